@@ -1,0 +1,205 @@
+#include "HostServices.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+uint8_t gProhibitErrorAlerts = 0;
+uint8_t gShowProgress = 0;
+uint8_t gStructureChanged = 0;
+uint8_t gRotateSelection = 0;
+uint8_t gStartupDone = 0;
+uint8_t gQuittingTime = 0;
+
+EventLoopTimer gRenderingReplotTimer{"RenderingReplot", {}};
+EventLoopTimer gUndoBufferTimer{"UndoBuffer", {}};
+
+namespace {
+
+HostServices *gHost = nullptr;
+
+// Staging buffer of the Log: 8-bit lines each ending in a carriage return.
+char gLogBuffer[kLogBufferSize];
+uint32_t gLogBufferLen = 0;
+
+// State of the status window for the task in progress.
+struct StatusState {
+  bool taskStarted = false; // a first report has come since the last close
+  bool shown = false;
+  uint64_t firstReport = 0; // microseconds
+  uint64_t lastShown = 0;
+  bool lastDeterminate = false;
+  std::string message;
+};
+StatusState gStatus;
+
+uint64_t SteadyMicroseconds() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+} // namespace
+
+bool SameRGBColor(const RGBColor &a, const RGBColor &b) {
+  return a.red == b.red && a.green == b.green && a.blue == b.blue;
+}
+
+HostServices *SetHostServices(HostServices *host) {
+  HostServices *previous = gHost;
+  gHost = host;
+  return previous;
+}
+
+HostServices *GetHostServices() { return gHost; }
+
+// ---- Clock ------------------------------------------------------------------
+
+uint64_t Microseconds() { return gHost ? gHost->NowMicroseconds() : SteadyMicroseconds(); }
+
+uint32_t TickCount() { return static_cast<uint32_t>(Microseconds() * 60 / 1000000); }
+
+// ---- Log pane writers -------------------------------------------------------
+
+void FWrite(std::string_view text) {
+  if (!gHost || !gHost->LogAvailable())
+    return;
+  std::string line(text);
+  line.push_back(kLogLineEnd);
+  gHost->LogAppend(line, kRGBBlack, 0);
+}
+
+void FWriteCFString(std::string_view text) { FWrite(text); }
+
+void FWriteColor(std::string_view text, RGBColor colour) {
+  if (!gHost || !gHost->LogAvailable())
+    return;
+  std::string line(text);
+  line.push_back(kLogLineEnd);
+  gHost->LogAppend(line, colour, text.size());
+}
+
+void FWriteBuffer(std::string_view text) {
+  // A line longer than the whole buffer is cut to fit, so nothing is written
+  // past its end.
+  size_t n = std::min<size_t>(text.size(), kLogBufferSize - 1);
+  if (kLogBufferSize - gLogBufferLen < n + 1) {
+    FFlushBuffer();
+    // Without a Log the buffer cannot drain; drop the oldest text rather
+    // than overrun it.
+    if (kLogBufferSize - gLogBufferLen < n + 1)
+      gLogBufferLen = 0;
+  }
+  std::memcpy(gLogBuffer + gLogBufferLen, text.data(), n);
+  gLogBuffer[gLogBufferLen + n] = kLogLineEnd;
+  gLogBufferLen += static_cast<uint32_t>(n + 1);
+}
+
+void FFlushBuffer() {
+  if (!gHost || !gHost->LogAvailable())
+    return;
+  if (gLogBufferLen > 0)
+    gHost->LogAppend(std::string_view(gLogBuffer, gLogBufferLen), kRGBBlack, 0);
+  gLogBufferLen = 0;
+}
+
+void FlushWrite(std::string_view text) {
+  FWriteBuffer(text);
+  FFlushBuffer();
+}
+
+uint32_t LogBufferLength() { return gLogBufferLen; }
+
+void ResetLogBuffer() { gLogBufferLen = 0; }
+
+// ---- Status window ----------------------------------------------------------
+
+namespace {
+
+void Report(std::string_view text, float percent, bool determinate) {
+  if (!gHost)
+    return;
+  uint64_t now = Microseconds();
+  if (!text.empty() || !determinate) // an empty progress text keeps the message
+    gStatus.message = std::string(text);
+  if (!gStatus.taskStarted) {
+    gStatus.taskStarted = true;
+    gStatus.firstReport = now;
+    gStatus.lastDeterminate = determinate;
+    return;
+  }
+  if (!gStatus.shown) {
+    if (double(now - gStatus.firstReport) < kStatusOpenDelay * 1e6)
+      return;
+  } else if (double(now - gStatus.lastShown) < kStatusUpdateInterval * 1e6 &&
+             determinate == gStatus.lastDeterminate) {
+    return;
+  }
+  gStatus.shown = true;
+  gStatus.lastShown = now;
+  gStatus.lastDeterminate = determinate;
+  gHost->StatusShow(gStatus.message, determinate ? percent : -1.0f);
+}
+
+} // namespace
+
+void WriteStatus(std::string_view text) { Report(text, -1.0f, false); }
+
+void WriteProgress(std::string_view text, float percent) {
+  if (!(percent >= 0.0f)) // below 0, and NaN, count as 0
+    percent = 0.0f;
+  if (percent > 99.9f)
+    percent = 100.0f;
+  Report(text, percent, true);
+}
+
+void CloseStatus() {
+  if (gHost && gStatus.shown)
+    gHost->StatusHide();
+  gStatus = StatusState{};
+}
+
+// ---- Windows, cursor, keys --------------------------------------------------
+
+WindowRef FrontGraphWindow() { return gHost ? gHost->FrontGraphWindow() : nullptr; }
+
+void DrawWindowSubtitle(WindowRef window, std::string_view text) {
+  if (!gHost)
+    return;
+  if (!window)
+    window = gHost->FrontGraphWindow();
+  if (!window)
+    return;
+  gHost->DrawWindowSubtitle(window, text);
+}
+
+void SubtitleWindowOutput(WindowRef window) {
+  if (gHost && gHost->LogShowing())
+    return;
+  DrawWindowSubtitle(window, "New output printed in the Log");
+}
+
+bool MyCheckForUserCancelEvent() { return gHost && gHost->CheckForUserCancel(kUserCancelWait); }
+
+static bool ModifierDown(unsigned key) { return gHost && (gHost->CurrentModifiers() & key) != 0; }
+bool MyCommandKeyDown() { return ModifierDown(kCommandKey); }
+bool MyOptionKeyDown() { return ModifierDown(kOptionKey); }
+bool MyShiftKeyDown() { return ModifierDown(kShiftKey); }
+bool MyControlKeyDown() { return ModifierDown(kControlKey); }
+
+void SetCocoaCursor(CocoaCursor cursor) {
+  if (gHost)
+    gHost->SetCursor(cursor);
+}
+
+void UpdateFloatingWindows() {
+  if (gHost)
+    gHost->UpdateFloatingWindows();
+}
+
+// ---- Event-loop timers ------------------------------------------------------
+
+void SetEventLoopTimerNextFireTime(EventLoopTimer &timer, double seconds) {
+  if (gHost)
+    gHost->ArmTimer(timer, seconds);
+}

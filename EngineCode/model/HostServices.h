@@ -1,0 +1,205 @@
+// What the structure engine needs of the windows and the application shell.
+//
+// The engine never talks to a widget library. Everything it asks of the user
+// interface (the Log pane, the status window, alerts, window subtitles, the
+// event-loop timers, modifier keys, the cancel key, the clock, the cursor and
+// the floating windows) goes through one `HostServices` object installed at
+// start-up. The program installs the Qt implementation; tests install a
+// recording fake (tests/support/FakeHost.h) and assert on what was asked.
+//
+// The free functions below keep the names callers use throughout the program
+// (`FWrite`, `WriteStatus`, `MyCFStopAlert`, ...). Their own rules (the Log
+// staging buffer, the status window's timing, silent alerts during batch
+// work) live here in the engine, so the fake and the real host behave alike.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A colour as three 16-bit channels, 0 to 65535.
+struct RGBColor {
+  uint16_t red = 0;
+  uint16_t green = 0;
+  uint16_t blue = 0;
+  friend bool operator==(const RGBColor &, const RGBColor &) = default;
+};
+
+inline constexpr RGBColor kRGBBlack{0, 0, 0};
+inline constexpr RGBColor kRGBWhite{65535, 65535, 65535};
+inline constexpr RGBColor kRGBRed{65535, 0, 0};
+inline constexpr RGBColor kRGBDkGrey{34952, 34952, 34952};
+inline constexpr RGBColor kRGBMdGrey{48059, 48059, 48059};
+inline constexpr RGBColor kRGBLtGrey{52428, 52428, 52428};
+inline constexpr RGBColor kRGBAnthracite{26214, 26214, 26214};
+
+// True when the two colours are equal in all three channels.
+bool SameRGBColor(const RGBColor &a, const RGBColor &b);
+
+struct MainWindowData;
+
+// A window the engine can name. The window classes of the interface own one
+// of these per window; a structure window points `mainData` at its
+// per-window record, every other window leaves it empty.
+struct OVWindowRecord {
+  MainWindowData *mainData = nullptr;
+  void *native = nullptr; // the interface's own window object, opaque here
+};
+using WindowRef = OVWindowRecord *;
+
+// The standard alert kinds.
+enum AlertType : int16_t { kAlertStopAlert = 0, kAlertNoteAlert = 1, kAlertCautionAlert = 2 };
+
+// One alert as the host is asked to show it. `buttons` holds the button
+// titles in the order default, cancel, other (one entry for a plain alert).
+struct AlertRequest {
+  AlertType type = kAlertStopAlert;
+  std::string message;
+  std::string explanation;
+  std::vector<std::string> buttons;
+  int cancelButton = 0; // 1-based index of the button Escape presses; 0 none
+};
+
+// Cursors made from images at start-up.
+enum CocoaCursor : int {
+  kArrowCursor = 0,
+  kCmdDotCursor, // shown while a long search can be cancelled with command-period
+  kWatchCursor,
+  kCrossCursor,
+  kOpenHandCursor,
+  kClosedHandCursor,
+};
+
+// Modifier keys, after the platform mapping (Command is Ctrl, Option is Alt).
+enum ModifierKey : unsigned {
+  kCommandKey = 1u << 0,
+  kOptionKey = 1u << 1,
+  kShiftKey = 1u << 2,
+  kControlKey = 1u << 3,
+};
+
+// A dormant event-loop timer: made once, armed and re-armed by the engine,
+// fired by the host's event loop, which then calls `proc`.
+struct EventLoopTimer {
+  std::string name;
+  std::function<void()> proc;
+};
+
+class HostServices {
+public:
+  virtual ~HostServices() = default;
+
+  // Log pane. `LogAvailable` is false until the Log pane's text exists; the
+  // writers then drop their text. `LogAppend` appends raw 8-bit text (lines
+  // already end in a carriage return); `colour` applies to `colouredBytes`
+  // characters at its start, the rest is in the default style.
+  virtual bool LogAvailable() = 0;
+  virtual void LogAppend(std::string_view text, const RGBColor &colour, size_t colouredBytes) = 0;
+  // True when the Overview window is visible with its Log tab showing.
+  virtual bool LogShowing() = 0;
+
+  // Status window: show or update with a message and a bar; percent < 0
+  // means an indeterminate bar.
+  virtual void StatusShow(std::string_view message, float percent) = 0;
+  virtual void StatusHide() = 0;
+
+  // Runs the alert modally; answers the 1-based button pressed.
+  virtual int RunAlert(const AlertRequest &alert) = 0;
+  // Ends the program at once after an unrecoverable error.
+  [[noreturn]] virtual void TerminateProgram(int code) = 0;
+
+  // The frontmost structure window, visible or not; none when there is none.
+  virtual WindowRef FrontGraphWindow() = 0;
+  // Every structure window, front to back.
+  virtual std::vector<WindowRef> StructureWindows() = 0;
+  // Redraw the graph pane and show the text in a rounded box over it.
+  virtual void DrawWindowSubtitle(WindowRef window, std::string_view text) = 0;
+
+  // Waits at most `seconds` for Escape or command-period; true when one came.
+  virtual bool CheckForUserCancel(double seconds) = 0;
+  virtual unsigned CurrentModifiers() = 0;
+  virtual void SetCursor(CocoaCursor cursor) = 0;
+  virtual void UpdateFloatingWindows() = 0;
+
+  // Arms (or re-arms, replacing the earlier firing time) the timer to fire
+  // once, `seconds` from now.
+  virtual void ArmTimer(EventLoopTimer &timer, double seconds) = 0;
+
+  // Monotonic clock in microseconds since some fixed start.
+  virtual uint64_t NowMicroseconds() = 0;
+};
+
+// Installs the host; returns the previous one. The engine does not own it.
+HostServices *SetHostServices(HostServices *host);
+HostServices *GetHostServices();
+
+// ---- Clock ------------------------------------------------------------------
+// Microseconds of the host clock.
+uint64_t Microseconds();
+// Ticks of 1/60 second of the host clock.
+uint32_t TickCount();
+
+// ---- Log pane writers -------------------------------------------------------
+// Size of the staging buffer of `FWriteBuffer`.
+inline constexpr uint32_t kLogBufferSize = 102400;
+inline constexpr char kLogLineEnd = '\r';
+
+// Appends the text and a carriage return to the Log in the default style.
+void FWrite(std::string_view text);
+// The same for Unicode text (UTF-8 here).
+void FWriteCFString(std::string_view text);
+// `FWrite`, then the line's characters (not its carriage return) in colour.
+void FWriteColor(std::string_view text, RGBColor colour);
+// Stages a line in the Log buffer; nothing reaches the pane until a flush.
+void FWriteBuffer(std::string_view text);
+// Moves the staged lines into the Log and empties the buffer.
+void FFlushBuffer();
+// `FWriteBuffer` then `FFlushBuffer`.
+void FlushWrite(std::string_view text);
+// Bytes staged in the Log buffer.
+uint32_t LogBufferLength();
+// Empties the staging buffer without writing it (start-up and tests).
+void ResetLogBuffer();
+
+// ---- Status window ----------------------------------------------------------
+// The window appears only when a second report comes at least this long after
+// the first one of a task; once shown, reports closer together than the
+// interval are skipped unless the bar changes kind.
+inline constexpr double kStatusOpenDelay = 0.5;
+inline constexpr double kStatusUpdateInterval = 0.2;
+
+void WriteStatus(std::string_view text);
+void WriteProgress(std::string_view text, float percent);
+void CloseStatus();
+
+// ---- Windows, cursor, keys --------------------------------------------------
+WindowRef FrontGraphWindow();
+void DrawWindowSubtitle(WindowRef window, std::string_view text);
+// Tells the user that a report went to the Log, unless the Log is showing.
+void SubtitleWindowOutput(WindowRef window);
+inline constexpr double kUserCancelWait = 0.01;
+bool MyCheckForUserCancelEvent();
+bool MyCommandKeyDown();
+bool MyOptionKeyDown();
+bool MyShiftKeyDown();
+bool MyControlKeyDown();
+void SetCocoaCursor(CocoaCursor cursor);
+void UpdateFloatingWindows();
+
+// ---- Event-loop timers ------------------------------------------------------
+// Replots the front window at full quality once fast rotation stops, and
+// saves an undo snapshot once plotting stops. Both are dormant until armed;
+// their procedures are installed by the renderer and the undo code.
+extern EventLoopTimer gRenderingReplotTimer;
+extern EventLoopTimer gUndoBufferTimer;
+void SetEventLoopTimerNextFireTime(EventLoopTimer &timer, double seconds);
+
+// ---- Program-wide flags used by the engine ---------------------------------
+extern uint8_t gProhibitErrorAlerts; // batch work: stop, caution and note alerts stay silent
+extern uint8_t gShowProgress;        // long operations report in the status window
+extern uint8_t gStructureChanged;    // set by plots and changes; the undo timer clears it
+extern uint8_t gRotateSelection;     // rotation tools turn only the selected atoms
+extern uint8_t gStartupDone;
+extern uint8_t gQuittingTime;

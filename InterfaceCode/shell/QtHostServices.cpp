@@ -1,0 +1,199 @@
+#include "QtHostServices.h"
+
+#include "StatusWindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCursor>
+#include <QDeadlineTimer>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdlib>
+
+QtHostServices::QtHostServices() {
+  clock_.start();
+  if (qApp)
+    qApp->installEventFilter(this);
+}
+
+QtHostServices::~QtHostServices() {
+  if (qApp)
+    qApp->removeEventFilter(this);
+  delete status_;
+}
+
+void QtHostServices::AttachLog(LogSink sink, std::function<bool()> showing) {
+  logSink_ = std::move(sink);
+  logShowing_ = std::move(showing);
+}
+
+void QtHostServices::SetWindowList(std::function<std::vector<WindowRef>()> list) { windowList_ = std::move(list); }
+
+void QtHostServices::SetSubtitleDrawer(std::function<void(WindowRef, std::string_view)> drawer) {
+  subtitleDrawer_ = std::move(drawer);
+}
+
+void QtHostServices::SetFloatingWindowUpdater(std::function<void()> updater) { floatingUpdater_ = std::move(updater); }
+
+void QtHostServices::LogAppend(std::string_view text, const RGBColor &colour, size_t colouredBytes) {
+  if (logSink_)
+    logSink_(text, colour, colouredBytes);
+}
+
+void QtHostServices::StatusShow(std::string_view message, float percent) {
+  if (!status_)
+    status_ = new StatusWindow();
+  status_->Show(QString::fromUtf8(message.data(), qsizetype(message.size())), percent);
+}
+
+void QtHostServices::StatusHide() {
+  if (status_) {
+    status_->hide();
+    status_->deleteLater();
+    status_ = nullptr;
+  }
+}
+
+int QtHostServices::RunAlert(const AlertRequest &alert) {
+  QMessageBox box;
+  switch (alert.type) {
+  case kAlertStopAlert:
+    box.setIcon(QMessageBox::Critical);
+    break;
+  case kAlertCautionAlert:
+    box.setIcon(QMessageBox::Warning);
+    break;
+  case kAlertNoteAlert:
+    box.setIcon(QMessageBox::Information);
+    break;
+  }
+  box.setText(QString::fromStdString(alert.message));
+  if (!alert.explanation.empty())
+    box.setInformativeText(QString::fromStdString(alert.explanation));
+  std::vector<QAbstractButton *> buttons;
+  for (size_t i = 0; i < alert.buttons.size(); ++i) {
+    QMessageBox::ButtonRole role = i == 0   ? QMessageBox::AcceptRole
+                                   : i == 1 ? QMessageBox::RejectRole
+                                            : QMessageBox::DestructiveRole;
+    buttons.push_back(box.addButton(QString::fromStdString(alert.buttons[i]), role));
+  }
+  if (!buttons.empty())
+    box.setDefaultButton(static_cast<QPushButton *>(buttons.front()));
+  if (alert.cancelButton >= 1 && size_t(alert.cancelButton) <= buttons.size())
+    box.setEscapeButton(buttons[size_t(alert.cancelButton) - 1]);
+  box.exec();
+  for (size_t i = 0; i < buttons.size(); ++i)
+    if (box.clickedButton() == buttons[i])
+      return int(i) + 1;
+  return alert.cancelButton > 0 ? alert.cancelButton : 1;
+}
+
+void QtHostServices::TerminateProgram(int code) { std::_Exit(code ? 1 : 0); }
+
+WindowRef QtHostServices::FrontGraphWindow() {
+  std::vector<WindowRef> list = StructureWindows();
+  return list.empty() ? nullptr : list.front();
+}
+
+std::vector<WindowRef> QtHostServices::StructureWindows() {
+  return windowList_ ? windowList_() : std::vector<WindowRef>{};
+}
+
+void QtHostServices::DrawWindowSubtitle(WindowRef window, std::string_view text) {
+  if (subtitleDrawer_)
+    subtitleDrawer_(window, text);
+}
+
+bool QtHostServices::CheckForUserCancel(double seconds) {
+  cancelSeen_ = false;
+  QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000.0));
+  do {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, int(deadline.remainingTime()));
+    if (cancelSeen_)
+      break;
+  } while (!deadline.hasExpired());
+  bool seen = cancelSeen_;
+  cancelSeen_ = false;
+  return seen;
+}
+
+bool QtHostServices::eventFilter(QObject *watched, QEvent *event) {
+  if (event->type() == QEvent::KeyPress) {
+    auto *key = static_cast<QKeyEvent *>(event);
+    bool escape = key->key() == Qt::Key_Escape;
+    bool commandPeriod = key->key() == Qt::Key_Period && (key->modifiers() & Qt::ControlModifier);
+    if (escape || commandPeriod) {
+      cancelSeen_ = true;
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+unsigned QtHostServices::CurrentModifiers() {
+  Qt::KeyboardModifiers mods = QGuiApplication::queryKeyboardModifiers();
+  unsigned result = 0;
+  if (mods & Qt::ControlModifier)
+    result |= kCommandKey;
+  if (mods & Qt::AltModifier)
+    result |= kOptionKey;
+  if (mods & Qt::ShiftModifier)
+    result |= kShiftKey;
+  if (mods & Qt::MetaModifier)
+    result |= kControlKey;
+  return result;
+}
+
+void QtHostServices::SetCursor(CocoaCursor cursor) {
+  Qt::CursorShape shape = Qt::ArrowCursor;
+  switch (cursor) {
+  case kArrowCursor:
+    shape = Qt::ArrowCursor;
+    break;
+  case kCmdDotCursor:
+  case kWatchCursor:
+    shape = Qt::BusyCursor;
+    break;
+  case kCrossCursor:
+    shape = Qt::CrossCursor;
+    break;
+  case kOpenHandCursor:
+    shape = Qt::OpenHandCursor;
+    break;
+  case kClosedHandCursor:
+    shape = Qt::ClosedHandCursor;
+    break;
+  }
+  if (cursor == kArrowCursor) {
+    if (cursorOverridden_)
+      QApplication::restoreOverrideCursor();
+    cursorOverridden_ = false;
+  } else if (cursorOverridden_) {
+    QApplication::changeOverrideCursor(QCursor(shape));
+  } else {
+    QApplication::setOverrideCursor(QCursor(shape));
+    cursorOverridden_ = true;
+  }
+}
+
+void QtHostServices::UpdateFloatingWindows() {
+  if (floatingUpdater_)
+    floatingUpdater_();
+}
+
+void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {
+  QTimer *&qtimer = timers_[&timer];
+  if (!qtimer) {
+    qtimer = new QTimer(this);
+    qtimer->setSingleShot(true);
+    EventLoopTimer *target = &timer;
+    connect(qtimer, &QTimer::timeout, this, [target] {
+      if (target->proc)
+        target->proc();
+    });
+  }
+  qtimer->start(static_cast<int>(seconds * 1000.0 + 0.5));
+}
+
+uint64_t QtHostServices::NowMicroseconds() { return static_cast<uint64_t>(clock_.nsecsElapsed() / 1000); }

@@ -1,0 +1,62 @@
+// The program's host services on Qt: QMessageBox alerts, a small status
+// window with a progress bar, QTimer-driven event-loop timers, the keyboard
+// state and the cancel key.
+#pragma once
+
+#include "HostServices.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <map>
+
+class QTimer;
+class StatusWindow;
+
+class QtHostServices : public QObject, public HostServices {
+  Q_OBJECT
+public:
+  QtHostServices();
+  ~QtHostServices() override;
+
+  // The Log pane is attached later by the Overview window; until then the
+  // writers drop their text.
+  using LogSink = std::function<void(std::string_view, const RGBColor &, size_t)>;
+  void AttachLog(LogSink sink, std::function<bool()> showing);
+  // The structure windows, front first, are kept by the window manager.
+  void SetWindowList(std::function<std::vector<WindowRef>()> list);
+  void SetSubtitleDrawer(std::function<void(WindowRef, std::string_view)> drawer);
+  void SetFloatingWindowUpdater(std::function<void()> updater);
+
+  bool LogAvailable() override { return static_cast<bool>(logSink_); }
+  void LogAppend(std::string_view text, const RGBColor &colour, size_t colouredBytes) override;
+  bool LogShowing() override { return logShowing_ && logShowing_(); }
+  void StatusShow(std::string_view message, float percent) override;
+  void StatusHide() override;
+  int RunAlert(const AlertRequest &alert) override;
+  [[noreturn]] void TerminateProgram(int code) override;
+  WindowRef FrontGraphWindow() override;
+  std::vector<WindowRef> StructureWindows() override;
+  void DrawWindowSubtitle(WindowRef window, std::string_view text) override;
+  bool CheckForUserCancel(double seconds) override;
+  unsigned CurrentModifiers() override;
+  void SetCursor(CocoaCursor cursor) override;
+  void UpdateFloatingWindows() override;
+  void ArmTimer(EventLoopTimer &timer, double seconds) override;
+  uint64_t NowMicroseconds() override;
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+  LogSink logSink_;
+  std::function<bool()> logShowing_;
+  std::function<std::vector<WindowRef>()> windowList_;
+  std::function<void(WindowRef, std::string_view)> subtitleDrawer_;
+  std::function<void()> floatingUpdater_;
+  QPointer<StatusWindow> status_;
+  std::map<EventLoopTimer *, QTimer *> timers_;
+  QElapsedTimer clock_;
+  bool cancelSeen_ = false;
+  bool cursorOverridden_ = false;
+};

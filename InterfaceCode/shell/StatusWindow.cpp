@@ -1,0 +1,33 @@
+#include "StatusWindow.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QVBoxLayout>
+#include <cmath>
+
+StatusWindow::StatusWindow(QWidget *parent) : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint) {
+  setWindowTitle("Status");
+  auto *layout = new QVBoxLayout(this);
+  label_ = new QLabel(this);
+  bar_ = new QProgressBar(this);
+  bar_->setTextVisible(false);
+  layout->addWidget(label_);
+  layout->addWidget(bar_);
+  setMinimumWidth(360);
+}
+
+void StatusWindow::Show(const QString &message, float percent) {
+  label_->setText(message);
+  if (percent < 0.0f) {
+    bar_->setRange(0, 0);
+  } else {
+    bar_->setRange(0, 1000);
+    bar_->setValue(static_cast<int>(std::lround(percent * 10.0f)));
+  }
+  show();
+  raise();
+}
+
+QString StatusWindow::Message() const { return label_->text(); }
+int StatusWindow::Value() const { return bar_->value(); }
+bool StatusWindow::Indeterminate() const { return bar_->maximum() == 0; }

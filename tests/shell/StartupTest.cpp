@@ -1,0 +1,104 @@
+#include "shell/QtHostServices.h"
+#include "shell/Startup.h"
+#include "shell/StatusWindow.h"
+
+#include <QApplication>
+#include <QTest>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace {
+QApplication *App() {
+  static int argc = 1;
+  static char name[] = "test_shell";
+  static char *argv[] = {name, nullptr};
+  static QApplication *app = nullptr;
+  if (!app) {
+    // Qt takes the locale from the environment when the application is made.
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    app = new QApplication(argc, argv);
+    unsetenv("LC_ALL");
+  }
+  return app;
+}
+} // namespace
+
+TEST(Startup, NumbersPrintWithADecimalPointUnderACommaLocale) {
+  App();
+  char text[32];
+  std::snprintf(text, sizeof text, "%f", 1.5);
+  ASSERT_STREQ(text, "1,500000") << "the comma locale did not take; is locales-all installed?";
+  InstallProgramLocale();
+  std::snprintf(text, sizeof text, "%f", 1.5);
+  EXPECT_STREQ(text, "1.500000");
+  double value = 0;
+  EXPECT_EQ(std::sscanf("2.25", "%lf", &value), 1);
+  EXPECT_EQ(value, 2.25);
+}
+
+TEST(Startup, NoDisplayIsOneClearLine) {
+  const char *saved[3] = {getenv("QT_QPA_PLATFORM"), getenv("DISPLAY"), getenv("WAYLAND_DISPLAY")};
+  std::string copies[3];
+  for (int i = 0; i < 3; ++i)
+    if (saved[i])
+      copies[i] = saved[i];
+  unsetenv("QT_QPA_PLATFORM");
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  std::string why;
+  EXPECT_FALSE(DisplayAvailable(why));
+  EXPECT_NE(why.find("QT_QPA_PLATFORM=offscreen"), std::string::npos);
+  EXPECT_NE(why.find("xvfb-run"), std::string::npos);
+  EXPECT_EQ(why.find('\n'), std::string::npos);
+  setenv("DISPLAY", ":0", 1);
+  EXPECT_TRUE(DisplayAvailable(why));
+  unsetenv("DISPLAY");
+  const char *names[3] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+  for (int i = 0; i < 3; ++i)
+    if (saved[i])
+      setenv(names[i], copies[i].c_str(), 1);
+}
+
+TEST(QtHost, StatusWindowTimersAndLogSink) {
+  App();
+  QtHostServices host;
+  HostServices *previous = SetHostServices(&host);
+
+  // Status: the window shows the message with a determinate bar.
+  host.StatusShow("Generating cell", 42.0f);
+  auto windows = QApplication::topLevelWidgets();
+  StatusWindow *status = nullptr;
+  for (QWidget *w : windows)
+    if (auto *s = qobject_cast<StatusWindow *>(w))
+      status = s;
+  ASSERT_NE(status, nullptr);
+  EXPECT_EQ(status->Message(), "Generating cell");
+  EXPECT_EQ(status->Value(), 420);
+  host.StatusShow("Bonds", -1.0f);
+  EXPECT_TRUE(status->Indeterminate());
+  host.StatusHide();
+
+  // Timers: re-arming postpones; the procedure runs once.
+  int fired = 0;
+  EventLoopTimer timer{"t", [&] { ++fired; }};
+  SetEventLoopTimerNextFireTime(timer, 0.05);
+  SetEventLoopTimerNextFireTime(timer, 0.10);
+  QTest::qWait(60);
+  EXPECT_EQ(fired, 0);
+  QTest::qWait(150);
+  EXPECT_EQ(fired, 1);
+
+  // The Log: nothing until a pane is attached.
+  FWrite("dropped");
+  std::string seen;
+  host.AttachLog([&](std::string_view t, const RGBColor &, size_t) { seen.append(t); }, [] { return false; });
+  FWrite("kept");
+  EXPECT_EQ(seen, "kept\r");
+
+  uint64_t t0 = Microseconds();
+  EXPECT_FALSE(MyCheckForUserCancelEvent());
+  EXPECT_GE(Microseconds() - t0, 9000u);
+  SetHostServices(previous);
+}

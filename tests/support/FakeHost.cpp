@@ -1,0 +1,102 @@
+#include "FakeHost.h"
+
+#include <algorithm>
+
+FakeHost::FakeHost() {
+  previous_ = SetHostServices(this);
+  ResetLogBuffer();
+  CloseStatus();
+}
+
+FakeHost::~FakeHost() {
+  CloseStatus();
+  ResetLogBuffer();
+  SetHostServices(previous_);
+}
+
+std::vector<std::string> FakeHost::LogLines() const {
+  std::vector<std::string> lines;
+  std::string current;
+  for (char c : log) {
+    if (c == '\r') {
+      lines.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(c);
+    }
+  }
+  if (!current.empty())
+    lines.push_back(current);
+  return lines;
+}
+
+void FakeHost::LogAppend(std::string_view text, const RGBColor &colour, size_t colouredBytes) {
+  ++logAppendCalls;
+  if (colouredBytes > 0)
+    colouredRuns.push_back({log.size(), colouredBytes, colour});
+  log.append(text);
+}
+
+void FakeHost::StatusShow(std::string_view message, float percent) {
+  status.push_back({true, std::string(message), percent, now});
+}
+
+void FakeHost::StatusHide() { status.push_back({false, {}, 0.0f, now}); }
+
+int FakeHost::RunAlert(const AlertRequest &alert) {
+  alerts.push_back(alert);
+  if (alertAnswers.empty())
+    return 1;
+  int answer = alertAnswers.front();
+  alertAnswers.pop_front();
+  return answer;
+}
+
+void FakeHost::DrawWindowSubtitle(WindowRef window, std::string_view text) {
+  subtitles.emplace_back(window, std::string(text));
+}
+
+bool FakeHost::CheckForUserCancel(double) {
+  ++cancelChecks;
+  if (cancelAnswers.empty())
+    return false;
+  bool answer = cancelAnswers.front();
+  cancelAnswers.pop_front();
+  return answer;
+}
+
+void FakeHost::ArmTimer(EventLoopTimer &timer, double seconds) {
+  arms.push_back({&timer, seconds, now});
+  uint64_t due = now + static_cast<uint64_t>(seconds * 1e6);
+  auto it = std::find_if(pending_.begin(), pending_.end(), [&](const Pending &p) { return p.timer == &timer; });
+  if (it != pending_.end())
+    it->due = due;
+  else
+    pending_.push_back({&timer, due});
+}
+
+int FakeHost::FireDueTimers() {
+  int fired = 0;
+  for (;;) {
+    auto it = std::min_element(pending_.begin(), pending_.end(),
+                               [](const Pending &a, const Pending &b) { return a.due < b.due; });
+    if (it == pending_.end() || it->due > now)
+      return fired;
+    EventLoopTimer *timer = it->timer;
+    pending_.erase(it);
+    ++fired;
+    if (timer->proc)
+      timer->proc();
+  }
+}
+
+bool FakeHost::IsArmed(const EventLoopTimer &timer) const {
+  return std::any_of(pending_.begin(), pending_.end(), [&](const Pending &p) { return p.timer == &timer; });
+}
+
+double FakeHost::SecondsUntil(const EventLoopTimer &timer) const {
+  for (const Pending &p : pending_)
+    if (p.timer == &timer)
+      return (double(p.due) - double(now)) / 1e6;
+  return -1.0;
+}

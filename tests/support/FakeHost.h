@@ -1,0 +1,97 @@
+// A recording host for tests: installs itself for its lifetime, records what
+// the engine logged, alerted, showed, armed and asked, and answers alerts and
+// the cancel key by script. Its clock only moves when a test advances it.
+#pragma once
+
+#include "HostServices.h"
+
+#include <deque>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Thrown where the real host would end the program.
+struct ProgramTerminated : std::runtime_error {
+  int code;
+  explicit ProgramTerminated(int c) : std::runtime_error("program terminated"), code(c) {}
+};
+
+class FakeHost : public HostServices {
+public:
+  struct ColouredRun {
+    size_t start;
+    size_t length;
+    RGBColor colour;
+  };
+  struct StatusEvent {
+    bool shown; // false for a hide
+    std::string message;
+    float percent;
+    uint64_t atMicroseconds;
+  };
+  struct TimerArm {
+    EventLoopTimer *timer;
+    double seconds;
+    uint64_t atMicroseconds;
+  };
+
+  FakeHost();
+  ~FakeHost() override;
+  FakeHost(const FakeHost &) = delete;
+  FakeHost &operator=(const FakeHost &) = delete;
+
+  // Recorded.
+  std::string log; // everything appended to the Log, lines end in '\r'
+  std::vector<ColouredRun> colouredRuns;
+  int logAppendCalls = 0;
+  std::vector<AlertRequest> alerts;
+  std::vector<StatusEvent> status;
+  std::vector<std::pair<WindowRef, std::string>> subtitles;
+  std::vector<TimerArm> arms;
+  std::vector<CocoaCursor> cursors;
+  int floatingWindowUpdates = 0;
+  int cancelChecks = 0;
+
+  // Scripted.
+  bool logAvailable = true;
+  bool logShowing = false;
+  std::deque<int> alertAnswers; // button pressed per alert; 1 when empty
+  std::deque<bool> cancelAnswers; // per cancel check; false when empty
+  unsigned modifiers = 0;
+  std::vector<WindowRef> windows; // structure windows, front first
+  uint64_t now = 1000000;
+
+  void Advance(double seconds) { now += static_cast<uint64_t>(seconds * 1e6); }
+  // Lines of the Log without their carriage returns.
+  std::vector<std::string> LogLines() const;
+  // Fires every armed timer whose time has come, in firing order; a re-arm
+  // replaces the earlier firing time. Answers how many fired.
+  int FireDueTimers();
+  bool IsArmed(const EventLoopTimer &timer) const;
+  double SecondsUntil(const EventLoopTimer &timer) const;
+
+  bool LogAvailable() override { return logAvailable; }
+  void LogAppend(std::string_view text, const RGBColor &colour, size_t colouredBytes) override;
+  bool LogShowing() override { return logShowing; }
+  void StatusShow(std::string_view message, float percent) override;
+  void StatusHide() override;
+  int RunAlert(const AlertRequest &alert) override;
+  [[noreturn]] void TerminateProgram(int code) override { throw ProgramTerminated(code); }
+  WindowRef FrontGraphWindow() override { return windows.empty() ? nullptr : windows.front(); }
+  std::vector<WindowRef> StructureWindows() override { return windows; }
+  void DrawWindowSubtitle(WindowRef window, std::string_view text) override;
+  bool CheckForUserCancel(double seconds) override;
+  unsigned CurrentModifiers() override { return modifiers; }
+  void SetCursor(CocoaCursor cursor) override { cursors.push_back(cursor); }
+  void UpdateFloatingWindows() override { ++floatingWindowUpdates; }
+  void ArmTimer(EventLoopTimer &timer, double seconds) override;
+  uint64_t NowMicroseconds() override { return now; }
+
+private:
+  HostServices *previous_ = nullptr;
+  struct Pending {
+    EventLoopTimer *timer;
+    uint64_t due;
+  };
+  std::vector<Pending> pending_;
+};
