@@ -1,0 +1,1139 @@
+#include "StructureArrays.h"
+
+#include "Alerts.h"
+#include "Preferences.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <set>
+
+uint8_t gOVPrinting = 0;
+uint8_t gTrackBallRotn = 0;
+
+namespace {
+
+template <class T> T *DataOrNull(std::vector<T> &v) { return v.empty() ? nullptr : v.data(); }
+
+// An array of n copies of a record, or nothing when n is out of range or the
+// memory cannot be had.
+template <class T> std::optional<std::vector<T>> MakeArray(int64_t n, const T &fill) {
+  if (n < 1 || n > kMaxArrayRecords)
+    return std::nullopt;
+  try {
+    return std::vector<T>(static_cast<size_t>(n), fill);
+  } catch (const std::bad_alloc &) {
+    return std::nullopt;
+  }
+}
+
+// Appends a copy of the template; nullptr, with the array unchanged, when
+// the array is full or memory is exhausted.
+template <class T> T *AppendRecord(std::vector<T> &v, int32_t &count, const T &blank) {
+  if (static_cast<int64_t>(v.size()) + 1 > kMaxArrayRecords)
+    return nullptr;
+  try {
+    v.push_back(blank);
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+  count = static_cast<int32_t>(v.size());
+  return v.data();
+}
+
+// Deletes record i, keeping order; an index out of range is ignored.
+template <class T> T *DeleteRecord(std::vector<T> &v, int32_t &count, int32_t i) {
+  if (i < 0 || i >= count || static_cast<size_t>(i) >= v.size())
+    return DataOrNull(v);
+  v.erase(v.begin() + i);
+  count = static_cast<int32_t>(v.size());
+  if (v.empty())
+    std::vector<T>().swap(v);
+  return DataOrNull(v);
+}
+
+template <class T> void DestroyArray(std::vector<T> &v, int32_t &count) {
+  std::vector<T>().swap(v);
+  count = 0;
+}
+
+bool ValidAtom(const CrystalRec &c, int64_t i) {
+  return i >= 0 && i < c.atomCount && static_cast<size_t>(i) < c.atoms.size();
+}
+
+bool ValidSite(const CrystalRec &c, int64_t s) {
+  return s >= 0 && s < c.siteCount && static_cast<size_t>(s) < c.sites.size();
+}
+
+int32_t SiteCount(const CrystalRec &c) {
+  return static_cast<int32_t>(std::min<size_t>(c.sites.size(), static_cast<size_t>(std::max(c.siteCount, 0))));
+}
+
+int32_t AtomCount(const CrystalRec &c) {
+  return static_cast<int32_t>(std::min<size_t>(c.atoms.size(), static_cast<size_t>(std::max(c.atomCount, 0))));
+}
+
+int32_t SphereCount(const CrystalRec &c) {
+  return static_cast<int32_t>(std::min<size_t>(c.spheres.size(), static_cast<size_t>(std::max(c.sphereCount, 0))));
+}
+
+// Lowers every atom index above `above` by `by` in the bonds lists, the
+// polyhedra and the vectors.
+void LowerAtomIndices(CrystalRec &c, uint32_t above, uint32_t by) {
+  auto lower = [&](uint32_t &index) {
+    if (index > above)
+      index -= by;
+  };
+  for (AtomRecord &atom : c.atoms) {
+    for (uint32_t &b : atom.bonds)
+      lower(b);
+    if (atom.polyhedron) {
+      lower(atom.polyhedron->centreAtom);
+      for (PolyFace &face : atom.polyhedron->faces)
+        for (uint32_t &v : face.vertices)
+          lower(v);
+    }
+  }
+  for (VectorRecord &v : c.vectors)
+    lower(v.atom);
+}
+
+// Destroys every vector drawn on an atom in [first, last].
+void DestroyVectorsOnAtoms(CrystalRec &c, uint32_t first, uint32_t last) {
+  for (int32_t k = static_cast<int32_t>(c.vectors.size()) - 1; k >= 0; k--) {
+    uint32_t atom = c.vectors[static_cast<size_t>(k)].atom;
+    if (atom >= first && atom <= last)
+      DestroyVectorIndex(&c, k);
+  }
+}
+
+// For a molecule, a site's coordination number follows its atom's bonds.
+void SyncMoleculeCoordination(CrystalRec &c, uint32_t atom) {
+  if (!c.molecule || !ValidAtom(c, atom))
+    return;
+  uint32_t site = c.atoms[atom].site;
+  if (ValidSite(c, site))
+    c.sites[site].coordination = c.atoms[atom].bondCount;
+}
+
+bool SphereUsedBySite(const CrystalRec &c, uint32_t type) {
+  for (int32_t s = 0; s < SiteCount(c); s++)
+    if (c.sites[static_cast<size_t>(s)].atomType == type)
+      return true;
+  return false;
+}
+
+// The first site using the atom type, or -1.
+int32_t FirstSiteUsingSphere(const CrystalRec &c, uint32_t type) {
+  for (int32_t s = 0; s < SiteCount(c); s++)
+    if (c.sites[static_cast<size_t>(s)].atomType == type)
+      return s;
+  return -1;
+}
+
+bool SameRadius(float r1, float r2) {
+  return std::fabs(static_cast<double>(r1) - static_cast<double>(r2)) < kSphereRadiusTolerance - kSphereRadiusSlack;
+}
+
+bool WithinTolerance(const float a[3], const float b[3], float tolerance) {
+  for (int k = 0; k < 3; k++)
+    if (!(std::fabs(a[k] - b[k]) <= tolerance))
+      return false;
+  return true;
+}
+
+} // namespace
+
+// ---- The structure record ----------------------------------------------------
+
+CrystalRec *CreateCrystalData() {
+  CrystalRec *crystal = new (std::nothrow) CrystalRec;
+  if (crystal)
+    InitBlankCrystalRec(crystal);
+  return crystal;
+}
+
+void DestroyCrystalData(CrystalRec *crystal) { delete crystal; }
+
+void InitBlankCrystalRec(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  *crystal = CrystalRec{};
+  CopyPrefsToCrystal(&gPrefs, crystal);
+}
+
+void ClearCrystalRec(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  gOVPrinting = 0;
+  gTrackBallRotn = 0;
+  DestroyAsymmetricUnit(crystal);
+  DestroyAtomsArray(crystal);
+  DestroySpheresArray(crystal);
+  DestroyCustomBondSpecsArray(crystal);
+  DestroyCellPts(crystal);
+  DestroySortIndex(crystal);
+  DestroyVectorsArray(crystal);
+  DestroyTextBoxesArray(crystal);
+  DestroyCrystalVoxelsArray(crystal);
+  crystal->backgroundPicture.clear();
+  crystal->backgroundPictureImage.reset();
+  InitBlankCrystalRec(crystal);
+}
+
+void PurgeUnusedBondSpecs(CrystalRec *crystal) {
+  if (!crystal || SphereCount(*crystal) == 0)
+    return;
+  CrystalRec &c = *crystal;
+  auto present = [&](ElementCode e) {
+    for (int32_t t = 0; t < SphereCount(c); t++)
+      if (c.spheres[static_cast<size_t>(t)].element == e)
+        return true;
+    return false;
+  };
+  int32_t n = std::clamp(c.bondSpecCount, 0, kMaxBondSpecs);
+  int32_t kept = 0;
+  for (int32_t k = 0; k < n; k++) {
+    const BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
+    if (present(spec.elementA) && present(spec.elementB))
+      c.bondSpecs[static_cast<size_t>(kept++)] = spec;
+  }
+  for (int32_t k = kept; k < n; k++)
+    c.bondSpecs[static_cast<size_t>(k)] = BondSpec{};
+  c.bondSpecCount = kept;
+}
+
+ElementCode CheckElementSymbol(ElementCode code) {
+  if ((code & 0xFF) < 32)
+    code = static_cast<ElementCode>((code & 0xFF00) | ' ');
+  return code;
+}
+
+// ---- Sites ---------------------------------------------------------------------
+
+AsymmetricUnitRecord *GetCrystalAsymmetricUnit(CrystalRec *crystal) {
+  return crystal ? DataOrNull(crystal->sites) : nullptr;
+}
+
+std::optional<std::vector<AsymmetricUnitRecord>> CreateAsymmetricUnit(int32_t n) {
+  if (n < 1)
+    return std::nullopt;
+  auto sites = MakeArray<AsymmetricUnitRecord>(n, gBlankAU);
+  if (!sites)
+    MyCFStopAlert("No Memory");
+  return sites;
+}
+
+AsymmetricUnitRecord *DestroyAsymmetricUnitIndex(CrystalRec *crystal, int32_t s) {
+  if (!crystal)
+    return nullptr;
+  CrystalRec &c = *crystal;
+  if (!ValidSite(c, s))
+    return DataOrNull(c.sites);
+  const AsymmetricUnitRecord site = c.sites[static_cast<size_t>(s)];
+
+  // The site's atoms, first to last, limited to the atoms that exist.
+  int64_t first = std::max<int64_t>(site.firstAtom, 0);
+  int64_t last = std::min<int64_t>(site.lastAtom, int64_t{AtomCount(c)} - 1);
+  uint32_t n = last >= first ? static_cast<uint32_t>(last - first + 1) : 0;
+
+  if (n > 0) {
+    uint32_t f = static_cast<uint32_t>(first);
+    uint32_t l = static_cast<uint32_t>(last);
+    // Polyhedra of the neighbours lose a vertex: they go.
+    for (uint32_t k = f; k <= l; k++)
+      for (uint32_t b : c.atoms[k].bonds)
+        if (ValidAtom(c, b))
+          c.atoms[b].polyhedron.reset();
+    for (uint32_t k = f; k <= l; k++) {
+      std::vector<uint32_t> bonded = c.atoms[k].bonds;
+      for (uint32_t b : bonded)
+        DeleteBondListEntry(&c, static_cast<int32_t>(k), static_cast<int32_t>(b));
+      c.atoms[k].polyhedron.reset();
+    }
+    DestroyVectorsOnAtoms(c, f, l);
+
+    // The atoms after the site move down and belong to the site before.
+    c.atoms.erase(c.atoms.begin() + first, c.atoms.begin() + last + 1);
+    c.atomCount = static_cast<int32_t>(c.atoms.size());
+    LowerAtomIndices(c, l, n);
+  }
+  for (AtomRecord &atom : c.atoms)
+    if (atom.site > static_cast<uint32_t>(s))
+      atom.site--;
+  c.atomsPerCell = std::max(0, c.atomsPerCell - site.atomsPerCell);
+
+  for (size_t k = static_cast<size_t>(s) + 1; k < c.sites.size(); k++) {
+    c.sites[k].firstAtom -= static_cast<int32_t>(n);
+    c.sites[k].lastAtom -= static_cast<int32_t>(n);
+  }
+  DeleteRecord(c.sites, c.siteCount, s);
+  PurgeUnusedAtomSpheres(&c);
+  PurgeUnusedBondSpecs(&c);
+  return DataOrNull(c.sites);
+}
+
+AsymmetricUnitRecord *RedimensionAsymmetricUnit(CrystalRec *crystal, int32_t n) {
+  if (!crystal || n < 1)
+    return nullptr;
+  if (n > kMaxArrayRecords)
+    return nullptr;
+  try {
+    crystal->sites.resize(static_cast<size_t>(n), gBlankAU);
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+  crystal->siteCount = n;
+  return crystal->sites.data();
+}
+
+void DestroyAsymmetricUnit(CrystalRec *crystal) {
+  if (crystal)
+    DestroyArray(crystal->sites, crystal->siteCount);
+}
+
+void ClearAsymmetricUnitRecord(AsymmetricUnitRecord *site) {
+  if (site)
+    *site = gBlankAU;
+}
+
+// ---- Atoms ---------------------------------------------------------------------
+
+AtomRecord *GetCrystalAtomsArray(CrystalRec *crystal) { return crystal ? DataOrNull(crystal->atoms) : nullptr; }
+
+std::optional<std::vector<AtomRecord>> CreateAtomsArray(int32_t nPerCell, int32_t na, int32_t nb, int32_t nc) {
+  if (nPerCell < 1)
+    return std::nullopt;
+  // 64-bit product, checked against the cap after each factor so that it
+  // can neither overflow nor ask for more than a structure can hold.
+  int64_t total = nPerCell;
+  if (na > 0 && nb > 0 && nc > 0) {
+    for (int32_t factor : {na, nb, nc}) {
+      total *= factor;
+      if (total > kMaxArrayRecords)
+        break;
+    }
+  }
+  auto atoms = MakeArray<AtomRecord>(total, gBlankAtom);
+  if (!atoms)
+    MyCFStopAlert("No Memory for atoms");
+  return atoms;
+}
+
+AtomRecord *DestroyAtomIndex(CrystalRec *crystal, int32_t i) {
+  if (!crystal)
+    return nullptr;
+  CrystalRec &c = *crystal;
+  if (!ValidAtom(c, i))
+    return DataOrNull(c.atoms);
+  const uint32_t ui = static_cast<uint32_t>(i);
+
+  // Its neighbours forget it and lose their polyhedra.
+  for (uint32_t b : std::vector<uint32_t>(c.atoms[ui].bonds)) {
+    if (!ValidAtom(c, b) || b == ui)
+      continue;
+    RemoveAtomFromBondsList(&c.atoms[b], ui);
+    c.atoms[b].polyhedron.reset();
+    SyncMoleculeCoordination(c, b);
+  }
+  const uint32_t deletedType = c.atoms[ui].atomType;
+  ClearAtomRecord(&c.atoms[ui]);
+  DestroyVectorsOnAtoms(c, ui, ui);
+
+  c.atoms.erase(c.atoms.begin() + i);
+  c.atomCount = static_cast<int32_t>(c.atoms.size());
+  for (size_t k = ui; k < c.atoms.size(); k++)
+    c.atoms[k].site = static_cast<uint32_t>(k);
+  LowerAtomIndices(c, ui, 1);
+
+  if (ValidSite(c, i)) {
+    c.sites.erase(c.sites.begin() + i);
+    c.siteCount = static_cast<int32_t>(c.sites.size());
+    for (size_t k = ui; k < c.sites.size(); k++)
+      c.sites[k].firstAtom = c.sites[k].lastAtom = static_cast<int32_t>(k);
+  }
+  if (c.atomsPerCell > 0)
+    c.atomsPerCell--;
+
+  // The atom type goes when nothing uses it any longer.
+  bool used = SphereUsedBySite(c, deletedType);
+  for (int32_t k = 0; !used && k < AtomCount(c); k++)
+    used = c.atoms[static_cast<size_t>(k)].atomType == deletedType;
+  if (!used && deletedType < static_cast<uint32_t>(SphereCount(c)))
+    DestroySphereIndex(&c, static_cast<int32_t>(deletedType));
+  PurgeUnusedBondSpecs(&c);
+  if (c.atoms.empty())
+    std::vector<AtomRecord>().swap(c.atoms);
+  return DataOrNull(c.atoms);
+}
+
+int RedimensionAtomsArray(CrystalRec *crystal, int32_t na, int32_t nb, int32_t nc) {
+  if (!crystal || na < 1 || nb < 1 || nc < 1 || SiteCount(*crystal) == 0)
+    return -1;
+  CrystalRec &c = *crystal;
+  auto firstCell = ExtractFirstUnitCell(&c);
+  if (!firstCell)
+    return -1;
+  DestroyAtomsArray(&c);
+  DestroyVectorsArray(&c);
+  auto atoms = CreateAtomsArray(c.atomsPerCell, na, nb, nc);
+  if (!atoms)
+    return -1;
+  if (!TileUnitCellContents(*firstCell, *atoms, c.atomsPerCell, na, nb, nc, c.ellipsoidData != 0))
+    return -1;
+  c.atoms = std::move(*atoms);
+  c.atomCount = static_cast<int32_t>(c.atoms.size());
+  const int64_t cells = int64_t{na} * nb * nc;
+  int64_t running = 0;
+  for (int32_t s = 0; s < SiteCount(c); s++) {
+    AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+    site.firstAtom = static_cast<int32_t>(running);
+    site.lastAtom = static_cast<int32_t>(running + int64_t{site.atomsPerCell} * cells - 1);
+    running = int64_t{site.lastAtom} + 1;
+  }
+  c.na = na;
+  c.nb = nb;
+  c.nc = nc;
+  return 0;
+}
+
+void DestroyAtomsArray(CrystalRec *crystal) {
+  if (crystal)
+    DestroyArray(crystal->atoms, crystal->atomCount);
+}
+
+void ClearAtomRecord(AtomRecord *atom) {
+  if (atom)
+    *atom = gBlankAtom;
+}
+
+std::vector<AtomRecord> CopyAtomsArrayForCrystal(const CrystalRec *crystal) {
+  std::vector<AtomRecord> copy;
+  if (!crystal)
+    return copy;
+  try {
+    copy.assign(crystal->atoms.begin(), crystal->atoms.begin() + AtomCount(*crystal));
+  } catch (const std::bad_alloc &) {
+    return {};
+  }
+  // The copy owns nothing: its bonds lists and polyhedra stay with the
+  // structure, so that destroying either never touches the other.
+  for (AtomRecord &atom : copy) {
+    atom.polyhedron.reset();
+    std::vector<uint32_t>().swap(atom.bonds);
+    atom.bondCount = 0;
+  }
+  return copy;
+}
+
+bool TileUnitCellContents(std::span<const AtomRecord> firstCell, std::span<AtomRecord> dest, int32_t nPerCell,
+                          int32_t na, int32_t nb, int32_t nc, bool ellipsoids) {
+  if (nPerCell < 0 || na < 1 || nb < 1 || nc < 1 || firstCell.size() != static_cast<size_t>(nPerCell))
+    return false;
+  const uint64_t total = uint64_t(nPerCell) * uint64_t(na) * uint64_t(nb) * uint64_t(nc);
+  if (dest.size() != total)
+    return false;
+  size_t out = 0;
+  size_t runStart = 0;
+  while (runStart < firstCell.size()) {
+    size_t runEnd = runStart + 1;
+    while (runEnd < firstCell.size() && firstCell[runEnd].site == firstCell[runStart].site)
+      runEnd++;
+    for (int32_t k = 0; k < nc; k++)
+      for (int32_t j = 0; j < nb; j++)
+        for (int32_t i = 0; i < na; i++) {
+          const float shift[3] = {static_cast<float>(i), static_cast<float>(j), static_cast<float>(k)};
+          for (size_t r = runStart; r < runEnd; r++) {
+            AtomRecord &atom = dest[out++];
+            atom = firstCell[r];
+            for (int d = 0; d < 3; d++)
+              atom.xyz[d] += shift[d];
+            if (ellipsoids)
+              for (auto &axis : atom.ellipsoidAxes)
+                for (int d = 0; d < 3; d++)
+                  axis[d] += shift[d];
+          }
+        }
+    runStart = runEnd;
+  }
+  return true;
+}
+
+std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *crystal) {
+  if (!crystal || crystal->atomsPerCell < 1)
+    return std::nullopt;
+  const CrystalRec &c = *crystal;
+  // Every site's run must lie inside the atoms, and the runs must add up to
+  // the atoms per cell; otherwise the record is inconsistent and nothing is
+  // copied.
+  int64_t sum = 0;
+  for (int32_t s = 0; s < SiteCount(c); s++) {
+    const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+    if (site.atomsPerCell < 0)
+      return std::nullopt;
+    if (site.atomsPerCell > 0 && (site.firstAtom < 0 || int64_t{site.firstAtom} + site.atomsPerCell > AtomCount(c)))
+      return std::nullopt;
+    sum += site.atomsPerCell;
+  }
+  if (sum != c.atomsPerCell)
+    return std::nullopt;
+  std::vector<AtomRecord> cell;
+  try {
+    cell.reserve(static_cast<size_t>(c.atomsPerCell));
+    for (int32_t s = 0; s < SiteCount(c); s++) {
+      const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+      for (int32_t k = 0; k < site.atomsPerCell; k++) {
+        const AtomRecord &src = c.atoms[static_cast<size_t>(site.firstAtom + k)];
+        AtomRecord atom;
+        atom.site = src.site;
+        atom.atomType = site.atomType;
+        std::memcpy(atom.ellipsoidAxes, src.ellipsoidAxes, sizeof atom.ellipsoidAxes);
+        std::memcpy(atom.xyz, src.xyz, sizeof atom.xyz);
+        std::memcpy(atom.cart, src.cart, sizeof atom.cart);
+        atom.pixel[0] = src.pixel[0];
+        atom.pixel[1] = src.pixel[1];
+        atom.flags[0] = src.flags[0];
+        atom.flags[1] = src.flags[1];
+        cell.push_back(std::move(atom));
+      }
+    }
+  } catch (const std::bad_alloc &) {
+    MyCFStopAlert("Memory error when attempting to copy the unit cell");
+    return std::nullopt;
+  }
+  return cell;
+}
+
+void CopyAtomAttributesToCrystal(const AtomRecord *oldAtoms, int32_t oldCount, CrystalRec *crystal) {
+  if (!crystal || !oldAtoms || oldCount < 1)
+    return;
+  CrystalRec &c = *crystal;
+  auto ofInterest = [&](int32_t k) {
+    const AtomRecord &a = oldAtoms[k];
+    if (a.selected || a.labelled || a.hasVector)
+      return true;
+    return k > 0 && oldAtoms[k - 1].site == a.site && oldAtoms[k - 1].atomType != a.atomType;
+  };
+  bool any = false;
+  for (int32_t k = 0; k < oldCount && !any; k++)
+    any = ofInterest(k);
+  if (!any)
+    return;
+
+  // Where each old atom of interest went. Vectors move by this map in one
+  // pass, so a vector is never moved twice.
+  std::vector<int64_t> movedTo(static_cast<size_t>(oldCount), -1);
+  for (int32_t k = 0; k < oldCount; k++) {
+    if (!ofInterest(k))
+      continue;
+    const AtomRecord &old = oldAtoms[k];
+    if (!ValidSite(c, old.site))
+      continue;
+    const AsymmetricUnitRecord &site = c.sites[old.site];
+    int64_t last = std::min<int64_t>(site.lastAtom, int64_t{AtomCount(c)} - 1);
+    for (int64_t n = std::max<int64_t>(site.firstAtom, 0); n <= last; n++) {
+      AtomRecord &atom = c.atoms[static_cast<size_t>(n)];
+      if (!WithinTolerance(atom.xyz, old.xyz, kAtomAttributeTolerance))
+        continue;
+      atom.selected = old.selected;
+      atom.atomType = old.atomType;
+      atom.labelled = old.labelled;
+      atom.hasVector = old.hasVector;
+      movedTo[static_cast<size_t>(k)] = n;
+      break;
+    }
+  }
+  for (VectorRecord &v : c.vectors)
+    if (v.atom < static_cast<uint32_t>(oldCount) && movedTo[v.atom] >= 0)
+      v.atom = static_cast<uint32_t>(movedTo[v.atom]);
+}
+
+std::vector<AtomVisibilityEntry> SaveAtomsVisibilityAndSelection(const CrystalRec *crystal, int32_t *count) {
+  std::vector<AtomVisibilityEntry> saved;
+  if (count)
+    *count = 0;
+  if (!crystal)
+    return saved;
+  const CrystalRec &c = *crystal;
+  for (int32_t k = 0; k < AtomCount(c); k++) {
+    const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
+    if (!atom.visible)
+      continue;
+    AtomVisibilityEntry entry;
+    if (ValidSite(c, atom.site))
+      std::memcpy(entry.label, c.sites[atom.site].label, sizeof entry.label);
+    entry.label[kSiteLabelSize - 1] = '\0';
+    std::memcpy(entry.cart, atom.cart, sizeof entry.cart);
+    entry.selected = atom.selected;
+    saved.push_back(entry);
+  }
+  if (count)
+    *count = static_cast<int32_t>(saved.size());
+  return saved;
+}
+
+void RestoreAtomsVisibilityAndSelection(CrystalRec *crystal, std::vector<AtomVisibilityEntry> &saved, int32_t count) {
+  if (!crystal) {
+    saved.clear();
+    return;
+  }
+  CrystalRec &c = *crystal;
+  const size_t n = std::min(saved.size(), static_cast<size_t>(std::max(count, 0)));
+  for (int32_t k = 0; k < AtomCount(c); k++) {
+    AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
+    if (!atom.visible)
+      continue;
+    char label[kSiteLabelSize] = {};
+    if (ValidSite(c, atom.site))
+      std::memcpy(label, c.sites[atom.site].label, sizeof label);
+    label[kSiteLabelSize - 1] = '\0';
+    bool found = false;
+    for (size_t e = 0; e < n && !found; e++) {
+      AtomVisibilityEntry &entry = saved[e];
+      if (entry.used || std::strncmp(entry.label, label, kSiteLabelSize) != 0 ||
+          !WithinTolerance(entry.cart, atom.cart, kVisibilityTolerance))
+        continue;
+      atom.selected = entry.selected;
+      entry.used = 1;
+      found = true;
+    }
+    if (!found)
+      atom.visible = 0;
+  }
+  std::vector<AtomVisibilityEntry>().swap(saved);
+}
+
+// ---- Atom types ------------------------------------------------------------------
+
+SphereRecord *GetCrystalSpheresArray(CrystalRec *crystal) { return crystal ? DataOrNull(crystal->spheres) : nullptr; }
+
+std::optional<std::vector<SphereRecord>> CreateSpheresArray(int32_t n) {
+  return MakeArray<SphereRecord>(n, gBlankSphere);
+}
+
+SphereRecord *AppendBlankSphere(CrystalRec *crystal) {
+  return crystal ? AppendRecord(crystal->spheres, crystal->sphereCount, gBlankSphere) : nullptr;
+}
+
+SphereRecord *DestroySphereIndex(CrystalRec *crystal, int32_t index) {
+  if (!crystal)
+    return nullptr;
+  CrystalRec &c = *crystal;
+  if (index < 0 || index >= SphereCount(c))
+    return DataOrNull(c.spheres);
+  DisposeSpherePixels(&c.spheres[static_cast<size_t>(index)]);
+  DeleteRecord(c.spheres, c.sphereCount, index);
+  const uint32_t i = static_cast<uint32_t>(index);
+  for (AsymmetricUnitRecord &site : c.sites)
+    if (site.atomType > i)
+      site.atomType--;
+  for (AtomRecord &atom : c.atoms)
+    if (atom.atomType > i)
+      atom.atomType--;
+  return DataOrNull(c.spheres);
+}
+
+void DestroySpheresArray(CrystalRec *crystal) {
+  if (crystal)
+    DestroyArray(crystal->spheres, crystal->sphereCount);
+}
+
+void ClearSphereRecord(SphereRecord *sphere) {
+  if (!sphere)
+    return;
+  DisposeSpherePixels(sphere);
+  *sphere = gBlankSphere;
+}
+
+void DisposeSpherePixels(SphereRecord *sphere) {
+  if (!sphere)
+    return;
+  sphere->image1.reset();
+  sphere->mask1.reset();
+  sphere->bounds1 = OVRect{};
+  sphere->image2.reset();
+  sphere->mask2.reset();
+  sphere->bounds2 = OVRect{};
+}
+
+bool SameSphereProperties(const CrystalRec *crystal, int32_t i, int32_t j) {
+  if (!crystal)
+    return false;
+  const CrystalRec &c = *crystal;
+  if (i < 0 || j < 0 || i >= SphereCount(c) || j >= SphereCount(c))
+    return false;
+  const SphereRecord &a = c.spheres[static_cast<size_t>(i)];
+  const SphereRecord &b = c.spheres[static_cast<size_t>(j)];
+  if (a.element != b.element || a.style != b.style || !SameRadius(a.radius, b.radius) ||
+      !SameRGBColor(a.colour, b.colour))
+    return false;
+  int32_t siteA = FirstSiteUsingSphere(c, static_cast<uint32_t>(i));
+  int32_t siteB = FirstSiteUsingSphere(c, static_cast<uint32_t>(j));
+  if (siteA < 0 || siteB < 0)
+    return false;
+  bool ownA = c.sites[static_cast<size_t>(siteA)].polyMode == kPolyModeOwnClass;
+  bool ownB = c.sites[static_cast<size_t>(siteB)].polyMode == kPolyModeOwnClass;
+  return ownA == ownB;
+}
+
+void RemoveDuplicateSpheres(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  int32_t j = 1;
+  while (j < SphereCount(c)) {
+    int32_t keep = -1;
+    for (int32_t i = 0; i < j && keep < 0; i++)
+      if (SameSphereProperties(&c, i, j))
+        keep = i;
+    if (keep < 0) {
+      j++;
+      continue;
+    }
+    const uint32_t from = static_cast<uint32_t>(j);
+    const uint32_t to = static_cast<uint32_t>(keep);
+    for (AsymmetricUnitRecord &site : c.sites)
+      if (site.atomType == from)
+        site.atomType = to;
+    for (AtomRecord &atom : c.atoms)
+      if (atom.atomType == from)
+        atom.atomType = to;
+    DestroySphereIndex(&c, j); // the scan goes on from the same position
+  }
+}
+
+bool FindMatchingSphere(const CrystalRec *crystal, ElementCode element, uint32_t style, uint32_t polyMode,
+                        const RGBColor &colour, float radius, int32_t *index) {
+  if (!crystal) {
+    if (index)
+      *index = 0;
+    return false;
+  }
+  const CrystalRec &c = *crystal;
+  for (int32_t t = 0; t < SphereCount(c); t++) {
+    const SphereRecord &sphere = c.spheres[static_cast<size_t>(t)];
+    if (sphere.element != element || sphere.style != style || !SameRadius(sphere.radius, radius) ||
+        !SameRGBColor(sphere.colour, colour))
+      continue;
+    int32_t site = FirstSiteUsingSphere(c, static_cast<uint32_t>(t));
+    if (site < 0)
+      continue;
+    bool ownClass = c.sites[static_cast<size_t>(site)].polyMode == kPolyModeOwnClass;
+    if (ownClass != (polyMode == kPolyModeOwnClass))
+      continue;
+    if (index)
+      *index = t;
+    return true;
+  }
+  if (index)
+    *index = SphereCount(c);
+  return false;
+}
+
+void PurgeCustomSpheres(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  bool removed = false;
+  for (int32_t t = SphereCount(c) - 1; t >= 0; t--) {
+    if (!SphereUsedBySite(c, static_cast<uint32_t>(t))) {
+      DestroySphereIndex(&c, t);
+      removed = true;
+    }
+  }
+  if (!removed)
+    return;
+  for (AtomRecord &atom : c.atoms)
+    if (ValidSite(c, atom.site))
+      atom.atomType = c.sites[atom.site].atomType;
+}
+
+void PurgeUnusedAtomSpheres(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  for (int32_t t = SphereCount(c) - 1; t >= 0; t--) {
+    const uint32_t type = static_cast<uint32_t>(t);
+    if (SphereUsedBySite(c, type))
+      continue;
+    bool usedByVisibleAtom = false;
+    for (int32_t k = 0; k < AtomCount(c) && !usedByVisibleAtom; k++) {
+      const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
+      usedByVisibleAtom = atom.visible && atom.atomType == type;
+    }
+    if (usedByVisibleAtom)
+      continue;
+    // Hidden atoms that still name the type go back to their site's type,
+    // so that no atom keeps an index to a deleted type.
+    for (AtomRecord &atom : c.atoms)
+      if (atom.atomType == type && ValidSite(c, atom.site))
+        atom.atomType = c.sites[atom.site].atomType;
+    DestroySphereIndex(&c, t);
+  }
+}
+
+// ---- Custom bond specifications --------------------------------------------------
+
+CustomBondSpec *GetCrystalCustomBondSpecsArray(CrystalRec *crystal) {
+  return crystal ? DataOrNull(crystal->customBondSpecs) : nullptr;
+}
+
+std::optional<std::vector<CustomBondSpec>> CreateCustomBondSpecsArray(int32_t n) {
+  return MakeArray<CustomBondSpec>(n, CustomBondSpec{});
+}
+
+CustomBondSpec *AppendBlankCustomBondSpec(CrystalRec *crystal) {
+  return crystal ? AppendRecord(crystal->customBondSpecs, crystal->customBondSpecCount, gBlankCustomBondSpec) : nullptr;
+}
+
+CustomBondSpec *DestroyCustomBondSpecIndex(CrystalRec *crystal, int32_t index) {
+  return crystal ? DeleteRecord(crystal->customBondSpecs, crystal->customBondSpecCount, index) : nullptr;
+}
+
+void DestroyCustomBondSpecsArray(CrystalRec *crystal) {
+  if (crystal)
+    DestroyArray(crystal->customBondSpecs, crystal->customBondSpecCount);
+}
+
+// ---- Cell points -------------------------------------------------------------------
+
+CellPoint *GetCrystalCellPoints(CrystalRec *crystal) { return crystal ? DataOrNull(crystal->cellPoints) : nullptr; }
+
+std::optional<std::vector<CellPoint>> CreateCellPoints(int32_t n) { return MakeArray<CellPoint>(n, gBlankCellPoint); }
+
+void DestroyCellPts(CrystalRec *crystal) {
+  if (crystal)
+    DestroyArray(crystal->cellPoints, crystal->cellPointCount);
+}
+
+// ---- Depth-sort index -----------------------------------------------------------
+
+SortIndexEntry *GetCrystalSortIndex(CrystalRec *crystal, int32_t *count) {
+  if (count)
+    *count = crystal ? crystal->sortIndexCount : 0;
+  return crystal ? DataOrNull(crystal->sortIndex) : nullptr;
+}
+
+std::optional<std::vector<SortIndexEntry>> CreateSortIndex(int32_t n) {
+  return MakeArray<SortIndexEntry>(n, SortIndexEntry{});
+}
+
+void DestroySortIndex(CrystalRec *crystal) {
+  if (crystal)
+    DestroyArray(crystal->sortIndex, crystal->sortIndexCount);
+}
+
+bool GetAtomSortIndexEntry(const CrystalRec *crystal, uint32_t item, int32_t *position) {
+  if (!crystal)
+    return false;
+  const size_t n = std::min(crystal->sortIndex.size(), static_cast<size_t>(std::max(crystal->sortIndexCount, 0)));
+  for (size_t k = 0; k < n; k++) {
+    if (crystal->sortIndex[k].index == item) {
+      if (position)
+        *position = static_cast<int32_t>(k);
+      return true;
+    }
+  }
+  return false;
+}
+
+const float *GetCrystalSortIndexCoords(const CrystalRec *crystal, int32_t position) {
+  if (!crystal || position < 0 || position >= crystal->sortIndexCount ||
+      static_cast<size_t>(position) >= crystal->sortIndex.size())
+    return nullptr;
+  const SortIndexEntry &entry = crystal->sortIndex[static_cast<size_t>(position)];
+  if (entry.kind == kSortItemAtom && ValidAtom(*crystal, entry.index))
+    return crystal->atoms[entry.index].cart;
+  if (entry.kind == kSortItemCellPoint && entry.index < static_cast<uint32_t>(std::max(crystal->cellPointCount, 0)) &&
+      entry.index < crystal->cellPoints.size())
+    return crystal->cellPoints[entry.index].cart;
+  return nullptr;
+}
+
+// ---- Vectors -------------------------------------------------------------------------
+
+VectorRecord *GetCrystalVectorsArray(CrystalRec *crystal) { return crystal ? DataOrNull(crystal->vectors) : nullptr; }
+
+std::optional<std::vector<VectorRecord>> CreateVectorsArray(int32_t n) {
+  return MakeArray<VectorRecord>(n, VectorRecord{});
+}
+
+VectorRecord *AppendBlankVector(CrystalRec *crystal) {
+  return crystal ? AppendRecord(crystal->vectors, crystal->vectorCount, gBlankVector) : nullptr;
+}
+
+VectorRecord *DestroyVectorIndex(CrystalRec *crystal, int32_t index) {
+  return crystal ? DeleteRecord(crystal->vectors, crystal->vectorCount, index) : nullptr;
+}
+
+void DestroyVectorsArray(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  DestroyArray(crystal->vectors, crystal->vectorCount);
+  for (AtomRecord &atom : crystal->atoms)
+    atom.hasVector = 0;
+}
+
+void ClearVectorRecord(VectorRecord *vector) {
+  if (vector)
+    *vector = gBlankVector;
+}
+
+// ---- Annotation objects ---------------------------------------------------------------
+
+TextBoxRecord *GetCrystalTextBoxesArray(CrystalRec *crystal) {
+  return crystal ? DataOrNull(crystal->textBoxes) : nullptr;
+}
+
+std::optional<std::vector<TextBoxRecord>> CreateTextBoxesArray(int32_t n) {
+  return MakeArray<TextBoxRecord>(n, gBlankTextBox);
+}
+
+TextBoxRecord *AppendBlankTextBox(CrystalRec *crystal) {
+  return crystal ? AppendRecord(crystal->textBoxes, crystal->textBoxCount, gBlankTextBox) : nullptr;
+}
+
+TextBoxRecord *DestroyTextBoxIndex(CrystalRec *crystal, int32_t index) {
+  return crystal ? DeleteRecord(crystal->textBoxes, crystal->textBoxCount, index) : nullptr;
+}
+
+void DestroyTextBoxesArray(CrystalRec *crystal) {
+  if (crystal)
+    DestroyArray(crystal->textBoxes, crystal->textBoxCount);
+}
+
+void ClearTextBoxRecord(TextBoxRecord *box) {
+  if (box)
+    *box = gBlankTextBox;
+}
+
+// ---- Voxels ---------------------------------------------------------------------------
+
+VoxelRecord *GetCrystalVoxelsArray(CrystalRec *crystal) { return crystal ? DataOrNull(crystal->voxels) : nullptr; }
+
+std::optional<std::vector<VoxelRecord>> CreateVoxelsArray(int32_t n) {
+  return MakeArray<VoxelRecord>(n, VoxelRecord{});
+}
+
+void DestroyCrystalVoxelsArray(CrystalRec *crystal) {
+  if (crystal)
+    DestroyArray(crystal->voxels, crystal->voxelCount);
+}
+
+// ---- Bonds lists -------------------------------------------------------------------------
+
+std::optional<std::vector<uint32_t>> CreateBondsList(uint32_t n) { return MakeArray<uint32_t>(n, 0u); }
+
+bool AddAtomToBondsList(AtomRecord *atom, uint32_t j) {
+  if (!atom)
+    return false;
+  if (std::find(atom->bonds.begin(), atom->bonds.end(), j) != atom->bonds.end())
+    return true;
+  try {
+    atom->bonds.push_back(j);
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+  atom->bondCount = static_cast<uint32_t>(atom->bonds.size());
+  return true;
+}
+
+void RemoveAtomFromBondsList(AtomRecord *atom, uint32_t j) {
+  if (!atom)
+    return;
+  auto it = std::find(atom->bonds.begin(), atom->bonds.end(), j);
+  if (it == atom->bonds.end())
+    return;
+  atom->bonds.erase(it);
+  atom->bondCount = static_cast<uint32_t>(atom->bonds.size());
+  if (atom->bonds.empty())
+    std::vector<uint32_t>().swap(atom->bonds);
+}
+
+bool AddBondListEntry(CrystalRec *crystal, int32_t i, int32_t j) {
+  if (!crystal)
+    return false;
+  CrystalRec &c = *crystal;
+  const int64_t ai = std::abs(int64_t{i});
+  const int64_t aj = std::abs(int64_t{j});
+  if (!ValidAtom(c, ai) || !ValidAtom(c, aj) || ai == aj)
+    return false;
+  const uint32_t ui = static_cast<uint32_t>(ai);
+  const uint32_t uj = static_cast<uint32_t>(aj);
+  if (!AddAtomToBondsList(&c.atoms[ui], uj))
+    return false;
+  if (!AddAtomToBondsList(&c.atoms[uj], ui)) {
+    RemoveAtomFromBondsList(&c.atoms[ui], uj);
+    return false;
+  }
+  SyncMoleculeCoordination(c, ui);
+  SyncMoleculeCoordination(c, uj);
+  return true;
+}
+
+bool DeleteBondListEntry(CrystalRec *crystal, int32_t i, int32_t j) {
+  if (!crystal)
+    return false;
+  CrystalRec &c = *crystal;
+  const int64_t ai = std::abs(int64_t{i});
+  const int64_t aj = std::abs(int64_t{j});
+  if (!ValidAtom(c, ai) || !ValidAtom(c, aj))
+    return false;
+  const uint32_t ui = static_cast<uint32_t>(ai);
+  const uint32_t uj = static_cast<uint32_t>(aj);
+  const uint32_t beforeI = c.atoms[ui].bondCount;
+  const uint32_t beforeJ = c.atoms[uj].bondCount;
+  RemoveAtomFromBondsList(&c.atoms[ui], uj);
+  RemoveAtomFromBondsList(&c.atoms[uj], ui);
+  SyncMoleculeCoordination(c, ui);
+  SyncMoleculeCoordination(c, uj);
+  return c.atoms[ui].bondCount != beforeI || c.atoms[uj].bondCount != beforeJ;
+}
+
+void DestroyBondsListForAtom(AtomRecord *atom) {
+  if (!atom)
+    return;
+  std::vector<uint32_t>().swap(atom->bonds);
+  atom->bondCount = 0;
+}
+
+// ---- Polyhedra ------------------------------------------------------------------------------
+
+std::optional<Polyhedron> CreatePolyhedron(uint32_t faces) {
+  if (faces > static_cast<uint32_t>(kMaxArrayRecords))
+    return std::nullopt;
+  try {
+    Polyhedron p;
+    p.faceCount = faces;
+    p.faces.resize(faces);
+    return p;
+  } catch (const std::bad_alloc &) {
+    return std::nullopt;
+  }
+}
+
+void DestroyPolyhedron(std::optional<Polyhedron> &polyhedron) { polyhedron.reset(); }
+
+// ---- Selection and counts ---------------------------------------------------------------
+
+bool CrystalHasSelectedAtoms(const CrystalRec *crystal) { return CountNumSelectedAtoms(crystal) > 0; }
+
+int32_t CountNumSelectedAtoms(const CrystalRec *crystal) {
+  if (!crystal)
+    return 0;
+  int32_t n = 0;
+  for (int32_t k = 0; k < AtomCount(*crystal); k++)
+    n += crystal->atoms[static_cast<size_t>(k)].selected ? 1 : 0;
+  return n;
+}
+
+void SetCrystalAtomSelected(CrystalRec *crystal, int32_t atom, uint8_t flag) {
+  if (crystal && ValidAtom(*crystal, atom))
+    crystal->atoms[static_cast<size_t>(atom)].selected = flag;
+}
+
+void SetCrystalAtomSelectionNone(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  for (AtomRecord &atom : crystal->atoms)
+    atom.selected = 0;
+}
+
+int32_t CountNumSelectedVectors(const CrystalRec *crystal) {
+  if (!crystal)
+    return 0;
+  int32_t n = 0;
+  const size_t count = std::min(crystal->vectors.size(), static_cast<size_t>(std::max(crystal->vectorCount, 0)));
+  for (size_t k = 0; k < count; k++)
+    n += crystal->vectors[k].selected ? 1 : 0;
+  return n;
+}
+
+bool CrystalHasSelectedVectors(const CrystalRec *crystal) { return CountNumSelectedVectors(crystal) > 0; }
+
+int32_t CountNumSelectedTextBoxes(const CrystalRec *crystal) {
+  if (!crystal)
+    return 0;
+  int32_t n = 0;
+  const size_t count = std::min(crystal->textBoxes.size(), static_cast<size_t>(std::max(crystal->textBoxCount, 0)));
+  for (size_t k = 0; k < count; k++)
+    n += crystal->textBoxes[k].selected ? 1 : 0;
+  return n;
+}
+
+bool CrystalHasSelectedTextBoxes(const CrystalRec *crystal) { return CountNumSelectedTextBoxes(crystal) > 0; }
+
+bool CrystalHasSelectedObjects(const CrystalRec *crystal) {
+  return CrystalHasSelectedTextBoxes(crystal) || CrystalHasSelectedVectors(crystal) || CrystalHasSelectedAtoms(crystal);
+}
+
+int32_t CountNumElementsSorted(const CrystalRec *crystal) {
+  if (!crystal || SiteCount(*crystal) == 0)
+    return 0;
+  int32_t n = 1;
+  for (int32_t s = 1; s < SiteCount(*crystal); s++)
+    if (crystal->sites[static_cast<size_t>(s)].elements[0] != crystal->sites[static_cast<size_t>(s - 1)].elements[0])
+      n++;
+  return n;
+}
+
+int32_t CountNumElementsUnsorted(const CrystalRec *crystal) {
+  if (!crystal)
+    return 0;
+  std::set<ElementCode> distinct;
+  for (int32_t s = 0; s < SiteCount(*crystal); s++)
+    distinct.insert(crystal->sites[static_cast<size_t>(s)].elements[0]);
+  return static_cast<int32_t>(distinct.size());
+}
+
+bool IsAsymmetricUnitSortedByElement(const CrystalRec *crystal) {
+  if (!crystal)
+    return true;
+  for (int32_t s = 1; s < SiteCount(*crystal); s++) {
+    int16_t prev = static_cast<int16_t>(crystal->sites[static_cast<size_t>(s - 1)].elements[0]);
+    int16_t cur = static_cast<int16_t>(crystal->sites[static_cast<size_t>(s)].elements[0]);
+    if (cur < prev)
+      return false;
+  }
+  return true;
+}
+
+std::vector<ElementCode> GetCrystalElementsArray(const CrystalRec *crystal, int32_t *count) {
+  std::vector<ElementCode> elements;
+  if (crystal) {
+    for (int32_t s = 0; s < SiteCount(*crystal); s++) {
+      ElementCode e = crystal->sites[static_cast<size_t>(s)].elements[0];
+      if (e == kBlankElement || (!elements.empty() && elements.back() == e))
+        continue;
+      elements.push_back(e);
+    }
+  }
+  if (count)
+    *count = static_cast<int32_t>(elements.size());
+  return elements;
+}
+
+bool SitesHaveSameOccupancy(const AsymmetricUnitRecord &a, const AsymmetricUnitRecord &b) {
+  for (int k = 0; k < kMaxSiteElements; k++) {
+    if (a.elements[k] != b.elements[k])
+      return false;
+    if (!(std::fabs(a.occupancies[k] - b.occupancies[k]) <= kOccupancyTolerance))
+      return false;
+  }
+  return true;
+}
+
+// ---- Failure that ends the program --------------------------------------------------------
+
+void ShowResourceErr() {
+  MyCFCautionAlert("Sorry, unable to copy a resource",
+                   "This application may be damaged - please reinstall the software");
+  constexpr int kResourceErrorCode = -192; // resource not found
+  if (HostServices *host = GetHostServices())
+    host->TerminateProgram(kResourceErrorCode);
+  std::fprintf(stderr, "Sorry, unable to copy a resource\n");
+  std::exit(1);
+}

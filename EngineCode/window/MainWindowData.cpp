@@ -1,0 +1,320 @@
+#include "window/MainWindowData.h"
+
+#include "Alerts.h"
+#include "CachedFiles.h"
+#include "Preferences.h"
+#include "StructureArrays.h"
+
+#include <new>
+
+MainWindowData *GetMainWindowData(WindowRef window) { return window ? window->mainData : nullptr; }
+
+bool InitMainWindowData(WindowRef window) {
+  if (!window)
+    return false;
+  if (window->mainData)
+    return true;
+  MainWindowData *data = new (std::nothrow) MainWindowData;
+  if (!data) {
+    MyCFStopAlert("Error creating window", "Insufficient memory to create data structures.");
+    return false;
+  }
+  InitBlankCrystalRec(&data->crystal);
+  data->notesFontName = gPrefs.notesFontName;
+  data->notesFontSize = gPrefs.notesFontSize;
+  data->showRulers = gPrefs.showRulers;
+  data->showSidebar = gPrefs.showSidebar;
+  data->sidebarWidth = gPrefs.sidebarWidth;
+  data->sidebarSplit = gPrefs.sidebarSplit;
+  data->showNotes = gPrefs.showNotes;
+  data->showAtoms = gPrefs.showAtoms;
+  data->lastGestureTime = Microseconds();
+  window->mainData = data;
+  return true;
+}
+
+void DestroyMainWindowData(WindowRef window) {
+  MainWindowData *data = GetMainWindowData(window);
+  if (!data)
+    return;
+  DestroyWindowViews(window);
+  DestroyWindowHistory(window);
+  DestroyWindowRedo(window);
+  window->mainData = nullptr;
+  delete data;
+}
+
+bool IsWindowFileOpen(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->fileOpen;
+}
+
+void SetWindowFileOpen(WindowRef window, bool open) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->fileOpen = open ? 1 : 0;
+}
+
+bool IsWindowCalculationInProgress(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->calculationInProgress;
+}
+
+void SetWindowCalculationInProgress(WindowRef window, bool running) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->calculationInProgress = running ? 1 : 0;
+}
+
+bool IsWindowAutoRotating(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->autoRotating;
+}
+
+void SetWindowAutoRotating(WindowRef window, bool rotating) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->autoRotating = rotating ? 1 : 0;
+}
+
+CrystalRec *GetWindowCrystal(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? &d->crystal : nullptr;
+}
+
+bool WindowGraphPaneHasFocus(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->graphHasFocus;
+}
+
+CachedFileRecord *GetWindowViews(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? d->views : nullptr;
+}
+
+void SetWindowViews(WindowRef window, CachedFileRecord *head) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->views = head;
+}
+
+CachedFileRecord *GetWindowHistory(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? d->history : nullptr;
+}
+
+void SetWindowHistory(WindowRef window, CachedFileRecord *head) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->history = head;
+}
+
+CachedFileRecord *GetWindowRedo(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? d->redo : nullptr;
+}
+
+void SetWindowRedo(WindowRef window, CachedFileRecord *head) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->redo = head;
+}
+
+int32_t GetNumWindowViews(WindowRef window) { return NumFilesInCache(GetWindowViews(window)); }
+int32_t GetNumWindowHistory(WindowRef window) { return NumFilesInCache(GetWindowHistory(window)); }
+int32_t GetNumWindowRedo(WindowRef window) { return NumFilesInCache(GetWindowRedo(window)); }
+
+OVImageHandle GetWindowTransferBuffer(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? d->transferBuffer : nullptr;
+}
+
+void SetWindowTransferBuffer(WindowRef window, OVImageHandle image) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->transferBuffer = std::move(image);
+}
+
+OVImageHandle GetWindowOffScreen(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? d->offScreen : nullptr;
+}
+
+void SetWindowOffScreen(WindowRef window, OVImageHandle image) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->offScreen = std::move(image);
+}
+
+OVImageHandle GetWindowOffScreenOverlay(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? d->offScreenOverlay : nullptr;
+}
+
+void SetWindowOffScreenOverlay(WindowRef window, OVImageHandle image) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->offScreenOverlay = std::move(image);
+}
+
+void GetWindowOffBounds(WindowRef window, OVRect *rect) {
+  if (!rect)
+    return;
+  MainWindowData *d = GetMainWindowData(window);
+  *rect = d ? d->offBounds : OVRect{};
+}
+
+void SetWindowOffBounds(WindowRef window, const OVRect &rect) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->offBounds = rect;
+}
+
+bool WindowHasPrintPreview(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->printPreview.active != 0;
+}
+
+PrintPreviewRecord *GetWindowPrintPreview(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? &d->printPreview : nullptr;
+}
+
+void *GetWindowGraphPane(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? d->graphPane : nullptr;
+}
+
+void *GetGraphicsWindowSiteBrowser(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? d->siteBrowser : nullptr;
+}
+
+uint8_t GetWindowRulerUnits(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? d->crystal.rulerUnits : 0;
+}
+
+void SetWindowRulerUnits(WindowRef window, uint8_t units) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->crystal.rulerUnits = units;
+}
+
+bool IsWindowShowingGrid(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->crystal.showGrid;
+}
+
+bool IsWindowShowingRulers(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->showRulers;
+}
+
+bool IsWindowShowingSidebar(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->showSidebar;
+}
+
+uint16_t GetWindowSidebarWidth(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? d->sidebarWidth : 0;
+}
+
+bool ShowBrowserInWindowSidebar(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->showAtoms;
+}
+
+bool ShowNotesInWindowSidebar(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->showNotes;
+}
+
+bool IsWindowShowingAtomsPane(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->showSidebar && d->showAtoms;
+}
+
+bool IsWindowShowingNotesPane(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->showSidebar && d->showNotes;
+}
+
+bool IsWindowMeasurementToolLocked(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->measurementToolLocked;
+}
+
+void SetWindowMeasurementToolLocked(WindowRef window, bool locked) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->measurementToolLocked = locked ? 1 : 0;
+}
+
+OVBlockHandle GetWindowInfoData(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? d->infoData : nullptr;
+}
+
+void SetWindowInfoData(WindowRef window, OVBlockHandle data) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->infoData = std::move(data);
+}
+
+void ClearWindowInfoData(WindowRef window) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->infoData.reset();
+}
+
+bool IsWindowDisplaySleeping(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->displaySleeping;
+}
+
+void DoMainWindowDisplaySleep(WindowRef window) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->displaySleeping = 1;
+}
+
+void DoMainWindowDisplayWake(WindowRef window) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->displaySleeping = 0;
+}
+
+bool GetWindowTextObject(WindowRef window, void **textObject) {
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d || !d->textObject)
+    return false;
+  if (textObject)
+    *textObject = d->textObject;
+  return true;
+}
+
+void OVSetWindowModified(WindowRef window) {
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->windowModified = 1;
+}
+
+bool GetWindowWithCrystal(const CrystalRec *crystal, WindowRef *window) {
+  if (window)
+    *window = nullptr;
+  HostServices *host = GetHostServices();
+  if (!crystal || !host)
+    return false;
+  for (WindowRef w : host->StructureWindows()) {
+    if (GetWindowCrystal(w) == crystal) {
+      if (window)
+        *window = w;
+      return true;
+    }
+  }
+  return false;
+}
+
+void DisposeAllGWorlds(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d)
+    return;
+  for (SphereRecord &sphere : d->crystal.spheres)
+    DisposeSpherePixels(&sphere);
+  d->offScreen.reset();
+  d->offScreenOverlay.reset();
+  d->transferBuffer.reset();
+}
+
+void DisposeOVTempMemory(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d)
+    return;
+  DisposeAllGWorlds(window);
+  d->crystal.backgroundPictureImage.reset();
+}

@@ -1,0 +1,163 @@
+// The per-window record of a structure window.
+//
+// Every structure window owns one MainWindowData, reached from its window
+// record (`OVWindowRecord::mainData`). It embeds the window's structure,
+// holds its off-screen images, the heads of its views, history and redo
+// lists, its layout flags and the little input state that gestures need.
+// The window class fills the pane, control and procedure handles, which are
+// opaque here so that the record needs no widget library.
+//
+// Everything reaches the record through the accessors below. Each one checks
+// that the window is a structure window with a record: otherwise a getter
+// answers 0, false, none or an empty rectangle, and a setter does nothing.
+#pragma once
+
+#include "HostServices.h"
+#include "StructureRecord.h"
+
+#include <cstdint>
+#include <memory>
+
+struct CachedFileRecord;
+
+// A heap block owned by the record (the site browser's data).
+using OVBlockHandle = std::shared_ptr<void>;
+
+// The print preview's record, kept in the window and owned by the print
+// preview. Its first byte is non-zero while a preview exists.
+struct PrintPreviewRecord {
+  uint8_t active = 0;
+  uint8_t flags[3] = {0, 0, 0};
+  int16_t fields[2] = {1, 1};
+  Str255 title; // the window title, set by the build
+};
+
+struct MainWindowData {
+  uint8_t fileOpen = 0;              // the window holds a structure
+  uint8_t calculationInProgress = 0; // a long calculation (relaxation) runs for it
+  uint8_t autoRotating = 0;          // clearing it stops the rotation at its next tick
+  CrystalRec crystal;
+  uint8_t graphHasFocus = 1; // keys go to the graph pane (1) or the sidebar (0)
+  CachedFileRecord *views = nullptr;
+  CachedFileRecord *history = nullptr;
+  CachedFileRecord *redo = nullptr;
+  OVImageHandle transferBuffer;   // red/blue stereo composite
+  OVImageHandle offScreen;        // the plotted image
+  OVImageHandle offScreenOverlay; // the surface overlay
+  OVRect offBounds;               // bounds of the three images
+  PrintPreviewRecord printPreview;
+  void *textObject = nullptr; // the notes pane's text
+  Str255 notesFontName;
+  uint16_t notesFontSize = 12;
+  OVRect standardBounds;  // content bounds to return to from full screen
+  OVBlockHandle infoData; // the site browser's data
+  void *eventHandlerProc = nullptr;
+  void *graphDrawProc = nullptr;
+  void *dividerDrawProc = nullptr;
+  void *rulerDrawProc = nullptr;
+  void *noteHeaderDrawProc = nullptr;
+  void *rulerPane = nullptr;
+  void *graphPane = nullptr;
+  void *cocoaWrapper = nullptr; // the view that receives trackpad gestures
+  void *divider = nullptr;
+  void *atomsContainer = nullptr;
+  void *siteBrowser = nullptr;
+  void *noteHeader = nullptr;
+  void *notesView = nullptr;
+  void *notesContainer = nullptr;
+  uint8_t showRulers = 1;
+  uint8_t showSidebar = 1;
+  uint16_t sidebarWidth = 240;       // pixels
+  float sidebarSplit = 0.5f;         // atoms pane height / content height
+  uint8_t measurementToolLocked = 0; // hover measuring suspended
+  void *infoTipWindow = nullptr;
+  uint64_t lastGestureTime = 0; // microseconds of the last gesture redraw
+  float pendingMagnify = 1.0f;  // gathered since that redraw
+  float pendingRotation = 0.0f; // degrees gathered since that redraw
+  uint8_t displaySleeping = 0;
+  uint8_t showNotes = 1;
+  uint8_t showAtoms = 1;
+  uint8_t windowModified = 0; // holds unsaved changes
+};
+
+// The record of a structure window; nullptr for none or another window.
+MainWindowData *GetMainWindowData(WindowRef window);
+
+// Allocates the record, attaches it to the window and fills it with its
+// initial values (a blank structure, the preferences' pane settings and
+// notes font). Without memory: the stop alert "Error creating window" and
+// false. A window that already has a record keeps it.
+bool InitMainWindowData(WindowRef window);
+// Destroys the window's views, history and redo lists and frees its record.
+void DestroyMainWindowData(WindowRef window);
+
+bool IsWindowFileOpen(WindowRef window);
+void SetWindowFileOpen(WindowRef window, bool open);
+bool IsWindowCalculationInProgress(WindowRef window);
+void SetWindowCalculationInProgress(WindowRef window, bool running);
+bool IsWindowAutoRotating(WindowRef window);
+void SetWindowAutoRotating(WindowRef window, bool rotating);
+CrystalRec *GetWindowCrystal(WindowRef window);
+bool WindowGraphPaneHasFocus(WindowRef window);
+
+CachedFileRecord *GetWindowViews(WindowRef window);
+void SetWindowViews(WindowRef window, CachedFileRecord *head);
+CachedFileRecord *GetWindowHistory(WindowRef window);
+void SetWindowHistory(WindowRef window, CachedFileRecord *head);
+CachedFileRecord *GetWindowRedo(WindowRef window);
+void SetWindowRedo(WindowRef window, CachedFileRecord *head);
+int32_t GetNumWindowViews(WindowRef window);
+int32_t GetNumWindowHistory(WindowRef window);
+int32_t GetNumWindowRedo(WindowRef window);
+
+// The setters store the handle; an image no longer held anywhere is freed.
+OVImageHandle GetWindowTransferBuffer(WindowRef window);
+void SetWindowTransferBuffer(WindowRef window, OVImageHandle image);
+OVImageHandle GetWindowOffScreen(WindowRef window);
+void SetWindowOffScreen(WindowRef window, OVImageHandle image);
+OVImageHandle GetWindowOffScreenOverlay(WindowRef window);
+void SetWindowOffScreenOverlay(WindowRef window, OVImageHandle image);
+// The empty rectangle for any window but a structure window.
+void GetWindowOffBounds(WindowRef window, OVRect *rect);
+void SetWindowOffBounds(WindowRef window, const OVRect &rect);
+
+bool WindowHasPrintPreview(WindowRef window);
+PrintPreviewRecord *GetWindowPrintPreview(WindowRef window);
+void *GetWindowGraphPane(WindowRef window);
+void *GetGraphicsWindowSiteBrowser(WindowRef window);
+
+uint8_t GetWindowRulerUnits(WindowRef window);
+void SetWindowRulerUnits(WindowRef window, uint8_t units);
+bool IsWindowShowingGrid(WindowRef window);
+bool IsWindowShowingRulers(WindowRef window);
+bool IsWindowShowingSidebar(WindowRef window);
+uint16_t GetWindowSidebarWidth(WindowRef window);
+bool ShowBrowserInWindowSidebar(WindowRef window);
+bool ShowNotesInWindowSidebar(WindowRef window);
+bool IsWindowShowingAtomsPane(WindowRef window);
+bool IsWindowShowingNotesPane(WindowRef window);
+bool IsWindowMeasurementToolLocked(WindowRef window);
+void SetWindowMeasurementToolLocked(WindowRef window, bool locked);
+
+OVBlockHandle GetWindowInfoData(WindowRef window);
+void SetWindowInfoData(WindowRef window, OVBlockHandle data);
+void ClearWindowInfoData(WindowRef window);
+
+bool IsWindowDisplaySleeping(WindowRef window);
+void DoMainWindowDisplaySleep(WindowRef window);
+void DoMainWindowDisplayWake(WindowRef window);
+
+// The notes text object; false for no window or no text object.
+bool GetWindowTextObject(WindowRef window, void **textObject);
+// Marks the window as holding unsaved changes.
+void OVSetWindowModified(WindowRef window);
+
+// The structure window whose embedded structure is the given one, walking
+// from the front; false and no window when none has it.
+bool GetWindowWithCrystal(const CrystalRec *crystal, WindowRef *window);
+
+// Releases the images of every atom type of the window's structure and the
+// window's off-screen, overlay and transfer images.
+void DisposeAllGWorlds(WindowRef window);
+// The same, and the structure's background picture image.
+void DisposeOVTempMemory(WindowRef window);
