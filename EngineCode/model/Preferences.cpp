@@ -1,5 +1,7 @@
 #include "Preferences.h"
 
+#include "render/EllipsoidMaths.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -12,78 +14,6 @@ PrefsRecord MakeFactoryPrefs() {
   std::memcpy(prefs.elementNotes, kFactoryElementNotes, sizeof prefs.elementNotes);
   prefs.elementNotes[kElementNotesSize - 1] = '\0';
   return prefs;
-}
-
-// ---- Ellipsoid critical values ----------------------------------------------
-// The table of probabilities the ellipsoid probability snaps to: 0.01 to 0.99
-// by 0.01, 0.991 to 0.999 by 0.001, 0.9991 to 0.9999 by 0.0001, then 0.99999,
-// 0.999999 and 0.9999999. The critical value c of p solves
-// p = erf(c / sqrt 2) - sqrt(2 / pi) c exp(-c^2 / 2), kept to four decimals.
-constexpr int kCriticalValueRows = 120;
-constexpr double kCriticalValueDecimals = 10000.0;
-constexpr double kCriticalValueSearchMax = 10.0; // standard deviations
-constexpr int kCriticalValueBisections = 100;
-constexpr float kCriticalValueNoRow = 999.99f;
-
-struct CriticalValueRow {
-  float probability;
-  float value;
-};
-
-double ProbabilityInsideSphere(double c) {
-  const double kPi = 3.14159265358979323846;
-  return std::erf(c / std::sqrt(2.0)) - std::sqrt(2.0 / kPi) * c * std::exp(-c * c / 2.0);
-}
-
-double SolveCriticalValue(double p) {
-  double lo = 0.0;
-  double hi = kCriticalValueSearchMax;
-  for (int i = 0; i < kCriticalValueBisections; i++) {
-    double mid = 0.5 * (lo + hi);
-    if (ProbabilityInsideSphere(mid) < p)
-      lo = mid;
-    else
-      hi = mid;
-  }
-  return std::round(0.5 * (lo + hi) * kCriticalValueDecimals) / kCriticalValueDecimals;
-}
-
-const std::array<CriticalValueRow, kCriticalValueRows> &CriticalValueTable() {
-  static const std::array<CriticalValueRow, kCriticalValueRows> table = [] {
-    std::array<CriticalValueRow, kCriticalValueRows> rows{};
-    int n = 0;
-    auto add = [&](double p) {
-      rows[n].probability = static_cast<float>(p);
-      rows[n].value = static_cast<float>(SolveCriticalValue(p));
-      n++;
-    };
-    for (int i = 1; i <= 99; i++)
-      add(i / 100.0);
-    for (int i = 1; i <= 9; i++)
-      add(0.99 + i / 1000.0);
-    for (int i = 1; i <= 9; i++)
-      add(0.999 + i / 10000.0);
-    add(0.99999);
-    add(0.999999);
-    add(0.9999999);
-    return rows;
-  }();
-  return table;
-}
-
-float CriticalValueForProbability(float p) {
-  p = std::clamp(p, 0.0f, 1.0f);
-  const auto &table = CriticalValueTable();
-  float best = kCriticalValueNoRow;
-  float value = table[0].value;
-  for (const CriticalValueRow &row : table) {
-    float d = std::fabs(p - row.probability);
-    if (d < best) {
-      best = d;
-      value = row.value;
-    }
-  }
-  return value;
 }
 
 RGBColor HiliteColorFor(const RGBColor &background) {
@@ -238,7 +168,7 @@ void CopyPrefsToCrystal(const PrefsRecord *prefs, CrystalRec *crystal) {
   // The structure's own, whatever the preferences hold.
   c.modelType = 1;
   c.surfaceOverlay = 0;
-  c.ellipsoidCriticalValue = CriticalValueForProbability(c.ellipsoidProbability);
+  c.ellipsoidCriticalValue = GetEllipsoidCriticalValue(c.ellipsoidProbability);
   c.hiliteColor = HiliteColorFor(c.backgroundColor);
 }
 
