@@ -1,0 +1,90 @@
+// The renderer's own pixel routines: they write straight into the pixels of
+// the current port instead of going through the port's drawing calls.
+//
+// Calling order: make the target port current, call GetCurrentPixGlobals,
+// draw any number of primitives, call DisposeCurrentPixGlobals. The
+// primitives read the target only from the globals below, so a port made
+// current in between is not drawn into until the target is taken again.
+//
+// Pixels are 32-bit (the plot images) or 1-bit (masks and cloud images); a
+// 1-bit pixel is set by every colour. The anti-aliased forms blend only at 32
+// bits and fall back to one-pixel lines on 1-bit targets.
+//
+// Anti-aliasing is a cone filter of the distance between a pixel centre and
+// the ideal line (`ConeFilter`), applied to the line's pixel and its two
+// neighbours across the line. Arithmetic is single precision; rounding is
+// half away from zero, everything else truncates toward zero.
+//
+// Main thread only: the target and line state are program-wide.
+#pragma once
+
+#include "graphics/GraphicsTypes.h"
+#include "graphics/PixelBuffer.h"
+
+#include <cstdint>
+
+// ---- The drawing target ------------------------------------------------------------
+extern PixelBuffer *dstPixMap; // pixels of the port that was current when the target was taken
+extern uint8_t *dstPixBase;    // first byte of the pixel rows; null: every line primitive draws nothing
+extern uint32_t dstRowbytes;   // bytes per pixel row
+extern int16_t dstBitDepth;    // bits per pixel
+extern Rect dstPixBounds;      // pixel (x, y) lies in row y - top, column x - left
+// Inclusive clip: the pixel bounds within the bounding box of the port's clip
+// region, then right and bottom each reduced by 1. A pixel is inside when
+// left <= x <= right and top <= y <= bottom.
+extern Rect dstPixClipBounds;
+
+// Takes the current port's pixels as the target and fills the globals; with
+// no current port there is no target.
+void GetCurrentPixGlobals();
+// Ends a drawing session. The globals keep their values until the target is
+// taken again.
+void DisposeCurrentPixGlobals();
+
+// ---- Cone filter ---------------------------------------------------------------------
+// Entry i is the share of the line's colour in a pixel whose centre lies
+// i/20 pixel from the ideal line; entries from 30 on are 0.
+inline constexpr int kConeFilterEntries = 31;
+extern const float ConeFilter[kConeFilterEntries];
+// The weights of a vertical line: its own column and each neighbour.
+inline constexpr float kConeCentreWeight = 0.779862f;
+inline constexpr float kConeNeighbourWeight = 0.110069f;
+// ConeFilter[|index|], 0 beyond the table.
+float ConeWeight(int index);
+
+// Rounds half away from zero.
+int RoundHalfAway(float value);
+
+// The colour cut to the target's channel width: each channel >> 8 (0 to
+// 255) at 32 bits, >> 11 (0 to 31) at lower depths.
+RGBColor ReduceColor(const RGBColor &colour);
+
+// ---- Pixels ----------------------------------------------------------------------------
+// Sets one pixel inside the clip to the colour (at 1 bit every colour sets
+// the bit); nothing without a target.
+void MySetCPixel(int16_t x, int16_t y, RGBColor colour);
+// Blends a reduced colour into one 32-bit pixel: each channel becomes
+// truncate(p * w + old * (1 - w)); alpha 0xFF. No clip test: callers test.
+void MyPickNMix32BitColors(int16_t x, int16_t y, RGBColor reduced, float weight);
+// result = a * w + b * (1 - w) per channel, single precision, truncated.
+void MyBlendColors(RGBColor &result, RGBColor a, RGBColor b, float w);
+
+// ---- Lines -------------------------------------------------------------------------------
+// One-pixel line. Both end points are in its range; the cross coordinate is
+// accumulated in single precision and truncated, so the last pixel can fall
+// one short of the second end point.
+void MyDrawStandardLine(int16_t x1, int16_t y1, int16_t x2, int16_t y2, RGBColor colour);
+// `width` one-pixel lines, moved down (shallow lines) or right (steep lines)
+// by 0 to width - 1 pixels; a width below 1 draws nothing.
+void MyDrawThickLine(int16_t x1, int16_t y1, int16_t x2, int16_t y2, int16_t width, RGBColor colour);
+// Anti-aliased line between integer points. Returns 0 when there is no
+// target, the line lies wholly outside the clip, or a vertical line's
+// neighbours leave the clip; 1 otherwise.
+int16_t MyDrawSmoothLine(int16_t x1, int16_t y1, int16_t x2, int16_t y2, RGBColor colour);
+// Anti-aliased line between fractional points. The second end point's row
+// or column is drawn only for lines within a pixel of the diagonal.
+void MyDrawRealSmoothLine(float x1, float y1, float x2, float y2, RGBColor colour);
+// Anti-aliased line `width` pixels wide (a width below 1 is drawn as 1),
+// the core spanning u - (width - 1) / 2 to u + width / 2 around the rounded
+// position u, with one blended pixel beyond each side.
+void MyDrawRealSmoothThickLine(float x1, float y1, float x2, float y2, int16_t width, RGBColor colour);
