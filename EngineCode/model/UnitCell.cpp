@@ -1,0 +1,525 @@
+// Generation of the unit cell from the asymmetric unit.
+#include "UnitCell.h"
+
+#include "Alerts.h"
+#include "Preferences.h"
+#include "SpaceGroups.h"
+#include "StructureArrays.h"
+#include "Utilities.h"
+#include "VectorMath.h"
+#include "render/EllipsoidMaths.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <string>
+#include <unordered_map>
+
+namespace {
+
+int32_t SiteCount(const CrystalRec &c) {
+  return static_cast<int32_t>(std::min<int64_t>(std::max(c.siteCount, 0), static_cast<int64_t>(c.sites.size())));
+}
+
+// Records reserved at once for a new cell; more are added as needed.
+constexpr int64_t kInitialAtomReserve = int64_t{1} << 20;
+
+// The fractional part of a value, keeping its sign: (-1, 1).
+double SignedFraction(double v) { return v - std::trunc(v); }
+
+} // namespace
+
+// ---- Wrapping and coincidence ------------------------------------------------
+
+float MoveIntoCell(float x) {
+  if (!std::isfinite(x))
+    return 0.0f;
+  float r = x;
+  if (r > 1.0f)
+    r -= std::trunc(r);
+  else if (r < 0.0f)
+    r = (r - std::trunc(r)) + 1.0f;
+  if (static_cast<double>(r) > kCellEdgeSnapHigh || static_cast<double>(r) < kCellEdgeSnapLow)
+    r = 0.0f;
+  return r;
+}
+
+void MoveVectorIntoCell(float out[3], const float in[3]) {
+  for (int i = 0; i < 3; i++)
+    out[i] = MoveIntoCell(in[i]);
+}
+
+bool CoordinateCoincides(float a, float b) {
+  const float d = std::fabs(a - b);
+  return d < kSymmetryTolerance || (d > kSymmetryTolerance && 1.0f - d < kSymmetryTolerance);
+}
+
+bool PositionsCoincide(const float a[3], const float b[3]) {
+  return CoordinateCoincides(a[0], b[0]) && CoordinateCoincides(a[1], b[1]) && CoordinateCoincides(a[2], b[2]);
+}
+
+void ApplySymmetryOperator(const GEP &op, const float xyz[3], const float originShift[3], double out[3]) {
+  for (int i = 0; i < 3; i++) {
+    float sum = 0.0f;
+    for (int j = 0; j < 3; j++)
+      sum += static_cast<float>(op.rotation[i][j]) * (xyz[j] + originShift[j]);
+    out[i] = sum + op.translation[i] - originShift[i];
+  }
+}
+
+namespace {
+
+// The wrapped image of a point, as the site removal and the multiplicity make
+// it.
+void WrappedImage(const GEP &op, const float xyz[3], const float originShift[3], float out[3]) {
+  double raw[3];
+  ApplySymmetryOperator(op, xyz, originShift, raw);
+  for (int i = 0; i < 3; i++)
+    out[i] = MoveIntoCell(static_cast<float>(raw[i]));
+}
+
+} // namespace
+
+// ---- Operators --------------------------------------------------------------
+
+int32_t GetSymcardsFromSpacegroup(CrystalRec *crystal) {
+  if (!crystal)
+    return 0;
+  CrystalRec &c = *crystal;
+  // A symbol holds some character from "(" up (letters, digits, "-", "/");
+  // blanks and punctuation alone are no symbol.
+  bool haveSymbol = false;
+  for (int i = 0; i < kSpaceGroupSymbolSize - 1 && c.spaceGroup[i] != '\0'; i++)
+    if (static_cast<unsigned char>(c.spaceGroup[i]) >= '(')
+      haveSymbol = true;
+  if (!haveSymbol) {
+    MyCFCautionAlert("No spacegroup symbol or symmetry cards defined.", "Spacegroup 'P 1' assumed.");
+    MyStrCopy(std::span<char>(c.spaceGroup), "P 1");
+  }
+  uint16_t count = 0;
+  char lattice = c.latticeLetter;
+  Spaceg(std::span<char>(c.spaceGroup), c.originChoice, c.alpha, c.beta, c.gamma, lattice, count,
+         std::span<Symcard>(c.symCards));
+  c.latticeLetter = lattice;
+  if (count == 0) {
+    count = 1;
+    c.latticeLetter = 'P';
+    MyStrCopy(std::span<char>(c.spaceGroup), "P 1");
+    c.symCards[0] = MakeSymcard(kIdentityCard);
+  }
+  return count;
+}
+
+std::optional<std::vector<GEP>> GetCrystalGEPs(CrystalRec *crystal, int32_t *count) {
+  if (count)
+    *count = 0;
+  if (!crystal)
+    return std::nullopt;
+  CrystalRec &c = *crystal;
+  int32_t cards = std::min<int32_t>(c.cardCount, kMaxSymCards);
+  if (cards == 0)
+    cards = GetSymcardsFromSpacegroup(crystal);
+  int16_t nVectors = 0;
+  CentringVectors centring;
+  Bravais(EffectiveLatticeLetter(c.latticeLetter, c.alpha, c.beta, c.gamma), nVectors, centring);
+  std::vector<GEP> ops;
+  try {
+    ops.reserve(static_cast<size_t>(cards) * static_cast<size_t>(nVectors));
+  } catch (const std::bad_alloc &) {
+    return std::nullopt;
+  }
+  for (int32_t k = 0; k < cards; k++) {
+    GEP card;
+    Symcard2GEP(c.symCards[static_cast<size_t>(k)], card);
+    for (int16_t v = 0; v < nVectors; v++) {
+      GEP op = card;
+      for (int i = 0; i < 3; i++)
+        op.translation[i] = card.translation[i] + centring[static_cast<size_t>(v)][static_cast<size_t>(i)];
+      ops.push_back(op);
+    }
+  }
+  if (count)
+    *count = static_cast<int32_t>(ops.size());
+  return ops;
+}
+
+// ---- Cell generation ---------------------------------------------------------
+
+bool GenCell(CrystalRec *crystal) {
+  if (!crystal)
+    return false;
+  CrystalRec &c = *crystal;
+  // The old atoms go whatever happens: on failure none are left that could
+  // name sites which are no longer there.
+  DestroyAtomsArray(crystal);
+  c.atomsPerCell = 0;
+  const int32_t nSites = SiteCount(c);
+  if (nSites < 1)
+    return false;
+  int32_t nOps = 0;
+  auto ops = GetCrystalGEPs(crystal, &nOps);
+  if (!ops || nOps < 1)
+    return false;
+
+  const bool ellipsoids = c.ellipsoidData != 0;
+  std::vector<AtomRecord> atoms;
+  auto outOfMemory = [&]() {
+    MyCFStopAlert("No Memory for atoms");
+    return false;
+  };
+  // Room for every site's full orbit (a site on a special position leaves
+  // part of it unused); a very large cell grows beyond the first reserve.
+  const int64_t bound = int64_t{nSites} * nOps;
+  try {
+    atoms.reserve(static_cast<size_t>(std::min<int64_t>(bound, kInitialAtomReserve)));
+  } catch (const std::bad_alloc &) {
+    return outOfMemory();
+  }
+
+  for (int32_t s = 0; s < nSites; s++) {
+    AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+    const size_t first = atoms.size();
+    float axes[3][3] = {};
+    float axisPoints[3][3] = {};
+    if (ellipsoids) {
+      GetEllipsoidAxes(crystal, s, axes);
+      for (int k = 0; k < 3; k++)
+        for (int i = 0; i < 3; i++)
+          axisPoints[k][i] = site.xyz[i] + axes[k][i];
+    }
+    for (const GEP &op : *ops) {
+      double raw[3];
+      ApplySymmetryOperator(op, site.xyz, c.originShift, raw);
+      float xyz[3];
+      float shift[3];
+      for (int i = 0; i < 3; i++) {
+        const float unwrapped = static_cast<float>(raw[i]);
+        xyz[i] = MoveIntoCell(unwrapped);
+        shift[i] = xyz[i] - unwrapped;
+      }
+      bool duplicate = false;
+      for (size_t a = first; a < atoms.size() && !duplicate; a++)
+        duplicate = PositionsCoincide(xyz, atoms[a].xyz);
+      if (duplicate)
+        continue;
+      if (static_cast<int64_t>(atoms.size()) >= kMaxArrayRecords)
+        return outOfMemory();
+      try {
+        atoms.push_back(gBlankAtom);
+      } catch (const std::bad_alloc &) {
+        return outOfMemory();
+      }
+      AtomRecord &atom = atoms.back();
+      atom.site = static_cast<uint32_t>(s);
+      atom.atomType = site.atomType;
+      for (int i = 0; i < 3; i++)
+        atom.xyz[i] = xyz[i];
+      if (ellipsoids) {
+        for (int k = 0; k < 3; k++) {
+          double end[3];
+          ApplySymmetryOperator(op, axisPoints[k], c.originShift, end);
+          for (int i = 0; i < 3; i++)
+            atom.ellipsoidAxes[k][i] = static_cast<float>(end[i]) + shift[i];
+        }
+      }
+    }
+    site.firstAtom = static_cast<int32_t>(first);
+    site.atomsPerCell = static_cast<int32_t>(atoms.size() - first);
+    site.lastAtom = static_cast<int32_t>(atoms.size()) - 1;
+  }
+
+  for (AtomRecord &atom : atoms)
+    atom.visible = 1;
+  c.atoms = std::move(atoms);
+  c.atomCount = static_cast<int32_t>(c.atoms.size());
+  c.atomsPerCell = c.atomCount;
+  return true;
+}
+
+namespace {
+
+// Positions of kept sites, bucketed so that a symmetry image finds the sites
+// it may coincide with without looking at every one.
+//
+// Each wrapped coordinate falls in one of kBuckets equal buckets per axis. The
+// tolerance is well under a bucket, so a coinciding pair lies in the same or
+// in neighbouring buckets (bucket kBuckets - 1 and bucket 0 are neighbours: a
+// coordinate near 1 coincides with one near 0). A neighbour on one side is
+// only looked at when the coordinate lies within the tolerance (and a margin
+// for rounding) of that side of its bucket. Sites are kept apart by their
+// elements, which must match exactly; the occupancies, which match within a
+// tolerance, are compared with the candidates.
+class SiteBuckets {
+public:
+  static constexpr int32_t kBuckets = 1024;
+  // Reach of the tolerance in bucket widths, with a margin far above the
+  // rounding of single-precision coordinates below 1.
+  static constexpr float kReach = kSymmetryTolerance * kBuckets + 0.01f;
+
+  // The class of a site's elements (all three codes).
+  uint32_t ElementClass(const AsymmetricUnitRecord &site) {
+    const uint64_t code = (uint64_t{site.elements[0]} << 32) | (uint64_t{site.elements[1]} << 16) | site.elements[2];
+    auto [it, added] = classes_.try_emplace(code, static_cast<uint32_t>(classes_.size()));
+    (void)added;
+    return it->second;
+  }
+
+  void Add(uint32_t elementClass, const float xyz[3], int32_t index) {
+    int32_t k[3];
+    for (int i = 0; i < 3; i++)
+      k[i] = Bucket(xyz[i]);
+    buckets_[Key(elementClass, k)].push_back(index);
+  }
+
+  // Calls visit(index) for each kept site in the buckets that may hold a
+  // position coinciding with xyz; stops when visit answers true and answers
+  // true then.
+  template <typename Visit> bool AnyNear(uint32_t elementClass, const float xyz[3], Visit &&visit) const {
+    int32_t candidates[3][3];
+    int counts[3];
+    for (int i = 0; i < 3; i++) {
+      const float scaled = xyz[i] * static_cast<float>(kBuckets); // exact: a power of two
+      const int32_t k = Bucket(xyz[i]);
+      const float offset = scaled - static_cast<float>(k);
+      int n = 0;
+      candidates[i][n++] = k;
+      if (offset < kReach)
+        candidates[i][n++] = (k + kBuckets - 1) % kBuckets;
+      if (offset > 1.0f - kReach)
+        candidates[i][n++] = (k + 1) % kBuckets;
+      counts[i] = n;
+    }
+    for (int a = 0; a < counts[0]; a++)
+      for (int b = 0; b < counts[1]; b++)
+        for (int d = 0; d < counts[2]; d++) {
+          const int32_t k[3] = {candidates[0][a], candidates[1][b], candidates[2][d]};
+          auto it = buckets_.find(Key(elementClass, k));
+          if (it == buckets_.end())
+            continue;
+          for (int32_t index : it->second)
+            if (visit(index))
+              return true;
+        }
+    return false;
+  }
+
+private:
+  static int32_t Bucket(float v) {
+    const int32_t k = static_cast<int32_t>(v * static_cast<float>(kBuckets));
+    return std::clamp(k, 0, kBuckets - 1);
+  }
+  static uint64_t Key(uint32_t elementClass, const int32_t k[3]) {
+    return (uint64_t{elementClass} << 30) | (static_cast<uint64_t>(k[0]) << 20) | (static_cast<uint64_t>(k[1]) << 10) |
+           static_cast<uint64_t>(k[2]);
+  }
+
+  std::unordered_map<uint64_t, uint32_t> classes_;
+  std::unordered_map<uint64_t, std::vector<int32_t>> buckets_;
+};
+
+} // namespace
+
+void RemoveSymmetryRelatedSites(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  int32_t nOps = 0;
+  auto ops = GetCrystalGEPs(crystal, &nOps);
+  if (!ops || nOps <= 1)
+    return;
+  const int32_t nSites = SiteCount(c);
+  if (nSites < 2)
+    return;
+
+  // A site goes when one of its images falls on an earlier site that stays
+  // (with the same elements and occupancies); the first site of each class
+  // stays in its place and the others close up behind it.
+  SiteBuckets kept;
+  std::vector<float> keptXYZ(static_cast<size_t>(nSites) * 3);
+  int32_t nKept = 0;
+  for (int32_t j = 0; j < nSites; j++) {
+    const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(j)];
+    const uint32_t elementClass = kept.ElementClass(site);
+    bool related = false;
+    if (nKept > 0) {
+      for (const GEP &op : *ops) {
+        float image[3];
+        WrappedImage(op, site.xyz, c.originShift, image);
+        related = kept.AnyNear(elementClass, image, [&](int32_t i) {
+          return SitesHaveSameOccupancy(c.sites[static_cast<size_t>(i)], site) &&
+                 PositionsCoincide(image, &keptXYZ[static_cast<size_t>(i) * 3]);
+        });
+        if (related)
+          break;
+      }
+    }
+    if (related)
+      continue;
+    if (nKept != j)
+      c.sites[static_cast<size_t>(nKept)] = c.sites[static_cast<size_t>(j)];
+    float *wrapped = &keptXYZ[static_cast<size_t>(nKept) * 3];
+    MoveVectorIntoCell(wrapped, c.sites[static_cast<size_t>(nKept)].xyz);
+    kept.Add(elementClass, wrapped, nKept);
+    nKept++;
+  }
+  if (nKept < nSites)
+    RedimensionAsymmetricUnit(crystal, nKept);
+}
+
+bool GetSiteMultiplicity(CrystalRec *crystal, float xyz[3], int32_t *multiplicity) {
+  if (multiplicity)
+    *multiplicity = 0;
+  if (!crystal || !xyz)
+    return false;
+  CrystalRec &c = *crystal;
+  for (int i = 0; i < 3; i++) {
+    float v = xyz[i];
+    if (v >= 1.0f)
+      v -= std::trunc(v);
+    else if (v < 0.0f)
+      v = (v - std::trunc(v)) + 1.0f;
+    // A negative whole number, or a value a hair below 0, comes out as 1.0:
+    // that is the cell edge, 0.
+    if (v >= 1.0f)
+      v = 0.0f;
+    xyz[i] = v;
+  }
+  int32_t nOps = 0;
+  auto ops = GetCrystalGEPs(crystal, &nOps);
+  if (!ops)
+    return false;
+  std::vector<float> images;
+  try {
+    images.reserve(static_cast<size_t>(nOps) * 3);
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+  int32_t n = 0;
+  for (const GEP &op : *ops) {
+    float image[3];
+    WrappedImage(op, xyz, c.originShift, image);
+    bool seen = false;
+    for (int32_t k = 0; k < n && !seen; k++)
+      seen = PositionsCoincide(image, &images[static_cast<size_t>(k) * 3]);
+    if (seen)
+      continue;
+    images.insert(images.end(), image, image + 3);
+    n++;
+  }
+  if (multiplicity)
+    *multiplicity = n;
+  return true;
+}
+
+namespace {
+
+// GenCellAU's coincidence of two coordinates in (-1, 1): the fractional part
+// d of their distance, or 1 - d, below the tolerance.
+bool FractionsCoincide(float a, float b) {
+  float d = std::fabs(a - b);
+  d -= std::trunc(d);
+  if (d > kSymmetryTolerance)
+    d = 1.0f - d;
+  return d < kSymmetryTolerance;
+}
+
+} // namespace
+
+std::optional<std::vector<AsymmetricUnitRecord>> GenCellAU(CrystalRec *crystal, int32_t *count) {
+  if (count)
+    *count = 0;
+  if (!crystal)
+    return std::nullopt;
+  CrystalRec &c = *crystal;
+  int32_t nOps = 0;
+  auto ops = GetCrystalGEPs(crystal, &nOps);
+  if (!ops)
+    return std::nullopt;
+  const int32_t nSites = SiteCount(c);
+  const int64_t bound = int64_t{nSites} * nOps;
+  if (bound > kMaxArrayRecords)
+    return std::nullopt;
+  std::vector<AsymmetricUnitRecord> out;
+  try {
+    out.reserve(static_cast<size_t>(bound));
+  } catch (const std::bad_alloc &) {
+    return std::nullopt;
+  }
+  const bool ellipsoids = c.ellipsoidData != 0;
+  for (int32_t s = 0; s < nSites; s++) {
+    const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+    const size_t first = out.size();
+    for (const GEP &op : *ops) {
+      double raw[3];
+      ApplySymmetryOperator(op, site.xyz, c.originShift, raw);
+      float xyz[3];
+      for (int i = 0; i < 3; i++)
+        xyz[i] = static_cast<float>(SignedFraction(raw[i]));
+      bool duplicate = false;
+      for (size_t k = first; k < out.size() && !duplicate; k++)
+        duplicate = FractionsCoincide(xyz[0], out[k].xyz[0]) && FractionsCoincide(xyz[1], out[k].xyz[1]) &&
+                    FractionsCoincide(xyz[2], out[k].xyz[2]);
+      if (duplicate)
+        continue;
+      AsymmetricUnitRecord copy = site;
+      const int32_t index = static_cast<int32_t>(out.size());
+      copy.firstAtom = index;
+      copy.lastAtom = index;
+      copy.atomsPerCell = 1;
+      for (int i = 0; i < 3; i++)
+        copy.xyz[i] = xyz[i];
+      if (ellipsoids) {
+        float R[9], Rt[9], RU[9];
+        for (int i = 0; i < 3; i++)
+          for (int j = 0; j < 3; j++)
+            R[3 * i + j] = static_cast<float>(op.rotation[i][j]);
+        Transpose3x3Mat(R, Rt);
+        MatMul33x33(R, site.tensor, RU);
+        MatMul33x33(RU, Rt, copy.tensor);
+      }
+      out.push_back(copy);
+    }
+  }
+  if (out.empty())
+    return std::nullopt;
+  if (count)
+    *count = static_cast<int32_t>(out.size());
+  return out;
+}
+
+// ---- Cell validity -----------------------------------------------------------
+
+bool CellIsValid(float a, float b, float c, float alpha, float beta, float gamma) {
+  for (float length : {a, b, c})
+    if (!std::isfinite(length) || !(length > 0.0f))
+      return false;
+  for (float angle : {alpha, beta, gamma})
+    if (!std::isfinite(angle) || !(angle > 0.0f) || !(angle < 180.0f))
+      return false;
+  const double ca = std::cos(alpha * kDegToRad);
+  const double cb = std::cos(beta * kDegToRad);
+  const double cg = std::cos(gamma * kDegToRad);
+  const double factor = 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg;
+  return factor > kMinCellVolumeFactor;
+}
+
+bool CellIsValid(const CrystalRec *crystal) {
+  return crystal && CellIsValid(crystal->a, crystal->b, crystal->c, crystal->alpha, crystal->beta, crystal->gamma);
+}
+
+bool CheckCellIsValid(const CrystalRec *crystal) {
+  if (!crystal)
+    return false;
+  if (CellIsValid(crystal))
+    return true;
+  char explanation[320];
+  std::snprintf(explanation, sizeof explanation,
+                "The cell a = %g, b = %g, c = %g, alpha = %g, beta = %g, gamma = %g has no volume: the lengths "
+                "must be positive and the angles must enclose a cell of positive volume.",
+                static_cast<double>(crystal->a), static_cast<double>(crystal->b), static_cast<double>(crystal->c),
+                static_cast<double>(crystal->alpha), static_cast<double>(crystal->beta),
+                static_cast<double>(crystal->gamma));
+  MyCFCautionAlert("The unit cell is not valid.", explanation);
+  return false;
+}
