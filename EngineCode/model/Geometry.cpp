@@ -605,3 +605,23 @@ ElementCode GetElementWithMass(float mass) {
   }
   return found;
 }
+
+// ---- Cell validity -----------------------------------------------------------
+
+bool CellIsValid(float a, float b, float c, float alpha, float beta, float gamma) {
+  for (float length : {a, b, c})
+    if (!std::isfinite(length) || !(length > 0.0f))
+      return false;
+  for (float angle : {alpha, beta, gamma})
+    if (!std::isfinite(angle) || !(angle > 0.0f) || !(angle < 180.0f))
+      return false;
+  const double ca = std::cos(alpha * kDegToRad);
+  const double cb = std::cos(beta * kDegToRad);
+  const double cg = std::cos(gamma * kDegToRad);
+  const double factor = 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg;
+  return factor > kMinCellVolumeFactor;
+}
+
+bool CellIsValid(const CrystalRec *crystal) {
+  return crystal && CellIsValid(crystal->a, crystal->b, crystal->c, crystal->alpha, crystal->beta, crystal->gamma);
+}

@@ -47,10 +47,18 @@ inline constexpr int kMaxFormulaElements = 31;
 inline constexpr double kAmuPerA3ToKgPerM3 = 1660.56;
 // `GetElementWithMass` accepts a table weight at most this far from the mass.
 inline constexpr double kElementMassWindow = 0.5;
-// A cell whose normalised metric determinant
-// 1 - cos²alpha - cos²beta - cos²gamma + 2 cos alpha cos beta cos gamma
-// = (V / abc)² is not above this is refused as degenerate.
-inline constexpr double kMinCellVolumeFactor = 1e-10;
+// The normalised volume factor of a cell, 1 - cos²α - cos²β - cos²γ +
+// 2 cosα cosβ cosγ = (V / abc)² (the metric tensor's determinant over
+// a²b²c²), must exceed this for the cell to be usable; below it the cell is
+// flat within rounding.
+inline constexpr double kMinCellVolumeFactor = 1e-6;
+
+// True when the lengths are finite and positive, the angles finite and
+// strictly between 0 and 180 degrees, and the metric tensor's determinant
+// positive (the volume factor above kMinCellVolumeFactor). A cell that fails
+// would give infinite or NaN Cartesian coordinates.
+bool CellIsValid(float a, float b, float c, float alpha, float beta, float gamma);
+bool CellIsValid(const CrystalRec *crystal);
 
 // ---- Distances ----------------------------------------------------------------
 // Distance between generated atoms i and j from their fractional coordinates

@@ -20,6 +20,7 @@
 // range (StructureArrays.h).
 #pragma once
 
+#include "Geometry.h"
 #include "StructureRecord.h"
 #include "SymmetryCards.h"
 
@@ -104,17 +105,6 @@ std::optional<std::vector<AsymmetricUnitRecord>> GenCellAU(CrystalRec *crystal, 
 
 // ---- Cell validity -----------------------------------------------------------
 
-// The normalised volume factor of a cell, 1 - cos²α - cos²β - cos²γ +
-// 2 cosα cosβ cosγ (the metric tensor's determinant over a²b²c²), must exceed
-// this for the cell to be usable; below it the cell is flat within rounding.
-inline constexpr double kMinCellVolumeFactor = 1e-6;
-
-// True when the lengths are finite and positive, the angles finite and
-// strictly between 0 and 180 degrees, and the metric tensor's determinant
-// positive (the volume factor above kMinCellVolumeFactor). A cell that fails
-// would give infinite or NaN Cartesian coordinates.
-bool CellIsValid(float a, float b, float c, float alpha, float beta, float gamma);
-bool CellIsValid(const CrystalRec *crystal);
 // `CellIsValid`, telling the user with a caution alert when the cell is
 // refused: "The unit cell is not valid." with the cell in the explanation.
 bool CheckCellIsValid(const CrystalRec *crystal);

@@ -1,0 +1,554 @@
+// The automatic bond search and the Distance Explorer search.
+#include "AutoBonds.h"
+
+#include "BondSearch.h"
+#include "Geometry.h"
+#include "HostServices.h"
+#include "StructureArrays.h"
+#include "VectorMath.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <numeric>
+
+// Typical bond lengths (A).
+const BondSpec kDefSpecs[kNumDefSpecs] = {
+    {TwoCharsToShort("C"), TwoCharsToShort("C"), 0.0f, 1.69f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("C"), TwoCharsToShort("H"), 0.0f, 1.21f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("C"), TwoCharsToShort("N"), 0.0f, 1.60f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("C"), TwoCharsToShort("O"), 0.0f, 1.57f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("C"), TwoCharsToShort("P"), 0.0f, 2.02f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("C"), TwoCharsToShort("S"), 0.0f, 2.00f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("C"), TwoCharsToShort("Cl"), 0.0f, 1.95f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("C"), TwoCharsToShort("F"), 0.0f, 1.52f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("C"), TwoCharsToShort("Si"), 0.0f, 2.06f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("H"), TwoCharsToShort("O"), 0.0f, 1.05f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("H"), TwoCharsToShort("N"), 0.0f, 1.10f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("N"), TwoCharsToShort("N"), 0.0f, 1.60f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("N"), TwoCharsToShort("O"), 0.0f, 1.50f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("O"), TwoCharsToShort("O"), 0.0f, 1.63f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("S"), TwoCharsToShort("S"), 0.0f, 2.26f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("Si"), TwoCharsToShort("O"), 0.0f, 1.73f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("Al"), TwoCharsToShort("O"), 0.0f, 1.82f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("Na"), TwoCharsToShort("O"), 0.0f, 3.00f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("Mg"), TwoCharsToShort("O"), 0.0f, 2.00f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("K"), TwoCharsToShort("O"), 0.0f, 3.40f, 0, kRGBBlack, kRGBBlack},
+    {TwoCharsToShort("Ti"), TwoCharsToShort("O"), 0.0f, 2.00f, 0, kRGBBlack, kRGBBlack},
+};
+
+namespace {
+
+size_t AtomCount(const CrystalRec &c) {
+  return std::min(c.atoms.size(), static_cast<size_t>(std::max<int32_t>(c.atomCount, 0)));
+}
+
+size_t SiteCount(const CrystalRec &c) {
+  return std::min(c.sites.size(), static_cast<size_t>(std::max<int32_t>(c.siteCount, 0)));
+}
+
+size_t SphereCount(const CrystalRec &c) {
+  return std::min(c.spheres.size(), static_cast<size_t>(std::max<int32_t>(c.sphereCount, 0)));
+}
+
+bool SamePair(ElementCode a, ElementCode b, ElementCode x, ElementCode y) {
+  return (a == x && b == y) || (a == y && b == x);
+}
+
+void ElementChars(ElementCode code, char out[2]) { ShortToTwoChars(code, out); }
+
+// The element and radius of an atom's atom type (blank and 0 for an atom
+// whose type does not exist).
+struct AtomKind {
+  ElementCode element = kBlankElement;
+  float radius = 0.0f;
+};
+
+AtomKind KindOfAtom(const CrystalRec &c, uint32_t atom) {
+  AtomKind kind;
+  const uint32_t type = c.atoms[atom].atomType;
+  if (type < SphereCount(c)) {
+    kind.element = c.spheres[type].element;
+    kind.radius = c.spheres[type].radius;
+  }
+  return kind;
+}
+
+// Statistics of one specification made by the automatic search.
+struct SpecStats {
+  float sum = 0.0f;
+  float shortest = kAutoBondNoShortest;
+  float longest = 0.0f;
+  int32_t count = 0;
+};
+
+void WriteCoincidentAtomsWarning(const CrystalRec &c, uint32_t a, uint32_t b) {
+  const AsymmetricUnitRecord &sa = c.sites[c.atoms[a].site];
+  const AsymmetricUnitRecord &sb = c.sites[c.atoms[b].site];
+  char ea[2], eb[2];
+  ElementChars(sa.elements[0], ea);
+  ElementChars(sb.elements[0], eb);
+  char line[160];
+  std::snprintf(line, sizeof line, "  no. %ld \"%s\" (%c%c) ...and... no. %ld \"%s\" (%c%c)", long(a), sa.label, ea[0],
+                ea[1], long(b), sb.label, eb[0], eb[1]);
+  FWriteColor("Warning: two atoms found with the same coordinates:", kRGBRed);
+  FWriteColor(line, kRGBRed);
+}
+
+// The new maximum for a contact r: r rounded up by 0.001 to thousandths,
+// but never beyond the pair's limit.
+float RoundedMaximum(float r, float limit) {
+  const float thousandths = (r + kAutoBondRoundUp) * kAutoBondThousandths;
+  // Held in 32 bits: a 16-bit count would wrap for contacts beyond 32.7 A.
+  const int32_t whole = static_cast<int32_t>(std::lround(thousandths));
+  return std::min(limit, static_cast<float>(whole) * kAutoBondPerThousand);
+}
+
+} // namespace
+
+// ---- Merging a specification ------------------------------------------------------
+
+int32_t AutoAddBondSpecs(CrystalRec *crystal, BondSpec spec) {
+  if (!crystal)
+    return -1;
+  CrystalRec &c = *crystal;
+  const int32_t count = std::clamp<int32_t>(c.bondSpecCount, 0, kMaxBondSpecs);
+  if (count >= kMaxBondSpecs)
+    return -1;
+  for (int32_t k = 0; k < count; k++) {
+    BondSpec &old = c.bondSpecs[static_cast<size_t>(k)];
+    if (SamePair(old.elementA, old.elementB, spec.elementA, spec.elementB)) {
+      if (spec.maxLength > old.maxLength)
+        old.maxLength = spec.maxLength;
+      old.minLength = 0.0f;
+      return k;
+    }
+  }
+  BondSpec &added = c.bondSpecs[static_cast<size_t>(count)];
+  added = BondSpec{};
+  added.elementA = spec.elementA;
+  added.elementB = spec.elementB;
+  added.minLength = 0.0f;
+  added.maxLength = spec.maxLength;
+  added.style = c.defaultBondStyle;
+  added.colour1 = c.bondColor1;
+  added.colour2 = c.bondColor2;
+  c.bondSpecCount = count + 1;
+  return count;
+}
+
+// ---- Automatic bond search -------------------------------------------------------------
+//
+// Every candidate (every atom of a molecule; in a crystal every image over a
+// block of cells large enough for the longest possible bond) is queried once
+// with the longest limit D; each pair of candidates is judged once, by the
+// query of the earlier one, against its own limit.
+
+void AutoBondSearch(CrystalRec *crystal) {
+  if (!crystal || AtomCount(*crystal) < 2)
+    return;
+  CrystalRec &c = *crystal;
+  const uint64_t start = Microseconds();
+  const bool progress = gShowProgress != 0;
+  if (progress)
+    WriteStatus("Preparing auto bond generation...");
+  const size_t nSites = SiteCount(c);
+  const size_t nSpheres = SphereCount(c);
+  if (nSites == 0 || nSpheres == 0) {
+    if (progress)
+      CloseStatus();
+    return;
+  }
+
+  for (size_t s = 0; s < nSites; s++) {
+    c.sites[s].coordination = 0;
+    c.sites[s].polyMode = 0;
+  }
+  TurboRemoveBonds(crystal);
+  c.bondSpecCount = 0;
+  std::optional<std::vector<ElementIndexEntry>> runs = TurboIndexElements(crystal);
+  if (!runs) {
+    if (progress)
+      CloseStatus();
+    return;
+  }
+
+  // The rows of the default table whose two elements both have sites, and
+  // the longest limit any pair can have.
+  std::vector<int> present;
+  float searchDistance = 0.0f;
+  for (int r = 0; r < kNumDefSpecs; r++) {
+    if (TurboFindElement(*runs, kDefSpecs[r].elementA) && TurboFindElement(*runs, kDefSpecs[r].elementB)) {
+      present.push_back(r);
+      searchDistance = std::max(searchDistance, kDefSpecs[r].maxLength);
+    }
+  }
+  for (size_t t = 0; t < nSpheres; t++) {
+    const float reach = static_cast<float>(2.0 * double(c.spheres[t].radius) * kAutoBondRadiusFactor);
+    if (reach > searchDistance)
+      searchDistance = reach;
+  }
+  auto pairLimit = [&](const AtomKind &ka, const AtomKind &kb) {
+    for (int r : present)
+      if (SamePair(kDefSpecs[r].elementA, kDefSpecs[r].elementB, ka.element, kb.element))
+        return kDefSpecs[r].maxLength;
+    return static_cast<float>(double(ka.radius + kb.radius) * kAutoBondRadiusFactor);
+  };
+
+  const bool gathered = c.molecule ? TurboGetIndexedAtoms(crystal, 0, static_cast<int32_t>(AtomCount(c)) - 1)
+                                   : TurboExtendCellRange(crystal, 0, static_cast<int32_t>(nSites) - 1, searchDistance);
+  if (!gathered || gTurboAtoms.empty()) {
+    TurboFreeCandidates();
+    if (progress)
+      CloseStatus();
+    return;
+  }
+  const size_t n = gTurboAtoms.size();
+  std::vector<int32_t> contacts;
+  std::array<SpecStats, kMaxBondSpecs> stats{};
+  try {
+    contacts.assign(n, 0);
+  } catch (const std::bad_alloc &) {
+    TurboFreeCandidates();
+    if (progress)
+      CloseStatus();
+    return;
+  }
+  if (!TurboSortByXYZ()) {
+    TurboFreeCandidates();
+    if (progress)
+      CloseStatus();
+    return;
+  }
+
+  const float searchDistanceSq = searchDistance * searchDistance;
+  const float step = 100.0f / static_cast<float>(n);
+  bool announced = false;
+  ElementCode lastAnnounced = kBlankElement;
+  for (size_t i = 0; i < n; i++) {
+    const TurboAtom ci = gTurboAtoms[i];
+    const uint32_t a = ci.atom;
+    const uint32_t sa = c.atoms[a].site;
+    const AtomKind ka = KindOfAtom(c, a);
+    const int32_t hits = TurboBoxAtoms(ci.xyz, searchDistance);
+    for (int32_t h = 0; h < hits; h++) {
+      const size_t j = gBoxedAtoms[static_cast<size_t>(h)];
+      if (j <= i)
+        continue;
+      const TurboAtom &cj = gTurboAtoms[j];
+      const float dx = cj.xyz[0] - ci.xyz[0];
+      const float dy = cj.xyz[1] - ci.xyz[1];
+      const float dz = cj.xyz[2] - ci.xyz[2];
+      const float d2 = dx * dx + dy * dy + dz * dz;
+      const uint32_t b = cj.atom;
+      if (d2 < kCoincidentDistanceSq) {
+        WriteCoincidentAtomsWarning(c, a, b);
+        continue;
+      }
+      if (d2 > searchDistanceSq) // beyond every limit
+        continue;
+      const AtomKind kb = KindOfAtom(c, b);
+      const float limit = pairLimit(ka, kb);
+      if (!(d2 <= limit * limit))
+        continue;
+      const uint32_t sb = c.atoms[b].site;
+      contacts[i]++;
+      contacts[j]++;
+      c.sites[sa].coordination = std::max(c.sites[sa].coordination, static_cast<uint32_t>(contacts[i]));
+      c.sites[sb].coordination = std::max(c.sites[sb].coordination, static_cast<uint32_t>(contacts[j]));
+      if (c.molecule) {
+        AddAtomToBondsList(&c.atoms[a], b);
+        AddAtomToBondsList(&c.atoms[b], a);
+      }
+      const float r = std::sqrt(d2);
+      BondSpec spec;
+      spec.elementA = ka.element;
+      spec.elementB = kb.element;
+      spec.maxLength = RoundedMaximum(r, limit);
+      const int32_t index = AutoAddBondSpecs(crystal, spec);
+      if (index < 0) {
+        FWriteColor("Maximum number of bond specifications exceeded!", kRGBRed);
+        break;
+      }
+      if (sa == sb)
+        c.sites[sa].polyMode = kSelfBondedPolyMode;
+      SpecStats &st = stats[static_cast<size_t>(index)];
+      st.count++;
+      st.sum += r;
+      st.shortest = std::min(st.shortest, r);
+      st.longest = std::max(st.longest, r);
+    }
+    if (progress) {
+      const float percent = static_cast<float>(i) * step;
+      if (!announced || ka.element != lastAnnounced) {
+        char ea[2];
+        ElementChars(ka.element, ea);
+        char text[64];
+        std::snprintf(text, sizeof text, "Generating bonds (from %c%c)...", ea[0], ea[1]);
+        WriteProgress(text, percent);
+        announced = true;
+        lastAnnounced = ka.element;
+      } else {
+        WriteProgress("", percent);
+      }
+    }
+  }
+  TurboFreeCandidates();
+
+  if (!c.molecule)
+    TurboGenerateBonds(crystal);
+  if (progress)
+    CloseStatus();
+  const uint64_t elapsed = Microseconds() - start;
+
+  FWrite("Automatic bond search complete");
+  long total = 0;
+  for (int32_t k = 0; k < c.bondSpecCount && k < kMaxBondSpecs; k++) {
+    const BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
+    const SpecStats &st = stats[static_cast<size_t>(k)];
+    char ea[2], eb[2];
+    ElementChars(spec.elementA, ea);
+    ElementChars(spec.elementB, eb);
+    const float mean = st.count > 0 ? st.sum / static_cast<float>(st.count) : 0.0f;
+    char line[160];
+    std::snprintf(line, sizeof line, "%5ld %c%c - %c%c bonds ... from %6.3f to %6.3f A (mean %6.3f A)", long(st.count),
+                  ea[0], ea[1], eb[0], eb[1], double(st.shortest), double(st.longest), double(mean));
+    FWrite(line);
+    total += st.count;
+  }
+  // A search faster than the clock's resolution is reported as taking one
+  // microsecond rather than as an infinite rate.
+  const double micros = double(std::max<uint64_t>(elapsed, 1));
+  char line[160];
+  std::snprintf(line, sizeof line, "Total of %ld bonds generated in %.2f secs (%.0f bonds/sec)", total,
+                double(elapsed) * 1e-6, double(total) * 1e6 / micros);
+  FWrite(line);
+}
+
+// ---- Distance Explorer ------------------------------------------------------------------
+
+namespace {
+
+// A site coordinate brought into [0, 1). A query point must lie inside the
+// block's central cell: a coordinate of exactly 1 would put it on the cell's
+// upper face, beyond which the block holds no images.
+float BringIntoCell(float x) {
+  if (!std::isfinite(x))
+    return 0.0f;
+  x -= std::floor(x);
+  return x >= 1.0f ? 0.0f : x; // a tiny negative value can round up to 1
+}
+
+// The result array grows in steps of the expected number of distances, but
+// never reserves more than this many entries at a time.
+constexpr size_t kMaxDistanceExplorerStep = size_t{1} << 22;
+
+void EndDistanceSearch() {
+  TurboFreeCandidates();
+  CloseStatus();
+  SetCocoaCursor(kArrowCursor);
+}
+
+} // namespace
+
+std::optional<std::vector<DistanceExplorerResult>>
+DoDistanceExplorerSearch(CrystalRec *crystal, const uint32_t *from, uint32_t fromCount, const ElementCode *toElements,
+                         uint32_t toCount, float minimum, float maximum, uint32_t *resultCount,
+                         float *percentSearched) {
+  if (!crystal || AtomCount(*crystal) < 2 || !from || fromCount == 0 || !toElements || toCount == 0)
+    return std::nullopt;
+  CrystalRec &c = *crystal;
+  const size_t nSites = SiteCount(c);
+  const size_t nAtoms = AtomCount(c);
+  if (nSites == 0)
+    return std::nullopt;
+
+  SetCocoaCursor(kCmdDotCursor);
+  WriteStatus("Searching distances (press Esc to end)");
+  if (resultCount)
+    *resultCount = 0;
+  if (percentSearched)
+    *percentSearched = 0.0f;
+  float inverse[9];
+  Inv3x3Mat(c.orientationMatrix, inverse);
+
+  // The expected number of distances per To element, the growth step.
+  double estimate = double(nAtoms);
+  int32_t shift[3] = {0, 0, 0};
+  if (!c.molecule) {
+    estimate = double(std::max<int32_t>(c.atomsPerCell, 0));
+    const float edges[3] = {c.a, c.b, c.c};
+    for (float e : edges)
+      estimate *= std::ceil(2.0 * double(maximum) / double(e)) + 1.0;
+    // The query points go in the central cell of the block searched.
+    if (!TurboCentreShift(crystal, maximum, shift)) {
+      EndDistanceSearch();
+      return std::nullopt;
+    }
+  }
+  if (!(estimate >= 1.0))
+    estimate = 1.0;
+  estimate = std::min(estimate, double(kMaxDistanceExplorerStep));
+  const size_t growth = static_cast<size_t>(estimate);
+  std::vector<DistanceExplorerResult> results;
+  try {
+    results.reserve(2 * growth);
+  } catch (const std::bad_alloc &) {
+    EndDistanceSearch();
+    return std::nullopt;
+  }
+
+  std::optional<std::vector<ElementIndexEntry>> runs = TurboIndexElements(crystal);
+  if (!runs) {
+    EndDistanceSearch();
+    return std::nullopt;
+  }
+  const float step = 100.0f / (static_cast<float>(fromCount) * static_cast<float>(toCount));
+  const float min2 = minimum * minimum;
+  const float max2 = maximum * maximum;
+  uint64_t combinationsDone = 0;
+  bool stopped = false;
+
+  for (uint32_t e = 0; e < toCount && !stopped; e++) {
+    char sym[2];
+    ElementChars(toElements[e], sym);
+    char text[80];
+    std::snprintf(text, sizeof text, "Searching distances to %c%c (press Esc to end)", sym[0], sym[1]);
+    WriteStatus(text);
+    const ElementIndexEntry *run = TurboFindElement(*runs, toElements[e]);
+    if (!run) {
+      EndDistanceSearch();
+      return std::nullopt;
+    }
+    bool gathered = false;
+    if (c.molecule) {
+      int32_t firstAtom = 0, lastAtom = -1;
+      gathered = TurboGetElementAtomRange(crystal, *run, &firstAtom, &lastAtom) &&
+                 TurboGetIndexedAtoms(crystal, firstAtom, lastAtom);
+    } else {
+      gathered = TurboExtendCellRange(crystal, static_cast<int32_t>(run->firstSite),
+                                      static_cast<int32_t>(run->lastSite), maximum);
+    }
+    if (!gathered || gTurboAtoms.empty() || !TurboSortByXYZ()) {
+      EndDistanceSearch();
+      return std::nullopt;
+    }
+
+    uint32_t finished = 0;
+    for (uint32_t f = 0; f < fromCount && !stopped; f++) {
+      const uint32_t entry = from[f];
+      float q[3];
+      float qCart[3];
+      int32_t fromSite = -1;
+      if (c.molecule) {
+        if (entry < nAtoms) {
+          CopyVector(q, c.atoms[entry].xyz);
+          CopyVector(qCart, c.atoms[entry].cart);
+          fromSite = static_cast<int32_t>(c.atoms[entry].site);
+        }
+      } else if (entry < nSites) {
+        for (int i = 0; i < 3; i++)
+          q[i] = BringIntoCell(c.sites[entry].xyz[i]) + static_cast<float>(shift[i]);
+        MatMul(c.orientationMatrix, q, qCart);
+        fromSite = static_cast<int32_t>(entry);
+      }
+      if (fromSite >= 0) {
+        const int32_t hits = TurboBoxAtoms(qCart, maximum);
+        for (int32_t h = 0; h < hits; h++) {
+          const TurboAtom &cand = gTurboAtoms[gBoxedAtoms[static_cast<size_t>(h)]];
+          const float dx = cand.xyz[0] - qCart[0];
+          const float dy = cand.xyz[1] - qCart[1];
+          const float dz = cand.xyz[2] - qCart[2];
+          const float d2 = dx * dx + dy * dy + dz * dz;
+          if (d2 < min2 || d2 > max2)
+            continue;
+          const uint32_t neighbourSite = c.atoms[cand.atom].site;
+          if (d2 < kCoincidentDistanceSq && neighbourSite == static_cast<uint32_t>(fromSite))
+            continue;
+          DistanceExplorerResult r;
+          r.from = entry;
+          r.site = neighbourSite;
+          r.distance = std::sqrt(d2);
+          if (c.esdFlag) {
+            float candFrac[3];
+            MatMul(inverse, cand.xyz, candFrac);
+            r.esd = GetBondDistErr(crystal, fromSite, static_cast<int32_t>(neighbourSite),
+                                   double(q[0]) - double(candFrac[0]), double(q[1]) - double(candFrac[1]),
+                                   double(q[2]) - double(candFrac[2]), double(r.distance));
+          }
+          if (results.size() == results.capacity()) {
+            try {
+              results.reserve(results.capacity() + growth);
+            } catch (const std::bad_alloc &) {
+              stopped = true;
+              break;
+            }
+          }
+          results.push_back(r);
+        }
+      }
+      if (stopped)
+        break;
+      finished++;
+      WriteProgress("", static_cast<float>(combinationsDone + finished) * step);
+      if (MyCheckForUserCancelEvent())
+        stopped = true;
+    }
+    combinationsDone += finished;
+    TurboFreeCandidates();
+  }
+
+  // Sorting: with too little memory for the copy the results stay in the
+  // order found.
+  if (results.size() >= 2) {
+    WriteStatus("Sorting bonds...\n");
+    try {
+      std::vector<uint32_t> order(results.size());
+      std::iota(order.begin(), order.end(), 0u);
+      gDistanceExplorerResults = results.data();
+      std::stable_sort(order.begin(), order.end(),
+                       [](uint32_t x, uint32_t y) { return CompareDistanceExplorerResultsByDistance(&x, &y) < 0; });
+      gDistanceExplorerResults = nullptr;
+      std::vector<DistanceExplorerResult> sorted(results.size());
+      for (size_t i = 0; i < order.size(); i++)
+        sorted[i] = results[order[i]];
+      results.swap(sorted);
+    } catch (const std::bad_alloc &) {
+      gDistanceExplorerResults = nullptr;
+    }
+  }
+
+  // A distance from A to B right after the same distance from B to A is its
+  // mirror; the first of the two stays.
+  WriteStatus("Removing duplicates...\n");
+  std::vector<DistanceExplorerResult> kept;
+  try {
+    std::vector<uint8_t> duplicate(results.size(), 0);
+    size_t duplicates = 0;
+    for (size_t i = 1; i < results.size(); i++) {
+      const DistanceExplorerResult &prev = results[i - 1];
+      const DistanceExplorerResult &cur = results[i];
+      if (std::fabs(cur.distance - prev.distance) < kMirrorDistanceTolerance && cur.from == prev.site &&
+          cur.site == prev.from && cur.from != cur.site && !duplicate[i - 1]) {
+        duplicate[i] = 1;
+        duplicates++;
+      }
+    }
+    WriteStatus("Compacting memory...\n");
+    kept.reserve(results.size() - duplicates);
+    for (size_t i = 0; i < results.size(); i++)
+      if (!duplicate[i])
+        kept.push_back(results[i]);
+  } catch (const std::bad_alloc &) {
+    EndDistanceSearch();
+    return std::nullopt;
+  }
+  EndDistanceSearch();
+  if (resultCount)
+    *resultCount = static_cast<uint32_t>(kept.size());
+  if (percentSearched)
+    *percentSearched = stopped ? static_cast<float>(combinationsDone) * step : 100.0f;
+  return kept;
+}

@@ -1,0 +1,383 @@
+#include "BondDiagnostics.h"
+
+#include "BondSearch.h"
+#include "Geometry.h"
+#include "HostServices.h"
+#include "VectorMath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+namespace {
+
+size_t AtomCount(const CrystalRec &c) {
+  return std::min(c.atoms.size(), static_cast<size_t>(std::max<int32_t>(c.atomCount, 0)));
+}
+
+size_t SiteCount(const CrystalRec &c) {
+  return std::min(c.sites.size(), static_cast<size_t>(std::max<int32_t>(c.siteCount, 0)));
+}
+
+// The first-cell atoms of a site, clamped to the atoms that exist: [first, end).
+void FirstCellAtoms(const CrystalRec &c, const AsymmetricUnitRecord &site, size_t *first, size_t *end) {
+  const size_t nAtoms = AtomCount(c);
+  if (site.firstAtom < 0 || site.atomsPerCell < 1 || static_cast<size_t>(site.firstAtom) >= nAtoms) {
+    *first = *end = 0;
+    return;
+  }
+  *first = static_cast<size_t>(site.firstAtom);
+  *end = std::min(nAtoms, *first + static_cast<size_t>(site.atomsPerCell));
+}
+
+// A fractional coordinate wrapped once, as the extended cell range wraps the
+// candidates: below 0 it gains 1, then above 1 it loses 1.
+float WrapOnce(float x) {
+  if (x < 0.0f)
+    x += 1.0f;
+  if (x > 1.0f)
+    x -= 1.0f;
+  return x;
+}
+
+void SetCounts(int32_t *minAB, int32_t *maxAB, int32_t *minBA, int32_t *maxBA, int32_t v1, int32_t v2, int32_t v3,
+               int32_t v4) {
+  if (minAB)
+    *minAB = v1;
+  if (maxAB)
+    *maxAB = v2;
+  if (minBA)
+    *minBA = v3;
+  if (maxBA)
+    *maxBA = v4;
+}
+
+struct Range {
+  int32_t lo = kNoNeighbourCount;
+  int32_t hi = 0;
+  void Add(int32_t n) {
+    lo = std::min(lo, n);
+    hi = std::max(hi, n);
+  }
+};
+
+void ShowTimedOut() { DrawWindowSubtitle(FrontGraphWindow(), kSearchTimedOutSubtitle); }
+
+} // namespace
+
+bool TimeToContinue(uint32_t startTicks, int32_t index, int32_t total) {
+  const uint32_t elapsed = TickCount() - startTicks;
+  if (double(elapsed) / kTicksPerSecond <= kDiagnosticsTimeLimit)
+    return true;
+  const double done = double(index) + 1.0;
+  const double percent = total > 0 ? done * 100.0 / double(total) : 100.0;
+  char line[160];
+  std::snprintf(line, sizeof line, "Bond search terminated with %ld of %ld sites searched (%.1f%% complete)",
+                long(index) + 1, long(total), percent);
+  FWriteColor(line, kRGBRed);
+  return false;
+}
+
+// ---- Crystal, through the sorted candidates ------------------------------------------
+
+bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCode elementB, float minimum,
+                                 float maximum, int32_t *minAB, int32_t *maxAB, int32_t *minBA, int32_t *maxBA) {
+  SetCounts(minAB, maxAB, minBA, maxBA, kNoNeighbourCount, 0, kNoNeighbourCount, 0);
+  if (!crystal || SiteCount(*crystal) == 0 || AtomCount(*crystal) == 0)
+    return false;
+  CrystalRec &c = *crystal;
+  std::optional<std::vector<ElementIndexEntry>> runs = TurboIndexElements(crystal);
+  if (!runs)
+    return false;
+  int32_t shift[3];
+  if (!TurboCentreShift(crystal, maximum, shift))
+    return false;
+  const uint32_t start = TickCount();
+
+  const ElementIndexEntry *runB = TurboFindElement(*runs, elementB);
+  const ElementIndexEntry *runA = TurboFindElement(*runs, elementA);
+  // Nothing can be counted around an element without sites.
+  if (!runB || !runA)
+    return false;
+  if (!TurboExtendCellRange(crystal, static_cast<int32_t>(runB->firstSite), static_cast<int32_t>(runB->lastSite),
+                            maximum))
+    return false;
+  const bool sameElement = elementA == elementB;
+
+  // One counter per first-cell atom of B, reached through the atom's index.
+  std::vector<int32_t> counters;
+  std::vector<int32_t> slotOfAtom; // atom index - base -> counter, or -1
+  size_t base = 0;
+  if (!sameElement) {
+    try {
+      size_t lo = SIZE_MAX, hi = 0;
+      for (uint32_t s = runB->firstSite; s <= runB->lastSite; s++) {
+        size_t first, end;
+        FirstCellAtoms(c, c.sites[s], &first, &end);
+        if (first < end) {
+          lo = std::min(lo, first);
+          hi = std::max(hi, end);
+        }
+      }
+      if (lo < hi) {
+        base = lo;
+        slotOfAtom.assign(hi - lo, -1);
+        for (uint32_t s = runB->firstSite; s <= runB->lastSite; s++) {
+          size_t first, end;
+          FirstCellAtoms(c, c.sites[s], &first, &end);
+          for (size_t a = first; a < end; a++) {
+            slotOfAtom[a - base] = static_cast<int32_t>(counters.size());
+            counters.push_back(0);
+          }
+        }
+      }
+    } catch (const std::bad_alloc &) {
+      TurboFreeCandidates();
+      return false;
+    }
+  }
+  if (!TurboSortByXYZ()) {
+    TurboFreeCandidates();
+    return false;
+  }
+
+  const float min2 = minimum * minimum;
+  const float max2 = maximum * maximum;
+  const int32_t nA = static_cast<int32_t>(runA->lastSite - runA->firstSite + 1);
+  Range ab;
+  bool stopped = false;
+  for (uint32_t s = runA->firstSite; s <= runA->lastSite; s++) {
+    size_t first, end;
+    FirstCellAtoms(c, c.sites[s], &first, &end);
+    int32_t count = -1;
+    for (size_t a = first; a < end; a++) {
+      float q[3];
+      float qCart[3];
+      for (int i = 0; i < 3; i++)
+        q[i] = WrapOnce(c.atoms[a].xyz[i]) + static_cast<float>(shift[i]);
+      MatMul(c.orientationMatrix, q, qCart);
+      const int32_t hits = TurboBoxAtoms(qCart, maximum);
+      count = 0;
+      for (int32_t h = 0; h < hits; h++) {
+        const TurboAtom &cand = gTurboAtoms[gBoxedAtoms[static_cast<size_t>(h)]];
+        const float dx = cand.xyz[0] - qCart[0];
+        const float dy = cand.xyz[1] - qCart[1];
+        const float dz = cand.xyz[2] - qCart[2];
+        const float d2 = dx * dx + dy * dy + dz * dz;
+        if (d2 < min2 || d2 > max2)
+          continue;
+        if (sameElement && d2 < kSameAtomDistanceSq)
+          continue;
+        count++;
+        if (!sameElement && cand.atom >= base && cand.atom - base < slotOfAtom.size()) {
+          const int32_t slot = slotOfAtom[cand.atom - base];
+          if (slot >= 0)
+            counters[static_cast<size_t>(slot)]++;
+        }
+      }
+    }
+    // Every atom of a site has the same surroundings: its last one speaks for it.
+    if (count >= 0)
+      ab.Add(count);
+    if (!TimeToContinue(start, static_cast<int32_t>(s - runA->firstSite), nA)) {
+      stopped = true;
+      break;
+    }
+  }
+  TurboFreeCandidates();
+
+  Range ba = ab;
+  if (!sameElement) {
+    ba = Range{};
+    for (int32_t n : counters)
+      ba.Add(n);
+  }
+  SetCounts(minAB, maxAB, minBA, maxBA, ab.lo, ab.hi, ba.lo, ba.hi);
+  if (stopped)
+    ShowTimedOut();
+  return true;
+}
+
+// ---- Molecule -----------------------------------------------------------------------------
+
+bool TurboMoleculeBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCode elementB, float minimum,
+                                  float maximum, int32_t *minAB, int32_t *maxAB, int32_t *minBA, int32_t *maxBA) {
+  if (!crystal || AtomCount(*crystal) == 0)
+    return false;
+  CrystalRec &c = *crystal;
+  std::optional<std::vector<ElementIndexEntry>> runs = TurboIndexElements(crystal);
+  if (!runs)
+    return false;
+  const ElementIndexEntry *runB = TurboFindElement(*runs, elementB);
+  const ElementIndexEntry *runA = TurboFindElement(*runs, elementA);
+  int32_t firstB = 0, lastB = -1, firstA = 0, lastA = -1;
+  if (!runB || !runA || !TurboGetElementAtomRange(crystal, *runB, &firstB, &lastB) ||
+      !TurboGetElementAtomRange(crystal, *runA, &firstA, &lastA))
+    return false;
+  if (!TurboGetIndexedAtoms(crystal, firstB, lastB))
+    return false;
+  const bool sameElement = elementA == elementB;
+  std::vector<int32_t> counters;
+  try {
+    if (!sameElement)
+      counters.assign(gTurboAtoms.size(), 0);
+  } catch (const std::bad_alloc &) {
+    TurboFreeCandidates();
+    return false;
+  }
+  SetCounts(minAB, maxAB, minBA, maxBA, kNoNeighbourCount, 0, kNoNeighbourCount, 0);
+  const uint32_t start = TickCount();
+  if (!TurboSortByXYZ()) {
+    TurboFreeCandidates();
+    return false;
+  }
+
+  const float min2 = minimum * minimum;
+  const float max2 = maximum * maximum;
+  const int32_t nA = lastA - firstA + 1;
+  Range ab;
+  bool stopped = false;
+  for (int32_t a = firstA; a <= lastA; a++) {
+    const float *p = c.atoms[static_cast<size_t>(a)].cart;
+    const int32_t hits = TurboBoxAtoms(p, maximum);
+    int32_t count = 0;
+    for (int32_t h = 0; h < hits; h++) {
+      const uint32_t position = gBoxedAtoms[static_cast<size_t>(h)];
+      const TurboAtom &cand = gTurboAtoms[position];
+      if (sameElement && cand.atom == static_cast<uint32_t>(a))
+        continue;
+      const float dx = cand.xyz[0] - p[0];
+      const float dy = cand.xyz[1] - p[1];
+      const float dz = cand.xyz[2] - p[2];
+      const float d2 = dx * dx + dy * dy + dz * dz;
+      if (d2 < min2 || d2 > max2)
+        continue;
+      count++;
+      if (!sameElement)
+        counters[position]++;
+    }
+    ab.Add(count);
+    if (!TimeToContinue(start, a - firstA, nA)) {
+      stopped = true;
+      break;
+    }
+  }
+  TurboFreeCandidates();
+
+  Range ba = ab;
+  if (!sameElement) {
+    ba = Range{};
+    for (int32_t n : counters)
+      ba.Add(n);
+  }
+  SetCounts(minAB, maxAB, minBA, maxBA, ab.lo, ab.hi, ba.lo, ba.hi);
+  if (stopped)
+    ShowTimedOut();
+  return true;
+}
+
+// ---- Crystal, direct ----------------------------------------------------------------------
+
+int32_t CountBondsFromSite(CrystalRec *crystal, uint32_t site, uint32_t firstSite, uint32_t lastSite, float minimum,
+                           float maximum) {
+  if (!crystal)
+    return 0;
+  const CrystalRec &c = *crystal;
+  const size_t nSites = SiteCount(c);
+  const size_t nAtoms = AtomCount(c);
+  if (site >= nSites || firstSite > lastSite || firstSite >= nSites)
+    return 0;
+  const int32_t self = c.sites[site].firstAtom;
+  if (self < 0 || static_cast<size_t>(self) >= nAtoms)
+    return 0;
+  const float d100[3] = {DSpace(crystal, 1, 0, 0), DSpace(crystal, 0, 1, 0), DSpace(crystal, 0, 0, 1)};
+  if (!(d100[0] > 0.0f && d100[1] > 0.0f && d100[2] > 0.0f))
+    return 0;
+  float origin[3];
+  float originCart[3];
+  CopyVector(origin, c.atoms[static_cast<size_t>(self)].xyz);
+  MatMul(c.orientationMatrix, origin, originCart);
+  const float limit = std::fabs(maximum);
+  const float min2 = minimum * minimum;
+  const float max2 = maximum * maximum;
+  // The images within reach of the origin: along each axis a sphere of
+  // radius r reaches r / d(100) cells.
+  double reach[3];
+  for (int i = 0; i < 3; i++)
+    reach[i] = double(limit) / double(d100[i]);
+
+  int32_t count = 0;
+  const size_t last = std::min<size_t>(lastSite, nSites - 1);
+  for (size_t t = firstSite; t <= last; t++) {
+    size_t first, end;
+    FirstCellAtoms(c, c.sites[t], &first, &end);
+    for (size_t a = first; a < end; a++) {
+      const float *u = c.atoms[a].xyz;
+      double lo[3], hi[3];
+      for (int i = 0; i < 3; i++) {
+        lo[i] = std::ceil(double(origin[i]) - reach[i] - double(u[i]));
+        hi[i] = std::floor(double(origin[i]) + reach[i] - double(u[i]));
+      }
+      for (double ta = lo[0]; ta <= hi[0]; ta += 1.0) {
+        for (double tb = lo[1]; tb <= hi[1]; tb += 1.0) {
+          for (double tc = lo[2]; tc <= hi[2]; tc += 1.0) {
+            if (a == static_cast<size_t>(self) && ta == 0.0 && tb == 0.0 && tc == 0.0)
+              continue;
+            const float image[3] = {u[0] + static_cast<float>(ta), u[1] + static_cast<float>(tb),
+                                    u[2] + static_cast<float>(tc)};
+            float cart[3];
+            MatMul(c.orientationMatrix, image, cart);
+            const float dx = cart[0] - originCart[0];
+            const float dy = cart[1] - originCart[1];
+            const float dz = cart[2] - originCart[2];
+            if (std::fabs(dx) > limit || std::fabs(dy) > limit || std::fabs(dz) > limit)
+              continue;
+            const float d2 = dx * dx + dy * dy + dz * dz;
+            if (d2 >= min2 && d2 <= max2)
+              count++;
+          }
+        }
+      }
+    }
+  }
+  return count;
+}
+
+bool CrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCode elementB, float minimum,
+                            float maximum, int32_t *minAB, int32_t *maxAB, int32_t *minBA, int32_t *maxBA) {
+  SetCounts(minAB, maxAB, minBA, maxBA, kNoNeighbourCount, 0, kNoNeighbourCount, 0);
+  if (!crystal || SiteCount(*crystal) == 0 || AtomCount(*crystal) == 0)
+    return false;
+  std::optional<std::vector<ElementIndexEntry>> runs = TurboIndexElements(crystal);
+  if (!runs)
+    return false;
+  const ElementIndexEntry *runA = TurboFindElement(*runs, elementA);
+  const ElementIndexEntry *runB = TurboFindElement(*runs, elementB);
+  if (!runA || !runB)
+    return false;
+
+  bool stopped = false;
+  auto countAround = [&](const ElementIndexEntry &centres, const ElementIndexEntry &neighbours) {
+    Range range;
+    const uint32_t start = TickCount();
+    const int32_t total = static_cast<int32_t>(centres.lastSite - centres.firstSite + 1);
+    for (uint32_t s = centres.firstSite; s <= centres.lastSite; s++) {
+      range.Add(CountBondsFromSite(crystal, s, neighbours.firstSite, neighbours.lastSite, minimum, maximum));
+      if (!TimeToContinue(start, static_cast<int32_t>(s - centres.firstSite), total)) {
+        stopped = true;
+        break;
+      }
+    }
+    if (range.lo == kNoNeighbourCount)
+      range.lo = 0;
+    return range;
+  };
+  const Range ab = countAround(*runA, *runB);
+  const Range ba = elementA == elementB ? ab : countAround(*runB, *runA);
+  SetCounts(minAB, maxAB, minBA, maxBA, ab.lo, ab.hi, ba.lo, ba.hi);
+  if (stopped)
+    ShowTimedOut();
+  return true;
+}

@@ -1,0 +1,57 @@
+// Bond diagnostics of the bonding editor: for one element pair A, B and a
+// length range, the smallest and largest number of B neighbours around an A
+// atom (minAB, maxAB) and of A neighbours around a B atom (minBA, maxBA).
+//
+// A crystal is counted around the atoms of one unit cell against every image
+// over the whole crystal; a molecule around each of its atoms. So that the
+// editor stays responsive the search gives up after 3 seconds of the host
+// clock: the Log then gets a red line saying how far it came, the front
+// structure window the subtitle "Search timed out. See Log for details.", and
+// the counts cover the part examined.
+#pragma once
+
+#include "StructureRecord.h"
+
+#include <cstdint>
+
+// A count no atom was examined for.
+inline constexpr int32_t kNoNeighbourCount = 9999;
+// The diagnostics stop after this long (seconds of ticks at 60 a second).
+inline constexpr double kDiagnosticsTimeLimit = 3.0;
+inline constexpr double kTicksPerSecond = 60.0;
+// A crystal candidate closer than this squared distance (A^2) to a query
+// atom of the same element is that atom itself.
+inline constexpr float kSameAtomDistanceSq = 1e-10f;
+
+inline constexpr const char kSearchTimedOutSubtitle[] = "Search timed out. See Log for details.";
+
+// Crystal: the counts around the first-cell atoms of A's sites against the
+// images of B's first-cell atoms, and (A and B differing) the number of A
+// atoms that each first-cell atom of B has within the range. True when the
+// counts were made (possibly cut short by the time-out); false, with the
+// counts at 9999, 0, 9999, 0, when A or B has no sites, the structure has no
+// sites or atoms, the cell is refused or memory runs out.
+bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCode elementB, float minimum,
+                                 float maximum, int32_t *minAB, int32_t *maxAB, int32_t *minBA, int32_t *maxBA);
+// Molecule: the same over the atoms of A and of B. False, with the counts
+// untouched, when A or B has no atoms or memory runs out.
+bool TurboMoleculeBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCode elementB, float minimum,
+                                  float maximum, int32_t *minAB, int32_t *maxAB, int32_t *minBA, int32_t *maxBA);
+
+// True while no more than 3 seconds have passed since startTicks (TickCount);
+// otherwise writes "Bond search terminated with <index + 1> of <total> sites
+// searched (<percent>% complete)" in red to the Log and answers false.
+bool TimeToContinue(uint32_t startTicks, int32_t index, int32_t total);
+
+// The crystal diagnostics without the sorted candidates: each site of A is
+// counted against the first-cell atoms of B's sites over every cell within
+// reach (CountBondsFromSite), then, when the elements differ, each site of B
+// against A's. Each direction has its own time-out. A minimum that no site
+// set stays 9999 only in the failure case: otherwise it becomes 0.
+bool CrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCode elementB, float minimum,
+                            float maximum, int32_t *minAB, int32_t *maxAB, int32_t *minBA, int32_t *maxBA);
+// The number of images of the first-cell atoms of sites firstSite..lastSite
+// within minimum to maximum of the site's first atom (the atom itself, at
+// zero translation, left out).
+int32_t CountBondsFromSite(CrystalRec *crystal, uint32_t site, uint32_t firstSite, uint32_t lastSite, float minimum,
+                           float maximum);

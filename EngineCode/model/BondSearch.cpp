@@ -1,0 +1,901 @@
+// Bond search: candidates, sorted orders, grid box queries, bond generation
+// and coordination numbers.
+#include "BondSearch.h"
+
+#include "Geometry.h"
+#include "HostServices.h"
+#include "StructureArrays.h"
+#include "VectorMath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string>
+
+// ---- Working state ------------------------------------------------------------------
+
+std::vector<TurboAtom> gTurboAtoms;
+int32_t gNAtoms = 0;
+std::vector<uint32_t> gSortX;
+std::vector<uint32_t> gSortY;
+std::vector<uint32_t> gSortZ;
+std::vector<uint32_t> gInverseSortY;
+std::vector<uint32_t> gInverseSortZ;
+std::vector<uint32_t> gBoxedAtoms;
+int16_t gAxisChoice = 0;
+
+namespace {
+
+// Below this many candidates the orders are made with a comparison sort.
+constexpr size_t kRadixSortThreshold = 256;
+// The grid has at most this many cells per finite candidate (and at least
+// kMinGridCells in all), so its memory stays linear in the candidates.
+constexpr int64_t kGridCellsPerCandidate = 2;
+constexpr int64_t kMinGridCells = 27;
+// A grid cell grows by this factor until the grid is small enough.
+constexpr double kGridGrowth = 1.25;
+// The smallest grid cell edge tried first (Angstrom).
+constexpr double kMinGridCellEdge = 1e-6;
+// A query rebuilds the grid when its half-width exceeds the cell edge by this
+// factor (too many cells per query), or falls below 1 / kGridRebuildFactor²
+// of the half-width the grid was built for when no size limit raised the
+// edge (too many candidates per cell).
+constexpr double kGridRebuildFactor = 2.0;
+
+// Bond generation empties a bonds list without freeing it when its room is
+// at most this many entries (a usual coordination), so that regenerating the
+// bonds of the same atoms does not allocate every list again.
+constexpr size_t kKeptBondsRoom = 16;
+
+// A list's first entry makes room for this many, so that the lists of a
+// search are made with one allocation each, in atom order.
+constexpr size_t kFirstBondsRoom = 8;
+
+// The x rank of each candidate position (the inverse of gSortX).
+std::vector<uint32_t> sInverseSortX;
+
+// Candidates by grid cell, each cell's entries in ascending x rank, with
+// their coordinates alongside so that the cube test reads memory in order.
+struct GridItem {
+  float xyz[3];
+  uint32_t rank; // x rank
+  uint32_t atom; // the candidate's atom
+};
+
+struct QueryGrid {
+  bool built = false;
+  bool empty = true;      // no finite candidate
+  double edge = 0.0;      // cell edge, Angstrom
+  double requested = 0.0; // the half-width it was built for
+  bool raised = false;    // edge raised above the request by the size limit
+  double origin[3] = {0.0, 0.0, 0.0};
+  int64_t dims[3] = {1, 1, 1};
+  std::vector<uint32_t> cellStart; // cells + 1 entries
+  std::vector<GridItem> items;
+  std::vector<uint64_t> hits; // the last query's hits (BoxQuery)
+};
+
+QueryGrid sGrid;
+
+void FreeGrid() { sGrid = QueryGrid{}; }
+
+template <class T> void FreeVector(std::vector<T> &v) { std::vector<T>().swap(v); }
+
+size_t AtomCount(const CrystalRec &c) {
+  return std::min(c.atoms.size(), static_cast<size_t>(std::max(c.atomCount, 0)));
+}
+
+size_t SiteCount(const CrystalRec &c) {
+  return std::min(c.sites.size(), static_cast<size_t>(std::max(c.siteCount, 0)));
+}
+
+int32_t SpecCount(const CrystalRec &c) { return std::clamp(c.bondSpecCount, 0, kMaxBondSpecs); }
+
+// A float's bits mapped so that unsigned order is numeric order; -0 and +0
+// give the same key.
+uint32_t FloatKey(float f) {
+  f += 0.0f;
+  uint32_t u = 0;
+  std::memcpy(&u, &f, sizeof u);
+  return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
+}
+
+// The positions 0..n-1 ordered by ascending coordinate on the axis, ties by
+// ascending position: a stable radix sort on (key, position).
+void OrderByAxis(int axis, std::vector<uint32_t> &order, std::unique_ptr<uint64_t[]> &a,
+                 std::unique_ptr<uint64_t[]> &b) {
+  const size_t n = gTurboAtoms.size();
+  for (size_t i = 0; i < n; i++)
+    a[i] = (uint64_t{FloatKey(gTurboAtoms[i].xyz[axis])} << 32) | i;
+  if (n < kRadixSortThreshold) {
+    std::sort(a.get(), a.get() + n);
+  } else {
+    // Three stable passes over the key's 32 bits (11, 11 and 10 bits); the
+    // input is in position order, so ties stay in position order.
+    constexpr int kBits = 11;
+    constexpr size_t kBuckets = size_t{1} << kBits;
+    std::vector<uint32_t> count(kBuckets);
+    for (int pass = 0; pass < 3; pass++) {
+      const int shift = 32 + pass * kBits;
+      std::fill(count.begin(), count.end(), 0u);
+      for (size_t i = 0; i < n; i++)
+        count[(a[i] >> shift) & (kBuckets - 1)]++;
+      uint32_t sum = 0;
+      for (uint32_t &c : count) {
+        const uint32_t k = c;
+        c = sum;
+        sum += k;
+      }
+      for (size_t i = 0; i < n; i++)
+        b[count[(a[i] >> shift) & (kBuckets - 1)]++] = a[i];
+      a.swap(b);
+    }
+  }
+  for (size_t i = 0; i < n; i++)
+    order[i] = static_cast<uint32_t>(a[i] & 0xFFFFFFFFu);
+}
+
+bool IsFinite3(const float v[3]) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
+
+// The grid cell of a coordinate on one axis, clamped to the grid. Monotonic
+// in the coordinate, so a cube's candidates lie in the cells of its faces'
+// coordinates.
+int64_t CellOf(double v, int axis) {
+  const double t = std::floor((v - sGrid.origin[axis]) / sGrid.edge);
+  if (!(t > 0.0))
+    return 0;
+  const double top = static_cast<double>(sGrid.dims[axis] - 1);
+  return t >= top ? sGrid.dims[axis] - 1 : static_cast<int64_t>(t);
+}
+
+bool BuildGrid(double halfWidth) {
+  FreeGrid();
+  sGrid.built = true;
+  sGrid.requested = halfWidth;
+  const size_t n = gTurboAtoms.size();
+  double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+  size_t finite = 0;
+  for (const TurboAtom &t : gTurboAtoms) {
+    if (!IsFinite3(t.xyz))
+      continue;
+    for (int i = 0; i < 3; i++) {
+      const double v = t.xyz[i];
+      if (finite == 0 || v < lo[i])
+        lo[i] = v;
+      if (finite == 0 || v > hi[i])
+        hi[i] = v;
+    }
+    finite++;
+  }
+  if (finite == 0)
+    return true;
+  sGrid.empty = false;
+  const double limit =
+      static_cast<double>(std::max(kMinGridCells, kGridCellsPerCandidate * static_cast<int64_t>(finite)));
+  double edge = std::max(halfWidth, kMinGridCellEdge);
+  double dims[3];
+  for (;;) {
+    for (int i = 0; i < 3; i++)
+      dims[i] = std::floor((hi[i] - lo[i]) / edge) + 1.0;
+    if (dims[0] * dims[1] * dims[2] <= limit)
+      break;
+    edge *= kGridGrowth;
+    sGrid.raised = true;
+  }
+  sGrid.edge = edge;
+  for (int i = 0; i < 3; i++) {
+    sGrid.origin[i] = lo[i];
+    sGrid.dims[i] = static_cast<int64_t>(dims[i]);
+  }
+  const size_t cells = static_cast<size_t>(sGrid.dims[0] * sGrid.dims[1] * sGrid.dims[2]);
+  try {
+    std::vector<uint32_t> cellOf(n, std::numeric_limits<uint32_t>::max());
+    sGrid.cellStart.assign(cells + 1, 0u);
+    for (size_t i = 0; i < n; i++) {
+      const TurboAtom &t = gTurboAtoms[i];
+      if (!IsFinite3(t.xyz))
+        continue;
+      const int64_t cx = CellOf(t.xyz[0], 0), cy = CellOf(t.xyz[1], 1), cz = CellOf(t.xyz[2], 2);
+      const uint32_t cell = static_cast<uint32_t>((cz * sGrid.dims[1] + cy) * sGrid.dims[0] + cx);
+      cellOf[i] = cell;
+      sGrid.cellStart[cell + 1]++;
+    }
+    for (size_t k = 0; k < cells; k++)
+      sGrid.cellStart[k + 1] += sGrid.cellStart[k];
+    std::vector<uint32_t> fill(sGrid.cellStart.begin(), sGrid.cellStart.end() - 1);
+    sGrid.items.resize(finite);
+    // In x-rank order, so each cell lists its candidates by ascending rank.
+    for (size_t r = 0; r < n; r++) {
+      const uint32_t pos = gSortX[r];
+      const uint32_t cell = cellOf[pos];
+      if (cell == std::numeric_limits<uint32_t>::max())
+        continue;
+      GridItem &item = sGrid.items[fill[cell]++];
+      std::memcpy(item.xyz, gTurboAtoms[pos].xyz, sizeof item.xyz);
+      item.rank = static_cast<uint32_t>(r);
+      item.atom = gTurboAtoms[pos].atom;
+    }
+  } catch (const std::bad_alloc &) {
+    FreeGrid();
+    return false;
+  }
+  return true;
+}
+
+// Wraps a fractional coordinate into [0, 1): below 0 add 1, then above 1
+// subtract 1; a value still outside after that (1 itself included) loses its
+// whole cells. A query point must lie inside the block's central cell: at its
+// upper face the block holds no images beyond it.
+float WrapOnce(float v) {
+  if (v < 0.0f)
+    v += 1.0f;
+  if (v > 1.0f)
+    v -= 1.0f;
+  if (v < 0.0f || v >= 1.0f)
+    v -= std::floor(v);
+  return v >= 1.0f ? 0.0f : v; // a tiny negative value can round up to 1
+}
+
+// Appends j to the atom's list unless it is there already (as
+// AddAtomToBondsList does); answers whether it was appended. Throws
+// std::bad_alloc without memory.
+bool AppendBond(AtomRecord &atom, uint32_t j) {
+  if (std::find(atom.bonds.begin(), atom.bonds.end(), j) != atom.bonds.end())
+    return false;
+  if (atom.bonds.capacity() == 0)
+    atom.bonds.reserve(kFirstBondsRoom);
+  atom.bonds.push_back(j);
+  atom.bondCount = static_cast<uint32_t>(atom.bonds.size());
+  return true;
+}
+
+// Adds the bond a-b to both lists; on failure neither list gains it.
+bool AddBondPair(CrystalRec &c, uint32_t a, uint32_t b) {
+  AtomRecord &atomA = c.atoms[a];
+  AtomRecord &atomB = c.atoms[b];
+  bool addedB = false;
+  try {
+    addedB = AppendBond(atomA, b);
+    AppendBond(atomB, a);
+  } catch (const std::bad_alloc &) {
+    if (addedB)
+      RemoveAtomFromBondsList(&atomA, b);
+    return false;
+  }
+  return true;
+}
+
+// What the bond generation reads of one atom.
+struct AtomPoint {
+  float cart[3];
+  uint32_t inRange; // FracCoordsInRange of its fractional coordinates
+};
+
+// TurboGetIndexedAtoms over the noted atoms first..last (a valid range).
+bool GatherInRange(const std::vector<AtomPoint> &points, int32_t first, int32_t last) {
+  TurboFreeCandidates();
+  if (int64_t{last} - first + 1 > kMaxTurboCandidates)
+    return false;
+  try {
+    gTurboAtoms.reserve(static_cast<size_t>(last - first + 1));
+    for (int32_t i = first; i <= last; i++) {
+      const AtomPoint &point = points[static_cast<size_t>(i)];
+      if (!point.inRange)
+        continue;
+      TurboAtom t;
+      t.atom = static_cast<uint32_t>(i);
+      std::memcpy(t.xyz, point.cart, sizeof t.xyz);
+      gTurboAtoms.push_back(t);
+    }
+  } catch (const std::bad_alloc &) {
+    TurboFreeCandidates();
+    return false;
+  }
+  gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
+  return true;
+}
+
+std::string SpecText(const char *format, const BondSpec &spec) {
+  char text[128];
+  std::snprintf(text, sizeof text, format, static_cast<char>(spec.elementA >> 8),
+                static_cast<char>(spec.elementA & 0xFF), static_cast<char>(spec.elementB >> 8),
+                static_cast<char>(spec.elementB & 0xFF));
+  return text;
+}
+
+} // namespace
+
+// ---- Helpers ------------------------------------------------------------------------
+
+bool FracCoordsInRange(const CrystalRec *crystal, const float xyz[3]) {
+  if (!crystal)
+    return false;
+  if (crystal->molecule)
+    return true;
+  const float *r = crystal->plotRange;
+  return xyz[0] >= r[0] && xyz[0] <= r[1] && xyz[1] >= r[2] && xyz[1] <= r[3] && xyz[2] >= r[4] && xyz[2] <= r[5];
+}
+
+int TurboCompareByCoordinate(uint32_t a, uint32_t b) {
+  if (a >= gTurboAtoms.size() || b >= gTurboAtoms.size())
+    return 0;
+  const int axis = std::clamp<int>(gAxisChoice, 0, 2);
+  const float va = gTurboAtoms[a].xyz[axis];
+  const float vb = gTurboAtoms[b].xyz[axis];
+  if (va > vb)
+    return 1;
+  if (va < vb)
+    return -1;
+  return 0;
+}
+
+// ---- Element runs -----------------------------------------------------------------
+
+std::optional<std::vector<ElementIndexEntry>> TurboIndexElements(CrystalRec *crystal) {
+  if (!crystal)
+    return std::nullopt;
+  const size_t nSites = SiteCount(*crystal);
+  if (nSites == 0)
+    return std::nullopt;
+  try {
+    std::vector<ElementIndexEntry> list;
+    for (size_t s = 0; s < nSites; s++) {
+      const ElementCode e = crystal->sites[s].elements[0];
+      if (list.empty() || e != list.back().element)
+        list.push_back({e, static_cast<uint32_t>(s), static_cast<uint32_t>(s)});
+      list.back().lastSite = static_cast<uint32_t>(s);
+    }
+    list.push_back({kElementIndexEnd, 0, 0});
+    return list;
+  } catch (const std::bad_alloc &) {
+    return std::nullopt;
+  }
+}
+
+const ElementIndexEntry *TurboFindElement(const std::vector<ElementIndexEntry> &list, ElementCode element) {
+  // The terminator is the last entry; a site may itself carry "??".
+  for (size_t i = 0; i + 1 < list.size(); i++)
+    if (list[i].element == element)
+      return &list[i];
+  return nullptr;
+}
+
+bool TurboGetElementAtomRange(const CrystalRec *crystal, const ElementIndexEntry &run, int32_t *firstAtom,
+                              int32_t *lastAtom) {
+  if (!crystal)
+    return false;
+  const CrystalRec &c = *crystal;
+  const int64_t nAtoms = static_cast<int64_t>(AtomCount(c));
+  const int64_t nSites = static_cast<int64_t>(SiteCount(c));
+  int64_t first = -1, last = -1;
+  for (int64_t s = run.firstSite; s <= static_cast<int64_t>(run.lastSite) && s < nSites; s++) {
+    const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+    if (site.lastAtom < site.firstAtom)
+      continue;
+    if (first < 0)
+      first = site.firstAtom;
+    last = site.lastAtom;
+  }
+  first = std::max<int64_t>(first, 0);
+  last = std::min<int64_t>(last, nAtoms - 1);
+  if (last < 0 || first > last)
+    return false;
+  if (firstAtom)
+    *firstAtom = static_cast<int32_t>(first);
+  if (lastAtom)
+    *lastAtom = static_cast<int32_t>(last);
+  return true;
+}
+
+// ---- Candidates -------------------------------------------------------------------
+
+bool TurboGetIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom) {
+  TurboFreeCandidates();
+  if (!crystal)
+    return false;
+  const CrystalRec &c = *crystal;
+  const int64_t first = std::max<int64_t>(firstAtom, 0);
+  const int64_t last = std::min<int64_t>(lastAtom, static_cast<int64_t>(AtomCount(c)) - 1);
+  if (first > last || last - first + 1 > kMaxTurboCandidates)
+    return false;
+  try {
+    gTurboAtoms.reserve(static_cast<size_t>(last - first + 1));
+    for (int64_t i = first; i <= last; i++) {
+      const AtomRecord &atom = c.atoms[static_cast<size_t>(i)];
+      if (!FracCoordsInRange(crystal, atom.xyz))
+        continue;
+      TurboAtom t;
+      t.atom = static_cast<uint32_t>(i);
+      std::memcpy(t.xyz, atom.cart, sizeof t.xyz);
+      gTurboAtoms.push_back(t);
+    }
+  } catch (const std::bad_alloc &) {
+    TurboFreeCandidates();
+    return false;
+  }
+  gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
+  return true;
+}
+
+namespace {
+
+// x = |distance| / d(hkl) per axis, in double; false for a refused cell or a
+// distance or ratio that is not finite.
+bool CellReach(CrystalRec *crystal, float distance, double x[3]) {
+  if (!crystal || !std::isfinite(distance))
+    return false;
+  const float d[3] = {DSpace(crystal, 1, 0, 0), DSpace(crystal, 0, 1, 0), DSpace(crystal, 0, 0, 1)};
+  for (int i = 0; i < 3; i++) {
+    if (!(d[i] > 0.0f))
+      return false;
+    x[i] = std::fabs(static_cast<double>(distance)) / static_cast<double>(d[i]);
+    if (!std::isfinite(x[i]) || x[i] > static_cast<double>(kMaxTurboCandidates))
+      return false;
+  }
+  return true;
+}
+
+} // namespace
+
+bool TurboCentreShift(CrystalRec *crystal, float distance, int32_t shift[3]) {
+  double x[3];
+  if (!CellReach(crystal, distance, x))
+    return false;
+  for (int i = 0; i < 3; i++)
+    shift[i] = static_cast<int32_t>(std::ceil(x[i]));
+  return true;
+}
+
+bool TurboExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSite, float distance) {
+  TurboFreeCandidates();
+  if (!crystal)
+    return false;
+  const CrystalRec &c = *crystal;
+  const int64_t nSites = static_cast<int64_t>(SiteCount(c));
+  const int64_t nAtoms = static_cast<int64_t>(AtomCount(c));
+  if (firstSite < 0 || lastSite >= nSites || firstSite > lastSite)
+    return false;
+  double x[3];
+  if (!CellReach(crystal, distance, x))
+    return false;
+  // Per axis: n = 2 ceil(x) + 1 cells, the query's central cell ceil(x). A
+  // point of the central cell reaches from ceil(x) - x to ceil(x) + 1 + x, so
+  // images outside that window are never within the distance.
+  int64_t n[3];
+  double lo[3], hi[3];
+  for (int i = 0; i < 3; i++) {
+    const double k = std::ceil(x[i]);
+    n[i] = 2 * static_cast<int64_t>(k) + 1;
+    lo[i] = k - x[i] - kCellWindowSlack;
+    hi[i] = std::max(static_cast<double>(n[i] - 1) + x[i], k + 1.0 + x[i]) + kCellWindowSlack;
+  }
+  // First-cell atoms of the sites; the interior cells of the block always
+  // take part, so a block that is too large is refused before counting.
+  int64_t firstCellAtoms = 0;
+  for (int64_t s = firstSite; s <= lastSite; s++)
+    firstCellAtoms += std::max(c.sites[static_cast<size_t>(s)].atomsPerCell, 0);
+  {
+    double interior = static_cast<double>(firstCellAtoms);
+    for (int i = 0; i < 3; i++)
+      interior *= static_cast<double>(std::max<int64_t>(n[i] - 2, 1));
+    if (interior > static_cast<double>(kMaxTurboCandidates))
+      return false;
+  }
+  // Per atom and axis the accepted cells form one run [from, to]; count first.
+  struct Accepted {
+    uint32_t atom;
+    float u[3];
+    int32_t from[3];
+    int32_t to[3];
+  };
+  try {
+    std::vector<Accepted> accepted;
+    accepted.reserve(static_cast<size_t>(firstCellAtoms));
+    int64_t total = 0;
+    for (int64_t s = firstSite; s <= lastSite; s++) {
+      const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+      for (int32_t j = 0; j < site.atomsPerCell; j++) {
+        const int64_t index = int64_t{site.firstAtom} + j;
+        if (index < 0 || index >= nAtoms)
+          break;
+        Accepted a;
+        a.atom = static_cast<uint32_t>(index);
+        int64_t count = 1;
+        for (int i = 0; i < 3; i++) {
+          a.u[i] = WrapOnce(c.atoms[static_cast<size_t>(index)].xyz[i]);
+          a.from[i] = -1;
+          a.to[i] = -2;
+          for (int64_t k = 0; k < n[i]; k++) {
+            const double image = static_cast<double>(a.u[i] + static_cast<float>(k));
+            if (image >= lo[i] && image <= hi[i]) {
+              if (a.from[i] < 0)
+                a.from[i] = static_cast<int32_t>(k);
+              a.to[i] = static_cast<int32_t>(k);
+            }
+          }
+          count *= std::max<int64_t>(a.to[i] - a.from[i] + 1, 0);
+        }
+        total += count;
+        if (total > kMaxTurboCandidates)
+          return false;
+        accepted.push_back(a);
+      }
+    }
+    gTurboAtoms.resize(static_cast<size_t>(total));
+    size_t out = 0;
+    for (const Accepted &a : accepted) {
+      for (int32_t kc = a.from[2]; kc <= a.to[2]; kc++) {
+        for (int32_t kb = a.from[1]; kb <= a.to[1]; kb++) {
+          for (int32_t ka = a.from[0]; ka <= a.to[0]; ka++) {
+            const float image[3] = {a.u[0] + static_cast<float>(ka), a.u[1] + static_cast<float>(kb),
+                                    a.u[2] + static_cast<float>(kc)};
+            TurboAtom &t = gTurboAtoms[out++];
+            t.atom = a.atom;
+            MatMul(c.orientationMatrix, image, t.xyz);
+          }
+        }
+      }
+    }
+  } catch (const std::bad_alloc &) {
+    TurboFreeCandidates();
+    return false;
+  }
+  gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
+  return true;
+}
+
+// ---- Sorting and box queries ----------------------------------------------------------
+
+bool TurboSortByXYZ() {
+  TurboFreeSortMemory();
+  const size_t n = gTurboAtoms.size();
+  gNAtoms = static_cast<int32_t>(n);
+  try {
+    gSortX.resize(n);
+    gSortY.resize(n);
+    gSortZ.resize(n);
+    gInverseSortY.resize(n);
+    gInverseSortZ.resize(n);
+    sInverseSortX.resize(n);
+    gBoxedAtoms.clear();
+    // Scratch of the radix passes, left uninitialised: every entry is written
+    // before it is read.
+    std::unique_ptr<uint64_t[]> a(new uint64_t[n]), b(new uint64_t[n]);
+    OrderByAxis(0, gSortX, a, b);
+    OrderByAxis(1, gSortY, a, b);
+    OrderByAxis(2, gSortZ, a, b);
+  } catch (const std::bad_alloc &) {
+    TurboFreeSortMemory();
+    return false;
+  }
+  for (size_t r = 0; r < n; r++) {
+    sInverseSortX[gSortX[r]] = static_cast<uint32_t>(r);
+    gInverseSortY[gSortY[r]] = static_cast<uint32_t>(r);
+    gInverseSortZ[gSortZ[r]] = static_cast<uint32_t>(r);
+  }
+  return true;
+}
+
+namespace {
+
+// The candidates in the closed cube of half-width d around p, as grid items
+// in x-rank order: sGrid.hits holds (x rank << 32 | item index), sorted.
+// Answers their number; 0 without sorted candidates or for a bad query.
+size_t BoxQuery(const float p[3], float d) {
+  std::vector<uint64_t> &hits = sGrid.hits;
+  hits.clear();
+  const size_t n = gTurboAtoms.size();
+  if (n == 0 || gSortX.size() != n || sInverseSortX.size() != n || !p || !IsFinite3(p) || !std::isfinite(d) || d < 0.0f)
+    return 0;
+  const double half = d;
+  if (!sGrid.built || half > sGrid.edge * kGridRebuildFactor ||
+      (!sGrid.raised && half * kGridRebuildFactor * kGridRebuildFactor < sGrid.requested)) {
+    if (!BuildGrid(half))
+      return 0;
+  }
+  if (sGrid.empty)
+    return 0;
+  // The cube's faces, in single precision as the candidates are.
+  const float lo[3] = {p[0] - d, p[1] - d, p[2] - d};
+  const float hi[3] = {p[0] + d, p[1] + d, p[2] + d};
+  if (!IsFinite3(lo) || !IsFinite3(hi))
+    return 0;
+  int64_t from[3], to[3];
+  for (int i = 0; i < 3; i++) {
+    const double top = sGrid.origin[i] + static_cast<double>(sGrid.dims[i]) * sGrid.edge;
+    if (static_cast<double>(hi[i]) < sGrid.origin[i] || static_cast<double>(lo[i]) > top)
+      return 0;
+    from[i] = CellOf(lo[i], i);
+    to[i] = CellOf(hi[i], i);
+  }
+  for (int64_t cz = from[2]; cz <= to[2]; cz++) {
+    for (int64_t cy = from[1]; cy <= to[1]; cy++) {
+      const int64_t row = (cz * sGrid.dims[1] + cy) * sGrid.dims[0];
+      const uint32_t begin = sGrid.cellStart[static_cast<size_t>(row + from[0])];
+      const uint32_t end = sGrid.cellStart[static_cast<size_t>(row + to[0] + 1)];
+      for (uint32_t k = begin; k < end; k++) {
+        const GridItem &item = sGrid.items[k];
+        if (item.xyz[0] >= lo[0] && item.xyz[0] <= hi[0] && item.xyz[1] >= lo[1] && item.xyz[1] <= hi[1] &&
+            item.xyz[2] >= lo[2] && item.xyz[2] <= hi[2])
+          hits.push_back((uint64_t{item.rank} << 32) | k);
+      }
+    }
+  }
+  std::sort(hits.begin(), hits.end());
+  return hits.size();
+}
+
+} // namespace
+
+int32_t TurboBoxAtoms(const float p[3], float d) {
+  const size_t n = BoxQuery(p, d);
+  gBoxedAtoms.resize(n);
+  for (size_t i = 0; i < n; i++)
+    gBoxedAtoms[i] = gSortX[static_cast<size_t>(sGrid.hits[i] >> 32)];
+  return static_cast<int32_t>(n);
+}
+
+void TurboFreeSortMemory() {
+  FreeVector(gSortX);
+  FreeVector(gSortY);
+  FreeVector(gSortZ);
+  FreeVector(gInverseSortY);
+  FreeVector(gInverseSortZ);
+  FreeVector(sInverseSortX);
+  FreeGrid();
+}
+
+void TurboFreeCandidates() {
+  TurboFreeSortMemory();
+  FreeVector(gTurboAtoms);
+  FreeVector(gBoxedAtoms);
+  gNAtoms = 0;
+}
+
+// ---- Entry points ---------------------------------------------------------------
+
+void TurboRemoveBonds(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  for (AtomRecord &atom : crystal->atoms) {
+    DestroyPolyhedron(atom.polyhedron);
+    DestroyBondsListForAtom(&atom);
+  }
+}
+
+void TurboGenerateBonds(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  const size_t nAtoms = AtomCount(c);
+  // One pass over the atom records removes the old bonds and notes what the
+  // search reads of each atom, so that the records are not walked again. A
+  // search about to run lets each emptied list keep a usual list's room.
+  std::vector<AtomPoint> points;
+  const bool searchable = c.atomCount >= 2 && nAtoms >= 2 && SpecCount(c) >= 1 && SiteCount(c) > 0;
+  if (searchable) {
+    try {
+      points.resize(nAtoms);
+    } catch (const std::bad_alloc &) {
+      TurboRemoveBonds(crystal);
+      return;
+    }
+  }
+  for (size_t i = 0; i < c.atoms.size(); i++) {
+    AtomRecord &atom = c.atoms[i];
+    if (atom.polyhedron)
+      DestroyPolyhedron(atom.polyhedron);
+    if (searchable && atom.bonds.capacity() <= kKeptBondsRoom) {
+      atom.bonds.clear();
+      atom.bondCount = 0;
+    } else {
+      DestroyBondsListForAtom(&atom);
+    }
+    if (i < points.size()) {
+      std::memcpy(points[i].cart, atom.cart, sizeof points[i].cart);
+      points[i].inRange = FracCoordsInRange(crystal, atom.xyz);
+    }
+  }
+  if (!searchable)
+    return;
+  const auto list = TurboIndexElements(crystal);
+  if (!list)
+    return;
+  const bool progress = gShowProgress != 0;
+
+  // Progress counts the first element's atoms of every specification that
+  // can run.
+  int64_t total = 0;
+  for (int32_t k = 0; k < SpecCount(c); k++) {
+    int32_t first = 0, last = -1;
+    const ElementIndexEntry *run = TurboFindElement(*list, c.bondSpecs[static_cast<size_t>(k)].elementA);
+    if (run && TurboGetElementAtomRange(crystal, *run, &first, &last))
+      total += last - first + 1;
+  }
+  if (total < 1)
+    return;
+  const float step = 100.0f / static_cast<float>(total);
+  int64_t counted = 0;
+
+  for (int32_t k = 0; k < SpecCount(c); k++) {
+    const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
+    const float minSq = spec.minLength * spec.minLength;
+    const float maxSq = spec.maxLength * spec.maxLength;
+    if (progress)
+      WriteProgress(SpecText("Searching for bonds (%c%c - %c%c)...", spec), static_cast<float>(counted) * step);
+
+    // A specification whose elements have no atoms finds nothing; the later
+    // ones still run.
+    int32_t firstA = 0, lastA = -1, firstB = 0, lastB = -1;
+    const ElementIndexEntry *runA = TurboFindElement(*list, spec.elementA);
+    const ElementIndexEntry *runB = TurboFindElement(*list, spec.elementB);
+    const bool haveA = runA && TurboGetElementAtomRange(crystal, *runA, &firstA, &lastA);
+    const bool haveB = runB && TurboGetElementAtomRange(crystal, *runB, &firstB, &lastB);
+    if (!haveA || !haveB) {
+      if (haveA)
+        counted += lastA - firstA + 1;
+      continue;
+    }
+    if (!GatherInRange(points, firstB, lastB)) {
+      if (progress)
+        CloseStatus();
+      return;
+    }
+    if (gNAtoms == 0) {
+      counted += lastA - firstA + 1;
+      TurboFreeCandidates();
+      continue;
+    }
+    if (!TurboSortByXYZ()) {
+      TurboFreeCandidates();
+      if (progress)
+        CloseStatus();
+      return;
+    }
+    const bool sameElement = spec.elementA == spec.elementB;
+    for (int32_t a = firstA; a <= lastA; a++) {
+      counted++;
+      const AtomPoint &atomA = points[static_cast<size_t>(a)];
+      if (!atomA.inRange)
+        continue;
+      const float p[3] = {atomA.cart[0], atomA.cart[1], atomA.cart[2]};
+      // TurboBoxAtoms, read straight from the grid.
+      const size_t hits = BoxQuery(p, spec.maxLength);
+      for (size_t h = 0; h < hits; h++) {
+        const GridItem &cand = sGrid.items[static_cast<size_t>(sGrid.hits[h] & 0xFFFFFFFFu)];
+        const uint32_t b = cand.atom;
+        if (sameElement && !(b < static_cast<uint32_t>(a)))
+          continue;
+        const float dx = cand.xyz[0] - p[0];
+        const float dy = cand.xyz[1] - p[1];
+        const float dz = cand.xyz[2] - p[2];
+        const float d2 = dx * dx + dy * dy + dz * dz;
+        if (minSq <= d2 && d2 <= maxSq && !AddBondPair(c, static_cast<uint32_t>(a), b)) {
+          TurboFreeCandidates();
+          if (progress)
+            CloseStatus();
+          return;
+        }
+      }
+      if (progress)
+        WriteProgress("", static_cast<float>(counted) * step);
+    }
+    TurboFreeCandidates();
+  }
+  if (progress)
+    CloseStatus();
+}
+
+bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
+  const bool progress = gShowProgress != 0;
+  if (progress)
+    WriteStatus("Preparing coordination search...");
+  bool unused = false;
+  bool &nothing = specFoundNothing ? *specFoundNothing : unused;
+  nothing = false;
+  if (!crystal)
+    return false;
+  CrystalRec &c = *crystal;
+  const size_t nSites = SiteCount(c);
+  if (nSites == 0)
+    return false;
+  for (size_t s = 0; s < nSites; s++)
+    c.sites[s].coordination = 0;
+  if (SpecCount(c) < 1 || c.atomCount < 2 || AtomCount(c) < 2)
+    return false;
+  const auto list = TurboIndexElements(crystal);
+  if (!list)
+    return false;
+
+  int64_t total = 0;
+  for (int32_t k = 0; k < SpecCount(c); k++)
+    if (const ElementIndexEntry *run = TurboFindElement(*list, c.bondSpecs[static_cast<size_t>(k)].elementA))
+      total += int64_t{run->lastSite} - run->firstSite + 1;
+  if (total == 0) {
+    nothing = true; // no specification names an element with sites first
+    return false;
+  }
+  const float step = 100.0f / static_cast<float>(total);
+  int64_t done = 0;
+  bool found = false;
+
+  for (int32_t k = 0; k < SpecCount(c); k++) {
+    const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
+    if (progress)
+      WriteProgress(SpecText("Calculating site coordination numbers (%c%c - %c%c)...", spec),
+                    static_cast<float>(done) * step);
+    const float minSq = spec.minLength * spec.minLength;
+    const float maxSq = spec.maxLength * spec.maxLength;
+    int32_t shift[3];
+    if (!TurboCentreShift(crystal, spec.maxLength, shift)) {
+      if (progress)
+        CloseStatus();
+      return false;
+    }
+    const ElementIndexEntry *runB = TurboFindElement(*list, spec.elementB);
+    const ElementIndexEntry *runA = spec.elementA == spec.elementB ? runB : TurboFindElement(*list, spec.elementA);
+    if (!runA || !runB) {
+      // An element without sites: this specification finds nothing, the
+      // later ones still run.
+      nothing = true;
+      if (runA)
+        done += int64_t{runA->lastSite} - runA->firstSite + 1;
+      continue;
+    }
+    int64_t contacts = 0;
+    const int passes = spec.elementA == spec.elementB ? 1 : 2;
+    for (int pass = 0; pass < passes; pass++) {
+      const ElementIndexEntry &candidates = pass == 0 ? *runB : *runA;
+      const ElementIndexEntry &queries = pass == 0 ? *runA : *runB;
+      if (!TurboExtendCellRange(crystal, static_cast<int32_t>(candidates.firstSite),
+                                static_cast<int32_t>(candidates.lastSite), spec.maxLength)) {
+        if (progress)
+          CloseStatus();
+        return false;
+      }
+      if (gNAtoms > 0 && !TurboSortByXYZ()) {
+        TurboFreeCandidates();
+        if (progress)
+          CloseStatus();
+        return false;
+      }
+      for (uint32_t s = queries.firstSite; s <= queries.lastSite && s < nSites; s++) {
+        AsymmetricUnitRecord &site = c.sites[s];
+        float q[3];
+        for (int i = 0; i < 3; i++)
+          q[i] = WrapOnce(site.xyz[i]) + static_cast<float>(shift[i]);
+        float p[3];
+        MatMul(c.orientationMatrix, q, p);
+        const int32_t hits = gNAtoms > 0 ? TurboBoxAtoms(p, spec.maxLength) : 0;
+        for (int32_t h = 0; h < hits; h++) {
+          const TurboAtom &cand = gTurboAtoms[gBoxedAtoms[static_cast<size_t>(h)]];
+          const float dx = cand.xyz[0] - p[0];
+          const float dy = cand.xyz[1] - p[1];
+          const float dz = cand.xyz[2] - p[2];
+          const float d2 = dx * dx + dy * dy + dz * dz;
+          if (!(minSq <= d2 && d2 <= maxSq))
+            continue;
+          if (d2 < kSelfImageDistSq && c.atoms[cand.atom].site == s)
+            continue;
+          site.coordination++;
+          contacts++;
+        }
+        if (pass == 0) {
+          done++;
+          if (progress)
+            WriteProgress("", static_cast<float>(done) * step);
+        }
+      }
+      TurboFreeCandidates();
+    }
+    if (contacts < 1)
+      nothing = true;
+    else
+      found = true;
+  }
+  return found;
+}

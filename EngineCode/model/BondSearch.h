@@ -1,0 +1,173 @@
+// Bond search: the bonds lists of a structure's atoms and the coordination
+// numbers of its sites, found from the bond specifications.
+//
+// A bond specification names an element pair with a minimum and a maximum
+// length; two atoms are bonded when their elements match the pair (in either
+// order) and min² <= d² <= max², both ends included, distances compared
+// squared in single precision.
+//
+// The machinery is shared with the automatic bond search, the Distance
+// Explorer and the bond diagnostics (AutoBonds.h, BondDiagnostics.h). Each
+// search works on one program-wide set of candidates at a time:
+//
+//   list = TurboIndexElements(crystal);              once per search
+//   per specification (or per pass):
+//     TurboGetIndexedAtoms(...) or TurboExtendCellRange(...)   fills gTurboAtoms
+//     TurboSortByXYZ();
+//     for each query point: n = TurboBoxAtoms(p, d);  hits in gBoxedAtoms[0..n)
+//     TurboFreeCandidates();                          (or TurboFreeSortMemory and
+//                                                      clearing the arrays by hand)
+//
+// `TurboBoxAtoms(p, d)` answers exactly the candidates whose three Cartesian
+// coordinates lie in the closed cube [p - d, p + d] (the bounds computed in
+// single precision), in ascending x rank. The x rank orders candidates by
+// ascending x and, among equal x, by ascending position in gTurboAtoms (so by
+// ascending atom index for TurboGetIndexedAtoms, and in generation order for
+// TurboExtendCellRange). The query runs on a uniform grid, so its cost follows
+// the number of candidates near the cube, whatever the structure's shape.
+// Candidates or query points with a coordinate that is not finite are never
+// returned. The cube is a superset of the sphere: callers apply the exact
+// distance test to each hit.
+//
+// Extended cell ranges: a query point of a crystal-wide search is a
+// fractional position wrapped into [0, 1) plus the centre shift
+// (TurboCentreShift) of the same distance that made the block; a point on the
+// central cell's upper face (a coordinate of exactly 1 before the shift) lies
+// beyond the block's reach on that side.
+//
+// The working state is program-wide: one search runs at a time, on the main
+// thread, and no search calls another.
+//
+// Bonds lists (StructureArrays.h) hold each bond in both atoms' lists, in the
+// order found: specifications in table order; within one specification the
+// atoms of the first element in ascending index, and for one atom its partners
+// in ascending x rank (equal x: ascending atom index). Only atoms inside the
+// plot range take part (every atom of a molecule).
+#pragma once
+
+#include "StructureRecord.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// ---- Constants ----------------------------------------------------------------
+
+// The element code that ends an element run list: "??".
+inline constexpr ElementCode kElementIndexEnd = 0x3F3F;
+// The coordination count skips an image of the query site itself that lies
+// closer than this (squared distance, A²).
+inline constexpr float kSelfImageDistSq = 0.001f;
+// The extended cell range accepts images this far (fractional) beyond its
+// window, so that rounding in a d-spacing never drops a neighbour at exactly
+// the search distance; the extra candidates fail the distance test.
+inline constexpr double kCellWindowSlack = 1e-5;
+// No candidate set is made larger than this: beyond it the search fails as
+// for exhausted memory.
+inline constexpr int64_t kMaxTurboCandidates = 20'000'000;
+
+// ---- Records ------------------------------------------------------------------
+
+// One candidate of a search.
+struct TurboAtom {
+  uint32_t atom = 0;                 // index into the structure's atoms
+  float xyz[3] = {0.0f, 0.0f, 0.0f}; // Cartesian, Angstrom
+};
+
+// One run of consecutive sites with the same first element code.
+struct ElementIndexEntry {
+  ElementCode element = kElementIndexEnd;
+  uint32_t firstSite = 0;
+  uint32_t lastSite = 0;
+};
+
+// ---- Working state (one search at a time) ----------------------------------------
+
+extern std::vector<TurboAtom> gTurboAtoms; // the candidates of the current pass
+extern int32_t gNAtoms;                    // entries of gTurboAtoms
+// Positions in gTurboAtoms by ascending x, y and z (ties: ascending position).
+extern std::vector<uint32_t> gSortX;
+extern std::vector<uint32_t> gSortY;
+extern std::vector<uint32_t> gSortZ;
+// For each position in gTurboAtoms its rank in the y and z orders.
+extern std::vector<uint32_t> gInverseSortY;
+extern std::vector<uint32_t> gInverseSortZ;
+// The hits of the last box query: positions in gTurboAtoms, in x-rank order.
+extern std::vector<uint32_t> gBoxedAtoms;
+// The axis (0 x, 1 y, 2 z) that TurboCompareByCoordinate compares.
+extern int16_t gAxisChoice;
+
+// ---- Entry points ---------------------------------------------------------------
+
+// Rebuilds every bonds list from the bond specifications. All polyhedra are
+// destroyed first (TurboRemoveBonds). A specification naming an element with
+// no sites (or no atoms) finds nothing and the search goes on with the next.
+void TurboGenerateBonds(CrystalRec *crystal);
+// Destroys every atom's polyhedron and bonds list.
+void TurboRemoveBonds(CrystalRec *crystal);
+// Recomputes every site's coordination number: the neighbours within the
+// limits of every specification naming its element, around the site's own
+// position over the whole crystal. True when some specification found a
+// contact; *specFoundNothing (may be null) is set when some specification
+// found none, including one naming an element with no sites.
+bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing);
+
+// ---- Element runs -----------------------------------------------------------------
+
+// One entry per run of consecutive sites with the same first element, ended
+// by an entry {"??", 0, 0}. None without sites or memory.
+std::optional<std::vector<ElementIndexEntry>> TurboIndexElements(CrystalRec *crystal);
+// The first run of the element, walking the list up to its terminator;
+// nullptr when the element has none.
+const ElementIndexEntry *TurboFindElement(const std::vector<ElementIndexEntry> &list, ElementCode element);
+// The atoms of a run: from the first atom of its first site to the last atom
+// of its last site, sites without atoms passed over, clamped to the atom
+// array. False when the run has no atoms.
+bool TurboGetElementAtomRange(const CrystalRec *crystal, const ElementIndexEntry &run, int32_t *firstAtom,
+                              int32_t *lastAtom);
+
+// ---- Candidates -------------------------------------------------------------------
+
+// gTurboAtoms = the atoms first..last (clamped to the atom array) that lie in
+// the plot range, as {index, Cartesian coordinates}; gNAtoms their number
+// (possibly 0). False, with no candidates, when the index range is empty or
+// memory runs out.
+bool TurboGetIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom);
+
+// The centre shift of an extended cell range of the given search distance:
+// per axis ceil(|distance| / d(hkl)) for (100), (010), (001). A query point
+// goes in the block's central cell by adding it to a fractional position in
+// [0, 1]. False for a refused cell or a distance that is not finite.
+bool TurboCentreShift(CrystalRec *crystal, float distance, int32_t shift[3]);
+// gTurboAtoms = the images, over a block of 2k + 1 cells per axis (k the
+// centre shift), of the first-cell atoms of sites firstSite..lastSite that
+// can lie within |distance| of a point of the central cell: per site, per
+// first-cell atom, c outermost, then b, a innermost, as {the atom's index,
+// orientation matrix x image}. gNAtoms their number. False, with no
+// candidates, for a bad site range, a refused cell, a block beyond
+// kMaxTurboCandidates or without memory.
+bool TurboExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSite, float distance);
+
+// ---- Sorting and box queries ----------------------------------------------------------
+
+// Builds the three orders and the inverse ranks of the current candidates.
+// False without memory (the orders are then freed).
+bool TurboSortByXYZ();
+// Fills gBoxedAtoms with the candidates in the closed cube of half-width d
+// around p, in x-rank order, and answers their number. 0 without sorted
+// candidates, for a negative d, or when p or d is not finite.
+int32_t TurboBoxAtoms(const float p[3], float d);
+// Frees the orders, the inverse ranks and the query grid.
+void TurboFreeSortMemory();
+// TurboFreeSortMemory, and frees gTurboAtoms and gBoxedAtoms (gNAtoms 0).
+void TurboFreeCandidates();
+
+// ---- Helpers ------------------------------------------------------------------------
+
+// Always true for a molecule; for a crystal true when each fractional
+// coordinate lies within the plot range of its axis, both ends included.
+bool FracCoordsInRange(const CrystalRec *crystal, const float xyz[3]);
+// 1 when candidate a's coordinate on axis gAxisChoice is greater than b's,
+// -1 when smaller, 0 when equal (or either is NaN, or a position is out of
+// range).
+int TurboCompareByCoordinate(uint32_t a, uint32_t b);

@@ -1,0 +1,102 @@
+// The automatic bond search on molecules of 5,000 and 50,000 atoms (a
+// jittered lattice of C, H, N and O at bonding distance, about three bonds
+// per atom), and on a crystal of 2,000 atoms per cell.
+#include "AutoBonds.h"
+
+#include "../tests/model/AutoBondsTestSupport.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+namespace {
+
+const std::map<std::string, float> kRadii = {{"C", 0.77f}, {"H", 0.37f}, {"N", 0.75f}, {"O", 0.73f}};
+
+std::string RandomElement(std::mt19937 &rng) {
+  const int r = static_cast<int>(rng() % 10);
+  return r < 6 ? "C" : r < 8 ? "H" : r < 9 ? "N" : "O";
+}
+
+// nx x ny x nz atoms 1.45 A apart, each moved at random by up to 0.1 A.
+CrystalRec MakeLatticeMolecule(int nx, int ny, int nz, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> jitter(-0.1f, 0.1f);
+  std::vector<autobondtest::MoleculeAtom> atoms;
+  for (int i = 0; i < nx; i++)
+    for (int j = 0; j < ny; j++)
+      for (int k = 0; k < nz; k++)
+        atoms.push_back(
+            {RandomElement(rng), 1.45f * i + jitter(rng), 1.45f * j + jitter(rng), 1.45f * k + jitter(rng)});
+  std::stable_sort(atoms.begin(), atoms.end(),
+                   [](const autobondtest::MoleculeAtom &a, const autobondtest::MoleculeAtom &b) {
+                     return autobondtest::Element(a.element) < autobondtest::Element(b.element);
+                   });
+  CrystalRec c;
+  autobondtest::MakeMolecule(c, atoms, kRadii, 2.0f * 1.45f * float(std::max({nx, ny, nz})));
+  return c;
+}
+
+void RunAutoBondSearch(benchmark::State &state, CrystalRec &c) {
+  for (auto _ : state) {
+    AutoBondSearch(&c);
+    benchmark::DoNotOptimize(c.bondSpecCount);
+  }
+  int64_t bonds = 0;
+  for (const AtomRecord &atom : c.atoms)
+    bonds += atom.bondCount;
+  state.counters["atoms"] = double(c.atomCount);
+  state.counters["bonds"] = double(bonds / 2);
+  state.counters["specs"] = double(c.bondSpecCount);
+}
+
+void BM_AutoBondSearch_Molecule5000(benchmark::State &state) {
+  static CrystalRec c = MakeLatticeMolecule(20, 25, 10, 1u);
+  RunAutoBondSearch(state, c);
+}
+BENCHMARK(BM_AutoBondSearch_Molecule5000)->Unit(benchmark::kMillisecond);
+
+void BM_AutoBondSearch_Molecule50000(benchmark::State &state) {
+  static CrystalRec c = MakeLatticeMolecule(50, 50, 20, 2u);
+  RunAutoBondSearch(state, c);
+}
+BENCHMARK(BM_AutoBondSearch_Molecule50000)->Unit(benchmark::kMillisecond);
+
+// 2,000 random C, H, N, O sites at least 1.3 A apart in a 30 A P 1 cell.
+void BM_AutoBondSearch_Crystal2000(benchmark::State &state) {
+  static CrystalRec c = [] {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const float a = 30.0f;
+    std::vector<autobondtest::Site> sites;
+    while (sites.size() < 2000) {
+      autobondtest::Site s{RandomElement(rng), unit(rng), unit(rng), unit(rng)};
+      bool apart = true;
+      for (const autobondtest::Site &t : sites) {
+        float d2 = 0.0f;
+        for (float dv : {s.x - t.x, s.y - t.y, s.z - t.z}) {
+          dv -= std::round(dv);
+          d2 += dv * dv * a * a;
+        }
+        if (d2 < 1.3f * 1.3f) {
+          apart = false;
+          break;
+        }
+      }
+      if (apart)
+        sites.push_back(s);
+    }
+    std::stable_sort(sites.begin(), sites.end(), [](const autobondtest::Site &x, const autobondtest::Site &y) {
+      return autobondtest::Element(x.element) < autobondtest::Element(y.element);
+    });
+    CrystalRec crystal;
+    autobondtest::MakeCrystal(crystal, {a, a, a, 90, 90, 90}, "P 1", sites, kRadii);
+    return crystal;
+  }();
+  RunAutoBondSearch(state, c);
+}
+BENCHMARK(BM_AutoBondSearch_Crystal2000)->Unit(benchmark::kMillisecond);
+
+} // namespace
