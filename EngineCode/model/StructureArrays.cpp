@@ -575,6 +575,146 @@ std::vector<AtomVisibilityEntry> SaveAtomsVisibilityAndSelection(const CrystalRe
   return saved;
 }
 
+namespace {
+
+// Saved entries indexed by site label and position, so that each restored
+// atom looks only at the entries that can match it instead of all of them.
+// Positions are bucketed on a grid whose step is 64 times the tolerance
+// (atoms are never that close, so buckets hold one position unless atoms
+// coincide): every entry within the tolerance of an atom lies in a bucket
+// the atom's reach touches, mostly one, at most two along each axis; each
+// bucket lists its entries in saving order. The exact test decides as
+// before, so every atom takes the same entry as in a scan of all entries:
+// the first one not yet taken that matches it.
+class VisibilityIndex {
+public:
+  VisibilityIndex(std::vector<AtomVisibilityEntry> &entries, size_t count) : entries_(entries) {
+    size_t capacity = 16;
+    while (capacity < 2 * count)
+      capacity *= 2;
+    slots_.assign(capacity, kEmpty);
+    // Group the entries by bucket, then list each group's entries in saving
+    // order in one flat array.
+    std::vector<uint32_t> groupOf(count, kEmpty);
+    for (size_t e = 0; e < count; e++) {
+      const AtomVisibilityEntry &entry = entries[e];
+      if (!Finite(entry.cart))
+        continue; // a position that is not a number matches nothing
+      const Key key{LabelBits(entry.label), Cell(entry.cart[0]), Cell(entry.cart[1]), Cell(entry.cart[2])};
+      uint32_t &slot = Slot(key);
+      if (slot == kEmpty) {
+        slot = static_cast<uint32_t>(groups_.size());
+        groups_.push_back(Group{key, 0, 0, 0});
+      }
+      groups_[slot].size++;
+      groupOf[e] = slot;
+    }
+    uint32_t start = 0;
+    for (Group &g : groups_) {
+      g.start = g.head = start;
+      start += g.size;
+      g.size = 0;
+    }
+    flat_.resize(start);
+    for (size_t e = 0; e < count; e++)
+      if (groupOf[e] != kEmpty) {
+        Group &g = groups_[groupOf[e]];
+        flat_[g.start + g.size++] = static_cast<uint32_t>(e);
+      }
+  }
+
+  // The entry the atom takes, marked used; -1 when none matches.
+  int64_t Take(const char label[kSiteLabelSize], const float cart[3]) {
+    if (!Finite(cart) || groups_.empty())
+      return -1;
+    const uint64_t bits = LabelBits(label);
+    int64_t lo[3], hi[3];
+    for (int k = 0; k < 3; k++) {
+      lo[k] = Cell(static_cast<double>(cart[k]) - kReach);
+      hi[k] = Cell(static_cast<double>(cart[k]) + kReach);
+    }
+    int64_t best = -1;
+    for (int64_t x = lo[0]; x <= hi[0]; x++)
+      for (int64_t y = lo[1]; y <= hi[1]; y++)
+        for (int64_t z = lo[2]; z <= hi[2]; z++) {
+          const uint32_t slot = Slot(Key{bits, x, y, z});
+          if (slot == kEmpty)
+            continue;
+          Group &g = groups_[slot];
+          const uint32_t end = g.start + g.size;
+          // Entries taken at the front of a group are dropped for good.
+          while (g.head < end && entries_[flat_[g.head]].used)
+            g.head++;
+          for (uint32_t k = g.head; k < end; k++) {
+            const uint32_t e = flat_[k];
+            if (best >= 0 && int64_t{e} >= best)
+              break; // lists are in saving order: nothing earlier follows
+            const AtomVisibilityEntry &entry = entries_[e];
+            if (!entry.used && WithinTolerance(entry.cart, cart, kVisibilityTolerance)) {
+              best = e;
+              break;
+            }
+          }
+        }
+    if (best >= 0)
+      entries_[static_cast<size_t>(best)].used = 1;
+    return best;
+  }
+
+private:
+  // Generous reach for the bucket search: twice the tolerance, so that no
+  // rounding of the coordinates can hide a candidate.
+  static constexpr double kReach = 2.0 * kVisibilityTolerance;
+  static constexpr double kStep = 64.0 * kVisibilityTolerance;
+  // Bucket indices stay far inside 64 bits; coordinates beyond share the
+  // end buckets, which costs time there but never a match.
+  static constexpr double kMaxCell = 4.0e18;
+  static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+
+  struct Key {
+    uint64_t label;
+    int64_t x, y, z;
+    bool operator==(const Key &) const = default;
+  };
+  struct Group {
+    Key key;
+    uint32_t start, size, head;
+  };
+
+  static size_t Hash(const Key &k) {
+    uint64_t h = k.label * 0x9E3779B97F4A7C15ull;
+    for (int64_t v : {k.x, k.y, k.z}) {
+      h ^= static_cast<uint64_t>(v) + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+      h *= 0xBF58476D1CE4E5B9ull;
+    }
+    return static_cast<size_t>(h ^ (h >> 31));
+  }
+  // The slot of the key in the open-addressed table: its group's, or the
+  // empty slot where it would go.
+  uint32_t &Slot(const Key &key) {
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = Hash(key) & mask;; i = (i + 1) & mask)
+      if (slots_[i] == kEmpty || groups_[slots_[i]].key == key)
+        return slots_[i];
+  }
+
+  static bool Finite(const float v[3]) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
+  static int64_t Cell(double v) { return static_cast<int64_t>(std::clamp(std::floor(v / kStep), -kMaxCell, kMaxCell)); }
+  static uint64_t LabelBits(const char label[kSiteLabelSize]) {
+    uint64_t bits = 0;
+    for (int k = 0; k < kSiteLabelSize && label[k]; k++)
+      bits |= uint64_t(static_cast<unsigned char>(label[k])) << (8 * k);
+    return bits;
+  }
+
+  std::vector<AtomVisibilityEntry> &entries_;
+  std::vector<uint32_t> slots_;
+  std::vector<Group> groups_;
+  std::vector<uint32_t> flat_;
+};
+
+} // namespace
+
 void RestoreAtomsVisibilityAndSelection(CrystalRec *crystal, std::vector<AtomVisibilityEntry> &saved, int32_t count) {
   if (!crystal) {
     saved.clear();
@@ -582,6 +722,7 @@ void RestoreAtomsVisibilityAndSelection(CrystalRec *crystal, std::vector<AtomVis
   }
   CrystalRec &c = *crystal;
   const size_t n = std::min(saved.size(), static_cast<size_t>(std::max(count, 0)));
+  VisibilityIndex index(saved, n);
   for (int32_t k = 0; k < AtomCount(c); k++) {
     AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
     if (!atom.visible)
@@ -590,17 +731,10 @@ void RestoreAtomsVisibilityAndSelection(CrystalRec *crystal, std::vector<AtomVis
     if (ValidSite(c, atom.site))
       std::memcpy(label, c.sites[atom.site].label, sizeof label);
     label[kSiteLabelSize - 1] = '\0';
-    bool found = false;
-    for (size_t e = 0; e < n && !found; e++) {
-      AtomVisibilityEntry &entry = saved[e];
-      if (entry.used || std::strncmp(entry.label, label, kSiteLabelSize) != 0 ||
-          !WithinTolerance(entry.cart, atom.cart, kVisibilityTolerance))
-        continue;
-      atom.selected = entry.selected;
-      entry.used = 1;
-      found = true;
-    }
-    if (!found)
+    const int64_t e = index.Take(label, atom.cart);
+    if (e >= 0)
+      atom.selected = saved[static_cast<size_t>(e)].selected;
+    else
       atom.visible = 0;
   }
   std::vector<AtomVisibilityEntry>().swap(saved);

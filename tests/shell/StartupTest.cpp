@@ -102,3 +102,36 @@ TEST(QtHost, StatusWindowTimersAndLogSink) {
   EXPECT_GE(Microseconds() - t0, 9000u);
   SetHostServices(previous);
 }
+
+#include "shell/EngineHooks.h"
+#include "shell/MainWindow.h"
+
+#include "BuildPipeline.h"
+#include "render/PlotPipeline.h"
+#include "window/MainWindowData.h"
+
+TEST(Startup, TheStructureWindowIsReachableFromTheEngine) {
+  App();
+  QtHostServices host;
+  HostServices *previous = SetHostServices(&host);
+  std::unique_ptr<MainWindow> window;
+  InstallEngineHooks([&] { return window ? std::vector<MainWindow *>{window.get()} : std::vector<MainWindow *>{}; });
+  window = std::make_unique<MainWindow>();
+  window->show();
+  EXPECT_EQ(window->windowTitle(), "Graphics");
+  ASSERT_NE(GetWindowCrystal(window->Ref()), nullptr);
+  EXPECT_FALSE(IsWindowFileOpen(window->Ref()));
+
+  OVRect bounds;
+  GetWindowGraphBounds(window->Ref(), &bounds);
+  EXPECT_GT(bounds.right - bounds.left, 0);
+  EXPECT_GT(bounds.bottom - bounds.top, 0);
+  OVWindowRecord stranger;
+  GetWindowGraphBounds(&stranger, &bounds);
+  EXPECT_EQ(bounds, OVRect{});
+
+  gCloseWindowHook(window->Ref());
+  EXPECT_FALSE(window->isVisible());
+  window.reset();
+  SetHostServices(previous);
+}

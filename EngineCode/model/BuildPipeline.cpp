@@ -1,0 +1,325 @@
+#include "BuildPipeline.h"
+
+#include "Alerts.h"
+#include "BondSearch.h"
+#include "Geometry.h"
+#include "PlotRange.h"
+#include "Polyhedra.h"
+#include "StructureArrays.h"
+#include "UnitCell.h"
+#include "VectorMath.h"
+#include "ViewOrientation.h"
+#include "render/PlotPipeline.h"
+#include "window/MainWindowData.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+std::function<void(WindowRef window)> gCloseWindowHook;
+std::function<void(WindowRef window)> gShowWindowHook;
+std::function<std::string(WindowRef window)> gWindowTitleHook;
+
+namespace {
+
+int32_t Sites(const CrystalRec &c) {
+  return std::clamp<int32_t>(c.siteCount, 0, static_cast<int32_t>(c.sites.size()));
+}
+int32_t Atoms(const CrystalRec &c) {
+  return std::clamp<int32_t>(c.atomCount, 0, static_cast<int32_t>(c.atoms.size()));
+}
+int32_t Spheres(const CrystalRec &c) {
+  return std::clamp<int32_t>(c.sphereCount, 0, static_cast<int32_t>(c.spheres.size()));
+}
+
+void ProgressStatus(std::string_view text) {
+  if (gShowProgress)
+    WriteStatus(text);
+}
+
+std::string WindowTitle(WindowRef window) { return gWindowTitleHook ? gWindowTitleHook(window) : std::string(); }
+
+void ShowBuiltWindow(WindowRef window) {
+  if (gShowWindowHook)
+    gShowWindowHook(window);
+}
+
+void ClearEllipsoidModel(CrystalRec &c) {
+  if (c.modelType == kThermalEllipsoidModel && !c.ellipsoidData)
+    c.modelType = kBallAndStickModel;
+}
+
+// "> Plotting the structure of: <title>; calculated formula: <formula>", the
+// formula only while the line stays within the limit.
+void WriteBuildLine(const CrystalRec &c, WindowRef window) {
+  std::string line = kBuildLogPrefix;
+  line += WindowTitle(window);
+  line += kBuildLogFormula;
+  std::string formula;
+  GetCalcFormula(&c, &formula);
+  if (line.size() + formula.size() < kBuildLogLineLimit)
+    line += formula;
+  FWrite(line);
+}
+
+// Atoms left from before the sites changed (a sort, a deletion) may name
+// sites that no longer exist; they are dropped, the build makes new ones.
+void DropStaleAtoms(CrystalRec &c) {
+  const uint32_t sites = static_cast<uint32_t>(Sites(c));
+  for (int32_t k = 0; k < Atoms(c); k++) {
+    if (c.atoms[static_cast<size_t>(k)].site >= sites) {
+      DestroyAtomsArray(&c);
+      return;
+    }
+  }
+}
+
+bool SitesNameValidTypes(const CrystalRec &c) {
+  const uint32_t types = static_cast<uint32_t>(Spheres(c));
+  for (int32_t s = 0; s < Sites(c); s++)
+    if (c.sites[static_cast<size_t>(s)].atomType >= types)
+      return false;
+  return true;
+}
+
+// Purges the atom types no site uses, or makes them afresh when there are
+// none, or when a site names a type that does not exist.
+void PrepareAtomTypes(CrystalRec &c) {
+  if (Spheres(c) > 0) {
+    PurgeCustomSpheres(&c);
+    if (!SitesNameValidTypes(c))
+      GenerateSpheres(&c);
+  } else {
+    GenerateSpheres(&c);
+  }
+}
+
+} // namespace
+
+void CloseWindowAfterFailedBuild(WindowRef window) {
+  CloseStatus();
+  if (gCloseWindowHook)
+    gCloseWindowHook(window);
+}
+
+bool RunNewCrystal(WindowRef window, bool applyViewDirection, bool recentre, bool rescale) {
+  CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal)
+    return false;
+  CrystalRec &c = *crystal;
+
+  ClearEllipsoidModel(c);
+  if (!CheckCellIsValid(&c))
+    return false;
+  const float oldCentre[3] = {c.plotCentre[0], c.plotCentre[1], c.plotCentre[2]};
+  GetMetricTensor(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, c.metricTensor);
+
+  DropStaleAtoms(c);
+  PrepareAtomTypes(c);
+  if (Spheres(c) < 1) {
+    MyCFCautionAlert("Error generating atom spheres");
+    return false;
+  }
+
+  ProgressStatus("Removing symmetry-related sites");
+  RemoveSymmetryRelatedSites(&c);
+
+  if (gShowProgress)
+    WriteProgress("Generating all atoms in the selected region...", 0.0f);
+  if (!GenCell(&c)) {
+    CloseWindowAfterFailedBuild(window);
+    return false;
+  }
+
+  ProgressStatus("Calculating orthogonal coordinates...");
+  ApplyViewDirection(&c, applyViewDirection);
+
+  WriteBuildLine(c, window);
+
+  bool specFoundNothing = false;
+  const bool anyBond = TurboGetCoordinationNumbers(&c, &specFoundNothing);
+
+  ProgressStatus("Setting the plot range and bonding...");
+  float requested[6];
+  std::copy(std::begin(c.plotRange), std::end(c.plotRange), requested);
+  for (int axis = 0; axis < 3; axis++) {
+    c.plotRange[2 * axis] = 0.0f;
+    c.plotRange[2 * axis + 1] = kFirstCellRangeMax;
+  }
+  c.na = c.nb = c.nc = 1;
+  SetPlotRange(window, requested[0], requested[1], requested[2], requested[3], requested[4], requested[5]);
+  if (Atoms(c) < 1) {
+    CloseWindowAfterFailedBuild(window);
+    return false;
+  }
+
+  if (!recentre)
+    std::copy(std::begin(oldCentre), std::end(oldCentre), c.plotCentre);
+
+  ProgressStatus("Generating polyhedra...");
+  DefinePolyhedra(&c);
+  ProgressStatus("");
+
+  DimensionPlot(&c, c.plotCentre, &c.plotExtent);
+  if (rescale || c.plotScale == 0.0f)
+    AutoSetScale(window);
+
+  ResetOffScreen(window);
+  ProgressStatus("Drawing the structure...");
+  NewPlot(window, false, true);
+  ShowBuiltWindow(window);
+  CloseStatus();
+  if (WindowHasPrintPreview(window))
+    MyC2PString(WindowTitle(window), GetWindowPrintPreview(window)->title);
+  UpdateFloatingWindows();
+
+  if (c.bondSpecCount > 0) {
+    if (!anyBond) {
+      MyCFCautionAlert("No bonds found!",
+                       "Try using the Edit > Bonding command to increase the bond length tolerance (Bmax).");
+    } else if (specFoundNothing) {
+      SubtitleWindowOutput(window);
+      FWriteColor("Not all requested bonds could be found.", kRGBRed);
+      FWriteColor("You may wish to edit your bond specifications (Edit > Bonding).", kRGBRed);
+    }
+  }
+  return true;
+}
+
+bool RunNewMolecule(WindowRef window, bool applyViewDirection, bool recentre, bool rescale, bool makeBonds) {
+  CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal || !crystal->molecule)
+    return false;
+  CrystalRec &c = *crystal;
+
+  ClearEllipsoidModel(c);
+  c.sites.resize(static_cast<size_t>(Sites(c)));
+  c.atoms.resize(static_cast<size_t>(Atoms(c)));
+
+  ProgressStatus("Scanning molecular data...");
+  MyStrCopy(std::span<char>(c.spaceGroup), "P 1");
+  c.showUnitCell = 0;
+  c.showAxes = 0;
+
+  const int32_t nAtoms = Atoms(c);
+  const int32_t nSites = Sites(c);
+  float lo[3], hi[3];
+  for (int axis = 0; axis < 3; axis++) {
+    lo[axis] = std::numeric_limits<float>::infinity();
+    hi[axis] = -std::numeric_limits<float>::infinity();
+  }
+  for (int32_t k = 0; k < nAtoms; k++) {
+    AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
+    atom.visible = 1;
+    if (atom.site < static_cast<uint32_t>(nSites))
+      atom.atomType = c.sites[atom.site].atomType;
+    for (int axis = 0; axis < 3; axis++) {
+      const float v = atom.cart[axis];
+      if (!std::isfinite(v))
+        continue;
+      lo[axis] = std::min(lo[axis], v);
+      hi[axis] = std::max(hi[axis], v);
+    }
+  }
+  float span = hi[0] - lo[0];
+  span = std::max(span, hi[1] - lo[1]);
+  span = std::max(span, hi[2] - lo[2]);
+  float edge = kMoleculeBoxFactor * span;
+  if (!(edge >= kMoleculeBoxMinimum))
+    edge = kMoleculeBoxDefault;
+  c.a = c.b = c.c = edge;
+  c.alpha = c.beta = c.gamma = 90.0f;
+  GetMetricTensor(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, c.metricTensor);
+
+  const bool freshTypes = Spheres(c) < 1 || !SitesNameValidTypes(c);
+  PrepareAtomTypes(c);
+  if (freshTypes) {
+    // The new types are numbered afresh: the atoms follow their sites.
+    for (int32_t k = 0; k < nAtoms; k++) {
+      AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
+      if (atom.site < static_cast<uint32_t>(nSites))
+        atom.atomType = c.sites[atom.site].atomType;
+    }
+  }
+
+  WriteBuildLine(c, window);
+
+  if (makeBonds)
+    TurboGenerateBonds(&c);
+
+  for (int32_t k = 0; k < nAtoms; k++) {
+    AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
+    if (k < nSites)
+      c.sites[static_cast<size_t>(k)].coordination = atom.bondCount;
+    atom.visible = 1;
+    for (int axis = 0; axis < 3; axis++)
+      atom.xyz[axis] = atom.cart[axis] / edge;
+  }
+
+  std::fill(std::begin(c.orientationMatrix), std::end(c.orientationMatrix), 0.0f);
+  c.orientationMatrix[0] = c.orientationMatrix[4] = c.orientationMatrix[8] = edge;
+  if (applyViewDirection) {
+    ApplyViewDirection(&c, true);
+  } else {
+    c.viewDirection[0] = 0.0f;
+    c.viewDirection[1] = 0.0f;
+    c.viewDirection[2] = 1.0f;
+  }
+
+  for (int axis = 0; axis < 3; axis++) {
+    c.plotRange[2 * axis] = 0.0f;
+    c.plotRange[2 * axis + 1] = 1.0f;
+  }
+  c.na = c.nb = c.nc = 1;
+
+  float centre[3] = {c.plotCentre[0], c.plotCentre[1], c.plotCentre[2]};
+  DimensionPlot(&c, centre, &c.plotExtent);
+  if (recentre)
+    std::copy(std::begin(centre), std::end(centre), c.plotCentre);
+  if (rescale || c.plotScale == 0.0f)
+    AutoSetScale(window);
+
+  ProgressStatus("Finding polyhedra...");
+  DefinePolyhedra(&c);
+  ResetOffScreen(window);
+  ProgressStatus("Preparing to plot...");
+  NewPlot(window, false, true);
+
+  // The status window closes whether or not the window holds a file, so a
+  // build of a scratch window never leaves it behind.
+  CloseStatus();
+  if (IsWindowFileOpen(window)) {
+    ShowBuiltWindow(window);
+    OVSetWindowModified(window);
+    UpdateFloatingWindows();
+  }
+  return true;
+}
+
+bool RunNewBonding(WindowRef window, CrystalRec *crystal) {
+  if (!crystal)
+    return false;
+  CrystalRec &c = *crystal;
+  if (!c.molecule) {
+    ProgressStatus("Determining coordination environments...");
+    TurboGetCoordinationNumbers(&c, nullptr);
+    ProgressStatus("Generating bonding...");
+    TurboGenerateBonds(&c);
+  } else {
+    if (Sites(c) < 1 || Atoms(c) < 1) {
+      CloseStatus();
+      return false;
+    }
+    const int32_t n = std::min(Sites(c), Atoms(c));
+    for (int32_t k = 0; k < n; k++)
+      c.sites[static_cast<size_t>(k)].coordination = c.atoms[static_cast<size_t>(k)].bondCount;
+  }
+  ProgressStatus("Generating polyhedra...");
+  DefinePolyhedra(&c);
+  ProgressStatus("Drawing the structure...");
+  NewPlot(window, false, true);
+  CloseStatus();
+  OVSetWindowModified(window);
+  UpdateFloatingWindows();
+  return true;
+}

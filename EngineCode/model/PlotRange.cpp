@@ -1,0 +1,658 @@
+#include "PlotRange.h"
+
+#include "Alerts.h"
+#include "BondSearch.h"
+#include "Geometry.h"
+#include "LatticePlanes.h"
+#include "Polyhedra.h"
+#include "StructureArrays.h"
+#include "VectorMath.h"
+#include "render/PlotPipeline.h"
+#include "render/TextDrawing.h"
+#include "render/UnitCellFrame.h"
+#include "window/MainWindowData.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Polyhedron display modes that draw the atom itself in the polyhedral
+// model, and the vertex-only mode.
+bool ModeShowsAtom(uint32_t mode) { return mode == 2 || mode == 6 || mode == 7 || mode == 11 || mode == 12; }
+constexpr uint32_t kVertexOnlyMode = 1;
+
+int32_t SiteCount(const CrystalRec &c) {
+  return std::clamp<int32_t>(c.siteCount, 0, static_cast<int32_t>(c.sites.size()));
+}
+int32_t AtomCount(const CrystalRec &c) {
+  return std::clamp<int32_t>(c.atomCount, 0, static_cast<int32_t>(c.atoms.size()));
+}
+int32_t SphereCount(const CrystalRec &c) {
+  return std::clamp<int32_t>(c.sphereCount, 0, static_cast<int32_t>(c.spheres.size()));
+}
+bool ValidAtom(const CrystalRec &c, int64_t i) { return i >= 0 && i < AtomCount(c); }
+bool ValidSite(const CrystalRec &c, int64_t s) { return s >= 0 && s < SiteCount(c); }
+
+// The atom is visible and so is its site.
+bool AtomShown(const CrystalRec &c, const AtomRecord &atom) {
+  return atom.visible && ValidSite(c, atom.site) && c.sites[atom.site].visible;
+}
+
+void ProgressStatus(std::string_view text) {
+  if (gShowProgress)
+    WriteStatus(text);
+}
+
+// The whole-cell move of a minimum that normalisation makes: up by
+// 1 - trunc(minimum) below 0, down by trunc(minimum) at 1 or more.
+void NormaliseBounds(float &lo, float &hi) {
+  if (lo > hi)
+    hi = lo + kMinRangeWidth;
+  if (lo < 0.0f) {
+    const float shift = 1.0f - std::trunc(lo);
+    lo = lo + shift;
+    hi = hi + shift;
+  } else if (lo >= 1.0f) {
+    const float shift = std::trunc(lo);
+    lo = lo - shift;
+    hi = hi - shift;
+  }
+}
+
+// Cells along one axis for a normalised or raw pair of bounds.
+int32_t CellsForBounds(float lo, float hi) {
+  const float s = lo < 0.0f ? 1.0f - std::trunc(lo) : 0.0f;
+  const float top = std::trunc(hi + s);
+  if (!(top >= 0.0f))
+    return 1; // negative or not a number
+  if (top >= static_cast<float>(kMaxCellsPerAxis - 1))
+    return kMaxCellsPerAxis;
+  return static_cast<int32_t>(top) + 1;
+}
+
+// Half the pixel diameter of an atom-type image, in Angstrom at the scale.
+float ImageRadius(const OVRect &bounds, float scale) {
+  const float diameter = static_cast<float>(bounds.right - bounds.left);
+  return diameter * 0.5f / scale;
+}
+
+// The radius an atom type is measured with when the plot is dimensioned.
+float MeasuredRadius(const CrystalRec &c, uint32_t type) {
+  if (type >= static_cast<uint32_t>(SphereCount(c)))
+    return 0.0f;
+  const SphereRecord &t = c.spheres[type];
+  const float scale = c.plotScale;
+  if (c.surfaceOverlay) {
+    if (t.image2 && scale > 0.0f) {
+      const OVRect &larger =
+          (t.image1 && (t.bounds1.right - t.bounds1.left) > (t.bounds2.right - t.bounds2.left)) ? t.bounds1 : t.bounds2;
+      return ImageRadius(larger, scale);
+    }
+    return c.cloudSphereRadFrac * t.radius;
+  }
+  if (t.image1 && scale > 0.0f)
+    return ImageRadius(t.bounds1, scale);
+  return t.radius;
+}
+
+float Distance(const float a[3], const float b[3]) { return VecBondDist(a, b); }
+
+int16_t ClampToInt16(int64_t v) { return static_cast<int16_t>(std::clamp<int64_t>(v, INT16_MIN, INT16_MAX)); }
+
+// The sample text whose size the labels of the given type are measured by.
+const char *LabelSampleText(uint8_t labelType) {
+  switch (labelType) {
+  case 2:
+    return "99";
+  case 3:
+    return "9999";
+  case 4:
+    return "9999.999";
+  case 5:
+    return "9.99 9.99 9.99";
+  default:
+    return "999999";
+  }
+}
+
+// The automatic-scale command: measure, fit, mark modified, replot.
+void FitScaleAndReplot(WindowRef window, CrystalRec &c) {
+  DimensionPlot(&c, c.plotCentre, &c.plotExtent);
+  AutoSetScale(window);
+  OVSetWindowModified(window);
+  NewPlot(window, false, true);
+}
+
+// DefinePolyhedra, keeping every site's polyhedron display mode.
+void RebuildPolyhedraKeepingModes(CrystalRec &c) {
+  std::vector<uint32_t> modes;
+  modes.reserve(static_cast<size_t>(SiteCount(c)));
+  for (int32_t s = 0; s < SiteCount(c); s++)
+    modes.push_back(c.sites[static_cast<size_t>(s)].polyMode);
+  DefinePolyhedra(&c);
+  for (int32_t s = 0; s < SiteCount(c) && static_cast<size_t>(s) < modes.size(); s++)
+    c.sites[static_cast<size_t>(s)].polyMode = modes[static_cast<size_t>(s)];
+}
+
+} // namespace
+
+// ---- The range ------------------------------------------------------------------
+
+void AdjustCellRangeOffsets(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  for (int k = 0; k < 3; k++)
+    NormaliseBounds(crystal->plotRange[2 * k], crystal->plotRange[2 * k + 1]);
+}
+
+void CalculateNumCellsForCrystal(const CrystalRec *crystal, int32_t *na, int32_t *nb, int32_t *nc) {
+  int32_t n[3] = {1, 1, 1};
+  if (crystal)
+    for (int k = 0; k < 3; k++)
+      n[k] = CellsForBounds(crystal->plotRange[2 * k], crystal->plotRange[2 * k + 1]);
+  if (na)
+    *na = n[0];
+  if (nb)
+    *nb = n[1];
+  if (nc)
+    *nc = n[2];
+}
+
+bool IsAtomInRange(const CrystalRec *crystal, const AtomRecord &atom) {
+  if (!crystal)
+    return false;
+  const float *r = crystal->plotRange;
+  for (int k = 0; k < 3; k++)
+    if (!(atom.xyz[k] >= r[2 * k] && atom.xyz[k] <= r[2 * k + 1]))
+      return false;
+  return true;
+}
+
+int32_t ApplyRangeLimits(CrystalRec *crystal) {
+  if (!crystal)
+    return 0;
+  CrystalRec &c = *crystal;
+  int32_t shown = 0;
+  for (int32_t k = 0; k < AtomCount(c); k++) {
+    AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
+    if (IsAtomInRange(&c, atom)) {
+      MatMul(c.orientationMatrix, atom.xyz, atom.cart);
+      atom.visible = ValidSite(c, atom.site) ? c.sites[atom.site].visible : 0;
+    } else {
+      atom.visible = 0;
+    }
+    if (atom.visible)
+      shown++;
+  }
+  return shown;
+}
+
+bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ymax, float zmin, float zmax) {
+  CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal)
+    return false;
+  CrystalRec &c = *crystal;
+  const float requested[6] = {xmin, xmax, ymin, ymax, zmin, zmax};
+  for (float v : requested)
+    if (!std::isfinite(v))
+      return false;
+
+  float oldRange[6];
+  std::copy(std::begin(c.plotRange), std::end(c.plotRange), oldRange);
+  auto restoreRange = [&] { std::copy(std::begin(oldRange), std::end(oldRange), c.plotRange); };
+
+  const int32_t oldCounts[3] = {c.na, c.nb, c.nc};
+  std::copy(std::begin(requested), std::end(requested), c.plotRange);
+  AdjustCellRangeOffsets(&c);
+  float shift[3];
+  for (int k = 0; k < 3; k++)
+    shift[k] = std::round(c.plotRange[2 * k] - requested[2 * k]);
+  int32_t counts[3];
+  CalculateNumCellsForCrystal(&c, &counts[0], &counts[1], &counts[2]);
+
+  if (counts[0] > oldCounts[0] || counts[1] > oldCounts[1] || counts[2] > oldCounts[2]) {
+    // Refuse a size that cannot be made before the atoms are touched, so a
+    // mistyped range never costs the structure its atoms.
+    int64_t need = std::max<int32_t>(c.atomsPerCell, 0);
+    for (int32_t n : counts)
+      need = std::min<int64_t>(need * n, kMaxArrayRecords + 1);
+    if (need > kMaxArrayRecords) {
+      MyCFStopAlert("No Memory for atoms");
+      restoreRange();
+      return false;
+    }
+    std::vector<AtomRecord> shifted = CopyAtomsArrayForCrystal(&c);
+    for (AtomRecord &atom : shifted)
+      for (int k = 0; k < 3; k++)
+        atom.xyz[k] = atom.xyz[k] + shift[k];
+    std::vector<VectorRecord> vectors = std::move(c.vectors);
+    const int32_t vectorCount = c.vectorCount;
+    c.vectors.clear();
+    c.vectorCount = 0;
+    if (RedimensionAtomsArray(&c, counts[0], counts[1], counts[2]) != 0) {
+      if (AtomCount(c) > 0) { // refused before the atoms went: nothing changed
+        restoreRange();
+        c.vectors = std::move(vectors);
+        c.vectorCount = vectorCount;
+      }
+      return false;
+    }
+    c.vectors = std::move(vectors);
+    c.vectorCount = vectorCount;
+    CopyAtomAttributesToCrystal(shifted.data(), static_cast<int32_t>(shifted.size()), &c);
+  }
+
+  ProgressStatus("Searching for atoms in range...");
+  if (ApplyRangeLimits(&c) > 0)
+    TurboGenerateBonds(&c);
+  DimensionPlot(&c, c.plotCentre, &c.plotExtent);
+  if (c.plane.shown)
+    InitLatticePlane(&c);
+  UpdateSetRange();
+  return true;
+}
+
+bool ReplotWithPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ymax, float zmin, float zmax,
+                         bool rescale) {
+  CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal)
+    return false;
+  CrystalRec &c = *crystal;
+  if (c.molecule)
+    return true;
+  if (SiteCount(c) < 1)
+    return false;
+  if (!SetPlotRange(window, xmin, xmax, ymin, ymax, zmin, zmax))
+    return false;
+  RebuildPolyhedraKeepingModes(c);
+  DimensionPlot(&c, c.plotCentre, &c.plotExtent);
+  if (rescale)
+    AutoSetScale(window);
+  NewPlot(window, false, true);
+  OVSetWindowModified(window);
+  return true;
+}
+
+int64_t CalculateNumAtomsInRange(const CrystalRec *crystal, const float min[3], const float max[3]) {
+  if (!crystal || !min || !max)
+    return 0;
+  float lo[3], hi[3];
+  for (int k = 0; k < 3; k++) {
+    lo[k] = min[k];
+    hi[k] = max[k];
+    if (!std::isfinite(lo[k]) || !std::isfinite(hi[k]))
+      return 0;
+    NormaliseBounds(lo[k], hi[k]);
+  }
+  auto cell = ExtractFirstUnitCell(crystal);
+  if (!cell)
+    return 0;
+  // Cells 0 .. last[k] along each axis. A cell strictly inside on every axis
+  // holds all its atoms; in the others each atom is tested. The test is
+  // separable by axis, and along an axis every interior cell index passes
+  // (an atom of [0, 1] moved into cell i lies in [i, i + 1], inside the
+  // bounds), so an atom counts in Nx x Ny x Nz cells, Nk being the interior
+  // cells plus the two end cells where it lies within the bounds: the same
+  // count as cell by cell, at the cost of one first cell.
+  int32_t last[3];
+  for (int k = 0; k < 3; k++)
+    last[k] = CellsForBounds(lo[k], hi[k]) - 1;
+  int64_t total = 0;
+  for (AtomRecord &atom : *cell) {
+    int64_t product = 1;
+    for (int k = 0; k < 3 && product > 0; k++) {
+      float v = atom.xyz[k];
+      if (v < 0.0f)
+        v = v + (1.0f - std::trunc(v));
+      else if (v >= 1.0f)
+        v = v - std::trunc(v);
+      auto inside = [&](int32_t i) {
+        const float moved = v + static_cast<float>(i);
+        return moved >= lo[k] && moved <= hi[k];
+      };
+      int64_t n = std::max<int64_t>(int64_t{last[k]} - 1, 0);
+      if (inside(0))
+        n++;
+      if (last[k] >= 1 && inside(last[k]))
+        n++;
+      product *= n;
+    }
+    total += product;
+  }
+  return total;
+}
+
+// ---- Measuring ------------------------------------------------------------------
+
+bool IsAtomFullyVisiblyBonded(const CrystalRec *crystal, int32_t atom) {
+  if (!crystal || !ValidAtom(*crystal, atom))
+    return false;
+  const CrystalRec &c = *crystal;
+  const AtomRecord &a = c.atoms[static_cast<size_t>(atom)];
+  if (!a.visible || !ValidSite(c, a.site))
+    return false;
+  if (a.bondCount != c.sites[a.site].coordination)
+    return false;
+  if (a.bondCount > a.bonds.size())
+    return false;
+  for (uint32_t k = 0; k < a.bondCount; k++) {
+    const uint32_t b = a.bonds[k];
+    if (!ValidAtom(c, b) || !c.atoms[b].visible)
+      return false;
+  }
+  return true;
+}
+
+bool IsAtomPlotted(const CrystalRec *crystal, int32_t atom) {
+  if (!crystal || !ValidAtom(*crystal, atom))
+    return false;
+  const CrystalRec &c = *crystal;
+  const AtomRecord &a = c.atoms[static_cast<size_t>(atom)];
+  if (!AtomShown(c, a))
+    return false;
+  if (c.modelType != kPolyhedralModel)
+    return true;
+  const uint32_t mode = c.sites[a.site].polyMode;
+  if (ModeShowsAtom(mode))
+    return true;
+  if (mode != kVertexOnlyMode)
+    return a.polyhedron.has_value();
+  const uint32_t bonds = std::min<uint32_t>(a.bondCount, static_cast<uint32_t>(a.bonds.size()));
+  for (uint32_t k = 0; k < bonds; k++) {
+    const uint32_t b = a.bonds[k];
+    if (!ValidAtom(c, b))
+      continue;
+    const AtomRecord &n = c.atoms[b];
+    if (!n.visible || !ValidSite(c, n.site))
+      continue;
+    const uint32_t neighbourMode = c.sites[n.site].polyMode;
+    if (ModeShowsAtom(neighbourMode))
+      return true;
+    if (neighbourMode != kVertexOnlyMode && n.polyhedron && IsAtomFullyVisiblyBonded(&c, static_cast<int32_t>(b)))
+      return true;
+  }
+  return false;
+}
+
+void DimensionPlot(CrystalRec *crystal, float centre[3], float *extent) {
+  if (!crystal || !centre || !extent)
+    return;
+  CrystalRec &c = *crystal;
+
+  // The centre: the mean of the plotted atoms (summed in double, so that a
+  // hundred thousand atoms do not lose the last digits).
+  double sum[3] = {0.0, 0.0, 0.0};
+  int64_t plotted = 0;
+  for (int32_t k = 0; k < AtomCount(c); k++) {
+    if (!IsAtomPlotted(&c, k))
+      continue;
+    const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
+    for (int d = 0; d < 3; d++)
+      sum[d] += atom.cart[d];
+    plotted++;
+  }
+  float mean[3] = {centre[0], centre[1], centre[2]};
+  if (plotted > 0)
+    for (int d = 0; d < 3; d++)
+      mean[d] = static_cast<float>(sum[d] / static_cast<double>(plotted));
+
+  const bool cellShown = c.showUnitCell != 0;
+  bool measured = plotted > 0;
+  if (cellShown) {
+    MakeUnitCell(&c);
+    if (plotted == 0 && c.cellPointCount > 0) {
+      double cellSum[3] = {0.0, 0.0, 0.0};
+      for (const CellPoint &p : c.cellPoints)
+        for (int d = 0; d < 3; d++)
+          cellSum[d] += p.cart[d];
+      for (int d = 0; d < 3; d++)
+        mean[d] = static_cast<float>(cellSum[d] / static_cast<double>(c.cellPoints.size()));
+      measured = true; // by the frame alone
+    }
+  }
+  if (!measured)
+    return;
+
+  float largest = 0.0f;
+  if (cellShown) {
+    const float lineAllowance = c.plotScale > 0.0f ? c.unitCellLineWidth / c.plotScale : 0.0f;
+    for (const CellPoint &p : c.cellPoints)
+      largest = std::max(largest, Distance(p.cart, mean) + lineAllowance);
+  }
+  for (int32_t k = 0; k < AtomCount(c); k++) {
+    if (!IsAtomPlotted(&c, k))
+      continue;
+    const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
+    largest = std::max(largest, Distance(atom.cart, mean) + MeasuredRadius(c, atom.atomType));
+  }
+  if (c.vectorCount > 0) {
+    GetVectorTipCoordinates(&c);
+    for (const VectorRecord &v : c.vectors) {
+      if (!ValidAtom(c, v.atom) || !AtomShown(c, c.atoms[v.atom]))
+        continue;
+      largest = std::max(largest, Distance(v.tipCart, mean));
+    }
+  }
+  for (int d = 0; d < 3; d++)
+    centre[d] = mean[d];
+  *extent = std::max(2.0f * largest, kMinPlotExtent);
+}
+
+void GetAtomsXYZRange(const CrystalRec *crystal, float min[3], float max[3]) {
+  for (int k = 0; k < 3; k++) {
+    min[k] = kXYZRangeStart;
+    max[k] = -kXYZRangeStart;
+  }
+  if (!crystal)
+    return;
+  const CrystalRec &c = *crystal;
+  for (int32_t i = 0; i < AtomCount(c); i++) {
+    const AtomRecord &atom = c.atoms[static_cast<size_t>(i)];
+    if (!AtomShown(c, atom))
+      continue;
+    for (int k = 0; k < 3; k++) {
+      min[k] = std::min(min[k], atom.xyz[k]);
+      max[k] = std::max(max[k], atom.xyz[k]);
+    }
+  }
+}
+
+void GetAtomsXpixRange(const CrystalRec *crystal, int16_t *left, int16_t *right, int16_t *top, int16_t *bottom) {
+  int16_t dummy;
+  left = left ? left : &dummy;
+  right = right ? right : &dummy;
+  top = top ? top : &dummy;
+  bottom = bottom ? bottom : &dummy;
+  *left = *right = *top = *bottom = 0;
+  if (!crystal || AtomCount(*crystal) == 0)
+    return;
+  const CrystalRec &c = *crystal;
+  int64_t l = kPixBoxStartMin, t = kPixBoxStartMin, r = kPixBoxStartMax, b = kPixBoxStartMax;
+  auto widen = [&](int64_t x, int64_t y, int64_t h) {
+    l = std::min(l, x - h);
+    r = std::max(r, x + h);
+    t = std::min(t, y - h);
+    b = std::max(b, y + h);
+  };
+
+  // Half-sizes of the atom types.
+  const bool anySelected = CrystalHasSelectedAtoms(&c);
+  std::vector<int64_t> half(static_cast<size_t>(SphereCount(c)), kMinAtomHalfSize);
+  for (int32_t i = 0; i < SphereCount(c); i++) {
+    const SphereRecord &s = c.spheres[static_cast<size_t>(i)];
+    int64_t h;
+    if (s.image1)
+      h = (s.bounds1.right - s.bounds1.left) / 2 + 1;
+    else if (c.modelType != kStickModel)
+      h = static_cast<int64_t>(std::clamp(std::ceil(s.drawnRadius * c.plotScale), -1.0e9f, 1.0e9f)) + 1;
+    else
+      h = static_cast<int64_t>(std::clamp(c.stickRadius * c.minAtomRadius * c.plotScale + 1.0f, -1.0e9f, 1.0e9f));
+    if (s.image2)
+      h = std::max<int64_t>(h, (s.bounds2.right - s.bounds2.left) / 2 + 1);
+    h = std::max<int64_t>(h, kMinAtomHalfSize);
+    if (anySelected)
+      h += kSelectionMargin;
+    half[static_cast<size_t>(i)] = h;
+  }
+
+  bool labelled = false;
+  for (int32_t i = 0; i < AtomCount(c); i++) {
+    const AtomRecord &atom = c.atoms[static_cast<size_t>(i)];
+    if (!AtomShown(c, atom))
+      continue;
+    const int64_t h = atom.atomType < half.size() ? half[atom.atomType] : kMinAtomHalfSize;
+    widen(atom.pixel[0], atom.pixel[1], h);
+    if (atom.labelled)
+      labelled = true;
+  }
+  if (c.showUnitCell && !c.molecule) {
+    const int64_t h = static_cast<int64_t>(std::ceil(2.0f * c.unitCellLineWidth) + kCellLineMargin);
+    for (const CellPoint &p : c.cellPoints) {
+      widen(p.pixel[0], p.pixel[1], h);
+      if (p.labelled)
+        labelled = true;
+    }
+  }
+  if (c.plane.shown)
+    for (uint16_t k = 0; k < std::min<uint16_t>(c.plane.vertexCount, kLatticePlaneMaxVertices); k++)
+      widen(c.plane.vertices[k].pixel[0], c.plane.vertices[k].pixel[1], kPlaneVertexMargin);
+  for (const VectorRecord &v : c.vectors) {
+    const int64_t h = static_cast<int64_t>(std::clamp(v.headRadius * c.plotScale, -1.0e9f, 1.0e9f));
+    widen(v.tipPixel[0], v.tipPixel[1], h);
+    if (v.style == 2 && ValidAtom(c, v.atom)) {
+      const AtomRecord &atom = c.atoms[v.atom];
+      widen(2 * int64_t{atom.pixel[0]} - v.tipPixel[0], 2 * int64_t{atom.pixel[1]} - v.tipPixel[1], h);
+    }
+  }
+  if (labelled) {
+    float width = 0.0f, height = 0.0f;
+    const std::string font(c.labelFont.view());
+    CFStringGetSize(LabelSampleText(c.atomLabelType), font.c_str(), std::round(c.labelSize), width, height);
+    const int64_t dx = static_cast<int64_t>(kLabelWidthFactor * width);
+    const int64_t dy = static_cast<int64_t>(std::round(kLabelHeightFactor * c.labelSize));
+    l -= dx;
+    r += dx;
+    t -= dy;
+    b += dy;
+  }
+  *left = ClampToInt16(l);
+  *right = ClampToInt16(r);
+  *top = ClampToInt16(t);
+  *bottom = ClampToInt16(b);
+}
+
+// ---- Scale ------------------------------------------------------------------------
+
+void AutoSetScale(WindowRef window) {
+  CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  OVRect pane;
+  GetWindowGraphBounds(window, &pane);
+  int32_t width = pane.right - pane.left;
+  const int32_t height = pane.bottom - pane.top;
+  if (c.stereoOn && c.stereoMode == kSideBySideStereo)
+    width /= 2;
+  if (!(c.plotExtent > 0.0f))
+    return;
+  const float scale = static_cast<float>(std::min(width, height)) / c.plotExtent;
+  DoChangePlotScale(&c, scale);
+}
+
+bool DoChangePlotScale(CrystalRec *crystal, float scale) {
+  if (!crystal || !(scale > 0.0f) || !std::isfinite(scale))
+    return false;
+  CrystalRec &c = *crystal;
+  const float old = c.plotScale;
+  if (old > 0.0f && c.labelSizeFollowsScale) {
+    c.labelSize = std::clamp(c.labelSize * (scale / old), kMinLabelSize, kMaxLabelSize);
+    UpdateLabelOptionsSizeField(c.labelSize);
+  }
+  c.plotScale = scale;
+  return true;
+}
+
+void AdjustScaleToWindowBounds(CrystalRec *crystal, int16_t oldWidth, int16_t oldHeight, WindowRef window) {
+  if (!crystal || crystal->plotScale == 0.0f || oldWidth == 0 || oldHeight == 0)
+    return;
+  CrystalRec &c = *crystal;
+  OVRect pane;
+  GetWindowGraphBounds(window, &pane);
+  int32_t width = pane.right - pane.left;
+  const int32_t height = pane.bottom - pane.top;
+  if (width <= 0 || height <= 0)
+    return;
+  if (c.stereoOn && c.stereoMode == kSideBySideStereo)
+    width /= 2;
+  const float w = static_cast<float>(width), h = static_cast<float>(height);
+  const float ow = static_cast<float>(oldWidth), oh = static_cast<float>(oldHeight);
+  const float newDiagonal = std::sqrt(w * w + h * h);
+  const float oldDiagonal = std::sqrt(ow * ow + oh * oh);
+  c.plotScale = c.plotScale * (newDiagonal / oldDiagonal);
+}
+
+// ---- The cluster --------------------------------------------------------------------
+
+void DrawCluster(WindowRef window, float centre[3], float innerRadius, float radius, bool showProgress,
+                 bool selectCentre) {
+  CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal || !centre)
+    return;
+  CrystalRec &c = *crystal;
+  gShowProgress = showProgress ? 1 : 0;
+  auto finish = [] { gShowProgress = 0; };
+
+  const float d[3] = {DSpace(&c, 1, 0, 0), DSpace(&c, 0, 1, 0), DSpace(&c, 0, 0, 1)};
+  if (!(d[0] > 0.0f && d[1] > 0.0f && d[2] > 0.0f) || !std::isfinite(radius)) {
+    finish();
+    return;
+  }
+  c.showUnitCell = 0;
+  const float savedScale = c.plotScale;
+  const float half[3] = {radius / d[0], radius / d[1], radius / d[2]};
+  ProgressStatus("Adjusting the plot range...");
+  if (!SetPlotRange(window, centre[0] - half[0], centre[0] + half[0], centre[1] - half[1], centre[1] + half[1],
+                    centre[2] - half[2], centre[2] + half[2])) {
+    CloseStatus();
+    finish();
+    return;
+  }
+  for (int k = 0; k < 3; k++)
+    centre[k] = c.plotRange[2 * k] + half[k];
+
+  ProgressStatus("Generating new polyhedra...");
+  RebuildPolyhedraKeepingModes(c);
+
+  float centreCart[3];
+  MatMul(c.orientationMatrix, centre, centreCart);
+  ProgressStatus("Hiding atoms outside cluster...");
+  SetCrystalAtomSelectionNone(&c);
+  int32_t counted = 0;
+  for (int32_t k = 0; k < AtomCount(c); k++) {
+    AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
+    if (!atom.visible)
+      continue;
+    const float dist = Distance(atom.cart, centreCart);
+    if (dist > radius) {
+      atom.visible = 0;
+    } else if (dist < kClusterCentreDistance) {
+      if (selectCentre)
+        atom.selected = 1;
+    } else if (dist < innerRadius) {
+      atom.visible = 0;
+    } else {
+      counted++;
+    }
+  }
+  if (counted > 0) {
+    FitScaleAndReplot(window, c);
+  } else {
+    c.plotScale = savedScale;
+    NewPlot(window, false, true);
+  }
+  finish();
+}

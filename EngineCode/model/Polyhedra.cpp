@@ -1,0 +1,1194 @@
+#include "Polyhedra.h"
+
+#include "Geometry.h"
+#include "HostServices.h"
+#include "StructureArrays.h"
+#include "VectorMath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <span>
+#include <string>
+#include <unordered_map>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr RGBColor kWarningColour = kRGBRed;
+
+int32_t AtomCountOf(const CrystalRec &c) {
+  return static_cast<int32_t>(std::min<size_t>(c.atoms.size(), static_cast<size_t>(std::max(c.atomCount, 0))));
+}
+
+int32_t SiteCountOf(const CrystalRec &c) {
+  return static_cast<int32_t>(std::min<size_t>(c.sites.size(), static_cast<size_t>(std::max(c.siteCount, 0))));
+}
+
+std::string SiteLabelOf(const CrystalRec &c, uint32_t site) {
+  if (site >= static_cast<uint32_t>(SiteCountOf(c)))
+    return {};
+  const char *label = c.sites[site].label;
+  return std::string(label, strnlen(label, kSiteLabelSize));
+}
+
+float Dot(const float a[3], const float b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+// Finds the first atom at an exact Cartesian position. A structure with many
+// overlapping ligands asks this once per warning; the index over all atoms
+// is built on the first question so that each answer is a lookup.
+class OrthoLookup {
+public:
+  explicit OrthoLookup(const CrystalRec *crystal) : crystal_(crystal) {}
+
+  bool Find(const float xyz[3], uint32_t *atom) {
+    if (!crystal_)
+      return false;
+    if (!built_)
+      Build();
+    if (!built_)
+      return GetAtomWithOrthoCoords(crystal_, xyz, atom);
+    uint64_t key;
+    if (!KeyOf(xyz, &key))
+      return false;
+    // Equal keys hold no promise of order: the first atom is the smallest
+    // index among the exact matches.
+    bool found = false;
+    auto [first, last] = map_.equal_range(key);
+    for (auto it = first; it != last; ++it) {
+      const float *cart = crystal_->atoms[it->second].cart;
+      if (cart[0] == xyz[0] && cart[1] == xyz[1] && cart[2] == xyz[2] && (!found || it->second < *atom)) {
+        *atom = it->second;
+        found = true;
+      }
+    }
+    return found;
+  }
+
+private:
+  // Bit patterns of the three floats (minus zero made plus zero, so that
+  // equal values share a key) mixed into one hash key; NaN equals nothing.
+  static bool KeyOf(const float xyz[3], uint64_t *key) {
+    uint64_t h = 1469598103934665603ull;
+    for (int i = 0; i < 3; ++i) {
+      if (std::isnan(xyz[i]))
+        return false;
+      const float v = xyz[i] == 0.0f ? 0.0f : xyz[i];
+      uint32_t bits;
+      std::memcpy(&bits, &v, sizeof bits);
+      h = (h ^ bits) * 1099511628211ull;
+    }
+    *key = h;
+    return true;
+  }
+
+  void Build() {
+    try {
+      const int32_t n = AtomCountOf(*crystal_);
+      map_.reserve(static_cast<size_t>(n));
+      for (int32_t i = 0; i < n; ++i) {
+        uint64_t key;
+        if (KeyOf(crystal_->atoms[static_cast<size_t>(i)].cart, &key))
+          map_.emplace(key, static_cast<uint32_t>(i));
+      }
+      built_ = true;
+    } catch (const std::bad_alloc &) {
+      map_.clear();
+    }
+  }
+
+  const CrystalRec *crystal_;
+  bool built_ = false;
+  std::unordered_multimap<uint64_t, uint32_t> map_;
+};
+
+void WarnOverlap(CrystalRec *crystal, const float p[3], const float q[3], OrthoLookup *lookup) {
+  uint32_t atomP = 0, atomQ = 0;
+  bool foundP = false, foundQ = false;
+  if (!crystal) {
+    // Points of no structure: told by position.
+  } else if (lookup) {
+    foundP = lookup->Find(p, &atomP);
+    foundQ = foundP && lookup->Find(q, &atomQ);
+  } else {
+    foundP = GetAtomWithOrthoCoords(crystal, p, &atomP);
+    foundQ = foundP && GetAtomWithOrthoCoords(crystal, q, &atomQ);
+  }
+  char text[256];
+  if (foundP && foundQ) {
+    const std::string labelP = SiteLabelOf(*crystal, crystal->atoms[atomP].site);
+    const std::string labelQ = SiteLabelOf(*crystal, crystal->atoms[atomQ].site);
+    std::snprintf(text, sizeof text, "Warning: polyhedron contains overlapping atoms: %s (No. %ld) and %s (No. %ld)",
+                  labelP.c_str(), static_cast<long>(atomP), labelQ.c_str(), static_cast<long>(atomQ));
+  } else {
+    std::snprintf(text, sizeof text,
+                  "Warning: polyhedron contains overlapping atoms, at: {%.4f %.4f %.4f} and: {%.4f %.4f %.4f} A",
+                  double(p[0]), double(p[1]), double(p[2]), double(q[0]), double(q[1]), double(q[2]));
+  }
+  FWriteColor(text, kWarningColour);
+}
+
+std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const float (*points)[3], uint32_t *vertexCount,
+                                        OrthoLookup *lookup) {
+  if (vertexCount)
+    *vertexCount = 0;
+  if (n < 3 || !points)
+    return std::nullopt;
+  try {
+    const size_t un = static_cast<size_t>(n);
+    double sum[3] = {0.0, 0.0, 0.0};
+    for (size_t p = 0; p < un; ++p)
+      for (int i = 0; i < 3; ++i)
+        sum[i] += points[p][i];
+    const float centroid[3] = {static_cast<float>(sum[0] / n), static_cast<float>(sum[1] / n),
+                               static_cast<float>(sum[2] / n)};
+
+    // Overlapping points: the later one of a pair goes.
+    std::vector<uint8_t> usable(un, 1);
+    int32_t m = n;
+    for (size_t p = 0; p < un; ++p) {
+      if (!usable[p])
+        continue;
+      for (size_t q = p + 1; q < un; ++q) {
+        if (!usable[q])
+          continue;
+        float d[3];
+        VecDiff(points[p], points[q], d);
+        if (Dot(d, d) < kOverlapDistanceSq) {
+          WarnOverlap(crystal, points[p], points[q], lookup);
+          usable[q] = 0;
+          --m;
+        }
+      }
+    }
+
+    Polyhedron poly;
+    std::vector<uint32_t> face(un);
+    std::vector<uint8_t> inFace(un, 0);
+    for (size_t i = 0; i < un; ++i) {
+      if (!usable[i])
+        continue;
+      for (size_t j = i + 1; j < un; ++j) {
+        if (!usable[j])
+          continue;
+        for (size_t k = j + 1; k < un; ++k) {
+          if (!usable[k] || PointsAreColinear(points[i], points[j], points[k]))
+            continue;
+          face[0] = static_cast<uint32_t>(i);
+          face[1] = static_cast<uint32_t>(j);
+          face[2] = static_cast<uint32_t>(k);
+          int32_t count = 3;
+          if (IsDuplicateFace(face.data(), count, &poly))
+            continue;
+          if (m >= 4 && IsInternalFace(n, points, centroid, usable.data(), &count, face.data()))
+            continue;
+
+          // A face that holds an existing one replaces it when larger; a face
+          // held by an existing one is not added.
+          for (int32_t v = 0; v < count; ++v)
+            inFace[face[static_cast<size_t>(v)]] = 1;
+          bool add = true;
+          for (PolyFace &f : poly.faces) {
+            uint32_t shared = 0;
+            for (uint32_t v : f.vertices)
+              shared += inFace[v];
+            if (shared == f.vertexCount) {
+              if (static_cast<uint32_t>(count) > f.vertexCount) {
+                f.vertices.assign(face.begin(), face.begin() + count);
+                f.vertexCount = static_cast<uint32_t>(count);
+              }
+              add = false;
+              break;
+            }
+            if (shared == static_cast<uint32_t>(count)) {
+              add = false;
+              break;
+            }
+          }
+          for (int32_t v = 0; v < count; ++v)
+            inFace[face[static_cast<size_t>(v)]] = 0;
+          if (add) {
+            PolyFace f;
+            f.vertexCount = static_cast<uint32_t>(count);
+            f.vertices.assign(face.begin(), face.begin() + count);
+            poly.faces.push_back(std::move(f));
+          }
+        }
+      }
+    }
+    if (poly.faces.empty())
+      return std::nullopt;
+    poly.faceCount = static_cast<uint32_t>(poly.faces.size());
+    std::vector<uint8_t> used(un, 0);
+    uint32_t distinct = 0;
+    for (const PolyFace &f : poly.faces)
+      for (uint32_t v : f.vertices)
+        if (!used[v]) {
+          used[v] = 1;
+          ++distinct;
+        }
+    poly.vertexCount = distinct;
+    if (vertexCount)
+      *vertexCount = distinct;
+    return poly;
+  } catch (const std::bad_alloc &) {
+    return std::nullopt;
+  }
+}
+
+std::optional<Polyhedron> GenPolyImpl(CrystalRec *crystal, uint32_t n, const uint32_t *atoms, OrthoLookup *lookup) {
+  if (!crystal || !atoms)
+    return std::nullopt;
+  const uint32_t atomCount = static_cast<uint32_t>(AtomCountOf(*crystal));
+  for (uint32_t i = 0; i < n; ++i)
+    if (atoms[i] >= atomCount)
+      return std::nullopt;
+  try {
+    if (n == 3) {
+      Polyhedron poly;
+      poly.faceCount = 1;
+      poly.vertexCount = 3;
+      poly.faces.resize(1);
+      poly.faces[0].vertexCount = 3;
+      poly.faces[0].vertices.assign(atoms, atoms + 3);
+      return poly;
+    }
+    const auto coords = std::make_unique<float[][3]>(n);
+    for (uint32_t i = 0; i < n; ++i)
+      CopyVector(coords[i], crystal->atoms[atoms[i]].cart);
+    const float(*points)[3] = coords.get();
+    uint32_t distinct = 0;
+    std::optional<Polyhedron> poly = MakeFacesImpl(crystal, static_cast<int32_t>(n), points, &distinct, lookup);
+    if (!poly) {
+      FWriteColor("Polyhedral creation failed", kWarningColour);
+      return std::nullopt;
+    }
+    SortFaceVertices(points, &*poly);
+    for (PolyFace &f : poly->faces)
+      for (uint32_t &v : f.vertices)
+        v = atoms[v];
+    poly->vertexCount = distinct;
+    return poly;
+  } catch (const std::bad_alloc &) {
+    return std::nullopt;
+  }
+}
+
+// Drops every ligand that lies inside the tetrahedron of the centre and three
+// other ligands. The ligands are sorted farthest first; when they are all
+// equidistant nothing is dropped, otherwise the search starts just before the
+// first drop in distance.
+void ThinLigands(const CrystalRec &c, const float centre[3], std::vector<LigandEntry> &ligands) {
+  const size_t n = ligands.size();
+  size_t drop = 0;
+  for (size_t j = 1; j < n; ++j)
+    if (ligands[j - 1].distSq - ligands[j].distSq >= kThinningDistanceStep) {
+      drop = j;
+      break;
+    }
+  if (drop == 0)
+    return;
+  const size_t start = drop >= 2 ? drop - 2 : 0;
+  auto pos = [&](size_t e) { return c.atoms[ligands[e].atom].cart; };
+  for (size_t a = start; a < n; ++a) {
+    if (!ligands[a].usable)
+      continue;
+    for (size_t b = a + 1; b < n; ++b) {
+      if (!ligands[b].usable)
+        continue;
+      for (size_t cc = b + 1; cc < n; ++cc) {
+        if (!ligands[cc].usable)
+          continue;
+        const float *pa = pos(a), *pb = pos(b), *pc = pos(cc);
+        if (PointsAreColinear(pa, pb, pc))
+          continue;
+        float centroid[3];
+        for (int i = 0; i < 3; ++i)
+          centroid[i] = (centre[i] + pa[i] + pb[i] + pc[i]) / 4.0f;
+        // Faces centre-a-b, centre-a-c, centre-b-c and a-b-c, each with a
+        // point on it and its normal turned away from the centroid.
+        const float *facePoint[4] = {centre, centre, centre, pa};
+        float normal[4][3];
+        CalcPlaneNormal(centre, pa, pb, normal[0]);
+        CalcPlaneNormal(centre, pa, pc, normal[1]);
+        CalcPlaneNormal(centre, pb, pc, normal[2]);
+        CalcPlaneNormal(pa, pb, pc, normal[3]);
+        for (int f = 0; f < 4; ++f) {
+          float out[3];
+          VecDiff(facePoint[f], centroid, out);
+          if (Dot(out, normal[f]) < 0.0f)
+            VecNegate(normal[f]);
+        }
+        bool flat = false;
+        for (int f = 0; f < 4 && !flat; ++f)
+          for (int g = f + 1; g < 4; ++g) {
+            const float diff = std::fabs(normal[f][0] - normal[g][0]) + std::fabs(normal[f][1] - normal[g][1]) +
+                               std::fabs(normal[f][2] - normal[g][2]);
+            if (diff < kFlatTetrahedronTolerance) {
+              flat = true;
+              break;
+            }
+          }
+        if (flat)
+          continue;
+        for (size_t k = 0; k < n; ++k) {
+          if (k == a || k == b || k == cc || !ligands[k].usable)
+            continue;
+          const float *pk = pos(k);
+          bool inside = true;
+          for (int f = 0; f < 4 && inside; ++f) {
+            float toFace[3];
+            VecDiff(facePoint[f], pk, toFace);
+            inside = Dot(toFace, normal[f]) > 0.0f;
+          }
+          if (inside)
+            ligands[k].usable = 0;
+        }
+      }
+    }
+  }
+}
+
+// The first-cell atoms of every site, filed on a periodic grid over the cell,
+// for asking which sites coordinate a site over the whole crystal. A query
+// walks the grid cells (with their whole-cell translations) that cover the
+// box of fractional reach around the site, so it looks at the atoms near the
+// site only, however many sites the structure has; its answer is the same as
+// trying every translation of every first-cell atom of every site.
+class CoordinationIndex {
+public:
+  explicit CoordinationIndex(const CrystalRec &c) {
+    try {
+      Build(c);
+    } catch (const std::bad_alloc &) {
+      valid_ = false;
+    }
+  }
+
+  bool Valid() const { return valid_; }
+
+  // The sites coordinating site s, one entry per image, in site order, at
+  // most the site's coordination number of them.
+  int32_t List(CrystalRec &c, uint32_t s, std::vector<int32_t> *sites, bool *limitHit) {
+    *limitHit = false;
+    if (sites)
+      sites->clear();
+    const int32_t siteCount = SiteCountOf(c);
+    if (!valid_ || s >= static_cast<uint32_t>(siteCount))
+      return 0;
+    AsymmetricUnitRecord &origin = c.sites[s];
+    const ElementCode elementS = origin.elements[0];
+    const auto reachIt = reach_.find(elementS);
+    if (reachIt == reach_.end())
+      return 0;
+    const float *O = c.orientationMatrix;
+    float originCart[3];
+    MatMul(O, origin.xyz, originCart);
+    // The fractional reach of a sphere of radius r along an axis is r / d of
+    // the lattice planes perpendicular to it.
+    int64_t lo[3], hi[3];
+    for (int i = 0; i < 3; ++i) {
+      const double reach = double(reachIt->second) / double(dSpacing_[i]) + kCoordinatingReachMargin;
+      lo[i] = static_cast<int64_t>(std::floor((double(origin.xyz[i]) - reach) * grid_)) - 1;
+      hi[i] = static_cast<int64_t>(std::floor((double(origin.xyz[i]) + reach) * grid_)) + 1;
+    }
+    counts_.resize(static_cast<size_t>(siteCount), 0);
+    touched_.clear();
+    for (int64_t gx = lo[0]; gx <= hi[0]; ++gx)
+      for (int64_t gy = lo[1]; gy <= hi[1]; ++gy)
+        for (int64_t gz = lo[2]; gz <= hi[2]; ++gz) {
+          const int64_t g[3] = {gx, gy, gz};
+          int64_t cell[3], shift[3];
+          for (int i = 0; i < 3; ++i) {
+            cell[i] = ((g[i] % grid_) + grid_) % grid_;
+            shift[i] = (g[i] - cell[i]) / grid_;
+          }
+          const size_t index = static_cast<size_t>((cell[0] * grid_ + cell[1]) * grid_ + cell[2]);
+          for (uint32_t k = cellStart_[index]; k < cellStart_[index + 1]; ++k) {
+            const Entry &e = entries_[k];
+            const auto dmaxIt = pairMax_.find(PairKey(elementS, e.element));
+            if (dmaxIt == pairMax_.end())
+              continue;
+            const float dmax = dmaxIt->second;
+            const float image[3] = {e.xyz[0] + static_cast<float>(shift[0] - e.whole[0]),
+                                    e.xyz[1] + static_cast<float>(shift[1] - e.whole[1]),
+                                    e.xyz[2] + static_cast<float>(shift[2] - e.whole[2])};
+            float cart[3], d[3];
+            MatMul(O, image, cart);
+            VecDiff(cart, originCart, d);
+            if (std::fabs(d[0]) > dmax || std::fabs(d[1]) > dmax || std::fabs(d[2]) > dmax)
+              continue;
+            const double distSq = double(d[0]) * d[0] + double(d[1]) * d[1] + double(d[2]) * d[2];
+            if (distSq > double(dmax) * double(dmax))
+              continue;
+            if (e.site == s && distSq < double(kCoordinatingSelfDistance) * double(kCoordinatingSelfDistance))
+              continue;
+            if (counts_[e.site]++ == 0)
+              touched_.push_back(e.site);
+          }
+        }
+
+    // In site order, each site once per image, up to the coordination number.
+    std::sort(touched_.begin(), touched_.end());
+    const uint32_t limit = origin.coordination;
+    int32_t listed = 0;
+    for (uint32_t t : touched_) {
+      uint32_t n = counts_[t];
+      counts_[t] = 0;
+      if (*limitHit)
+        continue;
+      if (static_cast<uint32_t>(listed) + n > limit) {
+        n = limit - static_cast<uint32_t>(listed);
+        *limitHit = true;
+      }
+      if (n == 0)
+        continue;
+      if (sites)
+        sites->insert(sites->end(), n, static_cast<int32_t>(t));
+      listed += static_cast<int32_t>(n);
+      if (c.sites[t].elements[0] == elementS)
+        origin.polyMode = kPolyModeAtomWireBonds;
+    }
+    return listed;
+  }
+
+private:
+  struct Entry {
+    float xyz[3];     // the first-cell atom's fractional coordinates
+    int32_t whole[3]; // their whole-cell parts (0 for a wrapped atom)
+    uint32_t site;
+    ElementCode element;
+  };
+
+  static uint32_t PairKey(ElementCode a, ElementCode b) {
+    const uint32_t lo = std::min(a, b), hi = std::max(a, b);
+    return (lo << 16) | hi;
+  }
+
+  void Build(const CrystalRec &c) {
+    dSpacing_[0] = DSpace(&c, 1.0f, 0.0f, 0.0f);
+    dSpacing_[1] = DSpace(&c, 0.0f, 1.0f, 0.0f);
+    dSpacing_[2] = DSpace(&c, 0.0f, 0.0f, 1.0f);
+    if (!(dSpacing_[0] > 0.0f) || !(dSpacing_[1] > 0.0f) || !(dSpacing_[2] > 0.0f))
+      return;
+    // The first specification naming a pair gives its maximum length; an
+    // element reaches as far as the longest of them.
+    const int32_t specCount = std::clamp(c.bondSpecCount, 0, kMaxBondSpecs);
+    for (int32_t k = 0; k < specCount; ++k) {
+      const BondSpec &b = c.bondSpecs[static_cast<size_t>(k)];
+      if (!pairMax_.emplace(PairKey(b.elementA, b.elementB), b.maxLength).second)
+        continue;
+      for (ElementCode e : {b.elementA, b.elementB}) {
+        auto [it, added] = reach_.emplace(e, b.maxLength);
+        if (!added)
+          it->second = std::max(it->second, b.maxLength);
+      }
+    }
+
+    const int32_t siteCount = SiteCountOf(c);
+    const int32_t atomCount = AtomCountOf(c);
+    std::vector<Entry> unsorted;
+    for (int32_t t = 0; t < siteCount; ++t) {
+      const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(t)];
+      const int64_t first = std::max<int64_t>(site.firstAtom, 0);
+      const int64_t end = std::min<int64_t>(first + std::max(site.atomsPerCell, 0), atomCount);
+      for (int64_t a = first; a < end; ++a) {
+        Entry e;
+        const float *xyz = c.atoms[static_cast<size_t>(a)].xyz;
+        bool finite = true;
+        for (int i = 0; i < 3; ++i) {
+          finite = finite && std::isfinite(xyz[i]) && std::fabs(xyz[i]) < 1e6f;
+          e.xyz[i] = xyz[i];
+          e.whole[i] = finite ? static_cast<int32_t>(std::floor(xyz[i])) : 0;
+        }
+        if (!finite)
+          continue;
+        e.site = static_cast<uint32_t>(t);
+        e.element = site.elements[0];
+        unsorted.push_back(e);
+      }
+    }
+    // About two atoms a grid cell.
+    grid_ = std::clamp<int64_t>(static_cast<int64_t>(std::cbrt(double(unsorted.size()) / 2.0)), 1, kMaxGrid);
+    auto cellOf = [&](const Entry &e) {
+      int64_t cell[3];
+      for (int i = 0; i < 3; ++i) {
+        const double wrapped = double(e.xyz[i]) - double(e.whole[i]);
+        cell[i] = std::clamp<int64_t>(static_cast<int64_t>(wrapped * double(grid_)), 0, grid_ - 1);
+      }
+      return static_cast<size_t>((cell[0] * grid_ + cell[1]) * grid_ + cell[2]);
+    };
+    const size_t cells = static_cast<size_t>(grid_ * grid_ * grid_);
+    cellStart_.assign(cells + 1, 0);
+    for (const Entry &e : unsorted)
+      ++cellStart_[cellOf(e) + 1];
+    for (size_t i = 0; i < cells; ++i)
+      cellStart_[i + 1] += cellStart_[i];
+    entries_.resize(unsorted.size());
+    std::vector<uint32_t> next(cellStart_.begin(), cellStart_.end() - 1);
+    for (const Entry &e : unsorted)
+      entries_[next[cellOf(e)]++] = e;
+    valid_ = true;
+  }
+
+  static constexpr int64_t kMaxGrid = 64;
+  bool valid_ = false;
+  float dSpacing_[3] = {0.0f, 0.0f, 0.0f};
+  int64_t grid_ = 1;
+  std::vector<Entry> entries_;
+  std::vector<uint32_t> cellStart_;
+  std::unordered_map<uint32_t, float> pairMax_;
+  std::unordered_map<ElementCode, float> reach_;
+  std::vector<uint32_t> counts_;
+  std::vector<uint32_t> touched_;
+};
+
+// The sites coordinating site s over the whole crystal, at most s's
+// coordination number of them; *limitHit tells whether the list was cut.
+// Uses the given index, or makes one for this question.
+int32_t CoordinatingSites(CrystalRec *crystal, uint32_t s, std::vector<int32_t> *sites, bool *limitHit,
+                          CoordinationIndex *index) {
+  *limitHit = false;
+  if (sites)
+    sites->clear();
+  if (!crystal)
+    return 0;
+  if (index)
+    return index->List(*crystal, s, sites, limitHit);
+  CoordinationIndex own(*crystal);
+  return own.List(*crystal, s, sites, limitHit);
+}
+
+void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
+                             std::optional<CoordinationIndex> *index);
+
+} // namespace
+
+bool CompareLigandsByDistance(const LigandEntry &a, const LigandEntry &b) { return a.distSq > b.distSq; }
+
+// ---- Faces ---------------------------------------------------------------------------------
+
+std::optional<Polyhedron> MakeFaces(CrystalRec *crystal, int32_t count, const float (*points)[3],
+                                    uint32_t *vertexCount) {
+  return MakeFacesImpl(crystal, count, points, vertexCount, nullptr);
+}
+
+bool IsInternalFace(int32_t count, const float (*points)[3], const float centre[3], const uint8_t *usable,
+                    int32_t *faceCount, uint32_t *face) {
+  if (!points || !centre || !usable || !faceCount || !face || *faceCount < 3 || *faceCount > count)
+    return true;
+  const int32_t given = *faceCount;
+  const float *p0 = points[face[0]];
+  float nrm[3];
+  CalcPlaneNormal(p0, points[face[1]], points[face[2]], nrm);
+  float toCentre[3];
+  VecDiff(p0, centre, toCentre);
+  const float s = Dot(toCentre, nrm);
+  bool internal = std::fabs(s) < kInternalFaceTolerance;
+  int32_t n = given;
+  int32_t usableCount = 0;
+  for (int32_t p = 0; p < count; ++p)
+    if (usable[p])
+      ++usableCount;
+  for (int32_t p = 0; p < count; ++p) {
+    if (!usable[p])
+      continue;
+    // Points are appended in increasing order and visited once, so only the
+    // given vertices can already be in the face.
+    bool present = false;
+    for (int32_t v = 0; v < given; ++v)
+      if (face[v] == static_cast<uint32_t>(p)) {
+        present = true;
+        break;
+      }
+    if (present)
+      continue;
+    float d[3];
+    VecDiff(p0, points[p], d);
+    const float t = Dot(d, nrm);
+    if (std::fabs(t) < kCoplanarTolerance) {
+      face[n++] = static_cast<uint32_t>(p);
+    } else if (t * s < 0.0f) {
+      internal = true;
+      break;
+    }
+  }
+  *faceCount = n;
+  // A plane holding every point (overlapping ones left out) is the single
+  // face of a flat polyhedron.
+  if (n == usableCount && internal)
+    return false;
+  return internal;
+}
+
+bool IsDuplicateFace(const uint32_t *face, int32_t faceCount, const Polyhedron *poly) {
+  if (!face || !poly || faceCount < 0)
+    return false;
+  for (const PolyFace &f : poly->faces) {
+    if (f.vertexCount <= static_cast<uint32_t>(faceCount))
+      continue;
+    bool all = true;
+    for (int32_t v = 0; v < faceCount && all; ++v)
+      all = std::find(f.vertices.begin(), f.vertices.end(), face[v]) != f.vertices.end();
+    if (all)
+      return true;
+  }
+  return false;
+}
+
+void SortFaceVertices(const float (*points)[3], Polyhedron *poly) {
+  if (!points || !poly)
+    return;
+  std::vector<std::pair<double, uint32_t>> order;
+  for (PolyFace &f : poly->faces) {
+    const size_t n = std::min<size_t>(f.vertexCount, f.vertices.size());
+    if (n <= 3)
+      continue;
+    const std::vector<uint32_t> &v = f.vertices;
+    double centroid[3] = {0.0, 0.0, 0.0};
+    for (size_t i = 0; i < n; ++i)
+      for (int k = 0; k < 3; ++k)
+        centroid[k] += points[v[i]][k];
+    for (double &x : centroid)
+      x /= double(n);
+
+    // The normal from the first vertex, the next one at another place and the
+    // first later one not on their line. Vertices at the same place (a
+    // lattice plane through a corner of its box) are passed over first.
+    const float *p0 = points[v[0]];
+    auto samePlace = [](const float *a, const float *b) { return a[0] == b[0] && a[1] == b[1] && a[2] == b[2]; };
+    size_t second = 1;
+    while (second < n && samePlace(points[v[second]], p0))
+      ++second;
+    float normal[3] = {0.0f, 0.0f, 0.0f};
+    bool found = false;
+    if (second < n) {
+      const float *p1 = points[v[second]];
+      for (size_t k = second + 1; k < n; ++k) {
+        const float *pk = points[v[k]];
+        if (samePlace(pk, p0) || samePlace(pk, p1) || PointsAreColinear(p0, p1, pk))
+          continue;
+        CalcPlaneNormal(p0, p1, pk, normal);
+        found = true;
+        break;
+      }
+    }
+    if (!found) {
+      std::fprintf(stderr, "Error sorting face vertices: all vertices are colinear!\n");
+      return;
+    }
+    const double nd[3] = {normal[0], normal[1], normal[2]};
+    const double r0[3] = {p0[0] - centroid[0], p0[1] - centroid[1], p0[2] - centroid[2]};
+    const double len0 = std::sqrt(r0[0] * r0[0] + r0[1] * r0[1] + r0[2] * r0[2]);
+    order.clear();
+    for (size_t i = 1; i < n; ++i) {
+      const float *p = points[v[i]];
+      const double r[3] = {p[0] - centroid[0], p[1] - centroid[1], p[2] - centroid[2]};
+      const double len = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+      double cosine = len > 0.0 && len0 > 0.0 ? (r[0] * r0[0] + r[1] * r0[1] + r[2] * r0[2]) / (len * len0) : 1.0;
+      double angle;
+      if (std::fabs(cosine) > kSortCosineLimit)
+        angle = cosine > 0.0 ? 0.0 : kPi;
+      else
+        angle = std::acos(cosine);
+      double x[3];
+      DCrossProduct(r, r0, x);
+      // r x r0 points along the normal on one side of the reference line and
+      // against it on the other. Its direction is read from its component
+      // along the normal, which a vertex slightly off the face's plane does
+      // not disturb; with no component of any size the vertex lies on the
+      // reference line.
+      const bool significant = std::fabs(x[0]) > kSortSideTolerance || std::fabs(x[1]) > kSortSideTolerance ||
+                               std::fabs(x[2]) > kSortSideTolerance;
+      const double along = x[0] * nd[0] + x[1] * nd[1] + x[2] * nd[2];
+      if (!significant || along < 0.0)
+        angle = 2.0 * kPi - angle;
+      order.emplace_back(angle, v[i]);
+    }
+    std::stable_sort(order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (size_t i = 1; i < n; ++i)
+      f.vertices[i] = order[i - 1].second;
+  }
+}
+
+// ---- Building polyhedra ----------------------------------------------------------------------
+
+std::optional<Polyhedron> GenPoly(CrystalRec *crystal, uint32_t count, const uint32_t *atoms) {
+  return GenPolyImpl(crystal, count, atoms, nullptr);
+}
+
+bool GetAtomWithOrthoCoords(const CrystalRec *crystal, const float xyz[3], uint32_t *atom) {
+  if (!crystal || !xyz)
+    return false;
+  const int32_t n = AtomCountOf(*crystal);
+  for (int32_t i = 0; i < n; ++i) {
+    const float *cart = crystal->atoms[static_cast<size_t>(i)].cart;
+    if (cart[0] == xyz[0] && cart[1] == xyz[1] && cart[2] == xyz[2]) {
+      if (atom)
+        *atom = static_cast<uint32_t>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+void DefinePolyhedra(CrystalRec *crystal) {
+  if (!crystal || crystal->sites.empty() || crystal->atoms.empty())
+    return;
+  CrystalRec &c = *crystal;
+  const int32_t atomCount = AtomCountOf(c);
+  const int32_t siteCount = SiteCountOf(c);
+  if (atomCount < 1 || siteCount < 1)
+    return;
+  if (gShowProgress)
+    WriteStatus("Defining polyhedra...");
+
+  for (AtomRecord &atom : c.atoms)
+    DestroyPolyhedron(atom.polyhedron);
+  int32_t total = 0;
+  for (int32_t i = 0; i < atomCount; ++i) {
+    const AtomRecord &atom = c.atoms[static_cast<size_t>(i)];
+    if (atom.site < static_cast<uint32_t>(siteCount) && atom.bondCount > 2 &&
+        atom.bondCount == c.sites[atom.site].coordination)
+      ++total;
+  }
+
+  if (total > 0) {
+    try {
+      OrthoLookup lookup(crystal);
+      std::vector<LigandEntry> ligands;
+      std::vector<uint32_t> candidates;
+      int32_t made = 0;
+      int64_t announcedSite = -1;
+      for (int32_t i = 0; i < atomCount; ++i) {
+        AtomRecord &atom = c.atoms[static_cast<size_t>(i)];
+        if (atom.site >= static_cast<uint32_t>(siteCount))
+          continue;
+        const AsymmetricUnitRecord &site = c.sites[atom.site];
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(atom.bondCount, atom.bonds.size()));
+        if (n < 3 || n < site.coordination)
+          continue;
+        bool bondsValid = true;
+        for (uint32_t k = 0; k < n; ++k)
+          if (atom.bonds[k] >= static_cast<uint32_t>(atomCount)) {
+            bondsValid = false;
+            break;
+          }
+        if (!bondsValid)
+          continue;
+
+        candidates.clear();
+        if (n <= 4) {
+          candidates.assign(atom.bonds.begin(), atom.bonds.begin() + n);
+        } else {
+          ligands.clear();
+          for (uint32_t k = 0; k < n; ++k) {
+            LigandEntry e;
+            e.atom = atom.bonds[k];
+            float d[3];
+            VecDiff(c.atoms[e.atom].cart, atom.cart, d);
+            e.distSq = Dot(d, d);
+            ligands.push_back(e);
+          }
+          std::stable_sort(ligands.begin(), ligands.end(), CompareLigandsByDistance);
+          ThinLigands(c, atom.cart, ligands);
+          for (const LigandEntry &e : ligands)
+            if (e.usable)
+              candidates.push_back(e.atom);
+        }
+
+        std::optional<Polyhedron> poly =
+            GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup);
+        if (!poly)
+          continue;
+
+        // A flat set of ligands: the centre joins as a vertex when it stands
+        // clear of their plane.
+        if (poly->faceCount == 1) {
+          const float *p0 = c.atoms[atom.bonds[0]].cart;
+          const float *p1 = c.atoms[atom.bonds[1]].cart;
+          const float *p2 = nullptr;
+          for (uint32_t k = 2; k < n; ++k) {
+            const float *pk = c.atoms[atom.bonds[k]].cart;
+            if (!PointsAreColinear(p0, p1, pk)) {
+              p2 = pk;
+              break;
+            }
+          }
+          if (!p2) {
+            std::fprintf(stderr, "Error checking for pyramidal coordination: all atoms are colinear!\n");
+          } else {
+            float centroid[3], normal[3], offset[3];
+            for (int k = 0; k < 3; ++k)
+              centroid[k] = (p0[k] + p1[k] + p2[k]) / 3.0f;
+            CalcPlaneNormal(p0, p1, p2, normal);
+            VecDiff(atom.cart, centroid, offset);
+            if (std::fabs(Dot(offset, normal)) > kPyramidTolerance) {
+              candidates.push_back(static_cast<uint32_t>(i));
+              poly = GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup);
+              if (!poly)
+                continue;
+            }
+          }
+        }
+
+        poly->centreAtom = static_cast<uint32_t>(i);
+        poly->flag = static_cast<uint8_t>(site.polyMode & 0xFFu);
+        atom.polyhedron = std::move(poly);
+        if (gShowProgress) {
+          ++made;
+          const float percent = static_cast<float>(made) * 100.0f / static_cast<float>(total);
+          if (static_cast<int64_t>(atom.site) != announcedSite) {
+            announcedSite = atom.site;
+            char text[64];
+            std::snprintf(text, sizeof text, "Defining polyhedra (site '%s') ...", SiteLabelOf(c, atom.site).c_str());
+            WriteProgress(text, percent);
+          } else {
+            WriteProgress("", percent);
+          }
+        }
+      }
+    } catch (const std::bad_alloc &) {
+      // Out of memory: the atoms done so far keep their polyhedra.
+    }
+  }
+
+  // Site display modes. A mode the user chose survives: only a site without
+  // a role, or a low-coordinated site whose mode draws a polyhedron, takes the
+  // new one.
+  std::optional<CoordinationIndex> index;
+  for (int32_t s = 0; s < siteCount; ++s) {
+    const uint32_t cn = c.sites[static_cast<size_t>(s)].coordination;
+    uint32_t mode;
+    if (cn < 1) {
+      mode = kPolyModeAtom;
+    } else {
+      bool isVertex = false, ownSite = false;
+      try {
+        CheckPolyVertexSiteImpl(crystal, static_cast<uint32_t>(s), &isVertex, &ownSite, &index);
+      } catch (const std::bad_alloc &) {
+        isVertex = ownSite = false;
+      }
+      if (ownSite)
+        mode = kPolyModeWireBonds;
+      else if (isVertex)
+        mode = kPolyModeVertex;
+      else if (cn < 3)
+        mode = kPolyModeWireBonds;
+      else
+        mode = kPolyModeColourShaded;
+    }
+    AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+    const uint32_t current = site.polyMode;
+    const bool keepsLowMode = current == kPolyModeVertex || current == kPolyModeAtom ||
+                              current == kPolyModeAtomWireBonds || current == kPolyModeAtomStickBonds ||
+                              current == kPolyModeWireBonds || current == kPolyModeStickBonds;
+    if (current == kPolyModeUnset || (cn < 3 && !keepsLowMode))
+      site.polyMode = mode;
+  }
+}
+
+// ---- Vertices ----------------------------------------------------------------------------------
+
+std::vector<uint32_t> GetPolyhedronVertices(const Polyhedron *poly, uint32_t *count) {
+  std::vector<uint32_t> out;
+  if (count)
+    *count = 0;
+  if (!poly || poly->vertexCount == 0)
+    return out;
+  size_t entries = 0;
+  for (const PolyFace &f : poly->faces)
+    entries += f.vertices.size();
+  try {
+    out.reserve(std::min<size_t>(poly->vertexCount, entries));
+    bool complete = false;
+    for (const PolyFace &f : poly->faces) {
+      const size_t n = std::min<size_t>(f.vertexCount, f.vertices.size());
+      for (size_t i = 0; i < n; ++i) {
+        const uint32_t v = f.vertices[i];
+        if (std::find(out.begin(), out.end(), v) == out.end()) {
+          out.push_back(v);
+          if (out.size() == poly->vertexCount) {
+            complete = true;
+            break;
+          }
+        }
+      }
+      if (complete)
+        break;
+    }
+    if (!complete)
+      FWrite("Polyhedron contains fewer vertices than expected");
+  } catch (const std::bad_alloc &) {
+    out.clear();
+  }
+  if (count)
+    *count = static_cast<uint32_t>(out.size());
+  return out;
+}
+
+bool IsPolyhedronIntact(const CrystalRec *crystal, const Polyhedron *poly) {
+  if (!crystal || !poly)
+    return false;
+  uint32_t count = 0;
+  const std::vector<uint32_t> vertices = GetPolyhedronVertices(poly, &count);
+  if (count == 0 || count != poly->vertexCount)
+    return false;
+  const uint32_t atomCount = static_cast<uint32_t>(AtomCountOf(*crystal));
+  for (uint32_t v : vertices)
+    if (v >= atomCount || !crystal->atoms[v].visible)
+      return false;
+  return true;
+}
+
+// ---- Packed form -------------------------------------------------------------------------------
+
+std::optional<Polyhedron> UnpackPoly(CrystalRec *crystal, uint32_t atom, const PackedPolyRec *packed) {
+  if (!crystal || !packed || atom >= static_cast<uint32_t>(AtomCountOf(*crystal)))
+    return std::nullopt;
+  const AtomRecord &centre = crystal->atoms[atom];
+  const uint32_t bondCount = static_cast<uint32_t>(std::min<size_t>(centre.bondCount, centre.bonds.size()));
+  if (bondCount == 0)
+    return std::nullopt;
+  auto reportInvalid = [&]() {
+    char text[128];
+    std::snprintf(text, sizeof text, "Invalid polyhedron saved for atom %ld (%s)", static_cast<long>(atom),
+                  SiteLabelOf(*crystal, centre.site).c_str());
+    FWriteColor(text, kWarningColour);
+  };
+  const std::vector<uint8_t> &bytes = packed->bytes;
+  if (bytes.size() < static_cast<size_t>(kPackedPolyHeaderSize)) {
+    reportInvalid();
+    return std::nullopt;
+  }
+  uint32_t totalFaces = 0;
+  for (int32_t size = kPackedPolyMinFaceSize; size <= kPackedPolyMaxFaceSize; ++size)
+    totalFaces += PackedPolyFaceCount(*packed, size);
+  const int32_t entries = PackedPolyVertexBytes(bytes.data());
+  if (totalFaces == 0 || entries == 0)
+    return std::nullopt;
+  // The vertex bytes must lie within the record: a header that announces
+  // more than the record holds (or more than 256) is corrupt.
+  size_t length = 0;
+  if (!ReadPackedPolyRec(std::span<const uint8_t>(bytes), nullptr, &length)) {
+    reportInvalid();
+    return std::nullopt;
+  }
+  for (int32_t e = 0; e < entries; ++e)
+    if (bytes[static_cast<size_t>(kPackedPolyHeaderSize + e)] >= bondCount) {
+      reportInvalid();
+      return std::nullopt;
+    }
+
+  std::optional<Polyhedron> poly = CreatePolyhedron(totalFaces);
+  if (!poly)
+    return std::nullopt;
+  try {
+    size_t pos = kPackedPolyHeaderSize;
+    uint32_t face = 0;
+    std::vector<uint8_t> seen(bondCount, 0);
+    uint32_t distinct = 0;
+    for (int32_t size = kPackedPolyMinFaceSize; size <= kPackedPolyMaxFaceSize; ++size) {
+      const int32_t count = PackedPolyFaceCount(*packed, size);
+      for (int32_t k = 0; k < count; ++k, ++face) {
+        PolyFace &f = poly->faces[face];
+        f.vertexCount = static_cast<uint32_t>(size);
+        f.vertices.resize(static_cast<size_t>(size));
+        for (int32_t v = 0; v < size; ++v) {
+          const uint8_t position = bytes[pos++];
+          f.vertices[static_cast<size_t>(v)] = centre.bonds[position];
+          if (!seen[position]) {
+            seen[position] = 1;
+            ++distinct;
+          }
+        }
+      }
+    }
+    poly->centreAtom = atom;
+    poly->flag = bytes[0];
+    poly->vertexCount = bondCount;
+    if (distinct != bondCount) {
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    "The polyhedron around atom %ld (%s) was incorrectly saved. Please re-save this file.\n",
+                    static_cast<long>(atom), SiteLabelOf(*crystal, centre.site).c_str());
+      FWriteColor(text, kWarningColour);
+      poly->vertexCount = distinct;
+    }
+  } catch (const std::bad_alloc &) {
+    return std::nullopt;
+  }
+  return poly;
+}
+
+std::optional<PackedPolyRec> PackPolyhedron(const CrystalRec *crystal, uint32_t atom) {
+  if (!crystal || atom >= static_cast<uint32_t>(AtomCountOf(*crystal)))
+    return std::nullopt;
+  const AtomRecord &centre = crystal->atoms[atom];
+  if (!centre.polyhedron)
+    return std::nullopt;
+  const Polyhedron &poly = *centre.polyhedron;
+  constexpr int kSizes = kPackedPolyMaxFaceSize - kPackedPolyMinFaceSize + 1;
+  uint32_t counts[kSizes] = {};
+  int32_t entries = 0;
+  for (const PolyFace &f : poly.faces) {
+    if (f.vertexCount < static_cast<uint32_t>(kPackedPolyMinFaceSize) ||
+        f.vertexCount > static_cast<uint32_t>(kPackedPolyMaxFaceSize) || f.vertices.size() < f.vertexCount)
+      return std::nullopt;
+    uint32_t &count = counts[f.vertexCount - kPackedPolyMinFaceSize];
+    if (++count > 255u)
+      return std::nullopt;
+    entries += static_cast<int32_t>(f.vertexCount);
+    if (entries > kMaxPackedPolyVertices)
+      return std::nullopt;
+  }
+  std::optional<PackedPolyRec> rec = CreatePackedPoly(entries);
+  if (!rec)
+    return std::nullopt;
+  for (int i = 0; i < kSizes; ++i)
+    rec->bytes[static_cast<size_t>(kPackedPolyCountsOffset + i)] = static_cast<uint8_t>(counts[i]);
+  const size_t bondCount = std::min<size_t>(centre.bondCount, centre.bonds.size());
+  size_t pos = kPackedPolyHeaderSize;
+  for (int32_t size = kPackedPolyMinFaceSize; size <= kPackedPolyMaxFaceSize; ++size)
+    for (const PolyFace &f : poly.faces) {
+      if (f.vertexCount != static_cast<uint32_t>(size))
+        continue;
+      for (uint32_t v = 0; v < f.vertexCount; ++v) {
+        const auto it = std::find(centre.bonds.begin(), centre.bonds.begin() + static_cast<std::ptrdiff_t>(bondCount),
+                                  f.vertices[v]);
+        const size_t position = static_cast<size_t>(it - centre.bonds.begin());
+        if (position >= bondCount || position > 255u)
+          return std::nullopt;
+        rec->bytes[pos++] = static_cast<uint8_t>(position);
+      }
+    }
+  return rec;
+}
+
+// ---- Roles of sites ----------------------------------------------------------------------------
+
+namespace {
+
+// The role of a site; the index of first-cell atoms is made on the first
+// question that needs it and kept in *index for later ones.
+void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
+                             std::optional<CoordinationIndex> *index) {
+  bool vertex = false, ownSite = false;
+  if (crystal && site < static_cast<uint32_t>(SiteCountOf(*crystal))) {
+    CrystalRec &c = *crystal;
+    const int32_t atomCount = AtomCountOf(c);
+    const int32_t siteCount = SiteCountOf(c);
+    const AsymmetricUnitRecord &s = c.sites[site];
+    const uint32_t cnS = s.coordination;
+    auto cnOf = [&](uint32_t t) { return c.sites[t].coordination; };
+    bool neighbourFound = false;
+    const int64_t first = std::max<int64_t>(s.firstAtom, 0);
+    const int64_t last = std::min<int64_t>(s.lastAtom, int64_t{atomCount} - 1);
+    for (int64_t a = first; a <= last; ++a) {
+      const AtomRecord &atomA = c.atoms[static_cast<size_t>(a)];
+      for (uint32_t b : atomA.bonds) {
+        if (b >= static_cast<uint32_t>(atomCount))
+          continue;
+        const AtomRecord &atomB = c.atoms[b];
+        if (!atomB.visible || atomB.site >= static_cast<uint32_t>(siteCount))
+          continue;
+        neighbourFound = true;
+        if (atomB.site == site) {
+          ownSite = true;
+          break;
+        }
+        const uint32_t cnB = cnOf(atomB.site);
+        if (cnB <= cnS)
+          continue;
+        // A neighbour of higher coordination makes the site its vertex,
+        // unless that neighbour is itself a vertex of a still higher centre.
+        vertex = true;
+        for (uint32_t k : atomB.bonds) {
+          if (k == static_cast<uint32_t>(a) || k >= static_cast<uint32_t>(atomCount))
+            continue;
+          const AtomRecord &atomC = c.atoms[k];
+          if (!atomC.visible || atomC.site >= static_cast<uint32_t>(siteCount))
+            continue;
+          if (cnOf(atomC.site) > cnB) {
+            vertex = false;
+            break;
+          }
+        }
+        break;
+      }
+    }
+
+    // No visible neighbour in the plotted atoms: ask the whole crystal.
+    if (!neighbourFound && !c.molecule) {
+      if (!*index)
+        index->emplace(c);
+      std::vector<int32_t> around;
+      bool cut = false;
+      CoordinatingSites(crystal, site, &around, &cut, &**index);
+      if (cut)
+        std::fprintf(stderr, "Error at GetCoordinatingAtoms: number of vertex atoms exceeds coordination limit\n");
+      // A site listed once per image asks the same question each time: the
+      // answer of each is kept.
+      std::unordered_map<int32_t, bool> stillVertex;
+      std::vector<int32_t> aroundT;
+      for (int32_t t : around) {
+        if (static_cast<uint32_t>(t) == site) {
+          ownSite = true;
+          break;
+        }
+        const uint32_t cnT = cnOf(static_cast<uint32_t>(t));
+        if (cnT <= cnS)
+          continue;
+        auto known = stillVertex.find(t);
+        if (known == stillVertex.end()) {
+          bool higher = false;
+          CoordinatingSites(crystal, static_cast<uint32_t>(t), &aroundT, &cut, &**index);
+          if (cut)
+            std::fprintf(stderr, "Coordination limit exceeded in CheckPolyVertexSite2\n");
+          for (int32_t u : aroundT)
+            if (static_cast<uint32_t>(u) != site && cnOf(static_cast<uint32_t>(u)) > cnT) {
+              higher = true;
+              break;
+            }
+          known = stillVertex.emplace(t, !higher).first;
+        }
+        vertex = known->second;
+      }
+    }
+  }
+  if (isVertex)
+    *isVertex = vertex;
+  if (bondsToOwnSite)
+    *bondsToOwnSite = ownSite;
+}
+
+} // namespace
+
+void CheckPolyVertexSite(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite) {
+  std::optional<CoordinationIndex> index;
+  try {
+    CheckPolyVertexSiteImpl(crystal, site, isVertex, bondsToOwnSite, &index);
+  } catch (const std::bad_alloc &) {
+    // Without memory the answer is what was found so far: none.
+    if (isVertex)
+      *isVertex = false;
+    if (bondsToOwnSite)
+      *bondsToOwnSite = false;
+  }
+}
+
+int32_t GetCoordinatingAtoms(CrystalRec *crystal, uint32_t site, std::vector<int32_t> *sites) {
+  bool cut = false;
+  int32_t n = 0;
+  try {
+    n = CoordinatingSites(crystal, site, sites, &cut, nullptr);
+  } catch (const std::bad_alloc &) {
+    return sites ? static_cast<int32_t>(sites->size()) : 0;
+  }
+  if (cut)
+    std::fprintf(stderr, "Error at GetCoordinatingAtoms: number of vertex atoms exceeds coordination limit\n");
+  return n;
+}

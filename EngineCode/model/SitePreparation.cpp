@@ -1,0 +1,483 @@
+#include "SitePreparation.h"
+
+#include "Alerts.h"
+#include "Preferences.h"
+#include "StructureArrays.h"
+#include "render/ColourHelpers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <numeric>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Counts as the record keeps them, never beyond what the arrays hold.
+int32_t Sites(const CrystalRec &c) {
+  return std::clamp<int32_t>(c.siteCount, 0, static_cast<int32_t>(c.sites.size()));
+}
+int32_t Atoms(const CrystalRec &c) {
+  return std::clamp<int32_t>(c.atomCount, 0, static_cast<int32_t>(c.atoms.size()));
+}
+int32_t Spheres(const CrystalRec &c) {
+  return std::clamp<int32_t>(c.sphereCount, 0, static_cast<int32_t>(c.spheres.size()));
+}
+
+void ProgressStatus(std::string_view text) {
+  if (gShowProgress)
+    WriteStatus(text);
+}
+
+// ---- Merging partial sites ---------------------------------------------------
+
+struct ElementPair {
+  ElementCode element;
+  float occupancy;
+};
+
+bool SamePosition(const AsymmetricUnitRecord &a, const AsymmetricUnitRecord &b) {
+  const float d = std::fabs(a.xyz[0] - b.xyz[0]) + std::fabs(a.xyz[1] - b.xyz[1]) + std::fabs(a.xyz[2] - b.xyz[2]);
+  return d < kSamePositionTolerance;
+}
+
+bool HoldsElement(const AsymmetricUnitRecord &site, ElementCode element) {
+  for (ElementCode e : site.elements)
+    if (e == element)
+      return true;
+  return false;
+}
+
+// The pairs a partial site brings: its first pair always, its second and
+// third when they name an element and carry an occupancy.
+std::vector<ElementPair> PartialPairs(const AsymmetricUnitRecord &site) {
+  std::vector<ElementPair> pairs{{site.elements[0], site.occupancies[0]}};
+  for (int k = 1; k < kMaxSiteElements; k++)
+    if (site.elements[k] != kBlankElement && site.occupancies[k] >= kFreeSlotOccupancy)
+      pairs.push_back({site.elements[k], site.occupancies[k]});
+  return pairs;
+}
+
+// Puts the pairs into a copy of the partner; false when one finds neither its
+// element nor a free slot there.
+bool MergeInto(AsymmetricUnitRecord &partner, const std::vector<ElementPair> &pairs) {
+  for (const ElementPair &p : pairs) {
+    int slot = -1;
+    for (int k = 0; k < kMaxSiteElements && slot < 0; k++)
+      if (partner.elements[k] == p.element)
+        slot = k;
+    if (slot >= 0) {
+      partner.occupancies[slot] += p.occupancy;
+      continue;
+    }
+    for (int k = 1; k < kMaxSiteElements && slot < 0; k++)
+      if (partner.occupancies[k] < kFreeSlotOccupancy)
+        slot = k;
+    if (slot < 0)
+      return false;
+    partner.elements[slot] = p.element;
+    partner.occupancies[slot] = p.occupancy;
+  }
+  return true;
+}
+
+// ---- Labels --------------------------------------------------------------------
+
+int64_t Power(int64_t base, int exponent) {
+  int64_t v = 1;
+  for (int i = 0; i < exponent; i++)
+    v *= base;
+  return v;
+}
+
+std::string SiteLabelFor(const char symbol[2], bool twoLetters, int64_t n, int64_t number) {
+  const int letters = twoLetters ? 2 : 1;
+  const int digits = kAutoLabelLength - letters;
+  const std::string sym(symbol, static_cast<size_t>(letters));
+  char buf[64];
+  if (n <= Power(10, digits) - 1)
+    std::snprintf(buf, sizeof buf, "%s%lld", sym.c_str(), static_cast<long long>(number));
+  else if (n <= Power(16, digits) - 1)
+    std::snprintf(buf, sizeof buf, "%s%llx", sym.c_str(), static_cast<unsigned long long>(number));
+  else if (twoLetters && n <= 10 * (Power(10, digits) - 1))
+    std::snprintf(buf, sizeof buf, "%c%lld", symbol[0], static_cast<long long>(number));
+  else
+    std::snprintf(buf, sizeof buf, "%c%llx", symbol[0], static_cast<unsigned long long>(number));
+  std::string label(buf);
+  if (label.size() > static_cast<size_t>(kAutoLabelLength))
+    label.resize(static_cast<size_t>(kAutoLabelLength));
+  return label;
+}
+
+std::string SortKey(const AsymmetricUnitRecord &site) {
+  char sym[2];
+  ShortToTwoChars(site.elements[0], sym);
+  std::string key(sym, 2);
+  key += CStrView(site.label);
+  return key;
+}
+
+// The order of the sites by element and label, stable for equal keys.
+std::vector<int32_t> ElementOrder(const CrystalRec &c) {
+  const int32_t n = Sites(c);
+  std::vector<std::string> keys(static_cast<size_t>(n));
+  for (int32_t k = 0; k < n; k++)
+    keys[static_cast<size_t>(k)] = SortKey(c.sites[static_cast<size_t>(k)]);
+  std::vector<int32_t> order(static_cast<size_t>(n));
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+    return MyIntegerCompareSiteLabels(keys[static_cast<size_t>(a)], keys[static_cast<size_t>(b)]) < 0;
+  });
+  return order;
+}
+
+} // namespace
+
+// ---- Colours ---------------------------------------------------------------------
+
+void HSL2RGB(const HSLColor &hsl, RGBColor &rgb) {
+  const double h = hsl.hue / 65535.0;
+  const double s = hsl.saturation / 65535.0;
+  const double l = hsl.lightness / 65535.0;
+  auto channel = [](double v) {
+    const double scaled = std::round(v * 65535.0);
+    return static_cast<uint16_t>(std::clamp(scaled, 0.0, 65535.0));
+  };
+  if (hsl.saturation == 0) {
+    rgb = RGBColor{channel(l), channel(l), channel(l)};
+    return;
+  }
+  const double q = l < 0.5 ? l * (1.0 + s) : l + s - l * s;
+  const double p = 2.0 * l - q;
+  auto hueToChannel = [p, q](double t) {
+    if (t < 0.0)
+      t += 1.0;
+    if (t > 1.0)
+      t -= 1.0;
+    if (t < 1.0 / 6.0)
+      return p + (q - p) * 6.0 * t;
+    if (t < 0.5)
+      return q;
+    if (t < 2.0 / 3.0)
+      return p + (q - p) * (2.0 / 3.0 - t) * 6.0;
+    return p;
+  };
+  rgb = RGBColor{channel(hueToChannel(h + 1.0 / 3.0)), channel(hueToChannel(h)), channel(hueToChannel(h - 1.0 / 3.0))};
+}
+
+// ---- Atom types ------------------------------------------------------------------
+
+SphereRecord *GenerateSpheres(CrystalRec *crystal) {
+  if (!crystal)
+    return nullptr;
+  CrystalRec &c = *crystal;
+  DestroySpheresArray(&c);
+  const int32_t n = Sites(c);
+  if (n < 1)
+    return nullptr;
+  for (int32_t s = 0; s < n; s++) {
+    AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+    int32_t found = -1;
+    for (int32_t t = 0; t < Spheres(c) && found < 0; t++) {
+      const SphereRecord &sphere = c.spheres[static_cast<size_t>(t)];
+      if (sphere.element == site.elements[0] && sphere.style == site.atomStyle)
+        found = t;
+    }
+    if (found < 0) {
+      if (!AppendBlankSphere(&c)) {
+        DestroySpheresArray(&c);
+        return nullptr;
+      }
+      found = Spheres(c) - 1;
+      SphereRecord &sphere = c.spheres[static_cast<size_t>(found)];
+      sphere.element = site.elements[0];
+      sphere.style = site.atomStyle;
+    }
+    site.atomType = static_cast<uint32_t>(found);
+  }
+  SetSphereProperties(&c);
+  return GetCrystalSpheresArray(&c);
+}
+
+void SetSphereProperties(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  for (int32_t t = 0; t < Spheres(c); t++) {
+    SphereRecord &sphere = c.spheres[static_cast<size_t>(t)];
+    const ElementData *row = nullptr;
+    for (const ElementData &entry : gPrefs.elementData) {
+      if (entry.element == sphere.element) {
+        row = &entry;
+        break;
+      }
+    }
+    if (row) {
+      sphere.radius = row->radius;
+      sphere.colour = row->colour;
+    } else {
+      sphere.radius = kUnknownElementRadius;
+      sphere.colour = kUnknownElementColour;
+    }
+    sphere.style = kSphereDefaultStyle;
+  }
+}
+
+// ---- Sites -----------------------------------------------------------------------
+
+void MergeDuplicateSites(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  c.sites.resize(static_cast<size_t>(Sites(c)));
+  size_t j = 1;
+  bool removed = false;
+  while (j < c.sites.size()) {
+    const AsymmetricUnitRecord &site = c.sites[j];
+    if (site.occupancies[0] > kFullSiteOccupancy) {
+      j++;
+      continue;
+    }
+    const std::vector<ElementPair> pairs = PartialPairs(site);
+    // The first earlier site at this position that holds the first element
+    // and takes all the pairs; else the first one that takes them all.
+    int64_t partner = -1;
+    AsymmetricUnitRecord merged;
+    for (int pass = 0; pass < 2 && partner < 0; pass++) {
+      for (size_t i = 0; i < j && partner < 0; i++) {
+        const AsymmetricUnitRecord &earlier = c.sites[i];
+        if (!SamePosition(earlier, site))
+          continue;
+        if (pass == 0 && !HoldsElement(earlier, pairs[0].element))
+          continue;
+        AsymmetricUnitRecord trial = earlier;
+        if (MergeInto(trial, pairs)) {
+          partner = static_cast<int64_t>(i);
+          merged = trial;
+        }
+      }
+    }
+    if (partner < 0) {
+      j++;
+      continue;
+    }
+    c.sites[static_cast<size_t>(partner)] = merged;
+    c.sites.erase(c.sites.begin() + static_cast<std::ptrdiff_t>(j));
+    removed = true;
+  }
+  if (removed)
+    c.sites.shrink_to_fit();
+  c.siteCount = static_cast<int32_t>(c.sites.size());
+  SortSiteOccupancies(&c);
+}
+
+void SortSiteOccupancies(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  for (int32_t s = 0; s < Sites(c); s++) {
+    AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+    int n = 0;
+    while (n < kMaxSiteElements && site.occupancies[n] != 0.0f && site.elements[n] != kBlankElement)
+      n++;
+    if (n < 2)
+      continue;
+    for (int pass = 0; pass < n - 1; pass++) {
+      for (int k = 0; k < n - 1 - pass; k++) {
+        if (site.occupancies[k + 1] > site.occupancies[k]) {
+          std::swap(site.occupancies[k], site.occupancies[k + 1]);
+          std::swap(site.elements[k], site.elements[k + 1]);
+        }
+      }
+    }
+    float sum = 0.0f;
+    for (int k = 0; k < n; k++)
+      sum += site.occupancies[k];
+    if (sum > 1.0f + kOccupancySumSlack) {
+      char line[128];
+      std::snprintf(line, sizeof line, "Warning: sum of occupancies for site no. %ld ('%s') is greater than one!",
+                    static_cast<long>(s), std::string(CStrView(site.label)).c_str());
+      FWriteColor(line, kRGBRed);
+    }
+  }
+}
+
+bool AutoGenerateSiteColors(CrystalRec *crystal) {
+  if (!crystal)
+    return false;
+  CrystalRec &c = *crystal;
+  const int32_t n = Sites(c);
+  if (n < 2)
+    return false;
+  // The old types lose their cached images first, so no new type starts out
+  // with an image drawn for another colour.
+  for (int32_t t = 0; t < Spheres(c); t++)
+    DisposeSpherePixels(&c.spheres[static_cast<size_t>(t)]);
+  std::vector<SphereRecord> types;
+  try {
+    types.reserve(static_cast<size_t>(n));
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+  for (int32_t s = 0; s < n; s++) {
+    AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+    SphereRecord type = gBlankSphere;
+    if (site.atomType < static_cast<uint32_t>(Spheres(c)))
+      type = c.spheres[site.atomType];
+    else
+      type.element = site.elements[0];
+    DisposeSpherePixels(&type);
+    HSLColor hsl;
+    hsl.hue = static_cast<uint16_t>(static_cast<int64_t>(s) * kHueScale / n);
+    hsl.saturation = kSiteColourSaturation;
+    hsl.lightness = kSiteColourLightness;
+    HSL2RGB(hsl, type.colour);
+    types.push_back(std::move(type));
+    site.atomType = static_cast<uint32_t>(s);
+  }
+  for (int32_t k = 0; k < Atoms(c); k++) {
+    AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
+    if (atom.site < static_cast<uint32_t>(n))
+      atom.atomType = atom.site;
+  }
+  c.spheres = std::move(types);
+  c.sphereCount = n;
+  return true;
+}
+
+bool AutoGenerateSiteLabels(CrystalRec *crystal) {
+  if (!crystal)
+    return false;
+  CrystalRec &c = *crystal;
+  const int32_t n = Sites(c);
+  if (n < 1)
+    return false;
+  int32_t start = 0;
+  while (start < n) {
+    const ElementCode element = c.sites[static_cast<size_t>(start)].elements[0];
+    int32_t end = start;
+    while (end < n && c.sites[static_cast<size_t>(end)].elements[0] == element)
+      end++;
+    char symbol[2];
+    ShortToTwoChars(element, symbol);
+    const bool twoLetters = static_cast<unsigned char>(symbol[1]) >= 33;
+    const int64_t size = end - start;
+    for (int32_t s = start; s < end; s++) {
+      const std::string label = SiteLabelFor(symbol, twoLetters, size, s - start + 1);
+      MyStrCopy(std::span<char>(c.sites[static_cast<size_t>(s)].label), label);
+    }
+    start = end;
+  }
+  return true;
+}
+
+bool ConvertCrystalColorsToGreyscale(CrystalRec *crystal) {
+  if (!crystal || Spheres(*crystal) < 1)
+    return false;
+  CrystalRec &c = *crystal;
+  for (int32_t t = 0; t < Spheres(c); t++)
+    RGBColor2Greyscale(c.spheres[static_cast<size_t>(t)].colour);
+  for (RGBColor &colour : c.axisColors)
+    RGBColor2Greyscale(colour);
+  RGBColor2Greyscale(c.unitCellColor);
+  RGBColor2Greyscale(c.cloudSphereColor);
+  const int32_t specs = std::clamp(c.bondSpecCount, 0, kMaxBondSpecs);
+  for (int32_t k = 0; k < specs; k++) {
+    RGBColor2Greyscale(c.bondSpecs[static_cast<size_t>(k)].colour1);
+    RGBColor2Greyscale(c.bondSpecs[static_cast<size_t>(k)].colour2);
+  }
+  return true;
+}
+
+// ---- Sorting by element -------------------------------------------------------------
+
+int32_t CompareAUByElementAndLabel(const AsymmetricUnitRecord &a, const AsymmetricUnitRecord &b) {
+  return MyIntegerCompareSiteLabels(SortKey(a), SortKey(b));
+}
+
+bool SortAUByElement(CrystalRec *crystal) {
+  if (!crystal)
+    return false;
+  CrystalRec &c = *crystal;
+  const int32_t n = Sites(c);
+  if (n < 2)
+    return true;
+  try {
+    ProgressStatus("Sorting sites...");
+    const std::vector<int32_t> order = ElementOrder(c);
+    std::vector<AsymmetricUnitRecord> sorted;
+    sorted.reserve(static_cast<size_t>(n));
+    for (int32_t k = 0; k < n; k++) {
+      if (gShowProgress)
+        WriteProgress("Updating site data...", 100.0f * static_cast<float>(k) / static_cast<float>(n));
+      sorted.push_back(c.sites[static_cast<size_t>(order[static_cast<size_t>(k)])]);
+    }
+    c.sites = std::move(sorted);
+    c.siteCount = n;
+  } catch (const std::bad_alloc &) {
+    MyCFStopAlert("No memory for sorting!");
+    return false;
+  }
+  return true;
+}
+
+bool SortMoleculeByElement(CrystalRec *crystal) {
+  if (!crystal)
+    return false;
+  CrystalRec &c = *crystal;
+  if (!c.molecule) {
+    MyCFStopAlert("cannot sort atoms for a crystal!");
+    return false;
+  }
+  const int32_t n = Atoms(c);
+  if (n < 2 || Sites(c) != n)
+    return false;
+  try {
+    ProgressStatus("Updating atom data...");
+    const std::vector<int32_t> order = ElementOrder(c); // new position k holds old order[k]
+    std::vector<uint32_t> newIndex(static_cast<size_t>(n));
+    for (int32_t k = 0; k < n; k++)
+      newIndex[static_cast<size_t>(order[static_cast<size_t>(k)])] = static_cast<uint32_t>(k);
+    auto renumber = [&](uint32_t &atom) {
+      if (atom < static_cast<uint32_t>(n))
+        atom = newIndex[atom];
+    };
+    std::vector<AsymmetricUnitRecord> sites;
+    std::vector<AtomRecord> atoms;
+    sites.reserve(static_cast<size_t>(n));
+    atoms.reserve(static_cast<size_t>(n));
+    for (int32_t k = 0; k < n; k++) {
+      const size_t old = static_cast<size_t>(order[static_cast<size_t>(k)]);
+      sites.push_back(c.sites[old]);
+      atoms.push_back(std::move(c.atoms[old]));
+      sites.back().firstAtom = k;
+      sites.back().lastAtom = k;
+      atoms.back().site = static_cast<uint32_t>(k);
+    }
+    for (AtomRecord &atom : atoms) {
+      for (uint32_t &j : atom.bonds)
+        renumber(j);
+      if (atom.polyhedron) {
+        renumber(atom.polyhedron->centreAtom);
+        for (PolyFace &face : atom.polyhedron->faces)
+          for (uint32_t &v : face.vertices)
+            renumber(v);
+      }
+    }
+    for (VectorRecord &vector : c.vectors)
+      renumber(vector.atom);
+    for (CustomBondSpec &spec : c.customBondSpecs) {
+      renumber(spec.atomA);
+      renumber(spec.atomB);
+    }
+    c.sites = std::move(sites);
+    c.atoms = std::move(atoms);
+  } catch (const std::bad_alloc &) {
+    MyCFStopAlert("No memory for sorting!");
+    return false;
+  }
+  return true;
+}

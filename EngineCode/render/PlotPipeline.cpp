@@ -1,0 +1,547 @@
+#include "render/PlotPipeline.h"
+
+#include "Alerts.h"
+#include "Geometry.h"
+#include "Preferences.h"
+#include "StructureArrays.h"
+#include "VectorMath.h"
+#include "ViewOrientation.h"
+#include "render/EllipsoidMaths.h"
+#include "render/RenderGlobals.h"
+#include "render/UnitCellFrame.h"
+#include "window/MainWindowData.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+int16_t gHPixels = 0;
+int16_t gVPixels = 0;
+PlotWindowServices gPlotWindowServices;
+
+namespace {
+
+int32_t SiteCount(const CrystalRec &c) {
+  return std::clamp<int32_t>(c.siteCount, 0, static_cast<int32_t>(c.sites.size()));
+}
+int32_t AtomCount(const CrystalRec &c) {
+  return std::clamp<int32_t>(c.atomCount, 0, static_cast<int32_t>(c.atoms.size()));
+}
+int32_t SphereCount(const CrystalRec &c) {
+  return std::clamp<int32_t>(c.sphereCount, 0, static_cast<int32_t>(c.spheres.size()));
+}
+bool ValidSite(const CrystalRec &c, int64_t s) { return s >= 0 && s < SiteCount(c); }
+
+// Result of `AESendOrientationMatrix` when no sender is installed.
+constexpr int16_t kNoLinkSender = -1;
+// `MakeGWorld` results.
+constexpr int16_t kParamErr = -50;
+constexpr int16_t kMemFullErr = -108;
+
+// Polyhedron display modes whose sites show their atoms in the polyhedral
+// model, and the mode that draws an atom as a ball joint.
+bool SiteShowsAtomsInPolyModel(uint32_t mode) {
+  return mode == 2 || mode == 4 || mode == 5 || mode == 6 || mode == 7 || mode == 9 || mode == 10 || mode == 12;
+}
+constexpr uint32_t kBallJointPolyMode = 12;
+
+// Drawn radius of an atom type in the ball-and-stick model.
+float BallAndStickRadius(const CrystalRec &c, const SphereRecord &t) {
+  return std::max(c.minBSSphereRadius, c.bsSphereRadFrac * t.radius);
+}
+// Drawn radius of a ball joint of the stick model.
+float BallJointRadius(const CrystalRec &c) { return c.stickJointFactor * c.stickRadius * c.minAtomRadius; }
+
+// Which atom types some visible atom of a visible site has, scanning sites
+// in order and each site's atoms from its first to its last; and for each
+// type the first such atom (or -1) and the last atom of the type met at all.
+struct TypeScan {
+  std::vector<int64_t> firstShown;
+  std::vector<int64_t> lastMet;
+};
+
+// `shows` picks which shown atoms count (all of them, or those of sites that
+// show atoms in the polyhedral model).
+template <class Shows> TypeScan ScanAtomTypes(const CrystalRec &c, Shows shows) {
+  TypeScan scan;
+  const size_t types = static_cast<size_t>(SphereCount(c));
+  scan.firstShown.assign(types, -1);
+  scan.lastMet.assign(types, -1);
+  for (int32_t s = 0; s < SiteCount(c); s++) {
+    const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+    const int64_t last = std::min<int64_t>(site.lastAtom, AtomCount(c) - 1);
+    for (int64_t n = std::max<int64_t>(site.firstAtom, 0); n <= last; n++) {
+      const AtomRecord &atom = c.atoms[static_cast<size_t>(n)];
+      if (atom.atomType >= types)
+        continue;
+      scan.lastMet[atom.atomType] = n;
+      if (scan.firstShown[atom.atomType] < 0 && atom.visible && ValidSite(c, atom.site) && c.sites[atom.site].visible &&
+          shows(c.sites[atom.site]))
+        scan.firstShown[atom.atomType] = n;
+    }
+  }
+  return scan;
+}
+
+const AsymmetricUnitRecord *SiteOfAtom(const CrystalRec &c, int64_t atom) {
+  if (atom < 0 || atom >= AtomCount(c))
+    return nullptr;
+  const uint32_t s = c.atoms[static_cast<size_t>(atom)].site;
+  return ValidSite(c, s) ? &c.sites[s] : nullptr;
+}
+
+// The plot rectangle of a destination other than the window: the printing
+// code and the exporters install off-screen images of their own in the
+// window, so their rectangle is the window's off-screen bounds. The picture
+// recording port (destination 3) belongs to the drawing layer, which
+// supplies its rectangle and fits the scale to it.
+OVRect InitPlotCrystal(WindowRef window, int16_t destination) {
+  OVRect rect;
+  if (destination == kPlotToPrinter || destination == kPlotToExport)
+    GetWindowOffBounds(window, &rect);
+  if (gPlotMethod == kPixelPlotMethod)
+    RenderSpheres(GetWindowCrystal(window));
+  return rect;
+}
+
+} // namespace
+
+// ---- Services -----------------------------------------------------------------------
+
+void GetWindowGraphBounds(WindowRef window, OVRect *bounds) {
+  if (!bounds)
+    return;
+  *bounds = OVRect{};
+  if (window && gPlotWindowServices.graphBounds && !gPlotWindowServices.graphBounds(window, bounds))
+    *bounds = OVRect{};
+}
+
+void DrawRulers(WindowRef window) {
+  if (window && gPlotWindowServices.drawRulers)
+    gPlotWindowServices.drawRulers(window);
+}
+
+void UpdateSiteBrowser(WindowRef window) {
+  if (window && gPlotWindowServices.updateSiteBrowser)
+    gPlotWindowServices.updateSiteBrowser(window);
+}
+
+void UpdateAtomPicker() {
+  if (gPlotWindowServices.updateAtomPicker)
+    gPlotWindowServices.updateAtomPicker();
+}
+
+void UpdateSetRange() {
+  if (gPlotWindowServices.updateSetRange)
+    gPlotWindowServices.updateSetRange();
+}
+
+void UpdateLabelOptionsSizeField(float size) {
+  if (gPlotWindowServices.updateLabelOptionsSizeField)
+    gPlotWindowServices.updateLabelOptionsSizeField(size);
+}
+
+bool MyStillDown() { return gPlotWindowServices.mouseButtonDown && gPlotWindowServices.mouseButtonDown(); }
+
+int16_t AESendOrientationMatrix(const CrystalRec *crystal) {
+  if (!crystal || crystal->diffractionLinkID == 0)
+    return 0;
+  if (!gPlotWindowServices.sendOrientationMatrix)
+    return kNoLinkSender;
+  return gPlotWindowServices.sendOrientationMatrix(crystal);
+}
+
+// ---- The plot ----------------------------------------------------------------------
+
+void NewPlot(WindowRef window, bool applyViewDirection, bool reRender) {
+  CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal)
+    return;
+  if (applyViewDirection)
+    ApplyViewDirection(crystal, true);
+  if (reRender)
+    RenderSpheres(crystal);
+  PlotCrystal(window, kPlotToWindow);
+  DrawRulers(window);
+  if (!gTrackBallRotn && !MyStillDown()) {
+    UpdateSiteBrowser(window);
+    UpdateAtomPicker();
+  }
+  if (gShowProgress)
+    CloseStatus();
+}
+
+void PlotCrystal(WindowRef window, int16_t destination) {
+  CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  const uint64_t start = Microseconds();
+  if (!(c.plotScale >= kMinPlotScale)) {
+    MyCFCautionAlert("zero scale!");
+    return;
+  }
+
+  if (!c.stereoOn) {
+    c.stereoImageInProgress = kStereoSingleImage;
+    PlotCrystal2(window, destination);
+  } else if (c.stereoMode == kSideBySideStereo) {
+    // Each eye gets the left half of the off-screen image; the turned views
+    // are drawn one after the other.
+    OVRect bounds;
+    GetWindowOffBounds(window, &bounds);
+    const int32_t width = bounds.right - bounds.left;
+    OVRect half = bounds;
+    half.left = 0;
+    half.right = static_cast<int16_t>((width + 1) / 2);
+    SetWindowOffBounds(window, half);
+    const float halfAngle = c.stereoAngle / 2.0f;
+    const float first[3] = {0.0f, -halfAngle, 0.0f};
+    const float second[3] = {0.0f, c.stereoAngle, 0.0f};
+    RotateXYZ(&c, first);
+    c.stereoImageInProgress = kStereoFirstImage;
+    PlotCrystal2(window, destination);
+    RotateXYZ(&c, second);
+    c.stereoImageInProgress = kStereoSecondImage;
+    PlotCrystal2(window, destination);
+    RotateXYZ(&c, first);
+    bounds.left = 0;
+    bounds.right = static_cast<int16_t>(width);
+    SetWindowOffBounds(window, bounds);
+  } else if (c.stereoMode == kRedBlueStereo) {
+    // The eyes stand the separation apart: in Angstrom at the plot scale,
+    // times the tangent of the half angle.
+    const double shift = static_cast<double>(c.stereoSeparation) / kCentimetresPerInch *
+                         (-kPointsPerInch / static_cast<double>(c.plotScale)) *
+                         std::tan(static_cast<double>(c.stereoAngle) / 2.0 * kDegToRad);
+    const float d = static_cast<float>(shift);
+    const float halfAngle = c.stereoAngle / 2.0f;
+    const float toFirst[3] = {0.0f, halfAngle, 0.0f};
+    const float toSecond[3] = {0.0f, -c.stereoAngle, 0.0f};
+    const float centreX = c.plotCentre[0];
+    RotateXYZ(&c, toFirst);
+    c.stereoImageInProgress = kStereoFirstImage;
+    c.plotCentre[0] = centreX + d;
+    PlotCrystal2(window, destination);
+    c.plotCentre[0] = centreX;
+    RotateXYZ(&c, toSecond);
+    c.stereoImageInProgress = kStereoSecondImage;
+    c.plotCentre[0] = centreX - d;
+    PlotCrystal2(window, destination);
+    c.plotCentre[0] = centreX;
+    RotateXYZ(&c, toFirst);
+  } else {
+    char message[64];
+    std::snprintf(message, sizeof message, "Unknown stereo mode (%d)", static_cast<int>(c.stereoMode));
+    MyCFCautionAlert(message, "An unknown stereo mode was detected, possibly caused by corrupted preferences. You "
+                              "may need to reset your preferences to the factory settings to correct this problem.");
+    c.stereoMode = kRedBlueStereo;
+    c.stereoOn = 0;
+    c.stereoImageInProgress = kStereoSingleImage;
+    PlotCrystal2(window, destination);
+  }
+
+  // A stream of plots keeps postponing both timers until it stops.
+  gStructureChanged = 1;
+  if (gUseFastRotn)
+    SetEventLoopTimerNextFireTime(gRenderingReplotTimer, kFullQualityReplotDelay);
+  if (!IsWindowAutoRotating(window))
+    SetEventLoopTimerNextFireTime(gUndoBufferTimer, kUndoSnapshotDelay);
+  c.lastPlotDuration = static_cast<float>(static_cast<double>(Microseconds() - start) / 1e6);
+  if (gPrefs.sendOrientationToLink && !c.molecule)
+    AESendOrientationMatrix(&c);
+}
+
+void PlotCrystal2(WindowRef window, int16_t destination) {
+  CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal || SiteCount(*crystal) == 0 || AtomCount(*crystal) == 0)
+    return;
+  CrystalRec &c = *crystal;
+  const float savedScale = c.plotScale;
+  OVRect plotRect;
+  if (destination == kPlotToWindow)
+    GetWindowOffBounds(window, &plotRect);
+  else
+    plotRect = InitPlotCrystal(window, destination);
+  gHPixels = static_cast<int16_t>(plotRect.right - plotRect.left);
+  gVPixels = static_cast<int16_t>(plotRect.bottom - plotRect.top);
+  gPlotMethod = (destination == kPlotToPort && !gOVPrinting) ? kCommandPlotMethod : kPixelPlotMethod;
+
+  if (c.showUnitCell)
+    MakeUnitCell(&c);
+  GetVectorTipCoordinates(&c);
+
+  bool hasBondsOrVectors = c.vectorCount > 0;
+  if (!hasBondsOrVectors && c.bondSpecCount > 0)
+    for (int32_t s = 0; s < SiteCount(c) && !hasBondsOrVectors; s++)
+      hasBondsOrVectors = c.sites[static_cast<size_t>(s)].coordination > 0;
+
+  // The picture itself is the renderer's drawing work and is made here:
+  // depth sort and projection, background and grid into the off-screen
+  // image, the model walk (split around a shown lattice plane, with the
+  // plane drawn between), the cell frame when it is not depth-sorted, the
+  // axes and the annotation objects, the labels at the scaled label size,
+  // and the transfer of the image to the window.
+  gUseFastRotn = 0;
+  PlotCrystalModel(window, plotRect, hasBondsOrVectors);
+
+  if (gShowProgress)
+    CloseStatus();
+  if (destination != kPlotToWindow && !gOVPrinting)
+    c.plotScale = savedScale;
+}
+
+void PlotCrystalModel(WindowRef window, const OVRect &plotRect, bool hasBondsOrVectors) {
+  CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal)
+    return;
+  (void)plotRect; // the model's plotter draws into it
+  const bool fast = gTrackBallRotn && gPrefs.fastRotation;
+  if (crystal->modelType == kThermalEllipsoidModel)
+    gUseFastRotn = fast ? 1 : 0;
+  else
+    gUseFastRotn = (hasBondsOrVectors && fast) ? 1 : 0;
+}
+
+void RenderingReplotTimerProc() {
+  gUseFastRotn = 0;
+  WindowRef window = FrontGraphWindow();
+  if (!window || !IsWindowFileOpen(window) || !GetWindowCrystal(window))
+    return;
+  const uint8_t changed = gStructureChanged;
+  PlotCrystal(window, kPlotToWindow);
+  gStructureChanged = changed;
+}
+
+void InstallRenderingReplotTimer() { gRenderingReplotTimer.proc = RenderingReplotTimerProc; }
+
+// ---- Off-screen images ------------------------------------------------------------
+
+int16_t MakeGWorld(OVImageHandle &image, const OVRect &rect, int16_t depth) {
+  image.reset();
+  if (rect.bottom <= rect.top || rect.right <= rect.left)
+    return kParamErr;
+  const Rect bounds{rect.top, rect.left, rect.bottom, rect.right};
+  std::unique_ptr<PixelBuffer> pixels = PixelBuffer::Create(bounds, depth == 1 ? 1 : kOffScreenDepth);
+  if (!pixels)
+    return kMemFullErr;
+  image = std::shared_ptr<PixelBuffer>(pixels.release());
+  return 0;
+}
+
+PixelBuffer *OffScreenPixels(const OVImageHandle &image) { return static_cast<PixelBuffer *>(image.get()); }
+
+void ResetOffScreen(WindowRef window) {
+  if (!GetMainWindowData(window))
+    return;
+  OVRect pane;
+  GetWindowGraphBounds(window, &pane);
+  const OVRect bounds{0, 0, static_cast<int16_t>(pane.bottom - pane.top), static_cast<int16_t>(pane.right - pane.left)};
+  SetWindowOffBounds(window, bounds);
+  SetWindowOffScreen(window, nullptr);
+  SetWindowOffScreenOverlay(window, nullptr);
+  SetWindowTransferBuffer(window, nullptr);
+  // A pane without size (a window not yet laid out) gets no images; its
+  // next reset makes them.
+  if (bounds.bottom <= 0 || bounds.right <= 0)
+    return;
+
+  CrystalRec *crystal = GetWindowCrystal(window);
+  OVImageHandle main;
+  if (MakeGWorld(main, bounds, kOffScreenDepth) != 0) {
+    MyCFStopAlert("Error building offscreen graphics world - probably insufficient memory");
+    return;
+  }
+  SetWindowOffScreen(window, main);
+  if (crystal && crystal->surfaceOverlay) {
+    OVImageHandle overlay;
+    if (MakeGWorld(overlay, bounds, kOffScreenDepth) != 0) {
+      MyCFStopAlert("Error building offscreen overlay graphics world - probably insufficient memory");
+      return;
+    }
+    SetWindowOffScreenOverlay(window, overlay);
+  }
+  if (crystal && crystal->stereoOn && crystal->stereoMode == kRedBlueStereo) {
+    OVImageHandle transfer;
+    if (MakeGWorld(transfer, bounds, kOffScreenDepth) != 0) {
+      MyCFCautionAlert("Insufficient memory for red/blue stereo rendering");
+      crystal->stereoOn = 0;
+    } else {
+      SetWindowTransferBuffer(window, transfer);
+    }
+  }
+}
+
+// ---- Atom-type radii ---------------------------------------------------------------
+
+bool RenderSpheres(CrystalRec *crystal) {
+  if (!crystal || SphereCount(*crystal) == 0)
+    return false;
+  CrystalRec &c = *crystal;
+  float smallest = kSmallestRadiusStart;
+  for (int32_t i = 0; i < SphereCount(c); i++) {
+    SphereRecord &t = c.spheres[static_cast<size_t>(i)];
+    DisposeSpherePixels(&t);
+    t.drawnRadius = 0.0f;
+    t.bounds1.right = 0;
+    smallest = std::min(smallest, BallAndStickRadius(c, t));
+  }
+  c.minAtomRadius = smallest;
+  // With the surface overlay on, the cloud image of every used atom type is
+  // made here by the atom-image renderer.
+
+  int32_t rendered = 0;
+  switch (c.modelType) {
+  case kBallAndStickModel:
+  case kSpaceFillingModel:
+    rendered = RenderSpheresBallAndStick(&c);
+    break;
+  case kPolyhedralModel:
+    rendered = RenderSpheresPoly(&c);
+    break;
+  case kStickModel:
+    rendered = RenderSpheresStick(&c);
+    break;
+  case kThermalEllipsoidModel:
+    rendered = RenderEllipsoids(&c);
+    break;
+  default:
+    break;
+  }
+  if (rendered != 0 || c.modelType == kThermalEllipsoidModel)
+    return true;
+  c.minAtomRadius = c.modelType == kPolyhedralModel ? c.minBSSphereRadius : 0.0f;
+  return true;
+}
+
+// The images of the atom types counted below are made at their drawn radii
+// by the atom-image renderer, which also answers for a failure (the images
+// disposed, "Insufficient memory to draw atoms. Try using a smaller plot
+// size", wire frame); the counts are the atom types that get images.
+int32_t RenderSpheresBallAndStick(CrystalRec *crystal) {
+  if (!crystal)
+    return 0;
+  CrystalRec &c = *crystal;
+  const TypeScan scan = ScanAtomTypes(c, [](const AsymmetricUnitRecord &) { return true; });
+  int32_t rendered = 0;
+  for (int32_t i = 0; i < SphereCount(c); i++) {
+    SphereRecord &t = c.spheres[static_cast<size_t>(i)];
+    t.drawnRadius = c.modelType == kSpaceFillingModel ? t.radius : BallAndStickRadius(c, t);
+    if (scan.firstShown[static_cast<size_t>(i)] >= 0)
+      rendered++;
+  }
+  return rendered;
+}
+
+int32_t RenderSpheresStick(CrystalRec *crystal) {
+  if (!crystal)
+    return 0;
+  CrystalRec &c = *crystal;
+  const TypeScan scan = ScanAtomTypes(c, [](const AsymmetricUnitRecord &) { return true; });
+  int32_t rendered = 0;
+  for (int32_t i = 0; i < SphereCount(c); i++) {
+    SphereRecord &t = c.spheres[static_cast<size_t>(i)];
+    const int64_t found = scan.firstShown[static_cast<size_t>(i)];
+    const AsymmetricUnitRecord *site = SiteOfAtom(c, found >= 0 ? found : scan.lastMet[static_cast<size_t>(i)]);
+    const bool joint = site && site->coordination > 0;
+    t.drawnRadius = joint ? BallJointRadius(c) : BallAndStickRadius(c, t);
+    if (found >= 0)
+      rendered++;
+  }
+  return rendered;
+}
+
+int32_t RenderSpheresPoly(CrystalRec *crystal) {
+  if (!crystal)
+    return 0;
+  CrystalRec &c = *crystal;
+  const TypeScan scan =
+      ScanAtomTypes(c, [](const AsymmetricUnitRecord &site) { return SiteShowsAtomsInPolyModel(site.polyMode); });
+  int32_t rendered = 0;
+  for (int32_t i = 0; i < SphereCount(c); i++) {
+    SphereRecord &t = c.spheres[static_cast<size_t>(i)];
+    const int64_t found = scan.firstShown[static_cast<size_t>(i)];
+    const AsymmetricUnitRecord *site = nullptr;
+    if (found >= 0) {
+      site = SiteOfAtom(c, found);
+      rendered++;
+    } else {
+      const AsymmetricUnitRecord *lastSite = SiteOfAtom(c, scan.lastMet[static_cast<size_t>(i)]);
+      if (lastSite && SiteShowsAtomsInPolyModel(lastSite->polyMode))
+        site = lastSite; // a drawn radius, but no image
+    }
+    if (!site)
+      continue;
+    const bool joint = site->polyMode == kBallJointPolyMode && site->coordination > 0;
+    t.drawnRadius = joint ? BallJointRadius(c) : BallAndStickRadius(c, t);
+  }
+  return rendered;
+}
+
+int32_t RenderEllipsoids(CrystalRec *crystal) {
+  if (!crystal || !crystal->ellipsoidData)
+    return 0;
+  CrystalRec &c = *crystal;
+  float smallest = kSmallestRadiusStart;
+  for (int32_t i = 0; i < SphereCount(c); i++)
+    c.spheres[static_cast<size_t>(i)].drawnRadius = 0.0f;
+  int32_t processed = 0;
+  for (int32_t s = 0; s < SiteCount(c); s++) {
+    const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+    float axes[3][3];
+    if (!GetEllipsoidAxes(&c, s, axes))
+      continue;
+    processed++;
+    if (site.atomType >= static_cast<uint32_t>(SphereCount(c)))
+      continue;
+    SphereRecord &t = c.spheres[site.atomType];
+    float centre[3];
+    MatMul(c.orientationMatrix, site.xyz, centre);
+    float shortest = kShortestAxisStart;
+    if (site.ignoreEllipsoid) {
+      t.drawnRadius = c.ellipsoidSphereRadius;
+      shortest = c.ellipsoidSphereRadius;
+    } else {
+      for (const float *axis : axes) {
+        float end[3], endCart[3];
+        VecAdd(site.xyz, axis, end);
+        MatMul(c.orientationMatrix, end, endCart);
+        const float length = VecBondDist(endCart, centre);
+        t.drawnRadius = std::max(t.drawnRadius, length);
+        shortest = std::min(shortest, length);
+      }
+    }
+    smallest = std::min(smallest, shortest);
+  }
+  c.minAtomRadius = smallest;
+  // An atom type no site drew takes the radius of the first earlier type of
+  // its element that was drawn larger.
+  for (int32_t i = 0; i < SphereCount(c); i++) {
+    SphereRecord &t = c.spheres[static_cast<size_t>(i)];
+    if (t.drawnRadius >= kUndrawnRadius)
+      continue;
+    for (int32_t j = 0; j < i; j++) {
+      const SphereRecord &earlier = c.spheres[static_cast<size_t>(j)];
+      if (earlier.element == t.element && earlier.drawnRadius > t.drawnRadius) {
+        t.drawnRadius = earlier.drawnRadius;
+        break;
+      }
+    }
+  }
+  return processed;
+}
+
+// ---- Vector tips --------------------------------------------------------------------
+
+void GetVectorTipCoordinates(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  for (VectorRecord &v : c.vectors) {
+    if (v.atom >= static_cast<uint32_t>(AtomCount(c)))
+      continue;
+    VecAdd(c.atoms[v.atom].xyz, v.uvw, v.tipXYZ);
+    MatMul(c.orientationMatrix, v.tipXYZ, v.tipCart);
+  }
+}

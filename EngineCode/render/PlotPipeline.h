@@ -1,0 +1,187 @@
+// The plot pipeline's entry points: the replot request, one plot, the
+// window's off-screen images and the per-model atom-type radii.
+//
+// Everyone who wants a picture of a structure asks here: `NewPlot` after any
+// change, `PlotCrystal` for one plot to a destination, `ResetOffScreen` when
+// the graph pane's size, stereo or surface settings change. These routines
+// keep the program's bookkeeping around a plot (the orientation recompute,
+// the zero-scale refusal, stereo turns, `gStructureChanged`, the full-quality
+// replot and undo-snapshot timers, the plot duration, the live link, the
+// status window) and build the window's off-screen images. Painting the
+// background and the model into those images is the renderer's drawing
+// work, which plugs in at the one place `PlotCrystal2` marks.
+//
+// The structure window, the inspectors and the shell provide a few services
+// here through hooks they install at start-up (`gPlotWindowServices`). A hook
+// left empty answers as for a window that shows no graph pane: an empty
+// rectangle, no mouse button down, nothing refreshed, nothing sent.
+//
+// Main thread only: the plot state below is program-wide.
+#pragma once
+
+#include "HostServices.h"
+#include "StructureRecord.h"
+
+#include "graphics/PixelBuffer.h"
+
+#include <cstdint>
+#include <functional>
+
+// ---- Destinations -------------------------------------------------------------
+
+enum PlotDestination : int16_t {
+  kPlotToWindow = 1,  // the window's off-screen image, then its graph pane
+  kPlotToPrinter = 2, // the printing code's off-screen images
+  kPlotToPort = 3,    // the current port (picture recording)
+  kPlotToExport = 4,  // an exporter's off-screen images of the export size
+};
+
+// `ModelType`: how the structure is drawn.
+enum ModelType : int8_t {
+  kBallAndStickModel = 1,
+  kSpaceFillingModel = 2,
+  kPolyhedralModel = 3,
+  kWireFrameModel = 4,
+  kStickModel = 5,
+  kThermalEllipsoidModel = 6,
+};
+
+// `StereoMode`.
+enum StereoMode : int8_t { kRedBlueStereo = 1, kSideBySideStereo = 2 };
+// Which image of a stereo pair is being drawn (the first drawn is image 2).
+inline constexpr uint32_t kStereoSingleImage = 0;
+inline constexpr uint32_t kStereoSecondImage = 1;
+inline constexpr uint32_t kStereoFirstImage = 2;
+
+// ---- Limits and delays ------------------------------------------------------------
+
+// A plot scale below this (pixels per Angstrom) is refused with "zero scale!".
+inline constexpr float kMinPlotScale = 0.001f;
+// The full-quality replot follows the last fast rotation frame after this
+// many seconds; the undo snapshot follows the last plot after this many.
+inline constexpr double kFullQualityReplotDelay = 2.0;
+inline constexpr double kUndoSnapshotDelay = 0.25;
+// Off-screen images are 32-bit: our pixel buffers hold 32-bit colour (and
+// 1-bit masks) only, which serves every screen depth.
+inline constexpr int16_t kOffScreenDepth = 32;
+// Red/blue stereo: centimetres per inch and points per inch.
+inline constexpr double kCentimetresPerInch = 2.54;
+inline constexpr double kPointsPerInch = 72.0;
+// Radii of the atom-type renderers: the starting value of the smallest
+// radius search, the radius below which an ellipsoid atom type counts as
+// not drawn, and the starting value of a site's shortest ellipsoid axis.
+inline constexpr float kSmallestRadiusStart = 9999.9f;
+inline constexpr float kUndrawnRadius = 0.001f;
+inline constexpr float kShortestAxisStart = 999.0f;
+
+// ---- Plot state (valid during one plot) ---------------------------------------------
+
+// Width and height in pixels of the plot rectangle; every projection of the
+// plot uses them, and they keep the last plot's values between plots.
+extern int16_t gHPixels;
+extern int16_t gVPixels;
+
+// ---- Services of the structure window, the inspectors and the shell ----------
+
+struct PlotWindowServices {
+  // The graph pane's bounds in window coordinates; false (and an empty
+  // rectangle) when the window has no graph pane.
+  std::function<bool(WindowRef window, OVRect *bounds)> graphBounds;
+  // Redraws the window's horizontal ruler when the rulers show.
+  std::function<void(WindowRef window)> drawRulers;
+  // Refills the window's site browsers.
+  std::function<void(WindowRef window)> updateSiteBrowser;
+  // Redraws the element buttons of the atom picker.
+  std::function<void()> updateAtomPicker;
+  // Refreshes the plot-range window from the front structure window.
+  std::function<void()> updateSetRange;
+  // Shows a new label size in the Model Options window when it is visible.
+  std::function<void(float size)> updateLabelOptionsSizeField;
+  // True while the mouse button is held down.
+  std::function<bool()> mouseButtonDown;
+  // Sends the structure's orientation matrix and link identifier to the
+  // linked diffraction program without waiting; the system's result.
+  std::function<int16_t(const CrystalRec *crystal)> sendOrientationMatrix;
+};
+extern PlotWindowServices gPlotWindowServices;
+
+// The services by the names the engine uses.
+void GetWindowGraphBounds(WindowRef window, OVRect *bounds);
+void DrawRulers(WindowRef window);
+void UpdateSiteBrowser(WindowRef window);
+void UpdateAtomPicker();
+void UpdateSetRange();
+void UpdateLabelOptionsSizeField(float size);
+bool MyStillDown();
+// 0 and nothing sent while the structure has no link identifier.
+int16_t AESendOrientationMatrix(const CrystalRec *crystal);
+
+// ---- The plot ----------------------------------------------------------------------
+
+// The replot request. Nothing without a structure. Recomputes the
+// orientation from the view direction when asked, re-renders the atom-type
+// radii (and images) when asked, plots to the window, redraws the rulers,
+// refreshes the site browser and the atom picker unless a trackball drag is
+// in progress or the mouse button is down, and closes the status window when
+// progress is being shown. It does not rebuild the off-screen images.
+void NewPlot(WindowRef window, bool applyViewDirection, bool reRender);
+
+// One complete plot, with stereo. Nothing for a window without a structure.
+// A plot scale below 0.001 (or not a number) shows "zero scale!" and nothing
+// else happens. Afterwards `gStructureChanged` is set, the full-quality
+// replot is armed after a fast rotation frame, the undo snapshot is armed
+// unless the window is auto-rotating, the plot duration is stored, and a
+// crystal's orientation goes to the linked program when the preferences ask.
+void PlotCrystal(WindowRef window, int16_t destination);
+
+// One image (one eye) of a plot.
+void PlotCrystal2(WindowRef window, int16_t destination);
+
+// Sets `gUseFastRotn` for the model walk: a fast frame is drawn while the
+// trackball is dragged, the preferences ask for fast rotation and the
+// structure has bonds or vectors (or is shown as thermal ellipsoids).
+void PlotCrystalModel(WindowRef window, const OVRect &plotRect, bool hasBondsOrVectors);
+
+// The full-quality replot's timer action: clears `gUseFastRotn` and replots
+// the front structure window when it holds a structure, leaving
+// `gStructureChanged` as it was.
+void RenderingReplotTimerProc();
+// Installs that action in `gRenderingReplotTimer`; start-up calls it once.
+void InstallRenderingReplotTimer();
+
+// ---- Off-screen images ------------------------------------------------------------
+
+// Rebuilds the window's images at the graph pane's size: the off-screen
+// bounds become (0, 0, pane height, pane width); the main image always, the
+// surface-overlay image when the surface overlay is on, the red/blue
+// transfer image when red/blue stereo is on. Failures alert as the images
+// are made (see the .cpp). Nothing for a window without a record.
+void ResetOffScreen(WindowRef window);
+
+// Replaces `image` with a new cleared image of the rectangle's size: 0 on
+// success; -50 for an empty rectangle; -108 when the memory cannot be had.
+// A depth below 1 means the screen's; every image is 32-bit.
+int16_t MakeGWorld(OVImageHandle &image, const OVRect &rect, int16_t depth);
+
+// The pixels of an off-screen image made by `MakeGWorld`; nullptr for none.
+PixelBuffer *OffScreenPixels(const OVImageHandle &image);
+
+// ---- Atom-type radii ---------------------------------------------------------------
+
+// Sets every atom type's drawn radius for the structure's model and the
+// structure's smallest atom radius, from which bond, stick and vector radii
+// are measured. True when ready (also when the model draws no atom images);
+// false without atom types.
+bool RenderSpheres(CrystalRec *crystal);
+// The model renderers: each answers how many atom types it rendered
+// (`RenderEllipsoids`: how many sites it measured).
+int32_t RenderSpheresBallAndStick(CrystalRec *crystal);
+int32_t RenderSpheresPoly(CrystalRec *crystal);
+int32_t RenderSpheresStick(CrystalRec *crystal);
+int32_t RenderEllipsoids(CrystalRec *crystal);
+
+// ---- Vector tips --------------------------------------------------------------------
+
+// For every vector: tip = its atom's fractional position + its components,
+// and the tip's view coordinates through the orientation matrix.
+void GetVectorTipCoordinates(CrystalRec *crystal);

@@ -1,0 +1,59 @@
+// The unit-cell frame as data: the cell edges around the plotted cells, cut
+// into short linked pieces.
+//
+// So that atoms and edges hide each other correctly, an edge is not one
+// line: `MakeUnitCell` cuts every framed edge into pieces about 3 pixels long
+// whose joints are `CellPoint` records. Each cell point takes part in the
+// depth sort beside the atoms, and at its turn the plot draws the pieces
+// joining it to its linked points that lie no higher, so an edge passing
+// behind an atom is covered piece by piece. Four of the points carry the
+// corner labels of the cell.
+//
+// The frame is rebuilt at every plot when the cell is shown and whenever the
+// plot is measured; it depends on the orientation, scale and plot range of
+// that moment.
+#pragma once
+
+#include "StructureRecord.h"
+
+#include <cstdint>
+#include <span>
+
+// Flags of the structure's unit-cell options.
+inline constexpr int kCellOptionOneCellOnly = 0;
+inline constexpr int kCellOptionSolidLines = 1;
+inline constexpr int kCellOptionDepthSorted = 2;
+inline constexpr int kCellOptionLabelCorners = 3;
+
+// Piece length in pixels: (line width - 1) x 0.5 + 3.
+inline constexpr float kCellPieceBase = 3.0f;
+inline constexpr float kCellPieceWidthFactor = 0.5f;
+// At most this many pieces per cell edge.
+inline constexpr int32_t kMaxCellEdgeSubdivisions = 128;
+// A framed neighbour cell is dropped when the range reaches less into it:
+// the first cell when the range minimum is above 0.25, the last when the
+// fractional part of the maximum is below 0.75.
+inline constexpr float kCellFrameLowCut = 0.25f;
+inline constexpr float kCellFrameHighCut = 0.75f;
+
+// Replaces the structure's cell points with the frame of the plotted cells:
+//  - cells framed per axis: with the one-cell-only option, the cell holding
+//    the middle of the range; otherwise the range's cells, less a first cell
+//    the range enters only above 0.25 and a last one it enters only below
+//    0.75 of the way;
+//  - each framed line along an axis gets s x count points, s being the cell
+//    edge's pixel length over the piece length, plus one, at most 128 and
+//    made even;
+//  - lines along a (c outermost, then b), along b (c, then a), along c (a,
+//    then b), each point projected to pixels with the plot's width and
+//    height;
+//  - neighbours along a line are linked, all of them for solid lines, every
+//    other pair (first and last drawn) for dashed ones;
+//  - with the corner-label option the origin and the far ends of the first
+//    a-, b- and c-lines are labelled.
+// When the points cannot be made the structure is left without cell points.
+void MakeUnitCell(CrystalRec *crystal);
+
+// Links points i and j both ways. Nothing when i equals j, an index lies
+// outside the points, or either point already has its two links.
+void AddCellPointLine(std::span<CellPoint> points, uint32_t i, uint32_t j);
