@@ -1,10 +1,12 @@
 // Orvalisphere: start-up, then the event loop.
+#include "EngineHooks.h"
 #include "MainWindow.h"
 #include "QtHostServices.h"
 #include "Startup.h"
 
 #include <QApplication>
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char **argv) {
   std::string why;
@@ -20,12 +22,23 @@ int main(int argc, char **argv) {
   QtHostServices host;
   SetHostServices(&host);
 
-  MainWindow window;
-  host.SetWindowList([&window] { return std::vector<WindowRef>{window.Ref()}; });
-  window.show();
+  // The preferences and templates come first: a new window takes its
+  // settings from them.
+  std::unique_ptr<MainWindow> window;
+  auto windows = [&window] { return window ? std::vector<MainWindow *>{window.get()} : std::vector<MainWindow *>{}; };
+  InstallEngineHooks(windows);
+  host.SetWindowList([windows] {
+    std::vector<WindowRef> refs;
+    for (MainWindow *w : windows())
+      refs.push_back(w->Ref());
+    return refs;
+  });
+  window = std::make_unique<MainWindow>();
+  window->show();
   gStartupDone = 1;
 
   int result = app.exec();
+  window.reset();
   SetHostServices(nullptr);
   return result;
 }
