@@ -41,18 +41,6 @@ const BondSpec kDefSpecs[kNumDefSpecs] = {
 
 namespace {
 
-size_t AtomCount(const CrystalRec &c) {
-  return std::min(c.atoms.size(), static_cast<size_t>(std::max<int32_t>(c.atomCount, 0)));
-}
-
-size_t SiteCount(const CrystalRec &c) {
-  return std::min(c.sites.size(), static_cast<size_t>(std::max<int32_t>(c.siteCount, 0)));
-}
-
-size_t SphereCount(const CrystalRec &c) {
-  return std::min(c.spheres.size(), static_cast<size_t>(std::max<int32_t>(c.sphereCount, 0)));
-}
-
 bool SamePair(ElementCode a, ElementCode b, ElementCode x, ElementCode y) {
   return (a == x && b == y) || (a == y && b == x);
 }
@@ -69,7 +57,7 @@ struct AtomKind {
 AtomKind KindOfAtom(const CrystalRec &c, uint32_t atom) {
   AtomKind kind;
   const uint32_t type = c.atoms[atom].atomType;
-  if (type < SphereCount(c)) {
+  if (type < UsableSphereSize(c)) {
     kind.element = c.spheres[type].element;
     kind.radius = c.spheres[type].radius;
   }
@@ -147,15 +135,15 @@ int32_t AutoAddBondSpecs(CrystalRec *crystal, BondSpec spec) {
 // query of the earlier one, against its own limit.
 
 void AutoBondSearch(CrystalRec *crystal) {
-  if (!crystal || AtomCount(*crystal) < 2)
+  if (!crystal || UsableAtomSize(*crystal) < 2)
     return;
   CrystalRec &c = *crystal;
   const uint64_t start = Microseconds();
   const bool progress = gShowProgress != 0;
   if (progress)
     WriteStatus("Preparing auto bond generation...");
-  const size_t nSites = SiteCount(c);
-  const size_t nSpheres = SphereCount(c);
+  const size_t nSites = UsableSiteSize(c);
+  const size_t nSpheres = UsableSphereSize(c);
   if (nSites == 0 || nSpheres == 0) {
     if (progress)
       CloseStatus();
@@ -197,7 +185,7 @@ void AutoBondSearch(CrystalRec *crystal) {
     return static_cast<float>(double(ka.radius + kb.radius) * kAutoBondRadiusFactor);
   };
 
-  const bool gathered = c.molecule ? TurboGetIndexedAtoms(crystal, 0, static_cast<int32_t>(AtomCount(c)) - 1)
+  const bool gathered = c.molecule ? TurboGetIndexedAtoms(crystal, 0, static_cast<int32_t>(UsableAtomSize(c)) - 1)
                                    : TurboExtendCellRange(crystal, 0, static_cast<int32_t>(nSites) - 1, searchDistance);
   if (!gathered || gTurboAtoms.empty()) {
     TurboFreeCandidates();
@@ -357,11 +345,11 @@ std::optional<std::vector<DistanceExplorerResult>>
 DoDistanceExplorerSearch(CrystalRec *crystal, const uint32_t *from, uint32_t fromCount, const ElementCode *toElements,
                          uint32_t toCount, float minimum, float maximum, uint32_t *resultCount,
                          float *percentSearched) {
-  if (!crystal || AtomCount(*crystal) < 2 || !from || fromCount == 0 || !toElements || toCount == 0)
+  if (!crystal || UsableAtomSize(*crystal) < 2 || !from || fromCount == 0 || !toElements || toCount == 0)
     return std::nullopt;
   CrystalRec &c = *crystal;
-  const size_t nSites = SiteCount(c);
-  const size_t nAtoms = AtomCount(c);
+  const size_t nSites = UsableSiteSize(c);
+  const size_t nAtoms = UsableAtomSize(c);
   if (nSites == 0)
     return std::nullopt;
 

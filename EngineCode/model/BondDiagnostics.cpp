@@ -13,17 +13,9 @@
 
 namespace {
 
-size_t AtomCount(const CrystalRec &c) {
-  return std::min(c.atoms.size(), static_cast<size_t>(std::max<int32_t>(c.atomCount, 0)));
-}
-
-size_t SiteCount(const CrystalRec &c) {
-  return std::min(c.sites.size(), static_cast<size_t>(std::max<int32_t>(c.siteCount, 0)));
-}
-
 // The first-cell atoms of a site, clamped to the atoms that exist: [first, end).
 void FirstCellAtoms(const CrystalRec &c, const AsymmetricUnitRecord &site, size_t *first, size_t *end) {
-  const size_t nAtoms = AtomCount(c);
+  const size_t nAtoms = UsableAtomSize(c);
   if (site.firstAtom < 0 || site.atomsPerCell < 1 || static_cast<size_t>(site.firstAtom) >= nAtoms) {
     *first = *end = 0;
     return;
@@ -85,7 +77,7 @@ bool TimeToContinue(uint32_t startTicks, int32_t index, int32_t total) {
 bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCode elementB, float minimum,
                                  float maximum, int32_t *minAB, int32_t *maxAB, int32_t *minBA, int32_t *maxBA) {
   SetCounts(minAB, maxAB, minBA, maxBA, kNoNeighbourCount, 0, kNoNeighbourCount, 0);
-  if (!crystal || SiteCount(*crystal) == 0 || AtomCount(*crystal) == 0)
+  if (!crystal || UsableSiteSize(*crystal) == 0 || UsableAtomSize(*crystal) == 0)
     return false;
   CrystalRec &c = *crystal;
   std::optional<std::vector<ElementIndexEntry>> runs = TurboIndexElements(crystal);
@@ -204,7 +196,7 @@ bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Elem
 
 bool TurboMoleculeBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCode elementB, float minimum,
                                   float maximum, int32_t *minAB, int32_t *maxAB, int32_t *minBA, int32_t *maxBA) {
-  if (!crystal || AtomCount(*crystal) == 0)
+  if (!crystal || UsableAtomSize(*crystal) == 0)
     return false;
   CrystalRec &c = *crystal;
   std::optional<std::vector<ElementIndexEntry>> runs = TurboIndexElements(crystal);
@@ -285,8 +277,8 @@ int32_t CountBondsFromSite(CrystalRec *crystal, uint32_t site, uint32_t firstSit
   if (!crystal)
     return 0;
   const CrystalRec &c = *crystal;
-  const size_t nSites = SiteCount(c);
-  const size_t nAtoms = AtomCount(c);
+  const size_t nSites = UsableSiteSize(c);
+  const size_t nAtoms = UsableAtomSize(c);
   if (site >= nSites || firstSite > lastSite || firstSite >= nSites)
     return 0;
   const int32_t self = c.sites[site].firstAtom;
@@ -348,7 +340,7 @@ int32_t CountBondsFromSite(CrystalRec *crystal, uint32_t site, uint32_t firstSit
 bool CrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCode elementB, float minimum,
                             float maximum, int32_t *minAB, int32_t *maxAB, int32_t *minBA, int32_t *maxBA) {
   SetCounts(minAB, maxAB, minBA, maxBA, kNoNeighbourCount, 0, kNoNeighbourCount, 0);
-  if (!crystal || SiteCount(*crystal) == 0 || AtomCount(*crystal) == 0)
+  if (!crystal || UsableSiteSize(*crystal) == 0 || UsableAtomSize(*crystal) == 0)
     return false;
   std::optional<std::vector<ElementIndexEntry>> runs = TurboIndexElements(crystal);
   if (!runs)

@@ -85,14 +85,6 @@ void FreeGrid() { sGrid = QueryGrid{}; }
 
 template <class T> void FreeVector(std::vector<T> &v) { std::vector<T>().swap(v); }
 
-size_t AtomCount(const CrystalRec &c) {
-  return std::min(c.atoms.size(), static_cast<size_t>(std::max(c.atomCount, 0)));
-}
-
-size_t SiteCount(const CrystalRec &c) {
-  return std::min(c.sites.size(), static_cast<size_t>(std::max(c.siteCount, 0)));
-}
-
 int32_t SpecCount(const CrystalRec &c) { return std::clamp(c.bondSpecCount, 0, kMaxBondSpecs); }
 
 // A float's bits mapped so that unsigned order is numeric order; -0 and +0
@@ -338,7 +330,7 @@ int TurboCompareByCoordinate(uint32_t a, uint32_t b) {
 std::optional<std::vector<ElementIndexEntry>> TurboIndexElements(CrystalRec *crystal) {
   if (!crystal)
     return std::nullopt;
-  const size_t nSites = SiteCount(*crystal);
+  const size_t nSites = UsableSiteSize(*crystal);
   if (nSites == 0)
     return std::nullopt;
   try {
@@ -369,8 +361,8 @@ bool TurboGetElementAtomRange(const CrystalRec *crystal, const ElementIndexEntry
   if (!crystal)
     return false;
   const CrystalRec &c = *crystal;
-  const int64_t nAtoms = static_cast<int64_t>(AtomCount(c));
-  const int64_t nSites = static_cast<int64_t>(SiteCount(c));
+  const int64_t nAtoms = static_cast<int64_t>(UsableAtomSize(c));
+  const int64_t nSites = static_cast<int64_t>(UsableSiteSize(c));
   int64_t first = -1, last = -1;
   for (int64_t s = run.firstSite; s <= static_cast<int64_t>(run.lastSite) && s < nSites; s++) {
     const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
@@ -399,7 +391,7 @@ bool TurboGetIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAt
     return false;
   const CrystalRec &c = *crystal;
   const int64_t first = std::max<int64_t>(firstAtom, 0);
-  const int64_t last = std::min<int64_t>(lastAtom, static_cast<int64_t>(AtomCount(c)) - 1);
+  const int64_t last = std::min<int64_t>(lastAtom, static_cast<int64_t>(UsableAtomSize(c)) - 1);
   if (first > last || last - first + 1 > kMaxTurboCandidates)
     return false;
   try {
@@ -455,8 +447,8 @@ bool TurboExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSi
   if (!crystal)
     return false;
   const CrystalRec &c = *crystal;
-  const int64_t nSites = static_cast<int64_t>(SiteCount(c));
-  const int64_t nAtoms = static_cast<int64_t>(AtomCount(c));
+  const int64_t nSites = static_cast<int64_t>(UsableSiteSize(c));
+  const int64_t nAtoms = static_cast<int64_t>(UsableAtomSize(c));
   if (firstSite < 0 || lastSite >= nSites || firstSite > lastSite)
     return false;
   double x[3];
@@ -671,12 +663,12 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
-  const size_t nAtoms = AtomCount(c);
+  const size_t nAtoms = UsableAtomSize(c);
   // One pass over the atom records removes the old bonds and notes what the
   // search reads of each atom, so that the records are not walked again. A
   // search about to run lets each emptied list keep a usual list's room.
   std::vector<AtomPoint> points;
-  const bool searchable = c.atomCount >= 2 && nAtoms >= 2 && SpecCount(c) >= 1 && SiteCount(c) > 0;
+  const bool searchable = c.atomCount >= 2 && nAtoms >= 2 && SpecCount(c) >= 1 && UsableSiteSize(c) > 0;
   if (searchable) {
     try {
       points.resize(nAtoms);
@@ -800,12 +792,12 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   if (!crystal)
     return false;
   CrystalRec &c = *crystal;
-  const size_t nSites = SiteCount(c);
+  const size_t nSites = UsableSiteSize(c);
   if (nSites == 0)
     return false;
   for (size_t s = 0; s < nSites; s++)
     c.sites[s].coordination = 0;
-  if (SpecCount(c) < 1 || c.atomCount < 2 || AtomCount(c) < 2)
+  if (SpecCount(c) < 1 || c.atomCount < 2 || UsableAtomSize(c) < 2)
     return false;
   const auto list = TurboIndexElements(crystal);
   if (!list)

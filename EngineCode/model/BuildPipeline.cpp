@@ -22,16 +22,6 @@ std::function<std::string(WindowRef window)> gWindowTitleHook;
 
 namespace {
 
-int32_t Sites(const CrystalRec &c) {
-  return std::clamp<int32_t>(c.siteCount, 0, static_cast<int32_t>(c.sites.size()));
-}
-int32_t Atoms(const CrystalRec &c) {
-  return std::clamp<int32_t>(c.atomCount, 0, static_cast<int32_t>(c.atoms.size()));
-}
-int32_t Spheres(const CrystalRec &c) {
-  return std::clamp<int32_t>(c.sphereCount, 0, static_cast<int32_t>(c.spheres.size()));
-}
-
 void ProgressStatus(std::string_view text) {
   if (gShowProgress)
     WriteStatus(text);
@@ -65,8 +55,8 @@ void WriteBuildLine(const CrystalRec &c, WindowRef window) {
 // Atoms left from before the sites changed (a sort, a deletion) may name
 // sites that no longer exist; they are dropped, the build makes new ones.
 void DropStaleAtoms(CrystalRec &c) {
-  const uint32_t sites = static_cast<uint32_t>(Sites(c));
-  for (int32_t k = 0; k < Atoms(c); k++) {
+  const uint32_t sites = static_cast<uint32_t>(UsableSiteCount(c));
+  for (int32_t k = 0; k < UsableAtomCount(c); k++) {
     if (c.atoms[static_cast<size_t>(k)].site >= sites) {
       DestroyAtomsArray(&c);
       return;
@@ -75,8 +65,8 @@ void DropStaleAtoms(CrystalRec &c) {
 }
 
 bool SitesNameValidTypes(const CrystalRec &c) {
-  const uint32_t types = static_cast<uint32_t>(Spheres(c));
-  for (int32_t s = 0; s < Sites(c); s++)
+  const uint32_t types = static_cast<uint32_t>(UsableSphereCount(c));
+  for (int32_t s = 0; s < UsableSiteCount(c); s++)
     if (c.sites[static_cast<size_t>(s)].atomType >= types)
       return false;
   return true;
@@ -85,7 +75,7 @@ bool SitesNameValidTypes(const CrystalRec &c) {
 // Purges the atom types no site uses, or makes them afresh when there are
 // none, or when a site names a type that does not exist.
 void PrepareAtomTypes(CrystalRec &c) {
-  if (Spheres(c) > 0) {
+  if (UsableSphereCount(c) > 0) {
     PurgeCustomSpheres(&c);
     if (!SitesNameValidTypes(c))
       GenerateSpheres(&c);
@@ -116,7 +106,7 @@ bool RunNewCrystal(WindowRef window, bool applyViewDirection, bool recentre, boo
 
   DropStaleAtoms(c);
   PrepareAtomTypes(c);
-  if (Spheres(c) < 1) {
+  if (UsableSphereCount(c) < 1) {
     MyCFCautionAlert("Error generating atom spheres");
     return false;
   }
@@ -148,7 +138,7 @@ bool RunNewCrystal(WindowRef window, bool applyViewDirection, bool recentre, boo
   }
   c.na = c.nb = c.nc = 1;
   SetPlotRange(window, requested[0], requested[1], requested[2], requested[3], requested[4], requested[5]);
-  if (Atoms(c) < 1) {
+  if (UsableAtomCount(c) < 1) {
     CloseWindowAfterFailedBuild(window);
     return false;
   }
@@ -193,16 +183,16 @@ bool RunNewMolecule(WindowRef window, bool applyViewDirection, bool recentre, bo
   CrystalRec &c = *crystal;
 
   ClearEllipsoidModel(c);
-  c.sites.resize(static_cast<size_t>(Sites(c)));
-  c.atoms.resize(static_cast<size_t>(Atoms(c)));
+  c.sites.resize(static_cast<size_t>(UsableSiteCount(c)));
+  c.atoms.resize(static_cast<size_t>(UsableAtomCount(c)));
 
   ProgressStatus("Scanning molecular data...");
   MyStrCopy(std::span<char>(c.spaceGroup), "P 1");
   c.showUnitCell = 0;
   c.showAxes = 0;
 
-  const int32_t nAtoms = Atoms(c);
-  const int32_t nSites = Sites(c);
+  const int32_t nAtoms = UsableAtomCount(c);
+  const int32_t nSites = UsableSiteCount(c);
   float lo[3], hi[3];
   for (int axis = 0; axis < 3; axis++) {
     lo[axis] = std::numeric_limits<float>::infinity();
@@ -231,7 +221,7 @@ bool RunNewMolecule(WindowRef window, bool applyViewDirection, bool recentre, bo
   c.alpha = c.beta = c.gamma = 90.0f;
   GetMetricTensor(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, c.metricTensor);
 
-  const bool freshTypes = Spheres(c) < 1 || !SitesNameValidTypes(c);
+  const bool freshTypes = UsableSphereCount(c) < 1 || !SitesNameValidTypes(c);
   PrepareAtomTypes(c);
   if (freshTypes) {
     // The new types are numbered afresh: the atoms follow their sites.
@@ -306,11 +296,11 @@ bool RunNewBonding(WindowRef window, CrystalRec *crystal) {
     ProgressStatus("Generating bonding...");
     TurboGenerateBonds(&c);
   } else {
-    if (Sites(c) < 1 || Atoms(c) < 1) {
+    if (UsableSiteCount(c) < 1 || UsableAtomCount(c) < 1) {
       CloseStatus();
       return false;
     }
-    const int32_t n = std::min(Sites(c), Atoms(c));
+    const int32_t n = std::min(UsableSiteCount(c), UsableAtomCount(c));
     for (int32_t k = 0; k < n; k++)
       c.sites[static_cast<size_t>(k)].coordination = c.atoms[static_cast<size_t>(k)].bondCount;
   }

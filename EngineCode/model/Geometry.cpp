@@ -20,22 +20,14 @@ double ClampCosine(double c) { return std::clamp(c, -1.0, 1.0); }
 // acos of a clamped cosine, in degrees.
 double AcosDegrees(double c) { return std::acos(ClampCosine(c)) * kRadToDeg; }
 
-size_t AtomCount(const CrystalRec &c) {
-  return std::min(c.atoms.size(), static_cast<size_t>(std::max<int32_t>(c.atomCount, 0)));
-}
-
-size_t SiteCount(const CrystalRec &c) {
-  return std::min(c.sites.size(), static_cast<size_t>(std::max<int32_t>(c.siteCount, 0)));
-}
-
 const AtomRecord *AtomAt(const CrystalRec *crystal, int32_t i) {
-  if (!crystal || i < 0 || static_cast<size_t>(i) >= AtomCount(*crystal))
+  if (!crystal || i < 0 || static_cast<size_t>(i) >= UsableAtomSize(*crystal))
     return nullptr;
   return &crystal->atoms[static_cast<size_t>(i)];
 }
 
 const AsymmetricUnitRecord *SiteAt(const CrystalRec *crystal, int32_t i) {
-  if (!crystal || i < 0 || static_cast<size_t>(i) >= SiteCount(*crystal))
+  if (!crystal || i < 0 || static_cast<size_t>(i) >= UsableSiteSize(*crystal))
     return nullptr;
   return &crystal->sites[static_cast<size_t>(i)];
 }
@@ -362,7 +354,7 @@ float GetTriangleArea(const float p0[3], const float p1[3], const float p2[3]) {
 float GetPolyVolume(const CrystalRec *crystal, const Polyhedron *polyhedron) {
   if (!crystal || !polyhedron)
     return 0.0f;
-  const size_t atomCount = AtomCount(*crystal);
+  const size_t atomCount = UsableAtomSize(*crystal);
   if (atomCount == 0)
     return 0.0f;
   const uint32_t faceCount = polyhedron->faceCount;
@@ -445,7 +437,7 @@ float DSpace(const CrystalRec *crystal, float h, float k, float l) {
 bool GetCalcFormula(const CrystalRec *crystal, std::string *text) {
   if (text)
     text->clear();
-  if (!crystal || SiteCount(*crystal) == 0)
+  if (!crystal || UsableSiteSize(*crystal) == 0)
     return false;
   struct Entry {
     ElementCode element;
@@ -457,7 +449,7 @@ bool GetCalcFormula(const CrystalRec *crystal, std::string *text) {
   // sites that generate no atoms add nothing and are skipped, so the divisor
   // is never 0 while an amount is.
   uint32_t divisor = 0;
-  const size_t n = SiteCount(*crystal);
+  const size_t n = UsableSiteSize(*crystal);
   for (size_t s = 0; s < n && !overflow; ++s) {
     const AsymmetricUnitRecord &site = crystal->sites[s];
     const uint32_t perCell = static_cast<uint32_t>(site.atomsPerCell);
@@ -503,10 +495,10 @@ bool GetCalcFormula(const CrystalRec *crystal, std::string *text) {
 bool GetDensity(const CrystalRec *crystal, float *density) {
   if (density)
     *density = 0.0f;
-  if (!crystal || crystal->molecule || SiteCount(*crystal) == 0)
+  if (!crystal || crystal->molecule || UsableSiteSize(*crystal) == 0)
     return false;
   double total = 0.0;
-  const size_t n = SiteCount(*crystal);
+  const size_t n = UsableSiteSize(*crystal);
   for (size_t s = 0; s < n; ++s) {
     const AsymmetricUnitRecord &site = crystal->sites[s];
     double mass = 0.0;

@@ -16,14 +16,6 @@ DistanceExplorerResult *gDistanceExplorerResults = nullptr;
 
 namespace {
 
-size_t AtomCount(const CrystalRec &c) {
-  return std::min(c.atoms.size(), static_cast<size_t>(std::max<int32_t>(c.atomCount, 0)));
-}
-
-size_t SiteCount(const CrystalRec &c) {
-  return std::min(c.sites.size(), static_cast<size_t>(std::max<int32_t>(c.siteCount, 0)));
-}
-
 bool ElementWanted(ElementCode element, const ElementCode *elements, int32_t elementCount) {
   if (!elements || elementCount < 1)
     return true;
@@ -36,7 +28,7 @@ constexpr double kMaxSiteSearchTranslations = 1e8;
 
 // The first-cell atoms of a site, clamped to the atoms that exist: [first, end).
 void FirstCellAtoms(const CrystalRec &c, const AsymmetricUnitRecord &site, size_t *first, size_t *end) {
-  const size_t nAtoms = AtomCount(c);
+  const size_t nAtoms = UsableAtomSize(c);
   if (site.firstAtom < 0 || site.atomsPerCell < 1 || static_cast<size_t>(site.firstAtom) >= nAtoms) {
     *first = *end = 0;
     return;
@@ -87,8 +79,8 @@ uint32_t SearchBondsFromPoint(CrystalRec *crystal, const float point[3], const E
   if (!crystal || !point || !results || capacity == 0)
     return 0;
   const CrystalRec &c = *crystal;
-  const size_t nSites = SiteCount(c);
-  const size_t nAtoms = AtomCount(c);
+  const size_t nSites = UsableSiteSize(c);
+  const size_t nAtoms = UsableAtomSize(c);
   const float min2 = minimum * minimum;
   const float max2 = maximum * maximum;
   uint32_t n = 0;
@@ -125,7 +117,7 @@ uint32_t SearchBondsFromPoint(CrystalRec *crystal, const float point[3], const E
 
 uint32_t SearchBondsFromAtom(CrystalRec *crystal, uint32_t atom, const ElementCode *elements, int32_t elementCount,
                              float minimum, float maximum, BondSearchResult *results, uint32_t capacity) {
-  if (!crystal || atom >= AtomCount(*crystal))
+  if (!crystal || atom >= UsableAtomSize(*crystal))
     return 0;
   const float point[3] = {crystal->atoms[atom].cart[0], crystal->atoms[atom].cart[1], crystal->atoms[atom].cart[2]};
   return SearchBondsFromPoint(crystal, point, elements, elementCount, minimum, maximum, results, capacity);
@@ -138,7 +130,7 @@ std::optional<std::vector<BondSearchResult>> DoBondSearchFromSelection(CrystalRe
     *count = 0;
   if (!crystal)
     return std::nullopt;
-  const size_t nAtoms = AtomCount(*crystal);
+  const size_t nAtoms = UsableAtomSize(*crystal);
   double sum[3] = {0.0, 0.0, 0.0};
   size_t selected = 0;
   for (size_t a = 0; a < nAtoms; a++) {
@@ -179,8 +171,8 @@ uint32_t SearchBondsFromSite(CrystalRec *crystal, uint32_t site, const ElementCo
   if (!crystal || !results || capacity == 0)
     return 0;
   const CrystalRec &c = *crystal;
-  const size_t nSites = SiteCount(c);
-  const size_t nAtoms = AtomCount(c);
+  const size_t nSites = UsableSiteSize(c);
+  const size_t nAtoms = UsableAtomSize(c);
   if (site >= nSites)
     return 0;
   const int32_t originAtom = c.sites[site].firstAtom;
@@ -277,7 +269,7 @@ std::optional<std::vector<BondSearchResult>> DoBondSearchFromSite(CrystalRec *cr
     return std::nullopt;
   double capacity = 0.0;
   if (crystal->molecule) {
-    capacity = double(AtomCount(*crystal));
+    capacity = double(UsableAtomSize(*crystal));
   } else {
     // Room for every image within reach (see above): per axis at most
     // 2 reach + 2 translations for each first-cell atom.

@@ -24,17 +24,8 @@ namespace {
 bool ModeShowsAtom(uint32_t mode) { return mode == 2 || mode == 6 || mode == 7 || mode == 11 || mode == 12; }
 constexpr uint32_t kVertexOnlyMode = 1;
 
-int32_t SiteCount(const CrystalRec &c) {
-  return std::clamp<int32_t>(c.siteCount, 0, static_cast<int32_t>(c.sites.size()));
-}
-int32_t AtomCount(const CrystalRec &c) {
-  return std::clamp<int32_t>(c.atomCount, 0, static_cast<int32_t>(c.atoms.size()));
-}
-int32_t SphereCount(const CrystalRec &c) {
-  return std::clamp<int32_t>(c.sphereCount, 0, static_cast<int32_t>(c.spheres.size()));
-}
-bool ValidAtom(const CrystalRec &c, int64_t i) { return i >= 0 && i < AtomCount(c); }
-bool ValidSite(const CrystalRec &c, int64_t s) { return s >= 0 && s < SiteCount(c); }
+bool ValidAtom(const CrystalRec &c, int64_t i) { return i >= 0 && i < UsableAtomCount(c); }
+bool ValidSite(const CrystalRec &c, int64_t s) { return s >= 0 && s < UsableSiteCount(c); }
 
 // The atom is visible and so is its site.
 bool AtomShown(const CrystalRec &c, const AtomRecord &atom) {
@@ -81,7 +72,7 @@ float ImageRadius(const OVRect &bounds, float scale) {
 
 // The radius an atom type is measured with when the plot is dimensioned.
 float MeasuredRadius(const CrystalRec &c, uint32_t type) {
-  if (type >= static_cast<uint32_t>(SphereCount(c)))
+  if (type >= static_cast<uint32_t>(UsableSphereCount(c)))
     return 0.0f;
   const SphereRecord &t = c.spheres[type];
   const float scale = c.plotScale;
@@ -129,11 +120,11 @@ void FitScaleAndReplot(WindowRef window, CrystalRec &c) {
 // DefinePolyhedra, keeping every site's polyhedron display mode.
 void RebuildPolyhedraKeepingModes(CrystalRec &c) {
   std::vector<uint32_t> modes;
-  modes.reserve(static_cast<size_t>(SiteCount(c)));
-  for (int32_t s = 0; s < SiteCount(c); s++)
+  modes.reserve(static_cast<size_t>(UsableSiteCount(c)));
+  for (int32_t s = 0; s < UsableSiteCount(c); s++)
     modes.push_back(c.sites[static_cast<size_t>(s)].polyMode);
   DefinePolyhedra(&c);
-  for (int32_t s = 0; s < SiteCount(c) && static_cast<size_t>(s) < modes.size(); s++)
+  for (int32_t s = 0; s < UsableSiteCount(c) && static_cast<size_t>(s) < modes.size(); s++)
     c.sites[static_cast<size_t>(s)].polyMode = modes[static_cast<size_t>(s)];
 }
 
@@ -176,7 +167,7 @@ int32_t ApplyRangeLimits(CrystalRec *crystal) {
     return 0;
   CrystalRec &c = *crystal;
   int32_t shown = 0;
-  for (int32_t k = 0; k < AtomCount(c); k++) {
+  for (int32_t k = 0; k < UsableAtomCount(c); k++) {
     AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
     if (IsAtomInRange(&c, atom)) {
       MatMul(c.orientationMatrix, atom.xyz, atom.cart);
@@ -233,7 +224,7 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
     c.vectors.clear();
     c.vectorCount = 0;
     if (RedimensionAtomsArray(&c, counts[0], counts[1], counts[2]) != 0) {
-      if (AtomCount(c) > 0) { // refused before the atoms went: nothing changed
+      if (UsableAtomCount(c) > 0) { // refused before the atoms went: nothing changed
         restoreRange();
         c.vectors = std::move(vectors);
         c.vectorCount = vectorCount;
@@ -263,7 +254,7 @@ bool ReplotWithPlotRange(WindowRef window, float xmin, float xmax, float ymin, f
   CrystalRec &c = *crystal;
   if (c.molecule)
     return true;
-  if (SiteCount(c) < 1)
+  if (UsableSiteCount(c) < 1)
     return false;
   if (!SetPlotRange(window, xmin, xmax, ymin, ymax, zmin, zmax))
     return false;
@@ -386,7 +377,7 @@ void DimensionPlot(CrystalRec *crystal, float centre[3], float *extent) {
   // hundred thousand atoms do not lose the last digits).
   double sum[3] = {0.0, 0.0, 0.0};
   int64_t plotted = 0;
-  for (int32_t k = 0; k < AtomCount(c); k++) {
+  for (int32_t k = 0; k < UsableAtomCount(c); k++) {
     if (!IsAtomPlotted(&c, k))
       continue;
     const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
@@ -422,7 +413,7 @@ void DimensionPlot(CrystalRec *crystal, float centre[3], float *extent) {
     for (const CellPoint &p : c.cellPoints)
       largest = std::max(largest, Distance(p.cart, mean) + lineAllowance);
   }
-  for (int32_t k = 0; k < AtomCount(c); k++) {
+  for (int32_t k = 0; k < UsableAtomCount(c); k++) {
     if (!IsAtomPlotted(&c, k))
       continue;
     const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
@@ -449,7 +440,7 @@ void GetAtomsXYZRange(const CrystalRec *crystal, float min[3], float max[3]) {
   if (!crystal)
     return;
   const CrystalRec &c = *crystal;
-  for (int32_t i = 0; i < AtomCount(c); i++) {
+  for (int32_t i = 0; i < UsableAtomCount(c); i++) {
     const AtomRecord &atom = c.atoms[static_cast<size_t>(i)];
     if (!AtomShown(c, atom))
       continue;
@@ -467,7 +458,7 @@ void GetAtomsXpixRange(const CrystalRec *crystal, int16_t *left, int16_t *right,
   top = top ? top : &dummy;
   bottom = bottom ? bottom : &dummy;
   *left = *right = *top = *bottom = 0;
-  if (!crystal || AtomCount(*crystal) == 0)
+  if (!crystal || UsableAtomCount(*crystal) == 0)
     return;
   const CrystalRec &c = *crystal;
   int64_t l = kPixBoxStartMin, t = kPixBoxStartMin, r = kPixBoxStartMax, b = kPixBoxStartMax;
@@ -480,8 +471,8 @@ void GetAtomsXpixRange(const CrystalRec *crystal, int16_t *left, int16_t *right,
 
   // Half-sizes of the atom types.
   const bool anySelected = CrystalHasSelectedAtoms(&c);
-  std::vector<int64_t> half(static_cast<size_t>(SphereCount(c)), kMinAtomHalfSize);
-  for (int32_t i = 0; i < SphereCount(c); i++) {
+  std::vector<int64_t> half(static_cast<size_t>(UsableSphereCount(c)), kMinAtomHalfSize);
+  for (int32_t i = 0; i < UsableSphereCount(c); i++) {
     const SphereRecord &s = c.spheres[static_cast<size_t>(i)];
     int64_t h;
     if (s.image1)
@@ -499,7 +490,7 @@ void GetAtomsXpixRange(const CrystalRec *crystal, int16_t *left, int16_t *right,
   }
 
   bool labelled = false;
-  for (int32_t i = 0; i < AtomCount(c); i++) {
+  for (int32_t i = 0; i < UsableAtomCount(c); i++) {
     const AtomRecord &atom = c.atoms[static_cast<size_t>(i)];
     if (!AtomShown(c, atom))
       continue;
@@ -632,7 +623,7 @@ void DrawCluster(WindowRef window, float centre[3], float innerRadius, float rad
   ProgressStatus("Hiding atoms outside cluster...");
   SetCrystalAtomSelectionNone(&c);
   int32_t counted = 0;
-  for (int32_t k = 0; k < AtomCount(c); k++) {
+  for (int32_t k = 0; k < UsableAtomCount(c); k++) {
     AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
     if (!atom.visible)
       continue;

@@ -20,16 +20,8 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr RGBColor kWarningColour = kRGBRed;
 
-int32_t AtomCountOf(const CrystalRec &c) {
-  return static_cast<int32_t>(std::min<size_t>(c.atoms.size(), static_cast<size_t>(std::max(c.atomCount, 0))));
-}
-
-int32_t SiteCountOf(const CrystalRec &c) {
-  return static_cast<int32_t>(std::min<size_t>(c.sites.size(), static_cast<size_t>(std::max(c.siteCount, 0))));
-}
-
 std::string SiteLabelOf(const CrystalRec &c, uint32_t site) {
-  if (site >= static_cast<uint32_t>(SiteCountOf(c)))
+  if (site >= static_cast<uint32_t>(UsableSiteCount(c)))
     return {};
   const char *label = c.sites[site].label;
   return std::string(label, strnlen(label, kSiteLabelSize));
@@ -87,7 +79,7 @@ private:
 
   void Build() {
     try {
-      const int32_t n = AtomCountOf(*crystal_);
+      const int32_t n = UsableAtomCount(*crystal_);
       map_.reserve(static_cast<size_t>(n));
       for (int32_t i = 0; i < n; ++i) {
         uint64_t key;
@@ -242,7 +234,7 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
 std::optional<Polyhedron> GenPolyImpl(CrystalRec *crystal, uint32_t n, const uint32_t *atoms, OrthoLookup *lookup) {
   if (!crystal || !atoms)
     return std::nullopt;
-  const uint32_t atomCount = static_cast<uint32_t>(AtomCountOf(*crystal));
+  const uint32_t atomCount = static_cast<uint32_t>(UsableAtomCount(*crystal));
   for (uint32_t i = 0; i < n; ++i)
     if (atoms[i] >= atomCount)
       return std::nullopt;
@@ -376,7 +368,7 @@ public:
     *limitHit = false;
     if (sites)
       sites->clear();
-    const int32_t siteCount = SiteCountOf(c);
+    const int32_t siteCount = UsableSiteCount(c);
     if (!valid_ || s >= static_cast<uint32_t>(siteCount))
       return 0;
     AsymmetricUnitRecord &origin = c.sites[s];
@@ -488,8 +480,8 @@ private:
       }
     }
 
-    const int32_t siteCount = SiteCountOf(c);
-    const int32_t atomCount = AtomCountOf(c);
+    const int32_t siteCount = UsableSiteCount(c);
+    const int32_t atomCount = UsableAtomCount(c);
     std::vector<Entry> unsorted;
     for (int32_t t = 0; t < siteCount; ++t) {
       const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(t)];
@@ -723,7 +715,7 @@ std::optional<Polyhedron> GenPoly(CrystalRec *crystal, uint32_t count, const uin
 bool GetAtomWithOrthoCoords(const CrystalRec *crystal, const float xyz[3], uint32_t *atom) {
   if (!crystal || !xyz)
     return false;
-  const int32_t n = AtomCountOf(*crystal);
+  const int32_t n = UsableAtomCount(*crystal);
   for (int32_t i = 0; i < n; ++i) {
     const float *cart = crystal->atoms[static_cast<size_t>(i)].cart;
     if (cart[0] == xyz[0] && cart[1] == xyz[1] && cart[2] == xyz[2]) {
@@ -739,8 +731,8 @@ void DefinePolyhedra(CrystalRec *crystal) {
   if (!crystal || crystal->sites.empty() || crystal->atoms.empty())
     return;
   CrystalRec &c = *crystal;
-  const int32_t atomCount = AtomCountOf(c);
-  const int32_t siteCount = SiteCountOf(c);
+  const int32_t atomCount = UsableAtomCount(c);
+  const int32_t siteCount = UsableSiteCount(c);
   if (atomCount < 1 || siteCount < 1)
     return;
   if (gShowProgress)
@@ -937,7 +929,7 @@ bool IsPolyhedronIntact(const CrystalRec *crystal, const Polyhedron *poly) {
   const std::vector<uint32_t> vertices = GetPolyhedronVertices(poly, &count);
   if (count == 0 || count != poly->vertexCount)
     return false;
-  const uint32_t atomCount = static_cast<uint32_t>(AtomCountOf(*crystal));
+  const uint32_t atomCount = static_cast<uint32_t>(UsableAtomCount(*crystal));
   for (uint32_t v : vertices)
     if (v >= atomCount || !crystal->atoms[v].visible)
       return false;
@@ -947,7 +939,7 @@ bool IsPolyhedronIntact(const CrystalRec *crystal, const Polyhedron *poly) {
 // ---- Packed form -------------------------------------------------------------------------------
 
 std::optional<Polyhedron> UnpackPoly(CrystalRec *crystal, uint32_t atom, const PackedPolyRec *packed) {
-  if (!crystal || !packed || atom >= static_cast<uint32_t>(AtomCountOf(*crystal)))
+  if (!crystal || !packed || atom >= static_cast<uint32_t>(UsableAtomCount(*crystal)))
     return std::nullopt;
   const AtomRecord &centre = crystal->atoms[atom];
   const uint32_t bondCount = static_cast<uint32_t>(std::min<size_t>(centre.bondCount, centre.bonds.size()));
@@ -1025,7 +1017,7 @@ std::optional<Polyhedron> UnpackPoly(CrystalRec *crystal, uint32_t atom, const P
 }
 
 std::optional<PackedPolyRec> PackPolyhedron(const CrystalRec *crystal, uint32_t atom) {
-  if (!crystal || atom >= static_cast<uint32_t>(AtomCountOf(*crystal)))
+  if (!crystal || atom >= static_cast<uint32_t>(UsableAtomCount(*crystal)))
     return std::nullopt;
   const AtomRecord &centre = crystal->atoms[atom];
   if (!centre.polyhedron)
@@ -1077,10 +1069,10 @@ namespace {
 void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
                              std::optional<CoordinationIndex> *index) {
   bool vertex = false, ownSite = false;
-  if (crystal && site < static_cast<uint32_t>(SiteCountOf(*crystal))) {
+  if (crystal && site < static_cast<uint32_t>(UsableSiteCount(*crystal))) {
     CrystalRec &c = *crystal;
-    const int32_t atomCount = AtomCountOf(c);
-    const int32_t siteCount = SiteCountOf(c);
+    const int32_t atomCount = UsableAtomCount(c);
+    const int32_t siteCount = UsableSiteCount(c);
     const AsymmetricUnitRecord &s = c.sites[site];
     const uint32_t cnS = s.coordination;
     auto cnOf = [&](uint32_t t) { return c.sites[t].coordination; };

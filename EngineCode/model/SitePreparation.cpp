@@ -16,17 +16,6 @@
 
 namespace {
 
-// Counts as the record keeps them, never beyond what the arrays hold.
-int32_t Sites(const CrystalRec &c) {
-  return std::clamp<int32_t>(c.siteCount, 0, static_cast<int32_t>(c.sites.size()));
-}
-int32_t Atoms(const CrystalRec &c) {
-  return std::clamp<int32_t>(c.atomCount, 0, static_cast<int32_t>(c.atoms.size()));
-}
-int32_t Spheres(const CrystalRec &c) {
-  return std::clamp<int32_t>(c.sphereCount, 0, static_cast<int32_t>(c.spheres.size()));
-}
-
 void ProgressStatus(std::string_view text) {
   if (gShowProgress)
     WriteStatus(text);
@@ -122,7 +111,7 @@ std::string SortKey(const AsymmetricUnitRecord &site) {
 
 // The order of the sites by element and label, stable for equal keys.
 std::vector<int32_t> ElementOrder(const CrystalRec &c) {
-  const int32_t n = Sites(c);
+  const int32_t n = UsableSiteCount(c);
   std::vector<std::string> keys(static_cast<size_t>(n));
   for (int32_t k = 0; k < n; k++)
     keys[static_cast<size_t>(k)] = SortKey(c.sites[static_cast<size_t>(k)]);
@@ -175,13 +164,13 @@ SphereRecord *GenerateSpheres(CrystalRec *crystal) {
     return nullptr;
   CrystalRec &c = *crystal;
   DestroySpheresArray(&c);
-  const int32_t n = Sites(c);
+  const int32_t n = UsableSiteCount(c);
   if (n < 1)
     return nullptr;
   for (int32_t s = 0; s < n; s++) {
     AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
     int32_t found = -1;
-    for (int32_t t = 0; t < Spheres(c) && found < 0; t++) {
+    for (int32_t t = 0; t < UsableSphereCount(c) && found < 0; t++) {
       const SphereRecord &sphere = c.spheres[static_cast<size_t>(t)];
       if (sphere.element == site.elements[0] && sphere.style == site.atomStyle)
         found = t;
@@ -191,7 +180,7 @@ SphereRecord *GenerateSpheres(CrystalRec *crystal) {
         DestroySpheresArray(&c);
         return nullptr;
       }
-      found = Spheres(c) - 1;
+      found = UsableSphereCount(c) - 1;
       SphereRecord &sphere = c.spheres[static_cast<size_t>(found)];
       sphere.element = site.elements[0];
       sphere.style = site.atomStyle;
@@ -206,7 +195,7 @@ void SetSphereProperties(CrystalRec *crystal) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
-  for (int32_t t = 0; t < Spheres(c); t++) {
+  for (int32_t t = 0; t < UsableSphereCount(c); t++) {
     SphereRecord &sphere = c.spheres[static_cast<size_t>(t)];
     const ElementData *row = nullptr;
     for (const ElementData &entry : gPrefs.elementData) {
@@ -232,7 +221,7 @@ void MergeDuplicateSites(CrystalRec *crystal) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
-  c.sites.resize(static_cast<size_t>(Sites(c)));
+  c.sites.resize(static_cast<size_t>(UsableSiteCount(c)));
   size_t j = 1;
   bool removed = false;
   while (j < c.sites.size()) {
@@ -278,7 +267,7 @@ void SortSiteOccupancies(CrystalRec *crystal) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
-  for (int32_t s = 0; s < Sites(c); s++) {
+  for (int32_t s = 0; s < UsableSiteCount(c); s++) {
     AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
     int n = 0;
     while (n < kMaxSiteElements && site.occupancies[n] != 0.0f && site.elements[n] != kBlankElement)
@@ -309,12 +298,12 @@ bool AutoGenerateSiteColors(CrystalRec *crystal) {
   if (!crystal)
     return false;
   CrystalRec &c = *crystal;
-  const int32_t n = Sites(c);
+  const int32_t n = UsableSiteCount(c);
   if (n < 2)
     return false;
   // The old types lose their cached images first, so no new type starts out
   // with an image drawn for another colour.
-  for (int32_t t = 0; t < Spheres(c); t++)
+  for (int32_t t = 0; t < UsableSphereCount(c); t++)
     DisposeSpherePixels(&c.spheres[static_cast<size_t>(t)]);
   std::vector<SphereRecord> types;
   try {
@@ -325,7 +314,7 @@ bool AutoGenerateSiteColors(CrystalRec *crystal) {
   for (int32_t s = 0; s < n; s++) {
     AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
     SphereRecord type = gBlankSphere;
-    if (site.atomType < static_cast<uint32_t>(Spheres(c)))
+    if (site.atomType < static_cast<uint32_t>(UsableSphereCount(c)))
       type = c.spheres[site.atomType];
     else
       type.element = site.elements[0];
@@ -338,7 +327,7 @@ bool AutoGenerateSiteColors(CrystalRec *crystal) {
     types.push_back(std::move(type));
     site.atomType = static_cast<uint32_t>(s);
   }
-  for (int32_t k = 0; k < Atoms(c); k++) {
+  for (int32_t k = 0; k < UsableAtomCount(c); k++) {
     AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
     if (atom.site < static_cast<uint32_t>(n))
       atom.atomType = atom.site;
@@ -352,7 +341,7 @@ bool AutoGenerateSiteLabels(CrystalRec *crystal) {
   if (!crystal)
     return false;
   CrystalRec &c = *crystal;
-  const int32_t n = Sites(c);
+  const int32_t n = UsableSiteCount(c);
   if (n < 1)
     return false;
   int32_t start = 0;
@@ -375,10 +364,10 @@ bool AutoGenerateSiteLabels(CrystalRec *crystal) {
 }
 
 bool ConvertCrystalColorsToGreyscale(CrystalRec *crystal) {
-  if (!crystal || Spheres(*crystal) < 1)
+  if (!crystal || UsableSphereCount(*crystal) < 1)
     return false;
   CrystalRec &c = *crystal;
-  for (int32_t t = 0; t < Spheres(c); t++)
+  for (int32_t t = 0; t < UsableSphereCount(c); t++)
     RGBColor2Greyscale(c.spheres[static_cast<size_t>(t)].colour);
   for (RGBColor &colour : c.axisColors)
     RGBColor2Greyscale(colour);
@@ -402,7 +391,7 @@ bool SortAUByElement(CrystalRec *crystal) {
   if (!crystal)
     return false;
   CrystalRec &c = *crystal;
-  const int32_t n = Sites(c);
+  const int32_t n = UsableSiteCount(c);
   if (n < 2)
     return true;
   try {
@@ -432,8 +421,8 @@ bool SortMoleculeByElement(CrystalRec *crystal) {
     MyCFStopAlert("cannot sort atoms for a crystal!");
     return false;
   }
-  const int32_t n = Atoms(c);
-  if (n < 2 || Sites(c) != n)
+  const int32_t n = UsableAtomCount(c);
+  if (n < 2 || UsableSiteCount(c) != n)
     return false;
   try {
     ProgressStatus("Updating atom data...");

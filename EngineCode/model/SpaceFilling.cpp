@@ -18,18 +18,6 @@
 
 namespace {
 
-size_t AtomCount(const CrystalRec &c) {
-  return std::min(c.atoms.size(), static_cast<size_t>(std::max<int32_t>(c.atomCount, 0)));
-}
-
-size_t SiteCount(const CrystalRec &c) {
-  return std::min(c.sites.size(), static_cast<size_t>(std::max<int32_t>(c.siteCount, 0)));
-}
-
-size_t SphereCount(const CrystalRec &c) {
-  return std::min(c.spheres.size(), static_cast<size_t>(std::max<int32_t>(c.sphereCount, 0)));
-}
-
 // ---- Filled volume -----------------------------------------------------------------
 
 // The volume of the cap of sphere 1 (radius r1) that lies beyond the plane
@@ -211,9 +199,9 @@ int GetCellVolumeFilled(CrystalRec *crystal, float *volume) {
   if (!crystal || crystal->molecule)
     return 0;
   CrystalRec &c = *crystal;
-  const size_t nSites = SiteCount(c);
-  const size_t nSpheres = SphereCount(c);
-  if (nSites == 0 || nSpheres == 0 || AtomCount(c) == 0)
+  const size_t nSites = UsableSiteSize(c);
+  const size_t nSpheres = UsableSphereSize(c);
+  if (nSites == 0 || nSpheres == 0 || UsableAtomSize(c) == 0)
     return 0;
   for (size_t s = 0; s < nSites; s++)
     if (c.sites[s].visible && c.sites[s].atomType >= nSpheres)
@@ -251,7 +239,7 @@ int GetCellVolumeFilled(CrystalRec *crystal, float *volume) {
   bool ok = true;
   for (size_t s = 0; s < nSites && ok; s++) {
     const AsymmetricUnitRecord &site = c.sites[s];
-    if (!site.visible || site.firstAtom < 0 || static_cast<size_t>(site.firstAtom) >= AtomCount(c))
+    if (!site.visible || site.firstAtom < 0 || static_cast<size_t>(site.firstAtom) >= UsableAtomSize(c))
       continue;
     const float r1 = c.spheres[site.atomType].radius;
     float v = kSphereVolumeFactor * r1 * r1 * r1;
@@ -334,7 +322,7 @@ int GetMaxVoidSize(CrystalRec *crystal, float *filledVolume, float *radius, floa
   std::optional<std::vector<AsymmetricUnitRecord>> cellSites = GenCellAU(crystal, &nCellSites);
   if (!cellSites || nCellSites < 1)
     return 0;
-  const size_t nSpheres = SphereCount(c);
+  const size_t nSpheres = UsableSphereSize(c);
   if (nSpheres == 0)
     return 0;
 

@@ -68,18 +68,6 @@ bool ValidSite(const CrystalRec &c, int64_t s) {
   return s >= 0 && s < c.siteCount && static_cast<size_t>(s) < c.sites.size();
 }
 
-int32_t SiteCount(const CrystalRec &c) {
-  return static_cast<int32_t>(std::min<size_t>(c.sites.size(), static_cast<size_t>(std::max(c.siteCount, 0))));
-}
-
-int32_t AtomCount(const CrystalRec &c) {
-  return static_cast<int32_t>(std::min<size_t>(c.atoms.size(), static_cast<size_t>(std::max(c.atomCount, 0))));
-}
-
-int32_t SphereCount(const CrystalRec &c) {
-  return static_cast<int32_t>(std::min<size_t>(c.spheres.size(), static_cast<size_t>(std::max(c.sphereCount, 0))));
-}
-
 // Lowers every atom index above `above` by `by` in the bonds lists, the
 // polyhedra and the vectors.
 void LowerAtomIndices(CrystalRec &c, uint32_t above, uint32_t by) {
@@ -120,7 +108,7 @@ void SyncMoleculeCoordination(CrystalRec &c, uint32_t atom) {
 }
 
 bool SphereUsedBySite(const CrystalRec &c, uint32_t type) {
-  for (int32_t s = 0; s < SiteCount(c); s++)
+  for (int32_t s = 0; s < UsableSiteCount(c); s++)
     if (c.sites[static_cast<size_t>(s)].atomType == type)
       return true;
   return false;
@@ -128,7 +116,7 @@ bool SphereUsedBySite(const CrystalRec &c, uint32_t type) {
 
 // The first site using the atom type, or -1.
 int32_t FirstSiteUsingSphere(const CrystalRec &c, uint32_t type) {
-  for (int32_t s = 0; s < SiteCount(c); s++)
+  for (int32_t s = 0; s < UsableSiteCount(c); s++)
     if (c.sites[static_cast<size_t>(s)].atomType == type)
       return s;
   return -1;
@@ -185,11 +173,11 @@ void ClearCrystalRec(CrystalRec *crystal) {
 }
 
 void PurgeUnusedBondSpecs(CrystalRec *crystal) {
-  if (!crystal || SphereCount(*crystal) == 0)
+  if (!crystal || UsableSphereCount(*crystal) == 0)
     return;
   CrystalRec &c = *crystal;
   auto present = [&](ElementCode e) {
-    for (int32_t t = 0; t < SphereCount(c); t++)
+    for (int32_t t = 0; t < UsableSphereCount(c); t++)
       if (c.spheres[static_cast<size_t>(t)].element == e)
         return true;
     return false;
@@ -237,7 +225,7 @@ AsymmetricUnitRecord *DestroyAsymmetricUnitIndex(CrystalRec *crystal, int32_t s)
 
   // The site's atoms, first to last, limited to the atoms that exist.
   int64_t first = std::max<int64_t>(site.firstAtom, 0);
-  int64_t last = std::min<int64_t>(site.lastAtom, int64_t{AtomCount(c)} - 1);
+  int64_t last = std::min<int64_t>(site.lastAtom, int64_t{UsableAtomCount(c)} - 1);
   uint32_t n = last >= first ? static_cast<uint32_t>(last - first + 1) : 0;
 
   if (n > 0) {
@@ -360,9 +348,9 @@ AtomRecord *DestroyAtomIndex(CrystalRec *crystal, int32_t i) {
 
   // The atom type goes when nothing uses it any longer.
   bool used = SphereUsedBySite(c, deletedType);
-  for (int32_t k = 0; !used && k < AtomCount(c); k++)
+  for (int32_t k = 0; !used && k < UsableAtomCount(c); k++)
     used = c.atoms[static_cast<size_t>(k)].atomType == deletedType;
-  if (!used && deletedType < static_cast<uint32_t>(SphereCount(c)))
+  if (!used && deletedType < static_cast<uint32_t>(UsableSphereCount(c)))
     DestroySphereIndex(&c, static_cast<int32_t>(deletedType));
   PurgeUnusedBondSpecs(&c);
   if (c.atoms.empty())
@@ -371,7 +359,7 @@ AtomRecord *DestroyAtomIndex(CrystalRec *crystal, int32_t i) {
 }
 
 int RedimensionAtomsArray(CrystalRec *crystal, int32_t na, int32_t nb, int32_t nc) {
-  if (!crystal || na < 1 || nb < 1 || nc < 1 || SiteCount(*crystal) == 0)
+  if (!crystal || na < 1 || nb < 1 || nc < 1 || UsableSiteCount(*crystal) == 0)
     return -1;
   CrystalRec &c = *crystal;
   auto firstCell = ExtractFirstUnitCell(&c);
@@ -388,7 +376,7 @@ int RedimensionAtomsArray(CrystalRec *crystal, int32_t na, int32_t nb, int32_t n
   c.atomCount = static_cast<int32_t>(c.atoms.size());
   const int64_t cells = int64_t{na} * nb * nc;
   int64_t running = 0;
-  for (int32_t s = 0; s < SiteCount(c); s++) {
+  for (int32_t s = 0; s < UsableSiteCount(c); s++) {
     AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
     site.firstAtom = static_cast<int32_t>(running);
     site.lastAtom = static_cast<int32_t>(running + int64_t{site.atomsPerCell} * cells - 1);
@@ -415,7 +403,7 @@ std::vector<AtomRecord> CopyAtomsArrayForCrystal(const CrystalRec *crystal) {
   if (!crystal)
     return copy;
   try {
-    copy.assign(crystal->atoms.begin(), crystal->atoms.begin() + AtomCount(*crystal));
+    copy.assign(crystal->atoms.begin(), crystal->atoms.begin() + UsableAtomCount(*crystal));
   } catch (const std::bad_alloc &) {
     return {};
   }
@@ -470,11 +458,11 @@ std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *cr
   // the atoms per cell; otherwise the record is inconsistent and nothing is
   // copied.
   int64_t sum = 0;
-  for (int32_t s = 0; s < SiteCount(c); s++) {
+  for (int32_t s = 0; s < UsableSiteCount(c); s++) {
     const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
     if (site.atomsPerCell < 0)
       return std::nullopt;
-    if (site.atomsPerCell > 0 && (site.firstAtom < 0 || int64_t{site.firstAtom} + site.atomsPerCell > AtomCount(c)))
+    if (site.atomsPerCell > 0 && (site.firstAtom < 0 || int64_t{site.firstAtom} + site.atomsPerCell > UsableAtomCount(c)))
       return std::nullopt;
     sum += site.atomsPerCell;
   }
@@ -483,7 +471,7 @@ std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *cr
   std::vector<AtomRecord> cell;
   try {
     cell.reserve(static_cast<size_t>(c.atomsPerCell));
-    for (int32_t s = 0; s < SiteCount(c); s++) {
+    for (int32_t s = 0; s < UsableSiteCount(c); s++) {
       const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
       for (int32_t k = 0; k < site.atomsPerCell; k++) {
         const AtomRecord &src = c.atoms[static_cast<size_t>(site.firstAtom + k)];
@@ -533,7 +521,7 @@ void CopyAtomAttributesToCrystal(const AtomRecord *oldAtoms, int32_t oldCount, C
     if (!ValidSite(c, old.site))
       continue;
     const AsymmetricUnitRecord &site = c.sites[old.site];
-    int64_t last = std::min<int64_t>(site.lastAtom, int64_t{AtomCount(c)} - 1);
+    int64_t last = std::min<int64_t>(site.lastAtom, int64_t{UsableAtomCount(c)} - 1);
     for (int64_t n = std::max<int64_t>(site.firstAtom, 0); n <= last; n++) {
       AtomRecord &atom = c.atoms[static_cast<size_t>(n)];
       if (!WithinTolerance(atom.xyz, old.xyz, kAtomAttributeTolerance))
@@ -558,7 +546,7 @@ std::vector<AtomVisibilityEntry> SaveAtomsVisibilityAndSelection(const CrystalRe
   if (!crystal)
     return saved;
   const CrystalRec &c = *crystal;
-  for (int32_t k = 0; k < AtomCount(c); k++) {
+  for (int32_t k = 0; k < UsableAtomCount(c); k++) {
     const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
     if (!atom.visible)
       continue;
@@ -723,7 +711,7 @@ void RestoreAtomsVisibilityAndSelection(CrystalRec *crystal, std::vector<AtomVis
   CrystalRec &c = *crystal;
   const size_t n = std::min(saved.size(), static_cast<size_t>(std::max(count, 0)));
   VisibilityIndex index(saved, n);
-  for (int32_t k = 0; k < AtomCount(c); k++) {
+  for (int32_t k = 0; k < UsableAtomCount(c); k++) {
     AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
     if (!atom.visible)
       continue;
@@ -756,7 +744,7 @@ SphereRecord *DestroySphereIndex(CrystalRec *crystal, int32_t index) {
   if (!crystal)
     return nullptr;
   CrystalRec &c = *crystal;
-  if (index < 0 || index >= SphereCount(c))
+  if (index < 0 || index >= UsableSphereCount(c))
     return DataOrNull(c.spheres);
   DisposeSpherePixels(&c.spheres[static_cast<size_t>(index)]);
   DeleteRecord(c.spheres, c.sphereCount, index);
@@ -797,7 +785,7 @@ bool SameSphereProperties(const CrystalRec *crystal, int32_t i, int32_t j) {
   if (!crystal)
     return false;
   const CrystalRec &c = *crystal;
-  if (i < 0 || j < 0 || i >= SphereCount(c) || j >= SphereCount(c))
+  if (i < 0 || j < 0 || i >= UsableSphereCount(c) || j >= UsableSphereCount(c))
     return false;
   const SphereRecord &a = c.spheres[static_cast<size_t>(i)];
   const SphereRecord &b = c.spheres[static_cast<size_t>(j)];
@@ -818,7 +806,7 @@ void RemoveDuplicateSpheres(CrystalRec *crystal) {
     return;
   CrystalRec &c = *crystal;
   int32_t j = 1;
-  while (j < SphereCount(c)) {
+  while (j < UsableSphereCount(c)) {
     int32_t keep = -1;
     for (int32_t i = 0; i < j && keep < 0; i++)
       if (SameSphereProperties(&c, i, j))
@@ -847,7 +835,7 @@ bool FindMatchingSphere(const CrystalRec *crystal, ElementCode element, uint32_t
     return false;
   }
   const CrystalRec &c = *crystal;
-  for (int32_t t = 0; t < SphereCount(c); t++) {
+  for (int32_t t = 0; t < UsableSphereCount(c); t++) {
     const SphereRecord &sphere = c.spheres[static_cast<size_t>(t)];
     if (sphere.element != element || sphere.style != style || !SameRadius(sphere.radius, radius) ||
         !SameRGBColor(sphere.colour, colour))
@@ -863,7 +851,7 @@ bool FindMatchingSphere(const CrystalRec *crystal, ElementCode element, uint32_t
     return true;
   }
   if (index)
-    *index = SphereCount(c);
+    *index = UsableSphereCount(c);
   return false;
 }
 
@@ -872,7 +860,7 @@ void PurgeCustomSpheres(CrystalRec *crystal) {
     return;
   CrystalRec &c = *crystal;
   bool removed = false;
-  for (int32_t t = SphereCount(c) - 1; t >= 0; t--) {
+  for (int32_t t = UsableSphereCount(c) - 1; t >= 0; t--) {
     if (!SphereUsedBySite(c, static_cast<uint32_t>(t))) {
       DestroySphereIndex(&c, t);
       removed = true;
@@ -889,12 +877,12 @@ void PurgeUnusedAtomSpheres(CrystalRec *crystal) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
-  for (int32_t t = SphereCount(c) - 1; t >= 0; t--) {
+  for (int32_t t = UsableSphereCount(c) - 1; t >= 0; t--) {
     const uint32_t type = static_cast<uint32_t>(t);
     if (SphereUsedBySite(c, type))
       continue;
     bool usedByVisibleAtom = false;
-    for (int32_t k = 0; k < AtomCount(c) && !usedByVisibleAtom; k++) {
+    for (int32_t k = 0; k < UsableAtomCount(c) && !usedByVisibleAtom; k++) {
       const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
       usedByVisibleAtom = atom.visible && atom.atomType == type;
     }
@@ -1159,7 +1147,7 @@ int32_t CountNumSelectedAtoms(const CrystalRec *crystal) {
   if (!crystal)
     return 0;
   int32_t n = 0;
-  for (int32_t k = 0; k < AtomCount(*crystal); k++)
+  for (int32_t k = 0; k < UsableAtomCount(*crystal); k++)
     n += crystal->atoms[static_cast<size_t>(k)].selected ? 1 : 0;
   return n;
 }
@@ -1205,10 +1193,10 @@ bool CrystalHasSelectedObjects(const CrystalRec *crystal) {
 }
 
 int32_t CountNumElementsSorted(const CrystalRec *crystal) {
-  if (!crystal || SiteCount(*crystal) == 0)
+  if (!crystal || UsableSiteCount(*crystal) == 0)
     return 0;
   int32_t n = 1;
-  for (int32_t s = 1; s < SiteCount(*crystal); s++)
+  for (int32_t s = 1; s < UsableSiteCount(*crystal); s++)
     if (crystal->sites[static_cast<size_t>(s)].elements[0] != crystal->sites[static_cast<size_t>(s - 1)].elements[0])
       n++;
   return n;
@@ -1218,7 +1206,7 @@ int32_t CountNumElementsUnsorted(const CrystalRec *crystal) {
   if (!crystal)
     return 0;
   std::set<ElementCode> distinct;
-  for (int32_t s = 0; s < SiteCount(*crystal); s++)
+  for (int32_t s = 0; s < UsableSiteCount(*crystal); s++)
     distinct.insert(crystal->sites[static_cast<size_t>(s)].elements[0]);
   return static_cast<int32_t>(distinct.size());
 }
@@ -1226,7 +1214,7 @@ int32_t CountNumElementsUnsorted(const CrystalRec *crystal) {
 bool IsAsymmetricUnitSortedByElement(const CrystalRec *crystal) {
   if (!crystal)
     return true;
-  for (int32_t s = 1; s < SiteCount(*crystal); s++) {
+  for (int32_t s = 1; s < UsableSiteCount(*crystal); s++) {
     int16_t prev = static_cast<int16_t>(crystal->sites[static_cast<size_t>(s - 1)].elements[0]);
     int16_t cur = static_cast<int16_t>(crystal->sites[static_cast<size_t>(s)].elements[0]);
     if (cur < prev)
@@ -1238,7 +1226,7 @@ bool IsAsymmetricUnitSortedByElement(const CrystalRec *crystal) {
 std::vector<ElementCode> GetCrystalElementsArray(const CrystalRec *crystal, int32_t *count) {
   std::vector<ElementCode> elements;
   if (crystal) {
-    for (int32_t s = 0; s < SiteCount(*crystal); s++) {
+    for (int32_t s = 0; s < UsableSiteCount(*crystal); s++) {
       ElementCode e = crystal->sites[static_cast<size_t>(s)].elements[0];
       if (e == kBlankElement || (!elements.empty() && elements.back() == e))
         continue;

@@ -21,7 +21,9 @@
 #include "HostServices.h"
 #include "Utilities.h"
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -432,3 +434,19 @@ struct CrystalRec {
   float lastPlotDuration = 0.0f;           // seconds
   uint32_t stereoImageInProgress = 0;      // 0 single, 2 first, 1 second image
 };
+
+// ---- Records in use ----------------------------------------------------------------
+
+// How many records of an array are in use: the record's count, kept within
+// [0, what the array holds], so that a count out of step with its array never
+// indexes past it. The count is an int32_t, so the result always fits one; the
+// size_t forms are the same number for index arithmetic on the vectors.
+inline size_t UsableRecords(size_t held, int32_t count) {
+  return std::min(held, static_cast<size_t>(std::max(count, 0)));
+}
+inline size_t UsableSiteSize(const CrystalRec &c) { return UsableRecords(c.sites.size(), c.siteCount); }
+inline size_t UsableAtomSize(const CrystalRec &c) { return UsableRecords(c.atoms.size(), c.atomCount); }
+inline size_t UsableSphereSize(const CrystalRec &c) { return UsableRecords(c.spheres.size(), c.sphereCount); }
+inline int32_t UsableSiteCount(const CrystalRec &c) { return static_cast<int32_t>(UsableSiteSize(c)); }
+inline int32_t UsableAtomCount(const CrystalRec &c) { return static_cast<int32_t>(UsableAtomSize(c)); }
+inline int32_t UsableSphereCount(const CrystalRec &c) { return static_cast<int32_t>(UsableSphereSize(c)); }

@@ -18,10 +18,6 @@
 
 namespace {
 
-int32_t SiteCount(const CrystalRec &c) {
-  return static_cast<int32_t>(std::min<int64_t>(std::max(c.siteCount, 0), static_cast<int64_t>(c.sites.size())));
-}
-
 // Records reserved at once for a new cell; more are added as needed.
 constexpr int64_t kInitialAtomReserve = int64_t{1} << 20;
 
@@ -154,7 +150,7 @@ bool GenCell(CrystalRec *crystal) {
   // name sites which are no longer there.
   DestroyAtomsArray(crystal);
   c.atomsPerCell = 0;
-  const int32_t nSites = SiteCount(c);
+  const int32_t nSites = UsableSiteCount(c);
   if (nSites < 1)
     return false;
   int32_t nOps = 0;
@@ -328,7 +324,7 @@ void RemoveSymmetryRelatedSites(CrystalRec *crystal) {
   auto ops = GetCrystalGEPs(crystal, &nOps);
   if (!ops || nOps <= 1)
     return;
-  const int32_t nSites = SiteCount(c);
+  const int32_t nSites = UsableSiteCount(c);
   if (nSites < 2)
     return;
 
@@ -436,7 +432,7 @@ std::optional<std::vector<AsymmetricUnitRecord>> GenCellAU(CrystalRec *crystal, 
   auto ops = GetCrystalGEPs(crystal, &nOps);
   if (!ops)
     return std::nullopt;
-  const int32_t nSites = SiteCount(c);
+  const int32_t nSites = UsableSiteCount(c);
   const int64_t bound = int64_t{nSites} * nOps;
   if (bound > kMaxArrayRecords)
     return std::nullopt;

@@ -20,13 +20,7 @@ DiscardSymmetryConsentProc gDiscardSymmetryConsent = nullptr;
 
 namespace {
 
-int32_t SiteCount(const CrystalRec &c) {
-  return std::clamp<int32_t>(c.siteCount, 0, static_cast<int32_t>(c.sites.size()));
-}
-int32_t AtomCount(const CrystalRec &c) {
-  return std::clamp<int32_t>(c.atomCount, 0, static_cast<int32_t>(c.atoms.size()));
-}
-bool ValidSite(const CrystalRec &c, int64_t s) { return s >= 0 && s < SiteCount(c); }
+bool ValidSite(const CrystalRec &c, int64_t s) { return s >= 0 && s < UsableSiteCount(c); }
 
 bool IsFinite(const float *v, int n) {
   for (int k = 0; k < n; k++)
@@ -129,7 +123,7 @@ bool InsidePane(const OVRect &pane, OVPoint p) {
 // ---- Orientation -------------------------------------------------------------------
 
 void ApplyViewDirection(CrystalRec *crystal, bool recompute) {
-  if (!crystal || AtomCount(*crystal) == 0)
+  if (!crystal || UsableAtomCount(*crystal) == 0)
     return;
   CrystalRec &c = *crystal;
   const FixedPoints fixed = HoldFixedPoints(c);
@@ -141,7 +135,7 @@ void ApplyViewDirection(CrystalRec *crystal, bool recompute) {
   PutBackFixedPoints(c, fixed);
   if (c.plane.shown)
     RefreshLatticePlaneView(c);
-  for (int32_t k = 0; k < AtomCount(c); k++) {
+  for (int32_t k = 0; k < UsableAtomCount(c); k++) {
     AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
     if (atom.visible)
       MatMul(c.orientationMatrix, atom.xyz, atom.cart);
@@ -170,7 +164,7 @@ bool ApplyOrientationMatrix(CrystalRec *crystal, const float matrix[9]) {
   PutBackFixedPoints(c, fixed);
   if (c.plane.shown)
     RefreshLatticePlaneView(c);
-  for (int32_t k = 0; k < AtomCount(c); k++) {
+  for (int32_t k = 0; k < UsableAtomCount(c); k++) {
     AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
     if (atom.visible && ValidSite(c, atom.site) && c.sites[atom.site].visible)
       MatMul(c.orientationMatrix, atom.xyz, atom.cart);
@@ -226,7 +220,7 @@ bool RotateSelectionXYZ(CrystalRec *crystal, const float angles[3]) {
   CrystalRec &c = *crystal;
   int32_t sortCount = 0;
   const SortIndexEntry *sort = GetCrystalSortIndex(&c, &sortCount);
-  if (!sort || sortCount < 1 || AtomCount(c) == 0 || SiteCount(c) == 0)
+  if (!sort || sortCount < 1 || UsableAtomCount(c) == 0 || UsableSiteCount(c) == 0)
     return false;
   sortCount = std::min<int32_t>(sortCount, static_cast<int32_t>(c.sortIndex.size()));
 
@@ -236,7 +230,7 @@ bool RotateSelectionXYZ(CrystalRec *crystal, const float angles[3]) {
   double sum[3] = {0.0, 0.0, 0.0};
   for (int32_t k = 0; k < sortCount; k++) {
     const SortIndexEntry &entry = sort[k];
-    if (entry.kind != kSortItemAtom || entry.index >= static_cast<uint32_t>(AtomCount(c)))
+    if (entry.kind != kSortItemAtom || entry.index >= static_cast<uint32_t>(UsableAtomCount(c)))
       continue;
     const AtomRecord &atom = c.atoms[entry.index];
     if (!atom.selected)
@@ -252,8 +246,8 @@ bool RotateSelectionXYZ(CrystalRec *crystal, const float angles[3]) {
     centroid[d] = static_cast<float>(sum[d] / static_cast<double>(selected.size()));
 
   if (!c.molecule) {
-    std::vector<int32_t> perSite(static_cast<size_t>(SiteCount(c)), 0);
-    for (int32_t k = 0; k < AtomCount(c); k++) {
+    std::vector<int32_t> perSite(static_cast<size_t>(UsableSiteCount(c)), 0);
+    for (int32_t k = 0; k < UsableAtomCount(c); k++) {
       const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
       if (atom.visible && atom.selected && ValidSite(c, atom.site) && ++perSite[atom.site] >= 2) {
         MyCFStopAlert(kIllegalRotationAlert, kIllegalRotationExplanation);
@@ -300,7 +294,7 @@ bool RotateSelectionXYZ(CrystalRec *crystal, const float angles[3]) {
       MatMul(c.orientationMatrix, atom.xyz, atom.cart);
     } else {
       first = std::max<int64_t>(site.firstAtom, 0);
-      last = std::min<int64_t>(site.lastAtom, AtomCount(c) - 1);
+      last = std::min<int64_t>(site.lastAtom, UsableAtomCount(c) - 1);
       for (int64_t n = first; n <= last; n++) {
         AtomRecord &member = c.atoms[static_cast<size_t>(n)];
         VecAdd(member.xyz, delta, member.xyz);

@@ -22,16 +22,7 @@ PlotWindowServices gPlotWindowServices;
 
 namespace {
 
-int32_t SiteCount(const CrystalRec &c) {
-  return std::clamp<int32_t>(c.siteCount, 0, static_cast<int32_t>(c.sites.size()));
-}
-int32_t AtomCount(const CrystalRec &c) {
-  return std::clamp<int32_t>(c.atomCount, 0, static_cast<int32_t>(c.atoms.size()));
-}
-int32_t SphereCount(const CrystalRec &c) {
-  return std::clamp<int32_t>(c.sphereCount, 0, static_cast<int32_t>(c.spheres.size()));
-}
-bool ValidSite(const CrystalRec &c, int64_t s) { return s >= 0 && s < SiteCount(c); }
+bool ValidSite(const CrystalRec &c, int64_t s) { return s >= 0 && s < UsableSiteCount(c); }
 
 // Result of `AESendOrientationMatrix` when no sender is installed.
 constexpr int16_t kNoLinkSender = -1;
@@ -65,12 +56,12 @@ struct TypeScan {
 // show atoms in the polyhedral model).
 template <class Shows> TypeScan ScanAtomTypes(const CrystalRec &c, Shows shows) {
   TypeScan scan;
-  const size_t types = static_cast<size_t>(SphereCount(c));
+  const size_t types = static_cast<size_t>(UsableSphereCount(c));
   scan.firstShown.assign(types, -1);
   scan.lastMet.assign(types, -1);
-  for (int32_t s = 0; s < SiteCount(c); s++) {
+  for (int32_t s = 0; s < UsableSiteCount(c); s++) {
     const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
-    const int64_t last = std::min<int64_t>(site.lastAtom, AtomCount(c) - 1);
+    const int64_t last = std::min<int64_t>(site.lastAtom, UsableAtomCount(c) - 1);
     for (int64_t n = std::max<int64_t>(site.firstAtom, 0); n <= last; n++) {
       const AtomRecord &atom = c.atoms[static_cast<size_t>(n)];
       if (atom.atomType >= types)
@@ -85,7 +76,7 @@ template <class Shows> TypeScan ScanAtomTypes(const CrystalRec &c, Shows shows) 
 }
 
 const AsymmetricUnitRecord *SiteOfAtom(const CrystalRec &c, int64_t atom) {
-  if (atom < 0 || atom >= AtomCount(c))
+  if (atom < 0 || atom >= UsableAtomCount(c))
     return nullptr;
   const uint32_t s = c.atoms[static_cast<size_t>(atom)].site;
   return ValidSite(c, s) ? &c.sites[s] : nullptr;
@@ -255,7 +246,7 @@ void PlotCrystal(WindowRef window, int16_t destination) {
 
 void PlotCrystal2(WindowRef window, int16_t destination) {
   CrystalRec *crystal = GetWindowCrystal(window);
-  if (!crystal || SiteCount(*crystal) == 0 || AtomCount(*crystal) == 0)
+  if (!crystal || UsableSiteCount(*crystal) == 0 || UsableAtomCount(*crystal) == 0)
     return;
   CrystalRec &c = *crystal;
   const float savedScale = c.plotScale;
@@ -274,7 +265,7 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
 
   bool hasBondsOrVectors = c.vectorCount > 0;
   if (!hasBondsOrVectors && c.bondSpecCount > 0)
-    for (int32_t s = 0; s < SiteCount(c) && !hasBondsOrVectors; s++)
+    for (int32_t s = 0; s < UsableSiteCount(c) && !hasBondsOrVectors; s++)
       hasBondsOrVectors = c.sites[static_cast<size_t>(s)].coordination > 0;
 
   // The picture itself is the renderer's drawing work and is made here:
@@ -376,11 +367,11 @@ void ResetOffScreen(WindowRef window) {
 // ---- Atom-type radii ---------------------------------------------------------------
 
 bool RenderSpheres(CrystalRec *crystal) {
-  if (!crystal || SphereCount(*crystal) == 0)
+  if (!crystal || UsableSphereCount(*crystal) == 0)
     return false;
   CrystalRec &c = *crystal;
   float smallest = kSmallestRadiusStart;
-  for (int32_t i = 0; i < SphereCount(c); i++) {
+  for (int32_t i = 0; i < UsableSphereCount(c); i++) {
     SphereRecord &t = c.spheres[static_cast<size_t>(i)];
     DisposeSpherePixels(&t);
     t.drawnRadius = 0.0f;
@@ -425,7 +416,7 @@ int32_t RenderSpheresBallAndStick(CrystalRec *crystal) {
   CrystalRec &c = *crystal;
   const TypeScan scan = ScanAtomTypes(c, [](const AsymmetricUnitRecord &) { return true; });
   int32_t rendered = 0;
-  for (int32_t i = 0; i < SphereCount(c); i++) {
+  for (int32_t i = 0; i < UsableSphereCount(c); i++) {
     SphereRecord &t = c.spheres[static_cast<size_t>(i)];
     t.drawnRadius = c.modelType == kSpaceFillingModel ? t.radius : BallAndStickRadius(c, t);
     if (scan.firstShown[static_cast<size_t>(i)] >= 0)
@@ -440,7 +431,7 @@ int32_t RenderSpheresStick(CrystalRec *crystal) {
   CrystalRec &c = *crystal;
   const TypeScan scan = ScanAtomTypes(c, [](const AsymmetricUnitRecord &) { return true; });
   int32_t rendered = 0;
-  for (int32_t i = 0; i < SphereCount(c); i++) {
+  for (int32_t i = 0; i < UsableSphereCount(c); i++) {
     SphereRecord &t = c.spheres[static_cast<size_t>(i)];
     const int64_t found = scan.firstShown[static_cast<size_t>(i)];
     const AsymmetricUnitRecord *site = SiteOfAtom(c, found >= 0 ? found : scan.lastMet[static_cast<size_t>(i)]);
@@ -459,7 +450,7 @@ int32_t RenderSpheresPoly(CrystalRec *crystal) {
   const TypeScan scan =
       ScanAtomTypes(c, [](const AsymmetricUnitRecord &site) { return SiteShowsAtomsInPolyModel(site.polyMode); });
   int32_t rendered = 0;
-  for (int32_t i = 0; i < SphereCount(c); i++) {
+  for (int32_t i = 0; i < UsableSphereCount(c); i++) {
     SphereRecord &t = c.spheres[static_cast<size_t>(i)];
     const int64_t found = scan.firstShown[static_cast<size_t>(i)];
     const AsymmetricUnitRecord *site = nullptr;
@@ -484,16 +475,16 @@ int32_t RenderEllipsoids(CrystalRec *crystal) {
     return 0;
   CrystalRec &c = *crystal;
   float smallest = kSmallestRadiusStart;
-  for (int32_t i = 0; i < SphereCount(c); i++)
+  for (int32_t i = 0; i < UsableSphereCount(c); i++)
     c.spheres[static_cast<size_t>(i)].drawnRadius = 0.0f;
   int32_t processed = 0;
-  for (int32_t s = 0; s < SiteCount(c); s++) {
+  for (int32_t s = 0; s < UsableSiteCount(c); s++) {
     const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
     float axes[3][3];
     if (!GetEllipsoidAxes(&c, s, axes))
       continue;
     processed++;
-    if (site.atomType >= static_cast<uint32_t>(SphereCount(c)))
+    if (site.atomType >= static_cast<uint32_t>(UsableSphereCount(c)))
       continue;
     SphereRecord &t = c.spheres[site.atomType];
     float centre[3];
@@ -517,7 +508,7 @@ int32_t RenderEllipsoids(CrystalRec *crystal) {
   c.minAtomRadius = smallest;
   // An atom type no site drew takes the radius of the first earlier type of
   // its element that was drawn larger.
-  for (int32_t i = 0; i < SphereCount(c); i++) {
+  for (int32_t i = 0; i < UsableSphereCount(c); i++) {
     SphereRecord &t = c.spheres[static_cast<size_t>(i)];
     if (t.drawnRadius >= kUndrawnRadius)
       continue;
@@ -539,7 +530,7 @@ void GetVectorTipCoordinates(CrystalRec *crystal) {
     return;
   CrystalRec &c = *crystal;
   for (VectorRecord &v : c.vectors) {
-    if (v.atom >= static_cast<uint32_t>(AtomCount(c)))
+    if (v.atom >= static_cast<uint32_t>(UsableAtomCount(c)))
       continue;
     VecAdd(c.atoms[v.atom].xyz, v.uvw, v.tipXYZ);
     MatMul(c.orientationMatrix, v.tipXYZ, v.tipCart);

@@ -23,6 +23,7 @@
 //   end
 // or "error <title>: <reason>".
 #include "BondSearchReference.h"
+#include "DumpInput.h"
 #include "FakeHost.h"
 
 #include <gtest/gtest.h>
@@ -31,7 +32,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -54,77 +54,38 @@ struct DumpStructure {
   std::string error;
 };
 
-std::string Trim(const std::string &s) {
-  const size_t a = s.find_first_not_of(" \t\r");
-  if (a == std::string::npos)
-    return {};
-  return s.substr(a, s.find_last_not_of(" \t\r") - a + 1);
-}
-
 std::vector<DumpStructure> ReadStructures(const std::filesystem::path &path) {
-  std::vector<DumpStructure> out;
-  std::ifstream in(path);
-  if (!in) {
-    out.push_back({});
-    out.back().title = path.string();
-    out.back().error = "cannot read the file";
-    return out;
-  }
-  DumpStructure *current = nullptr;
-  std::string line;
-  int lineNumber = 0;
-  while (std::getline(in, line)) {
-    lineNumber++;
-    line = Trim(line.substr(0, line.find('#')));
-    if (line.empty())
-      continue;
-    std::istringstream words(line);
-    std::string key;
-    words >> key;
-    if (key == "structure") {
-      out.emplace_back();
-      current = &out.back();
-      current->title = Trim(line.substr(key.size()));
-      continue;
-    }
-    if (!current) {
-      out.push_back({});
-      out.back().title = path.filename().string();
-      out.back().error = "line " + std::to_string(lineNumber) + " outside a structure";
-      return out;
-    }
-    bool ok = true;
-    if (key == "cell") {
-      for (float &v : current->cell)
-        ok = ok && static_cast<bool>(words >> v);
-    } else if (key == "spacegroup") {
-      current->symbol = Trim(line.substr(key.size()));
-    } else if (key == "oracle") {
-    } else if (key == "site") {
-      bondref::SiteSpec site{};
-      ok = static_cast<bool>(words >> site.label >> site.element >> site.x >> site.y >> site.z);
-      current->sites.push_back(site);
-    } else if (key == "range") {
-      for (float &v : current->range)
-        ok = ok && static_cast<bool>(words >> v);
-      for (int i = 0; i < 3; i++)
-        ok = ok && current->range[2 * i] >= 0.0f && current->range[2 * i] <= current->range[2 * i + 1];
-    } else if (key == "view") {
-      for (float &v : current->view)
-        ok = ok && static_cast<bool>(words >> v);
-    } else if (key == "bond") {
-      DumpBond bond;
-      ok = static_cast<bool>(words >> bond.a >> bond.b >> bond.minLength >> bond.maxLength);
-      current->bonds.push_back(bond);
-    } else if (key == "end") {
-      current = nullptr;
-    } else {
-      ok = false;
-    }
-    if (!ok && current && current->error.empty())
-      current->error = path.filename().string() + " line " + std::to_string(lineNumber) + ": bad " + key;
-  }
-  return out;
+  const std::string fileName = path.filename().string();
+  return dumpinput::ReadStructures<DumpStructure>(
+      path, fileName,
+      [&](DumpStructure &current, const std::string &key, std::istringstream &words, const std::string &line,
+          int lineNumber) {
+        bool ok = true;
+        if (key == "cell") {
+          ok = dumpinput::ReadNumbers(words, current.cell);
+        } else if (key == "spacegroup") {
+          current.symbol = dumpinput::Trim(line.substr(key.size()));
+        } else if (key == "oracle") {
+        } else if (key == "site") {
+          bondref::SiteSpec site{};
+          ok = static_cast<bool>(words >> site.label >> site.element >> site.x >> site.y >> site.z);
+          current.sites.push_back(site);
+        } else if (key == "range") {
+          ok = dumpinput::ReadNumbers(words, current.range);
+          for (int i = 0; i < 3; i++)
+            ok = ok && current.range[2 * i] >= 0.0f && current.range[2 * i] <= current.range[2 * i + 1];
+        } else if (key == "view") {
+          ok = dumpinput::ReadNumbers(words, current.view);
+        } else if (key == "bond") {
+          DumpBond bond;
+          ok = static_cast<bool>(words >> bond.a >> bond.b >> bond.minLength >> bond.maxLength);
+          current.bonds.push_back(bond);
+        } else {
+          ok = false;
+        }
+        if (!ok && current.error.empty())
+          current.error = fileName + " line " + std::to_string(lineNumber) + ": bad " + key;
+      });
 }
 
 std::string Build(DumpStructure s, CrystalRec &c) {
@@ -156,19 +117,10 @@ TEST(BondSearchDump, WritesBondsAndCoordinationNumbers) {
   if (!inPath || !outPath)
     GTEST_SKIP() << "set OV_BONDS_DUMP_IN and OV_BONDS_DUMP_OUT to write bonds";
   FakeHost host;
-  std::vector<std::filesystem::path> files;
-  if (std::filesystem::is_directory(inPath)) {
-    for (const auto &entry : std::filesystem::directory_iterator(inPath))
-      if (entry.is_regular_file() && entry.path().extension() == ".txt")
-        files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-  } else {
-    files.push_back(inPath);
-  }
   std::FILE *out = std::fopen(outPath, "w");
   ASSERT_NE(out, nullptr) << outPath;
   int structures = 0, errors = 0;
-  for (const auto &file : files) {
+  for (const auto &file : dumpinput::InputFiles(inPath)) {
     for (const DumpStructure &s : ReadStructures(file)) {
       structures++;
       CrystalRec c;

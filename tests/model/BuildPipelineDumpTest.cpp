@@ -30,6 +30,7 @@
 //   end
 // or "error <title>: <reason>" when it could not be built.
 #include "BuildPipeline.h"
+#include "DumpInput.h"
 #include "FakeHost.h"
 #include "Polyhedra.h"
 #include "Preferences.h"
@@ -42,20 +43,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-struct DumpSite {
-  std::string label;
-  std::string element;
-  float xyz[3] = {0, 0, 0};
-  float occupancy = 1.0f;
-};
 
 struct DumpBond {
   std::string a, b;
@@ -69,18 +62,10 @@ struct DumpStructure {
   int origin = 0;
   float shift[3] = {0, 0, 0};
   float range[6] = {0, 1, 0, 1, 0, 1};
-  std::vector<DumpSite> sites;
+  std::vector<dumpinput::Site> sites;
   std::vector<DumpBond> bonds;
   std::string error;
 };
-
-std::string Trim(const std::string &s) {
-  const size_t a = s.find_first_not_of(" \t\r");
-  if (a == std::string::npos)
-    return {};
-  const size_t b = s.find_last_not_of(" \t\r");
-  return s.substr(a, b - a + 1);
-}
 
 ElementCode ElementFromText(const std::string &text) {
   const char symbol[3] = {text[0], text.size() > 1 ? text[1] : ' ', '\0'};
@@ -88,87 +73,46 @@ ElementCode ElementFromText(const std::string &text) {
 }
 
 std::vector<DumpStructure> ReadStructures(const std::string &path) {
-  std::vector<DumpStructure> out;
-  std::ifstream in(path);
-  if (!in) {
-    DumpStructure bad;
-    bad.title = path;
-    bad.error = "cannot read the file";
-    out.push_back(bad);
-    return out;
-  }
-  DumpStructure *current = nullptr;
-  std::string line;
-  int lineNumber = 0;
-  while (std::getline(in, line)) {
-    lineNumber++;
-    line = Trim(line.substr(0, line.find('#')));
-    if (line.empty())
-      continue;
-    std::istringstream words(line);
-    std::string key;
-    words >> key;
-    auto fail = [&](const char *what) {
-      if (current && current->error.empty())
-        current->error = "line " + std::to_string(lineNumber) + ": " + what;
-    };
-    if (key == "structure") {
-      out.emplace_back();
-      current = &out.back();
-      current->title = Trim(line.substr(key.size()));
-      continue;
-    }
-    if (!current) {
-      DumpStructure bad;
-      bad.title = path;
-      bad.error = "line " + std::to_string(lineNumber) + " outside a structure";
-      out.push_back(bad);
-      return out;
-    }
-    if (key == "cell") {
-      for (float &v : current->cell)
-        words >> v;
-      if (!words)
-        fail("bad cell");
-    } else if (key == "spacegroup") {
-      current->symbol = Trim(line.substr(key.size()));
-    } else if (key == "origin") {
-      if (!(words >> current->origin))
-        fail("bad origin");
-    } else if (key == "shift") {
-      for (float &v : current->shift)
-        words >> v;
-      if (!words)
-        fail("bad shift");
-    } else if (key == "range") {
-      for (float &v : current->range)
-        words >> v;
-      if (!words)
-        fail("bad range");
-    } else if (key == "oracle") {
-      // for the checker
-    } else if (key == "site") {
-      DumpSite site;
-      words >> site.label >> site.element >> site.xyz[0] >> site.xyz[1] >> site.xyz[2];
-      if (!words || site.element.empty() || site.element.size() > 2 || site.label.size() >= kSiteLabelSize)
-        fail("bad site");
-      float occupancy = 0.0f;
-      if (words >> occupancy)
-        site.occupancy = occupancy;
-      current->sites.push_back(site);
-    } else if (key == "bond") {
-      DumpBond bond;
-      words >> bond.a >> bond.b >> bond.min >> bond.max;
-      if (!words || bond.a.empty() || bond.a.size() > 2 || bond.b.empty() || bond.b.size() > 2)
-        fail("bad bond");
-      current->bonds.push_back(bond);
-    } else if (key == "end") {
-      current = nullptr;
-    } else {
-      fail("unknown keyword");
-    }
-  }
-  return out;
+  return dumpinput::ReadStructures<DumpStructure>(
+      path, path,
+      [](DumpStructure &current, const std::string &key, std::istringstream &words, const std::string &line,
+         int lineNumber) {
+        auto fail = [&](const char *what) {
+          if (current.error.empty())
+            current.error = "line " + std::to_string(lineNumber) + ": " + what;
+        };
+        if (key == "cell") {
+          if (!dumpinput::ReadNumbers(words, current.cell))
+            fail("bad cell");
+        } else if (key == "spacegroup") {
+          current.symbol = dumpinput::Trim(line.substr(key.size()));
+        } else if (key == "origin") {
+          if (!(words >> current.origin))
+            fail("bad origin");
+        } else if (key == "shift") {
+          if (!dumpinput::ReadNumbers(words, current.shift))
+            fail("bad shift");
+        } else if (key == "range") {
+          if (!dumpinput::ReadNumbers(words, current.range))
+            fail("bad range");
+        } else if (key == "oracle") {
+          // for the checker
+        } else if (key == "site") {
+          dumpinput::Site site;
+          const bool read = dumpinput::ReadSite(words, site);
+          if (!read || site.element.empty() || site.element.size() > 2 || site.label.size() >= kSiteLabelSize)
+            fail("bad site");
+          current.sites.push_back(site);
+        } else if (key == "bond") {
+          DumpBond bond;
+          words >> bond.a >> bond.b >> bond.min >> bond.max;
+          if (!words || bond.a.empty() || bond.a.size() > 2 || bond.b.empty() || bond.b.size() > 2)
+            fail("bad bond");
+          current.bonds.push_back(bond);
+        } else {
+          fail("unknown keyword");
+        }
+      });
 }
 
 // Fills the window's structure as a reader would; answers the error, if any.
@@ -197,7 +141,7 @@ std::string Fill(const DumpStructure &s, CrystalRec &c) {
   c.sites = std::move(*sites);
   c.siteCount = n;
   for (int32_t k = 0; k < n; k++) {
-    const DumpSite &in = s.sites[static_cast<size_t>(k)];
+    const dumpinput::Site &in = s.sites[static_cast<size_t>(k)];
     AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(k)];
     MyStrCopy(std::span<char>(site.label), in.label);
     site.elements[0] = ElementFromText(in.element);
@@ -220,7 +164,7 @@ std::string ElementText(ElementCode code) {
   char sym[2];
   ShortToTwoChars(code, sym);
   std::string text(sym, 2);
-  return Trim(text);
+  return dumpinput::Trim(text);
 }
 
 void WriteStructure(std::FILE *out, const std::string &title, const CrystalRec &c, const FakeHost &host) {

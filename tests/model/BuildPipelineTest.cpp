@@ -1,4 +1,5 @@
 #include "BuildPipeline.h"
+#include "CrystalFromSites.h"
 #include "FakeHost.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
@@ -16,12 +17,6 @@
 namespace {
 
 ElementCode El(const char *symbol) { return TwoCharsToShort(symbol); }
-
-struct SiteIn {
-  const char *label;
-  const char *element;
-  float x, y, z;
-};
 
 // Positions compare within this (fractional or Angstrom).
 constexpr float kPositionTolerance = 1e-4f;
@@ -56,29 +51,7 @@ protected:
   CrystalRec &C() { return *GetWindowCrystal(&window); }
 
   void SetCrystal(const float cell[6], const char *group, const std::vector<SiteIn> &sites) {
-    CrystalRec &c = C();
-    ClearCrystalRec(&c);
-    c.a = cell[0];
-    c.b = cell[1];
-    c.c = cell[2];
-    c.alpha = cell[3];
-    c.beta = cell[4];
-    c.gamma = cell[5];
-    MyStrCopy(std::span<char>(c.spaceGroup), group);
-    const int32_t n = static_cast<int32_t>(sites.size());
-    if (n > 0) {
-      c.sites = *CreateAsymmetricUnit(n);
-      c.siteCount = n;
-    }
-    for (int32_t s = 0; s < n; s++) {
-      AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
-      MyStrCopy(std::span<char>(site.label), sites[static_cast<size_t>(s)].label);
-      site.elements[0] = El(sites[static_cast<size_t>(s)].element);
-      site.occupancies[0] = 1.0f;
-      site.xyz[0] = sites[static_cast<size_t>(s)].x;
-      site.xyz[1] = sites[static_cast<size_t>(s)].y;
-      site.xyz[2] = sites[static_cast<size_t>(s)].z;
-    }
+    FillCrystalFromSites(C(), cell, group, sites);
   }
 
   void SetNaCl() {

@@ -1,5 +1,6 @@
 #include "CellTransform.h"
 #include "BuildPipeline.h"
+#include "CrystalFromSites.h"
 #include "FakeHost.h"
 #include "LocalizedStrings.h"
 #include "Preferences.h"
@@ -17,15 +18,7 @@
 
 namespace {
 
-ElementCode El(const char *symbol) { return TwoCharsToShort(symbol); }
-
 constexpr float kPositionTolerance = 1e-4f;
-
-struct SiteIn {
-  const char *label;
-  const char *element;
-  float x, y, z;
-};
 
 class CellTransform : public ::testing::Test {
 protected:
@@ -53,27 +46,7 @@ protected:
   CrystalRec &C() { return *GetWindowCrystal(&window); }
 
   void Build(const float cell[6], const char *group, const std::vector<SiteIn> &sites) {
-    CrystalRec &c = C();
-    ClearCrystalRec(&c);
-    c.a = cell[0];
-    c.b = cell[1];
-    c.c = cell[2];
-    c.alpha = cell[3];
-    c.beta = cell[4];
-    c.gamma = cell[5];
-    MyStrCopy(std::span<char>(c.spaceGroup), group);
-    const int32_t n = static_cast<int32_t>(sites.size());
-    c.sites = *CreateAsymmetricUnit(n);
-    c.siteCount = n;
-    for (int32_t s = 0; s < n; s++) {
-      AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
-      MyStrCopy(std::span<char>(site.label), sites[static_cast<size_t>(s)].label);
-      site.elements[0] = El(sites[static_cast<size_t>(s)].element);
-      site.occupancies[0] = 1.0f;
-      site.xyz[0] = sites[static_cast<size_t>(s)].x;
-      site.xyz[1] = sites[static_cast<size_t>(s)].y;
-      site.xyz[2] = sites[static_cast<size_t>(s)].z;
-    }
+    FillCrystalFromSites(C(), cell, group, sites);
     ASSERT_TRUE(RunNewCrystal(&window, true, true, true));
   }
 

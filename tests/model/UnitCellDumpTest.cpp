@@ -20,6 +20,7 @@
 //   atom <x> <y> <z>                   (its atoms, in order)
 //   end
 // or "error <title>: <reason>" when it could not be built.
+#include "DumpInput.h"
 #include "FakeHost.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
@@ -31,19 +32,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-struct DumpSite {
-  std::string label;
-  std::string element;
-  float xyz[3] = {0, 0, 0};
-  float occupancy = 1.0f;
-};
 
 struct DumpStructure {
   std::string title;
@@ -51,90 +44,43 @@ struct DumpStructure {
   std::string symbol = "P 1";
   int origin = 0;
   float shift[3] = {0, 0, 0};
-  std::vector<DumpSite> sites;
+  std::vector<dumpinput::Site> sites;
   std::string error;
 };
 
-std::string Trim(const std::string &s) {
-  const size_t a = s.find_first_not_of(" \t\r");
-  if (a == std::string::npos)
-    return {};
-  const size_t b = s.find_last_not_of(" \t\r");
-  return s.substr(a, b - a + 1);
-}
-
 std::vector<DumpStructure> ReadStructures(const std::filesystem::path &path) {
-  std::vector<DumpStructure> out;
-  std::ifstream in(path);
-  if (!in) {
-    DumpStructure bad;
-    bad.title = path.string();
-    bad.error = "cannot read the file";
-    out.push_back(bad);
-    return out;
-  }
-  DumpStructure *current = nullptr;
-  std::string line;
-  int lineNumber = 0;
-  while (std::getline(in, line)) {
-    lineNumber++;
-    line = Trim(line.substr(0, line.find('#')));
-    if (line.empty())
-      continue;
-    std::istringstream words(line);
-    std::string key;
-    words >> key;
-    auto fail = [&](const char *what) {
-      if (current && current->error.empty())
-        current->error = path.filename().string() + " line " + std::to_string(lineNumber) + ": " + what;
-    };
-    if (key == "structure") {
-      out.emplace_back();
-      current = &out.back();
-      current->title = Trim(line.substr(key.size()));
-      continue;
-    }
-    if (!current) {
-      DumpStructure bad;
-      bad.title = path.filename().string();
-      bad.error = "line " + std::to_string(lineNumber) + " outside a structure";
-      out.push_back(bad);
-      return out;
-    }
-    if (key == "cell") {
-      for (float &v : current->cell)
-        words >> v;
-      if (!words)
-        fail("bad cell");
-    } else if (key == "spacegroup") {
-      current->symbol = Trim(line.substr(key.size()));
-    } else if (key == "origin") {
-      words >> current->origin;
-      if (!words)
-        fail("bad origin");
-    } else if (key == "shift") {
-      for (float &v : current->shift)
-        words >> v;
-      if (!words)
-        fail("bad shift");
-    } else if (key == "oracle") {
-      // for the checker
-    } else if (key == "site") {
-      DumpSite site;
-      words >> site.label >> site.element >> site.xyz[0] >> site.xyz[1] >> site.xyz[2];
-      if (!words)
-        fail("bad site");
-      float occupancy = 0.0f;
-      if (words >> occupancy)
-        site.occupancy = occupancy;
-      current->sites.push_back(site);
-    } else if (key == "end") {
-      current = nullptr;
-    } else {
-      fail("unknown keyword");
-    }
-  }
-  return out;
+  const std::string fileName = path.filename().string();
+  return dumpinput::ReadStructures<DumpStructure>(
+      path, fileName,
+      [&](DumpStructure &current, const std::string &key, std::istringstream &words, const std::string &line,
+          int lineNumber) {
+        auto fail = [&](const char *what) {
+          if (current.error.empty())
+            current.error = fileName + " line " + std::to_string(lineNumber) + ": " + what;
+        };
+        if (key == "cell") {
+          if (!dumpinput::ReadNumbers(words, current.cell))
+            fail("bad cell");
+        } else if (key == "spacegroup") {
+          current.symbol = dumpinput::Trim(line.substr(key.size()));
+        } else if (key == "origin") {
+          words >> current.origin;
+          if (!words)
+            fail("bad origin");
+        } else if (key == "shift") {
+          if (!dumpinput::ReadNumbers(words, current.shift))
+            fail("bad shift");
+        } else if (key == "oracle") {
+          // for the checker
+        } else if (key == "site") {
+          dumpinput::Site site;
+          if (!dumpinput::ReadSite(words, site))
+            fail("bad site");
+          current.sites.push_back(site);
+        } else {
+          fail("unknown keyword");
+        }
+      });
 }
 
 // Builds the structure and generates its cell; answers the error, if any.
@@ -163,7 +109,7 @@ std::string Generate(const DumpStructure &s, CrystalRec &c) {
   c.sites = std::move(*sites);
   c.siteCount = n;
   for (int32_t k = 0; k < n; k++) {
-    const DumpSite &in = s.sites[static_cast<size_t>(k)];
+    const dumpinput::Site &in = s.sites[static_cast<size_t>(k)];
     AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(k)];
     if (in.label.size() >= sizeof site.label || in.element.empty() || in.element.size() > 2)
       return "bad label or element " + in.label;
@@ -181,19 +127,6 @@ std::string Generate(const DumpStructure &s, CrystalRec &c) {
   return {};
 }
 
-std::vector<std::filesystem::path> InputFiles(const std::filesystem::path &in) {
-  std::vector<std::filesystem::path> files;
-  if (std::filesystem::is_directory(in)) {
-    for (const auto &entry : std::filesystem::directory_iterator(in))
-      if (entry.is_regular_file() && entry.path().extension() == ".txt")
-        files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-  } else {
-    files.push_back(in);
-  }
-  return files;
-}
-
 TEST(UnitCellDump, WritesTheGeneratedCells) {
   const char *inPath = std::getenv("OV_UNITCELL_DUMP_IN");
   const char *outPath = std::getenv("OV_UNITCELL_DUMP_OUT");
@@ -204,7 +137,7 @@ TEST(UnitCellDump, WritesTheGeneratedCells) {
   ASSERT_NE(out, nullptr) << outPath;
   int structures = 0;
   int errors = 0;
-  for (const auto &file : InputFiles(inPath)) {
+  for (const auto &file : dumpinput::InputFiles(inPath)) {
     for (const DumpStructure &s : ReadStructures(file)) {
       structures++;
       CrystalRec c;
