@@ -370,7 +370,9 @@ DoDistanceExplorerSearch(CrystalRec *crystal, const uint32_t *from, uint32_t fro
     const float edges[3] = {c.a, c.b, c.c};
     for (float e : edges)
       estimate *= std::ceil(2.0 * double(maximum) / double(e)) + 1.0;
-    // The query points go in the central cell of the block searched.
+    // The query points go in the central cell of the block searched: the
+    // shift comes from the same d-spacings as the block, since a shift from
+    // a sin(beta) sin(gamma) and the like misses neighbours in oblique cells.
     if (!TurboCentreShift(crystal, maximum, shift)) {
       EndDistanceSearch();
       return std::nullopt;

@@ -721,7 +721,8 @@ void TurboGenerateBonds(CrystalRec *crystal) {
       WriteProgress(SpecText("Searching for bonds (%c%c - %c%c)...", spec), static_cast<float>(counted) * step);
 
     // A specification whose elements have no atoms finds nothing; the later
-    // ones still run.
+    // ones still run (stopping here would silently drop their bonds, and a
+    // specification kept after its element was replaced is common).
     int32_t firstA = 0, lastA = -1, firstB = 0, lastB = -1;
     const ElementIndexEntry *runA = TurboFindElement(*list, spec.elementA);
     const ElementIndexEntry *runB = TurboFindElement(*list, spec.elementB);

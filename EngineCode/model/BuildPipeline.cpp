@@ -193,6 +193,9 @@ bool RunNewMolecule(WindowRef window, bool applyViewDirection, bool recentre, bo
 
   const int32_t nAtoms = UsableAtomCount(c);
   const int32_t nSites = UsableSiteCount(c);
+  // The extremes start from infinity rather than from +-999.9 A: large
+  // models place atoms beyond that, and a bound inside the molecule would
+  // give it a box too small to hold it.
   float lo[3], hi[3];
   for (int axis = 0; axis < 3; axis++) {
     lo[axis] = std::numeric_limits<float>::infinity();

@@ -343,9 +343,15 @@ void Plane2Vector(const CrystalRec *crystal, const float hkl[3], float uvw[3]) {
 // ---- Areas and volumes ----------------------------------------------------------
 
 float GetTriangleArea(const float p0[3], const float p1[3], const float p2[3]) {
-  const double a = VecBondDist(p0, p1);
-  const double b = VecBondDist(p1, p2);
-  const double c = VecBondDist(p2, p0);
+  // The sides stay in double: rounding them to float would swamp s - a of a
+  // thin triangle.
+  double d[3];
+  DVecDiff(p0, p1, d);
+  const double a = DNorm(d);
+  DVecDiff(p1, p2, d);
+  const double b = DNorm(d);
+  DVecDiff(p2, p0, d);
+  const double c = DNorm(d);
   const double s = 0.5 * (a + b + c);
   const float product = static_cast<float>(s * (s - a) * (s - b) * (s - c));
   return product > 0.0f ? std::sqrt(product) : 0.0f;

@@ -282,7 +282,8 @@ void DoPlaneThroughPoints(WindowRef window) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
-  if (CountNumSelectedAtoms(crystal) < 3) {
+  const int32_t selectedCount = CountNumSelectedAtoms(crystal);
+  if (selectedCount < 3) {
     MyCFStopAlert(kTooFewAtomsAlert);
     return;
   }
@@ -330,7 +331,9 @@ void DoPlaneThroughPoints(WindowRef window) {
   float sumSq = 0.0f;
   int32_t steps = 0;
   double seconds = 0.0;
-  if (n == 3) {
+  // Three selected atoms are their own plane; with more selected (even when
+  // only three of them are visible) the plane is fitted and refined.
+  if (selectedCount == 3) {
     GetUnitVector(normal, plane.viewNormal);
     float inverse[9];
     InverseOrientation(c, inverse);

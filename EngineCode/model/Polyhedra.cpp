@@ -1087,14 +1087,18 @@ void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex,
         const AtomRecord &atomB = c.atoms[b];
         if (!atomB.visible || atomB.site >= static_cast<uint32_t>(siteCount))
           continue;
-        neighbourFound = true;
         if (atomB.site == site) {
           ownSite = true;
           break;
         }
         const uint32_t cnB = cnOf(atomB.site);
-        if (cnB <= cnS)
+        // Only a visible neighbour of no higher coordination settles the
+        // answer; a site that met only its own site or higher centres is
+        // checked again over the whole crystal below.
+        if (cnB <= cnS) {
+          neighbourFound = true;
           continue;
+        }
         // A neighbour of higher coordination makes the site its vertex,
         // unless that neighbour is itself a vertex of a still higher centre.
         vertex = true;
@@ -1113,7 +1117,8 @@ void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex,
       }
     }
 
-    // No visible neighbour in the plotted atoms: ask the whole crystal.
+    // No visible neighbour of no higher coordination among the plotted
+    // atoms: ask the whole crystal.
     if (!neighbourFound && !c.molecule) {
       if (!*index)
         index->emplace(c);

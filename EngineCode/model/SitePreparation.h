@@ -82,7 +82,9 @@ void SetSphereProperties(CrystalRec *crystal);
 // (slot 2 or 3 with an occupancy below 0.00001); a partner is only chosen
 // when all of them fit. A merged site is removed (later sites move down, and
 // the same position is examined again); a site without a partner stays.
-// Finally `SortSiteOccupancies`. Atoms are not touched.
+// Finally `SortSiteOccupancies`. Atoms are not touched. A partial site's
+// second and third elements are merged too: merging only its first and then
+// removing the site would silently drop the others.
 void MergeDuplicateSites(CrystalRec *crystal);
 
 // Orders each mixed site's elements by occupancy, largest first (equal

@@ -52,7 +52,10 @@ bool IsRhombohedralGroup(int16_t index) {
 // Number, then Schoenflies, then Hermann-Mauguin lookup; a number or
 // Schoenflies match replaces the symbol by the row's symbol. An R group found
 // through a symbol that does not say "R" (a number, a Schoenflies symbol)
-// takes the row of the axes the angles say.
+// takes the row of the axes the angles say: the first row of the number is
+// the one on hexagonal axes, and its operators applied to a rhombohedral cell
+// would build a different structure than the "R" symbol written back gives
+// on the next call.
 int16_t ResolveSymbol(std::string &symbol, uint8_t origin, uint8_t setting, bool rhombohedral) {
   bool replace = true;
   int16_t index = GetNumericSpacegroupIndex(symbol, origin, setting);

@@ -837,8 +837,8 @@ bool FindMatchingSphere(const CrystalRec *crystal, ElementCode element, uint32_t
   const CrystalRec &c = *crystal;
   for (int32_t t = 0; t < UsableSphereCount(c); t++) {
     const SphereRecord &sphere = c.spheres[static_cast<size_t>(t)];
-    if (sphere.element != element || sphere.style != style || !SameRadius(sphere.radius, radius) ||
-        !SameRGBColor(sphere.colour, colour))
+    if (sphere.element != element || sphere.style != style ||
+        !(std::fabs(sphere.radius - radius) <= kSphereMatchTolerance) || !SameRGBColor(sphere.colour, colour))
       continue;
     int32_t site = FirstSiteUsingSphere(c, static_cast<uint32_t>(t));
     if (site < 0)

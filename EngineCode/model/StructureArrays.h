@@ -43,6 +43,9 @@ inline constexpr float kVisibilityTolerance = 0.0001f;
 // precision values come out a hair below it: the slack absorbs that rounding.
 inline constexpr double kSphereRadiusTolerance = 0.01;
 inline constexpr double kSphereRadiusSlack = 1e-5;
+// A wanted radius finds an atom type whose radius is within this of it,
+// the bound included (Angstrom).
+inline constexpr float kSphereMatchTolerance = 0.01f;
 // Occupancies of two sites agree when they differ by at most this.
 inline constexpr float kOccupancyTolerance = 0.0001f;
 // The polyhedron display mode that forms a class of its own when atom types

@@ -198,6 +198,8 @@ void Symcard2GEP(std::string_view card, GEP &gep) {
     }
     ++i;
   }
+  // The translation in hand belongs to the field being read: a text that
+  // ends after two fields must not move it onto z.
   if (field < 3)
     gep.translation[field] = translation;
 }
@@ -407,6 +409,9 @@ bool SymmOpsHaveSameRotation(const GEP &a, const GEP &b) {
   return true;
 }
 
+// The difference is measured to the nearest whole number, from above or from
+// below: a sum such as 2/3 + 1/3 may land a rounding step short of 1, and a
+// difference of 0.9999999 is a whole lattice translation, not one of 0.9999999.
 bool SameTranslationModuloLattice(const double a[3], const double b[3]) {
   for (int i = 0; i < 3; ++i) {
     double d = std::fabs(a[i] - b[i]);
@@ -415,6 +420,21 @@ bool SameTranslationModuloLattice(const double a[3], const double b[3]) {
   }
   return true;
 }
+
+namespace {
+
+// As SameTranslationModuloLattice, with the tolerance itself excluded: the
+// removal of centring copies asks for a difference below 1e-5.
+bool SameTranslationModuloLatticeStrict(const double a[3], const double b[3]) {
+  for (int i = 0; i < 3; ++i) {
+    double d = std::fabs(a[i] - b[i]);
+    if (!(std::fabs(d - std::round(d)) < kTranslationTolerance))
+      return false;
+  }
+  return true;
+}
+
+} // namespace
 
 void AddLatticeTranslationsForCrystal(CrystalRec &crystal) {
   int16_t n = 0;
@@ -475,8 +495,8 @@ void RemoveLatticeTranslationsForCrystal(CrystalRec &crystal) {
           plus[c] = op.translation[c] + centring[static_cast<size_t>(k)][static_cast<size_t>(c)];
           minus[c] = op.translation[c] - centring[static_cast<size_t>(k)][static_cast<size_t>(c)];
         }
-        if (SameTranslationModuloLattice(g.translation, plus) ||
-            SameTranslationModuloLattice(g.translation, minus))
+        if (SameTranslationModuloLatticeStrict(g.translation, plus) ||
+            SameTranslationModuloLatticeStrict(g.translation, minus))
           return true;
       }
       return false;
@@ -489,10 +509,13 @@ void RemoveLatticeTranslationsForCrystal(CrystalRec &crystal) {
   }
   if (distinct > kMaxDistinctOps)
     FWriteColor("Warning: Excess symmetry operators detected!", kRGBRed);
+  // Only a translation that is exactly a centring vector is cleared; any
+  // other member of the class keeps its translation as it stands.
   for (size_t i = 0; i < kept.size(); ++i) {
     GEP &op = kept[i];
     for (int k = 1; k < n; ++k) {
-      if (SameTranslationModuloLattice(op.translation, centring[static_cast<size_t>(k)].data())) {
+      const auto &t = centring[static_cast<size_t>(k)];
+      if (op.translation[0] == t[0] && op.translation[1] == t[1] && op.translation[2] == t[2]) {
         op.translation[0] = op.translation[1] = op.translation[2] = 0.0;
         break;
       }

@@ -241,6 +241,8 @@ bool RotateSelectionXYZ(CrystalRec *crystal, const float angles[3]) {
   }
   if (selected.empty())
     return false;
+  // The mean over the atoms summed: a selected atom missing from the sort
+  // index (hidden) must not pull the centroid towards the origin.
   float centroid[3];
   for (int d = 0; d < 3; d++)
     centroid[d] = static_cast<float>(sum[d] / static_cast<double>(selected.size()));
@@ -308,6 +310,9 @@ bool RotateSelectionXYZ(CrystalRec *crystal, const float angles[3]) {
       if (site.displacementType == kDisplacementAnisoU || site.displacementType == kDisplacementAnisoB) {
         // The tensor follows the turned axes, so that the document keeps the
         // turned ellipsoid; the axes are then taken from the tensor again.
+        // Transforming U directly as R^t U R would be wrong twice: R turns
+        // view Cartesian vectors while U is held on the cell's axes, and R^t
+        // U R turns the ellipsoid by the inverse of the atoms' rotation.
         float tensor[9];
         if (GetEllipsoidFromAxes(&c, axes, tensor, site.displacementType)) {
           std::copy(std::begin(tensor), std::end(tensor), site.tensor);

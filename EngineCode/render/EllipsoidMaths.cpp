@@ -200,7 +200,7 @@ bool GetEllipsoidAxes(CrystalRec *crystal, int32_t siteIndex, float axes[3][3]) 
   }
   if (!valid) {
     const std::string label(site.label, strnlen(site.label, sizeof site.label));
-    FWriteColor(std::string(kInvalidTensorMessage) + label, kRGBRed);
+    FWriteColor(std::string(kInvalidTensorMessage) + label + "\n", kRGBRed);
     eigenvalues[0] = eigenvalues[1] = eigenvalues[2] = gPrefs.defaultIsoValue;
     const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     std::memcpy(eigenvectors, identity, sizeof identity);

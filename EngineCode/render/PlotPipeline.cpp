@@ -210,17 +210,20 @@ void PlotCrystal(WindowRef window, int16_t destination) {
     const float halfAngle = c.stereoAngle / 2.0f;
     const float toFirst[3] = {0.0f, halfAngle, 0.0f};
     const float toSecond[3] = {0.0f, -c.stereoAngle, 0.0f};
-    const float centreX = c.plotCentre[0];
+    // Each turn carries the plot centre with the crystal, so each eye shifts
+    // the centre it finds after its turn and puts that one back.
     RotateXYZ(&c, toFirst);
     c.stereoImageInProgress = kStereoFirstImage;
-    c.plotCentre[0] = centreX + d;
+    const float firstX = c.plotCentre[0];
+    c.plotCentre[0] = firstX + d;
     PlotCrystal2(window, destination);
-    c.plotCentre[0] = centreX;
+    c.plotCentre[0] = firstX;
     RotateXYZ(&c, toSecond);
     c.stereoImageInProgress = kStereoSecondImage;
-    c.plotCentre[0] = centreX - d;
+    const float secondX = c.plotCentre[0];
+    c.plotCentre[0] = secondX - d;
     PlotCrystal2(window, destination);
-    c.plotCentre[0] = centreX;
+    c.plotCentre[0] = secondX;
     RotateXYZ(&c, toFirst);
   } else {
     char message[64];

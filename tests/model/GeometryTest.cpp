@@ -490,6 +490,12 @@ TEST(GeometryVolumes, TriangleAreaByHeron) {
   EXPECT_GE(area, 0.0f);
 }
 
+TEST(GeometryVolumes, ThinTriangleKeepsItsSidesInDouble) {
+  // Base 3, height 0.001: sides rounded to float would give 0.001554.
+  const float a[3] = {0, 0, 0}, b[3] = {3, 0, 0}, c[3] = {1.5f, 0.001f, 0};
+  EXPECT_NEAR(GetTriangleArea(a, b, c), 0.0015f, 1e-8f);
+}
+
 namespace {
 
 Polyhedron MakePoly(const std::vector<std::vector<uint32_t>> &faces) {

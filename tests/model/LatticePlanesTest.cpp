@@ -460,6 +460,20 @@ TEST_F(LatticePlaneBestFit, ThreeAtomsGiveTheirPlaneAtOnce) {
                       "(0 cycles, 0.00000 s)");
 }
 
+TEST_F(LatticePlaneBestFit, FourSelectedWithOneHiddenAreFittedAndRefined) {
+  AddAtom(*c, 1, 1, 1);
+  AddAtom(*c, 1, 9, 1);
+  AddAtom(*c, 9, 1, 1);
+  c->atoms[AddAtom(*c, 5, 5, 7)].visible = 0; // selected, but not part of the fit
+  DoPlaneThroughPoints(&window);
+  ASSERT_TRUE(host.alerts.empty());
+  EXPECT_NEAR(std::fabs(c->plane.viewNormal[2]), 1.0f, kTight);
+  const auto lines = host.LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("Best-fit plane through 3 atoms: ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[0].find("(0 cycles"), std::string::npos) << lines[0];
+}
+
 TEST_F(LatticePlaneBestFit, TooFewOrCollinearAtomsAreRefused) {
   AddAtom(*c, 1, 1, 1);
   AddAtom(*c, 2, 2, 2);

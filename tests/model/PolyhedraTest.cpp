@@ -540,6 +540,43 @@ TEST(PolyhedraModes, AVertexOfAVertexIsNoVertex) {
   EXPECT_TRUE(isVertex);
 }
 
+TEST(PolyhedraModes, ASiteBondedOnlyToAHigherCentreIsCheckedOverTheCrystal) {
+  FakeHost host;
+  Synthetic s(false);
+  // A (coordination 1) is bonded only to B of higher coordination; over the
+  // whole crystal an H-H specification as long as the cell edge makes A's
+  // own image in the next cell its first coordinating site.
+  const uint32_t a = s.Add("A", "H", 0, 0, 0);
+  const uint32_t b = s.Add("B", "O", 1, 0, 0);
+  AddBondListEntry(&s.c, int32_t(a), int32_t(b));
+  s.c.sites[a].coordination = 1;
+  s.c.sites[b].coordination = 3;
+  s.c.bondSpecs[0].elementA = s.c.bondSpecs[0].elementB = polytest::Element("H");
+  s.c.bondSpecs[0].maxLength = 10.0f;
+  s.c.bondSpecCount = 1;
+  bool isVertex = false, own = false;
+  CheckPolyVertexSite(&s.c, a, &isVertex, &own);
+  EXPECT_TRUE(own);
+  EXPECT_EQ(s.c.sites[a].polyMode, kPolyModeAtomWireBonds);
+  // A visible neighbour of no higher coordination settles the answer from
+  // the bonds alone.
+  Synthetic t(false);
+  const uint32_t ta = t.Add("A", "H", 0, 0, 0);
+  const uint32_t td = t.Add("D", "O", -1, 0, 0);
+  const uint32_t tb = t.Add("B", "O", 1, 0, 0);
+  AddBondListEntry(&t.c, int32_t(ta), int32_t(td));
+  AddBondListEntry(&t.c, int32_t(ta), int32_t(tb));
+  t.c.sites[ta].coordination = 1;
+  t.c.sites[td].coordination = 1;
+  t.c.sites[tb].coordination = 3;
+  t.c.bondSpecs = s.c.bondSpecs;
+  t.c.bondSpecCount = 1;
+  CheckPolyVertexSite(&t.c, ta, &isVertex, &own);
+  EXPECT_TRUE(isVertex);
+  EXPECT_FALSE(own);
+  EXPECT_EQ(t.c.sites[ta].polyMode, kPolyModeUnset);
+}
+
 // ---- Vertices and intactness ------------------------------------------------------------------
 
 TEST(PolyhedraVertices, DistinctVerticesInOrderAndIntactness) {

@@ -230,6 +230,17 @@ TEST(SpaceGroupLookup, HermannMauguinWithAndWithoutBlanks) {
   EXPECT_EQ(GetInternationalSpacegroupIndex(s, 0, kSettingUniqueAxisC + 1), -1);
   s = "END";
   EXPECT_EQ(GetInternationalSpacegroupIndex(s, 0, 0), -1);
+  // "B 2 21 2" names settings a-cb (origin byte 1, listed first) and bca
+  // (origin byte 2) of group 20: a bare symbol takes a-cb
+  s = "B 2 21 2";
+  int16_t bare = GetInternationalSpacegroupIndex(s, 0, 0);
+  ASSERT_GE(bare, 0);
+  EXPECT_EQ(gSpacegroups[bare].number, 20);
+  EXPECT_EQ(gSpacegroups[bare].setting, kSettingAMinusCb);
+  int16_t second = GetInternationalSpacegroupIndex(s, 2, 0);
+  ASSERT_GE(second, 0);
+  EXPECT_EQ(gSpacegroups[second].setting, kSettingBca);
+  EXPECT_EQ(GetInternationalSpacegroupIndex(s, 1, 0), bare);
 }
 
 TEST(SpaceGroupLookup, NumbersSchoenfliesAndSynonyms) {

@@ -172,6 +172,11 @@ TEST(AtomTypes, MergingTakesRadiiWithinAHundredthAndRespectsThePolyhedronClass) 
   int32_t index = -1;
   EXPECT_TRUE(FindMatchingSphere(&c, El("O "), 14, 0, c.spheres[0].colour, 1.004f, &index));
   EXPECT_EQ(index, 0);
+  // A wanted radius matches the first type within 0.01 of it, the bound included.
+  EXPECT_TRUE(FindMatchingSphere(&c, El("O "), 14, 0, c.spheres[0].colour, 1.01f, &index));
+  EXPECT_EQ(index, 0);
+  EXPECT_TRUE(FindMatchingSphere(&c, El("O "), 14, 0, c.spheres[0].colour, 1.015f, &index));
+  EXPECT_EQ(index, 1);
   EXPECT_TRUE(FindMatchingSphere(&c, El("O "), 14, kPolyModeOwnClass, c.spheres[0].colour, 1.0f, &index));
   EXPECT_EQ(index, 2);
   EXPECT_FALSE(FindMatchingSphere(&c, El("O "), 14, 0, kRGBRed, 1.0f, &index));

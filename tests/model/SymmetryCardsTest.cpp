@@ -376,6 +376,27 @@ TEST(SymmetryCentring, RemovingKeepsTheFirstOfEachClassAndZeroesCentringTranslat
   EXPECT_EQ(Text(c.symCards[1]), CardOf("   -x", "   -y", "   +z"));
 }
 
+// Only a translation equal to a centring vector is cleared: (1/2, 1/2, 1)
+// is one modulo the lattice but keeps its halves. A difference of exactly
+// the tolerance does not make a copy.
+TEST(SymmetryCentring, RemovingClearsOnlyExactCentringTranslations) {
+  FakeHost host;
+  CrystalRec c;
+  c.latticeLetter = 'C';
+  c.symCards[0] = Card("x+1/2,y+1/2,z+1");
+  c.symCards[1] = Card("x,y,z");
+  c.cardCount = 2;
+  RemoveLatticeTranslationsForCrystal(c);
+  ASSERT_EQ(c.cardCount, 1);
+  EXPECT_EQ(Text(c.symCards[0]), CardOf("1/2+x", "1/2+y", "   +z"));
+
+  c.symCards[0] = Card("x,y,z");
+  c.symCards[1] = Card("x+0.00001,y,z");
+  c.cardCount = 2;
+  RemoveLatticeTranslationsForCrystal(c);
+  EXPECT_EQ(c.cardCount, 2);
+}
+
 TEST(SymmetryCentring, MoreThan48DistinctOperatorsAreCutWithAWarning) {
   FakeHost host;
   CrystalRec c;

@@ -64,7 +64,9 @@ TEST(LineHelpers, TheDashedHelpersUseTheScaledPeriodAndEitherForm) {
   t.px().Fill(0xFF000000u);
   gPlotRes = 20;
   MyDrawDottedLine(0, 3, 100, 3, kRGBWhite);
-  EXPECT_GE(gDashRepeat, 0);
+  // L 1: n = round(100.5) = 101, step 100 / 100.5 floors to a period of 0.
+  EXPECT_EQ(gDashRepeat, 0);
+  EXPECT_EQ(gDashWidth, 1);
   EXPECT_EQ(t.Red(0, 3), kLitCentre);
   EXPECT_EQ(t.Red(50, 3), 0);
 

@@ -440,10 +440,10 @@ TEST_F(EllipsoidMaths, InvalidTensorsAreLoggedInRedAndDrawnAtTheDefaultSize) {
     }
     const auto lines = host.LogLines();
     ASSERT_EQ(lines.size(), size_t(s + 1));
-    EXPECT_EQ(lines.back(), kInvalidLine + labels[s]);
+    EXPECT_EQ(lines.back(), kInvalidLine + labels[s] + "\n");
     ASSERT_EQ(host.colouredRuns.size(), size_t(s + 1));
     EXPECT_EQ(host.colouredRuns.back().colour, kRGBRed);
-    EXPECT_EQ(host.colouredRuns.back().length, kInvalidLine.size() + std::strlen(labels[s]));
+    EXPECT_EQ(host.colouredRuns.back().length, kInvalidLine.size() + std::strlen(labels[s]) + 1);
   }
   // Type 0 takes the default size without a complaint.
   CrystalRec d = MakeCell(kTriclinic);

@@ -174,6 +174,26 @@ TEST(PlotCrystalTest, StereoTurnsTheViewForEachEyeAndPutsEverythingBack) {
   EXPECT_LT(MatrixDifference(c.orientationMatrix, start), 1e-5);
 }
 
+TEST(PlotCrystalTest, RedBlueStereoLeavesThePlotCentreWhereItWas) {
+  FakeHost host;
+  TestWindow w(host);
+  CrystalRec &c = w.crystal();
+  ASSERT_TRUE(BuildSimple(c));
+  // A centre off the view's axes moves with each eye's turn; each eye's
+  // shift must be taken from, and put back to, the turned centre.
+  c.plotCentre[0] = 7.0f;
+  c.plotCentre[1] = -2.0f;
+  c.plotCentre[2] = 4.0f;
+  const float start[3] = {c.plotCentre[0], c.plotCentre[1], c.plotCentre[2]};
+  c.stereoOn = 1;
+  c.stereoMode = kRedBlueStereo;
+  c.stereoAngle = 20.0f;
+  c.stereoSeparation = 6.0f;
+  PlotCrystal(w.ref(), kPlotToWindow);
+  for (int k = 0; k < 3; k++)
+    EXPECT_NEAR(c.plotCentre[k], start[k], 1e-4f) << k;
+}
+
 TEST(PlotCrystalTest, TheLinkedProgramHearsOfACrystalsNewView) {
   FakeHost host;
   TestWindow w(host);
