@@ -1,5 +1,6 @@
 #include "Preferences.h"
 
+#include "render/ColourHelpers.h"
 #include "render/EllipsoidMaths.h"
 
 #include <algorithm>
@@ -14,11 +15,6 @@ PrefsRecord MakeFactoryPrefs() {
   std::memcpy(prefs.elementNotes, kFactoryElementNotes, sizeof prefs.elementNotes);
   prefs.elementNotes[kElementNotesSize - 1] = '\0';
   return prefs;
-}
-
-RGBColor HiliteColorFor(const RGBColor &background) {
-  uint32_t sum = uint32_t{background.red} + background.green + background.blue;
-  return sum < kHiliteBackgroundThreshold ? kRGBWhite : kRGBBlack;
 }
 
 // The largest value a unit-cell line width keeps in the preferences.
@@ -169,7 +165,7 @@ void CopyPrefsToCrystal(const PrefsRecord *prefs, CrystalRec *crystal) {
   c.modelType = 1;
   c.surfaceOverlay = 0;
   c.ellipsoidCriticalValue = GetEllipsoidCriticalValue(c.ellipsoidProbability);
-  c.hiliteColor = HiliteColorFor(c.backgroundColor);
+  GetMyHiliteColor(c);
 }
 
 void CopyCrystalPrefs(const CrystalRec *crystal, PrefsRecord *prefs) {

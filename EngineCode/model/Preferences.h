@@ -216,10 +216,6 @@ void InitBlankTextBox(TextBoxRecord *box);
 void InitBlankCellPoint(CellPoint *point);
 void InitBlankCustomBondSpec(CustomBondSpec *spec);
 
-// The highlight colour of a structure follows its background: white when the
-// background's channels add up to less than this, black otherwise.
-inline constexpr uint32_t kHiliteBackgroundThreshold = 98302;
-
 // Copies every display setting of a preferences-layout record into the
 // structure, then sets the model type to 1 and the surface overlay off,
 // derives the ellipsoid critical value from the probability and the

@@ -87,14 +87,27 @@ void LowerAtomIndices(CrystalRec &c, uint32_t above, uint32_t by) {
   }
   for (VectorRecord &v : c.vectors)
     lower(v.atom);
+  // A custom bond style names its two atoms; it must follow them, or it
+  // would restyle some other bond.
+  for (CustomBondSpec &spec : c.customBondSpecs) {
+    lower(spec.atomA);
+    lower(spec.atomB);
+  }
 }
 
-// Destroys every vector drawn on an atom in [first, last].
+// Destroys every vector drawn on an atom in [first, last], and every custom
+// bond style that names such an atom.
 void DestroyVectorsOnAtoms(CrystalRec &c, uint32_t first, uint32_t last) {
   for (int32_t k = static_cast<int32_t>(c.vectors.size()) - 1; k >= 0; k--) {
     uint32_t atom = c.vectors[static_cast<size_t>(k)].atom;
     if (atom >= first && atom <= last)
       DestroyVectorIndex(&c, k);
+  }
+  auto names = [&](uint32_t atom) { return atom >= first && atom <= last; };
+  for (int32_t k = static_cast<int32_t>(c.customBondSpecs.size()) - 1; k >= 0; k--) {
+    const CustomBondSpec &spec = c.customBondSpecs[static_cast<size_t>(k)];
+    if (names(spec.atomA) || names(spec.atomB))
+      DestroyCustomBondSpecIndex(&c, k);
   }
 }
 

@@ -282,8 +282,17 @@ TEST(MoleculeDelete, DeletingAnAtomRenumbersBondsPolyhedraVectorsAndSites) {
   c.bondSpecs[0].elementB = El("N ");
   c.bondSpecs[1].elementA = El("C ");
   c.bondSpecs[1].elementB = El("O ");
+  // Custom styles of the bonds 0-1 (goes with atom 1) and 2-3 (follows it).
+  AppendBlankCustomBondSpec(&c);
+  c.customBondSpecs.back().atomB = 1;
+  AppendBlankCustomBondSpec(&c);
+  c.customBondSpecs.back().atomA = 2;
+  c.customBondSpecs.back().atomB = 3;
 
   DestroyAtomIndex(&c, 1);
+  ASSERT_EQ(c.customBondSpecCount, 1);
+  EXPECT_EQ(c.customBondSpecs[0].atomA, 1u);
+  EXPECT_EQ(c.customBondSpecs[0].atomB, 2u);
   ASSERT_EQ(c.atomCount, 3);
   ASSERT_EQ(c.siteCount, 3);
   EXPECT_EQ(c.atomsPerCell, 3);
