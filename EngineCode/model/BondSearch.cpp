@@ -70,6 +70,7 @@ struct QueryGrid {
   bool built = false;
   bool empty = true;      // no finite candidate
   double edge = 0.0;      // cell edge, Angstrom
+  double inverseEdge = 0.0;
   double requested = 0.0; // the half-width it was built for
   bool raised = false;    // edge raised above the request by the size limit
   double origin[3] = {0.0, 0.0, 0.0};
@@ -137,7 +138,9 @@ bool IsFinite3(const float v[3]) { return std::isfinite(v[0]) && std::isfinite(v
 // in the coordinate, so a cube's candidates lie in the cells of its faces'
 // coordinates.
 int64_t CellOf(double v, int axis) {
-  const double t = std::floor((v - sGrid.origin[axis]) / sGrid.edge);
+  // Build and query place points with this same monotone rule, so a query's
+  // cell range always covers every candidate inside its cube.
+  const double t = std::floor((v - sGrid.origin[axis]) * sGrid.inverseEdge);
   if (!(t > 0.0))
     return 0;
   const double top = static_cast<double>(sGrid.dims[axis] - 1);
@@ -179,6 +182,7 @@ bool BuildGrid(double halfWidth) {
     sGrid.raised = true;
   }
   sGrid.edge = edge;
+  sGrid.inverseEdge = 1.0 / edge;
   for (int i = 0; i < 3; i++) {
     sGrid.origin[i] = lo[i];
     sGrid.dims[i] = static_cast<int64_t>(dims[i]);
@@ -574,6 +578,27 @@ bool TurboSortByXYZ() {
 
 namespace {
 
+// The x order alone, which is all the grid queries read: the bond generation
+// needs neither the y nor the z order.
+bool SortXForGrid() {
+  TurboFreeSortMemory();
+  const size_t n = gTurboAtoms.size();
+  gNAtoms = static_cast<int32_t>(n);
+  try {
+    gSortX.resize(n);
+    sInverseSortX.resize(n);
+    gBoxedAtoms.clear();
+    std::unique_ptr<uint64_t[]> a(new uint64_t[n]), b(new uint64_t[n]);
+    OrderByAxis(0, gSortX, a, b);
+  } catch (const std::bad_alloc &) {
+    TurboFreeSortMemory();
+    return false;
+  }
+  for (size_t r = 0; r < n; r++)
+    sInverseSortX[gSortX[r]] = static_cast<uint32_t>(r);
+  return true;
+}
+
 // The candidates in the closed cube of half-width d around p, as grid items
 // in x-rank order: sGrid.hits holds (x rank << 32 | item index), sorted.
 // Answers their number; 0 without sorted candidates or for a bad query.
@@ -743,7 +768,7 @@ void TurboGenerateBonds(CrystalRec *crystal) {
       TurboFreeCandidates();
       continue;
     }
-    if (!TurboSortByXYZ()) {
+    if (!SortXForGrid()) {
       TurboFreeCandidates();
       if (progress)
         CloseStatus();
