@@ -16,10 +16,6 @@
 #include <cmath>
 #include <limits>
 
-std::function<void(WindowRef window)> gCloseWindowHook;
-std::function<void(WindowRef window)> gShowWindowHook;
-std::function<std::string(WindowRef window)> gWindowTitleHook;
-
 namespace {
 
 void ProgressStatus(std::string_view text) {
@@ -27,11 +23,14 @@ void ProgressStatus(std::string_view text) {
     WriteStatus(text);
 }
 
-std::string WindowTitle(WindowRef window) { return gWindowTitleHook ? gWindowTitleHook(window) : std::string(); }
+std::string WindowTitle(WindowRef window) {
+  HostServices *host = GetHostServices();
+  return host ? host->WindowTitle(window) : std::string();
+}
 
 void ShowBuiltWindow(WindowRef window) {
-  if (gShowWindowHook)
-    gShowWindowHook(window);
+  if (HostServices *host = GetHostServices())
+    host->ShowWindow(window);
 }
 
 void ClearEllipsoidModel(CrystalRec &c) {
@@ -88,8 +87,8 @@ void PrepareAtomTypes(CrystalRec &c) {
 
 void CloseWindowAfterFailedBuild(WindowRef window) {
   CloseStatus();
-  if (gCloseWindowHook)
-    gCloseWindowHook(window);
+  if (HostServices *host = GetHostServices())
+    host->CloseWindow(window);
 }
 
 bool RunNewCrystal(WindowRef window, bool applyViewDirection, bool recentre, bool rescale) {

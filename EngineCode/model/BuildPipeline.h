@@ -19,32 +19,20 @@
 //
 // The window itself belongs to the interface: the build shows it, reads its
 // title and, when a crystal cannot be generated at all, asks for it to be
-// closed, through the hooks below, which the structure window class installs
-// at start-up (tests install their own). An empty hook does nothing (the
-// title hook then gives an empty title).
+// closed, through the host services (HostServices.h). Without a host none of
+// that happens and the title is empty.
 #pragma once
 
 #include "HostServices.h"
 #include "SitePreparation.h"
 #include "StructureRecord.h"
 
-#include <functional>
 #include <string>
 
-// ---- Window hooks ---------------------------------------------------------------
-
-// A close request for the structure window (the window's CloseMainWindow):
-// it may ask to save first, close the window and free its record, or only
-// clear and hide the last structure window. After it the build never touches
-// the window or its record again.
-extern std::function<void(WindowRef window)> gCloseWindowHook;
-// Shows the window (brings it on screen when it was hidden).
-extern std::function<void(WindowRef window)> gShowWindowHook;
-// The window's title, as its title bar shows it.
-extern std::function<std::string(WindowRef window)> gWindowTitleHook;
+// ---- Failed builds ---------------------------------------------------------------
 
 // Ends a build that cannot go on: closes the status window and asks the
-// window class to close the window (gCloseWindowHook). The crystal build
+// host to close the window (`HostServices::CloseWindow`). The crystal build
 // ends here when its cell cannot be generated or no atoms are left after the
 // plot range was applied; the caller must not touch the window afterwards.
 void CloseWindowAfterFailedBuild(WindowRef window);

@@ -1,11 +1,13 @@
 // What the structure engine needs of the windows and the application shell.
 //
 // The engine never talks to a widget library. Everything it asks of the user
-// interface (the Log pane, the status window, alerts, window subtitles, the
-// event-loop timers, modifier keys, the cancel key, the clock, the cursor and
-// the floating windows) goes through one `HostServices` object installed at
-// start-up. The program installs the Qt implementation; tests install a
-// recording fake (tests/support/FakeHost.h) and assert on what was asked.
+// interface (the Log pane, the status window, alerts, the structure windows
+// and their panes, rulers and titles, the inspectors, the linked diffraction
+// program, the event-loop timers, the mouse button, modifier keys, the cancel
+// key, the clock, the cursor and the floating windows) goes through one
+// `HostServices` object installed at start-up. The program installs the Qt
+// implementation; tests install a recording fake (tests/support/FakeHost.h)
+// and assert on what was asked.
 //
 // The free functions below keep the names callers use throughout the program
 // (`FWrite`, `WriteStatus`, `MyCFStopAlert`, ...). Their own rules (the Log
@@ -39,6 +41,8 @@ inline constexpr RGBColor kRGBAnthracite{26214, 26214, 26214};
 bool SameRGBColor(const RGBColor &a, const RGBColor &b);
 
 struct MainWindowData;
+struct OVRect;
+struct CrystalRec;
 
 // A window the engine can name. The window classes of the interface own one
 // of these per window; a structure window points `mainData` at its
@@ -48,6 +52,10 @@ struct OVWindowRecord {
   void *native = nullptr; // the interface's own window object, opaque here
 };
 using WindowRef = OVWindowRecord *;
+
+// What `AESendOrientationMatrix` answers when the host has no way to reach
+// the linked diffraction program.
+inline constexpr int16_t kNoLinkSender = -1;
 
 // The standard alert kinds.
 enum AlertType : int16_t { kAlertStopAlert = 0, kAlertNoteAlert = 1, kAlertCautionAlert = 2 };
@@ -116,9 +124,41 @@ public:
   virtual std::vector<WindowRef> StructureWindows() = 0;
   // Redraw the graph pane and show the text in a rounded box over it.
   virtual void DrawWindowSubtitle(WindowRef window, std::string_view text) = 0;
+  // Sets `bounds` to the graph pane's bounds in window coordinates and
+  // answers true; false when the window shows no graph pane.
+  virtual bool GraphBounds(WindowRef window, OVRect *bounds) = 0;
+  // The window's title, as its title bar shows it.
+  virtual std::string WindowTitle(WindowRef window) = 0;
+  // Shows the window (brings it on screen when it was hidden).
+  virtual void ShowWindow(WindowRef window) = 0;
+  // A close request for the structure window (the window's CloseMainWindow):
+  // it may ask to save first, close the window and free its record, or only
+  // clear and hide the last structure window. Afterwards the engine never
+  // touches the window or its record again.
+  virtual void CloseWindow(WindowRef window) = 0;
+
+  // The rulers, the inspectors and the linked program. A host without them
+  // keeps these defaults: nothing is redrawn and the orientation matrix is
+  // not sent (`kNoLinkSender`).
+  //
+  // Redraws the window's horizontal ruler when the rulers show.
+  virtual void DrawRulers(WindowRef) {}
+  // Refills the window's site browsers.
+  virtual void UpdateSiteBrowser(WindowRef) {}
+  // Redraws the element buttons of the atom picker.
+  virtual void UpdateAtomPicker() {}
+  // Refreshes the plot-range window from the front structure window.
+  virtual void UpdateSetRange() {}
+  // Shows a new label size in the Model Options window when it is visible.
+  virtual void UpdateLabelOptionsSizeField(float) {}
+  // Sends the structure's orientation matrix and link identifier to the
+  // linked diffraction program without waiting; the system's result.
+  virtual int16_t SendOrientationMatrix(const CrystalRec *) { return kNoLinkSender; }
 
   // Waits at most `seconds` for Escape or command-period; true when one came.
   virtual bool CheckForUserCancel(double seconds) = 0;
+  // True while the mouse button is held down.
+  virtual bool MouseButtonDown() = 0;
   virtual unsigned CurrentModifiers() = 0;
   virtual void SetCursor(CocoaCursor cursor) = 0;
   virtual void UpdateFloatingWindows() = 0;

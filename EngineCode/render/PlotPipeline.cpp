@@ -18,14 +18,11 @@
 
 int16_t gHPixels = 0;
 int16_t gVPixels = 0;
-PlotWindowServices gPlotWindowServices;
 
 namespace {
 
 bool ValidSite(const CrystalRec &c, int64_t s) { return s >= 0 && s < UsableSiteCount(c); }
 
-// Result of `AESendOrientationMatrix` when no sender is installed.
-constexpr int16_t kNoLinkSender = -1;
 // `MakeGWorld` results.
 constexpr int16_t kParamErr = -50;
 constexpr int16_t kMemFullErr = -108;
@@ -104,43 +101,46 @@ void GetWindowGraphBounds(WindowRef window, OVRect *bounds) {
   if (!bounds)
     return;
   *bounds = OVRect{};
-  if (window && gPlotWindowServices.graphBounds && !gPlotWindowServices.graphBounds(window, bounds))
+  HostServices *host = GetHostServices();
+  if (window && host && !host->GraphBounds(window, bounds))
     *bounds = OVRect{};
 }
 
 void DrawRulers(WindowRef window) {
-  if (window && gPlotWindowServices.drawRulers)
-    gPlotWindowServices.drawRulers(window);
+  if (HostServices *host = GetHostServices(); window && host)
+    host->DrawRulers(window);
 }
 
 void UpdateSiteBrowser(WindowRef window) {
-  if (window && gPlotWindowServices.updateSiteBrowser)
-    gPlotWindowServices.updateSiteBrowser(window);
+  if (HostServices *host = GetHostServices(); window && host)
+    host->UpdateSiteBrowser(window);
 }
 
 void UpdateAtomPicker() {
-  if (gPlotWindowServices.updateAtomPicker)
-    gPlotWindowServices.updateAtomPicker();
+  if (HostServices *host = GetHostServices())
+    host->UpdateAtomPicker();
 }
 
 void UpdateSetRange() {
-  if (gPlotWindowServices.updateSetRange)
-    gPlotWindowServices.updateSetRange();
+  if (HostServices *host = GetHostServices())
+    host->UpdateSetRange();
 }
 
 void UpdateLabelOptionsSizeField(float size) {
-  if (gPlotWindowServices.updateLabelOptionsSizeField)
-    gPlotWindowServices.updateLabelOptionsSizeField(size);
+  if (HostServices *host = GetHostServices())
+    host->UpdateLabelOptionsSizeField(size);
 }
 
-bool MyStillDown() { return gPlotWindowServices.mouseButtonDown && gPlotWindowServices.mouseButtonDown(); }
+bool MyStillDown() {
+  HostServices *host = GetHostServices();
+  return host && host->MouseButtonDown();
+}
 
 int16_t AESendOrientationMatrix(const CrystalRec *crystal) {
   if (!crystal || crystal->diffractionLinkID == 0)
     return 0;
-  if (!gPlotWindowServices.sendOrientationMatrix)
-    return kNoLinkSender;
-  return gPlotWindowServices.sendOrientationMatrix(crystal);
+  HostServices *host = GetHostServices();
+  return host ? host->SendOrientationMatrix(crystal) : kNoLinkSender;
 }
 
 // ---- The plot ----------------------------------------------------------------------

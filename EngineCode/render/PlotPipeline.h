@@ -12,9 +12,9 @@
 // work, which plugs in at the one place `PlotCrystal2` marks.
 //
 // The structure window, the inspectors and the shell provide a few services
-// here through hooks they install at start-up (`gPlotWindowServices`). A hook
-// left empty answers as for a window that shows no graph pane: an empty
-// rectangle, no mouse button down, nothing refreshed, nothing sent.
+// here through the host services (HostServices.h). Without a host they answer
+// as for a window that shows no graph pane: an empty rectangle, no mouse
+// button down, nothing refreshed, nothing sent.
 //
 // Main thread only: the plot state below is program-wide.
 #pragma once
@@ -25,7 +25,6 @@
 #include "graphics/PixelBuffer.h"
 
 #include <cstdint>
-#include <functional>
 
 // ---- Destinations -------------------------------------------------------------
 
@@ -83,29 +82,8 @@ extern int16_t gVPixels;
 
 // ---- Services of the structure window, the inspectors and the shell ----------
 
-struct PlotWindowServices {
-  // The graph pane's bounds in window coordinates; false (and an empty
-  // rectangle) when the window has no graph pane.
-  std::function<bool(WindowRef window, OVRect *bounds)> graphBounds;
-  // Redraws the window's horizontal ruler when the rulers show.
-  std::function<void(WindowRef window)> drawRulers;
-  // Refills the window's site browsers.
-  std::function<void(WindowRef window)> updateSiteBrowser;
-  // Redraws the element buttons of the atom picker.
-  std::function<void()> updateAtomPicker;
-  // Refreshes the plot-range window from the front structure window.
-  std::function<void()> updateSetRange;
-  // Shows a new label size in the Model Options window when it is visible.
-  std::function<void(float size)> updateLabelOptionsSizeField;
-  // True while the mouse button is held down.
-  std::function<bool()> mouseButtonDown;
-  // Sends the structure's orientation matrix and link identifier to the
-  // linked diffraction program without waiting; the system's result.
-  std::function<int16_t(const CrystalRec *crystal)> sendOrientationMatrix;
-};
-extern PlotWindowServices gPlotWindowServices;
-
 // The services by the names the engine uses.
+// An empty rectangle when the window shows no graph pane.
 void GetWindowGraphBounds(WindowRef window, OVRect *bounds);
 void DrawRulers(WindowRef window);
 void UpdateSiteBrowser(WindowRef window);
@@ -113,7 +91,8 @@ void UpdateAtomPicker();
 void UpdateSetRange();
 void UpdateLabelOptionsSizeField(float size);
 bool MyStillDown();
-// 0 and nothing sent while the structure has no link identifier.
+// 0 and nothing sent while the structure has no link identifier;
+// `kNoLinkSender` without a way to reach the linked program.
 int16_t AESendOrientationMatrix(const CrystalRec *crystal);
 
 // ---- The plot ----------------------------------------------------------------------

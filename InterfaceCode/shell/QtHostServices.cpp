@@ -1,6 +1,8 @@
 #include "QtHostServices.h"
 
+#include "MainWindow.h"
 #include "StatusWindow.h"
+#include "StructureRecord.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -30,6 +32,10 @@ void QtHostServices::AttachLog(LogSink sink, std::function<bool()> showing) {
 }
 
 void QtHostServices::SetWindowList(std::function<std::vector<WindowRef>()> list) { windowList_ = std::move(list); }
+
+void QtHostServices::SetWindowLookup(std::function<MainWindow *(WindowRef)> lookup) {
+  windowLookup_ = std::move(lookup);
+}
 
 void QtHostServices::SetSubtitleDrawer(std::function<void(WindowRef, std::string_view)> drawer) {
   subtitleDrawer_ = std::move(drawer);
@@ -105,6 +111,39 @@ void QtHostServices::DrawWindowSubtitle(WindowRef window, std::string_view text)
   if (subtitleDrawer_)
     subtitleDrawer_(window, text);
 }
+
+MainWindow *QtHostServices::StructureWindow(WindowRef window) {
+  return window && windowLookup_ ? windowLookup_(window) : nullptr;
+}
+
+bool QtHostServices::GraphBounds(WindowRef window, OVRect *bounds) {
+  MainWindow *w = StructureWindow(window);
+  if (!w || !bounds)
+    return false;
+  QRect r = w->GraphPane()->geometry();
+  bounds->top = static_cast<int16_t>(r.top());
+  bounds->left = static_cast<int16_t>(r.left());
+  bounds->bottom = static_cast<int16_t>(r.top() + r.height());
+  bounds->right = static_cast<int16_t>(r.left() + r.width());
+  return true;
+}
+
+std::string QtHostServices::WindowTitle(WindowRef window) {
+  MainWindow *w = StructureWindow(window);
+  return w ? w->windowTitle().toStdString() : std::string();
+}
+
+void QtHostServices::ShowWindow(WindowRef window) {
+  if (MainWindow *w = StructureWindow(window))
+    w->show();
+}
+
+void QtHostServices::CloseWindow(WindowRef window) {
+  if (MainWindow *w = StructureWindow(window))
+    w->hide();
+}
+
+bool QtHostServices::MouseButtonDown() { return QGuiApplication::mouseButtons() != Qt::NoButton; }
 
 bool QtHostServices::CheckForUserCancel(double seconds) {
   cancelSeen_ = false;

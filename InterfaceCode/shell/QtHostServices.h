@@ -1,6 +1,6 @@
 // The program's host services on Qt: QMessageBox alerts, a small status
-// window with a progress bar, QTimer-driven event-loop timers, the keyboard
-// state and the cancel key.
+// window with a progress bar, the structure windows, QTimer-driven
+// event-loop timers, the mouse and keyboard state and the cancel key.
 #pragma once
 
 #include "HostServices.h"
@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <map>
 
+class MainWindow;
 class QTimer;
 class StatusWindow;
 
@@ -25,6 +26,9 @@ public:
   void AttachLog(LogSink sink, std::function<bool()> showing);
   // The structure windows, front first, are kept by the window manager.
   void SetWindowList(std::function<std::vector<WindowRef>()> list);
+  // Finds the structure window of a window reference; none for a window that
+  // is not a structure window.
+  void SetWindowLookup(std::function<MainWindow *(WindowRef)> lookup);
   void SetSubtitleDrawer(std::function<void(WindowRef, std::string_view)> drawer);
   void SetFloatingWindowUpdater(std::function<void()> updater);
 
@@ -38,7 +42,12 @@ public:
   WindowRef FrontGraphWindow() override;
   std::vector<WindowRef> StructureWindows() override;
   void DrawWindowSubtitle(WindowRef window, std::string_view text) override;
+  bool GraphBounds(WindowRef window, OVRect *bounds) override;
+  std::string WindowTitle(WindowRef window) override;
+  void ShowWindow(WindowRef window) override;
+  void CloseWindow(WindowRef window) override;
   bool CheckForUserCancel(double seconds) override;
+  bool MouseButtonDown() override;
   unsigned CurrentModifiers() override;
   void SetCursor(CocoaCursor cursor) override;
   void UpdateFloatingWindows() override;
@@ -49,9 +58,12 @@ protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+  MainWindow *StructureWindow(WindowRef window);
+
   LogSink logSink_;
   std::function<bool()> logShowing_;
   std::function<std::vector<WindowRef>()> windowList_;
+  std::function<MainWindow *(WindowRef)> windowLookup_;
   std::function<void(WindowRef, std::string_view)> subtitleDrawer_;
   std::function<void()> floatingUpdater_;
   QPointer<StatusWindow> status_;

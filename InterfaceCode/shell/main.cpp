@@ -26,13 +26,7 @@ int main(int argc, char **argv) {
   // settings from them.
   std::unique_ptr<MainWindow> window;
   auto windows = [&window] { return window ? std::vector<MainWindow *>{window.get()} : std::vector<MainWindow *>{}; };
-  InstallEngineHooks(windows);
-  host.SetWindowList([windows] {
-    std::vector<WindowRef> refs;
-    for (MainWindow *w : windows())
-      refs.push_back(w->Ref());
-    return refs;
-  });
+  InstallEngineHooks(host, windows);
   window = std::make_unique<MainWindow>();
   window->show();
   gStartupDone = 1;

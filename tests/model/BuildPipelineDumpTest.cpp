@@ -213,10 +213,6 @@ TEST(BuildPipelineDump, WritesTheBuiltStructures) {
     GTEST_SKIP() << "set OV_PIPELINE_DUMP_IN and OV_PIPELINE_DUMP_OUT to write built structures";
   std::FILE *out = std::fopen(outPath, "w");
   ASSERT_NE(out, nullptr) << outPath;
-  gPlotWindowServices.graphBounds = [](WindowRef, OVRect *r) {
-    *r = OVRect{0, 0, 300, 400};
-    return true;
-  };
   int structures = 0;
   int errors = 0;
   for (const DumpStructure &s : ReadStructures(inPath)) {
@@ -226,21 +222,18 @@ TEST(BuildPipelineDump, WritesTheBuiltStructures) {
     ASSERT_TRUE(InitMainWindowData(&window));
     window.mainData->fileOpen = 1;
     host.windows.push_back(&window);
-    bool closed = false;
-    gCloseWindowHook = [&closed](WindowRef) { closed = true; };
+    host.graphPane = OVRect{0, 0, 300, 400};
     std::string error = s.error.empty() ? Fill(s, *GetWindowCrystal(&window)) : s.error;
     if (error.empty() && !RunNewCrystal(&window, true, true, true))
-      error = closed ? "the build closed the window" : "the build stopped";
+      error = host.closedWindows.empty() ? "the build stopped" : "the build closed the window";
     if (!error.empty()) {
       std::fprintf(out, "error %s: %s\n", s.title.c_str(), error.c_str());
       errors++;
     } else {
       WriteStructure(out, s.title, *GetWindowCrystal(&window), host);
     }
-    gCloseWindowHook = nullptr;
     DestroyMainWindowData(&window);
   }
-  gPlotWindowServices = PlotWindowServices{};
   std::fclose(out);
   EXPECT_GT(structures, 0);
   EXPECT_EQ(errors, 0);

@@ -30,19 +30,10 @@ protected:
     ASSERT_TRUE(InitMainWindowData(&window));
     window.mainData->fileOpen = 1;
     host.windows.push_back(&window);
-    gCloseWindowHook = [this](WindowRef w) { closed.push_back(w); };
-    gShowWindowHook = [this](WindowRef w) { shown.push_back(w); };
-    gWindowTitleHook = [this](WindowRef) { return title; };
-    gPlotWindowServices.graphBounds = [](WindowRef, OVRect *r) {
-      *r = OVRect{0, 0, kPaneHeight, kPaneWidth};
-      return true;
-    };
+    host.windowTitle = "NaCl test";
+    host.graphPane = OVRect{0, 0, kPaneHeight, kPaneWidth};
   }
   void TearDown() override {
-    gCloseWindowHook = nullptr;
-    gShowWindowHook = nullptr;
-    gWindowTitleHook = nullptr;
-    gPlotWindowServices = PlotWindowServices{};
     gShowProgress = 0;
     DestroyMainWindowData(&window);
     gPrefs = gFactoryPrefs;
@@ -89,9 +80,6 @@ protected:
 
   FakeHost host;
   OVWindowRecord window;
-  std::vector<WindowRef> closed;
-  std::vector<WindowRef> shown;
-  std::string title = "NaCl test";
 };
 
 // ---- Crystals ------------------------------------------------------------------------
@@ -139,8 +127,8 @@ TEST_F(BuildPipeline, RockSaltFromSitesToAPlottedWindow) {
   EXPECT_NEAR(c.plotScale, kPaneHeight / c.plotExtent, 1e-3f);
 
   // The window: shown, not closed, print preview titled, inspectors told.
-  EXPECT_EQ(shown, std::vector<WindowRef>{&window});
-  EXPECT_TRUE(closed.empty());
+  EXPECT_EQ(host.shownWindows, std::vector<WindowRef>{&window});
+  EXPECT_TRUE(host.closedWindows.empty());
   EXPECT_EQ(window.mainData->printPreview.title.view(), "NaCl test");
   EXPECT_GE(host.floatingWindowUpdates, 1);
   EXPECT_TRUE(host.alerts.empty());
@@ -151,12 +139,12 @@ TEST_F(BuildPipeline, RockSaltFromSitesToAPlottedWindow) {
 
 TEST_F(BuildPipeline, ALongTitleLeavesTheFormulaOut) {
   SetNaCl();
-  title = std::string(1000, 't');
+  host.windowTitle = std::string(1000, 't');
   ASSERT_TRUE(RunNewCrystal(&window, true, true, true));
   const auto lines = host.LogLines();
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0], std::string("> Plotting the structure of: ") + title + "; calculated formula: ");
-  title = std::string(1024 - 29 - 22 - 15 - 1, 't'); // the line with its formula stays below 1024
+  EXPECT_EQ(lines[0], std::string("> Plotting the structure of: ") + host.windowTitle + "; calculated formula: ");
+  host.windowTitle = std::string(1024 - 29 - 22 - 15 - 1, 't'); // the line with its formula stays below 1024
   host.log.clear();
   ASSERT_TRUE(RunNewCrystal(&window, false, true, false));
   EXPECT_EQ(host.LogLines().at(0).size(), 1023u);
@@ -244,8 +232,8 @@ TEST_F(BuildPipeline, CellsThatCannotBeBuiltAreRefusedBeforeAnythingChanges) {
     EXPECT_EQ(C().atomCount, 0);
     EXPECT_EQ(C().sphereCount, 0);
   }
-  EXPECT_TRUE(shown.empty());
-  EXPECT_TRUE(closed.empty());
+  EXPECT_TRUE(host.shownWindows.empty());
+  EXPECT_TRUE(host.closedWindows.empty());
   EXPECT_TRUE(host.log.empty());
 }
 
@@ -257,17 +245,18 @@ TEST_F(BuildPipeline, ACrystalWithoutSitesHasNoAtomTypes) {
   ASSERT_EQ(host.alerts.size(), 1u);
   EXPECT_EQ(host.alerts[0].type, kAlertCautionAlert);
   EXPECT_EQ(host.alerts[0].message, "Error generating atom spheres");
-  EXPECT_TRUE(shown.empty());
-  EXPECT_TRUE(closed.empty());
+  EXPECT_TRUE(host.shownWindows.empty());
+  EXPECT_TRUE(host.closedWindows.empty());
 }
 
 TEST_F(BuildPipeline, AFailedBuildClosesTheWindowThroughTheWindowClass) {
   host.status.clear();
   CloseWindowAfterFailedBuild(&window);
-  EXPECT_EQ(closed, std::vector<WindowRef>{&window});
-  gCloseWindowHook = nullptr;
-  CloseWindowAfterFailedBuild(&window); // no window class: nothing to call
-  EXPECT_EQ(closed.size(), 1u);
+  EXPECT_EQ(host.closedWindows, std::vector<WindowRef>{&window});
+  HostServices *installed = SetHostServices(nullptr);
+  CloseWindowAfterFailedBuild(&window); // no host: nothing to call
+  SetHostServices(installed);
+  EXPECT_EQ(host.closedWindows.size(), 1u);
 }
 
 TEST_F(BuildPipeline, StaleAtomsAndMissingAtomTypesAreRebuilt) {
@@ -383,7 +372,7 @@ TEST_F(BuildMolecule, WaterInItsBox) {
   // Centred on the molecule.
   EXPECT_NEAR(c.plotCentre[0], (0.96f - 0.24f) / 3, kPositionTolerance);
   EXPECT_NEAR(c.plotCentre[1], 0.93f / 3, kPositionTolerance);
-  EXPECT_EQ(shown, std::vector<WindowRef>{&window});
+  EXPECT_EQ(host.shownWindows, std::vector<WindowRef>{&window});
   EXPECT_TRUE(window.mainData->windowModified);
   EXPECT_GE(host.floatingWindowUpdates, 1);
   const auto lines = host.LogLines();
@@ -423,7 +412,7 @@ TEST_F(BuildMolecule, OnlyMoleculesAndOnlyFileWindowsAreShown) {
   window.mainData->fileOpen = 0;
   window.mainData->windowModified = 0;
   ASSERT_TRUE(RunNewMolecule(&window, false, true, true, true));
-  EXPECT_TRUE(shown.empty());
+  EXPECT_TRUE(host.shownWindows.empty());
   EXPECT_FALSE(window.mainData->windowModified);
 }
 

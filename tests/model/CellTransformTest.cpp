@@ -26,17 +26,10 @@ protected:
     ASSERT_TRUE(InitMainWindowData(&window));
     window.mainData->fileOpen = 1;
     host.windows.push_back(&window);
-    gCloseWindowHook = [this](WindowRef) { closes++; };
-    gWindowTitleHook = [](WindowRef) { return std::string("test"); };
-    gPlotWindowServices.graphBounds = [](WindowRef, OVRect *r) {
-      *r = OVRect{0, 0, 200, 200};
-      return true;
-    };
+    host.windowTitle = "test";
+    host.graphPane = OVRect{0, 0, 200, 200};
   }
   void TearDown() override {
-    gCloseWindowHook = nullptr;
-    gWindowTitleHook = nullptr;
-    gPlotWindowServices = PlotWindowServices{};
     gDiscardSymmetryConsent = nullptr;
     gRotateSelection = 0;
     DestroyMainWindowData(&window);
@@ -84,7 +77,6 @@ protected:
 
   FakeHost host;
   OVWindowRecord window;
-  int closes = 0;
 };
 
 TEST_F(CellTransform, ConsentIsNeededOnlyForCrystalsWithSymmetry) {
@@ -171,7 +163,7 @@ TEST_F(CellTransform, ContinueTurnsEverySymmetryCopyIntoASiteAndKeepsTheAtoms) {
       }
     EXPECT_EQ(matches, 1) << a.label << " " << a.cart[0] << " " << a.cart[1] << " " << a.cart[2];
   }
-  EXPECT_EQ(closes, 0);
+  EXPECT_TRUE(host.closedWindows.empty());
   // Now P 1: no further question.
   EXPECT_TRUE(UserAgreesToDiscardSymmetry(&window));
   EXPECT_EQ(host.alerts.size(), 1u);

@@ -105,7 +105,7 @@ TEST(SetPlotRangeTest, RockSaltShowsTheAtomsOfTheRangeBoundsIncluded) {
   for (const AtomRecord &a : c.atoms)
     na += (a.visible && c.sites[a.site].elements[0] == Element("Na")) ? 1 : 0;
   EXPECT_EQ(na, 14);
-  EXPECT_EQ(w.setRange, 2);
+  EXPECT_EQ(host.setRangeUpdates, 2);
 
   // Every shown atom sits at the orientation matrix times its position and
   // has its six neighbours at a/2 when it is inside the cell.
@@ -291,7 +291,7 @@ TEST(SetPlotRangeTest, ReplotKeepsSiteModesAndLeavesMoleculesAlone) {
   EXPECT_EQ(c.sites[1].polyMode, 7u);
   EXPECT_EQ(c.sites[0].polyMode, 1u);
   EXPECT_TRUE(w.modified());
-  EXPECT_GE(w.rulers, 1);                                 // replotted
+  EXPECT_GE(host.rulersDrawn.size(), 1u);                 // replotted
   EXPECT_NEAR(c.plotScale, 300.0f / c.plotExtent, 1e-3f); // fitted to the 300-pixel height
 
   // A molecule counts as done and is left as it is.
@@ -505,8 +505,8 @@ TEST(PlotScaleTest, ScaleChangesRefuseNonPositiveValuesAndCarryTheLabelSize) {
   EXPECT_TRUE(DoChangePlotScale(&c, 100.0f));
   EXPECT_EQ(c.plotScale, 100.0f);
   EXPECT_FLOAT_EQ(c.labelSize, 20.0f);
-  ASSERT_EQ(w.labelSizes.size(), 1u);
-  EXPECT_FLOAT_EQ(w.labelSizes[0], 20.0f);
+  ASSERT_EQ(host.labelSizeFields.size(), 1u);
+  EXPECT_FLOAT_EQ(host.labelSizeFields[0], 20.0f);
   EXPECT_TRUE(DoChangePlotScale(&c, 10000.0f));
   EXPECT_FLOAT_EQ(c.labelSize, 128.0f);
   EXPECT_TRUE(DoChangePlotScale(&c, 1.0f));
@@ -543,7 +543,7 @@ TEST(PlotScaleTest, TheScaleFitsTheSmallerPaneSideAndSideBySideStereoHalvesTheWi
   AutoSetScale(w.ref());
   EXPECT_FLOAT_EQ(c.plotScale, 30.0f);
   c.plotExtent = 10.0f;
-  w.pane = OVRect{};
+  host.graphPanes[w.ref()] = OVRect{};
   AutoSetScale(w.ref());
   EXPECT_FLOAT_EQ(c.plotScale, 30.0f);
 }
@@ -559,7 +559,7 @@ TEST(PlotScaleTest, AResizeScalesByTheRatioOfThePaneDiagonals) {
   EXPECT_FLOAT_EQ(c.plotScale, 20.0f);
   c.stereoOn = 1;
   c.stereoMode = kSideBySideStereo;
-  w.pane = OVRect{0, 0, 300, 800}; // the new width counts as 400
+  host.graphPanes[w.ref()] = OVRect{0, 0, 300, 800}; // the new width counts as 400
   AdjustScaleToWindowBounds(&c, 400, 300, w.ref());
   EXPECT_FLOAT_EQ(c.plotScale, 20.0f);
   c.plotScale = 0.0f;

@@ -1,6 +1,6 @@
 // A structure window on the recording host for the range, view and plot
-// tests: a real per-window record, a graph pane of a chosen size, the
-// window's services recorded, and crystals built the way the build leaves
+// tests: a real per-window record, a graph pane of a chosen size on the
+// host (which records what the window is asked to do), and crystals built the way the build leaves
 // them before it applies the requested range (one generated cell, Cartesian
 // coordinates, one atom type per site, the range 0 to 0.999 over one cell).
 #pragma once
@@ -43,7 +43,6 @@ inline ElementCode Element(const char *symbol) {
 
 // Resets every program-wide flag these tests touch.
 inline void ResetViewGlobals() {
-  gPlotWindowServices = PlotWindowServices{};
   gRotateSelection = 0;
   gShowProgress = 0;
   gStructureChanged = 0;
@@ -61,8 +60,8 @@ inline void ResetViewGlobals() {
 }
 
 // A structure window that holds a structure, in front on the host, with a
-// graph pane at (10, 20) of the given size; what the window is asked to do
-// is counted.
+// graph pane at (10, 20) of the given size (`host.graphPanes[ref()]`); what
+// the window is asked to do is recorded by the host.
 class TestWindow {
 public:
   explicit TestWindow(FakeHost &host, int16_t width = 400, int16_t height = 300) : host_(host) {
@@ -70,23 +69,7 @@ public:
     InitMainWindowData(&record_);
     SetWindowFileOpen(&record_, true);
     host.windows.insert(host.windows.begin(), &record_);
-    pane = OVRect{20, 10, static_cast<int16_t>(20 + height), static_cast<int16_t>(10 + width)};
-    gPlotWindowServices.graphBounds = [this](WindowRef w, OVRect *r) {
-      if (w != &record_)
-        return false;
-      *r = pane;
-      return true;
-    };
-    gPlotWindowServices.drawRulers = [this](WindowRef) { rulers++; };
-    gPlotWindowServices.updateSiteBrowser = [this](WindowRef) { siteBrowser++; };
-    gPlotWindowServices.updateAtomPicker = [this] { atomPicker++; };
-    gPlotWindowServices.updateSetRange = [this] { setRange++; };
-    gPlotWindowServices.updateLabelOptionsSizeField = [this](float size) { labelSizes.push_back(size); };
-    gPlotWindowServices.mouseButtonDown = [this] { return mouseDown; };
-    gPlotWindowServices.sendOrientationMatrix = [this](const CrystalRec *) {
-      sent++;
-      return int16_t{0};
-    };
+    host.graphPanes[&record_] = OVRect{20, 10, static_cast<int16_t>(20 + height), static_cast<int16_t>(10 + width)};
   }
   ~TestWindow() {
     if (IsTrackBallActive())
@@ -96,6 +79,7 @@ public:
         host_.windows.erase(it);
         break;
       }
+    host_.graphPanes.erase(&record_);
     DestroyMainWindowData(&record_);
     ResetViewGlobals();
   }
@@ -105,11 +89,6 @@ public:
   WindowRef ref() { return &record_; }
   CrystalRec &crystal() { return *GetWindowCrystal(&record_); }
   bool modified() { return GetMainWindowData(&record_)->windowModified != 0; }
-
-  OVRect pane;
-  bool mouseDown = false;
-  int rulers = 0, siteBrowser = 0, atomPicker = 0, setRange = 0, sent = 0;
-  std::vector<float> labelSizes;
 
 private:
   FakeHost &host_;

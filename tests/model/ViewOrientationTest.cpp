@@ -196,7 +196,7 @@ TEST(ArrowCommandTest, FourQuarterTurnsGiveBackTheStartAndEachStepIsPlotted) {
   EXPECT_LT(MatrixDifference(c.orientationMatrix, quarter), kMatrixTolerance);
   EXPECT_TRUE(w.modified());
   EXPECT_TRUE(host.IsArmed(gUndoBufferTimer));
-  EXPECT_EQ(w.sent, 1); // the linked program hears of the new view
+  EXPECT_EQ(host.orientationSends.size(), 1u); // the linked program hears of the new view
   for (int k = 0; k < 3; k++)
     RotateRight(w.ref());
   EXPECT_LT(MatrixDifference(c.orientationMatrix, start), kMatrixTolerance);
@@ -206,11 +206,11 @@ TEST(ArrowCommandTest, FourQuarterTurnsGiveBackTheStartAndEachStepIsPlotted) {
   RotateLeft(w.ref());
   RotateRight(w.ref());
   EXPECT_LT(MatrixDifference(c.orientationMatrix, start), kMatrixTolerance);
-  EXPECT_EQ(w.sent, 8);
+  EXPECT_EQ(host.orientationSends.size(), 8u);
 
   // An orientation that came from the linked program is not sent back.
   SetViewWithOrientationMatrix(w.ref(), quarter);
-  EXPECT_EQ(w.sent, 8);
+  EXPECT_EQ(host.orientationSends.size(), 8u);
   EXPECT_EQ(gPrefs.sendOrientationToLink, 1);
   EXPECT_EQ(MatrixDifference(c.orientationMatrix, quarter), 0.0);
 }
@@ -394,7 +394,7 @@ TEST(TrackBallTest, CommandZoomsOnlyBetweenTheScaleLimits) {
       {250.0f, 400, 0, 0.0f},    // would be exactly 500.0
       {250.0f, 399, 0, 499.375f}, {3.0f, -100, 0, 2.25f},
   };
-  int rulersBefore = w.rulers;
+  size_t rulersBefore = host.rulersDrawn.size();
   for (const Case &k : cases) {
     c.plotScale = k.scale;
     host.Advance(kTick);
@@ -402,7 +402,7 @@ TEST(TrackBallTest, CommandZoomsOnlyBetweenTheScaleLimits) {
     EXPECT_EQ(applied, k.expected != 0.0f) << k.scale << " " << k.dh << " " << k.dv;
     EXPECT_FLOAT_EQ(c.plotScale, k.expected != 0.0f ? k.expected : k.scale);
   }
-  EXPECT_GT(w.rulers, rulersBefore);
+  EXPECT_GT(host.rulersDrawn.size(), rulersBefore);
   EXPECT_EQ(MatrixDifference(c.orientationMatrix, start), 0.0); // zooming turns nothing
   EndTrackBall(w.ref());
 }

@@ -201,19 +201,19 @@ TEST(PlotCrystalTest, TheLinkedProgramHearsOfACrystalsNewView) {
   ASSERT_TRUE(BuildSimple(c));
   gPrefs.sendOrientationToLink = 1;
   PlotCrystal(w.ref(), kPlotToWindow);
-  EXPECT_EQ(w.sent, 0); // not linked
+  EXPECT_EQ(host.orientationSends.size(), 0u); // not linked
   c.diffractionLinkID = 3;
   PlotCrystal(w.ref(), kPlotToWindow);
-  EXPECT_EQ(w.sent, 1);
+  EXPECT_EQ(host.orientationSends.size(), 1u);
   c.molecule = 1;
   PlotCrystal(w.ref(), kPlotToWindow);
-  EXPECT_EQ(w.sent, 1);
+  EXPECT_EQ(host.orientationSends.size(), 1u);
   c.molecule = 0;
   gPrefs.sendOrientationToLink = 0;
   PlotCrystal(w.ref(), kPlotToWindow);
-  EXPECT_EQ(w.sent, 1);
-  // No sender installed: nothing is claimed to have been sent.
-  gPlotWindowServices.sendOrientationMatrix = nullptr;
+  EXPECT_EQ(host.orientationSends.size(), 1u);
+  // No way to reach the linked program: nothing is claimed to have been sent.
+  host.linkSender = false;
   EXPECT_NE(AESendOrientationMatrix(&c), 0);
 }
 
@@ -235,9 +235,9 @@ TEST(NewPlotTest, ReplotsRefreshTheWindowAndCloseTheStatus) {
   EXPECT_NEAR(v[0], 0.0f, 1e-5f);
   EXPECT_NEAR(v[1], 0.0f, 1e-5f);
   EXPECT_FLOAT_EQ(c.minAtomRadius, 0.4f); // max(0.2, 0.4 x 1.0)
-  EXPECT_EQ(w.rulers, 1);
-  EXPECT_EQ(w.siteBrowser, 1);
-  EXPECT_EQ(w.atomPicker, 1);
+  EXPECT_EQ(host.rulersDrawn.size(), 1u);
+  EXPECT_EQ(host.siteBrowserUpdates.size(), 1u);
+  EXPECT_EQ(host.atomPickerUpdates, 1);
   ASSERT_FALSE(host.status.empty());
   EXPECT_FALSE(host.status.back().shown);
 
@@ -246,11 +246,11 @@ TEST(NewPlotTest, ReplotsRefreshTheWindowAndCloseTheStatus) {
   gTrackBallRotn = 1;
   NewPlot(w.ref(), false, false);
   gTrackBallRotn = 0;
-  w.mouseDown = true;
+  host.mouseDown = true;
   NewPlot(w.ref(), false, false);
-  EXPECT_EQ(w.rulers, 3);
-  EXPECT_EQ(w.siteBrowser, 1);
-  EXPECT_EQ(w.atomPicker, 1);
+  EXPECT_EQ(host.rulersDrawn.size(), 3u);
+  EXPECT_EQ(host.siteBrowserUpdates.size(), 1u);
+  EXPECT_EQ(host.atomPickerUpdates, 1);
   NewPlot(nullptr, true, true); // no window: nothing
 }
 
@@ -276,7 +276,7 @@ TEST(ResetOffScreenTest, ImagesFollowThePaneAndTheStereoAndSurfaceSettings) {
   c.surfaceOverlay = 1;
   c.stereoOn = 1;
   c.stereoMode = kRedBlueStereo;
-  w.pane = OVRect{0, 0, 120, 160};
+  host.graphPanes[w.ref()] = OVRect{0, 0, 120, 160};
   ResetOffScreen(w.ref());
   ASSERT_NE(OffScreenPixels(GetWindowOffScreenOverlay(w.ref())), nullptr);
   EXPECT_EQ(OffScreenPixels(GetWindowOffScreenOverlay(w.ref()))->Width(), 160);
@@ -288,7 +288,7 @@ TEST(ResetOffScreenTest, ImagesFollowThePaneAndTheStereoAndSurfaceSettings) {
   c.stereoMode = kSideBySideStereo;
   ResetOffScreen(w.ref());
   EXPECT_EQ(GetWindowTransferBuffer(w.ref()), nullptr);
-  w.pane = OVRect{};
+  host.graphPanes[w.ref()] = OVRect{};
   ResetOffScreen(w.ref());
   EXPECT_EQ(GetWindowOffScreen(w.ref()), nullptr);
   EXPECT_TRUE(host.alerts.empty());

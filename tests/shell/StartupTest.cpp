@@ -115,7 +115,8 @@ TEST(Startup, TheStructureWindowIsReachableFromTheEngine) {
   QtHostServices host;
   HostServices *previous = SetHostServices(&host);
   std::unique_ptr<MainWindow> window;
-  InstallEngineHooks([&] { return window ? std::vector<MainWindow *>{window.get()} : std::vector<MainWindow *>{}; });
+  InstallEngineHooks(host,
+                     [&] { return window ? std::vector<MainWindow *>{window.get()} : std::vector<MainWindow *>{}; });
   window = std::make_unique<MainWindow>();
   window->show();
   EXPECT_EQ(window->windowTitle(), "Graphics");
@@ -130,7 +131,7 @@ TEST(Startup, TheStructureWindowIsReachableFromTheEngine) {
   GetWindowGraphBounds(&stranger, &bounds);
   EXPECT_EQ(bounds, OVRect{});
 
-  gCloseWindowHook(window->Ref());
+  host.CloseWindow(window->Ref());
   EXPECT_FALSE(window->isVisible());
   window.reset();
   SetHostServices(previous);

@@ -56,6 +56,24 @@ void FakeHost::DrawWindowSubtitle(WindowRef window, std::string_view text) {
   subtitles.emplace_back(window, std::string(text));
 }
 
+bool FakeHost::GraphBounds(WindowRef window, OVRect *bounds) {
+  auto it = graphPanes.find(window);
+  if (it != graphPanes.end())
+    *bounds = it->second;
+  else if (graphPane)
+    *bounds = *graphPane;
+  else
+    return false;
+  return true;
+}
+
+int16_t FakeHost::SendOrientationMatrix(const CrystalRec *crystal) {
+  if (!linkSender)
+    return HostServices::SendOrientationMatrix(crystal);
+  orientationSends.push_back(crystal);
+  return 0;
+}
+
 bool FakeHost::CheckForUserCancel(double) {
   ++cancelChecks;
   if (cancelAnswers.empty())

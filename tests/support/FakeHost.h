@@ -1,11 +1,15 @@
 // A recording host for tests: installs itself for its lifetime, records what
-// the engine logged, alerted, showed, armed and asked, and answers alerts and
-// the cancel key by script. Its clock only moves when a test advances it.
+// the engine logged, alerted, showed, armed, refreshed, sent and asked, and
+// answers alerts, the cancel key, the mouse button, graph panes and window
+// titles by script. Its clock only moves when a test advances it.
 #pragma once
 
 #include "HostServices.h"
+#include "StructureRecord.h"
 
 #include <deque>
+#include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -51,6 +55,15 @@ public:
   std::vector<CocoaCursor> cursors;
   int floatingWindowUpdates = 0;
   int cancelChecks = 0;
+  // Window services, one entry per call.
+  std::vector<WindowRef> shownWindows;
+  std::vector<WindowRef> closedWindows;
+  std::vector<WindowRef> rulersDrawn;
+  std::vector<WindowRef> siteBrowserUpdates;
+  int atomPickerUpdates = 0;
+  int setRangeUpdates = 0;
+  std::vector<float> labelSizeFields;
+  std::vector<const CrystalRec *> orientationSends;
 
   // Scripted.
   bool logAvailable = true;
@@ -59,6 +72,13 @@ public:
   std::deque<bool> cancelAnswers; // per cancel check; false when empty
   unsigned modifiers = 0;
   std::vector<WindowRef> windows; // structure windows, front first
+  // Graph pane bounds per window; a window not listed has `graphPane`, or
+  // no pane when that is empty.
+  std::map<WindowRef, OVRect> graphPanes;
+  std::optional<OVRect> graphPane;
+  std::string windowTitle; // every window's title
+  bool mouseDown = false;
+  bool linkSender = true; // false: the linked program cannot be reached
   uint64_t now = 1000000;
 
   void Advance(double seconds) { now += static_cast<uint64_t>(seconds * 1e6); }
@@ -80,7 +100,18 @@ public:
   WindowRef FrontGraphWindow() override { return windows.empty() ? nullptr : windows.front(); }
   std::vector<WindowRef> StructureWindows() override { return windows; }
   void DrawWindowSubtitle(WindowRef window, std::string_view text) override;
+  bool GraphBounds(WindowRef window, OVRect *bounds) override;
+  std::string WindowTitle(WindowRef) override { return windowTitle; }
+  void ShowWindow(WindowRef window) override { shownWindows.push_back(window); }
+  void CloseWindow(WindowRef window) override { closedWindows.push_back(window); }
+  void DrawRulers(WindowRef window) override { rulersDrawn.push_back(window); }
+  void UpdateSiteBrowser(WindowRef window) override { siteBrowserUpdates.push_back(window); }
+  void UpdateAtomPicker() override { ++atomPickerUpdates; }
+  void UpdateSetRange() override { ++setRangeUpdates; }
+  void UpdateLabelOptionsSizeField(float size) override { labelSizeFields.push_back(size); }
+  int16_t SendOrientationMatrix(const CrystalRec *crystal) override;
   bool CheckForUserCancel(double seconds) override;
+  bool MouseButtonDown() override { return mouseDown; }
   unsigned CurrentModifiers() override { return modifiers; }
   void SetCursor(CocoaCursor cursor) override { cursors.push_back(cursor); }
   void UpdateFloatingWindows() override { ++floatingWindowUpdates; }
