@@ -27,7 +27,9 @@ import tempfile
 
 import spglib
 
-DEN = 24
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from spacegroups_oracle import DEN, spglib_set  # noqa: E402  (the table oracle's helpers)
+
 
 # The names of the settings of the groups with an e glide before 2002, in the
 # order abc, ba-c, cab, -cba, bca, a-cb (International Tables A, 1983).
@@ -40,19 +42,6 @@ OLD_E_NAMES = {
 }
 AXES = ['', 'ba-c', 'cab', '-cba', 'bca', 'a-cb']
 ANGLES = {'H': (90, 90, 120), 'R': (70, 70, 70)}
-
-
-def to24(x):
-    v = round(float(x) * DEN)
-    if abs(v - float(x) * DEN) > 1e-6:
-        raise ValueError('translation %r is not a multiple of 1/24' % x)
-    return v % DEN
-
-
-def spglib_set(hall):
-    d = spglib.get_symmetry_from_database(hall)
-    return frozenset((tuple(int(v) for v in r.flatten()), tuple(to24(x) for x in t))
-                     for r, t in zip(d['rotations'], d['translations']))
 
 
 def key(text):
