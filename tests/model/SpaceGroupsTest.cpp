@@ -123,7 +123,7 @@ TEST(SpaceGroupTable, LayoutAndEndRow) {
   std::map<int, int> settings;
   int emptyShort = 0, origin1 = 0, origin2 = 0;
   std::set<int> groups;
-  for (int i = 0; i < 529; ++i) {
+  for (int i = 0; i < kFirstAddedSpacegroupRow; ++i) { // the first layout, unchanged
     const SpacegroupRecord &r = gSpacegroups[i];
     ++settings[r.setting];
     emptyShort += r.shortSymbol[0] == '\0';
