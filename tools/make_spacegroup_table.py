@@ -19,7 +19,9 @@ non-zero when they differ.
 
 Row layout. Rows are ordered by number; within one number the standard row
 comes first, then the other settings, cell choices and origin choices, as
-`row_plan` below lays them out (530 rows with the end row). Setting codes:
+`row_plan` below lays them out (529 rows); the settings of `EXTRA_ROWS`
+follow them, out of number order, so that no earlier row number changes; the
+end row comes last. Setting codes:
 0 standard; monoclinic 10 * axis + cell choice (axis 1 = a, 2 = b, 3 = c; cell
 choice 0 for the primitive groups 3, 4, 6, 10 and 11); orthorhombic 101 abc,
 102 ba-c, 103 a-cb, 104 bca, 105 -cba, 106 cab; 111 an R group on rhombohedral
@@ -402,6 +404,27 @@ def row_plan():
     return rows
 
 
+# Settings a user can meet that the first layout of the table had no row for:
+# the unique-axis-a cell choice 1 of group 8, the cell choices with the other
+# sign of the axes of groups 9 and 15, and the ba-c setting of group 73. They
+# follow the first 529 rows, so that no row number that a file may have
+# stored changes; the setting codes are those of the same axis and cell
+# choice.
+EXTRA_ROWS = [
+    (8, 11, 0, ('gemmi', 'a1', '')),
+    (9, 21, 0, ('gemmi', '-b1', '')), (9, 22, 0, ('gemmi', '-b2', '')),
+    (9, 23, 0, ('gemmi', '-b3', '')), (9, 31, 0, ('gemmi', '-c1', '')),
+    (9, 32, 0, ('gemmi', '-c2', '')), (9, 33, 0, ('gemmi', '-c3', '')),
+    (9, 11, 0, ('gemmi', '-a1', '')), (9, 12, 0, ('gemmi', '-a2', '')),
+    (9, 13, 0, ('gemmi', '-a3', '')),
+    (15, 21, 0, ('gemmi', '-b1', '')), (15, 22, 0, ('gemmi', '-b2', '')),
+    (15, 32, 0, ('gemmi', '-c2', '')), (15, 33, 0, ('gemmi', '-c3', '')),
+    (15, 12, 0, ('gemmi', '-a2', '')), (15, 13, 0, ('gemmi', '-a3', '')),
+    (73, 102, 0, ('gemmi', 'ba-c', '')),
+]
+FIRST_LAYOUT_ROWS = 529
+
+
 # ---------------------------------------------------------------------------
 # Origin-site text: the site symmetry at the origin of a dual-origin row
 
@@ -518,7 +541,7 @@ def axis_label(ops, cen):
 def build_rows():
     out = []
     seen_schoenflies = set()
-    for number, setting, origin, src in row_plan():
+    for number, setting, origin, src in row_plan() + EXTRA_ROWS:
         kind = src[0]
         if kind == 'hall':
             ops, cen = ops_from_hall(src[1])
@@ -606,8 +629,38 @@ SYNONYMS = [
     (222, 'P n -3 n', 'P n 3 n'), (223, 'P m -3 n', 'P m 3 n'), (224, 'P n -3 m', 'P n 3 m'),
     (225, 'F m -3 m', 'F m 3 m'), (226, 'F m -3 c', 'F m 3 c'), (227, 'F d -3 m', 'F d 3 m'),
     (228, 'F d -3 c', 'F d 3 c'), (229, 'I m -3 m', 'I m 3 m'), (230, 'I a -3 d', 'I a 3 d'),
+] + [
+    # The glide planes with two glide vectors are named e since the 2002
+    # International Tables; the rows keep the older letters. Where one e name
+    # stands for two settings (groups 67 and 68), it takes the first in the
+    # order abc, ba-c, cab, -cba, bca, a-cb.
+    (39, 'A b m 2', 'A e m 2'), (39, 'B m a 2', 'B m e 2'), (39, 'B 2 c m', 'B 2 e m'),
+    (39, 'C 2 m b', 'C 2 m e'), (39, 'C m 2 a', 'C m 2 e'), (39, 'A c 2 m', 'A e 2 m'),
+    (41, 'A b a 2', 'A e a 2'), (41, 'B b a 2', 'B b e 2'), (41, 'B 2 c b', 'B 2 e b'),
+    (41, 'C 2 c b', 'C 2 c e'), (41, 'C c 2 a', 'C c 2 e'), (41, 'A c 2 a', 'A e 2 a'),
+    (64, 'C m c a', 'C m c e'), (64, 'C 2/m 2/c 21/a', 'C 2/m 2/c 21/e'),
+    (64, 'C c m b', 'C c m e'), (64, 'C 2/c 2/m 21/b', 'C 2/c 2/m 21/e'),
+    (64, 'A b m a', 'A e m a'), (64, 'A 21/b 2/m 2/a', 'A 21/e 2/m 2/a'),
+    (64, 'A c a m', 'A e a m'), (64, 'A 21/c 2/a 2/m', 'A 21/e 2/a 2/m'),
+    (64, 'B b c m', 'B b e m'), (64, 'B 2/b 21/c 2/m', 'B 2/b 21/e 2/m'),
+    (64, 'B m a b', 'B m e b'), (64, 'B 2/m 21/a 2/b', 'B 2/m 21/e 2/b'),
+    (67, 'C m m a', 'C m m e'), (67, 'C 2/m 2/m 2/a', 'C 2/m 2/m 2/e'),
+    (67, 'A b m m', 'A e m m'), (67, 'A 2/b 2/m 2/m', 'A 2/e 2/m 2/m'),
+    (67, 'B m c m', 'B m e m'), (67, 'B 2/m 2/c 2/m', 'B 2/m 2/e 2/m'),
+    (68, 'C c c a', 'C c c e'), (68, 'C 2/c 2/c 2/a', 'C 2/c 2/c 2/e'),
+    (68, 'A b a a', 'A e a a'), (68, 'A 2/b 2/a 2/a', 'A 2/e 2/a 2/a'),
+    (68, 'B b c b', 'B b e b'), (68, 'B 2/b 2/c 2/b', 'B 2/b 2/e 2/b'),
     (231, 'END', 'END'),
 ]
+
+
+def check_synonyms(rows):
+    """Every synonym names a symbol that a row of its number carries."""
+    for number, symbol, synonym in SYNONYMS[:-1]:
+        if not any(r['number'] == number and symbol in (r['short'], r['full']) for r in rows):
+            raise SystemExit('synonym %r: no row of group %d is %r' % (synonym, number, symbol))
+        if max(len(symbol), len(synonym)) >= 17:
+            raise SystemExit('synonym %r too long' % synonym)
 
 OFFSETS = [
     (48, 'P n n n', (0.25, 0.25, 0.25)), (50, 'P b a n', (0.25, 0.25, 0)),
@@ -661,7 +714,8 @@ def render(rows):
     w('//')
     w('// Row fields: number, Schoenflies, short symbol, full symbol, setting, origin')
     w('// choice, origin-site or axis note, operator count, operators as 24-bit codes')
-    w('// in the order of the International Tables, the identity first.')
+    w('// in the order of the International Tables, the identity first. Rows %d on' % FIRST_LAYOUT_ROWS)
+    w('// are settings added later, out of number order, so that no row number changes.')
     w('#include "SpaceGroupTable.h"')
     w('')
     w('// clang-format off')
@@ -694,8 +748,10 @@ def main():
     ap.add_argument('--output', default=OUTPUT)
     args = ap.parse_args()
     rows = build_rows()
-    if len(rows) != 529:
-        raise SystemExit('expected 529 group rows, made %d' % len(rows))
+    if len(rows) != FIRST_LAYOUT_ROWS + len(EXTRA_ROWS):
+        raise SystemExit('expected %d group rows, made %d'
+                         % (FIRST_LAYOUT_ROWS + len(EXTRA_ROWS), len(rows)))
+    check_synonyms(rows)
     check_offsets()
     text = render(rows)
     if args.check:

@@ -27,11 +27,36 @@ std::string NoBlanks(std::string_view s) {
   return out;
 }
 
+bool HasTwoOrigins(int number) {
+  for (const OffsetSpacegroup &o : gOffsetSpacegroups) {
+    if (o.number >= kEndSpacegroupNumber)
+      break;
+    if (o.number == number)
+      return true;
+  }
+  return false;
+}
+
+// Groups 17 and 20 list each of their three symbols twice: in the setting of
+// the International Tables (abc, bca, cab) and in the setting whose origin
+// lies a quarter along the screw axis from it (ba-c, a-cb, -cba). The origin
+// byte tells the two apart; a symbol given without an origin choice means the
+// former, so these rows are only found by their own origin choice.
+bool IsShiftedScrewSetting(const SpacegroupRecord &row) {
+  return row.origin != 0 && !HasTwoOrigins(row.number) &&
+         (row.setting == kSettingBaMinusC || row.setting == kSettingAMinusCb || row.setting == kSettingMinusCba);
+}
+
 int16_t FirstRowWithNumber(long number, uint8_t origin, uint8_t setting) {
   for (int i = 0; !IsEndRow(i); ++i)
     if (gSpacegroups[i].number == number && PassesFilters(gSpacegroups[i], origin, setting))
       return static_cast<int16_t>(i);
   return -1;
+}
+
+// True when the row's short or full symbol, without blanks, is the key.
+bool RowCarriesSymbol(const SpacegroupRecord &row, const std::string &key) {
+  return (row.shortSymbol[0] != '\0' && key == NoBlanks(row.shortSymbol)) || key == NoBlanks(row.fullSymbol);
 }
 
 // Reads a decimal number at the start of the text, as "%ld" does (leading
@@ -137,9 +162,8 @@ int16_t GetInternationalSpacegroupIndex(std::string &text, uint8_t origin, uint8
     return -1; // an empty text is no symbol, whatever rows have an empty short symbol
   for (int i = 0; !IsEndRow(i); ++i) {
     const SpacegroupRecord &row = gSpacegroups[i];
-    bool match = (row.shortSymbol[0] != '\0' && key == NoBlanks(row.shortSymbol)) ||
-                 key == NoBlanks(row.fullSymbol);
-    if (!match || !PassesFilters(row, origin, setting))
+    if (!RowCarriesSymbol(row, key) || !PassesFilters(row, origin, setting) ||
+        (origin == 0 && IsShiftedScrewSetting(row)))
       continue;
     if (text != row.shortSymbol && text != row.fullSymbol)
       text = row.fullSymbol;
@@ -151,11 +175,21 @@ int16_t GetInternationalSpacegroupIndex(std::string &text, uint8_t origin, uint8
 
 int16_t GetSpacegroupSynonym(std::string_view text, uint8_t origin) {
   std::string key = NoBlanks(text);
+  if (key.empty())
+    return -1;
   for (const SpacegroupSynonym &s : spgrSynonyms) {
     if (s.number >= kEndSpacegroupNumber)
       break;
-    if (key == NoBlanks(s.synonym))
-      return FirstRowWithNumber(s.number, origin, 0);
+    if (key != NoBlanks(s.synonym))
+      continue;
+    // The synonym stands for the row that carries its symbol: an e name of
+    // another setting is that setting, not the group's first row.
+    const std::string symbol = NoBlanks(s.symbol);
+    for (int i = 0; !IsEndRow(i); ++i)
+      if (gSpacegroups[i].number == s.number && RowCarriesSymbol(gSpacegroups[i], symbol) &&
+          PassesFilters(gSpacegroups[i], origin, 0))
+        return static_cast<int16_t>(i);
+    return FirstRowWithNumber(s.number, origin, 0);
   }
   return -1;
 }
@@ -375,8 +409,12 @@ bool IsDualOriginSpacegroup(std::string_view symbol, float shift[3]) {
 }
 
 void VerifyOriginChoiceForSpacegroup(std::string_view symbol, uint8_t &origin) {
-  float shift[3];
-  if (origin != 0 && !IsDualOriginSpacegroup(symbol, shift))
+  if (origin == 0 || IsDualOriginSpacegroup(symbol, nullptr))
+    return;
+  // The origin byte of the paired settings of groups 17 and 20 chooses a row
+  // too: keep it when the symbol has a row with that choice.
+  int16_t index = DetailsRow(symbol, origin, 0);
+  if (index < 0 || gSpacegroups[index].origin != origin)
     origin = 0;
 }
 

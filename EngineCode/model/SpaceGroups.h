@@ -30,10 +30,13 @@ int16_t GetNumericSpacegroupIndex(std::string_view text, uint8_t origin, uint8_t
 // "D2h(2)" is row 228, not "not found").
 int16_t GetSchoenfliesSpacegroupIndex(std::string_view text, uint8_t origin, uint8_t setting);
 // Hermann-Mauguin symbol, compared without blanks with the short and full
-// symbols, then with the older spellings. A text that matches only without
-// its blanks is replaced by the row's full symbol.
+// symbols, then with the other spellings. A text that matches only without
+// its blanks is replaced by the row's full symbol. With no origin asked, a
+// symbol of groups 17 and 20 is the setting of the International Tables, not
+// its partner with the origin a quarter along the screw axis (origin byte).
 int16_t GetInternationalSpacegroupIndex(std::string &text, uint8_t origin, uint8_t setting);
-// Older spellings ("P m 3 m"): the first row of the synonym's number.
+// Other spellings ("P m 3 m", the e names "C m c e"): the row that carries
+// the synonym's symbol.
 int16_t GetSpacegroupSynonym(std::string_view text, uint8_t origin);
 
 // The row's short symbol, or its full symbol when the short one is empty.
@@ -85,7 +88,8 @@ void GetCellConstraints(std::string &symbol, float &a, float &b, float &c, float
 // setting ("P n c b" has the shift of "P b a n" with its axes permuted). The
 // symbol is not changed.
 bool IsDualOriginSpacegroup(std::string_view symbol, float shift[3]);
-// A non-zero origin choice becomes 0 when the group has only one origin.
+// A non-zero origin choice becomes 0 when the group has only one origin and
+// no row of the symbol carries that origin byte.
 void VerifyOriginChoiceForSpacegroup(std::string_view symbol, uint8_t &origin);
 
 // True when the three angles round (half away from zero) to the same whole

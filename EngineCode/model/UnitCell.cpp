@@ -2,6 +2,7 @@
 #include "UnitCell.h"
 
 #include "Alerts.h"
+#include "HostServices.h"
 #include "Preferences.h"
 #include "SpaceGroups.h"
 #include "StructureArrays.h"
@@ -79,10 +80,12 @@ void WrappedImage(const GEP &op, const float xyz[3], const float originShift[3],
 
 // ---- Operators --------------------------------------------------------------
 
-int32_t GetSymcardsFromSpacegroup(CrystalRec *crystal) {
-  if (!crystal)
-    return 0;
-  CrystalRec &c = *crystal;
+namespace {
+
+// Fills the card slots from the space group and answers the number of cards;
+// `recognised` says whether the symbol named a group (an unknown one gives
+// P 1 and is left as it was).
+int32_t SymcardsFromSpacegroup(CrystalRec &c, bool &recognised) {
   // A symbol holds some character from "(" up (letters, digits, "-", "/");
   // blanks and punctuation alone are no symbol.
   bool haveSymbol = false;
@@ -95,8 +98,8 @@ int32_t GetSymcardsFromSpacegroup(CrystalRec *crystal) {
   }
   uint16_t count = 0;
   char lattice = c.latticeLetter;
-  Spaceg(std::span<char>(c.spaceGroup), c.originChoice, c.alpha, c.beta, c.gamma, lattice, count,
-         std::span<Symcard>(c.symCards));
+  recognised = Spaceg(std::span<char>(c.spaceGroup), c.originChoice, c.alpha, c.beta, c.gamma, lattice, count,
+                      std::span<Symcard>(c.symCards));
   c.latticeLetter = lattice;
   if (count == 0) {
     count = 1;
@@ -107,15 +110,29 @@ int32_t GetSymcardsFromSpacegroup(CrystalRec *crystal) {
   return count;
 }
 
-std::optional<std::vector<GEP>> GetCrystalGEPs(CrystalRec *crystal, int32_t *count) {
+// A symbol that names no group builds a P 1 crystal (files written with such
+// a symbol are read that way); the user is told which symbol it was, once per
+// cell generation. The symbol itself is kept as it stands.
+void AnnounceUnknownSpacegroup(const CrystalRec &c) {
+  const std::string symbol(CStrView(std::span<const char>(c.spaceGroup)));
+  const std::string message = "Unknown spacegroup symbol '" + symbol + "'.";
+  MyCFCautionAlert(message, "Spacegroup 'P 1' assumed.");
+  FWriteColor("Unknown spacegroup symbol '" + symbol + "': spacegroup 'P 1' assumed.", kRGBRed);
+}
+
+std::optional<std::vector<GEP>> CrystalGEPs(CrystalRec *crystal, int32_t *count, bool announceUnknownSymbol) {
   if (count)
     *count = 0;
   if (!crystal)
     return std::nullopt;
   CrystalRec &c = *crystal;
   int32_t cards = std::min<int32_t>(c.cardCount, kMaxSymCards);
-  if (cards == 0)
-    cards = GetSymcardsFromSpacegroup(crystal);
+  if (cards == 0) {
+    bool recognised = true;
+    cards = SymcardsFromSpacegroup(c, recognised);
+    if (!recognised && announceUnknownSymbol)
+      AnnounceUnknownSpacegroup(c);
+  }
   int16_t nVectors = 0;
   CentringVectors centring;
   Bravais(EffectiveLatticeLetter(c.latticeLetter, c.alpha, c.beta, c.gamma), nVectors, centring);
@@ -140,6 +157,19 @@ std::optional<std::vector<GEP>> GetCrystalGEPs(CrystalRec *crystal, int32_t *cou
   return ops;
 }
 
+} // namespace
+
+int32_t GetSymcardsFromSpacegroup(CrystalRec *crystal) {
+  if (!crystal)
+    return 0;
+  bool recognised = true;
+  return SymcardsFromSpacegroup(*crystal, recognised);
+}
+
+std::optional<std::vector<GEP>> GetCrystalGEPs(CrystalRec *crystal, int32_t *count) {
+  return CrystalGEPs(crystal, count, false);
+}
+
 // ---- Cell generation ---------------------------------------------------------
 
 bool GenCell(CrystalRec *crystal) {
@@ -154,7 +184,7 @@ bool GenCell(CrystalRec *crystal) {
   if (nSites < 1)
     return false;
   int32_t nOps = 0;
-  auto ops = GetCrystalGEPs(crystal, &nOps);
+  auto ops = CrystalGEPs(crystal, &nOps, true);
   if (!ops || nOps < 1)
     return false;
 

@@ -115,15 +115,15 @@ std::set<OpKey> ExpandedSet(int row) {
 // ---- The table ------------------------------------------------------------------------
 
 TEST(SpaceGroupTable, LayoutAndEndRow) {
-  EXPECT_EQ(RowCount(), 529);
-  const SpacegroupRecord &end = gSpacegroups[529];
+  EXPECT_EQ(RowCount(), kNumSpacegroupRows - 1);
+  const SpacegroupRecord &end = gSpacegroups[kNumSpacegroupRows - 1];
   EXPECT_EQ(end.number, 231);
   EXPECT_STREQ(end.shortSymbol, "END");
   EXPECT_STREQ(end.note, "END-OF-ARRAY");
   std::map<int, int> settings;
   int emptyShort = 0, origin1 = 0, origin2 = 0;
   std::set<int> groups;
-  for (int i = 0; i < 529; ++i) {
+  for (int i = 0; i < kFirstAddedSpacegroupRow; ++i) { // the first layout, unchanged
     const SpacegroupRecord &r = gSpacegroups[i];
     ++settings[r.setting];
     emptyShort += r.shortSymbol[0] == '\0';
@@ -230,17 +230,74 @@ TEST(SpaceGroupLookup, HermannMauguinWithAndWithoutBlanks) {
   EXPECT_EQ(GetInternationalSpacegroupIndex(s, 0, kSettingUniqueAxisC + 1), -1);
   s = "END";
   EXPECT_EQ(GetInternationalSpacegroupIndex(s, 0, 0), -1);
-  // "B 2 21 2" names settings a-cb (origin byte 1, listed first) and bca
-  // (origin byte 2) of group 20: a bare symbol takes a-cb
-  s = "B 2 21 2";
-  int16_t bare = GetInternationalSpacegroupIndex(s, 0, 0);
-  ASSERT_GE(bare, 0);
-  EXPECT_EQ(gSpacegroups[bare].number, 20);
-  EXPECT_EQ(gSpacegroups[bare].setting, kSettingAMinusCb);
-  int16_t second = GetInternationalSpacegroupIndex(s, 2, 0);
-  ASSERT_GE(second, 0);
-  EXPECT_EQ(gSpacegroups[second].setting, kSettingBca);
-  EXPECT_EQ(GetInternationalSpacegroupIndex(s, 1, 0), bare);
+}
+
+// Groups 17 and 20 list each symbol in the setting of the International
+// Tables (abc, bca, cab) and in one with the origin a quarter along the screw
+// axis; the origin byte tells them apart. A bare symbol, typed or read, is the
+// former; the other stays reachable by its origin choice.
+TEST(SpaceGroupLookup, ScrewAxisSettingsOfGroups17And20) {
+  struct Case {
+    const char *typed;
+    int number;
+    uint8_t standard, shifted; // settings
+  };
+  for (const Case &k : std::vector<Case>{{"P21 2 2", 17, kSettingCab, kSettingMinusCba},
+                                         {"P 2 21 2", 17, kSettingBca, kSettingAMinusCb},
+                                         {"p 2 2 21", 17, kSettingAbc, kSettingBaMinusC},
+                                         {"A 21 2 2", 20, kSettingCab, kSettingMinusCba},
+                                         {"B2212", 20, kSettingBca, kSettingAMinusCb}}) {
+    int16_t rows[2] = {-1, -1};
+    for (int i = 0; gSpacegroups[i].number < kEndSpacegroupNumber; ++i)
+      if (gSpacegroups[i].number == k.number)
+        for (int j = 0; j < 2; ++j)
+          if (gSpacegroups[i].setting == (j == 0 ? k.standard : k.shifted))
+            rows[j] = static_cast<int16_t>(i);
+    ASSERT_GE(rows[0], 0);
+    ASSERT_GE(rows[1], 0);
+    for (uint8_t asked : {uint8_t{0}, gSpacegroups[rows[0]].origin, gSpacegroups[rows[1]].origin}) {
+      std::string s = k.typed;
+      uint8_t origin = asked;
+      EXPECT_TRUE(ConvertSpaceGroupSymbol(s, origin)) << k.typed;
+      EXPECT_EQ(origin, asked) << k.typed; // the origin byte is kept
+      const int16_t want = asked == gSpacegroups[rows[1]].origin ? rows[1] : rows[0];
+      EXPECT_EQ(Resolve(s, origin).cards, RowCards(want)) << k.typed << " origin " << int{asked};
+    }
+  }
+  // a group with one origin and no paired rows still loses the byte
+  std::string s = "P 21 21 2";
+  uint8_t origin = 1;
+  EXPECT_TRUE(ConvertSpaceGroupSymbol(s, origin));
+  EXPECT_EQ(origin, 0);
+}
+
+// The e names of the glide planes with two glide vectors, and the settings
+// added after the first layout, resolve to their own rows (their operators
+// are checked against spglib by tests/oracle).
+TEST(SpaceGroupLookup, GlideNamesAndAddedSettings) {
+  for (auto [typed, origin, symbol] : std::vector<std::tuple<const char *, uint8_t, const char *>>{
+           {"Cmce", 0, "C m c a"}, {"C 2/m 2/c 21/e", 0, "C 2/m 2/c 21/a"}, {"B m e b", 0, "B m a b"},
+           {"Aem2", 0, "A b m 2"}, {"C m 2 e", 0, "C m 2 a"}, {"A e a 2", 0, "A b a 2"},
+           {"Cmme", 0, "C m m a"}, {"A e m m", 0, "A b m m"}, {"C c c e", 2, "C c c a"},
+           {"B b e b", 1, "B b c b"}, {"B m 1 1", 0, "B m 1 1"}, {"C c 1 1", 0, "C c 1 1"},
+           {"I 1 1 2/a", 0, "I 1 1 2/a"}, {"A 1 2/a 1", 0, "A 1 2/a 1"}, {"Icab", 0, "I c a b"}}) {
+    std::string s = typed;
+    uint8_t o = origin;
+    ASSERT_TRUE(ConvertSpaceGroupSymbol(s, o)) << typed;
+    EXPECT_EQ(o, origin) << typed;
+    int16_t want = -1;
+    for (int i = 0; want < 0 && gSpacegroups[i].number < kEndSpacegroupNumber; ++i)
+      if ((std::strcmp(gSpacegroups[i].shortSymbol, symbol) == 0 || std::strcmp(gSpacegroups[i].fullSymbol, symbol) == 0) &&
+          (origin == 0 || gSpacegroups[i].origin == origin))
+        want = static_cast<int16_t>(i);
+    ASSERT_GE(want, 0) << symbol;
+    Resolved r = Resolve(s, o);
+    EXPECT_TRUE(r.found) << typed;
+    EXPECT_EQ(r.cards, RowCards(want)) << typed;
+  }
+  // the rows added later follow the first layout without moving a row
+  EXPECT_STREQ(gSpacegroups[kFirstAddedSpacegroupRow - 1].fullSymbol, "I 41/a -3 2/d");
+  EXPECT_STREQ(gSpacegroups[kFirstAddedSpacegroupRow].fullSymbol, "B m 1 1");
 }
 
 TEST(SpaceGroupLookup, NumbersSchoenfliesAndSynonyms) {

@@ -180,6 +180,43 @@ TEST(UnitCellOperators, MissingSymbolAssumesP1WithOneAlert) {
   EXPECT_TRUE(host.alerts.empty());
 }
 
+// A symbol that names no group still builds P 1 (files may hold one), but the
+// build says so: one caution alert naming it and one red Log line per cell
+// generation, the site removal before it included.
+TEST(UnitCellOperators, UnknownSymbolIsAnnouncedOncePerGeneration) {
+  for (const char *symbol : {"Xyz", "P 99/q", "C m c f", "I c a d", "P 2 2 2 2", "R"}) {
+    FakeHost host;
+    CrystalRec c;
+    MakeCrystal(c, symbol, {{"Na", 0.1f, 0.2f, 0.3f}, {"Na", 0.6f, 0.2f, 0.3f}});
+    RemoveSymmetryRelatedSites(&c);
+    ASSERT_TRUE(GenCell(&c)) << symbol;
+    EXPECT_EQ(c.atomCount, 2) << symbol; // P 1
+    EXPECT_STREQ(c.spaceGroup, symbol);  // kept as written
+    ASSERT_EQ(host.alerts.size(), 1u) << symbol;
+    EXPECT_EQ(host.alerts[0].type, kAlertCautionAlert);
+    EXPECT_EQ(host.alerts[0].message, std::string("Unknown spacegroup symbol '") + symbol + "'.");
+    EXPECT_EQ(host.alerts[0].explanation, "Spacegroup 'P 1' assumed.");
+    ASSERT_EQ(host.LogLines().size(), 1u) << symbol;
+    EXPECT_EQ(host.LogLines()[0], std::string("Unknown spacegroup symbol '") + symbol + "': spacegroup 'P 1' assumed.");
+    ASSERT_EQ(host.colouredRuns.size(), 1u);
+    EXPECT_EQ(host.colouredRuns[0].colour, kRGBRed);
+  }
+  // batch work: no alert, the Log line stays; a known symbol says nothing
+  FakeHost host;
+  CrystalRec c;
+  MakeCrystal(c, "Xyz", {{"Na", 0.1f, 0.2f, 0.3f}});
+  gProhibitErrorAlerts = 1;
+  EXPECT_TRUE(GenCell(&c));
+  gProhibitErrorAlerts = 0;
+  EXPECT_TRUE(host.alerts.empty());
+  EXPECT_EQ(host.LogLines().size(), 1u);
+  MakeCrystal(c, "C m c e", {{"Na", 0.1f, 0.2f, 0.3f}});
+  EXPECT_TRUE(GenCell(&c));
+  EXPECT_EQ(c.atomCount, 16);
+  EXPECT_TRUE(host.alerts.empty());
+  EXPECT_EQ(host.LogLines().size(), 1u);
+}
+
 // ---- Cell generation ---------------------------------------------------------
 
 TEST(UnitCellGenCell, FaceCentredCubicSpecialAndGeneralSites) {
