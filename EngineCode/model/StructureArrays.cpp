@@ -475,7 +475,8 @@ std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *cr
     const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
     if (site.atomsPerCell < 0)
       return std::nullopt;
-    if (site.atomsPerCell > 0 && (site.firstAtom < 0 || int64_t{site.firstAtom} + site.atomsPerCell > UsableAtomCount(c)))
+    if (site.atomsPerCell > 0 &&
+        (site.firstAtom < 0 || int64_t{site.firstAtom} + site.atomsPerCell > UsableAtomCount(c)))
       return std::nullopt;
     sum += site.atomsPerCell;
   }
@@ -788,10 +789,10 @@ void DisposeSpherePixels(SphereRecord *sphere) {
     return;
   sphere->image1.reset();
   sphere->mask1.reset();
-  sphere->bounds1 = OVRect{};
+  sphere->bounds1 = Rect{};
   sphere->image2.reset();
   sphere->mask2.reset();
-  sphere->bounds2 = OVRect{};
+  sphere->bounds2 = Rect{};
 }
 
 bool SameSphereProperties(const CrystalRec *crystal, int32_t i, int32_t j) {

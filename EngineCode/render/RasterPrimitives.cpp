@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <utility>
 
+using namespace ovgfx;
+
 PixelBuffer *dstPixMap = nullptr;
 uint8_t *dstPixBase = nullptr;
 uint32_t dstRowbytes = 0;

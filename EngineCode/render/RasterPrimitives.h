@@ -24,11 +24,11 @@
 #include <cstdint>
 
 // ---- The drawing target ------------------------------------------------------------
-extern PixelBuffer *dstPixMap; // pixels of the port that was current when the target was taken
-extern uint8_t *dstPixBase;    // first byte of the pixel rows; null: every line primitive draws nothing
-extern uint32_t dstRowbytes;   // bytes per pixel row
-extern int16_t dstBitDepth;    // bits per pixel
-extern Rect dstPixBounds;      // pixel (x, y) lies in row y - top, column x - left
+extern ovgfx::PixelBuffer *dstPixMap; // pixels of the port that was current when the target was taken
+extern uint8_t *dstPixBase;           // first byte of the pixel rows; null: every line primitive draws nothing
+extern uint32_t dstRowbytes;          // bytes per pixel row
+extern int16_t dstBitDepth;           // bits per pixel
+extern Rect dstPixBounds;             // pixel (x, y) lies in row y - top, column x - left
 // Inclusive clip: the pixel bounds within the bounding box of the port's clip
 // region, then right and bottom each reduced by 1. A pixel is inside when
 // left <= x <= right and top <= y <= bottom.

@@ -10,6 +10,7 @@
 void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWindow *>()> windows) {
   gPrefs = gFactoryPrefs;
   InitOVGlobals();
+  InstallRenderServices();
   InstallRenderingReplotTimer();
   InstallDiscardSymmetryConsent();
 

@@ -116,7 +116,7 @@ MainWindow *QtHostServices::StructureWindow(WindowRef window) {
   return window && windowLookup_ ? windowLookup_(window) : nullptr;
 }
 
-bool QtHostServices::GraphBounds(WindowRef window, OVRect *bounds) {
+bool QtHostServices::GraphBounds(WindowRef window, Rect *bounds) {
   MainWindow *w = StructureWindow(window);
   if (!w || !bounds)
     return false;

@@ -42,7 +42,7 @@ public:
   WindowRef FrontGraphWindow() override;
   std::vector<WindowRef> StructureWindows() override;
   void DrawWindowSubtitle(WindowRef window, std::string_view text) override;
-  bool GraphBounds(WindowRef window, OVRect *bounds) override;
+  bool GraphBounds(WindowRef window, Rect *bounds) override;
   std::string WindowTitle(WindowRef window) override;
   void ShowWindow(WindowRef window) override;
   void CloseWindow(WindowRef window) override;

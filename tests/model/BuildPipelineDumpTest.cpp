@@ -222,7 +222,7 @@ TEST(BuildPipelineDump, WritesTheBuiltStructures) {
     ASSERT_TRUE(InitMainWindowData(&window));
     window.mainData->fileOpen = 1;
     host.windows.push_back(&window);
-    host.graphPane = OVRect{0, 0, 300, 400};
+    host.graphPane = Rect{0, 0, 300, 400};
     std::string error = s.error.empty() ? Fill(s, *GetWindowCrystal(&window)) : s.error;
     if (error.empty() && !RunNewCrystal(&window, true, true, true))
       error = host.closedWindows.empty() ? "the build stopped" : "the build closed the window";

@@ -31,7 +31,7 @@ protected:
     window.mainData->fileOpen = 1;
     host.windows.push_back(&window);
     host.windowTitle = "NaCl test";
-    host.graphPane = OVRect{0, 0, kPaneHeight, kPaneWidth};
+    host.graphPane = Rect{0, 0, kPaneHeight, kPaneWidth};
   }
   void TearDown() override {
     gShowProgress = 0;

@@ -69,7 +69,7 @@ public:
     InitMainWindowData(&record_);
     SetWindowFileOpen(&record_, true);
     host.windows.insert(host.windows.begin(), &record_);
-    host.graphPanes[&record_] = OVRect{20, 10, static_cast<int16_t>(20 + height), static_cast<int16_t>(10 + width)};
+    host.graphPanes[&record_] = Rect{20, 10, static_cast<int16_t>(20 + height), static_cast<int16_t>(10 + width)};
   }
   ~TestWindow() {
     if (IsTrackBallActive())

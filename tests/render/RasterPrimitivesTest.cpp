@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+using namespace ovgfx;
+
 namespace {
 
 constexpr RGBColor kOrange{65535, 32768, 0};

@@ -1,5 +1,5 @@
-#include "shell/QtHostServices.h"
 #include "shell/Startup.h"
+#include "shell/QtHostServices.h"
 #include "shell/StatusWindow.h"
 
 #include <QApplication>
@@ -123,13 +123,13 @@ TEST(Startup, TheStructureWindowIsReachableFromTheEngine) {
   ASSERT_NE(GetWindowCrystal(window->Ref()), nullptr);
   EXPECT_FALSE(IsWindowFileOpen(window->Ref()));
 
-  OVRect bounds;
+  Rect bounds;
   GetWindowGraphBounds(window->Ref(), &bounds);
   EXPECT_GT(bounds.right - bounds.left, 0);
   EXPECT_GT(bounds.bottom - bounds.top, 0);
   OVWindowRecord stranger;
   GetWindowGraphBounds(&stranger, &bounds);
-  EXPECT_EQ(bounds, OVRect{});
+  EXPECT_EQ(bounds, Rect{});
 
   host.CloseWindow(window->Ref());
   EXPECT_FALSE(window->isVisible());

@@ -56,7 +56,7 @@ void FakeHost::DrawWindowSubtitle(WindowRef window, std::string_view text) {
   subtitles.emplace_back(window, std::string(text));
 }
 
-bool FakeHost::GraphBounds(WindowRef window, OVRect *bounds) {
+bool FakeHost::GraphBounds(WindowRef window, Rect *bounds) {
   auto it = graphPanes.find(window);
   if (it != graphPanes.end())
     *bounds = it->second;
