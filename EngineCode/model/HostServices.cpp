@@ -180,7 +180,7 @@ void SubtitleWindowOutput(WindowRef window) {
   DrawWindowSubtitle(window, "New output printed in the Log");
 }
 
-bool MyCheckForUserCancelEvent() { return gHost && gHost->CheckForUserCancel(kUserCancelWait); }
+bool MyCheckForUserCancelEvent() { return gHost && gHost->CheckForUserCancel(); }
 
 static bool ModifierDown(unsigned key) { return gHost && (gHost->CurrentModifiers() & key) != 0; }
 bool MyCommandKeyDown() { return ModifierDown(kCommandKey); }

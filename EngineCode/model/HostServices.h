@@ -138,8 +138,10 @@ public:
   // linked diffraction program without waiting; the system's result.
   virtual int16_t SendOrientationMatrix(const CrystalRec *) { return kNoLinkSender; }
 
-  // Waits at most `seconds` for Escape or command-period; true when one came.
-  virtual bool CheckForUserCancel(double seconds) = 0;
+  // True when Escape or command-period was pressed since the last check.
+  // Returns at once. The host may let painting and timers run meanwhile,
+  // but no user input: the engine still holds its records.
+  virtual bool CheckForUserCancel() = 0;
   // True while the mouse button is held down.
   virtual bool MouseButtonDown() = 0;
   virtual unsigned CurrentModifiers() = 0;
@@ -202,7 +204,6 @@ WindowRef FrontGraphWindow();
 void DrawWindowSubtitle(WindowRef window, std::string_view text);
 // Tells the user that a report went to the Log, unless the Log is showing.
 void SubtitleWindowOutput(WindowRef window);
-inline constexpr double kUserCancelWait = 0.01;
 bool MyCheckForUserCancelEvent();
 bool MyCommandKeyDown();
 bool MyOptionKeyDown();

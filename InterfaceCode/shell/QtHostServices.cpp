@@ -7,15 +7,19 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
-#include <QDeadlineTimer>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QWidget>
+#include <QWindow>
 #include <cstdlib>
 
 QtHostServices::QtHostServices() {
   clock_.start();
+  closeFlush_ = new QTimer(this);
+  closeFlush_->setSingleShot(true);
+  connect(closeFlush_, &QTimer::timeout, this, &QtHostServices::FlushDeferredCloses);
   if (qApp)
     qApp->installEventFilter(this);
 }
@@ -145,29 +149,93 @@ void QtHostServices::CloseWindow(WindowRef window) {
 
 bool QtHostServices::MouseButtonDown() { return QGuiApplication::mouseButtons() != Qt::NoButton; }
 
-bool QtHostServices::CheckForUserCancel(double seconds) {
-  cancelSeen_ = false;
-  QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000.0));
-  do {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, int(deadline.remainingTime()));
-    if (cancelSeen_)
-      break;
-  } while (!deadline.hasExpired());
+bool QtHostServices::CheckForUserCancel() {
+  // One pass of the event loop without waiting: the cancel key reaches the
+  // filter, windows repaint and timers fire, while the filter keeps every
+  // other user input away from the windows.
+  if (!insideCancelCheck_) {
+    insideCancelCheck_ = true;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    insideCancelCheck_ = false;
+  }
   bool seen = cancelSeen_;
   cancelSeen_ = false;
   return seen;
 }
+
+namespace {
+
+bool IsUserInput(QEvent::Type type) {
+  switch (type) {
+  case QEvent::KeyPress:
+  case QEvent::KeyRelease:
+  case QEvent::ShortcutOverride:
+  case QEvent::Shortcut:
+  case QEvent::MouseButtonPress:
+  case QEvent::MouseButtonRelease:
+  case QEvent::MouseButtonDblClick:
+  case QEvent::MouseMove:
+  case QEvent::NonClientAreaMouseButtonPress:
+  case QEvent::NonClientAreaMouseButtonRelease:
+  case QEvent::NonClientAreaMouseButtonDblClick:
+  case QEvent::NonClientAreaMouseMove:
+  case QEvent::Wheel:
+  case QEvent::ContextMenu:
+  case QEvent::TouchBegin:
+  case QEvent::TouchUpdate:
+  case QEvent::TouchEnd:
+  case QEvent::TouchCancel:
+  case QEvent::TabletPress:
+  case QEvent::TabletMove:
+  case QEvent::TabletRelease:
+  case QEvent::NativeGesture:
+  case QEvent::Gesture:
+  case QEvent::DragEnter:
+  case QEvent::DragMove:
+  case QEvent::DragLeave:
+  case QEvent::Drop:
+  case QEvent::Close:
+    return true;
+  default:
+    return false;
+  }
+}
+
+} // namespace
 
 bool QtHostServices::eventFilter(QObject *watched, QEvent *event) {
   if (event->type() == QEvent::KeyPress) {
     auto *key = static_cast<QKeyEvent *>(event);
     bool escape = key->key() == Qt::Key_Escape;
     bool commandPeriod = key->key() == Qt::Key_Period && (key->modifiers() & Qt::ControlModifier);
-    if (escape || commandPeriod) {
+    if (escape || commandPeriod)
       cancelSeen_ = true;
+  }
+  if (insideCancelCheck_ && IsUserInput(event->type())) {
+    if (event->type() == QEvent::Close) {
+      // The window closes once the engine has returned to the event loop.
+      event->ignore();
+      deferredCloses_.emplace_back(watched);
+      closeFlush_->start(0);
     }
+    return true;
   }
   return QObject::eventFilter(watched, event);
+}
+
+void QtHostServices::FlushDeferredCloses() {
+  if (insideCancelCheck_) {
+    closeFlush_->start(0);
+    return;
+  }
+  std::vector<QPointer<QObject>> closes;
+  closes.swap(deferredCloses_);
+  for (const QPointer<QObject> &target : closes) {
+    if (auto *widget = qobject_cast<QWidget *>(target.data()))
+      widget->close();
+    else if (auto *window = qobject_cast<QWindow *>(target.data()))
+      window->close();
+  }
 }
 
 unsigned QtHostServices::CurrentModifiers() {

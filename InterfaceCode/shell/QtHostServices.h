@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 #include <map>
+#include <vector>
 
 class MainWindow;
 class QTimer;
@@ -46,7 +47,7 @@ public:
   std::string WindowTitle(WindowRef window) override;
   void ShowWindow(WindowRef window) override;
   void CloseWindow(WindowRef window) override;
-  bool CheckForUserCancel(double seconds) override;
+  bool CheckForUserCancel() override;
   bool MouseButtonDown() override;
   unsigned CurrentModifiers() override;
   void SetCursor(CocoaCursor cursor) override;
@@ -69,6 +70,14 @@ private:
   QPointer<StatusWindow> status_;
   std::map<EventLoopTimer *, QTimer *> timers_;
   QElapsedTimer clock_;
+  // Set by the event filter on Escape or Ctrl+period; read and cleared by
+  // the cancel check.
   bool cancelSeen_ = false;
+  // True while the cancel check lets the event loop run: user input is held
+  // back then, and close requests wait for the engine to return.
+  bool insideCancelCheck_ = false;
+  std::vector<QPointer<QObject>> deferredCloses_;
+  QTimer *closeFlush_ = nullptr;
+  void FlushDeferredCloses();
   bool cursorOverridden_ = false;
 };

@@ -3,6 +3,11 @@
 #include "shell/StatusWindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QTest>
 #include <clocale>
 #include <cstdio>
@@ -96,10 +101,43 @@ TEST(QtHost, StatusWindowTimersAndLogSink) {
   host.AttachLog([&](std::string_view t, const RGBColor &, size_t) { seen.append(t); }, [] { return false; });
   FWrite("kept");
   EXPECT_EQ(seen, "kept\r");
+  SetHostServices(previous);
+}
 
-  uint64_t t0 = Microseconds();
-  EXPECT_FALSE(MyCheckForUserCancelEvent());
-  EXPECT_GE(Microseconds() - t0, 9000u);
+// A long search checks the cancel key often: each check returns at once,
+// the key is seen, and no click or close reaches a window until the search
+// has returned to the event loop.
+TEST(QtHost, CancelChecksHoldUserInputBackUntilTheSearchEnds) {
+  App();
+  QtHostServices host;
+  HostServices *previous = SetHostServices(&host);
+  QPushButton button("Search");
+  int clicks = 0;
+  QObject::connect(&button, &QPushButton::clicked, [&] { ++clicks; });
+  button.show();
+  QCoreApplication::processEvents();
+
+  const QPoint centre = button.rect().center();
+  QCoreApplication::postEvent(&button, new QCloseEvent);
+  QCoreApplication::postEvent(&button, new QMouseEvent(QEvent::MouseButtonPress, centre, button.mapToGlobal(centre),
+                                                       Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+  QCoreApplication::postEvent(&button, new QMouseEvent(QEvent::MouseButtonRelease, centre, button.mapToGlobal(centre),
+                                                       Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+  int cancels = 0;
+  QElapsedTimer elapsed;
+  elapsed.start();
+  for (int i = 0; i < 200; ++i) {
+    if (i == 100)
+      QCoreApplication::postEvent(&button, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    cancels += MyCheckForUserCancelEvent();
+    ASSERT_TRUE(button.isVisible()) << "closed during the search, at check " << i;
+  }
+  EXPECT_LT(elapsed.elapsed(), 1000) << "200 checks should not wait";
+  EXPECT_EQ(cancels, 1);
+  EXPECT_EQ(clicks, 0);
+
+  QTest::qWait(20); // back in the event loop: the close request is handled
+  EXPECT_FALSE(button.isVisible());
   SetHostServices(previous);
 }
 

@@ -74,7 +74,7 @@ int16_t FakeHost::SendOrientationMatrix(const CrystalRec *crystal) {
   return 0;
 }
 
-bool FakeHost::CheckForUserCancel(double) {
+bool FakeHost::CheckForUserCancel() {
   ++cancelChecks;
   if (cancelAnswers.empty())
     return false;

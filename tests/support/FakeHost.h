@@ -110,7 +110,7 @@ public:
   void UpdateSetRange() override { ++setRangeUpdates; }
   void UpdateLabelOptionsSizeField(float size) override { labelSizeFields.push_back(size); }
   int16_t SendOrientationMatrix(const CrystalRec *crystal) override;
-  bool CheckForUserCancel(double seconds) override;
+  bool CheckForUserCancel() override;
   bool MouseButtonDown() override { return mouseDown; }
   unsigned CurrentModifiers() override { return modifiers; }
   void SetCursor(CocoaCursor cursor) override { cursors.push_back(cursor); }
