@@ -47,6 +47,21 @@ void QtHostServices::SetSubtitleDrawer(std::function<void(WindowRef, std::string
 
 void QtHostServices::SetFloatingWindowUpdater(std::function<void()> updater) { floatingUpdater_ = std::move(updater); }
 
+std::vector<std::string> QtHostServices::UnwiredHooks() const {
+  std::vector<std::string> names;
+  if (!windowList_)
+    names.emplace_back("window list");
+  if (!windowLookup_)
+    names.emplace_back("window lookup");
+  if (!subtitleDrawer_)
+    names.emplace_back("subtitle drawer");
+  if (!floatingUpdater_)
+    names.emplace_back("floating-window updater");
+  return names;
+}
+
+void QtHostServices::ReportUnwired(const char *hook) { qCritical("host hook not installed: %s", hook); }
+
 void QtHostServices::LogAppend(std::string_view text, const RGBColor &colour, size_t colouredBytes) {
   if (logSink_)
     logSink_(text, colour, colouredBytes);
@@ -108,16 +123,24 @@ WindowRef QtHostServices::FrontGraphWindow() {
 }
 
 std::vector<WindowRef> QtHostServices::StructureWindows() {
-  return windowList_ ? windowList_() : std::vector<WindowRef>{};
+  if (!windowList_)
+    return ReportUnwired("window list"), std::vector<WindowRef>{};
+  return windowList_();
 }
 
 void QtHostServices::DrawWindowSubtitle(WindowRef window, std::string_view text) {
   if (subtitleDrawer_)
     subtitleDrawer_(window, text);
+  else
+    ReportUnwired("subtitle drawer");
 }
 
 MainWindow *QtHostServices::StructureWindow(WindowRef window) {
-  return window && windowLookup_ ? windowLookup_(window) : nullptr;
+  if (!windowLookup_) {
+    ReportUnwired("window lookup");
+    return nullptr;
+  }
+  return window ? windowLookup_(window) : nullptr;
 }
 
 bool QtHostServices::GraphBounds(WindowRef window, Rect *bounds) {
@@ -287,6 +310,8 @@ void QtHostServices::SetCursor(CocoaCursor cursor) {
 void QtHostServices::UpdateFloatingWindows() {
   if (floatingUpdater_)
     floatingUpdater_();
+  else
+    ReportUnwired("floating-window updater");
 }
 
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {

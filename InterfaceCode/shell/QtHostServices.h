@@ -32,6 +32,9 @@ public:
   void SetWindowLookup(std::function<MainWindow *(WindowRef)> lookup);
   void SetSubtitleDrawer(std::function<void(WindowRef, std::string_view)> drawer);
   void SetFloatingWindowUpdater(std::function<void()> updater);
+  // The hooks above that start-up has not installed; calling one of them
+  // reports "host hook not installed" as a critical message.
+  std::vector<std::string> UnwiredHooks() const;
 
   bool LogAvailable() override { return static_cast<bool>(logSink_); }
   void LogAppend(std::string_view text, const RGBColor &colour, size_t colouredBytes) override;
@@ -60,6 +63,7 @@ protected:
 
 private:
   MainWindow *StructureWindow(WindowRef window);
+  static void ReportUnwired(const char *hook);
 
   LogSink logSink_;
   std::function<bool()> logShowing_;

@@ -15,6 +15,13 @@
 #include <gtest/gtest.h>
 
 namespace {
+// A host hook that start-up left unwired fails the test that calls it.
+void FailOnUnwiredHooks(QtMsgType type, const QMessageLogContext &, const QString &message) {
+  if (type == QtCriticalMsg && message.contains("host hook not installed"))
+    ADD_FAILURE() << message.toStdString();
+  std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
 QApplication *App() {
   static int argc = 1;
   static char name[] = "test_shell";
@@ -24,6 +31,7 @@ QApplication *App() {
     // Qt takes the locale from the environment when the application is made.
     setenv("LC_ALL", "de_DE.UTF-8", 1);
     app = new QApplication(argc, argv);
+    qInstallMessageHandler(FailOnUnwiredHooks);
     unsetenv("LC_ALL");
   }
   return app;
@@ -155,6 +163,7 @@ TEST(Startup, TheStructureWindowIsReachableFromTheEngine) {
   std::unique_ptr<MainWindow> window;
   InstallEngineHooks(host,
                      [&] { return window ? std::vector<MainWindow *>{window.get()} : std::vector<MainWindow *>{}; });
+  EXPECT_TRUE(host.UnwiredHooks().empty());
   window = std::make_unique<MainWindow>();
   window->show();
   EXPECT_EQ(window->windowTitle(), "Graphics");
