@@ -7,6 +7,7 @@
 #include "StructureArrays.h"
 #include "VectorMath.h"
 #include "ViewOrientation.h"
+#include "render/RasterPrimitives.h"
 #include "render/RenderGlobals.h"
 #include "render/TextDrawing.h"
 #include "render/UnitCellFrame.h"
@@ -131,6 +132,9 @@ void PlotCrystal(WindowRef window, int16_t destination) {
     MyCFCautionAlert("zero scale!");
     return;
   }
+  // A plot may start while another is drawing (a thumbnail or preview made
+  // meanwhile): the outer plot gets its port and drawing target back.
+  PixTargetSaver savedTarget;
 
   if (!c.stereoOn) {
     c.stereoImageInProgress = kStereoSingleImage;
