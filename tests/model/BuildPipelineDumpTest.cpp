@@ -226,6 +226,8 @@ TEST(BuildPipelineDump, WritesTheBuiltStructures) {
     std::string error = s.error.empty() ? Fill(s, *GetWindowCrystal(&window)) : s.error;
     if (error.empty() && !RunNewCrystal(&window, true, true, true))
       error = host.closedWindows.empty() ? "the build stopped" : "the build closed the window";
+    if (error.empty())
+      error = CheckCrystalInvariants(*GetWindowCrystal(&window));
     if (!error.empty()) {
       std::fprintf(out, "error %s: %s\n", s.title.c_str(), error.c_str());
       errors++;

@@ -34,6 +34,7 @@ protected:
     host.graphPane = Rect{0, 0, kPaneHeight, kPaneWidth};
   }
   void TearDown() override {
+    EXPECT_EQ(CheckCrystalInvariants(C()), "");
     gShowProgress = 0;
     DestroyMainWindowData(&window);
     gPrefs = gFactoryPrefs;
