@@ -9,6 +9,8 @@
 #include <random>
 #include <vector>
 
+using namespace ovgfx;
+
 namespace {
 
 constexpr int kLineCount = 1000000;

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates EngineCode/render/EllipsoidCriticalValues.inc, the critical-value
+"""Generates EngineCode/model/EllipsoidCriticalValues.inc, the critical-value
 table of the thermal-ellipsoid maths .
 
 Run from the repository root:
@@ -28,7 +28,7 @@ import math
 import os
 import sys
 
-OUT = os.path.join("EngineCode", "render", "EllipsoidCriticalValues.inc")
+OUT = os.path.join("EngineCode", "model", "EllipsoidCriticalValues.inc")
 
 # The published rows, probability text -> critical value text.
 GIVEN = {

@@ -5,11 +5,11 @@
 #include "Geometry.h"
 #include "PlotRange.h"
 #include "Polyhedra.h"
+#include "RenderServices.h"
 #include "StructureArrays.h"
 #include "UnitCell.h"
 #include "VectorMath.h"
 #include "ViewOrientation.h"
-#include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
 #include <algorithm>

@@ -3,11 +3,11 @@
 #include "Alerts.h"
 #include "BuildPipeline.h"
 #include "LocalizedStrings.h"
+#include "RenderServices.h"
 #include "SpaceGroups.h"
 #include "StructureArrays.h"
 #include "UnitCell.h"
 #include "ViewOrientation.h"
-#include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
 #include <cstring>

@@ -1,5 +1,7 @@
 #include "HostServices.h"
 
+#include "StructureRecord.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -131,8 +133,7 @@ void Report(std::string_view text, float percent, bool determinate) {
   if (!gStatus.shown) {
     if (double(now - gStatus.firstReport) < kStatusOpenDelay * 1e6)
       return;
-  } else if (double(now - gStatus.lastShown) < kStatusUpdateInterval * 1e6 &&
-             determinate == gStatus.lastDeterminate) {
+  } else if (double(now - gStatus.lastShown) < kStatusUpdateInterval * 1e6 && determinate == gStatus.lastDeterminate) {
     return;
   }
   gStatus.shown = true;
@@ -179,7 +180,7 @@ void SubtitleWindowOutput(WindowRef window) {
   DrawWindowSubtitle(window, "New output printed in the Log");
 }
 
-bool MyCheckForUserCancelEvent() { return gHost && gHost->CheckForUserCancel(kUserCancelWait); }
+bool MyCheckForUserCancelEvent() { return gHost && gHost->CheckForUserCancel(); }
 
 static bool ModifierDown(unsigned key) { return gHost && (gHost->CurrentModifiers() & key) != 0; }
 bool MyCommandKeyDown() { return ModifierDown(kCommandKey); }
@@ -202,4 +203,52 @@ void UpdateFloatingWindows() {
 void SetEventLoopTimerNextFireTime(EventLoopTimer &timer, double seconds) {
   if (gHost)
     gHost->ArmTimer(timer, seconds);
+}
+
+// ---- Window services by the engine's names -----------------------------------------------------------------
+
+void GetWindowGraphBounds(WindowRef window, Rect *bounds) {
+  if (!bounds)
+    return;
+  *bounds = Rect{};
+  HostServices *host = GetHostServices();
+  if (window && host && !host->GraphBounds(window, bounds))
+    *bounds = Rect{};
+}
+
+void DrawRulers(WindowRef window) {
+  if (HostServices *host = GetHostServices(); window && host)
+    host->DrawRulers(window);
+}
+
+void UpdateSiteBrowser(WindowRef window) {
+  if (HostServices *host = GetHostServices(); window && host)
+    host->UpdateSiteBrowser(window);
+}
+
+void UpdateAtomPicker() {
+  if (HostServices *host = GetHostServices())
+    host->UpdateAtomPicker();
+}
+
+void UpdateSetRange() {
+  if (HostServices *host = GetHostServices())
+    host->UpdateSetRange();
+}
+
+void UpdateLabelOptionsSizeField(float size) {
+  if (HostServices *host = GetHostServices())
+    host->UpdateLabelOptionsSizeField(size);
+}
+
+bool MyStillDown() {
+  HostServices *host = GetHostServices();
+  return host && host->MouseButtonDown();
+}
+
+int16_t AESendOrientationMatrix(const CrystalRec *crystal) {
+  if (!crystal || crystal->diffractionLinkID == 0)
+    return 0;
+  HostServices *host = GetHostServices();
+  return host ? host->SendOrientationMatrix(crystal) : kNoLinkSender;
 }

@@ -15,33 +15,16 @@
 // work) live here in the engine, so the fake and the real host behave alike.
 #pragma once
 
+#include "BasicTypes.h"
+#include "RGBColor.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// A colour as three 16-bit channels, 0 to 65535.
-struct RGBColor {
-  uint16_t red = 0;
-  uint16_t green = 0;
-  uint16_t blue = 0;
-  friend bool operator==(const RGBColor &, const RGBColor &) = default;
-};
-
-inline constexpr RGBColor kRGBBlack{0, 0, 0};
-inline constexpr RGBColor kRGBWhite{65535, 65535, 65535};
-inline constexpr RGBColor kRGBRed{65535, 0, 0};
-inline constexpr RGBColor kRGBDkGrey{34952, 34952, 34952};
-inline constexpr RGBColor kRGBMdGrey{48059, 48059, 48059};
-inline constexpr RGBColor kRGBLtGrey{52428, 52428, 52428};
-inline constexpr RGBColor kRGBAnthracite{26214, 26214, 26214};
-
-// True when the two colours are equal in all three channels.
-bool SameRGBColor(const RGBColor &a, const RGBColor &b);
-
 struct MainWindowData;
-struct OVRect;
 struct CrystalRec;
 
 // A window the engine can name. The window classes of the interface own one
@@ -126,7 +109,7 @@ public:
   virtual void DrawWindowSubtitle(WindowRef window, std::string_view text) = 0;
   // Sets `bounds` to the graph pane's bounds in window coordinates and
   // answers true; false when the window shows no graph pane.
-  virtual bool GraphBounds(WindowRef window, OVRect *bounds) = 0;
+  virtual bool GraphBounds(WindowRef window, Rect *bounds) = 0;
   // The window's title, as its title bar shows it.
   virtual std::string WindowTitle(WindowRef window) = 0;
   // Shows the window (brings it on screen when it was hidden).
@@ -155,8 +138,10 @@ public:
   // linked diffraction program without waiting; the system's result.
   virtual int16_t SendOrientationMatrix(const CrystalRec *) { return kNoLinkSender; }
 
-  // Waits at most `seconds` for Escape or command-period; true when one came.
-  virtual bool CheckForUserCancel(double seconds) = 0;
+  // True when Escape or command-period was pressed since the last check.
+  // Returns at once. The host may let painting and timers run meanwhile,
+  // but no user input: the engine still holds its records.
+  virtual bool CheckForUserCancel() = 0;
   // True while the mouse button is held down.
   virtual bool MouseButtonDown() = 0;
   virtual unsigned CurrentModifiers() = 0;
@@ -219,7 +204,6 @@ WindowRef FrontGraphWindow();
 void DrawWindowSubtitle(WindowRef window, std::string_view text);
 // Tells the user that a report went to the Log, unless the Log is showing.
 void SubtitleWindowOutput(WindowRef window);
-inline constexpr double kUserCancelWait = 0.01;
 bool MyCheckForUserCancelEvent();
 bool MyCommandKeyDown();
 bool MyOptionKeyDown();
@@ -243,3 +227,17 @@ extern uint8_t gStructureChanged;    // set by plots and changes; the undo timer
 extern uint8_t gRotateSelection;     // rotation tools turn only the selected atoms
 extern uint8_t gStartupDone;
 extern uint8_t gQuittingTime;
+
+// ---- Window services by the engine's names ---------------------------------
+
+// An empty rectangle when the window shows no graph pane.
+void GetWindowGraphBounds(WindowRef window, Rect *bounds);
+void DrawRulers(WindowRef window);
+void UpdateSiteBrowser(WindowRef window);
+void UpdateAtomPicker();
+void UpdateSetRange();
+void UpdateLabelOptionsSizeField(float size);
+bool MyStillDown();
+// 0 and nothing sent while the structure has no link identifier;
+// `kNoLinkSender` without a way to reach the linked program.
+int16_t AESendOrientationMatrix(const CrystalRec *crystal);

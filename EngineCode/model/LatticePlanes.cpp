@@ -4,9 +4,9 @@
 #include "Geometry.h"
 #include "PlotRange.h"
 #include "Polyhedra.h"
+#include "RenderServices.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
-#include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
 #include <algorithm>
@@ -468,7 +468,7 @@ void StartMoveLatticePlane(WindowRef window) {
     gTrackBallRotn = 1;
 }
 
-bool MoveLatticePlane(WindowRef window, OVPoint previous, OVPoint current) {
+bool MoveLatticePlane(WindowRef window, Point previous, Point current) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal || !crystal->plane.shown || !(crystal->plotScale > 0.0f))
     return false;

@@ -107,5 +107,5 @@ void RotateLatticePlane(CrystalRec *crystal, const float angles[3]);
 // where it is; a step that moves it replots. MoveLatticePlane answers whether
 // the plane moved.
 void StartMoveLatticePlane(WindowRef window);
-bool MoveLatticePlane(WindowRef window, OVPoint previous, OVPoint current);
+bool MoveLatticePlane(WindowRef window, Point previous, Point current);
 void EndMoveLatticePlane(WindowRef window);

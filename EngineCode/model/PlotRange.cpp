@@ -5,11 +5,10 @@
 #include "Geometry.h"
 #include "LatticePlanes.h"
 #include "Polyhedra.h"
+#include "RenderServices.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
-#include "render/PlotPipeline.h"
-#include "render/TextDrawing.h"
-#include "render/UnitCellFrame.h"
+#include "ViewOrientation.h"
 #include "window/MainWindowData.h"
 
 #include <algorithm>
@@ -65,7 +64,7 @@ int32_t CellsForBounds(float lo, float hi) {
 }
 
 // Half the pixel diameter of an atom-type image, in Angstrom at the scale.
-float ImageRadius(const OVRect &bounds, float scale) {
+float ImageRadius(const Rect &bounds, float scale) {
   const float diameter = static_cast<float>(bounds.right - bounds.left);
   return diameter * 0.5f / scale;
 }
@@ -78,7 +77,7 @@ float MeasuredRadius(const CrystalRec &c, uint32_t type) {
   const float scale = c.plotScale;
   if (c.surfaceOverlay) {
     if (t.image2 && scale > 0.0f) {
-      const OVRect &larger =
+      const Rect &larger =
           (t.image1 && (t.bounds1.right - t.bounds1.left) > (t.bounds2.right - t.bounds2.left)) ? t.bounds1 : t.bounds2;
       return ImageRadius(larger, scale);
     }
@@ -542,7 +541,7 @@ void AutoSetScale(WindowRef window) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
-  OVRect pane;
+  Rect pane;
   GetWindowGraphBounds(window, &pane);
   int32_t width = pane.right - pane.left;
   const int32_t height = pane.bottom - pane.top;
@@ -571,7 +570,7 @@ void AdjustScaleToWindowBounds(CrystalRec *crystal, int16_t oldWidth, int16_t ol
   if (!crystal || crystal->plotScale == 0.0f || oldWidth == 0 || oldHeight == 0)
     return;
   CrystalRec &c = *crystal;
-  OVRect pane;
+  Rect pane;
   GetWindowGraphBounds(window, &pane);
   int32_t width = pane.right - pane.left;
   const int32_t height = pane.bottom - pane.top;

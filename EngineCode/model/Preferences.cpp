@@ -1,7 +1,7 @@
 #include "Preferences.h"
 
-#include "render/ColourHelpers.h"
-#include "render/EllipsoidMaths.h"
+#include "ColourHelpers.h"
+#include "EllipsoidMaths.h"
 
 #include <algorithm>
 #include <cmath>

@@ -23,7 +23,7 @@ struct CachedFileRecord;
 
 struct PrefsRecord {
   // ---- Structure windows ----
-  OVRect windowBounds;                // saved structure window bounds; right 0: none saved
+  Rect windowBounds;                  // saved structure window bounds; right 0: none saved
   uint8_t windowSettingsRecorded = 0; // set once the window settings were saved
   Str255 windowFontName = MakeStr255("Geneva");
   uint8_t rulerUnits = 1; // 1 Angstrom, 2 nanometre
@@ -43,10 +43,10 @@ struct PrefsRecord {
 
   // ---- Info and Overview windows ----
   uint8_t infoWindowVisible = 0;
-  OVRect infoWindowBounds;
+  Rect infoWindowBounds;
   uint8_t infoGroupByElement = 1;
   uint8_t overviewVisible = 0;
-  OVRect overviewBounds;
+  Rect overviewBounds;
   uint16_t overviewTabChoice = 2; // 1 Favourites, 2 Views, 3 History, 4 Recent, 5 Log
   uint16_t thumbnailHeight = 72;  // pixels; the width is height x 4 / 3
   uint8_t playLoop = 0;
@@ -58,23 +58,23 @@ struct PrefsRecord {
   uint16_t logFontSize = 10;
 
   // ---- Tool windows ----
-  OVRect toolWindowBounds;
+  Rect toolWindowBounds;
   float rotatorAngle = 90.0f; // degrees per rotation key
-  OVRect videoWindowBounds;
-  OVRect modelOptionsBounds;
+  Rect videoWindowBounds;
+  Rect modelOptionsBounds;
   uint16_t modelOptionsTab = 0;
-  OVRect angleWindowBounds;
-  OVRect rangeWindowBounds;
-  OVRect spacegroupWindowBounds;
+  Rect angleWindowBounds;
+  Rect rangeWindowBounds;
+  Rect spacegroupWindowBounds;
   uint8_t spacegroupInfoPanel = 0;
-  OVRect elementsWindowBounds;
-  OVRect atomPickerBounds;
+  Rect elementsWindowBounds;
+  Rect atomPickerBounds;
   uint16_t atomPickerCount = 0; // elements on the picker's buttons
   ElementCode atomPickerElements[10] = {kBlankElement, kBlankElement, kBlankElement, kBlankElement, kBlankElement,
                                         kBlankElement, kBlankElement, kBlankElement, kBlankElement, kBlankElement};
   ElementCode atomPickerChoice = kBlankElement;
-  OVRect annotationWindowBounds;
-  OVRect distanceWindowBounds;
+  Rect annotationWindowBounds;
+  Rect distanceWindowBounds;
 
   // ---- Default display settings of new structures ----
   // The twins of the display fields of CrystalRec; ruler units and grid are

@@ -1,9 +1,9 @@
 #include "SitePreparation.h"
 
 #include "Alerts.h"
+#include "ColourHelpers.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
-#include "render/ColourHelpers.h"
 
 #include <algorithm>
 #include <cmath>

@@ -475,7 +475,8 @@ std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *cr
     const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
     if (site.atomsPerCell < 0)
       return std::nullopt;
-    if (site.atomsPerCell > 0 && (site.firstAtom < 0 || int64_t{site.firstAtom} + site.atomsPerCell > UsableAtomCount(c)))
+    if (site.atomsPerCell > 0 &&
+        (site.firstAtom < 0 || int64_t{site.firstAtom} + site.atomsPerCell > UsableAtomCount(c)))
       return std::nullopt;
     sum += site.atomsPerCell;
   }
@@ -788,10 +789,10 @@ void DisposeSpherePixels(SphereRecord *sphere) {
     return;
   sphere->image1.reset();
   sphere->mask1.reset();
-  sphere->bounds1 = OVRect{};
+  sphere->bounds1 = Rect{};
   sphere->image2.reset();
   sphere->mask2.reset();
-  sphere->bounds2 = OVRect{};
+  sphere->bounds2 = Rect{};
 }
 
 bool SameSphereProperties(const CrystalRec *crystal, int32_t i, int32_t j) {
@@ -1271,4 +1272,95 @@ void ShowResourceErr() {
     host->TerminateProgram(kResourceErrorCode);
   std::fprintf(stderr, "Sorry, unable to copy a resource\n");
   std::exit(1);
+}
+
+// ---- Invariants -------------------------------------------------------------------
+
+namespace {
+
+template <class... Args> std::string Describe(const char *format, Args... args) {
+  char text[160];
+  std::snprintf(text, sizeof text, format, args...);
+  return text;
+}
+
+} // namespace
+
+std::string CheckCrystalInvariants(const CrystalRec &c) {
+  const struct {
+    const char *name;
+    int32_t count;
+    size_t size;
+  } arrays[] = {
+      {"sites", c.siteCount, c.sites.size()},
+      {"atoms", c.atomCount, c.atoms.size()},
+      {"atom types", c.sphereCount, c.spheres.size()},
+      {"custom bond specifications", c.customBondSpecCount, c.customBondSpecs.size()},
+      {"cell points", c.cellPointCount, c.cellPoints.size()},
+      {"voxels", c.voxelCount, c.voxels.size()},
+      {"sort entries", c.sortIndexCount, c.sortIndex.size()},
+      {"vectors", c.vectorCount, c.vectors.size()},
+      {"text boxes", c.textBoxCount, c.textBoxes.size()},
+  };
+  for (const auto &a : arrays)
+    if (a.count < 0 || static_cast<size_t>(a.count) != a.size)
+      return Describe("%s: count %d, array of %zu", a.name, a.count, a.size);
+  if (c.bondSpecCount < 0 || c.bondSpecCount > kMaxBondSpecs)
+    return Describe("bond specifications: count %d", c.bondSpecCount);
+  if (c.cardCount > kMaxSymCards)
+    return Describe("symmetry cards: count %d", int(c.cardCount));
+
+  const size_t sites = c.sites.size(), atoms = c.atoms.size(), types = c.spheres.size();
+  // Before the atom types are made every site and atom names type 0.
+  for (size_t s = 0; s < sites; ++s)
+    if (types > 0 && c.sites[s].atomType >= types)
+      return Describe("site %zu: atom type %u of %zu", s, c.sites[s].atomType, types);
+  for (size_t i = 0; i < atoms; ++i) {
+    const AtomRecord &a = c.atoms[i];
+    if (a.site >= sites)
+      return Describe("atom %zu: site %u of %zu", i, a.site, sites);
+    if (types > 0 && a.atomType >= types)
+      return Describe("atom %zu: atom type %u of %zu", i, a.atomType, types);
+    if (a.bondCount != a.bonds.size())
+      return Describe("atom %zu: bond count %u, %zu bonds", i, a.bondCount, a.bonds.size());
+    for (uint32_t b : a.bonds)
+      if (b >= atoms)
+        return Describe("atom %zu: bond to atom %u of %zu", i, b, atoms);
+    if (a.polyhedron) {
+      if (a.polyhedron->faceCount != a.polyhedron->faces.size())
+        return Describe("atom %zu: polyhedron face count %u, %zu faces", i, a.polyhedron->faceCount,
+                        a.polyhedron->faces.size());
+      for (const PolyFace &f : a.polyhedron->faces) {
+        if (f.vertexCount != f.vertices.size())
+          return Describe("atom %zu: polyhedron face of %u vertices holds %zu", i, f.vertexCount, f.vertices.size());
+        for (uint32_t v : f.vertices)
+          if (v >= atoms)
+            return Describe("atom %zu: polyhedron vertex atom %u of %zu", i, v, atoms);
+      }
+    }
+  }
+  for (size_t k = 0; k < c.customBondSpecs.size(); ++k) {
+    const CustomBondSpec &b = c.customBondSpecs[k];
+    if (b.atomA >= atoms || b.atomB >= atoms)
+      return Describe("custom bond %zu: atoms %u and %u of %zu", k, b.atomA, b.atomB, atoms);
+  }
+  for (size_t k = 0; k < c.vectors.size(); ++k)
+    if (c.vectors[k].atom >= atoms)
+      return Describe("vector %zu: atom %u of %zu", k, c.vectors[k].atom, atoms);
+  const size_t points = c.cellPoints.size();
+  for (size_t k = 0; k < points; ++k) {
+    const CellPoint &p = c.cellPoints[k];
+    if (p.linkCount < 0 || p.linkCount > 2)
+      return Describe("cell point %zu: %d links", k, int(p.linkCount));
+    for (int l = 0; l < p.linkCount; ++l)
+      if (p.links[l] >= points)
+        return Describe("cell point %zu: link to point %u of %zu", k, p.links[l], points);
+  }
+  for (size_t k = 0; k < c.sortIndex.size(); ++k) {
+    const SortIndexEntry &e = c.sortIndex[k];
+    const size_t held = e.kind == kSortItemCellPoint ? points : atoms;
+    if ((e.kind != kSortItemAtom && e.kind != kSortItemCellPoint) || e.index >= held)
+      return Describe("sort entry %zu: kind %d, index %u of %zu", k, int(e.kind), e.index, held);
+  }
+  return {};
 }

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 // ---- Program-wide flags cleared with a structure ----------------------------
@@ -68,6 +69,12 @@ void ClearCrystalRec(CrystalRec *crystal);
 // Deletes every bond specification that names an element no atom type has,
 // keeping the order of the rest. Nothing when there are no atom types.
 void PurgeUnusedBondSpecs(CrystalRec *crystal);
+// What is wrong with the record's arrays, or empty when nothing is: every
+// count equals its array's length (the inline tables' counts lie within
+// them), and every stored index (an atom's site, atom type and bonds, a
+// polyhedron's vertices, a custom bond's atoms, a vector's atom, a cell
+// point's links, a sort entry) points at a record that exists.
+std::string CheckCrystalInvariants(const CrystalRec &crystal);
 // The element code with a second character below 32 made a blank.
 ElementCode CheckElementSymbol(ElementCode code);
 

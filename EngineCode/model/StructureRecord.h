@@ -34,23 +34,6 @@
 
 // ---- Small shared types -----------------------------------------------------
 
-// A rectangle in pixels: top, left, bottom, right. Empty when bottom <= top or
-// right <= left.
-struct OVRect {
-  int16_t top = 0;
-  int16_t left = 0;
-  int16_t bottom = 0;
-  int16_t right = 0;
-  friend bool operator==(const OVRect &, const OVRect &) = default;
-};
-
-// A point in pixels, vertical first.
-struct OVPoint {
-  int16_t v = 0;
-  int16_t h = 0;
-  friend bool operator==(const OVPoint &, const OVPoint &) = default;
-};
-
 // An image or region owned by the renderer (an off-screen pixel buffer, a
 // mask, a loaded picture). The model only carries it; the renderer makes it
 // and casts it back. Resetting the handle releases the picture.
@@ -153,10 +136,10 @@ struct SphereRecord {
   // Two pre-rendered images with their bounds (0, 0, 2r+1, 2r+1) and masks,
   // made and used by the renderer; the second serves the surface overlay.
   OVImageHandle image1;
-  OVRect bounds1;
+  Rect bounds1;
   OVImageHandle mask1;
   OVImageHandle image2;
-  OVRect bounds2;
+  Rect bounds2;
   OVImageHandle mask2;
 };
 
@@ -217,11 +200,11 @@ struct TextBoxRecord {
   uint8_t pointerTwoEnds = 0;
   uint8_t anchor = 9;
   uint8_t arrowHeads = 0;
-  OVPoint pixel1;
+  Point pixel1;
   float frac1[2] = {0.0f, 0.0f}; // x of the width, y of the height
-  OVPoint pixel2;
+  Point pixel2;
   float frac2[2] = {0.0f, 0.0f};
-  OVRect boxRect;
+  Rect boxRect;
   float boxCentre[2] = {0.0f, 0.0f};
   uint32_t textLength = 0; // UTF-16 code units of text
   std::u16string text;     // owned; empty for lines and scale bars

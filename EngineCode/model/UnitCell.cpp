@@ -2,13 +2,13 @@
 #include "UnitCell.h"
 
 #include "Alerts.h"
+#include "EllipsoidMaths.h"
 #include "HostServices.h"
 #include "Preferences.h"
 #include "SpaceGroups.h"
 #include "StructureArrays.h"
 #include "Utilities.h"
 #include "VectorMath.h"
-#include "render/EllipsoidMaths.h"
 
 #include <algorithm>
 #include <cmath>

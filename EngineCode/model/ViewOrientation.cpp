@@ -1,14 +1,14 @@
 #include "ViewOrientation.h"
 
 #include "Alerts.h"
+#include "EllipsoidMaths.h"
 #include "LatticePlanes.h"
 #include "PlotRange.h"
 #include "Preferences.h"
+#include "RenderServices.h"
 #include "SpaceGroups.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
-#include "render/EllipsoidMaths.h"
-#include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
 #include <algorithm>
@@ -103,18 +103,18 @@ void RotateByArrow(WindowRef window, float xAngle, float yAngle) {
 struct TrackBallState {
   bool active = false;
   WindowRef window = nullptr;
-  OVRect pane;
+  Rect pane;
   int32_t width = 0;
   int32_t height = 0;
-  OVPoint centre;
-  OVPoint last;
+  Point centre;
+  Point last;
   bool stepApplied = false; // a step was applied at lastTick
   uint32_t lastTick = 0;
   bool changed = false;
 };
 TrackBallState gTrackBall;
 
-bool InsidePane(const OVRect &pane, OVPoint p) {
+bool InsidePane(const Rect &pane, Point p) {
   return p.h >= pane.left && p.h < pane.right && p.v >= pane.top && p.v < pane.bottom;
 }
 
@@ -340,7 +340,7 @@ void RotateRight(WindowRef window) { RotateByArrow(window, 0.0f, kArrowRotationA
 
 // ---- Trackball ----------------------------------------------------------------------
 
-bool TrackBall(WindowRef window, OVPoint start) {
+bool TrackBall(WindowRef window, Point start) {
   if (!GetWindowCrystal(window) || !IsWindowFileOpen(window))
     return false;
   CrystalRec &c = *GetWindowCrystal(window);
@@ -363,7 +363,7 @@ bool TrackBall(WindowRef window, OVPoint start) {
   return true;
 }
 
-bool TrackBallMove(WindowRef window, OVPoint point) {
+bool TrackBallMove(WindowRef window, Point point) {
   TrackBallState &t = gTrackBall;
   if (!t.active || window != t.window)
     return false;
@@ -394,7 +394,7 @@ void EndTrackBall(WindowRef window) {
 
 bool IsTrackBallActive() { return gTrackBall.active; }
 
-bool TrackRotn(WindowRef window, OVPoint newPoint, OVPoint oldPoint) {
+bool TrackRotn(WindowRef window, Point newPoint, Point oldPoint) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal)
     return false;
@@ -460,4 +460,16 @@ bool TrackRotn(WindowRef window, OVPoint newPoint, OVPoint oldPoint) {
   t.stepApplied = true;
   t.lastTick = tick;
   return true;
+}
+
+void GetVectorTipCoordinates(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  for (VectorRecord &v : c.vectors) {
+    if (v.atom >= static_cast<uint32_t>(UsableAtomCount(c)))
+      continue;
+    VecAdd(c.atoms[v.atom].xyz, v.uvw, v.tipXYZ);
+    MatMul(c.orientationMatrix, v.tipXYZ, v.tipCart);
+  }
 }

@@ -109,11 +109,11 @@ void RotateRight(WindowRef window);
 // Selection mode with fewer than two atoms selected the "Rotate Selection
 // Mode" alert is shown instead. Otherwise the closed-hand cursor shows, the
 // pane's size and centre are taken and `gTrackBallRotn` is set; true.
-bool TrackBall(WindowRef window, OVPoint start);
+bool TrackBall(WindowRef window, Point start);
 // One mouse move of the drag: a step from the last point inside the pane to
 // `point`; the last point moves only while the mouse stays inside the pane.
 // The step's result.
-bool TrackBallMove(WindowRef window, OVPoint point);
+bool TrackBallMove(WindowRef window, Point point);
 // Release: when the drag turned or zoomed anything the window is marked
 // modified and the undo snapshot is armed after 0.1 seconds; the open-hand
 // cursor shows and `gTrackBallRotn` is cleared.
@@ -127,4 +127,10 @@ bool IsTrackBallActive();
 // movement turns about the screen's y and x axes (a full turn per pane
 // width or height); the plane tool turns the lattice plane, the rotate tool
 // the selection (Rotate Selection mode) or the view. True when applied.
-bool TrackRotn(WindowRef window, OVPoint newPoint, OVPoint oldPoint);
+bool TrackRotn(WindowRef window, Point newPoint, Point oldPoint);
+
+// ---- Vector tips --------------------------------------------------------------------
+
+// For every vector: tip = its atom's fractional position + its components,
+// and the tip's view coordinates through the orientation matrix.
+void GetVectorTipCoordinates(CrystalRec *crystal);

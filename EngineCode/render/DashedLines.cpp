@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <utility>
 
+using namespace ovgfx;
+
 uint16_t gDashWidth = 0;
 uint16_t gDashRepeat = 0;
 

@@ -8,7 +8,7 @@
 // length below 1 draws nothing.
 #pragma once
 
-#include "HostServices.h" // RGBColor
+#include "RGBColor.h"
 
 #include <cstdint>
 

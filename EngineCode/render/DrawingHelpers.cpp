@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <vector>
 
+using namespace ovgfx;
+
 namespace {
 
 // rand() answers 0 to 2^31 - 1; divided by 2^31 it is below 1.

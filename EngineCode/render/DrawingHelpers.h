@@ -8,7 +8,7 @@
 // (GetCurrentPixGlobals); the pen forms and the fills into the current port.
 #pragma once
 
-#include "HostServices.h" // RGBColor
+#include "RGBColor.h"
 #include "graphics/GraphicsTypes.h"
 #include "graphics/Painter.h"
 #include "graphics/PixelBuffer.h"
@@ -41,14 +41,14 @@ void InitQDPenSize();
 // a grid of d x d pixel cells (d = gPlotRes / 150, 1 below 150 dots per
 // inch) with the chance `density` per cell, drawn by the standard library's
 // random source. The port's fore colour is restored.
-void RandomFillPolygon(const Polygon &polygon, RGBColor colour, float density);
+void RandomFillPolygon(const ovgfx::Polygon &polygon, RGBColor colour, float density);
 
 // Adds a rectangle with corners rounded by ellipse quarters of the given
 // width and height to the painter's path; a plain rectangle when either is 0.
-void AddRoundedRectToPath(Painter &painter, const PainterRect &rect, float ovalWidth, float ovalHeight);
+void AddRoundedRectToPath(ovgfx::Painter &painter, const ovgfx::PainterRect &rect, float ovalWidth, float ovalHeight);
 // Clips the painter to (left, 0, right - left, bottom - top) of the bounding
 // box of the current port's clip region.
-void MyCGClipToQDPort(Painter &painter);
+void MyCGClipToQDPort(ovgfx::Painter &painter);
 
 // Draws picture `id` centred in the rectangle at its natural size, its frame
 // cut to the rectangle (a picture larger than the rectangle is squeezed into
@@ -58,4 +58,4 @@ bool MyCentrePictID(int16_t id, const Rect &rect);
 // the rectangle within the current clip; the clip is restored.
 void MyTilePictID(int16_t id, const Rect &rect);
 // The same for a picture at hand; nothing for none.
-void MyTilePict(const PixelBuffer *picture, const Rect &rect);
+void MyTilePict(const ovgfx::PixelBuffer *picture, const Rect &rect);

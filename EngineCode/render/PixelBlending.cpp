@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+using namespace ovgfx;
+
 uint8_t *gSrcPixBase = nullptr;
 uint8_t *gDstPixBase = nullptr;
 uint32_t gSrcRowBytes = 0;

@@ -30,23 +30,26 @@ extern Rect gSrcPixBounds;
 extern Rect gDstPixBounds;
 
 // Reads one buffer's pixel address, row bytes, depth and bounds.
-void GetPixGlobals(const PixelBuffer *pixels, uint8_t *&base, uint32_t &rowBytes, uint16_t &depth, Rect &bounds);
+void GetPixGlobals(const ovgfx::PixelBuffer *pixels, uint8_t *&base, uint32_t &rowBytes, uint16_t &depth, Rect &bounds);
 // Fills the globals from both buffers and checks the rectangles; 0 or -1.
-int16_t InitBothPixGlobals(const PixelBuffer *src, const PixelBuffer *dst, const Rect &srcRect, const Rect &dstRect);
+int16_t InitBothPixGlobals(const ovgfx::PixelBuffer *src, const ovgfx::PixelBuffer *dst, const Rect &srcRect,
+                           const Rect &dstRect);
 
 // First eye: alpha 0xFF, the source's red, green and blue at full.
-int16_t MyAddBlueBits(const PixelBuffer *src, PixelBuffer *dst, const Rect &srcRect, const Rect &dstRect);
+int16_t MyAddBlueBits(const ovgfx::PixelBuffer *src, ovgfx::PixelBuffer *dst, const Rect &srcRect, const Rect &dstRect);
 // Second eye: alpha 0xFF, the destination keeps its red and takes the
 // source's green and blue.
-int16_t MyMultiplyRedBits(const PixelBuffer *src, PixelBuffer *dst, const Rect &srcRect, const Rect &dstRect);
+int16_t MyMultiplyRedBits(const ovgfx::PixelBuffer *src, ovgfx::PixelBuffer *dst, const Rect &srcRect,
+                          const Rect &dstRect);
 // Alpha 0xFF; red halfway to full; green and blue the average of destination
 // and source (halvings truncate).
-int16_t MyAddRedBits(const PixelBuffer *src, PixelBuffer *dst, const Rect &srcRect, const Rect &dstRect);
+int16_t MyAddRedBits(const ovgfx::PixelBuffer *src, ovgfx::PixelBuffer *dst, const Rect &srcRect, const Rect &dstRect);
 // The source's alpha, then its grey level g in all three channels,
 // g = truncate(0.11 B + (0.3 R + 0.59 G)) in double precision.
-int16_t MyCopyGreyBits(const PixelBuffer *src, PixelBuffer *dst, const Rect &srcRect, const Rect &dstRect);
+int16_t MyCopyGreyBits(const ovgfx::PixelBuffer *src, ovgfx::PixelBuffer *dst, const Rect &srcRect,
+                       const Rect &dstRect);
 // Copies the rectangle row by row.
-int16_t MyCopyBits(const PixelBuffer *src, PixelBuffer *dst, const Rect &srcRect, const Rect &dstRect);
+int16_t MyCopyBits(const ovgfx::PixelBuffer *src, ovgfx::PixelBuffer *dst, const Rect &srcRect, const Rect &dstRect);
 
 // The 32-bit pixel's alpha in the top byte and its grey level in the low
 // byte (0xAA0000gg).

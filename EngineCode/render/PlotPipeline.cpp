@@ -1,13 +1,15 @@
 #include "render/PlotPipeline.h"
 
 #include "Alerts.h"
+#include "EllipsoidMaths.h"
 #include "Geometry.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 #include "ViewOrientation.h"
-#include "render/EllipsoidMaths.h"
+#include "render/RasterPrimitives.h"
 #include "render/RenderGlobals.h"
+#include "render/TextDrawing.h"
 #include "render/UnitCellFrame.h"
 #include "window/MainWindowData.h"
 
@@ -15,6 +17,8 @@
 #include <cmath>
 #include <cstdio>
 #include <vector>
+
+using namespace ovgfx;
 
 int16_t gHPixels = 0;
 int16_t gVPixels = 0;
@@ -84,8 +88,8 @@ const AsymmetricUnitRecord *SiteOfAtom(const CrystalRec &c, int64_t atom) {
 // window, so their rectangle is the window's off-screen bounds. The picture
 // recording port (destination 3) belongs to the drawing layer, which
 // supplies its rectangle and fits the scale to it.
-OVRect InitPlotCrystal(WindowRef window, int16_t destination) {
-  OVRect rect;
+Rect InitPlotCrystal(WindowRef window, int16_t destination) {
+  Rect rect;
   if (destination == kPlotToPrinter || destination == kPlotToExport)
     GetWindowOffBounds(window, &rect);
   if (gPlotMethod == kPixelPlotMethod)
@@ -95,56 +99,9 @@ OVRect InitPlotCrystal(WindowRef window, int16_t destination) {
 
 } // namespace
 
-// ---- Services -----------------------------------------------------------------------
-
-void GetWindowGraphBounds(WindowRef window, OVRect *bounds) {
-  if (!bounds)
-    return;
-  *bounds = OVRect{};
-  HostServices *host = GetHostServices();
-  if (window && host && !host->GraphBounds(window, bounds))
-    *bounds = OVRect{};
-}
-
-void DrawRulers(WindowRef window) {
-  if (HostServices *host = GetHostServices(); window && host)
-    host->DrawRulers(window);
-}
-
-void UpdateSiteBrowser(WindowRef window) {
-  if (HostServices *host = GetHostServices(); window && host)
-    host->UpdateSiteBrowser(window);
-}
-
-void UpdateAtomPicker() {
-  if (HostServices *host = GetHostServices())
-    host->UpdateAtomPicker();
-}
-
-void UpdateSetRange() {
-  if (HostServices *host = GetHostServices())
-    host->UpdateSetRange();
-}
-
-void UpdateLabelOptionsSizeField(float size) {
-  if (HostServices *host = GetHostServices())
-    host->UpdateLabelOptionsSizeField(size);
-}
-
-bool MyStillDown() {
-  HostServices *host = GetHostServices();
-  return host && host->MouseButtonDown();
-}
-
-int16_t AESendOrientationMatrix(const CrystalRec *crystal) {
-  if (!crystal || crystal->diffractionLinkID == 0)
-    return 0;
-  HostServices *host = GetHostServices();
-  return host ? host->SendOrientationMatrix(crystal) : kNoLinkSender;
-}
-
 // ---- The plot ----------------------------------------------------------------------
 
+namespace ovrender {
 void NewPlot(WindowRef window, bool applyViewDirection, bool reRender) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal)
@@ -153,7 +110,7 @@ void NewPlot(WindowRef window, bool applyViewDirection, bool reRender) {
     ApplyViewDirection(crystal, true);
   if (reRender)
     RenderSpheres(crystal);
-  PlotCrystal(window, kPlotToWindow);
+  ovrender::PlotCrystal(window, kPlotToWindow);
   DrawRulers(window);
   if (!gTrackBallRotn && !MyStillDown()) {
     UpdateSiteBrowser(window);
@@ -162,7 +119,9 @@ void NewPlot(WindowRef window, bool applyViewDirection, bool reRender) {
   if (gShowProgress)
     CloseStatus();
 }
+} // namespace ovrender
 
+namespace ovrender {
 void PlotCrystal(WindowRef window, int16_t destination) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal)
@@ -173,6 +132,9 @@ void PlotCrystal(WindowRef window, int16_t destination) {
     MyCFCautionAlert("zero scale!");
     return;
   }
+  // A plot may start while another is drawing (a thumbnail or preview made
+  // meanwhile): the outer plot gets its port and drawing target back.
+  PixTargetSaver savedTarget;
 
   if (!c.stereoOn) {
     c.stereoImageInProgress = kStereoSingleImage;
@@ -180,10 +142,10 @@ void PlotCrystal(WindowRef window, int16_t destination) {
   } else if (c.stereoMode == kSideBySideStereo) {
     // Each eye gets the left half of the off-screen image; the turned views
     // are drawn one after the other.
-    OVRect bounds;
+    Rect bounds;
     GetWindowOffBounds(window, &bounds);
     const int32_t width = bounds.right - bounds.left;
-    OVRect half = bounds;
+    Rect half = bounds;
     half.left = 0;
     half.right = static_cast<int16_t>((width + 1) / 2);
     SetWindowOffBounds(window, half);
@@ -246,6 +208,7 @@ void PlotCrystal(WindowRef window, int16_t destination) {
   if (gPrefs.sendOrientationToLink && !c.molecule)
     AESendOrientationMatrix(&c);
 }
+} // namespace ovrender
 
 void PlotCrystal2(WindowRef window, int16_t destination) {
   CrystalRec *crystal = GetWindowCrystal(window);
@@ -253,7 +216,7 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
     return;
   CrystalRec &c = *crystal;
   const float savedScale = c.plotScale;
-  OVRect plotRect;
+  Rect plotRect;
   if (destination == kPlotToWindow)
     GetWindowOffBounds(window, &plotRect);
   else
@@ -263,7 +226,7 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
   gPlotMethod = (destination == kPlotToPort && !gOVPrinting) ? kCommandPlotMethod : kPixelPlotMethod;
 
   if (c.showUnitCell)
-    MakeUnitCell(&c);
+    ovrender::MakeUnitCell(&c);
   GetVectorTipCoordinates(&c);
 
   bool hasBondsOrVectors = c.vectorCount > 0;
@@ -286,7 +249,7 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
     c.plotScale = savedScale;
 }
 
-void PlotCrystalModel(WindowRef window, const OVRect &plotRect, bool hasBondsOrVectors) {
+void PlotCrystalModel(WindowRef window, const Rect &plotRect, bool hasBondsOrVectors) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal)
     return;
@@ -304,7 +267,7 @@ void RenderingReplotTimerProc() {
   if (!window || !IsWindowFileOpen(window) || !GetWindowCrystal(window))
     return;
   const uint8_t changed = gStructureChanged;
-  PlotCrystal(window, kPlotToWindow);
+  ovrender::PlotCrystal(window, kPlotToWindow);
   gStructureChanged = changed;
 }
 
@@ -312,7 +275,7 @@ void InstallRenderingReplotTimer() { gRenderingReplotTimer.proc = RenderingReplo
 
 // ---- Off-screen images ------------------------------------------------------------
 
-int16_t MakeGWorld(OVImageHandle &image, const OVRect &rect, int16_t depth) {
+int16_t MakeGWorld(OVImageHandle &image, const Rect &rect, int16_t depth) {
   image.reset();
   if (rect.bottom <= rect.top || rect.right <= rect.left)
     return kParamErr;
@@ -326,12 +289,13 @@ int16_t MakeGWorld(OVImageHandle &image, const OVRect &rect, int16_t depth) {
 
 PixelBuffer *OffScreenPixels(const OVImageHandle &image) { return static_cast<PixelBuffer *>(image.get()); }
 
+namespace ovrender {
 void ResetOffScreen(WindowRef window) {
   if (!GetMainWindowData(window))
     return;
-  OVRect pane;
+  Rect pane;
   GetWindowGraphBounds(window, &pane);
-  const OVRect bounds{0, 0, static_cast<int16_t>(pane.bottom - pane.top), static_cast<int16_t>(pane.right - pane.left)};
+  const Rect bounds{0, 0, static_cast<int16_t>(pane.bottom - pane.top), static_cast<int16_t>(pane.right - pane.left)};
   SetWindowOffBounds(window, bounds);
   SetWindowOffScreen(window, nullptr);
   SetWindowOffScreenOverlay(window, nullptr);
@@ -366,6 +330,7 @@ void ResetOffScreen(WindowRef window) {
     }
   }
 }
+} // namespace ovrender
 
 // ---- Atom-type radii ---------------------------------------------------------------
 
@@ -528,14 +493,24 @@ int32_t RenderEllipsoids(CrystalRec *crystal) {
 
 // ---- Vector tips --------------------------------------------------------------------
 
-void GetVectorTipCoordinates(CrystalRec *crystal) {
-  if (!crystal)
-    return;
-  CrystalRec &c = *crystal;
-  for (VectorRecord &v : c.vectors) {
-    if (v.atom >= static_cast<uint32_t>(UsableAtomCount(c)))
-      continue;
-    VecAdd(c.atoms[v.atom].xyz, v.uvw, v.tipXYZ);
-    MatMul(c.orientationMatrix, v.tipXYZ, v.tipCart);
+namespace {
+
+class Renderer final : public RenderServices {
+public:
+  void NewPlot(WindowRef window, bool applyViewDirection, bool reRender) override {
+    ovrender::NewPlot(window, applyViewDirection, reRender);
   }
+  void PlotCrystal(WindowRef window, int16_t destination) override { ovrender::PlotCrystal(window, destination); }
+  void ResetOffScreen(WindowRef window) override { ovrender::ResetOffScreen(window); }
+  void MakeUnitCell(CrystalRec *crystal) override { ovrender::MakeUnitCell(crystal); }
+  void MeasureString(const char *text, const char *fontName, float size, float &width, float &height) override {
+    ovrender::CFStringGetSize(text, fontName, size, width, height);
+  }
+};
+
+} // namespace
+
+void InstallRenderServices() {
+  static Renderer renderer;
+  SetRenderServices(&renderer);
 }

@@ -20,37 +20,12 @@
 #pragma once
 
 #include "HostServices.h"
+#include "RenderServices.h"
 #include "StructureRecord.h"
 
 #include "graphics/PixelBuffer.h"
 
 #include <cstdint>
-
-// ---- Destinations -------------------------------------------------------------
-
-enum PlotDestination : int16_t {
-  kPlotToWindow = 1,  // the window's off-screen image, then its graph pane
-  kPlotToPrinter = 2, // the printing code's off-screen images
-  kPlotToPort = 3,    // the current port (picture recording)
-  kPlotToExport = 4,  // an exporter's off-screen images of the export size
-};
-
-// `ModelType`: how the structure is drawn.
-enum ModelType : int8_t {
-  kBallAndStickModel = 1,
-  kSpaceFillingModel = 2,
-  kPolyhedralModel = 3,
-  kWireFrameModel = 4,
-  kStickModel = 5,
-  kThermalEllipsoidModel = 6,
-};
-
-// `StereoMode`.
-enum StereoMode : int8_t { kRedBlueStereo = 1, kSideBySideStereo = 2 };
-// Which image of a stereo pair is being drawn (the first drawn is image 2).
-inline constexpr uint32_t kStereoSingleImage = 0;
-inline constexpr uint32_t kStereoSecondImage = 1;
-inline constexpr uint32_t kStereoFirstImage = 2;
 
 // ---- Limits and delays ------------------------------------------------------------
 
@@ -80,22 +55,14 @@ inline constexpr float kShortestAxisStart = 999.0f;
 extern int16_t gHPixels;
 extern int16_t gVPixels;
 
-// ---- Services of the structure window, the inspectors and the shell ----------
-
-// The services by the names the engine uses.
-// An empty rectangle when the window shows no graph pane.
-void GetWindowGraphBounds(WindowRef window, OVRect *bounds);
-void DrawRulers(WindowRef window);
-void UpdateSiteBrowser(WindowRef window);
-void UpdateAtomPicker();
-void UpdateSetRange();
-void UpdateLabelOptionsSizeField(float size);
-bool MyStillDown();
-// 0 and nothing sent while the structure has no link identifier;
-// `kNoLinkSender` without a way to reach the linked program.
-int16_t AESendOrientationMatrix(const CrystalRec *crystal);
-
 // ---- The plot ----------------------------------------------------------------------
+
+// Installs this renderer behind the model's render services; start-up calls
+// it once.
+void InstallRenderServices();
+
+// The renderer's own entry points. The rest of the program reaches them
+// through the model's functions of the same names (RenderServices.h).
 
 // The replot request. Nothing without a structure. Recomputes the
 // orientation from the view direction when asked, re-renders the atom-type
@@ -103,7 +70,9 @@ int16_t AESendOrientationMatrix(const CrystalRec *crystal);
 // refreshes the site browser and the atom picker unless a trackball drag is
 // in progress or the mouse button is down, and closes the status window when
 // progress is being shown. It does not rebuild the off-screen images.
+namespace ovrender {
 void NewPlot(WindowRef window, bool applyViewDirection, bool reRender);
+} // namespace ovrender
 
 // One complete plot, with stereo. Nothing for a window without a structure.
 // A plot scale below 0.001 (or not a number) shows "zero scale!" and nothing
@@ -111,7 +80,9 @@ void NewPlot(WindowRef window, bool applyViewDirection, bool reRender);
 // replot is armed after a fast rotation frame, the undo snapshot is armed
 // unless the window is auto-rotating, the plot duration is stored, and a
 // crystal's orientation goes to the linked program when the preferences ask.
+namespace ovrender {
 void PlotCrystal(WindowRef window, int16_t destination);
+} // namespace ovrender
 
 // One image (one eye) of a plot.
 void PlotCrystal2(WindowRef window, int16_t destination);
@@ -119,7 +90,7 @@ void PlotCrystal2(WindowRef window, int16_t destination);
 // Sets `gUseFastRotn` for the model walk: a fast frame is drawn while the
 // trackball is dragged, the preferences ask for fast rotation and the
 // structure has bonds or vectors (or is shown as thermal ellipsoids).
-void PlotCrystalModel(WindowRef window, const OVRect &plotRect, bool hasBondsOrVectors);
+void PlotCrystalModel(WindowRef window, const Rect &plotRect, bool hasBondsOrVectors);
 
 // The full-quality replot's timer action: clears `gUseFastRotn` and replots
 // the front structure window when it holds a structure, leaving
@@ -135,15 +106,17 @@ void InstallRenderingReplotTimer();
 // surface-overlay image when the surface overlay is on, the red/blue
 // transfer image when red/blue stereo is on. Failures alert as the images
 // are made (see the .cpp). Nothing for a window without a record.
+namespace ovrender {
 void ResetOffScreen(WindowRef window);
+} // namespace ovrender
 
 // Replaces `image` with a new cleared image of the rectangle's size: 0 on
 // success; -50 for an empty rectangle; -108 when the memory cannot be had.
 // A depth below 1 means the screen's; every image is 32-bit.
-int16_t MakeGWorld(OVImageHandle &image, const OVRect &rect, int16_t depth);
+int16_t MakeGWorld(OVImageHandle &image, const Rect &rect, int16_t depth);
 
 // The pixels of an off-screen image made by `MakeGWorld`; nullptr for none.
-PixelBuffer *OffScreenPixels(const OVImageHandle &image);
+ovgfx::PixelBuffer *OffScreenPixels(const OVImageHandle &image);
 
 // ---- Atom-type radii ---------------------------------------------------------------
 
@@ -158,9 +131,3 @@ int32_t RenderSpheresBallAndStick(CrystalRec *crystal);
 int32_t RenderSpheresPoly(CrystalRec *crystal);
 int32_t RenderSpheresStick(CrystalRec *crystal);
 int32_t RenderEllipsoids(CrystalRec *crystal);
-
-// ---- Vector tips --------------------------------------------------------------------
-
-// For every vector: tip = its atom's fractional position + its components,
-// and the tip's view coordinates through the orientation matrix.
-void GetVectorTipCoordinates(CrystalRec *crystal);

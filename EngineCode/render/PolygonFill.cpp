@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <utility>
 
+using namespace ovgfx;
+
 namespace {
 
 // A span's ends before any crossing reached the row.

@@ -9,7 +9,7 @@
 // contributes that column.
 #pragma once
 
-#include "HostServices.h" // RGBColor
+#include "RGBColor.h"
 
 #include <cstdint>
 

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <utility>
 
+using namespace ovgfx;
+
 PixelBuffer *dstPixMap = nullptr;
 uint8_t *dstPixBase = nullptr;
 uint32_t dstRowbytes = 0;
@@ -188,6 +190,8 @@ bool SetUpRealWalk(SmoothWalk &w, float fx1, float fy1, float fx2, float fy2, in
 
 // ---- Target ----------------------------------------------------------------------------
 
+void ForgetSavedTargets(const PixelBuffer *freed);
+
 namespace {
 
 void ClearTarget() {
@@ -202,12 +206,47 @@ void ClearTarget() {
 // The target outlives the drawing session on purpose (the cell frame is
 // drawn after the model's session ends), but never its pixels: once they
 // are freed there is no target.
+PixTargetSaver *gInnermostSaver = nullptr;
+
 void ForgetFreedTarget(const PixelBuffer *freed) {
   if (freed == dstPixMap)
     ClearTarget();
+  ForgetSavedTargets(freed);
 }
 
 } // namespace
+
+void ForgetSavedTargets(const PixelBuffer *freed) {
+  for (PixTargetSaver *s = gInnermostSaver; s; s = s->outer_)
+    if (s->pixMap_ == freed) {
+      s->pixMap_ = nullptr;
+      s->pixBase_ = nullptr;
+      s->rowBytes_ = 0;
+      s->bitDepth_ = 0;
+      s->pixBounds_ = Rect{};
+      s->pixClipBounds_ = Rect{};
+    }
+}
+
+PixTargetSaver::PixTargetSaver()
+    : port_(CurrentPort()), pixMap_(dstPixMap), pixBase_(dstPixBase), rowBytes_(dstRowbytes), bitDepth_(dstBitDepth),
+      pixBounds_(dstPixBounds), pixClipBounds_(dstPixClipBounds), outer_(gInnermostSaver) {
+  PixelBuffer::SetReleaseObserver(ForgetFreedTarget);
+  gInnermostSaver = this;
+}
+
+PixTargetSaver::PixTargetSaver(GraphicsPort *port) : PixTargetSaver() { SetCurrentPort(port); }
+
+PixTargetSaver::~PixTargetSaver() {
+  gInnermostSaver = outer_;
+  SetCurrentPort(port_);
+  dstPixMap = pixMap_;
+  dstPixBase = pixBase_;
+  dstRowbytes = rowBytes_;
+  dstBitDepth = bitDepth_;
+  dstPixBounds = pixBounds_;
+  dstPixClipBounds = pixClipBounds_;
+}
 
 void GetCurrentPixGlobals() {
   PixelBuffer::SetReleaseObserver(ForgetFreedTarget);

@@ -18,17 +18,18 @@
 // Main thread only: the target and line state are program-wide.
 #pragma once
 
+#include "graphics/GraphicsPort.h"
 #include "graphics/GraphicsTypes.h"
 #include "graphics/PixelBuffer.h"
 
 #include <cstdint>
 
 // ---- The drawing target ------------------------------------------------------------
-extern PixelBuffer *dstPixMap; // pixels of the port that was current when the target was taken
-extern uint8_t *dstPixBase;    // first byte of the pixel rows; null: every line primitive draws nothing
-extern uint32_t dstRowbytes;   // bytes per pixel row
-extern int16_t dstBitDepth;    // bits per pixel
-extern Rect dstPixBounds;      // pixel (x, y) lies in row y - top, column x - left
+extern ovgfx::PixelBuffer *dstPixMap; // pixels of the port that was current when the target was taken
+extern uint8_t *dstPixBase;           // first byte of the pixel rows; null: every line primitive draws nothing
+extern uint32_t dstRowbytes;          // bytes per pixel row
+extern int16_t dstBitDepth;           // bits per pixel
+extern Rect dstPixBounds;             // pixel (x, y) lies in row y - top, column x - left
 // Inclusive clip: the pixel bounds within the bounding box of the port's clip
 // region, then right and bottom each reduced by 1. A pixel is inside when
 // left <= x <= right and top <= y <= bottom.
@@ -40,6 +41,33 @@ void GetCurrentPixGlobals();
 // Ends a drawing session. The globals keep their values until the target is
 // taken again.
 void DisposeCurrentPixGlobals();
+
+// Saves the current port and the drawing target, and restores both when it
+// goes out of scope. A plot into another port (a thumbnail, an export, a
+// print, a preview made while saving) that may run while another plot is
+// drawing keeps one of these around its work, so the outer plot goes on
+// drawing into its own pixels. A saved target whose pixels are freed
+// meanwhile is restored as no target.
+class PixTargetSaver {
+public:
+  PixTargetSaver();
+  // Also makes `port` current.
+  explicit PixTargetSaver(ovgfx::GraphicsPort *port);
+  ~PixTargetSaver();
+  PixTargetSaver(const PixTargetSaver &) = delete;
+  PixTargetSaver &operator=(const PixTargetSaver &) = delete;
+
+private:
+  friend void ForgetSavedTargets(const ovgfx::PixelBuffer *freed);
+  ovgfx::GraphicsPort *port_;
+  ovgfx::PixelBuffer *pixMap_;
+  uint8_t *pixBase_;
+  uint32_t rowBytes_;
+  int16_t bitDepth_;
+  Rect pixBounds_;
+  Rect pixClipBounds_;
+  PixTargetSaver *outer_; // the saver made before this one, still alive
+};
 
 // ---- Cone filter ---------------------------------------------------------------------
 // Entry i is the share of the line's colour in a pixel whose centre lies

@@ -13,10 +13,10 @@ inline void BlendTargetPixel32(int x, int y, const RGBColor &reduced, float weig
       reinterpret_cast<uint32_t *>(dstPixBase + size_t(y - dstPixBounds.top) * dstRowbytes) + (x - dstPixBounds.left);
   const uint32_t old = *p;
   const float rest = 1.0f - weight;
-  const uint32_t r = uint32_t(float(reduced.red) * weight + float(PixelRed(old)) * rest);
-  const uint32_t g = uint32_t(float(reduced.green) * weight + float(PixelGreen(old)) * rest);
-  const uint32_t b = uint32_t(float(reduced.blue) * weight + float(PixelBlue(old)) * rest);
-  *p = PackPixel32(0xFF, r, g, b);
+  const uint32_t r = uint32_t(float(reduced.red) * weight + float(ovgfx::PixelRed(old)) * rest);
+  const uint32_t g = uint32_t(float(reduced.green) * weight + float(ovgfx::PixelGreen(old)) * rest);
+  const uint32_t b = uint32_t(float(reduced.blue) * weight + float(ovgfx::PixelBlue(old)) * rest);
+  *p = ovgfx::PackPixel32(0xFF, r, g, b);
 }
 
 inline int RoundHalfAwayInline(float value) {

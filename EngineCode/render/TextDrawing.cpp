@@ -5,6 +5,8 @@
 #include <cmath>
 #include <string_view>
 
+using namespace ovgfx;
+
 namespace {
 
 constexpr double kDegreesToRadians = 0.0174532925199;
@@ -20,11 +22,13 @@ void SetFill(Painter &painter, const RGBColor &c) {
 
 } // namespace
 
+namespace ovrender {
 void CFStringGetSize(const char *text, const char *fontName, float size, float &width, float &height) {
   const TextSize measured = MeasureText(View(fontName), size, 0, View(text));
   width = measured.width;
   height = measured.height;
 }
+} // namespace ovrender
 
 float CGContextGetStringWidth(Painter &painter, const char *text) {
   float x0, y0, x1, y1;

@@ -1,7 +1,8 @@
 // Measuring and drawing text for the renderer and the windows.
 #pragma once
 
-#include "HostServices.h" // RGBColor
+#include "RGBColor.h"
+#include "RenderServices.h"
 #include "graphics/GraphicsTypes.h"
 #include "graphics/Painter.h"
 
@@ -9,11 +10,13 @@
 
 // Width and height of the text in the font family at `size` points; 0 x 0
 // when the font cannot be made (no family, or a size that is not positive).
+namespace ovrender {
 void CFStringGetSize(const char *text, const char *fontName, float size, float &width, float &height);
+} // namespace ovrender
 
 // The advance of the text in the painter's current font; the painter's
 // state and text position are left as they were.
-float CGContextGetStringWidth(Painter &painter, const char *text);
+float CGContextGetStringWidth(ovgfx::Painter &painter, const char *text);
 
 // Draws the text into the rectangle of the current port, broken at word
 // boundaries and centred horizontally, in the family, size and colour given;

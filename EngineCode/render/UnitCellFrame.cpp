@@ -86,6 +86,7 @@ void AddCellPointLine(std::span<CellPoint> points, uint32_t i, uint32_t j) {
   q.links[q.linkCount++] = i;
 }
 
+namespace ovrender {
 void MakeUnitCell(CrystalRec *crystal) {
   if (!crystal)
     return;
@@ -188,3 +189,4 @@ void MakeUnitCell(CrystalRec *crystal) {
   c.cellPoints = std::move(points);
   c.cellPointCount = static_cast<int32_t>(c.cellPoints.size());
 }
+} // namespace ovrender

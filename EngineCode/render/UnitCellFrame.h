@@ -52,7 +52,9 @@ inline constexpr float kCellFrameHighCut = 0.75f;
 //  - with the corner-label option the origin and the far ends of the first
 //    a-, b- and c-lines are labelled.
 // When the points cannot be made the structure is left without cell points.
+namespace ovrender {
 void MakeUnitCell(CrystalRec *crystal);
+} // namespace ovrender
 
 // Links points i and j both ways. Nothing when i equals j, an index lies
 // outside the points, or either point already has its two links.

@@ -148,14 +148,14 @@ void SetWindowOffScreenOverlay(WindowRef window, OVImageHandle image) {
     d->offScreenOverlay = std::move(image);
 }
 
-void GetWindowOffBounds(WindowRef window, OVRect *rect) {
+void GetWindowOffBounds(WindowRef window, Rect *rect) {
   if (!rect)
     return;
   MainWindowData *d = GetMainWindowData(window);
-  *rect = d ? d->offBounds : OVRect{};
+  *rect = d ? d->offBounds : Rect{};
 }
 
-void SetWindowOffBounds(WindowRef window, const OVRect &rect) {
+void SetWindowOffBounds(WindowRef window, const Rect &rect) {
   if (MainWindowData *d = GetMainWindowData(window))
     d->offBounds = rect;
 }

@@ -44,12 +44,12 @@ struct MainWindowData {
   OVImageHandle transferBuffer;   // red/blue stereo composite
   OVImageHandle offScreen;        // the plotted image
   OVImageHandle offScreenOverlay; // the surface overlay
-  OVRect offBounds;               // bounds of the three images
+  Rect offBounds;                 // bounds of the three images
   PrintPreviewRecord printPreview;
   void *textObject = nullptr; // the notes pane's text
   Str255 notesFontName;
   uint16_t notesFontSize = 12;
-  OVRect standardBounds;  // content bounds to return to from full screen
+  Rect standardBounds;    // content bounds to return to from full screen
   OVBlockHandle infoData; // the site browser's data
   void *eventHandlerProc = nullptr;
   void *graphDrawProc = nullptr;
@@ -118,8 +118,8 @@ void SetWindowOffScreen(WindowRef window, OVImageHandle image);
 OVImageHandle GetWindowOffScreenOverlay(WindowRef window);
 void SetWindowOffScreenOverlay(WindowRef window, OVImageHandle image);
 // The empty rectangle for any window but a structure window.
-void GetWindowOffBounds(WindowRef window, OVRect *rect);
-void SetWindowOffBounds(WindowRef window, const OVRect &rect);
+void GetWindowOffBounds(WindowRef window, Rect *rect);
+void SetWindowOffBounds(WindowRef window, const Rect &rect);
 
 bool WindowHasPrintPreview(WindowRef window);
 PrintPreviewRecord *GetWindowPrintPreview(WindowRef window);

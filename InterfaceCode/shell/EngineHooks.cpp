@@ -10,6 +10,7 @@
 void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWindow *>()> windows) {
   gPrefs = gFactoryPrefs;
   InitOVGlobals();
+  InstallRenderServices();
   InstallRenderingReplotTimer();
   InstallDiscardSymmetryConsent();
 
@@ -19,6 +20,11 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
       refs.push_back(w->Ref());
     return refs;
   });
+  // The rounded subtitle box over the graph pane belongs to the structure
+  // window's drawing, and the floating windows are the inspectors; neither
+  // is built yet, so these do nothing for now.
+  host.SetSubtitleDrawer([](WindowRef, std::string_view) {});
+  host.SetFloatingWindowUpdater([] {});
   host.SetWindowLookup([windows](WindowRef window) -> MainWindow * {
     for (MainWindow *w : windows())
       if (w->Ref() == window)

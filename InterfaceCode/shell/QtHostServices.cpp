@@ -7,15 +7,19 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
-#include <QDeadlineTimer>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QWidget>
+#include <QWindow>
 #include <cstdlib>
 
 QtHostServices::QtHostServices() {
   clock_.start();
+  closeFlush_ = new QTimer(this);
+  closeFlush_->setSingleShot(true);
+  connect(closeFlush_, &QTimer::timeout, this, &QtHostServices::FlushDeferredCloses);
   if (qApp)
     qApp->installEventFilter(this);
 }
@@ -42,6 +46,21 @@ void QtHostServices::SetSubtitleDrawer(std::function<void(WindowRef, std::string
 }
 
 void QtHostServices::SetFloatingWindowUpdater(std::function<void()> updater) { floatingUpdater_ = std::move(updater); }
+
+std::vector<std::string> QtHostServices::UnwiredHooks() const {
+  std::vector<std::string> names;
+  if (!windowList_)
+    names.emplace_back("window list");
+  if (!windowLookup_)
+    names.emplace_back("window lookup");
+  if (!subtitleDrawer_)
+    names.emplace_back("subtitle drawer");
+  if (!floatingUpdater_)
+    names.emplace_back("floating-window updater");
+  return names;
+}
+
+void QtHostServices::ReportUnwired(const char *hook) { qCritical("host hook not installed: %s", hook); }
 
 void QtHostServices::LogAppend(std::string_view text, const RGBColor &colour, size_t colouredBytes) {
   if (logSink_)
@@ -104,19 +123,27 @@ WindowRef QtHostServices::FrontGraphWindow() {
 }
 
 std::vector<WindowRef> QtHostServices::StructureWindows() {
-  return windowList_ ? windowList_() : std::vector<WindowRef>{};
+  if (!windowList_)
+    return ReportUnwired("window list"), std::vector<WindowRef>{};
+  return windowList_();
 }
 
 void QtHostServices::DrawWindowSubtitle(WindowRef window, std::string_view text) {
   if (subtitleDrawer_)
     subtitleDrawer_(window, text);
+  else
+    ReportUnwired("subtitle drawer");
 }
 
 MainWindow *QtHostServices::StructureWindow(WindowRef window) {
-  return window && windowLookup_ ? windowLookup_(window) : nullptr;
+  if (!windowLookup_) {
+    ReportUnwired("window lookup");
+    return nullptr;
+  }
+  return window ? windowLookup_(window) : nullptr;
 }
 
-bool QtHostServices::GraphBounds(WindowRef window, OVRect *bounds) {
+bool QtHostServices::GraphBounds(WindowRef window, Rect *bounds) {
   MainWindow *w = StructureWindow(window);
   if (!w || !bounds)
     return false;
@@ -145,29 +172,93 @@ void QtHostServices::CloseWindow(WindowRef window) {
 
 bool QtHostServices::MouseButtonDown() { return QGuiApplication::mouseButtons() != Qt::NoButton; }
 
-bool QtHostServices::CheckForUserCancel(double seconds) {
-  cancelSeen_ = false;
-  QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000.0));
-  do {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, int(deadline.remainingTime()));
-    if (cancelSeen_)
-      break;
-  } while (!deadline.hasExpired());
+bool QtHostServices::CheckForUserCancel() {
+  // One pass of the event loop without waiting: the cancel key reaches the
+  // filter, windows repaint and timers fire, while the filter keeps every
+  // other user input away from the windows.
+  if (!insideCancelCheck_) {
+    insideCancelCheck_ = true;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    insideCancelCheck_ = false;
+  }
   bool seen = cancelSeen_;
   cancelSeen_ = false;
   return seen;
 }
+
+namespace {
+
+bool IsUserInput(QEvent::Type type) {
+  switch (type) {
+  case QEvent::KeyPress:
+  case QEvent::KeyRelease:
+  case QEvent::ShortcutOverride:
+  case QEvent::Shortcut:
+  case QEvent::MouseButtonPress:
+  case QEvent::MouseButtonRelease:
+  case QEvent::MouseButtonDblClick:
+  case QEvent::MouseMove:
+  case QEvent::NonClientAreaMouseButtonPress:
+  case QEvent::NonClientAreaMouseButtonRelease:
+  case QEvent::NonClientAreaMouseButtonDblClick:
+  case QEvent::NonClientAreaMouseMove:
+  case QEvent::Wheel:
+  case QEvent::ContextMenu:
+  case QEvent::TouchBegin:
+  case QEvent::TouchUpdate:
+  case QEvent::TouchEnd:
+  case QEvent::TouchCancel:
+  case QEvent::TabletPress:
+  case QEvent::TabletMove:
+  case QEvent::TabletRelease:
+  case QEvent::NativeGesture:
+  case QEvent::Gesture:
+  case QEvent::DragEnter:
+  case QEvent::DragMove:
+  case QEvent::DragLeave:
+  case QEvent::Drop:
+  case QEvent::Close:
+    return true;
+  default:
+    return false;
+  }
+}
+
+} // namespace
 
 bool QtHostServices::eventFilter(QObject *watched, QEvent *event) {
   if (event->type() == QEvent::KeyPress) {
     auto *key = static_cast<QKeyEvent *>(event);
     bool escape = key->key() == Qt::Key_Escape;
     bool commandPeriod = key->key() == Qt::Key_Period && (key->modifiers() & Qt::ControlModifier);
-    if (escape || commandPeriod) {
+    if (escape || commandPeriod)
       cancelSeen_ = true;
+  }
+  if (insideCancelCheck_ && IsUserInput(event->type())) {
+    if (event->type() == QEvent::Close) {
+      // The window closes once the engine has returned to the event loop.
+      event->ignore();
+      deferredCloses_.emplace_back(watched);
+      closeFlush_->start(0);
     }
+    return true;
   }
   return QObject::eventFilter(watched, event);
+}
+
+void QtHostServices::FlushDeferredCloses() {
+  if (insideCancelCheck_) {
+    closeFlush_->start(0);
+    return;
+  }
+  std::vector<QPointer<QObject>> closes;
+  closes.swap(deferredCloses_);
+  for (const QPointer<QObject> &target : closes) {
+    if (auto *widget = qobject_cast<QWidget *>(target.data()))
+      widget->close();
+    else if (auto *window = qobject_cast<QWindow *>(target.data()))
+      window->close();
+  }
 }
 
 unsigned QtHostServices::CurrentModifiers() {
@@ -219,6 +310,8 @@ void QtHostServices::SetCursor(CocoaCursor cursor) {
 void QtHostServices::UpdateFloatingWindows() {
   if (floatingUpdater_)
     floatingUpdater_();
+  else
+    ReportUnwired("floating-window updater");
 }
 
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 #include <map>
+#include <vector>
 
 class MainWindow;
 class QTimer;
@@ -31,6 +32,9 @@ public:
   void SetWindowLookup(std::function<MainWindow *(WindowRef)> lookup);
   void SetSubtitleDrawer(std::function<void(WindowRef, std::string_view)> drawer);
   void SetFloatingWindowUpdater(std::function<void()> updater);
+  // The hooks above that start-up has not installed; calling one of them
+  // reports "host hook not installed" as a critical message.
+  std::vector<std::string> UnwiredHooks() const;
 
   bool LogAvailable() override { return static_cast<bool>(logSink_); }
   void LogAppend(std::string_view text, const RGBColor &colour, size_t colouredBytes) override;
@@ -42,11 +46,11 @@ public:
   WindowRef FrontGraphWindow() override;
   std::vector<WindowRef> StructureWindows() override;
   void DrawWindowSubtitle(WindowRef window, std::string_view text) override;
-  bool GraphBounds(WindowRef window, OVRect *bounds) override;
+  bool GraphBounds(WindowRef window, Rect *bounds) override;
   std::string WindowTitle(WindowRef window) override;
   void ShowWindow(WindowRef window) override;
   void CloseWindow(WindowRef window) override;
-  bool CheckForUserCancel(double seconds) override;
+  bool CheckForUserCancel() override;
   bool MouseButtonDown() override;
   unsigned CurrentModifiers() override;
   void SetCursor(CocoaCursor cursor) override;
@@ -59,6 +63,7 @@ protected:
 
 private:
   MainWindow *StructureWindow(WindowRef window);
+  static void ReportUnwired(const char *hook);
 
   LogSink logSink_;
   std::function<bool()> logShowing_;
@@ -69,6 +74,14 @@ private:
   QPointer<StatusWindow> status_;
   std::map<EventLoopTimer *, QTimer *> timers_;
   QElapsedTimer clock_;
+  // Set by the event filter on Escape or Ctrl+period; read and cleared by
+  // the cancel check.
   bool cancelSeen_ = false;
+  // True while the cancel check lets the event loop run: user input is held
+  // back then, and close requests wait for the engine to return.
+  bool insideCancelCheck_ = false;
+  std::vector<QPointer<QObject>> deferredCloses_;
+  QTimer *closeFlush_ = nullptr;
+  void FlushDeferredCloses();
   bool cursorOverridden_ = false;
 };

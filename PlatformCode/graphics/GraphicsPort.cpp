@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdlib>
 
+namespace ovgfx {
+
 namespace {
 
 GraphicsPort *gCurrentPort = nullptr;
@@ -314,3 +316,5 @@ void GraphicsPort::DrawString(std::string_view utf8) {
   painter.setPen(QColor(fore_.red >> 8, fore_.green >> 8, fore_.blue >> 8));
   painter.drawText(QPointF(at.h, at.v), QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
 }
+
+} // namespace ovgfx

@@ -22,6 +22,8 @@
 #include <string>
 #include <string_view>
 
+namespace ovgfx {
+
 enum PenMode : int16_t {
   kPenCopy = 0,  // the pattern's colour replaces the pixel
   kPenBlend = 1, // each channel becomes colour * w + pixel * (1 - w), w = operation colour / 65535
@@ -177,3 +179,5 @@ public:
 private:
   GraphicsPort *previous_;
 };
+
+} // namespace ovgfx

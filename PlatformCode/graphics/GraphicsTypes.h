@@ -1,68 +1,15 @@
-// Plain value types shared by the graphics layer and the renderer: pixel
-// rectangles and points in the program's pixel coordinates, 8 x 8 pen
-// patterns, and the packing of colours into the 32-bit pixel format.
-//
-// Pixel coordinates have x growing to the right and y growing downward. A
-// rectangle (top, left, bottom, right) covers the pixels left <= x < right,
-// top <= y < bottom; its edges lie between pixels.
+// Plain value types of the graphics layer: 8 x 8 pen patterns and the
+// packing of colours into the 32-bit pixel format. Rectangles and points are
+// the program-wide ones of BasicTypes.h.
 #pragma once
 
-#include "HostServices.h" // RGBColor
+#include "BasicTypes.h"
+#include "RGBColor.h"
 
 #include <algorithm>
 #include <cstdint>
 
-struct Rect {
-  int16_t top = 0;
-  int16_t left = 0;
-  int16_t bottom = 0;
-  int16_t right = 0;
-
-  int Width() const { return int(right) - int(left); }
-  int Height() const { return int(bottom) - int(top); }
-  bool IsEmpty() const { return bottom <= top || right <= left; }
-  bool Contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
-  friend bool operator==(const Rect &, const Rect &) = default;
-};
-
-inline Rect MakeRect(int left, int top, int right, int bottom) {
-  return Rect{int16_t(top), int16_t(left), int16_t(bottom), int16_t(right)};
-}
-
-// Moves the rectangle by (dh, dv).
-inline Rect OffsetRect(const Rect &r, int dh, int dv) {
-  return MakeRect(r.left + dh, r.top + dv, r.right + dh, r.bottom + dv);
-}
-
-// Shrinks the rectangle by dh on the left and right and dv on the top and
-// bottom (negative values grow it). A rectangle that would turn inside out
-// becomes empty at its centre.
-inline Rect InsetRect(const Rect &r, int dh, int dv) {
-  Rect out = MakeRect(r.left + dh, r.top + dv, r.right - dh, r.bottom - dv);
-  if (out.IsEmpty())
-    return Rect{};
-  return out;
-}
-
-// The common part of two rectangles; an empty rectangle when they do not
-// overlap.
-inline Rect SectRect(const Rect &a, const Rect &b) {
-  Rect out = MakeRect(std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-                      std::min(a.bottom, b.bottom));
-  if (out.IsEmpty())
-    return Rect{};
-  return out;
-}
-
-// The widest rectangle 16-bit coordinates allow: the clip of a fresh port.
-inline constexpr Rect kWideOpenRect{-32767, -32767, 32767, 32767};
-
-// A pixel position, vertical coordinate first.
-struct Point {
-  int16_t v = 0;
-  int16_t h = 0;
-  friend bool operator==(const Point &, const Point &) = default;
-};
+namespace ovgfx {
 
 // An 8 x 8 pen pattern. Row y & 7 of the port's coordinates uses byte y & 7;
 // bit 7 of a byte is column 0. A set bit draws the foreground colour, a clear
@@ -104,3 +51,5 @@ inline constexpr RGBColor Pixel32ToRGBColor(uint32_t p) {
 inline bool RGBColorIsDark(const RGBColor &c) {
   return (uint32_t(c.red) * 30 + uint32_t(c.green) * 59 + uint32_t(c.blue) * 11) < 32768u * 100;
 }
+
+} // namespace ovgfx

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+namespace ovgfx {
+
 namespace {
 
 bool Serves(int srcDepth, int dstDepth, CopyMode mode) {
@@ -105,3 +107,5 @@ int CopyPixels(const PixelBuffer &src, GraphicsPort &dst, const Rect &srcRect, c
   }
   return 0;
 }
+
+} // namespace ovgfx

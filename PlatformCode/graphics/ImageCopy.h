@@ -5,6 +5,8 @@
 #include "PixelBuffer.h"
 #include "Region.h"
 
+namespace ovgfx {
+
 enum CopyMode : int16_t {
   // Plain copy. A 1-bit source is coloured with the port's colours: set
   // pixels in the fore colour, clear pixels in the back colour.
@@ -31,3 +33,5 @@ enum CopyMode : int16_t {
 // and OR modes.
 int CopyPixels(const PixelBuffer &src, GraphicsPort &dst, const Rect &srcRect, const Rect &dstRect, CopyMode mode,
                const Region *mask = nullptr);
+
+} // namespace ovgfx

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <optional>
 
+namespace ovgfx {
+
 namespace {
 
 // Below this a length counts as zero in the tangent-arc construction.
@@ -410,3 +412,5 @@ void Painter::DrawTextBox(const PainterRect &box, std::string_view utf8) {
   impl_->painter.drawText(QRectF(box.x, box.y, box.width, box.height),
                           QString::fromUtf8(utf8.data(), qsizetype(utf8.size())), option);
 }
+
+} // namespace ovgfx

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+namespace ovgfx {
+
 struct PainterRect {
   float x = 0;
   float y = 0;
@@ -119,3 +121,5 @@ private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+} // namespace ovgfx

@@ -6,6 +6,8 @@
 #include <map>
 #include <memory>
 
+namespace ovgfx {
+
 namespace {
 
 std::map<int16_t, std::unique_ptr<PixelBuffer>> &Cache() {
@@ -39,3 +41,5 @@ const PixelBuffer *GetPictureResource(int16_t id) {
     it = cache.emplace(id, Load(id)).first;
   return it->second.get();
 }
+
+} // namespace ovgfx

@@ -7,5 +7,9 @@
 
 #include <cstdint>
 
+namespace ovgfx {
+
 // The picture, or null when the program has none of that number.
 const PixelBuffer *GetPictureResource(int16_t id);
+
+} // namespace ovgfx

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+namespace ovgfx {
+
 std::unique_ptr<PixelBuffer> PixelBuffer::Create(const Rect &bounds, int depth) {
   if ((depth != 1 && depth != 32) || bounds.IsEmpty())
     return nullptr;
@@ -50,3 +52,5 @@ void PixelBuffer::Fill(uint32_t value) {
     std::fill(row, row + Width(), value);
   }
 }
+
+} // namespace ovgfx

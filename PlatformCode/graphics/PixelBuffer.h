@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace ovgfx {
+
 class PixelBuffer {
 public:
   // A cleared buffer (32-bit: opaque white; 1-bit: all clear) of the bounds'
@@ -75,3 +77,5 @@ private:
   uint32_t rowBytes_ = 0;
   uint8_t *base_ = nullptr;
 };
+
+} // namespace ovgfx

@@ -7,6 +7,8 @@
 #include <array>
 #include <cmath>
 
+namespace ovgfx {
+
 namespace {
 
 // Dots per metre of 72 dots per inch (72 / 0.0254, rounded).
@@ -73,3 +75,5 @@ QPaintDevice *MeasureDevice() {
   }();
   return &device;
 }
+
+} // namespace ovgfx

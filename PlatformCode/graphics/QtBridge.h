@@ -9,6 +9,8 @@
 
 #include <string_view>
 
+namespace ovgfx {
+
 // A QImage over the buffer's own memory (no copy); null for a 1-bit buffer.
 // The image draws at 72 dots per inch, so one point is one pixel.
 QImage ImageView(PixelBuffer &pixels);
@@ -22,3 +24,5 @@ QFont MakeFont(std::string_view family, double size, int face);
 
 // A paint device at 72 dots per inch for measuring text without drawing.
 QPaintDevice *MeasureDevice();
+
+} // namespace ovgfx

@@ -8,6 +8,8 @@
 #include <climits>
 #include <cmath>
 
+namespace ovgfx {
+
 // ---- Polygon --------------------------------------------------------------------
 
 Rect Polygon::Bounds() const {
@@ -245,3 +247,5 @@ Region Region::Xored(const Region &other) const {
 }
 
 bool operator==(const Region &a, const Region &b) { return a.impl_->region == b.impl_->region; }
+
+} // namespace ovgfx

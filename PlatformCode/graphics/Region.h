@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+namespace ovgfx {
+
 // A list of vertices. Filling closes it from the last vertex back to the
 // first; framing draws only the edges between consecutive vertices, so a
 // closed outline repeats its first vertex at the end.
@@ -81,3 +83,5 @@ public:
 private:
   std::unique_ptr<Impl> impl_;
 };
+
+} // namespace ovgfx

@@ -6,6 +6,10 @@
 
 #include <QRegion>
 
+namespace ovgfx {
+
 struct Region::Impl {
   QRegion region;
 };
+
+} // namespace ovgfx

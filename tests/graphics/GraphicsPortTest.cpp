@@ -5,6 +5,8 @@
 #include <set>
 #include <utility>
 
+using namespace ovgfx;
+
 namespace {
 
 constexpr uint32_t kWhite = 0xFFFFFFFFu;

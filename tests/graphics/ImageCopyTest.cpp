@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace ovgfx;
+
 namespace {
 
 constexpr uint32_t kWhite = 0xFFFFFFFFu;

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+using namespace ovgfx;
+
 namespace {
 
 constexpr uint32_t kWhite = 0xFFFFFFFFu;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace ovgfx;
+
 TEST(PixelBuffer, MakesOnlyOneAndThirtyTwoBitBuffersOfNonEmptyBounds) {
   EXPECT_EQ(PixelBuffer::Create(MakeRect(0, 0, 10, 10), 16), nullptr);
   EXPECT_EQ(PixelBuffer::Create(MakeRect(0, 0, 10, 10), 8), nullptr);

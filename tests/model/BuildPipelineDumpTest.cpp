@@ -222,10 +222,12 @@ TEST(BuildPipelineDump, WritesTheBuiltStructures) {
     ASSERT_TRUE(InitMainWindowData(&window));
     window.mainData->fileOpen = 1;
     host.windows.push_back(&window);
-    host.graphPane = OVRect{0, 0, 300, 400};
+    host.graphPane = Rect{0, 0, 300, 400};
     std::string error = s.error.empty() ? Fill(s, *GetWindowCrystal(&window)) : s.error;
     if (error.empty() && !RunNewCrystal(&window, true, true, true))
       error = host.closedWindows.empty() ? "the build stopped" : "the build closed the window";
+    if (error.empty())
+      error = CheckCrystalInvariants(*GetWindowCrystal(&window));
     if (!error.empty()) {
       std::fprintf(out, "error %s: %s\n", s.title.c_str(), error.c_str());
       errors++;

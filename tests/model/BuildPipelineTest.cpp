@@ -31,9 +31,10 @@ protected:
     window.mainData->fileOpen = 1;
     host.windows.push_back(&window);
     host.windowTitle = "NaCl test";
-    host.graphPane = OVRect{0, 0, kPaneHeight, kPaneWidth};
+    host.graphPane = Rect{0, 0, kPaneHeight, kPaneWidth};
   }
   void TearDown() override {
+    EXPECT_EQ(CheckCrystalInvariants(C()), "");
     gShowProgress = 0;
     DestroyMainWindowData(&window);
     gPrefs = gFactoryPrefs;

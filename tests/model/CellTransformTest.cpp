@@ -27,7 +27,7 @@ protected:
     window.mainData->fileOpen = 1;
     host.windows.push_back(&window);
     host.windowTitle = "test";
-    host.graphPane = OVRect{0, 0, 200, 200};
+    host.graphPane = Rect{0, 0, 200, 200};
   }
   void TearDown() override {
     gDiscardSymmetryConsent = nullptr;

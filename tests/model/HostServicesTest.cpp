@@ -1,6 +1,6 @@
+#include "HostServices.h"
 #include "Alerts.h"
 #include "FakeHost.h"
-#include "HostServices.h"
 
 #include <gtest/gtest.h>
 

@@ -547,33 +547,33 @@ TEST_F(LatticePlaneDrag, StepsAlongTheNormalAndStopsAtTheBox) {
   // Not shown: a drag does nothing.
   StartMoveLatticePlane(&window);
   EXPECT_EQ(gTrackBallRotn, 0);
-  EXPECT_FALSE(MoveLatticePlane(&window, OVPoint{100, 100}, OVPoint{100, 110}));
+  EXPECT_FALSE(MoveLatticePlane(&window, Point{100, 100}, Point{100, 110}));
 
   c->plane.shown = 1;
   StartMoveLatticePlane(&window);
   EXPECT_EQ(gTrackBallRotn, 1);
   gStructureChanged = 0;
   // 10 pixels to the right at 10 pixels per A: 1 A along the normal (+x).
-  EXPECT_TRUE(MoveLatticePlane(&window, OVPoint{100, 100}, OVPoint{100, 110}));
+  EXPECT_TRUE(MoveLatticePlane(&window, Point{100, 100}, Point{100, 110}));
   EXPECT_NEAR(c->plane.point[0], 6.0f, kTight);
   for (const Frac &p : Polygon(*c))
     EXPECT_NEAR(p[0], 0.6f, kTight);
   EXPECT_EQ(gStructureChanged, 1); // replotted
   // Upwards moves along y, which the normal has no part of.
-  EXPECT_TRUE(MoveLatticePlane(&window, OVPoint{100, 110}, OVPoint{50, 110}));
+  EXPECT_TRUE(MoveLatticePlane(&window, Point{100, 110}, Point{50, 110}));
   EXPECT_NEAR(c->plane.point[0], 6.0f, kTight);
   // A step that would carry the centre past 0.99 leaves the plane alone.
   gStructureChanged = 0;
-  EXPECT_FALSE(MoveLatticePlane(&window, OVPoint{100, 110}, OVPoint{100, 150}));
+  EXPECT_FALSE(MoveLatticePlane(&window, Point{100, 110}, Point{100, 150}));
   EXPECT_NEAR(c->plane.point[0], 6.0f, kTight);
   EXPECT_EQ(gStructureChanged, 0);
-  EXPECT_TRUE(MoveLatticePlane(&window, OVPoint{100, 110}, OVPoint{100, 148}));
+  EXPECT_TRUE(MoveLatticePlane(&window, Point{100, 110}, Point{100, 148}));
   EXPECT_NEAR(c->plane.point[0], 9.8f, kTight);
-  EXPECT_FALSE(MoveLatticePlane(&window, OVPoint{100, 110}, OVPoint{100, 112}));
+  EXPECT_FALSE(MoveLatticePlane(&window, Point{100, 110}, Point{100, 112}));
   // And back to the left side.
-  EXPECT_TRUE(MoveLatticePlane(&window, OVPoint{100, 148}, OVPoint{100, 60}));
+  EXPECT_TRUE(MoveLatticePlane(&window, Point{100, 148}, Point{100, 60}));
   EXPECT_NEAR(c->plane.point[0], 1.0f, kTight);
-  EXPECT_FALSE(MoveLatticePlane(&window, OVPoint{100, 60}, OVPoint{100, 50}));
+  EXPECT_FALSE(MoveLatticePlane(&window, Point{100, 60}, Point{100, 50}));
 
   EndMoveLatticePlane(&window);
   EXPECT_EQ(gTrackBallRotn, 0);

@@ -8,7 +8,8 @@
 
 namespace {
 
-const std::filesystem::path kShippedTable = std::filesystem::path(OV_SOURCE_DIR) / "resources/strings/Localizable.strings";
+const std::filesystem::path kShippedTable =
+    std::filesystem::path(OV_SOURCE_DIR) / "resources/strings/Localizable.strings";
 
 class LocalizedStrings : public ::testing::Test {
 protected:

@@ -453,7 +453,7 @@ TEST(PixelBoxTest, AtomsCellPointsAndVectorsWidenTheBox) {
   // A selection adds room for its highlight; an image sets the half-size.
   c.atoms[1].selected = 1;
   c.spheres[0].image1 = std::make_shared<int>(0);
-  c.spheres[0].bounds1 = OVRect{0, 0, 31, 31}; // 15 + 1, and 2 more
+  c.spheres[0].bounds1 = Rect{0, 0, 31, 31}; // 15 + 1, and 2 more
   GetAtomsXpixRange(&c, &l, &r, &t, &b);
   EXPECT_EQ(l, 100 - 18);
   EXPECT_EQ(r, 200 + 7);
@@ -543,7 +543,7 @@ TEST(PlotScaleTest, TheScaleFitsTheSmallerPaneSideAndSideBySideStereoHalvesTheWi
   AutoSetScale(w.ref());
   EXPECT_FLOAT_EQ(c.plotScale, 30.0f);
   c.plotExtent = 10.0f;
-  host.graphPanes[w.ref()] = OVRect{};
+  host.graphPanes[w.ref()] = Rect{};
   AutoSetScale(w.ref());
   EXPECT_FLOAT_EQ(c.plotScale, 30.0f);
 }
@@ -559,7 +559,7 @@ TEST(PlotScaleTest, AResizeScalesByTheRatioOfThePaneDiagonals) {
   EXPECT_FLOAT_EQ(c.plotScale, 20.0f);
   c.stereoOn = 1;
   c.stereoMode = kSideBySideStereo;
-  host.graphPanes[w.ref()] = OVRect{0, 0, 300, 800}; // the new width counts as 400
+  host.graphPanes[w.ref()] = Rect{0, 0, 300, 800}; // the new width counts as 400
   AdjustScaleToWindowBounds(&c, 400, 300, w.ref());
   EXPECT_FLOAT_EQ(c.plotScale, 20.0f);
   c.plotScale = 0.0f;

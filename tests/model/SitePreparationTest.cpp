@@ -1,8 +1,8 @@
 #include "SitePreparation.h"
+#include "ColourHelpers.h"
 #include "FakeHost.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
-#include "render/ColourHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -59,8 +59,12 @@ TEST_F(SitePreparation, AtomTypesOnePerElementAndStyleWithTableProperties) {
   ASSERT_NE(oxygen, nullptr);
 
   CrystalRec c;
-  MakeSites(c, {{"O1", "O", 0, 0, 0}, {"Na1", "Na", .5f, 0, 0}, {"O2", "O", 0, .5f, 0}, {"O3", "O", 0, 0, .5f},
-                {"X1", "Zz", .1f, .1f, .1f}, {"Q1", "Xq", .2f, .2f, .2f}});
+  MakeSites(c, {{"O1", "O", 0, 0, 0},
+                {"Na1", "Na", .5f, 0, 0},
+                {"O2", "O", 0, .5f, 0},
+                {"O3", "O", 0, 0, .5f},
+                {"X1", "Zz", .1f, .1f, .1f},
+                {"Q1", "Xq", .2f, .2f, .2f}});
   c.sites[3].atomStyle = 3; // another style: a type of its own
   AppendBlankSphere(&c);    // old types go
   ASSERT_NE(GenerateSpheres(&c), nullptr);
@@ -114,9 +118,9 @@ TEST_F(SitePreparation, PartialSitesAtOnePositionMergeIntoFreeSlots) {
 
 TEST_F(SitePreparation, MergingRaisesAHeldElementAndKeepsEveryElementOfThePartialSite) {
   CrystalRec c;
-  MakeSites(c, {{"M1", "Fe", .25f, .25f, .25f, .4f},
-                {"M2", "Mg", .25f, .25f, .25f, .3f},
-                {"M3", "Fe", .25f, .25f, .25f, .2f}});
+  MakeSites(
+      c,
+      {{"M1", "Fe", .25f, .25f, .25f, .4f}, {"M2", "Mg", .25f, .25f, .25f, .3f}, {"M3", "Fe", .25f, .25f, .25f, .2f}});
   // The second partial site carries two elements: both must arrive.
   c.sites[1].elements[1] = El("Mn");
   c.sites[1].occupancies[1] = 0.1f;
@@ -163,8 +167,11 @@ TEST_F(SitePreparation, MergingNeedsTheSamePositionWithoutCellWrapAndAPartialSit
 
 TEST_F(SitePreparation, OccupanciesSortLargestFirstAndWarnWhenMixedSitesExceedOne) {
   CrystalRec c;
-  MakeSites(c, {{"Mix1", "O", 0, 0, 0, .3f}, {"Big", "O", 0, 0, 0, 1.2f}, {"Over", "Fe", 0, 0, 0, .6f},
-                {"Tie", "Al", 0, 0, 0, .5f}, {"Gap", "Ca", 0, 0, 0, .2f}});
+  MakeSites(c, {{"Mix1", "O", 0, 0, 0, .3f},
+                {"Big", "O", 0, 0, 0, 1.2f},
+                {"Over", "Fe", 0, 0, 0, .6f},
+                {"Tie", "Al", 0, 0, 0, .5f},
+                {"Gap", "Ca", 0, 0, 0, .2f}});
   c.sites[0].elements[1] = El("N");
   c.sites[0].occupancies[1] = 0.7f;
   c.sites[2].elements[1] = El("Mg");
@@ -339,8 +346,12 @@ TEST_F(SitePreparation, AutomaticLabelsSwitchToHexadecimalAndThenToTheFirstLette
 
 TEST_F(SitePreparation, SitesSortByElementThenByLabelNumber) {
   CrystalRec c;
-  MakeSites(c, {{"O10", "O", .1f, 0, 0}, {"Si1", "Si", .2f, 0, 0}, {"O2", "O", .3f, 0, 0}, {"Ca1", "Ca", .4f, 0, 0},
-                {"O2", "O", .5f, 0, 0}, {"C1", "C", .6f, 0, 0}});
+  MakeSites(c, {{"O10", "O", .1f, 0, 0},
+                {"Si1", "Si", .2f, 0, 0},
+                {"O2", "O", .3f, 0, 0},
+                {"Ca1", "Ca", .4f, 0, 0},
+                {"O2", "O", .5f, 0, 0},
+                {"C1", "C", .6f, 0, 0}});
   EXPECT_LT(CompareAUByElementAndLabel(c.sites[2], c.sites[0]), 0); // O2 before O10
   EXPECT_GT(CompareAUByElementAndLabel(c.sites[0], c.sites[2]), 0);
   c.atoms = *CreateAtomsArray(2, 1, 1, 1);

@@ -1,6 +1,6 @@
+#include "SpaceGroups.h"
 #include "FakeHost.h"
 #include "SpaceGroupTable.h"
-#include "SpaceGroups.h"
 #include "StructureRecord.h"
 #include "SymmetryCards.h"
 
@@ -45,8 +45,7 @@ struct Resolved {
   std::vector<std::string> cards;
 };
 
-Resolved Resolve(std::string symbol, uint8_t origin = 0, float alpha = 90, float beta = 90,
-                 float gamma = 90) {
+Resolved Resolve(std::string symbol, uint8_t origin = 0, float alpha = 90, float beta = 90, float gamma = 90) {
   std::array<Symcard, kMaxSymCards> cards{};
   Resolved r{};
   r.found = Spaceg(symbol, origin, alpha, beta, gamma, r.lattice, r.count, cards);
@@ -103,7 +102,9 @@ std::set<OpKey> ExpandedSet(int row) {
     for (int i = 0; i < n; ++i) {
       int t[3];
       for (int c = 0; c < 3; ++c)
-        t[c] = static_cast<int>(std::lround((g.translation[c] + v[static_cast<size_t>(i)][static_cast<size_t>(c)]) * 24)) % 24;
+        t[c] =
+            static_cast<int>(std::lround((g.translation[c] + v[static_cast<size_t>(i)][static_cast<size_t>(c)]) * 24)) %
+            24;
       out.insert({rot, t[0], t[1], t[2]});
     }
   }
@@ -145,8 +146,8 @@ TEST(SpaceGroupTable, LayoutAndEndRow) {
   EXPECT_EQ(emptyShort, 59);
   EXPECT_EQ(origin1, 39);
   EXPECT_EQ(origin2, 39);
-  std::map<int, int> expected = {{0, 115}, {10, 5},  {11, 8},  {12, 8},  {13, 8},  {20, 5},  {21, 8},
-                                 {22, 8},  {23, 9},  {30, 86}, {31, 9},  {32, 8},  {33, 8},  {101, 50},
+  std::map<int, int> expected = {{0, 115},  {10, 5},   {11, 8},   {12, 8},   {13, 8},   {20, 5},  {21, 8},
+                                 {22, 8},   {23, 9},   {30, 86},  {31, 9},   {32, 8},   {33, 8},  {101, 50},
                                  {102, 28}, {103, 48}, {104, 28}, {105, 49}, {106, 27}, {111, 7}, {112, 7}};
   EXPECT_EQ(settings, expected);
 }
@@ -160,19 +161,19 @@ TEST(SpaceGroupTable, RowsWithKnownOperators) {
   EXPECT_STREQ(gSpacegroups[13].shortSymbol, "");
   EXPECT_EQ(Ops(13), (std::vector<uint32_t>{0x000204, 0x010304}));
   EXPECT_EQ(Ops(14), (std::vector<uint32_t>{0x000204, 0x000305}));
-  EXPECT_EQ(RowCards(80), (std::vector<std::string>{kIdentityCard, CardOf("   -x", "1/2+y", "1/2-z"),
-                                                    CardOf("   -x", "   -y", "   -z"),
-                                                    CardOf("   +x", "1/2-y", "1/2+z")}));
+  EXPECT_EQ(RowCards(80),
+            (std::vector<std::string>{kIdentityCard, CardOf("   -x", "1/2+y", "1/2-z"),
+                                      CardOf("   -x", "   -y", "   -z"), CardOf("   +x", "1/2-y", "1/2+z")}));
   EXPECT_STREQ(gSpacegroups[81].fullSymbol, "P 1 21/n 1");
   EXPECT_STREQ(gSpacegroups[89].fullSymbol, "C 1 2/c 1");
   EXPECT_STREQ(gSpacegroups[227].schoenflies, "D2h(2)");
   EXPECT_EQ(gSpacegroups[227].origin, 1);
   EXPECT_STREQ(gSpacegroups[227].note, "2 2 2");
-  EXPECT_EQ(RowCards(227), (std::vector<std::string>{
-                               kIdentityCard, CardOf("   -x", "   -y", "   +z"),
-                               CardOf("   -x", "   +y", "   -z"), CardOf("   +x", "   -y", "   -z"),
-                               CardOf("1/2-x", "1/2-y", "1/2-z"), CardOf("1/2+x", "1/2+y", "1/2-z"),
-                               CardOf("1/2+x", "1/2-y", "1/2+z"), CardOf("1/2-x", "1/2+y", "1/2+z")}));
+  EXPECT_EQ(RowCards(227),
+            (std::vector<std::string>{kIdentityCard, CardOf("   -x", "   -y", "   +z"),
+                                      CardOf("   -x", "   +y", "   -z"), CardOf("   +x", "   -y", "   -z"),
+                                      CardOf("1/2-x", "1/2-y", "1/2-z"), CardOf("1/2+x", "1/2+y", "1/2-z"),
+                                      CardOf("1/2+x", "1/2-y", "1/2+z"), CardOf("1/2-x", "1/2+y", "1/2+z")}));
   EXPECT_STREQ(gSpacegroups[228].schoenflies, "");
   EXPECT_EQ(gSpacegroups[228].origin, 2);
   EXPECT_STREQ(gSpacegroups[228].note, "-1");
@@ -475,10 +476,13 @@ TEST(SpaceGroupLookup, DetailsSystemsAndDualOrigins) {
   EXPECT_EQ(GetCrystalSystem(523), kCubic);
   EXPECT_EQ(GetCrystalSystem(-1), kTriclinic);
 
-  for (auto [symbol, alpha, expected] : std::vector<std::tuple<const char *, float, int>>{
-           {"R 3", 80.0f, kTrigonalRhombohedralAxes}, {"R 3", 90.0f, kTrigonalHexagonalAxes},
-           {"P 3", 80.0f, kTrigonalHexagonalAxes}, {"P 63/m m c", 90.0f, kHexagonal},
-           {"I 41/a", 90.0f, kTetragonal}, {"146", 80.0f, kTrigonalRhombohedralAxes}}) {
+  for (auto [symbol, alpha, expected] :
+       std::vector<std::tuple<const char *, float, int>>{{"R 3", 80.0f, kTrigonalRhombohedralAxes},
+                                                         {"R 3", 90.0f, kTrigonalHexagonalAxes},
+                                                         {"P 3", 80.0f, kTrigonalHexagonalAxes},
+                                                         {"P 63/m m c", 90.0f, kHexagonal},
+                                                         {"I 41/a", 90.0f, kTetragonal},
+                                                         {"146", 80.0f, kTrigonalRhombohedralAxes}}) {
     std::string s = symbol;
     float gamma = alpha == 90.0f ? 120.0f : alpha;
     EXPECT_TRUE(CheckSymmetry(s, 0, alpha, alpha, gamma, system)) << symbol;
@@ -567,8 +571,7 @@ TEST(SpaceGroupDetection, CommonGroupsAndTheLogLine) {
   EXPECT_TRUE(DetectSpacegroupForCrystal(c));
   EXPECT_STREQ(c.spaceGroup, "P 21/c");
   EXPECT_EQ(c.cardCount, 0);
-  EXPECT_EQ(host.LogLines().back(),
-            "Loaded 4 general equivalent positions; detected spacegroup: \"P 21/c\"");
+  EXPECT_EQ(host.LogLines().back(), "Loaded 4 general equivalent positions; detected spacegroup: \"P 21/c\"");
 
   c = CrystalFromRow(89);
   ASSERT_EQ(c.cardCount, 8);

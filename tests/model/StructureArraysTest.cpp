@@ -85,6 +85,7 @@ TEST(ArrayFamily, AppendAndDeleteKeepCountsDenseAndLeaveNoEmptyArray) {
   EXPECT_EQ(AppendBlankSphere(nullptr), nullptr);
   EXPECT_FALSE(CreateSpheresArray(0));
   EXPECT_FALSE(CreateTextBoxesArray(-3));
+  EXPECT_EQ(CheckCrystalInvariants(c), "");
 }
 
 TEST(ArrayFamily, DestroyingVectorsClearsEveryAtomsVectorFlag) {
@@ -96,6 +97,7 @@ TEST(ArrayFamily, DestroyingVectorsClearsEveryAtomsVectorFlag) {
   EXPECT_EQ(c.vectorCount, 0);
   for (const AtomRecord &a : c.atoms)
     EXPECT_EQ(a.hasVector, 0);
+  EXPECT_EQ(CheckCrystalInvariants(c), "");
 }
 
 TEST(ArrayFamily, AtomArraySizesAreCheckedIn64BitsAndOversizeIsRefusedAsNoMemory) {
@@ -126,6 +128,7 @@ TEST(ArrayFamily, GrowingTheSiteArrayAppendsSitesWithoutAtoms) {
   EXPECT_EQ(sites[3].firstAtom, 1);
   EXPECT_EQ(sites[3].lastAtom, 0);
   EXPECT_EQ(sites[3].elements[0], kBlankElement);
+  EXPECT_EQ(CheckCrystalInvariants(c), "");
   RedimensionAsymmetricUnit(&c, 1);
   EXPECT_EQ(c.sites.size(), 1u);
   EXPECT_STREQ(c.sites[0].label, "Na1");
@@ -148,6 +151,7 @@ TEST(AtomTypes, DeletingATypeLowersEveryHigherIndexInSitesAndAtoms) {
   EXPECT_EQ(c.atoms[0].atomType, 1u);
   EXPECT_EQ(c.atoms[3].atomType, 0u);
   EXPECT_EQ(c.atoms[5].atomType, 1u);
+  EXPECT_EQ(CheckCrystalInvariants(c), "");
 }
 
 TEST(AtomTypes, MergingTakesRadiiWithinAHundredthAndRespectsThePolyhedronClass) {
@@ -199,6 +203,7 @@ TEST(AtomTypes, PurgesDeleteUnusedTypesAndLeaveNoAtomOnADeletedType) {
   PurgeCustomSpheres(&c);
   EXPECT_EQ(c.sphereCount, 2);
   EXPECT_EQ(c.atoms[2].atomType, 1u);
+  EXPECT_EQ(CheckCrystalInvariants(c), "");
 }
 
 TEST(Tiling, OneSiteOfTwoAtomsOverTwoCellsRunsCellByCellWithinTheSite) {
@@ -274,6 +279,7 @@ TEST(MoleculeDelete, DeletingAnAtomRenumbersBondsPolyhedraVectorsAndSites) {
   c.atoms[3].polyhedron = CreatePolyhedron(1);
   c.atoms[3].polyhedron->centreAtom = 3;
   c.atoms[3].polyhedron->faces[0].vertices = {2, 3};
+  c.atoms[3].polyhedron->faces[0].vertexCount = 2;
   AddVector(c, 1);
   AddVector(c, 3);
   c.atoms[0].polyhedron = CreatePolyhedron(1);
@@ -319,6 +325,7 @@ TEST(MoleculeDelete, DeletingAnAtomRenumbersBondsPolyhedraVectorsAndSites) {
   // The C-N specification names an element that is gone.
   ASSERT_EQ(c.bondSpecCount, 1);
   EXPECT_EQ(c.bondSpecs[0].elementB, El("O "));
+  EXPECT_EQ(CheckCrystalInvariants(c), "");
 }
 
 TEST(CrystalDelete, DeletingASiteRemovesItsAtomsAndLowersEveryLaterIndex) {
@@ -330,6 +337,7 @@ TEST(CrystalDelete, DeletingASiteRemovesItsAtomsAndLowersEveryLaterIndex) {
   c.atoms[5].polyhedron = CreatePolyhedron(1);
   c.atoms[5].polyhedron->centreAtom = 5;
   c.atoms[5].polyhedron->faces[0].vertices = {4};
+  c.atoms[5].polyhedron->faces[0].vertexCount = 1;
   c.atoms[0].polyhedron = CreatePolyhedron(1); // bonded to a deleted atom
   AddVector(c, 3);
   AddVector(c, 5);
@@ -355,6 +363,7 @@ TEST(CrystalDelete, DeletingASiteRemovesItsAtomsAndLowersEveryLaterIndex) {
   ASSERT_EQ(c.sphereCount, 2);
   EXPECT_EQ(c.sites[1].atomType, 1u);
   EXPECT_EQ(c.atoms[3].atomType, 1u);
+  EXPECT_EQ(CheckCrystalInvariants(c), "");
 }
 
 TEST(BondsLists, BondsAreRecordedOnceInBothAtomsAndKeepMoleculeCoordination) {
@@ -381,6 +390,7 @@ TEST(BondsLists, BondsAreRecordedOnceInBothAtomsAndKeepMoleculeCoordination) {
   EXPECT_EQ(c.atoms[0].bondCount, 1u);
   EXPECT_FALSE(CreateBondsList(0));
   EXPECT_EQ(CreateBondsList(3)->size(), 3u);
+  EXPECT_EQ(CheckCrystalInvariants(c), "");
 }
 
 TEST(Regeneration, AttributesFollowAtomsToTheSamePlaceAndVectorsMoveOnce) {
@@ -418,6 +428,7 @@ TEST(Regeneration, AttributesFollowAtomsToTheSamePlaceAndVectorsMoveOnce) {
   far[0].selected = 1;
   CopyAtomAttributesToCrystal(far.data(), 1, &d);
   EXPECT_EQ(d.atoms[0].selected, 0);
+  EXPECT_EQ(CheckCrystalInvariants(c), "");
 }
 
 TEST(Regeneration, VisibleAtomsWhoseTwinMovedAreHiddenOthersKeepTheirSelection) {
@@ -439,6 +450,7 @@ TEST(Regeneration, VisibleAtomsWhoseTwinMovedAreHiddenOthersKeepTheirSelection) 
   EXPECT_EQ(c.atoms[1].selected, 1);
   EXPECT_EQ(c.atoms[2].visible, 0);
   EXPECT_EQ(c.atoms[3].visible, 0);
+  EXPECT_EQ(CheckCrystalInvariants(c), "");
 }
 
 TEST(Copies, TheShallowAtomCopyOwnsNoBondsOrPolyhedra) {

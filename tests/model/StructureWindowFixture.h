@@ -9,6 +9,7 @@
 #include "PlotRange.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
+
 #include "UnitCell.h"
 #include "Utilities.h"
 #include "VectorMath.h"
@@ -16,6 +17,7 @@
 #include "render/PlotPipeline.h"
 #include "render/RenderGlobals.h"
 #include "window/MainWindowData.h"
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
@@ -69,9 +71,10 @@ public:
     InitMainWindowData(&record_);
     SetWindowFileOpen(&record_, true);
     host.windows.insert(host.windows.begin(), &record_);
-    host.graphPanes[&record_] = OVRect{20, 10, static_cast<int16_t>(20 + height), static_cast<int16_t>(10 + width)};
+    host.graphPanes[&record_] = Rect{20, 10, static_cast<int16_t>(20 + height), static_cast<int16_t>(10 + width)};
   }
   ~TestWindow() {
+    EXPECT_EQ(CheckCrystalInvariants(crystal()), "");
     if (IsTrackBallActive())
       EndTrackBall(&record_);
     for (auto it = host_.windows.begin(); it != host_.windows.end(); ++it)

@@ -1,8 +1,8 @@
+#include "SymmetryCards.h"
 #include "FakeHost.h"
 #include "SpaceGroupTable.h"
 #include "SpaceGroups.h"
 #include "StructureRecord.h"
-#include "SymmetryCards.h"
 
 #include <gtest/gtest.h>
 
@@ -263,8 +263,8 @@ TEST(SymmetryCardNormalising, ValuesACardCannotHoldAreNotTurnedIntoOtherFraction
 
 TEST(SymmetryCardNormalising, OddInputStillGivesAValidCard) {
   FakeHost host;
-  for (const char *text : {"", "x", "x y z w", "q,r,s", "x/y,--z,1/", "x,y,z,1,2,3",
-                           "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx,y,z"}) {
+  for (const char *text :
+       {"", "x", "x y z w", "q,r,s", "x/y,--z,1/", "x,y,z,1,2,3", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx,y,z"}) {
     Symcard card{};
     UpdateSymmCard(text, card);
     std::string t = Text(card);
@@ -356,8 +356,7 @@ TEST(SymmetryCentring, AddingStopsAt192Cards) {
   CrystalRec c;
   c.latticeLetter = 'F';
   // 60 operators differing by translations along z in 1/6 + rotations
-  const char *rots[] = {"x,y,", "-x,-y,", "-x,y,", "x,-y,", "y,x,", "-y,-x,", "y,-x,", "-y,x,",
-                        "x,-y,-", "-x,y,-"};
+  const char *rots[] = {"x,y,", "-x,-y,", "-x,y,", "x,-y,", "y,x,", "-y,-x,", "y,-x,", "-y,x,", "x,-y,-", "-x,y,-"};
   const char *ts[] = {"z", "z+1/6", "z+1/3", "z+2/3", "z+5/6", "z+1/4"};
   for (const char *r : rots)
     for (const char *t : ts)
@@ -401,8 +400,7 @@ TEST(SymmetryCentring, MoreThan48DistinctOperatorsAreCutWithAWarning) {
   FakeHost host;
   CrystalRec c;
   c.latticeLetter = 'C';
-  const char *rots[] = {"x,y,", "-x,-y,", "-x,y,", "x,-y,", "y,x,", "-y,-x,", "y,-x,", "-y,x,",
-                        "x,-y,-", "-x,y,-"};
+  const char *rots[] = {"x,y,", "-x,-y,", "-x,y,", "x,-y,", "y,x,", "-y,-x,", "y,-x,", "-y,x,", "x,-y,-", "-x,y,-"};
   const char *ts[] = {"z", "z+1/6", "z+1/3", "z+2/3", "z+5/6"};
   for (const char *r : rots)
     for (const char *t : ts)

@@ -1,10 +1,10 @@
 #include "UnitCell.h"
+#include "EllipsoidMaths.h"
 #include "FakeHost.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
 #include "UnitCellReference.h"
 #include "VectorMath.h"
-#include "render/EllipsoidMaths.h"
 
 #include <gtest/gtest.h>
 

@@ -307,7 +307,7 @@ TEST(UtilitiesNumbers, Real2FracWritesTheSmallestDenominator) {
   EXPECT_EQ(Real2Frac(static_cast<float>(2.0 / 3.0)), " 2/3"); // single-precision thirds
   EXPECT_EQ(Real2Frac(static_cast<float>(5.0 / 6.0)), " 5/6");
   EXPECT_EQ(Real2Frac(0.875), " 7/8");
-  EXPECT_EQ(Real2Frac(1.25), " 1/4");  // the whole part is dropped
+  EXPECT_EQ(Real2Frac(1.25), " 1/4"); // the whole part is dropped
   EXPECT_EQ(Real2Frac(-5.5), "-1/2");
   EXPECT_EQ(Real2Frac(2.0), " 0/2");
   EXPECT_EQ(Real2Frac(3.14159265358979), " 16/113");

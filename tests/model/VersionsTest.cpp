@@ -134,12 +134,12 @@ TEST(VersionsInteger, FixedPositions) {
            {"9.2.1P5", 921005},
            {"9.2.1B12", 921212},
            {"9.2.1 ", 921300},
-           {"9.2.1f7", 921300},  // a release carries no build
+           {"9.2.1f7", 921300}, // a release carries no build
            {"9.2.1x12", 921300},
            {"10.2.1b12", 1021212},
            {" 9.2.1b12", 921212},
            {"11.0.0", 1100300},
-           {"9.2.3-", 900223},   // beta 23
+           {"9.2.3-", 900223}, // beta 23
            {"10.2.3-", 1000223},
            {"9.x.1b12", 901212}, // a non-digit counts as 0
        }) {
@@ -154,7 +154,10 @@ TEST(VersionsInteger, ShortTextsCountMissingPositionsAsAbsent) {
   EXPECT_EQ(VersionOfExactText("9.2.1b1"), 921201);
   EXPECT_EQ(VersionOfExactText("9"), 900300);
   EXPECT_EQ(VersionOfExactText(""), 300);
-  EXPECT_EQ(GetVersionInteger(std::string_view("9.2.1b1\0" "9", 9)), 921201); // a NUL ends the text
+  EXPECT_EQ(GetVersionInteger(std::string_view("9.2.1b1\0"
+                                               "9",
+                                               9)),
+            921201); // a NUL ends the text
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "ViewOrientation.h"
 #include "StructureWindowFixture.h"
 
+#include "EllipsoidMaths.h"
 #include "LatticePlanes.h"
-#include "render/EllipsoidMaths.h"
 
 #include <gtest/gtest.h>
 
@@ -219,7 +219,7 @@ TEST(ArrowCommandTest, FourQuarterTurnsGiveBackTheStartAndEachStepIsPlotted) {
 
 namespace {
 
-OVPoint At(int h, int v) { return OVPoint{static_cast<int16_t>(v), static_cast<int16_t>(h)}; }
+Point At(int h, int v) { return Point{static_cast<int16_t>(v), static_cast<int16_t>(h)}; }
 
 } // namespace
 
@@ -321,10 +321,10 @@ TEST(TrackBallTest, StepsKeepTheOrientationOrthonormal) {
   ASSERT_TRUE(TrackBall(w.ref(), At(260, 200)));
   std::mt19937 rng(5u);
   std::uniform_int_distribution<int> move(-40, 40), coin(0, 2);
-  OVPoint p = At(260, 200);
+  Point p = At(260, 200);
   for (int step = 0; step < 300; step++) {
     host.modifiers = coin(rng) == 0 ? kShiftKey : 0u;
-    OVPoint next = At(std::clamp(p.h + move(rng), 10, 509), std::clamp(p.v + move(rng), 20, 369));
+    Point next = At(std::clamp(p.h + move(rng), 10, 509), std::clamp(p.v + move(rng), 20, 369));
     host.Advance(kTick);
     TrackBallMove(w.ref(), next);
     p = next;
@@ -358,8 +358,8 @@ TEST(TrackBallTest, ShiftSpinsAboutTheScreenAxisAndNeverMakesANumberOutOfNothing
 
   // Points in line with the centre: the cosine rounds to about 1, which
   // must not become a NaN orientation.
-  const OVPoint lines[][2] = {{At(211, 171), At(212, 172)}, {At(211, 180), At(212, 190)}, {At(217, 181), At(224, 192)},
-                              {At(213, 173), At(240, 200)}, {At(211, 171), At(311, 271)}, {At(250, 140), At(290, 110)}};
+  const Point lines[][2] = {{At(211, 171), At(212, 172)}, {At(211, 180), At(212, 190)}, {At(217, 181), At(224, 192)},
+                            {At(213, 173), At(240, 200)}, {At(211, 171), At(311, 271)}, {At(250, 140), At(290, 110)}};
   for (const auto &pair : lines) {
     host.Advance(kTick);
     TrackRotn(w.ref(), pair[1], pair[0]);

@@ -2,7 +2,7 @@
 """Checks the expected values of the geometry and ellipsoid tests against
 independent calculations.
 
-The C++ tests tests/model/GeometryTest.cpp and tests/render/EllipsoidMathsTest.cpp
+The C++ tests tests/model/GeometryTest.cpp and tests/model/EllipsoidMathsTest.cpp
 hold their expected numbers as constants between the markers
 "// oracle:begin NAME" and "// oracle:end NAME". This script recomputes every
 block:
@@ -126,7 +126,7 @@ def block_ellipsoid():
 BLOCKS = {
     ("tests/model/GeometryTest.cpp", "cells"): block_cells,
     ("tests/model/GeometryTest.cpp", "esd"): block_esd,
-    ("tests/render/EllipsoidMathsTest.cpp", "ellipsoid"): block_ellipsoid,
+    ("tests/model/EllipsoidMathsTest.cpp", "ellipsoid"): block_ellipsoid,
 }
 
 NUMBER = re.compile(r"[-+]?(?:\d+\.\d*|\.\d+|\d+)(?:[eE][-+]?\d+)?")

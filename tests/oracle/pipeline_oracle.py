@@ -27,11 +27,15 @@ Any mismatch, and any structure it could not compare, fails the run.
 
 The bond specifications are made per structure from the structure itself:
 for every pair of different elements (or the one element with itself) the
-shortest distance d between them, with limits 0.5 d to 1.15 d.
+shortest distance d between them, with limits 0.5 d to 1.15 d. They depend
+on the structure files alone, so they are kept in pipeline_bond_specs.json
+beside this script; --write-specs remakes that file after the structures
+change, and a structure it does not list has its specifications made here.
 """
 
 import argparse
 import itertools
+import json
 import math
 import os
 import subprocess
@@ -57,6 +61,8 @@ COPLANAR = 0.05       # hull: points this close to a facet's plane lie in it
 HULL_MARGIN = 0.03    # hull facets are compared only when no point lies near the coplanar limit
 CENTRE_MARGIN = 0.15  # ... and the centre lies at least this far inside every facet
 OVERLAP_SQ = 0.01     # ligands closer than the root of this (Angstrom) overlap
+
+SPECS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'pipeline_bond_specs.json')
 
 # Plot ranges for the random set, in turn; the real structures use 0 to 1.
 RANGES = [
@@ -435,6 +441,8 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     ap.add_argument('--build-dir', required=True)
     ap.add_argument('--source-dir', default=os.path.join(os.path.dirname(__file__), '..', '..'))
+    ap.add_argument('--write-specs', action='store_true',
+                    help='remake the stored bond specifications and exit')
     args = ap.parse_args()
 
     data_dir = os.path.join(args.source_dir, 'tests', 'data', 'structures')
@@ -442,6 +450,12 @@ def main():
     for name in sorted(os.listdir(data_dir)):
         if name.endswith('.txt'):
             structures.extend(uc.read_structures(os.path.join(data_dir, name)))
+
+    stored = {}
+    if not args.write_specs and os.path.exists(SPECS_FILE):
+        with open(SPECS_FILE) as f:
+            stored = {title: [tuple(spec) for spec in specs] for title, specs in json.load(f).items()}
+    made = {}
 
     failures = []
     plans = {}
@@ -456,7 +470,10 @@ def main():
         classes = site_classes(s, ops)
         contents = cell_contents(classes)
         elements = sorted({e for e, _, _ in classes})
-        specs = shortest_distances(contents, lattice, elements)
+        specs = stored.get(s.title)
+        if specs is None:
+            specs = shortest_distances(contents, lattice, elements)
+        made[s.title] = specs
         if s.source.startswith('random_groups'):
             requested = RANGES[random_count % len(RANGES)]
             random_count += 1
@@ -474,6 +491,13 @@ def main():
         for a, b, lo, hi in specs:
             lines.append('bond %s %s %.9g %.9g' % (a, b, lo, hi))
         lines.append('end')
+
+    if args.write_specs:
+        with open(SPECS_FILE, 'w') as f:
+            f.write('{\n' + ',\n'.join('%s: %s' % (json.dumps(t), json.dumps(made[t])) for t in sorted(made))
+                    + '\n}\n')
+        print('wrote the bond specifications of %d structures to %s' % (len(made), SPECS_FILE))
+        return 1 if failures else 0
 
     exe = os.path.join(args.build_dir, 'tests', 'test_model')
     with tempfile.TemporaryDirectory() as tmp:

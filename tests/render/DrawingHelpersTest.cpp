@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+using namespace ovgfx;
+
 namespace {
 
 // Restores the program-wide plot settings a test changes.

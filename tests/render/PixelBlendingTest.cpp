@@ -7,6 +7,8 @@
 #include <memory>
 #include <random>
 
+using namespace ovgfx;
+
 namespace {
 
 std::unique_ptr<PixelBuffer> Image(int w, int h, uint32_t fill) {

@@ -3,13 +3,15 @@
 
 #include "../model/StructureWindowFixture.h"
 
-#include "render/EllipsoidMaths.h"
+#include "EllipsoidMaths.h"
 #include "render/TextDrawing.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
+
+using namespace ovgfx;
 
 using namespace viewtest;
 
@@ -157,7 +159,7 @@ TEST(PlotCrystalTest, StereoTurnsTheViewForEachEyeAndPutsEverythingBack) {
   c.stereoMode = kSideBySideStereo;
   c.stereoAngle = 6.0f;
   PlotCrystal(w.ref(), kPlotToWindow);
-  OVRect bounds;
+  Rect bounds;
   GetWindowOffBounds(w.ref(), &bounds);
   EXPECT_EQ(bounds.left, 0);
   EXPECT_EQ(bounds.right, 501);
@@ -262,9 +264,9 @@ TEST(ResetOffScreenTest, ImagesFollowThePaneAndTheStereoAndSurfaceSettings) {
   CrystalRec &c = w.crystal();
   ASSERT_TRUE(BuildSimple(c));
   ResetOffScreen(w.ref());
-  OVRect bounds;
+  Rect bounds;
   GetWindowOffBounds(w.ref(), &bounds);
-  EXPECT_EQ(bounds, (OVRect{0, 0, 300, 400}));
+  EXPECT_EQ(bounds, (Rect{0, 0, 300, 400}));
   PixelBuffer *main = OffScreenPixels(GetWindowOffScreen(w.ref()));
   ASSERT_NE(main, nullptr);
   EXPECT_EQ(main->Width(), 400);
@@ -276,7 +278,7 @@ TEST(ResetOffScreenTest, ImagesFollowThePaneAndTheStereoAndSurfaceSettings) {
   c.surfaceOverlay = 1;
   c.stereoOn = 1;
   c.stereoMode = kRedBlueStereo;
-  host.graphPanes[w.ref()] = OVRect{0, 0, 120, 160};
+  host.graphPanes[w.ref()] = Rect{0, 0, 120, 160};
   ResetOffScreen(w.ref());
   ASSERT_NE(OffScreenPixels(GetWindowOffScreenOverlay(w.ref())), nullptr);
   EXPECT_EQ(OffScreenPixels(GetWindowOffScreenOverlay(w.ref()))->Width(), 160);
@@ -288,15 +290,15 @@ TEST(ResetOffScreenTest, ImagesFollowThePaneAndTheStereoAndSurfaceSettings) {
   c.stereoMode = kSideBySideStereo;
   ResetOffScreen(w.ref());
   EXPECT_EQ(GetWindowTransferBuffer(w.ref()), nullptr);
-  host.graphPanes[w.ref()] = OVRect{};
+  host.graphPanes[w.ref()] = Rect{};
   ResetOffScreen(w.ref());
   EXPECT_EQ(GetWindowOffScreen(w.ref()), nullptr);
   EXPECT_TRUE(host.alerts.empty());
 
   OVImageHandle image;
-  EXPECT_EQ(MakeGWorld(image, OVRect{0, 0, 0, 10}, 32), -50);
+  EXPECT_EQ(MakeGWorld(image, Rect{0, 0, 0, 10}, 32), -50);
   EXPECT_EQ(image, nullptr);
-  EXPECT_EQ(MakeGWorld(image, OVRect{0, 0, 4, 10}, 1), 0);
+  EXPECT_EQ(MakeGWorld(image, Rect{0, 0, 4, 10}, 1), 0);
   EXPECT_EQ(OffScreenPixels(image)->Depth(), 1);
   ResetOffScreen(nullptr);
 }

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+using namespace ovgfx;
+
 namespace {
 
 constexpr uint32_t kFill = 0xFFFFFFFFu;

@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+using namespace ovgfx;
+
 namespace {
 
 constexpr RGBColor kOrange{65535, 32768, 0};
@@ -62,6 +64,46 @@ TEST(PixTarget, OutlivesTheSessionButNotItsPixels) {
   MySetCPixel(1, 1, kRGBWhite);
   EXPECT_EQ(MyDrawSmoothLine(0, 0, 5, 5, kRGBWhite), 0);
   MyDrawStandardLine(0, 0, 5, 5, kRGBWhite);
+}
+
+// A plot made while another is drawing (a thumbnail during a save) takes its
+// own port and target; afterwards the outer plot draws on into its pixels.
+TEST(PixTarget, APlotNestedInAPlotLeavesTheOuterTargetInPlace) {
+  TestTarget outer(MakeRect(0, 0, 8, 8));
+  MySetCPixel(1, 1, kRGBWhite);
+  auto inner = GraphicsPort::NewOffscreen(MakeRect(0, 0, 4, 4), 32);
+  inner->Pixels()->Fill(0xFF000000u);
+  {
+    PixTargetSaver saved(inner.get());
+    GetCurrentPixGlobals();
+    MySetCPixel(2, 2, kRGBWhite);
+  }
+  EXPECT_EQ(CurrentPort(), outer.port.get());
+  MyDrawStandardLine(3, 3, 5, 3, kRGBWhite);
+  EXPECT_EQ(outer.CountLit(), 4);
+  EXPECT_EQ(outer.At(2, 2), 0xFF000000u);
+  EXPECT_EQ(inner->Pixels()->Pixel32(2, 2), 0xFFFFFFFFu);
+  EXPECT_EQ(inner->Pixels()->Pixel32(3, 3), 0xFF000000u);
+
+  // Pixels freed during the inner plot are not brought back as a target.
+  {
+    PixTargetSaver saved(inner.get());
+    GetCurrentPixGlobals();
+    inner.reset();
+  }
+  {
+    auto doomed = GraphicsPort::NewOffscreen(MakeRect(0, 0, 4, 4), 32);
+    SetCurrentPort(doomed.get());
+    GetCurrentPixGlobals();
+    SetCurrentPort(outer.port.get());
+    {
+      PixTargetSaver saved(outer.port.get());
+      GetCurrentPixGlobals();
+      doomed.reset();
+    }
+    EXPECT_EQ(dstPixMap, nullptr);
+    EXPECT_EQ(dstPixBase, nullptr);
+  }
 }
 
 TEST(PixPixels, SetAndBlendFollowThePixelFormat) {

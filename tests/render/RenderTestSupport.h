@@ -8,6 +8,8 @@
 
 #include <memory>
 
+using namespace ovgfx;
+
 struct TestTarget {
   std::unique_ptr<GraphicsPort> port;
 

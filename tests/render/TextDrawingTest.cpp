@@ -1,7 +1,10 @@
 #include "render/TextDrawing.h"
+#include "RenderServices.h"
 #include "RenderTestSupport.h"
 
 #include <gtest/gtest.h>
+
+using namespace ovgfx;
 
 namespace {
 

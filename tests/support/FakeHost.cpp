@@ -56,7 +56,7 @@ void FakeHost::DrawWindowSubtitle(WindowRef window, std::string_view text) {
   subtitles.emplace_back(window, std::string(text));
 }
 
-bool FakeHost::GraphBounds(WindowRef window, OVRect *bounds) {
+bool FakeHost::GraphBounds(WindowRef window, Rect *bounds) {
   auto it = graphPanes.find(window);
   if (it != graphPanes.end())
     *bounds = it->second;
@@ -74,7 +74,7 @@ int16_t FakeHost::SendOrientationMatrix(const CrystalRec *crystal) {
   return 0;
 }
 
-bool FakeHost::CheckForUserCancel(double) {
+bool FakeHost::CheckForUserCancel() {
   ++cancelChecks;
   if (cancelAnswers.empty())
     return false;

@@ -68,14 +68,14 @@ public:
   // Scripted.
   bool logAvailable = true;
   bool logShowing = false;
-  std::deque<int> alertAnswers; // button pressed per alert; 1 when empty
+  std::deque<int> alertAnswers;   // button pressed per alert; 1 when empty
   std::deque<bool> cancelAnswers; // per cancel check; false when empty
   unsigned modifiers = 0;
   std::vector<WindowRef> windows; // structure windows, front first
   // Graph pane bounds per window; a window not listed has `graphPane`, or
   // no pane when that is empty.
-  std::map<WindowRef, OVRect> graphPanes;
-  std::optional<OVRect> graphPane;
+  std::map<WindowRef, Rect> graphPanes;
+  std::optional<Rect> graphPane;
   std::string windowTitle; // every window's title
   bool mouseDown = false;
   bool linkSender = true; // false: the linked program cannot be reached
@@ -100,7 +100,7 @@ public:
   WindowRef FrontGraphWindow() override { return windows.empty() ? nullptr : windows.front(); }
   std::vector<WindowRef> StructureWindows() override { return windows; }
   void DrawWindowSubtitle(WindowRef window, std::string_view text) override;
-  bool GraphBounds(WindowRef window, OVRect *bounds) override;
+  bool GraphBounds(WindowRef window, Rect *bounds) override;
   std::string WindowTitle(WindowRef) override { return windowTitle; }
   void ShowWindow(WindowRef window) override { shownWindows.push_back(window); }
   void CloseWindow(WindowRef window) override { closedWindows.push_back(window); }
@@ -110,7 +110,7 @@ public:
   void UpdateSetRange() override { ++setRangeUpdates; }
   void UpdateLabelOptionsSizeField(float size) override { labelSizeFields.push_back(size); }
   int16_t SendOrientationMatrix(const CrystalRec *crystal) override;
-  bool CheckForUserCancel(double seconds) override;
+  bool CheckForUserCancel() override;
   bool MouseButtonDown() override { return mouseDown; }
   unsigned CurrentModifiers() override { return modifiers; }
   void SetCursor(CocoaCursor cursor) override { cursors.push_back(cursor); }

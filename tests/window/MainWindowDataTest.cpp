@@ -59,15 +59,15 @@ TEST_F(MainWindowDataTest, AccessorsAnswerNothingForAnyOtherWindow) {
     EXPECT_EQ(GetWindowPrintPreview(w), nullptr);
     EXPECT_EQ(GetWindowRulerUnits(w), 0);
     EXPECT_FALSE(IsWindowShowingNotesPane(w));
-    OVRect r{1, 2, 3, 4};
+    Rect r{1, 2, 3, 4};
     GetWindowOffBounds(w, &r);
-    EXPECT_EQ(r, OVRect{});
+    EXPECT_EQ(r, Rect{});
     void *text = &r;
     EXPECT_FALSE(GetWindowTextObject(w, &text));
     // Setters do nothing and do not fail.
     SetWindowFileOpen(w, true);
     SetWindowOffScreen(w, std::make_shared<int>(1));
-    SetWindowOffBounds(w, OVRect{0, 0, 10, 10});
+    SetWindowOffBounds(w, Rect{0, 0, 10, 10});
     OVSetWindowModified(w);
     DoMainWindowDisplaySleep(w);
     ClearWindowInfoData(w);
@@ -81,12 +81,12 @@ TEST_F(MainWindowDataTest, SettersStoreAndPaneFlagsCombine) {
   ASSERT_TRUE(InitMainWindowData(&window));
   SetWindowFileOpen(&window, true);
   SetWindowAutoRotating(&window, true);
-  SetWindowOffBounds(&window, OVRect{0, 0, 300, 400});
+  SetWindowOffBounds(&window, Rect{0, 0, 300, 400});
   EXPECT_TRUE(IsWindowFileOpen(&window));
   EXPECT_TRUE(IsWindowAutoRotating(&window));
-  OVRect r;
+  Rect r;
   GetWindowOffBounds(&window, &r);
-  EXPECT_EQ(r, (OVRect{0, 0, 300, 400}));
+  EXPECT_EQ(r, (Rect{0, 0, 300, 400}));
   SetWindowRulerUnits(&window, 2);
   EXPECT_EQ(GetWindowCrystal(&window)->rulerUnits, 2);
 
@@ -123,7 +123,7 @@ TEST_F(MainWindowDataTest, DisposingImagesReleasesTheWindowsAndItsAtomTypes) {
   auto picture = std::make_shared<int>(3);
   std::weak_ptr<int> w1 = sphereImage, w2 = offScreen, w3 = picture;
   c->spheres[1].image2 = std::move(sphereImage);
-  c->spheres[1].bounds2 = OVRect{0, 0, 21, 21};
+  c->spheres[1].bounds2 = Rect{0, 0, 21, 21};
   SetWindowOffScreen(&window, std::move(offScreen));
   c->backgroundPictureImage = std::move(picture);
   EXPECT_FALSE(w2.expired());

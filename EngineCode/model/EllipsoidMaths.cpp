@@ -1,4 +1,4 @@
-#include "render/EllipsoidMaths.h"
+#include "EllipsoidMaths.h"
 
 #include "Geometry.h"
 #include "HostServices.h"
@@ -11,7 +11,7 @@
 #include <string>
 
 const CriticalValueRow gEllipsoidCriticalValues[kNumCriticalValues] = {
-#include "render/EllipsoidCriticalValues.inc"
+#include "EllipsoidCriticalValues.inc"
 };
 
 namespace {

@@ -1,4 +1,4 @@
-#include "render/ColourHelpers.h"
+#include "ColourHelpers.h"
 #include "StructureRecord.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // background, and the conversion of old gradient codes.
 #pragma once
 
-#include "HostServices.h" // RGBColor
+#include "RGBColor.h"
 
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 // and semi-axes checked against python3-gemmi (the "ellipsoid" oracle block,
 // recomputed in CI by tests/oracle/geometry_oracle.py), the inverse from
 // axes to tensor, and the red Log line for invalid tensors.
-#include "render/EllipsoidMaths.h"
+#include "EllipsoidMaths.h"
 
 #include "Geometry.h"
 #include "Preferences.h"
