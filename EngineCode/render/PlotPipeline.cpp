@@ -6,6 +6,7 @@
 #include "StructureArrays.h"
 #include "VectorMath.h"
 #include "ViewOrientation.h"
+#include "render/AtomStyles.h"
 #include "render/EllipsoidMaths.h"
 #include "render/RenderGlobals.h"
 #include "render/UnitCellFrame.h"
@@ -382,8 +383,8 @@ bool RenderSpheres(CrystalRec *crystal) {
     smallest = std::min(smallest, BallAndStickRadius(c, t));
   }
   c.minAtomRadius = smallest;
-  // With the surface overlay on, the cloud image of every used atom type is
-  // made here by the atom-image renderer.
+  if (c.surfaceOverlay && RenderSpheresSurface(&c) == 0)
+    return false;
 
   int32_t rendered = 0;
   switch (c.modelType) {
@@ -409,10 +410,9 @@ bool RenderSpheres(CrystalRec *crystal) {
   return true;
 }
 
-// The images of the atom types counted below are made at their drawn radii
-// by the atom-image renderer, which also answers for a failure (the images
-// disposed, "Insufficient memory to draw atoms. Try using a smaller plot
-// size", wire frame); the counts are the atom types that get images.
+// The images of the atom types counted below are made at their drawn radii;
+// the first failure disposes them all, tells the user and falls back to the
+// wire frame, which needs none.
 int32_t RenderSpheresBallAndStick(CrystalRec *crystal) {
   if (!crystal)
     return 0;
@@ -422,8 +422,13 @@ int32_t RenderSpheresBallAndStick(CrystalRec *crystal) {
   for (int32_t i = 0; i < UsableSphereCount(c); i++) {
     SphereRecord &t = c.spheres[static_cast<size_t>(i)];
     t.drawnRadius = c.modelType == kSpaceFillingModel ? t.radius : BallAndStickRadius(c, t);
-    if (scan.firstShown[static_cast<size_t>(i)] >= 0)
-      rendered++;
+    if (scan.firstShown[static_cast<size_t>(i)] < 0)
+      continue;
+    if (!MakeBallAndStickAtom(&c, static_cast<uint32_t>(i))) {
+      RenderSpheresRecovery(&c);
+      return 0;
+    }
+    rendered++;
   }
   return rendered;
 }
@@ -440,8 +445,14 @@ int32_t RenderSpheresStick(CrystalRec *crystal) {
     const AsymmetricUnitRecord *site = SiteOfAtom(c, found >= 0 ? found : scan.lastMet[static_cast<size_t>(i)]);
     const bool joint = site && site->coordination > 0;
     t.drawnRadius = joint ? BallJointRadius(c) : BallAndStickRadius(c, t);
-    if (found >= 0)
-      rendered++;
+    if (found < 0)
+      continue;
+    const uint32_t type = static_cast<uint32_t>(i);
+    if (!(joint ? MakeBallJointAtom(&c, type) : MakeBallAndStickAtom(&c, type))) {
+      RenderSpheresRecovery(&c);
+      return 0;
+    }
+    rendered++;
   }
   return rendered;
 }
@@ -459,7 +470,6 @@ int32_t RenderSpheresPoly(CrystalRec *crystal) {
     const AsymmetricUnitRecord *site = nullptr;
     if (found >= 0) {
       site = SiteOfAtom(c, found);
-      rendered++;
     } else {
       const AsymmetricUnitRecord *lastSite = SiteOfAtom(c, scan.lastMet[static_cast<size_t>(i)]);
       if (lastSite && SiteShowsAtomsInPolyModel(lastSite->polyMode))
@@ -469,6 +479,14 @@ int32_t RenderSpheresPoly(CrystalRec *crystal) {
       continue;
     const bool joint = site->polyMode == kBallJointPolyMode && site->coordination > 0;
     t.drawnRadius = joint ? BallJointRadius(c) : BallAndStickRadius(c, t);
+    if (found < 0)
+      continue;
+    const uint32_t type = static_cast<uint32_t>(i);
+    if (!(joint ? MakeBallJointAtom(&c, type) : MakeBallAndStickAtom(&c, type))) {
+      RenderSpheresRecovery(&c);
+      return 0;
+    }
+    rendered++;
   }
   return rendered;
 }
@@ -524,6 +542,31 @@ int32_t RenderEllipsoids(CrystalRec *crystal) {
     }
   }
   return processed;
+}
+
+int32_t RenderSpheresSurface(CrystalRec *crystal) {
+  if (!crystal)
+    return 0;
+  CrystalRec &c = *crystal;
+  const TypeScan scan = ScanAtomTypes(c, [](const AsymmetricUnitRecord &) { return true; });
+  for (int32_t i = 0; i < UsableSphereCount(c); i++) {
+    if (scan.firstShown[static_cast<size_t>(i)] < 0)
+      continue;
+    if (!MakeSurfaceAtom(&c, static_cast<uint32_t>(i))) {
+      RenderSpheresRecovery(&c);
+      return 0;
+    }
+  }
+  return 1;
+}
+
+void RenderSpheresRecovery(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  for (SphereRecord &t : crystal->spheres)
+    DisposeSpherePixels(&t);
+  MyCFStopAlert("Insufficient memory to draw atoms. Try using a smaller plot size");
+  crystal->modelType = kWireFrameModel;
 }
 
 // ---- Vector tips --------------------------------------------------------------------
