@@ -24,10 +24,6 @@ namespace {
 
 bool ValidSite(const CrystalRec &c, int64_t s) { return s >= 0 && s < UsableSiteCount(c); }
 
-// `MakeGWorld` results.
-constexpr int16_t kParamErr = -50;
-constexpr int16_t kMemFullErr = -108;
-
 // Polyhedron display modes whose sites show their atoms in the polyhedral
 // model, and the mode that draws an atom as a ball joint.
 bool SiteShowsAtomsInPolyModel(uint32_t mode) {
@@ -310,63 +306,6 @@ void RenderingReplotTimerProc() {
 }
 
 void InstallRenderingReplotTimer() { gRenderingReplotTimer.proc = RenderingReplotTimerProc; }
-
-// ---- Off-screen images ------------------------------------------------------------
-
-int16_t MakeGWorld(OVImageHandle &image, const OVRect &rect, int16_t depth) {
-  image.reset();
-  if (rect.bottom <= rect.top || rect.right <= rect.left)
-    return kParamErr;
-  const Rect bounds{rect.top, rect.left, rect.bottom, rect.right};
-  std::unique_ptr<PixelBuffer> pixels = PixelBuffer::Create(bounds, depth == 1 ? 1 : kOffScreenDepth);
-  if (!pixels)
-    return kMemFullErr;
-  image = std::shared_ptr<PixelBuffer>(pixels.release());
-  return 0;
-}
-
-PixelBuffer *OffScreenPixels(const OVImageHandle &image) { return static_cast<PixelBuffer *>(image.get()); }
-
-void ResetOffScreen(WindowRef window) {
-  if (!GetMainWindowData(window))
-    return;
-  OVRect pane;
-  GetWindowGraphBounds(window, &pane);
-  const OVRect bounds{0, 0, static_cast<int16_t>(pane.bottom - pane.top), static_cast<int16_t>(pane.right - pane.left)};
-  SetWindowOffBounds(window, bounds);
-  SetWindowOffScreen(window, nullptr);
-  SetWindowOffScreenOverlay(window, nullptr);
-  SetWindowTransferBuffer(window, nullptr);
-  // A pane without size (a window not yet laid out) gets no images; its
-  // next reset makes them.
-  if (bounds.bottom <= 0 || bounds.right <= 0)
-    return;
-
-  CrystalRec *crystal = GetWindowCrystal(window);
-  OVImageHandle main;
-  if (MakeGWorld(main, bounds, kOffScreenDepth) != 0) {
-    MyCFStopAlert("Error building offscreen graphics world - probably insufficient memory");
-    return;
-  }
-  SetWindowOffScreen(window, main);
-  if (crystal && crystal->surfaceOverlay) {
-    OVImageHandle overlay;
-    if (MakeGWorld(overlay, bounds, kOffScreenDepth) != 0) {
-      MyCFStopAlert("Error building offscreen overlay graphics world - probably insufficient memory");
-      return;
-    }
-    SetWindowOffScreenOverlay(window, overlay);
-  }
-  if (crystal && crystal->stereoOn && crystal->stereoMode == kRedBlueStereo) {
-    OVImageHandle transfer;
-    if (MakeGWorld(transfer, bounds, kOffScreenDepth) != 0) {
-      MyCFCautionAlert("Insufficient memory for red/blue stereo rendering");
-      crystal->stereoOn = 0;
-    } else {
-      SetWindowTransferBuffer(window, transfer);
-    }
-  }
-}
 
 // ---- Atom-type radii ---------------------------------------------------------------
 
