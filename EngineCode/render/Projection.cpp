@@ -145,26 +145,46 @@ float PerspectiveFactor(const CrystalRec &c, float z) {
   return d / denominator;
 }
 
-void Xor2RealXpix(const CrystalRec *crystal, const float xyz[3], float pixel[2], int32_t width, int32_t height) {
-  if (!crystal || !xyz || !pixel)
-    return;
-  const CrystalRec &c = *crystal;
-  const float s = c.plotScale * PerspectiveFactor(c, xyz[2]);
+namespace {
+
+void RealPixel(const CrystalRec &c, const float xyz[3], float pixel[2], int32_t width, int32_t height, float f) {
+  const float s = c.plotScale * f;
   pixel[0] = (xyz[0] - c.plotCentre[0]) * s + float(width) / 2.0f;
   pixel[1] = float(height) / 2.0f - (xyz[1] - c.plotCentre[1]) * s;
 }
 
-void Xor2Xpix(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height) {
-  if (!pixel)
-    return;
-  float real[2] = {0.0f, 0.0f};
-  Xor2RealXpix(crystal, xyz, real, width, height);
+void RoundPixel(const float real[2], int16_t pixel[2]) {
   for (int i = 0; i < 2; ++i) {
     // Rounded in double so that values far beyond 16 bits stay ordered;
     // not-a-number goes to 0.
-    const double v = std::isnan(real[i]) ? 0.0 : std::clamp(double(real[i]), -double(kPixelCoordLimit), double(kPixelCoordLimit));
+    const double v =
+        std::isnan(real[i]) ? 0.0 : std::clamp(double(real[i]), -double(kPixelCoordLimit), double(kPixelCoordLimit));
     pixel[i] = int16_t(v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5));
   }
+}
+
+} // namespace
+
+void Xor2RealXpix(const CrystalRec *crystal, const float xyz[3], float pixel[2], int32_t width, int32_t height) {
+  if (!crystal || !xyz || !pixel)
+    return;
+  RealPixel(*crystal, xyz, pixel, width, height, PerspectiveFactor(*crystal, xyz[2]));
+}
+
+void Xor2Xpix(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height) {
+  if (!crystal || !xyz || !pixel)
+    return;
+  float real[2];
+  RealPixel(*crystal, xyz, real, width, height, PerspectiveFactor(*crystal, xyz[2]));
+  RoundPixel(real, pixel);
+}
+
+void Xor2XpixFlat(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height) {
+  if (!crystal || !xyz || !pixel)
+    return;
+  float real[2];
+  RealPixel(*crystal, xyz, real, width, height, 1.0f);
+  RoundPixel(real, pixel);
 }
 
 void Xor2Perspective(const CrystalRec *crystal, const float xyz[3], float out[3]) {

@@ -37,7 +37,9 @@ float PerspectiveFactor(const CrystalRec &crystal, float z);
 // scale times the perspective factor, rounded half away from zero and held
 // within +-kPixelCoordLimit.
 void Xor2Xpix(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height);
-// The same, unrounded.
+// The same with perspective left out (for points warped already).
+void Xor2XpixFlat(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height);
+// The same as Xor2Xpix, unrounded.
 void Xor2RealXpix(const CrystalRec *crystal, const float xyz[3], float pixel[2], int32_t width, int32_t height);
 // The perspective warp in view space: x and y drawn towards the plot centre
 // by the factor, z moved towards the front z.
