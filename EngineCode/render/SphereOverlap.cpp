@@ -136,9 +136,10 @@ void OverlapSphereCorrection(const CrystalRec *crystal, uint32_t ia, uint32_t ib
     Xor2XpixFlat(&c, p, px, width, height); // the points are warped already
     outline.Add(px[0], px[1]);
   };
+  // The seam ellipse, its first point (e, h) and its last (e, -h).
   for (int i = 0; i < n; ++i) {
     const double beta = alpha + i * arc / (n - 1);
-    add(rho * cosT * std::sin(beta), rho * std::cos(beta));
+    add(rho * std::fabs(cosT) * std::sin(beta), rho * std::cos(beta));
   }
   if (subtract) {
     const double reach = h + kSeamClosing * Ra;

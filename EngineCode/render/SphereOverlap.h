@@ -23,8 +23,9 @@ inline constexpr int32_t kMinSeamPoints = 10;
 // An angle counts as straight along the view axis above this (degrees).
 inline constexpr float kStraightAngle = 179.999f;
 // A seam whose sine or cosine of the viewing angle is closer to 0 than this
-// has no outline that can be computed; it is left out.
-inline constexpr double kDegenerateSeam = 1e-6;
+// has no outline that can be computed (the angle comes from single-precision
+// positions, good to about 1e-4); it is left out.
+inline constexpr double kDegenerateSeam = 1e-3;
 
 // The disc of atom a at `factor` times its type's radius, centred on its
 // pixel position (one pixel smaller on every side for the photo styles);
