@@ -18,6 +18,14 @@ int64_t RowBytes(int32_t width, int16_t depth) { return ((int64_t(width) * depth
 
 } // namespace
 
+uint8_t gRecordingVideo = 0;
+
+void RecordMovieFrame() {
+  WindowRef front = FrontGraphWindow();
+  if (gScreenHooks.recordMovieFrame && front && IsWindowFileOpen(front))
+    gScreenHooks.recordMovieFrame();
+}
+
 void SetScreenHooks(const ScreenHooks &hooks) { gScreenHooks = hooks; }
 const ScreenHooks &GetScreenHooks() { return gScreenHooks; }
 

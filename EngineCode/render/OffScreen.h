@@ -39,6 +39,9 @@ struct ScreenHooks {
   // The largest block of memory that can still be had, in bytes; without
   // this hook the machine's available memory.
   int64_t (*freeMemory)() = nullptr;
+  // Export: adds the front structure window's image as the next frame of
+  // the movie being recorded. The movie recorder is not built yet.
+  void (*recordMovieFrame)() = nullptr;
 };
 void SetScreenHooks(const ScreenHooks &hooks);
 const ScreenHooks &GetScreenHooks();
@@ -50,6 +53,13 @@ void SysBeep();
 void DoQuit();
 // Free memory in bytes.
 int64_t FreeMemory();
+
+// Set while a movie is being recorded; each image copied to a window then
+// becomes a frame (RecordMovieFrame).
+extern uint8_t gRecordingVideo;
+// When the front structure window holds a structure: its red/blue
+// composite, or its main image, as the movie's next frame.
+void RecordMovieFrame();
 
 // Bytes the window's images need at a depth: row bytes
 // ((w * depth + 31) / 32) * 4 + 4 times the height, doubled with the
