@@ -214,3 +214,32 @@ TEST(AtomImagesTest, EveryStyleDrawsDirectlyAndIntoImagesWithoutLeavingItsDisc) 
     }
   }
 }
+
+TEST(AtomImagesTest, CloudsColourOnlyTheirDotsAndStayWithinTheirDisc) {
+  for (int8_t kind : {1, 2, 3}) {
+    CrystalRec c;
+    Build(c, {{1.0f, kGreen, AtomStyleFilled}}, {{0.0f, 0.0f, 0.0f, 0}});
+    c.surfaceOverlay = 1;
+    c.cloudSphereType = kind;
+    c.cloudSphereColor = kRGBRed;
+    c.cloudSphereTransparency = 0.5f;
+    ASSERT_TRUE(RenderSpheres(&c));
+    ASSERT_NE(CloudImage(c.spheres[0]), nullptr);
+    EXPECT_EQ(CloudImage(c.spheres[0])->Depth(), kind == 3 ? 32 : 1);
+    SortAtomsByHeight(&c, c.minAtomRadius);
+    GetPixelCoords(&c, 60, 60);
+    auto overlay = GraphicsPort::NewOffscreen(MakeRect(0, 0, 60, 60), 32); // white
+    DoPlotCloud(&c, 0, 1.0f, std::nullopt, overlay.get());
+    int red = 0;
+    for (int y = 0; y < 60; ++y)
+      for (int x = 0; x < 60; ++x) {
+        const uint32_t p = Rgb(overlay->Pixels()->Pixel32(x, y));
+        if (std::hypot(x - 30, y - 30) > 20.5)
+          ASSERT_EQ(p, 0xFFFFFFu) << int(kind) << " at " << x << "," << y;
+        if (kind != 3)
+          ASSERT_TRUE(p == 0xFFFFFFu || p == 0xFF0000u) << int(kind);
+        red += PixelRed(p) > PixelGreen(p) + 64;
+      }
+    EXPECT_GT(red, 20) << int(kind);
+  }
+}
