@@ -90,6 +90,15 @@ OVRect InitPlotCrystal(WindowRef window, int16_t destination) {
   return rect;
 }
 
+// The image of an atom type, as a ball joint or a ball; after a failure all
+// images are dropped and the model falls back to the wire frame.
+bool MakeTypeImage(CrystalRec &c, uint32_t type, bool joint) {
+  if (joint ? MakeBallJointAtom(&c, type) : MakeBallAndStickAtom(&c, type))
+    return true;
+  RenderSpheresRecovery(&c);
+  return false;
+}
+
 } // namespace
 
 // ---- Services -----------------------------------------------------------------------
@@ -363,10 +372,8 @@ int32_t RenderSpheresBallAndStick(CrystalRec *crystal) {
     t.drawnRadius = c.modelType == kSpaceFillingModel ? t.radius : BallAndStickRadius(c, t);
     if (scan.firstShown[static_cast<size_t>(i)] < 0)
       continue;
-    if (!MakeBallAndStickAtom(&c, static_cast<uint32_t>(i))) {
-      RenderSpheresRecovery(&c);
+    if (!MakeTypeImage(c, static_cast<uint32_t>(i), false))
       return 0;
-    }
     rendered++;
   }
   return rendered;
@@ -386,11 +393,8 @@ int32_t RenderSpheresStick(CrystalRec *crystal) {
     t.drawnRadius = joint ? BallJointRadius(c) : BallAndStickRadius(c, t);
     if (found < 0)
       continue;
-    const uint32_t type = static_cast<uint32_t>(i);
-    if (!(joint ? MakeBallJointAtom(&c, type) : MakeBallAndStickAtom(&c, type))) {
-      RenderSpheresRecovery(&c);
+    if (!MakeTypeImage(c, static_cast<uint32_t>(i), joint))
       return 0;
-    }
     rendered++;
   }
   return rendered;
@@ -420,11 +424,8 @@ int32_t RenderSpheresPoly(CrystalRec *crystal) {
     t.drawnRadius = joint ? BallJointRadius(c) : BallAndStickRadius(c, t);
     if (found < 0)
       continue;
-    const uint32_t type = static_cast<uint32_t>(i);
-    if (!(joint ? MakeBallJointAtom(&c, type) : MakeBallAndStickAtom(&c, type))) {
-      RenderSpheresRecovery(&c);
+    if (!MakeTypeImage(c, static_cast<uint32_t>(i), joint))
       return 0;
-    }
     rendered++;
   }
   return rendered;

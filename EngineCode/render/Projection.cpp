@@ -326,34 +326,30 @@ std::vector<SortIndexEntry> GetSortAboveOrBelowPlane(const CrystalRec *crystal, 
 
 // ---- Bond neighbours by height ---------------------------------------------------------
 
-std::vector<uint32_t> GetBondsAbove(const CrystalRec *crystal, uint32_t atom) {
-  if (!crystal)
+namespace {
+
+// Neighbours of `atom` compared with the height of `reference`: higher ones,
+// or those not higher.
+std::vector<uint32_t> ByHeight(const CrystalRec *crystal, uint32_t reference, uint32_t atom, bool higher) {
+  if (!crystal || reference >= UsableAtomSize(*crystal))
     return {};
   const CrystalRec &c = *crystal;
-  if (atom >= UsableAtomSize(c))
-    return {};
-  const float z = c.atoms[atom].cart[2];
-  return Neighbours(c, atom, [&](uint32_t b) { return c.atoms[b].cart[2] > z; });
+  const float z = c.atoms[reference].cart[2];
+  return Neighbours(c, atom, [&](uint32_t b) { return (c.atoms[b].cart[2] > z) == higher; });
+}
+
+} // namespace
+
+std::vector<uint32_t> GetBondsAbove(const CrystalRec *crystal, uint32_t atom) {
+  return ByHeight(crystal, atom, atom, true);
 }
 
 std::vector<uint32_t> GetBondsBelow(const CrystalRec *crystal, uint32_t atom) {
-  if (!crystal)
-    return {};
-  const CrystalRec &c = *crystal;
-  if (atom >= UsableAtomSize(c))
-    return {};
-  const float z = c.atoms[atom].cart[2];
-  return Neighbours(c, atom, [&](uint32_t b) { return !(c.atoms[b].cart[2] > z); });
+  return ByHeight(crystal, atom, atom, false);
 }
 
 std::vector<uint32_t> GetBondsBelowBelow(const CrystalRec *crystal, uint32_t reference, uint32_t atom) {
-  if (!crystal)
-    return {};
-  const CrystalRec &c = *crystal;
-  if (reference >= UsableAtomSize(c))
-    return {};
-  const float z = c.atoms[reference].cart[2];
-  return Neighbours(c, atom, [&](uint32_t b) { return !(c.atoms[b].cart[2] > z); });
+  return ByHeight(crystal, reference, atom, false);
 }
 
 void SortBonds(const CrystalRec *crystal, uint32_t atom, std::vector<uint32_t> &below, std::vector<uint32_t> &above) {
