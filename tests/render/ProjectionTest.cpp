@@ -222,3 +222,36 @@ TEST(ProjectionTest, SeamCorrectionsTrimOnlyWhereTheNeighbourCovers) {
   ASSERT_FALSE(removed.IsEmpty());
   EXPECT_GE(removed.Bounds().left, c.atoms[0].pixel[0]);
 }
+
+TEST(ProjectionTest, SpaceFillingTrimsByBondedNeighboursAndCloudsByEarlierNeighbours) {
+  CrystalRec c;
+  // 0 behind 1 and bonded to it; 2 close to 1 but not bonded; 3 far away.
+  Build(c, {{1.0f, kRGBWhite, AtomStyleFilled}},
+        {{0.0f, 0, -0.6f, 0}, {1.0f, 0, 0.0f, 0}, {1.9f, 0, -0.5f, 0}, {8.0f, 0, 0, 0}});
+  c.atoms[0].bonds = {1};
+  c.atoms[1].bonds = {0};
+  c.atoms[0].bondCount = c.atoms[1].bondCount = 1;
+  SortAtomsByHeight(&c, 0.3f);
+  GetPixelCoords(&c, 400, 200);
+
+  std::optional<Region> r;
+  DoOverlapSphereCorrection(&c, 3, r, 1.0f, 400, 200);
+  EXPECT_FALSE(r); // no bonds below: no mask, drawn whole
+  DoOverlapSphereCorrection(&c, 1, r, 1.0f, 400, 200);
+  ASSERT_TRUE(r);
+  const Region disc = *MakeSphereMaskRgn(&c, 1, 1.0f);
+  EXPECT_TRUE(r->Subtracted(disc).IsEmpty());
+  EXPECT_FALSE(disc.Subtracted(*r).IsEmpty()); // atom 0 bulges through on its side only
+  EXPECT_LT(disc.Subtracted(*r).Bounds().right, c.atoms[1].pixel[0]);
+
+  // Clouds: every earlier atom in the index that comes close counts,
+  // bonded or not; later ones do not.
+  std::optional<Region> cloud;
+  DoFullOverlapSphereCorrection(&c, 1, cloud, 1.0f, 400, 200);
+  ASSERT_TRUE(cloud);
+  EXPECT_FALSE(disc.Subtracted(*cloud).IsEmpty());
+  EXPECT_GT(disc.Subtracted(*cloud).Bounds().right, c.atoms[1].pixel[0]); // atom 2's side too
+  DoFullOverlapSphereCorrection(&c, 0, cloud, 1.0f, 400, 200);
+  ASSERT_TRUE(cloud);
+  EXPECT_EQ(*cloud, *MakeSphereMaskRgn(&c, 0, 1.0f)); // 0 is the farthest: nothing before it
+}
