@@ -205,8 +205,9 @@ TEST(AtomImagesTest, EveryStyleDrawsDirectlyAndIntoImagesWithoutLeavingItsDisc) 
         for (int x = 0; x < 80; ++x) {
           const bool lit = port->Pixels()->Pixel32(x, y) != kGround;
           const double d = std::hypot(x - 40, y - 40);
-          if (d > 26.5)
+          if (d > 26.5) {
             ASSERT_FALSE(lit) << "style " << style << " at " << x << "," << y;
+          }
           inside += lit;
         }
       const bool drawsNothing = perspective && (style == 8 || style == 9 || style == 11);
@@ -234,10 +235,12 @@ TEST(AtomImagesTest, CloudsColourOnlyTheirDotsAndStayWithinTheirDisc) {
     for (int y = 0; y < 60; ++y)
       for (int x = 0; x < 60; ++x) {
         const uint32_t p = Rgb(overlay->Pixels()->Pixel32(x, y));
-        if (std::hypot(x - 30, y - 30) > 20.5)
+        if (std::hypot(x - 30, y - 30) > 20.5) {
           ASSERT_EQ(p, 0xFFFFFFu) << int(kind) << " at " << x << "," << y;
-        if (kind != 3)
+        }
+        if (kind != 3) {
           ASSERT_TRUE(p == 0xFFFFFFu || p == 0xFF0000u) << int(kind);
+        }
         red += PixelRed(p) > PixelGreen(p) + 64;
       }
     EXPECT_GT(red, 20) << int(kind);
