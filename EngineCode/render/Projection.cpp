@@ -80,6 +80,7 @@ void RadixSortByKey(std::vector<SortIndexEntry> &entries, std::vector<uint32_t> 
 // still holds that atom there.
 struct SortPositions {
   const CrystalRec *crystal = nullptr;
+  const AtomRecord *atoms = nullptr;
   const SortIndexEntry *data = nullptr;
   size_t count = 0;
   uint64_t generation = 0;
@@ -88,23 +89,34 @@ struct SortPositions {
 SortPositions gPositions;
 uint64_t gSortGeneration = 1;
 
-const std::vector<int64_t> &PositionsFor(const CrystalRec &c) {
+void BuildPositions(const CrystalRec &c) {
   const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
   SortPositions &p = gPositions;
-  if (p.crystal != &c || p.data != c.sortIndex.data() || p.count != n || p.generation != gSortGeneration ||
-      p.position.size() != UsableAtomSize(c)) {
-    p.crystal = &c;
-    p.data = c.sortIndex.data();
-    p.count = n;
-    p.generation = gSortGeneration;
-    p.position.assign(UsableAtomSize(c), -1);
-    for (size_t i = 0; i < n; ++i) {
-      const SortIndexEntry &e = c.sortIndex[i];
-      if (e.kind == kSortItemAtom && e.index < p.position.size())
-        p.position[e.index] = int64_t(i);
-    }
+  p.crystal = &c;
+  p.atoms = c.atoms.data();
+  p.data = c.sortIndex.data();
+  p.count = n;
+  p.generation = gSortGeneration;
+  p.position.assign(UsableAtomSize(c), -1);
+  for (size_t i = 0; i < n; ++i) {
+    const SortIndexEntry &e = c.sortIndex[i];
+    if (e.kind == kSortItemAtom && e.index < p.position.size())
+      p.position[e.index] = int64_t(i);
   }
-  return p.position;
+}
+
+int64_t PositionOf(const CrystalRec &c, uint32_t atom) {
+  const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
+  const SortPositions &p = gPositions;
+  auto holds = [&](int64_t at) {
+    return at >= 0 && size_t(at) < n && c.sortIndex[size_t(at)].kind == kSortItemAtom &&
+           c.sortIndex[size_t(at)].index == atom;
+  };
+  if (p.crystal != &c || p.atoms != c.atoms.data() || p.data != c.sortIndex.data() || p.count != n ||
+      p.generation != gSortGeneration || p.position.size() != UsableAtomSize(c) ||
+      (p.position[atom] >= 0 && !holds(p.position[atom])))
+    BuildPositions(c);
+  return gPositions.position[atom];
 }
 
 // Bubble sort ascending by height, as the lists are short.
@@ -368,8 +380,7 @@ void SortBonds(const CrystalRec *crystal, uint32_t atom, std::vector<uint32_t> &
 int64_t SortIndexPosition(const CrystalRec *crystal, uint32_t atom) {
   if (!crystal || atom >= UsableAtomSize(*crystal))
     return -1;
-  const std::vector<int64_t> &pos = PositionsFor(*crystal);
-  return pos[atom];
+  return PositionOf(*crystal, atom);
 }
 
 std::vector<uint32_t> SortBondsBelow(const CrystalRec *crystal, uint32_t atom) {
