@@ -377,6 +377,8 @@ void SortBonds(const CrystalRec *crystal, uint32_t atom, std::vector<uint32_t> &
   SortByHeight(c, above);
 }
 
+uint64_t SortIndexGeneration() { return gSortGeneration; }
+
 int64_t SortIndexPosition(const CrystalRec *crystal, uint32_t atom) {
   if (!crystal || atom >= UsableAtomSize(*crystal))
     return -1;

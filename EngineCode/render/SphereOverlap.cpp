@@ -176,38 +176,119 @@ void DoOverlapSphereCorrection(const CrystalRec *crystal, uint32_t atom, std::op
         OverlapSphereCorrection(crystal, atom, cIdx, width, height, region, factor);
 }
 
+namespace {
+
+// The atoms of the depth-sort index in cubic cells at least as wide as the
+// largest reach between two spheres, so that the atoms a cloud is corrected
+// against lie in the 27 cells around it. Made for one index (one plot) and
+// one radius factor.
+struct CloudGrid {
+  const CrystalRec *crystal = nullptr;
+  const AtomRecord *atoms = nullptr;
+  const SortIndexEntry *data = nullptr;
+  size_t count = 0;
+  uint64_t generation = 0;
+  float factor = 0.0f;
+  float cell = 0.0f;
+  // (cell key, index position), sorted.
+  std::vector<std::pair<uint64_t, uint32_t>> entries;
+};
+CloudGrid gCloudGrid;
+
+constexpr int kCellBits = 21;
+constexpr int64_t kCellBias = int64_t(1) << (kCellBits - 1);
+
+int64_t CellOf(float v, float cell) {
+  const double k = std::floor(double(v) / cell);
+  return int64_t(std::clamp(k, double(-kCellBias + 1), double(kCellBias - 2)));
+}
+
+uint64_t CellKey(int64_t x, int64_t y, int64_t z) {
+  return (uint64_t(x + kCellBias) << (2 * kCellBits)) | (uint64_t(y + kCellBias) << kCellBits) | uint64_t(z + kCellBias);
+}
+
+const CloudGrid *GridFor(const CrystalRec &c, float factor) {
+  const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
+  CloudGrid &g = gCloudGrid;
+  if (g.crystal == &c && g.atoms == c.atoms.data() && g.data == c.sortIndex.data() && g.count == n &&
+      g.generation == SortIndexGeneration() && g.factor == factor)
+    return g.cell > 0.0f ? &g : nullptr;
+  g = CloudGrid{&c, c.atoms.data(), c.sortIndex.data(), n, SortIndexGeneration(), factor, 0.0f, {}};
+  float largest = 0.0f;
+  for (size_t t = 0; t < UsableSphereSize(c); ++t)
+    largest = std::max(largest, c.spheres[t].radius);
+  g.cell = 2.0f * largest * factor;
+  if (!(g.cell > 0.0f) || !std::isfinite(g.cell)) {
+    g.cell = 0.0f;
+    return nullptr;
+  }
+  g.entries.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    const SortIndexEntry &e = c.sortIndex[i];
+    if (e.kind != kSortItemAtom || !Shown(c, e.index) || !TypeOf(c, e.index))
+      continue;
+    const float *p = c.atoms[e.index].cart;
+    g.entries.push_back({CellKey(CellOf(p[0], g.cell), CellOf(p[1], g.cell), CellOf(p[2], g.cell)), uint32_t(i)});
+  }
+  std::sort(g.entries.begin(), g.entries.end());
+  return &g;
+}
+
+// Corrects a's cloud against atom b when b comes close enough.
+void CorrectAgainst(const CrystalRec &c, uint32_t atom, uint32_t b, float factor, int32_t width, int32_t height,
+                    bool &made, std::optional<Region> &region) {
+  const SphereRecord *ta = TypeOf(c, atom), *tb = TypeOf(c, b);
+  if (!tb || !Shown(c, b))
+    return;
+  const float reach = (ta->radius + tb->radius) * factor;
+  const float *A = c.atoms[atom].cart, *B = c.atoms[b].cart;
+  if (!(std::fabs(A[0] - B[0]) < reach && std::fabs(A[1] - B[1]) < reach && std::fabs(A[2] - B[2]) < reach))
+    return;
+  if (!made) {
+    region = MakeSphereMaskRgn(&c, atom, factor);
+    made = true;
+  }
+  OverlapSphereCorrection(&c, atom, b, width, height, region, factor);
+}
+
+} // namespace
+
 void DoFullOverlapSphereCorrection(const CrystalRec *crystal, uint32_t atom, std::optional<Region> &region,
                                    float factor, int32_t width, int32_t height) {
   region.reset();
-  if (!crystal || atom >= UsableAtomSize(*crystal))
+  if (!crystal || atom >= UsableAtomSize(*crystal) || !TypeOf(*crystal, atom))
     return;
   const CrystalRec &c = *crystal;
-  const SphereRecord *ta = TypeOf(c, atom);
-  if (!ta)
-    return;
-  const float *A = c.atoms[atom].cart;
   bool made = false;
   const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
-  for (size_t i = 0; i < n; ++i) {
-    const SortIndexEntry &e = c.sortIndex[i];
-    if (e.kind != kSortItemAtom)
-      continue;
-    const uint32_t b = e.index;
-    const SphereRecord *tb = TypeOf(c, b);
-    if (tb && Shown(c, b)) {
-      const float reach = (ta->radius + tb->radius) * factor;
-      const float *B = c.atoms[b].cart;
-      if (std::fabs(A[0] - B[0]) < reach && std::fabs(A[1] - B[1]) < reach && std::fabs(A[2] - B[2]) < reach) {
-        if (!made) {
-          region = MakeSphereMaskRgn(crystal, atom, factor);
-          made = true;
-        }
-        OverlapSphereCorrection(crystal, atom, b, width, height, region, factor);
-      }
-    }
-    if (b == atom)
-      break;
+  // Every atom from the start of the index up to a itself (the whole index
+  // when a is not in it). The corrections are intersections and
+  // subtractions, so their order does not change the region: only the
+  // neighbours the grid finds need visiting.
+  const int64_t own = SortIndexPosition(&c, atom);
+  const size_t last = own >= 0 ? size_t(own) : n;
+  const CloudGrid *grid = GridFor(c, factor);
+  if (!grid) {
+    for (size_t i = 0; i < n && i <= last; ++i)
+      if (c.sortIndex[i].kind == kSortItemAtom)
+        CorrectAgainst(c, atom, c.sortIndex[i].index, factor, width, height, made, region);
+    return;
   }
+  const float *A = c.atoms[atom].cart;
+  const int64_t cx = CellOf(A[0], grid->cell), cy = CellOf(A[1], grid->cell), cz = CellOf(A[2], grid->cell);
+  std::vector<uint32_t> near;
+  for (int64_t dx = -1; dx <= 1; ++dx)
+    for (int64_t dy = -1; dy <= 1; ++dy)
+      for (int64_t dz = -1; dz <= 1; ++dz) {
+        const uint64_t key = CellKey(cx + dx, cy + dy, cz + dz);
+        auto it = std::lower_bound(grid->entries.begin(), grid->entries.end(), std::make_pair(key, uint32_t(0)));
+        for (; it != grid->entries.end() && it->first == key; ++it)
+          if (it->second <= last)
+            near.push_back(it->second);
+      }
+  std::sort(near.begin(), near.end());
+  for (uint32_t i : near)
+    CorrectAgainst(c, atom, c.sortIndex[i].index, factor, width, height, made, region);
 }
 
 bool BondOverlapsAtom(const CrystalRec *crystal, uint32_t a, uint32_t b, float r1, float r2) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 using namespace scene;
 
@@ -254,4 +255,43 @@ TEST(ProjectionTest, SpaceFillingTrimsByBondedNeighboursAndCloudsByEarlierNeighb
   DoFullOverlapSphereCorrection(&c, 0, cloud, 1.0f, 400, 200);
   ASSERT_TRUE(cloud);
   EXPECT_EQ(*cloud, *MakeSphereMaskRgn(&c, 0, 1.0f)); // 0 is the farthest: nothing before it
+}
+
+TEST(ProjectionTest, CloudMasksMatchAWalkOverEveryEarlierAtom) {
+  std::mt19937 random(5);
+  std::uniform_real_distribution<float> u(-4.0f, 4.0f);
+  std::vector<Atom> atoms;
+  for (int i = 0; i < 300; ++i)
+    atoms.push_back({u(random), u(random), u(random), uint32_t(i % 3)});
+  CrystalRec c;
+  Build(c, {{0.6f, kRGBWhite, AtomStyleFilled}, {1.1f, kRGBWhite, AtomStylePhotoRendered}, {0.8f, kRGBWhite, 3}},
+        atoms);
+  c.atoms[7].visible = 0; // neither corrected against nor in the index
+  SortAtomsByHeight(&c, 0.3f);
+  GetPixelCoords(&c, 300, 300);
+  const float factor = 0.9f;
+  for (uint32_t a = 0; a < 300; ++a) {
+    // The walk as written: the index from its start up to a.
+    std::optional<Region> expected;
+    bool made = false;
+    for (const SortIndexEntry &e : c.sortIndex) {
+      const AtomRecord &A = c.atoms[a], &B = c.atoms[e.index];
+      const float reach = (c.spheres[A.atomType].radius + c.spheres[B.atomType].radius) * factor;
+      if (std::fabs(A.cart[0] - B.cart[0]) < reach && std::fabs(A.cart[1] - B.cart[1]) < reach &&
+          std::fabs(A.cart[2] - B.cart[2]) < reach) {
+        if (!made)
+          expected = MakeSphereMaskRgn(&c, a, factor);
+        made = true;
+        OverlapSphereCorrection(&c, a, e.index, 300, 300, expected, factor);
+      }
+      if (e.index == a)
+        break;
+    }
+    std::optional<Region> got;
+    DoFullOverlapSphereCorrection(&c, a, got, factor, 300, 300);
+    ASSERT_EQ(bool(got), bool(expected)) << a;
+    if (got) {
+      ASSERT_EQ(*got, *expected) << a;
+    }
+  }
 }
