@@ -302,9 +302,9 @@ void PlotAtomStyleBeachBall(const CrystalRec &c, GraphicsPort *port, RGBColor fi
   const int cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2;
   const int w = r.Width() / 2 + kClipMargin;
   const Rect tl = MakeRect(r.left - kClipMargin, r.top - kClipMargin, cx, cy);
-  DrawUnderClips(c, port, r, shading, mask,
-                 {{tl, first}, {OffsetRect(tl, w, 0), second}, {OffsetRect(tl, 0, w), second},
-                  {OffsetRect(tl, w, w), first}});
+  DrawUnderClips(
+      c, port, r, shading, mask,
+      {{tl, first}, {OffsetRect(tl, w, 0), second}, {OffsetRect(tl, 0, w), second}, {OffsetRect(tl, w, w), first}});
 }
 
 // Unit vectors u and v completing the unit light direction l, u pointing as
@@ -405,8 +405,8 @@ int32_t AtomPixelRadius(float radius, float scale) {
 
 // ---- Lighting ----------------------------------------------------------------------
 
-void RenderSphereColor(RGBColor &out, RGBColor colour, float r, float x, float y, float kD, float kA, float kS,
-                       float N, float Ia, float Il, const float L[3]) {
+void RenderSphereColor(RGBColor &out, RGBColor colour, float r, float x, float y, float kD, float kA, float kS, float N,
+                       float Ia, float Il, const float L[3]) {
   const float rad = r * r - x * x - y * y;
   const float z = rad > 0.0f ? std::sqrt(rad) : 0.0f;
   float n[3] = {x, -y, z};
@@ -459,8 +459,8 @@ void PhongSphere(RGBColor colour, int32_t r, int32_t x, int32_t y, float kD, flo
   DisposeCurrentPixGlobals();
 }
 
-void BandShadedSphere(RGBColor colour, int32_t r, int32_t x, int32_t y, float kD, float kA, float kS, float N,
-                      float Ia, float Il, const float L[3]) {
+void BandShadedSphere(RGBColor colour, int32_t r, int32_t x, int32_t y, float kD, float kA, float kS, float N, float Ia,
+                      float Il, const float L[3]) {
   GraphicsPort *port = CurrentPort();
   if (!port)
     return;
@@ -591,7 +591,8 @@ void DoShowAtomSelected(const CrystalRec *crystal, RGBColor colour, const Region
     return;
   PortStateSaver keep(port);
   const int p = gPlotRes < kSelectionPenGrowsAtRes ? 1 : PenUnit();
-  const bool yellowish = colour.red >= kYellowishMin && colour.green >= kYellowishMin && colour.blue <= kYellowishMaxBlue;
+  const bool yellowish =
+      colour.red >= kYellowishMin && colour.green >= kYellowishMin && colour.blue <= kYellowishMaxBlue;
   port->SetForeColor(yellowish ? kRGBRed : kRGBYellow);
   port->SetBackColor(colour);
   port->PenSize(p, p);
@@ -710,8 +711,8 @@ bool MakeAtom(CrystalRec *crystal, uint32_t type, RGBColor colour, uint32_t styl
   const int32_t r = AtomPixelRadius(t.drawnRadius, c.plotScale);
   const Rect bounds = MakeRect(0, 0, 2 * r + 1, 2 * r + 1);
   t.bounds1 = ToOVRect(bounds);
-  const bool inset = style == AtomStylePhotoTranslucent || style == AtomStylePhotoRendered ||
-                     style == AtomStylePhotoTwoTone;
+  const bool inset =
+      style == AtomStylePhotoTranslucent || style == AtomStylePhotoRendered || style == AtomStylePhotoTwoTone;
   auto mask = std::make_shared<Region>(Region::Oval(inset ? InsetRect(bounds, 1, 1) : bounds));
   if (mask->IsEmpty()) {
     MyCFStopAlert("Sorry, unable to create an atom (error creating new region)");

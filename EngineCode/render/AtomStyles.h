@@ -61,10 +61,10 @@ extern const AtomStyleMenuRow kAtomStyleMenu[kAtomStyleMenuRows];
 enum ReflectanceGroup : int { kAtomReflectance = 0, kBondReflectance = 1, kPolyReflectance = 2, kCloudReflectance = 3 };
 
 // Lighting constants.
-inline constexpr float kMinLitCosine = 0.0001f;   // facing away from the light below this
-inline constexpr float kMinSpecularBase = 1e-6f;  // no highlight below this
+inline constexpr float kMinLitCosine = 0.0001f;        // facing away from the light below this
+inline constexpr float kMinSpecularBase = 1e-6f;       // no highlight below this
 inline constexpr float kSpecularExponentLimit = 37.0f; // highlight cut below 10^(-37/N)
-inline constexpr float kFlatShadingLimit = 0.01f; // kD and kS below this: a flat disc
+inline constexpr float kFlatShadingLimit = 0.01f;      // kD and kS below this: a flat disc
 inline constexpr uint16_t kMinPhongN = 1, kMaxPhongN = 1000;
 // Band shading: none below this radius; half as many bands above the next.
 inline constexpr int kMinBandedRadius = 11;
@@ -87,15 +87,15 @@ int32_t AtomPixelRadius(float radius, float scale);
 
 // The lit colour of the sphere point at offset (x, y) pixels from the centre
 // (x right, y down) of a sphere of radius r pixels.
-void RenderSphereColor(RGBColor &out, RGBColor colour, float r, float x, float y, float kD, float kA, float kS,
-                       float N, float Ia, float Il, const float L[3]);
+void RenderSphereColor(RGBColor &out, RGBColor colour, float r, float x, float y, float kD, float kA, float kS, float N,
+                       float Ia, float Il, const float L[3]);
 // A shaded disc of radius r pixels about (x, y) in the current port, pixel
 // by pixel. With kD and kS both below 0.01, a flat disc of K * Ia * kA.
 void PhongSphere(RGBColor colour, int32_t r, int32_t x, int32_t y, float kD, float kA, float kS, float N, float Ia,
                  float Il, const float L[3]);
 // The same sphere drawn as filled polygons, one per band of light.
-void BandShadedSphere(RGBColor colour, int32_t r, int32_t x, int32_t y, float kD, float kA, float kS, float N,
-                      float Ia, float Il, const float L[3]);
+void BandShadedSphere(RGBColor colour, int32_t r, int32_t x, int32_t y, float kD, float kA, float kS, float N, float Ia,
+                      float Il, const float L[3]);
 
 // ---- Direct drawing --------------------------------------------------------------------
 

@@ -43,7 +43,8 @@ struct FloatColour {
       c[i] = std::clamp(c[i] + step[i], 0.0f, 1.0f);
   }
   RGBColor ToRGB() const {
-    return RGBColor{uint16_t(std::clamp(c[0], 0.0f, 1.0f) * 65535.0f), uint16_t(std::clamp(c[1], 0.0f, 1.0f) * 65535.0f),
+    return RGBColor{uint16_t(std::clamp(c[0], 0.0f, 1.0f) * 65535.0f),
+                    uint16_t(std::clamp(c[1], 0.0f, 1.0f) * 65535.0f),
                     uint16_t(std::clamp(c[2], 0.0f, 1.0f) * 65535.0f)};
   }
 };
@@ -170,7 +171,9 @@ void SquareGradient(GraphicsPort *port, RGBColor c1, RGBColor c2, float angleDeg
   }
 }
 
-const PixelBuffer *Picture(const CrystalRec &c) { return static_cast<const PixelBuffer *>(c.backgroundPictureImage.get()); }
+const PixelBuffer *Picture(const CrystalRec &c) {
+  return static_cast<const PixelBuffer *>(c.backgroundPictureImage.get());
+}
 
 uint16_t NormalisedPictureMode(CrystalRec &c) {
   c.backgroundPictureMode = std::clamp(c.backgroundPictureMode, kFirstPictureMode, kLastPictureMode);
@@ -184,7 +187,8 @@ bool SameOwner(const std::weak_ptr<void> &a, const OVImageHandle &b) {
 bool CacheValid(const CrystalRec &c, const Rect &rect) {
   const BackgroundCache &k = gCachedBackground;
   const bool hasPicture = c.backgroundPictureImage != nullptr;
-  return k.image && k.hadPicture == hasPicture && (!hasPicture || (!k.picture.expired() && SameOwner(k.picture, c.backgroundPictureImage))) &&
+  return k.image && k.hadPicture == hasPicture &&
+         (!hasPicture || (!k.picture.expired() && SameOwner(k.picture, c.backgroundPictureImage))) &&
          k.width == uint32_t(rect.Width()) && k.height == uint32_t(rect.Height()) && k.style == c.gradientStyle &&
          k.angle == c.gradientAngle && k.scale == c.gradientScale && k.gradientOn == c.backgroundGradient &&
          k.pictureMode == c.backgroundPictureMode && k.background == c.backgroundColor &&

@@ -15,9 +15,7 @@ namespace {
 float gSortMinSphereRad = 0.0f;
 const CrystalRec *gSortCrystal = nullptr;
 
-bool SiteVisible(const CrystalRec &c, uint32_t site) {
-  return site < UsableSiteSize(c) && c.sites[site].visible;
-}
+bool SiteVisible(const CrystalRec &c, uint32_t site) { return site < UsableSiteSize(c) && c.sites[site].visible; }
 
 bool AtomShown(const CrystalRec &c, uint32_t a) {
   return a < UsableAtomSize(c) && c.atoms[a].visible && SiteVisible(c, c.atoms[a].site);

@@ -44,8 +44,7 @@ std::optional<Region> MakeSphereMaskRgn(const CrystalRec *crystal, uint32_t atom
     return std::nullopt;
   const int32_t r = int32_t(std::min(rf, 16383.0f));
   Rect square = MakeRect(a.pixel[0] - r, a.pixel[1] - r, a.pixel[0] + r + 1, a.pixel[1] + r + 1);
-  if (t->style == AtomStylePhotoTranslucent || t->style == AtomStylePhotoRendered ||
-      t->style == AtomStylePhotoTwoTone)
+  if (t->style == AtomStylePhotoTranslucent || t->style == AtomStylePhotoRendered || t->style == AtomStylePhotoTwoTone)
     square = InsetRect(square, 1, 1);
   return Region::Oval(square);
 }
@@ -204,7 +203,8 @@ int64_t CellOf(float v, float cell) {
 }
 
 uint64_t CellKey(int64_t x, int64_t y, int64_t z) {
-  return (uint64_t(x + kCellBias) << (2 * kCellBits)) | (uint64_t(y + kCellBias) << kCellBits) | uint64_t(z + kCellBias);
+  return (uint64_t(x + kCellBias) << (2 * kCellBits)) | (uint64_t(y + kCellBias) << kCellBits) |
+         uint64_t(z + kCellBias);
 }
 
 const CloudGrid *GridFor(const CrystalRec &c, float factor) {

@@ -40,7 +40,8 @@ TEST(AtomImagesTest, AWhiteShadedAtomFollowsTheLightingFormulaAndIsLitFromTheUpp
   Dump(*port, "shaded");
   // The centre's normal is (0, 0, 1): ambient + diffuse * Lz + Lz^N.
   const float lz = 0.7071f;
-  const float lit = 1.0f * 0.25f * 1.0f + 1.0f * 0.75f * 1.0f * lz + 1.0f * 1.0f * std::pow(2.0f * 1.0f * lz - lz, 30.0f);
+  const float lit =
+      1.0f * 0.25f * 1.0f + 1.0f * 0.75f * 1.0f * lz + 1.0f * 1.0f * std::pow(2.0f * 1.0f * lz - lz, 30.0f);
   const uint32_t channel = uint32_t(lit * 65535.0f) >> 8;
   EXPECT_EQ(Rgb(port->Pixels()->Pixel32(60, 60)), channel * 0x010101u);
 

@@ -67,9 +67,9 @@ TEST(ProjectionTest, TheIndexListsTheFarthestFirstWithCellPointsBeforeLevelAtoms
   std::vector<std::pair<int, uint32_t>> order;
   for (const SortIndexEntry &e : c.sortIndex)
     order.push_back({e.kind, e.index});
-  const std::vector<std::pair<int, uint32_t>> expected = {
-      {kSortItemAtom, 1}, {kSortItemAtom, 3}, {kSortItemCellPoint, 0}, {kSortItemAtom, 2}, {kSortItemAtom, 0},
-      {kSortItemCellPoint, 1}};
+  const std::vector<std::pair<int, uint32_t>> expected = {{kSortItemAtom, 1},      {kSortItemAtom, 3},
+                                                          {kSortItemCellPoint, 0}, {kSortItemAtom, 2},
+                                                          {kSortItemAtom, 0},      {kSortItemCellPoint, 1}};
   EXPECT_EQ(order, expected);
   EXPECT_EQ(c.sortIndexCount, 6);
   EXPECT_FLOAT_EQ(c.frontZ, 9.0f);
@@ -188,7 +188,11 @@ TEST(ProjectionTest, SeamCorrectionsTrimOnlyWhereTheNeighbourCovers) {
   // Atom 0 in front of atom 1 to its right; atom 2 almost on atom 0; atom 3
   // a big sphere swallowing atom 4; atom 5 straight in front of atom 0.
   Build(c, {{1.0f, kRGBWhite, AtomStyleFilled}, {3.0f, kRGBWhite, AtomStyleFilled}},
-        {{0, 0, 0, 0}, {1.2f, 0.3f, -0.8f, 0}, {0.003f, 0.004f, 0, 0}, {6, 0, 0, 1}, {6.5f, 0, 0.2f, 0},
+        {{0, 0, 0, 0},
+         {1.2f, 0.3f, -0.8f, 0},
+         {0.003f, 0.004f, 0, 0},
+         {6, 0, 0, 1},
+         {6.5f, 0, 0.2f, 0},
          {0, 0, 1.5f, 0}});
   SortAtomsByHeight(&c, 0.3f);
   GetPixelCoords(&c, 400, 200);
