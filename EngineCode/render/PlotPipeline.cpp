@@ -8,6 +8,8 @@
 #include "VectorMath.h"
 #include "ViewOrientation.h"
 #include "render/RasterPrimitives.h"
+#include "render/AtomStyles.h"
+#include "EllipsoidMaths.h"
 #include "render/RenderGlobals.h"
 #include "render/TextDrawing.h"
 #include "render/UnitCellFrame.h"
@@ -26,10 +28,6 @@ int16_t gVPixels = 0;
 namespace {
 
 bool ValidSite(const CrystalRec &c, int64_t s) { return s >= 0 && s < UsableSiteCount(c); }
-
-// `MakeGWorld` results.
-constexpr int16_t kParamErr = -50;
-constexpr int16_t kMemFullErr = -108;
 
 // Polyhedron display modes whose sites show their atoms in the polyhedral
 // model, and the mode that draws an atom as a ball joint.
@@ -95,6 +93,15 @@ Rect InitPlotCrystal(WindowRef window, int16_t destination) {
   if (gPlotMethod == kPixelPlotMethod)
     RenderSpheres(GetWindowCrystal(window));
   return rect;
+}
+
+// The image of an atom type, as a ball joint or a ball; after a failure all
+// images are dropped and the model falls back to the wire frame.
+bool MakeTypeImage(CrystalRec &c, uint32_t type, bool joint) {
+  if (joint ? MakeBallJointAtom(&c, type) : MakeBallAndStickAtom(&c, type))
+    return true;
+  RenderSpheresRecovery(&c);
+  return false;
 }
 
 } // namespace
@@ -273,65 +280,6 @@ void RenderingReplotTimerProc() {
 
 void InstallRenderingReplotTimer() { gRenderingReplotTimer.proc = RenderingReplotTimerProc; }
 
-// ---- Off-screen images ------------------------------------------------------------
-
-int16_t MakeGWorld(OVImageHandle &image, const Rect &rect, int16_t depth) {
-  image.reset();
-  if (rect.bottom <= rect.top || rect.right <= rect.left)
-    return kParamErr;
-  const Rect bounds{rect.top, rect.left, rect.bottom, rect.right};
-  std::unique_ptr<PixelBuffer> pixels = PixelBuffer::Create(bounds, depth == 1 ? 1 : kOffScreenDepth);
-  if (!pixels)
-    return kMemFullErr;
-  image = std::shared_ptr<PixelBuffer>(pixels.release());
-  return 0;
-}
-
-PixelBuffer *OffScreenPixels(const OVImageHandle &image) { return static_cast<PixelBuffer *>(image.get()); }
-
-namespace ovrender {
-void ResetOffScreen(WindowRef window) {
-  if (!GetMainWindowData(window))
-    return;
-  Rect pane;
-  GetWindowGraphBounds(window, &pane);
-  const Rect bounds{0, 0, static_cast<int16_t>(pane.bottom - pane.top), static_cast<int16_t>(pane.right - pane.left)};
-  SetWindowOffBounds(window, bounds);
-  SetWindowOffScreen(window, nullptr);
-  SetWindowOffScreenOverlay(window, nullptr);
-  SetWindowTransferBuffer(window, nullptr);
-  // A pane without size (a window not yet laid out) gets no images; its
-  // next reset makes them.
-  if (bounds.bottom <= 0 || bounds.right <= 0)
-    return;
-
-  CrystalRec *crystal = GetWindowCrystal(window);
-  OVImageHandle main;
-  if (MakeGWorld(main, bounds, kOffScreenDepth) != 0) {
-    MyCFStopAlert("Error building offscreen graphics world - probably insufficient memory");
-    return;
-  }
-  SetWindowOffScreen(window, main);
-  if (crystal && crystal->surfaceOverlay) {
-    OVImageHandle overlay;
-    if (MakeGWorld(overlay, bounds, kOffScreenDepth) != 0) {
-      MyCFStopAlert("Error building offscreen overlay graphics world - probably insufficient memory");
-      return;
-    }
-    SetWindowOffScreenOverlay(window, overlay);
-  }
-  if (crystal && crystal->stereoOn && crystal->stereoMode == kRedBlueStereo) {
-    OVImageHandle transfer;
-    if (MakeGWorld(transfer, bounds, kOffScreenDepth) != 0) {
-      MyCFCautionAlert("Insufficient memory for red/blue stereo rendering");
-      crystal->stereoOn = 0;
-    } else {
-      SetWindowTransferBuffer(window, transfer);
-    }
-  }
-}
-} // namespace ovrender
-
 // ---- Atom-type radii ---------------------------------------------------------------
 
 bool RenderSpheres(CrystalRec *crystal) {
@@ -347,8 +295,8 @@ bool RenderSpheres(CrystalRec *crystal) {
     smallest = std::min(smallest, BallAndStickRadius(c, t));
   }
   c.minAtomRadius = smallest;
-  // With the surface overlay on, the cloud image of every used atom type is
-  // made here by the atom-image renderer.
+  if (c.surfaceOverlay && RenderSpheresSurface(&c) == 0)
+    return false;
 
   int32_t rendered = 0;
   switch (c.modelType) {
@@ -374,10 +322,9 @@ bool RenderSpheres(CrystalRec *crystal) {
   return true;
 }
 
-// The images of the atom types counted below are made at their drawn radii
-// by the atom-image renderer, which also answers for a failure (the images
-// disposed, "Insufficient memory to draw atoms. Try using a smaller plot
-// size", wire frame); the counts are the atom types that get images.
+// The images of the atom types counted below are made at their drawn radii;
+// the first failure disposes them all, tells the user and falls back to the
+// wire frame, which needs none.
 int32_t RenderSpheresBallAndStick(CrystalRec *crystal) {
   if (!crystal)
     return 0;
@@ -387,8 +334,11 @@ int32_t RenderSpheresBallAndStick(CrystalRec *crystal) {
   for (int32_t i = 0; i < UsableSphereCount(c); i++) {
     SphereRecord &t = c.spheres[static_cast<size_t>(i)];
     t.drawnRadius = c.modelType == kSpaceFillingModel ? t.radius : BallAndStickRadius(c, t);
-    if (scan.firstShown[static_cast<size_t>(i)] >= 0)
-      rendered++;
+    if (scan.firstShown[static_cast<size_t>(i)] < 0)
+      continue;
+    if (!MakeTypeImage(c, static_cast<uint32_t>(i), false))
+      return 0;
+    rendered++;
   }
   return rendered;
 }
@@ -405,8 +355,11 @@ int32_t RenderSpheresStick(CrystalRec *crystal) {
     const AsymmetricUnitRecord *site = SiteOfAtom(c, found >= 0 ? found : scan.lastMet[static_cast<size_t>(i)]);
     const bool joint = site && site->coordination > 0;
     t.drawnRadius = joint ? BallJointRadius(c) : BallAndStickRadius(c, t);
-    if (found >= 0)
-      rendered++;
+    if (found < 0)
+      continue;
+    if (!MakeTypeImage(c, static_cast<uint32_t>(i), joint))
+      return 0;
+    rendered++;
   }
   return rendered;
 }
@@ -424,7 +377,6 @@ int32_t RenderSpheresPoly(CrystalRec *crystal) {
     const AsymmetricUnitRecord *site = nullptr;
     if (found >= 0) {
       site = SiteOfAtom(c, found);
-      rendered++;
     } else {
       const AsymmetricUnitRecord *lastSite = SiteOfAtom(c, scan.lastMet[static_cast<size_t>(i)]);
       if (lastSite && SiteShowsAtomsInPolyModel(lastSite->polyMode))
@@ -434,6 +386,11 @@ int32_t RenderSpheresPoly(CrystalRec *crystal) {
       continue;
     const bool joint = site->polyMode == kBallJointPolyMode && site->coordination > 0;
     t.drawnRadius = joint ? BallJointRadius(c) : BallAndStickRadius(c, t);
+    if (found < 0)
+      continue;
+    if (!MakeTypeImage(c, static_cast<uint32_t>(i), joint))
+      return 0;
+    rendered++;
   }
   return rendered;
 }
@@ -491,7 +448,32 @@ int32_t RenderEllipsoids(CrystalRec *crystal) {
   return processed;
 }
 
-// ---- Vector tips --------------------------------------------------------------------
+int32_t RenderSpheresSurface(CrystalRec *crystal) {
+  if (!crystal)
+    return 0;
+  CrystalRec &c = *crystal;
+  const TypeScan scan = ScanAtomTypes(c, [](const AsymmetricUnitRecord &) { return true; });
+  for (int32_t i = 0; i < UsableSphereCount(c); i++) {
+    if (scan.firstShown[static_cast<size_t>(i)] < 0)
+      continue;
+    if (!MakeSurfaceAtom(&c, static_cast<uint32_t>(i))) {
+      RenderSpheresRecovery(&c);
+      return 0;
+    }
+  }
+  return 1;
+}
+
+void RenderSpheresRecovery(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  for (SphereRecord &t : crystal->spheres)
+    DisposeSpherePixels(&t);
+  MyCFStopAlert("Insufficient memory to draw atoms. Try using a smaller plot size");
+  crystal->modelType = kWireFrameModel;
+}
+
+// ---- Render services ----------------------------------------------------------------
 
 namespace {
 

@@ -131,3 +131,8 @@ int32_t RenderSpheresBallAndStick(CrystalRec *crystal);
 int32_t RenderSpheresPoly(CrystalRec *crystal);
 int32_t RenderSpheresStick(CrystalRec *crystal);
 int32_t RenderEllipsoids(CrystalRec *crystal);
+// The cloud images of the surface overlay: 1, or 0 after a failure.
+int32_t RenderSpheresSurface(CrystalRec *crystal);
+// Out of memory for atom images: disposes them all, tells the user and
+// falls back to the wire-frame model, which needs none.
+void RenderSpheresRecovery(CrystalRec *crystal);

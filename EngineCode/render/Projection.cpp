@@ -1,0 +1,442 @@
+#include "render/Projection.h"
+
+#include "LatticePlanes.h"
+#include "render/RasterPrimitives.h"
+#include "render/UnitCellFrame.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+using namespace ovgfx;
+
+namespace {
+
+// The smallest atom radius of the last sort, read by the comparison.
+float gSortMinSphereRad = 0.0f;
+const CrystalRec *gSortCrystal = nullptr;
+
+bool SiteVisible(const CrystalRec &c, uint32_t site) { return site < UsableSiteSize(c) && c.sites[site].visible; }
+
+bool AtomShown(const CrystalRec &c, uint32_t a) {
+  return a < UsableAtomSize(c) && c.atoms[a].visible && SiteVisible(c, c.atoms[a].site);
+}
+
+bool CellFrameSorted(const CrystalRec &c) {
+  return !c.molecule && c.showUnitCell && c.unitCellOptions[kCellOptionDepthSorted];
+}
+
+float EntryHeight(const CrystalRec &c, const SortIndexEntry &e, float minRadius, bool &known) {
+  known = true;
+  if (e.kind == kSortItemAtom && e.index < UsableAtomSize(c))
+    return c.atoms[e.index].cart[2];
+  if (e.kind == kSortItemCellPoint && e.index < c.cellPoints.size())
+    return c.cellPoints[e.index].cart[2] - minRadius;
+  known = false;
+  return 0.0f;
+}
+
+// A float as an unsigned key of the same order (-0 and +0 alike).
+uint32_t SortKey(float h) {
+  h += 0.0f;
+  uint32_t u;
+  std::memcpy(&u, &h, sizeof u);
+  return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
+}
+
+// Sorts the entries ascending by key; equal keys keep their order. A stable
+// radix sort: the cost does not depend on how many heights are level.
+void RadixSortByKey(std::vector<SortIndexEntry> &entries, std::vector<uint32_t> &keys) {
+  const size_t n = entries.size();
+  std::vector<SortIndexEntry> entriesOut(n);
+  std::vector<uint32_t> keysOut(n);
+  constexpr int kBits = 11;
+  constexpr uint32_t kBuckets = 1u << kBits;
+  for (int shift = 0; shift < 32; shift += kBits) {
+    std::array<uint32_t, kBuckets> count{};
+    for (uint32_t k : keys)
+      count[(k >> shift) & (kBuckets - 1)]++;
+    if (count[(keys[0] >> shift) & (kBuckets - 1)] == n)
+      continue; // every key has this digit: nothing moves
+    uint32_t sum = 0;
+    for (uint32_t &c : count) {
+      const uint32_t here = c;
+      c = sum;
+      sum += here;
+    }
+    for (size_t i = 0; i < n; ++i) {
+      const uint32_t slot = count[(keys[i] >> shift) & (kBuckets - 1)]++;
+      entriesOut[slot] = entries[i];
+      keysOut[slot] = keys[i];
+    }
+    entries.swap(entriesOut);
+    keys.swap(keysOut);
+  }
+}
+
+// Where each atom stands in the depth-sort index, rebuilt whenever the index
+// is another one than last time. A position is only believed when the index
+// still holds that atom there.
+struct SortPositions {
+  const CrystalRec *crystal = nullptr;
+  const AtomRecord *atoms = nullptr;
+  const SortIndexEntry *data = nullptr;
+  size_t count = 0;
+  uint64_t generation = 0;
+  std::vector<int64_t> position;
+};
+SortPositions gPositions;
+uint64_t gSortGeneration = 1;
+
+void BuildPositions(const CrystalRec &c) {
+  const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
+  SortPositions &p = gPositions;
+  p.crystal = &c;
+  p.atoms = c.atoms.data();
+  p.data = c.sortIndex.data();
+  p.count = n;
+  p.generation = gSortGeneration;
+  p.position.assign(UsableAtomSize(c), -1);
+  for (size_t i = 0; i < n; ++i) {
+    const SortIndexEntry &e = c.sortIndex[i];
+    if (e.kind == kSortItemAtom && e.index < p.position.size())
+      p.position[e.index] = int64_t(i);
+  }
+}
+
+int64_t PositionOf(const CrystalRec &c, uint32_t atom) {
+  const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
+  const SortPositions &p = gPositions;
+  auto holds = [&](int64_t at) {
+    return at >= 0 && size_t(at) < n && c.sortIndex[size_t(at)].kind == kSortItemAtom &&
+           c.sortIndex[size_t(at)].index == atom;
+  };
+  if (p.crystal != &c || p.atoms != c.atoms.data() || p.data != c.sortIndex.data() || p.count != n ||
+      p.generation != gSortGeneration || p.position.size() != UsableAtomSize(c) ||
+      (p.position[atom] >= 0 && !holds(p.position[atom])))
+    BuildPositions(c);
+  return gPositions.position[atom];
+}
+
+// Bubble sort ascending by height, as the lists are short.
+void SortByHeight(const CrystalRec &c, std::vector<uint32_t> &list) {
+  for (size_t i = 1; i < list.size(); ++i)
+    for (size_t j = list.size() - 1; j >= i; --j) {
+      if (c.atoms[list[j - 1]].cart[2] > c.atoms[list[j]].cart[2])
+        std::swap(list[j - 1], list[j]);
+    }
+}
+
+template <class Keep> std::vector<uint32_t> Neighbours(const CrystalRec &c, uint32_t atom, Keep keep) {
+  std::vector<uint32_t> out;
+  if (atom >= UsableAtomSize(c))
+    return out;
+  const AtomRecord &a = c.atoms[atom];
+  const size_t n = std::min<size_t>(a.bonds.size(), a.bondCount);
+  out.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t b = a.bonds[i];
+    if (AtomShown(c, b) && keep(b))
+      out.push_back(b);
+  }
+  return out;
+}
+
+} // namespace
+
+// ---- Projection --------------------------------------------------------------------
+
+float PerspectiveFactor(const CrystalRec &c, float z) {
+  if (!c.perspective)
+    return 1.0f;
+  const float d = std::max(c.viewDistance, kMinViewDistance);
+  const float denominator = d + c.frontZ - z;
+  if (!(denominator > 0.0f))
+    return 1.0f;
+  return d / denominator;
+}
+
+namespace {
+
+void RealPixel(const CrystalRec &c, const float xyz[3], float pixel[2], int32_t width, int32_t height, float f) {
+  const float s = c.plotScale * f;
+  pixel[0] = (xyz[0] - c.plotCentre[0]) * s + float(width) / 2.0f;
+  pixel[1] = float(height) / 2.0f - (xyz[1] - c.plotCentre[1]) * s;
+}
+
+void RoundPixel(const float real[2], int16_t pixel[2]) {
+  for (int i = 0; i < 2; ++i) {
+    // Rounded in double so that values far beyond 16 bits stay ordered;
+    // not-a-number goes to 0.
+    const double v =
+        std::isnan(real[i]) ? 0.0 : std::clamp(double(real[i]), -double(kPixelCoordLimit), double(kPixelCoordLimit));
+    pixel[i] = int16_t(v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5));
+  }
+}
+
+} // namespace
+
+void Xor2RealXpix(const CrystalRec *crystal, const float xyz[3], float pixel[2], int32_t width, int32_t height) {
+  if (!crystal || !xyz || !pixel)
+    return;
+  RealPixel(*crystal, xyz, pixel, width, height, PerspectiveFactor(*crystal, xyz[2]));
+}
+
+void Xor2Xpix(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height) {
+  if (!crystal || !xyz || !pixel)
+    return;
+  float real[2];
+  RealPixel(*crystal, xyz, real, width, height, PerspectiveFactor(*crystal, xyz[2]));
+  RoundPixel(real, pixel);
+}
+
+void Xor2XpixFlat(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height) {
+  if (!crystal || !xyz || !pixel)
+    return;
+  float real[2];
+  RealPixel(*crystal, xyz, real, width, height, 1.0f);
+  RoundPixel(real, pixel);
+}
+
+void Xor2Perspective(const CrystalRec *crystal, const float xyz[3], float out[3]) {
+  if (!crystal || !xyz || !out)
+    return;
+  const CrystalRec &c = *crystal;
+  const float f = PerspectiveFactor(c, xyz[2]);
+  const float z = xyz[2];
+  out[0] = (xyz[0] - c.plotCentre[0]) * f + c.plotCentre[0];
+  out[1] = (xyz[1] - c.plotCentre[1]) * f + c.plotCentre[1];
+  out[2] = c.frontZ - (c.frontZ - z) * f;
+}
+
+void UndoXor2Perspective(const CrystalRec *crystal, const float xyz[3], float out[3], float factor) {
+  if (!crystal || !xyz || !out || factor == 0.0f)
+    return;
+  const CrystalRec &c = *crystal;
+  const float z = xyz[2];
+  out[0] = (xyz[0] - c.plotCentre[0]) / factor + c.plotCentre[0];
+  out[1] = (xyz[1] - c.plotCentre[1]) / factor + c.plotCentre[1];
+  out[2] = c.frontZ - (c.frontZ - z) / factor;
+}
+
+void GetPixelCoords(CrystalRec *crystal, int32_t width, int32_t height) {
+  if (!crystal || UsableAtomCount(*crystal) == 0)
+    return;
+  CrystalRec &c = *crystal;
+  for (size_t i = 0; i < UsableAtomSize(c); ++i) {
+    AtomRecord &a = c.atoms[i];
+    if (a.visible)
+      Xor2Xpix(&c, a.cart, a.pixel, width, height);
+  }
+  for (VectorRecord &v : c.vectors)
+    Xor2Xpix(&c, v.tipCart, v.tipPixel, width, height);
+  for (CellPoint &p : c.cellPoints)
+    Xor2Xpix(&c, p.cart, p.pixel, width, height);
+}
+
+// ---- Depth sort ---------------------------------------------------------------------
+
+float DepthOfZ(const CrystalRec &c, float z) {
+  if (!(c.plotExtent > 0.0f))
+    return 1.0f;
+  return (z - c.backZ) / c.plotExtent;
+}
+
+void SortAtomsByHeight(CrystalRec *crystal, float minSphereRadius) {
+  gSortMinSphereRad = minSphereRadius;
+  gSortCrystal = crystal;
+  if (!crystal || UsableSiteCount(*crystal) == 0 || UsableAtomCount(*crystal) == 0)
+    return;
+  CrystalRec &c = *crystal;
+  const bool withCell = CellFrameSorted(c);
+  const size_t cellPoints = withCell ? UsableRecords(c.cellPoints.size(), c.cellPointCount) : 0;
+  if (withCell && cellPoints == 0)
+    return;
+
+  float front = kFrontZStart;
+  for (size_t i = 0; i < cellPoints; ++i)
+    front = std::max(front, c.cellPoints[i].cart[2]);
+  for (size_t i = 0; i < UsableAtomSize(c); ++i)
+    if (AtomShown(c, uint32_t(i)))
+      front = std::max(front, c.atoms[i].cart[2]);
+  for (const VectorRecord &v : c.vectors)
+    if (v.atom < UsableAtomSize(c) && c.atoms[v.atom].visible)
+      front = std::max(front, v.tipCart[2]);
+  c.frontZ = front;
+  c.backZ = front - c.plotExtent;
+
+  std::vector<SortIndexEntry> entries;
+  entries.reserve(cellPoints + UsableAtomSize(c));
+  for (size_t i = 0; i < cellPoints; ++i)
+    entries.push_back(SortIndexEntry{uint32_t(i), kSortItemCellPoint});
+  for (size_t s = 0; s < UsableSiteSize(c); ++s) {
+    const AsymmetricUnitRecord &site = c.sites[s];
+    if (!site.visible)
+      continue;
+    const int64_t last = std::min<int64_t>(site.lastAtom, int64_t(UsableAtomSize(c)) - 1);
+    for (int64_t n = std::max<int64_t>(site.firstAtom, 0); n <= last; ++n) {
+      const AtomRecord &a = c.atoms[size_t(n)];
+      if (!a.visible || !SiteVisible(c, a.site))
+        continue;
+      if (c.depthFading) {
+        const float t = DepthOfZ(c, a.cart[2]);
+        if ((t > c.upperBaseZ && c.upperMinOpacity < kInvisibleOpacity) ||
+            (t < c.lowerBaseZ && c.lowerMinOpacity < kInvisibleOpacity))
+          continue;
+      }
+      entries.push_back(SortIndexEntry{uint32_t(n), kSortItemAtom});
+    }
+  }
+
+  if (entries.size() >= 2) {
+    std::vector<uint32_t> keys(entries.size());
+    bool known = true;
+    for (size_t i = 0; i < entries.size(); ++i)
+      keys[i] = SortKey(EntryHeight(c, entries[i], minSphereRadius, known));
+    RadixSortByKey(entries, keys);
+  }
+  c.sortIndex = std::move(entries);
+  c.sortIndexCount = int32_t(c.sortIndex.size());
+  gSortGeneration++;
+}
+
+int CompareSortOrder(const SortIndexEntry &a, const SortIndexEntry &b) {
+  if (!gSortCrystal)
+    return 0;
+  bool knownA = false, knownB = false;
+  const float ha = EntryHeight(*gSortCrystal, a, gSortMinSphereRad, knownA);
+  const float hb = EntryHeight(*gSortCrystal, b, gSortMinSphereRad, knownB);
+  if (!knownA || !knownB)
+    return 0;
+  return ha > hb ? 1 : (hb > ha ? -1 : 0);
+}
+
+std::vector<SortIndexEntry> GetSortAboveOrBelowPlane(const CrystalRec *crystal, int side) {
+  std::vector<SortIndexEntry> out;
+  if (!crystal || UsableAtomCount(*crystal) == 0)
+    return out;
+  const CrystalRec &c = *crystal;
+  const int r = c.plane.viewNormal[2] < 0.0f ? -1 : 1;
+  const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
+  for (size_t i = 0; i < n; ++i) {
+    const SortIndexEntry &e = c.sortIndex[i];
+    const float *p = nullptr;
+    if (e.kind == kSortItemAtom && e.index < UsableAtomSize(c))
+      p = c.atoms[e.index].cart;
+    else if (e.kind == kSortItemCellPoint && e.index < c.cellPoints.size())
+      p = c.cellPoints[e.index].cart;
+    if (!p)
+      continue;
+    const int s = Dist2Plane(&c, p) < 0.0f ? -1 : 1;
+    if ((side == -1) == (s == r))
+      out.push_back(e);
+  }
+  gSortGeneration++; // a new index array: positions are looked up afresh
+  return out;
+}
+
+// ---- Bond neighbours by height ---------------------------------------------------------
+
+namespace {
+
+// Neighbours of `atom` compared with the height of `reference`: higher ones,
+// or those not higher.
+std::vector<uint32_t> ByHeight(const CrystalRec *crystal, uint32_t reference, uint32_t atom, bool higher) {
+  if (!crystal || reference >= UsableAtomSize(*crystal))
+    return {};
+  const CrystalRec &c = *crystal;
+  const float z = c.atoms[reference].cart[2];
+  return Neighbours(c, atom, [&](uint32_t b) { return (c.atoms[b].cart[2] > z) == higher; });
+}
+
+} // namespace
+
+std::vector<uint32_t> GetBondsAbove(const CrystalRec *crystal, uint32_t atom) {
+  return ByHeight(crystal, atom, atom, true);
+}
+
+std::vector<uint32_t> GetBondsBelow(const CrystalRec *crystal, uint32_t atom) {
+  return ByHeight(crystal, atom, atom, false);
+}
+
+std::vector<uint32_t> GetBondsBelowBelow(const CrystalRec *crystal, uint32_t reference, uint32_t atom) {
+  return ByHeight(crystal, reference, atom, false);
+}
+
+void SortBonds(const CrystalRec *crystal, uint32_t atom, std::vector<uint32_t> &below, std::vector<uint32_t> &above) {
+  below.clear();
+  above.clear();
+  if (!crystal || atom >= UsableAtomSize(*crystal))
+    return;
+  const CrystalRec &c = *crystal;
+  const float z = c.atoms[atom].cart[2];
+  below = Neighbours(c, atom, [&](uint32_t b) { return c.atoms[b].cart[2] < z; });
+  above = Neighbours(c, atom, [&](uint32_t b) { return !(c.atoms[b].cart[2] < z); });
+  SortByHeight(c, below);
+  SortByHeight(c, above);
+}
+
+uint64_t SortIndexGeneration() { return gSortGeneration; }
+
+int64_t SortIndexPosition(const CrystalRec *crystal, uint32_t atom) {
+  if (!crystal || atom >= UsableAtomSize(*crystal))
+    return -1;
+  return PositionOf(*crystal, atom);
+}
+
+std::vector<uint32_t> SortBondsBelow(const CrystalRec *crystal, uint32_t atom) {
+  if (!crystal || atom >= UsableAtomSize(*crystal))
+    return {};
+  const CrystalRec &c = *crystal;
+  const float z = c.atoms[atom].cart[2];
+  std::vector<uint32_t> out = Neighbours(c, atom, [&](uint32_t b) {
+    const float zb = c.atoms[b].cart[2];
+    if (zb < z)
+      return true;
+    if (zb != z)
+      return false;
+    // Level: the one earlier in the index draws the bond.
+    const int64_t pa = SortIndexPosition(&c, atom), pb = SortIndexPosition(&c, b);
+    return pa >= 0 && pb >= 0 && pb < pa;
+  });
+  SortByHeight(c, out);
+  return out;
+}
+
+// ---- Depth cue ---------------------------------------------------------------------------
+
+void DepthShading(const CrystalRec *crystal, float t, RGBColor colour, RGBColor &out, float &opacity) {
+  out = colour;
+  opacity = 1.0f;
+  if (!crystal || !crystal->depthFading)
+    return;
+  const CrystalRec &c = *crystal;
+  t = std::clamp(t, 0.0f, 1.0f);
+  if (t < c.lowerPlateauZ) {
+    const float k = c.lowerMinOpacity;
+    const RGBColor &bg = c.backgroundColor;
+    auto fog = [k](uint16_t own, uint16_t back) {
+      return uint16_t(std::clamp(float(own) * k + float(back) * (1.0f - k), 0.0f, 65535.0f));
+    };
+    const RGBColor fogged{fog(colour.red, bg.red), fog(colour.green, bg.green), fog(colour.blue, bg.blue)};
+    if (t < c.lowerBaseZ) {
+      out = fogged;
+    } else {
+      const float u = (t - c.lowerBaseZ) / (c.lowerPlateauZ - c.lowerBaseZ);
+      auto mix = [u](uint16_t f, uint16_t own) {
+        return uint16_t(std::clamp(float(f) * (1.0f - u) + float(own) * u, 0.0f, 65535.0f));
+      };
+      out = RGBColor{mix(fogged.red, colour.red), mix(fogged.green, colour.green), mix(fogged.blue, colour.blue)};
+    }
+    return;
+  }
+  if (t > c.upperPlateauZ) {
+    if (t <= c.upperBaseZ) {
+      const float u = (t - c.upperPlateauZ) / (c.upperBaseZ - c.upperPlateauZ);
+      opacity = c.upperMinOpacity * u + 1.0f - u;
+    } else {
+      opacity = c.upperMinOpacity;
+    }
+  }
+}

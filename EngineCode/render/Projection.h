@@ -1,0 +1,99 @@
+// From view coordinates to pixels, the depth-sort index and the depth cue.
+//
+// View coordinates have x to the right, y up and z towards the viewer (a
+// larger z is nearer). Pixel coordinates have y downwards. The depth-sort
+// index lists the farthest item first, so painting it in order paints back
+// to front.
+//
+// Main thread only: the sort reads program-wide state while it runs.
+#pragma once
+
+#include "StructureRecord.h"
+
+#include <cstdint>
+#include <vector>
+
+// Perspective never looks from closer than this (Angstrom): a view distance
+// of 0 or less read from a document would divide by zero or turn the
+// picture inside out.
+inline constexpr float kMinViewDistance = 1.0f;
+// Pixel coordinates are kept within +-kPixelCoordLimit, so that far
+// off-screen points never wrap round into the picture in 16 bits.
+inline constexpr int32_t kPixelCoordLimit = 32000;
+// The front z a sort starts its search from.
+inline constexpr float kFrontZStart = -9.99e28f;
+// Depth fading leaves out atoms whose minimum opacity is below this.
+inline constexpr float kInvisibleOpacity = 0.01f;
+
+// ---- Projection --------------------------------------------------------------------
+
+// The perspective factor of a view z: D / (D + front z - z) with perspective
+// on, 1 otherwise (and 1 for a point so far in front that the factor would
+// not be positive).
+float PerspectiveFactor(const CrystalRec &crystal, float z);
+
+// The pixel position of a view point in a plot of width w and height h:
+// ((x - centre x) * s + w / 2, h / 2 - (y - centre y) * s) with s the plot
+// scale times the perspective factor, rounded half away from zero and held
+// within +-kPixelCoordLimit.
+void Xor2Xpix(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height);
+// The same with perspective left out (for points warped already).
+void Xor2XpixFlat(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height);
+// The same as Xor2Xpix, unrounded.
+void Xor2RealXpix(const CrystalRec *crystal, const float xyz[3], float pixel[2], int32_t width, int32_t height);
+// The perspective warp in view space: x and y drawn towards the plot centre
+// by the factor, z moved towards the front z.
+void Xor2Perspective(const CrystalRec *crystal, const float xyz[3], float out[3]);
+// Its inverse for a known factor.
+void UndoXor2Perspective(const CrystalRec *crystal, const float xyz[3], float out[3], float factor);
+// Projects every visible atom, every vector tip and every cell point.
+void GetPixelCoords(CrystalRec *crystal, int32_t width, int32_t height);
+
+// ---- Depth sort ---------------------------------------------------------------------
+
+// Rebuilds the structure's depth-sort index: the cell points of a
+// depth-sorted cell frame, then the visible atoms of visible sites (less
+// those depth fading makes invisible), sorted farthest first. Sets the
+// front z and back z. A cell point sorts as if it lay `minSphereRadius`
+// further back, so that a frame point level with an atom's centre is drawn
+// before the atom. Equal heights keep the order they were entered in.
+void SortAtomsByHeight(CrystalRec *crystal, float minSphereRadius);
+// The comparison the sort uses, with the smallest atom radius of the last
+// sort: 1 when a is higher, -1 when b is higher, 0 when level.
+int CompareSortOrder(const SortIndexEntry &a, const SortIndexEntry &b);
+// The entries behind the lattice plane as the viewer sees it (side -1) or in
+// front of it (side +1), in index order. A point on the plane counts as on
+// the positive side of it.
+std::vector<SortIndexEntry> GetSortAboveOrBelowPlane(const CrystalRec *crystal, int side);
+
+// ---- Bond neighbours by height ---------------------------------------------------------
+// Only visible neighbours on visible sites count. Lists keep the order of
+// the atom's bonds list unless said otherwise.
+
+// Neighbours higher than the atom.
+std::vector<uint32_t> GetBondsAbove(const CrystalRec *crystal, uint32_t atom);
+// Neighbours not higher than the atom.
+std::vector<uint32_t> GetBondsBelow(const CrystalRec *crystal, uint32_t atom);
+// Neighbours of `atom` not higher than `reference`.
+std::vector<uint32_t> GetBondsBelowBelow(const CrystalRec *crystal, uint32_t reference, uint32_t atom);
+// Neighbours lower than the atom and those not lower, each ascending by
+// height.
+void SortBonds(const CrystalRec *crystal, uint32_t atom, std::vector<uint32_t> &below, std::vector<uint32_t> &above);
+// The bonds drawn just before the atom: neighbours lower than it, and level
+// ones that come earlier in the depth-sort index (neither missing from it),
+// ascending by height. Each bond is drawn once.
+std::vector<uint32_t> SortBondsBelow(const CrystalRec *crystal, uint32_t atom);
+// A number that changes whenever a new depth-sort index is made.
+uint64_t SortIndexGeneration();
+// Position of an atom in the depth-sort index; -1 when it is not there.
+int64_t SortIndexPosition(const CrystalRec *crystal, uint32_t atom);
+
+// ---- Depth cue ---------------------------------------------------------------------------
+
+// The colour and opacity of an object at normalised depth t (0 at the back,
+// 1 at the front): far objects fade into the background colour, near ones
+// become translucent. With depth fading off the colour is unchanged and the
+// opacity 1.
+void DepthShading(const CrystalRec *crystal, float t, RGBColor colour, RGBColor &out, float &opacity);
+// The normalised depth of a view z: (z - back z) / plot extent.
+float DepthOfZ(const CrystalRec &crystal, float z);
