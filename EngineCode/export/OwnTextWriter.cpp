@@ -64,8 +64,13 @@ void WriteTextNote(std::string &out, std::string_view notes) {
       out.push_back('\n');
       para.remove_prefix(cut + 1);
     }
-    out.append(para);
-    out.append("\n\n");
+    // A paragraph is its lines and an empty line; an empty paragraph is
+    // the empty line alone.
+    if (!para.empty()) {
+      out.append(para);
+      out.push_back('\n');
+    }
+    out.push_back('\n');
     if (end == notes.size())
       break;
     start = end + 1;

@@ -358,7 +358,7 @@ void Parser::BlockLine(std::string_view block, std::string_view line) {
   const auto t = Tokens(line);
   if (t.empty())
     return;
-  float v[9];
+  float v[10];
   if (block == "TYPE") {
     const auto e = ElementToken(t[0]);
     if (!e || t.size() < 5) {
@@ -479,8 +479,9 @@ bool Parser::Run(std::string_view text, std::string *message) {
   }
   if (inNote && !paragraph.empty())
     noteParagraphs.push_back(paragraph);
-  // The writer follows the note with one empty line of its own.
-  if (!noteParagraphs.empty() && noteParagraphs.back().empty())
+  // The writer follows the note with empty lines of its own; line breaks at
+  // the very end of a note do not survive the format.
+  while (!noteParagraphs.empty() && noteParagraphs.back().empty())
     noteParagraphs.pop_back();
   for (size_t k = 0; k < noteParagraphs.size(); k++)
     x_.notes += (k ? "\n" : "") + noteParagraphs[k];
@@ -699,7 +700,7 @@ bool ReadTextFile(WindowRef window, const std::filesystem::path &file) {
     gDocumentWindowHooks.setNotes(window, extras.notes);
   SetWindowFileOpen(window, true);
   bool built = target->molecule ? RunNewMolecule(window, false, true, true, true)
-                                : RunNewCrystal(window, extras.hasViewDirection, true, true);
+                                : RunNewCrystal(window, true, true, true);
   if (!built)
     return false;
   CrystalRec *c = GetWindowCrystal(window);
