@@ -316,3 +316,13 @@ bool DoCacheHistoryFile(WindowRef window) {
   }
   return true;
 }
+
+void UndoBufferTimerProc() {
+  if (!gStructureChanged)
+    return;
+  gStructureChanged = 0;
+  if (WindowRef window = FrontGraphWindow())
+    DoCacheHistoryFile(window);
+}
+
+void InstallUndoBufferTimer() { gUndoBufferTimer.proc = UndoBufferTimerProc; }
