@@ -38,7 +38,6 @@ constexpr uint32_t kTagCustomBonds = FourCharsToLong("CBND");
 constexpr uint32_t kTagAtoms = FourCharsToLong("ATO7");
 constexpr uint32_t kTagOldAtoms = FourCharsToLong("ATOM");
 constexpr uint32_t kTagPolyhedra = FourCharsToLong("POLY");
-constexpr uint32_t kTagCellPoints = FourCharsToLong("CELP");
 constexpr uint32_t kTagVectors = FourCharsToLong("VECT");
 constexpr uint32_t kTagTextBoxes = FourCharsToLong("TBOX");
 constexpr uint32_t kTagNotes = FourCharsToLong("NOTU");
@@ -56,7 +55,6 @@ constexpr size_t kMinSphereBytes = 2 + 4 + 4 + 4 + 6;
 constexpr size_t kMinBondSpecBytes = 2 + 2 + 4 + 4 + 2 + 12;
 constexpr size_t kMinCustomBondBytes = 4 + 4 + 2 + 12;
 constexpr size_t kMinPolyhedronBytes = 4 + 4 + 1 + 4 + 4;
-constexpr size_t kMinCellPointBytes = 12 + 4 + 1 + 1 + 8;
 constexpr size_t kMinVectorBytes = 6 + 4 + 1 + 1 + 12 + 4 + 12 + 12 + 4;
 constexpr size_t kMinTextBoxBytes = 60;
 
@@ -116,10 +114,6 @@ template <class A> void XferCustomBond(A &a, CustomBondSpec &s) {
 template <class A> void XferAtom(A &a, AtomRecord &t) {
   XferAll(a, t.site, t.atomType, t.visible, t.selected, t.labelled, t.hasVector, t.flags, t.ellipsoidAxes, t.xyz,
           t.cart, t.pixel, t.bondCount);
-}
-
-template <class A> void XferCellPoint(A &a, CellPoint &p) {
-  XferAll(a, p.cart, p.pixel, p.labelled, p.linkCount, p.links);
 }
 
 template <class A> void XferVector(A &a, VectorRecord &v) {
@@ -316,12 +310,6 @@ bool IndicesSound(const CrystalRec &c, std::string *why) {
       *why = "a vector names an atom that does not exist";
       return false;
     }
-  for (const CellPoint &p : c.cellPoints)
-    if (p.linkCount < 0 || p.linkCount > 2 || p.links[0] >= c.cellPoints.size() ||
-        p.links[1] >= c.cellPoints.size()) {
-      *why = "a cell-frame point is damaged";
-      return false;
-    }
   return true;
 }
 
@@ -431,14 +419,6 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
       }
       c.atoms[atom].polyhedron = std::move(p);
     }
-    break;
-  case kTagCellPoints:
-    if (!ReadCount(b, kMinCellPointBytes, kNoLimit, n))
-      return false;
-    c.cellPoints.assign(n, CellPoint{});
-    for (auto &p : c.cellPoints)
-      XferCellPoint(a, p);
-    c.cellPointCount = static_cast<int32_t>(n);
     break;
   case kTagVectors:
     if (!ReadCount(b, kMinVectorBytes, kNoLimit, n))
@@ -576,8 +556,6 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
     w.End();
   }
 
-  WriteCounted(w, kTagCellPoints, c.cellPoints, UsableRecords(c.cellPoints.size(), c.cellPointCount),
-               [](auto &ar, auto &p) { XferCellPoint(ar, p); });
   WriteCounted(w, kTagVectors, c.vectors, UsableRecords(c.vectors.size(), c.vectorCount),
                [](auto &ar, auto &v) { XferVector(ar, v); });
 

@@ -11,9 +11,10 @@
 // Sections: CRYS cell and symmetry header, SYMM symmetry cards, VIEW
 // orientation, range and scale, DISP display settings, PLAN lattice plane,
 // SITE sites, SPHR atom types, BSPC bond specifications, CBND custom bond
-// styles, ATO7 atoms (u32 count) with their bonds, POLY polyhedra, CELP
-// cell-frame points, VECT vectors, TBOX annotation objects, NOTU the notes
-// as UTF-16, WIND the window's settings, JPEG a preview picture (optional).
+// styles, ATO7 atoms (u32 count) with their bonds, POLY polyhedra, VECT
+// vectors, TBOX annotation objects, NOTU the notes as UTF-16, WIND the
+// window's settings, JPEG a preview picture (optional). The cell frame and
+// the depth-sort index are remade by every plot and are not stored.
 // A reader skips a section it does not know; it needs only CRYS.
 //
 // Every count and index read from a file is checked against the bytes that
