@@ -274,6 +274,21 @@ bool ReadCount(FileBuffer &b, size_t minBytes, uint32_t limit, uint32_t &count) 
 
 constexpr uint32_t kNoLimit = 0x7FFFFFFF;
 
+// A counted array: its count, checked against the bytes left, then each
+// record through `fn`; the record's count follows the array.
+template <class T, class Fn>
+bool ReadRecords(FileBuffer &b, size_t minBytes, std::vector<T> &records, int32_t &count, Fn fn) {
+  uint32_t n = 0;
+  if (!ReadCount(b, minBytes, kNoLimit, n))
+    return false;
+  records.assign(n, T{});
+  for (T &r : records)
+    if (!fn(r))
+      return false;
+  count = static_cast<int32_t>(n);
+  return b.status == 0;
+}
+
 bool IndicesSound(const CrystalRec &c, std::string *why) {
   const auto nSites = c.sites.size(), nAtoms = c.atoms.size(), nTypes = c.spheres.size();
   for (const AsymmetricUnitRecord &s : c.sites)
@@ -353,23 +368,16 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
       return false;
     break;
   case kTagSites:
-    if (!ReadCount(b, kMinSiteBytes, kNoLimit, n))
-      return false;
-    c.sites.assign(n, AsymmetricUnitRecord{});
-    for (auto &s : c.sites) {
+    return ReadRecords(b, kMinSiteBytes, c.sites, c.siteCount, [&](AsymmetricUnitRecord &s) {
       XferSite(a, s);
       s.label[kSiteLabelSize - 1] = '\0';
-    }
-    c.siteCount = static_cast<int32_t>(n);
-    break;
+      return true;
+    });
   case kTagSpheres:
-    if (!ReadCount(b, kMinSphereBytes, kNoLimit, n))
-      return false;
-    c.spheres.assign(n, SphereRecord{});
-    for (auto &s : c.spheres)
+    return ReadRecords(b, kMinSphereBytes, c.spheres, c.sphereCount, [&](SphereRecord &s) {
       XferSphere(a, s);
-    c.sphereCount = static_cast<int32_t>(n);
-    break;
+      return true;
+    });
   case kTagBondSpecs:
     if (!ReadCount(b, kMinBondSpecBytes, kMaxBondSpecs, n))
       return false;
@@ -378,27 +386,20 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
     c.bondSpecCount = static_cast<int32_t>(n);
     break;
   case kTagCustomBonds:
-    if (!ReadCount(b, kMinCustomBondBytes, kNoLimit, n))
-      return false;
-    c.customBondSpecs.assign(n, CustomBondSpec{});
-    for (auto &s : c.customBondSpecs)
+    return ReadRecords(b, kMinCustomBondBytes, c.customBondSpecs, c.customBondSpecCount, [&](CustomBondSpec &s) {
       XferCustomBond(a, s);
-    c.customBondSpecCount = static_cast<int32_t>(n);
-    break;
+      return true;
+    });
   case kTagAtoms:
-    if (!ReadCount(b, kMinAtomBytes, kNoLimit, n))
-      return false;
-    c.atoms.assign(n, AtomRecord{});
-    for (auto &t : c.atoms) {
+    return ReadRecords(b, kMinAtomBytes, c.atoms, c.atomCount, [&](AtomRecord &t) {
       XferAtom(a, t);
       if (b.status != 0 || t.bondCount > b.Remaining() / 4)
         return false;
       t.bonds.resize(t.bondCount);
       for (uint32_t &bond : t.bonds)
         BufferReadU32(b, bond);
-    }
-    c.atomCount = static_cast<int32_t>(n);
-    break;
+      return true;
+    });
   case kTagPolyhedra:
     if (!ReadCount(b, kMinPolyhedronBytes, kNoLimit, n))
       return false;
@@ -421,18 +422,12 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
     }
     break;
   case kTagVectors:
-    if (!ReadCount(b, kMinVectorBytes, kNoLimit, n))
-      return false;
-    c.vectors.assign(n, VectorRecord{});
-    for (auto &v : c.vectors)
+    return ReadRecords(b, kMinVectorBytes, c.vectors, c.vectorCount, [&](VectorRecord &v) {
       XferVector(a, v);
-    c.vectorCount = static_cast<int32_t>(n);
-    break;
+      return true;
+    });
   case kTagTextBoxes:
-    if (!ReadCount(b, kMinTextBoxBytes, kNoLimit, n))
-      return false;
-    c.textBoxes.assign(n, TextBoxRecord{});
-    for (auto &t : c.textBoxes) {
+    return ReadRecords(b, kMinTextBoxBytes, c.textBoxes, c.textBoxCount, [&](TextBoxRecord &t) {
       XferTextBox(a, t);
       Xfer(a, t.textLength);
       if (b.status != 0 || t.textLength > b.Remaining() / 2)
@@ -443,9 +438,8 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
         BufferReadU16(b, unit);
         u = unit;
       }
-    }
-    c.textBoxCount = static_cast<int32_t>(n);
-    break;
+      return true;
+    });
   case kTagNotes:
     if (extras) {
       std::u16string text(b.capacity / 2, u'\0');
@@ -471,6 +465,26 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
     return true; // a section of a later version: skipped
   }
   return b.status == 0;
+}
+
+// Between a window's record and the settings a document keeps of it, in
+// either direction.
+void CopyWindowSettings(MainWindowData &data, DocumentWindowSettings &w, bool toWindow = false) {
+  auto copy = [toWindow](auto &windowField, auto &docField) {
+    if (toWindow)
+      windowField = docField;
+    else
+      docField = windowField;
+  };
+  copy(data.showRulers, w.showRulers);
+  copy(data.showSidebar, w.showSidebar);
+  copy(data.showNotes, w.showNotes);
+  copy(data.showAtoms, w.showAtoms);
+  copy(data.sidebarWidth, w.sidebarWidth);
+  copy(data.sidebarSplit, w.sidebarSplit);
+  copy(data.notesFontName, w.notesFontName);
+  copy(data.notesFontSize, w.notesFontSize);
+  copy(data.standardBounds, w.standardBounds);
 }
 
 void Alert(std::string_view message, std::string_view explanation) { MyCFStopAlert(message, explanation); }
@@ -669,16 +683,7 @@ bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file) {
   if (gDocumentWindowHooks.copyWindowPreview)
     extras.preview = gDocumentWindowHooks.copyWindowPreview(window);
   extras.hasWindowSettings = true;
-  DocumentWindowSettings &w = extras.window;
-  w.showRulers = data->showRulers;
-  w.showSidebar = data->showSidebar;
-  w.showNotes = data->showNotes;
-  w.showAtoms = data->showAtoms;
-  w.sidebarWidth = data->sidebarWidth;
-  w.sidebarSplit = data->sidebarSplit;
-  w.notesFontName = data->notesFontName;
-  w.notesFontSize = data->notesFontSize;
-  w.standardBounds = data->standardBounds;
+  CopyWindowSettings(*data, extras.window);
   if (!WriteCrystalFile(data->crystal, extras, file))
     return false;
   data->windowModified = 0;
@@ -696,18 +701,8 @@ bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file) {
   if (!ReadCrystalFile(&read, file, &extras))
     return false;
   data->crystal = std::move(read);
-  if (extras.hasWindowSettings) {
-    const DocumentWindowSettings &w = extras.window;
-    data->showRulers = w.showRulers;
-    data->showSidebar = w.showSidebar;
-    data->showNotes = w.showNotes;
-    data->showAtoms = w.showAtoms;
-    data->sidebarWidth = w.sidebarWidth;
-    data->sidebarSplit = w.sidebarSplit;
-    data->notesFontName = w.notesFontName;
-    data->notesFontSize = w.notesFontSize;
-    data->standardBounds = w.standardBounds;
-  }
+  if (extras.hasWindowSettings)
+    CopyWindowSettings(*data, extras.window, true);
   if (gDocumentWindowHooks.setNotes)
     gDocumentWindowHooks.setNotes(window, extras.notes);
   SetWindowFileOpen(window, true);

@@ -115,4 +115,16 @@ inline std::vector<Named> ExampleStructures(FakeHost &host, std::string &error) 
   return out;
 }
 
+// Every structure of tests/data/structures and every example; `error` names
+// one that did not build, or says that an example is missing.
+inline std::vector<Named> AllStructures(FakeHost &host, std::string &error) {
+  std::vector<Named> all = DataStructures(host, error);
+  std::vector<Named> examples = ExampleStructures(host, error);
+  if (examples.size() < 8 && error.empty())
+    error = "fewer than eight examples";
+  for (Named &n : examples)
+    all.push_back(std::move(n));
+  return all;
+}
+
 } // namespace doctest

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -166,13 +167,8 @@ protected:
 
 TEST_F(TextFormatTest, EveryStructureReadsBackWhatWasWritten) {
   std::string error;
-  std::vector<Named> all = doctest::DataStructures(host, error);
-  EXPECT_EQ(error, "");
-  std::vector<Named> examples = doctest::ExampleStructures(host, error);
-  EXPECT_EQ(error, "");
-  ASSERT_GE(examples.size(), 8u);
-  for (Named &n : examples)
-    all.push_back(std::move(n));
+  std::vector<Named> all = doctest::AllStructures(host, error);
+  ASSERT_EQ(error, "");
   const std::string notes = "First paragraph, long enough to be broken into several lines by the writer of "
                             "the notes block, which breaks after blanks.\n\nAfter an empty one: \xc3\x85ngstr\xc3\xb6m.";
   for (Named &n : all) {
@@ -349,6 +345,29 @@ TEST_F(TextFormatTest, ValueChecksOfTheRenderingAndViewCards) {
   EXPECT_EQ(c.showUnitCell, 0);
   EXPECT_EQ(c.bondRadius, 0.3f);
   EXPECT_EQ(c.stickRadius, 0.6f);
+}
+
+// A decimal-comma locale changes neither what is written nor what is read.
+TEST_F(TextFormatTest, NumbersIgnoreTheLocale) {
+  const std::string text = "TITL  t\nCELL  5.5 5.25 5.125  90 90 120\nATOM\nO   O1  0.1 0.2 0.3\n";
+  CrystalRec c;
+  TextFileExtras extras;
+  ASSERT_TRUE(ParseTextFile(text, c, extras, nullptr));
+  c.atoms.resize(1);
+  c.atomCount = 1;
+  const std::string before = FormatTextFile(c, "t", "");
+  const char *old = std::setlocale(LC_ALL, nullptr);
+  const std::string saved = old ? old : "C";
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+    GTEST_SKIP() << "no German locale installed";
+  CrystalRec again;
+  const bool read = ParseTextFile(text, again, extras, nullptr);
+  const std::string after = FormatTextFile(c, "t", "");
+  std::setlocale(LC_ALL, saved.c_str());
+  ASSERT_TRUE(read);
+  EXPECT_EQ(again.b, 5.25f);
+  EXPECT_EQ(after, before);
+  EXPECT_NE(before.find("CELL  5.500000 5.250000 5.125000  90.000000 90.000000 120.000000"), std::string::npos);
 }
 
 TEST_F(TextFormatTest, DispatchByExtensionThenByContent) {
