@@ -234,6 +234,20 @@ TEST_F(DocumentTest, WindowSavesAndOpensThroughTheFile) {
   EXPECT_EQ(type, source.crystal().molecule ? kMoleculeDocumentType : kCrystalDocumentType);
   ASSERT_TRUE(GetNumAtomsInCrystalFile(file, &count));
   EXPECT_EQ(count, static_cast<uint32_t>(source.crystal().atomCount));
+  {
+    // An atoms section of the older kind, 'ATOM' with a u16 count: the
+    // little-endian u32 count begins with the same two bytes.
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(ReadWholeFile(file, bytes));
+    for (size_t k = 0; k + 4 <= bytes.size(); k++)
+      if (std::memcmp(&bytes[k], "ATO7", 4) == 0)
+        bytes[k + 3] = 'M';
+    const auto old = dir / "old-atoms.ovdf";
+    ASSERT_TRUE(WriteFileAtomically(old, bytes));
+    count = 0;
+    ASSERT_TRUE(GetNumAtomsInCrystalFile(old, &count));
+    EXPECT_EQ(count, static_cast<uint32_t>(source.crystal().atomCount));
+  }
 
   Window target(host);
   ASSERT_TRUE(OpenCrystalFile(target.ref(), file));
