@@ -291,11 +291,16 @@ bool ReadRecords(FileBuffer &b, size_t minBytes, std::vector<T> &records, int32_
 
 bool IndicesSound(const CrystalRec &c, std::string *why) {
   const auto nSites = c.sites.size(), nAtoms = c.atoms.size(), nTypes = c.spheres.size();
-  for (const AsymmetricUnitRecord &s : c.sites)
+  for (const AsymmetricUnitRecord &s : c.sites) {
     if (nTypes > 0 && s.atomType >= nTypes) {
       *why = "a site names an atom type that does not exist";
       return false;
     }
+    if (s.lastAtom >= s.firstAtom && (s.firstAtom < 0 || static_cast<size_t>(s.lastAtom) >= nAtoms)) {
+      *why = "a site names atoms that do not exist";
+      return false;
+    }
+  }
   for (const AtomRecord &t : c.atoms) {
     if (t.site >= nSites || (nTypes > 0 && t.atomType >= nTypes)) {
       *why = "an atom names a site or an atom type that does not exist";
@@ -335,8 +340,7 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
   case kTagCrystal:
     XferCrystalHeader(a, c);
     c.spaceGroup[kSpaceGroupSymbolSize - 1] = '\0';
-    if (c.cardCount > kMaxSymCards)
-      return false;
+    c.cardCount = 0; // the cards and their count come with SYMM
     break;
   case kTagSymmetry:
     if (!ReadCount(b, kSymcardSize, kMaxSymCards, n))
