@@ -288,8 +288,14 @@ bool WriteFileAtomically(const std::filesystem::path &path, std::span<const uint
   }
   const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
   std::random_device seed;
-  const fs::path temp = folder / (".~" + path.filename().string() + "." + std::to_string(seed() % 1000000) + ".tmp");
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  fs::path temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 8 && fd < 0; attempt++) {
+    temp = folder / (".~" + path.filename().string() + "." + std::to_string(seed() % 1000000) + ".tmp");
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 && errno != EEXIST)
+      break;
+  }
   if (fd < 0) {
     if (reason)
       *reason = std::strerror(errno);
