@@ -3,7 +3,8 @@
 // (bit flips, overwritten bytes, large counts, cuts, repeats and splices)
 // until the time given by -max_total_time=<seconds> (default 10) is up.
 // A crash or a sanitizer report ends the run with a failure; the input is
-// written to fuzz-crash-input first.
+// written to fuzz-crash-input first. -seeds_to=<folder> writes the seeds as
+// files instead (a corpus to start libFuzzer from) and stops.
 #include "FuzzTarget.h"
 
 #include <chrono>
@@ -76,11 +77,21 @@ void Mutate(std::string &s, std::mt19937_64 &rng, const std::vector<std::string>
 
 int main(int argc, char **argv) {
   double seconds = 10.0;
-  for (int k = 1; k < argc; k++)
+  const char *seedFolder = nullptr;
+  for (int k = 1; k < argc; k++) {
     if (std::strncmp(argv[k], "-max_total_time=", 16) == 0)
       seconds = std::atof(argv[k] + 16);
-  std::atexit([] {});
+    if (std::strncmp(argv[k], "-seeds_to=", 10) == 0)
+      seedFolder = argv[k] + 10;
+  }
   std::vector<std::string> seeds = FuzzSeeds();
+  if (seedFolder) {
+    for (size_t k = 0; k < seeds.size(); k++) {
+      std::ofstream out(std::string(seedFolder) + "/seed" + std::to_string(k), std::ios::binary);
+      out.write(seeds[k].data(), static_cast<std::streamsize>(seeds[k].size()));
+    }
+    return 0;
+  }
   seeds.emplace_back();
   std::mt19937_64 rng(0x5eed);
   long runs = 0;
