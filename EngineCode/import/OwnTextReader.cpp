@@ -386,11 +386,10 @@ void Parser::BlockLine(std::string_view block, std::string_view line) {
     site.elements[0] = *e;
     site.occupancies[0] = 1.0f;
     MyStrCopy(std::span<char>(site.label), t[1].substr(0, kSiteLabelSize - 1));
-    if (c_.molecule) {
-      cart_.push_back({v[0], v[1], v[2]});
-    } else {
-      std::copy(v, v + 3, site.xyz);
-    }
+    // Whether these are Cartesian (a molecule) or fractional coordinates
+    // is known only at the end: a MOLE card may follow the atoms.
+    cart_.push_back({v[0], v[1], v[2]});
+    std::copy(v, v + 3, site.xyz);
     sites_.push_back(site);
   } else if (block == "AVEC") {
     if (t.size() < 12) {
@@ -613,6 +612,7 @@ bool Parser::Finish(std::string *message) {
       atom.site = static_cast<uint32_t>(k);
       atom.atomType = c_.sites[k].atomType;
       std::copy(cart_[k].begin(), cart_[k].end(), atom.cart);
+      std::fill(std::begin(c_.sites[k].xyz), std::end(c_.sites[k].xyz), 0.0f);
       c_.sites[k].firstAtom = static_cast<int32_t>(k);
       c_.sites[k].lastAtom = static_cast<int32_t>(k);
     }

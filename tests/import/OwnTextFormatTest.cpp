@@ -305,6 +305,7 @@ TEST_F(TextFormatTest, BadInputsTable) {
        {"Line 7: OCCU: no site labelled \"O9\"; the line is ignored.",
         "Line 8: OCCU: occupancies must lie above 0 and at most 1; the line is ignored.",
         "Line 11: UANI needs 6 numbers; the card is ignored."}},
+      {head + atoms + "MOLE\n", "", {}}, // a molecule flag after the atoms
       {head + "CELL  5 5 5  90 90 90\nBRAD  0.99 0.3\nBMAX  O  O\n" + atoms, "",
        {"Line 3: BRAD: the ball-and-stick radius must lie above 0 and below 0.95; it is ignored.",
         "Line 4: BMAX needs two elements and a distance; the card is ignored."}},
