@@ -124,16 +124,19 @@ private:
 
   void Warn(const std::string &what) { x_.warnings.push_back("Line " + std::to_string(lineNo_) + ": " + what); }
 
-  // The values of a card: exactly `n` finite numbers, else a warning.
-  bool Numbers(std::string_view card, const std::vector<std::string_view> &t, size_t n, float *out) {
+  // The values of a card (or of a block's line): `n` finite numbers, else
+  // a warning.
+  bool Numbers(std::string_view card, const std::vector<std::string_view> &t, size_t n, float *out,
+               const char *what = "card") {
     if (t.size() < n) {
-      Warn(std::string(card) + " needs " + std::to_string(n) + " numbers; the card is ignored.");
+      Warn(std::string(card) + " needs " + std::to_string(n) + " numbers; the " + what + " is ignored.");
       return false;
     }
     for (size_t k = 0; k < n; k++) {
       const auto v = ParseFloatToken(t[k]);
       if (!v) {
-        Warn(std::string(card) + ": \"" + std::string(t[k]) + "\" is not a usable number; the card is ignored.");
+        Warn(std::string(card) + ": \"" + std::string(t[k]) + "\" is not a usable number; the " + what +
+             " is ignored.");
         return false;
       }
       out[k] = *v;
@@ -366,7 +369,7 @@ void Parser::BlockLine(std::string_view block, std::string_view line) {
       return;
     }
     std::vector<std::string_view> rest(t.begin() + 1, t.end());
-    if (!Numbers("TYPE", rest, 4, v))
+    if (!Numbers("TYPE", rest, 4, v, "line"))
       return;
     if (v[0] <= 0.0f) {
       Warn("TYPE: the radius must be above 0; the line is ignored.");
@@ -380,7 +383,7 @@ void Parser::BlockLine(std::string_view block, std::string_view line) {
       return;
     }
     std::vector<std::string_view> rest(t.begin() + 2, t.end());
-    if (!Numbers("ATOM", rest, 3, v))
+    if (!Numbers("ATOM", rest, 3, v, "line"))
       return;
     AsymmetricUnitRecord site = gBlankAU;
     site.elements[0] = *e;
@@ -397,7 +400,7 @@ void Parser::BlockLine(std::string_view block, std::string_view line) {
       return;
     }
     std::vector<std::string_view> rest(t.begin() + 1, t.begin() + 11);
-    if (!Numbers("AVEC", rest, 10, v))
+    if (!Numbers("AVEC", rest, 10, v, "line"))
       return;
     const auto style = ParseIntegerToken(t[11]);
     if (!style || *style < 0 || *style > 255) {
@@ -525,7 +528,7 @@ bool Parser::Finish(std::string *message) {
       AsymmetricUnitRecord &site = sites_[it->second[nth]];
       float v[6];
       if (name == "ERRS") {
-        if (Numbers(name, l.values, 3, v)) {
+        if (Numbers(name, l.values, 3, v, "line")) {
           std::copy(v, v + 3, site.esd);
           c_.esdFlag = 1;
         }
@@ -554,13 +557,13 @@ bool Parser::Finish(std::string *message) {
         std::copy(el, el + kMaxSiteElements, site.elements);
         std::copy(occ, occ + kMaxSiteElements, site.occupancies);
       } else if (name == "UISO") {
-        if (Numbers(name, l.values, 1, v)) {
+        if (Numbers(name, l.values, 1, v, "line")) {
           site.displacementType = kDisplacementIsotropic;
           site.isoValue = v[0];
           c_.ellipsoidData = 1;
         }
       } else if (name == "UANI" || name == "BANI") {
-        if (Numbers(name, l.values, 6, v)) {
+        if (Numbers(name, l.values, 6, v, "line")) {
           site.displacementType = name == "UANI" ? kDisplacementAnisoU : kDisplacementAnisoB;
           const float t[9] = {v[0], v[3], v[4], v[3], v[1], v[5], v[4], v[5], v[2]};
           std::copy(t, t + 9, site.tensor);

@@ -304,7 +304,7 @@ TEST_F(TextFormatTest, BadInputsTable) {
       {head + "CELL  5 5 5  90 90 90\n" + atoms + "\nOCCU\nO9  O 0.5\nO1  O 1.5\n\nUANI\nO1  1 2 3\n", "",
        {"Line 7: OCCU: no site labelled \"O9\"; the line is ignored.",
         "Line 8: OCCU: occupancies must lie above 0 and at most 1; the line is ignored.",
-        "Line 11: UANI needs 6 numbers; the card is ignored."}},
+        "Line 11: UANI needs 6 numbers; the line is ignored."}},
       {head + atoms + "MOLE\n", "", {}}, // a molecule flag after the atoms
       {head + "CELL  5 5 5  90 90 90\nBRAD  0.99 0.3\nBMAX  O  O\n" + atoms, "",
        {"Line 3: BRAD: the ball-and-stick radius must lie above 0 and below 0.95; it is ignored.",
