@@ -1,0 +1,115 @@
+// The native binary document: crystal `OVDF` (".ovdf") and molecule `OVMF`
+// (".ovmf").
+//
+// Layout, little-endian throughout:
+//   header   16 bytes: the type tag, u16 format version (9), u16 reserved 0,
+//            u32 offset of the file map, u32 length of the file map's payload
+//   sections one after another, each a four-character tag, a u32 payload
+//            length and the payload
+//   file map the section `FMAP`, last: u32 entry count, then per section its
+//            tag, the u32 offset of its header and the u32 payload length
+// Sections: CRYS cell and symmetry header, SYMM symmetry cards, VIEW
+// orientation, range and scale, DISP display settings, PLAN lattice plane,
+// SITE sites, SPHR atom types, BSPC bond specifications, CBND custom bond
+// styles, ATO7 atoms (u32 count) with their bonds, POLY polyhedra, VECT
+// vectors, TBOX annotation objects, NOTU the notes as UTF-16, WIND the
+// window's settings, JPEG a preview picture (optional). The cell frame and
+// the depth-sort index are remade by every plot and are not stored.
+// A reader skips a section it does not know; it needs only CRYS.
+//
+// Every count and index read from a file is checked against the bytes that
+// remain and against the arrays it points into before anything is
+// allocated, so a damaged file is refused rather than trusted.
+#pragma once
+
+#include "HostServices.h"
+#include "StructureRecord.h"
+#include "Utilities.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+inline constexpr uint32_t kCrystalDocumentType = FourCharsToLong("OVDF");
+inline constexpr uint32_t kMoleculeDocumentType = FourCharsToLong("OVMF");
+inline constexpr uint32_t kOldCrystalDocumentType = FourCharsToLong("OVD5");
+inline constexpr uint32_t kOldMoleculeDocumentType = FourCharsToLong("OVM5");
+inline constexpr uint32_t kTextFileType = FourCharsToLong("TEXT");
+inline constexpr uint16_t kDocumentFormatVersion = 9;
+inline constexpr size_t kDocumentHeaderSize = 16;
+
+// The preview a document may carry (a JPEG picture of the window).
+inline constexpr int kDocumentPreviewWidth = 512;
+inline constexpr int kDocumentPreviewHeight = 384;
+
+// The settings of the window a document was saved from.
+struct DocumentWindowSettings {
+  uint8_t showRulers = 1;
+  uint8_t showSidebar = 1;
+  uint8_t showNotes = 1;
+  uint8_t showAtoms = 1;
+  uint16_t sidebarWidth = 240;
+  float sidebarSplit = 0.5f;
+  Str255 notesFontName;
+  uint16_t notesFontSize = 12;
+  Rect standardBounds;
+  friend bool operator==(const DocumentWindowSettings &, const DocumentWindowSettings &);
+};
+
+// What a document carries besides the structure record.
+struct DocumentExtras {
+  std::string notes; // UTF-8
+  bool hasWindowSettings = false;
+  DocumentWindowSettings window;
+  std::vector<uint8_t> preview; // JPEG bytes; empty when the document has none
+};
+
+// The window services the documents need from the structure window; each
+// does nothing until the structure window installs it (its notes pane, its
+// title and proxy file are not built yet).
+struct DocumentWindowHooks {
+  std::function<std::string(WindowRef)> getNotes;
+  std::function<void(WindowRef, const std::string &)> setNotes;
+  // After a save or an open: the window's file, title (name without suffix).
+  std::function<void(WindowRef, const std::filesystem::path &)> setWindowFile;
+  // The preview picture for a save (512 x 384 JPEG bytes); none until the
+  // renderer's preview export exists.
+  std::function<std::vector<uint8_t>(WindowRef)> copyWindowPreview;
+};
+extern DocumentWindowHooks gDocumentWindowHooks;
+
+// The document bytes of a structure.
+std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const DocumentExtras &extras);
+// Fills `crystal` (cleared first) and `extras` from document bytes. False
+// with the reason in `message` when the bytes are not a document this
+// version reads; `crystal` is then left cleared.
+bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, DocumentExtras *extras,
+                           std::string *message);
+
+// The alert a refused document gives.
+inline constexpr const char *kDocumentReadAlert = "The document could not be opened.";
+inline constexpr const char *kDocumentWriteAlert = "The document could not be saved.";
+
+// Reads a document into the record; false, with a stop alert naming why,
+// on failure.
+bool ReadCrystalFile(CrystalRec *crystal, const std::filesystem::path &file, DocumentExtras *extras = nullptr);
+// Writes the structure as a document: to a temporary file in the same
+// folder, flushed and renamed over `file`, so a failed save keeps the old
+// file. False, with a stop alert, on failure.
+bool WriteCrystalFile(const CrystalRec &crystal, const DocumentExtras &extras, const std::filesystem::path &file);
+// Writes the window's structure, notes and settings; on success clears the
+// modified mark and names the window after the file.
+bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file);
+// Reads a document into the window and plots it; true on success.
+bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file);
+// The atom count of a document, from its ATO7 (u32) or ATOM (u16) section.
+// False when the header or map fails or the map comes first; "Error
+// Repositioning File" when a section cannot be reached.
+bool GetNumAtomsInCrystalFile(const std::filesystem::path &file, uint32_t *count);
+// The four-character type of a file, by its first bytes (documents) or its
+// extension (text formats); non-zero when the file cannot be read or its
+// type is not known.
+int16_t FSRefGetFileType(const std::filesystem::path &file, uint32_t *type);

@@ -1,0 +1,99 @@
+// One description of each record's stored fields serves both directions:
+// `SectionWriter` appends the fields to a buffer and `SectionReader` reads
+// them back in the same order, so the writer and the reader cannot drift.
+#pragma once
+
+#include "FileBuffer.h"
+
+#include <array>
+#include <type_traits>
+
+struct SectionWriter {
+  FileBuffer &b;
+  static constexpr bool kReading = false;
+
+  void operator()(uint8_t &v) { BufferWriteU8(b, v); }
+  void operator()(int8_t &v) { BufferWriteU8(b, static_cast<uint8_t>(v)); }
+  void operator()(char &v) { BufferWriteU8(b, static_cast<uint8_t>(v)); }
+  void operator()(uint16_t &v) { BufferWriteU16(b, v); }
+  void operator()(int16_t &v) { BufferWriteU16(b, static_cast<uint16_t>(v)); }
+  void operator()(uint32_t &v) { BufferWriteU32(b, v); }
+  void operator()(int32_t &v) { BufferWriteU32(b, static_cast<uint32_t>(v)); }
+  void operator()(float &v) { BufferWriteF32(b, v); }
+  void operator()(double &v) { BufferWriteF64(b, v); }
+  bool ok() const { return b.status == 0; }
+};
+
+struct SectionReader {
+  FileBuffer &b;
+  static constexpr bool kReading = true;
+
+  void operator()(uint8_t &v) { BufferReadU8(b, v); }
+  void operator()(int8_t &v) {
+    uint8_t u = 0;
+    if (!BufferReadU8(b, u))
+      v = static_cast<int8_t>(u);
+  }
+  void operator()(char &v) {
+    uint8_t u = 0;
+    if (!BufferReadU8(b, u))
+      v = static_cast<char>(u);
+  }
+  void operator()(uint16_t &v) { BufferReadU16(b, v); }
+  void operator()(int16_t &v) {
+    uint16_t u = 0;
+    if (!BufferReadU16(b, u))
+      v = static_cast<int16_t>(u);
+  }
+  void operator()(uint32_t &v) { BufferReadU32(b, v); }
+  void operator()(int32_t &v) {
+    uint32_t u = 0;
+    if (!BufferReadU32(b, u))
+      v = static_cast<int32_t>(u);
+  }
+  void operator()(float &v) { BufferReadF32(b, v); }
+  void operator()(double &v) { BufferReadF64(b, v); }
+  bool ok() const { return b.status == 0; }
+};
+
+template <class A, class T, size_t N> void Xfer(A &a, T (&v)[N]) {
+  for (auto &x : v)
+    Xfer(a, x);
+}
+template <class A, class T, size_t N> void Xfer(A &a, std::array<T, N> &v) {
+  for (auto &x : v)
+    Xfer(a, x);
+}
+template <class A, class T>
+  requires std::is_arithmetic_v<T>
+void Xfer(A &a, T &v) {
+  a(v);
+}
+template <class A> void Xfer(A &a, RGBColor &c) {
+  a(c.red);
+  a(c.green);
+  a(c.blue);
+}
+template <class A> void Xfer(A &a, Rect &r) {
+  a(r.top);
+  a(r.left);
+  a(r.bottom);
+  a(r.right);
+}
+template <class A> void Xfer(A &a, Point &p) {
+  a(p.v);
+  a(p.h);
+}
+// A length-prefixed string: its length byte and only the characters used.
+template <class A> void Xfer(A &a, Str255 &s) {
+  a(s.len);
+  if constexpr (A::kReading) {
+    std::fill(std::begin(s.text), std::end(s.text), '\0');
+    if (BufferReadBytes(a.b, s.text, s.len) != 0)
+      s.len = 0;
+  } else {
+    BufferWriteBytes(a.b, s.text, s.len);
+  }
+}
+
+template <class A, class... T> void XferAll(A &a, T &...v) { (Xfer(a, v), ...); }

@@ -1,0 +1,328 @@
+#include "documents/PrefsFile.h"
+
+#include "CachedFiles.h"
+#include "documents/CrystalDocument.h"
+#include "documents/DocumentArchive.h"
+#include "window/MainWindowData.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+constexpr uint32_t kPrefsFileType = FourCharsToLong("OVPF");
+constexpr size_t kPrefsHeaderSize = 8;
+constexpr uint32_t kTagWindows = FourCharsToLong("WIND");
+constexpr uint32_t kTagInfo = FourCharsToLong("INFO");
+constexpr uint32_t kTagTools = FourCharsToLong("TOOL");
+constexpr uint32_t kTagDisplay = FourCharsToLong("DISP");
+constexpr uint32_t kTagAnnotations = FourCharsToLong("ANNO");
+constexpr uint32_t kTagNotices = FourCharsToLong("NOTC");
+constexpr uint32_t kTagElements = FourCharsToLong("ELMT");
+constexpr uint32_t kTagElementNotes = FourCharsToLong("ENOT");
+constexpr uint32_t kTagUpdate = FourCharsToLong("UPDT");
+constexpr uint32_t kTagMovie = FourCharsToLong("MOVI");
+constexpr uint32_t kTagRecent = FourCharsToLong("RCNT");
+constexpr uint32_t kTagFavourites = FourCharsToLong("FAVS");
+
+template <class A> void XferWindows(A &a, PrefsRecord &p) {
+  XferAll(a, p.windowBounds, p.windowSettingsRecorded, p.windowFontName, p.rulerUnits, p.fillScreen, p.showGrid,
+          p.showToolbar, p.showRulers, p.showSidebar, p.showNotes, p.showAtoms, p.sidebarWidth, p.sidebarSplit,
+          p.notesFontName, p.notesFontSize, p.notesSpellCheck, p.showInfoTips);
+}
+template <class A> void XferInfo(A &a, PrefsRecord &p) {
+  XferAll(a, p.infoWindowVisible, p.infoWindowBounds, p.infoGroupByElement, p.overviewVisible, p.overviewBounds,
+          p.overviewTabChoice, p.thumbnailHeight, p.playLoop, p.playMode, p.playRotate, p.playFullScreen,
+          p.playSeconds, p.logFontName, p.logFontSize);
+}
+template <class A> void XferTools(A &a, PrefsRecord &p) {
+  XferAll(a, p.toolWindowBounds, p.rotatorAngle, p.videoWindowBounds, p.modelOptionsBounds, p.modelOptionsTab,
+          p.angleWindowBounds, p.rangeWindowBounds, p.spacegroupWindowBounds, p.spacegroupInfoPanel,
+          p.elementsWindowBounds, p.atomPickerBounds, p.atomPickerCount, p.atomPickerElements, p.atomPickerChoice,
+          p.annotationWindowBounds, p.distanceWindowBounds);
+}
+template <class A> void XferDisplay(A &a, PrefsRecord &p) {
+  XferAll(a, p.stereoOn, p.stereoMode, p.fastRotation, p.kA, p.kD, p.kS, p.phongN, p.polyEdgeMode,
+          p.ambientIntensity, p.pointIntensity, p.lightDirection, p.lowerMinOpacity, p.lowerBaseZ, p.lowerPlateauZ,
+          p.upperPlateauZ, p.upperBaseZ, p.upperMinOpacity, p.depthFading, p.viewDistance, p.perspective,
+          p.stereoAngle, p.stereoSeparation, p.showUnitCell, p.showAxes, p.defaultAtomStyle, p.minBSSphereRadius,
+          p.bsSphereRadFrac, p.defaultEllipsoidStyle, p.ellipsoidProbability, p.ellipsoidSphereRadius,
+          p.defaultIsoValue, p.defaultPolyMode, p.defaultBondStyle, p.bondColor1, p.bondColor2, p.bondRadius,
+          p.stickRadius, p.stickJointFactor, p.cloudSphereType, p.cloudSphereRadFrac, p.cloudSameSphereColor,
+          p.cloudSphereColor, p.cloudSphereTransparency, p.unitCellOptions, p.unitCellLineWidth, p.unitCellColor,
+          p.axesOption, p.axisColors, p.atomLabelType, p.atomLabelPos, p.labelFlag, p.labelSizeFollowsScale,
+          p.labelFont, p.labelSize, p.backgroundColor, p.gradientColors, p.gradientStyle, p.gradientAngle,
+          p.gradientScale, p.backgroundGradient, p.backgroundPictureMode, p.planeColor, p.planeTransparency,
+          p.sendOrientationToLink);
+}
+template <class A> void XferAnnotations(A &a, PrefsRecord &p) {
+  XferAll(a, p.annotationFont, p.annotationColors, p.annotationSize, p.annotationStyle, p.annotationOptions,
+          p.annotationFlags, p.vectorColor, p.vectorStyle);
+}
+template <class A> void XferNotices(A &a, PrefsRecord &p) {
+  XferAll(a, p.readerOption, p.noticeAutoBonds, p.noticeDiscardSymmetry, p.noticeLink, p.noticeCrystalToMolecule,
+          p.noticeGenerateSiteColors, p.noticeGenerateSiteLabels, p.noticeColourSites, p.noticeApplyDefaults,
+          p.noticeHideOtherMolecules);
+}
+template <class A> void XferElements(A &a, PrefsRecord &p) {
+  for (ElementData &e : p.elementData)
+    XferAll(a, e.element, e.colour, e.radius);
+}
+template <class A> void XferUpdate(A &a, PrefsRecord &p) {
+  XferAll(a, p.autoUpdateCheck, p.lastUpdateCheck, p.lastCheckedVersion);
+}
+template <class A> void XferMovie(A &a, PrefsRecord &p) { XferAll(a, p.movieCompressor, p.movieFrameRate, p.movieLoop); }
+
+using SectionFn = void (*)(SectionReader &, PrefsRecord &);
+using WriteFn = void (*)(SectionWriter &, PrefsRecord &);
+struct FixedSection {
+  uint32_t tag;
+  WriteFn write;
+  SectionFn read;
+};
+#define OV_SECTION(tag, fn)                                                                                         \
+  FixedSection { tag, [](SectionWriter &a, PrefsRecord &p) { fn(a, p); }, [](SectionReader &a, PrefsRecord &p) { fn(a, p); } }
+const FixedSection kFixedSections[] = {
+    OV_SECTION(kTagWindows, XferWindows),   OV_SECTION(kTagInfo, XferInfo),
+    OV_SECTION(kTagTools, XferTools),       OV_SECTION(kTagDisplay, XferDisplay),
+    OV_SECTION(kTagAnnotations, XferAnnotations), OV_SECTION(kTagNotices, XferNotices),
+    OV_SECTION(kTagElements, XferElements), OV_SECTION(kTagUpdate, XferUpdate),
+    OV_SECTION(kTagMovie, XferMovie),
+};
+#undef OV_SECTION
+
+void BeginSection(FileBuffer &b, uint32_t tag, size_t &start) {
+  start = b.out.size();
+  BufferWriteTag(b, tag);
+  BufferWriteU32(b, 0);
+}
+void EndSection(FileBuffer &b, size_t start) {
+  BufferPatchU32(b, start + 4, static_cast<uint32_t>(b.out.size() - start - 8));
+}
+
+void WriteList(FileBuffer &b, uint32_t tag, const CachedFileRecord *head) {
+  size_t start = 0;
+  BeginSection(b, tag, start);
+  BufferWriteU32(b, static_cast<uint32_t>(NumFilesInCache(head)));
+  for (const CachedFileRecord *n = head; n; n = n->next) {
+    const std::string path = n->fileRef.string();
+    BufferWriteU32(b, n->fileType);
+    BufferWriteU32(b, static_cast<uint32_t>(n->caption.size()));
+    BufferWriteBytes(b, n->caption.data(), n->caption.size());
+    BufferWriteU32(b, static_cast<uint32_t>(path.size()));
+    BufferWriteBytes(b, path.data(), path.size());
+  }
+  EndSection(b, start);
+}
+
+// The nodes of a list section; false for a damaged one.
+bool ReadList(FileBuffer &b, std::vector<CachedFileRecord> &nodes) {
+  uint32_t n = 0;
+  if (BufferReadU32(b, n) || n > b.Remaining() / 12)
+    return false;
+  for (uint32_t k = 0; k < n; k++) {
+    CachedFileRecord node;
+    uint32_t length = 0;
+    BufferReadU32(b, node.fileType);
+    if (BufferReadU32(b, length) || length > b.Remaining())
+      return false;
+    node.caption.resize(length);
+    BufferReadBytes(b, node.caption.data(), length);
+    if (BufferReadU32(b, length) || length > b.Remaining())
+      return false;
+    std::string path(length, '\0');
+    BufferReadBytes(b, path.data(), length);
+    node.fileRef = path;
+    nodes.push_back(std::move(node));
+  }
+  return b.status == 0;
+}
+
+std::filesystem::path XdgFolder(const char *variable, const char *fallback) {
+  const char *base = std::getenv(variable);
+  if (base && base[0] == '/')
+    return std::filesystem::path(base) / "Orvalisphere";
+  const char *home = std::getenv("HOME");
+  return std::filesystem::path(home ? home : "/tmp") / fallback / "Orvalisphere";
+}
+
+} // namespace
+
+std::filesystem::path GetPrefsFolder() { return XdgFolder("XDG_CONFIG_HOME", ".config"); }
+std::filesystem::path GetPrefsFilePath() { return GetPrefsFolder() / kPrefsFileName; }
+std::filesystem::path GetCacheFolder() { return XdgFolder("XDG_CACHE_HOME", ".cache") / kCacheFolderName; }
+
+std::vector<uint8_t> EncodePrefsFile(const PrefsRecord &prefs) {
+  PrefsRecord &p = const_cast<PrefsRecord &>(prefs); // the field lists only read it here
+  FileBuffer b;
+  SectionWriter a{b};
+  BufferWriteTag(b, kPrefsFileType);
+  BufferWriteU16(b, kPrefsFormatVersion);
+  BufferWriteU16(b, 0);
+  size_t start = 0;
+  for (const FixedSection &s : kFixedSections) {
+    BeginSection(b, s.tag, start);
+    s.write(a, p);
+    EndSection(b, start);
+  }
+  BeginSection(b, kTagElementNotes, start);
+  const std::string notes(CStrView(std::span<const char>(p.elementNotes)));
+  BufferWriteBytes(b, notes.data(), notes.size());
+  EndSection(b, start);
+  WriteList(b, kTagRecent, p.recentFiles);
+  WriteList(b, kTagFavourites, p.favouriteFiles);
+  return std::move(b.out);
+}
+
+bool DecodePrefsFile(std::span<const uint8_t> bytes, PrefsRecord &prefs, int *skipped) {
+  FileBuffer b = FileBuffer::ForReading(bytes);
+  uint32_t type = 0;
+  uint16_t version = 0, reserved = 0;
+  BufferReadTag(b, type);
+  BufferReadU16(b, version);
+  BufferReadU16(b, reserved);
+  if (b.status != 0 || type != kPrefsFileType)
+    return false;
+  int skips = 0;
+  while (b.Remaining() >= 8) {
+    uint32_t tag = 0, length = 0;
+    BufferReadTag(b, tag);
+    BufferReadU32(b, length);
+    if (length > b.Remaining()) {
+      skips++; // a section cut short by the end of the file
+      break;
+    }
+    FileBuffer section = FileBuffer::ForReading(std::span(b.start + b.cursor, length));
+    BufferSkip(b, length);
+    bool known = false, used = false;
+    for (const FixedSection &s : kFixedSections) {
+      if (s.tag != tag)
+        continue;
+      known = true;
+      // Read into a scratch copy first: only a section that holds all its
+      // fields changes the preferences.
+      PrefsRecord scratch = prefs;
+      SectionReader trial{section};
+      s.read(trial, scratch);
+      if (section.status == 0) {
+        section.cursor = 0;
+        SectionReader real{section};
+        s.read(real, prefs);
+        used = true;
+      }
+    }
+    if (tag == kTagElementNotes) {
+      known = used = true;
+      const size_t n = std::min<size_t>(length, kElementNotesSize - 1);
+      std::fill(std::begin(prefs.elementNotes), std::end(prefs.elementNotes), '\0');
+      std::copy(section.start, section.start + n, prefs.elementNotes);
+    } else if (tag == kTagRecent || tag == kTagFavourites) {
+      known = true;
+      std::vector<CachedFileRecord> nodes;
+      if (ReadList(section, nodes) && &prefs == &gPrefs) {
+        used = true;
+        if (tag == kTagRecent)
+          DestroyRecentFiles();
+        else
+          DestroyFavouriteFiles();
+        for (CachedFileRecord &n : nodes) {
+          CachedFileRecord *node = CreateCachedFileRecord();
+          if (!node)
+            break;
+          node->fileRef = n.fileRef;
+          node->fileType = n.fileType;
+          node->caption = n.caption;
+          const bool added = tag == kTagRecent ? AddItemToRecentFiles(node, kAddAtTail)
+                                               : AddItemToFavouriteFiles(node, kAddAtTail);
+          if (!added)
+            DestroyCachedFileRecord(node);
+        }
+      } else if (&prefs != &gPrefs) {
+        used = section.status == 0;
+      }
+    }
+    if (!known || !used)
+      skips++;
+  }
+  if (skipped)
+    *skipped = skips;
+  return true;
+}
+
+bool ReadPrefsFile() {
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(GetPrefsFilePath(), bytes))
+    return false;
+  return DecodePrefsFile(bytes, gPrefs);
+}
+
+bool CreateAndSavePrefsFile() {
+  std::error_code ec;
+  std::filesystem::create_directories(GetPrefsFolder(), ec);
+  const std::vector<uint8_t> bytes = EncodePrefsFile(gPrefs);
+  return WriteFileAtomically(GetPrefsFilePath(), bytes);
+}
+
+// ---- Cache folder ---------------------------------------------------------------------
+
+bool EmptyCacheFolder() {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path folder = GetCacheFolder();
+  fs::create_directories(folder, ec);
+  if (!fs::is_directory(folder, ec))
+    return false;
+  for (const fs::directory_entry &e : fs::directory_iterator(folder, ec)) {
+    const std::string name = e.path().filename().string();
+    // Only our own cache documents: nothing else in the folder is touched.
+    if (name.starts_with(kCacheFilePrefix) && e.is_regular_file(ec))
+      fs::remove(e.path(), ec);
+  }
+  return true;
+}
+
+std::filesystem::path NewCacheFilePath() {
+  static uint32_t next = 1;
+  const std::filesystem::path folder = GetCacheFolder();
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  for (;;) {
+    const std::filesystem::path candidate = folder / (std::string(kCacheFilePrefix) + std::to_string(next++));
+    if (!std::filesystem::exists(candidate, ec))
+      return candidate;
+  }
+}
+
+bool DoCacheHistoryFile(WindowRef window) {
+  const CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal || !IsWindowFileOpen(window))
+    return false;
+  DocumentExtras extras;
+  if (gDocumentWindowHooks.getNotes)
+    extras.notes = gDocumentWindowHooks.getNotes(window);
+  const std::filesystem::path file = NewCacheFilePath();
+  if (!WriteFileAtomically(file, EncodeCrystalDocument(*crystal, extras)))
+    return false;
+  CachedFileRecord *node = CreateCachedFileRecord();
+  if (!node)
+    return false;
+  node->fileRef = file;
+  node->fileType = crystal->molecule ? kMoleculeDocumentType : kCrystalDocumentType;
+  if (HostServices *host = GetHostServices())
+    node->caption = host->WindowTitle(window);
+  if (!AddItemToWindowHistory(window, node, kAddAtFront)) {
+    DestroyCachedFileRecord(node);
+    return false;
+  }
+  return true;
+}
+
+void UndoBufferTimerProc() {
+  if (!gStructureChanged)
+    return;
+  gStructureChanged = 0;
+  if (WindowRef window = FrontGraphWindow())
+    DoCacheHistoryFile(window);
+}
+
+void InstallUndoBufferTimer() { gUndoBufferTimer.proc = UndoBufferTimerProc; }

@@ -1,0 +1,316 @@
+#include "export/OwnTextWriter.h"
+
+#include "Alerts.h"
+#include "SpaceGroups.h"
+#include "SymmetryCards.h"
+#include "VectorMath.h"
+#include "documents/FileBuffer.h"
+#include "import/TextNumbers.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr size_t kNoteWrapColumn = 72;
+constexpr size_t kMaxTitleBytes = 248; // "TITL  " and the title within one line
+
+std::string F(double v, int precision = 6, int width = 0) { return FormatFixed(v, precision, width); }
+
+std::string Element(ElementCode code) {
+  char s[3] = {};
+  ShortToTwoChars(code, s);
+  return std::string(s, 2);
+}
+
+std::string Colour(const RGBColor &c, int precision, int width) {
+  return F(c.red / 65535.0, precision, width) + " " + F(c.green / 65535.0, precision, width) + " " +
+         F(c.blue / 65535.0, precision, width);
+}
+
+std::string PadLabel(const std::string &label, size_t width) {
+  return label.size() >= width ? label : label + std::string(width - label.size(), ' ');
+}
+
+// Cuts UTF-8 text to at most `limit` bytes without splitting a character.
+std::string CutUtf8(std::string_view text, size_t limit) {
+  if (text.size() <= limit)
+    return std::string(text);
+  size_t n = limit;
+  while (n > 0 && (static_cast<uint8_t>(text[n]) & 0xC0) == 0x80)
+    n--;
+  return std::string(text.substr(0, n));
+}
+
+// The notes as paragraphs, each followed by an empty line. Long lines are
+// broken after a blank, which stays at the end of the line, so that the
+// reader puts the paragraph back together exactly.
+void WriteTextNote(std::string &out, std::string_view notes) {
+  size_t start = 0;
+  while (start <= notes.size()) {
+    size_t end = notes.find('\n', start);
+    if (end == std::string_view::npos)
+      end = notes.size();
+    std::string_view para = notes.substr(start, end - start);
+    if (!para.empty() && para.back() == '\r')
+      para.remove_suffix(1);
+    while (para.size() > kNoteWrapColumn) {
+      size_t cut = para.rfind(' ', kNoteWrapColumn - 1);
+      if (cut == std::string_view::npos || cut == 0) {
+        cut = para.find(' ', kNoteWrapColumn);
+        if (cut == std::string_view::npos)
+          break;
+      }
+      out.append(para.substr(0, cut + 1));
+      out.push_back('\n');
+      para.remove_prefix(cut + 1);
+    }
+    // A paragraph is its lines and an empty line; an empty paragraph is
+    // the empty line alone.
+    if (!para.empty()) {
+      out.append(para);
+      out.push_back('\n');
+    }
+    out.push_back('\n');
+    if (end == notes.size())
+      break;
+    start = end + 1;
+  }
+}
+
+} // namespace
+
+std::string TextFileLabel(const AsymmetricUnitRecord &site, size_t siteIndex) {
+  std::string label(CStrView(std::span<const char>(site.label)));
+  for (char &ch : label) {
+    const auto u = static_cast<uint8_t>(ch);
+    if (u <= 32 || u >= 128)
+      ch = '_';
+  }
+  if (label.empty()) {
+    char s[3] = {};
+    ShortToTwoChars(site.elements[0], s);
+    label = std::string(s[1] == ' ' ? std::string_view(s, 1) : std::string_view(s, 2)) + std::to_string(siteIndex + 1);
+  }
+  return label;
+}
+
+std::string FormatTextFile(CrystalRec &c, std::string_view title, std::string_view notes) {
+  const size_t nSites = UsableSiteSize(c), nAtoms = UsableAtomSize(c), nTypes = UsableSphereSize(c);
+  if (nSites == 0 || nAtoms == 0 || nTypes == 0)
+    return {};
+  std::string o;
+  o.reserve(256 + (c.molecule ? nAtoms : nSites) * 64);
+  if (c.molecule)
+    o += "MOLE  Orvalisphere molecule format\n";
+  o += "TITL  " + CutUtf8(title.substr(0, title.find_first_of("\r\n")), kMaxTitleBytes) + "\n";
+  if (!notes.empty()) {
+    o += "NOTE\n";
+    WriteTextNote(o, notes);
+    o += "\n";
+  }
+
+  if (!c.molecule) {
+    o += "! Unit cell parameters\n";
+    o += "CELL  " + F(c.a) + " " + F(c.b) + " " + F(c.c) + "  " + F(c.alpha) + " " + F(c.beta) + " " + F(c.gamma) +
+         "\n";
+    if (c.esdFlag)
+      o += "\n! Errors in the cell parameters\nERRC  " + F(c.cellEsds[0]) + " " + F(c.cellEsds[1]) + " " +
+           F(c.cellEsds[2]) + "  " + F(c.cellEsds[3]) + " " + F(c.cellEsds[4]) + " " + F(c.cellEsds[5]) + "\n";
+    // The cards are regenerated from the symbol before the lattice letter is
+    // written, so that the letter written is the one the cards belong to.
+    const bool bySymbol = static_cast<uint8_t>(c.spaceGroup[0]) >= 33;
+    if (bySymbol)
+      Spaceg(std::span<char>(c.spaceGroup), c.originChoice, c.alpha, c.beta, c.gamma, c.latticeLetter, c.cardCount,
+             std::span<Symcard>(c.symCards));
+    o += "\n! Lattice type\nLATC  ";
+    o += c.latticeLetter;
+    o += "\n\n";
+    if (bySymbol)
+      o += "! Spacegroup symbol:  " + std::string(CStrView(std::span<const char>(c.spaceGroup))) + "\n";
+    const int cards = std::min<int>(c.cardCount, kMaxSymCards);
+    o += "! Total of " + std::to_string(cards) + " general equivalent positions (excl. lattice operators)\n";
+    for (int k = 0; k < cards; k++)
+      o += "SYMM  " + std::string(CardText(c.symCards[static_cast<size_t>(k)])) + "\n";
+    if (c.originShift[0] != 0.0f || c.originShift[1] != 0.0f || c.originShift[2] != 0.0f)
+      o += "\n! Origin Offset\nOSHF  " + F(c.originShift[0]) + " " + F(c.originShift[1]) + " " +
+           F(c.originShift[2]) + "\n";
+    o += "\n! Plot range (min/max along x, y and z axes)\nXYZR ";
+    for (float v : c.plotRange)
+      o += " " + F(v);
+    o += "\n";
+  }
+
+  o += "\n! Model type\nMODL  " + std::to_string(c.modelType) + "\n";
+  o += "\n! Background colour\nBKCL  " + Colour(c.backgroundColor, 4, 6) + "\n";
+  o += "\n! Bond colour\nBNCL  " + Colour(c.bondColor1, 4, 6) + "\n";
+  o += "\n! Relative bond radii for ball-and-stick and stick plots\nBRAD  " + F(c.bondRadius, 4, 8) + " " +
+       F(c.stickRadius, 4, 8) + "\n";
+  o += "\n! Illumination direction\nLTDN  " + F(c.lightDirection[0]) + " " + F(c.lightDirection[1]) + " " +
+       F(c.lightDirection[2]) + "\n";
+  if (c.depthFading)
+    o += "\n! Depth fading settings\nDCUE  " + F(c.lowerMinOpacity) + " " + F(c.lowerBaseZ) + " " +
+         F(c.lowerPlateauZ) + "\n";
+  o += "\n! Atom, bond, polyhedral and surface rendering coefficients\n";
+  const char *renderCards[4] = {"AREN", "BREN", "PREN", "SREN"};
+  for (int k = 0; k < 4; k++)
+    o += std::string(renderCards[k]) + "  " + F(c.kA[k]) + " " + F(c.kD[k]) + " " + F(c.kS[k]) + " " +
+         std::to_string(c.phongN[k]) + "\n";
+  o += "\n! Unit cell visibility (1=true; 0 = false)\n";
+  o += c.showUnitCell ? "SHCL  1\n" : "SHCL  0\n";
+  if (c.perspective)
+    o += "\n! Perspective view distance\nPRSP  " + F(c.viewDistance, 2) + "\n";
+
+  if (!c.molecule) {
+    float sumM = 0.0f, sumV = 0.0f;
+    for (float v : c.orientationMatrix)
+      sumM += std::fabs(v);
+    for (float v : c.viewDirection)
+      sumV += std::fabs(v);
+    if (sumM > 0.0f) {
+      const float *m = c.orientationMatrix;
+      o += "\n! Orientation matrix: 11 12 13; 21 22 23; 31 32 33\nOMAT ";
+      for (int r = 0; r < 3; r++)
+        o += " " + F(m[3 * r], 3) + " " + F(m[3 * r + 1], 3) + " " + F(m[3 * r + 2], 3) + (r < 2 ? " " : "");
+      o += "\n";
+    } else if (sumV > 0.0f) {
+      o += "\n! View direction as [UVW]\nVIEW  " + F(c.viewDirection[0]) + " " + F(c.viewDirection[1]) + " " +
+           F(c.viewDirection[2]) + "\n";
+    }
+  }
+
+  const int specs = std::clamp(c.bondSpecCount, 0, kMaxBondSpecs);
+  if (specs > 0) {
+    o += "\n! Bond specifications\n";
+    for (int k = 0; k < specs; k++) {
+      const BondSpec &s = c.bondSpecs[static_cast<size_t>(k)];
+      o += "BMAX  " + Element(s.elementA) + "  " + Element(s.elementB) + "  " + F(s.maxLength, 3) + "\n";
+    }
+  }
+
+  o += "\n! Atom types\nTYPE\n";
+  for (size_t s = 0; s < nSites; s++) {
+    const uint32_t type = c.sites[s].atomType;
+    if (type >= nTypes)
+      continue;
+    bool seen = false;
+    for (size_t e = 0; e < s && !seen; e++) {
+      const uint32_t other = c.sites[e].atomType;
+      seen = other == type || (other < nTypes && c.spheres[other].element == c.spheres[type].element);
+    }
+    if (seen)
+      continue;
+    const SphereRecord &t = c.spheres[type];
+    o += Element(t.element) + "  " + F(t.radius, 2, 6) + "  " + Colour(t.colour, 5, 7) + "\n";
+  }
+  o += "\n";
+
+  std::vector<std::string> labels(nSites);
+  for (size_t s = 0; s < nSites; s++)
+    labels[s] = TextFileLabel(c.sites[s], s);
+
+  if (c.molecule) {
+    o += "! Atoms in this molecule\nATOM\n";
+    for (size_t k = 0; k < nAtoms; k++) {
+      const AtomRecord &t = c.atoms[k];
+      if (t.site >= nSites)
+        continue;
+      o += Element(c.sites[t.site].elements[0]) + "  " + PadLabel(labels[t.site], 6) + "  " + F(t.cart[0]) + " " +
+           F(t.cart[1]) + " " + F(t.cart[2]) + "\n";
+    }
+  } else {
+    o += "! Asymmetric unit\nATOM\n";
+    for (size_t s = 0; s < nSites; s++) {
+      const AsymmetricUnitRecord &site = c.sites[s];
+      o += Element(site.elements[0]) + "  " + PadLabel(labels[s], 6) + "  " + F(site.xyz[0]) + " " +
+           F(site.xyz[1]) + " " + F(site.xyz[2]) + "\n";
+    }
+  }
+  o += "\n";
+
+  if (c.esdFlag) {
+    o += "! Errors in atomic coordinates\nERRS\n";
+    for (size_t s = 0; s < nSites; s++)
+      o += PadLabel(labels[s], 6) + "  " + F(c.sites[s].esd[0]) + " " + F(c.sites[s].esd[1]) + " " +
+           F(c.sites[s].esd[2]) + "\n";
+    o += "\n";
+  }
+
+  bool partial = false;
+  for (size_t s = 0; s < nSites; s++)
+    partial = partial || (c.sites[s].occupancies[0] > 0.0f && c.sites[s].occupancies[0] < 1.0f);
+  if (partial) {
+    o += "! Site occupancies (max. 3 occupants per site)\nOCCU\n";
+    for (size_t s = 0; s < nSites; s++) {
+      const AsymmetricUnitRecord &site = c.sites[s];
+      if (!(site.occupancies[0] > 0.0f && site.occupancies[0] < 1.0f))
+        continue;
+      o += PadLabel(labels[s], 6) + "  ";
+      for (int k = 0; k < kMaxSiteElements; k++)
+        if (site.occupancies[k] > 0.0f)
+          o += "  " + Element(site.elements[k]) + " " + F(site.occupancies[k], 4);
+      o += "\n";
+    }
+    o += "\n";
+  }
+
+  if (!c.molecule && c.ellipsoidData) {
+    const char *heads[3] = {"! Isotropic temperature factors\nUISO\n",
+                            "! Anisotropic temperature factors as Uij\nUANI\n",
+                            "! Anisotropic temperature factors as Bij\nBANI\n"};
+    for (uint32_t type = kDisplacementIsotropic; type <= kDisplacementAnisoB; type++) {
+      bool any = false;
+      for (size_t s = 0; s < nSites; s++)
+        any = any || c.sites[s].displacementType == type;
+      if (!any)
+        continue;
+      o += heads[type - 1];
+      for (size_t s = 0; s < nSites; s++) {
+        const AsymmetricUnitRecord &site = c.sites[s];
+        if (site.displacementType != type)
+          continue;
+        o += PadLabel(labels[s], 6) + " ";
+        if (type == kDisplacementIsotropic) {
+          o += " " + F(site.isoValue);
+        } else {
+          const float *t = site.tensor;
+          for (float v : {t[0], t[4], t[8], t[1], t[2], t[5]})
+            o += " " + F(v);
+        }
+        o += "\n";
+      }
+      o += "\n";
+    }
+  }
+
+  const size_t nVectors = UsableRecords(c.vectors.size(), c.vectorCount);
+  if (nVectors > 0) {
+    o += "! Atom vectors\nAVEC\n";
+    for (size_t k = 0; k < nVectors; k++) {
+      const VectorRecord &v = c.vectors[k];
+      if (v.atom >= nAtoms || c.atoms[v.atom].site >= nSites)
+        continue;
+      float cart[3];
+      MatMul(c.orientationMatrix, v.uvw, cart);
+      const double length = std::sqrt(double{cart[0]} * cart[0] + double{cart[1]} * cart[1] + double{cart[2]} * cart[2]);
+      if (length == 0.0)
+        continue;
+      const AtomRecord &t = c.atoms[v.atom];
+      o += PadLabel(labels[t.site], 7) + "   " + F(t.xyz[0], 5, 8) + " " + F(t.xyz[1], 5, 8) + " " +
+           F(t.xyz[2], 5, 8) + "   " + F(v.uvw[0], 5, 9) + " " + F(v.uvw[1], 5, 9) + " " + F(v.uvw[2], 5, 9) +
+           "   " + F(length, 4, 8) + "   " + Colour(v.colour, 3, 5) + "   " + std::to_string(v.style) + "\n";
+    }
+  }
+  return o;
+}
+
+bool DoWriteTextFile(CrystalRec &crystal, std::string_view title, std::string_view notes,
+                     const std::filesystem::path &path) {
+  const std::string text = FormatTextFile(crystal, title, notes);
+  std::string reason;
+  if (!WriteFileAtomically(path, std::span(reinterpret_cast<const uint8_t *>(text.data()), text.size()), &reason)) {
+    MyCFStopAlert("The text file could not be saved.",
+                  "\"" + path.filename().string() + "\" could not be written (" + reason + ").");
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,24 @@
+// The writer of the program's own keyword text format (".ovtx"): four-letter
+// cards with their values, comment lines beginning with "!". What it writes
+// reads back through ReadTextFile (import/OwnTextReader.h).
+#pragma once
+
+#include "StructureRecord.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+// The whole file for a structure; empty without sites, atoms or atom types.
+// A crystal defined by a space-group symbol gets its symmetry cards
+// regenerated from the symbol first (into the structure), so that the
+// lattice letter and the cards written agree.
+std::string FormatTextFile(CrystalRec &crystal, std::string_view title, std::string_view notes);
+// Writes the file to `path` (a temporary file renamed into place); false,
+// with a stop alert, when it cannot be written.
+bool DoWriteTextFile(CrystalRec &crystal, std::string_view title, std::string_view notes,
+                     const std::filesystem::path &path);
+// The label as the file writes it: blanks, control characters and bytes
+// outside ASCII become "_"; an empty label becomes the element symbol and
+// the site's number, so that no label is ever written as blanks alone.
+std::string TextFileLabel(const AsymmetricUnitRecord &site, size_t siteIndex);

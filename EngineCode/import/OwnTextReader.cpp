@@ -1,0 +1,758 @@
+#include "import/OwnTextReader.h"
+
+#include "Alerts.h"
+#include "BuildPipeline.h"
+#include "Preferences.h"
+#include "StructureArrays.h"
+#include "SymmetryCards.h"
+#include "ViewOrientation.h"
+#include "documents/CrystalDocument.h"
+#include "documents/FileBuffer.h"
+#include "import/TextNumbers.h"
+#include "render/PlotPipeline.h"
+#include "window/MainWindowData.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <map>
+#include <optional>
+
+const OVFileFormat gOVFileFormatData[] = {
+    {FourCharsToLong("OVTX"), "ovtx", kOwnTextFormat},
+    {FourCharsToLong("STOP"), "", 0},
+};
+
+namespace {
+
+constexpr float kVectorPositionTolerance = 1e-4f; // fractional
+constexpr float kMaxBallAndStickRadius = 0.95f;
+constexpr long kMinPhong = 1, kMaxPhong = 1000;
+constexpr float kDefaultReflection = 0.5f;
+constexpr uint16_t kDefaultPhong = 100;
+
+constexpr std::array<std::string_view, 33> kCards = {
+    "MOLE", "TITL", "NOTE", "CELL", "ERRC", "LATC", "SYMM", "OSHF", "XYZR", "MODL", "BKCL",
+    "BNCL", "BRAD", "LTDN", "DCUE", "AREN", "BREN", "PREN", "SREN", "SHCL", "PRSP", "OMAT",
+    "VIEW", "BMAX", "TYPE", "ATOM", "ERRS", "OCCU", "UISO", "UANI", "BANI", "AVEC", "END "};
+
+bool LooksLikeCard(std::string_view line) {
+  if (line.size() < 4)
+    return false;
+  for (int k = 0; k < 4; k++)
+    if (line[static_cast<size_t>(k)] < 'A' || line[static_cast<size_t>(k)] > 'Z')
+      return false;
+  return line.size() == 4 || line[4] == ' ' || line[4] == '\t';
+}
+
+bool IsKnownCard(std::string_view line) {
+  return LooksLikeCard(line) && std::find(kCards.begin(), kCards.end(), line.substr(0, 4)) != kCards.end();
+}
+
+std::vector<std::string_view> Tokens(std::string_view s) {
+  std::vector<std::string_view> out;
+  size_t i = 0;
+  while (i < s.size()) {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+      i++;
+    size_t j = i;
+    while (j < s.size() && s[j] != ' ' && s[j] != '\t')
+      j++;
+    if (j > i)
+      out.push_back(s.substr(i, j - i));
+    i = j;
+  }
+  return out;
+}
+
+std::optional<ElementCode> ElementToken(std::string_view t) {
+  if (t.empty() || t.size() > 2 || !std::isalpha(static_cast<unsigned char>(t[0])))
+    return std::nullopt;
+  const char s[3] = {t[0], t.size() > 1 ? t[1] : ' ', '\0'};
+  return TwoCharsToShort(s);
+}
+
+// The text of the whole file as lines, CR, LF and CR LF alike. Lines keep
+// their full length.
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t j = i;
+    while (j < text.size() && text[j] != '\n' && text[j] != '\r')
+      j++;
+    lines.emplace_back(text.substr(i, j - i));
+    if (j < text.size() && text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n')
+      j++;
+    i = j + 1;
+  }
+  return lines;
+}
+
+// Text in UTF-8; bytes that are not UTF-8 are read as Mac Roman.
+std::string AsUtf8(std::string_view s) { return Utf16ToUtf8(Utf8ToUtf16(s)); }
+
+struct LabelLine {
+  std::string label;
+  std::vector<std::string_view> values;
+  int line;
+};
+
+struct TypeLine {
+  ElementCode element;
+  float radius;
+  RGBColor colour;
+};
+
+class Parser {
+public:
+  Parser(CrystalRec &c, TextFileExtras &x) : c_(c), x_(x) {}
+
+  bool Run(std::string_view text, std::string *message);
+
+private:
+  CrystalRec &c_;
+  TextFileExtras &x_;
+  int lineNo_ = 0;
+  std::vector<std::string> lines_; // the label blocks hold views into these
+  bool haveCell_ = false;
+  bool haveLattice_ = false;
+  std::vector<AsymmetricUnitRecord> sites_;
+  std::vector<std::array<float, 3>> cart_; // molecule atoms
+  std::vector<TypeLine> types_;
+  std::map<std::string, std::vector<LabelLine>> blocks_; // ERRS, OCCU, UISO, UANI, BANI
+
+  void Warn(const std::string &what) { x_.warnings.push_back("Line " + std::to_string(lineNo_) + ": " + what); }
+
+  // The values of a card (or of a block's line): `n` finite numbers, else
+  // a warning.
+  bool Numbers(std::string_view card, const std::vector<std::string_view> &t, size_t n, float *out,
+               const char *what = "card") {
+    if (t.size() < n) {
+      Warn(std::string(card) + " needs " + std::to_string(n) + " numbers; the " + what + " is ignored.");
+      return false;
+    }
+    for (size_t k = 0; k < n; k++) {
+      const auto v = ParseFloatToken(t[k]);
+      if (!v) {
+        Warn(std::string(card) + ": \"" + std::string(t[k]) + "\" is not a usable number; the " + what +
+             " is ignored.");
+        return false;
+      }
+      out[k] = *v;
+    }
+    return true;
+  }
+
+  RGBColor ToColour(const float v[3]) {
+    RGBColor c;
+    uint16_t *ch[3] = {&c.red, &c.green, &c.blue};
+    for (int k = 0; k < 3; k++)
+      *ch[k] = static_cast<uint16_t>(std::lround(std::clamp(v[k], 0.0f, 1.0f) * 65535.0f));
+    return c;
+  }
+
+  void Card(std::string_view card, std::string_view line, const std::vector<std::string_view> &t);
+  void Rendering(int index, const std::vector<std::string_view> &t, std::string_view card);
+  void BlockLine(std::string_view block, std::string_view line);
+  bool Finish(std::string *message);
+};
+
+void Parser::Rendering(int index, const std::vector<std::string_view> &t, std::string_view card) {
+  float v[3];
+  if (t.size() < 4 || !Numbers(card, t, 3, v)) {
+    if (t.size() < 4)
+      Warn(std::string(card) + " needs 4 values; the card is ignored.");
+    return;
+  }
+  float *dst[3] = {&c_.kA[index], &c_.kD[index], &c_.kS[index]};
+  for (int k = 0; k < 3; k++) {
+    if (v[k] < 0.0f || v[k] > 1.0f) {
+      MyCFCautionAlert(kIllegalReflection);
+      v[k] = kDefaultReflection;
+    }
+    *dst[k] = v[k];
+  }
+  const auto n = ParseIntegerToken(t[3]);
+  if (!n || *n < kMinPhong || *n > kMaxPhong) {
+    MyCFCautionAlert(kIllegalPhong);
+    c_.phongN[index] = kDefaultPhong;
+  } else {
+    c_.phongN[index] = static_cast<uint16_t>(*n);
+  }
+}
+
+void Parser::Card(std::string_view card, std::string_view line, const std::vector<std::string_view> &t) {
+  float v[9];
+  if (card == "MOLE") {
+    c_.molecule = 1;
+  } else if (card == "TITL") {
+    std::string_view rest = line.size() > 4 ? line.substr(4) : std::string_view();
+    const size_t b = rest.find_first_not_of(" \t");
+    x_.title = b == std::string_view::npos ? std::string() : AsUtf8(rest.substr(b));
+  } else if (card == "CELL") {
+    if (Numbers(card, t, 6, v)) {
+      if (v[0] <= 0.0f || v[1] <= 0.0f || v[2] <= 0.0f || v[3] <= 0.0f || v[4] <= 0.0f || v[5] <= 0.0f ||
+          v[3] >= 180.0f || v[4] >= 180.0f || v[5] >= 180.0f) {
+        Warn("CELL: lengths and angles must be positive and the angles below 180; the card is ignored.");
+        return;
+      }
+      c_.a = v[0], c_.b = v[1], c_.c = v[2], c_.alpha = v[3], c_.beta = v[4], c_.gamma = v[5];
+      haveCell_ = true;
+    }
+  } else if (card == "ERRC") {
+    if (Numbers(card, t, 6, v)) {
+      std::copy(v, v + 6, c_.cellEsds);
+      c_.esdFlag = 1;
+    }
+  } else if (card == "LATC") {
+    static constexpr std::string_view kLetters = "PABCIFR";
+    if (t.empty() || t[0].size() != 1 || kLetters.find(static_cast<char>(std::toupper(t[0][0]))) == std::string_view::npos) {
+      Warn("LATC needs one of the letters P, A, B, C, I, F or R; the card is ignored.");
+      return;
+    }
+    c_.latticeLetter = static_cast<char>(std::toupper(t[0][0]));
+    haveLattice_ = true;
+  } else if (card == "SYMM") {
+    if (c_.cardCount >= kMaxSymCards) {
+      Warn("more than 192 SYMM cards; the card is ignored.");
+      return;
+    }
+    std::string raw(line.size() > 6 ? line.substr(6) : std::string_view());
+    Symcard symcard{};
+    const bool cardForm = raw.size() <= 25 && raw.find(',') == std::string::npos &&
+                          (raw.size() < 9 || (raw[7] == ' ' && raw[8] == ' ')) &&
+                          (raw.size() < 18 || (raw[16] == ' ' && raw[17] == ' '));
+    if (cardForm) {
+      raw.resize(25, ' ');
+      symcard = MakeSymcard(raw);
+    } else if (!UpdateSymmCard(raw, symcard)) {
+      Warn("SYMM: the operator cannot be read; the card is ignored.");
+      return;
+    }
+    GEP gep;
+    Symcard2GEP(symcard, gep);
+    const auto &r = gep.rotation;
+    const int det = r[0][0] * (r[1][1] * r[2][2] - r[1][2] * r[2][1]) -
+                    r[0][1] * (r[1][0] * r[2][2] - r[1][2] * r[2][0]) +
+                    r[0][2] * (r[1][0] * r[2][1] - r[1][1] * r[2][0]);
+    if (det != 1 && det != -1) {
+      Warn("SYMM: \"" + raw + "\" is not a symmetry operator; the card is ignored.");
+      return;
+    }
+    c_.symCards[c_.cardCount++] = symcard;
+  } else if (card == "OSHF") {
+    if (Numbers(card, t, 3, v))
+      std::copy(v, v + 3, c_.originShift);
+  } else if (card == "XYZR") {
+    if (Numbers(card, t, 6, v)) {
+      if (v[0] > v[1] || v[2] > v[3] || v[4] > v[5]) {
+        Warn("XYZR: each minimum must not exceed its maximum; the card is ignored.");
+        return;
+      }
+      std::copy(v, v + 6, c_.plotRange);
+    }
+  } else if (card == "MODL") {
+    const auto n = t.empty() ? std::nullopt : ParseIntegerToken(t[0]);
+    if (!n || *n < 1 || *n > 6)
+      Warn("MODL needs a model type from 1 to 6; the card is ignored.");
+    else
+      c_.modelType = static_cast<int8_t>(*n);
+  } else if (card == "BKCL") {
+    if (Numbers(card, t, 3, v))
+      c_.backgroundColor = ToColour(v);
+  } else if (card == "BNCL") {
+    if (Numbers(card, t, 3, v))
+      c_.bondColor1 = ToColour(v);
+  } else if (card == "BRAD") {
+    if (Numbers(card, t, 2, v)) {
+      if (v[0] > 0.0f && v[0] < kMaxBallAndStickRadius)
+        c_.bondRadius = v[0];
+      else
+        Warn("BRAD: the ball-and-stick radius must lie above 0 and below 0.95; it is ignored.");
+      if (v[1] > 0.0f)
+        c_.stickRadius = v[1];
+      else
+        Warn("BRAD: the stick radius must be above 0; it is ignored.");
+    }
+  } else if (card == "LTDN") {
+    if (Numbers(card, t, 3, v)) {
+      if (v[0] == 0.0f && v[1] == 0.0f && v[2] == 0.0f)
+        Warn("LTDN: the light direction cannot be the zero vector; the card is ignored.");
+      else
+        std::copy(v, v + 3, c_.lightDirection);
+    }
+  } else if (card == "DCUE") {
+    if (Numbers(card, t, 3, v)) {
+      for (int k = 0; k < 3; k++)
+        if (v[k] < 0.0f || v[k] > 1.0f) {
+          MyCFCautionAlert(kBadDepthCue);
+          return;
+        }
+      c_.lowerMinOpacity = v[0];
+      c_.lowerBaseZ = v[1];
+      c_.lowerPlateauZ = v[2];
+      c_.depthFading = 1;
+    }
+  } else if (card == "AREN") {
+    Rendering(0, t, card);
+  } else if (card == "BREN") {
+    Rendering(1, t, card);
+  } else if (card == "PREN") {
+    Rendering(2, t, card);
+  } else if (card == "SREN") {
+    Rendering(3, t, card);
+  } else if (card == "SHCL") {
+    const auto n = t.empty() ? std::nullopt : ParseIntegerToken(t[0]);
+    if (!n)
+      Warn("SHCL needs a number; the card is ignored.");
+    else
+      c_.showUnitCell = *n == 1 ? 1 : 0;
+  } else if (card == "PRSP") {
+    if (Numbers(card, t, 1, v)) {
+      if (v[0] <= 0.0f) {
+        Warn("PRSP: the view distance must be above 0; the card is ignored.");
+        return;
+      }
+      c_.perspective = 1;
+      c_.viewDistance = v[0];
+    }
+  } else if (card == "OMAT") {
+    if (Numbers(card, t, 9, v)) {
+      std::copy(v, v + 9, x_.orientation);
+      x_.hasOrientation = true;
+    }
+  } else if (card == "VIEW") {
+    if (Numbers(card, t, 3, v) && !(v[0] == 0.0f && v[1] == 0.0f && v[2] == 0.0f)) {
+      std::copy(v, v + 3, c_.viewDirection);
+      x_.hasViewDirection = true;
+    }
+  } else if (card == "BMAX") {
+    if (t.size() < 3) {
+      Warn("BMAX needs two elements and a distance; the card is ignored.");
+      return;
+    }
+    const auto a = ElementToken(t[0]), b = ElementToken(t[1]);
+    const auto d = ParseFloatToken(t[2]);
+    if (!a || !b || !d || *d <= 0.0f) {
+      Warn("BMAX needs two elements and a distance above 0; the card is ignored.");
+      return;
+    }
+    if (c_.bondSpecCount >= kMaxBondSpecs) {
+      Warn("more than 200 bond specifications; the card is ignored.");
+      return;
+    }
+    BondSpec &s = c_.bondSpecs[static_cast<size_t>(c_.bondSpecCount++)];
+    s = BondSpec{};
+    s.elementA = *a;
+    s.elementB = *b;
+    s.minLength = 0.0f;
+    s.maxLength = *d;
+    s.style = c_.defaultBondStyle;
+    s.colour1 = c_.bondColor1;
+    s.colour2 = c_.bondColor2;
+  } else if (card == "END ") {
+  } else {
+    Warn("unknown card \"" + std::string(card) + "\" is ignored.");
+  }
+}
+
+void Parser::BlockLine(std::string_view block, std::string_view line) {
+  const auto t = Tokens(line);
+  if (t.empty())
+    return;
+  float v[10];
+  if (block == "TYPE") {
+    const auto e = ElementToken(t[0]);
+    if (!e || t.size() < 5) {
+      Warn("a TYPE line needs an element, a radius and three colour values; the line is ignored.");
+      return;
+    }
+    std::vector<std::string_view> rest(t.begin() + 1, t.end());
+    if (!Numbers("TYPE", rest, 4, v, "line"))
+      return;
+    if (v[0] <= 0.0f) {
+      Warn("TYPE: the radius must be above 0; the line is ignored.");
+      return;
+    }
+    types_.push_back({*e, v[0], ToColour(v + 1)});
+  } else if (block == "ATOM") {
+    const auto e = ElementToken(t[0]);
+    if (!e || t.size() < 5) {
+      Warn("an ATOM line needs an element, a label and three coordinates; the line is ignored.");
+      return;
+    }
+    std::vector<std::string_view> rest(t.begin() + 2, t.end());
+    if (!Numbers("ATOM", rest, 3, v, "line"))
+      return;
+    AsymmetricUnitRecord site = gBlankAU;
+    site.elements[0] = *e;
+    site.occupancies[0] = 1.0f;
+    MyStrCopy(std::span<char>(site.label), t[1].substr(0, kSiteLabelSize - 1));
+    // Whether these are Cartesian (a molecule) or fractional coordinates
+    // is known only at the end: a MOLE card may follow the atoms.
+    cart_.push_back({v[0], v[1], v[2]});
+    std::copy(v, v + 3, site.xyz);
+    sites_.push_back(site);
+  } else if (block == "AVEC") {
+    if (t.size() < 12) {
+      Warn("an AVEC line needs a label and eleven values; the line is ignored.");
+      return;
+    }
+    std::vector<std::string_view> rest(t.begin() + 1, t.begin() + 11);
+    if (!Numbers("AVEC", rest, 10, v, "line"))
+      return;
+    const auto style = ParseIntegerToken(t[11]);
+    if (!style || *style < 0 || *style > 255) {
+      Warn("AVEC: the vector style must be a number from 0 to 255; the line is ignored.");
+      return;
+    }
+    TextFileExtras::PendingVector p;
+    p.label = std::string(t[0]);
+    std::copy(v, v + 3, p.xyz);
+    std::copy(v + 3, v + 6, p.uvw);
+    p.colour = ToColour(v + 7);
+    p.style = static_cast<uint8_t>(*style);
+    x_.vectors.push_back(p);
+  } else {
+    blocks_[std::string(block)].push_back({std::string(t[0]), std::vector<std::string_view>(t.begin() + 1, t.end()),
+                                           lineNo_});
+  }
+}
+
+bool Parser::Run(std::string_view text, std::string *message) {
+  auto fail = [message](const std::string &why) {
+    if (message)
+      *message = why;
+    return false;
+  };
+  if (text.find_first_not_of(" \t\r\n") == std::string_view::npos)
+    return fail("The file is empty.");
+  if (text.find('\0') != std::string_view::npos)
+    return fail("The file is not a text file.");
+  lines_ = SplitLines(text);
+  const std::vector<std::string> &lines = lines_;
+  std::string block;
+  std::vector<std::string> noteParagraphs;
+  std::string paragraph;
+  bool inNote = false;
+  for (size_t i = 0; i < lines.size(); i++) {
+    lineNo_ = static_cast<int>(i) + 1;
+    const std::string_view line = lines[i];
+    if (inNote) {
+      if ((!line.empty() && line[0] == '!') || IsKnownCard(line)) {
+        inNote = false;
+      } else {
+        if (line.empty()) {
+          noteParagraphs.push_back(paragraph);
+          paragraph.clear();
+        } else {
+          paragraph += line;
+        }
+        continue;
+      }
+    }
+    if (line.empty() || line[0] == '!') {
+      block.clear();
+      continue;
+    }
+    if (!block.empty() && !IsKnownCard(line)) {
+      BlockLine(block, line);
+      continue;
+    }
+    block.clear();
+    if (!LooksLikeCard(line)) {
+      if (line.find_first_not_of(" \t") != std::string_view::npos)
+        Warn("a line that is neither a card nor a comment is ignored.");
+      continue;
+    }
+    const std::string_view card = line.substr(0, 4);
+    if (card == "NOTE") {
+      inNote = true;
+      paragraph.clear();
+      continue;
+    }
+    if (card == "TYPE" || card == "ATOM" || card == "ERRS" || card == "OCCU" || card == "UISO" || card == "UANI" ||
+        card == "BANI" || card == "AVEC") {
+      block = std::string(card);
+      continue;
+    }
+    Card(card, line, Tokens(line.substr(4)));
+  }
+  if (inNote && !paragraph.empty())
+    noteParagraphs.push_back(paragraph);
+  // The writer follows the note with empty lines of its own; line breaks at
+  // the very end of a note do not survive the format.
+  while (!noteParagraphs.empty() && noteParagraphs.back().empty())
+    noteParagraphs.pop_back();
+  for (size_t k = 0; k < noteParagraphs.size(); k++)
+    x_.notes += (k ? "\n" : "") + noteParagraphs[k];
+  x_.notes = AsUtf8(x_.notes);
+  return Finish(message);
+}
+
+bool Parser::Finish(std::string *message) {
+  auto fail = [message](const std::string &why) {
+    if (message)
+      *message = why;
+    return false;
+  };
+  if (sites_.empty())
+    return fail("The file holds no atoms (no ATOM block with a readable line).");
+  if (!c_.molecule && !haveCell_)
+    return fail("The file holds no valid unit cell (CELL card).");
+  if (!c_.molecule && !haveLattice_ && c_.cardCount > 0)
+    c_.latticeLetter = 'P';
+  // Without cards the symmetry is P 1; with them, the cards are the
+  // symmetry and the stored symbol must not override them.
+  c_.spaceGroup[0] = '\0';
+  if (!c_.molecule && c_.cardCount == 0) {
+    c_.symCards[0] = MakeSymcard("   +x       +y       +z  ");
+    c_.cardCount = 1;
+  }
+
+  // Label-keyed blocks: the n-th line of a label goes to the n-th site of it.
+  std::map<std::string, std::vector<size_t>> byLabel;
+  for (size_t s = 0; s < sites_.size(); s++)
+    byLabel[std::string(CStrView(std::span<const char>(sites_[s].label)))].push_back(s);
+  for (auto &[name, entries] : blocks_) {
+    std::map<std::string, size_t> seen;
+    for (const LabelLine &l : entries) {
+      lineNo_ = l.line;
+      const auto it = byLabel.find(l.label.substr(0, kSiteLabelSize - 1));
+      const size_t nth = seen[l.label]++;
+      if (it == byLabel.end() || nth >= it->second.size()) {
+        Warn(name + ": no site labelled \"" + l.label + "\"; the line is ignored.");
+        continue;
+      }
+      AsymmetricUnitRecord &site = sites_[it->second[nth]];
+      float v[6];
+      if (name == "ERRS") {
+        if (Numbers(name, l.values, 3, v, "line")) {
+          std::copy(v, v + 3, site.esd);
+          c_.esdFlag = 1;
+        }
+      } else if (name == "OCCU") {
+        const size_t pairs = l.values.size() / 2;
+        if (pairs == 0 || pairs > kMaxSiteElements || l.values.size() % 2 != 0) {
+          Warn("OCCU needs one to three element and occupancy pairs; the line is ignored.");
+          continue;
+        }
+        ElementCode el[kMaxSiteElements] = {kBlankElement, kBlankElement, kBlankElement};
+        float occ[kMaxSiteElements] = {0.0f, 0.0f, 0.0f};
+        bool ok = true;
+        for (size_t k = 0; k < pairs && ok; k++) {
+          const auto e = ElementToken(l.values[2 * k]);
+          const auto o = ParseFloatToken(l.values[2 * k + 1]);
+          ok = e && o && *o > 0.0f && *o <= 1.0f;
+          if (ok) {
+            el[k] = *e;
+            occ[k] = *o;
+          }
+        }
+        if (!ok) {
+          Warn("OCCU: occupancies must lie above 0 and at most 1; the line is ignored.");
+          continue;
+        }
+        std::copy(el, el + kMaxSiteElements, site.elements);
+        std::copy(occ, occ + kMaxSiteElements, site.occupancies);
+      } else if (name == "UISO") {
+        if (Numbers(name, l.values, 1, v, "line")) {
+          site.displacementType = kDisplacementIsotropic;
+          site.isoValue = v[0];
+          c_.ellipsoidData = 1;
+        }
+      } else if (name == "UANI" || name == "BANI") {
+        if (Numbers(name, l.values, 6, v, "line")) {
+          site.displacementType = name == "UANI" ? kDisplacementAnisoU : kDisplacementAnisoB;
+          const float t[9] = {v[0], v[3], v[4], v[3], v[1], v[5], v[4], v[5], v[2]};
+          std::copy(t, t + 9, site.tensor);
+          c_.ellipsoidData = 1;
+        }
+      }
+    }
+  }
+
+  // Atom types: one per element of the TYPE block, the element table's
+  // values for an element the block leaves out.
+  std::vector<SphereRecord> spheres;
+  auto typeOf = [&](ElementCode e) -> uint32_t {
+    for (size_t k = 0; k < spheres.size(); k++)
+      if (spheres[k].element == e)
+        return static_cast<uint32_t>(k);
+    SphereRecord s = gBlankSphere;
+    s.element = e;
+    bool found = false;
+    for (const TypeLine &t : types_)
+      if (t.element == e && !found) {
+        s.radius = t.radius;
+        s.colour = t.colour;
+        found = true;
+      }
+    for (const ElementData &d : gPrefs.elementData)
+      if (!found && d.element == e && d.radius > 0.0f) {
+        s.radius = d.radius;
+        s.colour = d.colour;
+        found = true;
+      }
+    s.drawnRadius = s.radius;
+    spheres.push_back(s);
+    return static_cast<uint32_t>(spheres.size() - 1);
+  };
+  for (AsymmetricUnitRecord &site : sites_) {
+    site.atomType = typeOf(site.elements[0]);
+    site.atomStyle = c_.defaultAtomStyle;
+  }
+
+  c_.sites = std::move(sites_);
+  c_.siteCount = static_cast<int32_t>(c_.sites.size());
+  c_.spheres = std::move(spheres);
+  c_.sphereCount = static_cast<int32_t>(c_.spheres.size());
+  if (c_.molecule) {
+    c_.atoms.assign(c_.sites.size(), gBlankAtom);
+    for (size_t k = 0; k < c_.atoms.size(); k++) {
+      AtomRecord &atom = c_.atoms[k];
+      atom.site = static_cast<uint32_t>(k);
+      atom.atomType = c_.sites[k].atomType;
+      std::copy(cart_[k].begin(), cart_[k].end(), atom.cart);
+      std::fill(std::begin(c_.sites[k].xyz), std::end(c_.sites[k].xyz), 0.0f);
+      c_.sites[k].firstAtom = static_cast<int32_t>(k);
+      c_.sites[k].lastAtom = static_cast<int32_t>(k);
+    }
+    c_.atomCount = static_cast<int32_t>(c_.atoms.size());
+  }
+  return true;
+}
+
+} // namespace
+
+bool ParseTextFile(std::string_view text, CrystalRec &crystal, TextFileExtras &extras, std::string *message) {
+  ClearCrystalRec(&crystal);
+  CopyPrefsToCrystal(&gPrefs, &crystal);
+  extras = TextFileExtras{};
+  Parser parser(crystal, extras);
+  if (!parser.Run(text, message)) {
+    ClearCrystalRec(&crystal);
+    return false;
+  }
+  return true;
+}
+
+int ApplyTextFileExtras(CrystalRec &c, const TextFileExtras &extras) {
+  if (extras.hasOrientation && !c.molecule)
+    ApplyOrientationMatrix(&c, extras.orientation);
+  int missed = 0;
+  const size_t nAtoms = UsableAtomSize(c), nSites = UsableSiteSize(c);
+  for (const TextFileExtras::PendingVector &p : extras.vectors) {
+    std::optional<uint32_t> found;
+    for (size_t k = 0; k < nAtoms && !found; k++) {
+      const AtomRecord &t = c.atoms[k];
+      if (t.site >= nSites || CStrView(std::span<const char>(c.sites[t.site].label)) != p.label)
+        continue;
+      if (std::fabs(t.xyz[0] - p.xyz[0]) <= kVectorPositionTolerance &&
+          std::fabs(t.xyz[1] - p.xyz[1]) <= kVectorPositionTolerance &&
+          std::fabs(t.xyz[2] - p.xyz[2]) <= kVectorPositionTolerance)
+        found = static_cast<uint32_t>(k);
+    }
+    if (!found) {
+      missed++;
+      continue;
+    }
+    VectorRecord *v = AppendBlankVector(&c);
+    if (!v)
+      break;
+    v->atom = *found;
+    std::copy(p.uvw, p.uvw + 3, v->uvw);
+    v->colour = p.colour;
+    v->style = p.style;
+    c.atoms[*found].hasVector = 1;
+  }
+  return missed;
+}
+
+bool IsOwnTextFile(std::string_view text) {
+  const auto lines = SplitLines(text.substr(0, 4096));
+  for (const std::string &line : lines) {
+    const std::string_view l = line;
+    if (l.starts_with("TITL") || l.starts_with("MOLE") || l.starts_with("CELL"))
+      return LooksLikeCard(l);
+  }
+  return false;
+}
+
+bool ReadTextFile(WindowRef window, const std::filesystem::path &file) {
+  CrystalRec *target = GetWindowCrystal(window);
+  if (!target)
+    return false;
+  std::vector<uint8_t> bytes;
+  std::string reason;
+  if (!ReadWholeFile(file, bytes, &reason)) {
+    MyCFStopAlert("The file could not be opened.", "\"" + file.filename().string() + "\" could not be read: " +
+                                                       reason + ".");
+    return false;
+  }
+  CrystalRec read;
+  TextFileExtras extras;
+  const std::string_view text(reinterpret_cast<const char *>(bytes.data()), bytes.size());
+  if (!ParseTextFile(text, read, extras, &reason)) {
+    MyCFStopAlert("The file could not be opened.", reason);
+    return false;
+  }
+  *target = std::move(read);
+  if (gDocumentWindowHooks.setNotes)
+    gDocumentWindowHooks.setNotes(window, extras.notes);
+  SetWindowFileOpen(window, true);
+  bool built = target->molecule ? RunNewMolecule(window, false, true, true, true)
+                                : RunNewCrystal(window, true, true, true);
+  if (!built)
+    return false;
+  CrystalRec *c = GetWindowCrystal(window);
+  const int missed = c ? ApplyTextFileExtras(*c, extras) : 0;
+  if (c && (extras.hasOrientation || !extras.vectors.empty()))
+    NewPlot(window, false, false);
+  for (const std::string &w : extras.warnings)
+    FWrite(w);
+  const size_t warnings = extras.warnings.size() + static_cast<size_t>(missed);
+  if (missed > 0)
+    FWrite(std::to_string(missed) + " vector(s) found no atom at their position and were left out.");
+  if (warnings > 0)
+    DrawWindowSubtitle(window, std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings") +
+                                   " while reading the file: see the Log.");
+  return true;
+}
+
+int16_t GetFileFormatForExtension(const std::filesystem::path &file) {
+  std::string ext = file.extension().string();
+  if (!ext.empty())
+    ext.erase(0, 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char ch) { return std::tolower(ch); });
+  for (const OVFileFormat *row = gOVFileFormatData; row->type != FourCharsToLong("STOP"); row++)
+    if (ext == row->extension)
+      return row->format;
+  return 0;
+}
+
+bool OpenTextFile(WindowRef window, const std::filesystem::path &file) {
+  std::vector<uint8_t> bytes;
+  std::string reason;
+  if (!ReadWholeFile(file, bytes, &reason)) {
+    MyCFStopAlert("The file could not be opened.", "\"" + file.filename().string() + "\" could not be read: " +
+                                                       reason + ".");
+    return false;
+  }
+  const std::string_view text(reinterpret_cast<const char *>(bytes.data()), bytes.size());
+  int16_t format = GetFileFormatForExtension(file);
+  if (format == 0) {
+    // Every format's detector, in table order.
+    for (const OVFileFormat *row = gOVFileFormatData; row->type != FourCharsToLong("STOP") && format == 0; row++)
+      if (row->format == kOwnTextFormat && IsOwnTextFile(text))
+        format = row->format;
+  }
+  switch (format) {
+  case kOwnTextFormat:
+    return ReadTextFile(window, file);
+  default:
+    MyCFStopAlert(kUnknownFileType, "No reader of this version takes \"" + file.filename().string() + "\".");
+    return false;
+  }
+}

@@ -1,0 +1,80 @@
+// The reader of the program's own keyword text format (".ovtx"), the import
+// dispatch over the file-format table, and the table itself.
+//
+// A card is the first four characters of a line (upper-case letters) and its
+// values follow after blanks; a line beginning with "!" is a comment. Block
+// cards (NOTE, TYPE, ATOM, ERRS, OCCU, UISO, UANI, BANI, AVEC) take the data
+// lines that follow up to an empty line, a comment, another card or the end.
+// Label-keyed blocks match the n-th line of a label to the n-th site of that
+// label. Unknown cards and values that cannot be used are skipped, written
+// to the Log with their line number and counted as warnings.
+#pragma once
+
+#include "HostServices.h"
+#include "StructureRecord.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What the text carries beyond the record, and what is applied only once the
+// structure is built.
+struct TextFileExtras {
+  std::string title;
+  std::string notes;
+  bool hasOrientation = false;
+  float orientation[9] = {};
+  bool hasViewDirection = false;
+  struct PendingVector {
+    std::string label;
+    float xyz[3] = {};
+    float uvw[3] = {};
+    RGBColor colour;
+    uint8_t style = 2;
+  };
+  std::vector<PendingVector> vectors;
+  std::vector<std::string> warnings; // one Log line each
+};
+
+// The caution texts of the value checks.
+inline constexpr const char *kIllegalReflection = "Illegal reflection coefficient!";
+inline constexpr const char *kIllegalPhong = "Illegal Phong exponent!";
+inline constexpr const char *kBadDepthCue =
+    "Error in depth-cueing settings: coefficients must lie between 0 and 1";
+
+// Fills `crystal` (cleared first) from the text, as a reader leaves a
+// structure before the build. False, with the reason in `message`, when the
+// text holds no structure this reader can build.
+bool ParseTextFile(std::string_view text, CrystalRec &crystal, TextFileExtras &extras, std::string *message);
+// After the build: installs the orientation matrix and attaches the vectors
+// to the atoms of their sites at their positions. Answers how many vectors
+// found no atom.
+int ApplyTextFileExtras(CrystalRec &crystal, const TextFileExtras &extras);
+
+// Reads the file into the window's structure and builds it; warnings go to
+// the Log and are counted in the window's subtitle. False, with a stop
+// alert, when the file cannot be read.
+bool ReadTextFile(WindowRef window, const std::filesystem::path &file);
+// True when the text looks like the own keyword format (a TITL, MOLE or
+// CELL card among its first lines).
+bool IsOwnTextFile(std::string_view text);
+
+// ---- Import dispatch --------------------------------------------------------
+
+struct OVFileFormat {
+  uint32_t type;         // four-character code; 'STOP' ends the table
+  const char *extension; // lower case, without the dot
+  int16_t format;        // the format number the dispatch runs
+};
+inline constexpr int16_t kOwnTextFormat = 1;
+extern const OVFileFormat gOVFileFormatData[];
+
+// The format number of the first row whose extension matches; 0 for none.
+int16_t GetFileFormatForExtension(const std::filesystem::path &file);
+// Opens a file that is not a binary document: by its extension's format,
+// else by trying every format's detector in table order. False, with a
+// stop alert ("The file type is not known."), when no reader takes it.
+bool OpenTextFile(WindowRef window, const std::filesystem::path &file);
+inline constexpr const char *kUnknownFileType = "The file type is not known.";

@@ -1,0 +1,181 @@
+// The preferences file and the cache folder.
+#include "DocumentTestSupport.h"
+
+#include "CachedFiles.h"
+#include "documents/CrystalDocument.h"
+#include "documents/FileBuffer.h"
+#include "documents/PrefsFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+class PrefsFileTest : public ::testing::Test {
+protected:
+  FakeHost host;
+  std::filesystem::path dir;
+  void SetUp() override {
+    gPrefs = gFactoryPrefs;
+    dir = std::filesystem::temp_directory_path() / ("ovprefs-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+  }
+  void TearDown() override {
+    DestroyRecentFiles();
+    DestroyFavouriteFiles();
+    gPrefs = gFactoryPrefs;
+    std::filesystem::remove_all(dir);
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_CACHE_HOME");
+  }
+};
+
+// One changed value in every section, and the two lists.
+void ChangeEverySection(PrefsRecord &p) {
+  p.windowBounds = {10, 20, 410, 620};
+  p.notesFontName = MakeStr255("DejaVu Sans Mono");
+  p.infoWindowVisible = 1;
+  p.infoWindowBounds = {1, 2, 3, 4};
+  p.infoGroupByElement = 0;
+  p.rotatorAngle = 15.0f;
+  p.atomPickerElements[3] = TwoCharsToShort("Fe");
+  p.kS[2] = 0.125f;
+  p.labelFont = MakeStr255("DejaVu Serif");
+  p.planeTransparency = 0.3f;
+  p.annotationSize = 18;
+  p.vectorStyle = 1;
+  p.noticeGenerateSiteColors = 0;
+  p.noticeApplyDefaults = 0;
+  p.elementData[5].radius = 1.234f;
+  p.elementData[199].element = TwoCharsToShort("Xx");
+  std::strcpy(p.elementNotes, "Radii after Shannon (1976).");
+  p.lastUpdateCheck = 1700000000u;
+  p.movieFrameRate = 24.0f;
+}
+
+TEST_F(PrefsFileTest, EverySectionComesBackOverTheFactoryCopy) {
+  ChangeEverySection(gPrefs);
+  CachedFileRecord *recent = CreateCachedFileRecord();
+  recent->fileRef = "/data/Quartz.ovdf";
+  recent->caption = "Quartz";
+  recent->fileType = kCrystalDocumentType;
+  ASSERT_TRUE(AddItemToRecentFiles(recent, kAddAtTail));
+  const PrefsRecord changed = gPrefs;
+  const std::vector<uint8_t> written = EncodePrefsFile(gPrefs);
+  ASSERT_TRUE(CreateAndSavePrefsFile());
+  EXPECT_TRUE(std::filesystem::exists(dir / "config/Orvalisphere/Orvalisphere 9 Preferences"));
+
+  DestroyRecentFiles();
+  gPrefs = gFactoryPrefs;
+  ASSERT_TRUE(ReadPrefsFile());
+  EXPECT_EQ(gPrefs.windowBounds, changed.windowBounds);
+  EXPECT_EQ(gPrefs.notesFontName.view(), "DejaVu Sans Mono");
+  EXPECT_EQ(gPrefs.infoWindowVisible, 1);
+  EXPECT_EQ(gPrefs.infoWindowBounds, changed.infoWindowBounds);
+  EXPECT_EQ(gPrefs.infoGroupByElement, 0);
+  EXPECT_EQ(gPrefs.rotatorAngle, 15.0f);
+  EXPECT_EQ(gPrefs.atomPickerElements[3], TwoCharsToShort("Fe"));
+  EXPECT_EQ(gPrefs.kS[2], 0.125f);
+  EXPECT_EQ(gPrefs.labelFont.view(), "DejaVu Serif");
+  EXPECT_EQ(gPrefs.planeTransparency, 0.3f);
+  EXPECT_EQ(gPrefs.annotationSize, 18);
+  EXPECT_EQ(gPrefs.vectorStyle, 1);
+  EXPECT_EQ(gPrefs.noticeGenerateSiteColors, 0);
+  EXPECT_EQ(gPrefs.noticeApplyDefaults, 0);
+  EXPECT_EQ(gPrefs.elementData[5].radius, 1.234f);
+  EXPECT_EQ(gPrefs.elementData[199].element, TwoCharsToShort("Xx"));
+  EXPECT_STREQ(gPrefs.elementNotes, "Radii after Shannon (1976).");
+  EXPECT_EQ(gPrefs.lastUpdateCheck, 1700000000u);
+  EXPECT_EQ(gPrefs.movieFrameRate, 24.0f);
+  ASSERT_EQ(GetNumRecentFiles(), 1);
+  EXPECT_EQ(gPrefs.recentFiles->fileRef, "/data/Quartz.ovdf");
+  EXPECT_EQ(gPrefs.recentFiles->caption, "Quartz");
+  // The written bytes are the record's: encoding what was read gives them again.
+  EXPECT_EQ(EncodePrefsFile(gPrefs), written);
+}
+
+TEST_F(PrefsFileTest, ShortAndUnknownSectionsAreSkipped) {
+  ChangeEverySection(gPrefs);
+  std::vector<uint8_t> bytes = EncodePrefsFile(gPrefs);
+  // Cut the display section by four bytes, as an older or damaged file would.
+  size_t at = 8;
+  while (std::memcmp(&bytes[at], "DISP", 4) != 0)
+    at += 8 + (bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 | bytes[at + 7] << 24);
+  const uint32_t length = bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 | bytes[at + 7] << 24;
+  bytes[at + 4] = static_cast<uint8_t>((length - 4) & 0xFF);
+  bytes[at + 5] = static_cast<uint8_t>((length - 4) >> 8);
+  bytes.erase(bytes.begin() + static_cast<long>(at + 8 + length - 4), bytes.begin() + static_cast<long>(at + 8 + length));
+  const uint8_t unknown[12] = {'Z', 'Z', 'Z', 'Z', 4, 0, 0, 0, 9, 9, 9, 9};
+  bytes.insert(bytes.begin() + 8, unknown, unknown + 12);
+  // And a last section whose length runs past the end of the file.
+  const uint8_t cut[10] = {'W', 'I', 'N', 'D', 200, 0, 0, 0, 1, 2};
+  bytes.insert(bytes.end(), cut, cut + 10);
+
+  PrefsRecord read = gFactoryPrefs;
+  int skipped = 0;
+  ASSERT_TRUE(DecodePrefsFile(bytes, read, &skipped));
+  EXPECT_EQ(skipped, 3);
+  EXPECT_EQ(read.kS[2], gFactoryPrefs.kS[2]) << "the short display section changed nothing";
+  EXPECT_EQ(read.labelFont.view(), gFactoryPrefs.labelFont.view());
+  EXPECT_EQ(read.rotatorAngle, 15.0f) << "the sections around it were read";
+  EXPECT_EQ(read.elementData[5].radius, 1.234f);
+
+  PrefsRecord untouched = gFactoryPrefs;
+  const uint8_t notPrefs[8] = {'O', 'V', 'D', 'F', 9, 0, 0, 0};
+  EXPECT_FALSE(DecodePrefsFile(notPrefs, untouched));
+  EXPECT_FALSE(DecodePrefsFile({}, untouched));
+  EXPECT_EQ(EncodePrefsFile(untouched), EncodePrefsFile(gFactoryPrefs));
+}
+
+TEST_F(PrefsFileTest, CacheFolderKeepsOnlyWhatIsNotOurs) {
+  const auto cache = GetCacheFolder();
+  EXPECT_EQ(cache, dir / "cache/Orvalisphere/Orvalisphere Cache");
+  std::filesystem::create_directories(cache);
+  std::ofstream(cache / "__OVCache1") << "x";
+  std::ofstream(cache / "__OVCache27") << "x";
+  std::ofstream(cache / "notes.txt") << "x";
+  ASSERT_TRUE(EmptyCacheFolder());
+  EXPECT_FALSE(std::filesystem::exists(cache / "__OVCache1"));
+  EXPECT_FALSE(std::filesystem::exists(cache / "__OVCache27"));
+  EXPECT_TRUE(std::filesystem::exists(cache / "notes.txt"));
+
+  std::string error;
+  std::vector<doctest::Named> examples = doctest::ExampleStructures(host, error);
+  ASSERT_FALSE(examples.empty());
+  doctest::Window w(host);
+  w.crystal() = examples.back().crystal;
+  EXPECT_FALSE(DoCacheHistoryFile(w.ref())) << "a window without a file keeps no history";
+  SetWindowFileOpen(w.ref(), true);
+  host.windowTitle = "Snapshot";
+  ASSERT_TRUE(DoCacheHistoryFile(w.ref()));
+  ASSERT_TRUE(DoCacheHistoryFile(w.ref()));
+  ASSERT_EQ(GetNumWindowHistory(w.ref()), 2);
+  const CachedFileRecord *node = GetWindowHistory(w.ref());
+  EXPECT_EQ(node->caption, "Snapshot");
+  EXPECT_EQ(node->fileRef.parent_path(), cache);
+  EXPECT_TRUE(node->fileRef.filename().string().starts_with("__OVCache"));
+  EXPECT_NE(node->fileRef, node->next->fileRef);
+  CrystalRec back;
+  ASSERT_TRUE(ReadCrystalFile(&back, node->fileRef));
+  EXPECT_EQ(back.atomCount, w.crystal().atomCount);
+
+  // The undo timer takes its snapshot only when the structure changed.
+  InstallUndoBufferTimer();
+  gStructureChanged = 0;
+  gUndoBufferTimer.proc();
+  EXPECT_EQ(GetNumWindowHistory(w.ref()), 2);
+  gStructureChanged = 1;
+  gUndoBufferTimer.proc();
+  EXPECT_EQ(GetNumWindowHistory(w.ref()), 3);
+  EXPECT_EQ(gStructureChanged, 0);
+  gUndoBufferTimer.proc = nullptr;
+  DestroyWindowHistory(w.ref());
+}
+
+} // namespace
