@@ -4,19 +4,19 @@
 #include "RenderServices.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
+#include "graphics/GraphicsPort.h"
 #include "render/AtomStyles.h"
 #include "render/DashedLines.h"
 #include "render/Projection.h"
 #include "render/RasterPrimitives.h"
 #include "render/RenderGlobals.h"
-#include "graphics/GraphicsPort.h"
-#include "graphics/Painter.h"
+#include "render/SmoothPolygons.h"
 
 #include <algorithm>
 #include <array>
-#include <vector>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 using namespace ovgfx;
 
@@ -128,76 +128,6 @@ void ViewPlaneDirections(const float a[3], const float b[3], float e[2], float e
   ePerp[1] = e[0];
 }
 
-// ---- The painter -----------------------------------------------------------------------------
-
-struct SessionState {
-  int depth = 0;
-  std::unique_ptr<Painter> painter;
-  GraphicsPort *port = nullptr;
-  PixelBuffer *pixels = nullptr;
-  Rect pixelBounds;
-};
-SessionState gSession;
-
-std::unique_ptr<Painter> NewClippedPainter(GraphicsPort &port) {
-  auto painter = std::make_unique<Painter>(port, false);
-  if (!painter->IsValid())
-    return nullptr;
-  const Rect box = port.Clip().Bounds();
-  painter->ClipToRect(PainterRect{float(box.left), float(box.top), float(box.Width()), float(box.Height())});
-  painter->SetShouldAntialias(true);
-  return painter;
-}
-
-// The painter for one anti-aliased member: the session's, or one of its own.
-class PainterUse {
-public:
-  PainterUse() {
-    GraphicsPort *port = CurrentPort();
-    if (!port || !port->Pixels())
-      return;
-    if (gSession.depth > 0) {
-      if (!gSession.painter || gSession.port != port || gSession.pixels != port->Pixels() ||
-          !(gSession.pixelBounds == port->Pixels()->Bounds())) {
-        gSession.painter.reset();
-        gSession.painter = NewClippedPainter(*port);
-        gSession.port = port;
-        gSession.pixels = port->Pixels();
-        gSession.pixelBounds = port->Pixels()->Bounds();
-      }
-      painter_ = gSession.painter.get();
-    } else {
-      own_ = NewClippedPainter(*port);
-      painter_ = own_.get();
-    }
-  }
-  Painter *operator->() { return painter_; }
-  explicit operator bool() const { return painter_ != nullptr; }
-
-private:
-  std::unique_ptr<Painter> own_;
-  Painter *painter_ = nullptr;
-};
-
-void SetFill(Painter &p, const RGBColor &c, float alpha) {
-  p.SetFillColor(c.red / 65535.0f, c.green / 65535.0f, c.blue / 65535.0f, alpha);
-}
-void SetStroke(Painter &p, const RGBColor &c, float alpha) {
-  p.SetStrokeColor(c.red / 65535.0f, c.green / 65535.0f, c.blue / 65535.0f, alpha);
-}
-
-// Fills and strokes the closed path through the points.
-template <class Points> void FillStrokePolygon(Painter &p, const Points &points, size_t count) {
-  if (count < 2)
-    return;
-  p.BeginPath();
-  p.MoveToPoint(points[0][0], points[0][1]);
-  for (size_t k = 1; k < count; k++)
-    p.AddLineToPoint(points[k][0], points[k][1]);
-  p.ClosePath();
-  p.FillStrokePath();
-}
-
 // ---- Pen state --------------------------------------------------------------------------------
 
 // Sets the pen colour and, below full opacity, the blend mode.
@@ -256,8 +186,8 @@ void AlongStrip(int32_t k, float f, float out[2]) {
 // The outline of the flat cylinder in real pixels: the first-end point
 // `first`, the second-end points first..last, the first-end points
 // last..first.
-std::vector<std::array<float, 2>> FlatOutline(int32_t first, int32_t last) {
-  std::vector<std::array<float, 2>> pts;
+std::vector<RealPoint> FlatOutline(int32_t first, int32_t last) {
+  std::vector<RealPoint> pts;
   pts.push_back({ub[first].rh, ub[first].rv});
   for (int32_t k = first; k <= last; k++)
     pts.push_back({lb[k].rh, lb[k].rv});
@@ -266,16 +196,16 @@ std::vector<std::array<float, 2>> FlatOutline(int32_t first, int32_t last) {
   return pts;
 }
 
-Polygon PixelPolygon(const std::vector<std::array<float, 2>> &pts) {
+Polygon PixelPolygon(const std::vector<RealPoint> &pts) {
   Polygon poly;
-  for (const auto &p : pts)
-    poly.Add(RoundHalfAway(p[0]), RoundHalfAway(p[1]));
+  for (const RealPoint &p : pts)
+    poly.Add(RoundHalfAway(p.x), RoundHalfAway(p.y));
   return poly;
 }
 
 // The outline of band [f0, f1] across the strips first..last.
-std::vector<std::array<float, 2>> BandOutline(int32_t first, int32_t last, float f0, float f1) {
-  std::vector<std::array<float, 2>> pts;
+std::vector<RealPoint> BandOutline(int32_t first, int32_t last, float f0, float f1) {
+  std::vector<RealPoint> pts;
   for (int32_t k = first; k <= last; k++) {
     float p[2];
     AlongStrip(k, f0, p);
@@ -317,24 +247,10 @@ int16_t NarrowLineStyle(int16_t style) {
 
 } // namespace
 
-// ---- The drawing session ------------------------------------------------------------------
-
-BondPainterSession::BondPainterSession() : outer_(gSession.depth > 0) { gSession.depth++; }
-
-BondPainterSession::~BondPainterSession() {
-  if (--gSession.depth == 0) {
-    gSession.painter.reset();
-    gSession.port = nullptr;
-    gSession.pixels = nullptr;
-  }
-  (void)outer_;
-}
-
 // ---- Style and colours ----------------------------------------------------------------------
 
 int16_t GetBondColorSpecs(const CrystalRec *crystal, uint32_t i, uint32_t j, RGBColor &colour1, RGBColor &colour2) {
-  if (!crystal || UsableSiteCount(*crystal) == 0 || UsableAtomCount(*crystal) == 0 ||
-      UsableSphereCount(*crystal) == 0)
+  if (!crystal || UsableSiteCount(*crystal) == 0 || UsableAtomCount(*crystal) == 0 || UsableSphereCount(*crystal) == 0)
     return kBondBlank;
   const CrystalRec &c = *crystal;
   if (i >= UsableAtomSize(c) || j >= UsableAtomSize(c))
@@ -504,8 +420,8 @@ bool MakePerspectiveBondEnds(const CrystalRec *crystal, const float a[3], const 
 // ---- Cylinder choice -----------------------------------------------------------------------------
 
 void MakeBondCylinder(const CrystalRec *crystal, const float a[3], const float b[3], float radiusA, float radiusB,
-                      float bondRadius, float depth, int32_t width, int32_t height, RGBColor colour1,
-                      RGBColor colour2, int16_t style, bool withCap) {
+                      float bondRadius, float depth, int32_t width, int32_t height, RGBColor colour1, RGBColor colour2,
+                      int16_t style, bool withCap) {
   if (!crystal)
     return;
   const CrystalRec &c = *crystal;
@@ -585,7 +501,8 @@ void MakeBondCylinder(const CrystalRec *crystal, const float a[3], const float b
   } else if (style == kBondStriated) {
     fill = c.backgroundColor;
   }
-  smooth ? DrawBondCap(&c, n, fill, frame, depth, width, height) : QDrawBondCap(&c, n, fill, frame, depth, width, height);
+  smooth ? DrawBondCap(&c, n, fill, frame, depth, width, height)
+         : QDrawBondCap(&c, n, fill, frame, depth, width, height);
 }
 
 // ---- Lighting ------------------------------------------------------------------------------------
@@ -641,16 +558,12 @@ void QDrawPhotoRenderedCylinder(const CrystalRec *crystal, float bondRadius, int
 
 void DrawPhotoRenderedCylinder(const CrystalRec *crystal, float bondRadius, int32_t n, RGBColor colour, float depth,
                                int32_t height) {
-  (void)height; // the painter works in the port's own y-down pixels
+  (void)height; // the raster target works in the port's own y-down pixels
   if (!crystal || n < 2)
-    return;
-  PainterUse p;
-  if (!p)
     return;
   const CrystalRec &c = *crystal;
   int32_t first, last;
   StripRange(c, n, TrimShaded(c, n), first, last);
-  p->SetLineWidth(1.0f);
   for (int32_t k = first; k < last; k++) {
     float normal[3];
     StripNormal(k, bondRadius, normal);
@@ -658,11 +571,9 @@ void DrawPhotoRenderedCylinder(const CrystalRec *crystal, float bondRadius, int3
     float factor;
     GetBondStripeColor(lit, &c, normal, n, colour);
     DepthShading(&c, depth, lit, shaded, factor);
-    SetFill(*p.operator->(), shaded, factor);
-    SetStroke(*p.operator->(), shaded, factor);
-    const float quad[4][2] = {{ub[k].rh, ub[k].rv}, {lb[k].rh, lb[k].rv}, {lb[k + 1].rh, lb[k + 1].rv},
-                              {ub[k + 1].rh, ub[k + 1].rv}};
-    FillStrokePolygon(*p.operator->(), quad, 4);
+    const RealPoint quad[4] = {
+        {ub[k].rh, ub[k].rv}, {lb[k].rh, lb[k].rv}, {lb[k + 1].rh, lb[k + 1].rv}, {ub[k + 1].rh, ub[k + 1].rv}};
+    MyFillGrownConvexPolygon(quad, 4, kHalfStroke, shaded, factor);
   }
 }
 
@@ -703,13 +614,9 @@ void DrawPhotoMultiBandCylinder(const CrystalRec *crystal, float bondRadius, int
   (void)height;
   if (!crystal || n < 2 || bands < 1)
     return;
-  PainterUse p;
-  if (!p)
-    return;
   const CrystalRec &c = *crystal;
   int32_t first, last;
   StripRange(c, n, TrimShaded(c, n), first, last);
-  p->SetLineWidth(1.0f);
   for (int32_t k = first; k < last; k++) {
     float normal[3];
     StripNormal(k, bondRadius, normal);
@@ -719,15 +626,14 @@ void DrawPhotoMultiBandCylinder(const CrystalRec *crystal, float bondRadius, int
       float factor;
       GetBondStripeColor(lit, &c, normal, n, base);
       DepthShading(&c, depth, lit, shaded, factor);
-      SetFill(*p.operator->(), shaded, factor);
-      SetStroke(*p.operator->(), shaded, factor);
       const float f0 = float(band - 1) / float(bands), f1 = float(band) / float(bands);
       float q[4][2];
       AlongStrip(k, f0, q[0]);
       AlongStrip(k, f1, q[1]);
       AlongStrip(k + 1, f1, q[2]);
       AlongStrip(k + 1, f0, q[3]);
-      FillStrokePolygon(*p.operator->(), q, 4);
+      const RealPoint quad[4] = {{q[0][0], q[0][1]}, {q[1][0], q[1][1]}, {q[2][0], q[2][1]}, {q[3][0], q[3][1]}};
+      MyFillGrownConvexPolygon(quad, 4, kHalfStroke, shaded, factor);
     }
   }
 }
@@ -739,8 +645,8 @@ namespace {
 bool TrimFlatPen(const CrystalRec &c) { return c.perspective && !gUseFastRotn; }
 
 // Paints the polygon in `fill` and frames it in `frame`, both depth-shaded.
-void PenPolygon(GraphicsPort &port, const CrystalRec &c, const std::vector<std::array<float, 2>> &pts,
-                const RGBColor &fill, const RGBColor &frame, float depth) {
+void PenPolygon(GraphicsPort &port, const CrystalRec &c, const std::vector<RealPoint> &pts, const RGBColor &fill,
+                const RGBColor &frame, float depth) {
   const Polygon poly = PixelPolygon(pts);
   RGBColor shadedFill, shadedFrame;
   float factor;
@@ -752,16 +658,14 @@ void PenPolygon(GraphicsPort &port, const CrystalRec &c, const std::vector<std::
   port.FramePolygon(poly);
 }
 
-void SmoothPolygon(Painter &p, const CrystalRec &c, const std::vector<std::array<float, 2>> &pts, const RGBColor &fill,
-                   const RGBColor &frame, float depth, float lineWidth) {
+void SmoothPolygon(const CrystalRec &c, const std::vector<RealPoint> &pts, const RGBColor &fill, const RGBColor &frame,
+                   float depth, float lineWidth) {
   RGBColor shadedFill, shadedFrame;
   float factor;
   DepthShading(&c, depth, fill, shadedFill, factor);
   DepthShading(&c, depth, frame, shadedFrame, factor);
-  SetFill(p, shadedFill, factor);
-  SetStroke(p, shadedFrame, factor);
-  p.SetLineWidth(lineWidth);
-  FillStrokePolygon(p, pts, pts.size());
+  MyFillSmoothPolygon(pts.data(), pts.size(), shadedFill, factor);
+  MyFrameSmoothPolygon(pts.data(), pts.size(), lineWidth, shadedFrame, factor);
 }
 
 } // namespace
@@ -783,15 +687,12 @@ void DrawPlainCylinder(const CrystalRec *crystal, int32_t n, RGBColor colour, fl
   (void)height;
   if (!crystal || n < 2)
     return;
-  PainterUse p;
-  if (!p)
-    return;
   const CrystalRec &c = *crystal;
   int32_t first, last;
   StripRange(c, n, TrimShaded(c, n), first, last);
   if (first >= last)
     return;
-  SmoothPolygon(*p.operator->(), c, FlatOutline(first, last), colour, c.hiliteColor, depth, float(PenPixels()));
+  SmoothPolygon(c, FlatOutline(first, last), colour, c.hiliteColor, depth, float(PenPixels()));
 }
 
 void QDrawMultiBandCylinder(const CrystalRec *crystal, int32_t n, RGBColor colour1, RGBColor colour2, int32_t bands,
@@ -815,17 +716,13 @@ void DrawMultiBandCylinder(const CrystalRec *crystal, int32_t n, RGBColor colour
   (void)height;
   if (!crystal || n < 2 || bands < 1)
     return;
-  PainterUse p;
-  if (!p)
-    return;
   const CrystalRec &c = *crystal;
   int32_t first, last;
   StripRange(c, n, TrimShaded(c, n), first, last);
   if (first >= last)
     return;
   for (int32_t band = 1; band <= bands; band++)
-    SmoothPolygon(*p.operator->(), c,
-                  BandOutline(first, last, float(band - 1) / float(bands), float(band) / float(bands)),
+    SmoothPolygon(c, BandOutline(first, last, float(band - 1) / float(bands), float(band) / float(bands)),
                   band % 2 == 1 ? colour1 : colour2, c.hiliteColor, depth, float(PenPixels()));
 }
 
@@ -854,26 +751,19 @@ void DrawStriatedCylinder(const CrystalRec *crystal, int32_t n, RGBColor colour,
   (void)height;
   if (!crystal || n < 2)
     return;
-  PainterUse p;
-  if (!p)
-    return;
   const CrystalRec &c = *crystal;
   int32_t first, last;
   StripRange(c, n, TrimShaded(c, n), first, last);
   if (first >= last)
     return;
   const float width = float(PenPixels());
-  SmoothPolygon(*p.operator->(), c, FlatOutline(first, last), c.backgroundColor, colour, depth, width);
+  SmoothPolygon(c, FlatOutline(first, last), c.backgroundColor, colour, depth, width);
   RGBColor shaded;
   float factor;
   DepthShading(&c, depth, colour, shaded, factor);
-  SetStroke(*p.operator->(), shaded, factor);
-  p->SetLineWidth(width);
   for (int32_t k : StripePositions(first, last)) {
-    p->BeginPath();
-    p->MoveToPoint(ub[k].rh, ub[k].rv);
-    p->AddLineToPoint(lb[k].rh, lb[k].rv);
-    p->StrokePath();
+    const RealPoint stripe[2] = {{ub[k].rh, ub[k].rv}, {lb[k].rh, lb[k].rv}};
+    MyFillGrownConvexPolygon(stripe, 2, width / 2.0f, shaded, factor);
   }
 }
 
@@ -883,10 +773,10 @@ namespace {
 
 // The full end face: the first-end outline and its reflection through the
 // end centre's pixel.
-std::vector<std::array<float, 2>> CapOutline(const CrystalRec &c, int32_t n, int32_t width, int32_t height) {
+std::vector<RealPoint> CapOutline(const CrystalRec &c, int32_t n, int32_t width, int32_t height) {
   float q[2];
   FlatRealPixel(c, ucXo, q, width, height);
-  std::vector<std::array<float, 2>> pts;
+  std::vector<RealPoint> pts;
   for (int32_t k = 0; k < n; k++)
     pts.push_back({ub[k].rh, ub[k].rv});
   for (int32_t k = 0; k < n; k++)
@@ -909,10 +799,7 @@ void DrawBondCap(const CrystalRec *crystal, int32_t n, RGBColor fill, RGBColor f
                  int32_t height) {
   if (!crystal || n < 2)
     return;
-  PainterUse p;
-  if (!p)
-    return;
-  SmoothPolygon(*p.operator->(), *crystal, CapOutline(*crystal, n, width, height), fill, frame, depth, 1.0f);
+  SmoothPolygon(*crystal, CapOutline(*crystal, n, width, height), fill, frame, depth, 1.0f);
 }
 
 // ---- Line bonds ------------------------------------------------------------------------------------

@@ -8,8 +8,9 @@
 // inside it) and drawn as lengthwise strips: lit per strip (shaded), flat,
 // in bands of two colours, or hollow with stripes; line styles are plain,
 // dashed, dotted or two-coloured lines. Each cylinder has an anti-aliased
-// form (the pixel method outside fast rotation frames) and a pen form; a
-// cylinder narrower than two strips is drawn as a line.
+// form (the pixel method outside fast rotation frames), painted into the
+// target of the raster primitives, and a pen form drawn with the current
+// port's pen; a cylinder narrower than two strips is drawn as a line.
 //
 // The plot pipeline draws each bond once, just before its upper atom, so
 // the upper sphere covers the bond's first end; a cap closes that end where
@@ -148,19 +149,3 @@ void DrawBondCap(const CrystalRec *crystal, int32_t n, RGBColor fill, RGBColor f
 // face in the selection colour.
 void DrawArrowCone(const CrystalRec *crystal, const float foot[3], const float offset[3], float unusedWidth,
                    float coneRadius, float coneLength, RGBColor colour, uint8_t selected);
-
-// ---- The anti-aliased drawing session ----------------------------------------------------------
-
-// The anti-aliased members paint through one painter on the current port
-// for as long as a session lasts (a plot's model walk opens one), instead of
-// one painter per bond. Without a session each member makes its own.
-class BondPainterSession {
-public:
-  BondPainterSession();
-  ~BondPainterSession();
-  BondPainterSession(const BondPainterSession &) = delete;
-  BondPainterSession &operator=(const BondPainterSession &) = delete;
-
-private:
-  bool outer_;
-};

@@ -7,17 +7,17 @@
 #include "StructureArrays.h"
 #include "VectorMath.h"
 #include "ViewOrientation.h"
-#include "render/RasterPrimitives.h"
 #include "render/AtomStyles.h"
-#include "render/RenderGlobals.h"
-#include "render/TextDrawing.h"
-#include "render/UnitCellFrame.h"
 #include "render/Background.h"
 #include "render/BondDrawing.h"
 #include "render/DrawingHelpers.h"
 #include "render/OffScreen.h"
 #include "render/PendingDrawing.h"
 #include "render/Projection.h"
+#include "render/RasterPrimitives.h"
+#include "render/RenderGlobals.h"
+#include "render/TextDrawing.h"
+#include "render/UnitCellFrame.h"
 #include "window/MainWindowData.h"
 
 #include <algorithm>
@@ -435,30 +435,27 @@ void PlotCrystalModel(WindowRef window, const Rect &plotRect, bool hasBondsOrVec
     gUseFastRotn = fast ? 1 : 0;
   else
     gUseFastRotn = (hasBondsOrVectors && fast) ? 1 : 0;
-  {
-    BondPainterSession session;
-    switch (c.modelType) {
-    case kBallAndStickModel:
-      PlotBallAndStick(&c);
-      break;
-    case kSpaceFillingModel:
-      PlotSpaceFilling(&c);
-      break;
-    case kPolyhedralModel:
-      PlotPolyhedral(&c);
-      break;
-    case kWireFrameModel:
-      PlotWireFrame(&c);
-      break;
-    case kStickModel:
-      PlotStick(&c);
-      break;
-    case kThermalEllipsoidModel:
-      PlotThermalEllipsoid(&c);
-      break;
-    default:
-      break;
-    }
+  switch (c.modelType) {
+  case kBallAndStickModel:
+    PlotBallAndStick(&c);
+    break;
+  case kSpaceFillingModel:
+    PlotSpaceFilling(&c);
+    break;
+  case kPolyhedralModel:
+    PlotPolyhedral(&c);
+    break;
+  case kWireFrameModel:
+    PlotWireFrame(&c);
+    break;
+  case kStickModel:
+    PlotStick(&c);
+    break;
+  case kThermalEllipsoidModel:
+    PlotThermalEllipsoid(&c);
+    break;
+  default:
+    break;
   }
   if (c.surfaceOverlay) {
     PlotSurface(&c, plotRect, GetWindowOffScreenOverlay(window));

@@ -20,6 +20,8 @@
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
+#include "HeadlessHost.h"
+
 #include <QGuiApplication>
 #include <QImage>
 
@@ -33,52 +35,6 @@
 #include <vector>
 
 namespace {
-
-// A host without windows on screen: one structure window with a graph pane
-// of the picture's size, alerts and the Log on standard error.
-class ToolHost final : public HostServices {
-public:
-  WindowRef window = nullptr;
-  Rect pane;
-
-  bool LogAvailable() override { return true; }
-  void LogAppend(std::string_view text, const RGBColor &, size_t) override {
-    std::string line(text);
-    std::replace(line.begin(), line.end(), '\r', '\n');
-    std::fputs(line.c_str(), stderr);
-  }
-  bool LogShowing() override { return true; }
-  void StatusShow(std::string_view, float) override {}
-  void StatusHide() override {}
-  int RunAlert(const AlertRequest &alert) override {
-    std::fprintf(stderr, "alert: %s %s\n", alert.message.c_str(), alert.explanation.c_str());
-    return 1;
-  }
-  [[noreturn]] void TerminateProgram(int code) override { std::exit(code); }
-  WindowRef FrontGraphWindow() override { return window; }
-  std::vector<WindowRef> StructureWindows() override { return {window}; }
-  void DrawWindowSubtitle(WindowRef, std::string_view) override {}
-  bool GraphBounds(WindowRef w, Rect *bounds) override {
-    if (w != window)
-      return false;
-    *bounds = pane;
-    return true;
-  }
-  std::string WindowTitle(WindowRef) override { return "ovrender"; }
-  void ShowWindow(WindowRef) override {}
-  void CloseWindow(WindowRef) override {}
-  bool CheckForUserCancel() override { return false; }
-  bool MouseButtonDown() override { return false; }
-  unsigned CurrentModifiers() override { return 0; }
-  void SetCursor(CocoaCursor) override {}
-  void UpdateFloatingWindows() override {}
-  void ArmTimer(EventLoopTimer &, double) override {}
-  uint64_t NowMicroseconds() override {
-    return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
-                        std::chrono::steady_clock::now().time_since_epoch())
-                        .count());
-  }
-};
 
 double Median(std::vector<double> v) {
   if (v.empty())
@@ -124,7 +80,7 @@ int main(int argc, char **argv) {
 
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QGuiApplication app(argc, argv);
-  ToolHost host;
+  HeadlessHost host;
   SetHostServices(&host);
   InstallRenderServices();
   InitOVGlobals();
@@ -148,8 +104,8 @@ int main(int argc, char **argv) {
   RenderServices *renderer = SetRenderServices(nullptr);
   for (int k = 0; k < repeat; k++) {
     const auto start = std::chrono::steady_clock::now();
-    const bool ok = c.molecule ? RunNewMolecule(&record, false, false, false, true)
-                               : RunNewCrystal(&record, false, false, false);
+    const bool ok =
+        c.molecule ? RunNewMolecule(&record, false, false, false, true) : RunNewCrystal(&record, false, false, false);
     builds.push_back(MillisecondsSince(start));
     if (!ok) {
       std::fprintf(stderr, "ovrender: the structure could not be built\n");
