@@ -654,8 +654,15 @@ void PenPolygon(GraphicsPort &port, const CrystalRec &c, const std::vector<RealP
   DepthShading(&c, depth, frame, shadedFrame, factor);
   SetPen(port, shadedFill, factor, 1);
   port.PaintPolygon(poly);
+  // The outline edge by edge: the port's polygon frame paints whole rows
+  // between its leftmost and rightmost pixels, which fills the polygon.
   SetPen(port, shadedFrame, factor, PenPixels());
-  port.FramePolygon(poly);
+  const std::vector<Point> &corners = poly.Points();
+  if (corners.empty())
+    return;
+  port.MoveTo(corners.back().h, corners.back().v);
+  for (const Point &corner : corners)
+    port.LineTo(corner.h, corner.v);
 }
 
 void SmoothPolygon(const CrystalRec &c, const std::vector<RealPoint> &pts, const RGBColor &fill, const RGBColor &frame,
