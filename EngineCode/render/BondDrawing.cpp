@@ -531,111 +531,103 @@ void GetBondStripeColor(RGBColor &out, const CrystalRec *crystal, const float no
 
 // ---- Shaded cylinders --------------------------------------------------------------------------
 
-void QDrawPhotoRenderedCylinder(const CrystalRec *crystal, float bondRadius, int32_t n, RGBColor colour, float depth) {
-  GraphicsPort *port = CurrentPort();
-  if (!crystal || !port || n < 2)
-    return;
-  const CrystalRec &c = *crystal;
+namespace {
+
+// Calls `draw(k, f0, f1, colour, factor)` for every visible strip k and each
+// of its `bands` bands from f0 to f1 of the way along it, with the band's
+// colour (band 1 at the first end in colour 1, then alternating) lit by the
+// strip's normal and depth-shaded.
+template <class Draw>
+void LitStrips(const CrystalRec &c, float bondRadius, int32_t n, RGBColor colour1, RGBColor colour2, int32_t bands,
+               float depth, Draw draw) {
   int32_t first, last;
   StripRange(c, n, TrimShaded(c, n), first, last);
   for (int32_t k = first; k < last; k++) {
     float normal[3];
     StripNormal(k, bondRadius, normal);
-    RGBColor lit, shaded;
-    float factor;
-    GetBondStripeColor(lit, &c, normal, n, colour);
-    DepthShading(&c, depth, lit, shaded, factor);
-    if (gUseFastRotn && factor >= 1.0f) {
-      MyDrawThickLine(ub[k].h, ub[k].v, lb[k].h, lb[k].v, 2, shaded);
-      continue;
+    for (int32_t band = 1; band <= bands; band++) {
+      RGBColor lit, shaded;
+      float factor;
+      GetBondStripeColor(lit, &c, normal, n, band % 2 == 1 ? colour1 : colour2);
+      DepthShading(&c, depth, lit, shaded, factor);
+      draw(k, float(band - 1) / float(bands), float(band) / float(bands), shaded, factor);
     }
-    SetPen(*port, shaded, factor, 2);
-    port->MoveTo(ub[k].h, ub[k].v);
-    port->LineTo(lb[k].h, lb[k].v);
   }
+}
+
+// A strip as a 2-pixel pen line: between the rounded end points for a
+// whole strip, between the truncated points of a band otherwise.
+void PenStrip(GraphicsPort &port, int32_t k, float f0, float f1, bool whole, const RGBColor &colour, float factor) {
+  int16_t x0 = ub[k].h, y0 = ub[k].v, x1 = lb[k].h, y1 = lb[k].v;
+  if (!whole) {
+    float p0[2], p1[2];
+    AlongStrip(k, f0, p0);
+    AlongStrip(k, f1, p1);
+    x0 = int16_t(p0[0]);
+    y0 = int16_t(p0[1]);
+    x1 = int16_t(p1[0]);
+    y1 = int16_t(p1[1]);
+  }
+  if (gUseFastRotn && factor >= 1.0f) {
+    MyDrawThickLine(x0, y0, x1, y1, 2, colour);
+    return;
+  }
+  SetPen(port, colour, factor, 2);
+  port.MoveTo(x0, y0);
+  port.LineTo(x1, y1);
+}
+
+// A strip's band as a filled and stroked quadrilateral.
+void SmoothStrip(int32_t k, float f0, float f1, const RGBColor &colour, float factor) {
+  float q[4][2];
+  AlongStrip(k, f0, q[0]);
+  AlongStrip(k, f1, q[1]);
+  AlongStrip(k + 1, f1, q[2]);
+  AlongStrip(k + 1, f0, q[3]);
+  const RealPoint quad[4] = {{q[0][0], q[0][1]}, {q[1][0], q[1][1]}, {q[2][0], q[2][1]}, {q[3][0], q[3][1]}};
+  MyFillGrownConvexPolygon(quad, 4, kHalfStroke, colour, factor);
+}
+
+void PenShaded(const CrystalRec *crystal, float bondRadius, int32_t n, RGBColor colour1, RGBColor colour2,
+               int32_t bands, float depth) {
+  GraphicsPort *port = CurrentPort();
+  if (!crystal || !port || n < 2 || bands < 1)
+    return;
+  LitStrips(*crystal, bondRadius, n, colour1, colour2, bands, depth,
+            [&](int32_t k, float f0, float f1, const RGBColor &colour, float factor) {
+              PenStrip(*port, k, f0, f1, bands == 1, colour, factor);
+            });
   ResetPen(*port);
 }
 
-void DrawPhotoRenderedCylinder(const CrystalRec *crystal, float bondRadius, int32_t n, RGBColor colour, float depth,
-                               int32_t height) {
-  (void)height; // the raster target works in the port's own y-down pixels
-  if (!crystal || n < 2)
+void SmoothShaded(const CrystalRec *crystal, float bondRadius, int32_t n, RGBColor colour1, RGBColor colour2,
+                  int32_t bands, float depth) {
+  if (!crystal || n < 2 || bands < 1)
     return;
-  const CrystalRec &c = *crystal;
-  int32_t first, last;
-  StripRange(c, n, TrimShaded(c, n), first, last);
-  for (int32_t k = first; k < last; k++) {
-    float normal[3];
-    StripNormal(k, bondRadius, normal);
-    RGBColor lit, shaded;
-    float factor;
-    GetBondStripeColor(lit, &c, normal, n, colour);
-    DepthShading(&c, depth, lit, shaded, factor);
-    const RealPoint quad[4] = {
-        {ub[k].rh, ub[k].rv}, {lb[k].rh, lb[k].rv}, {lb[k + 1].rh, lb[k + 1].rv}, {ub[k + 1].rh, ub[k + 1].rv}};
-    MyFillGrownConvexPolygon(quad, 4, kHalfStroke, shaded, factor);
-  }
+  LitStrips(*crystal, bondRadius, n, colour1, colour2, bands, depth, SmoothStrip);
+}
+
+} // namespace
+
+void QDrawPhotoRenderedCylinder(const CrystalRec *crystal, float bondRadius, int32_t n, RGBColor colour, float depth) {
+  PenShaded(crystal, bondRadius, n, colour, colour, 1, depth);
+}
+
+// The anti-aliased members paint in the raster target's own y-down pixels,
+// so the plot height is not needed to turn y round.
+void DrawPhotoRenderedCylinder(const CrystalRec *crystal, float bondRadius, int32_t n, RGBColor colour, float depth,
+                               int32_t) {
+  SmoothShaded(crystal, bondRadius, n, colour, colour, 1, depth);
 }
 
 void QDrawPhotoMultiBandCylinder(const CrystalRec *crystal, float bondRadius, int32_t n, RGBColor colour1,
                                  RGBColor colour2, int32_t bands, float depth) {
-  GraphicsPort *port = CurrentPort();
-  if (!crystal || !port || n < 2 || bands < 1)
-    return;
-  const CrystalRec &c = *crystal;
-  int32_t first, last;
-  StripRange(c, n, TrimShaded(c, n), first, last);
-  for (int32_t k = first; k < last; k++) {
-    float normal[3];
-    StripNormal(k, bondRadius, normal);
-    for (int32_t band = 1; band <= bands; band++) {
-      const RGBColor &base = (band % 2 == 1) ? colour1 : colour2;
-      RGBColor lit, shaded;
-      float factor;
-      GetBondStripeColor(lit, &c, normal, n, base);
-      DepthShading(&c, depth, lit, shaded, factor);
-      float p0[2], p1[2];
-      AlongStrip(k, float(band - 1) / float(bands), p0);
-      AlongStrip(k, float(band) / float(bands), p1);
-      if (gUseFastRotn && factor >= 1.0f) {
-        MyDrawThickLine(int16_t(p0[0]), int16_t(p0[1]), int16_t(p1[0]), int16_t(p1[1]), 2, shaded);
-        continue;
-      }
-      SetPen(*port, shaded, factor, 2);
-      port->MoveTo(int(p0[0]), int(p0[1]));
-      port->LineTo(int(p1[0]), int(p1[1]));
-    }
-  }
-  ResetPen(*port);
+  PenShaded(crystal, bondRadius, n, colour1, colour2, bands, depth);
 }
 
 void DrawPhotoMultiBandCylinder(const CrystalRec *crystal, float bondRadius, int32_t n, RGBColor colour1,
-                                RGBColor colour2, int32_t bands, float depth, int32_t height) {
-  (void)height;
-  if (!crystal || n < 2 || bands < 1)
-    return;
-  const CrystalRec &c = *crystal;
-  int32_t first, last;
-  StripRange(c, n, TrimShaded(c, n), first, last);
-  for (int32_t k = first; k < last; k++) {
-    float normal[3];
-    StripNormal(k, bondRadius, normal);
-    for (int32_t band = 1; band <= bands; band++) {
-      const RGBColor &base = (band % 2 == 1) ? colour1 : colour2;
-      RGBColor lit, shaded;
-      float factor;
-      GetBondStripeColor(lit, &c, normal, n, base);
-      DepthShading(&c, depth, lit, shaded, factor);
-      const float f0 = float(band - 1) / float(bands), f1 = float(band) / float(bands);
-      float q[4][2];
-      AlongStrip(k, f0, q[0]);
-      AlongStrip(k, f1, q[1]);
-      AlongStrip(k + 1, f1, q[2]);
-      AlongStrip(k + 1, f0, q[3]);
-      const RealPoint quad[4] = {{q[0][0], q[0][1]}, {q[1][0], q[1][1]}, {q[2][0], q[2][1]}, {q[3][0], q[3][1]}};
-      MyFillGrownConvexPolygon(quad, 4, kHalfStroke, shaded, factor);
-    }
-  }
+                                RGBColor colour2, int32_t bands, float depth, int32_t) {
+  SmoothShaded(crystal, bondRadius, n, colour1, colour2, bands, depth);
 }
 
 // ---- Flat, banded and striated cylinders --------------------------------------------------------
@@ -677,101 +669,84 @@ void SmoothPolygon(const CrystalRec &c, const std::vector<RealPoint> &pts, const
 
 } // namespace
 
-void QDrawPlainCylinder(const CrystalRec *crystal, int32_t n, RGBColor colour, float depth) {
+namespace {
+
+// The flat kinds: `bands` polygons along the bond (the whole outline for
+// one) filled in alternating colours and framed in `frame`, then, for the
+// striated kind, its stripes in the frame colour. Pen form or anti-aliased.
+void FlatCylinder(const CrystalRec *crystal, int32_t n, RGBColor colour1, RGBColor colour2, int32_t bands,
+                  RGBColor frame, bool stripes, float depth, bool pen) {
   GraphicsPort *port = CurrentPort();
-  if (!crystal || !port || n < 2)
+  if (!crystal || n < 2 || bands < 1 || (pen && !port))
     return;
   const CrystalRec &c = *crystal;
   int32_t first, last;
-  StripRange(c, n, TrimFlatPen(c), first, last);
+  StripRange(c, n, pen ? TrimFlatPen(c) : TrimShaded(c, n), first, last);
   if (first >= last)
     return;
-  PenPolygon(*port, c, FlatOutline(first, last), colour, c.hiliteColor, depth);
-  ResetPen(*port);
+  const float width = float(PenPixels());
+  for (int32_t band = 1; band <= bands; band++) {
+    const std::vector<RealPoint> outline =
+        bands == 1 ? FlatOutline(first, last)
+                   : BandOutline(first, last, float(band - 1) / float(bands), float(band) / float(bands));
+    const RGBColor &fill = band % 2 == 1 ? colour1 : colour2;
+    if (pen)
+      PenPolygon(*port, c, outline, fill, frame, depth);
+    else
+      SmoothPolygon(c, outline, fill, frame, depth, width);
+  }
+  if (stripes) {
+    RGBColor shaded;
+    float factor;
+    DepthShading(&c, depth, frame, shaded, factor);
+    if (pen)
+      SetPen(*port, shaded, factor, PenPixels());
+    for (int32_t k : StripePositions(first, last)) {
+      if (pen) {
+        port->MoveTo(ub[k].h, ub[k].v);
+        port->LineTo(lb[k].h, lb[k].v);
+      } else {
+        const RealPoint stripe[2] = {{ub[k].rh, ub[k].rv}, {lb[k].rh, lb[k].rv}};
+        MyFillGrownConvexPolygon(stripe, 2, width / 2.0f, shaded, factor);
+      }
+    }
+  }
+  if (pen)
+    ResetPen(*port);
 }
 
-void DrawPlainCylinder(const CrystalRec *crystal, int32_t n, RGBColor colour, float depth, int32_t height) {
-  (void)height;
-  if (!crystal || n < 2)
-    return;
-  const CrystalRec &c = *crystal;
-  int32_t first, last;
-  StripRange(c, n, TrimShaded(c, n), first, last);
-  if (first >= last)
-    return;
-  SmoothPolygon(c, FlatOutline(first, last), colour, c.hiliteColor, depth, float(PenPixels()));
+} // namespace
+
+void QDrawPlainCylinder(const CrystalRec *crystal, int32_t n, RGBColor colour, float depth) {
+  if (crystal)
+    FlatCylinder(crystal, n, colour, colour, 1, crystal->hiliteColor, false, depth, true);
+}
+
+void DrawPlainCylinder(const CrystalRec *crystal, int32_t n, RGBColor colour, float depth, int32_t) {
+  if (crystal)
+    FlatCylinder(crystal, n, colour, colour, 1, crystal->hiliteColor, false, depth, false);
 }
 
 void QDrawMultiBandCylinder(const CrystalRec *crystal, int32_t n, RGBColor colour1, RGBColor colour2, int32_t bands,
                             float depth) {
-  GraphicsPort *port = CurrentPort();
-  if (!crystal || !port || n < 2 || bands < 1)
-    return;
-  const CrystalRec &c = *crystal;
-  int32_t first, last;
-  StripRange(c, n, TrimFlatPen(c), first, last);
-  if (first >= last)
-    return;
-  for (int32_t band = 1; band <= bands; band++)
-    PenPolygon(*port, c, BandOutline(first, last, float(band - 1) / float(bands), float(band) / float(bands)),
-               band % 2 == 1 ? colour1 : colour2, c.hiliteColor, depth);
-  ResetPen(*port);
+  if (crystal)
+    FlatCylinder(crystal, n, colour1, colour2, bands, crystal->hiliteColor, false, depth, true);
 }
 
 void DrawMultiBandCylinder(const CrystalRec *crystal, int32_t n, RGBColor colour1, RGBColor colour2, int32_t bands,
-                           float depth, int32_t height) {
-  (void)height;
-  if (!crystal || n < 2 || bands < 1)
-    return;
-  const CrystalRec &c = *crystal;
-  int32_t first, last;
-  StripRange(c, n, TrimShaded(c, n), first, last);
-  if (first >= last)
-    return;
-  for (int32_t band = 1; band <= bands; band++)
-    SmoothPolygon(c, BandOutline(first, last, float(band - 1) / float(bands), float(band) / float(bands)),
-                  band % 2 == 1 ? colour1 : colour2, c.hiliteColor, depth, float(PenPixels()));
+                           float depth, int32_t) {
+  if (crystal)
+    FlatCylinder(crystal, n, colour1, colour2, bands, crystal->hiliteColor, false, depth, false);
 }
 
 void QDrawStriatedCylinder(const CrystalRec *crystal, int32_t n, RGBColor colour, float depth) {
-  GraphicsPort *port = CurrentPort();
-  if (!crystal || !port || n < 2)
-    return;
-  const CrystalRec &c = *crystal;
-  int32_t first, last;
-  StripRange(c, n, TrimFlatPen(c), first, last);
-  if (first >= last)
-    return;
-  PenPolygon(*port, c, FlatOutline(first, last), c.backgroundColor, colour, depth);
-  RGBColor shaded;
-  float factor;
-  DepthShading(&c, depth, colour, shaded, factor);
-  SetPen(*port, shaded, factor, PenPixels());
-  for (int32_t k : StripePositions(first, last)) {
-    port->MoveTo(ub[k].h, ub[k].v);
-    port->LineTo(lb[k].h, lb[k].v);
-  }
-  ResetPen(*port);
+  if (crystal)
+    FlatCylinder(crystal, n, crystal->backgroundColor, crystal->backgroundColor, 1, colour, true, depth, true);
 }
 
-void DrawStriatedCylinder(const CrystalRec *crystal, int32_t n, RGBColor colour, float depth, int32_t height) {
-  (void)height;
-  if (!crystal || n < 2)
-    return;
-  const CrystalRec &c = *crystal;
-  int32_t first, last;
-  StripRange(c, n, TrimShaded(c, n), first, last);
-  if (first >= last)
-    return;
-  const float width = float(PenPixels());
-  SmoothPolygon(c, FlatOutline(first, last), c.backgroundColor, colour, depth, width);
-  RGBColor shaded;
-  float factor;
-  DepthShading(&c, depth, colour, shaded, factor);
-  for (int32_t k : StripePositions(first, last)) {
-    const RealPoint stripe[2] = {{ub[k].rh, ub[k].rv}, {lb[k].rh, lb[k].rv}};
-    MyFillGrownConvexPolygon(stripe, 2, width / 2.0f, shaded, factor);
-  }
+void DrawStriatedCylinder(const CrystalRec *crystal, int32_t n, RGBColor colour, float depth, int32_t) {
+  if (crystal)
+    FlatCylinder(crystal, n, crystal->backgroundColor, crystal->backgroundColor, 1, colour, true, depth, false);
 }
 
 // ---- Caps --------------------------------------------------------------------------------------

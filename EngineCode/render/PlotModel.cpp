@@ -57,6 +57,13 @@ void VectorAbove(CrystalRec &c, uint32_t a) {
     DrawVectorAboveAtom(&c, a);
 }
 
+// An atom between the parts of its vectors behind and in front of it.
+void AtomWithVectors(CrystalRec &c, uint32_t a, float t, std::optional<Region> mask) {
+  VectorBelow(c, a);
+  PlotAndLabelAtom(&c, a, t, std::move(mask));
+  VectorAbove(c, a);
+}
+
 // Walks the depth-sort index back to front: cell points through
 // `PlotCellFrameSegment`, atoms through `atom`.
 template <class AtomStep> void WalkIndex(CrystalRec &c, AtomStep atom) {
@@ -68,8 +75,7 @@ template <class AtomStep> void WalkIndex(CrystalRec &c, AtomStep atom) {
     if (e.kind == kSortItemCellPoint) {
       PlotCellFrameSegment(&c, e.index);
     } else if (e.kind == kSortItemAtom && e.index < UsableAtomSize(c)) {
-      if (!atom(e.index))
-        return;
+      atom(e.index);
     }
   }
 }
@@ -130,10 +136,7 @@ void PlotBallAndStick(CrystalRec *crystal) {
       MakeBond(&c, a, b, DrawnRadius(c, a), DrawnRadius(c, b), bondRadius, t, gHPixels, gVPixels);
       VectorAbove(c, b);
     }
-    VectorBelow(c, a);
-    PlotAndLabelAtom(&c, a, t, std::nullopt);
-    VectorAbove(c, a);
-    return true;
+    AtomWithVectors(c, a, t, std::nullopt);
   });
 }
 
@@ -142,15 +145,11 @@ void PlotSpaceFilling(CrystalRec *crystal) {
     return;
   CrystalRec &c = *crystal;
   WalkIndex(c, [&](uint32_t a) {
-    const float t = AtomDepth(c, a, 0.0f);
-    VectorBelow(c, a);
     std::optional<Region> mask;
     const uint32_t type = c.atoms[a].atomType;
     if (type < UsableSphereSize(c) && c.spheres[type].style != AtomStyleBlank)
       DoOverlapSphereCorrection(&c, a, mask, 1.0f, gHPixels, gVPixels);
-    PlotAndLabelAtom(&c, a, t, std::move(mask));
-    VectorAbove(c, a);
-    return true;
+    AtomWithVectors(c, a, AtomDepth(c, a, 0.0f), std::move(mask));
   });
 }
 
@@ -162,16 +161,14 @@ void PlotPolyhedral(CrystalRec *crystal) {
     const float t = AtomDepth(c, a, 0.0f);
     const uint32_t site = c.atoms[a].site;
     if (site >= UsableSiteSize(c))
-      return true;
+      return;
     const bool bonded = c.atoms[a].bondCount > 0;
     switch (c.sites[site].polyMode) {
     case 0:
     case 1:
       break;
     case 2:
-      VectorBelow(c, a);
-      PlotAndLabelAtom(&c, a, t, std::nullopt);
-      VectorAbove(c, a);
+      AtomWithVectors(c, a, t, std::nullopt);
       break;
     case 6:
       MakePolyWireFrame(&c, a, t, 1);
@@ -197,7 +194,6 @@ void PlotPolyhedral(CrystalRec *crystal) {
         MakePoly(&c, a, t);
       break;
     }
-    return true;
   });
 }
 
@@ -230,7 +226,6 @@ void PlotWireFrame(CrystalRec *crystal) {
     if (atom.selected)
       DrawSelectedWireFrameAtom(&c, a);
     VectorAbove(c, a);
-    return true;
   });
 }
 
@@ -238,10 +233,7 @@ void PlotStick(CrystalRec *crystal) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
-  WalkIndex(c, [&](uint32_t a) {
-    PlotStickAtom(&c, a);
-    return true;
-  });
+  WalkIndex(c, [&](uint32_t a) { PlotStickAtom(&c, a); });
 }
 
 void PlotThermalEllipsoid(CrystalRec *crystal) {
@@ -265,7 +257,6 @@ void PlotThermalEllipsoid(CrystalRec *crystal) {
     if (c.atoms[a].labelled)
       LabelAtom(&c, a, t, c.hiliteColor);
     VectorAbove(c, a);
-    return true;
   });
 }
 
