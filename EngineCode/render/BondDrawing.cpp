@@ -7,6 +7,7 @@
 #include "graphics/GraphicsPort.h"
 #include "render/AtomStyles.h"
 #include "render/DashedLines.h"
+#include "render/PlotPipeline.h"
 #include "render/Projection.h"
 #include "render/RasterPrimitives.h"
 #include "render/RenderGlobals.h"
@@ -916,7 +917,7 @@ void DrawArrowCone(const CrystalRec *crystal, const float foot[3], const float o
     for (int k = 0; k < 3; k++)
       points[static_cast<size_t>(i)][static_cast<size_t>(k)] =
           K[k] + coneRadius * (std::cos(float(i) * step) * u[k] + std::sin(float(i) * step) * w[k]);
-  const int32_t width = port->PortRect().Width(), height = port->PortRect().Height();
+  const int32_t width = gHPixels, height = gVPixels; // the plot's size, as every projection of a plot
   const RGBColor mark = IsSelectionYellowish(colour) ? kRGBRed : kRGBYellow;
   const auto paint = [&](const std::vector<const float *> &verts, const float normal[3]) {
     RGBColor lit = mark;

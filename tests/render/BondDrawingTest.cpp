@@ -3,6 +3,7 @@
 #include "RenderTestSupport.h"
 #include "SceneSupport.h"
 
+#include "render/PlotPipeline.h"
 #include "render/RenderGlobals.h"
 
 #include <gtest/gtest.h>
@@ -215,5 +216,28 @@ TEST(BondLines, ShortSegmentedLinesAndAtomsAtOnePlace) {
     TestTarget t(MakeRect(0, 0, 200, 200));
     MakeBondLine(&c, c.atoms[1].cart, c.atoms[2].cart, 0.2f, 0.2f, 0.0f, 200, 200, kRed, kGreen, kBondPlainLine);
     EXPECT_EQ(t.CountLit(), 0);
+  }
+}
+
+TEST(ArrowCones, AConeLitFromItsSideOrPaintedInTheSelectionColour) {
+  CrystalRec c;
+  Molecule(c, {{0, 0, 0, 0}}, {{0.5f, kRed, 14}});
+  const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  std::copy(identity, identity + 9, c.orientationMatrix);
+  Flat();
+  gHPixels = gVPixels = 200;
+  const float foot[3] = {0, 0, 0}, offset[3] = {2, 0, 0};
+  // Apex 2 A right of the origin, base 1 A behind it, radius 0.4 A.
+  {
+    TestTarget t(MakeRect(0, 0, 200, 200));
+    DrawArrowCone(&c, foot, offset, 0.1f, 0.4f, 1.0f, kBlue, 0);
+    EXPECT_GT(PixelBlue(t.At(Px(1.5f), Py(0.0f))), 60u);
+    EXPECT_EQ(scene::Rgb(t.At(Px(0.5f), Py(0.0f))), 0u); // before the base
+    EXPECT_EQ(scene::Rgb(t.At(Px(1.5f), Py(0.6f))), 0u); // beside the cone
+  }
+  {
+    TestTarget t(MakeRect(0, 0, 200, 200));
+    DrawArrowCone(&c, foot, offset, 0.1f, 0.4f, 1.0f, kBlue, 1);
+    EXPECT_EQ(scene::Rgb(t.At(Px(1.5f), Py(0.0f))), scene::Rgb(kRGBYellow));
   }
 }
