@@ -174,3 +174,29 @@ TEST(PlotPictures, ModelsThatDrawNoAtomsLeaveTheBackground) {
   PlotCrystal(w.ref(), kPlotToWindow);
   EXPECT_GT(PixelRed(Image(w.ref()).Pixel32(100, 80)), 150u);
 }
+
+TEST(PlotPictures, TheSurfaceOverlayVeilsTheModelWithClouds) {
+  FakeHost host;
+  TestWindow w(host, 200, 160);
+  TwoAtoms(w);
+  CrystalRec &c = w.crystal();
+  PlotCrystal(w.ref(), kPlotToWindow);
+  const uint32_t plain = Image(w.ref()).Pixel32(100, 80);
+  for (int8_t type : {1, 2, 3}) {
+    c.surfaceOverlay = 1;
+    c.cloudSphereType = type;
+    ResetOffScreen(w.ref());
+    RenderSpheres(&c);
+    PlotCrystal(w.ref(), kPlotToWindow);
+    const uint32_t veiled = Image(w.ref()).Pixel32(100, 80);
+    EXPECT_NE(scene::Rgb(veiled), scene::Rgb(plain)) << int(type);
+  }
+  // The cloud (the atom's radius, 20 pixels) reaches beyond the ball of the
+  // ball-and-stick atom (8 pixels).
+  EXPECT_GT(PixelRed(Image(w.ref()).Pixel32(100 - 14, 80)), 40u);
+  c.surfaceOverlay = 0;
+  ResetOffScreen(w.ref());
+  RenderSpheres(&c);
+  PlotCrystal(w.ref(), kPlotToWindow);
+  EXPECT_EQ(scene::Rgb(Image(w.ref()).Pixel32(100 - 14, 80)), 0u);
+}
