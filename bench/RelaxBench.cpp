@@ -68,14 +68,8 @@ std::vector<RelaxInputAtom> ReadCluster(const fs::path &stem) {
 
 RelaxMoleculeData *SetUp(const std::vector<RelaxInputAtom> &atoms) {
   RelaxMoleculeData *r = NewRelaxMoleculeData(nullptr, atoms, nullptr, 0);
-  AssignElementData(*r);
-  SpecialAtomOptions(*r);
-  AssignLennardJones(*r);
-  FindPairs(*r);
-  FindThrees(*r);
-  FindInversions(*r);
-  FindDihedrals(*r);
-  FindNonBonded(*r);
+  double energy;
+  PrepareRelaxation(*r, &energy);
   return r;
 }
 

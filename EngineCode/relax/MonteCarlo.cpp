@@ -216,7 +216,7 @@ int RunMonteCarlo(RelaxMoleculeData &record, double *energy, double *state) {
   return 0;
 }
 
-int RelaxMoleculeWithSeed(RelaxMoleculeData &record, double state) {
+int PrepareRelaxation(RelaxMoleculeData &record, double *energyOut) {
   AssignElementData(record);
   SpecialAtomOptions(record);
   AssignLennardJones(record);
@@ -246,7 +246,14 @@ int RelaxMoleculeWithSeed(RelaxMoleculeData &record, double state) {
     }
     kSteps[k].energy(record, &energy[k]);
   }
-  double total = energy[0] + energy[1] + energy[2] + energy[3] + energy[4];
+  *energyOut = energy[0] + energy[1] + energy[2] + energy[3] + energy[4];
+  return 0;
+}
+
+int RelaxMoleculeWithSeed(RelaxMoleculeData &record, double state) {
+  double total = 0.0;
+  if (PrepareRelaxation(record, &total) != 0)
+    return -1;
   RelaxWriteLine(record, "Starting Monte Carlo relaxation");
   if (RunMonteCarlo(record, &total, &state) != 0) {
     RelaxWriteLine(record, "Unable to run Monte Carlo routine.");

@@ -40,6 +40,11 @@ int RelaxMolecule(RelaxMoleculeData &record);
 // The same with a given generator state (a state of 0 is taken as 1).
 int RelaxMoleculeWithSeed(RelaxMoleculeData &record, double state);
 
+// Types the atoms and finds the terms, writing "Applying potentials" and
+// the finders' lines; *energy gets the total energy. 0, or -1 when a finder
+// failed (with its line written).
+int PrepareRelaxation(RelaxMoleculeData &record, double *energy);
+
 // Anneals a typed record with its terms. *energy is the current total energy
 // in and out, *state the generator state. 0, or -1 when the energy ring
 // or the term index cannot be allocated.

@@ -38,14 +38,8 @@ struct Molecule {
 
 RelaxMoleculeData *Build(const Molecule &m) {
   RelaxMoleculeData *r = NewRelaxMoleculeData(nullptr, m.atoms, nullptr, 0);
-  AssignElementData(*r);
-  SpecialAtomOptions(*r);
-  AssignLennardJones(*r);
-  FindPairs(*r);
-  FindThrees(*r);
-  FindInversions(*r);
-  FindDihedrals(*r);
-  FindNonBonded(*r);
+  double energy;
+  PrepareRelaxation(*r, &energy);
   return r;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "relax/ForceFieldTerms.h"
+#include "relax/MonteCarlo.h"
 #include "relax/RelaxData.h"
 
 #include <cmath>
@@ -47,10 +48,8 @@ inline RecordPtr MakeRecord(const std::vector<AtomSpec> &atoms, const std::vecto
 
 // Types the atoms and runs every finder; false when one fails.
 inline bool TypeAndFind(RelaxMoleculeData &r) {
-  AssignElementData(r);
-  SpecialAtomOptions(r);
-  AssignLennardJones(r);
-  return FindPairs(r) && FindThrees(r) && FindInversions(r) && FindDihedrals(r) && FindNonBonded(r);
+  double energy;
+  return PrepareRelaxation(r, &energy) == 0;
 }
 
 // Staggered ethane: C-C along z, H at 1.09 Å, tetrahedral.
