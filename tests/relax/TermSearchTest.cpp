@@ -5,12 +5,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 using namespace relaxtest;
 
 namespace {
 
-double Degrees(double cosine) { return std::acos(cosine) * 180.0 / M_PI; }
+double Degrees(double cosine) { return std::acos(cosine) * 180.0 / std::numbers::pi; }
 
 const PairTerm *FindPair(const RelaxMoleculeData &r, int a, int b) {
   for (const PairTerm &t : r.pairs)
