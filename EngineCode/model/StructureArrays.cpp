@@ -402,8 +402,12 @@ int RedimensionAtomsArray(CrystalRec *crystal, int32_t na, int32_t nb, int32_t n
 }
 
 void DestroyAtomsArray(CrystalRec *crystal) {
-  if (crystal)
-    DestroyArray(crystal->atoms, crystal->atomCount);
+  if (!crystal)
+    return;
+  DestroyArray(crystal->atoms, crystal->atomCount);
+  // The depth-sort index a plot leaves behind names atoms: without them it
+  // would point at nothing.
+  DestroySortIndex(crystal);
 }
 
 void ClearAtomRecord(AtomRecord *atom) {

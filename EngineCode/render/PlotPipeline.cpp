@@ -7,9 +7,14 @@
 #include "StructureArrays.h"
 #include "VectorMath.h"
 #include "ViewOrientation.h"
-#include "render/RasterPrimitives.h"
 #include "render/AtomStyles.h"
-#include "EllipsoidMaths.h"
+#include "render/Background.h"
+#include "render/BondDrawing.h"
+#include "render/DrawingHelpers.h"
+#include "render/OffScreen.h"
+#include "render/PendingDrawing.h"
+#include "render/Projection.h"
+#include "render/RasterPrimitives.h"
 #include "render/RenderGlobals.h"
 #include "render/TextDrawing.h"
 #include "render/UnitCellFrame.h"
@@ -18,6 +23,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <vector>
 
 using namespace ovgfx;
@@ -81,20 +88,6 @@ const AsymmetricUnitRecord *SiteOfAtom(const CrystalRec &c, int64_t atom) {
   return ValidSite(c, s) ? &c.sites[s] : nullptr;
 }
 
-// The plot rectangle of a destination other than the window: the printing
-// code and the exporters install off-screen images of their own in the
-// window, so their rectangle is the window's off-screen bounds. The picture
-// recording port (destination 3) belongs to the drawing layer, which
-// supplies its rectangle and fits the scale to it.
-Rect InitPlotCrystal(WindowRef window, int16_t destination) {
-  Rect rect;
-  if (destination == kPlotToPrinter || destination == kPlotToExport)
-    GetWindowOffBounds(window, &rect);
-  if (gPlotMethod == kPixelPlotMethod)
-    RenderSpheres(GetWindowCrystal(window));
-  return rect;
-}
-
 // The image of an atom type, as a ball joint or a ball; after a failure all
 // images are dropped and the model falls back to the wire frame.
 bool MakeTypeImage(CrystalRec &c, uint32_t type, bool joint) {
@@ -142,6 +135,16 @@ void PlotCrystal(WindowRef window, int16_t destination) {
   // A plot may start while another is drawing (a thumbnail or preview made
   // meanwhile): the outer plot gets its port and drawing target back.
   PixTargetSaver savedTarget;
+
+  // The turns of a stereo pair do not cancel exactly in single precision;
+  // the view is put back as it was, so that stereo frames never wear the
+  // orientation down.
+  float savedMatrix[9], savedDirection[3], savedCentre[3];
+  Copy3x3Mat(savedMatrix, c.orientationMatrix);
+  CopyVector(savedDirection, c.viewDirection);
+  CopyVector(savedCentre, c.plotCentre);
+  const LatticePlane savedPlane = c.plane;
+  const bool stereoPair = c.stereoOn && (c.stereoMode == kSideBySideStereo || c.stereoMode == kRedBlueStereo);
 
   if (!c.stereoOn) {
     c.stereoImageInProgress = kStereoSingleImage;
@@ -204,6 +207,11 @@ void PlotCrystal(WindowRef window, int16_t destination) {
     c.stereoImageInProgress = kStereoSingleImage;
     PlotCrystal2(window, destination);
   }
+  if (stereoPair && ApplyOrientationMatrix(&c, savedMatrix)) {
+    CopyVector(c.viewDirection, savedDirection);
+    CopyVector(c.plotCentre, savedCentre);
+    c.plane = savedPlane;
+  }
 
   // A stream of plots keeps postponing both timers until it stops.
   gStructureChanged = 1;
@@ -217,11 +225,57 @@ void PlotCrystal(WindowRef window, int16_t destination) {
 }
 } // namespace ovrender
 
+namespace {
+
+// Width over height of a rectangle's size, for the scale fit.
+bool WiderThan(int32_t w1, int32_t h1, int32_t w2, int32_t h2) { return int64_t(w1) * h2 > int64_t(w2) * h1; }
+
+void Status(const char *text) {
+  if (gShowProgress)
+    WriteStatus(text);
+}
+
+} // namespace
+
+Rect InitPlotCrystal(WindowRef window, int16_t destination) {
+  Rect rect;
+  CrystalRec *crystal = GetWindowCrystal(window);
+  if (destination == kPlotToPrinter || destination == kPlotToExport) {
+    GetWindowOffBounds(window, &rect);
+  } else if (destination == kPlotToPort && CurrentPort()) {
+    rect = CurrentPort()->PortRect();
+    const bool sideBySide = crystal && crystal->stereoOn && crystal->stereoMode == kSideBySideStereo;
+    if (sideBySide) {
+      rect.right = static_cast<int16_t>((rect.right - rect.left) / 2);
+      rect.left = 0;
+    }
+    Rect pane;
+    GetWindowGraphBounds(window, &pane);
+    const int32_t pw = rect.Width(), ph = rect.Height();
+    const int32_t gw = sideBySide ? pane.Width() / 2 : pane.Width(), gh = pane.Height();
+    // A port or pane without size leaves the scale alone.
+    if (crystal && !gOVPrinting && pw > 0 && ph > 0 && gw > 0 && gh > 0) {
+      if (WiderThan(pw, ph, gw, gh))
+        crystal->plotScale = crystal->plotScale * float(ph) / float(gh);
+      else
+        crystal->plotScale = crystal->plotScale * float(pw) / float(gw);
+    }
+  }
+  if (gPlotMethod == kPixelPlotMethod)
+    RenderSpheres(crystal);
+  return rect;
+}
+
 void PlotCrystal2(WindowRef window, int16_t destination) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal || UsableSiteCount(*crystal) == 0 || UsableAtomCount(*crystal) == 0)
     return;
   CrystalRec &c = *crystal;
+  // The port current before the image is current again after it.
+  struct PortKeeper {
+    GraphicsPort *previous = CurrentPort();
+    ~PortKeeper() { SetCurrentPort(previous); }
+  } keeper;
   const float savedScale = c.plotScale;
   Rect plotRect;
   if (destination == kPlotToWindow)
@@ -232,40 +286,182 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
   gVPixels = static_cast<int16_t>(plotRect.bottom - plotRect.top);
   gPlotMethod = (destination == kPlotToPort && !gOVPrinting) ? kCommandPlotMethod : kPixelPlotMethod;
 
+  // Size ratio of the plot to the graph pane: label sizes and line widths
+  // grow with it. A pane without width counts as the plot's size.
+  const bool sideBySide = c.stereoOn && c.stereoMode == kSideBySideStereo;
+  Rect pane;
+  GetWindowGraphBounds(window, &pane);
+  float ratio = pane.Width() > 0 ? float(plotRect.Width()) / float(pane.Width()) : 1.0f;
+  if (sideBySide)
+    ratio *= 2.0f;
+  const float savedLabelSize = c.labelSize;
+  c.labelSize = c.labelSize * ratio;
+  gIUnitCellLineWidth = static_cast<int16_t>(std::max(1, RoundHalfAway(c.unitCellLineWidth * ratio)));
+  const auto finish = [&] {
+    if (gShowProgress)
+      CloseStatus();
+    c.labelSize = savedLabelSize;
+    if (destination != kPlotToWindow && !gOVPrinting)
+      c.plotScale = savedScale;
+  };
+
   if (c.showUnitCell)
     ovrender::MakeUnitCell(&c);
   GetVectorTipCoordinates(&c);
+  Status("Sorting atom plot array...");
+  SortAtomsByHeight(&c, c.minAtomRadius);
+  Status("Calculating atomic coordinates...");
+  GetPixelCoords(&c, gHPixels, gVPixels);
+
+  // The port drawn into: the window's off-screen image, or the current port
+  // for a picture.
+  std::optional<GraphicsPort> offPort;
+  PixelBuffer *offPixels = nullptr;
+  if (destination != kPlotToPort) {
+    if (plotRect.IsEmpty()) {
+      finish(); // nothing to draw into yet
+      return;
+    }
+    const OVImageHandle image = GetWindowOffScreen(window);
+    if (!image) {
+      MyCFStopAlert("PlotCrystal error: error getting offscreen");
+      finish();
+      return;
+    }
+    offPixels = OffScreenPixels(image);
+    if (!offPixels) {
+      MyCFStopAlert("PlotCrystal error: can't find offscreen pixels");
+      finish();
+      return;
+    }
+    offPort.emplace(offPixels);
+    SetCurrentPort(&*offPort);
+  }
+  GraphicsPort *port = CurrentPort();
+  if (!port) {
+    finish();
+    return;
+  }
+  const Rect pixelBounds = port->Pixels() ? port->Pixels()->Bounds() : Rect{};
+  const Rect portRect = port->PortRect();
+  const Region savedClip = port->Clip();
+
+  InitQDPenSize();
+  Status("Drawing background...");
+  if (sideBySide)
+    port->SetOrigin(c.stereoImageInProgress == kStereoFirstImage ? -gHPixels : 0, 0);
+  WindowRef gridWindow = IsWindowShowingGrid(window) ? window : nullptr;
+  if (!gOVPrinting) {
+    port->ClipRect(plotRect);
+    const Rect area = sideBySide ? plotRect : port->PortRect();
+    DrawBackground(&c, area);
+    if (gridWindow)
+      DrawGrid(gridWindow, area);
+  } else {
+    Rect area = plotRect;
+    if (sideBySide)
+      GetWindowOffBounds(window, &area);
+    DrawBackground(&c, area);
+    if (gridWindow)
+      DrawGrid(gridWindow, area);
+  }
+
+  std::string font;
+  MyP2CString(c.labelFont, font);
+  port->SetTextFont(font);
+  port->SetTextSize(static_cast<int16_t>(RoundHalfAway(c.labelSize)));
+  if (gShowProgress)
+    WriteProgress("Plotting atoms and bonds...", 0.0f);
 
   bool hasBondsOrVectors = c.vectorCount > 0;
   if (!hasBondsOrVectors && c.bondSpecCount > 0)
     for (int32_t s = 0; s < UsableSiteCount(c) && !hasBondsOrVectors; s++)
       hasBondsOrVectors = c.sites[static_cast<size_t>(s)].coordination > 0;
 
-  // The picture itself is the renderer's drawing work and is made here:
-  // depth sort and projection, background and grid into the off-screen
-  // image, the model walk (split around a shown lattice plane, with the
-  // plane drawn between), the cell frame when it is not depth-sorted, the
-  // axes and the annotation objects, the labels at the scaled label size,
-  // and the transfer of the image to the window.
   gUseFastRotn = 0;
-  PlotCrystalModel(window, plotRect, hasBondsOrVectors);
+  if (c.plane.shown) {
+    // Behind the plane, the plane, in front of it.
+    std::vector<SortIndexEntry> full = std::move(c.sortIndex);
+    const int32_t fullCount = c.sortIndexCount;
+    for (int side : {-1, +1}) {
+      c.sortIndex = full;
+      c.sortIndexCount = fullCount;
+      std::vector<SortIndexEntry> part = GetSortAboveOrBelowPlane(&c, side);
+      c.sortIndex = std::move(part);
+      c.sortIndexCount = static_cast<int32_t>(c.sortIndex.size());
+      PlotCrystalModel(window, plotRect, hasBondsOrVectors);
+      if (side < 0)
+        PlotLatticePlane(&c, plotRect);
+    }
+    c.sortIndex = std::move(full);
+    c.sortIndexCount = fullCount;
+  } else {
+    PlotCrystalModel(window, plotRect, hasBondsOrVectors);
+  }
 
-  if (gShowProgress)
-    CloseStatus();
-  if (destination != kPlotToWindow && !gOVPrinting)
-    c.plotScale = savedScale;
+  if (c.showUnitCell && !c.unitCellOptions[kCellOptionDepthSorted]) {
+    GetCurrentPixGlobals();
+    for (uint32_t i = 0; i < static_cast<uint32_t>(UsableRecords(c.cellPoints.size(), c.cellPointCount)); i++)
+      PlotCellFrameSegment(&c, i);
+    DisposeCurrentPixGlobals();
+  }
+  if (c.showAxes)
+    DrawAxes(&c, plotRect, ratio);
+  for (int32_t k = 0; k < static_cast<int32_t>(UsableRecords(c.textBoxes.size(), c.textBoxCount)); k++)
+    DrawAnnotationObject(&c, plotRect, ratio, destination, k);
+
+  // The port as it was before: origin, clip and pen.
+  port->SetOrigin(portRect.left, portRect.top);
+  if (port->Pixels())
+    port->Pixels()->MoveBoundsTo(pixelBounds.left, pixelBounds.top);
+  port->SetClip(savedClip);
+  port->PenNormal();
+  if (destination != kPlotToPort) {
+    SetCurrentPort(keeper.previous);
+    offPort.reset();
+    TransferPixels(window, destination);
+  }
+  finish();
 }
 
 void PlotCrystalModel(WindowRef window, const Rect &plotRect, bool hasBondsOrVectors) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal)
     return;
-  (void)plotRect; // the model's plotter draws into it
+  CrystalRec &c = *crystal;
+  GetCurrentPixGlobals();
   const bool fast = gTrackBallRotn && gPrefs.fastRotation;
-  if (crystal->modelType == kThermalEllipsoidModel)
+  if (c.modelType == kThermalEllipsoidModel)
     gUseFastRotn = fast ? 1 : 0;
   else
     gUseFastRotn = (hasBondsOrVectors && fast) ? 1 : 0;
+  switch (c.modelType) {
+  case kBallAndStickModel:
+    PlotBallAndStick(&c);
+    break;
+  case kSpaceFillingModel:
+    PlotSpaceFilling(&c);
+    break;
+  case kPolyhedralModel:
+    PlotPolyhedral(&c);
+    break;
+  case kWireFrameModel:
+    PlotWireFrame(&c);
+    break;
+  case kStickModel:
+    PlotStick(&c);
+    break;
+  case kThermalEllipsoidModel:
+    PlotThermalEllipsoid(&c);
+    break;
+  default:
+    break;
+  }
+  if (c.surfaceOverlay) {
+    PlotSurface(&c, plotRect, GetWindowOffScreenOverlay(window));
+    OverlaySurface(window);
+  }
+  DisposeCurrentPixGlobals();
 }
 
 void RenderingReplotTimerProc() {

@@ -7,9 +7,11 @@
 // keep the program's bookkeeping around a plot (the orientation recompute,
 // the zero-scale refusal, stereo turns, `gStructureChanged`, the full-quality
 // replot and undo-snapshot timers, the plot duration, the live link, the
-// status window) and build the window's off-screen images. Painting the
-// background and the model into those images is the renderer's drawing
-// work, which plugs in at the one place `PlotCrystal2` marks.
+// status window) and build the window's off-screen images. One image is
+// drawn in this order: depth sort and projection, background and grid, the
+// model (split around a shown lattice plane, with the plane between), the
+// cell frame when it is not depth-sorted with the atoms, the axes, the
+// annotation objects, then the copy to the window.
 //
 // The structure window, the inspectors and the shell provide a few services
 // here through the host services (HostServices.h). Without a host they answer
@@ -24,8 +26,10 @@
 #include "StructureRecord.h"
 
 #include "graphics/PixelBuffer.h"
+#include "graphics/Region.h"
 
 #include <cstdint>
+#include <optional>
 
 // ---- Limits and delays ------------------------------------------------------------
 
@@ -54,6 +58,12 @@ inline constexpr float kShortestAxisStart = 999.0f;
 // plot uses them, and they keep the last plot's values between plots.
 extern int16_t gHPixels;
 extern int16_t gVPixels;
+// Unit-cell frame line width in pixels for this plot (at least 1).
+extern int16_t gIUnitCellLineWidth;
+// Plot scale and drawn pixel area of the last copy to a window: during a
+// trackball drag only the union of the last and the new area is copied.
+extern float gSaveScale;
+extern Rect gSavePlottedArea;
 
 // ---- The plot ----------------------------------------------------------------------
 
@@ -84,13 +94,48 @@ namespace ovrender {
 void PlotCrystal(WindowRef window, int16_t destination);
 } // namespace ovrender
 
-// One image (one eye) of a plot.
+// One image (one eye) of a plot. A window whose off-screen bounds are
+// empty (its pane not laid out yet) gets nothing drawn.
 void PlotCrystal2(WindowRef window, int16_t destination);
 
-// Sets `gUseFastRotn` for the model walk: a fast frame is drawn while the
-// trackball is dragged, the preferences ask for fast rotation and the
-// structure has bonds or vectors (or is shown as thermal ellipsoids).
+// The plot rectangle of a destination other than the window; for the
+// current port (destination 3) the scale is fitted so that the port shows
+// what the graph pane shows. Atom images are re-rendered at the scale.
+Rect InitPlotCrystal(WindowRef window, int16_t destination);
+
+// Draws the model into the current port: sets `gUseFastRotn` (a fast frame
+// is drawn while the trackball is dragged, the preferences ask for fast
+// rotation and the structure has bonds or vectors, or is shown as thermal
+// ellipsoids), runs the model's walk, then the surface overlay.
 void PlotCrystalModel(WindowRef window, const Rect &plotRect, bool hasBondsOrVectors);
+
+// The model walks: the depth-sort index back to front, each bond drawn
+// just before its upper atom.
+void PlotBallAndStick(CrystalRec *crystal);
+void PlotSpaceFilling(CrystalRec *crystal);
+void PlotPolyhedral(CrystalRec *crystal);
+void PlotWireFrame(CrystalRec *crystal);
+void PlotStick(CrystalRec *crystal);
+void PlotThermalEllipsoid(CrystalRec *crystal);
+// One atom (from its image, or drawn directly for vector output and most
+// styles under perspective) and its label. An empty mask draws nothing.
+void PlotAndLabelAtom(CrystalRec *crystal, uint32_t atom, float t, std::optional<ovgfx::Region> mask);
+// One atom of the stick model with its bonds below it.
+void PlotStickAtom(CrystalRec *crystal, uint32_t atom);
+// One wire-frame bond line, styled from the bond's style.
+void PlotWireFrameLine(CrystalRec *crystal, uint32_t a, uint32_t b, float radiusA, float radiusB, float t);
+// The yellow dot marking a selected atom of the line models.
+void DrawSelectedWireFrameAtom(CrystalRec *crystal, uint32_t atom);
+// The frame pieces from one cell point to its linked points no higher, and
+// its label.
+void PlotCellFrameSegment(CrystalRec *crystal, uint32_t point);
+// The atom clouds into the overlay image, and the overlay onto the window's
+// off-screen image.
+void PlotSurface(CrystalRec *crystal, const Rect &plotRect, const OVImageHandle &overlay);
+void OverlaySurface(WindowRef window);
+// Composes stereo images and copies the off-screen image to the window's
+// graph pane; 0, or -1 after the copy failed.
+int16_t TransferPixels(WindowRef window, int16_t destination);
 
 // The full-quality replot's timer action: clears `gUseFastRotn` and replots
 // the front structure window when it holds a structure, leaving

@@ -85,6 +85,7 @@ TEST(PlotCrystalTest, FastFramesDuringADragArmTheFullQualityReplot) {
   TestWindow w(host);
   CrystalRec &c = w.crystal();
   ASSERT_TRUE(BuildSimple(c));
+  ResetOffScreen(w.ref()); // a window without images draws no frames at all
   InstallRenderingReplotTimer();
   gTrackBallRotn = 1;
   gPrefs.fastRotation = 1;

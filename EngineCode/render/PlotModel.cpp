@@ -1,0 +1,566 @@
+// The model walks of a plot, the cell frame pieces, the surface overlay and
+// the copy of the finished image to the window.
+
+#include "render/PlotPipeline.h"
+
+#include "Alerts.h"
+#include "PlotRange.h"
+#include "StructureArrays.h"
+#include "render/AtomStyles.h"
+#include "render/Background.h"
+#include "render/BondDrawing.h"
+#include "render/OffScreen.h"
+#include "render/PendingDrawing.h"
+#include "render/PixelBlending.h"
+#include "render/Projection.h"
+#include "render/RasterPrimitives.h"
+#include "render/RenderGlobals.h"
+#include "render/SphereOverlap.h"
+#include "render/UnitCellFrame.h"
+#include "window/MainWindowData.h"
+
+#include "graphics/ImageCopy.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+using namespace ovgfx;
+
+int16_t gIUnitCellLineWidth = 1;
+float gSaveScale = 0.0f;
+Rect gSavePlottedArea;
+
+namespace {
+
+bool SiteShown(const CrystalRec &c, uint32_t site) { return site < UsableSiteSize(c) && c.sites[site].visible; }
+bool AtomShown(const CrystalRec &c, uint32_t a) {
+  return a < UsableAtomSize(c) && c.atoms[a].visible && SiteShown(c, c.atoms[a].site);
+}
+
+float DrawnRadius(const CrystalRec &c, uint32_t atom) {
+  const uint32_t type = c.atoms[atom].atomType;
+  return type < UsableSphereSize(c) ? c.spheres[type].drawnRadius : 0.0f;
+}
+
+// The depth of an atom for depth fading; `initial` when fading is off.
+float AtomDepth(const CrystalRec &c, uint32_t atom, float initial) {
+  return c.depthFading ? DepthOfZ(c, c.atoms[atom].cart[2]) : initial;
+}
+
+void VectorBelow(CrystalRec &c, uint32_t a) {
+  if (c.atoms[a].hasVector)
+    DrawVectorBelowAtom(&c, a);
+}
+void VectorAbove(CrystalRec &c, uint32_t a) {
+  if (c.atoms[a].hasVector)
+    DrawVectorAboveAtom(&c, a);
+}
+
+// An atom between the parts of its vectors behind and in front of it.
+void AtomWithVectors(CrystalRec &c, uint32_t a, float t, std::optional<Region> mask) {
+  VectorBelow(c, a);
+  PlotAndLabelAtom(&c, a, t, std::move(mask));
+  VectorAbove(c, a);
+}
+
+// Walks the depth-sort index back to front: cell points through
+// `PlotCellFrameSegment`, atoms through `atom`.
+template <class AtomStep> void WalkIndex(CrystalRec &c, AtomStep atom) {
+  const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
+  for (size_t i = 0; i < n; i++) {
+    if (gShowProgress)
+      WriteProgress("", float(i) * 100.0f / float(n));
+    const SortIndexEntry e = c.sortIndex[i];
+    if (e.kind == kSortItemCellPoint) {
+      PlotCellFrameSegment(&c, e.index);
+    } else if (e.kind == kSortItemAtom && e.index < UsableAtomSize(c)) {
+      atom(e.index);
+    }
+  }
+}
+
+Rect UnionOf(const Rect &a, const Rect &b) {
+  if (a.IsEmpty())
+    return b;
+  if (b.IsEmpty())
+    return a;
+  return Rect{std::min(a.top, b.top), std::min(a.left, b.left), std::max(a.bottom, b.bottom),
+              std::max(a.right, b.right)};
+}
+
+bool AnyAnnotationSelected(const CrystalRec &c) {
+  for (size_t k = 0; k < UsableRecords(c.textBoxes.size(), c.textBoxCount); k++)
+    if (c.textBoxes[k].selected)
+      return true;
+  return false;
+}
+
+// Copies `from` (off-screen coordinates) of the pixels to the same place in
+// the window's graph pane; false when the copy failed.
+bool CopyToWindow(WindowRef window, const PixelBuffer &pixels, const Rect &from) {
+  const ScreenHooks &hooks = GetScreenHooks();
+  GraphicsPort *port = hooks.windowPort ? hooks.windowPort(window) : nullptr;
+  if (!port || from.IsEmpty())
+    return true;
+  Rect pane;
+  GetWindowGraphBounds(window, &pane);
+  const Rect to = OffsetRect(from, pane.left, pane.top);
+  int result;
+  {
+    PortSaver current(port);
+    const RGBColor fore = port->ForeColor(), back = port->BackColor();
+    port->SetForeColor(kRGBBlack);
+    port->SetBackColor(kRGBWhite);
+    result = CopyPixels(pixels, *port, from, to, kCopySource);
+    port->SetForeColor(fore);
+    port->SetBackColor(back);
+  }
+  if (hooks.windowPortChanged)
+    hooks.windowPortChanged(window, to);
+  return result == 0;
+}
+
+} // namespace
+
+// ---- The model walks ------------------------------------------------------------------------
+
+void PlotBallAndStick(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  const float bondRadius = c.bondRadius * c.minAtomRadius;
+  WalkIndex(c, [&](uint32_t a) {
+    const float t = AtomDepth(c, a, 0.0f);
+    for (uint32_t b : SortBondsBelow(&c, a)) {
+      MakeBond(&c, a, b, DrawnRadius(c, a), DrawnRadius(c, b), bondRadius, t, gHPixels, gVPixels);
+      VectorAbove(c, b);
+    }
+    AtomWithVectors(c, a, t, std::nullopt);
+  });
+}
+
+void PlotSpaceFilling(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  WalkIndex(c, [&](uint32_t a) {
+    std::optional<Region> mask;
+    const uint32_t type = c.atoms[a].atomType;
+    if (type < UsableSphereSize(c) && c.spheres[type].style != AtomStyleBlank)
+      DoOverlapSphereCorrection(&c, a, mask, 1.0f, gHPixels, gVPixels);
+    AtomWithVectors(c, a, AtomDepth(c, a, 0.0f), std::move(mask));
+  });
+}
+
+void PlotPolyhedral(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  WalkIndex(c, [&](uint32_t a) {
+    const float t = AtomDepth(c, a, 0.0f);
+    const uint32_t site = c.atoms[a].site;
+    if (site >= UsableSiteSize(c))
+      return;
+    const bool bonded = c.atoms[a].bondCount > 0;
+    switch (c.sites[site].polyMode) {
+    case 0:
+    case 1:
+      break;
+    case 2:
+      AtomWithVectors(c, a, t, std::nullopt);
+      break;
+    case 6:
+      MakePolyWireFrame(&c, a, t, 1);
+      break;
+    case 11:
+      MakePolyWireFrame(&c, a, t, 0);
+      break;
+    case 7:
+    case 12:
+      MakePolyBallAndStick(&c, a, t);
+      break;
+    case 13:
+    case 14:
+    case 15:
+      if (bonded) {
+        VectorBelow(c, a);
+        MakePoly(&c, a, t);
+        VectorAbove(c, a);
+      }
+      break;
+    default:
+      if (bonded)
+        MakePoly(&c, a, t);
+      break;
+    }
+  });
+}
+
+void PlotWireFrame(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  WalkIndex(c, [&](uint32_t a) {
+    const float t = AtomDepth(c, a, 1.0f);
+    const AtomRecord &atom = c.atoms[a];
+    VectorBelow(c, a);
+    if (atom.bondCount > 0) {
+      const float z = atom.cart[2];
+      const size_t bonds = std::min<size_t>(atom.bondCount, atom.bonds.size());
+      for (size_t k = 0; k < bonds; k++) {
+        const uint32_t b = atom.bonds[k];
+        if (AtomShown(c, b) && c.atoms[b].cart[2] <= z)
+          PlotWireFrameLine(&c, a, b, 0.0f, 0.0f, t);
+      }
+    } else if (atom.atomType < UsableSphereSize(c)) {
+      RGBColor shaded;
+      float opacity;
+      DepthShading(&c, t, c.spheres[atom.atomType].colour, shaded, opacity);
+      MySetCPixel(atom.pixel[0], atom.pixel[1], shaded);
+    }
+    // A bonded atom's label takes the highlight colour, as in the other
+    // models.
+    if (atom.labelled)
+      LabelAtom(&c, a, t, c.hiliteColor);
+    if (atom.selected)
+      DrawSelectedWireFrameAtom(&c, a);
+    VectorAbove(c, a);
+  });
+}
+
+void PlotStick(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  WalkIndex(c, [&](uint32_t a) { PlotStickAtom(&c, a); });
+}
+
+void PlotThermalEllipsoid(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  CrystalRec &c = *crystal;
+  const float bondRadius = c.bondRadius * c.minAtomRadius;
+  WalkIndex(c, [&](uint32_t a) {
+    const float t = AtomDepth(c, a, 0.0f);
+    for (uint32_t b : SortBondsBelow(&c, a)) {
+      float d[3];
+      for (int k = 0; k < 3; k++)
+        d[k] = c.atoms[a].cart[k] - c.atoms[b].cart[k];
+      const float rA = GetEllipsoidRadiusForAtom(&c, a, d);
+      const float rB = GetEllipsoidRadiusForAtom(&c, b, d);
+      MakeBond(&c, a, b, rA, rB, bondRadius, t, gHPixels, gVPixels);
+      VectorAbove(c, b);
+    }
+    VectorBelow(c, a);
+    PlotEllipsoid(&c, a, t);
+    if (c.atoms[a].labelled)
+      LabelAtom(&c, a, t, c.hiliteColor);
+    VectorAbove(c, a);
+  });
+}
+
+// ---- One atom -------------------------------------------------------------------------------------
+
+void PlotAndLabelAtom(CrystalRec *crystal, uint32_t atom, float t, std::optional<Region> mask) {
+  if (!crystal || atom >= UsableAtomSize(*crystal))
+    return;
+  CrystalRec &c = *crystal;
+  if (mask && mask->IsEmpty())
+    return;
+  const AtomRecord &a = c.atoms[atom];
+  if (a.atomType >= UsableSphereSize(c))
+    return;
+  const SphereRecord &type = c.spheres[a.atomType];
+  const uint32_t style = type.style;
+  const bool imageStyle = style == AtomStyleRandomFill || style == AtomStylePhotoTranslucent ||
+                          style == AtomStylePhotoRendered || style == AtomStylePhotoTwoTone ||
+                          style == AtomStylePhotoBeachBall;
+  if (gPlotMethod == kPixelPlotMethod && !(c.perspective && !imageStyle)) {
+    DoPlotAtom(&c, atom, t, std::move(mask));
+  } else {
+    RGBColor colour = type.colour;
+    uint32_t drawStyle = style;
+    if (c.modelType == kStickModel && a.site < UsableSiteSize(c) && c.sites[a.site].coordination > 0)
+      GetBallJointAttributes(&c, a.atomType, colour, drawStyle);
+    RGBColor shaded;
+    float opacity;
+    DepthShading(&c, t, colour, shaded, opacity);
+    PlotSimpleAtom(&c, shaded, drawStyle, type.drawnRadius, a.cart[2], a.pixel[0], a.pixel[1], a.selected != 0,
+                   std::move(mask));
+  }
+  if (a.labelled)
+    LabelAtom(&c, atom, t, c.hiliteColor);
+}
+
+void PlotStickAtom(CrystalRec *crystal, uint32_t atom) {
+  if (!crystal || atom >= UsableAtomSize(*crystal))
+    return;
+  CrystalRec &c = *crystal;
+  const float t = AtomDepth(c, atom, 0.0f);
+  const float stickRadius = c.stickRadius * c.minAtomRadius;
+  VectorBelow(c, atom);
+  const AtomRecord &a = c.atoms[atom];
+  if (a.bondCount > 0) {
+    const std::vector<uint32_t> below = SortBondsBelow(&c, atom);
+    const std::vector<uint32_t> above = GetBondsAbove(&c, atom);
+    float endA = 0.0f;
+    bool labelled = false;
+    if (below.size() + above.size() > 1) {
+      PlotAndLabelAtom(&c, atom, t, std::nullopt);
+      labelled = true;
+      const uint32_t siteType = a.site < UsableSiteSize(c) ? c.sites[a.site].atomType : a.atomType;
+      endA = siteType < UsableSphereSize(c) ? c.spheres[siteType].drawnRadius : 0.0f;
+    }
+    for (uint32_t b : below) {
+      const AtomRecord &nb = c.atoms[b];
+      int shown = 0;
+      for (size_t k = 0; k < std::min<size_t>(nb.bondCount, nb.bonds.size()); k++)
+        shown += AtomShown(c, nb.bonds[k]) ? 1 : 0;
+      const float endB = shown > 1 ? DrawnRadius(c, b) : 0.0f;
+      MakeBond(&c, atom, b, endA, endB, stickRadius, t, gHPixels, gVPixels);
+      if (nb.selected)
+        DrawSelectedWireFrameAtom(&c, b);
+      VectorAbove(c, b);
+    }
+    // A ball joint was labelled with its ball.
+    if (a.labelled && !labelled)
+      LabelAtom(&c, atom, t, c.hiliteColor);
+    if (a.selected)
+      DrawSelectedWireFrameAtom(&c, atom);
+  } else if (a.site < UsableSiteSize(c) && c.sites[a.site].coordination < 1) {
+    PlotAndLabelAtom(&c, atom, t, std::nullopt);
+  }
+  VectorAbove(c, atom);
+}
+
+void PlotWireFrameLine(CrystalRec *crystal, uint32_t a, uint32_t b, float radiusA, float radiusB, float t) {
+  if (!crystal || a >= UsableAtomSize(*crystal) || b >= UsableAtomSize(*crystal))
+    return;
+  CrystalRec &c = *crystal;
+  RGBColor colourA, colourB;
+  const int16_t style = GetBondColorSpecs(&c, a, b, colourA, colourB);
+  int16_t lineStyle = style;
+  switch (style) {
+  case kBondPhotoRendered:
+  case kBondPlain:
+    lineStyle = kBondPlainLine;
+    break;
+  case kBondPhotoTwinBand:
+  case kBondTwinBand:
+    lineStyle = kBondTwoColourLine;
+    break;
+  case kBondPhotoMultiBand:
+  case kBondSegmentedLine:
+  case kBondMultiBand:
+    lineStyle = kBondSegmentedLine;
+    if (a > b)
+      std::swap(colourA, colourB);
+    break;
+  case kBondStriated:
+    lineStyle = kBondPlainLine;
+    colourA = colourB = c.hiliteColor;
+    break;
+  default:
+    break;
+  }
+  if (lineStyle != kBondBlank)
+    MakeBondLine(&c, c.atoms[a].cart, c.atoms[b].cart, radiusA, radiusB, t, gHPixels, gVPixels, colourA, colourB,
+                 lineStyle);
+  if (c.atoms[b].selected)
+    DrawSelectedWireFrameAtom(&c, b);
+}
+
+void DrawSelectedWireFrameAtom(CrystalRec *crystal, uint32_t atom) {
+  GraphicsPort *port = CurrentPort();
+  if (!crystal || !port || atom >= UsableAtomSize(*crystal))
+    return;
+  const int16_t *p = crystal->atoms[atom].pixel;
+  port->SetBackColor(kRGBYellow);
+  port->EraseOval(MakeRect(p[0] - 3, p[1] - 3, p[0] + 3, p[1] + 3));
+  port->SetBackColor(kRGBWhite);
+}
+
+// ---- Cell frame ------------------------------------------------------------------------------
+
+void PlotCellFrameSegment(CrystalRec *crystal, uint32_t i) {
+  if (!crystal || i >= UsableRecords(crystal->cellPoints.size(), crystal->cellPointCount))
+    return;
+  CrystalRec &c = *crystal;
+  const CellPoint &p = c.cellPoints[i];
+  const bool sorted = c.unitCellOptions[kCellOptionDepthSorted] != 0;
+  float t = 1.0f;
+  if (c.depthFading && (sorted || !c.showUnitCell))
+    t = DepthOfZ(c, p.cart[2]);
+  RGBColor colour;
+  float opacity;
+  DepthShading(&c, t, c.unitCellColor, colour, opacity);
+  const size_t points = UsableRecords(c.cellPoints.size(), c.cellPointCount);
+  const int links = std::clamp<int>(p.linkCount, 0, 2);
+  const int16_t width = gIUnitCellLineWidth;
+  const auto label = [&] {
+    if (p.labelled)
+      LabelCellPoint(&c, i, c.hiliteColor, opacity);
+  };
+  if (gPlotMethod == kPixelPlotMethod && opacity > 0.9999f) {
+    for (int k = 0; k < links; k++) {
+      const uint32_t j = p.links[k];
+      if (j >= points || c.cellPoints[j].cart[2] > p.cart[2])
+        continue;
+      const CellPoint &q = c.cellPoints[j];
+      float r1[2], r2[2];
+      Xor2RealXpix(&c, p.cart, r1, gHPixels, gVPixels);
+      Xor2RealXpix(&c, q.cart, r2, gHPixels, gVPixels);
+      const auto line = [&](float dx, float dy, int16_t ix, int16_t iy) {
+        if (gUseFastRotn)
+          MyDrawStandardLine(int16_t(p.pixel[0] + ix), int16_t(p.pixel[1] + iy), int16_t(q.pixel[0] + ix),
+                             int16_t(q.pixel[1] + iy), colour);
+        else
+          MyDrawRealSmoothLine(r1[0] + dx, r1[1] + dy, r2[0] + dx, r2[1] + dy, colour);
+      };
+      if (width < 2) {
+        line(0.0f, 0.0f, 0, 0);
+      } else {
+        const bool alongX = std::fabs(r2[0] - r1[0]) <= std::fabs(r2[1] - r1[1]);
+        for (int16_t s = 0; s < width; s++) {
+          const int16_t off = int16_t(s - width / 2);
+          line(alongX ? float(off) : 0.0f, alongX ? 0.0f : float(off), alongX ? off : 0, alongX ? 0 : off);
+        }
+      }
+    }
+    label();
+    return;
+  }
+  GraphicsPort *port = CurrentPort();
+  if (!port)
+    return;
+  port->SetForeColor(colour);
+  if (opacity < 1.0f) {
+    port->SetPenMode(kPenBlend);
+    const uint16_t g = uint16_t(std::clamp(opacity, 0.0f, 1.0f) * 65535.0f);
+    port->SetOpColor(RGBColor{g, g, g});
+  }
+  port->PenSize(std::max<int>(1, width), std::max<int>(1, width));
+  for (int k = 0; k < links; k++) {
+    const uint32_t j = p.links[k];
+    if (j >= points || c.cellPoints[j].cart[2] > p.cart[2])
+      continue;
+    port->MoveTo(p.pixel[0], p.pixel[1]);
+    port->LineTo(c.cellPoints[j].pixel[0], c.cellPoints[j].pixel[1]);
+  }
+  port->PenNormal();
+  port->SetForeColor(kRGBBlack);
+  label();
+}
+
+// ---- Surface overlay -------------------------------------------------------------------------
+
+void PlotSurface(CrystalRec *crystal, const Rect &plotRect, const OVImageHandle &overlay) {
+  PixelBuffer *pixels = OffScreenPixels(overlay);
+  if (!crystal || !pixels)
+    return;
+  CrystalRec &c = *crystal;
+  GraphicsPort port(pixels);
+  PixTargetSaver saved(&port);
+  if (c.cloudSphereType == 3) {
+    DrawBackground(&c, plotRect);
+  } else {
+    pixels->Fill(RGBColorToPixel32(kRGBWhite));
+  }
+  GetCurrentPixGlobals();
+  const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
+  for (size_t i = 0; i < n; i++) {
+    if (gShowProgress)
+      WriteProgress("", float(i) * 100.0f / float(n));
+    const SortIndexEntry e = c.sortIndex[i];
+    if (e.kind == kSortItemCellPoint) {
+      if (c.cloudSphereType == 3)
+        PlotCellFrameSegment(&c, e.index);
+      continue;
+    }
+    if (e.kind != kSortItemAtom || e.index >= UsableAtomSize(c))
+      continue;
+    std::optional<Region> mask;
+    if (c.cloudSphereType != 1)
+      DoFullOverlapSphereCorrection(&c, e.index, mask, c.cloudSphereRadFrac, gHPixels, gVPixels);
+    DoPlotCloud(&c, e.index, 1.0f, std::move(mask), &port);
+  }
+  DisposeCurrentPixGlobals();
+}
+
+void OverlaySurface(WindowRef window) {
+  const CrystalRec *crystal = GetWindowCrystal(window);
+  const PixelBuffer *overlay = OffScreenPixels(GetWindowOffScreenOverlay(window));
+  PixelBuffer *main = OffScreenPixels(GetWindowOffScreen(window));
+  if (!crystal || !overlay || !main)
+    return;
+  GraphicsPort port(main);
+  if (crystal->cloudSphereType == 3) {
+    const uint16_t g = uint16_t((1.0f - crystal->cloudSphereTransparency) * 65535.0f);
+    port.SetOpColor(RGBColor{g, g, g});
+    CopyPixels(*overlay, port, overlay->Bounds(), main->Bounds(), kCopyBlend);
+  } else {
+    port.SetBackColor(kRGBWhite);
+    CopyPixels(*overlay, port, overlay->Bounds(), main->Bounds(), kCopyTransparent);
+  }
+}
+
+// ---- The copy to the window ------------------------------------------------------------------
+
+int16_t TransferPixels(WindowRef window, int16_t destination) {
+  CrystalRec *crystal = GetWindowCrystal(window);
+  const PixelBuffer *main = OffScreenPixels(GetWindowOffScreen(window));
+  if (!crystal || !main) {
+    SysBeep();
+    return 0;
+  }
+  CrystalRec &c = *crystal;
+  Rect offBounds;
+  GetWindowOffBounds(window, &offBounds);
+  bool copied = true, toWindow = false, stereoDone = false;
+  if (c.stereoOn && c.stereoMode == kRedBlueStereo) {
+    PixelBuffer *transfer = OffScreenPixels(GetWindowTransferBuffer(window));
+    if (!transfer)
+      return 0;
+    if (c.stereoImageInProgress == kStereoFirstImage) {
+      MyAddBlueBits(main, transfer, offBounds, offBounds);
+      return 0;
+    }
+    MyMultiplyRedBits(main, transfer, offBounds, offBounds);
+    stereoDone = true;
+    if (destination == kPlotToWindow) {
+      copied = CopyToWindow(window, *transfer, offBounds);
+      toWindow = true;
+    }
+  } else if (c.stereoOn && c.stereoMode == kSideBySideStereo) {
+    if (c.stereoImageInProgress == kStereoFirstImage)
+      return 0;
+    stereoDone = true;
+    if (destination == kPlotToWindow) {
+      copied = CopyToWindow(window, *main, main->Bounds());
+      toWindow = true;
+    }
+  } else if (destination == kPlotToWindow) {
+    toWindow = true;
+    if (gTrackBallRotn && !AnyAnnotationSelected(c) && std::fabs(c.plotScale - gSaveScale) < 0.00001f) {
+      int16_t l, r, t, b;
+      GetAtomsXpixRange(&c, &l, &r, &t, &b);
+      const Rect extent = SectRect(MakeRect(l, t, r, b), offBounds);
+      copied = CopyToWindow(window, *main, UnionOf(extent, gSavePlottedArea));
+      gSavePlottedArea = extent;
+      if (c.showAxes)
+        copied = CopyToWindow(window, *main, SectRect(GetAxesRect(offBounds, 1.0f), offBounds)) && copied;
+    } else {
+      copied = CopyToWindow(window, *main, offBounds);
+      gSavePlottedArea = offBounds;
+    }
+    gSaveScale = c.plotScale;
+  }
+  if ((toWindow || stereoDone) && gRecordingVideo)
+    RecordMovieFrame();
+  if (!copied) {
+    MyCFCautionAlert("An error occurred whilst copying the pixel image to the screen");
+    return -1;
+  }
+  return 0;
+}

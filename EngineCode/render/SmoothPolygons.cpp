@@ -1,0 +1,245 @@
+#include "render/SmoothPolygons.h"
+
+#include "render/RasterPrimitives.h"
+
+#include "graphics/GraphicsTypes.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// Corners of a mitre stay within this many times the growth of the vertex.
+constexpr float kMiterLimit = 2.0f;
+// Polygons with less area than this (square pixels) count as a segment.
+constexpr float kDegenerateArea = 1e-4f;
+
+struct Crossing {
+  float x;
+  int winding;
+};
+
+// Scratch rows, reused between calls: the coverage of pixels a span edge
+// cuts, and the differences of the whole pixels spans cover (summed along
+// the row when it is painted).
+std::vector<float> gCoverage;
+std::vector<float> gWhole;
+std::vector<Crossing> gCrossings;
+
+// Adds the span [x0, x1) at weight w to the rows starting at `left`,
+// widening [touchedFrom, touchedTo] to the pixels it reaches.
+void AddSpan(float x0, float x1, float w, int left, int right, int &touchedFrom, int &touchedTo) {
+  x0 = std::max(x0, float(left));
+  x1 = std::min(x1, float(right) + 1.0f);
+  if (!(x1 > x0))
+    return;
+  const int i0 = int(std::floor(x0)), i1 = int(std::floor(x1));
+  touchedFrom = std::min(touchedFrom, i0);
+  touchedTo = std::max(touchedTo, std::min(i1, right));
+  float *part = gCoverage.data() - left;
+  float *whole = gWhole.data() - left;
+  if (i0 == i1) {
+    part[i0] += (x1 - x0) * w;
+    return;
+  }
+  part[i0] += (float(i0 + 1) - x0) * w;
+  if (i1 > i0 + 1) {
+    whole[i0 + 1] += w;
+    whole[i1] -= w; // one past the row's end has room
+  }
+  if (i1 <= right)
+    part[i1] += (x1 - float(i1)) * w;
+}
+
+float SignedArea(const RealPoint *p, size_t n) {
+  float a = 0.0f;
+  for (size_t i = 0; i < n; i++) {
+    const RealPoint &u = p[i], &v = p[(i + 1) % n];
+    a += u.x * v.y - v.x * u.y;
+  }
+  return a / 2.0f;
+}
+
+} // namespace
+
+namespace {
+
+struct Edge {
+  float top, bottom; // y range, top < bottom
+  float x, slope;    // x at top, dx / dy
+  int winding;
+};
+std::vector<Edge> gEdges;
+
+// The fill; a convex polygon takes one span per sub-row.
+void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float opacity, bool convex) {
+  if (!dstPixBase || dstBitDepth != 32 || !points || count < 3 || !(opacity > 0.0f))
+    return;
+  float top = points[0].y, bottom = points[0].y, minX = points[0].x, maxX = points[0].x;
+  for (size_t i = 0; i < count; i++) {
+    if (!std::isfinite(points[i].x) || !std::isfinite(points[i].y))
+      return;
+    top = std::min(top, points[i].y);
+    bottom = std::max(bottom, points[i].y);
+    minX = std::min(minX, points[i].x);
+    maxX = std::max(maxX, points[i].x);
+  }
+  const Rect &clip = dstPixClipBounds;
+  const int rowFrom = std::max(int(std::floor(top)), int(clip.top));
+  const int rowTo = std::min(int(std::ceil(bottom)) - 1, int(clip.bottom));
+  const int left = std::max(int(std::floor(minX)), int(clip.left));
+  const int right = std::min(int(std::ceil(maxX)), int(clip.right));
+  if (rowFrom > rowTo || left > right)
+    return;
+  gCoverage.assign(size_t(right - left + 1), 0.0f);
+  gWhole.assign(size_t(right - left + 2), 0.0f);
+  const uint32_t solid = ovgfx::PackPixel32(0xFF, colour.red >> 8, colour.green >> 8, colour.blue >> 8);
+  const RGBColor reduced = ReduceColor(colour);
+  const float share = 1.0f / float(kPolygonSubRows);
+  gEdges.clear();
+  for (size_t i = 0; i < count; i++) {
+    const RealPoint &a = points[i], &b = points[(i + 1) % count];
+    if (a.y == b.y)
+      continue;
+    const bool down = b.y > a.y;
+    const RealPoint &t = down ? a : b, &u = down ? b : a;
+    gEdges.push_back({t.y, u.y, t.x, (u.x - t.x) / (u.y - t.y), down ? 1 : -1});
+  }
+  for (int y = rowFrom; y <= rowTo; y++) {
+    int from = right + 1, to = left - 1;
+    for (int s = 0; s < kPolygonSubRows; s++) {
+      const float ys = float(y) + (float(s) + 0.5f) * share;
+      if (convex) {
+        float lo = INFINITY, hi = -INFINITY;
+        for (const Edge &e : gEdges)
+          if (e.top <= ys && ys < e.bottom) {
+            const float x = e.x + (ys - e.top) * e.slope;
+            lo = std::min(lo, x);
+            hi = std::max(hi, x);
+          }
+        if (lo < hi)
+          AddSpan(lo, hi, share, left, right, from, to);
+        continue;
+      }
+      gCrossings.clear();
+      for (const Edge &e : gEdges)
+        if (e.top <= ys && ys < e.bottom)
+          gCrossings.push_back({e.x + (ys - e.top) * e.slope, e.winding});
+      if (gCrossings.size() < 2)
+        continue;
+      std::sort(gCrossings.begin(), gCrossings.end(), [](const Crossing &p, const Crossing &q) { return p.x < q.x; });
+      int winding = 0;
+      for (size_t k = 0; k + 1 < gCrossings.size(); k++) {
+        winding += gCrossings[k].winding;
+        if (winding != 0) {
+          AddSpan(gCrossings[k].x, gCrossings[k + 1].x, share, left, right, from, to);
+        }
+      }
+    }
+    uint32_t *row =
+        reinterpret_cast<uint32_t *>(dstPixBase + size_t(y - dstPixBounds.top) * dstRowbytes) - dstPixBounds.left;
+    float running = 0.0f;
+    for (int x = from; x <= to; x++) {
+      running += gWhole[size_t(x - left)];
+      gWhole[size_t(x - left)] = 0.0f;
+      float &part = gCoverage[size_t(x - left)];
+      const float w = std::min(running + part, 1.0f) * opacity;
+      part = 0.0f;
+      if (w >= 1.0f)
+        row[x] = solid;
+      else if (w > 0.0f)
+        MyPickNMix32BitColors(int16_t(x), int16_t(y), reduced, w);
+    }
+    gWhole[size_t(to + 1 - left)] = 0.0f;
+  }
+}
+
+} // namespace
+
+void MyFillSmoothPolygon(const RealPoint *points, size_t count, RGBColor colour, float opacity) {
+  FillPolygon(points, count, colour, opacity, false);
+}
+
+void MyFillGrownConvexPolygon(const RealPoint *points, size_t count, float grow, RGBColor colour, float opacity) {
+  if (!points || count < 2)
+    return;
+  const float area = count >= 3 ? SignedArea(points, count) : 0.0f;
+  if (std::fabs(area) < kDegenerateArea) {
+    // A sliver: the segment between its two farthest points.
+    size_t a = 0, b = 0;
+    float best = -1.0f;
+    for (size_t i = 0; i < count; i++)
+      for (size_t j = i + 1; j < count; j++) {
+        const float d = std::hypot(points[j].x - points[i].x, points[j].y - points[i].y);
+        if (d > best) {
+          best = d;
+          a = i;
+          b = j;
+        }
+      }
+    float ux = 1.0f, uy = 0.0f;
+    if (best > 0.0f) {
+      ux = (points[b].x - points[a].x) / best;
+      uy = (points[b].y - points[a].y) / best;
+    }
+    const float nx = -uy * grow, ny = ux * grow, ex = ux * grow, ey = uy * grow;
+    const RealPoint quad[4] = {{points[a].x - ex + nx, points[a].y - ey + ny},
+                               {points[b].x + ex + nx, points[b].y + ey + ny},
+                               {points[b].x + ex - nx, points[b].y + ey - ny},
+                               {points[a].x - ex - nx, points[a].y - ey - ny}};
+    FillPolygon(quad, 4, colour, opacity, true);
+    return;
+  }
+  // Outward normals: (dy, -dx) along each edge of a polygon of positive
+  // area (clockwise on the screen, y down), the opposite otherwise.
+  const float sign = area > 0.0f ? 1.0f : -1.0f;
+  std::array<RealPoint, 16> small;
+  std::vector<RealPoint> large;
+  RealPoint *out = small.data();
+  if (count > small.size()) {
+    large.resize(count);
+    out = large.data();
+  }
+  const auto normal = [&](size_t i, float &nx, float &ny) {
+    const RealPoint &a = points[i], &b = points[(i + 1) % count];
+    const float len = std::hypot(b.x - a.x, b.y - a.y);
+    if (!(len > 0.0f))
+      return false;
+    nx = sign * (b.y - a.y) / len;
+    ny = -sign * (b.x - a.x) / len;
+    return true;
+  };
+  for (size_t i = 0; i < count; i++) {
+    float n1x = 0, n1y = 0, n2x = 0, n2y = 0;
+    size_t prev = (i + count - 1) % count;
+    bool has1 = normal(prev, n1x, n1y);
+    for (size_t k = 0; !has1 && k < count; k++) {
+      prev = (prev + count - 1) % count;
+      has1 = normal(prev, n1x, n1y);
+    }
+    size_t next = i;
+    bool has2 = normal(next, n2x, n2y);
+    for (size_t k = 0; !has2 && k < count; k++) {
+      next = (next + 1) % count;
+      has2 = normal(next, n2x, n2y);
+    }
+    const float mx = n1x + n2x, my = n1y + n2y;
+    const float denom = 1.0f + n1x * n2x + n1y * n2y;
+    float scale = denom > 0.0f ? grow / denom : grow;
+    scale = std::min(scale, kMiterLimit * grow);
+    out[i] = {points[i].x + mx * scale, points[i].y + my * scale};
+  }
+  FillPolygon(out, count, colour, opacity, true);
+}
+
+void MyFrameSmoothPolygon(const RealPoint *points, size_t count, float width, RGBColor colour, float opacity) {
+  if (!points || count < 2)
+    return;
+  const float half = std::max(width, 1.0f) / 2.0f;
+  for (size_t i = 0; i < count; i++) {
+    const RealPoint seg[2] = {points[i], points[(i + 1) % count]};
+    MyFillGrownConvexPolygon(seg, 2, half, colour, opacity);
+  }
+}

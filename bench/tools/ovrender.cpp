@@ -1,0 +1,155 @@
+// ovrender: a developer's tool that reads a structure file, builds it,
+// plots it off screen and writes the picture, printing the build and plot
+// times (median of the repeats).
+//
+//   ovrender FILE OUT.png [--size WxH] [--model N] [--fast] [--repeat K]
+//
+// FILE is a keyword text file (.ovtx) or a native document. --model sets
+// the model type (1 to 6) before plotting; --fast plots fast rotation
+// frames (a trackball drag with fast rotation on). Alerts and Log lines go
+// to standard error.
+
+#include "BuildPipeline.h"
+#include "HostServices.h"
+#include "Preferences.h"
+#include "RenderServices.h"
+#include "StructureArrays.h"
+#include "documents/CrystalDocument.h"
+#include "import/OwnTextReader.h"
+#include "render/OffScreen.h"
+#include "render/PlotPipeline.h"
+#include "window/MainWindowData.h"
+
+#include "HeadlessHost.h"
+
+#include <QGuiApplication>
+#include <QImage>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+double Median(std::vector<double> v) {
+  if (v.empty())
+    return 0.0;
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
+}
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: ovrender FILE OUT.png [--size WxH] [--model N] [--fast] [--repeat K]\n");
+  return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 3)
+    return Usage();
+  const std::filesystem::path file = argv[1];
+  const std::string out = argv[2];
+  int width = 1000, height = 800, model = 0, repeat = 1;
+  bool fast = false;
+  for (int k = 3; k < argc; k++) {
+    if (!std::strcmp(argv[k], "--size") && k + 1 < argc) {
+      if (std::sscanf(argv[++k], "%dx%d", &width, &height) != 2 || width < 1 || height < 1 || width > 32767 ||
+          height > 32767)
+        return Usage();
+    } else if (!std::strcmp(argv[k], "--model") && k + 1 < argc) {
+      model = std::atoi(argv[++k]);
+    } else if (!std::strcmp(argv[k], "--repeat") && k + 1 < argc) {
+      repeat = std::max(1, std::atoi(argv[++k]));
+    } else if (!std::strcmp(argv[k], "--fast")) {
+      fast = true;
+    } else {
+      return Usage();
+    }
+  }
+
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QGuiApplication app(argc, argv);
+  HeadlessHost host;
+  SetHostServices(&host);
+  InstallRenderServices();
+  InitOVGlobals();
+
+  OVWindowRecord record;
+  InitMainWindowData(&record);
+  host.window = &record;
+  host.pane = Rect{0, 0, int16_t(height), int16_t(width)};
+
+  // Reading builds the structure once; the rebuilds below are timed without
+  // a plot.
+  std::string ext = file.extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char ch) { return char(std::tolower(ch)); });
+  const bool document = ext == ".ovdf" || ext == ".ovmf";
+  if (!(document ? OpenCrystalFile(&record, file) : OpenTextFile(&record, file))) {
+    std::fprintf(stderr, "ovrender: %s could not be read\n", file.string().c_str());
+    return 1;
+  }
+  CrystalRec &c = *GetWindowCrystal(&record);
+  std::vector<double> builds;
+  RenderServices *renderer = SetRenderServices(nullptr);
+  for (int k = 0; k < repeat; k++) {
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok =
+        c.molecule ? RunNewMolecule(&record, false, false, false, true) : RunNewCrystal(&record, false, false, false);
+    builds.push_back(MillisecondsSince(start));
+    if (!ok) {
+      std::fprintf(stderr, "ovrender: the structure could not be built\n");
+      return 1;
+    }
+  }
+  SetRenderServices(renderer);
+  SetWindowFileOpen(&record, true);
+  if (model >= 1 && model <= 6)
+    c.modelType = int8_t(model);
+  ResetOffScreen(&record);
+  RenderSpheres(&c);
+  if (fast) {
+    gTrackBallRotn = 1;
+    gPrefs.fastRotation = 1;
+  }
+  std::vector<double> plots;
+  for (int k = 0; k < repeat; k++) {
+    const auto start = std::chrono::steady_clock::now();
+    PlotCrystal(&record, kPlotToWindow);
+    plots.push_back(MillisecondsSince(start));
+  }
+  gTrackBallRotn = 0;
+
+  OVImageHandle shown = GetWindowTransferBuffer(&record);
+  if (!shown)
+    shown = GetWindowOffScreen(&record);
+  const ovgfx::PixelBuffer *px = OffScreenPixels(shown);
+  if (!px) {
+    std::fprintf(stderr, "ovrender: nothing was drawn\n");
+    return 1;
+  }
+  QImage image(px->BaseAddr(), px->Width(), px->Height(), qsizetype(px->RowBytes()), QImage::Format_ARGB32);
+  if (!image.save(QString::fromStdString(out))) {
+    std::fprintf(stderr, "ovrender: %s could not be written\n", out.c_str());
+    return 1;
+  }
+  double bondEnds = 0;
+  for (const AtomRecord &a : c.atoms)
+    bondEnds += a.bondCount;
+  std::printf("atoms %d  bonds %.0f  model %d  %dx%d%s\n", c.atomCount, bondEnds / 2, int(c.modelType), width, height,
+              fast ? "  fast" : "");
+  std::printf("build %.2f ms  plot %.2f ms  (median of %d)\n", Median(builds), Median(plots), repeat);
+  DestroyMainWindowData(&record);
+  SetHostServices(nullptr);
+  return 0;
+}

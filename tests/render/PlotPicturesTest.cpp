@@ -1,0 +1,203 @@
+// Whole plots of small scenes: the drawing order, stereo pictures and the
+// view they leave behind, pictures for the current port, and models that
+// draw no atoms.
+
+#include "../model/StructureWindowFixture.h"
+#include "SceneSupport.h"
+
+#include "render/BondDrawing.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+using namespace ovgfx;
+using namespace viewtest;
+
+namespace {
+
+constexpr RGBColor kRed{65535, 0, 0}, kBlue{0, 0, 65535};
+
+PixelBuffer &Image(WindowRef w) { return *OffScreenPixels(GetWindowOffScreen(w)); }
+
+// Two bonded atoms in the window: a red one in front at the centre, a blue
+// one behind it to the right; the bond flat and green.
+void TwoAtoms(TestWindow &w) {
+  CrystalRec &c = w.crystal();
+  scene::Build(c, {{1.0f, kRed, 14}, {1.0f, kBlue, 14}}, {{0, 0, 1, 0}, {3, 0, -1, 1}});
+  c.modelType = kBallAndStickModel;
+  c.showUnitCell = 0;
+  c.showAxes = 0;
+  c.defaultBondStyle = kBondPlain;
+  c.bondColor1 = c.bondColor2 = RGBColor{0, 65535, 0};
+  c.atoms[0].bonds = {1};
+  c.atoms[0].bondCount = 1;
+  c.atoms[1].bonds = {0};
+  c.atoms[1].bondCount = 1;
+  ResetOffScreen(w.ref());
+  RenderSpheres(&c);
+}
+
+} // namespace
+
+TEST(PlotPictures, ABondIsDrawnJustBeforeItsUpperAtom) {
+  FakeHost host;
+  TestWindow w(host, 200, 160);
+  TwoAtoms(w);
+  PlotCrystal(w.ref(), kPlotToWindow);
+  PixelBuffer &px = Image(w.ref());
+  // The red atom covers the bond's end at its centre; the bond shows
+  // between the atoms; the blue atom behind shows at its centre.
+  EXPECT_GT(PixelRed(px.Pixel32(100, 80)), 150u);
+  EXPECT_LT(PixelGreen(px.Pixel32(100, 80)), 60u);
+  EXPECT_EQ(scene::Rgb(px.Pixel32(130, 80)), 0x00FF00u);
+  EXPECT_GT(PixelBlue(px.Pixel32(160, 80)), 150u);
+  // The bond leaves the red sphere 0.34 A along its tilted axis, 5.6
+  // pixels right of the centre in the picture, inside the disc of 8
+  // pixels: drawn first, that part is covered by the atom.
+  EXPECT_GT(PixelRed(px.Pixel32(107, 80)), 40u);
+  EXPECT_LT(PixelGreen(px.Pixel32(107, 80)), 60u);
+}
+
+TEST(PlotPictures, RedBlueStereoTakesRedFromTheFirstEyeAndGreenAndBlueFromTheSecond) {
+  FakeHost host;
+  TestWindow w(host, 240, 200);
+  CrystalRec &c = w.crystal();
+  ASSERT_TRUE(BuildRutile(c));
+  c.backgroundColor = RGBColor{30000, 20000, 10000};
+  c.stereoOn = 1;
+  c.stereoMode = kRedBlueStereo;
+  c.stereoAngle = 8.0f;
+  c.stereoSeparation = 4.0f;
+  ResetOffScreen(w.ref());
+  RenderSpheres(&c);
+  float matrix[9], centre[3];
+  Copy3x3Mat(matrix, c.orientationMatrix);
+  CopyVector(centre, c.plotCentre);
+  PlotCrystal(w.ref(), kPlotToWindow);
+  const PixelBuffer &composite = *OffScreenPixels(GetWindowTransferBuffer(w.ref()));
+  const PixelBuffer &main = Image(w.ref());
+  const std::vector<uint32_t> secondEye(reinterpret_cast<const uint32_t *>(main.BaseAddr()),
+                                        reinterpret_cast<const uint32_t *>(main.BaseAddr() + main.ByteCount()));
+
+  // The first eye alone: the view turned by half the angle about y, the
+  // centre moved by the separation at the plot scale.
+  const double d = double(c.stereoSeparation) / 2.54 * (-72.0 / double(c.plotScale)) *
+                   std::tan(double(c.stereoAngle) / 2.0 * 0.0174532925199);
+  c.stereoOn = 0;
+  const float turn[3] = {0.0f, c.stereoAngle / 2.0f, 0.0f};
+  RotateXYZ(&c, turn);
+  c.plotCentre[0] = c.plotCentre[0] + float(d);
+  PlotCrystal(w.ref(), kPlotToWindow);
+  const uint32_t *firstEye = reinterpret_cast<const uint32_t *>(main.BaseAddr());
+  int differ = 0, reds = 0;
+  for (size_t k = 0; k < secondEye.size(); k++) {
+    const uint32_t p = reinterpret_cast<const uint32_t *>(composite.BaseAddr())[k];
+    differ += PixelRed(p) != PixelRed(firstEye[k]);
+    differ += PixelGreen(p) != PixelGreen(secondEye[k]) || PixelBlue(p) != PixelBlue(secondEye[k]);
+    reds += PixelRed(firstEye[k]) != PixelRed(secondEye[k]);
+  }
+  EXPECT_EQ(differ, 0);
+  EXPECT_GT(reds, 100); // the eyes do see different pictures
+}
+
+TEST(PlotPictures, StereoPairsLeaveTheViewExactlyAsItWas) {
+  FakeHost host;
+  TestWindow w(host, 201, 160);
+  CrystalRec &c = w.crystal();
+  ASSERT_TRUE(BuildRutile(c));
+  const float turn[3] = {17.0f, 33.0f, 5.0f};
+  RotateXYZ(&c, turn);
+  c.plotCentre[0] = 1.3f;
+  c.plotCentre[1] = -0.7f;
+  c.stereoOn = 1;
+  c.stereoAngle = 7.0f;
+  c.stereoSeparation = 5.0f;
+  ResetOffScreen(w.ref());
+  const CrystalRec before = c;
+  for (int8_t mode : {kSideBySideStereo, kRedBlueStereo}) {
+    c.stereoMode = mode;
+    ResetOffScreen(w.ref());
+    for (int k = 0; k < 5; k++)
+      PlotCrystal(w.ref(), kPlotToWindow);
+    EXPECT_EQ(std::memcmp(c.orientationMatrix, before.orientationMatrix, sizeof c.orientationMatrix), 0) << int(mode);
+    EXPECT_EQ(std::memcmp(c.plotCentre, before.plotCentre, sizeof c.plotCentre), 0) << int(mode);
+    EXPECT_EQ(std::memcmp(c.viewDirection, before.viewDirection, sizeof c.viewDirection), 0) << int(mode);
+    for (size_t a = 0; a < c.atoms.size(); a++)
+      ASSERT_EQ(std::memcmp(c.atoms[a].cart, before.atoms[a].cart, sizeof c.atoms[a].cart), 0) << a;
+  }
+}
+
+TEST(PlotPictures, APictureForThePortFitsWhatThePaneShows) {
+  FakeHost host;
+  TestWindow w(host, 400, 400);
+  TwoAtoms(w);
+  CrystalRec &c = w.crystal();
+  c.atoms[1].visible = 0;
+  c.atoms[0].cart[0] = 2.0f;
+  auto port = GraphicsPort::NewOffscreen(MakeRect(0, 0, 600, 300), 32);
+  port->Pixels()->Fill(0xFF000000u);
+  {
+    PortSaver current(port.get());
+    PlotCrystal(w.ref(), kPlotToPort);
+  }
+  // 600 x 300 is wider than the square pane: the scale becomes 300 / 400 of
+  // 20, so the atom 2 A right of the centre lands at 300 + 30.
+  EXPECT_EQ(c.plotScale, 20.0f); // put back afterwards
+  // Small atoms drawn as shapes are flat.
+  EXPECT_GT(PixelRed(port->Pixels()->Pixel32(330, 150)), 40u);
+  EXPECT_GT(PixelRed(port->Pixels()->Pixel32(335, 150)), 40u);
+  EXPECT_EQ(PixelRed(port->Pixels()->Pixel32(338, 150)), 0u); // 0.4 A x 15 = 6 pixels of radius
+  EXPECT_EQ(PixelRed(port->Pixels()->Pixel32(322, 150)), 0u);
+}
+
+TEST(PlotPictures, ModelsThatDrawNoAtomsLeaveTheBackground) {
+  FakeHost host;
+  TestWindow w(host, 200, 160);
+  TwoAtoms(w);
+  CrystalRec &c = w.crystal();
+  c.modelType = 7;
+  PlotCrystal(w.ref(), kPlotToWindow);
+  EXPECT_EQ(scene::Rgb(Image(w.ref()).Pixel32(100, 80)), 0u);
+  // Polyhedral with every site in mode 1: no atoms either.
+  c.modelType = kPolyhedralModel;
+  for (AsymmetricUnitRecord &s : c.sites)
+    s.polyMode = 1;
+  RenderSpheres(&c);
+  PlotCrystal(w.ref(), kPlotToWindow);
+  EXPECT_EQ(scene::Rgb(Image(w.ref()).Pixel32(100, 80)), 0u);
+  // Mode 2 shows the atom.
+  c.sites[0].polyMode = 2;
+  RenderSpheres(&c);
+  PlotCrystal(w.ref(), kPlotToWindow);
+  EXPECT_GT(PixelRed(Image(w.ref()).Pixel32(100, 80)), 150u);
+}
+
+TEST(PlotPictures, TheSurfaceOverlayVeilsTheModelWithClouds) {
+  FakeHost host;
+  TestWindow w(host, 200, 160);
+  TwoAtoms(w);
+  CrystalRec &c = w.crystal();
+  PlotCrystal(w.ref(), kPlotToWindow);
+  const PixelBuffer &px = Image(w.ref());
+  const std::vector<uint8_t> plain(px.BaseAddr(), px.BaseAddr() + px.ByteCount());
+  for (int8_t type : {1, 2, 3}) {
+    c.surfaceOverlay = 1;
+    c.cloudSphereType = type;
+    ResetOffScreen(w.ref());
+    RenderSpheres(&c);
+    PlotCrystal(w.ref(), kPlotToWindow);
+    const PixelBuffer &veiled = Image(w.ref());
+    EXPECT_FALSE(std::equal(plain.begin(), plain.end(), veiled.BaseAddr())) << int(type);
+  }
+  // The cloud (the atom's radius, 20 pixels) reaches beyond the ball of the
+  // ball-and-stick atom (8 pixels).
+  EXPECT_GT(PixelRed(Image(w.ref()).Pixel32(100 - 14, 80)), 40u);
+  c.surfaceOverlay = 0;
+  ResetOffScreen(w.ref());
+  RenderSpheres(&c);
+  PlotCrystal(w.ref(), kPlotToWindow);
+  EXPECT_EQ(scene::Rgb(Image(w.ref()).Pixel32(100 - 14, 80)), 0u);
+}
