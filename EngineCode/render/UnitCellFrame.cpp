@@ -231,16 +231,17 @@ void PlotCellFrameSegment(CrystalRec *crystal, uint32_t i) {
   float opacity = 1.0f;
   DepthShading(&c, t, c.unitCellColor, colour, opacity);
   const int16_t width = std::max<int16_t>(gIUnitCellLineWidth, 1);
+  // The linked points that lie no higher: the pieces drawn at this turn.
   const size_t count = UsableRecords(c.cellPoints.size(), c.cellPointCount);
-  const int links = std::clamp<int>(p.linkCount, 0, 2);
+  const CellPoint *lower[2];
+  int pieces = 0;
+  for (int l = 0; l < std::clamp<int>(p.linkCount, 0, 2); l++)
+    if (p.links[l] < count && c.cellPoints[p.links[l]].cart[2] <= p.cart[2])
+      lower[pieces++] = &c.cellPoints[p.links[l]];
 
   if (gPlotMethod == kPixelPlotMethod && opacity > kOpaqueFrame) {
-    for (int l = 0; l < links; l++) {
-      if (p.links[l] >= count)
-        continue;
-      const CellPoint &q = c.cellPoints[p.links[l]];
-      if (q.cart[2] > p.cart[2])
-        continue;
+    for (int l = 0; l < pieces; l++) {
+      const CellPoint &q = *lower[l];
       float a[2], b[2];
       Xor2RealXpix(&c, p.cart, a, gHPixels, gVPixels);
       Xor2RealXpix(&c, q.cart, b, gHPixels, gVPixels);
@@ -265,14 +266,9 @@ void PlotCellFrameSegment(CrystalRec *crystal, uint32_t i) {
       port->SetOpColor(RGBColor{g, g, g});
     }
     port->PenSize(width, width);
-    for (int l = 0; l < links; l++) {
-      if (p.links[l] >= count)
-        continue;
-      const CellPoint &q = c.cellPoints[p.links[l]];
-      if (q.cart[2] > p.cart[2])
-        continue;
+    for (int l = 0; l < pieces; l++) {
       port->MoveTo(p.pixel[0], p.pixel[1]);
-      port->LineTo(q.pixel[0], q.pixel[1]);
+      port->LineTo(lower[l]->pixel[0], lower[l]->pixel[1]);
     }
     port->PenNormal();
     port->SetForeColor(savedFore);
