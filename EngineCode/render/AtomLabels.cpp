@@ -321,7 +321,8 @@ void LabelAtom(CrystalRec *crystal, uint32_t atom, float t, RGBColor colour) {
   const float denominator = sine * sine * (1.0f - k) + k;
   const float dist = denominator > 0.0f ? std::sqrt(d * d / denominator) : d + q;
   int32_t x = static_cast<int32_t>(static_cast<float>(a.pixel[0]) + sine * dist);
-  int32_t y = static_cast<int32_t>(static_cast<float>(static_cast<int32_t>(static_cast<float>(a.pixel[1]) - cosine * dist)) + q);
+  int32_t y = static_cast<int32_t>(
+      static_cast<float>(static_cast<int32_t>(static_cast<float>(a.pixel[1]) - cosine * dist)) + q);
 
   if (bearing >= 360.0f - kCentredBearingSpan || bearing <= kCentredBearingSpan ||
       (bearing >= 180.0f - kCentredBearingSpan && bearing <= 180.0f + kCentredBearingSpan))

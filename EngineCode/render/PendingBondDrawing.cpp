@@ -70,12 +70,11 @@ void DrawArrowCone(const CrystalRec *crystal, const float foot[3], const float o
   float K[3];
   for (int k = 0; k < 3; k++)
     K[k] = P1[k] + coneLength * d[k] / L;
-  DrawConeHead(c, P1, K, coneRadius, n, colour, 1.0f, selected ? ConeSelection::kSolid : ConeSelection::kNone,
-               false);
+  DrawConeHead(c, P1, K, coneRadius, n, colour, 1.0f, selected ? ConeSelection::kSolid : ConeSelection::kNone, false);
 }
 
-void MakeBondCylinder(const CrystalRec *crystal, const float xyzA[3], const float xyzB[3], float radiusA,
-                      float radiusB, float bondRadius, float depth, int32_t width, int32_t height, RGBColor colour1,
+void MakeBondCylinder(const CrystalRec *crystal, const float xyzA[3], const float xyzB[3], float radiusA, float radiusB,
+                      float bondRadius, float depth, int32_t width, int32_t height, RGBColor colour1,
                       RGBColor /*colour2*/, uint16_t /*style*/, bool /*withCap*/) {
   GraphicsPort *port = CurrentPort();
   if (!crystal || !port || !(crystal->plotScale > 0.0f))

@@ -26,6 +26,6 @@ void DrawArrowCone(const CrystalRec *crystal, const float foot[3], const float o
 
 // A cylinder of radius `bondRadius` between two view points, cut where it
 // leaves spheres of radius `radiusA` and `radiusB` about them.
-void MakeBondCylinder(const CrystalRec *crystal, const float xyzA[3], const float xyzB[3], float radiusA,
-                      float radiusB, float bondRadius, float depth, int32_t width, int32_t height, RGBColor colour1,
-                      RGBColor colour2, uint16_t style, bool withCap);
+void MakeBondCylinder(const CrystalRec *crystal, const float xyzA[3], const float xyzB[3], float radiusA, float radiusB,
+                      float bondRadius, float depth, int32_t width, int32_t height, RGBColor colour1, RGBColor colour2,
+                      uint16_t style, bool withCap);

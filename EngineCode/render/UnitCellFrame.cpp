@@ -253,8 +253,7 @@ void PlotCellFrameSegment(CrystalRec *crystal, uint32_t i) {
       const bool acrossX = std::fabs(b[0] - a[0]) <= std::fabs(b[1] - a[1]);
       for (int16_t k = 0; k < width; k++) {
         const int16_t offset = static_cast<int16_t>(k - width / 2);
-        FramePieceLine(a[0], a[1], b[0], b[1], p.pixel, q.pixel, acrossX ? offset : 0, acrossX ? 0 : offset,
-                       colour);
+        FramePieceLine(a[0], a[1], b[0], b[1], p.pixel, q.pixel, acrossX ? offset : 0, acrossX ? 0 : offset, colour);
       }
     }
   } else if (ovgfx::GraphicsPort *port = ovgfx::CurrentPort()) {

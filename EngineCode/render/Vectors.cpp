@@ -233,8 +233,8 @@ void DrawConeHead(const CrystalRec &c, const float apex[3], const float base[3],
   }
   if (base[2] > apex[2]) {
     float normal[3];
-    CalcPlaneNormalUp(rim[0].data(), rim[static_cast<size_t>(n / 3)].data(),
-                      rim[static_cast<size_t>(2 * n / 3)].data(), normal);
+    CalcPlaneNormalUp(rim[0].data(), rim[static_cast<size_t>(n / 3)].data(), rim[static_cast<size_t>(2 * n / 3)].data(),
+                      normal);
     PaintFace(*port, c, Polygon(pixels), normal, n, colour, t, selection);
   }
 }

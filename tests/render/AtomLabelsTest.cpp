@@ -123,9 +123,12 @@ TEST(AtomLabelsTest, LabelTextsFollowTheLabelType) {
   c.atoms[0].xyz[0] = 0.5f;
   c.atoms[0].xyz[1] = 0.25f;
   c.atoms[0].xyz[2] = 0.75f;
-  const std::pair<uint8_t, std::string> cases[] = {
-      {kLabelSite, "Fe12"}, {kLabelElement, "O "}, {kLabelAtomNumber, "1"},
-      {kLabelHeight, "1.235"}, {kLabelFractional, ".5 .25 .75 "}, {9, "?"}};
+  const std::pair<uint8_t, std::string> cases[] = {{kLabelSite, "Fe12"},
+                                                   {kLabelElement, "O "},
+                                                   {kLabelAtomNumber, "1"},
+                                                   {kLabelHeight, "1.235"},
+                                                   {kLabelFractional, ".5 .25 .75 "},
+                                                   {9, "?"}};
   for (const auto &[type, expected] : cases) {
     c.atomLabelType = type;
     Str255 text;
