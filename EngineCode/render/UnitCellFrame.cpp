@@ -3,11 +3,20 @@
 #include "PlotRange.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
+#include "graphics/GraphicsPort.h"
+#include "render/AtomLabels.h"
+#include "render/DrawingHelpers.h"
+#include "render/PendingBondDrawing.h"
 #include "render/PlotPipeline.h"
+#include "render/Projection.h"
+#include "render/RasterPrimitives.h"
+#include "render/RenderGlobals.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+
+int16_t gIUnitCellLineWidth = 1;
 
 namespace {
 
@@ -190,3 +199,201 @@ void MakeUnitCell(CrystalRec *crystal) {
   c.cellPointCount = static_cast<int32_t>(c.cellPoints.size());
 }
 } // namespace ovrender
+
+// ---- Drawing the frame ---------------------------------------------------------
+
+namespace {
+
+// Opacity above which a piece is drawn opaque.
+constexpr float kOpaqueFrame = 0.9999f;
+
+void FramePieceLine(float x1, float y1, float x2, float y2, const int16_t from[2], const int16_t to[2], int16_t dx,
+                    int16_t dy, RGBColor colour) {
+  if (gUseFastRotn)
+    MyDrawStandardLine(static_cast<int16_t>(from[0] + dx), static_cast<int16_t>(from[1] + dy),
+                       static_cast<int16_t>(to[0] + dx), static_cast<int16_t>(to[1] + dy), colour);
+  else
+    MyDrawRealSmoothLine(x1 + dx, y1 + dy, x2 + dx, y2 + dy, colour);
+}
+
+} // namespace
+
+void PlotCellFrameSegment(CrystalRec *crystal, uint32_t i) {
+  if (!crystal || i >= UsableRecords(crystal->cellPoints.size(), crystal->cellPointCount))
+    return;
+  CrystalRec &c = *crystal;
+  const CellPoint &p = c.cellPoints[i];
+  const bool depthSorted = c.unitCellOptions[kCellOptionDepthSorted] != 0;
+  float t = 1.0f;
+  if (c.depthFading && (!c.showUnitCell || depthSorted))
+    t = DepthOfZ(c, p.cart[2]);
+  RGBColor colour;
+  float opacity = 1.0f;
+  DepthShading(&c, t, c.unitCellColor, colour, opacity);
+  const int16_t width = std::max<int16_t>(gIUnitCellLineWidth, 1);
+  // The linked points that lie no higher: the pieces drawn at this turn.
+  const size_t count = UsableRecords(c.cellPoints.size(), c.cellPointCount);
+  const CellPoint *lower[2];
+  int pieces = 0;
+  for (int l = 0; l < std::clamp<int>(p.linkCount, 0, 2); l++)
+    if (p.links[l] < count && c.cellPoints[p.links[l]].cart[2] <= p.cart[2])
+      lower[pieces++] = &c.cellPoints[p.links[l]];
+
+  if (gPlotMethod == kPixelPlotMethod && opacity > kOpaqueFrame) {
+    for (int l = 0; l < pieces; l++) {
+      const CellPoint &q = *lower[l];
+      float a[2], b[2];
+      Xor2RealXpix(&c, p.cart, a, gHPixels, gVPixels);
+      Xor2RealXpix(&c, q.cart, b, gHPixels, gVPixels);
+      if (width < 2) {
+        FramePieceLine(a[0], a[1], b[0], b[1], p.pixel, q.pixel, 0, 0, colour);
+        continue;
+      }
+      // w lines one pixel apart, across the piece's longer extent.
+      const bool acrossX = std::fabs(b[0] - a[0]) <= std::fabs(b[1] - a[1]);
+      for (int16_t k = 0; k < width; k++) {
+        const int16_t offset = static_cast<int16_t>(k - width / 2);
+        FramePieceLine(a[0], a[1], b[0], b[1], p.pixel, q.pixel, acrossX ? offset : 0, acrossX ? 0 : offset, colour);
+      }
+    }
+  } else if (ovgfx::GraphicsPort *port = ovgfx::CurrentPort()) {
+    const RGBColor savedFore = port->ForeColor();
+    port->SetForeColor(colour);
+    if (opacity < 1.0f) {
+      const uint16_t g = static_cast<uint16_t>(std::clamp(opacity, 0.0f, 1.0f) * 65535.0f);
+      port->SetPenMode(ovgfx::kPenBlend);
+      port->SetOpColor(RGBColor{g, g, g});
+    }
+    port->PenSize(width, width);
+    for (int l = 0; l < pieces; l++) {
+      port->MoveTo(p.pixel[0], p.pixel[1]);
+      port->LineTo(lower[l]->pixel[0], lower[l]->pixel[1]);
+    }
+    port->PenNormal();
+    port->SetForeColor(savedFore);
+  }
+  if (p.labelled)
+    LabelCellPoint(&c, i, c.hiliteColor, opacity);
+}
+
+// ---- The axes glyph --------------------------------------------------------------
+
+void GetAxesRect(const Rect &rect, float r, Rect &square) {
+  const int32_t side = static_cast<int32_t>(kAxesSquareSide * r);
+  square.top = static_cast<int16_t>(rect.bottom - side);
+  square.left = rect.left;
+  square.bottom = rect.bottom;
+  square.right = static_cast<int16_t>(rect.left + side);
+}
+
+void DrawAxes(CrystalRec *crystal, const Rect &plotRect, float r) {
+  ovgfx::GraphicsPort *port = ovgfx::CurrentPort();
+  if (!crystal || !port || !(crystal->plotScale > 0.0f))
+    return;
+  CrystalRec &c = *crystal;
+  const RGBColor savedFore = port->ForeColor();
+  const int16_t savedSize = port->TextSize();
+  const uint8_t savedPerspective = c.perspective;
+  c.perspective = 0;
+  GetCurrentPixGlobals();
+
+  port->SetTextSize(static_cast<int16_t>(std::max<int>(kMinAxisLabelSize, RoundHalfAway(kAxisLabelSize * r))));
+  const int16_t pen = static_cast<int16_t>(std::max(1, RoundHalfAway(r)));
+  const char *labels = c.axesOption == kAxesLabelledXYZ ? "oxyz" : "0abc";
+
+  // Each arrow is 36 r pixels long whatever the cell's shape.
+  const float lengths[3] = {c.a, c.b, c.c};
+  const float arrow = kAxisArrowLength * r;
+  const float coneRadius = kAxisConeRadius * r / c.plotScale;
+  const float coneLength = kAxisConeLengthFactor * coneRadius;
+  const float shaftFraction = 1.0f - kAxisConeLengthFactor * kAxisConeRadius * r / arrow;
+  float tips[3][3], shafts[3][3], origin[3] = {0.0f, 0.0f, 0.0f};
+  for (int i = 0; i < 3; i++) {
+    float frac[3] = {0.0f, 0.0f, 0.0f};
+    frac[i] = lengths[i] > 0.0f ? arrow / (c.plotScale * lengths[i]) : 0.0f;
+    MatMul(c.orientationMatrix, frac, tips[i]);
+    frac[i] *= shaftFraction;
+    MatMul(c.orientationMatrix, frac, shafts[i]);
+  }
+
+  // Move the glyph so that the mean of the origin and the tips projects to
+  // the centre of the square and lies at the plot centre's depth.
+  Rect square;
+  GetAxesRect(plotRect, r, square);
+  float mean[3];
+  for (int k = 0; k < 3; k++)
+    mean[k] = (origin[k] + tips[0][k] + tips[1][k] + tips[2][k]) / 4.0f;
+  const int32_t dx = (gHPixels - (square.left + square.right)) / 2;
+  const int32_t dy = (gVPixels - (square.top + square.bottom)) / 2;
+  const float target[3] = {c.plotCentre[0] - static_cast<float>(dx) / c.plotScale,
+                           c.plotCentre[1] + static_cast<float>(dy) / c.plotScale, c.plotCentre[2]};
+  float shift[3];
+  VecDiff(target, mean, shift);
+  VecAdd(origin, shift, origin);
+  for (int i = 0; i < 3; i++) {
+    VecAdd(tips[i], shift, tips[i]);
+    VecAdd(shafts[i], shift, shafts[i]);
+  }
+  float inverse[9];
+  const bool invertible = Inv3x3Mat(c.orientationMatrix, inverse);
+
+  int16_t originPixel[2], tipPixels[3][2], shaftPixels[3][2];
+  Xor2Xpix(&c, origin, originPixel, gHPixels, gVPixels);
+  for (int i = 0; i < 3; i++) {
+    Xor2Xpix(&c, tips[i], tipPixels[i], gHPixels, gVPixels);
+    Xor2Xpix(&c, shafts[i], shaftPixels[i], gHPixels, gVPixels);
+  }
+
+  // Farthest first; level items keep the order origin, a, b, c.
+  int order[4] = {0, 1, 2, 3};
+  auto depth = [&](int item) { return item == 0 ? origin[2] : tips[item - 1][2]; };
+  for (bool swapped = true; swapped;) {
+    swapped = false;
+    for (int k = 0; k + 1 < 4; k++)
+      if (depth(order[k]) > depth(order[k + 1])) {
+        std::swap(order[k], order[k + 1]);
+        swapped = true;
+      }
+  }
+
+  for (int item : order) {
+    if (item == 0) {
+      for (int i = 0; i < 3; i++)
+        MyDrawLine(originPixel[0], originPixel[1], shaftPixels[i][0], shaftPixels[i][1], c.axisColors[i], pen);
+      continue;
+    }
+    const int i = item - 1;
+    const char text[2] = {labels[item], 0};
+    auto drawLabel = [&]() {
+      const float lx = static_cast<float>(originPixel[0]) +
+                       kAxisLabelReach * static_cast<float>(tipPixels[i][0] - originPixel[0]) -
+                       static_cast<float>(port->TextWidth(text)) / 2.0f;
+      const float ly = static_cast<float>(originPixel[1]) +
+                       kAxisLabelReach * static_cast<float>(tipPixels[i][1] - originPixel[1]) + kAxisLabelDrop * r;
+      port->SetForeColor(c.axisColors[i]);
+      port->MoveTo(static_cast<int>(lx), static_cast<int>(ly));
+      port->DrawString(text);
+    };
+    auto drawCone = [&]() {
+      if (!invertible)
+        return;
+      float foot[3], tip[3], offset[3];
+      MatMul(inverse, shafts[i], foot);
+      MatMul(inverse, tips[i], tip);
+      VecDiff(tip, foot, offset);
+      DrawArrowCone(&c, foot, offset, 0.1f, coneRadius, coneLength, c.axisColors[i], 0);
+    };
+    if (origin[2] > tips[i][2]) {
+      drawLabel();
+      drawCone();
+    } else {
+      drawCone();
+      drawLabel();
+    }
+  }
+
+  DisposeCurrentPixGlobals();
+  port->SetTextSize(savedSize);
+  port->SetForeColor(savedFore);
+  c.perspective = savedPerspective;
+}

@@ -14,7 +14,9 @@
 // that moment.
 #pragma once
 
+#include "RGBColor.h"
 #include "StructureRecord.h"
+#include "graphics/GraphicsTypes.h"
 
 #include <cstdint>
 #include <span>
@@ -59,3 +61,49 @@ void MakeUnitCell(CrystalRec *crystal);
 // Links points i and j both ways. Nothing when i equals j, an index lies
 // outside the points, or either point already has its two links.
 void AddCellPointLine(std::span<CellPoint> points, uint32_t i, uint32_t j);
+
+// ---- Drawing the frame ---------------------------------------------------------
+
+// Width in pixels of the frame's lines for the plot being drawn: the cell
+// line width times the plot's size ratio, rounded, at least 1. The plot sets
+// it before the model is drawn.
+extern int16_t gIUnitCellLineWidth;
+
+// Draws the pieces joining cell point i to each of its linked points that
+// lies no higher, in the unit-cell colour depth-shaded at the point's depth,
+// then the point's corner label when it has one. The depth is the point's
+// when depth fading is on and either the frame is depth-sorted or the cell
+// is not shown; otherwise the front. Opaque pieces of pixel plots are
+// anti-aliased lines (plain one-pixel lines in a fast frame), a line w
+// pixels wide being w such lines side by side; translucent pieces and
+// picture plots are pen lines, blended when translucent.
+void PlotCellFrameSegment(CrystalRec *crystal, uint32_t i);
+
+// ---- The axes glyph --------------------------------------------------------------
+
+// Side of the glyph square and length of each arrow, in pixels at size ratio 1.
+inline constexpr float kAxesSquareSide = 100.0f;
+inline constexpr float kAxisArrowLength = 36.0f;
+// Cone radius in pixels at size ratio 1, and the cone's length in radii.
+inline constexpr float kAxisConeRadius = 4.0f;
+inline constexpr float kAxisConeLengthFactor = 3.5f;
+// Labels go this far along each arrow (in arrow lengths) and this many
+// pixels (at size ratio 1) lower.
+inline constexpr float kAxisLabelReach = 1.3f;
+inline constexpr float kAxisLabelDrop = 4.0f;
+// Label text size in points at size ratio 1, and the smallest.
+inline constexpr float kAxisLabelSize = 12.0f;
+inline constexpr int16_t kMinAxisLabelSize = 6;
+// Axes option that labels the arrows x, y, z (any other value: a, b, c).
+inline constexpr int8_t kAxesLabelledXYZ = 1;
+
+// Draws the three-arrow glyph of the a, b and c directions in the square of
+// side 100 r whose bottom-left corner is the plot rectangle's, r being the
+// plot's size ratio: shafts from a common origin, a lit cone and a label on
+// each, items drawn from the farthest to the nearest. Perspective is off
+// while it draws; the port's fore colour and text size are kept.
+void DrawAxes(CrystalRec *crystal, const Rect &plotRect, float r);
+
+// The glyph square of a plot rectangle: its bottom-left corner is the
+// rectangle's and its side 100 r (truncated).
+void GetAxesRect(const Rect &rect, float r, Rect &square);
