@@ -1,19 +1,5 @@
 #include "render/PendingDrawing.h"
 
-void DrawVectorBelowAtom(CrystalRec *, uint32_t) {}
-void DrawVectorAboveAtom(CrystalRec *, uint32_t) {}
-
-void LabelAtom(CrystalRec *, uint32_t, float, RGBColor) {}
-void LabelCellPoint(CrystalRec *, uint32_t, RGBColor, float) {}
-
-void DrawAxes(CrystalRec *, const Rect &, float) {}
-
-Rect GetAxesRect(const Rect &rect, float ratio) {
-  const int16_t side = static_cast<int16_t>(100.0f * ratio);
-  return Rect{static_cast<int16_t>(rect.bottom - side), rect.left, rect.bottom,
-              static_cast<int16_t>(rect.left + side)};
-}
-
 void MakePoly(CrystalRec *, uint32_t, float) {}
 void MakePolyWireFrame(CrystalRec *, uint32_t, float, int16_t) {}
 void MakePolyBallAndStick(CrystalRec *, uint32_t, float) {}

@@ -12,32 +12,6 @@
 
 #include <cstdint>
 
-// ---- Vectors -------------------------------------------------------------------------
-
-// Missing: the parts of an atom's vectors behind the atom (drawn before
-// it) and in front of it (drawn after it). Nothing is drawn.
-void DrawVectorBelowAtom(CrystalRec *crystal, uint32_t atom);
-void DrawVectorAboveAtom(CrystalRec *crystal, uint32_t atom);
-
-// ---- Labels ----------------------------------------------------------------------------
-
-// Missing: an atom's label beside it at depth t in the colour. Nothing is
-// drawn.
-void LabelAtom(CrystalRec *crystal, uint32_t atom, float t, RGBColor colour);
-// Missing: the "O", "A", "B", "C" labels of the cell corners. Nothing is
-// drawn.
-void LabelCellPoint(CrystalRec *crystal, uint32_t point, RGBColor colour, float opacity);
-
-// ---- Axes ------------------------------------------------------------------------------
-
-// Missing: the axes glyph in the square of side 100 r at the plot
-// rectangle's bottom-left corner. Nothing is drawn.
-void DrawAxes(CrystalRec *crystal, const Rect &plotRect, float ratio);
-// The square the axes glyph takes in a plot rectangle: bottom-left at the
-// rectangle's, side 100 r (truncated). The window copy during a drag needs
-// it; it belongs with the axes drawing and moves there when that lands.
-Rect GetAxesRect(const Rect &rect, float ratio);
-
 // ---- Polyhedra -------------------------------------------------------------------------
 
 // Missing: an atom's coordination polyhedron by its site's mode, its wire

@@ -6,6 +6,7 @@
 #include "Alerts.h"
 #include "PlotRange.h"
 #include "StructureArrays.h"
+#include "render/AtomLabels.h"
 #include "render/AtomStyles.h"
 #include "render/Background.h"
 #include "render/BondDrawing.h"
@@ -17,6 +18,7 @@
 #include "render/RenderGlobals.h"
 #include "render/SphereOverlap.h"
 #include "render/UnitCellFrame.h"
+#include "render/Vectors.h"
 #include "window/MainWindowData.h"
 
 #include "graphics/ImageCopy.h"
@@ -27,11 +29,17 @@
 
 using namespace ovgfx;
 
-int16_t gIUnitCellLineWidth = 1;
 float gSaveScale = 0.0f;
 Rect gSavePlottedArea;
 
 namespace {
+
+// The axes glyph's square at full size, which a drag-time copy keeps.
+Rect AxesSquare(const Rect &rect) {
+  Rect square;
+  GetAxesRect(rect, 1.0f, square);
+  return square;
+}
 
 bool SiteShown(const CrystalRec &c, uint32_t site) { return site < UsableSiteSize(c) && c.sites[site].visible; }
 bool AtomShown(const CrystalRec &c, uint32_t a) {
@@ -381,77 +389,6 @@ void DrawSelectedWireFrameAtom(CrystalRec *crystal, uint32_t atom) {
   port->SetBackColor(kRGBWhite);
 }
 
-// ---- Cell frame ------------------------------------------------------------------------------
-
-void PlotCellFrameSegment(CrystalRec *crystal, uint32_t i) {
-  if (!crystal || i >= UsableRecords(crystal->cellPoints.size(), crystal->cellPointCount))
-    return;
-  CrystalRec &c = *crystal;
-  const CellPoint &p = c.cellPoints[i];
-  const bool sorted = c.unitCellOptions[kCellOptionDepthSorted] != 0;
-  float t = 1.0f;
-  if (c.depthFading && (sorted || !c.showUnitCell))
-    t = DepthOfZ(c, p.cart[2]);
-  RGBColor colour;
-  float opacity;
-  DepthShading(&c, t, c.unitCellColor, colour, opacity);
-  const size_t points = UsableRecords(c.cellPoints.size(), c.cellPointCount);
-  const int links = std::clamp<int>(p.linkCount, 0, 2);
-  const int16_t width = gIUnitCellLineWidth;
-  const auto label = [&] {
-    if (p.labelled)
-      LabelCellPoint(&c, i, c.hiliteColor, opacity);
-  };
-  if (gPlotMethod == kPixelPlotMethod && opacity > 0.9999f) {
-    for (int k = 0; k < links; k++) {
-      const uint32_t j = p.links[k];
-      if (j >= points || c.cellPoints[j].cart[2] > p.cart[2])
-        continue;
-      const CellPoint &q = c.cellPoints[j];
-      float r1[2], r2[2];
-      Xor2RealXpix(&c, p.cart, r1, gHPixels, gVPixels);
-      Xor2RealXpix(&c, q.cart, r2, gHPixels, gVPixels);
-      const auto line = [&](float dx, float dy, int16_t ix, int16_t iy) {
-        if (gUseFastRotn)
-          MyDrawStandardLine(int16_t(p.pixel[0] + ix), int16_t(p.pixel[1] + iy), int16_t(q.pixel[0] + ix),
-                             int16_t(q.pixel[1] + iy), colour);
-        else
-          MyDrawRealSmoothLine(r1[0] + dx, r1[1] + dy, r2[0] + dx, r2[1] + dy, colour);
-      };
-      if (width < 2) {
-        line(0.0f, 0.0f, 0, 0);
-      } else {
-        const bool alongX = std::fabs(r2[0] - r1[0]) <= std::fabs(r2[1] - r1[1]);
-        for (int16_t s = 0; s < width; s++) {
-          const int16_t off = int16_t(s - width / 2);
-          line(alongX ? float(off) : 0.0f, alongX ? 0.0f : float(off), alongX ? off : 0, alongX ? 0 : off);
-        }
-      }
-    }
-    label();
-    return;
-  }
-  GraphicsPort *port = CurrentPort();
-  if (!port)
-    return;
-  port->SetForeColor(colour);
-  if (opacity < 1.0f) {
-    port->SetPenMode(kPenBlend);
-    const uint16_t g = uint16_t(std::clamp(opacity, 0.0f, 1.0f) * 65535.0f);
-    port->SetOpColor(RGBColor{g, g, g});
-  }
-  port->PenSize(std::max<int>(1, width), std::max<int>(1, width));
-  for (int k = 0; k < links; k++) {
-    const uint32_t j = p.links[k];
-    if (j >= points || c.cellPoints[j].cart[2] > p.cart[2])
-      continue;
-    port->MoveTo(p.pixel[0], p.pixel[1]);
-    port->LineTo(c.cellPoints[j].pixel[0], c.cellPoints[j].pixel[1]);
-  }
-  port->PenNormal();
-  port->SetForeColor(kRGBBlack);
-  label();
-}
 
 // ---- Surface overlay -------------------------------------------------------------------------
 
@@ -549,7 +486,7 @@ int16_t TransferPixels(WindowRef window, int16_t destination) {
       copied = CopyToWindow(window, *main, UnionOf(extent, gSavePlottedArea));
       gSavePlottedArea = extent;
       if (c.showAxes)
-        copied = CopyToWindow(window, *main, SectRect(GetAxesRect(offBounds, 1.0f), offBounds)) && copied;
+        copied = CopyToWindow(window, *main, SectRect(AxesSquare(offBounds), offBounds)) && copied;
     } else {
       copied = CopyToWindow(window, *main, offBounds);
       gSavePlottedArea = offBounds;

@@ -58,8 +58,6 @@ inline constexpr float kShortestAxisStart = 999.0f;
 // plot uses them, and they keep the last plot's values between plots.
 extern int16_t gHPixels;
 extern int16_t gVPixels;
-// Unit-cell frame line width in pixels for this plot (at least 1).
-extern int16_t gIUnitCellLineWidth;
 // Plot scale and drawn pixel area of the last copy to a window: during a
 // trackball drag only the union of the last and the new area is copied.
 extern float gSaveScale;
@@ -126,9 +124,6 @@ void PlotStickAtom(CrystalRec *crystal, uint32_t atom);
 void PlotWireFrameLine(CrystalRec *crystal, uint32_t a, uint32_t b, float radiusA, float radiusB, float t);
 // The yellow dot marking a selected atom of the line models.
 void DrawSelectedWireFrameAtom(CrystalRec *crystal, uint32_t atom);
-// The frame pieces from one cell point to its linked points no higher, and
-// its label.
-void PlotCellFrameSegment(CrystalRec *crystal, uint32_t point);
 // The atom clouds into the overlay image, and the overlay onto the window's
 // off-screen image.
 void PlotSurface(CrystalRec *crystal, const Rect &plotRect, const OVImageHandle &overlay);

@@ -6,7 +6,7 @@
 #include "graphics/GraphicsPort.h"
 #include "render/AtomLabels.h"
 #include "render/DrawingHelpers.h"
-#include "render/PendingBondDrawing.h"
+#include "render/BondDrawing.h"
 #include "render/PlotPipeline.h"
 #include "render/Projection.h"
 #include "render/RasterPrimitives.h"

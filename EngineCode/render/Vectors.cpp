@@ -4,7 +4,7 @@
 #include "VectorMath.h"
 #include "graphics/GraphicsPort.h"
 #include "render/AtomStyles.h"
-#include "render/PendingBondDrawing.h"
+#include "render/BondDrawing.h"
 #include "render/PlotPipeline.h"
 #include "render/Projection.h"
 #include "render/RenderGlobals.h"

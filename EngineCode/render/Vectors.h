@@ -20,6 +20,7 @@
 
 #include "RGBColor.h"
 #include "StructureRecord.h"
+#include "render/BondDrawing.h" // kMinConeRim, kMaxConeRim
 
 #include <cstdint>
 
@@ -35,9 +36,6 @@ inline constexpr float kVectorHeadLengthFactor = 2.0f;
 inline constexpr float kVectorTailShortening = 3.0f;
 // Vector style with a tail.
 inline constexpr uint8_t kVectorStyleWithTail = 2;
-// Rim sample counts of a cone.
-inline constexpr int32_t kMinConeRim = 4;
-inline constexpr int32_t kMaxConeRim = 200;
 
 // Draws, for every vector of the atom in array order, its arrow when the tip
 // lies lower than the atom, else its tail. Clears the atom's has-vector flag
