@@ -105,6 +105,59 @@ bool SelectionIsRed(const float fill[3]) {
   return fill[0] > light && fill[1] > light;
 }
 
+// The styles: their parts, fill and line colours and fill factor.
+enum PartBits : uint16_t {
+  kAxes = 1 << 0,
+  kRearAxes = 1 << 1,
+  kLabels = 1 << 2,
+  kPrincipal = 1 << 3,
+  kHidden = 1 << 4,
+  kOutline = 1 << 5,
+  kOctants = 1 << 6,
+  kStripes = 1 << 7,
+  kShaded = 1 << 8,
+};
+enum FillKind : uint8_t { kFillWhite, kFillBlack, kFillBackground, kFillAtom };
+enum LineKind : uint8_t { kLineBlack, kLineWhite, kLineContrast75, kLineContrast25, kLineHilite };
+struct EllipsoidStyleRow {
+  uint32_t style;
+  uint16_t parts;
+  FillKind fill;
+  LineKind line;
+  float fillFactor;
+};
+// clang-format off
+constexpr EllipsoidStyleRow kEllipsoidStyles[] = {
+    {1, kOutline, kFillWhite, kLineBlack, 1.0f},
+    {2, kOutline, kFillBlack, kLineWhite, 1.0f},
+    {3, kOutline, kFillBackground, kLineContrast75, 1.0f},
+    {4, kOutline | kOctants | kStripes, kFillBackground, kLineContrast75, 1.0f},
+    {5, kOutline | kPrincipal, kFillBackground, kLineContrast75, 1.0f},
+    {6, kOutline | kPrincipal | kOctants | kStripes, kFillBackground, kLineContrast75, 1.0f},
+    {7, 0, kFillAtom, kLineContrast25, 1.0f},
+    {8, kOctants, kFillAtom, kLineContrast25, 1.0f},
+    {9, kPrincipal, kFillAtom, kLineContrast25, 1.0f},
+    {10, kPrincipal | kOctants, kFillAtom, kLineContrast25, 1.0f},
+    {11, kOutline, kFillAtom, kLineContrast25, 1.0f},
+    {12, kOutline | kOctants, kFillAtom, kLineContrast25, 1.0f},
+    {13, kOutline | kPrincipal, kFillAtom, kLineContrast25, 1.0f},
+    {14, kOutline | kPrincipal | kOctants, kFillAtom, kLineContrast25, 1.0f},
+    {15, kShaded, kFillAtom, kLineContrast25, 1.0f},
+    {16, kShaded | kOctants, kFillAtom, kLineContrast25, 1.0f},
+    {17, kShaded | kPrincipal, kFillAtom, kLineContrast25, 1.0f},
+    {18, kShaded | kPrincipal | kOctants, kFillAtom, kLineContrast25, 1.0f},
+    {19, kShaded, kFillAtom, kLineHilite, 0.5f},
+    {20, kShaded | kAxes | kRearAxes, kFillAtom, kLineHilite, 0.5f},
+    {21, kShaded | kPrincipal | kHidden, kFillAtom, kLineHilite, 0.5f},
+    {22, kShaded | kPrincipal | kHidden | kAxes | kRearAxes, kFillAtom, kLineHilite, 0.5f},
+    {23, kOutline, kFillAtom, kLineHilite, 0.5f},
+    {24, kAxes | kRearAxes | kOutline, kFillAtom, kLineHilite, 0.5f},
+    {25, kPrincipal | kHidden | kOutline, kFillAtom, kLineHilite, 0.5f},
+    {26, kAxes | kRearAxes | kPrincipal | kHidden | kOutline, kFillAtom, kLineHilite, 0.5f},
+    {99, kAxes | kRearAxes | kLabels | kPrincipal | kHidden | kOutline, kFillAtom, kLineContrast25, 0.5f},
+};
+// clang-format on
+
 } // namespace
 
 // ---- Recipe -------------------------------------------------------------------------------
@@ -127,99 +180,47 @@ int GetEllipsoidSpecs(const CrystalRec *crystal, uint32_t atom, float depth, Ell
   if (style == 0)
     return 0;
   const RGBColor colour = c.spheres[a.atomType].colour;
-  EllipsoidParts &p = parts;
-  auto flat = [&](RGBColor f, RGBColor l) {
-    fill = f;
-    line = l;
-  };
-  switch (style) {
-  case 1:
-    p.outline = 1, flat(kRGBWhite, kRGBBlack);
-    break;
-  case 2:
-    p.outline = 1, flat(kRGBBlack, kRGBWhite);
-    break;
-  case 3:
-    p.outline = 1, flat(c.backgroundColor, Contrast(colour, 0.75f));
-    break;
-  case 4:
-    p.outline = p.octants = p.stripes = 1, flat(c.backgroundColor, Contrast(colour, 0.75f));
-    break;
-  case 5:
-    p.outline = p.principal = 1, flat(c.backgroundColor, Contrast(colour, 0.75f));
-    break;
-  case 6:
-    p.outline = p.principal = p.octants = p.stripes = 1;
-    flat(c.backgroundColor, Contrast(colour, 0.75f));
-    break;
-  case 7:
-    flat(colour, Contrast(colour, 0.25f));
-    break;
-  case 8:
-    p.octants = 1, flat(colour, Contrast(colour, 0.25f));
-    break;
-  case 9:
-    p.principal = 1, flat(colour, Contrast(colour, 0.25f));
-    break;
-  case 10:
-    p.principal = p.octants = 1, flat(colour, Contrast(colour, 0.25f));
-    break;
-  case 11:
-    p.outline = 1, flat(colour, Contrast(colour, 0.25f));
-    break;
-  case 12:
-    p.outline = p.octants = 1, flat(colour, Contrast(colour, 0.25f));
-    break;
-  case 13:
-    p.outline = p.principal = 1, flat(colour, Contrast(colour, 0.25f));
-    break;
-  case 14:
-    p.outline = p.principal = p.octants = 1, flat(colour, Contrast(colour, 0.25f));
-    break;
-  case 15:
-    p.shaded = 1, flat(colour, Contrast(colour, 0.25f));
-    break;
-  case 16:
-    p.shaded = p.octants = 1, flat(colour, Contrast(colour, 0.25f));
-    break;
-  case 17:
-    p.shaded = p.principal = 1, flat(colour, Contrast(colour, 0.25f));
-    break;
-  case 18:
-    p.shaded = p.principal = p.octants = 1, flat(colour, Contrast(colour, 0.25f));
-    break;
-  case 19:
-    p.shaded = 1, flat(colour, c.hiliteColor), fillFactor = 0.5f;
-    break;
-  case 20:
-    p.shaded = p.axes = p.rearAxes = 1, flat(colour, c.hiliteColor), fillFactor = 0.5f;
-    break;
-  case 21:
-    p.shaded = p.principal = p.hiddenHalves = 1, flat(colour, c.hiliteColor), fillFactor = 0.5f;
-    break;
-  case 22:
-    p.shaded = p.principal = p.hiddenHalves = p.axes = p.rearAxes = 1;
-    flat(colour, c.hiliteColor), fillFactor = 0.5f;
-    break;
-  case 23:
-    p.outline = 1, flat(colour, c.hiliteColor), fillFactor = 0.5f;
-    break;
-  case 24:
-    p.axes = p.rearAxes = p.outline = 1, flat(colour, c.hiliteColor), fillFactor = 0.5f;
-    break;
-  case 25:
-    p.principal = p.hiddenHalves = p.outline = 1, flat(colour, c.hiliteColor), fillFactor = 0.5f;
-    break;
-  case 26:
-    p.axes = p.rearAxes = p.principal = p.hiddenHalves = p.outline = 1;
-    flat(colour, c.hiliteColor), fillFactor = 0.5f;
-    break;
-  case 99:
-    p.axes = p.rearAxes = p.axisLabels = p.principal = p.hiddenHalves = p.outline = 1;
-    flat(colour, Contrast(colour, 0.25f)), fillFactor = 0.5f;
-    break;
-  default:
-    break;
+  const EllipsoidStyleRow *row = nullptr;
+  for (const EllipsoidStyleRow &r : kEllipsoidStyles)
+    if (r.style == style)
+      row = &r;
+  if (row) {
+    const uint32_t m = row->parts;
+    parts = EllipsoidParts{uint8_t((m & kAxes) != 0),      uint8_t((m & kRearAxes) != 0), uint8_t((m & kLabels) != 0),
+                           uint8_t((m & kPrincipal) != 0), uint8_t((m & kHidden) != 0),   uint8_t((m & kOutline) != 0),
+                           uint8_t((m & kOctants) != 0),   uint8_t((m & kStripes) != 0),  uint8_t((m & kShaded) != 0)};
+    switch (row->fill) {
+    case kFillWhite:
+      fill = kRGBWhite;
+      break;
+    case kFillBlack:
+      fill = kRGBBlack;
+      break;
+    case kFillBackground:
+      fill = c.backgroundColor;
+      break;
+    case kFillAtom:
+      fill = colour;
+      break;
+    }
+    switch (row->line) {
+    case kLineBlack:
+      line = kRGBBlack;
+      break;
+    case kLineWhite:
+      line = kRGBWhite;
+      break;
+    case kLineContrast75:
+      line = Contrast(colour, 0.75f);
+      break;
+    case kLineContrast25:
+      line = Contrast(colour, 0.25f);
+      break;
+    case kLineHilite:
+      line = c.hiliteColor;
+      break;
+    }
+    fillFactor = row->fillFactor;
   }
   RGBColor pale;
   MyMixRGBColors(pale, fill, kRGBWhite, 0.5f);

@@ -432,49 +432,41 @@ void DrawOpenPolyhedron(CrystalRec &c, uint32_t atom, float depth, uint32_t mode
     DrawPolyEdges(&c, true, edgeColour, false, edgeFactor);
 }
 
-// Mode 13: opaque faces in the atom-type colour, framed white or black.
-void DrawSolidFaces(const CrystalRec &c, RGBColor typeColour) {
+// Modes 13 and 14: each visible face filled in one colour and framed in
+// another, then hatched when asked.
+void DrawFlatFaces(const CrystalRec &c, RGBColor fill, RGBColor frame, int16_t frameWidth, bool hatch,
+                   RGBColor hatchColour, int16_t hatchWidth) {
   GraphicsPort *port = CurrentPort();
   if (!port)
     return;
   const Polyhedron &poly = *gPolyWork.poly;
-  const uint32_t sum = uint32_t(typeColour.red) + typeColour.green + typeColour.blue;
-  const RGBColor frame = sum < kPolyFrameWhiteBelowSum ? kRGBWhite : kRGBBlack;
-  const int16_t w = FaceFrameWidth();
   for (size_t f = 0; f < gPolyWork.normals.size(); ++f) {
     if (!gPolyWork.faceVisible[f])
       continue;
     std::optional<Polygon> outline = MakePolyFaceHdl(&c, &poly.faces[f]);
     if (!outline)
       continue;
-    PaintFace(*port, *outline, typeColour, false, {});
+    PaintFace(*port, *outline, fill, false, {});
     if (UseSmoothDrawing())
-      FramePolyFace(&c, &poly.faces[f], frame, w);
+      FramePolyFace(&c, &poly.faces[f], frame, frameWidth);
     else
-      PenFrameFace(*port, *outline, frame, w);
+      PenFrameFace(*port, *outline, frame, frameWidth);
+    if (hatch)
+      HatchFace(c, poly.faces[f], hatchColour, hatchWidth);
   }
+}
+
+// Mode 13: opaque faces in the atom-type colour, framed white or black.
+void DrawSolidFaces(const CrystalRec &c, RGBColor typeColour) {
+  const uint32_t sum = uint32_t(typeColour.red) + typeColour.green + typeColour.blue;
+  const RGBColor frame = sum < kPolyFrameWhiteBelowSum ? kRGBWhite : kRGBBlack;
+  DrawFlatFaces(c, typeColour, frame, FaceFrameWidth(), false, {}, 0);
 }
 
 // Mode 14: white faces framed and hatched in the atom-type colour.
 void DrawHatchedFaces(const CrystalRec &c, RGBColor typeColour) {
-  GraphicsPort *port = CurrentPort();
-  if (!port)
-    return;
-  const Polyhedron &poly = *gPolyWork.poly;
   const int16_t w = FaceFrameWidth();
-  for (size_t f = 0; f < gPolyWork.normals.size(); ++f) {
-    if (!gPolyWork.faceVisible[f])
-      continue;
-    std::optional<Polygon> outline = MakePolyFaceHdl(&c, &poly.faces[f]);
-    if (!outline)
-      continue;
-    PaintFace(*port, *outline, kRGBWhite, false, {});
-    if (UseSmoothDrawing())
-      FramePolyFace(&c, &poly.faces[f], typeColour, int16_t(w + 1));
-    else
-      PenFrameFace(*port, *outline, typeColour, int16_t(w + 1));
-    HatchFace(c, poly.faces[f], typeColour, w);
-  }
+  DrawFlatFaces(c, kRGBWhite, typeColour, int16_t(w + 1), true, typeColour, w);
 }
 
 // Mode 15: lit faces, then the visible edges in the edge colour.

@@ -196,3 +196,45 @@ TEST(EllipsoidDrawingTest, AnEllipseThroughThreePointsIsRecoveredAndACircleHasAn
   EXPECT_NEAR(B, 5.0f, 1e-4f);
   EXPECT_TRUE(std::isfinite(angle));
 }
+
+TEST(EllipsoidDrawingTest, StyleRecipesPickPartsColoursAndFillFactors) {
+  float axes[3][3];
+  TurnedAxes(1, 1, 1, 0, 0, 0, axes);
+  const RGBColor dark{20000, 30000, 40000}; // sum 90000: contrasts mix with white
+  EllipsoidScene s(axes, dark, 3);
+  s.c.backgroundColor = RGBColor{1000, 2000, 3000};
+  s.c.hiliteColor = RGBColor{65535, 0, 65535};
+  EllipsoidParts parts;
+  RGBColor fill, line, surface;
+  float fillFactor, second, opacity;
+  auto specs = [&](uint32_t style) {
+    s.c.sites[0].ellipsoidStyle = style;
+    return GetEllipsoidSpecs(&s.c, 0, 0.0f, parts, fill, line, surface, fillFactor, second, opacity);
+  };
+  auto mix = [](uint16_t v, uint16_t other, float f) { return uint16_t(float(v) * f + float(other) * (1.0f - f)); };
+  ASSERT_EQ(specs(3), 1);
+  EXPECT_EQ(fill, s.c.backgroundColor);
+  EXPECT_EQ(line, (RGBColor{mix(20000, 65535, 0.75f), mix(30000, 65535, 0.75f), mix(40000, 65535, 0.75f)}));
+  EXPECT_TRUE(parts.outline && !parts.principal && !parts.shaded);
+  ASSERT_EQ(specs(19), 1);
+  EXPECT_EQ(fill, dark);
+  EXPECT_EQ(line, s.c.hiliteColor);
+  EXPECT_EQ(fillFactor, 0.5f);
+  EXPECT_TRUE(parts.shaded && !parts.outline);
+  ASSERT_EQ(specs(99), 1);
+  EXPECT_TRUE(parts.axes && parts.rearAxes && parts.axisLabels && parts.principal && parts.hiddenHalves &&
+              parts.outline && !parts.octants && !parts.stripes && !parts.shaded);
+  ASSERT_EQ(specs(6), 1);
+  EXPECT_TRUE(parts.outline && parts.principal && parts.octants && parts.stripes && !parts.hiddenHalves);
+  ASSERT_EQ(specs(50), 1); // an unknown style: no part, the first colours
+  EXPECT_FALSE(parts.outline || parts.shaded || parts.principal || parts.axes || parts.octants);
+  EXPECT_EQ(fill, kRGBBlack);
+  EXPECT_EQ(specs(0), 0);
+  s.c.modelType = kBallAndStickModel;
+  EXPECT_EQ(specs(3), 0);
+  // A light colour (sum 98384 and above) mixes with black.
+  s.c.modelType = kThermalEllipsoidModel;
+  s.c.spheres[0].colour = RGBColor{32795, 32795, 32794};
+  ASSERT_EQ(specs(7), 1);
+  EXPECT_EQ(line, (RGBColor{mix(32795, 0, 0.25f), mix(32795, 0, 0.25f), mix(32794, 0, 0.25f)}));
+}

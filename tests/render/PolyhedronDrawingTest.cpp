@@ -132,7 +132,12 @@ TEST(PolyhedronDrawingTest, FaceCentresShowTheTypeColourInSolidFillAndTheLitColo
     auto solid = s.Draw();
     s.SetMode(kPolyModeColourShaded);
     auto shaded = s.Draw();
+    scene::Dump(*solid, "poly_mode13");
     scene::Dump(*shaded, "poly_mode15");
+    s.SetMode(kPolyModePatternShaded);
+    scene::Dump(*s.Draw(), "poly_mode14");
+    s.SetMode(kPolyModeOpenFill);
+    scene::Dump(*s.Draw(), "poly_mode8");
     int checked = 0;
     for (const PolyFace &face : s.Centre().polyhedron->faces) {
       const FaceView v = ViewFace(s.c, face, s.Centre());
