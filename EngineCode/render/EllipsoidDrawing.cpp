@@ -708,16 +708,11 @@ void LitColour(const CrystalRec &c, const float normal[3], const float colour[3]
                      c.kS[kAtomReflectance], float(c.phongN[kAtomReflectance]), c.lightDirection, normal, colour, out);
 }
 
-void TrianglePath(Painter &painter, const CrystalRec &c, const float p1[3], const float p2[3], const float p3[3]) {
-  float x, y;
-  painter.BeginPath();
-  Project(c, p1, x, y);
-  painter.MoveToPoint(x, y);
-  Project(c, p2, x, y);
-  painter.AddLineToPoint(x, y);
-  Project(c, p3, x, y);
-  painter.AddLineToPoint(x, y);
-  painter.ClosePath();
+// The triangle's three projected points as x, y pairs.
+void TrianglePoints(const CrystalRec &c, const float p1[3], const float p2[3], const float p3[3], float xy[6]) {
+  Project(c, p1, xy[0], xy[1]);
+  Project(c, p2, xy[2], xy[3]);
+  Project(c, p3, xy[4], xy[5]);
 }
 
 } // namespace
@@ -731,19 +726,19 @@ void DrawRenderedTriangle(Painter &painter, const CrystalRec *crystal, const flo
   OutwardNormal(centre, p1, p2, p3, n);
   if (n[2] < 0.0f)
     return;
-  float lit[3];
+  float lit[3], xy[6];
   LitColour(c, n, colour, lit);
-  TrianglePath(painter, c, p1, p2, p3);
+  TrianglePoints(c, p1, p2, p3, xy);
   SetFill(painter, lit, opacity);
   if (gUseFastRotn) {
     painter.SetShouldAntialias(false);
-    painter.FillPath();
+    painter.FillConvexPolygon(xy, 3, false);
     return;
   }
   painter.SetShouldAntialias(true);
   SetStroke(painter, lit, opacity);
   painter.SetLineWidth(opacity < 1.0f ? kSeamWidthTranslucent : 1.0f);
-  painter.FillStrokePath();
+  painter.FillConvexPolygon(xy, 3, true);
 }
 
 void DrawMultiRenderedTriangle(Painter &painter, const CrystalRec *crystal, const float centre[3], const float p1[3],
@@ -784,12 +779,12 @@ void DrawRenderedSubTriangle(Painter &painter, const CrystalRec *crystal, const 
   for (int k = 0; k < 3; ++k)
     towards[k] = (p1[k] + p2[k] + p3[k]) / 3.0f - centre[k];
   GetUnitVector(towards, n);
-  float lit[3];
+  float lit[3], xy[6];
   LitColour(*crystal, n, colour, lit);
-  TrianglePath(painter, *crystal, p1, p2, p3);
+  TrianglePoints(*crystal, p1, p2, p3, xy);
   SetFill(painter, lit, opacity);
   painter.SetShouldAntialias(false);
-  painter.FillPath();
+  painter.FillConvexPolygon(xy, 3, false);
 }
 
 void RenderSurfaceColor(float ambientIntensity, float pointIntensity, float kA, float kD, float kS, float N,
