@@ -55,7 +55,9 @@ void Save(GraphicsPort &port, const char *name) {
   image.save(QString::fromStdString(std::string(folder) + "/" + name + ".png"));
 }
 
-void PlotAtomHook(CrystalRec *c, uint32_t atom, float t) { DoPlotAtom(c, atom, t, std::nullopt); }
+void PlotAtomHook(CrystalRec *c, uint32_t atom, float t, std::optional<Region> mask) {
+  DoPlotAtom(c, atom, t, std::move(mask));
+}
 
 CrystalRec &Perovskite(uint32_t mode) {
   static CrystalRec c = [] {
@@ -100,9 +102,17 @@ void DrawPolyhedral(CrystalRec &c) {
   GetPixelCoords(&c, kWidth, kHeight);
   DrawBackground(&c, MakeRect(0, 0, kWidth, kHeight));
   GetCurrentPixGlobals();
-  for (const SortIndexEntry &e : c.sortIndex)
-    if (e.kind == kSortItemAtom)
-      PlotPolyhedralAtom(&c, e.index, 0.0f);
+  // The polyhedral model walk for the modes used here: the polyhedra of
+  // bonded centres, the atoms of mode 2, nothing for vertices.
+  for (const SortIndexEntry &e : c.sortIndex) {
+    if (e.kind != kSortItemAtom)
+      continue;
+    const uint32_t mode = c.sites[c.atoms[e.index].site].polyMode;
+    if (mode == kPolyModeAtom)
+      DoPlotAtom(&c, e.index, 0.0f, std::nullopt);
+    else if (mode != kPolyModeVertex && c.atoms[e.index].bondCount > 0)
+      MakePoly(&c, e.index, 0.0f);
+  }
   DisposeCurrentPixGlobals();
 }
 

@@ -34,7 +34,7 @@ void ProjectPlane(CrystalRec &c, int32_t width, int32_t height) {
 
 } // namespace
 
-void PlotLatticePlane(CrystalRec *crystal, Point topLeft, Point bottomRight) {
+void PlotLatticePlane(CrystalRec *crystal, const Rect &plotRect) {
   GraphicsPort *port = CurrentPort();
   if (!crystal || !port)
     return;
@@ -42,7 +42,7 @@ void PlotLatticePlane(CrystalRec *crystal, Point topLeft, Point bottomRight) {
   const uint16_t n = VertexCount(c);
   if (n == 0)
     return;
-  ProjectPlane(c, bottomRight.h - topLeft.h, bottomRight.v - topLeft.v);
+  ProjectPlane(c, plotRect.Width(), plotRect.Height());
   Polygon polygon;
   for (uint16_t k = 0; k <= n; ++k)
     polygon.Add(c.plane.vertices[k % n].pixel[0], c.plane.vertices[k % n].pixel[1]);
@@ -60,31 +60,6 @@ void PlotLatticePlane(CrystalRec *crystal, Point topLeft, Point bottomRight) {
     MyDrawLine(a.pixel[0], a.pixel[1], b.pixel[0], b.pixel[1], c.plane.colour, 1);
   }
   DisposeCurrentPixGlobals();
-}
-
-void PlotModelAroundLatticePlane(CrystalRec *crystal, const Rect &plotRect, const std::function<void()> &drawModel) {
-  if (!crystal)
-    return;
-  CrystalRec &c = *crystal;
-  if (!c.plane.shown) {
-    drawModel();
-    return;
-  }
-  std::vector<SortIndexEntry> full = std::move(c.sortIndex);
-  const int32_t fullCount = c.sortIndexCount;
-  auto drawSide = [&](int side) {
-    c.sortIndex = full; // the split reads the whole index
-    c.sortIndexCount = fullCount;
-    std::vector<SortIndexEntry> part = GetSortAboveOrBelowPlane(&c, side);
-    c.sortIndexCount = int32_t(part.size());
-    c.sortIndex = std::move(part);
-    drawModel();
-  };
-  drawSide(-1);
-  PlotLatticePlane(&c, Point{plotRect.top, plotRect.left}, Point{plotRect.bottom, plotRect.right});
-  drawSide(+1);
-  c.sortIndex = std::move(full);
-  c.sortIndexCount = fullCount;
 }
 
 void PlotLatticePlaneOutline(WindowRef window) {

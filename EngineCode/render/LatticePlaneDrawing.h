@@ -9,21 +9,13 @@
 #include "HostServices.h"
 #include "StructureRecord.h"
 
-#include <functional>
-
 // The plane's polygon filled in the plane colour, blended by its opacity
 // (1 - transparency), and its edges in the plane colour, one pixel wide,
-// into the current port; topLeft and bottomRight are the corners of the
-// plot rectangle. Each polygon point's view coordinates and pixel position
-// are brought up to date.
-void PlotLatticePlane(CrystalRec *crystal, Point topLeft, Point bottomRight);
-
-// The model drawn around the plane: with the plane shown, `drawModel` runs
-// once over the depth-sort entries behind the plane, the plane is drawn,
-// and `drawModel` runs again over the entries in front of it; the full
-// index is restored afterwards. Without the plane `drawModel` runs once
-// over the whole index.
-void PlotModelAroundLatticePlane(CrystalRec *crystal, const Rect &plotRect, const std::function<void()> &drawModel);
+// into the current port, for a plot of the rectangle's size. Each polygon
+// point's view coordinates and pixel position are brought up to date. The
+// plot draws it between the depth-sort entries behind the plane and those
+// in front of it (GetSortAboveOrBelowPlane).
+void PlotLatticePlane(CrystalRec *crystal, const Rect &plotRect);
 
 // The outline alone, in the grey pen pattern, into the window's own port
 // (window coordinates, the graph pane's corner added).

@@ -76,7 +76,7 @@ float AtomDepth(const CrystalRec &c, uint32_t atom) {
 
 void PlotAtom(CrystalRec *c, uint32_t atom, float t) {
   if (gHooks.plotAndLabelAtom)
-    gHooks.plotAndLabelAtom(c, atom, t);
+    gHooks.plotAndLabelAtom(c, atom, t, std::nullopt);
 }
 void VectorBelow(CrystalRec *c, uint32_t atom) {
   if (gHooks.drawVectorBelowAtom && c->atoms[atom].hasVector)
@@ -87,8 +87,8 @@ void VectorAbove(CrystalRec *c, uint32_t atom) {
     gHooks.drawVectorAboveAtom(c, atom);
 }
 void SelectedMark(CrystalRec *c, uint32_t atom) {
-  if (gHooks.drawSelectedMark && c->atoms[atom].selected)
-    gHooks.drawSelectedMark(c, atom);
+  if (gHooks.drawSelectedWireFrameAtom && c->atoms[atom].selected)
+    gHooks.drawSelectedWireFrameAtom(c, atom);
 }
 void Label(CrystalRec *c, uint32_t atom, float t) {
   if (gHooks.labelAtom && c->atoms[atom].labelled)
@@ -507,49 +507,6 @@ uint32_t VisibleLigandCount(const CrystalRec &c, uint32_t atom) {
 void SetModelDrawingHooks(const ModelDrawingHooks &hooks) { gHooks = hooks; }
 const ModelDrawingHooks &GetModelDrawingHooks() { return gHooks; }
 
-// ---- The model walk --------------------------------------------------------------------------
-
-void PlotPolyhedralAtom(CrystalRec *crystal, uint32_t atom, float t) {
-  if (!crystal || !ValidAtomIndex(*crystal, atom))
-    return;
-  CrystalRec &c = *crystal;
-  const uint32_t mode = SiteMode(c, atom);
-  const bool bonded = c.atoms[atom].bondCount > 0;
-  switch (mode) {
-  case kPolyModeUnset:
-  case kPolyModeVertex:
-    return;
-  case kPolyModeAtom:
-    VectorBelow(&c, atom);
-    PlotAtom(&c, atom, t);
-    VectorAbove(&c, atom);
-    return;
-  case kPolyModeAtomWireBonds:
-    MakePolyWireFrame(&c, atom, t, true);
-    return;
-  case kPolyModeWireBonds:
-    MakePolyWireFrame(&c, atom, t, false);
-    return;
-  case kPolyModeAtomStickBonds:
-  case kPolyModeStickBonds:
-    MakePolyBallAndStick(&c, atom, t);
-    return;
-  case kPolyModeSolidFill:
-  case kPolyModePatternShaded:
-  case kPolyModeColourShaded:
-    if (bonded) {
-      VectorBelow(&c, atom);
-      MakePoly(&c, atom, t);
-      VectorAbove(&c, atom);
-    }
-    return;
-  default: // 3 to 5, 8 to 10 and every mode above 15
-    if (bonded)
-      MakePoly(&c, atom, t);
-    return;
-  }
-}
-
 // ---- MakePoly ----------------------------------------------------------------------------------
 
 void MakePoly(CrystalRec *crystal, uint32_t atom, float depth) {
@@ -655,7 +612,7 @@ void MakePolyBallAndStick(CrystalRec *crystal, uint32_t atom, float depth) {
   VectorAbove(&c, atom);
 }
 
-void MakePolyWireFrame(CrystalRec *crystal, uint32_t atom, float depth, bool withAtom) {
+void MakePolyWireFrame(CrystalRec *crystal, uint32_t atom, float depth, int16_t withAtom) {
   if (!crystal || !ValidAtomIndex(*crystal, atom))
     return;
   CrystalRec &c = *crystal;

@@ -34,18 +34,19 @@
 // the plot pipeline's own routines. The pipeline installs them here once
 // (SetModelDrawingHooks); an entry left empty draws nothing.
 struct ModelDrawingHooks {
-  // One atom at depth t with its label (the pipeline's PlotAndLabelAtom).
-  void (*plotAndLabelAtom)(CrystalRec *crystal, uint32_t atom, float t) = nullptr;
+  // One atom at depth t with its label, clipped to a mask when one is given
+  // (the pipeline's PlotAndLabelAtom).
+  void (*plotAndLabelAtom)(CrystalRec *crystal, uint32_t atom, float t, std::optional<ovgfx::Region> mask) = nullptr;
   // A bond between atoms a and b cut at the two radii (Angstrom), of bond
   // radius bondRadius, at depth t, in a plot of width x height (MakeBond).
-  void (*makeBond)(CrystalRec *crystal, uint32_t a, uint32_t b, float radiusA, float radiusB, float bondRadius, float t,
-                   int32_t width, int32_t height) = nullptr;
+  void (*makeBond)(const CrystalRec *crystal, uint32_t a, uint32_t b, float radiusA, float radiusB, float bondRadius,
+                   float t, int32_t width, int32_t height) = nullptr;
   // A wire-frame line between a and b cut at the two radii (PlotWireFrameLine).
   void (*plotWireFrameLine)(CrystalRec *crystal, uint32_t a, uint32_t b, float radiusA, float radiusB,
                             float t) = nullptr;
   // The small yellow selection mark of an atom not drawn as a sphere
   // (DrawSelectedWireFrameAtom).
-  void (*drawSelectedMark)(CrystalRec *crystal, uint32_t atom) = nullptr;
+  void (*drawSelectedWireFrameAtom)(CrystalRec *crystal, uint32_t atom) = nullptr;
   // The parts of an atom's vectors behind and in front of it.
   void (*drawVectorBelowAtom)(CrystalRec *crystal, uint32_t atom) = nullptr;
   void (*drawVectorAboveAtom)(CrystalRec *crystal, uint32_t atom) = nullptr;
@@ -76,12 +77,9 @@ inline constexpr int kPolyFrameGrowsAbove = 143;
 // Mode 14: hatch lines per face.
 inline constexpr int kPolyHatchLines = 8;
 
-// ---- The polyhedral model walk ------------------------------------------------------------
-
-// Draws atom `atom` of the polyhedral model at depth t by its site's
-// polyhedron display mode, as the model walk does for each atom of the
-// depth-sort index, back to front.
-void PlotPolyhedralAtom(CrystalRec *crystal, uint32_t atom, float t);
+// ---- One atom of the polyhedral model ------------------------------------------------------
+// The model walk (PlotPolyhedral) calls these by the site's mode, back to
+// front.
 
 // The polyhedron of one atom by its site's mode (3 to 5, 8 to 10, 13 to 15;
 // above 15 only the selection, vertex atoms and label). Nothing when the
@@ -91,7 +89,7 @@ void MakePoly(CrystalRec *crystal, uint32_t atom, float depth);
 // The atom with bonds to its ligands (modes 5, 7, 10 and 12).
 void MakePolyBallAndStick(CrystalRec *crystal, uint32_t atom, float depth);
 // The atom with wire lines to its ligands (mode 6 with the atom, 11 without).
-void MakePolyWireFrame(CrystalRec *crystal, uint32_t atom, float depth, bool withAtom);
+void MakePolyWireFrame(CrystalRec *crystal, uint32_t atom, float depth, int16_t withAtom);
 
 // ---- Faces -----------------------------------------------------------------------------------
 

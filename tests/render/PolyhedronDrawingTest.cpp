@@ -274,10 +274,10 @@ std::vector<uint32_t> gAtoms;
 TEST(PolyhedronDrawingTest, StickBondsDrawTheBondsButACentreOfOneBondIsNoAtom) {
   PolyScene s(polytest::Rutile());
   ModelDrawingHooks hooks;
-  hooks.makeBond = [](CrystalRec *, uint32_t a, uint32_t b, float ra, float rb, float, float, int32_t, int32_t) {
+  hooks.makeBond = [](const CrystalRec *, uint32_t a, uint32_t b, float ra, float rb, float, float, int32_t, int32_t) {
     gBonds.push_back({a, b, ra, rb});
   };
-  hooks.plotAndLabelAtom = [](CrystalRec *, uint32_t atom, float) { gAtoms.push_back(atom); };
+  hooks.plotAndLabelAtom = [](CrystalRec *, uint32_t atom, float, std::optional<Region>) { gAtoms.push_back(atom); };
   SetModelDrawingHooks(hooks);
   // The O atoms (mode 12) each bond to three Ti (mode 1 vertices of
   // nothing here): bonds to every Ti, the O drawn, the Ti ends uncut.
@@ -287,7 +287,7 @@ TEST(PolyhedronDrawingTest, StickBondsDrawTheBondsButACentreOfOneBondIsNoAtom) {
   const uint32_t o = s.Centre().bonds[0];
   gBonds.clear();
   gAtoms.clear();
-  PlotPolyhedralAtom(&s.c, o, 0.0f);
+  MakePolyBallAndStick(&s.c, o, 0.0f);
   EXPECT_EQ(gBonds.size(), size_t(s.c.atoms[o].bondCount));
   EXPECT_EQ(gAtoms, std::vector<uint32_t>{o});
   for (const BondCall &b : gBonds) {
@@ -301,7 +301,7 @@ TEST(PolyhedronDrawingTest, StickBondsDrawTheBondsButACentreOfOneBondIsNoAtom) {
   s.c.atoms[o].bonds.resize(1);
   gBonds.clear();
   gAtoms.clear();
-  PlotPolyhedralAtom(&s.c, o, 0.0f);
+  MakePolyBallAndStick(&s.c, o, 0.0f);
   ASSERT_EQ(gBonds.size(), 1u);
   EXPECT_EQ(gBonds[0].ra + gBonds[0].rb, 0.0f);
   EXPECT_TRUE(gAtoms.empty());
