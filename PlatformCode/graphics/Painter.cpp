@@ -323,6 +323,38 @@ void Painter::FillStrokePath() {
   impl_->Stroke(impl_->path);
   BeginPath();
 }
+void Painter::FillConvexPolygon(const float *xy, int n, bool stroke) {
+  if (!xy || n < 3)
+    return;
+  QPointF points[8];
+  std::vector<QPointF> many;
+  QPointF *device = points;
+  if (n > 8) {
+    many.resize(size_t(n));
+    device = many.data();
+  }
+  const QTransform full = impl_->Full();
+  for (int k = 0; k < n; ++k)
+    device[k] = full.map(QPointF(xy[2 * k], xy[2 * k + 1]));
+  impl_->PrepareDevice();
+  QPainter &p = impl_->painter;
+  p.setBrush(impl_->st.fill);
+  if (stroke) {
+    // The pen is measured in current coordinates, so scale its width to
+    // the device as the transform does.
+    QPen pen = impl_->StrokePen();
+    const double scale = std::sqrt(std::fabs(full.determinant()));
+    if (pen.widthF() > 0)
+      pen.setWidthF(pen.widthF() * scale);
+    p.setPen(pen);
+  } else {
+    p.setPen(Qt::NoPen);
+  }
+  p.drawConvexPolygon(device, n);
+  p.setPen(Qt::NoPen);
+  p.setBrush(Qt::NoBrush);
+}
+
 void Painter::FillRect(const PainterRect &r) {
   BeginPath();
   AddRect(r);

@@ -95,6 +95,10 @@ public:
   void EOFillPath(); // even-odd rule
   void StrokePath();
   void FillStrokePath(); // fill, then stroke over it
+  // A convex polygon of n points (x, y pairs in current coordinates), filled
+  // and, when asked, stroked over; the path is left alone. Quicker than a
+  // path for the many small facets of a lit mesh.
+  void FillConvexPolygon(const float *xy, int n, bool stroke);
   void FillRect(const PainterRect &r);
   void StrokeRect(const PainterRect &r);
   void FillEllipseInRect(const PainterRect &r);

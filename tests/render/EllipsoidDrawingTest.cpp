@@ -1,0 +1,240 @@
+#include "SceneSupport.h"
+
+#include "VectorMath.h"
+#include "render/EllipsoidDrawing.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace ovgfx;
+
+namespace {
+
+constexpr int kSize = 300;
+constexpr float kScale = 100.0f;
+
+// One atom at the origin in the thermal-ellipsoid model, fractional and
+// view coordinates the same, with three semi-axes given in view
+// coordinates.
+struct EllipsoidScene {
+  CrystalRec c;
+  float axes[3][3];
+
+  EllipsoidScene(const float a[3][3], RGBColor colour, uint32_t style) {
+    scene::Build(c, {{0.5f, colour, 0}}, {{0.0f, 0.0f, 0.0f, 0}});
+    c.modelType = kThermalEllipsoidModel;
+    c.ellipsoidData = 1;
+    c.plotScale = kScale;
+    const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    std::copy(identity, identity + 9, c.orientationMatrix);
+    c.sites[0].ellipsoidStyle = style;
+    c.sites[0].displacementType = kDisplacementAnisoU;
+    for (int i = 0; i < 3; ++i)
+      for (int k = 0; k < 3; ++k) {
+        axes[i][k] = a[i][k];
+        c.atoms[0].ellipsoidAxes[i][k] = a[i][k];
+      }
+  }
+
+  std::unique_ptr<GraphicsPort> Draw() {
+    auto port = GraphicsPort::NewOffscreen(MakeRect(0, 0, kSize, kSize), 32);
+    port->Pixels()->Fill(0xFF000000u);
+    gHPixels = gVPixels = kSize;
+    GetPixelCoords(&c, kSize, kSize);
+    PortSaver current(port.get());
+    PlotEllipsoid(&c, 0, 0.0f);
+    return port;
+  }
+
+  // The outline radius along the screen direction (ux, uy) from the
+  // ellipsoid's own numbers: the silhouette seen along z of the ellipsoid
+  // with covariance S = sum a_i a_i^T is the ellipse of the upper-left 2 x 2
+  // block of S, r(u) = 1 / sqrt(u^T S2^-1 u).
+  double OutlineRadius(double ux, double uy) const {
+    double s[2][2] = {{0, 0}, {0, 0}};
+    for (const auto &a : axes)
+      for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j)
+          s[i][j] += double(a[i]) * a[j];
+    const double det = s[0][0] * s[1][1] - s[0][1] * s[1][0];
+    const double q = (s[1][1] * ux * ux - 2 * s[0][1] * ux * uy + s[0][0] * uy * uy) / det;
+    return 1.0 / std::sqrt(q);
+  }
+};
+
+// Semi-axes of lengths l0, l1, l2 turned by the angles (degrees) about x,
+// then y, then z.
+void TurnedAxes(float l0, float l1, float l2, float ax, float ay, float az, float out[3][3]) {
+  float R[9];
+  GetRotationMatrixFromAngles(ax, ay, az, R);
+  const float lengths[3] = {l0, l1, l2};
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 3; ++k)
+      out[i][k] = R[3 * k + i] * lengths[i];
+}
+
+// The pixel at a fraction of the outline radius along the screen direction
+// of angle `deg` (y up in view coordinates, down in pixels).
+uint32_t PixelAlong(const EllipsoidScene &s, GraphicsPort &port, double deg, double fraction) {
+  const double t = deg * M_PI / 180.0, ux = std::cos(t), uy = std::sin(t);
+  const double r = s.OutlineRadius(ux, uy) * fraction * kScale;
+  const int x = int(std::lround(kSize / 2 + ux * r)), y = int(std::lround(kSize / 2 - uy * r));
+  return scene::Rgb(port.Pixels()->Pixel32(x, y));
+}
+
+} // namespace
+
+TEST(EllipsoidDrawingTest, TheFlatEllipseFillsTheOutlineOfTheTensorAndNothingBeyond) {
+  const RGBColor colour{50000, 20000, 10000};
+  float general[3][3], revolution[3][3];
+  TurnedAxes(1.2f, 0.7f, 0.45f, 35.0f, -25.0f, 50.0f, general);
+  // An ellipsoid of revolution seen along its axis: a circular outline
+  // although the semi-axes differ.
+  TurnedAxes(0.8f, 0.8f, 0.3f, 0.0f, 0.0f, 30.0f, revolution);
+  for (auto *axes : {general, revolution}) {
+    EllipsoidScene s(axes, colour, 7);
+    auto port = s.Draw();
+    scene::Dump(*port, "ellipsoid_style7");
+    for (double deg = 0; deg < 360; deg += 22.5) {
+      EXPECT_EQ(PixelAlong(s, *port, deg, 0.95), scene::Rgb(colour)) << deg;
+      EXPECT_EQ(PixelAlong(s, *port, deg, 1.05), 0u) << deg;
+    }
+  }
+  // Style 0 draws nothing.
+  EllipsoidScene none(general, colour, 0);
+  auto empty = none.Draw();
+  EXPECT_EQ(scene::Rgb(empty->Pixels()->Pixel32(kSize / 2, kSize / 2)), 0u);
+}
+
+TEST(EllipsoidDrawingTest, TheShadedBodyIsLitFromTheUpperLeftWithinTheSameOutline) {
+  float axes[3][3];
+  TurnedAxes(1.0f, 0.8f, 0.6f, 20.0f, 10.0f, 5.0f, axes);
+  EllipsoidScene s(axes, RGBColor{65535, 65535, 65535}, 15);
+  auto port = s.Draw();
+  scene::Dump(*port, "ellipsoid_style15");
+  for (double deg = 0; deg < 360; deg += 45) {
+    EXPECT_NE(PixelAlong(s, *port, deg, 0.9), 0u) << deg;
+    EXPECT_EQ(PixelAlong(s, *port, deg, 1.05), 0u) << deg;
+  }
+  EXPECT_GT(PixelRed(PixelAlong(s, *port, 135, 0.5)), PixelRed(PixelAlong(s, *port, 315, 0.5)));
+}
+
+TEST(EllipsoidDrawingTest, ASelectedYellowEllipsoidIsMarkedInRedAndADarkOneInYellow) {
+  float axes[3][3];
+  TurnedAxes(0.9f, 0.6f, 0.4f, 10.0f, 30.0f, 20.0f, axes);
+  for (const RGBColor colour : {RGBColor{65535, 65535, 0}, RGBColor{65535, 65535, 65535}, RGBColor{8000, 8000, 8000}}) {
+    EllipsoidScene s(axes, colour, 7);
+    s.c.atoms[0].selected = 1;
+    auto port = s.Draw();
+    const bool light = colour.red > 49151;
+    for (double deg = 0; deg < 360; deg += 90) {
+      const uint32_t rgb = PixelAlong(s, *port, deg, 1.0);
+      EXPECT_GT(PixelRed(rgb), 200u);
+      if (light)
+        EXPECT_LT(PixelGreen(rgb), 80u) << deg;
+      else
+        EXPECT_GT(PixelGreen(rgb), 200u) << deg;
+    }
+  }
+}
+
+TEST(EllipsoidDrawingTest, RadiiOfASphereAndOfAnIsotropicSiteWithoutAStoredCriticalValue) {
+  const float a0[3] = {0.7f, 0, 0}, a1[3] = {0, 0.7f, 0}, a2[3] = {0, 0, 0.7f};
+  const float dirs[3][3] = {{1, 0, 0}, {0.3f, -0.4f, 0.5f}, {-1, 2, 0}};
+  for (const auto &d : dirs) {
+    EXPECT_NEAR(GetEllipsoidRadius(a0, a1, a2, d), 0.7f, 1e-5f);
+    const float screen[3] = {d[0], d[1], 0};
+    EXPECT_NEAR(GetBoundaryEllipseRadius(a0, a1, a2, screen), 0.7f, 0.7f * 0.001f);
+  }
+  float axes[3][3];
+  TurnedAxes(1, 1, 1, 0, 0, 0, axes);
+  EllipsoidScene s(axes, kRGBWhite, 7);
+  s.c.sites[0].displacementType = kDisplacementIsotropic;
+  s.c.sites[0].isoValue = 0.01f;
+  s.c.ellipsoidProbability = 0.5f;
+  s.c.ellipsoidCriticalValue = 0.0f; // as an old document may store it
+  const float d[3] = {1, 0, 0};
+  EXPECT_NEAR(GetEllipsoidRadiusForAtom(&s.c, 0, d), 0.15382f, 1e-5f);
+}
+
+TEST(EllipsoidDrawingTest, EveryStylesPartsStayInsideTheOutline) {
+  float axes[3][3];
+  TurnedAxes(1.0f, 0.75f, 0.5f, 40.0f, 25.0f, 15.0f, axes);
+  for (uint32_t style : {4u, 6u, 10u, 14u, 18u, 22u, 26u}) {
+    EllipsoidScene s(axes, RGBColor{20000, 45000, 60000}, style);
+    auto port = s.Draw();
+    scene::Dump(*port, ("ellipsoid_style" + std::to_string(style)).c_str());
+    for (double deg = 0; deg < 360; deg += 30)
+      EXPECT_EQ(PixelAlong(s, *port, deg, 1.06), 0u) << style << " " << deg;
+  }
+}
+
+TEST(EllipsoidDrawingTest, AnEllipseThroughThreePointsIsRecoveredAndACircleHasAnAngle) {
+  // Semi-axes 3 and 1, the first at 30 degrees.
+  const float phi = 30.0f * float(M_PI) / 180.0f;
+  auto on = [&](float t, float p[3]) {
+    p[0] = 3 * std::cos(t) * std::cos(phi) - std::sin(t) * std::sin(phi);
+    p[1] = 3 * std::cos(t) * std::sin(phi) + std::sin(t) * std::cos(phi);
+    p[2] = 0;
+  };
+  const float centre[3] = {0, 0, 0};
+  float p1[3], p2[3], p3[3], p4[3];
+  on(0.3f, p1), on(1.4f, p2), on(2.5f, p3), on(4.0f, p4);
+  float A, B, angle;
+  ASSERT_TRUE(GetEllipseFromPoints(p1, p2, p3, centre, A, B, angle));
+  EXPECT_NEAR(std::min(A, B), 1.0f, 1e-4f);
+  EXPECT_NEAR(std::max(A, B), 3.0f, 1e-4f);
+  // The fourth point lies on the ellipse with semi-axis A at the angle.
+  const float u = p4[0] * std::cos(angle) + p4[1] * std::sin(angle);
+  const float v = -p4[0] * std::sin(angle) + p4[1] * std::cos(angle);
+  EXPECT_NEAR(u * u / (A * A) + v * v / (B * B), 1.0f, 1e-3f);
+  // Three points of a circle: equal semi-axes and a real angle.
+  const float c1[3] = {5, 0, 0}, c2[3] = {0, 5, 0}, c3[3] = {3, 4, 0};
+  ASSERT_TRUE(GetEllipseFromPoints(c1, c2, c3, centre, A, B, angle));
+  EXPECT_NEAR(A, 5.0f, 1e-4f);
+  EXPECT_NEAR(B, 5.0f, 1e-4f);
+  EXPECT_TRUE(std::isfinite(angle));
+}
+
+TEST(EllipsoidDrawingTest, StyleRecipesPickPartsColoursAndFillFactors) {
+  float axes[3][3];
+  TurnedAxes(1, 1, 1, 0, 0, 0, axes);
+  const RGBColor dark{20000, 30000, 40000}; // sum 90000: contrasts mix with white
+  EllipsoidScene s(axes, dark, 3);
+  s.c.backgroundColor = RGBColor{1000, 2000, 3000};
+  s.c.hiliteColor = RGBColor{65535, 0, 65535};
+  EllipsoidParts parts;
+  RGBColor fill, line, surface;
+  float fillFactor, second, opacity;
+  auto specs = [&](uint32_t style) {
+    s.c.sites[0].ellipsoidStyle = style;
+    return GetEllipsoidSpecs(&s.c, 0, 0.0f, parts, fill, line, surface, fillFactor, second, opacity);
+  };
+  auto mix = [](uint16_t v, uint16_t other, float f) { return uint16_t(float(v) * f + float(other) * (1.0f - f)); };
+  ASSERT_EQ(specs(3), 1);
+  EXPECT_EQ(fill, s.c.backgroundColor);
+  EXPECT_EQ(line, (RGBColor{mix(20000, 65535, 0.75f), mix(30000, 65535, 0.75f), mix(40000, 65535, 0.75f)}));
+  EXPECT_TRUE(parts.outline && !parts.principal && !parts.shaded);
+  ASSERT_EQ(specs(19), 1);
+  EXPECT_EQ(fill, dark);
+  EXPECT_EQ(line, s.c.hiliteColor);
+  EXPECT_EQ(fillFactor, 0.5f);
+  EXPECT_TRUE(parts.shaded && !parts.outline);
+  ASSERT_EQ(specs(99), 1);
+  EXPECT_TRUE(parts.axes && parts.rearAxes && parts.axisLabels && parts.principal && parts.hiddenHalves &&
+              parts.outline && !parts.octants && !parts.stripes && !parts.shaded);
+  ASSERT_EQ(specs(6), 1);
+  EXPECT_TRUE(parts.outline && parts.principal && parts.octants && parts.stripes && !parts.hiddenHalves);
+  ASSERT_EQ(specs(50), 1); // an unknown style: no part, the first colours
+  EXPECT_FALSE(parts.outline || parts.shaded || parts.principal || parts.axes || parts.octants);
+  EXPECT_EQ(fill, kRGBBlack);
+  EXPECT_EQ(specs(0), 0);
+  s.c.modelType = kBallAndStickModel;
+  EXPECT_EQ(specs(3), 0);
+  // A light colour (sum 98384 and above) mixes with black.
+  s.c.modelType = kThermalEllipsoidModel;
+  s.c.spheres[0].colour = RGBColor{32795, 32795, 32794};
+  ASSERT_EQ(specs(7), 1);
+  EXPECT_EQ(line, (RGBColor{mix(32795, 0, 0.25f), mix(32795, 0, 0.25f), mix(32794, 0, 0.25f)}));
+}

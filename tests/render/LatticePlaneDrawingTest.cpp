@@ -1,0 +1,122 @@
+#include "SceneSupport.h"
+
+#include "../model/StructureWindowFixture.h"
+
+#include "render/LatticePlaneDrawing.h"
+#include "render/OffScreen.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace ovgfx;
+
+namespace {
+
+constexpr RGBColor kFar{65535, 0, 0}, kNear{0, 65535, 0}, kPlane{0, 0, 65535};
+
+// The plane z = 0 of view space as a square 6 A wide, fractional and view
+// coordinates the same.
+void ShowPlaneAtZeroHeight(CrystalRec &c, float transparency) {
+  const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  std::copy(identity, identity + 9, c.orientationMatrix);
+  LatticePlane &p = c.plane;
+  const float corners[4][2] = {{-3, -3}, {3, -3}, {3, 3}, {-3, 3}};
+  p.vertexCount = 4;
+  for (int k = 0; k < 4; ++k) {
+    p.vertices[k].xyz[0] = corners[k][0];
+    p.vertices[k].xyz[1] = corners[k][1];
+    p.vertices[k].xyz[2] = 0;
+  }
+  const float normal[3] = {0, 0, 1}, origin[3] = {0, 0, 0};
+  std::copy(normal, normal + 3, p.viewNormal);
+  std::copy(origin, origin + 3, p.point);
+  p.colour = kPlane;
+  p.transparency = transparency;
+  p.shown = 1;
+}
+
+} // namespace
+
+TEST(LatticePlaneDrawingTest, ThePlaneLiesOverTheAtomsBehindItAndUnderThoseInFront) {
+  CrystalRec c;
+  scene::Build(c, {{0.5f, kFar, AtomStyleFilled}, {0.5f, kNear, AtomStyleFilled}},
+               {{-1.5f, 0.0f, -2.0f, 0}, {1.5f, 0.0f, 2.0f, 1}});
+  ShowPlaneAtZeroHeight(c, 0.25f); // 75 % opaque
+  const int w = 200, h = 160;
+  auto port = GraphicsPort::NewOffscreen(MakeRect(0, 0, w, h), 32);
+  RenderSpheres(&c);
+  SortAtomsByHeight(&c, c.minAtomRadius);
+  GetPixelCoords(&c, w, h);
+  PortSaver current(port.get());
+  DrawBackground(&c, MakeRect(0, 0, w, h));
+  // As the plot does: the entries behind the plane, the plane, the entries
+  // in front of it.
+  const std::vector<SortIndexEntry> full = c.sortIndex;
+  std::vector<std::vector<uint32_t>> passes;
+  for (int side : {-1, +1}) {
+    c.sortIndex = full;
+    passes.emplace_back();
+    for (const SortIndexEntry &e : GetSortAboveOrBelowPlane(&c, side)) {
+      passes.back().push_back(e.index);
+      DoPlotAtom(&c, e.index, 0.0f, std::nullopt);
+    }
+    if (side < 0)
+      PlotLatticePlane(&c, MakeRect(0, 0, w, h));
+  }
+  scene::Dump(*port, "lattice_plane");
+  EXPECT_EQ(passes, (std::vector<std::vector<uint32_t>>{{0}, {1}}));
+
+  // 0.75 of the plane's blue over the far atom's red; the near atom on top.
+  auto blend = [](uint32_t colour, uint32_t under) { return uint32_t(float(colour) * 0.75f + float(under) * 0.25f); };
+  const uint32_t far = port->Pixels()->Pixel32(scene::ExpectedPixel(-1.5f * 20, w / 2), h / 2);
+  EXPECT_EQ(scene::Rgb(far), PackPixel32(0, blend(0, 255), 0, blend(255, 0)));
+  const uint32_t near = port->Pixels()->Pixel32(scene::ExpectedPixel(1.5f * 20, w / 2), h / 2);
+  EXPECT_EQ(scene::Rgb(near), scene::Rgb(kNear));
+  // Inside the square away from the atoms: plane over background; outside
+  // it: background.
+  EXPECT_EQ(scene::Rgb(port->Pixels()->Pixel32(w / 2, h / 2 - 40)), PackPixel32(0, 0, 0, blend(255, 0)));
+  EXPECT_EQ(scene::Rgb(port->Pixels()->Pixel32(w / 2 - 80, h / 2)), 0u);
+  // The polygon's pixel positions as drawn.
+  EXPECT_EQ(c.plane.vertices[0].pixel[0], w / 2 - 60);
+  EXPECT_EQ(c.plane.vertices[0].pixel[1], h / 2 + 60);
+}
+
+namespace {
+struct LineCall {
+  Point a, b;
+  float length = 0;
+  int16_t size = 0;
+};
+LineCall gLine;
+} // namespace
+
+TEST(LatticePlaneDrawingTest, ThePerpendicularRunsFromThePointToItsFootAndIsLabelledWithItsLength) {
+  FakeHost host;
+  viewtest::TestWindow window(host, 200, 100); // graph pane at (10, 20)
+  CrystalRec &c = window.crystal();
+  scene::Build(c, {{0.5f, kFar, AtomStyleFilled}}, {{0, 0, 0, 0}});
+  ShowPlaneAtZeroHeight(c, 0.5f);
+  const float normal[3] = {0.0f, 0.6f, 0.8f};
+  std::copy(normal, normal + 3, c.plane.viewNormal);
+  ScreenHooks hooks = GetScreenHooks();
+  ScreenHooks recording = hooks;
+  recording.hiliteLine = [](WindowRef, Point a, Point b, bool) {
+    gLine.a = a;
+    gLine.b = b;
+  };
+  recording.writeLineDistance = [](WindowRef, Point, Point, float length, int16_t size) {
+    gLine.length = length;
+    gLine.size = size;
+  };
+  SetScreenHooks(recording);
+  const float p[3] = {0.0f, 0.0f, 2.0f};
+  Line2Plane(window.ref(), p);
+  SetScreenHooks(hooks);
+  // d = -(p . n) = -1.6; the foot p + d n = (0, -0.96, 0.72), 19.2 pixels
+  // below the point at 20 pixels per Angstrom.
+  EXPECT_NEAR(gLine.length, 1.6f, 1e-6f);
+  EXPECT_EQ(gLine.size, 11);
+  EXPECT_EQ(gLine.a, (Point{int16_t(20 + 50), int16_t(10 + 100)}));
+  EXPECT_EQ(gLine.b, (Point{int16_t(20 + 69), int16_t(10 + 100)}));
+}
