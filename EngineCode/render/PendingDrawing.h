@@ -12,30 +12,6 @@
 
 #include <cstdint>
 
-// ---- Polyhedra -------------------------------------------------------------------------
-
-// Missing: an atom's coordination polyhedron by its site's mode, its wire
-// frame (with or without the central atom) and its ball-and-stick form.
-// Nothing is drawn.
-void MakePoly(CrystalRec *crystal, uint32_t atom, float depth);
-void MakePolyWireFrame(CrystalRec *crystal, uint32_t atom, float depth, int16_t withAtom);
-void MakePolyBallAndStick(CrystalRec *crystal, uint32_t atom, float depth);
-
-// ---- Thermal ellipsoids ----------------------------------------------------------------
-
-// Missing: an atom's thermal ellipsoid. Nothing is drawn.
-void PlotEllipsoid(CrystalRec *crystal, uint32_t atom, float depth);
-// Missing: the radius of an atom's ellipsoid along a view direction; until
-// it lands every ellipsoid counts as having radius 0, so bonds run to the
-// atom centres.
-float GetEllipsoidRadiusForAtom(CrystalRec *crystal, uint32_t atom, const float direction[3]);
-
-// ---- Lattice plane ---------------------------------------------------------------------
-
-// Missing: the shown lattice plane, filled, with its edges, between the
-// atoms behind it and those in front. Nothing is drawn.
-void PlotLatticePlane(CrystalRec *crystal, const Rect &plotRect);
-
 // ---- Annotation objects ------------------------------------------------------------------
 
 // Missing: one annotation object (text box, line or arrow, scale bar) at

@@ -1,6 +1,9 @@
 // The model walks of a plot, the cell frame pieces, the surface overlay and
 // the copy of the finished image to the window.
 
+#include "render/EllipsoidDrawing.h"
+#include "render/LatticePlaneDrawing.h"
+#include "render/PolyhedronDrawing.h"
 #include "render/PlotPipeline.h"
 
 #include "Alerts.h"

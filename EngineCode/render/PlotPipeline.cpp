@@ -1,3 +1,6 @@
+#include "render/EllipsoidDrawing.h"
+#include "render/LatticePlaneDrawing.h"
+#include "render/PolyhedronDrawing.h"
 #include "render/PlotPipeline.h"
 
 #include "Alerts.h"

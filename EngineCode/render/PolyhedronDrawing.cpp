@@ -12,6 +12,11 @@
 #include "render/RenderGlobals.h"
 
 #include <algorithm>
+#include "render/AtomLabels.h"
+#include "render/BondDrawing.h"
+#include "render/PlotPipeline.h"
+#include "render/Vectors.h"
+
 #include <array>
 #include <cmath>
 #include <vector>
@@ -20,7 +25,9 @@ using namespace ovgfx;
 
 namespace {
 
-ModelDrawingHooks gHooks;
+// The pipeline's own routines; a test may put recorders in their place.
+ModelDrawingHooks gHooks{PlotAndLabelAtom,      MakeBond,           PlotWireFrameLine, DrawSelectedWireFrameAtom,
+                         DrawVectorBelowAtom, DrawVectorAboveAtom, LabelAtom};
 
 // The working state of one MakePoly call, read by its helpers.
 struct PolyEdge {

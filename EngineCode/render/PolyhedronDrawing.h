@@ -31,8 +31,9 @@
 
 // ---- What the polyhedral model borrows from the rest of the plot ----------------------
 // The ligand bonds, the central atom, its vectors and its label are drawn by
-// the plot pipeline's own routines. The pipeline installs them here once
-// (SetModelDrawingHooks); an entry left empty draws nothing.
+// the plot pipeline's own routines, reached through this table so that a
+// test can record the calls (SetModelDrawingHooks); an entry left empty
+// draws nothing.
 struct ModelDrawingHooks {
   // One atom at depth t with its label, clipped to a mask when one is given
   // (the pipeline's PlotAndLabelAtom).

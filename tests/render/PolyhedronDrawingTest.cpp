@@ -273,6 +273,7 @@ std::vector<uint32_t> gAtoms;
 
 TEST(PolyhedronDrawingTest, StickBondsDrawTheBondsButACentreOfOneBondIsNoAtom) {
   PolyScene s(polytest::Rutile());
+  const ModelDrawingHooks pipeline = GetModelDrawingHooks();
   ModelDrawingHooks hooks;
   hooks.makeBond = [](const CrystalRec *, uint32_t a, uint32_t b, float ra, float rb, float, float, int32_t, int32_t) {
     gBonds.push_back({a, b, ra, rb});
@@ -305,5 +306,5 @@ TEST(PolyhedronDrawingTest, StickBondsDrawTheBondsButACentreOfOneBondIsNoAtom) {
   ASSERT_EQ(gBonds.size(), 1u);
   EXPECT_EQ(gBonds[0].ra + gBonds[0].rb, 0.0f);
   EXPECT_TRUE(gAtoms.empty());
-  SetModelDrawingHooks({});
+  SetModelDrawingHooks(pipeline);
 }
