@@ -14,6 +14,7 @@
 #include "window/MainWindowData.h"
 
 #include <cmath>
+#include <functional>
 #include <new>
 
 namespace {
@@ -25,8 +26,22 @@ const char *const kCoordinateRule = "+------------------------------------------
 const char *const kSiteRule = "+----------------------------------------------------------------------------+\n";
 const char *const kAngleRule = "+----------------------------------------------------------------------+\n";
 
-void AppendSummary(std::string &o, const CrystalRec &c) {
+// Calls f(site, atom) for the first atoms-per-cell atoms of every site.
+void ForEachFirstCellAtom(const CrystalRec &c, const std::function<void(const AsymmetricUnitRecord &, size_t)> &f) {
   const size_t nSites = UsableSiteSize(c), nAtoms = UsableAtomSize(c);
+  for (size_t s = 0; s < nSites; s++) {
+    const AsymmetricUnitRecord &site = c.sites[s];
+    for (int32_t k = 0; k < site.atomsPerCell; k++) {
+      const int64_t a = int64_t{site.firstAtom} + k;
+      if (a < 0 || static_cast<size_t>(a) >= nAtoms)
+        break;
+      f(site, static_cast<size_t>(a));
+    }
+  }
+}
+
+void AppendSummary(std::string &o, const CrystalRec &c) {
+  const size_t nSites = UsableSiteSize(c);
   std::string formula;
   const bool hasFormula = GetCalcFormula(&c, &formula);
   if (c.molecule) {
@@ -37,19 +52,12 @@ void AppendSummary(std::string &o, const CrystalRec &c) {
     o += "|                        Orthogonal Coordinates        |\n"
          "|    Num   Label  Elmt   xor        yor        zor     |\n";
     o += kCoordinateRule;
-    for (size_t s = 0; s < nSites; s++) {
-      const AsymmetricUnitRecord &site = c.sites[s];
+    ForEachFirstCellAtom(c, [&](const AsymmetricUnitRecord &site, size_t a) {
+      const AtomRecord &t = c.atoms[a];
       const std::string e = ElementText(site.elements[0]);
-      for (int32_t k = 0; k < site.atomsPerCell; k++) {
-        const int64_t a = int64_t{site.firstAtom} + k;
-        if (a < 0 || static_cast<size_t>(a) >= nAtoms)
-          break;
-        const AtomRecord &t = c.atoms[static_cast<size_t>(a)];
-        Appendf(o, "|%7ld   %-6s  %c%c%11.5f%11.5f%11.5f |\n", static_cast<long>(a),
-                std::string(SiteLabel(site)).c_str(), e[0], e[1], double{t.cart[0]}, double{t.cart[1]},
-                double{t.cart[2]});
-      }
-    }
+      Appendf(o, "|%7ld   %-6s  %c%c%11.5f%11.5f%11.5f |\n", static_cast<long>(a), std::string(SiteLabel(site)).c_str(),
+              e[0], e[1], double{t.cart[0]}, double{t.cart[1]}, double{t.cart[2]});
+    });
     o += kCoordinateRule;
     return;
   }
@@ -128,19 +136,13 @@ void AppendSummary(std::string &o, const CrystalRec &c) {
   o += "|              Fractional Coordinates          Orthogonal Coordinates        |\n"
        "| Label  Elmt  x         y         z           xor        yor        zor     |\n";
   o += kSiteRule;
-  for (size_t s = 0; s < nSites; s++) {
-    const AsymmetricUnitRecord &site = c.sites[s];
+  ForEachFirstCellAtom(c, [&](const AsymmetricUnitRecord &site, size_t a) {
+    const AtomRecord &t = c.atoms[a];
     const std::string e = ElementText(site.elements[0]);
-    for (int32_t k = 0; k < site.atomsPerCell; k++) {
-      const int64_t a = int64_t{site.firstAtom} + k;
-      if (a < 0 || static_cast<size_t>(a) >= nAtoms)
-        break;
-      const AtomRecord &t = c.atoms[static_cast<size_t>(a)];
-      Appendf(o, "| %-6s  %c%c%10.5f%10.5f%10.5f %11.5f%11.5f%11.5f |\n", std::string(SiteLabel(site)).c_str(), e[0],
-              e[1], double{t.xyz[0]}, double{t.xyz[1]}, double{t.xyz[2]}, double{t.cart[0]}, double{t.cart[1]},
-              double{t.cart[2]});
-    }
-  }
+    Appendf(o, "| %-6s  %c%c%10.5f%10.5f%10.5f %11.5f%11.5f%11.5f |\n", std::string(SiteLabel(site)).c_str(), e[0], e[1],
+            double{t.xyz[0]}, double{t.xyz[1]}, double{t.xyz[2]}, double{t.cart[0]}, double{t.cart[1]},
+            double{t.cart[2]});
+  });
   o += kSiteRule;
 }
 

@@ -33,7 +33,10 @@ private:
   locale_t old_;
 };
 
-// UTF-8 cut to at most `limit` bytes without splitting a character.
+} // namespace
+
+// ---- Shared pieces -------------------------------------------------------------------
+
 std::string CutUtf8(std::string_view text, size_t limit) {
   if (text.size() <= limit)
     return std::string(text);
@@ -42,10 +45,6 @@ std::string CutUtf8(std::string_view text, size_t limit) {
     n--;
   return std::string(text.substr(0, n));
 }
-
-} // namespace
-
-// ---- Shared pieces -------------------------------------------------------------------
 
 void Appendf(std::string &out, const char *format, ...) {
   CNumericLocale c;

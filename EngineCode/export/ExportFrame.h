@@ -93,6 +93,8 @@ bool WriteExportFile(const std::filesystem::path &file, std::string_view bytes, 
 // locale (a decimal point whatever the user's locale).
 void Appendf(std::string &out, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
+// UTF-8 text cut to at most `limit` bytes without splitting a character.
+std::string CutUtf8(std::string_view text, size_t limit);
 // The title as listings and reports write it: UTF-8, at most 255 bytes
 // without splitting a character.
 std::string TitleAsText(std::string_view title);

@@ -34,15 +34,6 @@ std::string PadLabel(const std::string &label, size_t width) {
   return label.size() >= width ? label : label + std::string(width - label.size(), ' ');
 }
 
-// Cuts UTF-8 text to at most `limit` bytes without splitting a character.
-std::string CutUtf8(std::string_view text, size_t limit) {
-  if (text.size() <= limit)
-    return std::string(text);
-  size_t n = limit;
-  while (n > 0 && (static_cast<uint8_t>(text[n]) & 0xC0) == 0x80)
-    n--;
-  return std::string(text.substr(0, n));
-}
 
 } // namespace
 
