@@ -26,12 +26,14 @@ const char *const kCoordinateRule = "+------------------------------------------
 const char *const kSiteRule = "+----------------------------------------------------------------------------+\n";
 const char *const kAngleRule = "+----------------------------------------------------------------------+\n";
 
-// Calls f(site, atom) for the first atoms-per-cell atoms of every site.
+// Calls f(site, atom) for the first atoms-per-cell atoms of every site (a
+// molecule's site: its atoms).
 void ForEachFirstCellAtom(const CrystalRec &c, const std::function<void(const AsymmetricUnitRecord &, size_t)> &f) {
   const size_t nSites = UsableSiteSize(c), nAtoms = UsableAtomSize(c);
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = c.sites[s];
-    for (int32_t k = 0; k < site.atomsPerCell; k++) {
+    const int32_t count = c.molecule ? std::max(site.lastAtom - site.firstAtom + 1, 0) : site.atomsPerCell;
+    for (int32_t k = 0; k < count; k++) {
       const int64_t a = int64_t{site.firstAtom} + k;
       if (a < 0 || static_cast<size_t>(a) >= nAtoms)
         break;
@@ -154,11 +156,18 @@ float TypeRadius(const CrystalRec &c, uint32_t site) {
 void AppendSiteNeighbours(std::string &o, CrystalRec &c, uint32_t s, float radius, BondSearchResult *list,
                           uint32_t capacity) {
   const AsymmetricUnitRecord &site = c.sites[s];
+  // A crystal's site is searched over all images of the crystal, a
+  // molecule's from its atom.
+  const auto search = [&](float within) {
+    return c.molecule ? SearchBondsFromAtom(&c, static_cast<uint32_t>(site.firstAtom), nullptr, 0, 0.0f, within, list,
+                                            capacity)
+                      : SearchBondsFromSite(&c, s, nullptr, 0, 0.0f, within, list, capacity);
+  };
   float r = radius;
-  uint32_t n = SearchBondsFromSite(&c, s, nullptr, 0, 0.0f, r, list, capacity);
+  uint32_t n = search(r);
   while (n == capacity && r >= kMinSearchRadius) {
     r *= kSearchRadiusShrink;
-    n = SearchBondsFromSite(&c, s, nullptr, 0, 0.0f, r, list, capacity);
+    n = search(r);
   }
   const std::string label(SiteLabel(site));
   const std::string e = ElementText(site.elements[0]);
@@ -226,7 +235,8 @@ void AppendSiteNeighbours(std::string &o, CrystalRec &c, uint32_t s, float radiu
 size_t BondsReportListCapacity(const CrystalRec &c, float radius) {
   const double r2 = 2.0 * double{radius};
   const double n = (std::ceil(r2 / double{c.a}) + 1.0) * (std::ceil(r2 / double{c.b}) + 1.0) *
-                   (std::ceil(r2 / double{c.c}) + 1.0) * double(std::max(c.atomsPerCell, 0));
+                   (std::ceil(r2 / double{c.c}) + 1.0) *
+                   double(c.molecule ? UsableAtomCount(c) : std::max(c.atomsPerCell, 0));
   return n > 0.0 && n < 4.0e9 ? static_cast<size_t>(n) : 0;
 }
 
