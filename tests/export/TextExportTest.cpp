@@ -481,14 +481,41 @@ TEST_F(TextExportTest, OracleDump) {
   std::vector<Named> all = DataStructures();
   all.push_back({"Benzene", Example("Benzene")});
   std::ofstream manifest(std::filesystem::path(out) / "manifest.txt");
+  manifest.precision(9);
   int k = 0;
+  const std::filesystem::path folder(out);
   for (Named &n : all) {
     const std::string stem = std::to_string(k++);
     CrystalRec &c = n.crystal;
-    if (!c.molecule)
-      std::ofstream(std::filesystem::path(out) / (stem + ".cif")) << FormatCIFFile(c, n.name, "", "1.0.0");
-    std::ofstream(std::filesystem::path(out) / (stem + ".pdb")) << FormatPDBFile(c, n.name, "1.0.0");
-    std::ofstream(std::filesystem::path(out) / (stem + ".txt")) << FormatBondsReport(c, n.name, "1.0.0", 3.0f);
+    if (!c.molecule) {
+      // Displacement parameters, isotropic and anisotropic by turns, and
+      // what the file should say of them.
+      CrystalRec d = c;
+      d.ellipsoidData = 1;
+      std::ofstream adp(folder / (stem + ".adp"));
+      for (size_t s = 0; s < d.sites.size(); s++) {
+        AsymmetricUnitRecord &site = d.sites[s];
+        const float f = 0.001f * static_cast<float>(s + 1);
+        site.displacementType = s % 2 ? kDisplacementAnisoU : kDisplacementIsotropic;
+        site.isoValue = 0.01f + f;
+        const float u[9] = {0.02f + f, 0.003f, -0.002f, 0.003f, 0.03f + f, 0.001f, -0.002f, 0.001f, 0.04f + f};
+        std::copy(u, u + 9, site.tensor);
+        adp << SiteLabel(site) << " " << site.displacementType << " " << site.isoValue;
+        for (int t : {0, 4, 8, 1, 2, 5})
+          adp << " " << u[t];
+        adp << "\n";
+      }
+      std::ofstream(folder / (stem + ".cif")) << FormatCIFFile(d, n.name, "", "1.0.0");
+    }
+    std::ofstream xyz(folder / (stem + ".xyz"));
+    xyz.precision(9);
+    ForEachShownAtom(c, [&](size_t a) {
+      const AtomRecord &t = c.atoms[a];
+      xyz << ElementText(c.sites[t.site].elements[0]) << " " << t.cart[0] << " " << t.cart[1] << " " << t.cart[2]
+          << "\n";
+    });
+    std::ofstream(folder / (stem + ".pdb")) << FormatPDBFile(c, n.name, "1.0.0");
+    std::ofstream(folder / (stem + ".txt")) << FormatBondsReport(c, n.name, "1.0.0", 3.0f);
     size_t bonds = 0;
     for (size_t a = 0; a < c.atoms.size(); a++)
       for (uint32_t p : c.atoms[a].bonds)
