@@ -194,7 +194,10 @@ bool RunTextExport(WindowRef window, const TextExportKind &kind,
     if (openFailed)
       MyCFStopAlert(kExportOpenFailed);
     else
-      MyCFStopAlert(kExportWriteFailed, "\"" + file.filename().string() + "\" could not be written (" + reason + ").");
+      MyCFStopAlert(kExportWriteFailed, std::string(1, '"').append(file.filename().string())
+                                            .append("\" could not be written (")
+                                            .append(reason)
+                                            .append(")."));
     return false;
   }
   return true;
