@@ -1,5 +1,9 @@
 #include "export/OwnTextWriter.h"
 
+#include "export/CIFWriter.h"
+#include "export/ExportFrame.h"
+#include "window/MainWindowData.h"
+
 #include "Alerts.h"
 #include "SpaceGroups.h"
 #include "SymmetryCards.h"
@@ -11,7 +15,6 @@
 
 namespace {
 
-constexpr size_t kNoteWrapColumn = 72;
 constexpr size_t kMaxTitleBytes = 248; // "TITL  " and the title within one line
 
 std::string F(double v, int precision = 6, int width = 0) { return FormatFixed(v, precision, width); }
@@ -31,51 +34,6 @@ std::string PadLabel(const std::string &label, size_t width) {
   return label.size() >= width ? label : label + std::string(width - label.size(), ' ');
 }
 
-// Cuts UTF-8 text to at most `limit` bytes without splitting a character.
-std::string CutUtf8(std::string_view text, size_t limit) {
-  if (text.size() <= limit)
-    return std::string(text);
-  size_t n = limit;
-  while (n > 0 && (static_cast<uint8_t>(text[n]) & 0xC0) == 0x80)
-    n--;
-  return std::string(text.substr(0, n));
-}
-
-// The notes as paragraphs, each followed by an empty line. Long lines are
-// broken after a blank, which stays at the end of the line, so that the
-// reader puts the paragraph back together exactly.
-void WriteTextNote(std::string &out, std::string_view notes) {
-  size_t start = 0;
-  while (start <= notes.size()) {
-    size_t end = notes.find('\n', start);
-    if (end == std::string_view::npos)
-      end = notes.size();
-    std::string_view para = notes.substr(start, end - start);
-    if (!para.empty() && para.back() == '\r')
-      para.remove_suffix(1);
-    while (para.size() > kNoteWrapColumn) {
-      size_t cut = para.rfind(' ', kNoteWrapColumn - 1);
-      if (cut == std::string_view::npos || cut == 0) {
-        cut = para.find(' ', kNoteWrapColumn);
-        if (cut == std::string_view::npos)
-          break;
-      }
-      out.append(para.substr(0, cut + 1));
-      out.push_back('\n');
-      para.remove_prefix(cut + 1);
-    }
-    // A paragraph is its lines and an empty line; an empty paragraph is
-    // the empty line alone.
-    if (!para.empty()) {
-      out.append(para);
-      out.push_back('\n');
-    }
-    out.push_back('\n');
-    if (end == notes.size())
-      break;
-    start = end + 1;
-  }
-}
 
 } // namespace
 
@@ -94,7 +52,7 @@ std::string TextFileLabel(const AsymmetricUnitRecord &site, size_t siteIndex) {
   return label;
 }
 
-std::string FormatTextFile(CrystalRec &c, std::string_view title, std::string_view notes) {
+std::string FormatTextFile(const CrystalRec &c, std::string_view title, std::string_view notes) {
   const size_t nSites = UsableSiteSize(c), nAtoms = UsableAtomSize(c), nTypes = UsableSphereSize(c);
   if (nSites == 0 || nAtoms == 0 || nTypes == 0)
     return {};
@@ -116,21 +74,25 @@ std::string FormatTextFile(CrystalRec &c, std::string_view title, std::string_vi
     if (c.esdFlag)
       o += "\n! Errors in the cell parameters\nERRC  " + F(c.cellEsds[0]) + " " + F(c.cellEsds[1]) + " " +
            F(c.cellEsds[2]) + "  " + F(c.cellEsds[3]) + " " + F(c.cellEsds[4]) + " " + F(c.cellEsds[5]) + "\n";
-    // The cards are regenerated from the symbol before the lattice letter is
-    // written, so that the letter written is the one the cards belong to.
+    // The cards are regenerated from the symbol, in copies, before the
+    // lattice letter is written, so that the letter written is the one the
+    // cards belong to; the structure keeps its own.
     const bool bySymbol = static_cast<uint8_t>(c.spaceGroup[0]) >= 33;
+    std::string symbol(CStrView(std::span<const char>(c.spaceGroup)));
+    std::array<Symcard, kMaxSymCards> symCards = c.symCards;
+    char lattice = c.latticeLetter;
+    uint16_t cardCount = c.cardCount;
     if (bySymbol)
-      Spaceg(std::span<char>(c.spaceGroup), c.originChoice, c.alpha, c.beta, c.gamma, c.latticeLetter, c.cardCount,
-             std::span<Symcard>(c.symCards));
+      Spaceg(symbol, c.originChoice, c.alpha, c.beta, c.gamma, lattice, cardCount, std::span<Symcard>(symCards));
     o += "\n! Lattice type\nLATC  ";
-    o += c.latticeLetter;
+    o += lattice;
     o += "\n\n";
     if (bySymbol)
-      o += "! Spacegroup symbol:  " + std::string(CStrView(std::span<const char>(c.spaceGroup))) + "\n";
-    const int cards = std::min<int>(c.cardCount, kMaxSymCards);
+      o += "! Spacegroup symbol:  " + symbol + "\n";
+    const int cards = std::min<int>(cardCount, kMaxSymCards);
     o += "! Total of " + std::to_string(cards) + " general equivalent positions (excl. lattice operators)\n";
     for (int k = 0; k < cards; k++)
-      o += "SYMM  " + std::string(CardText(c.symCards[static_cast<size_t>(k)])) + "\n";
+      o += "SYMM  " + std::string(CardText(symCards[static_cast<size_t>(k)])) + "\n";
     if (c.originShift[0] != 0.0f || c.originShift[1] != 0.0f || c.originShift[2] != 0.0f)
       o += "\n! Origin Offset\nOSHF  " + F(c.originShift[0]) + " " + F(c.originShift[1]) + " " +
            F(c.originShift[2]) + "\n";
@@ -303,7 +265,7 @@ std::string FormatTextFile(CrystalRec &c, std::string_view title, std::string_vi
   return o;
 }
 
-bool DoWriteTextFile(CrystalRec &crystal, std::string_view title, std::string_view notes,
+bool DoWriteTextFile(const CrystalRec &crystal, std::string_view title, std::string_view notes,
                      const std::filesystem::path &path) {
   const std::string text = FormatTextFile(crystal, title, notes);
   std::string reason;
@@ -313,4 +275,15 @@ bool DoWriteTextFile(CrystalRec &crystal, std::string_view title, std::string_vi
     return false;
   }
   return true;
+}
+
+void DoWriteDozurezFile(WindowRef window) {
+  const CrystalRec *c = GetWindowCrystal(window);
+  if (!c)
+    return;
+  static const TextExportKind kOwnTextKind{"Save Orvalisphere text file", ".ovtx", "Creating a new input file...",
+                                           nullptr};
+  RunTextExport(window, kOwnTextKind, [&](const ExportContext &ctx) {
+    return FormatTextFile(*c, TitleAsAscii(ctx.title), ctx.notes);
+  });
 }

@@ -11,12 +11,13 @@
 
 // The whole file for a structure; empty without sites, atoms or atom types.
 // A crystal defined by a space-group symbol gets its symmetry cards
-// regenerated from the symbol first (into the structure), so that the
-// lattice letter and the cards written agree.
-std::string FormatTextFile(CrystalRec &crystal, std::string_view title, std::string_view notes);
+// regenerated from the symbol (in a copy: the structure is not changed), so
+// that the lattice letter and the cards written agree. The notes are written
+// by WriteTextNote (CIFWriter.h): ASCII, one "?" per other character.
+std::string FormatTextFile(const CrystalRec &crystal, std::string_view title, std::string_view notes);
 // Writes the file to `path` (a temporary file renamed into place); false,
 // with a stop alert, when it cannot be written.
-bool DoWriteTextFile(CrystalRec &crystal, std::string_view title, std::string_view notes,
+bool DoWriteTextFile(const CrystalRec &crystal, std::string_view title, std::string_view notes,
                      const std::filesystem::path &path);
 // The label as the file writes it: blanks, control characters and bytes
 // outside ASCII become "_"; an empty label becomes the element symbol and

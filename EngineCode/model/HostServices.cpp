@@ -198,6 +198,16 @@ void UpdateFloatingWindows() {
     gHost->UpdateFloatingWindows();
 }
 
+// ---- Save dialog -------------------------------------------------------------
+
+int MyCreateSaveFileDialog(std::string_view prompt, std::string_view proposedName, std::filesystem::path *file) {
+  if (!gHost || !file)
+    return kUserCanceledErr;
+  return gHost->SaveFileDialog(prompt, proposedName, file);
+}
+
+std::string GetProgramVersion() { return gHost ? gHost->ProgramVersion() : std::string("1.0.0"); }
+
 // ---- Event-loop timers ------------------------------------------------------
 
 void SetEventLoopTimerNextFireTime(EventLoopTimer &timer, double seconds) {

@@ -19,6 +19,7 @@
 #include "RGBColor.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,9 @@ struct OVWindowRecord {
   void *native = nullptr; // the interface's own window object, opaque here
 };
 using WindowRef = OVWindowRecord *;
+
+// What a cancelled dialog answers.
+inline constexpr int kUserCanceledErr = -128;
 
 // What `AESendOrientationMatrix` answers when the host has no way to reach
 // the linked diffraction program.
@@ -154,6 +158,17 @@ public:
 
   // Monotonic clock in microseconds since some fixed start.
   virtual uint64_t NowMicroseconds() = 0;
+
+  // The save dialog: asks where to save, proposing `proposedName`; fills
+  // `file` and answers 0 when the user chose a file (its old contents are
+  // replaced by the caller), non-zero when the dialog was cancelled or
+  // failed. A host without dialogs cancels.
+  virtual int SaveFileDialog(std::string_view /*prompt*/, std::string_view /*proposedName*/,
+                             std::filesystem::path * /*file*/) {
+    return kUserCanceledErr;
+  }
+  // The program's version, as the exports write it.
+  virtual std::string ProgramVersion() { return "1.0.0"; }
 };
 
 // Installs the host; returns the previous one. The engine does not own it.
@@ -211,6 +226,13 @@ bool MyShiftKeyDown();
 bool MyControlKeyDown();
 void SetCocoaCursor(CocoaCursor cursor);
 void UpdateFloatingWindows();
+
+// ---- Save dialog -------------------------------------------------------------
+// The save dialog of the host; 0 with `file` filled when a file was chosen,
+// non-zero (nothing chosen) when cancelled, failed or without a host.
+int MyCreateSaveFileDialog(std::string_view prompt, std::string_view proposedName, std::filesystem::path *file);
+// The program's version ("1.0.0" without a host).
+std::string GetProgramVersion();
 
 // ---- Event-loop timers ------------------------------------------------------
 // Replots the front window at full quality once fast rotation stops, and

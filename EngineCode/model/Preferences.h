@@ -75,6 +75,7 @@ struct PrefsRecord {
   ElementCode atomPickerChoice = kBlankElement;
   Rect annotationWindowBounds;
   Rect distanceWindowBounds;
+  float distanceMaximum = 3.0f; // Distance Explorer maximum distance (A); the distances report's search radius
 
   // ---- Default display settings of new structures ----
   // The twins of the display fields of CrystalRec; ruler units and grid are

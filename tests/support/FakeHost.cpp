@@ -118,3 +118,12 @@ double FakeHost::SecondsUntil(const EventLoopTimer &timer) const {
       return (double(p.due) - double(now)) / 1e6;
   return -1.0;
 }
+
+int FakeHost::SaveFileDialog(std::string_view prompt, std::string_view proposedName, std::filesystem::path *file) {
+  saveDialogs.emplace_back(std::string(prompt), std::string(proposedName));
+  if (savePaths.empty())
+    return kUserCanceledErr;
+  *file = savePaths.front();
+  savePaths.pop_front();
+  return 0;
+}

@@ -64,6 +64,8 @@ public:
   int setRangeUpdates = 0;
   std::vector<float> labelSizeFields;
   std::vector<const CrystalRec *> orientationSends;
+  // Save dialogs asked: prompt and proposed name.
+  std::vector<std::pair<std::string, std::string>> saveDialogs;
 
   // Scripted.
   bool logAvailable = true;
@@ -80,6 +82,8 @@ public:
   bool mouseDown = false;
   bool linkSender = true; // false: the linked program cannot be reached
   uint64_t now = 1000000;
+  // The file each save dialog chooses, in order; cancelled when empty.
+  std::deque<std::filesystem::path> savePaths;
 
   void Advance(double seconds) { now += static_cast<uint64_t>(seconds * 1e6); }
   // Lines of the Log without their carriage returns.
@@ -117,6 +121,7 @@ public:
   void UpdateFloatingWindows() override { ++floatingWindowUpdates; }
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   uint64_t NowMicroseconds() override { return now; }
+  int SaveFileDialog(std::string_view prompt, std::string_view proposedName, std::filesystem::path *file) override;
 
 private:
   HostServices *previous_ = nullptr;

@@ -1,0 +1,280 @@
+#include "export/CIFWriter.h"
+
+#include "export/ExportFrame.h"
+
+#include "Alerts.h"
+#include "EllipsoidMaths.h"
+#include "SpaceGroups.h"
+#include "SymmetryCards.h"
+#include "window/MainWindowData.h"
+
+#include <cmath>
+
+namespace {
+
+const TextExportKind kCIFKind{"Save CIF text file", ".cif", "Writing data to a CIF file", "Closing CIF output file..."};
+
+// Setting codes of the table look-up for an R symbol.
+constexpr uint8_t kRhombohedralSetting = 111;
+constexpr uint8_t kHexagonalSetting = 112;
+
+// Bytes that a CIF name or label cannot hold become "_".
+std::string CleanName(std::string_view text) {
+  std::string s(text);
+  for (char &ch : s) {
+    const auto u = static_cast<uint8_t>(ch);
+    if (u <= 32 || u >= 128)
+      ch = '_';
+  }
+  return s;
+}
+
+// The esd in units of the fourth decimal, rounded half away from zero.
+long EsdCode(float esd) { return std::lround(double{esd} * 10000.0); }
+
+bool BreaksNoteLine(char ch) {
+  switch (ch) {
+  case ' ':
+  case '\t':
+  case ',':
+  case ';':
+  case '.':
+  case '-':
+  case ':':
+  case '!':
+  case '/':
+    return true;
+  default:
+    return false;
+  }
+}
+
+} // namespace
+
+void WriteTextNote(std::string &out, std::string_view text, bool textField) {
+  if (text.empty())
+    return;
+  size_t column = 0;
+  bool previousEndedParagraph = false;
+  for (size_t k = 0; k < text.size(); k++) {
+    const auto u = static_cast<uint8_t>(text[k]);
+    // A paragraph ends at a line end (CR, LF or CR LF); two in a row make
+    // an empty paragraph of their own.
+    if (u == '\r' || u == '\n') {
+      if (u == '\r' && k + 1 < text.size() && text[k + 1] == '\n')
+        k++;
+      out += previousEndedParagraph ? "\n" : "\n\n";
+      previousEndedParagraph = true;
+      column = 0;
+      continue;
+    }
+    previousEndedParagraph = false;
+    char ch = static_cast<char>(u);
+    if (u >= 128) {
+      // One "?" per character: a lead byte and its continuation bytes.
+      size_t more = u >= 0xF0 ? 3 : u >= 0xE0 ? 2 : u >= 0xC0 ? 1 : 0;
+      while (more > 0 && k + 1 < text.size() && (static_cast<uint8_t>(text[k + 1]) & 0xC0) == 0x80) {
+        k++;
+        more--;
+      }
+      ch = '?';
+    }
+    if (textField && column == 0 && ch == ';') {
+      out += ' ';
+      column++;
+    }
+    out += ch;
+    column++;
+    if (column > kNoteWrapColumn && BreaksNoteLine(ch)) {
+      out += '\n';
+      column = 0;
+    }
+  }
+  if (column > 0)
+    out += '\n';
+}
+
+std::string MakeCommaDelimitedGEP(std::string_view card) {
+  std::string out;
+  size_t k = 0;
+  while (k < card.size()) {
+    while (k < card.size() && static_cast<uint8_t>(card[k]) <= 32)
+      k++;
+    if (k == card.size())
+      break;
+    const size_t start = k;
+    while (k < card.size() && static_cast<uint8_t>(card[k]) > 32)
+      k++;
+    if (!out.empty())
+      out += ',';
+    out.append(card.substr(start, k - start));
+  }
+  return out;
+}
+
+void WriteCIFSymmetry(const CrystalRec &c, std::string &out) {
+  // Everything is looked up and generated in copies: the structure keeps its
+  // symbol, lattice letter and cards as they are.
+  std::string symbol(CStrView(std::span<const char>(c.spaceGroup)));
+  bool lineOpen = false; // the cell-setting line waits for its line end
+  if (!symbol.empty() && static_cast<uint8_t>(symbol[0]) >= 33) {
+    const bool rhombohedral = AxesAreRhombohedral(c.alpha, c.beta, c.gamma);
+    const uint8_t setting = symbol[0] == 'R' ? (rhombohedral ? kRhombohedralSetting : kHexagonalSetting) : 0;
+    Appendf(out, "_symmetry_space_group_name_H-M     '%s'\n", symbol.c_str());
+    std::string schoenflies, full;
+    int16_t number = 0, system = 0, count = 0;
+    if (GetSpacegroupDetails(symbol, schoenflies, full, c.originChoice, setting, number, system, count)) {
+      Appendf(out, "_symmetry_Int_Tables_number         %d\n", number);
+      const char *name = nullptr;
+      switch (system) {
+      case kTriclinic:
+        name = "triclinic";
+        break;
+      case kMonoclinic:
+        name = "monoclinic";
+        break;
+      case kOrthorhombic:
+        name = "orthorhombic";
+        break;
+      case kTetragonal:
+        name = "tetragonal";
+        break;
+      case kTrigonalHexagonalAxes:
+        name = c.latticeLetter == 'R' && rhombohedral ? "rhombohedral" : "trigonal";
+        break;
+      case kTrigonalRhombohedralAxes:
+        name = "rhombohedral";
+        break;
+      case kHexagonal:
+        name = "hexagonal";
+        break;
+      case kCubic:
+        name = "cubic";
+        break;
+      default:
+        break;
+      }
+      if (name) {
+        Appendf(out, "_symmetry_cell_setting             %s", name);
+        lineOpen = true;
+      }
+    }
+  }
+
+  std::array<Symcard, kMaxSymCards> cards = c.symCards;
+  uint16_t count = std::min<uint16_t>(c.cardCount, kMaxSymCards);
+  char lattice = c.latticeLetter;
+  if (count == 0 && !symbol.empty())
+    Spaceg(symbol, c.originChoice, c.alpha, c.beta, c.gamma, lattice, count, std::span<Symcard>(cards));
+  if (count == 0) {
+    if (lineOpen)
+      out += "\n";
+    return;
+  }
+  out += "\nloop_\n_symmetry_equiv_pos_as_xyz\n";
+  int16_t nCentring = 0;
+  CentringVectors centring{};
+  Bravais(EffectiveLatticeLetter(lattice, c.alpha, c.beta, c.gamma), nCentring, centring);
+  for (uint16_t k = 0; k < count; k++) {
+    Appendf(out, "'%s'\n", MakeCommaDelimitedGEP(CardText(cards[k])).c_str());
+    for (int16_t t = 1; t < nCentring; t++) {
+      GEP gep;
+      Symcard2GEP(cards[k], gep);
+      for (int d = 0; d < 3; d++)
+        gep.translation[d] += centring[static_cast<size_t>(t)][static_cast<size_t>(d)];
+      Symcard copy{};
+      GEP2Symcard(gep, copy);
+      Appendf(out, "'%s'\n", MakeCommaDelimitedGEP(CardText(copy)).c_str());
+    }
+  }
+  out += "\n";
+}
+
+std::string FormatCIFFile(const CrystalRec &c, std::string_view title, std::string_view notes,
+                          std::string_view version) {
+  std::string o;
+  std::string name = CleanName(TitleAsAscii(title));
+  if (name.empty())
+    name = kCIFDefaultBlockName;
+  Appendf(o, "data_%s\n", name.c_str());
+  Appendf(o, "_audit_creation_method         'generated by Orvalisphere %s'\n", std::string(version).c_str());
+  if (!notes.empty()) {
+    o += "_publ_section_comment\n;\n";
+    WriteTextNote(o, notes, true);
+    o += ";\n";
+  }
+  Appendf(o, "_cell_length_a               %10.4f(%ld)\n", double{c.a}, EsdCode(c.cellEsds[0]));
+  Appendf(o, "_cell_length_b               %10.4f(%ld)\n", double{c.b}, EsdCode(c.cellEsds[1]));
+  Appendf(o, "_cell_length_c               %10.4f(%ld)\n", double{c.c}, EsdCode(c.cellEsds[2]));
+  Appendf(o, "_cell_angle_alpha            %10.4f(%ld)\n", double{c.alpha}, EsdCode(c.cellEsds[3]));
+  Appendf(o, "_cell_angle_beta             %10.4f(%ld)\n", double{c.beta}, EsdCode(c.cellEsds[4]));
+  Appendf(o, "_cell_angle_gamma            %10.4f(%ld)\n", double{c.gamma}, EsdCode(c.cellEsds[5]));
+  o += "\n";
+  WriteCIFSymmetry(c, o);
+
+  o += "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_occupancy\n"
+       "_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n";
+  if (c.ellipsoidData)
+    o += "_atom_site_U_iso_or_equiv\n";
+  const size_t nSites = UsableSiteSize(c);
+  for (size_t s = 0; s < nSites; s++) {
+    const AsymmetricUnitRecord &site = c.sites[s];
+    const std::string label = CleanName(SiteLabel(site));
+    for (int k = 0; k < kMaxSiteElements; k++) {
+      if (site.occupancies[k] == 0.0f || site.elements[k] == kBlankElement)
+        break;
+      const std::string e = ElementText(site.elements[k]);
+      Appendf(o, "%6s    %c%c %6.4f", label.c_str(), e[0], e[1], double{site.occupancies[k]});
+      Appendf(o, "  %10.4f%10.4f%10.4f", double{site.xyz[0] + c.originShift[0]},
+              double{site.xyz[1] + c.originShift[1]}, double{site.xyz[2] + c.originShift[2]});
+      if (c.ellipsoidData) {
+        if (site.displacementType == kDisplacementIsotropic)
+          Appendf(o, "%10.4f", double{site.isoValue});
+        else
+          o += "  .  ";
+      }
+      o += "\n";
+    }
+  }
+  o += "\n";
+
+  bool anisotropic = false;
+  for (size_t s = 0; s < nSites; s++)
+    anisotropic = anisotropic || c.sites[s].displacementType == kDisplacementAnisoU ||
+                  c.sites[s].displacementType == kDisplacementAnisoB;
+  if (c.ellipsoidData && anisotropic) {
+    o += "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+         "_atom_site_aniso_U_23\n_atom_site_aniso_U_13\n_atom_site_aniso_U_12\n";
+    for (size_t s = 0; s < nSites; s++) {
+      const AsymmetricUnitRecord &site = c.sites[s];
+      Appendf(o, "%6s", CleanName(SiteLabel(site)).c_str());
+      float u[9];
+      bool have = false;
+      if (site.displacementType == kDisplacementAnisoU) {
+        std::copy(site.tensor, site.tensor + 9, u);
+        have = true;
+      } else if (site.displacementType == kDisplacementAnisoB) {
+        have = ConvertBijToUij(&c, site.tensor, u);
+      }
+      if (have)
+        Appendf(o, "  %10.4f %10.4f %10.4f %10.4f %10.4f %10.4f\n", double{u[0]}, double{u[4]}, double{u[8]},
+                double{u[5]}, double{u[2]}, double{u[1]});
+      else
+        o += "  . . . . . .\n";
+    }
+  }
+  return o;
+}
+
+void DoWriteCIFFile(WindowRef window) {
+  const CrystalRec *c = GetWindowCrystal(window);
+  if (!c || UsableSiteSize(*c) == 0)
+    return;
+  if (c->molecule) {
+    MyCFStopAlert(kCIFMoleculeAlert, kCIFMoleculeExplanation);
+    return;
+  }
+  RunTextExport(window, kCIFKind, [&](const ExportContext &ctx) {
+    return FormatCIFFile(*c, ctx.title, ctx.notes, ctx.version);
+  });
+}
