@@ -215,19 +215,18 @@ int ApplyRelaxedStructure(const RelaxSnapshot &snapshot) {
     if (a.atomIndex < 0 || a.atomIndex >= crystal->atomCount)
       continue;
     AtomRecord &atom = atoms[a.atomIndex];
-    const float moved[3] = {a.x, a.y, a.z};
-    const float shift[3] = {moved[0] - atom.cart[0], moved[1] - atom.cart[1], moved[2] - atom.cart[2]};
-    std::memcpy(atom.cart, moved, sizeof atom.cart);
+    const float before[3] = {atom.xyz[0], atom.xyz[1], atom.xyz[2]};
+    atom.cart[0] = a.x;
+    atom.cart[1] = a.y;
+    atom.cart[2] = a.z;
     MatMul(inverse, atom.cart, atom.xyz);
-    if (crystal->ellipsoidData) {
-      for (float *end : atom.ellipsoidAxes) {
-        float cart[3];
-        MatMul(snapshot.orientation, end, cart);
+    // The ellipsoid's axis end points move with their atom. The shift is
+    // taken in fractional terms: the atom's old Cartesian position is in
+    // the current orientation, which may no longer be the snapshot's.
+    if (crystal->ellipsoidData)
+      for (float *end : atom.ellipsoidAxes)
         for (int k = 0; k < 3; ++k)
-          cart[k] += shift[k];
-        MatMul(inverse, cart, end);
-      }
-    }
+          end[k] += atom.xyz[k] - before[k];
   }
   // The user turned the model meanwhile: the atoms land in its orientation.
   if (!Compare3x3Mat(crystal->orientationMatrix, snapshot.orientation)) {

@@ -91,6 +91,8 @@ public:
   bool mouseDown = false;
   bool linkSender = true; // false: the linked program cannot be reached
   std::atomic<uint64_t> now{1000000}; // read by worker threads too
+  // Microseconds the clock moves on at every reading (0: only by Advance).
+  std::atomic<uint64_t> tick{0};
 
   void Advance(double seconds) { now += static_cast<uint64_t>(seconds * 1e6); }
   // Runs the calls posted to the main thread, in posting order, including
@@ -132,7 +134,7 @@ public:
   void UpdateFloatingWindows() override { ++floatingWindowUpdates; }
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   void PostToMainThread(std::function<void()> call) override;
-  uint64_t NowMicroseconds() override { return now; }
+  uint64_t NowMicroseconds() override { return now += tick.load(); }
   void UpdateWindowToolbar(WindowRef window) override;
   void UpdateModelOptions() override { ++modelOptionsUpdates; }
   void ShowOverviewLog() override { ++overviewLogShows; }
