@@ -82,8 +82,8 @@ bool GetNearestAtomWithSymbolAtPoint(WindowRef window, ElementCode element, cons
   return false;
 }
 
-bool AddBondBetweenSymbolsAtPoints(WindowRef window, ElementCode elementA, const float pointA[3],
-                                   ElementCode elementB, const float pointB[3]) {
+bool AddBondBetweenSymbolsAtPoints(WindowRef window, ElementCode elementA, const float pointA[3], ElementCode elementB,
+                                   const float pointB[3]) {
   if (Distance(pointA, pointB) < gMachineEpsilon) {
     std::fputs("Attempted to bond co-incident atoms at AddBondBetweenPoints()\n", stderr);
     return false;

@@ -32,8 +32,8 @@ void DoSaturateMolecule(WindowRef window);
 bool GetNearestAtomWithSymbolAtPoint(WindowRef window, ElementCode element, const float point[3], int32_t *index);
 // Bonds the atom of element A at point A to the atom of element B at point
 // B; true when a bond was recorded.
-bool AddBondBetweenSymbolsAtPoints(WindowRef window, ElementCode elementA, const float pointA[3],
-                                   ElementCode elementB, const float pointB[3]);
+bool AddBondBetweenSymbolsAtPoints(WindowRef window, ElementCode elementA, const float pointA[3], ElementCode elementB,
+                                   const float pointB[3]);
 
 // Appends `count` atoms of the element at the Cartesian points (three floats
 // each) to the window's molecule, each a new site, selected or not; then the

@@ -48,11 +48,11 @@ struct PrintPreviewRecord {
 };
 
 struct MainWindowData {
-  uint8_t fileOpen = 0;              // the window holds a structure
+  uint8_t fileOpen = 0; // the window holds a structure
   // The calculation-in-progress and display-sleeping flags, shared with
   // the relaxation worker (see WindowSharedState).
   std::shared_ptr<WindowSharedState> shared = std::make_shared<WindowSharedState>();
-  uint8_t autoRotating = 0;          // clearing it stops the rotation at its next tick
+  uint8_t autoRotating = 0; // clearing it stops the rotation at its next tick
   CrystalRec crystal;
   uint8_t graphHasFocus = 1; // keys go to the graph pane (1) or the sidebar (0)
   CachedFileRecord *views = nullptr;

@@ -329,7 +329,8 @@ void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {
 }
 
 void QtHostServices::PostToMainThread(std::function<void()> call) {
-  QMetaObject::invokeMethod(this, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
 }
 
 uint64_t QtHostServices::NowMicroseconds() { return static_cast<uint64_t>(clock_.nsecsElapsed() / 1000); }

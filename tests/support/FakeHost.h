@@ -89,7 +89,7 @@ public:
   std::optional<Rect> graphPane;
   std::string windowTitle; // every window's title
   bool mouseDown = false;
-  bool linkSender = true; // false: the linked program cannot be reached
+  bool linkSender = true;             // false: the linked program cannot be reached
   std::atomic<uint64_t> now{1000000}; // read by worker threads too
   // Microseconds the clock moves on at every reading (0: only by Advance).
   std::atomic<uint64_t> tick{0};
