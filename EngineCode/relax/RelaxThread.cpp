@@ -20,8 +20,25 @@ struct RelaxRunEntry {
   std::shared_ptr<RelaxSharedCells> shared;
 };
 
-// The workers not yet joined. Main thread only.
-std::vector<RelaxRunEntry> gRelaxRuns;
+void StopAndJoin(std::vector<RelaxRunEntry> &runs) {
+  for (RelaxRunEntry &run : runs)
+    if (run.shared)
+      run.shared->stop.store(1);
+  for (RelaxRunEntry &run : runs)
+    if (run.thread.joinable())
+      run.thread.join();
+  runs.clear();
+}
+
+// The workers not yet joined. Main thread only. Should the program end
+// without stopping them, they are still stopped and joined: a joinable
+// thread must not be destroyed.
+struct RelaxRunRegistry {
+  std::vector<RelaxRunEntry> runs;
+  ~RelaxRunRegistry() { StopAndJoin(runs); }
+};
+RelaxRunRegistry gRelaxRunRegistry;
+std::vector<RelaxRunEntry> &gRelaxRuns = gRelaxRunRegistry.runs;
 
 void JoinRelaxRun(uint64_t id) {
   auto it = std::find_if(gRelaxRuns.begin(), gRelaxRuns.end(), [id](const RelaxRunEntry &e) { return e.id == id; });
@@ -86,15 +103,7 @@ void PosixThreadMainRoutine(std::shared_ptr<RelaxMoleculeData> record) {
   PostToMainThread([id] { JoinRelaxRun(id); });
 }
 
-void StopAndJoinRelaxRuns() {
-  for (RelaxRunEntry &run : gRelaxRuns)
-    if (run.shared)
-      run.shared->stop.store(1);
-  for (RelaxRunEntry &run : gRelaxRuns)
-    if (run.thread.joinable())
-      run.thread.join();
-  gRelaxRuns.clear();
-}
+void StopAndJoinRelaxRuns() { StopAndJoin(gRelaxRuns); }
 
 size_t RelaxRunCount() { return gRelaxRuns.size(); }
 
