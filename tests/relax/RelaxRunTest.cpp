@@ -171,7 +171,7 @@ TEST_F(RelaxWindowTest, ClosingTheWindowDropsItsQueuedOutputAndJoinsTheWorker) {
   SetMolecule(kStretchedH2, {{0, 1}});
   host.tick = 200000;
   ASSERT_TRUE(LaunchRelaxMoleculeThread(ref(), nullptr, 0));
-  ASSERT_TRUE(WaitForPostedCalls());
+  ASSERT_TRUE(RunUntil([&] { return host.PostedCallCount() > 0; }, /*run=*/false));
   // Output is queued for the window; it closes, and a new window opens at
   // the same address.
   DestroyMainWindowData(ref());

@@ -83,7 +83,7 @@ protected:
   CrystalRec &crystal() { return *GetWindowCrystal(&window); }
 
   // Makes the window's structure a molecule of the atoms (identity
-  // orientation, one atom type per element) with the bonds.
+  // orientation, an atom type per atom) with the bonds.
   void SetMolecule(const std::vector<MolAtom> &atoms, const std::vector<std::pair<int, int>> &bonds,
                    bool molecule = true) {
     CrystalRec &c = crystal();
@@ -93,16 +93,11 @@ protected:
     const int32_t n = static_cast<int32_t>(atoms.size());
     c.sites.assign(atoms.size(), AsymmetricUnitRecord{});
     c.atoms.assign(atoms.size(), AtomRecord{});
-    c.spheres.clear();
+    c.spheres.assign(atoms.size(), SphereRecord{});
     for (int32_t i = 0; i < n; ++i) {
       const ElementCode e = TwoCharsToShort(atoms[i].symbol);
-      uint32_t type = 0;
-      while (type < c.spheres.size() && c.spheres[type].element != e)
-        ++type;
-      if (type == c.spheres.size()) {
-        c.spheres.push_back(SphereRecord{});
-        c.spheres.back().element = e;
-      }
+      const uint32_t type = static_cast<uint32_t>(i);
+      c.spheres[i].element = e;
       AsymmetricUnitRecord &s = c.sites[i];
       s.elements[0] = e;
       s.occupancies[0] = 1;
@@ -122,26 +117,18 @@ protected:
       AddBondListEntry(&c, i, j);
   }
 
-  // Runs the posted calls until `done` holds; false after 60 s.
-  bool RunUntil(const std::function<bool()> &done) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  // Runs the posted calls (or, with `run` false, leaves them queued) until
+  // `done` holds; false after a minute.
+  bool RunUntil(const std::function<bool()> &done, bool run = true) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < limit) {
-      host.RunPostedCalls();
+      if (run)
+        host.RunPostedCalls();
       if (done())
         return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
-  }
-  // Waits, without running them, until calls are posted; false after 60 s.
-  bool WaitForPostedCalls() {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (host.PostedCallCount() == 0)
-      if (std::chrono::steady_clock::now() > limit)
-        return false;
-      else
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return true;
   }
   // Until every worker has ended and been joined, and nothing is queued.
   bool RunUntilAllJoined() {
