@@ -67,6 +67,7 @@ protected:
     Open();
   }
   ~RelaxWindowTest() override {
+    host.holdOtherThreads = false;
     StopAndJoinRelaxRuns();
     host.RunPostedCalls();
     EXPECT_EQ(host.offMainThreadCalls.load(), 0);

@@ -90,6 +90,7 @@ TEST_F(SaturateTest, ValencesDecideAndASelectionLimitsWhoGetsHydrogens) {
                                               &carbonyl));
   EXPECT_EQ(HydrogensOn(carbonyl), (std::set<std::tuple<float, float, float>>{{-0.707f, 0.707f, 1.2f}}));
   StopAndJoinRelaxRuns();
+  host.RunPostedCalls();
 
   // With a selection only selected atoms are saturated, and every atom
   // that was there before stays put.

@@ -157,3 +157,9 @@ void FakeHost::UpdateWindowToolbar(WindowRef window) {
   CheckThread();
   toolbarUpdates.push_back(window);
 }
+
+uint64_t FakeHost::NowMicroseconds() {
+  while (holdOtherThreads.load() && std::this_thread::get_id() != mainThread_)
+    std::this_thread::yield();
+  return now += tick.load();
+}

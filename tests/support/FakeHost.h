@@ -93,6 +93,9 @@ public:
   std::atomic<uint64_t> now{1000000}; // read by worker threads too
   // Microseconds the clock moves on at every reading (0: only by Advance).
   std::atomic<uint64_t> tick{0};
+  // While set, a clock reading on another thread than the host's waits:
+  // tests hold worker threads at their first reading with it.
+  std::atomic<bool> holdOtherThreads{false};
 
   void Advance(double seconds) { now += static_cast<uint64_t>(seconds * 1e6); }
   // Runs the calls posted to the main thread, in posting order, including
@@ -134,7 +137,7 @@ public:
   void UpdateFloatingWindows() override { ++floatingWindowUpdates; }
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   void PostToMainThread(std::function<void()> call) override;
-  uint64_t NowMicroseconds() override { return now += tick.load(); }
+  uint64_t NowMicroseconds() override;
   void UpdateWindowToolbar(WindowRef window) override;
   void UpdateModelOptions() override { ++modelOptionsUpdates; }
   void ShowOverviewLog() override { ++overviewLogShows; }
