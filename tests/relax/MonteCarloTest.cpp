@@ -64,8 +64,8 @@ TEST(RelaxMonteCarlo, RunsToItsEnds) {
 
 TEST(RelaxMonteCarlo, AnnealsWaterAndLeavesFixedAtomsAlone) {
   std::vector<std::string> lines;
-  auto r =
-      MakeRecord({{"O ", 0, 0, 0, true}, {"H ", 1.05f, 0.1f, 0}, {"H ", -0.1f, 0.9f, 0.2f}}, {{0, 1}, {0, 2}}, &lines);
+  auto r = MakeRecord({{"O ", 0, 0, 0, true}, {"H ", 1.05f, 0.1f, 0}, {"H ", -0.1f, 0.9f, 0.2f}}, {{0, 1}, {0, 2}},
+                      &lines);
   ASSERT_TRUE(TypeAndFind(*r));
   double energy = CalculateTotalEnergy(*r), state = 2024.0;
   ASSERT_EQ(RunMonteCarlo(*r, &energy, &state), 0);
@@ -99,8 +99,8 @@ TEST(RelaxNewton, ClampsStepsAndConvergesAtAMinimum) {
   EXPECT_EQ(lines, (std::vector<std::string>{":-|", "Run terminated at least-squares iteration 1"}));
 
   // Water relaxed by Newton steps, then relaxed again: done at the first iteration.
-  auto water =
-      MakeRecord({{"O ", 0, 0, 0}, {"H ", 1.0f, 0.05f, 0}, {"H ", -0.2f, 0.93f, 0.1f}}, {{0, 1}, {0, 2}}, &lines);
+  auto water = MakeRecord({{"O ", 0, 0, 0}, {"H ", 1.0f, 0.05f, 0}, {"H ", -0.2f, 0.93f, 0.1f}}, {{0, 1}, {0, 2}},
+                          &lines);
   ASSERT_TRUE(TypeAndFind(*water));
   for (int run = 0; run < 5; ++run)
     ASSERT_EQ(RelaxMoleculeLS(*water), 0);

@@ -34,9 +34,9 @@ TEST(TermSearch, WaterInEitherAtomOrderWithItsCountLines) {
   std::vector<std::string> lines;
   auto ohh = MakeRecord({{"O ", 0, 0, 0}, {"H ", 0.9584f, 0, 0}, {"H ", hx, hy, 0}}, {{0, 1}, {0, 2}}, &lines);
   ASSERT_TRUE(TypeAndFind(*ohh));
-  EXPECT_EQ(lines, (std::vector<std::string>{"Applying potentials", "Number of bonded pairs: 2",
-                                             "Number of three-body angles: 1", "Number of inversion centres: 0",
-                                             "Number of dihedrals: 0", "Number of non-bonded interactions is: 1"}));
+  EXPECT_EQ(lines, (std::vector<std::string>{"Applying potentials", "Number of bonded pairs: 2", "Number of three-body angles: 1",
+                                             "Number of inversion centres: 0", "Number of dihedrals: 0",
+                                             "Number of non-bonded interactions is: 1"}));
   auto hoh = MakeRecord({{"H ", 0.9584f, 0, 0}, {"O ", 0, 0, 0}, {"H ", hx, hy, 0}}, {{1, 0}, {1, 2}});
   ASSERT_TRUE(TypeAndFind(*hoh));
   for (const auto *r : {ohh.get(), hoh.get()}) {
@@ -74,26 +74,18 @@ TEST(TermSearch, SulfurTetrafluorideAxialAndEquatorialFluorines) {
 
 TEST(TermSearch, AmideNitrogenIsInvertedOnlyBesideTrigonalCarbon) {
   // Formamide H2N-CHO: both the N and the C are planar centres.
-  auto amide = MakeRecord({{"N ", 0, 0, 0},
-                           {"C ", 1.35f, 0, 0},
-                           {"O ", 2, 1, 0},
-                           {"H ", 2, -1, 0},
-                           {"H ", -0.5f, 0.9f, 0},
-                           {"H ", -0.5f, -0.9f, 0}},
+  auto amide = MakeRecord({{"N ", 0, 0, 0}, {"C ", 1.35f, 0, 0}, {"O ", 2, 1, 0}, {"H ", 2, -1, 0},
+                           {"H ", -0.5f, 0.9f, 0}, {"H ", -0.5f, -0.9f, 0}},
                           {{0, 1}, {1, 2}, {1, 3}, {0, 4}, {0, 5}});
   ASSERT_TRUE(TypeAndFind(*amide));
   ASSERT_EQ(amide->inversions.size(), 2u);
   EXPECT_EQ(amide->inversions[0].slotCentre, 0);
-  EXPECT_EQ(std::vector<int>(amide->inversions[0].slotL, amide->inversions[0].slotL + 3), (std::vector<int>{1, 4, 5}));
+  EXPECT_EQ(std::vector<int>(amide->inversions[0].slotL, amide->inversions[0].slotL + 3),
+            (std::vector<int>{1, 4, 5}));
   EXPECT_EQ(amide->inversions[0].k, 5000.0f);
   // Methylamine: the N's carbon has four neighbours, so no inversion at all.
-  auto amine = MakeRecord({{"N ", 0, 0, 0},
-                           {"C ", 1.47f, 0, 0},
-                           {"H ", 2, 1, 0},
-                           {"H ", 2, -1, 0},
-                           {"H ", 2, 0, 1},
-                           {"H ", -0.5f, 0.9f, 0},
-                           {"H ", -0.5f, -0.9f, 0}},
+  auto amine = MakeRecord({{"N ", 0, 0, 0}, {"C ", 1.47f, 0, 0}, {"H ", 2, 1, 0}, {"H ", 2, -1, 0}, {"H ", 2, 0, 1},
+                           {"H ", -0.5f, 0.9f, 0}, {"H ", -0.5f, -0.9f, 0}},
                           {{0, 1}, {1, 2}, {1, 3}, {1, 4}, {0, 5}, {0, 6}});
   ASSERT_TRUE(TypeAndFind(*amine));
   EXPECT_TRUE(amine->inversions.empty());
@@ -151,8 +143,8 @@ TEST(TermSearch, UnknownSymbolsKeepTheDefaults) {
 TEST(TermSearch, NonBondedPairsWithinSixteenAngstromIncludingOneThreePairs) {
   // Two H2 molecules: their four cross pairs count only while closer than 16 Å.
   for (float gap : {15.99f, 16.01f}) {
-    auto r =
-        MakeRecord({{"H ", 0, 0, 0}, {"H ", 0.74f, 0, 0}, {"H ", 0, gap, 0}, {"H ", 0.74f, gap, 0}}, {{0, 1}, {2, 3}});
+    auto r = MakeRecord({{"H ", 0, 0, 0}, {"H ", 0.74f, 0, 0}, {"H ", 0, gap, 0}, {"H ", 0.74f, gap, 0}},
+                        {{0, 1}, {2, 3}});
     ASSERT_TRUE(TypeAndFind(*r));
     EXPECT_EQ(r->nonBonded.size(), gap < 16 ? 2u : 0u) << gap; // the diagonal pairs lie beyond 16 Å
   }
@@ -170,8 +162,8 @@ TEST(TermSearch, MissingNeighbourFailsWithItsLines) {
   auto r = MakeRecord({{"C ", 0, 0, 0}, {"H ", 1, 0, 0}}, {{0, 1}}, &lines);
   r->atoms[0].neighbours.push_back(7); // no atom 7
   EXPECT_EQ(RelaxMoleculeWithSeed(*r, 1.0), -1);
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       "Applying potentials", "Number of bonded pairs: 2", "Failed at PairPotentialSelection()",
-                       "Cannot find second atom in bonded pair.", "malloc failed at FindPairs()"}));
+  EXPECT_EQ(lines, (std::vector<std::string>{"Applying potentials", "Number of bonded pairs: 2",
+                                             "Failed at PairPotentialSelection()",
+                                             "Cannot find second atom in bonded pair.", "malloc failed at FindPairs()"}));
   EXPECT_EQ(r->atoms[1].x, 1.0f);
 }
