@@ -138,7 +138,8 @@ TEST_F(RelaxWindowTest, SnapshotsLandInTheCurrentOrientationAndTimeThePlot) {
 
 TEST_F(RelaxWindowTest, ARunEndsWithOneFinalSnapshotThenItsTimeLineThenClearsTheFlag) {
   SetMolecule(kRelaxedH2, {{0, 1}});
-  ASSERT_TRUE(LaunchRelaxMoleculeThread(ref(), nullptr, 0));
+  EXPECT_EQ(RelaxMenuCommand(kCmdRelaxMolecule, ref()), 0);
+  EXPECT_EQ(host.overviewLogShows, 1);
   EXPECT_TRUE(IsWindowCalculationInProgress(ref()));
   ASSERT_TRUE(RunUntilAllJoined());
   EXPECT_EQ(renderer.plots, 1);
