@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 uint8_t gProhibitErrorAlerts = 0;
 uint8_t gShowProgress = 0;
@@ -215,6 +216,11 @@ void SetEventLoopTimerNextFireTime(EventLoopTimer &timer, double seconds) {
     gHost->ArmTimer(timer, seconds);
 }
 
+void PostToMainThread(std::function<void()> call) {
+  if (gHost && call)
+    gHost->PostToMainThread(std::move(call));
+}
+
 // ---- Window services by the engine's names -----------------------------------------------------------------
 
 void GetWindowGraphBounds(WindowRef window, Rect *bounds) {
@@ -249,6 +255,21 @@ void UpdateSetRange() {
 void UpdateLabelOptionsSizeField(float size) {
   if (HostServices *host = GetHostServices())
     host->UpdateLabelOptionsSizeField(size);
+}
+
+void UpdateWindowToolbar(WindowRef window) {
+  if (HostServices *host = GetHostServices(); window && host)
+    host->UpdateWindowToolbar(window);
+}
+
+void UpdateModelOptions() {
+  if (HostServices *host = GetHostServices())
+    host->UpdateModelOptions();
+}
+
+void DoShowOverviewLog() {
+  if (HostServices *host = GetHostServices())
+    host->ShowOverviewLog();
 }
 
 bool MyStillDown() {

@@ -328,4 +328,9 @@ void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {
   qtimer->start(static_cast<int>(seconds * 1000.0 + 0.5));
 }
 
+void QtHostServices::PostToMainThread(std::function<void()> call) {
+  QMetaObject::invokeMethod(
+      this, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
+}
+
 uint64_t QtHostServices::NowMicroseconds() { return static_cast<uint64_t>(clock_.nsecsElapsed() / 1000); }

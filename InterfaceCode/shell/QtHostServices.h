@@ -56,6 +56,8 @@ public:
   void SetCursor(CocoaCursor cursor) override;
   void UpdateFloatingWindows() override;
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
+  // A queued call on this object, which lives on the main thread.
+  void PostToMainThread(std::function<void()> call) override;
   uint64_t NowMicroseconds() override;
 
 protected:

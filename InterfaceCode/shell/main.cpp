@@ -3,6 +3,7 @@
 #include "MainWindow.h"
 #include "QtHostServices.h"
 #include "Startup.h"
+#include "relax/RelaxThread.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -32,6 +33,8 @@ int main(int argc, char **argv) {
   gStartupDone = 1;
 
   int result = app.exec();
+  // No relaxation worker may outlive the windows and the host.
+  StopAndJoinRelaxRuns();
   window.reset();
   SetHostServices(nullptr);
   return result;

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <thread>
+#include <vector>
 
 namespace {
 // A host hook that start-up left unwired fails the test that calls it.
@@ -109,6 +111,30 @@ TEST(QtHost, StatusWindowTimersAndLogSink) {
   host.AttachLog([&](std::string_view t, const RGBColor &, size_t) { seen.append(t); }, [] { return false; });
   FWrite("kept");
   EXPECT_EQ(seen, "kept\r");
+  SetHostServices(previous);
+}
+
+// Work on another thread hands its results back through the event loop:
+// they run on the main thread, in the order they were posted.
+TEST(QtHost, PostedCallsRunOnTheMainThreadInOrder) {
+  App();
+  QtHostServices host;
+  HostServices *previous = SetHostServices(&host);
+  std::vector<int> order;
+  std::vector<std::thread::id> threads;
+  std::thread worker([&] {
+    for (int i = 0; i < 3; ++i)
+      PostToMainThread([&order, &threads, i] {
+        order.push_back(i);
+        threads.push_back(std::this_thread::get_id());
+      });
+  });
+  worker.join();
+  EXPECT_TRUE(order.empty()); // nothing runs before the event loop does
+  QTest::qWait(20);
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+  for (std::thread::id id : threads)
+    EXPECT_EQ(id, std::this_thread::get_id());
   SetHostServices(previous);
 }
 
