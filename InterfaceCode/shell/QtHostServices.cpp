@@ -1,8 +1,9 @@
 #include "QtHostServices.h"
 
-#include "MainWindow.h"
+#include "structurewindow/MainWindow.h"
 #include "StatusWindow.h"
 #include "StructureRecord.h"
+#include "structurewindow/StructureWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -166,8 +167,13 @@ void QtHostServices::ShowWindow(WindowRef window) {
 }
 
 void QtHostServices::CloseWindow(WindowRef window) {
-  if (MainWindow *w = StructureWindow(window))
-    w->hide();
+  if (StructureWindow(window))
+    CloseMainWindow(window);
+}
+
+void QtHostServices::DrawRulers(WindowRef window) {
+  if (MainWindow *w = StructureWindow(window); w && !w->Ruler()->isHidden())
+    w->Ruler()->update();
 }
 
 bool QtHostServices::MouseButtonDown() { return QGuiApplication::mouseButtons() != Qt::NoButton; }

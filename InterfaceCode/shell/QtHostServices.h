@@ -50,6 +50,7 @@ public:
   std::string WindowTitle(WindowRef window) override;
   void ShowWindow(WindowRef window) override;
   void CloseWindow(WindowRef window) override;
+  void DrawRulers(WindowRef window) override;
   bool CheckForUserCancel() override;
   bool MouseButtonDown() override;
   unsigned CurrentModifiers() override;

@@ -150,7 +150,7 @@ TEST(QtHost, CancelChecksHoldUserInputBackUntilTheSearchEnds) {
 }
 
 #include "shell/EngineHooks.h"
-#include "shell/MainWindow.h"
+#include "structurewindow/MainWindow.h"
 
 #include "BuildPipeline.h"
 #include "render/PlotPipeline.h"
