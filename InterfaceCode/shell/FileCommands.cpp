@@ -510,7 +510,7 @@ std::string GetProgramVersion() {
 
 std::string WelcomeBanner() { return "Welcome to Orvalisphere " + GetProgramVersion(); }
 
-bool OVInitialize(const std::vector<std::filesystem::path> &files) {
+bool OVInitialize(const std::vector<std::filesystem::path> &files, QtHostServices *host) {
   if (GetProgramVersion().empty())
     return false;
   // The Log's text exists before anything can report.
@@ -518,8 +518,10 @@ bool OVInitialize(const std::vector<std::filesystem::path> &files) {
     auto *store = new LogStore(qApp);
     SetLogStore(store);
   }
-  auto *host = new QtHostServices();
-  host->setParent(qApp);
+  if (!host) {
+    host = new QtHostServices();
+    host->setParent(qApp);
+  }
   SetHostServices(host);
   host->AttachLog([](std::string_view text, const RGBColor &colour,
                      size_t coloured) { GetLogStore()->Append(text, colour, coloured); },

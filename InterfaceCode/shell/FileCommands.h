@@ -10,6 +10,7 @@
 #include <vector>
 
 class QMainWindow;
+class QtHostServices;
 
 // Most recent files kept in the Open Recent menu.
 inline constexpr int kMaxRecentFiles = 10;
@@ -57,8 +58,9 @@ bool QuitApplication();
 // copy, the handlers and timers, the program globals, the empty cache
 // folder, the first structure window "Graphics", the welcome banner in the
 // Log, then the documents that arrived meanwhile. `files` are the files
-// given on the command line.
-bool OVInitialize(const std::vector<std::filesystem::path> &files);
+// given on the command line. `host` is the host services to install (the
+// program's own when none is given); it must outlive the run.
+bool OVInitialize(const std::vector<std::filesystem::path> &files, QtHostServices *host = nullptr);
 // The program's version text.
 std::string GetProgramVersion();
 // The welcome banner's first line.
