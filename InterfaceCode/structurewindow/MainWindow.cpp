@@ -8,9 +8,11 @@
 #include "ui_MainWindow.h"
 
 #include "StructureRecord.h"
+#include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -221,7 +223,15 @@ void MainWindow::ResizeCompleted() { RedrawGraphPane(&record_); }
 void MainWindow::closeEvent(QCloseEvent *event) {
   // The window decides: it may ask to save, and the last one only hides.
   event->ignore();
-  CloseMainWindow(&record_);
+  if (!CloseMainWindow(&record_) || gQuittingTime)
+    return;
+  // The last structure window stays, cleared and hidden. With no window
+  // left on screen there is nothing left to reach the program through, so
+  // it quits (saving its preferences, asking about no further changes).
+  for (QWidget *w : QApplication::topLevelWidgets())
+    if (w->isVisible() && w->isWindow() && !(w->windowFlags() & Qt::Popup) && w->windowType() != Qt::ToolTip)
+      return;
+  QTimer::singleShot(0, qApp, [] { DoQuit(); });
 }
 
 void MainWindow::changeEvent(QEvent *event) {

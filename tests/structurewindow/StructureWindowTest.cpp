@@ -20,6 +20,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QTest>
 #include <QTextEdit>
 #include <deque>
 #include <fstream>
@@ -261,6 +262,14 @@ TEST_F(ProgramTest, AFileThatCannotBeReadAlertsAndOpensNoWindow) {
     EXPECT_EQ(GetNumGraphWindows(), 1) << file;
   }
   EXPECT_EQ(gHost->alerts.back().message, "The file could not be opened.");
+}
+
+TEST_F(ProgramTest, ASecondLaunchHandsItsFilesToTheRunningProgram) {
+  ASSERT_TRUE(PassFilesToRunningProgram({Example("Spinel.ovtx")}));
+  for (int i = 0; i < 200 && !IsWindowFileOpen(FrontGraphWindow()); i++)
+    QTest::qWait(10);
+  ASSERT_TRUE(IsWindowFileOpen(FrontGraphWindow()));
+  EXPECT_EQ(GetMainWindow(FrontGraphWindow())->windowTitle(), "Spinel");
 }
 
 TEST_F(ProgramTest, TogglesKeepThePaneRules) {
