@@ -1,9 +1,9 @@
 #include "UndoHistory.h"
 
 #include "CachedFiles.h"
+#include "RenderServices.h"
 #include "documents/CrystalDocument.h"
 #include "documents/PrefsFile.h"
-#include "RenderServices.h"
 #include "window/MainWindowData.h"
 
 namespace {
@@ -11,17 +11,8 @@ namespace {
 // Reads a snapshot into the window, keeping its file, title and notes
 // hooks, and replots it without taking a new snapshot.
 bool LoadSnapshot(WindowRef window, const std::filesystem::path &file) {
-  MainWindowData *data = GetMainWindowData(window);
-  if (!data)
+  if (!LoadCrystalFileIntoWindow(window, file, false))
     return false;
-  CrystalRec read;
-  DocumentExtras extras;
-  if (!ReadCrystalFile(&read, file, &extras))
-    return false;
-  data->crystal = std::move(read);
-  if (gDocumentWindowHooks.setNotes)
-    gDocumentWindowHooks.setNotes(window, extras.notes);
-  SetWindowFileOpen(window, true);
   NewPlot(window, false, true);
   gStructureChanged = 0;
   OVSetWindowModified(window);

@@ -60,9 +60,7 @@ Registry &GetRegistry() {
   return *registry;
 }
 
-void Trigger(QAction *action) {
-  ProcessCommand(GetActionCommand(action), action->property("argument"));
-}
+void Trigger(QAction *action) { ProcessCommand(GetActionCommand(action), action->property("argument")); }
 
 } // namespace
 

@@ -358,8 +358,8 @@ bool DoSaveWindowAs(WindowRef window) {
   if (!w || !crystal || !IsWindowFileOpen(window))
     return false;
   const char *extension = crystal->molecule ? ".ovmf" : ".ovdf";
-  std::filesystem::path folder = w->File().empty() ? std::filesystem::path(QDir::homePath().toStdString())
-                                                   : w->File().parent_path();
+  std::filesystem::path folder =
+      w->File().empty() ? std::filesystem::path(QDir::homePath().toStdString()) : w->File().parent_path();
   const std::string proposed = w->windowTitle().toStdString() + extension;
   std::optional<std::filesystem::path> chosen = GetShellDialogs().GetSaveFile("Save As", proposed, folder);
   if (!chosen)
@@ -616,7 +616,8 @@ void StartSingleInstanceServer() {
   QObject::connect(server, &QLocalServer::newConnection, server, [] {
     while (QLocalSocket *socket = server->nextPendingConnection()) {
       auto *received = new QByteArray;
-      QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, received] { received->append(socket->readAll()); });
+      QObject::connect(socket, &QLocalSocket::readyRead, socket,
+                       [socket, received] { received->append(socket->readAll()); });
       QObject::connect(socket, &QLocalSocket::disconnected, socket, [socket, received] {
         received->append(socket->readAll());
         HandOverFiles(received->toStdString());

@@ -1,8 +1,8 @@
 #include "QtHostServices.h"
 
-#include "structurewindow/MainWindow.h"
 #include "StatusWindow.h"
 #include "StructureRecord.h"
+#include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
 #include <QAbstractButton>

@@ -11,9 +11,8 @@ namespace {
 class QtShellDialogs : public ShellDialogs {
 public:
   std::vector<std::filesystem::path> GetOpenFiles() override {
-    const QStringList names = QFileDialog::getOpenFileNames(
-        QApplication::activeWindow(), "Open",
-        QString(), "Structures (*.ovdf *.ovmf *.ovtx);;All files (*)");
+    const QStringList names = QFileDialog::getOpenFileNames(QApplication::activeWindow(), "Open", QString(),
+                                                            "Structures (*.ovdf *.ovmf *.ovtx);;All files (*)");
     std::vector<std::filesystem::path> files;
     for (const QString &name : names)
       files.emplace_back(name.toStdString());
@@ -23,8 +22,8 @@ public:
   std::optional<std::filesystem::path> GetSaveFile(const std::string &prompt, const std::string &proposedName,
                                                    const std::filesystem::path &folder) override {
     const QString start = QString::fromStdString((folder / proposedName).string());
-    const QString name = QFileDialog::getSaveFileName(QApplication::activeWindow(), QString::fromStdString(prompt),
-                                                      start);
+    const QString name =
+        QFileDialog::getSaveFileName(QApplication::activeWindow(), QString::fromStdString(prompt), start);
     if (name.isEmpty())
       return std::nullopt;
     return std::filesystem::path(name.toStdString());

@@ -83,21 +83,21 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui_(std::make_uni
   notesContainer_ = FindControl(content_, 4);
   noteHeader_ = FindControl(content_, 2);
   noteHeader_->raise();
-  panes_ = PaneLayout{EdgesOf(graphPane_), EdgesOf(ruler_), EdgesOf(divider_),
+  panes_ = PaneLayout{EdgesOf(graphPane_),      EdgesOf(ruler_),      EdgesOf(divider_),
                       EdgesOf(atomsContainer_), EdgesOf(noteHeader_), EdgesOf(notesContainer_)};
 
-  MainWindowData *data = GetMainWindowData(&record_);
-  data->rulerPane = ruler_;
-  data->graphPane = graphPane_;
+  MainWindowData *windowData = GetMainWindowData(&record_);
+  windowData->rulerPane = ruler_;
+  windowData->graphPane = graphPane_;
   // Trackpad gestures reach the graph pane itself.
-  data->cocoaWrapper = graphPane_;
-  data->divider = divider_;
-  data->atomsContainer = atomsContainer_;
-  data->notesView = notesView_;
-  data->notesContainer = notesContainer_;
-  data->noteHeader = noteHeader_;
-  data->textObject = notesView_->document();
-  data->sidebarWidth = static_cast<uint16_t>(panes_.notes.Width());
+  windowData->cocoaWrapper = graphPane_;
+  windowData->divider = divider_;
+  windowData->atomsContainer = atomsContainer_;
+  windowData->notesView = notesView_;
+  windowData->notesContainer = notesContainer_;
+  windowData->noteHeader = noteHeader_;
+  windowData->textObject = notesView_->document();
+  windowData->sidebarWidth = static_cast<uint16_t>(panes_.notes.Width());
 
   for (QWidget *pane : {graphPane_, ruler_, divider_, noteHeader_})
     pane->installEventFilter(this);
@@ -116,11 +116,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui_(std::make_uni
   connect(resizeDone_, &QTimer::timeout, this, &MainWindow::ResizeCompleted);
 
   WindowList().insert(WindowList().begin(), this);
-  data->eventHandlerProc = this;
-  data->graphDrawProc = reinterpret_cast<void *>(&AutoDrawGraphPane);
-  data->dividerDrawProc = reinterpret_cast<void *>(&AutoDrawVerticalDivider);
-  data->rulerDrawProc = reinterpret_cast<void *>(&AutoDrawHorizontalRuler);
-  data->noteHeaderDrawProc = reinterpret_cast<void *>(&AutoDrawNoteHeaderPane);
+  windowData->eventHandlerProc = this;
+  windowData->graphDrawProc = reinterpret_cast<void *>(&AutoDrawGraphPane);
+  windowData->dividerDrawProc = reinterpret_cast<void *>(&AutoDrawVerticalDivider);
+  windowData->rulerDrawProc = reinterpret_cast<void *>(&AutoDrawHorizontalRuler);
+  windowData->noteHeaderDrawProc = reinterpret_cast<void *>(&AutoDrawNoteHeaderPane);
   AdjustGraphWindowResizeLimits(&record_);
   resize(laidOut_);
 }
@@ -159,8 +159,8 @@ void MainWindow::ScreenChanged(const Rect &rect) {
   // refreshed from the image.
   subtitle_.clear();
   const QRect pane = graphPane_->geometry();
-  graphPane_->update(QRect(rect.left - pane.left(), rect.top - pane.top(), rect.right - rect.left,
-                           rect.bottom - rect.top));
+  graphPane_->update(
+      QRect(rect.left - pane.left(), rect.top - pane.top(), rect.right - rect.left, rect.bottom - rect.top));
 }
 
 void MainWindow::SetSubtitle(const std::string &text) {

@@ -29,9 +29,7 @@ struct PaneEdges {
   int left = 0, top = 0, right = 0, bottom = 0;
   int Width() const { return right - left; }
   int Height() const { return bottom - top; }
-  void Offset(int dx, int dy) {
-    left += dx, right += dx, top += dy, bottom += dy;
-  }
+  void Offset(int dx, int dy) { left += dx, right += dx, top += dy, bottom += dy; }
   void MoveTopTo(int y) { Offset(0, y - top); }
 };
 inline Rect ToRect(const PaneEdges &e) {

@@ -37,6 +37,23 @@ Rect ToRect(const QRect &r) {
   return Rect{int16_t(r.top()), int16_t(r.left()), int16_t(r.top() + r.height()), int16_t(r.left() + r.width())};
 }
 
+// Walks the divisions outwards from the centre, as the last
+// `InitRulerDivisions` set them: for each step its number within the label
+// interval (the label interval's own step is `gNumMinorTicks`), its value in
+// ruler units and its pixel offset, while `more(offset)` holds.
+template <typename More, typename Step> void ForEachDivision(float pixelsPerUnit, More more, Step step) {
+  const int m = gNumMinorTicks;
+  const float unitsPerStep = gTickLabelInterval / float(m);
+  float v = 0.0f;
+  for (int i = 1;; i = i == m ? 1 : i + 1) {
+    v += unitsPerStep;
+    const int o = static_cast<int>(v * pixelsPerUnit);
+    if (o <= 0 || !more(o))
+      return;
+    step(i, v, o);
+  }
+}
+
 } // namespace
 
 bool InitRulerDivisions(float w, float s) {
@@ -180,33 +197,29 @@ void DrawHorizontalRuler(WindowRef window, QPainter &painter) {
     painter.drawLine(x0, 0, x0, height - 1);
     WriteTickPosition(painter, x0, -1, "0");
     const int m = gNumMinorTicks;
-    const float step = gTickLabelInterval / float(m);
-    float v = 0.0f;
-    for (int i = 1;; i = i == m ? 1 : i + 1) {
-      v += step;
-      const int o = static_cast<int>(v * p);
-      if (x0 + o >= width || o <= 0)
-        break;
-      auto tick = [&](int x) {
-        painter.setPen(ToQColor(kRulerTickColor));
-        if (i < m) {
-          const double tall = (i == m / 2) ? 0.4 : 0.25;
-          painter.drawLine(x, height - 1, x, height - 1 - static_cast<int>(tall * height));
-        } else {
-          painter.drawLine(x, 0, x, height - 1);
-        }
-      };
-      tick(x0 + o);
-      if (x0 > 0)
-        tick(x0 - o);
-      if (i == m) {
-        char label[32];
-        std::snprintf(label, sizeof label, gTickLabelInterval < 1.0f ? "%.1f" : "%.0f", double(v));
-        WriteTickPosition(painter, x0 + o, -1, label);
-        if (x0 > 0 && x0 - o >= kMinLeftLabelX)
-          WriteTickPosition(painter, x0 - o, -1, label);
-      }
-    }
+    ForEachDivision(
+        p, [&](int o) { return x0 + o < width; },
+        [&](int i, float v, int o) {
+          auto tick = [&](int x) {
+            painter.setPen(ToQColor(kRulerTickColor));
+            if (i < m) {
+              const double tall = (i == m / 2) ? 0.4 : 0.25;
+              painter.drawLine(x, height - 1, x, height - 1 - static_cast<int>(tall * height));
+            } else {
+              painter.drawLine(x, 0, x, height - 1);
+            }
+          };
+          tick(x0 + o);
+          if (x0 > 0)
+            tick(x0 - o);
+          if (i == m) {
+            char label[32];
+            std::snprintf(label, sizeof label, gTickLabelInterval < 1.0f ? "%.1f" : "%.0f", double(v));
+            WriteTickPosition(painter, x0 + o, -1, label);
+            if (x0 > 0 && x0 - o >= kMinLeftLabelX)
+              WriteTickPosition(painter, x0 - o, -1, label);
+          }
+        });
     painter.setClipping(false);
   }
   painter.fillRect(0, 0, 20, 8, ToQColor(kRulerBackColor));
@@ -245,27 +258,23 @@ void DrawGridIntoPort(WindowRef window, const Rect &rect) {
   port->MoveTo(rect.left, cy);
   port->LineTo(rect.right, cy);
   const int m = gNumMinorTicks;
-  const float step = gTickLabelInterval / float(m);
-  float v = 0.0f;
-  for (int i = 1;; i = i == m ? 1 : i + 1) {
-    v += step;
-    const int o = static_cast<int>(v * p);
-    if (o <= 0 || (cx + o > rect.right && cy + o > rect.bottom))
-      break;
-    weight(i == m ? kGridMajorWeight : kGridMinorWeight);
-    if (cx + o < rect.right) {
-      port->MoveTo(cx + o, rect.top);
-      port->LineTo(cx + o, rect.bottom);
-      port->MoveTo(cx - o, rect.top);
-      port->LineTo(cx - o, rect.bottom);
-    }
-    if (cy + o < rect.bottom) {
-      port->MoveTo(rect.left, cy + o);
-      port->LineTo(rect.right, cy + o);
-      port->MoveTo(rect.left, cy - o);
-      port->LineTo(rect.right, cy - o);
-    }
-  }
+  ForEachDivision(
+      p, [&](int o) { return cx + o <= rect.right || cy + o <= rect.bottom; },
+      [&](int i, float, int o) {
+        weight(i == m ? kGridMajorWeight : kGridMinorWeight);
+        if (cx + o < rect.right) {
+          port->MoveTo(cx + o, rect.top);
+          port->LineTo(cx + o, rect.bottom);
+          port->MoveTo(cx - o, rect.top);
+          port->LineTo(cx - o, rect.bottom);
+        }
+        if (cy + o < rect.bottom) {
+          port->MoveTo(rect.left, cy + o);
+          port->LineTo(rect.right, cy + o);
+          port->MoveTo(rect.left, cy - o);
+          port->LineTo(rect.right, cy - o);
+        }
+      });
   port->PenNormal();
   port->SetForeColor(savedFore);
 }

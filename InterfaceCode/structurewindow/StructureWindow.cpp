@@ -8,9 +8,9 @@
 #include "PlotRange.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
+#include "documents/UndoHistory.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
-#include "documents/UndoHistory.h"
 #include "window/MainWindowData.h"
 
 #include <QApplication>
@@ -187,8 +187,8 @@ void RecordMainWindowPrefs(WindowRef window) {
   if (!w || !d)
     return;
   const QRect g = w->geometry();
-  gPrefs.windowBounds = Rect{int16_t(g.top()), int16_t(g.left()), int16_t(g.top() + g.height()),
-                             int16_t(g.left() + g.width())};
+  gPrefs.windowBounds =
+      Rect{int16_t(g.top()), int16_t(g.left()), int16_t(g.top() + g.height()), int16_t(g.left() + g.width())};
   gPrefs.windowSettingsRecorded = 1;
   gPrefs.showSidebar = d->showSidebar;
   gPrefs.sidebarWidth = d->sidebarWidth;
@@ -470,8 +470,8 @@ void DoFillScreen(WindowRef window) {
     return;
   gFillScreen = 1;
   const QRect g = w->geometry();
-  d->standardBounds = Rect{int16_t(g.top()), int16_t(g.left()), int16_t(g.top() + g.height()),
-                           int16_t(g.left() + g.width())};
+  d->standardBounds =
+      Rect{int16_t(g.top()), int16_t(g.left()), int16_t(g.top() + g.height()), int16_t(g.left() + g.width())};
   const QRect screen = ScreenBounds();
   const int rulerHeight = IsWindowShowingRulers(window) ? w->Panes().ruler.Height() : 0;
   const int sidebar = IsWindowShowingSidebar(window) ? w->Panes().divider.Width() + d->sidebarWidth : 0;

@@ -1,7 +1,7 @@
 #include "shell/Commands.h"
+#include "ShellApp.h"
 #include "shell/LogStore.h"
 #include "shell/QtHostServices.h"
-#include "ShellApp.h"
 
 #include <QAction>
 #include <QApplication>
@@ -11,7 +11,6 @@
 #include <set>
 
 namespace {
-
 
 TEST(Commands, EveryCodeIsInTheTableOnceWithOneActionCarryingIt) {
   App();
@@ -42,8 +41,8 @@ TEST(Commands, ACommandAHandlerDoesNotOwnPassesToTheNext) {
   EXPECT_EQ(ProcessCommand(kOther), kNoErr);
   // Owned by no handler, the application's dispatch included.
   EXPECT_EQ(ProcessCommand(FourCharsToLong("tst3")), kEventNotHandledErr);
-  EXPECT_EQ(calls, (std::vector<std::string>{"newer 'tst1'", "newer 'tst2'", "older 'tst2'", "newer 'tst3'",
-                                            "older 'tst3'"}));
+  EXPECT_EQ(calls,
+            (std::vector<std::string>{"newer 'tst1'", "newer 'tst2'", "older 'tst2'", "newer 'tst3'", "older 'tst3'"}));
   RemoveCommandHandler(newer);
   calls.clear();
   ProcessCommand(kMine);
@@ -56,8 +55,7 @@ TEST(LogStore, LinesKeepTheirColourAndALongListingLineArrivesWhole) {
   LogStore store;
   QtHostServices host;
   HostServices *previous = SetHostServices(&host);
-  host.AttachLog([&](std::string_view t, const RGBColor &c, size_t n) { store.Append(t, c, n); },
-                 [] { return false; });
+  host.AttachLog([&](std::string_view t, const RGBColor &c, size_t n) { store.Append(t, c, n); }, [] { return false; });
   FWriteColor("Not all requested bonds could be found.", kRGBRed);
   FWrite("");
   FWrite("plain");

@@ -1,5 +1,6 @@
 // The program as a user meets it: start-up, structure windows, open, save,
 // close, undo and the Log, on the offscreen platform with scripted answers.
+#include "structurewindow/StructureWindow.h"
 #include "LogWindow.h"
 #include "shell/Commands.h"
 #include "shell/FileCommands.h"
@@ -9,7 +10,6 @@
 #include "shell/Startup.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/PaneDrawing.h"
-#include "structurewindow/StructureWindow.h"
 
 #include "BuildPipeline.h"
 #include "CachedFiles.h"
