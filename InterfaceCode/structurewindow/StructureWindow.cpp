@@ -98,7 +98,7 @@ WindowRef OpenMainWindow(const char *title, bool show) {
       r.setWidth(std::min(r.width(), avail.width() - 6));
       r.setHeight(std::min(r.height(), avail.height() - 6));
       w->move(r.topLeft());
-      w->ResizeContent(r.width(), r.height());
+      w->resize(r.size());
       // The saved sidebar width.
       const int d = w->Panes().notes.Width() - gPrefs.sidebarWidth;
       if (d != 0 && gPrefs.sidebarWidth > 0) {
