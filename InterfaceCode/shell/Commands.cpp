@@ -41,6 +41,17 @@ const std::vector<CommandInfo> kCommandTable = {
     {kCmdSelectWindow, "Window", ""},
 };
 
+const std::vector<MenuInfo> kMenuTable = {
+    {"File",
+     {kCmdNewCrystal, kCmdNewMolecule, kCmdOpen, kCmdOpenRecent, kCmdOpenExample, 0, kCmdClose, kCmdSave, kCmdSaveAs,
+      kCmdRevert, 0, kCmdQuit}},
+    {"Edit", {kCmdUndo, kCmdRedo}},
+    {"View",
+     {kCmdToggleRulers, kCmdToggleRulerUnits, kCmdToggleGrid, 0, kCmdToggleSidebar, kCmdToggleAtoms, kCmdToggleNotes, 0,
+      kCmdFillScreen}},
+    {"Window", {kCmdShowLog, kCmdLogTextStyle}},
+};
+
 struct Registry {
   QObject owner; // parent of the program-wide actions
   std::map<uint32_t, QAction *> actions;
@@ -65,6 +76,7 @@ void Trigger(QAction *action) { ProcessCommand(GetActionCommand(action), action-
 } // namespace
 
 const std::vector<CommandInfo> &CommandTable() { return kCommandTable; }
+const std::vector<MenuInfo> &MenuTable() { return kMenuTable; }
 
 const CommandInfo *FindCommandInfo(uint32_t code) {
   for (const CommandInfo &info : kCommandTable)

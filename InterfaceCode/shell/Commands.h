@@ -15,7 +15,8 @@
 // handlers whenever a menu is about to show and after each command.
 //
 // A new command is one row of `kCommandTable` (Commands.cpp), so that no two
-// commands can share a code.
+// commands can share a code, and its place in a menu one entry of
+// `kMenuTable`; its handler joins the chain with `AddCommandHandler`.
 #pragma once
 
 #include "HostServices.h"
@@ -74,6 +75,15 @@ struct CommandInfo {
 // Every command of the program, each code once.
 const std::vector<CommandInfo> &CommandTable();
 const CommandInfo *FindCommandInfo(uint32_t code);
+
+// The menu bar: each menu's title and its commands in order, 0 for a
+// separator. Open Recent and Examples stand as submenus of their entries,
+// and the window list follows the Window menu's last command.
+struct MenuInfo {
+  const char *title;
+  std::vector<uint32_t> items;
+};
+const std::vector<MenuInfo> &MenuTable();
 
 // The action of a command in the table (made on first use; program-wide).
 // Null for a code that is not in the table.

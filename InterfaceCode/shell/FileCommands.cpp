@@ -58,10 +58,15 @@ void RefillExamplesMenu(QMenu *menu) {
                                     QString::fromStdString(file.string()), menu));
 }
 
-void RefillWindowMenu(QMenu *menu) {
+// The Window menu: its commands from the menu table, then the windows.
+void RefillWindowMenu(QMenu *menu, const std::vector<uint32_t> &codes) {
   menu->clear();
-  menu->addAction(GetCommandAction(kCmdShowLog));
-  menu->addAction(GetCommandAction(kCmdLogTextStyle));
+  for (uint32_t code : codes) {
+    if (code == 0)
+      menu->addSeparator();
+    else
+      menu->addAction(GetCommandAction(code));
+  }
   menu->addSeparator();
   int index = 0;
   for (MainWindow *w : AllGraphWindows()) {
@@ -74,18 +79,6 @@ void RefillWindowMenu(QMenu *menu) {
     ++index;
   }
   UpdateMenuStatus(menu);
-}
-
-QMenu *AddMenu(QMenuBar *bar, const char *title, std::initializer_list<uint32_t> codes) {
-  QMenu *menu = bar->addMenu(title);
-  for (uint32_t code : codes) {
-    if (code == 0)
-      menu->addSeparator();
-    else
-      menu->addAction(GetCommandAction(code));
-  }
-  QObject::connect(menu, &QMenu::aboutToShow, menu, [menu] { UpdateMenuStatus(menu); });
-  return menu;
 }
 
 void SetCheckable(uint32_t code, bool checked) {
@@ -113,28 +106,28 @@ void ShowOpenedStructure(WindowRef window) {
 
 void InstallMenuBar(QMainWindow *window) {
   QMenuBar *bar = window->menuBar();
-  QMenu *file = bar->addMenu("File");
-  for (uint32_t code : {kCmdNewCrystal, kCmdNewMolecule, kCmdOpen})
-    file->addAction(GetCommandAction(code));
-  QMenu *recent = file->addMenu("Open Recent");
-  QObject::connect(recent, &QMenu::aboutToShow, recent, [recent] { RefillRecentMenu(recent); });
-  RefillRecentMenu(recent);
-  QMenu *examples = file->addMenu("Examples");
-  RefillExamplesMenu(examples);
-  file->addSeparator();
-  for (uint32_t code : {kCmdClose, kCmdSave, kCmdSaveAs, kCmdRevert})
-    file->addAction(GetCommandAction(code));
-  file->addSeparator();
-  file->addAction(GetCommandAction(kCmdQuit));
-  QObject::connect(file, &QMenu::aboutToShow, file, [file] { UpdateMenuStatus(file); });
-
-  AddMenu(bar, "Edit", {kCmdUndo, kCmdRedo});
-  AddMenu(bar, "View",
-          {kCmdToggleRulers, kCmdToggleRulerUnits, kCmdToggleGrid, 0, kCmdToggleSidebar, kCmdToggleAtoms,
-           kCmdToggleNotes, 0, kCmdFillScreen});
-  QMenu *windows = bar->addMenu("Window");
-  QObject::connect(windows, &QMenu::aboutToShow, windows, [windows] { RefillWindowMenu(windows); });
-  RefillWindowMenu(windows);
+  for (const MenuInfo &info : MenuTable()) {
+    QMenu *menu = bar->addMenu(QString::fromUtf8(info.title));
+    if (std::string_view(info.title) == "Window") {
+      QObject::connect(menu, &QMenu::aboutToShow, menu, [menu, codes = info.items] { RefillWindowMenu(menu, codes); });
+      RefillWindowMenu(menu, info.items);
+      continue;
+    }
+    for (uint32_t code : info.items) {
+      if (code == 0) {
+        menu->addSeparator();
+      } else if (code == kCmdOpenRecent) {
+        QMenu *recent = menu->addMenu(QString::fromUtf8(FindCommandInfo(code)->title));
+        QObject::connect(recent, &QMenu::aboutToShow, recent, [recent] { RefillRecentMenu(recent); });
+        RefillRecentMenu(recent);
+      } else if (code == kCmdOpenExample) {
+        RefillExamplesMenu(menu->addMenu(QString::fromUtf8(FindCommandInfo(code)->title)));
+      } else {
+        menu->addAction(GetCommandAction(code));
+      }
+    }
+    QObject::connect(menu, &QMenu::aboutToShow, menu, [menu] { UpdateMenuStatus(menu); });
+  }
 }
 
 // ---- The application's commands ---------------------------------------------------------

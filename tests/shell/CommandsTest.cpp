@@ -23,6 +23,9 @@ TEST(Commands, EveryCodeIsInTheTableOnceWithOneActionCarryingIt) {
     EXPECT_EQ(GetCommandAction(info.code), action) << "one action per command";
   }
   EXPECT_EQ(GetCommandAction(FourCharsToLong("zzzz")), nullptr);
+  for (const MenuInfo &menu : MenuTable())
+    for (uint32_t code : menu.items)
+      EXPECT_TRUE(code == 0 || codes.count(code)) << menu.title << " names " << CommandName(code);
 }
 
 TEST(Commands, ACommandAHandlerDoesNotOwnPassesToTheNext) {
