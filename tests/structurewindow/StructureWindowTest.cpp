@@ -19,9 +19,12 @@
 #include "window/MainWindowData.h"
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QImage>
+#include <QMimeData>
 #include <QTest>
 #include <QTextEdit>
+#include <cmath>
 #include <deque>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -264,12 +267,47 @@ TEST_F(ProgramTest, AFileThatCannotBeReadAlertsAndOpensNoWindow) {
   EXPECT_EQ(gHost->alerts.back().message, "The file could not be opened.");
 }
 
-TEST_F(ProgramTest, ASecondLaunchHandsItsFilesToTheRunningProgram) {
+TEST_F(ProgramTest, FilesArriveFromASecondLaunchAndByDrop) {
   ASSERT_TRUE(PassFilesToRunningProgram({Example("Spinel.ovtx")}));
   for (int i = 0; i < 200 && !IsWindowFileOpen(FrontGraphWindow()); i++)
     QTest::qWait(10);
   ASSERT_TRUE(IsWindowFileOpen(FrontGraphWindow()));
-  EXPECT_EQ(GetMainWindow(FrontGraphWindow())->windowTitle(), "Spinel");
+  MainWindow *spinel = GetMainWindow(FrontGraphWindow());
+  EXPECT_EQ(spinel->windowTitle(), "Spinel");
+
+  // Dropped on a window that holds a structure: a window of its own.
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(Example("Calcite.ovtx").string()))});
+  QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(spinel, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(spinel, &drop);
+  for (int i = 0; i < 200 && GetNumGraphWindows() < 2; i++)
+    QTest::qWait(10);
+  ASSERT_EQ(GetNumGraphWindows(), 2);
+  EXPECT_EQ(GetMainWindow(FrontGraphWindow())->windowTitle(), "Calcite");
+  EXPECT_EQ(spinel->windowTitle(), "Spinel");
+}
+
+TEST_F(ProgramTest, AResizedWindowReplotsAtThePaneSizeAndKeepsThePictureInProportion) {
+  MainWindow *w = Open(Example("Rutile.ovtx"));
+  ASSERT_NE(w, nullptr);
+  WindowRef window = w->Ref();
+  const PaneEdges before = w->Panes().graph;
+  const float scale = GetWindowCrystal(window)->plotScale;
+  w->ResizeContent(w->LaidOutSize().width() + 120, w->LaidOutSize().height() + 50);
+  QCoreApplication::processEvents();
+  const PaneEdges after = w->Panes().graph;
+  ASSERT_EQ(after.Width(), before.Width() + 120);
+  ASSERT_EQ(after.Height(), before.Height() + 50);
+  EXPECT_EQ(w->Panes().divider.left, after.right) << "the sidebar keeps its width";
+  Rect offBounds;
+  GetWindowOffBounds(window, &offBounds);
+  EXPECT_EQ(offBounds.right - offBounds.left, after.Width());
+  EXPECT_EQ(offBounds.bottom - offBounds.top, after.Height());
+  EXPECT_NEAR(GetWindowCrystal(window)->plotScale,
+              scale * std::hypot(after.Width(), after.Height()) / std::hypot(before.Width(), before.Height()), 1e-3);
 }
 
 TEST_F(ProgramTest, TogglesKeepThePaneRules) {
