@@ -225,7 +225,8 @@ void DrawHorizontalRuler(WindowRef window, QPainter &painter) {
   painter.fillRect(0, 0, 20, 8, ToQColor(kRulerBackColor));
   painter.setPen(ToQColor(kRulerTextColor));
   const CrystalRec *crystal = GetWindowCrystal(window);
-  painter.drawText(QRect(4, -1, 196, 16), Qt::AlignLeft | Qt::AlignTop,
+  // One pixel lower than the tick labels, so that the ring of the Å shows.
+  painter.drawText(QRect(4, 1, 196, 16), Qt::AlignLeft | Qt::AlignTop,
                    crystal && crystal->rulerUnits == 2 ? "nm" : "Å");
 }
 
