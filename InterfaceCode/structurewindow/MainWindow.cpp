@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPaintEvent>
 #include <QResizeEvent>
@@ -175,7 +176,12 @@ void MainWindow::SetFile(const std::filesystem::path &file) {
 }
 
 void MainWindow::ResizeContent(int width, int height) {
-  resize(this->width() + width - content_->width(), this->height() + height - content_->height());
+  // The content is all of the window but an in-window menu bar; the
+  // content's own size may be stale while the window is hidden.
+  int menuHeight = 0;
+  if (QMenuBar *bar = qobject_cast<QMenuBar *>(menuWidget()); bar && !bar->isNativeMenuBar() && !bar->isHidden())
+    menuHeight = bar->sizeHint().height();
+  resize(width, height + menuHeight);
 }
 
 void MainWindow::SyncModifiedMark() { setWindowModified(IsWindowModified(&record_)); }

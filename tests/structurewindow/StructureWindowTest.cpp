@@ -28,6 +28,7 @@
 #include <deque>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -99,6 +100,7 @@ const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new Program
 class ProgramTest : public ::testing::Test {
 protected:
   void SetUp() override {
+    gQuittingTime = 0;
     ResetAll();
     gHost->alerts.clear();
     gDialogs = ScriptedDialogs{};
@@ -111,6 +113,16 @@ protected:
     }
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // The window left over keeps no size or panes from the test before.
+    for (MainWindow *w : AllGraphWindows()) {
+      WindowRef window = w->Ref();
+      if (!IsWindowShowingRulers(window))
+        ToggleRulers(window);
+      if (!IsWindowShowingSidebar(window))
+        ShowSidebar(window);
+      w->ResizeContent(640, 480);
+    }
+    QCoreApplication::processEvents();
     gStructureChanged = 0;
   }
   static MainWindow *Open(const fs::path &file) {
@@ -340,6 +352,88 @@ TEST_F(ProgramTest, TogglesKeepThePaneRules) {
   EXPECT_EQ(w->LaidOutSize().height(), rulerHeight + kMinGraphPaneSize);
   EXPECT_EQ(w->Panes().graph.top, rulerHeight);
   EXPECT_EQ(w->Panes().graph.Height(), kMinGraphPaneSize);
+}
+
+TEST_F(ProgramTest, TheRulerAndTheGridShowTheDivisions) {
+  MainWindow *w = Open(Example("NaCl.ovtx"));
+  ASSERT_NE(w, nullptr);
+  WindowRef window = w->Ref();
+  CrystalRec *c = GetWindowCrystal(window);
+  // 50 pixels per Angstrom: labels every 2 A (100 pixels), 8 ticks between,
+  // the fourth taller.
+  c->plotScale = 50.0f;
+  const QImage ruler = w->Ruler()->grab().toImage();
+  const int x0 = static_cast<int>(std::lround(ruler.width() / 2.0)), h = ruler.height();
+  const QRgb tick = qRgb(102, 102, 102), back = qRgb(238, 238, 238);
+  auto topOfTick = [&](int x) {
+    int y = h - 2;
+    while (y > 0 && ruler.pixel(x, y - 1) == tick)
+      y--;
+    return y;
+  };
+  EXPECT_EQ(ruler.pixel(x0 + 101, h - 1), tick) << "the bottom line";
+  EXPECT_EQ(topOfTick(x0 + 100), 0) << "a label tick is full height";
+  EXPECT_EQ(topOfTick(x0 - 100), 0);
+  EXPECT_EQ(h - 1 - topOfTick(x0 + 12), static_cast<int>(0.25 * h)) << "minor tick at 0.25 A";
+  EXPECT_EQ(h - 1 - topOfTick(x0 + 50), static_cast<int>(0.4 * h)) << "the middle tick at 1 A";
+  EXPECT_EQ(ruler.pixel(x0 + 6, h - 2), back);
+
+  // Grid on: faint blended lines at the ruler's divisions from the middle
+  // of the graph outwards, and nothing changed between them.
+  c->plotScale = 30.0f;
+  RedrawGraphPane(window);
+  const QImage plain = w->GraphPane()->grab().toImage();
+  ASSERT_EQ(ProcessCommand(kCmdToggleGrid), kNoErr);
+  EXPECT_TRUE(IsWindowShowingGrid(window));
+  const QImage grid = w->GraphPane()->grab().toImage();
+  ASSERT_TRUE(InitRulerDivisions(float(grid.width()), 30.0f));
+  const int cx = static_cast<int>(std::lround(grid.width() / 2.0));
+  const int cy = static_cast<int>(std::lround(grid.height() / 2.0));
+  std::set<int> xs{cx}, ys{cy};
+  for (int k = 1; k < 200; k++) {
+    const int o = static_cast<int>(float(k) * gTickLabelInterval / float(gNumMinorTicks) * 30.0f);
+    xs.insert({cx - o, cx + o});
+    ys.insert({cy - o, cy + o});
+  }
+  int changed = 0, offLines = 0, blendedOnBlack = 0, black = 0;
+  for (int y = 0; y < grid.height(); y++)
+    for (int x = 0; x < grid.width(); x++) {
+      if (plain.pixel(x, y) == grid.pixel(x, y))
+        continue;
+      changed++;
+      offLines += !xs.count(x) && !ys.count(y);
+      if (x == cx && plain.pixel(x, y) == qRgb(0, 0, 0)) {
+        black++;
+        blendedOnBlack += qGray(grid.pixel(x, y)) > 30 && qGray(grid.pixel(x, y)) < 100;
+      }
+    }
+  EXPECT_GT(changed, grid.height());
+  EXPECT_EQ(offLines, 0);
+  EXPECT_EQ(blendedOnBlack, black) << "the centre line over the background: the grid colour blended";
+}
+
+TEST_F(ProgramTest, QuitSavesThePreferencesClosesTheWindowsAndEmptiesTheCache) {
+  MainWindow *first = Open(Example("NaCl.ovtx"));
+  MainWindow *second = Open(Example("Quartz.ovtx"));
+  ASSERT_TRUE(first && second && first != second);
+  gStructureChanged = 1;
+  UndoBufferTimerProc(); // a history document in the cache
+  ASSERT_EQ(GetNumWindowHistory(second->Ref()), 1);
+  OVSetWindowModified(first->Ref());
+  gDialogs.answers = {SaveChangesAnswer::kDontSave};
+  second->resize(500, 400);
+  QCoreApplication::processEvents();
+  fs::remove(GetPrefsFilePath());
+
+  EXPECT_TRUE(QuitApplication());
+  EXPECT_EQ(gDialogs.asked, 1) << "only the modified window asks";
+  EXPECT_TRUE(fs::exists(GetPrefsFilePath()));
+  EXPECT_EQ(gPrefs.windowBounds.right - gPrefs.windowBounds.left, 500) << "the front window's settings";
+  EXPECT_EQ(GetNumGraphWindows(), 1);
+  EXPECT_FALSE(GetMainWindow(FrontGraphWindow())->isVisible());
+  for (const auto &entry : fs::directory_iterator(GetCacheFolder()))
+    ADD_FAILURE() << "left in the cache: " << entry.path();
+  gQuittingTime = 0;
 }
 
 TEST(RulerDivisions, FollowTheScaleAndTheUnits) {
