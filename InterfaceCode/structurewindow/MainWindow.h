@@ -78,6 +78,13 @@ public:
 
   // The content size the panes were last laid out for.
   QSize LaidOutSize() const { return laidOut_; }
+  // Panes copied from another window come with the size they were laid out
+  // for.
+  void SetPanes(const PaneLayout &panes, const QSize &laidOut) {
+    panes_ = panes;
+    laidOut_ = laidOut;
+    ApplyPanes();
+  }
   // Resizes the window so that its content gets the size.
   void ResizeContent(int width, int height);
 

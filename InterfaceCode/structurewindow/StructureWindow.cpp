@@ -171,13 +171,12 @@ void CopyMainWindowSettings(WindowRef newWindow, WindowRef fromWindow) {
   d->showAtoms = s->showAtoms;
   d->sidebarWidth = s->sidebarWidth;
   d->sidebarSplit = s->sidebarSplit;
-  to->Panes() = from->Panes();
   to->NotesContainer()->setHidden(from->NotesContainer()->isHidden());
   to->Divider()->setHidden(from->Divider()->isHidden());
   to->Ruler()->setHidden(from->Ruler()->isHidden());
   to->NoteHeader()->setHidden(from->NoteHeader()->isHidden());
   to->AtomsContainer()->setHidden(from->AtomsContainer()->isHidden());
-  to->ApplyPanes();
+  to->SetPanes(from->Panes(), from->LaidOutSize());
   to->ResizeContent(from->LaidOutSize().width(), from->LaidOutSize().height());
 }
 

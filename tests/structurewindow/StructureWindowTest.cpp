@@ -298,7 +298,12 @@ TEST_F(ProgramTest, FilesArriveFromASecondLaunchAndByDrop) {
   for (int i = 0; i < 200 && GetNumGraphWindows() < 2; i++)
     QTest::qWait(10);
   ASSERT_EQ(GetNumGraphWindows(), 2);
-  EXPECT_EQ(GetMainWindow(FrontGraphWindow())->windowTitle(), "Calcite");
+  MainWindow *calcite = GetMainWindow(FrontGraphWindow());
+  EXPECT_EQ(calcite->windowTitle(), "Calcite");
+  // The new window takes the first one's layout, fitted to its own content.
+  EXPECT_EQ(calcite->Panes().graph.bottom, calcite->Content()->height());
+  EXPECT_EQ(calcite->Panes().notes.bottom, calcite->Content()->height());
+  EXPECT_EQ(calcite->Panes().graph.right, calcite->Panes().divider.left);
   EXPECT_EQ(spinel->windowTitle(), "Spinel");
 }
 
