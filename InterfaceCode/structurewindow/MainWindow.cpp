@@ -175,13 +175,16 @@ void MainWindow::SetFile(const std::filesystem::path &file) {
     setWindowTitle(QString::fromStdString(file.stem().string()));
 }
 
+int MainWindow::MenuBarHeight() const {
+  if (QMenuBar *bar = qobject_cast<QMenuBar *>(menuWidget()); bar && !bar->isNativeMenuBar() && !bar->isHidden())
+    return bar->sizeHint().height();
+  return 0;
+}
+
 void MainWindow::ResizeContent(int width, int height) {
   // The content is all of the window but an in-window menu bar; the
   // content's own size may be stale while the window is hidden.
-  int menuHeight = 0;
-  if (QMenuBar *bar = qobject_cast<QMenuBar *>(menuWidget()); bar && !bar->isNativeMenuBar() && !bar->isHidden())
-    menuHeight = bar->sizeHint().height();
-  resize(width, height + menuHeight);
+  resize(width, height + MenuBarHeight());
 }
 
 void MainWindow::SyncModifiedMark() { setWindowModified(IsWindowModified(&record_)); }

@@ -474,9 +474,12 @@ void DoFillScreen(WindowRef window) {
   const QRect screen = ScreenBounds();
   const int rulerHeight = IsWindowShowingRulers(window) ? w->Panes().ruler.Height() : 0;
   const int sidebar = IsWindowShowingSidebar(window) ? w->Panes().divider.Width() + d->sidebarWidth : 0;
+  // The content's top-left goes to (0, -ruler height): the graph pane alone
+  // covers the screen, the ruler and the sidebar lie beyond its edges.
+  const int menuHeight = w->MenuBarHeight();
   w->setWindowFlag(Qt::FramelessWindowHint, true);
-  w->setGeometry(screen.left(), screen.top() - rulerHeight, screen.width() + sidebar,
-                 screen.height() + rulerHeight + (w->height() - w->Content()->height()));
+  w->setGeometry(screen.left(), screen.top() - rulerHeight - menuHeight, screen.width() + sidebar,
+                 screen.height() + rulerHeight + menuHeight);
   w->show();
 }
 

@@ -22,6 +22,7 @@
 #include <QDropEvent>
 #include <QImage>
 #include <QMimeData>
+#include <QScreen>
 #include <QTest>
 #include <QTextEdit>
 #include <cmath>
@@ -439,6 +440,21 @@ TEST_F(ProgramTest, QuitSavesThePreferencesClosesTheWindowsAndEmptiesTheCache) {
   for (const auto &entry : fs::directory_iterator(GetCacheFolder()))
     ADD_FAILURE() << "left in the cache: " << entry.path();
   gQuittingTime = 0;
+}
+
+TEST_F(ProgramTest, InFullScreenTheGraphPaneAloneCoversTheScreen) {
+  MainWindow *w = Open(Example("Rutile.ovtx"));
+  ASSERT_NE(w, nullptr);
+  const QRect before = w->geometry();
+  ASSERT_EQ(ProcessCommand(kCmdFillScreen), kNoErr);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(gFillScreen);
+  const QRect pane(w->GraphPane()->mapToGlobal(QPoint(0, 0)), w->GraphPane()->size());
+  EXPECT_EQ(pane, QGuiApplication::primaryScreen()->geometry());
+  ASSERT_EQ(ProcessCommand(kCmdFillScreen), kNoErr);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(gFillScreen);
+  EXPECT_EQ(w->geometry().size(), before.size());
 }
 
 TEST(RulerDivisions, FollowTheScaleAndTheUnits) {
