@@ -33,9 +33,9 @@
 class QAction;
 class QMenu;
 
+// Handlers answer 0 or `kEventNotHandledErr` (HostServices.h).
 using OSStatus = int32_t;
 inline constexpr OSStatus kNoErr = 0;
-inline constexpr OSStatus kEventNotHandledErr = -9874;
 
 // ---- Command codes --------------------------------------------------------------
 // File

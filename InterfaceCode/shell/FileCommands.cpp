@@ -496,11 +496,6 @@ bool QuitApplication() {
 
 // ---- Start-up --------------------------------------------------------------------------
 
-std::string GetProgramVersion() {
-  const QString version = QCoreApplication::applicationVersion();
-  return version.isEmpty() ? "1.0.0" : version.toStdString();
-}
-
 std::string WelcomeBanner() { return "Welcome to Orvalisphere " + GetProgramVersion(); }
 
 bool OVInitialize(const std::vector<std::filesystem::path> &files, QtHostServices *host) {

@@ -61,8 +61,6 @@ bool QuitApplication();
 // given on the command line. `host` is the host services to install (the
 // program's own when none is given); it must outlive the run.
 bool OVInitialize(const std::vector<std::filesystem::path> &files, QtHostServices *host = nullptr);
-// The program's version text.
-std::string GetProgramVersion();
 // The welcome banner's first line.
 std::string WelcomeBanner();
 

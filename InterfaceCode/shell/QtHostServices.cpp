@@ -1,5 +1,6 @@
 #include "QtHostServices.h"
 
+#include "ShellDialogs.h"
 #include "StatusWindow.h"
 #include "StructureRecord.h"
 #include "structurewindow/MainWindow.h"
@@ -8,6 +9,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
@@ -335,3 +337,24 @@ void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {
 }
 
 uint64_t QtHostServices::NowMicroseconds() { return static_cast<uint64_t>(clock_.nsecsElapsed() / 1000); }
+
+int QtHostServices::SaveFileDialog(std::string_view prompt, std::string_view proposedName,
+                                   std::filesystem::path *file) {
+  if (!file)
+    return -50;
+  std::filesystem::path folder = QDir::homePath().toStdString();
+  if (WindowRef front = FrontGraphWindow())
+    if (MainWindow *w = StructureWindow(front); w && !w->File().empty())
+      folder = w->File().parent_path();
+  std::optional<std::filesystem::path> chosen =
+      GetShellDialogs().GetSaveFile(std::string(prompt), std::string(proposedName), folder);
+  if (!chosen)
+    return kUserCanceledErr;
+  *file = *chosen;
+  return 0;
+}
+
+std::string QtHostServices::ProgramVersion() {
+  const QString version = QCoreApplication::applicationVersion();
+  return version.isEmpty() ? std::string("1.0.0") : version.toStdString();
+}

@@ -58,6 +58,10 @@ public:
   void UpdateFloatingWindows() override;
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   uint64_t NowMicroseconds() override;
+  // The shell's save dialog (ShellDialogs.h), so that tests answer it.
+  int SaveFileDialog(std::string_view prompt, std::string_view proposedName, std::filesystem::path *file) override;
+  // The application's version; "1.0.0" when it has none.
+  std::string ProgramVersion() override;
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;

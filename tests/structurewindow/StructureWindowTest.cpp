@@ -196,6 +196,13 @@ TEST_F(ProgramTest, SaveAsCloseAndReopenGiveTheSameStructure) {
   EXPECT_FALSE(w->isVisible());
   EXPECT_FALSE(IsWindowFileOpen(w->Ref()));
 
+  // The engine's save dialog (the exports') is the same dialog.
+  fs::path chosen;
+  EXPECT_EQ(MyCreateSaveFileDialog("Export", "rutile.cif", &chosen), 0);
+  EXPECT_EQ(chosen, gTemp / "rutile copy");
+  gDialogs.saveFile.reset();
+  EXPECT_EQ(MyCreateSaveFileDialog("Export", "rutile.cif", &chosen), kUserCanceledErr);
+
   MainWindow *again = Open(saved);
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(Bytes(*GetWindowCrystal(again->Ref())), before);
