@@ -83,8 +83,14 @@ void FWriteColor(std::string_view text, RGBColor colour) {
 }
 
 void FWriteBuffer(std::string_view text) {
-  // A line longer than the whole buffer is cut to fit, so nothing is written
-  // past its end.
+  // A line longer than the whole buffer goes to the Log directly, after
+  // what is staged; without a Log it is cut to fit, so nothing is ever
+  // written past the buffer's end.
+  if (text.size() + 1 > kLogBufferSize && gHost && gHost->LogAvailable()) {
+    FFlushBuffer();
+    FWrite(text);
+    return;
+  }
   size_t n = std::min<size_t>(text.size(), kLogBufferSize - 1);
   if (kLogBufferSize - gLogBufferLen < n + 1) {
     FFlushBuffer();

@@ -39,6 +39,9 @@ using WindowRef = OVWindowRecord *;
 
 // What a cancelled dialog answers.
 inline constexpr int kUserCanceledErr = -128;
+// What a command or event handler answers for what it leaves to the next
+// handler.
+inline constexpr int32_t kEventNotHandledErr = -9874;
 
 // What `AESendOrientationMatrix` answers when the host has no way to reach
 // the linked diffraction program.

@@ -1,12 +1,15 @@
 #include "QtHostServices.h"
 
-#include "MainWindow.h"
+#include "ShellDialogs.h"
 #include "StatusWindow.h"
 #include "StructureRecord.h"
+#include "structurewindow/MainWindow.h"
+#include "structurewindow/StructureWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
@@ -166,8 +169,13 @@ void QtHostServices::ShowWindow(WindowRef window) {
 }
 
 void QtHostServices::CloseWindow(WindowRef window) {
-  if (MainWindow *w = StructureWindow(window))
-    w->hide();
+  if (StructureWindow(window))
+    CloseMainWindow(window);
+}
+
+void QtHostServices::DrawRulers(WindowRef window) {
+  if (MainWindow *w = StructureWindow(window); w && !w->Ruler()->isHidden())
+    w->Ruler()->update();
 }
 
 bool QtHostServices::MouseButtonDown() { return QGuiApplication::mouseButtons() != Qt::NoButton; }
@@ -334,3 +342,24 @@ void QtHostServices::PostToMainThread(std::function<void()> call) {
 }
 
 uint64_t QtHostServices::NowMicroseconds() { return static_cast<uint64_t>(clock_.nsecsElapsed() / 1000); }
+
+int QtHostServices::SaveFileDialog(std::string_view prompt, std::string_view proposedName,
+                                   std::filesystem::path *file) {
+  if (!file)
+    return -50;
+  std::filesystem::path folder = QDir::homePath().toStdString();
+  if (WindowRef front = FrontGraphWindow())
+    if (MainWindow *w = StructureWindow(front); w && !w->File().empty())
+      folder = w->File().parent_path();
+  std::optional<std::filesystem::path> chosen =
+      GetShellDialogs().GetSaveFile(std::string(prompt), std::string(proposedName), folder);
+  if (!chosen)
+    return kUserCanceledErr;
+  *file = *chosen;
+  return 0;
+}
+
+std::string QtHostServices::ProgramVersion() {
+  const QString version = QCoreApplication::applicationVersion();
+  return version.isEmpty() ? std::string("1.0.0") : version.toStdString();
+}

@@ -50,6 +50,7 @@ public:
   std::string WindowTitle(WindowRef window) override;
   void ShowWindow(WindowRef window) override;
   void CloseWindow(WindowRef window) override;
+  void DrawRulers(WindowRef window) override;
   bool CheckForUserCancel() override;
   bool MouseButtonDown() override;
   unsigned CurrentModifiers() override;
@@ -59,6 +60,10 @@ public:
   // A queued call on this object, which lives on the main thread.
   void PostToMainThread(std::function<void()> call) override;
   uint64_t NowMicroseconds() override;
+  // The shell's save dialog (ShellDialogs.h), so that tests answer it.
+  int SaveFileDialog(std::string_view prompt, std::string_view proposedName, std::filesystem::path *file) override;
+  // The application's version; "1.0.0" when it has none.
+  std::string ProgramVersion() override;
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;

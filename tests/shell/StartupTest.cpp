@@ -16,29 +16,7 @@
 #include <thread>
 #include <vector>
 
-namespace {
-// A host hook that start-up left unwired fails the test that calls it.
-void FailOnUnwiredHooks(QtMsgType type, const QMessageLogContext &, const QString &message) {
-  if (type == QtCriticalMsg && message.contains("host hook not installed"))
-    ADD_FAILURE() << message.toStdString();
-  std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-}
-
-QApplication *App() {
-  static int argc = 1;
-  static char name[] = "test_shell";
-  static char *argv[] = {name, nullptr};
-  static QApplication *app = nullptr;
-  if (!app) {
-    // Qt takes the locale from the environment when the application is made.
-    setenv("LC_ALL", "de_DE.UTF-8", 1);
-    app = new QApplication(argc, argv);
-    qInstallMessageHandler(FailOnUnwiredHooks);
-    unsetenv("LC_ALL");
-  }
-  return app;
-}
-} // namespace
+#include "ShellApp.h"
 
 TEST(Startup, NumbersPrintWithADecimalPointUnderACommaLocale) {
   App();
@@ -176,7 +154,7 @@ TEST(QtHost, CancelChecksHoldUserInputBackUntilTheSearchEnds) {
 }
 
 #include "shell/EngineHooks.h"
-#include "shell/MainWindow.h"
+#include "structurewindow/MainWindow.h"
 
 #include "BuildPipeline.h"
 #include "render/PlotPipeline.h"
