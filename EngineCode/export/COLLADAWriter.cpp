@@ -24,8 +24,8 @@
 #include "render/EllipsoidDrawing.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <map>
 #include <new>
@@ -38,7 +38,8 @@ constexpr int kConstant = 1, kLambert = 2, kPhong = 3;
 constexpr float kTranslucentAtomOpacity = 0.5f;
 constexpr double kRadToDegrees = 180.0 / std::numbers::pi;
 constexpr float kFlatLightElevation = 0.1f; // below this horizontal share the azimuth is 0
-constexpr const char *kBindVertexInput = "<bind_vertex_input semantic=\"UVSET0\" input_semantic=\"TEXCOORD\" input_set=\"0\" />\n";
+constexpr const char *kBindVertexInput =
+    "<bind_vertex_input semantic=\"UVSET0\" input_semantic=\"TEXCOORD\" input_set=\"0\" />\n";
 
 // ---- Numbers ------------------------------------------------------------------------------
 
@@ -61,6 +62,59 @@ void IntSp(std::string &out, int64_t v) {
   out += ' ';
 }
 double Channel(uint16_t c) { return double(c) / 65535.0; }
+
+// A tube (bond, cell edge, arrow shaft) of `pieces` pieces with s sides:
+// its indices start at `first` in `ix`, the side quads piece by piece, then
+// the two caps of each piece. `keep` picks the pieces written.
+struct Tube {
+  const IndexArray &ix;
+  size_t first;
+  uint32_t s;
+  uint32_t pieces;
+  int64_t vertexBase = 0; // added to every vertex index
+  int64_t normalBase = 0; // added to the side normal indices
+  int64_t capNormal = 0;  // the start cap's normal index; the end cap's follows
+};
+
+// "4 " per quad, then "s s " per piece, of the kept pieces.
+template <typename Keep> void TubeVcount(std::string &o, const Tube &t, Keep keep) {
+  for (uint32_t p = 0; p < t.pieces; p++)
+    if (keep(p))
+      for (uint32_t k = 0; k < t.s; k++)
+        o += "4 ";
+  for (uint32_t p = 0; p < t.pieces; p++)
+    if (keep(p)) {
+      IntSp(o, t.s);
+      IntSp(o, t.s);
+    }
+}
+
+// Vertex and normal index pairs: the quads of the kept pieces, quad k with
+// the side normals k, k + 1, k + 1, k; then their caps.
+template <typename Keep> void TubeIndices(std::string &o, const Tube &t, Keep keep) {
+  for (uint32_t p = 0; p < t.pieces; p++) {
+    if (!keep(p))
+      continue;
+    for (uint32_t k = 0; k < t.s; k++) {
+      const size_t at = t.first + (size_t(p) * t.s + k) * 4;
+      const int64_t normal[4] = {k, (k + 1) % t.s, (k + 1) % t.s, k};
+      for (int c = 0; c < 4; c++) {
+        IntSp(o, t.vertexBase + int64_t(t.ix[at + size_t(c)]));
+        IntSp(o, t.normalBase + normal[c]);
+      }
+    }
+  }
+  const size_t caps = t.first + size_t(t.pieces) * t.s * 4;
+  for (uint32_t p = 0; p < t.pieces; p++) {
+    if (!keep(p))
+      continue;
+    const size_t at = caps + size_t(p) * 2 * t.s;
+    for (size_t i = 0; i < 2 * size_t(t.s); i++) {
+      IntSp(o, t.vertexBase + int64_t(t.ix[at + i]));
+      IntSp(o, int64_t(i / t.s) + t.capNormal);
+    }
+  }
+}
 
 // ---- The writer -----------------------------------------------------------------------------
 
@@ -127,6 +181,17 @@ private:
   bool WriteUnitCellGeometries();
   bool WriteVectorGeometries();
 
+  // Runs a geometry section; false when it failed (after its alert).
+  bool Section(const char *step, bool (Writer::*section)()) {
+    try {
+      CheckAllocation(ctx_, step);
+      return (this->*section)();
+    } catch (const std::bad_alloc &) {
+      AllocationFailureAlert(step);
+      return false;
+    }
+  }
+
   // Lights, camera, scene.
   void WriteLights();
   void WriteCamera();
@@ -146,19 +211,6 @@ private:
   std::vector<bool> polyEdges_, polyFaces_;
   float viewDst_ = 0.0f;
 };
-
-// Visits every atom of a visible site, sites in order.
-template <typename F> void ForEachSiteAtom(const CrystalRec &c, F f) {
-  const size_t nAtoms = UsableAtomSize(c), nSites = UsableSiteSize(c);
-  for (size_t s = 0; s < nSites; s++) {
-    const AsymmetricUnitRecord &site = c.sites[s];
-    if (!site.visible || site.firstAtom < 0)
-      continue;
-    const size_t last = std::min(static_cast<size_t>(std::max(site.lastAtom + 1, 0)), nAtoms);
-    for (size_t a = static_cast<size_t>(site.firstAtom); a < last; a++)
-      f(static_cast<uint32_t>(a), site);
-  }
-}
 
 std::string Num(int64_t v) { return std::to_string(v); }
 std::string Pair(int64_t a, int64_t b) { return std::to_string(a) + "-" + std::to_string(b); }
@@ -417,8 +469,18 @@ void Writer::FrameStart(const std::string &prefix, const std::string &number) {
 }
 
 void Writer::PolylistInputs(const std::string &prefix, const std::string &number) {
-  Out().append("<input offset=\"0\" semantic=\"VERTEX\" source=\"#").append(prefix).append("Vertices").append(number).append("\" />\n");
-  Out().append("<input offset=\"1\" semantic=\"NORMAL\" source=\"#").append(prefix).append("NormSrc").append(number).append("\" />\n");
+  Out()
+      .append("<input offset=\"0\" semantic=\"VERTEX\" source=\"#")
+      .append(prefix)
+      .append("Vertices")
+      .append(number)
+      .append("\" />\n");
+  Out()
+      .append("<input offset=\"1\" semantic=\"NORMAL\" source=\"#")
+      .append(prefix)
+      .append("NormSrc")
+      .append(number)
+      .append("\" />\n");
 }
 
 void Writer::Sources(const std::string &prefix, const std::string &number, const VertexArray &positions,
@@ -426,14 +488,17 @@ void Writer::Sources(const std::string &prefix, const std::string &number, const
   Source(prefix, number, "Pos", "Positions", positions, true);
   Source(prefix, number, "Norm", "Normals", normals, false);
   Out().append("<vertices id=\"").append(prefix).append("Vertices").append(number).append("\">\n");
-  Out().append("<input semantic=\"POSITION\" source=\"#").append(prefix).append("PosSrc").append(number).append("\" />\n");
+  Out()
+      .append("<input semantic=\"POSITION\" source=\"#")
+      .append(prefix)
+      .append("PosSrc")
+      .append(number)
+      .append("\" />\n");
   Line("</vertices>");
 }
 
 bool Writer::WriteAtomGeometries() {
-  const char *step = "WriteAtomGeometries";
-  try {
-    CheckAllocation(ctx_, step);
+  {
     VertexArray v, n;
     IndexArray ix;
     SideFlagArray sides;
@@ -510,9 +575,6 @@ bool Writer::WriteAtomGeometries() {
       number++;
     });
     return ok;
-  } catch (const std::bad_alloc &) {
-    AllocationFailureAlert(step);
-    return false;
   }
 }
 
@@ -566,9 +628,7 @@ void Writer::WriteAttributes(uint32_t atom, const Vertex axes[3], const Vertex &
 }
 
 bool Writer::WriteBondGeometries() {
-  const char *step = "WriteBondGeometriesCallback";
-  try {
-    CheckAllocation(ctx_, step);
+  {
     VertexArray v, n;
     IndexArray ix;
     int64_t number = 0;
@@ -581,12 +641,12 @@ bool Writer::WriteBondGeometries() {
         continue;
       const int64_t pieces = bond.pieces;
       const int64_t halves = pieces <= 1 ? 1 : 2;
-      const size_t Q = ix.size() - size_t(pieces) * 2 * s;
+      const size_t Q = size_t(pieces) * s * 4;
       const int64_t capNormal = int64_t(n.size()) - 2;
       for (int64_t h = 0; h < halves; h++) {
         if (!((h == 0 ? bond.opacity1 : bond.opacity2) > 0.0f))
           continue;
-        auto mine = [&](int64_t p) { return halves == 1 || p % 2 == h; };
+        auto mine = [&](uint32_t p) { return halves == 1 || p % 2 == uint32_t(h); };
         const std::string id = Pair(b, h);
         FrameStart("OVBond", id);
         Sources("OVBond", id, v, n);
@@ -595,55 +655,22 @@ bool Writer::WriteBondGeometries() {
         Int(o, (int64_t(Q) / 4 + 2 * pieces) / halves);
         o.append("\" material=\"OVBondRectangle").append(id).append("\">\n");
         PolylistInputs("OVBond", id);
+        const Tube tube{ix, 0, s, bond.pieces, 0, 0, capNormal};
         o += "<vcount> ";
-        for (int64_t p = 0; p < pieces; p++)
-          if (mine(p))
-            for (uint32_t k = 0; k < s; k++)
-              o += "4 ";
-        for (int64_t p = 0; p < pieces; p++)
-          if (mine(p)) {
-            IntSp(o, s);
-            IntSp(o, s);
-          }
+        TubeVcount(o, tube, mine);
         o += "</vcount>\n<p> ";
-        for (int64_t p = 0; p < pieces; p++) {
-          if (!mine(p))
-            continue;
-          for (uint32_t k = 0; k < s; k++) {
-            const size_t at = (size_t(p) * s + k) * 4;
-            const int64_t nk = k, nk1 = (k + 1) % s;
-            const int64_t normal[4] = {nk, nk1, nk1, nk};
-            for (int c = 0; c < 4; c++) {
-              IntSp(o, ix[at + size_t(c)]);
-              IntSp(o, normal[c]);
-            }
-          }
-        }
-        for (int64_t p = 0; p < pieces; p++) {
-          if (!mine(p))
-            continue;
-          const size_t at = Q + size_t(p) * 2 * s;
-          for (size_t i = 0; i < 2 * size_t(s); i++) {
-            IntSp(o, ix[at + i]);
-            IntSp(o, int64_t(i / s) + capNormal);
-          }
-        }
+        TubeIndices(o, tube, mine);
         o += "</p>\n";
         Line("</polylist>");
         FrameEnd();
       }
     }
     return true;
-  } catch (const std::bad_alloc &) {
-    AllocationFailureAlert(step);
-    return false;
   }
 }
 
 bool Writer::WritePolyGeometries() {
-  const char *step = "WritePolyGeometries";
-  try {
-    CheckAllocation(ctx_, step);
+  {
     VertexArray v, n;
     IndexArray ix;
     EdgeSet edges;
@@ -708,18 +735,13 @@ bool Writer::WritePolyGeometries() {
       FrameEnd();
     }
     return true;
-  } catch (const std::bad_alloc &) {
-    AllocationFailureAlert(step);
-    return false;
   }
 }
 
 bool Writer::WriteSurfaceGeometries() {
   if (!c_.surfaceOverlay)
     return true;
-  const char *step = "WriteAtomGeometries";
-  try {
-    CheckAllocation(ctx_, step);
+  {
     VertexArray v, n;
     IndexArray ix;
     SideFlagArray sides;
@@ -755,18 +777,13 @@ bool Writer::WriteSurfaceGeometries() {
       surfaceTypes_.push_back(atom.atomType);
     });
     return ok;
-  } catch (const std::bad_alloc &) {
-    AllocationFailureAlert(step);
-    return false;
   }
 }
 
 bool Writer::WriteUnitCellGeometries() {
   if (!c_.showUnitCell)
     return true;
-  const char *step = "WriteUnitCellGeometries";
-  try {
-    CheckAllocation(ctx_, step);
+  {
     std::vector<VertexArray> v, n;
     std::vector<IndexArray> ix;
     std::vector<uint32_t> pieces;
@@ -793,62 +810,30 @@ bool Writer::WriteUnitCellGeometries() {
     Int(o, quadSum / 4 + 2 * pieceSum);
     o.append("\" material=\"OVUnitCellRectangle\">\n");
     PolylistInputs("OVUnitCell", "");
-    o += "<vcount> ";
-    for (size_t e = 0; e < v.size(); e++) {
-      if (v[e].empty())
-        continue;
-      for (int64_t k = 0; k < (int64_t(size_t(pieces[e]) * s * 4) >> d) / 4; k++)
-        o += "4 ";
-      for (int64_t k = 0; k < (int64_t(pieces[e]) >> d); k++) {
-        IntSp(o, s);
-        IntSp(o, s);
-      }
-    }
-    o += "</vcount>\n<p> ";
+    auto even = [d](uint32_t p) { return d == 0 || p % 2 == 0; };
+    std::vector<Tube> tubes;
     int64_t vertexBase = 0, normalBase = 0;
     for (size_t e = 0; e < v.size(); e++) {
-      if (!v[e].empty()) {
-        const size_t Q = size_t(pieces[e]) * s * 4;
-        for (uint32_t p = 0; p < pieces[e]; p++) {
-          if (d && p % 2)
-            continue;
-          for (uint32_t k = 0; k < s; k++) {
-            const size_t at = (size_t(p) * s + k) * 4;
-            const int64_t normal[4] = {k, (k + 1) % s, (k + 1) % s, k};
-            for (int c = 0; c < 4; c++) {
-              IntSp(o, vertexBase + ix[e][at + size_t(c)]);
-              IntSp(o, normalBase + normal[c]);
-            }
-          }
-        }
-        const int64_t capNormal = normalBase + int64_t(n[e].size()) - 2;
-        for (uint32_t p = 0; p < pieces[e]; p++) {
-          if (d && p % 2)
-            continue;
-          const size_t at = Q + size_t(p) * 2 * s;
-          for (size_t i = 0; i < 2 * size_t(s); i++) {
-            IntSp(o, vertexBase + ix[e][at + i]);
-            IntSp(o, int64_t(i / s) + capNormal);
-          }
-        }
-      }
+      if (!v[e].empty())
+        tubes.push_back({ix[e], 0, s, pieces[e], vertexBase, normalBase, normalBase + int64_t(n[e].size()) - 2});
       vertexBase += int64_t(v[e].size());
       normalBase += int64_t(n[e].size());
     }
+    o += "<vcount> ";
+    for (const Tube &t : tubes)
+      TubeVcount(o, t, even);
+    o += "</vcount>\n<p> ";
+    for (const Tube &t : tubes)
+      TubeIndices(o, t, even);
     o += "</p>\n";
     Line("</polylist>");
     FrameEnd();
     return true;
-  } catch (const std::bad_alloc &) {
-    AllocationFailureAlert(step);
-    return false;
   }
 }
 
 bool Writer::WriteVectorGeometries() {
-  const char *step = "WriteVectorGeometries";
-  try {
-    CheckAllocation(ctx_, step);
+  {
     VertexArray v, n;
     IndexArray ix;
     for (size_t k = 0; k < ctx_.gVectors.size(); k++) {
@@ -865,27 +850,16 @@ bool Writer::WriteVectorGeometries() {
       Int(o, int64_t(s) + H + 3);
       o.append("\" material=\"OVVectorPolygon").append(id).append("\">\n");
       PolylistInputs("OVVector", id);
+      const Tube shaft{ix, 0, s, 1, 0, 0, int64_t(s)};
+      auto all = [](uint32_t) { return true; };
       o += "<vcount> ";
-      for (uint32_t i = 0; i < s; i++)
-        o += "4 ";
-      IntSp(o, s);
-      IntSp(o, s);
+      TubeVcount(o, shaft, all);
       for (uint32_t i = 0; i < H; i++)
         o += "3 ";
       Int(o, H);
       o += "</vcount>\n<p> ";
-      for (uint32_t i = 0; i < s; i++) {
-        const int64_t normal[4] = {i, (i + 1) % s, (i + 1) % s, i};
-        for (int c = 0; c < 4; c++) {
-          IntSp(o, ix[size_t(i) * 4 + size_t(c)]);
-          IntSp(o, normal[c]);
-        }
-      }
+      TubeIndices(o, shaft, all);
       const size_t caps = size_t(s) * 4;
-      for (size_t i = 0; i < 2 * size_t(s); i++) {
-        IntSp(o, ix[caps + i]);
-        IntSp(o, int64_t(i / s) + s);
-      }
       const size_t cone = caps + 2 * size_t(s);
       for (uint32_t t = 0; t < H; t++) {
         const int64_t normal[3] = {int64_t(s) + 3 + t, int64_t(s) + 3 + (t + 1) % H, int64_t(s) + 2};
@@ -903,9 +877,6 @@ bool Writer::WriteVectorGeometries() {
       FrameEnd();
     }
     return true;
-  } catch (const std::bad_alloc &) {
-    AllocationFailureAlert(step);
-    return false;
   }
 }
 
@@ -1132,12 +1103,20 @@ void Writer::WriteScene() {
       Line("<bind_material>");
       Line("<technique_common>");
       if (node.attrLines) {
-        o.append("<instance_material symbol=\"OVEllipseAttrLine").append(id).append("\" target=\"#OVEllipseAttrAxisMaterial").append(type).append("\">\n");
+        o.append("<instance_material symbol=\"OVEllipseAttrLine")
+            .append(id)
+            .append("\" target=\"#OVEllipseAttrAxisMaterial")
+            .append(type)
+            .append("\">\n");
         o += kBindVertexInput;
         Line("</instance_material>");
       }
       if (node.attrBands) {
-        o.append("<instance_material symbol=\"OVEllipseAttrRectangle").append(id).append("\" target=\"#OVEllipseAttrTraceMaterial").append(type).append("\">\n");
+        o.append("<instance_material symbol=\"OVEllipseAttrRectangle")
+            .append(id)
+            .append("\" target=\"#OVEllipseAttrTraceMaterial")
+            .append(type)
+            .append("\">\n");
         o += kBindVertexInput;
         Line("</instance_material>");
       }
@@ -1176,9 +1155,17 @@ void Writer::WriteScene() {
       Line("<bind_material>");
       Line("<technique_common>");
       if (polyEdges_[p])
-        o.append("<instance_material symbol=\"OVPolyEdge").append(id).append("\" target=\"#OVPolyEdgeMaterial").append(id).append("\" />\n");
+        o.append("<instance_material symbol=\"OVPolyEdge")
+            .append(id)
+            .append("\" target=\"#OVPolyEdgeMaterial")
+            .append(id)
+            .append("\" />\n");
       if (polyFaces_[p])
-        o.append("<instance_material symbol=\"OVPolyFace").append(id).append("\" target=\"#OVPolyFaceMaterial").append(id).append("\" />\n");
+        o.append("<instance_material symbol=\"OVPolyFace")
+            .append(id)
+            .append("\" target=\"#OVPolyFaceMaterial")
+            .append(id)
+            .append("\" />\n");
       Line("</technique_common>");
       Line("</bind_material>");
     }
@@ -1252,8 +1239,12 @@ int Writer::Run() {
     AllocationFailureAlert("WriteEllipsoidMaterials");
     return 0;
   }
-  if (!WriteAtomGeometries() || !WriteBondGeometries() || !WritePolyGeometries() || !WriteSurfaceGeometries() ||
-      !WriteUnitCellGeometries() || !WriteVectorGeometries())
+  if (!Section("WriteAtomGeometries", &Writer::WriteAtomGeometries) ||
+      !Section("WriteBondGeometriesCallback", &Writer::WriteBondGeometries) ||
+      !Section("WritePolyGeometries", &Writer::WritePolyGeometries) ||
+      !Section("WriteAtomGeometries", &Writer::WriteSurfaceGeometries) ||
+      !Section("WriteUnitCellGeometries", &Writer::WriteUnitCellGeometries) ||
+      !Section("WriteVectorGeometries", &Writer::WriteVectorGeometries))
     return 0;
   if (geometriesOpen_)
     Line("</library_geometries>");

@@ -36,8 +36,7 @@ bool DoWriteSTLFile(WindowRef window);
 // (the file left empty) when the export lists cannot be made.
 bool WriteSTLFile(Export3DContext &ctx);
 // One 50-byte triangle record, counted.
-void WriteSTLTriangle(Export3DContext &ctx, const Vertex &normal, const Vertex &v1, const Vertex &v2,
-                      const Vertex &v3);
+void WriteSTLTriangle(Export3DContext &ctx, const Vertex &normal, const Vertex &v1, const Vertex &v2, const Vertex &v3);
 // The bodies, in file order.
 void WriteSTLAtoms(Export3DContext &ctx);
 void WriteSTLBonds(Export3DContext &ctx);
@@ -55,9 +54,9 @@ int DoWriteCOLLADAFile(WindowRef window, bool useOwnLighting);
 
 // What the document writer needs besides the structure.
 struct COLLADAOptions {
-  bool useOVLighting = true;   // place the two directional lights
-  std::string version;         // the program's version
-  std::time_t stamp = 0;       // created and modified (UTC)
+  bool useOVLighting = true; // place the two directional lights
+  std::string version;       // the program's version
+  std::time_t stamp = 0;     // created and modified (UTC)
 };
 
 // Writes the whole document for the context's structure to its stream: 1

@@ -424,8 +424,7 @@ bool MakeBondSet(Export3DContext &ctx) {
             rec.bondRadius = r;
           }
           if (rec.style == kBondDashedLine || rec.style == kBondDottedLine) {
-            const float unit =
-                rec.style == kBondDashedLine ? kDashPixels / c.plotScale : 2.0f * rec.bondRadius;
+            const float unit = rec.style == kBondDashedLine ? kDashPixels / c.plotScale : 2.0f * rec.bondRadius;
             const double n = double(Length(axis)) / double(unit);
             if (!std::isfinite(n))
               continue;
@@ -470,8 +469,8 @@ uint32_t RoundObjectSides(const Export3DContext &ctx, float r) {
   return sides > float(kMinSides) ? static_cast<uint32_t>(std::min(sides, 1.0e6f)) : kMinSides;
 }
 
-bool TrimmedBondEnds(const Export3DContext &, const Vertex &P, const Vertex &Q, float RP, float RQ, float r,
-                     Vertex *Pt, Vertex *Qt) {
+bool TrimmedBondEnds(const Export3DContext &, const Vertex &P, const Vertex &Q, float RP, float RQ, float r, Vertex *Pt,
+                     Vertex *Qt) {
   const Vertex d = Sub(Q, P);
   const float len = Length(d);
   *Pt = P;
@@ -489,8 +488,8 @@ bool TrimmedBondEnds(const Export3DContext &, const Vertex &P, const Vertex &Q, 
 }
 
 void GenerateBondVertices(const Export3DContext &ctx, const Vertex &P, const Vertex &Q, uint32_t pieces,
-                          uint32_t *sides, VertexArray &vertices, VertexArray &normals, IndexArray &indices,
-                          bool stick, float startRadius, float endRadius, float bondRadius) {
+                          uint32_t *sides, VertexArray &vertices, VertexArray &normals, IndexArray &indices, bool stick,
+                          float startRadius, float endRadius, float bondRadius) {
   vertices.clear();
   normals.clear();
   indices.clear();
@@ -726,9 +725,9 @@ void AddTriangleInfo(bool twoColour, bool eightSector, bool smooth, const Vertex
       if (found == dictionary.end()) {
         dictionary.emplace(corner, static_cast<uint32_t>(vertices.size()));
         added = true;
-      } else if (!added && (!twoColour || (std::fabs(corner.x - centre.x) >= tol &&
-                                           std::fabs(corner.y - centre.y) >= tol &&
-                                           std::fabs(corner.z - centre.z) >= tol))) {
+      } else if (!added &&
+                 (!twoColour || (std::fabs(corner.x - centre.x) >= tol && std::fabs(corner.y - centre.y) >= tol &&
+                                 std::fabs(corner.z - centre.z) >= tol))) {
         indices.push_back(found->second);
         continue;
       }
@@ -740,8 +739,8 @@ void AddTriangleInfo(bool twoColour, bool eightSector, bool smooth, const Vertex
 }
 
 bool GenerateEllipsoidVertices(const Export3DContext &ctx, bool twoColour, bool eightSector, bool cutAway,
-                               const Vertex axes[3], const Vertex &centre, VertexArray &vertices,
-                               VertexArray &normals, SideFlagArray &sides, IndexArray &indices) {
+                               const Vertex axes[3], const Vertex &centre, VertexArray &vertices, VertexArray &normals,
+                               SideFlagArray &sides, IndexArray &indices) {
   vertices.clear();
   normals.clear();
   sides.clear();
@@ -969,8 +968,10 @@ void GeneratePolyEdges(const Polyhedron &polyhedron, const IndexArray &indices, 
 
 void GetRenderingCoefficients(const Export3DContext &ctx, int kind, float *kD, float *kA, float *kS, uint16_t *N) {
   const CrystalRec &c = *ctx.gXP;
-  const int row = kind == 1 ? kBondReflectance : kind == 2 ? kPolyReflectance : kind == 3 ? kCloudReflectance
-                                                                                          : kAtomReflectance;
+  const int row = kind == 1   ? kBondReflectance
+                  : kind == 2 ? kPolyReflectance
+                  : kind == 3 ? kCloudReflectance
+                              : kAtomReflectance;
   *kD = c.kD[row];
   *kA = c.kA[row];
   *kS = c.kS[row];

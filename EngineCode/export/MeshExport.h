@@ -28,6 +28,7 @@
 #include "RGBColor.h"
 #include "StructureRecord.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -112,7 +113,7 @@ struct BondRec {
   uint16_t style = 0; // BondStyle after the model rules
   RGBColor colour1;   // the part next to atom a (even pieces)
   float opacity1 = 1.0f;
-  RGBColor colour2; // odd pieces
+  RGBColor colour2;      // odd pieces
   float opacity2 = 1.0f; // 0 for dashed and dotted lines: the second colour is a gap
   float bondRadius = 0.0f;
   float radiusA = 0.0f; // how far the cylinder reaches into atom a
@@ -194,18 +195,32 @@ private:
 
 // The state of one 3-D export.
 struct Export3DContext {
-  const CrystalRec *gXP = nullptr; // the structure being exported
-  ExportStream *gFP = nullptr;     // the open output file
-  BondSet gBonds;                  // the bonds to export, one per atom pair
-  std::vector<uint32_t> gConnections; // exported bonds at each atom (by atom index)
-  std::vector<uint32_t> gPolyHosts;   // atoms whose polyhedron is exported
-  std::vector<uint32_t> gVectors;     // vectors to export
+  const CrystalRec *gXP = nullptr;            // the structure being exported
+  ExportStream *gFP = nullptr;                // the open output file
+  BondSet gBonds;                             // the bonds to export, one per atom pair
+  std::vector<uint32_t> gConnections;         // exported bonds at each atom (by atom index)
+  std::vector<uint32_t> gPolyHosts;           // atoms whose polyhedron is exported
+  std::vector<uint32_t> gVectors;             // vectors to export
   float gUnitCellMin[3] = {0.0f, 0.0f, 0.0f}; // first framed cell index along a, b, c
   float gUnitCellMax[3] = {0.0f, 0.0f, 0.0f}; // last framed cell index + 1
   uint32_t gTriangles = 0;                    // STL triangles written
   // For tests: the step named here meets an allocation failure.
   const char *failAllocationAt = nullptr;
 };
+
+// Calls f(atom index, site) for every atom of every visible site, sites in
+// order, each site's atoms first to last.
+template <typename F> void ForEachSiteAtom(const CrystalRec &c, F f) {
+  const size_t nAtoms = UsableAtomSize(c), nSites = UsableSiteSize(c);
+  for (size_t s = 0; s < nSites; s++) {
+    const AsymmetricUnitRecord &site = c.sites[s];
+    if (!site.visible || site.firstAtom < 0)
+      continue;
+    const size_t last = std::min(static_cast<size_t>(std::max(site.lastAtom + 1, 0)), nAtoms);
+    for (size_t a = static_cast<size_t>(site.firstAtom); a < last; a++)
+      f(static_cast<uint32_t>(a), site);
+  }
+}
 
 // Raises std::bad_alloc when the context's test hook names the step.
 void CheckAllocation(const Export3DContext &ctx, const char *step);
@@ -246,8 +261,8 @@ uint32_t RoundObjectSides(const Export3DContext &ctx, float r);
 // quads piece by piece, then the start and end caps of each piece; normals:
 // one per side, then the start and the end cap. Empty for a degenerate axis.
 void GenerateBondVertices(const Export3DContext &ctx, const Vertex &P, const Vertex &Q, uint32_t pieces,
-                          uint32_t *sides, VertexArray &vertices, VertexArray &normals, IndexArray &indices,
-                          bool stick, float startRadius, float endRadius, float bondRadius);
+                          uint32_t *sides, VertexArray &vertices, VertexArray &normals, IndexArray &indices, bool stick,
+                          float startRadius, float endRadius, float bondRadius);
 // The bond's ends after the trim into its atoms; false for an axis shorter
 // than kMinAxisLength. `r` is the radius the cylinder is made with.
 bool TrimmedBondEnds(const Export3DContext &ctx, const Vertex &P, const Vertex &Q, float RP, float RQ, float r,
@@ -272,8 +287,8 @@ bool GenerateUnitCellVertices(Export3DContext &ctx, std::vector<VertexArray> &ve
 // flag per corner; the cut-away flag opens the front octant. False after an
 // allocation failure.
 bool GenerateEllipsoidVertices(const Export3DContext &ctx, bool twoColour, bool eightSector, bool cutAway,
-                               const Vertex axes[3], const Vertex &centre, VertexArray &vertices,
-                               VertexArray &normals, SideFlagArray &sides, IndexArray &indices);
+                               const Vertex axes[3], const Vertex &centre, VertexArray &vertices, VertexArray &normals,
+                               SideFlagArray &sides, IndexArray &indices);
 // Adds one triangle of an ellipsoid: outward winding, shared vertices through
 // the dictionary (smooth), normals radial (smooth) or the face's.
 void AddTriangleInfo(bool twoColour, bool eightSector, bool smooth, const Vertex &centre, const Vertex &c0,
@@ -295,8 +310,7 @@ void GeneratePolyEdges(const Polyhedron &polyhedron, const IndexArray &indices, 
 
 // Reflectance of an object kind: 1 bonds, 2 polyhedra, 3 clouds, any other
 // value atoms.
-void GetRenderingCoefficients(const Export3DContext &ctx, int kind, float *kD, float *kA, float *kS,
-                              uint16_t *N);
+void GetRenderingCoefficients(const Export3DContext &ctx, int kind, float *kD, float *kA, float *kS, uint16_t *N);
 
 // ---- Vector helpers of the writers ------------------------------------------------------
 

@@ -89,8 +89,7 @@ void WriteCylinder(Export3DContext &ctx, const VertexArray &v, const VertexArray
 }
 
 void WriteSphere(Export3DContext &ctx, bool twoColour, bool eightSector, bool cutAway, const Vertex axes[3],
-                 const Vertex &centre, VertexArray &v, VertexArray &n, SideFlagArray &sides, IndexArray &ix,
-                 bool *ok) {
+                 const Vertex &centre, VertexArray &v, VertexArray &n, SideFlagArray &sides, IndexArray &ix, bool *ok) {
   *ok = GenerateEllipsoidVertices(ctx, twoColour, eightSector, cutAway, axes, centre, v, n, sides, ix);
   if (*ok)
     WriteMeshTriangles(ctx, v, n, ix);
@@ -121,46 +120,39 @@ void WriteSTLAtoms(Export3DContext &ctx) {
     IndexArray ix, bandIx[4];
     SideFlagArray sides;
     VertexArray bandNormals;
-    const size_t nAtoms = UsableAtomSize(c), nSites = UsableSiteSize(c);
-    for (size_t s = 0; s < nSites; s++) {
-      const AsymmetricUnitRecord &site = c.sites[s];
-      if (!site.visible || site.firstAtom < 0)
-        continue;
-      const size_t last = std::min(static_cast<size_t>(std::max(site.lastAtom + 1, 0)), nAtoms);
-      for (size_t a = static_cast<size_t>(site.firstAtom); a < last; a++) {
-        if (!ShouldDrawAtom(ctx, static_cast<uint32_t>(a)))
-          continue;
-        const AtomRecord &atom = c.atoms[a];
-        const SphereRecord &type = c.spheres[atom.atomType];
-        const Vertex centre{atom.cart[0], atom.cart[1], atom.cart[2]};
-        float radius = type.drawnRadius;
-        uint32_t style = type.style;
-        if (c.modelType == kStickModel && GetAtomConnectivity(ctx, static_cast<uint32_t>(a)) >= 2) {
-          RGBColor joint;
-          GetBallJointAttributes(&c, atom.atomType, joint, style);
-          radius = BallJointRadius(ctx);
-        }
-        Vertex axes[3];
-        bool ok;
-        if (c.modelType == kThermalEllipsoidModel && c.ellipsoidData && !site.ignoreEllipsoid) {
-          EllipsoidAxisEnds(ctx, atom, axes);
-          WriteSphere(ctx, false, false, IsCutAwayEllipsoidStyle(site.ellipsoidStyle), axes, centre, v, n, sides,
-                      ix, &ok);
-        } else {
-          SphereAxisEnds(centre, radius, axes);
-          WriteSphere(ctx, IsTwoColourAtomStyle(style), IsEightSectorAtomStyle(style), false, axes, centre, v, n,
-                      sides, ix, &ok);
-        }
-        if (!ok)
-          return;
-        GenerateEllipsoidAttrVerts(ctx, static_cast<uint32_t>(a), axes, centre, bands, bandIx, bandNormals);
-        size_t normal = 0;
-        for (int b = 0; b < 3; b++)
-          for (size_t q = 0; q + 3 < bandIx[b].size() && normal < bandNormals.size(); q += 4, normal++)
-            Quad(ctx, bandNormals[normal], bands[b][bandIx[b][q]], bands[b][bandIx[b][q + 1]],
-                 bands[b][bandIx[b][q + 2]], bands[b][bandIx[b][q + 3]]);
+    bool ok = true;
+    ForEachSiteAtom(c, [&](uint32_t a, const AsymmetricUnitRecord &site) {
+      if (!ok || !ShouldDrawAtom(ctx, a))
+        return;
+      const AtomRecord &atom = c.atoms[a];
+      const SphereRecord &type = c.spheres[atom.atomType];
+      const Vertex centre{atom.cart[0], atom.cart[1], atom.cart[2]};
+      float radius = type.drawnRadius;
+      uint32_t style = type.style;
+      if (c.modelType == kStickModel && GetAtomConnectivity(ctx, static_cast<uint32_t>(a)) >= 2) {
+        RGBColor joint;
+        GetBallJointAttributes(&c, atom.atomType, joint, style);
+        radius = BallJointRadius(ctx);
       }
-    }
+      Vertex axes[3];
+      if (c.modelType == kThermalEllipsoidModel && c.ellipsoidData && !site.ignoreEllipsoid) {
+        EllipsoidAxisEnds(ctx, atom, axes);
+        WriteSphere(ctx, false, false, IsCutAwayEllipsoidStyle(site.ellipsoidStyle), axes, centre, v, n, sides, ix,
+                    &ok);
+      } else {
+        SphereAxisEnds(centre, radius, axes);
+        WriteSphere(ctx, IsTwoColourAtomStyle(style), IsEightSectorAtomStyle(style), false, axes, centre, v, n, sides,
+                    ix, &ok);
+      }
+      if (!ok)
+        return; // the generator has told the user
+      GenerateEllipsoidAttrVerts(ctx, static_cast<uint32_t>(a), axes, centre, bands, bandIx, bandNormals);
+      size_t normal = 0;
+      for (int b = 0; b < 3; b++)
+        for (size_t q = 0; q + 3 < bandIx[b].size() && normal < bandNormals.size(); q += 4, normal++)
+          Quad(ctx, bandNormals[normal], bands[b][bandIx[b][q]], bands[b][bandIx[b][q + 1]], bands[b][bandIx[b][q + 2]],
+               bands[b][bandIx[b][q + 3]]);
+    });
   } catch (const std::bad_alloc &) {
     AllocationFailureAlert(kAtomStep);
   }
@@ -239,25 +231,16 @@ void WriteSTLSurfaces(Export3DContext &ctx) {
     VertexArray v, n;
     IndexArray ix;
     SideFlagArray sides;
-    const size_t nAtoms = UsableAtomSize(c), nSites = UsableSiteSize(c);
-    for (size_t s = 0; s < nSites; s++) {
-      const AsymmetricUnitRecord &site = c.sites[s];
-      if (!site.visible || site.firstAtom < 0)
-        continue;
-      const size_t last = std::min(static_cast<size_t>(std::max(site.lastAtom + 1, 0)), nAtoms);
-      for (size_t a = static_cast<size_t>(site.firstAtom); a < last; a++) {
-        const AtomRecord &atom = c.atoms[a];
-        if (!atom.visible || atom.atomType >= UsableSphereSize(c))
-          continue;
-        const Vertex centre{atom.cart[0], atom.cart[1], atom.cart[2]};
-        Vertex axes[3];
-        SphereAxisEnds(centre, c.cloudSphereRadFrac * c.spheres[atom.atomType].radius, axes);
-        bool ok;
-        WriteSphere(ctx, false, false, false, axes, centre, v, n, sides, ix, &ok);
-        if (!ok)
-          return;
-      }
-    }
+    bool ok = true;
+    ForEachSiteAtom(c, [&](uint32_t a, const AsymmetricUnitRecord &) {
+      const AtomRecord &atom = c.atoms[a];
+      if (!ok || !atom.visible || atom.atomType >= UsableSphereSize(c))
+        return;
+      const Vertex centre{atom.cart[0], atom.cart[1], atom.cart[2]};
+      Vertex axes[3];
+      SphereAxisEnds(centre, c.cloudSphereRadFrac * c.spheres[atom.atomType].radius, axes);
+      WriteSphere(ctx, false, false, false, axes, centre, v, n, sides, ix, &ok);
+    });
   } catch (const std::bad_alloc &) {
     AllocationFailureAlert(kAtomStep);
   }

@@ -55,7 +55,8 @@ template <typename Write> std::string Written(const CrystalRec &c, Write write, 
 
 std::string Stl(const CrystalRec &c, uint32_t *triangles = nullptr) {
   Export3DContext seen;
-  std::string bytes = Written(c, [](Export3DContext &ctx) { WriteSTLFile(ctx); }, &seen);
+  std::string bytes = Written(
+      c, [](Export3DContext &ctx) { WriteSTLFile(ctx); }, &seen);
   if (triangles)
     *triangles = seen.gTriangles;
   return bytes;
@@ -155,9 +156,9 @@ TEST_F(Export3DTest, CylinderTopologyNormalsAndTrim) {
   Export3DContext ctx;
   ctx.gXP = &c;
   // Sides: 2 pi R / edge with the edge within 4 to 15 pixels, at least 3.
-  EXPECT_EQ(RoundObjectSides(ctx, 0.01f), 3u);  // R 0.4 px
-  EXPECT_EQ(RoundObjectSides(ctx, 0.5f), 31u);  // R 20 px, edge 4
-  EXPECT_EQ(RoundObjectSides(ctx, 2.5f), 41u);  // R 100 px, edge 20 -> 15
+  EXPECT_EQ(RoundObjectSides(ctx, 0.01f), 3u); // R 0.4 px
+  EXPECT_EQ(RoundObjectSides(ctx, 0.5f), 31u); // R 20 px, edge 4
+  EXPECT_EQ(RoundObjectSides(ctx, 2.5f), 41u); // R 100 px, edge 20 -> 15
   const Vertex P{0, 0, 0}, Q{1, 2, 3};
   for (uint32_t n : {1u, 2u, 8u}) {
     VertexArray v, nm;
@@ -239,9 +240,10 @@ TEST_F(Export3DTest, EllipsoidsAreClosedAndOutwardAndCutAwayOpensOneOctant) {
       const bool flat = Len(a) == 0.0f || Len(b) == 0.0f || Len(d) == 0.0f;
       flatFaces += flat;
       // Each corner's normal leans the way the face looks.
-      if (Len(face) > 1e-6f)
+      if (Len(face) > 1e-6f) {
         for (uint32_t corner : {ix[k], ix[k + 1], ix[k + 2]})
           EXPECT_GT(Dot3(face, n[corner]), 0.0f) << "triangle " << k / 3;
+      }
     }
     EXPECT_LT(std::sqrt(sum[0] * sum[0] + sum[1] * sum[1] + sum[2] * sum[2]), 1e-4 * area);
     EXPECT_GT(volume, 0.0);
@@ -417,8 +419,7 @@ TEST_F(Export3DTest, CellFrameRangeAndDashes) {
       EXPECT_EQ(p % 2, 0u);
     }
     for (int k = 0; k < 3; k++) {
-      EXPECT_EQ(ctx.gUnitCellMin[k],
-                std::trunc((c.plotRange[2 * k] + c.plotRange[2 * k + 1] + 1e-6f) * 0.5f));
+      EXPECT_EQ(ctx.gUnitCellMin[k], std::trunc((c.plotRange[2 * k] + c.plotRange[2 * k + 1] + 1e-6f) * 0.5f));
       EXPECT_EQ(ctx.gUnitCellMax[k], ctx.gUnitCellMin[k] + 1.0f);
     }
   }
@@ -554,8 +555,7 @@ TEST_F(Export3DTest, CommandsDialogsAndFailures) {
   host.savePaths = {dir / "a.stl", dir / "a.dae", dir / "missing" / "b.dae"};
   EXPECT_TRUE(DoWriteSTLFile(Front()));
   EXPECT_EQ(DoWriteCOLLADAFile(Front(), true), 1);
-  EXPECT_EQ(host.saveDialogs.back(),
-            std::make_pair(std::string("Save COLLADA schema file"), std::string("NaCl.dae")));
+  EXPECT_EQ(host.saveDialogs.back(), std::make_pair(std::string("Save COLLADA schema file"), std::string("NaCl.dae")));
   EXPECT_EQ(DoWriteCOLLADAFile(Front(), true), 0);
   ASSERT_EQ(host.alerts.size(), 1u);
   EXPECT_EQ(host.alerts[0].message, "Sorry, there was an error whilst attempting to open the file.");
@@ -593,8 +593,8 @@ TEST_F(Export3DTest, CommandsDialogsAndFailures) {
   EXPECT_EQ(host.alerts.back().message,
             "A memory allocation request failed (WriteAtomGeometries); export has been cancelled.");
   // A COLLADA section ends the export.
-  for (const char *step : {"WriteAtomGeometries", "WriteBondGeometriesCallback", "WriteUnitCellGeometries",
-                           "GenerateEllipsoidVertices"}) {
+  for (const char *step :
+       {"WriteAtomGeometries", "WriteBondGeometriesCallback", "WriteUnitCellGeometries", "GenerateEllipsoidVertices"}) {
     int result = 1;
     Dae(c, &result, step);
     EXPECT_EQ(result, 0) << step;
@@ -630,8 +630,7 @@ TEST_F(Export3DTest, OracleDump) {
       const auto counts = collada::PrimitiveCounts(dae);
       auto get = [&](const char *k) { return counts.count(k) ? counts.at(k) : 0L; };
       manifest << stem << "\t" << triangles << "\t" << get("triangles") << "\t" << get("polylist") << "\t"
-               << get("lines") << "\t" << Count(dae, "<geometry id=") << "\t" << Count(dae, "<material id=")
-               << "\n";
+               << get("lines") << "\t" << Count(dae, "<geometry id=") << "\t" << Count(dae, "<material id=") << "\n";
     }
 }
 

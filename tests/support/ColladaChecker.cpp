@@ -63,8 +63,8 @@ private:
   }
   std::string Name() {
     const size_t start = at_;
-    while (at_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[at_])) || s_[at_] == '_' ||
-                               s_[at_] == ':' || s_[at_] == '-' || s_[at_] == '.'))
+    while (at_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[at_])) || s_[at_] == '_' || s_[at_] == ':' ||
+                               s_[at_] == '-' || s_[at_] == '.'))
       at_++;
     return s_.substr(start, at_ - start);
   }
@@ -184,8 +184,8 @@ std::vector<std::string> CheckDocument(const std::string &document) {
     if (e.name == "float_array") {
       const long n = static_cast<long>(Words(e.text).size());
       if (std::to_string(n) != e.attributes.at("count"))
-        problems.push_back("float_array " + e.attributes.at("id") + " count " + e.attributes.at("count") +
-                           " holds " + std::to_string(n));
+        problems.push_back("float_array " + e.attributes.at("id") + " count " + e.attributes.at("count") + " holds " +
+                           std::to_string(n));
     }
     if (e.name == "source") {
       const Element *tc = e.Child("technique_common");
