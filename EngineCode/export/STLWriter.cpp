@@ -1,6 +1,9 @@
 // Binary STL: an 80-byte header, the triangle count (patched once every
 // body is written) and one 50-byte little-endian record per triangle. The
 // file carries no colour; vertices are Angstrom about the view centre.
+//
+// The commands of both 3-D exports live here too: they share the dialog,
+// the file, the status window and the checks of the written file.
 #include "export/Export3D.h"
 
 #include "Alerts.h"
@@ -354,8 +357,10 @@ bool Run3DExport(WindowRef window, const char *prompt, const char *suffix, const
   ctx.gXP = nullptr;
   CloseStatus();
   if (failed) {
+    // A partial file is no use to anyone; a device is left alone.
     std::error_code ec;
-    std::filesystem::remove(file, ec);
+    if (std::filesystem::is_regular_file(file, ec))
+      std::filesystem::remove(file, ec);
     MyCFStopAlert(kExportWriteFailed, std::string(1, '"')
                                           .append(file.filename().string())
                                           .append("\" could not be written (")

@@ -569,6 +569,7 @@ TEST_F(Export3DTest, CommandsDialogsAndFailures) {
     host.savePaths = {"/dev/full"};
     EXPECT_FALSE(DoWriteSTLFile(Front()));
     EXPECT_EQ(host.alerts.back().message, "Sorry, there was an error whilst writing the file.");
+    EXPECT_TRUE(std::filesystem::exists("/dev/full")); // a device is never removed
   }
   std::filesystem::remove_all(dir);
 
