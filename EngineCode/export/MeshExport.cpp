@@ -156,7 +156,7 @@ bool ShouldDrawSphere(const Export3DContext &ctx, uint32_t sphere) {
   const CrystalRec &c = *ctx.gXP;
   if (c.modelType == kThermalEllipsoidModel || sphere >= UsableSphereSize(c))
     return false;
-  if (c.modelType < kBallAndStickModel || c.modelType > kStickModel)
+  if (c.modelType < kBallAndStickModel || c.modelType > kStickModel || c.modelType == kWireFrameModel)
     return false;
   const SphereRecord &s = c.spheres[sphere];
   return s.drawnRadius > 0.0f && s.style != 0;

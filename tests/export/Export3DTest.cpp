@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <tuple>
 
 namespace {
@@ -302,6 +303,28 @@ TEST_F(Export3DTest, OneFacePolyhedronIsWrittenBothWays) {
   EdgeSet edges;
   GeneratePolyEdges(poly, ix, edges);
   EXPECT_EQ(edges.Edges().size(), 6u);
+
+  // In the files: the STL gains the fan twice (2 x 4 triangles) over the
+  // edges-only mode; the COLLADA face list is the face twice, normals 0, 1.
+  c.atoms[ring[0]].polyhedron = poly;
+  c.sites[c.atoms[ring[0]].site].polyMode = 3;
+  uint32_t edgesOnly = 0, faces = 0;
+  Stl(c, &edgesOnly);
+  c.sites[c.atoms[ring[0]].site].polyMode = 15;
+  Stl(c, &faces);
+  EXPECT_EQ(faces, edgesOnly + 8);
+  const std::string text = Dae(c);
+  const size_t list = text.find("material=\"OVPolyFace0\"");
+  ASSERT_NE(list, std::string::npos);
+  EXPECT_EQ(text.substr(text.rfind("<polylist count=\"", list), 18), "<polylist count=\"2");
+  EXPECT_NE(text.find("<vcount>6 6</vcount>", list), std::string::npos);
+  const size_t p = text.find("<p>", list);
+  const std::string indices = text.substr(p + 3, text.find("</p>", p) - p - 3);
+  std::istringstream words(indices);
+  std::vector<int> normalsSeen;
+  for (int vertex, normal; words >> vertex >> normal;)
+    normalsSeen.push_back(normal);
+  EXPECT_EQ(normalsSeen, std::vector<int>({0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1}));
 }
 
 // ---- Export lists -------------------------------------------------------------------------
