@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "export/Export3D.h"
 #include "export/ExportFrame.h"
 #include "relax/RelaxThread.h"
 
@@ -34,6 +35,8 @@ const std::vector<CommandInfo> kCommandTable = {
     {kCmdExportMacMolecule, "MacMolecule…", ""},
     {kCmdExportChem3D, "Chem3D…", ""},
     {kCmdExportOwnText, "Orvalisphere Text File…", ""},
+    {kCmdExportSTL, "STL 3-D Model…", ""},
+    {kCmdExportCOLLADA, "COLLADA 3-D Model…", ""},
     {kCmdRevert, "Revert to Saved", ""},
     {kCmdQuit, "Quit", "Ctrl+Q"},
     // Edit
@@ -63,7 +66,8 @@ const std::vector<MenuInfo> kMenuTable = {
       kCmdRevert, 0, kCmdExportMenu, 0, kCmdQuit}},
     {"Export",
      {kCmdExportCoordinates, kCmdExportVisibleCoordination, kCmdExportCrystalCoordination, kCmdExportBonds, 0,
-      kCmdExportCIF, kCmdExportPDB, kCmdExportMacMolecule, kCmdExportChem3D, kCmdExportOwnText},
+      kCmdExportCIF, kCmdExportPDB, kCmdExportMacMolecule, kCmdExportChem3D, kCmdExportOwnText, 0,
+      kCmdExportSTL, kCmdExportCOLLADA},
      kCmdExportMenu},
     {"Edit", {kCmdUndo, kCmdRedo, 0, kCmdRelaxMolecule, kCmdCancelRelaxMolecule, kCmdSaturateMolecule}},
     {"View",

@@ -7,6 +7,7 @@
 #include "structurewindow/StructureWindow.h"
 
 #include "StructureRecord.h"
+#include "export/Export3D.h"
 #include "export/ExportFrame.h"
 #include "relax/RelaxThread.h"
 #include "window/MainWindowData.h"
@@ -18,7 +19,7 @@ namespace {
 bool IsExportCommand(uint32_t command) {
   for (uint32_t code : {kCmdExportCoordinates, kCmdExportVisibleCoordination, kCmdExportCrystalCoordination,
                         kCmdExportBonds, kCmdExportCIF, kCmdExportPDB, kCmdExportMacMolecule, kCmdExportChem3D,
-                        kCmdExportOwnText})
+                        kCmdExportOwnText, kCmdExportSTL, kCmdExportCOLLADA})
     if (command == code)
       return true;
   return false;
@@ -31,6 +32,8 @@ bool IsRelaxCommand(uint32_t command) {
 OSStatus EngineCommand(uint32_t command, const QVariant &) {
   WindowRef front = FrontGraphWindow();
   if (DoExportCommand(front, command) != kEventNotHandledErr)
+    return 0;
+  if (DoExport3DCommand(front, command) != kEventNotHandledErr)
     return 0;
   if (IsRelaxCommand(command))
     return RelaxMenuCommand(command, front) == kEventNotHandledErr ? kEventNotHandledErr : 0;

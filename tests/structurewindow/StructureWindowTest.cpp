@@ -16,6 +16,7 @@
 #include "documents/CrystalDocument.h"
 #include "documents/PrefsFile.h"
 #include "documents/UndoHistory.h"
+#include "export/Export3D.h"
 #include "export/ExportFrame.h"
 #include "relax/RelaxThread.h"
 #include "window/MainWindowData.h"
@@ -483,6 +484,9 @@ TEST_F(ProgramTest, TheExportAndRelaxMenusReachTheEngineForTheFrontStructure) {
   std::string first;
   std::getline(pdb, first);
   EXPECT_EQ(first.rfind("HEADER", 0), 0u) << first;
+  gDialogs.saveFile = gTemp / "rutile.stl";
+  ASSERT_EQ(ProcessCommand(kCmdExportSTL), kNoErr);
+  EXPECT_GT(fs::file_size(gTemp / "rutile.stl"), 84u) << "a model with triangles";
 
   MainWindow *m = Open(Example("Benzene.ovtx"));
   ASSERT_NE(m, nullptr);
