@@ -127,3 +127,11 @@ int FakeHost::SaveFileDialog(std::string_view prompt, std::string_view proposedN
   savePaths.pop_front();
   return 0;
 }
+
+int FakeHost::SaveGraphicsFileDialog(std::string_view title, std::string_view proposedName, uint32_t *fileType,
+                                     std::filesystem::path *file) {
+  const int result = SaveFileDialog(title, proposedName, file);
+  if (result == 0 && graphicsTypeAnswer)
+    *fileType = *graphicsTypeAnswer;
+  return result;
+}

@@ -84,6 +84,10 @@ public:
   uint64_t now = 1000000;
   // The file each save dialog chooses, in order; cancelled when empty.
   std::deque<std::filesystem::path> savePaths;
+  // The format the image save dialog answers; none keeps the proposed one.
+  std::optional<uint32_t> graphicsTypeAnswer;
+  // Help pages asked for.
+  std::vector<std::string> helpPages;
 
   void Advance(double seconds) { now += static_cast<uint64_t>(seconds * 1e6); }
   // Lines of the Log without their carriage returns.
@@ -122,6 +126,11 @@ public:
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   uint64_t NowMicroseconds() override { return now; }
   int SaveFileDialog(std::string_view prompt, std::string_view proposedName, std::filesystem::path *file) override;
+  // Recorded in `saveDialogs` and answered from `savePaths` like the save
+  // dialog.
+  int SaveGraphicsFileDialog(std::string_view title, std::string_view proposedName, uint32_t *fileType,
+                             std::filesystem::path *file) override;
+  void OpenHelpPage(std::string_view page) override { helpPages.emplace_back(page); }
 
 private:
   HostServices *previous_ = nullptr;
