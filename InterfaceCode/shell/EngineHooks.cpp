@@ -5,6 +5,8 @@
 
 #include "CellTransform.h"
 #include "Preferences.h"
+#include "export/ExportGraphicsPanel.h"
+#include "export/PictureServices.h"
 #include "render/PlotPipeline.h"
 
 void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWindow *>()> windows) {
@@ -13,6 +15,8 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallRenderServices();
   InstallRenderingReplotTimer();
   InstallDiscardSymmetryConsent();
+  InstallWindowPreviewHook();
+  InstallExportGraphicsPanel();
 
   host.SetWindowList([windows] {
     std::vector<WindowRef> refs;
