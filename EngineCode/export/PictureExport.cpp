@@ -154,7 +154,7 @@ int ReplotAtSize(WindowRef window, int width, int height, int16_t plotRes, const
     gShowProgress = savedProgress;
     gPlotRes = kScreenPlotRes;
     ResetOffScreen(window);
-    NewPlot(window, false, false);
+    NewPlot(window, false, true);
     return -1;
   };
   const int64_t imageBytes = int64_t(width) * int64_t(height) * 4;
@@ -194,7 +194,7 @@ int ReplotAtSize(WindowRef window, int width, int height, int16_t plotRes, const
   gPlotRes = kScreenPlotRes;
   gShowProgress = savedProgress;
   ResetOffScreen(window);
-  NewPlot(window, false, false);
+  NewPlot(window, false, true);
   return result;
 }
 
@@ -285,7 +285,7 @@ std::vector<uint8_t> CopyVectorImage(WindowRef window, int width, int height, do
     picture = recorder.Close();
   }
   if (picture.size() > 10) {
-    NewPlot(window, false, false);
+    NewPlot(window, false, true);
     return picture;
   }
   MyCFStopAlert("Insufficient memory to copy this picture");

@@ -49,7 +49,7 @@ QImage ScaledCopy(const PixelBuffer &source, int width, int height) {
   port.SetForeColor(kRGBBlack);
   port.SetBackColor(kRGBWhite);
   ovgfx::CopyPixels(source, port, source.Bounds(), pixels.Bounds(), ovgfx::kCopySource);
-  return ovgfx::ImageView(pixels).convertToFormat(QImage::Format_RGB32);
+  return ovgfx::ImageView(pixels).convertToFormat(QImage::Format_RGB32).copy(); // owns its pixels
 }
 
 // The one decoder: a reader on a file or on bytes, optionally scaled.
@@ -158,7 +158,7 @@ int CopyGWorldAsImageRef(const PixelBuffer *source, const Rect &rect, QImage *im
   port.SetForeColor(kRGBBlack);
   port.SetBackColor(kRGBWhite);
   ovgfx::CopyPixels(*source, port, rect, rect, ovgfx::kCopySource);
-  *image = ovgfx::ImageView(*OffScreenPixels(copy)).convertToFormat(QImage::Format_RGB32);
+  *image = ovgfx::ImageView(*OffScreenPixels(copy)).convertToFormat(QImage::Format_RGB32).copy();
   return image->isNull() ? kPictureMemoryErr : 0;
 }
 
