@@ -9,8 +9,10 @@ namespace ovgfx {
 
 namespace {
 
-// The rowBytes above which a packed row's length takes two bytes.
-constexpr uint32_t kWordCountRowBytes = 250;
+// A packed row's length takes two bytes when the row has more pixels than
+// this. Readers differ on whether the threshold applies to the pixel count
+// or to the 32-bit row bytes; the pixel count is what ImageMagick reads.
+constexpr uint32_t kWordCountPixels = 250;
 // Rows shorter than this many bytes are stored unpacked.
 constexpr uint32_t kMinPackedRowBytes = 8;
 constexpr uint32_t kPixMapFlag = 0x8000;
@@ -143,7 +145,7 @@ void AppendDirectBits(PictBytes &out, const QImage &source, const Rect &dstRect,
     }
     packed.clear();
     PackBitsAppend(planes.data(), planes.size(), packed);
-    if (rowBytes > kWordCountRowBytes)
+    if (uint32_t(w) > kWordCountPixels)
       out.U16(uint16_t(packed.size()));
     else
       out.U8(uint8_t(packed.size()));

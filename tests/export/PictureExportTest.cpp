@@ -409,10 +409,40 @@ TEST_F(PictureTest, OracleDump) {
       }
     manifest << "exact " << stem << " " << width << " 9\n";
   }
-  // A vector picture of the plot over a picture background.
+  // A vector picture of the plot over a picture background; ImageMagick
+  // reads its pixel maps, each on its own, as the walker does.
+  QImage back(50, 30, QImage::Format_RGB32);
+  for (int y = 0; y < 30; y++)
+    for (int x = 0; x < 50; x++)
+      back.setPixel(x, y, qRgb(x * 5, 255 - y * 8, (x + y) % 2 ? 40 : 220));
+  ASSERT_TRUE(back.save(QString::fromStdString((folder / "back.png").string())));
+  CrystalRec &c = w.crystal();
+  c.backgroundPictureImage = MyLoadGraphicsOffWorld(folder / "back.png");
+  c.backgroundPictureMode = 2;
   host.savePaths.push_back(folder / "vector.pct");
   ASSERT_EQ(DoExportVectorGraphics(w.ref(), kPictFileType, 320, 240, 144), 0);
-  manifest << "vector vector.pct 320 240\n";
+  const std::vector<uint8_t> vector = ReadAll(folder / "vector.pct");
+  const PictWalk walk = WalkPict(vector);
+  ASSERT_TRUE(walk.ok) << walk.error;
+  ASSERT_FALSE(walk.pixMaps.empty());
+  for (size_t k = 0; k < walk.pixMaps.size(); k++) {
+    const PictPixMap &m = walk.pixMaps[k];
+    ovgfx::PictBytes one;
+    ovgfx::BeginPicture(one, MakeRect(m.left, m.top, m.right, m.bottom), 144);
+    one.Bytes(vector.data() + 512 + m.begin, m.end - m.begin);
+    ovgfx::EndPicture(one);
+    const std::string stem = "vpix" + std::to_string(k);
+    std::vector<uint8_t> file(512, 0);
+    file.insert(file.end(), one.Data().begin(), one.Data().end());
+    std::ofstream(folder / (stem + ".pct"), std::ios::binary).write(reinterpret_cast<const char *>(file.data()),
+                                                                     std::streamsize(file.size()));
+    std::ofstream rgb(folder / (stem + ".rgb"), std::ios::binary);
+    for (uint32_t p : m.pixels) {
+      const char bytes[3] = {char(p >> 16), char(p >> 8), char(p)};
+      rgb.write(bytes, 3);
+    }
+    manifest << "exact " << stem << " " << m.width << " " << m.height << "\n";
+  }
   // The web page, with a name that needs escaping.
   TestWindow big(host, 900, 500);
   Open(big);

@@ -10,6 +10,7 @@
 #include <vector>
 
 struct PictPixMap {
+  size_t begin = 0, end = 0; // the opcode's bytes, from the picture's start
   int top = 0, left = 0, bottom = 0, right = 0; // destination rectangle
   int width = 0, height = 0;
   uint16_t mode = 0;
@@ -149,6 +150,7 @@ inline PictWalk WalkPict(const std::vector<uint8_t> &bytes, bool fileHeader = tr
       if (!need(50))
         return fail("short pixel map");
       PictPixMap m;
+      m.begin = at - 2 - base;
       at += 4;
       const uint32_t rowBytes = u16() & 0x7FFF;
       const int bt = int16_t(u16()), bl = int16_t(u16()), bb = int16_t(u16()), br = int16_t(u16());
@@ -177,7 +179,7 @@ inline PictWalk WalkPict(const std::vector<uint8_t> &bytes, bool fileHeader = tr
                                bytes[at + 3]);
           continue;
         }
-        const size_t count = rowBytes > 250 ? (need(2) ? u16() : 0) : (need(1) ? u8() : 0);
+        const size_t count = m.width > 250 ? (need(2) ? u16() : 0) : (need(1) ? u8() : 0);
         if (!need(count))
           return fail("short packed row");
         const size_t end = at + count;
@@ -202,6 +204,7 @@ inline PictWalk WalkPict(const std::vector<uint8_t> &bytes, bool fileHeader = tr
       }
       if ((at - base) & 1)
         at++;
+      m.end = at - base;
       w.pixMaps.push_back(std::move(m));
       continue;
     }
