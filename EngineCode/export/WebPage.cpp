@@ -118,6 +118,13 @@ std::string NotesHtml(std::string_view notes) {
   return out;
 }
 
+std::string Quoted(std::string_view name) {
+  std::string out(1, '"');
+  out.append(name);
+  out.push_back('"');
+  return out;
+}
+
 bool RemoveFile(const std::filesystem::path &file) {
   std::error_code ec;
   return std::filesystem::remove(file, ec);
@@ -487,7 +494,7 @@ void WriteWebPage(WindowRef window) {
   }
   if (err != 0) {
     RemoveFile(pictureFile);
-    MyCFStopAlert(kExportWriteFailed, "\"" + pictureName + "\" could not be written.");
+    MyCFStopAlert(kExportWriteFailed, Quoted(pictureName) + " could not be written.");
     return;
   }
   const std::string text = WebPageText(*c, title, pictureName, width, height, notes);
@@ -498,6 +505,6 @@ void WriteWebPage(WindowRef window) {
     if (openFailed)
       MyCFStopAlert(kExportOpenFailed);
     else
-      MyCFStopAlert(kExportWriteFailed, "\"" + page.filename().string() + "\" could not be written (" + reason + ").");
+      MyCFStopAlert(kExportWriteFailed, Quoted(page.filename().string()) + " could not be written (" + reason + ").");
   }
 }
