@@ -97,20 +97,8 @@ std::string NotesHtml(std::string_view notes) {
     case '\t':
       out += "&nbsp;&nbsp;&nbsp;&nbsp;";
       break;
-    case '&':
-      out += "&amp;";
-      break;
-    case '<':
-      out += "&lt;";
-      break;
-    case '>':
-      out += "&gt;";
-      break;
-    case '"':
-      out += "&quot;";
-      break;
     default:
-      out += QString(ch).toStdString();
+      out += HtmlEscape(QString(ch).toStdString());
       break;
     }
     count++;
