@@ -696,7 +696,7 @@ bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file) {
   return true;
 }
 
-bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file) {
+bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &file, bool windowSettings) {
   MainWindowData *data = GetMainWindowData(window);
   if (!data)
     return false;
@@ -705,11 +705,18 @@ bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file) {
   if (!ReadCrystalFile(&read, file, &extras))
     return false;
   data->crystal = std::move(read);
-  if (extras.hasWindowSettings)
+  if (windowSettings && extras.hasWindowSettings)
     CopyWindowSettings(*data, extras.window, true);
   if (gDocumentWindowHooks.setNotes)
     gDocumentWindowHooks.setNotes(window, extras.notes);
   SetWindowFileOpen(window, true);
+  return true;
+}
+
+bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file) {
+  MainWindowData *data = GetMainWindowData(window);
+  if (!LoadCrystalFileIntoWindow(window, file, true))
+    return false;
   ResetOffScreen(window);
   NewPlot(window, false, true);
   if (HostServices *host = GetHostServices())

@@ -103,6 +103,9 @@ bool WriteCrystalFile(const CrystalRec &crystal, const DocumentExtras &extras, c
 // Writes the window's structure, notes and settings; on success clears the
 // modified mark and names the window after the file.
 bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file);
+// Reads a document into the window's structure and notes (and, when asked,
+// the window's settings) without plotting; true on success.
+bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &file, bool windowSettings);
 // Reads a document into the window and plots it; true on success.
 bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file);
 // The atom count of a document, from its ATO7 (u32) or ATOM (u16) section.

@@ -3,6 +3,8 @@
 #include "CachedFiles.h"
 #include "documents/CrystalDocument.h"
 #include "documents/DocumentArchive.h"
+#include "documents/UndoHistory.h"
+#include "StructureArrays.h"
 #include "window/MainWindowData.h"
 
 #include <cstdlib>
@@ -322,9 +324,17 @@ bool DoCacheHistoryFile(WindowRef window) {
 void UndoBufferTimerProc() {
   if (!gStructureChanged)
     return;
+  WindowRef window = FrontGraphWindow();
+  if (!window || !IsWindowFileOpen(window))
+    return;
+  // Not in the middle of a drag, a calculation or a rotation: the timer is
+  // armed again by the plot that ends them.
+  if (gTrackBallRotn || MyStillDown() || IsWindowCalculationInProgress(window) || IsWindowAutoRotating(window))
+    return;
+  // A new change after an undo: the undone structures are no longer ahead.
+  DeleteWindowRedo(window);
+  DoCacheHistoryFile(window);
   gStructureChanged = 0;
-  if (WindowRef window = FrontGraphWindow())
-    DoCacheHistoryFile(window);
 }
 
 void InstallUndoBufferTimer() { gUndoBufferTimer.proc = UndoBufferTimerProc; }

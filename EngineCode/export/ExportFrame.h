@@ -34,9 +34,6 @@ inline constexpr uint32_t kCmdExportMacMolecule = FourCharsToLong("xMcM");
 inline constexpr uint32_t kCmdExportChem3D = FourCharsToLong("xC3D");
 inline constexpr uint32_t kCmdExportOwnText = FourCharsToLong("xOVT");
 
-// What a command handler answers for a command it leaves to the next one.
-inline constexpr int32_t kEventNotHandledErr = -9874;
-
 // Runs a text-export command for the window (the front structure window):
 // 0 when the command is one of the text exports, kEventNotHandledErr for any
 // other command.

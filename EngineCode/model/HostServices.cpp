@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 uint8_t gProhibitErrorAlerts = 0;
 uint8_t gShowProgress = 0;
@@ -82,8 +83,14 @@ void FWriteColor(std::string_view text, RGBColor colour) {
 }
 
 void FWriteBuffer(std::string_view text) {
-  // A line longer than the whole buffer is cut to fit, so nothing is written
-  // past its end.
+  // A line longer than the whole buffer goes to the Log directly, after
+  // what is staged; without a Log it is cut to fit, so nothing is ever
+  // written past the buffer's end.
+  if (text.size() + 1 > kLogBufferSize && gHost && gHost->LogAvailable()) {
+    FFlushBuffer();
+    FWrite(text);
+    return;
+  }
   size_t n = std::min<size_t>(text.size(), kLogBufferSize - 1);
   if (kLogBufferSize - gLogBufferLen < n + 1) {
     FFlushBuffer();
@@ -227,6 +234,11 @@ void SetEventLoopTimerNextFireTime(EventLoopTimer &timer, double seconds) {
     gHost->ArmTimer(timer, seconds);
 }
 
+void PostToMainThread(std::function<void()> call) {
+  if (gHost && call)
+    gHost->PostToMainThread(std::move(call));
+}
+
 // ---- Window services by the engine's names -----------------------------------------------------------------
 
 void GetWindowGraphBounds(WindowRef window, Rect *bounds) {
@@ -261,6 +273,21 @@ void UpdateSetRange() {
 void UpdateLabelOptionsSizeField(float size) {
   if (HostServices *host = GetHostServices())
     host->UpdateLabelOptionsSizeField(size);
+}
+
+void UpdateWindowToolbar(WindowRef window) {
+  if (HostServices *host = GetHostServices(); window && host)
+    host->UpdateWindowToolbar(window);
+}
+
+void UpdateModelOptions() {
+  if (HostServices *host = GetHostServices())
+    host->UpdateModelOptions();
+}
+
+void DoShowOverviewLog() {
+  if (HostServices *host = GetHostServices())
+    host->ShowOverviewLog();
 }
 
 bool MyStillDown() {

@@ -39,6 +39,9 @@ using WindowRef = OVWindowRecord *;
 
 // What a cancelled dialog answers.
 inline constexpr int kUserCanceledErr = -128;
+// What a command or event handler answers for what it leaves to the next
+// handler.
+inline constexpr int32_t kEventNotHandledErr = -9874;
 
 // What `AESendOrientationMatrix` answers when the host has no way to reach
 // the linked diffraction program.
@@ -156,7 +159,15 @@ public:
   // once, `seconds` from now.
   virtual void ArmTimer(EventLoopTimer &timer, double seconds) = 0;
 
-  // Monotonic clock in microseconds since some fixed start.
+  // Runs `call` once on the main thread, from the event loop, after what is
+  // running there now; calls run in the order they were posted. Callable
+  // from any thread: this is how work on other threads hands its results
+  // back. The call owns what it captures, and a call that never runs (the
+  // program quits first) is destroyed unrun.
+  virtual void PostToMainThread(std::function<void()> call) = 0;
+
+  // Monotonic clock in microseconds since some fixed start. Callable from
+  // any thread.
   virtual uint64_t NowMicroseconds() = 0;
 
   // The save dialog: asks where to save, proposing `proposedName`; fills
@@ -181,6 +192,19 @@ public:
   virtual void OpenHelpPage(std::string_view /*page*/) {}
   // The program's version, as the exports write it.
   virtual std::string ProgramVersion() { return "1.0.0"; }
+  // Windows other parts of the program build; until they exist these do
+  // nothing.
+  //
+  // Enables the structure window's toolbar items for its state (the Relax
+  // item shows whether a relaxation runs). Missing: the structure window's
+  // toolbar.
+  virtual void UpdateWindowToolbar(WindowRef) {}
+  // Refreshes the Model Options inspector from the front structure window.
+  // Missing: the Model Options inspector.
+  virtual void UpdateModelOptions() {}
+  // Shows the Log tab of the Overview window when that window is visible.
+  // Missing: the Overview window.
+  virtual void ShowOverviewLog() {}
 };
 
 // Installs the host; returns the previous one. The engine does not own it.
@@ -261,6 +285,11 @@ extern EventLoopTimer gRenderingReplotTimer;
 extern EventLoopTimer gUndoBufferTimer;
 void SetEventLoopTimerNextFireTime(EventLoopTimer &timer, double seconds);
 
+// ---- Work handed to the main thread ----------------------------------------
+// Posts the call to the main thread (see HostServices::PostToMainThread);
+// without a host the call is dropped. Callable from any thread.
+void PostToMainThread(std::function<void()> call);
+
 // ---- Program-wide flags used by the engine ---------------------------------
 extern uint8_t gProhibitErrorAlerts; // batch work: stop, caution and note alerts stay silent
 extern uint8_t gShowProgress;        // long operations report in the status window
@@ -278,6 +307,9 @@ void UpdateSiteBrowser(WindowRef window);
 void UpdateAtomPicker();
 void UpdateSetRange();
 void UpdateLabelOptionsSizeField(float size);
+void UpdateWindowToolbar(WindowRef window);
+void UpdateModelOptions();
+void DoShowOverviewLog();
 bool MyStillDown();
 // 0 and nothing sent while the structure has no link identifier;
 // `kNoLinkSender` without a way to reach the linked program.

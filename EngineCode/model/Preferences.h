@@ -29,6 +29,7 @@ struct PrefsRecord {
   uint8_t rulerUnits = 1; // 1 Angstrom, 2 nanometre
   uint8_t fillScreen = 0;
   uint8_t showGrid = 0;
+  RGBColor gridColor{34952, 34952, 34952}; // the grid's lines over the graph
   uint8_t showToolbar = 1;
   uint8_t showRulers = 1;
   uint8_t showSidebar = 1;

@@ -22,6 +22,7 @@
 #include <vector>
 
 struct RelaxMoleculeData;
+struct WindowSharedState;
 
 // One atom of a run. Only x, y, z change while the run moves the atoms.
 struct RelaxAtom {
@@ -96,6 +97,11 @@ inline constexpr int kRelaxMessageLength = 256;
 
 struct RelaxMoleculeData {
   WindowRef window = nullptr;
+  // What the window shares with a run started from it, and the run's number
+  // there (RelaxRun.h); none and 0 for a run of bare atoms. The worker reads
+  // the window's state only through these, never through `window`.
+  std::shared_ptr<WindowSharedState> windowState;
+  uint64_t runId = 0;
   std::vector<RelaxAtom> atoms;
   std::vector<PairTerm> pairs;
   std::vector<ThreeBodyTerm> threes;

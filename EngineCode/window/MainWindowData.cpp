@@ -41,6 +41,10 @@ void DestroyMainWindowData(WindowRef window) {
   DestroyWindowHistory(window);
   DestroyWindowRedo(window);
   window->mainData = nullptr;
+  // Work still queued for the window, and a relaxation still running for
+  // it, see from the shared state that it is gone.
+  data->shared->calculationRun.store(0);
+  data->shared->open.store(0);
   delete data;
 }
 
@@ -54,14 +58,39 @@ void SetWindowFileOpen(WindowRef window, bool open) {
     d->fileOpen = open ? 1 : 0;
 }
 
+namespace {
+std::atomic<uint64_t> gLastCalculationRun{0};
+} // namespace
+
 bool IsWindowCalculationInProgress(WindowRef window) {
   MainWindowData *d = GetMainWindowData(window);
-  return d && d->calculationInProgress;
+  return d && d->shared->calculationRun.load() != 0;
 }
 
 void SetWindowCalculationInProgress(WindowRef window, bool running) {
-  if (MainWindowData *d = GetMainWindowData(window))
-    d->calculationInProgress = running ? 1 : 0;
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d)
+    return;
+  if (!running)
+    d->shared->calculationRun.store(0);
+  else if (d->shared->calculationRun.load() == 0)
+    d->shared->calculationRun.store(++gLastCalculationRun);
+  UpdateWindowToolbar(window);
+}
+
+uint64_t StartWindowCalculation(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d)
+    return 0;
+  const uint64_t run = ++gLastCalculationRun;
+  d->shared->calculationRun.store(run);
+  UpdateWindowToolbar(window);
+  return run;
+}
+
+std::shared_ptr<WindowSharedState> GetWindowSharedState(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? d->shared : nullptr;
 }
 
 bool IsWindowAutoRotating(WindowRef window) {
@@ -257,17 +286,17 @@ void ClearWindowInfoData(WindowRef window) {
 
 bool IsWindowDisplaySleeping(WindowRef window) {
   MainWindowData *d = GetMainWindowData(window);
-  return d && d->displaySleeping;
+  return d && d->shared->displaySleeping.load() != 0;
 }
 
 void DoMainWindowDisplaySleep(WindowRef window) {
   if (MainWindowData *d = GetMainWindowData(window))
-    d->displaySleeping = 1;
+    d->shared->displaySleeping.store(1);
 }
 
 void DoMainWindowDisplayWake(WindowRef window) {
   if (MainWindowData *d = GetMainWindowData(window))
-    d->displaySleeping = 0;
+    d->shared->displaySleeping.store(0);
 }
 
 bool GetWindowTextObject(WindowRef window, void **textObject) {

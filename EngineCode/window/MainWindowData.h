@@ -15,10 +15,25 @@
 #include "HostServices.h"
 #include "StructureRecord.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
 struct CachedFileRecord;
+
+// The part of a structure window's state that work on other threads reads:
+// a relaxation worker and the results it hands back to the window. They
+// hold it by shared pointer, never the window itself, so it outlives the
+// window's record and tells them that the window has gone. Every field is
+// atomic; only the main thread sets `open` and `displaySleeping`.
+struct WindowSharedState {
+  std::atomic<uint8_t> open{1}; // cleared when the window's record is freed
+  // The calculation (relaxation run) that runs for the window, by its
+  // number; 0 when none. A run that finds another number here was
+  // cancelled, even when a newer run has started since.
+  std::atomic<uint64_t> calculationRun{0};
+  std::atomic<uint8_t> displaySleeping{0}; // the displays sleep
+};
 
 // A heap block owned by the record (the site browser's data).
 using OVBlockHandle = std::shared_ptr<void>;
@@ -33,9 +48,11 @@ struct PrintPreviewRecord {
 };
 
 struct MainWindowData {
-  uint8_t fileOpen = 0;              // the window holds a structure
-  uint8_t calculationInProgress = 0; // a long calculation (relaxation) runs for it
-  uint8_t autoRotating = 0;          // clearing it stops the rotation at its next tick
+  uint8_t fileOpen = 0; // the window holds a structure
+  // The calculation-in-progress and display-sleeping flags, shared with
+  // the relaxation worker (see WindowSharedState).
+  std::shared_ptr<WindowSharedState> shared = std::make_shared<WindowSharedState>();
+  uint8_t autoRotating = 0; // clearing it stops the rotation at its next tick
   CrystalRec crystal;
   uint8_t graphHasFocus = 1; // keys go to the graph pane (1) or the sidebar (0)
   CachedFileRecord *views = nullptr;
@@ -74,7 +91,6 @@ struct MainWindowData {
   uint64_t lastGestureTime = 0; // microseconds of the last gesture redraw
   float pendingMagnify = 1.0f;  // gathered since that redraw
   float pendingRotation = 0.0f; // degrees gathered since that redraw
-  uint8_t displaySleeping = 0;
   uint8_t showNotes = 1;
   uint8_t showAtoms = 1;
   uint8_t windowModified = 0; // holds unsaved changes
@@ -94,7 +110,14 @@ void DestroyMainWindowData(WindowRef window);
 bool IsWindowFileOpen(WindowRef window);
 void SetWindowFileOpen(WindowRef window, bool open);
 bool IsWindowCalculationInProgress(WindowRef window);
+// Setting gives the window a new calculation number unless one runs
+// already; clearing ends it. Either way the window's toolbar is refreshed.
 void SetWindowCalculationInProgress(WindowRef window, bool running);
+// Marks a new calculation as running for the window, refreshes the toolbar
+// and answers its number (never 0); 0 for anything but a structure window.
+uint64_t StartWindowCalculation(WindowRef window);
+// The window's shared state; none for anything but a structure window.
+std::shared_ptr<WindowSharedState> GetWindowSharedState(WindowRef window);
 bool IsWindowAutoRotating(WindowRef window);
 void SetWindowAutoRotating(WindowRef window, bool rotating);
 CrystalRec *GetWindowCrystal(WindowRef window);

@@ -1,6 +1,6 @@
 #include "export/ExportGraphicsPanel.h"
 
-#include "shell/MainWindow.h"
+#include "structurewindow/MainWindow.h"
 #include "ui_ExportGraphics.h"
 
 #include "Preferences.h"
@@ -12,7 +12,7 @@
 namespace {
 
 QWidget *ParentOf(WindowRef window) {
-  return window && window->native ? static_cast<MainWindow *>(window->native) : nullptr;
+  return GetMainWindow(window);
 }
 
 } // namespace

@@ -1,19 +1,31 @@
 #include "EngineHooks.h"
 
-#include "MainWindow.h"
+#include "EngineCommands.h"
+#include "FileCommands.h"
 #include "QtHostServices.h"
+#include "structurewindow/MainWindow.h"
+#include "structurewindow/PaneDrawing.h"
+#include "structurewindow/StructureWindow.h"
 
 #include "CellTransform.h"
 #include "Preferences.h"
+#include "documents/CrystalDocument.h"
+#include "documents/PrefsFile.h"
 #include "export/ExportGraphicsPanel.h"
 #include "export/PictureServices.h"
+#include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
 
+#include <QApplication>
+#include <QTextEdit>
+
+void InstallWindowCommandHandler();
+
 void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWindow *>()> windows) {
-  gPrefs = gFactoryPrefs;
   InitOVGlobals();
   InstallRenderServices();
   InstallRenderingReplotTimer();
+  InstallUndoBufferTimer();
   InstallDiscardSymmetryConsent();
   InstallWindowPreviewHook();
   InstallExportGraphicsPanel();
@@ -24,10 +36,15 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
       refs.push_back(w->Ref());
     return refs;
   });
-  // The rounded subtitle box over the graph pane belongs to the structure
-  // window's drawing, and the floating windows are the inspectors; neither
-  // is built yet, so these do nothing for now.
-  host.SetSubtitleDrawer([](WindowRef, std::string_view) {});
+  host.SetSubtitleDrawer([](WindowRef window, std::string_view text) {
+    MainWindow *w = GetMainWindow(window);
+    if (!w)
+      return;
+    DrawGraphPane(window);
+    w->SetSubtitle(std::string(text));
+  });
+  // The floating windows (inspectors, tool window) are not built yet; the
+  // menus follow the front window.
   host.SetFloatingWindowUpdater([] {});
   host.SetWindowLookup([windows](WindowRef window) -> MainWindow * {
     for (MainWindow *w : windows())
@@ -35,4 +52,42 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
         return w;
     return nullptr;
   });
+
+  ScreenHooks screen;
+  screen.windowPort = [](WindowRef window) -> ovgfx::GraphicsPort * {
+    MainWindow *w = GetMainWindow(window);
+    return w ? w->ScreenPort() : nullptr;
+  };
+  screen.windowPortChanged = [](WindowRef window, const Rect &rect) {
+    if (MainWindow *w = GetMainWindow(window))
+      w->ScreenChanged(rect);
+  };
+  screen.drawGrid = [](WindowRef window, const Rect &rect) { DrawGridIntoPort(window, rect); };
+  screen.drawNoteHeaderPane = [](WindowRef window) {
+    if (MainWindow *w = GetMainWindow(window))
+      w->NoteHeader()->update();
+  };
+  screen.beep = [] { QApplication::beep(); };
+  screen.doQuit = [] { QuitApplication(); };
+  SetScreenHooks(screen);
+
+  gDocumentWindowHooks.getNotes = [](WindowRef window) -> std::string {
+    MainWindow *w = GetMainWindow(window);
+    return w ? w->NotesView()->toPlainText().toStdString() : std::string();
+  };
+  gDocumentWindowHooks.setNotes = [](WindowRef window, const std::string &notes) {
+    if (MainWindow *w = GetMainWindow(window)) {
+      w->NotesView()->setProperty("loading", true);
+      w->NotesView()->setPlainText(QString::fromStdString(notes));
+      w->NotesView()->setProperty("loading", false);
+    }
+  };
+  gDocumentWindowHooks.setWindowFile = [](WindowRef window, const std::filesystem::path &file) {
+    if (MainWindow *w = GetMainWindow(window)) {
+      w->SetFile(file);
+      w->SyncModifiedMark();
+    }
+  };
+  InstallWindowCommandHandler();
+  InstallEngineCommands();
 }

@@ -7,7 +7,9 @@
 class MainWindow;
 class QtHostServices;
 
-// Installs the engine's start-up state (preferences, blank templates,
-// timers, the symmetry-consent hook) and tells the host how to reach the
-// structure windows: `windows` lists them, front first.
+// Installs the engine's start-up state (blank templates and program
+// globals, the renderer, the timers, the symmetry-consent hook), the
+// window services the engine draws and reads through, and the structure
+// window's command handler; `windows` lists the structure windows, front
+// first. The preferences are read before this.
 void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWindow *>()> windows);

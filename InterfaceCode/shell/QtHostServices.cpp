@@ -1,12 +1,16 @@
 #include "QtHostServices.h"
 
-#include "MainWindow.h"
+#include "ShellDialogs.h"
 #include "StatusWindow.h"
 #include "StructureRecord.h"
+#include "export/GraphicsSaveDialog.h"
+#include "structurewindow/MainWindow.h"
+#include "structurewindow/StructureWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
@@ -166,8 +170,13 @@ void QtHostServices::ShowWindow(WindowRef window) {
 }
 
 void QtHostServices::CloseWindow(WindowRef window) {
-  if (MainWindow *w = StructureWindow(window))
-    w->hide();
+  if (StructureWindow(window))
+    CloseMainWindow(window);
+}
+
+void QtHostServices::DrawRulers(WindowRef window) {
+  if (MainWindow *w = StructureWindow(window); w && !w->Ruler()->isHidden())
+    w->Ruler()->update();
 }
 
 bool QtHostServices::MouseButtonDown() { return QGuiApplication::mouseButtons() != Qt::NoButton; }
@@ -328,4 +337,38 @@ void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {
   qtimer->start(static_cast<int>(seconds * 1000.0 + 0.5));
 }
 
+void QtHostServices::PostToMainThread(std::function<void()> call) {
+  QMetaObject::invokeMethod(
+      this, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
+}
+
 uint64_t QtHostServices::NowMicroseconds() { return static_cast<uint64_t>(clock_.nsecsElapsed() / 1000); }
+
+int QtHostServices::SaveGraphicsFileDialog(std::string_view title, std::string_view proposedName,
+                                           uint32_t *fileType, std::filesystem::path *file) {
+  if (!file || !fileType)
+    return -50;
+  WindowRef front = FrontGraphWindow();
+  return RunGraphicsSaveDialog(front ? StructureWindow(front) : nullptr, title, proposedName, fileType, file);
+}
+
+int QtHostServices::SaveFileDialog(std::string_view prompt, std::string_view proposedName,
+                                   std::filesystem::path *file) {
+  if (!file)
+    return -50;
+  std::filesystem::path folder = QDir::homePath().toStdString();
+  if (WindowRef front = FrontGraphWindow())
+    if (MainWindow *w = StructureWindow(front); w && !w->File().empty())
+      folder = w->File().parent_path();
+  std::optional<std::filesystem::path> chosen =
+      GetShellDialogs().GetSaveFile(std::string(prompt), std::string(proposedName), folder);
+  if (!chosen)
+    return kUserCanceledErr;
+  *file = *chosen;
+  return 0;
+}
+
+std::string QtHostServices::ProgramVersion() {
+  const QString version = QCoreApplication::applicationVersion();
+  return version.isEmpty() ? std::string("1.0.0") : version.toStdString();
+}

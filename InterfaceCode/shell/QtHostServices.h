@@ -50,13 +50,23 @@ public:
   std::string WindowTitle(WindowRef window) override;
   void ShowWindow(WindowRef window) override;
   void CloseWindow(WindowRef window) override;
+  void DrawRulers(WindowRef window) override;
   bool CheckForUserCancel() override;
   bool MouseButtonDown() override;
   unsigned CurrentModifiers() override;
   void SetCursor(CocoaCursor cursor) override;
   void UpdateFloatingWindows() override;
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
+  // A queued call on this object, which lives on the main thread.
+  void PostToMainThread(std::function<void()> call) override;
   uint64_t NowMicroseconds() override;
+  // The shell's save dialog (ShellDialogs.h), so that tests answer it.
+  int SaveFileDialog(std::string_view prompt, std::string_view proposedName, std::filesystem::path *file) override;
+  // The image save dialog with its picture format pop-up.
+  int SaveGraphicsFileDialog(std::string_view title, std::string_view proposedName, uint32_t *fileType,
+                             std::filesystem::path *file) override;
+  // The application's version; "1.0.0" when it has none.
+  std::string ProgramVersion() override;
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;

@@ -1,12 +1,11 @@
 // Orvalisphere: start-up, then the event loop.
-#include "EngineHooks.h"
-#include "MainWindow.h"
-#include "QtHostServices.h"
+#include "FileCommands.h"
 #include "Startup.h"
+#include "relax/RelaxThread.h"
 
 #include <QApplication>
+#include <QStringList>
 #include <cstdio>
-#include <memory>
 
 int main(int argc, char **argv) {
   std::string why;
@@ -18,21 +17,31 @@ int main(int argc, char **argv) {
   InstallProgramLocale();
   QApplication::setApplicationName("Orvalisphere");
   QApplication::setApplicationVersion("1.0.0");
+  QApplication::setQuitOnLastWindowClosed(false);
 
-  QtHostServices host;
-  SetHostServices(&host);
-
-  // The preferences and templates come first: a new window takes its
-  // settings from them.
-  std::unique_ptr<MainWindow> window;
-  auto windows = [&window] { return window ? std::vector<MainWindow *>{window.get()} : std::vector<MainWindow *>{}; };
-  InstallEngineHooks(host, windows);
-  window = std::make_unique<MainWindow>();
-  window->show();
-  gStartupDone = 1;
-
-  int result = app.exec();
-  window.reset();
-  SetHostServices(nullptr);
+  std::vector<std::filesystem::path> files;
+  QString screenshot;
+  const QStringList arguments = QApplication::arguments();
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    if (arguments[i] == "--screenshot" && i + 1 < arguments.size())
+      screenshot = arguments[++i];
+    else
+      files.emplace_back(arguments[i].toStdString());
+  }
+  if (!screenshot.isEmpty()) {
+    // A picture of the program as it starts, for the documentation: the
+    // front window once the files are open, then the program ends.
+    if (!OVInitialize(files))
+      return 1;
+    return SaveScreenshotAndExit(screenshot.toStdString());
+  }
+  // One program per user: a second launch hands its files over and ends.
+  if (PassFilesToRunningProgram(files))
+    return 0;
+  if (!OVInitialize(files))
+    return 1;
+  const int result = app.exec();
+  // No relaxation worker may outlive the windows and the host.
+  StopAndJoinRelaxRuns();
   return result;
 }

@@ -5,6 +5,7 @@
 
 #include "HostServices.h"
 
+#include <functional>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -51,6 +52,9 @@ public:
   void SetCursor(CocoaCursor) override {}
   void UpdateFloatingWindows() override {}
   void ArmTimer(EventLoopTimer &, double) override {}
+  // The tools run no worker threads and no event loop: a posted call runs
+  // at once.
+  void PostToMainThread(std::function<void()> call) override { call(); }
   uint64_t NowMicroseconds() override {
     return uint64_t(
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())

@@ -56,13 +56,25 @@ TEST(LogWriters, BufferedLinesReachTheLogOnlyAtAFlushAndFlushWhenFull) {
 }
 
 TEST(LogWriters, ALineLongerThanTheBufferIsCutNotOverrun) {
+  // Without a Log the buffer cannot drain: the line is cut to fit.
   FakeHost host;
+  host.logAvailable = false;
   std::string huge(kLogBufferSize * 2, 'z');
   FWriteBuffer(huge);
   EXPECT_EQ(LogBufferLength(), kLogBufferSize);
+  host.logAvailable = true;
   FFlushBuffer();
   EXPECT_EQ(host.log.size(), kLogBufferSize);
   EXPECT_EQ(host.log.back(), '\r');
+}
+
+TEST(LogWriters, ALineLongerThanTheBufferGoesToTheLogWholeAfterTheStagedLines) {
+  FakeHost host;
+  FWriteBuffer("staged");
+  std::string huge(kLogBufferSize * 2, 'z');
+  FWriteBuffer(huge);
+  EXPECT_EQ(LogBufferLength(), 0u);
+  EXPECT_EQ(host.log, "staged\r" + huge + "\r");
 }
 
 TEST(StatusWindow, ShortTasksShowNothing) {

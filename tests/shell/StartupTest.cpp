@@ -13,30 +13,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <thread>
+#include <vector>
 
-namespace {
-// A host hook that start-up left unwired fails the test that calls it.
-void FailOnUnwiredHooks(QtMsgType type, const QMessageLogContext &, const QString &message) {
-  if (type == QtCriticalMsg && message.contains("host hook not installed"))
-    ADD_FAILURE() << message.toStdString();
-  std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-}
-
-QApplication *App() {
-  static int argc = 1;
-  static char name[] = "test_shell";
-  static char *argv[] = {name, nullptr};
-  static QApplication *app = nullptr;
-  if (!app) {
-    // Qt takes the locale from the environment when the application is made.
-    setenv("LC_ALL", "de_DE.UTF-8", 1);
-    app = new QApplication(argc, argv);
-    qInstallMessageHandler(FailOnUnwiredHooks);
-    unsetenv("LC_ALL");
-  }
-  return app;
-}
-} // namespace
+#include "ShellApp.h"
 
 TEST(Startup, NumbersPrintWithADecimalPointUnderACommaLocale) {
   App();
@@ -112,6 +92,30 @@ TEST(QtHost, StatusWindowTimersAndLogSink) {
   SetHostServices(previous);
 }
 
+// Work on another thread hands its results back through the event loop:
+// they run on the main thread, in the order they were posted.
+TEST(QtHost, PostedCallsRunOnTheMainThreadInOrder) {
+  App();
+  QtHostServices host;
+  HostServices *previous = SetHostServices(&host);
+  std::vector<int> order;
+  std::vector<std::thread::id> threads;
+  std::thread worker([&] {
+    for (int i = 0; i < 3; ++i)
+      PostToMainThread([&order, &threads, i] {
+        order.push_back(i);
+        threads.push_back(std::this_thread::get_id());
+      });
+  });
+  worker.join();
+  EXPECT_TRUE(order.empty()); // nothing runs before the event loop does
+  QTest::qWait(20);
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+  for (std::thread::id id : threads)
+    EXPECT_EQ(id, std::this_thread::get_id());
+  SetHostServices(previous);
+}
+
 // A long search checks the cancel key often: each check returns at once,
 // the key is seen, and no click or close reaches a window until the search
 // has returned to the event loop.
@@ -150,7 +154,7 @@ TEST(QtHost, CancelChecksHoldUserInputBackUntilTheSearchEnds) {
 }
 
 #include "shell/EngineHooks.h"
-#include "shell/MainWindow.h"
+#include "structurewindow/MainWindow.h"
 
 #include "BuildPipeline.h"
 #include "render/PlotPipeline.h"

@@ -30,7 +30,13 @@ std::vector<std::string> FakeHost::LogLines() const {
   return lines;
 }
 
+void FakeHost::CheckThread() {
+  if (std::this_thread::get_id() != mainThread_)
+    ++offMainThreadCalls;
+}
+
 void FakeHost::LogAppend(std::string_view text, const RGBColor &colour, size_t colouredBytes) {
+  CheckThread();
   ++logAppendCalls;
   if (colouredBytes > 0)
     colouredRuns.push_back({log.size(), colouredBytes, colour});
@@ -44,6 +50,7 @@ void FakeHost::StatusShow(std::string_view message, float percent) {
 void FakeHost::StatusHide() { status.push_back({false, {}, 0.0f, now}); }
 
 int FakeHost::RunAlert(const AlertRequest &alert) {
+  CheckThread();
   alerts.push_back(alert);
   if (alertAnswers.empty())
     return 1;
@@ -53,6 +60,7 @@ int FakeHost::RunAlert(const AlertRequest &alert) {
 }
 
 void FakeHost::DrawWindowSubtitle(WindowRef window, std::string_view text) {
+  CheckThread();
   subtitles.emplace_back(window, std::string(text));
 }
 
@@ -126,6 +134,43 @@ int FakeHost::SaveFileDialog(std::string_view prompt, std::string_view proposedN
   *file = savePaths.front();
   savePaths.pop_front();
   return 0;
+}
+
+void FakeHost::PostToMainThread(std::function<void()> call) {
+  std::lock_guard<std::mutex> lock(postedMutex_);
+  posted_.push_back(std::move(call));
+}
+
+size_t FakeHost::PostedCallCount() {
+  std::lock_guard<std::mutex> lock(postedMutex_);
+  return posted_.size();
+}
+
+int FakeHost::RunPostedCalls() {
+  int ran = 0;
+  for (;;) {
+    std::function<void()> call;
+    {
+      std::lock_guard<std::mutex> lock(postedMutex_);
+      if (posted_.empty())
+        return ran;
+      call = std::move(posted_.front());
+      posted_.pop_front();
+    }
+    call();
+    ++ran;
+  }
+}
+
+void FakeHost::UpdateWindowToolbar(WindowRef window) {
+  CheckThread();
+  toolbarUpdates.push_back(window);
+}
+
+uint64_t FakeHost::NowMicroseconds() {
+  while (holdOtherThreads.load() && std::this_thread::get_id() != mainThread_)
+    std::this_thread::yield();
+  return now += tick.load();
 }
 
 int FakeHost::SaveGraphicsFileDialog(std::string_view title, std::string_view proposedName, uint32_t *fileType,

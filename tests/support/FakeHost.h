@@ -1,17 +1,22 @@
 // A recording host for tests: installs itself for its lifetime, records what
 // the engine logged, alerted, showed, armed, refreshed, sent and asked, and
 // answers alerts, the cancel key, the mouse button, graph panes and window
-// titles by script. Its clock only moves when a test advances it.
+// titles by script. Its clock only moves when a test advances it. Calls
+// posted to the main thread wait in a queue until the test runs them.
 #pragma once
 
 #include "HostServices.h"
 #include "StructureRecord.h"
 
+#include <atomic>
 #include <deque>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Thrown where the real host would end the program.
@@ -66,6 +71,12 @@ public:
   std::vector<const CrystalRec *> orientationSends;
   // Save dialogs asked: prompt and proposed name.
   std::vector<std::pair<std::string, std::string>> saveDialogs;
+  std::vector<WindowRef> toolbarUpdates;
+  int modelOptionsUpdates = 0;
+  int overviewLogShows = 0;
+  // Interface calls (Log, alerts, subtitles, toolbars) made off the thread
+  // that made the host.
+  std::atomic<int> offMainThreadCalls{0};
 
   // Scripted.
   bool logAvailable = true;
@@ -80,16 +91,25 @@ public:
   std::optional<Rect> graphPane;
   std::string windowTitle; // every window's title
   bool mouseDown = false;
-  bool linkSender = true; // false: the linked program cannot be reached
-  uint64_t now = 1000000;
   // The file each save dialog chooses, in order; cancelled when empty.
   std::deque<std::filesystem::path> savePaths;
+  bool linkSender = true;             // false: the linked program cannot be reached
+  std::atomic<uint64_t> now{1000000}; // read by worker threads too
+  // Microseconds the clock moves on at every reading (0: only by Advance).
+  std::atomic<uint64_t> tick{0};
+  // While set, a clock reading on another thread than the host's waits:
+  // tests hold worker threads at their first reading with it.
+  std::atomic<bool> holdOtherThreads{false};
   // The format the image save dialog answers; none keeps the proposed one.
   std::optional<uint32_t> graphicsTypeAnswer;
   // Help pages asked for.
   std::vector<std::string> helpPages;
 
   void Advance(double seconds) { now += static_cast<uint64_t>(seconds * 1e6); }
+  // Runs the calls posted to the main thread, in posting order, including
+  // those posted meanwhile; answers how many ran.
+  int RunPostedCalls();
+  size_t PostedCallCount();
   // Lines of the Log without their carriage returns.
   std::vector<std::string> LogLines() const;
   // Fires every armed timer whose time has come, in firing order; a re-arm
@@ -124,8 +144,12 @@ public:
   void SetCursor(CocoaCursor cursor) override { cursors.push_back(cursor); }
   void UpdateFloatingWindows() override { ++floatingWindowUpdates; }
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
-  uint64_t NowMicroseconds() override { return now; }
   int SaveFileDialog(std::string_view prompt, std::string_view proposedName, std::filesystem::path *file) override;
+  void PostToMainThread(std::function<void()> call) override;
+  uint64_t NowMicroseconds() override;
+  void UpdateWindowToolbar(WindowRef window) override;
+  void UpdateModelOptions() override { ++modelOptionsUpdates; }
+  void ShowOverviewLog() override { ++overviewLogShows; }
   // Recorded in `saveDialogs` and answered from `savePaths` like the save
   // dialog.
   int SaveGraphicsFileDialog(std::string_view title, std::string_view proposedName, uint32_t *fileType,
@@ -133,6 +157,10 @@ public:
   void OpenHelpPage(std::string_view page) override { helpPages.emplace_back(page); }
 
 private:
+  void CheckThread();
+  std::thread::id mainThread_ = std::this_thread::get_id();
+  std::mutex postedMutex_;
+  std::deque<std::function<void()>> posted_;
   HostServices *previous_ = nullptr;
   struct Pending {
     EventLoopTimer *timer;

@@ -1,0 +1,629 @@
+#include "FileCommands.h"
+
+#include "Commands.h"
+#include "EngineHooks.h"
+#include "LogStore.h"
+#include "LogWindow.h"
+#include "QtHostServices.h"
+#include "ShellDialogs.h"
+#include "structurewindow/MainWindow.h"
+#include "structurewindow/PaneDrawing.h"
+#include "structurewindow/StructureWindow.h"
+
+#include "Alerts.h"
+#include "CachedFiles.h"
+#include "Preferences.h"
+#include "documents/CrystalDocument.h"
+#include "documents/PrefsFile.h"
+#include "documents/UndoHistory.h"
+#include "import/OwnTextReader.h"
+#include "render/OffScreen.h"
+#include "window/MainWindowData.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTextEdit>
+#include <QTimer>
+#include <algorithm>
+#include <map>
+#include <unistd.h>
+
+#ifndef OV_RESOURCE_DIR
+#define OV_RESOURCE_DIR ""
+#endif
+
+namespace {
+
+std::vector<std::filesystem::path> gQueuedDocs;
+
+MainWindow *Front() { return GetMainWindow(FrontGraphWindow()); }
+
+void RefillRecentMenu(QMenu *menu) {
+  menu->clear();
+  for (const std::filesystem::path &file : RecentFiles())
+    menu->addAction(MakeCommandItem(kCmdOpenRecent, QString::fromStdString(file.filename().string()),
+                                    QString::fromStdString(file.string()), menu));
+  menu->addSeparator();
+  menu->addAction(GetCommandAction(kCmdClearRecent));
+  UpdateMenuStatus(menu);
+}
+
+void RefillExamplesMenu(QMenu *menu) {
+  menu->clear();
+  for (const std::filesystem::path &file : ExampleFiles())
+    menu->addAction(MakeCommandItem(kCmdOpenExample, QString::fromStdString(file.stem().string()),
+                                    QString::fromStdString(file.string()), menu));
+}
+
+// The Window menu: its commands from the menu table, then the windows.
+void RefillWindowMenu(QMenu *menu, const std::vector<uint32_t> &codes) {
+  menu->clear();
+  for (uint32_t code : codes) {
+    if (code == 0)
+      menu->addSeparator();
+    else
+      menu->addAction(GetCommandAction(code));
+  }
+  menu->addSeparator();
+  int index = 0;
+  for (MainWindow *w : AllGraphWindows()) {
+    if (w->isVisible()) {
+      QAction *item = MakeCommandItem(kCmdSelectWindow, w->windowTitle(), index, menu);
+      item->setCheckable(true);
+      item->setChecked(w->isActiveWindow());
+      menu->addAction(item);
+    }
+    ++index;
+  }
+  UpdateMenuStatus(menu);
+}
+
+void SetCheckable(uint32_t code, bool checked) {
+  QAction *action = GetCommandAction(code);
+  action->setCheckable(true);
+  action->setChecked(checked);
+}
+
+// Shows a structure read into `window` at the pane's size.
+void ShowOpenedStructure(WindowRef window) {
+  if (MainWindow *w = GetMainWindow(window)) {
+    w->show();
+    w->raise();
+    w->activateWindow();
+    BringGraphWindowToFront(w);
+  }
+  RedrawGraphPane(window);
+  ClearWindowModified(window);
+  MyRemoveWindowProxy(window);
+}
+
+} // namespace
+
+// ---- Menus ------------------------------------------------------------------------
+
+void InstallMenuBar(QMainWindow *window) {
+  QMenuBar *bar = window->menuBar();
+  std::map<uint32_t, QMenu *> submenus; // by opener, filled as their parents are built
+  for (const MenuInfo &info : MenuTable()) {
+    QMenu *menu = nullptr;
+    if (info.opener == 0) {
+      menu = bar->addMenu(QString::fromUtf8(info.title));
+    } else if (auto found = submenus.find(info.opener); found != submenus.end()) {
+      menu = found->second;
+    } else {
+      continue; // a submenu whose opener no menu lists
+    }
+    if (std::string_view(info.title) == "Window") {
+      QObject::connect(menu, &QMenu::aboutToShow, menu, [menu, codes = info.items] { RefillWindowMenu(menu, codes); });
+      RefillWindowMenu(menu, info.items);
+      continue;
+    }
+    for (uint32_t code : info.items) {
+      if (code == 0) {
+        menu->addSeparator();
+      } else if (code == kCmdOpenRecent) {
+        QMenu *recent = menu->addMenu(QString::fromUtf8(FindCommandInfo(code)->title));
+        QObject::connect(recent, &QMenu::aboutToShow, recent, [recent] { RefillRecentMenu(recent); });
+        RefillRecentMenu(recent);
+      } else if (code == kCmdOpenExample) {
+        RefillExamplesMenu(menu->addMenu(QString::fromUtf8(FindCommandInfo(code)->title)));
+      } else if (std::any_of(MenuTable().begin(), MenuTable().end(),
+                             [code](const MenuInfo &m) { return m.opener == code; })) {
+        submenus[code] = menu->addMenu(QString::fromUtf8(FindCommandInfo(code)->title));
+      } else {
+        menu->addAction(GetCommandAction(code));
+      }
+    }
+    QObject::connect(menu, &QMenu::aboutToShow, menu, [menu] { UpdateMenuStatus(menu); });
+  }
+}
+
+// ---- The application's commands ---------------------------------------------------------
+
+OSStatus MyDoMenuCommand(uint32_t command, const QVariant &argument) {
+  WindowRef front = FrontGraphWindow();
+  switch (command) {
+  case kCmdOpen:
+    for (const std::filesystem::path &file : GetShellDialogs().GetOpenFiles())
+      OpenFSRefInWindow(file, nullptr);
+    return kNoErr;
+  case kCmdOpenRecent:
+  case kCmdOpenExample:
+    OpenFSRefInWindow(argument.toString().toStdString(), nullptr);
+    return kNoErr;
+  case kCmdClearRecent:
+    DestroyRecentFiles();
+    return kNoErr;
+  case kCmdClose:
+    if (QWidget *active = QApplication::activeWindow(); active && !qobject_cast<MainWindow *>(active)) {
+      active->close();
+      return kNoErr;
+    }
+    if (MainWindow *w = Front(); w && w->isVisible())
+      CloseMainWindow(front);
+    return kNoErr;
+  case kCmdSave:
+    DoSaveWindow(front);
+    return kNoErr;
+  case kCmdSaveAs:
+    DoSaveWindowAs(front);
+    return kNoErr;
+  case kCmdRevert:
+    DoRevertWindow(front);
+    return kNoErr;
+  case kCmdQuit:
+    DoQuit();
+    return kNoErr;
+  case kCmdUndo:
+    if (DoUndo())
+      DrawGraphPane(FrontGraphWindow());
+    return kNoErr;
+  case kCmdRedo:
+    if (DoRedo())
+      DrawGraphPane(FrontGraphWindow());
+    return kNoErr;
+  case kCmdShowLog:
+    DoShowLogWindow();
+    return kNoErr;
+  case kCmdLogTextStyle:
+    DoOverviewLogTextStyle();
+    return kNoErr;
+  case kCmdSelectWindow: {
+    const auto &list = AllGraphWindows();
+    const int index = argument.toInt();
+    if (index >= 0 && size_t(index) < list.size()) {
+      MainWindow *w = list[size_t(index)];
+      w->show();
+      w->raise();
+      w->activateWindow();
+      BringGraphWindowToFront(w);
+    }
+    return kNoErr;
+  }
+  default:
+    return kEventNotHandledErr;
+  }
+}
+
+OSStatus MyUpdateMenuStatus(uint32_t command, QAction *action) {
+  WindowRef front = FrontGraphWindow();
+  MainWindow *w = GetMainWindow(front);
+  const bool open = IsWindowFileOpen(front);
+  switch (command) {
+  case kCmdOpen:
+  case kCmdQuit:
+  case kCmdShowLog:
+  case kCmdLogTextStyle:
+  case kCmdOpenRecent:
+  case kCmdOpenExample:
+  case kCmdSelectWindow:
+    action->setEnabled(true);
+    return kNoErr;
+  case kCmdNewCrystal:
+  case kCmdNewMolecule:
+    // The structure editor builds new structures; until it exists these
+    // commands have nothing to open.
+    action->setEnabled(false);
+    return kNoErr;
+  case kCmdClearRecent:
+    action->setEnabled(GetNumRecentFiles() > 0);
+    return kNoErr;
+  case kCmdClose:
+    action->setEnabled((w && w->isVisible()) || LogWindowShowing());
+    return kNoErr;
+  case kCmdSave:
+    action->setEnabled(open && (IsWindowModified(front) || w->File().empty()));
+    return kNoErr;
+  case kCmdSaveAs:
+    action->setEnabled(open);
+    return kNoErr;
+  case kCmdRevert:
+    action->setEnabled(open && IsWindowModified(front) && !w->File().empty());
+    return kNoErr;
+  case kCmdUndo:
+    action->setEnabled(CanUndo(front));
+    return kNoErr;
+  case kCmdRedo:
+    action->setEnabled(CanRedo(front));
+    return kNoErr;
+  case kCmdToggleRulers:
+    action->setEnabled(w != nullptr);
+    SetCheckable(command, IsWindowShowingRulers(front));
+    return kNoErr;
+  case kCmdToggleRulerUnits:
+    action->setEnabled(w != nullptr);
+    SetCheckable(command, GetWindowRulerUnits(front) == 2);
+    return kNoErr;
+  case kCmdToggleGrid:
+    action->setEnabled(w != nullptr);
+    SetCheckable(command, IsWindowShowingGrid(front));
+    return kNoErr;
+  case kCmdToggleSidebar:
+    action->setEnabled(w != nullptr);
+    SetCheckable(command, IsWindowShowingSidebar(front));
+    return kNoErr;
+  case kCmdToggleAtoms:
+    action->setEnabled(w != nullptr);
+    SetCheckable(command, IsWindowShowingAtomsPane(front));
+    return kNoErr;
+  case kCmdToggleNotes:
+    action->setEnabled(w != nullptr);
+    SetCheckable(command, IsWindowShowingNotesPane(front));
+    return kNoErr;
+  case kCmdFillScreen:
+  case kCmdStandardSize:
+    action->setEnabled(w != nullptr);
+    SetCheckable(kCmdFillScreen, gFillScreen != 0);
+    return kNoErr;
+  default:
+    return kEventNotHandledErr;
+  }
+}
+
+// ---- Opening ------------------------------------------------------------------------
+
+WindowRef CreateNewWindowForFile() {
+  WindowRef front = FrontGraphWindow();
+  if (front && !IsWindowFileOpen(front))
+    return front;
+  return OpenMainWindow(nullptr, false);
+}
+
+bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
+  if (!gStartupDone) {
+    gQueuedDocs.push_back(file);
+    return false;
+  }
+  uint32_t type = 0;
+  const int16_t status = FSRefGetFileType(file, &type);
+  if (status != 0) {
+    MyCFStopAlert("The file could not be opened.",
+                  "\"" + file.filename().string() + "\" is not a file this version can read.");
+    return false;
+  }
+  const bool madeWindow = window == nullptr && !(FrontGraphWindow() && !IsWindowFileOpen(FrontGraphWindow()));
+  if (!window)
+    window = CreateNewWindowForFile();
+  MainWindow *w = GetMainWindow(window);
+  if (!w)
+    return false;
+  const bool document = type == kCrystalDocumentType || type == kMoleculeDocumentType ||
+                        type == kOldCrystalDocumentType || type == kOldMoleculeDocumentType;
+  bool ok = document ? OpenCrystalFile(window, file) : OpenTextFile(window, file);
+  if (!ok) {
+    // Nothing half-read stays behind: a window made for the file goes, a
+    // reused one is emptied.
+    if (madeWindow && GetNumGraphWindows() > 1)
+      DisposeMainWindow(window);
+    else
+      ClearMainWindow(window);
+    return false;
+  }
+  if (document) {
+    w->SetFile(file);
+  } else {
+    // A text file is read, not edited: saving asks for a document.
+    w->SetFile({});
+    w->setWindowTitle(QString::fromStdString(file.stem().string()));
+  }
+  ShowOpenedStructure(window);
+  AddRecentFile(file);
+  UpdateFloatingWindows();
+  return true;
+}
+
+void OpenQueuedDocs() {
+  std::vector<std::filesystem::path> files;
+  files.swap(gQueuedDocs);
+  for (const auto &file : files)
+    OpenFSRefInWindow(file, nullptr);
+}
+
+// ---- Saving ------------------------------------------------------------------------
+
+bool DoSaveWindow(WindowRef window) {
+  MainWindow *w = GetMainWindow(window);
+  if (!w || !IsWindowFileOpen(window))
+    return false;
+  if (w->File().empty())
+    return DoSaveWindowAs(window);
+  if (!DoWriteCrystalFile(window, w->File()))
+    return false;
+  ClearWindowModified(window);
+  return true;
+}
+
+bool DoSaveWindowAs(WindowRef window) {
+  MainWindow *w = GetMainWindow(window);
+  const CrystalRec *crystal = GetWindowCrystal(window);
+  if (!w || !crystal || !IsWindowFileOpen(window))
+    return false;
+  const char *extension = crystal->molecule ? ".ovmf" : ".ovdf";
+  std::filesystem::path folder =
+      w->File().empty() ? std::filesystem::path(QDir::homePath().toStdString()) : w->File().parent_path();
+  const std::string proposed = w->windowTitle().toStdString() + extension;
+  std::optional<std::filesystem::path> chosen = GetShellDialogs().GetSaveFile("Save As", proposed, folder);
+  if (!chosen)
+    return false;
+  std::filesystem::path file = *chosen;
+  if (file.extension().empty())
+    file += extension;
+  if (!DoWriteCrystalFile(window, file))
+    return false;
+  w->SetFile(file);
+  ClearWindowModified(window);
+  MyRemoveWindowProxy(window);
+  AddRecentFile(file);
+  return true;
+}
+
+bool DoRevertWindow(WindowRef window) {
+  MainWindow *w = GetMainWindow(window);
+  if (!w || w->File().empty())
+    return false;
+  const std::filesystem::path file = w->File();
+  if (!OpenCrystalFile(window, file))
+    return false;
+  ShowOpenedStructure(window);
+  return true;
+}
+
+bool MyConfirmSaveFile(WindowRef window) {
+  MainWindow *w = GetMainWindow(window);
+  if (!w)
+    return false;
+  switch (GetShellDialogs().ConfirmSaveChanges(w->windowTitle().toStdString(), gQuittingTime != 0)) {
+  case SaveChangesAnswer::kSave:
+    if (DoSaveWindow(window))
+      return true;
+    gQuittingTime = 0;
+    return false;
+  case SaveChangesAnswer::kDontSave:
+    return true;
+  case SaveChangesAnswer::kCancel:
+    break;
+  }
+  gQuittingTime = 0;
+  return false;
+}
+
+// ---- Recent files and examples ---------------------------------------------------------
+
+void AddRecentFile(const std::filesystem::path &file) {
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(file, ec);
+  for (CachedFileRecord *node = gPrefs.recentFiles; node; node = node->next)
+    if (node->fileRef == absolute) {
+      RemoveItemFromRecentFiles(node);
+      break;
+    }
+  CachedFileRecord *node = CreateCachedFileRecord();
+  if (!node)
+    return;
+  node->fileRef = absolute;
+  node->caption = absolute.stem().string();
+  uint32_t type = 0;
+  if (FSRefGetFileType(absolute, &type) == 0)
+    node->fileType = type;
+  if (!AddItemToRecentFiles(node, kAddAtFront)) {
+    DestroyCachedFileRecord(node);
+    return;
+  }
+  while (GetNumRecentFiles() > kMaxRecentFiles) {
+    CachedFileRecord *last = gPrefs.recentFiles;
+    while (last->next)
+      last = last->next;
+    RemoveItemFromRecentFiles(last);
+  }
+}
+
+std::vector<std::filesystem::path> RecentFiles() {
+  std::vector<std::filesystem::path> files;
+  for (CachedFileRecord *node = gPrefs.recentFiles; node; node = node->next)
+    files.push_back(node->fileRef);
+  return files;
+}
+
+std::filesystem::path ExamplesFolder() {
+  if (const char *dir = std::getenv("OV_RESOURCES"); dir && *dir)
+    return std::filesystem::path(dir) / "examples";
+  const std::filesystem::path beside =
+      std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / "resources" / "examples";
+  std::error_code ec;
+  if (std::filesystem::is_directory(beside, ec))
+    return beside;
+  return std::filesystem::path(OV_RESOURCE_DIR) / "examples";
+}
+
+std::vector<std::filesystem::path> ExampleFiles() {
+  std::vector<std::filesystem::path> files;
+  std::error_code ec;
+  for (const auto &entry : std::filesystem::directory_iterator(ExamplesFolder(), ec))
+    if (entry.is_regular_file(ec))
+      files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// ---- Quit ------------------------------------------------------------------------------
+
+bool QuitApplication() {
+  if (gQuittingTime)
+    return false;
+  // A hidden program comes to the front first; the quit is tried again.
+  bool anyVisible = false;
+  for (QWidget *w : QApplication::topLevelWidgets())
+    anyVisible |= w->isVisible() && !w->isMinimized();
+  bool anyMinimized = false;
+  for (MainWindow *w : AllGraphWindows())
+    anyMinimized |= w->isMinimized();
+  if (!anyVisible && anyMinimized) {
+    for (MainWindow *w : AllGraphWindows())
+      w->showNormal();
+    QTimer::singleShot(static_cast<int>(kQuitRetryDelay * 1000), qApp, [] { QuitApplication(); });
+    return false;
+  }
+  gQuittingTime = 1;
+  if (WindowRef front = FrontGraphWindow())
+    RecordMainWindowPrefs(front);
+  CreateAndSavePrefsFile();
+  // Every structure window, front first; the last one is only cleared.
+  std::vector<MainWindow *> windows = AllGraphWindows();
+  for (MainWindow *w : windows) {
+    if (!gQuittingTime)
+      break;
+    if (!CloseMainWindow(w->Ref()) || !gQuittingTime) {
+      gQuittingTime = 0;
+      return false;
+    }
+  }
+  EmptyCacheFolder();
+  QCoreApplication::exit(0);
+  return true;
+}
+
+// ---- Start-up --------------------------------------------------------------------------
+
+std::string WelcomeBanner() { return "Welcome to Orvalisphere " + GetProgramVersion(); }
+
+bool OVInitialize(const std::vector<std::filesystem::path> &files, QtHostServices *host) {
+  if (GetProgramVersion().empty())
+    return false;
+  // The Log's text exists before anything can report.
+  if (!GetLogStore()) {
+    auto *store = new LogStore(qApp);
+    SetLogStore(store);
+  }
+  if (!host) {
+    host = new QtHostServices();
+    host->setParent(qApp);
+  }
+  SetHostServices(host);
+  host->AttachLog([](std::string_view text, const RGBColor &colour,
+                     size_t coloured) { GetLogStore()->Append(text, colour, coloured); },
+                  [] { return LogWindowShowing(); });
+  for (const auto &file : files)
+    gQueuedDocs.push_back(file);
+
+  gPrefs = gFactoryPrefs;
+  ReadPrefsFile();
+  // The Log takes the font the preferences name.
+  GetLogStore()->SetDefaultFont(QString::fromUtf8(gPrefs.logFontName.view().data(), gPrefs.logFontName.len),
+                                gPrefs.logFontSize);
+  InstallEngineHooks(*host, [] { return AllGraphWindows(); });
+  EmptyCacheFolder();
+  StartSingleInstanceServer();
+
+  WindowRef first = OpenMainWindow("Graphics", true);
+  if (!first)
+    return false;
+  FWrite(WelcomeBanner());
+  FWrite("Structures open from File > Open, File > Examples, the command line or by dropping files on a window.");
+  ScrollToTopOfLog();
+  gStartupDone = 1;
+  OpenQueuedDocs();
+  return true;
+}
+
+int SaveScreenshotAndExit(const std::string &file) {
+  int status = 1;
+  QTimer::singleShot(1000, qApp, [&status, file] {
+    if (MainWindow *w = Front())
+      status = w->grab().save(QString::fromStdString(file), "PNG") ? 0 : 1;
+    QCoreApplication::exit(status);
+  });
+  QCoreApplication::exec();
+  return status;
+}
+
+// ---- One running program -----------------------------------------------------------------
+
+std::string SingleInstanceName() {
+  // One per user and preferences folder, so that a program run with other
+  // preferences (a test, say) is a program of its own.
+  return "orvalisphere-" + std::to_string(getuid()) + "-" +
+         std::to_string(std::hash<std::string>{}(GetPrefsFolder().string()) % 1000000007u);
+}
+
+void HandOverFiles(const std::string &text) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos)
+      end = text.size();
+    if (end > start)
+      OpenFSRefInWindow(text.substr(start, end - start), nullptr);
+    start = end + 1;
+  }
+  if (MainWindow *w = Front(); w && w->isVisible()) {
+    w->raise();
+    w->activateWindow();
+  }
+}
+
+bool PassFilesToRunningProgram(const std::vector<std::filesystem::path> &files) {
+  QLocalSocket socket;
+  socket.connectToServer(QString::fromStdString(SingleInstanceName()));
+  if (!socket.waitForConnected(500))
+    return false;
+  std::string text;
+  for (const auto &file : files) {
+    std::error_code ec;
+    text += std::filesystem::absolute(file, ec).string() + "\n";
+  }
+  socket.write(text.data(), qint64(text.size()));
+  socket.flush();
+  socket.waitForBytesWritten(1000);
+  socket.disconnectFromServer();
+  return true;
+}
+
+void StartSingleInstanceServer() {
+  static QLocalServer *server = nullptr;
+  if (server)
+    return;
+  server = new QLocalServer(qApp);
+  const QString name = QString::fromStdString(SingleInstanceName());
+  if (!server->listen(name)) {
+    // A server left behind by a program that ended without closing it.
+    QLocalServer::removeServer(name);
+    server->listen(name);
+  }
+  QObject::connect(server, &QLocalServer::newConnection, server, [] {
+    while (QLocalSocket *socket = server->nextPendingConnection()) {
+      auto *received = new QByteArray;
+      QObject::connect(socket, &QLocalSocket::readyRead, socket,
+                       [socket, received] { received->append(socket->readAll()); });
+      QObject::connect(socket, &QLocalSocket::disconnected, socket, [socket, received] {
+        received->append(socket->readAll());
+        HandOverFiles(received->toStdString());
+        delete received;
+        socket->deleteLater();
+      });
+    }
+  });
+}

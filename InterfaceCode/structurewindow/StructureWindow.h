@@ -1,0 +1,105 @@
+// The structure window's life and layout: creation, the panes and their
+// toggles, minimum size, full screen, the window's preferences, redrawing,
+// and closing, clearing and disposing.
+//
+// Layout rules every operation keeps:
+// - the ruler spans the top of the graph pane; the graph pane's and the
+//   ruler's right edges meet the divider while the sidebar shows and the
+//   content's right edge while it is hidden;
+// - in the sidebar the atoms pane is on top; with both panes shown the notes
+//   header's top is one pixel below the atoms pane and the notes container
+//   starts at the atoms pane's bottom; a pane shown alone fills the height;
+// - a toggle never leaves the graph pane narrower or lower than 80 pixels.
+#pragma once
+
+#include "HostServices.h"
+
+#include <cstdint>
+
+class MainWindow;
+class QWidget;
+
+// The graph pane is never made smaller than this by a toggle.
+inline constexpr int kMinGraphPaneSize = 80;
+// The atoms pane keeps at least this height when the window shrinks.
+inline constexpr int kMinAtomsPaneHeight = 40;
+// A new window is offset this far from the front window.
+inline constexpr int kNewWindowOffset = 20;
+// A resize waits for its end before replotting when a plot takes this long.
+inline constexpr float kSlowPlotSeconds = 0.25f;
+// The end of a resize: no further change for this long.
+inline constexpr int kResizeCompletedMs = 200;
+
+extern uint8_t gFillScreen; // the structure windows fill the screen
+
+// A new structure window titled `title` (none keeps "Graphics"); shown and
+// made front when asked. Null when it cannot be made.
+WindowRef OpenMainWindow(const char *title, bool show);
+// Builds the atoms pane (the site browser); 0, or 999 without a record.
+int InitAtomsPane(WindowRef window);
+void CopyMainWindowSettings(WindowRef newWindow, WindowRef fromWindow);
+void RecordMainWindowPrefs(WindowRef window);
+
+void UpdateMainWindowControlBounds(WindowRef window, int dWidth, int dHeight);
+void GetGraphWindowMinSize(WindowRef window, int *minHeight, int *minWidth);
+void AdjustGraphWindowResizeLimits(WindowRef window);
+// Keeps the picture's size relative to the window after a resize.
+void RescaleToFitWindowBounds(WindowRef window, const Rect &before, const Rect &after);
+
+void ToggleRulers(WindowRef window);
+void ShowSidebar(WindowRef window);
+void HideSidebar(WindowRef window);
+void ToggleSidebar(WindowRef window);
+void ToggleNotesPane(WindowRef window);
+void ToggleAtomsPane(WindowRef window);
+void SplitSidebar(WindowRef window, float fraction);
+void ChangeSidebarWidth(WindowRef window, int dx);
+void ToggleWindowGrowBox(WindowRef window);
+
+void DoFillScreen(WindowRef window);
+void DoStandardSize(WindowRef window);
+void VerifyGraphWindowUserState(WindowRef window);
+void DoEnterFullScreen();
+void DoExitFullScreen();
+void DoToggleFullScreen();
+
+// The window's file type mark: molecule, crystal, or none.
+void MyRemoveWindowProxy(WindowRef window);
+// Rebuilds the off-screen images at the pane's size and replots.
+void RedrawGraphPane(WindowRef window);
+
+// The close box and the Close command. Answers true when the window was
+// closed (or cleared and hidden); false when the user cancelled or a sheet
+// is up.
+bool CloseMainWindow(WindowRef window);
+void DoCloseMainWindow(WindowRef window);
+void ClearMainWindow(WindowRef window);
+void DisposeMainWindow(WindowRef window);
+
+// True when the front structure window shows a sheet.
+bool FrontGraphWindowHasSheet();
+// Whether the window holds unsaved changes, and clearing that mark.
+bool IsWindowModified(WindowRef window);
+void ClearWindowModified(WindowRef window);
+
+// Structure windows front to back.
+WindowRef GetNextGraphWindow(WindowRef window);
+int GetNumGraphWindows();
+
+// What later windows add to the structure window; each does nothing until
+// the window that provides it is built.
+struct StructureWindowHooks {
+  // The site browser in the atoms pane (the site browser window).
+  void (*initSiteBrowser)(WindowRef window, QWidget *atomsContainer) = nullptr;
+  // The toolbar shown or hidden (the toolbars).
+  void (*installToolbar)(WindowRef window, bool shown) = nullptr;
+  // Refreshes the info window (the info window).
+  void (*updateInfoWindow)() = nullptr;
+  // Frees the window's distance search (the Distance Explorer).
+  void (*disposeDistanceSearch)(WindowRef window) = nullptr;
+  // Stops a movie recorded from the window (the video recorder).
+  void (*stopRecordingVideo)(WindowRef window) = nullptr;
+  // Cancels the window's molecule relaxation (the relaxation).
+  void (*cancelRelaxMolecule)(WindowRef window) = nullptr;
+};
+extern StructureWindowHooks gStructureWindowHooks;

@@ -1,0 +1,508 @@
+// The program as a user meets it: start-up, structure windows, open, save,
+// close, undo and the Log, on the offscreen platform with scripted answers.
+#include "structurewindow/StructureWindow.h"
+#include "LogWindow.h"
+#include "shell/Commands.h"
+#include "shell/FileCommands.h"
+#include "shell/LogStore.h"
+#include "shell/QtHostServices.h"
+#include "shell/ShellDialogs.h"
+#include "shell/Startup.h"
+#include "structurewindow/MainWindow.h"
+#include "structurewindow/PaneDrawing.h"
+
+#include "BuildPipeline.h"
+#include "CachedFiles.h"
+#include "documents/CrystalDocument.h"
+#include "documents/PrefsFile.h"
+#include "documents/UndoHistory.h"
+#include "export/ExportFrame.h"
+#include "relax/RelaxThread.h"
+#include "window/MainWindowData.h"
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QAction>
+#include <QImage>
+#include <QMimeData>
+#include <QScreen>
+#include <QTest>
+#include <QTextEdit>
+#include <cmath>
+#include <deque>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class RecordingHost : public QtHostServices {
+public:
+  std::vector<AlertRequest> alerts;
+  int RunAlert(const AlertRequest &alert) override {
+    alerts.push_back(alert);
+    return 1;
+  }
+};
+
+class ScriptedDialogs : public ShellDialogs {
+public:
+  std::deque<SaveChangesAnswer> answers;
+  int asked = 0;
+  std::optional<fs::path> saveFile;
+  std::vector<fs::path> GetOpenFiles() override { return {}; }
+  std::optional<fs::path> GetSaveFile(const std::string &, const std::string &, const fs::path &) override {
+    return saveFile;
+  }
+  SaveChangesAnswer ConfirmSaveChanges(const std::string &, bool) override {
+    ++asked;
+    if (answers.empty())
+      return SaveChangesAnswer::kCancel;
+    SaveChangesAnswer a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  bool GetWindowOptions(std::string &, int &) override { return false; }
+};
+
+RecordingHost *gHost = nullptr;
+ScriptedDialogs gDialogs;
+fs::path gTemp;
+
+class ProgramEnvironment : public ::testing::Environment {
+public:
+  void SetUp() override {
+    char pattern[] = "/tmp/ovshellXXXXXX";
+    gTemp = mkdtemp(pattern);
+    setenv("XDG_CONFIG_HOME", (gTemp / "config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (gTemp / "cache").c_str(), 1);
+    static int argc = 1;
+    static char name[] = "test_structurewindow";
+    static char *argv[] = {name, nullptr};
+    new QApplication(argc, argv); // lives as long as the process
+    InstallProgramLocale();
+    QApplication::setApplicationVersion("1.0.0");
+    SetShellDialogs(&gDialogs);
+    gHost = new RecordingHost;
+    ASSERT_TRUE(OVInitialize({}, gHost));
+  }
+  void TearDown() override {
+    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows()))
+      delete w;
+    SetHostServices(nullptr);
+    delete gHost;
+    std::error_code ec;
+    fs::remove_all(gTemp, ec);
+  }
+};
+
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
+
+// Every test starts from one empty, hidden structure window.
+class ProgramTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    gQuittingTime = 0;
+    ResetAll();
+    gHost->alerts.clear();
+    gDialogs = ScriptedDialogs{};
+  }
+  void TearDown() override { ResetAll(); }
+  static void ResetAll() {
+    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows())) {
+      ClearWindowModified(w->Ref());
+      DoCloseMainWindow(w->Ref());
+    }
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // The window left over keeps no size or panes from the test before.
+    for (MainWindow *w : AllGraphWindows()) {
+      WindowRef window = w->Ref();
+      if (!IsWindowShowingRulers(window))
+        ToggleRulers(window);
+      if (!IsWindowShowingSidebar(window))
+        ShowSidebar(window);
+      w->ResizeContent(640, 480);
+    }
+    QCoreApplication::processEvents();
+    gStructureChanged = 0;
+  }
+  static MainWindow *Open(const fs::path &file) {
+    if (!OpenFSRefInWindow(file, nullptr))
+      return nullptr;
+    QCoreApplication::processEvents();
+    return GetMainWindow(FrontGraphWindow());
+  }
+  static fs::path Example(const char *name) { return ExamplesFolder() / name; }
+  // The structure as a document holds it, for comparing two structures.
+  static std::vector<uint8_t> Bytes(const CrystalRec &c) { return EncodeCrystalDocument(c, DocumentExtras{}); }
+};
+
+TEST_F(ProgramTest, StartUpLeavesOneGraphicsWindowAndTheLogKeepsEveryReport) {
+  ASSERT_EQ(GetNumGraphWindows(), 1);
+  EXPECT_EQ(GetMainWindow(FrontGraphWindow())->windowTitle(), "Graphics");
+  EXPECT_TRUE(gStartupDone);
+  // Reports written while no window shows the Log are kept for it.
+  ASSERT_EQ(GetLogWindow(), nullptr);
+  FWriteColor("a warning before the Log shows", kRGBRed);
+  FWriteBuffer("a buffered line");
+  FFlushBuffer();
+  ASSERT_EQ(ProcessCommand(kCmdShowLog), kNoErr);
+  ASSERT_NE(GetLogWindow(), nullptr);
+  const QString shown = GetLogWindow()->View()->toPlainText();
+  EXPECT_TRUE(shown.startsWith(QString::fromStdString(WelcomeBanner())));
+  EXPECT_TRUE(shown.contains("a warning before the Log shows\na buffered line\n"));
+  EXPECT_EQ(LogBufferLength(), 0u);
+  GetLogWindow()->close();
+}
+
+TEST_F(ProgramTest, AnOpenedExampleShowsItsAtomsInTheGraphPane) {
+  MainWindow *w = Open(Example("NaCl.ovtx"));
+  ASSERT_NE(w, nullptr);
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_EQ(w->windowTitle(), "NaCl");
+  const CrystalRec *c = GetWindowCrystal(w->Ref());
+  ASSERT_GT(UsableAtomCount(*c), 1);
+  const QImage pane = w->GraphPane()->grab().toImage();
+  const QRgb background = pane.pixel(1, 1);
+  // Two atoms inside the pane, at different places.
+  int probed = 0;
+  QPoint first(-100, -100);
+  for (int32_t i = 0; i < UsableAtomCount(*c) && probed < 2; i++) {
+    const AtomRecord &atom = c->atoms[size_t(i)];
+    const QPoint p(atom.pixel[0], atom.pixel[1]);
+    if (!atom.visible || !pane.rect().adjusted(4, 4, -4, -4).contains(p) || (p - first).manhattanLength() < 8)
+      continue;
+    EXPECT_NE(pane.pixel(p), background) << "atom " << i << " at " << p.x() << "," << p.y();
+    first = p;
+    probed++;
+  }
+  EXPECT_EQ(probed, 2);
+}
+
+TEST_F(ProgramTest, SaveAsCloseAndReopenGiveTheSameStructure) {
+  MainWindow *w = Open(Example("Rutile.ovtx"));
+  ASSERT_NE(w, nullptr);
+  const std::vector<uint8_t> before = Bytes(*GetWindowCrystal(w->Ref()));
+  gDialogs.saveFile = gTemp / "rutile copy";
+  ASSERT_EQ(ProcessCommand(kCmdSaveAs), kNoErr);
+  const fs::path saved = gTemp / "rutile copy.ovdf";
+  ASSERT_TRUE(fs::exists(saved));
+  EXPECT_EQ(w->windowTitle(), "rutile copy");
+  EXPECT_FALSE(IsWindowModified(w->Ref()));
+  EXPECT_EQ(RecentFiles().front(), saved);
+
+  ASSERT_EQ(ProcessCommand(kCmdClose), kNoErr);
+  EXPECT_EQ(gDialogs.asked, 0) << "a saved window closes without asking";
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_FALSE(IsWindowFileOpen(w->Ref()));
+
+  // The engine's save dialog (the exports') is the same dialog.
+  fs::path chosen;
+  EXPECT_EQ(MyCreateSaveFileDialog("Export", "rutile.cif", &chosen), 0);
+  EXPECT_EQ(chosen, gTemp / "rutile copy");
+  gDialogs.saveFile.reset();
+  EXPECT_EQ(MyCreateSaveFileDialog("Export", "rutile.cif", &chosen), kUserCanceledErr);
+
+  MainWindow *again = Open(saved);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(Bytes(*GetWindowCrystal(again->Ref())), before);
+  EXPECT_EQ(again->File(), saved);
+}
+
+TEST_F(ProgramTest, AModifiedWindowAsksBeforeClosingAndCancelKeepsIt) {
+  MainWindow *w = Open(Example("Quartz.ovtx"));
+  ASSERT_NE(w, nullptr);
+  OVSetWindowModified(w->Ref());
+  gDialogs.answers = {SaveChangesAnswer::kCancel};
+  w->close();
+  EXPECT_EQ(gDialogs.asked, 1);
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_TRUE(IsWindowFileOpen(w->Ref()));
+
+  // The same answer stops a quit, and the program goes on.
+  gDialogs.answers = {SaveChangesAnswer::kCancel};
+  EXPECT_FALSE(QuitApplication());
+  EXPECT_EQ(gQuittingTime, 0);
+  EXPECT_TRUE(w->isVisible());
+
+  gDialogs.answers = {SaveChangesAnswer::kDontSave};
+  EXPECT_TRUE(CloseMainWindow(w->Ref()));
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_EQ(GetNumGraphWindows(), 1) << "the last window is cleared and hidden, not disposed";
+  EXPECT_EQ(w->windowTitle(), "Graphics");
+}
+
+TEST_F(ProgramTest, UndoReturnsThePreviousStructureAndRedoTheNext) {
+  MainWindow *w = Open(Example("NaCl.ovtx"));
+  ASSERT_NE(w, nullptr);
+  WindowRef window = w->Ref();
+  EXPECT_FALSE(CanUndo(window));
+  gStructureChanged = 1; // the snapshot timer after the opening plot
+  UndoBufferTimerProc();
+  const std::vector<uint8_t> first = Bytes(*GetWindowCrystal(window));
+
+  CrystalRec *c = GetWindowCrystal(window);
+  c->a *= 1.02f;
+  c->b *= 1.02f;
+  c->c *= 1.02f;
+  ASSERT_TRUE(RunNewCrystal(window, false, false, false));
+  UndoBufferTimerProc();
+  const std::vector<uint8_t> second = Bytes(*GetWindowCrystal(window));
+  ASSERT_NE(first, second);
+  EXPECT_EQ(GetNumWindowHistory(window), 2);
+
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  EXPECT_EQ(Bytes(*GetWindowCrystal(window)), first);
+  EXPECT_TRUE(CanRedo(window));
+  EXPECT_TRUE(IsWindowModified(window));
+  ASSERT_EQ(ProcessCommand(kCmdRedo), kNoErr);
+  EXPECT_EQ(Bytes(*GetWindowCrystal(window)), second);
+
+  // The undone structures go with the window: a Redo never brings the old
+  // structure into the window reused for the next file.
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  const fs::path redoDocument = GetWindowRedo(window)->fileRef;
+  ClearWindowModified(window);
+  ProcessCommand(kCmdClose);
+  EXPECT_EQ(GetNumWindowRedo(window), 0);
+  EXPECT_EQ(GetNumWindowHistory(window), 0);
+  EXPECT_FALSE(fs::exists(redoDocument));
+  MainWindow *reused = Open(Example("Rutile.ovtx"));
+  ASSERT_EQ(reused, w);
+  EXPECT_FALSE(CanRedo(window));
+}
+
+TEST_F(ProgramTest, AFileThatCannotBeReadAlertsAndOpensNoWindow) {
+  ASSERT_NE(Open(Example("NaCl.ovtx")), nullptr);
+  const fs::path fake = gTemp / "broken.ovdf";
+  std::ofstream(fake) << "this is not a document";
+  const fs::path text = gTemp / "notes.txt";
+  std::ofstream(text) << "nothing a reader knows\n";
+  for (const fs::path &file : {fake, text, gTemp / "missing.ovtx"}) {
+    gHost->alerts.clear();
+    EXPECT_FALSE(OpenFSRefInWindow(file, nullptr)) << file;
+    EXPECT_EQ(gHost->alerts.size(), 1u) << file;
+    EXPECT_EQ(GetNumGraphWindows(), 1) << file;
+  }
+  EXPECT_EQ(gHost->alerts.back().message, "The file could not be opened.");
+}
+
+TEST_F(ProgramTest, FilesArriveFromASecondLaunchAndByDrop) {
+  ASSERT_TRUE(PassFilesToRunningProgram({Example("Spinel.ovtx")}));
+  for (int i = 0; i < 200 && !IsWindowFileOpen(FrontGraphWindow()); i++)
+    QTest::qWait(10);
+  ASSERT_TRUE(IsWindowFileOpen(FrontGraphWindow()));
+  MainWindow *spinel = GetMainWindow(FrontGraphWindow());
+  EXPECT_EQ(spinel->windowTitle(), "Spinel");
+
+  // Dropped on a window that holds a structure: a window of its own.
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(Example("Calcite.ovtx").string()))});
+  QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(spinel, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(spinel, &drop);
+  for (int i = 0; i < 200 && GetNumGraphWindows() < 2; i++)
+    QTest::qWait(10);
+  ASSERT_EQ(GetNumGraphWindows(), 2);
+  MainWindow *calcite = GetMainWindow(FrontGraphWindow());
+  EXPECT_EQ(calcite->windowTitle(), "Calcite");
+  // The new window takes the first one's layout, fitted to its own content.
+  EXPECT_EQ(calcite->Panes().graph.bottom, calcite->Content()->height());
+  EXPECT_EQ(calcite->Panes().notes.bottom, calcite->Content()->height());
+  EXPECT_EQ(calcite->Panes().graph.right, calcite->Panes().divider.left);
+  EXPECT_EQ(spinel->windowTitle(), "Spinel");
+}
+
+TEST_F(ProgramTest, AResizedWindowReplotsAtThePaneSizeAndKeepsThePictureInProportion) {
+  MainWindow *w = Open(Example("Rutile.ovtx"));
+  ASSERT_NE(w, nullptr);
+  WindowRef window = w->Ref();
+  const PaneEdges before = w->Panes().graph;
+  const float scale = GetWindowCrystal(window)->plotScale;
+  w->ResizeContent(w->LaidOutSize().width() + 120, w->LaidOutSize().height() + 50);
+  QCoreApplication::processEvents();
+  const PaneEdges after = w->Panes().graph;
+  ASSERT_EQ(after.Width(), before.Width() + 120);
+  ASSERT_EQ(after.Height(), before.Height() + 50);
+  EXPECT_EQ(w->Panes().divider.left, after.right) << "the sidebar keeps its width";
+  Rect offBounds;
+  GetWindowOffBounds(window, &offBounds);
+  EXPECT_EQ(offBounds.right - offBounds.left, after.Width());
+  EXPECT_EQ(offBounds.bottom - offBounds.top, after.Height());
+  EXPECT_NEAR(GetWindowCrystal(window)->plotScale,
+              scale * std::hypot(after.Width(), after.Height()) / std::hypot(before.Width(), before.Height()), 1e-3);
+}
+
+TEST_F(ProgramTest, TogglesKeepThePaneRules) {
+  MainWindow *w = Open(Example("NaCl.ovtx"));
+  ASSERT_NE(w, nullptr);
+  WindowRef window = w->Ref();
+  // Hiding the only pane shown hides the sidebar and keeps the pane's flag.
+  ToggleAtomsPane(window);
+  EXPECT_FALSE(IsWindowShowingAtomsPane(window));
+  EXPECT_TRUE(IsWindowShowingNotesPane(window));
+  EXPECT_EQ(w->Panes().noteHeader.top, 0);
+  ToggleNotesPane(window);
+  EXPECT_FALSE(IsWindowShowingSidebar(window));
+  EXPECT_TRUE(ShowNotesInWindowSidebar(window));
+  EXPECT_EQ(w->Panes().graph.right, w->LaidOutSize().width());
+  ShowSidebar(window);
+  EXPECT_TRUE(IsWindowShowingNotesPane(window));
+  EXPECT_EQ(w->Panes().graph.right, w->Panes().divider.left);
+
+  // Showing the rulers over a low pane makes the content ruler + 80 high.
+  ToggleRulers(window);
+  EXPECT_FALSE(IsWindowShowingRulers(window));
+  const int rulerHeight = w->Panes().ruler.Height();
+  QCoreApplication::processEvents(); // the lower minimum size takes effect
+  w->ResizeContent(w->LaidOutSize().width(), 90);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(w->Panes().graph.Height(), 90);
+  ToggleRulers(window);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(w->LaidOutSize().height(), rulerHeight + kMinGraphPaneSize);
+  EXPECT_EQ(w->Panes().graph.top, rulerHeight);
+  EXPECT_EQ(w->Panes().graph.Height(), kMinGraphPaneSize);
+}
+
+TEST_F(ProgramTest, TheRulerAndTheGridShowTheDivisions) {
+  MainWindow *w = Open(Example("NaCl.ovtx"));
+  ASSERT_NE(w, nullptr);
+  WindowRef window = w->Ref();
+  CrystalRec *c = GetWindowCrystal(window);
+  // 50 pixels per Angstrom: labels every 2 A (100 pixels), 8 ticks between,
+  // the fourth taller.
+  c->plotScale = 50.0f;
+  const QImage ruler = w->Ruler()->grab().toImage();
+  const int x0 = static_cast<int>(std::lround(ruler.width() / 2.0)), h = ruler.height();
+  const QRgb tick = qRgb(102, 102, 102), back = qRgb(238, 238, 238);
+  auto topOfTick = [&](int x) {
+    int y = h - 2;
+    while (y > 0 && ruler.pixel(x, y - 1) == tick)
+      y--;
+    return y;
+  };
+  EXPECT_EQ(ruler.pixel(x0 + 101, h - 1), tick) << "the bottom line";
+  EXPECT_EQ(topOfTick(x0 + 100), 0) << "a label tick is full height";
+  EXPECT_EQ(topOfTick(x0 - 100), 0);
+  EXPECT_EQ(h - 1 - topOfTick(x0 + 12), static_cast<int>(0.25 * h)) << "minor tick at 0.25 A";
+  EXPECT_EQ(h - 1 - topOfTick(x0 + 50), static_cast<int>(0.4 * h)) << "the middle tick at 1 A";
+  EXPECT_EQ(ruler.pixel(x0 + 6, h - 2), back);
+
+  // Grid on: faint blended lines at the ruler's divisions from the middle
+  // of the graph outwards, and nothing changed between them.
+  c->plotScale = 30.0f;
+  RedrawGraphPane(window);
+  const QImage plain = w->GraphPane()->grab().toImage();
+  ASSERT_EQ(ProcessCommand(kCmdToggleGrid), kNoErr);
+  EXPECT_TRUE(IsWindowShowingGrid(window));
+  const QImage grid = w->GraphPane()->grab().toImage();
+  ASSERT_TRUE(InitRulerDivisions(float(grid.width()), 30.0f));
+  const int cx = static_cast<int>(std::lround(grid.width() / 2.0));
+  const int cy = static_cast<int>(std::lround(grid.height() / 2.0));
+  std::set<int> xs{cx}, ys{cy};
+  for (int k = 1; k < 200; k++) {
+    const int o = static_cast<int>(float(k) * gTickLabelInterval / float(gNumMinorTicks) * 30.0f);
+    xs.insert({cx - o, cx + o});
+    ys.insert({cy - o, cy + o});
+  }
+  int changed = 0, offLines = 0, blendedOnBlack = 0, black = 0;
+  for (int y = 0; y < grid.height(); y++)
+    for (int x = 0; x < grid.width(); x++) {
+      if (plain.pixel(x, y) == grid.pixel(x, y))
+        continue;
+      changed++;
+      offLines += !xs.count(x) && !ys.count(y);
+      if (x == cx && plain.pixel(x, y) == qRgb(0, 0, 0)) {
+        black++;
+        blendedOnBlack += qGray(grid.pixel(x, y)) > 30 && qGray(grid.pixel(x, y)) < 100;
+      }
+    }
+  EXPECT_GT(changed, grid.height());
+  EXPECT_EQ(offLines, 0);
+  EXPECT_EQ(blendedOnBlack, black) << "the centre line over the background: the grid colour blended";
+}
+
+TEST_F(ProgramTest, QuitSavesThePreferencesClosesTheWindowsAndEmptiesTheCache) {
+  MainWindow *first = Open(Example("NaCl.ovtx"));
+  MainWindow *second = Open(Example("Quartz.ovtx"));
+  ASSERT_TRUE(first && second && first != second);
+  gStructureChanged = 1;
+  UndoBufferTimerProc(); // a history document in the cache
+  ASSERT_EQ(GetNumWindowHistory(second->Ref()), 1);
+  OVSetWindowModified(first->Ref());
+  gDialogs.answers = {SaveChangesAnswer::kDontSave};
+  second->resize(500, 400);
+  QCoreApplication::processEvents();
+  fs::remove(GetPrefsFilePath());
+
+  EXPECT_TRUE(QuitApplication());
+  EXPECT_EQ(gDialogs.asked, 1) << "only the modified window asks";
+  EXPECT_TRUE(fs::exists(GetPrefsFilePath()));
+  EXPECT_EQ(gPrefs.windowBounds.right - gPrefs.windowBounds.left, 500) << "the front window's settings";
+  EXPECT_EQ(GetNumGraphWindows(), 1);
+  EXPECT_FALSE(GetMainWindow(FrontGraphWindow())->isVisible());
+  for (const auto &entry : fs::directory_iterator(GetCacheFolder()))
+    ADD_FAILURE() << "left in the cache: " << entry.path();
+  gQuittingTime = 0;
+}
+
+TEST_F(ProgramTest, InFullScreenTheGraphPaneAloneCoversTheScreen) {
+  MainWindow *w = Open(Example("Rutile.ovtx"));
+  ASSERT_NE(w, nullptr);
+  const QRect before = w->geometry();
+  ASSERT_EQ(ProcessCommand(kCmdFillScreen), kNoErr);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(gFillScreen);
+  const QRect pane(w->GraphPane()->mapToGlobal(QPoint(0, 0)), w->GraphPane()->size());
+  EXPECT_EQ(pane, QGuiApplication::primaryScreen()->geometry());
+  ASSERT_EQ(ProcessCommand(kCmdFillScreen), kNoErr);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(gFillScreen);
+  EXPECT_EQ(w->geometry().size(), before.size());
+}
+
+TEST_F(ProgramTest, TheExportAndRelaxMenusReachTheEngineForTheFrontStructure) {
+  MainWindow *w = Open(Example("Rutile.ovtx"));
+  ASSERT_NE(w, nullptr);
+  QAction *cif = GetCommandAction(kCmdExportCIF);
+  QAction *relax = GetCommandAction(kCmdRelaxMolecule);
+  ASSERT_TRUE(cif && relax);
+  UpdateActionStatus(cif);
+  UpdateActionStatus(relax);
+  EXPECT_TRUE(cif->isEnabled());
+  EXPECT_FALSE(relax->isEnabled()) << "a crystal cannot be relaxed";
+  gDialogs.saveFile = gTemp / "rutile.pdb";
+  ASSERT_EQ(ProcessCommand(kCmdExportPDB), kNoErr);
+  std::ifstream pdb(gTemp / "rutile.pdb");
+  std::string first;
+  std::getline(pdb, first);
+  EXPECT_EQ(first.rfind("HEADER", 0), 0u) << first;
+
+  MainWindow *m = Open(Example("Benzene.ovtx"));
+  ASSERT_NE(m, nullptr);
+  UpdateActionStatus(cif);
+  UpdateActionStatus(relax);
+  EXPECT_FALSE(cif->isEnabled()) << "a molecule has no CIF";
+  EXPECT_TRUE(relax->isEnabled());
+}
+
+TEST(RulerDivisions, FollowTheScaleAndTheUnits) {
+  ASSERT_TRUE(InitRulerDivisions(400, 50));
+  EXPECT_EQ(gTickLabelInterval, 2.0f);
+  EXPECT_EQ(gNumMinorTicks, 8);
+  ASSERT_TRUE(InitRulerDivisions(400, 500));
+  EXPECT_FLOAT_EQ(gTickLabelInterval, 0.2f);
+  EXPECT_EQ(gNumMinorTicks, 4);
+  EXPECT_FALSE(InitRulerDivisions(400, 0.009f));
+  EXPECT_FALSE(InitRulerDivisions(0.5f, 50));
+  ASSERT_TRUE(InitRulerDivisions(400, 0.02f)); // beyond the last row
+  EXPECT_EQ(gTickLabelInterval, 2000.0f);
+}
+
+} // namespace
