@@ -50,7 +50,7 @@ ExportGraphicsPanel::ExportGraphicsPanel(const ExportGraphicsRecord &record, QWi
   connect(ui_->okButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
   connect(ui_->helpButton, &QPushButton::clicked, this, [] { MyOpenHelpPage(kHelpPage); });
-  Verify();
+  VerifyExportGraphics();
 }
 
 ExportGraphicsPanel::~ExportGraphicsPanel() = default;
@@ -86,7 +86,7 @@ void ExportGraphicsPanel::FieldEdited(ExportGraphicsField field) {
   for (int f = 0; f < kExportGraphicsFieldCount; f++)
     if (rewrite & (1u << unsigned(f)))
       WriteField(ExportGraphicsField(f));
-  Verify();
+  VerifyExportGraphics();
 }
 
 void ExportGraphicsPanel::UnitChosen(ExportGraphicsField field, int index) {
@@ -94,7 +94,7 @@ void ExportGraphicsPanel::UnitChosen(ExportGraphicsField field, int index) {
   WriteField(field);
 }
 
-void ExportGraphicsPanel::Verify() {
+void ExportGraphicsPanel::VerifyExportGraphics() {
   const bool fits = VerifyExportGraphicsSize(record_);
   ui_->okButton->setEnabled(fits);
   ui_->tooLargeWarning->setVisible(!fits);

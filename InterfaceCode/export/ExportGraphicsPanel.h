@@ -36,11 +36,20 @@ public:
   // The control carrying the number; null for none.
   QWidget *Control(int controlID) const;
 
+  // Each writes its field from the record in the field's unit.
+  void SetExportGraphicsPixelWidth() { WriteField(kFieldPixelWidth); }
+  void SetExportGraphicsPixelHeight() { WriteField(kFieldPixelHeight); }
+  void SetExportGraphicsOutputWidth() { WriteField(kFieldOutputWidth); }
+  void SetExportGraphicsOutputHeight() { WriteField(kFieldOutputHeight); }
+  void SetExportGraphicsResolution() { WriteField(kFieldResolution); }
+  // The size check: OK is enabled and the warnings hidden only while both
+  // pixel sizes are at most 32765.
+  void VerifyExportGraphics();
+
 private:
   void FieldEdited(ExportGraphicsField field);
   void UnitChosen(ExportGraphicsField field, int index);
   void WriteField(ExportGraphicsField field);
-  void Verify();
   QLineEdit *Field(ExportGraphicsField field) const;
 
   std::unique_ptr<Ui::ExportGraphics> ui_;
