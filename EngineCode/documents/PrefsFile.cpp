@@ -24,6 +24,7 @@ constexpr uint32_t kTagElements = FourCharsToLong("ELMT");
 constexpr uint32_t kTagElementNotes = FourCharsToLong("ENOT");
 constexpr uint32_t kTagUpdate = FourCharsToLong("UPDT");
 constexpr uint32_t kTagMovie = FourCharsToLong("MOVI");
+constexpr uint32_t kTagPictureExport = FourCharsToLong("GEXP");
 constexpr uint32_t kTagRecent = FourCharsToLong("RCNT");
 constexpr uint32_t kTagFavourites = FourCharsToLong("FAVS");
 
@@ -74,6 +75,7 @@ template <class A> void XferUpdate(A &a, PrefsRecord &p) {
   XferAll(a, p.autoUpdateCheck, p.lastUpdateCheck, p.lastCheckedVersion);
 }
 template <class A> void XferMovie(A &a, PrefsRecord &p) { XferAll(a, p.movieCompressor, p.movieFrameRate, p.movieLoop); }
+template <class A> void XferPictureExport(A &a, PrefsRecord &p) { XferAll(a, p.exportResolution, p.exportFileType); }
 
 using SectionFn = void (*)(SectionReader &, PrefsRecord &);
 using WriteFn = void (*)(SectionWriter &, PrefsRecord &);
@@ -89,7 +91,7 @@ const FixedSection kFixedSections[] = {
     OV_SECTION(kTagTools, XferTools),       OV_SECTION(kTagDisplay, XferDisplay),
     OV_SECTION(kTagAnnotations, XferAnnotations), OV_SECTION(kTagNotices, XferNotices),
     OV_SECTION(kTagElements, XferElements), OV_SECTION(kTagUpdate, XferUpdate),
-    OV_SECTION(kTagMovie, XferMovie),
+    OV_SECTION(kTagMovie, XferMovie),    OV_SECTION(kTagPictureExport, XferPictureExport),
 };
 #undef OV_SECTION
 

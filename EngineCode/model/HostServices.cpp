@@ -213,6 +213,18 @@ int MyCreateSaveFileDialog(std::string_view prompt, std::string_view proposedNam
   return gHost->SaveFileDialog(prompt, proposedName, file);
 }
 
+int MyCreateSaveGraphicsFileDialog(std::string_view title, std::string_view proposedName, uint32_t *fileType,
+                                   uint32_t * /*creator*/, std::filesystem::path *file) {
+  if (!gHost || !file || !fileType)
+    return kUserCanceledErr;
+  return gHost->SaveGraphicsFileDialog(title, proposedName, fileType, file);
+}
+
+void MyOpenHelpPage(std::string_view page) {
+  if (gHost)
+    gHost->OpenHelpPage(page);
+}
+
 std::string GetProgramVersion() { return gHost ? gHost->ProgramVersion() : std::string("1.0.0"); }
 
 // ---- Event-loop timers ------------------------------------------------------

@@ -178,6 +178,18 @@ public:
                              std::filesystem::path * /*file*/) {
     return kUserCanceledErr;
   }
+  // The image save dialog: asks where to save, proposing `proposedName`,
+  // with a pop-up of the picture formats showing `*fileType`; fills `file`
+  // and the chosen `*fileType` and answers 0 when the user chose a file,
+  // non-zero when cancelled or failed. A host without dialogs cancels.
+  virtual int SaveGraphicsFileDialog(std::string_view /*title*/, std::string_view /*proposedName*/,
+                                     uint32_t * /*fileType*/, std::filesystem::path * /*file*/) {
+    return kUserCanceledErr;
+  }
+  // Shows a page of the help (a path under the help folder). The help
+  // window belongs to the application shell; until it is installed nothing
+  // is shown.
+  virtual void OpenHelpPage(std::string_view /*page*/) {}
   // The program's version, as the exports write it.
   virtual std::string ProgramVersion() { return "1.0.0"; }
   // Windows other parts of the program build; until they exist these do
@@ -255,6 +267,13 @@ void UpdateFloatingWindows();
 // The save dialog of the host; 0 with `file` filled when a file was chosen,
 // non-zero (nothing chosen) when cancelled, failed or without a host.
 int MyCreateSaveFileDialog(std::string_view prompt, std::string_view proposedName, std::filesystem::path *file);
+// The image save dialog of the host: 0 with `file` and `*fileType` filled
+// when a file was chosen; non-zero when cancelled, failed or without a host.
+// The creator is kept for the callers' sake; files here have none.
+int MyCreateSaveGraphicsFileDialog(std::string_view title, std::string_view proposedName, uint32_t *fileType,
+                                   uint32_t *creator, std::filesystem::path *file);
+// Opens a help page (nothing without a help window).
+void MyOpenHelpPage(std::string_view page);
 // The program's version ("1.0.0" without a host).
 std::string GetProgramVersion();
 

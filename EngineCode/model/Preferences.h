@@ -184,6 +184,10 @@ struct PrefsRecord {
   uint32_t lastUpdateCheck = 0;    // seconds since 1970
   uint32_t lastCheckedVersion = 0; // VersCode
 
+  // ---- Picture export ----
+  uint16_t exportResolution = 144;                     // dots per inch of picture exports
+  uint32_t exportFileType = FourCharsToLong("PICT"); // the picture format last chosen
+
   // ---- Movie export ----
   uint32_t movieCompressor = 0; // four-character code; 0 the default
   float movieFrameRate = 15.0f;

@@ -2,6 +2,7 @@
 
 #include "export/Export3D.h"
 #include "export/ExportFrame.h"
+#include "export/PictureExport.h"
 #include "relax/RelaxThread.h"
 
 #include <QAction>
@@ -37,6 +38,9 @@ const std::vector<CommandInfo> kCommandTable = {
     {kCmdExportOwnText, "Orvalisphere Text File…", ""},
     {kCmdExportSTL, "STL 3-D Model…", ""},
     {kCmdExportCOLLADA, "COLLADA 3-D Model…", ""},
+    {kCmdExportWebPage, "Web Page…", ""},
+    {kCmdExportPixelGraphics, "Pixel Graphics…", ""},
+    {kCmdExportVectorGraphics, "Vector Graphics (PICT)…", ""},
     {kCmdRevert, "Revert to Saved", ""},
     {kCmdQuit, "Quit", "Ctrl+Q"},
     // Edit
@@ -66,8 +70,8 @@ const std::vector<MenuInfo> kMenuTable = {
       kCmdRevert, 0, kCmdExportMenu, 0, kCmdQuit}},
     {"Export",
      {kCmdExportCoordinates, kCmdExportVisibleCoordination, kCmdExportCrystalCoordination, kCmdExportBonds, 0,
-      kCmdExportCIF, kCmdExportPDB, kCmdExportMacMolecule, kCmdExportChem3D, kCmdExportOwnText, 0,
-      kCmdExportSTL, kCmdExportCOLLADA},
+      kCmdExportCIF, kCmdExportPDB, kCmdExportMacMolecule, kCmdExportChem3D, kCmdExportOwnText, kCmdExportWebPage, 0,
+      kCmdExportPixelGraphics, kCmdExportVectorGraphics, 0, kCmdExportSTL, kCmdExportCOLLADA},
      kCmdExportMenu},
     {"Edit", {kCmdUndo, kCmdRedo, 0, kCmdRelaxMolecule, kCmdCancelRelaxMolecule, kCmdSaturateMolecule}},
     {"View",

@@ -9,6 +9,7 @@
 #include "StructureRecord.h"
 #include "export/Export3D.h"
 #include "export/ExportFrame.h"
+#include "export/PictureExport.h"
 #include "relax/RelaxThread.h"
 #include "window/MainWindowData.h"
 
@@ -19,7 +20,8 @@ namespace {
 bool IsExportCommand(uint32_t command) {
   for (uint32_t code : {kCmdExportCoordinates, kCmdExportVisibleCoordination, kCmdExportCrystalCoordination,
                         kCmdExportBonds, kCmdExportCIF, kCmdExportPDB, kCmdExportMacMolecule, kCmdExportChem3D,
-                        kCmdExportOwnText, kCmdExportSTL, kCmdExportCOLLADA})
+                        kCmdExportOwnText, kCmdExportSTL, kCmdExportCOLLADA, kCmdExportWebPage,
+                        kCmdExportPixelGraphics, kCmdExportVectorGraphics})
     if (command == code)
       return true;
   return false;
@@ -34,6 +36,8 @@ OSStatus EngineCommand(uint32_t command, const QVariant &) {
   if (DoExportCommand(front, command) != kEventNotHandledErr)
     return 0;
   if (DoExport3DCommand(front, command) != kEventNotHandledErr)
+    return 0;
+  if (DoPictureExportCommand(front, command) != kEventNotHandledErr)
     return 0;
   if (IsRelaxCommand(command))
     return RelaxMenuCommand(command, front) == kEventNotHandledErr ? kEventNotHandledErr : 0;

@@ -11,6 +11,8 @@
 #include "Preferences.h"
 #include "documents/CrystalDocument.h"
 #include "documents/PrefsFile.h"
+#include "export/ExportGraphicsPanel.h"
+#include "export/PictureServices.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
 
@@ -25,6 +27,8 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallRenderingReplotTimer();
   InstallUndoBufferTimer();
   InstallDiscardSymmetryConsent();
+  InstallWindowPreviewHook();
+  InstallExportGraphicsPanel();
 
   host.SetWindowList([windows] {
     std::vector<WindowRef> refs;

@@ -3,6 +3,7 @@
 #include "ShellDialogs.h"
 #include "StatusWindow.h"
 #include "StructureRecord.h"
+#include "export/GraphicsSaveDialog.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
@@ -342,6 +343,14 @@ void QtHostServices::PostToMainThread(std::function<void()> call) {
 }
 
 uint64_t QtHostServices::NowMicroseconds() { return static_cast<uint64_t>(clock_.nsecsElapsed() / 1000); }
+
+int QtHostServices::SaveGraphicsFileDialog(std::string_view title, std::string_view proposedName,
+                                           uint32_t *fileType, std::filesystem::path *file) {
+  if (!file || !fileType)
+    return -50;
+  WindowRef front = FrontGraphWindow();
+  return RunGraphicsSaveDialog(front ? StructureWindow(front) : nullptr, title, proposedName, fileType, file);
+}
 
 int QtHostServices::SaveFileDialog(std::string_view prompt, std::string_view proposedName,
                                    std::filesystem::path *file) {

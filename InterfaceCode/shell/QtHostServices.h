@@ -62,6 +62,9 @@ public:
   uint64_t NowMicroseconds() override;
   // The shell's save dialog (ShellDialogs.h), so that tests answer it.
   int SaveFileDialog(std::string_view prompt, std::string_view proposedName, std::filesystem::path *file) override;
+  // The image save dialog with its picture format pop-up.
+  int SaveGraphicsFileDialog(std::string_view title, std::string_view proposedName, uint32_t *fileType,
+                             std::filesystem::path *file) override;
   // The application's version; "1.0.0" when it has none.
   std::string ProgramVersion() override;
 

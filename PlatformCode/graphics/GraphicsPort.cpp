@@ -1,5 +1,6 @@
 #include "GraphicsPort.h"
 
+#include "PictWriter.h"
 #include "QtBridge.h"
 #include "RegionImpl.h"
 
@@ -49,6 +50,8 @@ GraphicsPort::GraphicsPort(PixelBuffer *pixels) : pixels_(pixels), clip_(kWideOp
   if (pixels_)
     portRect_ = pixels_->Bounds();
 }
+
+GraphicsPort::GraphicsPort(const Rect &portRect) : portRect_(portRect), clip_(portRect) {}
 
 GraphicsPort::~GraphicsPort() {
   if (gCurrentPort == this)
@@ -202,6 +205,8 @@ struct PenSweep {
 void GraphicsPort::LineTo(int h, int v) {
   int x0 = penLoc_.h, y0 = penLoc_.v;
   MoveTo(h, v);
+  if (recorder_)
+    recorder_->Line(*this, Point{int16_t(y0), int16_t(x0)}, penLoc_);
   if (penWidth_ <= 0 || penHeight_ <= 0)
     return;
   PenSweep sweep;
@@ -211,25 +216,55 @@ void GraphicsPort::LineTo(int h, int v) {
 
 // ---- Rectangles, ovals, arcs ---------------------------------------------------------
 
-void GraphicsPort::PaintRect(const Rect &r) { DrawRegion(Region(r), PenInk()); }
-void GraphicsPort::EraseRect(const Rect &r) { DrawRegion(Region(r), EraseInk()); }
-void GraphicsPort::FillRect(const Rect &r, const Pattern &pattern) { DrawRegion(Region(r), FillInk(pattern)); }
+void GraphicsPort::PaintRect(const Rect &r) {
+  if (recorder_)
+    recorder_->RectShape(*this, kPictPaint, r);
+  DrawRegion(Region(r), PenInk());
+}
+void GraphicsPort::EraseRect(const Rect &r) {
+  if (recorder_)
+    recorder_->RectShape(*this, kPictErase, r);
+  DrawRegion(Region(r), EraseInk());
+}
+void GraphicsPort::FillRect(const Rect &r, const Pattern &pattern) {
+  if (recorder_)
+    recorder_->RectShape(*this, kPictFill, r, &pattern);
+  DrawRegion(Region(r), FillInk(pattern));
+}
 void GraphicsPort::FrameRect(const Rect &r) {
+  if (recorder_)
+    recorder_->RectShape(*this, kPictFrame, r);
   if (penWidth_ <= 0 || penHeight_ <= 0)
     return;
   DrawRegion(Region(r).Subtracted(Region(InsetRect(r, penWidth_, penHeight_))), PenInk());
 }
 
-void GraphicsPort::PaintOval(const Rect &r) { DrawRegion(Region::Oval(r), PenInk()); }
-void GraphicsPort::EraseOval(const Rect &r) { DrawRegion(Region::Oval(r), EraseInk()); }
-void GraphicsPort::FillOval(const Rect &r, const Pattern &pattern) { DrawRegion(Region::Oval(r), FillInk(pattern)); }
+void GraphicsPort::PaintOval(const Rect &r) {
+  if (recorder_)
+    recorder_->OvalShape(*this, kPictPaint, r);
+  DrawRegion(Region::Oval(r), PenInk());
+}
+void GraphicsPort::EraseOval(const Rect &r) {
+  if (recorder_)
+    recorder_->OvalShape(*this, kPictErase, r);
+  DrawRegion(Region::Oval(r), EraseInk());
+}
+void GraphicsPort::FillOval(const Rect &r, const Pattern &pattern) {
+  if (recorder_)
+    recorder_->OvalShape(*this, kPictFill, r, &pattern);
+  DrawRegion(Region::Oval(r), FillInk(pattern));
+}
 void GraphicsPort::FrameOval(const Rect &r) {
+  if (recorder_)
+    recorder_->OvalShape(*this, kPictFrame, r);
   if (penWidth_ <= 0 || penHeight_ <= 0)
     return;
   DrawRegion(Region::Oval(r).Subtracted(Region::Oval(InsetRect(r, penWidth_, penHeight_))), PenInk());
 }
 
 void GraphicsPort::FrameArc(const Rect &r, int startAngle, int arcAngle) {
+  if (recorder_)
+    recorder_->ArcShape(*this, r, startAngle, arcAngle);
   if (penWidth_ <= 0 || penHeight_ <= 0 || r.IsEmpty() || arcAngle == 0)
     return;
   Region ring = Region::Oval(r).Subtracted(Region::Oval(InsetRect(r, penWidth_, penHeight_)));
@@ -252,14 +287,26 @@ void GraphicsPort::FrameArc(const Rect &r, int startAngle, int arcAngle) {
 
 // ---- Polygons and regions --------------------------------------------------------------
 
-void GraphicsPort::PaintPolygon(const Polygon &p) { DrawRegion(Region::FromPolygon(p), PenInk()); }
-void GraphicsPort::ErasePolygon(const Polygon &p) { DrawRegion(Region::FromPolygon(p), EraseInk()); }
+void GraphicsPort::PaintPolygon(const Polygon &p) {
+  if (recorder_)
+    recorder_->PolyShape(*this, kPictPaint, p);
+  DrawRegion(Region::FromPolygon(p), PenInk());
+}
+void GraphicsPort::ErasePolygon(const Polygon &p) {
+  if (recorder_)
+    recorder_->PolyShape(*this, kPictErase, p);
+  DrawRegion(Region::FromPolygon(p), EraseInk());
+}
 void GraphicsPort::FillPolygon(const Polygon &p, const Pattern &pattern) {
+  if (recorder_)
+    recorder_->PolyShape(*this, kPictFill, p, &pattern);
   DrawRegion(Region::FromPolygon(p), FillInk(pattern));
 }
 void GraphicsPort::FramePolygon(const Polygon &p) {
   if (p.Empty())
     return;
+  if (recorder_)
+    recorder_->PolyShape(*this, kPictFrame, p);
   const auto &pts = p.Points();
   MoveTo(pts.back().h, pts.back().v);
   if (penWidth_ <= 0 || penHeight_ <= 0 || pts.size() < 2)
@@ -272,18 +319,34 @@ void GraphicsPort::FramePolygon(const Polygon &p) {
   DrawRowSpans(sweep.top, sweep.spans, PenInk());
 }
 
-void GraphicsPort::PaintRegion(const Region &r) { DrawRegion(r, PenInk()); }
-void GraphicsPort::EraseRegion(const Region &r) { DrawRegion(r, EraseInk()); }
-void GraphicsPort::FillRegion(const Region &r, const Pattern &pattern) { DrawRegion(r, FillInk(pattern)); }
+void GraphicsPort::PaintRegion(const Region &r) {
+  if (recorder_)
+    recorder_->RegionShape(*this, kPictPaint, r);
+  DrawRegion(r, PenInk());
+}
+void GraphicsPort::EraseRegion(const Region &r) {
+  if (recorder_)
+    recorder_->RegionShape(*this, kPictErase, r);
+  DrawRegion(r, EraseInk());
+}
+void GraphicsPort::FillRegion(const Region &r, const Pattern &pattern) {
+  if (recorder_)
+    recorder_->RegionShape(*this, kPictFill, r, &pattern);
+  DrawRegion(r, FillInk(pattern));
+}
 void GraphicsPort::FrameRegion(const Region &r) {
   if (penWidth_ <= 0 || penHeight_ <= 0)
     return;
   Region inner = r;
   inner.Inset(penWidth_, penHeight_);
+  if (recorder_)
+    recorder_->RegionShape(*this, kPictFrame, r.Subtracted(inner));
   DrawRegion(r.Subtracted(inner), PenInk());
 }
 
 void GraphicsPort::SetPixel(int h, int v, const RGBColor &colour) {
+  if (recorder_ && clip_.Contains(h, v))
+    recorder_->Pixel(*this, h, v, colour);
   if (!pixels_ || !pixels_->Bounds().Contains(h, v) || !clip_.Contains(h, v))
     return;
   if (pixels_->Depth() == 1)
@@ -304,6 +367,8 @@ void GraphicsPort::DrawString(std::string_view utf8) {
   int advance = TextWidth(utf8);
   Point at = penLoc_;
   Move(advance, 0);
+  if (recorder_)
+    recorder_->Text(*this, at, utf8);
   if (!pixels_ || pixels_->Depth() != 32)
     return;
   QImage image = ImageView(*pixels_);

@@ -24,6 +24,8 @@
 
 namespace ovgfx {
 
+class PictureRecorder;
+
 enum PenMode : int16_t {
   kPenCopy = 0,  // the pattern's colour replaces the pixel
   kPenBlend = 1, // each channel becomes colour * w + pixel * (1 - w), w = operation colour / 65535
@@ -39,6 +41,8 @@ public:
   static std::unique_ptr<GraphicsPort> NewOffscreen(const Rect &bounds, int depth);
   // A port drawing into pixels owned by the caller, which must outlive it.
   explicit GraphicsPort(PixelBuffer *pixels);
+  // A port without pixels, whose drawing only a picture records.
+  explicit GraphicsPort(const Rect &portRect);
   ~GraphicsPort();
   GraphicsPort(const GraphicsPort &) = delete;
   GraphicsPort &operator=(const GraphicsPort &) = delete;
@@ -123,6 +127,10 @@ public:
   // and the clip.
   void SetPixel(int h, int v, const RGBColor &colour);
 
+  // The picture recording this port's drawing; null for none (PictWriter.h).
+  PictureRecorder *Recorder() const { return recorder_; }
+  void SetPictureRecorder(PictureRecorder *recorder) { recorder_ = recorder; }
+
   // The pixels a draw can reach: the clip within the pixel bounds.
   Region VisibleRegion() const;
 
@@ -161,6 +169,7 @@ private:
   std::string fontName_ = "Lucida Grande";
   int16_t textSize_ = 12;
   int16_t textFace_ = 0;
+  PictureRecorder *recorder_ = nullptr;
 };
 
 // The port drawing goes to when no port is named: set by whoever draws, one

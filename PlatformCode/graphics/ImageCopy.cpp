@@ -1,5 +1,7 @@
 #include "ImageCopy.h"
 
+#include "PictWriter.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -23,6 +25,8 @@ inline uint32_t BlendChannel(uint32_t src, uint32_t dst, float w) {
 
 int CopyPixels(const PixelBuffer &src, GraphicsPort &dst, const Rect &srcRect, const Rect &dstRect, CopyMode mode,
                const Region *mask) {
+  if (dst.Recorder())
+    dst.Recorder()->Copy(dst, src, srcRect, dstRect, mode, mask);
   PixelBuffer *out = dst.Pixels();
   if (!out || srcRect.IsEmpty() || dstRect.IsEmpty() || !Serves(src.Depth(), out->Depth(), mode))
     return -1;

@@ -172,3 +172,11 @@ uint64_t FakeHost::NowMicroseconds() {
     std::this_thread::yield();
   return now += tick.load();
 }
+
+int FakeHost::SaveGraphicsFileDialog(std::string_view title, std::string_view proposedName, uint32_t *fileType,
+                                     std::filesystem::path *file) {
+  const int result = SaveFileDialog(title, proposedName, file);
+  if (result == 0 && graphicsTypeAnswer)
+    *fileType = *graphicsTypeAnswer;
+  return result;
+}

@@ -100,6 +100,10 @@ public:
   // While set, a clock reading on another thread than the host's waits:
   // tests hold worker threads at their first reading with it.
   std::atomic<bool> holdOtherThreads{false};
+  // The format the image save dialog answers; none keeps the proposed one.
+  std::optional<uint32_t> graphicsTypeAnswer;
+  // Help pages asked for.
+  std::vector<std::string> helpPages;
 
   void Advance(double seconds) { now += static_cast<uint64_t>(seconds * 1e6); }
   // Runs the calls posted to the main thread, in posting order, including
@@ -146,6 +150,11 @@ public:
   void UpdateWindowToolbar(WindowRef window) override;
   void UpdateModelOptions() override { ++modelOptionsUpdates; }
   void ShowOverviewLog() override { ++overviewLogShows; }
+  // Recorded in `saveDialogs` and answered from `savePaths` like the save
+  // dialog.
+  int SaveGraphicsFileDialog(std::string_view title, std::string_view proposedName, uint32_t *fileType,
+                             std::filesystem::path *file) override;
+  void OpenHelpPage(std::string_view page) override { helpPages.emplace_back(page); }
 
 private:
   void CheckThread();

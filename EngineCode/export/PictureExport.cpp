@@ -1,0 +1,513 @@
+#include "export/PictureExport.h"
+
+#include "Alerts.h"
+#include "Preferences.h"
+#include "RenderServices.h"
+#include "export/ExportFrame.h"
+#include "export/WebPage.h"
+#include "graphics/GraphicsPort.h"
+#include "graphics/PictWriter.h"
+#include "graphics/QtBridge.h"
+#include "render/OffScreen.h"
+#include "render/PlotPipeline.h"
+#include "render/RenderGlobals.h"
+#include "window/MainWindowData.h"
+
+#include <QImageWriter>
+
+#include <cmath>
+#include <cstdio>
+
+using ovgfx::PixelBuffer;
+
+std::vector<GraphicsExporter> gGraphicsExporters;
+int16_t gExportGraphicsPixelWidthMenuChoice = 2;
+int16_t gExportGraphicsPixelHeightMenuChoice = 2;
+int16_t gExportGraphicsOutputWidthMenuChoice = 3;
+int16_t gExportGraphicsOutputHeightMenuChoice = 3;
+int16_t gExportGraphicsResolutionMenuChoice = 1;
+int32_t gExportGraphicsHPixels = 0;
+int32_t gExportGraphicsVPixels = 0;
+uint8_t gExportGraphicsUserOK = 0;
+ExportGraphicsPanelHooks gExportGraphicsPanelHooks;
+
+namespace {
+
+constexpr double kInchesPerMetre = 1.0 / 0.0254;
+constexpr double kCmPerInch = 2.54;
+constexpr double kMmPerInch = 25.4;
+constexpr double kScreenDpi = 72.0;
+constexpr const char *kOpenStructureAlert = "Please open a structure!";
+constexpr const char *kTooLargeAlert = "Picture dimensions are too large.";
+constexpr const char *kTooLargeExplanation = "Try reducing the picture resolution and/or expansion";
+
+bool HasStructure(WindowRef window) { return window && GetWindowCrystal(window) && IsWindowFileOpen(window); }
+
+std::string WindowTitleOf(WindowRef window) {
+  HostServices *host = GetHostServices();
+  return host && window ? host->WindowTitle(window) : std::string();
+}
+
+bool RedBlue(const CrystalRec &c) { return c.stereoOn && c.stereoMode == kRedBlueStereo; }
+
+// The picture writers the toolkit offers, in pop-up order.
+struct ExporterKind {
+  uint32_t type;
+  const char *name;
+  const char *extension;
+  const char *format;
+};
+constexpr ExporterKind kExporterKinds[] = {
+    {kPictFileType, "PICT", "pct", ""},   {kPNGFileType, "PNG", "png", "png"},
+    {kJPEGFileType, "JPEG", "jpg", "jpeg"}, {kTIFFFileType, "TIFF", "tif", "tiff"},
+    {kBMPFileType, "BMP", "bmp", "bmp"},
+};
+
+bool WriteBytes(const std::filesystem::path &file, const std::vector<uint8_t> &header,
+                const std::vector<uint8_t> &body) {
+  std::FILE *f = std::fopen(file.c_str(), "wb");
+  if (!f)
+    return false;
+  bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size();
+  ok = ok && std::fwrite(body.data(), 1, body.size(), f) == body.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+// Whether `bytes` more can be had for an image.
+bool EnoughMemoryFor(int64_t bytes) { return FreeMemory() >= bytes; }
+
+} // namespace
+
+// ---- Picture writers -------------------------------------------------------------------
+
+void InitGraphicsExportersArray() {
+  if (!gGraphicsExporters.empty())
+    return;
+  const QList<QByteArray> formats = QImageWriter::supportedImageFormats();
+  for (const ExporterKind &k : kExporterKinds) {
+    if (*k.format && !formats.contains(QByteArray(k.format)))
+      continue;
+    if (gGraphicsExporters.size() == kMaxGraphicsExporters)
+      break;
+    GraphicsExporter e;
+    e.name = k.name;
+    e.subType = k.type;
+    e.extension = k.extension;
+    e.format = k.format;
+    gGraphicsExporters.push_back(std::move(e));
+  }
+}
+
+const GraphicsExporter *FindGraphicsExporter(uint32_t fileType) {
+  InitGraphicsExportersArray();
+  for (const GraphicsExporter &e : gGraphicsExporters)
+    if (e.subType == fileType)
+      return &e;
+  return nullptr;
+}
+
+int QTExportGWorldToFile(const PixelBuffer &image, const std::filesystem::path &file, uint32_t fileType,
+                         double resolution) {
+  const GraphicsExporter *ex = FindGraphicsExporter(fileType);
+  if (!ex)
+    return kNoGraphicsExporterErr;
+  QImage img = ovgfx::ImageView(const_cast<PixelBuffer &>(image)).convertToFormat(QImage::Format_RGB32);
+  if (img.isNull())
+    return kGraphicsWriteErr;
+  if (ex->format.empty()) {
+    const std::vector<uint8_t> header(ovgfx::kPictFileHeaderSize, 0);
+    return WriteBytes(file, header, ovgfx::EncodeDirectBitsPicture(img, resolution)) ? 0 : kGraphicsWriteErr;
+  }
+  const int dotsPerMetre = int(std::lround(resolution * kInchesPerMetre));
+  img.setDotsPerMeterX(dotsPerMetre);
+  img.setDotsPerMeterY(dotsPerMetre);
+  QImageWriter writer(QString::fromStdString(file.string()), QByteArray(ex->format.c_str()));
+  writer.setQuality(kExportQuality * 100 / 1024);
+  return writer.write(img) ? 0 : kGraphicsWriteErr;
+}
+
+int DoExportGWorldToFile(const PixelBuffer &image, const std::filesystem::path &file, uint32_t fileType,
+                         double resolution) {
+  return QTExportGWorldToFile(image, file, fileType, resolution);
+}
+
+// ---- Re-plot at size ---------------------------------------------------------------------
+
+int ReplotAtSize(WindowRef window, int width, int height, int16_t plotRes, const ReplotTexts &texts,
+                 const std::function<int(const PixelBuffer &)> &use) {
+  CrystalRec *c = GetWindowCrystal(window);
+  if (!c)
+    return -1;
+  Rect old;
+  GetWindowOffBounds(window, &old);
+  const int oldWidth = old.Width(), oldHeight = old.Height();
+  const Rect bounds = MakeRect(0, 0, width, height);
+  SetWindowOffBounds(window, bounds);
+  SetWindowOffScreen(window, nullptr);
+  SetWindowOffScreenOverlay(window, nullptr);
+  SetWindowTransferBuffer(window, nullptr);
+  const uint8_t savedProgress = gShowProgress;
+  const auto fail = [&](const char *message) {
+    MyCFStopAlert(message, texts.explanation ? texts.explanation : "");
+    if (!texts.leaveProgress)
+      CloseStatus();
+    gShowProgress = savedProgress;
+    gPlotRes = kScreenPlotRes;
+    ResetOffScreen(window);
+    NewPlot(window, false, true);
+    return -1;
+  };
+  const int64_t imageBytes = int64_t(width) * int64_t(height) * 4;
+  OVImageHandle image;
+  if (c->surfaceOverlay) {
+    if (!EnoughMemoryFor(imageBytes) || MakeGWorld(image, bounds, kOffScreenDepth) != 0)
+      return fail(texts.overlayFailed);
+    SetWindowOffScreenOverlay(window, image);
+  }
+  if (RedBlue(*c)) {
+    if (!EnoughMemoryFor(imageBytes) || MakeGWorld(image, bounds, kOffScreenDepth) != 0)
+      return fail(texts.portFailed);
+    SetWindowTransferBuffer(window, image);
+  }
+  if (!EnoughMemoryFor(imageBytes) || MakeGWorld(image, bounds, kOffScreenDepth) != 0)
+    return fail(texts.imageFailed);
+  SetWindowOffScreen(window, image);
+  image.reset();
+
+  if (!texts.leaveProgress)
+    gShowProgress = 0;
+  const float savedScale = c->plotScale;
+  if (width > height && oldWidth > 0)
+    c->plotScale = c->plotScale * float(width) / float(oldWidth);
+  else if (oldHeight > 0)
+    c->plotScale = c->plotScale * float(height) / float(oldHeight);
+  gPlotRes = plotRes;
+  PlotCrystal(window, kPlotToExport);
+  const PixelBuffer *source =
+      OffScreenPixels(RedBlue(*c) ? GetWindowTransferBuffer(window) : GetWindowOffScreen(window));
+  const int result = source ? use(*source) : -1;
+
+  SetWindowOffScreen(window, nullptr);
+  SetWindowOffScreenOverlay(window, nullptr);
+  SetWindowTransferBuffer(window, nullptr);
+  c->plotScale = savedScale;
+  gPlotRes = kScreenPlotRes;
+  gShowProgress = savedProgress;
+  ResetOffScreen(window);
+  NewPlot(window, false, true);
+  return result;
+}
+
+int QTWritePixelImage(WindowRef window, int width, int height, double resolution, const std::filesystem::path &file,
+                      uint32_t exporterType) {
+  if (!HasStructure(window)) {
+    MyCFStopAlert(kOpenStructureAlert);
+    return 0;
+  }
+  if (width > kMaxReplotPixels || height > kMaxReplotPixels) {
+    MyCFStopAlert(kTooLargeAlert, kTooLargeExplanation);
+    return -1;
+  }
+  if (width <= 0 || height <= 0)
+    return -1;
+  const ReplotTexts texts{"Insufficient memory to create surface overlay.",
+                          "Insufficient memory to create graphics port.",
+                          "An error occurred whilst creating an offscreen graphics port.", nullptr};
+  return ReplotAtSize(window, width, height, int16_t(std::clamp(resolution, 1.0, 32767.0)), texts,
+                      [&](const PixelBuffer &image) {
+                        const int err = QTExportGWorldToFile(image, file, exporterType, resolution);
+                        if (err != 0) {
+                          char why[64];
+                          std::snprintf(why, sizeof why, "An error of type %ld occurred", long(err));
+                          MyCFStopAlert("Sorry, graphics export failed", why);
+                        }
+                        return err;
+                      });
+}
+
+int DoExportPixelGraphics(WindowRef window, uint32_t exporterType, int width, int height, double resolution) {
+  if (!window)
+    return -1;
+  const GraphicsExporter *ex = FindGraphicsExporter(exporterType);
+  const std::string proposed = WindowTitleOf(window) + "." + (ex ? ex->extension : std::string());
+  uint32_t type = exporterType, creator = FourCharsToLong("prvw");
+  std::filesystem::path file;
+  const int err = MyCreateSaveGraphicsFileDialog("Export pixel graphics", proposed, &type, &creator, &file);
+  if (err != 0)
+    return err;
+  gPrefs.exportFileType = type;
+  WriteStatus("Generating output to a graphics file...");
+  const int result = QTWritePixelImage(window, width, height, resolution, file, type);
+  if (result != 0) {
+    std::error_code ec;
+    std::filesystem::remove(file, ec);
+  }
+  CloseStatus();
+  return result;
+}
+
+// ---- Vector pictures ---------------------------------------------------------------------
+
+std::vector<uint8_t> CopyVectorImage(WindowRef window, int width, int height, double resolution) {
+  CrystalRec *c = HasStructure(window) ? GetWindowCrystal(window) : nullptr;
+  if (!c) {
+    MyCFStopAlert(kOpenStructureAlert);
+    return {};
+  }
+  if (c->surfaceOverlay) {
+    MyCFStopAlert("Surface plots cannot be copied as vector images.", "Try copying as a pixel image instead.");
+    return {};
+  }
+  if (width > kMaxVectorPixels || height > kMaxVectorPixels) {
+    MyCFStopAlert(kTooLargeAlert, kTooLargeExplanation);
+    return {};
+  }
+  if (width <= 0 || height <= 0) {
+    MyCFStopAlert("Sorry, out of memory.");
+    return {};
+  }
+  const Rect frame = MakeRect(0, 0, width, height);
+  // A port without pixels: the picture is all that is kept.
+  ovgfx::GraphicsPort port(frame);
+  port.ClipRect(frame);
+  std::vector<uint8_t> picture;
+  {
+    ovgfx::PortSaver saver(&port);
+    ovgfx::PictureRecorder recorder(port, frame, resolution);
+    const uint8_t savedProgress = gShowProgress;
+    gShowProgress = 0;
+    const float savedScale = c->plotScale;
+    gPlotRes = int16_t(std::clamp(resolution, 1.0, 32767.0));
+    PlotCrystal(window, kPlotToPort);
+    c->plotScale = savedScale;
+    gPlotRes = kScreenPlotRes;
+    gShowProgress = savedProgress;
+    picture = recorder.Close();
+  }
+  if (picture.size() > 10) {
+    NewPlot(window, false, true);
+    return picture;
+  }
+  MyCFStopAlert("Insufficient memory to copy this picture");
+  return {};
+}
+
+int DoExportVectorGraphics(WindowRef window, uint32_t /*fileType*/, int width, int height, double resolution) {
+  if (!HasStructure(window))
+    return -1;
+  std::filesystem::path file;
+  const int err = MyCreateSaveFileDialog("Export vector graphics", WindowTitleOf(window) + ".PCT", &file);
+  if (err != 0)
+    return err;
+  WriteStatus("Generating the PICT image...");
+  std::FILE *f = std::fopen(file.c_str(), "wb");
+  if (!f) {
+    CloseStatus();
+    MyCFStopAlert("Error writing to the picture file");
+    return kGraphicsWriteErr;
+  }
+  const std::vector<uint8_t> picture = CopyVectorImage(window, width, height, resolution);
+  if (picture.empty()) {
+    std::fclose(f);
+    std::error_code ec;
+    std::filesystem::remove(file, ec);
+    MyCFStopAlert("Error copying picture");
+    CloseStatus();
+    return -1;
+  }
+  WriteStatus("Writing to PICT file...");
+  const std::vector<uint8_t> header(ovgfx::kPictFileHeaderSize, 0);
+  bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size();
+  ok = ok && std::fwrite(picture.data(), 1, picture.size(), f) == picture.size();
+  WriteStatus("Closing PICT file...");
+  ok = std::fclose(f) == 0 && ok;
+  CloseStatus();
+  if (!ok) {
+    MyCFStopAlert("Error writing to the picture file");
+    return kGraphicsWriteErr;
+  }
+  return 0;
+}
+
+// ---- The panel's numbers -------------------------------------------------------------------
+
+ExportGraphicsRecord NewExportGraphicsRecord(WindowRef window, bool vector, bool dialog) {
+  ExportGraphicsRecord rec;
+  rec.window = window;
+  rec.dialog = dialog ? 1 : 0;
+  rec.format = vector ? 2 : 1;
+  rec.resolution = float(gPrefs.exportResolution);
+  Rect pane;
+  GetWindowGraphBounds(window, &pane);
+  rec.referenceWidth = std::trunc(float(pane.Width()) * rec.resolution / float(kScreenDpi));
+  rec.referenceHeight = std::trunc(float(pane.Height()) * rec.resolution / float(kScreenDpi));
+  rec.pixelWidth = rec.referenceWidth;
+  rec.pixelHeight = rec.referenceHeight;
+  rec.screenDepth = kOffScreenDepth;
+  rec.units[kFieldPixelWidth] = gExportGraphicsPixelWidthMenuChoice;
+  rec.units[kFieldPixelHeight] = gExportGraphicsPixelHeightMenuChoice;
+  rec.units[kFieldOutputWidth] = gExportGraphicsOutputWidthMenuChoice;
+  rec.units[kFieldOutputHeight] = gExportGraphicsOutputHeightMenuChoice;
+  rec.units[kFieldResolution] = gExportGraphicsResolutionMenuChoice;
+  return rec;
+}
+
+std::string ExportGraphicsFieldText(const ExportGraphicsRecord &rec, ExportGraphicsField field) {
+  std::string text; // always with a decimal point, whatever the locale
+  const int code = rec.units[field];
+  const double res = rec.resolution;
+  switch (field) {
+  case kFieldPixelWidth:
+  case kFieldPixelHeight: {
+    const double px = field == kFieldPixelWidth ? rec.pixelWidth : rec.pixelHeight;
+    const double ref = field == kFieldPixelWidth ? rec.referenceWidth : rec.referenceHeight;
+    if (code == 1)
+      Appendf(text, "%.2f", ref > 0 ? px * 100.0 / ref : 0.0);
+    else
+      Appendf(text, "%.0f", px);
+    break;
+  }
+  case kFieldOutputWidth:
+  case kFieldOutputHeight: {
+    const double px = field == kFieldOutputWidth ? rec.pixelWidth : rec.pixelHeight;
+    const double ref = field == kFieldOutputWidth ? rec.referenceWidth : rec.referenceHeight;
+    double v = px / res;
+    if (code == 1)
+      v = ref > 0 ? px * 100.0 / ref * kScreenDpi / res : 0.0;
+    else if (code == 3)
+      v *= kCmPerInch;
+    else if (code == 4)
+      v *= kMmPerInch;
+    Appendf(text, "%.2f", v);
+    break;
+  }
+  default:
+    if (code == 2)
+      Appendf(text, "%.2f", res / kCmPerInch);
+    else
+      Appendf(text, "%.0f", res);
+    break;
+  }
+  return text;
+}
+
+unsigned ExportGraphicsFieldEdited(ExportGraphicsRecord &rec, ExportGraphicsField field, double v) {
+  const int code = rec.units[field];
+  const double refW = rec.referenceWidth, refH = rec.referenceHeight, res = rec.resolution;
+  const auto bit = [](ExportGraphicsField f) { return 1u << unsigned(f); };
+  if (refW <= 0 || refH <= 0)
+    return 0;
+  switch (field) {
+  case kFieldPixelWidth:
+  case kFieldPixelHeight: {
+    const bool wide = field == kFieldPixelWidth;
+    if (code == 1)
+      v = (wide ? refW : refH) * 0.01 * v;
+    if (!(v > 0))
+      return 0;
+    rec.pixelWidth = float(wide ? v : v * refW / refH);
+    rec.pixelHeight = float(wide ? v * refH / refW : v);
+    return (wide ? bit(kFieldPixelHeight) : bit(kFieldPixelWidth)) | bit(kFieldOutputWidth) |
+           bit(kFieldOutputHeight);
+  }
+  case kFieldOutputWidth:
+  case kFieldOutputHeight: {
+    const bool wide = field == kFieldOutputWidth;
+    const double ref = wide ? refW : refH;
+    double px = v * res;
+    if (code == 1)
+      px = v * (ref * 0.01 * res / kScreenDpi);
+    else if (code == 3)
+      px = v * res / kCmPerInch;
+    else if (code == 4)
+      px = v * res / kMmPerInch;
+    if (!(px > 0))
+      return 0;
+    rec.pixelWidth = float(wide ? px : px * refW / refH);
+    rec.pixelHeight = float(wide ? px * refH / refW : px);
+    return bit(kFieldPixelWidth) | bit(kFieldPixelHeight) | (wide ? bit(kFieldOutputHeight) : bit(kFieldOutputWidth));
+  }
+  default: {
+    if (code == 2)
+      v *= kCmPerInch;
+    if (!(v > 0))
+      return 0;
+    rec.pixelWidth = float(rec.pixelWidth * v / res);
+    rec.pixelHeight = float(rec.pixelHeight * v / res);
+    rec.resolution = float(v);
+    return bit(kFieldPixelWidth) | bit(kFieldPixelHeight);
+  }
+  }
+}
+
+bool VerifyExportGraphicsSize(const ExportGraphicsRecord &rec) {
+  return !(rec.pixelWidth > kMaxPanelPixels || rec.pixelHeight > kMaxPanelPixels);
+}
+
+void CloseExportGraphics(ExportGraphicsRecord &rec, bool ok, uint32_t dialogExporterType) {
+  if (ok) {
+    gExportGraphicsPixelWidthMenuChoice = rec.units[kFieldPixelWidth];
+    gExportGraphicsPixelHeightMenuChoice = rec.units[kFieldPixelHeight];
+    gExportGraphicsOutputWidthMenuChoice = rec.units[kFieldOutputWidth];
+    gExportGraphicsOutputHeightMenuChoice = rec.units[kFieldOutputHeight];
+    gExportGraphicsResolutionMenuChoice = rec.units[kFieldResolution];
+    gPrefs.exportResolution = uint16_t(std::clamp(std::trunc(rec.resolution), 1.0f, 65535.0f));
+    const int width = int(std::trunc(rec.pixelWidth)), height = int(std::trunc(rec.pixelHeight));
+    if (rec.dialog) {
+      gExportGraphicsHPixels = width;
+      gExportGraphicsVPixels = height;
+      gPrefs.exportFileType = dialogExporterType ? dialogExporterType : FourCharsToLong("????");
+    } else if (rec.format == 1) {
+      DoExportPixelGraphics(rec.window, gPrefs.exportFileType, width, height, std::trunc(rec.resolution));
+    } else {
+      DoExportVectorGraphics(rec.window, kPictFileType, width, height, std::trunc(rec.resolution));
+    }
+  }
+  gExportGraphicsUserOK = ok ? 1 : 0;
+}
+
+void ShowExportGraphicsSheet(WindowRef window, bool vector) {
+  if (!HasStructure(window) || !gExportGraphicsPanelHooks.showSheet)
+    return;
+  gExportGraphicsPanelHooks.showSheet(NewExportGraphicsRecord(window, vector, false));
+}
+
+bool GetExportGraphicsOptions(WindowRef window, int32_t *pixelWidth, int32_t *pixelHeight, float *resolution,
+                              uint32_t *exporterType) {
+  gExportGraphicsUserOK = 0;
+  if (!window || !gExportGraphicsPanelHooks.runDialog)
+    return false;
+  ExportGraphicsRecord rec = NewExportGraphicsRecord(window, false, true);
+  uint32_t type = exporterType ? *exporterType : gPrefs.exportFileType;
+  const bool ok = gExportGraphicsPanelHooks.runDialog(rec, &type);
+  CloseExportGraphics(rec, ok, type);
+  if (!ok)
+    return false;
+  if (pixelWidth)
+    *pixelWidth = gExportGraphicsHPixels;
+  if (pixelHeight)
+    *pixelHeight = gExportGraphicsVPixels;
+  if (resolution)
+    *resolution = float(gPrefs.exportResolution);
+  if (exporterType)
+    *exporterType = gPrefs.exportFileType;
+  return true;
+}
+
+// ---- Commands ------------------------------------------------------------------------------
+
+int32_t DoPictureExportCommand(WindowRef window, uint32_t command) {
+  switch (command) {
+  case kCmdExportPixelGraphics:
+    ShowExportGraphicsSheet(window, false);
+    return 0;
+  case kCmdExportVectorGraphics:
+    ShowExportGraphicsSheet(window, true);
+    return 0;
+  case kCmdExportWebPage:
+    WriteWebPage(window);
+    return 0;
+  default:
+    return kEventNotHandledErr;
+  }
+}

@@ -1,0 +1,34 @@
+#include "export/GraphicsSaveDialog.h"
+
+#include "HostServices.h"
+#include "export/PictureExport.h"
+
+#include <QFileDialog>
+#include <QStringList>
+
+QString GraphicsSaveFilter(uint32_t fileType) {
+  const GraphicsExporter *e = FindGraphicsExporter(fileType);
+  if (!e)
+    return {};
+  return QString::fromStdString(e->name) + " (*." + QString::fromStdString(e->extension) + ")";
+}
+
+int RunGraphicsSaveDialog(QWidget *parent, std::string_view title, std::string_view proposedName,
+                          uint32_t *fileType, std::filesystem::path *file) {
+  InitGraphicsExportersArray();
+  QStringList filters;
+  for (const GraphicsExporter &e : gGraphicsExporters)
+    filters << GraphicsSaveFilter(e.subType);
+  QFileDialog dialog(parent, QString::fromUtf8(title.data(), qsizetype(title.size())));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilters(filters);
+  dialog.selectNameFilter(GraphicsSaveFilter(*fileType));
+  dialog.selectFile(QString::fromUtf8(proposedName.data(), qsizetype(proposedName.size())));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    return kUserCanceledErr;
+  const int chosen = int(filters.indexOf(dialog.selectedNameFilter()));
+  if (chosen >= 0)
+    *fileType = gGraphicsExporters[size_t(chosen)].subType;
+  *file = std::filesystem::path(dialog.selectedFiles().front().toStdString());
+  return 0;
+}
