@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "editing/EditCrystalSheet.h"
 #include "export/ExportFrame.h"
 #include "relax/RelaxThread.h"
 
@@ -39,6 +40,7 @@ const std::vector<CommandInfo> kCommandTable = {
     // Edit
     {kCmdUndo, "Undo", "Ctrl+Z"},
     {kCmdRedo, "Redo", "Ctrl+Shift+Z"},
+    {kCmdEditStructure, "Edit Crystal…", ""},
     {kCmdRelaxMolecule, "Relax Molecule", ""},
     {kCmdCancelRelaxMolecule, "Stop Relaxation", ""},
     {kCmdSaturateMolecule, "Saturate with Hydrogen", ""},
@@ -65,7 +67,7 @@ const std::vector<MenuInfo> kMenuTable = {
      {kCmdExportCoordinates, kCmdExportVisibleCoordination, kCmdExportCrystalCoordination, kCmdExportBonds, 0,
       kCmdExportCIF, kCmdExportPDB, kCmdExportMacMolecule, kCmdExportChem3D, kCmdExportOwnText},
      kCmdExportMenu},
-    {"Edit", {kCmdUndo, kCmdRedo, 0, kCmdRelaxMolecule, kCmdCancelRelaxMolecule, kCmdSaturateMolecule}},
+    {"Edit", {kCmdUndo, kCmdRedo, 0, kCmdEditStructure, 0, kCmdRelaxMolecule, kCmdCancelRelaxMolecule, kCmdSaturateMolecule}},
     {"View",
      {kCmdToggleRulers, kCmdToggleRulerUnits, kCmdToggleGrid, 0, kCmdToggleSidebar, kCmdToggleAtoms, kCmdToggleNotes, 0,
       kCmdFillScreen}},
