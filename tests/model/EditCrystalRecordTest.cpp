@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -515,6 +517,52 @@ TEST_F(EditorApply, AMoleculeRoundTripsThroughItsCartesianSites) {
   const float dx = again.sites[0].x - again.sites[2].x, dy = again.sites[0].y - again.sites[2].y,
               dz = again.sites[0].z - again.sites[2].z;
   EXPECT_NEAR(std::sqrt(dx * dx + dy * dy + dz * dz), 0.96f, 1e-3f);
+}
+
+} // namespace
+
+namespace {
+
+// Wurtzite typed into the editor with its hexagonal positions to four places
+// and built; writes "label element x y z" for every atom of the first cell.
+// The oracle (tests/oracle/editor_oracle.py) compares them with gemmi's cell
+// contents of the exact positions.
+TEST_F(EditorApply, DumpWurtziteTypedToFourPlaces) {
+  const char *outPath = std::getenv("OV_EDITOR_DUMP_OUT");
+  if (!outPath)
+    GTEST_SKIP() << "set OV_EDITOR_DUMP_OUT to write the wurtzite cell built by the editor";
+  EditCrystalRec r;
+  InitBlankEditCrystalRec(&r, false, true);
+  const char *typed[2][4] = {{"Zn", "0.3333", "0.6667", "0"}, {"O", "0.3333", "0.6667", "0.382"}};
+  for (const auto &row : typed) {
+    EditSiteRec s;
+    s.atomType = 0;
+    std::snprintf(s.label, sizeof s.label, "%s1", row[0]);
+    ASSERT_TRUE(ParseOccupancyText(row[0], &s));
+    s.x = ReadFractionalCoordinate(row[1]);
+    s.y = ReadFractionalCoordinate(row[2]);
+    s.z = ReadFractionalCoordinate(row[3]);
+    r.sites.push_back(s);
+  }
+  r.siteCount = 2;
+  r.spaceGroup = "P 63 m c";
+  r.crystalSystem = EditCrystalSystem(r);
+  ResolveEditSiteAtomTypes(&r, gPrefs);
+  float cell[6] = {3.25f, 3.25f, 5.207f, 90, 90, 120};
+  ASSERT_EQ(CheckEditCrystalForApply(&r, "P 63 m c", cell).result, EditCheckResult::kAccepted);
+  ASSERT_TRUE(DoEditCrystal(&window, &r));
+  FILE *out = std::fopen(outPath, "w");
+  ASSERT_NE(out, nullptr);
+  const CrystalRec &c = C();
+  for (const AtomRecord &a : c.atoms) {
+    if (a.xyz[0] < 0 || a.xyz[0] >= 1 || a.xyz[1] < 0 || a.xyz[1] >= 1 || a.xyz[2] < 0 || a.xyz[2] >= 1)
+      continue;
+    const AsymmetricUnitRecord &s = c.sites[a.site];
+    char el[3] = {};
+    ShortToTwoChars(s.elements[0], el);
+    std::fprintf(out, "%s %s %.9g %.9g %.9g\n", s.label, el, a.xyz[0], a.xyz[1], a.xyz[2]);
+  }
+  std::fclose(out);
 }
 
 } // namespace
