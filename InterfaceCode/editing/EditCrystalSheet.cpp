@@ -356,9 +356,8 @@ void EditCrystalSheet::AddSite() {
   for (const EditSiteRec &s : record_->sites)
     id = std::max(id, s.itemId);
   site.itemId = id + 1;
-  char label[32];
-  std::snprintf(label, sizeof(label), "T%u", site.itemId);
-  std::snprintf(site.label, 7, "%s", label);
+  const std::string label = "T" + std::to_string(site.itemId);
+  std::copy_n(label.begin(), std::min<size_t>(label.size(), 6), site.label);
   site.elements[0] = TwoCharsToShort("Si");
   site.occupancies[0] = 1.0f;
   site.atomType = record_->sphereCount;

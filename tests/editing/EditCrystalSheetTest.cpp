@@ -65,7 +65,9 @@ public:
     SetShellDialogs(&gDialogs);
     gHost = new RecordingHost;
     ASSERT_TRUE(OVInitialize({}, gHost));
-    gScreenHooks.beep = [] { gBeeps++; };
+    ScreenHooks hooks = GetScreenHooks();
+    hooks.beep = [] { gBeeps++; };
+    SetScreenHooks(hooks);
   }
   void TearDown() override {
     for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows()))
@@ -118,7 +120,7 @@ TEST_F(EditorSheet, NewCrystalTypedInBuildsTheStructureOnlyOnOK) {
   EXPECT_EQ(sheet->ParentWindow(), window); // the empty window is reused
   EXPECT_EQ(GetMainWindow(window)->windowTitle(), "New Crystal");
   EXPECT_TRUE(sheet->isVisible());
-  EXPECT_TRUE(sheet->isWindowModal());
+  EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
 
   // Wurtzite: P 63 m c with the hexagonal positions typed to four places.
   sheet->SymbolField()->setText("P 63 m c");
