@@ -16,6 +16,7 @@
 #include "window/MainWindowData.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QTableView>
 #include <gtest/gtest.h>
@@ -181,6 +182,24 @@ TEST_F(EditorSheet, RefusedCellKeepsTheSheetOpenAndBeeps) {
   EXPECT_EQ(GetWindowCrystal(sheet->ParentWindow())->siteCount, 0);
 }
 
+TEST_F(EditorSheet, AGroupPickedInTheBrowserResetsSymbolAnglesAndFreeParameters) {
+  ASSERT_EQ(ProcessCommand(kCmdNewCrystal), 0);
+  EditCrystalSheet *sheet = FrontSheet();
+  ASSERT_NE(sheet, nullptr);
+  sheet->CellField(5)->setText("100");
+  ResetEditCrystalSymmetry("R -3 m", 6, 0);
+  EXPECT_EQ(sheet->SymbolField()->text(), "R -3 m");
+  EXPECT_EQ(sheet->Record()->crystalSystem, 6);
+  EXPECT_EQ(sheet->CellField(5)->text(), "90");
+  // Rhombohedral axes: only a and alpha stay free.
+  const bool shown[6] = {true, false, false, true, false, false};
+  for (int i = 0; i < 6; i++)
+    EXPECT_EQ(sheet->CellField(i)->isVisibleTo(sheet), shown[i]) << i;
+  ResetEditCrystalSymmetry("P 3", 5, 0);
+  EXPECT_EQ(sheet->CellField(5)->text(), "120");
+  EXPECT_EQ(sheet->Record()->crystalSystem, 5);
+}
+
 TEST_F(EditorSheet, CancellingANewStructureLeavesTheOnlyWindowEmptyAndClosesASecond) {
   WindowRef first = FrontGraphWindow();
   ASSERT_EQ(ProcessCommand(kCmdNewMolecule), 0);
@@ -228,7 +247,9 @@ TEST_F(EditorSheet, EditingAnOpenStructureRemovesRowsAfterConfirmation) {
 
   sheet->SiteList()->selectRow(0);
   EXPECT_EQ(sheet->Model()->CellText(0, kSiteColumnOccupancy), "Si"); // the editable form
-  sheet->HandleCommand(FourCharsToLong("rmvS"));
+  // Backspace in the list removes the selected rows, once confirmed.
+  QKeyEvent backspace(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+  QCoreApplication::sendEvent(sheet->SiteList(), &backspace);
   ASSERT_EQ(gHost->alerts.size(), 1u);
   EXPECT_EQ(gHost->alerts[0].message, "Delete the selected row(s)?");
   EXPECT_EQ(sheet->Model()->rowCount(), sites - 1);
