@@ -20,9 +20,9 @@
 
 namespace {
 
-constexpr float kMinCellParameter = 0.0001f;   // smallest accepted length or angle
+constexpr float kMinCellParameter = 0.0001f;      // smallest accepted length or angle
 constexpr float kRhombohedralMaxAlpha = 119.999f; // rhombohedral axes stay a cell below 120
-constexpr float kNoOccupancy = 0.0001f;          // a total below this means none was typed
+constexpr float kNoOccupancy = 0.0001f;           // a total below this means none was typed
 
 constexpr const char *kCannotEdit = "Sorry, this structure cannot be edited.";
 constexpr const char *kOutOfMemory = "Out of memory";
@@ -302,8 +302,7 @@ int32_t RemoveSelectedEditSites(EditCrystalRec *record) {
   for (const EditSiteRec &s : sites)
     if (s.selected && s.atomType >= 0 && s.atomType < record->sphereCount)
       removedUse[static_cast<size_t>(s.atomType)] = 1;
-  sites.erase(std::remove_if(sites.begin(), sites.end(), [](const EditSiteRec &s) { return s.selected; }),
-              sites.end());
+  sites.erase(std::remove_if(sites.begin(), sites.end(), [](const EditSiteRec &s) { return s.selected; }), sites.end());
   record->siteCount = static_cast<int32_t>(sites.size());
   std::vector<uint8_t> used(static_cast<size_t>(record->sphereCount) + 1, 0);
   for (const EditSiteRec &s : sites)
@@ -322,8 +321,8 @@ int32_t RemoveSelectedEditSites(EditCrystalRec *record) {
   }
   const int32_t newCount = static_cast<int32_t>(kept.size());
   for (EditSiteRec &s : sites)
-    s.atomType = (s.atomType >= 0 && s.atomType < record->sphereCount) ? newIndex[static_cast<size_t>(s.atomType)]
-                                                                        : newCount;
+    s.atomType =
+        (s.atomType >= 0 && s.atomType < record->sphereCount) ? newIndex[static_cast<size_t>(s.atomType)] : newCount;
   record->spheres = std::move(kept);
   record->sphereCount = newCount;
   return static_cast<int32_t>(before - sites.size());
@@ -401,7 +400,8 @@ bool DoEditCrystal(WindowRef window, EditCrystalRec *record) {
     fresh.beta = record->beta;
     fresh.gamma = record->gamma;
     std::memset(fresh.spaceGroup, 0, sizeof(fresh.spaceGroup));
-    MyStrCopy(std::span<char>(fresh.spaceGroup), std::string_view(record->spaceGroup).substr(0, kSpaceGroupSymbolSize - 1));
+    MyStrCopy(std::span<char>(fresh.spaceGroup),
+              std::string_view(record->spaceGroup).substr(0, kSpaceGroupSymbolSize - 1));
     fresh.latticeLetter = record->latticeLetter;
     fresh.cardCount = record->cardCount;
     fresh.symCards = record->cards;
@@ -759,8 +759,8 @@ EditCheckOutcome CheckEditCrystalForApply(EditCrystalRec *record, const std::str
     LeftJustifyCString(symbol);
     uint8_t origin = record->originChoice;
     int16_t system = 1;
-    const bool known = ConvertSpaceGroupSymbol(symbol, origin) &&
-                       CheckSymmetry(symbol, origin, cell[3], cell[4], cell[5], system);
+    const bool known =
+        ConvertSpaceGroupSymbol(symbol, origin) && CheckSymmetry(symbol, origin, cell[3], cell[4], cell[5], system);
     if (!known) {
       MyCFStopAlert("Please enter a space group symbol, or define general equivalent positions.");
       out.result = EditCheckResult::kBadSymbol;

@@ -9,11 +9,11 @@
 #include "ui_EditMolecule.h"
 
 #include "Alerts.h"
-#include "render/OffScreen.h"
 #include "Preferences.h"
 #include "SpaceGroups.h"
 #include "StructureArrays.h"
 #include "Utilities.h"
+#include "render/OffScreen.h"
 #include "window/MainWindowData.h"
 
 #include <QAction>

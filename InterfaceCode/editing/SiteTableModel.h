@@ -19,9 +19,8 @@ inline constexpr uint32_t kSiteColumnCartZ = FourCharsToLong("zor ");
 inline constexpr uint32_t kSiteColumnType = FourCharsToLong("Utyp");
 inline constexpr uint32_t kSiteColumnUiso = FourCharsToLong("Uiso");
 // U1 .. U6: U11, U22, U33, U23, U13, U12.
-inline constexpr uint32_t kSiteColumnU[6] = {FourCharsToLong("U1  "), FourCharsToLong("U2  "),
-                                             FourCharsToLong("U3  "), FourCharsToLong("U4  "),
-                                             FourCharsToLong("U5  "), FourCharsToLong("U6  ")};
+inline constexpr uint32_t kSiteColumnU[6] = {FourCharsToLong("U1  "), FourCharsToLong("U2  "), FourCharsToLong("U3  "),
+                                             FourCharsToLong("U4  "), FourCharsToLong("U5  "), FourCharsToLong("U6  ")};
 
 // The displacement-type popup's commands for types 0 to 3.
 inline constexpr uint32_t kDisplacementTypeCommands[4] = {FourCharsToLong("Unon"), FourCharsToLong("Uiso"),

@@ -259,25 +259,50 @@ TEST(EditorChecks, RefusedInputsTable) {
   struct Bad {
     const char *group;
     float cell[6];
-    int type;      // displacement type of the site
-    float uiso;    // its Uiso
+    int type;   // displacement type of the site
+    float uiso; // its Uiso
     EditCheckResult result;
-    int badCell;   // parameter to correct
+    int badCell;       // parameter to correct
     const char *alert; // empty: the sheet shows the cell alert itself
   };
   const Bad bad[] = {
-      {"Q 99", {5, 5, 5, 90, 90, 90}, 0, 0.1f, EditCheckResult::kBadSymbol, -1,
+      {"Q 99",
+       {5, 5, 5, 90, 90, 90},
+       0,
+       0.1f,
+       EditCheckResult::kBadSymbol,
+       -1,
        "Please enter a space group symbol, or define general equivalent positions."},
-      {"", {5, 5, 5, 90, 90, 90}, 0, 0.1f, EditCheckResult::kBadSymbol, -1,
+      {"",
+       {5, 5, 5, 90, 90, 90},
+       0,
+       0.1f,
+       EditCheckResult::kBadSymbol,
+       -1,
        "Please enter a space group symbol, or define general equivalent positions."},
       {"P 1", {5, 0, 5, 90, 90, 90}, 0, 0.1f, EditCheckResult::kBadCell, 1, ""},
       {"P 1", {5, 5, 5, 90, 90, 0.00001f}, 0, 0.1f, EditCheckResult::kBadCell, 5, ""},
       {"P 1", {5, 5, 5, 170, 170, 170}, 0, 0.1f, EditCheckResult::kBadCell, 3, ""}, // no metric
-      {"P 1", {5, 5, 5, 90, 90, 90}, 1, 0.0f, EditCheckResult::kBadDisplacement, -1,
+      {"P 1",
+       {5, 5, 5, 90, 90, 90},
+       1,
+       0.0f,
+       EditCheckResult::kBadDisplacement,
+       -1,
        "Invalid displacement parameters for site Si1"},
-      {"P 1", {5, 5, 5, 90, 90, 90}, 1, 100.0f, EditCheckResult::kBadDisplacement, -1,
+      {"P 1",
+       {5, 5, 5, 90, 90, 90},
+       1,
+       100.0f,
+       EditCheckResult::kBadDisplacement,
+       -1,
        "Invalid displacement parameters for site Si1"},
-      {"P 1", {5, 5, 5, 90, 90, 90}, 2, 0.1f, EditCheckResult::kBadDisplacement, -1,
+      {"P 1",
+       {5, 5, 5, 90, 90, 90},
+       2,
+       0.1f,
+       EditCheckResult::kBadDisplacement,
+       -1,
        "Invalid displacement parameters for site Si1"},
   };
   for (const Bad &b : bad) {
