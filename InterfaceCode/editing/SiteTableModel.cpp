@@ -54,6 +54,8 @@ const char *DisplacementTypeTitle(int type) {
   return kTitles[std::clamp(type, 0, 3)];
 }
 
+bool MyBooleanCompareSiteLabels(std::string_view a, std::string_view b) { return MyIntegerCompareSiteLabels(a, b) < 0; }
+
 SiteTableModel::SiteTableModel(EditCrystalRec *record, QObject *parent)
     : QAbstractTableModel(parent), record_(record) {}
 
@@ -188,7 +190,7 @@ void SiteTableModel::sort(int column, Qt::SortOrder order) {
     return;
   auto less = [code](const EditSiteRec &a, const EditSiteRec &b) {
     if (code == kSiteColumnLabel)
-      return MyIntegerCompareSiteLabels(a.label, b.label) < 0;
+      return MyBooleanCompareSiteLabels(a.label, b.label);
     if (code == kSiteColumnOccupancy)
       return a.elements[0] < b.elements[0];
     if (code == kSiteColumnType)

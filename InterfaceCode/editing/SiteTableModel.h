@@ -27,6 +27,10 @@ inline constexpr uint32_t kDisplacementTypeCommands[4] = {FourCharsToLong("Unon"
                                                           FourCharsToLong("Uij "), FourCharsToLong("Bij ")};
 const char *DisplacementTypeTitle(int type);
 
+// True when label a sorts before label b: trailing numbers compare as
+// numbers ("O2" before "O10").
+bool MyBooleanCompareSiteLabels(std::string_view a, std::string_view b);
+
 class SiteTableModel : public QAbstractTableModel {
 public:
   SiteTableModel(EditCrystalRec *record, QObject *parent);

@@ -182,6 +182,20 @@ TEST_F(EditorSheet, RefusedCellKeepsTheSheetOpenAndBeeps) {
   EXPECT_EQ(GetWindowCrystal(sheet->ParentWindow())->siteCount, 0);
 }
 
+TEST_F(EditorSheet, LabelsSortInNaturalOrder) {
+  ASSERT_EQ(ProcessCommand(kCmdNewMolecule), 0);
+  EditCrystalSheet *sheet = FrontSheet();
+  ASSERT_NE(sheet, nullptr);
+  for (const char *label : {"O10", "O2", "C1"}) {
+    sheet->HandleCommand(FourCharsToLong("addS"));
+    Type(sheet, sheet->Model()->rowCount() - 1, kSiteColumnLabel, label);
+  }
+  sheet->Model()->sort(0, Qt::AscendingOrder);
+  EXPECT_EQ(sheet->Model()->CellText(0, kSiteColumnLabel), "C1");
+  EXPECT_EQ(sheet->Model()->CellText(1, kSiteColumnLabel), "O2");
+  EXPECT_EQ(sheet->Model()->CellText(2, kSiteColumnLabel), "O10");
+}
+
 TEST_F(EditorSheet, AGroupPickedInTheBrowserResetsSymbolAnglesAndFreeParameters) {
   ASSERT_EQ(ProcessCommand(kCmdNewCrystal), 0);
   EditCrystalSheet *sheet = FrontSheet();
