@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "editing/EditCrystalSheet.h"
 #include "export/Export3D.h"
 #include "export/ExportFrame.h"
 #include "export/PictureExport.h"
@@ -46,6 +47,7 @@ const std::vector<CommandInfo> kCommandTable = {
     // Edit
     {kCmdUndo, "Undo", "Ctrl+Z"},
     {kCmdRedo, "Redo", "Ctrl+Shift+Z"},
+    {kCmdEditStructure, "Edit Crystal…", ""},
     {kCmdRelaxMolecule, "Relax Molecule", ""},
     {kCmdCancelRelaxMolecule, "Stop Relaxation", ""},
     {kCmdSaturateMolecule, "Saturate with Hydrogen", ""},
@@ -73,7 +75,7 @@ const std::vector<MenuInfo> kMenuTable = {
       kCmdExportCIF, kCmdExportPDB, kCmdExportMacMolecule, kCmdExportChem3D, kCmdExportOwnText, kCmdExportWebPage, 0,
       kCmdExportPixelGraphics, kCmdExportVectorGraphics, 0, kCmdExportSTL, kCmdExportCOLLADA},
      kCmdExportMenu},
-    {"Edit", {kCmdUndo, kCmdRedo, 0, kCmdRelaxMolecule, kCmdCancelRelaxMolecule, kCmdSaturateMolecule}},
+    {"Edit", {kCmdUndo, kCmdRedo, 0, kCmdEditStructure, 0, kCmdRelaxMolecule, kCmdCancelRelaxMolecule, kCmdSaturateMolecule}},
     {"View",
      {kCmdToggleRulers, kCmdToggleRulerUnits, kCmdToggleGrid, 0, kCmdToggleSidebar, kCmdToggleAtoms, kCmdToggleNotes, 0,
       kCmdFillScreen}},

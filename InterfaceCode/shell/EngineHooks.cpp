@@ -1,6 +1,7 @@
 #include "EngineHooks.h"
 
 #include "EngineCommands.h"
+#include "editing/EditCrystalSheet.h"
 #include "FileCommands.h"
 #include "QtHostServices.h"
 #include "structurewindow/MainWindow.h"
@@ -90,4 +91,5 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   };
   InstallWindowCommandHandler();
   InstallEngineCommands();
+  InstallEditorCommands();
 }

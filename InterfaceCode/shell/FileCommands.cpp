@@ -223,12 +223,6 @@ OSStatus MyUpdateMenuStatus(uint32_t command, QAction *action) {
   case kCmdSelectWindow:
     action->setEnabled(true);
     return kNoErr;
-  case kCmdNewCrystal:
-  case kCmdNewMolecule:
-    // The structure editor builds new structures; until it exists these
-    // commands have nothing to open.
-    action->setEnabled(false);
-    return kNoErr;
   case kCmdClearRecent:
     action->setEnabled(GetNumRecentFiles() > 0);
     return kNoErr;

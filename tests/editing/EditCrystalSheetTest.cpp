@@ -1,0 +1,276 @@
+// The Edit Crystal and Edit Molecule sheet as a user meets it: opened by
+// its menu commands, driven through its command handler and list model, and
+// the structure changed only when it closes with OK.
+#include "editing/EditCrystalSheet.h"
+#include "editing/SiteTableModel.h"
+#include "shell/Commands.h"
+#include "shell/FileCommands.h"
+#include "shell/QtHostServices.h"
+#include "shell/ShellDialogs.h"
+#include "shell/Startup.h"
+#include "structurewindow/MainWindow.h"
+#include "structurewindow/StructureWindow.h"
+
+#include "StructureArrays.h"
+#include "render/OffScreen.h"
+#include "window/MainWindowData.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTableView>
+#include <gtest/gtest.h>
+
+#include <deque>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class RecordingHost : public QtHostServices {
+public:
+  std::vector<AlertRequest> alerts;
+  int RunAlert(const AlertRequest &alert) override {
+    alerts.push_back(alert);
+    return 1; // the first button
+  }
+};
+
+class NoDialogs : public ShellDialogs {
+public:
+  std::vector<fs::path> GetOpenFiles() override { return {}; }
+  std::optional<fs::path> GetSaveFile(const std::string &, const std::string &, const fs::path &) override {
+    return {};
+  }
+  SaveChangesAnswer ConfirmSaveChanges(const std::string &, bool) override { return SaveChangesAnswer::kDontSave; }
+  bool GetWindowOptions(std::string &, int &) override { return false; }
+};
+
+RecordingHost *gHost = nullptr;
+NoDialogs gDialogs;
+fs::path gTemp;
+int gBeeps = 0;
+
+class ProgramEnvironment : public ::testing::Environment {
+public:
+  void SetUp() override {
+    char pattern[] = "/tmp/oveditXXXXXX";
+    gTemp = mkdtemp(pattern);
+    setenv("XDG_CONFIG_HOME", (gTemp / "config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (gTemp / "cache").c_str(), 1);
+    static int argc = 1;
+    static char name[] = "test_editing";
+    static char *argv[] = {name, nullptr};
+    new QApplication(argc, argv);
+    InstallProgramLocale();
+    SetShellDialogs(&gDialogs);
+    gHost = new RecordingHost;
+    ASSERT_TRUE(OVInitialize({}, gHost));
+    ScreenHooks hooks = GetScreenHooks();
+    hooks.beep = [] { gBeeps++; };
+    SetScreenHooks(hooks);
+  }
+  void TearDown() override {
+    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows()))
+      delete w;
+    SetHostServices(nullptr);
+    delete gHost;
+    std::error_code ec;
+    fs::remove_all(gTemp, ec);
+  }
+};
+
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
+
+class EditorSheet : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Reset();
+    gHost->alerts.clear();
+    gBeeps = 0;
+  }
+  void TearDown() override { Reset(); }
+  static void Reset() {
+    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows()))
+      if (EditCrystalSheet *sheet = GetEditCrystalSheet(w->Ref()))
+        sheet->HandleCommand(FourCharsToLong("not!"));
+    Settle();
+    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows())) {
+      ClearWindowModified(w->Ref());
+      DoCloseMainWindow(w->Ref());
+    }
+    Settle();
+  }
+  static void Settle() {
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+  static EditCrystalSheet *FrontSheet() { return GetEditCrystalSheet(FrontGraphWindow()); }
+  static void Type(EditCrystalSheet *sheet, int row, uint32_t column, const char *text) {
+    SiteTableModel *m = sheet->Model();
+    ASSERT_TRUE(m->setData(m->index(row, m->ColumnOf(column)), QString(text), Qt::EditRole)) << text;
+  }
+};
+
+TEST_F(EditorSheet, NewCrystalTypedInBuildsTheStructureOnlyOnOK) {
+  ASSERT_EQ(GetNumGraphWindows(), 1);
+  WindowRef window = FrontGraphWindow();
+  ASSERT_EQ(ProcessCommand(kCmdNewCrystal), 0);
+  EditCrystalSheet *sheet = FrontSheet();
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_EQ(sheet->ParentWindow(), window); // the empty window is reused
+  EXPECT_EQ(GetMainWindow(window)->windowTitle(), "New Crystal");
+  EXPECT_TRUE(sheet->isVisible());
+  EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+
+  // Wurtzite: P 63 m c with the hexagonal positions typed to four places.
+  sheet->SymbolField()->setText("P 63 m c");
+  sheet->CheckSpacegroup();
+  EXPECT_EQ(sheet->Record()->crystalSystem, 7);
+  EXPECT_FALSE(sheet->CellField(1)->isVisibleTo(sheet)); // b follows a
+  sheet->CellField(0)->setText("3.25");
+  sheet->CellField(2)->setText("5.207");
+  sheet->HandleCommand(FourCharsToLong("addS"));
+  sheet->HandleCommand(FourCharsToLong("addS"));
+  ASSERT_EQ(sheet->Model()->rowCount(), 2);
+  Type(sheet, 0, kSiteColumnOccupancy, "Zn");
+  Type(sheet, 0, kSiteColumnX, "0.3333");
+  Type(sheet, 0, kSiteColumnY, "0.6667");
+  Type(sheet, 1, kSiteColumnOccupancy, "o");
+  Type(sheet, 1, kSiteColumnX, "0.3333");
+  Type(sheet, 1, kSiteColumnY, "0.6667");
+  Type(sheet, 1, kSiteColumnZ, "0.382");
+  sheet->HandleCommand(FourCharsToLong("Lbls"));
+  EXPECT_EQ(sheet->Model()->CellText(0, kSiteColumnLabel), "Zn1");
+  EXPECT_EQ(GetWindowCrystal(window)->siteCount, 0); // nothing applied yet
+
+  sheet->HandleCommand(FourCharsToLong("ok  "));
+  Settle();
+  EXPECT_EQ(FrontSheet(), nullptr);
+  const CrystalRec &c = *GetWindowCrystal(window);
+  EXPECT_STREQ(c.spaceGroup, "P 63 m c");
+  EXPECT_FLOAT_EQ(c.b, 3.25f);
+  EXPECT_FLOAT_EQ(c.gamma, 120.0f);
+  ASSERT_EQ(c.siteCount, 2);
+  EXPECT_EQ(c.sites[1].xyz[0], 1.0f / 3.0f);
+  EXPECT_EQ(c.sites[1].xyz[1], 2.0f / 3.0f);
+  EXPECT_EQ(c.atomsPerCell, 4);
+  EXPECT_TRUE(IsWindowFileOpen(window));
+  EXPECT_TRUE(IsWindowModified(window));
+  EXPECT_TRUE(gHost->alerts.empty());
+}
+
+TEST_F(EditorSheet, RefusedCellKeepsTheSheetOpenAndBeeps) {
+  ASSERT_EQ(ProcessCommand(kCmdNewCrystal), 0);
+  EditCrystalSheet *sheet = FrontSheet();
+  ASSERT_NE(sheet, nullptr);
+  sheet->SymbolField()->setText("P 1");
+  sheet->CheckSpacegroup();
+  sheet->HandleCommand(FourCharsToLong("addS"));
+  for (const char *angles : {"170", "0"}) {
+    gHost->alerts.clear();
+    for (int i = 3; i < 6; i++)
+      sheet->CellField(i)->setText(angles);
+    sheet->HandleCommand(FourCharsToLong("ok  "));
+    EXPECT_TRUE(sheet->isVisible()) << angles;
+    ASSERT_EQ(gHost->alerts.size(), 1u);
+    EXPECT_EQ(gHost->alerts[0].message, "Error in cell parameter");
+    EXPECT_EQ(gHost->alerts[0].explanation, "Please enter a valid, non-zero value");
+    EXPECT_EQ(sheet->CellField(3)->selectedText(), angles);
+  }
+  EXPECT_EQ(gBeeps, 2);
+  EXPECT_EQ(GetWindowCrystal(sheet->ParentWindow())->siteCount, 0);
+}
+
+TEST_F(EditorSheet, LabelsSortInNaturalOrder) {
+  ASSERT_EQ(ProcessCommand(kCmdNewMolecule), 0);
+  EditCrystalSheet *sheet = FrontSheet();
+  ASSERT_NE(sheet, nullptr);
+  for (const char *label : {"O10", "O2", "C1"}) {
+    sheet->HandleCommand(FourCharsToLong("addS"));
+    Type(sheet, sheet->Model()->rowCount() - 1, kSiteColumnLabel, label);
+  }
+  sheet->Model()->sort(0, Qt::AscendingOrder);
+  EXPECT_EQ(sheet->Model()->CellText(0, kSiteColumnLabel), "C1");
+  EXPECT_EQ(sheet->Model()->CellText(1, kSiteColumnLabel), "O2");
+  EXPECT_EQ(sheet->Model()->CellText(2, kSiteColumnLabel), "O10");
+}
+
+TEST_F(EditorSheet, AGroupPickedInTheBrowserResetsSymbolAnglesAndFreeParameters) {
+  ASSERT_EQ(ProcessCommand(kCmdNewCrystal), 0);
+  EditCrystalSheet *sheet = FrontSheet();
+  ASSERT_NE(sheet, nullptr);
+  sheet->CellField(5)->setText("100");
+  ResetEditCrystalSymmetry("R -3 m", 6, 0);
+  EXPECT_EQ(sheet->SymbolField()->text(), "R -3 m");
+  EXPECT_EQ(sheet->Record()->crystalSystem, 6);
+  EXPECT_EQ(sheet->CellField(5)->text(), "90");
+  // Rhombohedral axes: only a and alpha stay free.
+  const bool shown[6] = {true, false, false, true, false, false};
+  for (int i = 0; i < 6; i++)
+    EXPECT_EQ(sheet->CellField(i)->isVisibleTo(sheet), shown[i]) << i;
+  ResetEditCrystalSymmetry("P 3", 5, 0);
+  EXPECT_EQ(sheet->CellField(5)->text(), "120");
+  EXPECT_EQ(sheet->Record()->crystalSystem, 5);
+}
+
+TEST_F(EditorSheet, CancellingANewStructureLeavesTheOnlyWindowEmptyAndClosesASecond) {
+  WindowRef first = FrontGraphWindow();
+  ASSERT_EQ(ProcessCommand(kCmdNewMolecule), 0);
+  ASSERT_NE(FrontSheet(), nullptr);
+  EXPECT_EQ(FrontSheet()->ParentWindow(), first);
+  EXPECT_TRUE(FrontSheet()->Record()->isMolecule);
+  FrontSheet()->HandleCommand(FourCharsToLong("not!"));
+  Settle();
+  EXPECT_EQ(GetNumGraphWindows(), 1);
+  EXPECT_FALSE(IsWindowFileOpen(first));
+  EXPECT_FALSE(IsWindowModified(first));
+
+  // A window that holds a structure is not reused: the new one closes on cancel.
+  ASSERT_EQ(ProcessCommand(kCmdNewMolecule), 0);
+  EditCrystalSheet *sheet = FrontSheet();
+  sheet->HandleCommand(FourCharsToLong("addS"));
+  sheet->HandleCommand(FourCharsToLong("ok  "));
+  Settle();
+  ASSERT_TRUE(IsWindowFileOpen(first));
+  EXPECT_EQ(GetWindowCrystal(first)->molecule, 1);
+  ASSERT_EQ(ProcessCommand(kCmdNewCrystal), 0);
+  ASSERT_EQ(GetNumGraphWindows(), 2);
+  ASSERT_NE(FrontSheet(), nullptr);
+  EXPECT_NE(FrontSheet()->ParentWindow(), first);
+  FrontSheet()->HandleCommand(FourCharsToLong("not!"));
+  Settle();
+  EXPECT_EQ(GetNumGraphWindows(), 1);
+}
+
+TEST_F(EditorSheet, EditingAnOpenStructureRemovesRowsAfterConfirmation) {
+  ASSERT_TRUE(OpenFSRefInWindow(ExamplesFolder() / "Quartz.ovtx", nullptr));
+  Settle();
+  WindowRef window = FrontGraphWindow();
+  const int32_t sites = GetWindowCrystal(window)->siteCount;
+  ASSERT_GE(sites, 2);
+  QAction *edit = GetCommandAction(kCmdEditStructure);
+  UpdateActionStatus(edit);
+  EXPECT_TRUE(edit->isEnabled());
+  EXPECT_EQ(edit->text(), "Edit Crystal…");
+  ASSERT_EQ(ProcessCommand(kCmdEditStructure), 0);
+  EditCrystalSheet *sheet = FrontSheet();
+  ASSERT_NE(sheet, nullptr);
+  UpdateActionStatus(edit);
+  EXPECT_FALSE(edit->isEnabled()); // one editor per window
+
+  sheet->SiteList()->selectRow(0);
+  EXPECT_EQ(sheet->Model()->CellText(0, kSiteColumnOccupancy), "Si"); // the editable form
+  // Backspace in the list removes the selected rows, once confirmed.
+  QKeyEvent backspace(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+  QCoreApplication::sendEvent(sheet->SiteList(), &backspace);
+  ASSERT_EQ(gHost->alerts.size(), 1u);
+  EXPECT_EQ(gHost->alerts[0].message, "Delete the selected row(s)?");
+  EXPECT_EQ(sheet->Model()->rowCount(), sites - 1);
+  EXPECT_EQ(GetWindowCrystal(window)->siteCount, sites); // not yet applied
+  sheet->HandleCommand(FourCharsToLong("ok  "));
+  Settle();
+  EXPECT_EQ(GetWindowCrystal(window)->siteCount, sites - 1);
+}
+
+} // namespace
