@@ -3,6 +3,8 @@
 #include "EngineCommands.h"
 #include "FileCommands.h"
 #include "QtHostServices.h"
+#include "inspectors/InspectorKit.h"
+#include "inspectors/ModelOptions.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/PaneDrawing.h"
 #include "structurewindow/StructureWindow.h"
@@ -39,9 +41,8 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
     DrawGraphPane(window);
     w->SetSubtitle(std::string(text));
   });
-  // The floating windows (inspectors, tool window) are not built yet; the
-  // menus follow the front window.
-  host.SetFloatingWindowUpdater([] {});
+  // The floating windows refresh from the front window.
+  host.SetFloatingWindowUpdater([] { UpdateFloatingWindowsNow(); });
   host.SetWindowLookup([windows](WindowRef window) -> MainWindow * {
     for (MainWindow *w : windows())
       if (w->Ref() == window)
@@ -86,4 +87,5 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   };
   InstallWindowCommandHandler();
   InstallEngineCommands();
+  InstallModelOptions();
 }

@@ -1,4 +1,5 @@
 #include "FileCommands.h"
+#include "inspectors/InspectorKit.h"
 
 #include "Commands.h"
 #include "EngineHooks.h"
@@ -490,6 +491,7 @@ bool QuitApplication() {
   gQuittingTime = 1;
   if (WindowRef front = FrontGraphWindow())
     RecordMainWindowPrefs(front);
+  RecordWindowSettings();
   CreateAndSavePrefsFile();
   // Every structure window, front first; the last one is only cleared.
   std::vector<MainWindow *> windows = AllGraphWindows();
@@ -541,6 +543,7 @@ bool OVInitialize(const std::vector<std::filesystem::path> &files, QtHostService
   WindowRef first = OpenMainWindow("Graphics", true);
   if (!first)
     return false;
+  OpenWindows();
   FWrite(WelcomeBanner());
   FWrite("Structures open from File > Open, File > Examples, the command line or by dropping files on a window.");
   ScrollToTopOfLog();

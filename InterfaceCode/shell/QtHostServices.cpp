@@ -1,4 +1,5 @@
 #include "QtHostServices.h"
+#include "inspectors/ModelOptions.h"
 
 #include "ShellDialogs.h"
 #include "StatusWindow.h"
@@ -321,6 +322,9 @@ void QtHostServices::UpdateFloatingWindows() {
   else
     ReportUnwired("floating-window updater");
 }
+
+void QtHostServices::UpdateModelOptions() { DoUpdateModelOptions(); }
+void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
 
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {
   QTimer *&qtimer = timers_[&timer];

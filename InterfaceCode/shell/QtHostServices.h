@@ -56,6 +56,9 @@ public:
   unsigned CurrentModifiers() override;
   void SetCursor(CocoaCursor cursor) override;
   void UpdateFloatingWindows() override;
+  // The Model Options inspector.
+  void UpdateModelOptions() override;
+  void UpdateLabelOptionsSizeField(float size) override;
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   // A queued call on this object, which lives on the main thread.
   void PostToMainThread(std::function<void()> call) override;

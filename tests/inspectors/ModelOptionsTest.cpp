@@ -1,0 +1,278 @@
+// The Model Options inspector driven as a user drives it: controls found by
+// number, text typed, Return pressed, presets picked, with the structure
+// and the plotted picture checked afterwards.
+#include "inspectors/InspectorKit.h"
+#include "inspectors/ModelOptions.h"
+#include "shell/Commands.h"
+#include "shell/FileCommands.h"
+#include "shell/Forms.h"
+#include "shell/QtHostServices.h"
+#include "shell/Startup.h"
+#include "structurewindow/MainWindow.h"
+#include "structurewindow/StructureWindow.h"
+
+#include "Preferences.h"
+#include "render/PlotPipeline.h"
+#include "window/MainWindowData.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTest>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class RecordingHost : public QtHostServices {
+public:
+  std::vector<AlertRequest> alerts;
+  int RunAlert(const AlertRequest &alert) override {
+    alerts.push_back(alert);
+    return 1;
+  }
+};
+
+RecordingHost *gHost = nullptr;
+fs::path gTemp;
+
+class ProgramEnvironment : public ::testing::Environment {
+public:
+  void SetUp() override {
+    char pattern[] = "/tmp/ovinspXXXXXX";
+    gTemp = mkdtemp(pattern);
+    setenv("XDG_CONFIG_HOME", (gTemp / "config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (gTemp / "cache").c_str(), 1);
+    static int argc = 1;
+    static char name[] = "test_inspectors";
+    static char *argv[] = {name, nullptr};
+    new QApplication(argc, argv);
+    InstallProgramLocale();
+    QApplication::setApplicationVersion("1.0.0");
+    gHost = new RecordingHost;
+    ASSERT_TRUE(OVInitialize({}, gHost));
+  }
+  void TearDown() override {
+    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows()))
+      delete w;
+    SetHostServices(nullptr);
+    delete gHost;
+    std::error_code ec;
+    fs::remove_all(gTemp, ec);
+  }
+};
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
+
+class ModelOptionsTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    gHost->alerts.clear();
+    window = OpenExample("NaCl.ovtx");
+    ASSERT_NE(window, nullptr);
+    DoModelOptions();
+    ASSERT_NE(gModelOptionsWindow, nullptr);
+  }
+  void TearDown() override {
+    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows())) {
+      ClearWindowModified(w->Ref());
+      DoCloseMainWindow(w->Ref());
+    }
+    QCoreApplication::processEvents();
+  }
+  static MainWindow *OpenExample(const char *name) {
+    if (!OpenFSRefInWindow(ExamplesFolder() / name, nullptr))
+      return nullptr;
+    QCoreApplication::processEvents();
+    return GetMainWindow(FrontGraphWindow());
+  }
+  CrystalRec &Crystal() { return *GetWindowCrystal(window->Ref()); }
+  QWidget *Pane(int tab) {
+    DoModelOptionsTabChoice(tab);
+    return gModelOptions.panes[size_t(tab)];
+  }
+  // Types into a field and presses Return there.
+  static void Type(QWidget *pane, int id, const char *text) {
+    auto *field = FindControl<QLineEdit>(pane, id);
+    ASSERT_NE(field, nullptr) << id;
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, text);
+    QTest::keyClick(field, Qt::Key_Return);
+  }
+  QImage Picture() { return window->GraphPane()->grab().toImage(); }
+  MainWindow *window = nullptr;
+};
+
+TEST_F(ModelOptionsTest, CellFieldsClampAndReturnAppliesToTheStructure) {
+  QWidget *pane = Pane(kCellTab);
+  EXPECT_EQ(gModelOptionsWindow->windowTitle(), "Unit Cell & Surface");
+  struct Case {
+    int id;
+    const char *typed;
+    float CrystalRec::*field;
+    float expected;
+  } cases[] = {
+      {403, "12", &CrystalRec::unitCellLineWidth, 9.9f},
+      {403, "0.05", &CrystalRec::unitCellLineWidth, 0.1f},
+      {306, "80", &CrystalRec::cloudSphereRadFrac, 1.0f},
+      {306, "150", &CrystalRec::cloudSphereRadFrac, 1.5f},
+      {305, "-5", &CrystalRec::cloudSphereTransparency, 1.0f},
+      // Above 100 % the transparency would be negative.
+      {305, "250", &CrystalRec::cloudSphereTransparency, 0.0f},
+  };
+  for (const Case &c : cases) {
+    Type(pane, c.id, c.typed);
+    EXPECT_NEAR(Crystal().*c.field, c.expected, 1e-5f) << c.typed;
+  }
+  EXPECT_TRUE(IsWindowModified(window->Ref()));
+  // The little arrows step within the field's range and apply.
+  Type(pane, 403, "9.9");
+  emit FindControl<LittleArrows>(pane, 404)->Stepped(kControlUpButtonPart);
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 403)->text(), "9.9 px");
+  emit FindControl<LittleArrows>(pane, 404)->Stepped(kControlDownButtonPart);
+  EXPECT_NEAR(Crystal().unitCellLineWidth, 9.8f, 1e-5f);
+
+  // Crystal axis labels show at once.
+  auto *labels = FindControl<QComboBox>(pane, 410);
+  labels->setCurrentIndex(1);
+  emit labels->activated(1);
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 411)->text(), "a");
+  EXPECT_EQ(Crystal().axesOption, 2);
+
+  // With one colour per atom the surface colour controls stay off.
+  FindControl<QCheckBox>(pane, 309)->click();
+  EXPECT_EQ(Crystal().surfaceOverlay, 1);
+  auto *mode = FindControl<QComboBox>(pane, 301);
+  mode->setCurrentIndex(0);
+  emit mode->activated(0);
+  EXPECT_FALSE(FindControl(pane, 302)->isEnabled());
+  EXPECT_TRUE(FindControl(pane, 303)->isEnabled());
+}
+
+TEST_F(ModelOptionsTest, FramePresetAndColourDialogReachTheStructureAndThePicture) {
+  QWidget *pane = Pane(kCellTab);
+  // Preset 2 of the frame presets is white; a cancelled dialog leaves it.
+  auto *presets = FindControl<QComboBox>(pane, 417);
+  emit presets->activated(1);
+  EXPECT_EQ(Crystal().unitCellColor, kRGBWhite);
+  SetColorPicker([](const std::string &, RGBColor, RGBColor *) { return false; });
+  FindControl<QAbstractButton>(pane, 405)->click();
+  EXPECT_EQ(Crystal().unitCellColor, kRGBWhite);
+  SetColorPicker([](const std::string &, RGBColor, RGBColor *out) {
+    *out = RGBColor{0, 65535, 0};
+    return true;
+  });
+  FindControl<QAbstractButton>(pane, 405)->click();
+  SetColorPicker({});
+  EXPECT_EQ(Crystal().unitCellColor, (RGBColor{0, 65535, 0}));
+  // Green now shows where the frame runs, and only the frame draws green.
+  const QImage picture = Picture();
+  int green = 0;
+  for (int y = 0; y < picture.height(); y++)
+    for (int x = 0; x < picture.width(); x++)
+      if (picture.pixel(x, y) == qRgb(0, 255, 0))
+        green++;
+  EXPECT_GT(green, 50);
+}
+
+TEST_F(ModelOptionsTest, LabelsTabSizesPositionsAndLabelAllThenNone) {
+  QWidget *pane = Pane(kLabelsTab);
+  const QImage before = Picture();
+  Type(pane, 504, "200");
+  EXPECT_EQ(Crystal().labelSize, 128.0f);
+  Type(pane, 504, "4");
+  EXPECT_EQ(Crystal().labelSize, 5.0f);
+  UpdateLabelOptionsSizeField(12.5f);
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 504)->text(), "13");
+  UpdateLabelOptionsSizeField(12.4f);
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 504)->text(), "12");
+
+  // Fixed position: code 5 is button 518.
+  FindControl<QAbstractButton>(pane, 5092)->click();
+  EXPECT_TRUE(FindControl(pane, 510)->isEnabled());
+  FindControl<QAbstractButton>(pane, 518)->click();
+  EXPECT_EQ(Crystal().atomLabelPos, 5);
+  EXPECT_EQ(Crystal().labelFlag, 0);
+  FindControl<QAbstractButton>(pane, 5091)->click();
+  EXPECT_FALSE(FindControl(pane, 510)->isEnabled());
+  EXPECT_EQ(GetLabelPositionValue(), 0);
+
+  ProcessCommand(FourCharsToLong("Labl"));
+  for (QAbstractButton *b : pane->findChildren<QAbstractButton *>())
+    if (CommandFromProperty(b) == FourCharsToLong("*Lbl"))
+      b->click();
+  EXPECT_NE(Picture(), before);
+  for (QAbstractButton *b : pane->findChildren<QAbstractButton *>())
+    if (CommandFromProperty(b) == FourCharsToLong("%Lbl"))
+      b->click();
+  Type(pane, 504, "10");
+  // Sizes went back too; the picture is the first one again.
+  Crystal().labelSize = 10.0f;
+  NewPlot(window->Ref(), false, false);
+  EXPECT_EQ(Picture(), before);
+}
+
+TEST_F(ModelOptionsTest, TogglesAndTheirMenuChecks) {
+  OVSetWindowModified(window->Ref());
+  ClearWindowModified(window->Ref());
+  // The current model type neither replots nor marks the window.
+  ProcessCommand(FourCharsToLong("Ball"));
+  EXPECT_FALSE(IsWindowModified(window->Ref()));
+  ProcessCommand(FourCharsToLong("Spac"));
+  EXPECT_EQ(Crystal().modelType, 2);
+  EXPECT_TRUE(IsWindowModified(window->Ref()));
+  QAction *spac = GetCommandAction(FourCharsToLong("Spac"));
+  UpdateActionStatus(spac);
+  EXPECT_TRUE(spac->isChecked());
+
+  // Stereo off: switching the mode only flips it.
+  ClearWindowModified(window->Ref());
+  ProcessCommand(FourCharsToLong("Pair"));
+  EXPECT_EQ(Crystal().stereoMode, 2);
+  EXPECT_FALSE(IsWindowModified(window->Ref()));
+
+  const uint8_t cell = Crystal().showUnitCell;
+  ProcessCommand(FourCharsToLong("*Cel"));
+  EXPECT_NE(Crystal().showUnitCell, cell);
+  ProcessCommand(FourCharsToLong("Full"));
+  EXPECT_EQ(gPrefs.fastRotation, 0);
+  ProcessCommand(FourCharsToLong("Fast"));
+  EXPECT_EQ(gPrefs.fastRotation, 1);
+}
+
+TEST_F(ModelOptionsTest, SavingDefaultsTruncatesTheFrameWidthAndAlertsOnAFailedWrite) {
+  QWidget *pane = Pane(kCellTab);
+  Type(pane, 403, "2.7");
+  ASSERT_TRUE(SaveModelOptions());
+  EXPECT_EQ(gPrefs.unitCellLineWidth, 2);
+  EXPECT_TRUE(gHost->alerts.empty());
+  // A preferences folder that cannot be made: the user hears of it.
+  const fs::path blocker = gTemp / "blocker";
+  { std::ofstream(blocker) << "x"; }
+  const std::string old = getenv("XDG_CONFIG_HOME");
+  setenv("XDG_CONFIG_HOME", (blocker / "sub").c_str(), 1);
+  EXPECT_FALSE(SaveModelOptions());
+  setenv("XDG_CONFIG_HOME", old.c_str(), 1);
+  EXPECT_EQ(gHost->alerts.size(), 1u);
+  gPrefs.unitCellLineWidth = 1;
+}
+
+TEST_F(ModelOptionsTest, NothingIsWrittenIntoAStructureWhoseWindowWent) {
+  ASSERT_EQ(gModelOptions.crystal, &Crystal());
+  MainWindow *second = OpenExample("Rutile.ovtx");
+  ASSERT_NE(second, nullptr);
+  ASSERT_EQ(gModelOptions.crystal, GetWindowCrystal(second->Ref()));
+  ClearWindowModified(second->Ref());
+  DoCloseMainWindow(second->Ref());
+  QCoreApplication::processEvents();
+  // The inspector follows the front window and never holds the closed one.
+  EXPECT_NE(gModelOptions.crystal, static_cast<CrystalRec *>(nullptr));
+  EXPECT_EQ(gModelOptions.crystal, GetWindowCrystal(FrontGraphWindow()));
+  Type(Pane(kCellTab), 403, "3");
+  EXPECT_NEAR(GetWindowCrystal(FrontGraphWindow())->unitCellLineWidth, 3.0f, 1e-5f);
+}
+
+} // namespace
