@@ -127,9 +127,12 @@ void FillLabelOptions(const CrystalRec &c) {
   o.autoPosition = c.labelFlag;
   o.scaleWithPlot = c.labelSizeFollowsScale;
   o.size = c.labelSize;
-  int item = 1;
-  if (Pane() && !FindFontOnMenu(Ctl<QComboBox>(503), std::string(c.labelFont.view()), &item))
-    item = 1;
+  // A font that is not installed stays the structure's font: the pop-up
+  // shows no item (0) and applying leaves the name alone, rather than
+  // putting the menu's first font in its place.
+  int item = 0;
+  if (!Pane() || !FindFontOnMenu(Ctl<QComboBox>(503), std::string(c.labelFont.view()), &item))
+    item = 0;
   o.fontItem = uint16_t(item);
 }
 
@@ -139,7 +142,10 @@ void UpdateLabelOptions() {
   SetPopupValue(Ctl<QComboBox>(501), labelOptions.labelType);
   Ctl<QRadioButton>(labelOptions.autoPosition ? 5091 : 5092)->setChecked(true);
   UpdateLabelPositionControls(labelOptions.autoPosition);
-  SetPopupValue(Ctl<QComboBox>(503), labelOptions.fontItem);
+  if (labelOptions.fontItem == 0)
+    Ctl<QComboBox>(503)->setCurrentIndex(-1);
+  else
+    SetPopupValue(Ctl<QComboBox>(503), labelOptions.fontItem);
   SetEditTextFormat(Ctl<QLineEdit>(504), "%.0f", RoundedSize(labelOptions.size));
   Ctl<QCheckBox>(520)->setChecked(labelOptions.scaleWithPlot);
 }
