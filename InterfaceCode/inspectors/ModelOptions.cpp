@@ -12,6 +12,7 @@
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
+#include "ui_Background.h"
 #include "ui_Cell.h"
 #include "ui_Labels.h"
 #include "ui_ModelOptions.h"
@@ -61,6 +62,9 @@ TabOps TabFor(int tab) {
   case kLabelsTab:
     return {InitLabelOptions, FillLabelOptions, UpdateLabelOptions, ExtractLabelOptions, ApplyLabelOptions,
             SaveLabelOptionsAsDefaults};
+  case kBackgroundTab:
+    return {InitBackgroundOptions, FillBackgroundOptions, UpdateBackgroundOptions, ExtractBackgroundOptions,
+            ApplyBackgroundOptions, SaveBackgroundOptionsAsDefaults};
   default:
     return {};
   }
@@ -112,6 +116,10 @@ void InitModelOptions() {
     QWidget *pane = nullptr;
     if (tab == kCellTab) {
       static Ui::CellPane form; // holds only pointers into the pane
+      pane = new QWidget;
+      form.setupUi(pane);
+    } else if (tab == kBackgroundTab) {
+      static Ui::BackgroundPane form;
       pane = new QWidget;
       form.setupUi(pane);
     } else if (tab == kLabelsTab) {

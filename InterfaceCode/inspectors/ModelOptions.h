@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 class QWidget;
 
@@ -75,6 +76,18 @@ inline constexpr float kFrameWidthStep = 0.1f;
 inline constexpr float kMinLabelFieldSize = 5.0f;
 inline constexpr float kMaxLabelFieldSize = 128.0f;
 
+struct BackgroundOptions {
+  uint16_t mode = 1; // 1 plain colour, 2 gradient
+  RGBColor colour{};
+  RGBColor gradientColour1{};
+  RGBColor gradientColour2{};
+  int32_t style = 5; // gradient style 5 .. 8, 0 none
+  float angle = 0.0f; // degrees
+  float scale = 1.0f; // share of the extent
+  uint16_t pictureMode = 4;
+};
+extern BackgroundOptions backOptions;
+
 // ---- The frame ----
 void DoModelOptions();
 void ToggleShowModelOptionsWindow();
@@ -117,6 +130,18 @@ bool ExtractCellOptions();
 void ApplyCellOptions();
 void DoApplyCellOptions();
 void SaveCellOptionsAsDefaults();
+
+// ---- Background tab ----
+void InitBackgroundOptions();
+void FillBackgroundOptions(const CrystalRec &c);
+void UpdateBackgroundOptions();
+bool ExtractBackgroundOptions();
+void ApplyBackgroundOptions();
+void DoApplyBackgroundOptions();
+void SaveBackgroundOptionsAsDefaults();
+// "W x H, n K" or, above 1,048,575 bytes, "W x H, n MB": a picture's size
+// and memory need as the tab reports it.
+std::string PictureSizeText(int width, int height, uint64_t bytes);
 
 // ---- Labels tab ----
 void InitLabelOptions();

@@ -219,6 +219,51 @@ TEST_F(ModelOptionsTest, LabelsTabSizesPositionsAndLabelAllThenNone) {
   EXPECT_EQ(Picture(), before);
 }
 
+TEST_F(ModelOptionsTest, BackgroundPresetsGradientFieldsAndSizes) {
+  ProcessCommand(FourCharsToLong("*MOK"));
+  QWidget *pane = gModelOptions.panes[kBackgroundTab];
+  ASSERT_EQ(gModelOptions.tab, kBackgroundTab);
+  auto press = [pane](int id) {
+    QWidget *preview = FindControl(pane, id);
+    QTest::mouseClick(preview, Qt::LeftButton, {}, QPoint(5, 5));
+  };
+  press(632); // white
+  EXPECT_EQ(Picture().pixel(2, 2), qRgb(255, 255, 255));
+  press(630); // black
+  EXPECT_EQ(Crystal().backgroundColor, kRGBBlack);
+  EXPECT_EQ(Picture().pixel(2, 2), qRgb(0, 0, 0));
+  // Plain mode leaves the gradient controls off.
+  EXPECT_FALSE(FindControl(pane, 617)->isEnabled());
+  press(639);
+  EXPECT_EQ(Crystal().backgroundGradient, 1);
+  EXPECT_EQ(Crystal().gradientAngle, -45.0f);
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 622)->text(), "-45°");
+  EXPECT_TRUE(FindControl(pane, 617)->isEnabled());
+
+  // Out of the slider's range typing changes nothing; within it, it applies.
+  auto *angle = FindControl<QLineEdit>(pane, 622);
+  angle->setText("400"); // pasted
+  emit angle->textEdited(angle->text());
+  EXPECT_EQ(Crystal().gradientAngle, -45.0f);
+  angle->setFocus();
+  angle->selectAll();
+  QTest::keyClicks(angle, "30");
+  EXPECT_EQ(Crystal().gradientAngle, 30.0f);
+
+  const RGBColor c1 = Crystal().gradientColors[0], c2 = Crystal().gradientColors[1];
+  for (QAbstractButton *b : pane->findChildren<QAbstractButton *>())
+    if (CommandFromProperty(b) == FourCharsToLong("FlGr")) {
+      b->click();
+      EXPECT_EQ(Crystal().gradientColors[0], c2);
+      b->click();
+    }
+  EXPECT_EQ(Crystal().gradientColors[0], c1);
+  EXPECT_EQ(Crystal().gradientColors[1], c2);
+
+  EXPECT_EQ(PictureSizeText(2048, 1536, 12582912), "2048 x 1536, 12 MB");
+  EXPECT_EQ(PictureSizeText(511, 512, 1048575), "511 x 512, 1023 K");
+}
+
 TEST_F(ModelOptionsTest, TogglesAndTheirMenuChecks) {
   OVSetWindowModified(window->Ref());
   ClearWindowModified(window->Ref());
