@@ -14,6 +14,7 @@
 
 #include "ui_Background.h"
 #include "ui_Cell.h"
+#include "ui_Depth.h"
 #include "ui_Labels.h"
 #include "ui_ModelOptions.h"
 
@@ -65,6 +66,9 @@ TabOps TabFor(int tab) {
   case kBackgroundTab:
     return {InitBackgroundOptions, FillBackgroundOptions, UpdateBackgroundOptions, ExtractBackgroundOptions,
             ApplyBackgroundOptions, SaveBackgroundOptionsAsDefaults};
+  case kDepthTab:
+    return {InitDepthOptions, FillDepthOptions, UpdateDepthOptions, ExtractDepthOptions, ApplyDepthOptions,
+            SaveDepthOptionsAsDefaults};
   default:
     return {};
   }
@@ -122,6 +126,10 @@ void InitModelOptions() {
       static Ui::BackgroundPane form;
       pane = new QWidget;
       form.setupUi(pane);
+    } else if (tab == kDepthTab) {
+      static Ui::DepthPane form;
+      pane = new QWidget;
+      form.setupUi(pane);
     } else if (tab == kLabelsTab) {
       static Ui::LabelsPane form;
       pane = new QWidget;
@@ -130,7 +138,7 @@ void InitModelOptions() {
     auto *button = FindControl<QAbstractButton>(window, gModelOptions.buttonIDs[size_t(tab)]);
     if (button) {
       button->setCheckable(true);
-      button->setVisible(pane != nullptr);
+      button->setHidden(pane == nullptr);
       const uint32_t code = kTabCommands[size_t(tab)];
       QObject::connect(button, &QAbstractButton::clicked, button, [code] { ProcessCommand(code); });
     }
@@ -147,6 +155,15 @@ void InitModelOptions() {
     pane->hide();
     gModelOptions.panes[size_t(tab)] = pane;
   }
+
+  // The buttons of the tabs this window holds stand side by side.
+  int x = 6;
+  for (int16_t id : gModelOptions.buttonIDs)
+    if (auto *button = FindControl<QAbstractButton>(window, id); button && !button->isHidden()) {
+      button->move(x, button->y());
+      button->resize(button->sizeHint().width() + 8, button->height());
+      x += button->width() + 2;
+    }
 
   RegisterFloatingWindow({window, &gPrefs.modelOptionsBounds, nullptr, [] { DoUpdateModelOptions(); }, false});
   for (int tab = 0; tab < kModelOptionsTabCount; tab++)

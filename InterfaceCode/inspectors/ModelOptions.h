@@ -5,6 +5,7 @@
 // all of them.
 #pragma once
 
+#include "DepthCurve.h"
 #include "HostServices.h"
 #include "RGBColor.h"
 #include "StructureRecord.h"
@@ -88,6 +89,19 @@ struct BackgroundOptions {
 };
 extern BackgroundOptions backOptions;
 
+struct DepthOptions {
+  uint8_t fading = 0;
+  DepthCurve curve;
+  uint16_t presetItem = 0; // the preset pop-up's item
+  uint8_t perspective = 0;
+  float viewDistance = 50.0f; // Angstrom, 1 .. 10000
+  uint8_t stereo = 0;
+  uint32_t stereoMode = 1;       // 1 red/blue, 2 side by side
+  float angularSeparation = 4.0f; // degrees, -20 .. 20
+  float standout = 0.0f;          // -100 .. 100
+};
+extern DepthOptions depthOptions;
+
 // ---- The frame ----
 void DoModelOptions();
 void ToggleShowModelOptionsWindow();
@@ -142,6 +156,15 @@ void SaveBackgroundOptionsAsDefaults();
 // "W x H, n K" or, above 1,048,575 bytes, "W x H, n MB": a picture's size
 // and memory need as the tab reports it.
 std::string PictureSizeText(int width, int height, uint64_t bytes);
+
+// ---- Depth tab ----
+void InitDepthOptions();
+void FillDepthOptions(const CrystalRec &c);
+void UpdateDepthOptions();
+bool ExtractDepthOptions();
+void ApplyDepthOptions();
+void DoApplyDepthOptions();
+void SaveDepthOptionsAsDefaults();
 
 // ---- Labels tab ----
 void InitLabelOptions();

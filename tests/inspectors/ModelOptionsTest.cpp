@@ -264,6 +264,89 @@ TEST_F(ModelOptionsTest, BackgroundPresetsGradientFieldsAndSizes) {
   EXPECT_EQ(PictureSizeText(511, 512, 1048575), "511 x 512, 1023 K");
 }
 
+TEST(DepthCurveTest, PresetsDragClampsAndZoom) {
+  const DepthCurve block = DepthPresetCurve(3);
+  EXPECT_STREQ(DepthPresetName(3), "Block");
+  EXPECT_EQ(block.upperBaseZ, 0.6f);
+  EXPECT_EQ(block.lowerPlateauZ, 0.4f);
+  EXPECT_EQ(block.upperMinOpacity, 0.0f);
+  EXPECT_EQ(MatchDepthPreset(block), 3);
+  DepthCurve c = DepthPresetCurve(6); // Pyramid: plateau 0.5 .. 0.5
+  // Handle 2 stays between handles 3 and 1; handle 1 never passes handle 2.
+  EXPECT_FALSE(DragDepthHandle(c, 2, 0.1f, 0.5f));
+  EXPECT_TRUE(DragDepthHandle(c, 2, 0.9f, 0.5f));
+  EXPECT_EQ(c.upperPlateauZ, 0.75f);
+  DragDepthHandle(c, 1, 0.2f, 2.0f);
+  EXPECT_EQ(c.upperBaseZ, 0.75f);
+  EXPECT_EQ(c.upperMinOpacity, 1.0f);
+  EXPECT_EQ(MatchDepthPreset(c), kDepthCustomItem);
+
+  // A plateau 0.2 wide slides from the back to the front.
+  DepthCurve w{0, 0.6f, 0.5f, 0, 0.2f, 0.3f};
+  DepthZoomSaved saved = SaveDepthZoom(w);
+  SetDepthZoomAmount(w, saved, 1.0f);
+  EXPECT_NEAR(w.upperPlateauZ, 1.0f, 1e-6f);
+  EXPECT_NEAR(w.lowerPlateauZ, 0.8f, 1e-6f);
+  SetDepthZoomAmount(w, saved, 0.0f);
+  EXPECT_NEAR(w.upperPlateauZ, 0.2f, 1e-6f);
+  EXPECT_NEAR(w.lowerPlateauZ, 0.0f, 1e-6f);
+  // The whole depth as plateau leaves nothing to slide; Slope does.
+  EXPECT_EQ(DepthZoomSliderValue(DepthCurve{1, 1, 1, 0, 0, 0}, 250), -1);
+  EXPECT_GE(DepthZoomSliderValue(DepthPresetCurve(1), 250), 0);
+}
+
+TEST_F(ModelOptionsTest, DepthTabPresetFieldsAndPicture) {
+  window = OpenExample("Quartz.ovtx");
+  ASSERT_NE(window, nullptr);
+  ProcessCommand(FourCharsToLong("Dept"));
+  QWidget *pane = gModelOptions.panes[kDepthTab];
+  ASSERT_EQ(gModelOptions.tab, kDepthTab);
+  auto countLit = [this] {
+    const QImage p = Picture();
+    int lit = 0;
+    for (int y = 0; y < p.height(); y++)
+      for (int x = 0; x < p.width(); x++)
+        lit += qGray(p.pixel(x, y)) > 40;
+    return lit;
+  };
+  const int before = countLit();
+  FindControl<QCheckBox>(pane, 801)->click();
+  EXPECT_EQ(Crystal().depthFading, 1);
+  auto *presets = FindControl<QComboBox>(pane, 803);
+  presets->setCurrentIndex(2); // Block
+  emit presets->activated(2);
+  EXPECT_EQ(Crystal().upperBaseZ, 0.6f);
+  EXPECT_EQ(Crystal().lowerBaseZ, 0.4f);
+  // Only the middle slab of the structure still shows.
+  EXPECT_LT(countLit(), before * 3 / 4);
+  DoUpdateModelOptions();
+  EXPECT_EQ(presets->currentText(), "Block");
+
+  struct Case {
+    int id;
+    const char *typed;
+    float CrystalRec::*field;
+    float expected;
+  } cases[] = {{822, "0", &CrystalRec::viewDistance, 1.0f},
+               {822, "20000", &CrystalRec::viewDistance, 10000.0f},
+               {833, "45", &CrystalRec::stereoAngle, 20.0f},
+               {837, "-150", &CrystalRec::stereoSeparation, -100.0f}};
+  FindControl<QCheckBox>(pane, 821)->click();
+  FindControl<QCheckBox>(pane, 831)->click();
+  EXPECT_EQ(Crystal().stereoOn, 1);
+  for (const Case &c : cases) {
+    Type(pane, c.id, c.typed);
+    EXPECT_EQ(Crystal().*c.field, c.expected) << c.typed;
+  }
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 822)->text(), "10000 Å");
+  // Side by side leaves the standout slider off.
+  auto *mode = FindControl<QComboBox>(pane, 832);
+  mode->setCurrentIndex(1);
+  emit mode->activated(1);
+  EXPECT_EQ(Crystal().stereoMode, 2);
+  EXPECT_FALSE(FindControl(pane, 835)->isEnabled());
+}
+
 TEST_F(ModelOptionsTest, TogglesAndTheirMenuChecks) {
   OVSetWindowModified(window->Ref());
   ClearWindowModified(window->Ref());
