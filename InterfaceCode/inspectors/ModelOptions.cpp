@@ -17,6 +17,7 @@
 #include "ui_Depth.h"
 #include "ui_Labels.h"
 #include "ui_ModelOptions.h"
+#include "ui_Reflectance.h"
 
 #include <QAbstractButton>
 #include <QKeyEvent>
@@ -66,6 +67,9 @@ TabOps TabFor(int tab) {
   case kBackgroundTab:
     return {InitBackgroundOptions, FillBackgroundOptions, UpdateBackgroundOptions, ExtractBackgroundOptions,
             ApplyBackgroundOptions, SaveBackgroundOptionsAsDefaults};
+  case kReflectanceTab:
+    return {InitReflectanceOptions, FillReflectanceOptions, UpdateReflectanceOptions, ExtractReflectanceOptions,
+            ApplyReflectanceOptions, SaveReflectanceOptionsAsDefaults};
   case kDepthTab:
     return {InitDepthOptions, FillDepthOptions, UpdateDepthOptions, ExtractDepthOptions, ApplyDepthOptions,
             SaveDepthOptionsAsDefaults};
@@ -124,6 +128,10 @@ void InitModelOptions() {
       form.setupUi(pane);
     } else if (tab == kBackgroundTab) {
       static Ui::BackgroundPane form;
+      pane = new QWidget;
+      form.setupUi(pane);
+    } else if (tab == kReflectanceTab) {
+      static Ui::ReflectancePane form;
       pane = new QWidget;
       form.setupUi(pane);
     } else if (tab == kDepthTab) {

@@ -7,6 +7,7 @@
 
 #include "DepthCurve.h"
 #include "HostServices.h"
+#include "Lighting.h"
 #include "RGBColor.h"
 #include "StructureRecord.h"
 
@@ -102,6 +103,18 @@ struct DepthOptions {
 };
 extern DepthOptions depthOptions;
 
+struct ReflectanceOptions {
+  uint16_t objectKind = 1;  // 1 atom, 2 bond, 3 polyhedron, 4 surface
+  uint16_t presetItem = 11; // 11: custom
+  uint16_t polyEdgeMode = 2;
+  // Indexed by object kind 1..4; entry 0 belongs to no kind.
+  float ambient[5]{}, diffuse[5]{}, specular[5]{};
+  uint16_t phong[5]{1, 1, 1, 1, 1}; // 1 .. 1000
+  LightVector lightDirection{0.0f, 0.0f, 1.0f};
+  float ambientIntensity = 1.0f, pointIntensity = 1.0f; // 0 .. 1
+};
+extern ReflectanceOptions reflectanceOptions;
+
 // ---- The frame ----
 void DoModelOptions();
 void ToggleShowModelOptionsWindow();
@@ -165,6 +178,15 @@ bool ExtractDepthOptions();
 void ApplyDepthOptions();
 void DoApplyDepthOptions();
 void SaveDepthOptionsAsDefaults();
+
+// ---- Reflectance tab ----
+void InitReflectanceOptions();
+void FillReflectanceOptions(const CrystalRec &c);
+void UpdateReflectanceOptions();
+bool ExtractReflectanceOptions();
+void ApplyReflectanceOptions();
+void DoApplyReflectanceOptions();
+void SaveReflectanceOptionsAsDefaults();
 
 // ---- Labels tab ----
 void InitLabelOptions();

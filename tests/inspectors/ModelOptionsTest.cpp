@@ -12,6 +12,7 @@
 #include "structurewindow/StructureWindow.h"
 
 #include "Preferences.h"
+#include "StructureArrays.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
@@ -20,6 +21,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
+#include <cmath>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -345,6 +347,79 @@ TEST_F(ModelOptionsTest, DepthTabPresetFieldsAndPicture) {
   emit mode->activated(1);
   EXPECT_EQ(Crystal().stereoMode, 2);
   EXPECT_FALSE(FindControl(pane, 835)->isEnabled());
+}
+
+TEST(LightingTest, BearingsElevationsTrackballAndPhong) {
+  EXPECT_EQ(WrapBearing(-30.0f), 330.0f);
+  EXPECT_EQ(WrapBearing(370.0f), 10.0f);
+  EXPECT_EQ(WrapBearing(360.0f), 360.0f);
+  EXPECT_EQ(LightDirectionFromAngles(90.0f, 0.0f), (LightVector{0.0f, 1.0f, 0.0f}));
+  EXPECT_EQ(LightDirectionFromAngles(180.0f, 0.0f), (LightVector{-1.0f, 0.0f, 0.0f}));
+  EXPECT_NEAR(LightDirectionFromAngles(0.0f, 120.0f)[2], 1.0f, 1e-6f);
+  // The trackball's centre points the light at the viewer.
+  const LightVector centre = TrackballDirection(0, 0, 50.0f);
+  EXPECT_EQ(centre, (LightVector{0.0f, 0.0f, 1.0f}));
+  float b = -1, e = -1;
+  AnglesFromLightDirection(centre, &b, &e);
+  EXPECT_EQ(e, 90.0f);
+  // No NaN from a zero or overlong light vector, nor from exponent 0.
+  AnglesFromLightDirection(LightVector{0, 0, 0}, &b, &e);
+  EXPECT_FALSE(std::isnan(b) || std::isnan(e));
+  AnglesFromLightDirection(LightVector{0, 0, 2}, &b, &e);
+  EXPECT_EQ(e, 90.0f);
+  EXPECT_EQ(PhongToSlider(0), 0);
+  EXPECT_EQ(PhongFromSlider(PhongToSlider(1000)), 1000);
+  // Outside the outline the light lies in the screen plane.
+  EXPECT_EQ(TrackballDirection(80, 0, 50.0f), (LightVector{1.0f, 0.0f, 0.0f}));
+}
+
+TEST_F(ModelOptionsTest, ReflectancePresetsFieldsAndAFlatDisc) {
+  ProcessCommand(FourCharsToLong("Refl"));
+  QWidget *pane = gModelOptions.panes[kReflectanceTab];
+  ASSERT_EQ(gModelOptions.tab, kReflectanceTab);
+  auto choose = [](QComboBox *popup, int item) {
+    popup->setCurrentIndex(item - 1);
+    emit popup->activated(item - 1);
+  };
+  EXPECT_FALSE(FindControl(pane, 715)->isEnabled());
+  choose(FindControl<QComboBox>(pane, 703), 2); // bonds
+  const float atomAmbient = Crystal().kA[0];
+  choose(FindControl<QComboBox>(pane, 702), 4);
+  EXPECT_EQ(Crystal().kA[1], 0.2f);
+  EXPECT_EQ(Crystal().kD[1], 1.0f);
+  EXPECT_EQ(Crystal().kS[1], 0.5f);
+  EXPECT_EQ(Crystal().phongN[1], 10);
+  EXPECT_EQ(Crystal().kA[0], atomAmbient);
+  Type(pane, 712, "0");
+  EXPECT_EQ(Crystal().phongN[1], 1);
+  Type(pane, 712, "5000");
+  EXPECT_EQ(Crystal().phongN[1], 1000);
+  Type(pane, 706, "1.7");
+  EXPECT_EQ(Crystal().kA[1], 1.0f);
+  Type(pane, 706, "-0.2");
+  EXPECT_EQ(Crystal().kA[1], 0.0f);
+  Type(pane, 756, "-30");
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 756)->text(), "330°");
+  choose(FindControl<QComboBox>(pane, 703), 3);
+  EXPECT_TRUE(FindControl(pane, 715)->isEnabled());
+
+  // Pure ambient light paints every atom as one flat disc.
+  choose(FindControl<QComboBox>(pane, 703), 1);
+  choose(FindControl<QComboBox>(pane, 702), 1);
+  EXPECT_EQ(Crystal().kD[0], 0.0f);
+  const QImage picture = Picture();
+  const CrystalRec &c = Crystal();
+  int probed = 0;
+  for (int32_t i = 0; i < UsableAtomCount(c) && probed < 3; i++) {
+    const AtomRecord &atom = c.atoms[size_t(i)];
+    const QPoint p(atom.pixel[0], atom.pixel[1]);
+    if (!atom.visible || !picture.rect().adjusted(8, 8, -8, -8).contains(p))
+      continue;
+    EXPECT_EQ(picture.pixel(p), picture.pixel(p + QPoint(3, -3))) << i;
+    EXPECT_EQ(picture.pixel(p), picture.pixel(p + QPoint(-3, 3))) << i;
+    probed++;
+  }
+  EXPECT_EQ(probed, 3);
 }
 
 TEST_F(ModelOptionsTest, TogglesAndTheirMenuChecks) {
