@@ -105,6 +105,24 @@ protected:
   }
 };
 
+// A pane from its form; the form object keeps only pointers into the pane.
+template <typename Form> QWidget *PaneFromForm() {
+  static Form form;
+  auto *pane = new QWidget;
+  form.setupUi(pane);
+  return pane;
+}
+QWidget *BuildPane(int tab) {
+  switch (tab) {
+  case kCellTab: return PaneFromForm<Ui::CellPane>();
+  case kLabelsTab: return PaneFromForm<Ui::LabelsPane>();
+  case kBackgroundTab: return PaneFromForm<Ui::BackgroundPane>();
+  case kReflectanceTab: return PaneFromForm<Ui::ReflectancePane>();
+  case kDepthTab: return PaneFromForm<Ui::DepthPane>();
+  default: return nullptr; // the Atoms and Bonds tabs are not built yet
+  }
+}
+
 bool WindowHoldsStructure(WindowRef window) { return window && GetWindowCrystal(window) && IsWindowFileOpen(window); }
 
 void InitModelOptions() {
@@ -121,28 +139,7 @@ void InitModelOptions() {
     gModelOptionsMenu->addAction(GetCommandAction(code));
 
   for (int tab = 0; tab < kModelOptionsTabCount; tab++) {
-    QWidget *pane = nullptr;
-    if (tab == kCellTab) {
-      static Ui::CellPane form; // holds only pointers into the pane
-      pane = new QWidget;
-      form.setupUi(pane);
-    } else if (tab == kBackgroundTab) {
-      static Ui::BackgroundPane form;
-      pane = new QWidget;
-      form.setupUi(pane);
-    } else if (tab == kReflectanceTab) {
-      static Ui::ReflectancePane form;
-      pane = new QWidget;
-      form.setupUi(pane);
-    } else if (tab == kDepthTab) {
-      static Ui::DepthPane form;
-      pane = new QWidget;
-      form.setupUi(pane);
-    } else if (tab == kLabelsTab) {
-      static Ui::LabelsPane form;
-      pane = new QWidget;
-      form.setupUi(pane);
-    }
+    QWidget *pane = BuildPane(tab);
     auto *button = FindControl<QAbstractButton>(window, gModelOptions.buttonIDs[size_t(tab)]);
     if (button) {
       button->setCheckable(true);
