@@ -422,6 +422,27 @@ TEST_F(ModelOptionsTest, ReflectancePresetsFieldsAndAFlatDisc) {
   EXPECT_EQ(probed, 3);
 }
 
+TEST_F(ModelOptionsTest, ALightFromTheRightBrightensTheRightHalfOfEachAtom) {
+  ProcessCommand(FourCharsToLong("Refl"));
+  QWidget *pane = gModelOptions.panes[kReflectanceTab];
+  Type(pane, 758, "10");
+  Type(pane, 756, "0");
+  EXPECT_GT(Crystal().lightDirection[0], 0.9f);
+  EXPECT_EQ(Crystal().lightDirection[1], 0.0f);
+  const QImage picture = Picture();
+  const CrystalRec &c = Crystal();
+  int probed = 0;
+  for (int32_t i = 0; i < UsableAtomCount(c) && probed < 3; i++) {
+    const AtomRecord &atom = c.atoms[size_t(i)];
+    const QPoint p(atom.pixel[0], atom.pixel[1]);
+    if (!atom.visible || !picture.rect().adjusted(8, 8, -8, -8).contains(p))
+      continue;
+    EXPECT_GT(qGray(picture.pixel(p + QPoint(5, 0))), qGray(picture.pixel(p - QPoint(5, 0)))) << i;
+    probed++;
+  }
+  EXPECT_EQ(probed, 3);
+}
+
 TEST_F(ModelOptionsTest, TogglesAndTheirMenuChecks) {
   OVSetWindowModified(window->Ref());
   ClearWindowModified(window->Ref());
