@@ -64,6 +64,27 @@ const std::vector<CommandInfo> kCommandTable = {
     {kCmdShowLog, "Log", "Ctrl+L"},
     {kCmdLogTextStyle, "Log Text Style…", ""},
     {kCmdSelectWindow, "Window", ""},
+    // Model: display toggles and the Model Options inspector
+    {FourCharsToLong("Ball"), "Ball and Stick", ""},
+    {FourCharsToLong("Spac"), "Space Filling", ""},
+    {FourCharsToLong("Poly"), "Polyhedral", ""},
+    {FourCharsToLong("Wire"), "Wire Frame", ""},
+    {FourCharsToLong("Stik"), "Stick", ""},
+    {FourCharsToLong("Elps"), "Thermal Ellipsoid", ""},
+    {FourCharsToLong("*Axs"), "Show Axes", ""},
+    {FourCharsToLong("*Cel"), "Show Unit Cell", ""},
+    {FourCharsToLong("Prsp"), "Perspective", ""},
+    {FourCharsToLong("Fade"), "Depth Fading", ""},
+    {FourCharsToLong("Ster"), "Stereo", ""},
+    {FourCharsToLong("RedB"), "Red/Blue Stereo", ""},
+    {FourCharsToLong("Pair"), "Side-by-Side Stereo", ""},
+    {FourCharsToLong("*Srf"), "Surface Overlay", ""},
+    {FourCharsToLong("Fast"), "Fast Rotation", ""},
+    {FourCharsToLong("Full"), "Full Rendering", ""},
+    {FourCharsToLong("MOpt"), "Model Options", "Ctrl+M"},
+    {FourCharsToLong("*MOK"), "Background…", ""},
+    {FourCharsToLong("svMO"), "Save Model Options as Default", ""},
+    {FourCharsToLong("MOHp"), "Model Options Help", ""},
 };
 
 const std::vector<MenuInfo> kMenuTable = {
@@ -80,6 +101,12 @@ const std::vector<MenuInfo> kMenuTable = {
      {kCmdToggleRulers, kCmdToggleRulerUnits, kCmdToggleGrid, 0, kCmdToggleSidebar, kCmdToggleAtoms, kCmdToggleNotes, 0,
       kCmdFillScreen}},
     {"Window", {kCmdShowLog, kCmdLogTextStyle}},
+    {"Model",
+     {FourCharsToLong("Ball"), FourCharsToLong("Spac"), FourCharsToLong("Poly"), FourCharsToLong("Wire"),
+      FourCharsToLong("Stik"), FourCharsToLong("Elps"), 0, FourCharsToLong("*Axs"), FourCharsToLong("*Cel"),
+      FourCharsToLong("*Srf"), 0, FourCharsToLong("Prsp"), FourCharsToLong("Fade"), FourCharsToLong("Ster"),
+      FourCharsToLong("RedB"), FourCharsToLong("Pair"), 0, FourCharsToLong("Fast"), FourCharsToLong("Full"), 0,
+      FourCharsToLong("MOpt"), FourCharsToLong("*MOK"), FourCharsToLong("svMO"), FourCharsToLong("MOHp")}},
 };
 
 struct Registry {

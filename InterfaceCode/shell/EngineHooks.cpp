@@ -4,6 +4,8 @@
 #include "editing/EditCrystalSheet.h"
 #include "FileCommands.h"
 #include "QtHostServices.h"
+#include "inspectors/InspectorKit.h"
+#include "inspectors/ModelOptions.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/PaneDrawing.h"
 #include "structurewindow/StructureWindow.h"
@@ -44,9 +46,8 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
     DrawGraphPane(window);
     w->SetSubtitle(std::string(text));
   });
-  // The floating windows (inspectors, tool window) are not built yet; the
-  // menus follow the front window.
-  host.SetFloatingWindowUpdater([] {});
+  // The floating windows refresh from the front window.
+  host.SetFloatingWindowUpdater([] { UpdateFloatingWindowsNow(); });
   host.SetWindowLookup([windows](WindowRef window) -> MainWindow * {
     for (MainWindow *w : windows())
       if (w->Ref() == window)
@@ -92,4 +93,5 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallWindowCommandHandler();
   InstallEngineCommands();
   InstallEditorCommands();
+  InstallModelOptions();
 }

@@ -1,4 +1,5 @@
 #include "FileCommands.h"
+#include "inspectors/InspectorKit.h"
 
 #include "Commands.h"
 #include "EngineHooks.h"
@@ -484,6 +485,7 @@ bool QuitApplication() {
   gQuittingTime = 1;
   if (WindowRef front = FrontGraphWindow())
     RecordMainWindowPrefs(front);
+  RecordWindowSettings();
   CreateAndSavePrefsFile();
   // Every structure window, front first; the last one is only cleared.
   std::vector<MainWindow *> windows = AllGraphWindows();
@@ -535,6 +537,7 @@ bool OVInitialize(const std::vector<std::filesystem::path> &files, QtHostService
   WindowRef first = OpenMainWindow("Graphics", true);
   if (!first)
     return false;
+  OpenWindows();
   FWrite(WelcomeBanner());
   FWrite("Structures open from File > Open, File > Examples, the command line or by dropping files on a window.");
   ScrollToTopOfLog();

@@ -1,4 +1,5 @@
 #include "QtHostServices.h"
+#include "inspectors/ModelOptions.h"
 
 #include "ShellDialogs.h"
 #include "StatusWindow.h"
@@ -7,6 +8,8 @@
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
+#include <QDesktopServices>
+#include <QUrl>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
@@ -323,6 +326,9 @@ void QtHostServices::UpdateFloatingWindows() {
     ReportUnwired("floating-window updater");
 }
 
+void QtHostServices::UpdateModelOptions() { DoUpdateModelOptions(); }
+void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
+
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {
   QTimer *&qtimer = timers_[&timer];
   if (!qtimer) {
@@ -371,4 +377,13 @@ int QtHostServices::SaveFileDialog(std::string_view prompt, std::string_view pro
 std::string QtHostServices::ProgramVersion() {
   const QString version = QCoreApplication::applicationVersion();
   return version.isEmpty() ? std::string("1.0.0") : version.toStdString();
+}
+
+void QtHostServices::OpenHelpPage(std::string_view page) {
+  const std::string text(page);
+  const size_t hash = text.find('#');
+  QUrl url = QUrl::fromLocalFile(QString(OV_RESOURCE_DIR) + "/help/" + QString::fromStdString(text.substr(0, hash)));
+  if (hash != std::string::npos)
+    url.setFragment(QString::fromStdString(text.substr(hash + 1)));
+  QDesktopServices::openUrl(url);
 }

@@ -56,6 +56,9 @@ public:
   unsigned CurrentModifiers() override;
   void SetCursor(CocoaCursor cursor) override;
   void UpdateFloatingWindows() override;
+  // The Model Options inspector.
+  void UpdateModelOptions() override;
+  void UpdateLabelOptionsSizeField(float size) override;
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   // A queued call on this object, which lives on the main thread.
   void PostToMainThread(std::function<void()> call) override;
@@ -63,6 +66,9 @@ public:
   // The shell's save dialog (ShellDialogs.h), so that tests answer it.
   int SaveFileDialog(std::string_view prompt, std::string_view proposedName, std::filesystem::path *file) override;
   // The image save dialog with its picture format pop-up.
+  // A page of the help (resources/help), "page.html#anchor" allowed, in the
+  // desktop's browser until the program has a help window of its own.
+  void OpenHelpPage(std::string_view page) override;
   int SaveGraphicsFileDialog(std::string_view title, std::string_view proposedName, uint32_t *fileType,
                              std::filesystem::path *file) override;
   // The application's version; "1.0.0" when it has none.

@@ -1,0 +1,213 @@
+// The Labels tab: what atom labels show, their font, size and position.
+#include "InspectorKit.h"
+#include "ModelOptions.h"
+#include "shell/Forms.h"
+
+#include "Preferences.h"
+#include "render/AtomLabels.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <cmath>
+
+LabelOptions labelOptions;
+
+namespace {
+// Buttons 511..519 stand for these position codes.
+constexpr int gNumAtomLabelPositions = 9;
+constexpr int gAtomLabelPositions[gNumAtomLabelPositions] = {7, 8, 9, 1, 2, 3, 4, 5, 6};
+constexpr int kFirstPositionButton = 511;
+constexpr int kDefaultLabelPos = 4;
+
+QWidget *Pane() { return gModelOptions.panes[kLabelsTab]; }
+template <typename T = QWidget> T *Ctl(int id) { return FindControl<T>(Pane(), id); }
+QAbstractButton *PositionButton(int n) { return Ctl<QAbstractButton>(kFirstPositionButton + n - 1); }
+
+int PositionCodeOn() {
+  const int n = GetLabelPositionValue();
+  return n ? gAtomLabelPositions[n - 1] : kDefaultLabelPos;
+}
+bool AutomaticChosen() {
+  auto *automatic = Ctl<QRadioButton>(5091);
+  return automatic && automatic->isChecked();
+}
+// Halves away from zero, as the size field shows it.
+double RoundedSize(float size) { return std::round(double(size)); }
+
+void AutoScrollLabelSize(int part) {
+  const float old = GetEditTextFloat(Ctl<QLineEdit>(504));
+  const float value = std::clamp(old + (part == kControlDownButtonPart ? -1.0f : 1.0f), kMinLabelFieldSize, kMaxLabelFieldSize);
+  if (value == old)
+    return;
+  SetEditTextFormat(Ctl<QLineEdit>(504), "%.0f", value);
+  DoApplyLabelOptions();
+}
+
+OSStatus LabelOptionsEventHandler(uint32_t command) {
+  switch (command) {
+  case FourCharsToLong("*Lbl"): ShowAllLabels(FrontGraphWindow(), true); return kNoErr;
+  case FourCharsToLong("%Lbl"): ShowAllLabels(FrontGraphWindow(), false); return kNoErr;
+  case FourCharsToLong("tALP"):
+    UpdateLabelPositionControls(AutomaticChosen());
+    DoApplyLabelOptions();
+    return kEventNotHandledErr;
+  case FourCharsToLong("rLfn"):
+  case FourCharsToLong("rLtp"):
+  case FourCharsToLong("tALS"): DoApplyLabelOptions(); return kNoErr;
+  default: break;
+  }
+  for (int n = 1; n <= gNumAtomLabelPositions; n++)
+    if (command == FourCharsToLong(("rL0" + std::to_string(n)).c_str())) {
+      SetLabelPositionValue(n);
+      DoApplyLabelOptions();
+      return kNoErr;
+    }
+  return kEventNotHandledErr;
+}
+} // namespace
+
+int GetLabelPositionValue() {
+  for (int n = 1; n <= gNumAtomLabelPositions; n++)
+    if (QAbstractButton *b = PositionButton(n); b && b->isChecked())
+      return n;
+  return 0;
+}
+
+void SetLabelPositionValue(int n) {
+  for (int i = 1; i <= gNumAtomLabelPositions; i++)
+    if (QAbstractButton *b = PositionButton(i))
+      b->setChecked(i == n);
+}
+
+void UpdateLabelPositionControls(bool automatic) {
+  if (automatic) {
+    EnableControls(Pane(), {510}, false);
+    labelOptions.labelPos = uint16_t(PositionCodeOn());
+    SetLabelPositionValue(0);
+    return;
+  }
+  EnableControls(Pane(), {510}, true);
+  int n = 0;
+  for (int i = 0; i < gNumAtomLabelPositions; i++)
+    if (gAtomLabelPositions[i] == labelOptions.labelPos)
+      n = i + 1;
+  SetLabelPositionValue(n);
+}
+
+void InitLabelOptions() {
+  QWidget *pane = Pane();
+  // The position buttons are toggles that exclude each other by hand: all
+  // of them may be off.
+  for (int n = 1; n <= gNumAtomLabelPositions; n++)
+    if (QAbstractButton *b = PositionButton(n))
+      b->setCheckable(true);
+  ConnectPaneCommands(pane, LabelOptionsEventHandler);
+  QObject::connect(Ctl<LittleArrows>(505), &LittleArrows::Stepped, pane, AutoScrollLabelSize);
+  // Typing applies once the size lies in range; Return applies everything.
+  QObject::connect(Ctl<QLineEdit>(504), &QLineEdit::textEdited, pane, [] {
+    const float size = GetEditTextFloat(Ctl<QLineEdit>(504));
+    if (size >= kMinLabelFieldSize && size <= kMaxLabelFieldSize)
+      DoApplyLabelOptions();
+  });
+  auto *fonts = Ctl<QComboBox>(503);
+  fonts->clear();
+  for (const QString &family : QFontDatabase::families())
+    fonts->addItem(family);
+}
+
+void FillLabelOptions(const CrystalRec &c) {
+  LabelOptions &o = labelOptions;
+  o.labelType = c.atomLabelType;
+  o.labelPos = uint16_t(c.atomLabelPos);
+  o.autoPosition = c.labelFlag;
+  o.scaleWithPlot = c.labelSizeFollowsScale;
+  o.size = c.labelSize;
+  // A font that is not installed stays the structure's font: the pop-up
+  // shows no item (0) and applying leaves the name alone, rather than
+  // putting the menu's first font in its place.
+  int item = 0;
+  if (!Pane() || !FindFontOnMenu(Ctl<QComboBox>(503), std::string(c.labelFont.view()), &item))
+    item = 0;
+  o.fontItem = uint16_t(item);
+}
+
+void UpdateLabelOptions() {
+  if (!Pane())
+    return;
+  SetPopupValue(Ctl<QComboBox>(501), labelOptions.labelType);
+  Ctl<QRadioButton>(labelOptions.autoPosition ? 5091 : 5092)->setChecked(true);
+  UpdateLabelPositionControls(labelOptions.autoPosition);
+  if (labelOptions.fontItem == 0)
+    Ctl<QComboBox>(503)->setCurrentIndex(-1);
+  else
+    SetPopupValue(Ctl<QComboBox>(503), labelOptions.fontItem);
+  SetEditTextFormat(Ctl<QLineEdit>(504), "%.0f", RoundedSize(labelOptions.size));
+  Ctl<QCheckBox>(520)->setChecked(labelOptions.scaleWithPlot);
+}
+
+bool ExtractLabelOptions() {
+  if (!Pane())
+    return false;
+  LabelOptions &o = labelOptions;
+  o.labelType = uint16_t(GetPopupValue(Ctl<QComboBox>(501)));
+  o.autoPosition = AutomaticChosen();
+  if (!o.autoPosition)
+    o.labelPos = uint16_t(PositionCodeOn());
+  o.fontItem = uint16_t(GetPopupValue(Ctl<QComboBox>(503)));
+  o.size = std::clamp(GetEditTextFloat(Ctl<QLineEdit>(504)), kMinLabelFieldSize, kMaxLabelFieldSize);
+  o.scaleWithPlot = Ctl<QCheckBox>(520)->isChecked();
+  return true;
+}
+
+namespace {
+std::string FontOfItem(int item) {
+  auto *fonts = Ctl<QComboBox>(503);
+  return fonts && item >= 1 && item <= fonts->count() ? fonts->itemText(item - 1).toStdString() : std::string();
+}
+} // namespace
+
+void ApplyLabelOptions() {
+  CrystalRec *c = gModelOptions.crystal;
+  if (!c)
+    return;
+  ExtractLabelOptions();
+  const std::string font = FontOfItem(labelOptions.fontItem);
+  if (!font.empty())
+    c->labelFont = MakeStr255(font);
+  c->atomLabelType = uint8_t(labelOptions.labelType);
+  c->atomLabelPos = int8_t(labelOptions.labelPos);
+  c->labelFlag = labelOptions.autoPosition;
+  c->labelSizeFollowsScale = labelOptions.scaleWithPlot;
+  c->labelSize = labelOptions.size;
+}
+
+void DoApplyLabelOptions() {
+  if (!ModelOptionsCrystal())
+    return;
+  ApplyLabelOptions();
+  ReplotAfterModelOptions(false, false);
+}
+
+void SaveLabelOptionsAsDefaults() {
+  PrefsRecord &p = gPrefs;
+  p.atomLabelType = uint8_t(labelOptions.labelType);
+  p.atomLabelPos = int8_t(labelOptions.labelPos);
+  p.labelFlag = labelOptions.autoPosition;
+  p.labelSizeFollowsScale = labelOptions.scaleWithPlot;
+  const std::string font = FontOfItem(labelOptions.fontItem);
+  if (!font.empty())
+    p.labelFont = MakeStr255(font);
+  p.labelSize = labelOptions.size;
+}
+
+void UpdateLabelOptionsSizeFieldNow(float size) {
+  if (!gModelOptionsWindow || !gModelOptionsWindow->isVisible() || !Pane())
+    return;
+  labelOptions.size = size;
+  SetEditTextFormat(Ctl<QLineEdit>(504), "%.0f", RoundedSize(size));
+}

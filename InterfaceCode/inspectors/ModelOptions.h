@@ -1,0 +1,203 @@
+// The Model Options inspector: one floating window whose tabs edit how the
+// front structure window draws its structure. Each tab keeps an option
+// record mirroring the structure's settings; every control change writes the
+// tab's record into the structure and replots, and Return or Enter writes
+// all of them.
+#pragma once
+
+#include "DepthCurve.h"
+#include "HostServices.h"
+#include "Lighting.h"
+#include "RGBColor.h"
+#include "StructureRecord.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+class QWidget;
+
+enum ModelOptionsTab : uint16_t {
+  kAtomsTab = 0,
+  kBondsTab = 1,
+  kCellTab = 2,
+  kLabelsTab = 3,
+  kBackgroundTab = 4,
+  kReflectanceTab = 5,
+  kDepthTab = 6,
+};
+inline constexpr int kModelOptionsTabCount = 7;
+
+struct ModelOptionsRec {
+  CrystalRec *crystal = nullptr; // the structure shown; none while no structure window is in front
+  uint16_t tab = kAtomsTab;
+  std::array<const char *, 7> paneNibNames{"Atoms", "Bonds", "Cell", "Labels", "Background", "Reflectance", "Depth"};
+  std::array<const char *, 7> titles{"Atoms",      "Bonds",       "Unit Cell & Surface", "Labels",
+                                     "Background", "Reflectance", "Depth"};
+  std::array<int16_t, 7> buttonIDs{10, 11, 13, 14, 15, 16, 17};
+  std::array<int16_t, 7> paneIDs{100, 200, 400, 500, 600, 700, 800};
+  std::array<QWidget *, 7> panes{};
+};
+extern ModelOptionsRec gModelOptions;
+extern QWidget *gModelOptionsWindow;
+
+struct CellOptions {
+  uint8_t showCell = 1;
+  uint16_t frameStyle = 1; // 1 solid, 2 dashed
+  uint8_t allCells = 1;
+  uint8_t depthSortedFrame = 1;
+  uint8_t originEdges = 1;
+  uint8_t showAxes = 1;
+  uint16_t axisLabelKind = 1; // 1 x y z, else a b c
+  float frameWidth = 1.0f;    // pixels, 0.1 .. 9.9
+  RGBColor frameColour{};
+  RGBColor axisColours[3]{};
+  uint8_t overlaySurface = 0;
+  RGBColor surfaceColour{};
+  uint16_t surfaceColourMode = 1; // 1 each sphere its atom's colour, 2 one colour
+  uint16_t radiusPercent = 100;   // at least 100
+  uint16_t opacityPercent = 60;   // 0 .. 100
+  uint16_t sphereType = 2;
+};
+extern CellOptions cellOptions;
+
+struct LabelOptions {
+  uint16_t labelType = 1;
+  uint16_t labelPos = 4; // 1 .. 9
+  uint8_t autoPosition = 1;
+  uint8_t scaleWithPlot = 1;
+  uint16_t fontItem = 1;
+  float size = 10.0f; // points, 5 .. 128
+};
+extern LabelOptions labelOptions;
+
+inline constexpr float kMinFrameWidth = 0.1f;
+inline constexpr float kMaxFrameWidth = 9.9f;
+inline constexpr float kFrameWidthStep = 0.1f;
+// The size a label may be given in the Labels tab (points).
+inline constexpr float kMinLabelFieldSize = 5.0f;
+inline constexpr float kMaxLabelFieldSize = 128.0f;
+
+struct BackgroundOptions {
+  uint16_t mode = 1; // 1 plain colour, 2 gradient
+  RGBColor colour{};
+  RGBColor gradientColour1{};
+  RGBColor gradientColour2{};
+  int32_t style = 5; // gradient style 5 .. 8, 0 none
+  float angle = 0.0f; // degrees
+  float scale = 1.0f; // share of the extent
+  uint16_t pictureMode = 4;
+};
+extern BackgroundOptions backOptions;
+
+struct DepthOptions {
+  uint8_t fading = 0;
+  DepthCurve curve;
+  uint16_t presetItem = 0; // the preset pop-up's item
+  uint8_t perspective = 0;
+  float viewDistance = 50.0f; // Angstrom, 1 .. 10000
+  uint8_t stereo = 0;
+  uint32_t stereoMode = 1;       // 1 red/blue, 2 side by side
+  float angularSeparation = 4.0f; // degrees, -20 .. 20
+  float standout = 0.0f;          // -100 .. 100
+};
+extern DepthOptions depthOptions;
+
+struct ReflectanceOptions {
+  uint16_t objectKind = 1;  // 1 atom, 2 bond, 3 polyhedron, 4 surface
+  uint16_t presetItem = 11; // 11: custom
+  uint16_t polyEdgeMode = 2;
+  // Indexed by object kind 1..4; entry 0 belongs to no kind.
+  float ambient[5]{}, diffuse[5]{}, specular[5]{};
+  uint16_t phong[5]{1, 1, 1, 1, 1}; // 1 .. 1000
+  LightVector lightDirection{0.0f, 0.0f, 1.0f};
+  float ambientIntensity = 1.0f, pointIntensity = 1.0f; // 0 .. 1
+};
+extern ReflectanceOptions reflectanceOptions;
+
+// ---- The frame ----
+void DoModelOptions();
+void ToggleShowModelOptionsWindow();
+void ShowBackgroundOptions();
+// The refresh from the front structure window; everyone else calls
+// UpdateModelOptions (HostServices.h), which the program's host sends here.
+void DoUpdateModelOptions();
+void DoModelOptionsTabChoice(int tab);
+void ApplyModelOptions();
+// Stores the current settings as the defaults of new structures and writes
+// the preferences file; false (after an alert) when the file was not written.
+bool SaveModelOptions();
+void DoModelOptionsHelp();
+// The structure the tabs may write: the shown one, but only while its window
+// is still the front structure window (refreshes first when it is not).
+CrystalRec *ModelOptionsCrystal();
+// Replots the front window after a tab applied, and marks it modified.
+void ReplotAfterModelOptions(bool resetOffScreen, bool reRender);
+
+// ---- The display toggles ----
+void DoNewModelType(WindowRef window, int type);
+void DoToggleShowAxes(WindowRef window);
+void DoToggleShowUnitCell(WindowRef window);
+void TogglePerspective(WindowRef window);
+void ToggleDepthFading(WindowRef window);
+void ToggleStereo(WindowRef window);
+void SwitchStereoMode(WindowRef window);
+void DoToggleSurfaceOverlay(WindowRef window);
+void DoFastRotationMode();
+void DoFullRenderingMode();
+
+// Joins the inspector's commands to the command chain; once, at start-up.
+void InstallModelOptions();
+
+// ---- Cell tab ----
+void InitCellOptions();
+void FillCellOptions(const CrystalRec &c);
+void UpdateCellOptions();
+bool ExtractCellOptions();
+void ApplyCellOptions();
+void DoApplyCellOptions();
+void SaveCellOptionsAsDefaults();
+
+// ---- Background tab ----
+void InitBackgroundOptions();
+void FillBackgroundOptions(const CrystalRec &c);
+void UpdateBackgroundOptions();
+bool ExtractBackgroundOptions();
+void ApplyBackgroundOptions();
+void DoApplyBackgroundOptions();
+void SaveBackgroundOptionsAsDefaults();
+// "W x H, n K" or, above 1,048,575 bytes, "W x H, n MB": a picture's size
+// and memory need as the tab reports it.
+std::string PictureSizeText(int width, int height, uint64_t bytes);
+
+// ---- Depth tab ----
+void InitDepthOptions();
+void FillDepthOptions(const CrystalRec &c);
+void UpdateDepthOptions();
+bool ExtractDepthOptions();
+void ApplyDepthOptions();
+void DoApplyDepthOptions();
+void SaveDepthOptionsAsDefaults();
+
+// ---- Reflectance tab ----
+void InitReflectanceOptions();
+void FillReflectanceOptions(const CrystalRec &c);
+void UpdateReflectanceOptions();
+bool ExtractReflectanceOptions();
+void ApplyReflectanceOptions();
+void DoApplyReflectanceOptions();
+void SaveReflectanceOptionsAsDefaults();
+
+// ---- Labels tab ----
+void InitLabelOptions();
+void FillLabelOptions(const CrystalRec &c);
+void UpdateLabelOptions();
+bool ExtractLabelOptions();
+void ApplyLabelOptions();
+void DoApplyLabelOptions();
+void SaveLabelOptionsAsDefaults();
+// The plot-scale code shows a rescaled label size here while the window shows.
+void UpdateLabelOptionsSizeFieldNow(float size);
+int GetLabelPositionValue();
+void SetLabelPositionValue(int n);
+void UpdateLabelPositionControls(bool automatic);
