@@ -193,6 +193,21 @@ public:
   // Shows the Log tab of the Overview window when that window is visible.
   // Missing: the Overview window.
   virtual void ShowOverviewLog() {}
+  // The bonding and element editors' questions and windows.
+  //
+  // The colour picker with the prompt, starting from `colour`: true, with
+  // the chosen colour in `colour`, when the user confirmed. A host without
+  // dialogs cancels.
+  virtual bool ChooseColour(std::string_view /*prompt*/, RGBColor * /*colour*/) { return false; }
+  // The open dialog for one file: 0 with the chosen file, non-zero when
+  // cancelled. A host without dialogs cancels.
+  virtual int OpenFileDialog(std::string_view /*prompt*/, std::filesystem::path * /*file*/) { return kUserCanceledErr; }
+  // Shows a page of the program's help ("pages/BondEditor.html").
+  // Missing: the help window.
+  virtual void ShowHelpPage(std::string_view /*page*/) {}
+  // Opens the Distance Explorer on the window's structure.
+  // Missing: the Distance Explorer.
+  virtual void ShowDistanceWindow(WindowRef) {}
 };
 
 // Installs the host; returns the previous one. The engine does not own it.

@@ -2,6 +2,7 @@
 
 #include "EngineCommands.h"
 #include "FileCommands.h"
+#include "editing/BondElementCommands.h"
 #include "QtHostServices.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/PaneDrawing.h"
@@ -86,4 +87,5 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   };
   InstallWindowCommandHandler();
   InstallEngineCommands();
+  InstallBondAndElementEditorCommands();
 }

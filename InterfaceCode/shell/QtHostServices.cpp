@@ -8,7 +8,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QColorDialog>
 #include <QCursor>
+#include <QFileDialog>
 #include <QDir>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -362,4 +364,27 @@ int QtHostServices::SaveFileDialog(std::string_view prompt, std::string_view pro
 std::string QtHostServices::ProgramVersion() {
   const QString version = QCoreApplication::applicationVersion();
   return version.isEmpty() ? std::string("1.0.0") : version.toStdString();
+}
+
+bool QtHostServices::ChooseColour(std::string_view prompt, RGBColor *colour) {
+  if (!colour)
+    return false;
+  const QColor start = QColor::fromRgba64(colour->red, colour->green, colour->blue);
+  const QColor chosen = QColorDialog::getColor(start, QApplication::activeWindow(), QString::fromUtf8(prompt));
+  if (!chosen.isValid())
+    return false;
+  const QRgba64 c = chosen.rgba64();
+  *colour = RGBColor{c.red(), c.green(), c.blue()};
+  return true;
+}
+
+int QtHostServices::OpenFileDialog(std::string_view prompt, std::filesystem::path *file) {
+  if (!file)
+    return -50;
+  const QString chosen = QFileDialog::getOpenFileName(QApplication::activeWindow(), QString::fromUtf8(prompt),
+                                                      QDir::homePath(), "Text files (*.dat *.txt);;All files (*)");
+  if (chosen.isEmpty())
+    return kUserCanceledErr;
+  *file = chosen.toStdString();
+  return 0;
 }

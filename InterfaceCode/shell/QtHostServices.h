@@ -64,6 +64,8 @@ public:
   int SaveFileDialog(std::string_view prompt, std::string_view proposedName, std::filesystem::path *file) override;
   // The application's version; "1.0.0" when it has none.
   std::string ProgramVersion() override;
+  bool ChooseColour(std::string_view prompt, RGBColor *colour) override;
+  int OpenFileDialog(std::string_view prompt, std::filesystem::path *file) override;
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
