@@ -15,7 +15,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QTableView>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -135,11 +137,21 @@ TEST_F(EditorTest, BondingSheetCountsLaterAndAppliesOnlyOnOK) {
   ASSERT_EQ(ProcessCommand(kCmdAddBond), kNoErr);
   ASSERT_EQ(sheet->Record()->specCount, 2);
   EXPECT_EQ(sheet->List()->selectionModel()->selectedRows().size(), 1);
-  // A typed max through the list's model; the structure is not touched yet.
+  // A typed max; the structure is not touched yet.
   QAbstractItemModel *model = sheet->List()->model();
-  ASSERT_TRUE(model->setData(model->index(1, kColMax), "2.5", Qt::EditRole));
-  EXPECT_EQ(model->index(1, kColMax).data().toString(), "2.5   ");
+  ASSERT_TRUE(model->setData(model->index(1, kColMax), "2.25", Qt::EditRole));
+  EXPECT_EQ(model->index(1, kColMax).data().toString(), "2.25   ");
   EXPECT_EQ(c->bondSpecCount, 2);
+  // Tab takes a typed max back to the min cell of the same row.
+  QTableView *list = sheet->List();
+  list->edit(model->index(1, kColMax));
+  auto *maxField = qobject_cast<QLineEdit *>(list->indexWidget(model->index(1, kColMax)));
+  ASSERT_NE(maxField, nullptr);
+  maxField->setText("2.5");
+  QTest::keyClick(maxField, Qt::Key_Tab);
+  QCoreApplication::processEvents();
+  EXPECT_NE(list->indexWidget(model->index(1, kColMin)), nullptr);
+  EXPECT_FLOAT_EQ(sheet->Record()->specs[1].max, 2.5f);
 
   ASSERT_EQ(ProcessCommand(kCmdBondSheetOK), kNoErr);
   EXPECT_EQ(CurrentBondingSheet(), nullptr);
