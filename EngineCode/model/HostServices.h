@@ -205,6 +205,18 @@ public:
   // Shows the Log tab of the Overview window when that window is visible.
   // Missing: the Overview window.
   virtual void ShowOverviewLog() {}
+  // The bonding and element editors' questions and windows.
+  //
+  // The colour picker with the prompt, starting from `colour`: true, with
+  // the chosen colour in `colour`, when the user confirmed. A host without
+  // dialogs cancels.
+  virtual bool ChooseColour(std::string_view /*prompt*/, RGBColor * /*colour*/) { return false; }
+  // The open dialog for one file: 0 with the chosen file, non-zero when
+  // cancelled. A host without dialogs cancels.
+  virtual int OpenFileDialog(std::string_view /*prompt*/, std::filesystem::path * /*file*/) { return kUserCanceledErr; }
+  // Opens the Distance Explorer on the window's structure.
+  // Missing: the Distance Explorer.
+  virtual void ShowDistanceWindow(WindowRef) {}
 };
 
 // Installs the host; returns the previous one. The engine does not own it.

@@ -213,8 +213,7 @@ int EditCrystalSheet::HandleCommand(uint32_t command) {
     Browse();
     return 0;
   case kCmdEditorHelp:
-    if (gEditorHooks.showHelpPage)
-      gEditorHooks.showHelpPage(record_->isMolecule ? "pages/MoleculeEditor.html" : "pages/CrystalEditor.html");
+    MyOpenHelpPage(record_->isMolecule ? "pages/MoleculeEditor.html" : "pages/CrystalEditor.html");
     return 0;
   case kCmdSymmetryOptions:
     SymmetryOptions();

@@ -42,8 +42,6 @@ struct EditorHooks {
   void (*findSpacegroupInSpacegroupWindow)(const std::string &symbol, uint8_t originChoice, int setting) = nullptr;
   // The symmetry options dialog; false when cancelled. Missing: the symmetry options dialog.
   bool (*getSymmetryOptions)(SymmetryOptionsState *state) = nullptr;
-  // A page of the help book. Missing: the help viewer.
-  void (*showHelpPage)(const char *page) = nullptr;
 };
 extern EditorHooks gEditorHooks;
 

@@ -68,6 +68,11 @@ inline constexpr uint32_t kCmdLogTextStyle = FourCharsToLong("CcTO");
 inline constexpr uint32_t kCmdSelectWindow = FourCharsToLong("wSel"); // an item of the window list
 // The File menu's Export submenu (its items are the exporters' own codes).
 inline constexpr uint32_t kCmdExportMenu = FourCharsToLong("xMnu");
+// The bonding and element editors.
+inline constexpr uint32_t kCmdEditBonding = FourCharsToLong("eBnd");
+inline constexpr uint32_t kCmdEditElements = FourCharsToLong("eElm");
+inline constexpr uint32_t kCmdElementTablesMenu = FourCharsToLong("eTbM");       // opens the preset submenu
+inline constexpr uint32_t kCmdApplyPresetElementTable = FourCharsToLong("pElT"); // an item of it; argument: name
 
 struct CommandInfo {
   uint32_t code;

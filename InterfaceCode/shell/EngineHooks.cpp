@@ -3,6 +3,7 @@
 #include "EngineCommands.h"
 #include "editing/EditCrystalSheet.h"
 #include "FileCommands.h"
+#include "editing/BondElementCommands.h"
 #include "QtHostServices.h"
 #include "inspectors/InspectorKit.h"
 #include "inspectors/ModelOptions.h"
@@ -24,15 +25,7 @@
 
 void InstallWindowCommandHandler();
 
-void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWindow *>()> windows) {
-  InitOVGlobals();
-  InstallRenderServices();
-  InstallRenderingReplotTimer();
-  InstallUndoBufferTimer();
-  InstallDiscardSymmetryConsent();
-  InstallWindowPreviewHook();
-  InstallExportGraphicsPanel();
-
+void InstallHostWindowHooks(QtHostServices &host, std::function<std::vector<MainWindow *>()> windows) {
   host.SetWindowList([windows] {
     std::vector<WindowRef> refs;
     for (MainWindow *w : windows())
@@ -54,6 +47,18 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
         return w;
     return nullptr;
   });
+}
+
+void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWindow *>()> windows) {
+  InitOVGlobals();
+  InstallRenderServices();
+  InstallRenderingReplotTimer();
+  InstallUndoBufferTimer();
+  InstallDiscardSymmetryConsent();
+  InstallWindowPreviewHook();
+  InstallExportGraphicsPanel();
+
+  InstallHostWindowHooks(host, windows);
 
   ScreenHooks screen;
   screen.windowPort = [](WindowRef window) -> ovgfx::GraphicsPort * {
@@ -94,4 +99,5 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallEngineCommands();
   InstallEditorCommands();
   InstallModelOptions();
+  InstallBondAndElementEditorCommands();
 }

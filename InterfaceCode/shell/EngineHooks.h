@@ -13,3 +13,7 @@ class QtHostServices;
 // window's command handler; `windows` lists the structure windows, front
 // first. The preferences are read before this.
 void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWindow *>()> windows);
+// The window services of a Qt host (window list and lookup, subtitles,
+// floating-window refresh); InstallEngineHooks calls it for the program's
+// host, and a test that swaps in a host of its own calls it for that one.
+void InstallHostWindowHooks(QtHostServices &host, std::function<std::vector<MainWindow *>()> windows);

@@ -2,6 +2,7 @@
 #include "inspectors/InspectorKit.h"
 
 #include "Commands.h"
+#include "editing/ElementsWindow.h"
 #include "EngineHooks.h"
 #include "LogStore.h"
 #include "LogWindow.h"
@@ -132,6 +133,10 @@ void InstallMenuBar(QMainWindow *window) {
         RefillRecentMenu(recent);
       } else if (code == kCmdOpenExample) {
         RefillExamplesMenu(menu->addMenu(QString::fromUtf8(FindCommandInfo(code)->title)));
+      } else if (code == kCmdElementTablesMenu) {
+        QMenu *presets = menu->addMenu(QString::fromUtf8(FindCommandInfo(code)->title));
+        QObject::connect(presets, &QMenu::aboutToShow, presets, [presets] { RefillElementTablesMenu(presets); });
+        RefillElementTablesMenu(presets);
       } else if (std::any_of(MenuTable().begin(), MenuTable().end(),
                              [code](const MenuInfo &m) { return m.opener == code; })) {
         submenus[code] = menu->addMenu(QString::fromUtf8(FindCommandInfo(code)->title));
@@ -443,16 +448,18 @@ std::vector<std::filesystem::path> RecentFiles() {
   return files;
 }
 
-std::filesystem::path ExamplesFolder() {
+std::filesystem::path BundledResourceFolder(const std::string &name) {
   if (const char *dir = std::getenv("OV_RESOURCES"); dir && *dir)
-    return std::filesystem::path(dir) / "examples";
+    return std::filesystem::path(dir) / name;
   const std::filesystem::path beside =
-      std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / "resources" / "examples";
+      std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / "resources" / name;
   std::error_code ec;
   if (std::filesystem::is_directory(beside, ec))
     return beside;
-  return std::filesystem::path(OV_RESOURCE_DIR) / "examples";
+  return std::filesystem::path(OV_RESOURCE_DIR) / name;
 }
+
+std::filesystem::path ExamplesFolder() { return BundledResourceFolder("examples"); }
 
 std::vector<std::filesystem::path> ExampleFiles() {
   std::vector<std::filesystem::path> files;

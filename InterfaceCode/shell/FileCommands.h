@@ -45,6 +45,9 @@ bool MyConfirmSaveFile(WindowRef window);
 // The recent-files list (in the preferences): the file moves to the front.
 void AddRecentFile(const std::filesystem::path &file);
 std::vector<std::filesystem::path> RecentFiles();
+// A folder of the program's bundled resources ("examples", "Element Tables"):
+// under $OV_RESOURCES when set, else beside the program, else in the source tree.
+std::filesystem::path BundledResourceFolder(const std::string &name);
 // The bundled example structures, by name.
 std::filesystem::path ExamplesFolder();
 std::vector<std::filesystem::path> ExampleFiles();

@@ -12,7 +12,9 @@
 #include <QUrl>
 #include <QAbstractButton>
 #include <QApplication>
+#include <QColorDialog>
 #include <QCursor>
+#include <QFileDialog>
 #include <QDir>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -386,4 +388,27 @@ void QtHostServices::OpenHelpPage(std::string_view page) {
   if (hash != std::string::npos)
     url.setFragment(QString::fromStdString(text.substr(hash + 1)));
   QDesktopServices::openUrl(url);
+}
+
+bool QtHostServices::ChooseColour(std::string_view prompt, RGBColor *colour) {
+  if (!colour)
+    return false;
+  const QColor start = QColor::fromRgba64(colour->red, colour->green, colour->blue);
+  const QColor chosen = QColorDialog::getColor(start, QApplication::activeWindow(), QString::fromUtf8(prompt));
+  if (!chosen.isValid())
+    return false;
+  const QRgba64 c = chosen.rgba64();
+  *colour = RGBColor{c.red(), c.green(), c.blue()};
+  return true;
+}
+
+int QtHostServices::OpenFileDialog(std::string_view prompt, std::filesystem::path *file) {
+  if (!file)
+    return -50;
+  const QString chosen = QFileDialog::getOpenFileName(QApplication::activeWindow(), QString::fromUtf8(prompt),
+                                                      QDir::homePath(), "Text files (*.dat *.txt);;All files (*)");
+  if (chosen.isEmpty())
+    return kUserCanceledErr;
+  *file = chosen.toStdString();
+  return 0;
 }

@@ -73,6 +73,8 @@ public:
                              std::filesystem::path *file) override;
   // The application's version; "1.0.0" when it has none.
   std::string ProgramVersion() override;
+  bool ChooseColour(std::string_view prompt, RGBColor *colour) override;
+  int OpenFileDialog(std::string_view prompt, std::filesystem::path *file) override;
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
