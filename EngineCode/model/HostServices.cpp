@@ -278,6 +278,11 @@ void DoShowOverviewLog() {
     host->ShowOverviewLog();
 }
 
+void UpdateEditAnnotation() {
+  if (HostServices *host = GetHostServices())
+    host->UpdateEditAnnotation();
+}
+
 bool MyStillDown() {
   HostServices *host = GetHostServices();
   return host && host->MouseButtonDown();

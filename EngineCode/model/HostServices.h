@@ -193,6 +193,9 @@ public:
   // Shows the Log tab of the Overview window when that window is visible.
   // Missing: the Overview window.
   virtual void ShowOverviewLog() {}
+  // Reloads the Edit Annotation window from the front window's selected
+  // annotation object. Missing: the Edit Annotation window.
+  virtual void UpdateEditAnnotation() {}
 };
 
 // Installs the host; returns the previous one. The engine does not own it.
@@ -291,6 +294,7 @@ void UpdateLabelOptionsSizeField(float size);
 void UpdateWindowToolbar(WindowRef window);
 void UpdateModelOptions();
 void DoShowOverviewLog();
+void UpdateEditAnnotation();
 bool MyStillDown();
 // 0 and nothing sent while the structure has no link identifier;
 // `kNoLinkSender` without a way to reach the linked program.
