@@ -283,6 +283,11 @@ void UpdateEditAnnotation() {
     host->UpdateEditAnnotation();
 }
 
+void RepaintGraphPane(WindowRef window) {
+  if (HostServices *host = GetHostServices(); window && host)
+    host->RepaintGraphPane(window);
+}
+
 bool MyStillDown() {
   HostServices *host = GetHostServices();
   return host && host->MouseButtonDown();

@@ -196,6 +196,8 @@ public:
   // Reloads the Edit Annotation window from the front window's selected
   // annotation object. Missing: the Edit Annotation window.
   virtual void UpdateEditAnnotation() {}
+  // Repaints the graph pane from its image and its highlight overlay.
+  virtual void RepaintGraphPane(WindowRef) {}
 };
 
 // Installs the host; returns the previous one. The engine does not own it.
@@ -295,6 +297,7 @@ void UpdateWindowToolbar(WindowRef window);
 void UpdateModelOptions();
 void DoShowOverviewLog();
 void UpdateEditAnnotation();
+void RepaintGraphPane(WindowRef window);
 bool MyStillDown();
 // 0 and nothing sent while the structure has no link identifier;
 // `kNoLinkSender` without a way to reach the linked program.

@@ -570,14 +570,12 @@ std::vector<JustifiedLine> LayoutJustifiedText(std::u16string_view text, int jus
     const bool full = static_cast<int32_t>(line.size()) >= kMaxTextLineLength;
     if (port->TextWidth(ToUtf8(line)) <= width && !full)
       continue;
-    if (breakAt >= 0 && breakAt + 1 < static_cast<int32_t>(line.size())) {
-      // The space stays at the end of its line, except with right alignment.
+    if (breakAt >= 0) {
+      // The line ends at its last space, which stays at its end except
+      // with right alignment; what follows the space begins the next line.
       const std::u16string rest = line.substr(static_cast<size_t>(breakAt) + 1);
       emit(std::u16string_view(line).substr(0, static_cast<size_t>(right ? breakAt : breakAt + 1)));
       line = rest;
-    } else if (full && breakAt + 1 == static_cast<int32_t>(line.size())) {
-      emit(std::u16string_view(line).substr(0, line.size() - (right ? 1 : 0)));
-      line.clear();
     } else if (line.size() > 1) {
       // No break point: the character that did not fit begins the next line.
       const char16_t last = line.back();
