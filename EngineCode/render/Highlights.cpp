@@ -87,6 +87,22 @@ void TwoPassStroke(WindowRef window, const Context &ctx, std::vector<float> poin
   Add(window, std::move(narrow));
 }
 
+// A closed outline filled in the main colour and framed thinly in the
+// contrast colour.
+void FillAndFrame(WindowRef window, const Context &ctx, std::vector<float> outline) {
+  HiliteItem fill;
+  fill.kind = HiliteItem::kFill;
+  fill.points = std::move(outline);
+  fill.closed = true;
+  fill.colour = ctx.main;
+  HiliteItem frame = fill;
+  frame.kind = HiliteItem::kStroke;
+  frame.colour = ctx.contrast;
+  frame.width = kFrameWidth;
+  Add(window, std::move(fill));
+  Add(window, std::move(frame));
+}
+
 std::vector<float> SquareAt(Point p) {
   const float l = p.h - kSquareHalf, r = p.h + kSquareHalf, t = p.v - kSquareHalf, b = p.v + kSquareHalf;
   return {l, t, r, t, r, b, l, b};
@@ -176,17 +192,7 @@ void HiliteSquare(WindowRef window, Point p) {
   Context ctx;
   if (!Begin(window, ctx))
     return;
-  HiliteItem fill;
-  fill.kind = HiliteItem::kFill;
-  fill.points = SquareAt(p);
-  fill.closed = true;
-  fill.colour = ctx.main;
-  HiliteItem frame = fill;
-  frame.kind = HiliteItem::kStroke;
-  frame.colour = ctx.contrast;
-  frame.width = kFrameWidth;
-  Add(window, std::move(fill));
-  Add(window, std::move(frame));
+  FillAndFrame(window, ctx, SquareAt(p));
 }
 
 void HiliteOpenSquare(WindowRef window, Point p) {
@@ -208,17 +214,7 @@ void HiliteArrowhead(WindowRef window, Point tip, Point other) {
                                 float(tip.h),                    float(tip.v),
                                 t(bx - kArrowHalfWidth * nx),    t(by - kArrowHalfWidth * ny),
                                 t(tip.h + kArrowNotch * ux),     t(tip.v + kArrowNotch * uy)};
-  HiliteItem fill;
-  fill.kind = HiliteItem::kFill;
-  fill.points = outline;
-  fill.closed = true;
-  fill.colour = ctx.main;
-  HiliteItem frame = fill;
-  frame.kind = HiliteItem::kStroke;
-  frame.colour = ctx.contrast;
-  frame.width = kFrameWidth;
-  Add(window, std::move(fill));
-  Add(window, std::move(frame));
+  FillAndFrame(window, ctx, std::move(outline));
 }
 
 void HiliteBond(WindowRef window, int32_t atomA, int32_t atomB, bool dashed, bool arrows) {
