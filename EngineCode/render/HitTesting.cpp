@@ -193,10 +193,12 @@ bool FindClickedObject(WindowRef window, Point point, int16_t *kind, int32_t *in
     if (c.modelType == kPolyhedralModel && GetAtomDisplayClass(c, a) != kSphereClass) {
       if (GetAtomDisplayClass(c, a) == kVertexOnlyClass || !a.polyhedron)
         continue;
-      if (!c.molecule && !IsPolyhedronIntact(&c, &*a.polyhedron))
+      // The cheap test first: the faces under the point, then whether the
+      // crystal's polyhedron is whole.
+      if (!My2DPtInPoly(&c, p, &*a.polyhedron) || (!c.molecule && !IsPolyhedronIntact(&c, &*a.polyhedron)))
         continue;
       r = AtomHitRadius(&c, entry.index);
-      hit = My2DPtInPoly(&c, p, &*a.polyhedron);
+      hit = true;
     } else {
       r = AtomHitRadius(&c, entry.index);
       hit = InCircle(p.h - a.pixel[0], p.v - a.pixel[1], r);

@@ -222,3 +222,23 @@ TEST(AnnotationObjects, FontNumbersMapToBundledFamilies) {
   EXPECT_STREQ(AnnotationFontFamily(999), "DejaVu Sans");
   EXPECT_STREQ(AnnotationFontFamily(AnnotationFontNumber("DejaVu Serif")), "DejaVu Serif");
 }
+
+TEST(AnnotationObjects, PenOnlyArrowsAndSelectionHandles) {
+  Canvas canvas(200, 100);
+  // A pen-only arrow from (20, 50) to (180, 50): shaft and a filled head.
+  DrawSmoothLineArrow(Point{50, 20}, Point{50, 180}, kRed, 1, MakeRect(0, 0, 200, 100), 2.0f, kAnnotationTargetPenOnly);
+  EXPECT_EQ(canvas.At(100, 50), 0xFF0000u);
+  EXPECT_EQ(canvas.At(165, 52), 0xFF0000u); // inside the head, off the shaft
+  EXPECT_EQ(canvas.At(100, 56), 0xFFFFFFu);
+  // A selected text box drawn into the window's image shows its handles.
+  TextBoxRecord box = TextBox(0.5f, 0.3f, 60, 20);
+  box.selected = 1;
+  CrystalRec c = WithObjects({box});
+  DrawAnnotationObject(&c, MakeRect(0, 0, 200, 100), 1.0f, kAnnotationTargetWindow, 0);
+  EXPECT_EQ(canvas.At(70, 20), scene::Rgb(kKnobColor)); // the top-left handle
+  EXPECT_EQ(canvas.At(73, 23), 0u);                     // its shadow
+  c.textBoxes[0].selected = 1;
+  Canvas other(200, 100);
+  DrawAnnotationObject(&c, MakeRect(0, 0, 200, 100), 1.0f, 4, 0); // an export: no handles
+  EXPECT_EQ(other.At(68, 18), 0xFFFFFFu);
+}
