@@ -130,6 +130,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui_(std::make_uni
 MainWindow::~MainWindow() {
   std::erase(WindowList(), this);
   DestroyMainWindowData(&record_);
+  ClearHiliteOverlay(&record_);
 }
 
 void MainWindow::ApplyPanes() {
