@@ -290,6 +290,16 @@ void DoShowOverviewLog() {
     host->ShowOverviewLog();
 }
 
+void UpdateEditAnnotation() {
+  if (HostServices *host = GetHostServices())
+    host->UpdateEditAnnotation();
+}
+
+void RepaintGraphPane(WindowRef window) {
+  if (HostServices *host = GetHostServices(); window && host)
+    host->RepaintGraphPane(window);
+}
+
 bool MyStillDown() {
   HostServices *host = GetHostServices();
   return host && host->MouseButtonDown();

@@ -217,6 +217,11 @@ public:
   // Opens the Distance Explorer on the window's structure.
   // Missing: the Distance Explorer.
   virtual void ShowDistanceWindow(WindowRef) {}
+  // Reloads the Edit Annotation window from the front window's selected
+  // annotation object. Missing: the Edit Annotation window.
+  virtual void UpdateEditAnnotation() {}
+  // Repaints the graph pane from its image and its highlight overlay.
+  virtual void RepaintGraphPane(WindowRef) {}
 };
 
 // Installs the host; returns the previous one. The engine does not own it.
@@ -322,6 +327,8 @@ void UpdateLabelOptionsSizeField(float size);
 void UpdateWindowToolbar(WindowRef window);
 void UpdateModelOptions();
 void DoShowOverviewLog();
+void UpdateEditAnnotation();
+void RepaintGraphPane(WindowRef window);
 bool MyStillDown();
 // 0 and nothing sent while the structure has no link identifier;
 // `kNoLinkSender` without a way to reach the linked program.

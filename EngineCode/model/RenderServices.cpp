@@ -32,6 +32,12 @@ void MakeUnitCell(CrystalRec *crystal) {
     gRenderer->MakeUnitCell(crystal);
 }
 
+void ProjectToPixel(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height) {
+  pixel[0] = pixel[1] = 0;
+  if (gRenderer)
+    gRenderer->ProjectToPixel(crystal, xyz, pixel, width, height);
+}
+
 void CFStringGetSize(const char *text, const char *fontName, float size, float &width, float &height) {
   width = 0;
   height = 0;

@@ -50,6 +50,9 @@ public:
   virtual void ResetOffScreen(WindowRef window) = 0;
   virtual void MakeUnitCell(CrystalRec *crystal) = 0;
   virtual void MeasureString(const char *text, const char *fontName, float size, float &width, float &height) = 0;
+  // The pixel position of a view point in a plot of the size (the plot's
+  // projection); a renderer that does not project leaves (0, 0).
+  virtual void ProjectToPixel(const CrystalRec *, const float *, int16_t *, int32_t, int32_t) {}
 };
 
 // Installs the renderer; returns the previous one. The engine does not own it.
@@ -66,4 +69,6 @@ void ResetOffScreen(WindowRef window);
 void MakeUnitCell(CrystalRec *crystal);
 // Width and height of the text in the font family at `size` points; 0 x 0
 // when the font cannot be made.
+// The plot's projection of a view point to a pixel of a plot of the size.
+void ProjectToPixel(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height);
 void CFStringGetSize(const char *text, const char *fontName, float size, float &width, float &height);

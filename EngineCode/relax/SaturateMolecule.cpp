@@ -1,5 +1,7 @@
 #include "relax/SaturateMolecule.h"
 
+#include "AtomOperations.h"
+
 #include "Alerts.h"
 #include "Polyhedra.h"
 #include "Preferences.h"
@@ -26,28 +28,6 @@ float Distance(const float a[3], const float b[3]) {
 
 ElementCode AtomElement(const CrystalRec &c, const AtomRecord &atom) {
   return atom.site < c.sites.size() ? c.sites[atom.site].elements[0] : kBlankElement;
-}
-
-// The first atom type of the element; else a new one from the element table.
-int32_t AtomTypeForElement(CrystalRec &c, ElementCode element) {
-  for (int32_t k = 0; k < c.sphereCount; ++k)
-    if (c.spheres[static_cast<size_t>(k)].element == element)
-      return k;
-  SphereRecord *type = AppendBlankSphere(&c);
-  if (!type)
-    return -1;
-  type->element = element;
-  type->style = 14;
-  for (const ElementData &row : gPrefs.elementData) {
-    if ((row.element >> 8) < 33) // a blank row ends the table
-      break;
-    if (row.element == element) {
-      type->colour = row.colour;
-      type->radius = row.radius;
-      break;
-    }
-  }
-  return c.sphereCount - 1;
 }
 
 } // namespace
@@ -93,79 +73,6 @@ bool AddBondBetweenSymbolsAtPoints(WindowRef window, ElementCode elementA, const
       !GetNearestAtomWithSymbolAtPoint(window, elementB, pointB, &b))
     return false;
   return AddBondListEntry(GetWindowCrystal(window), a, b);
-}
-
-bool AddAtomsWithSymbolAtPoints(WindowRef window, ElementCode element, const float *points, int32_t count,
-                                bool selected) {
-  CrystalRec *crystal = GetWindowCrystal(window);
-  if (!crystal || !crystal->molecule || !points || count < 1)
-    return false;
-  CrystalRec &c = *crystal;
-  if (c.atoms.size() != static_cast<size_t>(c.atomCount) || c.sites.size() != static_cast<size_t>(c.siteCount))
-    return false;
-  const size_t total = static_cast<size_t>(c.atomCount) + static_cast<size_t>(count);
-  std::vector<AtomRecord> atoms;
-  std::vector<AsymmetricUnitRecord> sites;
-  try {
-    atoms.reserve(total);
-    sites.reserve(total);
-    atoms = c.atoms;
-    sites = c.sites;
-  } catch (const std::bad_alloc &) {
-    MyCFCautionAlert("Atom creation failed!", "Insufficient memory to create more atoms");
-    return false;
-  }
-  const int32_t type = AtomTypeForElement(c, element);
-  if (type < 0) {
-    MyCFCautionAlert("Atom creation failed!", "Insufficient memory to create more atoms");
-    return false;
-  }
-  float inverse[9];
-  Inv3x3Mat(c.orientationMatrix, inverse);
-  char symbol[3] = {0, 0, 0};
-  ShortToTwoChars(element, symbol);
-  for (int32_t k = 0; k < count; ++k) {
-    const int32_t n = c.atomCount + k;
-    AsymmetricUnitRecord site = gBlankAU;
-    site.elements[0] = element;
-    site.occupancies[0] = 1.0f;
-    char label[32];
-    if (symbol[1] == ' ')
-      std::snprintf(label, sizeof label, "%c%ld", symbol[0], static_cast<long>(n) + 1);
-    else
-      std::snprintf(label, sizeof label, "%s%ld", symbol, static_cast<long>(n) + 1);
-    MyStrCopy(std::span<char>(site.label), label); // at most 7 characters
-    site.firstAtom = n;
-    site.lastAtom = n;
-    site.atomsPerCell = 1;
-    site.atomType = static_cast<uint32_t>(type);
-    sites.push_back(site);
-
-    AtomRecord atom = gBlankAtom;
-    atom.site = static_cast<uint32_t>(n);
-    atom.atomType = static_cast<uint32_t>(type);
-    atom.visible = 1;
-    atom.selected = selected ? 1 : 0;
-    atom.labelled = 0;
-    atom.hasVector = 0;
-    atom.polyhedron.reset();
-    atom.bonds.clear();
-    atom.bondCount = 0;
-    std::memcpy(atom.cart, points + 3 * k, sizeof atom.cart);
-    MatMul(inverse, atom.cart, atom.xyz);
-    atoms.push_back(std::move(atom));
-  }
-  c.atoms = std::move(atoms);
-  c.sites = std::move(sites);
-  c.atomCount = c.siteCount = c.atomsPerCell = static_cast<int32_t>(total);
-  SortMoleculeByElement(&c);
-  // The replot projects the new atoms onto the graph pane.
-  NewPlot(window, false, true);
-  UpdateSiteBrowser(window);
-  UpdateModelOptions();
-  UpdateWindowToolbar(window);
-  OVSetWindowModified(window);
-  return true;
 }
 
 void DoSaturateMolecule(WindowRef window) {
@@ -222,6 +129,13 @@ void DoSaturateMolecule(WindowRef window) {
   const int32_t added = static_cast<int32_t>(points.size() / 3);
   if (!AddAtomsWithSymbolAtPoints(window, hydrogen, points.data(), added, false))
     return;
+  SortMoleculeByElement(GetWindowCrystal(window));
+  // The replot projects the new atoms onto the graph pane.
+  NewPlot(window, false, true);
+  UpdateSiteBrowser(window);
+  UpdateModelOptions();
+  UpdateWindowToolbar(window);
+  OVSetWindowModified(window);
   // The atoms were re-sorted: from here on atoms are found by element and
   // position, not by index.
   size_t next = 0;

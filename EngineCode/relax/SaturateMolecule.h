@@ -35,11 +35,3 @@ bool GetNearestAtomWithSymbolAtPoint(WindowRef window, ElementCode element, cons
 bool AddBondBetweenSymbolsAtPoints(WindowRef window, ElementCode elementA, const float pointA[3], ElementCode elementB,
                                    const float pointB[3]);
 
-// Appends `count` atoms of the element at the Cartesian points (three floats
-// each) to the window's molecule, each a new site, selected or not; then the
-// molecule is sorted by element (indices change), replotted and marked
-// modified. Nothing for a crystal or a window without a structure; without
-// memory the caution alert "Atom creation failed!" and nothing changes. True
-// when the atoms were added.
-bool AddAtomsWithSymbolAtPoints(WindowRef window, ElementCode element, const float *points, int32_t count,
-                                bool selected);

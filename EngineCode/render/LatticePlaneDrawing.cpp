@@ -1,3 +1,4 @@
+#include "render/Highlights.h"
 #include "render/LatticePlaneDrawing.h"
 
 #include "LatticePlanes.h"

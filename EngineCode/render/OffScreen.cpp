@@ -41,16 +41,6 @@ void DrawNoteHeaderPane(WindowRef window) {
     gScreenHooks.drawNoteHeaderPane(window);
 }
 
-void HiliteLine(WindowRef window, Point a, Point b, bool dashed) {
-  if (gScreenHooks.hiliteLine && window)
-    gScreenHooks.hiliteLine(window, a, b, dashed);
-}
-
-void WriteLineDistance(WindowRef window, Point a, Point b, float length, int16_t textSize) {
-  if (gScreenHooks.writeLineDistance && window)
-    gScreenHooks.writeLineDistance(window, a, b, length, textSize);
-}
-
 void SysBeep() {
   if (gScreenHooks.beep)
     gScreenHooks.beep();

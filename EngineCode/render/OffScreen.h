@@ -42,13 +42,6 @@ struct ScreenHooks {
   // Export: adds the front structure window's image as the next frame of
   // the movie being recorded. The movie recorder is not built yet.
   void (*recordMovieFrame)() = nullptr;
-  // A highlight line between two points of the window (window coordinates):
-  // a wide line under a thinner one in the window's highlight colours,
-  // dashed when asked, clipped to the graph pane.
-  void (*hiliteLine)(WindowRef window, Point a, Point b, bool dashed) = nullptr;
-  // A length in Angstrom written beside the line from a to b, placed by the
-  // line's angle, at the text size.
-  void (*writeLineDistance)(WindowRef window, Point a, Point b, float length, int16_t textSize) = nullptr;
 };
 void SetScreenHooks(const ScreenHooks &hooks);
 const ScreenHooks &GetScreenHooks();
@@ -56,8 +49,6 @@ const ScreenHooks &GetScreenHooks();
 // The services by the names the engine uses.
 void DrawGrid(WindowRef window, const Rect &rect);
 void DrawNoteHeaderPane(WindowRef window);
-void HiliteLine(WindowRef window, Point a, Point b, bool dashed);
-void WriteLineDistance(WindowRef window, Point a, Point b, float length, int16_t textSize);
 void SysBeep();
 void DoQuit();
 // Free memory in bytes.

@@ -14,7 +14,6 @@
 #include "render/Background.h"
 #include "render/BondDrawing.h"
 #include "render/OffScreen.h"
-#include "render/PendingDrawing.h"
 #include "render/PixelBlending.h"
 #include "render/Projection.h"
 #include "render/RasterPrimitives.h"

@@ -15,7 +15,7 @@
 #include "render/BondDrawing.h"
 #include "render/DrawingHelpers.h"
 #include "render/OffScreen.h"
-#include "render/PendingDrawing.h"
+#include "render/AnnotationObjects.h"
 #include "render/Projection.h"
 #include "render/RasterPrimitives.h"
 #include "render/RenderGlobals.h"
@@ -684,6 +684,10 @@ public:
   void PlotCrystal(WindowRef window, int16_t destination) override { ovrender::PlotCrystal(window, destination); }
   void ResetOffScreen(WindowRef window) override { ovrender::ResetOffScreen(window); }
   void MakeUnitCell(CrystalRec *crystal) override { ovrender::MakeUnitCell(crystal); }
+  void ProjectToPixel(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width,
+                      int32_t height) override {
+    Xor2Xpix(crystal, xyz, pixel, width, height);
+  }
   void MeasureString(const char *text, const char *fontName, float size, float &width, float &height) override {
     ovrender::CFStringGetSize(text, fontName, size, width, height);
   }

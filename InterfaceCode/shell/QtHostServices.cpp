@@ -144,6 +144,11 @@ void QtHostServices::DrawWindowSubtitle(WindowRef window, std::string_view text)
     ReportUnwired("subtitle drawer");
 }
 
+void QtHostServices::RepaintGraphPane(WindowRef window) {
+  if (MainWindow *w = StructureWindow(window))
+    w->GraphPane()->update();
+}
+
 MainWindow *QtHostServices::StructureWindow(WindowRef window) {
   if (!windowLookup_) {
     ReportUnwired("window lookup");

@@ -46,6 +46,7 @@ public:
   WindowRef FrontGraphWindow() override;
   std::vector<WindowRef> StructureWindows() override;
   void DrawWindowSubtitle(WindowRef window, std::string_view text) override;
+  void RepaintGraphPane(WindowRef window) override;
   bool GraphBounds(WindowRef window, Rect *bounds) override;
   std::string WindowTitle(WindowRef window) override;
   void ShowWindow(WindowRef window) override;

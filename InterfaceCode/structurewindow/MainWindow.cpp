@@ -2,6 +2,7 @@
 
 #include "PaneDrawing.h"
 #include "StructureWindow.h"
+#include "render/Highlights.h"
 #include "shell/Commands.h"
 #include "shell/FileCommands.h"
 #include "shell/Forms.h"
@@ -129,6 +130,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui_(std::make_uni
 MainWindow::~MainWindow() {
   std::erase(WindowList(), this);
   DestroyMainWindowData(&record_);
+  ClearHiliteOverlay(&record_);
 }
 
 void MainWindow::ApplyPanes() {
@@ -159,6 +161,7 @@ void MainWindow::ScreenChanged(const Rect &rect) {
   // Anything drawn over the pane (the banner) goes when the picture is
   // refreshed from the image.
   subtitle_.clear();
+  ClearHiliteOverlay(&record_);
   const QRect pane = graphPane_->geometry();
   graphPane_->update(
       QRect(rect.left - pane.left(), rect.top - pane.top(), rect.right - rect.left, rect.bottom - rect.top));
@@ -166,6 +169,7 @@ void MainWindow::ScreenChanged(const Rect &rect) {
 
 void MainWindow::SetSubtitle(const std::string &text) {
   subtitle_ = text;
+  ClearHiliteOverlay(&record_);
   graphPane_->update();
 }
 

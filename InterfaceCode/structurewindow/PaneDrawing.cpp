@@ -7,11 +7,14 @@
 #include "StructureRecord.h"
 #include "graphics/QtBridge.h"
 #include "render/Background.h"
+#include "render/Highlights.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
+#include <QPainterPath>
 #include <QStyleOptionHeader>
 #include <QWidget>
 #include <cmath>
@@ -139,6 +142,60 @@ void DrawGraphPane(WindowRef window) {
   w->ScreenChanged(paneRect);
 }
 
+void PaintHiliteOverlay(QPainter &painter, const std::vector<HiliteItem> &items, QPoint paneOrigin) {
+  if (items.empty())
+    return;
+  auto colour = [](const HiliteRGBA &c) { return QColor::fromRgbF(c.r, c.g, c.b, c.a); };
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.translate(-paneOrigin);
+  for (const HiliteItem &item : items) {
+    if (item.kind == HiliteItem::kText) {
+      const QFont font = ovgfx::MakeFont(item.font, item.size, 0);
+      const QString text = QString::fromStdString(item.text);
+      const qreal width = QFontMetricsF(font, ovgfx::MeasureDevice()).horizontalAdvance(text);
+      const qreal x0 = item.alignment == kAlignRight ? -width : item.alignment == kAlignCentre ? -width / 2 : 0;
+      QPainterPath path;
+      path.addText(QPointF(x0, -item.baselineOffset), font, text);
+      painter.save();
+      painter.translate(item.x, item.y);
+      painter.rotate(item.angle * 180.0 / M_PI);
+      painter.strokePath(path, QPen(colour(item.stroke), item.strokeWidth));
+      painter.fillPath(path, colour(item.fill));
+      painter.restore();
+      continue;
+    }
+    QPolygonF polygon;
+    for (size_t k = 0; k + 1 < item.points.size(); k += 2)
+      polygon << QPointF(item.points[k], item.points[k + 1]);
+    if (item.kind == HiliteItem::kFill) {
+      QPainterPath path;
+      path.addPolygon(polygon);
+      path.closeSubpath();
+      painter.fillPath(path, colour(item.colour));
+      continue;
+    }
+    QPen pen(colour(item.colour), item.width);
+    pen.setCapStyle(item.roundCapsAndJoins ? Qt::RoundCap : Qt::FlatCap);
+    pen.setJoinStyle(item.roundCapsAndJoins ? Qt::RoundJoin : Qt::MiterJoin);
+    if (!item.dashes.empty() && item.width > 0) {
+      // Qt measures dashes in pen widths.
+      QList<qreal> dashes;
+      for (float d : item.dashes)
+        dashes << d / item.width;
+      pen.setDashPattern(dashes);
+      pen.setDashOffset(item.dashPhase / item.width);
+    }
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    if (item.closed)
+      painter.drawPolygon(polygon);
+    else
+      painter.drawPolyline(polygon);
+  }
+  painter.restore();
+}
+
 void AutoDrawGraphPane(QWidget *control) {
   MainWindow *w = OwnerOf(control);
   if (!w || gOVPrinting)
@@ -148,6 +205,7 @@ void AutoDrawGraphPane(QWidget *control) {
   if (port) {
     const QRect pane = control->geometry();
     painter.drawImage(QPoint(0, 0), ovgfx::ImageView(*port->Pixels()), pane);
+    PaintHiliteOverlay(painter, GetHiliteOverlay(w->Ref()), pane.topLeft());
   }
   if (!w->Subtitle().empty()) {
     // The banner: dark text in a white rounded box with a soft shadow.

@@ -10,8 +10,11 @@
 #include "RGBColor.h"
 
 #include <cstdint>
+#include <vector>
 
 class QPainter;
+class QPoint;
+struct HiliteItem;
 class QWidget;
 
 inline constexpr RGBColor kRulerBackColor{61166, 61166, 61166};
@@ -80,3 +83,7 @@ void DrawGridIntoPort(WindowRef window, const Rect &rect);
 
 void ToggleGrid(WindowRef window);
 void ToggleRulerUnits(WindowRef window);
+
+// Paints a window's highlight overlay (window coordinates) over the graph
+// pane whose top-left corner in the window is `paneOrigin`.
+void PaintHiliteOverlay(QPainter &painter, const std::vector<HiliteItem> &items, QPoint paneOrigin);

@@ -2,6 +2,7 @@
 
 #include "../model/StructureWindowFixture.h"
 
+#include "render/Highlights.h"
 #include "render/LatticePlaneDrawing.h"
 #include "render/OffScreen.h"
 
@@ -82,15 +83,6 @@ TEST(LatticePlaneDrawingTest, ThePlaneLiesOverTheAtomsBehindItAndUnderThoseInFro
   EXPECT_EQ(c.plane.vertices[0].pixel[1], h / 2 + 60);
 }
 
-namespace {
-struct LineCall {
-  Point a, b;
-  float length = 0;
-  int16_t size = 0;
-};
-LineCall gLine;
-} // namespace
-
 TEST(LatticePlaneDrawingTest, ThePerpendicularRunsFromThePointToItsFootAndIsLabelledWithItsLength) {
   FakeHost host;
   viewtest::TestWindow window(host, 200, 100); // graph pane at (10, 20)
@@ -99,24 +91,16 @@ TEST(LatticePlaneDrawingTest, ThePerpendicularRunsFromThePointToItsFootAndIsLabe
   ShowPlaneAtZeroHeight(c, 0.5f);
   const float normal[3] = {0.0f, 0.6f, 0.8f};
   std::copy(normal, normal + 3, c.plane.viewNormal);
-  ScreenHooks hooks = GetScreenHooks();
-  ScreenHooks recording = hooks;
-  recording.hiliteLine = [](WindowRef, Point a, Point b, bool) {
-    gLine.a = a;
-    gLine.b = b;
-  };
-  recording.writeLineDistance = [](WindowRef, Point, Point, float length, int16_t size) {
-    gLine.length = length;
-    gLine.size = size;
-  };
-  SetScreenHooks(recording);
   const float p[3] = {0.0f, 0.0f, 2.0f};
   Line2Plane(window.ref(), p);
-  SetScreenHooks(hooks);
   // d = -(p . n) = -1.6; the foot p + d n = (0, -0.96, 0.72), 19.2 pixels
-  // below the point at 20 pixels per Angstrom.
-  EXPECT_NEAR(gLine.length, 1.6f, 1e-6f);
-  EXPECT_EQ(gLine.size, 11);
-  EXPECT_EQ(gLine.a, (Point{int16_t(20 + 50), int16_t(10 + 100)}));
-  EXPECT_EQ(gLine.b, (Point{int16_t(20 + 69), int16_t(10 + 100)}));
+  // below the point at 20 pixels per Angstrom. The line and its label go
+  // to the window's highlight overlay.
+  const std::vector<HiliteItem> &overlay = GetHiliteOverlay(window.ref());
+  ASSERT_EQ(overlay.size(), 3u);
+  EXPECT_EQ(overlay[0].points, (std::vector<float>{110, 70, 110, 89}));
+  EXPECT_EQ(overlay[2].kind, HiliteItem::kText);
+  EXPECT_EQ(overlay[2].text, "1.600 Å");
+  EXPECT_EQ(overlay[2].size, 11.0f);
+  ClearHiliteOverlay(window.ref());
 }

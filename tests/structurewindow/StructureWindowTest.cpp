@@ -19,6 +19,7 @@
 #include "export/Export3D.h"
 #include "export/ExportFrame.h"
 #include "relax/RelaxThread.h"
+#include "render/Highlights.h"
 #include "window/MainWindowData.h"
 
 #include <QApplication>
@@ -510,3 +511,53 @@ TEST(RulerDivisions, FollowTheScaleAndTheUnits) {
 }
 
 } // namespace
+
+TEST_F(ProgramTest, HighlightsPaintOverThePaneAndGoWithTheNextRefresh) {
+  MainWindow *w = Open(Example("NaCl.ovtx"));
+  ASSERT_NE(w, nullptr);
+  WindowRef window = w->Ref();
+  CrystalRec *c = GetWindowCrystal(window);
+  const QPoint origin = w->GraphPane()->geometry().topLeft();
+  int32_t atom = -1;
+  for (int32_t i = 0; i < UsableAtomCount(*c) && atom < 0; i++)
+    if (c->atoms[size_t(i)].visible && w->GraphPane()->rect().adjusted(20, 20, -20, -20).contains(
+                                           QPoint(c->atoms[size_t(i)].pixel[0], c->atoms[size_t(i)].pixel[1])))
+      atom = i;
+  ASSERT_GE(atom, 0);
+  const QPoint centre(c->atoms[size_t(atom)].pixel[0], c->atoms[size_t(atom)].pixel[1]);
+  const QRgb before = w->GraphPane()->grab().toImage().pixel(centre);
+  HiliteAtom(window, atom);
+  // A 100-pixel dashed line along the pane's top and a label in its corner
+  // (the pane's background is dark: white marks outlined in black).
+  const Point a{int16_t(origin.y() + 8), int16_t(origin.x() + 10)}, b{int16_t(origin.y() + 8), int16_t(origin.x() + 110)};
+  HiliteLine(window, a, b, true);
+  HiliteRGBA main, contrast;
+  ASSERT_TRUE(GetHiliteColorsForWindow(window, &main, &contrast));
+  EXPECT_EQ(main, (HiliteRGBA{1, 1, 1, 1}));
+  DrawHiliteString(window, "W", origin.x() + 30, origin.y() + 60, 0, main, contrast, kHiliteFont, 30, kAlignLeft, 0);
+  const QImage shown = w->GraphPane()->grab().toImage();
+  if (const char *folder = std::getenv("OV_DUMP_PNG"))
+    shown.save(QString(folder) + "/highlights.png");
+  // Yellow at half strength over the atom: red and green up, blue halved.
+  const QRgb hilited = shown.pixel(centre);
+  EXPECT_NEAR(qBlue(hilited), qBlue(before) / 2, 2);
+  EXPECT_NEAR(qGreen(hilited), (qGreen(before) + 255) / 2, 2);
+  // The narrow white dashes leave gaps along the line's middle.
+  int white = 0, dark = 0;
+  for (int x = 12; x < 108; x++) {
+    const QRgb p = shown.pixel(x, 8);
+    white += qRed(p) > 150 && qGreen(p) > 150;
+    dark += qRed(p) < 60;
+  }
+  EXPECT_GT(white, 40);
+  EXPECT_GT(dark, 8);
+  int labelWhite = 0;
+  for (int y = 30; y < 62; y++)
+    for (int x = 30; x < 60; x++)
+      labelWhite += qGray(shown.pixel(x, y)) > 230;
+  EXPECT_GT(labelWhite, 20);
+  // Refreshing the pane from the image wipes them.
+  DrawGraphPane(window);
+  EXPECT_TRUE(GetHiliteOverlay(window).empty());
+  EXPECT_EQ(w->GraphPane()->grab().toImage().pixel(centre), before);
+}
