@@ -71,7 +71,7 @@ void AutoRotateTimerFunc(RotationSlot &slot) {
   }
   // The next frame is due 1/30 second after this one began.
   const double took = double(Microseconds() - frameStart) / 1e6;
-  SetEventLoopTimerNextFireTime(slot.timer, std::max(0.0, kAutoRotateFramePeriod - took));
+  SetEventLoopTimerNextFireTime(slot.timer, NextAutoRotateDelay(took));
 }
 
 int32_t RoundHalfAway(double value) { return static_cast<int32_t>(std::lround(value)); }
@@ -119,6 +119,13 @@ const AutoRotateTimerRecord *GetAutoRotation(WindowRef window) {
     return nullptr;
   return &it->second.record;
 }
+
+EventLoopTimer *GetAutoRotateTimer(WindowRef window) {
+  auto it = Slots().find(window);
+  return it == Slots().end() ? nullptr : &it->second.timer;
+}
+
+double NextAutoRotateDelay(double took) { return std::max(0.0, kAutoRotateFramePeriod - took); }
 
 void StopAutoRotationForWindow(WindowRef window) { SetWindowAutoRotating(window, false); }
 

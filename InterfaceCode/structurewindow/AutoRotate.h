@@ -51,6 +51,10 @@ void DoAutoRotateInAllWindows();
 // The rotation record running in the window; null when none runs.
 const AutoRotateTimerRecord *GetAutoRotation(WindowRef window);
 void PrintAutoRotateDiagnostics(const AutoRotateTimerRecord &record);
+// The window's rotation timer; null when the window never rotated.
+EventLoopTimer *GetAutoRotateTimer(WindowRef window);
+// Seconds until the next frame when this one took `took` seconds.
+double NextAutoRotateDelay(double took);
 
 // The sheet's pure rules.
 // "%.2f" and a degree sign.

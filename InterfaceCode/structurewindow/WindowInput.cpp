@@ -558,7 +558,21 @@ void InstallWindowInput(MainWindow *w) {
     pane->setAttribute(Qt::WA_AcceptTouchEvents, false);
 }
 
+namespace {
+bool HandleEvent(MainWindow *w, QObject *watched, QEvent *event);
+} // namespace
+
 bool MainWindowEventHandler(MainWindow *w, QObject *watched, QEvent *event) {
+  // A consumed event is accepted too, so that Qt does not offer it to the
+  // pane's parent as well.
+  if (!HandleEvent(w, watched, event))
+    return false;
+  event->accept();
+  return true;
+}
+
+namespace {
+bool HandleEvent(MainWindow *w, QObject *watched, QEvent *event) {
   WindowRef window = w->Ref();
   switch (event->type()) {
   case QEvent::KeyPress: {
@@ -635,6 +649,8 @@ bool MainWindowEventHandler(MainWindow *w, QObject *watched, QEvent *event) {
     return Wheel(w, static_cast<QWheelEvent *>(event)) != kEventNotHandledErr;
   case QEvent::NativeGesture: {
     auto *e = static_cast<QNativeGestureEvent *>(event);
+    if (watched != w->GraphPane())
+      return false;
     if (e->gestureType() == Qt::RotateNativeGesture)
       DoMainWindowRotationAmount(window, float(e->value()));
     else if (e->gestureType() == Qt::ZoomNativeGesture)
@@ -651,6 +667,7 @@ bool MainWindowEventHandler(MainWindow *w, QObject *watched, QEvent *event) {
     return false;
   }
 }
+} // namespace
 
 void InstallWindowInputCommands() {
   RegisterWindowTools();
