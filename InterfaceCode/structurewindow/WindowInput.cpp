@@ -18,6 +18,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QSysInfo>
 #include <QTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -33,6 +34,18 @@ float gRotatorAngle = 2.0f;
 uint32_t gVDividerLastTickCount = 0;
 uint32_t gHDividerLastTickCount = 0;
 WindowInputHooks gWindowInputHooks;
+std::string gSystemVersionString;
+
+const std::string &SystemVersionString() {
+  if (gSystemVersionString.empty()) {
+    const QStringList parts = QSysInfo::productVersion().split('.');
+    int v[3] = {0, 0, 0};
+    for (int i = 0; i < 3 && i < parts.size(); ++i)
+      v[i] = parts[i].toInt();
+    gSystemVersionString = QString::asprintf("%d.%d.%d", v[0], v[1], v[2]).toStdString();
+  }
+  return gSystemVersionString;
+}
 
 namespace {
 
@@ -554,6 +567,7 @@ void InstallWindowInput(MainWindow *w) {
   w->NoteHeader()->setCursor(Qt::SplitVCursor);
   w->NotesView()->installEventFilter(w);
   w->installEventFilter(w); // the 'leap' events come to the window itself
+  SystemVersionString();
   for (QWidget *pane : {w->GraphPane(), w->Ruler(), w->Divider(), w->NoteHeader()})
     pane->setAttribute(Qt::WA_AcceptTouchEvents, false);
 }

@@ -10,6 +10,7 @@
 #include "HostServices.h"
 
 #include <cstdint>
+#include <string>
 
 class MainWindow;
 class QEvent;
@@ -68,6 +69,9 @@ void DoMainWindowMagnifyAmount(WindowRef window, float factor);
 // screen) through the command chain.
 OSStatus DoToolbarCommand(uint32_t command);
 void ToggleRotateSelection();
+// The system's version as "%d.%d.%d" (missing parts 0), computed once.
+extern std::string gSystemVersionString;
+const std::string &SystemVersionString();
 // Marks the window modified and shows the mark.
 void MarkWindowModified(WindowRef window);
 
