@@ -611,8 +611,12 @@ bool HandleEvent(MainWindow *w, QObject *watched, QEvent *event) {
   }
   case QEvent::MouseButtonPress:
   case QEvent::MouseButtonDblClick:
-    if (watched == w->NotesView())
+    if (watched == w->NotesView()) {
+      // The click is the text view's; keys now go to the notes.
+      if (MainWindowData *d = GetMainWindowData(window))
+        d->graphHasFocus = 0;
       return false;
+    }
     return MouseDown(w, watched, static_cast<QMouseEvent *>(event)) != kEventNotHandledErr;
   case QEvent::MouseMove: {
     auto *e = static_cast<QMouseEvent *>(event);
