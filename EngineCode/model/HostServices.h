@@ -193,6 +193,16 @@ public:
   // Shows the Log tab of the Overview window when that window is visible.
   // Missing: the Overview window.
   virtual void ShowOverviewLog() {}
+  // Structure window input: the system beep and a named sound, a help tag
+  // shown over `area` (window coordinates), the mouse position in the
+  // window's coordinates, and the colour picker (true with `colour` set on
+  // OK). A host without them stays silent, shows nothing, answers (0, 0)
+  // and cancels.
+  virtual void Beep() {}
+  virtual void PlaySound(std::string_view /*name*/) {}
+  virtual void ShowHelpTag(WindowRef, const Rect & /*area*/, std::string_view /*text*/) {}
+  virtual Point PointerPosition(WindowRef) { return Point{}; }
+  virtual bool PickColor(std::string_view /*prompt*/, RGBColor * /*colour*/) { return false; }
 };
 
 // Installs the host; returns the previous one. The engine does not own it.

@@ -56,6 +56,9 @@ const std::vector<CommandInfo> kCommandTable = {
     {kCmdLogTextStyle, "Log Text Style…", ""},
     {kCmdSelectWindow, "Window", ""},
     // Structure window input: tools, auto-rotation and the notes' Text menu
+    {FourCharsToLong("MinW"), "Minimize", ""},
+    {FourCharsToLong("ZooW"), "Zoom", ""},
+    {FourCharsToLong("tbtg"), "Show Toolbar", ""},
     {FourCharsToLong("ArwT"), "Arrow Tool", ""},
     {FourCharsToLong("RotT"), "Rotate Tool", ""},
     {FourCharsToLong("MovT"), "Move Tool", ""},
@@ -125,7 +128,7 @@ const std::vector<MenuInfo> kMenuTable = {
     {"View",
      {kCmdToggleRulers, kCmdToggleRulerUnits, kCmdToggleGrid, 0, kCmdToggleSidebar, kCmdToggleAtoms, kCmdToggleNotes, 0,
       kCmdFillScreen}},
-    {"Window", {kCmdShowLog, kCmdLogTextStyle}},
+    {"Window", {kCmdShowLog, kCmdLogTextStyle, 0, FourCharsToLong("MinW"), FourCharsToLong("ZooW"), FourCharsToLong("tbtg")}},
     {"Text",
      {FourCharsToLong("TStP"), FourCharsToLong("TStB"), FourCharsToLong("TStI"), FourCharsToLong("TStU"),
       FourCharsToLong("TStO"), FourCharsToLong("TStS"), FourCharsToLong("TStC"), FourCharsToLong("TStE"), 0,

@@ -8,6 +8,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QColorDialog>
+#include <QToolTip>
 #include <QCursor>
 #include <QDir>
 #include <QKeyEvent>
@@ -362,4 +364,38 @@ int QtHostServices::SaveFileDialog(std::string_view prompt, std::string_view pro
 std::string QtHostServices::ProgramVersion() {
   const QString version = QCoreApplication::applicationVersion();
   return version.isEmpty() ? std::string("1.0.0") : version.toStdString();
+}
+
+// ---- Structure window input ---------------------------------------------------
+
+void QtHostServices::Beep() { QApplication::beep(); }
+
+void QtHostServices::PlaySound(std::string_view) { QApplication::beep(); }
+
+void QtHostServices::ShowHelpTag(WindowRef window, const Rect &area, std::string_view text) {
+  MainWindow *w = StructureWindow(window);
+  if (!w)
+    return;
+  const QRect rect(area.left, area.top, area.right - area.left, area.bottom - area.top);
+  QToolTip::showText(w->Content()->mapToGlobal(rect.center()), QString::fromUtf8(text.data(), qsizetype(text.size())),
+                     w->Content(), rect);
+}
+
+Point QtHostServices::PointerPosition(WindowRef window) {
+  MainWindow *w = StructureWindow(window);
+  if (!w)
+    return Point{};
+  const QPoint p = w->Content()->mapFromGlobal(QCursor::pos());
+  return Point{int16_t(p.y()), int16_t(p.x())};
+}
+
+bool QtHostServices::PickColor(std::string_view prompt, RGBColor *colour) {
+  const QColor initial = QColor::fromRgba64(colour->red, colour->green, colour->blue);
+  const QColor chosen = QColorDialog::getColor(initial, QApplication::activeWindow(),
+                                               QString::fromUtf8(prompt.data(), qsizetype(prompt.size())));
+  if (!chosen.isValid())
+    return false;
+  const QRgba64 c = chosen.rgba64();
+  *colour = RGBColor{c.red(), c.green(), c.blue()};
+  return true;
 }

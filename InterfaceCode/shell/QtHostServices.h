@@ -64,6 +64,14 @@ public:
   int SaveFileDialog(std::string_view prompt, std::string_view proposedName, std::filesystem::path *file) override;
   // The application's version; "1.0.0" when it has none.
   std::string ProgramVersion() override;
+  // Structure window input: the system beep (also for sounds: the program
+  // has no sound player), help tags as tool tips, the pointer in the
+  // window's content, and the colour picker.
+  void Beep() override;
+  void PlaySound(std::string_view name) override;
+  void ShowHelpTag(WindowRef window, const Rect &area, std::string_view text) override;
+  Point PointerPosition(WindowRef window) override;
+  bool PickColor(std::string_view prompt, RGBColor *colour) override;
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;

@@ -13,7 +13,6 @@
 #include "window/MainWindowData.h"
 
 #include <QAction>
-#include <QColorDialog>
 #include <QFontMetricsF>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -365,9 +364,9 @@ void DoChooseTextColor() {
   QTextEdit *edit = FrontNotes();
   if (!edit)
     return;
-  const QColor chosen = QColorDialog::getColor(edit->textCursor().charFormat().foreground().color(), edit, "Text colour:");
-  if (chosen.isValid())
-    DoTextColor(ToRGB(chosen));
+  RGBColor colour = ToRGB(edit->textCursor().charFormat().foreground().color());
+  if (GetHostServices() && GetHostServices()->PickColor("Text colour:", &colour))
+    DoTextColor(colour);
 }
 
 namespace {

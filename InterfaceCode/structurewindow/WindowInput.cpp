@@ -10,6 +10,7 @@
 #include "AutoRotate.h"
 #include "HandController.h"
 #include "PlotRange.h"
+#include "Preferences.h"
 #include "StructureArrays.h"
 #include "ViewOrientation.h"
 #include "render/OffScreen.h"
@@ -24,7 +25,6 @@
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QTextEdit>
-#include <QToolTip>
 #include <QWheelEvent>
 #include <cmath>
 
@@ -274,7 +274,11 @@ OSStatus GraphKeyDown(MainWindow *w, QKeyEvent *e) {
 
 // ---- Cursor and hover ---------------------------------------------------------
 
-QPoint MouseInContent(MainWindow *w) { return w->Content()->mapFromGlobal(QCursor::pos()); }
+QPoint MouseInContent(MainWindow *w) {
+  HostServices *host = GetHostServices();
+  const Point p = host ? host->PointerPosition(w->Ref()) : Point{};
+  return QPoint(p.h, p.v);
+}
 
 OSStatus MouseMoved(MainWindow *w, const QPoint &p, unsigned mods, bool buttonDown) {
   WindowRef window = w->Ref();
@@ -289,7 +293,9 @@ OSStatus MouseMoved(MainWindow *w, const QPoint &p, unsigned mods, bool buttonDo
     SetCocoaCursor(kArrowCursor);
     const char *tag = GetWindowRulerUnits(window) == 0 ? "Click to change ruler units to nanometres"
                                                        : "Click to change ruler units to Angstroms";
-    QToolTip::showText(w->Content()->mapToGlobal(p), QString::fromUtf8(tag), w->Ruler(), QRect(p.x() - 10, p.y() - 10, 20, 20));
+    if (HostServices *host = GetHostServices())
+      host->ShowHelpTag(window, Rect{int16_t(p.y() - 10), int16_t(p.x() - 10), int16_t(p.y() + 10), int16_t(p.x() + 10)},
+                        tag);
     return kNoErr;
   }
   QRect graph = w->GraphPane()->geometry().adjusted(8, 0, d && d->showSidebar ? 0 : -8, -8);
@@ -706,6 +712,31 @@ void InstallWindowInputCommands() {
         action->setEnabled(true);
         return kNoErr;
       }
+    return kEventNotHandledErr;
+  });
+  // The window's own title-bar commands act and still pass the command on.
+  AddCommandHandler([](uint32_t command, const QVariant &) -> OSStatus {
+    MainWindow *w = GetMainWindow(FrontGraphWindow());
+    if (command == FourCharsToLong("MinW")) {
+      if (w)
+        w->showMinimized();
+    } else if (command == FourCharsToLong("ZooW")) {
+      if (w)
+        w->isMaximized() ? w->showNormal() : w->showMaximized();
+    } else if (command == FourCharsToLong("tbtg")) {
+      gPrefs.showToolbar = gPrefs.showToolbar ? 0 : 1;
+    }
+    return kEventNotHandledErr;
+  }, [](uint32_t command, QAction *action) -> OSStatus {
+    if (command == FourCharsToLong("tbtg")) {
+      action->setCheckable(true);
+      action->setChecked(gPrefs.showToolbar);
+      return kNoErr;
+    }
+    if (command == FourCharsToLong("MinW") || command == FourCharsToLong("ZooW")) {
+      action->setEnabled(GetMainWindow(FrontGraphWindow()) != nullptr);
+      return kNoErr;
+    }
     return kEventNotHandledErr;
   });
   InstallAutoRotateCommands();

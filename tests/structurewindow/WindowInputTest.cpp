@@ -13,6 +13,7 @@
 #include "shell/LogStore.h"
 
 #include "PlotRange.h"
+#include "Preferences.h"
 #include "ViewOrientation.h"
 #include "documents/CrystalDocument.h"
 #include "window/MainWindowData.h"
@@ -55,6 +56,12 @@ protected:
     ASSERT_NE(w, nullptr);
     window = w->Ref();
     w->ResizeContent(640, 480);
+    // A window reused from an earlier test shows its whole sidebar again.
+    ShowSidebar(window);
+    if (!IsWindowShowingAtomsPane(window))
+      ToggleAtomsPane(window);
+    if (!IsWindowShowingNotesPane(window))
+      ToggleNotesPane(window);
     w->show();
     QCoreApplication::processEvents();
     crystal = GetWindowCrystal(window);
@@ -168,6 +175,31 @@ TEST_F(WindowInputTest, DividerDragToBelow80HidesTheSidebarAndKeepsItsWidth) {
   Mouse(w->Divider(), QEvent::MouseButtonRelease, start + QPoint(width - 79, 0));
   EXPECT_FALSE(IsWindowShowingSidebar(window));
   EXPECT_EQ(GetWindowSidebarWidth(window), width);
+}
+
+TEST_F(WindowInputTest, NotesHeaderDragMovesTheSplitAndHidesAPaneSqueezedBelow60) {
+  MainWindowData *d = GetMainWindowData(window);
+  ASSERT_TRUE(d->showAtoms && d->showNotes);
+  const float split = d->sidebarSplit;
+  const int atoms = w->Panes().atoms.Height();
+  const QPoint start = w->NoteHeader()->geometry().center();
+  gHDividerLastTickCount = 0;
+  Mouse(w->NoteHeader(), QEvent::MouseButtonPress, start);
+  Mouse(w->NoteHeader(), QEvent::MouseMove, start + QPoint(0, 30));
+  EXPECT_EQ(w->Panes().atoms.Height(), atoms + 30);
+  EXPECT_NEAR(d->sidebarSplit, float(atoms + 30) / w->Content()->height(), 1e-6f);
+  Mouse(w->NoteHeader(), QEvent::MouseMove, start + QPoint(0, 30 - atoms));
+  Mouse(w->NoteHeader(), QEvent::MouseButtonRelease, start);
+  EXPECT_FALSE(IsWindowShowingAtomsPane(window));
+  EXPECT_FLOAT_EQ(d->sidebarSplit, split);
+  ToggleAtomsPane(window);
+}
+
+TEST_F(WindowInputTest, TitleBarCommandsActAndStillPassOn) {
+  const uint8_t shown = gPrefs.showToolbar;
+  EXPECT_EQ(ProcessCommand(FourCharsToLong("tbtg")), kEventNotHandledErr);
+  EXPECT_NE(gPrefs.showToolbar, shown);
+  gPrefs.showToolbar = shown;
 }
 
 TEST_F(WindowInputTest, RulerClickSwitchesUnits) {
