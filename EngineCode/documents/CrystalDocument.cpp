@@ -41,6 +41,7 @@ constexpr uint32_t kTagPolyhedra = FourCharsToLong("POLY");
 constexpr uint32_t kTagVectors = FourCharsToLong("VECT");
 constexpr uint32_t kTagTextBoxes = FourCharsToLong("TBOX");
 constexpr uint32_t kTagNotes = FourCharsToLong("NOTU");
+constexpr uint32_t kTagStyledNotes = FourCharsToLong("NOTS");
 constexpr uint32_t kTagWindow = FourCharsToLong("WIND");
 constexpr uint32_t kTagPreview = FourCharsToLong("JPEG");
 
@@ -455,6 +456,11 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
       extras->notes = Utf16ToUtf8(text);
     }
     return true;
+  case kTagStyledNotes:
+    if (extras) {
+      extras->styledNotes.assign(reinterpret_cast<const char *>(b.start), b.capacity);
+    }
+    return true;
   case kTagWindow:
     if (extras) {
       XferWindow(a, extras->window);
@@ -596,6 +602,11 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
       BufferWriteU16(b, u);
     w.End();
   }
+  if (!extras.styledNotes.empty()) {
+    w.Begin(kTagStyledNotes);
+    BufferWriteBytes(b, extras.styledNotes.data(), extras.styledNotes.size());
+    w.End();
+  }
   if (extras.hasWindowSettings) {
     DocumentWindowSettings settings = extras.window;
     w.Begin(kTagWindow);
@@ -684,6 +695,8 @@ bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file) {
   DocumentExtras extras;
   if (gDocumentWindowHooks.getNotes)
     extras.notes = gDocumentWindowHooks.getNotes(window);
+  if (gDocumentWindowHooks.getStyledNotes)
+    extras.styledNotes = gDocumentWindowHooks.getStyledNotes(window);
   if (gDocumentWindowHooks.copyWindowPreview)
     extras.preview = gDocumentWindowHooks.copyWindowPreview(window);
   extras.hasWindowSettings = true;
@@ -707,7 +720,9 @@ bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &fi
   data->crystal = std::move(read);
   if (windowSettings && extras.hasWindowSettings)
     CopyWindowSettings(*data, extras.window, true);
-  if (gDocumentWindowHooks.setNotes)
+  const bool styled = !extras.styledNotes.empty() && gDocumentWindowHooks.setStyledNotes &&
+                      gDocumentWindowHooks.setStyledNotes(window, extras.styledNotes);
+  if (!styled && gDocumentWindowHooks.setNotes)
     gDocumentWindowHooks.setNotes(window, extras.notes);
   SetWindowFileOpen(window, true);
   return true;

@@ -12,7 +12,8 @@
 // orientation, range and scale, DISP display settings, PLAN lattice plane,
 // SITE sites, SPHR atom types, BSPC bond specifications, CBND custom bond
 // styles, ATO7 atoms (u32 count) with their bonds, POLY polyhedra, VECT
-// vectors, TBOX annotation objects, NOTU the notes as UTF-16, WIND the
+// vectors, TBOX annotation objects, NOTU the notes as UTF-16, NOTS the notes with
+// their text attributes (UTF-8, the notes pane's own form), WIND the
 // window's settings, JPEG a preview picture (optional). The cell frame and
 // the depth-sort index are remade by every plot and are not stored.
 // A reader skips a section it does not know; it needs only CRYS.
@@ -62,6 +63,9 @@ struct DocumentWindowSettings {
 // What a document carries besides the structure record.
 struct DocumentExtras {
   std::string notes; // UTF-8
+  // The notes with their attributes, in the notes pane's own form; readers
+  // that do not know it keep the plain notes.
+  std::string styledNotes;
   bool hasWindowSettings = false;
   DocumentWindowSettings window;
   std::vector<uint8_t> preview; // JPEG bytes; empty when the document has none
@@ -73,6 +77,10 @@ struct DocumentExtras {
 struct DocumentWindowHooks {
   std::function<std::string(WindowRef)> getNotes;
   std::function<void(WindowRef, const std::string &)> setNotes;
+  // The notes with their attributes; the setter answers false for a text it
+  // cannot read, and the plain notes are used instead.
+  std::function<std::string(WindowRef)> getStyledNotes;
+  std::function<bool(WindowRef, const std::string &)> setStyledNotes;
   // After a save or an open: the window's file, title (name without suffix).
   std::function<void(WindowRef, const std::filesystem::path &)> setWindowFile;
   // The preview picture for a save (512 x 384 JPEG bytes); none until the

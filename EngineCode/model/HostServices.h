@@ -222,6 +222,14 @@ public:
   virtual void UpdateEditAnnotation() {}
   // Repaints the graph pane from its image and its highlight overlay.
   virtual void RepaintGraphPane(WindowRef) {}
+  // Structure window input: the system beep and a named sound, a help tag
+  // shown over `area` (window coordinates), the mouse position in the
+  // window's coordinates. A host without them stays silent, shows nothing
+  // and answers (0, 0).
+  virtual void Beep() {}
+  virtual void PlaySound(std::string_view /*name*/) {}
+  virtual void ShowHelpTag(WindowRef, const Rect & /*area*/, std::string_view /*text*/) {}
+  virtual Point PointerPosition(WindowRef) { return Point{}; }
 };
 
 // Installs the host; returns the previous one. The engine does not own it.

@@ -62,6 +62,11 @@ inline constexpr uint32_t kCmdToggleNotes = FourCharsToLong("tgNt");
 inline constexpr uint32_t kCmdToggleAtoms = FourCharsToLong("tgAt");
 inline constexpr uint32_t kCmdFillScreen = FourCharsToLong("fulS");
 inline constexpr uint32_t kCmdStandardSize = FourCharsToLong("stdS");
+// Auto-rotation: start or stop in the front window, in every window, and the
+// options sheet
+inline constexpr uint32_t kCmdAutoRotate = FourCharsToLong("AuRo");
+inline constexpr uint32_t kCmdAutoRotateAll = FourCharsToLong("AuRA");
+inline constexpr uint32_t kCmdAutoRotateSheet = FourCharsToLong("AuRS");
 // Window
 inline constexpr uint32_t kCmdShowLog = FourCharsToLong("*Log");
 inline constexpr uint32_t kCmdLogTextStyle = FourCharsToLong("CcTO");

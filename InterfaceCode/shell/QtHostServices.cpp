@@ -13,6 +13,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QColorDialog>
+#include <QToolTip>
 #include <QCursor>
 #include <QFileDialog>
 #include <QDir>
@@ -405,6 +406,29 @@ bool QtHostServices::ChooseColour(std::string_view prompt, RGBColor *colour) {
   const QRgba64 c = chosen.rgba64();
   *colour = RGBColor{c.red(), c.green(), c.blue()};
   return true;
+}
+
+// ---- Structure window input ---------------------------------------------------
+
+void QtHostServices::Beep() { QApplication::beep(); }
+
+void QtHostServices::PlaySound(std::string_view) { QApplication::beep(); }
+
+void QtHostServices::ShowHelpTag(WindowRef window, const Rect &area, std::string_view text) {
+  MainWindow *w = StructureWindow(window);
+  if (!w)
+    return;
+  const QRect rect(area.left, area.top, area.right - area.left, area.bottom - area.top);
+  QToolTip::showText(w->Content()->mapToGlobal(rect.center()), QString::fromUtf8(text.data(), qsizetype(text.size())),
+                     w->Content(), rect);
+}
+
+Point QtHostServices::PointerPosition(WindowRef window) {
+  MainWindow *w = StructureWindow(window);
+  if (!w)
+    return Point{};
+  const QPoint p = w->Content()->mapFromGlobal(QCursor::pos());
+  return Point{int16_t(p.y()), int16_t(p.x())};
 }
 
 int QtHostServices::OpenFileDialog(std::string_view prompt, std::filesystem::path *file) {

@@ -76,6 +76,13 @@ public:
   std::string ProgramVersion() override;
   bool ChooseColour(std::string_view prompt, RGBColor *colour) override;
   int OpenFileDialog(std::string_view prompt, std::filesystem::path *file) override;
+  // Structure window input: the system beep (also for sounds: the program
+  // has no sound player), help tags as tool tips, the pointer in the
+  // window's content.
+  void Beep() override;
+  void PlaySound(std::string_view name) override;
+  void ShowHelpTag(WindowRef window, const Rect &area, std::string_view text) override;
+  Point PointerPosition(WindowRef window) override;
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;

@@ -3,6 +3,9 @@
 #include "PaneDrawing.h"
 #include "StructureWindow.h"
 #include "render/Highlights.h"
+#include "HandController.h"
+#include "NotesPane.h"
+#include "WindowInput.h"
 #include "shell/Commands.h"
 #include "shell/FileCommands.h"
 #include "shell/Forms.h"
@@ -125,9 +128,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui_(std::make_uni
   windowData->noteHeaderDrawProc = reinterpret_cast<void *>(&AutoDrawNoteHeaderPane);
   AdjustGraphWindowResizeLimits(&record_);
   resize(laidOut_);
+  InstallWindowInput(this);
+  InitNotesPane(&record_);
 }
 
 MainWindow::~MainWindow() {
+  if (CurrentFrameListener() && CurrentFrameListener()->Window() == &record_)
+    DissociateFrameListenerFromWindow();
   std::erase(WindowList(), this);
   DestroyMainWindowData(&record_);
   ClearHiliteOverlay(&record_);
@@ -194,6 +201,8 @@ void MainWindow::ResizeContent(int width, int height) {
 void MainWindow::SyncModifiedMark() { setWindowModified(IsWindowModified(&record_)); }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
+  if (MainWindowEventHandler(this, watched, event))
+    return true;
   if (event->type() == QEvent::Paint) {
     if (watched == graphPane_)
       AutoDrawGraphPane(graphPane_);
@@ -251,6 +260,7 @@ void MainWindow::changeEvent(QEvent *event) {
   if (event->type() == QEvent::ActivationChange && isActiveWindow() && WindowList().front() != this) {
     BringGraphWindowToFront(this);
     UpdateFloatingWindows();
+    AssociateFrameListenerWithWindow(&record_);
     UpdateAllCommandStatus();
   }
   QMainWindow::changeEvent(event);

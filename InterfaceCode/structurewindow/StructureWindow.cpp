@@ -1,4 +1,5 @@
 #include "StructureWindow.h"
+#include "HandController.h"
 
 #include "MainWindow.h"
 #include "PaneDrawing.h"
@@ -604,6 +605,7 @@ void DoCloseMainWindow(WindowRef window) {
   if (gRecordingVideo && FrontGraphWindow() == window && gStructureWindowHooks.stopRecordingVideo)
     gStructureWindowHooks.stopRecordingVideo(window);
   SetWindowAutoRotating(window, false);
+  DissociateFrameListenerFromWindow();
   if (gStructureWindowHooks.cancelRelaxMolecule)
     gStructureWindowHooks.cancelRelaxMolecule(window);
   MyRemoveWindowProxy(window);

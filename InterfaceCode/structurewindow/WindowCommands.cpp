@@ -3,6 +3,7 @@
 #include "MainWindow.h"
 #include "PaneDrawing.h"
 #include "StructureWindow.h"
+#include "WindowInput.h"
 #include "shell/Commands.h"
 
 namespace {
@@ -42,4 +43,5 @@ OSStatus MainWindowCommand(WindowRef window, uint32_t command, const QVariant &)
 
 void InstallWindowCommandHandler() {
   SetWindowCommandHandler(MainWindowCommand, [](WindowRef, uint32_t, QAction *) { return kEventNotHandledErr; });
+  InstallWindowInputCommands();
 }

@@ -74,6 +74,13 @@ public:
   std::vector<WindowRef> toolbarUpdates;
   int modelOptionsUpdates = 0;
   int overviewLogShows = 0;
+  // Input services: beeps, sounds and help tags asked for; the pointer
+  // position answered; the colours the picker answers (cancelled when empty).
+  int beeps = 0;
+  std::vector<std::string> sounds;
+  std::vector<std::pair<Rect, std::string>> helpTags;
+  Point pointer;
+  std::deque<RGBColor> pickedColors;
   // Interface calls (Log, alerts, subtitles, toolbars) made off the thread
   // that made the host.
   std::atomic<int> offMainThreadCalls{0};
@@ -155,6 +162,17 @@ public:
   int SaveGraphicsFileDialog(std::string_view title, std::string_view proposedName, uint32_t *fileType,
                              std::filesystem::path *file) override;
   void OpenHelpPage(std::string_view page) override { helpPages.emplace_back(page); }
+  void Beep() override { ++beeps; }
+  void PlaySound(std::string_view name) override { sounds.emplace_back(name); }
+  void ShowHelpTag(WindowRef, const Rect &area, std::string_view text) override { helpTags.emplace_back(area, text); }
+  Point PointerPosition(WindowRef) override { return pointer; }
+  bool ChooseColour(std::string_view, RGBColor *colour) override {
+    if (pickedColors.empty())
+      return false;
+    *colour = pickedColors.front();
+    pickedColors.pop_front();
+    return true;
+  }
 
 private:
   void CheckThread();

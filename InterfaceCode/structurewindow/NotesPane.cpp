@@ -1,0 +1,650 @@
+#include "NotesPane.h"
+
+#include "MainWindow.h"
+#include "StructureWindow.h"
+#include "WindowInput.h"
+#include "shell/Commands.h"
+#include "shell/ShellDialogs.h"
+
+#include "Alerts.h"
+#include "Preferences.h"
+#include "documents/CrystalDocument.h"
+#include "render/OffScreen.h"
+#include "window/MainWindowData.h"
+
+#include <QAction>
+#include <QFontMetricsF>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <cmath>
+#include <optional>
+
+const RGBColor gMenuTextColor[9] = {{0, 0, 0},         {34952, 34952, 34952}, {65535, 0, 0},
+                                    {65535, 39321, 0}, {65535, 65535, 0},     {0, 17476, 0},
+                                    {0, 65535, 65535}, {0, 0, 65535},         {65535, 0, 65535}};
+
+namespace {
+
+constexpr float kNotesMargin = 4;
+// Superscript raises by half the size, subscript lowers by a third; both
+// shrink the text by three points, not below these sizes.
+constexpr float kSuperscriptFactor = 0.5f;
+constexpr float kSubscriptFactor = -0.33f;
+constexpr float kBaselineSizeStep = 3;
+constexpr float kMinShrinkSize = 9;
+constexpr float kMinGrowSize = 6;
+constexpr float kAssumedSize = 12;
+// A selection of mixed sizes counts as this size for the check marks.
+constexpr float kMixedSize = 9;
+// The overbar sits this far up, in sizes of its text.
+constexpr float kOverbarRaise = 0.6f;
+// An em dash drawn over the character before it.
+constexpr char16_t kOverbarCharacter = 0x2014;
+// The tag of our saved form of the notes.
+constexpr const char *kStyledNotesFormat = "orvalisphere-notes-1";
+
+QColor ToQColor(const RGBColor &c) { return QColor::fromRgba64(c.red, c.green, c.blue); }
+RGBColor ToRGB(const QColor &c) {
+  const QRgba64 q = c.rgba64();
+  return RGBColor{q.red(), q.green(), q.blue()};
+}
+
+QTextEdit *NotesOf(WindowRef window) {
+  MainWindow *w = GetMainWindow(window);
+  return w ? w->NotesView() : nullptr;
+}
+
+QString NotesFont(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d ? QString::fromUtf8(d->notesFontName.view().data(), int(d->notesFontName.len)) : QString();
+}
+
+float NotesSize(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->notesFontSize ? d->notesFontSize : kAssumedSize;
+}
+
+// Sets the style bits, the visible part of them included.
+void SetFace(QTextCharFormat &f, int face) {
+  f.setProperty(kFaceProperty, face);
+  f.setFontWeight(face & kFaceBold ? QFont::Bold : QFont::Normal);
+  f.setFontItalic(face & kFaceItalic);
+  f.setFontUnderline(face & kFaceUnderline);
+  f.setTextOutline(face & kFaceOutline ? QPen(Qt::black, 0.5) : QPen(Qt::NoPen));
+  f.setFontStretch(face & kFaceCondense ? QFont::Condensed : face & kFaceExtend ? QFont::Expanded : QFont::Unstretched);
+}
+
+float SizeOf(const QTextCharFormat &f) { return f.fontPointSize() > 0 ? float(f.fontPointSize()) : kAssumedSize; }
+
+void SetCrossShift(QTextCharFormat &f, float shift) {
+  f.setProperty(kCrossShiftProperty, double(shift));
+  // Qt draws the shift as a share of the font's height.
+  const float size = SizeOf(f);
+  f.setBaselineOffset(size > 0 ? 100.0 * shift / size : 0);
+}
+
+void SetBeforeShift(QTextCharFormat &f, float shift) { f.setProperty(kBeforeShiftProperty, double(shift)); }
+
+// The window's default attributes: its notes size and font, black, plain,
+// no shifts.
+QTextCharFormat DefaultFormat(WindowRef window) {
+  QTextCharFormat f;
+  f.setFontPointSize(NotesSize(window));
+  const QString font = NotesFont(window);
+  if (!font.isEmpty())
+    f.setFontFamilies({font});
+  f.setForeground(Qt::black);
+  SetFace(f, 0);
+  SetCrossShift(f, 0);
+  SetBeforeShift(f, 0);
+  return f;
+}
+
+// A value the whole selection shares; none when it is mixed.
+template <typename Get> auto SelectionValue(QTextEdit *edit, Get get) -> std::optional<decltype(get(QTextCharFormat()))> {
+  QTextCursor c = edit->textCursor();
+  if (!c.hasSelection())
+    return get(c.charFormat());
+  std::optional<decltype(get(QTextCharFormat()))> value;
+  QTextCursor probe(edit->document());
+  for (int pos = c.selectionStart(); pos < c.selectionEnd(); ++pos) {
+    probe.setPosition(pos + 1);
+    auto v = get(probe.charFormat());
+    if (value && *value != v)
+      return std::nullopt;
+    value = v;
+  }
+  return value;
+}
+
+int FaceOf(const QTextCharFormat &f) { return f.property(kFaceProperty).toInt(); }
+
+// Width of the character at a position, in pixels of its own format.
+qreal CharWidth(QTextDocument *doc, int pos) {
+  if (pos < 0 || pos >= doc->characterCount() - 1)
+    return -1;
+  QTextCursor c(doc);
+  c.setPosition(pos + 1);
+  const QChar ch = doc->characterAt(pos);
+  return QFontMetricsF(c.charFormat().font()).horizontalAdvance(ch);
+}
+
+void Changed(WindowRef window) { CheckNotebookModified(window); }
+
+WindowRef FrontNotesWindow() {
+  WindowRef w = FrontGraphWindow();
+  return NotesOf(w) ? w : nullptr;
+}
+
+} // namespace
+
+QTextEdit *FrontNotes() { return NotesOf(FrontGraphWindow()); }
+
+int InitNotesPane(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d)
+    return -1;
+  QTextEdit *edit = NotesOf(window);
+  if (!edit)
+    return -50;
+  d->textObject = edit->document();
+  edit->document()->setDocumentMargin(kNotesMargin);
+  edit->setAcceptRichText(false);
+  QTextCursor all(edit->document());
+  all.select(QTextCursor::Document);
+  QTextCharFormat f;
+  f.setFontPointSize(NotesSize(window));
+  if (!NotesFont(window).isEmpty())
+    f.setFontFamilies({NotesFont(window)});
+  f.setForeground(Qt::black);
+  all.mergeCharFormat(f);
+  edit->setCurrentCharFormat(DefaultFormat(window));
+  return 0;
+}
+
+void ApplyDefaultNotebookStyle(WindowRef window) {
+  QTextEdit *edit = NotesOf(window);
+  if (!edit)
+    return;
+  QTextCursor all(edit->document());
+  all.select(QTextCursor::Document);
+  all.setCharFormat(DefaultFormat(window));
+  edit->setCurrentCharFormat(DefaultFormat(window));
+}
+
+void DoNotebookDefaultTextStyle() {
+  WindowRef window = FrontNotesWindow();
+  if (!window)
+    return;
+  std::string font(gPrefs.notesFontName.view());
+  int size = gPrefs.notesFontSize;
+  if (!GetShellDialogs().GetWindowOptions(font, size))
+    return;
+  gPrefs.notesFontName = MakeStr255(font);
+  gPrefs.notesFontSize = static_cast<uint16_t>(std::clamp(size, 1, 255));
+  if (MainWindowData *d = GetMainWindowData(window)) {
+    d->notesFontName = gPrefs.notesFontName;
+    d->notesFontSize = gPrefs.notesFontSize;
+  }
+  ApplyDefaultNotebookStyle(window);
+}
+
+void ClearWindowTextObject(WindowRef window) {
+  ApplyDefaultNotebookStyle(window);
+  if (QTextEdit *edit = NotesOf(window))
+    edit->clear();
+}
+
+void CopyCharsToNotebook(WindowRef window, const char *bytes, size_t length) {
+  QTextEdit *edit = NotesOf(window);
+  if (!edit || !bytes)
+    return;
+  QTextCursor c(edit->document());
+  c.movePosition(QTextCursor::End);
+  c.insertText(QString::fromUtf8(bytes, qsizetype(length)), DefaultFormat(window));
+  QTextCursor top(edit->document());
+  edit->setTextCursor(top);
+  edit->ensureCursorVisible();
+}
+
+void CopyTextToNotebook(WindowRef window, const char *cString) {
+  if (cString)
+    CopyCharsToNotebook(window, cString, std::strlen(cString));
+}
+
+// The whole text goes in, whatever its length or script.
+void CopyCFStringToNotebook(WindowRef window, const std::string &text) {
+  CopyCharsToNotebook(window, text.data(), text.size());
+}
+
+void DoTextInsertCString(const char *cString) {
+  QTextEdit *edit = FrontNotes();
+  if (!edit || !cString || !*cString)
+    return;
+  edit->textCursor().insertText(QString::fromUtf8(cString));
+}
+
+void CheckNotebookModified(WindowRef window) {
+  if (!GetMainWindow(window) || !IsWindowFileOpen(window) || IsWindowModified(window))
+    return;
+  QTextEdit *edit = NotesOf(window);
+  if (edit && (edit->document()->isUndoAvailable() || edit->document()->isRedoAvailable()))
+    MarkWindowModified(window);
+}
+
+// ---- Saved form ---------------------------------------------------------------------
+
+std::string NotesToStyledText(QTextEdit *edit) {
+  QJsonArray runs, blocks;
+  QTextDocument *doc = edit->document();
+  for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+    QJsonObject block;
+    block["align"] = int(b.blockFormat().alignment());
+    blocks.append(block);
+    for (auto it = b.begin(); !it.atEnd(); ++it) {
+      const QTextFragment frag = it.fragment();
+      const QTextCharFormat f = frag.charFormat();
+      const RGBColor colour = ToRGB(f.foreground().color());
+      QJsonObject run;
+      run["at"] = frag.position();
+      run["length"] = frag.length();
+      run["size"] = f.fontPointSize();
+      run["font"] = f.fontFamilies().toStringList().value(0);
+      run["colour"] = QJsonArray{colour.red, colour.green, colour.blue};
+      run["face"] = FaceOf(f);
+      run["cross"] = f.property(kCrossShiftProperty).toDouble();
+      run["before"] = f.property(kBeforeShiftProperty).toDouble();
+      runs.append(run);
+    }
+  }
+  QJsonObject root;
+  root["format"] = kStyledNotesFormat;
+  root["text"] = doc->toPlainText();
+  root["runs"] = runs;
+  root["blocks"] = blocks;
+  return QJsonDocument(root).toJson(QJsonDocument::Compact).toStdString();
+}
+
+bool AppendTextObjectResource(QTextEdit *edit, const std::string &styled) {
+  if (!edit)
+    return false;
+  const QJsonDocument json = QJsonDocument::fromJson(QByteArray::fromStdString(styled));
+  const QJsonObject root = json.object();
+  if (root["format"].toString() != kStyledNotesFormat)
+    return false;
+  const QString text = root["text"].toString();
+  QTextCursor c(edit->document());
+  c.movePosition(QTextCursor::End);
+  const int base = c.position();
+  c.insertText(text);
+  const int end = base + int(text.size());
+  for (const QJsonValue &v : root["runs"].toArray()) {
+    const QJsonObject run = v.toObject();
+    const int at = base + run["at"].toInt(), length = run["length"].toInt();
+    if (length <= 0 || at < base || at + length > end)
+      continue; // a run outside the text is ignored
+    QTextCharFormat f;
+    if (run["size"].toDouble() > 0)
+      f.setFontPointSize(run["size"].toDouble());
+    if (!run["font"].toString().isEmpty())
+      f.setFontFamilies({run["font"].toString()});
+    const QJsonArray rgb = run["colour"].toArray();
+    if (rgb.size() == 3)
+      f.setForeground(ToQColor(RGBColor{uint16_t(rgb[0].toInt()), uint16_t(rgb[1].toInt()), uint16_t(rgb[2].toInt())}));
+    SetFace(f, run["face"].toInt());
+    f.setFontPointSize(run["size"].toDouble() > 0 ? run["size"].toDouble() : kAssumedSize);
+    SetCrossShift(f, float(run["cross"].toDouble()));
+    SetBeforeShift(f, float(run["before"].toDouble()));
+    QTextCursor r(edit->document());
+    r.setPosition(at);
+    r.setPosition(at + length, QTextCursor::KeepAnchor);
+    r.setCharFormat(f);
+  }
+  const QJsonArray blocks = root["blocks"].toArray();
+  QTextBlock b = edit->document()->findBlock(base);
+  for (int i = 0; b.isValid() && i < blocks.size(); ++i, b = b.next()) {
+    QTextCursor bc(b);
+    QTextBlockFormat bf = b.blockFormat();
+    bf.setAlignment(Qt::Alignment(blocks[i].toObject()["align"].toInt()));
+    bc.setBlockFormat(bf);
+  }
+  edit->setTextCursor(QTextCursor(edit->document()));
+  return true;
+}
+
+// ---- Commands -----------------------------------------------------------------------
+
+void DoTextStyle(int face) {
+  WindowRef window = FrontNotesWindow();
+  if (!window)
+    return;
+  QTextEdit *edit = NotesOf(window);
+  QTextCursor c = edit->textCursor();
+  const int current = SelectionValue(edit, FaceOf).value_or(0);
+  QTextCharFormat f = c.charFormat();
+  // A style item adds its bit, or takes it away when the whole selection
+  // has it; plain clears them all.
+  SetFace(f, face == 0 ? 0 : (current & face) ? current & ~face : current | face);
+  QTextCharFormat only;
+  SetFace(only, f.property(kFaceProperty).toInt());
+  c.mergeCharFormat(only);
+  edit->mergeCurrentCharFormat(only);
+  Changed(window);
+}
+
+void DoTextSize(float points) {
+  WindowRef window = FrontNotesWindow();
+  if (!window || !(points > 0))
+    return;
+  QTextEdit *edit = NotesOf(window);
+  QTextCharFormat f;
+  f.setFontPointSize(points);
+  edit->textCursor().mergeCharFormat(f);
+  edit->mergeCurrentCharFormat(f);
+  Changed(window);
+}
+
+void DoTextColor(const RGBColor &colour) {
+  WindowRef window = FrontNotesWindow();
+  if (!window)
+    return;
+  QTextEdit *edit = NotesOf(window);
+  QTextCharFormat f;
+  f.setForeground(ToQColor(colour));
+  edit->textCursor().mergeCharFormat(f);
+  edit->mergeCurrentCharFormat(f);
+  Changed(window);
+}
+
+void DoChooseTextColor() {
+  QTextEdit *edit = FrontNotes();
+  if (!edit)
+    return;
+  RGBColor colour = ToRGB(edit->textCursor().charFormat().foreground().color());
+  if (GetHostServices() && GetHostServices()->ChooseColour("Text colour:", &colour))
+    DoTextColor(colour);
+}
+
+namespace {
+Qt::Alignment AlignmentOf(int value) {
+  switch (value) {
+  case kJustLeft:
+    return Qt::AlignLeft;
+  case kJustRight:
+    return Qt::AlignRight;
+  case kJustCentre:
+    return Qt::AlignHCenter;
+  case kJustFull:
+    return Qt::AlignJustify;
+  default:
+    return Qt::AlignLeading;
+  }
+}
+int JustificationOf(Qt::Alignment a) {
+  if (a & Qt::AlignJustify)
+    return kJustFull;
+  if (a & Qt::AlignHCenter)
+    return kJustCentre;
+  if (a & Qt::AlignRight)
+    return kJustRight;
+  // An explicit left keeps the absolute flag; the default has none.
+  if (a & Qt::AlignAbsolute)
+    return kJustLeft;
+  return kJustDefault;
+}
+} // namespace
+
+void DoTextJustification(int value) {
+  WindowRef window = FrontNotesWindow();
+  if (!window)
+    return;
+  QTextEdit *edit = NotesOf(window);
+  Qt::Alignment a = AlignmentOf(value);
+  if (value == kJustLeft)
+    a = Qt::AlignLeft | Qt::AlignAbsolute;
+  if (JustificationOf(edit->alignment()) == value)
+    return;
+  edit->setAlignment(a);
+  Changed(window);
+}
+
+void DoTextBaseline(int direction) {
+  WindowRef window = FrontNotesWindow();
+  if (!window)
+    return;
+  QTextEdit *edit = NotesOf(window);
+  QTextCursor c = edit->textCursor();
+  const QTextCharFormat cur = c.hasSelection() ? [&] {
+    QTextCursor p(edit->document());
+    p.setPosition(c.selectionStart() + 1);
+    return p.charFormat();
+  }()
+                                               : c.charFormat();
+  const float shift = float(cur.property(kCrossShiftProperty).toDouble());
+  float size = SizeOf(cur);
+  QTextCharFormat f;
+  if (shift != 0) {
+    f.setFontPointSize(size > kMinGrowSize ? size + kBaselineSizeStep : size);
+    SetCrossShift(f, 0);
+  } else {
+    const float factor = direction >= 1 ? kSuperscriptFactor : kSubscriptFactor;
+    f.setFontPointSize(size > kMinShrinkSize ? size - kBaselineSizeStep : size);
+    SetCrossShift(f, factor * size);
+  }
+  c.mergeCharFormat(f);
+  edit->mergeCurrentCharFormat(f);
+  Changed(window);
+}
+
+// The kern and the overbar act on the character before the selection, so a
+// selection at the very start (no character before it) is left alone.
+void DoTextBackspace() {
+  WindowRef window = FrontNotesWindow();
+  if (!window)
+    return;
+  QTextEdit *edit = NotesOf(window);
+  QTextCursor c = edit->textCursor();
+  if (!c.hasSelection() || c.selectionStart() == 0)
+    return;
+  QTextDocument *doc = edit->document();
+  const int start = c.selectionStart();
+  const qreal w0 = CharWidth(doc, start);
+  qreal w1 = CharWidth(doc, start - 1);
+  if (w1 < 0)
+    w1 = w0;
+  QTextCursor one(doc);
+  one.setPosition(start);
+  one.setPosition(start + 1, QTextCursor::KeepAnchor);
+  QTextCursor probe(doc);
+  probe.setPosition(start + 1);
+  const bool shifted = probe.charFormat().property(kBeforeShiftProperty).toDouble() != 0;
+  QTextCharFormat f;
+  SetBeforeShift(f, shifted ? 0.0f : float(-(w0 + w1) / 2));
+  one.mergeCharFormat(f);
+  Changed(window);
+}
+
+void DoTextAddOverbar() {
+  WindowRef window = FrontNotesWindow();
+  if (!window)
+    return;
+  QTextEdit *edit = NotesOf(window);
+  QTextCursor c = edit->textCursor();
+  if (!c.hasSelection() || c.selectionStart() == 0)
+    return;
+  QTextDocument *doc = edit->document();
+  const int at = c.selectionEnd();
+  QTextCursor ins(doc);
+  ins.setPosition(at);
+  QTextCharFormat f = ins.charFormat();
+  ins.insertText(QString(QChar(kOverbarCharacter)), f);
+  qreal own = CharWidth(doc, at);
+  const qreal before = CharWidth(doc, at - 1);
+  if (own < 0)
+    own = before;
+  QTextCharFormat shift;
+  SetCrossShift(shift, kOverbarRaise * SizeOf(f));
+  SetBeforeShift(shift, float(-(own + before) / 2));
+  shift.setFontPointSize(SizeOf(f));
+  QTextCursor bar(doc);
+  bar.setPosition(at);
+  bar.setPosition(at + 1, QTextCursor::KeepAnchor);
+  bar.mergeCharFormat(shift);
+  QTextCursor after(doc);
+  after.setPosition(at + 1);
+  edit->setTextCursor(after);
+  QTextCharFormat typing = after.charFormat();
+  SetCrossShift(typing, 0);
+  SetBeforeShift(typing, 0);
+  typing.setFontPointSize(SizeOf(f));
+  edit->setCurrentCharFormat(typing);
+  Changed(window);
+}
+
+// ---- The Text menu ------------------------------------------------------------------
+
+namespace {
+
+struct TextCommand {
+  const char *code;
+  enum Kind { kStyle, kSize, kColour, kJustify, kBaseline, kOther } kind;
+  int value;
+};
+constexpr TextCommand kTextCommands[] = {
+    {"TStP", TextCommand::kStyle, 0},         {"TStB", TextCommand::kStyle, kFaceBold},
+    {"TStI", TextCommand::kStyle, kFaceItalic}, {"TStU", TextCommand::kStyle, kFaceUnderline},
+    {"TStO", TextCommand::kStyle, kFaceOutline}, {"TStS", TextCommand::kStyle, kFaceShadow},
+    {"TStC", TextCommand::kStyle, kFaceCondense}, {"TStE", TextCommand::kStyle, kFaceExtend},
+    {"TS06", TextCommand::kSize, 6},          {"TS09", TextCommand::kSize, 9},
+    {"TS10", TextCommand::kSize, 10},         {"TS12", TextCommand::kSize, 12},
+    {"TS14", TextCommand::kSize, 14},         {"TS18", TextCommand::kSize, 18},
+    {"TS24", TextCommand::kSize, 24},         {"TS36", TextCommand::kSize, 36},
+    {"TS48", TextCommand::kSize, 48},         {"TS72", TextCommand::kSize, 72},
+    {"TCo1", TextCommand::kColour, 0},        {"TCo2", TextCommand::kColour, 1},
+    {"TCo3", TextCommand::kColour, 2},        {"TCo4", TextCommand::kColour, 3},
+    {"TCo5", TextCommand::kColour, 4},        {"TCo6", TextCommand::kColour, 5},
+    {"TCo7", TextCommand::kColour, 6},        {"TCo8", TextCommand::kColour, 7},
+    {"TCo9", TextCommand::kColour, 8},        {"TCoC", TextCommand::kOther, 0},
+    {"TJfD", TextCommand::kJustify, kJustDefault}, {"TJfL", TextCommand::kJustify, kJustLeft},
+    {"TJfR", TextCommand::kJustify, kJustRight}, {"TJfC", TextCommand::kJustify, kJustCentre},
+    {"TJfF", TextCommand::kJustify, kJustFull}, {"TSt+", TextCommand::kBaseline, 1},
+    {"TSt-", TextCommand::kBaseline, 0},      {"TBsp", TextCommand::kOther, 1},
+    {"TOvb", TextCommand::kOther, 2},         {"TDfS", TextCommand::kOther, 3},
+};
+
+const TextCommand *FindTextCommand(uint32_t code) {
+  for (const TextCommand &t : kTextCommands)
+    if (FourCharsToLong(t.code) == code)
+      return &t;
+  return nullptr;
+}
+
+bool SameColour(const QColor &a, const RGBColor &b) {
+  const RGBColor c = ToRGB(a);
+  return c.red == b.red && c.green == b.green && c.blue == b.blue;
+}
+
+} // namespace
+
+void UpdateTextMenuItem(uint32_t command, QAction *action) {
+  const TextCommand *t = FindTextCommand(command);
+  QTextEdit *edit = FrontNotes();
+  if (!t)
+    return;
+  action->setEnabled(edit != nullptr);
+  if (!edit) {
+    action->setChecked(false);
+    return;
+  }
+  bool check = false;
+  switch (t->kind) {
+  case TextCommand::kStyle: {
+    const auto face = SelectionValue(edit, FaceOf);
+    check = face && (t->value == 0 ? *face == 0 : (*face & t->value) != 0);
+    break;
+  }
+  case TextCommand::kSize: {
+    const auto size = SelectionValue(edit, SizeOf);
+    check = size.value_or(kMixedSize) == float(t->value);
+    break;
+  }
+  case TextCommand::kColour: {
+    const auto colour = SelectionValue(edit, [](const QTextCharFormat &f) { return f.foreground().color().rgba64(); });
+    check = colour && SameColour(QColor(*colour), gMenuTextColor[t->value]);
+    break;
+  }
+  case TextCommand::kJustify:
+    check = JustificationOf(edit->alignment()) == t->value;
+    break;
+  case TextCommand::kBaseline: {
+    QTextCursor c = edit->textCursor();
+    QTextCursor p(edit->document());
+    p.setPosition(c.hasSelection() ? c.selectionStart() + 1 : c.position());
+    const double shift = p.charFormat().property(kCrossShiftProperty).toDouble();
+    check = t->value >= 1 ? shift > 0 : shift < 0;
+    break;
+  }
+  case TextCommand::kOther:
+    break;
+  }
+  action->setCheckable(t->kind != TextCommand::kOther);
+  action->setChecked(check);
+}
+
+void InstallNotesCommands() {
+  AddCommandHandler(
+      [](uint32_t command, const QVariant &) -> OSStatus {
+        const TextCommand *t = FindTextCommand(command);
+        if (!t)
+          return kEventNotHandledErr;
+        switch (t->kind) {
+        case TextCommand::kStyle:
+          DoTextStyle(t->value);
+          break;
+        case TextCommand::kSize:
+          DoTextSize(float(t->value));
+          break;
+        case TextCommand::kColour:
+          DoTextColor(gMenuTextColor[t->value]);
+          break;
+        case TextCommand::kJustify:
+          DoTextJustification(t->value);
+          break;
+        case TextCommand::kBaseline:
+          DoTextBaseline(t->value);
+          break;
+        case TextCommand::kOther:
+          t->value == 0 ? DoChooseTextColor()
+          : t->value == 1 ? DoTextBackspace()
+          : t->value == 2 ? DoTextAddOverbar()
+                          : DoNotebookDefaultTextStyle();
+          break;
+        }
+        return kNoErr;
+      },
+      [](uint32_t command, QAction *action) -> OSStatus {
+        if (!FindTextCommand(command))
+          return kEventNotHandledErr;
+        UpdateTextMenuItem(command, action);
+        return kNoErr;
+      });
+  gDocumentWindowHooks.getStyledNotes = [](WindowRef window) {
+    QTextEdit *edit = NotesOf(window);
+    return edit ? NotesToStyledText(edit) : std::string();
+  };
+  gDocumentWindowHooks.setStyledNotes = [](WindowRef window, const std::string &styled) {
+    QTextEdit *edit = NotesOf(window);
+    if (!edit)
+      return false;
+    edit->setProperty("loading", true);
+    edit->clear();
+    const bool read = AppendTextObjectResource(edit, styled);
+    edit->document()->clearUndoRedoStacks();
+    edit->setProperty("loading", false);
+    return read;
+  };
+}

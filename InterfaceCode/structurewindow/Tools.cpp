@@ -1,0 +1,83 @@
+#include "Tools.h"
+
+#include "LatticePlanes.h"
+#include "ViewOrientation.h"
+#include "window/MainWindowData.h"
+
+#include <map>
+
+namespace {
+
+std::map<ToolID, ToolHandlers> &ToolTable() {
+  static std::map<ToolID, ToolHandlers> table;
+  return table;
+}
+
+// The plane tool turns the view with Option held; that drag then belongs to
+// the trackball until the release.
+bool gPlaneDragTurns = false;
+Point gPlaneLast;
+
+} // namespace
+
+void RegisterTool(ToolID tool, ToolHandlers handlers) { ToolTable()[tool] = std::move(handlers); }
+
+const ToolHandlers *FindTool(ToolID tool) {
+  auto it = ToolTable().find(tool);
+  return it == ToolTable().end() ? nullptr : &it->second;
+}
+
+void RegisterWindowTools() {
+  ToolHandlers rotate;
+  rotate.press = [](WindowRef window, Point p, unsigned) {
+    DrawWindowSubtitle(window, "");
+    TrackBall(window, p);
+  };
+  rotate.move = [](WindowRef window, Point p) {
+    if (IsTrackBallActive())
+      TrackBallMove(window, p);
+  };
+  rotate.release = [](WindowRef window, Point) {
+    if (IsTrackBallActive())
+      EndTrackBall(window);
+  };
+  rotate.hover = [](WindowRef, Point, bool down) {
+    SetCocoaCursor(down ? kClosedHandCursor : kOpenHandCursor);
+    return true;
+  };
+  RegisterTool(kToolRotate, rotate);
+
+  ToolHandlers plane;
+  plane.press = [](WindowRef window, Point p, unsigned modifiers) {
+    gPlaneDragTurns = (modifiers & kOptionKey) != 0;
+    if (gPlaneDragTurns) {
+      TrackBall(window, p);
+      return;
+    }
+    gPlaneLast = p;
+    StartMoveLatticePlane(window);
+  };
+  plane.move = [](WindowRef window, Point p) {
+    if (gPlaneDragTurns) {
+      if (IsTrackBallActive())
+        TrackBallMove(window, p);
+      return;
+    }
+    MoveLatticePlane(window, gPlaneLast, p);
+    gPlaneLast = p;
+  };
+  plane.release = [](WindowRef window, Point) {
+    if (gPlaneDragTurns) {
+      if (IsTrackBallActive())
+        EndTrackBall(window);
+    } else {
+      EndMoveLatticePlane(window);
+    }
+    gPlaneDragTurns = false;
+  };
+  plane.hover = [](WindowRef, Point, bool) {
+    SetCocoaCursor(kCrossCursor);
+    return true;
+  };
+  RegisterTool(kToolPlane, plane);
+}
