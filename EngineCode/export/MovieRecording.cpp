@@ -1,5 +1,8 @@
 #include "export/MovieRecording.h"
 
+#include "export/QTVRMovie.h"
+#include "export/VideoRecorder.h"
+
 #include "Alerts.h"
 #include "HostServices.h"
 #include "Preferences.h"
@@ -238,8 +241,7 @@ void RecordWindowMovieFrame() {
   if (!image)
     image = OffScreenPixels(GetWindowOffScreen(window));
   CompressMovieFrame(image);
-  if (gMovieHooks.videoWindowNewFrame)
-    gMovieHooks.videoWindowNewFrame();
+  DoVideoWindowNewFrame();
 }
 
 int CreateMyVideoTrack() {
@@ -289,11 +291,12 @@ int SetPlayerOptions(bool loop, bool palindrome, bool playAllFrames) {
 }
 
 int ConcludeMovie(bool qtvr, bool loop, bool palindrome, bool playAllFrames) {
-  (void)qtvr;
   CreateMovieRecord &m = createMovie;
   int result = 0;
   if (MovieIsRolling()) {
-    if (loop || playAllFrames)
+    if (qtvr && m.framesSubmitted > 0)
+      MakeQTVRMovie();
+    else if (loop || playAllFrames)
       SetPlayerOptions(loop, palindrome, playAllFrames);
     if ((result = m.movie->Close()) != 0)
       AbortMovie("AddMovieToStorage", result);

@@ -59,8 +59,15 @@ struct MovieHooks {
   // `frameSize` gives one compressed frame's size for settings. True on OK.
   std::function<bool(SpatialSettings &, const std::function<uint32_t(const SpatialSettings &)> &frameSize)>
       compressionDialog;
-  // The video recorder window advances its display after each frame.
-  std::function<void()> videoWindowNewFrame;
+  // The video recorder window: whether it shows, and a redraw of its
+  // buttons and display after a change of state.
+  std::function<bool()> videoWindowVisible;
+  std::function<void()> refreshVideoWindow;
+  // The QTVR options dialog: edits the grid; true on OK.
+  std::function<bool(struct QTVROptions &)> getQTVROptions;
+  // Lets the windows handle pending input during a long recording (the
+  // recorder's Stop button).
+  std::function<void()> processEvents;
 };
 void SetMovieHooks(MovieHooks hooks);
 MovieHooks &GetMovieHooks();

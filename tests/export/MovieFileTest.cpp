@@ -162,7 +162,7 @@ TEST(MovieFileTest, OracleDump) {
   if (!out)
     GTEST_SKIP() << "run by tests/oracle/movies_oracle.py";
   const std::filesystem::path folder(out);
-  std::ofstream manifest(folder / "manifest.txt");
+  std::ofstream manifest(folder / "manifest.txt", std::ios::app);
   struct Case {
     const char* name;
     uint32_t codec;

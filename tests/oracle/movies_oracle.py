@@ -3,12 +3,15 @@
 
 The script runs the gtest MovieFileTest.OracleDump of
 <build-dir>/tests/test_export, which writes Animation (32- and 24-bit),
-Photo-JPEG and PNG movies of known frames, and the frames themselves as PNG.
+Photo-JPEG and PNG movies of known frames, and the frames themselves as PNG,
+and MovieCommandsTest.OracleDump, which records a QTVR object movie.
 Then for each movie:
   - ffprobe gives the codec (qtrle, mjpeg, png), the size, the time base
     1/600, the frame count and the duration, and every packet is a key frame;
   - `ffmpeg -v error -i x.mov -f null -` prints nothing;
-  - the Animation frames, decoded by ffmpeg, equal our frames exactly.
+  - the Animation frames, decoded by ffmpeg, equal our frames exactly;
+  - the object movie has the image stream and the streams tagged qtvr and
+    obje, all of one duration.
 """
 
 import argparse
@@ -18,7 +21,7 @@ import subprocess
 import sys
 import tempfile
 
-CODECS = {"rle32": "qtrle", "rle24": "qtrle", "jpeg": "mjpeg", "png": "png"}
+CODECS = {"rle32": "qtrle", "rle24": "qtrle", "jpeg": "mjpeg", "png": "png", "qtvr": "qtrle"}
 
 
 def run(cmd, **kw):
@@ -45,14 +48,14 @@ def main():
     with tempfile.TemporaryDirectory() as out:
         env = dict(os.environ, OV_MOVIE_DUMP_DIR=out, QT_QPA_PLATFORM="offscreen")
         r = run([os.path.join(args.build_dir, "tests", "test_export"),
-                 "--gtest_filter=MovieFileTest.OracleDump"], env=env, text=True)
+                 "--gtest_filter=MovieFileTest.OracleDump:MovieCommandsTest.OracleDump"], env=env, text=True)
         if r.returncode != 0:
             print(r.stdout[-4000:], r.stderr[-4000:])
             return 1
         with open(os.path.join(out, "manifest.txt"), encoding="utf-8") as f:
             cases = [l.split() for l in f if l.strip()]
-        if len(cases) != 4:
-            failures.append(f"expected 4 movies, manifest lists {len(cases)}")
+        if len(cases) != 5:
+            failures.append(f"expected 5 movies, manifest lists {len(cases)}")
         for name, kind, width, height, frames, duration in cases:
             path = os.path.join(out, name)
             r = run(["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
@@ -74,6 +77,15 @@ def main():
             r = run(["ffmpeg", "-v", "error", "-i", path, "-f", "null", "-"], text=True)
             if r.returncode != 0 or r.stdout.strip() or r.stderr.strip():
                 failures.append(f"{name}: ffmpeg decode reports {r.stderr.strip()!r}")
+            if kind == "qtvr":
+                # The image track and the VR and object tracks last as long.
+                r = run(["ffprobe", "-v", "error", "-show_entries",
+                         "stream=codec_type,codec_tag_string,duration_ts", "-of", "csv=p=0", path],
+                        text=True)
+                streams = [l.split(",") for l in r.stdout.splitlines() if l.strip()]
+                tags = sorted(s[1] for s in streams)
+                if tags != ["obje", "qtvr", "rle "] or len({s[2] for s in streams}) != 1:
+                    failures.append(f"{name}: streams {streams}")
             if kind.startswith("rle"):
                 decoded = rgb_bytes(path)
                 size = int(width) * int(height) * 3
