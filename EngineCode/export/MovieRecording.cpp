@@ -69,13 +69,7 @@ bool InitCompressorComponent() {
   createMovie.temporal = TemporalSettings{};
   createMovie.temporal.frameRate = ToFixed(gPrefs.movieFrameRate);
   WindowRef front = FrontGraphWindow();
-  const PixelBuffer *image = nullptr;
-  if (front) {
-    image = OffScreenPixels(GetWindowTransferBuffer(front));
-    if (!image)
-      image = OffScreenPixels(GetWindowOffScreen(front));
-  }
-  return UpdateCompressorState(image);
+  return UpdateCompressorState(front ? WindowMovieImage(front) : nullptr);
 }
 
 int CloseCompressorComponent() {
@@ -166,9 +160,7 @@ uint32_t GetVideoSettingsForGraphicsWindow(WindowRef window) {
     return 0;
   if (!IsWindowFileOpen(window))
     ResetOffScreen(window);
-  const PixelBuffer *image = OffScreenPixels(GetWindowTransferBuffer(window));
-  if (!image)
-    image = OffScreenPixels(GetWindowOffScreen(window));
+  const PixelBuffer *image = WindowMovieImage(window);
   if (!image)
     return 0;
   return SetCompressionSettings(image, image->Bounds(), true);
@@ -233,14 +225,23 @@ bool CompressMovieFrame(const PixelBuffer *image) {
   return WriteFrameToMovie(data) == 0;
 }
 
+const PixelBuffer *WindowMovieImage(WindowRef window) {
+  const PixelBuffer *image = OffScreenPixels(GetWindowTransferBuffer(window));
+  return image ? image : OffScreenPixels(GetWindowOffScreen(window));
+}
+
+bool StartWindowMovie(WindowRef window) {
+  const PixelBuffer *image = WindowMovieImage(window);
+  Rect bounds{};
+  GetWindowOffBounds(window, &bounds);
+  return image && StartMovieRolling(image, bounds, &gFrameDuration);
+}
+
 void RecordWindowMovieFrame() {
   WindowRef window = createMovie.window;
   if (!MovieIsRolling() || !window || FrontGraphWindow() != window || !IsWindowFileOpen(window))
     return;
-  const PixelBuffer *image = OffScreenPixels(GetWindowTransferBuffer(window));
-  if (!image)
-    image = OffScreenPixels(GetWindowOffScreen(window));
-  CompressMovieFrame(image);
+  CompressMovieFrame(WindowMovieImage(window));
   DoVideoWindowNewFrame();
 }
 

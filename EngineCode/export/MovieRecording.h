@@ -93,5 +93,11 @@ int ResetMovie();
 // Stops a movie that failed at `step`: a stop alert naming it, the partial
 // file deleted, recording off. The program keeps running.
 void AbortMovie(std::string_view step, int error);
+// The image a window's movie records: its red/blue composite, else its
+// main off-screen image; null when it has neither.
+const ovgfx::PixelBuffer *WindowMovieImage(WindowRef window);
+// Starts a movie of the window's image over its off-screen bounds; the frame
+// duration goes to gFrameDuration.
+bool StartWindowMovie(WindowRef window);
 // True while a movie file is open.
 bool MovieIsRolling();

@@ -262,12 +262,7 @@ void DoExportQTVRMovie(WindowRef window) {
     restore();
     return;
   }
-  const ovgfx::PixelBuffer *image = OffScreenPixels(GetWindowTransferBuffer(window));
-  if (!image)
-    image = OffScreenPixels(GetWindowOffScreen(window));
-  Rect bounds{};
-  GetWindowOffBounds(window, &bounds);
-  if (!image || !StartMovieRolling(image, bounds, &gFrameDuration)) {
+  if (!StartWindowMovie(window)) {
     restore();
     return;
   }

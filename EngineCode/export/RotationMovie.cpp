@@ -74,12 +74,7 @@ void DoExportRotationMovie(WindowRef window) {
     restore();
     return;
   }
-  const ovgfx::PixelBuffer *image = OffScreenPixels(GetWindowTransferBuffer(window));
-  if (!image)
-    image = OffScreenPixels(GetWindowOffScreen(window));
-  Rect bounds{};
-  GetWindowOffBounds(window, &bounds);
-  if (!image || !StartMovieRolling(image, bounds, &gFrameDuration)) {
+  if (!StartWindowMovie(window)) {
     restore();
     return;
   }

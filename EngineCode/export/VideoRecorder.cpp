@@ -56,12 +56,7 @@ void DoRecordButton() {
       return;
     }
     gMovieSize = 0;
-    const ovgfx::PixelBuffer *image = OffScreenPixels(GetWindowTransferBuffer(window));
-    if (!image)
-      image = OffScreenPixels(GetWindowOffScreen(window));
-    Rect bounds{};
-    GetWindowOffBounds(window, &bounds);
-    if (!image || !StartMovieRolling(image, bounds, &gFrameDuration)) {
+    if (!StartWindowMovie(window)) {
       b.recordDown = false;
       return;
     }
