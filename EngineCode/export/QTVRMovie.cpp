@@ -226,7 +226,8 @@ int DoQuickTimeVRFrames(WindowRef window, uint32_t rows, uint32_t columns, float
       Rotate(window, 0, -cosStep, -sinStep);
       PlotCrystal(window, kPlotToWindow);
       ++frames;
-      if (AbortQTVRRecording())
+      // Also stopped when the movie ended meanwhile (its window closed).
+      if (AbortQTVRRecording() || !MovieIsRolling())
         return 1;
       if (!(GetMovieHooks().videoWindowVisible && GetMovieHooks().videoWindowVisible()))
         WriteProgress("Recording QuickTime VR movie", float(frames) * 100.0f / float(rows * columns));
