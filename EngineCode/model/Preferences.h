@@ -192,6 +192,8 @@ struct PrefsRecord {
   uint32_t movieCompressor = 0; // four-character code; 0 the default
   float movieFrameRate = 15.0f;
   uint8_t movieLoop = 0;
+  int32_t movieFrames = 36;  // frames of a rotation movie, 1..3600
+  uint8_t moviePlayAll = 0;  // the player shows every frame
 };
 
 // The factory preferences, with the factory element table and its notes.

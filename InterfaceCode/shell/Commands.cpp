@@ -4,6 +4,7 @@
 #include "export/Export3D.h"
 #include "export/ExportFrame.h"
 #include "export/PictureExport.h"
+#include "export/MovieWindows.h"
 #include "relax/RelaxThread.h"
 
 #include <QAction>
@@ -42,6 +43,9 @@ const std::vector<CommandInfo> kCommandTable = {
     {kCmdExportWebPage, "Web Page…", ""},
     {kCmdExportPixelGraphics, "Pixel Graphics…", ""},
     {kCmdExportVectorGraphics, "Vector Graphics (PICT)…", ""},
+    {kCmdExportRotationMovie, "Rotation Movie…", ""},
+    {kCmdExportQTVRMovie, "QuickTime VR Movie…", ""},
+    {kCmdShowVideoRecorder, "Video Recorder", ""},
     {kCmdRevert, "Revert to Saved", ""},
     {kCmdQuit, "Quit", "Ctrl+Q"},
     // Edit
@@ -157,7 +161,8 @@ const std::vector<MenuInfo> kMenuTable = {
     {"Export",
      {kCmdExportCoordinates, kCmdExportVisibleCoordination, kCmdExportCrystalCoordination, kCmdExportBonds, 0,
       kCmdExportCIF, kCmdExportPDB, kCmdExportMacMolecule, kCmdExportChem3D, kCmdExportOwnText, kCmdExportWebPage, 0,
-      kCmdExportPixelGraphics, kCmdExportVectorGraphics, 0, kCmdExportSTL, kCmdExportCOLLADA},
+      kCmdExportPixelGraphics, kCmdExportVectorGraphics, 0, kCmdExportSTL, kCmdExportCOLLADA, 0,
+      kCmdExportRotationMovie, kCmdExportQTVRMovie, kCmdShowVideoRecorder},
      kCmdExportMenu},
     {"Edit",
      {kCmdUndo, kCmdRedo, 0, kCmdEditStructure, 0, kCmdRelaxMolecule, kCmdCancelRelaxMolecule, kCmdSaturateMolecule, 0,

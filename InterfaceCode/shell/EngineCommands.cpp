@@ -10,6 +10,7 @@
 #include "export/Export3D.h"
 #include "export/ExportFrame.h"
 #include "export/PictureExport.h"
+#include "export/MovieWindows.h"
 #include "relax/RelaxThread.h"
 #include "window/MainWindowData.h"
 
@@ -68,4 +69,6 @@ void InstallEngineCommands() {
   AddCommandHandler(EngineCommand, EngineCommandStatus);
   // Closing a window stops its relaxation first.
   gStructureWindowHooks.cancelRelaxMolecule = DoCancelRelaxMolecule;
+  // Movies: the rotation and QTVR exports, the video recorder.
+  InstallMovieCommands();
 }
