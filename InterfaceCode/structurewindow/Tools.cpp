@@ -1,6 +1,7 @@
 #include "Tools.h"
 
 #include "LatticePlanes.h"
+#include "MeasureTools.h"
 #include "ViewOrientation.h"
 #include "window/MainWindowData.h"
 
@@ -28,6 +29,8 @@ const ToolHandlers *FindTool(ToolID tool) {
 }
 
 void RegisterWindowTools() {
+  RegisterMeasureTools();
+
   ToolHandlers rotate;
   rotate.press = [](WindowRef window, Point p, unsigned) {
     DrawWindowSubtitle(window, "");
