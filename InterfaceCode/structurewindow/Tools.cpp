@@ -1,6 +1,7 @@
 #include "Tools.h"
 
 #include "LatticePlanes.h"
+#include "InfoTip.h"
 #include "MeasureTools.h"
 #include "ViewOrientation.h"
 #include "window/MainWindowData.h"
@@ -30,6 +31,7 @@ const ToolHandlers *FindTool(ToolID tool) {
 
 void RegisterWindowTools() {
   RegisterMeasureTools();
+  InstallInfoTip();
 
   ToolHandlers rotate;
   rotate.press = [](WindowRef window, Point p, unsigned) {

@@ -283,3 +283,78 @@ TEST_F(MeasureToolsTest, ArrowHoverIdentifiesAnAtomAndTheAngleTableListsEveryPai
 }
 
 } // namespace
+
+#include "structurewindow/InfoTip.h"
+
+namespace {
+
+TEST_F(MeasureToolsTest, InfoTipTextPlacementAndToggles) {
+  ASSERT_FALSE(pickable.empty());
+  const int32_t atom = pickable[0];
+  gShowCoordinatesInTitle = false;
+  gSaveShowExtended = false;
+  const QString label = QString::fromStdString(Label(atom));
+  const QString plain = InfoPlainTextForAtom(crystal, atom, true);
+  EXPECT_TRUE(plain.startsWith(label + " (")) << plain.toStdString();
+  EXPECT_TRUE(plain.contains(QString("№ %1").arg(atom + 1)));
+  const float *p = crystal->atoms[atom].cart; // a molecule shows Cartesian coordinates
+  EXPECT_TRUE(plain.contains(QString::asprintf("\tOrth xyz:\t(%.3f, %.3f, %.3f Å)", p[0], p[1], p[2])))
+      << plain.toStdString();
+  EXPECT_TRUE(plain.contains("\tBonds:\t"));
+
+  InfoTipWidget *tip = CreateInfoTipOverlay(window, atom);
+  ASSERT_NE(tip, nullptr);
+  EXPECT_EQ(GetWindowInfoTip(window), tip);
+  const uint32_t placement = tip->Rec().placement;
+  EXPECT_GE(placement, 1u);
+  EXPECT_LE(placement, 6u);
+  // The pointer's tip sits at the atom, 8 pixels inside the widget edge.
+  const QRect g = tip->geometry();
+  const QPoint atomAt = At(atom);
+  if (placement >= 4)
+    EXPECT_GE(g.top() + 8, atomAt.y());
+  else
+    EXPECT_LE(g.bottom() - 8, atomAt.y());
+  EXPECT_FALSE(tip->Rec().siteButton->isVisible());
+
+  // A click on the bubble opens the table, and the next tip opens the same way.
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(g.width() / 2.0, g.height() / 2.0), QPointF(), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(tip, &press);
+  EXPECT_TRUE(tip->Rec().showExtended);
+  EXPECT_TRUE(gSaveShowExtended);
+  EXPECT_TRUE(tip->Rec().siteButton->isVisible());
+  EXPECT_GE(tip->width(), 166 + 16);
+  const int before = Log().size();
+  tip->Rec().siteButton->click();
+  EXPECT_TRUE(Log().mid(before).contains(QString("Information for highlighted atom \"%1\"").arg(label)));
+
+  ToggleInfoWindowTitle(window);
+  InfoTipWidget *again = GetWindowInfoTip(window);
+  ASSERT_NE(again, nullptr);
+  EXPECT_TRUE(again->Rec().showExtended);
+  EXPECT_TRUE(gShowCoordinatesInTitle);
+  gShowCoordinatesInTitle = false;
+  gSaveShowExtended = false;
+  DestroyInfoTipOverlay(window);
+  EXPECT_EQ(GetWindowInfoTip(window), nullptr);
+}
+
+TEST_F(MeasureToolsTest, AtomNearThePaneBottomGetsItsBubbleAbove) {
+  ASSERT_FALSE(pickable.empty());
+  const int32_t atom = pickable[0];
+  const QRect g = w->GraphPane()->geometry();
+  crystal->atoms[atom].pixel[1] = int16_t(g.height() - 5);
+  crystal->atoms[atom].pixel[0] = int16_t(g.width() - 3);
+  auto doc = InfoStringForAtomInWindow(atom, window, true);
+  ASSERT_NE(doc, nullptr);
+  uint32_t placement = 0;
+  GetInfoTipPositionForAtomInWindowWithText(atom, window, *doc, &placement);
+  EXPECT_EQ(placement, 1u) << "above, with the pointer near the right end";
+  crystal->atoms[atom].pixel[1] = 5;
+  crystal->atoms[atom].pixel[0] = 2;
+  GetInfoTipPositionForAtomInWindowWithText(atom, window, *doc, &placement);
+  EXPECT_EQ(placement, 6u) << "below, with the pointer near the left end";
+}
+
+} // namespace
