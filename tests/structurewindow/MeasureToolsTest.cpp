@@ -172,6 +172,8 @@ TEST_F(MeasureToolsTest, HoveringAFourthAtomLogsItsTorsion) {
   Click(At(p[0]));
   Click(At(p[1]));
   Click(At(p[2]));
+  // Lift the fourth atom out of the ring's plane so the torsion has a sign.
+  crystal->atoms[p[3]].cart[2] += 0.7f;
   const int before = Log().size();
   Hover(At(p[3]));
   EXPECT_EQ(gSelAtom4, p[3]);
@@ -186,8 +188,9 @@ TEST_F(MeasureToolsTest, HoveringAFourthAtomLogsItsTorsion) {
   ASSERT_GE(at, 0) << added.toStdString();
   const double logged = added.mid(at + int(QString::fromStdString(head).size())).section("°", 0, 0).toDouble();
   EXPECT_NEAR(std::fabs(logged), std::fabs(torsion), 2e-3);
-  if (std::fabs(torsion) > 1 && std::fabs(torsion) < 179)
-    EXPECT_EQ(logged > 0, torsion > 0) << "sign follows the right-hand rule about 2 -> 3";
+  ASSERT_GT(std::fabs(torsion), 1.0);
+  ASSERT_LT(std::fabs(torsion), 179.0);
+  EXPECT_EQ(logged > 0, torsion > 0) << "sign follows the right-hand rule about 2 -> 3";
   EXPECT_TRUE(added.contains(QString::fromStdString("    (" + Label(p[0]) + " -- " + Label(p[1]) + " -- " +
                                                     Label(p[2]) + " bond angle = " +
                                                     Fmt("%.3f", AngleAt(p[0], p[1], p[2])) + "°)")));
