@@ -269,6 +269,10 @@ OSStatus GraphKeyDown(MainWindow *w, QKeyEvent *e) {
       gWindowInputHooks.deleteSelectedAtoms(window);
     if (gWindowInputHooks.deleteSelectedVectors)
       gWindowInputHooks.deleteSelectedVectors(window);
+    // The info tip and the info atom may name atoms that are gone now.
+    gInfoAtomNum = kNoInfoAtom;
+    if (gRemoveInfoTipHook)
+      gRemoveInfoTipHook(window);
   } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
     if (gWindowInputHooks.deselectAllObjects && gWindowInputHooks.deselectAllObjects(window))
       PlotCrystal(window, 1);
