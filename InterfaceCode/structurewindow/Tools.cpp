@@ -1,6 +1,8 @@
 #include "Tools.h"
 
 #include "LatticePlanes.h"
+#include "InfoTip.h"
+#include "MeasureTools.h"
 #include "ViewOrientation.h"
 #include "window/MainWindowData.h"
 
@@ -28,6 +30,9 @@ const ToolHandlers *FindTool(ToolID tool) {
 }
 
 void RegisterWindowTools() {
+  RegisterMeasureTools();
+  InstallInfoTip();
+
   ToolHandlers rotate;
   rotate.press = [](WindowRef window, Point p, unsigned) {
     DrawWindowSubtitle(window, "");

@@ -53,5 +53,6 @@ struct ToolHandlers {
 void RegisterTool(ToolID tool, ToolHandlers handlers);
 // The tool's row; null for a tool nobody registered.
 const ToolHandlers *FindTool(ToolID tool);
-// Registers the tools the structure window owns: rotate and plane.
+// Registers the tools the structure window owns: rotate, plane and the
+// measuring tools.
 void RegisterWindowTools();

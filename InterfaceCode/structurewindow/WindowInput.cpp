@@ -4,6 +4,8 @@
 #include "NotesPane.h"
 #include "PaneDrawing.h"
 #include "StructureWindow.h"
+#include "InfoTool.h"
+#include "MeasureTools.h"
 #include "Tools.h"
 #include "shell/Commands.h"
 
@@ -172,6 +174,14 @@ OSStatus GraphKeyDown(MainWindow *w, QKeyEvent *e) {
   if (!d)
     return kNoErr;
   const int key = e->key();
+  // A running free measurement takes every key.
+  if (IsFreeMeasurementActive(window)) {
+    if (const ToolHandlers *tool = FindTool(gCurrentTool); tool && tool->key)
+      tool->key(window, key, mods);
+    else
+      CancelFreeMeasurement(window);
+    return kNoErr;
+  }
   if (key == Qt::Key_Escape) {
     if (IsWindowAutoRotating(window))
       SetWindowAutoRotating(window, false);
@@ -259,6 +269,10 @@ OSStatus GraphKeyDown(MainWindow *w, QKeyEvent *e) {
       gWindowInputHooks.deleteSelectedAtoms(window);
     if (gWindowInputHooks.deleteSelectedVectors)
       gWindowInputHooks.deleteSelectedVectors(window);
+    // The info tip and the info atom may name atoms that are gone now.
+    gInfoAtomNum = kNoInfoAtom;
+    if (gRemoveInfoTipHook)
+      gRemoveInfoTipHook(window);
   } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
     if (gWindowInputHooks.deselectAllObjects && gWindowInputHooks.deselectAllObjects(window))
       PlotCrystal(window, 1);
@@ -299,11 +313,20 @@ OSStatus MouseMoved(MainWindow *w, const QPoint &p, unsigned mods, bool buttonDo
     return kNoErr;
   }
   QRect graph = w->GraphPane()->geometry().adjusted(8, 0, d && d->showSidebar ? 0 : -8, -8);
-  if (!graph.contains(p))
+  if (!graph.contains(p)) {
+    // Leaving the pane abandons a free measurement.
+    CancelFreeMeasurement(window);
     return kEventNotHandledErr;
+  }
+  // The arrow tool identifies what lies under the mouse.
+  // TODO: skip this over an annotation's handle once the annotation editing
+  // on the graph provides MouseOverTextBox.
+  const bool info = gCurrentTool == kToolArrow && !buttonDown && !IsWindowMeasurementToolLocked(window);
+  if (info)
+    DoInfoTool(window, ToPoint(p), false);
   if (const ToolHandlers *tool = FindTool(gCurrentTool); tool && tool->hover)
-    return tool->hover(window, ToPoint(p), buttonDown) ? kNoErr : kEventNotHandledErr;
-  return kEventNotHandledErr;
+    return tool->hover(window, ToPoint(p), buttonDown) || info ? kNoErr : kEventNotHandledErr;
+  return info ? kNoErr : kEventNotHandledErr;
 }
 
 void RefreshCursor(MainWindow *w) { MouseMoved(w, MouseInContent(w), ModifiersOf(QApplication::keyboardModifiers()), false); }

@@ -1,0 +1,366 @@
+// The measuring tools driven through the tool table by mouse events on the
+// graph pane of a plotted molecule.
+#include "structurewindow/InfoTool.h"
+#include "structurewindow/MainWindow.h"
+#include "structurewindow/MeasureTools.h"
+#include "structurewindow/StructureWindow.h"
+#include "structurewindow/Tools.h"
+#include "shell/FileCommands.h"
+#include "shell/LogStore.h"
+
+#include "render/HitTesting.h"
+#include "LocalizedStrings.h"
+#include "ViewOrientation.h"
+#include "documents/CrystalDocument.h"
+#include "window/MainWindowData.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QRegularExpression>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+using Vec = std::array<double, 3>;
+Vec Sub(Vec a, Vec b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+double Dot(Vec a, Vec b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+Vec Cross(Vec a, Vec b) { return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]}; }
+double Norm(Vec a) { return std::sqrt(Dot(a, a)); }
+
+std::string Fmt(const char *format, double v) {
+  char b[64];
+  std::snprintf(b, sizeof b, format, v);
+  return b;
+}
+
+class MeasureToolsTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(OpenFSRefInWindow(ExamplesFolder() / "Benzene.ovtx", nullptr));
+    QCoreApplication::processEvents();
+    w = GetMainWindow(FrontGraphWindow());
+    ASSERT_NE(w, nullptr);
+    window = w->Ref();
+    w->ResizeContent(640, 480);
+    w->show();
+    QCoreApplication::processEvents();
+    crystal = GetWindowCrystal(window);
+    gNumSelAtoms = 0;
+    SetWindowMeasurementToolLocked(window, false);
+    // Atoms whose own pixel hits them, so that a mouse event there picks them.
+    const QPoint origin = w->GraphPane()->geometry().topLeft();
+    for (size_t i = 0; i < crystal->atoms.size(); ++i) {
+      const QPoint p = origin + QPoint(crystal->atoms[i].pixel[0], crystal->atoms[i].pixel[1]);
+      int16_t kind = 0;
+      int32_t index = -1, radius = 0;
+      if (FindClickedObject(window, Point{int16_t(p.y()), int16_t(p.x())}, &kind, &index, &radius) &&
+          kind == kHitAtom && index == int32_t(i))
+        pickable.push_back(int32_t(i));
+    }
+  }
+  void TearDown() override {
+    gCurrentTool = kToolRotate;
+    ClearWindowModified(window);
+    DoCloseMainWindow(window);
+    QCoreApplication::processEvents();
+  }
+  QPoint At(int32_t atom) const {
+    return w->GraphPane()->geometry().topLeft() + QPoint(crystal->atoms[atom].pixel[0], crystal->atoms[atom].pixel[1]);
+  }
+  void Send(QEvent::Type type, QPoint contentPoint, bool held) {
+    QWidget *pane = w->GraphPane();
+    const QPointF local = pane->mapFrom(w->Content(), contentPoint);
+    QMouseEvent e(type, local, pane->mapToGlobal(local), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                  held ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(pane, &e);
+  }
+  void Hover(QPoint p) { Send(QEvent::MouseMove, p, false); }
+  void Click(QPoint p) {
+    Send(QEvent::MouseButtonPress, p, true);
+    Send(QEvent::MouseButtonRelease, p, false);
+  }
+  Vec Cart(int32_t atom) const {
+    const float *c = crystal->atoms[atom].cart;
+    return {c[0], c[1], c[2]};
+  }
+  double AngleAt(int32_t a, int32_t b, int32_t c) const {
+    const Vec u = Sub(Cart(a), Cart(b)), v = Sub(Cart(c), Cart(b));
+    return std::acos(Dot(u, v) / (Norm(u) * Norm(v))) * 180.0 / M_PI;
+  }
+  std::string Label(int32_t atom) const { return crystal->sites[crystal->atoms[atom].site].label; }
+  QString Log() const { return GetLogStore()->PlainText(); }
+
+  MainWindow *w = nullptr;
+  WindowRef window = nullptr;
+  CrystalRec *crystal = nullptr;
+  std::vector<int32_t> pickable;
+};
+
+TEST_F(MeasureToolsTest, BondDistanceFollowsTheMouseThenLogsAndHoldsTheResult) {
+  ASSERT_GE(pickable.size(), 2u);
+  const int32_t a = pickable[0], b = pickable[1];
+  gCurrentTool = kToolBondDistance;
+  Hover(At(a));
+  EXPECT_EQ(gSelAtom1, a);
+  EXPECT_EQ(gNumSelAtoms, 0);
+  EXPECT_EQ(w->Subtitle(), OVLocalizedString("Bond_Distance_Click_1"));
+  Hover(At(b));
+  EXPECT_EQ(gSelAtom1, b) << "the single highlight moves to the atom under the mouse";
+
+  // A count the bond-angle tool left behind does not stall this tool.
+  gNumSelAtoms = 2;
+  Click(At(a));
+  EXPECT_EQ(gNumSelAtoms, 1);
+  EXPECT_EQ(gSelAtom1, a);
+  Hover(At(b));
+  EXPECT_EQ(gSelAtom2, b);
+  EXPECT_EQ(w->Subtitle(), OVLocalizedString("Bond_Distance_Click_2"));
+  const int before = Log().size();
+  Click(At(b));
+  EXPECT_EQ(gNumSelAtoms, 0);
+  EXPECT_TRUE(IsWindowMeasurementToolLocked(window));
+  EXPECT_EQ(w->Subtitle(), OVLocalizedString("Bond_Distance_Click_3"));
+  const QString added = Log().mid(before);
+  EXPECT_TRUE(added.contains(QString::fromStdString(Label(a) + " -> " + Label(b) + ":")));
+  const double d = Norm(Sub(Cart(b), Cart(a)));
+  EXPECT_TRUE(added.contains(QString::fromStdString("     distance: " + Fmt("%.5f", d) + " Å along vector:")))
+      << added.toStdString();
+
+  // Locked: moving the mouse leaves the result alone.
+  Hover(At(a));
+  EXPECT_EQ(gSelAtom2, b);
+  EXPECT_EQ(w->Subtitle(), OVLocalizedString("Bond_Distance_Click_3"));
+}
+
+TEST_F(MeasureToolsTest, FourthClickOnTheSecondAtomLogsTheBondAngleOnceAndNoTorsion) {
+  ASSERT_GE(pickable.size(), 3u);
+  const int32_t a = pickable[0], b = pickable[1], c = pickable[2];
+  gCurrentTool = kToolBondAngle;
+  const int before = Log().size();
+  Click(At(a));
+  Click(At(b));
+  Click(At(c));
+  EXPECT_EQ(gNumSelAtoms, 3);
+  Click(At(b));
+  EXPECT_EQ(gNumSelAtoms, 0);
+  EXPECT_TRUE(IsWindowMeasurementToolLocked(window));
+  const QString added = Log().mid(before);
+  const QString line = QString::fromStdString(Label(a) + " -- " + Label(b) + " -- " + Label(c) + " bond angle = " +
+                                              Fmt("%.3f", AngleAt(a, b, c)) + "°");
+  EXPECT_EQ(added.count(line), 1) << added.toStdString();
+  EXPECT_FALSE(added.contains("torsion"));
+}
+
+TEST_F(MeasureToolsTest, HoveringAFourthAtomLogsItsTorsion) {
+  ASSERT_GE(pickable.size(), 4u);
+  // Four atoms that are not colinear in any three.
+  std::vector<int32_t> p;
+  for (int32_t i : pickable) {
+    p.push_back(i);
+    if (p.size() >= 3 && std::fabs(std::sin(AngleAt(p[p.size() - 3], p[p.size() - 2], p.back()) * M_PI / 180)) < 1e-3)
+      p.pop_back();
+    if (p.size() == 4)
+      break;
+  }
+  ASSERT_EQ(p.size(), 4u);
+  gCurrentTool = kToolBondAngle;
+  Click(At(p[0]));
+  Click(At(p[1]));
+  Click(At(p[2]));
+  // Lift the fourth atom out of the ring's plane so the torsion has a sign.
+  crystal->atoms[p[3]].cart[2] += 0.7f;
+  const int before = Log().size();
+  Hover(At(p[3]));
+  EXPECT_EQ(gSelAtom4, p[3]);
+  EXPECT_EQ(gNumSelAtoms, 3) << "a hover fixes nothing";
+  const Vec b1 = Sub(Cart(p[1]), Cart(p[0])), b2 = Sub(Cart(p[2]), Cart(p[1])), b3 = Sub(Cart(p[3]), Cart(p[2]));
+  const Vec n1 = Cross(b1, b2), n2 = Cross(b2, b3);
+  const double torsion = std::atan2(Norm(b2) * Dot(b1, n2), Dot(n1, n2)) * 180.0 / M_PI;
+  const QString added = Log().mid(before);
+  const std::string head = Label(p[0]) + " -- " + Label(p[1]) + " -- " + Label(p[2]) + " -- " + Label(p[3]) +
+                           " torsion angle = ";
+  const int at = added.indexOf(QString::fromStdString(head));
+  ASSERT_GE(at, 0) << added.toStdString();
+  const double logged = added.mid(at + int(QString::fromStdString(head).size())).section("°", 0, 0).toDouble();
+  EXPECT_NEAR(std::fabs(logged), std::fabs(torsion), 2e-3);
+  ASSERT_GT(std::fabs(torsion), 1.0);
+  ASSERT_LT(std::fabs(torsion), 179.0);
+  EXPECT_EQ(logged > 0, torsion > 0) << "sign follows the right-hand rule about 2 -> 3";
+  EXPECT_TRUE(added.contains(QString::fromStdString("    (" + Label(p[0]) + " -- " + Label(p[1]) + " -- " +
+                                                    Label(p[2]) + " bond angle = " +
+                                                    Fmt("%.3f", AngleAt(p[0], p[1], p[2])) + "°)")));
+}
+
+TEST_F(MeasureToolsTest, FreeDistanceLogsAngstromsAndEscapeAbandonsAFreeAngle) {
+  gCurrentTool = kToolDistance;
+  const QPoint start = w->GraphPane()->geometry().topLeft() + QPoint(100, 100);
+  Click(start);
+  EXPECT_TRUE(IsFreeMeasurementActive(window));
+  Hover(start + QPoint(60, 80));
+  const int before = Log().size();
+  Click(start + QPoint(60, 80));
+  EXPECT_FALSE(IsFreeMeasurementActive(window));
+  EXPECT_TRUE(Log().mid(before).contains(QString::fromStdString("Distance = " + Fmt("%.4f", 100.0 / crystal->plotScale) + " Å")))
+      << Log().mid(before).toStdString();
+
+  gCurrentTool = kToolAngle;
+  const int beforeAngle = Log().size();
+  Click(start);
+  Click(start + QPoint(50, 0));
+  Hover(start + QPoint(50, 50));
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(w->GraphPane(), &escape);
+  EXPECT_FALSE(IsFreeMeasurementActive(window));
+  EXPECT_EQ(Log().size(), beforeAngle);
+
+  // Three points make a right angle.
+  gCurrentTool = kToolAngle;
+  const int beforeRight = Log().size();
+  Click(start);
+  Click(start + QPoint(50, 0));
+  Hover(start + QPoint(50, 50));
+  Click(start + QPoint(50, 50));
+  EXPECT_TRUE(Log().mid(beforeRight).contains("Angle = 90.000°")) << Log().mid(beforeRight).toStdString();
+}
+
+TEST_F(MeasureToolsTest, OccupancyTextListsSharedSitesAndStopsAtAFullOne) {
+  CrystalRec c;
+  c.sites.resize(2);
+  c.sites[0].elements[0] = ('F' << 8) | 'e';
+  c.sites[0].elements[1] = ('M' << 8) | 'g';
+  c.sites[0].occupancies[0] = 0.5f;
+  c.sites[0].occupancies[1] = 0.5f;
+  c.sites[1].elements[0] = ('F' << 8) | 'e';
+  c.sites[1].elements[1] = ('M' << 8) | 'g';
+  c.sites[1].occupancies[0] = 1.0f;
+  c.sites[1].occupancies[1] = 0.25f;
+  EXPECT_EQ(GetOccupancyCharsForSite(&c, 0), "Fe 0.5 Mg 0.5");
+  EXPECT_EQ(GetOccupancyCharsForSite(&c, 1), "Fe");
+  EXPECT_EQ(GetOccupancyCharsForSite(&c, 2), "");
+}
+
+TEST_F(MeasureToolsTest, ArrowHoverIdentifiesAnAtomAndTheAngleTableListsEveryPair) {
+  ASSERT_FALSE(pickable.empty());
+  int32_t centre = -1;
+  for (int32_t i : pickable)
+    if (crystal->atoms[i].bonds.size() >= 2)
+      centre = i;
+  ASSERT_GE(centre, 0);
+  gCurrentTool = kToolArrow;
+  gInfoAtomNum = kNoInfoAtom;
+  Hover(At(centre));
+  EXPECT_EQ(gInfoAtomNum, centre);
+
+  // A bonds entry a deletion left behind is skipped, not followed.
+  crystal->atoms[centre].bonds.push_back(uint32_t(crystal->atoms.size() + 7));
+  const std::vector<uint32_t> &bonds = crystal->atoms[centre].bonds;
+  const size_t n = bonds.size() - 1;
+  const int before = Log().size();
+  FWriteAngleInfo(window, centre);
+  FWriteBondInfo(window, centre);
+  const QString added = Log().mid(before);
+  crystal->atoms[centre].bonds.pop_back();
+  const int32_t a = int32_t(bonds[0]), c = int32_t(bonds[1]);
+  const QString row = QString::asprintf(" %-6s  %-6s  %-6s    %8.4f   %8.4f   ", Label(a).c_str(),
+                                        Label(centre).c_str(), Label(c).c_str(), AngleAt(a, centre, c),
+                                        Norm(Sub(Cart(a), Cart(centre))));
+  EXPECT_TRUE(added.contains(row)) << added.toStdString();
+  // Rows between the header's rule and the closing rule, blank separators aside.
+  const QStringList lines = added.split(QRegularExpression("[\r\n]"));
+  int header = -1;
+  for (int i = 0; i < lines.size(); ++i)
+    if (lines[i].startsWith(" A       B       C"))
+      header = i;
+  ASSERT_GE(header, 0);
+  int rows = 0, blanks = 0;
+  for (int i = header + 2; i < lines.size() && !lines[i].startsWith("---"); ++i)
+    (lines[i].trimmed().isEmpty() ? blanks : rows) += 1;
+  EXPECT_EQ(blanks, int(n) - 2);
+  EXPECT_EQ(rows, int(n * (n - 1) / 2));
+  EXPECT_TRUE(added.contains("Table of coordinates and bond distances around"));
+}
+
+} // namespace
+
+#include "structurewindow/InfoTip.h"
+
+namespace {
+
+TEST_F(MeasureToolsTest, InfoTipTextPlacementAndToggles) {
+  ASSERT_FALSE(pickable.empty());
+  const int32_t atom = pickable[0];
+  gShowCoordinatesInTitle = false;
+  gSaveShowExtended = false;
+  const QString label = QString::fromStdString(Label(atom));
+  const QString plain = InfoPlainTextForAtom(crystal, atom, true);
+  EXPECT_TRUE(plain.startsWith(label + " (")) << plain.toStdString();
+  EXPECT_TRUE(plain.contains(QString("№ %1").arg(atom + 1)));
+  const float *p = crystal->atoms[atom].cart; // a molecule shows Cartesian coordinates
+  EXPECT_TRUE(plain.contains(QString::asprintf("\tOrth xyz:\t(%.3f, %.3f, %.3f Å)", p[0], p[1], p[2])))
+      << plain.toStdString();
+  EXPECT_TRUE(plain.contains("\tBonds:\t"));
+
+  InfoTipWidget *tip = CreateInfoTipOverlay(window, atom);
+  ASSERT_NE(tip, nullptr);
+  EXPECT_EQ(GetWindowInfoTip(window), tip);
+  const uint32_t placement = tip->Rec().placement;
+  EXPECT_GE(placement, 1u);
+  EXPECT_LE(placement, 6u);
+  // The pointer's tip sits at the atom, 8 pixels inside the widget edge.
+  const QRect g = tip->geometry();
+  const QPoint atomAt = At(atom);
+  if (placement >= 4)
+    EXPECT_GE(g.top() + 8, atomAt.y());
+  else
+    EXPECT_LE(g.bottom() - 8, atomAt.y());
+  EXPECT_FALSE(tip->Rec().siteButton->isVisible());
+
+  // A click on the bubble opens the table, and the next tip opens the same way.
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(g.width() / 2.0, g.height() / 2.0), QPointF(), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(tip, &press);
+  EXPECT_TRUE(tip->Rec().showExtended);
+  EXPECT_TRUE(gSaveShowExtended);
+  EXPECT_TRUE(tip->Rec().siteButton->isVisible());
+  EXPECT_GE(tip->width(), 166 + 16);
+  const int before = Log().size();
+  tip->Rec().siteButton->click();
+  EXPECT_TRUE(Log().mid(before).contains(QString("Information for highlighted atom \"%1\"").arg(label)));
+
+  ToggleInfoWindowTitle(window);
+  InfoTipWidget *again = GetWindowInfoTip(window);
+  ASSERT_NE(again, nullptr);
+  EXPECT_TRUE(again->Rec().showExtended);
+  EXPECT_TRUE(gShowCoordinatesInTitle);
+  gShowCoordinatesInTitle = false;
+  gSaveShowExtended = false;
+  // The Delete key may remove atoms: the tip goes with them.
+  QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+  QApplication::sendEvent(w->GraphPane(), &del);
+  EXPECT_EQ(GetWindowInfoTip(window), nullptr);
+  EXPECT_EQ(gInfoAtomNum, kNoInfoAtom);
+}
+
+TEST_F(MeasureToolsTest, AtomNearThePaneBottomGetsItsBubbleAbove) {
+  ASSERT_FALSE(pickable.empty());
+  const int32_t atom = pickable[0];
+  const QRect g = w->GraphPane()->geometry();
+  crystal->atoms[atom].pixel[1] = int16_t(g.height() - 5);
+  crystal->atoms[atom].pixel[0] = int16_t(g.width() - 3);
+  auto doc = InfoStringForAtomInWindow(atom, window, true);
+  ASSERT_NE(doc, nullptr);
+  uint32_t placement = 0;
+  GetInfoTipPositionForAtomInWindowWithText(atom, window, *doc, &placement);
+  EXPECT_EQ(placement, 1u) << "above, with the pointer near the right end";
+  crystal->atoms[atom].pixel[1] = 5;
+  crystal->atoms[atom].pixel[0] = 2;
+  GetInfoTipPositionForAtomInWindowWithText(atom, window, *doc, &placement);
+  EXPECT_EQ(placement, 6u) << "below, with the pointer near the left end";
+}
+
+} // namespace
