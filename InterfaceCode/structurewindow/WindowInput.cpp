@@ -305,8 +305,9 @@ OSStatus MouseMoved(MainWindow *w, const QPoint &p, unsigned mods, bool buttonDo
   MainWindowData *d = GetMainWindowData(window);
   if (!w->Ruler()->isHidden() && w->Ruler()->geometry().contains(p)) {
     SetCocoaCursor(kArrowCursor);
-    const char *tag = GetWindowRulerUnits(window) == 0 ? "Click to change ruler units to nanometres"
-                                                       : "Click to change ruler units to Angstroms";
+    // Units 1 are Angstrom, 2 nanometres: the tag offers the other one.
+    const char *tag = GetWindowRulerUnits(window) == 2 ? "Click to change ruler units to Angstroms"
+                                                       : "Click to change ruler units to nanometres";
     if (HostServices *host = GetHostServices())
       host->ShowHelpTag(window, Rect{int16_t(p.y() - 10), int16_t(p.x() - 10), int16_t(p.y() + 10), int16_t(p.x() + 10)},
                         tag);
