@@ -1,0 +1,67 @@
+// The commands that act on the selected atoms of a structure window:
+// extending, inverting and clearing the selection, centring on it, labelling
+// it, hiding and showing atoms. The helpers without a window work on a
+// structure's arrays only; the commands end by replotting and, where the
+// change is one the user would save, by marking the window modified.
+// Walks over bonds use explicit stacks and per-atom marks, so that long
+// chains neither overflow the stack nor cost quadratic time. Main thread only.
+#pragma once
+
+#include "HostServices.h"
+#include "StructureRecord.h"
+
+#include <cstdint>
+#include <vector>
+
+// ---- Helpers ----------------------------------------------------------------------------
+// The number of selected atoms; the mean fractional and Cartesian coordinates
+// of the selection (zeros when nothing is selected). Either output may be null.
+int64_t GetCentreOfSelection(const CrystalRec &crystal, float fractional[3], float cartesian[3]);
+
+// Appends to `list` (seeded by the caller with atom i) every visible atom
+// reachable from i over bonds, depth first: each bonded neighbour that is
+// visible and not yet listed is appended and searched in turn, in the order
+// of the bond lists.
+void GetAtomsInSameMolecule(const CrystalRec &crystal, int32_t i, std::vector<int32_t> &list);
+// The size of that list, seeded with i; 0 for an atom out of range.
+int64_t CountAtomsInSameMolecule(const CrystalRec &crystal, int32_t i);
+// Depth first from atom i, selects every visible unselected atom reached
+// through visible unselected neighbours. Answers how many were selected.
+int64_t DoSelectAtomsInSameMolecule(CrystalRec &crystal, int32_t i);
+// Extends the selection over bonds as far as it goes: from every visible
+// selected atom of a visible site, each bonded atom that is visible, of a
+// visible site and unselected is selected, and so on from it. Answers how
+// many atoms were added.
+int64_t DoSelectRelations(CrystalRec &crystal);
+// Selects every unselected bonded neighbour (visible or not) of the atoms
+// selected at the start. *total = selected before + newly selected. True
+// when something was added.
+bool DoSelectNearestRelations(CrystalRec &crystal, int64_t *total);
+// True when some plotted selected atom is labelled.
+bool SelectionIsLabelled(const CrystalRec &crystal);
+
+// ---- Commands on the front window ---------------------------------------------------------
+void DoSelectSymmetryRelatedSites(WindowRef window);
+void DoSelectNeighbours(WindowRef window);
+void DoSelectEntireMolecule(WindowRef window);
+void DoDeselectEntirePlot(WindowRef window);
+void DoInvertSelection(WindowRef window);
+void DoSelectPlot(WindowRef window, bool atoms, bool vectors, bool annotations);
+void DoCentreOnSelection(WindowRef window);
+void ToggleSelectionLabels(WindowRef window);
+void HideOtherAtoms(WindowRef window);
+void HideSelectedAtoms(WindowRef window);
+void DoHideSelectedAtoms(WindowRef window);
+void ShowAllAtoms(WindowRef window);
+
+// ---- Vectors, custom bonds and detaching --------------------------------------------------
+// The custom bond specification of the pair in either order; false when none.
+bool FindCustomBond(const CrystalRec &crystal, uint32_t i, uint32_t j, int32_t *index);
+void DoDeleteAllVectors(WindowRef window);
+// Deletes the selected vectors; an atom keeps its has-vector flag only while
+// another vector still points at it.
+void DeleteSelectedVectors(WindowRef window);
+void DoResetCustomBonds(WindowRef window);
+// Cuts every bond from a visible selected atom to an atom that is not both
+// visible and selected.
+void DetachSelectedAtoms(WindowRef window);
