@@ -7,9 +7,12 @@
 #include "Polyhedra.h"
 #include "RenderServices.h"
 #include "StructureArrays.h"
+#include "VectorMath.h"
 #include "window/MainWindowData.h"
 
+#include <cmath>
 #include <cstdio>
+#include <new>
 #include <string>
 
 namespace {
@@ -476,4 +479,154 @@ void DetachSelectedAtoms(WindowRef window) {
   PlotCrystal(window, 1);
   UpdateSiteBrowser(window);
   OVSetWindowModified(window);
+}
+
+// ---- Atoms of their own appearance ------------------------------------------------------
+
+std::vector<int32_t> CountVisibleAtomTypeUses(const CrystalRec &crystal) {
+  std::vector<int32_t> uses(UsableSphereSize(crystal), 0);
+  for (size_t k = 0; k < AtomSize(crystal); ++k) {
+    const AtomRecord &a = crystal.atoms[k];
+    if (a.visible && a.atomType < uses.size())
+      ++uses[a.atomType];
+  }
+  return uses;
+}
+
+SphereRecord *MakeCustomAtomSphere(CrystalRec &crystal, int32_t atom, uint32_t style, ElementCode element,
+                                   float radius, RGBColor colour, std::vector<int32_t> *uses) {
+  if (atom < 0 || static_cast<size_t>(atom) >= AtomSize(crystal))
+    return nullptr;
+  AtomRecord &a = crystal.atoms[static_cast<size_t>(atom)];
+  const uint32_t old = a.atomType;
+  auto repoint = [&](uint32_t type) {
+    if (uses && a.visible) {
+      if (old < uses->size())
+        --(*uses)[old];
+      if (uses->size() <= type)
+        uses->resize(type + 1, 0);
+      ++(*uses)[type];
+    }
+    a.atomType = type;
+  };
+  const size_t types = UsableSphereSize(crystal);
+  for (size_t k = 0; k < types; ++k) {
+    const SphereRecord &s = crystal.spheres[k];
+    if (s.style == style && s.element == element && s.colour == colour && std::fabs(s.radius - radius) < 0.01f) {
+      repoint(static_cast<uint32_t>(k));
+      return crystal.spheres.data();
+    }
+  }
+  const uint32_t siteType = a.site < UsableSiteSize(crystal) ? crystal.sites[a.site].atomType : old;
+  bool alone = false;
+  if (old < types && old != siteType) {
+    if (uses && old < uses->size()) {
+      alone = (*uses)[old] - (a.visible ? 1 : 0) == 0;
+    } else {
+      alone = true;
+      for (size_t k = 0; k < AtomSize(crystal) && alone; ++k)
+        if (k != static_cast<size_t>(atom) && crystal.atoms[k].visible && crystal.atoms[k].atomType == old)
+          alone = false;
+    }
+  }
+  uint32_t type = old;
+  if (!alone) {
+    if (!AppendBlankSphere(&crystal))
+      return nullptr;
+    type = static_cast<uint32_t>(crystal.sphereCount - 1);
+  }
+  SphereRecord &s = crystal.spheres[type];
+  s.element = element;
+  s.radius = radius;
+  s.colour = colour;
+  s.style = style;
+  repoint(type);
+  return crystal.spheres.data();
+}
+
+int64_t RecolourSelectedAtoms(CrystalRec &crystal, RGBColor colour) {
+  std::vector<int32_t> uses = CountVisibleAtomTypeUses(crystal);
+  int64_t n = 0;
+  for (size_t k = 0; k < AtomSize(crystal); ++k) {
+    const AtomRecord &a = crystal.atoms[k];
+    if (!a.visible || !a.selected || !SiteVisible(crystal, a) || a.atomType >= UsableSphereSize(crystal))
+      continue;
+    const SphereRecord &found = crystal.spheres[a.atomType];
+    const uint32_t style = found.style;
+    const ElementCode element = found.element;
+    const float radius = found.radius;
+    if (!MakeCustomAtomSphere(crystal, static_cast<int32_t>(k), style, element, radius, colour, &uses))
+      break;
+    ++n;
+  }
+  return n;
+}
+
+// ---- Duplicating ---------------------------------------------------------------------------
+
+int64_t DuplicateSelectedMoleculeAtoms(CrystalRec &crystal, const float offset[3]) {
+  const size_t atoms = AtomSize(crystal);
+  const size_t sites = UsableSiteSize(crystal);
+  std::vector<int64_t> copyOf(atoms, -1);
+  int64_t k = 0;
+  for (size_t i = 0; i < atoms; ++i)
+    if (crystal.atoms[i].selected)
+      copyOf[i] = static_cast<int64_t>(atoms) + k++;
+  if (k == 0)
+    return 0;
+  float inverse[9];
+  if (!Inv3x3Mat(crystal.orientationMatrix, inverse))
+    return 0;
+  float dfrac[3];
+  MatMul(inverse, offset, dfrac);
+  std::vector<AtomRecord> newAtoms;
+  std::vector<AsymmetricUnitRecord> newSites;
+  try {
+    newAtoms.assign(crystal.atoms.begin(), crystal.atoms.begin() + static_cast<std::ptrdiff_t>(atoms));
+    newSites.assign(crystal.sites.begin(), crystal.sites.begin() + static_cast<std::ptrdiff_t>(sites));
+    newAtoms.reserve(atoms + static_cast<size_t>(k));
+    newSites.reserve(sites + static_cast<size_t>(k));
+    for (size_t i = 0; i < atoms; ++i) {
+      if (copyOf[i] < 0)
+        continue;
+      const AtomRecord &src = crystal.atoms[i];
+      AsymmetricUnitRecord site = src.site < sites ? crystal.sites[src.site] : AsymmetricUnitRecord{};
+      const int32_t index = static_cast<int32_t>(newAtoms.size());
+      site.firstAtom = site.lastAtom = index;
+      site.visible = 1;
+      AtomRecord dup;
+      dup.site = static_cast<uint32_t>(newSites.size());
+      dup.atomType = src.atomType;
+      dup.visible = 1;
+      dup.selected = 1;
+      dup.labelled = src.labelled;
+      dup.hasVector = 0;
+      std::copy(&src.flags[0], &src.flags[0] + 2, dup.flags);
+      for (int a = 0; a < 3; ++a) {
+        dup.cart[a] = src.cart[a] + offset[a];
+        for (int b = 0; b < 3; ++b)
+          dup.ellipsoidAxes[a][b] = src.ellipsoidAxes[a][b] + dfrac[b];
+      }
+      MatMul(inverse, dup.cart, dup.xyz);
+      for (size_t b = 0; b < BondCount(src); ++b) {
+        const uint32_t j = src.bonds[b];
+        if (j < atoms && crystal.atoms[j].visible && crystal.atoms[j].selected)
+          dup.bonds.push_back(static_cast<uint32_t>(copyOf[j]));
+      }
+      dup.bondCount = static_cast<uint32_t>(dup.bonds.size());
+      newSites.push_back(site);
+      newAtoms.push_back(std::move(dup));
+    }
+  } catch (const std::bad_alloc &) {
+    MyCFCautionAlert("Atom duplication failed!", "Insufficient memory to duplicate the selected atoms");
+    return 0;
+  }
+  for (size_t i = 0; i < atoms; ++i)
+    newAtoms[i].selected = 0;
+  crystal.atoms = std::move(newAtoms);
+  crystal.sites = std::move(newSites);
+  crystal.atomCount = static_cast<int32_t>(crystal.atoms.size());
+  crystal.siteCount = static_cast<int32_t>(crystal.sites.size());
+  crystal.atomsPerCell = crystal.atomCount;
+  return k;
 }

@@ -65,3 +65,31 @@ void DoResetCustomBonds(WindowRef window);
 // Cuts every bond from a visible selected atom to an atom that is not both
 // visible and selected.
 void DetachSelectedAtoms(WindowRef window);
+
+// ---- Atoms of their own appearance ------------------------------------------------------
+// Counts, per atom type, the visible atoms that use it; MakeCustomAtomSphere
+// keeps the counts up to date, so that recolouring many atoms never rescans
+// the atom array.
+std::vector<int32_t> CountVisibleAtomTypeUses(const CrystalRec &crystal);
+// Gives one atom an atom type with these properties: an existing type with
+// the same style, element and colour and a radius within 0.01; else its own
+// type rewritten in place when that differs from its site's and no other
+// visible atom uses it; else a new type. Answers the sphere array, nullptr
+// without memory or for an atom out of range. `uses` (optional) are the
+// counts above.
+SphereRecord *MakeCustomAtomSphere(CrystalRec &crystal, int32_t atom, uint32_t style, ElementCode element,
+                                   float radius, RGBColor colour, std::vector<int32_t> *uses = nullptr);
+// MakeCustomAtomSphere with a new colour for every visible selected atom of
+// a visible site, keeping its element, radius and style. Answers how many.
+int64_t RecolourSelectedAtoms(CrystalRec &crystal, RGBColor colour);
+
+// ---- Duplicating ---------------------------------------------------------------------------
+// Molecule: every selected atom, in index order, gets a copy at the end of
+// the arrays, shifted by the Cartesian offset (Angstrom), on a copy of its
+// site; the copies are visible and selected, keep the labels, carry no
+// vector or polyhedron, and are bonded to each other where their sources
+// were bonded to visible selected atoms. The sources are deselected. Both
+// grown arrays are made before either replaces the old, so that a failure
+// ("Atom duplication failed!") leaves the structure as it was. Answers how
+// many atoms were added. Crystals wait for the symmetry-discarding branch.
+int64_t DuplicateSelectedMoleculeAtoms(CrystalRec &crystal, const float offset[3]);

@@ -251,3 +251,64 @@ TEST(SelectionCommands, DetachingAndDeletingVectors) {
   EXPECT_EQ(index, 0);
   EXPECT_FALSE(FindCustomBond(c, 0, 1, &index));
 }
+
+TEST(SelectionCommands, RecolouredAtomsShareOneNewTypeOrKeepTheirOwn) {
+  CrystalRec c;
+  Molecule(c, 3, ChainBonds(3));
+  const RGBColor blue{0, 0, 65535};
+  c.atoms[0].selected = c.atoms[1].selected = 1;
+  EXPECT_EQ(RecolourSelectedAtoms(c, blue), 2);
+  ASSERT_EQ(c.sphereCount, 2);
+  EXPECT_EQ(c.atoms[0].atomType, 1u);
+  EXPECT_EQ(c.atoms[1].atomType, 1u);
+  EXPECT_EQ(c.atoms[2].atomType, 0u);
+  EXPECT_EQ(c.spheres[1].colour, blue);
+  EXPECT_EQ(c.spheres[1].element, Element("C"));
+
+  // Atom 0 alone uses type 1 now: its type is recoloured in place.
+  c.atoms[1].atomType = 0;
+  c.atoms[1].selected = 0;
+  const RGBColor green{0, 65535, 0};
+  EXPECT_EQ(RecolourSelectedAtoms(c, green), 1);
+  EXPECT_EQ(c.sphereCount, 2);
+  EXPECT_EQ(c.spheres[1].colour, green);
+  // The site's own type is never rewritten: a new one is made.
+  c.atoms[0].selected = 0;
+  c.atoms[2].selected = 1;
+  const RGBColor red{65535, 0, 0};
+  EXPECT_EQ(RecolourSelectedAtoms(c, red), 1);
+  EXPECT_EQ(c.sphereCount, 3);
+  EXPECT_EQ(c.spheres[0].colour, (RGBColor{40000, 40000, 40000}));
+  // Without counts the same answer comes from a scan.
+  EXPECT_EQ(MakeCustomAtomSphere(c, 2, c.spheres[1].style, Element("C"), c.spheres[1].radius + 0.005f, green),
+            c.spheres.data());
+  EXPECT_EQ(c.atoms[2].atomType, 1u); // radius within 0.01: type 1 taken
+}
+
+TEST(SelectionCommands, MoleculeDuplicateKeepsTheBondsAmongTheCopies) {
+  CrystalRec c;
+  Molecule(c, 4, ChainBonds(4)); // 0-1-2-3
+  c.atoms[1].selected = c.atoms[2].selected = 1;
+  c.atoms[2].labelled = 1;
+  const float offset[3] = {0.0f, 2.0f, 0.0f};
+  ASSERT_EQ(DuplicateSelectedMoleculeAtoms(c, offset), 2);
+  ASSERT_EQ(c.atomCount, 6);
+  ASSERT_EQ(c.siteCount, 6);
+  EXPECT_EQ(c.atoms[1].selected + c.atoms[2].selected, 0);
+  const AtomRecord &d1 = c.atoms[4], &d2 = c.atoms[5];
+  EXPECT_EQ(d1.selected + d2.selected, 2);
+  EXPECT_EQ(d2.labelled, 1);
+  EXPECT_FLOAT_EQ(d1.cart[0], 1.5f);
+  EXPECT_FLOAT_EQ(d1.cart[1], 2.0f);
+  EXPECT_FLOAT_EQ(d1.xyz[1], 2.0f);
+  EXPECT_EQ(d1.bonds, std::vector<uint32_t>{5}); // not to atom 0: it was not selected
+  EXPECT_EQ(d2.bonds, std::vector<uint32_t>{4});
+  EXPECT_EQ(d1.site, 4u);
+  EXPECT_EQ(c.sites[5].firstAtom, 5);
+  EXPECT_EQ(DuplicateSelectedMoleculeAtoms(c, offset), 2); // the copies are the selection now
+  c.atoms.resize(6);
+  c.sites.resize(6);
+  c.atomCount = c.siteCount = c.atomsPerCell = 6;
+  DeselectAllObjects(&c);
+  EXPECT_EQ(DuplicateSelectedMoleculeAtoms(c, offset), 0);
+}
