@@ -38,3 +38,24 @@ void BM_SelectEntireMolecule20000(benchmark::State &state) {
 BENCHMARK(BM_SelectEntireMolecule20000)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+namespace {
+
+// A new colour for 20,000 selected atoms of a 20,000-atom chain.
+void BM_RecolourSelection20000(benchmark::State &state) {
+  CrystalRec c;
+  Chain(c, 20000);
+  uint16_t shade = 0;
+  for (auto _ : state) {
+    c.spheres.resize(1);
+    c.sphereCount = 1;
+    for (AtomRecord &a : c.atoms) {
+      a.atomType = 0;
+      a.selected = 1;
+    }
+    benchmark::DoNotOptimize(RecolourSelectedAtoms(c, RGBColor{++shade, 0, 0}));
+  }
+}
+BENCHMARK(BM_RecolourSelection20000)->Unit(benchmark::kMillisecond);
+
+} // namespace

@@ -493,8 +493,8 @@ std::vector<int32_t> CountVisibleAtomTypeUses(const CrystalRec &crystal) {
   return uses;
 }
 
-SphereRecord *MakeCustomAtomSphere(CrystalRec &crystal, int32_t atom, uint32_t style, ElementCode element,
-                                   float radius, RGBColor colour, std::vector<int32_t> *uses) {
+SphereRecord *MakeCustomAtomSphere(CrystalRec &crystal, int32_t atom, uint32_t style, ElementCode element, float radius,
+                                   RGBColor colour, std::vector<int32_t> *uses) {
   if (atom < 0 || static_cast<size_t>(atom) >= AtomSize(crystal))
     return nullptr;
   AtomRecord &a = crystal.atoms[static_cast<size_t>(atom)];
@@ -560,6 +560,28 @@ int64_t RecolourSelectedAtoms(CrystalRec &crystal, RGBColor colour) {
     ++n;
   }
   return n;
+}
+
+void DoChangeAtomColour(WindowRef window) {
+  CrystalRec *c = AtomsOf(window);
+  HostServices *host = GetHostServices();
+  if (!c || !host)
+    return;
+  RGBColor colour{};
+  bool found = false;
+  for (size_t k = 0; k < AtomSize(*c) && !found; ++k) {
+    const AtomRecord &a = c->atoms[k];
+    if (a.visible && a.selected && a.atomType < UsableSphereSize(*c)) {
+      colour = c->spheres[a.atomType].colour;
+      found = true;
+    }
+  }
+  if (!found || !host->ChooseColour("atom colour:", &colour))
+    return;
+  RecolourSelectedAtoms(*c, colour);
+  PurgeUnusedAtomSpheres(c);
+  NewPlot(window, false, true);
+  OVSetWindowModified(window);
 }
 
 // ---- Duplicating ---------------------------------------------------------------------------

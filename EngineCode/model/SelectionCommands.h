@@ -77,8 +77,8 @@ std::vector<int32_t> CountVisibleAtomTypeUses(const CrystalRec &crystal);
 // visible atom uses it; else a new type. Answers the sphere array, nullptr
 // without memory or for an atom out of range. `uses` (optional) are the
 // counts above.
-SphereRecord *MakeCustomAtomSphere(CrystalRec &crystal, int32_t atom, uint32_t style, ElementCode element,
-                                   float radius, RGBColor colour, std::vector<int32_t> *uses = nullptr);
+SphereRecord *MakeCustomAtomSphere(CrystalRec &crystal, int32_t atom, uint32_t style, ElementCode element, float radius,
+                                   RGBColor colour, std::vector<int32_t> *uses = nullptr);
 // MakeCustomAtomSphere with a new colour for every visible selected atom of
 // a visible site, keeping its element, radius and style. Answers how many.
 int64_t RecolourSelectedAtoms(CrystalRec &crystal, RGBColor colour);
@@ -93,3 +93,7 @@ int64_t RecolourSelectedAtoms(CrystalRec &crystal, RGBColor colour);
 // ("Atom duplication failed!") leaves the structure as it was. Answers how
 // many atoms were added. Crystals wait for the symmetry-discarding branch.
 int64_t DuplicateSelectedMoleculeAtoms(CrystalRec &crystal, const float offset[3]);
+// Asks for a colour ("atom colour:"), starting from the first visible
+// selected atom's, and gives it to every visible selected atom of a visible
+// site. Cancelled: nothing changes.
+void DoChangeAtomColour(WindowRef window);

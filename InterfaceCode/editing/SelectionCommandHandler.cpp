@@ -11,10 +11,9 @@
 
 namespace {
 
-const uint32_t kCodes[] = {kCmdSelectSymmetryRelated, kCmdSelectNeighbours, kCmdSelectMolecule, kCmdDeselectAll,
-                           kCmdInvertSelection,       kCmdSelectAll,        kCmdCentreOnSelection,
-                           kCmdLabelSelection,        kCmdHideOtherAtoms,   kCmdHideSelection,
-                           kCmdShowAllAtoms};
+const uint32_t kCodes[] = {kCmdSelectSymmetryRelated, kCmdSelectNeighbours, kCmdSelectMolecule,    kCmdDeselectAll,
+                           kCmdInvertSelection,       kCmdSelectAll,        kCmdCentreOnSelection, kCmdLabelSelection,
+                           kCmdHideOtherAtoms,        kCmdHideSelection,    kCmdShowAllAtoms,      kCmdAtomColour};
 
 bool Owns(uint32_t command) {
   for (uint32_t code : kCodes)
@@ -36,18 +35,44 @@ OSStatus SelectionCommand(uint32_t command, const QVariant &) {
   if (!w)
     return kNoErr;
   switch (command) {
-  case kCmdSelectSymmetryRelated: DoSelectSymmetryRelatedSites(w); break;
-  case kCmdSelectNeighbours: DoSelectNeighbours(w); break;
-  case kCmdSelectMolecule: DoSelectEntireMolecule(w); break;
-  case kCmdDeselectAll: DoDeselectEntirePlot(w); break;
-  case kCmdInvertSelection: DoInvertSelection(w); break;
-  case kCmdSelectAll: DoSelectPlot(w, true, true, true); break;
-  case kCmdCentreOnSelection: DoCentreOnSelection(w); break;
-  case kCmdLabelSelection: ToggleSelectionLabels(w); break;
-  case kCmdHideOtherAtoms: HideOtherAtoms(w); break;
-  case kCmdHideSelection: DoHideSelectedAtoms(w); break;
-  case kCmdShowAllAtoms: ShowAllAtoms(w); break;
-  default: break;
+  case kCmdSelectSymmetryRelated:
+    DoSelectSymmetryRelatedSites(w);
+    break;
+  case kCmdSelectNeighbours:
+    DoSelectNeighbours(w);
+    break;
+  case kCmdSelectMolecule:
+    DoSelectEntireMolecule(w);
+    break;
+  case kCmdDeselectAll:
+    DoDeselectEntirePlot(w);
+    break;
+  case kCmdInvertSelection:
+    DoInvertSelection(w);
+    break;
+  case kCmdSelectAll:
+    DoSelectPlot(w, true, true, true);
+    break;
+  case kCmdCentreOnSelection:
+    DoCentreOnSelection(w);
+    break;
+  case kCmdLabelSelection:
+    ToggleSelectionLabels(w);
+    break;
+  case kCmdHideOtherAtoms:
+    HideOtherAtoms(w);
+    break;
+  case kCmdHideSelection:
+    DoHideSelectedAtoms(w);
+    break;
+  case kCmdShowAllAtoms:
+    ShowAllAtoms(w);
+    break;
+  case kCmdAtomColour:
+    DoChangeAtomColour(w);
+    break;
+  default:
+    break;
   }
   return kNoErr;
 }

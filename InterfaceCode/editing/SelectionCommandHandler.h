@@ -16,5 +16,6 @@ inline constexpr uint32_t kCmdLabelSelection = FourCharsToLong("LbSl");
 inline constexpr uint32_t kCmdHideOtherAtoms = FourCharsToLong("HdOt");
 inline constexpr uint32_t kCmdHideSelection = FourCharsToLong("HdSl");
 inline constexpr uint32_t kCmdShowAllAtoms = FourCharsToLong("ShAl");
+inline constexpr uint32_t kCmdAtomColour = FourCharsToLong("AtCl");
 
 void InstallSelectionCommands();

@@ -80,6 +80,7 @@ const std::vector<CommandInfo> kCommandTable = {
     {FourCharsToLong("HdSl"), "Hide Selected Atoms", ""},
     {FourCharsToLong("HdOt"), "Hide Other Atoms", ""},
     {FourCharsToLong("ShAl"), "Show All Atoms", ""},
+    {FourCharsToLong("AtCl"), "Atom Colour…", ""},
     // Window
     {kCmdShowLog, "Log", "Ctrl+L"},
     {kCmdLogTextStyle, "Log Text Style…", ""},
@@ -182,7 +183,7 @@ const std::vector<MenuInfo> kMenuTable = {
     {"Select",
      {FourCharsToLong("SlAl"), FourCharsToLong("SlNo"), FourCharsToLong("SlIv"), 0, FourCharsToLong("SlNb"),
       FourCharsToLong("SlMl"), FourCharsToLong("SlSy"), 0, FourCharsToLong("CnSl"), FourCharsToLong("LbSl"), 0,
-      FourCharsToLong("HdSl"), FourCharsToLong("HdOt"), FourCharsToLong("ShAl")}},
+      FourCharsToLong("HdSl"), FourCharsToLong("HdOt"), FourCharsToLong("ShAl"), 0, FourCharsToLong("AtCl")}},
     {"View",
      {kCmdToggleRulers, kCmdToggleRulerUnits, kCmdToggleGrid, 0, kCmdToggleSidebar, kCmdToggleAtoms, kCmdToggleNotes, 0,
       kCmdFillScreen}},

@@ -312,3 +312,21 @@ TEST(SelectionCommands, MoleculeDuplicateKeepsTheBondsAmongTheCopies) {
   DeselectAllObjects(&c);
   EXPECT_EQ(DuplicateSelectedMoleculeAtoms(c, offset), 0);
 }
+
+TEST(SelectionCommands, ChangeAtomColourAsksAndCancelChangesNothing) {
+  FakeHost host;
+  TestWindow w(host);
+  CrystalRec &c = w.crystal();
+  Molecule(c, 3, ChainBonds(3));
+  c.atoms[1].selected = 1;
+  DoChangeAtomColour(w.ref()); // cancelled
+  EXPECT_EQ(c.sphereCount, 1);
+  EXPECT_FALSE(w.modified());
+  const RGBColor blue{0, 0, 65535};
+  host.pickedColors.push_back(blue);
+  DoChangeAtomColour(w.ref());
+  ASSERT_EQ(c.sphereCount, 2);
+  EXPECT_EQ(c.spheres[c.atoms[1].atomType].colour, blue);
+  EXPECT_EQ(c.spheres[c.atoms[0].atomType].colour, (RGBColor{40000, 40000, 40000}));
+  EXPECT_TRUE(w.modified());
+}
