@@ -330,3 +330,37 @@ TEST(SelectionCommands, ChangeAtomColourAsksAndCancelChangesNothing) {
   EXPECT_EQ(c.spheres[c.atoms[0].atomType].colour, (RGBColor{40000, 40000, 40000}));
   EXPECT_TRUE(w.modified());
 }
+
+TEST(SelectionCommands, SymmetryRelatedSitesAndSelectAll) {
+  FakeHost host;
+  TestWindow w(host);
+  CrystalRec &c = w.crystal();
+  ASSERT_TRUE(BuildRockSalt(c));
+  ASSERT_GT(c.atomCount, 2);
+  const uint32_t site = c.atoms[0].site;
+  int32_t hidden = -1;
+  for (int32_t k = 1; k < c.atomCount && hidden < 0; k++)
+    if (c.atoms[static_cast<size_t>(k)].site == site)
+      hidden = k;
+  ASSERT_GE(hidden, 0);
+  c.atoms[static_cast<size_t>(hidden)].visible = 0;
+  c.atoms[0].selected = 1;
+  DoSelectSymmetryRelatedSites(w.ref());
+  for (const AtomRecord &a : c.atoms)
+    EXPECT_EQ(a.selected, a.site == site && a.visible ? 1 : 0);
+  EXPECT_TRUE(w.modified());
+
+  // Select All: plotted atoms, vectors after their atoms' visibility.
+  SortIndexOfVisibleAtoms(c);
+  c.vectors.resize(2);
+  c.vectorCount = 2;
+  c.vectors[0].atom = static_cast<uint32_t>(hidden);
+  c.vectors[1].atom = 0;
+  DoSelectPlot(w.ref(), true, true, false);
+  EXPECT_EQ(c.vectors[0].selected, 0);
+  EXPECT_EQ(c.vectors[1].selected, 1);
+  EXPECT_EQ(c.atoms[static_cast<size_t>(hidden)].selected, 0);
+  EXPECT_EQ(GetCentreOfSelection(c, nullptr, nullptr), CountVisible(c));
+  c.vectors.clear();
+  c.vectorCount = 0;
+}
