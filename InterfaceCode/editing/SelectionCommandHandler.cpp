@@ -13,7 +13,7 @@ namespace {
 
 const uint32_t kCodes[] = {kCmdSelectSymmetryRelated, kCmdSelectNeighbours, kCmdSelectMolecule,    kCmdDeselectAll,
                            kCmdInvertSelection,       kCmdSelectAll,        kCmdCentreOnSelection, kCmdLabelSelection,
-                           kCmdHideOtherAtoms,        kCmdHideSelection,    kCmdShowAllAtoms,      kCmdAtomColour};
+                           kCmdHideOtherAtoms,        kCmdHideSelection,    kCmdShowAllAtoms,      kCmdAtomColour, kCmdDeleteAllVectors, kCmdResetCustomBonds, kCmdDetachSelection};
 
 bool Owns(uint32_t command) {
   for (uint32_t code : kCodes)

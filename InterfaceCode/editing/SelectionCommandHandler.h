@@ -17,5 +17,8 @@ inline constexpr uint32_t kCmdHideOtherAtoms = FourCharsToLong("HdOt");
 inline constexpr uint32_t kCmdHideSelection = FourCharsToLong("HdSl");
 inline constexpr uint32_t kCmdShowAllAtoms = FourCharsToLong("ShAl");
 inline constexpr uint32_t kCmdAtomColour = FourCharsToLong("AtCl");
+inline constexpr uint32_t kCmdDeleteAllVectors = FourCharsToLong("VcDA");
+inline constexpr uint32_t kCmdResetCustomBonds = FourCharsToLong("CBRs");
+inline constexpr uint32_t kCmdDetachSelection = FourCharsToLong("DtSl");
 
 void InstallSelectionCommands();

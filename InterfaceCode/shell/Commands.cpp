@@ -81,6 +81,9 @@ const std::vector<CommandInfo> kCommandTable = {
     {FourCharsToLong("HdOt"), "Hide Other Atoms", ""},
     {FourCharsToLong("ShAl"), "Show All Atoms", ""},
     {FourCharsToLong("AtCl"), "Atom Colour…", ""},
+    {FourCharsToLong("DtSl"), "Detach Selected Atoms", ""},
+    {FourCharsToLong("VcDA"), "Delete All Vectors", ""},
+    {FourCharsToLong("CBRs"), "Reset Custom Bonds", ""},
     // Window
     {kCmdShowLog, "Log", "Ctrl+L"},
     {kCmdLogTextStyle, "Log Text Style…", ""},
@@ -183,7 +186,7 @@ const std::vector<MenuInfo> kMenuTable = {
     {"Select",
      {FourCharsToLong("SlAl"), FourCharsToLong("SlNo"), FourCharsToLong("SlIv"), 0, FourCharsToLong("SlNb"),
       FourCharsToLong("SlMl"), FourCharsToLong("SlSy"), 0, FourCharsToLong("CnSl"), FourCharsToLong("LbSl"), 0,
-      FourCharsToLong("HdSl"), FourCharsToLong("HdOt"), FourCharsToLong("ShAl"), 0, FourCharsToLong("AtCl")}},
+      FourCharsToLong("HdSl"), FourCharsToLong("HdOt"), FourCharsToLong("ShAl"), 0, FourCharsToLong("AtCl"), 0, FourCharsToLong("DtSl"), FourCharsToLong("VcDA"), FourCharsToLong("CBRs")}},
     {"View",
      {kCmdToggleRulers, kCmdToggleRulerUnits, kCmdToggleGrid, 0, kCmdToggleSidebar, kCmdToggleAtoms, kCmdToggleNotes, 0,
       kCmdFillScreen}},
