@@ -13,7 +13,8 @@ namespace {
 
 const uint32_t kCodes[] = {kCmdSelectSymmetryRelated, kCmdSelectNeighbours, kCmdSelectMolecule,    kCmdDeselectAll,
                            kCmdInvertSelection,       kCmdSelectAll,        kCmdCentreOnSelection, kCmdLabelSelection,
-                           kCmdHideOtherAtoms,        kCmdHideSelection,    kCmdShowAllAtoms,      kCmdAtomColour, kCmdDeleteAllVectors, kCmdResetCustomBonds, kCmdDetachSelection};
+                           kCmdHideOtherAtoms,        kCmdHideSelection,    kCmdShowAllAtoms,      kCmdAtomColour,
+                           kCmdDeleteAllVectors,      kCmdResetCustomBonds, kCmdDetachSelection};
 
 bool Owns(uint32_t command) {
   for (uint32_t code : kCodes)
@@ -70,6 +71,15 @@ OSStatus SelectionCommand(uint32_t command, const QVariant &) {
     break;
   case kCmdAtomColour:
     DoChangeAtomColour(w);
+    break;
+  case kCmdDeleteAllVectors:
+    DoDeleteAllVectors(w);
+    break;
+  case kCmdResetCustomBonds:
+    DoResetCustomBonds(w);
+    break;
+  case kCmdDetachSelection:
+    DetachSelectedAtoms(w);
     break;
   default:
     break;

@@ -245,4 +245,9 @@ TEST_F(EditorTest, SelectionCommandsReachTheFrontWindow) {
   ASSERT_EQ(ProcessCommand(kCmdSelectAll), kNoErr);
   ASSERT_EQ(ProcessCommand(kCmdDeselectAll), kNoErr);
   EXPECT_FALSE(CrystalHasSelectedAtoms(c));
+  // Every selected atom detached: no bond leads out of the selection.
+  c->atoms[0].selected = 1;
+  ASSERT_GT(c->atoms[0].bondCount, 0u);
+  ASSERT_EQ(ProcessCommand(kCmdDetachSelection), kNoErr);
+  EXPECT_EQ(c->atoms[0].bondCount, 0u);
 }
