@@ -4,6 +4,7 @@
 #include "editing/EditCrystalSheet.h"
 #include "FileCommands.h"
 #include "editing/BondElementCommands.h"
+#include "editing/SelectionCommandHandler.h"
 #include "QtHostServices.h"
 #include "inspectors/InspectorKit.h"
 #include "inspectors/ModelOptions.h"
@@ -100,4 +101,5 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallEditorCommands();
   InstallModelOptions();
   InstallBondAndElementEditorCommands();
+  InstallSelectionCommands();
 }

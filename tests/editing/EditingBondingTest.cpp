@@ -3,6 +3,7 @@
 // commands, with the dialogs' answers scripted.
 #include "editing/BondingSheet.h"
 #include "editing/ElementsWindow.h"
+#include "editing/SelectionCommandHandler.h"
 #include "shell/Commands.h"
 #include "shell/FileCommands.h"
 #include "shell/EngineHooks.h"
@@ -11,6 +12,7 @@
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
+#include "StructureArrays.h"
 #include "window/MainWindowData.h"
 
 #include <QApplication>
@@ -227,3 +229,25 @@ TEST_F(EditorTest, ElementsWindowAppliesExportsImportsAndLoadsPresets) {
 }
 
 } // namespace
+
+TEST_F(EditorTest, SelectionCommandsReachTheFrontWindow) {
+  CrystalRec *c = OpenExample("NaCl.ovtx");
+  ASSERT_NE(c, nullptr);
+  ClearWindowModified(FrontGraphWindow());
+  ASSERT_EQ(ProcessCommand(kCmdSelectNeighbours), kNoErr);
+  ASSERT_EQ(gEditorHost->alerts.size(), 1u);
+  EXPECT_EQ(gEditorHost->alerts[0].message, "No atoms selected!");
+  ASSERT_EQ(ProcessCommand(kCmdSelectAll), kNoErr);
+  EXPECT_TRUE(CrystalHasSelectedAtoms(c));
+  EXPECT_TRUE(IsWindowModified(FrontGraphWindow()));
+  ASSERT_EQ(ProcessCommand(kCmdInvertSelection), kNoErr);
+  EXPECT_FALSE(CrystalHasSelectedAtoms(c));
+  ASSERT_EQ(ProcessCommand(kCmdSelectAll), kNoErr);
+  ASSERT_EQ(ProcessCommand(kCmdDeselectAll), kNoErr);
+  EXPECT_FALSE(CrystalHasSelectedAtoms(c));
+  // Every selected atom detached: no bond leads out of the selection.
+  c->atoms[0].selected = 1;
+  ASSERT_GT(c->atoms[0].bondCount, 0u);
+  ASSERT_EQ(ProcessCommand(kCmdDetachSelection), kNoErr);
+  EXPECT_EQ(c->atoms[0].bondCount, 0u);
+}

@@ -1,0 +1,104 @@
+// The selection commands reach the engine here for the front structure window.
+#include "SelectionCommandHandler.h"
+
+#include "SelectionCommands.h"
+#include "StructureArrays.h"
+#include "shell/Commands.h"
+#include "structurewindow/WindowInput.h"
+#include "window/MainWindowData.h"
+
+#include <QAction>
+
+namespace {
+
+const uint32_t kCodes[] = {kCmdSelectSymmetryRelated, kCmdSelectNeighbours, kCmdSelectMolecule,    kCmdDeselectAll,
+                           kCmdInvertSelection,       kCmdSelectAll,        kCmdCentreOnSelection, kCmdLabelSelection,
+                           kCmdHideOtherAtoms,        kCmdHideSelection,    kCmdShowAllAtoms,      kCmdAtomColour,
+                           kCmdDeleteAllVectors,      kCmdResetCustomBonds, kCmdDetachSelection};
+
+bool Owns(uint32_t command) {
+  for (uint32_t code : kCodes)
+    if (code == command)
+      return true;
+  return false;
+}
+
+WindowRef FrontWithAtoms() {
+  WindowRef front = FrontGraphWindow();
+  const CrystalRec *crystal = front ? GetWindowCrystal(front) : nullptr;
+  return crystal && IsWindowFileOpen(front) && UsableAtomSize(*crystal) > 0 ? front : nullptr;
+}
+
+OSStatus SelectionCommand(uint32_t command, const QVariant &) {
+  if (!Owns(command))
+    return kEventNotHandledErr;
+  WindowRef w = FrontWithAtoms();
+  if (!w)
+    return kNoErr;
+  switch (command) {
+  case kCmdSelectSymmetryRelated:
+    DoSelectSymmetryRelatedSites(w);
+    break;
+  case kCmdSelectNeighbours:
+    DoSelectNeighbours(w);
+    break;
+  case kCmdSelectMolecule:
+    DoSelectEntireMolecule(w);
+    break;
+  case kCmdDeselectAll:
+    DoDeselectEntirePlot(w);
+    break;
+  case kCmdInvertSelection:
+    DoInvertSelection(w);
+    break;
+  case kCmdSelectAll:
+    DoSelectPlot(w, true, true, true);
+    break;
+  case kCmdCentreOnSelection:
+    DoCentreOnSelection(w);
+    break;
+  case kCmdLabelSelection:
+    ToggleSelectionLabels(w);
+    break;
+  case kCmdHideOtherAtoms:
+    HideOtherAtoms(w);
+    break;
+  case kCmdHideSelection:
+    DoHideSelectedAtoms(w);
+    break;
+  case kCmdShowAllAtoms:
+    ShowAllAtoms(w);
+    break;
+  case kCmdAtomColour:
+    DoChangeAtomColour(w);
+    break;
+  case kCmdDeleteAllVectors:
+    DoDeleteAllVectors(w);
+    break;
+  case kCmdResetCustomBonds:
+    DoResetCustomBonds(w);
+    break;
+  case kCmdDetachSelection:
+    DetachSelectedAtoms(w);
+    break;
+  default:
+    break;
+  }
+  return kNoErr;
+}
+
+OSStatus SelectionCommandStatus(uint32_t command, QAction *action) {
+  if (!Owns(command))
+    return kEventNotHandledErr;
+  action->setEnabled(FrontWithAtoms() != nullptr);
+  return kNoErr;
+}
+
+} // namespace
+
+void InstallSelectionCommands() {
+  AddCommandHandler(SelectionCommand, SelectionCommandStatus);
+  // The Delete key removes selected vectors; deleting selected atoms and
+  // sites waits for the atom-deletion commands.
+  gWindowInputHooks.deleteSelectedVectors = DeleteSelectedVectors;
+}

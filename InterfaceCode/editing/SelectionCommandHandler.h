@@ -1,0 +1,24 @@
+// The menu commands on the front window's selection.
+#pragma once
+
+#include "Utilities.h"
+
+#include <cstdint>
+
+inline constexpr uint32_t kCmdSelectSymmetryRelated = FourCharsToLong("SlSy");
+inline constexpr uint32_t kCmdSelectNeighbours = FourCharsToLong("SlNb");
+inline constexpr uint32_t kCmdSelectMolecule = FourCharsToLong("SlMl");
+inline constexpr uint32_t kCmdDeselectAll = FourCharsToLong("SlNo");
+inline constexpr uint32_t kCmdInvertSelection = FourCharsToLong("SlIv");
+inline constexpr uint32_t kCmdSelectAll = FourCharsToLong("SlAl");
+inline constexpr uint32_t kCmdCentreOnSelection = FourCharsToLong("CnSl");
+inline constexpr uint32_t kCmdLabelSelection = FourCharsToLong("LbSl");
+inline constexpr uint32_t kCmdHideOtherAtoms = FourCharsToLong("HdOt");
+inline constexpr uint32_t kCmdHideSelection = FourCharsToLong("HdSl");
+inline constexpr uint32_t kCmdShowAllAtoms = FourCharsToLong("ShAl");
+inline constexpr uint32_t kCmdAtomColour = FourCharsToLong("AtCl");
+inline constexpr uint32_t kCmdDeleteAllVectors = FourCharsToLong("VcDA");
+inline constexpr uint32_t kCmdResetCustomBonds = FourCharsToLong("CBRs");
+inline constexpr uint32_t kCmdDetachSelection = FourCharsToLong("DtSl");
+
+void InstallSelectionCommands();
