@@ -14,7 +14,7 @@
 #include "render/RenderGlobals.h"
 #include "window/MainWindowData.h"
 
-#include "tools/HeadlessHost.h"
+#include "tools/RockSaltScene.h"
 
 #include <QGuiApplication>
 
@@ -26,69 +26,18 @@
 
 namespace {
 
-QGuiApplication *App() {
-  static int argc = 1;
-  static char name[] = "bench";
-  static char *argv[] = {name, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QGuiApplication app(argc, argv);
-  return &app;
-}
+using benchscene::Scene;
 
-struct Scene {
-  HeadlessHost host;
-  OVWindowRecord record;
-  ~Scene() {
-    DestroyMainWindowData(&record);
-    SetHostServices(nullptr);
-  }
-};
-
-// Rock salt over 0 to `range` on every axis in a 1000 x 800 pane, plotted
-// once in the model.
+// Rock salt over 0 to `range` on every axis in a 1000 x 800 pane, the
+// chlorine sites only polyhedron vertices, plotted once in the model.
 std::unique_ptr<Scene> MakeRockSalt(float range, int8_t model) {
-  App();
-  auto scene = std::make_unique<Scene>();
-  SetHostServices(&scene->host);
-  InstallRenderServices();
-  InitOVGlobals();
-  InitMainWindowData(&scene->record);
-  scene->host.window = &scene->record;
-  scene->host.pane = Rect{0, 0, 800, 1000};
-  CrystalRec &c = *GetWindowCrystal(&scene->record);
-  ClearCrystalRec(&c);
-  c.a = c.b = c.c = 5.64f;
-  c.alpha = c.beta = c.gamma = 90.0f;
-  std::snprintf(c.spaceGroup, sizeof c.spaceGroup, "F m -3 m");
-  const float r[6] = {0.0f, range, 0.0f, range, 0.0f, range};
-  std::copy(r, r + 6, c.plotRange);
-  c.sites = *CreateAsymmetricUnit(2);
-  c.siteCount = 2;
-  const char *labels[2] = {"Cl1", "Na1"}, *elements[2] = {"Cl", "Na"};
-  const float xyz[2][3] = {{0.5f, 0.5f, 0.5f}, {0.0f, 0.0f, 0.0f}};
-  for (int s = 0; s < 2; s++) {
-    AsymmetricUnitRecord &site = c.sites[size_t(s)];
-    std::snprintf(site.label, sizeof site.label, "%s", labels[s]);
-    site.elements[0] = TwoCharsToShort(elements[s]);
-    site.occupancies[0] = 1.0f;
-    site.polyMode = s == 0 ? 1 : 0; // chlorine only as vertices
-    std::copy(xyz[s], xyz[s] + 3, site.xyz);
-  }
-  BondSpec spec;
-  spec.elementA = TwoCharsToShort("Na");
-  spec.elementB = TwoCharsToShort("Cl");
-  spec.minLength = 2.5f;
-  spec.maxLength = 3.0f;
-  spec.style = 1;
-  c.bondSpecs[0] = spec;
-  c.bondSpecCount = 1;
-  if (!RunNewCrystal(&scene->record, true, true, true))
+  std::unique_ptr<Scene> scene = benchscene::MakeRockSalt(range, 1000, 800, [](CrystalRec &c) {
+    c.sites[0].polyMode = 1; // chlorine only as vertices
+  });
+  if (!scene)
     return nullptr;
-  SetWindowFileOpen(&scene->record, true);
-  const float turn[3] = {20.0f, 30.0f, 0.0f};
-  RotateXYZ(&c, turn);
+  CrystalRec &c = *GetWindowCrystal(&scene->record);
   c.modelType = model;
-  ResetOffScreen(&scene->record);
   RenderSpheres(&c);
   PlotCrystal(&scene->record, kPlotToWindow);
   return scene;

@@ -58,8 +58,6 @@ void RotationMovie(benchmark::State &state, uint32_t codec) {
   state.counters["ms_per_frame"] = seconds * 1000.0 / double(kFrames * state.iterations());
   state.counters["bytes"] = double(std::filesystem::file_size(file));
   std::filesystem::remove(file);
-  DestroyMainWindowData(&scene->record);
-  SetHostServices(nullptr);
 }
 
 void BM_RotationMovieAnimation800x600(benchmark::State &state) { RotationMovie(state, ovmovie::kCodecAnimation); }

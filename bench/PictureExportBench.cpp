@@ -22,10 +22,8 @@ std::unique_ptr<benchscene::Scene> MakeScene() {
   return scene;
 }
 
-void Finish(std::unique_ptr<benchscene::Scene> scene) {
-  DestroyMainWindowData(&scene->record);
-  SetHostServices(nullptr);
-}
+// The scene's window record and host go with it.
+void Finish(std::unique_ptr<benchscene::Scene> scene) { scene.reset(); }
 
 void BM_PngExport4000x3000(benchmark::State &state) {
   std::unique_ptr<benchscene::Scene> scene = MakeScene();

@@ -44,8 +44,6 @@ void Plot(benchmark::State &state, float range, int16_t width, int16_t height, f
     PlotCrystal(&scene->record, kPlotToWindow);
   gTrackBallRotn = 0;
   state.counters["atoms"] = double(c.atomCount);
-  DestroyMainWindowData(&scene->record);
-  SetHostServices(nullptr);
 }
 
 void BM_BallAndStick10k(benchmark::State &state) { Plot(state, 10.5f, 1000, 800, 1.0f, false); }

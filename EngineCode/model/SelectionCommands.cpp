@@ -47,6 +47,17 @@ CrystalRec *AtomsOf(WindowRef window) {
   return c && AtomSize(*c) > 0 ? c : nullptr;
 }
 
+// The window's structure when it has atoms and some are selected; otherwise
+// nothing, after telling the user when only the selection is missing.
+CrystalRec *SelectedAtomsOf(WindowRef window) {
+  CrystalRec *c = AtomsOf(window);
+  if (c && !CrystalHasSelectedAtoms(c)) {
+    NoSelectionCaution();
+    return nullptr;
+  }
+  return c;
+}
+
 } // namespace
 
 // ---- Helpers ----------------------------------------------------------------------------
@@ -218,13 +229,9 @@ void DoSelectSymmetryRelatedSites(WindowRef window) {
 }
 
 void DoSelectNeighbours(WindowRef window) {
-  CrystalRec *c = AtomsOf(window);
+  CrystalRec *c = SelectedAtomsOf(window);
   if (!c)
     return;
-  if (!CrystalHasSelectedAtoms(c)) {
-    NoSelectionCaution();
-    return;
-  }
   int64_t total = 0;
   DoSelectNearestRelations(*c, &total);
   char text[96];
@@ -235,13 +242,9 @@ void DoSelectNeighbours(WindowRef window) {
 }
 
 void DoSelectEntireMolecule(WindowRef window) {
-  CrystalRec *c = AtomsOf(window);
+  CrystalRec *c = SelectedAtomsOf(window);
   if (!c)
     return;
-  if (!CrystalHasSelectedAtoms(c)) {
-    NoSelectionCaution();
-    return;
-  }
   const int64_t added = DoSelectRelations(*c);
   if (added == 0) {
     DrawWindowSubtitle(window, "No atoms bonded to existing selection");
@@ -321,13 +324,9 @@ void ToggleSelectionLabels(WindowRef window) {
 }
 
 void HideOtherAtoms(WindowRef window) {
-  CrystalRec *c = AtomsOf(window);
+  CrystalRec *c = SelectedAtomsOf(window);
   if (!c)
     return;
-  if (!CrystalHasSelectedAtoms(c)) {
-    NoSelectionCaution();
-    return;
-  }
   DrawWindowSubtitle(window, OVLocalizedString("Hiding_Atoms"));
   std::vector<uint32_t> hide;
   ForEachPlottedAtom(*c, [&](uint32_t i) {
@@ -361,13 +360,9 @@ void HideSelectedAtoms(WindowRef window) {
 }
 
 void DoHideSelectedAtoms(WindowRef window) {
-  CrystalRec *c = AtomsOf(window);
+  CrystalRec *c = SelectedAtomsOf(window);
   if (!c)
     return;
-  if (!CrystalHasSelectedAtoms(c)) {
-    NoSelectionCaution();
-    return;
-  }
   DrawWindowSubtitle(window, OVLocalizedString("Hiding_Atoms"));
   HideSelectedAtoms(window);
   UpdateSiteBrowser(window);
@@ -454,13 +449,9 @@ void DoResetCustomBonds(WindowRef window) {
 }
 
 void DetachSelectedAtoms(WindowRef window) {
-  CrystalRec *c = AtomsOf(window);
+  CrystalRec *c = SelectedAtomsOf(window);
   if (!c)
     return;
-  if (!CrystalHasSelectedAtoms(c)) {
-    NoSelectionCaution();
-    return;
-  }
   const size_t atoms = AtomSize(*c);
   std::vector<std::pair<int32_t, int32_t>> cuts;
   for (size_t k = 0; k < atoms; ++k) {

@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 namespace benchscene {
@@ -32,11 +33,17 @@ inline QGuiApplication *App() {
 struct Scene {
   HeadlessHost host;
   OVWindowRecord record;
+  ~Scene() {
+    DestroyMainWindowData(&record);
+    SetHostServices(nullptr);
+  }
 };
 
 // Rock salt over 0 to `range` on every axis, built for a pane of the size,
-// turned 20 degrees about x and 30 about y.
-inline std::unique_ptr<Scene> MakeRockSalt(float range, int16_t width, int16_t height) {
+// turned 20 degrees about x and 30 about y. `beforeBuild` may change the
+// record (site modes, say) before the structure is built.
+inline std::unique_ptr<Scene> MakeRockSalt(float range, int16_t width, int16_t height,
+                                           const std::function<void(CrystalRec &)> &beforeBuild = {}) {
   App();
   auto scene = std::make_unique<Scene>();
   SetHostServices(&scene->host);
@@ -72,6 +79,8 @@ inline std::unique_ptr<Scene> MakeRockSalt(float range, int16_t width, int16_t h
   spec.colour1 = spec.colour2 = RGBColor{45000, 45000, 45000};
   c.bondSpecs[0] = spec;
   c.bondSpecCount = 1;
+  if (beforeBuild)
+    beforeBuild(c);
   if (!RunNewCrystal(&scene->record, true, true, true))
     return nullptr;
   SetWindowFileOpen(&scene->record, true);

@@ -28,7 +28,7 @@ Any mismatch, and any structure it could not compare, fails the run.
 The bond specifications are made per structure from the structure itself:
 for every pair of different elements (or the one element with itself) the
 shortest distance d between them, with limits 0.5 d to 1.15 d. They depend
-on the structure files alone, so they are kept in pipeline_bond_specs.json
+on the structure files alone, so they are kept in pipeline_bonding.json
 beside this script; --write-specs remakes that file after the structures
 change, and a structure it does not list has its specifications made here.
 """
@@ -62,7 +62,7 @@ HULL_MARGIN = 0.03    # hull facets are compared only when no point lies near th
 CENTRE_MARGIN = 0.15  # ... and the centre lies at least this far inside every facet
 OVERLAP_SQ = 0.01     # ligands closer than the root of this (Angstrom) overlap
 
-SPECS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'pipeline_bond_specs.json')
+SPECS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'pipeline_bonding.json')
 
 # Plot ranges for the random set, in turn; the real structures use 0 to 1.
 RANGES = [
