@@ -27,9 +27,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+int gBeeps = 0;
+
 class RecordingHost : public QtHostServices {
 public:
   std::vector<AlertRequest> alerts;
+  void Beep() override { gBeeps++; }
   int RunAlert(const AlertRequest &alert) override {
     alerts.push_back(alert);
     return 1; // the first button
@@ -49,7 +52,6 @@ public:
 RecordingHost *gHost = nullptr;
 NoDialogs gDialogs;
 fs::path gTemp;
-int gBeeps = 0;
 
 class ProgramEnvironment : public ::testing::Environment {
 public:
@@ -66,9 +68,6 @@ public:
     SetShellDialogs(&gDialogs);
     gHost = new RecordingHost;
     ASSERT_TRUE(OVInitialize({}, gHost));
-    ScreenHooks hooks = GetScreenHooks();
-    hooks.beep = [] { gBeeps++; };
-    SetScreenHooks(hooks);
   }
   void TearDown() override {
     for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows()))
