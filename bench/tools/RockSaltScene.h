@@ -40,6 +40,20 @@ struct Scene {
   }
 };
 
+// An empty headless structure window with a graph pane of the size, its
+// host installed.
+inline std::unique_ptr<Scene> MakeHeadlessScene(int16_t width, int16_t height) {
+  App();
+  auto scene = std::make_unique<Scene>();
+  SetHostServices(&scene->host);
+  InstallRenderServices();
+  InitOVGlobals();
+  InitMainWindowData(&scene->record);
+  scene->host.window = &scene->record;
+  scene->host.pane = Rect{0, 0, height, width};
+  return scene;
+}
+
 // Fills the window's structure with rock salt over 0 to `range` on every
 // axis, with Na-Cl bonds, before its build.
 inline void FillRockSalt(CrystalRec &c, float range) {
@@ -91,14 +105,7 @@ inline bool BuildTurned(WindowRef window) {
 // modes, say) before the structure is built.
 inline std::unique_ptr<Scene> MakeRockSalt(float range, int16_t width, int16_t height,
                                            const std::function<void(CrystalRec &)> &beforeBuild = {}) {
-  App();
-  auto scene = std::make_unique<Scene>();
-  SetHostServices(&scene->host);
-  InstallRenderServices();
-  InitOVGlobals();
-  InitMainWindowData(&scene->record);
-  scene->host.window = &scene->record;
-  scene->host.pane = Rect{0, 0, height, width};
+  std::unique_ptr<Scene> scene = MakeHeadlessScene(width, height);
   CrystalRec &c = *GetWindowCrystal(&scene->record);
   FillRockSalt(c, range);
   if (beforeBuild)
