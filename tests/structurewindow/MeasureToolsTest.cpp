@@ -18,6 +18,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
+#include <QTest>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -348,6 +349,31 @@ TEST_F(MeasureToolsTest, InfoTipTextPlacementAndToggles) {
   QApplication::sendEvent(w->GraphPane(), &del);
   EXPECT_EQ(GetWindowInfoTip(window), nullptr);
   EXPECT_EQ(gInfoAtomNum, kNoInfoAtom);
+}
+
+TEST_F(MeasureToolsTest, ShiftAltFlipsTheTipTitleAndActivationReshowsAHiddenTip) {
+  ASSERT_FALSE(pickable.empty());
+  gShowCoordinatesInTitle = false;
+  gCurrentTool = kToolRotate; // the pointer is not on the atom: keep the arrow's hover away
+  ASSERT_NE(CreateInfoTipOverlay(window, pickable[0]), nullptr);
+  // As the platform sends them: each modifier key with the state before it.
+  QKeyEvent shift(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier);
+  QApplication::sendEvent(w->GraphPane(), &shift);
+  EXPECT_FALSE(gShowCoordinatesInTitle) << "Shift alone changes nothing";
+  QKeyEvent alt(QEvent::KeyPress, Qt::Key_Alt, Qt::ShiftModifier);
+  QApplication::sendEvent(w->GraphPane(), &alt);
+  EXPECT_TRUE(gShowCoordinatesInTitle);
+  InfoTipWidget *tip = GetWindowInfoTip(window);
+  ASSERT_NE(tip, nullptr);
+  EXPECT_TRUE(InfoPlainTextForAtom(crystal, pickable[0], false).contains(" Å)")) << "coordinates in the title";
+  gShowCoordinatesInTitle = false;
+
+  tip->hide();
+  RequestShowInfoTipForWindow(window);
+  EXPECT_FALSE(tip->isVisible()) << "not at once";
+  QTest::qWait(150);
+  EXPECT_TRUE(tip->isVisible());
+  DestroyInfoTipOverlay(window);
 }
 
 TEST_F(MeasureToolsTest, AtomNearThePaneBottomGetsItsBubbleAbove) {
