@@ -17,6 +17,9 @@
 #include <QPointer>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <QMouseEvent>
 #include <QStyleOptionButton>
 #include <QToolButton>
 #include <QToolTip>
@@ -367,4 +370,69 @@ void AddWindowOpener(std::function<void()> opener) { Openers().push_back(std::mo
 void OpenWindows() {
   for (const auto &opener : Openers())
     opener();
+}
+
+// ---- Hand-drawn lists -----------------------------------------------------------
+
+namespace {
+class HandDrawnListFilter : public QObject {
+public:
+  HandDrawnListFilter(QWidget *pane, HandDrawnListCallbacks callbacks)
+      : QObject(pane), pane_(pane), callbacks_(std::move(callbacks)) {}
+  bool eventFilter(QObject *, QEvent *event) override {
+    switch (event->type()) {
+    case QEvent::Paint: {
+      QPainter p(pane_);
+      callbacks_.paint(p);
+      return true;
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease: {
+      auto *mouse = static_cast<QMouseEvent *>(event);
+      if (mouse->button() == Qt::LeftButton)
+        (event->type() == QEvent::MouseButtonPress ? callbacks_.press : callbacks_.release)(
+            mouse->position().toPoint());
+      return true;
+    }
+    case QEvent::Wheel: {
+      const int delta = static_cast<QWheelEvent *>(event)->angleDelta().y();
+      if (delta != 0)
+        callbacks_.scroll(delta > 0 ? kControlUpButtonPart : kControlDownButtonPart);
+      return true;
+    }
+    default: return false;
+    }
+  }
+
+private:
+  QWidget *pane_;
+  HandDrawnListCallbacks callbacks_;
+};
+} // namespace
+
+void InstallHandDrawnList(QWidget *pane, HandDrawnListCallbacks callbacks) {
+  if (!pane)
+    return;
+  pane->setAttribute(Qt::WA_OpaquePaintEvent);
+  pane->installEventFilter(new HandDrawnListFilter(pane, std::move(callbacks)));
+}
+
+void SetListScrollBar(QScrollBar *bar, int minimum, int maximum, int value, int page) {
+  if (!bar)
+    return;
+  const QSignalBlocker block(bar);
+  bar->setRange(minimum, maximum);
+  bar->setPageStep(page);
+  bar->setValue(value);
+  bar->setEnabled(minimum < maximum);
+}
+
+int ScrollListByPart(QScrollBar *bar, int part) {
+  if (!bar)
+    return 1;
+  if (part == kControlUpButtonPart)
+    bar->setValue(std::max(bar->value() - 1, 0));
+  else if (part == kControlDownButtonPart)
+    bar->setValue(bar->value() + 1);
+  return bar->value();
 }

@@ -12,7 +12,9 @@
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
+#include "ui_Atoms.h"
 #include "ui_Background.h"
+#include "ui_Bonds.h"
 #include "ui_Cell.h"
 #include "ui_Depth.h"
 #include "ui_Labels.h"
@@ -58,6 +60,12 @@ struct TabOps {
 };
 TabOps TabFor(int tab) {
   switch (tab) {
+  case kAtomsTab:
+    return {InitAtomOptions, FillAtomOptions, UpdateAtomOptions, ExtractAtomOptions, ApplyAtomOptions,
+            SaveAtomOptionsAsDefaults};
+  case kBondsTab:
+    return {InitBondOptions, FillBondOptions, UpdateBondOptions, ExtractBondOptions, ApplyBondOptions,
+            SaveBondOptionsAsDefaults};
   case kCellTab:
     return {InitCellOptions, FillCellOptions, UpdateCellOptions, ExtractCellOptions, ApplyCellOptions,
             SaveCellOptionsAsDefaults};
@@ -114,12 +122,14 @@ template <typename Form> QWidget *PaneFromForm() {
 }
 QWidget *BuildPane(int tab) {
   switch (tab) {
+  case kAtomsTab: return PaneFromForm<Ui::AtomsPane>();
+  case kBondsTab: return PaneFromForm<Ui::BondsPane>();
   case kCellTab: return PaneFromForm<Ui::CellPane>();
   case kLabelsTab: return PaneFromForm<Ui::LabelsPane>();
   case kBackgroundTab: return PaneFromForm<Ui::BackgroundPane>();
   case kReflectanceTab: return PaneFromForm<Ui::ReflectancePane>();
   case kDepthTab: return PaneFromForm<Ui::DepthPane>();
-  default: return nullptr; // the Atoms and Bonds tabs are not built yet
+  default: return nullptr;
   }
 }
 
