@@ -40,7 +40,7 @@ HeadlessHost *gHost = nullptr;
 fs::path gTemp;
 
 // Two blank hydrogens give the atom a margin in its picture.
-constexpr const char *kAtom = "MOLE\nTITL icon\nATOM\nC   C1  0 0 0\nH   H1  1.35 1.35 0\nH   H2  -1.35 -1.35 0\n";
+constexpr const char *kAtom = "MOLE\nTITL icon\nATOM\nC   C1  0 0 0\nH   H1  1.05 1.05 0\nH   H2  -1.05 -1.05 0\n";
 constexpr const char *kEllipsoid = "TITL icon\nCELL 3 3 3 90 90 90\nXYZR 0 0 0 0 0 0\nATOM\nC   C1  0 0 0\n"
                                    "UANI\nC1  0.25 0.08 0.12 0.03 0.04 0.0\n";
 constexpr const char *kOctahedron = "MOLE\nTITL icon\nVIEW 1 0.35 0.25\nBMAX Ti O 2.2\nATOM\nTi  Ti1 0 0 0\n"
@@ -121,6 +121,29 @@ QImage HiddenMark() {
   p.setPen(QPen(QColor(200, 0, 0), 1.5));
   p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
   p.drawLine(QPointF(4, 12), QPointF(12, 4));
+  return image;
+}
+
+// The placement icons of the background picture: a frame holding a small
+// picture tiled, centred, scaled to fit or stretched to fill.
+QImage PlacementIcon(int mode) {
+  QImage image(32, 32, QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setPen(QColor(90, 90, 90));
+  p.setBrush(Qt::white);
+  p.drawRect(2, 5, 27, 21);
+  const QColor picture(70, 130, 200);
+  switch (mode) {
+  case 1:
+    for (int x = 0; x < 3; x++)
+      for (int y = 0; y < 2; y++)
+        p.fillRect(4 + 8 * x, 7 + 9 * y, 7, 8, picture);
+    break;
+  case 2: p.fillRect(11, 11, 10, 10, picture); break;
+  case 3: p.fillRect(9, 7, 14, 18, picture); break;
+  default: p.fillRect(3, 6, 26, 20, picture); break;
+  }
   return image;
 }
 
@@ -207,6 +230,10 @@ int main(int argc, char **argv) {
                out, e.fileName);
   }
   ok &= Save(HiddenMark(), out, kEllipsoidHiddenIconFile);
+  const char *placements[4] = {"IC PictureTile.icns", "IC PictureCentre.icns", "IC PictureScale.icns",
+                               "IC PictureFill.icns"};
+  for (int mode = 1; mode <= 4; mode++)
+    ok &= Save(PlacementIcon(mode), out, placements[mode - 1]);
 
   // The tab buttons of the Model Options window: a picture of what the tab
   // sets, on grey when not chosen and on light blue when chosen.

@@ -8,6 +8,7 @@
 #include "PlotRange.h"
 #include "Preferences.h"
 #include "documents/PrefsFile.h"
+#include "export/PictureServices.h"
 #include "render/Background.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
@@ -25,6 +26,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPixmap>
 #include <cstdio>
 
 ModelOptionsRec gModelOptions;
@@ -133,6 +135,28 @@ QWidget *BuildPane(int tab) {
   }
 }
 
+constexpr std::array<const char *, 7> kTabImageNames{"Atoms", "Bonds", "Cell", "Labels",
+                                                    "Background", "Reflectance", "Depth"};
+
+// Shows the tab's picture, chosen or not, on its button; a button whose
+// picture cannot be loaded keeps its text.
+void LoadModelOptionsButtonImage(int tab, bool selected) {
+  if (!gModelOptionsWindow || tab < 0 || tab >= kModelOptionsTabCount)
+    return;
+  auto *button = FindControl<QAbstractButton>(gModelOptionsWindow, gModelOptions.buttonIDs[size_t(tab)]);
+  if (!button)
+    return;
+  const std::string name =
+      std::string("MO ") + kTabImageNames[size_t(tab)] + (selected ? " Sel.png" : " Norm.png");
+  const QImage image = MyLoadPictureResourceIntoImageRef(name);
+  if (image.isNull())
+    return;
+  button->setIcon(QIcon(QPixmap::fromImage(image)));
+  button->setIconSize(image.size());
+  button->setText(QString());
+  button->setToolTip(gModelOptions.titles[size_t(tab)]);
+}
+
 bool WindowHoldsStructure(WindowRef window) { return window && GetWindowCrystal(window) && IsWindowFileOpen(window); }
 
 void InitModelOptions() {
@@ -171,6 +195,8 @@ void InitModelOptions() {
     gModelOptions.panes[size_t(tab)] = pane;
   }
 
+  for (int tab = 0; tab < kModelOptionsTabCount; tab++)
+    LoadModelOptionsButtonImage(tab, false);
   // The buttons of the tabs this window holds stand side by side.
   int x = 6;
   for (int16_t id : gModelOptions.buttonIDs)
@@ -268,6 +294,9 @@ void DoModelOptionsTabChoice(int tab) {
   for (int t = 0; t < kModelOptionsTabCount; t++)
     if (auto *button = FindControl<QAbstractButton>(gModelOptionsWindow, gModelOptions.buttonIDs[size_t(t)]))
       button->setChecked(t == tab);
+  if (gModelOptions.tab != tab)
+    LoadModelOptionsButtonImage(gModelOptions.tab, false);
+  LoadModelOptionsButtonImage(tab, true);
   gModelOptions.tab = uint16_t(tab);
   gPrefs.modelOptionsTab = uint16_t(tab);
   for (QWidget *pane : gModelOptions.panes)

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -115,7 +116,8 @@ struct BackgroundOptions {
   int32_t style = 5; // gradient style 5 .. 8, 0 none
   float angle = 0.0f; // degrees
   float scale = 1.0f; // share of the extent
-  uint16_t pictureMode = 4;
+  uint16_t pictureMode = 4; // 1 tile, 2 centre, 3 scale, 4 fill
+  std::filesystem::path picture; // the picture file; empty for none
 };
 extern BackgroundOptions backOptions;
 
@@ -224,6 +226,9 @@ void SaveBackgroundOptionsAsDefaults();
 // "W x H, n K" or, above 1,048,575 bytes, "W x H, n MB": a picture's size
 // and memory need as the tab reports it.
 std::string PictureSizeText(int width, int height, uint64_t bytes);
+// Gives the structure the picture file as its background picture and loads
+// it; an empty path or a file that is gone clears the picture.
+void SetCrystalBackgroundImage(CrystalRec *crystal, const std::filesystem::path &picture);
 
 // ---- Depth tab ----
 void InitDepthOptions();

@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
@@ -38,6 +39,13 @@ public:
   int RunAlert(const AlertRequest &alert) override {
     alerts.push_back(alert);
     return 1;
+  }
+  fs::path openFile; // what the open dialog answers; empty: cancelled
+  int OpenFileDialog(std::string_view, fs::path *file) override {
+    if (openFile.empty())
+      return kUserCanceledErr;
+    *file = openFile;
+    return 0;
   }
 };
 
@@ -675,3 +683,37 @@ TEST_F(ModelOptionsTest, BondsTabNeverWritesStaleRowsIntoTheBondSpecifications) 
   EXPECT_FLOAT_EQ(Crystal().bondRadius, 0.90f);
 }
 
+
+TEST_F(ModelOptionsTest, BackgroundPictureIsChosenPlacedReportedAndRemoved) {
+  QWidget *pane = Pane(kBackgroundTab);
+  QImage red(64, 48, QImage::Format_ARGB32);
+  red.fill(Qt::red);
+  const fs::path file = gTemp / "red.png";
+  ASSERT_TRUE(red.save(QString::fromStdString(file.string())));
+  auto press = [&](const char *code) {
+    for (QAbstractButton *b : pane->findChildren<QAbstractButton *>())
+      if (CommandFromProperty(b) == FourCharsToLong(code))
+        b->click();
+  };
+  // A cancelled dialog keeps the background as it was.
+  press("addP");
+  EXPECT_TRUE(Crystal().backgroundPicture.empty());
+  EXPECT_FALSE(FindControl(pane, 607)->isHidden());
+  gHost->openFile = file;
+  press("addP");
+  gHost->openFile.clear();
+  EXPECT_EQ(Crystal().backgroundPicture, file);
+  EXPECT_TRUE(FindControl(pane, 607)->isHidden());
+  EXPECT_FALSE(FindControl(pane, 614)->isHidden());
+  EXPECT_EQ(FindControl<QLabel>(pane, 610)->text(), "red.png\n64 x 48, 12 K");
+  auto *placement = FindControl<QComboBox>(pane, 608);
+  placement->setCurrentIndex(3);
+  emit placement->activated(3);
+  EXPECT_EQ(Crystal().backgroundPictureMode, 4);
+  // Filled, the picture covers the pane's corner.
+  EXPECT_EQ(Picture().pixel(2, 2), qRgb(255, 0, 0));
+  press("remP");
+  EXPECT_TRUE(Crystal().backgroundPicture.empty());
+  EXPECT_NE(Picture().pixel(2, 2), qRgb(255, 0, 0));
+  EXPECT_FALSE(FindControl(pane, 607)->isHidden());
+}
