@@ -358,9 +358,12 @@ void RecordWindowSettings() {
     if (f.info.savedVisible)
       *f.info.savedVisible = f.window->isVisible() ? 1 : 0;
     if (f.info.savedFrame) {
-      // Only a window that shows keeps its frame: the next start reopens it there.
+      // A window with its own visibility flag keeps its frame when hidden;
+      // otherwise only a window that shows keeps it, and the next start
+      // reopens the windows with a frame.
       const QRect g = f.window->frameGeometry();
-      *f.info.savedFrame = f.window->isVisible() ? MakeRect(g.left(), g.top(), g.right() + 1, g.bottom() + 1) : Rect{};
+      const bool keep = f.window->isVisible() || f.info.savedVisible;
+      *f.info.savedFrame = keep ? MakeRect(g.left(), g.top(), g.right() + 1, g.bottom() + 1) : Rect{};
     }
   }
 }
@@ -382,6 +385,8 @@ public:
   bool eventFilter(QObject *, QEvent *event) override {
     switch (event->type()) {
     case QEvent::Paint: {
+      if (!callbacks_.paint)
+        return false;
       QPainter p(pane_);
       callbacks_.paint(p);
       return true;
@@ -389,12 +394,16 @@ public:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease: {
       auto *mouse = static_cast<QMouseEvent *>(event);
+      auto &callback = event->type() == QEvent::MouseButtonPress ? callbacks_.press : callbacks_.release;
+      if (!callback)
+        return false;
       if (mouse->button() == Qt::LeftButton)
-        (event->type() == QEvent::MouseButtonPress ? callbacks_.press : callbacks_.release)(
-            mouse->position().toPoint());
+        callback(mouse->position().toPoint());
       return true;
     }
     case QEvent::Wheel: {
+      if (!callbacks_.scroll)
+        return false;
       const int delta = static_cast<QWheelEvent *>(event)->angleDelta().y();
       if (delta != 0)
         callbacks_.scroll(delta > 0 ? kControlUpButtonPart : kControlDownButtonPart);

@@ -206,7 +206,8 @@ void InitModelOptions() {
       x += button->width() + 2;
     }
 
-  RegisterFloatingWindow({window, &gPrefs.modelOptionsBounds, nullptr, [] { DoUpdateModelOptions(); }, false});
+  RegisterFloatingWindow(
+      {window, &gPrefs.modelOptionsBounds, &gPrefs.modelOptionsVisible, [] { DoUpdateModelOptions(); }, false});
   for (int tab = 0; tab < kModelOptionsTabCount; tab++)
     if (TabFor(tab).init)
       TabFor(tab).init();
@@ -513,7 +514,7 @@ void InstallModelOptions() {
   installed = true;
   AddCommandHandler(ModelOptionsCommand, ModelOptionsStatus);
   AddWindowOpener([] {
-    if (!gPrefs.modelOptionsBounds.IsEmpty())
+    if (gPrefs.modelOptionsVisible)
       DoModelOptions();
   });
 }

@@ -334,6 +334,12 @@ TEST_F(ModelOptionsTest, DepthTabPresetFieldsAndPicture) {
   EXPECT_LT(countLit(), before * 3 / 4);
   DoUpdateModelOptions();
   EXPECT_EQ(presets->currentText(), "Block");
+  // The preview strip shows the blue bar only in the middle slab.
+  const QImage strip = FindControl(pane, 809)->grab().toImage();
+  const int y = strip.height() / 2;
+  const QRgb middle = strip.pixel(strip.width() / 2, y), front = strip.pixel(6, y);
+  EXPECT_GT(qBlue(middle), qRed(middle) + 60);
+  EXPECT_LT(qBlue(front), qRed(front) + 20);
 
   struct Case {
     int id;
@@ -716,4 +722,14 @@ TEST_F(ModelOptionsTest, BackgroundPictureIsChosenPlacedReportedAndRemoved) {
   EXPECT_TRUE(Crystal().backgroundPicture.empty());
   EXPECT_NE(Picture().pixel(2, 2), qRgb(255, 0, 0));
   EXPECT_FALSE(FindControl(pane, 607)->isHidden());
+}
+
+TEST_F(ModelOptionsTest, TheInspectorRemembersWhetherItShowedAndWhere) {
+  gModelOptionsWindow->show();
+  RecordWindowSettings();
+  EXPECT_EQ(gPrefs.modelOptionsVisible, 1);
+  gModelOptionsWindow->hide();
+  RecordWindowSettings();
+  EXPECT_EQ(gPrefs.modelOptionsVisible, 0);
+  EXPECT_FALSE(gPrefs.modelOptionsBounds.IsEmpty()) << "a hidden inspector keeps its place";
 }
