@@ -112,6 +112,18 @@ OSStatus DepthOptionsEventHandler(uint32_t command) {
   }
 }
 
+DepthCurve CurveOf(const CrystalRec &c) {
+  return DepthCurve{c.upperMinOpacity, c.upperBaseZ, c.upperPlateauZ, c.lowerMinOpacity, c.lowerBaseZ, c.lowerPlateauZ};
+}
+void PutCurve(CrystalRec &c, const DepthCurve &k) {
+  c.upperMinOpacity = k.upperMinOpacity;
+  c.upperBaseZ = k.upperBaseZ;
+  c.upperPlateauZ = k.upperPlateauZ;
+  c.lowerMinOpacity = k.lowerMinOpacity;
+  c.lowerBaseZ = k.lowerBaseZ;
+  c.lowerPlateauZ = k.lowerPlateauZ;
+}
+
 // The preview strip: the fading curve applied to a royal blue bar over the
 // structure's background, the front on the left.
 void DrawDepthPreview(QPainter &p) {
@@ -124,15 +136,9 @@ void DrawDepthPreview(QPainter &p) {
   if (depthOptions.fading) {
     // The curve is the record's for the drawing only.
     const uint8_t fading = c->depthFading;
-    const float curve[6] = {c->upperMinOpacity, c->upperBaseZ,  c->upperPlateauZ,
-                            c->lowerMinOpacity, c->lowerBaseZ, c->lowerPlateauZ};
+    const DepthCurve shown = CurveOf(*c);
     c->depthFading = 1;
-    c->upperMinOpacity = depthOptions.curve.upperMinOpacity;
-    c->upperBaseZ = depthOptions.curve.upperBaseZ;
-    c->upperPlateauZ = depthOptions.curve.upperPlateauZ;
-    c->lowerMinOpacity = depthOptions.curve.lowerMinOpacity;
-    c->lowerBaseZ = depthOptions.curve.lowerBaseZ;
-    c->lowerPlateauZ = depthOptions.curve.lowerPlateauZ;
+    PutCurve(*c, depthOptions.curve);
     p.fillRect(r, qcolor(c->backgroundColor));
     const int n = r.width();
     for (int i = 0; i < n; i++) {
@@ -147,12 +153,7 @@ void DrawDepthPreview(QPainter &p) {
     p.drawLine(r.left(), r.top() + 4, r.right(), r.top() + 4);
     p.drawLine(r.left(), r.bottom() - 4, r.right(), r.bottom() - 4);
     c->depthFading = fading;
-    c->upperMinOpacity = curve[0];
-    c->upperBaseZ = curve[1];
-    c->upperPlateauZ = curve[2];
-    c->lowerMinOpacity = curve[3];
-    c->lowerBaseZ = curve[4];
-    c->lowerPlateauZ = curve[5];
+    PutCurve(*c, shown);
   } else {
     p.fillRect(r, QColor(221, 221, 221));
   }
@@ -277,8 +278,7 @@ void InitDepthOptions() {
 void FillDepthOptions(const CrystalRec &c) {
   DepthOptions &o = depthOptions;
   o.fading = c.depthFading;
-  o.curve = DepthCurve{c.upperMinOpacity, c.upperBaseZ, c.upperPlateauZ, c.lowerMinOpacity, c.lowerBaseZ,
-                       c.lowerPlateauZ};
+  o.curve = CurveOf(c);
   o.perspective = c.perspective;
   o.viewDistance = c.viewDistance;
   o.stereo = c.stereoOn;
@@ -319,12 +319,7 @@ void ApplyDepthOptions() {
     return;
   ExtractDepthOptions();
   const DepthOptions &o = depthOptions;
-  c->upperMinOpacity = o.curve.upperMinOpacity;
-  c->upperBaseZ = o.curve.upperBaseZ;
-  c->upperPlateauZ = o.curve.upperPlateauZ;
-  c->lowerMinOpacity = o.curve.lowerMinOpacity;
-  c->lowerBaseZ = o.curve.lowerBaseZ;
-  c->lowerPlateauZ = o.curve.lowerPlateauZ;
+  PutCurve(*c, o.curve);
   c->depthFading = o.fading;
   c->perspective = o.perspective;
   c->viewDistance = o.viewDistance;
