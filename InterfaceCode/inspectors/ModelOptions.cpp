@@ -180,6 +180,15 @@ void InitModelOptions() {
       button->setHidden(pane == nullptr);
       const uint32_t code = kTabCommands[size_t(tab)];
       QObject::connect(button, &QAbstractButton::clicked, button, [code] { ProcessCommand(code); });
+      // Another tab's button shows its chosen picture while held down.
+      QObject::connect(button, &QAbstractButton::pressed, button, [tab] {
+        if (tab != gModelOptions.tab)
+          LoadModelOptionsButtonImage(tab, true);
+      });
+      QObject::connect(button, &QAbstractButton::released, button, [tab] {
+        if (tab != gModelOptions.tab)
+          LoadModelOptionsButtonImage(tab, false);
+      });
     }
     if (!pane)
       continue;
