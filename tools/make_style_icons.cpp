@@ -90,6 +90,30 @@ void SetAllSites(CrystalRec &c, const std::function<void(AsymmetricUnitRecord &)
     change(c.sites[s]);
 }
 
+// The picture cut to a square around what differs from its corner colour,
+// scaled to a 32-pixel icon: a lone atom fills its icon.
+QImage CropToContent(const QImage &image) {
+  if (image.isNull())
+    return image;
+  const QSize icon(32, 32);
+  const QRgb background = image.pixel(0, 0);
+  int left = image.width(), top = image.height(), right = -1, bottom = -1;
+  for (int y = 0; y < image.height(); y++)
+    for (int x = 0; x < image.width(); x++)
+      if (image.pixel(x, y) != background) {
+        left = std::min(left, x);
+        right = std::max(right, x);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+  if (right < 0)
+    return image.scaled(icon);
+  const int side = std::max(right - left, bottom - top) + 3;
+  const int cx = (left + right) / 2, cy = (top + bottom) / 2;
+  const QImage square = image.copy(cx - side / 2, cy - side / 2, side, side);
+  return square.scaled(icon, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
 // The carbon atom takes the style; the hydrogens are not drawn.
 void StyleAtom(CrystalRec &c, uint32_t style) {
   const ElementCode carbon = ElementCode('C' << 8 | ' ');
@@ -171,11 +195,11 @@ int main(int argc, char **argv) {
   for (const StyleIconEntry &e : gAtomStyleIconData) {
     if (e.style < 0)
       continue;
-    ok &= Save(Plot(kAtom, kIcon, kIcon,
-                    [&](CrystalRec &c) {
-                      c.modelType = 2;
-                      StyleAtom(c, uint32_t(e.style));
-                    }),
+    ok &= Save(CropToContent(Plot(kAtom, 4 * kIcon, 4 * kIcon,
+                                  [&](CrystalRec &c) {
+                                    c.modelType = 2;
+                                    StyleAtom(c, uint32_t(e.style));
+                                  })),
                out, e.fileName);
   }
   for (const StyleIconEntry &e : gEllipsoidStyleIconData) {
