@@ -694,3 +694,31 @@ TEST_F(ModelOptionsTest, TheInspectorRemembersWhetherItShowedAndWhere) {
   EXPECT_EQ(gPrefs.modelOptionsVisible, 0);
   EXPECT_FALSE(gPrefs.modelOptionsBounds.IsEmpty()) << "a hidden inspector keeps its place";
 }
+
+TEST_F(ModelOptionsTest, AtomsTabPolyhedronModesReachOnlyPolyhedralSites) {
+  window = OpenExample("Benzene.ovtx");
+  ASSERT_NE(window, nullptr);
+  QWidget *list = FindControl(Pane(kAtomsTab), 101);
+  ASSERT_EQ(atomOptions.containers.size(), 3u); // Default, C, H
+  // The Default row's menu offers every mode; its arrow hands a mode that
+  // draws a polyhedron only to the carbons (three neighbours each).
+  ChooseStyle(8);
+  Click(list, QPoint(268, 12));
+  Click(list, QPoint(287, 12));
+  SetStyleMenuPicker({});
+  const CrystalRec &c = Crystal();
+  EXPECT_EQ(c.sites[0].polyMode, 8u); // C1
+  EXPECT_NE(c.sites[11].polyMode, 8u); // H6
+  for (int32_t s = 0; s < c.siteCount; s++)
+    EXPECT_EQ(c.sites[size_t(s)].polyMode == 8, c.sites[size_t(s)].coordination > 2) << s;
+  // The hydrogens' row offers only the modes that draw none.
+  QMenu *offered = nullptr;
+  SetStyleMenuPicker([&](QMenu *menu, QPoint, QAction *) {
+    offered = menu;
+    return StyleMenuItem(menu, FindStyleMenuItem(StyleMenuTable(menu), 2));
+  });
+  Click(list, QPoint(268, 1 + 24 * 2 + 12));
+  SetStyleMenuPicker({});
+  EXPECT_EQ(offered, gPolyStylePartialMenu);
+  EXPECT_EQ(Crystal().sites[11].polyMode, 2u);
+}
