@@ -11,9 +11,12 @@
 #include "render/Highlights.h"
 #include "render/HitTesting.h"
 #include "LocalizedStrings.h"
+#include "Preferences.h"
 #include "ViewOrientation.h"
 #include "documents/CrystalDocument.h"
 #include "window/MainWindowData.h"
+
+#include "ProgramEnvironment.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -428,6 +431,32 @@ TEST_F(MeasureToolsTest, HighlightsAndTheBubbleShowWhereTheyBelong) {
   const QRgb body = bubble.pixel(bubble.width() - 12, inside.y());
   EXPECT_GT(qRed(body) + qGreen(body) + qBlue(body), 3 * 235) << "the body is white";
   EXPECT_LT(qAlpha(bubble.pixel(1, 1)), 40) << "the corner outside the outline stays clear";
+  DestroyInfoTipOverlay(window);
+}
+
+TEST_F(MeasureToolsTest, TheTipComesWhenTheMouseStillRestsOnTheAtomAtTheTimer) {
+  ASSERT_GE(pickable.size(), 2u);
+  auto *host = dynamic_cast<RecordingHost *>(GetHostServices());
+  ASSERT_NE(host, nullptr);
+  const int32_t atom = pickable[0], other = pickable[1];
+  const auto showTips = gPrefs.showInfoTips;
+  gPrefs.showInfoTips = 1;
+  gCurrentTool = kToolArrow;
+  gInfoAtomNum = kNoInfoAtom;
+  host->armed.clear();
+  Hover(At(atom));
+  ASSERT_EQ(host->armed.size(), 1u);
+  EXPECT_EQ(host->armed[0].second, 1.5);
+  const auto fire = [&](QPoint mouse) {
+    host->pointer = Point{int16_t(mouse.y()), int16_t(mouse.x())};
+    host->armed[0].first->proc();
+  };
+  fire(At(other));
+  EXPECT_EQ(GetWindowInfoTip(window), nullptr) << "the mouse moved on to another atom";
+  fire(At(atom));
+  EXPECT_NE(GetWindowInfoTip(window), nullptr);
+  host->pointer.reset();
+  gPrefs.showInfoTips = showTips;
   DestroyInfoTipOverlay(window);
 }
 
