@@ -535,6 +535,99 @@ void DeleteSelectedAtoms(WindowRef window) {
   UpdateModelOptions();
 }
 
+void DestroyMoleculeAtoms(CrystalRec &c, const std::vector<uint8_t> &doomed) {
+  const size_t n = std::min(AtomSize(c), doomed.size());
+  constexpr uint32_t kGone = UINT32_MAX;
+  std::vector<uint32_t> newIndex(AtomSize(c));
+  uint32_t next = 0;
+  std::unordered_set<uint32_t> freedTypes;
+  for (size_t k = 0; k < newIndex.size(); ++k) {
+    const bool gone = k < n && doomed[k];
+    newIndex[k] = gone ? kGone : next++;
+    if (gone)
+      freedTypes.insert(c.atoms[k].atomType);
+  }
+  const uint32_t removed = static_cast<uint32_t>(newIndex.size()) - next;
+  if (removed == 0)
+    return;
+  auto renumber = [&](uint32_t &atom) {
+    if (atom < newIndex.size())
+      atom = newIndex[atom];
+  };
+  // The atoms that stay forget their gone neighbours and lose their
+  // polyhedra when they had one.
+  for (size_t k = 0; k < newIndex.size(); ++k) {
+    if (newIndex[k] == kGone)
+      continue;
+    AtomRecord &a = c.atoms[k];
+    const size_t before = a.bonds.size();
+    std::erase_if(a.bonds, [&](uint32_t j) { return j < newIndex.size() && newIndex[j] == kGone; });
+    if (a.bonds.size() != before) {
+      a.bondCount = static_cast<uint32_t>(a.bonds.size());
+      a.polyhedron.reset();
+      if (a.site < UsableSiteSize(c))
+        c.sites[a.site].coordination = a.bondCount;
+    }
+    for (uint32_t &j : a.bonds)
+      renumber(j);
+    if (a.polyhedron) {
+      renumber(a.polyhedron->centreAtom);
+      for (PolyFace &face : a.polyhedron->faces)
+        for (uint32_t &v : face.vertices)
+          renumber(v);
+    }
+  }
+  auto gone = [&](uint32_t atom) { return atom < newIndex.size() && newIndex[atom] == kGone; };
+  c.vectors.resize(UsableRecords(c.vectors.size(), c.vectorCount));
+  std::erase_if(c.vectors, [&](const VectorRecord &v) { return gone(v.atom); });
+  for (VectorRecord &v : c.vectors)
+    renumber(v.atom);
+  c.vectorCount = static_cast<int32_t>(c.vectors.size());
+  c.customBondSpecs.resize(UsableRecords(c.customBondSpecs.size(), c.customBondSpecCount));
+  std::erase_if(c.customBondSpecs, [&](const CustomBondSpec &s) { return gone(s.atomA) || gone(s.atomB); });
+  for (CustomBondSpec &s : c.customBondSpecs) {
+    renumber(s.atomA);
+    renumber(s.atomB);
+  }
+  c.customBondSpecCount = static_cast<int32_t>(c.customBondSpecs.size());
+  // A molecule's atom k stands on site k: both go together.
+  std::vector<AtomRecord> atoms;
+  std::vector<AsymmetricUnitRecord> sites;
+  atoms.reserve(next);
+  sites.reserve(next);
+  for (size_t k = 0; k < newIndex.size(); ++k) {
+    if (newIndex[k] == kGone)
+      continue;
+    atoms.push_back(std::move(c.atoms[k]));
+    atoms.back().site = newIndex[k];
+    if (k < UsableSiteSize(c)) {
+      sites.push_back(c.sites[k]);
+      sites.back().firstAtom = sites.back().lastAtom = static_cast<int32_t>(newIndex[k]);
+    }
+  }
+  c.atoms = std::move(atoms);
+  c.sites = std::move(sites);
+  c.atomCount = static_cast<int32_t>(c.atoms.size());
+  c.siteCount = static_cast<int32_t>(c.sites.size());
+  c.atomsPerCell = std::max<int32_t>(0, c.atomsPerCell - static_cast<int32_t>(removed));
+  // Atom types of the gone atoms go when nothing uses them any longer.
+  std::vector<uint8_t> used(UsableSphereSize(c), 0);
+  for (const AtomRecord &a : c.atoms)
+    if (a.atomType < used.size())
+      used[a.atomType] = 1;
+  for (const AsymmetricUnitRecord &s : c.sites)
+    if (s.atomType < used.size())
+      used[s.atomType] = 1;
+  std::vector<uint32_t> freed(freedTypes.begin(), freedTypes.end());
+  std::sort(freed.rbegin(), freed.rend());
+  for (uint32_t t : freed)
+    if (t < used.size() && !used[t])
+      DestroySphereIndex(&c, static_cast<int32_t>(t));
+  PurgeUnusedBondSpecs(&c);
+  if (c.atoms.empty())
+    std::vector<AtomRecord>().swap(c.atoms);
+}
+
 void DoDeleteSelectedAtoms(WindowRef window) {
   CrystalRec *c = window ? GetWindowCrystal(window) : nullptr;
   if (!c || !c->molecule)
@@ -543,10 +636,10 @@ void DoDeleteSelectedAtoms(WindowRef window) {
                        "Cancel"))
     return;
   DrawWindowSubtitle(window, OVLocalizedString("Deleting_Sel_Atoms"));
-  // From the last atom down, so that the indices still to go stay put.
-  for (size_t k = AtomSize(*c); k-- > 0;)
-    if (c->atoms[k].visible && c->atoms[k].selected)
-      DestroyAtomIndex(c, static_cast<int32_t>(k));
+  std::vector<uint8_t> doomed(AtomSize(*c), 0);
+  for (size_t k = 0; k < doomed.size(); ++k)
+    doomed[k] = c->atoms[k].visible && c->atoms[k].selected;
+  DestroyMoleculeAtoms(*c, doomed);
   DefinePolyhedra(c);
   NewPlot(window, false, true);
   OVSetWindowModified(window);

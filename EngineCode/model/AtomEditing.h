@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // ---- Vectors --------------------------------------------------------------------------------
 struct DefineVectorRec {
@@ -118,6 +119,10 @@ void DoEditSelectionSpecs(WindowRef window, const EditSelSpecsRec &record);
 // after the user confirms.
 void DeleteSelectedAtoms(WindowRef window);
 void DoDeleteSelectedAtoms(WindowRef window);
+// Deletes the molecule's atoms marked in `doomed` (and their sites) at
+// once, as deleting them one by one would: bonds to them, their vectors,
+// custom bonds and atom types no longer used go, every other index follows.
+void DestroyMoleculeAtoms(CrystalRec &crystal, const std::vector<uint8_t> &doomed);
 void DoDeleteSelectedSites(WindowRef window);
 
 // ---- Atom and bond styles -------------------------------------------------------------------

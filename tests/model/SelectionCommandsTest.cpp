@@ -588,3 +588,57 @@ TEST(AtomEditing, DeletingMoleculeAtomsAsksFirst) {
   EXPECT_EQ(c.atoms[1].bonds, std::vector<uint32_t>{2});
   EXPECT_TRUE(w.modified());
 }
+
+TEST(AtomEditing, DeletingManyAtomsAtOnceMatchesOneByOne) {
+  // A ring of 40 with cross bonds, three atom types, vectors and custom bonds.
+  std::vector<std::pair<int, int>> bonds = ChainBonds(40);
+  for (int k = 0; k + 7 < 40; k += 5)
+    bonds.emplace_back(k, k + 7);
+  CrystalRec a;
+  Molecule(a, 40, bonds);
+  a.spheres.resize(3);
+  a.sphereCount = 3;
+  a.spheres[1].element = a.spheres[2].element = Element("C");
+  a.spheres[2].radius = 2.0f;
+  for (int k = 0; k < 40; ++k) {
+    a.atoms[size_t(k)].atomType = uint32_t(k % 7 == 3 ? 2 : k % 2);
+    a.sites[size_t(k)].atomType = a.atoms[size_t(k)].atomType;
+    if (k % 6 == 0) {
+      VectorRecord v;
+      v.atom = uint32_t(k);
+      a.vectors.push_back(v);
+    }
+    if (k % 4 == 1) {
+      CustomBondSpec s;
+      s.atomA = uint32_t(k);
+      s.atomB = uint32_t(k + 1);
+      a.customBondSpecs.push_back(s);
+    }
+  }
+  a.vectorCount = int32_t(a.vectors.size());
+  a.customBondSpecCount = int32_t(a.customBondSpecs.size());
+  CrystalRec b = a;
+  std::vector<uint8_t> doomed(40, 0);
+  for (int k : {0, 3, 4, 10, 17, 24, 31, 38, 39})
+    doomed[size_t(k)] = 1;
+  DestroyMoleculeAtoms(a, doomed);
+  for (int k = 39; k >= 0; --k)
+    if (doomed[size_t(k)])
+      DestroyAtomIndex(&b, k);
+  ASSERT_EQ(a.atomCount, b.atomCount);
+  ASSERT_EQ(a.sphereCount, b.sphereCount);
+  for (size_t k = 0; k < size_t(a.atomCount); ++k) {
+    EXPECT_EQ(a.atoms[k].bonds, b.atoms[k].bonds) << k;
+    EXPECT_EQ(a.atoms[k].atomType, b.atoms[k].atomType) << k;
+    EXPECT_FLOAT_EQ(a.atoms[k].cart[0], b.atoms[k].cart[0]);
+    EXPECT_EQ(a.sites[k].coordination, b.sites[k].coordination);
+    EXPECT_EQ(a.sites[k].firstAtom, b.sites[k].firstAtom);
+  }
+  ASSERT_EQ(a.vectorCount, b.vectorCount);
+  for (size_t k = 0; k < size_t(a.vectorCount); ++k)
+    EXPECT_EQ(a.vectors[k].atom, b.vectors[k].atom);
+  ASSERT_EQ(a.customBondSpecCount, b.customBondSpecCount);
+  for (size_t k = 0; k < size_t(a.customBondSpecCount); ++k)
+    EXPECT_EQ(a.customBondSpecs[k].atomA, b.customBondSpecs[k].atomA);
+  EXPECT_EQ(CheckCrystalInvariants(a), "");
+}
