@@ -763,10 +763,8 @@ bool FindSelectedBondedPair(const CrystalRec &crystal, uint32_t *i, uint32_t *j)
   return false;
 }
 
-void DoCustomBondStyle(WindowRef window, const CustomBondStyleRec &record) {
-  CrystalRec *c = window ? GetWindowCrystal(window) : nullptr;
-  if (!c)
-    return;
+bool ApplyCustomBondStyle(CrystalRec &crystal, const CustomBondStyleRec &record) {
+  CrystalRec *c = &crystal;
   // The existing specifications by pair, so that many bonds cost no rescans.
   std::unordered_map<uint64_t, size_t> byPair;
   auto pairKey = [](uint32_t i, uint32_t j) {
@@ -790,11 +788,8 @@ void DoCustomBondStyle(WindowRef window, const CustomBondStyleRec &record) {
       if (it != byPair.end()) {
         index = it->second;
       } else {
-        if (!AppendBlankCustomBondSpec(c)) {
-          MyCFStopAlert("Sorry, there was insufficient memory to create a custom bond");
-          NewPlot(window, false, false);
-          return;
-        }
+        if (!AppendBlankCustomBondSpec(c))
+          return false;
         index = static_cast<size_t>(c->customBondSpecCount - 1);
         c->customBondSpecs[index].atomA = static_cast<uint32_t>(i);
         c->customBondSpecs[index].atomB = j;
@@ -805,6 +800,18 @@ void DoCustomBondStyle(WindowRef window, const CustomBondStyleRec &record) {
       s.colour1 = record.colour1;
       s.colour2 = record.colour2;
     }
+  }
+  return true;
+}
+
+void DoCustomBondStyle(WindowRef window, const CustomBondStyleRec &record) {
+  CrystalRec *c = window ? GetWindowCrystal(window) : nullptr;
+  if (!c)
+    return;
+  if (!ApplyCustomBondStyle(*c, record)) {
+    MyCFStopAlert("Sorry, there was insufficient memory to create a custom bond");
+    NewPlot(window, false, false);
+    return;
   }
   NewPlot(window, false, false);
   OVSetWindowModified(window);

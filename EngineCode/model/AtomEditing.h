@@ -140,5 +140,7 @@ struct CustomBondStyleRec {
 };
 // The first bonded pair of visible selected atoms; false when there is none.
 bool FindSelectedBondedPair(const CrystalRec &crystal, uint32_t *i, uint32_t *j);
-// Every bond between visible selected atoms takes the style and colours.
+// Every bond between visible selected atoms takes the style and colours;
+// a pair without a custom bond gets one. False when memory ran out.
+bool ApplyCustomBondStyle(CrystalRec &crystal, const CustomBondStyleRec &record);
 void DoCustomBondStyle(WindowRef window, const CustomBondStyleRec &record);
