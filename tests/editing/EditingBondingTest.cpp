@@ -514,7 +514,12 @@ TEST_F(EditorTest, VectorSheetKeepsItsLengthRules) {
   FindControl<QSpinBox>(sheet, 7)->stepDown();
   EXPECT_EQ(FindControl<QLineEdit>(sheet, 6)->text(), "0.10");
   EXPECT_TRUE(FindControl(sheet, 9)->isEnabled());
+  // Typing a length passes through "0" and "2": the direction survives it.
+  Type(sheet, 6, "0");
   Type(sheet, 6, "2");
+  EXPECT_TRUE(gEditorHost->alerts.empty());
+  EXPECT_EQ(FindControl<QLineEdit>(sheet, 1)->text(), FindControl<QLineEdit>(sheet, 2)->text());
+  EXPECT_NE(FindControl<QLineEdit>(sheet, 1)->text(), "0.00");
   for (int id : {1, 2, 3})
     Type(sheet, id, "0");
   Click(sheet, "okButton");
