@@ -1,6 +1,7 @@
 #include "SelectionSheets.h"
 
 #include "inspectors/InspectorKit.h"
+#include "inspectors/StyleMenus.h"
 #include "shell/Commands.h"
 #include "shell/Forms.h"
 #include "structurewindow/MainWindow.h"
@@ -23,6 +24,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -419,8 +421,31 @@ private:
     view_->update();
   }
 
-  // The style pop-up waits for the style menus.
-  void ChooseStyle() {}
+  // The bond style menu at the swatch: a style, the structure's default, or
+  // the current style made the structure's default.
+  void ChooseStyle() {
+    CrystalRec *c = GetWindowCrystal(window_);
+    if (!c)
+      return;
+    InitStyleMenus();
+    const QPoint at = view_->mapToGlobal(SwatchRect(view_->height()).topLeft());
+    const StyleMenuChoice choice =
+        PopUpStyleMenu(gBondStyleMenu, FindStyleMenuItem(gBondStyleIconData, record_->style), c->defaultBondStyle, at);
+    switch (choice.kind) {
+    case StyleMenuChoice::kStyle:
+      if (choice.style >= 0)
+        record_->style = static_cast<uint16_t>(choice.style);
+      break;
+    case StyleMenuChoice::kUseDefault:
+      record_->style = c->defaultBondStyle;
+      break;
+    case StyleMenuChoice::kMakeDefault:
+      c->defaultBondStyle = record_->style;
+      break;
+    case StyleMenuChoice::kNone:
+      break;
+    }
+  }
 
   void Draw() {
     QPainter p(view_);
@@ -431,8 +456,13 @@ private:
     p.drawRect(swatch.adjusted(0, 0, -1, -1));
     if (held_ == BondStyleViewPart::kSwatch && inside_)
       p.fillRect(swatch.adjusted(1, 1, -1, -1), QColor(0, 0, 0, 40));
-    p.setPen(Qt::black);
-    p.drawText(swatch, Qt::AlignCenter, QString::number(record_->style));
+    if (const StyleIconEntry *entry = FindStyleIconEntry(gBondStyleIconData, record_->style)) {
+      const QImage icon = StyleMenuIconImage(entry->fileName);
+      if (!icon.isNull()) {
+        const QSize size = icon.size().scaled(swatch.size() - QSize(8, 8), Qt::KeepAspectRatio);
+        p.drawImage(QRect(swatch.center() - QPoint(size.width() / 2, size.height() / 2), size), icon);
+      }
+    }
     const int buttons = BondStyleColourButtons(record_->style);
     for (int which = 1; which <= buttons; ++which) {
       const QRect r = ColourRect(h, which);
@@ -659,6 +689,36 @@ void DoShowCustomBondStyleSheet(WindowRef window) {
   ShowCustomBondStyleSheet(window, record);
 }
 
+void DoChangeAtomStyle(WindowRef window, int item) {
+  if (item < 1 || item > static_cast<int>(std::size(gAtomStyleIconData)) || gAtomStyleIconData[item - 1].style < 0)
+    return;
+  ChangeSelectedAtomsStyle(window, static_cast<uint32_t>(gAtomStyleIconData[item - 1].style));
+}
+
+void DoAtomStyleMenu(WindowRef window) {
+  CrystalRec *c = FileCrystalOf(window);
+  if (!c || UsableAtomSize(*c) == 0 || !CrystalHasSelectedAtoms(c))
+    return;
+  uint32_t current = c->defaultAtomStyle;
+  for (size_t k = 0; k < UsableAtomSize(*c); ++k) {
+    const AtomRecord &a = c->atoms[k];
+    if (a.visible && a.selected && a.atomType < UsableSphereSize(*c)) {
+      current = c->spheres[a.atomType].style;
+      break;
+    }
+  }
+  InitStyleMenus();
+  const StyleMenuChoice choice =
+      PopUpStyleMenu(gAtomStyleMenu, FindStyleMenuItem(gAtomStyleIconData, int32_t(current)),
+                     int32_t(c->defaultAtomStyle), QCursor::pos());
+  if (choice.kind == StyleMenuChoice::kStyle)
+    DoChangeAtomStyle(window, FindStyleMenuItem(gAtomStyleIconData, choice.style));
+  else if (choice.kind == StyleMenuChoice::kUseDefault)
+    ChangeSelectedAtomsStyle(window, c->defaultAtomStyle);
+  else if (choice.kind == StyleMenuChoice::kMakeDefault)
+    c->defaultAtomStyle = current;
+}
+
 // ---- Commands -------------------------------------------------------------------------------
 
 namespace {
@@ -678,6 +738,7 @@ const SheetCommand kSheetCommands[] = {
     {kCmdDeleteSelectedAtoms, DeleteSelectedAtoms},
     {kCmdResetCustomAtoms, DoResetCustomAtoms},
     {kCmdCustomBondStyle, DoShowCustomBondStyleSheet},
+    {kCmdAtomStyleMenu, DoAtomStyleMenu},
 };
 
 const SheetCommand *FindSheetCommand(uint32_t code) {

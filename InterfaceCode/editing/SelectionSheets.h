@@ -26,6 +26,7 @@ inline constexpr uint32_t kCmdEditSelectionSpecs = FourCharsToLong("EdSp");
 inline constexpr uint32_t kCmdDeleteSelectedAtoms = FourCharsToLong("DlSl");
 inline constexpr uint32_t kCmdResetCustomAtoms = FourCharsToLong("CARs");
 inline constexpr uint32_t kCmdCustomBondStyle = FourCharsToLong("CBSt");
+inline constexpr uint32_t kCmdAtomStyleMenu = FourCharsToLong("AtSy"); // pops up the atom style menu
 
 // ---- Openers (the commands) -----------------------------------------------------------
 void DoShowCentreOfSelection(WindowRef window);
@@ -35,6 +36,11 @@ void DoShowDuplicateAtomsSheet(WindowRef window);
 void DoShowEditSelectionCoordsSheet(WindowRef window);
 void DoShowEditSelectionSpecsSheet(WindowRef window);
 void DoShowCustomBondStyleSheet(WindowRef window);
+// Item `item` (from 1) of the atom style table for every visible selected
+// atom of a visible site; nothing for a separator or an item out of range.
+void DoChangeAtomStyle(WindowRef window, int item);
+// The atom style menu at the pointer, its choice given to the selection.
+void DoAtomStyleMenu(WindowRef window);
 
 // ---- The sheets -------------------------------------------------------------------------
 // Each answers the open sheet, or null when the window is no structure window.

@@ -95,6 +95,7 @@ const std::vector<CommandInfo> kCommandTable = {
     {FourCharsToLong("DlSl"), "Delete Selected Atoms", ""},
     {FourCharsToLong("CARs"), "Reset Custom Atoms", ""},
     {FourCharsToLong("CBSt"), "Custom Bond Style…", ""},
+    {FourCharsToLong("AtSy"), "Atom Style…", ""},
     // Window
     {kCmdShowLog, "Log", "Ctrl+L"},
     {kCmdLogTextStyle, "Log Text Style…", ""},
@@ -197,7 +198,7 @@ const std::vector<MenuInfo> kMenuTable = {
     {"Select",
      {FourCharsToLong("SlAl"), FourCharsToLong("SlNo"), FourCharsToLong("SlIv"), 0, FourCharsToLong("SlNb"),
       FourCharsToLong("SlMl"), FourCharsToLong("SlSy"), 0, FourCharsToLong("CnSl"), FourCharsToLong("LbSl"), 0,
-      FourCharsToLong("HdSl"), FourCharsToLong("HdOt"), FourCharsToLong("HdMl"), FourCharsToLong("ShAl"), 0, FourCharsToLong("AtCl"), FourCharsToLong("CARs"), FourCharsToLong("CBSt"), FourCharsToLong("CBRs"), 0,
+      FourCharsToLong("HdSl"), FourCharsToLong("HdOt"), FourCharsToLong("HdMl"), FourCharsToLong("ShAl"), 0, FourCharsToLong("AtSy"), FourCharsToLong("AtCl"), FourCharsToLong("CARs"), FourCharsToLong("CBSt"), FourCharsToLong("CBRs"), 0,
       FourCharsToLong("CeSl"), FourCharsToLong("EdXY"), FourCharsToLong("EdSp"), FourCharsToLong("DpSl"),
       FourCharsToLong("DlSl"), FourCharsToLong("DtSl"), 0, FourCharsToLong("VcAd"), FourCharsToLong("VcEd"),
       FourCharsToLong("VcDS"), FourCharsToLong("VcDA")}},

@@ -5,6 +5,7 @@
 #include "editing/ElementsWindow.h"
 #include "editing/SelectionCommandHandler.h"
 #include "editing/SelectionSheets.h"
+#include "inspectors/StyleMenus.h"
 #include "shell/Commands.h"
 #include "shell/DontShowAgainSheet.h"
 #include "shell/Forms.h"
@@ -622,4 +623,54 @@ TEST_F(EditorTest, CentreOfSelectionIsLoggedWithItsDistances) {
                             std::pow(c->atoms[0].cart[2] - c->atoms[1].cart[2], 2.0f));
   EXPECT_TRUE(log.contains(QString::asprintf("Mean distance to centre of selection = %.4f A", double(d / 2))));
   EXPECT_FALSE(GetHiliteOverlay(FrontGraphWindow()).empty());
+}
+
+TEST_F(EditorTest, StyleMenusRestyleTheSelection) {
+  CrystalRec *c = OpenExample("NaCl.ovtx");
+  ASSERT_NE(c, nullptr);
+  c->atoms[0].selected = 1;
+  int item = 0, separator = 0;
+  for (int k = 1; k <= int(std::size(gAtomStyleIconData)); ++k) {
+    const int32_t style = gAtomStyleIconData[k - 1].style;
+    if (style < 0)
+      separator = separator ? separator : k;
+    else if (!item && uint32_t(style) != c->spheres[c->atoms[0].atomType].style)
+      item = k;
+  }
+  ASSERT_GT(item, 0);
+  SetStyleMenuPicker([&](QMenu *menu, QPoint, QAction *) { return StyleMenuItem(menu, item); });
+  ASSERT_EQ(ProcessCommand(kCmdAtomStyleMenu), kNoErr);
+  EXPECT_EQ(c->spheres[c->atoms[0].atomType].style, uint32_t(gAtomStyleIconData[item - 1].style));
+  EXPECT_NE(c->spheres[c->atoms[1].atomType].style, uint32_t(gAtomStyleIconData[item - 1].style));
+  if (separator) {
+    const uint32_t type = c->atoms[0].atomType;
+    DoChangeAtomStyle(FrontGraphWindow(), separator); // a separator changes nothing
+    EXPECT_EQ(c->atoms[0].atomType, type);
+  }
+
+  // The bond style swatch: make the current style the default, then take one from the menu.
+  c->atoms[c->atoms[0].bonds.at(0)].selected = 1;
+  ASSERT_EQ(ProcessCommand(kCmdCustomBondStyle), kNoErr);
+  QDialog *sheet = OpenSheet("CustomBondStyle");
+  ASSERT_NE(sheet, nullptr);
+  QWidget *view = FindControl(sheet, 1);
+  const QPoint swatch(40, view->height() / 2);
+  SetStyleMenuPicker([](QMenu *menu, QPoint, QAction *) { return StyleMenuCommandItem(menu, kCmdBondStyleMakeDefault); });
+  c->defaultBondStyle = 0;
+  QTest::mouseClick(view, Qt::LeftButton, {}, swatch);
+  EXPECT_NE(c->defaultBondStyle, 0);
+  int bondItem = 0;
+  for (int k = 1; k <= int(std::size(gBondStyleIconData)) && !bondItem; ++k)
+    if (gBondStyleIconData[k - 1].style == 3)
+      bondItem = k;
+  ASSERT_GT(bondItem, 0);
+  SetStyleMenuPicker([&](QMenu *menu, QPoint, QAction *) { return StyleMenuItem(menu, bondItem); });
+  QTest::mouseClick(view, Qt::LeftButton, {}, swatch);
+  // Style 3 draws in the atoms' colours: its colour button takes no click.
+  QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(100, view->height() / 2));
+  EXPECT_TRUE(gEditorHost->prompts.empty());
+  Click(sheet, "okButton");
+  ASSERT_EQ(c->customBondSpecCount, 1);
+  EXPECT_EQ(c->customBondSpecs[0].style, 3);
+  SetStyleMenuPicker({});
 }
