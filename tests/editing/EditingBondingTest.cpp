@@ -674,3 +674,37 @@ TEST_F(EditorTest, StyleMenusRestyleTheSelection) {
   EXPECT_EQ(c->customBondSpecs[0].style, 3);
   SetStyleMenuPicker({});
 }
+
+TEST_F(EditorTest, DeleteKeyRemovesSelectedMoleculeAtomsAndDuplicatesKeepBonds) {
+  CrystalRec *c = OpenExample("Benzene.ovtx");
+  ASSERT_NE(c, nullptr);
+  ASSERT_TRUE(c->molecule);
+  const int32_t atoms = c->atomCount;
+  // Two bonded atoms copied 3 A up: the copies are bonded to each other.
+  c->atoms[0].selected = 1;
+  const uint32_t j = c->atoms[0].bonds.at(0);
+  c->atoms[j].selected = 1;
+  ASSERT_EQ(ProcessCommand(kCmdDuplicateAtoms), kNoErr);
+  QDialog *sheet = OpenSheet("DuplicateAtoms");
+  ASSERT_NE(sheet, nullptr);
+  FindControl<QCheckBox>(sheet, 1)->setChecked(true);
+  Type(sheet, 2, "0");
+  Type(sheet, 3, "0");
+  Type(sheet, 4, "3");
+  Click(sheet, "okButton");
+  c = GetWindowCrystal(FrontGraphWindow());
+  ASSERT_EQ(c->atomCount, atoms + 2);
+  std::vector<int32_t> copies;
+  for (int32_t k = 0; k < c->atomCount; ++k)
+    if (c->atoms[size_t(k)].selected)
+      copies.push_back(k);
+  ASSERT_EQ(copies.size(), 2u);
+  EXPECT_EQ(c->atoms[size_t(copies[0])].bonds, std::vector<uint32_t>{uint32_t(copies[1])});
+
+  // The Delete key takes the selected copies away again, after asking.
+  QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+  QApplication::sendEvent(GetMainWindow(FrontGraphWindow())->GraphPane(), &del);
+  ASSERT_FALSE(gEditorHost->alerts.empty());
+  EXPECT_EQ(gEditorHost->alerts.back().message, "Are you sure you wish to delete the selected atoms?");
+  EXPECT_EQ(GetWindowCrystal(FrontGraphWindow())->atomCount, atoms);
+}
