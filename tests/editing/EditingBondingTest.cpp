@@ -708,3 +708,20 @@ TEST_F(EditorTest, DeleteKeyRemovesSelectedMoleculeAtomsAndDuplicatesKeepBonds) 
   EXPECT_EQ(gEditorHost->alerts.back().message, "Are you sure you wish to delete the selected atoms?");
   EXPECT_EQ(GetWindowCrystal(FrontGraphWindow())->atomCount, atoms);
 }
+
+TEST_F(EditorTest, ResetCustomAtomsGivesCrystalAtomsTheirSitesTypesAgain) {
+  CrystalRec *c = OpenExample("NaCl.ovtx");
+  ASSERT_NE(c, nullptr);
+  c->atoms[0].selected = 1;
+  gEditorHost->colourAnswer = RGBColor{0, 0, 65535};
+  ASSERT_EQ(ProcessCommand(kCmdAtomColour), kNoErr);
+  gEditorHost->colourAnswer.reset();
+  c = GetWindowCrystal(FrontGraphWindow());
+  ASSERT_NE(c->atoms[0].atomType, c->sites[c->atoms[0].site].atomType);
+  ClearWindowModified(FrontGraphWindow());
+  ASSERT_EQ(ProcessCommand(kCmdResetCustomAtoms), kNoErr);
+  c = GetWindowCrystal(FrontGraphWindow());
+  EXPECT_EQ(c->atoms[0].atomType, c->sites[c->atoms[0].site].atomType);
+  EXPECT_NE(c->spheres[c->atoms[0].atomType].colour, (RGBColor{0, 0, 65535}));
+  EXPECT_TRUE(IsWindowModified(FrontGraphWindow()));
+}
