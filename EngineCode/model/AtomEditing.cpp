@@ -133,12 +133,16 @@ bool PrepareAddVector(WindowRef window, DefineVectorRec *record) {
   return true;
 }
 
-bool PrepareEditVector(WindowRef window, DefineVectorRec *record) {
+bool PrepareEditVector(WindowRef window, DefineVectorRec *record, int32_t vector) {
   CrystalRec *c = FileCrystal(window);
   if (!c)
     return false;
   const size_t n = UsableRecords(c->vectors.size(), c->vectorCount);
-  for (size_t k = 0; k < n; ++k) {
+  if (vector >= 0 && static_cast<size_t>(vector) < n)
+    c->vectors[static_cast<size_t>(vector)].selected = 1;
+  else if (vector >= 0)
+    return false;
+  for (size_t k = vector >= 0 ? static_cast<size_t>(vector) : 0; k < n; ++k) {
     const VectorRecord &v = c->vectors[k];
     if (!v.selected)
       continue;

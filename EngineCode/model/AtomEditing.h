@@ -44,8 +44,9 @@ inline bool VectorLengthAccepted(float length) { return length >= kMinVectorLeng
 // The record for a new vector (a copy of gDefaultVectorRecord): false, after
 // the alert, without a selection.
 bool PrepareAddVector(WindowRef window, DefineVectorRec *record);
-// The record of the first selected vector: false when none is selected.
-bool PrepareEditVector(WindowRef window, DefineVectorRec *record);
+// The record of the first selected vector, or of vector `vector` (which
+// becomes selected) when that is not negative: false when there is none.
+bool PrepareEditVector(WindowRef window, DefineVectorRec *record, int32_t vector = -1);
 // Applies the sheet: keeps the record as gDefaultVectorRecord; a new vector
 // on every plotted selected atom, or the selected vectors edited.
 void DoDefineVector(WindowRef window, const DefineVectorRec &record);

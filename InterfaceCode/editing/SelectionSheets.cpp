@@ -646,6 +646,12 @@ void DoEditVector(WindowRef window) {
     ShowDefineVectorSheet(window, record);
 }
 
+void DoEditVectorAt(WindowRef window, int32_t vector) {
+  DefineVectorRec record;
+  if (vector >= 0 && PrepareEditVector(window, &record, vector))
+    ShowDefineVectorSheet(window, record);
+}
+
 void DoShowDuplicateAtomsSheet(WindowRef window) {
   CrystalRec *c = FileCrystalOf(window);
   if (!c || UsableAtomSize(*c) == 0)
@@ -772,4 +778,6 @@ void InstallSelectionSheetCommands() {
         return kNoErr;
       });
   gWindowInputHooks.deleteSelectedAtoms = DeleteSelectedAtoms;
+  gWindowInputHooks.duplicateSelectedAtoms = DuplicateSelectedAtoms;
+  gWindowInputHooks.editVector = DoEditVectorAt;
 }

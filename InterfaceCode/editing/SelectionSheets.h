@@ -32,6 +32,9 @@ inline constexpr uint32_t kCmdAtomStyleMenu = FourCharsToLong("AtSy"); // pops u
 void DoShowCentreOfSelection(WindowRef window);
 void DoAddVector(WindowRef window);
 void DoEditVector(WindowRef window);
+// The vector sheet on one vector (a double-click on it), which joins the
+// selection.
+void DoEditVectorAt(WindowRef window, int32_t vector);
 void DoShowDuplicateAtomsSheet(WindowRef window);
 void DoShowEditSelectionCoordsSheet(WindowRef window);
 void DoShowEditSelectionSpecsSheet(WindowRef window);

@@ -16,6 +16,7 @@
 #include "shell/Startup.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
+#include "structurewindow/WindowInput.h"
 
 #include "CellTransform.h"
 #include "PlotRange.h"
@@ -724,4 +725,23 @@ TEST_F(EditorTest, ResetCustomAtomsGivesCrystalAtomsTheirSitesTypesAgain) {
   EXPECT_EQ(c->atoms[0].atomType, c->sites[c->atoms[0].site].atomType);
   EXPECT_NE(c->spheres[c->atoms[0].atomType].colour, (RGBColor{0, 0, 65535}));
   EXPECT_TRUE(IsWindowModified(FrontGraphWindow()));
+}
+
+TEST_F(EditorTest, DoubleClickedVectorOpensTheSheetOnIt) {
+  CrystalRec *c = OpenExample("NaCl.ovtx");
+  ASSERT_NE(c, nullptr);
+  c->atoms[0].selected = c->atoms[1].selected = 1;
+  DefineVectorRec r;
+  DoDefineVector(FrontGraphWindow(), r);
+  ASSERT_EQ(c->vectorCount, 2);
+  c->vectors[1].uvw[0] = 0.25f;
+  ASSERT_NE(gWindowInputHooks.editVector, nullptr);
+  gWindowInputHooks.editVector(FrontGraphWindow(), 1);
+  QDialog *sheet = OpenSheet("DefineVector");
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_EQ(FindControl<QLineEdit>(sheet, 1)->text(), "0.25");
+  EXPECT_EQ(c->vectors[1].selected, 1);
+  EXPECT_EQ(c->vectors[0].selected, 0);
+  Click(sheet, "cancelButton");
+  gDefaultVectorRecord = DefineVectorRec{};
 }
