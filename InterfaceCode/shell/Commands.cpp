@@ -220,7 +220,6 @@ const std::vector<MenuInfo> kMenuTable = {
     {"View",
      {kCmdToggleRulers, kCmdToggleRulerUnits, kCmdToggleGrid, 0, kCmdToggleSidebar, kCmdToggleAtoms, kCmdToggleNotes, 0,
       kCmdFillScreen}},
-    {"Window", {kCmdShowLog, kCmdLogTextStyle}},
     {"Model",
      {FourCharsToLong("Ball"), FourCharsToLong("Spac"), FourCharsToLong("Poly"), FourCharsToLong("Wire"),
       FourCharsToLong("Stik"), FourCharsToLong("Elps"), 0, FourCharsToLong("*Axs"), FourCharsToLong("*Cel"),
