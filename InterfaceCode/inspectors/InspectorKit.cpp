@@ -359,6 +359,8 @@ void RecordWindowSettings() {
       const QRect g = f.window->frameGeometry();
       *f.info.savedFrame = f.window->isVisible() ? MakeRect(g.left(), g.top(), g.right() + 1, g.bottom() + 1) : Rect{};
     }
+    if (f.info.record)
+      f.info.record();
   }
 }
 

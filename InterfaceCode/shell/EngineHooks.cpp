@@ -6,6 +6,7 @@
 #include "editing/BondElementCommands.h"
 #include "editing/SelectionCommandHandler.h"
 #include "QtHostServices.h"
+#include "explorers/Explorers.h"
 #include "inspectors/InspectorKit.h"
 #include "inspectors/ModelOptions.h"
 #include "structurewindow/MainWindow.h"
@@ -102,4 +103,5 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallModelOptions();
   InstallBondAndElementEditorCommands();
   InstallSelectionCommands();
+  InstallExplorers();
 }
