@@ -2,9 +2,11 @@
 
 #include "editing/EditCrystalSheet.h"
 #include "explorers/DistanceExplorer.h"
+#include "explorers/SpacegroupWindow.h"
 #include "structurewindow/StructureWindow.h"
 
 void InstallExplorers() {
   InstallDistanceExplorer();
+  InstallSpacegroupWindow();
   gStructureWindowHooks.disposeDistanceSearch = [](WindowRef window) { DisposeWindowDistanceSearch(window); };
 }
