@@ -192,7 +192,11 @@ bool FindSpacegroupInLists(SpacegroupWinRec &rec, const std::string &typed, uint
     return true;
   for (int k = 0; k < rec.SymbolCount(); k++) {
     int entryOrigin = 0;
-    if (BareSymbol(rec.entries[size_t(k)].text, &entryOrigin) == symbol && (origin == 0 || entryOrigin == origin)) {
+    // The entry's origin is its table row's: a standard first-origin row is
+    // listed without a suffix while the other settings are hidden.
+    const std::string bare = BareSymbol(rec.entries[size_t(k)].text, &entryOrigin);
+    entryOrigin = gSpacegroups[rec.entries[size_t(k)].tableRow].origin;
+    if (bare == symbol && (origin == 0 || entryOrigin == origin)) {
       rec.symbolList.selection = int16_t(k + 1);
       break;
     }

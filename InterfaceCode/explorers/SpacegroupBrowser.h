@@ -57,6 +57,10 @@ struct SpacegroupWinRec {
   std::string latticeLetters = "_";
   int16_t latticeCount = 0;
   std::vector<SymbolListEntry> entries; // entry k-1 is row k
+  SpacegroupWinRec() {
+    systemList.visibleRows = 8;
+    SetNibListScroll(systemList, systemCount);
+  }
   int16_t SymbolCount() const { return int16_t(entries.size()); }
 };
 
