@@ -243,11 +243,7 @@ void NibListPane::resizeEvent(QResizeEvent *) {
 
 GlyphMeasure SpacegroupGlyphMeasure() {
   return [](const std::string &text, GlyphFont font, bool italic, int size) {
-    static std::map<std::tuple<int, bool, int>, QFontMetricsF *> cache;
-    QFontMetricsF *&m = cache[{int(font), italic, size}];
-    if (!m)
-      m = new QFontMetricsF(GlyphFontOf(font, italic, size));
-    return m->horizontalAdvance(QString::fromStdString(text));
+    return QFontMetricsF(GlyphFontOf(font, italic, size)).horizontalAdvance(QString::fromStdString(text));
   };
 }
 
