@@ -326,16 +326,25 @@ SpacegroupPanel DescribeSpacegroupSelection(const SpacegroupWinRec &rec) {
   p.systemName = kSystemPanelNames[std::clamp(p.system, 0, 8)];
   p.originChoice = row.origin;
   p.siteText = row.origin ? row.note : "";
-  if (row.origin != 0)
+  if (row.origin != 0) {
+    bool found = false;
     for (const OffsetSpacegroup &o : gOffsetSpacegroups) {
       if (o.number == kEndSpacegroupNumber)
         break;
       if (std::strcmp(o.symbol, row.shortSymbol) == 0) {
-        for (int i = 0; i < 3; i++)
-          p.shift[i] = row.origin == 2 ? -o.shift[i] : o.shift[i];
+        std::copy(o.shift, o.shift + 3, p.shift);
+        found = true;
         break;
       }
     }
+    // A setting with permuted axes is not in the shift table under its own
+    // symbol: its shift is the standard one with the axes permuted.
+    if (!found)
+      IsDualOriginSpacegroup(p.shortSymbol.empty() ? row.fullSymbol : p.shortSymbol, p.shift);
+    if (row.origin == 2)
+      for (float &v : p.shift)
+        v = -v;
+  }
   p.operators = int(row.numOps);
   p.handOver = entry.extraSetting ? row.fullSymbol : row.shortSymbol;
   p.multiplicity = SpacegroupMultiplicity(p.shortSymbol.empty() ? row.fullSymbol[0] : p.shortSymbol[0], p.system,
