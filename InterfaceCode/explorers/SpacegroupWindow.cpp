@@ -323,6 +323,12 @@ void InstallSpacegroupWindow() {
     DoShowSpacegroupWindow();
     return 0;
   });
+  // The browser was showing at the last quit when its frame was recorded.
+  AddWindowOpener([] {
+    const Rect &r = gPrefs.spacegroupWindowBounds;
+    if (r.right > r.left && r.bottom > r.top)
+      DoShowSpacegroupWindow();
+  });
   gEditorHooks.findSpacegroupInSpacegroupWindow = [](const std::string &symbol, uint8_t origin, int setting) {
     DoShowSpacegroupWindow();
     FindSpacegroupInSpacegroupWindow(symbol, origin, setting);
