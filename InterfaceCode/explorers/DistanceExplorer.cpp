@@ -387,8 +387,7 @@ void ExportGraph(bool toClipboard) {
   }
   HostServices *host = GetHostServices();
   std::filesystem::path file;
-  const std::string name = host->WindowTitle(front) + " - Bond Histogram.pdf";
-  if (!host || host->SaveFileDialog("Export graphics", name, &file) != 0)
+  if (!host || host->SaveFileDialog("Export graphics", host->WindowTitle(front) + " - Bond Histogram.pdf", &file) != 0)
     return;
   const std::string title = file.filename().string();
   const QByteArray pdf = DistanceHistogramPdf(s, box, &title);
