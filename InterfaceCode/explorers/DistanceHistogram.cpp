@@ -50,7 +50,7 @@ public:
 
 private:
   static constexpr double kShadowOffset = 2.0;
-  static constexpr int kShadowAlpha = 90;
+  static constexpr int kShadowAlpha = 60;
   QPainter &p_;
   QRectF rect_;
   std::unique_ptr<QFontMetricsF> metrics_;
