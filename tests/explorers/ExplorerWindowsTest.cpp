@@ -18,6 +18,8 @@
 #include "window/MainWindowData.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
 #include <QComboBox>
 #include <QFile>
 #include <QImage>
@@ -240,6 +242,11 @@ TEST_F(Explorers, HistogramBarsTakeTheElementColourAndTheGraphExportsAsPdf) {
   EXPECT_TRUE(pdf.startsWith("%PDF"));
   EXPECT_GT(pdf.lastIndexOf("/Info"), pdf.lastIndexOf("trailer"));
   gHost->saveTo.clear();
+  // Copy: the same drawing as PDF on the clipboard.
+  ASSERT_EQ(DistanceWindowCommand(FourCharsToLong("cGrf")), 0);
+  const QMimeData *mime = QApplication::clipboard()->mimeData();
+  ASSERT_NE(mime, nullptr);
+  EXPECT_TRUE(mime->data("application/pdf").startsWith("%PDF"));
 }
 
 TEST_F(Explorers, OutputSortsByBondWithDistancesWithinAPair) {
@@ -338,6 +345,22 @@ TEST_F(Explorers, SymmetryOptionsRefusesBadInputAndFillsTheEmptyList) {
   };
   EXPECT_EQ(GetSymmetryOptions(&rec), 0);
   ASSERT_EQ(gHost->alerts.size(), 1u);
+  // Typing a symbol empties the listed operators until they are shown again.
+  SymmetryOptionsRec typed;
+  typed.symbol = "P 21/c";
+  gSymmetryOptionsDriver = [](SymmetryOptionsDialog *d) {
+    EXPECT_EQ(d->Record()->count, 4);
+    d->SymbolField()->setFocus();
+    QTest::keyClick(d->SymbolField(), Qt::Key_Backspace);
+    EXPECT_EQ(d->Record()->count, 0);
+    EXPECT_TRUE(FindControl(d, 4)->isEnabled());
+    QTest::keyClicks(d->SymbolField(), "c");
+    QTest::keyClick(d->SymbolField(), Qt::Key_Return);
+    EXPECT_EQ(d->Record()->count, 4);
+    d->HandleCommand(FourCharsToLong("not!"));
+  };
+  EXPECT_EQ(GetSymmetryOptions(&typed), 0);
+  EXPECT_EQ(gHost->alerts.size(), 1u);
   EXPECT_EQ(gHost->alerts[0].message, "Please enter a valid spacegroup symbol");
 
   // Custom mode: a full list refuses another operator; an empty one returns
