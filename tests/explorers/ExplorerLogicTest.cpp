@@ -133,8 +133,13 @@ TEST(SpacegroupLists, TriclinicAndOriginChoices) {
   ASSERT_EQ(rec.SymbolCount(), 2);
   EXPECT_EQ(rec.entries[0].text, "P 1");
   EXPECT_EQ(rec.entries[1].text, "P -1");
+  ClickSpacegroupList(rec, 5, 2);
   ToggleShowAllSettings(rec);
   EXPECT_EQ(rec.latticeLetters, "_PABCIF");
+  // The letter and the symbol stay chosen while they are still listed.
+  EXPECT_EQ(rec.latticeList.selection, 1);
+  ASSERT_GE(rec.symbolList.selection, 1);
+  EXPECT_EQ(rec.entries[size_t(rec.symbolList.selection - 1)].text, "P -1");
   // "P n n n" is listed twice with all settings, once per origin.
   ASSERT_TRUE(FindSpacegroupInLists(rec, "P n n n", 2, 0));
   int listed = 0;

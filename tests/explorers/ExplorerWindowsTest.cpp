@@ -17,6 +17,7 @@
 #include "SymmetryCards.h"
 #include "window/MainWindowData.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
@@ -210,6 +211,12 @@ TEST_F(Explorers, EachWindowKeepsItsRecordUntilItCloses) {
   EXPECT_EQ(DisposeWindowDistanceSearch(quartz->Ref()), 0);
   EXPECT_EQ(DisposeWindowDistanceSearch(quartz->Ref()), kWindowPropertyNotFound);
   EXPECT_EQ(GetMainWindowData(salt->Ref())->distanceSearch.get(), first);
+  // Ungrouped, the From list shows the sites alone.
+  UpdateFloatingWindowsNow();
+  FindControl<QAbstractButton>(gDistanceWindow, 7)->click();
+  EXPECT_EQ(GetCurrentDistanceSearch()->groupByElement, 0);
+  EXPECT_EQ(gFromBrowser->model()->rowCount(), int(GetCurrentDistanceSearch()->fromEntries.size()) - 2);
+  EXPECT_EQ(gFromBrowser->model()->index(0, 0).data().toString(), "O1");
 }
 
 TEST_F(Explorers, HistogramBarsTakeTheElementColourAndTheGraphExportsAsPdf) {
