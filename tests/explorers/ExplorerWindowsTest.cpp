@@ -164,6 +164,18 @@ TEST_F(Explorers, SearchesFromCheckedSitesAndListsTheResult) {
   ASSERT_EQ(DistanceWindowCommand(FourCharsToLong("LOut")), 0);
   EXPECT_NE(gHost->log.find("Distances found:\r" + std::string(55, '-') + "\r"), std::string::npos);
   EXPECT_NE(gHost->log.find("   1. Na - Cl     Na1    -  Cl1      2.8201   1.00\r"), std::string::npos) << gHost->log.substr(0, 600);
+  // Unchecking the only Na site leaves its element row checked: the button
+  // stays on, and the engine refuses a search without sites.
+  QAbstractItemModel *m = gFromBrowser->model();
+  QModelIndex na;
+  for (int r = 0; r < m->rowCount(); r++)
+    if (m->index(r, 0).data().toString().trimmed() == "Na")
+      na = m->index(r, 0);
+  ASSERT_TRUE(m->setData(m->index(0, 0, na), Qt::Unchecked, Qt::CheckStateRole));
+  EXPECT_TRUE(FindControl(gDistanceWindow, 12)->isEnabled());
+  EXPECT_EQ(Status(), "Search terminated (0% complete). Found 0 distances");
+  EXPECT_FALSE(s->haveResults);
+  CheckFrom("Na");
   // Unchecking every To element: no search, and the Search button goes off.
   DistanceWindowCommand(FourCharsToLong("-STo"));
   EXPECT_EQ(Status(), "No distances searched.");
