@@ -217,26 +217,39 @@ private:
 
 // ---- To list ---------------------------------------------------------------------------
 
+// Rows in the order of their element symbols; `Entry` is the record's row.
 class ToModel : public QAbstractTableModel {
 public:
   void Reload() {
     beginResetModel();
+    order_.clear();
+    if (const DistanceSearch *s = GetCurrentDistanceSearch()) {
+      for (size_t k = 0; k < s->toEntries.size(); k++)
+        order_.push_back(int(k));
+      std::stable_sort(order_.begin(), order_.end(), [s](int a, int b) {
+        return ElementString(ElementCode(s->toEntries[size_t(a)].element)) <
+               ElementString(ElementCode(s->toEntries[size_t(b)].element));
+      });
+    }
     endResetModel();
   }
   void Refresh() {
     if (rowCount())
       emit dataChanged(index(0, 0), index(rowCount() - 1, 1));
   }
-  int rowCount(const QModelIndex &parent = {}) const override {
+  int Entry(int row) const {
     const DistanceSearch *s = GetCurrentDistanceSearch();
-    return parent.isValid() || !s ? 0 : int(s->toEntries.size());
+    return s && row >= 0 && row < int(order_.size()) && order_[size_t(row)] < int(s->toEntries.size())
+               ? order_[size_t(row)]
+               : -1;
   }
+  int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : int(order_.size()); }
   int columnCount(const QModelIndex & = {}) const override { return 2; }
   QVariant data(const QModelIndex &index, int role) const override {
-    const DistanceSearch *s = GetCurrentDistanceSearch();
-    if (!s || index.row() >= int(s->toEntries.size()))
+    const int entry = Entry(index.row());
+    if (entry < 0)
       return {};
-    const DistanceToEntry &row = s->toEntries[size_t(index.row())];
+    const DistanceToEntry &row = GetCurrentDistanceSearch()->toEntries[size_t(entry)];
     if (index.column() == 0 && role == Qt::DisplayRole)
       return ElementString(ElementCode(row.element));
     if (index.column() == 0 && role == Qt::CheckStateRole)
@@ -247,10 +260,10 @@ public:
     return index.column() == 0 ? Qt::ItemIsEnabled | Qt::ItemIsUserCheckable : Qt::ItemIsEnabled;
   }
   bool setData(const QModelIndex &index, const QVariant &value, int role) override {
-    DistanceSearch *s = GetCurrentDistanceSearch();
-    if (role != Qt::CheckStateRole || !s || index.row() >= int(s->toEntries.size()))
+    const int entry = Entry(index.row());
+    if (role != Qt::CheckStateRole || entry < 0)
       return false;
-    s->toEntries[size_t(index.row())].checked = value.toInt() != Qt::Unchecked;
+    GetCurrentDistanceSearch()->toEntries[size_t(entry)].checked = value.toInt() != Qt::Unchecked;
     emit dataChanged(this->index(index.row(), 0), this->index(index.row(), 1));
     UpdateDistanceSearchButton();
     DoDistanceSearchPreview();
@@ -261,19 +274,24 @@ public:
       return section == 0 ? QString("Element") : QString("Colour");
     return {};
   }
+
+private:
+  std::vector<int> order_;
 };
+
+ToModel *gToModel = nullptr;
 
 // The colour swatch of a To row.
 class SwatchDelegate : public QStyledItemDelegate {
 public:
   using QStyledItemDelegate::QStyledItemDelegate;
   void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override {
-    const DistanceSearch *s = GetCurrentDistanceSearch();
-    if (index.column() != 1 || !s || index.row() >= int(s->toEntries.size())) {
+    const int entry = gToModel ? gToModel->Entry(index.row()) : -1;
+    if (index.column() != 1 || entry < 0) {
       QStyledItemDelegate::paint(painter, option, index);
       return;
     }
-    const DistanceToEntry &row = s->toEntries[size_t(index.row())];
+    const DistanceToEntry &row = GetCurrentDistanceSearch()->toEntries[size_t(entry)];
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing, false);
     const QRect r = option.rect.adjusted(1, 2, -1, -2);
@@ -340,7 +358,6 @@ private:
 };
 
 FromModel *gFromModel = nullptr;
-ToModel *gToModel = nullptr;
 OutputModel *gOutputModel = nullptr;
 
 void LoadFromBrowser() {

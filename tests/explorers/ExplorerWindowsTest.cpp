@@ -220,6 +220,7 @@ TEST_F(Explorers, EachWindowKeepsItsRecordUntilItCloses) {
   DistanceSearch *second = GetCurrentDistanceSearch();
   ASSERT_NE(second, first);
   EXPECT_EQ(second->toEntries.size(), 2u); // O and Si
+  EXPECT_EQ(gToBrowser->model()->index(0, 0).data().toString().trimmed(), "O"); // by symbol
   EXPECT_EQ(DisposeWindowDistanceSearch(quartz->Ref()), 0);
   EXPECT_EQ(DisposeWindowDistanceSearch(quartz->Ref()), kWindowPropertyNotFound);
   EXPECT_EQ(GetMainWindowData(salt->Ref())->distanceSearch.get(), first);
