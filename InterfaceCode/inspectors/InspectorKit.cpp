@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <cmath>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -190,7 +191,9 @@ std::string GetEditTextCString(const QLineEdit *field) { return field ? field->t
 
 float GetEditTextFloat(const QLineEdit *field) {
   const std::string text = GetEditTextCString(field);
-  return std::strtof(text.c_str(), nullptr);
+  // "nan", "inf" and numbers beyond a float read as no number.
+  const float value = std::strtof(text.c_str(), nullptr);
+  return std::isfinite(value) ? value : 0.0f;
 }
 
 int32_t GetEditTextLong(const QLineEdit *field) {

@@ -7,8 +7,12 @@
 #include "editing/SelectionCommandHandler.h"
 #include "QtHostServices.h"
 #include "explorers/Explorers.h"
+#include "inspectors/AngleDialogs.h"
+#include "inspectors/CalculateAngleWindow.h"
 #include "inspectors/InspectorKit.h"
 #include "inspectors/ModelOptions.h"
+#include "inspectors/PlotRangeWindow.h"
+#include "inspectors/PlotSizeSheets.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/PaneDrawing.h"
 #include "structurewindow/StructureWindow.h"
@@ -102,4 +106,8 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallBondAndElementEditorCommands();
   InstallSelectionCommands();
   InstallExplorers();
+  InstallPlotRangeWindow();
+  InstallCalculateAngleWindow();
+  InstallPlotSizeSheets();
+  InstallAngleDialogs();
 }

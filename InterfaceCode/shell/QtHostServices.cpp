@@ -1,5 +1,6 @@
 #include "QtHostServices.h"
 #include "inspectors/ModelOptions.h"
+#include "inspectors/PlotRangeWindow.h"
 
 #include "ShellDialogs.h"
 #include "StatusWindow.h"
@@ -343,6 +344,7 @@ void QtHostServices::ShowOverviewLog() {
   if (LogWindowShowing())
     DoShowLogWindow();
 }
+void QtHostServices::UpdateSetRange() { UpdateSetRangeNow(); }
 
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {
   QTimer *&qtimer = timers_[&timer];

@@ -65,6 +65,7 @@ public:
   // Brings the Log window forward when it shows (it stands in for the
   // Overview window's Log tab).
   void ShowOverviewLog() override;
+  void UpdateSetRange() override;
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   // A queued call on this object, which lives on the main thread.
   void PostToMainThread(std::function<void()> call) override;
