@@ -121,6 +121,9 @@ const std::vector<CommandInfo> kCommandTable = {
     {FourCharsToLong("*MOK"), "Background…", ""},
     {FourCharsToLong("svMO"), "Save Model Options as Default", ""},
     {FourCharsToLong("MOHp"), "Model Options Help", ""},
+    // The Distance Explorer and the space-group browser
+    {FourCharsToLong("DsEx"), "Distance Explorer", ""},
+    {FourCharsToLong("SgBr"), "Space Group Browser", ""},
     // Structure window input: tools, auto-rotation and the notes' Text menu
     {FourCharsToLong("MinW"), "Minimize", ""},
     {FourCharsToLong("ZooW"), "Zoom", ""},
@@ -225,7 +228,8 @@ const std::vector<MenuInfo> kMenuTable = {
       FourCharsToLong("Stik"), FourCharsToLong("Elps"), 0, FourCharsToLong("*Axs"), FourCharsToLong("*Cel"),
       FourCharsToLong("*Srf"), 0, FourCharsToLong("Prsp"), FourCharsToLong("Fade"), FourCharsToLong("Ster"),
       FourCharsToLong("RedB"), FourCharsToLong("Pair"), 0, FourCharsToLong("Fast"), FourCharsToLong("Full"), 0,
-      FourCharsToLong("MOpt"), FourCharsToLong("*MOK"), FourCharsToLong("svMO"), FourCharsToLong("MOHp")}},
+      FourCharsToLong("MOpt"), FourCharsToLong("*MOK"), FourCharsToLong("svMO"), FourCharsToLong("MOHp"), 0,
+      FourCharsToLong("DsEx"), FourCharsToLong("SgBr")}},
     {"Window", {kCmdShowLog, kCmdLogTextStyle, 0, FourCharsToLong("MinW"), FourCharsToLong("ZooW"), FourCharsToLong("tbtg")}},
     {"Text",
      {FourCharsToLong("TStP"), FourCharsToLong("TStB"), FourCharsToLong("TStI"), FourCharsToLong("TStU"),

@@ -6,6 +6,7 @@
 #include "editing/BondElementCommands.h"
 #include "editing/SelectionCommandHandler.h"
 #include "QtHostServices.h"
+#include "explorers/Explorers.h"
 #include "inspectors/AngleDialogs.h"
 #include "inspectors/CalculateAngleWindow.h"
 #include "inspectors/InspectorKit.h"
@@ -104,6 +105,7 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallModelOptions();
   InstallBondAndElementEditorCommands();
   InstallSelectionCommands();
+  InstallExplorers();
   InstallPlotRangeWindow();
   InstallCalculateAngleWindow();
   InstallPlotSizeSheets();
