@@ -20,6 +20,7 @@
 #include "export/PictureServices.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
+#include "overview/OverviewWindow.h"
 
 #include <QApplication>
 #include <QTextEdit>
@@ -102,4 +103,5 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallModelOptions();
   InstallBondAndElementEditorCommands();
   InstallSelectionCommands();
+  InstallOverviewCommands();
 }

@@ -5,7 +5,7 @@
 #include "editing/ElementsWindow.h"
 #include "EngineHooks.h"
 #include "LogStore.h"
-#include "LogWindow.h"
+#include "overview/OverviewWindow.h"
 #include "QtHostServices.h"
 #include "ShellDialogs.h"
 #include "structurewindow/MainWindow.h"
@@ -193,7 +193,7 @@ OSStatus MyDoMenuCommand(uint32_t command, const QVariant &argument) {
       DrawGraphPane(FrontGraphWindow());
     return kNoErr;
   case kCmdShowLog:
-    DoShowLogWindow();
+    DoOverviewTabChoice(kLogTab);
     return kNoErr;
   case kCmdLogTextStyle:
     DoOverviewLogTextStyle();
@@ -233,7 +233,7 @@ OSStatus MyUpdateMenuStatus(uint32_t command, QAction *action) {
     action->setEnabled(GetNumRecentFiles() > 0);
     return kNoErr;
   case kCmdClose:
-    action->setEnabled((w && w->isVisible()) || LogWindowShowing());
+    action->setEnabled((w && w->isVisible()) || OverviewLogShowing());
     return kNoErr;
   case kCmdSave:
     action->setEnabled(open && (IsWindowModified(front) || w->File().empty()));
@@ -528,7 +528,7 @@ bool OVInitialize(const std::vector<std::filesystem::path> &files, QtHostService
   SetHostServices(host);
   host->AttachLog([](std::string_view text, const RGBColor &colour,
                      size_t coloured) { GetLogStore()->Append(text, colour, coloured); },
-                  [] { return LogWindowShowing(); });
+                  [] { return OverviewLogShowing(); });
   for (const auto &file : files)
     gQueuedDocs.push_back(file);
 

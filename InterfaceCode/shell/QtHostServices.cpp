@@ -1,4 +1,5 @@
 #include "QtHostServices.h"
+#include "overview/OverviewWindow.h"
 #include "inspectors/ModelOptions.h"
 
 #include "ShellDialogs.h"
@@ -335,6 +336,11 @@ void QtHostServices::UpdateFloatingWindows() {
 }
 
 void QtHostServices::UpdateModelOptions() { DoUpdateModelOptions(); }
+
+void QtHostServices::ShowOverviewLog() {
+  if (IsOverviewWindowVisible())
+    DoOverviewTabChoice(kLogTab);
+}
 void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
 
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {
