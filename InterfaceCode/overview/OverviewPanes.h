@@ -18,6 +18,9 @@ protected:
   void wheelEvent(QWheelEvent *event) override;
   void resizeEvent(QResizeEvent *event) override;
   bool event(QEvent *event) override;
+  // Files and folders dropped on the Favourites or Views join that list.
+  void dragEnterEvent(QDragEnterEvent *event) override;
+  void dropEvent(QDropEvent *event) override;
 };
 
 // The status bar under the panes.

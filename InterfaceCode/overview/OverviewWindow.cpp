@@ -19,6 +19,7 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -31,6 +32,7 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <QToolTip>
+#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -66,10 +68,10 @@ struct EmptyHint {
 const EmptyHint kEmptyHints[5] = {
     {"", ""},
     {"Organize your favourite files",
-     "Drag files & folders into this pane from the Finder.\nDrag thumbnails to rearrange them"},
-    {"Work with multiple views in the same window",
-     "Drag files & folders into this pane from the Finder - or click\nthe Snapshot toolbar button to add the current "
-     "structure.\nDrag thumbnails to rearrange them"},
+     "Drag files & folders into this pane from the file manager.\nDrag thumbnails to rearrange them"},
+    {"Work with multiple views in the same window", "Drag files & folders into this pane from the file manager - or "
+                                                    "click\nthe Snapshot toolbar button to add the current "
+                                                    "structure.\nDrag thumbnails to rearrange them"},
     {"Review the stages of your work", "Your undo states will be displayed here\nfor easy access as you work"},
     {"Review your recent files", "Recently-opened files are displayed here"},
 };
@@ -145,6 +147,7 @@ OverviewWindow::OverviewWindow() : QWidget(nullptr, Qt::Tool) {
   caption->hide();
   caption->installEventFilter(this);
   pane->setMouseTracking(true);
+  pane->setAcceptDrops(true);
   pane->setFocusPolicy(Qt::StrongFocus);
   setFocusProxy(pane);
 }
@@ -859,6 +862,33 @@ void ThumbnailPane::resizeEvent(QResizeEvent *) {
     UpdateThumbnailsSlider();
     DrawThumbnails();
   }
+}
+
+void ThumbnailPane::dragEnterEvent(QDragEnterEvent *e) {
+  if (e->mimeData()->hasUrls() && (gOverviewTabChoice == kFavouritesTab || gOverviewTabChoice == kViewsTab))
+    e->acceptProposedAction();
+}
+
+void ThumbnailPane::dropEvent(QDropEvent *e) {
+  std::vector<std::filesystem::path> files;
+  std::error_code ec;
+  for (const QUrl &url : e->mimeData()->urls()) {
+    if (!url.isLocalFile())
+      continue;
+    const std::filesystem::path path = url.toLocalFile().toStdString();
+    if (std::filesystem::is_directory(path, ec)) {
+      std::vector<std::filesystem::path> inside;
+      for (const auto &entry : std::filesystem::directory_iterator(path, ec))
+        if (entry.is_regular_file(ec))
+          inside.push_back(entry.path());
+      std::sort(inside.begin(), inside.end());
+      files.insert(files.end(), inside.begin(), inside.end());
+    } else {
+      files.push_back(path);
+    }
+  }
+  AddFilesToOverview(files);
+  e->acceptProposedAction();
 }
 
 bool ThumbnailPane::event(QEvent *e) {

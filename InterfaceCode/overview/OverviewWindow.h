@@ -192,8 +192,10 @@ void Debug_PrintViewsCache(WindowRef window);
 void Debug_PrintRecentFilesCache();
 // Opens a file into the window and keeps the result as a new view.
 bool OpenFSRefInWindowAndCacheView(const std::filesystem::path &file, WindowRef window);
-// The '+OVF' add-files command.
+// The '+OVF' add-files command, and the files it (or a drop) adds to the
+// Favourites or the Views.
 void DoAddFilesToOverview();
+void AddFilesToOverview(const std::vector<std::filesystem::path> &files);
 
 // The press/move/release state machine of a mouse-down in the pane (pane
 // coordinates; `global` the screen point). Answers whether it was handled.

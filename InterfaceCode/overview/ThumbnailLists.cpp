@@ -532,16 +532,23 @@ bool OpenFSRefInWindowAndCacheView(const std::filesystem::path &file, WindowRef 
   return true;
 }
 
-void DoAddFilesToOverview() {
+void AddFilesToOverview(const std::vector<std::filesystem::path> &files) {
   if (gOverviewTabChoice == kFavouritesTab) {
-    for (const auto &file : GetOverviewDialogs().GetFiles("Choose files to add to the Favourites pane"))
+    for (const auto &file : files)
       DoCacheFavouriteFile(file, nullptr);
     DrawOverviewFavouriteThumbnails();
   } else if (gOverviewTabChoice == kViewsTab) {
     WindowRef front = FrontGraphWindow();
-    for (const auto &file : GetOverviewDialogs().GetFiles("Choose files to add to the Views pane"))
+    for (const auto &file : files)
       OpenFSRefInWindowAndCacheView(file, front);
   }
+}
+
+void DoAddFilesToOverview() {
+  if (gOverviewTabChoice == kFavouritesTab)
+    AddFilesToOverview(GetOverviewDialogs().GetFiles("Choose files to add to the Favourites pane"));
+  else if (gOverviewTabChoice == kViewsTab)
+    AddFilesToOverview(GetOverviewDialogs().GetFiles("Choose files to add to the Views pane"));
 }
 
 // ---- The press in the pane ---------------------------------------------------------------------

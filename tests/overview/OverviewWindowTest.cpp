@@ -22,11 +22,14 @@
 #include "window/MainWindowData.h"
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QUrl>
 #include <cstdio>
 #include <deque>
 #include <fstream>
@@ -274,6 +277,24 @@ TEST_F(OverviewTest, DeletingAFavouriteLeavesItsDocumentOnDisk) {
   ASSERT_EQ(ProcessCommand(kCmdRemoveThumbnail), kNoErr);
   EXPECT_EQ(GetNumFavouriteFiles(), 0);
   EXPECT_TRUE(fs::exists(file));
+}
+
+TEST_F(OverviewTest, SampleFilesAndDroppedFilesJoinTheFavourites) {
+  ASSERT_EQ(ProcessCommand(kCmdLoadExamples), kNoErr);
+  EXPECT_TRUE(IsOverviewFavouritesPaneVisible());
+  // Crystals then molecules, added from the last to the first.
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"Benzene", "Spinel", "Rutile", "Quartz"}));
+  ProcessCommand(kCmdLoadExamples);
+  EXPECT_EQ(GetNumFavouriteFiles(), 4);
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString((ExamplesFolder() / "NaCl.ovtx").string()))});
+  QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(Pane(), &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(Pane(), &drop);
+  EXPECT_EQ(Captions().back(), "NaCl");
+  EXPECT_EQ(GetCachePtrWithRectID(4)->fileType, FourCharsToLong("TEXT"));
 }
 
 TEST_F(OverviewTest, CopyTitlesSortingAndReplacing) {
