@@ -1,5 +1,6 @@
 // Redrawing the Overview window's Favourites pane with 500 thumbnails that
 // carry their previews: only the slots down to the pane's bottom are drawn.
+#include "overview/OverviewPanes.h"
 #include "overview/OverviewPrivate.h"
 
 #include "CachedFiles.h"
