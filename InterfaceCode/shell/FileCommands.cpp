@@ -163,6 +163,7 @@ OSStatus MyDoMenuCommand(uint32_t command, const QVariant &argument) {
     return kNoErr;
   case kCmdClearRecent:
     DestroyRecentFiles();
+    DrawOverviewRecentThumbnails();
     return kNoErr;
   case kCmdClose:
     if (QWidget *active = QApplication::activeWindow(); active && !qobject_cast<MainWindow *>(active)) {
@@ -439,6 +440,7 @@ void AddRecentFile(const std::filesystem::path &file) {
       last = last->next;
     RemoveItemFromRecentFiles(last);
   }
+  DrawOverviewRecentThumbnails();
 }
 
 std::vector<std::filesystem::path> RecentFiles() {
