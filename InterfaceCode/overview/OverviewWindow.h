@@ -88,9 +88,6 @@ struct OverviewHooks {
   // A structure window's toolbar item: enable, and a new label (null keeps
   // it). Missing: the structure window's toolbar.
   std::function<void(WindowRef, uint32_t command, bool enable, const char *label)> setToolbarItem;
-  // The puff played where a dragged thumbnail was dropped outside the window
-  // (screen point). Missing: the zapper's puff animation.
-  std::function<void(QPoint)> showZapperPuff;
 };
 extern OverviewHooks gOverviewHooks;
 

@@ -7,6 +7,7 @@
 #include "shell/FileCommands.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
+#include "structurewindow/ZapperPuff.h"
 
 #include "Preferences.h"
 #include "documents/CacheDocuments.h"
@@ -657,8 +658,7 @@ void TrackThumbnailsRelease(QPoint point, QPoint global) {
     if (outside) {
       if (HostServices *host = GetHostServices())
         host->PlaySound("pow");
-      if (gOverviewHooks.showZapperPuff)
-        gOverviewHooks.showZapperPuff(global);
+      ShowZapperPuff(Point{int16_t(global.y()), int16_t(global.x())});
       DoDeleteSelectedThumbnail();
     } else if (t.marker) {
       MoveThumbnailToRectID(t.from, t.target.index, t.target.before);

@@ -13,6 +13,7 @@
 #include "shell/Startup.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
+#include "structurewindow/ZapperPuff.h"
 
 #include "Preferences.h"
 #include "documents/CacheDocuments.h"
@@ -30,6 +31,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QUrl>
+#include <QWheelEvent>
 #include <cstdio>
 #include <deque>
 #include <fstream>
@@ -251,16 +253,23 @@ TEST_F(OverviewTest, DraggingReordersShowsNoMarkerForNoChangeAndDeletesOutside) 
   EXPECT_TRUE(target.before);
   TrackThumbnailsRelease(to, pane->mapToGlobal(to));
   EXPECT_EQ(Captions(), (std::vector<std::string>{"v3", "v1", "v2", "v4"}));
+  // Before the next one is behind itself: the list stays whole.
+  EXPECT_TRUE(MoveThumbnailToRectID(1, 2, true));
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"v3", "v1", "v2", "v4"}));
+  EXPECT_FALSE(MoveThumbnailToRectID(1, 7, false));
   // Out of the window: deleted with a puff and the sound.
-  QPoint puff;
-  gOverviewHooks.showZapperPuff = [&puff](QPoint p) { puff = p; };
   const QPoint outside = GetOverviewWindow()->frameGeometry().bottomRight() + QPoint(50, 50);
   ASSERT_TRUE(TrackThumbnails(SlotCentre(0), false));
   TrackThumbnailsMove(pane->mapFromGlobal(outside), outside);
   TrackThumbnailsRelease(pane->mapFromGlobal(outside), outside);
-  gOverviewHooks.showZapperPuff = nullptr;
   EXPECT_EQ(Captions(), (std::vector<std::string>{"v1", "v2", "v4"}));
-  EXPECT_EQ(puff, outside);
+  int puffs = 0;
+  for (QWidget *top : QApplication::topLevelWidgets())
+    if (auto *puff = dynamic_cast<ZapperPuffWidget *>(top); puff && puff->isVisible()) {
+      EXPECT_LE((puff->geometry().center() - outside).manhattanLength(), 2);
+      puffs++;
+    }
+  EXPECT_EQ(puffs, 1);
   EXPECT_EQ(gHost->sounds, (std::vector<std::string>{"pow"}));
 }
 
@@ -342,6 +351,64 @@ TEST_F(OverviewTest, CaptionEditingSavesOnReturnAndMovesOnTab) {
   QTest::keyClick(field, Qt::Key_Return); // an empty text changes nothing
   EXPECT_FALSE(IsThumbnailEditing());
   EXPECT_EQ(Captions(), (std::vector<std::string>{"first", "v2"}));
+  // Escape ends editing without saving.
+  ASSERT_TRUE(BeginThumbnailEditing(1));
+  field->setText("dropped");
+  QTest::keyClick(field, Qt::Key_Escape);
+  EXPECT_FALSE(IsThumbnailEditing());
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"first", "v2"}));
+  EXPECT_EQ(ValidSelection(), nullptr);
+}
+
+TEST_F(OverviewTest, WheelAndResizeFollowTheSizeRules) {
+  WindowWithViews(20);
+  OverviewWindow *window = GetOverviewWindow();
+  QScrollBar *bar = window->scroll;
+  ASSERT_GT(bar->maximum(), 0);
+  const int before = bar->value();
+  QWheelEvent down(QPointF(30, 30), Pane()->mapToGlobal(QPointF(30, 30)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                   Qt::NoModifier, Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(Pane(), &down);
+  EXPECT_EQ(bar->value(), before + bar->singleStep());
+  // Ctrl+wheel down: a column fewer a step, bigger thumbnails, the new target.
+  const int columns = CurrentThumbnailLayout().columns;
+  QWheelEvent zoom(QPointF(30, 30), Pane()->mapToGlobal(QPointF(30, 30)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                   Qt::ControlModifier, Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(Pane(), &zoom);
+  QCoreApplication::sendEvent(Pane(), &zoom);
+  UpdateThumbnailRects();
+  EXPECT_EQ(CurrentThumbnailLayout().columns, columns - 2);
+  const int chosen = gThumbnailWidth;
+  EXPECT_EQ(gTargetThumbnailWidth, chosen);
+  // A narrow window shrinks them; the old width comes back with the room.
+  const QSize size = window->size();
+  window->resize(200, size.height());
+  QCoreApplication::processEvents();
+  EXPECT_LT(gThumbnailWidth, chosen);
+  window->resize(size);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(gThumbnailWidth, chosen);
+}
+
+TEST_F(OverviewTest, OpeningInNewWindowsGivesCopyTitlesWithoutFiles) {
+  WindowRef w = WindowWithViews(1);
+  GetMainWindow(w)->setWindowTitle("Salt");
+  const int windows = GetNumGraphWindows();
+  // The current structure in a window of its own: the view made for it goes.
+  ASSERT_EQ(ProcessCommand(kCmdNewWindowFromCurrent), kNoErr);
+  EXPECT_EQ(GetNumGraphWindows(), windows + 1);
+  MainWindow *copy = GetMainWindow(FrontGraphWindow());
+  EXPECT_EQ(copy->windowTitle(), "Salt copy");
+  EXPECT_TRUE(copy->File().empty());
+  EXPECT_EQ(NumFilesInCache(GetWindowViews(w)), 1);
+  // A view of the first window into a new one.
+  BringGraphWindowToFront(GetMainWindow(w));
+  DoOverviewTabChoice(kViewsTab);
+  SelectThumbnail(0);
+  ASSERT_EQ(ProcessCommand(kCmdLoadNewWindow), kNoErr);
+  EXPECT_EQ(GetNumGraphWindows(), windows + 2);
+  EXPECT_EQ(GetMainWindow(FrontGraphWindow())->windowTitle(), "Salt copy 1");
+  EXPECT_TRUE(IsWindowFileOpen(FrontGraphWindow()));
 }
 
 TEST_F(OverviewTest, TheSelectedSlotIsFramedInTheSelectionColour) {
