@@ -268,6 +268,12 @@ void InstallOverviewCommands() {
     return;
   installed = true;
   AddCommandHandler(OverviewCommand, OverviewStatus);
+  // A new undo snapshot shows on the History tab at once.
+  if (std::function<void()> snapshot = gUndoBufferTimer.proc)
+    gUndoBufferTimer.proc = [snapshot] {
+      snapshot();
+      DrawOverviewHistoryThumbnails();
+    };
   AddWindowOpener([] {
     if (gPrefs.overviewVisible)
       DoShowOverviewWindow();

@@ -188,10 +188,12 @@ OSStatus MyDoMenuCommand(uint32_t command, const QVariant &argument) {
   case kCmdUndo:
     if (DoUndo())
       DrawGraphPane(FrontGraphWindow());
+    DrawOverviewHistoryThumbnails();
     return kNoErr;
   case kCmdRedo:
     if (DoRedo())
       DrawGraphPane(FrontGraphWindow());
+    DrawOverviewHistoryThumbnails();
     return kNoErr;
   case kCmdShowLog:
     DoOverviewTabChoice(kLogTab);

@@ -16,6 +16,7 @@
 #include "structurewindow/ZapperPuff.h"
 
 #include "Preferences.h"
+#include "StructureArrays.h"
 #include "documents/CacheDocuments.h"
 #include "documents/CrystalDocument.h"
 #include "documents/PrefsFile.h"
@@ -456,6 +457,26 @@ TEST_F(OverviewTest, PlaybackStepsWithTheClockBouncingRestartingOrStopping) {
   QTest::keyClick(Pane(), Qt::Key_Period, Qt::ControlModifier);
   OverviewPlayStep();
   EXPECT_FALSE(OverviewPlaying());
+}
+
+TEST_F(OverviewTest, SpinningPlayTurnsTheStructureEveryStep) {
+  WindowRef w = WindowWithViews(2);
+  gPrefs.playRotate = 1;
+  gPrefs.playLoop = 0;
+  gPrefs.playSeconds = 10.0f;
+  gPrefs.playFullScreen = 0;
+  SelectThumbnail(0);
+  DoPlayCacheFilesAgain();
+  ASSERT_TRUE(OverviewPlaying());
+  EXPECT_GE(OverviewPlayRotationStep(), 1.0f);
+  const CrystalRec &c = *GetWindowCrystal(w);
+  std::vector<float> before(c.orientationMatrix, c.orientationMatrix + 9);
+  OverviewPlayStep();
+  EXPECT_NE(std::vector<float>(c.orientationMatrix, c.orientationMatrix + 9), before);
+  EXPECT_EQ(Selected(), 0); // ten seconds have not passed
+  StopOverviewPlay();
+  EXPECT_EQ(gTrackBallRotn, 0);
+  gPrefs.playRotate = 0;
 }
 
 TEST_F(OverviewTest, PlayOptionsDialogPresetsAndSeconds) {
