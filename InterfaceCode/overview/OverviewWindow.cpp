@@ -661,7 +661,7 @@ QIcon CachedFileIcon(const CachedFileRecord *record) {
 void DrawBadge(QPainter &p, const QRect &slot, const std::string &text) {
   const double b = std::min(40.0, slot.width() * 0.2);
   QFont font("DejaVu Sans");
-  font.setPointSizeF(std::max(1.0, 0.75 * b));
+  font.setPixelSize(std::max(1, int(std::lround(0.75 * b)))); // points of 1/72 inch: pixels here
   p.setFont(font);
   const QString t = QString::fromStdString(text);
   const double textWidth = QFontMetricsF(font).horizontalAdvance(t);

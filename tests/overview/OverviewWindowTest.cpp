@@ -304,7 +304,20 @@ TEST_F(OverviewTest, SampleFilesAndDroppedFilesJoinTheFavourites) {
   QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(Pane(), &drop);
   EXPECT_EQ(Captions().back(), "NaCl");
-  EXPECT_EQ(GetCachePtrWithRectID(4)->fileType, FourCharsToLong("TEXT"));
+  CachedFileRecord *text = GetCachePtrWithRectID(4);
+  EXPECT_EQ(text->fileType, FourCharsToLong("TEXT"));
+  // A picture narrower than the thumbnails is dropped; a document's stored
+  // preview comes back at half as wide again.
+  const int width = gThumbnailWidth;
+  SetCachedFileThumbnail(text, QImage(width + 4, width, QImage::Format_RGB32));
+  EXPECT_FALSE(ThumbnailImageForRecord(text).isNull());
+  gThumbnailWidth = width + 10;
+  EXPECT_TRUE(ThumbnailImageForRecord(text).isNull());
+  EXPECT_TRUE(GetCachedFileThumbnail(text).isNull());
+  CachedFileRecord *quartz = GetCachePtrWithRectID(3);
+  SetCachedFileThumbnail(quartz, QImage(8, 6, QImage::Format_RGB32));
+  EXPECT_EQ(ThumbnailImageForRecord(quartz).width(), (width + 10) * 3 / 2);
+  gThumbnailWidth = width;
 }
 
 TEST_F(OverviewTest, CopyTitlesSortingAndReplacing) {
