@@ -1,6 +1,7 @@
 #include "QtHostServices.h"
 #include "overview/OverviewWindow.h"
 #include "inspectors/ModelOptions.h"
+#include "inspectors/PlotRangeWindow.h"
 
 #include "ShellDialogs.h"
 #include "StatusWindow.h"
@@ -342,6 +343,7 @@ void QtHostServices::ShowOverviewLog() {
     DoOverviewTabChoice(kLogTab);
 }
 void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
+void QtHostServices::UpdateSetRange() { UpdateSetRangeNow(); }
 
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {
   QTimer *&qtimer = timers_[&timer];
