@@ -198,6 +198,32 @@ const std::vector<CommandInfo> kCommandTable = {
     {kCmdRotationAngle45, "45°", ""},
     {kCmdRotationAngle90, "90°", ""},
     {kCmdRotationAngleOther, "Other…", ""},
+    // Overview window: its tabs, thumbnail lists, playback and batches; Preferences
+    {FourCharsToLong("OvTg"), "Overview", "Ctrl+Shift+O"},
+    {FourCharsToLong("*Fav"), "Favourites", ""},
+    {FourCharsToLong("*Vuw"), "Views", ""},
+    {FourCharsToLong("*Hst"), "History", ""},
+    {FourCharsToLong("*Rec"), "Recent", ""},
+    {FourCharsToLong("Same"), "Open in Front Window", ""},
+    {FourCharsToLong("+Win"), "Open in New Window", ""},
+    {FourCharsToLong("+WVu"), "Duplicate in New Window", ""},
+    {FourCharsToLong("Rmve"), "Remove Thumbnail", ""},
+    {FourCharsToLong("Rplc"), "Replace with Current Structure", ""},
+    {FourCharsToLong("-Cch"), "Clear", ""},
+    {FourCharsToLong("CcRn"), "Rename Views Numerically…", ""},
+    {FourCharsToLong("CcS+"), "Sort Ascending", ""},
+    {FourCharsToLong("CcS-"), "Sort Descending", ""},
+    {FourCharsToLong("LExs"), "Add Sample Files to Favourites", ""},
+    {FourCharsToLong("*Fnd"), "Show in File Manager", ""},
+    {FourCharsToLong("Path"), "Path", ""},
+    {FourCharsToLong("Play"), "Play…", ""},
+    {FourCharsToLong("PlCc"), "Play Thumbnails…", ""},
+    {FourCharsToLong("PlyA"), "Play Again", ""},
+    {FourCharsToLong("CcMM"), "Make Movie from Views…", ""},
+    {FourCharsToLong("CcMO"), "Movie Options…", ""},
+    {FourCharsToLong("CcEx"), "Export Thumbnails as Pictures…", ""},
+    {FourCharsToLong("+Cch"), "Save Thumbnails as Documents…", ""},
+    {FourCharsToLong("Pref"), "Preferences…", ""},
 };
 
 const std::vector<MenuInfo> kMenuTable = {
@@ -248,6 +274,13 @@ const std::vector<MenuInfo> kMenuTable = {
       kCmdRotationAngle30, kCmdRotationAngle45, kCmdRotationAngle90, 0, kCmdRotationAngleOther},
      kCmdRotationAngleMenu},
     {"Plot", {kCmdPlotRange, kCmdPlotScale, kCmdPlotSize, 0, kCmdCalculateAngle}},
+    {"Overview",
+     {FourCharsToLong("OvTg"), FourCharsToLong("*Fav"), FourCharsToLong("*Vuw"), FourCharsToLong("*Hst"),
+      FourCharsToLong("*Rec"), kCmdShowLog, 0, FourCharsToLong("Same"), FourCharsToLong("+Win"),
+      FourCharsToLong("+WVu"), FourCharsToLong("Rplc"), FourCharsToLong("Rmve"), FourCharsToLong("-Cch"), 0,
+      FourCharsToLong("CcS+"), FourCharsToLong("CcS-"), FourCharsToLong("CcRn"), FourCharsToLong("LExs"),
+      FourCharsToLong("*Fnd"), 0, FourCharsToLong("PlCc"), FourCharsToLong("PlyA"), 0, FourCharsToLong("CcEx"),
+      FourCharsToLong("+Cch"), FourCharsToLong("CcMM"), FourCharsToLong("CcMO"), 0, FourCharsToLong("Pref")}},
 };
 
 struct Registry {

@@ -25,6 +25,7 @@
 #include "export/PictureServices.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
+#include "overview/OverviewWindow.h"
 
 #include <QTextEdit>
 
@@ -110,4 +111,5 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallCalculateAngleWindow();
   InstallPlotSizeSheets();
   InstallAngleDialogs();
+  InstallOverviewCommands();
 }

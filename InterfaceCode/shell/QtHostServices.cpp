@@ -1,4 +1,5 @@
 #include "QtHostServices.h"
+#include "overview/OverviewWindow.h"
 #include "inspectors/ModelOptions.h"
 #include "inspectors/PlotRangeWindow.h"
 
@@ -338,6 +339,11 @@ void QtHostServices::UpdateFloatingWindows() {
 }
 
 void QtHostServices::UpdateModelOptions() { DoUpdateModelOptions(); }
+
+void QtHostServices::ShowOverviewLog() {
+  if (IsOverviewWindowVisible())
+    DoOverviewTabChoice(kLogTab);
+}
 void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
 void QtHostServices::ShowDistanceWindow(WindowRef) { DoShowDistanceWindow(); }
 void QtHostServices::ShowOverviewLog() {

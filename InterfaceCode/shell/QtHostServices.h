@@ -59,6 +59,8 @@ public:
   void UpdateFloatingWindows() override;
   // The Model Options inspector.
   void UpdateModelOptions() override;
+  // The Overview window's Log tab, when that window shows.
+  void ShowOverviewLog() override;
   void UpdateLabelOptionsSizeField(float size) override;
   // The Distance Explorer.
   void ShowDistanceWindow(WindowRef window) override;
