@@ -75,7 +75,11 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
     if (MainWindow *w = GetMainWindow(window))
       w->NoteHeader()->update();
   };
-  screen.beep = [] { QApplication::beep(); };
+  // The system beep goes through the host, so that a test's host hears it.
+  screen.beep = [] {
+    if (HostServices *host = GetHostServices())
+      host->Beep();
+  };
   screen.doQuit = [] { QuitApplication(); };
   SetScreenHooks(screen);
 
