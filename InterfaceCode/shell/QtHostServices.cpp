@@ -5,6 +5,7 @@
 #include "StatusWindow.h"
 #include "StructureRecord.h"
 #include "export/GraphicsSaveDialog.h"
+#include "structurewindow/AtomPicker.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
@@ -335,6 +336,8 @@ void QtHostServices::UpdateFloatingWindows() {
 }
 
 void QtHostServices::UpdateModelOptions() { DoUpdateModelOptions(); }
+
+void QtHostServices::UpdateAtomPicker() { RedrawAtomPicker(); }
 void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
 
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {

@@ -59,6 +59,8 @@ public:
   void UpdateFloatingWindows() override;
   // The Model Options inspector.
   void UpdateModelOptions() override;
+  // The element picker's colour discs.
+  void UpdateAtomPicker() override;
   void UpdateLabelOptionsSizeField(float size) override;
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   // A queued call on this object, which lives on the main thread.

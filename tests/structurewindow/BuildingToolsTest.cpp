@@ -19,6 +19,8 @@
 #include "PlotRange.h"
 #include "Preferences.h"
 #include "RenderServices.h"
+#include "AtomOperations.h"
+#include "Polyhedra.h"
 #include "StructureArrays.h"
 #include "ViewOrientation.h"
 #include "shell/Commands.h"
@@ -158,6 +160,34 @@ protected:
   CrystalRec *crystal = nullptr;
 };
 
+// ---- Element picker: the first start ---------------------------------------------------
+
+// Runs first: the palette is made once per program.
+TEST_F(BuildingToolsTest, FirstPaletteStandsBesideTheToolWindowWithTheSavedButtons) {
+  if (gAtomPickerWindow)
+    GTEST_SKIP() << "the palette was made by an earlier test";
+  static QWidget *tools = nullptr;
+  tools = new QWidget(nullptr, Qt::Tool);
+  tools->setGeometry(100, 100, 60, 200);
+  tools->show();
+  gAtomPickerHooks.toolWindow = [] { return tools; };
+  gPrefs.atomPickerBounds = Rect{};
+  // A list saved with an emptied first button and oxygen chosen.
+  std::copy_n(gPresetOrganic, 10, gPrefs.atomPickerElements);
+  gPrefs.atomPickerElements[0] = kBlankElement;
+  gPrefs.atomPickerCount = 10;
+  gPrefs.atomPickerChoice = TwoCharsToShort("O");
+  ProcessCommand(FourCharsToLong("*AtP"));
+  ASSERT_NE(gAtomPickerWindow, nullptr);
+  const QRect g = tools->frameGeometry();
+  EXPECT_EQ(gAtomPickerWindow->pos(), QPoint(g.right() + 1, g.top() + g.height() / 2));
+  EXPECT_TRUE(AtomPickerButton(1)->text().isEmpty()) << "an emptied button stays empty";
+  EXPECT_EQ(gAtomPickerActiveButtonID, 3);
+  EXPECT_TRUE(AtomPickerButton(3)->isChecked());
+  gAtomPickerHooks.toolWindow = nullptr;
+  delete tools;
+}
+
 // ---- Add/delete bond ------------------------------------------------------------------
 
 TEST_F(BuildingToolsTest, AddBondMakesASpecificationThenTheSecondPairDeletesItWithAPuff) {
@@ -249,11 +279,16 @@ TEST_F(BuildingToolsTest, ShiftAddingAtomsBuildsAChainAndAnEmptyButtonAddsNothin
   EXPECT_EQ(gToolHost->alerts[0].message, "Please choose an atom from the palette");
 
   ChooseElement(gPresetOrganic, 1); // carbon
+  const QRgb background = w->GraphPane()->grab().toImage().pixel(40, 40);
   Click(PaneCorner(40, 40));
   ASSERT_EQ(crystal->atomCount, n + 1);
   const int32_t first = AtomLabelled("C13");
   ASSERT_GE(first, 0) << "the new site is numbered after the others";
   EXPECT_EQ(crystal->sites[crystal->atoms[first].site].polyMode, 2u);
+  // The pane shows the new atom, highlighted, where it now stands.
+  const QImage shown = w->GraphPane()->grab().toImage();
+  const QPoint at(crystal->atoms[first].pixel[0], crystal->atoms[first].pixel[1]);
+  EXPECT_NE(shown.pixel(at), background);
   Click(PaneCorner(80, 40), Qt::ShiftModifier);
   ASSERT_EQ(crystal->atomCount, n + 2);
   Click(PaneCorner(120, 60), Qt::ShiftModifier);
@@ -288,6 +323,10 @@ TEST_F(BuildingToolsTest, AddingToASymmetricCrystalAsksFirstAndDecliningAddsNoth
       EXPECT_EQ(std::string(s.label), "F" + std::to_string(after));
     }
   EXPECT_TRUE(found);
+  // Now P 1: the next atom goes in without asking.
+  Click(PaneCorner(60, 30));
+  EXPECT_EQ(gToolHost->alerts.size(), 2u);
+  EXPECT_EQ(GetWindowCrystal(window)->siteCount, after + 1);
 }
 
 TEST_F(BuildingToolsTest, AddAtomInAnEmptyWindowMakesAMoleculeFirst) {
@@ -323,6 +362,27 @@ TEST_F(BuildingToolsTest, ZapperHidesOnlyWhenReleasedOverItsTarget) {
   EXPECT_FALSE(crystal->atoms[a].visible);
   EXPECT_EQ(gToolHost->sounds.size(), 1u);
   EXPECT_GE(LivePuffs(), 1);
+}
+
+TEST_F(BuildingToolsTest, ZapperLeavesAVertexOnlyAtomOfThePolyhedralModel) {
+  Open("Rutile.ovtx");
+  for (AsymmetricUnitRecord &site : crystal->sites)
+    site.polyMode = site.elements[0] == TwoCharsToShort("Ti") ? 1 : 2; // titanium only a vertex
+  crystal->modelType = kPolyhedralModel;
+  DefinePolyhedra(crystal);
+  NewPlot(window, false, true);
+  int32_t vertex = -1;
+  for (size_t i = 0; i < crystal->atoms.size() && vertex < 0; ++i)
+    if (crystal->atoms[i].visible && crystal->atoms[i].polyhedron &&
+        GetAtomDisplayClass(*crystal, crystal->atoms[i]) == kVertexOnlyClass)
+      vertex = int32_t(i);
+  ASSERT_GE(vertex, 0);
+  gCurrentTool = kToolZapper;
+  Send(QEvent::MouseButtonPress, At(vertex));
+  EXPECT_NE(w->Subtitle(), "Release mouse inside selected region to hide the atom");
+  Send(QEvent::MouseButtonRelease, At(vertex));
+  EXPECT_TRUE(crystal->atoms[vertex].visible);
+  EXPECT_TRUE(gToolHost->sounds.empty());
 }
 
 TEST_F(BuildingToolsTest, MoveFollowsTheMouseAndMagnifyZoomsAboutTheClickWithinBounds) {
