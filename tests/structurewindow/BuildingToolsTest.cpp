@@ -37,6 +37,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QSpinBox>
 #include <QTest>
 #include <cmath>
@@ -509,6 +510,36 @@ std::array<float, 3> Cart(const CrystalRec *c, const float v[3]) {
   return out;
 }
 
+double Angle(const std::array<float, 3> &a, const std::array<float, 3> &b) {
+  const double dot = double(a[0]) * b[0] + double(a[1]) * b[1] + double(a[2]) * b[2];
+  const double na = std::sqrt(double(a[0]) * a[0] + double(a[1]) * a[1] + double(a[2]) * a[2]);
+  const double nb = std::sqrt(double(b[0]) * b[0] + double(b[1]) * b[1] + double(b[2]) * b[2]);
+  return std::acos(std::clamp(dot / (na * nb), -1.0, 1.0)) * 180.0 / M_PI;
+}
+
+// gemmi's angles, in the cell of the structure, between [011] and [100] and
+// between the normal of (100) and [001].
+std::vector<double> GemmiAngles(const CrystalRec *c) {
+  QProcess python;
+  const QString script = QString(R"(
+import gemmi, math
+cell = gemmi.UnitCell(%1, %2, %3, %4, %5, %6)
+def angle(p, q):
+    return math.degrees(math.acos(p.dot(q) / (p.length() * q.length())))
+d = cell.orthogonalize(gemmi.Fractional(0, 1, 1))
+a = cell.orthogonalize(gemmi.Fractional(1, 0, 0))
+c = cell.orthogonalize(gemmi.Fractional(0, 0, 1))
+n = gemmi.Position(*cell.fractionalization_matrix.transpose().multiply(gemmi.Vec3(1, 0, 0)).tolist())
+print(angle(d, a), angle(n, c))
+)").arg(c->a).arg(c->b).arg(c->c).arg(c->alpha).arg(c->beta).arg(c->gamma);
+  python.start("/usr/bin/python3", {"-c", script});
+  python.waitForFinished(30000);
+  std::vector<double> out;
+  for (const QString &v : QString::fromUtf8(python.readAllStandardOutput()).split(' ', Qt::SkipEmptyParts))
+    out.push_back(v.toDouble());
+  return out;
+}
+
 TEST_F(BuildingToolsTest, MenuDirectionsLookAlongTheVectorWithTheVerticalUp) {
   Open("Quartz.ovtx"); // hexagonal: an oblique cell
   DoSetViewDirectionFromMenu(window, 0, 1, 1, true);
@@ -520,6 +551,9 @@ TEST_F(BuildingToolsTest, MenuDirectionsLookAlongTheVectorWithTheVerticalUp) {
   EXPECT_NEAR(std::fabs(view[2] / n), 1, 1e-4);
   EXPECT_NEAR(vertical[0], 0, 1e-3) << "[100] stays vertical for [011]";
   EXPECT_GT(vertical[1], 0);
+  const std::vector<double> gemmi = GemmiAngles(crystal);
+  ASSERT_EQ(gemmi.size(), 2u);
+  EXPECT_NEAR(Angle(view, vertical), gemmi[0], 1e-3);
 
   // [210] is not in the table: [001] stays vertical. A plane normal: the
   // reciprocal vector G^-1 (hkl) lies along the screen's z axis.
@@ -537,6 +571,7 @@ TEST_F(BuildingToolsTest, MenuDirectionsLookAlongTheVectorWithTheVerticalUp) {
   view = Cart(crystal, recip);
   EXPECT_NEAR(view[0], 0, 1e-4);
   EXPECT_NEAR(view[1], 0, 1e-4);
+  EXPECT_NEAR(Angle(view, Cart(crystal, c001)), gemmi[1], 1e-3);
 }
 
 TEST_F(BuildingToolsTest, ViewAlongSelectionTakesTheFirstTwoInDepthOrder) {
