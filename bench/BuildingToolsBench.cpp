@@ -33,13 +33,7 @@ void Widgets() {
 
 // A cube of carbon atoms 1.5 A apart, about `n` of them, in a 1000 x 800 pane.
 std::unique_ptr<benchscene::Scene> MakeMolecule(int n) {
-  auto scene = std::make_unique<benchscene::Scene>();
-  SetHostServices(&scene->host);
-  InstallRenderServices();
-  InitOVGlobals();
-  InitMainWindowData(&scene->record);
-  scene->host.window = &scene->record;
-  scene->host.pane = Rect{0, 0, 800, 1000};
+  std::unique_ptr<benchscene::Scene> scene = benchscene::MakeHeadlessScene(1000, 800);
   CrystalRec &c = *GetWindowCrystal(&scene->record);
   ClearCrystalRec(&c);
   c.molecule = 1;

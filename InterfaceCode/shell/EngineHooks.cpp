@@ -21,7 +21,6 @@
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
 
-#include <QApplication>
 #include <QTextEdit>
 
 void InstallWindowCommandHandler();
@@ -74,11 +73,6 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   screen.drawNoteHeaderPane = [](WindowRef window) {
     if (MainWindow *w = GetMainWindow(window))
       w->NoteHeader()->update();
-  };
-  // The system beep goes through the host, so that a test's host hears it.
-  screen.beep = [] {
-    if (HostServices *host = GetHostServices())
-      host->Beep();
   };
   screen.doQuit = [] { QuitApplication(); };
   SetScreenHooks(screen);

@@ -7,6 +7,7 @@
 #include "render/HitTesting.h"
 #include "window/MainWindowData.h"
 
+#include <QTimer>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QMouseEvent>
@@ -353,6 +354,25 @@ void ToggleInfoWindowTitle(WindowRef window) {
   gShowCoordinatesInTitle = !gShowCoordinatesInTitle;
   gSaveShowExtended = tip->Rec().showExtended;
   CreateInfoTipOverlay(window, int32_t(tip->Rec().atomIndex));
+}
+
+void RequestShowInfoTipForWindow(WindowRef window) {
+  InfoTipWidget *tip = GetWindowInfoTip(window);
+  if (!tip || tip->isVisible())
+    return;
+  // Shown a moment later, if the window still has a tip then.
+  QTimer::singleShot(100, GetMainWindow(window), [window] {
+    if (InfoTipWidget *t = GetWindowInfoTip(window))
+      t->show();
+  });
+}
+
+bool InfoTipModifiersChanged(WindowRef window, Qt::KeyboardModifiers modifiers) {
+  InfoTipWidget *tip = GetWindowInfoTip(window);
+  if (!tip || !tip->isVisible() || !(modifiers & Qt::ShiftModifier) || !(modifiers & Qt::AltModifier))
+    return false;
+  ToggleInfoWindowTitle(window);
+  return true;
 }
 
 bool MouseOverInfoTipOverlay(WindowRef window, Point point) {
