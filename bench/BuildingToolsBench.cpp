@@ -1,6 +1,7 @@
 // One add-atom click in empty space (the press of the add-atom tool): on a
 // molecule of about 10,000 atoms, and on a P 1 crystal of about 20,000
 // atoms, which is rebuilt for its new site.
+#include "AtomOperations.h"
 #include "BuildPipeline.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
@@ -25,7 +26,8 @@ void Widgets() {
   static char name[] = "bench";
   static char *argv[] = {name, nullptr};
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication app(argc, argv);
+  static auto *app = new QApplication(argc, argv); // lives as long as the process
+  (void)app;
   DoShowAtomPickerWindow();
   DoPresetButtons(gPresetOrganic);
   DoChangeActiveElementButton(1); // carbon

@@ -21,6 +21,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
 #include <QVBoxLayout>
 #include <memory>
 
@@ -170,11 +172,16 @@ QRect ElementButton::DiscRect() const {
   return QRect(width() - 7 - d, 6, d, d);
 }
 
-void ElementButton::paintEvent(QPaintEvent *e) {
-  QToolButton::paintEvent(e);
+void ElementButton::paintEvent(QPaintEvent *) {
+  // The standard button, its title left of the disc.
+  QStylePainter painter(this);
+  QStyleOptionToolButton option;
+  initStyleOption(&option);
+  option.text.clear();
+  painter.drawComplexControl(QStyle::CC_ToolButton, option);
   if (text().isEmpty())
     return;
-  QPainter painter(this);
+  painter.drawText(QRect(0, 0, DiscRect().left(), height()), Qt::AlignCenter, text());
   painter.setRenderHint(QPainter::Antialiasing);
   RGBColor colour;
   QRectF disc = DiscRect();

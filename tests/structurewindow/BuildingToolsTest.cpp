@@ -226,6 +226,22 @@ TEST_F(BuildingToolsTest, AddBondMakesASpecificationThenTheSecondPairDeletesItWi
   EXPECT_EQ(LivePuffs(), 1);
 }
 
+TEST_F(BuildingToolsTest, AFullSpecificationTableAlertsButTheBondIsMade) {
+  Open("Benzene.ovtx");
+  const int32_t c1 = AtomLabelled("C1"), h2 = AtomLabelled("H2");
+  for (int k = 0; k < kMaxBondSpecs; ++k)
+    crystal->bondSpecs[size_t(k)] = BondSpec{TwoCharsToShort("Xe"), TwoCharsToShort("Xe"), 0.0f, 1.0f};
+  crystal->bondSpecCount = kMaxBondSpecs;
+  gCurrentTool = kToolAddDeleteBond;
+  Click(At(c1));
+  Click(At(h2));
+  ASSERT_EQ(gToolHost->alerts.size(), 1u);
+  EXPECT_EQ(gToolHost->alerts[0].message, "Cannot create new bond specification");
+  EXPECT_EQ(gToolHost->alerts[0].explanation, "Maximum number of specifications reached");
+  EXPECT_TRUE(BondedTo(c1, h2));
+  EXPECT_EQ(gNumSelAtoms, 0);
+}
+
 TEST_F(BuildingToolsTest, ShiftBondInACrystalRegeneratesBondsAndAMinimumAboveTheBondDrops) {
   Open("NaCl.ovtx");
   const std::vector<int32_t> atoms = Pickable();
