@@ -199,6 +199,21 @@ const std::vector<CommandInfo> kCommandTable = {
     {FourCharsToLong("P001"), "(001) Normal", ""},
     {FourCharsToLong("VASl"), "View Along Selection", ""},
     {FourCharsToLong("CpGr"), "Copy Graphics…", ""},
+    // Plot range, plot size and scale, angles
+    {kCmdPlotRange, "Plot Range…", ""},
+    {kCmdCalculateAngle, "Calculate Angle…", ""},
+    {kCmdPlotSize, "Plot Size…", ""},
+    {kCmdPlotScale, "Plot Scale…", ""},
+    {kCmdRotationAngleMenu, "Rotation Angle", ""},
+    {kCmdRotationAngle1, "1°", ""},
+    {kCmdRotationAngle2, "2°", ""},
+    {kCmdRotationAngle5, "5°", ""},
+    {kCmdRotationAngle10, "10°", ""},
+    {kCmdRotationAngle15, "15°", ""},
+    {kCmdRotationAngle30, "30°", ""},
+    {kCmdRotationAngle45, "45°", ""},
+    {kCmdRotationAngle90, "90°", ""},
+    {kCmdRotationAngleOther, "Other…", ""},
 };
 
 const std::vector<MenuInfo> kMenuTable = {
@@ -240,7 +255,12 @@ const std::vector<MenuInfo> kMenuTable = {
       FourCharsToLong("TJfD"), FourCharsToLong("TJfL"), FourCharsToLong("TJfC"), FourCharsToLong("TJfR"),
       FourCharsToLong("TJfF"), 0, FourCharsToLong("TSt+"), FourCharsToLong("TSt-"), FourCharsToLong("TBsp"),
       FourCharsToLong("TOvb"), 0, FourCharsToLong("TDfS")}},
-    {"Rotation", {kCmdAutoRotate, kCmdAutoRotateAll, kCmdAutoRotateSheet}},
+    {"Rotation", {kCmdAutoRotate, kCmdAutoRotateAll, kCmdAutoRotateSheet, 0, kCmdRotationAngleMenu}},
+    {"Rotation Angle",
+     {kCmdRotationAngle1, kCmdRotationAngle2, kCmdRotationAngle5, kCmdRotationAngle10, kCmdRotationAngle15,
+      kCmdRotationAngle30, kCmdRotationAngle45, kCmdRotationAngle90, 0, kCmdRotationAngleOther},
+     kCmdRotationAngleMenu},
+    {"Plot", {kCmdPlotRange, kCmdPlotScale, kCmdPlotSize, 0, kCmdCalculateAngle}},
     // The View menu's view-direction presets
     {"Look Along",
      {FourCharsToLong("V100"), FourCharsToLong("V010"), FourCharsToLong("V001"), FourCharsToLong("V011"),

@@ -266,8 +266,13 @@ void InfoTipWidget::paintEvent(QPaintEvent *) {
   p.setBrush(QColor(90, 90, 90));
   p.setPen(Qt::NoPen);
   p.drawPolygon(triangle);
+  // Laid out across the whole text area, so that the centred title is
+  // centred in it; measuring goes on with the text's own width.
+  const qreal ownWidth = doc->textWidth();
+  doc->setTextWidth(area.width());
   p.translate(area.topLeft());
   doc->drawContents(&p, QRectF(QPointF(), area.size()));
+  doc->setTextWidth(ownWidth);
 }
 
 void InfoTipWidget::mousePressEvent(QMouseEvent *) { ToggleExtendedInfoWindow(this); }
