@@ -7,8 +7,8 @@
 #include "StatusWindow.h"
 #include "StructureRecord.h"
 #include "export/GraphicsSaveDialog.h"
-#include "LogWindow.h"
 #include "explorers/DistanceExplorer.h"
+#include "structurewindow/AtomPicker.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
@@ -344,12 +344,9 @@ void QtHostServices::ShowOverviewLog() {
   if (IsOverviewWindowVisible())
     DoOverviewTabChoice(kLogTab);
 }
+void QtHostServices::UpdateAtomPicker() { RedrawAtomPicker(); }
 void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
 void QtHostServices::ShowDistanceWindow(WindowRef) { DoShowDistanceWindow(); }
-void QtHostServices::ShowOverviewLog() {
-  if (LogWindowShowing())
-    DoShowLogWindow();
-}
 void QtHostServices::UpdateSetRange() { UpdateSetRangeNow(); }
 
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {

@@ -61,12 +61,12 @@ public:
   void UpdateModelOptions() override;
   // The Overview window's Log tab, when that window shows.
   void ShowOverviewLog() override;
+  // The element picker's colour discs.
+  void UpdateAtomPicker() override;
   void UpdateLabelOptionsSizeField(float size) override;
   // The Distance Explorer.
   void ShowDistanceWindow(WindowRef window) override;
-  // Brings the Log window forward when it shows (it stands in for the
-  // Overview window's Log tab).
-  void ShowOverviewLog() override;
+  // The Plot Range window's fields.
   void UpdateSetRange() override;
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   // A queued call on this object, which lives on the main thread.

@@ -1,5 +1,9 @@
 #include "Tools.h"
 
+#include "AtomPicker.h"
+#include "BuildingTools.h"
+#include "StructureSheets.h"
+#include "ViewDirection.h"
 #include "LatticePlanes.h"
 #include "InfoTip.h"
 #include "MeasureTools.h"
@@ -32,6 +36,13 @@ const ToolHandlers *FindTool(ToolID tool) {
 void RegisterWindowTools() {
   RegisterMeasureTools();
   InstallInfoTip();
+  // The building tools (add atom, add/delete bond, zapper, move, magnify) and
+  // the element picker the add-atom tool takes its elements from; the view
+  // direction presets and the Copy Graphics sheet.
+  RegisterBuildingTools();
+  InstallAtomPicker();
+  InstallViewDirectionCommands();
+  InstallStructureSheetCommands();
 
   ToolHandlers rotate;
   rotate.press = [](WindowRef window, Point p, unsigned) {
