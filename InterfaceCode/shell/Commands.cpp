@@ -168,6 +168,12 @@ const std::vector<CommandInfo> kCommandTable = {
     {FourCharsToLong("TBsp"), "Backspace Kern", ""},
     {FourCharsToLong("TOvb"), "Overbar", ""},
     {FourCharsToLong("TDfS"), "Default Text Style…", ""},
+    // Annotation objects on the graph and the Edit Annotation window
+    {FourCharsToLong("+AnT"), "Add Text Box", ""},
+    {FourCharsToLong("+AnL"), "Add Line", ""},
+    {FourCharsToLong("+AnS"), "Add Scale Bar", ""},
+    {FourCharsToLong("LTxB"), "Convert Labels to Text Boxes", ""},
+    {FourCharsToLong("*EdA"), "Edit Annotation…", ""},
 };
 
 const std::vector<MenuInfo> kMenuTable = {
@@ -210,6 +216,9 @@ const std::vector<MenuInfo> kMenuTable = {
       FourCharsToLong("TJfF"), 0, FourCharsToLong("TSt+"), FourCharsToLong("TSt-"), FourCharsToLong("TBsp"),
       FourCharsToLong("TOvb"), 0, FourCharsToLong("TDfS")}},
     {"Rotation", {kCmdAutoRotate, kCmdAutoRotateAll, kCmdAutoRotateSheet}},
+    {"Annotation",
+     {FourCharsToLong("+AnT"), FourCharsToLong("+AnL"), FourCharsToLong("+AnS"), 0, FourCharsToLong("LTxB"), 0,
+      FourCharsToLong("*EdA")}},
 };
 
 struct Registry {

@@ -1,5 +1,6 @@
 #include "Tools.h"
 
+#include "ArrowTool.h"
 #include "LatticePlanes.h"
 #include "InfoTip.h"
 #include "MeasureTools.h"
@@ -31,6 +32,7 @@ const ToolHandlers *FindTool(ToolID tool) {
 
 void RegisterWindowTools() {
   RegisterMeasureTools();
+  RegisterArrowTools();
   InstallInfoTip();
 
   ToolHandlers rotate;
