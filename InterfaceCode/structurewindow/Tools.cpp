@@ -83,7 +83,7 @@ void RegisterWindowTools() {
     gPlaneDragTurns = false;
   };
   plane.hover = [](WindowRef, Point, bool) {
-    SetCocoaCursor(kCrossCursor);
+    SetCocoaCursor(kPlaneCursor);
     return true;
   };
   RegisterTool(kToolPlane, plane);

@@ -96,6 +96,10 @@ QPoint ContentPoint(MainWindow *w, QObject *watched, const QPointF &local) {
   auto *widget = qobject_cast<QWidget *>(watched);
   if (!widget || widget == w->Content())
     return local.toPoint();
+  // An event a pane left unhandled reaches the window itself, which is no
+  // child of the content: it is mapped through the screen.
+  if (!w->Content()->isAncestorOf(widget))
+    return w->Content()->mapFromGlobal(widget->mapToGlobal(local.toPoint()));
   return widget->mapTo(w->Content(), local.toPoint());
 }
 

@@ -13,6 +13,8 @@
 #include "shell/QtHostServices.h"
 #include "shell/ShellDialogs.h"
 #include "shell/Forms.h"
+#include "shell/ToolCursors.h"
+#include "structurewindow/ContextMenus.h"
 
 #include "LocalizedStrings.h"
 #include "PlotRange.h"
@@ -32,6 +34,7 @@
 #include <QDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainterPath>
 #include <QPlainTextEdit>
@@ -198,7 +201,14 @@ TEST_F(ArrowToolTest, ANewlySelectedAtomIsNotDraggedUntilTheSecondPressAndShiftD
   EXPECT_TRUE(IsWindowModified(window));
   EXPECT_EQ(gTrackBallRotn, 0) << "the fast-plot flag ends with the drag";
 
+  // A move without the button (the release went to an alert) ends the drag.
   const QPoint q = At(a);
+  Press(q);
+  Hover(q + QPoint(1, 0));
+  Drag(q + QPoint(30, 0));
+  Release(q + QPoint(30, 0));
+  EXPECT_NEAR(crystal->atoms[a].pixel[0], x0 + 12, 1);
+
   Press(q, Qt::ShiftModifier);
   Drag(q + QPoint(20, 0));
   Release(q + QPoint(20, 0));
@@ -632,6 +642,40 @@ TEST_F(ArrowToolTest, WindowOptionsSizeArrowsStayWithinFiveTo256) {
   EXPECT_TRUE(ReadWindowOptionsDialog(dialog.get(), family, points));
   EXPECT_EQ(points, 5);
   EXPECT_FALSE(family.empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ArrowToolTest, ToolsShowTheirOwnCursorsAndTheGraphPaneItsMenu) {
+  Open("Benzene.ovtx");
+  const QImage lasso = ToolCursor(kLassoCursor).pixmap().toImage();
+  const QImage polygon = ToolCursor(kPolygonCursor).pixmap().toImage();
+  ASSERT_FALSE(lasso.isNull());
+  EXPECT_NE(lasso, polygon);
+  int opaque = 0;
+  for (int y = 0; y < lasso.height(); ++y)
+    for (int x = 0; x < lasso.width(); ++x)
+      opaque += qAlpha(lasso.pixel(x, y)) > 128;
+  EXPECT_GT(opaque, 20);
+  gCurrentTool = kToolLasso;
+  Hover(Origin() + QPoint(300, 200));
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->pixmap().toImage(), lasso);
+  SetCocoaCursor(kArrowCursor);
+
+  ASSERT_NE(gGraphWinMenu, nullptr);
+  const QPointF local(300, 200);
+  QMouseEvent e(QEvent::MouseButtonPress, local, w->GraphPane()->mapToGlobal(local), Qt::RightButton, Qt::RightButton,
+                Qt::NoModifier);
+  QApplication::sendEvent(w->GraphPane(), &e);
+  EXPECT_TRUE(gGraphWinMenu->isVisible());
+  QList<uint32_t> codes;
+  for (QAction *a : gGraphWinMenu->actions())
+    codes << GetActionCommand(a);
+  EXPECT_TRUE(codes.contains(kCmdAddAnnotationTextbox));
+  gGraphWinMenu->hide();
 }
 
 } // namespace
