@@ -679,3 +679,37 @@ TEST_F(ArrowToolTest, ToolsShowTheirOwnCursorsAndTheGraphPaneItsMenu) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ArrowToolTest, TheBandMovesABoxAndAScaleBarTakesOnlySizesUpTo255) {
+  Open("Benzene.ovtx");
+  gEditAnnotation.editSize = 12;
+  AddAnnotationTextbox(window);
+  const Rect r = Box(0).boxRect;
+  const QPoint band = Origin() + QPoint(r.left + 20, r.top - 2);
+  int16_t kind = 0;
+  int32_t index = 0, radius = 0;
+  FindClickedObject(window, Point{int16_t(band.y()), int16_t(band.x())}, &kind, &index, &radius);
+  ASSERT_EQ(kind, kHitAnnotationBand);
+  const float x = Box(0).boxCentre[0], y = Box(0).boxCentre[1];
+  Press(band);
+  Drag(band + QPoint(10, 4));
+  Release(band + QPoint(10, 4));
+  EXPECT_FLOAT_EQ(Box(0).boxCentre[0], x + 10 / 600.0f);
+  EXPECT_FLOAT_EQ(Box(0).boxCentre[1], y + 4 / 400.0f);
+
+  AddAnnotationScalebar(window);
+  DoShowEditAnnotationWindow();
+  ASSERT_EQ(gEditAnnotation.editKind, 3);
+  auto *size = FindControl<QLineEdit>(EditAnnotationWindow(), 305);
+  size->setText("300");
+  DoEditAnnotationApplyButton();
+  EXPECT_EQ(Box(1).fontSize, 12) << "a size the record cannot hold is ignored";
+  size->setText("40");
+  DoEditAnnotationApplyButton();
+  EXPECT_EQ(Box(1).fontSize, 40);
+  EditAnnotationWindow()->hide();
+}
+
+} // namespace
