@@ -713,3 +713,43 @@ TEST_F(ArrowToolTest, TheBandMovesABoxAndAScaleBarTakesOnlySizesUpTo255) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ArrowToolTest, ABandRoundAnAtomAndTwoVectorTipsSaysSo) {
+  Open("Benzene.ovtx");
+  const int32_t a = Pickable().at(0);
+  // Two vectors of the atom, their tips a little way off it.
+  crystal->atoms[a].hasVector = 1;
+  const float components[2][3] = {{0.06f, 0.0f, 0.0f}, {0.0f, 0.06f, 0.0f}};
+  for (const float *uvw : components) {
+    VectorRecord v;
+    v.atom = uint32_t(a);
+    std::copy(uvw, uvw + 3, v.uvw);
+    crystal->vectors.push_back(v);
+  }
+  crystal->vectorCount = 2;
+  NewPlot(window, false, false);
+  QRect around(At(a), QSize(1, 1));
+  for (const VectorRecord &v : crystal->vectors)
+    around |= QRect(Origin() + QPoint(v.tipPixel[0], v.tipPixel[1]), QSize(1, 1));
+  around.adjust(-2, -2, 2, 2);
+  std::vector<int32_t> atomsInside;
+  for (size_t i = 0; i < crystal->atoms.size(); ++i)
+    if (around.contains(At(int32_t(i))))
+      atomsInside.push_back(int32_t(i));
+  ASSERT_EQ(atomsInside, std::vector<int32_t>{a}) << "the tips stay clear of the other atoms";
+  // Drawn as a polygon so that the press may land on anything.
+  gCurrentTool = kToolPolygon;
+  for (QPoint corner : {around.topLeft(), around.topRight() + QPoint(1, 0), around.bottomRight() + QPoint(1, 1),
+                        around.bottomLeft() + QPoint(0, 1)}) {
+    Press(corner);
+    Release(corner);
+  }
+  Press(around.topLeft());
+  Release(around.topLeft());
+  EXPECT_EQ(w->Subtitle(), "1 atom, 2 vectors selected");
+  EXPECT_TRUE(crystal->vectors[0].selected && crystal->vectors[1].selected);
+}
+
+} // namespace
