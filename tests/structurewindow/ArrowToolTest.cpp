@@ -753,3 +753,28 @@ TEST_F(ArrowToolTest, ABandRoundAnAtomAndTwoVectorTipsSaysSo) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ArrowToolTest, ADoubleClickOnAnObjectOpensTheEditAnnotationWindowOnIt) {
+  Open("Benzene.ovtx");
+  AddAnnotationLine(window);
+  AddAnnotationTextbox(window);
+  DeselectAllObjects(crystal);
+  NewPlot(window, false, false);
+  // The line's middle lies under the box: a point on the line left of it.
+  const QPoint onLine = Origin() + QPoint(Box(0).pixel1.h + 10, Box(0).pixel1.v);
+  Press(onLine);
+  Release(onLine);
+  Press(onLine, Qt::NoModifier, true);
+  Release(onLine);
+  ASSERT_NE(EditAnnotationWindow(), nullptr);
+  EXPECT_TRUE(EditAnnotationWindow()->isVisible());
+  EXPECT_EQ(gEditAnnotation.editKind, 2);
+  EXPECT_EQ(Box(1).kind, kAnnotationLine) << "the double-clicked object goes on top";
+  EXPECT_TRUE(Box(1).selected);
+  EXPECT_FALSE(Box(0).selected);
+  EditAnnotationWindow()->hide();
+}
+
+} // namespace
