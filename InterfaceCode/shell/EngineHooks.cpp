@@ -6,8 +6,12 @@
 #include "editing/BondElementCommands.h"
 #include "editing/SelectionCommandHandler.h"
 #include "QtHostServices.h"
+#include "inspectors/AngleDialogs.h"
+#include "inspectors/CalculateAngleWindow.h"
 #include "inspectors/InspectorKit.h"
 #include "inspectors/ModelOptions.h"
+#include "inspectors/PlotRangeWindow.h"
+#include "inspectors/PlotSizeSheets.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/PaneDrawing.h"
 #include "structurewindow/StructureWindow.h"
@@ -100,4 +104,8 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallModelOptions();
   InstallBondAndElementEditorCommands();
   InstallSelectionCommands();
+  InstallPlotRangeWindow();
+  InstallCalculateAngleWindow();
+  InstallPlotSizeSheets();
+  InstallAngleDialogs();
 }
