@@ -349,7 +349,7 @@ void DoArrow(WindowRef window, Point point, unsigned modifiers) {
     } else if (option) {
       const bool inPlace = c->molecule || CrystalHasP1Symmetry(*c);
       const float dx = inPlace || !(c->plotScale > 0) ? 0.0f : kDuplicateOffsetPixels / c->plotScale;
-      // Missing until the atom-duplication command is built.
+      // The selection commands duplicate the atoms.
       if (gWindowInputHooks.duplicateSelectedAtoms)
         gWindowInputHooks.duplicateSelectedAtoms(window, dx, 0.0f, 0.0f);
       DoTranslateSelection(window, point, shift);
@@ -365,7 +365,7 @@ void DoArrow(WindowRef window, Point point, unsigned modifiers) {
   if (kind == kHitVector) {
     VectorRecord &v = c->vectors[static_cast<size_t>(index)];
     if (doubleClick) {
-      // Missing until the vector editor is built.
+      // The selection commands own the vector editor.
       if (gWindowInputHooks.editVector)
         gWindowInputHooks.editVector(window, index);
       return;

@@ -80,6 +80,7 @@ protected:
   }
   void SetUp() override {
     previous_ = SetHostServices(gAnnotationHost);
+    duplicateHook_ = gWindowInputHooks.duplicateSelectedAtoms;
     gAnnotationHost->alerts.clear();
     gAnnotationHost->answers.clear();
     gAnnotationHost->colour.reset();
@@ -87,7 +88,7 @@ protected:
   }
   void TearDown() override {
     gCurrentTool = kToolRotate;
-    gWindowInputHooks.duplicateSelectedAtoms = nullptr;
+    gWindowInputHooks.duplicateSelectedAtoms = duplicateHook_;
     for (MainWindow *m : std::vector<MainWindow *>(AllGraphWindows())) {
       ClearWindowModified(m->Ref());
       DoCloseMainWindow(m->Ref());
@@ -177,6 +178,7 @@ protected:
   }
 
   HostServices *previous_ = nullptr;
+  void (*duplicateHook_)(WindowRef, float, float, float) = nullptr;
   MainWindow *w = nullptr;
   WindowRef window = nullptr;
   CrystalRec *crystal = nullptr;
