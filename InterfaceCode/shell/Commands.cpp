@@ -254,6 +254,12 @@ const std::vector<CommandInfo> kCommandTable = {
     {FourCharsToLong("CcEx"), "Export Thumbnails as Pictures…", ""},
     {FourCharsToLong("+Cch"), "Save Thumbnails as Documents…", ""},
     {FourCharsToLong("Pref"), "Preferences…", ""},
+    // Annotation objects on the graph and the Edit Annotation window
+    {FourCharsToLong("+AnT"), "Add Text Box", ""},
+    {FourCharsToLong("+AnL"), "Add Line", ""},
+    {FourCharsToLong("+AnS"), "Add Scale Bar", ""},
+    {FourCharsToLong("LTxB"), "Convert Labels to Text Boxes", ""},
+    {FourCharsToLong("*EdA"), "Edit Annotation…", ""},
 };
 
 const std::vector<MenuInfo> kMenuTable = {
@@ -317,6 +323,9 @@ const std::vector<MenuInfo> kMenuTable = {
       FourCharsToLong("V101"), FourCharsToLong("V110"), FourCharsToLong("V111"), 0, FourCharsToLong("P100"),
       FourCharsToLong("P010"), FourCharsToLong("P001")},
      FourCharsToLong("VwPr")},
+    {"Annotation",
+     {FourCharsToLong("+AnT"), FourCharsToLong("+AnL"), FourCharsToLong("+AnS"), 0, FourCharsToLong("LTxB"), 0,
+      FourCharsToLong("*EdA")}},
 };
 
 struct Registry {

@@ -19,6 +19,8 @@
 #include <QColorDialog>
 #include <QToolTip>
 #include <QCursor>
+#include "ToolCursors.h"
+#include "structurewindow/EditAnnotation.h"
 #include <QFileDialog>
 #include <QDir>
 #include <QKeyEvent>
@@ -300,33 +302,15 @@ unsigned QtHostServices::CurrentModifiers() {
 }
 
 void QtHostServices::SetCursor(CocoaCursor cursor) {
-  Qt::CursorShape shape = Qt::ArrowCursor;
-  switch (cursor) {
-  case kArrowCursor:
-    shape = Qt::ArrowCursor;
-    break;
-  case kCmdDotCursor:
-  case kWatchCursor:
-    shape = Qt::BusyCursor;
-    break;
-  case kCrossCursor:
-    shape = Qt::CrossCursor;
-    break;
-  case kOpenHandCursor:
-    shape = Qt::OpenHandCursor;
-    break;
-  case kClosedHandCursor:
-    shape = Qt::ClosedHandCursor;
-    break;
-  }
+  const QCursor shape = ToolCursor(cursor);
   if (cursor == kArrowCursor) {
     if (cursorOverridden_)
       QApplication::restoreOverrideCursor();
     cursorOverridden_ = false;
   } else if (cursorOverridden_) {
-    QApplication::changeOverrideCursor(QCursor(shape));
+    QApplication::changeOverrideCursor(shape);
   } else {
-    QApplication::setOverrideCursor(QCursor(shape));
+    QApplication::setOverrideCursor(shape);
     cursorOverridden_ = true;
   }
 }

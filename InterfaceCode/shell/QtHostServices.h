@@ -4,6 +4,7 @@
 #pragma once
 
 #include "HostServices.h"
+#include "structurewindow/EditAnnotation.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -57,6 +58,8 @@ public:
   unsigned CurrentModifiers() override;
   void SetCursor(CocoaCursor cursor) override;
   void UpdateFloatingWindows() override;
+  // Reloads the Edit Annotation window, once it has been made.
+  void UpdateEditAnnotation() override { UpdateEditAnnotationWindow(); }
   // The Model Options inspector.
   void UpdateModelOptions() override;
   // The Overview window's Log tab, when that window shows.

@@ -1,5 +1,6 @@
 #include "Tools.h"
 
+#include "ArrowTool.h"
 #include "AtomPicker.h"
 #include "BuildingTools.h"
 #include "StructureSheets.h"
@@ -35,6 +36,7 @@ const ToolHandlers *FindTool(ToolID tool) {
 
 void RegisterWindowTools() {
   RegisterMeasureTools();
+  RegisterArrowTools();
   InstallInfoTip();
   // The building tools (add atom, add/delete bond, zapper, move, magnify) and
   // the element picker the add-atom tool takes its elements from; the view
@@ -92,7 +94,7 @@ void RegisterWindowTools() {
     gPlaneDragTurns = false;
   };
   plane.hover = [](WindowRef, Point, bool) {
-    SetCocoaCursor(kCrossCursor);
+    SetCocoaCursor(kPlaneCursor);
     return true;
   };
   RegisterTool(kToolPlane, plane);
