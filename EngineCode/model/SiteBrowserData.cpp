@@ -64,7 +64,7 @@ void ReplotWindow(WindowRef window, bool reRender) { NewPlot(window, false, reRe
 // Gives the site an atom type like its current one but with the new radius
 // or colour: an existing matching type or a new one. False (after the stop
 // alert) when no type could be made.
-bool RetypeSite(CrystalRec &c, int32_t site, float radius, const RGBColor &colour) {
+bool RetypeSite(CrystalRec &c, int32_t site, float radius, const RGBColor colour) {
   const int32_t old = SiteBrowserRowAtomType(&c, SiteItem(site));
   if (old < 0)
     return false;

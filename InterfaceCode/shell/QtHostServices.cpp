@@ -1,4 +1,5 @@
 #include "QtHostServices.h"
+#include "browsers/SiteBrowserView.h"
 #include "inspectors/ModelOptions.h"
 
 #include "ShellDialogs.h"
@@ -335,6 +336,7 @@ void QtHostServices::UpdateFloatingWindows() {
 }
 
 void QtHostServices::UpdateModelOptions() { DoUpdateModelOptions(); }
+void QtHostServices::UpdateSiteBrowser(WindowRef window) { DoUpdateSiteBrowser(window); }
 void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
 
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {

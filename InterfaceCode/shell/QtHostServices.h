@@ -59,6 +59,8 @@ public:
   void UpdateFloatingWindows() override;
   // The Model Options inspector.
   void UpdateModelOptions() override;
+  // The site browsers of the window and of the info window.
+  void UpdateSiteBrowser(WindowRef window) override;
   void UpdateLabelOptionsSizeField(float size) override;
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   // A queued call on this object, which lives on the main thread.

@@ -118,3 +118,32 @@ TEST(SiteAppearance, NoticeBoxesSilenceTheirCommands) {
   SiteBrowserApplyDefaults2(w.ref(), true);
   EXPECT_EQ(gPrefs.noticeApplyDefaults, 0);
 }
+
+namespace {
+struct HslCase {
+  uint16_t h, s, l;
+  uint16_t r, g, b;
+};
+// Hue, saturation, lightness and the RGB colour, as tests/oracle/sites_oracle.py
+// recomputes them with Python's colorsys.
+// oracle:begin hsl
+const HslCase kHslCases[] = {
+    {0, 65535, 32000, 64000, 0, 0},
+    {21845, 65535, 32000, 0, 64000, 0},
+    {43690, 65535, 32000, 0, 0, 64000},
+    {10923, 65535, 32000, 63997, 64000, 0},
+    {5000, 40000, 20000, 32207, 18969, 7793},
+    {60000, 30000, 50000, 57111, 42889, 50096},
+    {30000, 0, 12345, 12345, 12345, 12345},
+    {32768, 65535, 65535, 65535, 65535, 65535},
+};
+// oracle:end hsl
+} // namespace
+
+TEST(SiteAppearance, HSLToRGBAgreesWithColorsys) {
+  for (const HslCase &k : kHslCases) {
+    RGBColor rgb;
+    HSL2RGB(HSLColor{k.h, k.s, k.l}, rgb);
+    EXPECT_EQ(rgb, (RGBColor{k.r, k.g, k.b})) << k.h << " " << k.s << " " << k.l;
+  }
+}
