@@ -54,9 +54,11 @@ protected:
       }
       return false;
     }
+    // A Control-click (Meta here) opens the menu as a right click does; the
+    // right click itself arrives as a context-menu event.
     if (event->type() == QEvent::MouseButtonPress) {
       const auto *mouse = static_cast<QMouseEvent *>(event);
-      if (mouse->button() == Qt::RightButton || (mouse->modifiers() & Qt::MetaModifier)) {
+      if (mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::MetaModifier)) {
         DoInfoWindowContextualMenu();
         return true;
       }

@@ -16,6 +16,9 @@
 #include "window/MainWindowData.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTest>
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -124,6 +127,16 @@ TEST_F(SiteBrowserTest, InfoWindowFollowsTheFrontWindowAndComesBackTheSame) {
   EXPECT_TRUE(gInfoWindow->isVisible());
   EXPECT_FALSE(browser->isExpanded(browser->Model()->index(0, 0)));
   EXPECT_NE(naclRows, 0);
+  // A right click or a Control-click anywhere opens the site commands.
+  QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5));
+  QApplication::sendEvent(browser->viewport(), &right);
+  ASSERT_NE(gInfoWinMenu, nullptr);
+  EXPECT_TRUE(gInfoWinMenu->isVisible());
+  EXPECT_TRUE(gInfoWinMenu->actions().contains(GetCommandAction(FourCharsToLong("IWcC"))));
+  gInfoWinMenu->hide();
+  QTest::mouseClick(browser->viewport(), Qt::LeftButton, Qt::MetaModifier, QPoint(5, 5));
+  EXPECT_TRUE(gInfoWinMenu->isVisible());
+  gInfoWinMenu->hide();
 }
 
 TEST_F(SiteBrowserTest, MenuStatusAndNotices) {
