@@ -233,3 +233,20 @@ TEST(StructureReports, MoleculeLayouts) {
   EXPECT_TRUE(Report(host, PrintCrystalDensity, w.ref()).empty());
   EXPECT_EQ(CountVisibleBonds(nullptr), 0u);
 }
+
+TEST(StructureReports, FormulaTallyTakesAnyNumberOfElements) {
+  FakeHost host;
+  TestWindow w(host);
+  const float cell[6] = {10.0f, 10.0f, 10.0f, 90.0f, 90.0f, 90.0f};
+  std::vector<std::string> names;
+  for (int k = 0; k < 250; k++)
+    names.push_back(std::string(1, char('A' + k / 26)) + char('a' + k % 26));
+  std::vector<Site> sites;
+  for (int k = 0; k < 250; k++)
+    sites.push_back({names[size_t(k)].c_str(), names[size_t(k)].c_str(), 0.003f * float(k), 0.1f, 0.1f});
+  ASSERT_TRUE(BuildFirstCell(w.crystal(), "P 1", cell, sites));
+  int32_t atoms = 0, count = 0, elements = 0;
+  const std::string formula = DisplayFormula(w.ref(), &atoms, &count, &elements);
+  EXPECT_EQ(elements, 250);
+  EXPECT_EQ(formula.substr(formula.size() - 5), "Jp 1 ");
+}
