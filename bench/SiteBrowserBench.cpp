@@ -69,7 +69,7 @@ struct Window {
       site.elements[0] = TwoCharsToShort(elements[s % 4]);
       site.occupancies[0] = 1.0f;
       site.atomType = uint32_t(s % 4);
-      std::snprintf(site.label, sizeof site.label, "%c%d", elements[s % 4][0], s / 4 + 1);
+      std::snprintf(site.label, sizeof site.label, "%c%d", elements[s % 4][0], static_cast<uint16_t>(s / 4 + 1));
       site.firstAtom = s * perSite;
       site.lastAtom = s * perSite + perSite - 1;
       site.atomsPerCell = perSite;
@@ -94,6 +94,7 @@ void BM_UpdateSiteBrowser10000SiteMolecule(benchmark::State &state) {
   SiteBrowserView view(&w.record, false);
   InitSiteBrowser(&view);
   view.resize(400, 600);
+  view.show();
   view.Refill();
   for (auto _ : state) {
     VerifyInfoDataList(&w.record);
@@ -109,6 +110,7 @@ void BM_RegroupSiteBrowser10000SiteMolecule(benchmark::State &state) {
   SiteBrowserView view(&w.record, false);
   InitSiteBrowser(&view);
   view.resize(400, 600);
+  view.show();
   for (auto _ : state) {
     gInfoWindowShowElements = !gInfoWindowShowElements;
     view.Refill();
