@@ -3,11 +3,15 @@
 #include "InfoWindow.h"
 #include "inspectors/InspectorKit.h"
 
+#include "render/AtomStyles.h"
 #include "window/MainWindowData.h"
+
+#include "graphics/PixelBuffer.h"
 
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
 #include <QPointer>
 #include <QVBoxLayout>
@@ -38,25 +42,69 @@ std::map<WindowRef, QPointer<SiteBrowserView>> &SidebarBrowsers() {
 
 QColor ToQColor(const RGBColor &c) { return QColor::fromRgba64(c.red, c.green, c.blue); }
 
-// The atom icon: a ball in the atom type's colour with a soft shadow, or a
-// ring for a hidden site.
-QPixmap AtomIcon(const QColor &colour, bool visible) {
+// The colour an atom type shows in its icon, and the picture of its sphere
+// when that is large enough to scale down: the mean of the cached sphere
+// image along its middle row and column, else the type's own colour.
+struct IconLook {
+  QColor colour;
+  QImage sphere; // null: a plain ball
+};
+
+IconLook AtomIconLook(const SphereRecord &type) {
+  IconLook look{ToQColor(type.colour), {}};
+  const ovgfx::PixelBuffer *image = AtomImage(type);
+  if (!image || image->Depth() != 32 || image->Width() < 1 || image->Height() < 1)
+    return look;
+  const Rect &b = image->Bounds();
+  const int w = image->Width(), h = image->Height();
+  const int midRow = b.top + h / 2, midColumn = b.left + w / 2;
+  uint64_t red = 0, green = 0, blue = 0;
+  const int n = std::min(w, h);
+  for (int k = 0; k < n; k++)
+    for (uint32_t p : {image->Pixel32(b.left + k, midRow), image->Pixel32(midColumn, b.top + k)}) {
+      red += (p >> 16) & 0xFF;
+      green += (p >> 8) & 0xFF;
+      blue += p & 0xFF;
+    }
+  look.colour = QColor(int(red / (2 * n)), int(green / (2 * n)), int(blue / (2 * n)));
+  if (w / kAtomIconSize > 1) { // more than 1.5 times the icon, in whole numbers
+    look.sphere = QImage(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; y++)
+      std::copy_n(image->Row32(b.top + y), w, reinterpret_cast<uint32_t *>(look.sphere.scanLine(y)));
+  }
+  return look;
+}
+
+// The atom icon: a ball in the atom type's colour with a soft shadow (the
+// sphere's own picture inside it when it has one), or a ring for a hidden
+// site.
+QPixmap AtomIcon(const IconLook &look, bool visible) {
   QPixmap icon(kAtomIconSize + 3, kAtomIconSize + 3);
   icon.fill(Qt::transparent);
   QPainter p(&icon);
   p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
   const QRectF ball(0.5, 0.5, kAtomIconSize - 1, kAtomIconSize - 1);
   if (!visible) {
-    p.setPen(QPen(colour, 2));
+    p.setPen(QPen(look.colour, 2));
     p.drawEllipse(ball.adjusted(1, 1, -1, -1));
     return icon;
   }
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(0, 0, 0, 60));
   p.drawEllipse(ball.translated(2, 2));
+  if (!look.sphere.isNull()) {
+    p.setBrush(look.colour);
+    p.drawEllipse(ball);
+    QPainterPath oval;
+    oval.addEllipse(ball);
+    p.setClipPath(oval);
+    p.drawImage(ball, look.sphere);
+    return icon;
+  }
   QRadialGradient shade(ball.center() - QPointF(2.5, 2.5), kAtomIconSize * 0.75);
-  shade.setColorAt(0.0, colour.lighter(160));
-  shade.setColorAt(1.0, colour.darker(130));
+  shade.setColorAt(0.0, look.colour.lighter(160));
+  shade.setColorAt(1.0, look.colour.darker(130));
   p.setBrush(shade);
   p.drawEllipse(ball);
   return icon;
@@ -220,9 +268,10 @@ QVariant SiteBrowserModel::data(const QModelIndex &index, int role) const {
     return {};
   case Qt::DecorationRole:
     if (property == kSiteColumn && !element) {
-      RGBColor colour;
-      if (SiteBrowserRowColour(c, item, &colour))
-        return AtomIcon(ToQColor(colour), c->sites[static_cast<size_t>(ItemSite(item))].visible != 0);
+      const int32_t type = SiteBrowserRowAtomType(c, item);
+      if (type >= 0)
+        return AtomIcon(AtomIconLook(c->spheres[static_cast<size_t>(type)]),
+                        c->sites[static_cast<size_t>(ItemSite(item))].visible != 0);
     }
     return {};
   case Qt::UserRole:
