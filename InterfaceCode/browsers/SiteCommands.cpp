@@ -3,6 +3,7 @@
 #include "InfoWindow.h"
 #include "SiteBrowserView.h"
 #include "inspectors/InspectorKit.h"
+#include "shell/DontShowAgainSheet.h"
 #include "structurewindow/StructureWindow.h"
 
 #include "Preferences.h"
@@ -18,14 +19,6 @@ namespace {
 
 constexpr const char *kSiteBrowserHelpPage = "Reference/Interface/SiteBrowser.html";
 
-// The don't-show-again sheet. Missing until installed: the shell's
-// don't-show-again sheet; a guarded command with its notice on does nothing
-// until then.
-SiteNoticeSheet &NoticeSheet() {
-  static SiteNoticeSheet sheet;
-  return sheet;
-}
-
 void SetShowElements(WindowRef window, uint8_t show) {
   if (gInfoWindowShowElements == show)
     return;
@@ -37,8 +30,6 @@ void SetShowElements(WindowRef window, uint8_t show) {
 
 } // namespace
 
-void SetSiteNoticeSheet(SiteNoticeSheet sheet) { NoticeSheet() = std::move(sheet); }
-
 void RunGuardedSiteCommand(WindowRef window, const GuardedSiteCommand &command) {
   if (!IsWindowFileOpen(window))
     return;
@@ -46,8 +37,7 @@ void RunGuardedSiteCommand(WindowRef window, const GuardedSiteCommand &command) 
     command.operation(window);
     return;
   }
-  if (NoticeSheet())
-    NoticeSheet()(command.key, window, command.afterNotice);
+  ShowDontShowAgainSheet(command.key, window, command.afterNotice);
 }
 
 OSStatus DoSiteCommand(uint32_t command) {

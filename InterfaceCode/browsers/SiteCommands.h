@@ -6,7 +6,6 @@
 #include "HostServices.h"
 #include "shell/Commands.h"
 
-#include <functional>
 
 struct GuardedSiteCommand;
 
@@ -19,12 +18,9 @@ OSStatus DoSiteCommand(uint32_t command);
 OSStatus SiteCommandStatus(uint32_t command, QAction *action);
 
 // A guarded command: nothing without a structure; at once when its notice
-// is switched off, else the don't-show-again notice, whose OK runs it.
+// is switched off, else the don't-show-again sheet, whose OK stores the box
+// and runs it.
 void RunGuardedSiteCommand(WindowRef window, const GuardedSiteCommand &command);
-// The notice: shows the sheet named `key` on the window; OK calls
-// `afterNotice(window, boxTicked)`, Cancel nothing.
-using SiteNoticeSheet = std::function<void(const char *key, WindowRef window, void (*afterNotice)(WindowRef, bool))>;
-void SetSiteNoticeSheet(SiteNoticeSheet sheet);
 
 // Joins the commands to the dispatch, the sidebar browsers to new structure
 // windows, the info window to the floating-window refresh and start-up.

@@ -6,6 +6,7 @@
 #include "browsers/SiteCommands.h"
 #include "shell/Commands.h"
 #include "shell/FileCommands.h"
+#include "shell/Forms.h"
 #include "structurewindow/InfoTip.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
@@ -16,6 +17,9 @@
 #include "window/MainWindowData.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QDialog>
+#include <QPushButton>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QTest>
@@ -27,7 +31,6 @@ namespace {
 class SiteBrowserTest : public ::testing::Test {
 protected:
   void TearDown() override {
-    SetSiteNoticeSheet({});
     gPrefs.noticeColourSites = 1;
     gInfoWindowShowElements = 1;
     gPrefs.infoGroupByElement = 1;
@@ -156,15 +159,23 @@ TEST_F(SiteBrowserTest, MenuStatusAndNotices) {
   EXPECT_FALSE(GetCommandAction(FourCharsToLong("IW-L"))->isEnabled());
 
   // Ticking the box of the colour-by-element notice silences both colour
-  // commands.
-  std::vector<std::string> keys;
-  SetSiteNoticeSheet([&keys](const char *key, WindowRef w, void (*afterNotice)(WindowRef, bool)) {
-    keys.emplace_back(key);
-    afterNotice(w, true);
-  });
+  // commands; Cancel runs nothing.
+  auto sheet = [window] { return GetMainWindow(window)->findChild<QDialog *>("DontShowAgainSheet"); };
+  const int types = GetWindowCrystal(window)->sphereCount;
   ProcessCommand(FourCharsToLong("IWcE"));
-  ProcessCommand(FourCharsToLong("IWcC"));
-  EXPECT_EQ(keys, std::vector<std::string>{"ColorByElement"});
+  ASSERT_NE(sheet(), nullptr);
+  sheet()->findChild<QPushButton *>("cancelButton")->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(GetWindowCrystal(window)->sphereCount, types);
+  EXPECT_FALSE(IsWindowModified(window));
+  ProcessCommand(FourCharsToLong("IWcE"));
+  ASSERT_NE(sheet(), nullptr);
+  FindControl<QCheckBox>(sheet(), 3)->setChecked(true);
+  sheet()->findChild<QPushButton *>("okButton")->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(gPrefs.noticeColourSites, 0);
+  ProcessCommand(FourCharsToLong("IWcC")); // at once, without a sheet
+  EXPECT_EQ(sheet(), nullptr);
   const CrystalRec &c = *GetWindowCrystal(window);
   EXPECT_EQ(c.sphereCount, c.siteCount); // coloured by coordination: one type per site
   EXPECT_TRUE(IsWindowModified(window));

@@ -8,16 +8,22 @@
 #include "shell/FileCommands.h"
 #include "shell/LogStore.h"
 
+#include "render/Highlights.h"
 #include "render/HitTesting.h"
 #include "LocalizedStrings.h"
+#include "Preferences.h"
 #include "ViewOrientation.h"
 #include "documents/CrystalDocument.h"
 #include "window/MainWindowData.h"
+
+#include "ProgramEnvironment.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
+#include <QTest>
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -40,8 +46,11 @@ std::string Fmt(const char *format, double v) {
 
 class MeasureToolsTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    ASSERT_TRUE(OpenFSRefInWindow(ExamplesFolder() / "Benzene.ovtx", nullptr));
+  void SetUp() override { Open(ExamplesFolder() / "Benzene.ovtx"); }
+  // Opens the file plotted in a shown 640 x 480 window and notes the atoms
+  // whose own pixel hits them, so that a mouse event there picks them.
+  void Open(const std::filesystem::path &file) {
+    ASSERT_TRUE(OpenFSRefInWindow(file, nullptr));
     QCoreApplication::processEvents();
     w = GetMainWindow(FrontGraphWindow());
     ASSERT_NE(w, nullptr);
@@ -52,7 +61,7 @@ protected:
     crystal = GetWindowCrystal(window);
     gNumSelAtoms = 0;
     SetWindowMeasurementToolLocked(window, false);
-    // Atoms whose own pixel hits them, so that a mouse event there picks them.
+    pickable.clear();
     const QPoint origin = w->GraphPane()->geometry().topLeft();
     for (size_t i = 0; i < crystal->atoms.size(); ++i) {
       const QPoint p = origin + QPoint(crystal->atoms[i].pixel[0], crystal->atoms[i].pixel[1]);
@@ -346,6 +355,111 @@ TEST_F(MeasureToolsTest, InfoTipTextPlacementAndToggles) {
   EXPECT_EQ(gInfoAtomNum, kNoInfoAtom);
 }
 
+TEST_F(MeasureToolsTest, ShiftAltFlipsTheTipTitleAndActivationReshowsAHiddenTip) {
+  ASSERT_FALSE(pickable.empty());
+  gShowCoordinatesInTitle = false;
+  gCurrentTool = kToolRotate; // the pointer is not on the atom: keep the arrow's hover away
+  ASSERT_NE(CreateInfoTipOverlay(window, pickable[0]), nullptr);
+  // As the platform sends them: each modifier key with the state before it.
+  QKeyEvent shift(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier);
+  QApplication::sendEvent(w->GraphPane(), &shift);
+  EXPECT_FALSE(gShowCoordinatesInTitle) << "Shift alone changes nothing";
+  QKeyEvent alt(QEvent::KeyPress, Qt::Key_Alt, Qt::ShiftModifier);
+  QApplication::sendEvent(w->GraphPane(), &alt);
+  EXPECT_TRUE(gShowCoordinatesInTitle);
+  InfoTipWidget *tip = GetWindowInfoTip(window);
+  ASSERT_NE(tip, nullptr);
+  EXPECT_TRUE(InfoPlainTextForAtom(crystal, pickable[0], false).contains(" Å)")) << "coordinates in the title";
+  gShowCoordinatesInTitle = false;
+
+  tip->hide();
+  RequestShowInfoTipForWindow(window);
+  EXPECT_FALSE(tip->isVisible()) << "not at once";
+  QTest::qWait(150);
+  EXPECT_TRUE(tip->isVisible());
+  DestroyInfoTipOverlay(window);
+}
+
+TEST_F(MeasureToolsTest, HighlightsAndTheBubbleShowWhereTheyBelong) {
+  ASSERT_GE(pickable.size(), 2u);
+  const int32_t a = pickable[0], b = pickable[1];
+  auto pane = [this] { return w->GraphPane()->grab().toImage().convertToFormat(QImage::Format_ARGB32); };
+  auto pixel = [this](int32_t atom) { return QPoint(crystal->atoms[atom].pixel[0], crystal->atoms[atom].pixel[1]); };
+  auto changed = [](const QImage &x, const QImage &y, QPoint p) {
+    const QRgb u = x.pixel(p), v = y.pixel(p);
+    return std::abs(qRed(u) - qRed(v)) + std::abs(qGreen(u) - qGreen(v)) + std::abs(qBlue(u) - qBlue(v)) > 60;
+  };
+  gCurrentTool = kToolBondDistance;
+  gNumSelAtoms = 0;
+  const QImage plain = pane();
+  // The same pair measured a second time is drawn again as the mouse comes to it.
+  Click(At(a));
+  Click(At(b));
+  Click(At(a));
+  Hover(At(b));
+  const QImage marked = pane();
+  // The yellow disc over the atom under the mouse, half a radius left of its label.
+  const QPoint disc = pixel(b) - QPoint(std::max(2, gAtomRad2 / 2), 0);
+  EXPECT_GT(qRed(marked.pixel(disc)) - qBlue(marked.pixel(disc)), qRed(plain.pixel(disc)) - qBlue(plain.pixel(disc)) + 40);
+  // The dashed line between the two: marked and unmarked stretches.
+  int on = 0, off = 0;
+  for (int k = 30; k <= 45; ++k) {
+    const QPointF p = QPointF(pixel(a)) + (QPointF(pixel(b)) - QPointF(pixel(a))) * (k / 100.0);
+    (changed(plain, marked, p.toPoint()) ? on : off) += 1;
+  }
+  EXPECT_GT(on, 0);
+  EXPECT_GT(off, 0) << "dashed, not solid";
+  // The distance label: outlined text at its origin.
+  const QPoint origin = w->GraphPane()->geometry().topLeft();
+  int labelPixels = 0;
+  for (const HiliteItem &item : GetHiliteOverlay(window))
+    if (item.kind == HiliteItem::kText)
+      for (int dy = -14; dy <= 4; ++dy)
+        for (int dx = -20; dx <= 20; ++dx) {
+          const QPoint p = QPoint(int(item.x) + dx, int(item.y) + dy) - origin;
+          labelPixels += marked.rect().contains(p) && changed(plain, marked, p);
+        }
+  EXPECT_GT(labelPixels, 20);
+
+  // The bubble: white body, clear outside its outline.
+  InfoTipWidget *tip = CreateInfoTipOverlay(window, a);
+  ASSERT_NE(tip, nullptr);
+  const QImage bubble = tip->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+  const QPainterPath outline = tip->Outline();
+  const QPoint inside = outline.boundingRect().center().toPoint() + QPoint(0, 2);
+  ASSERT_TRUE(outline.contains(inside));
+  const QRgb body = bubble.pixel(bubble.width() - 12, inside.y());
+  EXPECT_GT(qRed(body) + qGreen(body) + qBlue(body), 3 * 235) << "the body is white";
+  EXPECT_LT(qAlpha(bubble.pixel(1, 1)), 40) << "the corner outside the outline stays clear";
+  DestroyInfoTipOverlay(window);
+}
+
+TEST_F(MeasureToolsTest, TheTipComesWhenTheMouseStillRestsOnTheAtomAtTheTimer) {
+  ASSERT_GE(pickable.size(), 2u);
+  auto *host = dynamic_cast<RecordingHost *>(GetHostServices());
+  ASSERT_NE(host, nullptr);
+  const int32_t atom = pickable[0], other = pickable[1];
+  const auto showTips = gPrefs.showInfoTips;
+  gPrefs.showInfoTips = 1;
+  gCurrentTool = kToolArrow;
+  gInfoAtomNum = kNoInfoAtom;
+  host->armed.clear();
+  Hover(At(atom));
+  ASSERT_EQ(host->armed.size(), 1u);
+  EXPECT_EQ(host->armed[0].second, 1.5);
+  const auto fire = [&](QPoint mouse) {
+    host->pointer = Point{int16_t(mouse.y()), int16_t(mouse.x())};
+    host->armed[0].first->proc();
+  };
+  fire(At(other));
+  EXPECT_EQ(GetWindowInfoTip(window), nullptr) << "the mouse moved on to another atom";
+  fire(At(atom));
+  EXPECT_NE(GetWindowInfoTip(window), nullptr);
+  host->pointer.reset();
+  gPrefs.showInfoTips = showTips;
+  DestroyInfoTipOverlay(window);
+}
+
 TEST_F(MeasureToolsTest, AtomNearThePaneBottomGetsItsBubbleAbove) {
   ASSERT_FALSE(pickable.empty());
   const int32_t atom = pickable[0];
@@ -361,6 +475,111 @@ TEST_F(MeasureToolsTest, AtomNearThePaneBottomGetsItsBubbleAbove) {
   crystal->atoms[atom].pixel[0] = 2;
   GetInfoTipPositionForAtomInWindowWithText(atom, window, *doc, &placement);
   EXPECT_EQ(placement, 6u) << "below, with the pointer near the left end";
+}
+
+} // namespace
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+// What the tools logged, with the coordinates they measured, written for
+// tests/oracle/measure_oracle.py, which checks the numbers against its own
+// geometry. Runs only when OV_MEASURE_DUMP_OUT names the file to write.
+class MeasureDump : public MeasureToolsTest {
+protected:
+  QJsonArray Floats(const float *v, int n) const {
+    QJsonArray a;
+    for (int k = 0; k < n; ++k)
+      a.append(double(v[k]));
+    return a;
+  }
+  QJsonObject Case(const char *kind, const std::vector<int32_t> &atoms, int logFrom) const {
+    QJsonArray cart, frac, esd;
+    for (int32_t a : atoms) {
+      cart.append(Floats(crystal->atoms[a].cart, 3));
+      frac.append(Floats(crystal->atoms[a].xyz, 3));
+      esd.append(Floats(crystal->sites[crystal->atoms[a].site].esd, 3));
+    }
+    return QJsonObject{{"kind", kind}, {"cart", cart}, {"frac", frac}, {"esd", esd}, {"log", Log().mid(logFrom)}};
+  }
+  // Distances from the first pickable atom, an angle, and for a molecule a
+  // torsion with its fourth atom lifted out of the ring's plane.
+  QJsonObject MeasureAll(const char *name) {
+    QJsonArray cases;
+    EXPECT_GE(pickable.size(), 4u) << name;
+    if (pickable.size() < 4)
+      return {};
+    // Atoms of sites with coordinate esds first, so that the distances carry one.
+    std::stable_partition(pickable.begin(), pickable.end(), [this](int32_t i) {
+      const float *e = crystal->sites[crystal->atoms[i].site].esd;
+      return e[0] + e[1] + e[2] > 0.0f;
+    });
+    const int32_t a = pickable[0], b = pickable[1], c = pickable[2], d = pickable[3];
+    for (int32_t other : {b, c}) {
+      gCurrentTool = kToolBondDistance;
+      gNumSelAtoms = 0;
+      const int from = Log().size();
+      Click(At(a));
+      Click(At(other));
+      cases.append(Case("distance", {a, other}, from));
+    }
+    gCurrentTool = kToolBondAngle;
+    gNumSelAtoms = 0;
+    int from = Log().size();
+    Click(At(a));
+    Click(At(b));
+    Click(At(c));
+    Click(At(b));
+    cases.append(Case("angle", {a, b, c}, from));
+    if (crystal->molecule) {
+      gNumSelAtoms = 0;
+      Click(At(a));
+      Click(At(b));
+      Click(At(c));
+      crystal->atoms[d].cart[2] += 0.7f;
+      from = Log().size();
+      Hover(At(d));
+      cases.append(Case("torsion", {a, b, c, d}, from));
+    }
+    std::vector<bool> reported(crystal->sites.size());
+    for (int32_t atom : pickable) {
+      const AsymmetricUnitRecord &site = crystal->sites[crystal->atoms[atom].site];
+      if ((site.displacementType != kDisplacementAnisoU && site.displacementType != kDisplacementAnisoB) ||
+          reported[crystal->atoms[atom].site])
+        continue;
+      reported[crystal->atoms[atom].site] = true;
+      from = Log().size();
+      FWriteSiteInfo(window, atom);
+      QJsonObject site_case = Case("site", {atom}, from);
+      site_case["tensor"] = Floats(site.tensor, 9);
+      site_case["type"] = site.displacementType == kDisplacementAnisoU ? "U" : "B";
+      site_case["critical"] = double(crystal->ellipsoidCriticalValue);
+      cases.append(site_case);
+    }
+    const float cell[6] = {crystal->a, crystal->b, crystal->c, crystal->alpha, crystal->beta, crystal->gamma};
+    return QJsonObject{
+        {"structure", name}, {"molecule", bool(crystal->molecule)}, {"cell", Floats(cell, 6)}, {"cases", cases}};
+  }
+};
+
+TEST_F(MeasureDump, WritesTheLoggedMeasurements) {
+  const char *out = std::getenv("OV_MEASURE_DUMP_OUT");
+  if (!out)
+    GTEST_SKIP() << "set OV_MEASURE_DUMP_OUT to write the measurements";
+  QJsonArray structures;
+  structures.append(MeasureAll("Benzene"));
+  ClearWindowModified(window);
+  DoCloseMainWindow(window);
+  QCoreApplication::processEvents();
+  Open(std::filesystem::path(OV_TEST_DATA) / "structures" / "rutile_adp.ovtx");
+  structures.append(MeasureAll("rutile_adp"));
+  QFile file(out);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(QJsonDocument(structures).toJson());
 }
 
 } // namespace
