@@ -140,6 +140,13 @@ TEST_F(SiteBrowserTest, InfoWindowFollowsTheFrontWindowAndComesBackTheSame) {
   QTest::mouseClick(browser->viewport(), Qt::LeftButton, Qt::MetaModifier, QPoint(5, 5));
   EXPECT_TRUE(gInfoWinMenu->isVisible());
   gInfoWinMenu->hide();
+  // Without a structure only the separator line shows.
+  for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows())) {
+    ClearWindowModified(w->Ref());
+    DoCloseMainWindow(w->Ref());
+  }
+  QCoreApplication::processEvents();
+  EXPECT_EQ(InfoStatusbarText(), "");
 }
 
 TEST_F(SiteBrowserTest, MenuStatusAndNotices) {
@@ -152,6 +159,12 @@ TEST_F(SiteBrowserTest, MenuStatusAndNotices) {
   EXPECT_TRUE(grouped->isChecked());
   EXPECT_FALSE(flat->isChecked());
   EXPECT_TRUE(expand->isEnabled());
+  // Grouping again while grouped changes nothing: a collapsed row stays so.
+  SiteBrowserView *sidebar = GetGraphicsWindowSiteBrowserView(window);
+  const QModelIndex first = sidebar->Model()->index(0, 0);
+  sidebar->collapse(first);
+  ProcessCommand(FourCharsToLong("IW*E"));
+  EXPECT_FALSE(sidebar->isExpanded(sidebar->Model()->index(0, 0)));
   ProcessCommand(FourCharsToLong("IW%E"));
   UpdateAllCommandStatus();
   EXPECT_TRUE(flat->isChecked());
