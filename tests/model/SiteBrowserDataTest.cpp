@@ -216,5 +216,12 @@ TEST(SiteBrowser, SortOrder) {
   EXPECT_FALSE(SiteBrowserCompare(&c, kO, SiteItem(0), kSiteColumn));
   EXPECT_EQ(host.LogLines(), std::vector<std::string>{"can't compare apples and oranges"});
   EXPECT_EQ(GetRGBColorHue(RGBColor{0, 0, 65535}), 43690);
+  // A molecule's site row shows the type of the atom on the site.
+  c.atoms[1].atomType = 3;
+  EXPECT_EQ(SiteBrowserRowAtomType(&c, SiteItem(1)), 1);
+  c.molecule = 1;
+  EXPECT_EQ(SiteBrowserRowAtomType(&c, SiteItem(1)), 3);
+  c.molecule = 0;
+  c.atoms[1].atomType = 1;
   EXPECT_TRUE(CompareColorsByHSL(RGBColor{65535, 0, 0}, RGBColor{65535, 100, 0}));
 }
