@@ -476,8 +476,14 @@ void InitSiteBrowser(SiteBrowserView *browser) {
 }
 
 void SiteBrowserHideCNColumn(SiteBrowserView *browser) {
-  if (browser)
-    browser->Model()->HideCoordinationColumn();
+  if (!browser)
+    return;
+  browser->Model()->HideCoordinationColumn();
+  // The sidebar is narrow: tighter columns, the radius taking what is left.
+  const int widths[] = {86, 34, 36, 34};
+  browser->setIndentation(12);
+  for (int column = 0; column < 4 && column < browser->Model()->columnCount(); column++)
+    browser->setColumnWidth(column, widths[column]);
 }
 
 SiteBrowserView *GetGraphicsWindowSiteBrowserView(WindowRef window) {
