@@ -1,6 +1,7 @@
 // The site browsers and the info window as a user meets them. The program
 // (application, host, start-up) is the one this test program's environment
 // builds for every inspector test.
+#include "FakeHost.h"
 #include "browsers/InfoWindow.h"
 #include "browsers/SiteBrowserView.h"
 #include "browsers/SiteCommands.h"
@@ -192,6 +193,14 @@ TEST_F(SiteBrowserTest, MenuStatusAndNotices) {
   const CrystalRec &c = *GetWindowCrystal(window);
   EXPECT_EQ(c.sphereCount, c.siteCount); // coloured by coordination: one type per site
   EXPECT_TRUE(IsWindowModified(window));
+}
+
+TEST_F(SiteBrowserTest, HelpOpensTheSiteListPage) {
+  FakeHost fake; // stands in for the program's host while it lives
+  EXPECT_EQ(DoSiteCommand(FourCharsToLong("IWHp")), kNoErr);
+  ASSERT_EQ(fake.helpPages, std::vector<std::string>{"Reference/Interface/SiteBrowser.html"});
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(OV_SOURCE_DIR) / "resources/help" / fake.helpPages[0]));
+  EXPECT_EQ(DoSiteCommand(FourCharsToLong("Ball")), kEventNotHandledErr);
 }
 
 TEST_F(SiteBrowserTest, InfoTipNamesTheCoordination) {
