@@ -195,6 +195,26 @@ TEST_F(SiteBrowserTest, MenuStatusAndNotices) {
   EXPECT_TRUE(IsWindowModified(window));
 }
 
+TEST_F(SiteBrowserTest, AClickOnASwatchPicksTheColour) {
+  WindowRef window = OpenExample("NaCl.ovtx");
+  ASSERT_NE(window, nullptr);
+  GetMainWindow(window)->show();
+  SiteBrowserView *sidebar = GetGraphicsWindowSiteBrowserView(window);
+  SiteBrowserModel *model = sidebar->Model();
+  const QModelIndex swatch = model->index(0, model->ColumnOf(kColourColumn), model->index(0, 0));
+  const uint32_t item = model->ItemOf(swatch);
+  ASSERT_FALSE(IsElementItem(item));
+  const QPoint centre = SiteBrowserDelegate::SwatchRect(sidebar->visualRect(swatch)).center();
+  FakeHost fake; // answers the colour picker
+  fake.pickedColors.push_back(RGBColor{0, 65535, 0});
+  QTest::mousePress(sidebar->viewport(), Qt::LeftButton, {}, centre);
+  QTest::mouseRelease(sidebar->viewport(), Qt::LeftButton, {}, centre);
+  RGBColor now;
+  ASSERT_TRUE(SiteBrowserRowColour(GetWindowCrystal(window), item, &now));
+  EXPECT_EQ(now, (RGBColor{0, 65535, 0}));
+  EXPECT_TRUE(fake.pickedColors.empty());
+}
+
 TEST_F(SiteBrowserTest, HelpOpensTheSiteListPage) {
   FakeHost fake; // stands in for the program's host while it lives
   EXPECT_EQ(DoSiteCommand(FourCharsToLong("IWHp")), kNoErr);
