@@ -163,6 +163,7 @@ void SiteBrowserModel::SortRows() {
 }
 
 void SiteBrowserModel::Refill(std::vector<SiteBrowserRow> rows) {
+  icons_.clear();
   std::vector<SiteBrowserRow> old = std::move(rows_);
   rows_ = std::move(rows);
   SortRows();
@@ -269,9 +270,17 @@ QVariant SiteBrowserModel::data(const QModelIndex &index, int role) const {
   case Qt::DecorationRole:
     if (property == kSiteColumn && !element) {
       const int32_t type = SiteBrowserRowAtomType(c, item);
-      if (type >= 0)
-        return AtomIcon(AtomIconLook(c->spheres[static_cast<size_t>(type)]),
-                        c->sites[static_cast<size_t>(ItemSite(item))].visible != 0);
+      if (type < 0)
+        return {};
+      // Icons are made once per look between refills: a sphere picture can
+      // be large.
+      const SphereRecord &sphere = c->spheres[static_cast<size_t>(type)];
+      const bool visible = c->sites[static_cast<size_t>(ItemSite(item))].visible != 0;
+      const IconKey key{sphere.image1.get(), sphere.colour.red, sphere.colour.green, sphere.colour.blue, visible};
+      auto cached = icons_.find(key);
+      if (cached == icons_.end())
+        cached = icons_.emplace(key, AtomIcon(AtomIconLook(sphere), visible)).first;
+      return cached->second;
     }
     return {};
   case Qt::UserRole:

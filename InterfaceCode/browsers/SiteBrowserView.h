@@ -12,8 +12,11 @@
 #include "SiteBrowserData.h"
 
 #include <QAbstractItemModel>
+#include <QPixmap>
 #include <QStyledItemDelegate>
 #include <QTreeView>
+#include <map>
+#include <tuple>
 #include <vector>
 
 class SiteBrowserModel : public QAbstractItemModel {
@@ -48,6 +51,9 @@ public:
 
 private:
   void SortRows();
+  // An icon's look: the sphere picture, the colour, whether the site shows.
+  using IconKey = std::tuple<const void *, uint16_t, uint16_t, uint16_t, bool>;
+  mutable std::map<IconKey, QPixmap> icons_;
   WindowRef window_;
   std::vector<uint32_t> columns_;
   std::vector<SiteBrowserRow> rows_;
