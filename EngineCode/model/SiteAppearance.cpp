@@ -70,8 +70,7 @@ std::vector<uint16_t> CoordinationHues(const std::vector<int32_t> &coordination)
   std::vector<size_t> order(n);
   for (size_t k = 0; k < n; k++)
     order[k] = k;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](size_t a, size_t b) { return coordination[a] < coordination[b]; });
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return coordination[a] < coordination[b]; });
   int32_t distinct = n ? 1 : 0;
   for (size_t k = 1; k < n; k++)
     distinct += coordination[order[k]] != coordination[order[k - 1]] ? 1 : 0;
@@ -82,8 +81,8 @@ std::vector<uint16_t> CoordinationHues(const std::vector<int32_t> &coordination)
       group++;
     // One group only: every site red, rather than the 0/0 of the spacing.
     if (distinct > 1)
-      hues[order[k]] = static_cast<uint16_t>(std::trunc(static_cast<float>(distinct - group) *
-                                                        kLowestCoordinationHue / static_cast<float>(distinct - 1)));
+      hues[order[k]] = static_cast<uint16_t>(
+          std::trunc(static_cast<float>(distinct - group) * kLowestCoordinationHue / static_cast<float>(distinct - 1)));
   }
   return hues;
 }
@@ -145,9 +144,8 @@ void ApplyDefaults(WindowRef window) {
   for (size_t s = 0; s < c->sites.size(); s++) {
     const AsymmetricUnitRecord &site = c->sites[s];
     const ElementCode element = site.elements[0];
-    auto found = std::find_if(types.begin(), types.end(), [&](const SphereRecord &t) {
-      return t.element == element && t.style == site.atomStyle;
-    });
+    auto found = std::find_if(types.begin(), types.end(),
+                              [&](const SphereRecord &t) { return t.element == element && t.style == site.atomStyle; });
     if (found == types.end()) {
       SphereRecord type = blank;
       type.element = element;
@@ -204,8 +202,7 @@ const std::vector<GuardedSiteCommand> &GuardedSiteCommands() {
        SiteBrowserColourByCoordination2},
       {FourCharsToLong("IWcE"), "ColorByElement", &gPrefs.noticeColourSites, ColourByElement,
        SiteBrowserColourByElement2},
-      {FourCharsToLong("IWDf"), "ApplyDefaults", &gPrefs.noticeApplyDefaults, ApplyDefaults,
-       SiteBrowserApplyDefaults2},
+      {FourCharsToLong("IWDf"), "ApplyDefaults", &gPrefs.noticeApplyDefaults, ApplyDefaults, SiteBrowserApplyDefaults2},
   };
   return commands;
 }

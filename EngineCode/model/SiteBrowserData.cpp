@@ -18,9 +18,9 @@ uint32_t gLastClickedItemID = 0;
 uint32_t gLastClickedPropertyID = 0;
 
 const char *const gEnvStrings[kEnvStringCount] = {
-    "(no bonds)",  "linear",      "one-sided",    "tri-planar", "sq-planar", "planar",    "tetrahedral", "pentahedral",
-    "cuboid",      "septahedral", "octahedral",   "nonahedral", "decahedral", "11-hedral", "dodecahedral", "13-hedral",
-    "14-hedral",   "15-hedral",   "16-hedral",    "17-hedral",  "18-hedral", "19-hedral", "20-hedral",   ""};
+    "(no bonds)", "linear",      "one-sided",  "tri-planar", "sq-planar",  "planar",    "tetrahedral",  "pentahedral",
+    "cuboid",     "septahedral", "octahedral", "nonahedral", "decahedral", "11-hedral", "dodecahedral", "13-hedral",
+    "14-hedral",  "15-hedral",   "16-hedral",  "17-hedral",  "18-hedral",  "19-hedral", "20-hedral",    ""};
 
 namespace {
 
@@ -123,9 +123,7 @@ HSL RGBToHSL(const RGBColor &colour) {
 
 // ---- Expansion list ----------------------------------------------------------------
 
-InfoDataList *GetInfoDataList(WindowRef window) {
-  return static_cast<InfoDataList *>(GetWindowInfoData(window).get());
-}
+InfoDataList *GetInfoDataList(WindowRef window) { return static_cast<InfoDataList *>(GetWindowInfoData(window).get()); }
 
 InfoDataList *CreateInfoDataList(WindowRef window) {
   if (!GetMainWindowData(window))
@@ -336,8 +334,7 @@ std::string SiteBrowserSiteText(const CrystalRec *crystal, uint32_t item) {
 bool SiteBrowserCellEditable(uint32_t item, uint32_t property) {
   gLastClickedItemID = item;
   gLastClickedPropertyID = property;
-  return property == kColourColumn || property == kLabelColumn || property == kRadiusColumn ||
-         property == kShowColumn;
+  return property == kColourColumn || property == kLabelColumn || property == kRadiusColumn || property == kShowColumn;
 }
 
 int32_t SiteBrowserSetShow(WindowRef window, uint32_t item, int value) {

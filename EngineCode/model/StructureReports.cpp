@@ -235,8 +235,8 @@ void PrintCrystalPorosity(WindowRef window) {
   const float voidSpace = v - filled;
   FWriteCFString("");
   FWriteCFString(Format("Calculated porosity data for \"%s\" (*): ", Title(window).c_str()));
-  FWriteCFString(Format("        Filled space: %9.3f Å³ (%6.2f%%) per unit cell", double(filled),
-                        double(filled * 100.0f / v)));
+  FWriteCFString(
+      Format("        Filled space: %9.3f Å³ (%6.2f%%) per unit cell", double(filled), double(filled * 100.0f / v)));
   FWriteCFString(Format("          Void space: %9.3f Å³ (%6.2f%%) per unit cell", double(voidSpace),
                         double(voidSpace * 100.0f / v)));
   FWriteCFString(Format("    Unit cell volume: %9.3f Å³", double(v)));

@@ -32,11 +32,24 @@ const QColor kStatusTextColour(102, 102, 102); // 26214 in each channel
 const QColor kStatusLineColour(187, 187, 187); // 0.7333 grey
 
 // The site commands of the contextual menu, 0 for a separator.
-const uint32_t kInfoWinMenuItems[] = {
-    FourCharsToLong("IW#L"), FourCharsToLong("IW#C"), 0, FourCharsToLong("IWcC"), FourCharsToLong("IWcE"),
-    FourCharsToLong("IWDf"), FourCharsToLong("IWGs"), 0, FourCharsToLong("IW+L"), FourCharsToLong("IW-L"),
-    0, FourCharsToLong("IW*E"), FourCharsToLong("IW%E"), 0, FourCharsToLong("IW*L"), FourCharsToLong("IW%L"),
-    0, FourCharsToLong("IWHp")};
+const uint32_t kInfoWinMenuItems[] = {FourCharsToLong("IW#L"),
+                                      FourCharsToLong("IW#C"),
+                                      0,
+                                      FourCharsToLong("IWcC"),
+                                      FourCharsToLong("IWcE"),
+                                      FourCharsToLong("IWDf"),
+                                      FourCharsToLong("IWGs"),
+                                      0,
+                                      FourCharsToLong("IW+L"),
+                                      FourCharsToLong("IW-L"),
+                                      0,
+                                      FourCharsToLong("IW*E"),
+                                      FourCharsToLong("IW%E"),
+                                      0,
+                                      FourCharsToLong("IW*L"),
+                                      FourCharsToLong("IW%L"),
+                                      0,
+                                      FourCharsToLong("IWHp")};
 
 // Paints the status bar, opens the menu on a right or Control click, and
 // sets the arrow cursor over the content.
@@ -134,8 +147,8 @@ int InitInfoWindow() {
   WatchForMenu(window, new InfoWindowEvents(window));
   window->setWindowTitle("Sites");
   gInfoWindow = window;
-  RegisterFloatingWindow({window, &gPrefs.infoWindowBounds, &gPrefs.infoWindowVisible, [] { UpdateInfoWindow(); },
-                          true});
+  RegisterFloatingWindow(
+      {window, &gPrefs.infoWindowBounds, &gPrefs.infoWindowVisible, [] { UpdateInfoWindow(); }, true});
   return 0;
 }
 

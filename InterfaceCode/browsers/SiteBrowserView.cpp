@@ -31,8 +31,8 @@ struct ColumnInfo {
   const char *title;
   int width;
 };
-const ColumnInfo kColumns[] = {{kSiteColumn, "Site", 110},  {kShowColumn, "Show", 44},
-                               {kLabelColumn, "Label", 44}, {kColourColumn, "Colour", 54},
+const ColumnInfo kColumns[] = {{kSiteColumn, "Site", 110},    {kShowColumn, "Show", 44},
+                               {kLabelColumn, "Label", 44},   {kColourColumn, "Colour", 54},
                                {kRadiusColumn, "Radius", 56}, {kCoordinationColumn, "CN", 120}};
 
 std::map<WindowRef, QPointer<SiteBrowserView>> &SidebarBrowsers() {
@@ -167,10 +167,10 @@ void SiteBrowserModel::Refill(std::vector<SiteBrowserRow> rows) {
   std::vector<SiteBrowserRow> old = std::move(rows_);
   rows_ = std::move(rows);
   SortRows();
-  const bool same = old.size() == rows_.size() &&
-                    std::equal(old.begin(), old.end(), rows_.begin(), [](const SiteBrowserRow &a, const SiteBrowserRow &b) {
-                      return a.item == b.item && a.children == b.children;
-                    });
+  const bool same = old.size() == rows_.size() && std::equal(old.begin(), old.end(), rows_.begin(),
+                                                             [](const SiteBrowserRow &a, const SiteBrowserRow &b) {
+                                                               return a.item == b.item && a.children == b.children;
+                                                             });
   if (same) {
     if (rows_.empty())
       return;
@@ -373,8 +373,7 @@ void SiteBrowserModel::sort(int column, Qt::SortOrder order) {
 
 QRect SiteBrowserDelegate::SwatchRect(const QRect &cell) { return cell.adjusted(6, 3, -6, -3); }
 
-void SiteBrowserDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
-                                const QModelIndex &index) const {
+void SiteBrowserDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const {
   const auto *model = qobject_cast<const SiteBrowserModel *>(index.model());
   QStyledItemDelegate::paint(painter, option, index);
   if (!model)

@@ -47,13 +47,27 @@ OSStatus DoSiteCommand(uint32_t command) {
     return kNoErr;
   }
   switch (command) {
-  case FourCharsToLong("*Inf"): DoShowInfoWindow(); return kNoErr;
-  case FourCharsToLong("*tAI"): ToggleShowInfoWindow(); return kNoErr;
-  case FourCharsToLong("IWGs"): ConvertToGreyscale(window); return kNoErr;
-  case FourCharsToLong("IW+L"): SiteBrowserExpandList(window, true); return kNoErr;
-  case FourCharsToLong("IW-L"): SiteBrowserExpandList(window, false); return kNoErr;
-  case FourCharsToLong("IW*E"): SetShowElements(window, 1); return kNoErr;
-  case FourCharsToLong("IW%E"): SetShowElements(window, 0); return kNoErr;
+  case FourCharsToLong("*Inf"):
+    DoShowInfoWindow();
+    return kNoErr;
+  case FourCharsToLong("*tAI"):
+    ToggleShowInfoWindow();
+    return kNoErr;
+  case FourCharsToLong("IWGs"):
+    ConvertToGreyscale(window);
+    return kNoErr;
+  case FourCharsToLong("IW+L"):
+    SiteBrowserExpandList(window, true);
+    return kNoErr;
+  case FourCharsToLong("IW-L"):
+    SiteBrowserExpandList(window, false);
+    return kNoErr;
+  case FourCharsToLong("IW*E"):
+    SetShowElements(window, 1);
+    return kNoErr;
+  case FourCharsToLong("IW%E"):
+    SetShowElements(window, 0);
+    return kNoErr;
   case FourCharsToLong("IW*L"):
     if (IsWindowFileOpen(window))
       ShowAllLabels(window, true);
@@ -62,13 +76,26 @@ OSStatus DoSiteCommand(uint32_t command) {
     if (IsWindowFileOpen(window))
       ShowAllLabels(window, false);
     return kNoErr;
-  case FourCharsToLong("IWHp"): MyOpenHelpPage(kSiteBrowserHelpPage); return kNoErr;
-  case FourCharsToLong("Form"): PrintChemicalFormula(window); return kNoErr;
-  case FourCharsToLong("LstX"): DoListCoordinates(window); return kNoErr;
-  case FourCharsToLong("LstB"): DoListBonds(window); return kNoErr;
-  case FourCharsToLong("Por%"): PrintCrystalPorosity(window); return kNoErr;
-  case FourCharsToLong("Dens"): PrintCrystalDensity(window); return kNoErr;
-  default: return kEventNotHandledErr;
+  case FourCharsToLong("IWHp"):
+    MyOpenHelpPage(kSiteBrowserHelpPage);
+    return kNoErr;
+  case FourCharsToLong("Form"):
+    PrintChemicalFormula(window);
+    return kNoErr;
+  case FourCharsToLong("LstX"):
+    DoListCoordinates(window);
+    return kNoErr;
+  case FourCharsToLong("LstB"):
+    DoListBonds(window);
+    return kNoErr;
+  case FourCharsToLong("Por%"):
+    PrintCrystalPorosity(window);
+    return kNoErr;
+  case FourCharsToLong("Dens"):
+    PrintCrystalDensity(window);
+    return kNoErr;
+  default:
+    return kEventNotHandledErr;
   }
 }
 

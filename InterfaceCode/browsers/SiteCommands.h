@@ -6,7 +6,6 @@
 #include "HostServices.h"
 #include "shell/Commands.h"
 
-
 struct GuardedSiteCommand;
 
 // Runs one of the commands ('*Inf', '*tAI', 'IW..', 'Form', 'LstX', 'LstB',

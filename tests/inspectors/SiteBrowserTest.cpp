@@ -18,13 +18,13 @@
 #include "window/MainWindowData.h"
 
 #include <QAction>
-#include <QCheckBox>
-#include <QDialog>
-#include <QPushButton>
-#include <QContextMenuEvent>
-#include <QMenu>
-#include <QTest>
 #include <QApplication>
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -119,8 +119,8 @@ TEST_F(SiteBrowserTest, InfoWindowFollowsTheFrontWindowAndComesBackTheSame) {
   EXPECT_EQ(InfoStatusbarText(), Sites(pyrope));
   EXPECT_NE(Sites(pyrope), Sites(nacl));
   EXPECT_EQ(browser->Model()->Window(), pyrope);
-  const QModelIndex firstSite = browser->Model()->index(0, browser->Model()->ColumnOf(kCoordinationColumn),
-                                                        browser->Model()->index(0, 0));
+  const QModelIndex firstSite =
+      browser->Model()->index(0, browser->Model()->ColumnOf(kCoordinationColumn), browser->Model()->index(0, 0));
   EXPECT_TRUE(browser->Model()->data(firstSite, Qt::DisplayRole).toString().startsWith("["));
   // Closing hides it; the command brings back the same window.
   browser->collapse(browser->Model()->index(0, 0));
@@ -233,7 +233,8 @@ TEST_F(SiteBrowserTest, InfoTipNamesTheCoordination) {
       atom = k;
   ASSERT_GE(atom, 0);
   c.atoms[size_t(atom)].polyhedron.reset();
-  for (int32_t k = c.sites[c.atoms[size_t(atom)].site].firstAtom; k <= c.sites[c.atoms[size_t(atom)].site].lastAtom; k++)
+  for (int32_t k = c.sites[c.atoms[size_t(atom)].site].firstAtom; k <= c.sites[c.atoms[size_t(atom)].site].lastAtom;
+       k++)
     c.atoms[size_t(k)].polyhedron.reset();
   c.sites[c.atoms[size_t(atom)].site].coordination = 6;
   EXPECT_FALSE(InfoPlainTextForAtom(&c, atom, true).contains("Coordination:"));

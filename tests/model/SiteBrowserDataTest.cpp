@@ -65,7 +65,7 @@ TEST(SiteBrowser, RadiusBoundsAndNewAtomTypes) {
   TestWindow w(host);
   ASSERT_TRUE(BuildOxide(w.crystal()));
   CrystalRec &c = w.crystal();
-  c.plotScale = 1.0f; // small pictures of the 100 A spheres
+  c.plotScale = 1.0f;         // small pictures of the 100 A spheres
   RemoveDuplicateSpheres(&c); // the three O types are one now
   ASSERT_EQ(c.sphereCount, 2);
   for (const char *refused : {"0.001", "150", "0.01"}) {

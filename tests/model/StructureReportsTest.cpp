@@ -80,7 +80,6 @@ Lines Report(FakeHost &host, void (*report)(WindowRef), WindowRef window) {
 
 } // namespace
 
-
 // The density lines, checked against python3-gemmi by tests/oracle/sites_oracle.py.
 // oracle:begin density
 const Lines kRockSaltDensity = {
@@ -123,17 +122,16 @@ TEST(StructureReports, RockSaltLineByLine) {
 
   const std::string rule(72, '-');
   const Lines coordinates = Report(host, DoListCoordinates, w.ref());
-  EXPECT_EQ(coordinates,
-            (Lines{rule, "                      Fractional Coordinates    Orthogonal Coordinates  ",
-                   "         Label  Elmt  x       y       z         xor[Å]  yor[Å]  zor[Å]  ", rule,
-                   "     1.  Cl1     Cl   0.5000  0.5000  0.5000    2.820  -2.820  -2.820",
-                   "     2.  Cl1     Cl   0.5000  0.0000  0.0000    2.820  -0.000  -0.000",
-                   "     3.  Cl1     Cl   0.0000  0.0000  0.5000    0.000   0.000  -2.820",
-                   "     4.  Cl1     Cl   0.0000  0.5000  0.0000    0.000  -2.820  -0.000",
-                   "     5.  Na1     Na   0.0000  0.0000  0.0000    0.000   0.000  -0.000",
-                   "     6.  Na1     Na   0.0000  0.5000  0.5000    0.000  -2.820  -2.820",
-                   "     7.  Na1     Na   0.5000  0.5000  0.0000    2.820  -2.820  -0.000",
-                   "     8.  Na1     Na   0.5000  0.0000  0.5000    2.820  -0.000  -2.820", rule}));
+  EXPECT_EQ(coordinates, (Lines{rule, "                      Fractional Coordinates    Orthogonal Coordinates  ",
+                                "         Label  Elmt  x       y       z         xor[Å]  yor[Å]  zor[Å]  ", rule,
+                                "     1.  Cl1     Cl   0.5000  0.5000  0.5000    2.820  -2.820  -2.820",
+                                "     2.  Cl1     Cl   0.5000  0.0000  0.0000    2.820  -0.000  -0.000",
+                                "     3.  Cl1     Cl   0.0000  0.0000  0.5000    0.000   0.000  -2.820",
+                                "     4.  Cl1     Cl   0.0000  0.5000  0.0000    0.000  -2.820  -0.000",
+                                "     5.  Na1     Na   0.0000  0.0000  0.0000    0.000   0.000  -0.000",
+                                "     6.  Na1     Na   0.0000  0.5000  0.5000    0.000  -2.820  -2.820",
+                                "     7.  Na1     Na   0.5000  0.5000  0.0000    2.820  -2.820  -0.000",
+                                "     8.  Na1     Na   0.5000  0.0000  0.5000    2.820  -0.000  -2.820", rule}));
   EXPECT_EQ(host.overviewLogShows, 1);
 
   const Lines bonds = Report(host, DoListBonds, w.ref());
@@ -148,8 +146,7 @@ TEST(StructureReports, RockSaltLineByLine) {
   EXPECT_EQ(Report(host, PrintCrystalPorosity, w.ref()),
             (Lines{"", "Calculated porosity data for \"NaCl\" (*): ",
                    "        Filled space:   117.130 Å³ ( 65.29%) per unit cell",
-                   "          Void space:    62.277 Å³ ( 34.71%) per unit cell",
-                   "    Unit cell volume:   179.406 Å³",
+                   "          Void space:    62.277 Å³ ( 34.71%) per unit cell", "    Unit cell volume:   179.406 Å³",
                    "(*) Corrected for first-nearest-neighbour sphere overlap and site visibility\n"}));
   EXPECT_EQ(host.overviewLogShows, 2);
   EXPECT_EQ(Report(host, PrintCrystalDensity, w.ref()), kRockSaltDensity);
@@ -220,11 +217,11 @@ TEST(StructureReports, MoleculeLayouts) {
                    "                         (3 atoms, 3 sites, 2 elements; 2 bonds visible)"}));
   EXPECT_EQ(host.subtitles.back().second, "Display formula: O₁H₂ (See the Log for more details)");
   const std::string rule(47, '-');
-  EXPECT_EQ(Report(host, DoListCoordinates, w.ref()),
-            (Lines{rule, "                       Orthogonal Coordinates  ",
-                   "         Label  Elmt   xor[Å]  yor[Å]  zor[Å]  ", rule,
-                   "     1.  O1      O     0.000   0.000   0.000", "     2.  H1      H     0.757   0.586   0.000",
-                   "     3.  H2      H    -0.757   0.586   0.000", rule}));
+  EXPECT_EQ(
+      Report(host, DoListCoordinates, w.ref()),
+      (Lines{rule, "                       Orthogonal Coordinates  ", "         Label  Elmt   xor[Å]  yor[Å]  zor[Å]  ",
+             rule, "     1.  O1      O     0.000   0.000   0.000", "     2.  H1      H     0.757   0.586   0.000",
+             "     3.  H2      H    -0.757   0.586   0.000", rule}));
   EXPECT_EQ(Report(host, DoListBonds, w.ref()),
             (Lines{kBondHeader + "     1.       (1)     O1 -- H1     (2)        0.9573 Å\n" +
                        "     2.       (1)     O1 -- H2     (3)        0.9573 Å\n" + kBondRule,
