@@ -21,10 +21,6 @@ void Changed(WindowRef window, bool reRender) {
   OVSetWindowModified(window);
 }
 
-std::pair<int32_t, int32_t> SiteAtomRange(const CrystalRec &c, const AsymmetricUnitRecord &s) {
-  return {std::max<int32_t>(s.firstAtom, 0), std::min<int32_t>(s.lastAtom, static_cast<int32_t>(c.atoms.size()) - 1)};
-}
-
 SphereRecord TypeOfSite(const CrystalRec &c, const AsymmetricUnitRecord &s) {
   SphereRecord type = s.atomType < c.spheres.size() ? c.spheres[s.atomType] : CreateSpheresArray(1)->front();
   DisposeSpherePixels(&type);

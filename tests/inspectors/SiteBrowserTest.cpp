@@ -81,10 +81,8 @@ TEST_F(SiteBrowserTest, SidebarListsElementsAndSitesAndEditsThem) {
   ASSERT_TRUE(model->setData(show, Qt::Unchecked, Qt::CheckStateRole));
   EXPECT_EQ(model->data(model->IndexOf(element, model->ColumnOf(kShowColumn)), Qt::CheckStateRole).toInt(),
             Qt::Unchecked);
-  for (const AsymmetricUnitRecord &s : c.sites) {
-    if (s.elements[0] == element)
-      EXPECT_EQ(s.visible, 0);
-  }
+  for (const AsymmetricUnitRecord &s : c.sites)
+    EXPECT_EQ(s.elements[0] == element ? s.visible : 0, 0);
   // A radius typed into a site row's cell.
   const QModelIndex site = model->index(0, model->ColumnOf(kRadiusColumn), model->IndexOf(element));
   ASSERT_TRUE(model->setData(site, "1.23", Qt::EditRole));
@@ -132,7 +130,7 @@ TEST_F(SiteBrowserTest, InfoWindowFollowsTheFrontWindowAndComesBackTheSame) {
   EXPECT_FALSE(browser->isExpanded(browser->Model()->index(0, 0)));
   EXPECT_NE(naclRows, 0);
   // A right click or a Control-click anywhere opens the site commands.
-  QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5));
+  QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5), browser->viewport()->mapToGlobal(QPoint(5, 5)));
   QApplication::sendEvent(browser->viewport(), &right);
   ASSERT_NE(gInfoWinMenu, nullptr);
   EXPECT_TRUE(gInfoWinMenu->isVisible());

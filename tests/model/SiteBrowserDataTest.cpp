@@ -52,10 +52,8 @@ TEST(SiteBrowser, ShowAndLabelTriStates) {
   SiteBrowserSetShow(w.ref(), kTi, 0);
   EXPECT_EQ(SiteBrowserLabelState(&c, kTi), kCheckOff);
   SiteBrowserSetLabel(w.ref(), kTi, 1);
-  for (const AtomRecord &a : c.atoms) {
-    if (a.site == 3)
-      EXPECT_EQ(a.labelled, 0);
-  }
+  for (const AtomRecord &a : c.atoms)
+    EXPECT_EQ(a.site == 3 ? a.labelled : 0, 0);
   EXPECT_EQ(SiteBrowserLabelState(&c, kTi), kCheckOff);
   EXPECT_FALSE(host.siteBrowserUpdates.empty()); // the edits replot, which refills the browsers
 }
