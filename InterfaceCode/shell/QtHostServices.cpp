@@ -1,6 +1,7 @@
 #include "QtHostServices.h"
 #include "browsers/SiteBrowserView.h"
 #include "inspectors/ModelOptions.h"
+#include "inspectors/PlotRangeWindow.h"
 
 #include "ShellDialogs.h"
 #include "StatusWindow.h"
@@ -338,6 +339,7 @@ void QtHostServices::UpdateFloatingWindows() {
 void QtHostServices::UpdateModelOptions() { DoUpdateModelOptions(); }
 void QtHostServices::UpdateSiteBrowser(WindowRef window) { DoUpdateSiteBrowser(window); }
 void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
+void QtHostServices::UpdateSetRange() { UpdateSetRangeNow(); }
 
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {
   QTimer *&qtimer = timers_[&timer];

@@ -62,6 +62,7 @@ public:
   // The site browsers of the window and of the info window.
   void UpdateSiteBrowser(WindowRef window) override;
   void UpdateLabelOptionsSizeField(float size) override;
+  void UpdateSetRange() override;
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   // A queued call on this object, which lives on the main thread.
   void PostToMainThread(std::function<void()> call) override;
