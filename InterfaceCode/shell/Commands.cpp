@@ -260,6 +260,27 @@ const std::vector<CommandInfo> kCommandTable = {
     {FourCharsToLong("+AnS"), "Add Scale Bar", ""},
     {FourCharsToLong("LTxB"), "Convert Labels to Text Boxes", ""},
     {FourCharsToLong("*EdA"), "Edit Annotation…", ""},
+    // Sites: the info window, the site browser's commands and the structure reports
+    {FourCharsToLong("*Inf"), "Sites Window", ""},
+    {FourCharsToLong("*tAI"), "Show or Hide Sites Window", ""},
+    {FourCharsToLong("IW#L"), "Generate Site Labels", ""},
+    {FourCharsToLong("IW#C"), "Generate Site Colours", ""},
+    {FourCharsToLong("IWcC"), "Colour by Coordination", ""},
+    {FourCharsToLong("IWcE"), "Colour by Element", ""},
+    {FourCharsToLong("IWDf"), "Apply Element Defaults", ""},
+    {FourCharsToLong("IWGs"), "Convert Colours to Grey", ""},
+    {FourCharsToLong("IW+L"), "Expand All", ""},
+    {FourCharsToLong("IW-L"), "Collapse All", ""},
+    {FourCharsToLong("IW*E"), "Group by Element", ""},
+    {FourCharsToLong("IW%E"), "Flat List", ""},
+    {FourCharsToLong("IW*L"), "Show All Labels", ""},
+    {FourCharsToLong("IW%L"), "Hide All Labels", ""},
+    {FourCharsToLong("IWHp"), "Site List Help", ""},
+    {FourCharsToLong("Form"), "Chemical Formula", ""},
+    {FourCharsToLong("LstX"), "List Coordinates", ""},
+    {FourCharsToLong("LstB"), "List Bonds", ""},
+    {FourCharsToLong("Por%"), "Porosity", ""},
+    {FourCharsToLong("Dens"), "Density", ""},
 };
 
 const std::vector<MenuInfo> kMenuTable = {
@@ -326,6 +347,12 @@ const std::vector<MenuInfo> kMenuTable = {
     {"Annotation",
      {FourCharsToLong("+AnT"), FourCharsToLong("+AnL"), FourCharsToLong("+AnS"), 0, FourCharsToLong("LTxB"), 0,
       FourCharsToLong("*EdA")}},
+    {"Sites",
+     {FourCharsToLong("*Inf"), 0, FourCharsToLong("IW#L"), FourCharsToLong("IW#C"), FourCharsToLong("IWcC"),
+      FourCharsToLong("IWcE"), FourCharsToLong("IWDf"), FourCharsToLong("IWGs"), 0, FourCharsToLong("IW+L"),
+      FourCharsToLong("IW-L"), FourCharsToLong("IW*E"), FourCharsToLong("IW%E"), 0, FourCharsToLong("IW*L"),
+      FourCharsToLong("IW%L"), 0, FourCharsToLong("Form"), FourCharsToLong("LstX"), FourCharsToLong("LstB"),
+      FourCharsToLong("Por%"), FourCharsToLong("Dens"), 0, FourCharsToLong("IWHp")}},
 };
 
 struct Registry {

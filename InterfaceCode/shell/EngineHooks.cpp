@@ -1,6 +1,7 @@
 #include "EngineHooks.h"
 
 #include "EngineCommands.h"
+#include "browsers/SiteCommands.h"
 #include "editing/EditCrystalSheet.h"
 #include "FileCommands.h"
 #include "editing/BondElementCommands.h"
@@ -112,4 +113,5 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallPlotSizeSheets();
   InstallAngleDialogs();
   InstallOverviewCommands();
+  InstallSiteBrowser();
 }

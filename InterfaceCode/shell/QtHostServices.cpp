@@ -1,5 +1,6 @@
 #include "QtHostServices.h"
 #include "overview/OverviewWindow.h"
+#include "browsers/SiteBrowserView.h"
 #include "inspectors/ModelOptions.h"
 #include "inspectors/PlotRangeWindow.h"
 
@@ -329,6 +330,7 @@ void QtHostServices::ShowOverviewLog() {
     DoOverviewTabChoice(kLogTab);
 }
 void QtHostServices::UpdateAtomPicker() { RedrawAtomPicker(); }
+void QtHostServices::UpdateSiteBrowser(WindowRef window) { DoUpdateSiteBrowser(window); }
 void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
 void QtHostServices::ShowDistanceWindow(WindowRef) { DoShowDistanceWindow(); }
 void QtHostServices::UpdateSetRange() { UpdateSetRangeNow(); }

@@ -66,6 +66,8 @@ public:
   void ShowOverviewLog() override;
   // The element picker's colour discs.
   void UpdateAtomPicker() override;
+  // The site browsers of the window and of the info window.
+  void UpdateSiteBrowser(WindowRef window) override;
   void UpdateLabelOptionsSizeField(float size) override;
   // The Distance Explorer.
   void ShowDistanceWindow(WindowRef window) override;
