@@ -2,6 +2,7 @@
 
 #include "AnnotationEditing.h"
 #include "WindowInput.h"
+#include "browsers/InfoWindow.h"
 #include "shell/Commands.h"
 
 #include <QMenu>
@@ -9,7 +10,6 @@
 
 QMenu *gGraphWinMenu = nullptr;
 QMenu *gTextContextualMenu = nullptr;
-QMenu *gInfoWinMenu = nullptr;
 
 namespace {
 
@@ -36,7 +36,7 @@ QMenu *MenuFor(int which) {
   case 1:
     return gTextContextualMenu;
   case 2:
-    return gInfoWinMenu;
+    return InfoWinMenu();
   default:
     return nullptr;
   }
