@@ -587,11 +587,12 @@ char DetectLatticeType(const std::vector<AsymmetricUnitRecord> &sites) {
     const double q[3] = {sites[i].xyz[0], sites[i].xyz[1], sites[i].xyz[2]};
     grid.Add(0, q, static_cast<int32_t>(i));
   }
+  // Equal modulo 1: a site just below 1 pairs with one at 0 as well as one
+  // just above 1 does.
   auto matches = [](double a, double b) {
     double d = std::fabs(a - b);
-    if (d >= 1.0)
-      d -= 1.0;
-    return d < kCentringMatchTolerance;
+    d -= std::floor(d);
+    return d < kCentringMatchTolerance || 1.0 - d < kCentringMatchTolerance;
   };
   char letter = 'P';
   int bestCount = 0;

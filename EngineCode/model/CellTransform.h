@@ -143,7 +143,7 @@ inline constexpr double kTransformDuplicateTolerance = 0.00011;
 // [-tolerance, 1 + tolerance]. Single-precision input needs more room than
 // the machine epsilon: images at a cell edge come out a few 1e-7 outside it.
 inline constexpr double kTransformInsideTolerance = 1e-5;
-// Sites of the detected centring match within this on every axis.
+// Sites of the detected centring match within this on every axis, modulo 1.
 inline constexpr double kCentringMatchTolerance = 1e-5;
 
 // The sites of the cell T makes from a P 1 cell with these sites, at most

@@ -318,8 +318,8 @@ TEST(CellTransformLattices, DetectionFindsTheRichestCentring) {
   EXPECT_EQ(DetectLatticeType(sites({{0.1f, 0.2f, 0.3f}, {0.6f, 0.7f, 0.3f}})), 'C');
   EXPECT_EQ(DetectLatticeType(sites({{0.1f, 0.2f, 0.3f}, {0.6f, 0.7f, 0.4f}})), 'P');
   EXPECT_EQ(DetectLatticeType(sites({{0, 0, 0}})), 'P');
-  // Sites on the far edge of the cell still pair.
-  EXPECT_EQ(DetectLatticeType(sites({{0.99999f, 0, 0}, {0.5f, 0.5f, 0.5f}})), 'I');
+  // A site just below the far edge of the cell pairs with one at its origin.
+  EXPECT_EQ(DetectLatticeType(sites({{0.9999995f, 0, 0}, {0.5f, 0.5f, 0.5f}})), 'I');
 }
 
 TEST(CellTransformLattices, SitesTheImagesDoNotFillAreLeftOut) {
@@ -342,7 +342,9 @@ TEST_F(CellTransform, MoveOriginShiftsSitesAndRange) {
   EXPECT_NEAR(C().sites[0].xyz[0], 0.2f, 1e-6f);
   EXPECT_EQ(C().sites[1].xyz[0], 0.0f);
   EXPECT_EQ(C().originShift[0], 0.5f);
-  EXPECT_EQ(C().plotRange[0], -0.5f);
+  // The range moved back by half a cell, then by whole cells into the first.
+  EXPECT_FLOAT_EQ(C().plotRange[0], 0.5f);
+  EXPECT_FLOAT_EQ(C().plotRange[1], 1.5f);
   EXPECT_TRUE(GetMainWindowData(&window)->windowModified);
 }
 

@@ -60,7 +60,8 @@ TEST(StructureTransforms, MoleculeToCrystalAndBackKeepsTheShape) {
   TestWindow w(host);
   BuildTriatomic(w);
   CrystalRec &c = w.crystal();
-  const float oh = Distance(c, 0, 1), hh = Distance(c, 1, 2);
+  const float oh = Distance(c, AtomOfSite(c, "O1"), AtomOfSite(c, "H1"));
+  const float hh = Distance(c, AtomOfSite(c, "H1"), AtomOfSite(c, "H2"));
   float extents[3];
   ASSERT_TRUE(GetMoleculeExtents(c, extents));
   EXPECT_NEAR(extents[0], 1.2f, 1e-5f);
@@ -112,6 +113,11 @@ TEST(StructureTransforms, BendProposalAndBend) {
   const float cell[6] = {20, 20, 20, 90, 90, 90};
   ASSERT_TRUE(BuildFirstCell(c, "P 1", cell,
                              {{"C1", "C", 0.1f, 0.5f, 0.5f}, {"C2", "C", 0.35f, 0.5f, 0.5f}, {"C3", "C", 0.6f, 0.5f, 0.5f}}));
+  // Screen axes along the cell's, 20 A to the cell edge.
+  const float O[9] = {20, 0, 0, 0, 20, 0, 0, 0, 20};
+  std::copy(O, O + 9, c.orientationMatrix);
+  for (AtomRecord &a : c.atoms)
+    MatMul(O, a.xyz, a.cart);
   EXPECT_EQ(ProposeBendRadius(c), 0.0f);
   c.atoms[0].selected = 1;
   EXPECT_FALSE(DoBendLattice(w.ref(), 5.0f)); // one atom
