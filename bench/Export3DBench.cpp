@@ -11,9 +11,7 @@
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
-#include "tools/HeadlessHost.h"
-
-#include <QGuiApplication>
+#include "tools/RockSaltScene.h"
 
 #include <benchmark/benchmark.h>
 
@@ -27,25 +25,11 @@ namespace {
 constexpr float kRange = 13.0f;
 constexpr float kScale = 20.0f;
 
-struct Scene {
-  HeadlessHost host;
-  OVWindowRecord record;
-};
+using benchscene::Scene;
 
 std::unique_ptr<Scene> MakeSupercell() {
   // Reading the example plots it, and plots measure text.
-  static int argc = 1;
-  static char name[] = "bench";
-  static char *argv[] = {name, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QGuiApplication app(argc, argv);
-  auto scene = std::make_unique<Scene>();
-  SetHostServices(&scene->host);
-  InstallRenderServices();
-  InitOVGlobals();
-  InitMainWindowData(&scene->record);
-  scene->host.window = &scene->record;
-  scene->host.pane = Rect{0, 0, 800, 1000};
+  std::unique_ptr<Scene> scene = benchscene::MakeHeadlessScene(1000, 800);
   if (!ReadTextFile(&scene->record, std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx") ||
       !SetPlotRange(&scene->record, 0, kRange, 0, kRange, 0, kRange))
     return nullptr;

@@ -388,6 +388,19 @@ void ShowAllAtoms(WindowRef window) {
   OVSetWindowModified(window);
 }
 
+bool WindowHasSelection(WindowRef window) { return SelectedAtomsOf(window) != nullptr; }
+
+void HideOtherMolecules(WindowRef window) {
+  CrystalRec *c = SelectedAtomsOf(window);
+  if (!c)
+    return;
+  DoSelectRelations(*c);
+  HideOtherAtoms(window);
+  DeselectAllObjects(c);
+  NewPlot(window, false, false);
+  OVSetWindowModified(window);
+}
+
 // ---- Vectors, custom bonds and detaching --------------------------------------------------
 
 bool FindCustomBond(const CrystalRec &crystal, uint32_t i, uint32_t j, int32_t *index) {

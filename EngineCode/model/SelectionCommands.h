@@ -53,6 +53,13 @@ void HideOtherAtoms(WindowRef window);
 void HideSelectedAtoms(WindowRef window);
 void DoHideSelectedAtoms(WindowRef window);
 void ShowAllAtoms(WindowRef window);
+// True when the window's structure has selected atoms; a structure with
+// atoms but no selection gets the "No atoms selected!" caution first.
+bool WindowHasSelection(WindowRef window);
+// Keeps only the molecules of the selection on view: the selection is
+// extended over bonds, every other plotted atom hidden, the selection
+// cleared.
+void HideOtherMolecules(WindowRef window);
 
 // ---- Vectors, custom bonds and detaching --------------------------------------------------
 // The custom bond specification of the pair in either order; false when none.

@@ -1,6 +1,7 @@
 #include "render/OffScreen.h"
 
 #include "Alerts.h"
+#include "HostServices.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
@@ -42,8 +43,8 @@ void DrawNoteHeaderPane(WindowRef window) {
 }
 
 void SysBeep() {
-  if (gScreenHooks.beep)
-    gScreenHooks.beep();
+  if (HostServices *host = GetHostServices())
+    host->Beep();
 }
 
 void DoQuit() {

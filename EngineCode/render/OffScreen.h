@@ -22,7 +22,7 @@ inline constexpr int16_t kFallbackDepth = 16;
 
 // What the structure window and the shell provide for drawing on screen.
 // Each entry may be left empty; the engine then does without it (nothing is
-// shown, drawn, beeped or quit).
+// shown, drawn or quit).
 struct ScreenHooks {
   // The port showing the window's content, in window coordinates; the graph
   // pane is the part of it `GetWindowGraphBounds` gives.
@@ -33,7 +33,6 @@ struct ScreenHooks {
   void (*drawGrid)(WindowRef window, const Rect &rect) = nullptr;
   // Redraws the notes header pane when it shows.
   void (*drawNoteHeaderPane)(WindowRef window) = nullptr;
-  void (*beep)() = nullptr;
   // Starts quitting and returns at once.
   void (*doQuit)() = nullptr;
   // The largest block of memory that can still be had, in bytes; without
@@ -49,6 +48,7 @@ const ScreenHooks &GetScreenHooks();
 // The services by the names the engine uses.
 void DrawGrid(WindowRef window, const Rect &rect);
 void DrawNoteHeaderPane(WindowRef window);
+// The host's beep.
 void SysBeep();
 void DoQuit();
 // Free memory in bytes.

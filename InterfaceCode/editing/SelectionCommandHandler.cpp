@@ -4,6 +4,7 @@
 #include "SelectionCommands.h"
 #include "StructureArrays.h"
 #include "shell/Commands.h"
+#include "shell/DontShowAgainSheet.h"
 #include "structurewindow/WindowInput.h"
 #include "window/MainWindowData.h"
 
@@ -14,7 +15,7 @@ namespace {
 const uint32_t kCodes[] = {kCmdSelectSymmetryRelated, kCmdSelectNeighbours, kCmdSelectMolecule,    kCmdDeselectAll,
                            kCmdInvertSelection,       kCmdSelectAll,        kCmdCentreOnSelection, kCmdLabelSelection,
                            kCmdHideOtherAtoms,        kCmdHideSelection,    kCmdShowAllAtoms,      kCmdAtomColour,
-                           kCmdDeleteAllVectors,      kCmdResetCustomBonds, kCmdDetachSelection};
+                           kCmdDeleteAllVectors,      kCmdResetCustomBonds, kCmdDetachSelection,   kCmdHideOtherMolecules};
 
 bool Owns(uint32_t command) {
   for (uint32_t code : kCodes)
@@ -81,6 +82,9 @@ OSStatus SelectionCommand(uint32_t command, const QVariant &) {
   case kCmdDetachSelection:
     DetachSelectedAtoms(w);
     break;
+  case kCmdHideOtherMolecules:
+    DoHideOtherMolecules(w);
+    break;
   default:
     break;
   }
@@ -95,6 +99,11 @@ OSStatus SelectionCommandStatus(uint32_t command, QAction *action) {
 }
 
 } // namespace
+
+void DoHideOtherMolecules(WindowRef window) {
+  if (WindowHasSelection(window))
+    PerformAfterNotice("HideOtherMolecules", window, HideOtherMolecules);
+}
 
 void InstallSelectionCommands() {
   AddCommandHandler(SelectionCommand, SelectionCommandStatus);

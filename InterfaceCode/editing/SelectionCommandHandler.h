@@ -1,6 +1,7 @@
 // The menu commands on the front window's selection.
 #pragma once
 
+#include "HostServices.h"
 #include "Utilities.h"
 
 #include <cstdint>
@@ -16,9 +17,13 @@ inline constexpr uint32_t kCmdLabelSelection = FourCharsToLong("LbSl");
 inline constexpr uint32_t kCmdHideOtherAtoms = FourCharsToLong("HdOt");
 inline constexpr uint32_t kCmdHideSelection = FourCharsToLong("HdSl");
 inline constexpr uint32_t kCmdShowAllAtoms = FourCharsToLong("ShAl");
+inline constexpr uint32_t kCmdHideOtherMolecules = FourCharsToLong("HdMl");
 inline constexpr uint32_t kCmdAtomColour = FourCharsToLong("AtCl");
 inline constexpr uint32_t kCmdDeleteAllVectors = FourCharsToLong("VcDA");
 inline constexpr uint32_t kCmdResetCustomBonds = FourCharsToLong("CBRs");
 inline constexpr uint32_t kCmdDetachSelection = FourCharsToLong("DtSl");
 
 void InstallSelectionCommands();
+// Behind the "HideOtherMolecules" notice, keeps only the molecules of the
+// selection on view; without a selection, the caution.
+void DoHideOtherMolecules(WindowRef window);

@@ -21,7 +21,6 @@
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
 
-#include <QApplication>
 #include <QTextEdit>
 
 void InstallWindowCommandHandler();
@@ -75,7 +74,6 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
     if (MainWindow *w = GetMainWindow(window))
       w->NoteHeader()->update();
   };
-  screen.beep = [] { QApplication::beep(); };
   screen.doQuit = [] { QuitApplication(); };
   SetScreenHooks(screen);
 

@@ -1,6 +1,7 @@
-// Rock salt built for the benchmarks in a headless structure window: a
-// pane of the chosen size, the range 0 to `range` on every axis, Na-Cl
-// bonds, ball and stick, turned 20 degrees about x and 30 about y.
+// Rock salt built for the benchmarks: the range 0 to `range` on every axis,
+// Na-Cl bonds, ball and stick, turned 20 degrees about x and 30 about y; in
+// a headless structure window with a pane of the chosen size, or in a
+// structure window of the program.
 #pragma once
 
 #include "BuildPipeline.h"
@@ -39,11 +40,9 @@ struct Scene {
   }
 };
 
-// Rock salt over 0 to `range` on every axis, built for a pane of the size,
-// turned 20 degrees about x and 30 about y. `beforeBuild` may change the
-// record (site modes, say) before the structure is built.
-inline std::unique_ptr<Scene> MakeRockSalt(float range, int16_t width, int16_t height,
-                                           const std::function<void(CrystalRec &)> &beforeBuild = {}) {
+// An empty headless structure window with a graph pane of the size, its
+// host installed.
+inline std::unique_ptr<Scene> MakeHeadlessScene(int16_t width, int16_t height) {
   App();
   auto scene = std::make_unique<Scene>();
   SetHostServices(&scene->host);
@@ -52,7 +51,12 @@ inline std::unique_ptr<Scene> MakeRockSalt(float range, int16_t width, int16_t h
   InitMainWindowData(&scene->record);
   scene->host.window = &scene->record;
   scene->host.pane = Rect{0, 0, height, width};
-  CrystalRec &c = *GetWindowCrystal(&scene->record);
+  return scene;
+}
+
+// Fills the window's structure with rock salt over 0 to `range` on every
+// axis, with Na-Cl bonds, before its build.
+inline void FillRockSalt(CrystalRec &c, float range) {
   ClearCrystalRec(&c);
   c.a = c.b = c.c = 5.64f;
   c.alpha = c.beta = c.gamma = 90.0f;
@@ -79,16 +83,35 @@ inline std::unique_ptr<Scene> MakeRockSalt(float range, int16_t width, int16_t h
   spec.colour1 = spec.colour2 = RGBColor{45000, 45000, 45000};
   c.bondSpecs[0] = spec;
   c.bondSpecCount = 1;
-  if (beforeBuild)
-    beforeBuild(c);
-  if (!RunNewCrystal(&scene->record, true, true, true))
-    return nullptr;
-  SetWindowFileOpen(&scene->record, true);
+}
+
+// Builds the window's structure, turns it 20 degrees about x and 30 about
+// y and renders its atom images in ball and stick.
+inline bool BuildTurned(WindowRef window) {
+  if (!RunNewCrystal(window, true, true, true))
+    return false;
+  SetWindowFileOpen(window, true);
+  CrystalRec &c = *GetWindowCrystal(window);
   const float turn[3] = {20.0f, 30.0f, 0.0f};
   RotateXYZ(&c, turn);
   c.modelType = kBallAndStickModel;
-  ResetOffScreen(&scene->record);
+  ResetOffScreen(window);
   RenderSpheres(&c);
+  return true;
+}
+
+// Rock salt over 0 to `range` on every axis in a headless window, built for
+// a pane of the size and turned. `beforeBuild` may change the record (site
+// modes, say) before the structure is built.
+inline std::unique_ptr<Scene> MakeRockSalt(float range, int16_t width, int16_t height,
+                                           const std::function<void(CrystalRec &)> &beforeBuild = {}) {
+  std::unique_ptr<Scene> scene = MakeHeadlessScene(width, height);
+  CrystalRec &c = *GetWindowCrystal(&scene->record);
+  FillRockSalt(c, range);
+  if (beforeBuild)
+    beforeBuild(c);
+  if (!BuildTurned(&scene->record))
+    return nullptr;
   return scene;
 }
 

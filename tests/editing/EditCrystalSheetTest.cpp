@@ -23,71 +23,23 @@
 
 #include <deque>
 
+#include "ProgramEnvironment.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-class RecordingHost : public QtHostServices {
-public:
-  std::vector<AlertRequest> alerts;
-  int RunAlert(const AlertRequest &alert) override {
-    alerts.push_back(alert);
-    return 1; // the first button
-  }
-};
-
-class NoDialogs : public ShellDialogs {
-public:
-  std::vector<fs::path> GetOpenFiles() override { return {}; }
-  std::optional<fs::path> GetSaveFile(const std::string &, const std::string &, const fs::path &) override {
-    return {};
-  }
-  SaveChangesAnswer ConfirmSaveChanges(const std::string &, bool) override { return SaveChangesAnswer::kDontSave; }
-  bool GetWindowOptions(std::string &, int &) override { return false; }
-};
-
 RecordingHost *gHost = nullptr;
-NoDialogs gDialogs;
-fs::path gTemp;
-int gBeeps = 0;
-
-class ProgramEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    char pattern[] = "/tmp/oveditXXXXXX";
-    gTemp = mkdtemp(pattern);
-    setenv("XDG_CONFIG_HOME", (gTemp / "config").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (gTemp / "cache").c_str(), 1);
-    static int argc = 1;
-    static char name[] = "test_editing";
-    static char *argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-    InstallProgramLocale();
-    SetShellDialogs(&gDialogs);
-    gHost = new RecordingHost;
-    ASSERT_TRUE(OVInitialize({}, gHost));
-    ScreenHooks hooks = GetScreenHooks();
-    hooks.beep = [] { gBeeps++; };
-    SetScreenHooks(hooks);
-  }
-  void TearDown() override {
-    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows()))
-      delete w;
-    SetHostServices(nullptr);
-    delete gHost;
-    std::error_code ec;
-    fs::remove_all(gTemp, ec);
-  }
-};
-
-const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
+NoShellDialogs gDialogs;
+const auto *const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ProgramEnvironment("ovedit", &gHost, &gDialogs));
 
 class EditorSheet : public ::testing::Test {
 protected:
   void SetUp() override {
     Reset();
     gHost->alerts.clear();
-    gBeeps = 0;
+    gHost->beeps = 0;
   }
   void TearDown() override { Reset(); }
   static void Reset() {
@@ -178,7 +130,7 @@ TEST_F(EditorSheet, RefusedCellKeepsTheSheetOpenAndBeeps) {
     EXPECT_EQ(gHost->alerts[0].explanation, "Please enter a valid, non-zero value");
     EXPECT_EQ(sheet->CellField(3)->selectedText(), angles);
   }
-  EXPECT_EQ(gBeeps, 2);
+  EXPECT_EQ(gHost->beeps, 2);
   EXPECT_EQ(GetWindowCrystal(sheet->ParentWindow())->siteCount, 0);
 }
 

@@ -5,6 +5,8 @@
 #include "editing/ElementsWindow.h"
 #include "editing/SelectionCommandHandler.h"
 #include "shell/Commands.h"
+#include "shell/DontShowAgainSheet.h"
+#include "shell/Forms.h"
 #include "shell/FileCommands.h"
 #include "shell/EngineHooks.h"
 #include "shell/QtHostServices.h"
@@ -16,6 +18,9 @@
 #include "window/MainWindowData.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -250,4 +255,61 @@ TEST_F(EditorTest, SelectionCommandsReachTheFrontWindow) {
   ASSERT_GT(c->atoms[0].bondCount, 0u);
   ASSERT_EQ(ProcessCommand(kCmdDetachSelection), kNoErr);
   EXPECT_EQ(c->atoms[0].bondCount, 0u);
+}
+
+namespace {
+QDialog *OpenNotice() {
+  for (QDialog *d : GetMainWindow(FrontGraphWindow())->findChildren<QDialog *>("DontShowAgainSheet"))
+    if (d->isVisible())
+      return d;
+  return nullptr;
+}
+} // namespace
+
+TEST_F(EditorTest, HideOtherMoleculesAsksUntilToldNotTo) {
+  CrystalRec *c = OpenExample("NaCl.ovtx");
+  ASSERT_NE(c, nullptr);
+  const uint8_t factory = gPrefs.noticeHideOtherMolecules;
+  gPrefs.noticeHideOtherMolecules = 1;
+  ASSERT_EQ(ProcessCommand(kCmdHideOtherMolecules), kNoErr);
+  ASSERT_EQ(gEditorHost->alerts.size(), 1u);
+  EXPECT_EQ(gEditorHost->alerts[0].message, "No atoms selected!");
+  EXPECT_EQ(OpenNotice(), nullptr);
+  // Atom 0 cut loose is a molecule of its own.
+  c->atoms[0].selected = 1;
+  ASSERT_EQ(ProcessCommand(kCmdDetachSelection), kNoErr);
+  ClearWindowModified(FrontGraphWindow());
+
+  ASSERT_EQ(ProcessCommand(kCmdHideOtherMolecules), kNoErr);
+  QDialog *sheet = OpenNotice();
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_TRUE(FindControl<QLabel>(sheet, kDontShowAgainMessage)->text().size() > 0);
+  sheet->findChild<QPushButton *>("cancelButton")->click();
+  EXPECT_EQ(OpenNotice(), nullptr);
+  EXPECT_TRUE(c->atoms[1].visible);
+  EXPECT_FALSE(IsWindowModified(FrontGraphWindow()));
+  EXPECT_EQ(gPrefs.noticeHideOtherMolecules, 1);
+
+  ASSERT_EQ(ProcessCommand(kCmdHideOtherMolecules), kNoErr);
+  sheet = OpenNotice();
+  ASSERT_NE(sheet, nullptr);
+  FindControl<QCheckBox>(sheet, kDontShowAgainBox)->setChecked(true);
+  sheet->findChild<QPushButton *>("okButton")->click();
+  EXPECT_EQ(gPrefs.noticeHideOtherMolecules, 0);
+  EXPECT_TRUE(c->atoms[0].visible);
+  int64_t shown = 0;
+  for (int32_t i = 0; i < c->atomCount; ++i)
+    shown += c->atoms[size_t(i)].visible;
+  EXPECT_EQ(shown, 1);
+  EXPECT_FALSE(CrystalHasSelectedAtoms(c));
+  EXPECT_TRUE(IsWindowModified(FrontGraphWindow()));
+
+  // Told not to ask, the command runs at once.
+  ASSERT_EQ(ProcessCommand(kCmdShowAllAtoms), kNoErr);
+  c->atoms[1].selected = 1;
+  ASSERT_EQ(ProcessCommand(kCmdHideOtherMolecules), kNoErr);
+  EXPECT_EQ(OpenNotice(), nullptr);
+  EXPECT_FALSE(c->atoms[0].visible);
+  EXPECT_TRUE(c->atoms[1].visible);
+  gPrefs.noticeHideOtherMolecules = factory;
 }

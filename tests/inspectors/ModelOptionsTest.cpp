@@ -25,48 +25,16 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+#include "ProgramEnvironment.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-class RecordingHost : public QtHostServices {
-public:
-  std::vector<AlertRequest> alerts;
-  int RunAlert(const AlertRequest &alert) override {
-    alerts.push_back(alert);
-    return 1;
-  }
-};
-
 RecordingHost *gHost = nullptr;
-fs::path gTemp;
 
-class ProgramEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    char pattern[] = "/tmp/ovinspXXXXXX";
-    gTemp = mkdtemp(pattern);
-    setenv("XDG_CONFIG_HOME", (gTemp / "config").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (gTemp / "cache").c_str(), 1);
-    static int argc = 1;
-    static char name[] = "test_inspectors";
-    static char *argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-    InstallProgramLocale();
-    QApplication::setApplicationVersion("1.0.0");
-    gHost = new RecordingHost;
-    ASSERT_TRUE(OVInitialize({}, gHost));
-  }
-  void TearDown() override {
-    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows()))
-      delete w;
-    SetHostServices(nullptr);
-    delete gHost;
-    std::error_code ec;
-    fs::remove_all(gTemp, ec);
-  }
-};
-const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
+ProgramEnvironment *const gProgram = new ProgramEnvironment("ovinsp", &gHost);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(gProgram);
 
 class ModelOptionsTest : public ::testing::Test {
 protected:
@@ -478,7 +446,7 @@ TEST_F(ModelOptionsTest, SavingDefaultsTruncatesTheFrameWidthAndAlertsOnAFailedW
   EXPECT_EQ(gPrefs.unitCellLineWidth, 2);
   EXPECT_TRUE(gHost->alerts.empty());
   // A preferences folder that cannot be made: the user hears of it.
-  const fs::path blocker = gTemp / "blocker";
+  const fs::path blocker = gProgram->Temp() / "blocker";
   { std::ofstream(blocker) << "x"; }
   const std::string old = getenv("XDG_CONFIG_HOME");
   setenv("XDG_CONFIG_HOME", (blocker / "sub").c_str(), 1);

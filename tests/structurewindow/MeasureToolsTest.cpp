@@ -18,6 +18,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -40,8 +41,11 @@ std::string Fmt(const char *format, double v) {
 
 class MeasureToolsTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    ASSERT_TRUE(OpenFSRefInWindow(ExamplesFolder() / "Benzene.ovtx", nullptr));
+  void SetUp() override { Open(ExamplesFolder() / "Benzene.ovtx"); }
+  // Opens the file plotted in a shown 640 x 480 window and notes the atoms
+  // whose own pixel hits them, so that a mouse event there picks them.
+  void Open(const std::filesystem::path &file) {
+    ASSERT_TRUE(OpenFSRefInWindow(file, nullptr));
     QCoreApplication::processEvents();
     w = GetMainWindow(FrontGraphWindow());
     ASSERT_NE(w, nullptr);
@@ -52,7 +56,7 @@ protected:
     crystal = GetWindowCrystal(window);
     gNumSelAtoms = 0;
     SetWindowMeasurementToolLocked(window, false);
-    // Atoms whose own pixel hits them, so that a mouse event there picks them.
+    pickable.clear();
     const QPoint origin = w->GraphPane()->geometry().topLeft();
     for (size_t i = 0; i < crystal->atoms.size(); ++i) {
       const QPoint p = origin + QPoint(crystal->atoms[i].pixel[0], crystal->atoms[i].pixel[1]);
@@ -361,6 +365,111 @@ TEST_F(MeasureToolsTest, AtomNearThePaneBottomGetsItsBubbleAbove) {
   crystal->atoms[atom].pixel[0] = 2;
   GetInfoTipPositionForAtomInWindowWithText(atom, window, *doc, &placement);
   EXPECT_EQ(placement, 6u) << "below, with the pointer near the left end";
+}
+
+} // namespace
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+// What the tools logged, with the coordinates they measured, written for
+// tests/oracle/measure_oracle.py, which checks the numbers against its own
+// geometry. Runs only when OV_MEASURE_DUMP_OUT names the file to write.
+class MeasureDump : public MeasureToolsTest {
+protected:
+  QJsonArray Floats(const float *v, int n) const {
+    QJsonArray a;
+    for (int k = 0; k < n; ++k)
+      a.append(double(v[k]));
+    return a;
+  }
+  QJsonObject Case(const char *kind, const std::vector<int32_t> &atoms, int logFrom) const {
+    QJsonArray cart, frac, esd;
+    for (int32_t a : atoms) {
+      cart.append(Floats(crystal->atoms[a].cart, 3));
+      frac.append(Floats(crystal->atoms[a].xyz, 3));
+      esd.append(Floats(crystal->sites[crystal->atoms[a].site].esd, 3));
+    }
+    return QJsonObject{{"kind", kind}, {"cart", cart}, {"frac", frac}, {"esd", esd}, {"log", Log().mid(logFrom)}};
+  }
+  // Distances from the first pickable atom, an angle, and for a molecule a
+  // torsion with its fourth atom lifted out of the ring's plane.
+  QJsonObject MeasureAll(const char *name) {
+    QJsonArray cases;
+    EXPECT_GE(pickable.size(), 4u) << name;
+    if (pickable.size() < 4)
+      return {};
+    // Atoms of sites with coordinate esds first, so that the distances carry one.
+    std::stable_partition(pickable.begin(), pickable.end(), [this](int32_t i) {
+      const float *e = crystal->sites[crystal->atoms[i].site].esd;
+      return e[0] + e[1] + e[2] > 0.0f;
+    });
+    const int32_t a = pickable[0], b = pickable[1], c = pickable[2], d = pickable[3];
+    for (int32_t other : {b, c}) {
+      gCurrentTool = kToolBondDistance;
+      gNumSelAtoms = 0;
+      const int from = Log().size();
+      Click(At(a));
+      Click(At(other));
+      cases.append(Case("distance", {a, other}, from));
+    }
+    gCurrentTool = kToolBondAngle;
+    gNumSelAtoms = 0;
+    int from = Log().size();
+    Click(At(a));
+    Click(At(b));
+    Click(At(c));
+    Click(At(b));
+    cases.append(Case("angle", {a, b, c}, from));
+    if (crystal->molecule) {
+      gNumSelAtoms = 0;
+      Click(At(a));
+      Click(At(b));
+      Click(At(c));
+      crystal->atoms[d].cart[2] += 0.7f;
+      from = Log().size();
+      Hover(At(d));
+      cases.append(Case("torsion", {a, b, c, d}, from));
+    }
+    std::vector<bool> reported(crystal->sites.size());
+    for (int32_t atom : pickable) {
+      const AsymmetricUnitRecord &site = crystal->sites[crystal->atoms[atom].site];
+      if ((site.displacementType != kDisplacementAnisoU && site.displacementType != kDisplacementAnisoB) ||
+          reported[crystal->atoms[atom].site])
+        continue;
+      reported[crystal->atoms[atom].site] = true;
+      from = Log().size();
+      FWriteSiteInfo(window, atom);
+      QJsonObject site_case = Case("site", {atom}, from);
+      site_case["tensor"] = Floats(site.tensor, 9);
+      site_case["type"] = site.displacementType == kDisplacementAnisoU ? "U" : "B";
+      site_case["critical"] = double(crystal->ellipsoidCriticalValue);
+      cases.append(site_case);
+    }
+    const float cell[6] = {crystal->a, crystal->b, crystal->c, crystal->alpha, crystal->beta, crystal->gamma};
+    return QJsonObject{
+        {"structure", name}, {"molecule", bool(crystal->molecule)}, {"cell", Floats(cell, 6)}, {"cases", cases}};
+  }
+};
+
+TEST_F(MeasureDump, WritesTheLoggedMeasurements) {
+  const char *out = std::getenv("OV_MEASURE_DUMP_OUT");
+  if (!out)
+    GTEST_SKIP() << "set OV_MEASURE_DUMP_OUT to write the measurements";
+  QJsonArray structures;
+  structures.append(MeasureAll("Benzene"));
+  ClearWindowModified(window);
+  DoCloseMainWindow(window);
+  QCoreApplication::processEvents();
+  Open(std::filesystem::path(OV_TEST_DATA) / "structures" / "rutile_adp.ovtx");
+  structures.append(MeasureAll("rutile_adp"));
+  QFile file(out);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(QJsonDocument(structures).toJson());
 }
 
 } // namespace

@@ -36,18 +36,11 @@
 #include <gtest/gtest.h>
 #include <set>
 
+#include "ProgramEnvironment.h"
+
 namespace fs = std::filesystem;
 
 namespace {
-
-class RecordingHost : public QtHostServices {
-public:
-  std::vector<AlertRequest> alerts;
-  int RunAlert(const AlertRequest &alert) override {
-    alerts.push_back(alert);
-    return 1;
-  }
-};
 
 class ScriptedDialogs : public ShellDialogs {
 public:
@@ -71,36 +64,10 @@ public:
 
 RecordingHost *gHost = nullptr;
 ScriptedDialogs gDialogs;
-fs::path gTemp;
 
-class ProgramEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    char pattern[] = "/tmp/ovshellXXXXXX";
-    gTemp = mkdtemp(pattern);
-    setenv("XDG_CONFIG_HOME", (gTemp / "config").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (gTemp / "cache").c_str(), 1);
-    static int argc = 1;
-    static char name[] = "test_structurewindow";
-    static char *argv[] = {name, nullptr};
-    new QApplication(argc, argv); // lives as long as the process
-    InstallProgramLocale();
-    QApplication::setApplicationVersion("1.0.0");
-    SetShellDialogs(&gDialogs);
-    gHost = new RecordingHost;
-    ASSERT_TRUE(OVInitialize({}, gHost));
-  }
-  void TearDown() override {
-    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows()))
-      delete w;
-    SetHostServices(nullptr);
-    delete gHost;
-    std::error_code ec;
-    fs::remove_all(gTemp, ec);
-  }
-};
+ProgramEnvironment *const gProgram = new ProgramEnvironment("ovshell", &gHost, &gDialogs);
 
-const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(gProgram);
 
 // Every test starts from one empty, hidden structure window.
 class ProgramTest : public ::testing::Test {
@@ -188,9 +155,9 @@ TEST_F(ProgramTest, SaveAsCloseAndReopenGiveTheSameStructure) {
   MainWindow *w = Open(Example("Rutile.ovtx"));
   ASSERT_NE(w, nullptr);
   const std::vector<uint8_t> before = Bytes(*GetWindowCrystal(w->Ref()));
-  gDialogs.saveFile = gTemp / "rutile copy";
+  gDialogs.saveFile = gProgram->Temp() / "rutile copy";
   ASSERT_EQ(ProcessCommand(kCmdSaveAs), kNoErr);
-  const fs::path saved = gTemp / "rutile copy.ovdf";
+  const fs::path saved = gProgram->Temp() / "rutile copy.ovdf";
   ASSERT_TRUE(fs::exists(saved));
   EXPECT_EQ(w->windowTitle(), "rutile copy");
   EXPECT_FALSE(IsWindowModified(w->Ref()));
@@ -204,7 +171,7 @@ TEST_F(ProgramTest, SaveAsCloseAndReopenGiveTheSameStructure) {
   // The engine's save dialog (the exports') is the same dialog.
   fs::path chosen;
   EXPECT_EQ(MyCreateSaveFileDialog("Export", "rutile.cif", &chosen), 0);
-  EXPECT_EQ(chosen, gTemp / "rutile copy");
+  EXPECT_EQ(chosen, gProgram->Temp() / "rutile copy");
   gDialogs.saveFile.reset();
   EXPECT_EQ(MyCreateSaveFileDialog("Export", "rutile.cif", &chosen), kUserCanceledErr);
 
@@ -279,11 +246,11 @@ TEST_F(ProgramTest, UndoReturnsThePreviousStructureAndRedoTheNext) {
 
 TEST_F(ProgramTest, AFileThatCannotBeReadAlertsAndOpensNoWindow) {
   ASSERT_NE(Open(Example("NaCl.ovtx")), nullptr);
-  const fs::path fake = gTemp / "broken.ovdf";
+  const fs::path fake = gProgram->Temp() / "broken.ovdf";
   std::ofstream(fake) << "this is not a document";
-  const fs::path text = gTemp / "notes.txt";
+  const fs::path text = gProgram->Temp() / "notes.txt";
   std::ofstream(text) << "nothing a reader knows\n";
-  for (const fs::path &file : {fake, text, gTemp / "missing.ovtx"}) {
+  for (const fs::path &file : {fake, text, gProgram->Temp() / "missing.ovtx"}) {
     gHost->alerts.clear();
     EXPECT_FALSE(OpenFSRefInWindow(file, nullptr)) << file;
     EXPECT_EQ(gHost->alerts.size(), 1u) << file;
@@ -479,15 +446,15 @@ TEST_F(ProgramTest, TheExportAndRelaxMenusReachTheEngineForTheFrontStructure) {
   UpdateActionStatus(relax);
   EXPECT_TRUE(cif->isEnabled());
   EXPECT_FALSE(relax->isEnabled()) << "a crystal cannot be relaxed";
-  gDialogs.saveFile = gTemp / "rutile.pdb";
+  gDialogs.saveFile = gProgram->Temp() / "rutile.pdb";
   ASSERT_EQ(ProcessCommand(kCmdExportPDB), kNoErr);
-  std::ifstream pdb(gTemp / "rutile.pdb");
+  std::ifstream pdb(gProgram->Temp() / "rutile.pdb");
   std::string first;
   std::getline(pdb, first);
   EXPECT_EQ(first.rfind("HEADER", 0), 0u) << first;
-  gDialogs.saveFile = gTemp / "rutile.stl";
+  gDialogs.saveFile = gProgram->Temp() / "rutile.stl";
   ASSERT_EQ(ProcessCommand(kCmdExportSTL), kNoErr);
-  EXPECT_GT(fs::file_size(gTemp / "rutile.stl"), 84u) << "a model with triangles";
+  EXPECT_GT(fs::file_size(gProgram->Temp() / "rutile.stl"), 84u) << "a model with triangles";
 
   MainWindow *m = Open(Example("Benzene.ovtx"));
   ASSERT_NE(m, nullptr);

@@ -1,0 +1,88 @@
+// The whole program started once in a test executable, on the offscreen
+// platform: a QApplication, the program's locale, configuration and cache
+// folders of its own under /tmp, and a host that records the alerts it is
+// asked to show (answering each with its first button) and counts beeps.
+// Register it once per executable:
+//
+//   RecordingHost *gHost = nullptr;
+//   const auto *const kEnvironment =
+//       ::testing::AddGlobalTestEnvironment(new ProgramEnvironment("test_x", &gHost, &gDialogs));
+//
+// Header only: the support library sits below the interface layer.
+#pragma once
+
+#include "shell/QtHostServices.h"
+#include "shell/ShellDialogs.h"
+#include "shell/Startup.h"
+#include "structurewindow/MainWindow.h"
+
+#include <QApplication>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+class RecordingHost : public QtHostServices {
+public:
+  std::vector<AlertRequest> alerts;
+  int beeps = 0;
+  int RunAlert(const AlertRequest &alert) override {
+    alerts.push_back(alert);
+    return 1; // the first button
+  }
+  void Beep() override { ++beeps; }
+};
+
+// Shell dialogs that choose nothing: no file to open or save, "Don't Save"
+// for the question about unsaved changes, and no window options.
+class NoShellDialogs : public ShellDialogs {
+public:
+  std::vector<std::filesystem::path> GetOpenFiles() override { return {}; }
+  std::optional<std::filesystem::path> GetSaveFile(const std::string &, const std::string &,
+                                                   const std::filesystem::path &) override {
+    return {};
+  }
+  SaveChangesAnswer ConfirmSaveChanges(const std::string &, bool) override { return SaveChangesAnswer::kDontSave; }
+  bool GetWindowOptions(std::string &, int &) override { return false; }
+};
+
+class ProgramEnvironment : public ::testing::Environment {
+public:
+  // `host` receives the recording host while the program runs; `dialogs`,
+  // when given, answers the shell's dialogs.
+  ProgramEnvironment(const char *name, RecordingHost **host, ShellDialogs *dialogs = nullptr)
+      : name_(name), host_(host), dialogs_(dialogs) {}
+  void SetUp() override {
+    std::string pattern = "/tmp/" + name_ + "XXXXXX";
+    temp_ = mkdtemp(pattern.data());
+    setenv("XDG_CONFIG_HOME", (temp_ / "config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (temp_ / "cache").c_str(), 1);
+    static int argc = 1;
+    static std::string program = name_;
+    static char *argv[] = {program.data(), nullptr};
+    new QApplication(argc, argv); // lives as long as the process
+    InstallProgramLocale();
+    QApplication::setApplicationVersion("1.0.0");
+    if (dialogs_)
+      SetShellDialogs(dialogs_);
+    *host_ = new RecordingHost;
+    ASSERT_TRUE(OVInitialize({}, *host_));
+  }
+  void TearDown() override {
+    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows()))
+      delete w;
+    SetHostServices(nullptr);
+    delete *host_;
+    *host_ = nullptr;
+    std::error_code ec;
+    std::filesystem::remove_all(temp_, ec);
+  }
+  const std::filesystem::path &Temp() const { return temp_; }
+
+private:
+  std::string name_;
+  RecordingHost **host_;
+  ShellDialogs *dialogs_;
+  std::filesystem::path temp_;
+};
