@@ -28,7 +28,7 @@ std::vector<AsymmetricUnitRecord> RandomSites(int32_t n, uint32_t seed) {
   const char *elements[] = {"C ", "N ", "O ", "S "};
   for (int32_t s = 0; s < n; s++) {
     AsymmetricUnitRecord &site = sites[static_cast<size_t>(s)];
-    std::snprintf(site.label, sizeof site.label, "X%d", static_cast<int>(s));
+    std::snprintf(site.label, sizeof site.label, "X%d", static_cast<int>(s % 100000));
     site.elements[0] = TwoCharsToShort(elements[s % 4]);
     site.occupancies[0] = 1.0f;
     for (float &v : site.xyz)

@@ -5,6 +5,7 @@
 #include "FileCommands.h"
 #include "editing/BondElementCommands.h"
 #include "editing/SelectionCommandHandler.h"
+#include "editing/TransformCommands.h"
 #include "QtHostServices.h"
 #include "inspectors/InspectorKit.h"
 #include "inspectors/ModelOptions.h"
@@ -100,4 +101,5 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallModelOptions();
   InstallBondAndElementEditorCommands();
   InstallSelectionCommands();
+  InstallTransformCommands();
 }
