@@ -163,6 +163,8 @@ void DoShowViewDirectionSheet(WindowRef window) {
 }
 
 // ---- The command chain --------------------------------------------------------------------
+// The commands whose sheet another window provides stay disabled until that
+// sheet's hook is installed.
 
 namespace {
 
@@ -244,11 +246,19 @@ OSStatus TransformCommandStatus(uint32_t command, QAction *action) {
     enabled = molecule;
     break;
   case kCmdBendLattice:
-  case kCmdSliceCrystal:
     enabled = c && UsableAtomSize(*c) > 0;
     break;
+  case kCmdSliceCrystal:
+    enabled = c && UsableAtomSize(*c) > 0 && gTransformCommandHooks.showSliceModelSheet;
+    break;
   case kCmdInsertSpace:
-    enabled = crystal && c->plane.shown;
+    enabled = crystal && c->plane.shown && gTransformCommandHooks.showInsertSpaceSheet;
+    break;
+  case kCmdLatticePlaneSheet:
+    enabled = c && gTransformCommandHooks.showLatticePlaneSheet;
+    break;
+  case kCmdViewDirectionSheet:
+    enabled = c && gTransformCommandHooks.showViewDirectionSheet;
     break;
   case kCmdDistanceFromPlane:
     enabled = c && CrystalHasSelectedAtoms(c);

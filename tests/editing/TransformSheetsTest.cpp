@@ -17,6 +17,7 @@
 #include "StructureArrays.h"
 #include "window/MainWindowData.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -355,6 +356,11 @@ TEST_F(TransformSheets, NoticesAndTheSheetsOfOtherWindows) {
   EXPECT_EQ(c->siteCount, 8);
   EXPECT_TRUE(Modified());
 
+  // Commands whose sheets are missing stay disabled.
+  QAction *view = GetCommandAction(kCmdViewDirectionSheet);
+  UpdateActionStatus(view);
+  EXPECT_FALSE(view->isEnabled());
+
   static WindowRef insertWindow = nullptr;
   static float insertWidth = 0, insertLowest = 0;
   static float viewSeen[3] = {0, 0, 0};
@@ -363,8 +369,8 @@ TEST_F(TransformSheets, NoticesAndTheSheetsOfOtherWindows) {
     insertWidth = width;
     insertLowest = lowest;
   };
-  gTransformCommandHooks.showViewDirectionSheet = [](WindowRef, const float view[3], const float *, const float *) {
-    std::copy(view, view + 3, viewSeen);
+  gTransformCommandHooks.showViewDirectionSheet = [](WindowRef, const float direction[3], const float *, const float *) {
+    std::copy(direction, direction + 3, viewSeen);
   };
   ProcessCommand(kCmdInsertSpace); // no plane shown: refused
   EXPECT_EQ(insertWindow, nullptr);
@@ -374,6 +380,8 @@ TEST_F(TransformSheets, NoticesAndTheSheetsOfOtherWindows) {
   EXPECT_EQ(insertWindow, FrontGraphWindow());
   EXPECT_EQ(insertWidth, kDefaultInsertSpaceWidth);
   EXPECT_LE(insertLowest, 0.0f);
+  UpdateActionStatus(view);
+  EXPECT_TRUE(view->isEnabled());
   ProcessCommand(kCmdViewDirectionSheet);
   EXPECT_EQ(viewSeen[2], c->viewDirection[2]);
 }
