@@ -6,6 +6,7 @@
 #include "shell/Commands.h"
 #include "shell/EngineHooks.h"
 #include "shell/FileCommands.h"
+#include "shell/LogStore.h"
 #include "shell/Forms.h"
 #include "shell/QtHostServices.h"
 #include "shell/Startup.h"
@@ -13,6 +14,7 @@
 #include "structurewindow/StructureWindow.h"
 
 #include "CellTransform.h"
+#include "LatticePlanes.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
 #include "window/MainWindowData.h"
@@ -69,8 +71,11 @@ protected:
     gTransformHost = new TransformHost;
     if (!gStartupDone)
       ASSERT_TRUE(OVInitialize({}, gTransformHost));
-    else
+    else // another suite started the program: this host serves its windows and Log too
       InstallHostWindowHooks(*gTransformHost, [] { return AllGraphWindows(); });
+    gTransformHost->AttachLog(
+        [](std::string_view text, const RGBColor &colour, size_t n) { GetLogStore()->Append(text, colour, n); },
+        [] { return false; });
   }
   static void TearDownTestSuite() {
     std::error_code ec;
@@ -384,6 +389,25 @@ TEST_F(TransformSheets, NoticesAndTheSheetsOfOtherWindows) {
   EXPECT_TRUE(view->isEnabled());
   ProcessCommand(kCmdViewDirectionSheet);
   EXPECT_EQ(viewSeen[2], c->viewDirection[2]);
+
+  // Distances from the plane: refused without a selection, then one line
+  // per selected atom.
+  gTransformHost->alerts.clear();
+  ProcessCommand(kCmdDistanceFromPlane);
+  ASSERT_EQ(gTransformHost->alerts.size(), 1u);
+  EXPECT_EQ(gTransformHost->alerts[0].message, "No atoms selected!");
+  int32_t picked = -1;
+  for (int32_t i = 0; i < c->atomCount && picked < 0; i++)
+    if (c->atoms[static_cast<size_t>(i)].visible && c->sites[c->atoms[static_cast<size_t>(i)].site].label[0] == 'C')
+      picked = i;
+  ASSERT_GE(picked, 0);
+  c->atoms[static_cast<size_t>(picked)].selected = 1;
+  ProcessCommand(kCmdDistanceFromPlane);
+  char line[128];
+  std::snprintf(line, sizeof line, "Atom: %-6s  no.%5ld (Cl)  lies %8.3f A from plane",
+                c->sites[c->atoms[static_cast<size_t>(picked)].site].label, static_cast<long>(picked),
+                static_cast<double>(Dist2Plane(c, c->atoms[static_cast<size_t>(picked)].cart)));
+  EXPECT_TRUE(GetLogStore()->PlainText().contains(QString::fromLatin1(line))) << line;
 }
 
 } // namespace
