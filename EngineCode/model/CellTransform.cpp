@@ -150,7 +150,9 @@ class PeriodicGrid {
 public:
   static constexpr int kBins = 1024; // bin width 1/1024 > every tolerance used with it
 
-  void Add(uint32_t cls, const double q[3], int32_t index) { cells_[Key(cls, Bin(q[0]), Bin(q[1]), Bin(q[2]))].push_back(index); }
+  void Add(uint32_t cls, const double q[3], int32_t index) {
+    cells_[Key(cls, Bin(q[0]), Bin(q[1]), Bin(q[2]))].push_back(index);
+  }
 
   // Calls test(index) for each entry in the 27 bins around q until it
   // answers true; answers the index, or -1.
@@ -321,7 +323,8 @@ bool GetProjectionTransformationMatrix(char letter, int h, int k, int l, float T
       for (int w = -m; w <= m; w++)
         for (int t = 0; t < count; t++) {
           const auto &c = centring[static_cast<size_t>(t)];
-          points.push_back({{static_cast<float>(c[0] + u), static_cast<float>(c[1] + v), static_cast<float>(c[2] + w)}});
+          points.push_back(
+              {{static_cast<float>(c[0] + u), static_cast<float>(c[1] + v), static_cast<float>(c[2] + w)}});
         }
   // Equal lengths keep the order of the grid, so the choice among them is
   // always the same.
@@ -447,7 +450,8 @@ std::vector<AsymmetricUnitRecord> MakeSupercellSites(const std::vector<Asymmetri
           copy.lastAtom = 0;
           const int32_t cell[3] = {i, j, k};
           for (int m = 0; m < 3; m++) {
-            copy.xyz[m] = site.xyz[m] / static_cast<float>(n[m]) + static_cast<float>(cell[m]) / static_cast<float>(n[m]);
+            copy.xyz[m] =
+                site.xyz[m] / static_cast<float>(n[m]) + static_cast<float>(cell[m]) / static_cast<float>(n[m]);
             if (esds)
               copy.esd[m] = site.esd[m] / static_cast<float>(n[m]);
           }
@@ -507,8 +511,8 @@ bool DefineSupercell(WindowRef window, int32_t na, int32_t nb, int32_t nc) {
 
 // ---- General transformations -------------------------------------------------------------
 
-std::vector<AsymmetricUnitRecord> TransformCellSites(const std::vector<AsymmetricUnitRecord> &sites,
-                                                     const float T[9], int64_t expected) {
+std::vector<AsymmetricUnitRecord> TransformCellSites(const std::vector<AsymmetricUnitRecord> &sites, const float T[9],
+                                                     int64_t expected) {
   std::vector<AsymmetricUnitRecord> out;
   double M[9], Mt[9], MtInv[9], MInv[9];
   ToDouble(T, M);

@@ -152,8 +152,8 @@ inline constexpr double kCentringMatchTolerance = 1e-5;
 // that is no duplicate of an earlier site with the same first element.
 // Tensors of displacement type 3 become (T^t)^-1 U T^-1. Linear in the
 // number of sites made (duplicates are found through a coordinate grid).
-std::vector<AsymmetricUnitRecord> TransformCellSites(const std::vector<AsymmetricUnitRecord> &sites,
-                                                     const float T[9], int64_t expected);
+std::vector<AsymmetricUnitRecord> TransformCellSites(const std::vector<AsymmetricUnitRecord> &sites, const float T[9],
+                                                     int64_t expected);
 // The lattice letter whose centring translations (table `kCentringTests`)
 // pair every site with another of the same label and occupancies; the row
 // with the most translations wins, the first in the table on a tie; 'P'

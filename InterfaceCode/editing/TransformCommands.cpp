@@ -168,7 +168,7 @@ void DoShowViewDirectionSheet(WindowRef window) {
 
 namespace {
 
-const uint32_t kCodes[] = {kCmdDiscardSymmetry,  kCmdMoveOrigin,         kCmdTransformCell,      kCmdMoleculeToCrystal,
+const uint32_t kCodes[] = {kCmdDiscardSymmetry,   kCmdMoveOrigin,        kCmdTransformCell,      kCmdMoleculeToCrystal,
                            kCmdCrystalToMolecule, kCmdAutoGenerateBonds, kCmdBendLattice,        kCmdInsertSpace,
                            kCmdSliceCrystal,      kCmdDistanceFromPlane, kCmdToggleLatticePlane, kCmdLatticePlaneSheet,
                            kCmdViewDirectionSheet};

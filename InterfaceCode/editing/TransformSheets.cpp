@@ -11,11 +11,11 @@
 
 #include "Alerts.h"
 #include "CellTransform.h"
-#include "render/OffScreen.h"
-#include "documents/PrefsFile.h"
 #include "StructureTransforms.h"
 #include "UnitCell.h"
 #include "VectorMath.h"
+#include "documents/PrefsFile.h"
+#include "render/OffScreen.h"
 #include "window/MainWindowData.h"
 
 #include <QCheckBox>
@@ -199,18 +199,12 @@ struct PresetItem {
   const char *title;
 };
 const PresetItem kPresetItems[] = {
-    {kPresetPrimitive, "Primitive (P)"},
-    {kPresetACentred, "A-centred (A)"},
-    {kPresetBCentred, "B-centred (B)"},
-    {kPresetCCentred, "C-centred (C)"},
-    {kPresetBodyCentred, "Body-centred (I)"},
-    {kPresetFaceCentred, "Face-centred (F)"},
-    {kPresetRhombohedral, "Rhombohedral (R)"},
-    {kPresetPlane110, "Project onto (1 1 0)"},
-    {kPresetPlane111, "Project onto (1 1 1)"},
-    {kPresetSupercell222, "Supercell 2 × 2 × 2"},
-    {kPresetSupercell333, "Supercell 3 × 3 × 3"},
-    {kPresetCustom, "Custom"},
+    {kPresetPrimitive, "Primitive (P)"},          {kPresetACentred, "A-centred (A)"},
+    {kPresetBCentred, "B-centred (B)"},           {kPresetCCentred, "C-centred (C)"},
+    {kPresetBodyCentred, "Body-centred (I)"},     {kPresetFaceCentred, "Face-centred (F)"},
+    {kPresetRhombohedral, "Rhombohedral (R)"},    {kPresetPlane110, "Project onto (1 1 0)"},
+    {kPresetPlane111, "Project onto (1 1 1)"},    {kPresetSupercell222, "Supercell 2 × 2 × 2"},
+    {kPresetSupercell333, "Supercell 3 × 3 × 3"}, {kPresetCustom, "Custom"},
 };
 
 char PresetLetter(uint32_t command) {
@@ -343,8 +337,7 @@ private:
 
 class MoleculeToCrystalSheet : public TransformSheet {
 public:
-  MoleculeToCrystalSheet(WindowRef window, const float extents[3], QWidget *parent)
-      : TransformSheet(window, parent) {
+  MoleculeToCrystalSheet(WindowRef window, const float extents[3], QWidget *parent) : TransformSheet(window, parent) {
     ui_.setupUi(this);
     ConnectButtons(ui_.okButton, ui_.cancelButton, ui_.helpButton);
     for (int i = 0; i < 3; i++)
@@ -500,7 +493,9 @@ void SetTransformationType(QDialog *sheet, int type) {
     return;
   s->ui_.type->setCurrentIndex(type - 1);
   ToggleAdvancedOptions(sheet, gSaveShowOptions);
-  const int focus = type == kGeneralMatrix ? kTCMatrixFirst : type == kProjectionPlane ? kTCPlaneFirst : kTCSupercellFirst;
+  const int focus = type == kGeneralMatrix     ? kTCMatrixFirst
+                    : type == kProjectionPlane ? kTCPlaneFirst
+                                               : kTCSupercellFirst;
   if (QLineEdit *field = Field(sheet, focus))
     field->setFocus();
 }

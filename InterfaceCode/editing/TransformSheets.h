@@ -54,8 +54,8 @@ enum TransformCellControl : int {
 };
 
 // ---- Remembered between uses ----------------------------------------------------------
-extern bool gSaveShowOptions;  // Transform Cell options shown
-extern bool moleculeAtOrigin;  // Molecule to Crystal placement
+extern bool gSaveShowOptions;   // Transform Cell options shown
+extern bool moleculeAtOrigin;   // Molecule to Crystal placement
 extern float gMoveOriginDeltaX; // the last origin shift applied
 extern float gMoveOriginDeltaY;
 extern float gMoveOriginDeltaZ;
@@ -67,7 +67,8 @@ struct SheetAlert {
   const char *explanation;
 };
 inline constexpr SheetAlert kInvalidSupercellAlert = {
-    "Invalid supercell", "Supercell must comprise an integral number of unit cells, and be larger than the existing cell."};
+    "Invalid supercell",
+    "Supercell must comprise an integral number of unit cells, and be larger than the existing cell."};
 inline constexpr SheetAlert kInvalidProjectionAlert = {"Invalid projection plane",
                                                        "You must specify integers for h, k and l."};
 inline constexpr SheetAlert kInvalidMatrixAlert = {

@@ -1,13 +1,13 @@
 // The structure transformation commands and their sheets as a user meets
 // them: opened from their commands on real structure windows, driven through
 // the sheets' commands, with the alerts' answers scripted.
-#include "editing/TransformCommands.h"
 #include "editing/TransformSheets.h"
+#include "editing/TransformCommands.h"
 #include "shell/Commands.h"
 #include "shell/EngineHooks.h"
 #include "shell/FileCommands.h"
-#include "shell/LogStore.h"
 #include "shell/Forms.h"
+#include "shell/LogStore.h"
 #include "shell/QtHostServices.h"
 #include "shell/Startup.h"
 #include "structurewindow/MainWindow.h"
@@ -194,8 +194,10 @@ TEST_F(TransformSheets, RefusedValuesKeepTheSheetWithTheirAlert) {
     const char *alert; // null: accepted
   };
   const Case cases[] = {
-      {kSupercell, {"1", "1", "1"}, "Invalid supercell"},  {kSupercell, {"0", "2", "2"}, "Invalid supercell"},
-      {kSupercell, {"-1", "-1", "6"}, "Invalid supercell"}, {kSupercell, {"2.5", "1", "1"}, "Invalid supercell"},
+      {kSupercell, {"1", "1", "1"}, "Invalid supercell"},
+      {kSupercell, {"0", "2", "2"}, "Invalid supercell"},
+      {kSupercell, {"-1", "-1", "6"}, "Invalid supercell"},
+      {kSupercell, {"2.5", "1", "1"}, "Invalid supercell"},
       {kProjectionPlane, {"0", "0", "0"}, "Invalid projection plane"},
       {kProjectionPlane, {"25", "0", "1"}, "Invalid projection plane"},
   };
@@ -374,9 +376,8 @@ TEST_F(TransformSheets, NoticesAndTheSheetsOfOtherWindows) {
     insertWidth = width;
     insertLowest = lowest;
   };
-  gTransformCommandHooks.showViewDirectionSheet = [](WindowRef, const float direction[3], const float *, const float *) {
-    std::copy(direction, direction + 3, viewSeen);
-  };
+  gTransformCommandHooks.showViewDirectionSheet = [](WindowRef, const float direction[3], const float *,
+                                                     const float *) { std::copy(direction, direction + 3, viewSeen); };
   ProcessCommand(kCmdInsertSpace); // no plane shown: refused
   EXPECT_EQ(insertWindow, nullptr);
   ProcessCommand(kCmdToggleLatticePlane);

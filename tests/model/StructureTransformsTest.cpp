@@ -111,8 +111,8 @@ TEST(StructureTransforms, BendProposalAndBend) {
   TestWindow w(host);
   CrystalRec &c = w.crystal();
   const float cell[6] = {20, 20, 20, 90, 90, 90};
-  ASSERT_TRUE(BuildFirstCell(c, "P 1", cell,
-                             {{"C1", "C", 0.1f, 0.5f, 0.5f}, {"C2", "C", 0.35f, 0.5f, 0.5f}, {"C3", "C", 0.6f, 0.5f, 0.5f}}));
+  ASSERT_TRUE(BuildFirstCell(
+      c, "P 1", cell, {{"C1", "C", 0.1f, 0.5f, 0.5f}, {"C2", "C", 0.35f, 0.5f, 0.5f}, {"C3", "C", 0.6f, 0.5f, 0.5f}}));
   // Screen axes along the cell's, 20 A to the cell edge.
   const float O[9] = {20, 0, 0, 0, 20, 0, 0, 0, 20};
   std::copy(O, O + 9, c.orientationMatrix);
