@@ -33,6 +33,7 @@ protected:
     host.graphPane = Rect{0, 0, 200, 200};
   }
   void TearDown() override {
+    EXPECT_EQ(CheckCrystalInvariants(C()), "");
     gDiscardSymmetryConsent = nullptr;
     gRotateSelection = 0;
     DestroyMainWindowData(&window);
