@@ -7,6 +7,7 @@
 #include "render/HitTesting.h"
 #include "window/MainWindowData.h"
 
+#include <QTimer>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QMouseEvent>
@@ -265,8 +266,13 @@ void InfoTipWidget::paintEvent(QPaintEvent *) {
   p.setBrush(QColor(90, 90, 90));
   p.setPen(Qt::NoPen);
   p.drawPolygon(triangle);
+  // Laid out across the whole text area, so that the centred title is
+  // centred in it; measuring goes on with the text's own width.
+  const qreal ownWidth = doc->textWidth();
+  doc->setTextWidth(area.width());
   p.translate(area.topLeft());
   doc->drawContents(&p, QRectF(QPointF(), area.size()));
+  doc->setTextWidth(ownWidth);
 }
 
 void InfoTipWidget::mousePressEvent(QMouseEvent *) { ToggleExtendedInfoWindow(this); }
@@ -353,6 +359,25 @@ void ToggleInfoWindowTitle(WindowRef window) {
   gShowCoordinatesInTitle = !gShowCoordinatesInTitle;
   gSaveShowExtended = tip->Rec().showExtended;
   CreateInfoTipOverlay(window, int32_t(tip->Rec().atomIndex));
+}
+
+void RequestShowInfoTipForWindow(WindowRef window) {
+  InfoTipWidget *tip = GetWindowInfoTip(window);
+  if (!tip || tip->isVisible())
+    return;
+  // Shown a moment later, if the window still has a tip then.
+  QTimer::singleShot(100, GetMainWindow(window), [window] {
+    if (InfoTipWidget *t = GetWindowInfoTip(window))
+      t->show();
+  });
+}
+
+bool InfoTipModifiersChanged(WindowRef window, Qt::KeyboardModifiers modifiers) {
+  InfoTipWidget *tip = GetWindowInfoTip(window);
+  if (!tip || !tip->isVisible() || !(modifiers & Qt::ShiftModifier) || !(modifiers & Qt::AltModifier))
+    return false;
+  ToggleInfoWindowTitle(window);
+  return true;
 }
 
 bool MouseOverInfoTipOverlay(WindowRef window, Point point) {

@@ -72,6 +72,11 @@ InfoTipWidget *CreateInfoTipOverlay(WindowRef window, int32_t atom);
 void DestroyInfoTipOverlay(WindowRef window);
 // The window's tip; null for none.
 InfoTipWidget *GetWindowInfoTip(WindowRef window);
+// Shows the window's hidden tip a tenth of a second later (on activation).
+void RequestShowInfoTipForWindow(WindowRef window);
+// With the tip showing, Shift and Alt held together flip its title mode.
+// Returns whether it did.
+bool InfoTipModifiersChanged(WindowRef window, Qt::KeyboardModifiers modifiers);
 // Whether the window point lies over the body of the window's tip.
 bool MouseOverInfoTipOverlay(WindowRef window, Point point);
 // Installs the tip into the info tool.

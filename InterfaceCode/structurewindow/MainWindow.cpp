@@ -4,6 +4,7 @@
 #include "StructureWindow.h"
 #include "render/Highlights.h"
 #include "HandController.h"
+#include "InfoTip.h"
 #include "NotesPane.h"
 #include "WindowInput.h"
 #include "shell/Commands.h"
@@ -263,6 +264,8 @@ void MainWindow::changeEvent(QEvent *event) {
     AssociateFrameListenerWithWindow(&record_);
     UpdateAllCommandStatus();
   }
+  if (event->type() == QEvent::ActivationChange && isActiveWindow())
+    RequestShowInfoTipForWindow(&record_);
   QMainWindow::changeEvent(event);
 }
 

@@ -231,6 +231,9 @@ void DoBondDistance(WindowRef window, Point point, bool isClick) {
   if (gNumSelAtoms == 0) {
     if (isClick) {
       gNumSelAtoms = 1;
+      // The second atom is still to come: the next hover draws it, even
+      // over the atom an earlier measurement ended on.
+      gSelAtom2 = -1;
       ShowSubtitle(window, "Bond_Distance_Click_2");
     } else {
       if (atom == gSelAtom1 && !GetHiliteOverlay(window).empty())
@@ -295,6 +298,7 @@ void DoBondAngle(WindowRef window, Point point, bool isClick) {
   case 0:
     if (isClick) {
       gNumSelAtoms = 1;
+      gSelAtom2 = -1; // the next hover draws the second atom
       ShowSubtitle(window, "Bond_Angle_Click_2");
     } else {
       if (atom == gSelAtom1 && shown)
@@ -312,6 +316,7 @@ void DoBondAngle(WindowRef window, Point point, bool isClick) {
     gAtomRad2 = radius;
     if (isClick && atom != gSelAtom1) {
       gNumSelAtoms = 2;
+      gSelAtom3 = -1;
       ShowSubtitle(window, "Bond_Angle_Click_3");
     } else {
       ShowSubtitle(window, "Bond_Angle_Click_2");
@@ -328,6 +333,7 @@ void DoBondAngle(WindowRef window, Point point, bool isClick) {
     gAtomRad3 = radius;
     if (isClick && atom != gSelAtom1 && atom != gSelAtom2) {
       gNumSelAtoms = 3;
+      gSelAtom4 = -1;
       ShowSubtitle(window, "Bond_Angle_Click_4");
     } else {
       ShowSubtitle(window, "Bond_Angle_Click_3");

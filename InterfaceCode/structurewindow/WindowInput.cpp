@@ -4,6 +4,7 @@
 #include "NotesPane.h"
 #include "PaneDrawing.h"
 #include "StructureWindow.h"
+#include "InfoTip.h"
 #include "InfoTool.h"
 #include "MeasureTools.h"
 #include "Tools.h"
@@ -330,6 +331,18 @@ OSStatus MouseMoved(MainWindow *w, const QPoint &p, unsigned mods, bool buttonDo
   return info ? kNoErr : kEventNotHandledErr;
 }
 
+bool IsModifierKey(int key) {
+  return key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta ||
+         key == Qt::Key_AltGr;
+}
+
+// A modifier key went down or up: with the info tip showing, Shift and Alt
+// together flip its title; otherwise the cursor follows the new modifiers.
+void ModifiersChanged(MainWindow *w, Qt::KeyboardModifiers modifiers) {
+  if (!InfoTipModifiersChanged(w->Ref(), modifiers))
+    MouseMoved(w, MouseInContent(w), ModifiersOf(modifiers), false);
+}
+
 void RefreshCursor(MainWindow *w) { MouseMoved(w, MouseInContent(w), ModifiersOf(QApplication::keyboardModifiers()), false); }
 
 // ---- Mouse --------------------------------------------------------------------
@@ -621,6 +634,12 @@ bool HandleEvent(MainWindow *w, QObject *watched, QEvent *event) {
   switch (event->type()) {
   case QEvent::KeyPress: {
     auto *e = static_cast<QKeyEvent *>(event);
+    // Once per change: the key goes on up to the pane's parents.
+    if (IsModifierKey(e->key())) {
+      if (watched == w->GraphPane() || watched == w->NotesView())
+        ModifiersChanged(w, e->modifiers());
+      return false;
+    }
     if (watched == w->NotesView()) {
       QTimer::singleShot(0, w, [window] { CheckNotebookModified(window); });
       return false;
@@ -633,6 +652,12 @@ bool HandleEvent(MainWindow *w, QObject *watched, QEvent *event) {
   }
   case QEvent::KeyRelease: {
     auto *e = static_cast<QKeyEvent *>(event);
+    // Once per change: the key goes on up to the pane's parents.
+    if (IsModifierKey(e->key())) {
+      if (watched == w->GraphPane() || watched == w->NotesView())
+        ModifiersChanged(w, e->modifiers());
+      return false;
+    }
     // X11 repeats a held key as release and press pairs: only the last
     // release ends the temporary rotation.
     if (watched == w->GraphPane() && e->key() == Qt::Key_Space && !e->isAutoRepeat() && HasStructure(window))

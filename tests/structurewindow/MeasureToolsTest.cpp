@@ -8,16 +8,21 @@
 #include "shell/FileCommands.h"
 #include "shell/LogStore.h"
 
+#include "render/Highlights.h"
 #include "render/HitTesting.h"
 #include "LocalizedStrings.h"
+#include "Preferences.h"
 #include "ViewOrientation.h"
 #include "documents/CrystalDocument.h"
 #include "window/MainWindowData.h"
+
+#include "ProgramEnvironment.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
+#include <QTest>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -348,6 +353,111 @@ TEST_F(MeasureToolsTest, InfoTipTextPlacementAndToggles) {
   QApplication::sendEvent(w->GraphPane(), &del);
   EXPECT_EQ(GetWindowInfoTip(window), nullptr);
   EXPECT_EQ(gInfoAtomNum, kNoInfoAtom);
+}
+
+TEST_F(MeasureToolsTest, ShiftAltFlipsTheTipTitleAndActivationReshowsAHiddenTip) {
+  ASSERT_FALSE(pickable.empty());
+  gShowCoordinatesInTitle = false;
+  gCurrentTool = kToolRotate; // the pointer is not on the atom: keep the arrow's hover away
+  ASSERT_NE(CreateInfoTipOverlay(window, pickable[0]), nullptr);
+  // As the platform sends them: each modifier key with the state before it.
+  QKeyEvent shift(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier);
+  QApplication::sendEvent(w->GraphPane(), &shift);
+  EXPECT_FALSE(gShowCoordinatesInTitle) << "Shift alone changes nothing";
+  QKeyEvent alt(QEvent::KeyPress, Qt::Key_Alt, Qt::ShiftModifier);
+  QApplication::sendEvent(w->GraphPane(), &alt);
+  EXPECT_TRUE(gShowCoordinatesInTitle);
+  InfoTipWidget *tip = GetWindowInfoTip(window);
+  ASSERT_NE(tip, nullptr);
+  EXPECT_TRUE(InfoPlainTextForAtom(crystal, pickable[0], false).contains(" Å)")) << "coordinates in the title";
+  gShowCoordinatesInTitle = false;
+
+  tip->hide();
+  RequestShowInfoTipForWindow(window);
+  EXPECT_FALSE(tip->isVisible()) << "not at once";
+  QTest::qWait(150);
+  EXPECT_TRUE(tip->isVisible());
+  DestroyInfoTipOverlay(window);
+}
+
+TEST_F(MeasureToolsTest, HighlightsAndTheBubbleShowWhereTheyBelong) {
+  ASSERT_GE(pickable.size(), 2u);
+  const int32_t a = pickable[0], b = pickable[1];
+  auto pane = [this] { return w->GraphPane()->grab().toImage().convertToFormat(QImage::Format_ARGB32); };
+  auto pixel = [this](int32_t atom) { return QPoint(crystal->atoms[atom].pixel[0], crystal->atoms[atom].pixel[1]); };
+  auto changed = [](const QImage &x, const QImage &y, QPoint p) {
+    const QRgb u = x.pixel(p), v = y.pixel(p);
+    return std::abs(qRed(u) - qRed(v)) + std::abs(qGreen(u) - qGreen(v)) + std::abs(qBlue(u) - qBlue(v)) > 60;
+  };
+  gCurrentTool = kToolBondDistance;
+  gNumSelAtoms = 0;
+  const QImage plain = pane();
+  // The same pair measured a second time is drawn again as the mouse comes to it.
+  Click(At(a));
+  Click(At(b));
+  Click(At(a));
+  Hover(At(b));
+  const QImage marked = pane();
+  // The yellow disc over the atom under the mouse, half a radius left of its label.
+  const QPoint disc = pixel(b) - QPoint(std::max(2, gAtomRad2 / 2), 0);
+  EXPECT_GT(qRed(marked.pixel(disc)) - qBlue(marked.pixel(disc)), qRed(plain.pixel(disc)) - qBlue(plain.pixel(disc)) + 40);
+  // The dashed line between the two: marked and unmarked stretches.
+  int on = 0, off = 0;
+  for (int k = 30; k <= 45; ++k) {
+    const QPointF p = QPointF(pixel(a)) + (QPointF(pixel(b)) - QPointF(pixel(a))) * (k / 100.0);
+    (changed(plain, marked, p.toPoint()) ? on : off) += 1;
+  }
+  EXPECT_GT(on, 0);
+  EXPECT_GT(off, 0) << "dashed, not solid";
+  // The distance label: outlined text at its origin.
+  const QPoint origin = w->GraphPane()->geometry().topLeft();
+  int labelPixels = 0;
+  for (const HiliteItem &item : GetHiliteOverlay(window))
+    if (item.kind == HiliteItem::kText)
+      for (int dy = -14; dy <= 4; ++dy)
+        for (int dx = -20; dx <= 20; ++dx) {
+          const QPoint p = QPoint(int(item.x) + dx, int(item.y) + dy) - origin;
+          labelPixels += marked.rect().contains(p) && changed(plain, marked, p);
+        }
+  EXPECT_GT(labelPixels, 20);
+
+  // The bubble: white body, clear outside its outline.
+  InfoTipWidget *tip = CreateInfoTipOverlay(window, a);
+  ASSERT_NE(tip, nullptr);
+  const QImage bubble = tip->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+  const QPainterPath outline = tip->Outline();
+  const QPoint inside = outline.boundingRect().center().toPoint() + QPoint(0, 2);
+  ASSERT_TRUE(outline.contains(inside));
+  const QRgb body = bubble.pixel(bubble.width() - 12, inside.y());
+  EXPECT_GT(qRed(body) + qGreen(body) + qBlue(body), 3 * 235) << "the body is white";
+  EXPECT_LT(qAlpha(bubble.pixel(1, 1)), 40) << "the corner outside the outline stays clear";
+  DestroyInfoTipOverlay(window);
+}
+
+TEST_F(MeasureToolsTest, TheTipComesWhenTheMouseStillRestsOnTheAtomAtTheTimer) {
+  ASSERT_GE(pickable.size(), 2u);
+  auto *host = dynamic_cast<RecordingHost *>(GetHostServices());
+  ASSERT_NE(host, nullptr);
+  const int32_t atom = pickable[0], other = pickable[1];
+  const auto showTips = gPrefs.showInfoTips;
+  gPrefs.showInfoTips = 1;
+  gCurrentTool = kToolArrow;
+  gInfoAtomNum = kNoInfoAtom;
+  host->armed.clear();
+  Hover(At(atom));
+  ASSERT_EQ(host->armed.size(), 1u);
+  EXPECT_EQ(host->armed[0].second, 1.5);
+  const auto fire = [&](QPoint mouse) {
+    host->pointer = Point{int16_t(mouse.y()), int16_t(mouse.x())};
+    host->armed[0].first->proc();
+  };
+  fire(At(other));
+  EXPECT_EQ(GetWindowInfoTip(window), nullptr) << "the mouse moved on to another atom";
+  fire(At(atom));
+  EXPECT_NE(GetWindowInfoTip(window), nullptr);
+  host->pointer.reset();
+  gPrefs.showInfoTips = showTips;
+  DestroyInfoTipOverlay(window);
 }
 
 TEST_F(MeasureToolsTest, AtomNearThePaneBottomGetsItsBubbleAbove) {

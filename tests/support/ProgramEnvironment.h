@@ -1,7 +1,8 @@
 // The whole program started once in a test executable, on the offscreen
 // platform: a QApplication, the program's locale, configuration and cache
 // folders of its own under /tmp, and a host that records the alerts it is
-// asked to show (answering each with its first button) and counts beeps.
+// asked to show (answering each with its first button), counts beeps, notes
+// the timers armed and can put the pointer where a test wants it.
 // Register it once per executable:
 //
 //   RecordingHost *gHost = nullptr;
@@ -19,8 +20,10 @@
 #include <QApplication>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 class RecordingHost : public QtHostServices {
@@ -32,6 +35,17 @@ public:
     return 1; // the first button
   }
   void Beep() override { ++beeps; }
+  // The pointer where a test puts it; the real one while unset.
+  std::optional<Point> pointer;
+  Point PointerPosition(WindowRef window) override {
+    return pointer ? *pointer : QtHostServices::PointerPosition(window);
+  }
+  // The timers armed and their delays, in order; they are armed for real too.
+  std::vector<std::pair<EventLoopTimer *, double>> armed;
+  void ArmTimer(EventLoopTimer &timer, double seconds) override {
+    armed.emplace_back(&timer, seconds);
+    QtHostServices::ArmTimer(timer, seconds);
+  }
 };
 
 // Shell dialogs that choose nothing: no file to open or save, "Don't Save"
