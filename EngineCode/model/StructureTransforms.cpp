@@ -165,7 +165,9 @@ bool MoleculeToCrystal(WindowRef window, float a, float b, float c, float alpha,
   x.showUnitCell = 1;
   x.unitCellOptions[0] = 1; // the cell at the centre of the plot range only
   gShowProgress = 1;
-  if (!RunNewCrystal(window, false, false, false))
+  const bool built = RunNewCrystal(window, false, false, false);
+  gShowProgress = 0;
+  if (!built)
     return false;
   OVSetWindowModified(window);
   return true;
@@ -255,6 +257,7 @@ void CrystalToMolecule(WindowRef window) {
   c.showUnitCell = 0;
   NewPlot(window, false, true);
   CloseStatus();
+  gShowProgress = 0;
   OVSetWindowModified(window);
 }
 
