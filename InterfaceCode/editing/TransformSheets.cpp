@@ -146,7 +146,6 @@ protected:
     }
     return false;
   }
-  void reject() override { QDialog::reject(); }
   WindowRef window_;
 };
 
