@@ -11,8 +11,10 @@
 
 // The QTVR grid: pans in degrees, rows and columns.
 struct QTVROptions {
-  float startHPan = 0, endHPan = 360, startVPan = 90, endVPan = -90;
-  uint32_t rows = 7, columns = 36;
+  float startHPan = 0, endHPan = 360, startVPan = 0, endVPan = 0;
+  uint32_t rows = 1, columns = 36;
+  uint64_t movieSize = 0; // estimated bytes
+  uint32_t frames = 36;   // rows x columns
 };
 extern QTVROptions gQTVROptions;
 

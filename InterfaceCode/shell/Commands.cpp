@@ -183,6 +183,21 @@ const std::vector<CommandInfo> kCommandTable = {
     {FourCharsToLong("TBsp"), "Backspace Kern", ""},
     {FourCharsToLong("TOvb"), "Overbar", ""},
     {FourCharsToLong("TDfS"), "Default Text Style…", ""},
+    // Plot range, plot size and scale, angles
+    {kCmdPlotRange, "Plot Range…", ""},
+    {kCmdCalculateAngle, "Calculate Angle…", ""},
+    {kCmdPlotSize, "Plot Size…", ""},
+    {kCmdPlotScale, "Plot Scale…", ""},
+    {kCmdRotationAngleMenu, "Rotation Angle", ""},
+    {kCmdRotationAngle1, "1°", ""},
+    {kCmdRotationAngle2, "2°", ""},
+    {kCmdRotationAngle5, "5°", ""},
+    {kCmdRotationAngle10, "10°", ""},
+    {kCmdRotationAngle15, "15°", ""},
+    {kCmdRotationAngle30, "30°", ""},
+    {kCmdRotationAngle45, "45°", ""},
+    {kCmdRotationAngle90, "90°", ""},
+    {kCmdRotationAngleOther, "Other…", ""},
 };
 
 const std::vector<MenuInfo> kMenuTable = {
@@ -229,7 +244,12 @@ const std::vector<MenuInfo> kMenuTable = {
       FourCharsToLong("TJfD"), FourCharsToLong("TJfL"), FourCharsToLong("TJfC"), FourCharsToLong("TJfR"),
       FourCharsToLong("TJfF"), 0, FourCharsToLong("TSt+"), FourCharsToLong("TSt-"), FourCharsToLong("TBsp"),
       FourCharsToLong("TOvb"), 0, FourCharsToLong("TDfS")}},
-    {"Rotation", {kCmdAutoRotate, kCmdAutoRotateAll, kCmdAutoRotateSheet}},
+    {"Rotation", {kCmdAutoRotate, kCmdAutoRotateAll, kCmdAutoRotateSheet, 0, kCmdRotationAngleMenu}},
+    {"Rotation Angle",
+     {kCmdRotationAngle1, kCmdRotationAngle2, kCmdRotationAngle5, kCmdRotationAngle10, kCmdRotationAngle15,
+      kCmdRotationAngle30, kCmdRotationAngle45, kCmdRotationAngle90, 0, kCmdRotationAngleOther},
+     kCmdRotationAngleMenu},
+    {"Plot", {kCmdPlotRange, kCmdPlotScale, kCmdPlotSize, 0, kCmdCalculateAngle}},
 };
 
 struct Registry {

@@ -69,6 +69,21 @@ inline constexpr uint32_t kCmdAutoRotateAll = FourCharsToLong("AuRA");
 inline constexpr uint32_t kCmdAutoRotateSheet = FourCharsToLong("AuRS");
 // Window
 inline constexpr uint32_t kCmdShowLog = FourCharsToLong("*Log");
+// Plot range, plot size and scale, angles
+inline constexpr uint32_t kCmdPlotRange = FourCharsToLong("PRng");
+inline constexpr uint32_t kCmdCalculateAngle = FourCharsToLong("CAng");
+inline constexpr uint32_t kCmdPlotSize = FourCharsToLong("PSiz");
+inline constexpr uint32_t kCmdPlotScale = FourCharsToLong("PScl");
+inline constexpr uint32_t kCmdRotationAngleMenu = FourCharsToLong("RAng");
+inline constexpr uint32_t kCmdRotationAngle1 = FourCharsToLong("RA01");
+inline constexpr uint32_t kCmdRotationAngle2 = FourCharsToLong("RA02");
+inline constexpr uint32_t kCmdRotationAngle5 = FourCharsToLong("RA05");
+inline constexpr uint32_t kCmdRotationAngle10 = FourCharsToLong("RA10");
+inline constexpr uint32_t kCmdRotationAngle15 = FourCharsToLong("RA15");
+inline constexpr uint32_t kCmdRotationAngle30 = FourCharsToLong("RA30");
+inline constexpr uint32_t kCmdRotationAngle45 = FourCharsToLong("RA45");
+inline constexpr uint32_t kCmdRotationAngle90 = FourCharsToLong("RA90");
+inline constexpr uint32_t kCmdRotationAngleOther = FourCharsToLong("RAOt");
 inline constexpr uint32_t kCmdLogTextStyle = FourCharsToLong("CcTO");
 inline constexpr uint32_t kCmdSelectWindow = FourCharsToLong("wSel"); // an item of the window list
 // The File menu's Export submenu (its items are the exporters' own codes).

@@ -7,8 +7,12 @@
 #include "editing/SelectionCommandHandler.h"
 #include "editing/TransformCommands.h"
 #include "QtHostServices.h"
+#include "inspectors/AngleDialogs.h"
+#include "inspectors/CalculateAngleWindow.h"
 #include "inspectors/InspectorKit.h"
 #include "inspectors/ModelOptions.h"
+#include "inspectors/PlotRangeWindow.h"
+#include "inspectors/PlotSizeSheets.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/PaneDrawing.h"
 #include "structurewindow/StructureWindow.h"
@@ -101,5 +105,9 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallModelOptions();
   InstallBondAndElementEditorCommands();
   InstallSelectionCommands();
+  InstallPlotRangeWindow();
+  InstallCalculateAngleWindow();
+  InstallPlotSizeSheets();
+  InstallAngleDialogs();
   InstallTransformCommands();
 }

@@ -1,5 +1,6 @@
 #include "QtHostServices.h"
 #include "inspectors/ModelOptions.h"
+#include "inspectors/PlotRangeWindow.h"
 
 #include "ShellDialogs.h"
 #include "StatusWindow.h"
@@ -336,6 +337,7 @@ void QtHostServices::UpdateFloatingWindows() {
 
 void QtHostServices::UpdateModelOptions() { DoUpdateModelOptions(); }
 void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
+void QtHostServices::UpdateSetRange() { UpdateSetRangeNow(); }
 
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {
   QTimer *&qtimer = timers_[&timer];

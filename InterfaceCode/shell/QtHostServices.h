@@ -60,6 +60,7 @@ public:
   // The Model Options inspector.
   void UpdateModelOptions() override;
   void UpdateLabelOptionsSizeField(float size) override;
+  void UpdateSetRange() override;
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   // A queued call on this object, which lives on the main thread.
   void PostToMainThread(std::function<void()> call) override;
