@@ -34,6 +34,15 @@ const DontShowAgainNotice kDontShowAgainNotices[] = {
     {"ApplyDefaults", &PrefsRecord::noticeApplyDefaults, "Apply the element defaults?",
      "Every site takes the radius and colour of its element in the element table. Colours and radii given to "
      "elements, sites or atoms are lost."},
+    {"DiscardSymmetry", &PrefsRecord::noticeDiscardSymmetry, "Discard the symmetry of this crystal?",
+     "Every atom of the unit cell becomes a site of its own and the space group becomes P 1. The structure keeps "
+     "all its atoms."},
+    {"CrystalToMolecule", &PrefsRecord::noticeCrystalToMolecule, "Make a molecule of the visible atoms?",
+     "Every visible atom becomes an atom of a molecule, with its bonds to other visible atoms; hidden atoms, the "
+     "unit cell and the symmetry are dropped."},
+    {"AutoGenerateBonds", &PrefsRecord::noticeAutoBonds, "Replace the bond specifications?",
+     "The bond specifications are thrown away and new ones are made from the distances found between the atoms, "
+     "judged against typical bond lengths."},
 };
 
 class DontShowAgainSheet : public QDialog {

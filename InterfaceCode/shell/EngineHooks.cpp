@@ -6,6 +6,7 @@
 #include "FileCommands.h"
 #include "editing/BondElementCommands.h"
 #include "editing/SelectionCommandHandler.h"
+#include "editing/TransformCommands.h"
 #include "QtHostServices.h"
 #include "explorers/Explorers.h"
 #include "inspectors/AngleDialogs.h"
@@ -114,4 +115,5 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallAngleDialogs();
   InstallOverviewCommands();
   InstallSiteBrowser();
+  InstallTransformCommands();
 }
