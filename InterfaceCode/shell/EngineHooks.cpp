@@ -5,6 +5,7 @@
 #include "FileCommands.h"
 #include "editing/BondElementCommands.h"
 #include "editing/SelectionCommandHandler.h"
+#include "editing/TransformCommands.h"
 #include "QtHostServices.h"
 #include "inspectors/AngleDialogs.h"
 #include "inspectors/CalculateAngleWindow.h"
@@ -104,6 +105,7 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallModelOptions();
   InstallBondAndElementEditorCommands();
   InstallSelectionCommands();
+  InstallTransformCommands();
   InstallPlotRangeWindow();
   InstallCalculateAngleWindow();
   InstallPlotSizeSheets();
