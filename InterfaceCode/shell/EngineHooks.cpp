@@ -10,6 +10,7 @@
 #include "inspectors/AngleDialogs.h"
 #include "inspectors/CalculateAngleWindow.h"
 #include "inspectors/InspectorKit.h"
+#include "inspectors/LatticePlaneSheets.h"
 #include "inspectors/ModelOptions.h"
 #include "inspectors/PlotRangeWindow.h"
 #include "inspectors/PlotSizeSheets.h"
@@ -106,6 +107,7 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallBondAndElementEditorCommands();
   InstallSelectionCommands();
   InstallTransformCommands();
+  InstallLatticePlaneSheets();
   InstallPlotRangeWindow();
   InstallCalculateAngleWindow();
   InstallPlotSizeSheets();
