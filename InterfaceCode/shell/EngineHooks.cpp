@@ -12,14 +12,18 @@
 #include "inspectors/AngleDialogs.h"
 #include "inspectors/CalculateAngleWindow.h"
 #include "inspectors/InspectorKit.h"
+#include "inspectors/LatticePlaneSheets.h"
 #include "inspectors/ModelOptions.h"
 #include "inspectors/PlotRangeWindow.h"
 #include "inspectors/PlotSizeSheets.h"
 #include "structurewindow/MainWindow.h"
+#include "structurewindow/StructureSheets.h"
+#include "structurewindow/ViewDirection.h"
 #include "structurewindow/PaneDrawing.h"
 #include "structurewindow/StructureWindow.h"
 
 #include "CellTransform.h"
+#include "StructureTransforms.h"
 #include "Preferences.h"
 #include "documents/CrystalDocument.h"
 #include "documents/PrefsFile.h"
@@ -116,4 +120,15 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallOverviewCommands();
   InstallSiteBrowser();
   InstallTransformCommands();
+  InstallLatticePlaneSheets();
+  // The transformation commands open the structure window's sheets, and
+  // the Insert Space sheet applies through the engine.
+  gTransformCommandHooks.showInsertSpaceSheet = [](WindowRef window, float width, float lowest) {
+    ShowInsertSpaceSheet(window, width, lowest);
+  };
+  gTransformCommandHooks.showViewDirectionSheet = [](WindowRef window, const float view[3], const float vertical[3],
+                                                     const float hkl[3]) {
+    ShowViewDirectionSheet(window, view, vertical, hkl);
+  };
+  gStructureSheetHooks.insertSpace = [](WindowRef window, float width) { InsertSpace(window, width); };
 }
