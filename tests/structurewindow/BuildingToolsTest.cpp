@@ -15,6 +15,7 @@
 #include "shell/QtHostServices.h"
 #include "shell/EngineHooks.h"
 #include "shell/Forms.h"
+#include "editing/TransformCommands.h"
 
 #include "PlotRange.h"
 #include "Preferences.h"
@@ -704,6 +705,24 @@ TEST_F(BuildingToolsTest, InsertSpaceClampsItsArrowsAndWantsMoreThanTheMinimum) 
   StructureSheetCommand(sheet, FourCharsToLong("ok  "));
   EXPECT_EQ(inserted, 2.5f);
   gStructureSheetHooks.insertSpace = nullptr;
+}
+
+TEST_F(BuildingToolsTest, TheTransformMenuOpensTheInsertSpaceAndViewDirectionSheets) {
+  Open("Rutile.ovtx");
+  CrystalRec &c = *GetWindowCrystal(window);
+  ProcessCommand(kCmdToggleLatticePlane);
+  ASSERT_TRUE(c.plane.shown);
+  const float cell[3] = {c.a, c.b, c.c};
+  ProcessCommand(kCmdInsertSpace);
+  auto sheets = w->findChildren<QDialog *>();
+  ASSERT_EQ(sheets.size(), 1u) << "the Insert Space sheet";
+  FindControl<QLineEdit>(sheets[0], 1)->setText("2.5");
+  StructureSheetCommand(sheets[0], FourCharsToLong("ok  "));
+  QCoreApplication::processEvents();
+  EXPECT_GT(c.a + c.b + c.c, cell[0] + cell[1] + cell[2] + 1.0f) << "space inserted";
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ProcessCommand(kCmdViewDirectionSheet);
+  EXPECT_EQ(w->findChildren<QDialog *>().size(), 1u) << "the View Direction sheet";
 }
 
 } // namespace
