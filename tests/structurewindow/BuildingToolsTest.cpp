@@ -686,6 +686,7 @@ TEST_F(BuildingToolsTest, CopyGraphicsFieldsFollowEachOtherAndCopyAtTheSize) {
 TEST_F(BuildingToolsTest, InsertSpaceClampsItsArrowsAndWantsMoreThanTheMinimum) {
   Open("Rutile.ovtx");
   static float inserted = -1;
+  const auto installed = gStructureSheetHooks.insertSpace;
   gStructureSheetHooks.insertSpace = [](WindowRef, float width) { inserted = width; };
   QDialog *sheet = ShowInsertSpaceSheet(window, 0.05f, 0.0f);
   auto *field = FindControl<QLineEdit>(sheet, 1);
@@ -704,7 +705,7 @@ TEST_F(BuildingToolsTest, InsertSpaceClampsItsArrowsAndWantsMoreThanTheMinimum) 
   field->setText("2.5");
   StructureSheetCommand(sheet, FourCharsToLong("ok  "));
   EXPECT_EQ(inserted, 2.5f);
-  gStructureSheetHooks.insertSpace = nullptr;
+  gStructureSheetHooks.insertSpace = installed;
 }
 
 TEST_F(BuildingToolsTest, TheTransformMenuOpensTheInsertSpaceAndViewDirectionSheets) {
@@ -722,7 +723,12 @@ TEST_F(BuildingToolsTest, TheTransformMenuOpensTheInsertSpaceAndViewDirectionShe
   EXPECT_GT(c.a + c.b + c.c, cell[0] + cell[1] + cell[2] + 1.0f) << "space inserted";
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   ProcessCommand(kCmdViewDirectionSheet);
-  EXPECT_EQ(w->findChildren<QDialog *>().size(), 1u) << "the View Direction sheet";
+  const auto open = w->findChildren<QDialog *>();
+  EXPECT_EQ(open.size(), 1u) << "the View Direction sheet";
+  for (QDialog *sheet : open)
+    sheet->reject();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ClearWindowModified(window);
 }
 
 } // namespace
