@@ -32,11 +32,13 @@
 #include <QTreeView>
 #include <gtest/gtest.h>
 
+#include "ProgramEnvironment.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-class RecordingHost : public QtHostServices {
+class ExplorerHost : public QtHostServices {
 public:
   std::vector<AlertRequest> alerts;
   std::string log;
@@ -61,34 +63,10 @@ public:
   std::string proposedName;
 };
 
-RecordingHost *gHost = nullptr;
-fs::path gTemp;
+ExplorerHost *gHost = nullptr;
 
-class ProgramEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    char pattern[] = "/tmp/ovexplXXXXXX";
-    gTemp = mkdtemp(pattern);
-    setenv("XDG_CONFIG_HOME", (gTemp / "config").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (gTemp / "cache").c_str(), 1);
-    static int argc = 1;
-    static char name[] = "test_explorers";
-    static char *argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-    InstallProgramLocale();
-    gHost = new RecordingHost;
-    ASSERT_TRUE(OVInitialize({}, gHost));
-  }
-  void TearDown() override {
-    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows()))
-      delete w;
-    SetHostServices(nullptr);
-    delete gHost;
-    std::error_code ec;
-    fs::remove_all(gTemp, ec);
-  }
-};
-const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
+ProgramEnvironmentFor<ExplorerHost> *const gProgram = new ProgramEnvironmentFor<ExplorerHost>("ovexpl", &gHost);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(gProgram);
 
 class Explorers : public ::testing::Test {
 protected:
@@ -253,7 +231,7 @@ TEST_F(Explorers, HistogramBarsTakeTheElementColourAndTheGraphExportsAsPdf) {
   EXPECT_EQ(image.pixelColor(int(x + 0.5 * s->binWidth / 2.5 * 422), 320 - 50 - 20).rgb(), cl.rgb());
   EXPECT_EQ(image.pixelColor(60, 320 - 50 - 20).rgb(), QColor(Qt::white).rgb());
   // Export: the proposed name, and the file's information in its last trailer.
-  gHost->saveTo = gTemp / "graph.pdf";
+  gHost->saveTo = gProgram->Temp() / "graph.pdf";
   ASSERT_EQ(DistanceWindowCommand(FourCharsToLong("xGrf")), 0);
   EXPECT_EQ(gHost->proposedName, gHost->WindowTitle(FrontGraphWindow()) + " - Bond Histogram.pdf");
   QFile file(QString::fromStdString(gHost->saveTo.string()));

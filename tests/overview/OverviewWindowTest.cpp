@@ -38,11 +38,13 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+#include "ProgramEnvironment.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-class RecordingHost : public QtHostServices {
+class OverviewHost : public QtHostServices {
 public:
   std::vector<AlertRequest> alerts;
   std::vector<std::string> saveDialogs;
@@ -87,37 +89,12 @@ public:
   void Reveal(const fs::path &f) override { revealed.push_back(f); }
 };
 
-RecordingHost *gHost = nullptr;
+OverviewHost *gHost = nullptr;
 ScriptedDialogs gDialogs;
-fs::path gTemp;
 
-class ProgramEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    char pattern[] = "/tmp/ovoverXXXXXX";
-    gTemp = mkdtemp(pattern);
-    setenv("XDG_CONFIG_HOME", (gTemp / "config").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (gTemp / "cache").c_str(), 1);
-    static int argc = 1;
-    static char name[] = "test_overview";
-    static char *argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-    InstallProgramLocale();
-    QApplication::setApplicationVersion("1.0.0");
-    SetOverviewDialogs(&gDialogs);
-    gHost = new RecordingHost;
-    ASSERT_TRUE(OVInitialize({}, gHost));
-  }
-  void TearDown() override {
-    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows()))
-      delete w;
-    SetHostServices(nullptr);
-    delete gHost;
-    std::error_code ec;
-    fs::remove_all(gTemp, ec);
-  }
-};
-const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
+ProgramEnvironmentFor<OverviewHost> *const gProgram =
+    new ProgramEnvironmentFor<OverviewHost>("ovover", &gHost, nullptr, [] { SetOverviewDialogs(&gDialogs); });
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(gProgram);
 
 class OverviewTest : public ::testing::Test {
 protected:
@@ -275,7 +252,7 @@ TEST_F(OverviewTest, DraggingReordersShowsNoMarkerForNoChangeAndDeletesOutside) 
 }
 
 TEST_F(OverviewTest, DeletingAFavouriteLeavesItsDocumentOnDisk) {
-  const fs::path file = gTemp / "Salt.ovdf";
+  const fs::path file = gProgram->Temp() / "Salt.ovdf";
   WindowRef w = OpenExample("NaCl.ovtx");
   ASSERT_TRUE(DoWriteCrystalFile(w, file));
   ASSERT_TRUE(DoCacheFavouriteFile(file, w));
@@ -525,13 +502,13 @@ TEST_F(OverviewTest, PlayOptionsDialogPresetsAndSeconds) {
 
 TEST_F(OverviewTest, PictureBatchSkipsTextFilesAndWritesEachDocumentOnce) {
   WindowRef w = OpenExample("NaCl.ovtx");
-  const fs::path doc = gTemp / "Salt crystal.ovdf";
+  const fs::path doc = gProgram->Temp() / "Salt crystal.ovdf";
   ASSERT_TRUE(DoWriteCrystalFile(w, doc));
   AddRecentFile(doc);
   AddRecentFile(ExamplesFolder() / "NaCl.ovtx"); // a text file: skipped
   DoOverviewTabChoice(kRecentTab);
   ASSERT_EQ(GetNumThumbnails(), 2);
-  const fs::path folder = gTemp / "pictures";
+  const fs::path folder = gProgram->Temp() / "pictures";
   fs::create_directories(folder);
   gDialogs.folder = folder;
   gExportGraphicsPanelHooks.runDialog = [](ExportGraphicsRecord &rec, uint32_t *type) {
@@ -561,7 +538,7 @@ TEST_F(OverviewTest, PictureBatchSkipsTextFilesAndWritesEachDocumentOnce) {
 TEST_F(OverviewTest, MovieOfViewsHasAFramePerViewAndRefusesADeletedView) {
   WindowRef w = WindowWithViews(3);
   const fs::path deleted = GetCachePtrWithRectID(1)->fileRef;
-  const fs::path kept = gTemp / "kept.ovdf";
+  const fs::path kept = gProgram->Temp() / "kept.ovdf";
   fs::copy_file(deleted, kept);
   fs::remove(deleted);
   ASSERT_EQ(ProcessCommand(kCmdMakeMovie), kNoErr);
@@ -570,7 +547,7 @@ TEST_F(OverviewTest, MovieOfViewsHasAFramePerViewAndRefusesADeletedView) {
   EXPECT_TRUE(gHost->saveDialogs.empty()); // refused before any dialog
   fs::copy_file(kept, deleted);
 
-  const fs::path movie = gTemp / "views.mov";
+  const fs::path movie = gProgram->Temp() / "views.mov";
   gHost->savePaths.push_back(movie);
   ASSERT_EQ(ProcessCommand(kCmdMakeMovie), kNoErr);
   while (OverviewBatchRunning())
@@ -586,7 +563,7 @@ TEST_F(OverviewTest, SavingViewsGivesEachItsOwnFileAndLogsFailures) {
   WindowWithViews(2);
   for (CachedFileRecord *r = GetCurrentWindowCache(); r; r = r->next)
     r->caption = "same/name";
-  const fs::path folder = gTemp / "saved";
+  const fs::path folder = gProgram->Temp() / "saved";
   fs::create_directories(folder);
   std::ofstream(folder / "same_name.ovdf") << "not ours";
   gDialogs.folder = folder;
@@ -600,7 +577,7 @@ TEST_F(OverviewTest, SavingViewsGivesEachItsOwnFileAndLogsFailures) {
   std::getline(untouched, text);
   EXPECT_EQ(text, "not ours");
   // A favourite that cannot be read is named in red at the end, not lost.
-  const fs::path broken = gTemp / "broken.ovdf";
+  const fs::path broken = gProgram->Temp() / "broken.ovdf";
   std::ofstream(broken) << "OVDF but not a document";
   DestroyFavouriteFiles();
   ASSERT_TRUE(DoCacheFavouriteFile(broken, nullptr));
@@ -614,7 +591,7 @@ TEST_F(OverviewTest, SavingViewsGivesEachItsOwnFileAndLogsFailures) {
 }
 
 TEST_F(OverviewTest, PreferencesCancelDoesNothingAndFactoryKeepsTheLists) {
-  const fs::path file = gTemp / "fav.ovdf";
+  const fs::path file = gProgram->Temp() / "fav.ovdf";
   WindowRef w = OpenExample("NaCl.ovtx");
   ASSERT_TRUE(DoWriteCrystalFile(w, file));
   ASSERT_TRUE(DoCacheFavouriteFile(file, nullptr));

@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <gtest/gtest.h>
 #include <string>
@@ -69,12 +70,16 @@ public:
   bool GetWindowOptions(std::string &, int &) override { return false; }
 };
 
-class ProgramEnvironment : public ::testing::Environment {
+// `Host` is RecordingHost or a host of the test's own derived from
+// QtHostServices.
+template <typename Host> class ProgramEnvironmentFor : public ::testing::Environment {
 public:
-  // `host` receives the recording host while the program runs; `dialogs`,
-  // when given, answers the shell's dialogs.
-  ProgramEnvironment(const char *name, RecordingHost **host, ShellDialogs *dialogs = nullptr)
-      : name_(name), host_(host), dialogs_(dialogs) {}
+  // `host` receives the host while the program runs; `dialogs`, when given,
+  // answers the shell's dialogs; `beforeStart` installs what else the test
+  // scripts before the program starts.
+  ProgramEnvironmentFor(const char *name, Host **host, ShellDialogs *dialogs = nullptr,
+                        std::function<void()> beforeStart = {})
+      : name_(name), host_(host), dialogs_(dialogs), beforeStart_(std::move(beforeStart)) {}
   void SetUp() override {
     std::string pattern = "/tmp/" + name_ + "XXXXXX";
     temp_ = mkdtemp(pattern.data());
@@ -88,7 +93,9 @@ public:
     QApplication::setApplicationVersion("1.0.0");
     if (dialogs_)
       SetShellDialogs(dialogs_);
-    *host_ = new RecordingHost;
+    if (beforeStart_)
+      beforeStart_();
+    *host_ = new Host;
     ASSERT_TRUE(OVInitialize({}, *host_));
   }
   void TearDown() override {
@@ -104,7 +111,9 @@ public:
 
 private:
   std::string name_;
-  RecordingHost **host_;
+  Host **host_;
   ShellDialogs *dialogs_;
+  std::function<void()> beforeStart_;
   std::filesystem::path temp_;
 };
+using ProgramEnvironment = ProgramEnvironmentFor<RecordingHost>;
