@@ -10,7 +10,16 @@
 #include "ViewOrientation.h"
 #include "window/MainWindowData.h"
 
+#include "Geometry.h"
+#include "SitePreparation.h"
+#include "VectorMath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <limits>
+#include <unordered_map>
 
 namespace {
 
@@ -78,3 +87,683 @@ bool UserAgreesToDiscardSymmetry(WindowRef window) {
 }
 
 void InstallDiscardSymmetryConsent() { gDiscardSymmetryConsent = &UserAgreesToDiscardSymmetry; }
+
+// ---- Presets and lattices ----------------------------------------------------------
+
+const CellTransformation kCellTransformationNone = {{1, 0, 0, 0, 1, 0, 0, 0, 1}};
+const CellTransformation kCellTransformationP2A = {{1, 0, 0, 0, 1, 1, 0, -1, 1}};
+const CellTransformation kCellTransformationP2B = {{1, 0, 1, 0, 1, 0, -1, 0, 1}};
+const CellTransformation kCellTransformationP2C = {{1, 1, 0, -1, 1, 0, 0, 0, 1}};
+const CellTransformation kCellTransformationP2I = {{1, 0, 1, 1, 1, 0, 0, 1, 1}};
+const CellTransformation kCellTransformationP2F = {{1, -1, 1, 1, 1, -1, -1, 1, 1}};
+const CellTransformation kCellTransformationP2R = {{1, -1, 0, -1, 0, 1, -1, -1, -1}};
+
+const CentringTest kCentringTests[kCentringTestCount] = {
+    {'I', {{0.5f, 0.5f, 0.5f}}, 1},
+    {'A', {{0.0f, 0.5f, 0.5f}}, 1},
+    {'B', {{0.5f, 0.0f, 0.5f}}, 1},
+    {'C', {{0.5f, 0.5f, 0.0f}}, 1},
+    {'F', {{0.0f, 0.5f, 0.5f}, {0.5f, 0.5f, 0.0f}, {0.5f, 0.0f, 0.5f}}, 3},
+    {'R', {{2.0f / 3.0f, 1.0f / 3.0f, 1.0f / 3.0f}, {1.0f / 3.0f, 2.0f / 3.0f, 2.0f / 3.0f}}, 2},
+};
+
+namespace {
+
+const CellTransformation *PresetForLetter(char letter) {
+  switch (letter) {
+  case 'A':
+    return &kCellTransformationP2A;
+  case 'B':
+    return &kCellTransformationP2B;
+  case 'C':
+    return &kCellTransformationP2C;
+  case 'I':
+    return &kCellTransformationP2I;
+  case 'F':
+    return &kCellTransformationP2F;
+  case 'R':
+    return &kCellTransformationP2R;
+  default:
+    return nullptr;
+  }
+}
+
+double DDet3x3(const double M[9]) {
+  return M[0] * (M[4] * M[8] - M[5] * M[7]) - M[1] * (M[3] * M[8] - M[5] * M[6]) + M[2] * (M[3] * M[7] - M[4] * M[6]);
+}
+
+void ToDouble(const float in[9], double out[9]) {
+  for (int i = 0; i < 9; i++)
+    out[i] = in[i];
+}
+
+void DTranspose(const double in[9], double out[9]) {
+  for (int i = 0; i < 3; i++)
+    for (int j = 0; j < 3; j++)
+      out[3 * j + i] = in[3 * i + j];
+}
+
+// A hash of positions modulo 1 on a grid much coarser than the tolerances
+// it serves, so that two positions within tolerance of each other (modulo 1)
+// always fall in the same or neighbouring bins.
+class PeriodicGrid {
+public:
+  static constexpr int kBins = 1024; // bin width 1/1024 > every tolerance used with it
+
+  void Add(uint32_t cls, const double q[3], int32_t index) {
+    cells_[Key(cls, Bin(q[0]), Bin(q[1]), Bin(q[2]))].push_back(index);
+  }
+
+  // Calls test(index) for each entry in the 27 bins around q until it
+  // answers true; answers the index, or -1.
+  template <class Test> int32_t FindNear(uint32_t cls, const double q[3], Test &&test) const {
+    const int b[3] = {Bin(q[0]), Bin(q[1]), Bin(q[2])};
+    for (int di = -1; di <= 1; di++)
+      for (int dj = -1; dj <= 1; dj++)
+        for (int dk = -1; dk <= 1; dk++) {
+          auto it = cells_.find(Key(cls, Wrap(b[0] + di), Wrap(b[1] + dj), Wrap(b[2] + dk)));
+          if (it == cells_.end())
+            continue;
+          for (int32_t index : it->second)
+            if (test(index))
+              return index;
+        }
+    return -1;
+  }
+
+private:
+  static int Wrap(int bin) { return (bin + kBins) % kBins; }
+  static int Bin(double x) {
+    double w = x - std::floor(x);
+    int b = static_cast<int>(w * kBins);
+    return std::clamp(b, 0, kBins - 1);
+  }
+  static uint64_t Key(uint32_t cls, int i, int j, int k) {
+    return (((static_cast<uint64_t>(cls) * kBins + static_cast<uint64_t>(i)) * kBins + static_cast<uint64_t>(j)) *
+            kBins) +
+           static_cast<uint64_t>(k);
+  }
+  std::unordered_map<uint64_t, std::vector<int32_t>> cells_;
+};
+
+bool EqualModuloOne(double a, double b) {
+  const double d = std::fabs(a - b);
+  return d <= kTransformDuplicateTolerance || d >= 1.0 - kTransformDuplicateTolerance;
+}
+
+// U' = A U A^t for a tensor of displacement type 3.
+void TransformTensor(AsymmetricUnitRecord &site, const double A[9]) {
+  if (site.displacementType != kDisplacementAnisoB)
+    return;
+  double U[9], AU[9], At[9], out[9];
+  ToDouble(site.tensor, U);
+  DMatMul33x33(A, U, AU);
+  DTranspose(A, At);
+  DMatMul33x33(AU, At, out);
+  for (int i = 0; i < 9; i++)
+    site.tensor[i] = static_cast<float>(out[i]);
+}
+
+void LogMatrixRows(const double M[9], const char *const formats[3]) {
+  for (int i = 0; i < 3; i++) {
+    char line[128];
+    std::snprintf(line, sizeof line, formats[i], M[3 * i], M[3 * i + 1], M[3 * i + 2]);
+    FWrite(line);
+  }
+}
+
+bool CrystalWithSites(WindowRef window, CrystalRec **out) {
+  CrystalRec *c = GetWindowCrystal(window);
+  if (!c || c->molecule || UsableSiteCount(*c) < 1)
+    return false;
+  *out = c;
+  return true;
+}
+
+} // namespace
+
+int LatticePointsPerCell(char letter) {
+  switch (letter) {
+  case 'P':
+    return 1;
+  case 'A':
+  case 'B':
+  case 'C':
+  case 'I':
+    return 2;
+  case 'R':
+    return 3;
+  case 'F':
+    return 4;
+  default:
+    return 0;
+  }
+}
+
+bool GetPrimitiveLatticeTransformationMatrix(char letter, float T[9]) {
+  if (letter == 'P') {
+    Copy3x3Mat(T, kCellTransformationNone.m);
+    return true;
+  }
+  const CellTransformation *preset = PresetForLetter(letter);
+  if (!preset)
+    return false;
+  double M[9], inverse[9];
+  ToDouble(preset->m, M);
+  if (!DInv3x3Mat(M, inverse))
+    return false;
+  for (int i = 0; i < 9; i++)
+    T[i] = static_cast<float>(inverse[i]);
+  return true;
+}
+
+bool GetLatticeTransformationMatrix(char from, char to, float T[9]) {
+  if (from == to) {
+    Copy3x3Mat(T, kCellTransformationNone.m);
+    return true;
+  }
+  float M[9];
+  if (!GetPrimitiveLatticeTransformationMatrix(from, M))
+    return false;
+  if (to == 'P') {
+    Copy3x3Mat(T, M);
+    return true;
+  }
+  const CellTransformation *preset = PresetForLetter(to);
+  if (!preset)
+    return false;
+  MatMul33x33(preset->m, M, T);
+  return true;
+}
+
+bool VerifyLatticeTransformationMatrix(char letter, const float T[9]) {
+  const int points = LatticePointsPerCell(letter);
+  if (points == 0)
+    return false;
+  double M[9];
+  ToDouble(T, M);
+  const double d = DDet3x3(M);
+  if (d > 1.0)
+    return IsInteger(d);
+  if (d > 0.0)
+    return IsInteger(d * points);
+  return false;
+}
+
+int CompareLatticePointsByDistance(const float p[3], const float q[3]) {
+  const float a = p[0] * p[0] + p[1] * p[1] + p[2] * p[2];
+  const float b = q[0] * q[0] + q[1] * q[1] + q[2] * q[2];
+  if (a < b)
+    return -1;
+  if (a > b)
+    return 1;
+  return 0;
+}
+
+bool GetProjectionTransformationMatrix(char letter, int h, int k, int l, float T[9]) {
+  int16_t count = 0;
+  CentringVectors centring{};
+  Bravais(letter, count, centring);
+  const int m = std::max({std::abs(h), std::abs(k), std::abs(l)});
+  if (m == 0 || m > kMaxProjectionIndex || count < 1)
+    return false;
+  const size_t side = static_cast<size_t>(2 * m + 1);
+  struct LatticePoint {
+    float p[3];
+  };
+  std::vector<LatticePoint> points;
+  try {
+    points.reserve(side * side * side * static_cast<size_t>(count));
+  } catch (const std::bad_alloc &) {
+    std::fprintf(stderr, "malloc() failed at GetProjectionTransformationMatrix()\n");
+    return false;
+  }
+  for (int u = -m; u <= m; u++)
+    for (int v = -m; v <= m; v++)
+      for (int w = -m; w <= m; w++)
+        for (int t = 0; t < count; t++) {
+          const auto &c = centring[static_cast<size_t>(t)];
+          points.push_back(
+              {{static_cast<float>(c[0] + u), static_cast<float>(c[1] + v), static_cast<float>(c[2] + w)}});
+        }
+  // Equal lengths keep the order of the grid, so the choice among them is
+  // always the same.
+  std::stable_sort(points.begin(), points.end(), [](const LatticePoint &a, const LatticePoint &b) {
+    return CompareLatticePointsByDistance(a.p, b.p) < 0;
+  });
+
+  auto inPlane = [&](const float p[3]) {
+    return std::fabs(static_cast<double>(h) * p[0] + static_cast<double>(k) * p[1] + static_cast<double>(l) * p[2]) <
+           kInPlaneTolerance;
+  };
+  const float *a = nullptr;
+  const float *b = nullptr;
+  float unitA[3], unitB[3];
+  for (size_t i = 1; i < points.size() && !b; i++) {
+    const float *p = points[i].p;
+    if (!inPlane(p))
+      continue;
+    if (!a) {
+      a = p;
+      GetUnitVector(a, unitA);
+      continue;
+    }
+    float unitP[3];
+    GetUnitVector(p, unitP);
+    if (!ParallelVec(unitA, unitP)) {
+      b = p;
+      CopyVector(unitB, unitP);
+    }
+  }
+  if (!a || !b) {
+    std::fprintf(stderr, "Cannot find two non-parallel vectors in plane\n");
+    return false;
+  }
+  float normal[3], cross[3];
+  CrossProduct(unitA, unitB, cross);
+  GetUnitVector(cross, normal);
+
+  float bestVolume = kProjectionStartVolume;
+  float bestDot = 0.0f;
+  const float *best = nullptr;
+  for (size_t i = 1; i < points.size(); i++) {
+    const float *p = points[i].p;
+    if (inPlane(p))
+      continue;
+    float unitP[3];
+    GetUnitVector(p, unitP);
+    const float dot = DotProduct(unitP, normal);
+    if (!(dot > 0.0f))
+      continue;
+    const float M[9] = {a[0], a[1], a[2], b[0], b[1], b[2], p[0], p[1], p[2]};
+    const float d = Det3x3Mat(M);
+    if (!(d > kProjectionVolumeTolerance))
+      continue;
+    if (std::fabs(std::fabs(d) - bestVolume) < kProjectionVolumeTolerance) {
+      if (dot > bestDot) {
+        best = p;
+        bestDot = dot;
+        bestVolume = d;
+      }
+    } else if (d < bestVolume) {
+      best = p;
+      bestDot = dot;
+      bestVolume = d;
+    }
+  }
+  if (!best) {
+    std::fprintf(stderr, "Cannot perpedicular vector\n");
+    return false;
+  }
+  const float result[9] = {a[0], a[1], a[2], b[0], b[1], b[2], best[0], best[1], best[2]};
+  Copy3x3Mat(T, result);
+  return VerifyLatticeTransformationMatrix(letter, T);
+}
+
+void GetCrystalVerticalDirection(const CrystalRec &crystal, float v[3]) {
+  double O[9], inverse[9];
+  ToDouble(crystal.orientationMatrix, O);
+  ZeroVector(v);
+  if (std::fabs(DDet3x3(O)) <= 0.0 || !DInv3x3Mat(O, inverse))
+    return;
+  for (int i = 0; i < 3; i++)
+    v[i] = static_cast<float>(inverse[3 * i + 1]);
+}
+
+// ---- Origin shift ----------------------------------------------------------------------
+
+void MoveOrigin(WindowRef window, float dx, float dy, float dz) {
+  CrystalRec *crystal = nullptr;
+  if (!CrystalWithSites(window, &crystal))
+    return;
+  CrystalRec &c = *crystal;
+  const float d[3] = {dx, dy, dz};
+  for (int i = 0; i < 3; i++)
+    c.originShift[i] += d[i];
+  for (size_t s = 0; s < UsableSiteSize(c); s++)
+    for (int i = 0; i < 3; i++)
+      c.sites[s].xyz[i] = MoveIntoCell(c.sites[s].xyz[i] - d[i]);
+  for (int i = 0; i < 3; i++) {
+    c.plotRange[2 * i] -= d[i];
+    c.plotRange[2 * i + 1] -= d[i];
+  }
+  if (RunNewCrystal(window, false, true, false))
+    OVSetWindowModified(window);
+}
+
+// ---- Supercells --------------------------------------------------------------------------
+
+std::vector<AsymmetricUnitRecord> MakeSupercellSites(const std::vector<AsymmetricUnitRecord> &sites, int32_t na,
+                                                     int32_t nb, int32_t nc, bool esds) {
+  std::vector<AsymmetricUnitRecord> out;
+  if (na < 1 || nb < 1 || nc < 1)
+    return out;
+  const int32_t n[3] = {na, nb, nc};
+  out.reserve(sites.size() * static_cast<size_t>(na) * static_cast<size_t>(nb) * static_cast<size_t>(nc));
+  for (const AsymmetricUnitRecord &site : sites)
+    for (int32_t i = 0; i < na; i++)
+      for (int32_t j = 0; j < nb; j++)
+        for (int32_t k = 0; k < nc; k++) {
+          AsymmetricUnitRecord copy = site;
+          copy.visible = 1;
+          copy.firstAtom = 0;
+          copy.lastAtom = 0;
+          const int32_t cell[3] = {i, j, k};
+          for (int m = 0; m < 3; m++) {
+            copy.xyz[m] =
+                site.xyz[m] / static_cast<float>(n[m]) + static_cast<float>(cell[m]) / static_cast<float>(n[m]);
+            if (esds)
+              copy.esd[m] = site.esd[m] / static_cast<float>(n[m]);
+          }
+          if (copy.displacementType == kDisplacementAnisoB)
+            for (int r = 0; r < 3; r++)
+              for (int s = 0; s < 3; s++)
+                copy.tensor[3 * r + s] = site.tensor[3 * r + s] / static_cast<float>(n[r] * n[s]);
+          out.push_back(copy);
+        }
+  return out;
+}
+
+bool DefineSupercell(WindowRef window, int32_t na, int32_t nb, int32_t nc) {
+  CrystalRec *crystal = nullptr;
+  if (!CrystalWithSites(window, &crystal) || na < 1 || nb < 1 || nc < 1)
+    return false;
+  if (!DiscardSymmetry(window))
+    return false;
+  CrystalRec &c = *crystal;
+  const int64_t total = static_cast<int64_t>(UsableSiteCount(c)) * na * nb * nc;
+  if (total > std::numeric_limits<int32_t>::max()) {
+    MyCFStopAlert("No Memory");
+    return false;
+  }
+  std::vector<AsymmetricUnitRecord> sites;
+  try {
+    std::vector<AsymmetricUnitRecord> current(c.sites.begin(), c.sites.begin() + UsableSiteCount(c));
+    sites = MakeSupercellSites(current, na, nb, nc, c.esdFlag != 0);
+  } catch (const std::bad_alloc &) {
+    MyCFStopAlert("No Memory");
+    return false;
+  }
+  const int32_t n[3] = {na, nb, nc};
+  c.sites = std::move(sites);
+  c.siteCount = static_cast<int32_t>(total);
+  c.atomsPerCell = c.siteCount;
+  DestroyAtomsArray(&c);
+  c.a *= static_cast<float>(na);
+  c.b *= static_cast<float>(nb);
+  c.c *= static_cast<float>(nc);
+  if (c.esdFlag)
+    for (int m = 0; m < 3; m++)
+      c.cellEsds[m] *= static_cast<float>(n[m]);
+  for (int r = 0; r < 3; r++)
+    for (int m = 0; m < 3; m++)
+      c.orientationMatrix[3 * r + m] *= static_cast<float>(n[m]);
+  for (int m = 0; m < 3; m++) {
+    c.plotRange[2 * m] = 0.0f;
+    c.plotRange[2 * m + 1] = 1.0f;
+  }
+  c.plotExtent = 0.0f;
+  if (!RunNewCrystal(window, false, true, true))
+    return false;
+  OVSetWindowModified(window);
+  return true;
+}
+
+// ---- General transformations -------------------------------------------------------------
+
+std::vector<AsymmetricUnitRecord> TransformCellSites(const std::vector<AsymmetricUnitRecord> &sites, const float T[9],
+                                                     int64_t expected) {
+  std::vector<AsymmetricUnitRecord> out;
+  double M[9], Mt[9], MtInv[9], MInv[9];
+  ToDouble(T, M);
+  DTranspose(M, Mt);
+  if (expected < 1 || !(DDet3x3(M) > 0.0) || !DInv3x3Mat(Mt, MtInv) || !DInv3x3Mat(M, MInv))
+    return out;
+
+  // The box of old cells the new cell overlaps: its corners in old
+  // coordinates.
+  double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+  for (int corner = 0; corner < 8; corner++) {
+    const double q[3] = {static_cast<double>(corner & 1), static_cast<double>((corner >> 1) & 1),
+                         static_cast<double>((corner >> 2) & 1)};
+    double p[3];
+    DMatMul(Mt, q, p);
+    for (int i = 0; i < 3; i++) {
+      lo[i] = std::min(lo[i], p[i]);
+      hi[i] = std::max(hi[i], p[i]);
+    }
+  }
+  int64_t from[3], to[3];
+  for (int i = 0; i < 3; i++) {
+    from[i] = static_cast<int64_t>(std::floor(lo[i]));
+    to[i] = static_cast<int64_t>(std::ceil(hi[i]));
+  }
+
+  out.reserve(static_cast<size_t>(std::min<int64_t>(expected, int64_t{1} << 24)));
+  PeriodicGrid grid;
+  std::vector<double> made; // coordinates of the sites made, three per site
+  for (const AsymmetricUnitRecord &site : sites) {
+    if (static_cast<int64_t>(out.size()) >= expected)
+      break;
+    for (int64_t a = from[0]; a <= to[0]; a++)
+      for (int64_t b = from[1]; b <= to[1]; b++)
+        for (int64_t cc = from[2]; cc <= to[2]; cc++) {
+          if (static_cast<int64_t>(out.size()) >= expected)
+            break;
+          const double p[3] = {static_cast<double>(site.xyz[0]) + static_cast<double>(a),
+                               static_cast<double>(site.xyz[1]) + static_cast<double>(b),
+                               static_cast<double>(site.xyz[2]) + static_cast<double>(cc)};
+          double q[3];
+          DMatMul(MtInv, p, q);
+          bool inside = true;
+          for (double x : q)
+            inside = inside && x >= -kTransformInsideTolerance && x <= 1.0 + kTransformInsideTolerance;
+          if (!inside)
+            continue;
+          const uint32_t element = site.elements[0];
+          const int32_t duplicate = grid.FindNear(element, q, [&](int32_t j) {
+            const double *r = &made[static_cast<size_t>(j) * 3];
+            return EqualModuloOne(q[0], r[0]) && EqualModuloOne(q[1], r[1]) && EqualModuloOne(q[2], r[2]);
+          });
+          if (duplicate >= 0)
+            continue;
+          AsymmetricUnitRecord copy = site;
+          for (int i = 0; i < 3; i++)
+            copy.xyz[i] = static_cast<float>(q[i]);
+          copy.visible = 1;
+          copy.firstAtom = 0;
+          copy.lastAtom = 0;
+          TransformTensor(copy, MtInv);
+          grid.Add(element, q, static_cast<int32_t>(out.size()));
+          made.insert(made.end(), q, q + 3);
+          out.push_back(copy);
+        }
+  }
+  return out;
+}
+
+char DetectLatticeType(const std::vector<AsymmetricUnitRecord> &sites) {
+  const size_t n = sites.size();
+  if (n < 2)
+    return 'P';
+  PeriodicGrid grid;
+  for (size_t i = 0; i < n; i++) {
+    const double q[3] = {sites[i].xyz[0], sites[i].xyz[1], sites[i].xyz[2]};
+    grid.Add(0, q, static_cast<int32_t>(i));
+  }
+  // Equal modulo 1: a site just below 1 pairs with one at 0 as well as one
+  // just above 1 does.
+  auto matches = [](double a, double b) {
+    double d = std::fabs(a - b);
+    d -= std::floor(d);
+    return d < kCentringMatchTolerance || 1.0 - d < kCentringMatchTolerance;
+  };
+  char letter = 'P';
+  int bestCount = 0;
+  std::vector<uint8_t> marked(n);
+  for (const CentringTest &row : kCentringTests) {
+    bool holds = true;
+    for (int t = 0; t < row.count && holds; t++) {
+      std::fill(marked.begin(), marked.end(), 0);
+      for (size_t i = 0; i < n; i++) {
+        const AsymmetricUnitRecord &si = sites[i];
+        double target[3];
+        for (int m = 0; m < 3; m++) {
+          target[m] = static_cast<double>(si.xyz[m]) + static_cast<double>(row.translations[t][m]);
+          if (target[m] >= 1.0)
+            target[m] -= 1.0;
+        }
+        const int32_t j = grid.FindNear(0, target, [&](int32_t k) {
+          if (static_cast<size_t>(k) == i)
+            return false;
+          const AsymmetricUnitRecord &sj = sites[static_cast<size_t>(k)];
+          return std::strcmp(si.label, sj.label) == 0 && SitesHaveSameOccupancy(si, sj) &&
+                 matches(target[0], sj.xyz[0]) && matches(target[1], sj.xyz[1]) && matches(target[2], sj.xyz[2]);
+        });
+        if (j >= 0) {
+          marked[i] = 1;
+          marked[static_cast<size_t>(j)] = 1;
+        }
+      }
+      holds = std::all_of(marked.begin(), marked.end(), [](uint8_t m) { return m != 0; });
+    }
+    if (holds && row.count > bestCount) {
+      letter = row.letter;
+      bestCount = row.count;
+    }
+  }
+  return letter;
+}
+
+bool TransformCell(WindowRef window, const float T[9]) {
+  CrystalRec *crystal = nullptr;
+  if (!CrystalWithSites(window, &crystal))
+    return false;
+  CrystalRec &c = *crystal;
+  double M[9], Mt[9], MInv[9], MtInv[9];
+  ToDouble(T, M);
+  DTranspose(M, Mt);
+  const double det = DDet3x3(M);
+  if (!(det > 0.0) || !DInv3x3Mat(M, MInv) || !DInv3x3Mat(Mt, MtInv))
+    return false;
+  float vertical[3];
+  GetCrystalVerticalDirection(c, vertical);
+
+  static const char *const kForward[3] = {"     [ x']     [%8.4f %8.4f %8.4f ] [ x ]",
+                                          "     [ y']  =  [%8.4f %8.4f %8.4f ] [ y ]",
+                                          "     [ z']     [%8.4f %8.4f %8.4f ] [ z ]"};
+  static const char *const kInverse[3] = {"     [ x ]     [%8.4f %8.4f %8.4f ] [ x']",
+                                          "     [ y ]  =  [%8.4f %8.4f %8.4f ] [ y']",
+                                          "     [ z ]     [%8.4f %8.4f %8.4f ] [ z']"};
+  FWrite("Applying matrix transformation to unit cell (basis) vectors:");
+  LogMatrixRows(M, kForward);
+  char line[160];
+  std::snprintf(line, sizeof line, "New unit cell volume is %.2f times the old cell (%.0f atoms in new cell)", det,
+                static_cast<double>(c.atomsPerCell) * det);
+  FWrite(line);
+  FWrite("");
+  FWrite("The inverse transformation matrix (to restore original cell) is:");
+  LogMatrixRows(MInv, kInverse);
+
+  // The new cell first: a matrix that gives no cell changes nothing.
+  float G[9], TG[9], Tt[9], newG[9];
+  GetMetricTensor(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, G);
+  MatMul33x33(T, G, TG);
+  Transpose3x3Mat(T, Tt);
+  MatMul33x33(TG, Tt, newG);
+  float cell[6];
+  if (!GetCellParametersFromMetricTensor(newG, &cell[0], &cell[1], &cell[2], &cell[3], &cell[4], &cell[5])) {
+    std::fprintf(stderr, "Invalid metric tensor at TransformCell()\n");
+    return false;
+  }
+
+  if (!DiscardSymmetry(window))
+    return false;
+
+  // Everything new is made before anything of the crystal changes.
+  float view[3], newView[3], newVertical[3], O[9];
+  CopyVector(view, c.viewDirection);
+  for (int i = 0; i < 3; i++) {
+    newView[i] = static_cast<float>(MtInv[3 * i] * view[0] + MtInv[3 * i + 1] * view[1] + MtInv[3 * i + 2] * view[2]);
+    newVertical[i] = static_cast<float>(MtInv[3 * i] * vertical[0] + MtInv[3 * i + 1] * vertical[1] +
+                                        MtInv[3 * i + 2] * vertical[2]);
+  }
+  if (!GetOrientationMatrixWithVertical(newView, newVertical, newG, O))
+    return false;
+  const double wanted = static_cast<double>(UsableSiteCount(c)) * det;
+  if (wanted > std::numeric_limits<int32_t>::max()) {
+    MyCFStopAlert("No Memory");
+    return false;
+  }
+  const int64_t expected = std::llround(wanted);
+  std::vector<AsymmetricUnitRecord> sites;
+  try {
+    std::vector<AsymmetricUnitRecord> current(c.sites.begin(), c.sites.begin() + UsableSiteCount(c));
+    sites = TransformCellSites(current, T, expected);
+  } catch (const std::bad_alloc &) {
+    MyCFStopAlert("No Memory");
+    return false;
+  }
+  if (sites.empty()) {
+    std::fprintf(stderr, "No sites in the new cell at TransformCell()\n");
+    return false;
+  }
+  if (static_cast<int64_t>(sites.size()) < expected) {
+    std::snprintf(line, sizeof line, "Only %zu of the %lld sites expected were found in the new cell", sites.size(),
+                  static_cast<long long>(expected));
+    FWriteColor(line, kRGBRed);
+  }
+  char letter = 'P';
+  if (expected >= 2) {
+    letter = DetectLatticeType(sites);
+    std::snprintf(line, sizeof line, "Detected lattice type: %c", letter);
+    FWrite(line);
+  }
+
+  c.a = cell[0];
+  c.b = cell[1];
+  c.c = cell[2];
+  c.alpha = cell[3];
+  c.beta = cell[4];
+  c.gamma = cell[5];
+  Copy3x3Mat(c.metricTensor, newG);
+  c.esdFlag = 0;
+  CopyVector(c.viewDirection, newView);
+  c.siteCount = static_cast<int32_t>(sites.size());
+  c.atomsPerCell = c.siteCount;
+  c.sites = std::move(sites);
+  std::snprintf(c.spaceGroup, sizeof c.spaceGroup, "%c 1", letter);
+  c.latticeLetter = letter;
+  c.cardCount = 0;
+  c.originChoice = 0;
+  DestroyAtomsArray(&c);
+  SortAUByElement(&c);
+  ApplyOrientationMatrix(&c, O);
+  for (int m = 0; m < 3; m++) {
+    c.plotRange[2 * m] = 0.0f;
+    c.plotRange[2 * m + 1] = 1.0f;
+  }
+  c.plotScale = 0.0f;
+  c.plotExtent = 0.0f;
+  if (!RunNewCrystal(window, false, true, false))
+    return false;
+  OVSetWindowModified(window);
+  return true;
+}
+
+bool ProjectCell(WindowRef window, int h, int k, int l) {
+  CrystalRec *crystal = nullptr;
+  if (!CrystalWithSites(window, &crystal))
+    return false;
+  const char letter = EffectiveLatticeLetter(crystal->latticeLetter, crystal->alpha, crystal->beta, crystal->gamma);
+  float T[9];
+  if (!GetProjectionTransformationMatrix(letter, h, k, l, T)) {
+    FWrite("Error getting projection matrix");
+    return false;
+  }
+  char line[128];
+  std::snprintf(line, sizeof line,
+                "Projecting lattice plane onto (%d %d %d). The new x and y axes will lie in this plane.", h, k, l);
+  FWrite(line);
+  return TransformCell(window, T);
+}

@@ -20,6 +20,15 @@ const DontShowAgainNotice kDontShowAgainNotices[] = {
     {"HideOtherMolecules", &PrefsRecord::noticeHideOtherMolecules, "Hide other molecules?",
      "Every atom bonded, directly or through other atoms, to the selected atoms stays visible; all other atoms "
      "are hidden. Show All Atoms brings them back."},
+    {"DiscardSymmetry", &PrefsRecord::noticeDiscardSymmetry, "Discard the symmetry of this crystal?",
+     "Every atom of the unit cell becomes a site of its own and the space group becomes P 1. The structure keeps "
+     "all its atoms."},
+    {"CrystalToMolecule", &PrefsRecord::noticeCrystalToMolecule, "Make a molecule of the visible atoms?",
+     "Every visible atom becomes an atom of a molecule, with its bonds to other visible atoms; hidden atoms, the "
+     "unit cell and the symmetry are dropped."},
+    {"AutoGenerateBonds", &PrefsRecord::noticeAutoBonds, "Replace the bond specifications?",
+     "The bond specifications are thrown away and new ones are made from the distances found between the atoms, "
+     "judged against typical bond lengths."},
 };
 
 class DontShowAgainSheet : public QDialog {

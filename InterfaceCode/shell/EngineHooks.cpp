@@ -5,10 +5,12 @@
 #include "FileCommands.h"
 #include "editing/BondElementCommands.h"
 #include "editing/SelectionCommandHandler.h"
+#include "editing/TransformCommands.h"
 #include "QtHostServices.h"
 #include "inspectors/AngleDialogs.h"
 #include "inspectors/CalculateAngleWindow.h"
 #include "inspectors/InspectorKit.h"
+#include "inspectors/LatticePlaneSheets.h"
 #include "inspectors/ModelOptions.h"
 #include "inspectors/PlotRangeWindow.h"
 #include "inspectors/PlotSizeSheets.h"
@@ -104,6 +106,8 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallModelOptions();
   InstallBondAndElementEditorCommands();
   InstallSelectionCommands();
+  InstallTransformCommands();
+  InstallLatticePlaneSheets();
   InstallPlotRangeWindow();
   InstallCalculateAngleWindow();
   InstallPlotSizeSheets();

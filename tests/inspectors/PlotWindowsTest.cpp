@@ -4,6 +4,7 @@
 #include "inspectors/AngleDialogs.h"
 #include "inspectors/CalculateAngleWindow.h"
 #include "inspectors/InspectorKit.h"
+#include "inspectors/LatticePlaneSheets.h"
 #include "inspectors/PlotRangeWindow.h"
 #include "inspectors/PlotSizeSheets.h"
 #include "shell/FileCommands.h"
@@ -26,6 +27,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -257,6 +259,64 @@ TEST_F(PlotWindowsTest, AngleDialogsClampValidateAndEstimate) {
   EXPECT_DOUBLE_EQ(grid.outline.width(), 4 * 46 + 1);
   EXPECT_DOUBLE_EQ(grid.outline.height(), 47);
   EXPECT_EQ(grid.lines.size(), 3u);
+}
+
+// oracle:begin d_spacing
+// name, a, b, c, alpha, beta, gamma, h, k, l, text
+const struct DCase {
+  const char *name;
+  float cell[6];
+  float hkl[3];
+  const char *text;
+} kDCases[] = {
+    {"monoclinic", {5.0f, 6.0f, 7.0f, 90, 101.5f, 90}, {1, 0, 1}, "3.6570 Å"},
+    {"triclinic", {5.0f, 6.0f, 7.0f, 80, 95, 100}, {1, -1, 2}, "2.4468 Å"},
+};
+// oracle:end d_spacing
+
+TEST_F(PlotWindowsTest, LatticePlaneSheetShowsTheSpacingAndSetsThePlane) {
+  MainWindow *w = Open("NaCl.ovtx");
+  ASSERT_NE(w, nullptr);
+  CrystalRec &c = *GetWindowCrystal(w->Ref());
+  for (const DCase &k : kDCases) {
+    CrystalRec cell;
+    FillCrystalFromSites(cell, k.cell, "P 1", {});
+    EXPECT_EQ(DSpacingText(&cell, k.hkl[0], k.hkl[1], k.hkl[2]), k.text) << k.name;
+  }
+  int h = 0, kk = 0, l = 0;
+  ASSERT_TRUE(ParsePresetPlane("(1/2 0 1)", &h, &kk, &l));
+  EXPECT_EQ(h * 100 + kk * 10 + l, 120) << "the slash reads as a blank";
+  EXPECT_FALSE(ParsePresetPlane("(1 0)", &h, &kk, &l));
+
+  QDialog *sheet = ShowLatticePlaneSheet(w->Ref(), MakeLatticePlaneSheetRecord(c));
+  ASSERT_NE(sheet, nullptr);
+  for (int id : {1, 2, 3})
+    Type(sheet, id, "0");
+  EXPECT_EQ(Text(sheet, 4), "---");
+  EXPECT_FALSE(FindControl(sheet, 10)->isEnabled());
+  Choose(sheet, 14, 9); // "(1 -1 0)"
+  EXPECT_EQ(Text(sheet, 2), "-1");
+  EXPECT_TRUE(FindControl(sheet, 10)->isEnabled());
+  FindControl<QSlider>(sheet, 7)->setValue(37);
+  static_cast<QPushButton *>(FindControl(sheet, 10))->click();
+  EXPECT_FLOAT_EQ(c.plane.transparency, 0.63f);
+  EXPECT_EQ(c.plane.hkl[1], -1.0f);
+  EXPECT_TRUE(c.plane.shown);
+
+  // Slice: Cancel leaves the selection and the plane; Hide Selected hides them.
+  c.atoms[0].selected = 1;
+  QDialog *slice = ShowSliceModelSheet(w->Ref());
+  ASSERT_NE(slice, nullptr);
+  auto press = [](QWidget *s, const char *command) {
+    for (auto *b : s->findChildren<QPushButton *>())
+      if (b->property("command").toString() == command)
+        b->click();
+  };
+  press(slice, "not!");
+  EXPECT_TRUE(c.atoms[0].selected);
+  EXPECT_TRUE(c.plane.shown);
+  press(ShowSliceModelSheet(w->Ref()), "HdAb");
+  EXPECT_FALSE(c.plane.shown);
 }
 
 } // namespace

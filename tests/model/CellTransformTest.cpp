@@ -5,12 +5,15 @@
 #include "LocalizedStrings.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
+#include "VectorMath.h"
 #include "ViewOrientation.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -30,6 +33,7 @@ protected:
     host.graphPane = Rect{0, 0, 200, 200};
   }
   void TearDown() override {
+    EXPECT_EQ(CheckCrystalInvariants(C()), "");
     gDiscardSymmetryConsent = nullptr;
     gRotateSelection = 0;
     DestroyMainWindowData(&window);
@@ -232,6 +236,200 @@ TEST_F(CellTransform, RotatingASelectionAsksThroughTheInstalledConsent) {
   EXPECT_EQ(host.alerts[1].message, OVLocalizedString("Request_Discard_Symmetry"));
   EXPECT_STREQ(c.spaceGroup, "P 1");
   EXPECT_EQ(CountNumSelectedAtoms(&c), 2);
+}
+
+} // namespace
+
+namespace {
+
+void ExpectMatrix(const float actual[9], const float expected[9]) {
+  for (int i = 0; i < 9; i++)
+    EXPECT_NEAR(actual[i], expected[i], 1e-6f) << "entry " << i;
+}
+
+TEST(CellTransformLattices, PresetsAndLatticeChanges) {
+  float T[9], inverse[9];
+  ASSERT_TRUE(GetLatticeTransformationMatrix('F', 'P', T));
+  ASSERT_TRUE(Inv3x3Mat(kCellTransformationP2F.m, inverse));
+  ExpectMatrix(T, inverse);
+  ASSERT_TRUE(GetLatticeTransformationMatrix('P', 'C', T));
+  ExpectMatrix(T, kCellTransformationP2C.m);
+  // I to F goes through the primitive cell.
+  ASSERT_TRUE(GetLatticeTransformationMatrix('I', 'F', T));
+  float viaP[9], primitive[9];
+  ASSERT_TRUE(GetPrimitiveLatticeTransformationMatrix('I', primitive));
+  MatMul33x33(kCellTransformationP2F.m, primitive, viaP);
+  ExpectMatrix(T, viaP);
+  EXPECT_FALSE(GetLatticeTransformationMatrix('X', 'P', T));
+  EXPECT_FALSE(GetLatticeTransformationMatrix('P', 'Q', T));
+  EXPECT_EQ(LatticePointsPerCell('R'), 3);
+  EXPECT_EQ(LatticePointsPerCell('Z'), 0);
+}
+
+TEST(CellTransformLattices, VerificationWantsWholeCellsOrLatticePoints) {
+  const float quarter[9] = {0.5f, 0, 0, 0, 0.5f, 0, 0, 0, 1};
+  EXPECT_TRUE(VerifyLatticeTransformationMatrix('F', quarter)); // 0.25 x 4 lattice points
+  EXPECT_FALSE(VerifyLatticeTransformationMatrix('P', quarter));
+  const float point3[9] = {1, 0, 0, 0, 1, 0, 0, 0, 0.3f};
+  EXPECT_FALSE(VerifyLatticeTransformationMatrix('F', point3));
+  const float mirror[9] = {-1, 0, 0, 0, 1, 0, 0, 0, 1};
+  EXPECT_FALSE(VerifyLatticeTransformationMatrix('P', mirror));
+  EXPECT_FALSE(VerifyLatticeTransformationMatrix('X', kCellTransformationNone.m));
+  EXPECT_TRUE(VerifyLatticeTransformationMatrix('P', kCellTransformationP2F.m)); // det 4
+  const float twoAndAHalf[9] = {2.5f, 0, 0, 0, 1, 0, 0, 0, 1};
+  EXPECT_FALSE(VerifyLatticeTransformationMatrix('P', twoAndAHalf));
+}
+
+TEST(CellTransformLattices, ProjectionPutsTheNewAxesInThePlane) {
+  const float a[3] = {1, 0, 0}, b[3] = {0, 2, 0}, c[3] = {-1, 1, 0};
+  EXPECT_EQ(CompareLatticePointsByDistance(a, b), -1);
+  EXPECT_EQ(CompareLatticePointsByDistance(b, a), 1);
+  EXPECT_EQ(CompareLatticePointsByDistance(c, c), 0);
+
+  const int planes[][3] = {{0, 0, 1}, {1, 1, 0}, {1, 1, 1}, {-1, 0, 2}, {-1, -1, -1}, {0, -2, 0}};
+  for (const auto &hkl : planes) {
+    float T[9];
+    ASSERT_TRUE(GetProjectionTransformationMatrix('P', hkl[0], hkl[1], hkl[2], T)) << hkl[0] << hkl[1] << hkl[2];
+    for (int row = 0; row < 2; row++)
+      EXPECT_EQ(hkl[0] * T[3 * row] + hkl[1] * T[3 * row + 1] + hkl[2] * T[3 * row + 2], 0.0f);
+    // The smallest cell the plane allows: one lattice point per cell.
+    EXPECT_NEAR(Det3x3Mat(T), 1.0f, 1e-5f) << hkl[0] << hkl[1] << hkl[2];
+  }
+  float T[9];
+  EXPECT_FALSE(GetProjectionTransformationMatrix('P', 0, 0, 0, T));
+  EXPECT_FALSE(GetProjectionTransformationMatrix('P', kMaxProjectionIndex + 1, 0, 1, T));
+  // A face-centred lattice gives a primitive sub-cell of a quarter volume.
+  ASSERT_TRUE(GetProjectionTransformationMatrix('F', 1, 1, 1, T));
+  EXPECT_NEAR(Det3x3Mat(T), 0.25f, 1e-5f);
+}
+
+TEST(CellTransformLattices, DetectionFindsTheRichestCentring) {
+  auto sites = [](std::vector<std::array<float, 3>> positions) {
+    std::vector<AsymmetricUnitRecord> out(positions.size());
+    for (size_t i = 0; i < positions.size(); i++) {
+      std::strcpy(out[i].label, "W1");
+      out[i].occupancies[0] = 1.0f;
+      for (int m = 0; m < 3; m++)
+        out[i].xyz[m] = positions[i][m];
+    }
+    return out;
+  };
+  EXPECT_EQ(DetectLatticeType(sites({{0, 0, 0}, {0.5f, 0.5f, 0.5f}})), 'I');
+  EXPECT_EQ(DetectLatticeType(sites({{0, 0, 0}, {0.5f, 0.5f, 0}, {0, 0.5f, 0.5f}, {0.5f, 0, 0.5f}})), 'F');
+  EXPECT_EQ(DetectLatticeType(sites({{0.1f, 0.2f, 0.3f}, {0.6f, 0.7f, 0.3f}})), 'C');
+  EXPECT_EQ(DetectLatticeType(sites({{0.1f, 0.2f, 0.3f}, {0.6f, 0.7f, 0.4f}})), 'P');
+  EXPECT_EQ(DetectLatticeType(sites({{0, 0, 0}})), 'P');
+  // A site just below the far edge of the cell pairs with one at its origin.
+  EXPECT_EQ(DetectLatticeType(sites({{0.9999995f, 0, 0}, {0.5f, 0.5f, 0.5f}})), 'I');
+}
+
+TEST(CellTransformLattices, SitesTheImagesDoNotFillAreLeftOut) {
+  // det 1.25 promises round(2.5) = 3 sites, but only two images fall into
+  // the new cell: no blank third site.
+  std::vector<AsymmetricUnitRecord> sites(2);
+  sites[0].xyz[2] = 0.3f;
+  sites[1].xyz[2] = 0.35f;
+  const float T[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1.25f};
+  const auto made = TransformCellSites(sites, T, 3);
+  ASSERT_EQ(made.size(), 2u);
+  EXPECT_NEAR(made[0].xyz[2], 0.24f, 1e-6f);
+  EXPECT_NEAR(made[1].xyz[2], 0.28f, 1e-6f);
+}
+
+TEST_F(CellTransform, MoveOriginShiftsSitesAndRange) {
+  const float cell[6] = {4, 5, 6, 90, 90, 90};
+  Build(cell, "P 1", {{"O1", "O", .7f, .2f, .3f}, {"O2", "O", .5f, .4f, .3f}});
+  MoveOrigin(&window, 0.5f, 0, 0);
+  EXPECT_NEAR(C().sites[0].xyz[0], 0.2f, 1e-6f);
+  EXPECT_EQ(C().sites[1].xyz[0], 0.0f);
+  EXPECT_EQ(C().originShift[0], 0.5f);
+  // The range moved back by half a cell, then by whole cells into the first.
+  EXPECT_FLOAT_EQ(C().plotRange[0], 0.5f);
+  EXPECT_FLOAT_EQ(C().plotRange[1], 1.5f);
+  EXPECT_TRUE(GetMainWindowData(&window)->windowModified);
+}
+
+TEST_F(CellTransform, SupercellMultipliesSitesAndAxesWithoutTurningThePicture) {
+  const float cell[6] = {4, 5, 6, 90, 100, 90};
+  Build(cell, "P 1", {{"O1", "O", .1f, .2f, .3f}, {"O2", "O", .4f, .2f, .3f}, {"Si1", "Si", .6f, .6f, .6f}});
+  float before[9];
+  Copy3x3Mat(before, C().orientationMatrix);
+  EXPECT_FALSE(DefineSupercell(&window, 0, 2, 2));
+  EXPECT_FALSE(DefineSupercell(&window, -1, -1, 6));
+  EXPECT_EQ(C().siteCount, 3);
+  ASSERT_TRUE(DefineSupercell(&window, 2, 2, 2));
+  EXPECT_EQ(C().siteCount, 24);
+  EXPECT_EQ(C().atomsPerCell, 24);
+  EXPECT_FLOAT_EQ(C().a, 8);
+  EXPECT_FLOAT_EQ(C().c, 12);
+  EXPECT_FLOAT_EQ(C().beta, 100);
+  for (int r = 0; r < 3; r++)
+    for (int m = 0; m < 3; m++)
+      EXPECT_NEAR(C().orientationMatrix[3 * r + m], 2 * before[3 * r + m], 1e-4f);
+  // Sites in old-cell order, k innermost: the second copy of O1 is one c up.
+  EXPECT_NEAR(C().sites[1].xyz[2], 0.65f, 1e-6f);
+  EXPECT_TRUE(GetMainWindowData(&window)->windowModified);
+}
+
+TEST_F(CellTransform, IdentityReproducesTheCellAndFindsTheBodyCentring) {
+  const float cell[6] = {3.16f, 3.16f, 3.16f, 90, 90, 90};
+  Build(cell, "I m -3 m", {{"W1", "W", 0, 0, 0}});
+  host.log.clear();
+  ASSERT_TRUE(TransformCell(&window, kCellTransformationNone.m));
+  const auto lines = host.LogLines();
+  ASSERT_GE(lines.size(), 10u);
+  EXPECT_EQ(lines[0], "Applying matrix transformation to unit cell (basis) vectors:");
+  EXPECT_EQ(lines[1], "     [ x']     [  1.0000   0.0000   0.0000 ] [ x ]");
+  EXPECT_EQ(lines[2], "     [ y']  =  [  0.0000   1.0000   0.0000 ] [ y ]");
+  EXPECT_EQ(lines[4], "New unit cell volume is 1.00 times the old cell (2 atoms in new cell)");
+  EXPECT_EQ(lines[5], "");
+  EXPECT_EQ(lines[6], "The inverse transformation matrix (to restore original cell) is:");
+  EXPECT_EQ(lines[9], "     [ z ]     [  0.0000   0.0000   1.0000 ] [ z']");
+  EXPECT_NE(host.log.find("Detected lattice type: I"), std::string::npos);
+  EXPECT_STREQ(C().spaceGroup, "I 1");
+  EXPECT_FLOAT_EQ(C().a, 3.16f);
+  EXPECT_TRUE(GetMainWindowData(&window)->windowModified);
+}
+
+TEST_F(CellTransform, FaceCentredToPrimitiveKeepsEveryAtomInPlace) {
+  BuildNaCl();
+  float T[9];
+  ASSERT_TRUE(GetLatticeTransformationMatrix('F', 'P', T));
+  ASSERT_TRUE(TransformCell(&window, T));
+  CrystalRec &c = C();
+  EXPECT_STREQ(c.spaceGroup, "P 1");
+  ASSERT_EQ(c.siteCount, 2);
+  EXPECT_NEAR(c.a, 5.64f / std::sqrt(2.0f), 1e-4f);
+  EXPECT_NEAR(c.alpha, 60.0f, 1e-3f);
+  // The nearest Na-Cl distance is still half the old cube edge.
+  const float *na = c.sites[0].xyz, *cl = c.sites[1].xyz;
+  float G[9];
+  GetMetricTensor(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, G);
+  float nearest = 1e9f;
+  for (int i = -1; i <= 1; i++)
+    for (int j = -1; j <= 1; j++)
+      for (int k = -1; k <= 1; k++) {
+        float d[3] = {cl[0] - na[0] + i, cl[1] - na[1] + j, cl[2] - na[2] + k}, Gd[3];
+        MatMul(G, d, Gd);
+        nearest = std::min(nearest, std::sqrt(DotProduct(d, Gd)));
+      }
+  EXPECT_NEAR(nearest, 2.82f, 1e-3f);
+}
+
+TEST_F(CellTransform, ProjectionLogsThePlaneOrTheFailure) {
+  const float cell[6] = {4, 5, 6, 90, 90, 90};
+  Build(cell, "P 1", {{"O1", "O", .1f, .2f, .3f}});
+  host.log.clear();
+  EXPECT_FALSE(ProjectCell(&window, 0, 0, 0));
+  EXPECT_EQ(host.LogLines().back(), "Error getting projection matrix");
+  ASSERT_TRUE(ProjectCell(&window, 1, 0, 0));
+  EXPECT_NE(host.log.find("Projecting lattice plane onto (1 0 0). The new x and y axes will lie in this plane."),
+            std::string::npos);
+  // a and b now lie in the old (1 0 0) plane: the old b and c.
+  EXPECT_FLOAT_EQ(C().c, 4);
+  float vertical[3];
+  GetCrystalVerticalDirection(C(), vertical);
+  EXPECT_GT(Magnitude(vertical), 0.0f);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Checks the angle texts of the Calculate Angle window's test against
+"""Checks the angle and d-spacing texts of the plot windows' test against
 python3-gemmi.
 
 tests/inspectors/PlotWindowsTest.cpp holds, between "// oracle:begin
@@ -10,7 +10,9 @@ UnitCell.orthogonalize of it, a plane normal the reciprocal vector
 (fractionalization matrix transposed times h k l); the angle between the
 two, printed "%.4f" with trailing zeros removed and a degree sign, must be
 the committed text. The cell is first rounded to single precision, as the
-program stores it.
+program stores it. The rows between "// oracle:begin d_spacing" and
+"// oracle:end d_spacing" give a cell, h k l and the Lattice Plane sheet's
+text, which must be gemmi's UnitCell.calculate_d printed "%.4f \u00c5".
 
     /usr/bin/python3 tests/oracle/angles_oracle.py --source-dir .          # check
     /usr/bin/python3 tests/oracle/angles_oracle.py --source-dir . --print  # print the texts
@@ -72,11 +74,21 @@ def main():
             print(name, i1, i2, want)
         if want != shown:
             failures.append('%s %s ^ %s: the test shows %s, gemmi gives %s' % (name, i1, i2, shown, want))
+    d_block = text.split('// oracle:begin d_spacing')[1].split('// oracle:end d_spacing')[0]
+    for m in re.finditer(r'\{"(\w+)", \{([^}]*)\}, \{([^}]*)\}, "([^"]*)"\}', d_block):
+        rows += 1
+        name, cell_text, hkl, shown = m.groups()
+        h, k, l = (int(round(v)) for v in numbers(hkl))
+        want = '%.4f \u00c5' % gemmi.UnitCell(*numbers(cell_text)).calculate_d([h, k, l])
+        if args.print:
+            print(name, hkl, want)
+        if want != shown:
+            failures.append('%s (%s): the test shows %s, gemmi gives %s' % (name, hkl, shown, want))
     if rows == 0:
         failures.append('no rows between the oracle markers')
     for f in failures:
         print('FAIL', f)
-    print('%d angles checked, %d failures' % (rows, len(failures)))
+    print('%d texts checked, %d failures' % (rows, len(failures)))
     return 1 if failures else 0
 
 

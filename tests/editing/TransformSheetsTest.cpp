@@ -1,0 +1,414 @@
+// The structure transformation commands and their sheets as a user meets
+// them: opened from their commands on real structure windows, driven through
+// the sheets' commands, with the alerts' answers scripted.
+#include "editing/TransformSheets.h"
+#include "editing/TransformCommands.h"
+#include "shell/Commands.h"
+#include "shell/EngineHooks.h"
+#include "shell/FileCommands.h"
+#include "shell/Forms.h"
+#include "shell/LogStore.h"
+#include "shell/QtHostServices.h"
+#include "shell/Startup.h"
+#include "structurewindow/MainWindow.h"
+#include "structurewindow/StructureWindow.h"
+
+#include "CellTransform.h"
+#include "LatticePlanes.h"
+#include "Preferences.h"
+#include "StructureArrays.h"
+#include "window/MainWindowData.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <deque>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TransformHost : public QtHostServices {
+public:
+  std::vector<AlertRequest> alerts;
+  std::deque<int> answers; // buttons pressed, 1 when none is left
+  int beeps = 0;
+  int RunAlert(const AlertRequest &alert) override {
+    alerts.push_back(alert);
+    if (answers.empty())
+      return 1;
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  void Beep() override { ++beeps; }
+};
+
+TransformHost *gTransformHost = nullptr;
+fs::path gTransformTemp;
+
+class TransformSheets : public ::testing::Test {
+protected:
+  HostServices *previous_ = nullptr;
+  static void SetUpTestSuite() {
+    char pattern[] = "/tmp/ovtransformXXXXXX";
+    gTransformTemp = mkdtemp(pattern);
+    if (!QApplication::instance()) {
+      setenv("XDG_CONFIG_HOME", (gTransformTemp / "config").c_str(), 1);
+      setenv("XDG_CACHE_HOME", (gTransformTemp / "cache").c_str(), 1);
+      static int argc = 1;
+      static char name[] = "test_editing";
+      static char *argv[] = {name, nullptr};
+      new QApplication(argc, argv); // lives as long as the process
+      InstallProgramLocale();
+    }
+    gTransformHost = new TransformHost;
+    if (!gStartupDone)
+      ASSERT_TRUE(OVInitialize({}, gTransformHost));
+    else // another suite started the program: this host serves its windows and Log too
+      InstallHostWindowHooks(*gTransformHost, [] { return AllGraphWindows(); });
+    gTransformHost->AttachLog(
+        [](std::string_view text, const RGBColor &colour, size_t n) { GetLogStore()->Append(text, colour, n); },
+        [] { return false; });
+  }
+  static void TearDownTestSuite() {
+    std::error_code ec;
+    fs::remove_all(gTransformTemp, ec);
+  }
+  void SetUp() override {
+    previous_ = SetHostServices(gTransformHost);
+    gTransformHost->alerts.clear();
+    gTransformHost->answers.clear();
+    gTransformHost->beeps = 0;
+    gSaveShowOptions = false;
+  }
+  void TearDown() override {
+    for (QDialog *sheet : OpenSheets())
+      sheet->reject();
+    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows())) {
+      ClearWindowModified(w->Ref());
+      DoCloseMainWindow(w->Ref());
+    }
+    QCoreApplication::processEvents();
+    gTransformCommandHooks = {};
+    gPrefs.noticeDiscardSymmetry = gFactoryPrefs.noticeDiscardSymmetry;
+    gPrefs.noticeCrystalToMolecule = gFactoryPrefs.noticeCrystalToMolecule;
+    SetHostServices(previous_);
+  }
+  static CrystalRec *OpenExample(const char *name) {
+    if (!OpenFSRefInWindow(ExamplesFolder() / name, nullptr))
+      return nullptr;
+    QCoreApplication::processEvents();
+    ClearWindowModified(FrontGraphWindow());
+    return GetWindowCrystal(FrontGraphWindow());
+  }
+  static std::vector<QDialog *> OpenSheets() {
+    std::vector<QDialog *> out;
+    if (MainWindow *w = GetMainWindow(FrontGraphWindow()))
+      for (QDialog *d : w->findChildren<QDialog *>())
+        if (d->isVisible())
+          out.push_back(d);
+    return out;
+  }
+  // The one sheet the command opened.
+  static QDialog *Sheet(uint32_t command) {
+    EXPECT_EQ(ProcessCommand(command), kNoErr);
+    auto sheets = OpenSheets();
+    EXPECT_EQ(sheets.size(), 1u);
+    return sheets.empty() ? nullptr : sheets[0];
+  }
+  static void Type(QDialog *sheet, int id, const char *text) {
+    auto *field = FindControlInSheet(sheet, id);
+    ASSERT_NE(field, nullptr) << id;
+    field->setText(text);
+  }
+  static QLineEdit *FindControlInSheet(QDialog *sheet, int id) {
+    for (QLineEdit *e : sheet->findChildren<QLineEdit *>())
+      if (e->property("controlID").toInt() == id)
+        return e;
+    return nullptr;
+  }
+  static std::string Text(QDialog *sheet, int id) { return FindControlInSheet(sheet, id)->text().toStdString(); }
+  static bool Modified() { return IsWindowModified(FrontGraphWindow()); }
+};
+
+TEST_F(TransformSheets, MoveOriginBeepsAtNoShiftAndWrapsTheShift) {
+  CrystalRec *c = OpenExample("NaCl.ovtx");
+  ASSERT_NE(c, nullptr);
+  QDialog *sheet = Sheet(kCmdMoveOrigin);
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_EQ(Text(sheet, 4), "0");
+  EXPECT_EQ(MoveOriginSheetEventHandler(sheet, kSheetOK), 0);
+  EXPECT_EQ(gTransformHost->beeps, 1);
+  EXPECT_TRUE(sheet->isVisible());
+  Type(sheet, 4, "1.25");
+  MoveOriginSheetEventHandler(sheet, kSheetOK);
+  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_EQ(gMoveOriginDeltaX, 0.25f);
+  EXPECT_EQ(c->originShift[0], 0.25f);
+  EXPECT_TRUE(Modified());
+  // The next sheet starts from the shift just applied.
+  QDialog *again = Sheet(kCmdMoveOrigin);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(Text(again, 4), "0.25");
+  EXPECT_EQ(MoveOriginSheetEventHandler(again, kSheetQuit), kEventNotHandledErr);
+  EXPECT_FALSE(again->isVisible());
+}
+
+TEST_F(TransformSheets, FacePresetFillsTheRowsAndTransforms) {
+  CrystalRec *c = OpenExample("Rutile.ovtx");
+  ASSERT_NE(c, nullptr);
+  const int32_t atoms = c->atomsPerCell;
+  QDialog *sheet = Sheet(kCmdTransformCell);
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_EQ(GetTransformationPresetsMenu(sheet), kPresetPrimitive);
+  EXPECT_EQ(Text(sheet, 21), "1");
+  TransformCellSheetEventHandler(sheet, kPresetFaceCentred);
+  const char *rows[9] = {"1", "-1", "1", "1", "1", "-1", "-1", "1", "1"};
+  for (int i = 0; i < 9; i++)
+    EXPECT_EQ(Text(sheet, 21 + i), rows[i]) << i;
+  EXPECT_EQ(GetTransformationType(sheet), kGeneralMatrix);
+  TransformCellSheetEventHandler(sheet, kSheetOK);
+  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_TRUE(gTransformHost->alerts.empty());
+  EXPECT_EQ(c->atomsPerCell, 4 * atoms);
+  EXPECT_STREQ(c->spaceGroup, "F 1");
+  EXPECT_TRUE(Modified());
+}
+
+TEST_F(TransformSheets, RefusedValuesKeepTheSheetWithTheirAlert) {
+  CrystalRec *c = OpenExample("Rutile.ovtx");
+  ASSERT_NE(c, nullptr);
+  const float a = c->a;
+  QDialog *sheet = Sheet(kCmdTransformCell);
+  ASSERT_NE(sheet, nullptr);
+  struct Case {
+    int type;
+    const char *values[3];
+    const char *alert; // null: accepted
+  };
+  const Case cases[] = {
+      {kSupercell, {"1", "1", "1"}, "Invalid supercell"},
+      {kSupercell, {"0", "2", "2"}, "Invalid supercell"},
+      {kSupercell, {"-1", "-1", "6"}, "Invalid supercell"},
+      {kSupercell, {"2.5", "1", "1"}, "Invalid supercell"},
+      {kProjectionPlane, {"0", "0", "0"}, "Invalid projection plane"},
+      {kProjectionPlane, {"25", "0", "1"}, "Invalid projection plane"},
+  };
+  for (const Case &k : cases) {
+    gTransformHost->alerts.clear();
+    SetTransformationType(sheet, k.type);
+    for (int i = 0; i < 3; i++)
+      Type(sheet, (k.type == kSupercell ? kTCSupercellFirst : kTCPlaneFirst) + i, k.values[i]);
+    TransformCellSheetEventHandler(sheet, kSheetOK);
+    ASSERT_EQ(gTransformHost->alerts.size(), 1u) << k.values[0];
+    EXPECT_EQ(gTransformHost->alerts[0].message, k.alert);
+    EXPECT_TRUE(sheet->isVisible());
+  }
+  gTransformHost->alerts.clear();
+  SetTransformationType(sheet, kGeneralMatrix);
+  Type(sheet, 21, "-1");
+  TransformCellSheetEventHandler(sheet, kSheetOK);
+  ASSERT_EQ(gTransformHost->alerts.size(), 1u);
+  EXPECT_EQ(gTransformHost->alerts[0].message, "Invalid transformation matrix");
+  EXPECT_EQ(c->a, a);
+
+  // 2 1 1 is a supercell; 0 0 1 a plane.
+  SetTransformationType(sheet, kSupercell);
+  Type(sheet, 41, "2");
+  Type(sheet, 42, "1");
+  Type(sheet, 43, "1");
+  TransformCellSheetEventHandler(sheet, kSheetOK);
+  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_FLOAT_EQ(c->a, 2 * a);
+  QDialog *plane = Sheet(kCmdTransformCell);
+  ASSERT_NE(plane, nullptr);
+  SetTransformationType(plane, kProjectionPlane);
+  Type(plane, 31, "0");
+  Type(plane, 32, "0");
+  Type(plane, 33, "1");
+  TransformCellSheetEventHandler(plane, kSheetOK);
+  EXPECT_FALSE(plane->isVisible());
+}
+
+TEST_F(TransformSheets, OptionsShowOneGroupAndAreRemembered) {
+  ASSERT_NE(OpenExample("Rutile.ovtx"), nullptr);
+  QDialog *sheet = Sheet(kCmdTransformCell);
+  ASSERT_NE(sheet, nullptr);
+  QWidget *options = FindControl(sheet, kTCOptionsGroup);
+  QWidget *matrix = FindControl(sheet, kTCMatrixGroup);
+  QWidget *plane = FindControl(sheet, kTCPlaneGroup);
+  const int small = sheet->height();
+  EXPECT_FALSE(options->isVisibleTo(sheet));
+  TransformCellSheetEventHandler(sheet, kTransformToggleOptions);
+  EXPECT_TRUE(gSaveShowOptions);
+  EXPECT_TRUE(FindControl<QCheckBox>(sheet, kTCShowOptions)->isChecked());
+  EXPECT_TRUE(matrix->isVisibleTo(sheet));
+  EXPECT_FALSE(plane->isVisibleTo(sheet));
+  EXPECT_EQ(sheet->height(), small + options->height() + matrix->height());
+  TransformCellSheetEventHandler(sheet, kPresetPlane111);
+  EXPECT_EQ(Text(sheet, 33), "1");
+  EXPECT_TRUE(plane->isVisibleTo(sheet));
+  EXPECT_FALSE(matrix->isVisibleTo(sheet));
+  EXPECT_EQ(plane->y(), options->y() + options->height());
+  EXPECT_EQ(sheet->height(), small + options->height() + plane->height());
+  // Typing makes the choice custom; the identity button resets the matrix.
+  QTest::keyClick(FindControlInSheet(sheet, 31), Qt::Key_2);
+  EXPECT_EQ(GetTransformationPresetsMenu(sheet), kPresetCustom);
+  Type(sheet, 22, "7");
+  TransformCellSheetEventHandler(sheet, kTransformResetMatrix);
+  EXPECT_EQ(Text(sheet, 22), "0");
+  TransformCellSheetEventHandler(sheet, kSheetCancel);
+  QDialog *next = Sheet(kCmdTransformCell);
+  ASSERT_NE(next, nullptr);
+  EXPECT_TRUE(FindControl(next, kTCOptionsGroup)->isVisibleTo(next));
+}
+
+TEST_F(TransformSheets, MoleculeToCrystalChecksTheCellAndGoesBack) {
+  CrystalRec *c = OpenExample("Benzene.ovtx");
+  ASSERT_NE(c, nullptr);
+  ASSERT_EQ(c->molecule, 1);
+  float extents[3];
+  ASSERT_TRUE(GetMoleculeExtents(*c, extents));
+  QDialog *sheet = Sheet(kCmdMoleculeToCrystal);
+  ASSERT_NE(sheet, nullptr);
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "%.3f", 1.5 * extents[0]);
+  EXPECT_EQ(Text(sheet, 4), expected);
+  EXPECT_EQ(Text(sheet, 9), "90.00");
+
+  Type(sheet, 8, "180");
+  MTCSheetEventHandler(sheet, kSheetOK);
+  ASSERT_EQ(gTransformHost->alerts.size(), 1u);
+  EXPECT_EQ(gTransformHost->alerts[0].message, "Invalid Angle");
+  EXPECT_EQ(Text(sheet, 8), "90.00");
+  // a smaller than the molecule: "Reset Cell" puts the extent in.
+  gTransformHost->alerts.clear();
+  Type(sheet, 4, "1");
+  gTransformHost->answers = {1};
+  MTCSheetEventHandler(sheet, kSheetOK);
+  ASSERT_EQ(gTransformHost->alerts.size(), 1u);
+  EXPECT_EQ(gTransformHost->alerts[0].message, "Cell parameter smaller than molecule!");
+  EXPECT_EQ(gTransformHost->alerts[0].buttons, (std::vector<std::string>{"Reset Cell", "Continue"}));
+  EXPECT_NE(gTransformHost->alerts[0].explanation.find("Your 'a' cell parameter"), std::string::npos);
+  std::snprintf(expected, sizeof expected, "%f", extents[0]);
+  EXPECT_EQ(Text(sheet, 4), expected);
+  EXPECT_TRUE(sheet->isVisible());
+  // b too small for the molecule's y extent at gamma 30: asked about 'b'.
+  gTransformHost->alerts.clear();
+  Type(sheet, 5, "5");
+  Type(sheet, 6, "3.5");
+  Type(sheet, 9, "30");
+  gTransformHost->answers = {2};
+  MTCSheetEventHandler(sheet, kSheetOK);
+  ASSERT_GE(gTransformHost->alerts.size(), 1u);
+  EXPECT_NE(gTransformHost->alerts[0].explanation.find("Your 'b' cell parameter"), std::string::npos);
+  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_EQ(c->molecule, 0);
+  EXPECT_STREQ(c->spaceGroup, "P 1");
+  EXPECT_FLOAT_EQ(c->gamma, 30);
+  EXPECT_EQ(c->siteCount, 12);
+  EXPECT_TRUE(Modified());
+
+  // And back, behind its notice.
+  ClearWindowModified(FrontGraphWindow());
+  ASSERT_EQ(ProcessCommand(kCmdCrystalToMolecule), kNoErr);
+  auto notices = OpenSheets();
+  ASSERT_EQ(notices.size(), 1u);
+  notices[0]->findChild<QCheckBox *>("dontShowAgain")->setChecked(true);
+  notices[0]->findChild<QPushButton *>("okButton")->click();
+  EXPECT_EQ(gPrefs.noticeCrystalToMolecule, 0);
+  EXPECT_EQ(c->molecule, 1);
+  EXPECT_GE(c->atomCount, 12);
+  EXPECT_TRUE(Modified());
+}
+
+TEST_F(TransformSheets, BendWantsAPositiveRadiusAndKeepsAnUndoCopy) {
+  CrystalRec *c = OpenExample("Benzene.ovtx");
+  ASSERT_NE(c, nullptr);
+  for (AtomRecord &a : c->atoms)
+    a.selected = 1;
+  QDialog *sheet = Sheet(kCmdBendLattice);
+  ASSERT_NE(sheet, nullptr);
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "%.2f", static_cast<double>(ProposeBendRadius(*c)));
+  EXPECT_EQ(Text(sheet, 1), expected);
+  Type(sheet, 1, "0");
+  BendRadiusWindowEventHandler(sheet, kSheetOK);
+  EXPECT_TRUE(sheet->isVisible());
+  EXPECT_TRUE(gTransformHost->alerts.empty());
+  const float x0 = c->atoms[0].cart[0];
+  Type(sheet, 1, "2");
+  BendRadiusWindowEventHandler(sheet, kSheetOK);
+  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_NE(c->atoms[0].cart[0], x0);
+  EXPECT_TRUE(Modified());
+  EXPECT_NE(GetWindowHistory(FrontGraphWindow()), nullptr);
+}
+
+TEST_F(TransformSheets, NoticesAndTheSheetsOfOtherWindows) {
+  CrystalRec *c = OpenExample("NaCl.ovtx");
+  ASSERT_NE(c, nullptr);
+  // Without the notice, discarding runs at once.
+  gPrefs.noticeDiscardSymmetry = 0;
+  ASSERT_EQ(ProcessCommand(kCmdDiscardSymmetry), kNoErr);
+  EXPECT_TRUE(OpenSheets().empty());
+  EXPECT_STREQ(c->spaceGroup, "P 1");
+  EXPECT_EQ(c->siteCount, 8);
+  EXPECT_TRUE(Modified());
+
+  // Commands whose sheets are missing stay disabled.
+  QAction *view = GetCommandAction(kCmdViewDirectionSheet);
+  UpdateActionStatus(view);
+  EXPECT_FALSE(view->isEnabled());
+
+  static WindowRef insertWindow = nullptr;
+  static float insertWidth = 0, insertLowest = 0;
+  static float viewSeen[3] = {0, 0, 0};
+  gTransformCommandHooks.showInsertSpaceSheet = [](WindowRef w, float width, float lowest) {
+    insertWindow = w;
+    insertWidth = width;
+    insertLowest = lowest;
+  };
+  gTransformCommandHooks.showViewDirectionSheet = [](WindowRef, const float direction[3], const float *,
+                                                     const float *) { std::copy(direction, direction + 3, viewSeen); };
+  ProcessCommand(kCmdInsertSpace); // no plane shown: refused
+  EXPECT_EQ(insertWindow, nullptr);
+  ProcessCommand(kCmdToggleLatticePlane);
+  ASSERT_TRUE(c->plane.shown);
+  ProcessCommand(kCmdInsertSpace);
+  EXPECT_EQ(insertWindow, FrontGraphWindow());
+  EXPECT_EQ(insertWidth, kDefaultInsertSpaceWidth);
+  EXPECT_LE(insertLowest, 0.0f);
+  UpdateActionStatus(view);
+  EXPECT_TRUE(view->isEnabled());
+  ProcessCommand(kCmdViewDirectionSheet);
+  EXPECT_EQ(viewSeen[2], c->viewDirection[2]);
+
+  // Distances from the plane: refused without a selection, then one line
+  // per selected atom.
+  gTransformHost->alerts.clear();
+  ProcessCommand(kCmdDistanceFromPlane);
+  ASSERT_EQ(gTransformHost->alerts.size(), 1u);
+  EXPECT_EQ(gTransformHost->alerts[0].message, "No atoms selected!");
+  int32_t picked = -1;
+  for (int32_t i = 0; i < c->atomCount && picked < 0; i++)
+    if (c->atoms[static_cast<size_t>(i)].visible && c->sites[c->atoms[static_cast<size_t>(i)].site].label[0] == 'C')
+      picked = i;
+  ASSERT_GE(picked, 0);
+  c->atoms[static_cast<size_t>(picked)].selected = 1;
+  ProcessCommand(kCmdDistanceFromPlane);
+  char line[128];
+  std::snprintf(line, sizeof line, "Atom: %-6s  no.%5ld (Cl)  lies %8.3f A from plane",
+                c->sites[c->atoms[static_cast<size_t>(picked)].site].label, static_cast<long>(picked),
+                static_cast<double>(Dist2Plane(c, c->atoms[static_cast<size_t>(picked)].cart)));
+  EXPECT_TRUE(GetLogStore()->PlainText().contains(QString::fromLatin1(line))) << line;
+}
+
+} // namespace
