@@ -6,6 +6,7 @@
 #include "editing/BondElementCommands.h"
 #include "editing/SelectionCommandHandler.h"
 #include "editing/TransformCommands.h"
+#include "editing/FragmentCommandHandler.h"
 #include "QtHostServices.h"
 #include "inspectors/AngleDialogs.h"
 #include "inspectors/CalculateAngleWindow.h"
@@ -107,6 +108,7 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallBondAndElementEditorCommands();
   InstallSelectionCommands();
   InstallTransformCommands();
+  InstallFragmentCommands();
   InstallLatticePlaneSheets();
   InstallPlotRangeWindow();
   InstallCalculateAngleWindow();
