@@ -1,4 +1,6 @@
-// Extending the selection over a long chain molecule.
+// Extending, recolouring, restyling and deleting the selection of a long
+// chain molecule.
+#include "AtomEditing.h"
 #include "SelectionCommands.h"
 #include "StructureArrays.h"
 
@@ -57,5 +59,40 @@ void BM_RecolourSelection20000(benchmark::State &state) {
   }
 }
 BENCHMARK(BM_RecolourSelection20000)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+namespace {
+
+// Every other atom of a 20,000-atom chain molecule deleted at once.
+void BM_DeleteHalfOfMolecule20000(benchmark::State &state) {
+  CrystalRec chain;
+  Chain(chain, 20000);
+  chain.spheres.resize(1);
+  chain.sphereCount = 1;
+  std::vector<uint8_t> doomed(20000, 0);
+  for (size_t k = 0; k < doomed.size(); k += 2)
+    doomed[k] = 1;
+  for (auto _ : state) {
+    state.PauseTiming();
+    CrystalRec c = chain;
+    state.ResumeTiming();
+    DestroyMoleculeAtoms(c, doomed);
+    benchmark::DoNotOptimize(c.atomCount);
+  }
+}
+BENCHMARK(BM_DeleteHalfOfMolecule20000)->Unit(benchmark::kMillisecond);
+
+// A custom style for the 19,999 bonds of a selected 20,000-atom chain.
+void BM_CustomBondStyle20000(benchmark::State &state) {
+  CrystalRec c;
+  Chain(c, 20000);
+  for (AtomRecord &a : c.atoms)
+    a.selected = 1;
+  uint16_t style = 0;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(ApplyCustomBondStyle(c, CustomBondStyleRec{static_cast<uint16_t>(++style % 12), {}, {}}));
+}
+BENCHMARK(BM_CustomBondStyle20000)->Unit(benchmark::kMillisecond);
 
 } // namespace

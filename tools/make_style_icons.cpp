@@ -40,7 +40,7 @@ HeadlessHost *gHost = nullptr;
 fs::path gTemp;
 
 // Two blank hydrogens give the atom a margin in its picture.
-constexpr const char *kAtom = "MOLE\nTITL icon\nATOM\nC   C1  0 0 0\nH   H1  1.35 1.35 0\nH   H2  -1.35 -1.35 0\n";
+constexpr const char *kAtom = "MOLE\nTITL icon\nATOM\nC   C1  0 0 0\nH   H1  1.05 1.05 0\nH   H2  -1.05 -1.05 0\n";
 constexpr const char *kEllipsoid = "TITL icon\nCELL 3 3 3 90 90 90\nXYZR 0 0 0 0 0 0\nATOM\nC   C1  0 0 0\n"
                                    "UANI\nC1  0.25 0.08 0.12 0.03 0.04 0.0\n";
 constexpr const char *kOctahedron = "MOLE\nTITL icon\nVIEW 1 0.35 0.25\nBMAX Ti O 2.2\nATOM\nTi  Ti1 0 0 0\n"
@@ -90,6 +90,30 @@ void SetAllSites(CrystalRec &c, const std::function<void(AsymmetricUnitRecord &)
     change(c.sites[s]);
 }
 
+// The picture cut to a square around what differs from its corner colour,
+// scaled to a 32-pixel icon: a lone atom fills its icon.
+QImage CropToContent(const QImage &image) {
+  if (image.isNull())
+    return image;
+  const QSize icon(32, 32);
+  const QRgb background = image.pixel(0, 0);
+  int left = image.width(), top = image.height(), right = -1, bottom = -1;
+  for (int y = 0; y < image.height(); y++)
+    for (int x = 0; x < image.width(); x++)
+      if (image.pixel(x, y) != background) {
+        left = std::min(left, x);
+        right = std::max(right, x);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+  if (right < 0)
+    return image.scaled(icon);
+  const int side = std::max(right - left, bottom - top) + 3;
+  const int cx = (left + right) / 2, cy = (top + bottom) / 2;
+  const QImage square = image.copy(cx - side / 2, cy - side / 2, side, side);
+  return square.scaled(icon, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
 // The carbon atom takes the style; the hydrogens are not drawn.
 void StyleAtom(CrystalRec &c, uint32_t style) {
   const ElementCode carbon = ElementCode('C' << 8 | ' ');
@@ -124,6 +148,29 @@ QImage HiddenMark() {
   return image;
 }
 
+// The placement icons of the background picture: a frame holding a small
+// picture tiled, centred, scaled to fit or stretched to fill.
+QImage PlacementIcon(int mode) {
+  QImage image(32, 32, QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setPen(QColor(90, 90, 90));
+  p.setBrush(Qt::white);
+  p.drawRect(2, 5, 27, 21);
+  const QColor picture(70, 130, 200);
+  switch (mode) {
+  case 1:
+    for (int x = 0; x < 3; x++)
+      for (int y = 0; y < 2; y++)
+        p.fillRect(4 + 8 * x, 7 + 9 * y, 7, 8, picture);
+    break;
+  case 2: p.fillRect(11, 11, 10, 10, picture); break;
+  case 3: p.fillRect(9, 7, 14, 18, picture); break;
+  default: p.fillRect(3, 6, 26, 20, picture); break;
+  }
+  return image;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -148,11 +195,11 @@ int main(int argc, char **argv) {
   for (const StyleIconEntry &e : gAtomStyleIconData) {
     if (e.style < 0)
       continue;
-    ok &= Save(Plot(kAtom, kIcon, kIcon,
-                    [&](CrystalRec &c) {
-                      c.modelType = 2;
-                      StyleAtom(c, uint32_t(e.style));
-                    }),
+    ok &= Save(CropToContent(Plot(kAtom, 4 * kIcon, 4 * kIcon,
+                                  [&](CrystalRec &c) {
+                                    c.modelType = 2;
+                                    StyleAtom(c, uint32_t(e.style));
+                                  })),
                out, e.fileName);
   }
   for (const StyleIconEntry &e : gEllipsoidStyleIconData) {
@@ -207,6 +254,10 @@ int main(int argc, char **argv) {
                out, e.fileName);
   }
   ok &= Save(HiddenMark(), out, kEllipsoidHiddenIconFile);
+  const char *placements[4] = {"IC PictureTile.icns", "IC PictureCentre.icns", "IC PictureScale.icns",
+                               "IC PictureFill.icns"};
+  for (int mode = 1; mode <= 4; mode++)
+    ok &= Save(PlacementIcon(mode), out, placements[mode - 1]);
 
   // The tab buttons of the Model Options window: a picture of what the tab
   // sets, on grey when not chosen and on light blue when chosen.

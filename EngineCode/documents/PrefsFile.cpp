@@ -42,7 +42,7 @@ template <class A> void XferTools(A &a, PrefsRecord &p) {
   XferAll(a, p.toolWindowBounds, p.rotatorAngle, p.videoWindowBounds, p.modelOptionsBounds, p.modelOptionsTab,
           p.angleWindowBounds, p.rangeWindowBounds, p.spacegroupWindowBounds, p.spacegroupInfoPanel,
           p.elementsWindowBounds, p.atomPickerBounds, p.atomPickerCount, p.atomPickerElements, p.atomPickerChoice,
-          p.annotationWindowBounds, p.distanceWindowBounds);
+          p.annotationWindowBounds, p.distanceWindowBounds, p.modelOptionsVisible);
 }
 template <class A> void XferDisplay(A &a, PrefsRecord &p) {
   XferAll(a, p.stereoOn, p.stereoMode, p.fastRotation, p.kA, p.kD, p.kS, p.phongN, p.polyEdgeMode,

@@ -260,6 +260,11 @@ void UpdateSiteBrowser(WindowRef window) {
     host->UpdateSiteBrowser(window);
 }
 
+void SiteBrowserColourByElement(WindowRef window) {
+  if (HostServices *host = GetHostServices(); window && host)
+    host->SiteBrowserColourByElement(window);
+}
+
 void UpdateAtomPicker() {
   if (HostServices *host = GetHostServices())
     host->UpdateAtomPicker();

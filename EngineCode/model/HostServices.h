@@ -135,6 +135,9 @@ public:
   virtual void DrawRulers(WindowRef) {}
   // Refills the window's site browsers.
   virtual void UpdateSiteBrowser(WindowRef) {}
+  // Gives a molecule's atoms their element's atom type again, through the
+  // site browser (nothing until the site browser is built).
+  virtual void SiteBrowserColourByElement(WindowRef) {}
   // Redraws the element buttons of the atom picker.
   virtual void UpdateAtomPicker() {}
   // Refreshes the plot-range window from the front structure window.
@@ -329,6 +332,7 @@ extern uint8_t gQuittingTime;
 void GetWindowGraphBounds(WindowRef window, Rect *bounds);
 void DrawRulers(WindowRef window);
 void UpdateSiteBrowser(WindowRef window);
+void SiteBrowserColourByElement(WindowRef window);
 void UpdateAtomPicker();
 void UpdateSetRange();
 void UpdateLabelOptionsSizeField(float size);

@@ -64,6 +64,7 @@ struct PrefsRecord {
   Rect videoWindowBounds;
   Rect modelOptionsBounds;
   uint16_t modelOptionsTab = 0;
+  uint8_t modelOptionsVisible = 0; // the inspector showed at the last quit
   Rect angleWindowBounds;
   Rect rangeWindowBounds;
   Rect spacegroupWindowBounds;

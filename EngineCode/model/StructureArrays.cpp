@@ -895,24 +895,46 @@ void PurgeUnusedAtomSpheres(CrystalRec *crystal) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
-  for (int32_t t = UsableSphereCount(c) - 1; t >= 0; t--) {
-    const uint32_t type = static_cast<uint32_t>(t);
-    if (SphereUsedBySite(c, type))
+  // One pass over the sites and atoms: a type is kept while a site or a
+  // visible atom uses it.
+  const size_t n = UsableSphereSize(c);
+  std::vector<uint8_t> used(n, 0);
+  for (size_t s = 0; s < UsableSiteSize(c); s++)
+    if (c.sites[s].atomType < n)
+      used[c.sites[s].atomType] = 1;
+  for (size_t k = 0; k < UsableAtomSize(c); k++)
+    if (c.atoms[k].visible && c.atoms[k].atomType < n)
+      used[c.atoms[k].atomType] = 1;
+  if (std::all_of(used.begin(), used.end(), [](uint8_t u) { return u != 0; }))
+    return;
+  // Hidden atoms that still name a deleted type go back to their site's
+  // type, so that no atom keeps an index to a deleted type.
+  for (AtomRecord &atom : c.atoms)
+    if (atom.atomType < n && !used[atom.atomType] && ValidSite(c, atom.site))
+      atom.atomType = c.sites[atom.site].atomType;
+  // Every index drops by the number of deleted types below it.
+  std::vector<uint32_t> deletedBelow(n + 1, 0);
+  for (size_t t = 0; t < n; t++)
+    deletedBelow[t + 1] = deletedBelow[t] + (used[t] ? 0 : 1);
+  auto renumber = [&](uint32_t &type) { type -= deletedBelow[std::min<size_t>(type, n)]; };
+  for (AsymmetricUnitRecord &site : c.sites)
+    renumber(site.atomType);
+  for (AtomRecord &atom : c.atoms)
+    renumber(atom.atomType);
+  size_t kept = 0;
+  for (size_t t = 0; t < n; t++) {
+    if (!used[t]) {
+      DisposeSpherePixels(&c.spheres[t]);
       continue;
-    bool usedByVisibleAtom = false;
-    for (int32_t k = 0; k < UsableAtomCount(c) && !usedByVisibleAtom; k++) {
-      const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
-      usedByVisibleAtom = atom.visible && atom.atomType == type;
     }
-    if (usedByVisibleAtom)
-      continue;
-    // Hidden atoms that still name the type go back to their site's type,
-    // so that no atom keeps an index to a deleted type.
-    for (AtomRecord &atom : c.atoms)
-      if (atom.atomType == type && ValidSite(c, atom.site))
-        atom.atomType = c.sites[atom.site].atomType;
-    DestroySphereIndex(&c, t);
+    if (kept != t)
+      c.spheres[kept] = std::move(c.spheres[t]);
+    kept++;
   }
+  c.spheres.erase(c.spheres.begin() + static_cast<std::ptrdiff_t>(kept), c.spheres.begin() + static_cast<std::ptrdiff_t>(n));
+  c.sphereCount = static_cast<int32_t>(c.spheres.size());
+  if (c.spheres.empty())
+    std::vector<SphereRecord>().swap(c.spheres);
 }
 
 // ---- Custom bond specifications --------------------------------------------------

@@ -1,5 +1,6 @@
 // The selection commands reach the engine here for the front structure window.
 #include "SelectionCommandHandler.h"
+#include "SelectionSheets.h"
 
 #include "SelectionCommands.h"
 #include "StructureArrays.h"
@@ -107,7 +108,8 @@ void DoHideOtherMolecules(WindowRef window) {
 
 void InstallSelectionCommands() {
   AddCommandHandler(SelectionCommand, SelectionCommandStatus);
-  // The Delete key removes selected vectors; deleting selected atoms and
-  // sites waits for the atom-deletion commands.
+  // The Delete key removes selected vectors (and, from the sheets'
+  // commands, the selected atoms or sites).
   gWindowInputHooks.deleteSelectedVectors = DeleteSelectedVectors;
+  InstallSelectionSheetCommands();
 }

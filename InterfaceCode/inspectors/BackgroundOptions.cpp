@@ -7,9 +7,13 @@
 #include "ColourHelpers.h"
 #include "Preferences.h"
 #include "Utilities.h"
+#include "StyleMenus.h"
+#include "export/PictureServices.h"
 #include "render/Background.h"
+#include "window/MainWindowData.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -28,18 +32,18 @@ constexpr int kPresetCount = 12;
 constexpr RGBColor kGrey(uint16_t v) { return RGBColor{v, v, v}; }
 constexpr RGBColor kW = kGrey(65535), kK = kGrey(0);
 const BackgroundOptions gBackgroundPresets[kPresetCount] = {
-    {1, kK, kK, kW, 5, 0, 1.0f},
-    {1, kGrey(56797), kGrey(56797), kW, 5, 0, 1.0f},
-    {1, kW, kW, kW, 5, 0, 1.0f},
-    {2, kK, kW, kK, 5, 0, 1.0f},
-    {2, kK, kW, kGrey(43690), 6, 0, 1.0f},
-    {2, kW, kW, kGrey(26214), 7, 0, 1.0f},
-    {1, {65535, 61166, 61166}, {65535, 61166, 61166}, kW, 5, 0, 1.0f},
-    {1, {65535, 65535, 61166}, {65535, 65535, 52428}, kW, 5, 0, 1.0f},
-    {1, {48059, 56797, 65535}, {48059, 56797, 65535}, kW, 5, 0, 1.0f},
-    {2, {65535, 61166, 61166}, {61166, 61166, 65535}, {0, 0, 43690}, 5, -45, 1.0f},
-    {2, {65535, 65535, 52428}, kW, {65535, 65535, 52428}, 5, 0, 0.5f},
-    {2, {48059, 56797, 65535}, {48059, 56797, 65535}, kW, 5, 0, 1.0f},
+    {1, kK, kK, kW, 5, 0, 1.0f, 4, {}},
+    {1, kGrey(56797), kGrey(56797), kW, 5, 0, 1.0f, 4, {}},
+    {1, kW, kW, kW, 5, 0, 1.0f, 4, {}},
+    {2, kK, kW, kK, 5, 0, 1.0f, 4, {}},
+    {2, kK, kW, kGrey(43690), 6, 0, 1.0f, 4, {}},
+    {2, kW, kW, kGrey(26214), 7, 0, 1.0f, 4, {}},
+    {1, {65535, 61166, 61166}, {65535, 61166, 61166}, kW, 5, 0, 1.0f, 4, {}},
+    {1, {65535, 65535, 61166}, {65535, 65535, 52428}, kW, 5, 0, 1.0f, 4, {}},
+    {1, {48059, 56797, 65535}, {48059, 56797, 65535}, kW, 5, 0, 1.0f, 4, {}},
+    {2, {65535, 61166, 61166}, {61166, 61166, 65535}, {0, 0, 43690}, 5, -45, 1.0f, 4, {}},
+    {2, {65535, 65535, 52428}, kW, {65535, 65535, 52428}, 5, 0, 0.5f, 4, {}},
+    {2, {48059, 56797, 65535}, {48059, 56797, 65535}, kW, 5, 0, 1.0f, 4, {}},
 };
 constexpr uint16_t kPrefix1 = ('C' << 8) | 'C', kPrefix2 = ('D' << 8) | 'D';
 
@@ -99,6 +103,48 @@ public:
   }
 };
 
+// Shows the picture's name, size and memory need, or the control to
+// choose one; a picture whose file has gone is dropped.
+void ShowPictureInformation() {
+  std::error_code ec;
+  const bool hasPicture = !backOptions.picture.empty() && std::filesystem::is_regular_file(backOptions.picture, ec);
+  QWidget *none = Ctl(607), *some = Ctl(614);
+  if (hasPicture) {
+    some->show();
+    none->hide();
+    Rect bounds;
+    int64_t bytes = 0;
+    QString text = QString::fromStdString(backOptions.picture.filename().string());
+    if (GetGraphicsOffWorldSpecs(backOptions.picture, &bounds, &bytes))
+      text += "\n" + QString::fromStdString(PictureSizeText(bounds.Width(), bounds.Height(), uint64_t(bytes)));
+    else
+      text = QStringLiteral("???");
+    Ctl<QLabel>(610)->setText(text);
+    return;
+  }
+  backOptions.picture.clear();
+  some->hide();
+  none->show();
+  const WindowRef front = FrontGraphWindow();
+  const bool enable = front && GetWindowCrystal(front) && IsWindowFileOpen(front);
+  none->setEnabled(enable);
+  some->setEnabled(enable);
+  Ctl<QLabel>(610)->clear();
+}
+
+void ChoosePicture() {
+  HostServices *host = GetHostServices();
+  std::filesystem::path file;
+  if (host && host->OpenFileDialog("Select a graphics file", &file) == 0) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec))
+      return;
+    backOptions.picture = file;
+  }
+  ShowPictureInformation();
+  DoApplyBackgroundOptions();
+}
+
 void ChooseColour(RGBColor &colour) {
   RGBColor chosen;
   if (GetColor("", colour, &chosen)) {
@@ -113,6 +159,17 @@ OSStatus BackOptionsEventHandler(uint32_t command) {
   case FourCharsToLong("FlGr"):
     std::swap(backOptions.gradientColour1, backOptions.gradientColour2);
     Pane()->update();
+    DoApplyBackgroundOptions();
+    return kNoErr;
+  case FourCharsToLong("addP"): ChoosePicture(); return kNoErr;
+  case FourCharsToLong("remP"):
+    backOptions.picture.clear();
+    DoApplyBackgroundOptions();
+    ShowPictureInformation();
+    return kNoErr;
+  case FourCharsToLong("mLay"):
+    backOptions.pictureMode = uint16_t(std::clamp(GetPopupValue(Ctl<QComboBox>(608)), 1, 4));
+    ShowPictureInformation();
     DoApplyBackgroundOptions();
     return kNoErr;
   case FourCharsToLong("bCl1"): ChooseColour(FirstColour()); return kNoErr;
@@ -185,6 +242,10 @@ void InitBackgroundOptions() {
       preview->installEventFilter(filter);
   Ctl<ColorButton>(603)->SetColorSource([] { return FirstColour(); });
   Ctl<ColorButton>(604)->SetColorSource([] { return backOptions.gradientColour2; });
+  const char *placements[4] = {"IC PictureTile.icns", "IC PictureCentre.icns", "IC PictureScale.icns",
+                               "IC PictureFill.icns"};
+  for (int item = 0; item < 4 && item < Ctl<QComboBox>(608)->count(); item++)
+    Ctl<QComboBox>(608)->setItemIcon(item, StyleMenuIcon(placements[item]));
   gBackColor1Presets = InitPopupColorMenu(Ctl<QComboBox>(620), kPrefix1, BackOptionsEventHandler);
   gBackColor2Presets = InitPopupColorMenu(Ctl<QComboBox>(621), kPrefix2, BackOptionsEventHandler);
 }
@@ -199,6 +260,7 @@ void FillBackgroundOptions(const CrystalRec &c) {
   o.angle = c.gradientAngle;
   o.scale = c.gradientScale;
   o.pictureMode = c.backgroundPictureMode;
+  o.picture = c.backgroundPicture;
 }
 
 void UpdateBackgroundOptions() {
@@ -216,6 +278,8 @@ void UpdateBackgroundOptions() {
   Ctl<QSlider>(619)->setValue(int(backOptions.scale * 100.0f));
   ShowScale();
   ToggleGradientOptions(backOptions.mode == 2);
+  SetPopupValue(Ctl<QComboBox>(608), std::clamp<int>(backOptions.pictureMode, 1, 4));
+  ShowPictureInformation();
 }
 
 // Every control writes the record as it changes.
@@ -234,7 +298,26 @@ void ApplyBackgroundOptions() {
   c->gradientAngle = o.angle;
   c->gradientScale = o.scale;
   c->backgroundPictureMode = o.pictureMode;
+  SetCrystalBackgroundImage(c, o.picture);
   GetMyHiliteColor(*c);
+}
+
+void SetCrystalBackgroundImage(CrystalRec *crystal, const std::filesystem::path &picture) {
+  if (!crystal)
+    return;
+  std::error_code ec;
+  if (picture.empty() || !std::filesystem::is_regular_file(picture, ec)) {
+    crystal->backgroundPicture.clear();
+    crystal->backgroundPictureImage.reset();
+    return;
+  }
+  // A slider step keeps the picture already loaded from the same file.
+  if (crystal->backgroundPicture == picture && crystal->backgroundPictureImage)
+    return;
+  crystal->backgroundPicture = picture;
+  crystal->backgroundPictureImage = MyLoadGraphicsOffWorld(picture);
+  if (!crystal->backgroundPictureImage)
+    crystal->backgroundPicture.clear();
 }
 
 void DoApplyBackgroundOptions() {

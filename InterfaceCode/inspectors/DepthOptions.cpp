@@ -6,6 +6,7 @@
 
 #include "Preferences.h"
 #include "Utilities.h"
+#include "render/Projection.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,11 +19,12 @@
 DepthOptions depthOptions;
 
 namespace {
-constexpr float kMinViewDistance = 1.0f, kMaxViewDistance = 10000.0f;
+constexpr float kMaxViewDistance = 10000.0f; // the least is the projection's
 constexpr float kMaxAngularSeparation = 20.0f, kMaxStandout = 100.0f;
 DepthZoomSaved gDepthZoomSaved;
 
 QWidget *Pane() { return gModelOptions.panes[kDepthTab]; }
+constexpr RGBColor kRoyalBlue{16705, 26985, 57825};
 template <typename T = QWidget> T *Ctl(int id) { return FindControl<T>(Pane(), id); }
 
 void SetDepthPreset(int item) {
@@ -109,6 +111,56 @@ OSStatus DepthOptionsEventHandler(uint32_t command) {
   default: return kEventNotHandledErr;
   }
 }
+
+DepthCurve CurveOf(const CrystalRec &c) {
+  return DepthCurve{c.upperMinOpacity, c.upperBaseZ, c.upperPlateauZ, c.lowerMinOpacity, c.lowerBaseZ, c.lowerPlateauZ};
+}
+void PutCurve(CrystalRec &c, const DepthCurve &k) {
+  c.upperMinOpacity = k.upperMinOpacity;
+  c.upperBaseZ = k.upperBaseZ;
+  c.upperPlateauZ = k.upperPlateauZ;
+  c.lowerMinOpacity = k.lowerMinOpacity;
+  c.lowerBaseZ = k.lowerBaseZ;
+  c.lowerPlateauZ = k.lowerPlateauZ;
+}
+
+// The preview strip: the fading curve applied to a royal blue bar over the
+// structure's background, the front on the left.
+void DrawDepthPreview(QPainter &p) {
+  CrystalRec *c = gModelOptions.crystal;
+  QWidget *strip = Ctl(809);
+  if (!c || !strip)
+    return;
+  const QRect r = strip->rect().adjusted(3, 0, -3, 0);
+  auto qcolor = [](RGBColor k) { return QColor::fromRgb(k.red >> 8, k.green >> 8, k.blue >> 8); };
+  if (depthOptions.fading) {
+    // The curve is the record's for the drawing only.
+    const uint8_t fading = c->depthFading;
+    const DepthCurve shown = CurveOf(*c);
+    c->depthFading = 1;
+    PutCurve(*c, depthOptions.curve);
+    p.fillRect(r, qcolor(c->backgroundColor));
+    const int n = r.width();
+    for (int i = 0; i < n; i++) {
+      RGBColor shaded;
+      float opacity = 1.0f;
+      DepthShading(c, n > 1 ? 1.0f - float(i) / float(n - 1) : 1.0f, kRoyalBlue, shaded, opacity);
+      QColor colour = qcolor(shaded);
+      colour.setAlphaF(std::clamp(opacity, 0.0f, 1.0f));
+      p.fillRect(QRect(r.left() + i, r.top() + 5, 1, r.height() - 11), colour);
+    }
+    p.setPen(QColor(204, 204, 204));
+    p.drawLine(r.left(), r.top() + 4, r.right(), r.top() + 4);
+    p.drawLine(r.left(), r.bottom() - 4, r.right(), r.bottom() - 4);
+    c->depthFading = fading;
+    PutCurve(*c, shown);
+  } else {
+    p.fillRect(r, QColor(221, 221, 221));
+  }
+  p.setPen(QColor(128, 128, 128));
+  p.drawRect(r.adjusted(0, 0, -1, -1));
+}
+
 } // namespace
 
 // ---- The graph --------------------------------------------------------------------
@@ -183,6 +235,7 @@ void DepthGraph::mouseReleaseEvent(QMouseEvent *) { handle_ = -1; }
 
 void InitDepthOptions() {
   QWidget *pane = Pane();
+  InstallHandDrawnList(Ctl(809), {DrawDepthPreview, {}, {}, {}});
   auto *zoom = Ctl<QSlider>(810);
   zoom->setMaximum(std::max(1, zoom->width()));
   QObject::connect(zoom, &QSlider::valueChanged, pane, [zoom](int value) {
@@ -225,8 +278,7 @@ void InitDepthOptions() {
 void FillDepthOptions(const CrystalRec &c) {
   DepthOptions &o = depthOptions;
   o.fading = c.depthFading;
-  o.curve = DepthCurve{c.upperMinOpacity, c.upperBaseZ, c.upperPlateauZ, c.lowerMinOpacity, c.lowerBaseZ,
-                       c.lowerPlateauZ};
+  o.curve = CurveOf(c);
   o.perspective = c.perspective;
   o.viewDistance = c.viewDistance;
   o.stereo = c.stereoOn;
@@ -238,6 +290,7 @@ void FillDepthOptions(const CrystalRec &c) {
 void UpdateDepthOptions() {
   if (!Pane())
     return;
+  Ctl(809)->update();
   Ctl<QCheckBox>(801)->setChecked(depthOptions.fading);
   depthOptions.presetItem = 0; // force the pop-up to follow
   SetDepthPreset(MatchDepthPreset(depthOptions.curve));
@@ -266,12 +319,7 @@ void ApplyDepthOptions() {
     return;
   ExtractDepthOptions();
   const DepthOptions &o = depthOptions;
-  c->upperMinOpacity = o.curve.upperMinOpacity;
-  c->upperBaseZ = o.curve.upperBaseZ;
-  c->upperPlateauZ = o.curve.upperPlateauZ;
-  c->lowerMinOpacity = o.curve.lowerMinOpacity;
-  c->lowerBaseZ = o.curve.lowerBaseZ;
-  c->lowerPlateauZ = o.curve.lowerPlateauZ;
+  PutCurve(*c, o.curve);
   c->depthFading = o.fading;
   c->perspective = o.perspective;
   c->viewDistance = o.viewDistance;
@@ -286,6 +334,8 @@ void DoApplyDepthOptions() {
     return;
   ApplyDepthOptions();
   ReplotAfterModelOptions(false, false);
+  if (QWidget *preview = Ctl(809))
+    preview->update();
 }
 
 void SaveDepthOptionsAsDefaults() {

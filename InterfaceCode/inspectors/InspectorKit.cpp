@@ -18,6 +18,9 @@
 #include <QPointer>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <QMouseEvent>
 #include <QStyleOptionButton>
 #include <QToolButton>
 #include <QToolTip>
@@ -358,9 +361,12 @@ void RecordWindowSettings() {
     if (f.info.savedVisible)
       *f.info.savedVisible = f.window->isVisible() ? 1 : 0;
     if (f.info.savedFrame) {
-      // Only a window that shows keeps its frame: the next start reopens it there.
+      // A window with its own visibility flag keeps its frame when hidden;
+      // otherwise only a window that shows keeps it, and the next start
+      // reopens the windows with a frame.
       const QRect g = f.window->frameGeometry();
-      *f.info.savedFrame = f.window->isVisible() ? MakeRect(g.left(), g.top(), g.right() + 1, g.bottom() + 1) : Rect{};
+      const bool keep = f.window->isVisible() || f.info.savedVisible;
+      *f.info.savedFrame = keep ? MakeRect(g.left(), g.top(), g.right() + 1, g.bottom() + 1) : Rect{};
     }
   }
 }
@@ -370,4 +376,75 @@ void AddWindowOpener(std::function<void()> opener) { Openers().push_back(std::mo
 void OpenWindows() {
   for (const auto &opener : Openers())
     opener();
+}
+
+// ---- Hand-drawn lists -----------------------------------------------------------
+
+namespace {
+class HandDrawnListFilter : public QObject {
+public:
+  HandDrawnListFilter(QWidget *pane, HandDrawnListCallbacks callbacks)
+      : QObject(pane), pane_(pane), callbacks_(std::move(callbacks)) {}
+  bool eventFilter(QObject *, QEvent *event) override {
+    switch (event->type()) {
+    case QEvent::Paint: {
+      if (!callbacks_.paint)
+        return false;
+      QPainter p(pane_);
+      callbacks_.paint(p);
+      return true;
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease: {
+      auto *mouse = static_cast<QMouseEvent *>(event);
+      auto &callback = event->type() == QEvent::MouseButtonPress ? callbacks_.press : callbacks_.release;
+      if (!callback)
+        return false;
+      if (mouse->button() == Qt::LeftButton)
+        callback(mouse->position().toPoint());
+      return true;
+    }
+    case QEvent::Wheel: {
+      if (!callbacks_.scroll)
+        return false;
+      const int delta = static_cast<QWheelEvent *>(event)->angleDelta().y();
+      if (delta != 0)
+        callbacks_.scroll(delta > 0 ? kControlUpButtonPart : kControlDownButtonPart);
+      return true;
+    }
+    default: return false;
+    }
+  }
+
+private:
+  QWidget *pane_;
+  HandDrawnListCallbacks callbacks_;
+};
+} // namespace
+
+void InstallHandDrawnList(QWidget *pane, HandDrawnListCallbacks callbacks) {
+  if (!pane)
+    return;
+  pane->setAttribute(Qt::WA_OpaquePaintEvent);
+  pane->installEventFilter(new HandDrawnListFilter(pane, std::move(callbacks)));
+}
+
+void SetListScrollBar(QScrollBar *bar, int minimum, int maximum, int value, int page) {
+  if (!bar)
+    return;
+  const QSignalBlocker block(bar);
+  bar->setRange(minimum, maximum);
+  bar->setPageStep(page);
+  bar->setValue(value);
+  bar->setEnabled(minimum < maximum);
+}
+
+int ScrollListByPart(QScrollBar *bar, int part) {
+  if (!bar)
+    return 1;
+  if (part == kControlUpButtonPart)
+    bar->setValue(std::max(bar->value() - 1, 0));
+  else if (part == kControlDownButtonPart)
+    bar->setValue(bar->value() + 1);
+  return bar->value();
 }

@@ -135,6 +135,27 @@ void MyDrawToolTipNowAtMousePosition(const std::string &text);
 // A small flat button showing an icon.
 QToolButton *MakeSmallIconButton(const QIcon &icon, QWidget *parent);
 
+// ---- Hand-drawn lists -----------------------------------------------------------
+
+class QPainter;
+class QScrollBar;
+
+// A user pane drawn and driven by the owner: paint, press and release (left
+// button, in the pane's coordinates) and wheel steps (the little-arrows part
+// codes) go to the callbacks. A press and its release make one click.
+struct HandDrawnListCallbacks {
+  std::function<void(QPainter &)> paint;
+  std::function<void(QPoint)> press;
+  std::function<void(QPoint)> release;
+  std::function<void(int part)> scroll;
+};
+void InstallHandDrawnList(QWidget *pane, HandDrawnListCallbacks callbacks);
+// Sets a list's scroll bar (minimum, maximum, first row shown, rows per
+// page), active only when there is something to scroll.
+void SetListScrollBar(QScrollBar *bar, int minimum, int maximum, int value, int page);
+// One row up (part 20) or down (21) and answers the row now shown first.
+int ScrollListByPart(QScrollBar *bar, int part);
+
 // ---- Floating windows -----------------------------------------------------------
 
 struct FloatingWindowInfo {

@@ -8,11 +8,14 @@
 #include "PlotRange.h"
 #include "Preferences.h"
 #include "documents/PrefsFile.h"
+#include "export/PictureServices.h"
 #include "render/Background.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
+#include "ui_Atoms.h"
 #include "ui_Background.h"
+#include "ui_Bonds.h"
 #include "ui_Cell.h"
 #include "ui_Depth.h"
 #include "ui_Labels.h"
@@ -23,6 +26,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPixmap>
 #include <cstdio>
 
 ModelOptionsRec gModelOptions;
@@ -58,6 +62,12 @@ struct TabOps {
 };
 TabOps TabFor(int tab) {
   switch (tab) {
+  case kAtomsTab:
+    return {InitAtomOptions, FillAtomOptions, UpdateAtomOptions, ExtractAtomOptions, ApplyAtomOptions,
+            SaveAtomOptionsAsDefaults};
+  case kBondsTab:
+    return {InitBondOptions, FillBondOptions, UpdateBondOptions, ExtractBondOptions, ApplyBondOptions,
+            SaveBondOptionsAsDefaults};
   case kCellTab:
     return {InitCellOptions, FillCellOptions, UpdateCellOptions, ExtractCellOptions, ApplyCellOptions,
             SaveCellOptionsAsDefaults};
@@ -114,13 +124,37 @@ template <typename Form> QWidget *PaneFromForm() {
 }
 QWidget *BuildPane(int tab) {
   switch (tab) {
+  case kAtomsTab: return PaneFromForm<Ui::AtomsPane>();
+  case kBondsTab: return PaneFromForm<Ui::BondsPane>();
   case kCellTab: return PaneFromForm<Ui::CellPane>();
   case kLabelsTab: return PaneFromForm<Ui::LabelsPane>();
   case kBackgroundTab: return PaneFromForm<Ui::BackgroundPane>();
   case kReflectanceTab: return PaneFromForm<Ui::ReflectancePane>();
   case kDepthTab: return PaneFromForm<Ui::DepthPane>();
-  default: return nullptr; // the Atoms and Bonds tabs are not built yet
+  default: return nullptr;
   }
+}
+
+constexpr std::array<const char *, 7> kTabImageNames{"Atoms", "Bonds", "Cell", "Labels",
+                                                    "Background", "Reflectance", "Depth"};
+
+// Shows the tab's picture, chosen or not, on its button; a button whose
+// picture cannot be loaded keeps its text.
+void LoadModelOptionsButtonImage(int tab, bool selected) {
+  if (!gModelOptionsWindow || tab < 0 || tab >= kModelOptionsTabCount)
+    return;
+  auto *button = FindControl<QAbstractButton>(gModelOptionsWindow, gModelOptions.buttonIDs[size_t(tab)]);
+  if (!button)
+    return;
+  const std::string name =
+      std::string("MO ") + kTabImageNames[size_t(tab)] + (selected ? " Sel.png" : " Norm.png");
+  const QImage image = MyLoadPictureResourceIntoImageRef(name);
+  if (image.isNull())
+    return;
+  button->setIcon(QIcon(QPixmap::fromImage(image)));
+  button->setIconSize(image.size());
+  button->setText(QString());
+  button->setToolTip(gModelOptions.titles[size_t(tab)]);
 }
 
 bool WindowHoldsStructure(WindowRef window) { return window && GetWindowCrystal(window) && IsWindowFileOpen(window); }
@@ -146,6 +180,15 @@ void InitModelOptions() {
       button->setHidden(pane == nullptr);
       const uint32_t code = kTabCommands[size_t(tab)];
       QObject::connect(button, &QAbstractButton::clicked, button, [code] { ProcessCommand(code); });
+      // Another tab's button shows its chosen picture while held down.
+      QObject::connect(button, &QAbstractButton::pressed, button, [tab] {
+        if (tab != gModelOptions.tab)
+          LoadModelOptionsButtonImage(tab, true);
+      });
+      QObject::connect(button, &QAbstractButton::released, button, [tab] {
+        if (tab != gModelOptions.tab)
+          LoadModelOptionsButtonImage(tab, false);
+      });
     }
     if (!pane)
       continue;
@@ -161,6 +204,8 @@ void InitModelOptions() {
     gModelOptions.panes[size_t(tab)] = pane;
   }
 
+  for (int tab = 0; tab < kModelOptionsTabCount; tab++)
+    LoadModelOptionsButtonImage(tab, false);
   // The buttons of the tabs this window holds stand side by side.
   int x = 6;
   for (int16_t id : gModelOptions.buttonIDs)
@@ -170,7 +215,8 @@ void InitModelOptions() {
       x += button->width() + 2;
     }
 
-  RegisterFloatingWindow({window, &gPrefs.modelOptionsBounds, nullptr, [] { DoUpdateModelOptions(); }, false});
+  RegisterFloatingWindow(
+      {window, &gPrefs.modelOptionsBounds, &gPrefs.modelOptionsVisible, [] { DoUpdateModelOptions(); }, false});
   for (int tab = 0; tab < kModelOptionsTabCount; tab++)
     if (TabFor(tab).init)
       TabFor(tab).init();
@@ -258,6 +304,9 @@ void DoModelOptionsTabChoice(int tab) {
   for (int t = 0; t < kModelOptionsTabCount; t++)
     if (auto *button = FindControl<QAbstractButton>(gModelOptionsWindow, gModelOptions.buttonIDs[size_t(t)]))
       button->setChecked(t == tab);
+  if (gModelOptions.tab != tab)
+    LoadModelOptionsButtonImage(gModelOptions.tab, false);
+  LoadModelOptionsButtonImage(tab, true);
   gModelOptions.tab = uint16_t(tab);
   gPrefs.modelOptionsTab = uint16_t(tab);
   for (QWidget *pane : gModelOptions.panes)
@@ -474,7 +523,7 @@ void InstallModelOptions() {
   installed = true;
   AddCommandHandler(ModelOptionsCommand, ModelOptionsStatus);
   AddWindowOpener([] {
-    if (!gPrefs.modelOptionsBounds.IsEmpty())
+    if (gPrefs.modelOptionsVisible)
       DoModelOptions();
   });
 }

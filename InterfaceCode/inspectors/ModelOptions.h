@@ -5,6 +5,7 @@
 // all of them.
 #pragma once
 
+#include "AtomContainers.h"
 #include "DepthCurve.h"
 #include "HostServices.h"
 #include "Lighting.h"
@@ -13,7 +14,9 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -40,6 +43,33 @@ struct ModelOptionsRec {
 };
 extern ModelOptionsRec gModelOptions;
 extern QWidget *gModelOptionsWindow;
+
+struct AtomOptions {
+  std::vector<AtomContainer> containers; // Default, then one per element
+  int32_t containerCount = 0;
+  uint8_t hasEllipsoids = 0;
+  float minSphereRadius = 0.2f;  // Angstrom
+  float relSphereRadius = 0.4f;  // a fraction, shown in percent
+  float probability = 50.0f;     // percent
+  float ellipsoidSphereRadius = 0.2f; // Angstrom
+  int32_t top = 1;               // list row (from 1) shown first
+  int32_t scrollMin = 1, scrollMax = 1, viewSize = 1;
+};
+extern AtomOptions atomOptions;
+inline constexpr int kAtomListRows = 10;
+
+struct BondOptions {
+  // Row 0: the defaults (style and colours); rows 1..count: the structure's
+  // bond specifications as the last refresh found them.
+  std::array<BondSpec, kMaxBondSpecs + 1> rows{};
+  int32_t bsRadius = 25;    // percent, 1 .. 90
+  int32_t stickRadius = 50; // percent, 1 .. 100
+  int32_t count = 0;
+  int32_t top = 1;
+  int32_t scrollMin = 1, scrollMax = 1, viewSize = 1;
+};
+extern BondOptions bondOptions;
+inline constexpr int kBondListRows = 9;
 
 struct CellOptions {
   uint8_t showCell = 1;
@@ -86,7 +116,8 @@ struct BackgroundOptions {
   int32_t style = 5; // gradient style 5 .. 8, 0 none
   float angle = 0.0f; // degrees
   float scale = 1.0f; // share of the extent
-  uint16_t pictureMode = 4;
+  uint16_t pictureMode = 4; // 1 tile, 2 centre, 3 scale, 4 fill
+  std::filesystem::path picture; // the picture file; empty for none
 };
 extern BackgroundOptions backOptions;
 
@@ -149,6 +180,32 @@ void DoFullRenderingMode();
 // Joins the inspector's commands to the command chain; once, at start-up.
 void InstallModelOptions();
 
+// ---- Atoms tab ----
+void InitAtomOptions();
+void FillAtomOptions(const CrystalRec &c);
+void UpdateAtomOptions();
+bool ExtractAtomOptions();
+void ApplyAtomOptions();
+void DoApplyAtomOptions();
+void SaveAtomOptionsAsDefaults();
+// Ranges of the value fields (and of their little arrows).
+inline constexpr float kMinRelSphereRadius = 1.0f, kMaxRelSphereRadius = 100.0f; // percent
+inline constexpr float kMinMinSphereRadius = 0.1f, kMaxMinSphereRadius = 2.0f;  // Angstrom
+inline constexpr float kMinProbability = 1.0f, kMaxProbability = 100.0f;        // percent
+inline constexpr float kMinEllipsoidSphereRadius = 0.1f, kMaxEllipsoidSphereRadius = 10.0f;
+
+// ---- Bonds tab ----
+void InitBondOptions();
+void FillBondOptions(const CrystalRec &c);
+void UpdateBondOptions();
+bool ExtractBondOptions();
+void ApplyBondOptions();
+void DoApplyBondOptions();
+void SaveBondOptionsAsDefaults();
+// The colouring a bond style shows in the list: 0 nothing, 1 colour 1,
+// 2 both colours, 3 "(atom colours)", 4 "(highlight colour)", 5 unknown.
+int BondStyleColouring(int style);
+
 // ---- Cell tab ----
 void InitCellOptions();
 void FillCellOptions(const CrystalRec &c);
@@ -169,6 +226,9 @@ void SaveBackgroundOptionsAsDefaults();
 // "W x H, n K" or, above 1,048,575 bytes, "W x H, n MB": a picture's size
 // and memory need as the tab reports it.
 std::string PictureSizeText(int width, int height, uint64_t bytes);
+// Gives the structure the picture file as its background picture and loads
+// it; an empty path or a file that is gone clears the picture.
+void SetCrystalBackgroundImage(CrystalRec *crystal, const std::filesystem::path &picture);
 
 // ---- Depth tab ----
 void InitDepthOptions();

@@ -95,5 +95,9 @@ struct WindowInputHooks {
   bool (*contextualMenu)(WindowRef, int which, int globalX, int globalY) = nullptr;
   // The hand-controller listener follows the active window.
   void (*windowActivated)(WindowRef) = nullptr;
+  // The arrow tool: the selected atoms duplicated by a Cartesian offset
+  // (angstrom), and the editor of one vector (the selection commands).
+  void (*duplicateSelectedAtoms)(WindowRef, float dx, float dy, float dz) = nullptr;
+  void (*editVector)(WindowRef, int32_t vector) = nullptr;
 };
 extern WindowInputHooks gWindowInputHooks;

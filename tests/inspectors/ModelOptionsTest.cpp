@@ -3,6 +3,7 @@
 // and the plotted picture checked afterwards.
 #include "inspectors/InspectorKit.h"
 #include "inspectors/ModelOptions.h"
+#include "inspectors/StyleMenus.h"
 #include "shell/Commands.h"
 #include "shell/FileCommands.h"
 #include "shell/Forms.h"
@@ -19,7 +20,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QScrollBar>
 #include <QTest>
 #include <cmath>
 #include <fstream>
@@ -291,6 +295,12 @@ TEST_F(ModelOptionsTest, DepthTabPresetFieldsAndPicture) {
   EXPECT_LT(countLit(), before * 3 / 4);
   DoUpdateModelOptions();
   EXPECT_EQ(presets->currentText(), "Block");
+  // The preview strip shows the blue bar only in the middle slab.
+  const QImage strip = FindControl(pane, 809)->grab().toImage();
+  const int y = strip.height() / 2;
+  const QRgb middle = strip.pixel(strip.width() / 2, y), front = strip.pixel(6, y);
+  EXPECT_GT(qBlue(middle), qRed(middle) + 60);
+  EXPECT_LT(qBlue(front), qRed(front) + 20);
 
   struct Case {
     int id;
@@ -472,3 +482,243 @@ TEST_F(ModelOptionsTest, NothingIsWrittenIntoAStructureWhoseWindowWent) {
 }
 
 } // namespace
+
+namespace {
+void Click(QWidget *widget, QPoint at) {
+  QTest::mousePress(widget, Qt::LeftButton, {}, at);
+  QTest::mouseRelease(widget, Qt::LeftButton, {}, at);
+}
+// The style pop-ups answer at once with the item carrying `style`, or the
+// command item.
+void ChooseStyle(int32_t style) {
+  SetStyleMenuPicker([style](QMenu *menu, QPoint, QAction *) {
+    return StyleMenuItem(menu, FindStyleMenuItem(StyleMenuTable(menu), style));
+  });
+}
+void ChooseCommand(uint32_t command) {
+  SetStyleMenuPicker([command](QMenu *menu, QPoint, QAction *) { return StyleMenuCommandItem(menu, command); });
+}
+bool Black(QRgb p) { return qRed(p) < 30 && qGreen(p) < 30 && qBlue(p) < 30; }
+} // namespace
+
+// The list is 300 x 242: rows of 24 pixels from y = 1; the sphere icon
+// spans x 129 to 150 and the disclosure triangle x 7 to 19.
+TEST_F(ModelOptionsTest, AtomsTabStylesAnElementAndBlackensItsAtomCentresOnly) {
+  QWidget *pane = Pane(kAtomsTab);
+  QWidget *list = FindControl(pane, 101);
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(atomOptions.containers.size(), 3u); // Default, Na, Cl
+  auto rowY = [](int r) { return 1 + 24 * r + 12; };
+  // Opening Na adds its site; the list still fits, the scroll bar stays off.
+  Click(list, QPoint(12, rowY(1)));
+  EXPECT_EQ(atomOptions.containers[1].expanded, 1);
+  EXPECT_FALSE(FindControl<QScrollBar>(pane, 102)->isEnabled());
+  // A press that leaves the triangle before the release does nothing.
+  QTest::mousePress(list, Qt::LeftButton, {}, QPoint(12, rowY(1)));
+  QTest::mouseRelease(list, Qt::LeftButton, {}, QPoint(60, rowY(1)));
+  EXPECT_EQ(atomOptions.containers[1].expanded, 1);
+
+  const QImage before = Picture();
+  ChooseStyle(2); // plain black
+  Click(list, QPoint(139, rowY(3))); // the Cl element row
+  SetStyleMenuPicker({});
+  const CrystalRec &c = Crystal();
+  EXPECT_EQ(c.sites[1].atomStyle, 2u);
+  EXPECT_EQ(c.sites[0].atomStyle, 14u);
+  EXPECT_EQ(c.spheres[c.sites[1].atomType].style, 2u);
+  EXPECT_TRUE(IsWindowModified(window->Ref()));
+  const QImage after = Picture();
+  // An atom's centre shows that atom unless a nearer atom's disc covers it.
+  auto covered = [&](int32_t i) {
+    const AtomRecord &a = c.atoms[size_t(i)];
+    for (int32_t j = 0; j < UsableAtomCount(c); j++) {
+      const AtomRecord &b = c.atoms[size_t(j)];
+      const float r = c.spheres[b.atomType].drawnRadius * c.plotScale;
+      if (j != i && b.visible && b.cart[2] > a.cart[2] &&
+          std::hypot(float(a.pixel[0] - b.pixel[0]), float(a.pixel[1] - b.pixel[1])) <= r + 1.0f)
+        return true;
+    }
+    return false;
+  };
+  int shown[2] = {0, 0};
+  for (int32_t i = 0; i < UsableAtomCount(c); i++) {
+    const AtomRecord &atom = c.atoms[size_t(i)];
+    const QPoint p(atom.pixel[0], atom.pixel[1]);
+    if (!atom.visible || !after.rect().contains(p) || covered(i))
+      continue;
+    EXPECT_FALSE(Black(before.pixel(p))) << i;
+    EXPECT_EQ(Black(after.pixel(p)), atom.site == 1) << "atom " << i << " of site " << atom.site;
+    shown[atom.site]++;
+  }
+  EXPECT_GE(shown[0], 2);
+  EXPECT_GE(shown[1], 2);
+
+  // Use default on the element row brings back the Default row's style;
+  // make default on the site row sets the Default row.
+  ChooseCommand(kCmdAtomStyleDefault);
+  Click(list, QPoint(139, rowY(3)));
+  EXPECT_EQ(Crystal().sites[1].atomStyle, Crystal().defaultAtomStyle);
+  ChooseStyle(3);
+  Click(list, QPoint(139, rowY(2))); // the Na1 site row
+  ChooseCommand(kCmdAtomStyleMakeDefault);
+  Click(list, QPoint(139, rowY(2)));
+  SetStyleMenuPicker({});
+  EXPECT_EQ(Crystal().defaultAtomStyle, 3u);
+  EXPECT_EQ(Crystal().sites[0].atomStyle, 3u);
+}
+
+TEST_F(ModelOptionsTest, AtomsTabFieldsApplyWithinTheirRangesAndTheArrowsStopAtTheBounds) {
+  QWidget *pane = Pane(kAtomsTab);
+  // Values the arrows offer take effect: 1.5 A and 100 %.
+  Type(pane, 112, "1.5");
+  EXPECT_FLOAT_EQ(Crystal().minBSSphereRadius, 1.5f);
+  Type(pane, 110, "100");
+  EXPECT_FLOAT_EQ(Crystal().bsSphereRadFrac, 1.0f);
+  Type(pane, 122, "40");
+  EXPECT_FLOAT_EQ(Crystal().ellipsoidSphereRadius, 10.0f);
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 122)->text(), "10 Å");
+  Type(pane, 112, "2");
+  emit FindControl<LittleArrows>(pane, 113)->Stepped(kControlUpButtonPart);
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 112)->text(), "2 Å");
+  emit FindControl<LittleArrows>(pane, 113)->Stepped(kControlDownButtonPart);
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 112)->text(), "1.99 Å");
+  EXPECT_FLOAT_EQ(Crystal().minBSSphereRadius, 1.99f);
+  Type(pane, 120, "1");
+  emit FindControl<LittleArrows>(pane, 121)->Stepped(kControlDownButtonPart);
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 120)->text(), "1"); // at the bound: left as typed
+}
+
+// The bond list is 300 x 245: rows of 27 pixels from y = 1; the style icon
+// spans x 66 to 130, colour 1 x 147 to 191.
+TEST_F(ModelOptionsTest, BondsTabDefaultStyleForAllGivesBondMidpointsTheDefaultColour) {
+  QWidget *pane = Pane(kBondsTab);
+  QWidget *list = FindControl(pane, 201);
+  ASSERT_EQ(bondOptions.count, 1); // Na - Cl
+  auto rowY = [](int r) { return 1 + 27 * r + 13; };
+  ChooseStyle(9); // plain
+  Click(list, QPoint(98, rowY(0)));
+  SetStyleMenuPicker({});
+  SetColorPicker([](const std::string &prompt, RGBColor, RGBColor *out) {
+    EXPECT_EQ(prompt, "Bond colour:");
+    *out = RGBColor{0, 65535, 0};
+    return true;
+  });
+  Click(list, QPoint(170, rowY(0)));
+  SetColorPicker({});
+  EXPECT_EQ(Crystal().defaultBondStyle, 9);
+  EXPECT_EQ(Crystal().bondColor1, (RGBColor{0, 65535, 0}));
+  EXPECT_NE(Crystal().bondSpecs[0].style, 9);
+  for (QAbstractButton *b : pane->findChildren<QAbstractButton *>())
+    if (CommandFromProperty(b) == FourCharsToLong("DefB"))
+      b->click();
+  EXPECT_EQ(Crystal().bondSpecs[0].style, 9);
+  EXPECT_EQ(Crystal().bondSpecs[0].colour1, (RGBColor{0, 65535, 0}));
+  const QImage picture = Picture();
+  const CrystalRec &c = Crystal();
+  int green = 0, probed = 0;
+  for (int32_t i = 0; i < UsableAtomCount(c) && probed < 40; i++)
+    for (uint32_t j : c.atoms[size_t(i)].bonds) {
+      const AtomRecord &a = c.atoms[size_t(i)], &b = c.atoms[j];
+      const QPoint mid((a.pixel[0] + b.pixel[0]) / 2, (a.pixel[1] + b.pixel[1]) / 2);
+      if (!picture.rect().contains(mid) || std::abs(a.pixel[0] - b.pixel[0]) + std::abs(a.pixel[1] - b.pixel[1]) < 40)
+        continue;
+      const QRgb p = picture.pixel(mid);
+      probed++;
+      green += qGreen(p) > 120 && qRed(p) < 60 && qBlue(p) < 60;
+    }
+  ASSERT_GT(probed, 4);
+  EXPECT_GT(green, probed / 2); // the rest lie behind atoms
+}
+
+TEST_F(ModelOptionsTest, BondsTabNeverWritesStaleRowsIntoTheBondSpecifications) {
+  QWidget *pane = Pane(kBondsTab);
+  // The bonding editor changes the table behind the inspector's back.
+  Crystal().bondSpecs[0].maxLength = 3.3f;
+  Crystal().bondSpecs[0].elementB = TwoCharsToShort("O ");
+  Type(pane, 208, "95");
+  EXPECT_FLOAT_EQ(Crystal().bondRadius, 0.90f);
+  EXPECT_FLOAT_EQ(Crystal().bondSpecs[0].maxLength, 3.3f);
+  EXPECT_EQ(Crystal().bondSpecs[0].elementB, TwoCharsToShort("O "));
+  // The rows now show the table as it is.
+  EXPECT_EQ(bondOptions.rows[1].elementB, TwoCharsToShort("O "));
+  Type(pane, 210, "0");
+  EXPECT_FLOAT_EQ(Crystal().stickRadius, 0.01f);
+  // The refresh after the stale rows showed the applied 90 %; the field may
+  // go on up to 100 %, 90 % being applied.
+  emit FindControl<LittleArrows>(pane, 209)->Stepped(kControlUpButtonPart);
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 208)->text(), "91%");
+  EXPECT_FLOAT_EQ(Crystal().bondRadius, 0.90f);
+}
+
+
+TEST_F(ModelOptionsTest, BackgroundPictureIsChosenPlacedReportedAndRemoved) {
+  QWidget *pane = Pane(kBackgroundTab);
+  QImage red(64, 48, QImage::Format_ARGB32);
+  red.fill(Qt::red);
+  const fs::path file = gProgram->Temp() / "red.png";
+  ASSERT_TRUE(red.save(QString::fromStdString(file.string())));
+  auto press = [&](const char *code) {
+    for (QAbstractButton *b : pane->findChildren<QAbstractButton *>())
+      if (CommandFromProperty(b) == FourCharsToLong(code))
+        b->click();
+  };
+  // A cancelled dialog keeps the background as it was.
+  press("addP");
+  EXPECT_TRUE(Crystal().backgroundPicture.empty());
+  EXPECT_FALSE(FindControl(pane, 607)->isHidden());
+  gHost->openFile = file;
+  press("addP");
+  gHost->openFile.clear();
+  EXPECT_EQ(Crystal().backgroundPicture, file);
+  EXPECT_TRUE(FindControl(pane, 607)->isHidden());
+  EXPECT_FALSE(FindControl(pane, 614)->isHidden());
+  EXPECT_EQ(FindControl<QLabel>(pane, 610)->text(), "red.png\n64 x 48, 12 K");
+  auto *placement = FindControl<QComboBox>(pane, 608);
+  placement->setCurrentIndex(3);
+  emit placement->activated(3);
+  EXPECT_EQ(Crystal().backgroundPictureMode, 4);
+  // Filled, the picture covers the pane's corner.
+  EXPECT_EQ(Picture().pixel(2, 2), qRgb(255, 0, 0));
+  press("remP");
+  EXPECT_TRUE(Crystal().backgroundPicture.empty());
+  EXPECT_NE(Picture().pixel(2, 2), qRgb(255, 0, 0));
+  EXPECT_FALSE(FindControl(pane, 607)->isHidden());
+}
+
+TEST_F(ModelOptionsTest, TheInspectorRemembersWhetherItShowedAndWhere) {
+  gModelOptionsWindow->show();
+  RecordWindowSettings();
+  EXPECT_EQ(gPrefs.modelOptionsVisible, 1);
+  gModelOptionsWindow->hide();
+  RecordWindowSettings();
+  EXPECT_EQ(gPrefs.modelOptionsVisible, 0);
+  EXPECT_FALSE(gPrefs.modelOptionsBounds.IsEmpty()) << "a hidden inspector keeps its place";
+}
+
+TEST_F(ModelOptionsTest, AtomsTabPolyhedronModesReachOnlyPolyhedralSites) {
+  window = OpenExample("Benzene.ovtx");
+  ASSERT_NE(window, nullptr);
+  QWidget *list = FindControl(Pane(kAtomsTab), 101);
+  ASSERT_EQ(atomOptions.containers.size(), 3u); // Default, C, H
+  // The Default row's menu offers every mode; its arrow hands a mode that
+  // draws a polyhedron only to the carbons (three neighbours each).
+  ChooseStyle(8);
+  Click(list, QPoint(268, 12));
+  Click(list, QPoint(287, 12));
+  SetStyleMenuPicker({});
+  const CrystalRec &c = Crystal();
+  EXPECT_EQ(c.sites[0].polyMode, 8u); // C1
+  EXPECT_NE(c.sites[11].polyMode, 8u); // H6
+  for (int32_t s = 0; s < c.siteCount; s++)
+    EXPECT_EQ(c.sites[size_t(s)].polyMode == 8, c.sites[size_t(s)].coordination > 2) << s;
+  // The hydrogens' row offers only the modes that draw none.
+  QMenu *offered = nullptr;
+  SetStyleMenuPicker([&](QMenu *menu, QPoint, QAction *) {
+    offered = menu;
+    return StyleMenuItem(menu, FindStyleMenuItem(StyleMenuTable(menu), 2));
+  });
+  Click(list, QPoint(268, 1 + 24 * 2 + 12));
+  SetStyleMenuPicker({});
+  EXPECT_EQ(offered, gPolyStylePartialMenu);
+  EXPECT_EQ(Crystal().sites[11].polyMode, 2u);
+}

@@ -3,6 +3,7 @@
 
 #include "StructureWindowFixture.h"
 
+#include "AtomEditing.h"
 #include "AtomOperations.h"
 #include "SelectionCommands.h"
 
@@ -363,4 +364,281 @@ TEST(SelectionCommands, SymmetryRelatedSitesAndSelectAll) {
   EXPECT_EQ(GetCentreOfSelection(c, nullptr, nullptr), CountVisible(c));
   c.vectors.clear();
   c.vectorCount = 0;
+}
+
+// ---- Editing the selection ----------------------------------------------------------------
+
+TEST(AtomEditing, VectorLengthRules) {
+  // A monoclinic-like matrix: u along x with 2 A, v along y with 3 A.
+  const float m[9] = {2, 0, 0.5f, 0, 3, 0, 0, 0, 4};
+  DefineVectorRec r;
+  r.uvw[0] = 1.0f;
+  r.uvw[1] = 1.0f;
+  r.uvw[2] = 0.0f;
+  EXPECT_NEAR(AutoCalculateVectorLength(m, r), std::sqrt(13.0f), 1e-5f);
+  r.length = 2.0f;
+  EXPECT_TRUE(AdjustVectorIndicesToLength(m, r));
+  EXPECT_NEAR(AutoCalculateVectorLength(m, r), 2.0f, 1e-5f);
+  EXPECT_NEAR(r.uvw[0] / r.uvw[1], 1.0f, 1e-6f); // direction kept
+
+  FakeHost host;
+  SetHostServices(&host);
+  r.uvw[0] = r.uvw[1] = r.uvw[2] = 0.0f;
+  r.length = 2.0f;
+  EXPECT_FALSE(AdjustVectorIndicesToLength(m, r));
+  ASSERT_EQ(host.alerts.size(), 1u);
+  EXPECT_EQ(host.alerts[0].message, "Vector has zero length!");
+  EXPECT_EQ(host.alerts[0].explanation, "Indices will be reset to [001].");
+  EXPECT_NEAR(r.uvw[2], 2.0f / std::sqrt(16.25f), 1e-6f); // [001] of 2 A: its axis is 4.03 A long
+  EXPECT_FLOAT_EQ(r.uvw[0], 0.0f);
+  SetHostServices(nullptr);
+
+  EXPECT_FLOAT_EQ(StepVectorLength(1.0f, true), 1.01f);
+  EXPECT_FLOAT_EQ(StepVectorLength(-1.0f, false), 0.99f); // the magnitude is stepped
+  EXPECT_FLOAT_EQ(StepVectorLength(0.1f, false), 0.1f);
+  EXPECT_FLOAT_EQ(StepVectorLength(0.05f, true), 0.1f);
+  EXPECT_FLOAT_EQ(StepVectorLength(10000.0f, true), 10000.0f);
+  EXPECT_FALSE(VectorLengthAccepted(0.05f));
+  EXPECT_TRUE(VectorLengthAccepted(0.1f));
+}
+
+TEST(AtomEditing, VectorsAddedToPlottedSelectedAtomsAndEdited) {
+  FakeHost host;
+  TestWindow w(host);
+  CrystalRec &c = w.crystal();
+  Molecule(c, 4, ChainBonds(4));
+  c.atoms[3].visible = 0;
+  SortIndexOfVisibleAtoms(c);
+  DefineVectorRec r;
+  EXPECT_FALSE(PrepareAddVector(w.ref(), &r));
+  ASSERT_EQ(host.alerts.size(), 1u);
+  EXPECT_EQ(host.alerts[0].explanation, "Please select an atom to display the vector from.");
+  c.atoms[1].selected = c.atoms[3].selected = 1; // atom 3 is hidden: no vector
+  ASSERT_TRUE(PrepareAddVector(w.ref(), &r));
+  EXPECT_FLOAT_EQ(r.uvw[0], 1.0f);
+  EXPECT_TRUE(r.newVector);
+  r.uvw[0] = 0.5f;
+  r.style = 2;
+  DoDefineVector(w.ref(), r);
+  ASSERT_EQ(c.vectorCount, 1);
+  EXPECT_EQ(c.vectors[0].atom, 1u);
+  EXPECT_EQ(c.vectors[0].style, 2);
+  EXPECT_EQ(c.atoms[1].hasVector, 1);
+  EXPECT_FLOAT_EQ(gDefaultVectorRecord.uvw[0], 0.5f);
+  EXPECT_TRUE(w.modified());
+
+  EXPECT_FALSE(PrepareEditVector(w.ref(), &r)); // no vector selected
+  c.vectors[0].selected = 1;
+  ASSERT_TRUE(PrepareEditVector(w.ref(), &r));
+  EXPECT_FALSE(r.newVector);
+  r.colour = RGBColor{0, 0, 65535};
+  DoDefineVector(w.ref(), r);
+  EXPECT_EQ(c.vectorCount, 1);
+  EXPECT_EQ(c.vectors[0].colour, (RGBColor{0, 0, 65535}));
+  gDefaultVectorRecord = DefineVectorRec{};
+}
+
+TEST(AtomEditing, CoordinatesOfOneAtomOrShiftOfAll) {
+  FakeHost host;
+  TestWindow w(host);
+  CrystalRec &c = w.crystal();
+  Molecule(c, 3, ChainBonds(3));
+  c.orientationMatrix[0] = 2.0f; // x: 2 A per fractional unit
+  for (AtomRecord &a : c.atoms)
+    a.xyz[0] = a.cart[0] / 2.0f;
+  SortIndexOfVisibleAtoms(c);
+  const float none[3] = {1, 1, 1};
+  DoEditSelectionCoordinates(w.ref(), none, true, false);
+  ASSERT_EQ(host.alerts.size(), 1u);
+  EXPECT_EQ(host.alerts[0].message, "Please select at least one atom!");
+
+  c.atoms[1].selected = 1;
+  EditSelCoordsRec r;
+  ASSERT_TRUE(PrepareEditSelectionCoords(w.ref(), &r));
+  EXPECT_EQ(r.basis, 2); // a molecule edits Cartesian coordinates
+  EXPECT_EQ(r.editMode, 1);
+  EXPECT_FLOAT_EQ(r.cartesian[0], 1.5f);
+  const float frac[3] = {1.0f, 0.0f, 0.25f};
+  DoEditSelectionCoordinates(w.ref(), frac, true, false);
+  EXPECT_FLOAT_EQ(c.atoms[1].cart[0], 2.0f);
+  EXPECT_FLOAT_EQ(c.atoms[1].cart[2], 0.25f);
+  const float cart[3] = {4.0f, 1.0f, 0.0f};
+  DoEditSelectionCoordinates(w.ref(), cart, false, false);
+  EXPECT_FLOAT_EQ(c.atoms[1].xyz[0], 2.0f);
+  EXPECT_FLOAT_EQ(c.atoms[1].xyz[1], 1.0f);
+  EXPECT_TRUE(w.modified());
+
+  c.atoms[2].selected = 1;
+  ASSERT_TRUE(PrepareEditSelectionCoords(w.ref(), &r));
+  EXPECT_EQ(r.editMode, 2); // two atoms: relative only
+  const float shift[3] = {0.5f, 0.0f, 0.0f};
+  DoEditSelectionCoordinates(w.ref(), shift, true, true); // half a fractional unit: 1 A
+  EXPECT_FLOAT_EQ(c.atoms[1].cart[0], 5.0f);
+  EXPECT_FLOAT_EQ(c.atoms[2].cart[0], 4.0f);
+  EXPECT_FLOAT_EQ(c.atoms[0].cart[0], 0.0f);
+
+  const char *expected[4][3] = {{"x", "y", "z"},
+                                {"x [A]", "y [A]", "z [A]"},
+                                {"\u2206x", "\u2206y", "\u2206z"},
+                                {"\u2206x [A]", "\u2206y [A]", "\u2206z [A]"}};
+  float *shown[4] = {r.fractional, r.cartesian, r.shift, r.shift};
+  for (int mode = 1; mode <= 2; ++mode)
+    for (int basis = 1; basis <= 2; ++basis) {
+      r.editMode = static_cast<uint16_t>(mode);
+      r.basis = static_cast<uint16_t>(basis);
+      const CoordsFieldsLayout l = CoordsFields(r);
+      const int k = (mode - 1) * 2 + basis - 1;
+      EXPECT_STREQ(l.captions[0], expected[k][0]);
+      EXPECT_STREQ(l.captions[2], expected[k][2]);
+      EXPECT_EQ(l.values, shown[k]);
+    }
+}
+
+TEST(AtomEditing, SpecsLabelAloneOrNewElementAndType) {
+  FakeHost host;
+  TestWindow w(host);
+  CrystalRec &c = w.crystal();
+  Molecule(c, 3, ChainBonds(3));
+  SortIndexOfVisibleAtoms(c);
+  ElementCode e = 0;
+  EXPECT_FALSE(ElementFromText("", &e));
+  ASSERT_TRUE(ElementFromText("O", &e));
+  EXPECT_EQ(e, Element("O"));
+  RGBColor colour;
+  float radius = 0;
+  gPrefs.elementData[0] = ElementData{Element("O"), RGBColor{65535, 0, 0}, 1.4f};
+  EXPECT_TRUE(LookUpElementData(Element("O"), &colour, &radius));
+  EXPECT_FLOAT_EQ(radius, 1.4f);
+  EXPECT_FALSE(LookUpElementData(Element("Zz"), &colour, &radius));
+
+  c.atoms[2].selected = 1;
+  EditSelSpecsRec r;
+  ASSERT_TRUE(PrepareEditSelectionSpecs(w.ref(), &r));
+  SetSpecsLabel(r, "LongLabel");
+  EXPECT_STREQ(r.label, "LongLab");
+  DoEditSelectionSpecs(w.ref(), r); // the label alone
+  EXPECT_STREQ(c.sites[2].label, "LongLab");
+  EXPECT_EQ(c.sphereCount, 1);
+
+  c.atoms[1].selected = 1;
+  ASSERT_TRUE(PrepareEditSelectionSpecs(w.ref(), &r));
+  r.element = Element("O");
+  r.radius = 1.4f;
+  DoEditSelectionSpecs(w.ref(), r);
+  ASSERT_EQ(c.sphereCount, 2);
+  int oxygens = 0;
+  for (int k = 0; k < 3; ++k)
+    if (c.sites[size_t(k)].elements[0] == Element("O")) {
+      ++oxygens;
+      EXPECT_EQ(c.spheres[c.sites[size_t(k)].atomType].element, Element("O"));
+      EXPECT_EQ(c.atoms[size_t(k)].atomType, c.sites[size_t(k)].atomType);
+    }
+  EXPECT_EQ(oxygens, 2);
+  gPrefs.elementData[0] = gFactoryPrefs.elementData[0];
+}
+
+TEST(AtomEditing, CustomBondStylesAndAtomStyles) {
+  FakeHost host;
+  TestWindow w(host);
+  CrystalRec &c = w.crystal();
+  Molecule(c, 4, ChainBonds(4));
+  SortIndexOfVisibleAtoms(c);
+  c.atoms[0].selected = c.atoms[1].selected = c.atoms[2].selected = 1;
+  uint32_t i = 0, j = 0;
+  ASSERT_TRUE(FindSelectedBondedPair(c, &i, &j));
+  EXPECT_EQ(i + j, 1u);
+  c.customBondSpecs.resize(1);
+  c.customBondSpecCount = 1;
+  c.customBondSpecs[0].atomA = 2;
+  c.customBondSpecs[0].atomB = 1; // the pair 1-2 has one already
+  CustomBondStyleRec r{5, RGBColor{1, 2, 3}, RGBColor{4, 5, 6}};
+  DoCustomBondStyle(w.ref(), r);
+  ASSERT_EQ(c.customBondSpecCount, 2); // 0-1 added, 1-2 updated, 2-3 not selected
+  EXPECT_EQ(c.customBondSpecs[0].style, 5);
+  EXPECT_EQ(c.customBondSpecs[1].colour2, (RGBColor{4, 5, 6}));
+  int32_t index = -1;
+  EXPECT_TRUE(FindCustomBond(c, 0, 1, &index));
+  EXPECT_FALSE(FindCustomBond(c, 2, 3, &index));
+
+  c.atoms[2].selected = 0;
+  ChangeSelectedAtomsStyle(w.ref(), 3);
+  EXPECT_EQ(c.atoms[0].atomType, c.atoms[1].atomType);
+  EXPECT_EQ(c.spheres[c.atoms[0].atomType].style, 3u);
+  EXPECT_EQ(c.sites[0].atomStyle, 3u);
+  EXPECT_EQ(c.sites[1].atomType, c.atoms[1].atomType);
+  EXPECT_NE(c.spheres[c.atoms[2].atomType].style, 3u);
+}
+
+TEST(AtomEditing, DeletingMoleculeAtomsAsksFirst) {
+  FakeHost host;
+  TestWindow w(host);
+  CrystalRec &c = w.crystal();
+  Molecule(c, 4, ChainBonds(4));
+  SortIndexOfVisibleAtoms(c);
+  c.atoms[1].selected = 1;
+  host.alertAnswers.push_back(2); // Cancel
+  DeleteSelectedAtoms(w.ref());
+  ASSERT_EQ(host.alerts.size(), 1u);
+  EXPECT_EQ(host.alerts[0].message, "Are you sure you wish to delete the selected atoms?");
+  EXPECT_EQ(c.atomCount, 4);
+  DeleteSelectedAtoms(w.ref());
+  ASSERT_EQ(c.atomCount, 3);
+  EXPECT_FLOAT_EQ(c.atoms[1].cart[0], 3.0f); // former atom 2
+  EXPECT_TRUE(c.atoms[0].bonds.empty());
+  EXPECT_EQ(c.atoms[1].bonds, std::vector<uint32_t>{2});
+  EXPECT_TRUE(w.modified());
+}
+
+TEST(AtomEditing, DeletingManyAtomsAtOnceMatchesOneByOne) {
+  // A ring of 40 with cross bonds, three atom types, vectors and custom bonds.
+  std::vector<std::pair<int, int>> bonds = ChainBonds(40);
+  for (int k = 0; k + 7 < 40; k += 5)
+    bonds.emplace_back(k, k + 7);
+  CrystalRec a;
+  Molecule(a, 40, bonds);
+  a.spheres.resize(3);
+  a.sphereCount = 3;
+  a.spheres[1].element = a.spheres[2].element = Element("C");
+  a.spheres[2].radius = 2.0f;
+  for (int k = 0; k < 40; ++k) {
+    a.atoms[size_t(k)].atomType = uint32_t(k % 7 == 3 ? 2 : k % 2);
+    a.sites[size_t(k)].atomType = a.atoms[size_t(k)].atomType;
+    if (k % 6 == 0) {
+      VectorRecord v;
+      v.atom = uint32_t(k);
+      a.vectors.push_back(v);
+    }
+    if (k % 4 == 1) {
+      CustomBondSpec s;
+      s.atomA = uint32_t(k);
+      s.atomB = uint32_t(k + 1);
+      a.customBondSpecs.push_back(s);
+    }
+  }
+  a.vectorCount = int32_t(a.vectors.size());
+  a.customBondSpecCount = int32_t(a.customBondSpecs.size());
+  CrystalRec b = a;
+  std::vector<uint8_t> doomed(40, 0);
+  for (int k : {0, 3, 4, 10, 17, 24, 31, 38, 39})
+    doomed[size_t(k)] = 1;
+  DestroyMoleculeAtoms(a, doomed);
+  for (int k = 39; k >= 0; --k)
+    if (doomed[size_t(k)])
+      DestroyAtomIndex(&b, k);
+  ASSERT_EQ(a.atomCount, b.atomCount);
+  ASSERT_EQ(a.sphereCount, b.sphereCount);
+  for (size_t k = 0; k < size_t(a.atomCount); ++k) {
+    EXPECT_EQ(a.atoms[k].bonds, b.atoms[k].bonds) << k;
+    EXPECT_EQ(a.atoms[k].atomType, b.atoms[k].atomType) << k;
+    EXPECT_FLOAT_EQ(a.atoms[k].cart[0], b.atoms[k].cart[0]);
+    EXPECT_EQ(a.sites[k].coordination, b.sites[k].coordination);
+    EXPECT_EQ(a.sites[k].firstAtom, b.sites[k].firstAtom);
+  }
+  ASSERT_EQ(a.vectorCount, b.vectorCount);
+  for (size_t k = 0; k < size_t(a.vectorCount); ++k)
+    EXPECT_EQ(a.vectors[k].atom, b.vectors[k].atom);
+  ASSERT_EQ(a.customBondSpecCount, b.customBondSpecCount);
+  for (size_t k = 0; k < size_t(a.customBondSpecCount); ++k)
+    EXPECT_EQ(a.customBondSpecs[k].atomA, b.customBondSpecs[k].atomA);
+  EXPECT_EQ(CheckCrystalInvariants(a), "");
 }

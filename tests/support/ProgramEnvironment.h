@@ -35,6 +35,14 @@ public:
     return 1; // the first button
   }
   void Beep() override { ++beeps; }
+  // What the open dialog answers; empty: the dialog is cancelled.
+  std::filesystem::path openFile;
+  int OpenFileDialog(std::string_view, std::filesystem::path *file) override {
+    if (openFile.empty())
+      return kUserCanceledErr;
+    *file = openFile;
+    return 0;
+  }
   // The pointer where a test puts it; the real one while unset.
   std::optional<Point> pointer;
   Point PointerPosition(WindowRef window) override {
