@@ -94,6 +94,20 @@ TEST(PolyhedronFromSelection, ASiteBeforeOthersMovesTheirIndicesOn) {
   EXPECT_EQ(c.bondSpecCount, 0);
 }
 
+TEST(PolyhedronFromSelection, AFullBondListStopsAtItsLimit) {
+  FakeHost host;
+  TestWindow w(host);
+  BuildSquare(w);
+  CrystalRec &c = w.crystal();
+  c.bondSpecCount = kMaxBondSpecs;
+  SelectOxygens(c);
+  ASSERT_TRUE(DoMakePolyhedronFromSelection(w.ref(), "Cen01", "Zz", true, 1));
+  EXPECT_EQ(c.bondSpecCount, kMaxBondSpecs);
+  ASSERT_EQ(host.alerts.size(), 1u);
+  EXPECT_EQ(host.alerts[0].message, "Bonds list is full!");
+  EXPECT_EQ(host.alerts[0].explanation, "Maximum of 200 bond specifications");
+}
+
 TEST(PolyhedronFromSelection, OneSelectedAtomIsRefused) {
   FakeHost host;
   TestWindow w(host);
