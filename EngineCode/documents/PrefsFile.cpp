@@ -27,6 +27,8 @@ constexpr uint32_t kTagMovie = FourCharsToLong("MOVI");
 constexpr uint32_t kTagPictureExport = FourCharsToLong("GEXP");
 constexpr uint32_t kTagRecent = FourCharsToLong("RCNT");
 constexpr uint32_t kTagFavourites = FourCharsToLong("FAVS");
+constexpr uint32_t kTagDistanceMaximum = FourCharsToLong("Bmax");
+constexpr uint32_t kTagDistanceExplorer = FourCharsToLong("DExp");
 
 template <class A> void XferWindows(A &a, PrefsRecord &p) {
   XferAll(a, p.windowBounds, p.windowSettingsRecorded, p.windowFontName, p.rulerUnits, p.fillScreen, p.showGrid,
@@ -75,6 +77,11 @@ template <class A> void XferUpdate(A &a, PrefsRecord &p) {
   XferAll(a, p.autoUpdateCheck, p.lastUpdateCheck, p.lastCheckedVersion);
 }
 template <class A> void XferMovie(A &a, PrefsRecord &p) { XferAll(a, p.movieCompressor, p.movieFrameRate, p.movieLoop); }
+template <class A> void XferDistanceMaximum(A &a, PrefsRecord &p) { XferAll(a, p.distanceMaximum); }
+template <class A> void XferDistanceExplorer(A &a, PrefsRecord &p) {
+  XferAll(a, p.distanceGroupByElement, p.distanceGraphTab, p.distanceMinimum, p.distanceBinWidth,
+          p.distanceHistogramFlags, p.distanceWindowVisible);
+}
 template <class A> void XferPictureExport(A &a, PrefsRecord &p) { XferAll(a, p.exportResolution, p.exportFileType); }
 
 using SectionFn = void (*)(SectionReader &, PrefsRecord &);
@@ -92,6 +99,7 @@ const FixedSection kFixedSections[] = {
     OV_SECTION(kTagAnnotations, XferAnnotations), OV_SECTION(kTagNotices, XferNotices),
     OV_SECTION(kTagElements, XferElements), OV_SECTION(kTagUpdate, XferUpdate),
     OV_SECTION(kTagMovie, XferMovie),    OV_SECTION(kTagPictureExport, XferPictureExport),
+    OV_SECTION(kTagDistanceMaximum, XferDistanceMaximum), OV_SECTION(kTagDistanceExplorer, XferDistanceExplorer),
 };
 #undef OV_SECTION
 

@@ -78,6 +78,14 @@ struct PrefsRecord {
   Rect annotationWindowBounds;
   Rect distanceWindowBounds;
   float distanceMaximum = 3.0f; // Distance Explorer maximum distance (A); the distances report's search radius
+  // The Distance Explorer's other settings: the defaults of a new search
+  // record and the window state.
+  uint8_t distanceGroupByElement = 1;
+  uint8_t distanceGraphTab = 1;     // the graph tab was showing last
+  float distanceMinimum = 0.0f;     // A
+  float distanceBinWidth = 0.01f;   // A
+  uint8_t distanceHistogramFlags[5] = {0, 0, 1, 1, 1}; // per unit volume, bar counts, element colours, shadow, grid
+  uint8_t distanceWindowVisible = 0;
 
   // ---- Default display settings of new structures ----
   // The twins of the display fields of CrystalRec; ruler units and grid are

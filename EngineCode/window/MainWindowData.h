@@ -68,6 +68,7 @@ struct MainWindowData {
   uint16_t notesFontSize = 12;
   Rect standardBounds;    // content bounds to return to from full screen
   OVBlockHandle infoData; // the site browser's data
+  OVBlockHandle distanceSearch; // the Distance Explorer's search record
   void *eventHandlerProc = nullptr;
   void *graphDrawProc = nullptr;
   void *dividerDrawProc = nullptr;

@@ -368,6 +368,8 @@ void RecordWindowSettings() {
       const bool keep = f.window->isVisible() || f.info.savedVisible;
       *f.info.savedFrame = keep ? MakeRect(g.left(), g.top(), g.right() + 1, g.bottom() + 1) : Rect{};
     }
+    if (f.info.record)
+      f.info.record();
   }
 }
 

@@ -164,6 +164,7 @@ struct FloatingWindowInfo {
   uint8_t *savedVisible = nullptr;    // in the preferences, or none
   std::function<void()> update;       // the refresh when the front window changes
   bool updateOnlyWhenVisible = false; // most refresh only while showing
+  std::function<void()> record;       // more settings to record at quit, or none
 };
 // Makes a window a floating utility window: it floats over the structure
 // windows, its close box hides it, it stands at its saved frame when that

@@ -8,6 +8,7 @@
 #include "editing/TransformCommands.h"
 #include "editing/FragmentCommandHandler.h"
 #include "QtHostServices.h"
+#include "explorers/Explorers.h"
 #include "inspectors/AngleDialogs.h"
 #include "inspectors/CalculateAngleWindow.h"
 #include "inspectors/InspectorKit.h"
@@ -110,6 +111,7 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallTransformCommands();
   InstallFragmentCommands();
   InstallLatticePlaneSheets();
+  InstallExplorers();
   InstallPlotRangeWindow();
   InstallCalculateAngleWindow();
   InstallPlotSizeSheets();

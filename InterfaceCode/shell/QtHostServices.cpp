@@ -6,6 +6,8 @@
 #include "StatusWindow.h"
 #include "StructureRecord.h"
 #include "export/GraphicsSaveDialog.h"
+#include "LogWindow.h"
+#include "explorers/DistanceExplorer.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
@@ -337,6 +339,11 @@ void QtHostServices::UpdateFloatingWindows() {
 
 void QtHostServices::UpdateModelOptions() { DoUpdateModelOptions(); }
 void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
+void QtHostServices::ShowDistanceWindow(WindowRef) { DoShowDistanceWindow(); }
+void QtHostServices::ShowOverviewLog() {
+  if (LogWindowShowing())
+    DoShowLogWindow();
+}
 void QtHostServices::UpdateSetRange() { UpdateSetRangeNow(); }
 
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {

@@ -60,6 +60,11 @@ public:
   // The Model Options inspector.
   void UpdateModelOptions() override;
   void UpdateLabelOptionsSizeField(float size) override;
+  // The Distance Explorer.
+  void ShowDistanceWindow(WindowRef window) override;
+  // Brings the Log window forward when it shows (it stands in for the
+  // Overview window's Log tab).
+  void ShowOverviewLog() override;
   void UpdateSetRange() override;
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   // A queued call on this object, which lives on the main thread.
