@@ -305,23 +305,35 @@ std::filesystem::path NewCacheFilePath() {
   }
 }
 
-bool DoCacheHistoryFile(WindowRef window) {
+CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview) {
   const CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal || !IsWindowFileOpen(window))
-    return false;
+    return nullptr;
   DocumentExtras extras;
   if (gDocumentWindowHooks.getNotes)
     extras.notes = gDocumentWindowHooks.getNotes(window);
+  if (withPreview && gDocumentWindowHooks.copyWindowPreview)
+    extras.preview = gDocumentWindowHooks.copyWindowPreview(window);
   const std::filesystem::path file = NewCacheFilePath();
   if (!WriteFileAtomically(file, EncodeCrystalDocument(*crystal, extras)))
-    return false;
+    return nullptr;
   CachedFileRecord *node = CreateCachedFileRecord();
-  if (!node)
-    return false;
+  if (!node) {
+    std::error_code ec;
+    std::filesystem::remove(file, ec);
+    return nullptr;
+  }
   node->fileRef = file;
   node->fileType = crystal->molecule ? kMoleculeDocumentType : kCrystalDocumentType;
   if (HostServices *host = GetHostServices())
     node->caption = host->WindowTitle(window);
+  return node;
+}
+
+bool DoCacheHistoryFile(WindowRef window) {
+  CachedFileRecord *node = WriteCacheDocument(window, false);
+  if (!node)
+    return false;
   if (!AddItemToWindowHistory(window, node, kAddAtFront)) {
     DestroyCachedFileRecord(node);
     return false;

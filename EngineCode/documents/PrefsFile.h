@@ -50,6 +50,12 @@ bool CreateAndSavePrefsFile();
 bool EmptyCacheFolder();
 // A cache document name not yet in use: "__OVCache" and a number.
 std::filesystem::path NewCacheFilePath();
+// Writes the window's structure (and its notes, and with `withPreview` its
+// preview picture) as a new cache document; answers a new record for it
+// (file, type, caption = the window title) that the caller adds to a list,
+// or null when the window has no structure or the document cannot be
+// written.
+CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview);
 // Saves the window's structure as a history (undo) document in the cache
 // folder and puts it at the front of the window's history list. False when
 // the window has no structure or the document cannot be written.

@@ -41,7 +41,8 @@ std::pair<int32_t, int32_t> SiteAtoms(const CrystalRec &c, const AsymmetricUnitR
 
 void RecomputeCart(CrystalRec &c, AtomRecord &atom) { MatMul(c.orientationMatrix, atom.xyz, atom.cart); }
 
-// The first atom type of the element; else a new one from the element table.
+} // namespace
+
 int32_t AtomTypeForElement(CrystalRec &c, ElementCode element) {
   for (int32_t k = 0; k < UsableSphereCount(c); ++k)
     if (c.spheres[static_cast<size_t>(k)].element == element)
@@ -62,8 +63,6 @@ int32_t AtomTypeForElement(CrystalRec &c, ElementCode element) {
   }
   return c.sphereCount - 1;
 }
-
-} // namespace
 
 AtomDisplayClass GetAtomDisplayClass(const CrystalRec &crystal, const AtomRecord &atom) {
   if (crystal.modelType != kPolyhedralModel || atom.site >= UsableSiteSize(crystal))

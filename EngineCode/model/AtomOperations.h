@@ -64,6 +64,10 @@ void MoveAtomByAbsoluteAmount(CrystalRec *crystal, int32_t atom, const float dca
 void MoveSelectedVectors(CrystalRec *crystal, const float dcart[3]);
 
 // ---- Creation -----------------------------------------------------------------------
+// The first atom type of the element; else a new one (style 14) with the
+// colour and radius of the element's row of the element table. -1 without
+// memory.
+int32_t AtomTypeForElement(CrystalRec &crystal, ElementCode element);
 // Appends `count` atoms of the element at the Cartesian points (three floats
 // each) to the window's molecule, one new site each, selected or not, at the
 // end of the arrays. Nothing for a crystal, a window without a structure or

@@ -68,6 +68,22 @@ enum CocoaCursor : int {
   kCrossCursor,
   kOpenHandCursor,
   kClosedHandCursor,
+  // The mouse tools' own cursors and the sidebar dividers' resize cursors.
+  kMoveToolCursor,
+  kMagnifyZoomInCursor,
+  kMagnifyZoomOutCursor,
+  kZapperCursor,
+  kPolygonCursor,
+  kLassoCursor,
+  kBondDistanceCursor,
+  kDistanceCursor,
+  kBondAngleCursor,
+  kAngleCursor,
+  kPlaneCursor,
+  kAddDeleteBondCursor,
+  kAddAtomCursor,
+  kVerticalGrowCursor,
+  kHorizontalGrowCursor,
 };
 
 // Modifier keys, after the platform mapping (Command is Ctrl, Option is Alt).

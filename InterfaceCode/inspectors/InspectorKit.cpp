@@ -3,6 +3,7 @@
 #include "BasicTypes.h"
 #include "Utilities.h"
 #include "shell/Forms.h"
+#include "structurewindow/AtomPicker.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -355,6 +356,7 @@ void DoToggleFloatingWindows() {
 }
 
 void RecordWindowSettings() {
+  SaveAtomPickerWindowPrefs();
   for (const Floating &f : Floatings()) {
     if (!f.window)
       continue;

@@ -1,3 +1,4 @@
+#include "structurewindow/EditAnnotation.h"
 #include "ModelOptions.h"
 
 #include "InspectorKit.h"
@@ -345,6 +346,8 @@ bool SaveModelOptions() {
   for (int tab : kApplyOrder)
     if (TabFor(tab).extract && TabFor(tab).extract())
       TabFor(tab).saveDefaults();
+  // The style of new annotation objects is saved with the model options.
+  CopyEditAnnotationToPrefs(&gPrefs);
   if (!CreateAndSavePrefsFile()) {
     MyCFCautionAlert("The preferences file could not be written.",
                      "The settings stay in use until you quit, but new sessions start without them.");

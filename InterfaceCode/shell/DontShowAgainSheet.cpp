@@ -20,6 +20,20 @@ const DontShowAgainNotice kDontShowAgainNotices[] = {
     {"HideOtherMolecules", &PrefsRecord::noticeHideOtherMolecules, "Hide other molecules?",
      "Every atom bonded, directly or through other atoms, to the selected atoms stays visible; all other atoms "
      "are hidden. Show All Atoms brings them back."},
+    {"GenerateSiteLabels", &PrefsRecord::noticeGenerateSiteLabels, "Generate new site labels?",
+     "Every site gets a new label made of its element and a number. The present labels are lost."},
+    {"GenerateSiteColors", &PrefsRecord::noticeGenerateSiteColors, "Generate new site colours?",
+     "Every site gets an atom type of its own, each in a colour of its own. Colours given to elements or sites "
+     "are lost."},
+    {"ColorByCoordination", &PrefsRecord::noticeColourSites, "Colour the sites by coordination?",
+     "Every site gets an atom type of its own, coloured from blue for the lowest coordination number to red for "
+     "the highest. Colours given to elements, sites or atoms are lost."},
+    {"ColorByElement", &PrefsRecord::noticeColourSites, "Colour the sites by element?",
+     "Every site takes the look of the first site of its element. Colours and radii given to single sites or "
+     "atoms are lost."},
+    {"ApplyDefaults", &PrefsRecord::noticeApplyDefaults, "Apply the element defaults?",
+     "Every site takes the radius and colour of its element in the element table. Colours and radii given to "
+     "elements, sites or atoms are lost."},
     {"DiscardSymmetry", &PrefsRecord::noticeDiscardSymmetry, "Discard the symmetry of this crystal?",
      "Every atom of the unit cell becomes a site of its own and the space group becomes P 1. The structure keeps "
      "all its atoms."},

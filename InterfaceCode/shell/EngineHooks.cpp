@@ -1,6 +1,7 @@
 #include "EngineHooks.h"
 
 #include "EngineCommands.h"
+#include "browsers/SiteCommands.h"
 #include "editing/EditCrystalSheet.h"
 #include "FileCommands.h"
 #include "editing/BondElementCommands.h"
@@ -17,10 +18,13 @@
 #include "inspectors/PlotRangeWindow.h"
 #include "inspectors/PlotSizeSheets.h"
 #include "structurewindow/MainWindow.h"
+#include "structurewindow/StructureSheets.h"
+#include "structurewindow/ViewDirection.h"
 #include "structurewindow/PaneDrawing.h"
 #include "structurewindow/StructureWindow.h"
 
 #include "CellTransform.h"
+#include "StructureTransforms.h"
 #include "Preferences.h"
 #include "documents/CrystalDocument.h"
 #include "documents/PrefsFile.h"
@@ -28,6 +32,7 @@
 #include "export/PictureServices.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
+#include "overview/OverviewWindow.h"
 
 #include <QTextEdit>
 
@@ -108,12 +113,24 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallModelOptions();
   InstallBondAndElementEditorCommands();
   InstallSelectionCommands();
-  InstallTransformCommands();
   InstallFragmentCommands();
-  InstallLatticePlaneSheets();
   InstallExplorers();
   InstallPlotRangeWindow();
   InstallCalculateAngleWindow();
   InstallPlotSizeSheets();
   InstallAngleDialogs();
+  InstallOverviewCommands();
+  InstallSiteBrowser();
+  InstallTransformCommands();
+  InstallLatticePlaneSheets();
+  // The transformation commands open the structure window's sheets, and
+  // the Insert Space sheet applies through the engine.
+  gTransformCommandHooks.showInsertSpaceSheet = [](WindowRef window, float width, float lowest) {
+    ShowInsertSpaceSheet(window, width, lowest);
+  };
+  gTransformCommandHooks.showViewDirectionSheet = [](WindowRef window, const float view[3], const float vertical[3],
+                                                     const float hkl[3]) {
+    ShowViewDirectionSheet(window, view, vertical, hkl);
+  };
+  gStructureSheetHooks.insertSpace = [](WindowRef window, float width) { InsertSpace(window, width); };
 }

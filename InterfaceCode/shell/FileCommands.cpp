@@ -5,7 +5,7 @@
 #include "editing/ElementsWindow.h"
 #include "EngineHooks.h"
 #include "LogStore.h"
-#include "LogWindow.h"
+#include "overview/OverviewWindow.h"
 #include "QtHostServices.h"
 #include "ShellDialogs.h"
 #include "structurewindow/MainWindow.h"
@@ -163,6 +163,7 @@ OSStatus MyDoMenuCommand(uint32_t command, const QVariant &argument) {
     return kNoErr;
   case kCmdClearRecent:
     DestroyRecentFiles();
+    DrawOverviewRecentThumbnails();
     return kNoErr;
   case kCmdClose:
     if (QWidget *active = QApplication::activeWindow(); active && !qobject_cast<MainWindow *>(active)) {
@@ -187,13 +188,15 @@ OSStatus MyDoMenuCommand(uint32_t command, const QVariant &argument) {
   case kCmdUndo:
     if (DoUndo())
       DrawGraphPane(FrontGraphWindow());
+    DrawOverviewHistoryThumbnails();
     return kNoErr;
   case kCmdRedo:
     if (DoRedo())
       DrawGraphPane(FrontGraphWindow());
+    DrawOverviewHistoryThumbnails();
     return kNoErr;
   case kCmdShowLog:
-    DoShowLogWindow();
+    DoOverviewTabChoice(kLogTab);
     return kNoErr;
   case kCmdLogTextStyle:
     DoOverviewLogTextStyle();
@@ -233,7 +236,7 @@ OSStatus MyUpdateMenuStatus(uint32_t command, QAction *action) {
     action->setEnabled(GetNumRecentFiles() > 0);
     return kNoErr;
   case kCmdClose:
-    action->setEnabled((w && w->isVisible()) || LogWindowShowing());
+    action->setEnabled((w && w->isVisible()) || OverviewLogShowing());
     return kNoErr;
   case kCmdSave:
     action->setEnabled(open && (IsWindowModified(front) || w->File().empty()));
@@ -439,6 +442,7 @@ void AddRecentFile(const std::filesystem::path &file) {
       last = last->next;
     RemoveItemFromRecentFiles(last);
   }
+  DrawOverviewRecentThumbnails();
 }
 
 std::vector<std::filesystem::path> RecentFiles() {
@@ -528,7 +532,7 @@ bool OVInitialize(const std::vector<std::filesystem::path> &files, QtHostService
   SetHostServices(host);
   host->AttachLog([](std::string_view text, const RGBColor &colour,
                      size_t coloured) { GetLogStore()->Append(text, colour, coloured); },
-                  [] { return LogWindowShowing(); });
+                  [] { return OverviewLogShowing(); });
   for (const auto &file : files)
     gQueuedDocs.push_back(file);
 

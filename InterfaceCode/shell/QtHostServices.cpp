@@ -1,4 +1,6 @@
 #include "QtHostServices.h"
+#include "overview/OverviewWindow.h"
+#include "browsers/SiteBrowserView.h"
 #include "inspectors/ModelOptions.h"
 #include "inspectors/PlotRangeWindow.h"
 
@@ -6,8 +8,8 @@
 #include "StatusWindow.h"
 #include "StructureRecord.h"
 #include "export/GraphicsSaveDialog.h"
-#include "LogWindow.h"
 #include "explorers/DistanceExplorer.h"
+#include "structurewindow/AtomPicker.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
@@ -18,6 +20,8 @@
 #include <QColorDialog>
 #include <QToolTip>
 #include <QCursor>
+#include "ToolCursors.h"
+#include "structurewindow/EditAnnotation.h"
 #include <QFileDialog>
 #include <QDir>
 #include <QKeyEvent>
@@ -299,33 +303,15 @@ unsigned QtHostServices::CurrentModifiers() {
 }
 
 void QtHostServices::SetCursor(CocoaCursor cursor) {
-  Qt::CursorShape shape = Qt::ArrowCursor;
-  switch (cursor) {
-  case kArrowCursor:
-    shape = Qt::ArrowCursor;
-    break;
-  case kCmdDotCursor:
-  case kWatchCursor:
-    shape = Qt::BusyCursor;
-    break;
-  case kCrossCursor:
-    shape = Qt::CrossCursor;
-    break;
-  case kOpenHandCursor:
-    shape = Qt::OpenHandCursor;
-    break;
-  case kClosedHandCursor:
-    shape = Qt::ClosedHandCursor;
-    break;
-  }
+  const QCursor shape = ToolCursor(cursor);
   if (cursor == kArrowCursor) {
     if (cursorOverridden_)
       QApplication::restoreOverrideCursor();
     cursorOverridden_ = false;
   } else if (cursorOverridden_) {
-    QApplication::changeOverrideCursor(QCursor(shape));
+    QApplication::changeOverrideCursor(shape);
   } else {
-    QApplication::setOverrideCursor(QCursor(shape));
+    QApplication::setOverrideCursor(shape);
     cursorOverridden_ = true;
   }
 }
@@ -338,12 +324,15 @@ void QtHostServices::UpdateFloatingWindows() {
 }
 
 void QtHostServices::UpdateModelOptions() { DoUpdateModelOptions(); }
+
+void QtHostServices::ShowOverviewLog() {
+  if (IsOverviewWindowVisible())
+    DoOverviewTabChoice(kLogTab);
+}
+void QtHostServices::UpdateAtomPicker() { RedrawAtomPicker(); }
+void QtHostServices::UpdateSiteBrowser(WindowRef window) { DoUpdateSiteBrowser(window); }
 void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
 void QtHostServices::ShowDistanceWindow(WindowRef) { DoShowDistanceWindow(); }
-void QtHostServices::ShowOverviewLog() {
-  if (LogWindowShowing())
-    DoShowLogWindow();
-}
 void QtHostServices::UpdateSetRange() { UpdateSetRangeNow(); }
 
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "HostServices.h"
+#include "structurewindow/EditAnnotation.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -57,14 +58,20 @@ public:
   unsigned CurrentModifiers() override;
   void SetCursor(CocoaCursor cursor) override;
   void UpdateFloatingWindows() override;
+  // Reloads the Edit Annotation window, once it has been made.
+  void UpdateEditAnnotation() override { UpdateEditAnnotationWindow(); }
   // The Model Options inspector.
   void UpdateModelOptions() override;
+  // The Overview window's Log tab, when that window shows.
+  void ShowOverviewLog() override;
+  // The element picker's colour discs.
+  void UpdateAtomPicker() override;
+  // The site browsers of the window and of the info window.
+  void UpdateSiteBrowser(WindowRef window) override;
   void UpdateLabelOptionsSizeField(float size) override;
   // The Distance Explorer.
   void ShowDistanceWindow(WindowRef window) override;
-  // Brings the Log window forward when it shows (it stands in for the
-  // Overview window's Log tab).
-  void ShowOverviewLog() override;
+  // The Plot Range window's fields.
   void UpdateSetRange() override;
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   // A queued call on this object, which lives on the main thread.

@@ -1,8 +1,17 @@
 #include "ShellDialogs.h"
 
+#include "Forms.h"
+#include "structurewindow/EditAnnotation.h"
+#include "ui_WindowOptions.h"
+
+#include <QDialogButtonBox>
+#include <QFontComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <memory>
+
 #include <QApplication>
 #include <QFileDialog>
-#include <QFontDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -50,14 +59,10 @@ public:
   }
 
   bool GetWindowOptions(std::string &fontFamily, int &pointSize) override {
-    bool ok = false;
-    QFont initial(QString::fromStdString(fontFamily), pointSize);
-    QFont chosen = QFontDialog::getFont(&ok, initial, QApplication::activeWindow(), "Font");
-    if (!ok)
+    std::unique_ptr<QDialog> dialog(CreateWindowOptionsDialog(QApplication::activeWindow(), fontFamily, pointSize));
+    if (dialog->exec() != QDialog::Accepted)
       return false;
-    fontFamily = chosen.family().toStdString();
-    pointSize = chosen.pointSize() > 0 ? chosen.pointSize() : pointSize;
-    return true;
+    return ReadWindowOptionsDialog(dialog.get(), fontFamily, pointSize);
   }
 };
 
@@ -68,3 +73,45 @@ ShellDialogs *gDialogs = nullptr;
 
 ShellDialogs &GetShellDialogs() { return gDialogs ? *gDialogs : gQtDialogs; }
 void SetShellDialogs(ShellDialogs *dialogs) { gDialogs = dialogs; }
+
+QDialog *CreateWindowOptionsDialog(QWidget *parent, const std::string &fontFamily, int pointSize) {
+  auto *dialog = new QDialog(parent);
+  Ui::WindowOptions ui;
+  ui.setupUi(dialog);
+  auto *font = FindControl<QFontComboBox>(dialog, 1);
+  auto *size = FindControl<QLineEdit>(dialog, 2);
+  auto *arrows = FindControl<QSpinBox>(dialog, 3);
+  if (font)
+    font->setCurrentFont(QFont(QString::fromStdString(fontFamily)));
+  if (size)
+    size->setText(QString::asprintf("%.0f", double(pointSize)));
+  if (arrows && size) {
+    // The little arrows step the size field by one per step.
+    arrows->setValue(0);
+    QObject::connect(arrows, &QSpinBox::valueChanged, dialog, [arrows, size](int value) {
+      if (value == 0)
+        return;
+      StepWindowOptionsSize(size, value > 0 ? 1 : -1);
+      const QSignalBlocker block(arrows);
+      arrows->setValue(0);
+    });
+  }
+  if (auto *buttons = dialog->findChild<QDialogButtonBox *>()) {
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+  }
+  return dialog;
+}
+
+bool ReadWindowOptionsDialog(QDialog *dialog, std::string &fontFamily, int &pointSize) {
+  auto *font = FindControl<QFontComboBox>(dialog, 1);
+  auto *size = FindControl<QLineEdit>(dialog, 2);
+  bool ok = false;
+  const int v = size ? static_cast<int>(size->text().toDouble(&ok)) : 0;
+  if (!ok || v < kMinOptionsFontSize || v > kMaxOptionsFontSize)
+    return false;
+  if (font)
+    fontFamily = font->currentFont().family().toStdString();
+  pointSize = v;
+  return true;
+}

@@ -27,6 +27,15 @@ public:
   virtual bool GetWindowOptions(std::string &fontFamily, int &pointSize) = 0;
 };
 
+class QDialog;
+class QWidget;
+// The font-and-size dialog "WindowOptions" built from its form and filled
+// from the values, its size arrows (5 to 256) and buttons joined; the caller
+// owns it. After OK, `ReadWindowOptionsDialog` reads the values back (false
+// for a size outside 5 to 256).
+QDialog *CreateWindowOptionsDialog(QWidget *parent, const std::string &fontFamily, int pointSize);
+bool ReadWindowOptionsDialog(QDialog *dialog, std::string &fontFamily, int &pointSize);
+
 // The installed dialogs (the Qt ones unless a test replaced them).
 ShellDialogs &GetShellDialogs();
 // Installs `dialogs` (not owned); null puts the Qt dialogs back.

@@ -3,6 +3,7 @@
 #include "InfoTool.h"
 #include "MainWindow.h"
 #include "Geometry.h"
+#include "SiteBrowserData.h"
 #include "Utilities.h"
 #include "render/HitTesting.h"
 #include "window/MainWindowData.h"
@@ -110,8 +111,9 @@ QString InfoPlainTextForAtom(const CrystalRec *c, int32_t atom, bool extended) {
       text += QString("\n\tRange:\t%1–%2 Å\n\tMean Length:\t%3 Å").arg(Num(lo), Num(hi), Num(mean));
     else
       text += QString("\n\tDistance:\t%1 Å").arg(Num(mean));
-    // The "Coordination:" line waits for the site browser's coordination
-    // description, which does not exist yet.
+    if (const std::optional<std::string> phrase = CoordinationDescriptionForSite(c, static_cast<int32_t>(a.site));
+        phrase && !phrase->empty())
+      text += QString("\n\tCoordination:\t%1").arg(QString::fromStdString(*phrase));
   }
   return text;
 }

@@ -375,7 +375,7 @@ void RegisterMeasureTools() {
   ToolHandlers bondDistance;
   bondDistance.press = [](WindowRef window, Point p, unsigned) { DoBondDistance(window, p, true); };
   bondDistance.hover = [](WindowRef window, Point p, bool down) {
-    SetCocoaCursor(kCrossCursor);
+    SetCocoaCursor(kBondDistanceCursor);
     if (!down && !IsWindowMeasurementToolLocked(window))
       DoBondDistance(window, p, false);
     return true;
@@ -385,7 +385,7 @@ void RegisterMeasureTools() {
   ToolHandlers bondAngle;
   bondAngle.press = [](WindowRef window, Point p, unsigned) { DoBondAngle(window, p, true); };
   bondAngle.hover = [](WindowRef window, Point p, bool down) {
-    SetCocoaCursor(kCrossCursor);
+    SetCocoaCursor(kBondAngleCursor);
     if (!down && !IsWindowMeasurementToolLocked(window))
       DoBondAngle(window, p, false);
     return true;
@@ -395,8 +395,8 @@ void RegisterMeasureTools() {
   for (ToolID id : {kToolDistance, kToolAngle}) {
     ToolHandlers free;
     free.press = [id](WindowRef window, Point p, unsigned) { FreePress(window, id, p); };
-    free.hover = [](WindowRef window, Point p, bool) {
-      SetCocoaCursor(kCrossCursor);
+    free.hover = [id](WindowRef window, Point p, bool) {
+      SetCocoaCursor(id == kToolDistance ? kDistanceCursor : kAngleCursor);
       auto it = gFree.find(window);
       if (it != gFree.end())
         FreeStep(window, it->second, p);

@@ -1,5 +1,10 @@
 #include "Tools.h"
 
+#include "ArrowTool.h"
+#include "AtomPicker.h"
+#include "BuildingTools.h"
+#include "StructureSheets.h"
+#include "ViewDirection.h"
 #include "LatticePlanes.h"
 #include "InfoTip.h"
 #include "MeasureTools.h"
@@ -31,7 +36,15 @@ const ToolHandlers *FindTool(ToolID tool) {
 
 void RegisterWindowTools() {
   RegisterMeasureTools();
+  RegisterArrowTools();
   InstallInfoTip();
+  // The building tools (add atom, add/delete bond, zapper, move, magnify) and
+  // the element picker the add-atom tool takes its elements from; the view
+  // direction presets and the Copy Graphics sheet.
+  RegisterBuildingTools();
+  InstallAtomPicker();
+  InstallViewDirectionCommands();
+  InstallStructureSheetCommands();
 
   ToolHandlers rotate;
   rotate.press = [](WindowRef window, Point p, unsigned) {
@@ -81,7 +94,7 @@ void RegisterWindowTools() {
     gPlaneDragTurns = false;
   };
   plane.hover = [](WindowRef, Point, bool) {
-    SetCocoaCursor(kCrossCursor);
+    SetCocoaCursor(kPlaneCursor);
     return true;
   };
   RegisterTool(kToolPlane, plane);

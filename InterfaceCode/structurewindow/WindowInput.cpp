@@ -8,7 +8,13 @@
 #include "InfoTool.h"
 #include "MeasureTools.h"
 #include "Tools.h"
+#include "AnnotationEditing.h"
+#include "ArrowTool.h"
+#include "ContextMenus.h"
+#include "EditAnnotation.h"
+#include "AtomOperations.h"
 #include "shell/Commands.h"
+#include "shell/ToolCursors.h"
 
 #include "AutoRotate.h"
 #include "HandController.h"
@@ -91,6 +97,10 @@ QPoint ContentPoint(MainWindow *w, QObject *watched, const QPointF &local) {
   auto *widget = qobject_cast<QWidget *>(watched);
   if (!widget || widget == w->Content())
     return local.toPoint();
+  // An event a pane left unhandled reaches the window itself, which is no
+  // child of the content: it is mapped through the screen.
+  if (!w->Content()->isAncestorOf(widget))
+    return w->Content()->mapFromGlobal(widget->mapToGlobal(local.toPoint()));
   return widget->mapTo(w->Content(), local.toPoint());
 }
 
@@ -181,6 +191,12 @@ OSStatus GraphKeyDown(MainWindow *w, QKeyEvent *e) {
       tool->key(window, key, mods);
     else
       CancelFreeMeasurement(window);
+    return kNoErr;
+  }
+  // A polygon being drawn takes every key: Escape cancels it.
+  if (IsPolygonRegionActive(window)) {
+    if (const ToolHandlers *tool = FindTool(kToolPolygon); tool && tool->key)
+      tool->key(window, key, mods);
     return kNoErr;
   }
   if (key == Qt::Key_Escape) {
@@ -320,10 +336,11 @@ OSStatus MouseMoved(MainWindow *w, const QPoint &p, unsigned mods, bool buttonDo
     CancelFreeMeasurement(window);
     return kEventNotHandledErr;
   }
-  // The arrow tool identifies what lies under the mouse.
-  // TODO: skip this over an annotation's handle once the annotation editing
-  // on the graph provides MouseOverTextBox.
-  const bool info = gCurrentTool == kToolArrow && !buttonDown && !IsWindowMeasurementToolLocked(window);
+  // The arrow tool identifies what lies under the mouse, except over the
+  // handle of a selected annotation object.
+  bool onHandle = false;
+  const bool overHandle = gCurrentTool == kToolArrow && MouseOverTextBox(ToPoint(p), window, &onHandle) && onHandle;
+  const bool info = gCurrentTool == kToolArrow && !overHandle && !buttonDown && !IsWindowMeasurementToolLocked(window);
   if (info)
     DoInfoTool(window, ToPoint(p), false);
   if (const ToolHandlers *tool = FindTool(gCurrentTool); tool && tool->hover)
@@ -365,6 +382,11 @@ OSStatus MouseDown(MainWindow *w, QObject *watched, QMouseEvent *e) {
   }
   if (e->button() != Qt::LeftButton)
     return kEventNotHandledErr;
+  // A polygon being drawn closes at a press outside the graph pane.
+  if (watched != w->GraphPane() && IsPolygonRegionActive(window)) {
+    ClosePolygonRegion(window);
+    return kNoErr;
+  }
   d->graphHasFocus = 1;
   w->GraphPane()->setFocus(Qt::MouseFocusReason);
   if (watched == w->GraphPane()) {
@@ -606,9 +628,11 @@ void InstallWindowInput(MainWindow *w) {
   w->GraphPane()->setFocusPolicy(Qt::ClickFocus);
   w->GraphPane()->setMouseTracking(true);
   w->GraphPane()->grabGesture(Qt::PinchGesture);
-  w->Divider()->setCursor(Qt::SplitHCursor);
-  w->NoteHeader()->setCursor(Qt::SplitVCursor);
+  w->Divider()->setCursor(ToolCursor(kVerticalGrowCursor));
+  w->NoteHeader()->setCursor(ToolCursor(kHorizontalGrowCursor));
   w->NotesView()->installEventFilter(w);
+  // The notes' secondary click opens our text menu, not the view's own.
+  w->NotesView()->setContextMenuPolicy(Qt::NoContextMenu);
   w->installEventFilter(w); // the 'leap' events come to the window itself
   SystemVersionString();
   for (QWidget *pane : {w->GraphPane(), w->Ruler(), w->Divider(), w->NoteHeader()})
@@ -670,12 +694,25 @@ bool HandleEvent(MainWindow *w, QObject *watched, QEvent *event) {
       // The click is the text view's; keys now go to the notes.
       if (MainWindowData *d = GetMainWindowData(window))
         d->graphHasFocus = 0;
+      auto *e = static_cast<QMouseEvent *>(event);
+      if (e->button() == Qt::RightButton || (e->button() == Qt::LeftButton && (e->modifiers() & Qt::MetaModifier))) {
+        const QPoint global = e->globalPosition().toPoint();
+        return gWindowInputHooks.contextualMenu && gWindowInputHooks.contextualMenu(window, 1, global.x(), global.y());
+      }
       return false;
     }
     return MouseDown(w, watched, static_cast<QMouseEvent *>(event)) != kEventNotHandledErr;
   case QEvent::MouseMove: {
     auto *e = static_cast<QMouseEvent *>(event);
     const QPoint p = ContentPoint(w, watched, e->position());
+    if (gDrag.window == w && gDrag.kind == Drag::kTool && e->buttons() == Qt::NoButton) {
+      // The release went elsewhere (an alert took it): the drag ends here
+      // rather than wait for a release that never comes.
+      const Drag drag = gDrag;
+      gDrag = Drag{};
+      if (const ToolHandlers *tool = FindTool(drag.tool); tool && tool->release)
+        tool->release(window, ToPoint(p));
+    }
     if (gDrag.window == w) {
       switch (gDrag.kind) {
       case Drag::kTool:
@@ -744,6 +781,19 @@ bool HandleEvent(MainWindow *w, QObject *watched, QEvent *event) {
 
 void InstallWindowInputCommands() {
   RegisterWindowTools();
+  InstallEditAnnotation();
+  InstallContextualMenus();
+  gWindowInputHooks.moveSelectedAtoms = [](WindowRef window, float dx, float dy, float dz) {
+    const float delta[3] = {dx, dy, dz};
+    MoveSelectedAtoms(window, delta);
+  };
+  gWindowInputHooks.deselectAllObjects = [](WindowRef window) {
+    CrystalRec *crystal = GetWindowCrystal(window);
+    const bool any = crystal && CrystalHasSelectedObjects(crystal);
+    if (any)
+      DeselectAllObjects(crystal);
+    return any;
+  };
   AddCommandHandler([](uint32_t command, const QVariant &) -> OSStatus {
     for (const ToolCommand &t : kToolCommands)
       if (FourCharsToLong(t.code) == command) {

@@ -23,6 +23,8 @@
 namespace benchscene {
 
 inline QGuiApplication *App() {
+  if (qGuiApp) // a benchmark that needs widgets made its own
+    return qGuiApp;
   static int argc = 1;
   static char name[] = "bench";
   static char *argv[] = {name, nullptr};

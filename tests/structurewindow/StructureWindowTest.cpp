@@ -1,7 +1,8 @@
 // The program as a user meets it: start-up, structure windows, open, save,
 // close, undo and the Log, on the offscreen platform with scripted answers.
 #include "structurewindow/StructureWindow.h"
-#include "LogWindow.h"
+#include "overview/OverviewPrivate.h"
+#include "shell/Forms.h"
 #include "shell/Commands.h"
 #include "shell/FileCommands.h"
 #include "shell/LogStore.h"
@@ -114,17 +115,18 @@ TEST_F(ProgramTest, StartUpLeavesOneGraphicsWindowAndTheLogKeepsEveryReport) {
   EXPECT_EQ(GetMainWindow(FrontGraphWindow())->windowTitle(), "Graphics");
   EXPECT_TRUE(gStartupDone);
   // Reports written while no window shows the Log are kept for it.
-  ASSERT_EQ(GetLogWindow(), nullptr);
+  ASSERT_EQ(GetOverviewWindow(), nullptr);
   FWriteColor("a warning before the Log shows", kRGBRed);
   FWriteBuffer("a buffered line");
   FFlushBuffer();
   ASSERT_EQ(ProcessCommand(kCmdShowLog), kNoErr);
-  ASSERT_NE(GetLogWindow(), nullptr);
-  const QString shown = GetLogWindow()->View()->toPlainText();
+  ASSERT_TRUE(OverviewLogShowing());
+  const QString shown = FindControl<QTextEdit>(GetOverviewWindow(), 201)->toPlainText();
   EXPECT_TRUE(shown.startsWith(QString::fromStdString(WelcomeBanner())));
   EXPECT_TRUE(shown.contains("a warning before the Log shows\na buffered line\n"));
   EXPECT_EQ(LogBufferLength(), 0u);
-  GetLogWindow()->close();
+  ToggleShowOverviewWindow();
+  EXPECT_FALSE(OverviewLogShowing());
 }
 
 TEST_F(ProgramTest, AnOpenedExampleShowsItsAtomsInTheGraphPane) {

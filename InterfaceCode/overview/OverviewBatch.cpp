@@ -1,0 +1,314 @@
+// The batch commands of the Overview window: one picture file per entry, the
+// views saved as documents or the favourites converted, and a movie with one
+// frame per view. Each batch loads the entries one at a time into the front
+// structure window, stepping on a timer of the main loop; the cancel keys
+// stop it, and the entries that failed are listed in the Log at its end.
+#include "overview/OverviewPrivate.h"
+
+#include "structurewindow/MainWindow.h"
+#include "structurewindow/StructureWindow.h"
+
+#include "Alerts.h"
+#include "Preferences.h"
+#include "documents/CrystalDocument.h"
+#include "export/MovieRecording.h"
+#include "export/PictureExport.h"
+#include "render/OffScreen.h"
+#include "render/RenderGlobals.h"
+#include "window/MainWindowData.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+enum class BatchKind { kExport, kSaveViews, kConvertFavourites, kMovie };
+
+struct Entry {
+  std::filesystem::path file;
+  uint32_t type = 0;
+};
+
+struct Batch {
+  bool active = false;
+  BatchKind kind = BatchKind::kExport;
+  std::vector<Entry> entries; // the list as it stood at the start
+  size_t next = 0;
+  std::filesystem::path folder;
+  std::string extension;
+  int32_t width = 0, height = 0;
+  float resolution = 72;
+  uint32_t exporterType = 0;
+  uint8_t savedFastRotation = 0;
+  std::vector<std::string> failures;
+  QTimer *timer = nullptr;
+} gBatch;
+
+QTimer *BatchTimer() {
+  if (!gBatch.timer) {
+    gBatch.timer = new QTimer(qApp);
+    QObject::connect(gBatch.timer, &QTimer::timeout, gBatch.timer, [] { OverviewBatchStep(); });
+  }
+  return gBatch.timer;
+}
+
+std::string WindowTitle(WindowRef window) {
+  MainWindow *w = GetMainWindow(window);
+  return w ? w->windowTitle().toStdString() : std::string();
+}
+
+CachedFileRecord *FindRecord(const std::filesystem::path &file) {
+  const int n = GetNumThumbnails();
+  for (int i = 0; i < n; i++)
+    if (CachedFileRecord *r = GetCachePtrWithRectID(i); r && r->fileRef == file)
+      return r;
+  return nullptr;
+}
+
+// Starts a batch over the current list: the first entry selected, the
+// alerts silent, the steps armed.
+bool BeginBatch(BatchKind kind) {
+  gBatch.kind = kind;
+  gBatch.entries.clear();
+  gBatch.failures.clear();
+  gBatch.next = 0;
+  const int n = GetNumThumbnails();
+  for (int i = 0; i < n; i++)
+    if (CachedFileRecord *r = GetCachePtrWithRectID(i))
+      gBatch.entries.push_back(Entry{r->fileRef, r->fileType});
+  SelectThumbnail(0);
+  if (gBatch.entries.empty() || !gSelectedCachePtr) {
+    if (HostServices *host = GetHostServices())
+      host->Beep();
+    return false;
+  }
+  DrawThumbnails();
+  SetCocoaCursor(kind == BatchKind::kMovie ? kCmdDotCursor : kWatchCursor);
+  gOverviewPlayInProgress = 1;
+  gProhibitErrorAlerts = kind != BatchKind::kMovie;
+  gBatch.active = true;
+  MyCheckForUserCancelEvent(); // a cancel key pressed before the start does not count
+  BatchTimer()->start(0);
+  return true;
+}
+
+void EndBatch() {
+  if (!gBatch.active)
+    return;
+  gBatch.active = false;
+  if (gBatch.timer)
+    gBatch.timer->stop();
+  gOverviewPlayInProgress = 0;
+  gProhibitErrorAlerts = 0;
+  SetCocoaCursor(kArrowCursor);
+  if (gBatch.kind == BatchKind::kMovie) {
+    WriteStatus("Closing movie file");
+    gRecordingVideo = 0;
+    gUseFastRotn = gBatch.savedFastRotation;
+    ConcludeMovie(false, gPrefs.playLoop != 0, gPrefs.playMode == 2, false);
+    CloseStatus();
+  }
+  for (const std::string &failure : gBatch.failures)
+    FWriteColor(failure, kRGBRed);
+  DrawThumbnails();
+}
+
+// The output of one loaded entry; false with a reason when it failed.
+bool WriteEntry(const Entry &entry, WindowRef window, std::string *reason) {
+  const CrystalRec *crystal = GetWindowCrystal(window);
+  const std::string title = WindowTitle(window);
+  switch (gBatch.kind) {
+  case BatchKind::kExport: {
+    const std::filesystem::path file = UniqueBatchFile(gBatch.folder, title, gBatch.extension);
+    if (file.empty()) {
+      *reason = "no file name could be made in the folder";
+      return false;
+    }
+    if (QTWritePixelImage(window, gBatch.width, gBatch.height, gBatch.resolution, file, gBatch.exporterType) != 0) {
+      std::error_code ec;
+      std::filesystem::remove(file, ec);
+      *reason = "the picture could not be written";
+      return false;
+    }
+    return true;
+  }
+  case BatchKind::kSaveViews: {
+    const std::filesystem::path file = UniqueBatchFile(gBatch.folder, title, crystal->molecule ? "ovmf" : "ovdf");
+    if (file.empty() || !DoWriteCrystalFile(window, file)) {
+      *reason = "the document could not be written";
+      return false;
+    }
+    return true;
+  }
+  case BatchKind::kConvertFavourites: {
+    if (entry.type == kCrystalDocumentType || entry.type == kMoleculeDocumentType) {
+      if (!DoWriteCrystalFile(window, entry.file)) {
+        *reason = "the document could not be rewritten";
+        return false;
+      }
+      return true;
+    }
+    // An older document: a new one beside it; the old file stays.
+    const std::filesystem::path folder = entry.file.parent_path();
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+      *reason = "its folder could not be found";
+      return false;
+    }
+    const std::filesystem::path file = UniqueBatchFile(folder, title, crystal->molecule ? "ovmf" : "ovdf");
+    if (file.empty() || !DoWriteCrystalFile(window, file)) {
+      *reason = "the document could not be written";
+      return false;
+    }
+    return true;
+  }
+  case BatchKind::kMovie:
+    return true;
+  }
+  return true;
+}
+
+} // namespace
+
+std::filesystem::path UniqueBatchFile(const std::filesystem::path &folder, const std::string &title,
+                                      const std::string &extension) {
+  std::string name;
+  for (char c : title)
+    name += (c == '/' || c == '\0') ? '_' : c;
+  if (name.empty() || name == "." || name == "..")
+    name = "Untitled";
+  const std::string suffix = extension.empty() ? std::string() : "." + extension;
+  std::error_code ec;
+  for (int k = 1; k < 100000; k++) {
+    const std::string candidate = k == 1 ? name + suffix : name + " " + std::to_string(k) + suffix;
+    const std::filesystem::path file = folder / candidate;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec)))
+      return file;
+  }
+  return {};
+}
+
+bool OverviewBatchRunning() { return gBatch.active; }
+
+void OverviewBatchStep() {
+  static bool inStep = false;
+  if (!gBatch.active || inStep)
+    return;
+  inStep = true;
+  struct Leave {
+    ~Leave() { inStep = false; }
+  } leave;
+  if (gBatch.next >= gBatch.entries.size()) {
+    EndBatch();
+    return;
+  }
+  const size_t k = gBatch.next++;
+  const Entry entry = gBatch.entries[k];
+  CachedFileRecord *record = FindRecord(entry.file);
+  if (!record) {
+    EndBatch(); // the entry left the list
+    return;
+  }
+  gSelectedCachePtr = record;
+  DoScrollThumbnailsToSelection();
+  WindowRef window = FrontGraphWindow();
+  char line[160];
+  if (gBatch.kind == BatchKind::kMovie) {
+    const long n = long(gBatch.entries.size());
+    std::snprintf(line, sizeof line, "Recording movie (frame %ld of %ld)", long(k + 1), n);
+    WriteProgress(line, float(long(k + 1) * 100 / n));
+    DoLoadFromCache(record, false);
+    if (!IsWindowFileOpen(FrontGraphWindow())) {
+      std::snprintf(line, sizeof line, "skipping frame %ld of %ld", long(k + 1), n);
+      FWriteColor(line, kRGBRed);
+    }
+  } else if (entry.type != 0 && entry.type != kTextFileType) {
+    DoLoadFromCache(record, false);
+    window = FrontGraphWindow();
+    std::string reason;
+    if (!IsWindowFileOpen(window) || !GetWindowCrystal(window))
+      reason = "it could not be read";
+    else
+      WriteEntry(entry, window, &reason);
+    if (!reason.empty())
+      gBatch.failures.push_back("Skipped \"" + entry.file.filename().string() + "\": " + reason);
+  }
+  if (MyCheckForUserCancelEvent() || gBatch.next >= gBatch.entries.size())
+    EndBatch();
+}
+
+void DoExportGraphicsFromCacheFiles() {
+  WindowRef front = FrontGraphWindow();
+  if (gBatch.active || !front ||
+      (gOverviewTabChoice != kFavouritesTab && gOverviewTabChoice != kViewsTab && gOverviewTabChoice != kRecentTab))
+    return;
+  int32_t width = 0, height = 0;
+  float resolution = 72;
+  uint32_t type = FourCharsToLong("????");
+  if (!GetExportGraphicsOptions(front, &width, &height, &resolution, &type))
+    return;
+  const GraphicsExporter *exporter = FindGraphicsExporter(type);
+  if (!exporter || exporter->extension.empty())
+    return;
+  const std::optional<std::filesystem::path> folder =
+      GetOverviewDialogs().GetFolder("Choose a folder to save the views into");
+  if (!folder)
+    return;
+  gBatch.folder = *folder;
+  gBatch.extension = exporter->extension;
+  gBatch.width = width;
+  gBatch.height = height;
+  gBatch.resolution = resolution;
+  gBatch.exporterType = type;
+  BeginBatch(BatchKind::kExport);
+}
+
+void DoSaveCacheFiles() {
+  WindowRef front = FrontGraphWindow();
+  if (gBatch.active || !front)
+    return;
+  if (gOverviewTabChoice == kViewsTab) {
+    const std::optional<std::filesystem::path> folder =
+        GetOverviewDialogs().GetFolder("Choose a folder to save the views into");
+    if (!folder)
+      return;
+    gBatch.folder = *folder;
+    BeginBatch(BatchKind::kSaveViews);
+  } else if (gOverviewTabChoice == kFavouritesTab) {
+    if (!GetOverviewDialogs().Confirm(
+            "This command converts your favourite Orvalisphere files to the latest file format.", ""))
+      return;
+    BeginBatch(BatchKind::kConvertFavourites);
+  }
+}
+
+void DoMakeMovieFromCachedViews() {
+  WindowRef front = FrontGraphWindow();
+  if (gBatch.active || !front || gOverviewTabChoice != kViewsTab || GetNumThumbnails() < 1)
+    return;
+  if (!VerifyViewsCache(front)) {
+    MyCFStopAlert("Cache verification failure",
+                  "Sorry, the movie could not be recorded because one of the source files appears to be invalid.");
+    return;
+  }
+  const ovgfx::PixelBuffer *image = WindowMovieImage(front);
+  Rect bounds;
+  GetWindowOffBounds(front, &bounds);
+  uint32_t duration = 0;
+  if (!image || !StartMovieRolling(image, bounds, &duration))
+    return;
+  gBatch.savedFastRotation = gUseFastRotn;
+  gUseFastRotn = 0;
+  gRecordingVideo = 1;
+  if (!BeginBatch(BatchKind::kMovie)) {
+    gRecordingVideo = 0;
+    gUseFastRotn = gBatch.savedFastRotation;
+    ConcludeMovie(false, false, false, false);
+  }
+}
+
+void DoOverviewWindowMovieOptions() {
+  if (WindowRef front = FrontGraphWindow())
+    GetVideoSettingsForGraphicsWindow(front);
+}

@@ -1,0 +1,644 @@
+// The Overview window driven as a user drives it: tabs, keys, drags in the
+// pane, the list commands, playback stepped with the host clock, the batch
+// exports checked with ffprobe and ImageMagick, and the Preferences window.
+#include "overview/OverviewPanes.h"
+#include "overview/OverviewPlay.h"
+#include "overview/OverviewPrivate.h"
+#include "overview/PreferencesDialog.h"
+#include "shell/Commands.h"
+#include "shell/FileCommands.h"
+#include "shell/Forms.h"
+#include "shell/LogStore.h"
+#include "shell/QtHostServices.h"
+#include "shell/Startup.h"
+#include "structurewindow/MainWindow.h"
+#include "structurewindow/StructureWindow.h"
+#include "structurewindow/ZapperPuff.h"
+
+#include "Preferences.h"
+#include "StructureArrays.h"
+#include "documents/CacheDocuments.h"
+#include "documents/CrystalDocument.h"
+#include "documents/PrefsFile.h"
+#include "export/PictureExport.h"
+#include "window/MainWindowData.h"
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QUrl>
+#include <QWheelEvent>
+#include <cstdio>
+#include <deque>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class RecordingHost : public QtHostServices {
+public:
+  std::vector<AlertRequest> alerts;
+  std::vector<std::string> saveDialogs;
+  std::deque<fs::path> savePaths;
+  std::vector<std::string> sounds;
+  uint64_t now = 1000000;
+  int RunAlert(const AlertRequest &alert) override {
+    alerts.push_back(alert);
+    return 1;
+  }
+  uint64_t NowMicroseconds() override { return now; }
+  int SaveFileDialog(std::string_view prompt, std::string_view, fs::path *file) override {
+    saveDialogs.emplace_back(prompt);
+    if (savePaths.empty())
+      return kUserCanceledErr;
+    *file = savePaths.front();
+    savePaths.pop_front();
+    return 0;
+  }
+  void PlaySound(std::string_view name) override { sounds.emplace_back(name); }
+};
+
+class ScriptedDialogs : public OverviewDialogs {
+public:
+  std::optional<fs::path> folder;
+  std::vector<fs::path> files;
+  bool confirm = true;
+  std::vector<std::string> asked;
+  std::vector<fs::path> revealed;
+  std::vector<fs::path> GetFiles(const std::string &m) override {
+    asked.push_back(m);
+    return files;
+  }
+  std::optional<fs::path> GetFolder(const std::string &m) override {
+    asked.push_back(m);
+    return folder;
+  }
+  bool Confirm(const std::string &m, const std::string &) override {
+    asked.push_back(m);
+    return confirm;
+  }
+  void Reveal(const fs::path &f) override { revealed.push_back(f); }
+};
+
+RecordingHost *gHost = nullptr;
+ScriptedDialogs gDialogs;
+fs::path gTemp;
+
+class ProgramEnvironment : public ::testing::Environment {
+public:
+  void SetUp() override {
+    char pattern[] = "/tmp/ovoverXXXXXX";
+    gTemp = mkdtemp(pattern);
+    setenv("XDG_CONFIG_HOME", (gTemp / "config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (gTemp / "cache").c_str(), 1);
+    static int argc = 1;
+    static char name[] = "test_overview";
+    static char *argv[] = {name, nullptr};
+    new QApplication(argc, argv);
+    InstallProgramLocale();
+    QApplication::setApplicationVersion("1.0.0");
+    SetOverviewDialogs(&gDialogs);
+    gHost = new RecordingHost;
+    ASSERT_TRUE(OVInitialize({}, gHost));
+  }
+  void TearDown() override {
+    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows()))
+      delete w;
+    SetHostServices(nullptr);
+    delete gHost;
+    std::error_code ec;
+    fs::remove_all(gTemp, ec);
+  }
+};
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new ProgramEnvironment);
+
+class OverviewTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    gHost->alerts.clear();
+    gHost->saveDialogs.clear();
+    gHost->sounds.clear();
+    gDialogs = ScriptedDialogs{};
+    DestroyFavouriteFiles();
+    DestroyRecentFiles();
+    DoShowOverviewWindow();
+    GetOverviewWindow()->resize(440, 360);
+    QCoreApplication::processEvents();
+  }
+  void TearDown() override {
+    StopOverviewPlay();
+    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows())) {
+      ClearWindowModified(w->Ref());
+      DoCloseMainWindow(w->Ref());
+    }
+    QCoreApplication::processEvents();
+  }
+  static WindowRef OpenExample(const char *name) {
+    if (!OpenFSRefInWindow(ExamplesFolder() / name, nullptr))
+      return nullptr;
+    QCoreApplication::processEvents();
+    return FrontGraphWindow();
+  }
+  // A window with `n` views captioned "v1", "v2", ...
+  static WindowRef WindowWithViews(int n) {
+    WindowRef w = OpenExample("NaCl.ovtx");
+    for (int k = 1; k <= n; k++) {
+      EXPECT_TRUE(DoCacheViewFile(w));
+      CachedFileRecord *last = GetWindowViews(w);
+      while (last->next)
+        last = last->next;
+      last->caption = "v" + std::to_string(k);
+    }
+    DoOverviewTabChoice(kViewsTab);
+    return w;
+  }
+  static std::vector<std::string> Captions() {
+    std::vector<std::string> out;
+    for (CachedFileRecord *r = GetCurrentWindowCache(); r; r = r->next)
+      out.push_back(r->caption);
+    return out;
+  }
+  static int Selected() { return GetRectIDWithCachePtr(ValidSelection()); }
+  static ThumbnailPane *Pane() { return GetOverviewWindow()->pane; }
+  static QPoint SlotCentre(int i) {
+    const GridBox &s = CurrentThumbnailLayout().boxes[size_t(i)];
+    return QPoint((s.left + s.right) / 2, (s.top + s.bottom) / 2);
+  }
+  static std::string Run(const std::string &command) {
+    std::string out;
+    if (FILE *p = popen(command.c_str(), "r")) {
+      char buffer[256];
+      while (fgets(buffer, sizeof buffer, p))
+        out += buffer;
+      pclose(p);
+    }
+    return out;
+  }
+};
+
+TEST_F(OverviewTest, StatusTextsAndTheHistorySkip) {
+  WindowRef w = WindowWithViews(0);
+  EXPECT_EQ(OverviewStatusText(), "No views");
+  DoCacheViewFile(w);
+  DrawThumbnails();
+  EXPECT_EQ(OverviewStatusText(), "1 view");
+  // The structure windows' Play items follow the Views.
+  std::vector<std::pair<bool, std::string>> items;
+  gOverviewHooks.setToolbarItem = [&items](WindowRef, uint32_t command, bool enable, const char *label) {
+    EXPECT_EQ(command, kCmdPlay);
+    items.emplace_back(enable, label ? label : "");
+  };
+  DoCacheViewFile(w);
+  DrawStatusbar();
+  gOverviewHooks.setToolbarItem = nullptr;
+  EXPECT_EQ(items, (std::vector<std::pair<bool, std::string>>{{true, "Play Views"}}));
+  EXPECT_EQ(OverviewStatusText(), "2 views");
+  // One snapshot: the newest is not shown, so there are none.
+  DestroyWindowHistory(w);
+  ASSERT_TRUE(DoCacheHistoryFile(w));
+  DoOverviewTabChoice(kHistoryTab);
+  EXPECT_EQ(GetNumThumbnails(), 0);
+  EXPECT_EQ(OverviewStatusText(), "No undo states");
+  // The Log counts its lines, not an empty last one.
+  DoOverviewTabChoice(kLogTab);
+  QTextDocument *doc = GetLogStore()->Document();
+  const int lines = doc->blockCount() - (doc->lastBlock().text().isEmpty() ? 1 : 0);
+  EXPECT_EQ(OverviewStatusText(), std::to_string(lines) + " lines");
+  FWrite("one more");
+  EXPECT_EQ(OverviewStatusText(), std::to_string(lines + 1) + " lines");
+}
+
+TEST_F(OverviewTest, ArrowKeysMoveAndLoadButStopAtBothEnds) {
+  WindowRef w = WindowWithViews(3);
+  SelectThumbnail(0);
+  QTest::keyClick(Pane(), Qt::Key_Left);
+  EXPECT_EQ(Selected(), 0);
+  QTest::keyClick(Pane(), Qt::Key_Right);
+  EXPECT_EQ(Selected(), 1);
+  EXPECT_EQ(GetMainWindow(w)->windowTitle(), "v2"); // loaded, titled by its caption
+  QTest::keyClick(Pane(), Qt::Key_Right);
+  QTest::keyClick(Pane(), Qt::Key_Right);
+  EXPECT_EQ(Selected(), 2);
+  QTest::keyClick(Pane(), Qt::Key_Down);
+  EXPECT_EQ(Selected(), 2);
+  // Delete removes the selection from the list.
+  QTest::keyClick(Pane(), Qt::Key_Delete);
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"v1", "v2"}));
+}
+
+TEST_F(OverviewTest, DraggingReordersShowsNoMarkerForNoChangeAndDeletesOutside) {
+  WindowWithViews(4);
+  ThumbnailPane *pane = Pane();
+  const QPoint from = SlotCentre(2);
+  const GridBox second = CurrentThumbnailLayout().boxes[1];
+  ASSERT_TRUE(TrackThumbnails(from, false));
+  TrackThumbnailsMove(QPoint(second.right - 5, from.y()), pane->mapToGlobal(QPoint(second.right - 5, from.y())));
+  DropTarget target;
+  EXPECT_FALSE(ThumbnailDropMarker(&target));
+  TrackThumbnailsRelease(QPoint(second.right - 5, from.y()), pane->mapToGlobal(QPoint(second.right - 5, from.y())));
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"v1", "v2", "v3", "v4"}));
+  // Before the first: a marker, and the move.
+  const GridBox first = CurrentThumbnailLayout().boxes[0];
+  const QPoint to(first.left + 3, from.y());
+  ASSERT_TRUE(TrackThumbnails(from, false));
+  TrackThumbnailsMove(to, pane->mapToGlobal(to));
+  ASSERT_TRUE(ThumbnailDropMarker(&target));
+  EXPECT_EQ(target.index, 0);
+  EXPECT_TRUE(target.before);
+  TrackThumbnailsRelease(to, pane->mapToGlobal(to));
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"v3", "v1", "v2", "v4"}));
+  // Before the next one is behind itself: the list stays whole.
+  EXPECT_TRUE(MoveThumbnailToRectID(1, 2, true));
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"v3", "v1", "v2", "v4"}));
+  EXPECT_FALSE(MoveThumbnailToRectID(1, 7, false));
+  // Out of the window: deleted with a puff and the sound.
+  const QPoint outside = GetOverviewWindow()->frameGeometry().bottomRight() + QPoint(50, 50);
+  ASSERT_TRUE(TrackThumbnails(SlotCentre(0), false));
+  TrackThumbnailsMove(pane->mapFromGlobal(outside), outside);
+  TrackThumbnailsRelease(pane->mapFromGlobal(outside), outside);
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"v1", "v2", "v4"}));
+  int puffs = 0;
+  for (QWidget *top : QApplication::topLevelWidgets())
+    if (auto *puff = dynamic_cast<ZapperPuffWidget *>(top); puff && puff->isVisible()) {
+      EXPECT_LE((puff->geometry().center() - outside).manhattanLength(), 2);
+      puffs++;
+    }
+  EXPECT_EQ(puffs, 1);
+  EXPECT_EQ(gHost->sounds, (std::vector<std::string>{"pow"}));
+}
+
+TEST_F(OverviewTest, DeletingAFavouriteLeavesItsDocumentOnDisk) {
+  const fs::path file = gTemp / "Salt.ovdf";
+  WindowRef w = OpenExample("NaCl.ovtx");
+  ASSERT_TRUE(DoWriteCrystalFile(w, file));
+  ASSERT_TRUE(DoCacheFavouriteFile(file, w));
+  EXPECT_FALSE(DoCacheFavouriteFile(file, nullptr)); // once only
+  DoOverviewTabChoice(kFavouritesTab);
+  ASSERT_EQ(GetNumThumbnails(), 1);
+  EXPECT_FALSE(GetCachedFileThumbnail(GetCachePtrWithRectID(0)).isNull()); // the stored preview
+  SelectThumbnail(0);
+  ASSERT_EQ(ProcessCommand(kCmdRemoveThumbnail), kNoErr);
+  EXPECT_EQ(GetNumFavouriteFiles(), 0);
+  EXPECT_TRUE(fs::exists(file));
+}
+
+TEST_F(OverviewTest, SampleFilesAndDroppedFilesJoinTheFavourites) {
+  ASSERT_EQ(ProcessCommand(kCmdLoadExamples), kNoErr);
+  EXPECT_TRUE(IsOverviewFavouritesPaneVisible());
+  // Crystals then molecules, added from the last to the first.
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"Benzene", "Spinel", "Rutile", "Quartz"}));
+  ProcessCommand(kCmdLoadExamples);
+  EXPECT_EQ(GetNumFavouriteFiles(), 4);
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString((ExamplesFolder() / "NaCl.ovtx").string()))});
+  QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(Pane(), &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(Pane(), &drop);
+  EXPECT_EQ(Captions().back(), "NaCl");
+  CachedFileRecord *text = GetCachePtrWithRectID(4);
+  EXPECT_EQ(text->fileType, FourCharsToLong("TEXT"));
+  // A picture narrower than the thumbnails is dropped; a document's stored
+  // preview comes back at half as wide again.
+  const int width = gThumbnailWidth;
+  SetCachedFileThumbnail(text, QImage(width + 4, width, QImage::Format_RGB32));
+  EXPECT_FALSE(ThumbnailImageForRecord(text).isNull());
+  gThumbnailWidth = width + 10;
+  EXPECT_TRUE(ThumbnailImageForRecord(text).isNull());
+  EXPECT_TRUE(GetCachedFileThumbnail(text).isNull());
+  CachedFileRecord *quartz = GetCachePtrWithRectID(3);
+  SetCachedFileThumbnail(quartz, QImage(8, 6, QImage::Format_RGB32));
+  EXPECT_EQ(ThumbnailImageForRecord(quartz).width(), (width + 10) * 3 / 2);
+  gThumbnailWidth = width;
+}
+
+TEST_F(OverviewTest, CopyTitlesSortingAndReplacing) {
+  WindowRef w = WindowWithViews(0);
+  GetMainWindow(w)->setWindowTitle("Foo");
+  EXPECT_EQ(CreateWindowTitleCopy(w), "Foo copy");
+  WindowRef other = OpenMainWindow("Foo copy", false);
+  EXPECT_EQ(CreateWindowTitleCopy(w), "Foo copy 1");
+  EXPECT_EQ(CreateWindowTitleCopy(other), "Foo copy 1");
+  DisposeMainWindow(other);
+
+  for (const char *caption : {"10", "2", "b", "1"}) {
+    DoCacheViewFile(w);
+    CachedFileRecord *last = GetCachePtrWithRectID(GetNumThumbnails() - 1);
+    last->caption = caption;
+  }
+  DoSortCacheFiles(true);
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"1", "2", "10", "b"}));
+  DoSortCacheFiles(false);
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"b", "10", "2", "1"}));
+  // Replacing keeps the caption and the place, with a new document.
+  SelectThumbnail(1);
+  const fs::path before = GetCachePtrWithRectID(1)->fileRef;
+  ASSERT_EQ(ProcessCommand(kCmdReplaceThumbnail), kNoErr);
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"b", "10", "2", "1"}));
+  EXPECT_NE(GetCachePtrWithRectID(1)->fileRef, before);
+  EXPECT_EQ(Selected(), 1);
+  // Renaming numbers every view and leaves none selected.
+  ASSERT_EQ(ProcessCommand(kCmdRenameViews), kNoErr);
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"1", "2", "3", "4"}));
+  EXPECT_EQ(ValidSelection(), nullptr);
+}
+
+TEST_F(OverviewTest, CaptionEditingSavesOnReturnAndMovesOnTab) {
+  WindowWithViews(2);
+  const GridBox s = CurrentThumbnailLayout().boxes[0];
+  ASSERT_TRUE(TrackThumbnails(QPoint(s.left + 5, s.bottom + 6), false));
+  ASSERT_TRUE(IsThumbnailEditing());
+  QLineEdit *field = FindControl<QLineEdit>(GetOverviewWindow(), 128);
+  field->setText("first");
+  QTest::keyClick(field, Qt::Key_Tab);
+  EXPECT_TRUE(IsThumbnailEditing());
+  EXPECT_EQ(Selected(), 1);
+  field->setText("");
+  QTest::keyClick(field, Qt::Key_Return); // an empty text changes nothing
+  EXPECT_FALSE(IsThumbnailEditing());
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"first", "v2"}));
+  // Escape ends editing without saving.
+  ASSERT_TRUE(BeginThumbnailEditing(1));
+  field->setText("dropped");
+  QTest::keyClick(field, Qt::Key_Escape);
+  EXPECT_FALSE(IsThumbnailEditing());
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"first", "v2"}));
+  EXPECT_EQ(ValidSelection(), nullptr);
+}
+
+TEST_F(OverviewTest, WheelAndResizeFollowTheSizeRules) {
+  WindowWithViews(20);
+  OverviewWindow *window = GetOverviewWindow();
+  QScrollBar *bar = window->scroll;
+  ASSERT_GT(bar->maximum(), 0);
+  const int before = bar->value();
+  QWheelEvent down(QPointF(30, 30), Pane()->mapToGlobal(QPointF(30, 30)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                   Qt::NoModifier, Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(Pane(), &down);
+  EXPECT_EQ(bar->value(), before + bar->singleStep());
+  // Ctrl+wheel down: a column fewer a step, bigger thumbnails, the new target.
+  const int columns = CurrentThumbnailLayout().columns;
+  QWheelEvent zoom(QPointF(30, 30), Pane()->mapToGlobal(QPointF(30, 30)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                   Qt::ControlModifier, Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(Pane(), &zoom);
+  QCoreApplication::sendEvent(Pane(), &zoom);
+  UpdateThumbnailRects();
+  EXPECT_EQ(CurrentThumbnailLayout().columns, columns - 2);
+  const int chosen = gThumbnailWidth;
+  EXPECT_EQ(gTargetThumbnailWidth, chosen);
+  // A narrow window shrinks them; the old width comes back with the room.
+  const QSize size = window->size();
+  window->resize(200, size.height());
+  QCoreApplication::processEvents();
+  EXPECT_LT(gThumbnailWidth, chosen);
+  window->resize(size);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(gThumbnailWidth, chosen);
+}
+
+TEST_F(OverviewTest, OpeningInNewWindowsGivesCopyTitlesWithoutFiles) {
+  WindowRef w = WindowWithViews(1);
+  GetMainWindow(w)->setWindowTitle("Salt");
+  const int windows = GetNumGraphWindows();
+  // The current structure in a window of its own: the view made for it goes.
+  ASSERT_EQ(ProcessCommand(kCmdNewWindowFromCurrent), kNoErr);
+  EXPECT_EQ(GetNumGraphWindows(), windows + 1);
+  MainWindow *copy = GetMainWindow(FrontGraphWindow());
+  EXPECT_EQ(copy->windowTitle(), "Salt copy");
+  EXPECT_TRUE(copy->File().empty());
+  EXPECT_EQ(NumFilesInCache(GetWindowViews(w)), 1);
+  // A view of the first window into a new one.
+  BringGraphWindowToFront(GetMainWindow(w));
+  DoOverviewTabChoice(kViewsTab);
+  SelectThumbnail(0);
+  ASSERT_EQ(ProcessCommand(kCmdLoadNewWindow), kNoErr);
+  EXPECT_EQ(GetNumGraphWindows(), windows + 2);
+  EXPECT_EQ(GetMainWindow(FrontGraphWindow())->windowTitle(), "Salt copy 1");
+  EXPECT_TRUE(IsWindowFileOpen(FrontGraphWindow()));
+}
+
+TEST_F(OverviewTest, TheSelectedSlotIsFramedInTheSelectionColour) {
+  WindowWithViews(2);
+  SelectThumbnail(1);
+  UpdateThumbnailRects();
+  const QImage picture = Pane()->grab().toImage();
+  const GridBox s = CurrentThumbnailLayout().boxes[1];
+  const QColor frame = picture.pixelColor(s.left - 1, (s.top + s.bottom) / 2);
+  EXPECT_EQ(frame.rgb(), kThumbnailSelectionColor.rgb()) << frame.name().toStdString();
+  EXPECT_NE(picture.pixelColor(CurrentThumbnailLayout().boxes[0].left - 1, (s.top + s.bottom) / 2).rgb(), frame.rgb());
+}
+
+TEST_F(OverviewTest, PlaybackStepsWithTheClockBouncingRestartingOrStopping) {
+  WindowWithViews(3);
+  auto play = [](uint8_t loop, uint8_t mode, int steps) {
+    gPrefs.playLoop = loop;
+    gPrefs.playMode = mode;
+    gPrefs.playRotate = 0;
+    gPrefs.playFullScreen = 0;
+    gPrefs.playSeconds = 2.0f;
+    SelectThumbnail(0);
+    DoPlayCacheFilesAgain();
+    std::vector<int> shown{Selected()};
+    for (int k = 0; k < steps && OverviewPlaying(); k++) {
+      gHost->now += 1000000;
+      OverviewPlayStep(); // one second: still the same thumbnail
+      gHost->now += 1000000;
+      OverviewPlayStep();
+      if (OverviewPlaying())
+        shown.push_back(Selected());
+    }
+    StopOverviewPlay();
+    return shown;
+  };
+  EXPECT_EQ(play(1, 2, 5), (std::vector<int>{0, 1, 2, 1, 0, 1}));
+  EXPECT_EQ(play(1, 1, 3), (std::vector<int>{0, 1, 2, 0}));
+  EXPECT_EQ(play(0, 1, 9), (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(gOverviewPlayInProgress, 0);
+  EXPECT_EQ(gProhibitErrorAlerts, 0);
+  // Ctrl+period stops a running play.
+  gPrefs.playLoop = 1;
+  DoPlayCacheFilesAgain();
+  ASSERT_TRUE(OverviewPlaying());
+  QTest::keyClick(Pane(), Qt::Key_Period, Qt::ControlModifier);
+  OverviewPlayStep();
+  EXPECT_FALSE(OverviewPlaying());
+}
+
+TEST_F(OverviewTest, SpinningPlayTurnsTheStructureEveryStep) {
+  WindowRef w = WindowWithViews(2);
+  gPrefs.playRotate = 1;
+  gPrefs.playLoop = 0;
+  gPrefs.playSeconds = 10.0f;
+  gPrefs.playFullScreen = 0;
+  SelectThumbnail(0);
+  DoPlayCacheFilesAgain();
+  ASSERT_TRUE(OverviewPlaying());
+  EXPECT_GE(OverviewPlayRotationStep(), 1.0f);
+  const CrystalRec &c = *GetWindowCrystal(w);
+  std::vector<float> before(c.orientationMatrix, c.orientationMatrix + 9);
+  OverviewPlayStep();
+  EXPECT_NE(std::vector<float>(c.orientationMatrix, c.orientationMatrix + 9), before);
+  EXPECT_EQ(Selected(), 0); // ten seconds have not passed
+  StopOverviewPlay();
+  EXPECT_EQ(gTrackBallRotn, 0);
+  gPrefs.playRotate = 0;
+}
+
+TEST_F(OverviewTest, PlayOptionsDialogPresetsAndSeconds) {
+  WindowWithViews(2);
+  std::vector<uint32_t> shown;
+  SetPlayDialogRunner([&shown](OverviewPlayDialog &d) {
+    d.Command(FourCharsToLong("Spin"));
+    shown.push_back(d.PresetShown());
+    d.SecondsField()->setText("9");
+    emit d.SecondsField()->textEdited("9");
+    shown.push_back(d.PresetShown());
+    d.SecondsField()->setText("-5");
+    d.Command(FourCharsToLong("ok  "));
+    return d.Accepted();
+  });
+  gPrefs.playSeconds = 1;
+  ASSERT_TRUE(GetOverviewPlayOptions(&gPrefs.playSeconds, &gPrefs.playRotate, &gPrefs.playLoop, &gPrefs.playMode,
+                                     &gPrefs.playFullScreen));
+  EXPECT_EQ(shown, (std::vector<uint32_t>{FourCharsToLong("Spin"), FourCharsToLong("Cust")}));
+  EXPECT_FLOAT_EQ(gPrefs.playSeconds, 5.0f);
+  EXPECT_EQ(gPrefs.playRotate, 1);
+  // Cancel leaves the settings as they were.
+  SetPlayDialogRunner([](OverviewPlayDialog &d) {
+    d.Command(FourCharsToLong("Anim"));
+    d.Command(FourCharsToLong("not!"));
+    return d.Accepted();
+  });
+  EXPECT_FALSE(GetOverviewPlayOptions(&gPrefs.playSeconds, &gPrefs.playRotate, &gPrefs.playLoop, &gPrefs.playMode,
+                                      &gPrefs.playFullScreen));
+  EXPECT_FLOAT_EQ(gPrefs.playSeconds, 5.0f);
+  SetPlayDialogRunner(nullptr);
+}
+
+TEST_F(OverviewTest, PictureBatchSkipsTextFilesAndWritesEachDocumentOnce) {
+  WindowRef w = OpenExample("NaCl.ovtx");
+  const fs::path doc = gTemp / "Salt crystal.ovdf";
+  ASSERT_TRUE(DoWriteCrystalFile(w, doc));
+  AddRecentFile(doc);
+  AddRecentFile(ExamplesFolder() / "NaCl.ovtx"); // a text file: skipped
+  DoOverviewTabChoice(kRecentTab);
+  ASSERT_EQ(GetNumThumbnails(), 2);
+  const fs::path folder = gTemp / "pictures";
+  fs::create_directories(folder);
+  gDialogs.folder = folder;
+  gExportGraphicsPanelHooks.runDialog = [](ExportGraphicsRecord &rec, uint32_t *type) {
+    rec.pixelWidth = 240;
+    rec.pixelHeight = 180;
+    rec.resolution = 144;
+    *type = kPNGFileType;
+    return true;
+  };
+  ASSERT_EQ(ProcessCommand(kCmdExportCached), kNoErr);
+  while (OverviewBatchRunning())
+    OverviewBatchStep();
+  const fs::path picture = folder / "Salt crystal.png";
+  ASSERT_TRUE(fs::exists(picture));
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+  // ImageMagick reads the size and the density written.
+  int width = 0, height = 0;
+  double density = 0;
+  const std::string size = Run("identify -units PixelsPerInch -format '%w %h %x' '" + picture.string() + "'");
+  ASSERT_EQ(std::sscanf(size.c_str(), "%d %d %lf", &width, &height, &density), 3) << size;
+  EXPECT_EQ(width, 240);
+  EXPECT_EQ(height, 180);
+  EXPECT_NEAR(density, 144, 0.1);
+  EXPECT_EQ(gOverviewPlayInProgress, 0);
+}
+
+TEST_F(OverviewTest, MovieOfViewsHasAFramePerViewAndRefusesADeletedView) {
+  WindowRef w = WindowWithViews(3);
+  const fs::path deleted = GetCachePtrWithRectID(1)->fileRef;
+  const fs::path kept = gTemp / "kept.ovdf";
+  fs::copy_file(deleted, kept);
+  fs::remove(deleted);
+  ASSERT_EQ(ProcessCommand(kCmdMakeMovie), kNoErr);
+  ASSERT_EQ(gHost->alerts.size(), 1u);
+  EXPECT_EQ(gHost->alerts[0].message, "Cache verification failure");
+  EXPECT_TRUE(gHost->saveDialogs.empty()); // refused before any dialog
+  fs::copy_file(kept, deleted);
+
+  const fs::path movie = gTemp / "views.mov";
+  gHost->savePaths.push_back(movie);
+  ASSERT_EQ(ProcessCommand(kCmdMakeMovie), kNoErr);
+  while (OverviewBatchRunning())
+    OverviewBatchStep();
+  ASSERT_TRUE(fs::exists(movie));
+  EXPECT_EQ(Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 '" +
+                movie.string() + "'"),
+            "3\n");
+  EXPECT_TRUE(IsWindowFileOpen(w));
+}
+
+TEST_F(OverviewTest, SavingViewsGivesEachItsOwnFileAndLogsFailures) {
+  WindowWithViews(2);
+  for (CachedFileRecord *r = GetCurrentWindowCache(); r; r = r->next)
+    r->caption = "same/name";
+  const fs::path folder = gTemp / "saved";
+  fs::create_directories(folder);
+  std::ofstream(folder / "same_name.ovdf") << "not ours";
+  gDialogs.folder = folder;
+  ASSERT_EQ(ProcessCommand(kCmdSaveCached), kNoErr);
+  while (OverviewBatchRunning())
+    OverviewBatchStep();
+  EXPECT_TRUE(fs::exists(folder / "same_name 2.ovdf"));
+  EXPECT_TRUE(fs::exists(folder / "same_name 3.ovdf"));
+  std::ifstream untouched(folder / "same_name.ovdf");
+  std::string text;
+  std::getline(untouched, text);
+  EXPECT_EQ(text, "not ours");
+  // A favourite that cannot be read is named in red at the end, not lost.
+  const fs::path broken = gTemp / "broken.ovdf";
+  std::ofstream(broken) << "OVDF but not a document";
+  DestroyFavouriteFiles();
+  ASSERT_TRUE(DoCacheFavouriteFile(broken, nullptr));
+  DoOverviewTabChoice(kFavouritesTab);
+  ASSERT_EQ(ProcessCommand(kCmdSaveCached), kNoErr);
+  while (OverviewBatchRunning())
+    OverviewBatchStep();
+  const QString log = GetLogStore()->PlainText();
+  EXPECT_TRUE(log.contains("Skipped \"broken.ovdf\": it could not be read")) << log.right(300).toStdString();
+  EXPECT_TRUE(gHost->alerts.empty());
+}
+
+TEST_F(OverviewTest, PreferencesCancelDoesNothingAndFactoryKeepsTheLists) {
+  const fs::path file = gTemp / "fav.ovdf";
+  WindowRef w = OpenExample("NaCl.ovtx");
+  ASSERT_TRUE(DoWriteCrystalFile(w, file));
+  ASSERT_TRUE(DoCacheFavouriteFile(file, nullptr));
+  gPrefs.thumbnailHeight = 120;
+  SetPreferencesRunner([](PreferencesDialog &d) {
+    d.SetChoice(3);
+    d.Command(FourCharsToLong("not!"));
+    return d.Result();
+  });
+  int16_t choice = 1;
+  EXPECT_FALSE(GetPreferences(&choice));
+  EXPECT_EQ(choice, 3);
+  ASSERT_EQ(ProcessCommand(kCmdPreferences), kNoErr);
+  EXPECT_EQ(gPrefs.thumbnailHeight, 120);
+  SetPreferencesRunner([](PreferencesDialog &d) {
+    d.SetChoice(3);
+    d.Command(FourCharsToLong("ok  "));
+    return d.Result();
+  });
+  ASSERT_EQ(ProcessCommand(kCmdPreferences), kNoErr);
+  EXPECT_EQ(gPrefs.thumbnailHeight, gFactoryPrefs.thumbnailHeight);
+  EXPECT_EQ(GetNumFavouriteFiles(), 1);
+  EXPECT_EQ(GetOverviewThumbnailHeight(), gFactoryPrefs.thumbnailHeight);
+  SetPreferencesRunner(nullptr);
+}
+
+} // namespace
