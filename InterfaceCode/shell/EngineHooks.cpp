@@ -7,6 +7,7 @@
 #include "editing/BondElementCommands.h"
 #include "editing/SelectionCommandHandler.h"
 #include "editing/TransformCommands.h"
+#include "editing/FragmentCommandHandler.h"
 #include "QtHostServices.h"
 #include "explorers/Explorers.h"
 #include "inspectors/AngleDialogs.h"
@@ -112,6 +113,7 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallModelOptions();
   InstallBondAndElementEditorCommands();
   InstallSelectionCommands();
+  InstallFragmentCommands();
   InstallExplorers();
   InstallPlotRangeWindow();
   InstallCalculateAngleWindow();
