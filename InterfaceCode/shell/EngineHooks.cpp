@@ -9,6 +9,7 @@
 #include "editing/TransformCommands.h"
 #include "editing/FragmentCommandHandler.h"
 #include "QtHostServices.h"
+#include "Toolbars.h"
 #include "explorers/Explorers.h"
 #include "inspectors/AngleDialogs.h"
 #include "inspectors/CalculateAngleWindow.h"
@@ -121,6 +122,7 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallAngleDialogs();
   InstallOverviewCommands();
   InstallSiteBrowser();
+  InstallToolbars();
   InstallTransformCommands();
   InstallLatticePlaneSheets();
   // The transformation commands open the structure window's sheets, and

@@ -5,6 +5,7 @@
 #include "inspectors/PlotRangeWindow.h"
 
 #include "ShellDialogs.h"
+#include "Toolbars.h"
 #include "StatusWindow.h"
 #include "StructureRecord.h"
 #include "export/GraphicsSaveDialog.h"
@@ -334,6 +335,7 @@ void QtHostServices::UpdateSiteBrowser(WindowRef window) { DoUpdateSiteBrowser(w
 void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
 void QtHostServices::ShowDistanceWindow(WindowRef) { DoShowDistanceWindow(); }
 void QtHostServices::UpdateSetRange() { UpdateSetRangeNow(); }
+void QtHostServices::UpdateWindowToolbar(WindowRef window) { UpdateWindowToolbarNow(window); }
 
 void QtHostServices::ArmTimer(EventLoopTimer &timer, double seconds) {
   QTimer *&qtimer = timers_[&timer];

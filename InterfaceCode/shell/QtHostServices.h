@@ -73,6 +73,8 @@ public:
   void ShowDistanceWindow(WindowRef window) override;
   // The Plot Range window's fields.
   void UpdateSetRange() override;
+  // The structure windows' toolbars.
+  void UpdateWindowToolbar(WindowRef window) override;
   void ArmTimer(EventLoopTimer &timer, double seconds) override;
   // A queued call on this object, which lives on the main thread.
   void PostToMainThread(std::function<void()> call) override;

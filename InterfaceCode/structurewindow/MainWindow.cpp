@@ -10,6 +10,8 @@
 #include "shell/Commands.h"
 #include "shell/FileCommands.h"
 #include "shell/Forms.h"
+#include "shell/Toolbars.h"
+#include "Preferences.h"
 #include "ui_MainWindow.h"
 
 #include "StructureRecord.h"
@@ -22,6 +24,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMenuBar>
+#include <QToolBar>
 #include <QMimeData>
 #include <QPaintEvent>
 #include <QResizeEvent>
@@ -131,6 +134,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui_(std::make_uni
   resize(laidOut_);
   InstallWindowInput(this);
   InitNotesPane(&record_);
+  InstallToolbar(this, gPrefs.showToolbar);
 }
 
 MainWindow::~MainWindow() {
@@ -188,9 +192,12 @@ void MainWindow::SetFile(const std::filesystem::path &file) {
 }
 
 int MainWindow::MenuBarHeight() const {
+  int height = 0;
   if (QMenuBar *bar = qobject_cast<QMenuBar *>(menuWidget()); bar && !bar->isNativeMenuBar() && !bar->isHidden())
-    return bar->sizeHint().height();
-  return 0;
+    height += bar->sizeHint().height();
+  if (QToolBar *toolbar = WindowToolbar(this); toolbar && !toolbar->isHidden())
+    height += toolbar->sizeHint().height();
+  return height;
 }
 
 void MainWindow::ResizeContent(int width, int height) {

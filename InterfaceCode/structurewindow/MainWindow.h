@@ -85,8 +85,8 @@ public:
     laidOut_ = laidOut;
     ApplyPanes();
   }
-  // Height of the menu bar inside the window above the content (0 for a
-  // menu bar the desktop shows elsewhere).
+  // Height of the menu bar inside the window and of the toolbar above the
+  // content (0 for a menu bar the desktop shows elsewhere, a hidden toolbar).
   int MenuBarHeight() const;
   // Resizes the window so that its content gets the size.
   void ResizeContent(int width, int height);

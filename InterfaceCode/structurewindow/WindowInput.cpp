@@ -14,6 +14,7 @@
 #include "EditAnnotation.h"
 #include "AtomOperations.h"
 #include "shell/Commands.h"
+#include "shell/Toolbars.h"
 #include "shell/ToolCursors.h"
 
 #include "AutoRotate.h"
@@ -824,6 +825,7 @@ void InstallWindowInputCommands() {
         w->isMaximized() ? w->showNormal() : w->showMaximized();
     } else if (command == FourCharsToLong("tbtg")) {
       gPrefs.showToolbar = gPrefs.showToolbar ? 0 : 1;
+      ShowToolbars(gPrefs.showToolbar);
     }
     return kEventNotHandledErr;
   }, [](uint32_t command, QAction *action) -> OSStatus {

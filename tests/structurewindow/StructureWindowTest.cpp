@@ -9,6 +9,9 @@
 #include "shell/QtHostServices.h"
 #include "shell/ShellDialogs.h"
 #include "shell/Startup.h"
+#include "shell/Toolbars.h"
+#include "structurewindow/Tools.h"
+#include "ViewOrientation.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/PaneDrawing.h"
 
@@ -31,6 +34,8 @@
 #include <QScreen>
 #include <QTest>
 #include <QTextEdit>
+#include <QToolBar>
+#include <QToolButton>
 #include <cmath>
 #include <deque>
 #include <fstream>
@@ -477,6 +482,34 @@ TEST(RulerDivisions, FollowTheScaleAndTheUnits) {
   EXPECT_FALSE(InitRulerDivisions(0.5f, 50));
   ASSERT_TRUE(InitRulerDivisions(400, 0.02f)); // beyond the last row
   EXPECT_EQ(gTickLabelInterval, 2000.0f);
+}
+
+TEST_F(ProgramTest, TheToolbarHidesWithoutResizingThePlotAndTheToolWindowChoosesTools) {
+  MainWindow *w = Open(Example("NaCl.ovtx"));
+  ASSERT_NE(w, nullptr);
+  w->show();
+  QCoreApplication::processEvents();
+  QToolBar *bar = WindowToolbar(w);
+  ASSERT_NE(bar, nullptr);
+  const bool shown = !bar->isHidden();
+  const QSize pane = w->GraphPane()->size();
+  ProcessCommand(FourCharsToLong("tbtg"));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(bar->isHidden(), shown);
+  EXPECT_EQ(w->GraphPane()->size(), pane) << "the window, not the plot, changes size";
+  ProcessCommand(FourCharsToLong("tbtg"));
+
+  ProcessCommand(FourCharsToLong("*Tls"));
+  ASSERT_NE(gToolWindow, nullptr);
+  EXPECT_TRUE(gToolWindow->isVisible());
+  for (QToolButton *button : gToolWindow->findChildren<QToolButton *>())
+    if (button->defaultAction() == GetCommandAction(FourCharsToLong("MagT")))
+      button->click();
+  EXPECT_EQ(gCurrentTool, kToolMagnify);
+  EXPECT_TRUE(GetCommandAction(FourCharsToLong("MagT"))->isChecked());
+  ProcessCommand(FourCharsToLong("RotT"));
+  ProcessCommand(FourCharsToLong("*Tls"));
+  EXPECT_FALSE(gToolWindow->isVisible());
 }
 
 } // namespace

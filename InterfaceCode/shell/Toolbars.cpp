@@ -1,0 +1,123 @@
+#include "shell/Toolbars.h"
+
+#include "inspectors/InspectorKit.h"
+#include "overview/OverviewWindow.h"
+#include "shell/Commands.h"
+#include "structurewindow/AtomPicker.h"
+#include "structurewindow/MainWindow.h"
+
+#include "Preferences.h"
+
+#include <QAction>
+#include <QGridLayout>
+#include <QToolBar>
+#include <QToolButton>
+
+QWidget *gToolWindow = nullptr;
+
+namespace {
+
+constexpr uint32_t kToolWindowCommand = FourCharsToLong("*Tls");
+
+// The mouse tools, in the tool window's order.
+const char *const kToolCodes[] = {"ArwT", "LasT", "PolT", "RotT", "MovT", "MagT", "ZapT",
+                                  "BnDT", "BAnT", "DstT", "AngT", "PlnT", "At+T", "B+-T"};
+// The toolbar: the commonest tools, then playback and the inspector.
+const char *const kToolbarCodes[] = {"ArwT", "RotT", "MovT", "MagT", "BnDT", "BAnT", nullptr, "Play", "MOpt"};
+
+} // namespace
+
+void InstallToolbar(MainWindow *window, bool shown) {
+  auto *bar = new QToolBar("Toolbar", window);
+  bar->setObjectName("toolbar");
+  bar->setMovable(false);
+  bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  for (const char *code : kToolbarCodes) {
+    if (!code)
+      bar->addSeparator();
+    else if (QAction *action = GetCommandAction(FourCharsToLong(code)))
+      bar->addAction(action);
+  }
+  window->addToolBar(Qt::TopToolBarArea, bar);
+  bar->setVisible(shown);
+}
+
+QToolBar *WindowToolbar(const MainWindow *window) {
+  return window ? window->findChild<QToolBar *>("toolbar", Qt::FindDirectChildrenOnly) : nullptr;
+}
+
+void ShowToolbars(bool shown) {
+  for (MainWindow *w : AllGraphWindows())
+    if (QToolBar *bar = WindowToolbar(w)) {
+      // The plot area keeps its size: the window grows or shrinks instead.
+      const QSize content = w->Content()->size();
+      bar->setVisible(shown);
+      w->ResizeContent(content.width(), content.height());
+    }
+}
+
+void UpdateWindowToolbarNow(WindowRef) { UpdateAllCommandStatus(); }
+
+void UpdateToolWindow() { UpdateAllCommandStatus(); }
+
+void ToggleToolWindow() {
+  if (gToolWindow && gToolWindow->isVisible()) {
+    gToolWindow->hide();
+    return;
+  }
+  if (!gToolWindow) {
+    gToolWindow = new QWidget;
+    gToolWindow->setWindowTitle("Tools");
+    auto *grid = new QGridLayout(gToolWindow);
+    grid->setSpacing(2);
+    int i = 0;
+    for (const char *code : kToolCodes)
+      if (QAction *action = GetCommandAction(FourCharsToLong(code))) {
+        auto *button = new QToolButton(gToolWindow);
+        button->setDefaultAction(action);
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        button->setMinimumWidth(96);
+        grid->addWidget(button, i / 2, i % 2);
+        ++i;
+      }
+    RegisterFloatingWindow({gToolWindow, &gPrefs.toolWindowBounds, nullptr, UpdateToolWindow, true});
+  }
+  UpdateToolWindow();
+  gToolWindow->show();
+  gToolWindow->raise();
+}
+
+void InstallToolbars() {
+  static bool installed = false;
+  if (installed)
+    return;
+  installed = true;
+  AddCommandHandler(
+      [](uint32_t command, const QVariant &) {
+        if (command != kToolWindowCommand)
+          return kEventNotHandledErr;
+        ToggleToolWindow();
+        return kNoErr;
+      },
+      [](uint32_t command, QAction *action) {
+        if (command != kToolWindowCommand)
+          return kEventNotHandledErr;
+        action->setCheckable(true);
+        action->setChecked(gToolWindow && gToolWindow->isVisible());
+        return kNoErr;
+      });
+  AddWindowOpener([] {
+    if (!gPrefs.toolWindowBounds.IsEmpty())
+      ToggleToolWindow();
+  });
+  // The Play item follows the Overview's tab; the element picker stands
+  // beside the tool window.
+  gOverviewHooks.setToolbarItem = [](WindowRef, uint32_t command, bool enable, const char *label) {
+    if (QAction *action = GetCommandAction(command)) {
+      action->setEnabled(enable);
+      if (label)
+        action->setText(QString::fromUtf8(label));
+    }
+  };
+  gAtomPickerHooks.toolWindow = [] { return gToolWindow; };
+}
