@@ -12,7 +12,7 @@
 
 namespace {
 
-// Painting in y-up coordinates of the spec'd layout over a y-down painter,
+// Painting in y-up coordinates of the histogram's layout over a y-down painter,
 // with an optional drop shadow under everything filled or written.
 class GraphPainter {
 public:

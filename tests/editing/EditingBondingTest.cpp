@@ -43,6 +43,8 @@
 #include <deque>
 #include <optional>
 
+#include "SuiteHost.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -91,23 +93,7 @@ protected:
   static void SetUpTestSuite() {
     char pattern[] = "/tmp/oveditXXXXXX";
     gEditorTemp = mkdtemp(pattern);
-    if (!QApplication::instance()) {
-      setenv("XDG_CONFIG_HOME", (gEditorTemp / "config").c_str(), 1);
-      setenv("XDG_CACHE_HOME", (gEditorTemp / "cache").c_str(), 1);
-      static int argc = 1;
-      static char name[] = "test_editing";
-      static char *argv[] = {name, nullptr};
-      new QApplication(argc, argv); // lives as long as the process
-      InstallProgramLocale();
-    }
-    gEditorHost = new EditorHost;
-    if (!gStartupDone)
-      ASSERT_TRUE(OVInitialize({}, gEditorHost));
-    else { // another test program's start-up made the windows: this host serves them too
-      InstallHostWindowHooks(*gEditorHost, [] { return AllGraphWindows(); });
-      gEditorHost->AttachLog([](std::string_view t, const RGBColor &c, size_t n) { GetLogStore()->Append(t, c, n); },
-                             [] { return false; });
-    }
+    gEditorHost = JoinRunningProgram<EditorHost>();
   }
   static void TearDownTestSuite() {
     std::error_code ec;

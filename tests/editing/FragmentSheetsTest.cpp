@@ -27,6 +27,8 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include "SuiteHost.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -41,71 +43,19 @@ public:
 };
 
 FragmentHost *gFragmentHost = nullptr;
-fs::path gFragmentTemp;
 
-class FragmentSheets : public ::testing::Test {
+class FragmentSheets : public StructureSheetTest {
 protected:
   HostServices *previous_ = nullptr;
-  static void SetUpTestSuite() {
-    char pattern[] = "/tmp/ovfragmentXXXXXX";
-    gFragmentTemp = mkdtemp(pattern);
-    if (!QApplication::instance()) {
-      setenv("XDG_CONFIG_HOME", (gFragmentTemp / "config").c_str(), 1);
-      setenv("XDG_CACHE_HOME", (gFragmentTemp / "cache").c_str(), 1);
-      static int argc = 1;
-      static char name[] = "test_editing";
-      static char *argv[] = {name, nullptr};
-      new QApplication(argc, argv); // lives as long as the process
-      InstallProgramLocale();
-    }
-    gFragmentHost = new FragmentHost;
-    if (!gStartupDone)
-      ASSERT_TRUE(OVInitialize({}, gFragmentHost));
-    else
-      InstallHostWindowHooks(*gFragmentHost, [] { return AllGraphWindows(); });
-    gFragmentHost->AttachLog(
-        [](std::string_view text, const RGBColor &colour, size_t n) { GetLogStore()->Append(text, colour, n); },
-        [] { return false; });
-  }
-  static void TearDownTestSuite() {
-    std::error_code ec;
-    fs::remove_all(gFragmentTemp, ec);
-  }
+  static void SetUpTestSuite() { gFragmentHost = JoinRunningProgram<FragmentHost>(); }
   void SetUp() override {
     previous_ = SetHostServices(gFragmentHost);
     gFragmentHost->alerts.clear();
     gSaveDefineCluster = SaveDefineClusterRec{};
   }
   void TearDown() override {
-    for (QDialog *sheet : OpenSheets())
-      sheet->reject();
-    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows())) {
-      ClearWindowModified(w->Ref());
-      DoCloseMainWindow(w->Ref());
-    }
-    QCoreApplication::processEvents();
+    CloseAll();
     SetHostServices(previous_);
-  }
-  static CrystalRec *OpenExample(const char *name) {
-    if (!OpenFSRefInWindow(ExamplesFolder() / name, nullptr))
-      return nullptr;
-    QCoreApplication::processEvents();
-    ClearWindowModified(FrontGraphWindow());
-    return GetWindowCrystal(FrontGraphWindow());
-  }
-  static std::vector<QDialog *> OpenSheets() {
-    std::vector<QDialog *> out;
-    if (MainWindow *w = GetMainWindow(FrontGraphWindow()))
-      for (QDialog *d : w->findChildren<QDialog *>())
-        if (d->isVisible())
-          out.push_back(d);
-    return out;
-  }
-  static QDialog *Sheet(uint32_t command) {
-    EXPECT_EQ(ProcessCommand(command), kNoErr);
-    auto sheets = OpenSheets();
-    EXPECT_EQ(sheets.size(), 1u);
-    return sheets.empty() ? nullptr : sheets[0];
   }
   template <class T> static T *Control(QDialog *sheet, int id) {
     for (T *e : sheet->findChildren<T *>())

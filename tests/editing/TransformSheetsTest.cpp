@@ -30,6 +30,8 @@
 
 #include <deque>
 
+#include "SuiteHost.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -51,36 +53,11 @@ public:
 };
 
 TransformHost *gTransformHost = nullptr;
-fs::path gTransformTemp;
 
-class TransformSheets : public ::testing::Test {
+class TransformSheets : public StructureSheetTest {
 protected:
   HostServices *previous_ = nullptr;
-  static void SetUpTestSuite() {
-    char pattern[] = "/tmp/ovtransformXXXXXX";
-    gTransformTemp = mkdtemp(pattern);
-    if (!QApplication::instance()) {
-      setenv("XDG_CONFIG_HOME", (gTransformTemp / "config").c_str(), 1);
-      setenv("XDG_CACHE_HOME", (gTransformTemp / "cache").c_str(), 1);
-      static int argc = 1;
-      static char name[] = "test_editing";
-      static char *argv[] = {name, nullptr};
-      new QApplication(argc, argv); // lives as long as the process
-      InstallProgramLocale();
-    }
-    gTransformHost = new TransformHost;
-    if (!gStartupDone)
-      ASSERT_TRUE(OVInitialize({}, gTransformHost));
-    else // another suite started the program: this host serves its windows and Log too
-      InstallHostWindowHooks(*gTransformHost, [] { return AllGraphWindows(); });
-    gTransformHost->AttachLog(
-        [](std::string_view text, const RGBColor &colour, size_t n) { GetLogStore()->Append(text, colour, n); },
-        [] { return false; });
-  }
-  static void TearDownTestSuite() {
-    std::error_code ec;
-    fs::remove_all(gTransformTemp, ec);
-  }
+  static void SetUpTestSuite() { gTransformHost = JoinRunningProgram<TransformHost>(); }
   void SetUp() override {
     previous_ = SetHostServices(gTransformHost);
     gTransformHost->alerts.clear();
@@ -89,39 +66,11 @@ protected:
     gSaveShowOptions = false;
   }
   void TearDown() override {
-    for (QDialog *sheet : OpenSheets())
-      sheet->reject();
-    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows())) {
-      ClearWindowModified(w->Ref());
-      DoCloseMainWindow(w->Ref());
-    }
-    QCoreApplication::processEvents();
+    CloseAll();
     gTransformCommandHooks = {};
     gPrefs.noticeDiscardSymmetry = gFactoryPrefs.noticeDiscardSymmetry;
     gPrefs.noticeCrystalToMolecule = gFactoryPrefs.noticeCrystalToMolecule;
     SetHostServices(previous_);
-  }
-  static CrystalRec *OpenExample(const char *name) {
-    if (!OpenFSRefInWindow(ExamplesFolder() / name, nullptr))
-      return nullptr;
-    QCoreApplication::processEvents();
-    ClearWindowModified(FrontGraphWindow());
-    return GetWindowCrystal(FrontGraphWindow());
-  }
-  static std::vector<QDialog *> OpenSheets() {
-    std::vector<QDialog *> out;
-    if (MainWindow *w = GetMainWindow(FrontGraphWindow()))
-      for (QDialog *d : w->findChildren<QDialog *>())
-        if (d->isVisible())
-          out.push_back(d);
-    return out;
-  }
-  // The one sheet the command opened.
-  static QDialog *Sheet(uint32_t command) {
-    EXPECT_EQ(ProcessCommand(command), kNoErr);
-    auto sheets = OpenSheets();
-    EXPECT_EQ(sheets.size(), 1u);
-    return sheets.empty() ? nullptr : sheets[0];
   }
   static void Type(QDialog *sheet, int id, const char *text) {
     auto *field = FindControlInSheet(sheet, id);

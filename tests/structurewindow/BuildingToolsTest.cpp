@@ -45,6 +45,8 @@
 #include <deque>
 #include <gtest/gtest.h>
 
+#include "SuiteHost.h"
+
 namespace {
 
 class ToolHost : public QtHostServices {
@@ -70,12 +72,8 @@ ToolHost *gToolHost = nullptr;
 class BuildingToolsTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (!gToolHost) {
-      gToolHost = new ToolHost;
-      InstallHostWindowHooks(*gToolHost, [] { return AllGraphWindows(); });
-      gToolHost->AttachLog([](std::string_view t, const RGBColor &c, size_t n) { GetLogStore()->Append(t, c, n); },
-                           [] { return false; });
-    }
+    if (!gToolHost)
+      gToolHost = JoinRunningProgram<ToolHost>();
     previous_ = SetHostServices(gToolHost);
     gToolHost->alerts.clear();
     gToolHost->answers.clear();
