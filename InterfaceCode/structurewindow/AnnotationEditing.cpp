@@ -258,23 +258,33 @@ void DragStep(WindowRef window, Point point) {
 
 // ---- Adding ---------------------------------------------------------------------------
 
-void AddAnnotationTextbox(WindowRef window) {
+// A new selected object of the kind after the others, all deselected, in
+// the shadow and colours of the Edit Annotation defaults; null when the
+// window has no structure or the array cannot grow.
+static TextBoxRecord *NewAnnotationObject(WindowRef window, uint8_t kind) {
   CrystalRec *c = GetWindowCrystal(window);
-  if (!c)
-    return;
-  TextBoxRecord *box = AppendAfterDeselecting(window, c);
+  TextBoxRecord *box = c ? AppendAfterDeselecting(window, c) : nullptr;
   if (!box)
-    return;
+    return nullptr;
   const EditAnnotationRecord &e = gEditAnnotation;
-  box->kind = kAnnotationTextBox;
+  box->kind = kind;
   box->selected = 1;
-  box->hasPointer = 0;
-  gEditAnnotation.editKind = kAnnotationTextBox;
-  gEditAnnotation.editText = u"textbox";
   box->visible = 1;
   box->shadow = e.editShadow;
   box->textColor = e.editTextColor;
   box->backColor = e.editBackColor;
+  box->spareOne = 1;
+  return box;
+}
+
+void AddAnnotationTextbox(WindowRef window) {
+  TextBoxRecord *box = NewAnnotationObject(window, kAnnotationTextBox);
+  if (!box)
+    return;
+  const EditAnnotationRecord &e = gEditAnnotation;
+  box->hasPointer = 0;
+  gEditAnnotation.editKind = kAnnotationTextBox;
+  gEditAnnotation.editText = u"textbox";
   box->fontNumber = e.editFont;
   box->fontSize = static_cast<uint16_t>(std::max<int>(e.editSize, 1));
   box->justification = e.editJustification;
@@ -282,7 +292,6 @@ void AddAnnotationTextbox(WindowRef window) {
   box->fill = e.editFill;
   box->anchor = static_cast<uint8_t>(e.editAnchor);
   box->fontStyle = StyleOfState();
-  box->spareOne = 1;
   box->spareScale = 1.0f;
   box->spare100 = 100;
   box->arrowHeads = 0;
@@ -301,20 +310,9 @@ void AddAnnotationTextbox(WindowRef window) {
 }
 
 void AddAnnotationLine(WindowRef window) {
-  CrystalRec *c = GetWindowCrystal(window);
-  if (!c)
-    return;
-  TextBoxRecord *box = AppendAfterDeselecting(window, c);
+  TextBoxRecord *box = NewAnnotationObject(window, kAnnotationLine);
   if (!box)
     return;
-  const EditAnnotationRecord &e = gEditAnnotation;
-  box->kind = kAnnotationLine;
-  box->selected = 1;
-  box->visible = 1;
-  box->shadow = e.editShadow;
-  box->textColor = e.editTextColor;
-  box->backColor = e.editBackColor;
-  box->spareOne = 1;
   box->hasPointer = 1;
   box->pointerTwoEnds = 1;
   box->arrowHeads = 1;
@@ -324,28 +322,18 @@ void AddAnnotationLine(WindowRef window) {
 }
 
 void AddAnnotationScalebar(WindowRef window) {
-  CrystalRec *c = GetWindowCrystal(window);
-  if (!c)
-    return;
-  TextBoxRecord *box = AppendAfterDeselecting(window, c);
+  TextBoxRecord *box = NewAnnotationObject(window, kAnnotationScaleBar);
   if (!box)
     return;
   const EditAnnotationRecord &e = gEditAnnotation;
-  box->kind = kAnnotationScaleBar;
-  box->selected = 1;
-  box->visible = 1;
   box->text.clear();
   box->textLength = 0;
-  box->shadow = e.editShadow;
-  box->textColor = e.editTextColor;
-  box->backColor = e.editBackColor;
   box->fontNumber = e.editFont;
   box->fontSize = static_cast<uint16_t>(std::max<int>(e.editSize, 1));
   box->justification = e.editJustification;
   box->frame = e.editFrame;
   box->fill = e.editFill;
   box->fontStyle = StyleOfState();
-  box->spareOne = 1;
   box->spare100 = 100;
   box->hasPointer = 1;
   box->pointerTwoEnds = 1;
