@@ -167,9 +167,7 @@ void ApplyAtomContainers(CrystalRec *crystal, const std::vector<AtomContainer> &
         int32_t found = index.Find(oldSphere.element, item.atomStyle, item.polyStyle, oldSphere.colour,
                                    oldSphere.radius);
         if (found < 0) {
-          // The append answers the array; the new type is its last record.
-          if (AppendBlankSphere(&c)) {
-            SphereRecord *added = &c.spheres.back();
+          if (SphereRecord *added = AppendBlankSphere(&c)) {
             added->element = oldSphere.element;
             added->radius = oldSphere.radius;
             added->colour = oldSphere.colour;

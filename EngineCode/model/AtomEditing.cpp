@@ -465,14 +465,14 @@ void DoEditSelectionSpecs(WindowRef window, const EditSelSpecsRec &record) {
     }
   }
   if (!found) {
-    if (!AppendBlankSphere(c))
+    SphereRecord *s = AppendBlankSphere(c);
+    if (!s)
       return;
     type = static_cast<uint32_t>(c->sphereCount - 1);
-    SphereRecord &s = c->spheres[type];
-    s.element = record.element;
-    s.radius = record.radius;
-    s.colour = record.colour;
-    s.style = record.style;
+    s->element = record.element;
+    s->radius = record.radius;
+    s->colour = record.colour;
+    s->style = record.style;
   }
   const size_t sites = UsableSiteSize(*c);
   std::vector<uint8_t> edited(sites, 0);
@@ -792,11 +792,12 @@ bool ApplyCustomBondStyle(CrystalRec &crystal, const CustomBondStyleRec &record)
       if (it != byPair.end()) {
         index = it->second;
       } else {
-        if (!AppendBlankCustomBondSpec(c))
+        CustomBondSpec *made = AppendBlankCustomBondSpec(c);
+        if (!made)
           return false;
         index = static_cast<size_t>(c->customBondSpecCount - 1);
-        c->customBondSpecs[index].atomA = static_cast<uint32_t>(i);
-        c->customBondSpecs[index].atomB = j;
+        made->atomA = static_cast<uint32_t>(i);
+        made->atomB = j;
         byPair.emplace(key, index);
       }
       CustomBondSpec &s = c->customBondSpecs[index];

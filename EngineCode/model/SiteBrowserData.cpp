@@ -72,11 +72,11 @@ bool RetypeSite(CrystalRec &c, int32_t site, float radius, const RGBColor colour
   const ElementCode element = c.spheres[static_cast<size_t>(old)].element;
   int32_t index = -1;
   if (!FindMatchingSphere(&c, element, s.atomStyle, s.polyMode, colour, radius, &index)) {
-    if (!AppendBlankSphere(&c)) {
+    SphereRecord *made = AppendBlankSphere(&c);
+    if (!made) {
       MyCFStopAlert("Sorry, unable to create a new sphere definition");
       return false;
     }
-    SphereRecord *made = &c.spheres.back(); // the append answers the array
     made->element = element;
     made->colour = colour;
     made->radius = radius;

@@ -176,14 +176,14 @@ SphereRecord *GenerateSpheres(CrystalRec *crystal) {
         found = t;
     }
     if (found < 0) {
-      if (!AppendBlankSphere(&c)) {
+      SphereRecord *sphere = AppendBlankSphere(&c);
+      if (!sphere) {
         DestroySpheresArray(&c);
         return nullptr;
       }
       found = UsableSphereCount(c) - 1;
-      SphereRecord &sphere = c.spheres[static_cast<size_t>(found)];
-      sphere.element = site.elements[0];
-      sphere.style = site.atomStyle;
+      sphere->element = site.elements[0];
+      sphere->style = site.atomStyle;
     }
     site.atomType = static_cast<uint32_t>(found);
   }

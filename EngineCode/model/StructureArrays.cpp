@@ -30,8 +30,9 @@ template <class T> std::optional<std::vector<T>> MakeArray(int64_t n, const T &f
   }
 }
 
-// Appends a copy of the template; nullptr, with the array unchanged, when
-// the array is full or memory is exhausted.
+// Appends a copy of the template and answers the new record (the last one);
+// nullptr, with the array unchanged, when the array is full or memory is
+// exhausted.
 template <class T> T *AppendRecord(std::vector<T> &v, int32_t &count, const T &blank) {
   if (static_cast<int64_t>(v.size()) + 1 > kMaxArrayRecords)
     return nullptr;
@@ -41,7 +42,7 @@ template <class T> T *AppendRecord(std::vector<T> &v, int32_t &count, const T &b
     return nullptr;
   }
   count = static_cast<int32_t>(v.size());
-  return v.data();
+  return &v.back();
 }
 
 // Deletes record i, keeping order; an index out of range is ignored.

@@ -135,6 +135,10 @@ void RestoreAtomsVisibilityAndSelection(CrystalRec *crystal, std::vector<AtomVis
 SphereRecord *GetCrystalSpheresArray(CrystalRec *crystal);
 // n copies of gBlankSphere; none for n below 1.
 std::optional<std::vector<SphereRecord>> CreateSpheresArray(int32_t n);
+// Each AppendBlank… adds one copy of its blank record at the end of the array
+// and answers that new record (its index is the old count); nullptr, with the
+// array and count unchanged, when the array cannot grow. The pointer lasts
+// until the array next changes size.
 SphereRecord *AppendBlankSphere(CrystalRec *crystal);
 // Deletes atom type i (its images go) and lowers every site's and atom's
 // atom type above i by one.

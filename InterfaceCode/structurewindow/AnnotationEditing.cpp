@@ -91,9 +91,7 @@ PaneCentre CentreOfPane(WindowRef window) {
 TextBoxRecord *AppendAfterDeselecting(WindowRef window, CrystalRec *c) {
   DeselectAllObjects(c);
   (void)window;
-  if (!AppendBlankTextBox(c))
-    return nullptr;
-  return &c->textBoxes.back();
+  return AppendBlankTextBox(c);
 }
 
 void SetTwoPoints(TextBoxRecord &box, const PaneCentre &p) {
@@ -378,9 +376,10 @@ void ConvertAtomLabelsToTextboxes(WindowRef window) {
       x += d;
     }
     const QString text = QString::fromUtf8(label.view().data(), static_cast<qsizetype>(label.view().size()));
-    if (!AppendBlankTextBox(c))
+    TextBoxRecord *made = AppendBlankTextBox(c);
+    if (!made)
       return;
-    TextBoxRecord &box = c->textBoxes.back();
+    TextBoxRecord &box = *made;
     box.kind = kAnnotationTextBox;
     box.selected = 0;
     box.hasPointer = 0;
@@ -461,9 +460,10 @@ void DuplicateSelectedTextBoxes(WindowRef window, int dh, int dv) {
   for (int32_t i = 0; i < n; ++i) {
     if (!c->textBoxes[static_cast<size_t>(i)].selected)
       continue;
-    if (!AppendBlankTextBox(c))
+    TextBoxRecord *copy = AppendBlankTextBox(c);
+    if (!copy)
       break;
-    c->textBoxes.back() = c->textBoxes[static_cast<size_t>(i)];
+    *copy = c->textBoxes[static_cast<size_t>(i)];
     c->textBoxes[static_cast<size_t>(i)].selected = 0;
     any = true;
   }

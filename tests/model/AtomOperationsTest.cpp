@@ -5,6 +5,7 @@
 #include "StructureWindowFixture.h"
 
 #include "AtomOperations.h"
+#include "ElementTable.h"
 
 #include <gtest/gtest.h>
 
@@ -133,7 +134,17 @@ TEST(AtomOperations, AddAtomsAppendsLabelledSitesToMoleculesOnly) {
   const float points[6] = {0.0f, 1.0f, 0.0f, 3.0f, 1.0f, 0.0f};
   ASSERT_TRUE(AddAtomsWithSymbolAtPoints(w.ref(), Element("He"), points, 2, true));
   ASSERT_EQ(c.atomCount, 4);
-  EXPECT_EQ(c.sphereCount, 2); // a new type for the new element
+  ASSERT_EQ(c.sphereCount, 2); // a new type for the new element
+  EXPECT_EQ(c.spheres[0].element, Element("C")); // the carbons keep theirs
+  const ElementData *helium = nullptr;
+  for (const ElementData &row : kFactoryElementData)
+    if (!helium && row.element == Element("He"))
+      helium = &row;
+  ASSERT_NE(helium, nullptr);
+  EXPECT_EQ(c.spheres[1].element, Element("He"));
+  EXPECT_EQ(c.spheres[1].radius, helium->radius);
+  EXPECT_EQ(c.spheres[1].colour, helium->colour);
+  EXPECT_EQ(c.sites[3].atomType, 1u);
   EXPECT_STREQ(c.sites[3].label, "He4");
   EXPECT_EQ(c.atoms[3].site, 3u);
   EXPECT_EQ(c.atoms[3].selected, 1);
