@@ -3,6 +3,7 @@
 #include "Alerts.h"
 #include "BuildPipeline.h"
 #include "Preferences.h"
+#include "SpaceGroups.h"
 #include "StructureArrays.h"
 #include "SymmetryCards.h"
 #include "ViewOrientation.h"
@@ -504,11 +505,24 @@ bool Parser::Finish(std::string *message) {
   if (!c_.molecule && !haveLattice_ && c_.cardCount > 0)
     c_.latticeLetter = 'P';
   // Without cards the symmetry is P 1; with them, the cards are the
-  // symmetry and the stored symbol must not override them.
+  // symmetry. The file names no group (its symbol is a comment), so the
+  // group is the table's setting whose operators and centring the cards are
+  // exactly; cards that are no such setting stay the symmetry as they are.
   c_.spaceGroup[0] = '\0';
+  c_.originChoice = 0;
   if (!c_.molecule && c_.cardCount == 0) {
     c_.symCards[0] = MakeSymcard("   +x       +y       +z  ");
     c_.cardCount = 1;
+  }
+  if (!c_.molecule) {
+    std::string symbol;
+    uint8_t origin = 0;
+    if (FindSpacegroupOfCards(std::span<const Symcard>(c_.symCards.data(), c_.cardCount), c_.latticeLetter,
+                              c_.alpha, c_.beta, c_.gamma, symbol, origin)) {
+      MyStrCopy(std::span<char>(c_.spaceGroup), symbol);
+      c_.originChoice = origin;
+      c_.cardCount = 0; // the group gives the same operators
+    }
   }
 
   // Label-keyed blocks: the n-th line of a label goes to the n-th site of it.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -606,6 +607,88 @@ bool GetSpacegroupFromGEPs(std::span<const Symcard> cards, int &count, char &lat
     origin = row.origin;
     lattice = symbol[0];
     return true;
+  }
+  return false;
+}
+
+namespace {
+
+// Translations compare in 24ths of the cell, which hold every fraction a
+// card can carry (sixths, eighths, twelfths).
+constexpr double kOperatorKeySteps = 24.0;
+constexpr double kOperatorKeyTolerance = 1e-4;
+
+// An operator as a comparable key: its rotation, then its translation
+// modulo 1 in 24ths; nothing for a translation that is no such fraction.
+using OperatorKey = std::array<int, 12>;
+std::optional<OperatorKey> KeyOfCard(const Symcard &card) {
+  GEP g;
+  Symcard2GEP(card, g);
+  OperatorKey key{};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      key[static_cast<size_t>(3 * i + j)] = g.rotation[i][j];
+  for (int i = 0; i < 3; ++i) {
+    const double steps = g.translation[i] * kOperatorKeySteps;
+    const double whole = std::round(steps);
+    if (std::fabs(steps - whole) > kOperatorKeyTolerance)
+      return std::nullopt;
+    const int n = static_cast<int>(std::fmod(whole, kOperatorKeySteps));
+    key[static_cast<size_t>(9 + i)] = n < 0 ? n + static_cast<int>(kOperatorKeySteps) : n;
+  }
+  return key;
+}
+
+// The sorted keys of the cards; nothing when one has no key.
+std::optional<std::vector<OperatorKey>> SortedKeys(std::span<const Symcard> cards) {
+  std::vector<OperatorKey> keys;
+  keys.reserve(cards.size());
+  for (const Symcard &card : cards) {
+    const auto key = KeyOfCard(card);
+    if (!key)
+      return std::nullopt;
+    keys.push_back(*key);
+  }
+  std::sort(keys.begin(), keys.end());
+  return keys;
+}
+
+} // namespace
+
+bool FindSpacegroupOfCards(std::span<const Symcard> cards, char &lattice, float alpha, float beta, float gamma,
+                           std::string &symbol, uint8_t &origin) {
+  if (cards.empty() || cards.size() > static_cast<size_t>(kMaxSpacegroupOps))
+    return false;
+  const auto wanted = SortedKeys(cards);
+  if (!wanted)
+    return false;
+  const char centring = EffectiveLatticeLetter(lattice, alpha, beta, gamma);
+  std::array<Symcard, kMaxSpacegroupOps> made{};
+  for (int i = 0; !IsEndRow(i); ++i) {
+    const SpacegroupRecord &row = gSpacegroups[i];
+    if (row.numOps != cards.size())
+      continue;
+    for (uint32_t k = 0; k < row.numOps; ++k)
+      DecodeSymmCard(row.ops[k], made[k]);
+    if (SortedKeys(std::span<const Symcard>(made.data(), row.numOps)) != wanted)
+      continue;
+    // The symbol must bring back these very operators and centring when the
+    // structure is built from it: the axes of an R group follow the angles,
+    // and a short symbol may stand for another setting first.
+    for (const char *text : {row.shortSymbol, row.fullSymbol}) {
+      std::string candidate(text);
+      char letter = 'P';
+      uint16_t count = 0;
+      if (candidate.empty() || !Spaceg(candidate, row.origin, alpha, beta, gamma, letter, count, made))
+        continue;
+      if (EffectiveLatticeLetter(letter, alpha, beta, gamma) != centring ||
+          SortedKeys(std::span<const Symcard>(made.data(), count)) != wanted)
+        continue;
+      symbol = candidate;
+      origin = row.origin;
+      lattice = letter;
+      return true;
+    }
   }
   return false;
 }

@@ -117,6 +117,12 @@ char LatticeTypeFromGEPs(std::span<const Symcard> cards, int count);
 // set from the cards even when no row matches.
 bool GetSpacegroupFromGEPs(std::span<const Symcard> cards, int &count, char &lattice,
                            std::string &symbol, uint8_t &origin);
+// The table setting whose operators are exactly the cards (centring
+// translations left out, order free) and whose symbol, with its origin
+// choice and the cell's angles, gives back these operators and the same
+// centring: on success sets the symbol, origin choice and lattice letter.
+bool FindSpacegroupOfCards(std::span<const Symcard> cards, char &lattice, float alpha, float beta, float gamma,
+                           std::string &symbol, uint8_t &origin);
 // Detects the group of a structure's cards; on success the structure takes
 // its operators from the table (card count 0), otherwise its cards are
 // reduced to one per centring class. Both outcomes are written to the Log.
