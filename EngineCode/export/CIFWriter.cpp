@@ -1,6 +1,7 @@
 #include "export/CIFWriter.h"
 
 #include "export/ExportFrame.h"
+#include "export/OwnTextWriter.h"
 
 #include "Alerts.h"
 #include "EllipsoidMaths.h"
@@ -8,6 +9,7 @@
 #include "SymmetryCards.h"
 #include "window/MainWindowData.h"
 
+#include <cctype>
 #include <cmath>
 
 namespace {
@@ -27,6 +29,23 @@ std::string CleanName(std::string_view text) {
       ch = '_';
   }
   return s;
+}
+
+// A site label as a CIF value: the label the own text file writes (blanks and
+// bytes outside ASCII as "_", an empty label as element and site number),
+// quoted when a bare value would read as a tag, a comment, a reserved word or
+// a null.
+std::string CIFLabel(const AsymmetricUnitRecord &site, size_t siteIndex) {
+  const std::string label = TextFileLabel(site, siteIndex);
+  std::string lower = label;
+  for (char &ch : lower)
+    ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  const bool reserved = lower.starts_with("data_") || lower.starts_with("save_") || lower == "loop_" ||
+                        lower == "global_" || lower == "stop_" || lower == "." || lower == "?";
+  if (!reserved && std::string_view("_#$'\"[];").find(label.front()) == std::string_view::npos)
+    return label;
+  const char quote = label.find('\'') == std::string::npos ? '\'' : '"';
+  return quote + label + quote;
 }
 
 // The esd in units of the fourth decimal, rounded half away from zero.
@@ -219,7 +238,7 @@ std::string FormatCIFFile(const CrystalRec &c, std::string_view title, std::stri
   const size_t nSites = UsableSiteSize(c);
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = c.sites[s];
-    const std::string label = CleanName(SiteLabel(site));
+    const std::string label = CIFLabel(site, s);
     for (int k = 0; k < kMaxSiteElements; k++) {
       if (site.occupancies[k] == 0.0f || site.elements[k] == kBlankElement)
         break;
@@ -247,7 +266,7 @@ std::string FormatCIFFile(const CrystalRec &c, std::string_view title, std::stri
          "_atom_site_aniso_U_23\n_atom_site_aniso_U_13\n_atom_site_aniso_U_12\n";
     for (size_t s = 0; s < nSites; s++) {
       const AsymmetricUnitRecord &site = c.sites[s];
-      Appendf(o, "%6s", CleanName(SiteLabel(site)).c_str());
+      Appendf(o, "%6s", CIFLabel(site, s).c_str());
       float u[9];
       bool have = false;
       if (site.displacementType == kDisplacementAnisoU) {

@@ -444,7 +444,8 @@ TEST_F(TextExportTest, CommandsDialogsAndBadInputs) {
            c.sites[s].visible = 0;
        },
        kCmdExportMacMolecule, {}, kMacMoleculeTooManyTypes, kMacMoleculeTooManyTypesExplanation},
-      {"unwritable path", nullptr, kCmdExportPDB, dir / "no such folder" / "x.pdb", kExportOpenFailed, ""},
+      {"unwritable path", nullptr, kCmdExportPDB, dir / "no such folder" / "x.pdb", kExportOpenFailed,
+       "\"x.pdb\" could not be written (No such file or directory)."},
       {"stream failing mid-write", nullptr, kCmdExportCIF, "/dev/full", kExportWriteFailed,
        "\"full\" could not be written (No space left on device)."},
   };
@@ -522,6 +523,21 @@ TEST_F(TextExportTest, OracleDump) {
         bonds += IsAtomShown(c, a) && IsAtomShown(c, p) && p > a ? 1 : 0;
     manifest << stem << "\t" << n.name << "\t" << (c.molecule ? "molecule" : "crystal") << "\t" << c.atomsPerCell
              << "\t" << CountShownAtoms(c) << "\t" << bonds << "\n";
+  }
+  // Labels a bare CIF value cannot hold, on the first crystal with four
+  // sites; the oracle knows the same list.
+  for (Named &n : all) {
+    if (n.crystal.molecule || n.crystal.sites.size() < 4)
+      continue;
+    CrystalRec c = n.crystal;
+    const char *labels[4] = {"", " O", "#1", "loop_"};
+    std::ofstream elements(folder / "labels.txt");
+    for (size_t s = 0; s < 4; s++) {
+      MyStrCopy(std::span<char>(c.sites[s].label), labels[s]);
+      elements << ElementText(c.sites[s].elements[0]) << "\n";
+    }
+    std::ofstream(folder / "labels.cif") << FormatCIFFile(c, n.name, "", "1.0.0");
+    break;
   }
 }
 

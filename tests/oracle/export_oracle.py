@@ -17,6 +17,8 @@ Then:
     coordinates to 1e-3 A;
   - Open Babel reads every PDB without perceiving bonds: the atoms, and the
     bonds of the CONECT records (Open Babel warns about the charge column);
+  - gemmi reads a CIF whose labels are empty, blank-led or look like a
+    comment or a reserved word, each label as one value;
   - the distances of the report, site by site, equal those of a search of
     our own over the unit cell that gemmi's operations of the data file's
     group fill from the sites the program kept, within 1e-4 A.
@@ -232,6 +234,18 @@ def main():
                 if len(want) != len(dist) or any(abs(a - b) > 1e-4 for a, b in zip(dist, want)):
                     fail(f"{title}: site {label} within {radius}: report {dist[:6]}..., search {want[:6]}...")
             checked += 1
+        # Labels a bare value cannot hold: an empty one takes element and
+        # site number, blanks become "_", and each reads back as one value.
+        elements = [line.strip() for line in open(os.path.join(out, "labels.txt"))]
+        given = ["", " O", "#1", "loop_"]
+        want = [g.replace(" ", "_") if g else f"{e}{k + 1}" for k, (g, e) in enumerate(zip(given, elements))]
+        try:
+            small = gemmi.make_small_structure_from_block(gemmi.cif.read(os.path.join(out, "labels.cif")).sole_block())
+            got = [site.label for site in small.sites][:4]
+            if got != want:
+                fail(f"CIF labels read back as {got}, expected {want}")
+        except Exception as e:  # gemmi refuses the file
+            fail(f"gemmi cannot read a CIF with unusual labels: {e}")
     for f in failures[:40]:
         print(f)
     print(f"{checked} structures checked, {len(failures)} differences")
