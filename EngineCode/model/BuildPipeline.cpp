@@ -51,6 +51,16 @@ void WriteBuildLine(const CrystalRec &c, WindowRef window) {
   FWrite(line);
 }
 
+// True when some atom of the built structure has a bond. The coordination
+// search can give up where the bonding of the plotted atoms does not (a
+// very long maximum), so the alert that no bond was found asks the result.
+bool AnyAtomBonded(const CrystalRec &c) {
+  for (size_t k = 0; k < UsableAtomSize(c); k++)
+    if (c.atoms[k].bondCount > 0)
+      return true;
+  return false;
+}
+
 // Atoms left from before the sites changed (a sort, a deletion) may name
 // sites that no longer exist; they are dropped, the build makes new ones.
 void DropStaleAtoms(CrystalRec &c) {
@@ -163,7 +173,7 @@ bool RunNewCrystal(WindowRef window, bool applyViewDirection, bool recentre, boo
   UpdateFloatingWindows();
 
   if (c.bondSpecCount > 0) {
-    if (!anyBond) {
+    if (!anyBond && !AnyAtomBonded(c)) {
       MyCFCautionAlert("No bonds found!",
                        "Try using the Edit > Bonding command to increase the bond length tolerance (Bmax).");
     } else if (specFoundNothing) {

@@ -451,15 +451,27 @@ bool GetCalcFormula(const CrystalRec *crystal, std::string *text) {
   };
   std::vector<Entry> list; // ascending element code, at most 31
   bool overflow = false;
+  const size_t n = UsableSiteSize(*crystal);
+  // A crystal's site stands for its atoms per cell. A molecule's sites keep
+  // none: each stands for the molecule's atoms of that site (one each while
+  // the atoms are not made yet), and the formula is the molecule's own count.
+  std::vector<int32_t> moleculeAtoms;
+  if (crystal->molecule) {
+    const size_t atoms = UsableAtomSize(*crystal);
+    moleculeAtoms.assign(n, atoms == 0 ? 1 : 0);
+    for (size_t a = 0; a < atoms; ++a)
+      if (crystal->atoms[a].site < n)
+        ++moleculeAtoms[crystal->atoms[a].site];
+  }
   // The smallest atoms per cell of the sites visited, hidden sites included;
   // sites that generate no atoms add nothing and are skipped, so the divisor
   // is never 0 while an amount is.
   uint32_t divisor = 0;
-  const size_t n = UsableSiteSize(*crystal);
   for (size_t s = 0; s < n && !overflow; ++s) {
     const AsymmetricUnitRecord &site = crystal->sites[s];
-    const uint32_t perCell = static_cast<uint32_t>(site.atomsPerCell);
-    if (site.atomsPerCell > 0 && (divisor == 0 || perCell < divisor))
+    const int32_t count = crystal->molecule ? moleculeAtoms[s] : site.atomsPerCell;
+    const uint32_t perCell = static_cast<uint32_t>(count);
+    if (!crystal->molecule && count > 0 && (divisor == 0 || perCell < divisor))
       divisor = perCell;
     for (int slot = 0; slot < kMaxSiteElements; ++slot) {
       if (!(site.occupancies[slot] > 0.0f))
@@ -474,7 +486,7 @@ bool GetCalcFormula(const CrystalRec *crystal, std::string *text) {
         }
         it = list.insert(it, Entry{element, 0.0});
       }
-      it->amount += double(site.occupancies[slot]) * double(site.atomsPerCell);
+      it->amount += double(site.occupancies[slot]) * double(count);
     }
   }
   if (text) {

@@ -148,7 +148,8 @@ float DSpace(const CrystalRec *crystal, float h, float k, float l);
 // The calculated formula as text, e.g. "Cl 1.00 Na 1.00": every element with
 // its amount per formula unit, in ascending order of element code, amounts
 // being sum(occupancy x atoms per cell) divided by the smallest atoms per
-// cell of the sites visited (sites without atoms skipped). At most 31
+// cell of the sites visited (sites without atoms skipped); a molecule's
+// amounts are its numbers of atoms of each element. At most 31
 // elements: at the 32nd the collection stops and "..." is appended. False
 // (and an empty text) when the structure has no sites.
 bool GetCalcFormula(const CrystalRec *crystal, std::string *text);
