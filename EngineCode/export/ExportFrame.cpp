@@ -161,6 +161,14 @@ bool WriteExportFile(const std::filesystem::path &file, std::string_view bytes, 
   return false;
 }
 
+void AlertExportFailed(const char *message, const std::filesystem::path &file, std::string_view reason) {
+  MyCFStopAlert(message, std::string(1, '"')
+                             .append(file.filename().string())
+                             .append("\" could not be written (")
+                             .append(reason)
+                             .append(")."));
+}
+
 bool RunTextExport(WindowRef window, const TextExportKind &kind,
                    const std::function<std::optional<std::string>(const ExportContext &)> &produce) {
   HostServices *host = GetHostServices();
@@ -175,7 +183,7 @@ bool RunTextExport(WindowRef window, const TextExportKind &kind,
   {
     std::FILE *probe = std::fopen(file.c_str(), "a");
     if (!probe) {
-      MyCFStopAlert(kExportOpenFailed);
+      AlertExportFailed(kExportOpenFailed, file, std::strerror(errno));
       return false;
     }
     std::fclose(probe);
@@ -191,13 +199,7 @@ bool RunTextExport(WindowRef window, const TextExportKind &kind,
   const bool ok = WriteExportFile(file, text ? std::string_view(*text) : std::string_view(), &openFailed, &reason);
   CloseStatus();
   if (!ok) {
-    if (openFailed)
-      MyCFStopAlert(kExportOpenFailed);
-    else
-      MyCFStopAlert(kExportWriteFailed, std::string(1, '"').append(file.filename().string())
-                                            .append("\" could not be written (")
-                                            .append(reason)
-                                            .append(")."));
+    AlertExportFailed(openFailed ? kExportOpenFailed : kExportWriteFailed, file, reason);
     return false;
   }
   return true;

@@ -74,6 +74,11 @@ struct ExportContext {
 inline constexpr const char *kExportOpenFailed = "Sorry, there was an error whilst attempting to open the file.";
 inline constexpr const char *kExportWriteFailed = "Sorry, there was an error whilst writing the file.";
 
+// The stop alert of an export whose file cannot be opened or written: the
+// message, then the file's name and the system's reason ("\"x.cif\" could
+// not be written (Permission denied).").
+void AlertExportFailed(const char *message, const std::filesystem::path &file, std::string_view reason);
+
 // Dialog, file, status and writing for one export. `produce` runs once the
 // file is open and answers the whole text; none leaves the file empty.
 // True when the file was written.

@@ -490,9 +490,6 @@ void WriteWebPage(WindowRef window) {
   std::string reason;
   if (!WriteExportFile(page, text, &openFailed, &reason)) {
     RemoveFile(pictureFile);
-    if (openFailed)
-      MyCFStopAlert(kExportOpenFailed);
-    else
-      MyCFStopAlert(kExportWriteFailed, Quoted(page.filename().string()) + " could not be written (" + reason + ").");
+    AlertExportFailed(openFailed ? kExportOpenFailed : kExportWriteFailed, page, reason);
   }
 }
