@@ -73,17 +73,19 @@ bool DiscardSymmetry(WindowRef window) {
   return true;
 }
 
-bool UserAgreesToDiscardSymmetry(WindowRef window) {
+bool UserWouldDiscardSymmetry(WindowRef window) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal || crystal->molecule || crystal->siteCount < 1 || crystal->sites.empty())
     return false;
   if (CrystalHasP1Symmetry(*crystal))
     return true;
-  if (!MyCFChoiceAlert(kAlertCautionAlert, OVLocalizedString("Request_Discard_Symmetry"),
-                       OVLocalizedString("Request_Discard_Symmetry_2"), OVLocalizedString("Continue"),
-                       OVLocalizedString("Cancel")))
-    return false;
-  return DiscardSymmetry(window);
+  return MyCFChoiceAlert(kAlertCautionAlert, OVLocalizedString("Request_Discard_Symmetry"),
+                         OVLocalizedString("Request_Discard_Symmetry_2"), OVLocalizedString("Continue"),
+                         OVLocalizedString("Cancel"));
+}
+
+bool UserAgreesToDiscardSymmetry(WindowRef window) {
+  return UserWouldDiscardSymmetry(window) && DiscardSymmetry(window);
 }
 
 void InstallDiscardSymmetryConsent() { gDiscardSymmetryConsent = &UserAgreesToDiscardSymmetry; }
@@ -191,15 +193,43 @@ bool EqualModuloOne(double a, double b) {
   return d <= kTransformDuplicateTolerance || d >= 1.0 - kTransformDuplicateTolerance;
 }
 
-// U' = A U A^t for a tensor of displacement type 3.
-void TransformTensor(AsymmetricUnitRecord &site, const double A[9]) {
-  if (site.displacementType != kDisplacementAnisoB)
+// The reciprocal lengths a*, b*, c* of a metric tensor: the square roots of
+// the diagonal of its inverse. False for a tensor that makes no cell.
+bool ReciprocalLengthsOfMetric(const double G[9], double r[3]) {
+  double inverse[9];
+  if (!DInv3x3Mat(G, inverse))
+    return false;
+  for (int i = 0; i < 3; i++) {
+    if (!(inverse[4 * i] > 0.0))
+      return false;
+    r[i] = std::sqrt(inverse[4 * i]);
+  }
+  return true;
+}
+
+// The displacement tensor in new axes. A tensor of type 3 (the coefficients
+// of h_i h_j) becomes A U A^t with A = (T^t)^-1. One of type 2 refers to
+// axes of unit reciprocal length: it is scaled to type 3 with the old
+// reciprocal lengths, transformed, and scaled back with the new ones. An
+// isotropic value does not depend on the axes.
+void TransformTensor(AsymmetricUnitRecord &site, const double A[9], const double oldRecip[3],
+                     const double newRecip[3]) {
+  if (site.displacementType != kDisplacementAnisoB && site.displacementType != kDisplacementAnisoU)
     return;
+  const bool scaled = site.displacementType == kDisplacementAnisoU;
   double U[9], AU[9], At[9], out[9];
   ToDouble(site.tensor, U);
+  if (scaled)
+    for (int i = 0; i < 3; i++)
+      for (int j = 0; j < 3; j++)
+        U[3 * i + j] *= oldRecip[i] * oldRecip[j];
   DMatMul33x33(A, U, AU);
   DTranspose(A, At);
   DMatMul33x33(AU, At, out);
+  if (scaled)
+    for (int i = 0; i < 3; i++)
+      for (int j = 0; j < 3; j++)
+        out[3 * i + j] /= newRecip[i] * newRecip[j];
   for (int i = 0; i < 9; i++)
     site.tensor[i] = static_cast<float>(out[i]);
 }
@@ -512,13 +542,26 @@ bool DefineSupercell(WindowRef window, int32_t na, int32_t nb, int32_t nc) {
 // ---- General transformations -------------------------------------------------------------
 
 std::vector<AsymmetricUnitRecord> TransformCellSites(const std::vector<AsymmetricUnitRecord> &sites, const float T[9],
-                                                     int64_t expected) {
+                                                     int64_t expected, const float *G) {
   std::vector<AsymmetricUnitRecord> out;
   double M[9], Mt[9], MtInv[9], MInv[9];
   ToDouble(T, M);
   DTranspose(M, Mt);
   if (expected < 1 || !(DDet3x3(M) > 0.0) || !DInv3x3Mat(Mt, MtInv) || !DInv3x3Mat(M, MInv))
     return out;
+  double oldRecip[3] = {1, 1, 1}, newRecip[3] = {1, 1, 1};
+  if (G) {
+    double oldG[9], MG[9], newG[9];
+    ToDouble(G, oldG);
+    DMatMul33x33(M, oldG, MG);
+    DMatMul33x33(MG, Mt, newG);
+    if (!ReciprocalLengthsOfMetric(oldG, oldRecip) || !ReciprocalLengthsOfMetric(newG, newRecip))
+      return out;
+  } else if (std::any_of(sites.begin(), sites.end(), [](const AsymmetricUnitRecord &s) {
+               return s.displacementType == kDisplacementAnisoU;
+             })) {
+    return out;
+  }
 
   // The box of old cells the new cell overlaps: its corners in old
   // coordinates.
@@ -573,7 +616,7 @@ std::vector<AsymmetricUnitRecord> TransformCellSites(const std::vector<Asymmetri
           copy.visible = 1;
           copy.firstAtom = 0;
           copy.lastAtom = 0;
-          TransformTensor(copy, MtInv);
+          TransformTensor(copy, MtInv, oldRecip, newRecip);
           grid.Add(element, q, static_cast<int32_t>(out.size()));
           made.insert(made.end(), q, q + 3);
           out.push_back(copy);
@@ -699,7 +742,7 @@ bool TransformCell(WindowRef window, const float T[9]) {
   std::vector<AsymmetricUnitRecord> sites;
   try {
     std::vector<AsymmetricUnitRecord> current(c.sites.begin(), c.sites.begin() + UsableSiteCount(c));
-    sites = TransformCellSites(current, T, expected);
+    sites = TransformCellSites(current, T, expected, G);
   } catch (const std::bad_alloc &) {
     MyCFStopAlert("No Memory");
     return false;

@@ -42,6 +42,10 @@ bool DiscardSymmetry(WindowRef window);
 // Continue the symmetry is discarded (`DiscardSymmetry`) and the answer is
 // whether that succeeded; Cancel answers false and changes nothing.
 bool UserAgreesToDiscardSymmetry(WindowRef window);
+// The question alone, for a command whose sheet comes first: true for a
+// crystal with P 1 symmetry or when the user chose Continue; the symmetry
+// stays until the command discards it.
+bool UserWouldDiscardSymmetry(WindowRef window);
 
 // Installs `UserAgreesToDiscardSymmetry` as the consent that turning only the
 // selected atoms of a crystal asks for (ViewOrientation.h). Start-up calls it
@@ -150,10 +154,15 @@ inline constexpr double kCentringMatchTolerance = 1e-5;
 // `expected` of them, in order: for each old site, each image p + (a, b, c)
 // of the search box [lo, hi] (per axis, c innermost) inside the new cell
 // that is no duplicate of an earlier site with the same first element.
-// Tensors of displacement type 3 become (T^t)^-1 U T^-1. Linear in the
-// number of sites made (duplicates are found through a coordinate grid).
+// Tensors of displacement type 3 become (T^t)^-1 U T^-1; those of type 2,
+// which refer to axes scaled by the reciprocal lengths of the old cell (of
+// metric tensor G) and of the new one, are transformed in the same way
+// between those scalings. Sites with type 2 tensors need G; without it they
+// are refused (nothing is made). Nothing for a G that makes no cell. Linear
+// in the number of sites made (duplicates are found through a coordinate
+// grid).
 std::vector<AsymmetricUnitRecord> TransformCellSites(const std::vector<AsymmetricUnitRecord> &sites, const float T[9],
-                                                     int64_t expected);
+                                                     int64_t expected, const float *G = nullptr);
 // The lattice letter whose centring translations (table `kCentringTests`)
 // pair every site with another of the same label and occupancies; the row
 // with the most translations wins, the first in the table on a tie; 'P'

@@ -84,8 +84,10 @@ void ClearKeepingSettings(const CrystalRec &old, CrystalRec &fresh) {
   CopyPrefsToCrystal(&settings, &fresh);
 }
 
+// A record with no site builds no structure (the sheet refuses it before
+// it gets here); only a record that can be applied clears the window's.
 bool ValidRecord(const EditCrystalRec &record) {
-  if (record.siteCount != static_cast<int32_t>(record.sites.size()))
+  if (record.siteCount < 1 || record.siteCount != static_cast<int32_t>(record.sites.size()))
     return false;
   for (const EditSiteRec &s : record.sites)
     if (s.atomType < 0 || s.atomType >= record.sphereCount)
@@ -794,7 +796,7 @@ EditCheckOutcome CheckEditCrystalForApply(EditCrystalRec *record, const std::str
   // Angles that give no cell (no positive-definite metric) are refused too;
   // the first angle is the one to correct.
   if (!CellParametersMakeCell(cell[0], cell[1], cell[2], cell[3], cell[4], cell[5])) {
-    out.result = EditCheckResult::kBadCell;
+    out.result = EditCheckResult::kAnglesMakeNoCell;
     out.badCellParameter = 3;
     return out;
   }

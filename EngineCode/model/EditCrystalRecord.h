@@ -115,7 +115,8 @@ void ResolveEditSiteAtomTypes(EditCrystalRec *record, const PrefsRecord &prefs);
 // The new structure is made aside and swapped in only when complete; if it
 // cannot be made the old structure stays and the stop alert "Sorry, this
 // structure cannot be edited." / "Out of memory" is shown. False then (and
-// without a window or record).
+// without a window or record, or for a record with no site, which changes
+// nothing).
 bool DoEditCrystal(WindowRef window, EditCrystalRec *record);
 bool DoEditMolecule(WindowRef window, EditCrystalRec *record);
 
@@ -161,6 +162,7 @@ enum class EditCheckResult {
   kBadSymbol,       // field emptied
   kNoOperators,     // field shows "????"
   kBadCell,         // focus cell parameter `badCellParameter`
+  kAnglesMakeNoCell, // every value positive, but the angles close no cell; focus alpha
   kBadDisplacement, // site index in `badSite`
 };
 struct EditCheckOutcome {

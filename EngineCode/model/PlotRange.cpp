@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -168,12 +169,13 @@ int32_t ApplyRangeLimits(CrystalRec *crystal) {
   int32_t shown = 0;
   for (int32_t k = 0; k < UsableAtomCount(c); k++) {
     AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
-    if (IsAtomInRange(&c, atom)) {
-      MatMul(c.orientationMatrix, atom.xyz, atom.cart);
+    // Hidden atoms keep current coordinates too: the searches and tools
+    // that read every atom see them where they are.
+    MatMul(c.orientationMatrix, atom.xyz, atom.cart);
+    if (IsAtomInRange(&c, atom))
       atom.visible = ValidSite(c, atom.site) ? c.sites[atom.site].visible : 0;
-    } else {
+    else
       atom.visible = 0;
-    }
     if (atom.visible)
       shown++;
   }
@@ -218,18 +220,36 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
     for (AtomRecord &atom : shifted)
       for (int k = 0; k < 3; k++)
         atom.xyz[k] = atom.xyz[k] + shift[k];
+    // The new block of cells is made aside: when memory runs out (the alert
+    // "No Memory for atoms"), the old atoms, range and cells stay.
+    std::optional<std::vector<AtomRecord>> firstCell = ExtractFirstUnitCell(&c);
+    std::optional<std::vector<AtomRecord>> grown;
+    if (firstCell)
+      grown = CreateAtomsArray(c.atomsPerCell, counts[0], counts[1], counts[2]);
+    if (!grown || !TileUnitCellContents(*firstCell, *grown, c.atomsPerCell, counts[0], counts[1], counts[2],
+                                        c.ellipsoidData != 0)) {
+      restoreRange();
+      return false;
+    }
+    firstCell.reset();
     std::vector<VectorRecord> vectors = std::move(c.vectors);
     const int32_t vectorCount = c.vectorCount;
     c.vectors.clear();
     c.vectorCount = 0;
-    if (RedimensionAtomsArray(&c, counts[0], counts[1], counts[2]) != 0) {
-      if (UsableAtomCount(c) > 0) { // refused before the atoms went: nothing changed
-        restoreRange();
-        c.vectors = std::move(vectors);
-        c.vectorCount = vectorCount;
-      }
-      return false;
+    DestroyAtomsArray(&c);
+    c.atoms = std::move(*grown);
+    c.atomCount = static_cast<int32_t>(c.atoms.size());
+    const int64_t cells = int64_t{counts[0]} * counts[1] * counts[2];
+    int64_t running = 0;
+    for (int32_t s = 0; s < UsableSiteCount(c); s++) {
+      AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+      site.firstAtom = static_cast<int32_t>(running);
+      site.lastAtom = static_cast<int32_t>(running + int64_t{site.atomsPerCell} * cells - 1);
+      running = int64_t{site.lastAtom} + 1;
     }
+    c.na = counts[0];
+    c.nb = counts[1];
+    c.nc = counts[2];
     c.vectors = std::move(vectors);
     c.vectorCount = vectorCount;
     CopyAtomAttributesToCrystal(shifted.data(), static_cast<int32_t>(shifted.size()), &c);

@@ -71,9 +71,9 @@ void CalculateNumCellsForCrystal(const CrystalRec *crystal, int32_t *na, int32_t
 // bounds included.
 bool IsAtomInRange(const CrystalRec *crystal, const AtomRecord &atom);
 
-// Every atom in range gets its Cartesian coordinates from the orientation
-// matrix and its site's visible flag; every other atom is hidden. Answers
-// how many atoms are shown.
+// Every atom gets its Cartesian coordinates from the orientation matrix;
+// an atom in range takes its site's visible flag and every other atom is
+// hidden. Answers how many atoms are shown.
 int32_t ApplyRangeLimits(CrystalRec *crystal);
 
 // Applies a range to the window's structure: stores and normalises it;

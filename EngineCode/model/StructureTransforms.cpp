@@ -246,6 +246,12 @@ void CrystalToMolecule(WindowRef window) {
   c.vectorCount = static_cast<int32_t>(c.vectors.size());
   c.customBondSpecCount = static_cast<int32_t>(c.customBondSpecs.size());
   c.molecule = 1;
+  // A molecule has no symmetry: no symbol, no operators, no origin shift.
+  std::memset(c.spaceGroup, 0, sizeof c.spaceGroup);
+  c.latticeLetter = 'P';
+  c.cardCount = 0;
+  c.originChoice = 0;
+  ZeroVector(c.originShift);
   c.ellipsoidData = 0;
   if (c.modelType == kThermalEllipsoidModel)
     c.modelType = kBallAndStickModel;
@@ -344,19 +350,14 @@ bool PrepareInsertSpace(WindowRef window, float *lowest) {
                   "The lattice plane must be moved to the position where you wish to insert a block of space");
     return false;
   }
-  if (!UserAgreesToDiscardSymmetry(window))
+  if (!UserWouldDiscardSymmetry(window))
     return false;
+  // The distances are measured from the parallel plane through the
+  // outline's centre, where the space opens; nothing moves before OK.
   CrystalRec &c = *crystal;
   float p[3];
   PlaneOutlineCentre(c, p);
-  bool moved = false;
-  for (int m = 0; m < 3; m++)
-    moved = moved || std::fabs(p[m] - c.plane.point[m]) > kPlaneCentreTolerance;
-  if (moved) {
-    MovePlane2Point(&c, p);
-    LatticePlaneIntercepts(&c);
-    PlotCrystal(window, kPlotToWindow);
-  }
+  const float centreDistance = Dist2Plane(&c, p);
 
   float inverse[9], frac[3];
   if (!InvertOrientation(c, inverse))
@@ -369,7 +370,7 @@ bool PrepareInsertSpace(WindowRef window, float *lowest) {
       float shifted[3], cart[3];
       VecAdd(atom.xyz, offset, shifted);
       MatMul(c.orientationMatrix, shifted, cart);
-      nearest = std::min(nearest, std::fabs(Dist2Plane(&c, cart)));
+      nearest = std::min(nearest, std::fabs(Dist2Plane(&c, cart) - centreDistance));
     }
   }
   if (lowest)
@@ -377,18 +378,15 @@ bool PrepareInsertSpace(WindowRef window, float *lowest) {
   return true;
 }
 
-bool InsertSpace(WindowRef window, float width) {
-  CrystalRec *crystal = GetWindowCrystal(window);
-  if (!crystal || crystal->molecule || UsableSiteSize(*crystal) == 0 || !crystal->plane.shown)
-    return false;
-  CrystalRec &c = *crystal;
-  float inverse[9];
-  if (!InvertOrientation(c, inverse))
-    return false;
+namespace {
 
-  // The new lengths first, so that a refused width changes nothing.
+// The cell lengths after a slab of this width opens along the plane; false,
+// with the caution alert, when one would not stay positive.
+bool InsertSpaceLengths(CrystalRec &c, float width, float lengths[3]) {
   const float axes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  float lengths[3] = {c.a, c.b, c.c};
+  lengths[0] = c.a;
+  lengths[1] = c.b;
+  lengths[2] = c.c;
   for (int m = 0; m < 3; m++) {
     float angle = IncludedAngle(&c, c.plane.latticeNormal, axes[m]);
     if (angle == kIncludedAngleFailed)
@@ -401,6 +399,24 @@ bool InsertSpace(WindowRef window, float width) {
     MyCFCautionAlert("Error in cell parameter", "Please enter a valid, non-zero value");
     return false;
   }
+  return true;
+}
+
+} // namespace
+
+bool InsertSpace(WindowRef window, float width) {
+  CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal || crystal->molecule || UsableSiteSize(*crystal) == 0 || !crystal->plane.shown)
+    return false;
+  CrystalRec &c = *crystal;
+  float inverse[9];
+  float lengths[3];
+  // A refused width changes nothing; then the symmetry goes (the user
+  // agreed before the sheet opened) and the slab opens in the P 1 cell.
+  if (!InvertOrientation(c, inverse) || !InsertSpaceLengths(c, width, lengths))
+    return false;
+  if (!DiscardSymmetry(window) || !InvertOrientation(c, inverse))
+    return false;
 
   // The plane through the centre of its outline, moved into the first cell.
   float centre[3], frac[3];

@@ -60,23 +60,22 @@ bool DoBendLattice(WindowRef window, float radius);
 inline constexpr float kDefaultInsertSpaceWidth = 5.0f;
 // The smallest cell length inserting space may leave (Angstrom).
 inline constexpr float kMinCellLengthAfterInsert = 0.0001f;
-// The plane is moved to its outline's centre when they differ by more than this.
-inline constexpr float kPlaneCentreTolerance = 0.0001f;
 
 // The steps before the Insert Space sheet: the plane must show (else the
-// stop alert "Please display the lattice plane"), the user must agree to
-// discard the symmetry, and the plane is moved to the centre of its outline.
-// *lowest is the smallest width the sheet accepts: minus twice the distance
-// of the nearest first-cell atom from the plane. False when the command
-// ends here.
+// stop alert "Please display the lattice plane") and the user must agree
+// that the symmetry will go. *lowest is the smallest width the sheet
+// accepts: minus twice the distance of the nearest first-cell atom from the
+// plane through the centre of its outline. Nothing of the structure changes
+// here. False when the command ends here.
 bool PrepareInsertSpace(WindowRef window, float *lowest);
-// Opens a slab of `width` Angstrom at the lattice plane: the atoms on the
-// far side of the plane from the origin move along the plane's normal by
-// the width, each cell length grows by the width times the cosine of its
-// acute angle with the normal, the plane is hidden and the crystal rebuilt
-// with the same view, and the window marked modified. A width that would
-// leave a length below kMinCellLengthAfterInsert is refused with the
-// caution alert "Error in cell parameter". False when nothing changed.
+// Opens a slab of `width` Angstrom at the lattice plane, moved to the centre
+// of its outline: the symmetry is discarded, the atoms on the far side of
+// the plane from the origin move along the plane's normal by the width,
+// each cell length grows by the width times the cosine of its acute angle
+// with the normal, the plane is hidden and the crystal rebuilt with the same
+// view, and the window marked modified. A width that would leave a length
+// below kMinCellLengthAfterInsert is refused with the caution alert "Error
+// in cell parameter". False when nothing changed.
 bool InsertSpace(WindowRef window, float width);
 
 // ---- Slicing and the lattice plane --------------------------------------------------

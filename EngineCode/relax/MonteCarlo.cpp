@@ -210,8 +210,10 @@ int RunMonteCarlo(RelaxMoleculeData &record, double *energy, double *state) {
     }
     ++s;
   }
-  if (messageStep >= 0)
+  if (messageStep >= 0) {
     SetStepMessage(record, messageStep);
+    record.step = messageStep;
+  }
   *energy = e;
   return 0;
 }
@@ -240,6 +242,10 @@ int PrepareRelaxation(RelaxMoleculeData &record, double *energyOut) {
   };
   double energy[5] = {0, 0, 0, 0, 0};
   for (int k = 0; k < 5; ++k) {
+    // A run asked to stop (the window closed, the program quits) ends here
+    // rather than searching on.
+    if (RelaxStopRequested(record))
+      return -1;
     if (!kSteps[k].find(record)) {
       RelaxWriteLine(record, kSteps[k].failure);
       return -1;
@@ -253,6 +259,8 @@ int PrepareRelaxation(RelaxMoleculeData &record, double *energyOut) {
 int RelaxMoleculeWithSeed(RelaxMoleculeData &record, double state) {
   double total = 0.0;
   if (PrepareRelaxation(record, &total) != 0)
+    return -1;
+  if (RelaxStopRequested(record))
     return -1;
   RelaxWriteLine(record, "Starting Monte Carlo relaxation");
   if (RunMonteCarlo(record, &total, &state) != 0) {

@@ -34,7 +34,8 @@ double GenerateRandomDouble(double low, double high, double *state);
 long GenerateRandomInt(long low, long high, double *state);
 
 // Types the atoms, finds the terms, and anneals. 0 when the search ran (to
-// any end), -1 when the run failed before or at the start of the search.
+// any end), -1 when the run failed or was stopped before or at the start of
+// the search. The record's step is the Monte-Carlo step the run reached.
 // Seeds the generator from the clock.
 int RelaxMolecule(RelaxMoleculeData &record);
 // The same with a given generator state (a state of 0 is taken as 1).
@@ -42,7 +43,8 @@ int RelaxMoleculeWithSeed(RelaxMoleculeData &record, double state);
 
 // Types the atoms and finds the terms, writing "Applying potentials" and
 // the finders' lines; *energy gets the total energy. 0, or -1 when a finder
-// failed (with its line written).
+// failed (with its line written) or the stop byte was set before a finder
+// (nothing written).
 int PrepareRelaxation(RelaxMoleculeData &record, double *energy);
 
 // Anneals a typed record with its terms. *energy is the current total energy

@@ -111,6 +111,9 @@ struct RelaxMoleculeData {
   float orientation[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1}; // row-major, the frame of x, y, z
   int32_t requestCount = 0;
   int32_t plotCount = 0;
+  // The Monte-Carlo step the run reached (skipped steps counted): the step
+  // every "Plotting structure at step" line names and the run's step count.
+  int64_t step = 0;
   uint64_t lastPlotTime = 0; // microseconds
   uint64_t currentTime = 0;  // microseconds
   std::shared_ptr<RelaxSharedCells> shared;

@@ -59,6 +59,15 @@ bool LaunchRelaxMoleculeThread(WindowRef window, const int32_t *fixed, int32_t c
   record->windowState = GetWindowSharedState(window);
   record->writeOutput = [](RelaxMoleculeData &r, const char *text) { RequestWriteOutput(r, text); };
   record->requestPlot = [](RelaxMoleculeData &r) { RequestPlotRelaxedMolecule(r); };
+  // Undo must find the molecule as it was before the relaxation: the
+  // structure as it stands becomes an undo state now, when it is not one
+  // yet (a change still waiting on the snapshot timer, which takes none
+  // while the run lasts, or a window without history).
+  if ((gStructureChanged || GetNumWindowHistory(window) == 0) && gUndoBufferTimer.proc &&
+      FrontGraphWindow() == window) {
+    gStructureChanged = 1;
+    gUndoBufferTimer.proc();
+  }
   // The run is the window's calculation before its worker first looks.
   record->runId = StartWindowCalculation(window);
   const uint64_t id = record->runId;
@@ -93,7 +102,7 @@ void PosixThreadMainRoutine(std::shared_ptr<RelaxMoleculeData> record) {
     RequestPlotEvent(*record);
     char line[kRelaxMessageLength];
     std::snprintf(line, sizeof line, "Calculations ended. Time taken: %.3f secs for %ld steps (%ld plotted)\n",
-                  static_cast<double>(end - start) / 1e6, static_cast<long>(record->requestCount) + 1,
+                  static_cast<double>(end - start) / 1e6, static_cast<long>(record->step),
                   static_cast<long>(record->plotCount));
     RequestWriteOutput(*record, line);
     RequestEndSession(record);

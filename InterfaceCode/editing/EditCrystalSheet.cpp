@@ -459,6 +459,12 @@ bool EditCrystalSheet::TryOK() {
   for (QWidget *editor : list_->viewport()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
     if (editor->isVisible())
       emit list_->itemDelegate()->commitData(editor);
+  // A structure needs a site: the sheet stays open for one to be added.
+  if (record_->siteCount == 0) {
+    SysBeep();
+    MyCFCautionAlert("This structure has no sites.", "Add a site with the + button, or Cancel.");
+    return false;
+  }
   ResolveEditSiteAtomTypes(record_.get(), gPrefs);
   if (record_->isMolecule)
     return true;
@@ -474,12 +480,17 @@ bool EditCrystalSheet::TryOK() {
   case EditCheckResult::kNoOperators:
     symbolField_->setText("????");
     return false;
-  case EditCheckResult::kBadCell: {
+  case EditCheckResult::kBadCell:
+  case EditCheckResult::kAnglesMakeNoCell: {
     QLineEdit *field = cellFields_[static_cast<size_t>(outcome.badCellParameter)];
     field->setFocus();
     field->selectAll();
     SysBeep();
-    MyCFCautionAlert("Error in cell parameter", "Please enter a valid, non-zero value");
+    if (outcome.result == EditCheckResult::kBadCell)
+      MyCFCautionAlert("Error in cell parameter", "Please enter a valid, non-zero value");
+    else
+      MyCFCautionAlert("Error in cell parameter", "These angles make no cell: each must be less than the sum "
+                                                  "of the other two, and the three together less than 360°.");
     return false;
   }
   case EditCheckResult::kBadDisplacement:

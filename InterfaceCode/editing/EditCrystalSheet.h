@@ -35,12 +35,12 @@ struct SymmetryOptionsState {
   uint8_t constrainCell = 1;
 };
 
-// Windows other parts of the program build; each does nothing until its
-// window exists.
+// The explorer windows the sheet opens; the explorers install them
+// (SpacegroupWindow.cpp, SymmetryOptions.cpp) when the program starts.
 struct EditorHooks {
-  // Shows the space-group browser on a group. Missing: the space-group browser.
+  // Shows the space-group browser on a group (Browse).
   void (*findSpacegroupInSpacegroupWindow)(const std::string &symbol, uint8_t originChoice, int setting) = nullptr;
-  // The symmetry options dialog; false when cancelled. Missing: the symmetry options dialog.
+  // The symmetry options dialog (Options); false when cancelled.
   bool (*getSymmetryOptions)(SymmetryOptionsState *state) = nullptr;
 };
 extern EditorHooks gEditorHooks;

@@ -26,21 +26,21 @@ inline constexpr uint32_t kCmdToggleLatticePlane = FourCharsToLong("LPln");
 inline constexpr uint32_t kCmdLatticePlaneSheet = FourCharsToLong("LPSh");
 inline constexpr uint32_t kCmdViewDirectionSheet = FourCharsToLong("VwDr");
 
-// Sheets other windows provide; each does nothing until installed.
+// Sheets the structure window and the inspectors provide: the program
+// installs the first two at start-up (EngineHooks.cpp), the inspectors the
+// other two (LatticePlaneSheets.cpp). A command whose sheet is absent stays
+// disabled.
 struct TransformCommandHooks {
   // The Insert Space sheet: the width to show first and the smallest it
-  // takes; its OK calls InsertSpace. Missing: the Insert Space sheet.
+  // takes; its OK calls InsertSpace.
   void (*showInsertSpaceSheet)(WindowRef window, float width, float lowest) = nullptr;
   // The View Direction sheet with the view direction, the current vertical
-  // direction and the lattice plane's indices. Missing: the View Direction
-  // sheet.
+  // direction and the lattice plane's indices.
   void (*showViewDirectionSheet)(WindowRef window, const float view[3], const float vertical[3],
                                  const float hkl[3]) = nullptr;
   // The Slice Model sheet, once one side of the plane is selected.
-  // Missing: the Slice Model sheet.
   void (*showSliceModelSheet)(WindowRef window) = nullptr;
-  // The Lattice Plane sheet; its OK calls DoShowLatticePlane. Missing: the
-  // Lattice Plane sheet.
+  // The Lattice Plane sheet; its OK calls DoShowLatticePlane.
   void (*showLatticePlaneSheet)(WindowRef window, const LatticePlaneSheetRecord &record) = nullptr;
 };
 extern TransformCommandHooks gTransformCommandHooks;

@@ -772,8 +772,10 @@ void DoDistanceSearchPreview() {
       DoDistanceExplorerSearch(crystal, from.data(), uint32_t(from.size()), to.data(), uint32_t(to.size()),
                                s->minDistance, s->maxDistance, &count, &percent);
   s->haveResults = found.has_value();
-  if (found)
+  if (found) {
+    RemoveMirrorDistances(*found);
     s->results = std::move(*found);
+  }
   LoadOutputBrowser();
   DoDistanceSearchDrawGraph();
   WriteDistanceWindowStatus(DistanceSearchStatus(percent, s->ResultCount()));

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numeric>
+#include <unordered_map>
 
 namespace {
 
@@ -190,6 +191,51 @@ bool DistanceSearchCanRun(const DistanceSearch &search) {
   const bool to = std::any_of(search.toEntries.begin(), search.toEntries.end(),
                               [](const DistanceToEntry &r) { return r.checked; });
   return from && to;
+}
+
+void RemoveMirrorDistances(std::vector<DistanceResult> &results) {
+  // Distances still waiting for a mirror, by direction and length bin; a
+  // mirror within the tolerance lies in the same bin or a neighbouring one.
+  struct Key {
+    uint32_t from, site;
+    int64_t bin;
+    bool operator==(const Key &) const = default;
+  };
+  struct KeyHash {
+    size_t operator()(const Key &k) const {
+      uint64_t h = (uint64_t(k.from) << 32 | k.site) * 0x9E3779B97F4A7C15ull;
+      return size_t(h ^ (uint64_t(k.bin) + 0x632BE59BD9B4E019ull + (h << 6) + (h >> 2)));
+    }
+  };
+  const double width = double(kMirrorDistanceTolerance);
+  std::unordered_map<Key, std::vector<float>, KeyHash> waiting;
+  waiting.reserve(results.size());
+  size_t kept = 0;
+  for (size_t i = 0; i < results.size(); i++) {
+    const DistanceResult r = results[i];
+    bool mirrored = false;
+    if (r.from != r.site && std::isfinite(r.distance)) {
+      const int64_t bin = static_cast<int64_t>(std::floor(double(r.distance) / width));
+      for (int64_t b = bin - 1; b <= bin + 1 && !mirrored; b++) {
+        auto found = waiting.find(Key{r.site, r.from, b});
+        if (found == waiting.end())
+          continue;
+        std::vector<float> &lengths = found->second;
+        for (size_t k = 0; k < lengths.size(); k++)
+          if (std::fabs(lengths[k] - r.distance) < kMirrorDistanceTolerance) {
+            lengths[k] = lengths.back();
+            lengths.pop_back();
+            mirrored = true;
+            break;
+          }
+      }
+      if (!mirrored)
+        waiting[Key{r.from, r.site, bin}].push_back(r.distance);
+    }
+    if (!mirrored)
+      results[kept++] = r;
+  }
+  results.resize(kept);
 }
 
 // ---- Range ------------------------------------------------------------------------

@@ -92,6 +92,15 @@ void SetFromChecked(DistanceSearch &search, size_t row, bool checked);
 // Whether some From row and some To row are checked.
 bool DistanceSearchCanRun(const DistanceSearch &search);
 
+// Drops each distance whose mirror is in the list: a distance from site A to
+// an atom of site B (A and B differ) and one from B to an atom of A whose
+// lengths differ by less than the mirror tolerance describe the same pair of
+// atoms, and only the first of the two stays. Each distance pairs with at
+// most one mirror, so A to B and B to A keep as many distances as the larger
+// of the two directions has; a site's distances to images of itself all
+// stay. The kept distances keep their order. Linear in the results.
+void RemoveMirrorDistances(std::vector<DistanceResult> &results);
+
 // ---- Range ------------------------------------------------------------------------
 
 enum class RangeError { kNone, kEqual, kOutOfRange };

@@ -19,6 +19,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTableView>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -119,7 +120,8 @@ TEST_F(EditorSheet, RefusedCellKeepsTheSheetOpenAndBeeps) {
   sheet->SymbolField()->setText("P 1");
   sheet->CheckSpacegroup();
   sheet->HandleCommand(FourCharsToLong("addS"));
-  for (const char *angles : {"170", "0"}) {
+  // 120° three times is non-zero but closes no cell: the alert says so.
+  for (const char *angles : {"120", "0"}) {
     gHost->alerts.clear();
     for (int i = 3; i < 6; i++)
       sheet->CellField(i)->setText(angles);
@@ -127,11 +129,43 @@ TEST_F(EditorSheet, RefusedCellKeepsTheSheetOpenAndBeeps) {
     EXPECT_TRUE(sheet->isVisible()) << angles;
     ASSERT_EQ(gHost->alerts.size(), 1u);
     EXPECT_EQ(gHost->alerts[0].message, "Error in cell parameter");
-    EXPECT_EQ(gHost->alerts[0].explanation, "Please enter a valid, non-zero value");
+    const bool zero = std::string(angles) == "0";
+    EXPECT_EQ(gHost->alerts[0].explanation.find("non-zero") != std::string::npos, zero) << angles;
+    EXPECT_EQ(gHost->alerts[0].explanation.find("make no cell") != std::string::npos, !zero) << angles;
     EXPECT_EQ(sheet->CellField(3)->selectedText(), angles);
   }
   EXPECT_EQ(gHost->beeps, 2);
   EXPECT_EQ(GetWindowCrystal(sheet->ParentWindow())->siteCount, 0);
+}
+
+TEST_F(EditorSheet, OKWithNoSitesSaysSoAndKeepsTheSheet) {
+  for (uint32_t command : {kCmdNewCrystal, kCmdNewMolecule}) {
+    gHost->alerts.clear();
+    ASSERT_EQ(ProcessCommand(command), 0);
+    EditCrystalSheet *sheet = FrontSheet();
+    ASSERT_NE(sheet, nullptr);
+    sheet->HandleCommand(FourCharsToLong("ok  "));
+    Settle();
+    EXPECT_EQ(FrontSheet(), sheet);
+    EXPECT_TRUE(sheet->isVisible());
+    ASSERT_EQ(gHost->alerts.size(), 1u);
+    EXPECT_EQ(gHost->alerts[0].message, "This structure has no sites.");
+    sheet->HandleCommand(FourCharsToLong("not!"));
+    Settle();
+  }
+}
+
+TEST_F(EditorSheet, TabGoesFromTheSymbolToTheCellLengths) {
+  ASSERT_EQ(ProcessCommand(kCmdNewCrystal), 0);
+  EditCrystalSheet *sheet = FrontSheet();
+  ASSERT_NE(sheet, nullptr);
+  sheet->SymbolField()->setText("P 1");
+  sheet->CheckSpacegroup();
+  sheet->SymbolField()->setFocus();
+  QTest::keyClick(sheet->SymbolField(), Qt::Key_Tab);
+  EXPECT_EQ(sheet->focusWidget(), sheet->CellField(0));
+  QTest::keyClick(sheet->CellField(0), Qt::Key_Tab);
+  EXPECT_EQ(sheet->focusWidget(), sheet->CellField(1));
 }
 
 TEST_F(EditorSheet, LabelsSortInNaturalOrder) {

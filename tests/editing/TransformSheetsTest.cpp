@@ -28,6 +28,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <deque>
 
 #include "SuiteHost.h"
@@ -274,6 +275,8 @@ TEST_F(TransformSheets, MoleculeToCrystalChecksTheCellAndGoesBack) {
   notices[0]->findChild<QPushButton *>("okButton")->click();
   EXPECT_EQ(gPrefs.noticeCrystalToMolecule, 0);
   EXPECT_EQ(c->molecule, 1);
+  EXPECT_STREQ(c->spaceGroup, ""); // a molecule has no space group
+  EXPECT_EQ(c->cardCount, 0);
   EXPECT_GE(c->atomCount, 12);
   EXPECT_TRUE(Modified());
 }
@@ -299,6 +302,33 @@ TEST_F(TransformSheets, BendWantsAPositiveRadiusAndKeepsAnUndoCopy) {
   EXPECT_NE(c->atoms[0].cart[0], x0);
   EXPECT_TRUE(Modified());
   EXPECT_NE(GetWindowHistory(FrontGraphWindow()), nullptr);
+}
+
+TEST_F(TransformSheets, InsertSpaceKeepsTheSymmetryUntilItsSheetsOK) {
+  CrystalRec *c = OpenExample("NaCl.ovtx");
+  ASSERT_NE(c, nullptr);
+  const std::string group = c->spaceGroup;
+  ASSERT_NE(group, "P 1");
+  static float width = 0;
+  gTransformCommandHooks.showInsertSpaceSheet = [](WindowRef, float w, float) { width = w; };
+  ProcessCommand(kCmdToggleLatticePlane);
+  ASSERT_TRUE(c->plane.shown);
+  const int32_t sites = c->siteCount;
+  const LatticePlane plane = c->plane;
+  gTransformHost->answers = {1}; // Continue
+  ProcessCommand(kCmdInsertSpace);
+  ASSERT_EQ(width, kDefaultInsertSpaceWidth);
+  ASSERT_EQ(gTransformHost->alerts.size(), 1u); // the question, before the sheet
+  // The sheet is open: Cancel from here must find the crystal as it was.
+  EXPECT_EQ(c->spaceGroup, group);
+  EXPECT_EQ(c->siteCount, sites);
+  EXPECT_EQ(std::memcmp(c->plane.point, plane.point, sizeof plane.point), 0);
+  // OK discards the symmetry and opens the slab.
+  const float a = c->a;
+  ASSERT_TRUE(InsertSpace(FrontGraphWindow(), 1.0f));
+  EXPECT_STREQ(c->spaceGroup, "P 1");
+  EXPECT_EQ(c->siteCount, 8);
+  EXPECT_GT(c->a + c->b + c->c, 3 * a);
 }
 
 TEST_F(TransformSheets, NoticesAndTheSheetsOfOtherWindows) {

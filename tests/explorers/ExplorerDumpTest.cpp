@@ -34,6 +34,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -54,6 +55,40 @@ std::string Symbol(ElementCode e) {
   return s;
 }
 
+std::vector<DumpStructure> ReadDumpStructures(const std::filesystem::path &file) {
+  return dumpinput::ReadStructures<DumpStructure>(
+      file, file.filename().string(),
+      [](DumpStructure &s, const std::string &key, std::istringstream &words, const std::string &line, int) {
+        if (key == "cell")
+          dumpinput::ReadNumbers(words, s.cell);
+        else if (key == "spacegroup")
+          s.symbol = dumpinput::Trim(line.substr(key.size()));
+        else if (key == "site") {
+          bondref::SiteSpec site{};
+          words >> site.label >> site.element >> site.x >> site.y >> site.z;
+          s.sites.push_back(site);
+        }
+      });
+}
+
+// The structure with its sites in element order and one red atom type per site.
+bool MakeDumpCrystal(DumpStructure &s, CrystalRec &c) {
+  std::stable_sort(s.sites.begin(), s.sites.end(), [](const bondref::SiteSpec &a, const bondref::SiteSpec &b) {
+    return int16_t(bondref::Element(a.element)) < int16_t(bondref::Element(b.element));
+  });
+  const float range[6] = {0, 1, 0, 1, 0, 1};
+  if (!bondref::MakeCrystal(c, s.cell, s.symbol.c_str(), s.sites, range))
+    return false;
+  c.spheres.resize(c.sites.size());
+  c.sphereCount = int32_t(c.sites.size());
+  for (size_t k = 0; k < c.sites.size(); k++) {
+    c.spheres[k].element = c.sites[k].elements[0];
+    c.spheres[k].radius = 1.0f;
+    c.spheres[k].colour = RGBColor{65535, 0, 0};
+  }
+  return true;
+}
+
 TEST(ExplorerDump, HistogramBins) {
   const char *in = std::getenv("OV_EXPLORER_DUMP_IN");
   const char *out = std::getenv("OV_EXPLORER_DUMP_OUT");
@@ -65,34 +100,10 @@ TEST(ExplorerDump, HistogramBins) {
   ASSERT_NE(f, nullptr);
   bool pdfWritten = false;
   for (const auto &file : dumpinput::InputFiles(in)) {
-    const std::string name = file.filename().string();
-    auto structures = dumpinput::ReadStructures<DumpStructure>(
-        file, name,
-        [](DumpStructure &s, const std::string &key, std::istringstream &words, const std::string &line, int) {
-          if (key == "cell")
-            dumpinput::ReadNumbers(words, s.cell);
-          else if (key == "spacegroup")
-            s.symbol = dumpinput::Trim(line.substr(key.size()));
-          else if (key == "site") {
-            bondref::SiteSpec site{};
-            words >> site.label >> site.element >> site.x >> site.y >> site.z;
-            s.sites.push_back(site);
-          }
-        });
+    auto structures = ReadDumpStructures(file);
     for (DumpStructure &s : structures) {
-      std::stable_sort(s.sites.begin(), s.sites.end(), [](const bondref::SiteSpec &a, const bondref::SiteSpec &b) {
-        return int16_t(bondref::Element(a.element)) < int16_t(bondref::Element(b.element));
-      });
       CrystalRec c;
-      const float range[6] = {0, 1, 0, 1, 0, 1};
-      ASSERT_TRUE(bondref::MakeCrystal(c, s.cell, s.symbol.c_str(), s.sites, range)) << s.title;
-      c.spheres.resize(c.sites.size());
-      c.sphereCount = int32_t(c.sites.size());
-      for (size_t k = 0; k < c.sites.size(); k++) {
-        c.spheres[k].element = c.sites[k].elements[0];
-        c.spheres[k].radius = 1.0f;
-        c.spheres[k].colour = RGBColor{65535, 0, 0};
-      }
+      ASSERT_TRUE(MakeDumpCrystal(s, c)) << s.title;
       PrefsRecord prefs;
       prefs.distanceMinimum = 1.0f;
       prefs.distanceMaximum = 4.0f;
@@ -145,6 +156,59 @@ TEST(ExplorerDump, HistogramBins) {
   }
   std::fclose(f);
   EXPECT_TRUE(pdfWritten);
+}
+
+// mirrors.txt, for each structure of OV_EXPLORER_MIRROR_IN: the distances
+// from 0 to 3 A from every site to every element, each site searched alone
+// (so that every distance of both ends is in the list), sorted by length and
+// with their mirrors removed; the distances left and, per pair of site
+// labels, how many join them (both directions together):
+//   structure <title>
+//   found <count>
+//   pair <label> <label> <count>
+//   end
+TEST(ExplorerDump, MirrorPairs) {
+  const char *in = std::getenv("OV_EXPLORER_MIRROR_IN");
+  const char *out = std::getenv("OV_EXPLORER_DUMP_OUT");
+  if (!in || !out)
+    GTEST_SKIP() << "set OV_EXPLORER_MIRROR_IN and OV_EXPLORER_DUMP_OUT";
+  FakeHost host;
+  std::FILE *f = std::fopen((std::filesystem::path(out) / "mirrors.txt").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  for (const auto &file : dumpinput::InputFiles(in))
+    for (DumpStructure &s : ReadDumpStructures(file)) {
+      CrystalRec c;
+      ASSERT_TRUE(MakeDumpCrystal(s, c)) << s.title;
+      std::unique_ptr<DistanceSearch> search = NewDistanceSearch(&c, true, PrefsRecord{});
+      std::vector<uint32_t> from;
+      for (const DistanceFromEntry &row : search->fromEntries)
+        if (!row.isElement)
+          from.push_back(row.site);
+      std::vector<ElementCode> to;
+      for (const DistanceToEntry &row : search->toEntries)
+        to.push_back(ElementCode(row.element));
+      std::vector<DistanceResult> all;
+      for (uint32_t site : from) {
+        uint32_t count = 0;
+        float percent = 0;
+        auto found = DoDistanceExplorerSearch(&c, &site, 1, to.data(), uint32_t(to.size()), 0.0f, 3.0f, &count,
+                                              &percent);
+        ASSERT_TRUE(found.has_value()) << s.title;
+        all.insert(all.end(), found->begin(), found->end());
+      }
+      std::stable_sort(all.begin(), all.end(),
+                       [](const DistanceResult &a, const DistanceResult &b) { return a.distance < b.distance; });
+      auto found = &all;
+      RemoveMirrorDistances(*found);
+      std::fprintf(f, "structure %s\nfound %zu\n", s.title.c_str(), found->size());
+      std::map<std::pair<uint32_t, uint32_t>, int> pairs;
+      for (const DistanceResult &r : *found)
+        pairs[{std::min(r.from, r.site), std::max(r.from, r.site)}]++;
+      for (const auto &[key, n] : pairs)
+        std::fprintf(f, "pair %s %s %d\n", c.sites[key.first].label, c.sites[key.second].label, n);
+      std::fprintf(f, "end\n");
+    }
+  std::fclose(f);
 }
 
 TEST(ExplorerDump, SpacegroupRowsAndListings) {

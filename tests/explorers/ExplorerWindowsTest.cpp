@@ -105,8 +105,9 @@ protected:
   static void CheckFrom(const char *element) {
     QAbstractItemModel *m = gFromBrowser->model();
     for (int r = 0; r < m->rowCount(); r++)
-      if (m->index(r, 0).data().toString().trimmed() == element)
+      if (m->index(r, 0).data().toString().trimmed() == element) {
         ASSERT_TRUE(m->setData(m->index(r, 0), Qt::Checked, Qt::CheckStateRole));
+      }
   }
 };
 
@@ -261,8 +262,9 @@ TEST_F(Explorers, OutputSortsByBondWithDistancesWithinAPair) {
   for (int r = 1; r < m->rowCount(); r++) {
     const QString a = m->index(r - 1, 1).data().toString(), b = m->index(r, 1).data().toString();
     ASSERT_LE(a, b);
-    if (a == b)
+    if (a == b) {
       ASSERT_LE(m->index(r - 1, 4).data().toString().toDouble(), m->index(r, 4).data().toString().toDouble());
+    }
   }
 }
 

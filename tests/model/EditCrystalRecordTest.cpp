@@ -282,7 +282,7 @@ TEST(EditorChecks, RefusedInputsTable) {
        "Please enter a space group symbol, or define general equivalent positions."},
       {"P 1", {5, 0, 5, 90, 90, 90}, 0, 0.1f, EditCheckResult::kBadCell, 1, ""},
       {"P 1", {5, 5, 5, 90, 90, 0.00001f}, 0, 0.1f, EditCheckResult::kBadCell, 5, ""},
-      {"P 1", {5, 5, 5, 170, 170, 170}, 0, 0.1f, EditCheckResult::kBadCell, 3, ""}, // no metric
+      {"P 1", {5, 5, 5, 170, 170, 170}, 0, 0.1f, EditCheckResult::kAnglesMakeNoCell, 3, ""}, // no metric
       {"P 1",
        {5, 5, 5, 90, 90, 90},
        1,

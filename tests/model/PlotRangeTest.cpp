@@ -107,11 +107,9 @@ TEST(SetPlotRangeTest, RockSaltShowsTheAtomsOfTheRangeBoundsIncluded) {
   EXPECT_EQ(na, 14);
   EXPECT_EQ(host.setRangeUpdates, 2);
 
-  // Every shown atom sits at the orientation matrix times its position and
-  // has its six neighbours at a/2 when it is inside the cell.
+  // Every atom, shown or not, sits at the orientation matrix times its
+  // position; one inside the cell has its six neighbours at a/2.
   for (const AtomRecord &a : c.atoms) {
-    if (!a.visible)
-      continue;
     float cart[3];
     MatMul(c.orientationMatrix, a.xyz, cart);
     for (int k = 0; k < 3; k++)

@@ -16,6 +16,11 @@ new cell and every atom of its first cell. For each case this script checks:
     program logged a detected lattice, spglib's pure translations give the
     same letter by the program's rule (centrings I, A, B, C, F, R in this
     order; the one with most translations wins, the first on a tie).
+It also makes the test write the displacement tensors of a triclinic cell
+with a Uij site and a site carrying the coefficients of h_i h_j after three
+matrices, and checks each against numpy: the tensor taken to Cartesian axes
+(U_cart = A N U N A^t, A the lattice vectors as columns, N the reciprocal
+lengths) and back in the new lattice T A (N' from that lattice).
 Any mismatch fails the run.
 """
 
@@ -180,6 +185,69 @@ def check(case, s, number, failures):
 check.ase = 0
 
 
+def tensor(words):
+    u11, u22, u33, u12, u13, u23 = (float(w) for w in words)
+    return np.array([[u11, u12, u13], [u12, u22, u23], [u13, u23, u33]])
+
+
+def read_tensor_dump(path):
+    cases, cur = [], None
+    with open(path) as f:
+        for line in f:
+            key, _, rest = line.strip().partition(' ')
+            if key == 'matrix':
+                cur = {'T': np.array([float(w) for w in rest.split()]).reshape(3, 3), 'made': []}
+            elif key == 'before':
+                parts = rest.split('|')
+                cur['cell'] = [float(w) for w in parts[0].split()]
+                cur['sites'] = {}
+                for part, element in zip(parts[1:], ('O', 'Si')):
+                    w = part.split()
+                    cur['sites'][element] = (int(w[0]), tensor(w[1:]))
+            elif key == 'tensor':
+                w = rest.split()
+                cur['made'].append((w[0], int(w[1]), tensor(w[2:])))
+            elif key == 'end':
+                cases.append(cur)
+    return cases
+
+
+def recip_lengths(lattice_rows):
+    return np.linalg.norm(np.linalg.inv(lattice_rows.T), axis=1)
+
+
+def as_uij(kind, t, n):
+    """Uij of a tensor of type 2 (itself) or 3 (coefficients of h_i h_j)."""
+    return t if kind == 2 else t / (2 * math.pi ** 2 * np.outer(n, n))
+
+
+def from_uij(kind, u, n):
+    return u if kind == 2 else u * 2 * math.pi ** 2 * np.outer(n, n)
+
+
+def check_tensors(cases, failures):
+    checked = 0
+    for case in cases:
+        rows = cellpar_to_cell(case['cell'])
+        new_rows = case['T'] @ rows
+        A, A2 = rows.T, new_rows.T
+        n, n2 = recip_lengths(rows), recip_lengths(new_rows)
+        for element, kind, got in case['made']:
+            old_kind, old = case['sites'][element]
+            cart = A @ np.diag(n) @ as_uij(old_kind, old, n) @ np.diag(n) @ A.T
+            inv = np.linalg.inv(A2)
+            u2 = np.diag(1 / n2) @ inv @ cart @ inv.T @ np.diag(1 / n2)
+            expected = from_uij(kind, u2, n2)
+            checked += 1
+            if kind != old_kind or not np.allclose(got, expected, rtol=2e-4, atol=2e-6):
+                failures.append('tensor of %s (type %d) after %s: %s, numpy %s' % (
+                    element, old_kind, case['T'].tolist(), np.round(got, 6).tolist(),
+                    np.round(expected, 6).tolist()))
+    if checked < 6:
+        failures.append('only %d displacement tensors checked' % checked)
+    return checked
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     ap.add_argument('--build-dir', required=True)
@@ -195,7 +263,9 @@ def main():
     exe = os.path.join(args.build_dir, 'tests', 'test_model')
     with tempfile.TemporaryDirectory() as tmp:
         out = os.path.join(tmp, 'cells.txt')
-        env = dict(os.environ, OV_CELLTRANSFORM_DUMP_IN=data_dir, OV_CELLTRANSFORM_DUMP_OUT=out)
+        tensors = os.path.join(tmp, 'tensors.txt')
+        env = dict(os.environ, OV_CELLTRANSFORM_DUMP_IN=data_dir, OV_CELLTRANSFORM_DUMP_OUT=out,
+                   OV_CELLTRANSFORM_TENSOR_OUT=tensors)
         env.setdefault('QT_QPA_PLATFORM', 'offscreen')
         run = subprocess.run([exe, '--gtest_filter=CellTransformDump.*'], env=env,
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
@@ -204,8 +274,10 @@ def main():
             print('FAIL: %s exited with %d' % (exe, run.returncode))
             return 1
         cases, problems = read_dump(out)
+        tensor_cases = read_tensor_dump(tensors) if os.path.exists(tensors) else []
 
     failures = ['dump: %s' % p for p in problems]
+    tensors_checked = check_tensors(tensor_cases, failures)
     seen = set()
     for case in cases:
         s = structures.get(case['title'])
@@ -227,8 +299,8 @@ def main():
         print('%d failures in %d cases' % (len(failures), len(cases)))
         return 1
     letters = ''.join(sorted(c['letter'] for c in cases if c['letter'] != '-'))
-    print('OK: %d cases on %d structures (%d also against ASE); lattices detected: %s'
-          % (len(cases), len(seen), check.ase, letters))
+    print('OK: %d cases on %d structures (%d also against ASE); lattices detected: %s; %d tensors'
+          % (len(cases), len(seen), check.ase, letters, tensors_checked))
     return 0
 
 

@@ -54,6 +54,15 @@ TEST(RelaxMonteCarlo, RunsToItsEnds) {
   EXPECT_EQ(RelaxMoleculeWithSeed(*stretched, 5.0), 0);
   ASSERT_EQ(lines.back().rfind("Run terminated at Step ", 0), 0u) << lines.back();
 
+  // A stop asked for before the term search: no terms are searched and
+  // the annealing never starts.
+  lines.clear();
+  auto stopped = MakeRecord({{"H ", 0, 0, 0}, {"H ", 0.9f, 0, 0}}, {{0, 1}}, &lines);
+  stopped->shared->stop = 1;
+  EXPECT_EQ(RelaxMoleculeWithSeed(*stopped, 5.0), -1);
+  EXPECT_TRUE(stopped->pairs.empty());
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Starting Monte Carlo relaxation"), 0);
+
   // Every atom fixed, even with a zero generator state: ends without a move.
   lines.clear();
   auto fixed = MakeRecord({{"H ", 0, 0, 0, true}, {"H ", 0.9f, 0, 0, true}}, {{0, 1}}, &lines);

@@ -5,6 +5,7 @@
 
 #include "relax/RelaxRun.h"
 
+#include <cstdio>
 #include <memory>
 
 using namespace relaxtest;
@@ -150,6 +151,28 @@ TEST_F(RelaxWindowTest, ARunEndsWithOneFinalSnapshotThenItsTimeLineThenClearsThe
   EXPECT_EQ(lines.back(), "Mol > Calculations ended. Time taken: 0.000 secs for 1 steps (1 plotted)");
   EXPECT_FALSE(IsWindowCalculationInProgress(ref()));
   EXPECT_EQ(host.toolbarUpdates.size(), 2u); // set, then cleared
+}
+
+TEST_F(RelaxWindowTest, EveryLineCountsTheSameSteps) {
+  // Stretched H2 anneals to its end, skipping ahead many steps at a time.
+  SetMolecule(kStretchedH2, {{0, 1}});
+  host.tick = 200000; // every request may plot
+  ASSERT_TRUE(LaunchRelaxMoleculeThread(ref(), nullptr, 0));
+  ASSERT_TRUE(RunUntilAllJoined());
+  long last = -1, plotted = 0, steps = -1, ends = -1;
+  for (const std::string &line : host.LogLines()) {
+    long n = 0;
+    if (std::sscanf(line.c_str(), "Mol > Plotting structure at step %ld...", &n) == 1) {
+      EXPECT_GE(n, last) << line;
+      last = n;
+      ++plotted;
+    } else if (std::sscanf(line.c_str(), "Mol > Calculations ended. Time taken: %*f secs for %ld steps (%ld plotted)",
+                           &steps, &ends) == 2) {
+    }
+  }
+  ASSERT_GE(plotted, 2);
+  EXPECT_EQ(steps, last); // the final snapshot is at the last step
+  EXPECT_EQ(ends, plotted);
 }
 
 TEST_F(RelaxWindowTest, CancelStopsTheRunWithoutItsEndLine) {
