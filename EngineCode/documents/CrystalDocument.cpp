@@ -659,6 +659,8 @@ bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, 
     return false;
   }
   crystal.molecule = type == kMoleculeDocumentType ? 1 : crystal.molecule;
+  if (extras && extras->hasWindowSettings)
+    CheckStoredField(stored::kSidebarSplit, extras->window.sidebarSplit, DocumentWindowSettings{}.sidebarSplit);
   StoredValueReport values;
   if (!CheckStoredValues(crystal, &values)) {
     if (message)

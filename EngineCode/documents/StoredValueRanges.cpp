@@ -93,6 +93,7 @@ void VisitCrystal(Checker &v, CrystalRec &c, const CrystalRec &d) {
   v(kCellAngle, c.beta, d.beta);
   v(kCellAngle, c.gamma, d.gamma);
   v(kFinite, c.originShift, d.originShift);
+  v(kFinite, c.cellEsds, d.cellEsds);
   v(kFinite, c.metricTensor, d.metricTensor);
   v(kFinite, c.orientationMatrix, d.orientationMatrix);
   v(kViewDirection, c.viewDirection, d.viewDirection);
@@ -109,6 +110,11 @@ void VisitCrystal(Checker &v, CrystalRec &c, const CrystalRec &d) {
   v(kFinite, c.plane.point, d.plane.point);
   v(kFinite, c.plane.latticeNormal, d.plane.latticeNormal);
   v(kFinite, c.plane.viewNormal, d.plane.viewNormal);
+  for (int k = 0; k < kLatticePlaneMaxVertices; k++) {
+    v(kFinite, c.plane.vertices[k].xyz, d.plane.vertices[k].xyz);
+    v(kFinite, c.plane.vertices[k].cart, d.plane.vertices[k].cart);
+  }
+  v(kEllipsoidCriticalValue, c.ellipsoidCriticalValue, d.ellipsoidCriticalValue);
   const AsymmetricUnitRecord site;
   for (AsymmetricUnitRecord &s : c.sites) {
     v(kOccupancy, s.occupancies, site.occupancies);
@@ -147,6 +153,7 @@ void VisitCrystal(Checker &v, CrystalRec &c, const CrystalRec &d) {
     v(kVectorComponent, r.uvw, vector.uvw);
     v(kFinite, r.tipXYZ, vector.tipXYZ);
     v(kFinite, r.tipCart, vector.tipCart);
+    v(kBondRadius, r.headRadius, vector.headRadius);
   }
   const TextBoxRecord box;
   for (TextBoxRecord &t : c.textBoxes) {

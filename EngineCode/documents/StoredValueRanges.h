@@ -58,6 +58,7 @@ inline constexpr StoredRange kFraction{"radius fraction", 0.0, 1.0, UseDefault};
 inline constexpr StoredRange kBondRadius{"bond radius", 0.0, kMaxStoredRadius, UseDefault};
 inline constexpr StoredRange kJointFactor{"stick joint factor", 0.0, 10.0, UseDefault};
 inline constexpr StoredRange kEllipsoidProbability{"ellipsoid probability", 0.0, 1.0, UseDefault};
+inline constexpr StoredRange kEllipsoidCriticalValue{"ellipsoid critical value", 0.0, 100.0, UseDefault};
 inline constexpr StoredRange kBondLength{"bond maximum", 0.0, kMaxBondSpecLength, Refuse};
 // Styles and kinds.
 inline constexpr StoredRange kModelType{"model type", 1, 6, UseDefault};
