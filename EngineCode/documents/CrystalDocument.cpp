@@ -6,6 +6,7 @@
 #include "FileBuffer.h"
 #include "PlotRange.h"
 #include "StructureArrays.h"
+#include "StoredValueRanges.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
@@ -658,6 +659,15 @@ bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, 
     return false;
   }
   crystal.molecule = type == kMoleculeDocumentType ? 1 : crystal.molecule;
+  if (extras && extras->hasWindowSettings)
+    CheckStoredField(stored::kSidebarSplit, extras->window.sidebarSplit, DocumentWindowSettings{}.sidebarSplit);
+  StoredValueReport values;
+  if (!CheckStoredValues(crystal, &values)) {
+    if (message)
+      *message = StoredValueRefusal(values);
+    ClearCrystalRec(&crystal);
+    return false;
+  }
   return true;
 }
 
@@ -718,6 +728,13 @@ bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &fi
   if (!ReadCrystalFile(&read, file, &extras))
     return false;
   data->crystal = std::move(read);
+  // A scale the reader put back to 0 is fitted to the window.
+  if (data->crystal.plotScale == 0.0f) {
+    DimensionPlot(&data->crystal, data->crystal.plotCentre, &data->crystal.plotExtent);
+    AutoSetScale(window);
+    if (data->crystal.plotScale == 0.0f)
+      data->crystal.plotScale = CrystalRec{}.plotScale;
+  }
   if (windowSettings && extras.hasWindowSettings)
     CopyWindowSettings(*data, extras.window, true);
   const bool styled = !extras.styledNotes.empty() && gDocumentWindowHooks.setStyledNotes &&

@@ -71,9 +71,9 @@ struct DocumentExtras {
   std::vector<uint8_t> preview; // JPEG bytes; empty when the document has none
 };
 
-// The window services the documents need from the structure window; each
-// does nothing until the structure window installs it (its notes pane, its
-// title and proxy file are not built yet).
+// The window services the documents need from the structure window, which
+// installs them (its notes pane, its title and proxy file); the documents
+// do without an entry left empty.
 struct DocumentWindowHooks {
   std::function<std::string(WindowRef)> getNotes;
   std::function<void(WindowRef, const std::string &)> setNotes;
@@ -83,8 +83,8 @@ struct DocumentWindowHooks {
   std::function<bool(WindowRef, const std::string &)> setStyledNotes;
   // After a save or an open: the window's file, title (name without suffix).
   std::function<void(WindowRef, const std::filesystem::path &)> setWindowFile;
-  // The preview picture for a save (512 x 384 JPEG bytes); none until the
-  // renderer's preview export exists.
+  // The preview picture for a save (512 x 384 JPEG bytes), installed by the
+  // picture export.
   std::function<std::vector<uint8_t>(WindowRef)> copyWindowPreview;
 };
 extern DocumentWindowHooks gDocumentWindowHooks;

@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "FileBuffer.h"
+#include "StoredValueRanges.h"
 #include "ListPositions.h"
 
 #include <algorithm>
@@ -224,8 +225,10 @@ void ImportElementsData(FileBuffer &file, EditElementsRec &table) {
     const char second = word.size() > 1 ? FileSymbolSecond(first, word[1]) : ' ';
     const char symbol[3] = {first, second, 0};
     entry.element = TwoCharsToShort(symbol);
-    if (read[0])
+    if (read[0]) {
       entry.radius = numbers[0];
+      CheckStoredField(stored::kElementRadius, entry.radius, kDefaultElementRadius);
+    }
     if (read[1])
       entry.colour.red = ColourComponent(numbers[1]);
     if (read[2])

@@ -3,6 +3,7 @@
 #include "CachedFiles.h"
 #include "documents/CrystalDocument.h"
 #include "documents/DocumentArchive.h"
+#include "documents/StoredValueRanges.h"
 #include "documents/UndoHistory.h"
 #include "StructureArrays.h"
 #include "window/MainWindowData.h"
@@ -256,6 +257,7 @@ bool DecodePrefsFile(std::span<const uint8_t> bytes, PrefsRecord &prefs, int *sk
     if (!known || !used)
       skips++;
   }
+  CheckStoredPrefs(prefs);
   if (skipped)
     *skipped = skips;
   return true;

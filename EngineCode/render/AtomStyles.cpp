@@ -17,31 +17,6 @@
 
 using namespace ovgfx;
 
-const AtomStyleMenuRow kAtomStyleMenu[kAtomStyleMenuRows] = {
-    {0, "ASXX", "AtomStyleBlank"},
-    {-1, "", ""},
-    {16, "ASHD", "AtomStyleHollowDashed"},
-    {3, "ASHo", "AtomStyleHollow"},
-    {17, "ASHS", "AtomStyleHollowStriped"},
-    {18, "ASHH", "AtomStyleHollowHatched"},
-    {4, "ASHE", "AtomStyleHollowEquatorial"},
-    {-1, "", ""},
-    {1, "ASWh", "AtomStylePlainWhite"},
-    {2, "ASBl", "AtomStylePlainBlack"},
-    {6, "ASFl", "AtomStyleFilled"},
-    {5, "ASFE", "AtomStyleFilledEquatorial"},
-    {-1, "", ""},
-    {7, "ASFS", "AtomStyleFilledInset"},
-    {10, "AS2T", "AtomStyleTwoTone"},
-    {20, "AS4T", "AtomStyleBeachBall"},
-    {12, "ASRF", "AtomStyleRandomFill"},
-    {-1, "", ""},
-    {14, "ASPR", "AtomStylePhotoRendered"},
-    {15, "ASP2", "AtomStylePhotoTwoTone"},
-    {19, "ASP4", "AtomStylePhotoBeachBall"},
-    {13, "ASPT", "AtomStylePhotoTranslucent"},
-};
-
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -67,6 +42,8 @@ constexpr float kMinLightBearing = 0.001f;
 constexpr double kRandScale = 2147483648.0; // 2^31
 // Pixel images are at most this radius (bounds stay within 16 bits).
 constexpr int32_t kMaxImageRadius = 16383;
+// The largest image radius before the first plot gives the picture's size.
+constexpr int32_t kUnplottedImageRadius = 1024;
 
 enum class Shading { kFlat, kPhong, kBanded };
 
@@ -397,10 +374,12 @@ struct ImagePort {
 } // namespace
 
 int32_t AtomPixelRadius(float radius, float scale) {
+  const int32_t side = std::max<int32_t>(gHPixels, gVPixels);
+  const int32_t limit = std::min(side > 1 ? side / 2 : kUnplottedImageRadius, kMaxImageRadius);
   const float v = std::ceil(radius * scale);
   if (!(v >= 1.0f))
     return 1;
-  return v > float(kMaxImageRadius) ? kMaxImageRadius : int32_t(v);
+  return v > float(limit) ? limit : int32_t(v);
 }
 
 // ---- Lighting ----------------------------------------------------------------------

@@ -47,16 +47,6 @@ enum AtomStyle : uint32_t {
   AtomStyleBeachBall = 20,
 };
 
-// One row of the atom-style menu: a style code (-1 a separator), its
-// command and its icon name.
-struct AtomStyleMenuRow {
-  int32_t style;
-  const char *command;
-  const char *icon;
-};
-inline constexpr int kAtomStyleMenuRows = 23;
-extern const AtomStyleMenuRow kAtomStyleMenu[kAtomStyleMenuRows];
-
 // Reflectance groups of a structure.
 enum ReflectanceGroup : int { kAtomReflectance = 0, kBondReflectance = 1, kPolyReflectance = 2, kCloudReflectance = 3 };
 
@@ -80,7 +70,9 @@ inline constexpr int kStippleResPerCell = 150;
 
 inline constexpr RGBColor kRGBYellow{65535, 65535, 0};
 
-// The pixel radius of an atom image: ceil(radius * scale), at least 1.
+// The pixel radius of an atom image: ceil(radius * scale), at least 1, and
+// no more than half the larger side of the picture being drawn, so that no
+// atom image is larger than the picture itself.
 int32_t AtomPixelRadius(float radius, float scale);
 
 // ---- Lighting ----------------------------------------------------------------------

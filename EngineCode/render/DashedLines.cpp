@@ -107,7 +107,7 @@ void MyDrawSmoothDashedLine(int16_t x1, int16_t y1, int16_t x2, int16_t y2, RGBC
     const int n = std::max(RoundHalfAway(len / L), kMinTwoColourPeriods);
     step = double(len) / n;
   }
-  gDashRepeat = uint16_t(std::floor(step));
+  gDashRepeat = uint16_t(std::clamp(std::floor(step), 0.0, 65535.0));
   gDashWidth = uint16_t(std::max(1, int(float(gDashRepeat) * f)));
 
   const RGBColor reduced1 = ReduceColor(colour1);

@@ -17,6 +17,16 @@
 #include <cstdint>
 
 // Nominal dash and dot periods at 72 dots per inch, in pixels.
+// A float pixel coordinate as an int within [low, high]: a value beyond the
+// ints, infinite or not a number is never converted as it is.
+inline int ClampToPixel(float v, int low, int high) {
+  if (!(v > float(low)))
+    return low;
+  if (!(v < float(high)))
+    return high;
+  return int(v);
+}
+
 inline constexpr int kDashPeriodAt72 = 10;
 inline constexpr int kDotPeriodAt72 = 2;
 // Share of each dash period drawn.

@@ -3,9 +3,11 @@
 #include "AtomOperations.h"
 #include "Geometry.h"
 #include "RenderServices.h"
+#include "render/DrawingHelpers.h"
 #include "window/MainWindowData.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <numbers>
@@ -30,6 +32,8 @@ constexpr float kSphereLabelDrop = 6.0f, kPolyLabelDrop = 4.0f;
 // Angle arcs and their labels.
 constexpr float kArcRadius = 20.0f, kAngleLabelDistance = 24.0f;
 constexpr int kArcSegmentsPerRadian = 24;
+// No highlight outline has more segments than this.
+constexpr int kMaxHiliteSegments = 4096;
 constexpr float kBondAngleSize = 14.0f, kTorsionSize = 14.0f;
 constexpr float kDistanceBaseline = 5.0f;
 
@@ -65,7 +69,10 @@ bool AtomPoint(const Context &ctx, int32_t atom, float &x, float &y) {
   return true;
 }
 
-Point ToPoint(float x, float y) { return Point{static_cast<int16_t>(y), static_cast<int16_t>(x)}; }
+Point ToPoint(float x, float y) {
+  return Point{static_cast<int16_t>(ClampToPixel(y, INT16_MIN, INT16_MAX)),
+               static_cast<int16_t>(ClampToPixel(x, INT16_MIN, INT16_MAX))};
+}
 
 void TwoPassStroke(WindowRef window, const Context &ctx, std::vector<float> points, bool closed, bool dashed) {
   HiliteItem wide;
@@ -239,7 +246,7 @@ void HiliteSphere(WindowRef window, int32_t atom, float radius, bool withLabel) 
   disc.kind = HiliteItem::kFill;
   disc.closed = true;
   disc.colour = kHiliteYellow;
-  const int segments = std::max(24, static_cast<int>(radius));
+  const int segments = ClampToPixel(radius, 24, kMaxHiliteSegments);
   for (int k = 0; k < segments; k++) {
     const float a = 2.0f * kPi * static_cast<float>(k) / static_cast<float>(segments);
     disc.points.push_back(x + radius * std::cos(a));
@@ -364,7 +371,7 @@ void WriteLineAngle(WindowRef window, Point p1, Point vertex, Point p3, float an
     sweep -= 2.0f * kPi;
   else if (sweep < -kPi)
     sweep += 2.0f * kPi;
-  const int segments = std::max(2, static_cast<int>(std::fabs(sweep) * kArcSegmentsPerRadian));
+  const int segments = ClampToPixel(std::fabs(sweep) * kArcSegmentsPerRadian, 2, kMaxHiliteSegments);
   std::vector<float> arc;
   for (int k = 0; k <= segments; k++) {
     const float a = b1 + sweep * static_cast<float>(k) / static_cast<float>(segments);

@@ -6,10 +6,12 @@
 #include "RenderServices.h"
 #include "render/AnnotationObjects.h"
 #include "render/Projection.h"
+#include "render/DrawingHelpers.h"
 #include "window/MainWindowData.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -113,10 +115,10 @@ int32_t AtomHitRadius(const CrystalRec *crystal, uint32_t atom) {
     const SphereRecord &type = c.spheres[a.atomType];
     const float s = type.bounds1.right;
     if (s >= 1.0f) {
-      radius = static_cast<int32_t>(s * f * 0.5f);
+      radius = ClampToPixel(s * f * 0.5f, 0, INT16_MAX);
     } else {
       const float b = c.modelType == kSpaceFillingModel ? 1.0f : c.bsSphereRadFrac;
-      radius = static_cast<int32_t>(type.radius * b * c.plotScale * f);
+      radius = ClampToPixel(type.radius * b * c.plotScale * f, 0, INT16_MAX);
     }
   }
   return radius < kMinHitRadius ? kSmallHitRadius : radius;
@@ -231,7 +233,7 @@ bool FindClickedObject(WindowRef window, Point point, int16_t *kind, int32_t *in
       spot[i] = v.tipCart[i] - d[i] * v.headRadius / len;
     int16_t pixel[2];
     Xor2Xpix(&c, spot, pixel, pane.Width(), pane.Height());
-    const int32_t r = static_cast<int32_t>(v.headRadius * c.plotScale);
+    const int32_t r = ClampToPixel(v.headRadius * c.plotScale, 0, INT16_MAX);
     if (InCircle(p.h - pixel[0], p.v - pixel[1], r)) {
       hitKind = kHitVector;
       hitIndex = static_cast<int32_t>(k);

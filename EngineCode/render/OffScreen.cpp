@@ -124,19 +124,15 @@ void ResetOffScreen(WindowRef window) {
   if (bounds.bottom <= 0 || bounds.right <= 0)
     return;
 
-  int16_t depth = kOffScreenDepth;
-  int64_t need = CalculateOffScreenMemory(window, depth);
+  // Our images are always 32-bit, so the memory is counted at that depth:
+  // there is no shallower image to fall back on.
+  const int16_t depth = kOffScreenDepth;
+  const int64_t need = CalculateOffScreenMemory(window, depth);
   const int64_t free = FreeMemory();
   if (free < need) {
     if (free >= kMinFreeMemory) {
-      if (depth > kFallbackDepth) {
-        depth = kFallbackDepth;
-        need = CalculateOffScreenMemory(window, depth);
-      }
-      if (need > free) {
-        MyCFCautionAlert("Insufficient memory to draw window at that size!");
-        return;
-      }
+      MyCFCautionAlert("Insufficient memory to draw window at that size!");
+      return;
     } else {
       MyCFStopAlert("Insufficient memory to generate offscreen buffer");
       DoQuit();

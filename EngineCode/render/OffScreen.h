@@ -17,8 +17,6 @@
 
 // Below this much free memory the program cannot go on and asks to quit.
 inline constexpr int64_t kMinFreeMemory = 64000;
-// Images never fall back below this depth for lack of memory.
-inline constexpr int16_t kFallbackDepth = 16;
 
 // What the structure window and the shell provide for drawing on screen.
 // Each entry may be left empty; the engine then does without it (nothing is
@@ -39,7 +37,7 @@ struct ScreenHooks {
   // this hook the machine's available memory.
   int64_t (*freeMemory)() = nullptr;
   // Export: adds the front structure window's image as the next frame of
-  // the movie being recorded. The movie recorder is not built yet.
+  // the movie being recorded (the movie recorder installs it).
   void (*recordMovieFrame)() = nullptr;
 };
 void SetScreenHooks(const ScreenHooks &hooks);

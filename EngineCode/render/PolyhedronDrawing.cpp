@@ -698,7 +698,7 @@ void ColorPolyFace(const CrystalRec *crystal, uint32_t face, int side, RGBColor 
   uint16_t out[3];
   for (int i = 0; i < 3; ++i) {
     const float v = gPolyWork.diffuse[i] * d + gPolyWork.ambient[i] + specular;
-    out[i] = v > 1.0f ? uint16_t(65535) : uint16_t(v * 65535.0f);
+    out[i] = uint16_t(ClampToPixel(v * 65535.0f, 0, 65535));
   }
   DepthShading(&c, depth, RGBColor{out[0], out[1], out[2]}, colour, factor);
 }

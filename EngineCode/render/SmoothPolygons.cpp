@@ -1,5 +1,6 @@
 #include "render/SmoothPolygons.h"
 
+#include "render/DrawingHelpers.h"
 #include "render/RasterPrimitives.h"
 
 #include "graphics/GraphicsTypes.h"
@@ -87,10 +88,12 @@ void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float o
     maxX = std::max(maxX, points[i].x);
   }
   const Rect &clip = dstPixClipBounds;
-  const int rowFrom = std::max(int(std::floor(top)), int(clip.top));
-  const int rowTo = std::min(int(std::ceil(bottom)) - 1, int(clip.bottom));
-  const int left = std::max(int(std::floor(minX)), int(clip.left));
-  const int right = std::min(int(std::ceil(maxX)), int(clip.right));
+  // Clamped to the clip before any conversion, so that no row or column
+  // beyond the picture is asked for.
+  const int rowFrom = ClampToPixel(std::floor(top), clip.top, clip.bottom + 1);
+  const int rowTo = ClampToPixel(std::ceil(bottom) - 1.0f, clip.top - 1, clip.bottom);
+  const int left = ClampToPixel(std::floor(minX), clip.left, clip.right + 1);
+  const int right = ClampToPixel(std::ceil(maxX), clip.left - 1, clip.right);
   if (rowFrom > rowTo || left > right)
     return;
   gCoverage.assign(size_t(right - left + 1), 0.0f);

@@ -5,6 +5,8 @@
 #include "structurewindow/MainWindow.h"
 #include "ui_EditBonding.h"
 
+#include "Alerts.h"
+#include "documents/StoredValueRanges.h"
 #include "window/MainWindowData.h"
 
 #include <QApplication>
@@ -23,6 +25,21 @@
 namespace {
 
 BondingSheet *gBondingSheet = nullptr;
+
+// A maximum the bond search cannot use: told to the user, and the value
+// stays as it was.
+bool RefuseBondMaximum(float max) {
+  if (!(max > kMaxBondSpecLength))
+    return false;
+  const QString why =
+      QString::asprintf("A bond maximum of %g \u00C5 is beyond what any structure can use: no two atoms of the "
+                        "largest radius a structure keeps (%g \u00C5) bond further apart than %g \u00C5, and the "
+                        "bond search's work grows with the cube of the maximum. Please enter at most %g \u00C5.",
+                        static_cast<double>(max), static_cast<double>(kMaxStoredRadius),
+                        static_cast<double>(kMaxBondSpecLength), static_cast<double>(kMaxBondSpecLength));
+  MyCFStopAlert("Bond maximum too long", why.toStdString());
+  return true;
+}
 
 QFont ListFont() {
   QFont font(kBondListFont);
@@ -94,9 +111,14 @@ bool BondSpecModel::setData(const QModelIndex &index, const QVariant &value, int
     changed = SetBondSpecElement(*record_, node, index.column() == kColFromAtom ? 0 : 1, value.toInt());
     break;
   case kColMin:
-  case kColMax:
+  case kColMax: {
+    EditBondSpecNode edited = node;
+    if (SetBondSpecLengthFromText(edited, index.column() == kColMin ? 0 : 1, value.toString().toStdString()) &&
+        RefuseBondMaximum(std::max(edited.min, edited.max)))
+      return false;
     changed = SetBondSpecLengthFromText(node, index.column() == kColMin ? 0 : 1, value.toString().toStdString());
     break;
+  }
   default:
     return false;
   }
@@ -358,6 +380,9 @@ OSStatus BondingSheet::HandleCommand(uint32_t command) {
     return kNoErr;
   }
   if (command == kCmdBondSheetOK) {
+    for (const EditBondSpecNode &node : record_->specs)
+      if (RefuseBondMaximum(node.max))
+        return kNoErr; // the sheet stays open
     Close(true);
     return kNoErr;
   }

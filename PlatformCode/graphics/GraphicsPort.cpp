@@ -311,12 +311,16 @@ void GraphicsPort::FramePolygon(const Polygon &p) {
   MoveTo(pts.back().h, pts.back().v);
   if (penWidth_ <= 0 || penHeight_ <= 0 || pts.size() < 2)
     return;
-  // One sweep for the whole outline, so that no pixel is drawn twice (which
-  // would blend it twice in blend mode).
-  PenSweep sweep;
-  for (size_t i = 1; i < pts.size(); ++i)
+  // Each edge is swept on its own (a row of one sweep keeps a single span,
+  // which would fill between edges); their union is drawn once, so that no
+  // pixel is drawn twice (which would blend it twice in blend mode).
+  Region outline;
+  for (size_t i = 1; i < pts.size(); ++i) {
+    PenSweep sweep;
     sweep.Add(pts[i - 1].h, pts[i - 1].v, pts[i].h, pts[i].v, penWidth_, penHeight_);
-  DrawRowSpans(sweep.top, sweep.spans, PenInk());
+    outline = outline.United(Region::FromRowSpans(sweep.top, sweep.spans));
+  }
+  DrawRegion(outline, PenInk());
 }
 
 void GraphicsPort::PaintRegion(const Region &r) {

@@ -1,8 +1,15 @@
-// The binary document reader on arbitrary bytes.
+// The binary document reader on arbitrary bytes; what it accepts must write
+// again, open in a window, build and plot.
+#include "FuzzPlot.h"
 #include "FuzzSeedsFromExamples.h"
 #include "FuzzTarget.h"
 
-std::vector<std::string> FuzzSeeds() { return ExampleDocuments(); }
+std::vector<std::string> FuzzSeeds() {
+  std::vector<std::string> seeds = ExampleDocuments();
+  for (std::string &doc : DocumentFiles())
+    seeds.push_back(std::move(doc));
+  return seeds;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   CrystalRec crystal;
@@ -14,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     CrystalRec back;
     if (!DecodeCrystalDocument(again, back, nullptr, &message))
       __builtin_trap();
+    fuzzplot::OpenAndPlot(std::span(data, size));
   }
   return 0;
 }

@@ -2,18 +2,22 @@
 // libFuzzer: it runs the target's seeds, then random mutations of them
 // (bit flips, overwritten bytes, large counts, cuts, repeats and splices)
 // until the time given by -max_total_time=<seconds> (default 10) is up.
-// A crash or a sanitizer report ends the run with a failure; the input is
+// A crash, a sanitizer report or an input that runs longer than
+// -timeout=<seconds> (default 10) ends the run with a failure; the input is
 // written to fuzz-crash-input first. -seeds_to=<folder> writes the seeds as
 // files instead (a corpus to start libFuzzer from) and stops.
 #include "FuzzTarget.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <csignal>
 #include <random>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -73,12 +77,28 @@ void Mutate(std::string &s, std::mt19937_64 &rng, const std::vector<std::string>
   }
 }
 
+extern "C" void OnTimeout(int) {
+  static const char message[] = "an input ran past the time limit (a hang); it is in fuzz-crash-input\n";
+  [[maybe_unused]] const ssize_t written = ::write(2, message, sizeof message - 1);
+  ::_exit(1);
+}
+
+// Runs one input under the time limit.
+void RunOne(const std::string &input, unsigned timeout) {
+  ::alarm(timeout);
+  LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.data()), input.size());
+  ::alarm(0);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   double seconds = 10.0;
   const char *seedFolder = nullptr;
+  unsigned timeout = 10;
   for (int k = 1; k < argc; k++) {
+    if (std::strncmp(argv[k], "-timeout=", 9) == 0)
+      timeout = static_cast<unsigned>(std::max(1, std::atoi(argv[k] + 9)));
     if (std::strncmp(argv[k], "-max_total_time=", 16) == 0)
       seconds = std::atof(argv[k] + 16);
     if (std::strncmp(argv[k], "-seeds_to=", 10) == 0)
@@ -93,12 +113,13 @@ int main(int argc, char **argv) {
     return 0;
   }
   seeds.emplace_back();
+  std::signal(SIGALRM, OnTimeout);
   std::mt19937_64 rng(0x5eed);
   long runs = 0;
   for (const std::string &seed : seeds) {
     gCurrent = seed;
     SaveCurrent();
-    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(seed.data()), seed.size());
+    RunOne(seed, timeout);
     runs++;
   }
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -107,7 +128,7 @@ int main(int argc, char **argv) {
       gCurrent = seeds[static_cast<size_t>(rng() % seeds.size())];
       Mutate(gCurrent, rng, seeds);
       SaveCurrent();
-      LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(gCurrent.data()), gCurrent.size());
+      RunOne(gCurrent, timeout);
       runs++;
     }
   }

@@ -24,6 +24,22 @@ inline std::vector<std::string> ExampleTexts() {
   return texts;
 }
 
+// The documents we ship and the damaged ones the tests keep.
+inline std::vector<std::string> DocumentFiles() {
+  std::vector<std::string> docs;
+  const std::filesystem::path root(OV_SOURCE_DIR);
+  for (const auto &folder : {root / "resources/Demo Files", root / "tests/data/damaged"})
+    for (const auto &e : std::filesystem::directory_iterator(folder)) {
+      if (e.path().extension() != ".ovdf" && e.path().extension() != ".ovmf")
+        continue;
+      std::ifstream in(e.path(), std::ios::binary);
+      std::ostringstream s;
+      s << in.rdbuf();
+      docs.push_back(s.str());
+    }
+  return docs;
+}
+
 inline std::vector<std::string> ExampleDocuments() {
   std::vector<std::string> docs;
   for (const std::string &text : ExampleTexts()) {

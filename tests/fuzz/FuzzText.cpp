@@ -1,6 +1,8 @@
 // The keyword text reader on arbitrary text.
 #include "FuzzSeedsFromExamples.h"
 #include "FuzzTarget.h"
+#include "FuzzPlot.h"
+#include "documents/StoredValueRanges.h"
 
 #include "export/OwnTextWriter.h"
 
@@ -16,6 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const AsymmetricUnitRecord &s : crystal.sites)
       if (s.atomType >= crystal.spheres.size())
         __builtin_trap();
+    // The reader's last step: the stored values' ranges.
+    if (CheckStoredValues(crystal))
+      fuzzplot::BuildAndPlot(std::move(crystal));
   }
   return 0;
 }

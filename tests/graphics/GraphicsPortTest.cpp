@@ -191,6 +191,29 @@ TEST(PortShapes, ArcsPolygonsAndRegionsCoverTheirPixels) {
   EXPECT_EQ(Marked(*port->Pixels()), frame);
 }
 
+// A closed polygon's frame is its edges, as the same edges drawn one line
+// at a time set them, and never the inside between them.
+TEST(PortShapes, FramedClosedPolygonSetsOnlyItsEdges) {
+  auto port = GraphicsPort::NewOffscreen(MakeRect(0, 0, 24, 24), 32);
+  ASSERT_TRUE(port);
+  Polygon quad;
+  const int corners[][2] = {{3, 3}, {18, 5}, {16, 19}, {4, 15}, {3, 3}};
+  for (auto [h, v] : corners)
+    quad.Add(h, v);
+  for (int pen : {1, 2}) {
+    port->Pixels()->Fill(kWhite);
+    port->PenSize(pen, pen);
+    port->MoveTo(corners[0][0], corners[0][1]);
+    for (auto [h, v] : corners)
+      port->LineTo(h, v);
+    const auto edges = Marked(*port->Pixels());
+    port->Pixels()->Fill(kWhite);
+    port->FramePolygon(quad);
+    EXPECT_EQ(Marked(*port->Pixels()), edges) << "pen " << pen;
+    EXPECT_FALSE(Marked(*port->Pixels()).count({10, 10})) << "pen " << pen;
+  }
+}
+
 TEST(PortPen, OneBitPortsSetDarkColoursAndClearLightOnes) {
   auto port = GraphicsPort::NewOffscreen(MakeRect(0, 0, 8, 2), 1);
   ASSERT_TRUE(port);

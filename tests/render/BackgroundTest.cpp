@@ -162,13 +162,13 @@ TEST_F(BackgroundTest, RefreshCopiesTheImageToThePaneAndNothingForRectanglesOuts
   EXPECT_EQ(CalculateOffScreenMemory(&window, 32), 2 * 50 * 404);
   GetWindowCrystal(&window)->surfaceOverlay = 0;
 
-  // Just enough memory for 16 bits: images without a word. Less: the
-  // caution and no images. Almost none: the stop alert and a quit request.
+  // Just enough memory for the 32-bit images: images without a word. Less:
+  // the caution and no images. Almost none: the stop alert and a quit request.
   hooks.freeMemory = [] { return gFree; };
   hooks.doQuit = [] { gQuits++; };
   SetScreenHooks(hooks);
   host.graphPanes[&window] = Rect{0, 0, 100, 1000};
-  gFree = 100 * (((1000 * 16 + 31) / 32) * 4 + 4);
+  gFree = 100 * (((1000 * 32 + 31) / 32) * 4 + 4);
   ResetOffScreen(&window);
   EXPECT_TRUE(host.alerts.empty());
   EXPECT_TRUE(GetWindowOffScreen(&window));
