@@ -1,5 +1,7 @@
 #include "Polyhedra.h"
 
+#include "BondSearch.h"
+#include "CancelPoll.h"
 #include "Geometry.h"
 #include "HostServices.h"
 #include "StructureArrays.h"
@@ -19,6 +21,8 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr RGBColor kWarningColour = kRGBRed;
+// DefinePolyhedra asks for the user's cancel at least every this many atoms.
+constexpr int64_t kPolyhedraCancelInterval = 1024;
 
 std::string SiteLabelOf(const CrystalRec &c, uint32_t site) {
   if (site >= static_cast<uint32_t>(UsableSiteCount(c)))
@@ -381,11 +385,21 @@ public:
     MatMul(O, origin.xyz, originCart);
     // The fractional reach of a sphere of radius r along an axis is r / d of
     // the lattice planes perpendicular to it.
+    // A position or reach that is not finite, or a box of more grid cells
+    // than a coordination search ever takes candidates, has no answer.
     int64_t lo[3], hi[3];
+    double cells = 1.0;
     for (int i = 0; i < 3; ++i) {
       const double reach = double(reachIt->second) / double(dSpacing_[i]) + kCoordinatingReachMargin;
-      lo[i] = static_cast<int64_t>(std::floor((double(origin.xyz[i]) - reach) * grid_)) - 1;
-      hi[i] = static_cast<int64_t>(std::floor((double(origin.xyz[i]) + reach) * grid_)) + 1;
+      const double from = std::floor((double(origin.xyz[i]) - reach) * double(grid_)) - 1.0;
+      const double to = std::floor((double(origin.xyz[i]) + reach) * double(grid_)) + 1.0;
+      if (!std::isfinite(from) || !std::isfinite(to) || !(to - from < kMaxBoxCells))
+        return 0;
+      cells *= to - from + 1.0;
+      if (!(cells <= kMaxBoxCells))
+        return 0;
+      lo[i] = static_cast<int64_t>(from);
+      hi[i] = static_cast<int64_t>(to);
     }
     counts_.resize(static_cast<size_t>(siteCount), 0);
     touched_.clear();
@@ -527,6 +541,7 @@ private:
   }
 
   static constexpr int64_t kMaxGrid = 64;
+  static constexpr double kMaxBoxCells = static_cast<double>(kMaxTurboCandidates);
   bool valid_ = false;
   float dSpacing_[3] = {0.0f, 0.0f, 0.0f};
   int64_t grid_ = 1;
@@ -748,6 +763,7 @@ void DefinePolyhedra(CrystalRec *crystal) {
       ++total;
   }
 
+  bool cancelled = false;
   if (total > 0) {
     try {
       OrthoLookup lookup(crystal);
@@ -755,7 +771,12 @@ void DefinePolyhedra(CrystalRec *crystal) {
       std::vector<uint32_t> candidates;
       int32_t made = 0;
       int64_t announcedSite = -1;
+      CancelPoll cancel(kPolyhedraCancelInterval);
       for (int32_t i = 0; i < atomCount; ++i) {
+        if (cancel.Step()) {
+          cancelled = true;
+          break;
+        }
         AtomRecord &atom = c.atoms[static_cast<size_t>(i)];
         if (atom.site >= static_cast<uint32_t>(siteCount))
           continue;
@@ -846,6 +867,15 @@ void DefinePolyhedra(CrystalRec *crystal) {
     } catch (const std::bad_alloc &) {
       // Out of memory: the atoms done so far keep their polyhedra.
     }
+  }
+  // Cancelled by the user: no atom keeps a polyhedron, so the structure is
+  // drawn as though it had none rather than with a part of them.
+  if (cancelled) {
+    for (AtomRecord &atom : c.atoms)
+      DestroyPolyhedron(atom.polyhedron);
+    if (gShowProgress)
+      CloseStatus();
+    FWrite("Polyhedra cancelled: the structure is shown without polyhedra.");
   }
 
   // Site display modes. A mode the user chose survives: only a site without
