@@ -3,6 +3,7 @@
 // and angles, and the list of bonded atoms.
 #include "export/ExportFrame.h"
 #include "export/Listings.h"
+#include "export/SiteNeighbourIndex.h"
 
 #include "Alerts.h"
 #include "AutoBonds.h"
@@ -154,14 +155,16 @@ float TypeRadius(const CrystalRec &c, uint32_t site) {
 }
 
 void AppendSiteNeighbours(std::string &o, CrystalRec &c, uint32_t s, float radius, BondSearchResult *list,
-                          uint32_t capacity) {
+                          uint32_t capacity, SiteNeighbourIndex &index) {
   const AsymmetricUnitRecord &site = c.sites[s];
-  // A crystal's site is searched over all images of the crystal, a
-  // molecule's from its atom.
+  // A crystal's site is searched over all images of the crystal (through
+  // the index where it can answer), a molecule's from its atom.
   const auto search = [&](float within) {
-    return c.molecule ? SearchBondsFromAtom(&c, static_cast<uint32_t>(site.firstAtom), nullptr, 0, 0.0f, within, list,
-                                            capacity)
-                      : SearchBondsFromSite(&c, s, nullptr, 0, 0.0f, within, list, capacity);
+    if (c.molecule)
+      return SearchBondsFromAtom(&c, static_cast<uint32_t>(site.firstAtom), nullptr, 0, 0.0f, within, list, capacity);
+    if (const std::optional<uint32_t> n = index.Search(c, s, within, list, capacity))
+      return *n;
+    return SearchBondsFromSite(&c, s, nullptr, 0, 0.0f, within, list, capacity);
   };
   float r = radius;
   uint32_t n = search(r);
@@ -256,11 +259,13 @@ std::string FormatBondsReport(CrystalRec &c, std::string_view title, std::string
     if (!list) {
       MyCFCautionAlert(kNoMemoryForBondSearch);
     } else {
+      SiteNeighbourIndex index(c, radius);
       for (size_t s = 0; s < nSites; s++) {
         const int32_t first = c.sites[s].firstAtom;
         if (first < 0 || static_cast<size_t>(first) >= nAtoms)
           continue;
-        AppendSiteNeighbours(o, c, static_cast<uint32_t>(s), radius, list.get(), static_cast<uint32_t>(capacity));
+        AppendSiteNeighbours(o, c, static_cast<uint32_t>(s), radius, list.get(), static_cast<uint32_t>(capacity),
+                             index);
       }
     }
   }

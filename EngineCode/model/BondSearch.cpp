@@ -2,6 +2,7 @@
 // and coordination numbers.
 #include "BondSearch.h"
 
+#include "CancelPoll.h"
 #include "Geometry.h"
 #include "HostServices.h"
 #include "StructureArrays.h"
@@ -51,9 +52,9 @@ constexpr double kGridRebuildFactor = 2.0;
 // bonds of the same atoms does not allocate every list again.
 constexpr size_t kKeptBondsRoom = 16;
 
-// A list's first entry makes room for this many, so that the lists of a
-// search are made with one allocation each, in atom order.
-constexpr size_t kFirstBondsRoom = 8;
+// Bond generation asks for the user's cancel at least every this many query
+// atoms.
+constexpr int64_t kCancelCheckInterval = 1024;
 
 // The x rank of each candidate position (the inverse of gSortX).
 std::vector<uint32_t> sInverseSortX;
@@ -236,34 +237,59 @@ float WrapOnce(float v) {
   return v >= 1.0f ? 0.0f : v; // a tiny negative value can round up to 1
 }
 
-// Appends j to the atom's list unless it is there already (as
-// AddAtomToBondsList does); answers whether it was appended. Throws
-// std::bad_alloc without memory.
-bool AppendBond(AtomRecord &atom, uint32_t j) {
-  if (std::find(atom.bonds.begin(), atom.bonds.end(), j) != atom.bonds.end())
-    return false;
-  if (atom.bonds.capacity() == 0)
-    atom.bonds.reserve(kFirstBondsRoom);
-  atom.bonds.push_back(j);
-  atom.bondCount = static_cast<uint32_t>(atom.bonds.size());
-  return true;
-}
-
-// Adds the bond a-b to both lists; on failure neither list gains it.
-bool AddBondPair(CrystalRec &c, uint32_t a, uint32_t b) {
-  AtomRecord &atomA = c.atoms[a];
-  AtomRecord &atomB = c.atoms[b];
-  bool addedB = false;
+// Enters the bonds found, each pair (a << 32 | b) in the order found, into
+// the bonds lists: b to a's list and a to b's, a bond a list holds already
+// left out. The lists are counted first and filled in atom order, so each
+// list is made at once and the atom records are walked in order. False,
+// with every list left empty, without memory.
+bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
+  if (pairs.empty())
+    return true;
+  const size_t nAtoms = UsableAtomSize(c);
   try {
-    addedB = AppendBond(atomA, b);
-    AppendBond(atomB, a);
+    std::vector<uint32_t> start(nAtoms + 1, 0);
+    for (const uint64_t pair : pairs) {
+      start[static_cast<size_t>(pair >> 32) + 1]++;
+      start[static_cast<size_t>(pair & 0xFFFFFFFFu) + 1]++;
+    }
+    for (size_t i = 0; i < nAtoms; i++)
+      start[i + 1] += start[i];
+    std::vector<uint32_t> entries(start[nAtoms]);
+    std::vector<uint32_t> next(start.begin(), start.end() - 1);
+    for (const uint64_t pair : pairs) {
+      const uint32_t a = static_cast<uint32_t>(pair >> 32);
+      const uint32_t b = static_cast<uint32_t>(pair & 0xFFFFFFFFu);
+      entries[next[a]++] = b;
+      entries[next[b]++] = a;
+    }
+    // seen[j] = i + 1 once j is in atom i's list.
+    std::vector<uint32_t> seen(nAtoms, 0);
+    std::vector<uint32_t> list;
+    for (size_t i = 0; i < nAtoms; i++) {
+      if (start[i] == start[i + 1])
+        continue;
+      list.clear();
+      for (uint32_t k = start[i]; k < start[i + 1]; k++) {
+        const uint32_t j = entries[k];
+        if (seen[j] == i + 1)
+          continue;
+        seen[j] = static_cast<uint32_t>(i + 1);
+        list.push_back(j);
+      }
+      AtomRecord &atom = c.atoms[i];
+      atom.bonds.assign(list.begin(), list.end());
+      atom.bondCount = static_cast<uint32_t>(list.size());
+    }
   } catch (const std::bad_alloc &) {
-    if (addedB)
-      RemoveAtomFromBondsList(&atomA, b);
+    for (size_t i = 0; i < nAtoms; i++)
+      DestroyBondsListForAtom(&c.atoms[i]);
     return false;
   }
   return true;
 }
+
+// Tells the user that the bond search stopped at their request.
+void ReportCancelledBondSearch() { FWrite("Bond search cancelled: the structure is left without bonds."); }
 
 // What the bond generation reads of one atom.
 struct AtomPoint {
@@ -737,6 +763,22 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     return;
   const float step = 100.0f / static_cast<float>(total);
   int64_t counted = 0;
+  CancelPoll cancel(kCancelCheckInterval);
+
+  // The bonds found, (a << 32 | b) in the order found; entered into the
+  // lists once the search is over.
+  std::vector<uint64_t> pairs;
+  // Ends the search: the bonds found so far are entered unless the user
+  // cancelled it, which leaves every list empty.
+  auto finish = [&](bool cancelled) {
+    TurboFreeCandidates();
+    if (progress)
+      CloseStatus();
+    if (cancelled)
+      ReportCancelledBondSearch();
+    else
+      FillBondsLists(c, pairs);
+  };
 
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
@@ -758,25 +800,20 @@ void TurboGenerateBonds(CrystalRec *crystal) {
         counted += lastA - firstA + 1;
       continue;
     }
-    if (!GatherInRange(points, firstB, lastB)) {
-      if (progress)
-        CloseStatus();
-      return;
-    }
+    if (!GatherInRange(points, firstB, lastB))
+      return finish(false);
     if (gNAtoms == 0) {
       counted += lastA - firstA + 1;
       TurboFreeCandidates();
       continue;
     }
-    if (!SortXForGrid()) {
-      TurboFreeCandidates();
-      if (progress)
-        CloseStatus();
-      return;
-    }
+    if (!SortXForGrid())
+      return finish(false);
     const bool sameElement = spec.elementA == spec.elementB;
     for (int32_t a = firstA; a <= lastA; a++) {
       counted++;
+      if (cancel.Step())
+        return finish(true);
       const AtomPoint &atomA = points[static_cast<size_t>(a)];
       if (!atomA.inRange)
         continue;
@@ -792,11 +829,12 @@ void TurboGenerateBonds(CrystalRec *crystal) {
         const float dy = cand.xyz[1] - p[1];
         const float dz = cand.xyz[2] - p[2];
         const float d2 = dx * dx + dy * dy + dz * dz;
-        if (minSq <= d2 && d2 <= maxSq && !AddBondPair(c, static_cast<uint32_t>(a), b)) {
-          TurboFreeCandidates();
-          if (progress)
-            CloseStatus();
-          return;
+        if (minSq <= d2 && d2 <= maxSq) {
+          try {
+            pairs.push_back((uint64_t{static_cast<uint32_t>(a)} << 32) | b);
+          } catch (const std::bad_alloc &) {
+            return finish(false);
+          }
         }
       }
       if (progress)
@@ -804,8 +842,7 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     }
     TurboFreeCandidates();
   }
-  if (progress)
-    CloseStatus();
+  finish(false);
 }
 
 bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {

@@ -1,11 +1,14 @@
 #include "Polyhedra.h"
 
+#include "BondSearch.h"
+#include "CancelPoll.h"
 #include "Geometry.h"
 #include "HostServices.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +22,8 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr RGBColor kWarningColour = kRGBRed;
+// DefinePolyhedra asks for the user's cancel at least every this many atoms.
+constexpr int64_t kPolyhedraCancelInterval = 1024;
 
 std::string SiteLabelOf(const CrystalRec &c, uint32_t site) {
   if (site >= static_cast<uint32_t>(UsableSiteCount(c)))
@@ -123,6 +128,136 @@ void WarnOverlap(CrystalRec *crystal, const float p[3], const float q[3], OrthoL
   FWriteColor(text, kWarningColour);
 }
 
+// The face search asks about every triple of points, so its arithmetic is
+// kept here where it can be inlined. Each helper does exactly what its
+// namesake of the vector library does, operation for operation, so every
+// answer is the same to the last bit.
+inline void Diff(const float a[3], const float b[3], float out[3]) {
+  out[0] = a[0] - b[0];
+  out[1] = a[1] - b[1];
+  out[2] = a[2] - b[2];
+}
+
+// GetUnitVector.
+inline bool Unit(const float v[3], float out[3]) {
+  const float sum = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+  if (!(sum > 0.0f)) {
+    out[0] = out[1] = out[2] = 0.0f;
+    return false;
+  }
+  const float length = std::sqrt(sum);
+  out[0] = v[0] / length;
+  out[1] = v[1] / length;
+  out[2] = v[2] / length;
+  return true;
+}
+
+// ParallelVec of two vectors given as their unit vectors (ok: the vector
+// was not zero).
+inline bool ParallelUnits(bool okU, const float uu[3], bool okV, const float vv[3]) {
+  if (!okU || !okV)
+    return true;
+  float s = std::fabs(uu[0] - vv[0]) + std::fabs(uu[1] - vv[1]) + std::fabs(uu[2] - vv[2]);
+  if (s > kParallelTolerance)
+    s = std::fabs(uu[0] + vv[0]) + std::fabs(uu[1] + vv[1]) + std::fabs(uu[2] + vv[2]);
+  return s < kParallelTolerance;
+}
+
+// CalcPlaneNormal.
+inline void PlaneNormal(const float p0[3], const float p1[3], const float p2[3], float n[3]) {
+  float u[3], v[3];
+  Diff(p0, p1, u);
+  Diff(p2, p1, v);
+  const float x[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+  Unit(x, n);
+}
+
+// PointsAreColinear for points i < j < k of a set, from the unit vectors
+// of the differences of the pairs a < b, made once per set.
+class PairDirections {
+public:
+  void Make(int32_t n, const float (*points)[3]) {
+    n_ = static_cast<size_t>(n);
+    points_ = points;
+    tabled_ = n_ <= kMaxTabled;
+    if (!tabled_)
+      return;
+    units_.resize(n_ * n_);
+    for (size_t a = 0; a < n_; ++a)
+      for (size_t b = a + 1; b < n_; ++b) {
+        float d[3];
+        Diff(points[b], points[a], d);
+        Entry &e = units_[a * n_ + b];
+        e.ok = Unit(d, e.u);
+      }
+  }
+
+  bool Colinear(size_t i, size_t j, size_t k) const {
+    if (!tabled_)
+      return PointsAreColinear(points_[i], points_[j], points_[k]);
+    const Entry &u = units_[i * n_ + j];
+    const Entry &v = units_[j * n_ + k];
+    return ParallelUnits(u.ok, u.u, v.ok, v.u);
+  }
+
+private:
+  // Larger sets are asked directly rather than given a table of n² entries.
+  static constexpr size_t kMaxTabled = 512;
+  struct Entry {
+    float u[3];
+    bool ok;
+  };
+  size_t n_ = 0;
+  bool tabled_ = false;
+  const float (*points_)[3] = nullptr;
+  std::vector<Entry> units_;
+};
+
+// The working arrays of the face search, kept from one polyhedron to the
+// next (the build asks for one per atom; the engine's searches run on the
+// main thread one at a time).
+struct FaceScratch {
+  std::vector<uint8_t> usable;
+  std::vector<uint32_t> face;
+  std::vector<uint8_t> inFace;
+  std::vector<uint8_t> used;
+  PairDirections directions;
+};
+FaceScratch sFaceScratch;
+
+// IsInternalFace for a face of three points, the usable points counted by
+// the caller.
+bool IsInternalTriple(int32_t count, const float (*points)[3], const float centre[3], const uint8_t *usable,
+                      int32_t usableCount, int32_t *faceCount, uint32_t *face) {
+  const float *p0 = points[face[0]];
+  float nrm[3];
+  PlaneNormal(p0, points[face[1]], points[face[2]], nrm);
+  float toCentre[3];
+  Diff(p0, centre, toCentre);
+  const float s = Dot(toCentre, nrm);
+  bool internal = std::fabs(s) < kInternalFaceTolerance;
+  int32_t n = 3;
+  const uint32_t f0 = face[0], f1 = face[1], f2 = face[2];
+  for (int32_t p = 0; p < count; ++p) {
+    const uint32_t up = static_cast<uint32_t>(p);
+    if (!usable[p] || up == f0 || up == f1 || up == f2)
+      continue;
+    float d[3];
+    Diff(p0, points[p], d);
+    const float t = Dot(d, nrm);
+    if (std::fabs(t) < kCoplanarTolerance) {
+      face[n++] = up;
+    } else if (t * s < 0.0f) {
+      internal = true;
+      break;
+    }
+  }
+  *faceCount = n;
+  if (n == usableCount && internal)
+    return false;
+  return internal;
+}
+
 std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const float (*points)[3], uint32_t *vertexCount,
                                         OrthoLookup *lookup) {
   if (vertexCount)
@@ -139,7 +274,9 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
                                static_cast<float>(sum[2] / n)};
 
     // Overlapping points: the later one of a pair goes.
-    std::vector<uint8_t> usable(un, 1);
+    FaceScratch &scratch = sFaceScratch;
+    std::vector<uint8_t> &usable = scratch.usable;
+    usable.assign(un, 1);
     int32_t m = n;
     for (size_t p = 0; p < un; ++p) {
       if (!usable[p])
@@ -148,7 +285,7 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
         if (!usable[q])
           continue;
         float d[3];
-        VecDiff(points[p], points[q], d);
+        Diff(points[p], points[q], d);
         if (Dot(d, d) < kOverlapDistanceSq) {
           WarnOverlap(crystal, points[p], points[q], lookup);
           usable[q] = 0;
@@ -158,8 +295,13 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
     }
 
     Polyhedron poly;
-    std::vector<uint32_t> face(un);
-    std::vector<uint8_t> inFace(un, 0);
+    poly.faces.reserve(2 * un); // the triangles of a hull of n points number at most 2n - 4
+    std::vector<uint32_t> &face = scratch.face;
+    face.assign(un, 0);
+    std::vector<uint8_t> &inFace = scratch.inFace;
+    inFace.assign(un, 0);
+    PairDirections &directions = scratch.directions;
+    directions.Make(n, points);
     for (size_t i = 0; i < un; ++i) {
       if (!usable[i])
         continue;
@@ -167,7 +309,7 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
         if (!usable[j])
           continue;
         for (size_t k = j + 1; k < un; ++k) {
-          if (!usable[k] || PointsAreColinear(points[i], points[j], points[k]))
+          if (!usable[k] || directions.Colinear(i, j, k))
             continue;
           face[0] = static_cast<uint32_t>(i);
           face[1] = static_cast<uint32_t>(j);
@@ -175,7 +317,7 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
           int32_t count = 3;
           if (IsDuplicateFace(face.data(), count, &poly))
             continue;
-          if (m >= 4 && IsInternalFace(n, points, centroid, usable.data(), &count, face.data()))
+          if (m >= 4 && IsInternalTriple(n, points, centroid, usable.data(), m, &count, face.data()))
             continue;
 
           // A face that holds an existing one replaces it when larger; a face
@@ -214,7 +356,8 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
     if (poly.faces.empty())
       return std::nullopt;
     poly.faceCount = static_cast<uint32_t>(poly.faces.size());
-    std::vector<uint8_t> used(un, 0);
+    std::vector<uint8_t> &used = scratch.used;
+    used.assign(un, 0);
     uint32_t distinct = 0;
     for (const PolyFace &f : poly.faces)
       for (uint32_t v : f.vertices)
@@ -231,7 +374,10 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
   }
 }
 
-std::optional<Polyhedron> GenPolyImpl(CrystalRec *crystal, uint32_t n, const uint32_t *atoms, OrthoLookup *lookup) {
+// `carts`, when given, holds every atom's Cartesian coordinates in atom
+// order (a compact copy that a build over many atoms reads in cache).
+std::optional<Polyhedron> GenPolyImpl(CrystalRec *crystal, uint32_t n, const uint32_t *atoms, OrthoLookup *lookup,
+                                      const float (*carts)[3] = nullptr) {
   if (!crystal || !atoms)
     return std::nullopt;
   const uint32_t atomCount = static_cast<uint32_t>(UsableAtomCount(*crystal));
@@ -250,7 +396,7 @@ std::optional<Polyhedron> GenPolyImpl(CrystalRec *crystal, uint32_t n, const uin
     }
     const auto coords = std::make_unique<float[][3]>(n);
     for (uint32_t i = 0; i < n; ++i)
-      CopyVector(coords[i], crystal->atoms[atoms[i]].cart);
+      CopyVector(coords[i], carts ? carts[atoms[i]] : crystal->atoms[atoms[i]].cart);
     const float(*points)[3] = coords.get();
     uint32_t distinct = 0;
     std::optional<Polyhedron> poly = MakeFacesImpl(crystal, static_cast<int32_t>(n), points, &distinct, lookup);
@@ -381,11 +527,21 @@ public:
     MatMul(O, origin.xyz, originCart);
     // The fractional reach of a sphere of radius r along an axis is r / d of
     // the lattice planes perpendicular to it.
+    // A position or reach that is not finite, or a box of more grid cells
+    // than a coordination search ever takes candidates, has no answer.
     int64_t lo[3], hi[3];
+    double cells = 1.0;
     for (int i = 0; i < 3; ++i) {
       const double reach = double(reachIt->second) / double(dSpacing_[i]) + kCoordinatingReachMargin;
-      lo[i] = static_cast<int64_t>(std::floor((double(origin.xyz[i]) - reach) * grid_)) - 1;
-      hi[i] = static_cast<int64_t>(std::floor((double(origin.xyz[i]) + reach) * grid_)) + 1;
+      const double from = std::floor((double(origin.xyz[i]) - reach) * double(grid_)) - 1.0;
+      const double to = std::floor((double(origin.xyz[i]) + reach) * double(grid_)) + 1.0;
+      if (!std::isfinite(from) || !std::isfinite(to) || !(to - from < kMaxBoxCells))
+        return 0;
+      cells *= to - from + 1.0;
+      if (!(cells <= kMaxBoxCells))
+        return 0;
+      lo[i] = static_cast<int64_t>(from);
+      hi[i] = static_cast<int64_t>(to);
     }
     counts_.resize(static_cast<size_t>(siteCount), 0);
     touched_.clear();
@@ -527,6 +683,7 @@ private:
   }
 
   static constexpr int64_t kMaxGrid = 64;
+  static constexpr double kMaxBoxCells = static_cast<double>(kMaxTurboCandidates);
   bool valid_ = false;
   float dSpacing_[3] = {0.0f, 0.0f, 0.0f};
   int64_t grid_ = 1;
@@ -748,6 +905,7 @@ void DefinePolyhedra(CrystalRec *crystal) {
       ++total;
   }
 
+  bool cancelled = false;
   if (total > 0) {
     try {
       OrthoLookup lookup(crystal);
@@ -755,7 +913,19 @@ void DefinePolyhedra(CrystalRec *crystal) {
       std::vector<uint32_t> candidates;
       int32_t made = 0;
       int64_t announcedSite = -1;
+      CancelPoll cancel(kPolyhedraCancelInterval);
+      // The ligands' coordinates are read from a compact copy: reading them
+      // from the atom records costs a cache miss each in a large structure.
+      std::vector<std::array<float, 3>> cartsCopy(static_cast<size_t>(atomCount));
+      for (int32_t k = 0; k < atomCount; ++k)
+        CopyVector(cartsCopy[static_cast<size_t>(k)].data(), c.atoms[static_cast<size_t>(k)].cart);
+      static_assert(sizeof(std::array<float, 3>) == 3 * sizeof(float));
+      const auto carts = reinterpret_cast<const float(*)[3]>(cartsCopy.data());
       for (int32_t i = 0; i < atomCount; ++i) {
+        if (cancel.Step()) {
+          cancelled = true;
+          break;
+        }
         AtomRecord &atom = c.atoms[static_cast<size_t>(i)];
         if (atom.site >= static_cast<uint32_t>(siteCount))
           continue;
@@ -781,7 +951,7 @@ void DefinePolyhedra(CrystalRec *crystal) {
             LigandEntry e;
             e.atom = atom.bonds[k];
             float d[3];
-            VecDiff(c.atoms[e.atom].cart, atom.cart, d);
+            VecDiff(carts[e.atom], atom.cart, d);
             e.distSq = Dot(d, d);
             ligands.push_back(e);
           }
@@ -793,18 +963,18 @@ void DefinePolyhedra(CrystalRec *crystal) {
         }
 
         std::optional<Polyhedron> poly =
-            GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup);
+            GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup, carts);
         if (!poly)
           continue;
 
         // A flat set of ligands: the centre joins as a vertex when it stands
         // clear of their plane.
         if (poly->faceCount == 1) {
-          const float *p0 = c.atoms[atom.bonds[0]].cart;
-          const float *p1 = c.atoms[atom.bonds[1]].cart;
+          const float *p0 = carts[atom.bonds[0]];
+          const float *p1 = carts[atom.bonds[1]];
           const float *p2 = nullptr;
           for (uint32_t k = 2; k < n; ++k) {
-            const float *pk = c.atoms[atom.bonds[k]].cart;
+            const float *pk = carts[atom.bonds[k]];
             if (!PointsAreColinear(p0, p1, pk)) {
               p2 = pk;
               break;
@@ -820,7 +990,7 @@ void DefinePolyhedra(CrystalRec *crystal) {
             VecDiff(atom.cart, centroid, offset);
             if (std::fabs(Dot(offset, normal)) > kPyramidTolerance) {
               candidates.push_back(static_cast<uint32_t>(i));
-              poly = GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup);
+              poly = GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup, carts);
               if (!poly)
                 continue;
             }
@@ -846,6 +1016,15 @@ void DefinePolyhedra(CrystalRec *crystal) {
     } catch (const std::bad_alloc &) {
       // Out of memory: the atoms done so far keep their polyhedra.
     }
+  }
+  // Cancelled by the user: no atom keeps a polyhedron, so the structure is
+  // drawn as though it had none rather than with a part of them.
+  if (cancelled) {
+    for (AtomRecord &atom : c.atoms)
+      DestroyPolyhedron(atom.polyhedron);
+    if (gShowProgress)
+      CloseStatus();
+    FWrite("Polyhedra cancelled: the structure is shown without polyhedra.");
   }
 
   // Site display modes. A mode the user chose survives: only a site without

@@ -439,6 +439,37 @@ TEST(BondSearchBonds, ReportsProgressPerSpecification) {
   EXPECT_TRUE(host.status.back().shown); // left for the build to close
 }
 
+TEST(BondSearchBonds, EscapeStopsTheSearchWithNoBondsAndTellsTheUser) {
+  TickingHost host;
+  ShowProgress progress;
+  CrystalRec c;
+  const float range[6] = {0, 8, 0, 8, 0, 8}; // about 2,500 Na atoms to query
+  ASSERT_TRUE(MakeNaCl(c, range));
+  bondref::AddSpec(c, "Na", "Cl", 0.0f, 3.0f);
+  bondref::AddSpec(c, "Cl", "Na", 0.0f, 3.0f); // the same pair again adds nothing
+  // A cancel key pressed before the search does not stop it.
+  host.cancelAnswers = {true};
+  TurboGenerateBonds(&c);
+  EXPECT_EQ(bondref::BondsLists(c), bondref::GenerateBonds(c));
+  EXPECT_EQ(host.log.find("cancelled"), std::string::npos);
+
+  // Pressed during the search: every list is left empty, the status window
+  // closes and the Log says why.
+  c.atoms[0].polyhedron = CreatePolyhedron(4);
+  host.cancelAnswers = {false, true};
+  host.status.clear();
+  TurboGenerateBonds(&c);
+  EXPECT_GE(host.cancelChecks, 2);
+  for (const AtomRecord &atom : c.atoms) {
+    EXPECT_TRUE(atom.bonds.empty());
+    EXPECT_EQ(atom.bondCount, 0u);
+    EXPECT_FALSE(atom.polyhedron);
+  }
+  EXPECT_NE(host.log.find("Bond search cancelled: the structure is left without bonds.\r"), std::string::npos);
+  ASSERT_FALSE(host.status.empty());
+  EXPECT_FALSE(host.status.back().shown);
+}
+
 // ---- Coordination numbers ----------------------------------------------------------------
 
 TEST(BondSearchCoordination, DistancesThatAreWholeMultiplesOfTheDSpacing) {

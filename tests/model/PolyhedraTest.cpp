@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <set>
 #include <string>
 #include <vector>
@@ -1017,6 +1018,48 @@ TEST(PolyhedraStructures, CoordinatingSitesReachAcrossAnObliqueCell) {
   c.sites[na].coordination = 100;
   std::vector<int32_t> around;
   EXPECT_EQ(GetCoordinatingAtoms(&c, na, &around), expected);
+  ClearCrystalRec(&c);
+}
+
+TEST(PolyhedraDefinition, EscapeLeavesNoPolyhedraAndTellsTheUser) {
+  FakeHost host;
+  CrystalRec c;
+  // 11 x 11 x 11 perovskite cells: over a thousand centres.
+  ASSERT_EQ(polytest::BuildCrystal(c, polytest::Perovskite(), 11, 11, 11, 10.0f), "");
+  const uint32_t sr = SiteOf(c, "Sr");
+  c.sites[sr].polyMode = kPolyModeUnset;
+  host.cancelAnswers = {false, true};
+  DefinePolyhedra(&c);
+  EXPECT_GE(host.cancelChecks, 2);
+  for (const AtomRecord &atom : c.atoms)
+    EXPECT_FALSE(atom.polyhedron);
+  EXPECT_NE(host.log.find("Polyhedra cancelled: the structure is shown without polyhedra.\r"), std::string::npos);
+  EXPECT_EQ(c.sites[sr].polyMode, kPolyModeColourShaded); // the site modes are still set
+
+  // Not pressed: every centre has its polyhedron.
+  host.log.clear();
+  DefinePolyhedra(&c);
+  EXPECT_GT(CountPolyhedra(c, sr).fullyBonded, 0);
+  EXPECT_EQ(host.log.find("cancelled"), std::string::npos);
+  ClearCrystalRec(&c);
+}
+
+TEST(PolyhedraStructures, CoordinatingSitesOfADamagedPositionOrAnAbsurdReachAreNone) {
+  FakeHost host;
+  CrystalRec c;
+  ASSERT_EQ(polytest::BuildCrystal(c, polytest::Rutile(), 1, 1, 1), "");
+  const uint32_t ti = SiteOf(c, "Ti");
+  std::vector<int32_t> around;
+  // A position far beyond any integer grid index.
+  c.sites[ti].xyz[0] = 1e30f;
+  EXPECT_EQ(GetCoordinatingAtoms(&c, ti, &around), 0);
+  c.sites[ti].xyz[0] = std::numeric_limits<float>::infinity();
+  EXPECT_EQ(GetCoordinatingAtoms(&c, ti, &around), 0);
+  // A reach of a million cells: refused at once rather than walked.
+  c.sites[ti].xyz[0] = 0.0f;
+  for (int32_t k = 0; k < c.bondSpecCount; ++k)
+    c.bondSpecs[static_cast<size_t>(k)].maxLength = 5e6f;
+  EXPECT_EQ(GetCoordinatingAtoms(&c, ti, &around), 0);
   ClearCrystalRec(&c);
 }
 

@@ -1,0 +1,197 @@
+#include "SiteNeighbourIndex.h"
+
+#include "Geometry.h"
+#include "StructureArrays.h"
+#include "VectorMath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+namespace {
+
+// SearchBondsFromSite walks no more cell translations than this per site.
+constexpr double kMaxSiteSearchTranslations = 1e8;
+// First-cell coordinates beyond this (fractional) are left to the plain search.
+constexpr double kMaxFractional = 1e6;
+// The grid box around a site reaches this much (fractional) beyond the
+// sphere's reach, so that rounding in the Cartesian distance never drops an
+// image the exact test accepts.
+constexpr double kReachMargin = 1e-3;
+// About this many first-cell atoms to a grid cell; at most kMaxGrid cells an axis.
+constexpr double kAtomsPerGridCell = 2.0;
+constexpr int64_t kMaxGrid = 64;
+
+} // namespace
+
+SiteNeighbourIndex::SiteNeighbourIndex(const CrystalRec &c, float maximum) : maximum_(maximum) {
+  if (c.molecule || !std::isfinite(maximum))
+    return;
+  CrystalRec &writable = const_cast<CrystalRec &>(c); // DSpace reads only
+  d100_[0] = DSpace(&writable, 1, 0, 0);
+  d100_[1] = DSpace(&writable, 0, 1, 0);
+  d100_[2] = DSpace(&writable, 0, 0, 1);
+  if (!(d100_[0] > 0.0f && d100_[1] > 0.0f && d100_[2] > 0.0f))
+    return;
+  double reach[3];
+  for (int i = 0; i < 3; i++)
+    reach[i] = std::fabs(double(maximum)) / double(d100_[i]);
+  try {
+    const size_t nSites = UsableSiteSize(c), nAtoms = UsableAtomSize(c);
+    spans_.resize(nSites);
+    std::vector<Entry> unsorted;
+    for (size_t t = 0; t < nSites; t++) {
+      const AsymmetricUnitRecord &site = c.sites[t];
+      if (site.firstAtom < 0 || site.atomsPerCell < 1 || static_cast<size_t>(site.firstAtom) >= nAtoms)
+        continue;
+      const size_t first = static_cast<size_t>(site.firstAtom);
+      const size_t end = std::min(nAtoms, first + static_cast<size_t>(site.atomsPerCell));
+      SiteSpan &span = spans_[t];
+      for (int i = 0; i < 3; i++)
+        span.uMin[i] = span.uMax[i] = c.atoms[first].xyz[i];
+      for (size_t a = first; a < end; a++) {
+        Entry e;
+        for (int i = 0; i < 3; i++) {
+          const double u = c.atoms[a].xyz[i];
+          if (!std::isfinite(u) || std::fabs(u) > kMaxFractional)
+            return;
+          span.uMin[i] = std::min(span.uMin[i], u);
+          span.uMax[i] = std::max(span.uMax[i], u);
+          const double whole = std::floor(u);
+          e.whole[i] = static_cast<int32_t>(whole);
+          e.wrapped[i] = u - whole;
+        }
+        e.atom = static_cast<uint32_t>(a);
+        e.site = static_cast<uint32_t>(t);
+        unsorted.push_back(e);
+      }
+      // The bound of SearchBondsFromSite's translations for this site, for
+      // any centre: per axis at most 2 reach + spread + 1.
+      double translations = double(end - first);
+      for (int i = 0; i < 3; i++)
+        translations *= 2.0 * reach[i] + (span.uMax[i] - span.uMin[i]) + 1.0;
+      if (!(translations <= kMaxSiteSearchTranslations))
+        return;
+    }
+    grid_ = std::clamp<int64_t>(static_cast<int64_t>(std::cbrt(double(unsorted.size()) / kAtomsPerGridCell)), 1,
+                                kMaxGrid);
+    auto cellOf = [&](const Entry &e) {
+      int64_t cell[3];
+      for (int i = 0; i < 3; i++)
+        cell[i] = std::clamp<int64_t>(static_cast<int64_t>(e.wrapped[i] * double(grid_)), 0, grid_ - 1);
+      return static_cast<size_t>((cell[0] * grid_ + cell[1]) * grid_ + cell[2]);
+    };
+    const size_t cells = static_cast<size_t>(grid_ * grid_ * grid_);
+    cellStart_.assign(cells + 1, 0);
+    for (const Entry &e : unsorted)
+      cellStart_[cellOf(e) + 1]++;
+    for (size_t k = 0; k < cells; k++)
+      cellStart_[k + 1] += cellStart_[k];
+    std::vector<uint32_t> next(cellStart_.begin(), cellStart_.end() - 1);
+    entries_.resize(unsorted.size());
+    for (const Entry &e : unsorted)
+      entries_[next[cellOf(e)]++] = e;
+  } catch (const std::bad_alloc &) {
+    return;
+  }
+  valid_ = true;
+}
+
+std::optional<uint32_t> SiteNeighbourIndex::Search(CrystalRec &c, uint32_t s, float maximum,
+                                                   BondSearchResult *results, uint32_t capacity) {
+  if (!valid_ || !results || capacity == 0 || !(std::fabs(maximum) <= std::fabs(maximum_)))
+    return std::nullopt;
+  const size_t nSites = UsableSiteSize(c), nAtoms = UsableAtomSize(c);
+  if (s >= nSites || s >= spans_.size())
+    return 0u;
+  const int32_t originAtom = c.sites[s].firstAtom;
+  if (originAtom < 0 || static_cast<size_t>(originAtom) >= nAtoms)
+    return 0u;
+  float origin[3], originCart[3];
+  CopyVector(origin, c.atoms[static_cast<size_t>(originAtom)].xyz);
+  MatMul(c.orientationMatrix, origin, originCart);
+  double reach[3];
+  int64_t from[3], to[3];
+  for (int i = 0; i < 3; i++) {
+    reach[i] = std::fabs(double(maximum)) / double(d100_[i]);
+    const double lo = std::floor((double(origin[i]) - reach[i] - kReachMargin) * double(grid_));
+    const double hi = std::floor((double(origin[i]) + reach[i] + kReachMargin) * double(grid_));
+    if (!std::isfinite(lo) || !std::isfinite(hi) || hi - lo > kMaxSiteSearchTranslations)
+      return std::nullopt;
+    from[i] = static_cast<int64_t>(lo);
+    to[i] = static_cast<int64_t>(hi);
+  }
+  const float max2 = maximum * maximum;
+  const float min2 = 0.0f;
+  found_.clear();
+  for (int64_t gx = from[0]; gx <= to[0]; gx++) {
+    for (int64_t gy = from[1]; gy <= to[1]; gy++) {
+      for (int64_t gz = from[2]; gz <= to[2]; gz++) {
+        const int64_t g[3] = {gx, gy, gz};
+        int64_t cell[3], shift[3];
+        for (int i = 0; i < 3; i++) {
+          cell[i] = ((g[i] % grid_) + grid_) % grid_;
+          shift[i] = (g[i] - cell[i]) / grid_;
+        }
+        const size_t index = static_cast<size_t>((cell[0] * grid_ + cell[1]) * grid_ + cell[2]);
+        for (uint32_t k = cellStart_[index]; k < cellStart_[index + 1]; k++) {
+          const Entry &e = entries_[k];
+          const SiteSpan &span = spans_[e.site];
+          // The image u + T, T a translation SearchBondsFromSite walks for
+          // this site.
+          int32_t T[3];
+          bool walked = true;
+          for (int i = 0; i < 3 && walked; i++) {
+            const double t = double(shift[i] - e.whole[i]);
+            walked = t >= std::ceil(double(origin[i]) - reach[i] - span.uMax[i]) &&
+                     t <= std::floor(double(origin[i]) + reach[i] - span.uMin[i]);
+            T[i] = static_cast<int32_t>(shift[i] - e.whole[i]);
+          }
+          if (!walked)
+            continue;
+          const float shiftF[3] = {static_cast<float>(T[0]), static_cast<float>(T[1]), static_cast<float>(T[2])};
+          float image[3], cart[3];
+          VecAdd(c.atoms[e.atom].xyz, shiftF, image);
+          MatMul(c.orientationMatrix, image, cart);
+          const float dx = cart[0] - originCart[0];
+          const float dy = cart[1] - originCart[1];
+          const float dz = cart[2] - originCart[2];
+          const float d2 = dx * dx + dy * dy + dz * dz;
+          if (d2 > max2 || d2 < min2)
+            continue;
+          if (e.site == s && d2 < kSelfImageDistanceSq)
+            continue;
+          Found f;
+          f.result.site = static_cast<int32_t>(e.site);
+          CopyVector(f.result.xyz, image);
+          f.result.distance = std::sqrt(d2);
+          f.result.esd = c.esdFlag ? GetBondDistErr(&c, static_cast<int32_t>(s), static_cast<int32_t>(e.site),
+                                                    double(origin[0]) - double(image[0]),
+                                                    double(origin[1]) - double(image[1]),
+                                                    double(origin[2]) - double(image[2]), double(f.result.distance))
+                                   : 0.0f;
+          std::copy(std::begin(T), std::end(T), f.shift);
+          f.atom = e.atom;
+          found_.push_back(f);
+        }
+      }
+    }
+  }
+  if (found_.size() >= capacity)
+    return std::nullopt;
+  // SearchBondsFromSite finds images by site, then translation (a outermost),
+  // then atom, and orders them by distance keeping that order among equals.
+  std::sort(found_.begin(), found_.end(), [](const Found &x, const Found &y) {
+    if (x.result.distance != y.result.distance)
+      return x.result.distance < y.result.distance;
+    if (x.result.site != y.result.site)
+      return x.result.site < y.result.site;
+    for (int i = 0; i < 3; i++)
+      if (x.shift[i] != y.shift[i])
+        return x.shift[i] < y.shift[i];
+    return x.atom < y.atom;
+  });
+  for (size_t k = 0; k < found_.size(); k++)
+    results[k] = found_[k].result;
+  return static_cast<uint32_t>(found_.size());
+}
