@@ -3,8 +3,8 @@
 
 #include "render/EllipsoidDrawing.h"
 #include "render/LatticePlaneDrawing.h"
-#include "render/PolyhedronDrawing.h"
 #include "render/PlotPipeline.h"
+#include "render/PolyhedronDrawing.h"
 
 #include "Alerts.h"
 #include "PlotRange.h"
@@ -46,6 +46,15 @@ Rect AxesSquare(const Rect &rect) {
 bool SiteShown(const CrystalRec &c, uint32_t site) { return site < UsableSiteSize(c) && c.sites[site].visible; }
 bool AtomShown(const CrystalRec &c, uint32_t a) {
   return a < UsableAtomSize(c) && c.atoms[a].visible && SiteShown(c, c.atoms[a].site);
+}
+
+// The bonds of an atom to visible atoms on visible sites.
+size_t ShownBonds(const CrystalRec &c, uint32_t atom) {
+  const AtomRecord &a = c.atoms[atom];
+  size_t shown = 0;
+  for (size_t k = 0; k < std::min<size_t>(a.bondCount, a.bonds.size()); k++)
+    shown += AtomShown(c, a.bonds[k]) ? 1 : 0;
+  return shown;
 }
 
 float DrawnRadius(const CrystalRec &c, uint32_t atom) {
@@ -313,10 +322,12 @@ void PlotStickAtom(CrystalRec *crystal, uint32_t atom) {
   const AtomRecord &a = c.atoms[atom];
   if (a.bondCount > 0) {
     const std::vector<uint32_t> below = SortBondsBelow(&c, atom);
-    const std::vector<uint32_t> above = GetBondsAbove(&c, atom);
     float endA = 0.0f;
     bool labelled = false;
-    if (below.size() + above.size() > 1) {
+    // A junction of bonds gets its ball joint, neighbours level with the
+    // atom (a flat molecule seen face on) counting as much as those above
+    // or below it.
+    if (ShownBonds(c, atom) > 1) {
       PlotAndLabelAtom(&c, atom, t, std::nullopt);
       labelled = true;
       const uint32_t siteType = a.site < UsableSiteSize(c) ? c.sites[a.site].atomType : a.atomType;
@@ -324,10 +335,7 @@ void PlotStickAtom(CrystalRec *crystal, uint32_t atom) {
     }
     for (uint32_t b : below) {
       const AtomRecord &nb = c.atoms[b];
-      int shown = 0;
-      for (size_t k = 0; k < std::min<size_t>(nb.bondCount, nb.bonds.size()); k++)
-        shown += AtomShown(c, nb.bonds[k]) ? 1 : 0;
-      const float endB = shown > 1 ? DrawnRadius(c, b) : 0.0f;
+      const float endB = ShownBonds(c, b) > 1 ? DrawnRadius(c, b) : 0.0f;
       MakeBond(&c, atom, b, endA, endB, stickRadius, t, gHPixels, gVPixels);
       if (nb.selected)
         DrawSelectedWireFrameAtom(&c, b);
@@ -390,7 +398,6 @@ void DrawSelectedWireFrameAtom(CrystalRec *crystal, uint32_t atom) {
   port->EraseOval(MakeRect(p[0] - 3, p[1] - 3, p[0] + 3, p[1] + 3));
   port->SetBackColor(kRGBWhite);
 }
-
 
 // ---- Surface overlay -------------------------------------------------------------------------
 
