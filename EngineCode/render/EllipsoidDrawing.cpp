@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <optional>
 
 using namespace ovgfx;
 
@@ -49,19 +51,16 @@ void ToView(const CrystalRec &c, const float fractional[3], float view[3]) {
 void SetFill(Painter &p, const float c[3], float alpha) { p.SetFillColor(c[0], c[1], c[2], alpha); }
 void SetStroke(Painter &p, const float c[3], float alpha) { p.SetStrokeColor(c[0], c[1], c[2], alpha); }
 
-void StrokeSegment(Painter &p, const CrystalRec &c, const float a[3], const float b[3]) {
+// Adds a segment, or `n` consecutive points from `first` wrapping round the
+// array, to the painter's path as a new subpath.
+void AddSegment(Painter &p, const CrystalRec &c, const float a[3], const float b[3]) {
   float x0, y0, x1, y1;
   Project(c, a, x0, y0);
   Project(c, b, x1, y1);
-  p.BeginPath();
   p.MoveToPoint(x0, y0);
   p.AddLineToPoint(x1, y1);
-  p.StrokePath();
 }
-
-// Strokes `n` consecutive points from `first`, wrapping round the array.
-void StrokeRun(Painter &p, const CrystalRec &c, const std::vector<EllipsoidPoint> &pts, size_t first, size_t n) {
-  p.BeginPath();
+void AddRun(Painter &p, const CrystalRec &c, const std::vector<EllipsoidPoint> &pts, size_t first, size_t n) {
   for (size_t k = 0; k < n; ++k) {
     float x, y;
     Project(c, pts[(first + k) % pts.size()].data(), x, y);
@@ -70,8 +69,22 @@ void StrokeRun(Painter &p, const CrystalRec &c, const std::vector<EllipsoidPoint
     else
       p.AddLineToPoint(x, y);
   }
+}
+void StrokeSegment(Painter &p, const CrystalRec &c, const float a[3], const float b[3]) {
+  p.BeginPath();
+  AddSegment(p, c, a, b);
   p.StrokePath();
 }
+
+// Adds the ellipse polygon of MyDrawEllipse to the path; false when it has
+// no size.
+bool AddEllipsePath(Painter &painter, const CrystalRec &c, const float b1[3], const float b2[3], const float centre[3]);
+
+// Adds the front halves of a principal ellipse (`front`) or its back half to
+// the path, as PlotPrincipalEllipse draws them: an ellipse seen edge on is a
+// line and one seen face on a closed curve, both in front.
+void AddPrincipalHalves(Painter &painter, const CrystalRec &c, const std::vector<EllipsoidPoint> &points,
+                        const float b1[3], const float b2[3], bool front);
 
 float CriticalValue(const CrystalRec &c) {
   return c.ellipsoidCriticalValue > 0.0f ? c.ellipsoidCriticalValue : GetEllipsoidCriticalValue(c.ellipsoidProbability);
@@ -193,6 +206,32 @@ constexpr EllipsoidStyleRow kEllipsoidStyles[] = {
 
 } // namespace
 
+// ---- The shared painter ----------------------------------------------------------------------
+
+namespace {
+struct SharedPainter {
+  GraphicsPort *port = nullptr;
+  std::unique_ptr<Painter> painter;
+};
+SharedPainter gSharedPainter;
+} // namespace
+
+EllipsoidPainterScope::EllipsoidPainterScope() {
+  GraphicsPort *port = CurrentPort();
+  if (!port || gSharedPainter.painter)
+    return;
+  auto painter = std::make_unique<Painter>(*port, false);
+  if (!painter->IsValid())
+    return;
+  gSharedPainter.port = port;
+  gSharedPainter.painter = std::move(painter);
+}
+
+EllipsoidPainterScope::~EllipsoidPainterScope() {
+  gSharedPainter.painter.reset();
+  gSharedPainter.port = nullptr;
+}
+
 // ---- Recipe -------------------------------------------------------------------------------
 
 int GetEllipsoidSpecs(const CrystalRec *crystal, uint32_t atom, float depth, EllipsoidParts &parts, RGBColor &fill,
@@ -286,7 +325,10 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   const AtomRecord &a = c.atoms[atom];
   if (a.site >= UsableSiteSize(c))
     return;
-  Painter painter(*port, false);
+  std::optional<Painter> own;
+  if (gSharedPainter.port != port || !gSharedPainter.painter)
+    own.emplace(*port, false);
+  Painter &painter = own ? *own : *gSharedPainter.painter;
   if (!painter.IsValid())
     return;
   painter.SetShouldAntialias(!gUseFastRotn);
@@ -315,11 +357,15 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   float b1[3], b2[3];
   GetBoundaryEllipse(&c, tips[0], tips[1], tips[2], centre, b1, b2);
 
+  // Without octants or rear axes nothing is drawn between the outline and
+  // the principal ellipses, so their solid lines are stroked as one path.
+  const bool oneStroke = !parts.octants && !(parts.axes && parts.rearAxes);
   if (!parts.shaded) {
     FillEllipsoidOutline(*port, &c, tips[0], tips[1], tips[2], centre, fill, fillOpacity);
     UseDefaultEllipsoidLines(painter, true);
     SetStroke(painter, line, lineOpacity);
-    MyDrawEllipse(painter, &c, b1, b2, centre, false, parts.outline);
+    if (!oneStroke)
+      MyDrawEllipse(painter, &c, b1, b2, centre, false, parts.outline);
   } else {
     PhongRenderEllipsoid(*port, &c, tips[0], tips[1], tips[2], centre, fill, fillOpacity);
   }
@@ -338,8 +384,31 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
     painter.SetLineDash(0.0f, nullptr, 0);
   }
 
-  if (parts.principal || parts.octants) {
-    static constexpr int kPlanes[3][2] = {{0, 1}, {0, 2}, {1, 2}};
+  static constexpr int kPlanes[3][2] = {{0, 1}, {0, 2}, {1, 2}};
+  if (oneStroke) {
+    std::vector<EllipsoidPoint> principal[3];
+    if (parts.principal)
+      for (int plane = 0; plane < 3; ++plane)
+        principal[plane] = GetPrincipalEllipse(&c, tips[kPlanes[plane][0]], tips[kPlanes[plane][1]], centre);
+    painter.BeginPath();
+    if (parts.outline && !parts.shaded)
+      AddEllipsePath(painter, c, b1, b2, centre);
+    for (const auto &points : principal)
+      if (points.size() >= 4)
+        AddPrincipalHalves(painter, c, points, b1, b2, true);
+    if (!painter.IsPathEmpty())
+      painter.StrokePath();
+    if (parts.principal && parts.hiddenHalves) {
+      painter.SetLineDash(0.0f, gDashLengths, 2);
+      painter.BeginPath();
+      for (const auto &points : principal)
+        if (points.size() >= 4)
+          AddPrincipalHalves(painter, c, points, b1, b2, false);
+      if (!painter.IsPathEmpty())
+        painter.StrokePath();
+      painter.SetLineDash(0.0f, nullptr, 0);
+    }
+  } else if (parts.principal || parts.octants) {
     static constexpr int kStripeAxes[3][2] = {{0, 1}, {2, 0}, {1, 2}};
     for (int plane = 0; plane < 3; ++plane) {
       const float *tipA = tips[kPlanes[plane][0]], *tipB = tips[kPlanes[plane][1]];
@@ -462,21 +531,20 @@ bool GetEllipseFromPoints(const float p1[3], const float p2[3], const float p3[3
   return true;
 }
 
-void MyDrawEllipse(Painter &painter, const CrystalRec *crystal, const float b1[3], const float b2[3],
-                   const float centre[3], bool fill, bool stroke) {
-  if (!crystal || (!fill && !stroke))
-    return;
+namespace {
+
+bool AddEllipsePath(Painter &painter, const CrystalRec &c, const float b1[3], const float b2[3],
+                    const float centre[3]) {
   float cx, cy, x1, y1, x2, y2;
-  Project(*crystal, centre, cx, cy);
-  Project(*crystal, b1, x1, y1);
-  Project(*crystal, b2, x2, y2);
+  Project(c, centre, cx, cy);
+  Project(c, b1, x1, y1);
+  Project(c, b2, x2, y2);
   const float a = std::hypot(x1 - cx, y1 - cy), b = std::hypot(x2 - cx, y2 - cy);
-  if (a == 0.0f || b == 0.0f)
-    return;
+  if (!(a > 0.0f) || !(b > 0.0f))
+    return false;
   const float ux = (x1 - cx) / a, uy = (y1 - cy) / a;
   const int q = (std::min(PixelInt(std::max(a, b)), PictureSpan()) + 1) / 2;
   const int n = 4 * std::max(q, 1);
-  painter.BeginPath();
   for (int k = 0; k <= n; ++k) {
     const float t = float(k % n) * kTwoPi / float(n);
     const float along = a * std::cos(t), across = b * std::sin(t);
@@ -487,6 +555,18 @@ void MyDrawEllipse(Painter &painter, const CrystalRec *crystal, const float b1[3
       painter.AddLineToPoint(x, y);
   }
   painter.ClosePath();
+  return true;
+}
+
+} // namespace
+
+void MyDrawEllipse(Painter &painter, const CrystalRec *crystal, const float b1[3], const float b2[3],
+                   const float centre[3], bool fill, bool stroke) {
+  if (!crystal || (!fill && !stroke))
+    return;
+  painter.BeginPath();
+  if (!AddEllipsePath(painter, *crystal, b1, b2, centre))
+    return;
   if (fill && stroke)
     painter.FillStrokePath();
   else if (fill)
@@ -539,14 +619,15 @@ size_t GetPrincipalEllipseBound(const std::vector<EllipsoidPoint> &points, const
   const float B = std::hypot(b2[0] - centre[0], b2[1] - centre[1]);
   if (A <= 0.0f || B <= 0.0f)
     return 0;
-  const float phi0 = GetVectorBearing(centre, b1);
+  // cos(phi - phi0) of the point's bearing phi from the bearing phi0 of b1.
+  const float ux = (b1[0] - centre[0]) / A, uy = (b1[1] - centre[1]) / A;
   const float ratio = A * A / (B * B);
   size_t best = 0;
   float bestGap = 0.0f;
   for (size_t k = 0; k < points.size() / 2; ++k) {
-    const float d = std::hypot(points[k][0] - centre[0], points[k][1] - centre[1]);
-    const float phi = GetVectorBearing(centre, points[k].data());
-    const float cs = std::cos(phi - phi0);
+    const float dx = points[k][0] - centre[0], dy = points[k][1] - centre[1];
+    const float d = std::hypot(dx, dy);
+    const float cs = d > 0.0f ? (dx * ux + dy * uy) / d : 1.0f;
     const float radius = A / std::sqrt(cs * cs * (1.0f - ratio) + ratio);
     const float gap = std::fabs(d - radius);
     if (k == 0 || gap < bestGap) {
@@ -557,17 +638,20 @@ size_t GetPrincipalEllipseBound(const std::vector<EllipsoidPoint> &points, const
   return best;
 }
 
-void PlotPrincipalEllipse(Painter &painter, const CrystalRec *crystal, const std::vector<EllipsoidPoint> &points,
-                          const float b1[3], const float b2[3], bool showHiddenHalves) {
+namespace {
+
+void AddPrincipalHalves(Painter &painter, const CrystalRec &c, const std::vector<EllipsoidPoint> &points,
+                        const float b1[3], const float b2[3], bool front) {
   const size_t count = points.size();
-  if (!crystal || count < 4)
+  if (count < 4)
     return;
-  const CrystalRec &c = *crystal;
   float normal[3], centre[3];
   CalcPlaneNormal(points[0].data(), points[count / 4].data(), points[count < 8 ? 1 : count / 8].data(), normal);
   for (int k = 0; k < 3; ++k)
     centre[k] = (points[0][size_t(k)] + points[count / 2][size_t(k)]) / 2.0f;
   if (std::fabs(normal[2]) < kEdgeOnTolerance) {
+    if (!front)
+      return;
     size_t far = 0;
     float farthest = -1.0f;
     for (size_t k = 0; k < count / 2; ++k) {
@@ -577,26 +661,37 @@ void PlotPrincipalEllipse(Painter &painter, const CrystalRec *crystal, const std
         far = k;
       }
     }
-    StrokeSegment(painter, c, points[far].data(), points[far + count / 2].data());
+    AddSegment(painter, c, points[far].data(), points[far + count / 2].data());
     return;
   }
   if (std::fabs(normal[0]) < kEdgeOnTolerance && std::fabs(normal[1]) < kEdgeOnTolerance) {
-    StrokeRun(painter, c, points, 0, count + 1);
+    if (front)
+      AddRun(painter, c, points, 0, count + 1);
     return;
   }
   const size_t k = GetPrincipalEllipseBound(points, b1, b2, centre);
   const bool firstInFront = points[(k + count / 4) % count][2] > centre[2];
-  auto draw = [&](size_t first, bool front) {
-    if (front) {
-      StrokeRun(painter, c, points, first, count / 2 + 1);
-    } else if (showHiddenHalves) {
-      painter.SetLineDash(0.0f, gDashLengths, 2);
-      StrokeRun(painter, c, points, first, count / 2 + 1);
-      painter.SetLineDash(0.0f, nullptr, 0);
-    }
-  };
-  draw(k, firstInFront);
-  draw(k + count / 2, !firstInFront);
+  AddRun(painter, c, points, firstInFront == front ? k : k + count / 2, count / 2 + 1);
+}
+
+} // namespace
+
+void PlotPrincipalEllipse(Painter &painter, const CrystalRec *crystal, const std::vector<EllipsoidPoint> &points,
+                          const float b1[3], const float b2[3], bool showHiddenHalves) {
+  if (!crystal || points.size() < 4)
+    return;
+  painter.BeginPath();
+  AddPrincipalHalves(painter, *crystal, points, b1, b2, true);
+  if (!painter.IsPathEmpty())
+    painter.StrokePath();
+  if (!showHiddenHalves)
+    return;
+  painter.SetLineDash(0.0f, gDashLengths, 2);
+  painter.BeginPath();
+  AddPrincipalHalves(painter, *crystal, points, b1, b2, false);
+  if (!painter.IsPathEmpty())
+    painter.StrokePath();
+  painter.SetLineDash(0.0f, nullptr, 0);
 }
 
 void PlotOctantStripes(Painter &painter, const CrystalRec *crystal, const float tipA[3], const float tipB[3],

@@ -75,6 +75,17 @@ extern const float gDashLengths[2];
 
 // ---- One atom ---------------------------------------------------------------------
 
+// While one exists, the ellipsoids drawn into the port that was current when
+// it was made share one painter instead of opening one each: a model walk
+// over thousands of atoms makes one. Scopes do not nest.
+class EllipsoidPainterScope {
+public:
+  EllipsoidPainterScope();
+  ~EllipsoidPainterScope();
+  EllipsoidPainterScope(const EllipsoidPainterScope &) = delete;
+  EllipsoidPainterScope &operator=(const EllipsoidPainterScope &) = delete;
+};
+
 // Draws one atom's ellipsoid at normalised depth t (0 back, 1 front); nothing
 // for style 0.
 void PlotEllipsoid(CrystalRec *crystal, uint32_t atom, float depth);

@@ -149,9 +149,11 @@ void PlotBallAndStick(CrystalRec *crystal) {
     return;
   CrystalRec &c = *crystal;
   const float bondRadius = c.bondRadius * c.minAtomRadius;
+  std::vector<uint32_t> below;
   WalkIndex(c, [&](uint32_t a) {
     const float t = AtomDepth(c, a, 0.0f);
-    for (uint32_t b : SortBondsBelow(&c, a)) {
+    SortBondsBelow(&c, a, below);
+    for (uint32_t b : below) {
       MakeBond(&c, a, b, DrawnRadius(c, a), DrawnRadius(c, b), bondRadius, t, gHPixels, gVPixels);
       VectorAbove(c, b);
     }
@@ -260,9 +262,12 @@ void PlotThermalEllipsoid(CrystalRec *crystal) {
     return;
   CrystalRec &c = *crystal;
   const float bondRadius = c.bondRadius * c.minAtomRadius;
+  std::vector<uint32_t> below;
+  const EllipsoidPainterScope painter;
   WalkIndex(c, [&](uint32_t a) {
     const float t = AtomDepth(c, a, 0.0f);
-    for (uint32_t b : SortBondsBelow(&c, a)) {
+    SortBondsBelow(&c, a, below);
+    for (uint32_t b : below) {
       float d[3];
       for (int k = 0; k < 3; k++)
         d[k] = c.atoms[a].cart[k] - c.atoms[b].cart[k];
@@ -321,7 +326,8 @@ void PlotStickAtom(CrystalRec *crystal, uint32_t atom) {
   VectorBelow(c, atom);
   const AtomRecord &a = c.atoms[atom];
   if (a.bondCount > 0) {
-    const std::vector<uint32_t> below = SortBondsBelow(&c, atom);
+    static std::vector<uint32_t> below; // the walk's storage, main thread only
+    SortBondsBelow(&c, atom, below);
     float endA = 0.0f;
     bool labelled = false;
     // A junction of bonds gets its ball joint, neighbours level with the

@@ -91,6 +91,8 @@ void SortBonds(const CrystalRec *crystal, uint32_t atom, std::vector<uint32_t> &
 // ones that come earlier in the depth-sort index (neither missing from it),
 // ascending by height. Each bond is drawn once.
 std::vector<uint32_t> SortBondsBelow(const CrystalRec *crystal, uint32_t atom);
+// The same into `out`, whose storage a walk over many atoms keeps.
+void SortBondsBelow(const CrystalRec *crystal, uint32_t atom, std::vector<uint32_t> &out);
 // A number that changes whenever a new depth-sort index is made.
 uint64_t SortIndexGeneration();
 // Position of an atom in the depth-sort index; -1 when it is not there.
