@@ -448,7 +448,8 @@ void OverlaySurface(WindowRef window) {
     return;
   GraphicsPort port(main);
   if (crystal->cloudSphereType == 3) {
-    const uint16_t g = uint16_t((1.0f - crystal->cloudSphereTransparency) * 65535.0f);
+    const float opaque = 1.0f - crystal->cloudSphereTransparency;
+    const uint16_t g = opaque > 0.0f ? uint16_t(std::min(opaque, 1.0f) * 65535.0f) : uint16_t(0);
     port.SetOpColor(RGBColor{g, g, g});
     CopyPixels(*overlay, port, overlay->Bounds(), main->Bounds(), kCopyBlend);
   } else {

@@ -1,7 +1,7 @@
+#include "render/PlotPipeline.h"
 #include "render/EllipsoidDrawing.h"
 #include "render/LatticePlaneDrawing.h"
 #include "render/PolyhedronDrawing.h"
-#include "render/PlotPipeline.h"
 
 #include "Alerts.h"
 #include "EllipsoidMaths.h"
@@ -10,12 +10,12 @@
 #include "StructureArrays.h"
 #include "VectorMath.h"
 #include "ViewOrientation.h"
+#include "render/AnnotationObjects.h"
 #include "render/AtomStyles.h"
 #include "render/Background.h"
 #include "render/BondDrawing.h"
 #include "render/DrawingHelpers.h"
 #include "render/OffScreen.h"
-#include "render/AnnotationObjects.h"
 #include "render/Projection.h"
 #include "render/RasterPrimitives.h"
 #include "render/RenderGlobals.h"
@@ -299,7 +299,7 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
     ratio *= 2.0f;
   const float savedLabelSize = c.labelSize;
   c.labelSize = c.labelSize * ratio;
-  gIUnitCellLineWidth = static_cast<int16_t>(std::max(1, RoundHalfAway(c.unitCellLineWidth * ratio)));
+  gIUnitCellLineWidth = static_cast<int16_t>(std::max(1, RoundHalfAway(ClampedPixels(c.unitCellLineWidth * ratio))));
   const auto finish = [&] {
     if (gShowProgress)
       CloseStatus();
@@ -372,7 +372,7 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
   std::string font;
   MyP2CString(c.labelFont, font);
   port->SetTextFont(font);
-  port->SetTextSize(static_cast<int16_t>(RoundHalfAway(c.labelSize)));
+  port->SetTextSize(static_cast<int16_t>(RoundHalfAway(ClampedPixels(c.labelSize))));
   if (gShowProgress)
     WriteProgress("Plotting atoms and bonds...", 0.0f);
 

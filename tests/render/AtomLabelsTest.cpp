@@ -239,3 +239,19 @@ TEST(AtomLabelsTest, InTheEllipsoidModelALabelClearsTheEllipsoidsOutline) {
   EXPECT_GE(box.left, px + 6);
   EXPECT_LT(box.left, px + 12);
 }
+
+TEST(AtomLabelsTest, AnAbsurdLabelSizeOrScaleIsHeldToThePicture) {
+  CrystalRec c;
+  Star(c, {});
+  c.labelFlag = 0;
+  std::snprintf(c.sites[0].label, sizeof c.sites[0].label, "Ca1");
+  gVPixels = kH;
+  c.labelSize = 1e30f;
+  EXPECT_EQ(GetObjectLabelSizeForPlotting(&c, 0.0f), float(kH));
+  LabelBox(c); // drawn without an undefined conversion
+  c.labelSize = 10.0f;
+  c.plotScale = 1e30f;
+  for (int16_t position : {1, 5})
+    c.atomLabelPos = position, LabelBox(c);
+  gVPixels = 0;
+}

@@ -312,3 +312,20 @@ TEST(EllipsoidDrawingTest, TheOutlineStaysWithinAPixelOfTheSearchedOutline) {
   }
   EXPECT_LT(worst, 1.0);
 }
+
+TEST(EllipsoidDrawingTest, AnAbsurdScaleFillsThePictureAndAsksForNoMoreThanItsSize) {
+  // A damaged document's scale: the ellipsoid is far larger than the
+  // picture. Every part is drawn (under the sanitizers, with no undefined
+  // conversion) and the body covers the whole picture.
+  float axes[3][3];
+  TurnedAxes(1.0f, 0.75f, 0.5f, 40.0f, 25.0f, 15.0f, axes);
+  for (float scale : {170670.0f, 1e12f}) {
+    EllipsoidScene s(axes, RGBColor{20000, 45000, 60000}, 99);
+    s.c.plotScale = scale;
+    s.c.atoms[0].selected = 1;
+    s.c.sites[0].atomType = 0;
+    auto port = s.Draw();
+    for (int p : {0, kSize / 2, kSize - 1})
+      EXPECT_NE(scene::Rgb(port->Pixels()->Pixel32(p, kSize - 1 - p)), 0u) << scale;
+  }
+}
