@@ -64,8 +64,9 @@ struct ExporterKind {
   const char *format;
 };
 constexpr ExporterKind kExporterKinds[] = {
-    {kPictFileType, "PICT", "pct", ""},     {kPNGFileType, "PNG", "png", "png"}, {kJPEGFileType, "JPEG", "jpg", "jpeg"},
-    {kTIFFFileType, "TIFF", "tif", "tiff"}, {kBMPFileType, "BMP", "bmp", "bmp"},
+    {kPictFileType, "PICT", "pct", ""},   {kPNGFileType, "PNG", "png", "png"},
+    {kJPEGFileType, "JPEG", "jpg", "jpeg"}, {kTIFFFileType, "TIFF", "tif", "tiff"},
+    {kBMPFileType, "BMP", "bmp", "bmp"},
 };
 
 bool WriteBytes(const std::filesystem::path &file, const std::vector<uint8_t> &header,
@@ -412,7 +413,8 @@ unsigned ExportGraphicsFieldEdited(ExportGraphicsRecord &rec, ExportGraphicsFiel
       return 0;
     rec.pixelWidth = float(wide ? v : v * refW / refH);
     rec.pixelHeight = float(wide ? v * refH / refW : v);
-    return (wide ? bit(kFieldPixelHeight) : bit(kFieldPixelWidth)) | bit(kFieldOutputWidth) | bit(kFieldOutputHeight);
+    return (wide ? bit(kFieldPixelHeight) : bit(kFieldPixelWidth)) | bit(kFieldOutputWidth) |
+           bit(kFieldOutputHeight);
   }
   case kFieldOutputWidth:
   case kFieldOutputHeight: {

@@ -3,8 +3,8 @@
 
 #include "render/EllipsoidDrawing.h"
 #include "render/LatticePlaneDrawing.h"
-#include "render/PlotPipeline.h"
 #include "render/PolyhedronDrawing.h"
+#include "render/PlotPipeline.h"
 
 #include "Alerts.h"
 #include "PlotRange.h"
