@@ -41,6 +41,12 @@ constexpr const char *kOpenStructureAlert = "Please open a structure!";
 constexpr const char *kTooLargeAlert = "Picture dimensions are too large.";
 constexpr const char *kTooLargeExplanation = "Try reducing the picture resolution and/or expansion";
 
+// A resolution, or a picture size in pixels, as an integer: not-a-number
+// counts as the lowest value and nothing beyond the highest.
+double ClampedValue(double v, double lowest, double highest) {
+  return v == v ? std::clamp(v, lowest, highest) : lowest;
+}
+
 bool HasStructure(WindowRef window) { return window && GetWindowCrystal(window) && IsWindowFileOpen(window); }
 
 std::string WindowTitleOf(WindowRef window) {
@@ -213,7 +219,7 @@ int QTWritePixelImage(WindowRef window, int width, int height, double resolution
   const ReplotTexts texts{"Insufficient memory to create surface overlay.",
                           "Insufficient memory to create graphics port.",
                           "An error occurred whilst creating an offscreen graphics port.", nullptr};
-  return ReplotAtSize(window, width, height, int16_t(std::clamp(resolution, 1.0, 32767.0)), texts,
+  return ReplotAtSize(window, width, height, int16_t(ClampedValue(resolution, 1.0, 32767.0)), texts,
                       [&](const PixelBuffer &image) {
                         const int err = QTExportGWorldToFile(image, file, exporterType, resolution);
                         if (err != 0) {
@@ -277,7 +283,7 @@ std::vector<uint8_t> CopyVectorImage(WindowRef window, int width, int height, do
     const uint8_t savedProgress = gShowProgress;
     gShowProgress = 0;
     const float savedScale = c->plotScale;
-    gPlotRes = int16_t(std::clamp(resolution, 1.0, 32767.0));
+    gPlotRes = int16_t(ClampedValue(resolution, 1.0, 32767.0));
     PlotCrystal(window, kPlotToPort);
     c->plotScale = savedScale;
     gPlotRes = kScreenPlotRes;
@@ -451,8 +457,11 @@ void CloseExportGraphics(ExportGraphicsRecord &rec, bool ok, uint32_t dialogExpo
     gExportGraphicsOutputWidthMenuChoice = rec.units[kFieldOutputWidth];
     gExportGraphicsOutputHeightMenuChoice = rec.units[kFieldOutputHeight];
     gExportGraphicsResolutionMenuChoice = rec.units[kFieldResolution];
-    gPrefs.exportResolution = uint16_t(std::clamp(std::trunc(rec.resolution), 1.0f, 65535.0f));
-    const int width = int(std::trunc(rec.pixelWidth)), height = int(std::trunc(rec.pixelHeight));
+    gPrefs.exportResolution = uint16_t(ClampedValue(std::trunc(rec.resolution), 1.0, 65535.0));
+    // Sizes beyond any picture stay beyond the export's limit, so the export
+    // refuses them.
+    const int width = int(ClampedValue(std::trunc(rec.pixelWidth), 0.0, 1e9));
+    const int height = int(ClampedValue(std::trunc(rec.pixelHeight), 0.0, 1e9));
     if (rec.dialog) {
       gExportGraphicsHPixels = width;
       gExportGraphicsVPixels = height;

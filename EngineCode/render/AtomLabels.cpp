@@ -5,6 +5,8 @@
 #include "graphics/GraphicsPort.h"
 #include "graphics/Painter.h"
 #include "render/AtomStyles.h"
+#include "render/EllipsoidDrawing.h"
+#include "render/PlotPipeline.h"
 #include "render/Projection.h"
 #include "render/RasterPrimitives.h"
 #include "window/MainWindowData.h"
@@ -171,7 +173,7 @@ void OptimizeAtomLabelPosition(CrystalRec *crystal, uint32_t atom, float &bearin
     return;
   }
   float R = 0.0f;
-  if (!GetAtomSphereRadius(&c, atom, R) || static_cast<int32_t>(R * c.plotScale) < kMinPlacedAtomPixels)
+  if (!GetAtomSphereRadius(&c, atom, R) || PixelInt(R * c.plotScale) < kMinPlacedAtomPixels)
     return;
 
   // Half the angle a bond cylinder subtends where it leaves the sphere.
@@ -208,7 +210,7 @@ void OptimizeAtomLabelPosition(CrystalRec *crystal, uint32_t atom, float &bearin
                                kBearingSlots / 2);
       }
     }
-    int first = static_cast<int>(std::floor(beta - halfWidth));
+    int first = PixelInt(static_cast<float>(std::floor(beta - halfWidth)));
     BringBearingIntoRange(first);
     for (int k = 0; k < 2 * halfWidth; k++)
       slots[(first + k) % kBearingSlots] = kSlotOccupied;
@@ -243,7 +245,9 @@ float GetObjectLabelSizeForPlotting(const CrystalRec *crystal, float z) {
   float size = crystal->labelSize;
   if (crystal->perspective)
     size = size * PerspectiveFactor(*crystal, z);
-  return std::max(size, kMinPlottedLabelSize);
+  // No label is taller than the picture.
+  const float tallest = gVPixels > 0 ? float(gVPixels) : float(kPixelCoordLimit);
+  return std::clamp(ClampedPixels(size), kMinPlottedLabelSize, std::max(tallest, kMinPlottedLabelSize));
 }
 
 void DrawObjectLabelAtPoint(const CrystalRec *crystal, std::string_view text, int32_t x, int32_t y, RGBColor colour,
@@ -294,41 +298,46 @@ void LabelAtom(CrystalRec *crystal, uint32_t atom, float t, RGBColor colour) {
   if (c.labelFlag) {
     OptimizeAtomLabelPosition(&c, atom, bearing);
   } else if (c.atomLabelPos == kLabelCentred) {
-    const int32_t x = static_cast<int32_t>(static_cast<float>(a.pixel[0]) - width / 2.0f);
-    const int32_t y = static_cast<int32_t>(static_cast<float>(a.pixel[1]) + q);
+    const int32_t x = PixelInt(static_cast<float>(a.pixel[0]) - width / 2.0f);
+    const int32_t y = PixelInt(static_cast<float>(a.pixel[1]) + q);
     DrawObjectLabelAtPoint(&c, text, x, y, shaded, s, opacity);
     return;
   } else {
     GetAtomLabelPosition(c.atomLabelPos, bearing);
   }
 
-  // The thermal-ellipsoid model's boundary ellipse comes with the ellipsoid
-  // drawing; until then every model measures the drawn sphere.
+  // The thermal-ellipsoid model measures the drawn outline along the
+  // bearing; an atom without an outline there, and every other model, the
+  // drawn sphere.
+  const double theta = static_cast<double>(bearing) * kDegToRadFactor;
+  const float sine = static_cast<float>(std::sin(theta)), cosine = static_cast<float>(std::cos(theta));
   float radius = 0.0f;
-  if (!GetAtomSphereRadius(&c, atom, radius))
+  if (c.modelType == kThermalEllipsoidModel) {
+    const float along[3] = {sine, cosine, 0.0f};
+    radius = GetBoundaryEllipseRadiusForAtom(&c, atom, along);
+  }
+  if (!(radius > 0.0f) && !GetAtomSphereRadius(&c, atom, radius))
     return;
   const float factor = c.perspective ? PerspectiveFactor(c, a.cart[2]) : 1.0f;
-  const float rho = static_cast<float>(RoundHalfAway(radius * c.plotScale * factor));
+  // A radius beyond any picture is held to the pixel limit.
+  const float rho = static_cast<float>(RoundHalfAway(ClampedPixels(radius * c.plotScale * factor)));
   const float d = kLabelClearance * rho;
 
   // The anchor lies on an ellipse about the atom, half a text height taller
   // than wide, so labels above and below clear it too. Straight up or down
   // from an atom drawn without a radius the ellipse is a point: the anchor
   // then stands half a text height away.
-  const double theta = static_cast<double>(bearing) * kDegToRadFactor;
-  const float sine = static_cast<float>(std::sin(theta)), cosine = static_cast<float>(std::cos(theta));
   const float k = (d * d) / ((d + q) * (d + q));
   const float denominator = sine * sine * (1.0f - k) + k;
   const float dist = denominator > 0.0f ? std::sqrt(d * d / denominator) : d + q;
-  int32_t x = static_cast<int32_t>(static_cast<float>(a.pixel[0]) + sine * dist);
-  int32_t y = static_cast<int32_t>(
-      static_cast<float>(static_cast<int32_t>(static_cast<float>(a.pixel[1]) - cosine * dist)) + q);
+  int32_t x = PixelInt(static_cast<float>(a.pixel[0]) + sine * dist);
+  int32_t y = PixelInt(static_cast<float>(PixelInt(static_cast<float>(a.pixel[1]) - cosine * dist)) + q);
 
   if (bearing >= 360.0f - kCentredBearingSpan || bearing <= kCentredBearingSpan ||
       (bearing >= 180.0f - kCentredBearingSpan && bearing <= 180.0f + kCentredBearingSpan))
-    x = static_cast<int32_t>(static_cast<float>(x) - width / 2.0f);
+    x = PixelInt(static_cast<float>(x) - width / 2.0f);
   else if (bearing > 180.0f + kCentredBearingSpan && bearing < 360.0f - kCentredBearingSpan)
-    x = static_cast<int32_t>(static_cast<float>(x) - width);
+    x = PixelInt(static_cast<float>(x) - width);
   DrawObjectLabelAtPoint(&c, text, x, y, shaded, s, opacity);
 }
 

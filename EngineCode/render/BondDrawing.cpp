@@ -69,7 +69,7 @@ int16_t LimitStrips(int32_t n) { return static_cast<int16_t>(std::clamp(n, 1, kM
 // anti-aliased pixel plot.
 int32_t StripCount(float bondRadius, float scale, int32_t halveFrom, bool halveStrictlyAbove) {
   const float widthPixels = 2.0f * bondRadius * scale;
-  int32_t n = std::isfinite(widthPixels) ? static_cast<int32_t>(std::min(widthPixels, 1.0e6f)) + 1 : 1;
+  int32_t n = std::isfinite(widthPixels) ? static_cast<int32_t>(std::clamp(widthPixels, 0.0f, 1.0e6f)) + 1 : 1;
   if (UseSmoothDrawing() && (halveStrictlyAbove ? n > halveFrom : n >= halveFrom)) {
     const int32_t base = halveStrictlyAbove ? halveFrom + 1 : halveFrom;
     n = (n - base) / 2 + base;
@@ -525,7 +525,7 @@ void GetBondStripeColor(RGBColor &out, const CrystalRec *crystal, const float no
     specular = Il * kS * std::pow(r, N);
   const auto channel = [&](uint16_t v) {
     const float x = (Ia * kA + Il * kD * d) * float(v) / 65535.0f + specular;
-    return x > 1.0f ? uint16_t(65535) : uint16_t(x * 65535.0f);
+    return x > 1.0f ? uint16_t(65535) : x > 0.0f ? uint16_t(x * 65535.0f) : uint16_t(0);
   };
   out = RGBColor{channel(colour.red), channel(colour.green), channel(colour.blue)};
 }
@@ -564,10 +564,10 @@ void PenStrip(GraphicsPort &port, int32_t k, float f0, float f1, bool whole, con
     float p0[2], p1[2];
     AlongStrip(k, f0, p0);
     AlongStrip(k, f1, p1);
-    x0 = int16_t(p0[0]);
-    y0 = int16_t(p0[1]);
-    x1 = int16_t(p1[0]);
-    y1 = int16_t(p1[1]);
+    x0 = int16_t(PixelInt(p0[0]));
+    y0 = int16_t(PixelInt(p0[1]));
+    x1 = int16_t(PixelInt(p1[0]));
+    y1 = int16_t(PixelInt(p1[1]));
   }
   if (gUseFastRotn && factor >= 1.0f) {
     MyDrawThickLine(x0, y0, x1, y1, 2, colour);
@@ -884,7 +884,7 @@ void DrawArrowCone(const CrystalRec *crystal, const float foot[3], const float o
   const float L = std::sqrt(L2);
   for (float &v : axis)
     v /= L;
-  int32_t rim = static_cast<int32_t>(std::min(float(M_PI) * coneRadius * c.plotScale, 1.0e6f));
+  int32_t rim = static_cast<int32_t>(std::clamp(ClampedPixels(float(M_PI) * coneRadius * c.plotScale), 0.0f, 1.0e6f));
   rim -= rim % 2;
   if (gUseFastRotn) {
     rim /= 2;

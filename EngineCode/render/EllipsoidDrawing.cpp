@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <optional>
 
 using namespace ovgfx;
 
@@ -21,22 +23,16 @@ namespace {
 
 constexpr float kPi = 3.14159265358979f;
 constexpr float kTwoPi = 2.0f * kPi;
-// Shaded mesh: segment length in pixels, a share of the on-screen size plus
-// one, within limits; coarser in a fast rotation frame.
-constexpr float kMeshShare = 0.04f, kMeshMin = 2.0f, kMeshMax = 8.0f;
-constexpr float kFastMeshShare = 0.25f, kFastMeshMin = 2.0f, kFastMeshMax = 20.0f;
-// Seam strokes of the mesh: thin under translucency.
-constexpr float kSeamWidthTranslucent = 0.1f;
-// Outline radius search: 20 coarse steps of pi/22, then 20 fine ones of
-// pi/242 from one coarse step before the best.
-constexpr int kBoundarySteps = 20;
-constexpr float kBoundaryCoarseStep = kPi / 22.0f;
-constexpr float kBoundaryFineStep = kPi / 242.0f;
 // The font of the axis labels.
 constexpr const char *kAxisLabelFont = "Geneva";
 constexpr float kAxisLabelSize = 10.0f;
 
 void Sub(const float a[3], const float b[3], float out[3]) { VecDiff(a, b, out); }
+
+// Outlines and principal ellipses carry a few vertices a pixel of their size,
+// which counts at most as the picture's larger side: an ellipsoid bigger than
+// the picture asks for no more.
+int PictureSpan() { return std::max({int(gHPixels), int(gVPixels), 1}); }
 
 // The painter point of a view point: the real-valued projection, moved to
 // the pixel centre so that an ellipse centred on an atom covers the atom's
@@ -55,19 +51,16 @@ void ToView(const CrystalRec &c, const float fractional[3], float view[3]) {
 void SetFill(Painter &p, const float c[3], float alpha) { p.SetFillColor(c[0], c[1], c[2], alpha); }
 void SetStroke(Painter &p, const float c[3], float alpha) { p.SetStrokeColor(c[0], c[1], c[2], alpha); }
 
-void StrokeSegment(Painter &p, const CrystalRec &c, const float a[3], const float b[3]) {
+// Adds a segment, or `n` consecutive points from `first` wrapping round the
+// array, to the painter's path as a new subpath.
+void AddSegment(Painter &p, const CrystalRec &c, const float a[3], const float b[3]) {
   float x0, y0, x1, y1;
   Project(c, a, x0, y0);
   Project(c, b, x1, y1);
-  p.BeginPath();
   p.MoveToPoint(x0, y0);
   p.AddLineToPoint(x1, y1);
-  p.StrokePath();
 }
-
-// Strokes `n` consecutive points from `first`, wrapping round the array.
-void StrokeRun(Painter &p, const CrystalRec &c, const std::vector<EllipsoidPoint> &pts, size_t first, size_t n) {
-  p.BeginPath();
+void AddRun(Painter &p, const CrystalRec &c, const std::vector<EllipsoidPoint> &pts, size_t first, size_t n) {
   for (size_t k = 0; k < n; ++k) {
     float x, y;
     Project(c, pts[(first + k) % pts.size()].data(), x, y);
@@ -76,8 +69,22 @@ void StrokeRun(Painter &p, const CrystalRec &c, const std::vector<EllipsoidPoint
     else
       p.AddLineToPoint(x, y);
   }
+}
+void StrokeSegment(Painter &p, const CrystalRec &c, const float a[3], const float b[3]) {
+  p.BeginPath();
+  AddSegment(p, c, a, b);
   p.StrokePath();
 }
+
+// Adds the ellipse polygon of MyDrawEllipse to the path; false when it has
+// no size.
+bool AddEllipsePath(Painter &painter, const CrystalRec &c, const float b1[3], const float b2[3], const float centre[3]);
+
+// Adds the front halves of a principal ellipse (`front`) or its back half to
+// the path, as PlotPrincipalEllipse draws them: an ellipse seen edge on is a
+// line and one seen face on a closed curve, both in front.
+void AddPrincipalHalves(Painter &painter, const CrystalRec &c, const std::vector<EllipsoidPoint> &points,
+                        const float b1[3], const float b2[3], bool front);
 
 float CriticalValue(const CrystalRec &c) {
   return c.ellipsoidCriticalValue > 0.0f ? c.ellipsoidCriticalValue : GetEllipsoidCriticalValue(c.ellipsoidProbability);
@@ -90,6 +97,45 @@ void AtomSemiAxes(const CrystalRec &c, const AtomRecord &a, float axes[3][3]) {
     ToView(c, a.ellipsoidAxes[i], end);
     Sub(end, a.cart, axes[i]);
   }
+}
+
+// The screen outline of an ellipsoid with perpendicular semi-axes a_i is the
+// projection of the quadric along z: the ellipse x^T S^-1 x = 1 with S the
+// x, y block of sum a_i a_i^T. False for a semi-axis of no length.
+struct ScreenShape {
+  double xx = 0.0, xy = 0.0, yy = 0.0;
+};
+bool OutlineShape(const float a0[3], const float a1[3], const float a2[3], ScreenShape &shape) {
+  shape = ScreenShape{};
+  for (const float *a : {a0, a1, a2}) {
+    const double x = a[0], y = a[1], z = a[2];
+    if (!(x * x + y * y + z * z > 0.0) || !std::isfinite(x + y + z))
+      return false;
+    shape.xx += x * x;
+    shape.xy += x * y;
+    shape.yy += y * y;
+  }
+  return true;
+}
+
+// The outline's semi-axes from the eigenvalues of S: A the shorter, at the
+// angle phi from +x in [-pi/4, 3pi/4), B the longer at phi + pi/2; a circle
+// takes phi 0.
+bool ScreenOutline(const float a0[3], const float a1[3], const float a2[3], float &A, float &B, float &phi) {
+  ScreenShape s;
+  if (!OutlineShape(a0, a1, a2, s))
+    return false;
+  const double mean = (s.xx + s.yy) / 2.0, half = std::hypot((s.xx - s.yy) / 2.0, s.xy);
+  A = float(std::sqrt(std::max(mean - half, 0.0)));
+  B = float(std::sqrt(mean + half));
+  double angle = 0.0;
+  if (2.0 * half >= double(kCircularOutlineTolerance)) {
+    angle = 0.5 * std::atan2(2.0 * s.xy, s.xx - s.yy) + double(kPi) / 2.0;
+    if (angle >= 0.75 * double(kPi))
+      angle -= double(kPi);
+  }
+  phi = float(angle);
+  return true;
 }
 
 // A contrast of f: the colour mixed with white (dark colours) or black.
@@ -159,6 +205,32 @@ constexpr EllipsoidStyleRow kEllipsoidStyles[] = {
 // clang-format on
 
 } // namespace
+
+// ---- The shared painter ----------------------------------------------------------------------
+
+namespace {
+struct SharedPainter {
+  GraphicsPort *port = nullptr;
+  std::unique_ptr<Painter> painter;
+};
+SharedPainter gSharedPainter;
+} // namespace
+
+EllipsoidPainterScope::EllipsoidPainterScope() {
+  GraphicsPort *port = CurrentPort();
+  if (!port || gSharedPainter.painter)
+    return;
+  auto painter = std::make_unique<Painter>(*port, false);
+  if (!painter->IsValid())
+    return;
+  gSharedPainter.port = port;
+  gSharedPainter.painter = std::move(painter);
+}
+
+EllipsoidPainterScope::~EllipsoidPainterScope() {
+  gSharedPainter.painter.reset();
+  gSharedPainter.port = nullptr;
+}
 
 // ---- Recipe -------------------------------------------------------------------------------
 
@@ -253,10 +325,13 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   const AtomRecord &a = c.atoms[atom];
   if (a.site >= UsableSiteSize(c))
     return;
-  Painter painter(*port, false);
+  std::optional<Painter> own;
+  if (gSharedPainter.port != port || !gSharedPainter.painter)
+    own.emplace(*port, false);
+  Painter &painter = own ? *own : *gSharedPainter.painter;
   if (!painter.IsValid())
     return;
-  painter.SetShouldAntialias(true);
+  painter.SetShouldAntialias(!gUseFastRotn);
   painter.SelectFont(kAxisLabelFont, kAxisLabelSize);
   painter.SetTextDrawingMode(PainterTextMode::kStroke);
 
@@ -282,16 +357,20 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   float b1[3], b2[3];
   GetBoundaryEllipse(&c, tips[0], tips[1], tips[2], centre, b1, b2);
 
+  // Without octants or rear axes nothing is drawn between the outline and
+  // the principal ellipses, so their solid lines are stroked as one path.
+  const bool oneStroke = !parts.octants && !(parts.axes && parts.rearAxes);
   if (!parts.shaded) {
+    FillEllipsoidOutline(*port, &c, tips[0], tips[1], tips[2], centre, fill, fillOpacity);
     UseDefaultEllipsoidLines(painter, true);
     SetStroke(painter, line, lineOpacity);
-    SetFill(painter, fill, fillOpacity);
-    MyDrawEllipse(painter, &c, b1, b2, centre, true, parts.outline);
+    if (!oneStroke)
+      MyDrawEllipse(painter, &c, b1, b2, centre, false, parts.outline);
   } else {
-    PhongRenderEllipsoid(painter, &c, tips[0], tips[1], tips[2], centre, fill, fillOpacity);
+    PhongRenderEllipsoid(*port, &c, tips[0], tips[1], tips[2], centre, fill, fillOpacity);
   }
 
-  painter.SetShouldAntialias(true);
+  painter.SetShouldAntialias(!gUseFastRotn);
   UseDefaultEllipsoidLines(painter, true);
   SetStroke(painter, line, lineOpacity);
   if (parts.axes && parts.rearAxes) {
@@ -305,8 +384,31 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
     painter.SetLineDash(0.0f, nullptr, 0);
   }
 
-  if (parts.principal || parts.octants) {
-    static constexpr int kPlanes[3][2] = {{0, 1}, {0, 2}, {1, 2}};
+  static constexpr int kPlanes[3][2] = {{0, 1}, {0, 2}, {1, 2}};
+  if (oneStroke) {
+    std::vector<EllipsoidPoint> principal[3];
+    if (parts.principal)
+      for (int plane = 0; plane < 3; ++plane)
+        principal[plane] = GetPrincipalEllipse(&c, tips[kPlanes[plane][0]], tips[kPlanes[plane][1]], centre);
+    painter.BeginPath();
+    if (parts.outline && !parts.shaded)
+      AddEllipsePath(painter, c, b1, b2, centre);
+    for (const auto &points : principal)
+      if (points.size() >= 4)
+        AddPrincipalHalves(painter, c, points, b1, b2, true);
+    if (!painter.IsPathEmpty())
+      painter.StrokePath();
+    if (parts.principal && parts.hiddenHalves) {
+      painter.SetLineDash(0.0f, gDashLengths, 2);
+      painter.BeginPath();
+      for (const auto &points : principal)
+        if (points.size() >= 4)
+          AddPrincipalHalves(painter, c, points, b1, b2, false);
+      if (!painter.IsPathEmpty())
+        painter.StrokePath();
+      painter.SetLineDash(0.0f, nullptr, 0);
+    }
+  } else if (parts.principal || parts.octants) {
     static constexpr int kStripeAxes[3][2] = {{0, 1}, {2, 0}, {1, 2}};
     for (int plane = 0; plane < 3; ++plane) {
       const float *tipA = tips[kPlanes[plane][0]], *tipB = tips[kPlanes[plane][1]];
@@ -376,17 +478,9 @@ void GetBoundaryEllipse(const CrystalRec *crystal, const float tip0[3], const fl
     circle(l0);
     return;
   }
-  static const float kRoot2 = 1.0f / std::sqrt(2.0f);
-  const float dirs[3][3] = {{1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {kRoot2, kRoot2, 0.0f}};
-  float p[3][3], radius[3];
-  for (int k = 0; k < 3; ++k) {
-    radius[k] = GetBoundaryEllipseRadius(a0, a1, a2, dirs[k]);
-    for (int i = 0; i < 3; ++i)
-      p[k][i] = centre[i] + dirs[k][i] * radius[k];
-  }
   float A, B, phi;
-  if (!GetEllipseFromPoints(p[0], p[1], p[2], centre, A, B, phi) || !std::isfinite(A) || !std::isfinite(B)) {
-    circle((radius[0] + radius[1] + radius[2]) / 3.0f);
+  if (!ScreenOutline(a0, a1, a2, A, B, phi)) {
+    circle(0.0f);
     return;
   }
   auto depthAt = [&](float x, float y) {
@@ -437,21 +531,20 @@ bool GetEllipseFromPoints(const float p1[3], const float p2[3], const float p3[3
   return true;
 }
 
-void MyDrawEllipse(Painter &painter, const CrystalRec *crystal, const float b1[3], const float b2[3],
-                   const float centre[3], bool fill, bool stroke) {
-  if (!crystal || (!fill && !stroke))
-    return;
+namespace {
+
+bool AddEllipsePath(Painter &painter, const CrystalRec &c, const float b1[3], const float b2[3],
+                    const float centre[3]) {
   float cx, cy, x1, y1, x2, y2;
-  Project(*crystal, centre, cx, cy);
-  Project(*crystal, b1, x1, y1);
-  Project(*crystal, b2, x2, y2);
+  Project(c, centre, cx, cy);
+  Project(c, b1, x1, y1);
+  Project(c, b2, x2, y2);
   const float a = std::hypot(x1 - cx, y1 - cy), b = std::hypot(x2 - cx, y2 - cy);
-  if (a == 0.0f || b == 0.0f)
-    return;
+  if (!(a > 0.0f) || !(b > 0.0f))
+    return false;
   const float ux = (x1 - cx) / a, uy = (y1 - cy) / a;
-  const int q = (int(std::max(a, b)) + 1) / 2;
+  const int q = (std::min(PixelInt(std::max(a, b)), PictureSpan()) + 1) / 2;
   const int n = 4 * std::max(q, 1);
-  painter.BeginPath();
   for (int k = 0; k <= n; ++k) {
     const float t = float(k % n) * kTwoPi / float(n);
     const float along = a * std::cos(t), across = b * std::sin(t);
@@ -462,6 +555,18 @@ void MyDrawEllipse(Painter &painter, const CrystalRec *crystal, const float b1[3
       painter.AddLineToPoint(x, y);
   }
   painter.ClosePath();
+  return true;
+}
+
+} // namespace
+
+void MyDrawEllipse(Painter &painter, const CrystalRec *crystal, const float b1[3], const float b2[3],
+                   const float centre[3], bool fill, bool stroke) {
+  if (!crystal || (!fill && !stroke))
+    return;
+  painter.BeginPath();
+  if (!AddEllipsePath(painter, *crystal, b1, b2, centre))
+    return;
   if (fill && stroke)
     painter.FillStrokePath();
   else if (fill)
@@ -481,7 +586,7 @@ std::vector<EllipsoidPoint> GetPrincipalEllipse(const CrystalRec *crystal, const
   Sub(tipA, centre, u);
   Sub(tipB, centre, w);
   const float lu = Magnitude(u), lw = Magnitude(w);
-  const int n = int(std::max(lu, lw) * crystal->plotScale);
+  const int n = std::min(PixelInt(std::max(lu, lw) * crystal->plotScale), PictureSpan());
   if (n <= 0 || lu <= 0.0f || lw <= 0.0f)
     return points;
   points.resize(size_t(4 * n));
@@ -514,14 +619,15 @@ size_t GetPrincipalEllipseBound(const std::vector<EllipsoidPoint> &points, const
   const float B = std::hypot(b2[0] - centre[0], b2[1] - centre[1]);
   if (A <= 0.0f || B <= 0.0f)
     return 0;
-  const float phi0 = GetVectorBearing(centre, b1);
+  // cos(phi - phi0) of the point's bearing phi from the bearing phi0 of b1.
+  const float ux = (b1[0] - centre[0]) / A, uy = (b1[1] - centre[1]) / A;
   const float ratio = A * A / (B * B);
   size_t best = 0;
   float bestGap = 0.0f;
   for (size_t k = 0; k < points.size() / 2; ++k) {
-    const float d = std::hypot(points[k][0] - centre[0], points[k][1] - centre[1]);
-    const float phi = GetVectorBearing(centre, points[k].data());
-    const float cs = std::cos(phi - phi0);
+    const float dx = points[k][0] - centre[0], dy = points[k][1] - centre[1];
+    const float d = std::hypot(dx, dy);
+    const float cs = d > 0.0f ? (dx * ux + dy * uy) / d : 1.0f;
     const float radius = A / std::sqrt(cs * cs * (1.0f - ratio) + ratio);
     const float gap = std::fabs(d - radius);
     if (k == 0 || gap < bestGap) {
@@ -532,17 +638,20 @@ size_t GetPrincipalEllipseBound(const std::vector<EllipsoidPoint> &points, const
   return best;
 }
 
-void PlotPrincipalEllipse(Painter &painter, const CrystalRec *crystal, const std::vector<EllipsoidPoint> &points,
-                          const float b1[3], const float b2[3], bool showHiddenHalves) {
+namespace {
+
+void AddPrincipalHalves(Painter &painter, const CrystalRec &c, const std::vector<EllipsoidPoint> &points,
+                        const float b1[3], const float b2[3], bool front) {
   const size_t count = points.size();
-  if (!crystal || count < 4)
+  if (count < 4)
     return;
-  const CrystalRec &c = *crystal;
   float normal[3], centre[3];
   CalcPlaneNormal(points[0].data(), points[count / 4].data(), points[count < 8 ? 1 : count / 8].data(), normal);
   for (int k = 0; k < 3; ++k)
     centre[k] = (points[0][size_t(k)] + points[count / 2][size_t(k)]) / 2.0f;
   if (std::fabs(normal[2]) < kEdgeOnTolerance) {
+    if (!front)
+      return;
     size_t far = 0;
     float farthest = -1.0f;
     for (size_t k = 0; k < count / 2; ++k) {
@@ -552,26 +661,37 @@ void PlotPrincipalEllipse(Painter &painter, const CrystalRec *crystal, const std
         far = k;
       }
     }
-    StrokeSegment(painter, c, points[far].data(), points[far + count / 2].data());
+    AddSegment(painter, c, points[far].data(), points[far + count / 2].data());
     return;
   }
   if (std::fabs(normal[0]) < kEdgeOnTolerance && std::fabs(normal[1]) < kEdgeOnTolerance) {
-    StrokeRun(painter, c, points, 0, count + 1);
+    if (front)
+      AddRun(painter, c, points, 0, count + 1);
     return;
   }
   const size_t k = GetPrincipalEllipseBound(points, b1, b2, centre);
   const bool firstInFront = points[(k + count / 4) % count][2] > centre[2];
-  auto draw = [&](size_t first, bool front) {
-    if (front) {
-      StrokeRun(painter, c, points, first, count / 2 + 1);
-    } else if (showHiddenHalves) {
-      painter.SetLineDash(0.0f, gDashLengths, 2);
-      StrokeRun(painter, c, points, first, count / 2 + 1);
-      painter.SetLineDash(0.0f, nullptr, 0);
-    }
-  };
-  draw(k, firstInFront);
-  draw(k + count / 2, !firstInFront);
+  AddRun(painter, c, points, firstInFront == front ? k : k + count / 2, count / 2 + 1);
+}
+
+} // namespace
+
+void PlotPrincipalEllipse(Painter &painter, const CrystalRec *crystal, const std::vector<EllipsoidPoint> &points,
+                          const float b1[3], const float b2[3], bool showHiddenHalves) {
+  if (!crystal || points.size() < 4)
+    return;
+  painter.BeginPath();
+  AddPrincipalHalves(painter, *crystal, points, b1, b2, true);
+  if (!painter.IsPathEmpty())
+    painter.StrokePath();
+  if (!showHiddenHalves)
+    return;
+  painter.SetLineDash(0.0f, gDashLengths, 2);
+  painter.BeginPath();
+  AddPrincipalHalves(painter, *crystal, points, b1, b2, false);
+  if (!painter.IsPathEmpty())
+    painter.StrokePath();
+  painter.SetLineDash(0.0f, nullptr, 0);
 }
 
 void PlotOctantStripes(Painter &painter, const CrystalRec *crystal, const float tipA[3], const float tipB[3],
@@ -618,173 +738,140 @@ void PlotSolidOctant(Painter &painter, const CrystalRec *crystal, const std::vec
 
 // ---- Shaded body ---------------------------------------------------------------------------------
 
-void PhongRenderEllipsoid(Painter &painter, const CrystalRec *crystal, const float tip0[3], const float tip1[3],
-                          const float tip2[3], const float centre[3], const float colour[3], float opacity) {
-  if (!crystal)
-    return;
-  const CrystalRec &c = *crystal;
-  const float *tips[3] = {tip0, tip1, tip2};
-  float L[3], R[3][3]; // R[i]: unit direction of semi-axis i
-  for (int i = 0; i < 3; ++i) {
-    float v[3];
-    Sub(tips[i], centre, v);
-    L[i] = Magnitude(v);
-    if (!(L[i] > 0.0f))
-      return;
-    for (int k = 0; k < 3; ++k)
-      R[i][k] = v[k] / L[i];
-  }
-  const float S = std::max({L[0], L[1], L[2]}) * c.plotScale;
-  const float d = gUseFastRotn ? std::clamp(kFastMeshShare * S + 1.0f, kFastMeshMin, kFastMeshMax)
-                               : std::clamp(kMeshShare * S + 1.0f, kMeshMin, kMeshMax);
-  int N = int(kTwoPi * S / d);
-  N -= N % 2;
-  if ((N / 2) % 2 == 1)
-    N += 2;
-  N = std::max(N, 4);
-  const float step = kTwoPi / float(N);
-
-  // Rings from the pole at +L2 to the pole at -L2, in the ellipse frame.
-  const int rings = N / 2 + 1;
-  std::vector<std::vector<EllipsoidPoint>> ring(static_cast<size_t>(rings));
-  auto frame = [&](float x, float y, float z) {
-    EllipsoidPoint p;
-    for (int k = 0; k < 3; ++k)
-      p[size_t(k)] = R[0][k] * x + R[1][k] * y + R[2][k] * z + centre[k];
-    return p;
-  };
-  ring[0] = {frame(0.0f, 0.0f, L[2])};
-  ring[size_t(N / 2)] = {frame(0.0f, 0.0f, -L[2])};
-  int m = 0;
-  for (int k = 1; k < N / 2; ++k) {
-    m = k <= N / 4 ? 6 * k : m - 6;
-    const float t = std::tan(float(k) * step);
-    const float rho = std::sqrt(1.0f / (1.0f / (L[2] * L[2] * t * t) + 1.0f / (L[0] * L[0])));
-    const float z = rho / t;
-    std::vector<EllipsoidPoint> &r = ring[size_t(k)];
-    r.resize(size_t(m));
-    for (int j = 0; j < m / 2; ++j) {
-      const float phi = float(j) * kTwoPi / float(m);
-      const float x = rho * std::cos(phi);
-      const float y = -(L[1] * rho / L[0]) * std::sqrt(std::max(0.0f, 1.0f - x * x / (rho * rho)));
-      r[size_t(j)] = frame(x, y, z);
-      r[size_t(j + m / 2)] = frame(-x, -y, z);
-    }
-  }
-  for (int k = 0; k + 1 < rings; ++k) {
-    const std::vector<EllipsoidPoint> &a = ring[size_t(k)], &b = ring[size_t(k + 1)];
-    const std::vector<EllipsoidPoint> &big = a.size() > b.size() ? a : b;
-    const std::vector<EllipsoidPoint> &small = a.size() > b.size() ? b : a;
-    const size_t s = big.size() / 6;
-    if (s == 0)
-      continue;
-    auto bigAt = [&](size_t i) { return big[i % big.size()].data(); };
-    auto smallAt = [&](size_t i) { return small[i % small.size()].data(); };
-    for (size_t q = 0; q < 6; ++q) {
-      for (size_t i = 0; i < s; ++i)
-        DrawRenderedTriangle(painter, &c, centre, smallAt(q * (s - 1) + i), bigAt(q * s + i), bigAt(q * s + i + 1),
-                             colour, opacity);
-      for (size_t i = 0; i + 1 < s; ++i)
-        DrawRenderedTriangle(painter, &c, centre, smallAt(q * (s - 1) + i), bigAt(q * s + i + 1),
-                             smallAt(q * (s - 1) + i + 1), colour, opacity);
-    }
-  }
-}
-
 namespace {
 
-// The outward unit normal of a triangle of an ellipsoid about `centre`.
-void OutwardNormal(const float centre[3], const float p1[3], const float p2[3], const float p3[3], float n[3]) {
-  CalcPlaneNormal(p1, p2, p3, n);
-  float out[3];
-  for (int k = 0; k < 3; ++k)
-    out[k] = (p1[k] + p2[k] + p3[k]) / 3.0f - centre[k];
-  if (DotProduct(n, out) < 0.0f)
-    VecNegate(n);
+// Lays `colour` (0 to 1) over a pixel at weight w.
+uint32_t BlendPixel(uint32_t under, const float colour[3], float w) {
+  uint32_t out = under & 0xFF000000u;
+  for (int k = 0; k < 3; ++k) {
+    const int shift = 16 - 8 * k;
+    const float below = float((under >> shift) & 0xFFu);
+    const float v = std::clamp(colour[k] * 255.0f * w + below * (1.0f - w) + 0.5f, 0.0f, 255.0f);
+    out |= uint32_t(v) << shift;
+  }
+  return out;
 }
 
-void LitColour(const CrystalRec &c, const float normal[3], const float colour[3], float out[3]) {
-  RenderSurfaceColor(c.ambientIntensity, c.pointIntensity, c.kA[kAtomReflectance], c.kD[kAtomReflectance],
-                     c.kS[kAtomReflectance], float(c.phongN[kAtomReflectance]), c.lightDirection, normal, colour, out);
-}
-
-// The triangle's three projected points as x, y pairs.
-void TrianglePoints(const CrystalRec &c, const float p1[3], const float p2[3], const float p3[3], float xy[6]) {
-  Project(c, p1, xy[0], xy[1]);
-  Project(c, p2, xy[2], xy[3]);
-  Project(c, p3, xy[4], xy[5]);
+// Paints the ellipsoid's screen outline pixel by pixel into the port's
+// pixels: each pixel whose centre lies inside takes `shade(dx, dy, colour)`
+// for its view offset (dx, dy) from the centre (Angstrom, y up), laid over
+// it at `opacity`. The rim is anti-aliased over one pixel except in a fast
+// rotation frame. Only the pixels of the port's buffer are touched.
+template <class Shade>
+void PaintOutline(GraphicsPort &port, const CrystalRec &c, const float a0[3], const float a1[3], const float a2[3],
+                  const float centre[3], float opacity, Shade shade) {
+  PixelBuffer *pixels = port.Pixels();
+  ScreenShape outline;
+  if (!pixels || pixels->Depth() != 32 || !(opacity > 0.0f) || !OutlineShape(a0, a1, a2, outline))
+    return;
+  const double det = outline.xx * outline.yy - outline.xy * outline.xy;
+  if (!(det > 0.0))
+    return;
+  // Pixels per Angstrom at the centre's depth, and the centre on the port.
+  float X0, Y0, X1, Y1;
+  const float beside[3] = {centre[0] + 1.0f, centre[1], centre[2]};
+  Project(c, centre, X0, Y0);
+  Project(c, beside, X1, Y1);
+  const double scale = double(X1) - double(X0);
+  if (!(scale > 0.0) || !std::isfinite(X0) || !std::isfinite(Y0))
+    return;
+  const double minor = std::sqrt(std::max(det / std::max(outline.xx, outline.yy), 0.0)) * scale;
+  const double reachX = std::sqrt(outline.xx) * scale + 1.0, reachY = std::sqrt(outline.yy) * scale + 1.0;
+  const Rect &b = pixels->Bounds();
+  const double left = std::max(double(b.left), std::floor(X0 - reachX));
+  const double right = std::min(double(b.right) - 1.0, std::ceil(X0 + reachX));
+  const double top = std::max(double(b.top), std::floor(Y0 - reachY));
+  const double bottom = std::min(double(b.bottom) - 1.0, std::ceil(Y0 + reachY));
+  if (left > right || top > bottom)
+    return;
+  // Rows end where the outline, grown by a pixel, ends.
+  const double grown = (minor + 1.0) / std::max(minor, 1e-6), limit = grown * grown;
+  const bool smooth = !gUseFastRotn;
+  const float weight = std::min(opacity, 1.0f);
+  const double inverseScale = 1.0 / scale;
+  for (int y = int(top); y <= int(bottom); ++y) {
+    const double dy = -(double(y) + 0.5 - double(Y0)) * inverseScale;
+    // f(dx) = (yy dx^2 - 2 xy dy dx + xx dy^2) / det <= limit.
+    const double qa = outline.yy, qb = -outline.xy * dy, qc = outline.xx * dy * dy - det * limit;
+    const double disc = qb * qb - qa * qc;
+    if (disc < 0.0)
+      continue;
+    const double root = std::sqrt(disc);
+    const double fromX = std::max(left, std::floor(X0 + (-qb - root) / qa * scale));
+    const double toX = std::min(right, std::ceil(X0 + (-qb + root) / qa * scale));
+    uint32_t *row = pixels->Row32(y);
+    for (int x = int(fromX); x <= int(toX); ++x) {
+      const double dx = (double(x) + 0.5 - double(X0)) * inverseScale;
+      const double gx = outline.yy * dx - outline.xy * dy, gy = outline.xx * dy - outline.xy * dx;
+      const double f = (gx * dx + gy * dy) / det;
+      float cover;
+      if (smooth) {
+        // Distance to the outline in pixels, from the outline function's slope.
+        const double slope = 2.0 * std::hypot(gx, gy) / det * inverseScale;
+        cover = float(std::clamp(0.5 + (slope > 0.0 ? (1.0 - f) / slope : 1.0), 0.0, 1.0));
+      } else {
+        cover = f <= 1.0 ? 1.0f : 0.0f;
+      }
+      if (cover <= 0.0f)
+        continue;
+      float colour[3];
+      shade(dx, dy, colour);
+      uint32_t &pixel = row[x - b.left];
+      pixel = BlendPixel(pixel, colour, cover * weight);
+    }
+  }
 }
 
 } // namespace
 
-void DrawRenderedTriangle(Painter &painter, const CrystalRec *crystal, const float centre[3], const float p1[3],
-                          const float p2[3], const float p3[3], const float colour[3], float opacity) {
+void FillEllipsoidOutline(GraphicsPort &port, const CrystalRec *crystal, const float tip0[3], const float tip1[3],
+                          const float tip2[3], const float centre[3], const float colour[3], float opacity) {
+  if (!crystal)
+    return;
+  float a[3][3];
+  Sub(tip0, centre, a[0]);
+  Sub(tip1, centre, a[1]);
+  Sub(tip2, centre, a[2]);
+  PaintOutline(port, *crystal, a[0], a[1], a[2], centre, opacity, [&](double, double, float out[3]) {
+    for (int k = 0; k < 3; ++k)
+      out[k] = colour[k];
+  });
+}
+
+void PhongRenderEllipsoid(GraphicsPort &port, const CrystalRec *crystal, const float tip0[3], const float tip1[3],
+                          const float tip2[3], const float centre[3], const float colour[3], float opacity) {
   if (!crystal)
     return;
   const CrystalRec &c = *crystal;
-  float n[3];
-  OutwardNormal(centre, p1, p2, p3, n);
-  if (n[2] < 0.0f)
-    return;
-  float lit[3], xy[6];
-  LitColour(c, n, colour, lit);
-  TrianglePoints(c, p1, p2, p3, xy);
-  SetFill(painter, lit, opacity);
-  if (gUseFastRotn) {
-    painter.SetShouldAntialias(false);
-    painter.FillConvexPolygon(xy, 3, false);
-    return;
+  float a[3][3];
+  Sub(tip0, centre, a[0]);
+  Sub(tip1, centre, a[1]);
+  Sub(tip2, centre, a[2]);
+  // The surface v^T M v = 1 about the centre, M = sum a_i a_i^T / |a_i|^4.
+  double M[3][3] = {};
+  for (const auto &axis : a) {
+    const double l2 = double(DotProduct(axis, axis));
+    if (!(l2 > 0.0))
+      return;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j)
+        M[i][j] += double(axis[i]) * axis[j] / (l2 * l2);
   }
-  painter.SetShouldAntialias(true);
-  SetStroke(painter, lit, opacity);
-  painter.SetLineWidth(opacity < 1.0f ? kSeamWidthTranslucent : 1.0f);
-  painter.FillConvexPolygon(xy, 3, true);
-}
-
-void DrawMultiRenderedTriangle(Painter &painter, const CrystalRec *crystal, const float centre[3], const float p1[3],
-                               const float p2[3], const float p3[3], const float colour[3], float opacity) {
-  if (!crystal)
+  if (!(M[2][2] > 0.0))
     return;
-  float n[3];
-  OutwardNormal(centre, p1, p2, p3, n);
-  if (n[2] < 0.0f)
-    return;
-  const float mean = (VecBondDist(p1, p2) + VecBondDist(p2, p3) + VecBondDist(p3, p1)) / 3.0f;
-  const int rows = std::max(1, 2 * int(mean * crystal->plotScale / 3.0f));
-  // Barycentric grid: point (i, j) = p1 + i/rows (p2 - p1) + j/rows (p3 - p1).
-  auto at = [&](int i, int j, float out[3]) {
+  PaintOutline(port, c, a[0], a[1], a[2], centre, opacity, [&](double dx, double dy, float out[3]) {
+    // The front point of the surface over the pixel (the rim beyond it).
+    const double za = M[2][2], zb = M[0][2] * dx + M[1][2] * dy;
+    const double zc = M[0][0] * dx * dx + 2.0 * M[0][1] * dx * dy + M[1][1] * dy * dy - 1.0;
+    const double z = (-zb + std::sqrt(std::max(zb * zb - za * zc, 0.0))) / za;
+    float normal[3];
     for (int k = 0; k < 3; ++k)
-      out[k] = p1[k] + float(i) / float(rows) * (p2[k] - p1[k]) + float(j) / float(rows) * (p3[k] - p1[k]);
-  };
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; i + j < rows; ++j) {
-      float a[3], b[3], d[3];
-      at(i, j, a);
-      at(i + 1, j, b);
-      at(i, j + 1, d);
-      DrawRenderedSubTriangle(painter, crystal, centre, a, b, d, colour, opacity);
-      if (i + j + 1 < rows) {
-        float e[3];
-        at(i + 1, j + 1, e);
-        DrawRenderedSubTriangle(painter, crystal, centre, b, e, d, colour, opacity);
-      }
-    }
-}
-
-void DrawRenderedSubTriangle(Painter &painter, const CrystalRec *crystal, const float centre[3], const float p1[3],
-                             const float p2[3], const float p3[3], const float colour[3], float opacity) {
-  if (!crystal)
-    return;
-  float towards[3], n[3] = {0, 0, 1};
-  for (int k = 0; k < 3; ++k)
-    towards[k] = (p1[k] + p2[k] + p3[k]) / 3.0f - centre[k];
-  GetUnitVector(towards, n);
-  float lit[3], xy[6];
-  LitColour(*crystal, n, colour, lit);
-  TrianglePoints(*crystal, p1, p2, p3, xy);
-  SetFill(painter, lit, opacity);
-  painter.SetShouldAntialias(false);
-  painter.FillConvexPolygon(xy, 3, false);
+      normal[k] = float(M[k][0] * dx + M[k][1] * dy + M[k][2] * z);
+    float unit[3] = {0.0f, 0.0f, 1.0f};
+    GetUnitVector(normal, unit);
+    RenderSurfaceColor(c.ambientIntensity, c.pointIntensity, c.kA[kAtomReflectance], c.kD[kAtomReflectance],
+                       c.kS[kAtomReflectance], float(c.phongN[kAtomReflectance]), c.lightDirection, unit, colour, out);
+  });
 }
 
 void RenderSurfaceColor(float ambientIntensity, float pointIntensity, float kA, float kD, float kS, float N,
@@ -823,27 +910,15 @@ float GetEllipsoidRadius(const float a0[3], const float a1[3], const float a2[3]
 }
 
 float GetBoundaryEllipseRadius(const float a0[3], const float a1[3], const float a2[3], const float d[3]) {
-  float unit[3];
-  if (!GetUnitVector(d, unit))
+  const double length = std::hypot(double(d[0]), double(d[1]));
+  ScreenShape shape;
+  if (!(length > 0.0) || !OutlineShape(a0, a1, a2, shape))
     return 0.0f;
-  auto value = [&](float theta) {
-    const float s = std::sin(theta), co = std::cos(theta);
-    const float u[3] = {s * unit[0], s * unit[1], s * unit[2] + co};
-    return std::fabs(s * GetEllipsoidRadius(a0, a1, a2, u));
-  };
-  float best = 0.0f, bestTheta = 0.0f;
-  for (int k = 1; k <= kBoundarySteps; ++k) {
-    const float theta = float(k) * kBoundaryCoarseStep;
-    const float v = value(theta);
-    if (v > best) {
-      best = v;
-      bestTheta = theta;
-    }
-  }
-  const float start = bestTheta - kBoundaryCoarseStep;
-  for (int k = 0; k <= kBoundarySteps; ++k)
-    best = std::max(best, value(start + float(k) * kBoundaryFineStep));
-  return best;
+  // The outline is x^T S^-1 x = 1: along the unit u, r^2 = det S / (u^T adj(S) u).
+  const double ux = double(d[0]) / length, uy = double(d[1]) / length;
+  const double across = shape.yy * ux * ux - 2.0 * shape.xy * ux * uy + shape.xx * uy * uy;
+  const double det = shape.xx * shape.yy - shape.xy * shape.xy;
+  return across > 0.0 && det > 0.0 ? float(std::sqrt(det / across)) : 0.0f;
 }
 
 namespace {

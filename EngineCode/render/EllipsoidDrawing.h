@@ -3,9 +3,11 @@
 // A site's ellipsoid style picks a recipe: which parts to draw (outline,
 // flat or lit body, principal ellipses with or without their hidden halves,
 // octants as stripes or lit quarter-discs, axes with rear halves and
-// labels) in which colours and opacities. The parts are drawn anti-aliased
-// with a painter into the current port, in the port's own coordinates (y
-// down), at the real-valued projection of the plot (gHPixels x gVPixels).
+// labels) in which colours and opacities. The body is painted pixel by
+// pixel into the current port's pixels, the lines and labels with a painter,
+// anti-aliased except in a fast rotation frame; all in the port's own
+// coordinates (y down), at the real-valued projection of the plot
+// (gHPixels x gVPixels).
 //
 // Points named "tip" or "centre" are view-Cartesian (Angstrom): the centre
 // is the atom, each tip the end of one semi-axis.
@@ -14,10 +16,11 @@
 // atom's outline lies for its label.
 //
 // Sound behaviour where a literal reading would fail:
-// - an outline that looks circular although the semi-axes differ (an
-//   ellipsoid of revolution seen along its axis) takes angle 0 instead of
-//   dividing by zero, and a fit that gives no real semi-axes falls back to
-//   the circle through the measured outline radii;
+// - the outline is the exact projection of the ellipsoid (the quadric seen
+//   along z, a 2 x 2 eigenproblem) rather than a fit through searched
+//   radii; an outline that looks circular although the semi-axes differ (an
+//   ellipsoid of revolution seen along its axis) takes angle 0, and an
+//   ellipsoid with a semi-axis of no length has no outline;
 // - a stored critical value that is not positive is taken afresh from the
 //   structure's probability;
 // - the selection is red on every colour at least 49152 red and green,
@@ -28,6 +31,7 @@
 #pragma once
 
 #include "StructureRecord.h"
+#include "graphics/GraphicsPort.h"
 #include "graphics/Painter.h"
 
 #include <array>
@@ -70,6 +74,17 @@ inline constexpr float kEllipsoidSelectionFill = 0.1f;
 extern const float gDashLengths[2];
 
 // ---- One atom ---------------------------------------------------------------------
+
+// While one exists, the ellipsoids drawn into the port that was current when
+// it was made share one painter instead of opening one each: a model walk
+// over thousands of atoms makes one. Scopes do not nest.
+class EllipsoidPainterScope {
+public:
+  EllipsoidPainterScope();
+  ~EllipsoidPainterScope();
+  EllipsoidPainterScope(const EllipsoidPainterScope &) = delete;
+  EllipsoidPainterScope &operator=(const EllipsoidPainterScope &) = delete;
+};
 
 // Draws one atom's ellipsoid at normalised depth t (0 back, 1 front); nothing
 // for style 0.
@@ -116,21 +131,17 @@ void PlotSolidOctant(ovgfx::Painter &painter, const CrystalRec *crystal, const s
 
 // ---- Shaded body -----------------------------------------------------------------------
 
-// The lit triangle mesh of the ellipsoid, its density following its size on
-// the screen (coarser during a fast rotation frame).
-void PhongRenderEllipsoid(ovgfx::Painter &painter, const CrystalRec *crystal, const float tip0[3], const float tip1[3],
-                          const float tip2[3], const float centre[3], const float colour[3], float opacity);
-// One lit triangle; skipped when it faces away from the viewer.
-void DrawRenderedTriangle(ovgfx::Painter &painter, const CrystalRec *crystal, const float centre[3], const float p1[3],
-                          const float p2[3], const float p3[3], const float colour[3], float opacity);
-// The same triangle cut into small triangles lit from the centre's
-// direction.
-void DrawMultiRenderedTriangle(ovgfx::Painter &painter, const CrystalRec *crystal, const float centre[3],
-                               const float p1[3], const float p2[3], const float p3[3], const float colour[3],
-                               float opacity);
-void DrawRenderedSubTriangle(ovgfx::Painter &painter, const CrystalRec *crystal, const float centre[3],
-                             const float p1[3], const float p2[3], const float p3[3], const float colour[3],
-                             float opacity);
+// The flat body: the screen outline filled pixel by pixel into the port's
+// pixels in `colour` at `opacity`, the rim anti-aliased over one pixel
+// except in a fast rotation frame.
+void FillEllipsoidOutline(ovgfx::GraphicsPort &port, const CrystalRec *crystal, const float tip0[3],
+                          const float tip1[3], const float tip2[3], const float centre[3], const float colour[3],
+                          float opacity);
+// The lit body, painted the same way: each pixel inside the outline takes
+// the lighting of the front surface point over its centre.
+void PhongRenderEllipsoid(ovgfx::GraphicsPort &port, const CrystalRec *crystal, const float tip0[3],
+                          const float tip1[3], const float tip2[3], const float centre[3], const float colour[3],
+                          float opacity);
 // Ambient + diffuse + specular per channel, each at most 1.
 void RenderSurfaceColor(float ambientIntensity, float pointIntensity, float kA, float kD, float kS, float N,
                         const float light[3], const float normal[3], const float colour[3], float out[3]);
@@ -141,7 +152,8 @@ void UseDefaultEllipsoidLines(ovgfx::Painter &painter, bool scaled);
 
 // Radius along d of the ellipsoid with perpendicular semi-axes a0, a1, a2.
 float GetEllipsoidRadius(const float a0[3], const float a1[3], const float a2[3], const float d[3]);
-// Distance along the screen direction d from the centre to the outline.
+// Distance along the screen direction d (its z left out) from the centre to
+// the outline; 0 for a zero d or a semi-axis of no length.
 float GetBoundaryEllipseRadius(const float a0[3], const float a1[3], const float a2[3], const float d[3]);
 // The same for an atom, d view-Cartesian; 0 without ellipsoid data or arrays.
 float GetEllipsoidRadiusForAtom(const CrystalRec *crystal, uint32_t atom, const float d[3]);

@@ -48,6 +48,15 @@ bool AtomShown(const CrystalRec &c, uint32_t a) {
   return a < UsableAtomSize(c) && c.atoms[a].visible && SiteShown(c, c.atoms[a].site);
 }
 
+// The bonds of an atom to visible atoms on visible sites.
+size_t ShownBonds(const CrystalRec &c, uint32_t atom) {
+  const AtomRecord &a = c.atoms[atom];
+  size_t shown = 0;
+  for (size_t k = 0; k < std::min<size_t>(a.bondCount, a.bonds.size()); k++)
+    shown += AtomShown(c, a.bonds[k]) ? 1 : 0;
+  return shown;
+}
+
 float DrawnRadius(const CrystalRec &c, uint32_t atom) {
   const uint32_t type = c.atoms[atom].atomType;
   return type < UsableSphereSize(c) ? c.spheres[type].drawnRadius : 0.0f;
@@ -140,9 +149,11 @@ void PlotBallAndStick(CrystalRec *crystal) {
     return;
   CrystalRec &c = *crystal;
   const float bondRadius = c.bondRadius * c.minAtomRadius;
+  std::vector<uint32_t> below;
   WalkIndex(c, [&](uint32_t a) {
     const float t = AtomDepth(c, a, 0.0f);
-    for (uint32_t b : SortBondsBelow(&c, a)) {
+    SortBondsBelow(&c, a, below);
+    for (uint32_t b : below) {
       MakeBond(&c, a, b, DrawnRadius(c, a), DrawnRadius(c, b), bondRadius, t, gHPixels, gVPixels);
       VectorAbove(c, b);
     }
@@ -251,9 +262,12 @@ void PlotThermalEllipsoid(CrystalRec *crystal) {
     return;
   CrystalRec &c = *crystal;
   const float bondRadius = c.bondRadius * c.minAtomRadius;
+  std::vector<uint32_t> below;
+  const EllipsoidPainterScope painter;
   WalkIndex(c, [&](uint32_t a) {
     const float t = AtomDepth(c, a, 0.0f);
-    for (uint32_t b : SortBondsBelow(&c, a)) {
+    SortBondsBelow(&c, a, below);
+    for (uint32_t b : below) {
       float d[3];
       for (int k = 0; k < 3; k++)
         d[k] = c.atoms[a].cart[k] - c.atoms[b].cart[k];
@@ -312,11 +326,14 @@ void PlotStickAtom(CrystalRec *crystal, uint32_t atom) {
   VectorBelow(c, atom);
   const AtomRecord &a = c.atoms[atom];
   if (a.bondCount > 0) {
-    const std::vector<uint32_t> below = SortBondsBelow(&c, atom);
-    const std::vector<uint32_t> above = GetBondsAbove(&c, atom);
+    static std::vector<uint32_t> below; // the walk's storage, main thread only
+    SortBondsBelow(&c, atom, below);
     float endA = 0.0f;
     bool labelled = false;
-    if (below.size() + above.size() > 1) {
+    // A junction of bonds gets its ball joint, neighbours level with the
+    // atom (a flat molecule seen face on) counting as much as those above
+    // or below it.
+    if (ShownBonds(c, atom) > 1) {
       PlotAndLabelAtom(&c, atom, t, std::nullopt);
       labelled = true;
       const uint32_t siteType = a.site < UsableSiteSize(c) ? c.sites[a.site].atomType : a.atomType;
@@ -324,10 +341,7 @@ void PlotStickAtom(CrystalRec *crystal, uint32_t atom) {
     }
     for (uint32_t b : below) {
       const AtomRecord &nb = c.atoms[b];
-      int shown = 0;
-      for (size_t k = 0; k < std::min<size_t>(nb.bondCount, nb.bonds.size()); k++)
-        shown += AtomShown(c, nb.bonds[k]) ? 1 : 0;
-      const float endB = shown > 1 ? DrawnRadius(c, b) : 0.0f;
+      const float endB = ShownBonds(c, b) > 1 ? DrawnRadius(c, b) : 0.0f;
       MakeBond(&c, atom, b, endA, endB, stickRadius, t, gHPixels, gVPixels);
       if (nb.selected)
         DrawSelectedWireFrameAtom(&c, b);
@@ -391,7 +405,6 @@ void DrawSelectedWireFrameAtom(CrystalRec *crystal, uint32_t atom) {
   port->SetBackColor(kRGBWhite);
 }
 
-
 // ---- Surface overlay -------------------------------------------------------------------------
 
 void PlotSurface(CrystalRec *crystal, const Rect &plotRect, const OVImageHandle &overlay) {
@@ -435,7 +448,8 @@ void OverlaySurface(WindowRef window) {
     return;
   GraphicsPort port(main);
   if (crystal->cloudSphereType == 3) {
-    const uint16_t g = uint16_t((1.0f - crystal->cloudSphereTransparency) * 65535.0f);
+    const float opaque = 1.0f - crystal->cloudSphereTransparency;
+    const uint16_t g = opaque > 0.0f ? uint16_t(std::min(opaque, 1.0f) * 65535.0f) : uint16_t(0);
     port.SetOpColor(RGBColor{g, g, g});
     CopyPixels(*overlay, port, overlay->Bounds(), main->Bounds(), kCopyBlend);
   } else {

@@ -299,7 +299,7 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
     ratio *= 2.0f;
   const float savedLabelSize = c.labelSize;
   c.labelSize = c.labelSize * ratio;
-  gIUnitCellLineWidth = static_cast<int16_t>(std::max(1, RoundHalfAway(c.unitCellLineWidth * ratio)));
+  gIUnitCellLineWidth = static_cast<int16_t>(std::max(1, RoundHalfAway(ClampedPixels(c.unitCellLineWidth * ratio))));
   const auto finish = [&] {
     if (gShowProgress)
       CloseStatus();
@@ -372,7 +372,7 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
   std::string font;
   MyP2CString(c.labelFont, font);
   port->SetTextFont(font);
-  port->SetTextSize(static_cast<int16_t>(RoundHalfAway(c.labelSize)));
+  port->SetTextSize(static_cast<int16_t>(RoundHalfAway(ClampedPixels(c.labelSize))));
   if (gShowProgress)
     WriteProgress("Plotting atoms and bonds...", 0.0f);
 

@@ -128,10 +128,10 @@ void SortByHeight(const CrystalRec &c, std::vector<uint32_t> &list) {
     }
 }
 
-template <class Keep> std::vector<uint32_t> Neighbours(const CrystalRec &c, uint32_t atom, Keep keep) {
-  std::vector<uint32_t> out;
+template <class Keep> void Neighbours(const CrystalRec &c, uint32_t atom, Keep keep, std::vector<uint32_t> &out) {
+  out.clear();
   if (atom >= UsableAtomSize(c))
-    return out;
+    return;
   const AtomRecord &a = c.atoms[atom];
   const size_t n = std::min<size_t>(a.bonds.size(), a.bondCount);
   out.reserve(n);
@@ -140,6 +140,10 @@ template <class Keep> std::vector<uint32_t> Neighbours(const CrystalRec &c, uint
     if (AtomShown(c, b) && keep(b))
       out.push_back(b);
   }
+}
+template <class Keep> std::vector<uint32_t> Neighbours(const CrystalRec &c, uint32_t atom, Keep keep) {
+  std::vector<uint32_t> out;
+  Neighbours(c, atom, keep, out);
   return out;
 }
 
@@ -385,22 +389,31 @@ int64_t SortIndexPosition(const CrystalRec *crystal, uint32_t atom) {
   return PositionOf(*crystal, atom);
 }
 
-std::vector<uint32_t> SortBondsBelow(const CrystalRec *crystal, uint32_t atom) {
+void SortBondsBelow(const CrystalRec *crystal, uint32_t atom, std::vector<uint32_t> &out) {
+  out.clear();
   if (!crystal || atom >= UsableAtomSize(*crystal))
-    return {};
+    return;
   const CrystalRec &c = *crystal;
   const float z = c.atoms[atom].cart[2];
-  std::vector<uint32_t> out = Neighbours(c, atom, [&](uint32_t b) {
-    const float zb = c.atoms[b].cart[2];
-    if (zb < z)
-      return true;
-    if (zb != z)
-      return false;
-    // Level: the one earlier in the index draws the bond.
-    const int64_t pa = SortIndexPosition(&c, atom), pb = SortIndexPosition(&c, b);
-    return pa >= 0 && pb >= 0 && pb < pa;
-  });
+  Neighbours(
+      c, atom,
+      [&](uint32_t b) {
+        const float zb = c.atoms[b].cart[2];
+        if (zb < z)
+          return true;
+        if (zb != z)
+          return false;
+        // Level: the one earlier in the index draws the bond.
+        const int64_t pa = SortIndexPosition(&c, atom), pb = SortIndexPosition(&c, b);
+        return pa >= 0 && pb >= 0 && pb < pa;
+      },
+      out);
   SortByHeight(c, out);
+}
+
+std::vector<uint32_t> SortBondsBelow(const CrystalRec *crystal, uint32_t atom) {
+  std::vector<uint32_t> out;
+  SortBondsBelow(crystal, atom, out);
   return out;
 }
 

@@ -10,6 +10,7 @@
 
 #include "StructureRecord.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -20,6 +21,13 @@ inline constexpr float kMinViewDistance = 1.0f;
 // Pixel coordinates are kept within +-kPixelCoordLimit, so that far
 // off-screen points never wrap round into the picture in 16 bits.
 inline constexpr int32_t kPixelCoordLimit = 32000;
+// A float about to become a pixel coordinate, a size in pixels or a pixel
+// count: held within +-kPixelCoordLimit, NaN taken as 0, so that turning it
+// into an integer is always defined and never asks for more than a picture.
+inline float ClampedPixels(float v) {
+  return v == v ? std::clamp(v, -float(kPixelCoordLimit), float(kPixelCoordLimit)) : 0.0f;
+}
+inline int32_t PixelInt(float v) { return static_cast<int32_t>(ClampedPixels(v)); }
 // The front z a sort starts its search from.
 inline constexpr float kFrontZStart = -9.99e28f;
 // Depth fading leaves out atoms whose minimum opacity is below this.
@@ -83,6 +91,8 @@ void SortBonds(const CrystalRec *crystal, uint32_t atom, std::vector<uint32_t> &
 // ones that come earlier in the depth-sort index (neither missing from it),
 // ascending by height. Each bond is drawn once.
 std::vector<uint32_t> SortBondsBelow(const CrystalRec *crystal, uint32_t atom);
+// The same into `out`, whose storage a walk over many atoms keeps.
+void SortBondsBelow(const CrystalRec *crystal, uint32_t atom, std::vector<uint32_t> &out);
 // A number that changes whenever a new depth-sort index is made.
 uint64_t SortIndexGeneration();
 // Position of an atom in the depth-sort index; -1 when it is not there.

@@ -213,3 +213,45 @@ TEST(AtomLabelsTest, LabelsStandOnTheirBearingClearOfTheAtom) {
   ASSERT_FALSE(box.Empty());
   EXPECT_LT(box.brightest, 120);
 }
+
+TEST(AtomLabelsTest, InTheEllipsoidModelALabelClearsTheEllipsoidsOutline) {
+  CrystalRec c;
+  Star(c, {});
+  c.labelFlag = 0;
+  std::snprintf(c.sites[0].label, sizeof c.sites[0].label, "O1");
+  // An ellipsoid 1.5 A (30 pixels) tall and 0.3 A wide, seen along z.
+  c.modelType = kThermalEllipsoidModel;
+  c.ellipsoidData = 1;
+  c.sites[0].displacementType = kDisplacementAnisoU;
+  const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  std::copy(identity, identity + 9, c.orientationMatrix);
+  const float axes[3][3] = {{0.3f, 0, 0}, {0, 1.5f, 0}, {0, 0, 0.3f}};
+  std::copy(&axes[0][0], &axes[0][0] + 9, &c.atoms[0].ellipsoidAxes[0][0]);
+  const int px = c.atoms[0].pixel[0], py = c.atoms[0].pixel[1];
+
+  c.atomLabelPos = 1; // above: beyond the top of the outline, not of a sphere
+  Box box = LabelBox(c);
+  ASSERT_FALSE(box.Empty());
+  EXPECT_LT(box.bottom, py - 30);
+  c.atomLabelPos = 5; // right: the outline is narrow there
+  box = LabelBox(c);
+  ASSERT_FALSE(box.Empty());
+  EXPECT_GE(box.left, px + 6);
+  EXPECT_LT(box.left, px + 12);
+}
+
+TEST(AtomLabelsTest, AnAbsurdLabelSizeOrScaleIsHeldToThePicture) {
+  CrystalRec c;
+  Star(c, {});
+  c.labelFlag = 0;
+  std::snprintf(c.sites[0].label, sizeof c.sites[0].label, "Ca1");
+  gVPixels = kH;
+  c.labelSize = 1e30f;
+  EXPECT_EQ(GetObjectLabelSizeForPlotting(&c, 0.0f), float(kH));
+  LabelBox(c); // drawn without an undefined conversion
+  c.labelSize = 10.0f;
+  c.plotScale = 1e30f;
+  for (int16_t position : {1, 5})
+    c.atomLabelPos = position, LabelBox(c);
+  gVPixels = 0;
+}

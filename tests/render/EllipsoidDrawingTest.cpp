@@ -83,6 +83,40 @@ uint32_t PixelAlong(const EllipsoidScene &s, GraphicsPort &port, double deg, dou
   return scene::Rgb(port.Pixels()->Pixel32(x, y));
 }
 
+// The outline as it used to be found, kept as the reference: for each of
+// three screen directions the largest extent of the ellipsoid's section
+// through that direction and z, searched over 20 coarse and 20 fine angles;
+// then the centred ellipse through the three points.
+float SearchedOutlineRadius(const float a0[3], const float a1[3], const float a2[3], const float d[3]) {
+  float unit[3];
+  if (!GetUnitVector(d, unit))
+    return 0.0f;
+  auto value = [&](float theta) {
+    const float s = std::sin(theta), co = std::cos(theta);
+    const float u[3] = {s * unit[0], s * unit[1], s * unit[2] + co};
+    return std::fabs(s * GetEllipsoidRadius(a0, a1, a2, u));
+  };
+  const float coarse = float(M_PI) / 22.0f, fine = float(M_PI) / 242.0f;
+  float best = 0.0f, bestTheta = 0.0f;
+  for (int k = 1; k <= 20; ++k)
+    if (value(float(k) * coarse) > best) {
+      best = value(float(k) * coarse);
+      bestTheta = float(k) * coarse;
+    }
+  for (int k = 0; k <= 20; ++k)
+    best = std::max(best, value(bestTheta - coarse + float(k) * fine));
+  return best;
+}
+
+// Polar radius at screen angle t of the ellipse with semi-axis end points
+// b1 and b2 about the origin.
+double EllipseRadiusAt(const float b1[3], const float b2[3], double t) {
+  const double A = std::hypot(b1[0], b1[1]), B = std::hypot(b2[0], b2[1]);
+  const double along = std::cos(t) * b1[0] / A + std::sin(t) * b1[1] / A;
+  const double across = std::cos(t) * b2[0] / B + std::sin(t) * b2[1] / B;
+  return 1.0 / std::sqrt(along * along / (A * A) + across * across / (B * B));
+}
+
 } // namespace
 
 TEST(EllipsoidDrawingTest, TheFlatEllipseFillsTheOutlineOfTheTensorAndNothingBeyond) {
@@ -237,4 +271,61 @@ TEST(EllipsoidDrawingTest, StyleRecipesPickPartsColoursAndFillFactors) {
   s.c.spheres[0].colour = RGBColor{32795, 32795, 32794};
   ASSERT_EQ(specs(7), 1);
   EXPECT_EQ(line, (RGBColor{mix(32795, 0, 0.25f), mix(32795, 0, 0.25f), mix(32794, 0, 0.25f)}));
+}
+
+TEST(EllipsoidDrawingTest, TheOutlineStaysWithinAPixelOfTheSearchedOutline) {
+  // Random ellipsoids of 0.1 to 1.5 A semi-axes at 100 pixels per A: the
+  // outline now projected exactly against the sampled search and fit.
+  const float centre[3] = {0, 0, 0};
+  const float root2 = 1.0f / std::sqrt(2.0f);
+  const float dirs[3][3] = {{1, 0, 0}, {0, 1, 0}, {root2, root2, 0}};
+  uint32_t seed = 12345;
+  auto next = [&](float lo, float hi) {
+    seed = seed * 1664525u + 1013904223u;
+    return lo + (hi - lo) * float(seed >> 8) / float(1u << 24);
+  };
+  double worst = 0.0;
+  for (int trial = 0; trial < 300; ++trial) {
+    float axes[3][3];
+    TurnedAxes(next(0.1f, 1.5f), next(0.1f, 1.5f), next(0.1f, 1.5f), next(-180, 180), next(-180, 180), next(-180, 180),
+               axes);
+    float b1[3], b2[3];
+    GetBoundaryEllipse(nullptr, axes[0], axes[1], axes[2], centre, b1, b2);
+    // The reference ellipse through the three searched outline points.
+    float p[3][3];
+    for (int k = 0; k < 3; ++k) {
+      const float r = SearchedOutlineRadius(axes[0], axes[1], axes[2], dirs[k]);
+      for (int i = 0; i < 3; ++i)
+        p[k][i] = dirs[k][i] * r;
+    }
+    float A, B, phi;
+    ASSERT_TRUE(GetEllipseFromPoints(p[0], p[1], p[2], centre, A, B, phi));
+    const float r1[3] = {A * std::cos(phi), A * std::sin(phi), 0}, r2[3] = {-B * std::sin(phi), B * std::cos(phi), 0};
+    for (double t = 0; t < 2 * M_PI; t += M_PI / 36) {
+      const double drawn = EllipseRadiusAt(b1, b2, t) * kScale, searched = EllipseRadiusAt(r1, r2, t) * kScale;
+      worst = std::max(worst, std::fabs(drawn - searched));
+      const float screen[3] = {float(std::cos(t)), float(std::sin(t)), 0};
+      EXPECT_NEAR(GetBoundaryEllipseRadius(axes[0], axes[1], axes[2], screen) * kScale,
+                  SearchedOutlineRadius(axes[0], axes[1], axes[2], screen) * kScale, 1.0)
+          << trial << " " << t;
+    }
+  }
+  EXPECT_LT(worst, 1.0);
+}
+
+TEST(EllipsoidDrawingTest, AnAbsurdScaleFillsThePictureAndAsksForNoMoreThanItsSize) {
+  // A damaged document's scale: the ellipsoid is far larger than the
+  // picture. Every part is drawn (under the sanitizers, with no undefined
+  // conversion) and the body covers the whole picture.
+  float axes[3][3];
+  TurnedAxes(1.0f, 0.75f, 0.5f, 40.0f, 25.0f, 15.0f, axes);
+  for (float scale : {170670.0f, 1e12f}) {
+    EllipsoidScene s(axes, RGBColor{20000, 45000, 60000}, 99);
+    s.c.plotScale = scale;
+    s.c.atoms[0].selected = 1;
+    s.c.sites[0].atomType = 0;
+    auto port = s.Draw();
+    for (int p : {0, kSize / 2, kSize - 1})
+      EXPECT_NE(scene::Rgb(port->Pixels()->Pixel32(p, kSize - 1 - p)), 0u) << scale;
+  }
 }
