@@ -147,9 +147,12 @@ std::vector<std::filesystem::path> DefaultTableFiles() {
     files.push_back(dir / kStringsRelativePath);
     files.push_back(dir.parent_path() / kStringsRelativePath);
   }
+#ifdef OV_SOURCE_ROOT
+  files.push_back(std::filesystem::path(OV_SOURCE_ROOT) / kStringsRelativePath);
+#else
   // This file lives in <source>/EngineCode/model.
-  const std::filesystem::path source = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
-  files.push_back(source / kStringsRelativePath);
+  files.push_back(std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / kStringsRelativePath);
+#endif
   return files;
 }
 
