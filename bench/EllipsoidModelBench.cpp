@@ -1,11 +1,12 @@
 // Whole plots of the thermal-ellipsoid model into a window's off-screen
 // image (`PlotCrystal`), rock salt with anisotropic displacements on both
 // sites, turned off the cell axes, at 1000 x 800:
-//   range 0 to 5 (1,728 atoms), ellipsoids of about 15 to 30 pixels across
+//   range 0 to 5 (1,728 atoms), ellipsoids of about 20 to 40 pixels across
 //     at twice the fitted scale, in the lit style 15, full quality and as a
 //     fast rotation frame;
-//   range 0 to 10.5 (10,648 atoms) in the default style, full and fast;
-//   the same in every style, full quality (one benchmark per style).
+//   range 0 to 10.5 (10,648 atoms) in the default style, full and fast, and
+//     in style 15 as a fast frame;
+//   the 1,728-atom scene in every style, full quality (one per style).
 // Each structure is built once; every iteration is one plot.
 //
 // OV_BENCH_PNG naming a folder writes one picture of each into it.
