@@ -517,8 +517,8 @@ bool Parser::Finish(std::string *message) {
   if (!c_.molecule) {
     std::string symbol;
     uint8_t origin = 0;
-    if (FindSpacegroupOfCards(std::span<const Symcard>(c_.symCards.data(), c_.cardCount), c_.latticeLetter,
-                              c_.alpha, c_.beta, c_.gamma, symbol, origin)) {
+    if (FindSpacegroupOfCards(std::span<const Symcard>(c_.symCards.data(), c_.cardCount), c_.latticeLetter, c_.alpha,
+                              c_.beta, c_.gamma, symbol, origin)) {
       MyStrCopy(std::span<char>(c_.spaceGroup), symbol);
       c_.originChoice = origin;
       c_.cardCount = 0; // the group gives the same operators
