@@ -9,6 +9,7 @@
 #include "ViewOrientation.h"
 #include "documents/CrystalDocument.h"
 #include "documents/FileBuffer.h"
+#include "documents/StoredValueRanges.h"
 #include "import/TextNumbers.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
@@ -646,6 +647,15 @@ bool ParseTextFile(std::string_view text, CrystalRec &crystal, TextFileExtras &e
   extras = TextFileExtras{};
   Parser parser(crystal, extras);
   if (!parser.Run(text, message)) {
+    ClearCrystalRec(&crystal);
+    return false;
+  }
+  // Numbers the build and the drawing trust are held to their ranges here,
+  // as for a native document.
+  StoredValueReport values;
+  if (!CheckStoredValues(crystal, &values)) {
+    if (message)
+      *message = StoredValueRefusal(values);
     ClearCrystalRec(&crystal);
     return false;
   }
