@@ -3,11 +3,13 @@
 #include "Alerts.h"
 #include "BuildPipeline.h"
 #include "EllipsoidMaths.h"
+#include "PlotRange.h"
 #include "Preferences.h"
 #include "RenderServices.h"
 #include "SitePreparation.h"
 #include "SpaceGroups.h"
 #include "StructureArrays.h"
+#include "UnitCell.h"
 #include "Utilities.h"
 #include "VectorMath.h"
 #include "window/MainWindowData.h"
@@ -367,58 +369,105 @@ void ResolveEditSiteAtomTypes(EditCrystalRec *record, const PrefsRecord &prefs) 
 
 // ---- Applying --------------------------------------------------------------------
 
+namespace {
+
+// The crystal the record describes, made aside from the window's structure
+// (its display settings, and unless the record is new its plot range, view
+// and scale). False when its sites cannot be sorted; throws bad_alloc.
+bool BuildEditedCrystal(const CrystalRec &old, const EditCrystalRec &record, CrystalRec &fresh) {
+  float plotRange[6] = {0, 1, 0, 1, 0, 1};
+  float viewDirection[3] = {0, 0, 1};
+  float orientation[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  float plotScale = 0.0f;
+  if (!record.isNew) {
+    std::copy(old.plotRange, old.plotRange + 6, plotRange);
+    std::copy(old.viewDirection, old.viewDirection + 3, viewDirection);
+    std::copy(old.orientationMatrix, old.orientationMatrix + 9, orientation);
+    plotScale = old.plotScale;
+  }
+  ClearKeepingSettings(old, fresh);
+  fresh.ellipsoidData = record.hasDisplacement;
+  fresh.plotScale = plotScale;
+  fresh.modelType = old.modelType;
+  if (fresh.modelType == kThermalEllipsoidModel && !record.hasDisplacement)
+    fresh.modelType = kBallAndStickModel;
+  std::copy(plotRange, plotRange + 6, fresh.plotRange);
+  std::copy(orientation, orientation + 9, fresh.orientationMatrix);
+  std::copy(viewDirection, viewDirection + 3, fresh.viewDirection);
+  fresh.a = record.a;
+  fresh.b = record.b;
+  fresh.c = record.c;
+  fresh.alpha = record.alpha;
+  fresh.beta = record.beta;
+  fresh.gamma = record.gamma;
+  std::memset(fresh.spaceGroup, 0, sizeof(fresh.spaceGroup));
+  MyStrCopy(std::span<char>(fresh.spaceGroup), std::string_view(record.spaceGroup).substr(0, kSpaceGroupSymbolSize - 1));
+  fresh.latticeLetter = record.latticeLetter;
+  fresh.cardCount = record.cardCount;
+  fresh.symCards = record.cards;
+  fresh.originChoice = record.originChoice;
+  std::copy(record.originShift, record.originShift + 3, fresh.originShift);
+
+  std::optional<std::vector<AsymmetricUnitRecord>> sites = CreateAsymmetricUnit(record.siteCount);
+  if (!sites)
+    throw std::bad_alloc();
+  fresh.sites = std::move(*sites);
+  fresh.siteCount = record.siteCount;
+  CopyEditedSitesToCrystal(record.sites, &fresh);
+  CopyEditedTypesAndBonds(record, fresh);
+  return SortAUByElement(&fresh);
+}
+
+// Whether the plot range the crystal keeps can hold its atoms: one unit
+// cell is generated (and dropped again) to count them.
+bool AtomsFitPlotRange(CrystalRec &fresh) {
+  if (!GenCell(&fresh))
+    return true; // the build reports what went wrong
+  int32_t n[3] = {1, 1, 1};
+  CalculateNumCellsForCrystal(&fresh, &n[0], &n[1], &n[2]);
+  int64_t need = std::max<int32_t>(fresh.atomsPerCell, 0);
+  for (int32_t k : n)
+    need = std::min<int64_t>(need * k, kMaxArrayRecords + 1);
+  DestroyAtomsArray(&fresh);
+  fresh.atomsPerCell = 0;
+  return need <= kMaxArrayRecords;
+}
+
+} // namespace
+
+bool EditedCrystalFitsPlotRange(WindowRef window, const EditCrystalRec &record) {
+  CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal || record.isNew || record.isMolecule || !ValidRecord(record))
+    return true;
+  try {
+    CrystalRec fresh;
+    if (!BuildEditedCrystal(*crystal, record, fresh) || AtomsFitPlotRange(fresh))
+      return true;
+  } catch (const std::bad_alloc &) {
+    return true; // applying reports the shortage
+  }
+  MyCFStopAlert("No Memory for atoms");
+  return false;
+}
+
 bool DoEditCrystal(WindowRef window, EditCrystalRec *record) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal || !record || !ValidRecord(*record))
     return false;
   bool cellChanged = true;
-  float plotRange[6] = {0, 1, 0, 1, 0, 1};
-  float viewDirection[3] = {0, 0, 1};
-  float orientation[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-  float plotScale = 0.0f;
-  if (!record->isNew) {
+  if (!record->isNew)
     cellChanged = record->a != crystal->a || record->b != crystal->b || record->c != crystal->c ||
                   record->alpha != crystal->alpha || record->beta != crystal->beta || record->gamma != crystal->gamma;
-    std::copy(crystal->plotRange, crystal->plotRange + 6, plotRange);
-    std::copy(crystal->viewDirection, crystal->viewDirection + 3, viewDirection);
-    std::copy(crystal->orientationMatrix, crystal->orientationMatrix + 9, orientation);
-    plotScale = crystal->plotScale;
-  }
   try {
     CrystalRec fresh;
-    ClearKeepingSettings(*crystal, fresh);
-    fresh.ellipsoidData = record->hasDisplacement;
-    fresh.plotScale = plotScale;
-    fresh.modelType = crystal->modelType;
-    if (fresh.modelType == kThermalEllipsoidModel && !record->hasDisplacement)
-      fresh.modelType = kBallAndStickModel;
-    std::copy(plotRange, plotRange + 6, fresh.plotRange);
-    std::copy(orientation, orientation + 9, fresh.orientationMatrix);
-    std::copy(viewDirection, viewDirection + 3, fresh.viewDirection);
-    fresh.a = record->a;
-    fresh.b = record->b;
-    fresh.c = record->c;
-    fresh.alpha = record->alpha;
-    fresh.beta = record->beta;
-    fresh.gamma = record->gamma;
-    std::memset(fresh.spaceGroup, 0, sizeof(fresh.spaceGroup));
-    MyStrCopy(std::span<char>(fresh.spaceGroup),
-              std::string_view(record->spaceGroup).substr(0, kSpaceGroupSymbolSize - 1));
-    fresh.latticeLetter = record->latticeLetter;
-    fresh.cardCount = record->cardCount;
-    fresh.symCards = record->cards;
-    fresh.originChoice = record->originChoice;
-    std::copy(record->originShift, record->originShift + 3, fresh.originShift);
-
-    std::optional<std::vector<AsymmetricUnitRecord>> sites = CreateAsymmetricUnit(record->siteCount);
-    if (!sites)
-      throw std::bad_alloc();
-    fresh.sites = std::move(*sites);
-    fresh.siteCount = record->siteCount;
-    CopyEditedSitesToCrystal(record->sites, &fresh);
-    CopyEditedTypesAndBonds(*record, fresh);
-    if (!SortAUByElement(&fresh))
+    if (!BuildEditedCrystal(*crystal, *record, fresh))
       return false;
+    // A structure whose atoms the kept plot range cannot hold leaves the
+    // old one, its range and its atoms as they are.
+    if (!record->isNew && !AtomsFitPlotRange(fresh)) {
+      MyCFStopAlert("No Memory for atoms");
+      return false;
+    }
     *crystal = std::move(fresh);
   } catch (const std::bad_alloc &) {
     MyCFStopAlert(kCannotEdit, kOutOfMemory);

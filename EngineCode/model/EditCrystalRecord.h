@@ -117,7 +117,14 @@ void ResolveEditSiteAtomTypes(EditCrystalRec *record, const PrefsRecord &prefs);
 // structure cannot be edited." / "Out of memory" is shown. False then (and
 // without a window or record, or for a record with no site, which changes
 // nothing).
+// A crystal whose atoms the plot range it keeps cannot hold (more than
+// kMaxArrayRecords) is refused the same way, with the stop alert "No Memory
+// for atoms".
 bool DoEditCrystal(WindowRef window, EditCrystalRec *record);
+// The same range check before the sheet closes: false, with the alert, when
+// the edited crystal's atoms would not fit the window's plot range. True for
+// a new structure, a molecule and whatever the check cannot build.
+bool EditedCrystalFitsPlotRange(WindowRef window, const EditCrystalRec &record);
 bool DoEditMolecule(WindowRef window, EditCrystalRec *record);
 
 // ---- Text rules of the sheet -----------------------------------------------------

@@ -247,7 +247,9 @@ int PrepareRelaxation(RelaxMoleculeData &record, double *energyOut) {
     if (RelaxStopRequested(record))
       return -1;
     if (!kSteps[k].find(record)) {
-      RelaxWriteLine(record, kSteps[k].failure);
+      // A finder that gave up because the run was stopped has not failed.
+      if (!RelaxStopRequested(record))
+        RelaxWriteLine(record, kSteps[k].failure);
       return -1;
     }
     kSteps[k].energy(record, &energy[k]);

@@ -473,7 +473,7 @@ bool EditCrystalSheet::TryOK() {
   const EditCheckOutcome outcome = CheckEditCrystalForApply(record_.get(), symbolField_->text().toStdString(), cell);
   switch (outcome.result) {
   case EditCheckResult::kAccepted:
-    return true;
+    return EditedCrystalFitsPlotRange(window_, *record_);
   case EditCheckResult::kBadSymbol:
     symbolField_->clear();
     return false;

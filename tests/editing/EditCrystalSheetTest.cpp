@@ -155,6 +155,35 @@ TEST_F(EditorSheet, OKWithNoSitesSaysSoAndKeepsTheSheet) {
   }
 }
 
+TEST_F(EditorSheet, AStructureTheKeptRangeCannotHoldIsRefusedWithTheSheetOpen) {
+  ASSERT_TRUE(OpenFSRefInWindow(ExamplesFolder() / "NaCl.ovtx", nullptr));
+  Settle();
+  WindowRef window = FrontGraphWindow();
+  CrystalRec *c = GetWindowCrystal(window);
+  const int32_t atoms = c->atomCount;
+  // The range the structure keeps through the edit: 151 cells a side, which
+  // at 8 atoms a cell is more than a structure can hold. (Only the range is
+  // stored; growing the atoms first would cost the test gigabytes.)
+  for (int k = 0; k < 3; k++) {
+    c->plotRange[2 * k] = 0.0f;
+    c->plotRange[2 * k + 1] = 150.0f;
+  }
+  ASSERT_EQ(ProcessCommand(kCmdEditStructure), 0);
+  EditCrystalSheet *sheet = FrontSheet();
+  ASSERT_NE(sheet, nullptr);
+  sheet->HandleCommand(FourCharsToLong("ok  "));
+  Settle();
+  ASSERT_EQ(gHost->alerts.size(), 1u);
+  EXPECT_EQ(gHost->alerts[0].message, "No Memory for atoms");
+  EXPECT_EQ(FrontSheet(), sheet);
+  EXPECT_EQ(c->atomCount, atoms);
+  EXPECT_EQ(c->plotRange[1], 150.0f);
+  // Applying the record anyway keeps the old structure too.
+  EXPECT_FALSE(DoEditCrystal(window, sheet->Record()));
+  EXPECT_EQ(GetWindowCrystal(window)->atomCount, atoms);
+  EXPECT_EQ(GetWindowCrystal(window)->siteCount, 2);
+}
+
 TEST_F(EditorSheet, TabGoesFromTheSymbolToTheCellLengths) {
   ASSERT_EQ(ProcessCommand(kCmdNewCrystal), 0);
   EditCrystalSheet *sheet = FrontSheet();
