@@ -22,8 +22,22 @@ constexpr uint32_t kToolWindowCommand = FourCharsToLong("*Tls");
 // The mouse tools, in the tool window's order.
 const char *const kToolCodes[] = {"ArwT", "LasT", "PolT", "RotT", "MovT", "MagT", "ZapT",
                                   "BnDT", "BAnT", "DstT", "AngT", "PlnT", "At+T", "B+-T"};
-// The toolbar: the commonest tools, then playback and the inspector.
-const char *const kToolbarCodes[] = {"ArwT", "RotT", "MovT", "MagT", "BnDT", "BAnT", nullptr, "Play", "MOpt"};
+// The toolbar: the commonest tools, the view's zoom, centre and scale, then
+// playback and the inspector.
+const char *const kToolbarCodes[] = {"ArwT", "RotT", "MovT", "MagT", "BnDT", "BAnT", nullptr, "zmIn",
+                                     "zmOu", "autC", "autS", nullptr, "Play", "MOpt"};
+
+// Items that show their own window's state have an action of their own in
+// each toolbar; the rest share the program's action of their command.
+bool PerWindowItem(uint32_t code) { return code == kCmdPlay; }
+
+QAction *ToolbarItem(const MainWindow *window, uint32_t code) {
+  if (QToolBar *bar = WindowToolbar(window))
+    for (QAction *action : bar->actions())
+      if (GetActionCommand(action) == code)
+        return action;
+  return nullptr;
+}
 
 } // namespace
 
@@ -33,10 +47,16 @@ void InstallToolbar(MainWindow *window, bool shown) {
   bar->setMovable(false);
   bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
   for (const char *code : kToolbarCodes) {
-    if (!code)
+    const uint32_t command = code ? FourCharsToLong(code) : 0;
+    if (!command) {
       bar->addSeparator();
-    else if (QAction *action = GetCommandAction(FourCharsToLong(code)))
+    } else if (PerWindowItem(command)) {
+      QAction *own = MakeCommandItem(command, QString::fromUtf8(FindCommandInfo(command)->title), {}, bar);
+      UpdateActionStatus(own);
+      bar->addAction(own);
+    } else if (QAction *action = GetCommandAction(command)) {
       bar->addAction(action);
+    }
   }
   window->addToolBar(Qt::TopToolBarArea, bar);
   bar->setVisible(shown);
@@ -80,7 +100,7 @@ void ToggleToolWindow() {
         grid->addWidget(button, i / 2, i % 2);
         ++i;
       }
-    RegisterFloatingWindow({gToolWindow, &gPrefs.toolWindowBounds, nullptr, UpdateToolWindow, true});
+    RegisterFloatingWindow({gToolWindow, &gPrefs.toolWindowBounds, nullptr, UpdateToolWindow, true, {}});
   }
   UpdateToolWindow();
   gToolWindow->show();
@@ -110,10 +130,10 @@ void InstallToolbars() {
     if (!gPrefs.toolWindowBounds.IsEmpty())
       ToggleToolWindow();
   });
-  // The Play item follows the Overview's tab; the element picker stands
-  // beside the tool window.
-  gOverviewHooks.setToolbarItem = [](WindowRef, uint32_t command, bool enable, const char *label) {
-    if (QAction *action = GetCommandAction(command)) {
+  // Each window's Play item follows the Overview's tab for that window; the
+  // element picker stands beside the tool window.
+  gOverviewHooks.setToolbarItem = [](WindowRef window, uint32_t command, bool enable, const char *label) {
+    if (QAction *action = ToolbarItem(GetMainWindow(window), command)) {
       action->setEnabled(enable);
       if (label)
         action->setText(QString::fromUtf8(label));

@@ -28,6 +28,7 @@
 #include <cmath>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include "shell/Commands.h"
 #include <vector>
 
 namespace {
@@ -73,7 +74,7 @@ protected:
     }
   }
   void TearDown() override {
-    gCurrentTool = kToolRotate;
+    ProcessCommand(FourCharsToLong("RotT"));
     ClearWindowModified(window);
     DoCloseMainWindow(window);
     QCoreApplication::processEvents();
@@ -113,7 +114,7 @@ protected:
 TEST_F(MeasureToolsTest, BondDistanceFollowsTheMouseThenLogsAndHoldsTheResult) {
   ASSERT_GE(pickable.size(), 2u);
   const int32_t a = pickable[0], b = pickable[1];
-  gCurrentTool = kToolBondDistance;
+  ProcessCommand(FourCharsToLong("BnDT"));
   Hover(At(a));
   EXPECT_EQ(gSelAtom1, a);
   EXPECT_EQ(gNumSelAtoms, 0);
@@ -149,7 +150,7 @@ TEST_F(MeasureToolsTest, BondDistanceFollowsTheMouseThenLogsAndHoldsTheResult) {
 TEST_F(MeasureToolsTest, FourthClickOnTheSecondAtomLogsTheBondAngleOnceAndNoTorsion) {
   ASSERT_GE(pickable.size(), 3u);
   const int32_t a = pickable[0], b = pickable[1], c = pickable[2];
-  gCurrentTool = kToolBondAngle;
+  ProcessCommand(FourCharsToLong("BAnT"));
   const int before = Log().size();
   Click(At(a));
   Click(At(b));
@@ -177,7 +178,7 @@ TEST_F(MeasureToolsTest, HoveringAFourthAtomLogsItsTorsion) {
       break;
   }
   ASSERT_EQ(p.size(), 4u);
-  gCurrentTool = kToolBondAngle;
+  ProcessCommand(FourCharsToLong("BAnT"));
   Click(At(p[0]));
   Click(At(p[1]));
   Click(At(p[2]));
@@ -206,7 +207,7 @@ TEST_F(MeasureToolsTest, HoveringAFourthAtomLogsItsTorsion) {
 }
 
 TEST_F(MeasureToolsTest, FreeDistanceLogsAngstromsAndEscapeAbandonsAFreeAngle) {
-  gCurrentTool = kToolDistance;
+  ProcessCommand(FourCharsToLong("DstT"));
   const QPoint start = w->GraphPane()->geometry().topLeft() + QPoint(100, 100);
   Click(start);
   EXPECT_TRUE(IsFreeMeasurementActive(window));
@@ -217,7 +218,7 @@ TEST_F(MeasureToolsTest, FreeDistanceLogsAngstromsAndEscapeAbandonsAFreeAngle) {
   EXPECT_TRUE(Log().mid(before).contains(QString::fromStdString("Distance = " + Fmt("%.4f", 100.0 / crystal->plotScale) + " Å")))
       << Log().mid(before).toStdString();
 
-  gCurrentTool = kToolAngle;
+  ProcessCommand(FourCharsToLong("AngT"));
   const int beforeAngle = Log().size();
   Click(start);
   Click(start + QPoint(50, 0));
@@ -228,7 +229,7 @@ TEST_F(MeasureToolsTest, FreeDistanceLogsAngstromsAndEscapeAbandonsAFreeAngle) {
   EXPECT_EQ(Log().size(), beforeAngle);
 
   // Three points make a right angle.
-  gCurrentTool = kToolAngle;
+  ProcessCommand(FourCharsToLong("AngT"));
   const int beforeRight = Log().size();
   Click(start);
   Click(start + QPoint(50, 0));
@@ -260,7 +261,7 @@ TEST_F(MeasureToolsTest, ArrowHoverIdentifiesAnAtomAndTheAngleTableListsEveryPai
     if (crystal->atoms[i].bonds.size() >= 2)
       centre = i;
   ASSERT_GE(centre, 0);
-  gCurrentTool = kToolArrow;
+  ProcessCommand(FourCharsToLong("ArwT"));
   gInfoAtomNum = kNoInfoAtom;
   Hover(At(centre));
   EXPECT_EQ(gInfoAtomNum, centre);
@@ -358,7 +359,7 @@ TEST_F(MeasureToolsTest, InfoTipTextPlacementAndToggles) {
 TEST_F(MeasureToolsTest, ShiftAltFlipsTheTipTitleAndActivationReshowsAHiddenTip) {
   ASSERT_FALSE(pickable.empty());
   gShowCoordinatesInTitle = false;
-  gCurrentTool = kToolRotate; // the pointer is not on the atom: keep the arrow's hover away
+  ProcessCommand(FourCharsToLong("RotT")); // the pointer is not on the atom: keep the arrow's hover away
   ASSERT_NE(CreateInfoTipOverlay(window, pickable[0]), nullptr);
   // As the platform sends them: each modifier key with the state before it.
   QKeyEvent shift(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier);
@@ -389,7 +390,7 @@ TEST_F(MeasureToolsTest, HighlightsAndTheBubbleShowWhereTheyBelong) {
     const QRgb u = x.pixel(p), v = y.pixel(p);
     return std::abs(qRed(u) - qRed(v)) + std::abs(qGreen(u) - qGreen(v)) + std::abs(qBlue(u) - qBlue(v)) > 60;
   };
-  gCurrentTool = kToolBondDistance;
+  ProcessCommand(FourCharsToLong("BnDT"));
   gNumSelAtoms = 0;
   const QImage plain = pane();
   // The same pair measured a second time is drawn again as the mouse comes to it.
@@ -441,7 +442,7 @@ TEST_F(MeasureToolsTest, TheTipComesWhenTheMouseStillRestsOnTheAtomAtTheTimer) {
   const int32_t atom = pickable[0], other = pickable[1];
   const auto showTips = gPrefs.showInfoTips;
   gPrefs.showInfoTips = 1;
-  gCurrentTool = kToolArrow;
+  ProcessCommand(FourCharsToLong("ArwT"));
   gInfoAtomNum = kNoInfoAtom;
   host->armed.clear();
   Hover(At(atom));
@@ -520,14 +521,14 @@ protected:
     });
     const int32_t a = pickable[0], b = pickable[1], c = pickable[2], d = pickable[3];
     for (int32_t other : {b, c}) {
-      gCurrentTool = kToolBondDistance;
+      ProcessCommand(FourCharsToLong("BnDT"));
       gNumSelAtoms = 0;
       const int from = Log().size();
       Click(At(a));
       Click(At(other));
       cases.append(Case("distance", {a, other}, from));
     }
-    gCurrentTool = kToolBondAngle;
+    ProcessCommand(FourCharsToLong("BAnT"));
     gNumSelAtoms = 0;
     int from = Log().size();
     Click(At(a));
