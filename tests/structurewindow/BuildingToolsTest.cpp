@@ -15,6 +15,7 @@
 #include "shell/QtHostServices.h"
 #include "shell/EngineHooks.h"
 #include "shell/Forms.h"
+#include "shell/ToolCursors.h"
 #include "editing/TransformCommands.h"
 
 #include "PlotRange.h"
@@ -314,6 +315,55 @@ TEST_F(BuildingToolsTest, ShiftAddingAtomsBuildsAChainAndAnEmptyButtonAddsNothin
   EXPECT_TRUE(BondedTo(second, third));
   EXPECT_FALSE(BondedTo(AtomLabelled("C13"), third));
   EXPECT_TRUE(IsWindowModified(window));
+}
+
+TEST_F(BuildingToolsTest, ChoosingTheAddAtomToolShowsThePickerAndTheFirstClickAdds) {
+  Open("Benzene.ovtx");
+  if (gAtomPickerWindow)
+    gAtomPickerWindow->hide();
+  ProcessCommand(FourCharsToLong("At+T"));
+  ASSERT_TRUE(gAtomPickerWindow && gAtomPickerWindow->isVisible());
+  DoPresetButtons(gPresetOrganic);
+  DoChangeActiveElementButton(1);
+  const int32_t n = crystal->atomCount;
+  Click(PaneCorner(40, 40));
+  EXPECT_EQ(crystal->atomCount, n + 1);
+  EXPECT_TRUE(gToolHost->alerts.empty());
+}
+
+TEST_F(BuildingToolsTest, TheAddAtomToolAddsNothingOnACrystalsAtom) {
+  Open("NaCl.ovtx");
+  ProcessCommand(FourCharsToLong("At+T"));
+  ChooseElement(gPresetHalides, 6); // F
+  const std::vector<int32_t> atoms = Pickable();
+  ASSERT_FALSE(atoms.empty());
+  const int32_t sites = crystal->siteCount;
+  Click(At(atoms[0]));
+  EXPECT_EQ(crystal->siteCount, sites);
+  EXPECT_TRUE(gToolHost->alerts.empty()) << "not even the question about the symmetry";
+}
+
+TEST_F(BuildingToolsTest, EachToolShowsItsOwnCursor) {
+  Open("NaCl.ovtx");
+  const struct {
+    const char *tool;
+    CocoaCursor cursor;
+    Qt::KeyboardModifiers modifiers;
+  } cases[] = {{"MovT", kMoveToolCursor, {}},          {"MagT", kMagnifyZoomInCursor, {}},
+               {"MagT", kMagnifyZoomOutCursor, Qt::ShiftModifier}, {"MagT", kMagnifyZoomOutCursor, Qt::AltModifier},
+               {"ZapT", kZapperCursor, {}},            {"At+T", kAddAtomCursor, {}},
+               {"B+-T", kAddDeleteBondCursor, {}}};
+  QWidget *pane = w->GraphPane();
+  for (const auto &c : cases) {
+    ProcessCommand(FourCharsToLong(c.tool));
+    const QPointF local = pane->mapFrom(w->Content(), PaneCorner(30, 30));
+    QMouseEvent move(QEvent::MouseMove, local, pane->mapToGlobal(local), Qt::NoButton, Qt::NoButton, c.modifiers);
+    QApplication::sendEvent(pane, &move);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr) << c.tool;
+    EXPECT_EQ(QApplication::overrideCursor()->pixmap().toImage(), ToolCursor(c.cursor).pixmap().toImage())
+        << c.tool << " with modifiers " << int(c.modifiers);
+  }
+  SetCocoaCursor(kArrowCursor);
 }
 
 TEST_F(BuildingToolsTest, AddingToASymmetricCrystalAsksFirstAndDecliningAddsNothing) {

@@ -18,7 +18,10 @@
 
 #include "ProgramEnvironment.h"
 
+#include "graphics/QtBridge.h"
 #include <QApplication>
+#include <QFontMetricsF>
+#include <QTransform>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
@@ -204,6 +207,73 @@ TEST_F(MeasureToolsTest, HoveringAFourthAtomLogsItsTorsion) {
   EXPECT_TRUE(added.contains(QString::fromStdString("    (" + Label(p[0]) + " -- " + Label(p[1]) + " -- " +
                                                     Label(p[2]) + " bond angle = " +
                                                     Fmt("%.3f", AngleAt(p[0], p[1], p[2])) + "°)")));
+}
+
+TEST_F(MeasureToolsTest, ChoosingAnotherToolEndsTheMeasurementItsLockAndItsPicks) {
+  ASSERT_GE(pickable.size(), 2u);
+  const int32_t a = pickable[0], b = pickable[1];
+  ProcessCommand(FourCharsToLong("BnDT"));
+  Click(At(a));
+  Click(At(b));
+  ASSERT_TRUE(IsWindowMeasurementToolLocked(window));
+  ProcessCommand(FourCharsToLong("ArwT"));
+  EXPECT_FALSE(IsWindowMeasurementToolLocked(window));
+  EXPECT_EQ(w->Subtitle(), "") << "the tool's prompt goes with it";
+  gInfoAtomNum = kNoInfoAtom;
+  Hover(At(a));
+  EXPECT_EQ(gInfoAtomNum, a) << "the arrow's hover works at once";
+
+  // One atom picked for a distance is no first atom of a bond.
+  auto bonded = [&] {
+    const AtomRecord &r = crystal->atoms[size_t(a)];
+    return std::find(r.bonds.begin(), r.bonds.begin() + r.bondCount, uint32_t(b)) != r.bonds.begin() + r.bondCount;
+  };
+  const bool before = bonded();
+  ProcessCommand(FourCharsToLong("BnDT"));
+  Click(At(a));
+  ASSERT_EQ(gNumSelAtoms, 1);
+  ProcessCommand(FourCharsToLong("B+-T"));
+  Click(At(b));
+  EXPECT_EQ(bonded(), before);
+  EXPECT_EQ(gNumSelAtoms, 1) << "the click picked the bond's first atom";
+}
+
+// What a label of the overlay covers, as the pane paints it.
+QRectF LabelBox(const HiliteItem &item) {
+  const QFontMetricsF m(ovgfx::MakeFont(item.font, item.size, 0), ovgfx::MeasureDevice());
+  const qreal width = m.horizontalAdvance(QString::fromStdString(item.text));
+  const qreal x0 = item.alignment == kAlignCentre ? -width / 2 : item.alignment == kAlignRight ? -width : 0;
+  QTransform t;
+  t.translate(item.x, item.y);
+  t.rotateRadians(item.angle);
+  return t.mapRect(QRectF(x0, -item.baselineOffset - m.ascent(), width, m.ascent() + m.descent()));
+}
+
+TEST_F(MeasureToolsTest, TheTorsionLabelLeavesTheMiddleBondsLengthReadable) {
+  // C2-C1-C4-C5 of the benzene ring: the outer atoms lie opposite each other
+  // about the ring's centre, where the C1-C4 length is written.
+  auto atom = [&](const char *label) {
+    for (int32_t i : pickable)
+      if (Label(i) == label)
+        return i;
+    return int32_t(-1);
+  };
+  const int32_t c2 = atom("C2"), c1 = atom("C1"), c4 = atom("C4"), c5 = atom("C5");
+  ASSERT_TRUE(c2 >= 0 && c1 >= 0 && c4 >= 0 && c5 >= 0);
+  ProcessCommand(FourCharsToLong("BAnT"));
+  Click(At(c2));
+  Click(At(c1));
+  Click(At(c4));
+  Hover(At(c5));
+  std::vector<QRectF> others;
+  QRectF torsion;
+  for (const HiliteItem &item : GetHiliteOverlay(window))
+    if (item.kind == HiliteItem::kText)
+      (QString::fromStdString(item.text).startsWith(QChar(0x03B3)) ? torsion : others.emplace_back()) = LabelBox(item);
+  ASSERT_FALSE(torsion.isEmpty());
+  ASSERT_FALSE(others.empty());
+  for (const QRectF &other : others)
+    EXPECT_FALSE(torsion.intersects(other));
 }
 
 TEST_F(MeasureToolsTest, FreeDistanceLogsAngstromsAndEscapeAbandonsAFreeAngle) {
