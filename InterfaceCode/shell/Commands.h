@@ -133,9 +133,6 @@ const std::vector<MenuInfo> &MenuTable();
 QString MenuBarTitle(const MenuInfo &menu);
 // Marks the mnemonics of the bar's menus (idempotent).
 void SetMenuBarMnemonics(QMenuBar *bar);
-// Lays the menu out again for its items' current titles, so that an item
-// retitled while the menu is about to show is not cut.
-void RefitMenu(QMenu *menu);
 
 // The action of a command in the table (made on first use; program-wide).
 // Null for a code that is not in the table.
