@@ -31,6 +31,15 @@ const char *const kToolbarCodes[] = {"ArwT", "RotT", "MovT", "MagT", "BnDT", "BA
 // each toolbar; the rest share the program's action of their command.
 bool PerWindowItem(uint32_t code) { return code == kCmdPlay; }
 
+// A tool's button reads as the tool's name alone ("Arrow", not "Arrow
+// Tool"), so that the toolbar fits the window; the menus keep the full title.
+QAction *ToolAction(uint32_t code) {
+  QAction *action = GetCommandAction(code);
+  if (action && action->text().endsWith(" Tool"))
+    action->setIconText(action->text().chopped(5));
+  return action;
+}
+
 QAction *ToolbarItem(const MainWindow *window, uint32_t code) {
   if (QToolBar *bar = WindowToolbar(window))
     for (QAction *action : bar->actions())
@@ -54,7 +63,7 @@ void InstallToolbar(MainWindow *window, bool shown) {
       QAction *own = MakeCommandItem(command, QString::fromUtf8(FindCommandInfo(command)->title), {}, bar);
       UpdateActionStatus(own);
       bar->addAction(own);
-    } else if (QAction *action = GetCommandAction(command)) {
+    } else if (QAction *action = ToolAction(command)) {
       bar->addAction(action);
     }
   }
@@ -92,7 +101,7 @@ void ToggleToolWindow() {
     grid->setSpacing(2);
     int i = 0;
     for (const char *code : kToolCodes)
-      if (QAction *action = GetCommandAction(FourCharsToLong(code))) {
+      if (QAction *action = ToolAction(FourCharsToLong(code))) {
         auto *button = new QToolButton(gToolWindow);
         button->setDefaultAction(action);
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
