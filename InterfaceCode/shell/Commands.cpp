@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QKeySequence>
 #include <QMenu>
+#include <QMenuBar>
 
 #include <map>
 #include <memory>
@@ -47,6 +48,8 @@ const std::vector<CommandInfo> kCommandTable = {
     {kCmdExportQTVRMovie, "QuickTime VR Movie…", ""},
     {kCmdShowVideoRecorder, "Video Recorder", ""},
     {kCmdRevert, "Revert to Saved", ""},
+    {kCmdPageSetup, "Page Setup…", ""},
+    {kCmdPrint, "Print…", "Ctrl+P"},
     {kCmdQuit, "Quit", "Ctrl+Q"},
     // Edit
     {kCmdUndo, "Undo", "Ctrl+Z"},
@@ -68,6 +71,10 @@ const std::vector<CommandInfo> kCommandTable = {
     {kCmdToggleAtoms, "Show Atoms", ""},
     {kCmdFillScreen, "Fill Screen", ""},
     {kCmdStandardSize, "Standard Size", ""},
+    {kCmdZoomIn, "Zoom In", ""},
+    {kCmdZoomOut, "Zoom Out", ""},
+    {kCmdAutoCentre, "Auto Centre", ""},
+    {kCmdAutoScaleView, "Auto Scale", ""},
     // Selection
     {FourCharsToLong("SlAl"), "Select All", ""},
     {FourCharsToLong("SlNo"), "Deselect All", ""},
@@ -113,6 +120,8 @@ const std::vector<CommandInfo> kCommandTable = {
     // Window
     {kCmdShowLog, "Log", "Ctrl+L"},
     {kCmdLogTextStyle, "Log Text Style…", ""},
+    // Help
+    {kCmdHelp, "Orvalisphere Help", ""},
     {kCmdSelectWindow, "Window", ""},
     // Model: display toggles and the Model Options inspector
     {FourCharsToLong("Ball"), "Ball and Stick", ""},
@@ -129,6 +138,7 @@ const std::vector<CommandInfo> kCommandTable = {
     {FourCharsToLong("RedB"), "Red/Blue Stereo", ""},
     {FourCharsToLong("Pair"), "Side-by-Side Stereo", ""},
     {FourCharsToLong("*Srf"), "Surface Overlay", ""},
+    {kCmdShowAllLabels, "Show All Labels", ""},
     {FourCharsToLong("Fast"), "Fast Rotation", ""},
     {FourCharsToLong("Full"), "Full Rendering", ""},
     {FourCharsToLong("MOpt"), "Model Options", "Ctrl+M"},
@@ -313,7 +323,9 @@ const std::vector<CommandInfo> kCommandTable = {
 const std::vector<MenuInfo> kMenuTable = {
     {"File",
      {kCmdNewCrystal, kCmdNewMolecule, kCmdOpen, kCmdOpenRecent, kCmdOpenExample, 0, kCmdClose, kCmdSave, kCmdSaveAs,
-      kCmdRevert, 0, kCmdExportMenu, 0, kCmdQuit}},
+      kCmdRevert, 0, kCmdExportMenu, 0, kCmdPageSetup, kCmdPrint, 0, kCmdQuit},
+     0,
+     'F'},
     {"Export",
      {kCmdExportCoordinates, kCmdExportVisibleCoordination, kCmdExportCrystalCoordination, kCmdExportBonds, 0,
       kCmdExportCIF, kCmdExportPDB, kCmdExportMacMolecule, kCmdExportChem3D, kCmdExportOwnText, kCmdExportWebPage, 0,
@@ -322,7 +334,9 @@ const std::vector<MenuInfo> kMenuTable = {
      kCmdExportMenu},
     {"Edit",
      {kCmdUndo, kCmdRedo, 0, kCmdEditStructure, 0, kCmdRelaxMolecule, kCmdCancelRelaxMolecule, kCmdSaturateMolecule, 0,
-      kCmdEditBonding, kCmdEditElements, kCmdElementTablesMenu, 0, FourCharsToLong("CpGr")}},
+      kCmdEditBonding, kCmdEditElements, kCmdElementTablesMenu, 0, FourCharsToLong("CpGr")},
+     0,
+     'E'},
     {"Select",
      {FourCharsToLong("SlAl"), FourCharsToLong("SlNo"), FourCharsToLong("SlIv"), 0, FourCharsToLong("SlNb"),
       FourCharsToLong("SlMl"), FourCharsToLong("SlSy"), 0, FourCharsToLong("CnSl"), FourCharsToLong("LbSl"), 0,
@@ -330,23 +344,33 @@ const std::vector<MenuInfo> kMenuTable = {
       FourCharsToLong("CeSl"), FourCharsToLong("EdXY"), FourCharsToLong("EdSp"), FourCharsToLong("DpSl"),
       FourCharsToLong("DlSl"), FourCharsToLong("DtSl"), 0, FourCharsToLong("VcAd"), FourCharsToLong("VcEd"),
       FourCharsToLong("VcDS"), FourCharsToLong("VcDA"), 0, FourCharsToLong("PlyS"),
-      FourCharsToLong("PlcM")}},
+      FourCharsToLong("PlcM")},
+     0,
+     'S'},
     {"Transform",
      {FourCharsToLong("DsSy"), FourCharsToLong("MvOr"), FourCharsToLong("TrCl"), 0, FourCharsToLong("MtoC"),
       FourCharsToLong("CtoM"), FourCharsToLong("AuBd"), 0, FourCharsToLong("BndL"), 0, FourCharsToLong("LPln"),
       FourCharsToLong("LPSh"), FourCharsToLong("InSp"), FourCharsToLong("SlcM"), FourCharsToLong("DsPl"), 0,
-      FourCharsToLong("VwDr")}},
+      FourCharsToLong("VwDr")},
+     0,
+     'T'},
     {"View",
      {kCmdToggleRulers, kCmdToggleRulerUnits, kCmdToggleGrid, 0, kCmdToggleSidebar, kCmdToggleAtoms, kCmdToggleNotes, 0,
-      kCmdFillScreen, 0, FourCharsToLong("VwPr"), FourCharsToLong("VASl")}},
+      kCmdFillScreen, 0, kCmdZoomIn, kCmdZoomOut, kCmdAutoCentre, 0, FourCharsToLong("VwPr"), FourCharsToLong("VASl")},
+     0,
+     'V'},
     {"Model",
      {FourCharsToLong("Ball"), FourCharsToLong("Spac"), FourCharsToLong("Poly"), FourCharsToLong("Wire"),
       FourCharsToLong("Stik"), FourCharsToLong("Elps"), 0, FourCharsToLong("*Axs"), FourCharsToLong("*Cel"),
-      FourCharsToLong("*Srf"), 0, FourCharsToLong("Prsp"), FourCharsToLong("Fade"), FourCharsToLong("Ster"),
+      FourCharsToLong("*Srf"), kCmdShowAllLabels, 0, FourCharsToLong("Prsp"), FourCharsToLong("Fade"), FourCharsToLong("Ster"),
       FourCharsToLong("RedB"), FourCharsToLong("Pair"), 0, FourCharsToLong("Fast"), FourCharsToLong("Full"), 0,
       FourCharsToLong("MOpt"), FourCharsToLong("*MOK"), FourCharsToLong("svMO"), FourCharsToLong("MOHp"), 0,
-      FourCharsToLong("DsEx"), FourCharsToLong("SgBr")}},
-    {"Window", {kCmdShowLog, kCmdLogTextStyle, 0, FourCharsToLong("MinW"), FourCharsToLong("ZooW"), FourCharsToLong("tbtg"), FourCharsToLong("*Tls"), 0, FourCharsToLong("*AtP")}},
+      FourCharsToLong("DsEx"), FourCharsToLong("SgBr")},
+     0,
+     'M'},
+    {"Window", {kCmdShowLog, kCmdLogTextStyle, 0, FourCharsToLong("MinW"), FourCharsToLong("ZooW"), FourCharsToLong("tbtg"), FourCharsToLong("*Tls"), 0, FourCharsToLong("*AtP")},
+     0,
+     'W'},
     {"Text",
      {FourCharsToLong("TStP"), FourCharsToLong("TStB"), FourCharsToLong("TStI"), FourCharsToLong("TStU"),
       FourCharsToLong("TStO"), FourCharsToLong("TStS"), FourCharsToLong("TStC"), FourCharsToLong("TStE"), 0,
@@ -357,8 +381,10 @@ const std::vector<MenuInfo> kMenuTable = {
       FourCharsToLong("TCo7"), FourCharsToLong("TCo8"), FourCharsToLong("TCo9"), FourCharsToLong("TCoC"), 0,
       FourCharsToLong("TJfD"), FourCharsToLong("TJfL"), FourCharsToLong("TJfC"), FourCharsToLong("TJfR"),
       FourCharsToLong("TJfF"), 0, FourCharsToLong("TSt+"), FourCharsToLong("TSt-"), FourCharsToLong("TBsp"),
-      FourCharsToLong("TOvb"), 0, FourCharsToLong("TDfS")}},
-    {"Rotation", {kCmdAutoRotate, kCmdAutoRotateAll, kCmdAutoRotateSheet, 0, kCmdRotationAngleMenu}},
+      FourCharsToLong("TOvb"), 0, FourCharsToLong("TDfS")},
+     0,
+     'x'},
+    {"Rotation", {kCmdAutoRotate, kCmdAutoRotateAll, kCmdAutoRotateSheet, 0, kCmdRotationAngleMenu}, 0, 'R'},
     {"Rotation Angle",
      {kCmdRotationAngle1, kCmdRotationAngle2, kCmdRotationAngle5, kCmdRotationAngle10, kCmdRotationAngle15,
       kCmdRotationAngle30, kCmdRotationAngle45, kCmdRotationAngle90, 0, kCmdRotationAngleOther},
@@ -366,14 +392,18 @@ const std::vector<MenuInfo> kMenuTable = {
     {"Plot",
      {kCmdPlotRange, kCmdPlotScale, kCmdPlotSize, FourCharsToLong("AScl"), 0, FourCharsToLong("RpMF"),
       FourCharsToLong("RpMS"), FourCharsToLong("RpBS"), FourCharsToLong("MolC"), FourCharsToLong("HdFr"),
-      FourCharsToLong("HdSt"), FourCharsToLong("ShAU"), FourCharsToLong("DfCl"), 0, kCmdCalculateAngle}},
+      FourCharsToLong("HdSt"), FourCharsToLong("ShAU"), FourCharsToLong("DfCl"), 0, kCmdCalculateAngle},
+     0,
+     'P'},
     {"Overview",
      {FourCharsToLong("OvTg"), FourCharsToLong("*Fav"), FourCharsToLong("*Vuw"), FourCharsToLong("*Hst"),
       FourCharsToLong("*Rec"), kCmdShowLog, 0, FourCharsToLong("Same"), FourCharsToLong("+Win"),
       FourCharsToLong("+WVu"), FourCharsToLong("Rplc"), FourCharsToLong("Rmve"), FourCharsToLong("-Cch"), 0,
       FourCharsToLong("CcS+"), FourCharsToLong("CcS-"), FourCharsToLong("CcRn"), FourCharsToLong("LExs"),
       FourCharsToLong("*Fnd"), 0, FourCharsToLong("PlCc"), FourCharsToLong("PlyA"), 0, FourCharsToLong("CcEx"),
-      FourCharsToLong("+Cch"), FourCharsToLong("CcMM"), FourCharsToLong("CcMO"), 0, FourCharsToLong("Pref")}},
+      FourCharsToLong("+Cch"), FourCharsToLong("CcMM"), FourCharsToLong("CcMO"), 0, FourCharsToLong("Pref")},
+     0,
+     'O'},
     // The View menu's view-direction presets
     {"Look Along",
      {FourCharsToLong("V100"), FourCharsToLong("V010"), FourCharsToLong("V001"), FourCharsToLong("V011"),
@@ -382,13 +412,18 @@ const std::vector<MenuInfo> kMenuTable = {
      FourCharsToLong("VwPr")},
     {"Annotation",
      {FourCharsToLong("+AnT"), FourCharsToLong("+AnL"), FourCharsToLong("+AnS"), 0, FourCharsToLong("LTxB"), 0,
-      FourCharsToLong("*EdA")}},
+      FourCharsToLong("*EdA")},
+     0,
+     'A'},
     {"Sites",
      {FourCharsToLong("*Inf"), 0, FourCharsToLong("IW#L"), FourCharsToLong("IW#C"), FourCharsToLong("IWcC"),
       FourCharsToLong("IWcE"), FourCharsToLong("IWDf"), FourCharsToLong("IWGs"), 0, FourCharsToLong("IW+L"),
       FourCharsToLong("IW-L"), FourCharsToLong("IW*E"), FourCharsToLong("IW%E"), 0, FourCharsToLong("IW*L"),
       FourCharsToLong("IW%L"), 0, FourCharsToLong("Form"), FourCharsToLong("LstX"), FourCharsToLong("LstB"),
-      FourCharsToLong("Por%"), FourCharsToLong("Dens"), 0, FourCharsToLong("IWHp")}},
+      FourCharsToLong("Por%"), FourCharsToLong("Dens"), 0, FourCharsToLong("IWHp")},
+     0,
+     'i'},
+    {"Help", {kCmdHelp}, 0, 'H'},
 };
 
 struct Registry {
@@ -416,6 +451,27 @@ void Trigger(QAction *action) { ProcessCommand(GetActionCommand(action), action-
 
 const std::vector<CommandInfo> &CommandTable() { return kCommandTable; }
 const std::vector<MenuInfo> &MenuTable() { return kMenuTable; }
+
+QString MenuBarTitle(const MenuInfo &menu) {
+  QString title = QString::fromUtf8(menu.title);
+  if (menu.opener || !menu.mnemonic)
+    return title;
+  const qsizetype at = title.indexOf(QChar(menu.mnemonic));
+  if (at >= 0)
+    title.insert(at, u'&');
+  return title;
+}
+
+void SetMenuBarMnemonics(QMenuBar *bar) {
+  if (!bar)
+    return;
+  for (QAction *action : bar->actions())
+    for (const MenuInfo &menu : kMenuTable)
+      if (!menu.opener && action->text() == QString::fromUtf8(menu.title)) {
+        action->setText(MenuBarTitle(menu));
+        break;
+      }
+}
 
 const CommandInfo *FindCommandInfo(uint32_t code) {
   for (const CommandInfo &info : kCommandTable)

@@ -32,6 +32,7 @@
 
 class QAction;
 class QMenu;
+class QMenuBar;
 
 // Handlers answer 0 or `kEventNotHandledErr` (HostServices.h).
 using OSStatus = int32_t;
@@ -49,6 +50,8 @@ inline constexpr uint32_t kCmdClose = FourCharsToLong("clos");
 inline constexpr uint32_t kCmdSave = FourCharsToLong("save");
 inline constexpr uint32_t kCmdSaveAs = FourCharsToLong("svas");
 inline constexpr uint32_t kCmdRevert = FourCharsToLong("rvrt");
+inline constexpr uint32_t kCmdPageSetup = FourCharsToLong("PgSU");
+inline constexpr uint32_t kCmdPrint = FourCharsToLong("Prnt");
 inline constexpr uint32_t kCmdQuit = FourCharsToLong("quit");
 // Edit
 inline constexpr uint32_t kCmdUndo = FourCharsToLong("undo");
@@ -62,6 +65,14 @@ inline constexpr uint32_t kCmdToggleNotes = FourCharsToLong("tgNt");
 inline constexpr uint32_t kCmdToggleAtoms = FourCharsToLong("tgAt");
 inline constexpr uint32_t kCmdFillScreen = FourCharsToLong("fulS");
 inline constexpr uint32_t kCmdStandardSize = FourCharsToLong("stdS");
+// The structure window's view: zoom by the magnify tool's factor, centre the
+// structure, scale it to the pane (keys, toolbar and menus share them)
+inline constexpr uint32_t kCmdZoomIn = FourCharsToLong("zmIn");
+inline constexpr uint32_t kCmdZoomOut = FourCharsToLong("zmOu");
+inline constexpr uint32_t kCmdAutoCentre = FourCharsToLong("autC");
+inline constexpr uint32_t kCmdAutoScaleView = FourCharsToLong("autS");
+// Model: every atom's label on or off
+inline constexpr uint32_t kCmdShowAllLabels = FourCharsToLong("ShLb");
 // Auto-rotation: start or stop in the front window, in every window, and the
 // options sheet
 inline constexpr uint32_t kCmdAutoRotate = FourCharsToLong("AuRo");
@@ -69,6 +80,8 @@ inline constexpr uint32_t kCmdAutoRotateAll = FourCharsToLong("AuRA");
 inline constexpr uint32_t kCmdAutoRotateSheet = FourCharsToLong("AuRS");
 // Window
 inline constexpr uint32_t kCmdShowLog = FourCharsToLong("*Log");
+// Help
+inline constexpr uint32_t kCmdHelp = FourCharsToLong("HlpI");
 // Plot range, plot size and scale, angles
 inline constexpr uint32_t kCmdPlotRange = FourCharsToLong("PRng");
 inline constexpr uint32_t kCmdCalculateAngle = FourCharsToLong("CAng");
@@ -111,8 +124,15 @@ struct MenuInfo {
   std::vector<uint32_t> items;
   // Set for a submenu: the command whose item in that menu opens it.
   uint32_t opener = 0;
+  // A menu of the menu bar: the letter of its title that opens it with Alt.
+  char mnemonic = 0;
 };
 const std::vector<MenuInfo> &MenuTable();
+// A menu bar menu's title with its mnemonic marked ("&File"); the plain
+// title for a submenu.
+QString MenuBarTitle(const MenuInfo &menu);
+// Marks the mnemonics of the bar's menus (idempotent).
+void SetMenuBarMnemonics(QMenuBar *bar);
 
 // The action of a command in the table (made on first use; program-wide).
 // Null for a code that is not in the table.

@@ -22,8 +22,31 @@ constexpr uint32_t kToolWindowCommand = FourCharsToLong("*Tls");
 // The mouse tools, in the tool window's order.
 const char *const kToolCodes[] = {"ArwT", "LasT", "PolT", "RotT", "MovT", "MagT", "ZapT",
                                   "BnDT", "BAnT", "DstT", "AngT", "PlnT", "At+T", "B+-T"};
-// The toolbar: the commonest tools, then playback and the inspector.
-const char *const kToolbarCodes[] = {"ArwT", "RotT", "MovT", "MagT", "BnDT", "BAnT", nullptr, "Play", "MOpt"};
+// The toolbar: the commonest tools, the view's zoom, centre and scale, then
+// playback and the inspector.
+const char *const kToolbarCodes[] = {"ArwT", "RotT", "MovT", "MagT", "BnDT", "BAnT", nullptr, "zmIn",
+                                     "zmOu", "autC", "autS", nullptr, "Play", "MOpt"};
+
+// Items that show their own window's state have an action of their own in
+// each toolbar; the rest share the program's action of their command.
+bool PerWindowItem(uint32_t code) { return code == kCmdPlay; }
+
+// A tool's button reads as the tool's name alone ("Arrow", not "Arrow
+// Tool"), so that the toolbar fits the window; the menus keep the full title.
+QAction *ToolAction(uint32_t code) {
+  QAction *action = GetCommandAction(code);
+  if (action && action->text().endsWith(" Tool"))
+    action->setIconText(action->text().chopped(5));
+  return action;
+}
+
+QAction *ToolbarItem(const MainWindow *window, uint32_t code) {
+  if (QToolBar *bar = WindowToolbar(window))
+    for (QAction *action : bar->actions())
+      if (GetActionCommand(action) == code)
+        return action;
+  return nullptr;
+}
 
 } // namespace
 
@@ -33,10 +56,16 @@ void InstallToolbar(MainWindow *window, bool shown) {
   bar->setMovable(false);
   bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
   for (const char *code : kToolbarCodes) {
-    if (!code)
+    const uint32_t command = code ? FourCharsToLong(code) : 0;
+    if (!command) {
       bar->addSeparator();
-    else if (QAction *action = GetCommandAction(FourCharsToLong(code)))
+    } else if (PerWindowItem(command)) {
+      QAction *own = MakeCommandItem(command, QString::fromUtf8(FindCommandInfo(command)->title), {}, bar);
+      UpdateActionStatus(own);
+      bar->addAction(own);
+    } else if (QAction *action = ToolAction(command)) {
       bar->addAction(action);
+    }
   }
   window->addToolBar(Qt::TopToolBarArea, bar);
   bar->setVisible(shown);
@@ -72,7 +101,7 @@ void ToggleToolWindow() {
     grid->setSpacing(2);
     int i = 0;
     for (const char *code : kToolCodes)
-      if (QAction *action = GetCommandAction(FourCharsToLong(code))) {
+      if (QAction *action = ToolAction(FourCharsToLong(code))) {
         auto *button = new QToolButton(gToolWindow);
         button->setDefaultAction(action);
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -80,7 +109,7 @@ void ToggleToolWindow() {
         grid->addWidget(button, i / 2, i % 2);
         ++i;
       }
-    RegisterFloatingWindow({gToolWindow, &gPrefs.toolWindowBounds, nullptr, UpdateToolWindow, true});
+    RegisterFloatingWindow({gToolWindow, &gPrefs.toolWindowBounds, nullptr, UpdateToolWindow, true, {}});
   }
   UpdateToolWindow();
   gToolWindow->show();
@@ -110,10 +139,10 @@ void InstallToolbars() {
     if (!gPrefs.toolWindowBounds.IsEmpty())
       ToggleToolWindow();
   });
-  // The Play item follows the Overview's tab; the element picker stands
-  // beside the tool window.
-  gOverviewHooks.setToolbarItem = [](WindowRef, uint32_t command, bool enable, const char *label) {
-    if (QAction *action = GetCommandAction(command)) {
+  // Each window's Play item follows the Overview's tab for that window; the
+  // element picker stands beside the tool window.
+  gOverviewHooks.setToolbarItem = [](WindowRef window, uint32_t command, bool enable, const char *label) {
+    if (QAction *action = ToolbarItem(GetMainWindow(window), command)) {
       action->setEnabled(enable);
       if (label)
         action->setText(QString::fromUtf8(label));

@@ -620,7 +620,7 @@ void RegisterArrowTools() {
     }
     gArrow = ArrowState{};
   };
-  arrow.hover = [](WindowRef window, Point p, bool) {
+  arrow.hover = [](WindowRef window, Point p, bool, unsigned) {
     bool onHandle = false;
     SetCocoaCursor(MouseOverTextBox(p, window, &onHandle) && onHandle ? kCrossCursor : kArrowCursor);
     return true;
@@ -631,7 +631,7 @@ void RegisterArrowTools() {
   lasso.press = LassoPress;
   lasso.move = LassoMove;
   lasso.release = LassoRelease;
-  lasso.hover = [](WindowRef, Point, bool) {
+  lasso.hover = [](WindowRef, Point, bool, unsigned) {
     SetCocoaCursor(kLassoCursor);
     return true;
   };
@@ -640,7 +640,7 @@ void RegisterArrowTools() {
   ToolHandlers polygon;
   polygon.press = PolygonPress;
   polygon.move = [](WindowRef window, Point p) { PolygonHover(window, p); };
-  polygon.hover = [](WindowRef window, Point p, bool) { return PolygonHover(window, p); };
+  polygon.hover = [](WindowRef window, Point p, bool, unsigned) { return PolygonHover(window, p); };
   polygon.key = [](WindowRef window, int key, unsigned) -> int32_t {
     if (!IsPolygonRegionActive(window))
       return kEventNotHandledErr;

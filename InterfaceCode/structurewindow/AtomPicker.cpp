@@ -113,7 +113,7 @@ void InitAtomPickerWindow() {
   ui->setupUi(window);
   window->setObjectName("AtomPicker");
   gAtomPickerWindow = window;
-  RegisterFloatingWindow({window, &gPrefs.atomPickerBounds, nullptr, [] { RedrawAtomPicker(); }, true});
+  RegisterFloatingWindow({window, &gPrefs.atomPickerBounds, nullptr, [] { RedrawAtomPicker(); }, true, {}});
 
   // First use: beside the tool window, at the height of its middle.
   if (gPrefs.atomPickerBounds.IsEmpty()) {
@@ -376,19 +376,12 @@ int32_t AtomPickerCommand(uint32_t command) {
 }
 
 void InstallAtomPicker() {
-  static const uint32_t kAddAtomTool = FourCharsToLong("At+T");
   static const uint32_t kShowPicker = FourCharsToLong("*AtP");
   AddCommandHandler(
       [](uint32_t command, const QVariant &) -> OSStatus {
         if (command == kShowPicker) {
           DoShowAtomPickerWindow();
           return kNoErr;
-        }
-        if (command == kAddAtomTool) {
-          // Choosing the add-atom tool shows the palette; the tool choice
-          // itself goes on down the chain.
-          DoShowAtomPickerWindow();
-          return kEventNotHandledErr;
         }
         return AtomPickerCommand(command);
       },

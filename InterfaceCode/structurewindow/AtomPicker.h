@@ -92,16 +92,17 @@ ElementButton *AtomPickerButton(int id);
 // The palette's commands: the presets and "Use1" to "UseA". They act and
 // are still passed on.
 int32_t AtomPickerCommand(uint32_t command);
-// The choosing of the add-atom tool shows the palette; joins the palette's
-// commands, its menu command and its start-up opener. Once at start-up.
+// Joins the palette's commands, its menu command and its start-up opener to
+// the program (choosing the add-atom tool shows the palette too:
+// ToolbarCommands.h). Once at start-up.
 void InstallAtomPicker();
 
 // What the palette asks of a later window, and how it runs its menus and
 // dialogs: the defaults open the menu or run the dialog modally; tests
 // answer them.
 struct AtomPickerHooks {
-  // The floating tool window, beside which the palette first opens; none
-  // until the tool window is built (missing: the tool window).
+  // The floating tool window, beside which the palette first opens (the
+  // toolbars install it); null or a null answer while there is none.
   QWidget *(*toolWindow)() = nullptr;
   // Opens the menu at a global point; the chosen action or null.
   std::function<QAction *(QMenu *, const QPoint &)> popUpMenu;

@@ -15,23 +15,37 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <memory>
+#include <vector>
 
 AutoRotateSheetRecord gSaveAutoRotate;
 
 namespace {
 
-// One slot per window that ever rotated: its timer and the running
-// rotation. Slots stay for the program's life (a timer may still be queued
-// when its rotation ends), so a window never has two timers.
+// A rotating window's slot: its timer and the running rotation. A timer
+// still queued when its rotation ends or its window closes fires once more,
+// so a slot lives as long as the program: a closed window's slot is parked
+// (no window, not running) and serves the next window that rotates.
 struct RotationSlot {
   EventLoopTimer timer;
   AutoRotateTimerRecord record;
   bool running = false;
 };
 
-std::map<WindowRef, RotationSlot> &Slots() {
-  static std::map<WindowRef, RotationSlot> table;
+std::vector<std::unique_ptr<RotationSlot>> &AllSlots() {
+  static std::vector<std::unique_ptr<RotationSlot>> made;
+  return made;
+}
+
+// The slot of each window that rotated and is still open.
+std::map<WindowRef, RotationSlot *> &Slots() {
+  static std::map<WindowRef, RotationSlot *> table;
   return table;
+}
+
+RotationSlot *FindSlot(WindowRef window) {
+  auto it = Slots().find(window);
+  return it == Slots().end() ? nullptr : it->second;
 }
 
 bool WindowStillThere(WindowRef window) {
@@ -88,7 +102,17 @@ bool DoAutoRotate(WindowRef window, float stepX, float stepY, float stepZ, bool 
   // direction.
   if (rock && std::fabs(stepY) > rockLimit)
     return false;
-  RotationSlot &slot = Slots()[window];
+  RotationSlot *&owned = Slots()[window];
+  if (!owned) {
+    for (const auto &parked : AllSlots())
+      if (!parked->running && !parked->record.window) {
+        owned = parked.get();
+        break;
+      }
+    if (!owned)
+      owned = AllSlots().emplace_back(std::make_unique<RotationSlot>()).get();
+  }
+  RotationSlot &slot = *owned;
   AutoRotateTimerRecord r;
   r.window = window;
   r.stepX = stepX, r.stepY = stepY, r.stepZ = stepZ;
@@ -114,15 +138,24 @@ bool DoAutoRotate(WindowRef window, float stepX, float stepY, float stepZ, bool 
 }
 
 const AutoRotateTimerRecord *GetAutoRotation(WindowRef window) {
-  auto it = Slots().find(window);
-  if (it == Slots().end() || !it->second.running || !IsWindowAutoRotating(window))
+  RotationSlot *slot = FindSlot(window);
+  if (!slot || !slot->running || !IsWindowAutoRotating(window))
     return nullptr;
-  return &it->second.record;
+  return &slot->record;
 }
 
 EventLoopTimer *GetAutoRotateTimer(WindowRef window) {
-  auto it = Slots().find(window);
-  return it == Slots().end() ? nullptr : &it->second.timer;
+  RotationSlot *slot = FindSlot(window);
+  return slot ? &slot->timer : nullptr;
+}
+
+void ForgetAutoRotation(WindowRef window) {
+  RotationSlot *slot = FindSlot(window);
+  if (!slot)
+    return;
+  slot->running = false;
+  slot->record = AutoRotateTimerRecord{};
+  Slots().erase(window);
 }
 
 double NextAutoRotateDelay(double took) { return std::max(0.0, kAutoRotateFramePeriod - took); }

@@ -5,7 +5,8 @@
 //
 // Each rotating window has one dormant timer that plots a frame and re-arms
 // itself for 1/30 second after the frame began; clearing the window's
-// `autoRotating` flag ends it at its next tick.
+// `autoRotating` flag ends it at its next tick, and a closing window forgets
+// its timer.
 #pragma once
 
 #include "HostServices.h"
@@ -53,6 +54,8 @@ const AutoRotateTimerRecord *GetAutoRotation(WindowRef window);
 void PrintAutoRotateDiagnostics(const AutoRotateTimerRecord &record);
 // The window's rotation timer; null when the window never rotated.
 EventLoopTimer *GetAutoRotateTimer(WindowRef window);
+// The window is closing: its rotation stops and its timer no longer names it.
+void ForgetAutoRotation(WindowRef window);
 // Seconds until the next frame when this one took `took` seconds.
 double NextAutoRotateDelay(double took);
 

@@ -245,8 +245,13 @@ void DoAddAtom(WindowRef window, Point point, unsigned modifiers) {
   if (!c)
     return;
   const bool shift = (modifiers & kShiftKey) != 0;
+  // A press on anything drawn adds nothing: on an atom of a molecule it
+  // bonds that atom to the anchor (with Shift) and makes it the anchor.
+  int16_t kind = kHitNothing;
   int32_t hit = -1, radius = 0;
-  if (c->molecule && AtomUnder(window, point, &hit, &radius)) {
+  if (FindClickedObject(window, point, &kind, &hit, &radius) && kind != kHitNothing) {
+    if (!c->molecule || kind != kHitAtom || !ValidAtom(c, hit))
+      return;
     int32_t anchor = -1;
     if (shift && FindAnchor(c, &anchor))
       AddBondBetweenClickedAtoms(window, hit, anchor);
@@ -474,19 +479,26 @@ void RegisterBuildingTools() {
   zapper.release = [](WindowRef window, Point p) { EndZapper(window, p); };
   ToolHandlers magnify;
   magnify.press = [](WindowRef window, Point p, unsigned modifiers) { MagnifyPlot(window, p, modifiers); };
-  for (ToolHandlers *row : {&addAtom, &addBond, &zapper, &magnify})
-    row->hover = [](WindowRef, Point, bool) {
-      SetCocoaCursor(kCrossCursor);
+  // Each tool shows its own cursor; the magnify tool's says which way it
+  // zooms.
+  auto cursor = [](CocoaCursor shape) {
+    return [shape](WindowRef, Point, bool, unsigned) {
+      SetCocoaCursor(shape);
       return true;
     };
+  };
+  addAtom.hover = cursor(kAddAtomCursor);
+  addBond.hover = cursor(kAddDeleteBondCursor);
+  zapper.hover = cursor(kZapperCursor);
+  magnify.hover = [](WindowRef, Point, bool, unsigned modifiers) {
+    SetCocoaCursor((modifiers & (kShiftKey | kOptionKey)) ? kMagnifyZoomOutCursor : kMagnifyZoomInCursor);
+    return true;
+  };
   ToolHandlers move;
   move.press = [](WindowRef window, Point p, unsigned) { DoMoveAllAtoms(window, p); };
   move.move = [](WindowRef window, Point p) { MoveAllAtomsStep(window, p); };
   move.release = [](WindowRef window, Point) { EndMoveAllAtoms(window); };
-  move.hover = [](WindowRef, Point, bool down) {
-    SetCocoaCursor(down ? kClosedHandCursor : kOpenHandCursor);
-    return true;
-  };
+  move.hover = cursor(kMoveToolCursor);
   RegisterTool(kToolAddAtom, addAtom);
   RegisterTool(kToolAddDeleteBond, addBond);
   RegisterTool(kToolZapper, zapper);

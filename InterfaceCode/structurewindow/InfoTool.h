@@ -34,10 +34,9 @@ void FWriteSiteInfo(WindowRef window, int32_t atom);
 void FWriteBondInfo(WindowRef window, int32_t atom);
 void FWriteAngleInfo(WindowRef window, int32_t atom);
 
-// Shows the info tip of the atom in the window. Does nothing until the info
-// tip widget is installed by the structure window.
+// The info tip (InfoTip.cpp installs these at start-up): shows the tip of
+// the atom in the window, removes the window's tip, and whether the mouse
+// lies over it.
 extern void (*gCreateInfoTipHook)(WindowRef window, int32_t atom);
-// Removes the window's info tip; does nothing until installed.
 extern void (*gRemoveInfoTipHook)(WindowRef window);
-// True when the mouse lies over the window's info tip; false until installed.
 extern bool (*gMouseOverInfoTipHook)(WindowRef window, Point point);

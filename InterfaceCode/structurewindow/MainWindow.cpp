@@ -3,6 +3,7 @@
 #include "PaneDrawing.h"
 #include "StructureWindow.h"
 #include "render/Highlights.h"
+#include "AutoRotate.h"
 #include "HandController.h"
 #include "InfoTip.h"
 #include "NotesPane.h"
@@ -53,11 +54,10 @@ void Place(QWidget *w, const PaneEdges &e) {
 const std::vector<MainWindow *> &AllGraphWindows() { return WindowList(); }
 
 MainWindow *GetMainWindow(WindowRef window) {
-  if (!window || !window->mainData || !window->native)
-    return nullptr;
+  // Found in the list before it is read: a reference may outlive its window.
   for (MainWindow *w : WindowList())
     if (w->Ref() == window)
-      return w;
+      return window->mainData && window->native ? w : nullptr;
   return nullptr;
 }
 
@@ -108,7 +108,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui_(std::make_uni
   windowData->textObject = notesView_->document();
   windowData->sidebarWidth = static_cast<uint16_t>(panes_.notes.Width());
 
-  for (QWidget *pane : {graphPane_, ruler_, divider_, noteHeader_})
+  // The atoms pane sees the secondary clicks its site list leaves alone.
+  for (QWidget *pane : {graphPane_, ruler_, divider_, noteHeader_, atomsContainer_})
     pane->installEventFilter(this);
   content_->installEventFilter(this);
   graphPane_->setAttribute(Qt::WA_OpaquePaintEvent);
@@ -138,6 +139,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui_(std::make_uni
 }
 
 MainWindow::~MainWindow() {
+  ForgetAutoRotation(&record_);
   if (CurrentFrameListener() && CurrentFrameListener()->Window() == &record_)
     DissociateFrameListenerFromWindow();
   std::erase(WindowList(), this);
@@ -277,6 +279,8 @@ void MainWindow::changeEvent(QEvent *event) {
 }
 
 void MainWindow::showEvent(QShowEvent *event) {
+  // Alt and a menu's letter open it.
+  SetMenuBarMnemonics(qobject_cast<QMenuBar *>(menuWidget()));
   QMainWindow::showEvent(event);
   DrawGraphPane(&record_);
 }

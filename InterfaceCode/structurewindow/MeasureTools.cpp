@@ -10,6 +10,11 @@
 #include "shell/Commands.h"
 #include "window/MainWindowData.h"
 
+#include "graphics/QtBridge.h"
+
+#include <QFontMetricsF>
+#include <QPolygonF>
+#include <QTransform>
 #include <Qt>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +28,7 @@ int32_t gAtomRad1 = 0, gAtomRad2 = 0, gAtomRad3 = 0, gAtomRad4 = 0;
 namespace {
 
 constexpr RGBColor kErrorRed{0xFFFF, 0, 0};
+constexpr float kTorsionLabelSize = 14.0f;
 
 std::string Format(const char *format, auto... args) {
   char buffer[512];
@@ -57,6 +63,59 @@ void ForgetStalePicks(const CrystalRec *c) {
   for (int i = 0; i < gNumSelAtoms && i < 3; ++i)
     if (!ValidAtom(c, picks[i]))
       gNumSelAtoms = 0;
+}
+
+// What an overlay label covers, in window coordinates, as the graph pane
+// paints it (with room for its outline).
+QPolygonF LabelOutline(const HiliteItem &item) {
+  const QFont font = ovgfx::MakeFont(item.font, item.size, 0);
+  const QFontMetricsF metrics(font, ovgfx::MeasureDevice());
+  const qreal width = metrics.horizontalAdvance(QString::fromStdString(item.text));
+  const qreal x0 = item.alignment == kAlignRight ? -width : item.alignment == kAlignCentre ? -width / 2 : 0;
+  constexpr qreal kOutline = 2.0;
+  const QRectF box(x0 - kOutline, -item.baselineOffset - metrics.ascent() - kOutline, width + 2 * kOutline,
+                   metrics.ascent() + metrics.descent() + 2 * kOutline);
+  QTransform turn;
+  turn.translate(item.x, item.y);
+  turn.rotateRadians(item.angle);
+  return turn.map(QPolygonF(box));
+}
+
+// The torsion's label at the middle of the four atoms, moved down clear of
+// the labels already drawn (the middle bond's length lies just there when
+// the outer atoms sit on opposite sides).
+void WriteTorsionLabel(WindowRef window, float torsion) {
+  const CrystalRec *c = GetWindowCrystal(window);
+  HiliteRGBA main, contrast;
+  if (!c || !GetHiliteColorsForWindow(window, &main, &contrast))
+    return;
+  Rect pane;
+  GetWindowGraphBounds(window, &pane);
+  HiliteItem label;
+  label.kind = HiliteItem::kText;
+  label.text = Format("\u03B3 = %.2f\u00B0", static_cast<double>(torsion));
+  label.font = kHiliteFont;
+  label.size = kTorsionLabelSize;
+  label.alignment = kAlignCentre;
+  for (int32_t atom : {gSelAtom1, gSelAtom2, gSelAtom3, gSelAtom4}) {
+    label.x += 0.25f * (pane.left + c->atoms[static_cast<size_t>(atom)].pixel[0]);
+    label.y += 0.25f * (pane.top + c->atoms[static_cast<size_t>(atom)].pixel[1]);
+  }
+  const std::vector<HiliteItem> drawn = GetHiliteOverlay(window);
+  for (size_t pass = 0; pass <= drawn.size(); ++pass) {
+    bool moved = false;
+    for (const HiliteItem &other : drawn) {
+      if (other.kind != HiliteItem::kText || !LabelOutline(label).intersects(LabelOutline(other)))
+        continue;
+      const QRectF below = LabelOutline(other).boundingRect();
+      label.y = static_cast<float>(below.bottom() - LabelOutline(label).boundingRect().top() + label.y) + 1.0f;
+      moved = true;
+    }
+    if (!moved)
+      break;
+  }
+  DrawHiliteString(window, label.text, label.x, label.y, 0.0f, main, contrast, kHiliteFont, label.size, kAlignCentre,
+                   0.0f);
 }
 
 void DrawTorsion(WindowRef window) {
@@ -96,7 +155,7 @@ void DrawTorsion(WindowRef window) {
   const double n[3] = {b[1] * a[2] - b[2] * a[1], b[2] * a[0] - b[0] * a[2], b[0] * a[1] - b[1] * a[0]};
   if (n[0] * w[0] + n[1] * w[1] + n[2] * w[2] < 0)
     torsion = -torsion;
-  WriteTorsionAngle(window, gSelAtom1, gSelAtom2, gSelAtom3, gSelAtom4, torsion);
+  WriteTorsionLabel(window, torsion);
   const char *l1 = SiteLabelOf(c, gSelAtom1), *l2 = SiteLabelOf(c, gSelAtom2), *l3 = SiteLabelOf(c, gSelAtom3),
              *l4 = SiteLabelOf(c, gSelAtom4);
   FWriteCFString(Format("%s -- %s -- %s -- %s torsion angle = %.3f°", l1, l2, l3, l4, torsion));
@@ -374,7 +433,7 @@ void DoBondAngle(WindowRef window, Point point, bool isClick) {
 void RegisterMeasureTools() {
   ToolHandlers bondDistance;
   bondDistance.press = [](WindowRef window, Point p, unsigned) { DoBondDistance(window, p, true); };
-  bondDistance.hover = [](WindowRef window, Point p, bool down) {
+  bondDistance.hover = [](WindowRef window, Point p, bool down, unsigned) {
     SetCocoaCursor(kBondDistanceCursor);
     if (!down && !IsWindowMeasurementToolLocked(window))
       DoBondDistance(window, p, false);
@@ -384,7 +443,7 @@ void RegisterMeasureTools() {
 
   ToolHandlers bondAngle;
   bondAngle.press = [](WindowRef window, Point p, unsigned) { DoBondAngle(window, p, true); };
-  bondAngle.hover = [](WindowRef window, Point p, bool down) {
+  bondAngle.hover = [](WindowRef window, Point p, bool down, unsigned) {
     SetCocoaCursor(kBondAngleCursor);
     if (!down && !IsWindowMeasurementToolLocked(window))
       DoBondAngle(window, p, false);
@@ -395,7 +454,7 @@ void RegisterMeasureTools() {
   for (ToolID id : {kToolDistance, kToolAngle}) {
     ToolHandlers free;
     free.press = [id](WindowRef window, Point p, unsigned) { FreePress(window, id, p); };
-    free.hover = [id](WindowRef window, Point p, bool) {
+    free.hover = [id](WindowRef window, Point p, bool, unsigned) {
       SetCocoaCursor(id == kToolDistance ? kDistanceCursor : kAngleCursor);
       auto it = gFree.find(window);
       if (it != gFree.end())

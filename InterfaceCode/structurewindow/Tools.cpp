@@ -59,7 +59,7 @@ void RegisterWindowTools() {
     if (IsTrackBallActive())
       EndTrackBall(window);
   };
-  rotate.hover = [](WindowRef, Point, bool down) {
+  rotate.hover = [](WindowRef, Point, bool down, unsigned) {
     SetCocoaCursor(down ? kClosedHandCursor : kOpenHandCursor);
     return true;
   };
@@ -93,7 +93,7 @@ void RegisterWindowTools() {
     }
     gPlaneDragTurns = false;
   };
-  plane.hover = [](WindowRef, Point, bool) {
+  plane.hover = [](WindowRef, Point, bool, unsigned) {
     SetCocoaCursor(kPlaneCursor);
     return true;
   };

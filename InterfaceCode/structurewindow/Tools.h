@@ -40,8 +40,9 @@ struct ToolHandlers {
   std::function<void(WindowRef, Point)> move;
   std::function<void(WindowRef, Point)> release;
   // Mouse over the graph pane with the button up (`buttonDown` false) or
-  // held (true): sets the cursor; answers false to leave it unhandled.
-  std::function<bool(WindowRef, Point, bool buttonDown)> hover;
+  // held (true) and the modifier keys held: sets the cursor; answers false
+  // to leave it unhandled.
+  std::function<bool(WindowRef, Point, bool buttonDown, unsigned modifiers)> hover;
   // A key the tool wants before the window's own key table; answers
   // `kEventNotHandledErr` to pass it on.
   std::function<int32_t(WindowRef, int key, unsigned modifiers)> key;

@@ -11,12 +11,15 @@
 #include "AnnotationEditing.h"
 #include "ArrowTool.h"
 #include "ContextMenus.h"
+#include "ToolbarCommands.h"
 #include "EditAnnotation.h"
 #include "AtomOperations.h"
 #include "shell/Commands.h"
 #include "shell/Toolbars.h"
 #include "shell/ToolCursors.h"
+#include "inspectors/InspectorKit.h"
 
+#include "Alerts.h"
 #include "AutoRotate.h"
 #include "HandController.h"
 #include "PlotRange.h"
@@ -31,6 +34,7 @@
 #include <QApplication>
 #include <QSysInfo>
 #include <QTimer>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
@@ -111,33 +115,21 @@ void RefreshCursor(MainWindow *w);
 
 // ---- Tools --------------------------------------------------------------------
 
-// The tool-choice commands and the tool each one makes current.
-struct ToolCommand {
-  const char *code;
-  ToolID tool;
-};
-constexpr ToolCommand kToolCommands[] = {
-    {"ArwT", kToolArrow},        {"B+-T", kToolAddDeleteBond}, {"BnDT", kToolBondDistance}, {"BAnT", kToolBondAngle},
-    {"RotT", kToolRotate},       {"LasT", kToolLasso},         {"At+T", kToolAddAtom},      {"AngT", kToolAngle},
-    {"PlnT", kToolPlane},        {"DstT", kToolDistance},      {"MovT", kToolMove},         {"ZapT", kToolZapper},
-    {"PolT", kToolPolygon},      {"MagT", kToolMagnify},
-};
-
 // The letters that choose tools and actions.
 uint32_t LetterCommand(QChar c) {
   switch (c.toUpper().unicode()) {
   case '+':
   case '=':
-    return FourCharsToLong("zmIn");
+    return kCmdZoomIn;
   case '-':
   case '_':
-    return FourCharsToLong("zmOu");
+    return kCmdZoomOut;
   case 'A':
     return FourCharsToLong("ArwT");
   case 'B':
     return FourCharsToLong("B+-T");
   case 'C':
-    return FourCharsToLong("autC");
+    return kCmdAutoCentre;
   case 'D':
     return FourCharsToLong("BnDT");
   case 'F':
@@ -147,7 +139,7 @@ uint32_t LetterCommand(QChar c) {
   case 'H':
     return FourCharsToLong("RotT");
   case 'K':
-    return FourCharsToLong("autS");
+    return kCmdAutoScaleView;
   case 'L':
     return FourCharsToLong("LasT");
   case 'M':
@@ -280,7 +272,6 @@ OSStatus GraphKeyDown(MainWindow *w, QKeyEvent *e) {
   } else if (key == Qt::Key_Up) {
     rotate ? DoRotationKeystroke(window, shift ? 0 : -1, 0, shift ? 1 : 0) : DoTranslationKeystroke(window, 0, 1);
   } else if (key == Qt::Key_Backspace || key == Qt::Key_Delete) {
-    // Each does nothing until the code that owns those objects is built.
     if (gWindowInputHooks.deleteSelectedObjects)
       gWindowInputHooks.deleteSelectedObjects(window);
     if (CountNumSelectedAtoms(crystal) > 0 && gWindowInputHooks.deleteSelectedAtoms)
@@ -345,7 +336,7 @@ OSStatus MouseMoved(MainWindow *w, const QPoint &p, unsigned mods, bool buttonDo
   if (info)
     DoInfoTool(window, ToPoint(p), false);
   if (const ToolHandlers *tool = FindTool(gCurrentTool); tool && tool->hover)
-    return tool->hover(window, ToPoint(p), buttonDown) || info ? kNoErr : kEventNotHandledErr;
+    return tool->hover(window, ToPoint(p), buttonDown, mods) || info ? kNoErr : kEventNotHandledErr;
   return info ? kNoErr : kEventNotHandledErr;
 }
 
@@ -387,6 +378,11 @@ OSStatus MouseDown(MainWindow *w, QObject *watched, QMouseEvent *e) {
   if (watched != w->GraphPane() && IsPolygonRegionActive(window)) {
     ClosePolygonRegion(window);
     return kNoErr;
+  }
+  // A press in the atoms pane is its list's.
+  if (watched == w->AtomsContainer()) {
+    d->graphHasFocus = 0;
+    return kEventNotHandledErr;
   }
   d->graphHasFocus = 1;
   w->GraphPane()->setFocus(Qt::MouseFocusReason);
@@ -542,7 +538,19 @@ void MarkWindowModified(WindowRef window) {
 
 OSStatus DoToolbarCommand(uint32_t command) { return ProcessCommand(command); }
 
-void ToggleRotateSelection() { gRotateSelection = gRotateSelection ? 0 : 1; }
+void ToggleRotateSelection() {
+  // The mode turns only a selection of at least two atoms; without one it
+  // stays off and says why.
+  if (!gRotateSelection) {
+    WindowRef front = FrontGraphWindow();
+    const CrystalRec *crystal = front && IsWindowFileOpen(front) ? GetWindowCrystal(front) : nullptr;
+    if (!crystal || CountNumSelectedAtoms(crystal) < 2) {
+      MyCFCautionAlert(kRotateSelectionAlert, kRotateSelectionExplanation);
+      return;
+    }
+  }
+  gRotateSelection = gRotateSelection ? 0 : 1;
+}
 
 void RotateAndPlot(WindowRef window, float x, float y, float z) {
   CrystalRec *crystal = GetWindowCrystal(window);
@@ -666,6 +674,10 @@ bool HandleEvent(MainWindow *w, QObject *watched, QEvent *event) {
       return false;
     }
     if (watched == w->NotesView()) {
+      // Alt with a letter belongs to the menus: one that opens no menu
+      // types nothing either.
+      if ((e->modifiers() & Qt::AltModifier) && !(e->modifiers() & Qt::ControlModifier) && !e->text().isEmpty())
+        return true;
       QTimer::singleShot(0, w, [window] { CheckNotebookModified(window); });
       return false;
     }
@@ -754,6 +766,16 @@ bool HandleEvent(MainWindow *w, QObject *watched, QEvent *event) {
     }
     return true;
   }
+  case QEvent::ContextMenu: {
+    // The site list leaves the secondary click to its pane: the site
+    // browser's menu.
+    if (watched != w->AtomsContainer())
+      return false;
+    if (MainWindowData *d = GetMainWindowData(window))
+      d->graphHasFocus = 0;
+    const QPoint global = static_cast<QContextMenuEvent *>(event)->globalPos();
+    return gWindowInputHooks.contextualMenu && gWindowInputHooks.contextualMenu(window, 2, global.x(), global.y());
+  }
   case QEvent::Wheel:
     if (watched != w->GraphPane())
       return false;
@@ -795,25 +817,8 @@ void InstallWindowInputCommands() {
       DeselectAllObjects(crystal);
     return any;
   };
-  AddCommandHandler([](uint32_t command, const QVariant &) -> OSStatus {
-    for (const ToolCommand &t : kToolCommands)
-      if (FourCharsToLong(t.code) == command) {
-        gCurrentTool = t.tool;
-        // Choosing a tool ends the space bar's borrowed rotate tool.
-        gTemporaryRotationMode = 0;
-        return kNoErr;
-      }
-    return kEventNotHandledErr;
-  }, [](uint32_t command, QAction *action) -> OSStatus {
-    for (const ToolCommand &t : kToolCommands)
-      if (FourCharsToLong(t.code) == command) {
-        action->setCheckable(true);
-        action->setChecked(gCurrentTool == t.tool);
-        action->setEnabled(true);
-        return kNoErr;
-      }
-    return kEventNotHandledErr;
-  });
+  gWindowInputHooks.toggleFloatingWindows = DoToggleFloatingWindows;
+  InstallToolbarCommands();
   // The window's own title-bar commands act and still pass the command on.
   AddCommandHandler([](uint32_t command, const QVariant &) -> OSStatus {
     MainWindow *w = GetMainWindow(FrontGraphWindow());

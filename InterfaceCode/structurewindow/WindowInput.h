@@ -68,6 +68,8 @@ void DoMainWindowMagnifyAmount(WindowRef window, float factor);
 // Runs a toolbar command (tool choices, zoom, centre and scale, full
 // screen) through the command chain.
 OSStatus DoToolbarCommand(uint32_t command);
+// Turns rotate-selection mode off, or on when the front window has at least
+// two atoms selected (otherwise the mode's alert).
 void ToggleRotateSelection();
 // The system's version as "%d.%d.%d" (missing parts 0), computed once.
 extern std::string gSystemVersionString;
@@ -75,8 +77,9 @@ const std::string &SystemVersionString();
 // Marks the window modified and shows the mark.
 void MarkWindowModified(WindowRef window);
 
-// What later windows add to the window's input; each does nothing until the
-// code that provides it is built.
+// What other parts of the program add to the window's input: the annotation
+// editing, the selection commands, the floating windows and the contextual
+// menus install these at start-up.
 struct WindowInputHooks {
   // Selected annotation objects deleted / moved by pixels (annotation editing).
   bool (*deleteSelectedObjects)(WindowRef) = nullptr;
@@ -93,8 +96,6 @@ struct WindowInputHooks {
   // The contextual menus of the graph pane, the notes and the atoms pane
   // (the structure, text and site-browser menus).
   bool (*contextualMenu)(WindowRef, int which, int globalX, int globalY) = nullptr;
-  // The hand-controller listener follows the active window.
-  void (*windowActivated)(WindowRef) = nullptr;
   // The arrow tool: the selected atoms duplicated by a Cartesian offset
   // (angstrom), and the editor of one vector (the selection commands).
   void (*duplicateSelectedAtoms)(WindowRef, float dx, float dy, float dz) = nullptr;

@@ -5,6 +5,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeySequence>
+#include <algorithm>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <gtest/gtest.h>
@@ -26,6 +28,27 @@ TEST(Commands, EveryCodeIsInTheTableOnceWithOneActionCarryingIt) {
   for (const MenuInfo &menu : MenuTable())
     for (uint32_t code : menu.items)
       EXPECT_TRUE(code == 0 || codes.count(code)) << menu.title << " names " << CommandName(code);
+}
+
+TEST(Commands, PrintingAndHelpStandWhereTheUserLooksForThem) {
+  App();
+  auto menu = [](const char *title) {
+    for (const MenuInfo &m : MenuTable())
+      if (m.title == std::string(title))
+        return m.items;
+    return std::vector<uint32_t>{};
+  };
+  const std::vector<uint32_t> file = menu("File");
+  auto at = [&file](uint32_t code) { return std::find(file.begin(), file.end(), code) - file.begin(); };
+  EXPECT_LT(at(kCmdExportMenu), at(kCmdPageSetup));
+  EXPECT_LT(at(kCmdPageSetup), at(kCmdPrint));
+  EXPECT_LT(at(kCmdPrint), at(kCmdQuit));
+  EXPECT_EQ(GetCommandAction(kCmdPrint)->shortcut(), QKeySequence("Ctrl+P"));
+  EXPECT_EQ(MenuTable().back().title, std::string("Help"));
+  EXPECT_EQ(MenuTable().back().items, std::vector<uint32_t>{kCmdHelp});
+  EXPECT_EQ(MenuBarTitle(MenuTable().back()), "&Help");
+  const std::vector<uint32_t> model = menu("Model");
+  EXPECT_NE(std::find(model.begin(), model.end(), kCmdShowAllLabels), model.end());
 }
 
 TEST(Commands, ACommandAHandlerDoesNotOwnPassesToTheNext) {

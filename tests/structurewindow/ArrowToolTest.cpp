@@ -84,10 +84,10 @@ protected:
     gAnnotationHost->alerts.clear();
     gAnnotationHost->answers.clear();
     gAnnotationHost->colour.reset();
-    gCurrentTool = kToolArrow;
+    ProcessCommand(FourCharsToLong("ArwT"));
   }
   void TearDown() override {
-    gCurrentTool = kToolRotate;
+    ProcessCommand(FourCharsToLong("RotT"));
     gWindowInputHooks.duplicateSelectedAtoms = duplicateHook_;
     for (MainWindow *m : std::vector<MainWindow *>(AllGraphWindows())) {
       ClearWindowModified(m->Ref());
@@ -359,7 +359,7 @@ TEST_F(ArrowToolTest, RubberBandLassoAndPolygonSelectWhatTheyEnclose) {
   EXPECT_EQ(w->Subtitle(), SelectionSubtitle(int64_t(inside.size()), 0, 0));
 
   // Lasso with Shift inverts inside; without Shift it clears first.
-  gCurrentTool = kToolLasso;
+  ProcessCommand(FourCharsToLong("LasT"));
   const QPoint q = At(atoms[1]);
   auto lasso = [&](QPoint c, Qt::KeyboardModifiers mods) {
     Press(c + QPoint(-4, -4), mods);
@@ -387,7 +387,7 @@ TEST_F(ArrowToolTest, RubberBandLassoAndPolygonSelectWhatTheyEnclose) {
 
   // Polygon: Escape cancels; a press outside the pane closes with the
   // vertices placed so far.
-  gCurrentTool = kToolPolygon;
+  ProcessCommand(FourCharsToLong("PolT"));
   const QPoint c = At(atoms[2]);
   Press(c + QPoint(-5, -5));
   Release(c + QPoint(-5, -5));
@@ -661,7 +661,7 @@ TEST_F(ArrowToolTest, ToolsShowTheirOwnCursorsAndTheGraphPaneItsMenu) {
     for (int x = 0; x < lasso.width(); ++x)
       opaque += qAlpha(lasso.pixel(x, y)) > 128;
   EXPECT_GT(opaque, 20);
-  gCurrentTool = kToolLasso;
+  ProcessCommand(FourCharsToLong("LasT"));
   Hover(Origin() + QPoint(300, 200));
   ASSERT_NE(QApplication::overrideCursor(), nullptr);
   EXPECT_EQ(QApplication::overrideCursor()->pixmap().toImage(), lasso);
@@ -742,7 +742,7 @@ TEST_F(ArrowToolTest, ABandRoundAnAtomAndTwoVectorTipsSaysSo) {
       atomsInside.push_back(int32_t(i));
   ASSERT_EQ(atomsInside, std::vector<int32_t>{a}) << "the tips stay clear of the other atoms";
   // Drawn as a polygon so that the press may land on anything.
-  gCurrentTool = kToolPolygon;
+  ProcessCommand(FourCharsToLong("PolT"));
   for (QPoint corner : {around.topLeft(), around.topRight() + QPoint(1, 0), around.bottomRight() + QPoint(1, 1),
                         around.bottomLeft() + QPoint(0, 1)}) {
     Press(corner);

@@ -15,6 +15,7 @@
 #include "shell/QtHostServices.h"
 #include "shell/EngineHooks.h"
 #include "shell/Forms.h"
+#include "shell/ToolCursors.h"
 #include "editing/TransformCommands.h"
 
 #include "PlotRange.h"
@@ -82,7 +83,7 @@ protected:
     gNumSelAtoms = 0;
   }
   void TearDown() override {
-    gCurrentTool = kToolRotate;
+    ProcessCommand(FourCharsToLong("RotT"));
     for (MainWindow *m : std::vector<MainWindow *>(AllGraphWindows())) {
       ClearWindowModified(m->Ref());
       DoCloseMainWindow(m->Ref());
@@ -197,7 +198,7 @@ TEST_F(BuildingToolsTest, AddBondMakesASpecificationThenTheSecondPairDeletesItWi
   ASSERT_FALSE(BondedTo(c1, h2));
   crystal->bondSpecCount = 1; // C-C only: no C-H specification
   PlotCrystal(window, 1);
-  gCurrentTool = kToolAddDeleteBond;
+  ProcessCommand(FourCharsToLong("B+-T"));
   gNumSelAtoms = 2; // left over by the bond-angle tool: a fresh start
   Click(At(c1));
   EXPECT_EQ(gNumSelAtoms, 1);
@@ -229,9 +230,9 @@ TEST_F(BuildingToolsTest, AFullSpecificationTableAlertsButTheBondIsMade) {
   Open("Benzene.ovtx");
   const int32_t c1 = AtomLabelled("C1"), h2 = AtomLabelled("H2");
   for (int k = 0; k < kMaxBondSpecs; ++k)
-    crystal->bondSpecs[size_t(k)] = BondSpec{TwoCharsToShort("Xe"), TwoCharsToShort("Xe"), 0.0f, 1.0f};
+    crystal->bondSpecs[size_t(k)] = BondSpec{TwoCharsToShort("Xe"), TwoCharsToShort("Xe"), 0.0f, 1.0f, 0, {}, {}};
   crystal->bondSpecCount = kMaxBondSpecs;
-  gCurrentTool = kToolAddDeleteBond;
+  ProcessCommand(FourCharsToLong("B+-T"));
   Click(At(c1));
   Click(At(h2));
   ASSERT_EQ(gToolHost->alerts.size(), 1u);
@@ -260,7 +261,7 @@ TEST_F(BuildingToolsTest, ShiftBondInACrystalRegeneratesBondsAndAMinimumAboveThe
       }
   ASSERT_GE(a, 0);
   const BondSpec before = crystal->bondSpecs[0];
-  gCurrentTool = kToolAddDeleteBond;
+  ProcessCommand(FourCharsToLong("B+-T"));
   Click(At(a));
   Click(At(b));
   EXPECT_TRUE(BondedTo(a, b)) << "without Shift only that bond";
@@ -282,7 +283,7 @@ TEST_F(BuildingToolsTest, ShiftBondInACrystalRegeneratesBondsAndAMinimumAboveThe
 
 TEST_F(BuildingToolsTest, ShiftAddingAtomsBuildsAChainAndAnEmptyButtonAddsNothing) {
   Open("Benzene.ovtx");
-  gCurrentTool = kToolAddAtom;
+  ProcessCommand(FourCharsToLong("At+T"));
   ChooseElement(gPresetOrganic, 8); // empty: the organic preset leaves 7 to 10 empty
   ChooseElement(gPresetOrganic, 1);
   DoPresetButtons(gPresetOrganic);
@@ -316,9 +317,58 @@ TEST_F(BuildingToolsTest, ShiftAddingAtomsBuildsAChainAndAnEmptyButtonAddsNothin
   EXPECT_TRUE(IsWindowModified(window));
 }
 
+TEST_F(BuildingToolsTest, ChoosingTheAddAtomToolShowsThePickerAndTheFirstClickAdds) {
+  Open("Benzene.ovtx");
+  if (gAtomPickerWindow)
+    gAtomPickerWindow->hide();
+  ProcessCommand(FourCharsToLong("At+T"));
+  ASSERT_TRUE(gAtomPickerWindow && gAtomPickerWindow->isVisible());
+  DoPresetButtons(gPresetOrganic);
+  DoChangeActiveElementButton(1);
+  const int32_t n = crystal->atomCount;
+  Click(PaneCorner(40, 40));
+  EXPECT_EQ(crystal->atomCount, n + 1);
+  EXPECT_TRUE(gToolHost->alerts.empty());
+}
+
+TEST_F(BuildingToolsTest, TheAddAtomToolAddsNothingOnACrystalsAtom) {
+  Open("NaCl.ovtx");
+  ProcessCommand(FourCharsToLong("At+T"));
+  ChooseElement(gPresetHalides, 6); // F
+  const std::vector<int32_t> atoms = Pickable();
+  ASSERT_FALSE(atoms.empty());
+  const int32_t sites = crystal->siteCount;
+  Click(At(atoms[0]));
+  EXPECT_EQ(crystal->siteCount, sites);
+  EXPECT_TRUE(gToolHost->alerts.empty()) << "not even the question about the symmetry";
+}
+
+TEST_F(BuildingToolsTest, EachToolShowsItsOwnCursor) {
+  Open("NaCl.ovtx");
+  const struct {
+    const char *tool;
+    CocoaCursor cursor;
+    Qt::KeyboardModifiers modifiers;
+  } cases[] = {{"MovT", kMoveToolCursor, {}},          {"MagT", kMagnifyZoomInCursor, {}},
+               {"MagT", kMagnifyZoomOutCursor, Qt::ShiftModifier}, {"MagT", kMagnifyZoomOutCursor, Qt::AltModifier},
+               {"ZapT", kZapperCursor, {}},            {"At+T", kAddAtomCursor, {}},
+               {"B+-T", kAddDeleteBondCursor, {}}};
+  QWidget *pane = w->GraphPane();
+  for (const auto &c : cases) {
+    ProcessCommand(FourCharsToLong(c.tool));
+    const QPointF local = pane->mapFrom(w->Content(), PaneCorner(30, 30));
+    QMouseEvent move(QEvent::MouseMove, local, pane->mapToGlobal(local), Qt::NoButton, Qt::NoButton, c.modifiers);
+    QApplication::sendEvent(pane, &move);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr) << c.tool;
+    EXPECT_EQ(QApplication::overrideCursor()->pixmap().toImage(), ToolCursor(c.cursor).pixmap().toImage())
+        << c.tool << " with modifiers " << int(c.modifiers);
+  }
+  SetCocoaCursor(kArrowCursor);
+}
+
 TEST_F(BuildingToolsTest, AddingToASymmetricCrystalAsksFirstAndDecliningAddsNothing) {
   Open("NaCl.ovtx");
-  gCurrentTool = kToolAddAtom;
+  ProcessCommand(FourCharsToLong("At+T"));
   ChooseElement(gPresetHalides, 6); // F
   const int32_t sites = crystal->siteCount;
   gToolHost->answers = {2}; // Cancel
@@ -353,7 +403,7 @@ TEST_F(BuildingToolsTest, AddAtomInAnEmptyWindowMakesAMoleculeFirst) {
   w->ResizeContent(640, 480);
   QCoreApplication::processEvents();
   ChooseElement(gPresetOrganic, 3); // O
-  gCurrentTool = kToolAddAtom;
+  ProcessCommand(FourCharsToLong("At+T"));
   Click(PaneCorner(100, 100));
   crystal = GetWindowCrystal(window);
   ASSERT_TRUE(crystal->molecule);
@@ -368,7 +418,7 @@ TEST_F(BuildingToolsTest, ZapperHidesOnlyWhenReleasedOverItsTarget) {
   const std::vector<int32_t> atoms = Pickable();
   ASSERT_FALSE(atoms.empty());
   const int32_t a = atoms[0];
-  gCurrentTool = kToolZapper;
+  ProcessCommand(FourCharsToLong("ZapT"));
   Send(QEvent::MouseButtonPress, At(a));
   EXPECT_EQ(w->Subtitle(), "Release mouse inside selected region to hide the atom");
   Send(QEvent::MouseButtonRelease, At(a) + QPoint(60, 60));
@@ -393,7 +443,7 @@ TEST_F(BuildingToolsTest, ZapperLeavesAVertexOnlyAtomOfThePolyhedralModel) {
         GetAtomDisplayClass(*crystal, crystal->atoms[i]) == kVertexOnlyClass)
       vertex = int32_t(i);
   ASSERT_GE(vertex, 0);
-  gCurrentTool = kToolZapper;
+  ProcessCommand(FourCharsToLong("ZapT"));
   Send(QEvent::MouseButtonPress, At(vertex));
   EXPECT_NE(w->Subtitle(), "Release mouse inside selected region to hide the atom");
   Send(QEvent::MouseButtonRelease, At(vertex));
@@ -403,7 +453,7 @@ TEST_F(BuildingToolsTest, ZapperLeavesAVertexOnlyAtomOfThePolyhedralModel) {
 
 TEST_F(BuildingToolsTest, MoveFollowsTheMouseAndMagnifyZoomsAboutTheClickWithinBounds) {
   Open("Benzene.ovtx");
-  gCurrentTool = kToolMove;
+  ProcessCommand(FourCharsToLong("MovT"));
   const float cx = crystal->plotCentre[0], cy = crystal->plotCentre[1], scale = crystal->plotScale;
   Send(QEvent::MouseButtonPress, PaneCorner(100, 100));
   Send(QEvent::MouseMove, PaneCorner(110, 105));
@@ -411,7 +461,7 @@ TEST_F(BuildingToolsTest, MoveFollowsTheMouseAndMagnifyZoomsAboutTheClickWithinB
   EXPECT_NEAR(crystal->plotCentre[0], cx - 10 / scale, 1e-4);
   EXPECT_NEAR(crystal->plotCentre[1], cy + 5 / scale, 1e-4);
 
-  gCurrentTool = kToolMagnify;
+  ProcessCommand(FourCharsToLong("MagT"));
   Rect pane;
   GetWindowGraphBounds(window, &pane);
   const float x0 = crystal->plotCentre[0], y0 = crystal->plotCentre[1];

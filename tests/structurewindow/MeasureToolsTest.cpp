@@ -18,7 +18,10 @@
 
 #include "ProgramEnvironment.h"
 
+#include "graphics/QtBridge.h"
 #include <QApplication>
+#include <QFontMetricsF>
+#include <QTransform>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
@@ -28,6 +31,7 @@
 #include <cmath>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include "shell/Commands.h"
 #include <vector>
 
 namespace {
@@ -73,7 +77,7 @@ protected:
     }
   }
   void TearDown() override {
-    gCurrentTool = kToolRotate;
+    ProcessCommand(FourCharsToLong("RotT"));
     ClearWindowModified(window);
     DoCloseMainWindow(window);
     QCoreApplication::processEvents();
@@ -113,7 +117,7 @@ protected:
 TEST_F(MeasureToolsTest, BondDistanceFollowsTheMouseThenLogsAndHoldsTheResult) {
   ASSERT_GE(pickable.size(), 2u);
   const int32_t a = pickable[0], b = pickable[1];
-  gCurrentTool = kToolBondDistance;
+  ProcessCommand(FourCharsToLong("BnDT"));
   Hover(At(a));
   EXPECT_EQ(gSelAtom1, a);
   EXPECT_EQ(gNumSelAtoms, 0);
@@ -149,7 +153,7 @@ TEST_F(MeasureToolsTest, BondDistanceFollowsTheMouseThenLogsAndHoldsTheResult) {
 TEST_F(MeasureToolsTest, FourthClickOnTheSecondAtomLogsTheBondAngleOnceAndNoTorsion) {
   ASSERT_GE(pickable.size(), 3u);
   const int32_t a = pickable[0], b = pickable[1], c = pickable[2];
-  gCurrentTool = kToolBondAngle;
+  ProcessCommand(FourCharsToLong("BAnT"));
   const int before = Log().size();
   Click(At(a));
   Click(At(b));
@@ -177,7 +181,7 @@ TEST_F(MeasureToolsTest, HoveringAFourthAtomLogsItsTorsion) {
       break;
   }
   ASSERT_EQ(p.size(), 4u);
-  gCurrentTool = kToolBondAngle;
+  ProcessCommand(FourCharsToLong("BAnT"));
   Click(At(p[0]));
   Click(At(p[1]));
   Click(At(p[2]));
@@ -205,8 +209,75 @@ TEST_F(MeasureToolsTest, HoveringAFourthAtomLogsItsTorsion) {
                                                     Fmt("%.3f", AngleAt(p[0], p[1], p[2])) + "°)")));
 }
 
+TEST_F(MeasureToolsTest, ChoosingAnotherToolEndsTheMeasurementItsLockAndItsPicks) {
+  ASSERT_GE(pickable.size(), 2u);
+  const int32_t a = pickable[0], b = pickable[1];
+  ProcessCommand(FourCharsToLong("BnDT"));
+  Click(At(a));
+  Click(At(b));
+  ASSERT_TRUE(IsWindowMeasurementToolLocked(window));
+  ProcessCommand(FourCharsToLong("ArwT"));
+  EXPECT_FALSE(IsWindowMeasurementToolLocked(window));
+  EXPECT_EQ(w->Subtitle(), "") << "the tool's prompt goes with it";
+  gInfoAtomNum = kNoInfoAtom;
+  Hover(At(a));
+  EXPECT_EQ(gInfoAtomNum, a) << "the arrow's hover works at once";
+
+  // One atom picked for a distance is no first atom of a bond.
+  auto bonded = [&] {
+    const AtomRecord &r = crystal->atoms[size_t(a)];
+    return std::find(r.bonds.begin(), r.bonds.begin() + r.bondCount, uint32_t(b)) != r.bonds.begin() + r.bondCount;
+  };
+  const bool before = bonded();
+  ProcessCommand(FourCharsToLong("BnDT"));
+  Click(At(a));
+  ASSERT_EQ(gNumSelAtoms, 1);
+  ProcessCommand(FourCharsToLong("B+-T"));
+  Click(At(b));
+  EXPECT_EQ(bonded(), before);
+  EXPECT_EQ(gNumSelAtoms, 1) << "the click picked the bond's first atom";
+}
+
+// What a label of the overlay covers, as the pane paints it.
+QRectF LabelBox(const HiliteItem &item) {
+  const QFontMetricsF m(ovgfx::MakeFont(item.font, item.size, 0), ovgfx::MeasureDevice());
+  const qreal width = m.horizontalAdvance(QString::fromStdString(item.text));
+  const qreal x0 = item.alignment == kAlignCentre ? -width / 2 : item.alignment == kAlignRight ? -width : 0;
+  QTransform t;
+  t.translate(item.x, item.y);
+  t.rotateRadians(item.angle);
+  return t.mapRect(QRectF(x0, -item.baselineOffset - m.ascent(), width, m.ascent() + m.descent()));
+}
+
+TEST_F(MeasureToolsTest, TheTorsionLabelLeavesTheMiddleBondsLengthReadable) {
+  // C2-C1-C4-C5 of the benzene ring: the outer atoms lie opposite each other
+  // about the ring's centre, where the C1-C4 length is written.
+  auto atom = [&](const char *label) {
+    for (int32_t i : pickable)
+      if (Label(i) == label)
+        return i;
+    return int32_t(-1);
+  };
+  const int32_t c2 = atom("C2"), c1 = atom("C1"), c4 = atom("C4"), c5 = atom("C5");
+  ASSERT_TRUE(c2 >= 0 && c1 >= 0 && c4 >= 0 && c5 >= 0);
+  ProcessCommand(FourCharsToLong("BAnT"));
+  Click(At(c2));
+  Click(At(c1));
+  Click(At(c4));
+  Hover(At(c5));
+  std::vector<QRectF> others;
+  QRectF torsion;
+  for (const HiliteItem &item : GetHiliteOverlay(window))
+    if (item.kind == HiliteItem::kText)
+      (QString::fromStdString(item.text).startsWith(QChar(0x03B3)) ? torsion : others.emplace_back()) = LabelBox(item);
+  ASSERT_FALSE(torsion.isEmpty());
+  ASSERT_FALSE(others.empty());
+  for (const QRectF &other : others)
+    EXPECT_FALSE(torsion.intersects(other));
+}
+
 TEST_F(MeasureToolsTest, FreeDistanceLogsAngstromsAndEscapeAbandonsAFreeAngle) {
-  gCurrentTool = kToolDistance;
+  ProcessCommand(FourCharsToLong("DstT"));
   const QPoint start = w->GraphPane()->geometry().topLeft() + QPoint(100, 100);
   Click(start);
   EXPECT_TRUE(IsFreeMeasurementActive(window));
@@ -217,7 +288,7 @@ TEST_F(MeasureToolsTest, FreeDistanceLogsAngstromsAndEscapeAbandonsAFreeAngle) {
   EXPECT_TRUE(Log().mid(before).contains(QString::fromStdString("Distance = " + Fmt("%.4f", 100.0 / crystal->plotScale) + " Å")))
       << Log().mid(before).toStdString();
 
-  gCurrentTool = kToolAngle;
+  ProcessCommand(FourCharsToLong("AngT"));
   const int beforeAngle = Log().size();
   Click(start);
   Click(start + QPoint(50, 0));
@@ -228,7 +299,7 @@ TEST_F(MeasureToolsTest, FreeDistanceLogsAngstromsAndEscapeAbandonsAFreeAngle) {
   EXPECT_EQ(Log().size(), beforeAngle);
 
   // Three points make a right angle.
-  gCurrentTool = kToolAngle;
+  ProcessCommand(FourCharsToLong("AngT"));
   const int beforeRight = Log().size();
   Click(start);
   Click(start + QPoint(50, 0));
@@ -260,7 +331,7 @@ TEST_F(MeasureToolsTest, ArrowHoverIdentifiesAnAtomAndTheAngleTableListsEveryPai
     if (crystal->atoms[i].bonds.size() >= 2)
       centre = i;
   ASSERT_GE(centre, 0);
-  gCurrentTool = kToolArrow;
+  ProcessCommand(FourCharsToLong("ArwT"));
   gInfoAtomNum = kNoInfoAtom;
   Hover(At(centre));
   EXPECT_EQ(gInfoAtomNum, centre);
@@ -358,7 +429,7 @@ TEST_F(MeasureToolsTest, InfoTipTextPlacementAndToggles) {
 TEST_F(MeasureToolsTest, ShiftAltFlipsTheTipTitleAndActivationReshowsAHiddenTip) {
   ASSERT_FALSE(pickable.empty());
   gShowCoordinatesInTitle = false;
-  gCurrentTool = kToolRotate; // the pointer is not on the atom: keep the arrow's hover away
+  ProcessCommand(FourCharsToLong("RotT")); // the pointer is not on the atom: keep the arrow's hover away
   ASSERT_NE(CreateInfoTipOverlay(window, pickable[0]), nullptr);
   // As the platform sends them: each modifier key with the state before it.
   QKeyEvent shift(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier);
@@ -389,7 +460,7 @@ TEST_F(MeasureToolsTest, HighlightsAndTheBubbleShowWhereTheyBelong) {
     const QRgb u = x.pixel(p), v = y.pixel(p);
     return std::abs(qRed(u) - qRed(v)) + std::abs(qGreen(u) - qGreen(v)) + std::abs(qBlue(u) - qBlue(v)) > 60;
   };
-  gCurrentTool = kToolBondDistance;
+  ProcessCommand(FourCharsToLong("BnDT"));
   gNumSelAtoms = 0;
   const QImage plain = pane();
   // The same pair measured a second time is drawn again as the mouse comes to it.
@@ -441,7 +512,7 @@ TEST_F(MeasureToolsTest, TheTipComesWhenTheMouseStillRestsOnTheAtomAtTheTimer) {
   const int32_t atom = pickable[0], other = pickable[1];
   const auto showTips = gPrefs.showInfoTips;
   gPrefs.showInfoTips = 1;
-  gCurrentTool = kToolArrow;
+  ProcessCommand(FourCharsToLong("ArwT"));
   gInfoAtomNum = kNoInfoAtom;
   host->armed.clear();
   Hover(At(atom));
@@ -520,14 +591,14 @@ protected:
     });
     const int32_t a = pickable[0], b = pickable[1], c = pickable[2], d = pickable[3];
     for (int32_t other : {b, c}) {
-      gCurrentTool = kToolBondDistance;
+      ProcessCommand(FourCharsToLong("BnDT"));
       gNumSelAtoms = 0;
       const int from = Log().size();
       Click(At(a));
       Click(At(other));
       cases.append(Case("distance", {a, other}, from));
     }
-    gCurrentTool = kToolBondAngle;
+    ProcessCommand(FourCharsToLong("BAnT"));
     gNumSelAtoms = 0;
     int from = Log().size();
     Click(At(a));

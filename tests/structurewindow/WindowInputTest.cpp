@@ -8,6 +8,14 @@
 #include "structurewindow/StructureWindow.h"
 #include "structurewindow/Tools.h"
 #include "structurewindow/WindowInput.h"
+#include "browsers/InfoWindow.h"
+#include "browsers/SiteBrowserView.h"
+#include "overview/OverviewWindow.h"
+#include "shell/Toolbars.h"
+#include "ProgramEnvironment.h"
+#include "AtomOperations.h"
+#include "StructureArrays.h"
+#include "documents/CacheDocuments.h"
 #include "shell/Commands.h"
 #include "shell/FileCommands.h"
 #include "shell/LogStore.h"
@@ -21,7 +29,11 @@
 #include <QApplication>
 #include <QDialog>
 #include <QKeyEvent>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolBar>
 #include <QNativeGestureEvent>
 #include <QPointingDevice>
 #include <QTest>
@@ -30,6 +42,7 @@
 #include <QTextEdit>
 #include <QWheelEvent>
 #include <cmath>
+#include <set>
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
@@ -66,7 +79,7 @@ protected:
     QCoreApplication::processEvents();
     crystal = GetWindowCrystal(window);
     ClearWindowModified(window);
-    gCurrentTool = kToolRotate;
+    ProcessCommand(FourCharsToLong("RotT"));
     gRotatorAngle = 2.0f;
     gRotateSelection = 0;
   }
@@ -326,6 +339,161 @@ TEST_F(WindowInputTest, AutoRotateSheetRefusesOutOfRangeFieldsAndClampsArrows) {
   EXPECT_FLOAT_EQ(StepYAngle(7.95f, 0.1f, true, 8), 8);
   EXPECT_FLOAT_EQ(StepAxisAngle(-359.95f, -0.1f), -360);
   EXPECT_EQ(FormatAutoRotateAngle(1), "1.00\u00B0");
+}
+
+// ---- The view keys, the toolbar and the menus ---------------------------------------
+
+QAction *ToolbarItem(MainWindow *m, uint32_t code) {
+  for (QAction *a : WindowToolbar(m)->actions())
+    if (GetActionCommand(a) == code)
+      return a;
+  return nullptr;
+}
+
+RecordingHost *Host() { return dynamic_cast<RecordingHost *>(GetHostServices()); }
+
+TEST_F(WindowInputTest, ZoomCentreAndScaleKeysRunTheCommandsOfTheToolbarAndMenu) {
+  // Scaling fits the structure's extent to the pane's shorter side.
+  ASSERT_TRUE(DoChangePlotScale(crystal, 3.0f));
+  Key(Qt::Key_K, {}, "k");
+  const float fitted = crystal->plotScale;
+  const QSize pane = w->GraphPane()->size();
+  EXPECT_NEAR(crystal->plotExtent * fitted, std::min(pane.width(), pane.height()), 1.0);
+  Key(Qt::Key_Plus, {}, "+");
+  EXPECT_FLOAT_EQ(crystal->plotScale, 2 * fitted);
+  Key(Qt::Key_Equal, {}, "=");
+  EXPECT_FLOAT_EQ(crystal->plotScale, 4 * fitted);
+  ASSERT_TRUE(DoChangePlotScale(crystal, fitted));
+  Key(Qt::Key_Minus, {}, "-");
+  EXPECT_FLOAT_EQ(crystal->plotScale, fitted / 2);
+  Key(Qt::Key_Underscore, {}, "_");
+  EXPECT_FLOAT_EQ(crystal->plotScale, fitted / 4);
+  ToolbarItem(w, kCmdZoomIn)->trigger();
+  EXPECT_FLOAT_EQ(crystal->plotScale, fitted / 2);
+  EXPECT_TRUE(IsWindowModified(window));
+
+  // Centring: the centre goes back to the mean of the plotted atoms.
+  double mean[3] = {0, 0, 0};
+  int n = 0;
+  for (int32_t i = 0; i < int32_t(crystal->atoms.size()); ++i)
+    if (IsAtomPlotted(crystal, i)) {
+      for (int k = 0; k < 3; ++k)
+        mean[k] += crystal->atoms[size_t(i)].cart[k];
+      ++n;
+    }
+  ASSERT_GT(n, 0);
+  crystal->plotCentre[0] += 3.0f;
+  crystal->plotCentre[1] -= 2.0f;
+  Key(Qt::Key_C, {}, "c");
+  for (int k = 0; k < 2; ++k)
+    EXPECT_NEAR(crystal->plotCentre[k], mean[k] / n, 1e-4) << "axis " << k;
+  EXPECT_FLOAT_EQ(crystal->plotScale, fitted / 2) << "centring keeps the scale";
+}
+
+TEST_F(WindowInputTest, TabHidesAndShowsTheFloatingWindows) {
+  if (!gToolWindow || !gToolWindow->isVisible())
+    ProcessCommand(FourCharsToLong("*Tls"));
+  ASSERT_TRUE(gToolWindow && gToolWindow->isVisible());
+  Key(Qt::Key_Tab);
+  EXPECT_FALSE(gToolWindow->isVisible());
+  Key(Qt::Key_Tab);
+  EXPECT_TRUE(gToolWindow->isVisible());
+  gToolWindow->hide();
+}
+
+TEST_F(WindowInputTest, RotateSelectionModeNeedsTwoSelectedAtoms) {
+  Host()->alerts.clear();
+  Key(Qt::Key_O, {}, "o");
+  EXPECT_EQ(gRotateSelection, 0);
+  ASSERT_EQ(Host()->alerts.size(), 1u);
+  EXPECT_EQ(Host()->alerts[0].message, "Rotate Selection Mode");
+  SelectAtom(crystal, 0, true);
+  SelectAtom(crystal, 1, true);
+  Key(Qt::Key_O, {}, "o");
+  EXPECT_EQ(gRotateSelection, 1);
+  Key(Qt::Key_O, {}, "o");
+  EXPECT_EQ(gRotateSelection, 0);
+  EXPECT_EQ(Host()->alerts.size(), 1u);
+  DeselectAllObjects(crystal);
+}
+
+TEST_F(WindowInputTest, ASecondaryClickOnTheSiteListOpensTheSiteBrowserMenu) {
+  auto *list = w->AtomsContainer()->findChild<SiteBrowserView *>();
+  ASSERT_NE(list, nullptr);
+  const QPoint at = list->viewport()->rect().center();
+  QContextMenuEvent e(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+  QApplication::sendEvent(list->viewport(), &e);
+  EXPECT_TRUE(InfoWinMenu()->isVisible());
+  InfoWinMenu()->hide();
+}
+
+TEST_F(WindowInputTest, MenusHaveMnemonicsAndAltLettersTypeNothingIntoTheNotes) {
+  std::set<QChar> letters;
+  for (QAction *top : w->menuBar()->actions()) {
+    const QString text = top->text();
+    const qsizetype amp = text.indexOf('&');
+    ASSERT_GE(amp, 0) << text.toStdString();
+    EXPECT_TRUE(letters.insert(text[amp + 1].toLower()).second) << text.toStdString() << " shares its letter";
+  }
+  EXPECT_EQ(w->menuBar()->actions().back()->text(), "&Help");
+  w->NotesView()->setPlainText("notes");
+  ClearWindowModified(window);
+  w->NotesView()->setFocus();
+  for (int key : {Qt::Key_F, Qt::Key_Q}) {
+    QKeyEvent alt(QEvent::KeyPress, key, Qt::AltModifier, key == Qt::Key_F ? "f" : "q");
+    QApplication::sendEvent(w->NotesView(), &alt);
+  }
+  QCoreApplication::processEvents();
+  EXPECT_EQ(w->NotesView()->toPlainText(), "notes");
+  EXPECT_FALSE(IsWindowModified(window));
+}
+
+TEST_F(WindowInputTest, ShowAllLabelsLabelsEveryAtomAndIsCheckedWhileTheyShow) {
+  const QImage before = w->GraphPane()->grab().toImage();
+  ASSERT_EQ(ProcessCommand(kCmdShowAllLabels), kNoErr);
+  QAction *item = GetCommandAction(kCmdShowAllLabels);
+  UpdateActionStatus(item);
+  EXPECT_TRUE(item->isChecked());
+  EXPECT_NE(w->GraphPane()->grab().toImage(), before) << "the labels are drawn";
+  ProcessCommand(kCmdShowAllLabels);
+  UpdateActionStatus(item);
+  EXPECT_FALSE(item->isChecked());
+  for (const AtomRecord &atom : crystal->atoms)
+    EXPECT_FALSE(atom.labelled);
+}
+
+TEST_F(WindowInputTest, EachWindowsPlayItemShowsItsOwnViews) {
+  ProcessCommand(FourCharsToLong("*Vuw"));
+  ASSERT_TRUE(OpenFSRefInWindow(ExamplesFolder() / "Benzene.ovtx", nullptr));
+  QCoreApplication::processEvents();
+  MainWindow *other = GetMainWindow(FrontGraphWindow());
+  ASSERT_NE(other, w);
+  ASSERT_TRUE(DoCacheViewFile(window)); // the back window has a view, the front none
+  DrawStatusbar();
+  EXPECT_TRUE(ToolbarItem(w, kCmdPlay)->isEnabled());
+  EXPECT_FALSE(ToolbarItem(other, kCmdPlay)->isEnabled());
+  ClearWindowModified(other->Ref());
+  DoCloseMainWindow(other->Ref());
+  QCoreApplication::processEvents();
+}
+
+TEST_F(WindowInputTest, ClosingARotatingWindowBesideAnotherStopsItsTimer) {
+  ASSERT_TRUE(OpenFSRefInWindow(ExamplesFolder() / "Benzene.ovtx", nullptr));
+  QCoreApplication::processEvents();
+  WindowRef rotating = FrontGraphWindow();
+  ASSERT_NE(rotating, window);
+  GetMainWindow(rotating)->show();
+  ASSERT_TRUE(DoAutoRotate(rotating, 0, 5, 0, false, false, 0));
+  QTest::qWait(50);
+  ClearWindowModified(rotating);
+  DoCloseMainWindow(rotating);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  // The queued frame fires after the window is gone.
+  QTest::qWait(100);
+  EXPECT_EQ(GetMainWindow(rotating), nullptr);
+  ASSERT_TRUE(DoAutoRotate(window, 0, 5, 0, false, false, 0));
+  QTest::qWait(50);
+  EXPECT_TRUE(IsWindowAutoRotating(window)) << "the other window still rotates";
 }
 
 class NotesTest : public WindowInputTest {
