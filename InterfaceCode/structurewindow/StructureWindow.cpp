@@ -4,6 +4,7 @@
 
 #include "MainWindow.h"
 #include "PaneDrawing.h"
+#include "WindowInput.h"
 #include "shell/FileCommands.h"
 
 #include "CachedFiles.h"
@@ -17,10 +18,13 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QHeaderView>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTextEdit>
+#include <QScrollBar>
 #include <QToolBar>
+#include <QTreeView>
 #include <QWidget>
 #include <cmath>
 #include <filesystem>
@@ -75,6 +79,29 @@ void SizeFirstWindow(MainWindow *w) {
   const QSize size(std::min(width, avail.width()), std::min(kFirstWindowHeight, avail.height()));
   w->resize(size);
   w->move(avail.left() + (avail.width() - size.width()) / 2, avail.top());
+}
+
+// The width the site list of the atoms pane wants for its columns, their
+// titles whole; 0 without a list.
+int SiteListWidth(MainWindow *w) {
+  auto *list = w->AtomsContainer()->findChild<QTreeView *>();
+  if (!list)
+    return 0;
+  int width = 2 * list->frameWidth() + list->indentation() + list->verticalScrollBar()->sizeHint().width();
+  for (int column = 0; column < list->header()->count(); ++column)
+    if (!list->header()->isSectionHidden(column))
+      width += std::max(list->columnWidth(column), list->header()->sectionSizeHint(column));
+  return width;
+}
+
+// The first window's sidebar: wide enough for the site list, within what a
+// drag of the divider allows.
+void FitSidebarToSiteList(WindowRef window) {
+  MainWindow *w = GetMainWindow(window);
+  const int wanted = std::min(SiteListWidth(w), kMaxSidebarWidth);
+  const int grow = wanted - GetWindowSidebarWidth(window);
+  if (grow > 0)
+    ChangeSidebarWidth(window, -grow);
 }
 
 // Deletes the cache document of every node of a list, then the list.
@@ -140,6 +167,7 @@ WindowRef OpenMainWindow(const char *title, bool show) {
       }
     } else {
       SizeFirstWindow(w);
+      FitSidebarToSiteList(window);
     }
     if (!gPrefs.showAtoms) {
       data->showAtoms = 1;

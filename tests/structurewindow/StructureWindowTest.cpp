@@ -12,6 +12,7 @@
 #include "shell/Printing.h"
 #include "shell/Toolbars.h"
 #include "structurewindow/Tools.h"
+#include "structurewindow/WindowInput.h"
 #include "ViewOrientation.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/PaneDrawing.h"
@@ -41,6 +42,8 @@
 #include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
+#include <QHeaderView>
 #include <cmath>
 #include <deque>
 #include <fstream>
@@ -93,6 +96,7 @@ const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(gProgram);
 // as it was before any test touched it.
 struct FirstWindow {
   QSize frame, menuBar, toolbar;
+  int sidebar = 0, siteListWanted = 0;
 };
 FirstWindow gFirstWindow;
 class FirstWindowRecorder : public ::testing::Environment {
@@ -104,6 +108,13 @@ class FirstWindowRecorder : public ::testing::Environment {
     gFirstWindow.menuBar = w->menuWidget() ? w->menuWidget()->sizeHint() : QSize();
     if (QToolBar *toolbar = w->findChild<QToolBar *>())
       gFirstWindow.toolbar = toolbar->sizeHint();
+    gFirstWindow.sidebar = w->AtomsContainer()->width();
+    if (auto *list = w->AtomsContainer()->findChild<QTreeView *>()) {
+      gFirstWindow.siteListWanted = 2 * list->frameWidth() + list->indentation();
+      for (int column = 0; column < list->header()->count(); ++column)
+        if (!list->header()->isSectionHidden(column))
+          gFirstWindow.siteListWanted += list->header()->sectionSizeHint(column);
+    }
   }
 };
 const auto *const kFirstWindow = ::testing::AddGlobalTestEnvironment(new FirstWindowRecorder);
@@ -620,6 +631,9 @@ TEST_F(ProgramTest, TheFirstWindowShowsItsWholeMenuBarAndToolbar) {
   EXPECT_GT(gFirstWindow.frame.height(), 480);
   EXPECT_GE(gFirstWindow.frame.width(), gFirstWindow.menuBar.width());
   EXPECT_GE(gFirstWindow.frame.width(), gFirstWindow.toolbar.width());
+  // The sidebar has room for every column title of the site list.
+  EXPECT_GT(gFirstWindow.siteListWanted, 0);
+  EXPECT_GE(gFirstWindow.sidebar, std::min(gFirstWindow.siteListWanted, kMaxSidebarWidth));
 }
 
 TEST_F(ProgramTest, KeysGoToTheStructureFirstNotToTheNotes) {
@@ -656,6 +670,7 @@ TEST_F(ProgramTest, TheTitleShowsTheUnsavedChangesMarkWithoutQtWarnings) {
 TEST_F(ProgramTest, ALongSubtitleStaysInsideANarrowPane) {
   MainWindow *w = Open(Example("NaCl.ovtx"));
   ASSERT_NE(w, nullptr);
+  HideSidebar(w->Ref());
   w->ResizeContent(420, 400);
   QCoreApplication::processEvents();
   DrawWindowSubtitle(w->Ref(), "Click on the first atom of the bond whose length you want measured, then on the "
@@ -674,7 +689,9 @@ TEST_F(ProgramTest, ALongSubtitleStaysInsideANarrowPane) {
     EXPECT_NE(pane.pixel(pane.width() - 2, y), qRgb(255, 255, 255)) << "row " << y;
   }
   // Wrapped to more than one line of 12-point text.
-  EXPECT_GT(bannerRows, 30);
+  QFont font = w->GraphPane()->font();
+  font.setPointSizeF(12);
+  EXPECT_GT(bannerRows, QFontMetrics(font).lineSpacing() * 2);
 }
 
 TEST_F(ProgramTest, RevertToSavedAsksFirst) {
