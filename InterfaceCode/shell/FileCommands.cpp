@@ -5,9 +5,11 @@
 #include "editing/ElementsWindow.h"
 #include "EngineHooks.h"
 #include "LogStore.h"
+#include "Printing.h"
 #include "overview/OverviewWindow.h"
 #include "QtHostServices.h"
 #include "ShellDialogs.h"
+#include "structurewindow/DisplaySleep.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/PaneDrawing.h"
 #include "structurewindow/StructureWindow.h"
@@ -74,7 +76,7 @@ void RefillWindowMenu(QMenu *menu, const std::vector<uint32_t> &codes) {
   int index = 0;
   for (MainWindow *w : AllGraphWindows()) {
     if (w->isVisible()) {
-      QAction *item = MakeCommandItem(kCmdSelectWindow, w->windowTitle(), index, menu);
+      QAction *item = MakeCommandItem(kCmdSelectWindow, PlainWindowTitle(w), index, menu);
       item->setCheckable(true);
       item->setChecked(w->isActiveWindow());
       menu->addAction(item);
@@ -101,6 +103,8 @@ void ShowOpenedStructure(WindowRef window) {
   RedrawGraphPane(window);
   ClearWindowModified(window);
   MyRemoveWindowProxy(window);
+  // Keys go to the structure: the arrows turn it at once.
+  FocusGraphPane(window);
 }
 
 } // namespace
@@ -154,8 +158,10 @@ OSStatus MyDoMenuCommand(uint32_t command, const QVariant &argument) {
   WindowRef front = FrontGraphWindow();
   switch (command) {
   case kCmdOpen:
-    for (const std::filesystem::path &file : GetShellDialogs().GetOpenFiles())
+    for (const std::filesystem::path &file : GetShellDialogs().GetOpenFiles()) {
+      NoteDialogFolder(file);
       OpenFSRefInWindow(file, nullptr);
+    }
     return kNoErr;
   case kCmdOpenRecent:
   case kCmdOpenExample:
@@ -366,12 +372,12 @@ bool DoSaveWindowAs(WindowRef window) {
   if (!w || !crystal || !IsWindowFileOpen(window))
     return false;
   const char *extension = crystal->molecule ? ".ovmf" : ".ovdf";
-  std::filesystem::path folder =
-      w->File().empty() ? std::filesystem::path(QDir::homePath().toStdString()) : w->File().parent_path();
-  const std::string proposed = w->windowTitle().toStdString() + extension;
+  const std::filesystem::path folder = w->File().empty() ? LastDialogFolder() : w->File().parent_path();
+  const std::string proposed = GraphWindowTitle(window) + extension;
   std::optional<std::filesystem::path> chosen = GetShellDialogs().GetSaveFile("Save As", proposed, folder);
   if (!chosen)
     return false;
+  NoteDialogFolder(*chosen);
   std::filesystem::path file = *chosen;
   if (file.extension().empty())
     file += extension;
@@ -389,6 +395,12 @@ bool DoRevertWindow(WindowRef window) {
   if (!w || w->File().empty())
     return false;
   const std::filesystem::path file = w->File();
+  if (IsWindowModified(window) &&
+      !MyCFChoiceAlert(kAlertCautionAlert,
+                       "Do you want to revert to the most recently saved version of the document \"" +
+                           GraphWindowTitle(window) + "\"?",
+                       "Your current changes will be lost.", "Revert", "Cancel"))
+    return false;
   if (!OpenCrystalFile(window, file))
     return false;
   ShowOpenedStructure(window);
@@ -399,7 +411,7 @@ bool MyConfirmSaveFile(WindowRef window) {
   MainWindow *w = GetMainWindow(window);
   if (!w)
     return false;
-  switch (GetShellDialogs().ConfirmSaveChanges(w->windowTitle().toStdString(), gQuittingTime != 0)) {
+  switch (GetShellDialogs().ConfirmSaveChanges(GraphWindowTitle(window), gQuittingTime != 0)) {
   case SaveChangesAnswer::kSave:
     if (DoSaveWindow(window))
       return true;
@@ -542,6 +554,8 @@ bool OVInitialize(const std::vector<std::filesystem::path> &files, QtHostService
   GetLogStore()->SetDefaultFont(QString::fromUtf8(gPrefs.logFontName.view().data(), gPrefs.logFontName.len),
                                 gPrefs.logFontSize);
   InstallEngineHooks(*host, [] { return AllGraphWindows(); });
+  InstallPrintingCommands();
+  StartDisplaySleepWatch();
   EmptyCacheFolder();
   StartSingleInstanceServer();
 

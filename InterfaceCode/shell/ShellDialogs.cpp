@@ -11,31 +11,61 @@
 #include <memory>
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
 #include <QPushButton>
 
 namespace {
 
+std::filesystem::path gLastDialogFolder;
+
+// The document types by extension, as the file dialogs name them.
+struct DocumentType {
+  const char *extension;
+  const char *name;
+};
+constexpr DocumentType kDocumentTypes[] = {
+    {"ovdf", "Crystal documents"}, {"ovmf", "Molecule documents"}, {"ovtx", "Structure text files"}};
+
+std::vector<std::filesystem::path> ChosenFiles(QFileDialog &dialog) {
+  std::vector<std::filesystem::path> files;
+  for (const QString &name : dialog.selectedFiles())
+    files.emplace_back(name.toStdString());
+  return files;
+}
+
 class QtShellDialogs : public ShellDialogs {
 public:
   std::vector<std::filesystem::path> GetOpenFiles() override {
-    const QStringList names = QFileDialog::getOpenFileNames(QApplication::activeWindow(), "Open", QString(),
-                                                            "Structures (*.ovdf *.ovmf *.ovtx);;All files (*)");
-    std::vector<std::filesystem::path> files;
-    for (const QString &name : names)
-      files.emplace_back(name.toStdString());
-    return files;
+    std::unique_ptr<QFileDialog> dialog(CreateOpenDialog(QApplication::activeWindow()));
+    if (dialog->exec() != QDialog::Accepted)
+      return {};
+    return ChosenFiles(*dialog);
   }
 
   std::optional<std::filesystem::path> GetSaveFile(const std::string &prompt, const std::string &proposedName,
                                                    const std::filesystem::path &folder) override {
-    const QString start = QString::fromStdString((folder / proposedName).string());
-    const QString name =
-        QFileDialog::getSaveFileName(QApplication::activeWindow(), QString::fromStdString(prompt), start);
-    if (name.isEmpty())
+    std::unique_ptr<QFileDialog> dialog(CreateSaveDialog(QApplication::activeWindow(), prompt, proposedName, folder));
+    if (dialog->exec() != QDialog::Accepted)
       return std::nullopt;
-    return std::filesystem::path(name.toStdString());
+    const std::vector<std::filesystem::path> files = ChosenFiles(*dialog);
+    if (files.empty())
+      return std::nullopt;
+    return files.front();
+  }
+
+  bool PageSetup(QPrinter &printer, QWidget *parent) override {
+    QPageSetupDialog dialog(&printer, parent);
+    return dialog.exec() == QDialog::Accepted;
+  }
+
+  bool PrintSetup(QPrinter &printer, QWidget *parent) override {
+    QPrintDialog dialog(&printer, parent);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    return dialog.exec() == QDialog::Accepted;
   }
 
   SaveChangesAnswer ConfirmSaveChanges(const std::string &documentName, bool quitting) override {
@@ -73,6 +103,51 @@ ShellDialogs *gDialogs = nullptr;
 
 ShellDialogs &GetShellDialogs() { return gDialogs ? *gDialogs : gQtDialogs; }
 void SetShellDialogs(ShellDialogs *dialogs) { gDialogs = dialogs; }
+
+std::filesystem::path LastDialogFolder() {
+  return gLastDialogFolder.empty() ? std::filesystem::path(QDir::homePath().toStdString()) : gLastDialogFolder;
+}
+
+void NoteDialogFolder(const std::filesystem::path &file) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, ec);
+  if (!ec && absolute.has_parent_path())
+    gLastDialogFolder = absolute.parent_path();
+}
+
+QFileDialog *CreateOpenDialog(QWidget *parent) {
+  auto *dialog = new QFileDialog(parent, "Open", QString::fromStdString(LastDialogFolder().string()));
+  dialog->setFileMode(QFileDialog::ExistingFiles);
+  dialog->setAcceptMode(QFileDialog::AcceptOpen);
+  QStringList filters{"Structures (*.ovdf *.ovmf *.ovtx)"};
+  for (const DocumentType &t : kDocumentTypes)
+    filters << QString("%1 (*.%2)").arg(t.name, t.extension);
+  filters << "All files (*)";
+  dialog->setNameFilters(filters);
+  return dialog;
+}
+
+QFileDialog *CreateSaveDialog(QWidget *parent, const std::string &prompt, const std::string &proposedName,
+                              const std::filesystem::path &folder) {
+  auto *dialog = new QFileDialog(parent, QString::fromStdString(prompt), QString::fromStdString(folder.string()));
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setFileMode(QFileDialog::AnyFile);
+  const std::string extension = std::filesystem::path(proposedName).extension().string();
+  QStringList filters;
+  if (extension.size() > 1) {
+    const QString ext = QString::fromStdString(extension.substr(1));
+    QString name = ext.toUpper() + " files";
+    for (const DocumentType &t : kDocumentTypes)
+      if (ext == t.extension)
+        name = t.name;
+    filters << QString("%1 (*.%2)").arg(name, ext);
+    dialog->setDefaultSuffix(ext);
+  }
+  filters << "All files (*)";
+  dialog->setNameFilters(filters);
+  dialog->selectFile(QString::fromStdString(proposedName));
+  return dialog;
+}
 
 QDialog *CreateWindowOptionsDialog(QWidget *parent, const std::string &fontFamily, int pointSize) {
   auto *dialog = new QDialog(parent);

@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSyntaxHighlighter>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -140,6 +141,37 @@ WindowRef FrontNotesWindow() {
   return NotesOf(w) ? w : nullptr;
 }
 
+// Qt's text layout knows no horizontal shift before a character, so the
+// notes' layout draws it: the character before a shifted one gets the
+// shift as extra (usually negative) spacing after it, which moves the
+// shifted character and all that follows it on the line, as the kern and
+// the overbar want. This touches only the layout, never the stored text.
+class BeforeShiftLayout : public QSyntaxHighlighter {
+public:
+  using QSyntaxHighlighter::QSyntaxHighlighter;
+
+protected:
+  void highlightBlock(const QString &) override {
+    const QTextBlock block = currentBlock();
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+      const QTextFragment fragment = it.fragment();
+      const double shift = fragment.charFormat().property(kBeforeShiftProperty).toDouble();
+      if (shift == 0)
+        continue;
+      // Every character of the run carries the shift.
+      for (int i = 0; i < fragment.length(); ++i) {
+        const int before = fragment.position() + i - block.position() - 1;
+        if (before < 0)
+          continue; // the line's first character has none before it
+        QTextCharFormat spacing = format(before);
+        spacing.setFontLetterSpacingType(QFont::AbsoluteSpacing);
+        spacing.setFontLetterSpacing(shift);
+        setFormat(before, 1, spacing);
+      }
+    }
+  }
+};
+
 } // namespace
 
 QTextEdit *FrontNotes() { return NotesOf(FrontGraphWindow()); }
@@ -152,6 +184,8 @@ int InitNotesPane(WindowRef window) {
   if (!edit)
     return -50;
   d->textObject = edit->document();
+  if (!edit->document()->findChild<BeforeShiftLayout *>())
+    new BeforeShiftLayout(edit->document());
   edit->document()->setDocumentMargin(kNotesMargin);
   edit->setAcceptRichText(false);
   QTextCursor all(edit->document());
@@ -487,9 +521,10 @@ void DoTextAddOverbar() {
   if (own < 0)
     own = before;
   QTextCharFormat shift;
+  // The size first: the raise is drawn as a share of it.
+  shift.setFontPointSize(SizeOf(f));
   SetCrossShift(shift, kOverbarRaise * SizeOf(f));
   SetBeforeShift(shift, float(-(own + before) / 2));
-  shift.setFontPointSize(SizeOf(f));
   QTextCursor bar(doc);
   bar.setPosition(at);
   bar.setPosition(at + 1, QTextCursor::KeepAnchor);

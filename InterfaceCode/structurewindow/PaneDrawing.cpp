@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleOptionHeader>
+#include <QTextOption>
 #include <QWidget>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +27,12 @@ float gTickLabelInterval = 1.0f;
 int16_t gNumMinorTicks = 1;
 
 namespace {
+
+// The banner keeps this far from the pane's edges and its text this far
+// from the banner's edges (pixels).
+constexpr qreal kSubtitleMargin = 4;
+constexpr qreal kSubtitlePadX = 10;
+constexpr qreal kSubtitlePadY = 5;
 
 QColor ToQColor(const RGBColor &c) { return QColor::fromRgb(c.red >> 8, c.green >> 8, c.blue >> 8); }
 
@@ -209,13 +216,30 @@ void AutoDrawGraphPane(QWidget *control) {
   }
   if (!w->Subtitle().empty()) {
     // The banner: dark text in a white rounded box with a soft shadow.
+    // A text wider than the pane wraps at words (inside a word where one
+    // word is too long); lines beyond the pane's height end elided.
     const QString text = QString::fromStdString(w->Subtitle());
     QFont font = control->font();
     font.setPointSizeF(12);
     painter.setFont(font);
-    QFontMetrics metrics(font);
-    QRect box = metrics.boundingRect(text).adjusted(-10, -5, 10, 5);
-    box.moveCenter(QPoint(control->width() / 2, control->height() - box.height()));
+    const QFontMetricsF metrics(font);
+    const qreal maxWidth = std::max<qreal>(1, control->width() - 2 * (kSubtitleMargin + kSubtitlePadX));
+    QTextOption option(Qt::AlignHCenter);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    QRectF textRect = painter.boundingRect(QRectF(0, 0, maxWidth, 1e6), text, option);
+    QString shown = text;
+    const qreal maxHeight = std::max<qreal>(metrics.lineSpacing(), control->height() - 2 * (kSubtitleMargin + kSubtitlePadY));
+    if (textRect.height() > maxHeight) {
+      option.setWrapMode(QTextOption::NoWrap);
+      shown = metrics.elidedText(text, Qt::ElideRight, maxWidth);
+      textRect = painter.boundingRect(QRectF(0, 0, maxWidth, 1e6), shown, option);
+    }
+    textRect.setWidth(std::min(textRect.width(), maxWidth));
+    QRectF boxF = textRect.adjusted(-kSubtitlePadX, -kSubtitlePadY, kSubtitlePadX, kSubtitlePadY);
+    // Half its height above the pane's bottom, but never above the top.
+    const qreal centreY = std::max(boxF.height() / 2 + kSubtitleMargin, control->height() - boxF.height());
+    boxF.moveCenter(QPointF(control->width() / 2.0, centreY));
+    const QRect box = boxF.toAlignedRect();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0, 0, 0, 60));
@@ -223,7 +247,7 @@ void AutoDrawGraphPane(QWidget *control) {
     painter.setBrush(Qt::white);
     painter.drawRoundedRect(box, 8, 8);
     painter.setPen(QColor(64, 64, 64));
-    painter.drawText(box, Qt::AlignCenter, text);
+    painter.drawText(QRectF(box).adjusted(kSubtitlePadX, kSubtitlePadY, -kSubtitlePadX, -kSubtitlePadY), shown, option);
   }
 }
 

@@ -159,7 +159,7 @@ public:
       }
       WindowRef window = window_;
       close();
-      // Missing until the structure transformations land: InsertSpace.
+      // The window may have gone while the sheet was up.
       if (gStructureSheetHooks.insertSpace && GetMainWindow(window))
         gStructureSheetHooks.insertSpace(window, width);
       return kNoErr;

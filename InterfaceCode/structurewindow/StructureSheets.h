@@ -36,11 +36,10 @@ int32_t StructureSheetCommand(QDialog *sheet, uint32_t command);
 // Joins the Copy Graphics command to the command chain.
 void InstallStructureSheetCommands();
 
-// What the sheets hand over to that later code builds; each does nothing
-// until it is installed.
+// What the sheets hand over to the structure transformations, installed at
+// start-up (tests put their own in).
 struct StructureSheetHooks {
-  // Inserts the slab of space at the lattice plane. Missing: the structure
-  // transformations' InsertSpace.
+  // Inserts the slab of space at the lattice plane (InsertSpace).
   void (*insertSpace)(WindowRef window, float width) = nullptr;
 };
 extern StructureSheetHooks gStructureSheetHooks;

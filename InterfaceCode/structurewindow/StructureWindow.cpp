@@ -1,8 +1,10 @@
 #include "StructureWindow.h"
+#include "DisplaySleep.h"
 #include "HandController.h"
 
 #include "MainWindow.h"
 #include "PaneDrawing.h"
+#include "WindowInput.h"
 #include "shell/FileCommands.h"
 
 #include "CachedFiles.h"
@@ -15,8 +17,14 @@
 #include "window/MainWindowData.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QHeaderView>
+#include <QMenuBar>
 #include <QScreen>
 #include <QTextEdit>
+#include <QScrollBar>
+#include <QToolBar>
+#include <QTreeView>
 #include <QWidget>
 #include <cmath>
 #include <filesystem>
@@ -40,6 +48,61 @@ int ContentWidth(MainWindow *w) { return w->LaidOutSize().width(); }
 int ContentHeight(MainWindow *w) { return w->LaidOutSize().height(); }
 
 void Redraw(WindowRef window) { DrawGraphPane(window); }
+
+// Qt shows the modified mark only where the title holds its placeholder:
+// every title the window is given gets it.
+class TitleMark : public QObject {
+public:
+  using QObject::QObject;
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (event->type() == QEvent::WindowTitleChange) {
+      auto *w = static_cast<QWidget *>(watched);
+      if (!w->windowTitle().contains(QLatin1String("[*]")))
+        w->setWindowTitle(w->windowTitle() + QLatin1String("[*]"));
+    }
+    return false;
+  }
+};
+
+// The first window on fresh preferences: room for the whole menu bar and
+// toolbar and a good picture, within the screen.
+constexpr int kFirstWindowWidth = 900;
+constexpr int kFirstWindowHeight = 640;
+
+void SizeFirstWindow(MainWindow *w) {
+  int width = kFirstWindowWidth;
+  if (QMenuBar *bar = qobject_cast<QMenuBar *>(w->menuWidget()))
+    width = std::max(width, bar->sizeHint().width());
+  for (QToolBar *toolbar : w->findChildren<QToolBar *>())
+    width = std::max(width, toolbar->sizeHint().width());
+  const QRect avail = AvailableBounds().adjusted(3, 3, -3, -3);
+  const QSize size(std::min(width, avail.width()), std::min(kFirstWindowHeight, avail.height()));
+  w->resize(size);
+  w->move(avail.left() + (avail.width() - size.width()) / 2, avail.top());
+}
+
+// The width the site list of the atoms pane wants for its columns, their
+// titles whole; 0 without a list.
+int SiteListWidth(MainWindow *w) {
+  auto *list = w->AtomsContainer()->findChild<QTreeView *>();
+  if (!list)
+    return 0;
+  int width = 2 * list->frameWidth() + list->indentation() + list->verticalScrollBar()->sizeHint().width();
+  for (int column = 0; column < list->header()->count(); ++column)
+    if (!list->header()->isSectionHidden(column))
+      width += std::max(list->columnWidth(column), list->header()->sectionSizeHint(column));
+  return width;
+}
+
+// The first window's sidebar: wide enough for the site list, within what a
+// drag of the divider allows.
+void FitSidebarToSiteList(WindowRef window) {
+  MainWindow *w = GetMainWindow(window);
+  const int wanted = std::min(SiteListWidth(w), kMaxSidebarWidth);
+  const int grow = wanted - GetWindowSidebarWidth(window);
+  if (grow > 0)
+    ChangeSidebarWidth(window, -grow);
+}
 
 // Deletes the cache document of every node of a list, then the list.
 void DeleteListDocuments(CachedFileRecord *head) {
@@ -73,13 +136,11 @@ WindowRef OpenMainWindow(const char *title, bool show) {
     delete w;
     return nullptr;
   }
-  if (title)
-    w->setWindowTitle(QString::fromUtf8(title));
+  w->installEventFilter(new TitleMark(w));
+  w->setWindowTitle(title ? QString::fromUtf8(title) : w->windowTitle());
   InstallMenuBar(w);
   InitAtomsPane(window);
   if (frontWindow) {
-    if (gStructureWindowHooks.installToolbar)
-      gStructureWindowHooks.installToolbar(window, gPrefs.showToolbar);
     CopyMainWindowSettings(window, front);
     const QRect avail = AvailableBounds();
     const QRect f = frontWindow->geometry();
@@ -90,8 +151,6 @@ WindowRef OpenMainWindow(const char *title, bool show) {
       y += kNewWindowOffset;
     w->move(x, y);
   } else {
-    if (gStructureWindowHooks.installToolbar)
-      gStructureWindowHooks.installToolbar(window, gPrefs.showToolbar);
     if (gPrefs.windowBounds.right > 0) {
       const QRect avail = AvailableBounds();
       const Rect &b = gPrefs.windowBounds;
@@ -106,6 +165,9 @@ WindowRef OpenMainWindow(const char *title, bool show) {
         data->sidebarWidth = static_cast<uint16_t>(w->Panes().notes.Width());
         ChangeSidebarWidth(window, d);
       }
+    } else {
+      SizeFirstWindow(w);
+      FitSidebarToSiteList(window);
     }
     if (!gPrefs.showAtoms) {
       data->showAtoms = 1;
@@ -130,6 +192,9 @@ WindowRef OpenMainWindow(const char *title, bool show) {
   }
   MyRemoveWindowProxy(window);
   ToggleWindowGrowBox(window);
+  if (DisplaysAsleep())
+    DoMainWindowDisplaySleep(window);
+  FocusGraphPane(window);
   if (show) {
     w->show();
     w->raise();
@@ -659,6 +724,36 @@ void DisposeMainWindow(WindowRef window) {
   w->deleteLater();
   w->setParent(nullptr);
   RemoveGraphWindow(w);
+}
+
+QString PlainWindowTitle(const QWidget *window) {
+  if (!window)
+    return {};
+  // Qt's rule: "[*][*]" stands for "[*]", a single "[*]" for the mark.
+  const QString title = window->windowTitle();
+  QString plain;
+  for (qsizetype i = 0; i < title.size();) {
+    if (title.mid(i, 6) == QLatin1String("[*][*]")) {
+      plain += QLatin1String("[*]");
+      i += 6;
+    } else if (title.mid(i, 3) == QLatin1String("[*]")) {
+      i += 3;
+    } else {
+      plain += title[i++];
+    }
+  }
+  return plain;
+}
+
+std::string GraphWindowTitle(WindowRef window) { return PlainWindowTitle(GetMainWindow(window)).toStdString(); }
+
+void FocusGraphPane(WindowRef window) {
+  MainWindow *w = GetMainWindow(window);
+  MainWindowData *d = GetMainWindowData(window);
+  if (!w || !d)
+    return;
+  d->graphHasFocus = 1;
+  w->GraphPane()->setFocus(Qt::OtherFocusReason);
 }
 
 WindowRef GetNextGraphWindow(WindowRef window) {

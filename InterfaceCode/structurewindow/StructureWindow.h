@@ -16,7 +16,10 @@
 
 #include <cstdint>
 
+#include <string>
+
 class MainWindow;
+class QString;
 class QWidget;
 
 // The graph pane is never made smaller than this by a toggle.
@@ -82,17 +85,23 @@ bool FrontGraphWindowHasSheet();
 bool IsWindowModified(WindowRef window);
 void ClearWindowModified(WindowRef window);
 
+// Every structure window's title carries Qt's placeholder for the modified
+// mark; these give the title as the user reads it, without it.
+QString PlainWindowTitle(const QWidget *window);
+std::string GraphWindowTitle(WindowRef window);
+// Gives the graph pane the keyboard focus (the pane's keys then turn the
+// structure rather than type into the notes).
+void FocusGraphPane(WindowRef window);
+
 // Structure windows front to back.
 WindowRef GetNextGraphWindow(WindowRef window);
 int GetNumGraphWindows();
 
-// What later windows add to the structure window; each does nothing until
-// the window that provides it is built.
+// What other windows add to the structure window, installed at start-up by
+// the code of those windows; a hook left unset is skipped.
 struct StructureWindowHooks {
   // The site browser in the atoms pane (the site browser window).
   void (*initSiteBrowser)(WindowRef window, QWidget *atomsContainer) = nullptr;
-  // The toolbar shown or hidden (the toolbars).
-  void (*installToolbar)(WindowRef window, bool shown) = nullptr;
   // Refreshes the info window (the info window).
   void (*updateInfoWindow)() = nullptr;
   // Frees the window's distance search (the Distance Explorer).

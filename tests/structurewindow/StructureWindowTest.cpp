@@ -9,8 +9,10 @@
 #include "shell/QtHostServices.h"
 #include "shell/ShellDialogs.h"
 #include "shell/Startup.h"
+#include "shell/Printing.h"
 #include "shell/Toolbars.h"
 #include "structurewindow/Tools.h"
+#include "structurewindow/WindowInput.h"
 #include "ViewOrientation.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/PaneDrawing.h"
@@ -28,6 +30,10 @@
 
 #include <QApplication>
 #include <QDropEvent>
+#include <QFileDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QWindow>
 #include <QAction>
 #include <QImage>
 #include <QMimeData>
@@ -36,6 +42,8 @@
 #include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
+#include <QHeaderView>
 #include <cmath>
 #include <deque>
 #include <fstream>
@@ -53,10 +61,19 @@ public:
   std::deque<SaveChangesAnswer> answers;
   int asked = 0;
   std::optional<fs::path> saveFile;
-  std::vector<fs::path> GetOpenFiles() override { return {}; }
-  std::optional<fs::path> GetSaveFile(const std::string &, const std::string &, const fs::path &) override {
+  std::vector<fs::path> openFiles;
+  // What the last save dialog was asked to propose, and where.
+  std::string proposedName;
+  fs::path proposedFolder;
+  // The print dialog's answer: sets the printer up, true for OK.
+  std::function<bool(QPrinter &)> print;
+  std::vector<fs::path> GetOpenFiles() override { return openFiles; }
+  std::optional<fs::path> GetSaveFile(const std::string &, const std::string &name, const fs::path &folder) override {
+    proposedName = name;
+    proposedFolder = folder;
     return saveFile;
   }
+  bool PrintSetup(QPrinter &printer, QWidget *) override { return print && print(printer); }
   SaveChangesAnswer ConfirmSaveChanges(const std::string &, bool) override {
     ++asked;
     if (answers.empty())
@@ -74,6 +91,33 @@ ScriptedDialogs gDialogs;
 ProgramEnvironment *const gProgram = new ProgramEnvironment("ovshell", &gHost, &gDialogs);
 
 const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(gProgram);
+
+// The structure window the program opens at start-up on fresh preferences,
+// as it was before any test touched it.
+struct FirstWindow {
+  QSize frame, menuBar, toolbar;
+  int sidebar = 0, siteListWanted = 0;
+};
+FirstWindow gFirstWindow;
+class FirstWindowRecorder : public ::testing::Environment {
+  void SetUp() override {
+    QCoreApplication::processEvents();
+    MainWindow *w = GetMainWindow(FrontGraphWindow());
+    ASSERT_NE(w, nullptr);
+    gFirstWindow.frame = w->size();
+    gFirstWindow.menuBar = w->menuWidget() ? w->menuWidget()->sizeHint() : QSize();
+    if (QToolBar *toolbar = w->findChild<QToolBar *>())
+      gFirstWindow.toolbar = toolbar->sizeHint();
+    gFirstWindow.sidebar = w->AtomsContainer()->width();
+    if (auto *list = w->AtomsContainer()->findChild<QTreeView *>()) {
+      gFirstWindow.siteListWanted = 2 * list->frameWidth() + list->indentation();
+      for (int column = 0; column < list->header()->count(); ++column)
+        if (!list->header()->isSectionHidden(column))
+          gFirstWindow.siteListWanted += list->header()->sectionSizeHint(column);
+    }
+  }
+};
+const auto *const kFirstWindow = ::testing::AddGlobalTestEnvironment(new FirstWindowRecorder);
 
 // Every test starts from one empty, hidden structure window.
 class ProgramTest : public ::testing::Test {
@@ -117,7 +161,7 @@ protected:
 
 TEST_F(ProgramTest, StartUpLeavesOneGraphicsWindowAndTheLogKeepsEveryReport) {
   ASSERT_EQ(GetNumGraphWindows(), 1);
-  EXPECT_EQ(GetMainWindow(FrontGraphWindow())->windowTitle(), "Graphics");
+  EXPECT_EQ(PlainWindowTitle(GetMainWindow(FrontGraphWindow())), "Graphics");
   EXPECT_TRUE(gStartupDone);
   // Reports written while no window shows the Log are kept for it.
   ASSERT_EQ(GetOverviewWindow(), nullptr);
@@ -138,7 +182,7 @@ TEST_F(ProgramTest, AnOpenedExampleShowsItsAtomsInTheGraphPane) {
   MainWindow *w = Open(Example("NaCl.ovtx"));
   ASSERT_NE(w, nullptr);
   EXPECT_TRUE(w->isVisible());
-  EXPECT_EQ(w->windowTitle(), "NaCl");
+  EXPECT_EQ(PlainWindowTitle(w), "NaCl");
   const CrystalRec *c = GetWindowCrystal(w->Ref());
   ASSERT_GT(UsableAtomCount(*c), 1);
   const QImage pane = w->GraphPane()->grab().toImage();
@@ -166,7 +210,7 @@ TEST_F(ProgramTest, SaveAsCloseAndReopenGiveTheSameStructure) {
   ASSERT_EQ(ProcessCommand(kCmdSaveAs), kNoErr);
   const fs::path saved = gProgram->Temp() / "rutile copy.ovdf";
   ASSERT_TRUE(fs::exists(saved));
-  EXPECT_EQ(w->windowTitle(), "rutile copy");
+  EXPECT_EQ(PlainWindowTitle(w), "rutile copy");
   EXPECT_FALSE(IsWindowModified(w->Ref()));
   EXPECT_EQ(RecentFiles().front(), saved);
 
@@ -208,7 +252,7 @@ TEST_F(ProgramTest, AModifiedWindowAsksBeforeClosingAndCancelKeepsIt) {
   EXPECT_TRUE(CloseMainWindow(w->Ref()));
   EXPECT_FALSE(w->isVisible());
   EXPECT_EQ(GetNumGraphWindows(), 1) << "the last window is cleared and hidden, not disposed";
-  EXPECT_EQ(w->windowTitle(), "Graphics");
+  EXPECT_EQ(PlainWindowTitle(w), "Graphics");
 }
 
 TEST_F(ProgramTest, UndoReturnsThePreviousStructureAndRedoTheNext) {
@@ -272,7 +316,7 @@ TEST_F(ProgramTest, FilesArriveFromASecondLaunchAndByDrop) {
     QTest::qWait(10);
   ASSERT_TRUE(IsWindowFileOpen(FrontGraphWindow()));
   MainWindow *spinel = GetMainWindow(FrontGraphWindow());
-  EXPECT_EQ(spinel->windowTitle(), "Spinel");
+  EXPECT_EQ(PlainWindowTitle(spinel), "Spinel");
 
   // Dropped on a window that holds a structure: a window of its own.
   QMimeData mime;
@@ -286,12 +330,12 @@ TEST_F(ProgramTest, FilesArriveFromASecondLaunchAndByDrop) {
     QTest::qWait(10);
   ASSERT_EQ(GetNumGraphWindows(), 2);
   MainWindow *calcite = GetMainWindow(FrontGraphWindow());
-  EXPECT_EQ(calcite->windowTitle(), "Calcite");
+  EXPECT_EQ(PlainWindowTitle(calcite), "Calcite");
   // The new window takes the first one's layout, fitted to its own content.
   EXPECT_EQ(calcite->Panes().graph.bottom, calcite->Content()->height());
   EXPECT_EQ(calcite->Panes().notes.bottom, calcite->Content()->height());
   EXPECT_EQ(calcite->Panes().graph.right, calcite->Panes().divider.left);
-  EXPECT_EQ(spinel->windowTitle(), "Spinel");
+  EXPECT_EQ(PlainWindowTitle(spinel), "Spinel");
 }
 
 TEST_F(ProgramTest, AResizedWindowReplotsAtThePaneSizeAndKeepsThePictureInProportion) {
@@ -562,4 +606,167 @@ TEST_F(ProgramTest, HighlightsPaintOverThePaneAndGoWithTheNextRefresh) {
   DrawGraphPane(window);
   EXPECT_TRUE(GetHiliteOverlay(window).empty());
   EXPECT_EQ(w->GraphPane()->grab().toImage().pixel(centre), before);
+}
+
+// ---- Desktop habits, the title's mark, the subtitle and printing -------------------------------
+
+namespace {
+
+void Press(QWidget *target, int key, const QString &text = {}) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+  QApplication::sendEvent(target, &press);
+  QApplication::sendEvent(target, &release);
+}
+
+std::vector<float> Orientation(WindowRef window) {
+  const CrystalRec *c = GetWindowCrystal(window);
+  return std::vector<float>(std::begin(c->orientationMatrix), std::end(c->orientationMatrix));
+}
+
+} // namespace
+
+TEST_F(ProgramTest, TheFirstWindowShowsItsWholeMenuBarAndToolbar) {
+  EXPECT_GT(gFirstWindow.frame.width(), 640);
+  EXPECT_GT(gFirstWindow.frame.height(), 480);
+  EXPECT_GE(gFirstWindow.frame.width(), gFirstWindow.menuBar.width());
+  EXPECT_GE(gFirstWindow.frame.width(), gFirstWindow.toolbar.width());
+  // The sidebar has room for every column title of the site list.
+  EXPECT_GT(gFirstWindow.siteListWanted, 0);
+  EXPECT_GE(gFirstWindow.sidebar, std::min(gFirstWindow.siteListWanted, kMaxSidebarWidth));
+}
+
+TEST_F(ProgramTest, KeysGoToTheStructureFirstNotToTheNotes) {
+  MainWindow *w = Open(Example("NaCl.ovtx"));
+  ASSERT_NE(w, nullptr);
+  QWidget *target = w->focusWidget();
+  ASSERT_NE(target, nullptr);
+  const std::vector<float> before = Orientation(w->Ref());
+  const QString notes = w->NotesView()->toPlainText();
+  Press(target, Qt::Key_Q, "q");
+  Press(target, Qt::Key_Left);
+  EXPECT_EQ(w->NotesView()->toPlainText(), notes);
+  EXPECT_NE(Orientation(w->Ref()), before);
+}
+
+TEST_F(ProgramTest, TheTitleShowsTheUnsavedChangesMarkWithoutQtWarnings) {
+  static std::vector<std::string> warnings;
+  warnings.clear();
+  const QtMessageHandler previous = qInstallMessageHandler(
+      [](QtMsgType, const QMessageLogContext &, const QString &text) { warnings.push_back(text.toStdString()); });
+  MainWindow *w = Open(Example("NaCl.ovtx"));
+  ASSERT_NE(w, nullptr);
+  ASSERT_NE(w->windowHandle(), nullptr);
+  EXPECT_EQ(w->windowHandle()->title(), "NaCl");
+  Press(w->GraphPane(), Qt::Key_Left);
+  EXPECT_EQ(w->windowHandle()->title(), "NaCl*");
+  ClearWindowModified(w->Ref());
+  EXPECT_EQ(w->windowHandle()->title(), "NaCl");
+  qInstallMessageHandler(previous);
+  for (const std::string &warning : warnings)
+    EXPECT_EQ(warning.find("placeholder"), std::string::npos) << warning;
+}
+
+TEST_F(ProgramTest, ALongSubtitleStaysInsideANarrowPane) {
+  MainWindow *w = Open(Example("NaCl.ovtx"));
+  ASSERT_NE(w, nullptr);
+  HideSidebar(w->Ref());
+  w->ResizeContent(420, 400);
+  QCoreApplication::processEvents();
+  DrawWindowSubtitle(w->Ref(), "Click on the first atom of the bond whose length you want measured, then on the "
+                               "second atom; the result goes to the Log");
+  const QImage pane = w->GraphPane()->grab().toImage();
+  // The banner's white rows: each has the picture at both of its ends.
+  int bannerRows = 0;
+  for (int y = 0; y < pane.height(); y++) {
+    int white = 0;
+    for (int x = 0; x < pane.width(); x++)
+      white += pane.pixel(x, y) == qRgb(255, 255, 255);
+    if (white < pane.width() / 2)
+      continue;
+    ++bannerRows;
+    EXPECT_NE(pane.pixel(1, y), qRgb(255, 255, 255)) << "row " << y;
+    EXPECT_NE(pane.pixel(pane.width() - 2, y), qRgb(255, 255, 255)) << "row " << y;
+  }
+  // Wrapped to more than one line of 12-point text.
+  QFont font = w->GraphPane()->font();
+  font.setPointSizeF(12);
+  EXPECT_GT(bannerRows, QFontMetrics(font).lineSpacing() * 2);
+}
+
+TEST_F(ProgramTest, RevertToSavedAsksFirst) {
+  const fs::path file = gProgram->Temp() / "revert" / "salt.ovdf";
+  fs::create_directories(file.parent_path());
+  MainWindow *w = Open(Example("NaCl.ovtx"));
+  ASSERT_NE(w, nullptr);
+  gDialogs.saveFile = file;
+  ASSERT_EQ(ProcessCommand(kCmdSaveAs), kNoErr);
+  const std::vector<float> saved = Orientation(w->Ref());
+  Press(w->GraphPane(), Qt::Key_Left);
+  ASSERT_TRUE(IsWindowModified(w->Ref()));
+  gHost->alerts.clear();
+  ProcessCommand(kCmdRevert);
+  ASSERT_EQ(gHost->alerts.size(), 1u);
+  EXPECT_NE(gHost->alerts[0].message.find("revert"), std::string::npos);
+  EXPECT_EQ(gHost->alerts[0].buttons.front(), "Revert");
+  // The first button reverts.
+  EXPECT_EQ(Orientation(w->Ref()), saved);
+  EXPECT_FALSE(IsWindowModified(w->Ref()));
+}
+
+TEST_F(ProgramTest, FileDialogsStartInTheFolderLastUsedAndSaveAsOffersTheDocumentType) {
+  const fs::path folder = gProgram->Temp() / "last used";
+  fs::create_directories(folder);
+  fs::copy_file(Example("NaCl.ovtx"), folder / "NaCl.ovtx", fs::copy_options::overwrite_existing);
+  gDialogs.openFiles = {folder / "NaCl.ovtx"};
+  ProcessCommand(kCmdOpen);
+  std::unique_ptr<QFileDialog> open(CreateOpenDialog(nullptr));
+  EXPECT_EQ(fs::path(open->directory().absolutePath().toStdString()), folder);
+
+  // A structure read from a text file has no document yet: Save As
+  // proposes one of the crystal type, in that folder.
+  ProcessCommand(kCmdSaveAs);
+  EXPECT_EQ(gDialogs.proposedName, "NaCl.ovdf");
+  std::unique_ptr<QFileDialog> save(CreateSaveDialog(nullptr, "Save As", gDialogs.proposedName, gDialogs.proposedFolder));
+  EXPECT_EQ(fs::path(save->directory().absolutePath().toStdString()), folder);
+  EXPECT_EQ(save->selectedNameFilter(), "Crystal documents (*.ovdf)");
+  EXPECT_EQ(save->defaultSuffix(), "ovdf");
+}
+
+TEST_F(ProgramTest, PrintPutsTheStructureOnThePage) {
+  MainWindow *w = Open(Example("NaCl.ovtx"));
+  ASSERT_NE(w, nullptr);
+  Rect bounds;
+  GetWindowOffBounds(w->Ref(), &bounds);
+  const fs::path pdf = gProgram->Temp() / "printed.pdf";
+  gDialogs.print = [&](QPrinter &printer) {
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(pdf.string()));
+    printer.setResolution(100);
+    return true;
+  };
+  ASSERT_EQ(ProcessCommand(kCmdPrint), kNoErr);
+  ASSERT_TRUE(fs::exists(pdf));
+  // The window's own picture is back at the pane's size.
+  Rect after;
+  GetWindowOffBounds(w->Ref(), &after);
+  EXPECT_EQ(after, bounds);
+
+  const fs::path png = gProgram->Temp() / "printed";
+  ASSERT_EQ(QProcess::execute("pdftoppm", {"-r", "50", "-png", "-singlefile", QString::fromStdString(pdf.string()),
+                                           QString::fromStdString(png.string())}),
+            0);
+  const QImage page(QString::fromStdString(png.string() + ".png"));
+  ASSERT_FALSE(page.isNull());
+  // The atoms: coloured pixels spread over the page.
+  int coloured = 0;
+  QRect extent;
+  for (int y = 0; y < page.height(); y++)
+    for (int x = 0; x < page.width(); x++)
+      if (const QColor c = page.pixelColor(x, y); c.hsvSaturation() > 80 && c.value() > 40) {
+        ++coloured;
+        extent |= QRect(x, y, 1, 1);
+      }
+  EXPECT_GT(coloured, page.width() * page.height() / 50);
+  EXPECT_GT(extent.width(), page.width() / 3);
 }
