@@ -5,6 +5,7 @@
 #include "editing/ElementsWindow.h"
 #include "EngineHooks.h"
 #include "LogStore.h"
+#include "HelpCommands.h"
 #include "Printing.h"
 #include "overview/OverviewWindow.h"
 #include "QtHostServices.h"
@@ -117,7 +118,7 @@ void InstallMenuBar(QMainWindow *window) {
   for (const MenuInfo &info : MenuTable()) {
     QMenu *menu = nullptr;
     if (info.opener == 0) {
-      menu = bar->addMenu(QString::fromUtf8(info.title));
+      menu = bar->addMenu(MenuBarTitle(info));
     } else if (auto found = submenus.find(info.opener); found != submenus.end()) {
       menu = found->second;
     } else {
@@ -322,8 +323,12 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
     return false;
   const bool document = type == kCrystalDocumentType || type == kMoleculeDocumentType ||
                         type == kOldCrystalDocumentType || type == kOldMoleculeDocumentType;
+  // The build's Log line names the structure by its window's title.
+  const QString before = PlainWindowTitle(w);
+  w->setWindowTitle(QString::fromStdString(file.stem().string()));
   bool ok = document ? OpenCrystalFile(window, file) : OpenTextFile(window, file);
   if (!ok) {
+    w->setWindowTitle(before);
     // Nothing half-read stays behind: a window made for the file goes, a
     // reused one is emptied.
     if (madeWindow && GetNumGraphWindows() > 1)
@@ -555,6 +560,7 @@ bool OVInitialize(const std::vector<std::filesystem::path> &files, QtHostService
                                 gPrefs.logFontSize);
   InstallEngineHooks(*host, [] { return AllGraphWindows(); });
   InstallPrintingCommands();
+  InstallHelpCommands();
   StartDisplaySleepWatch();
   EmptyCacheFolder();
   StartSingleInstanceServer();

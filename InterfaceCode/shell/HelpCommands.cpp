@@ -8,13 +8,13 @@
 void InstallHelpCommands() {
   AddCommandHandler(
       [](uint32_t command, const QVariant &) -> OSStatus {
-        if (command != kCmdHelpIndex)
+        if (command != kCmdHelp)
           return kEventNotHandledErr;
         MyOpenHelpPage(kHelpIndexPage);
         return kNoErr;
       },
       [](uint32_t command, QAction *action) -> OSStatus {
-        if (command != kCmdHelpIndex)
+        if (command != kCmdHelp)
           return kEventNotHandledErr;
         action->setEnabled(true);
         return kNoErr;

@@ -1,11 +1,10 @@
 // Help > Orvalisphere Help: the index of the help pages.
 #pragma once
 
-#include "Utilities.h"
+#include "Commands.h"
 
 #include <cstdint>
 
-inline constexpr uint32_t kCmdHelpIndex = FourCharsToLong("HlpI");
 inline constexpr const char *kHelpIndexPage = "pages/index.html";
 
 // Registers the handler of the help commands with the command dispatch.

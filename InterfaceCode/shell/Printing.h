@@ -7,6 +7,7 @@
 // annotation objects grow with the plot as they do for picture export.
 #pragma once
 
+#include "Commands.h"
 #include "HostServices.h"
 #include "Utilities.h"
 
@@ -14,8 +15,6 @@
 
 class QPrinter;
 
-inline constexpr uint32_t kCmdPageSetup = FourCharsToLong("PgSU");
-inline constexpr uint32_t kCmdPrint = FourCharsToLong("Prnt");
 // Pages are plotted at the printer's resolution, but never finer than this
 // (dots per inch): a finer plot only costs memory.
 inline constexpr int kMaxPrintPlotRes = 300;

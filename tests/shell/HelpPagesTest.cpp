@@ -125,7 +125,7 @@ TEST(HelpPages, TheHelpCommandOpensTheIndex) {
   FakeHost host;
   HostServices *previous = SetHostServices(&host);
   InstallHelpCommands();
-  EXPECT_EQ(ProcessCommand(kCmdHelpIndex), kNoErr);
+  EXPECT_EQ(ProcessCommand(kCmdHelp), kNoErr);
   SetHostServices(previous);
   EXPECT_EQ(host.helpPages, (std::vector<std::string>{kHelpIndexPage}));
 }
