@@ -30,7 +30,8 @@ void BuildMolecule(doctest::Window &w, const std::vector<std::pair<const char *,
   c.atoms.resize(static_cast<size_t>(n));
   for (int k = 0; k < n; k++) {
     AsymmetricUnitRecord &s = c.sites[static_cast<size_t>(k)];
-    std::snprintf(s.label, sizeof s.label, "%s%d", atoms[static_cast<size_t>(k)].first, k + 1);
+    const std::string label = atoms[static_cast<size_t>(k)].first + std::to_string(k + 1);
+    std::snprintf(s.label, sizeof s.label, "%s", label.c_str());
     s.elements[0] = El(atoms[static_cast<size_t>(k)].first);
     s.occupancies[0] = 1.0f;
     s.firstAtom = s.lastAtom = k;

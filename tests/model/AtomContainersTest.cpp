@@ -148,9 +148,11 @@ TEST(StyleTables, EveryItemHasItsIconAndSeparatorsHaveNone) {
   EXPECT_EQ(FindStyleMenuItem(gAtomStyleIconData, 2), 10);
   EXPECT_EQ(FindStyleMenuItem(gBondStyleIconData, 1), 12);
   EXPECT_EQ(FindStyleMenuItem(gAtomStyleIconData, 8), 0); // no such style
-  for (int i = 0; i < kPolyStylePartialItems; i++)
-    if (gPolyStyleIconData[i].style >= 0)
+  for (int i = 0; i < kPolyStylePartialItems; i++) {
+    if (gPolyStyleIconData[i].style >= 0) {
       EXPECT_TRUE(IsPolyModeWithoutPolyhedron(uint32_t(gPolyStyleIconData[i].style)));
+    }
+  }
 }
 
 } // namespace

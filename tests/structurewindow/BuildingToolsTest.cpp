@@ -229,8 +229,11 @@ TEST_F(BuildingToolsTest, AddBondMakesASpecificationThenTheSecondPairDeletesItWi
 TEST_F(BuildingToolsTest, AFullSpecificationTableAlertsButTheBondIsMade) {
   Open("Benzene.ovtx");
   const int32_t c1 = AtomLabelled("C1"), h2 = AtomLabelled("H2");
+  BondSpec xenon;
+  xenon.elementA = xenon.elementB = TwoCharsToShort("Xe");
+  xenon.maxLength = 1.0f;
   for (int k = 0; k < kMaxBondSpecs; ++k)
-    crystal->bondSpecs[size_t(k)] = BondSpec{TwoCharsToShort("Xe"), TwoCharsToShort("Xe"), 0.0f, 1.0f, 0, {}, {}};
+    crystal->bondSpecs[size_t(k)] = xenon;
   crystal->bondSpecCount = kMaxBondSpecs;
   ProcessCommand(FourCharsToLong("B+-T"));
   Click(At(c1));
