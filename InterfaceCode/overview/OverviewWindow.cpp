@@ -304,7 +304,8 @@ int InitOverviewWindow() {
   w->zoomSmaller->setPixmap(ZoomPicture(false));
   w->zoomLarger->setPixmap(ZoomPicture(true));
   w->resize(440, 360);
-  RegisterFloatingWindow({w, &gPrefs.overviewBounds, &gPrefs.overviewVisible, [] { UpdateOverviewWindow(); }, true, {}});
+  RegisterFloatingWindow(
+      {w, &gPrefs.overviewBounds, &gPrefs.overviewVisible, [] { UpdateOverviewWindow(); }, true, {}});
   UpdateThumbnailsSlider();
   return 0;
 }

@@ -683,7 +683,8 @@ TEST_F(ModelOptionsTest, BackgroundPictureIsChosenPlacedReportedAndRemoved) {
   EXPECT_FALSE(offered.front().contains("*.txt"));
   EXPECT_TRUE(Crystal().backgroundPicture.empty());
   EXPECT_FALSE(FindControl(pane, 607)->isHidden());
-  AnswerNextDialog<QFileDialog>([&file](QFileDialog *dialog) { TypeFileNameAndAccept(dialog, QString::fromStdString(file)); });
+  AnswerNextDialog<QFileDialog>(
+      [&file](QFileDialog *dialog) { TypeFileNameAndAccept(dialog, QString::fromStdString(file)); });
   press("addP");
   EXPECT_EQ(Crystal().backgroundPicture, file);
   EXPECT_TRUE(FindControl(pane, 607)->isHidden());
