@@ -213,6 +213,12 @@ int MyCreateSaveFileDialog(std::string_view prompt, std::string_view proposedNam
   return gHost->SaveFileDialog(prompt, proposedName, file);
 }
 
+int MyGetGraphicsFile(std::string_view message, std::filesystem::path *file) {
+  if (!gHost || !file)
+    return kUserCanceledErr;
+  return gHost->OpenGraphicsFileDialog(message, file);
+}
+
 int MyCreateSaveGraphicsFileDialog(std::string_view title, std::string_view proposedName, uint32_t *fileType,
                                    uint32_t * /*creator*/, std::filesystem::path *file) {
   if (!gHost || !file || !fileType)

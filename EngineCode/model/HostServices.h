@@ -152,7 +152,7 @@ public:
   // Refills the window's site browsers.
   virtual void UpdateSiteBrowser(WindowRef) {}
   // Gives a molecule's atoms their element's atom type again, through the
-  // site browser (nothing until the site browser is built).
+  // site browser's command and its notice.
   virtual void SiteBrowserColourByElement(WindowRef) {}
   // Redraws the element buttons of the atom picker.
   virtual void UpdateAtomPicker() {}
@@ -233,6 +233,11 @@ public:
   // The open dialog for one file: 0 with the chosen file, non-zero when
   // cancelled. A host without dialogs cancels.
   virtual int OpenFileDialog(std::string_view /*prompt*/, std::filesystem::path * /*file*/) { return kUserCanceledErr; }
+  // The same for one picture file, the dialog limited to the pictures the
+  // image readers take.
+  virtual int OpenGraphicsFileDialog(std::string_view /*prompt*/, std::filesystem::path * /*file*/) {
+    return kUserCanceledErr;
+  }
   // Opens the Distance Explorer on the window's structure.
   // Missing: the Distance Explorer.
   virtual void ShowDistanceWindow(WindowRef) {}
@@ -316,6 +321,9 @@ int MyCreateSaveFileDialog(std::string_view prompt, std::string_view proposedNam
 // The creator is kept for the callers' sake; files here have none.
 int MyCreateSaveGraphicsFileDialog(std::string_view title, std::string_view proposedName, uint32_t *fileType,
                                    uint32_t *creator, std::filesystem::path *file);
+// The host's open dialog for one picture file: 0 with `file` filled; non-zero
+// when cancelled or without a host.
+int MyGetGraphicsFile(std::string_view message, std::filesystem::path *file);
 // Opens a help page (nothing without a help window).
 void MyOpenHelpPage(std::string_view page);
 // The program's version ("1.0.0" without a host).

@@ -158,7 +158,8 @@ struct PrefsRecord {
 
   // ---- Defaults of new annotation objects ----
   Str255 annotationFont = MakeStr255("Geneva");
-  RGBColor annotationColors[2] = {kRGBBlack, kRGBWhite}; // text, background
+  // White text on black: new objects show on the factory black background.
+  RGBColor annotationColors[2] = {kRGBWhite, kRGBBlack}; // text, background
   uint16_t annotationSize = 12;
   uint16_t annotationStyle = 0; // 1 bold, 2 italic, 4 underline
   uint16_t annotationOptions[2] = {1, 1};
@@ -195,7 +196,7 @@ struct PrefsRecord {
 
   // ---- Picture export ----
   uint16_t exportResolution = 144;                     // dots per inch of picture exports
-  uint32_t exportFileType = FourCharsToLong("PICT"); // the picture format last chosen
+  uint32_t exportFileType = FourCharsToLong("PNGf"); // the picture format last chosen
 
   // ---- Movie export ----
   uint32_t movieCompressor = 0; // four-character code; 0 the default

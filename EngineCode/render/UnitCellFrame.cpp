@@ -4,6 +4,7 @@
 #include "StructureArrays.h"
 #include "VectorMath.h"
 #include "graphics/GraphicsPort.h"
+#include "graphics/QtBridge.h"
 #include "render/AtomLabels.h"
 #include "render/DrawingHelpers.h"
 #include "render/BondDrawing.h"
@@ -11,6 +12,8 @@
 #include "render/Projection.h"
 #include "render/RasterPrimitives.h"
 #include "render/RenderGlobals.h"
+
+#include <QFontMetricsF>
 
 #include <algorithm>
 #include <cmath>
@@ -317,7 +320,9 @@ void DrawAxes(CrystalRec *crystal, const Rect &plotRect, float r) {
   }
 
   // Move the glyph so that the mean of the origin and the tips projects to
-  // the centre of the square and lies at the plot centre's depth.
+  // the centre of the square and lies at the plot centre's depth; then, when
+  // a label or a cone would stand outside the plot, move it in by as many
+  // pixels as it lacks.
   Rect square;
   GetAxesRect(plotRect, r, square);
   float mean[3];
@@ -325,23 +330,68 @@ void DrawAxes(CrystalRec *crystal, const Rect &plotRect, float r) {
     mean[k] = (origin[k] + tips[0][k] + tips[1][k] + tips[2][k]) / 4.0f;
   const int32_t dx = (gHPixels - (square.left + square.right)) / 2;
   const int32_t dy = (gVPixels - (square.top + square.bottom)) / 2;
-  const float target[3] = {c.plotCentre[0] - static_cast<float>(dx) / c.plotScale,
-                           c.plotCentre[1] + static_cast<float>(dy) / c.plotScale, c.plotCentre[2]};
-  float shift[3];
-  VecDiff(target, mean, shift);
-  VecAdd(origin, shift, origin);
-  for (int i = 0; i < 3; i++) {
-    VecAdd(tips[i], shift, tips[i]);
-    VecAdd(shafts[i], shift, shafts[i]);
-  }
   float inverse[9];
   const bool invertible = Inv3x3Mat(c.orientationMatrix, inverse);
-
+  const float baseOrigin[3] = {origin[0], origin[1], origin[2]};
+  float baseTips[3][3], baseShafts[3][3];
+  for (int i = 0; i < 3; i++)
+    for (int k = 0; k < 3; k++) {
+      baseTips[i][k] = tips[i][k];
+      baseShafts[i][k] = shafts[i][k];
+    }
   int16_t originPixel[2], tipPixels[3][2], shaftPixels[3][2];
-  Xor2Xpix(&c, origin, originPixel, gHPixels, gVPixels);
-  for (int i = 0; i < 3; i++) {
-    Xor2Xpix(&c, tips[i], tipPixels[i], gHPixels, gVPixels);
-    Xor2Xpix(&c, shafts[i], shaftPixels[i], gHPixels, gVPixels);
+  auto place = [&](int32_t moveH, int32_t moveV) {
+    const float target[3] = {c.plotCentre[0] - static_cast<float>(dx - moveH) / c.plotScale,
+                             c.plotCentre[1] + static_cast<float>(dy - moveV) / c.plotScale, c.plotCentre[2]};
+    float shift[3];
+    VecDiff(target, mean, shift);
+    VecAdd(baseOrigin, shift, origin);
+    for (int i = 0; i < 3; i++) {
+      VecAdd(baseTips[i], shift, tips[i]);
+      VecAdd(baseShafts[i], shift, shafts[i]);
+    }
+    Xor2Xpix(&c, origin, originPixel, gHPixels, gVPixels);
+    for (int i = 0; i < 3; i++) {
+      Xor2Xpix(&c, tips[i], tipPixels[i], gHPixels, gVPixels);
+      Xor2Xpix(&c, shafts[i], shaftPixels[i], gHPixels, gVPixels);
+    }
+  };
+  // Where each label's baseline starts.
+  auto labelAt = [&](int i, float *lx, float *ly) {
+    const char text[2] = {labels[i + 1], 0};
+    *lx = static_cast<float>(originPixel[0]) + kAxisLabelReach * static_cast<float>(tipPixels[i][0] - originPixel[0]) -
+          static_cast<float>(port->TextWidth(text)) / 2.0f;
+    *ly = static_cast<float>(originPixel[1]) + kAxisLabelReach * static_cast<float>(tipPixels[i][1] - originPixel[1]) +
+          kAxisLabelDrop * r;
+  };
+  place(0, 0);
+  {
+    const QFontMetricsF metrics(ovgfx::MakeFont(port->TextFont(), port->TextSize(), port->TextFace()),
+                                ovgfx::MeasureDevice());
+    const float ascent = static_cast<float>(metrics.ascent()), descent = static_cast<float>(metrics.descent());
+    const float cone = kAxisConeRadius * r;
+    float left = originPixel[0], right = originPixel[0], top = originPixel[1], bottom = originPixel[1];
+    for (int i = 0; i < 3; i++) {
+      const char text[2] = {labels[i + 1], 0};
+      float lx, ly;
+      labelAt(i, &lx, &ly);
+      left = std::min({left, lx, tipPixels[i][0] - cone});
+      right = std::max({right, lx + static_cast<float>(port->TextWidth(text)), tipPixels[i][0] + cone});
+      top = std::min({top, ly - ascent, tipPixels[i][1] - cone});
+      bottom = std::max({bottom, ly + descent, tipPixels[i][1] + cone});
+    }
+    const float inset = static_cast<float>(kAxesGlyphInset);
+    int32_t moveH = 0, moveV = 0;
+    if (left < plotRect.left + inset)
+      moveH = static_cast<int32_t>(std::ceil(plotRect.left + inset - left));
+    else if (right > plotRect.right - inset)
+      moveH = -static_cast<int32_t>(std::ceil(right - (plotRect.right - inset)));
+    if (bottom > plotRect.bottom - inset)
+      moveV = -static_cast<int32_t>(std::ceil(bottom - (plotRect.bottom - inset)));
+    else if (top < plotRect.top + inset)
+      moveV = static_cast<int32_t>(std::ceil(plotRect.top + inset - top));
+    if (moveH != 0 || moveV != 0)
+      place(moveH, moveV);
   }
 
   // Farthest first; level items keep the order origin, a, b, c.
@@ -365,11 +415,8 @@ void DrawAxes(CrystalRec *crystal, const Rect &plotRect, float r) {
     const int i = item - 1;
     const char text[2] = {labels[item], 0};
     auto drawLabel = [&]() {
-      const float lx = static_cast<float>(originPixel[0]) +
-                       kAxisLabelReach * static_cast<float>(tipPixels[i][0] - originPixel[0]) -
-                       static_cast<float>(port->TextWidth(text)) / 2.0f;
-      const float ly = static_cast<float>(originPixel[1]) +
-                       kAxisLabelReach * static_cast<float>(tipPixels[i][1] - originPixel[1]) + kAxisLabelDrop * r;
+      float lx, ly;
+      labelAt(i, &lx, &ly);
       port->SetForeColor(c.axisColors[i]);
       port->MoveTo(static_cast<int>(lx), static_cast<int>(ly));
       port->DrawString(text);

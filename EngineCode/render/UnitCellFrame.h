@@ -91,6 +91,8 @@ inline constexpr float kAxisConeLengthFactor = 3.5f;
 // pixels (at size ratio 1) lower.
 inline constexpr float kAxisLabelReach = 1.3f;
 inline constexpr float kAxisLabelDrop = 4.0f;
+// Pixels the glyph keeps from the plot's edges when it has to move in.
+inline constexpr int32_t kAxesGlyphInset = 2;
 // Label text size in points at size ratio 1, and the smallest.
 inline constexpr float kAxisLabelSize = 12.0f;
 inline constexpr int16_t kMinAxisLabelSize = 6;
@@ -100,7 +102,8 @@ inline constexpr int8_t kAxesLabelledXYZ = 1;
 // Draws the three-arrow glyph of the a, b and c directions in the square of
 // side 100 r whose bottom-left corner is the plot rectangle's, r being the
 // plot's size ratio: shafts from a common origin, a lit cone and a label on
-// each, items drawn from the farthest to the nearest. Perspective is off
+// each, items drawn from the farthest to the nearest. A glyph whose labels
+// or cones would cross the plot's edge moves inside. Perspective is off
 // while it draws; the port's fore colour and text size are kept.
 void DrawAxes(CrystalRec *crystal, const Rect &plotRect, float r);
 

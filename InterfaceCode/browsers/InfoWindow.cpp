@@ -67,11 +67,11 @@ protected:
       }
       return false;
     }
-    // A Control-click (Meta here) opens the menu as a right click does; the
-    // right click itself arrives as a context-menu event.
+    // A Control-click (the Control key itself) opens the menu as a right
+    // click does; the right click arrives as a context-menu event.
     if (event->type() == QEvent::MouseButtonPress) {
       const auto *mouse = static_cast<QMouseEvent *>(event);
-      if (mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::MetaModifier)) {
+      if (mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::ControlModifier)) {
         DoInfoWindowContextualMenu();
         return true;
       }
@@ -148,7 +148,7 @@ int InitInfoWindow() {
   window->setWindowTitle("Sites");
   gInfoWindow = window;
   RegisterFloatingWindow(
-      {window, &gPrefs.infoWindowBounds, &gPrefs.infoWindowVisible, [] { UpdateInfoWindow(); }, true});
+      {window, &gPrefs.infoWindowBounds, &gPrefs.infoWindowVisible, [] { UpdateInfoWindow(); }, true, {}});
   return 0;
 }
 

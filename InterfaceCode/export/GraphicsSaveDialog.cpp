@@ -13,6 +13,26 @@ QString GraphicsSaveFilter(uint32_t fileType) {
   return QString::fromStdString(e->name) + " (*." + QString::fromStdString(e->extension) + ")";
 }
 
+namespace {
+
+// The writer a typed file name asks for by its extension (any case; "jpeg",
+// "tiff" and "pict" too); 0 when the extension names none.
+uint32_t GraphicsTypeOfExtension(const std::filesystem::path &file) {
+  QString extension = QString::fromStdString(file.extension().string()).mid(1).toLower();
+  if (extension == "jpeg")
+    extension = "jpg";
+  else if (extension == "tiff")
+    extension = "tif";
+  else if (extension == "pict")
+    extension = "pct";
+  for (const GraphicsExporter &e : gGraphicsExporters)
+    if (!extension.isEmpty() && extension == QString::fromStdString(e.extension))
+      return e.subType;
+  return 0;
+}
+
+} // namespace
+
 int RunGraphicsSaveDialog(QWidget *parent, std::string_view title, std::string_view proposedName,
                           uint32_t *fileType, std::filesystem::path *file) {
   InitGraphicsExportersArray();
@@ -30,5 +50,8 @@ int RunGraphicsSaveDialog(QWidget *parent, std::string_view title, std::string_v
   if (chosen >= 0)
     *fileType = gGraphicsExporters[size_t(chosen)].subType;
   *file = std::filesystem::path(dialog.selectedFiles().front().toStdString());
+  // A typed extension the writers know wins over the pop-up.
+  if (const uint32_t typed = GraphicsTypeOfExtension(*file))
+    *fileType = typed;
   return 0;
 }

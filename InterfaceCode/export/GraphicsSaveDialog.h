@@ -15,7 +15,8 @@ class QWidget;
 // ("PNG (*.png)").
 QString GraphicsSaveFilter(uint32_t fileType);
 
-// Runs the dialog modally: 0 with `file` and `*fileType` (the format of the
-// chosen filter) filled, or kUserCanceledErr.
+// Runs the dialog modally: 0 with `file` and `*fileType` filled, or
+// kUserCanceledErr. The format is the one the file's extension names when a
+// writer knows it, else that of the chosen filter.
 int RunGraphicsSaveDialog(QWidget *parent, std::string_view title, std::string_view proposedName,
                           uint32_t *fileType, std::filesystem::path *file);

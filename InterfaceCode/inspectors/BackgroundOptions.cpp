@@ -8,7 +8,10 @@
 #include "Preferences.h"
 #include "Utilities.h"
 #include "StyleMenus.h"
+#include "documents/BackgroundPicture.h"
 #include "export/PictureServices.h"
+#include "graphics/GraphicsPort.h"
+#include "graphics/QtBridge.h"
 #include "render/Background.h"
 #include "window/MainWindowData.h"
 
@@ -20,6 +23,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <cmath>
+#include <memory>
 
 BackgroundOptions backOptions;
 std::vector<RGBColor> gBackColor1Presets, gBackColor2Presets;
@@ -74,20 +78,16 @@ public:
       return false;
     if (event->type() == QEvent::Paint) {
       QPainter painter(preview);
+      // The preset drawn as the plot draws it, inset one pixel in its frame.
       const BackgroundOptions &p = gBackgroundPresets[preset];
       const QRect r = preview->rect().adjusted(1, 1, -1, -1);
-      if (p.mode == 1) {
-        painter.fillRect(r, ToQColor(p.colour));
-      } else {
-        const double a = p.angle * M_PI / 180.0;
-        const QPointF c = QRectF(r).center();
-        const QPointF d(std::cos(a) * r.width() / 2 * p.scale, std::sin(a) * r.height() / 2 * p.scale);
-        QLinearGradient g(c - d, c + d);
-        g.setColorAt(0, ToQColor(p.gradientColour1));
-        g.setColorAt(1, ToQColor(p.gradientColour2));
-        if (p.style == 6)
-          g.setSpread(QGradient::ReflectSpread), g.setStart(c);
-        painter.fillRect(r, g);
+      const Rect bounds = MakeRect(0, 0, r.width(), r.height());
+      if (std::unique_ptr<ovgfx::PixelBuffer> pixels = ovgfx::PixelBuffer::Create(bounds, 32)) {
+        ovgfx::GraphicsPort port(pixels.get());
+        ovgfx::PortSaver current(&port);
+        DrawSimpleBackgroundIntoRect(p.mode == 2, p.colour, p.gradientColour1, p.gradientColour2,
+                                     uint32_t(std::max(p.style, 0)), p.angle, p.scale, bounds);
+        painter.drawImage(r.topLeft(), ovgfx::ImageView(*pixels));
       }
       painter.setPen(ToQColor(kRGBMdGrey));
       painter.drawRect(preview->rect().adjusted(0, 0, -1, -1));
@@ -133,9 +133,8 @@ void ShowPictureInformation() {
 }
 
 void ChoosePicture() {
-  HostServices *host = GetHostServices();
   std::filesystem::path file;
-  if (host && host->OpenFileDialog("Select a graphics file", &file) == 0) {
+  if (MyGetGraphicsFile("Select a graphics file", &file) == 0) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec))
       return;
@@ -300,24 +299,6 @@ void ApplyBackgroundOptions() {
   c->backgroundPictureMode = o.pictureMode;
   SetCrystalBackgroundImage(c, o.picture);
   GetMyHiliteColor(*c);
-}
-
-void SetCrystalBackgroundImage(CrystalRec *crystal, const std::filesystem::path &picture) {
-  if (!crystal)
-    return;
-  std::error_code ec;
-  if (picture.empty() || !std::filesystem::is_regular_file(picture, ec)) {
-    crystal->backgroundPicture.clear();
-    crystal->backgroundPictureImage.reset();
-    return;
-  }
-  // A slider step keeps the picture already loaded from the same file.
-  if (crystal->backgroundPicture == picture && crystal->backgroundPictureImage)
-    return;
-  crystal->backgroundPicture = picture;
-  crystal->backgroundPictureImage = MyLoadGraphicsOffWorld(picture);
-  if (!crystal->backgroundPictureImage)
-    crystal->backgroundPicture.clear();
 }
 
 void DoApplyBackgroundOptions() {

@@ -161,7 +161,7 @@ int InitCalAngle() {
       });
     }
   ConnectPaneCommands(window, CalAngleCommand);
-  RegisterFloatingWindow({window, &gPrefs.angleWindowBounds, nullptr, UpdateCalAngle, true});
+  RegisterFloatingWindow({window, &gPrefs.angleWindowBounds, nullptr, UpdateCalAngle, true, {}});
   return 0;
 }
 

@@ -10,6 +10,7 @@
 #include "Preferences.h"
 #include "documents/PrefsFile.h"
 #include "export/PictureServices.h"
+#include "render/AnnotationObjects.h"
 #include "render/Background.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
@@ -35,10 +36,6 @@ QWidget *gModelOptionsWindow = nullptr;
 QWidget *gModelOptionsUserPane = nullptr;
 QMenu *gModelOptionsMenu = nullptr;
 
-// The annotation objects move with the side-by-side stereo halves; until the
-// annotation objects exist nothing needs moving. Missing: annotation objects.
-void (*gAdjustAnnotationToStereoMode)(WindowRef window) = nullptr;
-
 namespace {
 
 constexpr uint32_t kCmdShowModelOptions = FourCharsToLong("MOpt");
@@ -46,11 +43,6 @@ constexpr std::array<uint32_t, 7> kTabCommands{FourCharsToLong("Atom"), FourChar
                                                FourCharsToLong("Cell"), FourCharsToLong("Labl"),
                                                FourCharsToLong("Back"), FourCharsToLong("Refl"),
                                                FourCharsToLong("Dept")};
-
-void AdjustAnnotationToStereoMode(WindowRef window) {
-  if (gAdjustAnnotationToStereoMode)
-    gAdjustAnnotationToStereoMode(window);
-}
 
 // The tabs this window holds; a tab without a pane keeps its button hidden.
 struct TabOps {
@@ -217,7 +209,7 @@ void InitModelOptions() {
     }
 
   RegisterFloatingWindow(
-      {window, &gPrefs.modelOptionsBounds, &gPrefs.modelOptionsVisible, [] { DoUpdateModelOptions(); }, false});
+      {window, &gPrefs.modelOptionsBounds, &gPrefs.modelOptionsVisible, [] { DoUpdateModelOptions(); }, false, {}});
   for (int tab = 0; tab < kModelOptionsTabCount; tab++)
     if (TabFor(tab).init)
       TabFor(tab).init();

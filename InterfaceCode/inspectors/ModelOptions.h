@@ -226,9 +226,6 @@ void SaveBackgroundOptionsAsDefaults();
 // "W x H, n K" or, above 1,048,575 bytes, "W x H, n MB": a picture's size
 // and memory need as the tab reports it.
 std::string PictureSizeText(int width, int height, uint64_t bytes);
-// Gives the structure the picture file as its background picture and loads
-// it; an empty path or a file that is gone clears the picture.
-void SetCrystalBackgroundImage(CrystalRec *crystal, const std::filesystem::path &picture);
 
 // ---- Depth tab ----
 void InitDepthOptions();

@@ -310,7 +310,7 @@ int InitSetRange() {
     popup->hide();
   }
   ConnectPaneCommands(window, SetRangeCommand);
-  RegisterFloatingWindow({window, &gPrefs.rangeWindowBounds, nullptr, UpdateSetRangeNow, true});
+  RegisterFloatingWindow({window, &gPrefs.rangeWindowBounds, nullptr, UpdateSetRangeNow, true, {}});
   return 0;
 }
 

@@ -304,7 +304,8 @@ int InitOverviewWindow() {
   w->zoomSmaller->setPixmap(ZoomPicture(false));
   w->zoomLarger->setPixmap(ZoomPicture(true));
   w->resize(440, 360);
-  RegisterFloatingWindow({w, &gPrefs.overviewBounds, &gPrefs.overviewVisible, [] { UpdateOverviewWindow(); }, true});
+  RegisterFloatingWindow(
+      {w, &gPrefs.overviewBounds, &gPrefs.overviewVisible, [] { UpdateOverviewWindow(); }, true, {}});
   UpdateThumbnailsSlider();
   return 0;
 }
@@ -788,7 +789,9 @@ void ThumbnailPane::paintEvent(QPaintEvent *) {
 }
 
 void ThumbnailPane::mousePressEvent(QMouseEvent *e) {
-  const bool contextual = e->button() == Qt::RightButton || (e->modifiers() & Qt::MetaModifier);
+  // The secondary button or a Control-click (the Control key itself here).
+  const bool contextual =
+      e->button() == Qt::RightButton || (e->button() == Qt::LeftButton && (e->modifiers() & Qt::ControlModifier));
   if (IsThumbnailEditing()) {
     if (!gWindow->caption->geometry().contains(e->position().toPoint())) {
       SaveThumbnailEditing();

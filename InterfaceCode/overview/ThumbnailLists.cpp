@@ -163,6 +163,10 @@ void DoLoadFromCache(CachedFileRecord *record, bool animate) {
     const std::string caption = record->caption;
     if (!OpenCrystalFile(front, record->fileRef))
       break;
+    // A snapshot loaded is a state the History already holds: the plot
+    // that showed it must not take another.
+    if (gOverviewTabChoice == kHistoryTab)
+      gStructureChanged = 0;
     if (w) {
       w->SetFile(proxy);
       if (gOverviewTabChoice == kViewsTab)

@@ -1,12 +1,14 @@
 #include "QtHostServices.h"
 #include "overview/OverviewWindow.h"
 #include "browsers/SiteBrowserView.h"
+#include "browsers/SiteCommands.h"
 #include "inspectors/ModelOptions.h"
 #include "inspectors/PlotRangeWindow.h"
 
 #include "ShellDialogs.h"
 #include "Toolbars.h"
 #include "StatusWindow.h"
+#include "SiteAppearance.h"
 #include "StructureRecord.h"
 #include "export/GraphicsSaveDialog.h"
 #include "explorers/DistanceExplorer.h"
@@ -24,6 +26,7 @@
 #include "ToolCursors.h"
 #include "structurewindow/EditAnnotation.h"
 #include <QFileDialog>
+#include <QImageReader>
 #include <QDir>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -332,6 +335,10 @@ void QtHostServices::ShowOverviewLog() {
 }
 void QtHostServices::UpdateAtomPicker() { RedrawAtomPicker(); }
 void QtHostServices::UpdateSiteBrowser(WindowRef window) { DoUpdateSiteBrowser(window); }
+void QtHostServices::SiteBrowserColourByElement(WindowRef window) {
+  if (const GuardedSiteCommand *command = FindGuardedSiteCommand(FourCharsToLong("IWcE")))
+    RunGuardedSiteCommand(window, *command);
+}
 void QtHostServices::UpdateLabelOptionsSizeField(float size) { UpdateLabelOptionsSizeFieldNow(size); }
 void QtHostServices::ShowDistanceWindow(WindowRef) { DoShowDistanceWindow(); }
 void QtHostServices::UpdateSetRange() { UpdateSetRangeNow(); }
@@ -431,13 +438,28 @@ Point QtHostServices::PointerPosition(WindowRef window) {
   return Point{int16_t(p.y()), int16_t(p.x())};
 }
 
-int QtHostServices::OpenFileDialog(std::string_view prompt, std::filesystem::path *file) {
+namespace {
+
+int RunOpenDialog(std::string_view prompt, const QString &filter, std::filesystem::path *file) {
   if (!file)
     return -50;
-  const QString chosen = QFileDialog::getOpenFileName(QApplication::activeWindow(), QString::fromUtf8(prompt),
-                                                      QDir::homePath(), "Text files (*.dat *.txt);;All files (*)");
+  const QString chosen =
+      QFileDialog::getOpenFileName(QApplication::activeWindow(), QString::fromUtf8(prompt), QDir::homePath(), filter);
   if (chosen.isEmpty())
     return kUserCanceledErr;
   *file = chosen.toStdString();
   return 0;
+}
+
+} // namespace
+
+int QtHostServices::OpenFileDialog(std::string_view prompt, std::filesystem::path *file) {
+  return RunOpenDialog(prompt, "Text files (*.dat *.txt);;All files (*)", file);
+}
+
+int QtHostServices::OpenGraphicsFileDialog(std::string_view prompt, std::filesystem::path *file) {
+  QStringList patterns;
+  for (const QByteArray &format : QImageReader::supportedImageFormats())
+    patterns << "*." + QString::fromLatin1(format);
+  return RunOpenDialog(prompt, "Pictures (" + patterns.join(' ') + ");;All files (*)", file);
 }

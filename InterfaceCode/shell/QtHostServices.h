@@ -68,6 +68,8 @@ public:
   void UpdateAtomPicker() override;
   // The site browsers of the window and of the info window.
   void UpdateSiteBrowser(WindowRef window) override;
+  // The site browser's Colour by Element, behind its don't-show-again notice.
+  void SiteBrowserColourByElement(WindowRef window) override;
   void UpdateLabelOptionsSizeField(float size) override;
   // The Distance Explorer.
   void ShowDistanceWindow(WindowRef window) override;
@@ -91,6 +93,8 @@ public:
   std::string ProgramVersion() override;
   bool ChooseColour(std::string_view prompt, RGBColor *colour) override;
   int OpenFileDialog(std::string_view prompt, std::filesystem::path *file) override;
+  // The open dialog filtered to the pictures the image readers take.
+  int OpenGraphicsFileDialog(std::string_view prompt, std::filesystem::path *file) override;
   // Structure window input: the system beep (also for sounds: the program
   // has no sound player), help tags as tool tips, the pointer in the
   // window's content.

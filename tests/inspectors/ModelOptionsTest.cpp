@@ -29,6 +29,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+#include "DialogScript.h"
 #include "ProgramEnvironment.h"
 
 namespace fs = std::filesystem;
@@ -233,6 +234,13 @@ TEST_F(ModelOptionsTest, BackgroundPresetsGradientFieldsAndSizes) {
     }
   EXPECT_EQ(Crystal().gradientColors[0], c1);
   EXPECT_EQ(Crystal().gradientColors[1], c2);
+
+  // The circles preset shows white at its centre and grey at its corners,
+  // as the plot draws that gradient.
+  const QImage circles = FindControl(pane, 635)->grab().toImage();
+  const QRgb centre = circles.pixel(circles.width() / 2, circles.height() / 2), corner = circles.pixel(2, 2);
+  EXPECT_GT(qGray(centre), 235);
+  EXPECT_NEAR(qGray(corner), 102, 25);
 
   EXPECT_EQ(PictureSizeText(2048, 1536, 12582912), "2048 x 1536, 12 MB");
   EXPECT_EQ(PictureSizeText(511, 512, 1048575), "511 x 512, 1023 K");
@@ -662,13 +670,22 @@ TEST_F(ModelOptionsTest, BackgroundPictureIsChosenPlacedReportedAndRemoved) {
       if (CommandFromProperty(b) == FourCharsToLong(code))
         b->click();
   };
-  // A cancelled dialog keeps the background as it was.
+  // The dialog offers pictures; cancelled, it keeps the background as it was.
+  QStringList offered;
+  AnswerNextDialog<QFileDialog>([&offered](QFileDialog *dialog) {
+    offered = dialog->nameFilters();
+    dialog->reject();
+  });
   press("addP");
+  ASSERT_FALSE(offered.isEmpty());
+  EXPECT_TRUE(offered.front().contains("*.png")) << offered.front().toStdString();
+  EXPECT_TRUE(offered.front().contains("*.jpg"));
+  EXPECT_FALSE(offered.front().contains("*.txt"));
   EXPECT_TRUE(Crystal().backgroundPicture.empty());
   EXPECT_FALSE(FindControl(pane, 607)->isHidden());
-  gHost->openFile = file;
+  AnswerNextDialog<QFileDialog>(
+      [&file](QFileDialog *dialog) { TypeFileNameAndAccept(dialog, QString::fromStdString(file)); });
   press("addP");
-  gHost->openFile.clear();
   EXPECT_EQ(Crystal().backgroundPicture, file);
   EXPECT_TRUE(FindControl(pane, 607)->isHidden());
   EXPECT_FALSE(FindControl(pane, 614)->isHidden());
@@ -721,4 +738,66 @@ TEST_F(ModelOptionsTest, AtomsTabPolyhedronModesReachOnlyPolyhedralSites) {
   SetStyleMenuPicker({});
   EXPECT_EQ(offered, gPolyStylePartialMenu);
   EXPECT_EQ(Crystal().sites[11].polyMode, 2u);
+}
+
+namespace {
+
+// Pixels brighter than the black factory background, in columns [from, to).
+int LitPixels(const QImage &p, int from, int to) {
+  int lit = 0;
+  for (int y = 0; y < p.height(); y++)
+    for (int x = std::max(from, 0); x < std::min(to, p.width()); x++)
+      lit += qGray(p.pixel(x, y)) > 40;
+  return lit;
+}
+
+} // namespace
+
+TEST_F(ModelOptionsTest, SideBySideStereoDrawsTwoHalfSizeImagesFromTheMenuAndTheDepthTab) {
+  const QImage single = Picture();
+  const int w = single.width();
+  auto middle = [this, w] { return LitPixels(Picture(), w / 2 - 3, w / 2 + 3); };
+  ASSERT_GT(middle(), 0) << "the structure covers the pane's middle";
+  ProcessCommand(FourCharsToLong("Pair"));
+  ProcessCommand(FourCharsToLong("Ster"));
+  ASSERT_EQ(Crystal().stereoOn, 1);
+  // Two half-size images side by side, neither cut at the middle.
+  EXPECT_EQ(middle(), 0);
+  const QImage pair = Picture();
+  EXPECT_GT(LitPixels(pair, 0, w / 2), 0);
+  EXPECT_GT(LitPixels(pair, w / 2, w), 0);
+  ProcessCommand(FourCharsToLong("Ster"));
+  EXPECT_NEAR(LitPixels(Picture(), 0, w), LitPixels(single, 0, w), LitPixels(single, 0, w) / 100);
+
+  // The Depth tab's box goes the same way, in the mode the menu chose.
+  QWidget *pane = Pane(kDepthTab);
+  FindControl<QCheckBox>(pane, 831)->click();
+  ASSERT_EQ(Crystal().stereoOn, 1);
+  EXPECT_EQ(middle(), 0);
+  FindControl<QCheckBox>(pane, 831)->click();
+  EXPECT_GT(middle(), 0);
+}
+
+TEST_F(ModelOptionsTest, ANewTextBoxAndTheAxesShowOnTheFactoryBackground) {
+  // Quartz's axes glyph points its "y" arrow down towards the bottom edge;
+  // the label's tail keeps clear of it.
+  window = OpenExample("Quartz.ovtx");
+  ASSERT_NE(window, nullptr);
+  ASSERT_EQ(Crystal().showAxes, 1);
+  const QImage before = Picture();
+  for (int row = before.height() - 2; row < before.height(); row++)
+    for (int x = 0; x < 110 && x < before.width(); x++)
+      EXPECT_LE(qGray(before.pixel(x, row)), 40) << x << ", " << row;
+
+  ProcessCommand(FourCharsToLong("+AnT"));
+  ProcessCommand(FourCharsToLong("SlNo"));
+  ASSERT_FALSE(Crystal().textBoxes.empty());
+  const Rect r = Crystal().textBoxes.back().boxRect;
+  const QImage after = Picture();
+  // Its text makes pixels clearly lighter than they were.
+  int lightened = 0;
+  for (int y = r.top; y < r.bottom; y++)
+    for (int x = r.left; x < r.right; x++)
+      lightened += qGray(after.pixel(x, y)) > qGray(before.pixel(x, y)) + 80;
+  EXPECT_GT(lightened, 10);
 }

@@ -20,12 +20,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include "DialogScript.h"
 
 namespace {
 
@@ -136,7 +139,7 @@ TEST_F(SiteBrowserTest, InfoWindowFollowsTheFrontWindowAndComesBackTheSame) {
   EXPECT_TRUE(gInfoWinMenu->isVisible());
   EXPECT_TRUE(gInfoWinMenu->actions().contains(GetCommandAction(FourCharsToLong("IWcC"))));
   gInfoWinMenu->hide();
-  QTest::mouseClick(browser->viewport(), Qt::LeftButton, Qt::MetaModifier, QPoint(5, 5));
+  QTest::mouseClick(browser->viewport(), Qt::LeftButton, Qt::ControlModifier, QPoint(5, 5));
   EXPECT_TRUE(gInfoWinMenu->isVisible());
   gInfoWinMenu->hide();
   // Without a structure only the separator line shows.
@@ -238,4 +241,44 @@ TEST_F(SiteBrowserTest, InfoTipNamesTheCoordination) {
   EXPECT_FALSE(InfoPlainTextForAtom(&c, atom, true).contains("Coordination:"));
   c.atoms[size_t(atom)].polyhedron = *CreatePolyhedron(8);
   EXPECT_TRUE(InfoPlainTextForAtom(&c, atom, true).contains("\n\tCoordination:\toctahedral"));
+}
+
+TEST_F(SiteBrowserTest, ResetCustomAtomsGivesAMoleculeItsElementColoursBack) {
+  WindowRef window = OpenExample("Benzene.ovtx");
+  ASSERT_NE(window, nullptr);
+  MainWindow *w = GetMainWindow(window);
+  auto redPixels = [w] {
+    const QImage p = w->GraphPane()->grab().toImage();
+    int red = 0;
+    for (int y = 0; y < p.height(); y++)
+      for (int x = 0; x < p.width(); x++) {
+        const QRgb c = p.pixel(x, y);
+        red += qRed(c) > 180 && qGreen(c) < 60 && qBlue(c) < 60;
+      }
+    return red;
+  };
+  ASSERT_EQ(redPixels(), 0);
+  // One atom of the first atom's element, not the first, made red through
+  // Atom Colour.
+  CrystalRec &c = *GetWindowCrystal(window);
+  size_t last = 0;
+  for (size_t k = 0; k < c.atoms.size(); k++)
+    if (c.spheres[c.atoms[k].atomType].element == c.spheres[c.atoms[0].atomType].element)
+      last = k;
+  ASSERT_NE(last, 0u);
+  c.atoms[last].selected = 1;
+  AnswerNextDialog<QColorDialog>([](QColorDialog *dialog) {
+    dialog->setCurrentColor(Qt::red);
+    dialog->accept();
+  });
+  ProcessCommand(FourCharsToLong("AtCl"));
+  ProcessCommand(FourCharsToLong("SlNo"));
+  ASSERT_GT(redPixels(), 20);
+  // Reset asks through the colour-by-element notice, then recolours.
+  ProcessCommand(FourCharsToLong("CARs"));
+  auto *sheet = w->findChild<QDialog *>("DontShowAgainSheet");
+  ASSERT_NE(sheet, nullptr);
+  sheet->findChild<QPushButton *>("okButton")->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(redPixels(), 0);
 }

@@ -26,6 +26,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
@@ -619,3 +620,39 @@ TEST_F(OverviewTest, PreferencesCancelDoesNothingAndFactoryKeepsTheLists) {
 }
 
 } // namespace
+
+TEST_F(OverviewTest, LoadingAHistorySnapshotTakesNoNewOne) {
+  WindowRef w = OpenExample("NaCl.ovtx");
+  ASSERT_NE(w, nullptr);
+  DestroyWindowHistory(w);
+  for (int k = 0; k < 3; k++)
+    ASSERT_TRUE(DoCacheHistoryFile(w));
+  DoOverviewTabChoice(kHistoryTab);
+  std::vector<fs::path> files;
+  for (CachedFileRecord *r = GetWindowHistory(w); r; r = r->next)
+    files.push_back(r->fileRef);
+  SelectThumbnail(1);
+  ProcessCommand(kCmdLoadSelected);
+  // The moment after a change, the snapshot timer fires.
+  ASSERT_TRUE(gUndoBufferTimer.proc);
+  gUndoBufferTimer.proc();
+  std::vector<fs::path> after;
+  for (CachedFileRecord *r = GetWindowHistory(w); r; r = r->next)
+    after.push_back(r->fileRef);
+  EXPECT_EQ(after, files);
+  EXPECT_EQ(Selected(), 1);
+}
+
+TEST_F(OverviewTest, AControlClickOnAThumbnailOpensTheContextualMenu) {
+  WindowWithViews(2);
+  QMenu *menu = OverviewContextMenu();
+  ASSERT_NE(menu, nullptr);
+  QTest::mouseClick(Pane(), Qt::LeftButton, Qt::ControlModifier, SlotCentre(1));
+  EXPECT_TRUE(menu->isVisible());
+  EXPECT_EQ(Selected(), 1);
+  menu->hide();
+  // The secondary button keeps doing it.
+  QTest::mouseClick(Pane(), Qt::RightButton, {}, SlotCentre(0));
+  EXPECT_TRUE(menu->isVisible());
+  menu->hide();
+}
