@@ -1,4 +1,5 @@
 #include "CrystalDocument.h"
+#include "BackgroundPicture.h"
 
 #include "Alerts.h"
 #include "BuildPipeline.h"
@@ -362,7 +363,7 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
     if (BufferReadU32(b, pathLength) == 0 && pathLength <= b.Remaining()) {
       std::string path(pathLength, '\0');
       BufferReadBytes(b, path.data(), pathLength);
-      c.backgroundPicture = path;
+      SetCrystalBackgroundImage(&c, path);
     } else {
       return false;
     }

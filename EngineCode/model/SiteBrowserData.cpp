@@ -301,8 +301,13 @@ std::string SiteBrowserCoordinationText(const CrystalRec *crystal, uint32_t item
     return {};
   const int32_t site = ItemSite(item);
   const int32_t cn = static_cast<int32_t>(crystal->sites[static_cast<size_t>(site)].coordination);
+  const char *word = gEnvStrings[GetAtomEnvironmentStringIndex(crystal, site)];
   char text[64];
-  std::snprintf(text, sizeof text, "[%d] - %s", cn, gEnvStrings[GetAtomEnvironmentStringIndex(crystal, site)]);
+  // No dash when no geometry word applies.
+  if (word && *word)
+    std::snprintf(text, sizeof text, "[%d] - %s", cn, word);
+  else
+    std::snprintf(text, sizeof text, "[%d]", cn);
   return text;
 }
 

@@ -487,11 +487,12 @@ void SiteBrowserHideCNColumn(SiteBrowserView *browser) {
   if (!browser)
     return;
   browser->Model()->HideCoordinationColumn();
-  // The sidebar is narrow: tighter columns, the radius taking what is left.
+  // The sidebar is narrow: tight columns, but never narrower than their
+  // titles; the radius takes what is left.
   const int widths[] = {86, 34, 36, 34};
   browser->setIndentation(12);
   for (int column = 0; column < 4 && column < browser->Model()->columnCount(); column++)
-    browser->setColumnWidth(column, widths[column]);
+    browser->setColumnWidth(column, std::max(widths[column], browser->header()->sectionSizeHint(column)));
 }
 
 SiteBrowserView *GetGraphicsWindowSiteBrowserView(WindowRef window) {

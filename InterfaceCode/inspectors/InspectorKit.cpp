@@ -21,6 +21,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QWheelEvent>
+#include <QWindow>
 #include <QMouseEvent>
 #include <QStyleOptionButton>
 #include <QToolButton>
@@ -307,7 +308,12 @@ void MoveWindowOnscreen(QWidget *window) {
   fitted.setHeight(std::min(frame.height(), usable.height()));
   fitted.moveTopLeft(QPoint(std::clamp(frame.left(), usable.left(), usable.right() - fitted.width()),
                             std::clamp(frame.top(), usable.top(), usable.bottom() - fitted.height())));
-  window->move(fitted.topLeft());
+  // The frame, title bar included, goes on screen: a window shown but not yet
+  // mapped would otherwise put its client area there and the title above.
+  if (QWindow *handle = window->windowHandle())
+    handle->setFramePosition(fitted.topLeft());
+  else
+    window->move(fitted.topLeft());
 }
 
 void RegisterFloatingWindow(const FloatingWindowInfo &info) {

@@ -55,7 +55,7 @@ QTimer *BatchTimer() {
 
 std::string WindowTitle(WindowRef window) {
   MainWindow *w = GetMainWindow(window);
-  return w ? w->windowTitle().toStdString() : std::string();
+  return w ? PlainWindowTitle(w).toStdString() : std::string();
 }
 
 CachedFileRecord *FindRecord(const std::filesystem::path &file) {

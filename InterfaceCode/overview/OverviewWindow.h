@@ -82,11 +82,10 @@ extern const char *const gCacheDescription[6];
 // The selection colour of frames and drop markers.
 inline const QColor kThumbnailSelectionColor = QColor::fromRgbF(0.2549f, 0.549f, 0.898f);
 
-// What the window asks of windows other issues build; each does nothing
-// until installed.
+// What the window asks of the structure windows; the toolbars install it.
 struct OverviewHooks {
-  // A structure window's toolbar item: enable, and a new label (null keeps
-  // it). Missing: the structure window's toolbar.
+  // A structure window's own toolbar item: enable, and a new label (null
+  // keeps it). Each window's toolbar has its own Play item.
   std::function<void(WindowRef, uint32_t command, bool enable, const char *label)> setToolbarItem;
 };
 extern OverviewHooks gOverviewHooks;

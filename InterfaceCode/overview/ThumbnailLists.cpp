@@ -243,7 +243,7 @@ void DoLoadNewWindowWithCurrentStructure() {
 
 std::string CreateWindowTitleCopy(WindowRef window) {
   MainWindow *w = GetMainWindow(window);
-  std::string title = w ? w->windowTitle().toStdString() : std::string();
+  std::string title = w ? PlainWindowTitle(w).toStdString() : std::string();
   const QString q = QString::fromStdString(title);
   const qsizetype from = std::max<qsizetype>(0, q.size() - 8);
   const qsizetype at = q.indexOf(" copy", from, Qt::CaseInsensitive);
@@ -252,7 +252,7 @@ std::string CreateWindowTitleCopy(WindowRef window) {
   auto taken = [](const std::string &t) {
     const QString name = QString::fromStdString(t);
     for (MainWindow *m : AllGraphWindows())
-      if (m->windowTitle().compare(name, Qt::CaseInsensitive) == 0)
+      if (PlainWindowTitle(m).compare(name, Qt::CaseInsensitive) == 0)
         return true;
     return false;
   };

@@ -183,7 +183,7 @@ bool QtHostServices::GraphBounds(WindowRef window, Rect *bounds) {
 
 std::string QtHostServices::WindowTitle(WindowRef window) {
   MainWindow *w = StructureWindow(window);
-  return w ? w->windowTitle().toStdString() : std::string();
+  return w ? PlainWindowTitle(w).toStdString() : std::string();
 }
 
 void QtHostServices::ShowWindow(WindowRef window) {
@@ -377,7 +377,7 @@ int QtHostServices::SaveFileDialog(std::string_view prompt, std::string_view pro
                                    std::filesystem::path *file) {
   if (!file)
     return -50;
-  std::filesystem::path folder = QDir::homePath().toStdString();
+  std::filesystem::path folder = LastDialogFolder();
   if (WindowRef front = FrontGraphWindow())
     if (MainWindow *w = StructureWindow(front); w && !w->File().empty())
       folder = w->File().parent_path();
@@ -385,6 +385,7 @@ int QtHostServices::SaveFileDialog(std::string_view prompt, std::string_view pro
       GetShellDialogs().GetSaveFile(std::string(prompt), std::string(proposedName), folder);
   if (!chosen)
     return kUserCanceledErr;
+  NoteDialogFolder(*chosen);
   *file = *chosen;
   return 0;
 }

@@ -72,7 +72,7 @@ TEST_F(EditorSheet, NewCrystalTypedInBuildsTheStructureOnlyOnOK) {
   EditCrystalSheet *sheet = FrontSheet();
   ASSERT_NE(sheet, nullptr);
   EXPECT_EQ(sheet->ParentWindow(), window); // the empty window is reused
-  EXPECT_EQ(GetMainWindow(window)->windowTitle(), "New Crystal");
+  EXPECT_EQ(PlainWindowTitle(GetMainWindow(window)), "New Crystal");
   EXPECT_TRUE(sheet->isVisible());
   EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
 

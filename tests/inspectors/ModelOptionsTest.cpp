@@ -13,6 +13,7 @@
 #include "structurewindow/StructureWindow.h"
 
 #include "Preferences.h"
+#include "documents/CrystalDocument.h"
 #include "StructureArrays.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
@@ -45,6 +46,12 @@ class ModelOptionsTest : public ::testing::Test {
 protected:
   void SetUp() override {
     gHost->alerts.clear();
+    // The pictures compared below are those of the window's old default
+    // size: 640 x 480 with a 240-pixel sidebar.
+    if (MainWindow *front = GetMainWindow(FrontGraphWindow())) {
+      front->ResizeContent(640, 480);
+      ChangeSidebarWidth(front->Ref(), GetWindowSidebarWidth(front->Ref()) - 240);
+    }
     window = OpenExample("NaCl.ovtx");
     ASSERT_NE(window, nullptr);
     DoModelOptions();
@@ -57,8 +64,8 @@ protected:
     }
     QCoreApplication::processEvents();
   }
-  static MainWindow *OpenExample(const char *name) {
-    if (!OpenFSRefInWindow(ExamplesFolder() / name, nullptr))
+  static MainWindow *OpenExample(const char *name, const fs::path &file = {}) {
+    if (!OpenFSRefInWindow(file.empty() ? ExamplesFolder() / name : file, nullptr))
       return nullptr;
     QCoreApplication::processEvents();
     return GetMainWindow(FrontGraphWindow());
@@ -696,6 +703,17 @@ TEST_F(ModelOptionsTest, BackgroundPictureIsChosenPlacedReportedAndRemoved) {
   EXPECT_EQ(Crystal().backgroundPictureMode, 4);
   // Filled, the picture covers the pane's corner.
   EXPECT_EQ(Picture().pixel(2, 2), qRgb(255, 0, 0));
+  // Saved and opened again, the document shows its picture at once.
+  const fs::path document = gProgram->Temp() / "pictured.ovtx";
+  ASSERT_TRUE(DoWriteCrystalFile(window->Ref(), document));
+  MainWindow *saved = window;
+  window = OpenExample("pictured.ovtx", document);
+  ASSERT_NE(window, saved);
+  EXPECT_EQ(Picture().pixel(2, 2), qRgb(255, 0, 0));
+  DoCloseMainWindow(window->Ref());
+  QCoreApplication::processEvents();
+  window = saved;
+  UpdateFloatingWindows();
   press("remP");
   EXPECT_TRUE(Crystal().backgroundPicture.empty());
   EXPECT_NE(Picture().pixel(2, 2), qRgb(255, 0, 0));

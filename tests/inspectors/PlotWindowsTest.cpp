@@ -178,7 +178,7 @@ TEST_F(PlotWindowsTest, PlotScaleAndSizeSheetsRefuseAndConvert) {
   const float start = GetWindowCrystal(w->Ref())->plotScale;
   QDialog *scale = DoShowPlotScaleSheet(w->Ref());
   ASSERT_NE(scale, nullptr);
-  Type(scale, 1, QByteArray::number(double(start) * 2).constData());
+  Type(scale, 1, QByteArray::number(double(start) * 2, 'g', 9).constData());
   EXPECT_EQ(Text(scale, 3), "200%");
   Type(scale, 1, "0.01");
   auto press = [](QWidget *sheet, const char *command) {
@@ -191,7 +191,7 @@ TEST_F(PlotWindowsTest, PlotScaleAndSizeSheetsRefuseAndConvert) {
   EXPECT_EQ(Host()->alerts[0].explanation, "Scale must lie in the range 0.01 - 10000 pixels/Angstrom!");
   EXPECT_TRUE(scale->isVisible());
   EXPECT_TRUE(PlotScaleAcceptable(9999.99f));
-  Type(scale, 1, QByteArray::number(double(start) * 2).constData());
+  Type(scale, 1, QByteArray::number(double(start) * 2, 'g', 9).constData());
   press(scale, "ok  ");
   EXPECT_FLOAT_EQ(GetWindowCrystal(w->Ref())->plotScale, start * 2);
 

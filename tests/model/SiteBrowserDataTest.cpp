@@ -144,7 +144,7 @@ TEST(SiteBrowser, EnvironmentPhrases) {
     c.sites[0].coordination = static_cast<uint32_t>(cn);
     EXPECT_EQ(GetAtomEnvironmentStringIndex(&c, 0), index) << cn;
   }
-  EXPECT_EQ(phrase(0), "[5] - ");
+  EXPECT_EQ(phrase(0), "[5]");
   AtomRecord &atom = c.atoms[static_cast<size_t>(c.sites[0].firstAtom)];
   atom.polyhedron = *CreatePolyhedron(1);
   c.sites[0].coordination = 4;

@@ -200,7 +200,7 @@ TEST_F(OverviewTest, ArrowKeysMoveAndLoadButStopAtBothEnds) {
   EXPECT_EQ(Selected(), 0);
   QTest::keyClick(Pane(), Qt::Key_Right);
   EXPECT_EQ(Selected(), 1);
-  EXPECT_EQ(GetMainWindow(w)->windowTitle(), "v2"); // loaded, titled by its caption
+  EXPECT_EQ(PlainWindowTitle(GetMainWindow(w)), "v2"); // loaded, titled by its caption
   QTest::keyClick(Pane(), Qt::Key_Right);
   QTest::keyClick(Pane(), Qt::Key_Right);
   EXPECT_EQ(Selected(), 2);
@@ -390,7 +390,7 @@ TEST_F(OverviewTest, OpeningInNewWindowsGivesCopyTitlesWithoutFiles) {
   ASSERT_EQ(ProcessCommand(kCmdNewWindowFromCurrent), kNoErr);
   EXPECT_EQ(GetNumGraphWindows(), windows + 1);
   MainWindow *copy = GetMainWindow(FrontGraphWindow());
-  EXPECT_EQ(copy->windowTitle(), "Salt copy");
+  EXPECT_EQ(PlainWindowTitle(copy), "Salt copy");
   EXPECT_TRUE(copy->File().empty());
   EXPECT_EQ(NumFilesInCache(GetWindowViews(w)), 1);
   // A view of the first window into a new one.
@@ -399,7 +399,7 @@ TEST_F(OverviewTest, OpeningInNewWindowsGivesCopyTitlesWithoutFiles) {
   SelectThumbnail(0);
   ASSERT_EQ(ProcessCommand(kCmdLoadNewWindow), kNoErr);
   EXPECT_EQ(GetNumGraphWindows(), windows + 2);
-  EXPECT_EQ(GetMainWindow(FrontGraphWindow())->windowTitle(), "Salt copy 1");
+  EXPECT_EQ(PlainWindowTitle(GetMainWindow(FrontGraphWindow())), "Salt copy 1");
   EXPECT_TRUE(IsWindowFileOpen(FrontGraphWindow()));
 }
 
