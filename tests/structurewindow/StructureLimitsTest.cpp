@@ -107,6 +107,66 @@ protected:
   CrystalRec *crystal = nullptr;
 };
 
+// The add/delete-bond tool makes no specification that the reader would
+// refuse: a pair too far apart is turned down with the Edit Bonding sheet's
+// alert.
+TEST_F(StructureLimits, APairBeyondTheLongestStoredMaximumIsRefused) {
+  // The positions of the file, by label: the distances come from them.
+  std::map<std::string, std::array<double, 3>> written;
+  std::ifstream file(ExamplesFolder() / "Tetratriacontane.ovtx");
+  for (std::string line; std::getline(file, line);) {
+    std::istringstream words(line);
+    std::string element, label;
+    std::array<double, 3> xyz{};
+    if (words >> element >> label >> xyz[0] >> xyz[1] >> xyz[2] && element == "H")
+      written[label] = xyz;
+  }
+  ASSERT_EQ(written.size(), 70u);
+  Open("Tetratriacontane.ovtx");
+  auto label = [&](int32_t atom) { return std::string(crystal->sites[crystal->atoms[atom].site].label); };
+  auto distance = [&](int32_t a, int32_t b) {
+    const auto &p = written.at(label(a)), &q = written.at(label(b));
+    return std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
+  };
+  // Two pairs of hydrogens the pointer can reach (no H-H specification
+  // yet): one whose maximum of 1.15 times their distance stays within the
+  // 12 A a stored maximum may reach, one whose maximum does not.
+  std::vector<int32_t> reachable;
+  for (size_t i = 0; i < crystal->atoms.size(); ++i)
+    if (written.count(label(int32_t(i))) && Pickable(int32_t(i)))
+      reachable.push_back(int32_t(i));
+  int32_t nearA = -1, nearB = -1, farA = -1, farB = -1;
+  for (int32_t a : reachable)
+    for (int32_t b : reachable) {
+      const double d = distance(a, b);
+      if (1.15 * d > 11.0 && 1.15 * d < kMaxBondSpecLength)
+        nearA = a, nearB = b;
+      if (1.15 * d > kMaxBondSpecLength && 1.15 * d < 15.0)
+        farA = a, farB = b;
+    }
+  ASSERT_TRUE(nearA >= 0 && farA >= 0);
+  const int32_t specs = crystal->bondSpecCount;
+
+  gCurrentTool = kToolAddDeleteBond;
+  Click(At(farA));
+  Click(At(farB));
+  ASSERT_EQ(gLimitToolHost->alerts.size(), 1u);
+  EXPECT_EQ(gLimitToolHost->alerts[0].message, "Bond maximum too long");
+  EXPECT_NE(gLimitToolHost->alerts[0].explanation.find("at most 12"), std::string::npos);
+  EXPECT_FALSE(BondedTo(farA, farB));
+  EXPECT_EQ(crystal->bondSpecCount, specs);
+  EXPECT_FALSE(IsWindowModified(window));
+  EXPECT_EQ(gNumSelAtoms, 0);
+
+  // Within the limit the bond and its specification are made.
+  Click(At(nearA));
+  Click(At(nearB));
+  EXPECT_EQ(gLimitToolHost->alerts.size(), 1u);
+  EXPECT_TRUE(BondedTo(nearA, nearB));
+  ASSERT_EQ(crystal->bondSpecCount, specs + 1);
+  EXPECT_NEAR(crystal->bondSpecs[size_t(specs)].maxLength, 1.15 * distance(nearA, nearB), 1e-4);
+}
+
 // A document whose range needs more atoms than an array may hold opens on
 // its first cell, bonded, after the alert.
 TEST_F(StructureLimits, ARangeTooLargeForMemoryOpensTheFirstCellBonded) {
