@@ -510,35 +510,10 @@ DoDistanceExplorerSearch(CrystalRec *crystal, const uint32_t *from, uint32_t fro
     }
   }
 
-  // A distance from A to B right after the same distance from B to A is its
-  // mirror; the first of the two stays.
-  WriteStatus("Removing duplicates...\n");
-  std::vector<DistanceExplorerResult> kept;
-  try {
-    std::vector<uint8_t> duplicate(results.size(), 0);
-    size_t duplicates = 0;
-    for (size_t i = 1; i < results.size(); i++) {
-      const DistanceExplorerResult &prev = results[i - 1];
-      const DistanceExplorerResult &cur = results[i];
-      if (std::fabs(cur.distance - prev.distance) < kMirrorDistanceTolerance && cur.from == prev.site &&
-          cur.site == prev.from && cur.from != cur.site && !duplicate[i - 1]) {
-        duplicate[i] = 1;
-        duplicates++;
-      }
-    }
-    WriteStatus("Compacting memory...\n");
-    kept.reserve(results.size() - duplicates);
-    for (size_t i = 0; i < results.size(); i++)
-      if (!duplicate[i])
-        kept.push_back(results[i]);
-  } catch (const std::bad_alloc &) {
-    EndDistanceSearch();
-    return std::nullopt;
-  }
   EndDistanceSearch();
   if (resultCount)
-    *resultCount = static_cast<uint32_t>(kept.size());
+    *resultCount = static_cast<uint32_t>(results.size());
   if (percentSearched)
     *percentSearched = stopped ? static_cast<float>(combinationsDone) * step : 100.0f;
-  return kept;
+  return results;
 }

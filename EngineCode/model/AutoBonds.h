@@ -7,7 +7,8 @@
 //   of the two atom types' radii plus 15 per cent;
 // - `DoDistanceExplorerSearch` lists every distance within a range from
 //   chosen sites (atoms in a molecule) to the atoms of chosen elements,
-//   sorted, with mirror duplicates removed; Esc ends it early;
+//   sorted; the mirrors are removed by the caller (`RemoveMirrorDistances`);
+//   Esc ends it early;
 // - the neighbour lists around a point, an atom, the selection's centroid or
 //   a site, sorted by distance (the distances report and the filled-volume
 //   calculation use the site search).
@@ -99,8 +100,9 @@ int32_t AutoAddBondSpecs(CrystalRec *crystal, BondSpec spec);
 
 // Every distance from minimum to maximum (A, both included) from the From
 // entries (sites of a crystal, atoms of a molecule) to the atoms of the To
-// elements, sorted by distance, each mirror pair (A to B beside B to A)
-// reduced to its first. Esc ends the search with the distances found so far;
+// elements, sorted by distance; a pair searched from both ends is listed from
+// both, and the mirrors are removed by the caller (`RemoveMirrorDistances`).
+// Esc ends the search with the distances found so far;
 // *percentSearched then stays below 100. Nothing when the structure has
 // fewer than 2 atoms, a list is missing or empty, a To element has no sites,
 // or memory runs out.

@@ -4,6 +4,7 @@
 #include "BondDiagnostics.h"
 #include "BuildPipeline.h"
 #include "ListPositions.h"
+#include "StoredLimits.h"
 #include "window/MainWindowData.h"
 
 #include <algorithm>
@@ -154,6 +155,20 @@ std::string FormatBondLength(float length) {
   if (s.size() < 5)
     s += "   ";
   return s;
+}
+
+bool RefuseBondMaximum(float max) {
+  if (!(max > kMaxBondSpecLength))
+    return false;
+  char why[400];
+  std::snprintf(why, sizeof why,
+                "A bond maximum of %g \u00C5 is beyond what any structure can use: no two atoms of the largest "
+                "radius a structure keeps (%g \u00C5) bond further apart than %g \u00C5, and the bond search's "
+                "work grows with the cube of the maximum. Please enter at most %g \u00C5.",
+                static_cast<double>(max), static_cast<double>(kMaxStoredRadius),
+                static_cast<double>(kMaxBondSpecLength), static_cast<double>(kMaxBondSpecLength));
+  MyCFStopAlert("Bond maximum too long", why);
+  return true;
 }
 
 void DoEditBonding(WindowRef window, CrystalRec *crystal, const EditBondingRec &record) {

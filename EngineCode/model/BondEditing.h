@@ -89,6 +89,12 @@ bool SetBondSpecLengthFromText(EditBondSpecNode &node, int which, std::string_vi
 // "%.4f" without trailing zeros, then three blanks when shorter than 5.
 std::string FormatBondLength(float length);
 
+// A bond maximum above `kMaxBondSpecLength` (StoredLimits.h) is refused with
+// the stop alert "Bond maximum too long" and why; true then. Every editor
+// that makes a specification asks this first, so that no saved document
+// holds a maximum its reader refuses.
+bool RefuseBondMaximum(float max);
+
 // Writes the nodes back as the structure's specifications (200 at most),
 // marks the window modified and rebuilds the bonds.
 void DoEditBonding(WindowRef window, CrystalRec *crystal, const EditBondingRec &record);

@@ -70,7 +70,8 @@ inline constexpr float kFirstCellRangeMax = 0.999f;
 //     applyViewDirection is set); the build line with the formula in the Log;
 //     coordination numbers;
 //  4. the requested plot range applied from one cell (atoms grown cell by
-//     cell, bonds made; without atoms afterwards the window is closed);
+//     cell, bonds made; a range refused as too large for memory leaves the
+//     first cell, bonded; without atoms afterwards the window is closed);
 //  5. the old plot centre put back unless recentre is set; polyhedra; the
 //     plot dimensioned; the scale fitted when rescale is set or the scale is
 //     0; off-screen images rebuilt, plot, window shown, floating windows

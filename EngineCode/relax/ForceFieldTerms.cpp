@@ -398,7 +398,9 @@ const std::vector<PairTerm> *FindPairs(RelaxMoleculeData &record) {
   try {
     const SlotIndex slots(record);
     std::vector<PairTerm> pairs;
-    for (int32_t s = 0; s < record.AtomCount(); ++s)
+    for (int32_t s = 0; s < record.AtomCount(); ++s) {
+      if (RelaxStopRequested(record))
+        return nullptr;
       for (int32_t b : record.atoms[s].neighbours)
         if (b > record.atoms[s].atomIndex) {
           PairTerm t;
@@ -407,8 +409,11 @@ const std::vector<PairTerm> *FindPairs(RelaxMoleculeData &record) {
           t.slotA = s;
           pairs.push_back(t);
         }
+    }
     WriteCount(record, "Number of bonded pairs: %d", static_cast<int>(pairs.size()));
     for (PairTerm &t : pairs) {
+      if (RelaxStopRequested(record))
+        return nullptr;
       t.slotB = slots(t.atomB);
       if (t.slotB < 0 || t.slotB == t.slotA) {
         RelaxWriteLine(record, "Failed at PairPotentialSelection()");
@@ -547,6 +552,8 @@ const std::vector<ThreeBodyTerm> *FindThrees(RelaxMoleculeData &record) {
     std::vector<ThreeBodyTerm> threes;
     threes.reserve(static_cast<size_t>(count));
     for (int32_t s = 0; s < record.AtomCount(); ++s) {
+      if (RelaxStopRequested(record))
+        return nullptr;
       const RelaxAtom &J = record.atoms[s];
       for (int i = 0; i < N(J); ++i)
         for (int k = i + 1; k < N(J); ++k) {
@@ -617,6 +624,8 @@ const std::vector<InversionTerm> *FindInversions(RelaxMoleculeData &record) {
     std::vector<InversionTerm> terms;
     terms.reserve(static_cast<size_t>(count));
     for (int32_t s = 0; s < record.AtomCount(); ++s) {
+      if (RelaxStopRequested(record))
+        return nullptr;
       const RelaxAtom &a = record.atoms[s];
       const int m = InversionTermsAt(record, slots, a);
       if (m == 0)
@@ -684,10 +693,12 @@ int DihedralPotentialSelection(const RelaxMoleculeData &record, DihedralTerm &te
 namespace {
 
 // Calls `emit(I, J, K, L)` for every chain that starts at a terminal H/D, O
-// or halogen.
+// or halogen. False when the run was stopped on the way.
 template <typename Emit>
-void ForEachDihedral(const RelaxMoleculeData &record, const SlotIndex &slots, Emit emit) {
+bool ForEachDihedral(const RelaxMoleculeData &record, const SlotIndex &slots, Emit emit) {
   for (int32_t i = 0; i < record.AtomCount(); ++i) {
+    if (RelaxStopRequested(record))
+      return false;
     const RelaxAtom &I = record.atoms[i];
     if (N(I) != 1 || !(IsHD(I) || Is(I, "O ") || IsHalogen(I)))
       continue;
@@ -714,6 +725,7 @@ void ForEachDihedral(const RelaxMoleculeData &record, const SlotIndex &slots, Em
       }
     }
   }
+  return true;
 }
 
 } // namespace
@@ -722,12 +734,13 @@ const std::vector<DihedralTerm> *FindDihedrals(RelaxMoleculeData &record) {
   try {
     const SlotIndex slots(record);
     long count = 0;
-    ForEachDihedral(record, slots, [&](int32_t, int32_t, int32_t, int32_t) { ++count; });
+    if (!ForEachDihedral(record, slots, [&](int32_t, int32_t, int32_t, int32_t) { ++count; }))
+      return nullptr;
     WriteCount(record, "Number of dihedrals: %d", static_cast<int>(count));
     std::vector<DihedralTerm> terms;
     terms.reserve(static_cast<size_t>(count));
     bool failed = false;
-    ForEachDihedral(record, slots, [&](int32_t i, int32_t j, int32_t k, int32_t l) {
+    const bool whole = ForEachDihedral(record, slots, [&](int32_t i, int32_t j, int32_t k, int32_t l) {
       DihedralTerm t;
       t.slotI = i;
       t.slotJ = j;
@@ -737,6 +750,8 @@ const std::vector<DihedralTerm> *FindDihedrals(RelaxMoleculeData &record) {
         failed = true;
       terms.push_back(t);
     });
+    if (!whole)
+      return nullptr;
     if (failed) {
       RelaxWriteLine(record, "potential search failed at DihedralPotentialSelection()");
       return nullptr;
@@ -762,12 +777,15 @@ int NonBondedPotentialSelection(const RelaxMoleculeData &record, NonBondedTerm &
 namespace {
 
 // Calls `emit(i, j)` for every pair i < j of run atoms that are not bonded
-// (j not in i's neighbours list) and lie closer than 16 Å.
+// (j not in i's neighbours list) and lie closer than 16 Å. False when the
+// run was stopped on the way.
 template <typename Emit>
-void ForEachNonBondedPair(const RelaxMoleculeData &record, const SlotIndex &slots, Emit emit) {
+bool ForEachNonBondedPair(const RelaxMoleculeData &record, const SlotIndex &slots, Emit emit) {
   const int32_t n = record.AtomCount();
   std::vector<int32_t> bondedTo(static_cast<size_t>(n), -1); // marks the neighbours of the current i
   for (int32_t i = 0; i < n; ++i) {
+    if (RelaxStopRequested(record))
+      return false;
     const RelaxAtom &a = record.atoms[i];
     for (int32_t idx : a.neighbours)
       if (int32_t s = slots(idx); s >= 0)
@@ -782,6 +800,7 @@ void ForEachNonBondedPair(const RelaxMoleculeData &record, const SlotIndex &slot
         emit(i, j);
     }
   }
+  return true;
 }
 
 } // namespace
@@ -790,17 +809,20 @@ const std::vector<NonBondedTerm> *FindNonBonded(RelaxMoleculeData &record) {
   try {
     const SlotIndex slots(record);
     long count = 0;
-    ForEachNonBondedPair(record, slots, [&](int32_t, int32_t) { ++count; });
+    if (!ForEachNonBondedPair(record, slots, [&](int32_t, int32_t) { ++count; }))
+      return nullptr;
     WriteCount(record, "Number of non-bonded interactions is: %ld", count);
     std::vector<NonBondedTerm> terms;
     terms.reserve(static_cast<size_t>(count));
-    ForEachNonBondedPair(record, slots, [&](int32_t i, int32_t j) {
+    const bool whole = ForEachNonBondedPair(record, slots, [&](int32_t i, int32_t j) {
       NonBondedTerm t;
       t.slotI = i;
       t.slotJ = j;
       NonBondedPotentialSelection(record, t);
       terms.push_back(t);
     });
+    if (!whole)
+      return nullptr;
     record.nonBonded = std::move(terms);
     return &record.nonBonded;
   } catch (const std::bad_alloc &) {

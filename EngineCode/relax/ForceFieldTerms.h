@@ -20,7 +20,9 @@ void SpecialAtomOptions(RelaxMoleculeData &record);
 void AssignLennardJones(RelaxMoleculeData &record);
 
 // The finders return the record's list, or nullptr on failure (with the
-// failure lines written).
+// failure lines written) or, without a line and with the list left as it
+// was, when the run's stop byte is set: they read it once per atom, so a
+// run being stopped does not finish a long search first.
 const std::vector<PairTerm> *FindPairs(RelaxMoleculeData &record);
 const std::vector<ThreeBodyTerm> *FindThrees(RelaxMoleculeData &record);
 const std::vector<InversionTerm> *FindInversions(RelaxMoleculeData &record);

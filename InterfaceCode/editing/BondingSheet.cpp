@@ -6,7 +6,6 @@
 #include "ui_EditBonding.h"
 
 #include "Alerts.h"
-#include "documents/StoredValueRanges.h"
 #include "window/MainWindowData.h"
 
 #include <QApplication>
@@ -25,21 +24,6 @@
 namespace {
 
 BondingSheet *gBondingSheet = nullptr;
-
-// A maximum the bond search cannot use: told to the user, and the value
-// stays as it was.
-bool RefuseBondMaximum(float max) {
-  if (!(max > kMaxBondSpecLength))
-    return false;
-  const QString why =
-      QString::asprintf("A bond maximum of %g \u00C5 is beyond what any structure can use: no two atoms of the "
-                        "largest radius a structure keeps (%g \u00C5) bond further apart than %g \u00C5, and the "
-                        "bond search's work grows with the cube of the maximum. Please enter at most %g \u00C5.",
-                        static_cast<double>(max), static_cast<double>(kMaxStoredRadius),
-                        static_cast<double>(kMaxBondSpecLength), static_cast<double>(kMaxBondSpecLength));
-  MyCFStopAlert("Bond maximum too long", why.toStdString());
-  return true;
-}
 
 QFont ListFont() {
   QFont font(kBondListFont);

@@ -198,8 +198,9 @@ TEST_F(EditorTest, ElementsWindowAppliesExportsImportsAndLoadsPresets) {
   EXPECT_NE(gEditElementsData->notes.find("Covalent radii revisited"), std::string::npos);
   const ElementCode na = TwoCharsToShort("Na");
   for (int32_t i = 0; i < c->sphereCount; ++i)
-    if (c->spheres[size_t(i)].element == na)
+    if (c->spheres[size_t(i)].element == na) {
       EXPECT_FLOAT_EQ(c->spheres[size_t(i)].radius, 1.66f);
+    }
 
   // The colour picker answers for the first row; the popup shows "Custom".
   gEditorHost->colourAnswer = RGBColor{1000, 2000, 3000};
@@ -380,8 +381,9 @@ TEST_F(EditorTest, ZeroOffsetDuplicateInACrystalLandsAThousandthAlongX) {
   }
   EXPECT_GT(shown, 0);
   for (int32_t k = 0; k < c->atomCount; ++k)
-    if (int32_t(c->atoms[size_t(k)].site) != copy)
+    if (int32_t(c->atoms[size_t(k)].site) != copy) {
       EXPECT_FALSE(c->atoms[size_t(k)].selected);
+    }
   EXPECT_TRUE(IsWindowModified(FrontGraphWindow()));
 
   // The sheet shows the offset last accepted.

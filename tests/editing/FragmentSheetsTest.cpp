@@ -27,6 +27,7 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include "SheetClosing.h"
 #include "SuiteHost.h"
 
 namespace fs = std::filesystem;
@@ -103,9 +104,8 @@ TEST_F(FragmentSheets, DefineClusterChecksItsCentreAndRadii) {
   Control<QLineEdit>(sheet, 7)->setText("1000");
   EXPECT_TRUE(ExtractDefineCluster(sheet));
   Control<QLineEdit>(sheet, 7)->setText("4");
-  DefineClusterSheetCommand(sheet, kSheetOK);
+  EXPECT_TRUE(ClosesOnOK(DefineClusterSheetCommand, sheet));
   EXPECT_EQ(gFragmentHost->alerts.size(), 2u);
-  EXPECT_FALSE(sheet->isVisible());
   EXPECT_TRUE(IsWindowModified(FrontGraphWindow()));
   EXPECT_TRUE(gSaveDefineCluster.siteRemembered);
   EXPECT_FLOAT_EQ(gSaveDefineCluster.rmax, 4.0f);
@@ -143,8 +143,7 @@ TEST_F(FragmentSheets, PolyhedronSheetRemembersItsChoices) {
   EXPECT_EQ(Control<QLineEdit>(sheet, 2)->text(), QString::fromStdString(gCentroidLabel));
   EXPECT_FALSE(Control<QCheckBox>(sheet, 4)->isEnabled()); // a molecule
   Control<QLineEdit>(sheet, 2)->setText("Ring");
-  MakePolyhedronSheetCommand(sheet, kSheetOK);
-  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_TRUE(ClosesOnOK(MakePolyhedronSheetCommand, sheet));
   c = GetWindowCrystal(FrontGraphWindow());
   EXPECT_EQ(c->siteCount, sites + 1);
   EXPECT_EQ(gCentroidLabel, "Ring");

@@ -31,6 +31,7 @@
 #include <cstring>
 #include <deque>
 
+#include "SheetClosing.h"
 #include "SuiteHost.h"
 
 namespace fs = std::filesystem;
@@ -98,8 +99,7 @@ TEST_F(TransformSheets, MoveOriginBeepsAtNoShiftAndWrapsTheShift) {
   EXPECT_EQ(gTransformHost->beeps, 1);
   EXPECT_TRUE(sheet->isVisible());
   Type(sheet, 4, "1.25");
-  MoveOriginSheetEventHandler(sheet, kSheetOK);
-  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_TRUE(ClosesOnOK(MoveOriginSheetEventHandler, sheet));
   EXPECT_EQ(gMoveOriginDeltaX, 0.25f);
   EXPECT_EQ(c->originShift[0], 0.25f);
   EXPECT_TRUE(Modified());
@@ -124,8 +124,7 @@ TEST_F(TransformSheets, FacePresetFillsTheRowsAndTransforms) {
   for (int i = 0; i < 9; i++)
     EXPECT_EQ(Text(sheet, 21 + i), rows[i]) << i;
   EXPECT_EQ(GetTransformationType(sheet), kGeneralMatrix);
-  TransformCellSheetEventHandler(sheet, kSheetOK);
-  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_TRUE(ClosesOnOK(TransformCellSheetEventHandler, sheet));
   EXPECT_TRUE(gTransformHost->alerts.empty());
   EXPECT_EQ(c->atomsPerCell, 4 * atoms);
   EXPECT_STREQ(c->spaceGroup, "F 1");
@@ -174,8 +173,7 @@ TEST_F(TransformSheets, RefusedValuesKeepTheSheetWithTheirAlert) {
   Type(sheet, 41, "2");
   Type(sheet, 42, "1");
   Type(sheet, 43, "1");
-  TransformCellSheetEventHandler(sheet, kSheetOK);
-  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_TRUE(ClosesOnOK(TransformCellSheetEventHandler, sheet));
   EXPECT_FLOAT_EQ(c->a, 2 * a);
   QDialog *plane = Sheet(kCmdTransformCell);
   ASSERT_NE(plane, nullptr);
@@ -183,8 +181,7 @@ TEST_F(TransformSheets, RefusedValuesKeepTheSheetWithTheirAlert) {
   Type(plane, 31, "0");
   Type(plane, 32, "0");
   Type(plane, 33, "1");
-  TransformCellSheetEventHandler(plane, kSheetOK);
-  EXPECT_FALSE(plane->isVisible());
+  EXPECT_TRUE(ClosesOnOK(TransformCellSheetEventHandler, plane));
 }
 
 TEST_F(TransformSheets, OptionsShowOneGroupAndAreRemembered) {
@@ -256,10 +253,9 @@ TEST_F(TransformSheets, MoleculeToCrystalChecksTheCellAndGoesBack) {
   Type(sheet, 6, "3.5");
   Type(sheet, 9, "30");
   gTransformHost->answers = {2};
-  MTCSheetEventHandler(sheet, kSheetOK);
+  EXPECT_TRUE(ClosesOnOK(MTCSheetEventHandler, sheet));
   ASSERT_GE(gTransformHost->alerts.size(), 1u);
   EXPECT_NE(gTransformHost->alerts[0].explanation.find("Your 'b' cell parameter"), std::string::npos);
-  EXPECT_FALSE(sheet->isVisible());
   EXPECT_EQ(c->molecule, 0);
   EXPECT_STREQ(c->spaceGroup, "P 1");
   EXPECT_FLOAT_EQ(c->gamma, 30);
@@ -297,8 +293,7 @@ TEST_F(TransformSheets, BendWantsAPositiveRadiusAndKeepsAnUndoCopy) {
   EXPECT_TRUE(gTransformHost->alerts.empty());
   const float x0 = c->atoms[0].cart[0];
   Type(sheet, 1, "2");
-  BendRadiusWindowEventHandler(sheet, kSheetOK);
-  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_TRUE(ClosesOnOK(BendRadiusWindowEventHandler, sheet));
   EXPECT_NE(c->atoms[0].cart[0], x0);
   EXPECT_TRUE(Modified());
   EXPECT_NE(GetWindowHistory(FrontGraphWindow()), nullptr);

@@ -159,10 +159,9 @@ TEST(ExplorerDump, HistogramBins) {
 }
 
 // mirrors.txt, for each structure of OV_EXPLORER_MIRROR_IN: the distances
-// from 0 to 3 A from every site to every element, each site searched alone
-// (so that every distance of both ends is in the list), sorted by length and
-// with their mirrors removed; the distances left and, per pair of site
-// labels, how many join them (both directions together):
+// from 0 to 3 A from every site to every element, searched in one go as the
+// window does, with their mirrors removed; the distances left and, per pair
+// of site labels, how many join them (both directions together):
 //   structure <title>
 //   found <count>
 //   pair <label> <label> <count>
@@ -187,18 +186,11 @@ TEST(ExplorerDump, MirrorPairs) {
       std::vector<ElementCode> to;
       for (const DistanceToEntry &row : search->toEntries)
         to.push_back(ElementCode(row.element));
-      std::vector<DistanceResult> all;
-      for (uint32_t site : from) {
-        uint32_t count = 0;
-        float percent = 0;
-        auto found = DoDistanceExplorerSearch(&c, &site, 1, to.data(), uint32_t(to.size()), 0.0f, 3.0f, &count,
-                                              &percent);
-        ASSERT_TRUE(found.has_value()) << s.title;
-        all.insert(all.end(), found->begin(), found->end());
-      }
-      std::stable_sort(all.begin(), all.end(),
-                       [](const DistanceResult &a, const DistanceResult &b) { return a.distance < b.distance; });
-      auto found = &all;
+      uint32_t count = 0;
+      float percent = 0;
+      auto found = DoDistanceExplorerSearch(&c, from.data(), uint32_t(from.size()), to.data(), uint32_t(to.size()),
+                                            0.0f, 3.0f, &count, &percent);
+      ASSERT_TRUE(found.has_value()) << s.title;
       RemoveMirrorDistances(*found);
       std::fprintf(f, "structure %s\nfound %zu\n", s.title.c_str(), found->size());
       std::map<std::pair<uint32_t, uint32_t>, int> pairs;

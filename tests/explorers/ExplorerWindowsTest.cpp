@@ -155,6 +155,9 @@ TEST_F(Explorers, SearchesFromCheckedSitesAndListsTheResult) {
   EXPECT_EQ(Status(), "Search terminated (0% complete). Found 0 distances");
   EXPECT_FALSE(s->haveResults);
   CheckFrom("Na");
+  // From both ends: each Na Cl contact is listed once.
+  CheckFrom("Cl");
+  EXPECT_EQ(Status(), "Found 6 distances");
   // Unchecking every To element: no search, and the Search button goes off.
   DistanceWindowCommand(FourCharsToLong("-STo"));
   EXPECT_EQ(Status(), "No distances searched.");

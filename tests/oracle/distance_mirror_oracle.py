@@ -3,9 +3,9 @@
 is searched from both ends, against python3-ase.
 
 The gtest ExplorerDump.MirrorPairs of <build-dir>/tests/test_explorers
-searches rock salt, rutile and a random triclinic cell from every site to
-every element between 0 and 3 A, removes the mirror distances as the window
-does, and writes how many distances it keeps per pair of sites.
+searches rock salt, rutile and a random triclinic cell from all sites at once
+to every element between 0 and 3 A, removes the mirror distances as the
+window does, and writes how many distances it keeps per pair of sites.
 
 Independently, ASE builds each crystal (ase.spacegroup) and lists the
 neighbours of one atom of every site (ase.neighborlist.neighbor_list). A
