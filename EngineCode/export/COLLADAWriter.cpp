@@ -2,8 +2,9 @@
 // drawn object, three lights, a camera that frames the model and one visual
 // scene. Every element stands on a line of its own without indentation.
 // Numbers are written without the user's locale: "%.3f" for arrays and
-// colours, "%f" for lights and camera, through std::to_chars (the same
-// bytes as printf in the C locale). Nothing that is not a number is ever
+// colours, "%f" for lights and camera, with the bytes of printf in the C
+// locale (floats through our own exact rounding, other values through
+// std::to_chars). Nothing that is not a number is ever
 // written.
 //
 // Sound behaviour where a literal reading would give an invalid document:
@@ -27,6 +28,7 @@
 #include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <new>
 #include <numbers>
@@ -44,22 +46,29 @@ constexpr const char *kBindVertexInput =
 // ---- Numbers ------------------------------------------------------------------------------
 
 void Fixed(std::string &out, double v, int precision) {
-  if (!std::isfinite(v))
-    v = 0.0;
-  char buf[400];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, precision);
-  out.append(buf, r.ptr);
+  char buf[kMaxFixedChars];
+  out.append(buf, static_cast<size_t>(WriteFixed(buf, v, precision) - buf));
 }
 void F3(std::string &out, double v) { Fixed(out, v, 3); }
 void F6(std::string &out, double v) { Fixed(out, v, 6); }
 void Int(std::string &out, int64_t v) {
   char buf[24];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, r.ptr);
+  char *const end = buf + sizeof buf;
+  const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+  char *p = DecimalBefore(end, magnitude);
+  if (v < 0)
+    *--p = '-';
+  out.append(p, static_cast<size_t>(end - p));
 }
 void IntSp(std::string &out, int64_t v) {
-  Int(out, v);
-  out += ' ';
+  char buf[24];
+  char *const end = buf + sizeof buf;
+  *(end - 1) = ' ';
+  const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+  char *p = DecimalBefore(end - 1, magnitude);
+  if (v < 0)
+    *--p = '-';
+  out.append(p, static_cast<size_t>(end - p));
 }
 double Channel(uint16_t c) { return double(c) / 65535.0; }
 
@@ -441,13 +450,17 @@ void Writer::Source(const std::string &prefix, const std::string &number, const 
   Int(o, int64_t(points.size()) * 3);
   o += "\">";
   const float *centre = c_.plotCentre;
+  // Each point's text is made in one piece and appended at once.
+  char text[3 * (kMaxFixedChars + 1) + 1];
   for (const Vertex &p : points) {
-    F3(o, centred ? p.x - centre[0] : p.x);
-    o += ' ';
-    F3(o, centred ? p.y - centre[1] : p.y);
-    o += ' ';
-    F3(o, centred ? p.z - centre[2] : p.z);
-    o += "  ";
+    char *e = WriteFixed(text, centred ? p.x - centre[0] : p.x, 3);
+    *e++ = ' ';
+    e = WriteFixed(e, centred ? p.y - centre[1] : p.y, 3);
+    *e++ = ' ';
+    e = WriteFixed(e, centred ? p.z - centre[2] : p.z, 3);
+    *e++ = ' ';
+    *e++ = ' ';
+    o.append(text, static_cast<size_t>(e - text));
   }
   o += "</float_array>\n";
   Line("<technique_common>");
