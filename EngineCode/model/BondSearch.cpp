@@ -52,9 +52,9 @@ constexpr double kGridRebuildFactor = 2.0;
 // bonds of the same atoms does not allocate every list again.
 constexpr size_t kKeptBondsRoom = 16;
 
-// Bond generation asks for the user's cancel at least every this many query
+// Bond generation reads the clock for the cancel check every this many query
 // atoms.
-constexpr int64_t kCancelCheckInterval = 1024;
+constexpr int64_t kCancelClockEvery = 64;
 
 // The x rank of each candidate position (the inverse of gSortX).
 std::vector<uint32_t> sInverseSortX;
@@ -784,7 +784,7 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     return finish(false, false);
   const float step = 100.0f / static_cast<float>(total);
   int64_t counted = 0;
-  CancelPoll cancel(kCancelCheckInterval);
+  CancelPoll cancel(kCancelClockEvery);
 
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
