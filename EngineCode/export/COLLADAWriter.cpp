@@ -72,6 +72,53 @@ void IntSp(std::string &out, int64_t v) {
 }
 double Channel(uint16_t c) { return double(c) / 65535.0; }
 
+// Collects the many short numbers of an array and appends them to the
+// document a few kilobytes at a time rather than one by one.
+class Batch {
+public:
+  explicit Batch(std::string &out) : out_(out) {}
+  ~Batch() { Flush(); }
+  Batch(const Batch &) = delete;
+  Batch &operator=(const Batch &) = delete;
+
+  // v and a space.
+  void IntSp(int64_t v) {
+    char *p = Room(kIntRoom);
+    const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    if (v < 0)
+      *p++ = '-';
+    size_t digits = 1;
+    for (uint64_t rest = magnitude; rest >= 10; rest /= 10)
+      digits++;
+    DecimalBefore(p + digits, magnitude);
+    p[digits] = ' ';
+    used_ = static_cast<size_t>(p + digits + 1 - buf_);
+  }
+  // "%.3f" of v, then `after`.
+  void F3(double v, std::string_view after) {
+    char *p = Room(kMaxFixedChars + after.size());
+    char *e = WriteFixed(p, v, 3);
+    for (char ch : after)
+      *e++ = ch;
+    used_ = static_cast<size_t>(e - buf_);
+  }
+
+private:
+  static constexpr size_t kIntRoom = 24;
+  char *Room(size_t n) {
+    if (used_ + n > sizeof buf_)
+      Flush();
+    return buf_ + used_;
+  }
+  void Flush() {
+    out_.append(buf_, used_);
+    used_ = 0;
+  }
+  std::string &out_;
+  size_t used_ = 0;
+  char buf_[16384];
+};
+
 // A tube (bond, cell edge, arrow shaft) of `pieces` pieces with s sides:
 // its indices start at `first` in `ix`, the side quads piece by piece, then
 // the two caps of each piece. `keep` picks the pieces written.
@@ -101,6 +148,7 @@ template <typename Keep> void TubeVcount(std::string &o, const Tube &t, Keep kee
 // Vertex and normal index pairs: the quads of the kept pieces, quad k with
 // the side normals k, k + 1, k + 1, k; then their caps.
 template <typename Keep> void TubeIndices(std::string &o, const Tube &t, Keep keep) {
+  Batch batch(o);
   for (uint32_t p = 0; p < t.pieces; p++) {
     if (!keep(p))
       continue;
@@ -108,8 +156,8 @@ template <typename Keep> void TubeIndices(std::string &o, const Tube &t, Keep ke
       const size_t at = t.first + (size_t(p) * t.s + k) * 4;
       const int64_t normal[4] = {k, (k + 1) % t.s, (k + 1) % t.s, k};
       for (int c = 0; c < 4; c++) {
-        IntSp(o, t.vertexBase + int64_t(t.ix[at + size_t(c)]));
-        IntSp(o, t.normalBase + normal[c]);
+        batch.IntSp(t.vertexBase + int64_t(t.ix[at + size_t(c)]));
+        batch.IntSp(t.normalBase + normal[c]);
       }
     }
   }
@@ -119,8 +167,8 @@ template <typename Keep> void TubeIndices(std::string &o, const Tube &t, Keep ke
       continue;
     const size_t at = caps + size_t(p) * 2 * t.s;
     for (size_t i = 0; i < 2 * size_t(t.s); i++) {
-      IntSp(o, t.vertexBase + int64_t(t.ix[at + i]));
-      IntSp(o, int64_t(i / t.s) + t.capNormal);
+      batch.IntSp(t.vertexBase + int64_t(t.ix[at + i]));
+      batch.IntSp(int64_t(i / t.s) + t.capNormal);
     }
   }
 }
@@ -450,17 +498,13 @@ void Writer::Source(const std::string &prefix, const std::string &number, const 
   Int(o, int64_t(points.size()) * 3);
   o += "\">";
   const float *centre = c_.plotCentre;
-  // Each point's text is made in one piece and appended at once.
-  char text[3 * (kMaxFixedChars + 1) + 1];
-  for (const Vertex &p : points) {
-    char *e = WriteFixed(text, centred ? p.x - centre[0] : p.x, 3);
-    *e++ = ' ';
-    e = WriteFixed(e, centred ? p.y - centre[1] : p.y, 3);
-    *e++ = ' ';
-    e = WriteFixed(e, centred ? p.z - centre[2] : p.z, 3);
-    *e++ = ' ';
-    *e++ = ' ';
-    o.append(text, static_cast<size_t>(e - text));
+  {
+    Batch batch(o);
+    for (const Vertex &p : points) {
+      batch.F3(centred ? p.x - centre[0] : p.x, " ");
+      batch.F3(centred ? p.y - centre[1] : p.y, " ");
+      batch.F3(centred ? p.z - centre[2] : p.z, "  ");
+    }
   }
   o += "</float_array>\n";
   Line("<technique_common>");
@@ -575,10 +619,13 @@ bool Writer::WriteAtomGeometries() {
       if (coloured)
         o.append("<input offset=\"1\" semantic=\"COLOR\" source=\"#OVColorSrc").append(id).append("\" />\n");
       o += "<p>";
-      for (size_t k = 0; k < ix.size(); k++) {
-        IntSp(o, ix[k]);
-        if (coloured)
-          IntSp(o, k < sides.size() && sides[k] ? 1 : 0);
+      {
+        Batch batch(o);
+        for (size_t k = 0; k < ix.size(); k++) {
+          batch.IntSp(ix[k]);
+          if (coloured)
+            batch.IntSp(k < sides.size() && sides[k] ? 1 : 0);
+        }
       }
       o += "</p>\n";
       Line("</triangles>");
