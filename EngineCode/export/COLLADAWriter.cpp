@@ -2,8 +2,9 @@
 // drawn object, three lights, a camera that frames the model and one visual
 // scene. Every element stands on a line of its own without indentation.
 // Numbers are written without the user's locale: "%.3f" for arrays and
-// colours, "%f" for lights and camera, through std::to_chars (the same
-// bytes as printf in the C locale). Nothing that is not a number is ever
+// colours, "%f" for lights and camera, with the bytes of printf in the C
+// locale (floats through our own exact rounding, other values through
+// std::to_chars). Nothing that is not a number is ever
 // written.
 //
 // Sound behaviour where a literal reading would give an invalid document:
@@ -27,6 +28,7 @@
 #include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <new>
 #include <numbers>
@@ -44,24 +46,78 @@ constexpr const char *kBindVertexInput =
 // ---- Numbers ------------------------------------------------------------------------------
 
 void Fixed(std::string &out, double v, int precision) {
-  if (!std::isfinite(v))
-    v = 0.0;
-  char buf[400];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, precision);
-  out.append(buf, r.ptr);
+  char buf[kMaxFixedChars];
+  out.append(buf, static_cast<size_t>(WriteFixed(buf, v, precision) - buf));
 }
 void F3(std::string &out, double v) { Fixed(out, v, 3); }
 void F6(std::string &out, double v) { Fixed(out, v, 6); }
 void Int(std::string &out, int64_t v) {
   char buf[24];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, r.ptr);
+  char *const end = buf + sizeof buf;
+  const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+  char *p = DecimalBefore(end, magnitude);
+  if (v < 0)
+    *--p = '-';
+  out.append(p, static_cast<size_t>(end - p));
 }
 void IntSp(std::string &out, int64_t v) {
-  Int(out, v);
-  out += ' ';
+  char buf[24];
+  char *const end = buf + sizeof buf;
+  *(end - 1) = ' ';
+  const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+  char *p = DecimalBefore(end - 1, magnitude);
+  if (v < 0)
+    *--p = '-';
+  out.append(p, static_cast<size_t>(end - p));
 }
 double Channel(uint16_t c) { return double(c) / 65535.0; }
+
+// Collects the many short numbers of an array and appends them to the
+// document a few kilobytes at a time rather than one by one.
+class Batch {
+public:
+  explicit Batch(std::string &out) : out_(out) {}
+  ~Batch() { Flush(); }
+  Batch(const Batch &) = delete;
+  Batch &operator=(const Batch &) = delete;
+
+  // v and a space.
+  void IntSp(int64_t v) {
+    char *p = Room(kIntRoom);
+    const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    if (v < 0)
+      *p++ = '-';
+    size_t digits = 1;
+    for (uint64_t rest = magnitude; rest >= 10; rest /= 10)
+      digits++;
+    DecimalBefore(p + digits, magnitude);
+    p[digits] = ' ';
+    used_ = static_cast<size_t>(p + digits + 1 - buf_);
+  }
+  // "%.3f" of v, then `after`.
+  void F3(double v, std::string_view after) {
+    char *p = Room(kMaxFixedChars + after.size());
+    char *e = WriteFixed(p, v, 3);
+    for (char ch : after)
+      *e++ = ch;
+    used_ = static_cast<size_t>(e - buf_);
+  }
+
+private:
+  static constexpr size_t kIntRoom = 24;
+  char *Room(size_t n) {
+    if (used_ + n > sizeof buf_)
+      Flush();
+    return buf_ + used_;
+  }
+  void Flush() {
+    out_.append(buf_, used_);
+    used_ = 0;
+  }
+  std::string &out_;
+  size_t used_ = 0;
+  char buf_[16384];
+};
 
 // A tube (bond, cell edge, arrow shaft) of `pieces` pieces with s sides:
 // its indices start at `first` in `ix`, the side quads piece by piece, then
@@ -92,6 +148,7 @@ template <typename Keep> void TubeVcount(std::string &o, const Tube &t, Keep kee
 // Vertex and normal index pairs: the quads of the kept pieces, quad k with
 // the side normals k, k + 1, k + 1, k; then their caps.
 template <typename Keep> void TubeIndices(std::string &o, const Tube &t, Keep keep) {
+  Batch batch(o);
   for (uint32_t p = 0; p < t.pieces; p++) {
     if (!keep(p))
       continue;
@@ -99,8 +156,8 @@ template <typename Keep> void TubeIndices(std::string &o, const Tube &t, Keep ke
       const size_t at = t.first + (size_t(p) * t.s + k) * 4;
       const int64_t normal[4] = {k, (k + 1) % t.s, (k + 1) % t.s, k};
       for (int c = 0; c < 4; c++) {
-        IntSp(o, t.vertexBase + int64_t(t.ix[at + size_t(c)]));
-        IntSp(o, t.normalBase + normal[c]);
+        batch.IntSp(t.vertexBase + int64_t(t.ix[at + size_t(c)]));
+        batch.IntSp(t.normalBase + normal[c]);
       }
     }
   }
@@ -110,8 +167,8 @@ template <typename Keep> void TubeIndices(std::string &o, const Tube &t, Keep ke
       continue;
     const size_t at = caps + size_t(p) * 2 * t.s;
     for (size_t i = 0; i < 2 * size_t(t.s); i++) {
-      IntSp(o, t.vertexBase + int64_t(t.ix[at + i]));
-      IntSp(o, int64_t(i / t.s) + t.capNormal);
+      batch.IntSp(t.vertexBase + int64_t(t.ix[at + i]));
+      batch.IntSp(int64_t(i / t.s) + t.capNormal);
     }
   }
 }
@@ -441,13 +498,13 @@ void Writer::Source(const std::string &prefix, const std::string &number, const 
   Int(o, int64_t(points.size()) * 3);
   o += "\">";
   const float *centre = c_.plotCentre;
-  for (const Vertex &p : points) {
-    F3(o, centred ? p.x - centre[0] : p.x);
-    o += ' ';
-    F3(o, centred ? p.y - centre[1] : p.y);
-    o += ' ';
-    F3(o, centred ? p.z - centre[2] : p.z);
-    o += "  ";
+  {
+    Batch batch(o);
+    for (const Vertex &p : points) {
+      batch.F3(centred ? p.x - centre[0] : p.x, " ");
+      batch.F3(centred ? p.y - centre[1] : p.y, " ");
+      batch.F3(centred ? p.z - centre[2] : p.z, "  ");
+    }
   }
   o += "</float_array>\n";
   Line("<technique_common>");
@@ -562,10 +619,13 @@ bool Writer::WriteAtomGeometries() {
       if (coloured)
         o.append("<input offset=\"1\" semantic=\"COLOR\" source=\"#OVColorSrc").append(id).append("\" />\n");
       o += "<p>";
-      for (size_t k = 0; k < ix.size(); k++) {
-        IntSp(o, ix[k]);
-        if (coloured)
-          IntSp(o, k < sides.size() && sides[k] ? 1 : 0);
+      {
+        Batch batch(o);
+        for (size_t k = 0; k < ix.size(); k++) {
+          batch.IntSp(ix[k]);
+          if (coloured)
+            batch.IntSp(k < sides.size() && sides[k] ? 1 : 0);
+        }
       }
       o += "</p>\n";
       Line("</triangles>");

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -40,12 +41,16 @@ Vertex Unit(const Vertex &a) {
 Vertex FromArray(const float p[3]) { return {p[0], p[1], p[2]}; }
 bool Finite(const Vertex &v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
-// n = (p0 - p1) x (p2 - p1), normalised.
+// n = (p0 - p1) x (p2 - p1), normalised: CalcPlaneNormal, operation for
+// operation (each component divided by the length), kept here where the
+// mesh loops can inline it.
 Vertex PlaneNormal(const Vertex &p0, const Vertex &p1, const Vertex &p2) {
-  const float a[3] = {p0.x, p0.y, p0.z}, b[3] = {p1.x, p1.y, p1.z}, c[3] = {p2.x, p2.y, p2.z};
-  float n[3];
-  CalcPlaneNormal(a, b, c, n);
-  return FromArray(n);
+  const Vertex x = Cross(Sub(p0, p1), Sub(p2, p1));
+  const float sum = x.x * x.x + x.y * x.y + x.z * x.z;
+  if (!(sum > 0.0f))
+    return {};
+  const float length = std::sqrt(sum);
+  return {x.x / length, x.y / length, x.z / length};
 }
 
 float Tolerance() { return kEpsilonMultiple * gMachineEpsilon; }
@@ -83,6 +88,133 @@ size_t VertexHash::operator()(const Vertex &v) const {
   h ^= bits(v.y) + 0x7F4A7C159E3779B9ull + (h << 6) + (h >> 2);
   h ^= bits(v.z) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
   return static_cast<size_t>(h ^ (h >> 29));
+}
+
+// ---- Numbers as text -----------------------------------------------------------------------
+
+namespace {
+
+// Powers of ten of the precisions written.
+constexpr double kTenTo[7] = {1.0, 10.0, 100.0, 1000.0, 10000.0, 100000.0, 1000000.0};
+// Below this magnitude a float times 10^6 is a whole number of at most 50
+// bits, exact in a double.
+constexpr double kExactFixedLimit = 1.0e9;
+constexpr double kTwoTo52 = 4503599627370496.0;
+
+// "00" to "99".
+constexpr char kDigitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                               "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                               "8081828384858687888990919293949596979899";
+
+// The fast path's text is at most 18 characters ("-999999999.999999").
+constexpr size_t kCopiedChars = 24;
+
+} // namespace
+
+char *DecimalBefore(char *end, uint64_t v) {
+  while (v >= 100) {
+    const size_t pair = static_cast<size_t>(v % 100) * 2;
+    v /= 100;
+    *--end = kDigitPairs[pair + 1];
+    *--end = kDigitPairs[pair];
+  }
+  if (v >= 10) {
+    const size_t pair = static_cast<size_t>(v) * 2;
+    *--end = kDigitPairs[pair + 1];
+    *--end = kDigitPairs[pair];
+  } else {
+    *--end = static_cast<char>('0' + v);
+  }
+  return end;
+}
+
+char *WriteFixed(char *out, double v, int precision) {
+  if (!std::isfinite(v))
+    v = 0.0;
+  // Almost every number written is a float (a coordinate or a normal). A
+  // float times 10^p (p <= 6) is exact in a double, so rounding that product
+  // to the nearest integer, ties to even, is the correctly rounded decimal
+  // that to_chars and printf give, written here without their general path.
+  if (precision >= 1 && precision <= 6 && static_cast<double>(static_cast<float>(v)) == v &&
+      std::fabs(v) < kExactFixedLimit) {
+    // Adding and taking away 2^52 rounds a smaller non-negative double to
+    // a whole number, ties to even.
+    const double product = std::fabs(v) * kTenTo[precision];
+    const uint64_t scaled = static_cast<uint64_t>((product + kTwoTo52) - kTwoTo52);
+    const uint64_t unit = static_cast<uint64_t>(kTenTo[precision]);
+    // The text ends kCopiedChars before the end of buf, so that a copy of a
+    // fixed size (which needs no call) takes it whole.
+    char buf[2 * kCopiedChars];
+    char *const end = buf + kCopiedChars;
+    uint64_t fraction = scaled % unit;
+    char *p = end;
+    for (int k = 0; k < precision; k++) {
+      *--p = static_cast<char>('0' + fraction % 10);
+      fraction /= 10;
+    }
+    *--p = '.';
+    p = DecimalBefore(p, scaled / unit);
+    if (std::signbit(v))
+      *--p = '-';
+    std::memcpy(out, p, kCopiedChars);
+    return out + (end - p);
+  }
+  return std::to_chars(out, out + kMaxFixedChars, v, std::chars_format::fixed, precision).ptr;
+}
+
+namespace {
+// The table is at most this full (as a fraction) before it doubles.
+constexpr size_t kDictionaryLoadNumerator = 1, kDictionaryLoadDenominator = 2;
+constexpr size_t kMinDictionarySlots = 16;
+} // namespace
+
+void VertexDictionary::reserve(size_t n) {
+  size_t slots = kMinDictionarySlots;
+  while (slots * kDictionaryLoadNumerator < n * kDictionaryLoadDenominator)
+    slots *= 2;
+  slots_.assign(slots, Slot{});
+  count_ = 0;
+}
+
+const uint32_t *VertexDictionary::Find(const Vertex &v) const {
+  if (slots_.empty())
+    return nullptr;
+  const size_t mask = slots_.size() - 1;
+  const VertexEqual equal;
+  for (size_t i = VertexHash{}(v) & mask;; i = (i + 1) & mask) {
+    const Slot &slot = slots_[i];
+    if (!slot.used)
+      return nullptr;
+    if (equal(slot.v, v))
+      return &slot.index;
+  }
+}
+
+std::pair<uint32_t, bool> VertexDictionary::Insert(const Vertex &v, uint32_t index) {
+  if ((count_ + 1) * kDictionaryLoadDenominator > slots_.size() * kDictionaryLoadNumerator)
+    Grow();
+  const size_t mask = slots_.size() - 1;
+  const VertexEqual equal;
+  for (size_t i = VertexHash{}(v) & mask;; i = (i + 1) & mask) {
+    Slot &slot = slots_[i];
+    if (!slot.used) {
+      slot = Slot{v, index, true};
+      count_++;
+      return {index, true};
+    }
+    if (equal(slot.v, v))
+      return {slot.index, false};
+  }
+}
+
+void VertexDictionary::Grow() {
+  std::vector<Slot> old;
+  old.swap(slots_);
+  slots_.assign(std::max(kMinDictionarySlots, old.size() * 2), Slot{});
+  count_ = 0;
+  for (const Slot &slot : old)
+    if (slot.used)
+      Insert(slot.v, slot.index);
 }
 
 void BondSet::Add(const BondRec &bond) {
@@ -702,13 +834,14 @@ void AddTriangleInfo(bool twoColour, bool eightSector, bool smooth, const Vertex
                      VertexArray &normals, SideFlagArray &sides, IndexArray &indices) {
   const float tol = Tolerance();
   Vertex corners[3] = {c0, c1, c2};
-  Vertex n = PlaneNormal(c0, c1, c2);
-  const float d = Dot(Sub(c0, centre), n);
   // That normal points against the winding: outward means the triangle
   // turns clockwise seen from outside, so it is turned round. Flat faces
   // come oriented from the caller.
-  if (smooth && d > 0.0f && std::fabs(d) >= tol)
-    std::swap(corners[0], corners[2]);
+  if (smooth) {
+    const float d = Dot(Sub(c0, centre), PlaneNormal(c0, c1, c2));
+    if (d > 0.0f && std::fabs(d) >= tol)
+      std::swap(corners[0], corners[2]);
+  }
   if (twoColour) {
     const Vertex g = Scale(Add(Add(corners[0], corners[1]), corners[2]), 1.0f / 3.0f);
     bool s = g.x > centre.x ? g.z < centre.z : g.z >= centre.z;
@@ -716,19 +849,20 @@ void AddTriangleInfo(bool twoColour, bool eightSector, bool smooth, const Vertex
       s = !s;
     sides.insert(sides.end(), 3, static_cast<uint8_t>(s));
   }
-  // The face's outward normal for its (counter-clockwise) winding.
-  n = Unit(Cross(Sub(corners[1], corners[0]), Sub(corners[2], corners[0])));
+  // A flat face's outward normal for its (counter-clockwise) winding; a
+  // smooth surface takes each corner's own.
+  const Vertex n = smooth ? Vertex{} : Unit(Cross(Sub(corners[1], corners[0]), Sub(corners[2], corners[0])));
   bool added = false;
   for (const Vertex &corner : corners) {
     if (smooth) {
-      auto found = dictionary.find(corner);
-      if (found == dictionary.end()) {
-        dictionary.emplace(corner, static_cast<uint32_t>(vertices.size()));
+      const uint32_t *found = dictionary.Find(corner);
+      if (!found) {
+        dictionary.Insert(corner, static_cast<uint32_t>(vertices.size()));
         added = true;
       } else if (!added &&
                  (!twoColour || (std::fabs(corner.x - centre.x) >= tol && std::fabs(corner.y - centre.y) >= tol &&
                                  std::fabs(corner.z - centre.z) >= tol))) {
-        indices.push_back(found->second);
+        indices.push_back(*found);
         continue;
       }
     }
@@ -794,7 +928,8 @@ bool GenerateEllipsoidVertices(const Export3DContext &ctx, bool twoColour, bool 
         ring.push_back(map(s * std::cos(psi), -ys * std::sin(psi), z));
       }
     }
-    VertexDictionary dictionary;
+    // Kept from one atom to the next: an export meshes thousands of them.
+    static thread_local VertexDictionary dictionary;
     dictionary.reserve(static_cast<size_t>(2 * n * n));
     vertices.reserve(static_cast<size_t>(2 * n * n));
     normals.reserve(static_cast<size_t>(2 * n * n));
@@ -917,10 +1052,10 @@ void GeneratePolyVertices(const Export3DContext &ctx, const AtomRecord &atom, Ve
   VertexDictionary dictionary;
   auto indexOf = [&](uint32_t a) {
     const Vertex p = FromArray(c.atoms[a].cart);
-    auto [it, fresh] = dictionary.emplace(p, static_cast<uint32_t>(vertices.size()));
+    const auto [index, fresh] = dictionary.Insert(p, static_cast<uint32_t>(vertices.size()));
     if (fresh)
       vertices.push_back(p);
-    return it->second;
+    return index;
   };
   for (size_t f = 0; f < nFaces; f++) {
     const PolyFace &face = poly.faces[f];

@@ -104,7 +104,38 @@ struct VertexEqual {
 struct VertexHash {
   size_t operator()(const Vertex &v) const;
 };
-using VertexDictionary = std::unordered_map<Vertex, uint32_t, VertexHash, VertexEqual>;
+// ---- Numbers as text -----------------------------------------------------------------------
+
+// The room WriteFixed may write into at `out`.
+inline constexpr size_t kMaxFixedChars = 400;
+// Writes v as printf's "%.*f" in the C locale would (a value that is not
+// finite as 0) at `out`; answers the end of the text.
+char *WriteFixed(char *out, double v, int precision);
+// Writes v in decimal so that it ends just before `end`; answers its start.
+char *DecimalBefore(char *end, uint64_t v);
+
+// Vertex -> index under VertexEqual: an open-addressed table, so that a mesh
+// of thousands of vertices costs no allocation per vertex.
+class VertexDictionary {
+public:
+  // Empties the table and makes room for n vertices.
+  void reserve(size_t n);
+  // The index stored for v, or null.
+  const uint32_t *Find(const Vertex &v) const;
+  // Stores v -> index unless an equal vertex is there: answers the index
+  // stored for v and whether it was new.
+  std::pair<uint32_t, bool> Insert(const Vertex &v, uint32_t index);
+
+private:
+  struct Slot {
+    Vertex v;
+    uint32_t index = 0;
+    bool used = false;
+  };
+  void Grow();
+  std::vector<Slot> slots_;
+  size_t count_ = 0;
+};
 
 // One exported bond. The key is the atom pair, lower index first.
 struct BondRec {

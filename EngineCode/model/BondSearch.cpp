@@ -52,9 +52,9 @@ constexpr double kGridRebuildFactor = 2.0;
 // bonds of the same atoms does not allocate every list again.
 constexpr size_t kKeptBondsRoom = 16;
 
-// Bond generation asks for the user's cancel at least every this many query
+// Bond generation reads the clock for the cancel check every this many query
 // atoms.
-constexpr int64_t kCancelCheckInterval = 1024;
+constexpr int64_t kCancelClockEvery = 64;
 
 // The x rank of each candidate position (the inverse of gSortX).
 std::vector<uint32_t> sInverseSortX;
@@ -237,37 +237,52 @@ float WrapOnce(float v) {
   return v >= 1.0f ? 0.0f : v; // a tiny negative value can round up to 1
 }
 
-// Enters the bonds found, each pair (a << 32 | b) in the order found, into
-// the bonds lists: b to a's list and a to b's, a bond a list holds already
-// left out. The lists are counted first and filled in atom order, so each
-// list is made at once and the atom records are walked in order. False,
-// with every list left empty, without memory.
+// Replaces every atom's bonds list with the bonds found, each pair
+// (a << 32 | b) in the order found: b to a's list and a to b's, a bond a
+// list holds already left out; every polyhedron goes. The lists are counted
+// first and filled in atom order in one pass over the atom records, so each
+// list is made at once. An emptied list keeps a usual list's room, so that
+// regenerating the bonds of the same atoms does not allocate every list
+// again. False, with every list and polyhedron gone, without memory.
 bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
-  if (pairs.empty())
-    return true;
   const size_t nAtoms = UsableAtomSize(c);
+  auto empty = [](AtomRecord &atom) {
+    if (atom.bonds.capacity() <= kKeptBondsRoom) {
+      atom.bonds.clear();
+      atom.bondCount = 0;
+    } else {
+      DestroyBondsListForAtom(&atom);
+    }
+  };
   try {
-    std::vector<uint32_t> start(nAtoms + 1, 0);
-    for (const uint64_t pair : pairs) {
-      start[static_cast<size_t>(pair >> 32) + 1]++;
-      start[static_cast<size_t>(pair & 0xFFFFFFFFu) + 1]++;
+    std::vector<uint32_t> start, entries, seen, list;
+    if (!pairs.empty()) {
+      start.assign(nAtoms + 1, 0);
+      for (const uint64_t pair : pairs) {
+        start[static_cast<size_t>(pair >> 32) + 1]++;
+        start[static_cast<size_t>(pair & 0xFFFFFFFFu) + 1]++;
+      }
+      for (size_t i = 0; i < nAtoms; i++)
+        start[i + 1] += start[i];
+      entries.resize(start[nAtoms]);
+      std::vector<uint32_t> next(start.begin(), start.end() - 1);
+      for (const uint64_t pair : pairs) {
+        const uint32_t a = static_cast<uint32_t>(pair >> 32);
+        const uint32_t b = static_cast<uint32_t>(pair & 0xFFFFFFFFu);
+        entries[next[a]++] = b;
+        entries[next[b]++] = a;
+      }
+      // seen[j] = i + 1 once j is in atom i's list.
+      seen.assign(nAtoms, 0);
     }
-    for (size_t i = 0; i < nAtoms; i++)
-      start[i + 1] += start[i];
-    std::vector<uint32_t> entries(start[nAtoms]);
-    std::vector<uint32_t> next(start.begin(), start.end() - 1);
-    for (const uint64_t pair : pairs) {
-      const uint32_t a = static_cast<uint32_t>(pair >> 32);
-      const uint32_t b = static_cast<uint32_t>(pair & 0xFFFFFFFFu);
-      entries[next[a]++] = b;
-      entries[next[b]++] = a;
-    }
-    // seen[j] = i + 1 once j is in atom i's list.
-    std::vector<uint32_t> seen(nAtoms, 0);
-    std::vector<uint32_t> list;
-    for (size_t i = 0; i < nAtoms; i++) {
-      if (start[i] == start[i + 1])
+    for (size_t i = 0; i < c.atoms.size(); i++) {
+      AtomRecord &atom = c.atoms[i];
+      if (atom.polyhedron)
+        DestroyPolyhedron(atom.polyhedron);
+      if (start.empty() || i >= nAtoms || start[i] == start[i + 1]) {
+        empty(atom);
         continue;
+      }
       list.clear();
       for (uint32_t k = start[i]; k < start[i + 1]; k++) {
         const uint32_t j = entries[k];
@@ -276,13 +291,14 @@ bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
         seen[j] = static_cast<uint32_t>(i + 1);
         list.push_back(j);
       }
-      AtomRecord &atom = c.atoms[i];
       atom.bonds.assign(list.begin(), list.end());
       atom.bondCount = static_cast<uint32_t>(list.size());
     }
   } catch (const std::bad_alloc &) {
-    for (size_t i = 0; i < nAtoms; i++)
-      DestroyBondsListForAtom(&c.atoms[i]);
+    for (AtomRecord &atom : c.atoms) {
+      DestroyPolyhedron(atom.polyhedron);
+      DestroyBondsListForAtom(&atom);
+    }
     return false;
   }
   return true;
@@ -715,40 +731,45 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     return;
   CrystalRec &c = *crystal;
   const size_t nAtoms = UsableAtomSize(c);
-  // One pass over the atom records removes the old bonds and notes what the
-  // search reads of each atom, so that the records are not walked again. A
-  // search about to run lets each emptied list keep a usual list's room.
-  std::vector<AtomPoint> points;
   const bool searchable = c.atomCount >= 2 && nAtoms >= 2 && SpecCount(c) >= 1 && UsableSiteSize(c) > 0;
-  if (searchable) {
-    try {
-      points.resize(nAtoms);
-    } catch (const std::bad_alloc &) {
-      TurboRemoveBonds(crystal);
-      return;
-    }
-  }
-  for (size_t i = 0; i < c.atoms.size(); i++) {
-    AtomRecord &atom = c.atoms[i];
-    if (atom.polyhedron)
-      DestroyPolyhedron(atom.polyhedron);
-    if (searchable && atom.bonds.capacity() <= kKeptBondsRoom) {
-      atom.bonds.clear();
-      atom.bondCount = 0;
-    } else {
-      DestroyBondsListForAtom(&atom);
-    }
-    if (i < points.size()) {
-      std::memcpy(points[i].cart, atom.cart, sizeof points[i].cart);
-      points[i].inRange = FracCoordsInRange(crystal, atom.xyz);
-    }
-  }
-  if (!searchable)
+  if (!searchable) {
+    TurboRemoveBonds(crystal);
     return;
+  }
+  // What the search reads of each atom, noted in one pass that only reads
+  // the atom records; the old bonds and polyhedra go in the pass that enters
+  // the new bonds.
+  std::vector<AtomPoint> points;
+  try {
+    points.resize(nAtoms);
+  } catch (const std::bad_alloc &) {
+    TurboRemoveBonds(crystal);
+    return;
+  }
+  for (size_t i = 0; i < nAtoms; i++) {
+    const AtomRecord &atom = c.atoms[i];
+    std::memcpy(points[i].cart, atom.cart, sizeof points[i].cart);
+    points[i].inRange = FracCoordsInRange(crystal, atom.xyz);
+  }
+  const bool progress = gShowProgress != 0;
+  // The bonds found, (a << 32 | b) in the order found; entered into the
+  // lists once the search is over.
+  std::vector<uint64_t> pairs;
+  // Ends the search: the bonds found so far are entered unless the user
+  // cancelled it, which leaves every list empty.
+  auto finish = [&](bool cancelled, bool closeStatus) {
+    TurboFreeCandidates();
+    if (progress && closeStatus)
+      CloseStatus();
+    if (cancelled) {
+      pairs.clear();
+      ReportCancelledBondSearch();
+    }
+    FillBondsLists(c, pairs);
+  };
   const auto list = TurboIndexElements(crystal);
   if (!list)
-    return;
-  const bool progress = gShowProgress != 0;
+    return finish(false, false);
 
   // Progress counts the first element's atoms of every specification that
   // can run.
@@ -760,25 +781,10 @@ void TurboGenerateBonds(CrystalRec *crystal) {
       total += last - first + 1;
   }
   if (total < 1)
-    return;
+    return finish(false, false);
   const float step = 100.0f / static_cast<float>(total);
   int64_t counted = 0;
-  CancelPoll cancel(kCancelCheckInterval);
-
-  // The bonds found, (a << 32 | b) in the order found; entered into the
-  // lists once the search is over.
-  std::vector<uint64_t> pairs;
-  // Ends the search: the bonds found so far are entered unless the user
-  // cancelled it, which leaves every list empty.
-  auto finish = [&](bool cancelled) {
-    TurboFreeCandidates();
-    if (progress)
-      CloseStatus();
-    if (cancelled)
-      ReportCancelledBondSearch();
-    else
-      FillBondsLists(c, pairs);
-  };
+  CancelPoll cancel(kCancelClockEvery);
 
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
@@ -801,19 +807,19 @@ void TurboGenerateBonds(CrystalRec *crystal) {
       continue;
     }
     if (!GatherInRange(points, firstB, lastB))
-      return finish(false);
+      return finish(false, true);
     if (gNAtoms == 0) {
       counted += lastA - firstA + 1;
       TurboFreeCandidates();
       continue;
     }
     if (!SortXForGrid())
-      return finish(false);
+      return finish(false, true);
     const bool sameElement = spec.elementA == spec.elementB;
     for (int32_t a = firstA; a <= lastA; a++) {
       counted++;
       if (cancel.Step())
-        return finish(true);
+        return finish(true, true);
       const AtomPoint &atomA = points[static_cast<size_t>(a)];
       if (!atomA.inRange)
         continue;
@@ -833,7 +839,7 @@ void TurboGenerateBonds(CrystalRec *crystal) {
           try {
             pairs.push_back((uint64_t{static_cast<uint32_t>(a)} << 32) | b);
           } catch (const std::bad_alloc &) {
-            return finish(false);
+            return finish(false, true);
           }
         }
       }
@@ -842,7 +848,7 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     }
     TurboFreeCandidates();
   }
-  finish(false);
+  finish(false, true);
 }
 
 bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {

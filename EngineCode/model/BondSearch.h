@@ -103,8 +103,9 @@ extern int16_t gAxisChoice;
 // destroyed first (TurboRemoveBonds). A specification naming an element with
 // no sites (or no atoms) finds nothing and the search goes on with the next.
 // The bonds are entered into the lists once the search is over. The user may
-// cancel the search (the host's cancel check): every list is then left empty
-// and the Log says so.
+// cancel a search that runs long enough to show the status window (the
+// host's cancel check, CancelPoll.h): every list is then left empty and the
+// Log says so.
 void TurboGenerateBonds(CrystalRec *crystal);
 // Destroys every atom's polyhedron and bonds list.
 void TurboRemoveBonds(CrystalRec *crystal);

@@ -6,37 +6,45 @@
 
 #include <cstdint>
 
-// Asks after every `interval` steps, or sooner once `microseconds` of the
-// host clock have passed since the last question, so that neither many
-// quick steps nor a few slow ones make the question costly or late. A cancel
-// key pressed before the loop began does not count.
+// A task is asked about only once it has run as long as it takes the status
+// window to appear (kStatusOpenDelay): a quick task never gives the host's
+// event loop a turn. The first question then only clears a cancel key
+// pressed before the task could be stopped; after it the host is asked every
+// kCancelPollInterval. The host clock is read every `clockEvery` steps.
 class CancelPoll {
 public:
-  explicit CancelPoll(int64_t interval, uint64_t microseconds = 100000)
-      : interval_(interval), limit_(microseconds), last_(Microseconds()) {
-    MyCheckForUserCancelEvent();
-  }
+  explicit CancelPoll(int64_t clockEvery) : clockEvery_(clockEvery < 1 ? 1 : clockEvery), start_(Microseconds()) {}
 
   // One step done; true once the user has asked to stop.
   bool Step() {
     if (cancelled_)
       return true;
-    ++steps_;
-    const bool due = steps_ >= interval_ || ((steps_ & (kClockEvery - 1)) == 0 && Microseconds() - last_ >= limit_);
-    if (!due)
+    if (++steps_ < clockEvery_)
       return false;
     steps_ = 0;
-    last_ = Microseconds();
+    const uint64_t now = Microseconds();
+    if (!armed_) {
+      if (now - start_ < kQuietMicroseconds)
+        return false;
+      armed_ = true;
+      last_ = now;
+      MyCheckForUserCancelEvent(); // a key pressed before now does not count
+      return false;
+    }
+    if (now - last_ < kPollMicroseconds)
+      return false;
+    last_ = now;
     cancelled_ = MyCheckForUserCancelEvent();
     return cancelled_;
   }
 
 private:
-  // The clock is read every this many steps (a power of two).
-  static constexpr int64_t kClockEvery = 8;
-  int64_t interval_;
-  uint64_t limit_;
-  uint64_t last_;
+  static constexpr uint64_t kQuietMicroseconds = static_cast<uint64_t>(kStatusOpenDelay * 1e6);
+  static constexpr uint64_t kPollMicroseconds = 100000;
+  int64_t clockEvery_;
+  uint64_t start_;
+  uint64_t last_ = 0;
   int64_t steps_ = 0;
+  bool armed_ = false;
   bool cancelled_ = false;
 };

@@ -22,8 +22,9 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr RGBColor kWarningColour = kRGBRed;
-// DefinePolyhedra asks for the user's cancel at least every this many atoms.
-constexpr int64_t kPolyhedraCancelInterval = 1024;
+// DefinePolyhedra reads the clock for the cancel check every this many
+// atoms: few, since one atom with hundreds of ligands can take a while.
+constexpr int64_t kPolyhedraCancelClockEvery = 8;
 
 std::string SiteLabelOf(const CrystalRec &c, uint32_t site) {
   if (site >= static_cast<uint32_t>(UsableSiteCount(c)))
@@ -913,7 +914,7 @@ void DefinePolyhedra(CrystalRec *crystal) {
       std::vector<uint32_t> candidates;
       int32_t made = 0;
       int64_t announcedSite = -1;
-      CancelPoll cancel(kPolyhedraCancelInterval);
+      CancelPoll cancel(kPolyhedraCancelClockEvery);
       // The ligands' coordinates are read from a compact copy: reading them
       // from the atom records costs a cache miss each in a large structure.
       std::vector<std::array<float, 3>> cartsCopy(static_cast<size_t>(atomCount));

@@ -100,9 +100,10 @@ bool CompareLigandsByDistance(const LigandEntry &a, const LigandEntry &b);
 
 // Rebuilds every atom's polyhedron from the bonds lists and updates every
 // site's polyhedron display mode (a mode the user chose survives). Leaves the
-// status window open for its caller. The user may cancel (the host's cancel
-// check): no atom then keeps a polyhedron, the site modes are still set, the
-// status window closes and the Log says so.
+// status window open for its caller. The user may cancel a build that runs
+// long enough to show the status window (the host's cancel check,
+// CancelPoll.h): no atom then keeps a polyhedron, the site modes are still
+// set, the status window closes and the Log says so.
 void DefinePolyhedra(CrystalRec *crystal);
 
 // A new polyhedron whose candidate vertices are the given atoms; its vertex

@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -685,6 +687,29 @@ TEST(ColladaChecker, FindsBrokenReferencesAndCounts) {
   EXPECT_FALSE(broken("<p>0 ", "<p>999999 ").empty());
   EXPECT_FALSE(broken("</float_array>", " 1.0</float_array>").empty());
   EXPECT_FALSE(broken("<effect id=\"OVAtomEffect0\">", "<effect id=\"OVAtomEffect1\">").empty());
+}
+
+// The numbers of the mesh files: every float written as printf writes it,
+// ties to even included, and other doubles as well.
+TEST(Export3DNumbers, FixedTextIsPrintfs) {
+  std::mt19937 rng(17);
+  std::uniform_int_distribution<uint32_t> bits;
+  std::vector<double> values = {0.0, -0.0, 0.0625, -0.0625, 0.0005, 1.0005, 2.5e-4, -4e-4, 999999999.0, 1e9, 3.4e38,
+                                65535.0 / 65535.0, 40000.0 / 65535.0, std::nan(""), HUGE_VAL, 0.1, 1.0 / 3.0};
+  for (int k = 0; k < 200000; k++) {
+    float f;
+    const uint32_t b = bits(rng);
+    std::memcpy(&f, &b, sizeof f);
+    values.push_back(k % 2 ? double(f) : double(static_cast<float>(static_cast<int32_t>(b) % 2000000) / 1024.0f));
+  }
+  char ours[kMaxFixedChars], theirs[512];
+  for (double v : values)
+    for (int precision : {3, 6}) {
+      const double shown = std::isfinite(v) ? v : 0.0;
+      std::snprintf(theirs, sizeof theirs, "%.*f", precision, shown);
+      const std::string text(ours, WriteFixed(ours, v, precision));
+      ASSERT_EQ(text, theirs) << v << " at " << precision;
+    }
 }
 
 } // namespace

@@ -1028,6 +1028,7 @@ TEST(PolyhedraDefinition, EscapeLeavesNoPolyhedraAndTellsTheUser) {
   ASSERT_EQ(polytest::BuildCrystal(c, polytest::Perovskite(), 11, 11, 11, 10.0f), "");
   const uint32_t sr = SiteOf(c, "Sr");
   c.sites[sr].polyMode = kPolyModeUnset;
+  host.tick = 200000; // the clock moves 0.2 s at every reading: a long build
   host.cancelAnswers = {false, true};
   DefinePolyhedra(&c);
   EXPECT_GE(host.cancelChecks, 2);
@@ -1036,9 +1037,16 @@ TEST(PolyhedraDefinition, EscapeLeavesNoPolyhedraAndTellsTheUser) {
   EXPECT_NE(host.log.find("Polyhedra cancelled: the structure is shown without polyhedra.\r"), std::string::npos);
   EXPECT_EQ(c.sites[sr].polyMode, kPolyModeColourShaded); // the site modes are still set
 
-  // Not pressed: every centre has its polyhedron.
+  // Not pressed, or a quick build (never asked): every centre has its
+  // polyhedron.
   host.log.clear();
   DefinePolyhedra(&c);
+  EXPECT_GT(CountPolyhedra(c, sr).fullyBonded, 0);
+  host.tick = 0;
+  host.cancelAnswers = {true, true};
+  const int checks = host.cancelChecks;
+  DefinePolyhedra(&c);
+  EXPECT_EQ(host.cancelChecks, checks);
   EXPECT_GT(CountPolyhedra(c, sr).fullyBonded, 0);
   EXPECT_EQ(host.log.find("cancelled"), std::string::npos);
   ClearCrystalRec(&c);
