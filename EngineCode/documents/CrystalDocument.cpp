@@ -364,6 +364,10 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
       std::string path(pathLength, '\0');
       BufferReadBytes(b, path.data(), pathLength);
       SetCrystalBackgroundImage(&c, path);
+      // A picture that is not there (the document came from elsewhere) is
+      // not drawn, but its name stays with the document.
+      if (!c.backgroundPictureImage)
+        c.backgroundPicture = path;
     } else {
       return false;
     }

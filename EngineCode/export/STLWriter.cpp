@@ -337,7 +337,7 @@ bool Run3DExport(WindowRef window, const char *prompt, const char *suffix, const
     return false;
   std::FILE *f = std::fopen(file.c_str(), "wb");
   if (!f) {
-    MyCFStopAlert(kExportOpenFailed);
+    AlertExportFailed(kExportOpenFailed, file, std::strerror(errno));
     return false;
   }
   WriteProgress(status, 0.0f);

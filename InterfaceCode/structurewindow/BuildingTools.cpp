@@ -9,6 +9,7 @@
 
 #include "Alerts.h"
 #include "AtomOperations.h"
+#include "BondEditing.h"
 #include "BondSearch.h"
 #include "BuildPipeline.h"
 #include "CellTransform.h"
@@ -342,6 +343,12 @@ void DoAddBond(WindowRef window, Point point, unsigned modifiers) {
     const float v = 0.5f * (c->atoms[a].pixel[1] + c->atoms[b].pixel[1]);
     Zap(PaneToGlobal(window, h, v));
   } else {
+    // A specification the document reader would refuse is not made, nor
+    // the bond that needs it.
+    if ((shift || c->molecule) && RefuseBondMaximum(kNewBondMaxFactor * FBondDist(c, a, b))) {
+      gNumSelAtoms = 0;
+      return;
+    }
     if (!AddBondListEntry(c, a, b)) {
       MyCFStopAlert("Sorry - an error occurred whilst trying to create the bond!");
       gNumSelAtoms = 0;
