@@ -211,18 +211,15 @@ public:
   virtual void OpenHelpPage(std::string_view /*page*/) {}
   // The program's version, as the exports write it.
   virtual std::string ProgramVersion() { return "1.0.0"; }
-  // Windows other parts of the program build; until they exist these do
-  // nothing.
+  // The program's windows the engine keeps up to date (a host without
+  // windows does nothing).
   //
   // Enables the structure window's toolbar items for its state (the Relax
-  // item shows whether a relaxation runs). Missing: the structure window's
-  // toolbar.
+  // item shows whether a relaxation runs).
   virtual void UpdateWindowToolbar(WindowRef) {}
   // Refreshes the Model Options inspector from the front structure window.
-  // Missing: the Model Options inspector.
   virtual void UpdateModelOptions() {}
   // Shows the Log tab of the Overview window when that window is visible.
-  // Missing: the Overview window.
   virtual void ShowOverviewLog() {}
   // The bonding and element editors' questions and windows.
   //
@@ -239,10 +236,9 @@ public:
     return kUserCanceledErr;
   }
   // Opens the Distance Explorer on the window's structure.
-  // Missing: the Distance Explorer.
   virtual void ShowDistanceWindow(WindowRef) {}
   // Reloads the Edit Annotation window from the front window's selected
-  // annotation object. Missing: the Edit Annotation window.
+  // annotation object.
   virtual void UpdateEditAnnotation() {}
   // Repaints the graph pane from its image and its highlight overlay.
   virtual void RepaintGraphPane(WindowRef) {}

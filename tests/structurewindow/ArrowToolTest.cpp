@@ -564,8 +564,7 @@ TEST_F(ArrowToolTest, EditAnnotationWindowLoadsAppliesAndRefusesWhatItShould) {
 
   gEditAnnotation.editPointer = 0;
   gEditAnnotation.editSize = 12;
-  ProcessCommand(kCmdAddAnnotationTextbox);
-  UpdateEditAnnotationWindow();
+  ProcessCommand(kCmdAddAnnotationTextbox); // the window follows the new selection by itself
   EXPECT_EQ(gEditAnnotation.editKind, 1);
   EXPECT_FALSE(FindControl(form, 3)->isHidden());
   EXPECT_EQ(FindControl<QPlainTextEdit>(form, 114)->toPlainText(), "textbox");
