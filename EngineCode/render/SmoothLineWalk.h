@@ -8,15 +8,17 @@
 #include <cstdlib>
 
 // The blend of MyPickNMix32BitColors, inlined into the walks.
-inline void BlendTargetPixel32(int x, int y, const RGBColor &reduced, float weight) {
-  uint32_t *p =
-      reinterpret_cast<uint32_t *>(dstPixBase + size_t(y - dstPixBounds.top) * dstRowbytes) + (x - dstPixBounds.left);
-  const uint32_t old = *p;
+inline void BlendPixel32(uint32_t &pixel, const RGBColor &reduced, float weight) {
+  const uint32_t old = pixel;
   const float rest = 1.0f - weight;
   const uint32_t r = uint32_t(float(reduced.red) * weight + float(ovgfx::PixelRed(old)) * rest);
   const uint32_t g = uint32_t(float(reduced.green) * weight + float(ovgfx::PixelGreen(old)) * rest);
   const uint32_t b = uint32_t(float(reduced.blue) * weight + float(ovgfx::PixelBlue(old)) * rest);
-  *p = ovgfx::PackPixel32(0xFF, r, g, b);
+  pixel = ovgfx::PackPixel32(0xFF, r, g, b);
+}
+inline void BlendTargetPixel32(int x, int y, const RGBColor &reduced, float weight) {
+  BlendPixel32(reinterpret_cast<uint32_t *>(dstPixBase + size_t(y - dstPixBounds.top) * dstRowbytes)[x - dstPixBounds.left],
+               reduced, weight);
 }
 
 inline int RoundHalfAwayInline(float value) {

@@ -6,6 +6,7 @@
 #include "BuildPipeline.h"
 #include "EllipsoidMaths.h"
 #include "export/PictureExport.h"
+#include "graphics/QtBridge.h"
 #include "render/OffScreen.h"
 #include "render/TextDrawing.h"
 
@@ -618,4 +619,21 @@ TEST(ExportAtSizeTest, AnAtomWiderThanHalfTheWindowKeepsItsSizeInALargerPicture)
     widest = std::max(widest, drawn);
   }
   EXPECT_NEAR(widest, 2.0f * radius * 120.0f, 3.0f);
+}
+
+TEST(ExportAtSizeTest, APngAtTheWindowsSizeHoldsTheWindowsPixels) {
+  FakeHost host;
+  TestWindow w(host, 120, 90);
+  CrystalRec &c = w.crystal();
+  ASSERT_TRUE(BuildRockSalt(c));
+  ASSERT_TRUE(RunNewCrystal(w.ref(), false, true, true));
+  ResetOffScreen(w.ref());
+  NewPlot(w.ref(), false, true);
+  const QImage shown = ovgfx::ImageView(*OffScreenPixels(GetWindowOffScreen(w.ref()))).copy();
+  const auto file = std::filesystem::temp_directory_path() / ("ovsame" + std::to_string(::getpid()) + ".png");
+  host.savePaths.push_back(file);
+  ASSERT_EQ(DoExportPixelGraphics(w.ref(), kPNGFileType, 120, 90, 72), 0);
+  const QImage written = QImage(QString::fromStdString(file.string())).convertToFormat(QImage::Format_RGB32);
+  std::filesystem::remove(file);
+  EXPECT_EQ(written, shown.convertToFormat(QImage::Format_RGB32));
 }
