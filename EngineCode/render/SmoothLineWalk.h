@@ -4,6 +4,7 @@
 
 #include "render/RasterPrimitives.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -68,6 +69,17 @@ template <class ColourForStep> void WalkSmoothLine(const SmoothWalk &w, ColourFo
   }
   const int crossMin = w.steep ? clip.left : clip.top;
   const int crossMax = w.steep ? clip.right : clip.bottom;
+  // The line's pixels are asked for all at once before it is drawn, so that
+  // their fetches overlap rather than follow one another.
+  {
+    const float along = w.steep ? 1.0f / w.s : w.s;
+    float cross = w.steep ? (float(w.first) - w.oy) * along + w.ox : (float(w.first) - w.ox) * along + w.oy;
+    for (int t = w.first; t <= w.last; ++t, cross += along) {
+      const int u = std::clamp(int(cross), crossMin, crossMax);
+      const int x = w.steep ? u : t, y = w.steep ? t : u;
+      __builtin_prefetch(dstPixBase + size_t(y - dstPixBounds.top) * dstRowbytes + size_t(x - dstPixBounds.left) * 4, 1);
+    }
+  }
   for (int t = w.first; t <= w.last; ++t) {
     const float exact = w.steep ? (float(t) - w.oy) / w.s + w.ox : (float(t) - w.ox) * w.s + w.oy;
     const int u = RoundHalfAwayInline(exact);
