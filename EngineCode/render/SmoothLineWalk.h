@@ -75,7 +75,7 @@ template <class ColourForStep> void WalkSmoothLine(const SmoothWalk &w, ColourFo
     const float along = w.steep ? 1.0f / w.s : w.s;
     float cross = w.steep ? (float(w.first) - w.oy) * along + w.ox : (float(w.first) - w.ox) * along + w.oy;
     for (int t = w.first; t <= w.last; ++t, cross += along) {
-      const int u = std::clamp(int(cross), crossMin, crossMax);
+      const int u = int(std::clamp(cross, float(crossMin), float(crossMax)));
       const int x = w.steep ? u : t, y = w.steep ? t : u;
       __builtin_prefetch(dstPixBase + size_t(y - dstPixBounds.top) * dstRowbytes + size_t(x - dstPixBounds.left) * 4, 1);
     }
