@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <vector>
 
 using namespace ovgfx;
@@ -108,6 +109,19 @@ struct PortStateSaver {
     port->SetPenMode(mode);
     port->SetPenPattern(pattern);
   }
+};
+
+// The back and blend colours alone.
+struct ColourSaver {
+  GraphicsPort *port;
+  RGBColor back, op;
+  explicit ColourSaver(GraphicsPort *p) : port(p), back(p->BackColor()), op(p->OpColor()) {}
+  ~ColourSaver() {
+    port->SetBackColor(back);
+    port->SetOpColor(op);
+  }
+  ColourSaver(const ColourSaver &) = delete;
+  ColourSaver &operator=(const ColourSaver &) = delete;
 };
 
 // Frames an oval, or the mask region when there is one, with a p x p pen.
@@ -319,8 +333,7 @@ Region *RegionOf(const OVImageHandle &h) { return static_cast<Region *>(h.get())
 
 
 // The destination rectangle and mask of an atom's image copy.
-bool PlaceImage(const CrystalRec &c, const AtomRecord &a, const Rect &bounds, const Region *typeMask,
-                std::optional<Region> &mask, Rect &dst) {
+bool PlaceRect(const CrystalRec &c, const AtomRecord &a, const Rect &bounds, Rect &dst) {
   int w = bounds.right - bounds.left, h = bounds.bottom - bounds.top;
   if (c.perspective) {
     const float f = PerspectiveFactor(c, a.cart[2]);
@@ -331,6 +344,14 @@ bool PlaceImage(const CrystalRec &c, const AtomRecord &a, const Rect &bounds, co
     return false;
   const int left = a.pixel[0] - w / 2, top = a.pixel[1] - h / 2;
   dst = MakeRect(left, top, left + w, top + h);
+  return true;
+}
+
+bool PlaceImage(const CrystalRec &c, const AtomRecord &a, const Rect &bounds, const Region *typeMask,
+                std::optional<Region> &mask, Rect &dst) {
+  if (!PlaceRect(c, a, bounds, dst))
+    return false;
+  const int left = dst.left, top = dst.top;
   if (!mask) {
     if (c.perspective) {
       mask = Region::Oval(InsetRect(dst, 1, 1));
@@ -812,21 +833,48 @@ void DoPlotAtom(const CrystalRec *crystal, uint32_t atom, float t, std::optional
   if (mask && mask->IsEmpty())
     return;
   Rect dst;
-  if (!PlaceImage(c, a, type.bounds1, AtomMask(type), mask, dst))
+  // Without a mask of its own (the common case) the atom is drawn through its
+  // type's mask where it lies; the moved region is made only where one is
+  // needed.
+  const Region *typeMask = AtomMask(type);
+  const bool throughTypeMask = !mask && !c.perspective;
+  if (throughTypeMask) {
+    if (!typeMask || !PlaceRect(c, a, type.bounds1, dst))
+      return;
+  } else if (!PlaceImage(c, a, type.bounds1, typeMask, mask, dst)) {
     return;
-  PortStateSaver keep(port);
-  const bool translucent = type.style == AtomStylePhotoTranslucent;
+  }
+  const auto region = [&]() -> const Region & {
+    if (!mask) {
+      mask = *typeMask;
+      mask->Offset(dst.left, dst.top);
+    }
+    return *mask;
+  };
   const Rect src = type.bounds1;
+  const auto copy = [&](CopyMode mode) {
+    if (throughTypeMask)
+      CopyPixelsMaskedAt(*image, *port, src, dst, mode, *typeMask, dst.left, dst.top);
+    else
+      CopyPixels(*image, *port, src, dst, mode, &*mask);
+  };
+  // The copy changes only the back and blend colours; a selected atom's mark
+  // may change more of the port.
+  std::optional<PortStateSaver> keepAll;
+  if (a.selected)
+    keepAll.emplace(port);
+  const ColourSaver keep(port);
+  const bool translucent = type.style == AtomStylePhotoTranslucent;
   if (c.depthFading && t < c.lowerPlateauZ) {
     float o = LowerFadeWeight(c, t);
     if (!translucent) {
       port->SetBackColor(c.backgroundColor);
-      port->EraseRegion(*mask);
+      port->EraseRegion(region());
     } else {
       o = o / 2.0f;
     }
     port->SetOpColor(Grey(o));
-    CopyPixels(*image, *port, src, dst, kCopyBlend, &*mask);
+    copy(kCopyBlend);
   } else {
     float i = 1.0f;
     if (c.depthFading && t > c.upperPlateauZ) {
@@ -836,16 +884,16 @@ void DoPlotAtom(const CrystalRec *crystal, uint32_t atom, float t, std::optional
     if (translucent) {
       const uint16_t g = uint16_t(std::clamp(i, 0.0f, 1.0f) * 32767.5f);
       port->SetOpColor(RGBColor{g, g, g});
-      CopyPixels(*image, *port, src, dst, kCopyBlend, &*mask);
+      copy(kCopyBlend);
     } else if (i < 1.0f) {
       port->SetOpColor(Grey(i));
-      CopyPixels(*image, *port, src, dst, kCopyBlend, &*mask);
+      copy(kCopyBlend);
     } else {
-      CopyPixels(*image, *port, src, dst, kCopySource, &*mask);
+      copy(kCopySource);
     }
   }
   if (a.selected)
-    DoShowAtomSelected(&c, type.colour, *mask);
+    DoShowAtomSelected(&c, type.colour, region());
 }
 
 void DoPlotCloud(const CrystalRec *crystal, uint32_t atom, float t, std::optional<Region> mask,

@@ -264,6 +264,9 @@ Rect InitPlotCrystal(WindowRef window, int16_t destination) {
         crystal->plotScale = crystal->plotScale * float(pw) / float(gw);
     }
   }
+  // The atom images are sized for the picture being made, not the window's.
+  gHPixels = int16_t(rect.Width());
+  gVPixels = int16_t(rect.Height());
   if (gPlotMethod == kPixelPlotMethod)
     RenderSpheres(crystal);
   return rect;

@@ -4,19 +4,22 @@
 
 #include "render/RasterPrimitives.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 // The blend of MyPickNMix32BitColors, inlined into the walks.
-inline void BlendTargetPixel32(int x, int y, const RGBColor &reduced, float weight) {
-  uint32_t *p =
-      reinterpret_cast<uint32_t *>(dstPixBase + size_t(y - dstPixBounds.top) * dstRowbytes) + (x - dstPixBounds.left);
-  const uint32_t old = *p;
+inline void BlendPixel32(uint32_t &pixel, const RGBColor &reduced, float weight) {
+  const uint32_t old = pixel;
   const float rest = 1.0f - weight;
   const uint32_t r = uint32_t(float(reduced.red) * weight + float(ovgfx::PixelRed(old)) * rest);
   const uint32_t g = uint32_t(float(reduced.green) * weight + float(ovgfx::PixelGreen(old)) * rest);
   const uint32_t b = uint32_t(float(reduced.blue) * weight + float(ovgfx::PixelBlue(old)) * rest);
-  *p = ovgfx::PackPixel32(0xFF, r, g, b);
+  pixel = ovgfx::PackPixel32(0xFF, r, g, b);
+}
+inline void BlendTargetPixel32(int x, int y, const RGBColor &reduced, float weight) {
+  BlendPixel32(reinterpret_cast<uint32_t *>(dstPixBase + size_t(y - dstPixBounds.top) * dstRowbytes)[x - dstPixBounds.left],
+               reduced, weight);
 }
 
 inline int RoundHalfAwayInline(float value) {
@@ -66,6 +69,17 @@ template <class ColourForStep> void WalkSmoothLine(const SmoothWalk &w, ColourFo
   }
   const int crossMin = w.steep ? clip.left : clip.top;
   const int crossMax = w.steep ? clip.right : clip.bottom;
+  // The line's pixels are asked for all at once before it is drawn, so that
+  // their fetches overlap rather than follow one another.
+  {
+    const float along = w.steep ? 1.0f / w.s : w.s;
+    float cross = w.steep ? (float(w.first) - w.oy) * along + w.ox : (float(w.first) - w.ox) * along + w.oy;
+    for (int t = w.first; t <= w.last; ++t, cross += along) {
+      const int u = int(std::clamp(cross, float(crossMin), float(crossMax)));
+      const int x = w.steep ? u : t, y = w.steep ? t : u;
+      __builtin_prefetch(dstPixBase + size_t(y - dstPixBounds.top) * dstRowbytes + size_t(x - dstPixBounds.left) * 4, 1);
+    }
+  }
   for (int t = w.first; t <= w.last; ++t) {
     const float exact = w.steep ? (float(t) - w.oy) / w.s + w.ox : (float(t) - w.ox) * w.s + w.oy;
     const int u = RoundHalfAwayInline(exact);

@@ -2,6 +2,7 @@
 
 #include "render/DrawingHelpers.h"
 #include "render/RasterPrimitives.h"
+#include "render/SmoothLineWalk.h"
 
 #include "graphics/GraphicsTypes.h"
 
@@ -111,6 +112,13 @@ void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float o
     gEdges.push_back({t.y, u.y, t.x, (u.x - t.x) / (u.y - t.y), down ? 1 : -1});
   }
   for (int y = rowFrom; y <= rowTo; y++) {
+    uint32_t *row =
+        reinterpret_cast<uint32_t *>(dstPixBase + size_t(y - dstPixBounds.top) * dstRowbytes) - dstPixBounds.left;
+    // The row's pixels are fetched while its coverage is worked out: in a
+    // large picture they are rarely in the cache.
+    for (int x = left; x <= right; x += 16)
+      __builtin_prefetch(row + x, 1);
+    __builtin_prefetch(row + right, 1);
     int from = right + 1, to = left - 1;
     for (int s = 0; s < kPolygonSubRows; s++) {
       const float ys = float(y) + (float(s) + 0.5f) * share;
@@ -141,8 +149,6 @@ void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float o
         }
       }
     }
-    uint32_t *row =
-        reinterpret_cast<uint32_t *>(dstPixBase + size_t(y - dstPixBounds.top) * dstRowbytes) - dstPixBounds.left;
     float running = 0.0f;
     for (int x = from; x <= to; x++) {
       running += gWhole[size_t(x - left)];
@@ -153,7 +159,7 @@ void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float o
       if (w >= 1.0f)
         row[x] = solid;
       else if (w > 0.0f)
-        MyPickNMix32BitColors(int16_t(x), int16_t(y), reduced, w);
+        BlendPixel32(row[x], reduced, w);
     }
     gWhole[size_t(to + 1 - left)] = 0.0f;
   }

@@ -23,20 +23,13 @@ inline uint32_t BlendChannel(uint32_t src, uint32_t dst, float w) {
 
 } // namespace
 
-int CopyPixels(const PixelBuffer &src, GraphicsPort &dst, const Rect &srcRect, const Rect &dstRect, CopyMode mode,
-               const Region *mask) {
-  if (dst.Recorder())
-    dst.Recorder()->Copy(dst, src, srcRect, dstRect, mode, mask);
+namespace {
+
+// Copies into the rectangles of `target`, each moved by (moveH, moveV);
+// they lie inside the port's pixels and `dstRect`.
+int CopyInto(const PixelBuffer &src, GraphicsPort &dst, const Rect &srcRect, const Rect &dstRect, CopyMode mode,
+             const std::vector<Rect> &target, int moveH, int moveV) {
   PixelBuffer *out = dst.Pixels();
-  if (!out || srcRect.IsEmpty() || dstRect.IsEmpty() || !Serves(src.Depth(), out->Depth(), mode))
-    return -1;
-
-  Region target = dst.VisibleRegion().Intersected(Region(dstRect));
-  if (mask)
-    target = target.Intersected(*mask);
-  if (target.IsEmpty())
-    return 0;
-
   const Rect &sb = src.Bounds();
   const int sw = srcRect.Width(), sh = srcRect.Height();
   const int dw = dstRect.Width(), dh = dstRect.Height();
@@ -45,8 +38,8 @@ int CopyPixels(const PixelBuffer &src, GraphicsPort &dst, const Rect &srcRect, c
     // Unscaled 32-bit copy: whole row pieces at a time.
     const int offX = srcRect.left - dstRect.left, offY = srcRect.top - dstRect.top;
     const Rect reachable = OffsetRect(sb, -offX, -offY);
-    for (const Rect &r : target.Rects()) {
-      const Rect piece = SectRect(r, reachable);
+    for (const Rect &moved : target) {
+      const Rect piece = SectRect(OffsetRect(moved, moveH, moveV), reachable);
       for (int y = piece.top; y < piece.bottom; ++y)
         std::copy_n(src.Row32(y + offY) + (piece.left + offX - sb.left), piece.Width(),
                     out->Row32(y) + (piece.left - out->Bounds().left));
@@ -67,7 +60,8 @@ int CopyPixels(const PixelBuffer &src, GraphicsPort &dst, const Rect &srcRect, c
   const RGBColor op = dst.OpColor();
   const float w[3] = {float(op.red) / 65535.0f, float(op.green) / 65535.0f, float(op.blue) / 65535.0f};
 
-  for (const Rect &r : target.Rects()) {
+  for (const Rect &moved : target) {
+    const Rect r = OffsetRect(moved, moveH, moveV);
     for (int y = r.top; y < r.bottom; ++y) {
       const int sy = row[size_t(y - dstRect.top)];
       if (sy < sb.top || sy >= sb.bottom)
@@ -110,6 +104,46 @@ int CopyPixels(const PixelBuffer &src, GraphicsPort &dst, const Rect &srcRect, c
     }
   }
   return 0;
+}
+
+bool Copyable(const PixelBuffer &src, GraphicsPort &dst, const Rect &srcRect, const Rect &dstRect, CopyMode mode) {
+  const PixelBuffer *out = dst.Pixels();
+  return out && !srcRect.IsEmpty() && !dstRect.IsEmpty() && Serves(src.Depth(), out->Depth(), mode);
+}
+
+} // namespace
+
+int CopyPixels(const PixelBuffer &src, GraphicsPort &dst, const Rect &srcRect, const Rect &dstRect, CopyMode mode,
+               const Region *mask) {
+  if (dst.Recorder())
+    dst.Recorder()->Copy(dst, src, srcRect, dstRect, mode, mask);
+  if (!Copyable(src, dst, srcRect, dstRect, mode))
+    return -1;
+  Region target = dst.VisibleRegion().Intersected(Region(dstRect));
+  if (mask)
+    target = target.Intersected(*mask);
+  if (target.IsEmpty())
+    return 0;
+  return CopyInto(src, dst, srcRect, dstRect, mode, target.Rects(), 0, 0);
+}
+
+int CopyPixelsMaskedAt(const PixelBuffer &src, GraphicsPort &dst, const Rect &srcRect, const Rect &dstRect,
+                       CopyMode mode, const Region &mask, int dh, int dv) {
+  // A mask wholly inside a rectangular clip, the pixels and the destination
+  // is the target itself: it is walked where it lies, moved as it goes.
+  const Rect box = mask.Bounds();
+  const Rect moved = OffsetRect(box, dh, dv);
+  if (!dst.Recorder() && dst.Clip().IsRectangular() && dst.Pixels() && !box.IsEmpty()) {
+    const Rect inside = SectRect(SectRect(dst.Clip().Bounds(), dst.Pixels()->Bounds()), dstRect);
+    if (SectRect(moved, inside) == moved) {
+      if (!Copyable(src, dst, srcRect, dstRect, mode))
+        return -1;
+      return CopyInto(src, dst, srcRect, dstRect, mode, mask.Rects(), dh, dv);
+    }
+  }
+  Region placed = mask;
+  placed.Offset(dh, dv);
+  return CopyPixels(src, dst, srcRect, dstRect, mode, &placed);
 }
 
 } // namespace ovgfx

@@ -33,5 +33,10 @@ enum CopyMode : int16_t {
 // and OR modes.
 int CopyPixels(const PixelBuffer &src, GraphicsPort &dst, const Rect &srcRect, const Rect &dstRect, CopyMode mode,
                const Region *mask = nullptr);
+// The same through `mask` moved by (dh, dv), without making the moved
+// region when it lies wholly inside the port's rectangular clip, its pixels
+// and `dstRect` (an atom's image placed on the plot).
+int CopyPixelsMaskedAt(const PixelBuffer &src, GraphicsPort &dst, const Rect &srcRect, const Rect &dstRect,
+                       CopyMode mode, const Region &mask, int dh, int dv);
 
 } // namespace ovgfx

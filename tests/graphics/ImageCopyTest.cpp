@@ -110,3 +110,41 @@ TEST(CopyPixels, RefusesWhatItDoesNotServeWithoutWriting) {
   EXPECT_EQ(CopyPixels(*deep, *port, Rect{}, r, kCopySource), -1);
   EXPECT_EQ(port->Pixels()->Pixel32(0, 0), kWhite);
 }
+
+TEST(CopyPixels, AMovedMaskDrawsWhatTheMovedRegionDraws) {
+  // An oval mask made at the origin, placed at several spots: wholly inside
+  // the port, across its clip, across its edge, and through a clip that is
+  // not a rectangle. Each copy must match the copy through the region moved
+  // by hand, in every mode the atoms use.
+  auto src = Numbered(9, 9);
+  const Region oval = Region::Oval(MakeRect(0, 0, 9, 9));
+  const Region ring = Region(MakeRect(0, 0, 20, 20)).Subtracted(Region(MakeRect(8, 8, 12, 12)));
+  for (CopyMode mode : {kCopySource, kCopyBlend})
+    for (int place : {0, 1, 2, 3})
+      for (const Point at : {Point{5, 5}, Point{-4, 3}, Point{13, 11}, Point{6, 7}}) {
+        auto viaMove = GraphicsPort::NewOffscreen(MakeRect(0, 0, 20, 20), 32);
+        auto viaRegion = GraphicsPort::NewOffscreen(MakeRect(0, 0, 20, 20), 32);
+        for (GraphicsPort *port : {viaMove.get(), viaRegion.get()}) {
+          port->SetOpColor(RGBColor{30000, 40000, 50000});
+          if (place == 1)
+            port->ClipRect(MakeRect(0, 0, 14, 20));
+          else if (place == 2)
+            port->Pixels()->MoveBoundsTo(2, 1);
+          else if (place == 3)
+            port->SetClip(ring);
+        }
+        const Rect dst = MakeRect(at.h, at.v, at.h + 9, at.v + 9);
+        Region moved = oval;
+        moved.Offset(at.h, at.v);
+        ASSERT_EQ(CopyPixelsMaskedAt(*src, *viaMove, MakeRect(0, 0, 9, 9), dst, mode, oval, at.h, at.v), 0);
+        ASSERT_EQ(CopyPixels(*src, *viaRegion, MakeRect(0, 0, 9, 9), dst, mode, &moved), 0);
+        const PixelBuffer &a = *viaMove->Pixels(), &b = *viaRegion->Pixels();
+        int copied = 0;
+        for (int y = a.Bounds().top; y < a.Bounds().bottom; ++y)
+          for (int x = a.Bounds().left; x < a.Bounds().right; ++x) {
+            ASSERT_EQ(a.Pixel32(x, y), b.Pixel32(x, y)) << "mode " << mode << " place " << place << " at " << x << "," << y;
+            copied += a.Pixel32(x, y) != kWhite ? 1 : 0;
+          }
+        EXPECT_GT(copied, 0);
+      }
+}

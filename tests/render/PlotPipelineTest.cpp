@@ -3,13 +3,23 @@
 
 #include "../model/StructureWindowFixture.h"
 
+#include "BuildPipeline.h"
 #include "EllipsoidMaths.h"
+#include "export/PictureExport.h"
+#include "graphics/QtBridge.h"
+#include "render/OffScreen.h"
 #include "render/TextDrawing.h"
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <string>
+
+#include <unistd.h>
 
 using namespace ovgfx;
 
@@ -570,4 +580,60 @@ TEST(PixelBoxLabelTest, LabelledAtomsLeaveRoomForTheirLabels) {
   EXPECT_EQ(r, 100 + 11 + dx);
   EXPECT_EQ(t, 100 - 11 - 17); // round(1.4 x 12.4)
   EXPECT_EQ(b, 100 + 11 + 17);
+}
+
+// ---- Pictures larger than the window ------------------------------------------------
+
+TEST(ExportAtSizeTest, AnAtomWiderThanHalfTheWindowKeepsItsSizeInALargerPicture) {
+  FakeHost host;
+  TestWindow w(host, 100, 80);
+  CrystalRec &c = w.crystal();
+  const float cell[6] = {10.0f, 10.0f, 10.0f, 90.0f, 90.0f, 90.0f};
+  ASSERT_TRUE(BuildFirstCell(c, "P 1", cell, {{"C1", "C", 0.5f, 0.5f, 0.5f, 1.0f}}));
+  ASSERT_TRUE(RunNewCrystal(w.ref(), false, true, false));
+  c.modelType = kSpaceFillingModel;
+  c.showUnitCell = 0;
+  c.showAxes = 0;
+  c.depthFading = 0;
+  c.plotScale = 30.0f; // a 60-pixel ball in the 100 x 80 pane
+  ResetOffScreen(w.ref());
+  NewPlot(w.ref(), false, true);
+  const float radius = c.spheres[c.atoms[0].atomType].drawnRadius;
+  ASSERT_FLOAT_EQ(radius, 1.0f);
+
+  // Four times the pane: 30 x 4 pixels per Angstrom, a ball 240 pixels
+  // across, wider than the pane itself.
+  const auto file = std::filesystem::temp_directory_path() / ("ovbigatom" + std::to_string(::getpid()) + ".png");
+  host.savePaths.push_back(file);
+  ASSERT_EQ(DoExportPixelGraphics(w.ref(), kPNGFileType, 400, 320, 72), 0);
+  const QImage picture = QImage(QString::fromStdString(file.string())).convertToFormat(QImage::Format_RGB32);
+  std::filesystem::remove(file);
+  ASSERT_EQ(picture.width(), 400);
+  // The widest row of the ball: pixels unlike the background.
+  const QRgb background = picture.pixel(0, 0);
+  int widest = 0;
+  for (int y = 0; y < picture.height(); y++) {
+    int drawn = 0;
+    for (int x = 0; x < picture.width(); x++)
+      drawn += picture.pixel(x, y) != background ? 1 : 0;
+    widest = std::max(widest, drawn);
+  }
+  EXPECT_NEAR(widest, 2.0f * radius * 120.0f, 3.0f);
+}
+
+TEST(ExportAtSizeTest, APngAtTheWindowsSizeHoldsTheWindowsPixels) {
+  FakeHost host;
+  TestWindow w(host, 120, 90);
+  CrystalRec &c = w.crystal();
+  ASSERT_TRUE(BuildRockSalt(c));
+  ASSERT_TRUE(RunNewCrystal(w.ref(), false, true, true));
+  ResetOffScreen(w.ref());
+  NewPlot(w.ref(), false, true);
+  const QImage shown = ovgfx::ImageView(*OffScreenPixels(GetWindowOffScreen(w.ref()))).copy();
+  const auto file = std::filesystem::temp_directory_path() / ("ovsame" + std::to_string(::getpid()) + ".png");
+  host.savePaths.push_back(file);
+  ASSERT_EQ(DoExportPixelGraphics(w.ref(), kPNGFileType, 120, 90, 72), 0);
+  const QImage written = QImage(QString::fromStdString(file.string())).convertToFormat(QImage::Format_RGB32);
+  std::filesystem::remove(file);
+  EXPECT_EQ(written, shown.convertToFormat(QImage::Format_RGB32));
 }
