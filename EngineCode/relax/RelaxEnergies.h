@@ -60,6 +60,9 @@ inline constexpr double kRelaxCoulombScreening = 0.125; // 1/Å
 
 // ---- Per-atom term index -------------------------------------------------------
 // For every atom, the terms of each list that move with it, each term once.
+// The non-bonded terms are copied into per-atom partner lists with their
+// parameters, so a move reads them in one sweep: build the index after the
+// typing and the term search; afterwards only the coordinates may change.
 class RelaxTermIndex {
 public:
   // Builds the index over the record's five lists; false when memory runs out.
@@ -72,5 +75,12 @@ private:
     std::vector<uint32_t> start; // atom count + 1 offsets into `terms`
     std::vector<uint32_t> terms;
   };
-  Lists pairs_, threes_, inversions_, dihedrals_, nonBonded_;
+  // The other atom of a non-bonded term, its σ and ε, and 6 x 14.4 x Z*(i) Z*(j).
+  struct Partner {
+    int32_t slot;
+    double sigma, epsilon, coulomb;
+  };
+  Lists pairs_, threes_, inversions_, dihedrals_;
+  std::vector<uint32_t> partnerStart_; // atom count + 1 offsets into `partners_`
+  std::vector<Partner> partners_;
 };
