@@ -1,15 +1,18 @@
-// Relaxation speed on compact hydrogen-capped diamond clusters of about
-// 1,000 and 10,000 atoms (made at start-up by tools/make_diamond_cluster.py):
+// Relaxation speed on a sane geometry: bundles of all-trans n-C34H70 chains
+// (resources/examples/Tetratriacontane.ovtx, standard bond lengths and
+// angles) side by side, 5.0 Å apart across the zig-zag and 4.5 Å along the
+// C-H bonds, so no two chains come closer than about 2.7 Å. 3 x 3 chains make
+// 936 atoms, 10 x 10 make 10,400.
 //   BM_RelaxSetUp        typing and term search: time, the record's memory and
 //                        the process's peak resident memory;
 //   BM_RelaxMoves        Monte-Carlo steps (one atom moved each) per second,
 //                        the term index and first energy excluded;
-//   BM_ObminimizeSteps   `obminimize -ff UFF -sd` (all pairs, no cut-off) on
-//                        the same cluster as an SD file: seconds per step with
-//                        its set-up excluded, and atom moves per second (atoms
-//                        / seconds per step). The 10,000-atom run needs about
-//                        11 GB and a few minutes, so it runs only with
-//                        OV_BENCH_OBMINIMIZE_LARGE=1.
+//   BM_ObminimizeSD/CG   `obminimize -ff UFF -sd` / `-cg` (all pairs, no
+//                        cut-off) on the same bundle as an XYZ file: seconds
+//                        per step with its set-up excluded, and atom moves per
+//                        second (atoms / seconds per step). The 10,400-atom
+//                        runs need about 11 GB and a few minutes, so they run
+//                        only with OV_BENCH_OBMINIMIZE_LARGE=1.
 #include "relax/ForceFieldTerms.h"
 #include "relax/MonteCarlo.h"
 #include "relax/RelaxEnergies.h"
@@ -17,6 +20,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,38 +36,92 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-fs::path ClusterStem(int atoms) {
-  static std::map<int, fs::path> made;
-  if (auto it = made.find(atoms); it != made.end())
-    return it->second;
-  const fs::path dir = fs::temp_directory_path() / "ov_relax_bench";
-  fs::create_directories(dir);
-  const fs::path stem = dir / ("diamond" + std::to_string(atoms));
-  const fs::path tool = fs::path(__FILE__).parent_path().parent_path() / "tools" / "make_diamond_cluster.py";
-  const std::string command = "/usr/bin/python3 '" + tool.string() + "' " + std::to_string(atoms) + " '" +
-                              stem.string() + "' >/dev/null";
-  if (std::system(command.c_str()) != 0)
-    return {};
-  return made[atoms] = stem;
+struct ChainAtom {
+  std::string symbol;
+  float position[3];
+};
+
+// The example file, found from the program up: benchmarks are built in a
+// folder of the source tree (build/release/bench).
+fs::path ChainFile() {
+  const fs::path name = fs::path("resources") / "examples" / "Tetratriacontane.ovtx";
+  std::error_code error;
+  for (fs::path dir = fs::read_symlink("/proc/self/exe", error).parent_path(); !dir.empty() && dir != dir.root_path();
+       dir = dir.parent_path())
+    if (fs::exists(dir / name))
+      return dir / name;
+  return name;
 }
 
-std::vector<RelaxInputAtom> ReadCluster(const fs::path &stem) {
-  std::ifstream in(stem.string() + ".txt");
-  size_t atomCount = 0, bondCount = 0;
-  in >> atomCount >> bondCount;
-  std::vector<RelaxInputAtom> atoms(atomCount);
-  for (RelaxInputAtom &a : atoms) {
-    std::string sym;
-    in >> sym >> a.position[0] >> a.position[1] >> a.position[2];
-    a.element = TwoCharsToShort(sym.c_str());
+std::vector<ChainAtom> ReadChain() {
+  std::ifstream in(ChainFile());
+  std::string line;
+  while (std::getline(in, line) && line != "ATOM") {
   }
-  for (size_t k = 0; k < bondCount; ++k) {
-    int i, j;
-    in >> i >> j;
-    atoms[i].bonds.push_back(j);
-    atoms[j].bonds.push_back(i);
+  std::vector<ChainAtom> atoms;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    ChainAtom a;
+    std::string label;
+    if (!(fields >> a.symbol >> label >> a.position[0] >> a.position[1] >> a.position[2]))
+      break;
+    atoms.push_back(a);
   }
   return atoms;
+}
+
+// side x side chains with their bonds (C-C below 1.6 Å, C-H below 1.2 Å, as
+// the example file gives them), written as an XYZ file too.
+struct Bundle {
+  std::vector<RelaxInputAtom> atoms;
+  fs::path xyz;
+};
+
+const Bundle &MakeBundle(int side) {
+  static std::map<int, Bundle> made;
+  if (auto it = made.find(side); it != made.end())
+    return it->second;
+  const std::vector<ChainAtom> chain = ReadChain();
+  if (chain.empty()) {
+    std::fprintf(stderr, "cannot read %s\n", ChainFile().c_str());
+    std::exit(1);
+  }
+  std::vector<std::pair<int, int>> bonds;
+  for (size_t i = 0; i < chain.size(); ++i)
+    for (size_t j = i + 1; j < chain.size(); ++j) {
+      const bool hydrogen = chain[i].symbol == "H" || chain[j].symbol == "H";
+      if (hydrogen && chain[i].symbol == chain[j].symbol)
+        continue;
+      double d2 = 0;
+      for (int k = 0; k < 3; ++k)
+        d2 += std::pow(chain[i].position[k] - chain[j].position[k], 2);
+      if (d2 < std::pow(hydrogen ? 1.2 : 1.6, 2))
+        bonds.emplace_back(static_cast<int>(i), static_cast<int>(j));
+    }
+  Bundle bundle;
+  const fs::path dir = fs::temp_directory_path() / "ov_relax_bench";
+  fs::create_directories(dir);
+  bundle.xyz = dir / ("alkanes" + std::to_string(side) + ".xyz");
+  std::ofstream xyz(bundle.xyz);
+  xyz << side * side * chain.size() << "\nn-C34H70 bundle\n";
+  for (int u = 0; u < side; ++u)
+    for (int v = 0; v < side; ++v) {
+      const int first = static_cast<int>(bundle.atoms.size());
+      for (const ChainAtom &c : chain) {
+        RelaxInputAtom a;
+        a.element = TwoCharsToShort((c.symbol + " ").c_str());
+        a.position[0] = c.position[0];
+        a.position[1] = c.position[1] + 5.0f * static_cast<float>(u);
+        a.position[2] = c.position[2] + 4.5f * static_cast<float>(v);
+        bundle.atoms.push_back(a);
+        xyz << c.symbol << ' ' << a.position[0] << ' ' << a.position[1] << ' ' << a.position[2] << '\n';
+      }
+      for (auto [i, j] : bonds) {
+        bundle.atoms[first + i].bonds.push_back(first + j);
+        bundle.atoms[first + j].bonds.push_back(first + i);
+      }
+    }
+  return made[side] = std::move(bundle);
 }
 
 RelaxMoleculeData *SetUp(const std::vector<RelaxInputAtom> &atoms) {
@@ -94,21 +152,16 @@ double PeakResidentMegabytes() {
 }
 
 void BM_RelaxSetUp(benchmark::State &state) {
-  const fs::path stem = ClusterStem(static_cast<int>(state.range(0)));
-  if (stem.empty()) {
-    state.SkipWithError("cannot make the cluster");
-    return;
-  }
-  const std::vector<RelaxInputAtom> atoms = ReadCluster(stem);
+  const Bundle &bundle = MakeBundle(static_cast<int>(state.range(0)));
   double megabytes = 0, terms = 0;
   for (auto _ : state) {
-    RelaxMoleculeData *r = SetUp(atoms);
+    RelaxMoleculeData *r = SetUp(bundle.atoms);
     megabytes = RecordMegabytes(*r);
     terms = static_cast<double>(r->pairs.size() + r->threes.size() + r->inversions.size() + r->dihedrals.size() +
                                 r->nonBonded.size());
     DisposeRelaxMoleculeData(r);
   }
-  state.counters["atoms"] = static_cast<double>(atoms.size());
+  state.counters["atoms"] = static_cast<double>(bundle.atoms.size());
   state.counters["terms"] = terms;
   state.counters["record_MB"] = megabytes;
   state.counters["peak_RSS_MB"] = PeakResidentMegabytes();
@@ -118,13 +171,8 @@ void BM_RelaxSetUp(benchmark::State &state) {
 // request (after the term index is built) to the stop request; the steps
 // come from the status message the loop keeps.
 void BM_RelaxMoves(benchmark::State &state) {
-  const fs::path stem = ClusterStem(static_cast<int>(state.range(0)));
-  if (stem.empty()) {
-    state.SkipWithError("cannot make the cluster");
-    return;
-  }
-  const std::vector<RelaxInputAtom> atoms = ReadCluster(stem);
-  RelaxMoleculeData *r = SetUp(atoms);
+  const Bundle &bundle = MakeBundle(static_cast<int>(state.range(0)));
+  RelaxMoleculeData *r = SetUp(bundle.atoms);
   const double e0 = CalculateTotalEnergy(*r);
   constexpr double kSeconds = 2.0;
   double totalSteps = 0, totalSeconds = 0;
@@ -150,24 +198,25 @@ void BM_RelaxMoves(benchmark::State &state) {
     totalSteps += static_cast<double>(lastStep - firstStep);
     totalSeconds += seconds;
   }
-  state.counters["atoms"] = static_cast<double>(atoms.size());
+  state.counters["atoms"] = static_cast<double>(bundle.atoms.size());
+  state.counters["non_bonded"] = static_cast<double>(r->nonBonded.size());
   state.counters["moves_per_s"] = totalSteps / totalSeconds;
   DisposeRelaxMoleculeData(r);
 }
 
-// obminimize logs to standard error; its step-0 energy line comes once the
-// set-up and the first energy are done, so the time from that line to its
-// exit covers the steps alone.
-void BM_ObminimizeSteps(benchmark::State &state) {
-  const int atoms = static_cast<int>(state.range(0));
+// obminimize logs to standard error; the rule under its "STEP n" heading comes
+// once the set-up and the first energy are done, so the time from that line
+// to its exit covers the steps alone.
+void Obminimize(benchmark::State &state, const char *method) {
+  const int side = static_cast<int>(state.range(0));
   const int steps = static_cast<int>(state.range(1));
-  if (atoms > 5000 && !std::getenv("OV_BENCH_OBMINIMIZE_LARGE")) {
+  if (side > 5 && !std::getenv("OV_BENCH_OBMINIMIZE_LARGE")) {
     state.SkipWithError("set OV_BENCH_OBMINIMIZE_LARGE=1 to run (about 11 GB)");
     return;
   }
-  const fs::path stem = ClusterStem(atoms);
-  const std::string command = "obminimize -ff UFF -sd -n " + std::to_string(steps) + " '" + stem.string() +
-                              ".sdf' 2>&1 >/dev/null";
+  const Bundle &bundle = MakeBundle(side);
+  const std::string command = std::string("obminimize -ff UFF ") + method + " -n " + std::to_string(steps) + " '" +
+                              bundle.xyz.string() + "' 2>&1 >/dev/null";
   double perStep = 0;
   for (auto _ : state) {
     FILE *pipe = popen(command.c_str(), "r");
@@ -179,8 +228,7 @@ void BM_ObminimizeSteps(benchmark::State &state) {
     bool started = false;
     Clock::time_point t0;
     while (std::fgets(line, sizeof line, pipe)) {
-      int step;
-      if (!started && std::sscanf(line, " %d ", &step) == 1 && step == 0 && std::strstr(line, "----")) {
+      if (!started && std::strncmp(line, "------", 6) == 0) {
         started = true;
         t0 = Clock::now();
       }
@@ -194,12 +242,17 @@ void BM_ObminimizeSteps(benchmark::State &state) {
     perStep = std::chrono::duration<double>(t1 - t0).count() / steps;
     state.SetIterationTime(perStep * steps);
   }
+  state.counters["atoms"] = static_cast<double>(bundle.atoms.size());
   state.counters["s_per_step"] = perStep;
-  state.counters["atom_moves_per_s"] = atoms / perStep;
+  state.counters["atom_moves_per_s"] = static_cast<double>(bundle.atoms.size()) / perStep;
 }
+
+void BM_ObminimizeSD(benchmark::State &state) { Obminimize(state, "-sd"); }
+void BM_ObminimizeCG(benchmark::State &state) { Obminimize(state, "-cg"); }
 
 } // namespace
 
-BENCHMARK(BM_RelaxSetUp)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_RelaxMoves)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
-BENCHMARK(BM_ObminimizeSteps)->Args({1000, 5})->Args({10000, 2})->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_RelaxSetUp)->Arg(3)->Arg(10)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_RelaxMoves)->Arg(3)->Arg(10)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_ObminimizeSD)->Args({3, 20})->Args({10, 2})->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_ObminimizeCG)->Args({3, 20})->Args({10, 2})->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <new>
 #include <numbers>
+#include <utility>
 
 namespace {
 
@@ -51,6 +52,69 @@ double DihedralEnergyAt(const RelaxMoleculeData &rec, const DihedralTerm &t) {
   Diff(rec.atoms[t.slotJ], rec.atoms[t.slotK], b2);
   Diff(rec.atoms[t.slotK], rec.atoms[t.slotL], b3);
   return DihedralTermEnergy(t, b1, b2, b3);
+}
+
+// erfc(0.125 r) for 0 <= r < 32 Å: one quintic per 1/8 Å interval, matching
+// the function and its first two derivatives at both ends (exact at the
+// knots, within 1e-10 relative between them); the library function beyond.
+class ScreeningTable {
+public:
+  static constexpr double kPerAngstrom = 8.0;
+  static constexpr int kIntervals = 256;
+
+  ScreeningTable() {
+    const double a = kRelaxCoulombScreening;
+    const double h = 1.0 / kPerAngstrom;
+    auto f = [&](double r) { return std::erfc(a * r); };
+    auto d1 = [&](double r) { return -2 * a / std::sqrt(std::numbers::pi) * std::exp(-a * a * r * r); };
+    auto d2 = [&](double r) { return -2 * a * a * r * d1(r); };
+    for (int k = 0; k < kIntervals; ++k) {
+      const double r0 = k * h, r1 = (k + 1) * h;
+      double *c = coefficients_[k];
+      c[0] = f(r0);
+      c[1] = h * d1(r0);
+      c[2] = h * h * d2(r0) / 2;
+      // What the quadratic leaves of the value, slope and curvature at r1.
+      const double va = f(r1) - (c[0] + c[1] + c[2]);
+      const double vb = h * d1(r1) - (c[1] + 2 * c[2]);
+      const double vc = h * h * d2(r1) - 2 * c[2];
+      c[3] = 10 * va - 4 * vb + vc / 2;
+      c[4] = -15 * va + 7 * vb - vc;
+      c[5] = 6 * va - 3 * vb + vc / 2;
+    }
+  }
+
+  double operator()(double r) const {
+    const double u = r * kPerAngstrom;
+    if (!(u < kIntervals))
+      return std::erfc(kRelaxCoulombScreening * r);
+    const int k = static_cast<int>(u);
+    const double t = u - k;
+    const double *c = coefficients_[k];
+    return c[0] + t * (c[1] + t * (c[2] + t * (c[3] + t * (c[4] + t * c[5]))));
+  }
+
+private:
+  double coefficients_[kIntervals][6];
+};
+
+const ScreeningTable &Screening() {
+  static const ScreeningTable table;
+  return table;
+}
+
+// Lennard-Jones and screened Coulomb at distance r; `coulomb` is
+// 6 x 14.4 x Z*(i) Z*(j).
+inline double NonBondedRadial(const ScreeningTable &screening, double sigma, double epsilon, double coulomb,
+                              double r) {
+  const double s = sigma / r;
+  const double s2 = s * s;
+  const double s6 = s2 * s2 * s2;
+  return epsilon * (s6 * s6 - 2 * s6) + epsilon + coulomb / r * screening(r);
+}
+
+inline double CoulombFactor(const RelaxAtom &a, const RelaxAtom &b) {
+  return kRelaxCoulombFactor * kRelaxCoulombConstant * (static_cast<double>(a.zStar) * b.zStar);
 }
 
 double NonBondedEnergyAt(const RelaxMoleculeData &rec, const NonBondedTerm &t) {
@@ -148,11 +212,7 @@ RadialDerivatives ScreenedCoulombRadial(double zz, double r) {
 }
 
 double NonBondedTermEnergy(const NonBondedTerm &term, double zz, double r) {
-  const double s = term.sigma / r;
-  const double s2 = s * s;
-  const double s6 = s2 * s2 * s2;
-  return term.epsilon * (s6 * s6 - 2 * s6) + term.epsilon +
-         kRelaxCoulombFactor * kRelaxCoulombConstant * zz / r * std::erfc(kRelaxCoulombScreening * r);
+  return NonBondedRadial(Screening(), term.sigma, term.epsilon, kRelaxCoulombFactor * kRelaxCoulombConstant * zz, r);
 }
 
 // ---- Sums -------------------------------------------------------------------------
@@ -250,9 +310,18 @@ bool RelaxTermIndex::Build(const RelaxMoleculeData &rec) {
     BuildLists(n, rec.dihedrals,
                [](const DihedralTerm &t, int32_t *s) { return Distinct({t.slotI, t.slotJ, t.slotK, t.slotL}, s); },
                dihedrals_.start, dihedrals_.terms);
+    Lists nonBonded;
     BuildLists(n, rec.nonBonded,
                [](const NonBondedTerm &t, int32_t *s) { return Distinct({t.slotI, t.slotJ}, s); },
-               nonBonded_.start, nonBonded_.terms);
+               nonBonded.start, nonBonded.terms);
+    partnerStart_ = std::move(nonBonded.start);
+    partners_.resize(nonBonded.terms.size());
+    for (size_t a = 0; a < n; ++a)
+      for (uint32_t k = partnerStart_[a]; k < partnerStart_[a + 1]; ++k) {
+        const NonBondedTerm &t = rec.nonBonded[nonBonded.terms[k]];
+        const int32_t other = t.slotI == static_cast<int32_t>(a) ? t.slotJ : t.slotI;
+        partners_[k] = {other, t.sigma, t.epsilon, CoulombFactor(rec.atoms[t.slotI], rec.atoms[t.slotJ])};
+      }
     return true;
   } catch (const std::bad_alloc &) {
     return false;
@@ -266,7 +335,17 @@ double RelaxTermIndex::AtomEnergy(const RelaxMoleculeData &rec, int32_t slot) co
       total += energy(rec, terms[lists.terms[k]]);
     return total;
   };
+  // The distance is the same whichever atom of the pair it is taken from.
+  const ScreeningTable &screening = Screening();
+  const RelaxAtom &atom = rec.atoms[slot];
+  double nonBonded = 0.0;
+  for (uint32_t k = partnerStart_[slot]; k < partnerStart_[slot + 1]; ++k) {
+    const Partner &p = partners_[k];
+    double d[3];
+    Diff(atom, rec.atoms[p.slot], d);
+    nonBonded += NonBondedRadial(screening, p.sigma, p.epsilon, p.coulomb, Length(d));
+  }
   return sum(pairs_, rec.pairs, PairEnergyAt) + sum(threes_, rec.threes, AngleEnergyAt) +
          sum(inversions_, rec.inversions, InversionEnergyAt) + sum(dihedrals_, rec.dihedrals, DihedralEnergyAt) +
-         sum(nonBonded_, rec.nonBonded, NonBondedEnergyAt);
+         nonBonded;
 }

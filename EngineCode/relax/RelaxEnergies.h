@@ -35,7 +35,8 @@ double AngleTermEnergy(const ThreeBodyTerm &term, const double a[3], const doubl
 double InversionTermEnergy(const InversionTerm &term, const double v[3][3]);
 // b1 = J - I, b2 = K - J, b3 = L - K.
 double DihedralTermEnergy(const DihedralTerm &term, const double b1[3], const double b2[3], const double b3[3]);
-// zz = Z*(i) Z*(j); r the distance.
+// zz = Z*(i) Z*(j); r the distance. The screening erfc(0.125 r) comes from a
+// table (within 1e-10 relative of the library function) out to 32 Å.
 double NonBondedTermEnergy(const NonBondedTerm &term, double zz, double r);
 
 // A function of the distance with its first and second derivatives.
@@ -60,6 +61,9 @@ inline constexpr double kRelaxCoulombScreening = 0.125; // 1/Å
 
 // ---- Per-atom term index -------------------------------------------------------
 // For every atom, the terms of each list that move with it, each term once.
+// The non-bonded terms are copied into per-atom partner lists with their
+// parameters, so a move reads them in one sweep: build the index after the
+// typing and the term search; afterwards only the coordinates may change.
 class RelaxTermIndex {
 public:
   // Builds the index over the record's five lists; false when memory runs out.
@@ -72,5 +76,12 @@ private:
     std::vector<uint32_t> start; // atom count + 1 offsets into `terms`
     std::vector<uint32_t> terms;
   };
-  Lists pairs_, threes_, inversions_, dihedrals_, nonBonded_;
+  // The other atom of a non-bonded term, its σ and ε, and 6 x 14.4 x Z*(i) Z*(j).
+  struct Partner {
+    int32_t slot;
+    double sigma, epsilon, coulomb;
+  };
+  Lists pairs_, threes_, inversions_, dihedrals_;
+  std::vector<uint32_t> partnerStart_; // atom count + 1 offsets into `partners_`
+  std::vector<Partner> partners_;
 };
