@@ -483,6 +483,9 @@ void InitSiteBrowser(SiteBrowserView *browser) {
   browser->header()->setStretchLastSection(true);
 }
 
+// Room beside a column title in the header (the section's padding).
+constexpr int kHeaderTitleMargin = 12;
+
 void SiteBrowserHideCNColumn(SiteBrowserView *browser) {
   if (!browser)
     return;
@@ -492,7 +495,11 @@ void SiteBrowserHideCNColumn(SiteBrowserView *browser) {
   const int widths[] = {86, 34, 36, 34};
   browser->setIndentation(12);
   for (int column = 0; column < 4 && column < browser->Model()->columnCount(); column++)
-    browser->setColumnWidth(column, std::max(widths[column], browser->header()->sectionSizeHint(column)));
+  {
+    const QString title = browser->Model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    const int titleWidth = browser->header()->fontMetrics().horizontalAdvance(title) + kHeaderTitleMargin;
+    browser->setColumnWidth(column, std::max(widths[column], titleWidth));
+  }
 }
 
 SiteBrowserView *GetGraphicsWindowSiteBrowserView(WindowRef window) {
