@@ -311,8 +311,9 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
   uint32_t type = 0;
   const int16_t status = FSRefGetFileType(file, &type);
   if (status != 0) {
-    MyCFStopAlert("The file could not be opened.",
-                  "\"" + file.filename().string() + "\" is not a file this version can read.");
+    std::string why = std::string(1, '"').append(file.filename().string());
+    why.append("\" is not a file this version can read.");
+    MyCFStopAlert("The file could not be opened.", why);
     return false;
   }
   const bool madeWindow = window == nullptr && !(FrontGraphWindow() && !IsWindowFileOpen(FrontGraphWindow()));
