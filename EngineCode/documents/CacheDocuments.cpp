@@ -47,11 +47,11 @@ bool ReadPreviewBytes(const std::filesystem::path &file, std::vector<uint8_t> &b
   const uint32_t count = ReadLE32(mapHead + 8);
   if (count > (size - mapOffset - 12) / 12)
     return false;
-  std::vector<uint8_t> entries(size_t(count) * 12);
-  if (!entries.empty() && !ReadAt(f.get(), mapOffset + 12, entries.data(), entries.size()))
-    return false;
+  // The map's entries, 12 bytes each: a section's type, offset and length.
   for (uint32_t k = 0; k < count; k++) {
-    const uint8_t *e = entries.data() + size_t(k) * 12;
+    uint8_t e[12];
+    if (!ReadAt(f.get(), mapOffset + 12 + uint64_t(k) * 12, e, sizeof e))
+      return false;
     if (FourCharsToLong(reinterpret_cast<const char *>(e)) != FourCharsToLong("JPEG"))
       continue;
     const uint64_t at = uint64_t(ReadLE32(e + 4)) + 8, length = ReadLE32(e + 8);

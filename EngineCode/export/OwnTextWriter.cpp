@@ -98,7 +98,7 @@ std::string FormatTextFile(const CrystalRec &c, std::string_view title, std::str
            F(c.originShift[2]) + "\n";
     o += "\n! Plot range (min/max along x, y and z axes)\nXYZR ";
     for (float v : c.plotRange)
-      o += " " + F(v);
+      o.append(1, ' ').append(F(v));
     o += "\n";
   }
 
@@ -131,8 +131,12 @@ std::string FormatTextFile(const CrystalRec &c, std::string_view title, std::str
     if (sumM > 0.0f) {
       const float *m = c.orientationMatrix;
       o += "\n! Orientation matrix: 11 12 13; 21 22 23; 31 32 33\nOMAT ";
-      for (int r = 0; r < 3; r++)
-        o += " " + F(m[3 * r], 3) + " " + F(m[3 * r + 1], 3) + " " + F(m[3 * r + 2], 3) + (r < 2 ? " " : "");
+      for (int r = 0; r < 3; r++) {
+        for (int k = 0; k < 3; k++)
+          o.append(1, ' ').append(F(m[3 * r + k], 3));
+        if (r < 2)
+          o.append(1, ' ');
+      }
       o += "\n";
     } else if (sumV > 0.0f) {
       o += "\n! View direction as [UVW]\nVIEW  " + F(c.viewDirection[0]) + " " + F(c.viewDirection[1]) + " " +
@@ -236,7 +240,7 @@ std::string FormatTextFile(const CrystalRec &c, std::string_view title, std::str
         } else {
           const float *t = site.tensor;
           for (float v : {t[0], t[4], t[8], t[1], t[2], t[5]})
-            o += " " + F(v);
+            o.append(1, ' ').append(F(v));
         }
         o += "\n";
       }
@@ -271,7 +275,7 @@ bool DoWriteTextFile(const CrystalRec &crystal, std::string_view title, std::str
   std::string reason;
   if (!WriteFileAtomically(path, std::span(reinterpret_cast<const uint8_t *>(text.data()), text.size()), &reason)) {
     MyCFStopAlert("The text file could not be saved.",
-                  "\"" + path.filename().string() + "\" could not be written (" + reason + ").");
+                  std::string(1, '"') + path.filename().string() + "\" could not be written (" + reason + ").");
     return false;
   }
   return true;

@@ -711,7 +711,7 @@ bool ReadTextFile(WindowRef window, const std::filesystem::path &file) {
   std::vector<uint8_t> bytes;
   std::string reason;
   if (!ReadWholeFile(file, bytes, &reason)) {
-    MyCFStopAlert("The file could not be opened.", "\"" + file.filename().string() + "\" could not be read: " +
+    MyCFStopAlert("The file could not be opened.", std::string(1, '"') + file.filename().string() + "\" could not be read: " +
                                                        reason + ".");
     return false;
   }
@@ -760,7 +760,7 @@ bool OpenTextFile(WindowRef window, const std::filesystem::path &file) {
   std::vector<uint8_t> bytes;
   std::string reason;
   if (!ReadWholeFile(file, bytes, &reason)) {
-    MyCFStopAlert("The file could not be opened.", "\"" + file.filename().string() + "\" could not be read: " +
+    MyCFStopAlert("The file could not be opened.", std::string(1, '"') + file.filename().string() + "\" could not be read: " +
                                                        reason + ".");
     return false;
   }

@@ -578,5 +578,5 @@ void UpdateAllCommandStatus() {
 std::string CommandName(uint32_t code) {
   char text[5] = {};
   LongToFourChars(code, text);
-  return "'" + std::string(text, 4) + "'";
+  return std::string(1, '\'') + std::string(text, 4) + "'";
 }
