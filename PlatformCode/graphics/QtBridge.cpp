@@ -63,6 +63,14 @@ QFont MakeFont(std::string_view family, double size, int face) {
   font.setItalic((face & kFaceItalic) != 0);
   font.setUnderline((face & kFaceUnderline) != 0);
   font.setKerning(true);
+  // Qt shares one font engine between requests of the same pixel size, and a
+  // screen font asked for later reports the point size of whichever request
+  // made the engine. Ours are points at 72 dpi, so a 12-point label would make
+  // a 9-point screen font (12 px at 96 dpi) claim 12 points, and styles that
+  // paint menu items at the reported size then draw them larger than they
+  // were measured. This strategy, which changes nothing for outline fonts,
+  // keeps our engines apart from the screen's.
+  font.setStyleStrategy(QFont::PreferMatch);
   return font;
 }
 
