@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -90,78 +89,6 @@ size_t VertexHash::operator()(const Vertex &v) const {
   return static_cast<size_t>(h ^ (h >> 29));
 }
 
-// ---- Numbers as text -----------------------------------------------------------------------
-
-namespace {
-
-// Powers of ten of the precisions written.
-constexpr double kTenTo[7] = {1.0, 10.0, 100.0, 1000.0, 10000.0, 100000.0, 1000000.0};
-// Below this magnitude a float times 10^6 is a whole number of at most 50
-// bits, exact in a double.
-constexpr double kExactFixedLimit = 1.0e9;
-constexpr double kTwoTo52 = 4503599627370496.0;
-
-// "00" to "99".
-constexpr char kDigitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-                               "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-                               "8081828384858687888990919293949596979899";
-
-// The fast path's text is at most 18 characters ("-999999999.999999").
-constexpr size_t kCopiedChars = 24;
-
-} // namespace
-
-char *DecimalBefore(char *end, uint64_t v) {
-  while (v >= 100) {
-    const size_t pair = static_cast<size_t>(v % 100) * 2;
-    v /= 100;
-    *--end = kDigitPairs[pair + 1];
-    *--end = kDigitPairs[pair];
-  }
-  if (v >= 10) {
-    const size_t pair = static_cast<size_t>(v) * 2;
-    *--end = kDigitPairs[pair + 1];
-    *--end = kDigitPairs[pair];
-  } else {
-    *--end = static_cast<char>('0' + v);
-  }
-  return end;
-}
-
-char *WriteFixed(char *out, double v, int precision) {
-  if (!std::isfinite(v))
-    v = 0.0;
-  // Almost every number written is a float (a coordinate or a normal). A
-  // float times 10^p (p <= 6) is exact in a double, so rounding that product
-  // to the nearest integer, ties to even, is the correctly rounded decimal
-  // that to_chars and printf give, written here without their general path.
-  if (precision >= 1 && precision <= 6 && static_cast<double>(static_cast<float>(v)) == v &&
-      std::fabs(v) < kExactFixedLimit) {
-    // Adding and taking away 2^52 rounds a smaller non-negative double to
-    // a whole number, ties to even.
-    const double product = std::fabs(v) * kTenTo[precision];
-    const uint64_t scaled = static_cast<uint64_t>((product + kTwoTo52) - kTwoTo52);
-    const uint64_t unit = static_cast<uint64_t>(kTenTo[precision]);
-    // The text ends kCopiedChars before the end of buf, so that a copy of a
-    // fixed size (which needs no call) takes it whole.
-    char buf[2 * kCopiedChars];
-    char *const end = buf + kCopiedChars;
-    uint64_t fraction = scaled % unit;
-    char *p = end;
-    for (int k = 0; k < precision; k++) {
-      *--p = static_cast<char>('0' + fraction % 10);
-      fraction /= 10;
-    }
-    *--p = '.';
-    p = DecimalBefore(p, scaled / unit);
-    if (std::signbit(v))
-      *--p = '-';
-    std::memcpy(out, p, kCopiedChars);
-    return out + (end - p);
-  }
-  return std::to_chars(out, out + kMaxFixedChars, v, std::chars_format::fixed, precision).ptr;
-}
-
 namespace {
 // The table is at most this full (as a fraction) before it doubles.
 constexpr size_t kDictionaryLoadNumerator = 1, kDictionaryLoadDenominator = 2;
@@ -181,7 +108,7 @@ const uint32_t *VertexDictionary::Find(const Vertex &v) const {
     return nullptr;
   const size_t mask = slots_.size() - 1;
   const VertexEqual equal;
-  for (size_t i = VertexHash{}(v) & mask;; i = (i + 1) & mask) {
+  for (size_t i = VertexHash{}(v)&mask;; i = (i + 1) & mask) {
     const Slot &slot = slots_[i];
     if (!slot.used)
       return nullptr;
@@ -195,7 +122,7 @@ std::pair<uint32_t, bool> VertexDictionary::Insert(const Vertex &v, uint32_t ind
     Grow();
   const size_t mask = slots_.size() - 1;
   const VertexEqual equal;
-  for (size_t i = VertexHash{}(v) & mask;; i = (i + 1) & mask) {
+  for (size_t i = VertexHash{}(v)&mask;; i = (i + 1) & mask) {
     Slot &slot = slots_[i];
     if (!slot.used) {
       slot = Slot{v, index, true};

@@ -104,15 +104,6 @@ struct VertexEqual {
 struct VertexHash {
   size_t operator()(const Vertex &v) const;
 };
-// ---- Numbers as text -----------------------------------------------------------------------
-
-// The room WriteFixed may write into at `out`.
-inline constexpr size_t kMaxFixedChars = 400;
-// Writes v as printf's "%.*f" in the C locale would (a value that is not
-// finite as 0) at `out`; answers the end of the text.
-char *WriteFixed(char *out, double v, int precision);
-// Writes v in decimal so that it ends just before `end`; answers its start.
-char *DecimalBefore(char *end, uint64_t v);
 
 // Vertex -> index under VertexEqual: an open-addressed table, so that a mesh
 // of thousands of vertices costs no allocation per vertex.

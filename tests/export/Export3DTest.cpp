@@ -8,16 +8,17 @@
 #include "ColladaChecker.h"
 #include "RenderServices.h"
 #include "export/Export3D.h"
+#include "export/FixedText.h"
 #include "render/BondDrawing.h"
 #include "render/PlotPipeline.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
-#include <random>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <random>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -694,8 +695,23 @@ TEST(ColladaChecker, FindsBrokenReferencesAndCounts) {
 TEST(Export3DNumbers, FixedTextIsPrintfs) {
   std::mt19937 rng(17);
   std::uniform_int_distribution<uint32_t> bits;
-  std::vector<double> values = {0.0, -0.0, 0.0625, -0.0625, 0.0005, 1.0005, 2.5e-4, -4e-4, 999999999.0, 1e9, 3.4e38,
-                                65535.0 / 65535.0, 40000.0 / 65535.0, std::nan(""), HUGE_VAL, 0.1, 1.0 / 3.0};
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                0.0625,
+                                -0.0625,
+                                0.0005,
+                                1.0005,
+                                2.5e-4,
+                                -4e-4,
+                                999999999.0,
+                                1e9,
+                                3.4e38,
+                                65535.0 / 65535.0,
+                                40000.0 / 65535.0,
+                                std::nan(""),
+                                HUGE_VAL,
+                                0.1,
+                                1.0 / 3.0};
   for (int k = 0; k < 200000; k++) {
     float f;
     const uint32_t b = bits(rng);
@@ -710,6 +726,12 @@ TEST(Export3DNumbers, FixedTextIsPrintfs) {
       const std::string text(ours, WriteFixed(ours, v, precision));
       ASSERT_EQ(text, theirs) << v << " at " << precision;
     }
+  // Whole numbers, at every change of length.
+  char digits[24];
+  for (uint64_t v = 1; v < UINT64_MAX / 10; v *= 10)
+    for (uint64_t w : {v - 1, v, v + 1, 2 * v - 1, 10 * v - 1})
+      ASSERT_EQ(std::string(digits, WriteDecimal(digits, w)), std::to_string(w));
+  ASSERT_EQ(std::string(digits, WriteDecimal(digits, UINT64_MAX)), std::to_string(UINT64_MAX));
 }
 
 } // namespace
