@@ -108,7 +108,7 @@ const uint32_t *VertexDictionary::Find(const Vertex &v) const {
     return nullptr;
   const size_t mask = slots_.size() - 1;
   const VertexEqual equal;
-  for (size_t i = VertexHash{}(v)&mask;; i = (i + 1) & mask) {
+  for (size_t i = VertexHash{}(v) & mask;; i = (i + 1) & mask) {
     const Slot &slot = slots_[i];
     if (!slot.used)
       return nullptr;
@@ -122,7 +122,7 @@ std::pair<uint32_t, bool> VertexDictionary::Insert(const Vertex &v, uint32_t ind
     Grow();
   const size_t mask = slots_.size() - 1;
   const VertexEqual equal;
-  for (size_t i = VertexHash{}(v)&mask;; i = (i + 1) & mask) {
+  for (size_t i = VertexHash{}(v) & mask;; i = (i + 1) & mask) {
     Slot &slot = slots_[i];
     if (!slot.used) {
       slot = Slot{v, index, true};

@@ -695,23 +695,8 @@ TEST(ColladaChecker, FindsBrokenReferencesAndCounts) {
 TEST(Export3DNumbers, FixedTextIsPrintfs) {
   std::mt19937 rng(17);
   std::uniform_int_distribution<uint32_t> bits;
-  std::vector<double> values = {0.0,
-                                -0.0,
-                                0.0625,
-                                -0.0625,
-                                0.0005,
-                                1.0005,
-                                2.5e-4,
-                                -4e-4,
-                                999999999.0,
-                                1e9,
-                                3.4e38,
-                                65535.0 / 65535.0,
-                                40000.0 / 65535.0,
-                                std::nan(""),
-                                HUGE_VAL,
-                                0.1,
-                                1.0 / 3.0};
+  std::vector<double> values = {0.0, -0.0, 0.0625, -0.0625, 0.0005, 1.0005, 2.5e-4, -4e-4, 999999999.0, 1e9, 3.4e38,
+                                65535.0 / 65535.0, 40000.0 / 65535.0, std::nan(""), HUGE_VAL, 0.1, 1.0 / 3.0};
   for (int k = 0; k < 200000; k++) {
     float f;
     const uint32_t b = bits(rng);
