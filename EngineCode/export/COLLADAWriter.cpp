@@ -66,6 +66,27 @@ void Int(std::string &out, int64_t v, std::string_view after = {}) {
 void IntSp(std::string &out, int64_t v) { Int(out, v, " "); }
 double Channel(uint16_t c) { return double(c) / 65535.0; }
 
+// The text of the points written last, kept by their exact bits: a mesh
+// lists a corner again for each triangle that does not share it, and a
+// recurring point is copied instead of formatted.
+class PointTexts {
+public:
+  static constexpr size_t kMaxText = 32;
+  struct Slot {
+    uint32_t bits[3] = {0, 0, 0};
+    uint32_t length = 0; // 0: empty
+    char text[kMaxText] = {};
+  };
+  Slot &For(const uint32_t bits[3]) {
+    const uint32_t h = bits[0] * 0x9E3779B1u ^ bits[1] * 0x85EBCA77u ^ bits[2] * 0xC2B2AE3Du;
+    return slots_[h >> (32 - kBits)];
+  }
+
+private:
+  static constexpr int kBits = 8;
+  Slot slots_[size_t{1} << kBits];
+};
+
 // Collects the many short numbers of an array and appends them to the
 // document a few kilobytes at a time rather than one by one.
 class Batch {
@@ -91,6 +112,34 @@ public:
     char *e = WriteFixedFloat<3>(p, v);
     e = std::copy(after.begin(), after.end(), e);
     used_ = static_cast<size_t>(e - buf_);
+  }
+
+  // The point less the centre: "%.3f" of each coordinate, a space after x
+  // and y, two after z.
+  void Point(const Vertex &v, const float centre[3], PointTexts &memo) {
+    char *p = Room(3 * kMaxFixedChars + 4);
+    uint32_t bits[3];
+    std::memcpy(bits, &v, sizeof bits);
+    PointTexts::Slot &slot = memo.For(bits);
+    if (slot.length != 0 && std::memcmp(slot.bits, bits, sizeof bits) == 0) {
+      std::memcpy(p, slot.text, PointTexts::kMaxText);
+      used_ += slot.length;
+      return;
+    }
+    char *e = WriteFixedFloat<3>(p, v.x - centre[0]);
+    *e++ = ' ';
+    e = WriteFixedFloat<3>(e, v.y - centre[1]);
+    *e++ = ' ';
+    e = WriteFixedFloat<3>(e, v.z - centre[2]);
+    *e++ = ' ';
+    *e++ = ' ';
+    const size_t length = static_cast<size_t>(e - p);
+    if (length <= PointTexts::kMaxText) {
+      std::memcpy(slot.bits, bits, sizeof bits);
+      std::memcpy(slot.text, p, length);
+      slot.length = static_cast<uint32_t>(length);
+    }
+    used_ += length;
   }
 
 private:
@@ -311,6 +360,7 @@ private:
   std::vector<uint32_t> surfaceTypes_;
   std::vector<bool> polyEdges_, polyFaces_;
   TextCache normalTexts_, cornerTexts_;
+  PointTexts pointTexts_;
   std::string cornerKey_;
   float viewDst_ = 0.0f;
 };
@@ -544,13 +594,9 @@ void Writer::Source(const std::string &prefix, const std::string &number, const 
   Int(o, int64_t(points.size()) * 3);
   o += "\">";
   if (centred) {
-    const float *centre = c_.plotCentre;
     Batch batch(o);
-    for (const Vertex &p : points) {
-      batch.F3(p.x - centre[0], " ");
-      batch.F3(p.y - centre[1], " ");
-      batch.F3(p.z - centre[2], "  ");
-    }
+    for (const Vertex &p : points)
+      batch.Point(p, c_.plotCentre, pointTexts_);
   } else {
     CachedText(o, normalTexts_, BytesOf(points), [&] {
       Batch batch(o);

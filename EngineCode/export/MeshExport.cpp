@@ -73,6 +73,29 @@ Vertex Perpendicular(const Vertex &d) {
   return {0.0f, d.z, -d.y};
 }
 
+// The cosine and sine of j * 2 pi / p for j = 0 to p - 1: every atom of a
+// size has rings of the same sizes. Kept for the ring sizes met, up to a
+// bound on the entries kept.
+const std::pair<double, double> *RingAngles(int64_t p) {
+  constexpr size_t kMaxKept = size_t{1} << 20;
+  static thread_local std::unordered_map<int64_t, std::vector<std::pair<double, double>>> kept;
+  static thread_local size_t entries = 0;
+  if (auto it = kept.find(p); it != kept.end())
+    return it->second.data();
+  if (entries + static_cast<size_t>(p) > kMaxKept) {
+    kept.clear();
+    entries = 0;
+  }
+  std::vector<std::pair<double, double>> &angles = kept[p];
+  angles.resize(static_cast<size_t>(p));
+  for (int64_t j = 0; j < p; j++) {
+    const double psi = double(j) * 2.0 * std::numbers::pi / double(p);
+    angles[static_cast<size_t>(j)] = {std::cos(psi), std::sin(psi)};
+  }
+  entries += static_cast<size_t>(p);
+  return angles.data();
+}
+
 // Round half away from zero.
 int64_t RoundHalfAway(double v) { return static_cast<int64_t>(v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5)); }
 
@@ -99,8 +122,17 @@ void VertexDictionary::reserve(size_t n) {
   size_t slots = kMinDictionarySlots;
   while (slots * kDictionaryLoadNumerator < n * kDictionaryLoadDenominator)
     slots *= 2;
-  slots_.assign(slots, Slot{});
+  Reset(slots);
+}
+
+void VertexDictionary::Reset(size_t slots) {
   count_ = 0;
+  if (slots_.size() == slots && stamp_ < UINT32_MAX) {
+    stamp_++;
+    return;
+  }
+  slots_.assign(slots, Slot{});
+  stamp_ = 1;
 }
 
 const uint32_t *VertexDictionary::Find(const Vertex &v) const {
@@ -110,7 +142,7 @@ const uint32_t *VertexDictionary::Find(const Vertex &v) const {
   const VertexEqual equal;
   for (size_t i = VertexHash{}(v) & mask;; i = (i + 1) & mask) {
     const Slot &slot = slots_[i];
-    if (!slot.used)
+    if (slot.stamp != stamp_)
       return nullptr;
     if (equal(slot.v, v))
       return &slot.index;
@@ -124,8 +156,8 @@ std::pair<uint32_t, bool> VertexDictionary::Insert(const Vertex &v, uint32_t ind
   const VertexEqual equal;
   for (size_t i = VertexHash{}(v) & mask;; i = (i + 1) & mask) {
     Slot &slot = slots_[i];
-    if (!slot.used) {
-      slot = Slot{v, index, true};
+    if (slot.stamp != stamp_) {
+      slot = Slot{v, index, stamp_};
       count_++;
       return {index, true};
     }
@@ -137,10 +169,10 @@ std::pair<uint32_t, bool> VertexDictionary::Insert(const Vertex &v, uint32_t ind
 void VertexDictionary::Grow() {
   std::vector<Slot> old;
   old.swap(slots_);
-  slots_.assign(std::max(kMinDictionarySlots, old.size() * 2), Slot{});
-  count_ = 0;
+  const uint32_t oldStamp = stamp_;
+  Reset(std::max(kMinDictionarySlots, old.size() * 2));
   for (const Slot &slot : old)
-    if (slot.used)
+    if (slot.stamp == oldStamp)
       Insert(slot.v, slot.index);
 }
 
@@ -781,21 +813,27 @@ void AddTriangleInfo(bool twoColour, bool eightSector, bool smooth, const Vertex
   const Vertex n = smooth ? Vertex{} : Unit(Cross(Sub(corners[1], corners[0]), Sub(corners[2], corners[0])));
   bool added = false;
   for (const Vertex &corner : corners) {
+    Vertex normal = n;
     if (smooth) {
-      const uint32_t *found = dictionary.Find(corner);
-      if (!found) {
-        dictionary.Insert(corner, static_cast<uint32_t>(vertices.size()));
+      const auto [found, fresh] = dictionary.Insert(corner, static_cast<uint32_t>(vertices.size()));
+      if (fresh) {
         added = true;
+        normal = Unit(Sub(corner, centre));
       } else if (!added &&
                  (!twoColour || (std::fabs(corner.x - centre.x) >= tol && std::fabs(corner.y - centre.y) >= tol &&
                                  std::fabs(corner.z - centre.z) >= tol))) {
-        indices.push_back(*found);
+        indices.push_back(found);
         continue;
+      } else if (std::memcmp(&vertices[found], &corner, sizeof corner) == 0) {
+        // The same bits as the corner met before: the same normal.
+        normal = normals[found];
+      } else {
+        normal = Unit(Sub(corner, centre));
       }
     }
     indices.push_back(static_cast<uint32_t>(vertices.size()));
     vertices.push_back(corner);
-    normals.push_back(smooth ? Unit(Sub(corner, centre)) : n);
+    normals.push_back(normal);
   }
 }
 
@@ -838,10 +876,14 @@ bool GenerateEllipsoidVertices(const Export3DContext &ctx, bool twoColour, bool 
     };
     // Rings from the +z pole to the -z pole.
     const int64_t quarter = n / 4, half = n / 2;
-    std::vector<VertexArray> rings(static_cast<size_t>(half + 1));
+    // Kept from one atom to the next, as the dictionary below.
+    static thread_local std::vector<VertexArray> rings;
+    if (rings.size() < static_cast<size_t>(half + 1))
+      rings.resize(static_cast<size_t>(half + 1));
     for (int64_t k = 0; k <= half; k++) {
       const int64_t p = k <= quarter ? 8 * k : 8 * (half - k);
       VertexArray &ring = rings[static_cast<size_t>(k)];
+      ring.clear();
       if (p == 0) {
         ring.push_back(map(0, 0, k == 0 ? lz : -lz));
         continue;
@@ -849,11 +891,9 @@ bool GenerateEllipsoidVertices(const Export3DContext &ctx, bool twoColour, bool 
       const double t = std::tan(double(k) * dtheta);
       const double s = std::sqrt(1.0 / (1.0 / (t * t * double(lz) * double(lz)) + 1.0 / (double(lx) * double(lx))));
       const double z = s / t, ys = s * double(ly) / double(lx);
-      ring.reserve(static_cast<size_t>(p));
-      for (int64_t j = 0; j < p; j++) {
-        const double psi = double(j) * 2.0 * std::numbers::pi / double(p);
-        ring.push_back(map(s * std::cos(psi), -ys * std::sin(psi), z));
-      }
+      const std::pair<double, double> *turn = RingAngles(p);
+      for (int64_t j = 0; j < p; j++)
+        ring.push_back(map(s * turn[j].first, -ys * turn[j].second, z));
     }
     // Kept from one atom to the next: an export meshes thousands of them.
     static thread_local VertexDictionary dictionary;
