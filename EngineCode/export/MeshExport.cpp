@@ -919,7 +919,11 @@ bool GenerateEllipsoidVertices(const Export3DContext &ctx, bool twoColour, bool 
       const VertexArray &L = r0.size() >= r1.size() ? r0 : r1;
       const VertexArray &S = r0.size() >= r1.size() ? r1 : r0;
       const size_t nL = L.size(), nS = S.size();
-      auto at = [](const VertexArray &ring, size_t i) -> const Vertex & { return ring[i % ring.size()]; };
+      // ring[i % size]; i is almost never past twice the size.
+      auto at = [](const VertexArray &ring, size_t i) -> const Vertex & {
+        const size_t size = ring.size();
+        return ring[i < size ? i : i < 2 * size ? i - size : i % size];
+      };
       const bool upper = k + 1 <= quarter;
       for (size_t sector = 0; sector < 8; sector++) {
         const size_t i = sector * nS / 8, j = sector * nL / 8;
