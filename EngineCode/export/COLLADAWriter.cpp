@@ -195,8 +195,14 @@ private:
 };
 
 // Writes the text `write` appends to `out`, or the text it appended before
-// for the same key.
+// for the same key. Arrays of more than about twenty thousand points are
+// not kept: they seldom repeat, and each copy would be large.
 template <typename Write> void CachedText(std::string &out, TextCache &cache, std::string_view key, Write write) {
+  constexpr size_t kMaxKey = size_t{1} << 18;
+  if (key.size() > kMaxKey) {
+    write();
+    return;
+  }
   if (const std::string *text = cache.Find(key)) {
     out += *text;
     return;
