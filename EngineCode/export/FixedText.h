@@ -31,14 +31,16 @@ inline constexpr double kExactLimit = 1.0e9;
 inline constexpr double kTwoTo52 = 4503599627370496.0;
 
 inline void Pair(char *at, uint64_t v) { std::memcpy(at, kDigitPairs + 2 * v, 2); }
-// The two digits of v < 100 as the bytes of a little-endian word.
+// The two digits of v < 100 as the low bytes of a word, the first lowest.
 inline uint64_t PairBits(uint64_t v) {
   uint16_t bits;
   std::memcpy(&bits, kDigitPairs + 2 * v, 2);
+  if constexpr (std::endian::native == std::endian::big)
+    bits = __builtin_bswap16(bits);
   return bits;
 }
-// Stores the low n (at most 8) bytes of a little-endian word at `out`,
-// writing 8.
+// Stores the low n (at most 8) bytes of a word at `out`, the lowest first;
+// 8 bytes are written.
 inline char *StoreBytes(char *out, uint64_t bytes, int n) {
   if constexpr (std::endian::native == std::endian::big)
     bytes = __builtin_bswap64(bytes);
