@@ -824,7 +824,7 @@ void AddTriangleInfo(bool twoColour, bool eightSector, bool smooth, const Vertex
                                  std::fabs(corner.z - centre.z) >= tol))) {
         indices.push_back(found);
         continue;
-      } else if (std::memcmp(&vertices[found], &corner, sizeof corner) == 0) {
+      } else if (found < vertices.size() && std::memcmp(&vertices[found], &corner, sizeof corner) == 0) {
         // The same bits as the corner met before: the same normal.
         normal = normals[found];
       } else {
