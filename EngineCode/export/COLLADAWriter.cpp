@@ -17,6 +17,7 @@
 // - the camera's box takes the Cartesian corners of the framed cells and
 //   the arrows' tips (mirrored through the atom for a two-sided arrow).
 #include "export/Export3D.h"
+#include "export/FixedText.h"
 
 #include "Alerts.h"
 #include "RenderServices.h"
@@ -51,26 +52,40 @@ void Fixed(std::string &out, double v, int precision) {
 }
 void F3(std::string &out, double v) { Fixed(out, v, 3); }
 void F6(std::string &out, double v) { Fixed(out, v, 6); }
-void Int(std::string &out, int64_t v) {
-  char buf[24];
-  char *const end = buf + sizeof buf;
+// v, then `after` (at most a few characters).
+void Int(std::string &out, int64_t v, std::string_view after = {}) {
+  char buf[32];
+  char *p = buf;
   const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-  char *p = DecimalBefore(end, magnitude);
   if (v < 0)
-    *--p = '-';
-  out.append(p, static_cast<size_t>(end - p));
+    *p++ = '-';
+  p = WriteDecimal(p, magnitude);
+  p = std::copy(after.begin(), after.end(), p);
+  out.append(buf, static_cast<size_t>(p - buf));
 }
-void IntSp(std::string &out, int64_t v) {
-  char buf[24];
-  char *const end = buf + sizeof buf;
-  *(end - 1) = ' ';
-  const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-  char *p = DecimalBefore(end - 1, magnitude);
-  if (v < 0)
-    *--p = '-';
-  out.append(p, static_cast<size_t>(end - p));
-}
+void IntSp(std::string &out, int64_t v) { Int(out, v, " "); }
 double Channel(uint16_t c) { return double(c) / 65535.0; }
+
+// The text of the points written last, kept by their exact bits: a mesh
+// lists a corner again for each triangle that does not share it, and a
+// recurring point is copied instead of formatted.
+class PointTexts {
+public:
+  static constexpr size_t kMaxText = 32;
+  struct Slot {
+    uint32_t bits[3] = {0, 0, 0};
+    uint32_t length = 0; // 0: empty
+    char text[kMaxText] = {};
+  };
+  Slot &For(const uint32_t bits[3]) {
+    const uint32_t h = bits[0] * 0x9E3779B1u ^ bits[1] * 0x85EBCA77u ^ bits[2] * 0xC2B2AE3Du;
+    return slots_[h >> (32 - kBits)];
+  }
+
+private:
+  static constexpr int kBits = 8;
+  Slot slots_[size_t{1} << kBits];
+};
 
 // Collects the many short numbers of an array and appends them to the
 // document a few kilobytes at a time rather than one by one.
@@ -87,20 +102,44 @@ public:
     const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
     if (v < 0)
       *p++ = '-';
-    size_t digits = 1;
-    for (uint64_t rest = magnitude; rest >= 10; rest /= 10)
-      digits++;
-    DecimalBefore(p + digits, magnitude);
-    p[digits] = ' ';
-    used_ = static_cast<size_t>(p + digits + 1 - buf_);
+    p = WriteDecimal(p, magnitude);
+    *p++ = ' ';
+    used_ = static_cast<size_t>(p - buf_);
   }
-  // "%.3f" of v, then `after`.
-  void F3(double v, std::string_view after) {
+  // "%.3f" of v, then `after` (at most a few characters).
+  void F3(float v, std::string_view after) {
     char *p = Room(kMaxFixedChars + after.size());
-    char *e = WriteFixed(p, v, 3);
-    for (char ch : after)
-      *e++ = ch;
+    char *e = WriteFixedFloat<3>(p, v);
+    e = std::copy(after.begin(), after.end(), e);
     used_ = static_cast<size_t>(e - buf_);
+  }
+
+  // The point less the centre: "%.3f" of each coordinate, a space after x
+  // and y, two after z.
+  void Point(const Vertex &v, const float centre[3], PointTexts &memo) {
+    char *p = Room(3 * kMaxFixedChars + 4);
+    uint32_t bits[3];
+    std::memcpy(bits, &v, sizeof bits);
+    PointTexts::Slot &slot = memo.For(bits);
+    if (slot.length != 0 && std::memcmp(slot.bits, bits, sizeof bits) == 0) {
+      std::memcpy(p, slot.text, PointTexts::kMaxText);
+      used_ += slot.length;
+      return;
+    }
+    char *e = WriteFixedFloat<3>(p, v.x - centre[0]);
+    *e++ = ' ';
+    e = WriteFixedFloat<3>(e, v.y - centre[1]);
+    *e++ = ' ';
+    e = WriteFixedFloat<3>(e, v.z - centre[2]);
+    *e++ = ' ';
+    *e++ = ' ';
+    const size_t length = static_cast<size_t>(e - p);
+    if (length <= PointTexts::kMaxText) {
+      std::memcpy(slot.bits, bits, sizeof bits);
+      std::memcpy(slot.text, p, length);
+      slot.length = static_cast<uint32_t>(length);
+    }
+    used_ += length;
   }
 
 private:
@@ -118,6 +157,66 @@ private:
   size_t used_ = 0;
   char buf_[16384];
 };
+
+// The text of arrays that repeat from one object to the next: the normals
+// of atoms of one kind and of parallel bonds, the corner lists of atoms
+// meshed alike. Texts are kept by the exact bytes of what they were written
+// from, so a repeat costs a comparison instead of the formatting, and the
+// document is the same byte for byte.
+class TextCache {
+public:
+  // The text written from these bytes, or null.
+  const std::string *Find(std::string_view key) const {
+    for (const Entry &e : entries_)
+      if (e.key.size() == key.size() && std::memcmp(e.key.data(), key.data(), key.size()) == 0)
+        return &e.text;
+    return nullptr;
+  }
+  // Keeps a text, in place of the oldest once the cache is full.
+  void Store(std::string_view key, std::string_view text) {
+    Entry *e = nullptr;
+    if (entries_.size() < kEntries) {
+      e = &entries_.emplace_back();
+    } else {
+      e = &entries_[next_];
+      next_ = (next_ + 1) % kEntries;
+    }
+    e->key.assign(key);
+    e->text.assign(text);
+  }
+
+private:
+  static constexpr size_t kEntries = 16;
+  struct Entry {
+    std::string key, text;
+  };
+  std::vector<Entry> entries_;
+  size_t next_ = 0;
+};
+
+// Writes the text `write` appends to `out`, or the text it appended before
+// for the same key. Arrays of more than about twenty thousand points are
+// not kept: they seldom repeat, and each copy would be large.
+template <typename Write> void CachedText(std::string &out, TextCache &cache, std::string_view key, Write write) {
+  constexpr size_t kMaxKey = size_t{1} << 18;
+  if (key.size() > kMaxKey) {
+    write();
+    return;
+  }
+  if (const std::string *text = cache.Find(key)) {
+    out += *text;
+    return;
+  }
+  const size_t start = out.size();
+  write();
+  cache.Store(key, std::string_view(out).substr(start));
+}
+
+// The bytes of an array, as a cache key.
+static_assert(sizeof(Vertex) == 3 * sizeof(float));
+std::string_view BytesOf(const VertexArray &v) {
+  return {reinterpret_cast<const char *>(v.data()), v.size() * sizeof(Vertex)};
+}
 
 // A tube (bond, cell edge, arrow shaft) of `pieces` pieces with s sides:
 // its indices start at `first` in `ix`, the side quads piece by piece, then
@@ -266,6 +365,9 @@ private:
   std::vector<AtomNode> atomNodes_;
   std::vector<uint32_t> surfaceTypes_;
   std::vector<bool> polyEdges_, polyFaces_;
+  TextCache normalTexts_, cornerTexts_;
+  PointTexts pointTexts_;
+  std::string cornerKey_;
   float viewDst_ = 0.0f;
 };
 
@@ -497,14 +599,19 @@ void Writer::Source(const std::string &prefix, const std::string &number, const 
   o.append("<float_array id=\"").append(id).append("\" count=\"");
   Int(o, int64_t(points.size()) * 3);
   o += "\">";
-  const float *centre = c_.plotCentre;
-  {
+  if (centred) {
     Batch batch(o);
-    for (const Vertex &p : points) {
-      batch.F3(centred ? p.x - centre[0] : p.x, " ");
-      batch.F3(centred ? p.y - centre[1] : p.y, " ");
-      batch.F3(centred ? p.z - centre[2] : p.z, "  ");
-    }
+    for (const Vertex &p : points)
+      batch.Point(p, c_.plotCentre, pointTexts_);
+  } else {
+    CachedText(o, normalTexts_, BytesOf(points), [&] {
+      Batch batch(o);
+      for (const Vertex &p : points) {
+        batch.F3(p.x, " ");
+        batch.F3(p.y, " ");
+        batch.F3(p.z, "  ");
+      }
+    });
   }
   o += "</float_array>\n";
   Line("<technique_common>");
@@ -619,14 +726,19 @@ bool Writer::WriteAtomGeometries() {
       if (coloured)
         o.append("<input offset=\"1\" semantic=\"COLOR\" source=\"#OVColorSrc").append(id).append("\" />\n");
       o += "<p>";
-      {
+      // The corners and their colour sides, told apart by the corner count.
+      const uint64_t corners = ix.size();
+      cornerKey_.assign(reinterpret_cast<const char *>(&corners), sizeof corners);
+      cornerKey_.append(reinterpret_cast<const char *>(ix.data()), ix.size() * sizeof(uint32_t));
+      cornerKey_.append(reinterpret_cast<const char *>(sides.data()), sides.size());
+      CachedText(o, cornerTexts_, cornerKey_, [&] {
         Batch batch(o);
         for (size_t k = 0; k < ix.size(); k++) {
           batch.IntSp(ix[k]);
           if (coloured)
             batch.IntSp(k < sides.size() && sides[k] ? 1 : 0);
         }
-      }
+      });
       o += "</p>\n";
       Line("</triangles>");
       FrameEnd();

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -74,6 +73,29 @@ Vertex Perpendicular(const Vertex &d) {
   return {0.0f, d.z, -d.y};
 }
 
+// The cosine and sine of j * 2 pi / p for j = 0 to p - 1: every atom of a
+// size has rings of the same sizes. Kept for the ring sizes met, up to a
+// bound on the entries kept.
+const std::pair<double, double> *RingAngles(int64_t p) {
+  constexpr size_t kMaxKept = size_t{1} << 20;
+  static thread_local std::unordered_map<int64_t, std::vector<std::pair<double, double>>> kept;
+  static thread_local size_t entries = 0;
+  if (auto it = kept.find(p); it != kept.end())
+    return it->second.data();
+  if (entries + static_cast<size_t>(p) > kMaxKept) {
+    kept.clear();
+    entries = 0;
+  }
+  std::vector<std::pair<double, double>> &angles = kept[p];
+  angles.resize(static_cast<size_t>(p));
+  for (int64_t j = 0; j < p; j++) {
+    const double psi = double(j) * 2.0 * std::numbers::pi / double(p);
+    angles[static_cast<size_t>(j)] = {std::cos(psi), std::sin(psi)};
+  }
+  entries += static_cast<size_t>(p);
+  return angles.data();
+}
+
 // Round half away from zero.
 int64_t RoundHalfAway(double v) { return static_cast<int64_t>(v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5)); }
 
@@ -90,78 +112,6 @@ size_t VertexHash::operator()(const Vertex &v) const {
   return static_cast<size_t>(h ^ (h >> 29));
 }
 
-// ---- Numbers as text -----------------------------------------------------------------------
-
-namespace {
-
-// Powers of ten of the precisions written.
-constexpr double kTenTo[7] = {1.0, 10.0, 100.0, 1000.0, 10000.0, 100000.0, 1000000.0};
-// Below this magnitude a float times 10^6 is a whole number of at most 50
-// bits, exact in a double.
-constexpr double kExactFixedLimit = 1.0e9;
-constexpr double kTwoTo52 = 4503599627370496.0;
-
-// "00" to "99".
-constexpr char kDigitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-                               "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-                               "8081828384858687888990919293949596979899";
-
-// The fast path's text is at most 18 characters ("-999999999.999999").
-constexpr size_t kCopiedChars = 24;
-
-} // namespace
-
-char *DecimalBefore(char *end, uint64_t v) {
-  while (v >= 100) {
-    const size_t pair = static_cast<size_t>(v % 100) * 2;
-    v /= 100;
-    *--end = kDigitPairs[pair + 1];
-    *--end = kDigitPairs[pair];
-  }
-  if (v >= 10) {
-    const size_t pair = static_cast<size_t>(v) * 2;
-    *--end = kDigitPairs[pair + 1];
-    *--end = kDigitPairs[pair];
-  } else {
-    *--end = static_cast<char>('0' + v);
-  }
-  return end;
-}
-
-char *WriteFixed(char *out, double v, int precision) {
-  if (!std::isfinite(v))
-    v = 0.0;
-  // Almost every number written is a float (a coordinate or a normal). A
-  // float times 10^p (p <= 6) is exact in a double, so rounding that product
-  // to the nearest integer, ties to even, is the correctly rounded decimal
-  // that to_chars and printf give, written here without their general path.
-  if (precision >= 1 && precision <= 6 && static_cast<double>(static_cast<float>(v)) == v &&
-      std::fabs(v) < kExactFixedLimit) {
-    // Adding and taking away 2^52 rounds a smaller non-negative double to
-    // a whole number, ties to even.
-    const double product = std::fabs(v) * kTenTo[precision];
-    const uint64_t scaled = static_cast<uint64_t>((product + kTwoTo52) - kTwoTo52);
-    const uint64_t unit = static_cast<uint64_t>(kTenTo[precision]);
-    // The text ends kCopiedChars before the end of buf, so that a copy of a
-    // fixed size (which needs no call) takes it whole.
-    char buf[2 * kCopiedChars];
-    char *const end = buf + kCopiedChars;
-    uint64_t fraction = scaled % unit;
-    char *p = end;
-    for (int k = 0; k < precision; k++) {
-      *--p = static_cast<char>('0' + fraction % 10);
-      fraction /= 10;
-    }
-    *--p = '.';
-    p = DecimalBefore(p, scaled / unit);
-    if (std::signbit(v))
-      *--p = '-';
-    std::memcpy(out, p, kCopiedChars);
-    return out + (end - p);
-  }
-  return std::to_chars(out, out + kMaxFixedChars, v, std::chars_format::fixed, precision).ptr;
-}
-
 namespace {
 // The table is at most this full (as a fraction) before it doubles.
 constexpr size_t kDictionaryLoadNumerator = 1, kDictionaryLoadDenominator = 2;
@@ -172,8 +122,17 @@ void VertexDictionary::reserve(size_t n) {
   size_t slots = kMinDictionarySlots;
   while (slots * kDictionaryLoadNumerator < n * kDictionaryLoadDenominator)
     slots *= 2;
-  slots_.assign(slots, Slot{});
+  Reset(slots);
+}
+
+void VertexDictionary::Reset(size_t slots) {
   count_ = 0;
+  if (slots_.size() == slots && stamp_ < UINT32_MAX) {
+    stamp_++;
+    return;
+  }
+  slots_.assign(slots, Slot{});
+  stamp_ = 1;
 }
 
 const uint32_t *VertexDictionary::Find(const Vertex &v) const {
@@ -183,7 +142,7 @@ const uint32_t *VertexDictionary::Find(const Vertex &v) const {
   const VertexEqual equal;
   for (size_t i = VertexHash{}(v) & mask;; i = (i + 1) & mask) {
     const Slot &slot = slots_[i];
-    if (!slot.used)
+    if (slot.stamp != stamp_)
       return nullptr;
     if (equal(slot.v, v))
       return &slot.index;
@@ -197,8 +156,8 @@ std::pair<uint32_t, bool> VertexDictionary::Insert(const Vertex &v, uint32_t ind
   const VertexEqual equal;
   for (size_t i = VertexHash{}(v) & mask;; i = (i + 1) & mask) {
     Slot &slot = slots_[i];
-    if (!slot.used) {
-      slot = Slot{v, index, true};
+    if (slot.stamp != stamp_) {
+      slot = Slot{v, index, stamp_};
       count_++;
       return {index, true};
     }
@@ -210,10 +169,10 @@ std::pair<uint32_t, bool> VertexDictionary::Insert(const Vertex &v, uint32_t ind
 void VertexDictionary::Grow() {
   std::vector<Slot> old;
   old.swap(slots_);
-  slots_.assign(std::max(kMinDictionarySlots, old.size() * 2), Slot{});
-  count_ = 0;
+  const uint32_t oldStamp = stamp_;
+  Reset(std::max(kMinDictionarySlots, old.size() * 2));
   for (const Slot &slot : old)
-    if (slot.used)
+    if (slot.stamp == oldStamp)
       Insert(slot.v, slot.index);
 }
 
@@ -854,21 +813,27 @@ void AddTriangleInfo(bool twoColour, bool eightSector, bool smooth, const Vertex
   const Vertex n = smooth ? Vertex{} : Unit(Cross(Sub(corners[1], corners[0]), Sub(corners[2], corners[0])));
   bool added = false;
   for (const Vertex &corner : corners) {
+    Vertex normal = n;
     if (smooth) {
-      const uint32_t *found = dictionary.Find(corner);
-      if (!found) {
-        dictionary.Insert(corner, static_cast<uint32_t>(vertices.size()));
+      const auto [found, fresh] = dictionary.Insert(corner, static_cast<uint32_t>(vertices.size()));
+      if (fresh) {
         added = true;
+        normal = Unit(Sub(corner, centre));
       } else if (!added &&
                  (!twoColour || (std::fabs(corner.x - centre.x) >= tol && std::fabs(corner.y - centre.y) >= tol &&
                                  std::fabs(corner.z - centre.z) >= tol))) {
-        indices.push_back(*found);
+        indices.push_back(found);
         continue;
+      } else if (found < vertices.size() && std::memcmp(&vertices[found], &corner, sizeof corner) == 0) {
+        // The same bits as the corner met before: the same normal.
+        normal = normals[found];
+      } else {
+        normal = Unit(Sub(corner, centre));
       }
     }
     indices.push_back(static_cast<uint32_t>(vertices.size()));
     vertices.push_back(corner);
-    normals.push_back(smooth ? Unit(Sub(corner, centre)) : n);
+    normals.push_back(normal);
   }
 }
 
@@ -911,10 +876,14 @@ bool GenerateEllipsoidVertices(const Export3DContext &ctx, bool twoColour, bool 
     };
     // Rings from the +z pole to the -z pole.
     const int64_t quarter = n / 4, half = n / 2;
-    std::vector<VertexArray> rings(static_cast<size_t>(half + 1));
+    // Kept from one atom to the next, as the dictionary below.
+    static thread_local std::vector<VertexArray> rings;
+    if (rings.size() < static_cast<size_t>(half + 1))
+      rings.resize(static_cast<size_t>(half + 1));
     for (int64_t k = 0; k <= half; k++) {
       const int64_t p = k <= quarter ? 8 * k : 8 * (half - k);
       VertexArray &ring = rings[static_cast<size_t>(k)];
+      ring.clear();
       if (p == 0) {
         ring.push_back(map(0, 0, k == 0 ? lz : -lz));
         continue;
@@ -922,11 +891,9 @@ bool GenerateEllipsoidVertices(const Export3DContext &ctx, bool twoColour, bool 
       const double t = std::tan(double(k) * dtheta);
       const double s = std::sqrt(1.0 / (1.0 / (t * t * double(lz) * double(lz)) + 1.0 / (double(lx) * double(lx))));
       const double z = s / t, ys = s * double(ly) / double(lx);
-      ring.reserve(static_cast<size_t>(p));
-      for (int64_t j = 0; j < p; j++) {
-        const double psi = double(j) * 2.0 * std::numbers::pi / double(p);
-        ring.push_back(map(s * std::cos(psi), -ys * std::sin(psi), z));
-      }
+      const std::pair<double, double> *turn = RingAngles(p);
+      for (int64_t j = 0; j < p; j++)
+        ring.push_back(map(s * turn[j].first, -ys * turn[j].second, z));
     }
     // Kept from one atom to the next: an export meshes thousands of them.
     static thread_local VertexDictionary dictionary;
@@ -952,7 +919,11 @@ bool GenerateEllipsoidVertices(const Export3DContext &ctx, bool twoColour, bool 
       const VertexArray &L = r0.size() >= r1.size() ? r0 : r1;
       const VertexArray &S = r0.size() >= r1.size() ? r1 : r0;
       const size_t nL = L.size(), nS = S.size();
-      auto at = [](const VertexArray &ring, size_t i) -> const Vertex & { return ring[i % ring.size()]; };
+      // ring[i % size]; i is almost never past twice the size.
+      auto at = [](const VertexArray &ring, size_t i) -> const Vertex & {
+        const size_t size = ring.size();
+        return ring[i < size ? i : i < 2 * size ? i - size : i % size];
+      };
       const bool upper = k + 1 <= quarter;
       for (size_t sector = 0; sector < 8; sector++) {
         const size_t i = sector * nS / 8, j = sector * nL / 8;

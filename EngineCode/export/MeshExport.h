@@ -104,18 +104,12 @@ struct VertexEqual {
 struct VertexHash {
   size_t operator()(const Vertex &v) const;
 };
-// ---- Numbers as text -----------------------------------------------------------------------
-
-// The room WriteFixed may write into at `out`.
-inline constexpr size_t kMaxFixedChars = 400;
-// Writes v as printf's "%.*f" in the C locale would (a value that is not
-// finite as 0) at `out`; answers the end of the text.
-char *WriteFixed(char *out, double v, int precision);
-// Writes v in decimal so that it ends just before `end`; answers its start.
-char *DecimalBefore(char *end, uint64_t v);
 
 // Vertex -> index under VertexEqual: an open-addressed table, so that a mesh
 // of thousands of vertices costs no allocation per vertex.
+// Emptying it only moves a stamp on (a slot is in use when it carries the
+// current stamp), so a table kept from one small mesh to the next costs
+// nothing to clear.
 class VertexDictionary {
 public:
   // Empties the table and makes room for n vertices.
@@ -130,11 +124,14 @@ private:
   struct Slot {
     Vertex v;
     uint32_t index = 0;
-    bool used = false;
+    uint32_t stamp = 0;
   };
+  // Empties the table at a size of `slots`.
+  void Reset(size_t slots);
   void Grow();
   std::vector<Slot> slots_;
   size_t count_ = 0;
+  uint32_t stamp_ = 1;
 };
 
 // One exported bond. The key is the atom pair, lower index first.

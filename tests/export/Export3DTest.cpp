@@ -6,18 +6,21 @@
 #include "../documents/DocumentTestSupport.h"
 
 #include "ColladaChecker.h"
+#include "PlotRange.h"
 #include "RenderServices.h"
 #include "export/Export3D.h"
+#include "export/FixedText.h"
 #include "render/BondDrawing.h"
 #include "render/PlotPipeline.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
-#include <random>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -564,6 +567,109 @@ TEST_F(Export3DTest, EveryModelWritesAValidDocument) {
     }
 }
 
+// Every atom's positions, normals and corners, and every bond's normals, in
+// the document are the generator's mesh as printf writes it, whether the
+// writer formatted the numbers or took text it had written for an earlier
+// object: spheres of two kinds and two-colour corners (most arrays repeat),
+// and thermal ellipsoids of many orientations (more distinct arrays than
+// the writer keeps).
+TEST_F(Export3DTest, DocumentArraysAreTheMeshesAsPrintfWritesThem) {
+  auto f3 = [](float v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.3f", double(v));
+    return std::string(buf);
+  };
+  auto points = [&](const VertexArray &v, const float *centre) {
+    std::string text;
+    for (const Vertex &p : v) {
+      const float shift[3] = {centre ? centre[0] : 0.0f, centre ? centre[1] : 0.0f, centre ? centre[2] : 0.0f};
+      text += f3(p.x - shift[0]) + " " + f3(p.y - shift[1]) + " " + f3(p.z - shift[2]) + "  ";
+    }
+    return text;
+  };
+  // The arrays of a document by id.
+  auto arrays = [](const std::string &doc) {
+    std::map<std::string, std::string> found;
+    const std::string open = "<float_array id=\"";
+    for (size_t at = doc.find(open); at != std::string::npos; at = doc.find(open, at + 1)) {
+      const size_t id = at + open.size(), from = doc.find('>', at) + 1;
+      found[doc.substr(id, doc.find('"', id) - id)] = doc.substr(from, doc.find("</float_array>", from) - from);
+    }
+    return found;
+  };
+  CrystalRec &rocksalt = Example("NaCl");
+  ASSERT_TRUE(SetPlotRange(Front(), 0, 1.5f, 0, 1.5f, 0, 1.5f));
+  Show(rocksalt, kBallAndStickModel);
+  rocksalt.spheres[1].style = 19;
+  rocksalt.showUnitCell = 0;
+  CrystalRec &rutile = RutileWithEllipsoids();
+  ASSERT_TRUE(SetPlotRange(Front(), 0, 2, 0, 2, 0, 2));
+  Show(rutile, kThermalEllipsoidModel);
+  for (CrystalRec *c : {&rocksalt, &rutile}) {
+    const std::string doc = Dae(*c);
+    std::map<std::string, std::string> array = arrays(doc);
+    size_t geometry = 0;
+    Export3DContext ctx;
+    ctx.gXP = c;
+    ASSERT_TRUE(MakeBondSet(ctx));
+    VertexArray v, n;
+    IndexArray ix;
+    SideFlagArray sides;
+    size_t number = 0, checked = 0;
+    std::set<std::string> distinctNormals;
+    ForEachSiteAtom(*c, [&](uint32_t a, const AsymmetricUnitRecord &site) {
+      if (!ShouldDrawAtom(ctx, a))
+        return;
+      const AtomRecord &atom = c->atoms[a];
+      const SphereRecord &type = c->spheres[atom.atomType];
+      const Vertex centre{atom.cart[0], atom.cart[1], atom.cart[2]};
+      Vertex axes[3];
+      if (c->modelType == kThermalEllipsoidModel && !site.ignoreEllipsoid) {
+        EllipsoidAxisEnds(ctx, atom, axes);
+        ASSERT_TRUE(GenerateEllipsoidVertices(ctx, false, false, IsCutAwayEllipsoidStyle(site.ellipsoidStyle), axes,
+                                              centre, v, n, sides, ix));
+      } else {
+        SphereAxisEnds(centre, type.drawnRadius, axes);
+        ASSERT_TRUE(GenerateEllipsoidVertices(ctx, IsTwoColourAtomStyle(type.style), IsEightSectorAtomStyle(type.style),
+                                              false, axes, centre, v, n, sides, ix));
+      }
+      const std::string id = std::to_string(number++);
+      ASSERT_EQ(array["OVAtomPositions" + id], points(v, c->plotCentre)) << id;
+      const std::string normals = points(n, nullptr);
+      ASSERT_EQ(array["OVAtomNormals" + id], normals) << id;
+      distinctNormals.insert(normals);
+      std::string corners;
+      for (size_t k = 0; k < ix.size(); k++) {
+        corners += std::to_string(ix[k]) + " ";
+        if (!sides.empty())
+          corners += sides[k] ? "1 " : "0 ";
+      }
+      geometry = doc.find(
+          "<triangles count=\"" + std::to_string(ix.size() / 3) + "\" material=\"OVAtomTriangle" + id + "\"", geometry);
+      const size_t p = doc.find("<p>", geometry);
+      ASSERT_EQ(doc.substr(p + 3, corners.size() + 4), corners + "</p>") << id;
+      checked++;
+    });
+    EXPECT_GT(checked, 40u);
+    EXPECT_EQ(checked, Count(doc, "<geometry id=\"OVAtomGeometry"));
+    if (c == &rutile) {
+      EXPECT_GT(distinctNormals.size(), 20u);
+    }
+    size_t b = 0;
+    for (const BondRec &bond : ctx.gBonds.Records()) {
+      uint32_t s = 0;
+      GenerateBondVertices(ctx, bond.start, bond.end, bond.pieces, &s, v, n, ix, true, bond.radiusA, bond.radiusB,
+                           bond.bondRadius);
+      const std::string id = std::to_string(b++) + "-0";
+      if (!v.empty() && bond.opacity1 > 0.0f) {
+        ASSERT_EQ(array["OVBondNormals" + id], points(n, nullptr)) << id;
+        ASSERT_EQ(array["OVBondPositions" + id], points(v, c->plotCentre)) << id;
+      }
+    }
+    EXPECT_GT(b, 0u);
+  }
+}
+
 // ---- Commands and failures -------------------------------------------------------------------
 
 TEST_F(Export3DTest, CommandsDialogsAndFailures) {
@@ -704,12 +810,18 @@ TEST(Export3DNumbers, FixedTextIsPrintfs) {
   }
   char ours[kMaxFixedChars], theirs[512];
   for (double v : values)
-    for (int precision : {3, 6}) {
+    for (int precision : {1, 2, 3, 4, 5, 6}) {
       const double shown = std::isfinite(v) ? v : 0.0;
       std::snprintf(theirs, sizeof theirs, "%.*f", precision, shown);
       const std::string text(ours, WriteFixed(ours, v, precision));
       ASSERT_EQ(text, theirs) << v << " at " << precision;
     }
+  // Whole numbers, at every change of length.
+  char digits[24];
+  for (uint64_t v = 1; v < UINT64_MAX / 10; v *= 10)
+    for (uint64_t w : {v - 1, v, v + 1, 2 * v - 1, 10 * v - 1})
+      ASSERT_EQ(std::string(digits, WriteDecimal(digits, w)), std::to_string(w));
+  ASSERT_EQ(std::string(digits, WriteDecimal(digits, UINT64_MAX)), std::to_string(UINT64_MAX));
 }
 
 } // namespace
