@@ -178,7 +178,7 @@ inline uint32_t Hash4(const uint8_t *p) {
 
 DeflateStream::DeflateStream(Sink sink, size_t rowLength)
     : sink_(std::move(sink)), rowLength_(rowLength <= kWindow ? rowLength : 0),
-      buffer_(kWindow + std::max(kChunk, rowLength)), heads_(size_t(1) << kHashBits, -1),
+      buffer_(kWindow + std::max(kChunk, rowLength)), heads_(size_t(1) << kHashBits, 0),
       symbols_(kBlockSymbols), out_(kOutPiece + kBlockSymbols * 6 + 1024) {
   // Deflate with a 32 KiB window, no dictionary, "fastest" level: 0x78 0x01.
   out_[0] = 0x78;
@@ -244,9 +244,9 @@ void DeflateStream::Compress() {
       if (best < limit && row)
         consider(row); // the pixel above
       if (limit >= 4) {
-        int64_t &head = heads_[Hash4(b + p)];
-        const int64_t here = base_ + int64_t(p), last = head;
-        head = here;
+        uint32_t &head = heads_[Hash4(b + p)];
+        const int64_t here = base_ + int64_t(p), last = int64_t(head) - 1;
+        head = uint32_t(here + 1);
         if (best < limit && last >= 0)
           consider(size_t(here - last));
       }

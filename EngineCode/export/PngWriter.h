@@ -54,7 +54,10 @@ private:
   size_t filled_ = 0; // bytes held in buffer_
   size_t done_ = 0;   // bytes of buffer_ compressed
   int64_t base_ = 0;  // stream position of buffer_[0]
-  std::vector<int64_t> heads_; // last stream position of each 4-byte hash
+  // Per 4-byte hash, one past the stream position where it was last seen
+  // (0: never), in 32 bits: beyond 4 GiB a wrapped position only looks too
+  // far back to be used.
+  std::vector<uint32_t> heads_;
   std::vector<Symbol> symbols_;
   size_t symbolCount_ = 0;
   uint32_t adlerA_ = 1, adlerB_ = 0;
