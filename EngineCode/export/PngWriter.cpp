@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -416,23 +417,38 @@ bool DeflateStream::Finish() {
 
 namespace {
 
-struct CrcTable {
-  uint32_t entry[256];
-  CrcTable() {
+// CRC-32 eight bytes at a time: table k gives the CRC of a byte followed by
+// k zero bytes.
+struct CrcTables {
+  uint32_t entry[8][256];
+  CrcTables() {
     for (uint32_t n = 0; n < 256; ++n) {
       uint32_t c = n;
       for (int k = 0; k < 8; ++k)
         c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      entry[n] = c;
+      entry[0][n] = c;
     }
+    for (int t = 1; t < 8; ++t)
+      for (uint32_t n = 0; n < 256; ++n)
+        entry[t][n] = entry[0][entry[t - 1][n] & 0xFF] ^ (entry[t - 1][n] >> 8);
   }
 };
 
 uint32_t Crc(uint32_t crc, const uint8_t *data, size_t size) {
-  static const CrcTable table;
+  static_assert(std::endian::native == std::endian::little);
+  static const CrcTables tables;
+  const auto &t = tables.entry;
   crc = ~crc;
-  for (size_t i = 0; i < size; ++i)
-    crc = table.entry[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  for (; size >= 8; size -= 8, data += 8) {
+    uint32_t lo, hi;
+    std::memcpy(&lo, data, 4);
+    std::memcpy(&hi, data + 4, 4);
+    lo ^= crc; // little-endian words: the first byte is the lowest
+    crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
+          t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
+  }
+  for (; size; --size)
+    crc = t[0][(crc ^ *data++) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }
 
