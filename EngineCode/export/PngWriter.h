@@ -1,0 +1,80 @@
+// Our own PNG writer for exported pictures: 8-bit RGB, no interlace, the
+// resolution in a pHYs chunk, the pixels deflated by a compressor made for
+// plots (long runs of one colour, rows that repeat the row above, the same
+// atom image over and over).
+//
+// The toolkit's writer picks a filter for every row by trying all five,
+// which costs more than the compression itself on a large picture; here
+// every row is stored unfiltered and the matcher looks where plots repeat
+// themselves: one pixel back, one row up, and wherever the last occurrence
+// of the next four bytes was.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+namespace ovgfx {
+class PixelBuffer;
+}
+
+// A zlib stream (RFC 1950) of deflate blocks with dynamic Huffman codes.
+// Bytes go in with Write; compressed bytes come out through the sink in
+// pieces, the last of them from Finish. `rowLength` is the distance at
+// which the data tends to repeat itself (an image row), 0 for none.
+class DeflateStream {
+public:
+  using Sink = std::function<bool(const uint8_t *data, size_t size)>;
+  DeflateStream(Sink sink, size_t rowLength);
+  DeflateStream(const DeflateStream &) = delete;
+  DeflateStream &operator=(const DeflateStream &) = delete;
+
+  // False once the sink has refused bytes.
+  bool Write(const uint8_t *data, size_t size);
+  // Compresses what is left and ends the stream with its checksum.
+  bool Finish();
+
+private:
+  struct Symbol {
+    uint16_t value;    // a literal byte, or a match length (3 to 258)
+    uint16_t distance; // 0 for a literal
+  };
+  void Compress();
+  void FlushBlock(bool last);
+  void PutBits(uint32_t value, int count);
+  bool Emit();
+
+  Sink sink_;
+  size_t rowLength_;
+  bool ok_ = true;
+  // The window: up to 32 KiB already compressed, then new bytes.
+  std::vector<uint8_t> buffer_;
+  size_t filled_ = 0; // bytes held in buffer_
+  size_t done_ = 0;   // bytes of buffer_ compressed
+  int64_t base_ = 0;  // stream position of buffer_[0]
+  // Per 4-byte hash, one past the stream position where it was last seen
+  // (0: never), in 32 bits: beyond 4 GiB a wrapped position only looks too
+  // far back to be used.
+  std::vector<uint32_t> heads_;
+  std::vector<Symbol> symbols_;
+  size_t symbolCount_ = 0;
+  uint32_t adlerA_ = 1, adlerB_ = 0;
+  // Compressed bits not yet whole bytes, and bytes not yet handed out.
+  uint64_t bits_ = 0;
+  int bitCount_ = 0;
+  std::vector<uint8_t> out_;
+  size_t outSize_ = 0;
+};
+
+// Code lengths of at most `limit` bits (1 to 15) for the frequencies of n
+// symbols (at most 286), 0 for a symbol that does not occur. The code is
+// complete and has at least two symbols (unused ones are added when fewer
+// occur), as every decoder accepts.
+void HuffmanCodeLengths(const uint32_t *freq, int n, int limit, uint8_t *lengths);
+
+// Writes the 32-bit image as a PNG file at the resolution (dots per inch;
+// 72 for one that is not positive or not a number). False when the image
+// is not 32 bits deep or the file cannot be written.
+bool WritePNGFile(const ovgfx::PixelBuffer &image, const std::filesystem::path &file, double dotsPerInch);
