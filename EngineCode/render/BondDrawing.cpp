@@ -855,12 +855,6 @@ void MakeBondLine(const CrystalRec *crystal, const float a[3], const float b[3],
     ResetPen(*port);
     return;
   }
-  // A fast rotation frame draws a plain line in its one-pixel form, without
-  // the halo that separates it from what lies behind.
-  if (gUseFastRotn && style == kBondPlainLine) {
-    MyDrawStandardLine(p1[0], p1[1], p2[0], p2[1], shaded1);
-    return;
-  }
   if (!gUseFastRotn)
     MyDrawRealSmoothThickLine(p1[0], p1[1], p2[0], p2[1], kLineHaloWidth, c.backgroundColor);
   if (style == kBondPlainLine)
