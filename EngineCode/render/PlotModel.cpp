@@ -83,11 +83,75 @@ void AtomWithVectors(CrystalRec &c, uint32_t a, float t, std::optional<Region> m
   VectorAbove(c, a);
 }
 
+// The walk visits atoms and cell points in depth order, which is no order in
+// memory: each entry's record, its bond list and its neighbours' records
+// would be fetched one after the other. They are asked for ahead, in three
+// stages, so that their fetches overlap the drawing of the entries before.
+constexpr size_t kRecordsAhead = 12; // the record of an atom or a cell point
+constexpr size_t kBondsAhead = 8;    // the atom's bond list
+constexpr size_t kLinksAhead = 4;    // its neighbours, or the cell point's linked points
+
+// The prefetching helpers are inlined by force: a helper left as a call
+// counts as having no effect, and the compiler drops the call.
+[[gnu::always_inline]] inline void Prefetch(const void *p) { __builtin_prefetch(p); }
+
+[[gnu::always_inline]] inline void PrefetchRange(const void *from, size_t bytes) {
+  const char *p = static_cast<const char *>(from);
+  for (size_t at = 0; at < bytes; at += 64)
+    Prefetch(p + at);
+  Prefetch(p + bytes - 1);
+}
+
+// The parts of an atom record the walk reads: its flags, its place and its
+// bond list's handle.
+[[gnu::always_inline]] inline void PrefetchAtom(const AtomRecord &a) {
+  Prefetch(&a.site);
+  Prefetch(&a.cart);
+  Prefetch(&a.bonds);
+}
+
+[[gnu::always_inline]] inline void PrefetchEntry(const CrystalRec &c, const SortIndexEntry &e, size_t stage) {
+  if (e.kind == kSortItemAtom) {
+    if (e.index >= UsableAtomSize(c))
+      return;
+    const AtomRecord &a = c.atoms[e.index];
+    const size_t bonds = std::min<size_t>(a.bondCount, a.bonds.size());
+    if (stage == kRecordsAhead) {
+      PrefetchAtom(a);
+    } else if (stage == kBondsAhead) {
+      if (bonds > 0)
+        PrefetchRange(a.bonds.data(), bonds * sizeof(uint32_t));
+    } else {
+      for (size_t k = 0; k < bonds; k++)
+        if (a.bonds[k] < UsableAtomSize(c))
+          PrefetchAtom(c.atoms[a.bonds[k]]);
+    }
+  } else if (e.kind == kSortItemCellPoint) {
+    const size_t points = UsableRecords(c.cellPoints.size(), c.cellPointCount);
+    if (e.index >= points)
+      return;
+    const CellPoint &p = c.cellPoints[e.index];
+    if (stage == kRecordsAhead) {
+      PrefetchRange(&p, sizeof p);
+    } else if (stage == kLinksAhead) {
+      for (int l = 0; l < std::clamp<int>(p.linkCount, 0, 2); l++)
+        if (p.links[l] < points)
+          PrefetchRange(&c.cellPoints[p.links[l]], sizeof(CellPoint));
+    }
+  }
+}
+
 // Walks the depth-sort index back to front: cell points through
 // `PlotCellFrameSegment`, atoms through `atom`.
 template <class AtomStep> void WalkIndex(CrystalRec &c, AtomStep atom) {
   const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
   for (size_t i = 0; i < n; i++) {
+    if (i + kRecordsAhead < n)
+      PrefetchEntry(c, c.sortIndex[i + kRecordsAhead], kRecordsAhead);
+    if (i + kBondsAhead < n)
+      PrefetchEntry(c, c.sortIndex[i + kBondsAhead], kBondsAhead);
+    if (i + kLinksAhead < n)
+      PrefetchEntry(c, c.sortIndex[i + kLinksAhead], kLinksAhead);
     if (gShowProgress)
       WriteProgress("", float(i) * 100.0f / float(n));
     const SortIndexEntry e = c.sortIndex[i];
