@@ -72,11 +72,6 @@ void AddRun(Path &p, const CrystalRec &c, const std::vector<EllipsoidPoint> &pts
       p.AddLineToPoint(x, y);
   }
 }
-void StrokeSegment(Painter &p, const CrystalRec &c, const float a[3], const float b[3]) {
-  p.BeginPath();
-  AddSegment(p, c, a, b);
-  p.StrokePath();
-}
 
 // Adds the ellipse polygon of MyDrawEllipse to the path; false when it has
 // no size.
@@ -102,6 +97,36 @@ void AddOctantStripes(Path &path, const CrystalRec &c, const float tipA[3], cons
       end[k] = start[k] + (tipB[k] - centre[k]) * reach;
     }
     AddSegment(path, c, start, end);
+  }
+}
+
+// The front octant of a principal ellipse: the quarter from its point 0 to
+// its point count/4 and the centre, filled, then the two radii stroked.
+void FillSolidOctant(EllipsoidStroke &lines, const CrystalRec &c, const std::vector<EllipsoidPoint> &points,
+                     const float colour[3], float fillOpacity, float lineOpacity) {
+  const size_t count = points.size();
+  if (count < 4)
+    return;
+  float centre[3];
+  for (int k = 0; k < 3; ++k)
+    centre[k] = (points[0][size_t(k)] + points[count / 2][size_t(k)]) / 2.0f;
+  static std::vector<float> polygon; // kept from one octant to the next
+  polygon.clear();
+  for (size_t k = 0; k <= count / 4; ++k) {
+    float x, y;
+    Project(c, points[k].data(), x, y);
+    polygon.push_back(x);
+    polygon.push_back(y);
+  }
+  float x, y;
+  Project(c, centre, x, y);
+  polygon.push_back(x);
+  polygon.push_back(y);
+  lines.FillConvexPolygon(polygon.data(), polygon.size() / 2);
+  lines.Blend(colour, fillOpacity);
+  for (size_t end : {count / 4, size_t(0)}) {
+    AddSegment(lines, c, points[end].data(), centre);
+    lines.Blend(colour, lineOpacity);
   }
 }
 
@@ -364,15 +389,25 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   const AtomRecord &a = c.atoms[atom];
   if (a.site >= UsableSiteSize(c))
     return;
+  // The painter, for labels and the selection only, is made ready when first
+  // asked for.
   std::optional<Painter> own;
-  if (gSharedPainter.port != port || !gSharedPainter.painter)
-    own.emplace(*port, false);
-  Painter &painter = own ? *own : *gSharedPainter.painter;
-  if (!painter.IsValid())
-    return;
-  painter.SetShouldAntialias(!gUseFastRotn);
-  painter.SelectFont(kAxisLabelFont, kAxisLabelSize);
-  painter.SetTextDrawingMode(PainterTextMode::kStroke);
+  Painter *ready = nullptr;
+  auto painter = [&]() -> Painter * {
+    if (ready)
+      return ready;
+    if (gSharedPainter.port != port || !gSharedPainter.painter)
+      own.emplace(*port, false);
+    Painter &p = own ? *own : *gSharedPainter.painter;
+    if (!p.IsValid())
+      return nullptr;
+    p.SetShouldAntialias(!gUseFastRotn);
+    p.SelectFont(kAxisLabelFont, kAxisLabelSize);
+    p.SetTextDrawingMode(PainterTextMode::kStroke);
+    UseDefaultEllipsoidLines(p, true);
+    ready = &p;
+    return ready;
+  };
 
   // The tips facing the viewer.
   const float *centre = a.cart;
@@ -401,13 +436,9 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   else
     PhongRenderEllipsoid(*port, &c, tips[0], tips[1], tips[2], centre, fill, fillOpacity);
 
-  // The solid lines go straight into the pixels; dashes, lit octants, labels
-  // and the selection through the painter.
+  // The lines and octants go straight into the pixels too.
   EllipsoidStroke &lines = gLines;
   BeginLines(*port, c, b1, b2, centre, lines);
-  painter.SetShouldAntialias(!gUseFastRotn);
-  UseDefaultEllipsoidLines(painter, true);
-  SetStroke(painter, line, lineOpacity);
 
   // The principal ellipses' points, kept from one ellipsoid to the next.
   static std::vector<EllipsoidPoint> principal[3];
@@ -476,9 +507,7 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
         float normal[3], lit[3];
         CalcPlaneNormal(tipA, tipB, centre, normal);
         RenderSurfaceColor(1.0f, 1.0f, 0.5f, 0.5f, 0.0f, 1.0f, c.lightDirection, normal, surface, lit);
-        SetFill(painter, lit, fillOpacity);
-        SetStroke(painter, lit, lineOpacity);
-        PlotSolidOctant(painter, &c, points);
+        FillSolidOctant(lines, c, points, lit, fillOpacity, lineOpacity);
       }
     }
   }
@@ -490,23 +519,23 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
       AddSegment(lines, c, centre, tip);
     lines.Blend(dark ? kBlack : line, dark && !parts.axes ? lineOpacity / 10.0f : lineOpacity);
     static const char *kAxisNames[3] = {"A", "B", "C"};
-    if (parts.axisLabels) {
-      SetStroke(painter, line, lineOpacity);
+    if (Painter *p = parts.axisLabels ? painter() : nullptr) {
+      SetStroke(*p, line, lineOpacity);
       for (int i = 0; i < 3; ++i) {
         float x, y;
         Project(c, tips[i], x, y);
-        painter.ShowTextAtPoint(x, y, kAxisNames[i]);
+        p->ShowTextAtPoint(x, y, kAxisNames[i]);
       }
     }
   }
 
-  if (a.selected) {
+  if (Painter *p = a.selected ? painter() : nullptr) {
     const float red[3] = {1.0f, 0.0f, 0.0f}, yellow[3] = {1.0f, 1.0f, 0.0f};
     const float *mark = SelectionIsRed(fill) ? red : yellow;
-    painter.SetLineWidth(kEllipsoidSelectionWidth);
-    SetFill(painter, mark, kEllipsoidSelectionFill);
-    SetStroke(painter, mark, 1.0f);
-    MyDrawEllipse(painter, &c, b1, b2, centre, true, true);
+    p->SetLineWidth(kEllipsoidSelectionWidth);
+    SetFill(*p, mark, kEllipsoidSelectionFill);
+    SetStroke(*p, mark, 1.0f);
+    MyDrawEllipse(*p, &c, b1, b2, centre, true, true);
   }
 }
 
@@ -736,32 +765,6 @@ void AddPrincipalHalves(Path &painter, const CrystalRec &c, const std::vector<El
 }
 
 } // namespace
-
-void PlotSolidOctant(Painter &painter, const CrystalRec *crystal, const std::vector<EllipsoidPoint> &points) {
-  const size_t count = points.size();
-  if (!crystal || count < 4)
-    return;
-  const CrystalRec &c = *crystal;
-  float centre[3];
-  for (int k = 0; k < 3; ++k)
-    centre[k] = (points[0][size_t(k)] + points[count / 2][size_t(k)]) / 2.0f;
-  painter.BeginPath();
-  for (size_t k = 0; k <= count / 4; ++k) {
-    float x, y;
-    Project(c, points[k].data(), x, y);
-    if (k == 0)
-      painter.MoveToPoint(x, y);
-    else
-      painter.AddLineToPoint(x, y);
-  }
-  float x, y;
-  Project(c, centre, x, y);
-  painter.AddLineToPoint(x, y);
-  painter.ClosePath();
-  painter.FillPath();
-  StrokeSegment(painter, c, points[count / 4].data(), centre);
-  StrokeSegment(painter, c, points[0].data(), centre);
-}
 
 // ---- Shaded body ---------------------------------------------------------------------------------
 

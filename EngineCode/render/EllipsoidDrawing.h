@@ -3,10 +3,10 @@
 // A site's ellipsoid style picks a recipe: which parts to draw (outline,
 // flat or lit body, principal ellipses with or without their hidden halves,
 // octants as stripes or lit quarter-discs, axes with rear halves and
-// labels) in which colours and opacities. The body and the solid lines are
+// labels) in which colours and opacities. The body, lines and octants are
 // painted pixel by pixel into the current port's pixels (EllipsoidStrokes),
-// the dashes, lit octants, labels and selection with a painter; all
-// anti-aliased except in a fast rotation frame, in the port's own
+// the labels and the selection with a painter; all anti-aliased except in
+// a fast rotation frame, in the port's own
 // coordinates (y down), at the real-valued projection of the plot
 // (gHPixels x gVPixels).
 //
@@ -128,7 +128,6 @@ void GetPrincipalEllipse(const CrystalRec *crystal, const float tipA[3], const f
 // the outline ellipse; 0 for fewer than two points.
 size_t GetPrincipalEllipseBound(const std::vector<EllipsoidPoint> &points, const float b1[3], const float b2[3],
                                 const float centre[3]);
-void PlotSolidOctant(ovgfx::Painter &painter, const CrystalRec *crystal, const std::vector<EllipsoidPoint> &points);
 
 // ---- Shaded body -----------------------------------------------------------------------
 

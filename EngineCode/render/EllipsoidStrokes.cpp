@@ -55,6 +55,17 @@ void EllipsoidStroke::Cover(int x, int y, float c) {
   if (c <= cell)
     return;
   cell = c;
+  Touch(x, y);
+}
+
+void EllipsoidStroke::AddCover(int x, int y, float c) {
+  if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_ || !(c > 0.0f))
+    return;
+  cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)] += c;
+  Touch(x, y);
+}
+
+void EllipsoidStroke::Touch(int x, int y) {
   if (dirtyLeft_ > dirtyRight_) {
     dirtyLeft_ = dirtyRight_ = x;
     dirtyTop_ = dirtyBottom_ = y;
@@ -233,6 +244,57 @@ void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
     plot(a, b0 + (float(a) + 0.5f - a0) * slope, 1.0f);
 }
 
+void EllipsoidStroke::FillConvexPolygon(const float *xy, size_t count) {
+  if (!pixels_ || !xy || count < 3)
+    return;
+  float top = xy[1], bottom = xy[1];
+  for (size_t k = 0; k < count; ++k) {
+    if (!std::isfinite(xy[2 * k]) || !std::isfinite(xy[2 * k + 1]))
+      return;
+    top = std::min(top, xy[2 * k + 1]);
+    bottom = std::max(bottom, xy[2 * k + 1]);
+  }
+  const int fromY = std::max(top_, int(std::floor(top))), toY = std::min(top_ + height_ - 1, int(std::floor(bottom)));
+  const int subRows = smooth_ ? 4 : 1;
+  const float share = 1.0f / float(subRows);
+  for (int y = fromY; y <= toY; ++y)
+    for (int r = 0; r < subRows; ++r) {
+      const float ys = float(y) + (float(r) + 0.5f) * share;
+      // The span of the polygon on this sub-row: the crossings of its edges.
+      float lo = 0.0f, hi = 0.0f;
+      bool any = false;
+      for (size_t k = 0; k < count; ++k) {
+        const float *p = xy + 2 * k, *q = xy + 2 * ((k + 1) % count);
+        if ((p[1] <= ys) == (q[1] <= ys))
+          continue;
+        const float x = p[0] + (ys - p[1]) * (q[0] - p[0]) / (q[1] - p[1]);
+        lo = any ? std::min(lo, x) : x;
+        hi = any ? std::max(hi, x) : x;
+        any = true;
+      }
+      if (!any)
+        continue;
+      lo = std::max(lo, float(left_));
+      hi = std::min(hi, float(left_ + width_));
+      if (!(hi > lo))
+        continue;
+      if (!smooth_) {
+        for (int x = int(std::ceil(lo - 0.5f)); float(x) + 0.5f < hi; ++x)
+          AddCover(x, y, 1.0f);
+        continue;
+      }
+      const int first = int(std::floor(lo)), last = int(std::floor(hi));
+      if (first == last) {
+        AddCover(first, y, (hi - lo) * share);
+        continue;
+      }
+      AddCover(first, y, (float(first + 1) - lo) * share);
+      for (int x = first + 1; x < last; ++x)
+        AddCover(x, y, share);
+      AddCover(last, y, (hi - float(last)) * share);
+    }
+}
+
 void EllipsoidStroke::Blend(const float colour[3], float opacity) {
   if (!pixels_ || IsEmpty())
     return;
@@ -245,7 +307,7 @@ void EllipsoidStroke::Blend(const float colour[3], float opacity) {
       float &c = cover[x - left_];
       if (c > 0.0f) {
         uint32_t &pixel = row[x - b.left];
-        pixel = BlendEllipsoidPixel(pixel, colour, c * weight);
+        pixel = BlendEllipsoidPixel(pixel, colour, std::min(c, 1.0f) * weight);
         c = 0.0f;
       }
     }

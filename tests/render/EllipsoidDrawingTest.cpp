@@ -360,6 +360,8 @@ constexpr LineScene kLineScenes[] = {
     {"s25_tilted", 25, false, 1.3f, 0.8f, 0.5f, 40, 25, 15, 58},
     {"s6_tilted", 6, false, 1.3f, 0.8f, 0.5f, 40, 25, 15, 0},
     {"s6_fast", 6, true, 1.2f, 0.9f, 0.6f, 10, -35, 60, 0},
+    {"s8_tilted", 8, false, 1.3f, 0.8f, 0.5f, 40, 25, 15, 117},
+    {"s8_fast", 8, true, 1.2f, 0.9f, 0.6f, 10, -35, 60, 117},
 };
 
 std::unique_ptr<GraphicsPort> DrawLineScene(const LineScene &scene) {
