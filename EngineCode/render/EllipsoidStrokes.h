@@ -1,4 +1,4 @@
-// Solid lines of an ellipsoid drawn straight into the port's pixels.
+// Lines and octant faces of an ellipsoid drawn straight into the port's pixels.
 //
 // A stroke gathers the lines of one part of an ellipsoid (its outline, the
 // halves of its principal ellipses, octant stripes or faces, axes) as a
