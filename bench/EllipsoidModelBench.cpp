@@ -6,7 +6,8 @@
 //     fast rotation frame;
 //   range 0 to 10.5 (10,648 atoms) in the default style, full and fast, and
 //     in style 15 as a fast frame;
-//   the 1,728-atom scene in every style, full quality (one per style).
+//   the 1,728-atom scene in every style, full quality, and the 10,648-atom
+//   one in every style as a fast frame (one each per style).
 // Each structure is built once; every iteration is one plot.
 //
 // OV_BENCH_PNG naming a folder writes one picture of each into it.
@@ -84,6 +85,7 @@ void BM_EllipsoidsDefault10k(benchmark::State &state) { Plot(state, 10.5f, 1.0f,
 void BM_EllipsoidsDefault10kFast(benchmark::State &state) { Plot(state, 10.5f, 1.0f, kDefaultStyle, true); }
 void BM_EllipsoidsLit10kFast(benchmark::State &state) { Plot(state, 10.5f, 1.0f, 15, true); }
 void BM_EllipsoidStyle1k(benchmark::State &state) { Plot(state, 5.0f, 2.0f, uint32_t(state.range(0)), false); }
+void BM_EllipsoidStyle10kFast(benchmark::State &state) { Plot(state, 10.5f, 1.0f, uint32_t(state.range(0)), true); }
 
 } // namespace
 
@@ -93,3 +95,4 @@ BENCHMARK(BM_EllipsoidsDefault10k)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EllipsoidsDefault10kFast)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EllipsoidsLit10kFast)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EllipsoidStyle1k)->DenseRange(1, 26)->Arg(99)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EllipsoidStyle10kFast)->DenseRange(1, 26)->Arg(99)->Unit(benchmark::kMillisecond);

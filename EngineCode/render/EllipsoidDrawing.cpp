@@ -6,6 +6,7 @@
 #include "VectorMath.h"
 #include "graphics/GraphicsPort.h"
 #include "render/AtomStyles.h"
+#include "render/EllipsoidStrokes.h"
 #include "render/PlotPipeline.h"
 #include "render/Projection.h"
 #include "render/RenderGlobals.h"
@@ -53,14 +54,15 @@ void SetStroke(Painter &p, const float c[3], float alpha) { p.SetStrokeColor(c[0
 
 // Adds a segment, or `n` consecutive points from `first` wrapping round the
 // array, to the painter's path as a new subpath.
-void AddSegment(Painter &p, const CrystalRec &c, const float a[3], const float b[3]) {
+template <class Path> void AddSegment(Path &p, const CrystalRec &c, const float a[3], const float b[3]) {
   float x0, y0, x1, y1;
   Project(c, a, x0, y0);
   Project(c, b, x1, y1);
   p.MoveToPoint(x0, y0);
   p.AddLineToPoint(x1, y1);
 }
-void AddRun(Painter &p, const CrystalRec &c, const std::vector<EllipsoidPoint> &pts, size_t first, size_t n) {
+template <class Path>
+void AddRun(Path &p, const CrystalRec &c, const std::vector<EllipsoidPoint> &pts, size_t first, size_t n) {
   for (size_t k = 0; k < n; ++k) {
     float x, y;
     Project(c, pts[(first + k) % pts.size()].data(), x, y);
@@ -70,21 +72,83 @@ void AddRun(Painter &p, const CrystalRec &c, const std::vector<EllipsoidPoint> &
       p.AddLineToPoint(x, y);
   }
 }
-void StrokeSegment(Painter &p, const CrystalRec &c, const float a[3], const float b[3]) {
-  p.BeginPath();
-  AddSegment(p, c, a, b);
-  p.StrokePath();
-}
 
 // Adds the ellipse polygon of MyDrawEllipse to the path; false when it has
 // no size.
-bool AddEllipsePath(Painter &painter, const CrystalRec &c, const float b1[3], const float b2[3], const float centre[3]);
+template <class Path>
+bool AddEllipsePath(Path &path, const CrystalRec &c, const float b1[3], const float b2[3], const float centre[3]);
 
 // Adds the front halves of a principal ellipse (`front`) or its back half to
-// the path, as PlotPrincipalEllipse draws them: an ellipse seen edge on is a
+// the path: an ellipse seen edge on is a
 // line and one seen face on a closed curve, both in front.
-void AddPrincipalHalves(Painter &painter, const CrystalRec &c, const std::vector<EllipsoidPoint> &points,
-                        const float b1[3], const float b2[3], bool front);
+template <class Path>
+void AddPrincipalHalves(Path &path, const CrystalRec &c, const std::vector<EllipsoidPoint> &points, const float b1[3],
+                        const float b2[3], bool front);
+
+template <class Path>
+void AddOctantStripes(Path &path, const CrystalRec &c, const float tipA[3], const float tipB[3], const float centre[3],
+                      int n) {
+  for (int i = 1; i <= n; ++i) {
+    const float f = float(i) / float(n + 1);
+    const float reach = std::sqrt(1.0f - f * f);
+    float start[3], end[3];
+    for (int k = 0; k < 3; ++k) {
+      start[k] = f * tipA[k] + (1.0f - f) * centre[k];
+      end[k] = start[k] + (tipB[k] - centre[k]) * reach;
+    }
+    AddSegment(path, c, start, end);
+  }
+}
+
+// The front octant of a principal ellipse: the quarter from its point 0 to
+// its point count/4 and the centre, filled, then the two radii stroked.
+void FillSolidOctant(EllipsoidStroke &lines, const CrystalRec &c, const std::vector<EllipsoidPoint> &points,
+                     const float colour[3], float fillOpacity, float lineOpacity) {
+  const size_t count = points.size();
+  if (count < 4)
+    return;
+  float centre[3];
+  for (int k = 0; k < 3; ++k)
+    centre[k] = (points[0][size_t(k)] + points[count / 2][size_t(k)]) / 2.0f;
+  static std::vector<float> polygon; // kept from one octant to the next
+  polygon.clear();
+  for (size_t k = 0; k <= count / 4; ++k) {
+    float x, y;
+    Project(c, points[k].data(), x, y);
+    polygon.push_back(x);
+    polygon.push_back(y);
+  }
+  float x, y;
+  Project(c, centre, x, y);
+  polygon.push_back(x);
+  polygon.push_back(y);
+  lines.FillConvexPolygon(polygon.data(), polygon.size() / 2);
+  lines.Blend(colour, fillOpacity);
+  for (size_t end : {count / 4, size_t(0)}) {
+    AddSegment(lines, c, points[end].data(), centre);
+    lines.Blend(colour, lineOpacity);
+  }
+}
+
+// The solid lines of the ellipsoid being drawn (main thread only).
+EllipsoidStroke gLines;
+
+// Starts the solid lines over the box of the outline with semi-axis ends b1
+// and b2, wide enough for lines of the ellipsoid's width and for rounding.
+void BeginLines(GraphicsPort &port, const CrystalRec &c, const float b1[3], const float b2[3], const float centre[3],
+                EllipsoidStroke &lines) {
+  PixelBuffer *pixels = port.Pixels();
+  float cx, cy, x1, y1, x2, y2;
+  Project(c, centre, cx, cy);
+  Project(c, b1, x1, y1);
+  Project(c, b2, x2, y2);
+  const float width = float(gPlotRes) / 72.0f;
+  const double reach =
+      (double(std::hypot(x1 - cx, y1 - cy)) + double(std::hypot(x2 - cx, y2 - cy))) * 1.05 + double(width) + 2.0;
+  if (!std::isfinite(reach))
+    pixels = nullptr;
+  lines.Begin(pixels, cx - reach, cy - reach, cx + reach, cy + reach, width, !gUseFastRotn);
+}
 
 float CriticalValue(const CrystalRec &c) {
   return c.ellipsoidCriticalValue > 0.0f ? c.ellipsoidCriticalValue : GetEllipsoidCriticalValue(c.ellipsoidProbability);
@@ -325,15 +389,25 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   const AtomRecord &a = c.atoms[atom];
   if (a.site >= UsableSiteSize(c))
     return;
+  // The painter, for labels and the selection only, is made ready when first
+  // asked for.
   std::optional<Painter> own;
-  if (gSharedPainter.port != port || !gSharedPainter.painter)
-    own.emplace(*port, false);
-  Painter &painter = own ? *own : *gSharedPainter.painter;
-  if (!painter.IsValid())
-    return;
-  painter.SetShouldAntialias(!gUseFastRotn);
-  painter.SelectFont(kAxisLabelFont, kAxisLabelSize);
-  painter.SetTextDrawingMode(PainterTextMode::kStroke);
+  Painter *ready = nullptr;
+  auto painter = [&]() -> Painter * {
+    if (ready)
+      return ready;
+    if (gSharedPainter.port != port || !gSharedPainter.painter)
+      own.emplace(*port, false);
+    Painter &p = own ? *own : *gSharedPainter.painter;
+    if (!p.IsValid())
+      return nullptr;
+    p.SetShouldAntialias(!gUseFastRotn);
+    p.SelectFont(kAxisLabelFont, kAxisLabelSize);
+    p.SetTextDrawingMode(PainterTextMode::kStroke);
+    UseDefaultEllipsoidLines(p, true);
+    ready = &p;
+    return ready;
+  };
 
   // The tips facing the viewer.
   const float *centre = a.cart;
@@ -357,103 +431,111 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   float b1[3], b2[3];
   GetBoundaryEllipse(&c, tips[0], tips[1], tips[2], centre, b1, b2);
 
-  // Without octants or rear axes nothing is drawn between the outline and
-  // the principal ellipses, so their solid lines are stroked as one path.
-  const bool oneStroke = !parts.octants && !(parts.axes && parts.rearAxes);
-  if (!parts.shaded) {
+  if (!parts.shaded)
     FillEllipsoidOutline(*port, &c, tips[0], tips[1], tips[2], centre, fill, fillOpacity);
-    UseDefaultEllipsoidLines(painter, true);
-    SetStroke(painter, line, lineOpacity);
-    if (!oneStroke)
-      MyDrawEllipse(painter, &c, b1, b2, centre, false, parts.outline);
-  } else {
+  else
     PhongRenderEllipsoid(*port, &c, tips[0], tips[1], tips[2], centre, fill, fillOpacity);
+
+  // The lines and octants go straight into the pixels too.
+  EllipsoidStroke &lines = gLines;
+  BeginLines(*port, c, b1, b2, centre, lines);
+
+  // The principal ellipses' points, kept from one ellipsoid to the next.
+  static std::vector<EllipsoidPoint> principal[3];
+  static constexpr int kPlanes[3][2] = {{0, 1}, {0, 2}, {1, 2}};
+  for (int plane = 0; plane < 3; ++plane) {
+    principal[plane].clear();
+    if (parts.principal || parts.octants)
+      GetPrincipalEllipse(&c, tips[kPlanes[plane][0]], tips[kPlanes[plane][1]], centre, principal[plane]);
   }
 
-  painter.SetShouldAntialias(!gUseFastRotn);
-  UseDefaultEllipsoidLines(painter, true);
-  SetStroke(painter, line, lineOpacity);
+  // Without octants or rear axes nothing is drawn between the outline and
+  // the principal ellipses, so their solid lines are laid as one stroke.
+  const bool oneStroke = !parts.octants && !(parts.axes && parts.rearAxes);
+  if (parts.outline && !parts.shaded) {
+    AddEllipsePath(lines, c, b1, b2, centre);
+    if (!oneStroke)
+      lines.Blend(line, lineOpacity);
+  }
   if (parts.axes && parts.rearAxes) {
-    painter.SetLineDash(0.0f, gDashLengths, 2);
+    lines.SetDash(gDashLengths[0], gDashLengths[1]);
     for (const float *tip : tips) {
       float rear[3];
       for (int k = 0; k < 3; ++k)
         rear[k] = 2.0f * centre[k] - tip[k];
-      StrokeSegment(painter, c, centre, rear);
+      AddSegment(lines, c, centre, rear);
+      lines.Blend(line, lineOpacity);
     }
-    painter.SetLineDash(0.0f, nullptr, 0);
+    lines.SetDash(0.0f, 0.0f);
   }
 
-  static constexpr int kPlanes[3][2] = {{0, 1}, {0, 2}, {1, 2}};
+  auto hiddenHalves = [&](const std::vector<EllipsoidPoint> &points) {
+    lines.SetDash(gDashLengths[0], gDashLengths[1]);
+    AddPrincipalHalves(lines, c, points, b1, b2, false);
+    lines.Blend(line, lineOpacity);
+    lines.SetDash(0.0f, 0.0f);
+  };
   if (oneStroke) {
-    std::vector<EllipsoidPoint> principal[3];
     if (parts.principal)
-      for (int plane = 0; plane < 3; ++plane)
-        principal[plane] = GetPrincipalEllipse(&c, tips[kPlanes[plane][0]], tips[kPlanes[plane][1]], centre);
-    painter.BeginPath();
-    if (parts.outline && !parts.shaded)
-      AddEllipsePath(painter, c, b1, b2, centre);
-    for (const auto &points : principal)
-      if (points.size() >= 4)
-        AddPrincipalHalves(painter, c, points, b1, b2, true);
-    if (!painter.IsPathEmpty())
-      painter.StrokePath();
-    if (parts.principal && parts.hiddenHalves) {
-      painter.SetLineDash(0.0f, gDashLengths, 2);
-      painter.BeginPath();
       for (const auto &points : principal)
-        if (points.size() >= 4)
-          AddPrincipalHalves(painter, c, points, b1, b2, false);
-      if (!painter.IsPathEmpty())
-        painter.StrokePath();
-      painter.SetLineDash(0.0f, nullptr, 0);
+        AddPrincipalHalves(lines, c, points, b1, b2, true);
+    lines.Blend(line, lineOpacity);
+    if (parts.principal && parts.hiddenHalves) {
+      lines.SetDash(gDashLengths[0], gDashLengths[1]);
+      for (const auto &points : principal)
+        AddPrincipalHalves(lines, c, points, b1, b2, false);
+      lines.Blend(line, lineOpacity);
+      lines.SetDash(0.0f, 0.0f);
     }
   } else if (parts.principal || parts.octants) {
     static constexpr int kStripeAxes[3][2] = {{0, 1}, {2, 0}, {1, 2}};
     for (int plane = 0; plane < 3; ++plane) {
-      const float *tipA = tips[kPlanes[plane][0]], *tipB = tips[kPlanes[plane][1]];
-      std::vector<EllipsoidPoint> points = GetPrincipalEllipse(&c, tipA, tipB, centre);
+      const std::vector<EllipsoidPoint> &points = principal[plane];
       if (points.empty())
         continue;
-      SetStroke(painter, line, lineOpacity);
-      SetFill(painter, fill, fillOpacity);
-      if (parts.principal)
-        PlotPrincipalEllipse(painter, &c, points, b1, b2, parts.hiddenHalves);
+      if (parts.principal) {
+        AddPrincipalHalves(lines, c, points, b1, b2, true);
+        lines.Blend(line, lineOpacity);
+        if (parts.hiddenHalves)
+          hiddenHalves(points);
+      }
       if (parts.octants && parts.stripes) {
-        PlotOctantStripes(painter, &c, tips[kStripeAxes[plane][0]], tips[kStripeAxes[plane][1]], centre,
-                          kOctantStripes);
+        AddOctantStripes(lines, c, tips[kStripeAxes[plane][0]], tips[kStripeAxes[plane][1]], centre, kOctantStripes);
+        lines.Blend(line, lineOpacity);
       } else if (parts.octants) {
+        const float *tipA = tips[kPlanes[plane][0]], *tipB = tips[kPlanes[plane][1]];
         float normal[3], lit[3];
         CalcPlaneNormal(tipA, tipB, centre, normal);
         RenderSurfaceColor(1.0f, 1.0f, 0.5f, 0.5f, 0.0f, 1.0f, c.lightDirection, normal, surface, lit);
-        SetFill(painter, lit, fillOpacity);
-        SetStroke(painter, lit, lineOpacity);
-        PlotSolidOctant(painter, &c, points);
+        FillSolidOctant(lines, c, points, lit, fillOpacity, lineOpacity);
       }
     }
   }
 
   if (parts.axes || parts.octants) {
-    if (parts.octants && !parts.stripes)
-      painter.SetStrokeColor(0.0f, 0.0f, 0.0f, parts.axes ? lineOpacity : lineOpacity / 10.0f);
-    static const char *kLabels[3] = {"A", "B", "C"};
-    for (int i = 0; i < 3; ++i) {
-      StrokeSegment(painter, c, centre, tips[i]);
-      if (parts.axisLabels) {
+    static const float kBlack[3] = {0.0f, 0.0f, 0.0f};
+    const bool dark = parts.octants && !parts.stripes;
+    for (const float *tip : tips)
+      AddSegment(lines, c, centre, tip);
+    lines.Blend(dark ? kBlack : line, dark && !parts.axes ? lineOpacity / 10.0f : lineOpacity);
+    static const char *kAxisNames[3] = {"A", "B", "C"};
+    if (Painter *p = parts.axisLabels ? painter() : nullptr) {
+      SetStroke(*p, line, lineOpacity);
+      for (int i = 0; i < 3; ++i) {
         float x, y;
         Project(c, tips[i], x, y);
-        painter.ShowTextAtPoint(x, y, kLabels[i]);
+        p->ShowTextAtPoint(x, y, kAxisNames[i]);
       }
     }
   }
 
-  if (a.selected) {
+  if (Painter *p = a.selected ? painter() : nullptr) {
     const float red[3] = {1.0f, 0.0f, 0.0f}, yellow[3] = {1.0f, 1.0f, 0.0f};
     const float *mark = SelectionIsRed(fill) ? red : yellow;
-    painter.SetLineWidth(kEllipsoidSelectionWidth);
-    SetFill(painter, mark, kEllipsoidSelectionFill);
-    SetStroke(painter, mark, 1.0f);
-    MyDrawEllipse(painter, &c, b1, b2, centre, true, true);
+    p->SetLineWidth(kEllipsoidSelectionWidth);
+    SetFill(*p, mark, kEllipsoidSelectionFill);
+    SetStroke(*p, mark, 1.0f);
+    MyDrawEllipse(*p, &c, b1, b2, centre, true, true);
   }
 }
 
@@ -533,8 +615,8 @@ bool GetEllipseFromPoints(const float p1[3], const float p2[3], const float p3[3
 
 namespace {
 
-bool AddEllipsePath(Painter &painter, const CrystalRec &c, const float b1[3], const float b2[3],
-                    const float centre[3]) {
+template <class Path>
+bool AddEllipsePath(Path &painter, const CrystalRec &c, const float b1[3], const float b2[3], const float centre[3]) {
   float cx, cy, x1, y1, x2, y2;
   Project(c, centre, cx, cy);
   Project(c, b1, x1, y1);
@@ -580,15 +662,22 @@ void MyDrawEllipse(Painter &painter, const CrystalRec *crystal, const float b1[3
 std::vector<EllipsoidPoint> GetPrincipalEllipse(const CrystalRec *crystal, const float tipA[3], const float tipB[3],
                                                 const float centre[3]) {
   std::vector<EllipsoidPoint> points;
+  GetPrincipalEllipse(crystal, tipA, tipB, centre, points);
+  return points;
+}
+
+void GetPrincipalEllipse(const CrystalRec *crystal, const float tipA[3], const float tipB[3], const float centre[3],
+                         std::vector<EllipsoidPoint> &points) {
+  points.clear();
   if (!crystal)
-    return points;
+    return;
   float u[3], w[3];
   Sub(tipA, centre, u);
   Sub(tipB, centre, w);
   const float lu = Magnitude(u), lw = Magnitude(w);
   const int n = std::min(PixelInt(std::max(lu, lw) * crystal->plotScale), PictureSpan());
   if (n <= 0 || lu <= 0.0f || lw <= 0.0f)
-    return points;
+    return;
   points.resize(size_t(4 * n));
   auto set = [&](int index, float fa, float fb) {
     for (int k = 0; k < 3; ++k)
@@ -608,7 +697,6 @@ std::vector<EllipsoidPoint> GetPrincipalEllipse(const CrystalRec *crystal, const
     set(2 * n + k, -fa, -fb);
     set(4 * n - k, fa, -fb);
   }
-  return points;
 }
 
 size_t GetPrincipalEllipseBound(const std::vector<EllipsoidPoint> &points, const float b1[3], const float b2[3],
@@ -626,7 +714,7 @@ size_t GetPrincipalEllipseBound(const std::vector<EllipsoidPoint> &points, const
   float bestGap = 0.0f;
   for (size_t k = 0; k < points.size() / 2; ++k) {
     const float dx = points[k][0] - centre[0], dy = points[k][1] - centre[1];
-    const float d = std::hypot(dx, dy);
+    const float d = std::sqrt(dx * dx + dy * dy);
     const float cs = d > 0.0f ? (dx * ux + dy * uy) / d : 1.0f;
     const float radius = A / std::sqrt(cs * cs * (1.0f - ratio) + ratio);
     const float gap = std::fabs(d - radius);
@@ -640,7 +728,8 @@ size_t GetPrincipalEllipseBound(const std::vector<EllipsoidPoint> &points, const
 
 namespace {
 
-void AddPrincipalHalves(Painter &painter, const CrystalRec &c, const std::vector<EllipsoidPoint> &points,
+template <class Path>
+void AddPrincipalHalves(Path &painter, const CrystalRec &c, const std::vector<EllipsoidPoint> &points,
                         const float b1[3], const float b2[3], bool front) {
   const size_t count = points.size();
   if (count < 4)
@@ -655,7 +744,8 @@ void AddPrincipalHalves(Painter &painter, const CrystalRec &c, const std::vector
     size_t far = 0;
     float farthest = -1.0f;
     for (size_t k = 0; k < count / 2; ++k) {
-      const float d = std::hypot(points[k][0] - centre[0], points[k][1] - centre[1]);
+      const float ex = points[k][0] - centre[0], ey = points[k][1] - centre[1];
+      const float d = std::sqrt(ex * ex + ey * ey);
       if (d > farthest) {
         farthest = d;
         far = k;
@@ -676,81 +766,9 @@ void AddPrincipalHalves(Painter &painter, const CrystalRec &c, const std::vector
 
 } // namespace
 
-void PlotPrincipalEllipse(Painter &painter, const CrystalRec *crystal, const std::vector<EllipsoidPoint> &points,
-                          const float b1[3], const float b2[3], bool showHiddenHalves) {
-  if (!crystal || points.size() < 4)
-    return;
-  painter.BeginPath();
-  AddPrincipalHalves(painter, *crystal, points, b1, b2, true);
-  if (!painter.IsPathEmpty())
-    painter.StrokePath();
-  if (!showHiddenHalves)
-    return;
-  painter.SetLineDash(0.0f, gDashLengths, 2);
-  painter.BeginPath();
-  AddPrincipalHalves(painter, *crystal, points, b1, b2, false);
-  if (!painter.IsPathEmpty())
-    painter.StrokePath();
-  painter.SetLineDash(0.0f, nullptr, 0);
-}
-
-void PlotOctantStripes(Painter &painter, const CrystalRec *crystal, const float tipA[3], const float tipB[3],
-                       const float centre[3], int n) {
-  if (!crystal)
-    return;
-  for (int i = 1; i <= n; ++i) {
-    const float f = float(i) / float(n + 1);
-    const float reach = std::sqrt(1.0f - f * f);
-    float start[3], end[3];
-    for (int k = 0; k < 3; ++k) {
-      start[k] = f * tipA[k] + (1.0f - f) * centre[k];
-      end[k] = start[k] + (tipB[k] - centre[k]) * reach;
-    }
-    StrokeSegment(painter, *crystal, start, end);
-  }
-}
-
-void PlotSolidOctant(Painter &painter, const CrystalRec *crystal, const std::vector<EllipsoidPoint> &points) {
-  const size_t count = points.size();
-  if (!crystal || count < 4)
-    return;
-  const CrystalRec &c = *crystal;
-  float centre[3];
-  for (int k = 0; k < 3; ++k)
-    centre[k] = (points[0][size_t(k)] + points[count / 2][size_t(k)]) / 2.0f;
-  painter.BeginPath();
-  for (size_t k = 0; k <= count / 4; ++k) {
-    float x, y;
-    Project(c, points[k].data(), x, y);
-    if (k == 0)
-      painter.MoveToPoint(x, y);
-    else
-      painter.AddLineToPoint(x, y);
-  }
-  float x, y;
-  Project(c, centre, x, y);
-  painter.AddLineToPoint(x, y);
-  painter.ClosePath();
-  painter.FillPath();
-  StrokeSegment(painter, c, points[count / 4].data(), centre);
-  StrokeSegment(painter, c, points[0].data(), centre);
-}
-
 // ---- Shaded body ---------------------------------------------------------------------------------
 
 namespace {
-
-// Lays `colour` (0 to 1) over a pixel at weight w.
-uint32_t BlendPixel(uint32_t under, const float colour[3], float w) {
-  uint32_t out = under & 0xFF000000u;
-  for (int k = 0; k < 3; ++k) {
-    const int shift = 16 - 8 * k;
-    const float below = float((under >> shift) & 0xFFu);
-    const float v = std::clamp(colour[k] * 255.0f * w + below * (1.0f - w) + 0.5f, 0.0f, 255.0f);
-    out |= uint32_t(v) << shift;
-  }
-  return out;
-}
 
 // Paints the ellipsoid's screen outline pixel by pixel into the port's
 // pixels: each pixel whose centre lies inside takes `shade(dx, dy, colour)`
@@ -807,7 +825,7 @@ void PaintOutline(GraphicsPort &port, const CrystalRec &c, const float a0[3], co
       float cover;
       if (smooth) {
         // Distance to the outline in pixels, from the outline function's slope.
-        const double slope = 2.0 * std::hypot(gx, gy) / det * inverseScale;
+        const double slope = 2.0 * std::sqrt(gx * gx + gy * gy) / det * inverseScale;
         cover = float(std::clamp(0.5 + (slope > 0.0 ? (1.0 - f) / slope : 1.0), 0.0, 1.0));
       } else {
         cover = f <= 1.0 ? 1.0f : 0.0f;
@@ -817,7 +835,7 @@ void PaintOutline(GraphicsPort &port, const CrystalRec &c, const float a0[3], co
       float colour[3];
       shade(dx, dy, colour);
       uint32_t &pixel = row[x - b.left];
-      pixel = BlendPixel(pixel, colour, cover * weight);
+      pixel = BlendEllipsoidPixel(pixel, colour, cover * weight);
     }
   }
 }

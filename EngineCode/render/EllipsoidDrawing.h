@@ -3,9 +3,10 @@
 // A site's ellipsoid style picks a recipe: which parts to draw (outline,
 // flat or lit body, principal ellipses with or without their hidden halves,
 // octants as stripes or lit quarter-discs, axes with rear halves and
-// labels) in which colours and opacities. The body is painted pixel by
-// pixel into the current port's pixels, the lines and labels with a painter,
-// anti-aliased except in a fast rotation frame; all in the port's own
+// labels) in which colours and opacities. The body, lines and octants are
+// painted pixel by pixel into the current port's pixels (EllipsoidStrokes),
+// the labels and the selection with a painter; all anti-aliased except in
+// a fast rotation frame, in the port's own
 // coordinates (y down), at the real-valued projection of the plot
 // (gHPixels x gVPixels).
 //
@@ -119,15 +120,14 @@ void MyDrawEllipse(ovgfx::Painter &painter, const CrystalRec *crystal, const flo
 // longer one: point 0 is tipA, count/4 tipB; empty when it is under a pixel.
 std::vector<EllipsoidPoint> GetPrincipalEllipse(const CrystalRec *crystal, const float tipA[3], const float tipB[3],
                                                 const float centre[3]);
-void PlotPrincipalEllipse(ovgfx::Painter &painter, const CrystalRec *crystal, const std::vector<EllipsoidPoint> &points,
-                          const float b1[3], const float b2[3], bool showHiddenHalves);
+// The same into `points`, whose storage a caller keeps from one ellipsoid to
+// the next.
+void GetPrincipalEllipse(const CrystalRec *crystal, const float tipA[3], const float tipB[3], const float centre[3],
+                         std::vector<EllipsoidPoint> &points);
 // The index of the principal-ellipse point (of the first half) that lies on
 // the outline ellipse; 0 for fewer than two points.
 size_t GetPrincipalEllipseBound(const std::vector<EllipsoidPoint> &points, const float b1[3], const float b2[3],
                                 const float centre[3]);
-void PlotOctantStripes(ovgfx::Painter &painter, const CrystalRec *crystal, const float tipA[3], const float tipB[3],
-                       const float centre[3], int n);
-void PlotSolidOctant(ovgfx::Painter &painter, const CrystalRec *crystal, const std::vector<EllipsoidPoint> &points);
 
 // ---- Shaded body -----------------------------------------------------------------------
 

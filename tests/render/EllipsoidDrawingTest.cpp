@@ -2,10 +2,14 @@
 
 #include "VectorMath.h"
 #include "render/EllipsoidDrawing.h"
+#include "render/RenderGlobals.h"
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include <cmath>
+#include <string>
 
 using namespace ovgfx;
 
@@ -327,5 +331,116 @@ TEST(EllipsoidDrawingTest, AnAbsurdScaleFillsThePictureAndAsksForNoMoreThanItsSi
     auto port = s.Draw();
     for (int p : {0, kSize / 2, kSize - 1})
       EXPECT_NE(scene::Rgb(port->Pixels()->Pixel32(p, kSize - 1 - p)), 0u) << scale;
+  }
+}
+
+namespace {
+
+// The line pictures compared against those the painter drew before the
+// lines were rasterised here: dark blue ellipsoids on black, outline and
+// principal ellipses (style 5, light lines on a background-coloured body;
+// style 13, lines a quarter darker than the body; style 25, with dashed
+// hidden halves; style 6 with octant stripes), full quality and as fast
+// rotation frames.
+struct LineScene {
+  const char *name;
+  uint32_t style;
+  bool fast;
+  float l0, l1, l2, ax, ay, az;
+  int bodyBlue; // the body's blue: the background's, or the atom's 30000 at its fill opacity
+};
+constexpr LineScene kLineScenes[] = {
+    {"s5_round", 5, false, 1.2f, 1.2f, 1.2f, 0, 0, 0, 0},
+    {"s5_tilted", 5, false, 1.3f, 0.8f, 0.5f, 40, 25, 15, 0},
+    {"s5_fast", 5, true, 1.3f, 0.8f, 0.5f, 40, 25, 15, 0},
+    {"s5_flat", 5, false, 1.4f, 1.0f, 0.15f, 80, 10, 30, 0},
+    {"s5_small", 5, false, 0.12f, 0.08f, 0.05f, 20, 60, 5, 0},
+    {"s13_tilted", 13, false, 1.0f, 0.6f, 0.9f, -30, 70, 110, 117},
+    {"s13_fast", 13, true, 1.0f, 0.6f, 0.9f, -30, 70, 110, 117},
+    {"s25_tilted", 25, false, 1.3f, 0.8f, 0.5f, 40, 25, 15, 58},
+    {"s6_tilted", 6, false, 1.3f, 0.8f, 0.5f, 40, 25, 15, 0},
+    {"s6_fast", 6, true, 1.2f, 0.9f, 0.6f, 10, -35, 60, 0},
+    {"s8_tilted", 8, false, 1.3f, 0.8f, 0.5f, 40, 25, 15, 117},
+    {"s8_fast", 8, true, 1.2f, 0.9f, 0.6f, 10, -35, 60, 117},
+};
+
+std::unique_ptr<GraphicsPort> DrawLineScene(const LineScene &scene) {
+  float axes[3][3];
+  TurnedAxes(scene.l0, scene.l1, scene.l2, scene.ax, scene.ay, scene.az, axes);
+  EllipsoidScene s(axes, RGBColor{6000, 12000, 30000}, scene.style);
+  s.c.backgroundColor = kRGBBlack;
+  gUseFastRotn = scene.fast;
+  auto port = s.Draw();
+  gUseFastRotn = false;
+  return port;
+}
+
+std::string ReferencePath(const LineScene &scene) {
+  return std::string(OV_TEST_DATA) + "/ellipsoids/" + scene.name + ".png";
+}
+
+} // namespace
+
+// The pixels of a picture at least `share` of the way in blue from the
+// body's to the lines' (the lines are the lightest blue of the reference).
+std::vector<bool> LinePixels(const QImage &image, int bodyBlue, int lineBlue, double share) {
+  std::vector<bool> lines(size_t(image.width() * image.height()));
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      lines[size_t(y * image.width() + x)] = qBlue(image.pixel(x, y)) >= bodyBlue + share * (lineBlue - bodyBlue);
+  return lines;
+}
+
+// Pixels of the lines `a` (more than half a line's blue) with no pixel of
+// the lines `b` (a quarter) at the same place or one of its eight
+// neighbours.
+int LinePixelsFartherThanAPixel(const std::vector<bool> &a, const std::vector<bool> &b, int width) {
+  const int height = int(a.size()) / width;
+  int far = 0;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      if (!a[size_t(y * width + x)])
+        continue;
+      bool near = false;
+      for (int dy = -1; dy <= 1 && !near; ++dy)
+        for (int dx = -1; dx <= 1 && !near; ++dx)
+          near =
+              x + dx >= 0 && x + dx < width && y + dy >= 0 && y + dy < height && b[size_t((y + dy) * width + x + dx)];
+      far += near ? 0 : 1;
+    }
+  return far;
+}
+
+// The lines' weight: how far the picture's blue rises above the body's.
+double LineWeight(const QImage &image, int bodyBlue) {
+  double sum = 0.0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      sum += std::max(0, qBlue(image.pixel(x, y)) - bodyBlue);
+  return sum;
+}
+
+TEST(EllipsoidDrawingTest, OutlinesAndPrincipalEllipsesStayWithinAPixelOfThePaintersLines) {
+  for (const LineScene &scene : kLineScenes) {
+    QImage reference(QString::fromStdString(ReferencePath(scene)));
+    ASSERT_FALSE(reference.isNull()) << scene.name;
+    auto port = DrawLineScene(scene);
+    const PixelBuffer *px = port->Pixels();
+    const QImage drawn(px->BaseAddr(), px->Width(), px->Height(), qsizetype(px->RowBytes()), QImage::Format_ARGB32);
+    int lineBlue = 0;
+    for (int y = 0; y < reference.height(); ++y)
+      for (int x = 0; x < reference.width(); ++x)
+        lineBlue = std::max(lineBlue, qBlue(reference.pixel(x, y)));
+    const std::vector<bool> was = LinePixels(reference, scene.bodyBlue, lineBlue, 0.5);
+    const std::vector<bool> wasFaint = LinePixels(reference, scene.bodyBlue, lineBlue, 0.25);
+    const std::vector<bool> is = LinePixels(drawn, scene.bodyBlue, lineBlue, 0.5);
+    const std::vector<bool> isFaint = LinePixels(drawn, scene.bodyBlue, lineBlue, 0.25);
+    // A dash of the hidden halves may start a pixel or two along the curve
+    // from where the painter started it.
+    const int dashes = scene.style == 25 ? 2 : 0;
+    EXPECT_LE(LinePixelsFartherThanAPixel(is, wasFaint, kSize), dashes) << scene.name;
+    EXPECT_EQ(LinePixelsFartherThanAPixel(was, isFaint, kSize), 0) << scene.name;
+    const double weight = LineWeight(drawn, scene.bodyBlue), before = LineWeight(reference, scene.bodyBlue);
+    EXPECT_NEAR(weight / before, 1.0, 0.25) << scene.name;
   }
 }

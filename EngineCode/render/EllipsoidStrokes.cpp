@@ -1,0 +1,318 @@
+#include "render/EllipsoidStrokes.h"
+
+#include <algorithm>
+#include <cmath>
+
+using namespace ovgfx;
+
+uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w) {
+  uint32_t out = under & 0xFF000000u;
+  for (int k = 0; k < 3; ++k) {
+    const int shift = 16 - 8 * k;
+    const float below = float((under >> shift) & 0xFFu);
+    const float v = std::clamp(colour[k] * 255.0f * w + below * (1.0f - w) + 0.5f, 0.0f, 255.0f);
+    out |= uint32_t(v) << shift;
+  }
+  return out;
+}
+
+bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double right, double bottom, float width,
+                            bool smooth) {
+  // A stroke left without its blend gives its cover back.
+  if (pixels_)
+    for (int y = dirtyTop_; y <= dirtyBottom_; ++y)
+      std::fill_n(&cover_[size_t(y - top_) * size_t(width_) + size_t(dirtyLeft_ - left_)],
+                  size_t(dirtyRight_ - dirtyLeft_ + 1), 0.0f);
+  pixels_ = nullptr;
+  dirtyLeft_ = dirtyTop_ = 0;
+  dirtyRight_ = dirtyBottom_ = -1;
+  hasPen_ = false;
+  dashOn_ = dashOff_ = 0.0f;
+  if (!pixels || pixels->Depth() != 32 || !(width > 0.0f) || !std::isfinite(width))
+    return false;
+  const Rect &b = pixels->Bounds();
+  const double l = std::max(double(b.left), std::floor(left)), r = std::min(double(b.right) - 1.0, std::floor(right));
+  const double t = std::max(double(b.top), std::floor(top)), u = std::min(double(b.bottom) - 1.0, std::floor(bottom));
+  if (!(l <= r) || !(t <= u))
+    return false;
+  left_ = int(l);
+  top_ = int(t);
+  width_ = int(r) - left_ + 1;
+  height_ = int(u) - top_ + 1;
+  const size_t size = size_t(width_) * size_t(height_);
+  if (cover_.size() < size)
+    cover_.assign(size, 0.0f);
+  pixels_ = pixels;
+  lineWidth_ = width;
+  smooth_ = smooth;
+  return true;
+}
+
+void EllipsoidStroke::Cover(int x, int y, float c) {
+  if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_)
+    return;
+  float &cell = cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)];
+  if (c <= cell)
+    return;
+  cell = c;
+  Touch(x, y);
+}
+
+void EllipsoidStroke::AddCover(int x, int y, float c) {
+  if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_ || !(c > 0.0f))
+    return;
+  cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)] += c;
+  Touch(x, y);
+}
+
+void EllipsoidStroke::Touch(int x, int y) {
+  if (dirtyLeft_ > dirtyRight_) {
+    dirtyLeft_ = dirtyRight_ = x;
+    dirtyTop_ = dirtyBottom_ = y;
+    return;
+  }
+  dirtyLeft_ = std::min(dirtyLeft_, x);
+  dirtyRight_ = std::max(dirtyRight_, x);
+  dirtyTop_ = std::min(dirtyTop_, y);
+  dirtyBottom_ = std::max(dirtyBottom_, y);
+}
+
+void EllipsoidStroke::SetDash(float on, float off) {
+  const bool dashed = on > 0.0f && off > 0.0f && std::isfinite(on + off);
+  dashOn_ = dashed ? on : 0.0f;
+  dashOff_ = dashed ? off : 0.0f;
+}
+
+void EllipsoidStroke::MoveToPoint(float x, float y) {
+  startX_ = penX_ = x;
+  startY_ = penY_ = y;
+  hasPen_ = true;
+  dashAt_ = 0.0f;
+}
+
+void EllipsoidStroke::AddLineToPoint(float x, float y) {
+  if (!hasPen_)
+    startX_ = x, startY_ = y, dashAt_ = 0.0f;
+  else if (dashOn_ > 0.0f)
+    AddDashes(penX_, penY_, x, y);
+  else
+    AddLine(penX_, penY_, x, y);
+  penX_ = x;
+  penY_ = y;
+  hasPen_ = true;
+}
+
+void EllipsoidStroke::ClosePath() {
+  if (hasPen_ && (penX_ != startX_ || penY_ != startY_))
+    AddLineToPoint(startX_, startY_);
+}
+
+void EllipsoidStroke::AddDashes(float x0, float y0, float x1, float y1) {
+  const float length = std::sqrt((x1 - x0) * (x1 - x0) + (y1 - y0) * (y1 - y0));
+  if (!(length > 0.0f) || !std::isfinite(length))
+    return;
+  const float period = dashOn_ + dashOff_;
+  // Only the part of the segment over the box is walked (Liang-Barsky).
+  const float reach = lineWidth_ / 2.0f + 1.0f;
+  const float dx = x1 - x0, dy = y1 - y0;
+  float from = 0.0f, to = 1.0f;
+  auto clip = [&](float p, float q) { // keeps p t <= q
+    if (p == 0.0f)
+      return q >= 0.0f;
+    const float t = q / p;
+    if (p < 0.0f)
+      from = std::max(from, t);
+    else
+      to = std::min(to, t);
+    return from <= to;
+  };
+  if (!clip(-dx, x0 - (float(left_) - reach)) || !clip(dx, float(left_ + width_) + reach - x0) ||
+      !clip(-dy, y0 - (float(top_) - reach)) || !clip(dy, float(top_ + height_) + reach - y0)) {
+    dashAt_ = std::fmod(dashAt_ + length, period);
+    return;
+  }
+  // Walk it piece by piece, each piece within one dash or gap.
+  float done = from * length;
+  const float end = to * length;
+  dashAt_ = std::fmod(dashAt_ + done, period);
+  while (done < end) {
+    const float phase = std::fmod(dashAt_, period);
+    const bool on = phase < dashOn_;
+    const float piece = std::max(std::min(end - done, (on ? dashOn_ : period) - phase), period * 1e-3f);
+    if (on) {
+      const float f0 = done / length, f1 = std::min(done + piece, end) / length;
+      AddLine(x0 + dx * f0, y0 + dy * f0, x0 + dx * f1, y0 + dy * f1);
+    }
+    done += piece;
+    dashAt_ += piece;
+  }
+  dashAt_ = std::fmod(dashAt_ + std::max(0.0f, length - done), period);
+}
+
+void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
+  if (!pixels_ || !std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1))
+    return;
+  const float half = lineWidth_ / 2.0f;
+  // Lines reaching beyond the box are cut to it (with the line's own reach).
+  const float reach = half + 1.0f;
+  const float boxLeft = float(left_) - reach, boxRight = float(left_ + width_) + reach;
+  const float boxTop = float(top_) - reach, boxBottom = float(top_ + height_) + reach;
+  if (std::max(x0, x1) < boxLeft || std::min(x0, x1) > boxRight || std::max(y0, y1) < boxTop ||
+      std::min(y0, y1) > boxBottom)
+    return;
+  const float dx = x1 - x0, dy = y1 - y0;
+  if (smooth_ && lineWidth_ > 1.0f) {
+    // A wide line covers the part of each pixel's square inside the band of
+    // its width: the square seen across the line spreads as a trapezoid (a
+    // box for a line along a row or column), so the cover is the
+    // trapezoid's share within half the width of the pixel's distance from
+    // the line.
+    const float length = std::sqrt(dx * dx + dy * dy);
+    const float nx = length > 0.0f ? std::fabs(dy) / length : 1.0f, ny = length > 0.0f ? std::fabs(dx) / length : 0.0f;
+    const float wide = std::max(nx, ny), narrow = std::min(nx, ny);
+    const float outer = (wide + narrow) / 2.0f, inner = (wide - narrow) / 2.0f, height = 1.0f / wide;
+    auto share = [&](float s) { // the trapezoid's share below s, for s >= -outer
+      if (s >= outer)
+        return 1.0f;
+      if (s <= -outer)
+        return 0.0f;
+      if (s < -inner)
+        return height * (s + outer) * (s + outer) / (2.0f * narrow);
+      if (s <= inner)
+        return height * (narrow / 2.0f + s + inner);
+      return 1.0f - height * (outer - s) * (outer - s) / (2.0f * narrow);
+    };
+    const float margin = half + outer;
+    const int fromX = int(std::floor(std::max(std::min(x0, x1) - margin, boxLeft)));
+    const int toX = int(std::floor(std::min(std::max(x0, x1) + margin, boxRight)));
+    const int fromY = int(std::floor(std::max(std::min(y0, y1) - margin, boxTop)));
+    const int toY = int(std::floor(std::min(std::max(y0, y1) + margin, boxBottom)));
+    const float length2 = dx * dx + dy * dy;
+    const float inverse = length2 > 0.0f ? 1.0f / length2 : 0.0f;
+    const float margin2 = margin * margin;
+    for (int y = fromY; y <= toY; ++y) {
+      const float py = float(y) + 0.5f - y0;
+      for (int x = fromX; x <= toX; ++x) {
+        const float px = float(x) + 0.5f - x0;
+        const float t = std::clamp((px * dx + py * dy) * inverse, 0.0f, 1.0f);
+        const float ex = px - t * dx, ey = py - t * dy;
+        const float d2 = ex * ex + ey * ey;
+        if (d2 >= margin2)
+          continue;
+        const float d = std::sqrt(d2);
+        Cover(x, y, std::min(1.0f, share(d + half) - share(d - half)));
+      }
+    }
+    return;
+  }
+  // Along each column (a line nearer the horizontal) or row whose centre
+  // the line passes: a line of a pixel or less spreads one pixel's worth
+  // over the two pixels nearest it, by their distances from it; in a fast
+  // rotation frame the line's width of pixels about it are covered whole.
+  const int thickness = std::max(1, int(std::lround(lineWidth_)));
+  const bool alongX = std::fabs(dx) >= std::fabs(dy);
+  const float a0 = alongX ? x0 : y0, a1 = alongX ? x1 : y1, b0 = alongX ? y0 : x0, db = alongX ? dy : dx;
+  const float da = a1 - a0;
+  const float lo = std::max(std::min(a0, a1), alongX ? boxLeft : boxTop);
+  const float hi = std::min(std::max(a0, a1), alongX ? boxRight : boxBottom);
+  // Centres from lo on and before hi: joined lines share no column or row.
+  const int first = int(std::ceil(lo - 0.5f)), last = int(std::ceil(hi - 0.5f)) - 1;
+  auto cover = [&](int a, int b, float c) {
+    if (alongX)
+      Cover(a, b, c);
+    else
+      Cover(b, a, c);
+  };
+  auto plot = [&](int a, float b, float weight) {
+    if (smooth_) {
+      const float below = std::floor(b - 0.5f), part = b - 0.5f - below;
+      cover(a, int(below), weight * (1.0f - part));
+      cover(a, int(below) + 1, weight * part);
+      return;
+    }
+    const int start = int(std::floor(b - float(thickness - 1) / 2.0f));
+    for (int k = 0; k < thickness; ++k)
+      cover(a, start + k, 1.0f);
+  };
+  if (first > last) {
+    // Too short to pass a centre: at its middle, by its length.
+    plot(int(std::floor((a0 + a1) / 2.0f)), b0 + db / 2.0f, std::min(1.0f, std::fabs(da)));
+    return;
+  }
+  const float slope = da != 0.0f ? db / da : 0.0f;
+  for (int a = first; a <= last; ++a)
+    plot(a, b0 + (float(a) + 0.5f - a0) * slope, 1.0f);
+}
+
+void EllipsoidStroke::FillConvexPolygon(const float *xy, size_t count) {
+  if (!pixels_ || !xy || count < 3)
+    return;
+  float top = xy[1], bottom = xy[1];
+  for (size_t k = 0; k < count; ++k) {
+    if (!std::isfinite(xy[2 * k]) || !std::isfinite(xy[2 * k + 1]))
+      return;
+    top = std::min(top, xy[2 * k + 1]);
+    bottom = std::max(bottom, xy[2 * k + 1]);
+  }
+  const int fromY = std::max(top_, int(std::floor(top))), toY = std::min(top_ + height_ - 1, int(std::floor(bottom)));
+  const int subRows = smooth_ ? 4 : 1;
+  const float share = 1.0f / float(subRows);
+  for (int y = fromY; y <= toY; ++y)
+    for (int r = 0; r < subRows; ++r) {
+      const float ys = float(y) + (float(r) + 0.5f) * share;
+      // The span of the polygon on this sub-row: the crossings of its edges.
+      float lo = 0.0f, hi = 0.0f;
+      bool any = false;
+      for (size_t k = 0; k < count; ++k) {
+        const float *p = xy + 2 * k, *q = xy + 2 * ((k + 1) % count);
+        if ((p[1] <= ys) == (q[1] <= ys))
+          continue;
+        const float x = p[0] + (ys - p[1]) * (q[0] - p[0]) / (q[1] - p[1]);
+        lo = any ? std::min(lo, x) : x;
+        hi = any ? std::max(hi, x) : x;
+        any = true;
+      }
+      if (!any)
+        continue;
+      lo = std::max(lo, float(left_));
+      hi = std::min(hi, float(left_ + width_));
+      if (!(hi > lo))
+        continue;
+      if (!smooth_) {
+        for (int x = int(std::ceil(lo - 0.5f)); float(x) + 0.5f < hi; ++x)
+          AddCover(x, y, 1.0f);
+        continue;
+      }
+      const int first = int(std::floor(lo)), last = int(std::floor(hi));
+      if (first == last) {
+        AddCover(first, y, (hi - lo) * share);
+        continue;
+      }
+      AddCover(first, y, (float(first + 1) - lo) * share);
+      for (int x = first + 1; x < last; ++x)
+        AddCover(x, y, share);
+      AddCover(last, y, (hi - float(last)) * share);
+    }
+}
+
+void EllipsoidStroke::Blend(const float colour[3], float opacity) {
+  if (!pixels_ || IsEmpty())
+    return;
+  const float weight = std::clamp(opacity, 0.0f, 1.0f);
+  const Rect &b = pixels_->Bounds();
+  for (int y = dirtyTop_; y <= dirtyBottom_; ++y) {
+    float *cover = &cover_[size_t(y - top_) * size_t(width_)];
+    uint32_t *row = pixels_->Row32(y);
+    for (int x = dirtyLeft_; x <= dirtyRight_; ++x) {
+      float &c = cover[x - left_];
+      if (c > 0.0f) {
+        uint32_t &pixel = row[x - b.left];
+        pixel = BlendEllipsoidPixel(pixel, colour, std::min(c, 1.0f) * weight);
+        c = 0.0f;
+      }
+    }
+  }
+  dirtyLeft_ = dirtyTop_ = 0;
+  dirtyRight_ = dirtyBottom_ = -1;
+  hasPen_ = false;
+}

@@ -1,0 +1,66 @@
+// Lines and octant faces of an ellipsoid drawn straight into the port's pixels.
+//
+// A stroke gathers the lines of one part of an ellipsoid (its outline, the
+// halves of its principal ellipses, octant stripes or faces, axes) as a
+// coverage mask over the part of the picture the ellipsoid covers, then
+// lays one colour over the covered pixels at once: where lines cross or
+// meet a pixel is laid over once, as a painter strokes one path. A line of
+// a pixel or less is anti-aliased over the two pixels nearest it in each
+// column or row it crosses, a wider one by the part of each pixel it
+// covers; in a fast rotation frame pixels are covered whole.
+//
+// Coordinates are the painter's: a pixel (x, y) covers [x, x + 1) x [y, y + 1).
+// The mask's storage is kept between ellipsoids, so a frame allocates only
+// for its largest ellipsoid. Main thread only.
+#pragma once
+
+#include "graphics/PixelBuffer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Lays `colour` (0 to 1) over a 32-bit pixel at weight w (0 to 1).
+uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w);
+
+class EllipsoidStroke {
+public:
+  // Starts an empty stroke of `width` pixels over the box, clipped to the
+  // buffer; false (and lines are then dropped) without 32-bit pixels or when
+  // nothing of the box is on them.
+  bool Begin(ovgfx::PixelBuffer *pixels, double left, double top, double right, double bottom, float width,
+             bool smooth);
+  // Dashes of `on` pixels drawn and `off` left out, from the start of each
+  // subpath; solid for on <= 0 (as after Begin).
+  void SetDash(float on, float off);
+  // Path building in the painter's manner.
+  void MoveToPoint(float x, float y);
+  void AddLineToPoint(float x, float y);
+  void ClosePath();
+  void AddLine(float x0, float y0, float x1, float y1);
+  // Covers the inside of a convex polygon (x, y pairs): anti-aliased over
+  // four sub-rows a pixel row, each by the exact share of each pixel's width,
+  // or in a fast rotation frame the pixels whose centres lie inside. Lay it
+  // with Blend on its own, apart from lines.
+  void FillConvexPolygon(const float *xy, size_t count);
+  bool IsEmpty() const { return dirtyLeft_ > dirtyRight_; }
+  // Lays the colour over the covered pixels at `opacity` and empties the
+  // stroke for the next lines over the same box.
+  void Blend(const float colour[3], float opacity);
+
+private:
+  void Cover(int x, int y, float c);
+  void AddCover(int x, int y, float c);
+  void Touch(int x, int y);
+  void AddDashes(float x0, float y0, float x1, float y1);
+
+  ovgfx::PixelBuffer *pixels_ = nullptr;
+  std::vector<float> cover_;
+  int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+  int dirtyLeft_ = 0, dirtyTop_ = 0, dirtyRight_ = -1, dirtyBottom_ = -1;
+  float lineWidth_ = 1.0f;
+  bool smooth_ = true;
+  float startX_ = 0.0f, startY_ = 0.0f, penX_ = 0.0f, penY_ = 0.0f;
+  bool hasPen_ = false;
+  float dashOn_ = 0.0f, dashOff_ = 0.0f, dashAt_ = 0.0f; // dashAt_: distance into the pattern
+};
