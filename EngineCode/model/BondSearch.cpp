@@ -52,6 +52,10 @@ constexpr double kGridRebuildFactor = 2.0;
 // bonds of the same atoms does not allocate every list again.
 constexpr size_t kKeptBondsRoom = 16;
 
+// Bond generation makes room for at most this many bonds before it starts
+// (more are added as found).
+constexpr uint64_t kMaxReservedBonds = uint64_t{1} << 26;
+
 // Bond generation reads the clock for the cancel check every this many query
 // atoms.
 constexpr int64_t kCancelClockEvery = 64;
@@ -746,15 +750,27 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     TurboRemoveBonds(crystal);
     return;
   }
+  // The sites' coordination numbers, summed over the atoms in range, count
+  // each bond about twice: room for that many is made at once, so that the
+  // list of bonds found does not grow by copying.
+  const size_t nSites = UsableSiteSize(c);
+  uint64_t expected = 0;
   for (size_t i = 0; i < nAtoms; i++) {
     const AtomRecord &atom = c.atoms[i];
     std::memcpy(points[i].cart, atom.cart, sizeof points[i].cart);
     points[i].inRange = FracCoordsInRange(crystal, atom.xyz);
+    if (points[i].inRange && atom.site < nSites)
+      expected += c.sites[atom.site].coordination;
   }
   const bool progress = gShowProgress != 0;
   // The bonds found, (a << 32 | b) in the order found; entered into the
   // lists once the search is over.
   std::vector<uint64_t> pairs;
+  try {
+    pairs.reserve(static_cast<size_t>(std::min<uint64_t>(expected / 2 + 1, kMaxReservedBonds)));
+  } catch (const std::bad_alloc &) {
+    // The list grows as the bonds are found.
+  }
   // Ends the search: the bonds found so far are entered unless the user
   // cancelled it, which leaves every list empty.
   auto finish = [&](bool cancelled, bool closeStatus) {
