@@ -750,18 +750,21 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     TurboRemoveBonds(crystal);
     return;
   }
-  // The sites' coordination numbers, summed over the atoms in range, count
-  // each bond about twice: room for that many is made at once, so that the
-  // list of bonds found does not grow by copying.
+  // The sites' coordination numbers summed over the atoms in range, and the
+  // bonds lists being replaced, each count the bonds about twice: room for
+  // the larger count is made at once, so that the list of bonds found does
+  // not grow by copying.
   const size_t nSites = UsableSiteSize(c);
-  uint64_t expected = 0;
+  uint64_t expected = 0, previous = 0;
   for (size_t i = 0; i < nAtoms; i++) {
     const AtomRecord &atom = c.atoms[i];
     std::memcpy(points[i].cart, atom.cart, sizeof points[i].cart);
     points[i].inRange = FracCoordsInRange(crystal, atom.xyz);
     if (points[i].inRange && atom.site < nSites)
       expected += c.sites[atom.site].coordination;
+    previous += atom.bonds.size();
   }
+  expected = std::max(expected, previous);
   const bool progress = gShowProgress != 0;
   // The bonds found, (a << 32 | b) in the order found; entered into the
   // lists once the search is over.

@@ -177,6 +177,24 @@ inline void PlaneNormal(const float p0[3], const float p1[3], const float p2[3],
   Unit(x, n);
 }
 
+// True when PointsAreColinear(a, b, c) is false for certain, found without
+// the unit vectors: the directions b - a and c - b are parallel (either way)
+// when their unit vectors differ by less than kParallelTolerance summed over
+// the components, which needs the sine of their angle below that tolerance;
+// a sine clear of it by more than the rounding answers at once.
+bool ClearlyNotColinear(const float a[3], const float b[3], const float c[3]) {
+  constexpr double kClearSine = 1.1 * static_cast<double>(kParallelTolerance);
+  constexpr double kSmallest = 1e-20; // below this a float length may vanish
+  const double u[3] = {double{b[0]} - a[0], double{b[1]} - a[1], double{b[2]} - a[2]};
+  const double v[3] = {double{c[0]} - b[0], double{c[1]} - b[1], double{c[2]} - b[2]};
+  const double uu = u[0] * u[0] + u[1] * u[1] + u[2] * u[2];
+  const double vv = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+  if (!(uu > kSmallest) || !(vv > kSmallest))
+    return false;
+  const double x[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+  return x[0] * x[0] + x[1] * x[1] + x[2] * x[2] > kClearSine * kClearSine * uu * vv;
+}
+
 // PointsAreColinear for points i < j < k of a set, from the unit vectors
 // of the differences of the pairs a < b, each made when first asked for and
 // kept for the rest of the set.
@@ -386,7 +404,8 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
       int32_t count = 3;
       if (m >= 4 && IsInternalTriple(n, points, centroid, usable.data(), m, &count, face.data(), &witness))
         return;
-      if (directions.Colinear(i, j, k) || IsDuplicateTriple(scratch, face.data()))
+      if ((!ClearlyNotColinear(points[i], points[j], points[k]) && directions.Colinear(i, j, k)) ||
+          IsDuplicateTriple(scratch, face.data()))
         return;
 
       // A face that holds an existing one replaces it when larger; a face

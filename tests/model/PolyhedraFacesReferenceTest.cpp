@@ -50,7 +50,8 @@ TEST(PolyhedraFaces, SameFacesInTheSameOrderAsEveryTripleTried) {
 }
 
 // Sets the triple search meets rarely but must answer the same: repeated and
-// overlapping points, points on one line (some or all), flat sets with and
+// overlapping points, points on one line (some or all, or bent off it by
+// about the collinearity tolerance), flat sets with and
 // without a point off their plane, planes through the centroid, points off a
 // face by about the coplanar tolerance, and larger shells of many points.
 TEST(PolyhedraFaces, DegenerateSetsGiveTheSameFaces) {
@@ -63,7 +64,7 @@ TEST(PolyhedraFaces, DegenerateSetsGiveTheSameFaces) {
   int sets = 0, withFaces = 0;
   for (int trial = 0; trial < 300; ++trial) {
     Points pts;
-    switch (trial % 6) {
+    switch (trial % 7) {
     case 0: { // an octahedron, some of its points repeated or nearly so
       pts = octahedron(2.0f + unit(rng));
       const size_t copies = 1 + rng() % 3;
@@ -120,6 +121,12 @@ TEST(PolyhedraFaces, DegenerateSetsGiveTheSameFaces) {
           v += jitter[trial % 4] * unit(rng);
       pts.push_back({0.0f, 0.0f, 0.0f}); // the centre itself
       pts.push_back({1.0f, 1.0f, 0.0f}); // on an edge's plane through the centre
+      break;
+    }
+    case 5: { // a base edge bent within the base by about the collinearity tolerance, listed first
+      const float sine = 0.002f + 0.0045f * (1.0f + unit(rng));
+      pts = {{0, -1, 0}, {0.7f, -1, 0}, {1.4f, -1 + 0.7f * sine, 0}, {2.1f, -1 + 2.1f * sine, 0},
+             {3, 1, 0},  {-1, 1, 0},    {1, 0, 2}};
       break;
     }
     default: { // a shell of many points: a ball's surface, rounded to a grid
