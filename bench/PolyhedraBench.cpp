@@ -9,6 +9,10 @@
 // the plot range cut to half the cell along a. The sites with no atom in the
 // range have no plotted neighbour, so their role is asked of the whole
 // crystal: the coordinating sites of each are searched over every site.
+//
+// Faces of n points: the face search alone on an octahedron (6), a
+// cuboctahedron (12) and n points spread over a sphere of 3 A radius, to
+// show how it grows with the number of ligands.
 #include "Polyhedra.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
@@ -17,6 +21,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -92,5 +98,45 @@ BENCHMARK(BM_DefinePolyhedraPerovskite10)->Unit(benchmark::kMillisecond);
 
 void BM_DefinePolyhedraHiddenHalf(benchmark::State &state) { Run(state, HiddenHalf()); }
 BENCHMARK(BM_DefinePolyhedraHiddenHalf)->Unit(benchmark::kMillisecond);
+
+// The ligand positions of a polyhedron of n vertices (see the top).
+std::vector<std::array<float, 3>> Ligands(int n) {
+  if (n == 6)
+    return {{3, 0, 0}, {-3, 0, 0}, {0, 3, 0}, {0, -3, 0}, {0, 0, 3}, {0, 0, -3}};
+  std::vector<std::array<float, 3>> out;
+  if (n == 12) {
+    for (int a = 0; a < 3; ++a)
+      for (float s : {1.0f, -1.0f})
+        for (float t : {1.0f, -1.0f}) {
+          std::array<float, 3> p = {0, 0, 0};
+          p[static_cast<size_t>((a + 1) % 3)] = 2.1f * s;
+          p[static_cast<size_t>((a + 2) % 3)] = 2.1f * t;
+          out.push_back(p);
+        }
+    return out;
+  }
+  const double golden = 3.14159265358979323846 * (3.0 - std::sqrt(5.0));
+  for (int k = 0; k < n; ++k) {
+    const double y = 1.0 - 2.0 * (k + 0.5) / n;
+    const double r = std::sqrt(1.0 - y * y);
+    out.push_back({static_cast<float>(3.0 * r * std::cos(golden * k)), static_cast<float>(3.0 * y),
+                   static_cast<float>(3.0 * r * std::sin(golden * k))});
+  }
+  return out;
+}
+
+void BM_MakeFaces(benchmark::State &state) {
+  const auto pts = Ligands(static_cast<int>(state.range(0)));
+  uint32_t vertices = 0, faces = 0;
+  for (auto _ : state) {
+    auto poly = MakeFaces(nullptr, static_cast<int32_t>(pts.size()),
+                          reinterpret_cast<const float(*)[3]>(pts.data()), &vertices);
+    faces = poly ? poly->faceCount : 0;
+    benchmark::DoNotOptimize(poly);
+  }
+  state.counters["faces"] = faces;
+  state.counters["vertices"] = vertices;
+}
+BENCHMARK(BM_MakeFaces)->Arg(6)->Arg(12)->Arg(24)->Arg(48)->Arg(96)->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -52,6 +52,10 @@ constexpr double kGridRebuildFactor = 2.0;
 // bonds of the same atoms does not allocate every list again.
 constexpr size_t kKeptBondsRoom = 16;
 
+// Bond generation makes room for at most this many bonds before it starts
+// (more are added as found).
+constexpr uint64_t kMaxReservedBonds = uint64_t{1} << 26;
+
 // Bond generation reads the clock for the cancel check every this many query
 // atoms.
 constexpr int64_t kCancelClockEvery = 64;
@@ -237,6 +241,22 @@ float WrapOnce(float v) {
   return v >= 1.0f ? 0.0f : v; // a tiny negative value can round up to 1
 }
 
+// What the bond generation reads of one atom.
+struct AtomPoint {
+  float cart[3];
+  uint32_t inRange; // FracCoordsInRange of its fractional coordinates
+};
+
+// The working arrays of bond generation, kept from one generation to the
+// next: the bonds of a structure are made again and again as it is edited,
+// and arrays of its size made afresh each time cost a page fault per page.
+struct BondScratch {
+  std::vector<AtomPoint> points;
+  std::vector<uint64_t> pairs; // the bonds found, (a << 32 | b)
+  std::vector<uint32_t> start, entries, next, seen, list;
+};
+BondScratch sBondScratch;
+
 // Replaces every atom's bonds list with the bonds found, each pair
 // (a << 32 | b) in the order found: b to a's list and a to b's, a bond a
 // list holds already left out; every polyhedron goes. The lists are counted
@@ -255,7 +275,9 @@ bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
     }
   };
   try {
-    std::vector<uint32_t> start, entries, seen, list;
+    std::vector<uint32_t> &start = sBondScratch.start, &entries = sBondScratch.entries;
+    std::vector<uint32_t> &next = sBondScratch.next, &seen = sBondScratch.seen, &list = sBondScratch.list;
+    start.clear();
     if (!pairs.empty()) {
       start.assign(nAtoms + 1, 0);
       for (const uint64_t pair : pairs) {
@@ -265,7 +287,7 @@ bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
       for (size_t i = 0; i < nAtoms; i++)
         start[i + 1] += start[i];
       entries.resize(start[nAtoms]);
-      std::vector<uint32_t> next(start.begin(), start.end() - 1);
+      next.assign(start.begin(), start.end() - 1);
       for (const uint64_t pair : pairs) {
         const uint32_t a = static_cast<uint32_t>(pair >> 32);
         const uint32_t b = static_cast<uint32_t>(pair & 0xFFFFFFFFu);
@@ -306,12 +328,6 @@ bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
 
 // Tells the user that the bond search stopped at their request.
 void ReportCancelledBondSearch() { FWrite("Bond search cancelled: the structure is left without bonds."); }
-
-// What the bond generation reads of one atom.
-struct AtomPoint {
-  float cart[3];
-  uint32_t inRange; // FracCoordsInRange of its fractional coordinates
-};
 
 // TurboGetIndexedAtoms over the noted atoms first..last (a valid range).
 bool GatherInRange(const std::vector<AtomPoint> &points, int32_t first, int32_t last) {
@@ -739,22 +755,38 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   // What the search reads of each atom, noted in one pass that only reads
   // the atom records; the old bonds and polyhedra go in the pass that enters
   // the new bonds.
-  std::vector<AtomPoint> points;
+  std::vector<AtomPoint> &points = sBondScratch.points;
   try {
     points.resize(nAtoms);
   } catch (const std::bad_alloc &) {
     TurboRemoveBonds(crystal);
     return;
   }
+  // The sites' coordination numbers summed over the atoms in range, and the
+  // bonds lists being replaced, each count the bonds about twice: room for
+  // the larger count is made at once, so that the list of bonds found does
+  // not grow by copying.
+  const size_t nSites = UsableSiteSize(c);
+  uint64_t expected = 0, previous = 0;
   for (size_t i = 0; i < nAtoms; i++) {
     const AtomRecord &atom = c.atoms[i];
     std::memcpy(points[i].cart, atom.cart, sizeof points[i].cart);
     points[i].inRange = FracCoordsInRange(crystal, atom.xyz);
+    if (points[i].inRange && atom.site < nSites)
+      expected += c.sites[atom.site].coordination;
+    previous += atom.bonds.size();
   }
+  expected = std::max(expected, previous);
   const bool progress = gShowProgress != 0;
   // The bonds found, (a << 32 | b) in the order found; entered into the
   // lists once the search is over.
-  std::vector<uint64_t> pairs;
+  std::vector<uint64_t> &pairs = sBondScratch.pairs;
+  pairs.clear();
+  try {
+    pairs.reserve(static_cast<size_t>(std::min<uint64_t>(expected / 2 + 1, kMaxReservedBonds)));
+  } catch (const std::bad_alloc &) {
+    // The list grows as the bonds are found.
+  }
   // Ends the search: the bonds found so far are entered unless the user
   // cancelled it, which leaves every list empty.
   auto finish = [&](bool cancelled, bool closeStatus) {

@@ -2,6 +2,7 @@
 
 #include "BondSearch.h"
 #include "CancelPoll.h"
+#include "FaceCandidates.h"
 #include "Geometry.h"
 #include "HostServices.h"
 #include "StructureArrays.h"
@@ -12,7 +13,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <span>
 #include <string>
@@ -25,6 +25,10 @@ constexpr RGBColor kWarningColour = kRGBRed;
 // DefinePolyhedra reads the clock for the cancel check every this many
 // atoms: few, since one atom with hundreds of ligands can take a while.
 constexpr int64_t kPolyhedraCancelClockEvery = 8;
+// The face search passes over the triples that its points' hull proves
+// internal from this many usable points on; below, asking every triple is
+// quicker than making the hull.
+constexpr int32_t kHullFromPoints = 10;
 
 std::string SiteLabelOf(const CrystalRec &c, uint32_t site) {
   if (site >= static_cast<uint32_t>(UsableSiteCount(c)))
@@ -173,31 +177,49 @@ inline void PlaneNormal(const float p0[3], const float p1[3], const float p2[3],
   Unit(x, n);
 }
 
+// True when PointsAreColinear(a, b, c) is false for certain, found without
+// the unit vectors: the directions b - a and c - b are parallel (either way)
+// when their unit vectors differ by less than kParallelTolerance summed over
+// the components, which needs the sine of their angle below that tolerance;
+// a sine clear of it by more than the rounding answers at once.
+bool ClearlyNotColinear(const float a[3], const float b[3], const float c[3]) {
+  constexpr double kClearSine = 1.1 * static_cast<double>(kParallelTolerance);
+  constexpr double kSmallest = 1e-20; // below this a float length may vanish
+  const double u[3] = {double{b[0]} - a[0], double{b[1]} - a[1], double{b[2]} - a[2]};
+  const double v[3] = {double{c[0]} - b[0], double{c[1]} - b[1], double{c[2]} - b[2]};
+  const double uu = u[0] * u[0] + u[1] * u[1] + u[2] * u[2];
+  const double vv = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+  if (!(uu > kSmallest) || !(vv > kSmallest))
+    return false;
+  const double x[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+  return x[0] * x[0] + x[1] * x[1] + x[2] * x[2] > kClearSine * kClearSine * uu * vv;
+}
+
 // PointsAreColinear for points i < j < k of a set, from the unit vectors
-// of the differences of the pairs a < b, made once per set.
+// of the differences of the pairs a < b, each made when first asked for and
+// kept for the rest of the set.
 class PairDirections {
 public:
-  void Make(int32_t n, const float (*points)[3]) {
+  void Reset(int32_t n, const float (*points)[3]) {
     n_ = static_cast<size_t>(n);
     points_ = points;
     tabled_ = n_ <= kMaxTabled;
     if (!tabled_)
       return;
-    units_.resize(n_ * n_);
-    for (size_t a = 0; a < n_; ++a)
-      for (size_t b = a + 1; b < n_; ++b) {
-        float d[3];
-        Diff(points[b], points[a], d);
-        Entry &e = units_[a * n_ + b];
-        e.ok = Unit(d, e.u);
-      }
+    if (units_.size() < n_ * n_)
+      units_.resize(n_ * n_);
+    if (++generation_ == 0) { // the stamps wrapped: every entry is stale
+      for (Entry &e : units_)
+        e.stamp = 0;
+      generation_ = 1;
+    }
   }
 
-  bool Colinear(size_t i, size_t j, size_t k) const {
+  bool Colinear(size_t i, size_t j, size_t k) {
     if (!tabled_)
       return PointsAreColinear(points_[i], points_[j], points_[k]);
-    const Entry &u = units_[i * n_ + j];
-    const Entry &v = units_[j * n_ + k];
+    const Entry &u = Get(i, j);
+    const Entry &v = Get(j, k);
     return ParallelUnits(u.ok, u.u, v.ok, v.u);
   }
 
@@ -205,31 +227,62 @@ private:
   // Larger sets are asked directly rather than given a table of n² entries.
   static constexpr size_t kMaxTabled = 512;
   struct Entry {
-    float u[3];
-    bool ok;
+    float u[3] = {0.0f, 0.0f, 0.0f};
+    bool ok = false;
+    uint32_t stamp = 0; // the set it was made for
   };
+
+  const Entry &Get(size_t a, size_t b) {
+    Entry &e = units_[a * n_ + b];
+    if (e.stamp != generation_) {
+      float d[3];
+      Diff(points_[b], points_[a], d);
+      e.ok = Unit(d, e.u);
+      e.stamp = generation_;
+    }
+    return e;
+  }
+
   size_t n_ = 0;
   bool tabled_ = false;
+  uint32_t generation_ = 0;
   const float (*points_)[3] = nullptr;
   std::vector<Entry> units_;
 };
 
+// One face while the faces are searched: a run of FaceScratch::vertices.
+struct FaceRun {
+  uint32_t start = 0;
+  uint32_t count = 0;
+};
+
 // The working arrays of the face search, kept from one polyhedron to the
 // next (the build asks for one per atom; the engine's searches run on the
-// main thread one at a time).
+// main thread one at a time). The polyhedron itself is made once its faces
+// are known, each list at its final size.
 struct FaceScratch {
   std::vector<uint8_t> usable;
   std::vector<uint32_t> face;
   std::vector<uint8_t> inFace;
   std::vector<uint8_t> used;
+  std::vector<FaceRun> faces;
+  std::vector<uint32_t> vertices; // the faces' vertices; a face grown to a larger set takes a new run
+  std::vector<std::array<float, 3>> coords; // GenPolyImpl's point list
+  std::vector<uint32_t> mark;
   PairDirections directions;
+  FaceCandidatePairs pairs;
 };
 FaceScratch sFaceScratch;
 
 // IsInternalFace for a face of three points, the usable points counted by
-// the caller.
+// the caller. The answer does not depend on the order in which the points
+// are looked at: a point off the plane on the far side from the centre, or
+// any point off a plane through the centre, rejects the face. So the point
+// that rejected the last triple (*witness, -1 for none) is asked first, as it
+// usually rejects the next one too; the full walk in point order still makes
+// the face of a triple that stands.
 bool IsInternalTriple(int32_t count, const float (*points)[3], const float centre[3], const uint8_t *usable,
-                      int32_t usableCount, int32_t *faceCount, uint32_t *face) {
+                      int32_t usableCount, int32_t *faceCount, uint32_t *face, int32_t *witness) {
   const float *p0 = points[face[0]];
   float nrm[3];
   PlaneNormal(p0, points[face[1]], points[face[2]], nrm);
@@ -237,8 +290,20 @@ bool IsInternalTriple(int32_t count, const float (*points)[3], const float centr
   Diff(p0, centre, toCentre);
   const float s = Dot(toCentre, nrm);
   bool internal = std::fabs(s) < kInternalFaceTolerance;
-  int32_t n = 3;
   const uint32_t f0 = face[0], f1 = face[1], f2 = face[2];
+  const int32_t w = *witness;
+  if (w >= 0 && w < count && usable[w]) {
+    const uint32_t uw = static_cast<uint32_t>(w);
+    if (uw != f0 && uw != f1 && uw != f2) {
+      float d[3];
+      Diff(p0, points[w], d);
+      const float t = Dot(d, nrm);
+      if (!(std::fabs(t) < kCoplanarTolerance) && (internal || t * s < 0.0f))
+        return true;
+    }
+  }
+  int32_t n = 3;
+  int32_t offPlane = -1;
   for (int32_t p = 0; p < count; ++p) {
     const uint32_t up = static_cast<uint32_t>(p);
     if (!usable[p] || up == f0 || up == f1 || up == f2)
@@ -249,16 +314,42 @@ bool IsInternalTriple(int32_t count, const float (*points)[3], const float centr
     if (std::fabs(t) < kCoplanarTolerance) {
       face[n++] = up;
     } else if (t * s < 0.0f) {
-      internal = true;
-      break;
+      *witness = p;
+      *faceCount = n;
+      return true;
+    } else if (offPlane < 0) {
+      offPlane = p;
     }
   }
   *faceCount = n;
   if (n == usableCount && internal)
     return false;
+  if (internal)
+    *witness = offPlane; // a plane through the centre: any point off it rejects it
   return internal;
 }
 
+// IsDuplicateFace for a triple against the faces found so far.
+bool IsDuplicateTriple(const FaceScratch &scratch, const uint32_t *face) {
+  for (const FaceRun &f : scratch.faces) {
+    if (f.count <= 3)
+      continue;
+    const uint32_t *first = scratch.vertices.data() + f.start;
+    const uint32_t *last = first + f.count;
+    if (std::find(first, last, face[0]) != last && std::find(first, last, face[1]) != last &&
+        std::find(first, last, face[2]) != last)
+      return true;
+  }
+  return false;
+}
+
+// The faces come from the triples of points i < j < k in that order: a
+// triple that is not collinear, not held by a larger face already found and
+// not internal gives the face of its plane. Only the second test asks about
+// the faces found, so the triples that are internal for certain (a pair of
+// them deep inside the hull, FaceCandidates.h) are passed over unasked, and
+// the others are asked cheapest rejection first: the internal test (with
+// its witness) before the collinearity.
 std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const float (*points)[3], uint32_t *vertexCount,
                                         OrthoLookup *lookup) {
   if (vertexCount)
@@ -295,77 +386,111 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
       }
     }
 
-    Polyhedron poly;
-    poly.faces.reserve(2 * un); // the triangles of a hull of n points number at most 2n - 4
+    std::vector<FaceRun> &faces = scratch.faces;
+    faces.clear();
+    std::vector<uint32_t> &vertices = scratch.vertices;
+    vertices.clear();
     std::vector<uint32_t> &face = scratch.face;
     face.assign(un, 0);
     std::vector<uint8_t> &inFace = scratch.inFace;
     inFace.assign(un, 0);
     PairDirections &directions = scratch.directions;
-    directions.Make(n, points);
-    for (size_t i = 0; i < un; ++i) {
-      if (!usable[i])
-        continue;
-      for (size_t j = i + 1; j < un; ++j) {
-        if (!usable[j])
-          continue;
-        for (size_t k = j + 1; k < un; ++k) {
-          if (!usable[k] || directions.Colinear(i, j, k))
-            continue;
-          face[0] = static_cast<uint32_t>(i);
-          face[1] = static_cast<uint32_t>(j);
-          face[2] = static_cast<uint32_t>(k);
-          int32_t count = 3;
-          if (IsDuplicateFace(face.data(), count, &poly))
-            continue;
-          if (m >= 4 && IsInternalTriple(n, points, centroid, usable.data(), m, &count, face.data()))
-            continue;
+    directions.Reset(n, points);
+    int32_t witness = -1;
+    auto tryTriple = [&](size_t i, size_t j, size_t k) {
+      face[0] = static_cast<uint32_t>(i);
+      face[1] = static_cast<uint32_t>(j);
+      face[2] = static_cast<uint32_t>(k);
+      int32_t count = 3;
+      if (m >= 4 && IsInternalTriple(n, points, centroid, usable.data(), m, &count, face.data(), &witness))
+        return;
+      if ((!ClearlyNotColinear(points[i], points[j], points[k]) && directions.Colinear(i, j, k)) ||
+          IsDuplicateTriple(scratch, face.data()))
+        return;
 
-          // A face that holds an existing one replaces it when larger; a face
-          // held by an existing one is not added.
-          for (int32_t v = 0; v < count; ++v)
-            inFace[face[static_cast<size_t>(v)]] = 1;
-          bool add = true;
-          for (PolyFace &f : poly.faces) {
-            uint32_t shared = 0;
-            for (uint32_t v : f.vertices)
-              shared += inFace[v];
-            if (shared == f.vertexCount) {
-              if (static_cast<uint32_t>(count) > f.vertexCount) {
-                f.vertices.assign(face.begin(), face.begin() + count);
-                f.vertexCount = static_cast<uint32_t>(count);
-              }
-              add = false;
-              break;
-            }
-            if (shared == static_cast<uint32_t>(count)) {
-              add = false;
-              break;
-            }
+      // A face that holds an existing one replaces it when larger; a face
+      // held by an existing one is not added.
+      for (int32_t v = 0; v < count; ++v)
+        inFace[face[static_cast<size_t>(v)]] = 1;
+      bool add = true;
+      for (FaceRun &f : faces) {
+        uint32_t shared = 0;
+        for (uint32_t v = 0; v < f.count; ++v)
+          shared += inFace[vertices[f.start + v]];
+        if (shared == f.count) {
+          if (static_cast<uint32_t>(count) > f.count) {
+            f.start = static_cast<uint32_t>(vertices.size());
+            f.count = static_cast<uint32_t>(count);
+            vertices.insert(vertices.end(), face.begin(), face.begin() + count);
           }
-          for (int32_t v = 0; v < count; ++v)
-            inFace[face[static_cast<size_t>(v)]] = 0;
-          if (add) {
-            PolyFace f;
-            f.vertexCount = static_cast<uint32_t>(count);
-            f.vertices.assign(face.begin(), face.begin() + count);
-            poly.faces.push_back(std::move(f));
-          }
+          add = false;
+          break;
+        }
+        if (shared == static_cast<uint32_t>(count)) {
+          add = false;
+          break;
+        }
+      }
+      for (int32_t v = 0; v < count; ++v)
+        inFace[face[static_cast<size_t>(v)]] = 0;
+      if (add) {
+        faces.push_back({static_cast<uint32_t>(vertices.size()), static_cast<uint32_t>(count)});
+        vertices.insert(vertices.end(), face.begin(), face.begin() + count);
+      }
+    };
+
+    if (m < kHullFromPoints) {
+      for (size_t i = 0; i < un; ++i) {
+        if (!usable[i])
+          continue;
+        for (size_t j = i + 1; j < un; ++j) {
+          if (!usable[j])
+            continue;
+          for (size_t k = j + 1; k < un; ++k)
+            if (usable[k])
+              tryTriple(i, j, k);
+        }
+      }
+    } else {
+      // The triples i < j < k whose three pairs are all candidates, in the
+      // same order.
+      FaceCandidatePairs &pairs = scratch.pairs;
+      pairs.Make(n, points, usable.data(), kCoplanarTolerance);
+      std::vector<uint32_t> &mark = scratch.mark;
+      mark.assign(un, 0);
+      uint32_t stamp = 0;
+      for (size_t i = 0; i < un; ++i) {
+        const std::span<const uint32_t> afterI = pairs.Later(static_cast<uint32_t>(i));
+        for (size_t b = 0; b < afterI.size(); ++b) {
+          const size_t j = afterI[b];
+          ++stamp;
+          for (uint32_t k : pairs.Later(static_cast<uint32_t>(j)))
+            mark[k] = stamp;
+          for (size_t c = b + 1; c < afterI.size(); ++c)
+            if (mark[afterI[c]] == stamp)
+              tryTriple(i, j, afterI[c]);
         }
       }
     }
-    if (poly.faces.empty())
+    if (faces.empty())
       return std::nullopt;
-    poly.faceCount = static_cast<uint32_t>(poly.faces.size());
+    Polyhedron poly;
+    poly.faceCount = static_cast<uint32_t>(faces.size());
+    poly.faces.resize(faces.size());
     std::vector<uint8_t> &used = scratch.used;
     used.assign(un, 0);
     uint32_t distinct = 0;
-    for (const PolyFace &f : poly.faces)
-      for (uint32_t v : f.vertices)
+    for (size_t f = 0; f < faces.size(); ++f) {
+      const auto first = vertices.begin() + faces[f].start;
+      PolyFace &out = poly.faces[f];
+      out.vertexCount = faces[f].count;
+      out.vertices.assign(first, first + faces[f].count);
+      for (uint32_t v : out.vertices)
         if (!used[v]) {
           used[v] = 1;
           ++distinct;
         }
+    }
     poly.vertexCount = distinct;
     if (vertexCount)
       *vertexCount = distinct;
@@ -395,10 +520,12 @@ std::optional<Polyhedron> GenPolyImpl(CrystalRec *crystal, uint32_t n, const uin
       poly.faces[0].vertices.assign(atoms, atoms + 3);
       return poly;
     }
-    const auto coords = std::make_unique<float[][3]>(n);
+    std::vector<std::array<float, 3>> &coords = sFaceScratch.coords;
+    coords.resize(n);
     for (uint32_t i = 0; i < n; ++i)
-      CopyVector(coords[i], carts ? carts[atoms[i]] : crystal->atoms[atoms[i]].cart);
-    const float(*points)[3] = coords.get();
+      CopyVector(coords[i].data(), carts ? carts[atoms[i]] : crystal->atoms[atoms[i]].cart);
+    static_assert(sizeof(std::array<float, 3>) == 3 * sizeof(float));
+    const auto points = reinterpret_cast<const float(*)[3]>(coords.data());
     uint32_t distinct = 0;
     std::optional<Polyhedron> poly = MakeFacesImpl(crystal, static_cast<int32_t>(n), points, &distinct, lookup);
     if (!poly) {

@@ -1,10 +1,10 @@
 // The face search against the plain search over every triple of points
-// (kept here as the reference, built from the public face tests): the same
-// faces, vertices in the same order, on random point sets, lattice shells
-// with many coplanar points, and points jittered within the tolerances.
-#include "Geometry.h"
+// (PolyhedraFacesReference.h): the same faces, vertices in the same order,
+// on random point sets, lattice shells with many coplanar points, points
+// jittered within the tolerances, and degenerate sets (overlapping,
+// collinear and flat points).
 #include "FakeHost.h"
-#include "Polyhedra.h"
+#include "PolyhedraFacesReference.h"
 
 #include <gtest/gtest.h>
 
@@ -13,78 +13,9 @@
 
 namespace {
 
-std::vector<std::vector<uint32_t>> ReferenceFaces(const std::vector<std::array<float, 3>> &pts) {
-  const int32_t n = static_cast<int32_t>(pts.size());
-  const auto points = reinterpret_cast<const float(*)[3]>(pts.data());
-  double sum[3] = {0.0, 0.0, 0.0};
-  for (const auto &p : pts)
-    for (int i = 0; i < 3; ++i)
-      sum[i] += p[static_cast<size_t>(i)];
-  const float centroid[3] = {static_cast<float>(sum[0] / n), static_cast<float>(sum[1] / n),
-                             static_cast<float>(sum[2] / n)};
-  std::vector<uint8_t> usable(pts.size(), 1);
-  int32_t m = n;
-  for (size_t p = 0; p < pts.size(); ++p)
-    for (size_t q = p + 1; q < pts.size(); ++q) {
-      if (!usable[p] || !usable[q])
-        continue;
-      const float d[3] = {pts[p][0] - pts[q][0], pts[p][1] - pts[q][1], pts[p][2] - pts[q][2]};
-      if (d[0] * d[0] + d[1] * d[1] + d[2] * d[2] < kOverlapDistanceSq) {
-        usable[q] = 0;
-        --m;
-      }
-    }
-  Polyhedron poly;
-  std::vector<uint32_t> face(pts.size());
-  for (int32_t i = 0; i < n; ++i)
-    for (int32_t j = i + 1; j < n; ++j)
-      for (int32_t k = j + 1; k < n; ++k) {
-        if (!usable[size_t(i)] || !usable[size_t(j)] || !usable[size_t(k)] ||
-            PointsAreColinear(points[i], points[j], points[k]))
-          continue;
-        face[0] = uint32_t(i), face[1] = uint32_t(j), face[2] = uint32_t(k);
-        int32_t count = 3;
-        if (IsDuplicateFace(face.data(), count, &poly))
-          continue;
-        if (m >= 4 && IsInternalFace(n, points, centroid, usable.data(), &count, face.data()))
-          continue;
-        bool add = true;
-        for (PolyFace &f : poly.faces) {
-          uint32_t shared = 0;
-          for (uint32_t v : f.vertices)
-            shared += std::find(face.begin(), face.begin() + count, v) != face.begin() + count ? 1 : 0;
-          if (shared == f.vertexCount) {
-            if (uint32_t(count) > f.vertexCount) {
-              f.vertices.assign(face.begin(), face.begin() + count);
-              f.vertexCount = uint32_t(count);
-            }
-            add = false;
-            break;
-          }
-          if (shared == uint32_t(count)) {
-            add = false;
-            break;
-          }
-        }
-        if (add)
-          poly.faces.push_back({uint32_t(count), {face.begin(), face.begin() + count}});
-      }
-  std::vector<std::vector<uint32_t>> out;
-  for (const PolyFace &f : poly.faces)
-    out.push_back(f.vertices);
-  return out;
-}
-
-std::vector<std::vector<uint32_t>> Faces(const std::vector<std::array<float, 3>> &pts) {
-  uint32_t distinct = 0;
-  const auto poly =
-      MakeFaces(nullptr, static_cast<int32_t>(pts.size()), reinterpret_cast<const float(*)[3]>(pts.data()), &distinct);
-  std::vector<std::vector<uint32_t>> out;
-  if (poly)
-    for (const PolyFace &f : poly->faces)
-      out.push_back(f.vertices);
-  return out;
-}
+using Points = std::vector<std::array<float, 3>>;
+using facesref::Faces;
+using facesref::ReferenceFaces;
 
 TEST(PolyhedraFaces, SameFacesInTheSameOrderAsEveryTripleTried) {
   FakeHost host;
@@ -92,7 +23,7 @@ TEST(PolyhedraFaces, SameFacesInTheSameOrderAsEveryTripleTried) {
   std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
   int sets = 0;
   for (int trial = 0; trial < 400; ++trial) {
-    std::vector<std::array<float, 3>> pts;
+    Points pts;
     const int kind = trial % 4;
     if (kind == 0) { // scattered
       const int n = 4 + trial % 17;
@@ -116,6 +47,106 @@ TEST(PolyhedraFaces, SameFacesInTheSameOrderAsEveryTripleTried) {
     ++sets;
   }
   EXPECT_GT(sets, 350);
+}
+
+// Sets the triple search meets rarely but must answer the same: repeated and
+// overlapping points, points on one line (some or all, or bent off it by
+// about the collinearity tolerance), flat sets with and
+// without a point off their plane, planes through the centroid, points off a
+// face by about the coplanar tolerance, and larger shells of many points.
+TEST(PolyhedraFaces, DegenerateSetsGiveTheSameFaces) {
+  FakeHost host;
+  std::mt19937 rng(47);
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  auto octahedron = [](float r) {
+    return Points{{r, 0, 0}, {-r, 0, 0}, {0, r, 0}, {0, -r, 0}, {0, 0, r}, {0, 0, -r}};
+  };
+  int sets = 0, withFaces = 0;
+  for (int trial = 0; trial < 300; ++trial) {
+    Points pts;
+    switch (trial % 7) {
+    case 0: { // an octahedron, some of its points repeated or nearly so
+      pts = octahedron(2.0f + unit(rng));
+      const size_t copies = 1 + rng() % 3;
+      for (size_t c = 0; c < copies; ++c) {
+        auto p = pts[rng() % pts.size()];
+        if (rng() % 2)
+          p[rng() % 3] += 0.05f * unit(rng); // within the overlap distance
+        pts.insert(pts.begin() + static_cast<long>(rng() % (pts.size() + 1)), p);
+      }
+      break;
+    }
+    case 1: { // points on the axes through the centre, several per axis
+      const int perAxis = 1 + trial % 3;
+      for (int axis = 0; axis < 3; ++axis)
+        for (int k = 1; k <= perAxis; ++k)
+          for (float sign : {1.0f, -1.0f}) {
+            std::array<float, 3> p = {0, 0, 0};
+            p[static_cast<size_t>(axis)] = sign * static_cast<float>(k);
+            pts.push_back(p);
+          }
+      std::shuffle(pts.begin(), pts.end(), rng);
+      break;
+    }
+    case 2: { // every point on one line, or all but one
+      const std::array<float, 3> dir = {unit(rng), unit(rng), unit(rng)};
+      const int n = 3 + trial % 5;
+      for (int k = 0; k < n; ++k) {
+        const float t = static_cast<float>(k) * 0.7f;
+        pts.push_back({1 + t * dir[0], 2 + t * dir[1], 3 + t * dir[2]});
+      }
+      if (trial % 4 == 2)
+        pts.push_back({1 + dir[1], 2 - dir[0], 3.5f});
+      break;
+    }
+    case 3: { // a flat ring, its plane tilted, with an apex off it or not
+      const int n = 3 + trial % 7;
+      const float tilt = 0.3f * unit(rng);
+      for (int k = 0; k < n; ++k) {
+        const float a = 6.2831853f * static_cast<float>(k) / static_cast<float>(n);
+        const float x = 2 * std::cos(a), y = 2 * std::sin(a);
+        pts.push_back({x, y, tilt * x + 0.01f * unit(rng)});
+      }
+      if (trial % 12 == 3)
+        pts.push_back({0, 0, 1.5f});
+      else if (trial % 12 == 9)
+        pts.push_back({0, 0, 0.04f}); // within the tolerance of the plane
+      break;
+    }
+    case 4: { // an octahedron with points jittered around the tolerances
+      pts = octahedron(2.0f);
+      const float jitter[4] = {0.0009f, 0.049f, 0.051f, 0.1f};
+      for (auto &p : pts)
+        for (float &v : p)
+          v += jitter[trial % 4] * unit(rng);
+      pts.push_back({0.0f, 0.0f, 0.0f}); // the centre itself
+      pts.push_back({1.0f, 1.0f, 0.0f}); // on an edge's plane through the centre
+      break;
+    }
+    case 5: { // a base edge bent within the base by about the collinearity tolerance, listed first
+      const float sine = 0.002f + 0.0045f * (1.0f + unit(rng));
+      pts = {{0, -1, 0}, {0.7f, -1, 0}, {1.4f, -1 + 0.7f * sine, 0}, {2.1f, -1 + 2.1f * sine, 0},
+             {3, 1, 0},  {-1, 1, 0},    {1, 0, 2}};
+      break;
+    }
+    default: { // a shell of many points: a ball's surface, rounded to a grid
+      const int n = 20 + trial % 40;
+      for (int k = 0; k < n; ++k) {
+        float v[3] = {unit(rng), unit(rng), unit(rng)};
+        const float len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]) + 1e-3f;
+        pts.push_back({std::round(30 * v[0] / len) / 10, std::round(30 * v[1] / len) / 10,
+                       std::round(30 * v[2] / len) / 10});
+      }
+      break;
+    }
+    }
+    const auto reference = ReferenceFaces(pts);
+    ASSERT_EQ(Faces(pts), reference) << "trial " << trial;
+    ++sets;
+    withFaces += reference.empty() ? 0 : 1;
+  }
+  EXPECT_EQ(sets, 300);
+  EXPECT_GT(withFaces, 200); // most sets make a polyhedron, some none at all
 }
 
 } // namespace
