@@ -299,7 +299,7 @@ void MySetCPixel(int16_t x, int16_t y, RGBColor colour) {
 }
 
 void MyPickNMix32BitColors(int16_t x, int16_t y, RGBColor reduced, float weight) {
-  BlendTargetPixel32(x, y, reduced, weight);
+  BlendPixel32(*PixelAddress32(x, y), reduced, weight);
 }
 
 void MyBlendColors(RGBColor &result, RGBColor a, RGBColor b, float w) {
