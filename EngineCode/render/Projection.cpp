@@ -45,14 +45,15 @@ uint32_t SortKey(float h) {
   return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
 }
 
-// Sorts the entries ascending by key; equal keys keep their order. A stable
-// radix sort: the cost does not depend on how many heights are level.
 // Scratch of the sort, kept between frames so that a large index does not
 // take fresh pages every time.
 std::vector<SortIndexEntry> gEntriesOut;
 std::vector<uint32_t> gKeysOut;
 std::vector<uint32_t> gKeys;
+std::vector<std::array<uint32_t, 2048>> gRadixCounts;
 
+// Sorts the entries ascending by key; equal keys keep their order. A stable
+// radix sort: the cost does not depend on how many heights are level.
 void RadixSortByKey(std::vector<SortIndexEntry> &entries, std::vector<uint32_t> &keys) {
   const size_t n = entries.size();
   std::vector<SortIndexEntry> &entriesOut = gEntriesOut;
@@ -61,10 +62,16 @@ void RadixSortByKey(std::vector<SortIndexEntry> &entries, std::vector<uint32_t> 
   keysOut.resize(n);
   constexpr int kBits = 11;
   constexpr uint32_t kBuckets = 1u << kBits;
-  for (int shift = 0; shift < 32; shift += kBits) {
-    std::array<uint32_t, kBuckets> count{};
-    for (uint32_t k : keys)
-      count[(k >> shift) & (kBuckets - 1)]++;
+  constexpr int kPasses = (32 + kBits - 1) / kBits;
+  // The counts of every pass, taken in one read of the keys.
+  std::vector<std::array<uint32_t, kBuckets>> &counts = gRadixCounts;
+  counts.assign(kPasses, std::array<uint32_t, kBuckets>{});
+  for (uint32_t k : keys)
+    for (int pass = 0; pass < kPasses; ++pass)
+      counts[size_t(pass)][(k >> (pass * kBits)) & (kBuckets - 1)]++;
+  for (int pass = 0; pass < kPasses; ++pass) {
+    const int shift = pass * kBits;
+    std::array<uint32_t, kBuckets> &count = counts[size_t(pass)];
     if (count[(keys[0] >> shift) & (kBuckets - 1)] == n)
       continue; // every key has this digit: nothing moves
     uint32_t sum = 0;
