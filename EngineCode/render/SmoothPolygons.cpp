@@ -89,6 +89,30 @@ struct Edge {
 };
 std::vector<Edge> gEdges;
 
+#ifdef __SSE2__
+struct FourEdges {
+  __m128 top, bottom, x, slope; // unused lanes: top +inf, bottom -inf
+};
+
+// The least and greatest x at which the sub-row at `ys` crosses the edges,
+// each edge's x worked out as in the scalar loop: x + (ys - top) x slope.
+// An edge the sub-row misses, or whose x is not a number, takes no part.
+inline void ConvexExtremes(const FourEdges &e, float ys, float &lo, float &hi) {
+  const __m128 y = _mm_set1_ps(ys);
+  const __m128 x = _mm_add_ps(e.x, _mm_mul_ps(_mm_sub_ps(y, e.top), e.slope));
+  const __m128 use =
+      _mm_and_ps(_mm_and_ps(_mm_cmple_ps(e.top, y), _mm_cmplt_ps(y, e.bottom)), _mm_cmpord_ps(x, x));
+  const __m128 lows = _mm_or_ps(_mm_and_ps(use, x), _mm_andnot_ps(use, _mm_set1_ps(INFINITY)));
+  const __m128 highs = _mm_or_ps(_mm_and_ps(use, x), _mm_andnot_ps(use, _mm_set1_ps(-INFINITY)));
+  __m128 l = _mm_min_ps(lows, _mm_shuffle_ps(lows, lows, _MM_SHUFFLE(1, 0, 3, 2)));
+  l = _mm_min_ps(l, _mm_shuffle_ps(l, l, _MM_SHUFFLE(2, 3, 0, 1)));
+  __m128 h = _mm_max_ps(highs, _mm_shuffle_ps(highs, highs, _MM_SHUFFLE(1, 0, 3, 2)));
+  h = _mm_max_ps(h, _mm_shuffle_ps(h, h, _MM_SHUFFLE(2, 3, 0, 1)));
+  lo = _mm_cvtss_f32(l);
+  hi = _mm_cvtss_f32(h);
+}
+#endif
+
 // Paints one row from its coverage, clearing the entries it reads.
 void PaintRow(uint32_t *row, SpanRows &spans, uint32_t solid, const BlendColour &colour, float opacity) {
   const int from = spans.touchedFrom, to = spans.touchedTo;
@@ -148,6 +172,22 @@ void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float o
   }
   const Edge *edges = gEdges.data();
   const size_t edgeCount = gEdges.size();
+#ifdef __SSE2__
+  // The strips of cylinders have four edges: side by side in one register.
+  const bool fourEdges = convex && edgeCount <= 4;
+  FourEdges four;
+  if (fourEdges) {
+    float tops[4] = {INFINITY, INFINITY, INFINITY, INFINITY}, bottoms[4] = {-INFINITY, -INFINITY, -INFINITY, -INFINITY};
+    float xs[4] = {}, slopes[4] = {};
+    for (size_t k = 0; k < edgeCount; k++) {
+      tops[k] = edges[k].top;
+      bottoms[k] = edges[k].bottom;
+      xs[k] = edges[k].x;
+      slopes[k] = edges[k].slope;
+    }
+    four = {_mm_loadu_ps(tops), _mm_loadu_ps(bottoms), _mm_loadu_ps(xs), _mm_loadu_ps(slopes)};
+  }
+#endif
   SpanRows spans{gCoverage.data() - left, gWhole.data() - left, left, right, 0, 0};
   uint8_t *const base = dstPixBase;
   const size_t rowBytes = dstRowbytes;
@@ -170,15 +210,22 @@ void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float o
     for (int s = 0; s < kPolygonSubRows; s++) {
       const float ys = float(y) + (float(s) + 0.5f) * share;
       if (convex) {
-        // Every edge is worked out and those the sub-row misses are left
-        // out of the extremes, so that no branch depends on the edge.
         float lo = INFINITY, hi = -INFINITY;
-        for (size_t k = 0; k < edgeCount; k++) {
-          const Edge &e = edges[k];
-          const bool crosses = e.top <= ys && ys < e.bottom;
-          const float x = e.x + (ys - e.top) * e.slope;
-          lo = std::min(lo, crosses ? x : INFINITY);
-          hi = std::max(hi, crosses ? x : -INFINITY);
+#ifdef __SSE2__
+        if (fourEdges) {
+          ConvexExtremes(four, ys, lo, hi);
+        } else
+#endif
+        {
+          // Every edge is worked out and those the sub-row misses are left
+          // out of the extremes, so that no branch depends on the edge.
+          for (size_t k = 0; k < edgeCount; k++) {
+            const Edge &e = edges[k];
+            const bool crosses = e.top <= ys && ys < e.bottom;
+            const float x = e.x + (ys - e.top) * e.slope;
+            lo = std::min(lo, crosses ? x : INFINITY);
+            hi = std::max(hi, crosses ? x : -INFINITY);
+          }
         }
         if (lo < hi)
           spans.Add(lo, hi, share);
