@@ -45,18 +45,33 @@ uint32_t SortKey(float h) {
   return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
 }
 
+// Scratch of the sort, kept between frames so that a large index does not
+// take fresh pages every time.
+std::vector<SortIndexEntry> gEntriesOut;
+std::vector<uint32_t> gKeysOut;
+std::vector<uint32_t> gKeys;
+std::vector<std::array<uint32_t, 2048>> gRadixCounts;
+
 // Sorts the entries ascending by key; equal keys keep their order. A stable
 // radix sort: the cost does not depend on how many heights are level.
 void RadixSortByKey(std::vector<SortIndexEntry> &entries, std::vector<uint32_t> &keys) {
   const size_t n = entries.size();
-  std::vector<SortIndexEntry> entriesOut(n);
-  std::vector<uint32_t> keysOut(n);
+  std::vector<SortIndexEntry> &entriesOut = gEntriesOut;
+  std::vector<uint32_t> &keysOut = gKeysOut;
+  entriesOut.resize(n);
+  keysOut.resize(n);
   constexpr int kBits = 11;
   constexpr uint32_t kBuckets = 1u << kBits;
-  for (int shift = 0; shift < 32; shift += kBits) {
-    std::array<uint32_t, kBuckets> count{};
-    for (uint32_t k : keys)
-      count[(k >> shift) & (kBuckets - 1)]++;
+  constexpr int kPasses = (32 + kBits - 1) / kBits;
+  // The counts of every pass, taken in one read of the keys.
+  std::vector<std::array<uint32_t, kBuckets>> &counts = gRadixCounts;
+  counts.assign(kPasses, std::array<uint32_t, kBuckets>{});
+  for (uint32_t k : keys)
+    for (int pass = 0; pass < kPasses; ++pass)
+      counts[size_t(pass)][(k >> (pass * kBits)) & (kBuckets - 1)]++;
+  for (int pass = 0; pass < kPasses; ++pass) {
+    const int shift = pass * kBits;
+    std::array<uint32_t, kBuckets> &count = counts[size_t(pass)];
     if (count[(keys[0] >> shift) & (kBuckets - 1)] == n)
       continue; // every key has this digit: nothing moves
     uint32_t sum = 0;
@@ -171,11 +186,12 @@ void RealPixel(const CrystalRec &c, const float xyz[3], float pixel[2], int32_t 
 
 void RoundPixel(const float real[2], int16_t pixel[2]) {
   for (int i = 0; i < 2; ++i) {
-    // Rounded in double so that values far beyond 16 bits stay ordered;
-    // not-a-number goes to 0.
-    const double v =
-        std::isnan(real[i]) ? 0.0 : std::clamp(double(real[i]), -double(kPixelCoordLimit), double(kPixelCoordLimit));
-    pixel[i] = int16_t(v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5));
+    // Clamped, so that values far beyond 16 bits stay ordered; not-a-number
+    // goes to 0. Half away from zero: a float within the limit plus or minus
+    // a half is exact in double, and its truncation is the rounding.
+    const float limit = float(kPixelCoordLimit);
+    const float v = std::isnan(real[i]) ? 0.0f : std::clamp(real[i], -limit, limit);
+    pixel[i] = int16_t(int32_t(double(v) + (v < 0.0f ? -0.5 : 0.5)));
   }
 }
 
@@ -270,7 +286,9 @@ void SortAtomsByHeight(CrystalRec *crystal, float minSphereRadius) {
   c.frontZ = front;
   c.backZ = front - c.plotExtent;
 
-  std::vector<SortIndexEntry> entries;
+  // The last index's storage is reused for the new one.
+  std::vector<SortIndexEntry> entries = std::move(c.sortIndex);
+  entries.clear();
   entries.reserve(cellPoints + UsableAtomSize(c));
   for (size_t i = 0; i < cellPoints; ++i)
     entries.push_back(SortIndexEntry{uint32_t(i), kSortItemCellPoint});
@@ -294,7 +312,8 @@ void SortAtomsByHeight(CrystalRec *crystal, float minSphereRadius) {
   }
 
   if (entries.size() >= 2) {
-    std::vector<uint32_t> keys(entries.size());
+    std::vector<uint32_t> &keys = gKeys;
+    keys.resize(entries.size());
     bool known = true;
     for (size_t i = 0; i < entries.size(); ++i)
       keys[i] = SortKey(EntryHeight(c, entries[i], minSphereRadius, known));

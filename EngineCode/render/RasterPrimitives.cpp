@@ -281,11 +281,6 @@ float ConeWeight(int index) { return ConeWeightInline(index); }
 
 int RoundHalfAway(float value) { return RoundHalfAwayInline(value); }
 
-RGBColor ReduceColor(const RGBColor &colour) {
-  const int shift = dstBitDepth < 17 ? 11 : 8;
-  return RGBColor{uint16_t(colour.red >> shift), uint16_t(colour.green >> shift), uint16_t(colour.blue >> shift)};
-}
-
 // ---- Pixels ----------------------------------------------------------------------------------
 
 void MySetCPixel(int16_t x, int16_t y, RGBColor colour) {
@@ -299,7 +294,7 @@ void MySetCPixel(int16_t x, int16_t y, RGBColor colour) {
 }
 
 void MyPickNMix32BitColors(int16_t x, int16_t y, RGBColor reduced, float weight) {
-  BlendTargetPixel32(x, y, reduced, weight);
+  BlendPixel32(*PixelAddress32(x, y), reduced, weight);
 }
 
 void MyBlendColors(RGBColor &result, RGBColor a, RGBColor b, float w) {

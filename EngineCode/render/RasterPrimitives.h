@@ -85,7 +85,10 @@ int RoundHalfAway(float value);
 
 // The colour cut to the target's channel width: each channel >> 8 (0 to
 // 255) at 32 bits, >> 11 (0 to 31) at lower depths.
-RGBColor ReduceColor(const RGBColor &colour);
+inline RGBColor ReduceColor(const RGBColor &colour) {
+  const int shift = dstBitDepth < 17 ? 11 : 8;
+  return RGBColor{uint16_t(colour.red >> shift), uint16_t(colour.green >> shift), uint16_t(colour.blue >> shift)};
+}
 
 // ---- Pixels ----------------------------------------------------------------------------
 // Sets one pixel inside the clip to the colour (at 1 bit every colour sets

@@ -25,35 +25,49 @@ struct Crossing {
 
 // Scratch rows, reused between calls: the coverage of pixels a span edge
 // cuts, and the differences of the whole pixels spans cover (summed along
-// the row when it is painted).
+// the row when it is painted). Both are all zero between rows: painting a
+// row clears every entry its spans wrote.
 std::vector<float> gCoverage;
 std::vector<float> gWhole;
 std::vector<Crossing> gCrossings;
 
-// Adds the span [x0, x1) at weight w to the rows starting at `left`,
-// widening [touchedFrom, touchedTo] to the pixels it reaches.
-void AddSpan(float x0, float x1, float w, int left, int right, int &touchedFrom, int &touchedTo) {
-  x0 = std::max(x0, float(left));
-  x1 = std::min(x1, float(right) + 1.0f);
-  if (!(x1 > x0))
-    return;
-  const int i0 = int(std::floor(x0)), i1 = int(std::floor(x1));
-  touchedFrom = std::min(touchedFrom, i0);
-  touchedTo = std::max(touchedTo, std::min(i1, right));
-  float *part = gCoverage.data() - left;
-  float *whole = gWhole.data() - left;
-  if (i0 == i1) {
-    part[i0] += (x1 - x0) * w;
-    return;
-  }
-  part[i0] += (float(i0 + 1) - x0) * w;
-  if (i1 > i0 + 1) {
-    whole[i0 + 1] += w;
-    whole[i1] -= w; // one past the row's end has room
-  }
-  if (i1 <= right)
-    part[i1] += (x1 - float(i1)) * w;
+// floor for values well within int range, without a call or a rounding-mode
+// change.
+inline int FloorToInt(float v) {
+  const int t = int(v);
+  return float(t) > v ? t - 1 : t;
 }
+
+// The span [x0, x1) at weight w added to the rows, which start at `left`
+// (`part` and `whole` point at pixel 0), widening [touchedFrom, touchedTo]
+// to the pixels it reaches.
+struct SpanRows {
+  float *part;
+  float *whole;
+  int left, right;
+  int touchedFrom, touchedTo;
+
+  void Add(float x0, float x1, float w) {
+    x0 = std::max(x0, float(left));
+    x1 = std::min(x1, float(right) + 1.0f);
+    if (!(x1 > x0))
+      return;
+    const int i0 = FloorToInt(x0), i1 = FloorToInt(x1);
+    touchedFrom = std::min(touchedFrom, i0);
+    touchedTo = std::max(touchedTo, std::min(i1, right));
+    if (i0 == i1) {
+      part[i0] += (x1 - x0) * w;
+      return;
+    }
+    part[i0] += (float(i0 + 1) - x0) * w;
+    if (i1 > i0 + 1) {
+      whole[i0 + 1] += w;
+      whole[i1] -= w; // one past the row's end has room
+    }
+    if (i1 <= right)
+      part[i1] += (x1 - float(i1)) * w;
+  }
+};
 
 float SignedArea(const RealPoint *p, size_t n) {
   float a = 0.0f;
@@ -74,6 +88,48 @@ struct Edge {
   int winding;
 };
 std::vector<Edge> gEdges;
+
+#ifdef __SSE2__
+struct FourEdges {
+  __m128 top, bottom, x, slope; // unused lanes: top +inf, bottom -inf
+};
+
+// The least and greatest x at which the sub-row at `ys` crosses the edges,
+// each edge's x worked out as in the scalar loop: x + (ys - top) x slope.
+// An edge the sub-row misses, or whose x is not a number, takes no part.
+inline void ConvexExtremes(const FourEdges &e, float ys, float &lo, float &hi) {
+  const __m128 y = _mm_set1_ps(ys);
+  const __m128 x = _mm_add_ps(e.x, _mm_mul_ps(_mm_sub_ps(y, e.top), e.slope));
+  const __m128 use =
+      _mm_and_ps(_mm_and_ps(_mm_cmple_ps(e.top, y), _mm_cmplt_ps(y, e.bottom)), _mm_cmpord_ps(x, x));
+  const __m128 lows = _mm_or_ps(_mm_and_ps(use, x), _mm_andnot_ps(use, _mm_set1_ps(INFINITY)));
+  const __m128 highs = _mm_or_ps(_mm_and_ps(use, x), _mm_andnot_ps(use, _mm_set1_ps(-INFINITY)));
+  __m128 l = _mm_min_ps(lows, _mm_shuffle_ps(lows, lows, _MM_SHUFFLE(1, 0, 3, 2)));
+  l = _mm_min_ps(l, _mm_shuffle_ps(l, l, _MM_SHUFFLE(2, 3, 0, 1)));
+  __m128 h = _mm_max_ps(highs, _mm_shuffle_ps(highs, highs, _MM_SHUFFLE(1, 0, 3, 2)));
+  h = _mm_max_ps(h, _mm_shuffle_ps(h, h, _MM_SHUFFLE(2, 3, 0, 1)));
+  lo = _mm_cvtss_f32(l);
+  hi = _mm_cvtss_f32(h);
+}
+#endif
+
+// Paints one row from its coverage, clearing the entries it reads.
+void PaintRow(uint32_t *row, SpanRows &spans, uint32_t solid, const BlendColour &colour, float opacity) {
+  const int from = spans.touchedFrom, to = spans.touchedTo;
+  float *part = spans.part, *whole = spans.whole;
+  float running = 0.0f;
+  for (int x = from; x <= to; x++) {
+    running += whole[x];
+    whole[x] = 0.0f;
+    const float w = std::min(running + part[x], 1.0f) * opacity;
+    part[x] = 0.0f;
+    if (w >= 1.0f)
+      row[x] = solid;
+    else if (w > 0.0f)
+      row[x] = colour.Over(row[x], w);
+  }
+  whole[to + 1] = 0.0f;
+}
 
 // The fill; a convex polygon takes one span per sub-row.
 void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float opacity, bool convex) {
@@ -97,10 +153,13 @@ void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float o
   const int right = ClampToPixel(std::ceil(maxX), clip.left - 1, clip.right);
   if (rowFrom > rowTo || left > right)
     return;
-  gCoverage.assign(size_t(right - left + 1), 0.0f);
-  gWhole.assign(size_t(right - left + 2), 0.0f);
+  const size_t width = size_t(right - left + 1);
+  if (gCoverage.size() < width)
+    gCoverage.resize(width, 0.0f);
+  if (gWhole.size() < width + 1)
+    gWhole.resize(width + 1, 0.0f);
   const uint32_t solid = ovgfx::PackPixel32(0xFF, colour.red >> 8, colour.green >> 8, colour.blue >> 8);
-  const RGBColor reduced = ReduceColor(colour);
+  const BlendColour blend(ReduceColor(colour));
   const float share = 1.0f / float(kPolygonSubRows);
   gEdges.clear();
   for (size_t i = 0; i < count; i++) {
@@ -111,27 +170,65 @@ void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float o
     const RealPoint &t = down ? a : b, &u = down ? b : a;
     gEdges.push_back({t.y, u.y, t.x, (u.x - t.x) / (u.y - t.y), down ? 1 : -1});
   }
-  for (int y = rowFrom; y <= rowTo; y++) {
-    uint32_t *row =
-        reinterpret_cast<uint32_t *>(dstPixBase + size_t(y - dstPixBounds.top) * dstRowbytes) - dstPixBounds.left;
-    // The row's pixels are fetched while its coverage is worked out: in a
-    // large picture they are rarely in the cache.
-    for (int x = left; x <= right; x += 16)
-      __builtin_prefetch(row + x, 1);
-    __builtin_prefetch(row + right, 1);
-    int from = right + 1, to = left - 1;
+  const Edge *edges = gEdges.data();
+  const size_t edgeCount = gEdges.size();
+#ifdef __SSE2__
+  // The strips of cylinders have four edges: side by side in one register.
+  const bool fourEdges = convex && edgeCount <= 4;
+  FourEdges four;
+  if (fourEdges) {
+    float tops[4] = {INFINITY, INFINITY, INFINITY, INFINITY}, bottoms[4] = {-INFINITY, -INFINITY, -INFINITY, -INFINITY};
+    float xs[4] = {}, slopes[4] = {};
+    for (size_t k = 0; k < edgeCount; k++) {
+      tops[k] = edges[k].top;
+      bottoms[k] = edges[k].bottom;
+      xs[k] = edges[k].x;
+      slopes[k] = edges[k].slope;
+    }
+    four = {_mm_loadu_ps(tops), _mm_loadu_ps(bottoms), _mm_loadu_ps(xs), _mm_loadu_ps(slopes)};
+  }
+#endif
+  SpanRows spans{gCoverage.data() - left, gWhole.data() - left, left, right, 0, 0};
+  uint8_t *const base = dstPixBase;
+  const size_t rowBytes = dstRowbytes;
+  const int pixTop = dstPixBounds.top, pixLeft = dstPixBounds.left;
+  // Rows are fetched a few rows ahead of their painting: in a large picture
+  // they are rarely in the cache.
+  constexpr int kRowsAhead = 2;
+  for (int y = rowFrom - kRowsAhead; y <= rowTo; y++) {
+    if (y + kRowsAhead <= rowTo) {
+      const uint8_t *ahead = base + size_t(y + kRowsAhead - pixTop) * rowBytes;
+      for (int x = left; x <= right; x += 16)
+        __builtin_prefetch(ahead + size_t(x - pixLeft) * 4, 1);
+      __builtin_prefetch(ahead + size_t(right - pixLeft) * 4, 1);
+    }
+    if (y < rowFrom)
+      continue;
+    uint32_t *row = reinterpret_cast<uint32_t *>(base + size_t(y - pixTop) * rowBytes) - pixLeft;
+    spans.touchedFrom = right + 1;
+    spans.touchedTo = left - 1;
     for (int s = 0; s < kPolygonSubRows; s++) {
       const float ys = float(y) + (float(s) + 0.5f) * share;
       if (convex) {
         float lo = INFINITY, hi = -INFINITY;
-        for (const Edge &e : gEdges)
-          if (e.top <= ys && ys < e.bottom) {
+#ifdef __SSE2__
+        if (fourEdges) {
+          ConvexExtremes(four, ys, lo, hi);
+        } else
+#endif
+        {
+          // Every edge is worked out and those the sub-row misses are left
+          // out of the extremes, so that no branch depends on the edge.
+          for (size_t k = 0; k < edgeCount; k++) {
+            const Edge &e = edges[k];
+            const bool crosses = e.top <= ys && ys < e.bottom;
             const float x = e.x + (ys - e.top) * e.slope;
-            lo = std::min(lo, x);
-            hi = std::max(hi, x);
+            lo = std::min(lo, crosses ? x : INFINITY);
+            hi = std::max(hi, crosses ? x : -INFINITY);
           }
+        }
         if (lo < hi)
-          AddSpan(lo, hi, share, left, right, from, to);
+          spans.Add(lo, hi, share);
         continue;
       }
       gCrossings.clear();
@@ -144,24 +241,11 @@ void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float o
       int winding = 0;
       for (size_t k = 0; k + 1 < gCrossings.size(); k++) {
         winding += gCrossings[k].winding;
-        if (winding != 0) {
-          AddSpan(gCrossings[k].x, gCrossings[k + 1].x, share, left, right, from, to);
-        }
+        if (winding != 0)
+          spans.Add(gCrossings[k].x, gCrossings[k + 1].x, share);
       }
     }
-    float running = 0.0f;
-    for (int x = from; x <= to; x++) {
-      running += gWhole[size_t(x - left)];
-      gWhole[size_t(x - left)] = 0.0f;
-      float &part = gCoverage[size_t(x - left)];
-      const float w = std::min(running + part, 1.0f) * opacity;
-      part = 0.0f;
-      if (w >= 1.0f)
-        row[x] = solid;
-      else if (w > 0.0f)
-        BlendPixel32(row[x], reduced, w);
-    }
-    gWhole[size_t(to + 1 - left)] = 0.0f;
+    PaintRow(row, spans, solid, blend, opacity);
   }
 }
 
