@@ -16,6 +16,30 @@ uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w) {
   return out;
 }
 
+void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w) {
+  const float lay[3] = {colour[0] * 255.0f * w, colour[1] * 255.0f * w, colour[2] * 255.0f * w};
+  const float keep = 1.0f - w;
+  if (keep == 0.0f) {
+    // Nothing of the pixels below shows: one colour over the run.
+    uint32_t laid = 0;
+    for (int k = 0; k < 3; ++k)
+      laid |= uint32_t(std::clamp(lay[k] + 0.5f, 0.0f, 255.0f)) << (16 - 8 * k);
+    for (size_t i = 0; i < n; ++i)
+      run[i] = (run[i] & 0xFF000000u) | laid;
+    return;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t under = run[i];
+    uint32_t out = under & 0xFF000000u;
+    for (int k = 0; k < 3; ++k) {
+      const int shift = 16 - 8 * k;
+      const float below = float((under >> shift) & 0xFFu);
+      out |= uint32_t(std::clamp(lay[k] + below * keep + 0.5f, 0.0f, 255.0f)) << shift;
+    }
+    run[i] = out;
+  }
+}
+
 bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double right, double bottom, float width,
                             bool smooth) {
   // A stroke left without its blend gives its cover back.
@@ -24,8 +48,7 @@ bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double
       std::fill_n(&cover_[size_t(y - top_) * size_t(width_) + size_t(dirtyLeft_ - left_)],
                   size_t(dirtyRight_ - dirtyLeft_ + 1), 0.0f);
   pixels_ = nullptr;
-  dirtyLeft_ = dirtyTop_ = 0;
-  dirtyRight_ = dirtyBottom_ = -1;
+  Clean();
   hasPen_ = false;
   dashOn_ = dashOff_ = 0.0f;
   if (!pixels || pixels->Depth() != 32 || !(width > 0.0f) || !std::isfinite(width))
@@ -46,35 +69,6 @@ bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double
   lineWidth_ = width;
   smooth_ = smooth;
   return true;
-}
-
-void EllipsoidStroke::Cover(int x, int y, float c) {
-  if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_)
-    return;
-  float &cell = cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)];
-  if (c <= cell)
-    return;
-  cell = c;
-  Touch(x, y);
-}
-
-void EllipsoidStroke::AddCover(int x, int y, float c) {
-  if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_ || !(c > 0.0f))
-    return;
-  cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)] += c;
-  Touch(x, y);
-}
-
-void EllipsoidStroke::Touch(int x, int y) {
-  if (dirtyLeft_ > dirtyRight_) {
-    dirtyLeft_ = dirtyRight_ = x;
-    dirtyTop_ = dirtyBottom_ = y;
-    return;
-  }
-  dirtyLeft_ = std::min(dirtyLeft_, x);
-  dirtyRight_ = std::max(dirtyRight_, x);
-  dirtyTop_ = std::min(dirtyTop_, y);
-  dirtyBottom_ = std::max(dirtyBottom_, y);
 }
 
 void EllipsoidStroke::SetDash(float on, float off) {
@@ -312,7 +306,6 @@ void EllipsoidStroke::Blend(const float colour[3], float opacity) {
       }
     }
   }
-  dirtyLeft_ = dirtyTop_ = 0;
-  dirtyRight_ = dirtyBottom_ = -1;
+  Clean();
   hasPen_ = false;
 }

@@ -16,12 +16,16 @@
 
 #include "graphics/PixelBuffer.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 // Lays `colour` (0 to 1) over a 32-bit pixel at weight w (0 to 1).
 uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w);
+// The same over a run of n pixels, all at weight w.
+void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w);
 
 class EllipsoidStroke {
 public:
@@ -49,15 +53,41 @@ public:
   void Blend(const float colour[3], float opacity);
 
 private:
-  void Cover(int x, int y, float c);
-  void AddCover(int x, int y, float c);
-  void Touch(int x, int y);
+  // Raises the pixel's cover to c.
+  void Cover(int x, int y, float c) {
+    if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_)
+      return;
+    float &cell = cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)];
+    if (c <= cell)
+      return;
+    cell = c;
+    Touch(x, y);
+  }
+  // Adds c to the pixel's cover.
+  void AddCover(int x, int y, float c) {
+    if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_ || !(c > 0.0f))
+      return;
+    cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)] += c;
+    Touch(x, y);
+  }
+  // Grows the box of covered pixels; an empty box lies outside every other.
+  void Touch(int x, int y) {
+    dirtyLeft_ = std::min(dirtyLeft_, x);
+    dirtyRight_ = std::max(dirtyRight_, x);
+    dirtyTop_ = std::min(dirtyTop_, y);
+    dirtyBottom_ = std::max(dirtyBottom_, y);
+  }
+  void Clean() {
+    dirtyLeft_ = dirtyTop_ = std::numeric_limits<int>::max();
+    dirtyRight_ = dirtyBottom_ = std::numeric_limits<int>::min();
+  }
   void AddDashes(float x0, float y0, float x1, float y1);
 
   ovgfx::PixelBuffer *pixels_ = nullptr;
   std::vector<float> cover_;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
-  int dirtyLeft_ = 0, dirtyTop_ = 0, dirtyRight_ = -1, dirtyBottom_ = -1;
+  int dirtyLeft_ = std::numeric_limits<int>::max(), dirtyTop_ = std::numeric_limits<int>::max();
+  int dirtyRight_ = std::numeric_limits<int>::min(), dirtyBottom_ = std::numeric_limits<int>::min();
   float lineWidth_ = 1.0f;
   bool smooth_ = true;
   float startX_ = 0.0f, startY_ = 0.0f, penX_ = 0.0f, penY_ = 0.0f;
