@@ -89,6 +89,7 @@ private:
   int dirtyLeft_ = std::numeric_limits<int>::max(), dirtyTop_ = std::numeric_limits<int>::max();
   int dirtyRight_ = std::numeric_limits<int>::min(), dirtyBottom_ = std::numeric_limits<int>::min();
   float lineWidth_ = 1.0f;
+  int thickness_ = 1; // pixels across a line in a fast rotation frame
   bool smooth_ = true;
   float startX_ = 0.0f, startY_ = 0.0f, penX_ = 0.0f, penY_ = 0.0f;
   bool hasPen_ = false;
