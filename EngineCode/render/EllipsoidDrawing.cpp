@@ -10,6 +10,7 @@
 #include "render/PlotPipeline.h"
 #include "render/Projection.h"
 #include "render/RenderGlobals.h"
+#include "render/TextStamps.h"
 
 #include <algorithm>
 #include <cmath>
@@ -408,8 +409,7 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   const AtomRecord &a = c.atoms[atom];
   if (a.site >= UsableSiteSize(c))
     return;
-  // The painter, for labels and the selection only, is made ready when first
-  // asked for.
+  // The painter, for the selection only, is made ready when first asked for.
   std::optional<Painter> own;
   Painter *ready = nullptr;
   auto painter = [&]() -> Painter * {
@@ -421,8 +421,6 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
     if (!p.IsValid())
       return nullptr;
     p.SetShouldAntialias(!gUseFastRotn);
-    p.SelectFont(kAxisLabelFont, kAxisLabelSize);
-    p.SetTextDrawingMode(PainterTextMode::kStroke);
     UseDefaultEllipsoidLines(p, true);
     ready = &p;
     return ready;
@@ -538,14 +536,13 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
       AddSegment(lines, c, centre, tip);
     lines.Blend(dark ? kBlack : line, dark && !parts.axes ? lineOpacity / 10.0f : lineOpacity);
     static const char *kAxisNames[3] = {"A", "B", "C"};
-    if (Painter *p = parts.axisLabels ? painter() : nullptr) {
-      SetStroke(*p, line, lineOpacity);
+    if (parts.axisLabels)
       for (int i = 0; i < 3; ++i) {
         float x, y;
         Project(c, tips[i], x, y);
-        p->ShowTextAtPoint(x, y, kAxisNames[i]);
+        StampStrokedText(port->Pixels(), x, y, kAxisNames[i], kAxisLabelFont, kAxisLabelSize, float(gPlotRes) / 72.0f,
+                         !gUseFastRotn, line, lineOpacity);
       }
-    }
   }
 
   if (Painter *p = a.selected ? painter() : nullptr) {
