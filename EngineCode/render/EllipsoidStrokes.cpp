@@ -16,30 +16,8 @@ uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w) {
   return out;
 }
 
-namespace {
-
-// One colour laid at one weight, worked out once for many pixels; the same
-// sums as BlendEllipsoidPixel.
-struct Lay {
-  float lay[3];
-  float keep;
-  Lay(const float colour[3], float w)
-      : lay{colour[0] * 255.0f * w, colour[1] * 255.0f * w, colour[2] * 255.0f * w}, keep(1.0f - w) {}
-  uint32_t Over(uint32_t under) const {
-    uint32_t out = under & 0xFF000000u;
-    for (int k = 0; k < 3; ++k) {
-      const int shift = 16 - 8 * k;
-      const float below = float((under >> shift) & 0xFFu);
-      out |= uint32_t(std::clamp(lay[k] + below * keep + 0.5f, 0.0f, 255.0f)) << shift;
-    }
-    return out;
-  }
-};
-
-} // namespace
-
 void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w) {
-  const Lay lay(colour, w);
+  const EllipsoidLay lay(colour, w);
   if (lay.keep == 0.0f) {
     // Nothing of the pixels below shows: one colour over the run.
     const uint32_t laid = lay.Over(0u);
@@ -321,7 +299,7 @@ void EllipsoidStroke::Blend(const float colour[3], float opacity) {
   if (!pixels_ || IsEmpty())
     return;
   const float weight = std::clamp(opacity, 0.0f, 1.0f);
-  const Lay whole(colour, weight); // for the pixels covered whole
+  const EllipsoidLay whole(colour, weight); // for the pixels covered whole
   const Rect &b = pixels_->Bounds();
   for (int y = dirtyTop_; y <= dirtyBottom_; ++y) {
     float *cover = &cover_[size_t(y - top_) * size_t(width_)];

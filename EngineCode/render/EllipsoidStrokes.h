@@ -24,6 +24,23 @@
 
 // Lays `colour` (0 to 1) over a 32-bit pixel at weight w (0 to 1).
 uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w);
+// One colour laid at one weight, worked out once for many pixels: Over
+// gives what BlendEllipsoidPixel gives.
+struct EllipsoidLay {
+  float lay[3];
+  float keep;
+  EllipsoidLay(const float colour[3], float w)
+      : lay{colour[0] * 255.0f * w, colour[1] * 255.0f * w, colour[2] * 255.0f * w}, keep(1.0f - w) {}
+  uint32_t Over(uint32_t under) const {
+    uint32_t out = under & 0xFF000000u;
+    for (int k = 0; k < 3; ++k) {
+      const int shift = 16 - 8 * k;
+      const float below = float((under >> shift) & 0xFFu);
+      out |= uint32_t(std::clamp(lay[k] + below * keep + 0.5f, 0.0f, 255.0f)) << shift;
+    }
+    return out;
+  }
+};
 // The same over a run of n pixels, all at weight w.
 void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w);
 

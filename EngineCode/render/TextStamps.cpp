@@ -33,11 +33,15 @@ struct StampKey {
   }
 };
 
-// The cover (0 to 1) of the covered box of a stroked text, whose baseline
-// starts `originX`, `originY` pixels right of and below the box's corner.
+// The covered pixels of a stroked text, row by row, as offsets from the
+// pixel where its baseline starts, with their cover (0 to 1].
+struct StampPixel {
+  int dx, dy;
+  float cover;
+};
 struct Stamp {
-  int originX = 0, originY = 0, width = 0, height = 0;
-  std::vector<float> cover;
+  int left = 0, top = 0, right = -1, bottom = -1; // offsets of the covered box
+  std::vector<StampPixel> pixels;
 };
 
 Stamp MakeStamp(const StampKey &key) {
@@ -79,14 +83,14 @@ Stamp MakeStamp(const StampKey &key) {
       }
   if (right < left)
     return stamp;
-  stamp.width = right - left + 1;
-  stamp.height = bottom - top + 1;
-  stamp.originX = baseX - left;
-  stamp.originY = baseY - top;
-  stamp.cover.resize(size_t(stamp.width) * size_t(stamp.height));
-  for (int y = 0; y < stamp.height; ++y)
-    for (int x = 0; x < stamp.width; ++x)
-      stamp.cover[size_t(y) * size_t(stamp.width) + size_t(x)] = float(px.Pixel32(left + x, top + y) & 0xFFu) / 255.0f;
+  stamp.left = left - baseX;
+  stamp.right = right - baseX;
+  stamp.top = top - baseY;
+  stamp.bottom = bottom - baseY;
+  for (int y = top; y <= bottom; ++y)
+    for (int x = left; x <= right; ++x)
+      if (const uint32_t c = px.Pixel32(x, y) & 0xFFu)
+        stamp.pixels.push_back({x - baseX, y - baseY, float(c) / 255.0f});
   return stamp;
 }
 
@@ -112,20 +116,21 @@ void StampStrokedText(PixelBuffer *pixels, float x, float y, std::string_view te
   const int cellX = int(std::floor(fx / kPhases)), cellY = int(std::floor(fy / kPhases));
   const int phaseX = int(fx) - cellX * kPhases, phaseY = int(fy) - cellY * kPhases;
   const Stamp &stamp = FindStamp({std::string(text), std::string(family), size, lineWidth, smooth, phaseX, phaseY});
-  if (stamp.cover.empty())
+  if (stamp.pixels.empty())
     return;
   const float weight = std::min(opacity, 1.0f);
+  const EllipsoidLay whole(colour, weight); // for the pixels covered whole
   const Rect &b = pixels->Bounds();
-  const int left = cellX - stamp.originX, top = cellY - stamp.originY;
-  const int fromX = std::max(left, int(b.left)), toX = std::min(left + stamp.width, int(b.right));
-  const int fromY = std::max(top, int(b.top)), toY = std::min(top + stamp.height, int(b.bottom));
-  for (int py = fromY; py < toY; ++py) {
-    uint32_t *row = pixels->Row32(py);
-    const float *cover = &stamp.cover[size_t(py - top) * size_t(stamp.width)];
-    for (int px = fromX; px < toX; ++px) {
-      const float c = cover[px - left];
-      if (c > 0.0f)
-        row[px - b.left] = BlendEllipsoidPixel(row[px - b.left], colour, c * weight);
-    }
+  const bool inside = cellX + stamp.left >= b.left && cellX + stamp.right < b.right && cellY + stamp.top >= b.top &&
+                      cellY + stamp.bottom < b.bottom;
+  if (!inside && (cellX + stamp.right < b.left || cellX + stamp.left >= b.right || cellY + stamp.bottom < b.top ||
+                  cellY + stamp.top >= b.bottom))
+    return;
+  for (const StampPixel &p : stamp.pixels) {
+    const int atX = cellX + p.dx, atY = cellY + p.dy;
+    if (!inside && (atX < b.left || atX >= b.right || atY < b.top || atY >= b.bottom))
+      continue;
+    uint32_t &pixel = pixels->Row32(atY)[atX - b.left];
+    pixel = p.cover >= 1.0f ? whole.Over(pixel) : BlendEllipsoidPixel(pixel, colour, p.cover * weight);
   }
 }

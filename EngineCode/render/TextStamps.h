@@ -6,7 +6,7 @@
 // A stamp is the cover of one text stroked once in the painter's own way
 // (font, size, line width, anti-aliasing) at one of a few sub-pixel
 // phases; it is then laid in any colour and opacity wherever that text
-// goes, within an eighth of a pixel of where the painter would put it.
+// goes, within a 32nd of a pixel of where the painter would put it.
 //
 // Coordinates are the painter's in the port's own y-down frame: the text's
 // baseline starts at (x, y). Main thread only.
