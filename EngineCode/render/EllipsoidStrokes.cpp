@@ -91,6 +91,20 @@ void EllipsoidStroke::ClosePath() {
     AddLineToPoint(startX_, startY_);
 }
 
+namespace {
+
+// std::fmod(a, period) for a period > 0, without the division for the
+// distances a dash walk meets: below twice the period the difference is exact.
+float Wrap(float a, float period) {
+  if (a >= 0.0f && a < period)
+    return a;
+  if (a >= period && a < 2.0f * period)
+    return a - period;
+  return std::fmod(a, period);
+}
+
+} // namespace
+
 void EllipsoidStroke::AddDashes(float x0, float y0, float x1, float y1) {
   const float length = std::sqrt((x1 - x0) * (x1 - x0) + (y1 - y0) * (y1 - y0));
   if (!(length > 0.0f) || !std::isfinite(length))
@@ -112,15 +126,15 @@ void EllipsoidStroke::AddDashes(float x0, float y0, float x1, float y1) {
   };
   if (!clip(-dx, x0 - (float(left_) - reach)) || !clip(dx, float(left_ + width_) + reach - x0) ||
       !clip(-dy, y0 - (float(top_) - reach)) || !clip(dy, float(top_ + height_) + reach - y0)) {
-    dashAt_ = std::fmod(dashAt_ + length, period);
+    dashAt_ = Wrap(dashAt_ + length, period);
     return;
   }
   // Walk it piece by piece, each piece within one dash or gap.
   float done = from * length;
   const float end = to * length;
-  dashAt_ = std::fmod(dashAt_ + done, period);
+  dashAt_ = Wrap(dashAt_ + done, period);
   while (done < end) {
-    const float phase = std::fmod(dashAt_, period);
+    const float phase = Wrap(dashAt_, period);
     const bool on = phase < dashOn_;
     const float piece = std::max(std::min(end - done, (on ? dashOn_ : period) - phase), period * 1e-3f);
     if (on) {
@@ -130,7 +144,7 @@ void EllipsoidStroke::AddDashes(float x0, float y0, float x1, float y1) {
     done += piece;
     dashAt_ += piece;
   }
-  dashAt_ = std::fmod(dashAt_ + std::max(0.0f, length - done), period);
+  dashAt_ = Wrap(dashAt_ + std::max(0.0f, length - done), period);
 }
 
 void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
