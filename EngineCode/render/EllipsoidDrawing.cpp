@@ -10,6 +10,7 @@
 #include "render/PlotPipeline.h"
 #include "render/Projection.h"
 #include "render/RenderGlobals.h"
+#include "render/TextStamps.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,6 +30,25 @@ constexpr const char *kAxisLabelFont = "Geneva";
 constexpr float kAxisLabelSize = 10.0f;
 
 void Sub(const float a[3], const float b[3], float out[3]) { VecDiff(a, b, out); }
+
+// The sines and cosines of the angles k 2 pi / n, k below n, as (sin, cos)
+// pairs: the ellipsoids of a model share a few sizes, so the turns of each
+// count up to a bound are worked out once and kept.
+const std::vector<float> &Turns(int n) {
+  constexpr int kKept = 2048;
+  static std::vector<std::vector<float>> kept(kKept + 1);
+  static std::vector<float> once;
+  std::vector<float> &turns = n <= kKept ? kept[size_t(n)] : once;
+  if (turns.size() == size_t(2 * n))
+    return turns;
+  turns.resize(size_t(2 * n));
+  for (int k = 0; k < n; ++k) {
+    const float t = float(k) * kTwoPi / float(n);
+    turns[size_t(2 * k)] = std::sin(t);
+    turns[size_t(2 * k + 1)] = std::cos(t);
+  }
+  return turns;
+}
 
 // Outlines and principal ellipses carry a few vertices a pixel of their size,
 // which counts at most as the picture's larger side: an ellipsoid bigger than
@@ -389,8 +409,7 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   const AtomRecord &a = c.atoms[atom];
   if (a.site >= UsableSiteSize(c))
     return;
-  // The painter, for labels and the selection only, is made ready when first
-  // asked for.
+  // The painter, for the selection only, is made ready when first asked for.
   std::optional<Painter> own;
   Painter *ready = nullptr;
   auto painter = [&]() -> Painter * {
@@ -402,8 +421,6 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
     if (!p.IsValid())
       return nullptr;
     p.SetShouldAntialias(!gUseFastRotn);
-    p.SelectFont(kAxisLabelFont, kAxisLabelSize);
-    p.SetTextDrawingMode(PainterTextMode::kStroke);
     UseDefaultEllipsoidLines(p, true);
     ready = &p;
     return ready;
@@ -519,14 +536,13 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
       AddSegment(lines, c, centre, tip);
     lines.Blend(dark ? kBlack : line, dark && !parts.axes ? lineOpacity / 10.0f : lineOpacity);
     static const char *kAxisNames[3] = {"A", "B", "C"};
-    if (Painter *p = parts.axisLabels ? painter() : nullptr) {
-      SetStroke(*p, line, lineOpacity);
+    if (parts.axisLabels)
       for (int i = 0; i < 3; ++i) {
         float x, y;
         Project(c, tips[i], x, y);
-        p->ShowTextAtPoint(x, y, kAxisNames[i]);
+        StampStrokedText(port->Pixels(), x, y, kAxisNames[i], kAxisLabelFont, kAxisLabelSize, float(gPlotRes) / 72.0f,
+                         !gUseFastRotn, line, lineOpacity);
       }
-    }
   }
 
   if (Painter *p = a.selected ? painter() : nullptr) {
@@ -627,9 +643,10 @@ bool AddEllipsePath(Path &painter, const CrystalRec &c, const float b1[3], const
   const float ux = (x1 - cx) / a, uy = (y1 - cy) / a;
   const int q = (std::min(PixelInt(std::max(a, b)), PictureSpan()) + 1) / 2;
   const int n = 4 * std::max(q, 1);
+  const std::vector<float> &turns = Turns(n);
   for (int k = 0; k <= n; ++k) {
-    const float t = float(k % n) * kTwoPi / float(n);
-    const float along = a * std::cos(t), across = b * std::sin(t);
+    const size_t at = size_t(2 * (k % n));
+    const float along = a * turns[at + 1], across = b * turns[at];
     const float x = cx + along * ux - across * uy, y = cy + along * uy + across * ux;
     if (k == 0)
       painter.MoveToPoint(x, y);
@@ -666,6 +683,10 @@ std::vector<EllipsoidPoint> GetPrincipalEllipse(const CrystalRec *crystal, const
   return points;
 }
 
+namespace {
+
+} // namespace
+
 void GetPrincipalEllipse(const CrystalRec *crystal, const float tipA[3], const float tipB[3], const float centre[3],
                          std::vector<EllipsoidPoint> &points) {
   points.clear();
@@ -687,9 +708,9 @@ void GetPrincipalEllipse(const CrystalRec *crystal, const float tipA[3], const f
   set(n, 0, 1);
   set(2 * n, -1, 0);
   set(3 * n, 0, -1);
+  const std::vector<float> &turns = Turns(4 * n);
   for (int k = 1; k < n; ++k) {
-    const float t = float(k) * kTwoPi / float(4 * n);
-    const float st = std::sin(t), ct = std::cos(t);
+    const float st = turns[size_t(2 * k)], ct = turns[size_t(2 * k + 1)];
     const float rho = 1.0f / std::sqrt(st * st / (lw * lw) + ct * ct / (lu * lu));
     const float fa = rho * ct / lu, fb = rho * st / lw;
     set(k, fa, fb);
@@ -774,10 +795,11 @@ namespace {
 // pixels: each pixel whose centre lies inside takes `shade(dx, dy, colour)`
 // for its view offset (dx, dy) from the centre (Angstrom, y up), laid over
 // it at `opacity`. The rim is anti-aliased over one pixel except in a fast
-// rotation frame. Only the pixels of the port's buffer are touched.
+// rotation frame. Only the pixels of the port's buffer are touched. `flat`,
+// when given, is the one colour `shade` gives everywhere.
 template <class Shade>
 void PaintOutline(GraphicsPort &port, const CrystalRec &c, const float a0[3], const float a1[3], const float a2[3],
-                  const float centre[3], float opacity, Shade shade) {
+                  const float centre[3], float opacity, Shade shade, const float *flat = nullptr) {
   PixelBuffer *pixels = port.Pixels();
   ScreenShape outline;
   if (!pixels || pixels->Depth() != 32 || !(opacity > 0.0f) || !OutlineShape(a0, a1, a2, outline))
@@ -815,21 +837,70 @@ void PaintOutline(GraphicsPort &port, const CrystalRec &c, const float a0[3], co
     if (disc < 0.0)
       continue;
     const double root = std::sqrt(disc);
-    const double fromX = std::max(left, std::floor(X0 + (-qb - root) / qa * scale));
-    const double toX = std::min(right, std::ceil(X0 + (-qb + root) / qa * scale));
+    if (!(std::floor(X0 + (-qb - root) / qa * scale) <= right) || !(std::ceil(X0 + (-qb + root) / qa * scale) >= left))
+      continue;
+    int fromX = int(std::max(left, std::floor(X0 + (-qb - root) / qa * scale)));
+    int toX = int(std::min(right, std::ceil(X0 + (-qb + root) / qa * scale)));
     uint32_t *row = pixels->Row32(y);
-    for (int x = int(fromX); x <= int(toX); ++x) {
-      const double dx = (double(x) + 0.5 - double(X0)) * inverseScale;
-      const double gx = outline.yy * dx - outline.xy * dy, gy = outline.xx * dy - outline.xy * dx;
-      const double f = (gx * dx + gy * dy) / det;
-      float cover;
-      if (smooth) {
-        // Distance to the outline in pixels, from the outline function's slope.
-        const double slope = 2.0 * std::sqrt(gx * gx + gy * gy) / det * inverseScale;
-        cover = float(std::clamp(0.5 + (slope > 0.0 ? (1.0 - f) / slope : 1.0), 0.0, 1.0));
-      } else {
-        cover = f <= 1.0 ? 1.0f : 0.0f;
+    auto offset = [&](int x) { return (double(x) + 0.5 - double(X0)) * inverseScale; };
+    auto level = [&](double dx, double &gx, double &gy) {
+      gx = outline.yy * dx - outline.xy * dy;
+      gy = outline.xx * dy - outline.xy * dx;
+      return (gx * dx + gy * dy) / det;
+    };
+    if (!smooth) {
+      // A fast frame covers the pixels whose centres lie inside, a run of
+      // each row: its ends are found from the outline's own crossings of the
+      // row and settled by the same test a pixel at a time.
+      auto inside = [&](int x) {
+        double gx, gy;
+        return level(offset(x), gx, gy) <= 1.0;
+      };
+      const double edge = qb * qb - qa * (outline.xx * dy * dy - det);
+      if (edge >= 0.0) {
+        const double reach = std::sqrt(edge);
+        const int first = int(std::clamp(std::ceil(X0 + (-qb - reach) / qa * scale - 0.5), double(fromX), double(toX)));
+        const int last = int(std::clamp(std::floor(X0 + (-qb + reach) / qa * scale - 0.5), double(fromX), double(toX)));
+        int lo = first, hi = last;
+        if (inside(lo))
+          while (lo > fromX && inside(lo - 1))
+            --lo;
+        else
+          while (lo <= toX && !inside(lo))
+            ++lo;
+        if (inside(hi))
+          while (hi < toX && inside(hi + 1))
+            ++hi;
+        else
+          while (hi >= fromX && !inside(hi))
+            --hi;
+        fromX = lo;
+        toX = hi;
       }
+      if (flat && edge >= 0.0) {
+        if (fromX <= toX)
+          BlendEllipsoidRun(row + (fromX - b.left), size_t(toX - fromX + 1), flat, weight);
+        continue;
+      }
+      for (int x = fromX; x <= toX; ++x) {
+        const double dx = offset(x);
+        double gx, gy;
+        if (edge < 0.0 && level(dx, gx, gy) > 1.0)
+          continue;
+        float colour[3];
+        shade(dx, dy, colour);
+        uint32_t &pixel = row[x - b.left];
+        pixel = BlendEllipsoidPixel(pixel, colour, weight);
+      }
+      continue;
+    }
+    for (int x = fromX; x <= toX; ++x) {
+      const double dx = offset(x);
+      double gx, gy;
+      const double f = level(dx, gx, gy);
+      // Distance to the outline in pixels, from the outline function's slope.
+      const double slope = 2.0 * std::sqrt(gx * gx + gy * gy) / det * inverseScale;
+      const float cover = float(std::clamp(0.5 + (slope > 0.0 ? (1.0 - f) / slope : 1.0), 0.0, 1.0));
       if (cover <= 0.0f)
         continue;
       float colour[3];
@@ -850,10 +921,13 @@ void FillEllipsoidOutline(GraphicsPort &port, const CrystalRec *crystal, const f
   Sub(tip0, centre, a[0]);
   Sub(tip1, centre, a[1]);
   Sub(tip2, centre, a[2]);
-  PaintOutline(port, *crystal, a[0], a[1], a[2], centre, opacity, [&](double, double, float out[3]) {
-    for (int k = 0; k < 3; ++k)
-      out[k] = colour[k];
-  });
+  PaintOutline(
+      port, *crystal, a[0], a[1], a[2], centre, opacity,
+      [&](double, double, float out[3]) {
+        for (int k = 0; k < 3; ++k)
+          out[k] = colour[k];
+      },
+      colour);
 }
 
 void PhongRenderEllipsoid(GraphicsPort &port, const CrystalRec *crystal, const float tip0[3], const float tip1[3],

@@ -5,7 +5,8 @@
 // octants as stripes or lit quarter-discs, axes with rear halves and
 // labels) in which colours and opacities. The body, lines and octants are
 // painted pixel by pixel into the current port's pixels (EllipsoidStrokes),
-// the labels and the selection with a painter; all anti-aliased except in
+// the labels from kept stamps of the painter's outlined letters
+// (TextStamps), the selection with a painter; all anti-aliased except in
 // a fast rotation frame, in the port's own
 // coordinates (y down), at the real-valued projection of the plot
 // (gHPixels x gVPixels).

@@ -16,6 +16,19 @@ uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w) {
   return out;
 }
 
+void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w) {
+  const EllipsoidLay lay(colour, w);
+  if (lay.keep == 0.0f) {
+    // Nothing of the pixels below shows: one colour over the run.
+    const uint32_t laid = lay.Over(0u);
+    for (size_t i = 0; i < n; ++i)
+      run[i] = (run[i] & 0xFF000000u) | laid;
+    return;
+  }
+  for (size_t i = 0; i < n; ++i)
+    run[i] = lay.Over(run[i]);
+}
+
 bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double right, double bottom, float width,
                             bool smooth) {
   // A stroke left without its blend gives its cover back.
@@ -24,8 +37,7 @@ bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double
       std::fill_n(&cover_[size_t(y - top_) * size_t(width_) + size_t(dirtyLeft_ - left_)],
                   size_t(dirtyRight_ - dirtyLeft_ + 1), 0.0f);
   pixels_ = nullptr;
-  dirtyLeft_ = dirtyTop_ = 0;
-  dirtyRight_ = dirtyBottom_ = -1;
+  Clean();
   hasPen_ = false;
   dashOn_ = dashOff_ = 0.0f;
   if (!pixels || pixels->Depth() != 32 || !(width > 0.0f) || !std::isfinite(width))
@@ -44,37 +56,9 @@ bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double
     cover_.assign(size, 0.0f);
   pixels_ = pixels;
   lineWidth_ = width;
+  thickness_ = std::max(1, int(std::lround(width)));
   smooth_ = smooth;
   return true;
-}
-
-void EllipsoidStroke::Cover(int x, int y, float c) {
-  if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_)
-    return;
-  float &cell = cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)];
-  if (c <= cell)
-    return;
-  cell = c;
-  Touch(x, y);
-}
-
-void EllipsoidStroke::AddCover(int x, int y, float c) {
-  if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_ || !(c > 0.0f))
-    return;
-  cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)] += c;
-  Touch(x, y);
-}
-
-void EllipsoidStroke::Touch(int x, int y) {
-  if (dirtyLeft_ > dirtyRight_) {
-    dirtyLeft_ = dirtyRight_ = x;
-    dirtyTop_ = dirtyBottom_ = y;
-    return;
-  }
-  dirtyLeft_ = std::min(dirtyLeft_, x);
-  dirtyRight_ = std::max(dirtyRight_, x);
-  dirtyTop_ = std::min(dirtyTop_, y);
-  dirtyBottom_ = std::max(dirtyBottom_, y);
 }
 
 void EllipsoidStroke::SetDash(float on, float off) {
@@ -107,6 +91,20 @@ void EllipsoidStroke::ClosePath() {
     AddLineToPoint(startX_, startY_);
 }
 
+namespace {
+
+// std::fmod(a, period) for a period > 0, without the division for the
+// distances a dash walk meets: below twice the period the difference is exact.
+float Wrap(float a, float period) {
+  if (a >= 0.0f && a < period)
+    return a;
+  if (a >= period && a < 2.0f * period)
+    return a - period;
+  return std::fmod(a, period);
+}
+
+} // namespace
+
 void EllipsoidStroke::AddDashes(float x0, float y0, float x1, float y1) {
   const float length = std::sqrt((x1 - x0) * (x1 - x0) + (y1 - y0) * (y1 - y0));
   if (!(length > 0.0f) || !std::isfinite(length))
@@ -128,15 +126,15 @@ void EllipsoidStroke::AddDashes(float x0, float y0, float x1, float y1) {
   };
   if (!clip(-dx, x0 - (float(left_) - reach)) || !clip(dx, float(left_ + width_) + reach - x0) ||
       !clip(-dy, y0 - (float(top_) - reach)) || !clip(dy, float(top_ + height_) + reach - y0)) {
-    dashAt_ = std::fmod(dashAt_ + length, period);
+    dashAt_ = Wrap(dashAt_ + length, period);
     return;
   }
   // Walk it piece by piece, each piece within one dash or gap.
   float done = from * length;
   const float end = to * length;
-  dashAt_ = std::fmod(dashAt_ + done, period);
+  dashAt_ = Wrap(dashAt_ + done, period);
   while (done < end) {
-    const float phase = std::fmod(dashAt_, period);
+    const float phase = Wrap(dashAt_, period);
     const bool on = phase < dashOn_;
     const float piece = std::max(std::min(end - done, (on ? dashOn_ : period) - phase), period * 1e-3f);
     if (on) {
@@ -146,7 +144,7 @@ void EllipsoidStroke::AddDashes(float x0, float y0, float x1, float y1) {
     done += piece;
     dashAt_ += piece;
   }
-  dashAt_ = std::fmod(dashAt_ + std::max(0.0f, length - done), period);
+  dashAt_ = Wrap(dashAt_ + std::max(0.0f, length - done), period);
 }
 
 void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
@@ -209,20 +207,30 @@ void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
   // the line passes: a line of a pixel or less spreads one pixel's worth
   // over the two pixels nearest it, by their distances from it; in a fast
   // rotation frame the line's width of pixels about it are covered whole.
-  const int thickness = std::max(1, int(std::lround(lineWidth_)));
   const bool alongX = std::fabs(dx) >= std::fabs(dy);
   const float a0 = alongX ? x0 : y0, a1 = alongX ? x1 : y1, b0 = alongX ? y0 : x0, db = alongX ? dy : dx;
   const float da = a1 - a0;
   const float lo = std::max(std::min(a0, a1), alongX ? boxLeft : boxTop);
   const float hi = std::min(std::max(a0, a1), alongX ? boxRight : boxBottom);
-  // Centres from lo on and before hi: joined lines share no column or row.
-  const int first = int(std::ceil(lo - 0.5f)), last = int(std::ceil(hi - 0.5f)) - 1;
+  // The box seen along the line's walk: a along it, b across.
+  const int fromA = alongX ? left_ : top_, toA = fromA + (alongX ? width_ : height_) - 1;
+  const int fromB = alongX ? top_ : left_, toB = fromB + (alongX ? height_ : width_) - 1;
+  const size_t stepA = alongX ? 1 : size_t(width_), stepB = alongX ? size_t(width_) : 1;
+  int touchedA0 = std::numeric_limits<int>::max(), touchedA1 = std::numeric_limits<int>::min();
+  int touchedB0 = touchedA0, touchedB1 = touchedA1;
   auto cover = [&](int a, int b, float c) {
-    if (alongX)
-      Cover(a, b, c);
-    else
-      Cover(b, a, c);
+    if (a < fromA || a > toA || b < fromB || b > toB)
+      return;
+    float &cell = cover_[size_t(a - fromA) * stepA + size_t(b - fromB) * stepB];
+    if (c <= cell)
+      return;
+    cell = c;
+    touchedA0 = std::min(touchedA0, a);
+    touchedA1 = std::max(touchedA1, a);
+    touchedB0 = std::min(touchedB0, b);
+    touchedB1 = std::max(touchedB1, b);
   };
+  const float spread = float(thickness_ - 1) / 2.0f;
   auto plot = [&](int a, float b, float weight) {
     if (smooth_) {
       const float below = std::floor(b - 0.5f), part = b - 0.5f - below;
@@ -230,18 +238,24 @@ void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
       cover(a, int(below) + 1, weight * part);
       return;
     }
-    const int start = int(std::floor(b - float(thickness - 1) / 2.0f));
-    for (int k = 0; k < thickness; ++k)
+    const int start = int(std::floor(b - spread));
+    for (int k = 0; k < thickness_; ++k)
       cover(a, start + k, 1.0f);
   };
+  // Centres from lo on and before hi: joined lines share no column or row.
+  const int first = int(std::ceil(lo - 0.5f)), last = int(std::ceil(hi - 0.5f)) - 1;
   if (first > last) {
     // Too short to pass a centre: at its middle, by its length.
     plot(int(std::floor((a0 + a1) / 2.0f)), b0 + db / 2.0f, std::min(1.0f, std::fabs(da)));
-    return;
+  } else {
+    const float slope = da != 0.0f ? db / da : 0.0f;
+    for (int a = std::max(first, fromA); a <= std::min(last, toA); ++a)
+      plot(a, b0 + (float(a) + 0.5f - a0) * slope, 1.0f);
   }
-  const float slope = da != 0.0f ? db / da : 0.0f;
-  for (int a = first; a <= last; ++a)
-    plot(a, b0 + (float(a) + 0.5f - a0) * slope, 1.0f);
+  if (touchedA0 <= touchedA1) {
+    Touch(alongX ? touchedA0 : touchedB0, alongX ? touchedB0 : touchedA0);
+    Touch(alongX ? touchedA1 : touchedB1, alongX ? touchedB1 : touchedA1);
+  }
 }
 
 void EllipsoidStroke::FillConvexPolygon(const float *xy, size_t count) {
@@ -299,6 +313,7 @@ void EllipsoidStroke::Blend(const float colour[3], float opacity) {
   if (!pixels_ || IsEmpty())
     return;
   const float weight = std::clamp(opacity, 0.0f, 1.0f);
+  const EllipsoidLay whole(colour, weight); // for the pixels covered whole
   const Rect &b = pixels_->Bounds();
   for (int y = dirtyTop_; y <= dirtyBottom_; ++y) {
     float *cover = &cover_[size_t(y - top_) * size_t(width_)];
@@ -307,12 +322,11 @@ void EllipsoidStroke::Blend(const float colour[3], float opacity) {
       float &c = cover[x - left_];
       if (c > 0.0f) {
         uint32_t &pixel = row[x - b.left];
-        pixel = BlendEllipsoidPixel(pixel, colour, std::min(c, 1.0f) * weight);
+        pixel = c >= 1.0f ? whole.Over(pixel) : BlendEllipsoidPixel(pixel, colour, c * weight);
         c = 0.0f;
       }
     }
   }
-  dirtyLeft_ = dirtyTop_ = 0;
-  dirtyRight_ = dirtyBottom_ = -1;
+  Clean();
   hasPen_ = false;
 }

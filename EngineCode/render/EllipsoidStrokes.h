@@ -16,12 +16,33 @@
 
 #include "graphics/PixelBuffer.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 // Lays `colour` (0 to 1) over a 32-bit pixel at weight w (0 to 1).
 uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w);
+// One colour laid at one weight, worked out once for many pixels: Over
+// gives what BlendEllipsoidPixel gives.
+struct EllipsoidLay {
+  float lay[3];
+  float keep;
+  EllipsoidLay(const float colour[3], float w)
+      : lay{colour[0] * 255.0f * w, colour[1] * 255.0f * w, colour[2] * 255.0f * w}, keep(1.0f - w) {}
+  uint32_t Over(uint32_t under) const {
+    uint32_t out = under & 0xFF000000u;
+    for (int k = 0; k < 3; ++k) {
+      const int shift = 16 - 8 * k;
+      const float below = float((under >> shift) & 0xFFu);
+      out |= uint32_t(std::clamp(lay[k] + below * keep + 0.5f, 0.0f, 255.0f)) << shift;
+    }
+    return out;
+  }
+};
+// The same over a run of n pixels, all at weight w.
+void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w);
 
 class EllipsoidStroke {
 public:
@@ -49,16 +70,43 @@ public:
   void Blend(const float colour[3], float opacity);
 
 private:
-  void Cover(int x, int y, float c);
-  void AddCover(int x, int y, float c);
-  void Touch(int x, int y);
+  // Raises the pixel's cover to c.
+  void Cover(int x, int y, float c) {
+    if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_)
+      return;
+    float &cell = cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)];
+    if (c <= cell)
+      return;
+    cell = c;
+    Touch(x, y);
+  }
+  // Adds c to the pixel's cover.
+  void AddCover(int x, int y, float c) {
+    if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_ || !(c > 0.0f))
+      return;
+    cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)] += c;
+    Touch(x, y);
+  }
+  // Grows the box of covered pixels; an empty box lies outside every other.
+  void Touch(int x, int y) {
+    dirtyLeft_ = std::min(dirtyLeft_, x);
+    dirtyRight_ = std::max(dirtyRight_, x);
+    dirtyTop_ = std::min(dirtyTop_, y);
+    dirtyBottom_ = std::max(dirtyBottom_, y);
+  }
+  void Clean() {
+    dirtyLeft_ = dirtyTop_ = std::numeric_limits<int>::max();
+    dirtyRight_ = dirtyBottom_ = std::numeric_limits<int>::min();
+  }
   void AddDashes(float x0, float y0, float x1, float y1);
 
   ovgfx::PixelBuffer *pixels_ = nullptr;
   std::vector<float> cover_;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
-  int dirtyLeft_ = 0, dirtyTop_ = 0, dirtyRight_ = -1, dirtyBottom_ = -1;
+  int dirtyLeft_ = std::numeric_limits<int>::max(), dirtyTop_ = std::numeric_limits<int>::max();
+  int dirtyRight_ = std::numeric_limits<int>::min(), dirtyBottom_ = std::numeric_limits<int>::min();
   float lineWidth_ = 1.0f;
+  int thickness_ = 1; // pixels across a line in a fast rotation frame
   bool smooth_ = true;
   float startX_ = 0.0f, startY_ = 0.0f, penX_ = 0.0f, penY_ = 0.0f;
   bool hasPen_ = false;

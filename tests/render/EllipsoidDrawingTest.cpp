@@ -444,3 +444,48 @@ TEST(EllipsoidDrawingTest, OutlinesAndPrincipalEllipsesStayWithinAPixelOfThePain
     EXPECT_NEAR(weight / before, 1.0, 0.25) << scene.name;
   }
 }
+
+TEST(EllipsoidDrawingTest, AFastFrameFillsThePixelsWhoseCentresLieInsideTheOutline) {
+  const RGBColor colour{50000, 20000, 10000};
+  struct Case {
+    float l0, l1, l2, ax, ay, az;
+  };
+  // Large, reaching past the picture, and smaller than a pixel.
+  const Case cases[] = {{1.2f, 0.7f, 0.45f, 35.0f, -25.0f, 50.0f},
+                        {2.3f, 0.9f, 0.6f, 10.0f, 70.0f, -20.0f},
+                        {0.8f, 0.8f, 0.3f, 0.0f, 0.0f, 30.0f},
+                        {0.006f, 0.004f, 0.003f, 12.0f, 40.0f, 5.0f}};
+  gUseFastRotn = 1;
+  for (const Case &k : cases) {
+    float axes[3][3];
+    TurnedAxes(k.l0, k.l1, k.l2, k.ax, k.ay, k.az, axes);
+    EllipsoidScene s(axes, colour, 7);
+    auto port = s.Draw();
+    // The outline x^T S2^-1 x = 1 of the tensor, about the atom's pixel.
+    double S[2][2] = {{0, 0}, {0, 0}};
+    for (const auto &a : axes)
+      for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j)
+          S[i][j] += double(a[i]) * a[j];
+    const double det = S[0][0] * S[1][1] - S[0][1] * S[1][0];
+    const float origin[3] = {0.0f, 0.0f, 0.0f};
+    float centre[2];
+    Xor2RealXpix(&s.c, origin, centre, kSize, kSize);
+    int wrong = 0, inside = 0;
+    for (int y = 0; y < kSize; ++y)
+      for (int x = 0; x < kSize; ++x) {
+        const double dx = (x - double(centre[0])) / kScale, dy = -(y - double(centre[1])) / kScale;
+        const double f = (S[1][1] * dx * dx - 2.0 * S[0][1] * dx * dy + S[0][0] * dy * dy) / det;
+        if (std::fabs(f - 1.0) < 1e-6)
+          continue;
+        const bool filled = scene::Rgb(port->Pixels()->Pixel32(x, y)) == scene::Rgb(colour);
+        inside += f < 1.0;
+        wrong += filled != (f < 1.0);
+      }
+    EXPECT_EQ(wrong, 0) << k.l0;
+    if (k.l0 > 0.1f) {
+      EXPECT_GT(inside, 1000) << k.l0;
+    }
+  }
+  gUseFastRotn = 0;
+}
