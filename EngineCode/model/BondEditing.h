@@ -91,7 +91,7 @@ std::string FormatBondLength(float length);
 
 // A bond maximum above `kMaxBondSpecLength` (StoredLimits.h) is refused with
 // the stop alert "Bond maximum too long" and why; true then. Every editor
-// that makes a specification asks this first, so that no saved document
+// that writes a bond rule asks this first, so that no saved document
 // holds a maximum its reader refuses.
 bool RefuseBondMaximum(float max);
 
