@@ -138,7 +138,11 @@ int CopyPixelsMaskedAt(const PixelBuffer &src, GraphicsPort &dst, const Rect &sr
     if (SectRect(moved, inside) == moved) {
       if (!Copyable(src, dst, srcRect, dstRect, mode))
         return -1;
-      return CopyInto(src, dst, srcRect, dstRect, mode, mask.Rects(), dh, dv);
+      // A plot copies one masked atom image after another: the list of
+      // the mask's rectangles keeps its storage between them.
+      thread_local std::vector<Rect> pieces;
+      mask.RectsInto(pieces);
+      return CopyInto(src, dst, srcRect, dstRect, mode, pieces, dh, dv);
     }
   }
   Region placed = mask;

@@ -212,10 +212,15 @@ bool Region::IsRectangular() const { return impl_->region.rectCount() <= 1; }
 
 std::vector<Rect> Region::Rects() const {
   std::vector<Rect> out;
+  RectsInto(out);
+  return out;
+}
+
+void Region::RectsInto(std::vector<Rect> &out) const {
+  out.clear();
   out.reserve(size_t(impl_->region.rectCount()));
   for (const QRect &q : impl_->region)
     out.push_back(MakeRect(q.left(), q.top(), q.left() + q.width(), q.top() + q.height()));
-  return out;
 }
 
 void Region::Offset(int dh, int dv) { impl_->region.translate(dh, dv); }

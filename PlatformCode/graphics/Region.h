@@ -64,6 +64,9 @@ public:
   bool IsRectangular() const;
   // The region as disjoint rectangles, top to bottom, left to right.
   std::vector<Rect> Rects() const;
+  // The same rectangles into `out`, replacing what it held: a caller that
+  // asks again and again keeps one list's storage.
+  void RectsInto(std::vector<Rect> &out) const;
 
   void Offset(int dh, int dv);
   // Shrinks the region by dh pixels from every left and right edge and by dv
