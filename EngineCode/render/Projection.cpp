@@ -176,47 +176,26 @@ float PerspectiveFactor(const CrystalRec &c, float z) {
   return d / denominator;
 }
 
-namespace {
-
-void RealPixel(const CrystalRec &c, const float xyz[3], float pixel[2], int32_t width, int32_t height, float f) {
-  const float s = c.plotScale * f;
-  pixel[0] = (xyz[0] - c.plotCentre[0]) * s + float(width) / 2.0f;
-  pixel[1] = float(height) / 2.0f - (xyz[1] - c.plotCentre[1]) * s;
-}
-
-void RoundPixel(const float real[2], int16_t pixel[2]) {
-  for (int i = 0; i < 2; ++i) {
-    // Clamped, so that values far beyond 16 bits stay ordered; not-a-number
-    // goes to 0. Half away from zero: a float within the limit plus or minus
-    // a half is exact in double, and its truncation is the rounding.
-    const float limit = float(kPixelCoordLimit);
-    const float v = std::isnan(real[i]) ? 0.0f : std::clamp(real[i], -limit, limit);
-    pixel[i] = int16_t(int32_t(double(v) + (v < 0.0f ? -0.5 : 0.5)));
-  }
-}
-
-} // namespace
-
 void Xor2RealXpix(const CrystalRec *crystal, const float xyz[3], float pixel[2], int32_t width, int32_t height) {
   if (!crystal || !xyz || !pixel)
     return;
-  RealPixel(*crystal, xyz, pixel, width, height, PerspectiveFactor(*crystal, xyz[2]));
+  PixelProjector(*crystal, width, height).Real(xyz, pixel);
 }
 
 void Xor2Xpix(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height) {
   if (!crystal || !xyz || !pixel)
     return;
-  float real[2];
-  RealPixel(*crystal, xyz, real, width, height, PerspectiveFactor(*crystal, xyz[2]));
-  RoundPixel(real, pixel);
+  PixelProjector(*crystal, width, height).Pixel(xyz, pixel);
 }
 
 void Xor2XpixFlat(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height) {
   if (!crystal || !xyz || !pixel)
     return;
-  float real[2];
-  RealPixel(*crystal, xyz, real, width, height, 1.0f);
-  RoundPixel(real, pixel);
+  const float s = crystal->plotScale;
+  const float real[2] = {(xyz[0] - crystal->plotCentre[0]) * s + float(width) / 2.0f,
+                         float(height) / 2.0f - (xyz[1] - crystal->plotCentre[1]) * s};
+  pixel[0] = PixelProjector::RoundedPixel(real[0]);
+  pixel[1] = PixelProjector::RoundedPixel(real[1]);
 }
 
 void Xor2Perspective(const CrystalRec *crystal, const float xyz[3], float out[3]) {
@@ -244,15 +223,17 @@ void GetPixelCoords(CrystalRec *crystal, int32_t width, int32_t height) {
   if (!crystal || UsableAtomCount(*crystal) == 0)
     return;
   CrystalRec &c = *crystal;
-  for (size_t i = 0; i < UsableAtomSize(c); ++i) {
+  const PixelProjector project(c, width, height);
+  const size_t atoms = UsableAtomSize(c);
+  for (size_t i = 0; i < atoms; ++i) {
     AtomRecord &a = c.atoms[i];
     if (a.visible)
-      Xor2Xpix(&c, a.cart, a.pixel, width, height);
+      project.Pixel(a.cart, a.pixel);
   }
   for (VectorRecord &v : c.vectors)
-    Xor2Xpix(&c, v.tipCart, v.tipPixel, width, height);
+    project.Pixel(v.tipCart, v.tipPixel);
   for (CellPoint &p : c.cellPoints)
-    Xor2Xpix(&c, p.cart, p.pixel, width, height);
+    project.Pixel(p.cart, p.pixel);
 }
 
 // ---- Depth sort ---------------------------------------------------------------------
