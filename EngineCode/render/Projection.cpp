@@ -267,12 +267,18 @@ void SortAtomsByHeight(CrystalRec *crystal, float minSphereRadius) {
   c.frontZ = front;
   c.backZ = front - c.plotExtent;
 
-  // The last index's storage is reused for the new one.
+  // The last index's storage is reused for the new one. Each entry's sort
+  // key is taken as it is entered, while its record is at hand.
   std::vector<SortIndexEntry> entries = std::move(c.sortIndex);
+  std::vector<uint32_t> &keys = gKeys;
   entries.clear();
+  keys.clear();
   entries.reserve(cellPoints + UsableAtomSize(c));
-  for (size_t i = 0; i < cellPoints; ++i)
+  keys.reserve(cellPoints + UsableAtomSize(c));
+  for (size_t i = 0; i < cellPoints; ++i) {
     entries.push_back(SortIndexEntry{uint32_t(i), kSortItemCellPoint});
+    keys.push_back(SortKey(c.cellPoints[i].cart[2] - minSphereRadius));
+  }
   for (size_t s = 0; s < UsableSiteSize(c); ++s) {
     const AsymmetricUnitRecord &site = c.sites[s];
     if (!site.visible)
@@ -289,17 +295,12 @@ void SortAtomsByHeight(CrystalRec *crystal, float minSphereRadius) {
           continue;
       }
       entries.push_back(SortIndexEntry{uint32_t(n), kSortItemAtom});
+      keys.push_back(SortKey(a.cart[2]));
     }
   }
 
-  if (entries.size() >= 2) {
-    std::vector<uint32_t> &keys = gKeys;
-    keys.resize(entries.size());
-    bool known = true;
-    for (size_t i = 0; i < entries.size(); ++i)
-      keys[i] = SortKey(EntryHeight(c, entries[i], minSphereRadius, known));
+  if (entries.size() >= 2)
     RadixSortByKey(entries, keys);
-  }
   c.sortIndex = std::move(entries);
   c.sortIndexCount = int32_t(c.sortIndex.size());
   gSortGeneration++;
