@@ -99,7 +99,7 @@ void AddCellPointLine(std::span<CellPoint> points, uint32_t i, uint32_t j) {
 }
 
 namespace ovrender {
-void MakeUnitCell(CrystalRec *crystal) {
+void MakeUnitCell(CrystalRec *crystal, bool withPixels) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
@@ -172,7 +172,8 @@ void MakeUnitCell(CrystalRec *crystal) {
                   static_cast<float>(framed.count) * static_cast<float>(k) / static_cast<float>(n - 1);
       CellPoint &p = points[next++];
       MatMul(c.orientationMatrix, xyz, p.cart);
-      ProjectToPixels(c, p.cart, p.pixel, gHPixels, gVPixels);
+      if (withPixels)
+        ProjectToPixels(c, p.cart, p.pixel, gHPixels, gVPixels);
     }
     // Dashed lines link the pairs (0, 1), (2, 3), ...: with an even number of
     // points the first and the last piece are both drawn.
