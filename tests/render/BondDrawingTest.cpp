@@ -254,9 +254,9 @@ TEST(BondLines, AOneStripCylinderIsItsLineButAtomsAtOnePlaceHaveNone) {
   {
     TestTarget t(MakeRect(0, 0, 200, 200));
     MakeBond(&c, 0, 1, 0.5f, 0.5f, 0.01f, 0.0f, 200, 200);
-    EXPECT_GT(PixelGreen(t.At(Px(0.0f), Py(0.0f))), 200u);
-    EXPECT_GT(PixelGreen(t.At(Px(-1.5f) + 2, Py(0.0f))), 100u);
-    EXPECT_GT(PixelGreen(t.At(Px(1.5f) - 2, Py(0.0f))), 100u);
+    EXPECT_GT(PixelGreen(t.At(Px(0.0f), Py(0.0f))), 150u);
+    EXPECT_GT(PixelGreen(t.At(Px(-1.5f) + 2, Py(0.0f))), 150u);
+    EXPECT_GT(PixelGreen(t.At(Px(1.5f) - 2, Py(0.0f))), 150u);
     EXPECT_EQ(PixelGreen(t.At(Px(-1.5f) - 3, Py(0.0f))), 0u);
     EXPECT_EQ(PixelGreen(t.At(Px(1.5f) + 3, Py(0.0f))), 0u);
   }
