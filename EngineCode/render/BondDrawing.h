@@ -134,7 +134,6 @@ private:
   std::optional<PixelProjector> project_;
 };
 
-
 // The bond between atoms i and j: radii of the drawn spheres (0 for none),
 // the bond's radius (all Angstrom), the depth for depth fading and the
 // plot's size in pixels.
