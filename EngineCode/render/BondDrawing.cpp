@@ -250,7 +250,13 @@ int16_t NarrowLineStyle(int16_t style) {
 
 // ---- Style and colours ----------------------------------------------------------------------
 
-int16_t GetBondColorSpecs(const CrystalRec *crystal, uint32_t i, uint32_t j, RGBColor &colour1, RGBColor &colour2) {
+namespace {
+
+// The bond style and colours of GetBondColorSpecs; `length` is the distance
+// of the two atoms when the element-pair rows had to measure it, else it is
+// left as it was.
+int16_t ChooseBondStyle(const CrystalRec *crystal, uint32_t i, uint32_t j, RGBColor &colour1, RGBColor &colour2,
+                        float &length) {
   if (!crystal || UsableSiteCount(*crystal) == 0 || UsableAtomCount(*crystal) == 0 || UsableSphereCount(*crystal) == 0)
     return kBondBlank;
   const CrystalRec &c = *crystal;
@@ -271,12 +277,20 @@ int16_t GetBondColorSpecs(const CrystalRec *crystal, uint32_t i, uint32_t j, RGB
   }
   if (!found && ai.site < UsableSiteSize(c) && aj.site < UsableSiteSize(c)) {
     const ElementCode ei = c.sites[ai.site].elements[0], ej = c.sites[aj.site].elements[0];
-    const float d = VecBondDist(ai.cart, aj.cart);
     const int32_t rows = std::clamp(c.bondSpecCount, 0, kMaxBondSpecs);
+    // The distance is measured only for a row of the pair, and once.
+    bool measured = false;
+    float d = 0.0f;
     for (int32_t k = 0; k < rows && !found; k++) {
       const BondSpec &s = c.bondSpecs[static_cast<size_t>(k)];
-      const bool pair = (s.elementA == ei && s.elementB == ej) || (s.elementA == ej && s.elementB == ei);
-      if (pair && s.minLength <= d && d <= s.maxLength) {
+      if (!((s.elementA == ei && s.elementB == ej) || (s.elementA == ej && s.elementB == ei)))
+        continue;
+      if (!measured) {
+        d = VecBondDist(ai.cart, aj.cart);
+        length = d;
+        measured = true;
+      }
+      if (s.minLength <= d && d <= s.maxLength) {
         style = static_cast<int16_t>(s.style);
         colour1 = s.colour1;
         colour2 = s.colour2;
@@ -298,49 +312,81 @@ int16_t GetBondColorSpecs(const CrystalRec *crystal, uint32_t i, uint32_t j, RGB
   return style;
 }
 
+} // namespace
+
+int16_t GetBondColorSpecs(const CrystalRec *crystal, uint32_t i, uint32_t j, RGBColor &colour1, RGBColor &colour2) {
+  float length = 0.0f;
+  return ChooseBondStyle(crystal, i, j, colour1, colour2, length);
+}
+
 // ---- Dispatch ------------------------------------------------------------------------------------
+
+BondPainter::BondPainter(const CrystalRec *crystal, float bondRadius, int32_t width, int32_t height)
+    : c_(crystal), bondRadius_(bondRadius), width_(width), height_(height),
+      drawable_(crystal && UsableAtomCount(*crystal) > 0 && UsableSphereCount(*crystal) > 0),
+      narrow_(crystal && !crystal->perspective &&
+              LimitStrips(StripCount(bondRadius, crystal->plotScale, kHalvedStripsAbove, true)) <= 1),
+      penLines_(!(gPlotMethod == kPixelPlotMethod && gPlotRes == kScreenPlotRes)) {
+  if (crystal)
+    project_.emplace(*crystal, width, height);
+}
 
 void MakeBond(const CrystalRec *crystal, uint32_t i, uint32_t j, float radiusI, float radiusJ, float bondRadius,
               float depth, int32_t width, int32_t height) {
-  if (!crystal || UsableAtomCount(*crystal) == 0 || UsableSphereCount(*crystal) == 0)
+  BondPainter(crystal, bondRadius, width, height).Draw(i, j, radiusI, radiusJ, depth);
+}
+
+void BondPainter::Draw(uint32_t i, uint32_t j, float radiusI, float radiusJ, float depth) const {
+  if (!drawable_)
     return;
-  const CrystalRec &c = *crystal;
+  const CrystalRec &c = *c_;
   if (i >= UsableAtomSize(c) || j >= UsableAtomSize(c))
     return;
   RGBColor colour1, colour2;
-  const int16_t style = GetBondColorSpecs(&c, i, j, colour1, colour2);
-  bool cap;
-  if (c.modelType == kBallAndStickModel) {
-    const uint32_t type = c.atoms[i].atomType;
-    const uint32_t atomStyle = type < UsableSphereSize(c) ? c.spheres[type].style : AtomStyleBlank;
-    cap = atomStyle == AtomStylePhotoTranslucent || atomStyle == AtomStyleBlank;
-  } else {
-    cap = radiusI < kNoSphereRadius;
-  }
+  float length = -1.0f;
+  const int16_t style = ChooseBondStyle(&c, i, j, colour1, colour2, length);
   const float *a = c.atoms[i].cart, *b = c.atoms[j].cart;
   switch (style) {
   case kBondBlank:
-    return;
-  case kBondPhotoRendered:
-  case kBondPhotoTwinBand:
-  case kBondPlain:
-  case kBondTwinBand:
-  case kBondStriated:
-    MakeBondCylinder(&c, a, b, radiusI, radiusJ, bondRadius, depth, width, height, colour1, colour2, style, cap);
     return;
   case kBondPhotoMultiBand:
   case kBondMultiBand:
     if (j > i)
       std::swap(colour1, colour2);
-    MakeBondCylinder(&c, a, b, radiusI, radiusJ, bondRadius, depth, width, height, colour1, colour2, style, cap);
+    [[fallthrough]];
+  case kBondPhotoRendered:
+  case kBondPhotoTwinBand:
+  case kBondPlain:
+  case kBondTwinBand:
+  case kBondStriated: {
+    if (narrow_) {
+      // One strip: the cylinder is its line, between the same ends; two
+      // atoms at one place have no bond.
+      float d[3];
+      VecDiff(b, a, d);
+      if (!(d[0] * d[0] + d[1] * d[1] + d[2] * d[2] > 0.0f))
+        return;
+      Line(a, b, radiusI, radiusJ, length, depth, colour1, colour2, NarrowLineStyle(style));
+      return;
+    }
+    bool cap;
+    if (c.modelType == kBallAndStickModel) {
+      const uint32_t type = c.atoms[i].atomType;
+      const uint32_t atomStyle = type < UsableSphereSize(c) ? c.spheres[type].style : AtomStyleBlank;
+      cap = atomStyle == AtomStylePhotoTranslucent || atomStyle == AtomStyleBlank;
+    } else {
+      cap = radiusI < kNoSphereRadius;
+    }
+    MakeBondCylinder(&c, a, b, radiusI, radiusJ, bondRadius_, depth, width_, height_, colour1, colour2, style, cap);
     return;
+  }
   case kBondSegmentedLine:
     if (j > i)
       std::swap(colour1, colour2);
-    MakeBondLine(&c, a, b, radiusI, radiusJ, depth, width, height, colour1, colour2, style);
+    Line(a, b, radiusI, radiusJ, length, depth, colour1, colour2, style);
     return;
   default:
-    MakeBondLine(&c, a, b, radiusI, radiusJ, depth, width, height, colour1, colour2, style);
+    Line(a, b, radiusI, radiusJ, length, depth, colour1, colour2, style);
     return;
   }
 }
@@ -789,36 +835,43 @@ void DrawBondCap(const CrystalRec *crystal, int32_t n, RGBColor fill, RGBColor f
 
 void MakeBondLine(const CrystalRec *crystal, const float a[3], const float b[3], float radiusA, float radiusB,
                   float depth, int32_t width, int32_t height, RGBColor colour1, RGBColor colour2, int16_t style) {
-  if (!crystal || style == kBondBlank)
+  BondPainter(crystal, 0.0f, width, height).Line(a, b, radiusA, radiusB, depth, colour1, colour2, style);
+}
+
+void BondPainter::Line(const float a[3], const float b[3], float radiusA, float radiusB, float length, float depth,
+                       RGBColor colour1, RGBColor colour2, int16_t style) const {
+  if (!c_ || style == kBondBlank)
     return;
-  const CrystalRec &c = *crystal;
-  float from[3], to[3];
-  CopyVector(from, a);
-  CopyVector(to, b);
+  const CrystalRec &c = *c_;
+  int16_t p1[2], p2[2];
   if (radiusA > kLineCutRadius || radiusB > kLineCutRadius) {
-    const float L = VecBondDist(a, b);
+    const float L = length >= 0.0f ? length : VecBondDist(a, b);
     // Two atoms at one place have no direction to cut along: no line.
     if (!(L > 0.0f))
       return;
+    float from[3], to[3];
     for (int k = 0; k < 3; k++) {
-      if (radiusA > kLineCutRadius)
-        from[k] = a[k] + (b[k] - a[k]) * radiusA / L;
-      if (radiusB > kLineCutRadius)
-        to[k] = b[k] + (a[k] - b[k]) * radiusB / L;
+      from[k] = radiusA > kLineCutRadius ? a[k] + (b[k] - a[k]) * radiusA / L : a[k];
+      to[k] = radiusB > kLineCutRadius ? b[k] + (a[k] - b[k]) * radiusB / L : b[k];
     }
+    project_->Pixel(from, p1);
+    project_->Pixel(to, p2);
+  } else {
+    project_->Pixel(a, p1);
+    project_->Pixel(b, p2);
   }
-  int16_t p1[2], p2[2];
-  Xor2Xpix(&c, from, p1, width, height);
-  Xor2Xpix(&c, to, p2, width, height);
-  RGBColor shaded1, shaded2;
-  float factor;
-  DepthShading(&c, depth, colour1, shaded1, factor);
-  DepthShading(&c, depth, colour2, shaded2, factor);
+  RGBColor shaded1 = colour1, shaded2 = colour2;
+  float factor = 1.0f;
+  if (c.depthFading) {
+    DepthShading(&c, depth, colour1, shaded1, factor);
+    DepthShading(&c, depth, colour2, shaded2, factor);
+  }
 
   int16_t dashStyle = 1, dashLength = kUnknownStylePeriod;
   float fraction = kDashShare;
-  const int longer = std::max(std::abs(p2[0] - p1[0]), std::abs(p2[1] - p1[1]));
   switch (style) {
+  case kBondPlainLine:
+    break;
   case kBondDashedLine:
     dashLength = static_cast<int16_t>(std::max(1, gPlotRes / kDashDivisor));
     break;
@@ -827,21 +880,19 @@ void MakeBondLine(const CrystalRec *crystal, const float a[3], const float b[3],
     fraction = kDotShare;
     break;
   case kBondTwoColourLine:
-    dashStyle = 2;
-    dashLength = static_cast<int16_t>(std::max(1, longer));
-    fraction = 0.5f;
-    break;
-  case kBondSegmentedLine:
+  case kBondSegmentedLine: {
     // A line shorter than four pixels still gets segments of one pixel.
+    const int longer = std::max(std::abs(p2[0] - p1[0]), std::abs(p2[1] - p1[1]));
     dashStyle = 2;
-    dashLength = static_cast<int16_t>(std::max(1, longer / 4));
+    dashLength = static_cast<int16_t>(std::max(1, style == kBondTwoColourLine ? longer : longer / 4));
     fraction = 0.5f;
     break;
+  }
   default:
     break;
   }
 
-  if (factor < 1.0f || !(gPlotMethod == kPixelPlotMethod && gPlotRes == kScreenPlotRes)) {
+  if (factor < 1.0f || penLines_) {
     GraphicsPort *port = CurrentPort();
     if (!port)
       return;

@@ -22,7 +22,10 @@
 #include "RGBColor.h"
 #include "StructureRecord.h"
 
+#include "render/Projection.h"
+
 #include <cstdint>
+#include <optional>
 
 // ---- Bond styles ------------------------------------------------------------------------
 enum BondStyle : int16_t {
@@ -97,6 +100,39 @@ extern float ucXo[3];
 int16_t GetBondColorSpecs(const CrystalRec *crystal, uint32_t i, uint32_t j, RGBColor &colour1, RGBColor &colour2);
 
 // ---- Drawing -----------------------------------------------------------------------------------
+
+// Draws the bonds of one plot of width x height pixels whose bonds have the
+// radius `bondRadius` (Angstrom). What all of them share, the structure's
+// sizes, the projection, the strip count and the pen of line bonds, is
+// worked out once, so that a bond narrower than two strips (nearly every
+// bond of a large structure) costs no more than its line. Made for one walk:
+// the structure's arrays and the plot state must stay as they are while it
+// is used.
+class BondPainter {
+public:
+  BondPainter(const CrystalRec *crystal, float bondRadius, int32_t width, int32_t height);
+  // The bond between atoms i and j, as MakeBond draws it.
+  void Draw(uint32_t i, uint32_t j, float radiusI, float radiusJ, float depth) const;
+  // A line style between two view points, as MakeBondLine draws it.
+  void Line(const float a[3], const float b[3], float radiusA, float radiusB, float depth, RGBColor colour1,
+            RGBColor colour2, int16_t style) const {
+    Line(a, b, radiusA, radiusB, -1.0f, depth, colour1, colour2, style);
+  }
+
+private:
+  // `length`, the distance of the two points as VecBondDist gives it, or
+  // negative when it is still to be measured.
+  void Line(const float a[3], const float b[3], float radiusA, float radiusB, float length, float depth,
+            RGBColor colour1, RGBColor colour2, int16_t style) const;
+
+  const CrystalRec *c_;
+  float bondRadius_;
+  int32_t width_, height_;
+  bool drawable_;       // atoms and atom types to draw bonds between
+  bool narrow_;         // every cylinder is a line (one strip, no perspective)
+  bool penLines_;       // lines go through the port's pen, not the anti-aliased primitives
+  std::optional<PixelProjector> project_;
+};
 
 // The bond between atoms i and j: radii of the drawn spheres (0 for none),
 // the bond's radius (all Angstrom), the depth for depth fading and the

@@ -212,13 +212,14 @@ void PlotBallAndStick(CrystalRec *crystal) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
-  const float bondRadius = c.bondRadius * c.minAtomRadius;
+  const BondPainter bonds(&c, c.bondRadius * c.minAtomRadius, gHPixels, gVPixels);
   std::vector<uint32_t> below;
   WalkIndex(c, [&](uint32_t a) {
     const float t = AtomDepth(c, a, 0.0f);
     SortBondsBelow(&c, a, below);
+    const float radius = below.empty() ? 0.0f : DrawnRadius(c, a);
     for (uint32_t b : below) {
-      MakeBond(&c, a, b, DrawnRadius(c, a), DrawnRadius(c, b), bondRadius, t, gHPixels, gVPixels);
+      bonds.Draw(a, b, radius, DrawnRadius(c, b), t);
       VectorAbove(c, b);
     }
     AtomWithVectors(c, a, t, std::nullopt);
@@ -325,7 +326,7 @@ void PlotThermalEllipsoid(CrystalRec *crystal) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
-  const float bondRadius = c.bondRadius * c.minAtomRadius;
+  const BondPainter bonds(&c, c.bondRadius * c.minAtomRadius, gHPixels, gVPixels);
   std::vector<uint32_t> below;
   const EllipsoidPainterScope painter;
   WalkIndex(c, [&](uint32_t a) {
@@ -337,7 +338,7 @@ void PlotThermalEllipsoid(CrystalRec *crystal) {
         d[k] = c.atoms[a].cart[k] - c.atoms[b].cart[k];
       const float rA = GetEllipsoidRadiusForAtom(&c, a, d);
       const float rB = GetEllipsoidRadiusForAtom(&c, b, d);
-      MakeBond(&c, a, b, rA, rB, bondRadius, t, gHPixels, gVPixels);
+      bonds.Draw(a, b, rA, rB, t);
       VectorAbove(c, b);
     }
     VectorBelow(c, a);

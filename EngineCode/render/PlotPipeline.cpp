@@ -312,7 +312,7 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
   };
 
   if (c.showUnitCell)
-    ovrender::MakeUnitCell(&c);
+    ovrender::MakeUnitCell(&c, false); // GetPixelCoords projects the points below
   GetVectorTipCoordinates(&c);
   Status("Sorting atom plot array...");
   SortAtomsByHeight(&c, c.minAtomRadius);

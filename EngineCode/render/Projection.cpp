@@ -45,49 +45,63 @@ uint32_t SortKey(float h) {
   return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
 }
 
+// An entry of the index with its sort key, moved as one by the sort.
+struct KeyedEntry {
+  uint32_t key;
+  uint32_t index;
+  int8_t kind;
+};
+
 // Scratch of the sort, kept between frames so that a large index does not
 // take fresh pages every time.
-std::vector<SortIndexEntry> gEntriesOut;
-std::vector<uint32_t> gKeysOut;
-std::vector<uint32_t> gKeys;
+std::vector<KeyedEntry> gKeyed;
+std::vector<KeyedEntry> gKeyedOut;
 std::vector<std::array<uint32_t, 2048>> gRadixCounts;
 
-// Sorts the entries ascending by key; equal keys keep their order. A stable
-// radix sort: the cost does not depend on how many heights are level.
-void RadixSortByKey(std::vector<SortIndexEntry> &entries, std::vector<uint32_t> &keys) {
-  const size_t n = entries.size();
-  std::vector<SortIndexEntry> &entriesOut = gEntriesOut;
-  std::vector<uint32_t> &keysOut = gKeysOut;
-  entriesOut.resize(n);
-  keysOut.resize(n);
+// Puts the keyed entries, ascending by key, into `out` (room for them all);
+// equal keys keep their order. A stable radix sort: the cost does not
+// depend on how many heights are level. The last pass that moves anything
+// writes the index itself.
+void RadixSortByKey(std::vector<KeyedEntry> &keyed, std::vector<SortIndexEntry> &out) {
+  const size_t n = keyed.size();
+  std::vector<KeyedEntry> &scratch = gKeyedOut;
+  scratch.resize(n);
   constexpr int kBits = 11;
   constexpr uint32_t kBuckets = 1u << kBits;
   constexpr int kPasses = (32 + kBits - 1) / kBits;
   // The counts of every pass, taken in one read of the keys.
   std::vector<std::array<uint32_t, kBuckets>> &counts = gRadixCounts;
   counts.assign(kPasses, std::array<uint32_t, kBuckets>{});
-  for (uint32_t k : keys)
+  for (const KeyedEntry &e : keyed)
     for (int pass = 0; pass < kPasses; ++pass)
-      counts[size_t(pass)][(k >> (pass * kBits)) & (kBuckets - 1)]++;
-  for (int pass = 0; pass < kPasses; ++pass) {
+      counts[size_t(pass)][(e.key >> (pass * kBits)) & (kBuckets - 1)]++;
+  // A pass where every key has the same digit moves nothing.
+  int lastMoving = -1;
+  for (int pass = 0; pass < kPasses; ++pass)
+    if (counts[size_t(pass)][(keyed[0].key >> (pass * kBits)) & (kBuckets - 1)] != n)
+      lastMoving = pass;
+  for (int pass = 0; pass <= lastMoving; ++pass) {
     const int shift = pass * kBits;
     std::array<uint32_t, kBuckets> &count = counts[size_t(pass)];
-    if (count[(keys[0] >> shift) & (kBuckets - 1)] == n)
-      continue; // every key has this digit: nothing moves
+    if (count[(keyed[0].key >> shift) & (kBuckets - 1)] == n)
+      continue;
     uint32_t sum = 0;
     for (uint32_t &c : count) {
       const uint32_t here = c;
       c = sum;
       sum += here;
     }
-    for (size_t i = 0; i < n; ++i) {
-      const uint32_t slot = count[(keys[i] >> shift) & (kBuckets - 1)]++;
-      entriesOut[slot] = entries[i];
-      keysOut[slot] = keys[i];
+    if (pass == lastMoving) {
+      for (const KeyedEntry &e : keyed)
+        out[count[(e.key >> shift) & (kBuckets - 1)]++] = SortIndexEntry{e.index, e.kind};
+      return;
     }
-    entries.swap(entriesOut);
-    keys.swap(keysOut);
+    for (const KeyedEntry &e : keyed)
+      scratch[count[(e.key >> shift) & (kBuckets - 1)]++] = e;
+    keyed.swap(scratch);
   }
+  for (size_t i = 0; i < n; ++i)
+    out[i] = SortIndexEntry{keyed[i].index, keyed[i].kind};
 }
 
 // Where each atom stands in the depth-sort index, rebuilt whenever the index
@@ -176,47 +190,26 @@ float PerspectiveFactor(const CrystalRec &c, float z) {
   return d / denominator;
 }
 
-namespace {
-
-void RealPixel(const CrystalRec &c, const float xyz[3], float pixel[2], int32_t width, int32_t height, float f) {
-  const float s = c.plotScale * f;
-  pixel[0] = (xyz[0] - c.plotCentre[0]) * s + float(width) / 2.0f;
-  pixel[1] = float(height) / 2.0f - (xyz[1] - c.plotCentre[1]) * s;
-}
-
-void RoundPixel(const float real[2], int16_t pixel[2]) {
-  for (int i = 0; i < 2; ++i) {
-    // Clamped, so that values far beyond 16 bits stay ordered; not-a-number
-    // goes to 0. Half away from zero: a float within the limit plus or minus
-    // a half is exact in double, and its truncation is the rounding.
-    const float limit = float(kPixelCoordLimit);
-    const float v = std::isnan(real[i]) ? 0.0f : std::clamp(real[i], -limit, limit);
-    pixel[i] = int16_t(int32_t(double(v) + (v < 0.0f ? -0.5 : 0.5)));
-  }
-}
-
-} // namespace
-
 void Xor2RealXpix(const CrystalRec *crystal, const float xyz[3], float pixel[2], int32_t width, int32_t height) {
   if (!crystal || !xyz || !pixel)
     return;
-  RealPixel(*crystal, xyz, pixel, width, height, PerspectiveFactor(*crystal, xyz[2]));
+  PixelProjector(*crystal, width, height).Real(xyz, pixel);
 }
 
 void Xor2Xpix(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height) {
   if (!crystal || !xyz || !pixel)
     return;
-  float real[2];
-  RealPixel(*crystal, xyz, real, width, height, PerspectiveFactor(*crystal, xyz[2]));
-  RoundPixel(real, pixel);
+  PixelProjector(*crystal, width, height).Pixel(xyz, pixel);
 }
 
 void Xor2XpixFlat(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height) {
   if (!crystal || !xyz || !pixel)
     return;
-  float real[2];
-  RealPixel(*crystal, xyz, real, width, height, 1.0f);
-  RoundPixel(real, pixel);
+  const float s = crystal->plotScale;
+  const float real[2] = {(xyz[0] - crystal->plotCentre[0]) * s + float(width) / 2.0f,
+                         float(height) / 2.0f - (xyz[1] - crystal->plotCentre[1]) * s};
+  pixel[0] = PixelProjector::RoundedPixel(real[0]);
+  pixel[1] = PixelProjector::RoundedPixel(real[1]);
 }
 
 void Xor2Perspective(const CrystalRec *crystal, const float xyz[3], float out[3]) {
@@ -244,15 +237,17 @@ void GetPixelCoords(CrystalRec *crystal, int32_t width, int32_t height) {
   if (!crystal || UsableAtomCount(*crystal) == 0)
     return;
   CrystalRec &c = *crystal;
-  for (size_t i = 0; i < UsableAtomSize(c); ++i) {
+  const PixelProjector project(c, width, height);
+  const size_t atoms = UsableAtomSize(c);
+  for (size_t i = 0; i < atoms; ++i) {
     AtomRecord &a = c.atoms[i];
     if (a.visible)
-      Xor2Xpix(&c, a.cart, a.pixel, width, height);
+      project.Pixel(a.cart, a.pixel);
   }
   for (VectorRecord &v : c.vectors)
-    Xor2Xpix(&c, v.tipCart, v.tipPixel, width, height);
+    project.Pixel(v.tipCart, v.tipPixel);
   for (CellPoint &p : c.cellPoints)
-    Xor2Xpix(&c, p.cart, p.pixel, width, height);
+    project.Pixel(p.cart, p.pixel);
 }
 
 // ---- Depth sort ---------------------------------------------------------------------
@@ -286,12 +281,14 @@ void SortAtomsByHeight(CrystalRec *crystal, float minSphereRadius) {
   c.frontZ = front;
   c.backZ = front - c.plotExtent;
 
-  // The last index's storage is reused for the new one.
-  std::vector<SortIndexEntry> entries = std::move(c.sortIndex);
-  entries.clear();
-  entries.reserve(cellPoints + UsableAtomSize(c));
+  // Each entry's sort key is taken as it is entered, while its record is at
+  // hand; the last index's storage is reused for the new one.
+  std::vector<KeyedEntry> &keyed = gKeyed;
+  keyed.clear();
+  keyed.reserve(cellPoints + UsableAtomSize(c));
   for (size_t i = 0; i < cellPoints; ++i)
-    entries.push_back(SortIndexEntry{uint32_t(i), kSortItemCellPoint});
+    keyed.push_back(
+        KeyedEntry{SortKey(c.cellPoints[i].cart[2] - minSphereRadius), uint32_t(i), kSortItemCellPoint});
   for (size_t s = 0; s < UsableSiteSize(c); ++s) {
     const AsymmetricUnitRecord &site = c.sites[s];
     if (!site.visible)
@@ -307,17 +304,17 @@ void SortAtomsByHeight(CrystalRec *crystal, float minSphereRadius) {
             (t < c.lowerBaseZ && c.lowerMinOpacity < kInvisibleOpacity))
           continue;
       }
-      entries.push_back(SortIndexEntry{uint32_t(n), kSortItemAtom});
+      keyed.push_back(KeyedEntry{SortKey(a.cart[2]), uint32_t(n), kSortItemAtom});
     }
   }
 
-  if (entries.size() >= 2) {
-    std::vector<uint32_t> &keys = gKeys;
-    keys.resize(entries.size());
-    bool known = true;
-    for (size_t i = 0; i < entries.size(); ++i)
-      keys[i] = SortKey(EntryHeight(c, entries[i], minSphereRadius, known));
-    RadixSortByKey(entries, keys);
+  std::vector<SortIndexEntry> entries = std::move(c.sortIndex);
+  entries.resize(keyed.size());
+  if (keyed.size() >= 2) {
+    RadixSortByKey(keyed, entries);
+  } else {
+    for (size_t i = 0; i < keyed.size(); ++i)
+      entries[i] = SortIndexEntry{keyed[i].index, keyed[i].kind};
   }
   c.sortIndex = std::move(entries);
   c.sortIndexCount = int32_t(c.sortIndex.size());

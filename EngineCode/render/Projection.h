@@ -40,6 +40,43 @@ inline constexpr float kInvisibleOpacity = 0.01f;
 // not be positive).
 float PerspectiveFactor(const CrystalRec &crystal, float z);
 
+// The projection of one plot of width w and height h, its constants worked
+// out once: the functions below, for many points.
+class PixelProjector {
+public:
+  PixelProjector(const CrystalRec &crystal, int32_t width, int32_t height)
+      : c_(crystal), halfWidth_(float(width) / 2.0f), halfHeight_(float(height) / 2.0f),
+        centreX_(crystal.plotCentre[0]), centreY_(crystal.plotCentre[1]), perspective_(crystal.perspective != 0) {}
+  // Unrounded pixel of a view point (Xor2RealXpix).
+  void Real(const float xyz[3], float pixel[2]) const {
+    const float s = c_.plotScale * (perspective_ ? PerspectiveFactor(c_, xyz[2]) : 1.0f);
+    pixel[0] = (xyz[0] - centreX_) * s + halfWidth_;
+    pixel[1] = halfHeight_ - (xyz[1] - centreY_) * s;
+  }
+  // Rounded pixel of a view point (Xor2Xpix).
+  void Pixel(const float xyz[3], int16_t pixel[2]) const {
+    float real[2];
+    Real(xyz, real);
+    pixel[0] = RoundedPixel(real[0]);
+    pixel[1] = RoundedPixel(real[1]);
+  }
+  // A pixel coordinate rounded half away from zero, held within
+  // +-kPixelCoordLimit; not-a-number goes to 0.
+  static int16_t RoundedPixel(float v) {
+    // Clamped, so that values far beyond 16 bits stay ordered. A float within
+    // the limit plus or minus a half is exact in double, and its truncation
+    // is the rounding.
+    const float limit = float(kPixelCoordLimit);
+    const float held = v == v ? std::clamp(v, -limit, limit) : 0.0f;
+    return int16_t(int32_t(double(held) + (held < 0.0f ? -0.5 : 0.5)));
+  }
+
+private:
+  const CrystalRec &c_;
+  float halfWidth_, halfHeight_, centreX_, centreY_;
+  bool perspective_;
+};
+
 // The pixel position of a view point in a plot of width w and height h:
 // ((x - centre x) * s + w / 2, h / 2 - (y - centre y) * s) with s the plot
 // scale times the perspective factor, rounded half away from zero and held

@@ -1,6 +1,7 @@
 #include "render/UnitCellFrame.h"
 
 #include "PlotRange.h"
+#include "Preferences.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 #include "graphics/GraphicsPort.h"
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 
 int16_t gIUnitCellLineWidth = 1;
 
@@ -29,12 +31,10 @@ namespace {
 int16_t PixelCoordinate(float v) {
   if (!std::isfinite(v))
     return v > 0.0f ? std::numeric_limits<int16_t>::max() : (v < 0.0f ? std::numeric_limits<int16_t>::min() : 0);
-  const float r = std::round(v);
-  if (r >= 32767.0f)
-    return std::numeric_limits<int16_t>::max();
-  if (r <= -32768.0f)
-    return std::numeric_limits<int16_t>::min();
-  return static_cast<int16_t>(r);
+  // Within 16 bits a float plus or minus a half is exact in double, and its
+  // truncation is the rounding; beyond them the limit is the answer.
+  const float held = std::clamp(v, -32768.0f, 32767.0f);
+  return static_cast<int16_t>(double(held) + (held < 0.0f ? -0.5 : 0.5));
 }
 
 // The plot's projection of a view point into a plot of the given width and
@@ -99,10 +99,13 @@ void AddCellPointLine(std::span<CellPoint> points, uint32_t i, uint32_t j) {
 }
 
 namespace ovrender {
-void MakeUnitCell(CrystalRec *crystal) {
+void MakeUnitCell(CrystalRec *crystal, bool withPixels) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
+  // The last frame's storage serves the new one: a plot makes the frame
+  // afresh every time, and a large frame would take fresh pages each time.
+  std::vector<CellPoint> points = std::move(c.cellPoints);
   DestroyCellPts(&c);
 
   const float pieceLength = (c.unitCellLineWidth - 1.0f) * kCellPieceWidthFactor + kCellPieceBase;
@@ -147,10 +150,13 @@ void MakeUnitCell(CrystalRec *crystal) {
     if (total > kMaxArrayRecords)
       return;
   }
-  auto made = CreateCellPoints(static_cast<int32_t>(total));
-  if (!made)
+  if (total < 1 || total > kMaxArrayRecords)
     return;
-  std::vector<CellPoint> points = std::move(*made);
+  try {
+    points.assign(static_cast<size_t>(total), gBlankCellPoint);
+  } catch (const std::bad_alloc &) {
+    return;
+  }
 
   // One line along `axis` through the corner `base` (fractional coordinates
   // of the two other axes; its own is replaced point by point).
@@ -166,7 +172,8 @@ void MakeUnitCell(CrystalRec *crystal) {
                   static_cast<float>(framed.count) * static_cast<float>(k) / static_cast<float>(n - 1);
       CellPoint &p = points[next++];
       MatMul(c.orientationMatrix, xyz, p.cart);
-      ProjectToPixels(c, p.cart, p.pixel, gHPixels, gVPixels);
+      if (withPixels)
+        ProjectToPixels(c, p.cart, p.pixel, gHPixels, gVPixels);
     }
     // Dashed lines link the pairs (0, 1), (2, 3), ...: with an even number of
     // points the first and the last piece are both drawn.
@@ -243,11 +250,18 @@ void PlotCellFrameSegment(CrystalRec *crystal, uint32_t i) {
       lower[pieces++] = &c.cellPoints[p.links[l]];
 
   if (gPlotMethod == kPixelPlotMethod && opacity > kOpaqueFrame) {
+    // A fast frame's one-pixel pieces join the integer pixels: only the
+    // other lines need the unrounded ends.
+    const bool real = !gUseFastRotn || width >= 2;
+    const PixelProjector project(c, gHPixels, gVPixels);
+    float a[2] = {0.0f, 0.0f};
+    if (real)
+      project.Real(p.cart, a);
     for (int l = 0; l < pieces; l++) {
       const CellPoint &q = *lower[l];
-      float a[2], b[2];
-      Xor2RealXpix(&c, p.cart, a, gHPixels, gVPixels);
-      Xor2RealXpix(&c, q.cart, b, gHPixels, gVPixels);
+      float b[2] = {0.0f, 0.0f};
+      if (real)
+        project.Real(q.cart, b);
       if (width < 2) {
         FramePieceLine(a[0], a[1], b[0], b[1], p.pixel, q.pixel, 0, 0, colour);
         continue;

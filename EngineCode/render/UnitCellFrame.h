@@ -54,8 +54,10 @@ inline constexpr float kCellFrameHighCut = 0.75f;
 //  - with the corner-label option the origin and the far ends of the first
 //    a-, b- and c-lines are labelled.
 // When the points cannot be made the structure is left without cell points.
+// A plot, which projects every point itself right after, passes `withPixels`
+// false and the points keep no pixels meanwhile.
 namespace ovrender {
-void MakeUnitCell(CrystalRec *crystal);
+void MakeUnitCell(CrystalRec *crystal, bool withPixels = true);
 } // namespace ovrender
 
 // Links points i and j both ways. Nothing when i equals j, an index lies

@@ -241,3 +241,30 @@ TEST(ArrowCones, AConeLitFromItsSideOrPaintedInTheSelectionColour) {
     EXPECT_EQ(scene::Rgb(t.At(Px(1.5f), Py(0.0f))), scene::Rgb(kRGBYellow));
   }
 }
+
+TEST(BondLines, AOneStripCylinderIsItsLineButAtomsAtOnePlaceHaveNone) {
+  CrystalRec c;
+  Molecule(c, {{-2, 0, 0, 0}, {2, 0, 0, 0}, {2, 0, 0, 0}}, {{0.5f, kRed, 14}});
+  Flat();
+  c.bondSpecCount = 0;
+  c.defaultBondStyle = kBondPhotoRendered;
+  c.bondColor1 = c.bondColor2 = kGreen;
+  // 0.4 pixels wide at 20 pixels per Angstrom: one strip. The line runs from
+  // sphere to sphere: 0.5 A (10 pixels) in from each centre.
+  {
+    TestTarget t(MakeRect(0, 0, 200, 200));
+    MakeBond(&c, 0, 1, 0.5f, 0.5f, 0.01f, 0.0f, 200, 200);
+    EXPECT_GT(PixelGreen(t.At(Px(0.0f), Py(0.0f))), 150u);
+    EXPECT_GT(PixelGreen(t.At(Px(-1.5f) + 2, Py(0.0f))), 150u);
+    EXPECT_GT(PixelGreen(t.At(Px(1.5f) - 2, Py(0.0f))), 150u);
+    EXPECT_EQ(PixelGreen(t.At(Px(-1.5f) - 3, Py(0.0f))), 0u);
+    EXPECT_EQ(PixelGreen(t.At(Px(1.5f) + 3, Py(0.0f))), 0u);
+  }
+  // The same cylinder between two atoms at one place, sphere radii 0: not
+  // even a dot.
+  {
+    TestTarget t(MakeRect(0, 0, 200, 200));
+    MakeBond(&c, 1, 2, 0.0f, 0.0f, 0.01f, 0.0f, 200, 200);
+    EXPECT_EQ(t.CountLit(), 0);
+  }
+}

@@ -197,3 +197,26 @@ TEST(CellFrameDrawingTest, TheAxesGlyphStaysInItsSquareWithOneArrowPerAxisColour
     EXPECT_GT(inside[k], 20) << "axis " << k;
   EXPECT_EQ(f.c.perspective, 0);
 }
+
+TEST(CellFrameDrawingTest, AFrameMadeAfterALargerOneIsTheSameAsAFreshOne) {
+  FramedCell fresh;
+  FramedCell reused;
+  for (int k = 0; k < 3; k++)
+    reused.c.plotRange[2 * k + 1] = 3.0f;
+  ovrender::MakeUnitCell(&reused.c);
+  ASSERT_GT(reused.c.cellPointCount, fresh.c.cellPointCount);
+  for (int k = 0; k < 3; k++)
+    reused.c.plotRange[2 * k + 1] = 1.0f;
+  ovrender::MakeUnitCell(&reused.c);
+  ASSERT_EQ(reused.c.cellPointCount, fresh.c.cellPointCount);
+  ASSERT_EQ(reused.c.cellPoints.size(), fresh.c.cellPoints.size());
+  for (size_t i = 0; i < fresh.c.cellPoints.size(); i++) {
+    const CellPoint &p = reused.c.cellPoints[i], &q = fresh.c.cellPoints[i];
+    ASSERT_EQ(p.linkCount, q.linkCount) << i;
+    for (int l = 0; l < q.linkCount; l++)
+      EXPECT_EQ(p.links[l], q.links[l]) << i;
+    EXPECT_EQ(p.labelled, q.labelled) << i;
+    for (int k = 0; k < 3; k++)
+      EXPECT_EQ(p.cart[k], q.cart[k]) << i;
+  }
+}
