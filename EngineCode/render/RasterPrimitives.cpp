@@ -135,7 +135,7 @@ bool SetUpRealWalk(SmoothWalk &w, float fx1, float fy1, float fx2, float fy2, in
   const bool vertical = std::fabs(fdx) <= kVerticalTolerance;
   float s = 0, q = 0;
   if (!vertical) {
-    s = float(double(fdy) / double(fdx));
+    s = fdy / fdx; // the double quotient rounded, as for the integer line
     q = 1.0f / std::sqrt(fdx * fdx + fdy * fdy);
   }
   const int dx = ix2 - ix1, dy = iy2 - iy1;
@@ -348,8 +348,11 @@ int16_t MyDrawSmoothLine(int16_t x1, int16_t y1, int16_t x2, int16_t y2, RGBColo
   const int dx = bx - ax, dy = by - ay;
   float s = 0, q = 0;
   if (dx != 0) {
-    s = float(double(dy) / double(dx));
-    q = 1.0f / std::sqrt(float(double(dx) * dx + double(dy) * dy));
+    // The slope is the double quotient rounded to a float; dividing the
+    // floats gives that same float (double carries more than twice a
+    // float's digits, so rounding twice changes nothing), sooner.
+    s = float(dy) / float(dx);
+    q = 1.0f / std::sqrt(float(int64_t(dx) * dx + int64_t(dy) * dy));
   }
   const int extentX = std::abs(dx), extentY = std::abs(dy);
   const bool steep = !(extentX > extentY);
