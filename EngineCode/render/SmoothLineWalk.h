@@ -141,10 +141,9 @@ struct SmoothSteps {
 inline void PlaceSmoothSteps(const SmoothWalk &w, int t, SmoothSteps &steps) {
 #ifdef __SSE2__
   const __m128 driving = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(t), _mm_setr_epi32(0, 1, 2, 3)));
-  const __m128 exact = w.steep ? _mm_add_ps(_mm_div_ps(_mm_sub_ps(driving, _mm_set1_ps(w.oy)), _mm_set1_ps(w.s)),
-                                            _mm_set1_ps(w.ox))
-                               : _mm_add_ps(_mm_mul_ps(_mm_sub_ps(driving, _mm_set1_ps(w.ox)), _mm_set1_ps(w.s)),
-                                            _mm_set1_ps(w.oy));
+  const __m128 exact =
+      w.steep ? _mm_add_ps(_mm_div_ps(_mm_sub_ps(driving, _mm_set1_ps(w.oy)), _mm_set1_ps(w.s)), _mm_set1_ps(w.ox))
+              : _mm_add_ps(_mm_mul_ps(_mm_sub_ps(driving, _mm_set1_ps(w.ox)), _mm_set1_ps(w.s)), _mm_set1_ps(w.oy));
   const __m128i whole = _mm_cvttps_epi32(exact);
   const __m128 fraction = _mm_sub_ps(exact, _mm_cvtepi32_ps(whole));
   const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), fraction);
@@ -230,8 +229,8 @@ template <class ColourForStep> void WalkSmoothLine(const SmoothWalk &w, ColourFo
   const int highest = (w.steep ? clip.right : clip.bottom) - w.coreHigh - 1;
   // The steps are placed four at a time, a batch ahead of the blending, and
   // the pixels of each batch are asked for as soon as it is placed, so that
-  // their fetches overlap one another and the blends. A shallow line's cross-section spans rows,
-  // each its own cache line.
+  // their fetches overlap one another and the blends. A shallow line's
+  // cross-section spans rows, each its own cache line.
   const auto prefetch = [&](const SmoothSteps &steps, int t, int count) {
     for (int i = 0; i < count; ++i) {
       const int u = steps.u[i];

@@ -1,8 +1,8 @@
 // The anti-aliased lines against a plain, step-by-step copy of their
 // original walk: many random lines, every pixel compared. The walk is tuned
 // for speed; the pixels it writes must not move by a single bit.
-#include "render/DashedLines.h"
 #include "RenderTestSupport.h"
+#include "render/DashedLines.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +17,8 @@ namespace {
 // ---- The reference: the original walk, written out the slow way ----------------------------
 
 void RefBlend(int x, int y, const RGBColor &c, float weight) {
-  uint32_t *p = reinterpret_cast<uint32_t *>(dstPixBase + size_t(y - dstPixBounds.top) * dstRowbytes) +
-                (x - dstPixBounds.left);
+  uint32_t *p =
+      reinterpret_cast<uint32_t *>(dstPixBase + size_t(y - dstPixBounds.top) * dstRowbytes) + (x - dstPixBounds.left);
   const uint32_t old = *p;
   const float rest = 1.0f - weight;
   const uint32_t r = uint32_t(float(c.red) * weight + float((old >> 16) & 0xFF) * rest);
@@ -63,7 +63,8 @@ template <class Colour> void RefWalkLine(const RefWalk &w, Colour colour) {
     }
     const float exact = w.steep ? (float(t) - w.oy) / w.s + w.ox : (float(t) - w.ox) * w.s + w.oy;
     const int u = RefRound(exact);
-    if (u - w.coreLow - 1 < (w.steep ? clip.left : clip.top) || u + w.coreHigh + 1 > (w.steep ? clip.right : clip.bottom))
+    if (u - w.coreLow - 1 < (w.steep ? clip.left : clip.top) ||
+        u + w.coreHigh + 1 > (w.steep ? clip.right : clip.bottom))
       continue;
     const RGBColor *c = colour();
     if (!c)
@@ -108,7 +109,7 @@ bool RefIntegerWalk(RefWalk &w, int x1, int y1, int x2, int y2, float s, float k
   }
   w.first = w.steep ? std::max(y1, int(clip.top)) : std::max(x1, int(clip.left));
   w.last = w.steep ? std::min(y2, int(clip.bottom)) : std::min(x2, int(clip.right));
-  w.k = float(20.0f * std::fabs(float(w.steep ? dy : dx))) * kFactor;
+  w.k = 20.0f * std::fabs(float(w.steep ? dy : dx)) * kFactor;
   return true;
 }
 
@@ -282,10 +283,17 @@ struct RandomLines {
     y2 = y1 + length * std::sin(a);
     // Axis-parallel and diagonal lines have their own cases in the walk.
     switch (random() % 8) {
-    case 0: x2 = x1; break;
-    case 1: y2 = y1; break;
-    case 2: y2 = y1 + (x2 - x1) * (random() % 2 ? 1.0f : -1.0f); break;
-    default: break;
+    case 0:
+      x2 = x1;
+      break;
+    case 1:
+      y2 = y1;
+      break;
+    case 2:
+      y2 = y1 + (x2 - x1) * (random() % 2 ? 1.0f : -1.0f);
+      break;
+    default:
+      break;
     }
     // End points on half pixels put steps exactly halfway, where the
     // rounding of the last bit decides.
@@ -295,10 +303,14 @@ struct RandomLines {
   }
   Rect NextClip(const Rect &b) {
     switch (random() % 4) {
-    case 0: return b;
-    case 1: return MakeRect(b.left + 3, b.top + 2, b.right - 5, b.bottom - 4);
-    case 2: return MakeRect(b.left + 40, b.top + 30, b.left + 43, b.top + 33);
-    default: return MakeRect(b.left - 10, b.top + 17, b.left + 61, b.bottom + 10);
+    case 0:
+      return b;
+    case 1:
+      return MakeRect(b.left + 3, b.top + 2, b.right - 5, b.bottom - 4);
+    case 2:
+      return MakeRect(b.left + 40, b.top + 30, b.left + 43, b.top + 33);
+    default:
+      return MakeRect(b.left - 10, b.top + 17, b.left + 61, b.bottom + 10);
     }
   }
   RGBColor Colour() { return RGBColor{uint16_t(random()), uint16_t(random()), uint16_t(random())}; }
@@ -355,7 +367,8 @@ TEST(SmoothLineWalk, DashedLinesMatchTheReferencePixelForPixel) {
     const float fraction = lines.Coordinate(0, 12) / 10.0f - 0.1f;
     const int16_t a = int16_t(std::lround(x1)), b = int16_t(std::lround(y1));
     const int16_t c = int16_t(std::lround(x2)), d = int16_t(std::lround(y2));
-    twins.Draw([&] { RefDashedLine(a, b, c, d, colour1, colour2, style, length, fraction); },
-               [&] { MyDrawSmoothDashedLine(a, b, c, d, colour1, colour2, int16_t(style), int16_t(length), fraction); });
+    twins.Draw(
+        [&] { RefDashedLine(a, b, c, d, colour1, colour2, style, length, fraction); },
+        [&] { MyDrawSmoothDashedLine(a, b, c, d, colour1, colour2, int16_t(style), int16_t(length), fraction); });
   });
 }
