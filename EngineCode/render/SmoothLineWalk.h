@@ -14,7 +14,7 @@
 #include <emmintrin.h>
 #endif
 
-// The blend of MyPickNMix32BitColors, inlined into the walks.
+// The blend of MyPickNMix32BitColors, inlined.
 inline void BlendPixel32(uint32_t &pixel, const RGBColor &reduced, float weight) {
   const uint32_t old = pixel;
   const float rest = 1.0f - weight;
