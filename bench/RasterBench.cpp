@@ -8,6 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -42,6 +43,68 @@ std::vector<Segment> MixedSegments() {
   }
   return segments;
 }
+
+// Lines of a few pixels, as the bonds of a large structure are, or of 100
+// to 400 pixels, in every direction, some reaching past the edges.
+std::vector<Segment> UniformSegments(float shortest, float longest, int count) {
+  std::mt19937 random(20261207);
+  std::uniform_real_distribution<float> x(-20.0f, kPlotWidth + 20.0f), y(-20.0f, kPlotHeight + 20.0f);
+  std::uniform_real_distribution<float> angle(0.0f, 6.2831853f), length(shortest, longest);
+  std::vector<Segment> segments(size_t(count), Segment{});
+  for (Segment &s : segments) {
+    const float l = length(random), a = angle(random);
+    s.x1 = x(random);
+    s.y1 = y(random);
+    s.x2 = s.x1 + l * std::cos(a);
+    s.y2 = s.y1 + l * std::sin(a);
+  }
+  return segments;
+}
+
+// Draws the segments with `draw` into a plot-sized picture, once per
+// iteration; the picture is reached through the primitives' target.
+template <class Draw> void DrawSegments(benchmark::State &state, const std::vector<Segment> &segments, Draw draw) {
+  auto port = GraphicsPort::NewOffscreen(MakeRect(0, 0, kPlotWidth, kPlotHeight), 32);
+  SetCurrentPort(port.get());
+  GetCurrentPixGlobals();
+  for (auto _ : state) {
+    for (const Segment &s : segments)
+      draw(s);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * int64_t(segments.size()));
+  DisposeCurrentPixGlobals();
+  SetCurrentPort(nullptr);
+}
+
+constexpr RGBColor kLineColour{52000, 30000, 9000};
+
+void BM_SmoothLinesShort(benchmark::State &state) {
+  DrawSegments(state, UniformSegments(1.0f, 8.0f, kLineCount), [](const Segment &s) {
+    MyDrawSmoothLine(int16_t(s.x1), int16_t(s.y1), int16_t(s.x2), int16_t(s.y2), kLineColour);
+  });
+}
+BENCHMARK(BM_SmoothLinesShort)->Unit(benchmark::kMillisecond);
+
+void BM_SmoothLinesLong(benchmark::State &state) {
+  DrawSegments(state, UniformSegments(100.0f, 400.0f, kLineCount / 20), [](const Segment &s) {
+    MyDrawSmoothLine(int16_t(s.x1), int16_t(s.y1), int16_t(s.x2), int16_t(s.y2), kLineColour);
+  });
+}
+BENCHMARK(BM_SmoothLinesLong)->Unit(benchmark::kMillisecond);
+
+// The halo under a line bond: two pixels wide, fractional end points.
+void BM_SmoothHalosShort(benchmark::State &state) {
+  DrawSegments(state, UniformSegments(1.0f, 8.0f, kLineCount),
+               [](const Segment &s) { MyDrawRealSmoothThickLine(s.x1, s.y1, s.x2, s.y2, 2, kLineColour); });
+}
+BENCHMARK(BM_SmoothHalosShort)->Unit(benchmark::kMillisecond);
+
+void BM_SmoothHalosLong(benchmark::State &state) {
+  DrawSegments(state, UniformSegments(100.0f, 400.0f, kLineCount / 20),
+               [](const Segment &s) { MyDrawRealSmoothThickLine(s.x1, s.y1, s.x2, s.y2, 2, kLineColour); });
+}
+BENCHMARK(BM_SmoothHalosLong)->Unit(benchmark::kMillisecond);
 
 void BM_SmoothLinesIntegerEnds(benchmark::State &state) {
   const std::vector<Segment> segments = MixedSegments();

@@ -110,8 +110,8 @@ void MyDrawSmoothDashedLine(int16_t x1, int16_t y1, int16_t x2, int16_t y2, RGBC
   gDashRepeat = uint16_t(std::clamp(std::floor(step), 0.0, 65535.0));
   gDashWidth = uint16_t(std::max(1, int(float(gDashRepeat) * f)));
 
-  const RGBColor reduced1 = ReduceColor(colour1);
-  const RGBColor reduced2 = style >= 2 ? ReduceColor(colour2) : RGBColor{};
+  const BlendColour blend1(ReduceColor(colour1));
+  const BlendColour blend2(style >= 2 ? ReduceColor(colour2) : RGBColor{});
 
   const Rect &clip = dstPixClipBounds;
   SmoothWalk w;
@@ -140,7 +140,7 @@ void MyDrawSmoothDashedLine(int16_t x1, int16_t y1, int16_t x2, int16_t y2, RGBC
   // dash as long as the period the gap never ends.
   int counter = 0;
   bool dashOn = true;
-  WalkSmoothLine(w, [&]() -> const RGBColor * {
+  WalkSmoothLine(w, [&]() -> const BlendColour * {
     if (counter == gDashWidth) {
       dashOn = false;
     } else if (counter == gDashRepeat) {
@@ -149,7 +149,7 @@ void MyDrawSmoothDashedLine(int16_t x1, int16_t y1, int16_t x2, int16_t y2, RGBC
     }
     ++counter;
     if (dashOn)
-      return &reduced1;
-    return style >= 2 ? &reduced2 : nullptr;
+      return &blend1;
+    return style >= 2 ? &blend2 : nullptr;
   });
 }

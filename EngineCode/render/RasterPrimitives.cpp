@@ -18,13 +18,6 @@ int16_t dstBitDepth = 0;
 Rect dstPixBounds;
 Rect dstPixClipBounds;
 
-const float ConeFilter[kConeFilterEntries] = {
-    0.779862f, 0.776721f, 0.767335f, 0.751816f, 0.730354f, 0.703222f, 0.670787f, 0.633527f,
-    0.592055f, 0.547169f, 0.5f,      0.452433f, 0.405726f, 0.360437f, 0.316992f, 0.275731f,
-    0.236929f, 0.200807f, 0.16754f,  0.137263f, 0.110069f, 0.086016f, 0.065125f, 0.047377f,
-    0.032718f, 0.021047f, 0.012221f, 0.006036f, 0.00222f,  0.000398f, 0.0f,
-};
-
 namespace {
 
 // Vertical lines of the fractional forms: a horizontal extent at most this
@@ -142,7 +135,7 @@ bool SetUpRealWalk(SmoothWalk &w, float fx1, float fy1, float fx2, float fy2, in
   const bool vertical = std::fabs(fdx) <= kVerticalTolerance;
   float s = 0, q = 0;
   if (!vertical) {
-    s = float(double(fdy) / double(fdx));
+    s = fdy / fdx; // the double quotient rounded, as for the integer line
     q = 1.0f / std::sqrt(fdx * fdx + fdy * fdy);
   }
   const int dx = ix2 - ix1, dy = iy2 - iy1;
@@ -355,11 +348,18 @@ int16_t MyDrawSmoothLine(int16_t x1, int16_t y1, int16_t x2, int16_t y2, RGBColo
   const int dx = bx - ax, dy = by - ay;
   float s = 0, q = 0;
   if (dx != 0) {
-    s = float(double(dy) / double(dx));
-    q = 1.0f / std::sqrt(float(double(dx) * dx + double(dy) * dy));
+    // The slope is the double quotient rounded to a float; dividing the
+    // floats gives that same float (double carries more than twice a
+    // float's digits, so rounding twice changes nothing), sooner.
+    s = float(dy) / float(dx);
+    q = 1.0f / std::sqrt(float(int64_t(dx) * dx + int64_t(dy) * dy));
   }
-  const bool steep = SetUpLine(ax, ay, bx, by);
-  const RGBColor reduced = ReduceColor(colour);
+  const int extentX = std::abs(dx), extentY = std::abs(dy);
+  const bool steep = !(extentX > extentY);
+  if ((!steep && dx < 0) || (steep && dy < 0)) {
+    std::swap(ax, bx);
+    std::swap(ay, by);
+  }
 
   SmoothWalk w;
   w.steep = steep;
@@ -375,13 +375,14 @@ int16_t MyDrawSmoothLine(int16_t x1, int16_t y1, int16_t x2, int16_t y2, RGBColo
   if (steep) {
     w.first = std::max(ay, int(clip.top));
     w.last = std::min(by, int(clip.bottom));
-    w.k = float(20 * gLine.dy) * q;
+    w.k = float(20 * extentY) * q;
   } else {
     w.first = std::max(ax, int(clip.left));
     w.last = std::min(bx, int(clip.right));
-    w.k = float(20 * gLine.dx) * q;
+    w.k = float(20 * extentX) * q;
   }
-  WalkSmoothLine(w, [&reduced]() { return &reduced; });
+  const BlendColour blend(ReduceColor(colour));
+  WalkSmoothLine(w, [&blend] { return &blend; });
   return 1;
 }
 
@@ -404,8 +405,8 @@ void MyDrawRealSmoothLine(float x1, float y1, float x2, float y2, RGBColor colou
   SmoothWalk w;
   if (!SetUpRealWalk(w, x1, y1, x2, y2, ix1, iy1, ix2, iy2, 0, 0))
     return;
-  const RGBColor reduced = ReduceColor(colour);
-  WalkSmoothLine(w, [&reduced]() { return &reduced; });
+  const BlendColour blend(ReduceColor(colour));
+  WalkSmoothLine(w, [&blend] { return &blend; });
 }
 
 void MyDrawRealSmoothThickLine(float x1, float y1, float x2, float y2, int16_t width, RGBColor colour) {
@@ -431,6 +432,6 @@ void MyDrawRealSmoothThickLine(float x1, float y1, float x2, float y2, int16_t w
   SmoothWalk walk;
   if (!SetUpRealWalk(walk, x1, y1, x2, y2, ix1, iy1, ix2, iy2, coreLow, coreHigh))
     return;
-  const RGBColor reduced = ReduceColor(colour);
-  WalkSmoothLine(walk, [&reduced]() { return &reduced; });
+  const BlendColour blend(ReduceColor(colour));
+  WalkSmoothLine(walk, [&blend] { return &blend; });
 }

@@ -73,7 +73,12 @@ private:
 // Entry i is the share of the line's colour in a pixel whose centre lies
 // i/20 pixel from the ideal line; entries from 30 on are 0.
 inline constexpr int kConeFilterEntries = 31;
-extern const float ConeFilter[kConeFilterEntries];
+inline constexpr float ConeFilter[kConeFilterEntries] = {
+    0.779862f, 0.776721f, 0.767335f, 0.751816f, 0.730354f, 0.703222f, 0.670787f, 0.633527f,
+    0.592055f, 0.547169f, 0.5f,      0.452433f, 0.405726f, 0.360437f, 0.316992f, 0.275731f,
+    0.236929f, 0.200807f, 0.16754f,  0.137263f, 0.110069f, 0.086016f, 0.065125f, 0.047377f,
+    0.032718f, 0.021047f, 0.012221f, 0.006036f, 0.00222f,  0.000398f, 0.0f,
+};
 // The weights of a vertical line: its own column and each neighbour.
 inline constexpr float kConeCentreWeight = 0.779862f;
 inline constexpr float kConeNeighbourWeight = 0.110069f;

@@ -6,13 +6,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
 
-// The blend of MyPickNMix32BitColors, inlined into the walks.
+// The blend of MyPickNMix32BitColors, inlined.
 inline void BlendPixel32(uint32_t &pixel, const RGBColor &reduced, float weight) {
   const uint32_t old = pixel;
   const float rest = 1.0f - weight;
@@ -21,6 +23,24 @@ inline void BlendPixel32(uint32_t &pixel, const RGBColor &reduced, float weight)
   const uint32_t b = uint32_t(float(reduced.blue) * weight + float(ovgfx::PixelBlue(old)) * rest);
   pixel = ovgfx::PackPixel32(0xFF, r, g, b);
 }
+
+// Each cone filter entry spread over four lanes, with 1 - entry beside it.
+struct ConeSplat {
+  alignas(16) float weight[4];
+  alignas(16) float rest[4];
+};
+struct ConeSplats {
+  ConeSplat entry[kConeFilterEntries];
+};
+inline constexpr ConeSplats kConeSplats = [] {
+  ConeSplats splats{};
+  for (int i = 0; i < kConeFilterEntries; ++i)
+    for (int lane = 0; lane < 4; ++lane) {
+      splats.entry[i].weight[lane] = ConeFilter[i];
+      splats.entry[i].rest[lane] = 1.0f - ConeFilter[i];
+    }
+  return splats;
+}();
 
 // The same blend for a colour reduced to 8-bit channels, its channels made
 // floats once: Over(old, w) is the pixel BlendPixel32 makes of `old`. The
@@ -37,23 +57,33 @@ public:
   }
   uint32_t Over(uint32_t old, float weight) const {
 #ifdef __SSE2__
-    const __m128 w = _mm_set1_ps(weight);
-    const __m128 rest = _mm_set1_ps(1.0f - weight);
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i channels = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(old)), zero), zero);
-    const __m128 mixed = _mm_add_ps(_mm_mul_ps(colour_, w), _mm_mul_ps(_mm_cvtepi32_ps(channels), rest));
-    __m128i bytes = _mm_cvttps_epi32(mixed);
-    bytes = _mm_packus_epi16(_mm_packs_epi32(bytes, zero), zero);
-    return uint32_t(_mm_cvtsi128_si32(bytes)) | 0xFF000000u;
+    return Mix(old, _mm_set1_ps(weight), _mm_set1_ps(1.0f - weight));
 #else
     uint32_t pixel = old;
     BlendPixel32(pixel, colour_, weight);
     return pixel;
 #endif
   }
+  // Over(old, ConeFilter[entry]) for an entry of the table.
+  uint32_t OverEntry(uint32_t old, int entry) const {
+#ifdef __SSE2__
+    const ConeSplat &splat = kConeSplats.entry[entry];
+    return Mix(old, _mm_load_ps(splat.weight), _mm_load_ps(splat.rest));
+#else
+    return Over(old, ConeFilter[entry]);
+#endif
+  }
 
 private:
 #ifdef __SSE2__
+  uint32_t Mix(uint32_t old, __m128 w, __m128 rest) const {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i channels = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(old)), zero), zero);
+    const __m128 mixed = _mm_add_ps(_mm_mul_ps(colour_, w), _mm_mul_ps(_mm_cvtepi32_ps(channels), rest));
+    __m128i bytes = _mm_cvttps_epi32(mixed);
+    bytes = _mm_packus_epi16(_mm_packs_epi32(bytes, zero), zero);
+    return uint32_t(_mm_cvtsi128_si32(bytes)) | 0xFF000000u;
+  }
   __m128 colour_;
 #else
   RGBColor colour_;
@@ -72,6 +102,13 @@ inline float ConeWeightInline(int index) {
   return index < kConeFilterEntries ? ConeFilter[index] : 0.0f;
 }
 
+// The cone filter index of a weight that reaches no pixel: the last entry,
+// 0, which every index beyond the table also answers.
+inline constexpr int kConeOutside = kConeFilterEntries - 1;
+// The entries that hold a vertical line's fixed weights.
+inline constexpr int kConeCentreEntry = 0;
+inline constexpr int kConeNeighbourEntry = 20;
+
 struct SmoothWalk {
   bool steep = false;    // y drives the walk, x is the cross coordinate
   bool vertical = false; // steep without horizontal extent: fixed weights
@@ -86,97 +123,153 @@ struct SmoothWalk {
   int coreLow = 0;
 };
 
+// Four consecutive steps of a walk: the rounded cross position of each and
+// the cone filter entries (0 to 30) of its low neighbour, its core and its
+// high neighbour.
+struct SmoothSteps {
+  alignas(16) int u[4];
+  alignas(16) int low[4];
+  alignas(16) int core[4];
+  alignas(16) int high[4];
+};
+
+// Fills `steps` for the steps from t on. Every value goes through the same
+// single-precision operations, in the same order, as one step taken alone:
+// the exact position (t - oy) / s + ox or (t - ox) * s + oy, rounded half
+// away from zero, d = u - exact, and the entries |trunc(d * k)|,
+// |trunc((d + 1) * k)|, |trunc((d - 1) * k)|.
+inline void PlaceSmoothSteps(const SmoothWalk &w, int t, SmoothSteps &steps) {
+#ifdef __SSE2__
+  const __m128 driving = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(t), _mm_setr_epi32(0, 1, 2, 3)));
+  const __m128 exact =
+      w.steep ? _mm_add_ps(_mm_div_ps(_mm_sub_ps(driving, _mm_set1_ps(w.oy)), _mm_set1_ps(w.s)), _mm_set1_ps(w.ox))
+              : _mm_add_ps(_mm_mul_ps(_mm_sub_ps(driving, _mm_set1_ps(w.ox)), _mm_set1_ps(w.s)), _mm_set1_ps(w.oy));
+  const __m128i whole = _mm_cvttps_epi32(exact);
+  const __m128 fraction = _mm_sub_ps(exact, _mm_cvtepi32_ps(whole));
+  const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), fraction);
+  const __m128i away = _mm_castps_si128(_mm_cmpge_ps(magnitude, _mm_set1_ps(0.5f)));
+  // +1 above zero, -1 otherwise
+  const __m128i positive = _mm_castps_si128(_mm_cmpgt_ps(exact, _mm_setzero_ps()));
+  const __m128i outward = _mm_or_si128(_mm_xor_si128(positive, _mm_set1_epi32(-1)), _mm_set1_epi32(1));
+  const __m128i u = _mm_add_epi32(whole, _mm_and_si128(away, outward));
+  _mm_store_si128(reinterpret_cast<__m128i *>(steps.u), u);
+  const __m128 d = _mm_sub_ps(_mm_cvtepi32_ps(u), exact);
+  const __m128 k = _mm_set1_ps(w.k), one = _mm_set1_ps(1.0f);
+  // |index|, and anything beyond the table (as an unsigned number) its last
+  // entry.
+  const auto entry = [](__m128 scaled) {
+    const __m128i index = _mm_cvttps_epi32(scaled);
+    const __m128i sign = _mm_srai_epi32(index, 31);
+    const __m128i size = _mm_sub_epi32(_mm_xor_si128(index, sign), sign);
+    const __m128i bias = _mm_set1_epi32(INT32_MIN);
+    const __m128i beyond = _mm_cmpgt_epi32(_mm_xor_si128(size, bias), _mm_set1_epi32(kConeOutside ^ INT32_MIN));
+    return _mm_or_si128(_mm_and_si128(beyond, _mm_set1_epi32(kConeOutside)), _mm_andnot_si128(beyond, size));
+  };
+  _mm_store_si128(reinterpret_cast<__m128i *>(steps.core), entry(_mm_mul_ps(d, k)));
+  _mm_store_si128(reinterpret_cast<__m128i *>(steps.high), entry(_mm_mul_ps(_mm_add_ps(d, one), k)));
+  _mm_store_si128(reinterpret_cast<__m128i *>(steps.low), entry(_mm_mul_ps(_mm_sub_ps(d, one), k)));
+#else
+  const auto entry = [](float scaled) {
+    const unsigned magnitude = unsigned(std::abs(int(scaled)));
+    return int(std::min(magnitude, unsigned(kConeOutside)));
+  };
+  for (int i = 0; i < 4; ++i) {
+    const float exact = w.steep ? (float(t + i) - w.oy) / w.s + w.ox : (float(t + i) - w.ox) * w.s + w.oy;
+    const int u = RoundHalfAwayInline(exact);
+    const float d = float(u) - exact;
+    steps.u[i] = u;
+    steps.core[i] = entry(d * w.k);
+    steps.high[i] = entry((d + 1.0f) * w.k);
+    steps.low[i] = entry((d - 1.0f) * w.k);
+  }
+#endif
+}
+
 // Walks the line. For every step that the clip test keeps, `colourForStep`
-// answers the reduced colour to blend the step's pixels with, or null to
-// leave the step undrawn. A step whose cross-section would leave the clip is
-// skipped without asking. A vertical walk asks at every step; its caller has
-// checked that the cross-section fits.
+// answers the blend colour of the step's pixels, or null to leave the step
+// undrawn. A step whose cross-section would leave the clip is skipped
+// without asking. A vertical walk asks at every step; its caller has checked
+// that the cross-section fits.
 template <class ColourForStep> void WalkSmoothLine(const SmoothWalk &w, ColourForStep colourForStep) {
   const Rect &clip = dstPixClipBounds;
   // The target, held locally: the pixel stores cannot then be taken for
   // writes to it.
   uint8_t *const base = dstPixBase;
-  const size_t rowBytes = dstRowbytes;
+  const ptrdiff_t rowBytes = ptrdiff_t(dstRowbytes);
   const int top = dstPixBounds.top, left = dstPixBounds.left;
-  const auto pixel = [base, rowBytes, top, left](int x, int y) {
-    return reinterpret_cast<uint32_t *>(base + size_t(y - top) * rowBytes) + (x - left);
+  const auto blend = [](uint8_t *at, const BlendColour &colour, int entry) {
+    uint32_t *q = reinterpret_cast<uint32_t *>(at);
+    *q = colour.OverEntry(*q, entry);
   };
-  // The blend colour of the last step's colour, remade when the colour
-  // changes.
-  const RGBColor *blendFor = nullptr;
-  BlendColour blend(RGBColor{});
-  const auto colourOf = [&](const RGBColor *colour) -> const BlendColour & {
-    if (colour != blendFor) {
-      blend = BlendColour(*colour);
-      blendFor = colour;
-    }
-    return blend;
+  // Along the walk one step is a row (steep) or a pixel (shallow); across
+  // it the other way round.
+  const ptrdiff_t along = w.steep ? rowBytes : ptrdiff_t(sizeof(uint32_t));
+  const ptrdiff_t across = w.steep ? ptrdiff_t(sizeof(uint32_t)) : rowBytes;
+  const int alongOrigin = w.steep ? top : left;
+  const int acrossOrigin = w.steep ? left : top;
+  const auto at = [&](int t, int u) {
+    return base + ptrdiff_t(t - alongOrigin) * along + ptrdiff_t(u - acrossOrigin) * across;
   };
+  const int coreCount = w.coreLow + w.coreHigh + 1;
   if (w.vertical) {
     for (int y = w.first; y <= w.last; ++y) {
-      const RGBColor *colour = colourForStep();
+      const BlendColour *colour = colourForStep();
       if (!colour)
         continue;
-      const BlendColour &b = colourOf(colour);
-      for (int c = w.column - w.coreLow; c <= w.column + w.coreHigh; ++c) {
-        uint32_t *p = pixel(c, y);
-        *p = b.Over(*p, kConeCentreWeight);
-      }
-      uint32_t *p = pixel(w.column + w.coreHigh + 1, y);
-      *p = b.Over(*p, kConeNeighbourWeight);
-      p = pixel(w.column - w.coreLow - 1, y);
-      *p = b.Over(*p, kConeNeighbourWeight);
+      uint8_t *p = at(y, w.column - w.coreLow - 1);
+      blend(p, *colour, kConeNeighbourEntry);
+      for (int c = 0; c < coreCount; ++c)
+        blend(p += across, *colour, kConeCentreEntry);
+      blend(p + across, *colour, kConeNeighbourEntry);
     }
     return;
   }
-  const int crossMin = w.steep ? clip.left : clip.top;
-  const int crossMax = w.steep ? clip.right : clip.bottom;
-  // The line's pixels are asked for all at once before it is drawn, so that
-  // their fetches overlap rather than follow one another. A shallow line's
+  // A step is kept when its whole cross-section lies within the clip.
+  const int lowest = (w.steep ? clip.left : clip.top) + w.coreLow + 1;
+  const int highest = (w.steep ? clip.right : clip.bottom) - w.coreHigh - 1;
+  // The steps are placed four at a time, a batch ahead of the blending, and
+  // the pixels of each batch are asked for as soon as it is placed, so that
+  // their fetches overlap one another and the blends. A shallow line's
   // cross-section spans rows, each its own cache line.
-  {
-    const float along = w.steep ? 1.0f / w.s : w.s;
-    float cross = w.steep ? (float(w.first) - w.oy) * along + w.ox : (float(w.first) - w.ox) * along + w.oy;
-    if (w.steep) {
-      for (int t = w.first; t <= w.last; ++t, cross += along) {
-        const int u = int(std::clamp(cross, float(crossMin), float(crossMax)));
-        __builtin_prefetch(pixel(u, t), 1);
-      }
-    } else {
-      for (int t = w.first; t <= w.last; ++t, cross += along) {
-        const int lo = std::max(int(std::clamp(cross, float(crossMin), float(crossMax))) - w.coreLow - 1, crossMin);
-        const int hi = std::min(lo + w.coreLow + w.coreHigh + 3, crossMax);
-        for (int u = lo; u <= hi; ++u)
-          __builtin_prefetch(pixel(t, u), 1);
+  const auto prefetch = [&](const SmoothSteps &steps, int t, int count) {
+    for (int i = 0; i < count; ++i) {
+      const int u = steps.u[i];
+      if (u < lowest || u > highest)
+        continue;
+      const uint8_t *p = at(t + i, u - w.coreLow - 1);
+      __builtin_prefetch(p, 1);
+      if (!w.steep) {
+        for (int c = 0; c <= coreCount; ++c)
+          __builtin_prefetch(p += across, 1);
       }
     }
-  }
-  for (int t = w.first; t <= w.last; ++t) {
-    const float exact = w.steep ? (float(t) - w.oy) / w.s + w.ox : (float(t) - w.ox) * w.s + w.oy;
-    const int u = RoundHalfAwayInline(exact);
-    if (u - w.coreLow - 1 < crossMin || u + w.coreHigh + 1 > crossMax)
-      continue;
-    const RGBColor *colour = colourForStep();
-    if (!colour)
-      continue;
-    const BlendColour &b = colourOf(colour);
-    const float d = float(u) - exact;
-    const float core = ConeWeightInline(int(d * w.k));
-    const float high = ConeWeightInline(int((d + 1.0f) * w.k));
-    const float low = ConeWeightInline(int((d - 1.0f) * w.k));
-    // Consecutive cross positions are one pixel apart: one column in a
-    // steep line's row, one row down in a shallow line's column.
-    uint8_t *p = reinterpret_cast<uint8_t *>(w.steep ? pixel(u - w.coreLow - 1, t) : pixel(t, u - w.coreLow - 1));
-    const size_t next = w.steep ? sizeof(uint32_t) : rowBytes;
-    const auto put = [&b](uint8_t *at, float weight) {
-      uint32_t *q = reinterpret_cast<uint32_t *>(at);
-      *q = b.Over(*q, weight);
-    };
-    put(p, low);
-    for (int c = u - w.coreLow; c <= u + w.coreHigh; ++c) {
-      p += next;
-      put(p, core);
+  };
+  SmoothSteps batches[2];
+  int current = 0;
+  PlaceSmoothSteps(w, w.first, batches[current]);
+  prefetch(batches[current], w.first, std::min(4, w.last - w.first + 1));
+  for (int t = w.first; t <= w.last; t += 4) {
+    const SmoothSteps &steps = batches[current];
+    const int count = std::min(4, w.last - t + 1);
+    if (w.last - t >= 4) {
+      const int ahead = t + 4;
+      PlaceSmoothSteps(w, ahead, batches[current ^ 1]);
+      prefetch(batches[current ^ 1], ahead, std::min(4, w.last - ahead + 1));
     }
-    put(p + next, high);
+    for (int i = 0; i < count; ++i) {
+      const int u = steps.u[i];
+      if (u < lowest || u > highest)
+        continue;
+      const BlendColour *colour = colourForStep();
+      if (!colour)
+        continue;
+      uint8_t *p = at(t + i, u - w.coreLow - 1);
+      blend(p, *colour, steps.low[i]);
+      const int core = steps.core[i];
+      for (int c = 0; c < coreCount; ++c)
+        blend(p += across, *colour, core);
+      blend(p + across, *colour, steps.high[i]);
+    }
+    current ^= 1;
   }
 }
