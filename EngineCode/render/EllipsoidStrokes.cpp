@@ -5,17 +5,6 @@
 
 using namespace ovgfx;
 
-uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w) {
-  uint32_t out = under & 0xFF000000u;
-  for (int k = 0; k < 3; ++k) {
-    const int shift = 16 - 8 * k;
-    const float below = float((under >> shift) & 0xFFu);
-    const float v = std::clamp(colour[k] * 255.0f * w + below * (1.0f - w) + 0.5f, 0.0f, 255.0f);
-    out |= uint32_t(v) << shift;
-  }
-  return out;
-}
-
 void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w) {
   const EllipsoidLay lay(colour, w);
   if (lay.keep == 0.0f) {

@@ -22,16 +22,37 @@
 #include <limits>
 #include <vector>
 
-// Lays `colour` (0 to 1) over a 32-bit pixel at weight w (0 to 1).
-uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w);
-// One colour laid at one weight, worked out once for many pixels: Over
-// gives what BlendEllipsoidPixel gives.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// One colour laid at one weight, worked out once for many pixels: each
+// channel becomes lay + below * keep, rounded and held to 0..255. The three
+// channels go through the same float steps in one vector where the machine
+// has one, so the results are the same either way.
 struct EllipsoidLay {
   float lay[3];
   float keep;
+#if defined(__SSE2__)
+  __m128 lay4, keep4; // lanes in the pixel's byte order: blue, green, red
+#endif
   EllipsoidLay(const float colour[3], float w)
-      : lay{colour[0] * 255.0f * w, colour[1] * 255.0f * w, colour[2] * 255.0f * w}, keep(1.0f - w) {}
+      : lay{colour[0] * 255.0f * w, colour[1] * 255.0f * w, colour[2] * 255.0f * w}, keep(1.0f - w) {
+#if defined(__SSE2__)
+    lay4 = _mm_setr_ps(lay[2], lay[1], lay[0], 0.0f);
+    keep4 = _mm_set1_ps(keep);
+#endif
+  }
   uint32_t Over(uint32_t under) const {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bytes = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(under)), zero), zero);
+    __m128 v = _mm_add_ps(_mm_add_ps(lay4, _mm_mul_ps(_mm_cvtepi32_ps(bytes), keep4)), _mm_set1_ps(0.5f));
+    v = _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(255.0f));
+    const __m128i out = _mm_cvttps_epi32(v);
+    const uint32_t packed = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(out, out), zero)));
+    return (under & 0xFF000000u) | (packed & 0x00FFFFFFu);
+#else
     uint32_t out = under & 0xFF000000u;
     for (int k = 0; k < 3; ++k) {
       const int shift = 16 - 8 * k;
@@ -39,8 +60,13 @@ struct EllipsoidLay {
       out |= uint32_t(std::clamp(lay[k] + below * keep + 0.5f, 0.0f, 255.0f)) << shift;
     }
     return out;
+#endif
   }
 };
+// Lays `colour` (0 to 1) over a 32-bit pixel at weight w (0 to 1).
+inline uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w) {
+  return EllipsoidLay(colour, w).Over(under);
+}
 // The same over a run of n pixels, all at weight w.
 void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w);
 
