@@ -21,12 +21,8 @@ void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w) 
 bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double right, double bottom, float width,
                             bool smooth) {
   // A stroke left without its blend gives its cover back.
-  if (pixels_)
-    for (int y = dirtyTop_; y <= dirtyBottom_; ++y)
-      std::fill_n(&cover_[size_t(y - top_) * size_t(width_) + size_t(dirtyLeft_ - left_)],
-                  size_t(dirtyRight_ - dirtyLeft_ + 1), 0.0f);
-  pixels_ = nullptr;
   Clean();
+  pixels_ = nullptr;
   hasPen_ = false;
   dashOn_ = dashOff_ = 0.0f;
   if (!pixels || pixels->Depth() != 32 || !(width > 0.0f) || !std::isfinite(width))
@@ -40,7 +36,10 @@ bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double
   top_ = int(t);
   width_ = int(r) - left_ + 1;
   height_ = int(u) - top_ + 1;
-  const size_t size = size_t(width_) * size_t(height_);
+  rowShift_ = 0;
+  while ((1 << rowShift_) < width_)
+    ++rowShift_;
+  const size_t size = size_t(height_) << rowShift_;
   if (cover_.size() < size)
     cover_.assign(size, 0.0f);
   pixels_ = pixels;
@@ -202,49 +201,27 @@ void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
   const float lo = std::max(std::min(a0, a1), alongX ? boxLeft : boxTop);
   const float hi = std::min(std::max(a0, a1), alongX ? boxRight : boxBottom);
   // The box seen along the line's walk: a along it, b across.
-  const int fromA = alongX ? left_ : top_, toA = fromA + (alongX ? width_ : height_) - 1;
-  const int fromB = alongX ? top_ : left_, toB = fromB + (alongX ? height_ : width_) - 1;
-  const size_t stepA = alongX ? 1 : size_t(width_), stepB = alongX ? size_t(width_) : 1;
-  int touchedA0 = std::numeric_limits<int>::max(), touchedA1 = std::numeric_limits<int>::min();
-  int touchedB0 = touchedA0, touchedB1 = touchedA1;
-  auto cover = [&](int a, int b, float c) {
-    if (a < fromA || a > toA || b < fromB || b > toB)
-      return;
-    float &cell = cover_[size_t(a - fromA) * stepA + size_t(b - fromB) * stepB];
-    if (c <= cell)
-      return;
-    cell = c;
-    touchedA0 = std::min(touchedA0, a);
-    touchedA1 = std::max(touchedA1, a);
-    touchedB0 = std::min(touchedB0, b);
-    touchedB1 = std::max(touchedB1, b);
-  };
-  const float spread = float(thickness_ - 1) / 2.0f;
-  auto plot = [&](int a, float b, float weight) {
-    if (smooth_) {
-      const float below = std::floor(b - 0.5f), part = b - 0.5f - below;
-      cover(a, int(below), weight * (1.0f - part));
-      cover(a, int(below) + 1, weight * part);
-      return;
-    }
-    const int start = int(std::floor(b - spread));
-    for (int k = 0; k < thickness_; ++k)
-      cover(a, start + k, 1.0f);
-  };
+  Walk walk;
+  walk.fromA = alongX ? left_ : top_;
+  walk.toA = walk.fromA + (alongX ? width_ : height_) - 1;
+  walk.fromB = alongX ? top_ : left_;
+  walk.acrossB = unsigned(alongX ? height_ : width_);
+  const size_t row = size_t(1) << rowShift_;
+  walk.stepA = alongX ? 1 : row;
+  walk.stepB = alongX ? row : 1;
   // Centres from lo on and before hi: joined lines share no column or row.
   const int first = int(std::ceil(lo - 0.5f)), last = int(std::ceil(hi - 0.5f)) - 1;
   if (first > last) {
     // Too short to pass a centre: at its middle, by its length.
-    plot(int(std::floor((a0 + a1) / 2.0f)), b0 + db / 2.0f, std::min(1.0f, std::fabs(da)));
-  } else {
-    const float slope = da != 0.0f ? db / da : 0.0f;
-    for (int a = std::max(first, fromA); a <= std::min(last, toA); ++a)
-      plot(a, b0 + (float(a) + 0.5f - a0) * slope, 1.0f);
+    const int a = int(std::floor((a0 + a1) / 2.0f));
+    if (a >= walk.fromA && a <= walk.toA)
+      Plot(walk, a, b0 + db / 2.0f, std::min(1.0f, std::fabs(da)));
+    return;
   }
-  if (touchedA0 <= touchedA1) {
-    Touch(alongX ? touchedA0 : touchedB0, alongX ? touchedB0 : touchedA0);
-    Touch(alongX ? touchedA1 : touchedB1, alongX ? touchedB1 : touchedA1);
-  }
+  const float slope = da != 0.0f ? db / da : 0.0f;
+  const int end = std::min(last, walk.toA);
+  for (int a = std::max(first, walk.fromA); a <= end; ++a)
+    Plot(walk, a, b0 + (float(a) + 0.5f - a0) * slope, 1.0f);
 }
 
 void EllipsoidStroke::FillConvexPolygon(const float *xy, size_t count) {
@@ -304,18 +281,13 @@ void EllipsoidStroke::Blend(const float colour[3], float opacity) {
   const float weight = std::clamp(opacity, 0.0f, 1.0f);
   const EllipsoidLay whole(colour, weight); // for the pixels covered whole
   const Rect &b = pixels_->Bounds();
-  for (int y = dirtyTop_; y <= dirtyBottom_; ++y) {
-    float *cover = &cover_[size_t(y - top_) * size_t(width_)];
-    uint32_t *row = pixels_->Row32(y);
-    for (int x = dirtyLeft_; x <= dirtyRight_; ++x) {
-      float &c = cover[x - left_];
-      if (c > 0.0f) {
-        uint32_t &pixel = row[x - b.left];
-        pixel = c >= 1.0f ? whole.Over(pixel) : BlendEllipsoidPixel(pixel, colour, c * weight);
-        c = 0.0f;
-      }
-    }
+  const uint32_t column = (1u << rowShift_) - 1u;
+  for (uint32_t at : touched_) {
+    const float c = cover_[at];
+    uint32_t &pixel = pixels_->Row32(top_ + int(at >> rowShift_))[left_ + int(at & column) - b.left];
+    pixel = c >= 1.0f ? whole.Over(pixel) : BlendEllipsoidPixel(pixel, colour, c * weight);
+    cover_[at] = 0.0f;
   }
-  Clean();
+  touched_.clear();
   hasPen_ = false;
 }

@@ -11,15 +11,17 @@
 //
 // Coordinates are the painter's: a pixel (x, y) covers [x, x + 1) x [y, y + 1).
 // The mask's storage is kept between ellipsoids, so a frame allocates only
-// for its largest ellipsoid. Main thread only.
+// for its largest ellipsoid; the covered cells are listed as they are first
+// covered, so laying and clearing a part costs its own pixels rather than
+// its box. Main thread only.
 #pragma once
 
 #include "graphics/PixelBuffer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -90,47 +92,82 @@ public:
   // or in a fast rotation frame the pixels whose centres lie inside. Lay it
   // with Blend on its own, apart from lines.
   void FillConvexPolygon(const float *xy, size_t count);
-  bool IsEmpty() const { return dirtyLeft_ > dirtyRight_; }
+  bool IsEmpty() const { return touched_.empty(); }
   // Lays the colour over the covered pixels at `opacity` and empties the
   // stroke for the next lines over the same box.
   void Blend(const float colour[3], float opacity);
 
 private:
+  // The mask's rows are a power of two of cells apart, so a listed cell
+  // gives back its row and column by a shift and a mask.
+  size_t Cell(int x, int y) const { return (size_t(y - top_) << rowShift_) + size_t(x - left_); }
   // Raises the pixel's cover to c.
   void Cover(int x, int y, float c) {
     if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_)
       return;
-    float &cell = cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)];
+    Raise(Cell(x, y), c);
+  }
+  void Raise(size_t at, float c) {
+    float &cell = cover_[at];
     if (c <= cell)
       return;
+    if (cell == 0.0f)
+      touched_.push_back(uint32_t(at));
     cell = c;
-    Touch(x, y);
   }
   // Adds c to the pixel's cover.
   void AddCover(int x, int y, float c) {
     if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_ || !(c > 0.0f))
       return;
-    cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)] += c;
-    Touch(x, y);
+    float &cell = cover_[Cell(x, y)];
+    if (cell == 0.0f)
+      touched_.push_back(uint32_t(Cell(x, y)));
+    cell += c;
   }
-  // Grows the box of covered pixels; an empty box lies outside every other.
-  void Touch(int x, int y) {
-    dirtyLeft_ = std::min(dirtyLeft_, x);
-    dirtyRight_ = std::max(dirtyRight_, x);
-    dirtyTop_ = std::min(dirtyTop_, y);
-    dirtyBottom_ = std::max(dirtyBottom_, y);
-  }
+  // Gives the covered cells back for the next lines.
   void Clean() {
-    dirtyLeft_ = dirtyTop_ = std::numeric_limits<int>::max();
-    dirtyRight_ = dirtyBottom_ = std::numeric_limits<int>::min();
+    for (uint32_t at : touched_)
+      cover_[at] = 0.0f;
+    touched_.clear();
+  }
+  // A thin line's walk over the box: a along the line, b across it.
+  struct Walk {
+    int fromA, toA, fromB;
+    unsigned acrossB;
+    size_t stepA, stepB;
+  };
+  // Covers across the walk at a (within the box along it) about b:
+  // anti-aliased over the two pixels nearest b, or the line's width of
+  // pixels whole in a fast rotation frame.
+  void Plot(const Walk &w, int a, float b, float weight) {
+    const size_t along = size_t(a - w.fromA) * w.stepA;
+    if (smooth_) {
+      const float below = std::floor(b - 0.5f), part = b - 0.5f - below;
+      const unsigned j = unsigned(int(below) - w.fromB);
+      if (j < w.acrossB)
+        Raise(along + size_t(j) * w.stepB, weight * (1.0f - part));
+      if (j + 1u < w.acrossB)
+        Raise(along + size_t(j + 1u) * w.stepB, weight * part);
+      return;
+    }
+    if (thickness_ == 1) {
+      const unsigned j = unsigned(int(std::floor(b)) - w.fromB);
+      if (j < w.acrossB)
+        Raise(along + size_t(j) * w.stepB, 1.0f);
+      return;
+    }
+    const int start = int(std::floor(b - float(thickness_ - 1) / 2.0f)) - w.fromB;
+    for (int k = 0; k < thickness_; ++k)
+      if (unsigned(start + k) < w.acrossB)
+        Raise(along + size_t(start + k) * w.stepB, 1.0f);
   }
   void AddDashes(float x0, float y0, float x1, float y1);
 
   ovgfx::PixelBuffer *pixels_ = nullptr;
   std::vector<float> cover_;
+  std::vector<uint32_t> touched_; // the cells covered, each once, in no order
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
-  int dirtyLeft_ = std::numeric_limits<int>::max(), dirtyTop_ = std::numeric_limits<int>::max();
-  int dirtyRight_ = std::numeric_limits<int>::min(), dirtyBottom_ = std::numeric_limits<int>::min();
+  int rowShift_ = 0; // log2 of the cells from one row of the mask to the next
   float lineWidth_ = 1.0f;
   int thickness_ = 1; // pixels across a line in a fast rotation frame
   bool smooth_ = true;
