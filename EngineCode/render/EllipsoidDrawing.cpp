@@ -913,6 +913,33 @@ void PaintOutline(GraphicsPort &port, const CrystalRec &c, const float a0[3], co
 
 } // namespace
 
+namespace {
+
+// The lighting of one colour under one light, with what is the same at every
+// surface point worked out once: the ambient and diffuse parts of each
+// channel, the highlight's strength and the reflection below which it is cut.
+struct SurfaceLight {
+  float ambient[3], diffuse[3], shine, n, cutOff;
+  const float *light;
+  SurfaceLight(float ambientIntensity, float pointIntensity, float kA, float kD, float kS, float N,
+               const float lightDirection[3], const float colour[3])
+      : ambient{ambientIntensity * kA * colour[0], ambientIntensity * kA * colour[1], ambientIntensity * kA * colour[2]},
+        diffuse{pointIntensity * kD * colour[0], pointIntensity * kD * colour[1], pointIntensity * kD * colour[2]},
+        shine(pointIntensity * kS), n(N), cutOff(std::pow(10.0f, -kSpecularExponentLimit / std::max(N, 1.0f))),
+        light(lightDirection) {}
+  void At(const float normal[3], float out[3]) const {
+    const float cosine = std::clamp(DotProduct(normal, light), 0.0f, 1.0f);
+    const float rz = 2.0f * normal[2] * cosine - light[2];
+    float specular = 0.0f;
+    if (rz >= kMinSurfaceReflection && rz >= cutOff)
+      specular = shine * std::pow(rz, n);
+    for (int k = 0; k < 3; ++k)
+      out[k] = std::min(1.0f, ambient[k] + diffuse[k] * cosine + specular);
+  }
+};
+
+} // namespace
+
 void FillEllipsoidOutline(GraphicsPort &port, const CrystalRec *crystal, const float tip0[3], const float tip1[3],
                           const float tip2[3], const float centre[3], const float colour[3], float opacity) {
   if (!crystal)
@@ -951,6 +978,8 @@ void PhongRenderEllipsoid(GraphicsPort &port, const CrystalRec *crystal, const f
   }
   if (!(M[2][2] > 0.0))
     return;
+  const SurfaceLight lit(c.ambientIntensity, c.pointIntensity, c.kA[kAtomReflectance], c.kD[kAtomReflectance],
+                         c.kS[kAtomReflectance], float(c.phongN[kAtomReflectance]), c.lightDirection, colour);
   PaintOutline(port, c, a[0], a[1], a[2], centre, opacity, [&](double dx, double dy, float out[3]) {
     // The front point of the surface over the pixel (the rim beyond it).
     const double za = M[2][2], zb = M[0][2] * dx + M[1][2] * dy;
@@ -961,21 +990,13 @@ void PhongRenderEllipsoid(GraphicsPort &port, const CrystalRec *crystal, const f
       normal[k] = float(M[k][0] * dx + M[k][1] * dy + M[k][2] * z);
     float unit[3] = {0.0f, 0.0f, 1.0f};
     GetUnitVector(normal, unit);
-    RenderSurfaceColor(c.ambientIntensity, c.pointIntensity, c.kA[kAtomReflectance], c.kD[kAtomReflectance],
-                       c.kS[kAtomReflectance], float(c.phongN[kAtomReflectance]), c.lightDirection, unit, colour, out);
+    lit.At(unit, out);
   });
 }
 
 void RenderSurfaceColor(float ambientIntensity, float pointIntensity, float kA, float kD, float kS, float N,
                         const float light[3], const float normal[3], const float colour[3], float out[3]) {
-  const float cosine = std::clamp(DotProduct(normal, light), 0.0f, 1.0f);
-  const float rz = 2.0f * normal[2] * cosine - light[2];
-  const float exponent = std::max(N, 1.0f);
-  float specular = 0.0f;
-  if (rz >= kMinSurfaceReflection && rz >= std::pow(10.0f, -kSpecularExponentLimit / exponent))
-    specular = pointIntensity * kS * std::pow(rz, N);
-  for (int k = 0; k < 3; ++k)
-    out[k] = std::min(1.0f, ambientIntensity * kA * colour[k] + pointIntensity * kD * colour[k] * cosine + specular);
+  SurfaceLight(ambientIntensity, pointIntensity, kA, kD, kS, N, light, colour).At(normal, out);
 }
 
 void UseDefaultEllipsoidLines(Painter &painter, bool scaled) {

@@ -107,7 +107,7 @@ private:
       return;
     Raise(Cell(x, y), c);
   }
-  void Raise(size_t at, float c) {
+  [[gnu::always_inline]] void Raise(size_t at, float c) {
     float &cell = cover_[at];
     if (c <= cell)
       return;
@@ -139,7 +139,7 @@ private:
   // Covers across the walk at a (within the box along it) about b:
   // anti-aliased over the two pixels nearest b, or the line's width of
   // pixels whole in a fast rotation frame.
-  void Plot(const Walk &w, int a, float b, float weight) {
+  [[gnu::always_inline]] void Plot(const Walk &w, int a, float b, float weight) {
     const size_t along = size_t(a - w.fromA) * w.stepA;
     if (smooth_) {
       const float below = std::floor(b - 0.5f), part = b - 0.5f - below;
