@@ -46,6 +46,11 @@ bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double
   lineWidth_ = width;
   thickness_ = std::max(1, int(std::lround(width)));
   smooth_ = smooth;
+  const float reach = lineWidth_ / 2.0f + 1.0f;
+  boxLeft_ = float(left_) - reach;
+  boxRight_ = float(left_ + width_) + reach;
+  boxTop_ = float(top_) - reach;
+  boxBottom_ = float(top_ + height_) + reach;
   return true;
 }
 
@@ -99,7 +104,6 @@ void EllipsoidStroke::AddDashes(float x0, float y0, float x1, float y1) {
     return;
   const float period = dashOn_ + dashOff_;
   // Only the part of the segment over the box is walked (Liang-Barsky).
-  const float reach = lineWidth_ / 2.0f + 1.0f;
   const float dx = x1 - x0, dy = y1 - y0;
   float from = 0.0f, to = 1.0f;
   auto clip = [&](float p, float q) { // keeps p t <= q
@@ -112,8 +116,7 @@ void EllipsoidStroke::AddDashes(float x0, float y0, float x1, float y1) {
       to = std::min(to, t);
     return from <= to;
   };
-  if (!clip(-dx, x0 - (float(left_) - reach)) || !clip(dx, float(left_ + width_) + reach - x0) ||
-      !clip(-dy, y0 - (float(top_) - reach)) || !clip(dy, float(top_ + height_) + reach - y0)) {
+  if (!clip(-dx, x0 - boxLeft_) || !clip(dx, boxRight_ - x0) || !clip(-dy, y0 - boxTop_) || !clip(dy, boxBottom_ - y0)) {
     dashAt_ = Wrap(dashAt_ + length, period);
     return;
   }
@@ -140,9 +143,7 @@ void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
     return;
   const float half = lineWidth_ / 2.0f;
   // Lines reaching beyond the box are cut to it (with the line's own reach).
-  const float reach = half + 1.0f;
-  const float boxLeft = float(left_) - reach, boxRight = float(left_ + width_) + reach;
-  const float boxTop = float(top_) - reach, boxBottom = float(top_ + height_) + reach;
+  const float boxLeft = boxLeft_, boxRight = boxRight_, boxTop = boxTop_, boxBottom = boxBottom_;
   if (std::max(x0, x1) < boxLeft || std::min(x0, x1) > boxRight || std::max(y0, y1) < boxTop ||
       std::min(y0, y1) > boxBottom)
     return;
@@ -210,10 +211,10 @@ void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
   walk.stepA = alongX ? 1 : row;
   walk.stepB = alongX ? row : 1;
   // Centres from lo on and before hi: joined lines share no column or row.
-  const int first = int(std::ceil(lo - 0.5f)), last = int(std::ceil(hi - 0.5f)) - 1;
+  const int first = CeilInt(lo - 0.5f), last = CeilInt(hi - 0.5f) - 1;
   if (first > last) {
     // Too short to pass a centre: at its middle, by its length.
-    const int a = int(std::floor((a0 + a1) / 2.0f));
+    const int a = FloorInt((a0 + a1) / 2.0f);
     if (a >= walk.fromA && a <= walk.toA)
       Plot(walk, a, b0 + db / 2.0f, std::min(1.0f, std::fabs(da)));
     return;

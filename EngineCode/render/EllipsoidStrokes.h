@@ -130,6 +130,16 @@ private:
       cover_[at] = 0.0f;
     touched_.clear();
   }
+  // std::floor and std::ceil as ints, for values within the int range (a
+  // line's coordinates over the box).
+  static int FloorInt(float v) {
+    const int t = int(v);
+    return float(t) > v ? t - 1 : t;
+  }
+  static int CeilInt(float v) {
+    const int t = int(v);
+    return float(t) < v ? t + 1 : t;
+  }
   // A thin line's walk over the box: a along the line, b across it.
   struct Walk {
     int fromA, toA, fromB;
@@ -142,8 +152,9 @@ private:
   [[gnu::always_inline]] void Plot(const Walk &w, int a, float b, float weight) {
     const size_t along = size_t(a - w.fromA) * w.stepA;
     if (smooth_) {
-      const float below = std::floor(b - 0.5f), part = b - 0.5f - below;
-      const unsigned j = unsigned(int(below) - w.fromB);
+      const int below = FloorInt(b - 0.5f);
+      const float part = b - 0.5f - float(below);
+      const unsigned j = unsigned(below - w.fromB);
       if (j < w.acrossB)
         Raise(along + size_t(j) * w.stepB, weight * (1.0f - part));
       if (j + 1u < w.acrossB)
@@ -151,12 +162,12 @@ private:
       return;
     }
     if (thickness_ == 1) {
-      const unsigned j = unsigned(int(std::floor(b)) - w.fromB);
+      const unsigned j = unsigned(FloorInt(b) - w.fromB);
       if (j < w.acrossB)
         Raise(along + size_t(j) * w.stepB, 1.0f);
       return;
     }
-    const int start = int(std::floor(b - float(thickness_ - 1) / 2.0f)) - w.fromB;
+    const int start = FloorInt(b - float(thickness_ - 1) / 2.0f) - w.fromB;
     for (int k = 0; k < thickness_; ++k)
       if (unsigned(start + k) < w.acrossB)
         Raise(along + size_t(start + k) * w.stepB, 1.0f);
@@ -168,6 +179,7 @@ private:
   std::vector<uint32_t> touched_; // the cells covered, each once, in no order
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   int rowShift_ = 0; // log2 of the cells from one row of the mask to the next
+  float boxLeft_ = 0.0f, boxRight_ = 0.0f, boxTop_ = 0.0f, boxBottom_ = 0.0f; // the box grown by a line's reach
   float lineWidth_ = 1.0f;
   int thickness_ = 1; // pixels across a line in a fast rotation frame
   bool smooth_ = true;
