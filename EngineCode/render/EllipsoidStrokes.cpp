@@ -116,7 +116,11 @@ void EllipsoidStroke::AddDashes(float x0, float y0, float x1, float y1) {
       to = std::min(to, t);
     return from <= to;
   };
-  if (!clip(-dx, x0 - boxLeft_) || !clip(dx, boxRight_ - x0) || !clip(-dy, y0 - boxTop_) || !clip(dy, boxBottom_ - y0)) {
+  // A segment within the box keeps all of itself without the divisions.
+  const bool within = std::min(x0, x1) >= boxLeft_ && std::max(x0, x1) <= boxRight_ && std::min(y0, y1) >= boxTop_ &&
+                      std::max(y0, y1) <= boxBottom_;
+  if (!within &&
+      (!clip(-dx, x0 - boxLeft_) || !clip(dx, boxRight_ - x0) || !clip(-dy, y0 - boxTop_) || !clip(dy, boxBottom_ - y0))) {
     dashAt_ = Wrap(dashAt_ + length, period);
     return;
   }
