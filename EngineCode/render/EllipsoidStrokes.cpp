@@ -14,8 +14,7 @@ void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w) 
       run[i] = (run[i] & 0xFF000000u) | laid;
     return;
   }
-  for (size_t i = 0; i < n; ++i)
-    run[i] = lay.Over(run[i]);
+  lay.OverRun(run, n);
 }
 
 bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double right, double bottom, float width,

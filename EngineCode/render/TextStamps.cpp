@@ -30,10 +30,12 @@ struct StampKey {
 
 // The covered pixels of a stroked text as runs along its rows, each an
 // offset from the pixel where its baseline starts and its pixels' covers
-// (0 to 1], kept one after another.
+// (0 to 1], kept one after another; a run's pixels are all covered whole
+// or none is.
 struct StampRun {
   int dx, dy;
   uint32_t first, count;
+  bool whole;
 };
 struct Stamp {
   int left = 0, top = 0, right = -1, bottom = -1; // offsets of the covered box
@@ -89,10 +91,12 @@ Stamp MakeStamp(const StampKey &key) {
       const uint32_t c = px.Pixel32(x, y) & 0xFFu;
       if (!c)
         continue;
+      const float cover = float(c) / 255.0f;
       StampRun *run = stamp.runs.empty() ? nullptr : &stamp.runs.back();
-      if (!run || run->dy != y - baseY || run->dx + int(run->count) != x - baseX)
-        run = &stamp.runs.emplace_back(StampRun{x - baseX, y - baseY, uint32_t(stamp.covers.size()), 0u});
-      stamp.covers.push_back(float(c) / 255.0f);
+      if (!run || run->dy != y - baseY || run->dx + int(run->count) != x - baseX || run->whole != (cover >= 1.0f))
+        run = &stamp.runs.emplace_back(
+            StampRun{x - baseX, y - baseY, uint32_t(stamp.covers.size()), 0u, cover >= 1.0f});
+      stamp.covers.push_back(cover);
       ++run->count;
     }
   return stamp;
@@ -167,8 +171,12 @@ void StampStrokedText(PixelBuffer *pixels, float x, float y, std::string_view te
     if (from >= to)
       continue;
     uint32_t *row = pixels->Row32(atY) + (cellX + run.dx + from - b.left);
+    if (run.whole) {
+      whole.OverRun(row, size_t(to - from));
+      continue;
+    }
     const float *cover = stamp.covers.data() + run.first + from;
     for (int k = 0; k < to - from; ++k)
-      row[k] = cover[k] >= 1.0f ? whole.Over(row[k]) : BlendEllipsoidPixel(row[k], colour, cover[k] * weight);
+      row[k] = BlendEllipsoidPixel(row[k], colour, cover[k] * weight);
   }
 }
