@@ -161,6 +161,29 @@ void StampStrokedText(PixelBuffer *pixels, float x, float y, std::string_view te
   if (cellX + stamp.right < b.left || cellX + stamp.left >= b.right || cellY + stamp.bottom < b.top ||
       cellY + stamp.top >= b.bottom)
     return;
+  auto lay = [&](const StampRun &run, uint32_t *row, int from, int to) {
+    if (run.whole) {
+      if (to - from >= 4)
+        whole.OverRun(row, size_t(to - from));
+      else
+        for (int k = 0; k < to - from; ++k)
+          row[k] = whole.Over(row[k]);
+      return;
+    }
+    const float *cover = stamp.covers.data() + run.first + from;
+    for (int k = 0; k < to - from; ++k)
+      row[k] = BlendEllipsoidPixel(row[k], colour, cover[k] * weight);
+  };
+  if (cellX + stamp.left >= b.left && cellX + stamp.right < b.right && cellY + stamp.top >= b.top &&
+      cellY + stamp.bottom < b.bottom) {
+    // All of it on the pixels: each run found from the stamp's own place.
+    uint32_t *const first = pixels->Row32(b.top);
+    const ptrdiff_t stride = ptrdiff_t(pixels->RowBytes() / 4);
+    const ptrdiff_t origin = ptrdiff_t(cellY - b.top) * stride + ptrdiff_t(cellX - b.left);
+    for (const StampRun &run : stamp.runs)
+      lay(run, first + (origin + ptrdiff_t(run.dy) * stride + run.dx), 0, int(run.count));
+    return;
+  }
   for (const StampRun &run : stamp.runs) {
     const int atY = cellY + run.dy;
     if (atY < b.top || atY >= b.bottom)
@@ -168,15 +191,7 @@ void StampStrokedText(PixelBuffer *pixels, float x, float y, std::string_view te
     // The part of the run on the pixels.
     const int from = std::max(0, b.left - (cellX + run.dx));
     const int to = std::min(int(run.count), b.right - (cellX + run.dx));
-    if (from >= to)
-      continue;
-    uint32_t *row = pixels->Row32(atY) + (cellX + run.dx + from - b.left);
-    if (run.whole) {
-      whole.OverRun(row, size_t(to - from));
-      continue;
-    }
-    const float *cover = stamp.covers.data() + run.first + from;
-    for (int k = 0; k < to - from; ++k)
-      row[k] = BlendEllipsoidPixel(row[k], colour, cover[k] * weight);
+    if (from < to)
+      lay(run, pixels->Row32(atY) + (cellX + run.dx + from - b.left), from, to);
   }
 }
