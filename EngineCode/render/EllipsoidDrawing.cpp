@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -153,8 +154,10 @@ void FillSolidOctant(EllipsoidStroke &lines, const CrystalRec &c, const std::vec
   polygon.push_back(y);
   lines.FillConvexPolygon(polygon.data(), polygon.size() / 2);
   lines.Blend(colour, fillOpacity);
+  // The radii from the polygon's own corners.
   for (size_t end : {count / 4, size_t(0)}) {
-    AddSegment(lines, c, points[end].data(), centre);
+    lines.MoveToPoint(polygon[2 * end], polygon[2 * end + 1]);
+    lines.AddLineToPoint(x, y);
     lines.Blend(colour, lineOpacity);
   }
 }
@@ -956,8 +959,17 @@ struct SurfaceLight {
                const float lightDirection[3], const float colour[3])
       : ambient{ambientIntensity * kA * colour[0], ambientIntensity * kA * colour[1], ambientIntensity * kA * colour[2]},
         diffuse{pointIntensity * kD * colour[0], pointIntensity * kD * colour[1], pointIntensity * kD * colour[2]},
-        shine(pointIntensity * kS), n(N), cutOff(std::pow(10.0f, -kSpecularExponentLimit / std::max(N, 1.0f))),
-        light(lightDirection) {}
+        shine(pointIntensity * kS), n(N), cutOff(CutOff(N)), light(lightDirection) {}
+  // The reflection below which a highlight of exponent N is cut; a model's
+  // bodies share one exponent, so the last is kept (main thread only).
+  static float CutOff(float N) {
+    static float lastN = std::numeric_limits<float>::quiet_NaN(), last = 0.0f;
+    if (!(N == lastN)) {
+      lastN = N;
+      last = std::pow(10.0f, -kSpecularExponentLimit / std::max(N, 1.0f));
+    }
+    return last;
+  }
   void At(const float normal[3], float out[3]) const {
     const float cosine = std::clamp(DotProduct(normal, light), 0.0f, 1.0f);
     const float rz = 2.0f * normal[2] * cosine - light[2];
