@@ -18,8 +18,10 @@ namespace {
 
 // Sub-pixel phases a pixel, along each axis.
 constexpr int kPhases = 16;
-// Stamps kept before the store starts again.
+// Stamps, and texts (each in its font, size, width and smoothing), kept
+// before the store starts again.
 constexpr size_t kMaxStamps = 4096;
+constexpr size_t kMaxGroups = 64;
 
 struct StampKey {
   std::string_view text, family;
@@ -125,7 +127,7 @@ const Stamp &FindStamp(const StampKey &key) {
   std::unique_ptr<Stamp> *slot = group ? &group->byPhase[size_t(key.phaseY * kPhases + key.phaseX)] : nullptr;
   if (slot && *slot)
     return **slot;
-  if (made >= kMaxStamps) {
+  if (made >= kMaxStamps || (!group && groups.size() >= kMaxGroups)) {
     groups.clear();
     made = 0;
     group = nullptr;
