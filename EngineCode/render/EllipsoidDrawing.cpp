@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -98,12 +99,21 @@ void AddRun(Path &p, const CrystalRec &c, const std::vector<EllipsoidPoint> &pts
 template <class Path>
 bool AddEllipsePath(Path &path, const CrystalRec &c, const float b1[3], const float b2[3], const float centre[3]);
 
+// How a principal ellipse lies on the screen: seen edge on (a line through
+// its point `start` and the opposite one, in front), face on (a closed curve
+// in front), or cut by the outline into a front half from `start` and a back
+// half from `back`, each count/2 + 1 points.
+struct PrincipalHalves {
+  enum Kind : uint8_t { kNone, kEdgeOn, kFaceOn, kCut } kind = kNone;
+  size_t start = 0, back = 0;
+};
+PrincipalHalves SplitPrincipal(const std::vector<EllipsoidPoint> &points, const float b1[3], const float b2[3]);
+
 // Adds the front halves of a principal ellipse (`front`) or its back half to
-// the path: an ellipse seen edge on is a
-// line and one seen face on a closed curve, both in front.
+// the path.
 template <class Path>
-void AddPrincipalHalves(Path &path, const CrystalRec &c, const std::vector<EllipsoidPoint> &points, const float b1[3],
-                        const float b2[3], bool front);
+void AddPrincipalHalves(Path &path, const CrystalRec &c, const std::vector<EllipsoidPoint> &points,
+                        const PrincipalHalves &halves, bool front);
 
 template <class Path>
 void AddOctantStripes(Path &path, const CrystalRec &c, const float tipA[3], const float tipB[3], const float centre[3],
@@ -144,8 +154,10 @@ void FillSolidOctant(EllipsoidStroke &lines, const CrystalRec &c, const std::vec
   polygon.push_back(y);
   lines.FillConvexPolygon(polygon.data(), polygon.size() / 2);
   lines.Blend(colour, fillOpacity);
+  // The radii from the polygon's own corners.
   for (size_t end : {count / 4, size_t(0)}) {
-    AddSegment(lines, c, points[end].data(), centre);
+    lines.MoveToPoint(polygon[2 * end], polygon[2 * end + 1]);
+    lines.AddLineToPoint(x, y);
     lines.Blend(colour, lineOpacity);
   }
 }
@@ -460,10 +472,13 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   // The principal ellipses' points, kept from one ellipsoid to the next.
   static std::vector<EllipsoidPoint> principal[3];
   static constexpr int kPlanes[3][2] = {{0, 1}, {0, 2}, {1, 2}};
+  PrincipalHalves halves[3];
   for (int plane = 0; plane < 3; ++plane) {
     principal[plane].clear();
     if (parts.principal || parts.octants)
       GetPrincipalEllipse(&c, tips[kPlanes[plane][0]], tips[kPlanes[plane][1]], centre, principal[plane]);
+    if (parts.principal)
+      halves[plane] = SplitPrincipal(principal[plane], b1, b2);
   }
 
   // Without octants or rear axes nothing is drawn between the outline and
@@ -486,21 +501,21 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
     lines.SetDash(0.0f, 0.0f);
   }
 
-  auto hiddenHalves = [&](const std::vector<EllipsoidPoint> &points) {
+  auto hiddenHalves = [&](int plane) {
     lines.SetDash(gDashLengths[0], gDashLengths[1]);
-    AddPrincipalHalves(lines, c, points, b1, b2, false);
+    AddPrincipalHalves(lines, c, principal[plane], halves[plane], false);
     lines.Blend(line, lineOpacity);
     lines.SetDash(0.0f, 0.0f);
   };
   if (oneStroke) {
     if (parts.principal)
-      for (const auto &points : principal)
-        AddPrincipalHalves(lines, c, points, b1, b2, true);
+      for (int plane = 0; plane < 3; ++plane)
+        AddPrincipalHalves(lines, c, principal[plane], halves[plane], true);
     lines.Blend(line, lineOpacity);
     if (parts.principal && parts.hiddenHalves) {
       lines.SetDash(gDashLengths[0], gDashLengths[1]);
-      for (const auto &points : principal)
-        AddPrincipalHalves(lines, c, points, b1, b2, false);
+      for (int plane = 0; plane < 3; ++plane)
+        AddPrincipalHalves(lines, c, principal[plane], halves[plane], false);
       lines.Blend(line, lineOpacity);
       lines.SetDash(0.0f, 0.0f);
     }
@@ -511,10 +526,10 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
       if (points.empty())
         continue;
       if (parts.principal) {
-        AddPrincipalHalves(lines, c, points, b1, b2, true);
+        AddPrincipalHalves(lines, c, points, halves[plane], true);
         lines.Blend(line, lineOpacity);
         if (parts.hiddenHalves)
-          hiddenHalves(points);
+          hiddenHalves(plane);
       }
       if (parts.octants && parts.stripes) {
         AddOctantStripes(lines, c, tips[kStripeAxes[plane][0]], tips[kStripeAxes[plane][1]], centre, kOctantStripes);
@@ -749,40 +764,59 @@ size_t GetPrincipalEllipseBound(const std::vector<EllipsoidPoint> &points, const
 
 namespace {
 
-template <class Path>
-void AddPrincipalHalves(Path &painter, const CrystalRec &c, const std::vector<EllipsoidPoint> &points,
-                        const float b1[3], const float b2[3], bool front) {
+PrincipalHalves SplitPrincipal(const std::vector<EllipsoidPoint> &points, const float b1[3], const float b2[3]) {
+  PrincipalHalves halves;
   const size_t count = points.size();
   if (count < 4)
-    return;
+    return halves;
   float normal[3], centre[3];
   CalcPlaneNormal(points[0].data(), points[count / 4].data(), points[count < 8 ? 1 : count / 8].data(), normal);
   for (int k = 0; k < 3; ++k)
     centre[k] = (points[0][size_t(k)] + points[count / 2][size_t(k)]) / 2.0f;
   if (std::fabs(normal[2]) < kEdgeOnTolerance) {
-    if (!front)
-      return;
-    size_t far = 0;
+    halves.kind = PrincipalHalves::kEdgeOn;
     float farthest = -1.0f;
     for (size_t k = 0; k < count / 2; ++k) {
       const float ex = points[k][0] - centre[0], ey = points[k][1] - centre[1];
       const float d = std::sqrt(ex * ex + ey * ey);
       if (d > farthest) {
         farthest = d;
-        far = k;
+        halves.start = k;
       }
     }
-    AddSegment(painter, c, points[far].data(), points[far + count / 2].data());
-    return;
+    return halves;
   }
   if (std::fabs(normal[0]) < kEdgeOnTolerance && std::fabs(normal[1]) < kEdgeOnTolerance) {
-    if (front)
-      AddRun(painter, c, points, 0, count + 1);
-    return;
+    halves.kind = PrincipalHalves::kFaceOn;
+    return halves;
   }
   const size_t k = GetPrincipalEllipseBound(points, b1, b2, centre);
   const bool firstInFront = points[(k + count / 4) % count][2] > centre[2];
-  AddRun(painter, c, points, firstInFront == front ? k : k + count / 2, count / 2 + 1);
+  halves.kind = PrincipalHalves::kCut;
+  halves.start = firstInFront ? k : k + count / 2;
+  halves.back = firstInFront ? k + count / 2 : k;
+  return halves;
+}
+
+template <class Path>
+void AddPrincipalHalves(Path &painter, const CrystalRec &c, const std::vector<EllipsoidPoint> &points,
+                        const PrincipalHalves &halves, bool front) {
+  const size_t count = points.size();
+  switch (halves.kind) {
+  case PrincipalHalves::kNone:
+    return;
+  case PrincipalHalves::kEdgeOn:
+    if (front)
+      AddSegment(painter, c, points[halves.start].data(), points[halves.start + count / 2].data());
+    return;
+  case PrincipalHalves::kFaceOn:
+    if (front)
+      AddRun(painter, c, points, 0, count + 1);
+    return;
+  case PrincipalHalves::kCut:
+    AddRun(painter, c, points, front ? halves.start : halves.back, count / 2 + 1);
+    return;
+  }
 }
 
 } // namespace
@@ -913,6 +947,42 @@ void PaintOutline(GraphicsPort &port, const CrystalRec &c, const float a0[3], co
 
 } // namespace
 
+namespace {
+
+// The lighting of one colour under one light, with what is the same at every
+// surface point worked out once: the ambient and diffuse parts of each
+// channel, the highlight's strength and the reflection below which it is cut.
+struct SurfaceLight {
+  float ambient[3], diffuse[3], shine, n, cutOff;
+  const float *light;
+  SurfaceLight(float ambientIntensity, float pointIntensity, float kA, float kD, float kS, float N,
+               const float lightDirection[3], const float colour[3])
+      : ambient{ambientIntensity * kA * colour[0], ambientIntensity * kA * colour[1], ambientIntensity * kA * colour[2]},
+        diffuse{pointIntensity * kD * colour[0], pointIntensity * kD * colour[1], pointIntensity * kD * colour[2]},
+        shine(pointIntensity * kS), n(N), cutOff(CutOff(N)), light(lightDirection) {}
+  // The reflection below which a highlight of exponent N is cut; a model's
+  // bodies share one exponent, so the last is kept (main thread only).
+  static float CutOff(float N) {
+    static float lastN = std::numeric_limits<float>::quiet_NaN(), last = 0.0f;
+    if (!(N == lastN)) {
+      lastN = N;
+      last = std::pow(10.0f, -kSpecularExponentLimit / std::max(N, 1.0f));
+    }
+    return last;
+  }
+  void At(const float normal[3], float out[3]) const {
+    const float cosine = std::clamp(DotProduct(normal, light), 0.0f, 1.0f);
+    const float rz = 2.0f * normal[2] * cosine - light[2];
+    float specular = 0.0f;
+    if (rz >= kMinSurfaceReflection && rz >= cutOff)
+      specular = shine * std::pow(rz, n);
+    for (int k = 0; k < 3; ++k)
+      out[k] = std::min(1.0f, ambient[k] + diffuse[k] * cosine + specular);
+  }
+};
+
+} // namespace
+
 void FillEllipsoidOutline(GraphicsPort &port, const CrystalRec *crystal, const float tip0[3], const float tip1[3],
                           const float tip2[3], const float centre[3], const float colour[3], float opacity) {
   if (!crystal)
@@ -951,6 +1021,8 @@ void PhongRenderEllipsoid(GraphicsPort &port, const CrystalRec *crystal, const f
   }
   if (!(M[2][2] > 0.0))
     return;
+  const SurfaceLight lit(c.ambientIntensity, c.pointIntensity, c.kA[kAtomReflectance], c.kD[kAtomReflectance],
+                         c.kS[kAtomReflectance], float(c.phongN[kAtomReflectance]), c.lightDirection, colour);
   PaintOutline(port, c, a[0], a[1], a[2], centre, opacity, [&](double dx, double dy, float out[3]) {
     // The front point of the surface over the pixel (the rim beyond it).
     const double za = M[2][2], zb = M[0][2] * dx + M[1][2] * dy;
@@ -961,21 +1033,13 @@ void PhongRenderEllipsoid(GraphicsPort &port, const CrystalRec *crystal, const f
       normal[k] = float(M[k][0] * dx + M[k][1] * dy + M[k][2] * z);
     float unit[3] = {0.0f, 0.0f, 1.0f};
     GetUnitVector(normal, unit);
-    RenderSurfaceColor(c.ambientIntensity, c.pointIntensity, c.kA[kAtomReflectance], c.kD[kAtomReflectance],
-                       c.kS[kAtomReflectance], float(c.phongN[kAtomReflectance]), c.lightDirection, unit, colour, out);
+    lit.At(unit, out);
   });
 }
 
 void RenderSurfaceColor(float ambientIntensity, float pointIntensity, float kA, float kD, float kS, float N,
                         const float light[3], const float normal[3], const float colour[3], float out[3]) {
-  const float cosine = std::clamp(DotProduct(normal, light), 0.0f, 1.0f);
-  const float rz = 2.0f * normal[2] * cosine - light[2];
-  const float exponent = std::max(N, 1.0f);
-  float specular = 0.0f;
-  if (rz >= kMinSurfaceReflection && rz >= std::pow(10.0f, -kSpecularExponentLimit / exponent))
-    specular = pointIntensity * kS * std::pow(rz, N);
-  for (int k = 0; k < 3; ++k)
-    out[k] = std::min(1.0f, ambientIntensity * kA * colour[k] + pointIntensity * kD * colour[k] * cosine + specular);
+  SurfaceLight(ambientIntensity, pointIntensity, kA, kD, kS, N, light, colour).At(normal, out);
 }
 
 void UseDefaultEllipsoidLines(Painter &painter, bool scaled) {

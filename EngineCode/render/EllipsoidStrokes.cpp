@@ -5,17 +5,6 @@
 
 using namespace ovgfx;
 
-uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w) {
-  uint32_t out = under & 0xFF000000u;
-  for (int k = 0; k < 3; ++k) {
-    const int shift = 16 - 8 * k;
-    const float below = float((under >> shift) & 0xFFu);
-    const float v = std::clamp(colour[k] * 255.0f * w + below * (1.0f - w) + 0.5f, 0.0f, 255.0f);
-    out |= uint32_t(v) << shift;
-  }
-  return out;
-}
-
 void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w) {
   const EllipsoidLay lay(colour, w);
   if (lay.keep == 0.0f) {
@@ -25,19 +14,14 @@ void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w) 
       run[i] = (run[i] & 0xFF000000u) | laid;
     return;
   }
-  for (size_t i = 0; i < n; ++i)
-    run[i] = lay.Over(run[i]);
+  lay.OverRun(run, n);
 }
 
 bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double right, double bottom, float width,
                             bool smooth) {
   // A stroke left without its blend gives its cover back.
-  if (pixels_)
-    for (int y = dirtyTop_; y <= dirtyBottom_; ++y)
-      std::fill_n(&cover_[size_t(y - top_) * size_t(width_) + size_t(dirtyLeft_ - left_)],
-                  size_t(dirtyRight_ - dirtyLeft_ + 1), 0.0f);
-  pixels_ = nullptr;
   Clean();
+  pixels_ = nullptr;
   hasPen_ = false;
   dashOn_ = dashOff_ = 0.0f;
   if (!pixels || pixels->Depth() != 32 || !(width > 0.0f) || !std::isfinite(width))
@@ -51,13 +35,21 @@ bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double
   top_ = int(t);
   width_ = int(r) - left_ + 1;
   height_ = int(u) - top_ + 1;
-  const size_t size = size_t(width_) * size_t(height_);
+  rowShift_ = 0;
+  while ((1 << rowShift_) < width_)
+    ++rowShift_;
+  const size_t size = size_t(height_) << rowShift_;
   if (cover_.size() < size)
     cover_.assign(size, 0.0f);
   pixels_ = pixels;
   lineWidth_ = width;
   thickness_ = std::max(1, int(std::lround(width)));
   smooth_ = smooth;
+  const float reach = lineWidth_ / 2.0f + 1.0f;
+  boxLeft_ = float(left_) - reach;
+  boxRight_ = float(left_ + width_) + reach;
+  boxTop_ = float(top_) - reach;
+  boxBottom_ = float(top_ + height_) + reach;
   return true;
 }
 
@@ -111,7 +103,6 @@ void EllipsoidStroke::AddDashes(float x0, float y0, float x1, float y1) {
     return;
   const float period = dashOn_ + dashOff_;
   // Only the part of the segment over the box is walked (Liang-Barsky).
-  const float reach = lineWidth_ / 2.0f + 1.0f;
   const float dx = x1 - x0, dy = y1 - y0;
   float from = 0.0f, to = 1.0f;
   auto clip = [&](float p, float q) { // keeps p t <= q
@@ -124,8 +115,11 @@ void EllipsoidStroke::AddDashes(float x0, float y0, float x1, float y1) {
       to = std::min(to, t);
     return from <= to;
   };
-  if (!clip(-dx, x0 - (float(left_) - reach)) || !clip(dx, float(left_ + width_) + reach - x0) ||
-      !clip(-dy, y0 - (float(top_) - reach)) || !clip(dy, float(top_ + height_) + reach - y0)) {
+  // A segment within the box keeps all of itself without the divisions.
+  const bool within = std::min(x0, x1) >= boxLeft_ && std::max(x0, x1) <= boxRight_ && std::min(y0, y1) >= boxTop_ &&
+                      std::max(y0, y1) <= boxBottom_;
+  if (!within &&
+      (!clip(-dx, x0 - boxLeft_) || !clip(dx, boxRight_ - x0) || !clip(-dy, y0 - boxTop_) || !clip(dy, boxBottom_ - y0))) {
     dashAt_ = Wrap(dashAt_ + length, period);
     return;
   }
@@ -152,9 +146,7 @@ void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
     return;
   const float half = lineWidth_ / 2.0f;
   // Lines reaching beyond the box are cut to it (with the line's own reach).
-  const float reach = half + 1.0f;
-  const float boxLeft = float(left_) - reach, boxRight = float(left_ + width_) + reach;
-  const float boxTop = float(top_) - reach, boxBottom = float(top_ + height_) + reach;
+  const float boxLeft = boxLeft_, boxRight = boxRight_, boxTop = boxTop_, boxBottom = boxBottom_;
   if (std::max(x0, x1) < boxLeft || std::min(x0, x1) > boxRight || std::max(y0, y1) < boxTop ||
       std::min(y0, y1) > boxBottom)
     return;
@@ -213,49 +205,27 @@ void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
   const float lo = std::max(std::min(a0, a1), alongX ? boxLeft : boxTop);
   const float hi = std::min(std::max(a0, a1), alongX ? boxRight : boxBottom);
   // The box seen along the line's walk: a along it, b across.
-  const int fromA = alongX ? left_ : top_, toA = fromA + (alongX ? width_ : height_) - 1;
-  const int fromB = alongX ? top_ : left_, toB = fromB + (alongX ? height_ : width_) - 1;
-  const size_t stepA = alongX ? 1 : size_t(width_), stepB = alongX ? size_t(width_) : 1;
-  int touchedA0 = std::numeric_limits<int>::max(), touchedA1 = std::numeric_limits<int>::min();
-  int touchedB0 = touchedA0, touchedB1 = touchedA1;
-  auto cover = [&](int a, int b, float c) {
-    if (a < fromA || a > toA || b < fromB || b > toB)
-      return;
-    float &cell = cover_[size_t(a - fromA) * stepA + size_t(b - fromB) * stepB];
-    if (c <= cell)
-      return;
-    cell = c;
-    touchedA0 = std::min(touchedA0, a);
-    touchedA1 = std::max(touchedA1, a);
-    touchedB0 = std::min(touchedB0, b);
-    touchedB1 = std::max(touchedB1, b);
-  };
-  const float spread = float(thickness_ - 1) / 2.0f;
-  auto plot = [&](int a, float b, float weight) {
-    if (smooth_) {
-      const float below = std::floor(b - 0.5f), part = b - 0.5f - below;
-      cover(a, int(below), weight * (1.0f - part));
-      cover(a, int(below) + 1, weight * part);
-      return;
-    }
-    const int start = int(std::floor(b - spread));
-    for (int k = 0; k < thickness_; ++k)
-      cover(a, start + k, 1.0f);
-  };
+  Walk walk;
+  walk.fromA = alongX ? left_ : top_;
+  walk.toA = walk.fromA + (alongX ? width_ : height_) - 1;
+  walk.fromB = alongX ? top_ : left_;
+  walk.acrossB = unsigned(alongX ? height_ : width_);
+  const size_t row = size_t(1) << rowShift_;
+  walk.stepA = alongX ? 1 : row;
+  walk.stepB = alongX ? row : 1;
   // Centres from lo on and before hi: joined lines share no column or row.
-  const int first = int(std::ceil(lo - 0.5f)), last = int(std::ceil(hi - 0.5f)) - 1;
+  const int first = CeilInt(lo - 0.5f), last = CeilInt(hi - 0.5f) - 1;
   if (first > last) {
     // Too short to pass a centre: at its middle, by its length.
-    plot(int(std::floor((a0 + a1) / 2.0f)), b0 + db / 2.0f, std::min(1.0f, std::fabs(da)));
-  } else {
-    const float slope = da != 0.0f ? db / da : 0.0f;
-    for (int a = std::max(first, fromA); a <= std::min(last, toA); ++a)
-      plot(a, b0 + (float(a) + 0.5f - a0) * slope, 1.0f);
+    const int a = FloorInt((a0 + a1) / 2.0f);
+    if (a >= walk.fromA && a <= walk.toA)
+      Plot(walk, a, b0 + db / 2.0f, std::min(1.0f, std::fabs(da)));
+    return;
   }
-  if (touchedA0 <= touchedA1) {
-    Touch(alongX ? touchedA0 : touchedB0, alongX ? touchedB0 : touchedA0);
-    Touch(alongX ? touchedA1 : touchedB1, alongX ? touchedB1 : touchedA1);
-  }
+  const float slope = da != 0.0f ? db / da : 0.0f;
+  const int end = std::min(last, walk.toA);
+  for (int a = std::max(first, walk.fromA); a <= end; ++a)
+    Plot(walk, a, b0 + (float(a) + 0.5f - a0) * slope, 1.0f);
 }
 
 void EllipsoidStroke::FillConvexPolygon(const float *xy, size_t count) {
@@ -315,18 +285,13 @@ void EllipsoidStroke::Blend(const float colour[3], float opacity) {
   const float weight = std::clamp(opacity, 0.0f, 1.0f);
   const EllipsoidLay whole(colour, weight); // for the pixels covered whole
   const Rect &b = pixels_->Bounds();
-  for (int y = dirtyTop_; y <= dirtyBottom_; ++y) {
-    float *cover = &cover_[size_t(y - top_) * size_t(width_)];
-    uint32_t *row = pixels_->Row32(y);
-    for (int x = dirtyLeft_; x <= dirtyRight_; ++x) {
-      float &c = cover[x - left_];
-      if (c > 0.0f) {
-        uint32_t &pixel = row[x - b.left];
-        pixel = c >= 1.0f ? whole.Over(pixel) : BlendEllipsoidPixel(pixel, colour, c * weight);
-        c = 0.0f;
-      }
-    }
+  const uint32_t column = (1u << rowShift_) - 1u;
+  for (uint32_t at : touched_) {
+    const float c = cover_[at];
+    uint32_t &pixel = pixels_->Row32(top_ + int(at >> rowShift_))[left_ + int(at & column) - b.left];
+    pixel = c >= 1.0f ? whole.Over(pixel) : BlendEllipsoidPixel(pixel, colour, c * weight);
+    cover_[at] = 0.0f;
   }
-  Clean();
+  touched_.clear();
   hasPen_ = false;
 }

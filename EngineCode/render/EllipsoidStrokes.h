@@ -11,27 +11,50 @@
 //
 // Coordinates are the painter's: a pixel (x, y) covers [x, x + 1) x [y, y + 1).
 // The mask's storage is kept between ellipsoids, so a frame allocates only
-// for its largest ellipsoid. Main thread only.
+// for its largest ellipsoid; the covered cells are listed as they are first
+// covered, so laying and clearing a part costs its own pixels rather than
+// its box. Main thread only.
 #pragma once
 
 #include "graphics/PixelBuffer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
-// Lays `colour` (0 to 1) over a 32-bit pixel at weight w (0 to 1).
-uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w);
-// One colour laid at one weight, worked out once for many pixels: Over
-// gives what BlendEllipsoidPixel gives.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// One colour laid at one weight, worked out once for many pixels: each
+// channel becomes lay + below * keep, rounded and held to 0..255. The three
+// channels go through the same float steps in one vector where the machine
+// has one, so the results are the same either way.
 struct EllipsoidLay {
   float lay[3];
   float keep;
+#if defined(__SSE2__)
+  __m128 lay4, keep4; // lanes in the pixel's byte order: blue, green, red
+#endif
   EllipsoidLay(const float colour[3], float w)
-      : lay{colour[0] * 255.0f * w, colour[1] * 255.0f * w, colour[2] * 255.0f * w}, keep(1.0f - w) {}
+      : lay{colour[0] * 255.0f * w, colour[1] * 255.0f * w, colour[2] * 255.0f * w}, keep(1.0f - w) {
+#if defined(__SSE2__)
+    lay4 = _mm_setr_ps(lay[2], lay[1], lay[0], 0.0f);
+    keep4 = _mm_set1_ps(keep);
+#endif
+  }
   uint32_t Over(uint32_t under) const {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bytes = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(under)), zero), zero);
+    __m128 v = _mm_add_ps(_mm_add_ps(lay4, _mm_mul_ps(_mm_cvtepi32_ps(bytes), keep4)), _mm_set1_ps(0.5f));
+    v = _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(255.0f));
+    const __m128i out = _mm_cvttps_epi32(v);
+    const uint32_t packed = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(out, out), zero)));
+    return (under & 0xFF000000u) | (packed & 0x00FFFFFFu);
+#else
     uint32_t out = under & 0xFF000000u;
     for (int k = 0; k < 3; ++k) {
       const int shift = 16 - 8 * k;
@@ -39,8 +62,35 @@ struct EllipsoidLay {
       out |= uint32_t(std::clamp(lay[k] + below * keep + 0.5f, 0.0f, 255.0f)) << shift;
     }
     return out;
+#endif
+  }
+  // Over for each of n pixels in a row, four at a time where it can.
+  void OverRun(uint32_t *run, size_t n) const {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), alpha = _mm_set1_epi32(int(0xFF000000u));
+    auto channels = [&](__m128i words) {
+      const __m128 v = _mm_add_ps(_mm_add_ps(lay4, _mm_mul_ps(_mm_cvtepi32_ps(words), keep4)), _mm_set1_ps(0.5f));
+      return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(255.0f)));
+    };
+    for (; i + 4 <= n; i += 4) {
+      __m128i *at = reinterpret_cast<__m128i *>(run + i);
+      const __m128i under = _mm_loadu_si128(at);
+      const __m128i lo = _mm_unpacklo_epi8(under, zero), hi = _mm_unpackhi_epi8(under, zero);
+      const __m128i laid =
+          _mm_packus_epi16(_mm_packs_epi32(channels(_mm_unpacklo_epi16(lo, zero)), channels(_mm_unpackhi_epi16(lo, zero))),
+                           _mm_packs_epi32(channels(_mm_unpacklo_epi16(hi, zero)), channels(_mm_unpackhi_epi16(hi, zero))));
+      _mm_storeu_si128(at, _mm_or_si128(_mm_and_si128(under, alpha), _mm_andnot_si128(alpha, laid)));
+    }
+#endif
+    for (; i < n; ++i)
+      run[i] = Over(run[i]);
   }
 };
+// Lays `colour` (0 to 1) over a 32-bit pixel at weight w (0 to 1).
+inline uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w) {
+  return EllipsoidLay(colour, w).Over(under);
+}
 // The same over a run of n pixels, all at weight w.
 void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w);
 
@@ -64,47 +114,94 @@ public:
   // or in a fast rotation frame the pixels whose centres lie inside. Lay it
   // with Blend on its own, apart from lines.
   void FillConvexPolygon(const float *xy, size_t count);
-  bool IsEmpty() const { return dirtyLeft_ > dirtyRight_; }
+  bool IsEmpty() const { return touched_.empty(); }
   // Lays the colour over the covered pixels at `opacity` and empties the
   // stroke for the next lines over the same box.
   void Blend(const float colour[3], float opacity);
 
 private:
+  // The mask's rows are a power of two of cells apart, so a listed cell
+  // gives back its row and column by a shift and a mask.
+  size_t Cell(int x, int y) const { return (size_t(y - top_) << rowShift_) + size_t(x - left_); }
   // Raises the pixel's cover to c.
   void Cover(int x, int y, float c) {
     if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_)
       return;
-    float &cell = cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)];
+    Raise(Cell(x, y), c);
+  }
+  [[gnu::always_inline]] void Raise(size_t at, float c) {
+    float &cell = cover_[at];
     if (c <= cell)
       return;
+    if (cell == 0.0f)
+      touched_.push_back(uint32_t(at));
     cell = c;
-    Touch(x, y);
   }
   // Adds c to the pixel's cover.
   void AddCover(int x, int y, float c) {
     if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_ || !(c > 0.0f))
       return;
-    cover_[size_t(y - top_) * size_t(width_) + size_t(x - left_)] += c;
-    Touch(x, y);
+    float &cell = cover_[Cell(x, y)];
+    if (cell == 0.0f)
+      touched_.push_back(uint32_t(Cell(x, y)));
+    cell += c;
   }
-  // Grows the box of covered pixels; an empty box lies outside every other.
-  void Touch(int x, int y) {
-    dirtyLeft_ = std::min(dirtyLeft_, x);
-    dirtyRight_ = std::max(dirtyRight_, x);
-    dirtyTop_ = std::min(dirtyTop_, y);
-    dirtyBottom_ = std::max(dirtyBottom_, y);
-  }
+  // Gives the covered cells back for the next lines.
   void Clean() {
-    dirtyLeft_ = dirtyTop_ = std::numeric_limits<int>::max();
-    dirtyRight_ = dirtyBottom_ = std::numeric_limits<int>::min();
+    for (uint32_t at : touched_)
+      cover_[at] = 0.0f;
+    touched_.clear();
+  }
+  // std::floor and std::ceil as ints, for values within the int range (a
+  // line's coordinates over the box).
+  static int FloorInt(float v) {
+    const int t = int(v);
+    return float(t) > v ? t - 1 : t;
+  }
+  static int CeilInt(float v) {
+    const int t = int(v);
+    return float(t) < v ? t + 1 : t;
+  }
+  // A thin line's walk over the box: a along the line, b across it.
+  struct Walk {
+    int fromA, toA, fromB;
+    unsigned acrossB;
+    size_t stepA, stepB;
+  };
+  // Covers across the walk at a (within the box along it) about b:
+  // anti-aliased over the two pixels nearest b, or the line's width of
+  // pixels whole in a fast rotation frame.
+  [[gnu::always_inline]] void Plot(const Walk &w, int a, float b, float weight) {
+    const size_t along = size_t(a - w.fromA) * w.stepA;
+    if (smooth_) {
+      const int below = FloorInt(b - 0.5f);
+      const float part = b - 0.5f - float(below);
+      const unsigned j = unsigned(below - w.fromB);
+      if (j < w.acrossB)
+        Raise(along + size_t(j) * w.stepB, weight * (1.0f - part));
+      if (j + 1u < w.acrossB)
+        Raise(along + size_t(j + 1u) * w.stepB, weight * part);
+      return;
+    }
+    if (thickness_ == 1) {
+      const unsigned j = unsigned(FloorInt(b) - w.fromB);
+      if (j < w.acrossB)
+        Raise(along + size_t(j) * w.stepB, 1.0f);
+      return;
+    }
+    const int start = FloorInt(b - float(thickness_ - 1) / 2.0f) - w.fromB;
+    for (int k = 0; k < thickness_; ++k)
+      if (unsigned(start + k) < w.acrossB)
+        Raise(along + size_t(start + k) * w.stepB, 1.0f);
   }
   void AddDashes(float x0, float y0, float x1, float y1);
 
   ovgfx::PixelBuffer *pixels_ = nullptr;
   std::vector<float> cover_;
+  std::vector<uint32_t> touched_; // the cells covered, each once, in no order
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
-  int dirtyLeft_ = std::numeric_limits<int>::max(), dirtyTop_ = std::numeric_limits<int>::max();
-  int dirtyRight_ = std::numeric_limits<int>::min(), dirtyBottom_ = std::numeric_limits<int>::min();
+  int rowShift_ = 0; // log2 of the cells from one row of the mask to the next
+  float boxLeft_ = 0.0f, boxRight_ = 0.0f, boxTop_ = 0.0f, boxBottom_ = 0.0f; // the box grown by a line's reach
   float lineWidth_ = 1.0f;
   int thickness_ = 1; // pixels across a line in a fast rotation frame
   bool smooth_ = true;

@@ -7,10 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
+#include <array>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 using namespace ovgfx;
@@ -19,29 +18,31 @@ namespace {
 
 // Sub-pixel phases a pixel, along each axis.
 constexpr int kPhases = 16;
-// Stamps kept before the store starts again.
+// Stamps, and texts (each in its font, size, width and smoothing), kept
+// before the store starts again.
 constexpr size_t kMaxStamps = 4096;
+constexpr size_t kMaxGroups = 64;
 
 struct StampKey {
-  std::string text, family;
+  std::string_view text, family;
   float size, lineWidth;
   bool smooth;
   int phaseX, phaseY;
-  bool operator<(const StampKey &o) const {
-    return std::tie(text, family, size, lineWidth, smooth, phaseX, phaseY) <
-           std::tie(o.text, o.family, o.size, o.lineWidth, o.smooth, o.phaseX, o.phaseY);
-  }
 };
 
-// The covered pixels of a stroked text, row by row, as offsets from the
-// pixel where its baseline starts, with their cover (0 to 1].
-struct StampPixel {
+// The covered pixels of a stroked text as runs along its rows, each an
+// offset from the pixel where its baseline starts and its pixels' covers
+// (0 to 1], kept one after another; a run's pixels are all covered whole
+// or none is.
+struct StampRun {
   int dx, dy;
-  float cover;
+  uint32_t first, count;
+  bool whole;
 };
 struct Stamp {
   int left = 0, top = 0, right = -1, bottom = -1; // offsets of the covered box
-  std::vector<StampPixel> pixels;
+  std::vector<StampRun> runs;
+  std::vector<float> covers;
 };
 
 Stamp MakeStamp(const StampKey &key) {
@@ -88,20 +89,58 @@ Stamp MakeStamp(const StampKey &key) {
   stamp.top = top - baseY;
   stamp.bottom = bottom - baseY;
   for (int y = top; y <= bottom; ++y)
-    for (int x = left; x <= right; ++x)
-      if (const uint32_t c = px.Pixel32(x, y) & 0xFFu)
-        stamp.pixels.push_back({x - baseX, y - baseY, float(c) / 255.0f});
+    for (int x = left; x <= right; ++x) {
+      const uint32_t c = px.Pixel32(x, y) & 0xFFu;
+      if (!c)
+        continue;
+      const float cover = float(c) / 255.0f;
+      StampRun *run = stamp.runs.empty() ? nullptr : &stamp.runs.back();
+      if (!run || run->dy != y - baseY || run->dx + int(run->count) != x - baseX || run->whole != (cover >= 1.0f))
+        run = &stamp.runs.emplace_back(
+            StampRun{x - baseX, y - baseY, uint32_t(stamp.covers.size()), 0u, cover >= 1.0f});
+      stamp.covers.push_back(cover);
+      ++run->count;
+    }
   return stamp;
 }
 
+// The stamps of one text in one font, size, width and smoothing, by phase.
+struct StampGroup {
+  std::string text, family;
+  float size, lineWidth;
+  bool smooth;
+  std::array<std::unique_ptr<Stamp>, kPhases * kPhases> byPhase;
+};
+
+// A model labels many atoms with a few texts: the groups are few and looked
+// through in turn.
 const Stamp &FindStamp(const StampKey &key) {
-  static std::map<StampKey, Stamp> stamps;
-  auto found = stamps.find(key);
-  if (found != stamps.end())
-    return found->second;
-  if (stamps.size() >= kMaxStamps)
-    stamps.clear();
-  return stamps.emplace(key, MakeStamp(key)).first->second;
+  static std::vector<std::unique_ptr<StampGroup>> groups;
+  static size_t made = 0;
+  StampGroup *group = nullptr;
+  for (const auto &g : groups)
+    if (g->size == key.size && g->lineWidth == key.lineWidth && g->smooth == key.smooth && g->text == key.text &&
+        g->family == key.family) {
+      group = g.get();
+      break;
+    }
+  std::unique_ptr<Stamp> *slot = group ? &group->byPhase[size_t(key.phaseY * kPhases + key.phaseX)] : nullptr;
+  if (slot && *slot)
+    return **slot;
+  if (made >= kMaxStamps || (!group && groups.size() >= kMaxGroups)) {
+    groups.clear();
+    made = 0;
+    group = nullptr;
+  }
+  if (!group) {
+    groups.push_back(std::make_unique<StampGroup>(
+        StampGroup{std::string(key.text), std::string(key.family), key.size, key.lineWidth, key.smooth, {}}));
+    group = groups.back().get();
+  }
+  slot = &group->byPhase[size_t(key.phaseY * kPhases + key.phaseX)];
+  *slot = std::make_unique<Stamp>(MakeStamp(key));
+  ++made;
+  return **slot;
 }
 
 } // namespace
@@ -115,22 +154,46 @@ void StampStrokedText(PixelBuffer *pixels, float x, float y, std::string_view te
   const float fx = std::floor(x * kPhases + 0.5f), fy = std::floor(y * kPhases + 0.5f);
   const int cellX = int(std::floor(fx / kPhases)), cellY = int(std::floor(fy / kPhases));
   const int phaseX = int(fx) - cellX * kPhases, phaseY = int(fy) - cellY * kPhases;
-  const Stamp &stamp = FindStamp({std::string(text), std::string(family), size, lineWidth, smooth, phaseX, phaseY});
-  if (stamp.pixels.empty())
+  const Stamp &stamp = FindStamp({text, family, size, lineWidth, smooth, phaseX, phaseY});
+  if (stamp.runs.empty())
     return;
   const float weight = std::min(opacity, 1.0f);
   const EllipsoidLay whole(colour, weight); // for the pixels covered whole
   const Rect &b = pixels->Bounds();
-  const bool inside = cellX + stamp.left >= b.left && cellX + stamp.right < b.right && cellY + stamp.top >= b.top &&
-                      cellY + stamp.bottom < b.bottom;
-  if (!inside && (cellX + stamp.right < b.left || cellX + stamp.left >= b.right || cellY + stamp.bottom < b.top ||
-                  cellY + stamp.top >= b.bottom))
+  if (cellX + stamp.right < b.left || cellX + stamp.left >= b.right || cellY + stamp.bottom < b.top ||
+      cellY + stamp.top >= b.bottom)
     return;
-  for (const StampPixel &p : stamp.pixels) {
-    const int atX = cellX + p.dx, atY = cellY + p.dy;
-    if (!inside && (atX < b.left || atX >= b.right || atY < b.top || atY >= b.bottom))
+  auto lay = [&](const StampRun &run, uint32_t *row, int from, int to) {
+    if (run.whole) {
+      if (to - from >= 4)
+        whole.OverRun(row, size_t(to - from));
+      else
+        for (int k = 0; k < to - from; ++k)
+          row[k] = whole.Over(row[k]);
+      return;
+    }
+    const float *cover = stamp.covers.data() + run.first + from;
+    for (int k = 0; k < to - from; ++k)
+      row[k] = BlendEllipsoidPixel(row[k], colour, cover[k] * weight);
+  };
+  if (cellX + stamp.left >= b.left && cellX + stamp.right < b.right && cellY + stamp.top >= b.top &&
+      cellY + stamp.bottom < b.bottom) {
+    // All of it on the pixels: each run found from the stamp's own place.
+    uint32_t *const first = pixels->Row32(b.top);
+    const ptrdiff_t stride = ptrdiff_t(pixels->RowBytes() / 4);
+    const ptrdiff_t origin = ptrdiff_t(cellY - b.top) * stride + ptrdiff_t(cellX - b.left);
+    for (const StampRun &run : stamp.runs)
+      lay(run, first + (origin + ptrdiff_t(run.dy) * stride + run.dx), 0, int(run.count));
+    return;
+  }
+  for (const StampRun &run : stamp.runs) {
+    const int atY = cellY + run.dy;
+    if (atY < b.top || atY >= b.bottom)
       continue;
-    uint32_t &pixel = pixels->Row32(atY)[atX - b.left];
-    pixel = p.cover >= 1.0f ? whole.Over(pixel) : BlendEllipsoidPixel(pixel, colour, p.cover * weight);
+    // The part of the run on the pixels.
+    const int from = std::max(0, b.left - (cellX + run.dx));
+    const int to = std::min(int(run.count), b.right - (cellX + run.dx));
+    if (from < to)
+      lay(run, pixels->Row32(atY) + (cellX + run.dx + from - b.left), from, to);
   }
 }
