@@ -68,12 +68,6 @@ void VecAdd(const float a[3], const float b[3], float out[3]) {
   out[2] = a[2] + b[2];
 }
 
-void VecDiff(const float a[3], const float b[3], float out[3]) {
-  out[0] = a[0] - b[0];
-  out[1] = a[1] - b[1];
-  out[2] = a[2] - b[2];
-}
-
 void VecScalarMult(const float v[3], float s, float out[3]) {
   out[0] = s * v[0];
   out[1] = s * v[1];
@@ -85,8 +79,6 @@ void VecNegate(float v[3]) {
   v[1] = -v[1];
   v[2] = -v[2];
 }
-
-float DotProduct(const float a[3], const float b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
 void CrossProduct(const float a[3], const float b[3], float out[3]) {
   const float x = a[1] * b[2] - a[2] * b[1];
@@ -104,26 +96,6 @@ void DCrossProduct(const double a[3], const double b[3], double out[3]) {
   out[0] = x;
   out[1] = y;
   out[2] = z;
-}
-
-float Magnitude(const float v[3]) {
-  const float sum = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
-  if (sum > 0.0f)
-    return std::sqrt(sum);
-  return sum;
-}
-
-bool GetUnitVector(const float v[3], float out[3]) {
-  const float sum = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
-  if (!(sum > 0.0f)) {
-    ZeroVector(out);
-    return false;
-  }
-  const float length = std::sqrt(sum);
-  out[0] = v[0] / length;
-  out[1] = v[1] / length;
-  out[2] = v[2] / length;
-  return true;
 }
 
 bool VecIsZero(const float v[3]) {
@@ -151,15 +123,6 @@ bool VecLessThan(const float a[3], const float b[3]) {
 }
 
 // ---- 3x3 matrices -------------------------------------------------------------
-
-void MatMul(const float M[9], const float v[3], float out[3]) {
-  const float x = M[0] * v[0] + M[1] * v[1] + M[2] * v[2];
-  const float y = M[3] * v[0] + M[4] * v[1] + M[5] * v[2];
-  const float z = M[6] * v[0] + M[7] * v[1] + M[8] * v[2];
-  out[0] = x;
-  out[1] = y;
-  out[2] = z;
-}
 
 void DMatMul(const double M[9], const double v[3], double out[3]) {
   const double x = M[0] * v[0] + M[1] * v[1] + M[2] * v[2];

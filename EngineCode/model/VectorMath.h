@@ -25,6 +25,7 @@
 // plotting loops, and `DCrossProduct` also on the relaxation worker thread).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 // ---- Constants --------------------------------------------------------------
@@ -66,19 +67,39 @@ void CopyVector(float dst[3], const float src[3]);
 void ZeroVector(float v[3]);
 void VecAdd(const float a[3], const float b[3], float out[3]);
 // out = a - b
-void VecDiff(const float a[3], const float b[3], float out[3]);
+inline void VecDiff(const float a[3], const float b[3], float out[3]) {
+  out[0] = a[0] - b[0];
+  out[1] = a[1] - b[1];
+  out[2] = a[2] - b[2];
+}
 void VecScalarMult(const float v[3], float s, float out[3]);
 // v = -v in place.
 void VecNegate(float v[3]);
-float DotProduct(const float a[3], const float b[3]);
+inline float DotProduct(const float a[3], const float b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 void CrossProduct(const float a[3], const float b[3], float out[3]);
 // The double-precision cross product; safe on any thread.
 void DCrossProduct(const double a[3], const double b[3], double out[3]);
 // sqrt(x²+y²+z²); the sum of squares itself when that is not above 0.
-float Magnitude(const float v[3]);
+inline float Magnitude(const float v[3]) {
+  const float sum = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+  if (sum > 0.0f)
+    return std::sqrt(sum);
+  return sum;
+}
 // out = v/|v| and true; when the sum of squares is not above 0, out = 0 and
 // false.
-bool GetUnitVector(const float v[3], float out[3]);
+inline bool GetUnitVector(const float v[3], float out[3]) {
+  const float sum = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+  if (!(sum > 0.0f)) {
+    ZeroVector(out);
+    return false;
+  }
+  const float length = std::sqrt(sum);
+  out[0] = v[0] / length;
+  out[1] = v[1] / length;
+  out[2] = v[2] / length;
+  return true;
+}
 // Every |component| below 512·eps.
 bool VecIsZero(const float v[3]);
 // Every |a_i − b_i| below 512·eps.
@@ -90,7 +111,14 @@ bool VecLessThan(const float a[3], const float b[3]);
 
 // ---- 3x3 matrices ---------------------------------------------------------------
 // out = M v
-void MatMul(const float M[9], const float v[3], float out[3]);
+inline void MatMul(const float M[9], const float v[3], float out[3]) {
+  const float x = M[0] * v[0] + M[1] * v[1] + M[2] * v[2];
+  const float y = M[3] * v[0] + M[4] * v[1] + M[5] * v[2];
+  const float z = M[6] * v[0] + M[7] * v[1] + M[8] * v[2];
+  out[0] = x;
+  out[1] = y;
+  out[2] = z;
+}
 void DMatMul(const double M[9], const double v[3], double out[3]);
 // C = A·B
 void MatMul33x33(const float A[9], const float B[9], float C[9]);

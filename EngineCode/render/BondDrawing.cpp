@@ -980,7 +980,7 @@ void DrawArrowCone(const CrystalRec *crystal, const float foot[3], const float o
     DepthShading(&c, 1.0f, lit, shaded, factor);
     Polygon poly;
     for (const float *v : verts) {
-      int16_t px[2];
+      int16_t px[2] = {0, 0};
       Xor2Xpix(&c, v, px, width, height);
       poly.Add(px[0], px[1]);
     }

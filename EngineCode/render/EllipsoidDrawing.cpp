@@ -60,7 +60,7 @@ int PictureSpan() { return std::max({int(gHPixels), int(gVPixels), 1}); }
 // the pixel centre so that an ellipse centred on an atom covers the atom's
 // pixel symmetrically.
 void Project(const CrystalRec &c, const float xyz[3], float &x, float &y) {
-  float p[2];
+  float p[2] = {0.0f, 0.0f};
   Xor2RealXpix(&c, xyz, p, gHPixels, gVPixels);
   x = p[0] + 0.5f;
   y = p[1] + 0.5f;

@@ -190,18 +190,6 @@ float PerspectiveFactor(const CrystalRec &c, float z) {
   return d / denominator;
 }
 
-void Xor2RealXpix(const CrystalRec *crystal, const float xyz[3], float pixel[2], int32_t width, int32_t height) {
-  if (!crystal || !xyz || !pixel)
-    return;
-  PixelProjector(*crystal, width, height).Real(xyz, pixel);
-}
-
-void Xor2Xpix(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height) {
-  if (!crystal || !xyz || !pixel)
-    return;
-  PixelProjector(*crystal, width, height).Pixel(xyz, pixel);
-}
-
 void Xor2XpixFlat(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height) {
   if (!crystal || !xyz || !pixel)
     return;

@@ -81,11 +81,21 @@ private:
 // ((x - centre x) * s + w / 2, h / 2 - (y - centre y) * s) with s the plot
 // scale times the perspective factor, rounded half away from zero and held
 // within +-kPixelCoordLimit.
-void Xor2Xpix(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height);
+inline void Xor2Xpix(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width,
+                     int32_t height) {
+  if (!crystal || !xyz || !pixel)
+    return;
+  PixelProjector(*crystal, width, height).Pixel(xyz, pixel);
+}
 // The same with perspective left out (for points warped already).
 void Xor2XpixFlat(const CrystalRec *crystal, const float xyz[3], int16_t pixel[2], int32_t width, int32_t height);
 // The same as Xor2Xpix, unrounded.
-void Xor2RealXpix(const CrystalRec *crystal, const float xyz[3], float pixel[2], int32_t width, int32_t height);
+inline void Xor2RealXpix(const CrystalRec *crystal, const float xyz[3], float pixel[2], int32_t width,
+                         int32_t height) {
+  if (!crystal || !xyz || !pixel)
+    return;
+  PixelProjector(*crystal, width, height).Real(xyz, pixel);
+}
 // The perspective warp in view space: x and y drawn towards the plot centre
 // by the factor, z moved towards the front z.
 void Xor2Perspective(const CrystalRec *crystal, const float xyz[3], float out[3]);
