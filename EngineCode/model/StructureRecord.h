@@ -19,6 +19,7 @@
 #pragma once
 
 #include "HostServices.h"
+#include "InlineVector.h"
 #include "Utilities.h"
 
 #include <algorithm>
@@ -94,9 +95,12 @@ struct AsymmetricUnitRecord {
 };
 
 // One face of a coordination polyhedron: its vertex atoms in order.
+// Faces are triangles and squares but for a few: their vertices stay inside
+// the face.
+using FaceVertices = InlineVector<uint32_t, 4>;
 struct PolyFace {
   uint32_t vertexCount = 0;
-  std::vector<uint32_t> vertices; // atom indices, vertexCount of them
+  FaceVertices vertices; // atom indices, vertexCount of them
 };
 
 // A coordination polyhedron of an atom.
