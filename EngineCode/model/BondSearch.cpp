@@ -309,7 +309,7 @@ bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
         continue;
       }
       // Written straight into the list, which keeps its room.
-      std::vector<uint32_t> &bonds = atom.bonds;
+      BondList &bonds = atom.bonds;
       bonds.clear();
       bonds.reserve(start[i + 1] - start[i]);
       for (uint32_t k = start[i]; k < start[i + 1]; k++) {

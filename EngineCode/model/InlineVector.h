@@ -1,7 +1,8 @@
 // A growable array that keeps up to N elements inside itself and moves to
 // the heap only beyond that: a list that is nearly always short (a face's
-// vertices) costs no allocation of its own. Reads like std::vector. Holds
-// trivially copyable elements only, which it copies as bytes.
+// vertices, an atom's bonds) costs no allocation of its own. Reads like
+// std::vector. Holds trivially copyable elements only, which it copies as
+// bytes.
 #pragma once
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <iterator>
 #include <limits>
 #include <new>
+#include <stdexcept>
 #include <type_traits>
 #include <vector>
 
@@ -30,7 +32,7 @@ public:
   using iterator = T *;
   using const_iterator = const T *;
 
-  InlineVector() = default;
+  InlineVector() noexcept {}
   InlineVector(std::initializer_list<T> list) { assign(list.begin(), list.end()); }
   template <std::input_iterator It> InlineVector(It first, It last) { assign(first, last); }
   InlineVector(const InlineVector &other) { assign(other.begin(), other.end()); }
@@ -65,6 +67,16 @@ public:
   const T *data() const { return OnHeap() ? heap_ : local_; }
   T &operator[](size_t i) { return data()[i]; }
   const T &operator[](size_t i) const { return data()[i]; }
+  T &at(size_t i) {
+    if (i >= size_)
+      throw std::out_of_range("InlineVector::at");
+    return data()[i];
+  }
+  const T &at(size_t i) const {
+    if (i >= size_)
+      throw std::out_of_range("InlineVector::at");
+    return data()[i];
+  }
   T &front() { return data()[0]; }
   const T &front() const { return data()[0]; }
   T &back() { return data()[size_ - 1]; }
@@ -86,10 +98,11 @@ public:
 
   void resize(size_t n) { resize(n, T{}); }
   void resize(size_t n, const T &value) {
+    const T copy = value; // value may lie in the storage that moves
     reserve(n);
     T *d = data();
     for (size_t i = size_; i < n; ++i)
-      d[i] = value;
+      d[i] = copy;
     size_ = static_cast<uint32_t>(n);
   }
 
@@ -101,6 +114,26 @@ public:
       return;
     }
     data()[size_++] = value;
+  }
+
+  void pop_back() { --size_; }
+
+  // Removes the element at `at`; the later ones move up.
+  iterator erase(const_iterator at) {
+    T *d = data();
+    const size_t i = static_cast<size_t>(at - d);
+    std::memmove(d + i, d + i + 1, (size_ - i - 1) * sizeof(T));
+    --size_;
+    return d + i;
+  }
+
+  // Removes [first, last); the later elements move up.
+  iterator erase(const_iterator first, const_iterator last) {
+    T *d = data();
+    const size_t i = static_cast<size_t>(first - d), k = static_cast<size_t>(last - first);
+    std::memmove(d + i, d + i + k, (size_ - i - k) * sizeof(T));
+    size_ -= static_cast<uint32_t>(k);
+    return d + i;
   }
 
   template <class It> void assign(It first, It last) {

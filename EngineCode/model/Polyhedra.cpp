@@ -3,6 +3,7 @@
 #include "BondSearch.h"
 #include "CancelPoll.h"
 #include "FaceCandidates.h"
+#include "FaceShapes.h"
 #include "Geometry.h"
 #include "HostServices.h"
 #include "StructureArrays.h"
@@ -250,6 +251,168 @@ private:
   std::vector<Entry> units_;
 };
 
+// What IsInternalTriple answers for a triple, found without the unit normal
+// where every test it makes is clear of its tolerance: kUnsure when one is
+// not (or the normal is degenerate), and the triple must be asked that way.
+//
+// A test IsInternalTriple makes is |a . n| against a tolerance, n the unit
+// normal rounded from the cross product x, a a float difference of two
+// points or of a point and the centre. Its float answer lies within
+// kNormalTestError * sum |a_i| of (a . x) / |x|: the rounding of the length,
+// the quotients and the dot product together (x is the same float vector
+// here and there). sum |a_i| is at most the sum of the set's extents along
+// the axes (the centre lies among the points), so one error serves the whole
+// set. A value whose exact square, (a . x)^2, lies beyond
+// (tolerance +- error)^2 |x|^2 answers the test the same way, and its sign
+// is the sign of the float value.
+enum class TripleVerdict { kInternal, kFace, kUnsure };
+
+constexpr double kNormalTestError = 2e-6; // about five times the bound
+constexpr float kSmallestNormalSq = 1e-30f;
+constexpr float kLargestNormalSq = 1e30f;
+
+// The squares of a tolerance narrowed and widened by the error, for
+// comparing (a . x)^2 with them times |x|^2: `inside` is negative when the
+// error leaves no room inside.
+struct ToleranceSquares {
+  double inside = -1.0, outside = 0.0;
+  ToleranceSquares() = default;
+  ToleranceSquares(double tolerance, double error) {
+    const double below = tolerance - error, above = tolerance + error;
+    inside = below > 0.0 ? below * below : -1.0;
+    outside = above * above;
+  }
+  // -1: within the tolerance; 1: beyond it; 0: too close to tell (NaN too).
+  int Test(double dot, double xx) const {
+    const double dd = dot * dot;
+    return dd < inside * xx ? -1 : dd > outside * xx ? 1 : 0;
+  }
+};
+
+// The error of the plane tests on a set of points: kNormalTestError times a
+// bound on sum |a_i|. Every point counts, the overlapping ones too, since the
+// centre is their mean; the bound is widened for the rounding of the
+// differences and of the centre (an ulp of the largest coordinate).
+double PlaneTestError(int32_t count, const float (*points)[3]) {
+  double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+  double largest = 0.0;
+  for (int32_t p = 0; p < count; ++p)
+    for (int i = 0; i < 3; ++i) {
+      const double v = points[p][i];
+      lo[i] = std::min(lo[i], v);
+      hi[i] = std::max(hi[i], v);
+      largest = std::max(largest, std::fabs(v));
+    }
+  const double extent = (hi[0] - lo[0]) + (hi[1] - lo[1]) + (hi[2] - lo[2]);
+  // A set with a NaN has a NaN centre: its tests are all unsure.
+  return kNormalTestError * (1.001 * extent + 1e-6 * largest + 1e-6);
+}
+
+// The certain answers for the triples of one point set. The triples come
+// first point by first point, and the differences from the first point to
+// every other point and to the centre, which every plane test of its
+// triples reads, are made once for them all.
+class PlaneTests {
+public:
+  void Reset(int32_t count, const float (*points)[3], const float centre[3], const uint8_t *usable) {
+    count_ = count;
+    points_ = points;
+    centre_ = centre;
+    usable_ = usable;
+    const double error = PlaneTestError(count, points);
+    internal_ = ToleranceSquares(kInternalFaceTolerance, error);
+    coplanar_ = ToleranceSquares(kCoplanarTolerance, error);
+    from_.resize(static_cast<size_t>(count));
+    origin_ = UINT32_MAX;
+  }
+
+  // The triple face[0..2], face[0] the smallest of the three.
+  TripleVerdict Classify(int32_t *faceCount, uint32_t *face, int32_t *witness) {
+    if (face[0] != origin_)
+      SetOrigin(face[0]);
+    const uint32_t f0 = face[0], f1 = face[1], f2 = face[2];
+    const float *u = from_[f1].f;
+    float v[3];
+    Diff(points_[f2], points_[f1], v);
+    // PlaneNormal's cross product, operation for operation.
+    const float xf[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+    const float sum = xf[0] * xf[0] + xf[1] * xf[1] + xf[2] * xf[2];
+    if (!(sum >= kSmallestNormalSq && sum <= kLargestNormalSq))
+      return TripleVerdict::kUnsure;
+    const double x[3] = {xf[0], xf[1], xf[2]};
+    const double xx = x[0] * x[0] + x[1] * x[1] + x[2] * x[2];
+    auto along = [&](const double *a) { return a[0] * x[0] + a[1] * x[1] + a[2] * x[2]; };
+    const double s = along(toCentre_);
+    const int centreTest = internal_.Test(s, xx);
+    if (centreTest == 0)
+      return TripleVerdict::kUnsure;
+    const bool internal = centreTest < 0;
+    // A point clearly off the plane rejects an internal face, and a face
+    // whose centre side it is not on.
+    auto rejects = [&](int test, double t) { return test > 0 && (internal || t * s < 0.0); };
+    const int32_t w = *witness;
+    if (w >= 0 && w < count_ && usable_[w]) {
+      const uint32_t uw = static_cast<uint32_t>(w);
+      if (uw != f0 && uw != f1 && uw != f2) {
+        const double t = along(from_[uw].d);
+        if (rejects(coplanar_.Test(t, xx), t))
+          return TripleVerdict::kInternal;
+      }
+    }
+    int32_t n = 3;
+    for (int32_t p = 0; p < count_; ++p) {
+      const uint32_t up = static_cast<uint32_t>(p);
+      if (!usable_[p] || up == f0 || up == f1 || up == f2)
+        continue;
+      const double t = along(from_[up].d);
+      const int test = coplanar_.Test(t, xx);
+      if (test == 0)
+        return TripleVerdict::kUnsure;
+      if (test < 0) {
+        face[n++] = up;
+      } else if (rejects(test, t)) {
+        *witness = p;
+        return TripleVerdict::kInternal;
+      }
+    }
+    // Not internal, or internal with every usable point in its plane: the
+    // single face of a flat set.
+    *faceCount = n;
+    return TripleVerdict::kFace;
+  }
+
+private:
+  // p0 - q as IsInternalTriple rounds it, and widened to double.
+  struct Difference {
+    float f[3];
+    double d[3];
+  };
+
+  void SetOrigin(uint32_t i) {
+    origin_ = i;
+    const float *p0 = points_[i];
+    for (size_t q = 0; q < from_.size(); ++q) {
+      Difference &e = from_[q];
+      Diff(p0, points_[q], e.f);
+      for (int c = 0; c < 3; ++c)
+        e.d[c] = e.f[c];
+    }
+    float toCentre[3];
+    Diff(p0, centre_, toCentre);
+    for (int c = 0; c < 3; ++c)
+      toCentre_[c] = toCentre[c];
+  }
+
+  int32_t count_ = 0;
+  const float (*points_)[3] = nullptr;
+  const float *centre_ = nullptr;
+  const uint8_t *usable_ = nullptr;
+  ToleranceSquares internal_, coplanar_;
+  std::vector<Difference> from_;
+  uint32_t origin_ = UINT32_MAX;
+  double toCentre_[3] = {0.0, 0.0, 0.0};
+};
+
 // One face while the faces are searched: a run of FaceScratch::vertices.
 struct FaceRun {
   uint32_t start = 0;
@@ -266,10 +429,12 @@ struct FaceScratch {
   std::vector<uint8_t> inFace;
   std::vector<uint8_t> used;
   std::vector<FaceRun> faces;
+  std::vector<uint32_t> starts, counts; // the faces' runs, apart
   std::vector<uint32_t> vertices; // the faces' vertices; a face grown to a larger set takes a new run
   std::vector<std::array<float, 3>> coords; // GenPolyImpl's point list
   std::vector<uint32_t> mark;
   PairDirections directions;
+  PlaneTests planes;
   FaceCandidatePairs pairs;
 };
 FaceScratch sFaceScratch;
@@ -329,120 +494,6 @@ bool IsInternalTriple(int32_t count, const float (*points)[3], const float centr
   return internal;
 }
 
-// What IsInternalTriple answers for a triple, found without the unit normal
-// where every test it makes is clear of its tolerance: kUnsure when one is
-// not (or the normal is degenerate), and the triple must be asked that way.
-//
-// A test IsInternalTriple makes is |a . n| against a tolerance, n the unit
-// normal rounded from the cross product x, a a float difference of two
-// points or of a point and the centre. Its float answer lies within
-// kNormalTestError * sum |a_i| of (a . x) / |x|: the rounding of the length,
-// the quotients and the dot product together (x is the same float vector
-// here and there). sum |a_i| is at most the sum of the set's extents along
-// the axes (the centre lies among the points), so one error serves the whole
-// set. A value whose exact square, (a . x)^2, lies beyond
-// (tolerance +- error)^2 |x|^2 answers the test the same way, and its sign
-// is the sign of the float value.
-enum class TripleVerdict { kInternal, kFace, kUnsure };
-
-constexpr double kNormalTestError = 2e-6; // about five times the bound
-constexpr float kSmallestNormalSq = 1e-30f;
-constexpr float kLargestNormalSq = 1e30f;
-
-// The squared bounds of one tolerance for one triple: a value below `inside`
-// passes the test for certain, above `outside` fails it for certain.
-struct ToleranceBounds {
-  double inside, outside;
-  ToleranceBounds(double tolerance, double error, double xx) {
-    const double below = tolerance - error, above = tolerance + error;
-    inside = below > 0.0 ? below * below * xx : -1.0;
-    outside = above * above * xx;
-  }
-  // -1: within the tolerance; 1: beyond it; 0: too close to tell (NaN too).
-  int Test(double dot) const {
-    const double dd = dot * dot;
-    return dd < inside ? -1 : dd > outside ? 1 : 0;
-  }
-};
-
-// The error of the plane tests on a set of points: kNormalTestError times a
-// bound on sum |a_i|. Every point counts, the overlapping ones too, since the
-// centre is their mean; the bound is widened for the rounding of the
-// differences and of the centre (an ulp of the largest coordinate).
-double PlaneTestError(int32_t count, const float (*points)[3]) {
-  double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
-  double largest = 0.0;
-  for (int32_t p = 0; p < count; ++p)
-    for (int i = 0; i < 3; ++i) {
-      const double v = points[p][i];
-      lo[i] = std::min(lo[i], v);
-      hi[i] = std::max(hi[i], v);
-      largest = std::max(largest, std::fabs(v));
-    }
-  const double extent = (hi[0] - lo[0]) + (hi[1] - lo[1]) + (hi[2] - lo[2]);
-  // A set with a NaN has a NaN centre: its tests are all unsure.
-  return kNormalTestError * (1.001 * extent + 1e-6 * largest + 1e-6);
-}
-
-TripleVerdict ClassifyTriple(int32_t count, const float (*points)[3], const float centre[3], const uint8_t *usable,
-                             double error, int32_t *faceCount, uint32_t *face, int32_t *witness) {
-  const float *p0 = points[face[0]];
-  float u[3], v[3];
-  Diff(p0, points[face[1]], u);
-  Diff(points[face[2]], points[face[1]], v);
-  // PlaneNormal's cross product, operation for operation.
-  const float xf[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
-  const float sum = xf[0] * xf[0] + xf[1] * xf[1] + xf[2] * xf[2];
-  if (!(sum >= kSmallestNormalSq && sum <= kLargestNormalSq))
-    return TripleVerdict::kUnsure;
-  const double x[3] = {xf[0], xf[1], xf[2]};
-  const double xx = x[0] * x[0] + x[1] * x[1] + x[2] * x[2];
-  auto along = [&](const float *q) {
-    float a[3];
-    Diff(p0, q, a);
-    return double{a[0]} * x[0] + double{a[1]} * x[1] + double{a[2]} * x[2];
-  };
-  const double s = along(centre);
-  const int centreTest = ToleranceBounds(kInternalFaceTolerance, error, xx).Test(s);
-  if (centreTest == 0)
-    return TripleVerdict::kUnsure;
-  const bool internal = centreTest < 0;
-  const ToleranceBounds coplanar(kCoplanarTolerance, error, xx);
-  const uint32_t f0 = face[0], f1 = face[1], f2 = face[2];
-  // A point clearly off the plane rejects an internal face, and a face
-  // whose centre side it is not on.
-  auto rejects = [&](int test, double t) { return test > 0 && (internal || t * s < 0.0); };
-  const int32_t w = *witness;
-  if (w >= 0 && w < count && usable[w]) {
-    const uint32_t uw = static_cast<uint32_t>(w);
-    if (uw != f0 && uw != f1 && uw != f2) {
-      const double t = along(points[w]);
-      if (rejects(coplanar.Test(t), t))
-        return TripleVerdict::kInternal;
-    }
-  }
-  int32_t n = 3;
-  for (int32_t p = 0; p < count; ++p) {
-    const uint32_t up = static_cast<uint32_t>(p);
-    if (!usable[p] || up == f0 || up == f1 || up == f2)
-      continue;
-    const double t = along(points[p]);
-    const int test = coplanar.Test(t);
-    if (test == 0)
-      return TripleVerdict::kUnsure;
-    if (test < 0) {
-      face[n++] = up;
-    } else if (rejects(test, t)) {
-      *witness = p;
-      return TripleVerdict::kInternal;
-    }
-  }
-  // Not internal, or internal with every usable point in its plane: the
-  // single face of a flat set.
-  *faceCount = n;
-  return TripleVerdict::kFace;
-}
-
 // IsDuplicateFace for a triple against the faces found so far.
 bool IsDuplicateTriple(const FaceScratch &scratch, const uint32_t *face) {
   for (const FaceRun &f : scratch.faces) {
@@ -464,8 +515,26 @@ bool IsDuplicateTriple(const FaceScratch &scratch, const uint32_t *face) {
 // them deep inside the hull, FaceCandidates.h) are passed over unasked, and
 // the others are asked cheapest rejection first: the internal test (with
 // its witness) before the collinearity.
+// The polyhedron of faces given as runs of `vertices` (positions in the
+// point list).
+Polyhedron FacesToPolyhedron(std::span<const uint32_t> starts, std::span<const uint32_t> counts,
+                             const uint32_t *vertices, uint32_t distinct) {
+  Polyhedron poly;
+  poly.faceCount = static_cast<uint32_t>(starts.size());
+  poly.faces.resize(starts.size());
+  for (size_t f = 0; f < starts.size(); ++f) {
+    PolyFace &out = poly.faces[f];
+    out.vertexCount = counts[f];
+    out.vertices.assign(vertices + starts[f], vertices + starts[f] + counts[f]);
+  }
+  poly.vertexCount = distinct;
+  return poly;
+}
+
+// `shapes`, when given, files the faces of small sets by shape for the rest
+// of a build (FaceShapes.h).
 std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const float (*points)[3], uint32_t *vertexCount,
-                                        OrthoLookup *lookup) {
+                                        OrthoLookup *lookup, FaceShapes *shapes = nullptr) {
   if (vertexCount)
     *vertexCount = 0;
   if (n < 3 || !points)
@@ -478,6 +547,25 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
         sum[i] += points[p][i];
     const float centroid[3] = {static_cast<float>(sum[0] / n), static_cast<float>(sum[1] / n),
                                static_cast<float>(sum[2] / n)};
+
+    bool filed = false;
+    if (shapes && n < kHullFromPoints) {
+      try {
+        filed = shapes->MakeKey(n, points, centroid);
+      } catch (const std::bad_alloc &) {
+        filed = false;
+      }
+    }
+    if (filed) {
+      FaceShapes::Faces known;
+      if (shapes->Find(&known)) {
+        if (known.starts.empty())
+          return std::nullopt;
+        if (vertexCount)
+          *vertexCount = known.distinct;
+        return FacesToPolyhedron(known.starts, known.counts, known.vertices.data(), known.distinct);
+      }
+    }
 
     // Overlapping points: the later one of a pair goes.
     FaceScratch &scratch = sFaceScratch;
@@ -511,15 +599,15 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
     PairDirections &directions = scratch.directions;
     directions.Reset(n, points);
     int32_t witness = -1;
-    const double testError = PlaneTestError(n, points);
+    PlaneTests &planes = scratch.planes;
+    planes.Reset(n, points, centroid, usable.data());
     auto tryTriple = [&](size_t i, size_t j, size_t k) {
       face[0] = static_cast<uint32_t>(i);
       face[1] = static_cast<uint32_t>(j);
       face[2] = static_cast<uint32_t>(k);
       int32_t count = 3;
       if (m >= 4) {
-        const TripleVerdict verdict =
-            ClassifyTriple(n, points, centroid, usable.data(), testError, &count, face.data(), &witness);
+        const TripleVerdict verdict = planes.Classify(&count, face.data(), &witness);
         if (verdict == TripleVerdict::kInternal ||
             (verdict == TripleVerdict::kUnsure &&
              IsInternalTriple(n, points, centroid, usable.data(), m, &count, face.data(), &witness)))
@@ -593,29 +681,35 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
         }
       }
     }
-    if (faces.empty())
-      return std::nullopt;
-    Polyhedron poly;
-    poly.faceCount = static_cast<uint32_t>(faces.size());
-    poly.faces.resize(faces.size());
+    std::vector<uint32_t> &starts = scratch.starts, &counts = scratch.counts;
+    starts.clear();
+    counts.clear();
     std::vector<uint8_t> &used = scratch.used;
     used.assign(un, 0);
     uint32_t distinct = 0;
-    for (size_t f = 0; f < faces.size(); ++f) {
-      const auto first = vertices.begin() + faces[f].start;
-      PolyFace &out = poly.faces[f];
-      out.vertexCount = faces[f].count;
-      out.vertices.assign(first, first + faces[f].count);
-      for (uint32_t v : out.vertices)
-        if (!used[v]) {
-          used[v] = 1;
+    for (const FaceRun &f : faces) {
+      starts.push_back(f.start);
+      counts.push_back(f.count);
+      for (uint32_t v = f.start; v < f.start + f.count; ++v)
+        if (!used[vertices[v]]) {
+          used[vertices[v]] = 1;
           ++distinct;
         }
     }
-    poly.vertexCount = distinct;
+    // A set with overlapping points is not filed: its warnings are given
+    // each time.
+    if (filed && m == n) {
+      try {
+        shapes->Add(starts, counts, vertices, distinct);
+      } catch (const std::bad_alloc &) {
+        // Not filed; asked again next time.
+      }
+    }
+    if (faces.empty())
+      return std::nullopt;
     if (vertexCount)
       *vertexCount = distinct;
-    return poly;
+    return FacesToPolyhedron(starts, counts, vertices.data(), distinct);
   } catch (const std::bad_alloc &) {
     return std::nullopt;
   }
@@ -624,7 +718,7 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
 // `carts`, when given, holds every atom's Cartesian coordinates in atom
 // order (a compact copy that a build over many atoms reads in cache).
 std::optional<Polyhedron> GenPolyImpl(CrystalRec *crystal, uint32_t n, const uint32_t *atoms, OrthoLookup *lookup,
-                                      const float (*carts)[3] = nullptr) {
+                                      const float (*carts)[3] = nullptr, FaceShapes *shapes = nullptr) {
   if (!crystal || !atoms)
     return std::nullopt;
   const uint32_t atomCount = static_cast<uint32_t>(UsableAtomCount(*crystal));
@@ -648,7 +742,8 @@ std::optional<Polyhedron> GenPolyImpl(CrystalRec *crystal, uint32_t n, const uin
     static_assert(sizeof(std::array<float, 3>) == 3 * sizeof(float));
     const auto points = reinterpret_cast<const float(*)[3]>(coords.data());
     uint32_t distinct = 0;
-    std::optional<Polyhedron> poly = MakeFacesImpl(crystal, static_cast<int32_t>(n), points, &distinct, lookup);
+    std::optional<Polyhedron> poly =
+        MakeFacesImpl(crystal, static_cast<int32_t>(n), points, &distinct, lookup, shapes);
     if (!poly) {
       FWriteColor("Polyhedral creation failed", kWarningColour);
       return std::nullopt;
@@ -1204,6 +1299,7 @@ void DefinePolyhedra(CrystalRec *crystal) {
   if (total > 0) {
     try {
       OrthoLookup lookup(crystal);
+      FaceShapes shapes; // the shapes of this build's polyhedra
       std::vector<LigandEntry> ligands;
       std::vector<uint32_t> candidates;
       int32_t made = 0;
@@ -1253,7 +1349,7 @@ void DefinePolyhedra(CrystalRec *crystal) {
         }
 
         std::optional<Polyhedron> poly =
-            GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup, carts);
+            GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup, carts, &shapes);
         if (!poly)
           continue;
 
@@ -1280,7 +1376,8 @@ void DefinePolyhedra(CrystalRec *crystal) {
             VecDiff(atom.cart, centroid, offset);
             if (std::fabs(Dot(offset, normal)) > kPyramidTolerance) {
               candidates.push_back(static_cast<uint32_t>(i));
-              poly = GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup, carts);
+              poly = GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup, carts,
+                                 &shapes);
               if (!poly)
                 continue;
             }

@@ -112,6 +112,9 @@ struct Polyhedron {
   std::vector<PolyFace> faces; // faceCount of them
 };
 
+// An atom's bonds: a usual coordination stays inside the atom record.
+using BondList = InlineVector<uint32_t, 6>;
+
 // One generated atom. The atoms of one site are contiguous, sites in order.
 struct AtomRecord {
   uint32_t site = 0;
@@ -127,7 +130,7 @@ struct AtomRecord {
   float cart[3] = {0.0f, 0.0f, 0.0f};   // OrientationMatrix x xyz, Angstrom
   int16_t pixel[2] = {0, 0};            // x then y, written by the projection
   uint32_t bondCount = 0;               // entries of bonds
-  std::vector<uint32_t> bonds;          // indices of the bonded atoms, owned
+  BondList bonds;                       // indices of the bonded atoms, owned
 };
 
 // An atom type shared by sites and atoms.
