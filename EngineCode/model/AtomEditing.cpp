@@ -565,7 +565,9 @@ void DestroyMoleculeAtoms(CrystalRec &c, const std::vector<uint8_t> &doomed) {
       continue;
     AtomRecord &a = c.atoms[k];
     const size_t before = a.bonds.size();
-    std::erase_if(a.bonds, [&](uint32_t j) { return j < newIndex.size() && newIndex[j] == kGone; });
+    a.bonds.erase(std::remove_if(a.bonds.begin(), a.bonds.end(),
+                                 [&](uint32_t j) { return j < newIndex.size() && newIndex[j] == kGone; }),
+                  a.bonds.end());
     if (a.bonds.size() != before) {
       a.bondCount = static_cast<uint32_t>(a.bonds.size());
       a.polyhedron.reset();

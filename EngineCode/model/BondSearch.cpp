@@ -142,11 +142,14 @@ bool IsFinite3(const float v[3]) { return std::isfinite(v[0]) && std::isfinite(v
 // The grid cell of a coordinate on one axis, clamped to the grid. Monotonic
 // in the coordinate, so a cube's candidates lie in the cells of its faces'
 // coordinates.
-int64_t CellOf(double v, int axis) {
+inline int64_t CellOf(double v, int axis) {
   // Build and query place points with this same monotone rule, so a query's
-  // cell range always covers every candidate inside its cube.
-  const double t = std::floor((v - sGrid.origin[axis]) * sGrid.inverseEdge);
-  if (!(t > 0.0))
+  // cell range always covers every candidate inside its cube. The floor of
+  // the scaled offset, clamped to the grid: below 1 it is cell 0 (NaN too),
+  // from the last cell's index on the last cell, and in between truncation
+  // is the floor.
+  const double t = (v - sGrid.origin[axis]) * sGrid.inverseEdge;
+  if (!(t >= 1.0))
     return 0;
   const double top = static_cast<double>(sGrid.dims[axis] - 1);
   return t >= top ? sGrid.dims[axis] - 1 : static_cast<int64_t>(t);
@@ -253,7 +256,7 @@ struct AtomPoint {
 struct BondScratch {
   std::vector<AtomPoint> points;
   std::vector<uint64_t> pairs; // the bonds found, (a << 32 | b)
-  std::vector<uint32_t> start, entries, next, seen, list;
+  std::vector<uint32_t> start, entries, next, seen;
 };
 BondScratch sBondScratch;
 
@@ -276,7 +279,7 @@ bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
   };
   try {
     std::vector<uint32_t> &start = sBondScratch.start, &entries = sBondScratch.entries;
-    std::vector<uint32_t> &next = sBondScratch.next, &seen = sBondScratch.seen, &list = sBondScratch.list;
+    std::vector<uint32_t> &next = sBondScratch.next, &seen = sBondScratch.seen;
     start.clear();
     if (!pairs.empty()) {
       start.assign(nAtoms + 1, 0);
@@ -305,16 +308,18 @@ bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
         empty(atom);
         continue;
       }
-      list.clear();
+      // Written straight into the list, which keeps its room.
+      BondList &bonds = atom.bonds;
+      bonds.clear();
+      bonds.reserve(start[i + 1] - start[i]);
       for (uint32_t k = start[i]; k < start[i + 1]; k++) {
         const uint32_t j = entries[k];
         if (seen[j] == i + 1)
           continue;
         seen[j] = static_cast<uint32_t>(i + 1);
-        list.push_back(j);
+        bonds.push_back(j);
       }
-      atom.bonds.assign(list.begin(), list.end());
-      atom.bondCount = static_cast<uint32_t>(list.size());
+      atom.bondCount = static_cast<uint32_t>(bonds.size());
     }
   } catch (const std::bad_alloc &) {
     for (AtomRecord &atom : c.atoms) {
@@ -657,51 +662,121 @@ bool SortXForGrid() {
   return true;
 }
 
+// The closed cube of half-width d around p, its faces in single precision as
+// the candidates are, and the grid cells that hold its candidates.
+struct QueryCube {
+  float lo[3], hi[3];
+  int64_t from[3], to[3];
+};
+
+// Readies the grid for queries of half-width d (built or rebuilt as their
+// size asks). False when such a query finds nothing: no sorted candidates,
+// a bad half-width, no memory for the grid, or no finite candidate.
+bool PrepareGrid(float d) {
+  const size_t n = gTurboAtoms.size();
+  if (n == 0 || gSortX.size() != n || sInverseSortX.size() != n || !std::isfinite(d) || d < 0.0f)
+    return false;
+  const double half = d;
+  if (!sGrid.built || half > sGrid.edge * kGridRebuildFactor ||
+      (!sGrid.raised && half * kGridRebuildFactor * kGridRebuildFactor < sGrid.requested)) {
+    if (!BuildGrid(half))
+      return false;
+  }
+  return !sGrid.empty;
+}
+
+// The cube of a query of half-width d around p on a ready grid. False for a
+// bad point or a cube clear of the grid.
+bool CubeOf(const float p[3], float d, QueryCube *cube) {
+  if (!IsFinite3(p))
+    return false;
+  for (int i = 0; i < 3; i++) {
+    cube->lo[i] = p[i] - d;
+    cube->hi[i] = p[i] + d;
+  }
+  if (!IsFinite3(cube->lo) || !IsFinite3(cube->hi))
+    return false;
+  for (int i = 0; i < 3; i++) {
+    const double top = sGrid.origin[i] + static_cast<double>(sGrid.dims[i]) * sGrid.edge;
+    if (static_cast<double>(cube->hi[i]) < sGrid.origin[i] || static_cast<double>(cube->lo[i]) > top)
+      return false;
+    cube->from[i] = CellOf(cube->lo[i], i);
+    cube->to[i] = CellOf(cube->hi[i], i);
+  }
+  return true;
+}
+
+// PrepareGrid and CubeOf: a query of half-width d around p.
+bool PrepareQuery(const float p[3], float d, QueryCube *cube) {
+  return p && IsFinite3(p) && PrepareGrid(d) && CubeOf(p, d, cube);
+}
+
+// Calls visit(k) for every grid item k inside the cube, cell row by cell
+// row in memory order.
+template <class Visit> void VisitCube(const QueryCube &cube, Visit visit) {
+  const float *lo = cube.lo, *hi = cube.hi;
+  for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
+    for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
+      const int64_t row = (cz * sGrid.dims[1] + cy) * sGrid.dims[0];
+      const uint32_t begin = sGrid.cellStart[static_cast<size_t>(row + cube.from[0])];
+      const uint32_t end = sGrid.cellStart[static_cast<size_t>(row + cube.to[0] + 1)];
+      for (uint32_t k = begin; k < end; k++) {
+        const GridItem &item = sGrid.items[k];
+        if (item.xyz[0] >= lo[0] && item.xyz[0] <= hi[0] && item.xyz[1] >= lo[1] && item.xyz[1] <= hi[1] &&
+            item.xyz[2] >= lo[2] && item.xyz[2] <= hi[2])
+          visit(k);
+      }
+    }
+  }
+}
+
 // The candidates in the closed cube of half-width d around p, as grid items
 // in x-rank order: sGrid.hits holds (x rank << 32 | item index), sorted.
 // Answers their number; 0 without sorted candidates or for a bad query.
 size_t BoxQuery(const float p[3], float d) {
   std::vector<uint64_t> &hits = sGrid.hits;
   hits.clear();
-  const size_t n = gTurboAtoms.size();
-  if (n == 0 || gSortX.size() != n || sInverseSortX.size() != n || !p || !IsFinite3(p) || !std::isfinite(d) || d < 0.0f)
+  QueryCube cube;
+  if (!PrepareQuery(p, d, &cube))
     return 0;
-  const double half = d;
-  if (!sGrid.built || half > sGrid.edge * kGridRebuildFactor ||
-      (!sGrid.raised && half * kGridRebuildFactor * kGridRebuildFactor < sGrid.requested)) {
-    if (!BuildGrid(half))
-      return 0;
-  }
-  if (sGrid.empty)
-    return 0;
-  // The cube's faces, in single precision as the candidates are.
-  const float lo[3] = {p[0] - d, p[1] - d, p[2] - d};
-  const float hi[3] = {p[0] + d, p[1] + d, p[2] + d};
-  if (!IsFinite3(lo) || !IsFinite3(hi))
-    return 0;
-  int64_t from[3], to[3];
-  for (int i = 0; i < 3; i++) {
-    const double top = sGrid.origin[i] + static_cast<double>(sGrid.dims[i]) * sGrid.edge;
-    if (static_cast<double>(hi[i]) < sGrid.origin[i] || static_cast<double>(lo[i]) > top)
-      return 0;
-    from[i] = CellOf(lo[i], i);
-    to[i] = CellOf(hi[i], i);
-  }
-  for (int64_t cz = from[2]; cz <= to[2]; cz++) {
-    for (int64_t cy = from[1]; cy <= to[1]; cy++) {
-      const int64_t row = (cz * sGrid.dims[1] + cy) * sGrid.dims[0];
-      const uint32_t begin = sGrid.cellStart[static_cast<size_t>(row + from[0])];
-      const uint32_t end = sGrid.cellStart[static_cast<size_t>(row + to[0] + 1)];
-      for (uint32_t k = begin; k < end; k++) {
-        const GridItem &item = sGrid.items[k];
-        if (item.xyz[0] >= lo[0] && item.xyz[0] <= hi[0] && item.xyz[1] >= lo[1] && item.xyz[1] <= hi[1] &&
-            item.xyz[2] >= lo[2] && item.xyz[2] <= hi[2])
-          hits.push_back((uint64_t{item.rank} << 32) | k);
-      }
-    }
-  }
+  VisitCube(cube, [&](uint32_t k) { hits.push_back((uint64_t{sGrid.items[k].rank} << 32) | k); });
   std::sort(hits.begin(), hits.end());
   return hits.size();
+}
+
+// The bonds of atom a found among the candidates: those in the cube of
+// half-width maxLength around p whose squared distance lies in
+// [minSq, maxSq] (with an atom of a smaller index only, for a specification
+// joining an element to itself), appended to pairs as (a << 32 | b) in
+// ascending x rank, as the box query lists them. Without memory, false.
+// gridReady: PrepareGrid(maxLength) has answered true, and nothing has
+// changed the candidates since.
+bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, float maxSq, bool sameElement,
+                   bool gridReady, std::vector<uint64_t> &pairs) {
+  std::vector<uint64_t> &found = sGrid.hits;
+  found.clear();
+  QueryCube cube;
+  if (!(gridReady ? CubeOf(p, maxLength, &cube) : PrepareQuery(p, maxLength, &cube)))
+    return true;
+  try {
+    VisitCube(cube, [&](uint32_t k) {
+      const GridItem &cand = sGrid.items[k];
+      if (sameElement && !(cand.atom < a))
+        return;
+      const float dx = cand.xyz[0] - p[0];
+      const float dy = cand.xyz[1] - p[1];
+      const float dz = cand.xyz[2] - p[2];
+      const float d2 = dx * dx + dy * dy + dz * dz;
+      if (minSq <= d2 && d2 <= maxSq)
+        found.push_back((uint64_t{cand.rank} << 32) | cand.atom);
+    });
+    std::sort(found.begin(), found.end());
+    for (const uint64_t f : found)
+      pairs.push_back((uint64_t{a} << 32) | (f & 0xFFFFFFFFu));
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+  return true;
 }
 
 } // namespace
@@ -848,6 +923,9 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     if (!SortXForGrid())
       return finish(false, true);
     const bool sameElement = spec.elementA == spec.elementB;
+    // The grid for this specification's queries, made once for them all
+    // (should that fail, each query asks again, as the box query does).
+    const bool gridReady = PrepareGrid(spec.maxLength);
     for (int32_t a = firstA; a <= lastA; a++) {
       counted++;
       if (cancel.Step())
@@ -857,24 +935,8 @@ void TurboGenerateBonds(CrystalRec *crystal) {
         continue;
       const float p[3] = {atomA.cart[0], atomA.cart[1], atomA.cart[2]};
       // TurboBoxAtoms, read straight from the grid.
-      const size_t hits = BoxQuery(p, spec.maxLength);
-      for (size_t h = 0; h < hits; h++) {
-        const GridItem &cand = sGrid.items[static_cast<size_t>(sGrid.hits[h] & 0xFFFFFFFFu)];
-        const uint32_t b = cand.atom;
-        if (sameElement && !(b < static_cast<uint32_t>(a)))
-          continue;
-        const float dx = cand.xyz[0] - p[0];
-        const float dy = cand.xyz[1] - p[1];
-        const float dz = cand.xyz[2] - p[2];
-        const float d2 = dx * dx + dy * dy + dz * dz;
-        if (minSq <= d2 && d2 <= maxSq) {
-          try {
-            pairs.push_back((uint64_t{static_cast<uint32_t>(a)} << 32) | b);
-          } catch (const std::bad_alloc &) {
-            return finish(false, true);
-          }
-        }
-      }
+      if (!AppendBondsOf(static_cast<uint32_t>(a), p, spec.maxLength, minSq, maxSq, sameElement, gridReady, pairs))
+        return finish(false, true);
       if (progress)
         WriteProgress("", static_cast<float>(counted) * step);
     }

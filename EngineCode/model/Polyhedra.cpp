@@ -3,6 +3,7 @@
 #include "BondSearch.h"
 #include "CancelPoll.h"
 #include "FaceCandidates.h"
+#include "FaceShapes.h"
 #include "Geometry.h"
 #include "HostServices.h"
 #include "StructureArrays.h"
@@ -250,6 +251,168 @@ private:
   std::vector<Entry> units_;
 };
 
+// What IsInternalTriple answers for a triple, found without the unit normal
+// where every test it makes is clear of its tolerance: kUnsure when one is
+// not (or the normal is degenerate), and the triple must be asked that way.
+//
+// A test IsInternalTriple makes is |a . n| against a tolerance, n the unit
+// normal rounded from the cross product x, a a float difference of two
+// points or of a point and the centre. Its float answer lies within
+// kNormalTestError * sum |a_i| of (a . x) / |x|: the rounding of the length,
+// the quotients and the dot product together (x is the same float vector
+// here and there). sum |a_i| is at most the sum of the set's extents along
+// the axes (the centre lies among the points), so one error serves the whole
+// set. A value whose exact square, (a . x)^2, lies beyond
+// (tolerance +- error)^2 |x|^2 answers the test the same way, and its sign
+// is the sign of the float value.
+enum class TripleVerdict { kInternal, kFace, kUnsure };
+
+constexpr double kNormalTestError = 2e-6; // about five times the bound
+constexpr float kSmallestNormalSq = 1e-30f;
+constexpr float kLargestNormalSq = 1e30f;
+
+// The squares of a tolerance narrowed and widened by the error, for
+// comparing (a . x)^2 with them times |x|^2: `inside` is negative when the
+// error leaves no room inside.
+struct ToleranceSquares {
+  double inside = -1.0, outside = 0.0;
+  ToleranceSquares() = default;
+  ToleranceSquares(double tolerance, double error) {
+    const double below = tolerance - error, above = tolerance + error;
+    inside = below > 0.0 ? below * below : -1.0;
+    outside = above * above;
+  }
+  // -1: within the tolerance; 1: beyond it; 0: too close to tell (NaN too).
+  int Test(double dot, double xx) const {
+    const double dd = dot * dot;
+    return dd < inside * xx ? -1 : dd > outside * xx ? 1 : 0;
+  }
+};
+
+// The error of the plane tests on a set of points: kNormalTestError times a
+// bound on sum |a_i|. Every point counts, the overlapping ones too, since the
+// centre is their mean; the bound is widened for the rounding of the
+// differences and of the centre (an ulp of the largest coordinate).
+double PlaneTestError(int32_t count, const float (*points)[3]) {
+  double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+  double largest = 0.0;
+  for (int32_t p = 0; p < count; ++p)
+    for (int i = 0; i < 3; ++i) {
+      const double v = points[p][i];
+      lo[i] = std::min(lo[i], v);
+      hi[i] = std::max(hi[i], v);
+      largest = std::max(largest, std::fabs(v));
+    }
+  const double extent = (hi[0] - lo[0]) + (hi[1] - lo[1]) + (hi[2] - lo[2]);
+  // A set with a NaN has a NaN centre: its tests are all unsure.
+  return kNormalTestError * (1.001 * extent + 1e-6 * largest + 1e-6);
+}
+
+// The certain answers for the triples of one point set. The triples come
+// first point by first point, and the differences from the first point to
+// every other point and to the centre, which every plane test of its
+// triples reads, are made once for them all.
+class PlaneTests {
+public:
+  void Reset(int32_t count, const float (*points)[3], const float centre[3], const uint8_t *usable) {
+    count_ = count;
+    points_ = points;
+    centre_ = centre;
+    usable_ = usable;
+    const double error = PlaneTestError(count, points);
+    internal_ = ToleranceSquares(kInternalFaceTolerance, error);
+    coplanar_ = ToleranceSquares(kCoplanarTolerance, error);
+    from_.resize(static_cast<size_t>(count));
+    origin_ = UINT32_MAX;
+  }
+
+  // The triple face[0..2], face[0] the smallest of the three.
+  TripleVerdict Classify(int32_t *faceCount, uint32_t *face, int32_t *witness) {
+    if (face[0] != origin_)
+      SetOrigin(face[0]);
+    const uint32_t f0 = face[0], f1 = face[1], f2 = face[2];
+    const float *u = from_[f1].f;
+    float v[3];
+    Diff(points_[f2], points_[f1], v);
+    // PlaneNormal's cross product, operation for operation.
+    const float xf[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+    const float sum = xf[0] * xf[0] + xf[1] * xf[1] + xf[2] * xf[2];
+    if (!(sum >= kSmallestNormalSq && sum <= kLargestNormalSq))
+      return TripleVerdict::kUnsure;
+    const double x[3] = {xf[0], xf[1], xf[2]};
+    const double xx = x[0] * x[0] + x[1] * x[1] + x[2] * x[2];
+    auto along = [&](const double *a) { return a[0] * x[0] + a[1] * x[1] + a[2] * x[2]; };
+    const double s = along(toCentre_);
+    const int centreTest = internal_.Test(s, xx);
+    if (centreTest == 0)
+      return TripleVerdict::kUnsure;
+    const bool internal = centreTest < 0;
+    // A point clearly off the plane rejects an internal face, and a face
+    // whose centre side it is not on.
+    auto rejects = [&](int test, double t) { return test > 0 && (internal || t * s < 0.0); };
+    const int32_t w = *witness;
+    if (w >= 0 && w < count_ && usable_[w]) {
+      const uint32_t uw = static_cast<uint32_t>(w);
+      if (uw != f0 && uw != f1 && uw != f2) {
+        const double t = along(from_[uw].d);
+        if (rejects(coplanar_.Test(t, xx), t))
+          return TripleVerdict::kInternal;
+      }
+    }
+    int32_t n = 3;
+    for (int32_t p = 0; p < count_; ++p) {
+      const uint32_t up = static_cast<uint32_t>(p);
+      if (!usable_[p] || up == f0 || up == f1 || up == f2)
+        continue;
+      const double t = along(from_[up].d);
+      const int test = coplanar_.Test(t, xx);
+      if (test == 0)
+        return TripleVerdict::kUnsure;
+      if (test < 0) {
+        face[n++] = up;
+      } else if (rejects(test, t)) {
+        *witness = p;
+        return TripleVerdict::kInternal;
+      }
+    }
+    // Not internal, or internal with every usable point in its plane: the
+    // single face of a flat set.
+    *faceCount = n;
+    return TripleVerdict::kFace;
+  }
+
+private:
+  // p0 - q as IsInternalTriple rounds it, and widened to double.
+  struct Difference {
+    float f[3];
+    double d[3];
+  };
+
+  void SetOrigin(uint32_t i) {
+    origin_ = i;
+    const float *p0 = points_[i];
+    for (size_t q = 0; q < from_.size(); ++q) {
+      Difference &e = from_[q];
+      Diff(p0, points_[q], e.f);
+      for (int c = 0; c < 3; ++c)
+        e.d[c] = e.f[c];
+    }
+    float toCentre[3];
+    Diff(p0, centre_, toCentre);
+    for (int c = 0; c < 3; ++c)
+      toCentre_[c] = toCentre[c];
+  }
+
+  int32_t count_ = 0;
+  const float (*points_)[3] = nullptr;
+  const float *centre_ = nullptr;
+  const uint8_t *usable_ = nullptr;
+  ToleranceSquares internal_, coplanar_;
+  std::vector<Difference> from_;
+  uint32_t origin_ = UINT32_MAX;
+  double toCentre_[3] = {0.0, 0.0, 0.0};
+};
+
 // One face while the faces are searched: a run of FaceScratch::vertices.
 struct FaceRun {
   uint32_t start = 0;
@@ -266,10 +429,12 @@ struct FaceScratch {
   std::vector<uint8_t> inFace;
   std::vector<uint8_t> used;
   std::vector<FaceRun> faces;
+  std::vector<uint32_t> starts, counts; // the faces' runs, apart
   std::vector<uint32_t> vertices; // the faces' vertices; a face grown to a larger set takes a new run
   std::vector<std::array<float, 3>> coords; // GenPolyImpl's point list
   std::vector<uint32_t> mark;
   PairDirections directions;
+  PlaneTests planes;
   FaceCandidatePairs pairs;
 };
 FaceScratch sFaceScratch;
@@ -350,8 +515,26 @@ bool IsDuplicateTriple(const FaceScratch &scratch, const uint32_t *face) {
 // them deep inside the hull, FaceCandidates.h) are passed over unasked, and
 // the others are asked cheapest rejection first: the internal test (with
 // its witness) before the collinearity.
+// The polyhedron of faces given as runs of `vertices` (positions in the
+// point list).
+Polyhedron FacesToPolyhedron(std::span<const uint32_t> starts, std::span<const uint32_t> counts,
+                             const uint32_t *vertices, uint32_t distinct) {
+  Polyhedron poly;
+  poly.faceCount = static_cast<uint32_t>(starts.size());
+  poly.faces.resize(starts.size());
+  for (size_t f = 0; f < starts.size(); ++f) {
+    PolyFace &out = poly.faces[f];
+    out.vertexCount = counts[f];
+    out.vertices.assign(vertices + starts[f], vertices + starts[f] + counts[f]);
+  }
+  poly.vertexCount = distinct;
+  return poly;
+}
+
+// `shapes`, when given, files the faces of small sets by shape for the rest
+// of a build (FaceShapes.h).
 std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const float (*points)[3], uint32_t *vertexCount,
-                                        OrthoLookup *lookup) {
+                                        OrthoLookup *lookup, FaceShapes *shapes = nullptr) {
   if (vertexCount)
     *vertexCount = 0;
   if (n < 3 || !points)
@@ -364,6 +547,25 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
         sum[i] += points[p][i];
     const float centroid[3] = {static_cast<float>(sum[0] / n), static_cast<float>(sum[1] / n),
                                static_cast<float>(sum[2] / n)};
+
+    bool filed = false;
+    if (shapes && n < kHullFromPoints) {
+      try {
+        filed = shapes->MakeKey(n, points, centroid);
+      } catch (const std::bad_alloc &) {
+        filed = false;
+      }
+    }
+    if (filed) {
+      FaceShapes::Faces known;
+      if (shapes->Find(&known)) {
+        if (known.starts.empty())
+          return std::nullopt;
+        if (vertexCount)
+          *vertexCount = known.distinct;
+        return FacesToPolyhedron(known.starts, known.counts, known.vertices.data(), known.distinct);
+      }
+    }
 
     // Overlapping points: the later one of a pair goes.
     FaceScratch &scratch = sFaceScratch;
@@ -397,13 +599,20 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
     PairDirections &directions = scratch.directions;
     directions.Reset(n, points);
     int32_t witness = -1;
+    PlaneTests &planes = scratch.planes;
+    planes.Reset(n, points, centroid, usable.data());
     auto tryTriple = [&](size_t i, size_t j, size_t k) {
       face[0] = static_cast<uint32_t>(i);
       face[1] = static_cast<uint32_t>(j);
       face[2] = static_cast<uint32_t>(k);
       int32_t count = 3;
-      if (m >= 4 && IsInternalTriple(n, points, centroid, usable.data(), m, &count, face.data(), &witness))
-        return;
+      if (m >= 4) {
+        const TripleVerdict verdict = planes.Classify(&count, face.data(), &witness);
+        if (verdict == TripleVerdict::kInternal ||
+            (verdict == TripleVerdict::kUnsure &&
+             IsInternalTriple(n, points, centroid, usable.data(), m, &count, face.data(), &witness)))
+          return;
+      }
       if ((!ClearlyNotColinear(points[i], points[j], points[k]) && directions.Colinear(i, j, k)) ||
           IsDuplicateTriple(scratch, face.data()))
         return;
@@ -472,29 +681,35 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
         }
       }
     }
-    if (faces.empty())
-      return std::nullopt;
-    Polyhedron poly;
-    poly.faceCount = static_cast<uint32_t>(faces.size());
-    poly.faces.resize(faces.size());
+    std::vector<uint32_t> &starts = scratch.starts, &counts = scratch.counts;
+    starts.clear();
+    counts.clear();
     std::vector<uint8_t> &used = scratch.used;
     used.assign(un, 0);
     uint32_t distinct = 0;
-    for (size_t f = 0; f < faces.size(); ++f) {
-      const auto first = vertices.begin() + faces[f].start;
-      PolyFace &out = poly.faces[f];
-      out.vertexCount = faces[f].count;
-      out.vertices.assign(first, first + faces[f].count);
-      for (uint32_t v : out.vertices)
-        if (!used[v]) {
-          used[v] = 1;
+    for (const FaceRun &f : faces) {
+      starts.push_back(f.start);
+      counts.push_back(f.count);
+      for (uint32_t v = f.start; v < f.start + f.count; ++v)
+        if (!used[vertices[v]]) {
+          used[vertices[v]] = 1;
           ++distinct;
         }
     }
-    poly.vertexCount = distinct;
+    // A set with overlapping points is not filed: its warnings are given
+    // each time.
+    if (filed && m == n) {
+      try {
+        shapes->Add(starts, counts, vertices, distinct);
+      } catch (const std::bad_alloc &) {
+        // Not filed; asked again next time.
+      }
+    }
+    if (faces.empty())
+      return std::nullopt;
     if (vertexCount)
       *vertexCount = distinct;
-    return poly;
+    return FacesToPolyhedron(starts, counts, vertices.data(), distinct);
   } catch (const std::bad_alloc &) {
     return std::nullopt;
   }
@@ -503,7 +718,7 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
 // `carts`, when given, holds every atom's Cartesian coordinates in atom
 // order (a compact copy that a build over many atoms reads in cache).
 std::optional<Polyhedron> GenPolyImpl(CrystalRec *crystal, uint32_t n, const uint32_t *atoms, OrthoLookup *lookup,
-                                      const float (*carts)[3] = nullptr) {
+                                      const float (*carts)[3] = nullptr, FaceShapes *shapes = nullptr) {
   if (!crystal || !atoms)
     return std::nullopt;
   const uint32_t atomCount = static_cast<uint32_t>(UsableAtomCount(*crystal));
@@ -523,11 +738,12 @@ std::optional<Polyhedron> GenPolyImpl(CrystalRec *crystal, uint32_t n, const uin
     std::vector<std::array<float, 3>> &coords = sFaceScratch.coords;
     coords.resize(n);
     for (uint32_t i = 0; i < n; ++i)
-      CopyVector(coords[i].data(), carts ? carts[atoms[i]] : crystal->atoms[atoms[i]].cart);
+      std::memcpy(coords[i].data(), carts ? carts[atoms[i]] : crystal->atoms[atoms[i]].cart, sizeof coords[i]);
     static_assert(sizeof(std::array<float, 3>) == 3 * sizeof(float));
     const auto points = reinterpret_cast<const float(*)[3]>(coords.data());
     uint32_t distinct = 0;
-    std::optional<Polyhedron> poly = MakeFacesImpl(crystal, static_cast<int32_t>(n), points, &distinct, lookup);
+    std::optional<Polyhedron> poly =
+        MakeFacesImpl(crystal, static_cast<int32_t>(n), points, &distinct, lookup, shapes);
     if (!poly) {
       FWriteColor("Polyhedral creation failed", kWarningColour);
       return std::nullopt;
@@ -540,6 +756,26 @@ std::optional<Polyhedron> GenPolyImpl(CrystalRec *crystal, uint32_t n, const uin
     return poly;
   } catch (const std::bad_alloc &) {
     return std::nullopt;
+  }
+}
+
+// std::stable_sort by CompareLigandsByDistance, done in place for a usual
+// coordination: the library's sort takes a buffer from the heap each time.
+void SortLigands(std::vector<LigandEntry> &ligands) {
+  constexpr size_t kInPlaceUpTo = 32;
+  const bool ordered = std::none_of(ligands.begin(), ligands.end(), [](const LigandEntry &e) {
+    return std::isnan(e.distSq); // no strict weak order: left to the library
+  });
+  if (ligands.size() > kInPlaceUpTo || !ordered) {
+    std::stable_sort(ligands.begin(), ligands.end(), CompareLigandsByDistance);
+    return;
+  }
+  for (size_t i = 1; i < ligands.size(); ++i) {
+    const LigandEntry e = ligands[i];
+    size_t j = i;
+    for (; j > 0 && CompareLigandsByDistance(e, ligands[j - 1]); --j)
+      ligands[j] = ligands[j - 1];
+    ligands[j] = e;
   }
 }
 
@@ -839,8 +1075,21 @@ int32_t CoordinatingSites(CrystalRec *crystal, uint32_t s, std::vector<int32_t> 
   return own.List(*crystal, s, sites, limitHit);
 }
 
+// What the roles of the sites are worked out from, made on the first
+// question that needs each part and kept for the later ones.
+struct RoleContext {
+  std::optional<CoordinationIndex> index; // first-cell atoms, for the whole crystal
+  // For questions about every site: the site of every atom, or kHiddenAtom
+  // for one not visible or of no usable site. The bond walk reads it for
+  // every bonded atom, and reading the atom records instead costs a cache
+  // miss each in a large structure.
+  bool tabulate = false;
+  std::vector<uint32_t> siteOf;
+};
+constexpr uint32_t kHiddenAtom = UINT32_MAX;
+
 void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
-                             std::optional<CoordinationIndex> *index);
+                             RoleContext *context);
 
 } // namespace
 
@@ -924,7 +1173,7 @@ void SortFaceVertices(const float (*points)[3], Polyhedron *poly) {
     const size_t n = std::min<size_t>(f.vertexCount, f.vertices.size());
     if (n <= 3)
       continue;
-    const std::vector<uint32_t> &v = f.vertices;
+    const FaceVertices &v = f.vertices;
     double centroid[3] = {0.0, 0.0, 0.0};
     for (size_t i = 0; i < n; ++i)
       for (int k = 0; k < 3; ++k)
@@ -1023,11 +1272,24 @@ void DefinePolyhedra(CrystalRec *crystal) {
   if (gShowProgress)
     WriteStatus("Defining polyhedra...");
 
-  for (AtomRecord &atom : c.atoms)
-    DestroyPolyhedron(atom.polyhedron);
+  // One walk over the atom records: the old polyhedra go, the atoms that
+  // will have one are counted, and the coordinates are copied compactly
+  // (the ligands' are read from the copy: reading them from the atom
+  // records costs a cache miss each in a large structure). Without memory
+  // for the copy no polyhedron is made.
+  std::vector<std::array<float, 3>> cartsCopy;
+  try {
+    cartsCopy.resize(static_cast<size_t>(atomCount));
+  } catch (const std::bad_alloc &) {
+    cartsCopy.clear();
+  }
   int32_t total = 0;
-  for (int32_t i = 0; i < atomCount; ++i) {
-    const AtomRecord &atom = c.atoms[static_cast<size_t>(i)];
+  for (size_t k = 0; k < c.atoms.size(); ++k) {
+    AtomRecord &atom = c.atoms[k];
+    DestroyPolyhedron(atom.polyhedron);
+    if (k >= cartsCopy.size())
+      continue;
+    std::memcpy(cartsCopy[k].data(), atom.cart, sizeof cartsCopy[k]);
     if (atom.site < static_cast<uint32_t>(siteCount) && atom.bondCount > 2 &&
         atom.bondCount == c.sites[atom.site].coordination)
       ++total;
@@ -1037,16 +1299,12 @@ void DefinePolyhedra(CrystalRec *crystal) {
   if (total > 0) {
     try {
       OrthoLookup lookup(crystal);
+      FaceShapes shapes; // the shapes of this build's polyhedra
       std::vector<LigandEntry> ligands;
       std::vector<uint32_t> candidates;
       int32_t made = 0;
       int64_t announcedSite = -1;
       CancelPoll cancel(kPolyhedraCancelClockEvery);
-      // The ligands' coordinates are read from a compact copy: reading them
-      // from the atom records costs a cache miss each in a large structure.
-      std::vector<std::array<float, 3>> cartsCopy(static_cast<size_t>(atomCount));
-      for (int32_t k = 0; k < atomCount; ++k)
-        CopyVector(cartsCopy[static_cast<size_t>(k)].data(), c.atoms[static_cast<size_t>(k)].cart);
       static_assert(sizeof(std::array<float, 3>) == 3 * sizeof(float));
       const auto carts = reinterpret_cast<const float(*)[3]>(cartsCopy.data());
       for (int32_t i = 0; i < atomCount; ++i) {
@@ -1079,11 +1337,11 @@ void DefinePolyhedra(CrystalRec *crystal) {
             LigandEntry e;
             e.atom = atom.bonds[k];
             float d[3];
-            VecDiff(carts[e.atom], atom.cart, d);
+            Diff(carts[e.atom], atom.cart, d);
             e.distSq = Dot(d, d);
             ligands.push_back(e);
           }
-          std::stable_sort(ligands.begin(), ligands.end(), CompareLigandsByDistance);
+          SortLigands(ligands);
           ThinLigands(c, atom.cart, ligands);
           for (const LigandEntry &e : ligands)
             if (e.usable)
@@ -1091,7 +1349,7 @@ void DefinePolyhedra(CrystalRec *crystal) {
         }
 
         std::optional<Polyhedron> poly =
-            GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup, carts);
+            GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup, carts, &shapes);
         if (!poly)
           continue;
 
@@ -1118,7 +1376,8 @@ void DefinePolyhedra(CrystalRec *crystal) {
             VecDiff(atom.cart, centroid, offset);
             if (std::fabs(Dot(offset, normal)) > kPyramidTolerance) {
               candidates.push_back(static_cast<uint32_t>(i));
-              poly = GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup, carts);
+              poly = GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup, carts,
+                                 &shapes);
               if (!poly)
                 continue;
             }
@@ -1158,7 +1417,8 @@ void DefinePolyhedra(CrystalRec *crystal) {
   // Site display modes. A mode the user chose survives: only a site without
   // a role, or a low-coordinated site whose mode draws a polyhedron, takes the
   // new one.
-  std::optional<CoordinationIndex> index;
+  RoleContext roles;
+  roles.tabulate = true;
   for (int32_t s = 0; s < siteCount; ++s) {
     const uint32_t cn = c.sites[static_cast<size_t>(s)].coordination;
     uint32_t mode;
@@ -1167,7 +1427,7 @@ void DefinePolyhedra(CrystalRec *crystal) {
     } else {
       bool isVertex = false, ownSite = false;
       try {
-        CheckPolyVertexSiteImpl(crystal, static_cast<uint32_t>(s), &isVertex, &ownSite, &index);
+        CheckPolyVertexSiteImpl(crystal, static_cast<uint32_t>(s), &isVertex, &ownSite, &roles);
       } catch (const std::bad_alloc &) {
         isVertex = ownSite = false;
       }
@@ -1371,15 +1631,26 @@ std::optional<PackedPolyRec> PackPolyhedron(const CrystalRec *crystal, uint32_t 
 
 namespace {
 
-// The role of a site; the index of first-cell atoms is made on the first
-// question that needs it and kept in *index for later ones.
+// The role of a site, from what *context holds or is given.
 void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
-                             std::optional<CoordinationIndex> *index) {
+                             RoleContext *context) {
   bool vertex = false, ownSite = false;
   if (crystal && site < static_cast<uint32_t>(UsableSiteCount(*crystal))) {
     CrystalRec &c = *crystal;
     const int32_t atomCount = UsableAtomCount(c);
     const int32_t siteCount = UsableSiteCount(c);
+    auto lookUp = [&](uint32_t b) {
+      const AtomRecord &atom = c.atoms[b];
+      return atom.visible && atom.site < static_cast<uint32_t>(siteCount) ? atom.site : kHiddenAtom;
+    };
+    std::vector<uint32_t> &table = context->siteOf;
+    if (context->tabulate && table.empty()) {
+      table.resize(static_cast<size_t>(atomCount));
+      for (uint32_t k = 0; k < static_cast<uint32_t>(atomCount); ++k)
+        table[k] = lookUp(k);
+    }
+    const bool tabled = !table.empty();
+    auto siteOf = [&](uint32_t b) { return tabled ? table[b] : lookUp(b); };
     const AsymmetricUnitRecord &s = c.sites[site];
     const uint32_t cnS = s.coordination;
     auto cnOf = [&](uint32_t t) { return c.sites[t].coordination; };
@@ -1391,14 +1662,14 @@ void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex,
       for (uint32_t b : atomA.bonds) {
         if (b >= static_cast<uint32_t>(atomCount))
           continue;
-        const AtomRecord &atomB = c.atoms[b];
-        if (!atomB.visible || atomB.site >= static_cast<uint32_t>(siteCount))
+        const uint32_t siteB = siteOf(b);
+        if (siteB == kHiddenAtom)
           continue;
-        if (atomB.site == site) {
+        if (siteB == site) {
           ownSite = true;
           break;
         }
-        const uint32_t cnB = cnOf(atomB.site);
+        const uint32_t cnB = cnOf(siteB);
         // Only a visible neighbour of no higher coordination settles the
         // answer; a site that met only its own site or higher centres is
         // checked again over the whole crystal below.
@@ -1409,13 +1680,13 @@ void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex,
         // A neighbour of higher coordination makes the site its vertex,
         // unless that neighbour is itself a vertex of a still higher centre.
         vertex = true;
-        for (uint32_t k : atomB.bonds) {
+        for (uint32_t k : c.atoms[b].bonds) {
           if (k == static_cast<uint32_t>(a) || k >= static_cast<uint32_t>(atomCount))
             continue;
-          const AtomRecord &atomC = c.atoms[k];
-          if (!atomC.visible || atomC.site >= static_cast<uint32_t>(siteCount))
+          const uint32_t siteC = siteOf(k);
+          if (siteC == kHiddenAtom)
             continue;
-          if (cnOf(atomC.site) > cnB) {
+          if (cnOf(siteC) > cnB) {
             vertex = false;
             break;
           }
@@ -1427,11 +1698,12 @@ void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex,
     // No visible neighbour of no higher coordination among the plotted
     // atoms: ask the whole crystal.
     if (!neighbourFound && !c.molecule) {
-      if (!*index)
-        index->emplace(c);
+      std::optional<CoordinationIndex> &index = context->index;
+      if (!index)
+        index.emplace(c);
       std::vector<int32_t> around;
       bool cut = false;
-      CoordinatingSites(crystal, site, &around, &cut, &**index);
+      CoordinatingSites(crystal, site, &around, &cut, &*index);
       if (cut)
         std::fprintf(stderr, "Error at GetCoordinatingAtoms: number of vertex atoms exceeds coordination limit\n");
       // A site listed once per image asks the same question each time: the
@@ -1449,7 +1721,7 @@ void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex,
         auto known = stillVertex.find(t);
         if (known == stillVertex.end()) {
           bool higher = false;
-          CoordinatingSites(crystal, static_cast<uint32_t>(t), &aroundT, &cut, &**index);
+          CoordinatingSites(crystal, static_cast<uint32_t>(t), &aroundT, &cut, &*index);
           if (cut)
             std::fprintf(stderr, "Coordination limit exceeded in CheckPolyVertexSite2\n");
           for (int32_t u : aroundT)
@@ -1472,9 +1744,9 @@ void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex,
 } // namespace
 
 void CheckPolyVertexSite(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite) {
-  std::optional<CoordinationIndex> index;
+  RoleContext context;
   try {
-    CheckPolyVertexSiteImpl(crystal, site, isVertex, bondsToOwnSite, &index);
+    CheckPolyVertexSiteImpl(crystal, site, isVertex, bondsToOwnSite, &context);
   } catch (const std::bad_alloc &) {
     // Without memory the answer is what was found so far: none.
     if (isVertex)

@@ -251,7 +251,7 @@ AsymmetricUnitRecord *DestroyAsymmetricUnitIndex(CrystalRec *crystal, int32_t s)
         if (ValidAtom(c, b))
           c.atoms[b].polyhedron.reset();
     for (uint32_t k = f; k <= l; k++) {
-      std::vector<uint32_t> bonded = c.atoms[k].bonds;
+      const BondList bonded = c.atoms[k].bonds;
       for (uint32_t b : bonded)
         DeleteBondListEntry(&c, static_cast<int32_t>(k), static_cast<int32_t>(b));
       c.atoms[k].polyhedron.reset();
@@ -429,7 +429,7 @@ std::vector<AtomRecord> CopyAtomsArrayForCrystal(const CrystalRec *crystal) {
   // structure, so that destroying either never touches the other.
   for (AtomRecord &atom : copy) {
     atom.polyhedron.reset();
-    std::vector<uint32_t>().swap(atom.bonds);
+    atom.bonds = BondList();
     atom.bondCount = 0;
   }
   return copy;
@@ -1113,7 +1113,7 @@ void RemoveAtomFromBondsList(AtomRecord *atom, uint32_t j) {
   atom->bonds.erase(it);
   atom->bondCount = static_cast<uint32_t>(atom->bonds.size());
   if (atom->bonds.empty())
-    std::vector<uint32_t>().swap(atom->bonds);
+    atom->bonds = BondList();
 }
 
 bool AddBondListEntry(CrystalRec *crystal, int32_t i, int32_t j) {
@@ -1159,7 +1159,7 @@ bool DeleteBondListEntry(CrystalRec *crystal, int32_t i, int32_t j) {
 void DestroyBondsListForAtom(AtomRecord *atom) {
   if (!atom)
     return;
-  std::vector<uint32_t>().swap(atom->bonds);
+  atom->bonds = BondList();
   atom->bondCount = 0;
 }
 

@@ -19,6 +19,7 @@
 #pragma once
 
 #include "HostServices.h"
+#include "InlineVector.h"
 #include "Utilities.h"
 
 #include <algorithm>
@@ -94,9 +95,12 @@ struct AsymmetricUnitRecord {
 };
 
 // One face of a coordination polyhedron: its vertex atoms in order.
+// Faces are triangles and squares but for a few: their vertices stay inside
+// the face.
+using FaceVertices = InlineVector<uint32_t, 4>;
 struct PolyFace {
   uint32_t vertexCount = 0;
-  std::vector<uint32_t> vertices; // atom indices, vertexCount of them
+  FaceVertices vertices; // atom indices, vertexCount of them
 };
 
 // A coordination polyhedron of an atom.
@@ -108,7 +112,12 @@ struct Polyhedron {
   std::vector<PolyFace> faces; // faceCount of them
 };
 
+// An atom's bonds: a usual coordination stays inside the atom record.
+using BondList = InlineVector<uint32_t, 6>;
+
 // One generated atom. The atoms of one site are contiguous, sites in order.
+// The fields that the walks over every atom read (bond search, polyhedra,
+// plotting) come first, so that they share the record's first cache lines.
 struct AtomRecord {
   uint32_t site = 0;
   uint32_t atomType = 0; // equals the site's unless the user gave the atom its own
@@ -117,13 +126,13 @@ struct AtomRecord {
   uint8_t labelled = 0;
   uint8_t hasVector = 0;                // a vector is attached
   uint8_t flags[2] = {0, 0};            // carried and saved; no meaning in the model
-  std::optional<Polyhedron> polyhedron; // its coordination polyhedron, owned
-  float ellipsoidAxes[3][3] = {};       // fractional end points of the three axes
+  int16_t pixel[2] = {0, 0};            // x then y, written by the projection
   float xyz[3] = {0.0f, 0.0f, 0.0f};    // fractional
   float cart[3] = {0.0f, 0.0f, 0.0f};   // OrientationMatrix x xyz, Angstrom
-  int16_t pixel[2] = {0, 0};            // x then y, written by the projection
   uint32_t bondCount = 0;               // entries of bonds
-  std::vector<uint32_t> bonds;          // indices of the bonded atoms, owned
+  BondList bonds;                       // indices of the bonded atoms, owned
+  std::optional<Polyhedron> polyhedron; // its coordination polyhedron, owned
+  float ellipsoidAxes[3][3] = {};       // fractional end points of the three axes
 };
 
 // An atom type shared by sites and atoms.

@@ -203,7 +203,7 @@ void CrystalToMolecule(WindowRef window) {
     site.atomsPerCell = 1;
     atom.site = static_cast<uint32_t>(k);
     atom.polyhedron.reset();
-    std::vector<uint32_t> bonds;
+    BondList bonds;
     bonds.reserve(atom.bonds.size());
     for (size_t b = 0; b < std::min<size_t>(atom.bondCount, atom.bonds.size()); b++) {
       const uint32_t j = atom.bonds[b];

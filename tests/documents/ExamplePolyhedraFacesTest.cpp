@@ -29,7 +29,7 @@ TEST(ExamplePolyhedraFaces, LigandSetsGiveTheSameFacesAsEveryTripleTried) {
     for (const AtomRecord &atom : c.atoms) {
       if (atom.bonds.size() < 3)
         continue;
-      check(atom.bonds, atom);
+      check(static_cast<std::vector<uint32_t>>(atom.bonds), atom);
       ++sets;
       if (!atom.polyhedron)
         continue;

@@ -289,7 +289,7 @@ TEST_F(Export3DTest, OneFacePolyhedronIsWrittenBothWays) {
   Polyhedron poly;
   poly.centreAtom = ring[0];
   poly.faceCount = 1;
-  poly.faces.push_back({6, ring});
+  poly.faces.push_back({6, {ring.begin(), ring.end()}});
   AtomRecord centre = c.atoms[ring[0]];
   centre.polyhedron = poly;
   Export3DContext ctx;

@@ -39,7 +39,7 @@ std::vector<std::string> StatusShown(const FakeHost &host) {
   return out;
 }
 
-std::vector<uint32_t> Bonds(const CrystalRec &c, size_t atom) { return c.atoms[atom].bonds; }
+std::vector<uint32_t> Bonds(const CrystalRec &c, size_t atom) { return static_cast<std::vector<uint32_t>>(c.atoms[atom].bonds); }
 
 // The atom at a fractional position of a tiled crystal.
 int32_t AtomAt(const CrystalRec &c, float x, float y, float z) {

@@ -144,7 +144,7 @@ inline void MakeMolecule(CrystalRec &c, const std::vector<SiteSpec> &atoms) {
 inline std::vector<std::vector<uint32_t>> BondsLists(const CrystalRec &c) {
   std::vector<std::vector<uint32_t>> lists;
   for (const AtomRecord &atom : c.atoms)
-    lists.push_back(atom.bonds);
+    lists.emplace_back(atom.bonds);
   return lists;
 }
 

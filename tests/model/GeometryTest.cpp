@@ -504,7 +504,7 @@ Polyhedron MakePoly(const std::vector<std::vector<uint32_t>> &faces) {
   for (const auto &f : faces) {
     PolyFace face;
     face.vertexCount = static_cast<uint32_t>(f.size());
-    face.vertices = f;
+    face.vertices.assign(f.begin(), f.end());
     p.faces.push_back(face);
   }
   return p;

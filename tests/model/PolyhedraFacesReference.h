@@ -71,7 +71,7 @@ inline std::vector<std::vector<uint32_t>> ReferenceFaces(const std::vector<std::
       }
   std::vector<std::vector<uint32_t>> out;
   for (const PolyFace &f : poly.faces)
-    out.push_back(f.vertices);
+    out.emplace_back(f.vertices);
   return out;
 }
 
@@ -83,7 +83,7 @@ inline std::vector<std::vector<uint32_t>> Faces(const std::vector<std::array<flo
   std::vector<std::vector<uint32_t>> out;
   if (poly)
     for (const PolyFace &f : poly->faces)
-      out.push_back(f.vertices);
+      out.emplace_back(f.vertices);
   return out;
 }
 

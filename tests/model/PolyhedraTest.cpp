@@ -631,7 +631,7 @@ TEST(PolyhedraVertices, AtomWithOrthoCoordsIsTheFirstAtExactlyThatPlace) {
 std::vector<std::vector<uint32_t>> SortedFaces(const Polyhedron &p) {
   std::vector<std::vector<uint32_t>> faces;
   for (const PolyFace &f : p.faces)
-    faces.push_back(f.vertices);
+    faces.emplace_back(f.vertices);
   std::sort(faces.begin(), faces.end());
   return faces;
 }

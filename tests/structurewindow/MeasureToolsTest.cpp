@@ -338,7 +338,7 @@ TEST_F(MeasureToolsTest, ArrowHoverIdentifiesAnAtomAndTheAngleTableListsEveryPai
 
   // A bonds entry a deletion left behind is skipped, not followed.
   crystal->atoms[centre].bonds.push_back(uint32_t(crystal->atoms.size() + 7));
-  const std::vector<uint32_t> &bonds = crystal->atoms[centre].bonds;
+  const BondList &bonds = crystal->atoms[centre].bonds;
   const size_t n = bonds.size() - 1;
   const int before = Log().size();
   FWriteAngleInfo(window, centre);
