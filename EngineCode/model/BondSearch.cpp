@@ -267,6 +267,10 @@ BondScratch sBondScratch;
 // list is made at once. An emptied list keeps a usual list's room, so that
 // regenerating the bonds of the same atoms does not allocate every list
 // again. False, with every list and polyhedron gone, without memory.
+// Bonds an atom is found with at most this many times have their repeats
+// found by looking through the list made so far.
+constexpr uint32_t kScannedListLength = 16;
+
 bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
   const size_t nAtoms = UsableAtomSize(c);
   auto empty = [](AtomRecord &atom) {
@@ -287,8 +291,11 @@ bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
         start[static_cast<size_t>(pair >> 32) + 1]++;
         start[static_cast<size_t>(pair & 0xFFFFFFFFu) + 1]++;
       }
-      for (size_t i = 0; i < nAtoms; i++)
+      bool longLists = false;
+      for (size_t i = 0; i < nAtoms; i++) {
+        longLists = longLists || start[i + 1] > kScannedListLength;
         start[i + 1] += start[i];
+      }
       entries.resize(start[nAtoms]);
       next.assign(start.begin(), start.end() - 1);
       for (const uint64_t pair : pairs) {
@@ -297,8 +304,10 @@ bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
         entries[next[a]++] = b;
         entries[next[b]++] = a;
       }
-      // seen[j] = i + 1 once j is in atom i's list.
-      seen.assign(nAtoms, 0);
+      // seen[j] = i + 1 once j is in atom i's list; only a long list asks.
+      seen.clear();
+      if (longLists)
+        seen.assign(nAtoms, 0);
     }
     for (size_t i = 0; i < c.atoms.size(); i++) {
       AtomRecord &atom = c.atoms[i];
@@ -312,6 +321,17 @@ bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
       BondList &bonds = atom.bonds;
       bonds.clear();
       bonds.reserve(start[i + 1] - start[i]);
+      if (start[i + 1] - start[i] <= kScannedListLength) {
+        // A short list looks through what it holds: no array over every
+        // atom is touched.
+        for (uint32_t k = start[i]; k < start[i + 1]; k++) {
+          const uint32_t j = entries[k];
+          if (std::find(bonds.begin(), bonds.end(), j) == bonds.end())
+            bonds.push_back(j);
+        }
+        atom.bondCount = static_cast<uint32_t>(bonds.size());
+        continue;
+      }
       for (uint32_t k = start[i]; k < start[i + 1]; k++) {
         const uint32_t j = entries[k];
         if (seen[j] == i + 1)
