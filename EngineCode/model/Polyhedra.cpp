@@ -144,20 +144,6 @@ inline void Diff(const float a[3], const float b[3], float out[3]) {
   out[2] = a[2] - b[2];
 }
 
-// GetUnitVector.
-inline bool Unit(const float v[3], float out[3]) {
-  const float sum = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
-  if (!(sum > 0.0f)) {
-    out[0] = out[1] = out[2] = 0.0f;
-    return false;
-  }
-  const float length = std::sqrt(sum);
-  out[0] = v[0] / length;
-  out[1] = v[1] / length;
-  out[2] = v[2] / length;
-  return true;
-}
-
 // ParallelVec of two vectors given as their unit vectors (ok: the vector
 // was not zero).
 inline bool ParallelUnits(bool okU, const float uu[3], bool okV, const float vv[3]) {
@@ -175,7 +161,7 @@ inline void PlaneNormal(const float p0[3], const float p1[3], const float p2[3],
   Diff(p0, p1, u);
   Diff(p2, p1, v);
   const float x[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
-  Unit(x, n);
+  GetUnitVector(x, n);
 }
 
 // True when PointsAreColinear(a, b, c) is false for certain, found without
@@ -238,7 +224,7 @@ private:
     if (e.stamp != generation_) {
       float d[3];
       Diff(points_[b], points_[a], d);
-      e.ok = Unit(d, e.u);
+      e.ok = GetUnitVector(d, e.u);
       e.stamp = generation_;
     }
     return e;
