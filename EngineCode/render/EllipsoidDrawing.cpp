@@ -729,14 +729,33 @@ void GetPrincipalEllipse(const CrystalRec *crystal, const float tipA[3], const f
   set(2 * n, -1, 0);
   set(3 * n, 0, -1);
   const std::vector<float> &turns = Turns(4 * n);
-  for (int k = 1; k < n; ++k) {
-    const float st = turns[size_t(2 * k)], ct = turns[size_t(2 * k + 1)];
-    const float rho = 1.0f / std::sqrt(st * st / (lw * lw) + ct * ct / (lu * lu));
-    const float fa = rho * ct / lu, fb = rho * st / lw;
+  auto place = [&](int k, float fa, float fb) {
     set(k, fa, fb);
     set(2 * n - k, -fa, fb);
     set(2 * n + k, -fa, -fb);
     set(4 * n - k, fa, -fb);
+  };
+  int k = 1;
+#if defined(__SSE2__)
+  // The turns' shares four at a time, by the same steps as one.
+  const __m128 lu4 = _mm_set1_ps(lu), lw4 = _mm_set1_ps(lw), lu2 = _mm_set1_ps(lu * lu), lw2 = _mm_set1_ps(lw * lw);
+  for (; k + 4 <= n; k += 4) {
+    const __m128 lo = _mm_loadu_ps(turns.data() + 2 * k), hi = _mm_loadu_ps(turns.data() + 2 * k + 4);
+    const __m128 st = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)), ct = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+    const __m128 rho = _mm_div_ps(
+        _mm_set1_ps(1.0f),
+        _mm_sqrt_ps(_mm_add_ps(_mm_div_ps(_mm_mul_ps(st, st), lw2), _mm_div_ps(_mm_mul_ps(ct, ct), lu2))));
+    float fa[4], fb[4];
+    _mm_storeu_ps(fa, _mm_div_ps(_mm_mul_ps(rho, ct), lu4));
+    _mm_storeu_ps(fb, _mm_div_ps(_mm_mul_ps(rho, st), lw4));
+    for (int i = 0; i < 4; ++i)
+      place(k + i, fa[i], fb[i]);
+  }
+#endif
+  for (; k < n; ++k) {
+    const float st = turns[size_t(2 * k)], ct = turns[size_t(2 * k + 1)];
+    const float rho = 1.0f / std::sqrt(st * st / (lw * lw) + ct * ct / (lu * lu));
+    place(k, rho * ct / lu, rho * st / lw);
   }
 }
 
@@ -753,16 +772,40 @@ size_t GetPrincipalEllipseBound(const std::vector<EllipsoidPoint> &points, const
   const float ratio = A * A / (B * B);
   size_t best = 0;
   float bestGap = 0.0f;
-  for (size_t k = 0; k < points.size() / 2; ++k) {
-    const float dx = points[k][0] - centre[0], dy = points[k][1] - centre[1];
-    const float d = std::sqrt(dx * dx + dy * dy);
-    const float cs = d > 0.0f ? (dx * ux + dy * uy) / d : 1.0f;
-    const float radius = A / std::sqrt(cs * cs * (1.0f - ratio) + ratio);
-    const float gap = std::fabs(d - radius);
+  auto take = [&](size_t k, float gap) {
     if (k == 0 || gap < bestGap) {
       best = k;
       bestGap = gap;
     }
+  };
+  const size_t half = points.size() / 2;
+  size_t k = 0;
+#if defined(__SSE2__)
+  // Four points at a time, by the same steps as one.
+  const __m128 cx = _mm_set1_ps(centre[0]), cy = _mm_set1_ps(centre[1]), vux = _mm_set1_ps(ux), vuy = _mm_set1_ps(uy);
+  const __m128 va = _mm_set1_ps(A), vratio = _mm_set1_ps(ratio), rest = _mm_set1_ps(1.0f - ratio);
+  const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps();
+  const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+  for (; k + 4 <= half; k += 4) {
+    const __m128 dx = _mm_sub_ps(_mm_setr_ps(points[k][0], points[k + 1][0], points[k + 2][0], points[k + 3][0]), cx);
+    const __m128 dy = _mm_sub_ps(_mm_setr_ps(points[k][1], points[k + 1][1], points[k + 2][1], points[k + 3][1]), cy);
+    const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
+    const __m128 some = _mm_cmpgt_ps(d, zero);
+    const __m128 along = _mm_div_ps(_mm_add_ps(_mm_mul_ps(dx, vux), _mm_mul_ps(dy, vuy)), d);
+    const __m128 cs = _mm_or_ps(_mm_and_ps(some, along), _mm_andnot_ps(some, one));
+    const __m128 radius = _mm_div_ps(va, _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(cs, cs), rest), vratio)));
+    float gaps[4];
+    _mm_storeu_ps(gaps, _mm_and_ps(_mm_sub_ps(d, radius), magnitude));
+    for (size_t i = 0; i < 4; ++i)
+      take(k + i, gaps[i]);
+  }
+#endif
+  for (; k < half; ++k) {
+    const float dx = points[k][0] - centre[0], dy = points[k][1] - centre[1];
+    const float d = std::sqrt(dx * dx + dy * dy);
+    const float cs = d > 0.0f ? (dx * ux + dy * uy) / d : 1.0f;
+    const float radius = A / std::sqrt(cs * cs * (1.0f - ratio) + ratio);
+    take(k, std::fabs(d - radius));
   }
   return best;
 }
