@@ -39,8 +39,10 @@ bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double
   while ((1 << rowShift_) < width_)
     ++rowShift_;
   const size_t size = size_t(height_) << rowShift_;
-  if (cover_.size() < size)
+  if (cover_.size() < size) {
     cover_.assign(size, 0.0f);
+    touched_.resize(size);
+  }
   pixels_ = pixels;
   lineWidth_ = width;
   thickness_ = std::max(1, int(std::lround(width)));
@@ -50,6 +52,10 @@ bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double
   boxRight_ = float(left_ + width_) + reach;
   boxTop_ = float(top_) - reach;
   boxBottom_ = float(top_ + height_) + reach;
+  const size_t row = size_t(1) << rowShift_;
+  walks_[0] = Walk{left_, left_ + width_ - 1, top_, unsigned(height_), 1, row, boxLeft_, boxRight_};
+  walks_[1] = Walk{top_, top_ + height_ - 1, left_, unsigned(width_), row, 1, boxTop_, boxBottom_};
+  mode_ = smooth_ ? kSmooth : thickness_ == 1 ? kWholeOne : kWholeWide;
   return true;
 }
 
@@ -202,30 +208,42 @@ void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
   const bool alongX = std::fabs(dx) >= std::fabs(dy);
   const float a0 = alongX ? x0 : y0, a1 = alongX ? x1 : y1, b0 = alongX ? y0 : x0, db = alongX ? dy : dx;
   const float da = a1 - a0;
-  const float lo = std::max(std::min(a0, a1), alongX ? boxLeft : boxTop);
-  const float hi = std::min(std::max(a0, a1), alongX ? boxRight : boxBottom);
-  // The box seen along the line's walk: a along it, b across.
-  Walk walk;
-  walk.fromA = alongX ? left_ : top_;
-  walk.toA = walk.fromA + (alongX ? width_ : height_) - 1;
-  walk.fromB = alongX ? top_ : left_;
-  walk.acrossB = unsigned(alongX ? height_ : width_);
-  const size_t row = size_t(1) << rowShift_;
-  walk.stepA = alongX ? 1 : row;
-  walk.stepB = alongX ? row : 1;
+  const Walk &walk = walks_[alongX ? 0 : 1];
+  const float lo = std::max(std::min(a0, a1), walk.lo);
+  const float hi = std::min(std::max(a0, a1), walk.hi);
   // Centres from lo on and before hi: joined lines share no column or row.
   const int first = CeilInt(lo - 0.5f), last = CeilInt(hi - 0.5f) - 1;
   if (first > last) {
     // Too short to pass a centre: at its middle, by its length.
     const int a = FloorInt((a0 + a1) / 2.0f);
-    if (a >= walk.fromA && a <= walk.toA)
-      Plot(walk, a, b0 + db / 2.0f, std::min(1.0f, std::fabs(da)));
+    if (a < walk.fromA || a > walk.toA)
+      return;
+    const float b = b0 + db / 2.0f;
+    switch (mode_) {
+    case kSmooth:
+      Plot<kSmooth>(walk, a, b, std::min(1.0f, std::fabs(da)));
+      break;
+    case kWholeOne:
+      Plot<kWholeOne>(walk, a, b, 1.0f);
+      break;
+    case kWholeWide:
+      Plot<kWholeWide>(walk, a, b, 1.0f);
+      break;
+    }
     return;
   }
   const float slope = da != 0.0f ? db / da : 0.0f;
-  const int end = std::min(last, walk.toA);
-  for (int a = std::max(first, walk.fromA); a <= end; ++a)
-    Plot(walk, a, b0 + (float(a) + 0.5f - a0) * slope, 1.0f);
+  switch (mode_) {
+  case kSmooth:
+    WalkLine<kSmooth>(walk, first, last, a0, b0, slope);
+    break;
+  case kWholeOne:
+    WalkLine<kWholeOne>(walk, first, last, a0, b0, slope);
+    break;
+  case kWholeWide:
+    WalkLine<kWholeWide>(walk, first, last, a0, b0, slope);
+    break;
+  }
 }
 
 void EllipsoidStroke::FillConvexPolygon(const float *xy, size_t count) {
@@ -286,12 +304,13 @@ void EllipsoidStroke::Blend(const float colour[3], float opacity) {
   const EllipsoidLay whole(colour, weight); // for the pixels covered whole
   const Rect &b = pixels_->Bounds();
   const uint32_t column = (1u << rowShift_) - 1u;
-  for (uint32_t at : touched_) {
+  for (size_t k = 0; k < touchedCount_; ++k) {
+    const uint32_t at = touched_[k];
     const float c = cover_[at];
     uint32_t &pixel = pixels_->Row32(top_ + int(at >> rowShift_))[left_ + int(at & column) - b.left];
     pixel = c >= 1.0f ? whole.Over(pixel) : BlendEllipsoidPixel(pixel, colour, c * weight);
     cover_[at] = 0.0f;
   }
-  touched_.clear();
+  touchedCount_ = 0;
   hasPen_ = false;
 }

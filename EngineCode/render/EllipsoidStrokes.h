@@ -114,7 +114,7 @@ public:
   // or in a fast rotation frame the pixels whose centres lie inside. Lay it
   // with Blend on its own, apart from lines.
   void FillConvexPolygon(const float *xy, size_t count);
-  bool IsEmpty() const { return touched_.empty(); }
+  bool IsEmpty() const { return touchedCount_ == 0; }
   // Lays the colour over the covered pixels at `opacity` and empties the
   // stroke for the next lines over the same box.
   void Blend(const float colour[3], float opacity);
@@ -134,7 +134,7 @@ private:
     if (c <= cell)
       return;
     if (cell == 0.0f)
-      touched_.push_back(uint32_t(at));
+      touched_[touchedCount_++] = uint32_t(at);
     cell = c;
   }
   // Adds c to the pixel's cover.
@@ -143,14 +143,14 @@ private:
       return;
     float &cell = cover_[Cell(x, y)];
     if (cell == 0.0f)
-      touched_.push_back(uint32_t(Cell(x, y)));
+      touched_[touchedCount_++] = uint32_t(Cell(x, y));
     cell += c;
   }
   // Gives the covered cells back for the next lines.
   void Clean() {
-    for (uint32_t at : touched_)
-      cover_[at] = 0.0f;
-    touched_.clear();
+    for (size_t k = 0; k < touchedCount_; ++k)
+      cover_[touched_[k]] = 0.0f;
+    touchedCount_ = 0;
   }
   // std::floor and std::ceil as ints, for values within the int range (a
   // line's coordinates over the box).
@@ -162,18 +162,23 @@ private:
     const int t = int(v);
     return float(t) < v ? t + 1 : t;
   }
-  // A thin line's walk over the box: a along the line, b across it.
+  // A thin line's walk over the box: a along the line, b across it, with
+  // the box grown by a line's reach along it from lo to hi.
   struct Walk {
     int fromA, toA, fromB;
     unsigned acrossB;
     size_t stepA, stepB;
+    float lo, hi;
   };
+  // How a thin line covers the pixels across it: anti-aliased, one pixel
+  // whole, or the line's width of pixels whole.
+  enum Mode { kSmooth, kWholeOne, kWholeWide };
   // Covers across the walk at a (within the box along it) about b:
   // anti-aliased over the two pixels nearest b, or the line's width of
   // pixels whole in a fast rotation frame.
-  [[gnu::always_inline]] void Plot(const Walk &w, int a, float b, float weight) {
+  template <Mode mode> [[gnu::always_inline]] void Plot(const Walk &w, int a, float b, float weight) {
     const size_t along = size_t(a - w.fromA) * w.stepA;
-    if (smooth_) {
+    if constexpr (mode == kSmooth) {
       const int below = FloorInt(b - 0.5f);
       const float part = b - 0.5f - float(below);
       const unsigned j = unsigned(below - w.fromB);
@@ -183,7 +188,7 @@ private:
         Raise(along + size_t(j + 1u) * w.stepB, weight * part);
       return;
     }
-    if (thickness_ == 1) {
+    if constexpr (mode == kWholeOne) {
       const unsigned j = unsigned(FloorInt(b) - w.fromB);
       if (j < w.acrossB)
         Raise(along + size_t(j) * w.stepB, 1.0f);
@@ -194,11 +199,21 @@ private:
       if (unsigned(start + k) < w.acrossB)
         Raise(along + size_t(start + k) * w.stepB, 1.0f);
   }
+  // Plots a thin line through (a0, b0) at `slope` over the centres from
+  // first to last along it, within the box.
+  template <Mode mode> void WalkLine(const Walk &w, int first, int last, float a0, float b0, float slope) {
+    const int end = std::min(last, w.toA);
+    for (int a = std::max(first, w.fromA); a <= end; ++a)
+      Plot<mode>(w, a, b0 + (float(a) + 0.5f - a0) * slope, 1.0f);
+  }
   void AddDashes(float x0, float y0, float x1, float y1);
 
   ovgfx::PixelBuffer *pixels_ = nullptr;
   std::vector<float> cover_;
-  std::vector<uint32_t> touched_; // the cells covered, each once, in no order
+  std::vector<uint32_t> touched_; // the cells covered, each once, in no order: the first touchedCount_
+  size_t touchedCount_ = 0;
+  Walk walks_[2]; // along a row, along a column
+  Mode mode_ = kSmooth;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   int rowShift_ = 0; // log2 of the cells from one row of the mask to the next
   float boxLeft_ = 0.0f, boxRight_ = 0.0f, boxTop_ = 0.0f, boxBottom_ = 0.0f; // the box grown by a line's reach

@@ -489,3 +489,59 @@ TEST(EllipsoidDrawingTest, AFastFrameFillsThePixelsWhoseCentresLieInsideTheOutli
   }
   gUseFastRotn = 0;
 }
+
+// Each pixel of a lit body well inside its outline, in full and fast frames,
+// takes the lighting of the front point over its centre, found here from the
+// ray's crossing of the ellipsoid in its own axes.
+TEST(EllipsoidDrawingTest, EveryPixelOfTheLitBodyIsLitByTheSurfaceOverItsCentre) {
+  float axes[3][3];
+  TurnedAxes(1.1f, 0.7f, 0.5f, 25.0f, -40.0f, 15.0f, axes);
+  const float white[3] = {1.0f, 1.0f, 1.0f};
+  for (const bool fast : {false, true}) {
+    EllipsoidScene s(axes, RGBColor{65535, 65535, 65535}, 15);
+    gUseFastRotn = fast;
+    auto port = s.Draw();
+    gUseFastRotn = false;
+    const CrystalRec &c = s.c;
+    int checked = 0, worst = 0;
+    for (int y = 0; y < kSize; ++y)
+      for (int x = 0; x < kSize; ++x) {
+        // The ray through the pixel's centre, in the ellipsoid's unit axes.
+        const double px = (x - kSize / 2) / double(kScale), py = -(y - kSize / 2) / double(kScale);
+        double qa = 0.0, qb = 0.0, qc = -1.0, len[3], u[3][3];
+        for (int i = 0; i < 3; ++i) {
+          len[i] = std::sqrt(double(axes[i][0]) * axes[i][0] + double(axes[i][1]) * axes[i][1] +
+                             double(axes[i][2]) * axes[i][2]);
+          for (int k = 0; k < 3; ++k)
+            u[i][k] = axes[i][k] / len[i];
+          const double along = (u[i][0] * px + u[i][1] * py) / len[i], dz = u[i][2] / len[i];
+          qa += dz * dz;
+          qb += along * dz;
+          qc += along * along;
+        }
+        const double disc = qb * qb - qa * qc;
+        if (disc < 0.1 * qa) // the rim and beyond
+          continue;
+        const double z = (-qb + std::sqrt(disc)) / qa, p[3] = {px, py, z};
+        double n[3] = {0.0, 0.0, 0.0};
+        for (int i = 0; i < 3; ++i) {
+          const double t = (u[i][0] * p[0] + u[i][1] * p[1] + u[i][2] * p[2]) / (len[i] * len[i]);
+          for (int k = 0; k < 3; ++k)
+            n[k] += t * u[i][k];
+        }
+        const double norm = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        const float unit[3] = {float(n[0] / norm), float(n[1] / norm), float(n[2] / norm)};
+        float lit[3];
+        RenderSurfaceColor(c.ambientIntensity, c.pointIntensity, c.kA[kAtomReflectance], c.kD[kAtomReflectance],
+                           c.kS[kAtomReflectance], float(c.phongN[kAtomReflectance]), c.lightDirection, unit, white,
+                           lit);
+        const uint32_t pixel = port->Pixels()->Pixel32(x, y);
+        const int got[3] = {int((pixel >> 16) & 0xFF), int((pixel >> 8) & 0xFF), int(pixel & 0xFF)};
+        for (int k = 0; k < 3; ++k)
+          worst = std::max(worst, std::abs(got[k] - int(lit[k] * 255.0f + 0.5f)));
+        ++checked;
+      }
+    EXPECT_GT(checked, 10000) << fast;
+    EXPECT_LE(worst, 1) << fast;
+  }
+}
