@@ -1,4 +1,4 @@
-#include "SceneSupport.h"
+#include "EllipsoidScene.h"
 
 #include "VectorMath.h"
 #include "render/EllipsoidDrawing.h"
@@ -16,67 +16,9 @@ using namespace ovgfx;
 namespace {
 
 constexpr int kSize = 300;
-constexpr float kScale = 100.0f;
-
-// One atom at the origin in the thermal-ellipsoid model, fractional and
-// view coordinates the same, with three semi-axes given in view
-// coordinates.
-struct EllipsoidScene {
-  CrystalRec c;
-  float axes[3][3];
-
-  EllipsoidScene(const float a[3][3], RGBColor colour, uint32_t style) {
-    scene::Build(c, {{0.5f, colour, 0}}, {{0.0f, 0.0f, 0.0f, 0}});
-    c.modelType = kThermalEllipsoidModel;
-    c.ellipsoidData = 1;
-    c.plotScale = kScale;
-    const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    std::copy(identity, identity + 9, c.orientationMatrix);
-    c.sites[0].ellipsoidStyle = style;
-    c.sites[0].displacementType = kDisplacementAnisoU;
-    for (int i = 0; i < 3; ++i)
-      for (int k = 0; k < 3; ++k) {
-        axes[i][k] = a[i][k];
-        c.atoms[0].ellipsoidAxes[i][k] = a[i][k];
-      }
-  }
-
-  std::unique_ptr<GraphicsPort> Draw() {
-    auto port = GraphicsPort::NewOffscreen(MakeRect(0, 0, kSize, kSize), 32);
-    port->Pixels()->Fill(0xFF000000u);
-    gHPixels = gVPixels = kSize;
-    GetPixelCoords(&c, kSize, kSize);
-    PortSaver current(port.get());
-    PlotEllipsoid(&c, 0, 0.0f);
-    return port;
-  }
-
-  // The outline radius along the screen direction (ux, uy) from the
-  // ellipsoid's own numbers: the silhouette seen along z of the ellipsoid
-  // with covariance S = sum a_i a_i^T is the ellipse of the upper-left 2 x 2
-  // block of S, r(u) = 1 / sqrt(u^T S2^-1 u).
-  double OutlineRadius(double ux, double uy) const {
-    double s[2][2] = {{0, 0}, {0, 0}};
-    for (const auto &a : axes)
-      for (int i = 0; i < 2; ++i)
-        for (int j = 0; j < 2; ++j)
-          s[i][j] += double(a[i]) * a[j];
-    const double det = s[0][0] * s[1][1] - s[0][1] * s[1][0];
-    const double q = (s[1][1] * ux * ux - 2 * s[0][1] * ux * uy + s[0][0] * uy * uy) / det;
-    return 1.0 / std::sqrt(q);
-  }
-};
-
-// Semi-axes of lengths l0, l1, l2 turned by the angles (degrees) about x,
-// then y, then z.
-void TurnedAxes(float l0, float l1, float l2, float ax, float ay, float az, float out[3][3]) {
-  float R[9];
-  GetRotationMatrixFromAngles(ax, ay, az, R);
-  const float lengths[3] = {l0, l1, l2};
-  for (int i = 0; i < 3; ++i)
-    for (int k = 0; k < 3; ++k)
-      out[i][k] = R[3 * k + i] * lengths[i];
-}
+constexpr float kScale = scene::kEllipsoidScale;
+using scene::EllipsoidScene;
+using scene::TurnedAxes;
 
 // The pixel at a fraction of the outline radius along the screen direction
 // of angle `deg` (y up in view coordinates, down in pixels).
@@ -131,7 +73,7 @@ TEST(EllipsoidDrawingTest, TheFlatEllipseFillsTheOutlineOfTheTensorAndNothingBey
   // although the semi-axes differ.
   TurnedAxes(0.8f, 0.8f, 0.3f, 0.0f, 0.0f, 30.0f, revolution);
   for (auto *axes : {general, revolution}) {
-    EllipsoidScene s(axes, colour, 7);
+    EllipsoidScene s(axes, colour, 7, kSize);
     auto port = s.Draw();
     scene::Dump(*port, "ellipsoid_style7");
     for (double deg = 0; deg < 360; deg += 22.5) {
@@ -140,7 +82,7 @@ TEST(EllipsoidDrawingTest, TheFlatEllipseFillsTheOutlineOfTheTensorAndNothingBey
     }
   }
   // Style 0 draws nothing.
-  EllipsoidScene none(general, colour, 0);
+  EllipsoidScene none(general, colour, 0, kSize);
   auto empty = none.Draw();
   EXPECT_EQ(scene::Rgb(empty->Pixels()->Pixel32(kSize / 2, kSize / 2)), 0u);
 }
@@ -148,7 +90,7 @@ TEST(EllipsoidDrawingTest, TheFlatEllipseFillsTheOutlineOfTheTensorAndNothingBey
 TEST(EllipsoidDrawingTest, TheShadedBodyIsLitFromTheUpperLeftWithinTheSameOutline) {
   float axes[3][3];
   TurnedAxes(1.0f, 0.8f, 0.6f, 20.0f, 10.0f, 5.0f, axes);
-  EllipsoidScene s(axes, RGBColor{65535, 65535, 65535}, 15);
+  EllipsoidScene s(axes, RGBColor{65535, 65535, 65535}, 15, kSize);
   auto port = s.Draw();
   scene::Dump(*port, "ellipsoid_style15");
   for (double deg = 0; deg < 360; deg += 45) {
@@ -162,7 +104,7 @@ TEST(EllipsoidDrawingTest, ASelectedYellowEllipsoidIsMarkedInRedAndADarkOneInYel
   float axes[3][3];
   TurnedAxes(0.9f, 0.6f, 0.4f, 10.0f, 30.0f, 20.0f, axes);
   for (const RGBColor colour : {RGBColor{65535, 65535, 0}, RGBColor{65535, 65535, 65535}, RGBColor{8000, 8000, 8000}}) {
-    EllipsoidScene s(axes, colour, 7);
+    EllipsoidScene s(axes, colour, 7, kSize);
     s.c.atoms[0].selected = 1;
     auto port = s.Draw();
     const bool light = colour.red > 49151;
@@ -187,7 +129,7 @@ TEST(EllipsoidDrawingTest, RadiiOfASphereAndOfAnIsotropicSiteWithoutAStoredCriti
   }
   float axes[3][3];
   TurnedAxes(1, 1, 1, 0, 0, 0, axes);
-  EllipsoidScene s(axes, kRGBWhite, 7);
+  EllipsoidScene s(axes, kRGBWhite, 7, kSize);
   s.c.sites[0].displacementType = kDisplacementIsotropic;
   s.c.sites[0].isoValue = 0.01f;
   s.c.ellipsoidProbability = 0.5f;
@@ -200,7 +142,7 @@ TEST(EllipsoidDrawingTest, EveryStylesPartsStayInsideTheOutline) {
   float axes[3][3];
   TurnedAxes(1.0f, 0.75f, 0.5f, 40.0f, 25.0f, 15.0f, axes);
   for (uint32_t style : {4u, 6u, 10u, 14u, 18u, 22u, 26u}) {
-    EllipsoidScene s(axes, RGBColor{20000, 45000, 60000}, style);
+    EllipsoidScene s(axes, RGBColor{20000, 45000, 60000}, style, kSize);
     auto port = s.Draw();
     scene::Dump(*port, ("ellipsoid_style" + std::to_string(style)).c_str());
     for (double deg = 0; deg < 360; deg += 30)
@@ -239,7 +181,7 @@ TEST(EllipsoidDrawingTest, StyleRecipesPickPartsColoursAndFillFactors) {
   float axes[3][3];
   TurnedAxes(1, 1, 1, 0, 0, 0, axes);
   const RGBColor dark{20000, 30000, 40000}; // sum 90000: contrasts mix with white
-  EllipsoidScene s(axes, dark, 3);
+  EllipsoidScene s(axes, dark, 3, kSize);
   s.c.backgroundColor = RGBColor{1000, 2000, 3000};
   s.c.hiliteColor = RGBColor{65535, 0, 65535};
   EllipsoidParts parts;
@@ -324,7 +266,7 @@ TEST(EllipsoidDrawingTest, AnAbsurdScaleFillsThePictureAndAsksForNoMoreThanItsSi
   float axes[3][3];
   TurnedAxes(1.0f, 0.75f, 0.5f, 40.0f, 25.0f, 15.0f, axes);
   for (float scale : {170670.0f, 1e12f}) {
-    EllipsoidScene s(axes, RGBColor{20000, 45000, 60000}, 99);
+    EllipsoidScene s(axes, RGBColor{20000, 45000, 60000}, 99, kSize);
     s.c.plotScale = scale;
     s.c.atoms[0].selected = 1;
     s.c.sites[0].atomType = 0;
@@ -367,7 +309,7 @@ constexpr LineScene kLineScenes[] = {
 std::unique_ptr<GraphicsPort> DrawLineScene(const LineScene &scene) {
   float axes[3][3];
   TurnedAxes(scene.l0, scene.l1, scene.l2, scene.ax, scene.ay, scene.az, axes);
-  EllipsoidScene s(axes, RGBColor{6000, 12000, 30000}, scene.style);
+  EllipsoidScene s(axes, RGBColor{6000, 12000, 30000}, scene.style, kSize);
   s.c.backgroundColor = kRGBBlack;
   gUseFastRotn = scene.fast;
   auto port = s.Draw();
@@ -459,7 +401,7 @@ TEST(EllipsoidDrawingTest, AFastFrameFillsThePixelsWhoseCentresLieInsideTheOutli
   for (const Case &k : cases) {
     float axes[3][3];
     TurnedAxes(k.l0, k.l1, k.l2, k.ax, k.ay, k.az, axes);
-    EllipsoidScene s(axes, colour, 7);
+    EllipsoidScene s(axes, colour, 7, kSize);
     auto port = s.Draw();
     // The outline x^T S2^-1 x = 1 of the tensor, about the atom's pixel.
     double S[2][2] = {{0, 0}, {0, 0}};
@@ -498,7 +440,7 @@ TEST(EllipsoidDrawingTest, EveryPixelOfTheLitBodyIsLitByTheSurfaceOverItsCentre)
   TurnedAxes(1.1f, 0.7f, 0.5f, 25.0f, -40.0f, 15.0f, axes);
   const float white[3] = {1.0f, 1.0f, 1.0f};
   for (const bool fast : {false, true}) {
-    EllipsoidScene s(axes, RGBColor{65535, 65535, 65535}, 15);
+    EllipsoidScene s(axes, RGBColor{65535, 65535, 65535}, 15, kSize);
     gUseFastRotn = fast;
     auto port = s.Draw();
     gUseFastRotn = false;

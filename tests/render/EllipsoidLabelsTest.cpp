@@ -1,7 +1,7 @@
 // The axis labels of ellipsoid style 99 come from kept stamps of the
 // painter's outlined letters; the painter showing the letters itself at each
 // tip is the reference they are held to.
-#include "SceneSupport.h"
+#include "EllipsoidScene.h"
 
 #include "ColourHelpers.h"
 #include "VectorMath.h"
@@ -20,39 +20,15 @@ using namespace ovgfx;
 namespace {
 
 constexpr int kSize = 240;
-constexpr float kScale = 100.0f;
 const RGBColor kColour{52000, 60000, 30000};
 
-struct LabelScene {
-  CrystalRec c;
-
-  LabelScene(float ax, float ay, float az, uint32_t style) {
-    scene::Build(c, {{0.5f, kColour, 0}}, {{0.0f, 0.0f, 0.0f, 0}});
-    c.modelType = kThermalEllipsoidModel;
-    c.ellipsoidData = 1;
-    c.plotScale = kScale;
-    const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    std::copy(identity, identity + 9, c.orientationMatrix);
-    c.sites[0].ellipsoidStyle = style;
-    c.sites[0].displacementType = kDisplacementAnisoU;
-    float R[9];
-    GetRotationMatrixFromAngles(ax, ay, az, R);
-    const float lengths[3] = {0.7f, 0.45f, 0.3f};
-    for (int i = 0; i < 3; ++i)
-      for (int k = 0; k < 3; ++k)
-        c.atoms[0].ellipsoidAxes[i][k] = R[3 * k + i] * lengths[i];
-  }
-
-  std::unique_ptr<GraphicsPort> Draw() {
-    auto port = GraphicsPort::NewOffscreen(MakeRect(0, 0, kSize, kSize), 32);
-    port->Pixels()->Fill(0xFF000000u);
-    gHPixels = gVPixels = kSize;
-    GetPixelCoords(&c, kSize, kSize);
-    PortSaver current(port.get());
-    PlotEllipsoid(&c, 0, 0.0f);
-    return port;
-  }
-};
+// The scene's ellipsoid, turned by the angles (degrees) about x, then y,
+// then z.
+scene::EllipsoidScene LabelScene(float ax, float ay, float az, uint32_t style) {
+  float axes[3][3];
+  scene::TurnedAxes(0.7f, 0.45f, 0.3f, ax, ay, az, axes);
+  return scene::EllipsoidScene(axes, kColour, style, kSize);
+}
 
 // Pixels of `a` whose colour lies more than `tolerance` outside the range
 // of the 3 x 3 pixels about the same place in `b`.
@@ -96,7 +72,7 @@ TEST(EllipsoidLabelsTest, AxisLabelsStayWithinAPixelOfThePaintersLetters) {
     for (const auto &t : turns) {
       const std::string name = std::string(fast ? "fast " : "") + std::to_string(int(t[0])) + " " +
                                std::to_string(int(t[1])) + " " + std::to_string(int(t[2]));
-      LabelScene labelled(t[0], t[1], t[2], 99);
+      scene::EllipsoidScene labelled = LabelScene(t[0], t[1], t[2], 99);
       auto drawn = labelled.Draw();
 
       // Style 26 draws the same parts but the labels, in the highlight
@@ -106,7 +82,7 @@ TEST(EllipsoidLabelsTest, AxisLabelsStayWithinAPixelOfThePaintersLetters) {
       RGBColor fill, line, surface;
       float fillFactor, second, opacity;
       ASSERT_EQ(GetEllipsoidSpecs(&labelled.c, 0, 0.0f, parts, fill, line, surface, fillFactor, second, opacity), 1);
-      LabelScene plain(t[0], t[1], t[2], 26);
+      scene::EllipsoidScene plain = LabelScene(t[0], t[1], t[2], 26);
       plain.c.hiliteColor = line;
       auto unlabelled = plain.Draw();
       auto reference = plain.Draw();
