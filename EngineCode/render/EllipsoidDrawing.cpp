@@ -87,16 +87,31 @@ template <class Path> void AddSegment(Path &p, const CrystalRec &c, const float 
   p.MoveToPoint(x0, y0);
   p.AddLineToPoint(x1, y1);
 }
+// Adds n points (x, y pairs) as a new subpath.
+template <class Path> void AddPoints(Path &p, const float *xy, size_t n) {
+  for (size_t k = 0; k < n; ++k) {
+    if (k == 0)
+      p.MoveToPoint(xy[0], xy[1]);
+    else
+      p.AddLineToPoint(xy[2 * k], xy[2 * k + 1]);
+  }
+}
+void AddPoints(EllipsoidStroke &p, const float *xy, size_t n) { p.AddPolyline(xy, n); }
+// The projected points of a run, kept from one run to the next (main thread
+// only).
+std::vector<float> gRunPoints;
 template <class Path>
 void AddRun(Path &p, const CrystalRec &c, const std::vector<EllipsoidPoint> &pts, size_t first, size_t n) {
+  gRunPoints.resize(2 * n);
+  float *xy = gRunPoints.data();
+  const size_t size = pts.size();
+  size_t at = first % size;
   for (size_t k = 0; k < n; ++k) {
-    float x, y;
-    Project(c, pts[(first + k) % pts.size()].data(), x, y);
-    if (k == 0)
-      p.MoveToPoint(x, y);
-    else
-      p.AddLineToPoint(x, y);
+    Project(c, pts[at].data(), xy[2 * k], xy[2 * k + 1]);
+    if (++at == size)
+      at = 0;
   }
+  AddPoints(p, xy, n);
 }
 
 // Adds the ellipse polygon of MyDrawEllipse to the path; false when it has
@@ -486,13 +501,22 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
       halves[plane] = SplitPrincipal(principal[plane], b1, b2);
   }
 
+  // Each part is laid in turn, as a painter strokes one path after
+  // another. A fast rotation frame covers pixels whole, so at full opacity a
+  // covered pixel takes the line colour whatever lay under it: when every
+  // part is in that colour, they are laid together once they are all made.
+  const bool together = gUseFastRotn && lineOpacity >= 1.0f && !(parts.octants && !parts.stripes);
+  auto layLines = [&] {
+    if (!together)
+      lines.Blend(line, lineOpacity);
+  };
   // Without octants or rear axes nothing is drawn between the outline and
   // the principal ellipses, so their solid lines are laid as one stroke.
   const bool oneStroke = !parts.octants && !(parts.axes && parts.rearAxes);
   if (parts.outline && !parts.shaded) {
     AddEllipsePath(lines, c, b1, b2, centre);
     if (!oneStroke)
-      lines.Blend(line, lineOpacity);
+      layLines();
   }
   if (parts.axes && parts.rearAxes) {
     lines.SetDash(gDashLengths[0], gDashLengths[1]);
@@ -501,7 +525,7 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
       for (int k = 0; k < 3; ++k)
         rear[k] = 2.0f * centre[k] - tip[k];
       AddSegment(lines, c, centre, rear);
-      lines.Blend(line, lineOpacity);
+      layLines();
     }
     lines.SetDash(0.0f, 0.0f);
   }
@@ -509,19 +533,19 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   auto hiddenHalves = [&](int plane) {
     lines.SetDash(gDashLengths[0], gDashLengths[1]);
     AddPrincipalHalves(lines, c, principal[plane], halves[plane], false);
-    lines.Blend(line, lineOpacity);
+    layLines();
     lines.SetDash(0.0f, 0.0f);
   };
   if (oneStroke) {
     if (parts.principal)
       for (int plane = 0; plane < 3; ++plane)
         AddPrincipalHalves(lines, c, principal[plane], halves[plane], true);
-    lines.Blend(line, lineOpacity);
+    layLines();
     if (parts.principal && parts.hiddenHalves) {
       lines.SetDash(gDashLengths[0], gDashLengths[1]);
       for (int plane = 0; plane < 3; ++plane)
         AddPrincipalHalves(lines, c, principal[plane], halves[plane], false);
-      lines.Blend(line, lineOpacity);
+      layLines();
       lines.SetDash(0.0f, 0.0f);
     }
   } else if (parts.principal || parts.octants) {
@@ -532,13 +556,13 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
         continue;
       if (parts.principal) {
         AddPrincipalHalves(lines, c, points, halves[plane], true);
-        lines.Blend(line, lineOpacity);
+        layLines();
         if (parts.hiddenHalves)
           hiddenHalves(plane);
       }
       if (parts.octants && parts.stripes) {
         AddOctantStripes(lines, c, tips[kStripeAxes[plane][0]], tips[kStripeAxes[plane][1]], centre, kOctantStripes);
-        lines.Blend(line, lineOpacity);
+        layLines();
       } else if (parts.octants) {
         const float *tipA = tips[kPlanes[plane][0]], *tipB = tips[kPlanes[plane][1]];
         float normal[3], lit[3];
@@ -548,6 +572,9 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
       }
     }
   }
+
+  if (together)
+    lines.Blend(line, lineOpacity);
 
   if (parts.axes || parts.octants) {
     static const float kBlack[3] = {0.0f, 0.0f, 0.0f};
@@ -664,15 +691,15 @@ bool AddEllipsePath(Path &painter, const CrystalRec &c, const float b1[3], const
   const int q = (std::min(PixelInt(std::max(a, b)), PictureSpan()) + 1) / 2;
   const int n = 4 * std::max(q, 1);
   const std::vector<float> &turns = Turns(n);
+  gRunPoints.resize(size_t(2 * (n + 1)));
+  float *xy = gRunPoints.data();
   for (int k = 0; k <= n; ++k) {
     const size_t at = size_t(2 * (k % n));
     const float along = a * turns[at + 1], across = b * turns[at];
-    const float x = cx + along * ux - across * uy, y = cy + along * uy + across * ux;
-    if (k == 0)
-      painter.MoveToPoint(x, y);
-    else
-      painter.AddLineToPoint(x, y);
+    xy[2 * k] = cx + along * ux - across * uy;
+    xy[2 * k + 1] = cy + along * uy + across * ux;
   }
+  AddPoints(painter, xy, size_t(n + 1));
   painter.ClosePath();
   return true;
 }
@@ -1168,20 +1195,33 @@ void UseDefaultEllipsoidLines(Painter &painter, bool scaled) {
 
 // ---- Radii -----------------------------------------------------------------------------------------
 
-float GetEllipsoidRadius(const float a0[3], const float a1[3], const float a2[3], const float d[3]) {
-  const float *axes[3] = {a0, a1, a2};
+namespace {
+
+// GetEllipsoidRadius with the semi-axes' lengths given, all above nought.
+float RadiusAlong(const float *const axes[3], const float lengths[3], const float d[3]) {
   const float ld = Magnitude(d);
   if (!(ld > 0.0f))
     return 0.0f;
   float sum = 0.0f;
-  for (const float *a : axes) {
-    const float la = Magnitude(a);
-    if (!(la > 0.0f))
-      return 0.0f;
-    const float cosine = DotProduct(a, d) / (la * ld);
+  for (int i = 0; i < 3; ++i) {
+    const float la = lengths[i];
+    const float cosine = DotProduct(axes[i], d) / (la * ld);
     sum += cosine * cosine / (la * la);
   }
   return sum > 0.0f ? 1.0f / std::sqrt(sum) : 0.0f;
+}
+
+} // namespace
+
+float GetEllipsoidRadius(const float a0[3], const float a1[3], const float a2[3], const float d[3]) {
+  const float *axes[3] = {a0, a1, a2};
+  float lengths[3];
+  for (int i = 0; i < 3; ++i) {
+    lengths[i] = Magnitude(axes[i]);
+    if (!(lengths[i] > 0.0f))
+      return 0.0f;
+  }
+  return RadiusAlong(axes, lengths, d);
 }
 
 float GetBoundaryEllipseRadius(const float a0[3], const float a1[3], const float a2[3], const float d[3]) {
@@ -1222,6 +1262,67 @@ float AtomRadius(const CrystalRec *crystal, uint32_t atom, const float d[3], boo
 
 float GetEllipsoidRadiusForAtom(const CrystalRec *crystal, uint32_t atom, const float d[3]) {
   return AtomRadius(crystal, atom, d, false);
+}
+
+namespace {
+
+// What a plot knows of an atom's ellipsoid: its radius whatever the
+// direction, or its semi-axes and their lengths; `plot` is the plot that
+// worked it out.
+struct KnownEllipsoid {
+  uint32_t plot = 0;
+  bool anisotropic = false;
+  float radius = 0.0f;
+  float axes[3][3];
+  float lengths[3];
+};
+std::vector<KnownEllipsoid> gKnownEllipsoids;
+uint32_t gRadiiPlot = 0;
+
+} // namespace
+
+EllipsoidRadii::EllipsoidRadii(const CrystalRec &crystal) : c_(crystal) {
+  if (++gRadiiPlot == 0) {
+    // Past the counter's range, nothing known is of this plot.
+    for (KnownEllipsoid &known : gKnownEllipsoids)
+      known.plot = 0;
+    gRadiiPlot = 1;
+  }
+  const size_t atoms = c_.ellipsoidData ? UsableAtomSize(c_) : 0;
+  if (gKnownEllipsoids.size() < atoms)
+    gKnownEllipsoids.resize(atoms);
+}
+
+float EllipsoidRadii::Along(uint32_t atom, const float d[3]) {
+  if (atom >= gKnownEllipsoids.size() || !c_.ellipsoidData || atom >= UsableAtomSize(c_))
+    return GetEllipsoidRadiusForAtom(&c_, atom, d);
+  KnownEllipsoid &known = gKnownEllipsoids[atom];
+  if (known.plot != gRadiiPlot) {
+    known.plot = gRadiiPlot;
+    known.anisotropic = false;
+    known.radius = 0.0f;
+    const AtomRecord &a = c_.atoms[atom];
+    if (a.site < UsableSiteSize(c_)) {
+      const AsymmetricUnitRecord &site = c_.sites[a.site];
+      if (site.ignoreEllipsoid)
+        known.radius = c_.ellipsoidSphereRadius;
+      else if (site.displacementType == kDisplacementIsotropic)
+        known.radius = site.isoValue > 0.0f ? CriticalValue(c_) * std::sqrt(site.isoValue) : 0.0f;
+      else {
+        AtomSemiAxes(c_, a, known.axes);
+        known.anisotropic = true;
+        for (int i = 0; i < 3; ++i) {
+          known.lengths[i] = Magnitude(known.axes[i]);
+          if (!(known.lengths[i] > 0.0f))
+            known.anisotropic = false; // a flat ellipsoid measures nought
+        }
+      }
+    }
+  }
+  if (!known.anisotropic)
+    return known.radius;
+  const float *axes[3] = {known.axes[0], known.axes[1], known.axes[2]};
+  return RadiusAlong(axes, known.lengths, d);
 }
 
 float GetBoundaryEllipseRadiusForAtom(const CrystalRec *crystal, uint32_t atom, const float d[3]) {

@@ -159,3 +159,16 @@ float GetBoundaryEllipseRadius(const float a0[3], const float a1[3], const float
 // The same for an atom, d view-Cartesian; 0 without ellipsoid data or arrays.
 float GetEllipsoidRadiusForAtom(const CrystalRec *crystal, uint32_t atom, const float d[3]);
 float GetBoundaryEllipseRadiusForAtom(const CrystalRec *crystal, uint32_t atom, const float d[3]);
+
+// GetEllipsoidRadiusForAtom for the bonds of one plot: each atom's semi-axes
+// are worked out the first time one of its bonds asks, rather than once for
+// every bond. The structure must not change while it is in use; main thread
+// only (the store is kept from one plot to the next).
+class EllipsoidRadii {
+public:
+  explicit EllipsoidRadii(const CrystalRec &crystal);
+  float Along(uint32_t atom, const float d[3]);
+
+private:
+  const CrystalRec &c_;
+};

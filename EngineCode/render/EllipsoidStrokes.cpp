@@ -139,7 +139,12 @@ void EllipsoidStroke::AddDashes(float x0, float y0, float x1, float y1) {
     const float piece = std::max(std::min(end - done, (on ? dashOn_ : period) - phase), period * 1e-3f);
     if (on) {
       const float f0 = done / length, f1 = std::min(done + piece, end) / length;
-      AddLine(x0 + dx * f0, y0 + dy * f0, x0 + dx * f1, y0 + dy * f1);
+      const float px0 = x0 + dx * f0, py0 = y0 + dy * f0, px1 = x0 + dx * f1, py1 = y0 + dy * f1;
+      // A piece of a line over the box has finite ends and reaches the box.
+      if (within && pixels_ && !(smooth_ && lineWidth_ > 1.0f))
+        AddThinLine(px0, py0, px1, py1);
+      else
+        AddLine(px0, py0, px1, py1);
     }
     done += piece;
     dashAt_ += piece;
@@ -201,10 +206,29 @@ void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
     }
     return;
   }
+  AddThinLine(x0, y0, x1, y1);
+}
+
+void EllipsoidStroke::AddThinLine(float x0, float y0, float x1, float y1) {
+  switch (mode_) {
+  case kSmooth:
+    ThinLine<kSmooth>(x0, y0, x1, y1);
+    break;
+  case kWholeOne:
+    ThinLine<kWholeOne>(x0, y0, x1, y1);
+    break;
+  case kWholeWide:
+    ThinLine<kWholeWide>(x0, y0, x1, y1);
+    break;
+  }
+}
+
+template <EllipsoidStroke::Mode mode> void EllipsoidStroke::ThinLine(float x0, float y0, float x1, float y1) {
   // Along each column (a line nearer the horizontal) or row whose centre
   // the line passes: a line of a pixel or less spreads one pixel's worth
   // over the two pixels nearest it, by their distances from it; in a fast
   // rotation frame the line's width of pixels about it are covered whole.
+  const float dx = x1 - x0, dy = y1 - y0;
   const bool alongX = std::fabs(dx) >= std::fabs(dy);
   const float a0 = alongX ? x0 : y0, a1 = alongX ? x1 : y1, b0 = alongX ? y0 : x0, db = alongX ? dy : dx;
   const float da = a1 - a0;
@@ -218,32 +242,49 @@ void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
     const int a = FloorInt((a0 + a1) / 2.0f);
     if (a < walk.fromA || a > walk.toA)
       return;
-    const float b = b0 + db / 2.0f;
-    switch (mode_) {
-    case kSmooth:
-      Plot<kSmooth>(walk, a, b, std::min(1.0f, std::fabs(da)));
-      break;
-    case kWholeOne:
-      Plot<kWholeOne>(walk, a, b, 1.0f);
-      break;
-    case kWholeWide:
-      Plot<kWholeWide>(walk, a, b, 1.0f);
-      break;
-    }
+    Marks marks = OpenMarks();
+    Plot<mode>(marks, walk, size_t(a - walk.fromA) * walk.stepA, b0 + db / 2.0f,
+               mode == kSmooth ? std::min(1.0f, std::fabs(da)) : 1.0f);
+    CloseMarks(marks);
     return;
   }
-  const float slope = da != 0.0f ? db / da : 0.0f;
+  WalkLine<mode>(walk, first, last, a0, b0, da != 0.0f ? db / da : 0.0f);
+}
+
+template <EllipsoidStroke::Mode mode> void EllipsoidStroke::ThinRun(const float *xy, size_t count) {
+  for (size_t k = 1; k < count; ++k)
+    ThinLine<mode>(xy[2 * k - 2], xy[2 * k - 1], xy[2 * k], xy[2 * k + 1]);
+}
+
+void EllipsoidStroke::AddPolyline(const float *xy, size_t count) {
+  if (count == 0)
+    return;
+  MoveToPoint(xy[0], xy[1]);
+  // A solid thin run whose points all lie over the box goes straight to
+  // the walk: AddLine would keep each of its lines whole.
+  bool straight = pixels_ && count > 1 && !(dashOn_ > 0.0f) && !(smooth_ && lineWidth_ > 1.0f);
+  for (size_t k = 0; straight && k < count; ++k) {
+    const float x = xy[2 * k], y = xy[2 * k + 1];
+    straight = x >= boxLeft_ && x <= boxRight_ && y >= boxTop_ && y <= boxBottom_;
+  }
+  if (!straight) {
+    for (size_t k = 1; k < count; ++k)
+      AddLineToPoint(xy[2 * k], xy[2 * k + 1]);
+    return;
+  }
   switch (mode_) {
   case kSmooth:
-    WalkLine<kSmooth>(walk, first, last, a0, b0, slope);
+    ThinRun<kSmooth>(xy, count);
     break;
   case kWholeOne:
-    WalkLine<kWholeOne>(walk, first, last, a0, b0, slope);
+    ThinRun<kWholeOne>(xy, count);
     break;
   case kWholeWide:
-    WalkLine<kWholeWide>(walk, first, last, a0, b0, slope);
+    ThinRun<kWholeWide>(xy, count);
     break;
   }
+  penX_ = xy[2 * count - 2];
+  penY_ = xy[2 * count - 1];
 }
 
 void EllipsoidStroke::FillConvexPolygon(const float *xy, size_t count) {
@@ -304,12 +345,32 @@ void EllipsoidStroke::Blend(const float colour[3], float opacity) {
   const EllipsoidLay whole(colour, weight); // for the pixels covered whole
   const Rect &b = pixels_->Bounds();
   const uint32_t column = (1u << rowShift_) - 1u;
-  for (size_t k = 0; k < touchedCount_; ++k) {
-    const uint32_t at = touched_[k];
-    const float c = cover_[at];
-    uint32_t &pixel = pixels_->Row32(top_ + int(at >> rowShift_))[left_ + int(at & column) - b.left];
-    pixel = c >= 1.0f ? whole.Over(pixel) : BlendEllipsoidPixel(pixel, colour, c * weight);
-    cover_[at] = 0.0f;
+  // The mask's cell (row, column) is the pixel at origin + row * stride + column.
+  uint32_t *const origin = pixels_->Row32(top_) + (left_ - b.left);
+  const ptrdiff_t stride = ptrdiff_t(pixels_->RowBytes() / sizeof(uint32_t));
+  float *const cover = cover_.data();
+  const uint32_t *const touched = touched_.data();
+  const size_t count = touchedCount_;
+  auto pixelAt = [&](uint32_t at) -> uint32_t & { return origin[ptrdiff_t(at >> rowShift_) * stride + ptrdiff_t(at & column)]; };
+  if (whole.keep == 0.0f) {
+    // Laid at full weight a pixel covered whole shows nothing of what was
+    // under it: one colour for them all.
+    const uint32_t laid = whole.Over(0u);
+    for (size_t k = 0; k < count; ++k) {
+      const uint32_t at = touched[k];
+      const float c = cover[at];
+      uint32_t &pixel = pixelAt(at);
+      pixel = c >= 1.0f ? (pixel & 0xFF000000u) | laid : BlendEllipsoidPixel(pixel, colour, c * weight);
+      cover[at] = 0.0f;
+    }
+  } else {
+    for (size_t k = 0; k < count; ++k) {
+      const uint32_t at = touched[k];
+      const float c = cover[at];
+      uint32_t &pixel = pixelAt(at);
+      pixel = c >= 1.0f ? whole.Over(pixel) : BlendEllipsoidPixel(pixel, colour, c * weight);
+      cover[at] = 0.0f;
+    }
   }
   touchedCount_ = 0;
   hasPen_ = false;

@@ -109,6 +109,9 @@ public:
   void AddLineToPoint(float x, float y);
   void ClosePath();
   void AddLine(float x0, float y0, float x1, float y1);
+  // MoveToPoint to the first of `count` points (x, y pairs), then
+  // AddLineToPoint to each of the others.
+  void AddPolyline(const float *xy, size_t count);
   // Covers the inside of a convex polygon (x, y pairs): anti-aliased over
   // four sub-rows a pixel row, each by the exact share of each pixel's width,
   // or in a fast rotation frame the pixels whose centres lie inside. Lay it
@@ -123,19 +126,31 @@ private:
   // The mask's rows are a power of two of cells apart, so a listed cell
   // gives back its row and column by a shift and a mask.
   size_t Cell(int x, int y) const { return (size_t(y - top_) << rowShift_) + size_t(x - left_); }
+  // The mask's cover and its list of covered cells, held locally by a walk
+  // so that its stores cannot be taken for changes to the stroke.
+  struct Marks {
+    float *cover;
+    uint32_t *touched;
+    size_t count;
+    // Raises the cell's cover to c.
+    [[gnu::always_inline]] void Raise(size_t at, float c) {
+      float &cell = cover[at];
+      if (c <= cell)
+        return;
+      if (cell == 0.0f)
+        touched[count++] = uint32_t(at);
+      cell = c;
+    }
+  };
+  Marks OpenMarks() { return Marks{cover_.data(), touched_.data(), touchedCount_}; }
+  void CloseMarks(const Marks &marks) { touchedCount_ = marks.count; }
   // Raises the pixel's cover to c.
   void Cover(int x, int y, float c) {
     if (x < left_ || y < top_ || x >= left_ + width_ || y >= top_ + height_)
       return;
-    Raise(Cell(x, y), c);
-  }
-  [[gnu::always_inline]] void Raise(size_t at, float c) {
-    float &cell = cover_[at];
-    if (c <= cell)
-      return;
-    if (cell == 0.0f)
-      touched_[touchedCount_++] = uint32_t(at);
-    cell = c;
+    Marks marks = OpenMarks();
+    marks.Raise(Cell(x, y), c);
+    CloseMarks(marks);
   }
   // Adds c to the pixel's cover.
   void AddCover(int x, int y, float c) {
@@ -173,40 +188,52 @@ private:
   // How a thin line covers the pixels across it: anti-aliased, one pixel
   // whole, or the line's width of pixels whole.
   enum Mode { kSmooth, kWholeOne, kWholeWide };
-  // Covers across the walk at a (within the box along it) about b:
-  // anti-aliased over the two pixels nearest b, or the line's width of
-  // pixels whole in a fast rotation frame.
-  template <Mode mode> [[gnu::always_inline]] void Plot(const Walk &w, int a, float b, float weight) {
-    const size_t along = size_t(a - w.fromA) * w.stepA;
+  // Covers across the walk at the cell `along` of a (within the box along
+  // it) about b: anti-aliased over the two pixels nearest b, or the line's
+  // width of pixels whole in a fast rotation frame.
+  template <Mode mode>
+  [[gnu::always_inline]] void Plot(Marks &marks, const Walk &w, size_t along, float b, float weight) const {
     if constexpr (mode == kSmooth) {
       const int below = FloorInt(b - 0.5f);
       const float part = b - 0.5f - float(below);
       const unsigned j = unsigned(below - w.fromB);
       if (j < w.acrossB)
-        Raise(along + size_t(j) * w.stepB, weight * (1.0f - part));
+        marks.Raise(along + size_t(j) * w.stepB, weight * (1.0f - part));
       if (j + 1u < w.acrossB)
-        Raise(along + size_t(j + 1u) * w.stepB, weight * part);
+        marks.Raise(along + size_t(j + 1u) * w.stepB, weight * part);
       return;
     }
     if constexpr (mode == kWholeOne) {
       const unsigned j = unsigned(FloorInt(b) - w.fromB);
       if (j < w.acrossB)
-        Raise(along + size_t(j) * w.stepB, 1.0f);
+        marks.Raise(along + size_t(j) * w.stepB, 1.0f);
       return;
     }
     const int start = FloorInt(b - float(thickness_ - 1) / 2.0f) - w.fromB;
     for (int k = 0; k < thickness_; ++k)
       if (unsigned(start + k) < w.acrossB)
-        Raise(along + size_t(start + k) * w.stepB, 1.0f);
+        marks.Raise(along + size_t(start + k) * w.stepB, 1.0f);
   }
   // Plots a thin line through (a0, b0) at `slope` over the centres from
   // first to last along it, within the box.
-  template <Mode mode> void WalkLine(const Walk &w, int first, int last, float a0, float b0, float slope) {
+  template <Mode mode> void WalkLine(const Walk &walk, int first, int last, float a0, float b0, float slope) {
+    const Walk w = walk;
     const int end = std::min(last, w.toA);
-    for (int a = std::max(first, w.fromA); a <= end; ++a)
-      Plot<mode>(w, a, b0 + (float(a) + 0.5f - a0) * slope, 1.0f);
+    int a = std::max(first, w.fromA);
+    if (a > end)
+      return;
+    Marks marks = OpenMarks();
+    for (size_t along = size_t(a - w.fromA) * w.stepA; a <= end; ++a, along += w.stepA)
+      Plot<mode>(marks, w, along, b0 + (float(a) + 0.5f - a0) * slope, 1.0f);
+    CloseMarks(marks);
   }
   void AddDashes(float x0, float y0, float x1, float y1);
+  // The line of a pixel or less from AddLine, once its ends are known to be
+  // finite and the line to reach the box; a run of them through `count`
+  // points.
+  void AddThinLine(float x0, float y0, float x1, float y1);
+  template <Mode mode> void ThinLine(float x0, float y0, float x1, float y1);
+  template <Mode mode> void ThinRun(const float *xy, size_t count);
 
   ovgfx::PixelBuffer *pixels_ = nullptr;
   std::vector<float> cover_;

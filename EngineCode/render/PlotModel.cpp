@@ -329,6 +329,7 @@ void PlotThermalEllipsoid(CrystalRec *crystal) {
   const BondPainter bonds(&c, c.bondRadius * c.minAtomRadius, gHPixels, gVPixels);
   std::vector<uint32_t> below;
   const EllipsoidPainterScope painter;
+  EllipsoidRadii radii(c);
   WalkIndex(c, [&](uint32_t a) {
     const float t = AtomDepth(c, a, 0.0f);
     SortBondsBelow(&c, a, below);
@@ -336,8 +337,8 @@ void PlotThermalEllipsoid(CrystalRec *crystal) {
       float d[3];
       for (int k = 0; k < 3; k++)
         d[k] = c.atoms[a].cart[k] - c.atoms[b].cart[k];
-      const float rA = GetEllipsoidRadiusForAtom(&c, a, d);
-      const float rB = GetEllipsoidRadiusForAtom(&c, b, d);
+      const float rA = radii.Along(a, d);
+      const float rB = radii.Along(b, d);
       bonds.Draw(a, b, rA, rB, t);
       VectorAbove(c, b);
     }

@@ -487,3 +487,44 @@ TEST(EllipsoidDrawingTest, EveryPixelOfTheLitBodyIsLitByTheSurfaceOverItsCentre)
     EXPECT_LE(worst, 1) << fast;
   }
 }
+
+// Each rear axis is laid on its own and the front axes together, so where
+// they meet at the centre a translucent line colour builds up, in a fast
+// frame as in a full one. A line leaving the centre covers the centre pixel
+// when it heads right or down along its longer extent on the screen (a
+// pixel covers [x, x + 1)), so of each axis either the rear or the front
+// half covers it.
+TEST(EllipsoidDrawingTest, ATranslucentLineColourBuildsUpWhereTheAxesMeetInAFastFrame) {
+  float axes[3][3];
+  TurnedAxes(1.0f, 0.7f, 0.5f, 30.0f, 40.0f, 10.0f, axes);
+  EllipsoidScene s(axes, RGBColor{0, 0, 0}, 26, kSize);
+  auto port = GraphicsPort::NewOffscreen(MakeRect(0, 0, kSize, kSize), 32);
+  port->Pixels()->Fill(0xFF000000u);
+  gHPixels = gVPixels = int16_t(kSize);
+  GetPixelCoords(&s.c, kSize, kSize);
+  EllipsoidParts parts;
+  parts.axes = parts.rearAxes = 1;
+  const float fill[3] = {0.0f, 0.0f, 1.0f}, line[3] = {1.0f, 0.5f, 0.0f};
+  gUseFastRotn = 1;
+  {
+    PortSaver current(port.get());
+    PlotEllipsoidAttributes(&s.c, 0, parts, fill, fill, line, 0.5f, 1.0f);
+  }
+  gUseFastRotn = 0;
+  int rear = 0; // rear halves over the centre pixel
+  for (const auto &a : axes) {
+    const float sign = a[2] < 0.0f ? -1.0f : 1.0f; // towards the front tip
+    const float dx = -sign * a[0], dy = sign * a[1]; // the rear half on the screen, y down
+    rear += std::fabs(dx) >= std::fabs(dy) ? dx > 0.0f : dy > 0.0f;
+  }
+  const int lays = rear + (rear < 3 ? 1 : 0);
+  ASSERT_GE(lays, 2);
+  double expected[3] = {0.0, 0.0, 255.0};
+  for (int lay = 0; lay < lays; ++lay)
+    for (int k = 0; k < 3; ++k)
+      expected[k] = line[k] * 255.0 * 0.5 + expected[k] * 0.5;
+  const uint32_t centre = port->Pixels()->Pixel32(kSize / 2, kSize / 2);
+  const int got[3] = {int(PixelRed(centre)), int(PixelGreen(centre)), int(PixelBlue(centre))};
+  for (int k = 0; k < 3; ++k)
+    EXPECT_NEAR(got[k], expected[k], 2.0) << k;
+}
