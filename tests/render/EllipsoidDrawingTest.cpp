@@ -528,3 +528,23 @@ TEST(EllipsoidDrawingTest, ATranslucentLineColourBuildsUpWhereTheAxesMeetInAFast
   for (int k = 0; k < 3; ++k)
     EXPECT_NEAR(got[k], expected[k], 2.0) << k;
 }
+
+// A plot's bonds measure each ellipsoid as it stands when the plot starts,
+// along every direction as GetEllipsoidRadiusForAtom does.
+TEST(EllipsoidDrawingTest, EachPlotMeasuresTheBondsAgainstTheEllipsoidsAsTheyStand) {
+  float axes[3][3];
+  TurnedAxes(0.9f, 0.5f, 0.3f, 20.0f, -35.0f, 60.0f, axes);
+  EllipsoidScene s(axes, RGBColor{0, 0, 0}, 26, kSize);
+  const float directions[3][3] = {{1.0f, 0.0f, 0.0f}, {0.3f, -0.8f, 0.2f}, {0.0f, 0.0f, -2.0f}};
+  for (int turn = 0; turn < 2; ++turn) {
+    EllipsoidRadii radii(s.c);
+    for (const float *d : directions)
+      EXPECT_EQ(radii.Along(0, d), GetEllipsoidRadiusForAtom(&s.c, 0, d)) << turn;
+    // The ellipsoid turned a quarter about z, as an edit of its tensor would.
+    for (auto &axis : s.c.atoms[0].ellipsoidAxes) {
+      const float x = axis[0];
+      axis[0] = -axis[1];
+      axis[1] = x;
+    }
+  }
+}
