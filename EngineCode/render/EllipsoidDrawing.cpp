@@ -939,6 +939,9 @@ void PaintOutline(GraphicsPort &port, const CrystalRec &c, const float a0[3], co
   const bool smooth = !gUseFastRotn;
   const float weight = std::min(opacity, 1.0f);
   const double inverseScale = 1.0 / scale;
+  std::optional<EllipsoidLay> flatLay;
+  if (flat)
+    flatLay.emplace(flat, weight);
   // The pixels of a row to be shaded, gathered so that their colours are
   // worked out together; kept from one ellipsoid to the next.
   static struct {
@@ -977,9 +980,13 @@ void PaintOutline(GraphicsPort &port, const CrystalRec &c, const float a0[3], co
       // A fast frame covers the pixels whose centres lie inside, a run of
       // each row: its ends are found from the outline's own crossings of the
       // row and settled by the same test a pixel at a time.
+      // level <= 1 without the division: for det > 0 a correctly rounded
+      // quotient stays at or below 1 exactly when the dividend does not
+      // pass det.
       auto inside = [&](int x) {
-        double gx, gy;
-        return level(offset(x), gx, gy) <= 1.0;
+        const double dx = offset(x);
+        const double gx = outline.yy * dx - outline.xy * dy, gy = outline.xx * dy - outline.xy * dx;
+        return gx * dx + gy * dy <= det;
       };
       const double edge = qb * qb - qa * (outline.xx * dy * dy - det);
       if (edge >= 0.0) {
@@ -1002,9 +1009,9 @@ void PaintOutline(GraphicsPort &port, const CrystalRec &c, const float a0[3], co
         fromX = lo;
         toX = hi;
       }
-      if (flat && edge >= 0.0) {
+      if (flatLay && edge >= 0.0) {
         if (fromX <= toX)
-          BlendEllipsoidRun(row + (fromX - b.left), size_t(toX - fromX + 1), flat, weight);
+          flatLay->LayRun(row + (fromX - b.left), size_t(toX - fromX + 1));
         continue;
       }
       size_t n = 0;

@@ -5,17 +5,7 @@
 
 using namespace ovgfx;
 
-void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w) {
-  const EllipsoidLay lay(colour, w);
-  if (lay.keep == 0.0f) {
-    // Nothing of the pixels below shows: one colour over the run.
-    const uint32_t laid = lay.Over(0u);
-    for (size_t i = 0; i < n; ++i)
-      run[i] = (run[i] & 0xFF000000u) | laid;
-    return;
-  }
-  lay.OverRun(run, n);
-}
+void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w) { EllipsoidLay(colour, w).LayRun(run, n); }
 
 bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double right, double bottom, float width,
                             bool smooth) {

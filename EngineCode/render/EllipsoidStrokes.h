@@ -64,6 +64,17 @@ struct EllipsoidLay {
     return out;
 #endif
   }
+  // Over for each of n pixels in a row; at full weight nothing of the
+  // pixels below shows, so they all take one colour.
+  void LayRun(uint32_t *run, size_t n) const {
+    if (keep == 0.0f) {
+      const uint32_t laid = Over(0u);
+      for (size_t i = 0; i < n; ++i)
+        run[i] = (run[i] & 0xFF000000u) | laid;
+      return;
+    }
+    OverRun(run, n);
+  }
   // Over for each of n pixels in a row, four at a time where it can.
   void OverRun(uint32_t *run, size_t n) const {
     size_t i = 0;

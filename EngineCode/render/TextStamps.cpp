@@ -163,19 +163,9 @@ void StampStrokedText(PixelBuffer *pixels, float x, float y, std::string_view te
   if (cellX + stamp.right < b.left || cellX + stamp.left >= b.right || cellY + stamp.bottom < b.top ||
       cellY + stamp.top >= b.bottom)
     return;
-  // At full weight a pixel covered whole shows nothing of what was under it.
-  const bool flat = whole.keep == 0.0f;
-  const uint32_t laid = whole.Over(0u);
   auto lay = [&](const StampRun &run, uint32_t *row, int from, int to) {
     if (run.whole) {
-      if (flat)
-        for (int k = 0; k < to - from; ++k)
-          row[k] = (row[k] & 0xFF000000u) | laid;
-      else if (to - from >= 4)
-        whole.OverRun(row, size_t(to - from));
-      else
-        for (int k = 0; k < to - from; ++k)
-          row[k] = whole.Over(row[k]);
+      whole.LayRun(row, size_t(to - from));
       return;
     }
     const float *cover = stamp.covers.data() + run.first + from;
