@@ -504,8 +504,9 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   // Each part is laid in turn, as a painter strokes one path after
   // another. A fast rotation frame covers pixels whole, so at full opacity a
   // covered pixel takes the line colour whatever lay under it: when every
-  // part is in that colour, they are laid together once they are all made.
-  const bool together = gUseFastRotn && lineOpacity >= 1.0f && !(parts.octants && !parts.stripes);
+  // part is in that colour, each line is laid as it is made.
+  const bool together = gUseFastRotn && lineOpacity >= 1.0f && !(parts.octants && !parts.stripes) &&
+                        lines.LayAsMade(line);
   auto layLines = [&] {
     if (!together)
       lines.Blend(line, lineOpacity);
@@ -572,9 +573,6 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
       }
     }
   }
-
-  if (together)
-    lines.Blend(line, lineOpacity);
 
   if (parts.axes || parts.octants) {
     static const float kBlack[3] = {0.0f, 0.0f, 0.0f};

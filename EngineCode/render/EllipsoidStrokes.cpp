@@ -13,6 +13,7 @@ bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double
   Clean();
   pixels_ = nullptr;
   hasPen_ = false;
+  paint_ = false;
   dashOn_ = dashOff_ = 0.0f;
   if (!pixels || pixels->Depth() != 32 || !(width > 0.0f) || !std::isfinite(width))
     return false;
@@ -45,7 +46,20 @@ bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double
   const size_t row = size_t(1) << rowShift_;
   walks_[0] = Walk{left_, left_ + width_ - 1, top_, unsigned(height_), 1, row, boxLeft_, boxRight_};
   walks_[1] = Walk{top_, top_ + height_ - 1, left_, unsigned(width_), row, 1, boxTop_, boxBottom_};
+  const size_t stride = pixels->RowBytes() / sizeof(uint32_t);
+  pixelWalks_[0] = walks_[0];
+  pixelWalks_[0].stepB = stride;
+  pixelWalks_[1] = walks_[1];
+  pixelWalks_[1].stepA = stride;
   mode_ = smooth_ ? kSmooth : thickness_ == 1 ? kWholeOne : kWholeWide;
+  return true;
+}
+
+bool EllipsoidStroke::LayAsMade(const float colour[3]) {
+  if (!pixels_ || smooth_)
+    return false;
+  paint_ = true;
+  paintColour_ = EllipsoidLay(colour, 1.0f).Over(0u);
   return true;
 }
 
@@ -199,21 +213,35 @@ void EllipsoidStroke::AddLine(float x0, float y0, float x1, float y1) {
   AddThinLine(x0, y0, x1, y1);
 }
 
-void EllipsoidStroke::AddThinLine(float x0, float y0, float x1, float y1) {
-  switch (mode_) {
-  case kSmooth:
-    ThinLine<kSmooth>(x0, y0, x1, y1);
-    break;
-  case kWholeOne:
-    ThinLine<kWholeOne>(x0, y0, x1, y1);
-    break;
-  case kWholeWide:
-    ThinLine<kWholeWide>(x0, y0, x1, y1);
-    break;
+template <class Run> void EllipsoidStroke::WithSink(Run run) {
+  if (paint_) {
+    Paint paint{pixels_->Row32(top_) + (left_ - pixels_->Bounds().left), paintColour_};
+    run(paint, pixelWalks_);
+    return;
   }
+  Marks marks = OpenMarks();
+  run(marks, walks_);
+  CloseMarks(marks);
 }
 
-template <EllipsoidStroke::Mode mode> void EllipsoidStroke::ThinLine(float x0, float y0, float x1, float y1) {
+void EllipsoidStroke::AddThinLine(float x0, float y0, float x1, float y1) {
+  WithSink([&](auto &sink, const Walk *walks) {
+    switch (mode_) {
+    case kSmooth:
+      ThinLine<kSmooth>(sink, walks, x0, y0, x1, y1);
+      break;
+    case kWholeOne:
+      ThinLine<kWholeOne>(sink, walks, x0, y0, x1, y1);
+      break;
+    case kWholeWide:
+      ThinLine<kWholeWide>(sink, walks, x0, y0, x1, y1);
+      break;
+    }
+  });
+}
+
+template <EllipsoidStroke::Mode mode, class Sink>
+void EllipsoidStroke::ThinLine(Sink &sink, const Walk *walks, float x0, float y0, float x1, float y1) const {
   // Along each column (a line nearer the horizontal) or row whose centre
   // the line passes: a line of a pixel or less spreads one pixel's worth
   // over the two pixels nearest it, by their distances from it; in a fast
@@ -222,7 +250,7 @@ template <EllipsoidStroke::Mode mode> void EllipsoidStroke::ThinLine(float x0, f
   const bool alongX = std::fabs(dx) >= std::fabs(dy);
   const float a0 = alongX ? x0 : y0, a1 = alongX ? x1 : y1, b0 = alongX ? y0 : x0, db = alongX ? dy : dx;
   const float da = a1 - a0;
-  const Walk &walk = walks_[alongX ? 0 : 1];
+  const Walk &walk = walks[alongX ? 0 : 1];
   const float lo = std::max(std::min(a0, a1), walk.lo);
   const float hi = std::min(std::max(a0, a1), walk.hi);
   // Centres from lo on and before hi: joined lines share no column or row.
@@ -232,18 +260,17 @@ template <EllipsoidStroke::Mode mode> void EllipsoidStroke::ThinLine(float x0, f
     const int a = FloorInt((a0 + a1) / 2.0f);
     if (a < walk.fromA || a > walk.toA)
       return;
-    Marks marks = OpenMarks();
-    Plot<mode>(marks, walk, size_t(a - walk.fromA) * walk.stepA, b0 + db / 2.0f,
+    Plot<mode>(sink, walk, size_t(a - walk.fromA) * walk.stepA, b0 + db / 2.0f,
                mode == kSmooth ? std::min(1.0f, std::fabs(da)) : 1.0f);
-    CloseMarks(marks);
     return;
   }
-  WalkLine<mode>(walk, first, last, a0, b0, da != 0.0f ? db / da : 0.0f);
+  WalkLine<mode>(sink, walk, first, last, a0, b0, da != 0.0f ? db / da : 0.0f);
 }
 
-template <EllipsoidStroke::Mode mode> void EllipsoidStroke::ThinRun(const float *xy, size_t count) {
+template <EllipsoidStroke::Mode mode, class Sink>
+void EllipsoidStroke::ThinRun(Sink &sink, const Walk *walks, const float *xy, size_t count) const {
   for (size_t k = 1; k < count; ++k)
-    ThinLine<mode>(xy[2 * k - 2], xy[2 * k - 1], xy[2 * k], xy[2 * k + 1]);
+    ThinLine<mode>(sink, walks, xy[2 * k - 2], xy[2 * k - 1], xy[2 * k], xy[2 * k + 1]);
 }
 
 void EllipsoidStroke::AddPolyline(const float *xy, size_t count) {
@@ -262,17 +289,19 @@ void EllipsoidStroke::AddPolyline(const float *xy, size_t count) {
       AddLineToPoint(xy[2 * k], xy[2 * k + 1]);
     return;
   }
-  switch (mode_) {
-  case kSmooth:
-    ThinRun<kSmooth>(xy, count);
-    break;
-  case kWholeOne:
-    ThinRun<kWholeOne>(xy, count);
-    break;
-  case kWholeWide:
-    ThinRun<kWholeWide>(xy, count);
-    break;
-  }
+  WithSink([&](auto &sink, const Walk *walks) {
+    switch (mode_) {
+    case kSmooth:
+      ThinRun<kSmooth>(sink, walks, xy, count);
+      break;
+    case kWholeOne:
+      ThinRun<kWholeOne>(sink, walks, xy, count);
+      break;
+    case kWholeWide:
+      ThinRun<kWholeWide>(sink, walks, xy, count);
+      break;
+    }
+  });
   penX_ = xy[2 * count - 2];
   penY_ = xy[2 * count - 1];
 }

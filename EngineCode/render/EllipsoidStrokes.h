@@ -128,6 +128,12 @@ public:
   // or in a fast rotation frame the pixels whose centres lie inside. Lay it
   // with Blend on its own, apart from lines.
   void FillConvexPolygon(const float *xy, size_t count);
+  // From now until the next Begin, lays `colour` at full weight straight
+  // into the pixels each line covers as it is made, instead of gathering
+  // them for Blend. Where lines cover their pixels whole (a fast rotation
+  // frame) that gives the pixels Blend at opacity 1 would, in whatever order
+  // the lines come; false, and nothing changes, for a smooth stroke.
+  bool LayAsMade(const float colour[3]);
   bool IsEmpty() const { return touchedCount_ == 0; }
   // Lays the colour over the covered pixels at `opacity` and empties the
   // stroke for the next lines over the same box.
@@ -152,6 +158,13 @@ private:
         touched[count++] = uint32_t(at);
       cell = c;
     }
+  };
+  // One colour laid straight into the pixels, `origin` the pixel of the
+  // mask's first cell.
+  struct Paint {
+    uint32_t *origin;
+    uint32_t laid;
+    [[gnu::always_inline]] void Raise(size_t at, float) { origin[at] = (origin[at] & 0xFF000000u) | laid; }
   };
   Marks OpenMarks() { return Marks{cover_.data(), touched_.data(), touchedCount_}; }
   void CloseMarks(const Marks &marks) { touchedCount_ = marks.count; }
@@ -202,8 +215,8 @@ private:
   // Covers across the walk at the cell `along` of a (within the box along
   // it) about b: anti-aliased over the two pixels nearest b, or the line's
   // width of pixels whole in a fast rotation frame.
-  template <Mode mode>
-  [[gnu::always_inline]] void Plot(Marks &marks, const Walk &w, size_t along, float b, float weight) const {
+  template <Mode mode, class Sink>
+  [[gnu::always_inline]] void Plot(Sink &marks, const Walk &w, size_t along, float b, float weight) const {
     if constexpr (mode == kSmooth) {
       const int below = FloorInt(b - 0.5f);
       const float part = b - 0.5f - float(below);
@@ -227,30 +240,34 @@ private:
   }
   // Plots a thin line through (a0, b0) at `slope` over the centres from
   // first to last along it, within the box.
-  template <Mode mode> void WalkLine(const Walk &walk, int first, int last, float a0, float b0, float slope) {
+  template <Mode mode, class Sink>
+  [[gnu::always_inline]] void WalkLine(Sink &sink, const Walk &walk, int first, int last, float a0, float b0,
+                                       float slope) const {
     const Walk w = walk;
     const int end = std::min(last, w.toA);
     int a = std::max(first, w.fromA);
-    if (a > end)
-      return;
-    Marks marks = OpenMarks();
     for (size_t along = size_t(a - w.fromA) * w.stepA; a <= end; ++a, along += w.stepA)
-      Plot<mode>(marks, w, along, b0 + (float(a) + 0.5f - a0) * slope, 1.0f);
-    CloseMarks(marks);
+      Plot<mode>(sink, w, along, b0 + (float(a) + 0.5f - a0) * slope, 1.0f);
   }
   void AddDashes(float x0, float y0, float x1, float y1);
   // The line of a pixel or less from AddLine, once its ends are known to be
   // finite and the line to reach the box; a run of them through `count`
   // points.
   void AddThinLine(float x0, float y0, float x1, float y1);
-  template <Mode mode> void ThinLine(float x0, float y0, float x1, float y1);
-  template <Mode mode> void ThinRun(const float *xy, size_t count);
+  template <Mode mode, class Sink>
+  void ThinLine(Sink &sink, const Walk *walks, float x0, float y0, float x1, float y1) const;
+  template <Mode mode, class Sink> void ThinRun(Sink &sink, const Walk *walks, const float *xy, size_t count) const;
+  // Runs `run(sink, walks)` with the sink and walks lines go to now.
+  template <class Run> void WithSink(Run run);
 
   ovgfx::PixelBuffer *pixels_ = nullptr;
   std::vector<float> cover_;
   std::vector<uint32_t> touched_; // the cells covered, each once, in no order: the first touchedCount_
   size_t touchedCount_ = 0;
-  Walk walks_[2]; // along a row, along a column
+  Walk walks_[2];      // along a row, along a column of the mask
+  Walk pixelWalks_[2]; // the same over the pixels, for LayAsMade
+  bool paint_ = false; // lines go straight into the pixels in paintColour_
+  uint32_t paintColour_ = 0;
   Mode mode_ = kSmooth;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   int rowShift_ = 0; // log2 of the cells from one row of the mask to the next

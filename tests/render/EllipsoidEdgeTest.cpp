@@ -99,3 +99,46 @@ TEST(EllipsoidEdgeTest, LabelsAcrossEveryEdgeLayTheSamePixelsAsInABiggerPicture)
     EXPECT_GT(pictures.Inked(), 40) << "smooth " << smooth;
   }
 }
+
+// Lines laid as they are made give the pixels of the same lines gathered
+// and laid at full opacity, where lines cover their pixels whole: solid and
+// dashed, as runs and one by one, one and three pixels wide, over a box
+// that the picture's edges cut.
+TEST(EllipsoidEdgeTest, LinesLaidAsTheyAreMadeMatchTheSameLinesLaidAtFullOpacity) {
+  for (float width : {1.0f, 3.0f}) {
+    auto gathered = PixelBuffer::Create(MakeRect(0, 0, 90, 70), 32);
+    auto made = PixelBuffer::Create(MakeRect(0, 0, 90, 70), 32);
+    gathered->Fill(0xFF404040u);
+    made->Fill(0xFF404040u);
+    for (PixelBuffer *pixels : {gathered.get(), made.get()}) {
+      EllipsoidStroke stroke;
+      ASSERT_TRUE(stroke.Begin(pixels, -12.0, 8.0, 70.0, 81.0, width, false));
+      if (pixels == made.get()) {
+        ASSERT_TRUE(stroke.LayAsMade(kInk));
+      }
+      float run[2 * 40];
+      for (int k = 0; k < 40; ++k) {
+        const float t = float(k) * 0.157f;
+        run[2 * k] = 30.0f + 38.0f * std::cos(t) + 0.23f * float(k % 3);
+        run[2 * k + 1] = 45.0f + 29.0f * std::sin(1.3f * t);
+      }
+      stroke.AddPolyline(run, 40);
+      stroke.SetDash(2.0f, 2.0f);
+      stroke.AddPolyline(run + 10, 25);
+      stroke.MoveToPoint(-5.5f, 20.25f);
+      stroke.AddLineToPoint(64.75f, 77.5f);
+      stroke.SetDash(0.0f, 0.0f);
+      stroke.AddLine(3.4f, 66.6f, 58.1f, 11.9f);
+      stroke.AddLine(20.0f, 30.0f, 20.3f, 30.2f);
+      stroke.Blend(kInk, 1.0f);
+    }
+    int differing = 0, inked = 0;
+    for (int y = 0; y < 70; ++y)
+      for (int x = 0; x < 90; ++x) {
+        differing += gathered->Pixel32(x, y) != made->Pixel32(x, y);
+        inked += made->Pixel32(x, y) != 0xFF404040u;
+      }
+    EXPECT_EQ(differing, 0) << width;
+    EXPECT_GT(inked, 150) << width;
+  }
+}
