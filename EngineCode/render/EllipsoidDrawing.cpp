@@ -172,6 +172,9 @@ void FillSolidOctant(EllipsoidStroke &lines, const CrystalRec &c, const std::vec
   Project(c, centre, x, y);
   polygon.push_back(x);
   polygon.push_back(y);
+  // One colour at full opacity over pixels covered whole (a fast rotation
+  // frame) goes straight into them.
+  const bool asMade = fillOpacity >= 1.0f && lineOpacity >= 1.0f && lines.LayAsMade(colour);
   lines.FillConvexPolygon(polygon.data(), polygon.size() / 2);
   lines.Blend(colour, fillOpacity);
   // The radii from the polygon's own corners.
@@ -180,6 +183,8 @@ void FillSolidOctant(EllipsoidStroke &lines, const CrystalRec &c, const std::vec
     lines.AddLineToPoint(x, y);
     lines.Blend(colour, lineOpacity);
   }
+  if (asMade)
+    lines.LayGathered();
 }
 
 // The solid lines of the ellipsoid being drawn (main thread only).

@@ -341,6 +341,12 @@ void EllipsoidStroke::FillConvexPolygon(const float *xy, size_t count) {
       if (!(hi > lo))
         continue;
       if (!smooth_) {
+        if (paint_) {
+          uint32_t *const row = pixels_->Row32(y) - pixels_->Bounds().left;
+          for (int x = std::max(int(std::ceil(lo - 0.5f)), left_); float(x) + 0.5f < hi && x < left_ + width_; ++x)
+            row[x] = (row[x] & 0xFF000000u) | paintColour_;
+          continue;
+        }
         for (int x = int(std::ceil(lo - 0.5f)); float(x) + 0.5f < hi; ++x)
           AddCover(x, y, 1.0f);
         continue;

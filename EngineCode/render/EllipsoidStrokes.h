@@ -128,12 +128,15 @@ public:
   // or in a fast rotation frame the pixels whose centres lie inside. Lay it
   // with Blend on its own, apart from lines.
   void FillConvexPolygon(const float *xy, size_t count);
-  // From now until the next Begin, lays `colour` at full weight straight
-  // into the pixels each line covers as it is made, instead of gathering
-  // them for Blend. Where lines cover their pixels whole (a fast rotation
-  // frame) that gives the pixels Blend at opacity 1 would, in whatever order
-  // the lines come; false, and nothing changes, for a smooth stroke.
+  // From now until the next Begin or LayGathered, lays `colour` at full
+  // weight straight into the pixels each line or fill covers as it is made,
+  // instead of gathering them for Blend. Where pixels are covered whole (a
+  // fast rotation frame) that gives the pixels Blend at opacity 1 would, in
+  // whatever order the parts come; false, and nothing changes, for a smooth
+  // stroke.
   bool LayAsMade(const float colour[3]);
+  // Lines and fills are gathered for Blend again, as after Begin.
+  void LayGathered() { paint_ = false; }
   bool IsEmpty() const { return touchedCount_ == 0; }
   // Lays the colour over the covered pixels at `opacity` and empties the
   // stroke for the next lines over the same box.

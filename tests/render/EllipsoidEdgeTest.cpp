@@ -102,8 +102,8 @@ TEST(EllipsoidEdgeTest, LabelsAcrossEveryEdgeLayTheSamePixelsAsInABiggerPicture)
 
 // Lines laid as they are made give the pixels of the same lines gathered
 // and laid at full opacity, where lines cover their pixels whole: solid and
-// dashed, as runs and one by one, one and three pixels wide, over a box
-// that the picture's edges cut.
+// dashed, as runs and one by one, one and three pixels wide, and a filled
+// quarter, over a box that the picture's edges cut.
 TEST(EllipsoidEdgeTest, LinesLaidAsTheyAreMadeMatchTheSameLinesLaidAtFullOpacity) {
   for (float width : {1.0f, 3.0f}) {
     auto gathered = PixelBuffer::Create(MakeRect(0, 0, 90, 70), 32);
@@ -130,6 +130,8 @@ TEST(EllipsoidEdgeTest, LinesLaidAsTheyAreMadeMatchTheSameLinesLaidAtFullOpacity
       stroke.SetDash(0.0f, 0.0f);
       stroke.AddLine(3.4f, 66.6f, 58.1f, 11.9f);
       stroke.AddLine(20.0f, 30.0f, 20.3f, 30.2f);
+      const float quarter[] = {-8.0f, 60.0f, 30.5f, 47.25f, 12.0f, 79.0f, -3.0f, 75.5f};
+      stroke.FillConvexPolygon(quarter, 4);
       stroke.Blend(kInk, 1.0f);
     }
     int differing = 0, inked = 0;
