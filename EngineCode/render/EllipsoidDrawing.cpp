@@ -509,20 +509,17 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   // Each part is laid in turn, as a painter strokes one path after
   // another. A fast rotation frame covers pixels whole, so at full opacity a
   // covered pixel takes the line colour whatever lay under it: when every
-  // part is in that colour, each line is laid as it is made.
-  const bool together = gUseFastRotn && lineOpacity >= 1.0f && !(parts.octants && !parts.stripes) &&
-                        lines.LayAsMade(line);
-  auto layLines = [&] {
-    if (!together)
-      lines.Blend(line, lineOpacity);
-  };
+  // part is in that colour, each line is laid as it is made (and each Blend
+  // of the line colour then finds nothing left to lay).
+  if (lineOpacity >= 1.0f && !(parts.octants && !parts.stripes))
+    lines.LayAsMade(line);
   // Without octants or rear axes nothing is drawn between the outline and
   // the principal ellipses, so their solid lines are laid as one stroke.
   const bool oneStroke = !parts.octants && !(parts.axes && parts.rearAxes);
   if (parts.outline && !parts.shaded) {
     AddEllipsePath(lines, c, b1, b2, centre);
     if (!oneStroke)
-      layLines();
+      lines.Blend(line, lineOpacity);
   }
   if (parts.axes && parts.rearAxes) {
     lines.SetDash(gDashLengths[0], gDashLengths[1]);
@@ -531,7 +528,7 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
       for (int k = 0; k < 3; ++k)
         rear[k] = 2.0f * centre[k] - tip[k];
       AddSegment(lines, c, centre, rear);
-      layLines();
+      lines.Blend(line, lineOpacity);
     }
     lines.SetDash(0.0f, 0.0f);
   }
@@ -539,19 +536,19 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
   auto hiddenHalves = [&](int plane) {
     lines.SetDash(gDashLengths[0], gDashLengths[1]);
     AddPrincipalHalves(lines, c, principal[plane], halves[plane], false);
-    layLines();
+    lines.Blend(line, lineOpacity);
     lines.SetDash(0.0f, 0.0f);
   };
   if (oneStroke) {
     if (parts.principal)
       for (int plane = 0; plane < 3; ++plane)
         AddPrincipalHalves(lines, c, principal[plane], halves[plane], true);
-    layLines();
+    lines.Blend(line, lineOpacity);
     if (parts.principal && parts.hiddenHalves) {
       lines.SetDash(gDashLengths[0], gDashLengths[1]);
       for (int plane = 0; plane < 3; ++plane)
         AddPrincipalHalves(lines, c, principal[plane], halves[plane], false);
-      layLines();
+      lines.Blend(line, lineOpacity);
       lines.SetDash(0.0f, 0.0f);
     }
   } else if (parts.principal || parts.octants) {
@@ -562,13 +559,13 @@ void PlotEllipsoidAttributes(CrystalRec *crystal, uint32_t atom, const Ellipsoid
         continue;
       if (parts.principal) {
         AddPrincipalHalves(lines, c, points, halves[plane], true);
-        layLines();
+        lines.Blend(line, lineOpacity);
         if (parts.hiddenHalves)
           hiddenHalves(plane);
       }
       if (parts.octants && parts.stripes) {
         AddOctantStripes(lines, c, tips[kStripeAxes[plane][0]], tips[kStripeAxes[plane][1]], centre, kOctantStripes);
-        layLines();
+        lines.Blend(line, lineOpacity);
       } else if (parts.octants) {
         const float *tipA = tips[kPlanes[plane][0]], *tipB = tips[kPlanes[plane][1]];
         float normal[3], lit[3];
@@ -974,11 +971,13 @@ void PaintOutline(GraphicsPort &port, const CrystalRec &c, const float a0[3], co
     int toX = int(std::min(right, std::ceil(X0 + (-qb + root) / qa * scale)));
     uint32_t *row = pixels->Row32(y);
     auto offset = [&](int x) { return (double(x) + 0.5 - double(X0)) * inverseScale; };
-    auto level = [&](double dx, double &gx, double &gy) {
+    // The outline function times det, and its slope (gx, gy) over 2.
+    auto rise = [&](double dx, double &gx, double &gy) {
       gx = outline.yy * dx - outline.xy * dy;
       gy = outline.xx * dy - outline.xy * dx;
-      return (gx * dx + gy * dy) / det;
+      return gx * dx + gy * dy;
     };
+    auto level = [&](double dx, double &gx, double &gy) { return rise(dx, gx, gy) / det; };
     if (!smooth) {
       // A fast frame covers the pixels whose centres lie inside, a run of
       // each row: its ends are found from the outline's own crossings of the
@@ -987,9 +986,8 @@ void PaintOutline(GraphicsPort &port, const CrystalRec &c, const float a0[3], co
       // quotient stays at or below 1 exactly when the dividend does not
       // pass det.
       auto inside = [&](int x) {
-        const double dx = offset(x);
-        const double gx = outline.yy * dx - outline.xy * dy, gy = outline.xx * dy - outline.xy * dx;
-        return gx * dx + gy * dy <= det;
+        double gx, gy;
+        return rise(offset(x), gx, gy) <= det;
       };
       const double edge = qb * qb - qa * (outline.xx * dy * dy - det);
       if (edge >= 0.0) {

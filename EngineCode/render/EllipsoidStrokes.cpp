@@ -5,8 +5,6 @@
 
 using namespace ovgfx;
 
-void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w) { EllipsoidLay(colour, w).LayRun(run, n); }
-
 bool EllipsoidStroke::Begin(PixelBuffer *pixels, double left, double top, double right, double bottom, float width,
                             bool smooth) {
   // A stroke left without its blend gives its cover back.

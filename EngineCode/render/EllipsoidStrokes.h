@@ -102,8 +102,6 @@ struct EllipsoidLay {
 inline uint32_t BlendEllipsoidPixel(uint32_t under, const float colour[3], float w) {
   return EllipsoidLay(colour, w).Over(under);
 }
-// The same over a run of n pixels, all at weight w.
-void BlendEllipsoidRun(uint32_t *run, size_t n, const float colour[3], float w);
 
 class EllipsoidStroke {
 public:
