@@ -404,11 +404,8 @@ TEST(EllipsoidDrawingTest, AFastFrameFillsThePixelsWhoseCentresLieInsideTheOutli
     EllipsoidScene s(axes, colour, 7, kSize);
     auto port = s.Draw();
     // The outline x^T S2^-1 x = 1 of the tensor, about the atom's pixel.
-    double S[2][2] = {{0, 0}, {0, 0}};
-    for (const auto &a : axes)
-      for (int i = 0; i < 2; ++i)
-        for (int j = 0; j < 2; ++j)
-          S[i][j] += double(a[i]) * a[j];
+    double S[2][2];
+    s.OutlineBlock(S);
     const double det = S[0][0] * S[1][1] - S[0][1] * S[1][0];
     const float origin[3] = {0.0f, 0.0f, 0.0f};
     float centre[2];

@@ -61,16 +61,22 @@ struct EllipsoidScene {
     return port;
   }
 
+  // The upper-left 2 x 2 block of the covariance S = sum a_i a_i^T.
+  void OutlineBlock(double s[2][2]) const {
+    s[0][0] = s[0][1] = s[1][0] = s[1][1] = 0.0;
+    for (const auto &a : axes)
+      for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j)
+          s[i][j] += double(a[i]) * a[j];
+  }
+
   // The outline radius along the screen direction (ux, uy) from the
   // ellipsoid's own numbers: the silhouette seen along z of the ellipsoid
   // with covariance S = sum a_i a_i^T is the ellipse of the upper-left 2 x 2
   // block of S, r(u) = 1 / sqrt(u^T S2^-1 u).
   double OutlineRadius(double ux, double uy) const {
-    double s[2][2] = {{0, 0}, {0, 0}};
-    for (const auto &a : axes)
-      for (int i = 0; i < 2; ++i)
-        for (int j = 0; j < 2; ++j)
-          s[i][j] += double(a[i]) * a[j];
+    double s[2][2];
+    OutlineBlock(s);
     const double det = s[0][0] * s[1][1] - s[0][1] * s[1][0];
     const double q = (s[1][1] * ux * ux - 2 * s[0][1] * ux * uy + s[0][0] * uy * uy) / det;
     return 1.0 / std::sqrt(q);
