@@ -646,6 +646,8 @@ void LoadDistanceWindow() {
   DoDistanceSearchDrawGraph();
   LoadOutputBrowser();
   UpdateDistanceSearchButton();
+  // The status belongs to this window's result, not to the last search.
+  WriteDistanceWindowStatus(DistanceSearchStatus(*s));
   SetLogButton(s->haveResults);
 }
 
@@ -724,8 +726,8 @@ void DoDistanceSearchPreview() {
   }
   DoDistanceSearchDrawGraph();
 
-  auto refuse = [] {
-    WriteDistanceWindowStatus("No distances searched.");
+  auto refuse = [s] {
+    WriteDistanceWindowStatus(DistanceSearchStatus(*s)); // no result now
     SetLogButton(false);
   };
   // The range is checked on copies: a refused range never reaches the record.
@@ -772,13 +774,14 @@ void DoDistanceSearchPreview() {
       DoDistanceExplorerSearch(crystal, from.data(), uint32_t(from.size()), to.data(), uint32_t(to.size()),
                                s->minDistance, s->maxDistance, &count, &percent);
   s->haveResults = found.has_value();
+  s->completedPercent = percent;
   if (found) {
     RemoveMirrorDistances(*found);
     s->results = std::move(*found);
   }
   LoadOutputBrowser();
   DoDistanceSearchDrawGraph();
-  WriteDistanceWindowStatus(DistanceSearchStatus(percent, s->ResultCount()));
+  WriteDistanceWindowStatus(DistanceSearchStatus(*s));
   SetLogButton(s->haveResults);
 }
 

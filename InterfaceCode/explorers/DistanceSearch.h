@@ -47,6 +47,7 @@ struct DistanceSearch {
   uint8_t showGrid = 1;
   bool haveResults = false; // a search ran (results may still be empty)
   std::vector<DistanceResult> results;
+  float completedPercent = 0.0f; // of the search that made the results
   uint32_t ResultCount() const { return static_cast<uint32_t>(results.size()); }
 };
 
@@ -122,6 +123,9 @@ float BinWidthFromSlider(int value);
 int SliderFromBinWidth(float width);
 // The status line after a search.
 std::string DistanceSearchStatus(float percent, uint32_t count);
+// The status line of the record's last result: as the search wrote it, or
+// "No distances searched." when it has none.
+std::string DistanceSearchStatus(const DistanceSearch &search);
 
 // ---- Histogram ---------------------------------------------------------------------
 
