@@ -647,7 +647,7 @@ void LoadDistanceWindow() {
   LoadOutputBrowser();
   UpdateDistanceSearchButton();
   // The status belongs to this window's result, not to the last search.
-  WriteDistanceWindowStatus(DistanceSearchStatus(*s));
+  WriteDistanceWindowStatus(s->status);
   SetLogButton(s->haveResults);
 }
 
@@ -727,7 +727,8 @@ void DoDistanceSearchPreview() {
   DoDistanceSearchDrawGraph();
 
   auto refuse = [s] {
-    WriteDistanceWindowStatus(DistanceSearchStatus(*s)); // no result now
+    s->status = kNoDistancesSearched;
+    WriteDistanceWindowStatus(s->status);
     SetLogButton(false);
   };
   // The range is checked on copies: a refused range never reaches the record.
@@ -774,14 +775,14 @@ void DoDistanceSearchPreview() {
       DoDistanceExplorerSearch(crystal, from.data(), uint32_t(from.size()), to.data(), uint32_t(to.size()),
                                s->minDistance, s->maxDistance, &count, &percent);
   s->haveResults = found.has_value();
-  s->completedPercent = percent;
   if (found) {
     RemoveMirrorDistances(*found);
     s->results = std::move(*found);
   }
   LoadOutputBrowser();
   DoDistanceSearchDrawGraph();
-  WriteDistanceWindowStatus(DistanceSearchStatus(*s));
+  s->status = DistanceSearchStatus(percent, s->ResultCount());
+  WriteDistanceWindowStatus(s->status);
   SetLogButton(s->haveResults);
 }
 

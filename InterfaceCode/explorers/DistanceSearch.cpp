@@ -304,11 +304,6 @@ std::string DistanceSearchStatus(float percent, uint32_t count) {
   return text;
 }
 
-std::string DistanceSearchStatus(const DistanceSearch &search) {
-  return search.haveResults ? DistanceSearchStatus(search.completedPercent, search.ResultCount())
-                            : "No distances searched.";
-}
-
 // ---- Histogram ---------------------------------------------------------------------
 
 uint32_t DistanceBinCount(float minimum, float maximum, float width) {
