@@ -46,7 +46,8 @@ using RealPoint = std::array<float, 2>;
 struct ClipBox {
   float lo[2], hi[2];
   ClipBox(int32_t width, int32_t height)
-      : lo{-kPlaneClipMargin, -kPlaneClipMargin}, hi{float(width) + kPlaneClipMargin, float(height) + kPlaneClipMargin} {}
+      : lo{-kPlaneClipMargin, -kPlaneClipMargin}, hi{float(width) + kPlaneClipMargin,
+                                                     float(height) + kPlaneClipMargin} {}
   bool Holds(const int16_t pixel[2]) const {
     return float(pixel[0]) >= lo[0] && float(pixel[0]) <= hi[0] && float(pixel[1]) >= lo[1] && float(pixel[1]) <= hi[1];
   }

@@ -620,8 +620,12 @@ QDialog *ShowMoleculeToCrystalSheet(WindowRef window, float ex, float ey, float 
   }
   const float extents[3] = {ex, ey, ez};
   auto *sheet = new MoleculeToCrystalSheet(window, extents, parent);
-  const double cell[6] = {ProposedMoleculeCellLength(ex), ProposedMoleculeCellLength(ey),
-                          ProposedMoleculeCellLength(ez), alpha, beta, gamma};
+  const double cell[6] = {ProposedMoleculeCellLength(ex),
+                          ProposedMoleculeCellLength(ey),
+                          ProposedMoleculeCellLength(ez),
+                          alpha,
+                          beta,
+                          gamma};
   for (int i = 0; i < 6; i++)
     SetFieldText(sheet, 4 + i, Format(i < 3 ? "%.3f" : "%.2f", cell[i]));
   FindControl<QLabel>(sheet, 10)->setPixmap(pixmap);

@@ -1,14 +1,14 @@
 // The Plot Range and Calculate Angle windows, the plot scale and size
 // sheets and the angle dialogs, driven through their controls and commands
 // on examples opened in structure windows.
+#include "editing/TransformCommands.h"
 #include "inspectors/AngleDialogs.h"
 #include "inspectors/CalculateAngleWindow.h"
 #include "inspectors/InspectorKit.h"
 #include "inspectors/LatticePlaneSheets.h"
-#include "editing/TransformCommands.h"
-#include "shell/Commands.h"
 #include "inspectors/PlotRangeWindow.h"
 #include "inspectors/PlotSizeSheets.h"
+#include "shell/Commands.h"
 #include "shell/FileCommands.h"
 #include "shell/Forms.h"
 #include "shell/LogStore.h"
@@ -321,7 +321,6 @@ TEST_F(PlotWindowsTest, LatticePlaneSheetShowsTheSpacingAndSetsThePlane) {
   press(ShowSliceModelSheet(w->Ref()), "HdAb");
   EXPECT_FALSE(c.plane.shown);
 }
-
 
 TEST_F(PlotWindowsTest, ANewLatticePlaneCutsTheCellAndSliceSaysWhyItCannotSlice) {
   MainWindow *w = Open("NaCl.ovtx");
