@@ -207,13 +207,14 @@ void AppendSiteNeighbours(std::string &o, CrystalRec &c, uint32_t s, float radiu
   o += "\n";
   if (n < 2)
     return;
+  // The heading counts the neighbours the table uses.
+  const size_t m = std::min<size_t>(n, kMaxAngleNeighbours);
   Appendf(o, "Bond angles around site %s (%c%c) to the %ld closest neighbours\n", label.c_str(), e[0], e[1],
-          static_cast<long>(n));
+          static_cast<long>(m));
   o += kAngleRule;
   o += "| A       B       C        A-B-C [deg]   A-B [A]    B-C [A]    C-A [A] |\n";
   o += kAngleRule;
   const AtomRecord &centre = c.atoms[static_cast<size_t>(site.firstAtom)];
-  const size_t m = std::min<size_t>(n, kMaxAngleNeighbours);
   std::vector<std::array<float, 3>> cart(m);
   for (size_t k = 0; k < m; k++)
     MatMul(c.orientationMatrix, list[k].xyz, cart[k].data());

@@ -2,9 +2,12 @@
 
 #include "Alerts.h"
 #include "AtomOperations.h"
+#include "AutoBonds.h"
+#include "CoordinationShape.h"
 #include "PlotRange.h"
 #include "RenderServices.h"
 #include "StructureArrays.h"
+#include "VectorMath.h"
 #include "window/MainWindowData.h"
 
 #include <algorithm>
@@ -12,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 uint8_t gInfoWindowShowElements = 1;
 uint32_t gLastClickedItemID = 0;
@@ -478,6 +482,64 @@ bool SiteBrowserCompare(const CrystalRec *crystal, uint32_t item1, uint32_t item
   return false;
 }
 
+namespace {
+
+// The positions, relative to the centre, of the cn atoms that coordinate
+// the site: the bonds of an atom of the site that has all cn of them in the
+// plot; in a crystal where none has, the neighbours that the bond
+// specifications give the site in the whole crystal. False when neither
+// yields cn ligands.
+bool SiteLigands(const CrystalRec &c, int32_t site, uint32_t cn, std::vector<std::array<float, 3>> *ligands) {
+  ligands->clear();
+  if (cn > kMaxShapeLigands)
+    return false;
+  const AsymmetricUnitRecord &s = c.sites[static_cast<size_t>(site)];
+  const auto [first, last] = SiteAtomRange(c, s);
+  for (int32_t a = first; a <= last; a++) {
+    const AtomRecord &atom = c.atoms[static_cast<size_t>(a)];
+    const uint32_t n = std::min<uint32_t>(atom.bondCount, static_cast<uint32_t>(atom.bonds.size()));
+    if (n != cn)
+      continue;
+    for (uint32_t k = 0; k < n; k++) {
+      if (atom.bonds[k] >= c.atoms.size())
+        break;
+      const float *to = c.atoms[atom.bonds[k]].cart;
+      ligands->push_back({to[0] - atom.cart[0], to[1] - atom.cart[1], to[2] - atom.cart[2]});
+    }
+    if (ligands->size() == cn)
+      return true;
+    ligands->clear();
+  }
+  if (c.molecule || first > last)
+    return false;
+  // Each specification naming the site's element finds the other element
+  // about it, as the coordination numbers were counted.
+  const ElementCode own = s.elements[0];
+  std::array<BondSearchResult, kMaxShapeLigands + 1> found;
+  const float *centre = c.atoms[static_cast<size_t>(first)].xyz;
+  const int32_t specs = std::clamp<int32_t>(c.bondSpecCount, 0, static_cast<int32_t>(c.bondSpecs.size()));
+  for (int32_t k = 0; k < specs; k++) {
+    const BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
+    if (spec.elementA != own && spec.elementB != own)
+      continue;
+    const ElementCode other = spec.elementA == own ? spec.elementB : spec.elementA;
+    const uint32_t count =
+        SearchBondsFromSite(const_cast<CrystalRec *>(&c), static_cast<uint32_t>(site), &other, 1, spec.minLength,
+                            spec.maxLength, found.data(), static_cast<uint32_t>(found.size()));
+    for (uint32_t r = 0; r < count; r++) {
+      float step[3], cart[3];
+      VecDiff(found[r].xyz, centre, step);
+      MatMul(c.orientationMatrix, step, cart);
+      ligands->push_back({cart[0], cart[1], cart[2]});
+    }
+    if (ligands->size() > cn)
+      return false;
+  }
+  return ligands->size() == cn;
+}
+
+} // namespace
+
 // ---- Coordination ------------------------------------------------------------------
 
 int GetAtomEnvironmentStringIndex(const CrystalRec *crystal, int32_t site) {
@@ -494,18 +556,14 @@ int GetAtomEnvironmentStringIndex(const CrystalRec *crystal, int32_t site) {
     return 2;
   if (cn == 2)
     return 1;
-  const auto [first, last] = SiteAtomRange(c, s);
-  for (int32_t a = first; a <= last; a++) {
-    const AtomRecord &atom = c.atoms[static_cast<size_t>(a)];
-    if (!atom.polyhedron || !IsAtomInRange(&c, atom))
-      continue;
-    const uint32_t faces = atom.polyhedron->faceCount;
-    if (faces == 1)
-      return cn == 3 ? 3 : cn == 4 ? 4 : 5;
-    if (faces >= 4 && faces <= 20)
-      return static_cast<int>(faces) + 2;
+  std::vector<std::array<float, 3>> ligands;
+  if (!SiteLigands(c, site, static_cast<uint32_t>(cn), &ligands))
     return kUnknownEnvironment;
-  }
+  const int faces = CoordinationShapeFaces(ligands);
+  if (faces == kFlatCoordination)
+    return cn == 3 ? 3 : cn == 4 ? 4 : 5;
+  if (faces >= 4 && faces <= 20)
+    return faces + 2;
   return kUnknownEnvironment;
 }
 

@@ -84,6 +84,10 @@ bool GetMoleculeExtents(const CrystalRec &crystal, float extents[3]) {
   return true;
 }
 
+float ProposedMoleculeCellLength(float extent) {
+  return std::max(kMoleculeCellFactor * extent, extent + kMoleculeCellPadding);
+}
+
 bool MoleculeToCrystal(WindowRef window, float a, float b, float c, float alpha, float beta, float gamma,
                        bool atOrigin) {
   CrystalRec *crystal = GetWindowCrystal(window);
@@ -525,13 +529,18 @@ void DoShowLatticePlane(WindowRef window, const LatticePlaneSheetRecord &record)
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
+  // A plane already on show keeps its place; one being shown starts through
+  // the plot centre (its stored point is blank, or stale, until then).
+  const bool keepPlace = c.plane.shown != 0;
   CopyVector(c.plane.hkl, record.hkl);
   c.plane.transparency = 1.0f - record.opacity;
   c.plane.colour = record.colour;
   c.plane.shown = 1;
   InitLatticePlane(&c);
-  MovePlane2Point(&c, record.position);
-  LatticePlaneIntercepts(&c);
+  if (keepPlace) {
+    MovePlane2Point(&c, record.position);
+    LatticePlaneIntercepts(&c);
+  }
   NewPlot(window, false, false);
   OVSetWindowModified(window);
 }

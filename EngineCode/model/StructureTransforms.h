@@ -22,6 +22,13 @@ inline constexpr float kMinMoleculeExtent = 0.4f;
 // The Cartesian extents of all the molecule's atoms along x, y and z, each
 // at least kMinMoleculeExtent. False without atoms.
 bool GetMoleculeExtents(const CrystalRec &crystal, float extents[3]);
+// The cell edge proposed for a molecule of the given extent along it
+// (Angstrom): kMoleculeCellFactor times the extent, and never less than the
+// extent plus kMoleculeCellPadding, so that even a flat molecule keeps
+// clear of its images along every axis.
+inline constexpr float kMoleculeCellFactor = 1.5f;
+inline constexpr float kMoleculeCellPadding = 3.0f;
+float ProposedMoleculeCellLength(float extent);
 
 // Puts the window's molecule into a P 1 cell (lengths in Angstrom, angles in
 // degrees): the view looks down c with a along the screen's x axis, the
@@ -99,5 +106,7 @@ struct LatticePlaneSheetRecord {
   RGBColor colour;
 };
 LatticePlaneSheetRecord MakeLatticePlaneSheetRecord(const CrystalRec &crystal);
-// Takes the sheet's indices, position and opacity and shows the plane there.
+// Takes the sheet's indices, colour and opacity and shows the plane: a plane
+// already shown stays at the sheet's position, one newly shown goes through
+// the plot centre.
 void DoShowLatticePlane(WindowRef window, const LatticePlaneSheetRecord &record);

@@ -109,8 +109,18 @@ void DoSliceCrystal(WindowRef window) {
   CrystalRec *c = FileCrystal(window);
   if (!c || UsableAtomSize(*c) == 0 || UsableSphereSize(*c) == 0 || c->sortIndexCount < 1)
     return;
-  if (SelectSliceSide(*c) == 0)
+  if (!c->plane.shown) {
+    MyCFStopAlert("Please display the lattice plane",
+                  "Slice at Plane selects the atoms on one side of the lattice plane.");
     return;
+  }
+  if (SelectSliceSide(*c) == 0) {
+    PlotCrystal(window, kPlotToWindow);
+    MyCFStopAlert("The lattice plane does not cut the model",
+                  "Every atom lies on one side of the plane, so there is nothing to slice off. Drag the plane into "
+                  "the model with the plane tool, or choose other indices with Lattice Plane…, then slice again.");
+    return;
+  }
   PlotCrystal(window, kPlotToWindow);
   if (gTransformCommandHooks.showSliceModelSheet)
     gTransformCommandHooks.showSliceModelSheet(window);

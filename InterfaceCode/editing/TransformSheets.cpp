@@ -49,7 +49,6 @@ namespace {
 
 constexpr double kSmallestCellAngle = 1.0;
 constexpr double kLargestCellAngle = 179.0;
-constexpr float kMoleculeCellFactor = 1.5f; // the proposed a is this times the x extent
 constexpr const char *kAxesPicture = "MoleToCrystalAxes.png";
 // A molecule is larger than the cell only beyond this (Angstrom): a length
 // the sheet wrote back with "%f" must not ask again.
@@ -621,7 +620,12 @@ QDialog *ShowMoleculeToCrystalSheet(WindowRef window, float ex, float ey, float 
   }
   const float extents[3] = {ex, ey, ez};
   auto *sheet = new MoleculeToCrystalSheet(window, extents, parent);
-  const double cell[6] = {kMoleculeCellFactor * ex, ey, ez, alpha, beta, gamma};
+  const double cell[6] = {ProposedMoleculeCellLength(ex),
+                          ProposedMoleculeCellLength(ey),
+                          ProposedMoleculeCellLength(ez),
+                          alpha,
+                          beta,
+                          gamma};
   for (int i = 0; i < 6; i++)
     SetFieldText(sheet, 4 + i, Format(i < 3 ? "%.3f" : "%.2f", cell[i]));
   FindControl<QLabel>(sheet, 10)->setPixmap(pixmap);

@@ -646,6 +646,8 @@ void LoadDistanceWindow() {
   DoDistanceSearchDrawGraph();
   LoadOutputBrowser();
   UpdateDistanceSearchButton();
+  // The status belongs to this window's result, not to the last search.
+  WriteDistanceWindowStatus(s->status);
   SetLogButton(s->haveResults);
 }
 
@@ -724,8 +726,9 @@ void DoDistanceSearchPreview() {
   }
   DoDistanceSearchDrawGraph();
 
-  auto refuse = [] {
-    WriteDistanceWindowStatus("No distances searched.");
+  auto refuse = [s] {
+    s->status = kNoDistancesSearched;
+    WriteDistanceWindowStatus(s->status);
     SetLogButton(false);
   };
   // The range is checked on copies: a refused range never reaches the record.
@@ -778,7 +781,8 @@ void DoDistanceSearchPreview() {
   }
   LoadOutputBrowser();
   DoDistanceSearchDrawGraph();
-  WriteDistanceWindowStatus(DistanceSearchStatus(percent, s->ResultCount()));
+  s->status = DistanceSearchStatus(percent, s->ResultCount());
+  WriteDistanceWindowStatus(s->status);
   SetLogButton(s->haveResults);
 }
 

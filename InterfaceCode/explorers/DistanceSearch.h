@@ -32,6 +32,9 @@ struct DistanceToEntry {
   std::vector<uint32_t> bins; // binCount counts; empty until first binned
 };
 
+// The status line of a record without a search, or whose search was refused.
+inline constexpr const char *kNoDistancesSearched = "No distances searched.";
+
 struct DistanceSearch {
   std::vector<DistanceFromEntry> fromEntries;
   uint8_t groupByElement = 1;
@@ -47,6 +50,7 @@ struct DistanceSearch {
   uint8_t showGrid = 1;
   bool haveResults = false; // a search ran (results may still be empty)
   std::vector<DistanceResult> results;
+  std::string status = kNoDistancesSearched; // the status line of the last search
   uint32_t ResultCount() const { return static_cast<uint32_t>(results.size()); }
 };
 

@@ -225,10 +225,15 @@ TEST_F(TransformSheets, MoleculeToCrystalChecksTheCellAndGoesBack) {
   ASSERT_TRUE(GetMoleculeExtents(*c, extents));
   QDialog *sheet = Sheet(kCmdMoleculeToCrystal);
   ASSERT_NE(sheet, nullptr);
-  char expected[32];
-  std::snprintf(expected, sizeof expected, "%.3f", 1.5 * extents[0]);
-  EXPECT_EQ(Text(sheet, 4), expected);
+  // By hand from the file: H1 to H4 spans 2 x 2.4716 = 4.9432 A along x,
+  // H2 to H6 2 x 2.140468 = 4.280936 A along y, and the ring is flat in z
+  // (an extent of 0, shown as the least, 0.4 A). Each edge is 1.5 times the
+  // extent but at least 3 A more than it: 7.943, 7.281 and 3.400 A.
+  EXPECT_EQ(Text(sheet, 4), "7.943");
+  EXPECT_EQ(Text(sheet, 5), "7.281");
+  EXPECT_EQ(Text(sheet, 6), "3.400");
   EXPECT_EQ(Text(sheet, 9), "90.00");
+  char expected[32];
 
   Type(sheet, 8, "180");
   MTCSheetEventHandler(sheet, kSheetOK);

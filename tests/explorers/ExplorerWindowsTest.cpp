@@ -196,11 +196,15 @@ TEST_F(Explorers, EachWindowKeepsItsRecordUntilItCloses) {
   CheckFrom("Cl");
   DistanceSearch *first = GetCurrentDistanceSearch();
   ASSERT_TRUE(first && first->haveResults);
+  EXPECT_TRUE(Status().startsWith("Found"));
   MainWindow *quartz = OpenExample("Quartz.ovtx");
   ASSERT_NE(quartz, nullptr);
   UpdateFloatingWindowsNow();
   DistanceSearch *second = GetCurrentDistanceSearch();
   ASSERT_NE(second, first);
+  // The status speaks of the front window's (empty) result.
+  EXPECT_EQ(gOutputBrowser->model()->rowCount(), 0);
+  EXPECT_EQ(Status(), "No distances searched.");
   EXPECT_EQ(second->toEntries.size(), 2u); // O and Si
   EXPECT_EQ(gToBrowser->model()->index(0, 0).data().toString().trimmed(), "O"); // by symbol
   EXPECT_EQ(DisposeWindowDistanceSearch(quartz->Ref()), 0);

@@ -345,7 +345,8 @@ TEST_F(TextExportTest, DistancesReport) {
   EXPECT_LT(std::stoi(m[1]), 8);
   EXPECT_LT(std::stof(m[2]), 3.0f * 0.9f + 0.005f);
 
-  // Twenty neighbours: every distance, angles among the 17 nearest.
+  // Twenty neighbours: every distance, angles among the 17 nearest, and the
+  // angle table's heading counts the 17 it uses (17 x 16 / 2 = 136 rows).
   const float cell[6] = {20, 20, 20, 90, 90, 90};
   std::vector<SiteIn> sites = {{"X1", "Fe", 0.5f, 0.5f, 0.5f}};
   static const char *labels[20] = {"O1",  "O2",  "O3",  "O4",  "O5",  "O6",  "O7",  "O8",  "O9",  "O10",
@@ -357,7 +358,7 @@ TEST_F(TextExportTest, DistancesReport) {
   }
   CrystalRec c = Built(cell, "P 1", sites);
   const std::string report = FormatBondsReport(c, "t", "1", 2.5f);
-  const size_t at = report.find("Bond angles around site X1 (Fe) to the 20 closest neighbours\n");
+  const size_t at = report.find("Bond angles around site X1 (Fe) to the 17 closest neighbours\n");
   ASSERT_NE(at, std::string::npos) << report;
   const size_t end = report.find("\nFound", at);
   EXPECT_EQ(Count(report.substr(at, end - at), "\n| O"), 136u);

@@ -1,12 +1,14 @@
 // The Plot Range and Calculate Angle windows, the plot scale and size
 // sheets and the angle dialogs, driven through their controls and commands
 // on examples opened in structure windows.
+#include "editing/TransformCommands.h"
 #include "inspectors/AngleDialogs.h"
 #include "inspectors/CalculateAngleWindow.h"
 #include "inspectors/InspectorKit.h"
 #include "inspectors/LatticePlaneSheets.h"
 #include "inspectors/PlotRangeWindow.h"
 #include "inspectors/PlotSizeSheets.h"
+#include "shell/Commands.h"
 #include "shell/FileCommands.h"
 #include "shell/Forms.h"
 #include "shell/LogStore.h"
@@ -14,6 +16,7 @@
 #include "structurewindow/StructureWindow.h"
 
 #include "BuildPipeline.h"
+#include "LatticePlanes.h"
 #include "StructureArrays.h"
 #include "export/VideoRecorder.h"
 #include "window/MainWindowData.h"
@@ -317,6 +320,61 @@ TEST_F(PlotWindowsTest, LatticePlaneSheetShowsTheSpacingAndSetsThePlane) {
   EXPECT_TRUE(c.plane.shown);
   press(ShowSliceModelSheet(w->Ref()), "HdAb");
   EXPECT_FALSE(c.plane.shown);
+}
+
+TEST_F(PlotWindowsTest, ANewLatticePlaneCutsTheCellAndSliceSaysWhyItCannotSlice) {
+  MainWindow *w = Open("NaCl.ovtx");
+  ASSERT_NE(w, nullptr);
+  CrystalRec &c = *GetWindowCrystal(w->Ref());
+  auto openSheet = [&](const QString &title) -> QDialog * {
+    for (QDialog *d : w->findChildren<QDialog *>())
+      if (d->isVisible() && d->windowTitle() == title)
+        return d;
+    return nullptr;
+  };
+  auto selected = [&] {
+    int n = 0;
+    for (int32_t i = 0; i < c.atomCount; i++)
+      n += c.atoms[size_t(i)].selected ? 1 : 0;
+    return n;
+  };
+  // Slice without a plane on show: nothing is selected, and the user is told.
+  ProcessCommand(kCmdSliceCrystal);
+  ASSERT_EQ(Host()->alerts.size(), 1u);
+  EXPECT_EQ(Host()->alerts[0].message, "Please display the lattice plane");
+  EXPECT_EQ(selected(), 0);
+
+  // Lattice Plane..., OK on (1 1 1). Rock salt's plot holds the 64 points
+  // of {0, 1/2, 1, 3/2}^3 and its centre is the cell's, (1/2, 1/2, 1/2).
+  // By hand, the plane x + y + z = 3/2 has 10 of the points on one side, 44
+  // on the other and 10 on it (which rounding may put on either side):
+  // Slice selects the smaller side, 10 to 20 atoms.
+  ASSERT_EQ(c.atomCount, 64);
+  ProcessCommand(kCmdLatticePlaneSheet);
+  QDialog *sheet = openSheet("Lattice Plane");
+  ASSERT_NE(sheet, nullptr);
+  for (int id : {1, 2, 3})
+    Type(sheet, id, "1");
+  static_cast<QPushButton *>(FindControl(sheet, 10))->click();
+  ASSERT_TRUE(c.plane.shown);
+  Host()->alerts.clear();
+  ProcessCommand(kCmdSliceCrystal);
+  EXPECT_TRUE(Host()->alerts.empty());
+  EXPECT_GE(selected(), 10);
+  EXPECT_LE(selected(), 20);
+  QDialog *slice = openSheet("Slice Model");
+  ASSERT_NE(slice, nullptr);
+  slice->reject();
+
+  // A plane moved off the model leaves nothing to slice, and says so.
+  float beyond[3];
+  for (int k = 0; k < 3; k++)
+    beyond[k] = c.plotCentre[k] + 20.0f * c.plane.viewNormal[k];
+  MovePlane2Point(&c, beyond);
+  ProcessCommand(kCmdSliceCrystal);
+  ASSERT_EQ(Host()->alerts.size(), 1u);
+  EXPECT_EQ(Host()->alerts[0].message, "The lattice plane does not cut the model");
+  EXPECT_EQ(selected(), 0);
 }
 
 } // namespace

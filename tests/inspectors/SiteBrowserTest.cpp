@@ -12,6 +12,7 @@
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
+#include "BuildPipeline.h"
 #include "Preferences.h"
 #include "SiteAppearance.h"
 #include "StructureArrays.h"
@@ -27,6 +28,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <map>
 
 #include "DialogScript.h"
 
@@ -234,14 +237,57 @@ TEST_F(SiteBrowserTest, InfoTipNamesTheCoordination) {
     if (c.atoms[size_t(k)].bonds.size() >= 2 && c.atoms[size_t(k)].visible)
       atom = k;
   ASSERT_GE(atom, 0);
-  c.atoms[size_t(atom)].polyhedron.reset();
-  for (int32_t k = c.sites[c.atoms[size_t(atom)].site].firstAtom; k <= c.sites[c.atoms[size_t(atom)].site].lastAtom;
-       k++)
-    c.atoms[size_t(k)].polyhedron.reset();
-  c.sites[c.atoms[size_t(atom)].site].coordination = 6;
-  EXPECT_FALSE(InfoPlainTextForAtom(&c, atom, true).contains("Coordination:"));
-  c.atoms[size_t(atom)].polyhedron = *CreatePolyhedron(8);
+  // Every atom of rock salt sits in an octahedron, whether or not its
+  // neighbours are all in the plot.
   EXPECT_TRUE(InfoPlainTextForAtom(&c, atom, true).contains("\n\tCoordination:\toctahedral"));
+  // A coordination number that the neighbours do not bear out has no word.
+  c.sites[c.atoms[size_t(atom)].site].coordination = 7;
+  EXPECT_FALSE(InfoPlainTextForAtom(&c, atom, true).contains("Coordination:"));
+}
+
+TEST_F(SiteBrowserTest, EquivalentEnvironmentsReadTheSameGeometryWord) {
+  // What the Sites window's coordination column shows, by site label.
+  auto words = [](WindowRef window) {
+    UpdateFloatingWindows();
+    SiteBrowserView *browser = GetInfoWindowSiteBrowser();
+    std::map<std::string, std::string> out;
+    if (!browser || browser->Model()->Window() != window)
+      return out;
+    SiteBrowserModel *m = browser->Model();
+    const CrystalRec &c = *GetWindowCrystal(window);
+    for (int r = 0; r < m->rowCount(); r++)
+      for (int k = 0; k < m->rowCount(m->index(r, 0)); k++) {
+        const QModelIndex site = m->index(k, 0, m->index(r, 0));
+        const std::string label = c.sites[size_t(ItemSite(m->ItemOf(site)))].label;
+        out[label] = m->data(m->index(k, m->ColumnOf(kCoordinationColumn), m->index(r, 0)), Qt::DisplayRole)
+                         .toString()
+                         .toStdString();
+      }
+    return out;
+  };
+  // Rock salt: Na and Cl each sit in an octahedron of the other, though no
+  // Na of the one-cell plot has all six neighbours in it.
+  WindowRef nacl = OpenExample("NaCl.ovtx");
+  ASSERT_NE(nacl, nullptr);
+  ProcessCommand(FourCharsToLong("*Inf"));
+  std::map<std::string, std::string> seen = words(nacl);
+  EXPECT_EQ(seen["Na1"], "[6] - octahedral");
+  EXPECT_EQ(seen["Cl1"], "[6] - octahedral");
+  // Benzene with the few hundredths of an Angstrom of noise a relaxation
+  // leaves: every carbon is bonded to two carbons and a hydrogen in the
+  // ring's plane.
+  WindowRef benzene = OpenExample("Benzene.ovtx");
+  ASSERT_NE(benzene, nullptr);
+  CrystalRec &c = *GetWindowCrystal(benzene);
+  const float noise[6] = {0.012f, -0.017f, 0.021f, -0.008f, 0.015f, -0.02f};
+  for (int32_t k = 0; k < c.atomCount; k++)
+    for (int i = 0; i < 3; i++)
+      c.atoms[size_t(k)].cart[i] += noise[(k + 2 * i) % 6];
+  ASSERT_TRUE(RunNewBonding(benzene, &c));
+  seen = words(benzene);
+  for (const char *carbon : {"C1", "C2", "C3", "C4", "C5", "C6"})
+    EXPECT_EQ(seen[carbon], "[3] - tri-planar") << carbon;
+  EXPECT_EQ(seen["H1"], "[1] - one-sided");
 }
 
 TEST_F(SiteBrowserTest, ResetCustomAtomsGivesAMoleculeItsElementColoursBack) {

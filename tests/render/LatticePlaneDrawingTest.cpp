@@ -104,3 +104,37 @@ TEST(LatticePlaneDrawingTest, ThePerpendicularRunsFromThePointToItsFootAndIsLabe
   EXPECT_EQ(overlay[2].size, 11.0f);
   ClearHiliteOverlay(window.ref());
 }
+
+TEST(LatticePlaneDrawingTest, APlaneWithACornerFarOffThePictureKeepsItsTrueEdges) {
+  // A triangle in a 5 A cubic cell at 20 pixels per A, centred on the
+  // origin in a 1000 x 800 picture: corners (-3, -1) and (-3, 1) at pixels
+  // (200, 500) and (200, 300), and (999, 0) at (100400, 400), far beyond
+  // 16 bits. By hand, the lower edge runs down 100 rows over 100200
+  // columns: at column 995 it passes row 500 - 100 x 795 / 100200 = 499.2.
+  CrystalRec c;
+  const float cell[9] = {5, 0, 0, 0, 5, 0, 0, 0, 5};
+  std::copy(cell, cell + 9, c.orientationMatrix);
+  c.plotScale = 20.0f;
+  LatticePlane &p = c.plane;
+  const float corners[3][2] = {{-3, -1}, {999, 0}, {-3, 1}};
+  p.vertexCount = 3;
+  for (int k = 0; k < 3; ++k) {
+    p.vertices[k].xyz[0] = corners[k][0];
+    p.vertices[k].xyz[1] = corners[k][1];
+    p.vertices[k].xyz[2] = 0;
+  }
+  p.colour = kPlane;
+  p.transparency = 0.0f;
+  p.shown = 1;
+  const int w = 1000, h = 800;
+  auto port = GraphicsPort::NewOffscreen(MakeRect(0, 0, w, h), 32);
+  PortSaver current(port.get());
+  PlotLatticePlane(&c, MakeRect(0, 0, w, h));
+  auto at = [&](int x, int y) { return scene::Rgb(port->Pixels()->Pixel32(x, y)); };
+  const uint32_t plane = scene::Rgb(kPlane);
+  for (int y : {302, 400, 498, 499})
+    EXPECT_EQ(at(995, y), plane) << "row " << y;
+  EXPECT_NE(at(995, 502), plane);
+  EXPECT_NE(at(995, 297), plane);
+  EXPECT_NE(at(150, 400), plane);
+}
