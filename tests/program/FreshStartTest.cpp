@@ -143,10 +143,10 @@ TEST_F(FreshStartTest, PressingMThenClickingAddsAnAtomOnFreshPreferences) {
 
 TEST_F(FreshStartTest, FileDialogsStartInTheFrontDocumentsFolder) {
   Open("NaCl.ovtx"); // a text file: read, not a document of its own
-  const QString examples = QString::fromStdString(fs::canonical(ExamplesFolder()).string());
-  auto folderOf = [](QFileDialog *d) { return QString::fromStdString(fs::canonical(d->directory().absolutePath().toStdString()).string()); };
+  const std::string examples = fs::canonical(ExamplesFolder()).string();
+  auto folderOf = [](QFileDialog *d) { return fs::canonical(d->directory().absolutePath().toStdString()).string(); };
 
-  QString saveAs;
+  std::string saveAs;
   OnNextModal<QFileDialog>([&](QFileDialog *d) {
     saveAs = folderOf(d);
     d->reject();
@@ -158,7 +158,7 @@ TEST_F(FreshStartTest, FileDialogsStartInTheFrontDocumentsFolder) {
   ProcessCommand(FourCharsToLong("xPix"));
   auto *panel = w->findChild<ExportGraphicsPanel *>();
   ASSERT_NE(panel, nullptr);
-  QString pixels;
+  std::string pixels;
   OnNextModal<QFileDialog>([&](QFileDialog *d) {
     pixels = folderOf(d);
     d->reject();
@@ -173,7 +173,8 @@ TEST_F(FreshStartTest, FileDialogsStartInTheFrontDocumentsFolder) {
     d->reject();
   });
   ProcessCommand(kCmdPrint);
-  EXPECT_TRUE(printFile.startsWith(examples + "/")) << "Print to file proposes " << printFile.toStdString();
+  EXPECT_TRUE(printFile.startsWith(QString::fromStdString(examples) + "/")) << "Print to file proposes "
+                                                                           << printFile.toStdString();
 }
 
 TEST_F(FreshStartTest, HelpWithoutALauncherOpensTheOwnWindowAndEveryFormsHelpButtonItsPage) {
