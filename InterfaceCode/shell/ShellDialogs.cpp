@@ -3,6 +3,7 @@
 #include "Forms.h"
 #include "structurewindow/EditAnnotation.h"
 #include "structurewindow/MainWindow.h"
+#include "structurewindow/StructureWindow.h"
 #include "ui_WindowOptions.h"
 
 #include <QDialogButtonBox>
@@ -29,8 +30,10 @@ namespace {
 
 std::filesystem::path gLastDialogFolder;
 
-// The window property that holds the folder its structure was read from.
-constexpr const char *kDocumentFolderProperty = "documentFolder";
+// The window property that holds the file its structure was read from. It
+// names the window's document while the window bears the file's name: a
+// window emptied and given a new structure is retitled.
+constexpr const char *kDocumentFileProperty = "documentFile";
 
 // The document types by extension, as the file dialogs name them.
 struct DocumentType {
@@ -128,9 +131,9 @@ std::filesystem::path DialogStartFolder(WindowRef window) {
   if (MainWindow *w = GetMainWindow(window ? window : FrontGraphWindow())) {
     if (!w->File().empty() && w->File().has_parent_path())
       return w->File().parent_path();
-    const QString folder = w->property(kDocumentFolderProperty).toString();
-    if (!folder.isEmpty())
-      return folder.toStdString();
+    const std::filesystem::path file = w->property(kDocumentFileProperty).toString().toStdString();
+    if (file.has_parent_path() && PlainWindowTitle(w).toStdString() == file.stem().string())
+      return file.parent_path();
   }
   return LastDialogFolder();
 }
@@ -140,7 +143,7 @@ void NoteDocumentFolder(WindowRef window, const std::filesystem::path &file) {
   std::error_code ec;
   const std::filesystem::path absolute = std::filesystem::absolute(file, ec);
   if (w && !ec && absolute.has_parent_path())
-    w->setProperty(kDocumentFolderProperty, QString::fromStdString(absolute.parent_path().string()));
+    w->setProperty(kDocumentFileProperty, QString::fromStdString(absolute.string()));
 }
 
 void NoteDialogFolderChosen(const std::filesystem::path &folder) {

@@ -48,8 +48,9 @@ std::filesystem::path DialogStartFolder(WindowRef window = nullptr);
 std::filesystem::path LastDialogFolder();
 void NoteDialogFolder(const std::filesystem::path &file);
 void NoteDialogFolderChosen(const std::filesystem::path &folder);
-// Remembers the folder of the file a window's structure was read from, for
-// documents and text files alike.
+// Remembers the file a window's structure was read from, documents and text
+// files alike: its folder is the window's document folder while the window
+// bears its name.
 void NoteDocumentFolder(WindowRef window, const std::filesystem::path &file);
 // A modal folder choice and a modal choice of files to open, both starting
 // in the start folder; none when cancelled.
