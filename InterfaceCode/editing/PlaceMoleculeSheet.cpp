@@ -44,11 +44,10 @@ QFileDialog *ShowPlaceMoleculeSheet(WindowRef window) {
   dialog->setWindowModality(Qt::WindowModal);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   // The dialog belongs to the window: it cannot outlive it.
-  QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
-                   [window](const QString &file) {
-                     NoteDialogFolder(file.toStdString());
-                     PlaceMoleculeFile(file.toStdString(), window);
-                   });
+  QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [window](const QString &file) {
+    NoteDialogFolder(file.toStdString());
+    PlaceMoleculeFile(file.toStdString(), window);
+  });
   dialog->open();
   return dialog;
 }

@@ -36,8 +36,7 @@ public:
     if (page.isEmpty())
       return false;
     button->setProperty(kJoinedProperty, true);
-    QObject::connect(button, &QAbstractButton::clicked, button,
-                     [page] { MyOpenHelpPage(page.toStdString()); });
+    QObject::connect(button, &QAbstractButton::clicked, button, [page] { MyOpenHelpPage(page.toStdString()); });
     return false;
   }
 };

@@ -13,17 +13,17 @@
 #include <memory>
 
 #include <QApplication>
-#include <QDir>
-#include <QFileDialog>
-#include <QMessageBox>
-#include <QPrintDialog>
-#include <QPushButton>
 #include <QComboBox>
+#include <QDir>
 #include <QDoubleSpinBox>
+#include <QFileDialog>
 #include <QFormLayout>
+#include <QMessageBox>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QPrintDialog>
 #include <QPrinter>
+#include <QPushButton>
 #include <QRadioButton>
 
 namespace {
@@ -154,8 +154,9 @@ void NoteDialogFolderChosen(const std::filesystem::path &folder) {
 }
 
 std::optional<std::filesystem::path> RunFolderDialog(const std::string &message) {
-  const QString folder = QFileDialog::getExistingDirectory(QApplication::activeWindow(), QString::fromStdString(message),
-                                                           QString::fromStdString(DialogStartFolder().string()));
+  const QString folder =
+      QFileDialog::getExistingDirectory(QApplication::activeWindow(), QString::fromStdString(message),
+                                        QString::fromStdString(DialogStartFolder().string()));
   if (folder.isEmpty())
     return std::nullopt;
   NoteDialogFolderChosen(folder.toStdString());
@@ -164,9 +165,9 @@ std::optional<std::filesystem::path> RunFolderDialog(const std::string &message)
 
 std::vector<std::filesystem::path> RunOpenFilesDialog(const std::string &message, const std::string &filter) {
   std::vector<std::filesystem::path> files;
-  for (const QString &f :
-       QFileDialog::getOpenFileNames(QApplication::activeWindow(), QString::fromStdString(message),
-                                     QString::fromStdString(DialogStartFolder().string()), QString::fromStdString(filter)))
+  for (const QString &f : QFileDialog::getOpenFileNames(QApplication::activeWindow(), QString::fromStdString(message),
+                                                        QString::fromStdString(DialogStartFolder().string()),
+                                                        QString::fromStdString(filter)))
     files.emplace_back(f.toStdString());
   if (!files.empty())
     NoteDialogFolder(files.front());
@@ -265,8 +266,8 @@ bool ReadWindowOptionsDialog(QDialog *dialog, std::string &fontFamily, int &poin
 namespace {
 
 // The paper sizes the page setup offers, in pop-up order.
-constexpr QPageSize::PageSizeId kPaperSizes[] = {QPageSize::A4,     QPageSize::Letter, QPageSize::Legal,
-                                                 QPageSize::A3,     QPageSize::A5,     QPageSize::B5,
+constexpr QPageSize::PageSizeId kPaperSizes[] = {QPageSize::A4,      QPageSize::Letter,   QPageSize::Legal,
+                                                 QPageSize::A3,      QPageSize::A5,       QPageSize::B5,
                                                  QPageSize::Tabloid, QPageSize::Executive};
 constexpr const char *kMarginNames[4] = {"leftMargin", "topMargin", "rightMargin", "bottomMargin"};
 constexpr double kMaxMarginMillimetres = 100.0;

@@ -173,8 +173,8 @@ TEST_F(FreshStartTest, FileDialogsStartInTheFrontDocumentsFolder) {
     d->reject();
   });
   ProcessCommand(kCmdPrint);
-  EXPECT_TRUE(printFile.startsWith(QString::fromStdString(examples) + "/")) << "Print to file proposes "
-                                                                           << printFile.toStdString();
+  EXPECT_TRUE(printFile.startsWith(QString::fromStdString(examples) + "/"))
+      << "Print to file proposes " << printFile.toStdString();
 }
 
 TEST_F(FreshStartTest, HelpWithoutALauncherOpensTheOwnWindowAndEveryFormsHelpButtonItsPage) {
