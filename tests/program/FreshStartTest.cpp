@@ -12,8 +12,6 @@
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
-#include "Preferences.h"
-#include "export/PictureExport.h"
 #include "window/MainWindowData.h"
 
 #include <QAbstractButton>
