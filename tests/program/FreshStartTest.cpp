@@ -176,10 +176,16 @@ TEST_F(FreshStartTest, FileDialogsStartInTheFrontDocumentsFolder) {
 }
 
 TEST_F(FreshStartTest, HelpWithoutALauncherOpensTheOwnWindowAndEveryFormsHelpButtonItsPage) {
-  const QByteArray path = qgetenv("PATH");
-  const fs::path empty = fs::temp_directory_path() / "test_program_no_launcher";
-  fs::create_directories(empty);
-  qputenv("PATH", QByteArray::fromStdString(empty.string()));
+  // No launcher on the PATH, until the test ends.
+  struct PathWithoutLauncher {
+    QByteArray saved = qgetenv("PATH");
+    PathWithoutLauncher() {
+      const fs::path empty = fs::temp_directory_path() / "test_program_no_launcher";
+      fs::create_directories(empty);
+      qputenv("PATH", QByteArray::fromStdString(empty.string()));
+    }
+    ~PathWithoutLauncher() { qputenv("PATH", saved); }
+  } noLauncher;
   ProcessCommand(kCmdHelp);
   ASSERT_NE(ShownHelp(), nullptr);
   EXPECT_TRUE(ShownHelp()->source().path().endsWith("help/pages/index.html"));
@@ -196,7 +202,6 @@ TEST_F(FreshStartTest, HelpWithoutALauncherOpensTheOwnWindowAndEveryFormsHelpBut
   ProcessCommand(FourCharsToLong("Pref"));
   ASSERT_NE(ShownHelp(), nullptr);
   EXPECT_TRUE(ShownHelp()->source().path().endsWith("help/pages/Preferences.html"));
-  qputenv("PATH", path);
 
   for (const char *form : {"LatticePlane", "RotationMovie", "EditAnnotation", "PlotRange", "OverviewPlay",
                            "Preferences", "SpacegroupWindow"}) {
