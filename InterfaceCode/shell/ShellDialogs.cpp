@@ -10,6 +10,7 @@
 #include <QFontComboBox>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <algorithm>
 #include <memory>
 
 #include <QApplication>
@@ -282,11 +283,13 @@ QDialog *CreatePageSetupDialog(const QPrinter &printer, QWidget *parent) {
   auto *form = new QFormLayout(dialog);
   auto *paper = new QComboBox(dialog);
   paper->setObjectName("paperSize");
-  for (QPageSize::PageSizeId id : kPaperSizes) {
+  const QPageSize::PageSizeId current = layout.pageSize().id();
+  for (QPageSize::PageSizeId id : kPaperSizes)
     paper->addItem(QPageSize::name(id), int(id));
-    if (layout.pageSize().id() == id)
-      paper->setCurrentIndex(paper->count() - 1);
-  }
+  // The printer's own paper stays on offer.
+  if (paper->findData(int(current)) < 0 && current != QPageSize::Custom)
+    paper->addItem(QPageSize::name(current), int(current));
+  paper->setCurrentIndex(std::max(0, paper->findData(int(current))));
   form->addRow(QObject::tr("Paper size:"), paper);
   auto *portrait = new QRadioButton(QObject::tr("Portrait"), dialog);
   auto *landscape = new QRadioButton(QObject::tr("Landscape"), dialog);
