@@ -14,7 +14,10 @@
 #include "render/RenderGlobals.h"
 #include "window/MainWindowData.h"
 
+#include <QFile>
 #include <QImageWriter>
+#include <cerrno>
+#include <cstring>
 
 #include <cmath>
 #include <cstdio>
@@ -114,27 +117,44 @@ const GraphicsExporter *FindGraphicsExporter(uint32_t fileType) {
 }
 
 int QTExportGWorldToFile(const PixelBuffer &image, const std::filesystem::path &file, uint32_t fileType,
-                         double resolution) {
+                         double resolution, std::string *reason) {
+  const auto failed = [reason](std::string why) {
+    if (reason)
+      *reason = std::move(why);
+    return kGraphicsWriteErr;
+  };
+  // The system's word for a failed write of our own writers.
+  const auto systemFailure = [&failed] { return failed(std::strerror(errno ? errno : EIO)); };
   const GraphicsExporter *ex = FindGraphicsExporter(fileType);
-  if (!ex)
+  if (!ex) {
+    if (reason)
+      *reason = "no writer for this picture format";
     return kNoGraphicsExporterErr;
+  }
   // PNG goes through our own writer, which compresses a plot several times
   // faster than the toolkit's and reads the pixels where they are.
+  errno = 0;
   if (fileType == kPNGFileType)
-    return WritePNGFile(image, file, resolution) ? 0 : kGraphicsWriteErr;
+    return WritePNGFile(image, file, resolution) ? 0 : systemFailure();
   QImage img = ovgfx::ImageView(const_cast<PixelBuffer &>(image)).convertToFormat(QImage::Format_RGB32);
   if (img.isNull())
-    return kGraphicsWriteErr;
+    return failed("out of memory");
   if (ex->format.empty()) {
     const std::vector<uint8_t> header(ovgfx::kPictFileHeaderSize, 0);
-    return WriteBytes(file, header, ovgfx::EncodeDirectBitsPicture(img, resolution)) ? 0 : kGraphicsWriteErr;
+    errno = 0;
+    return WriteBytes(file, header, ovgfx::EncodeDirectBitsPicture(img, resolution)) ? 0 : systemFailure();
   }
   const int dotsPerMetre = int(std::lround(resolution * kInchesPerMetre));
   img.setDotsPerMeterX(dotsPerMetre);
   img.setDotsPerMeterY(dotsPerMetre);
-  QImageWriter writer(QString::fromStdString(file.string()), QByteArray(ex->format.c_str()));
+  QFile out(QString::fromStdString(file.string()));
+  if (!out.open(QIODevice::WriteOnly))
+    return failed(out.errorString().toStdString());
+  QImageWriter writer(&out, QByteArray(ex->format.c_str()));
   writer.setQuality(kExportQuality * 100 / 1024);
-  return writer.write(img) ? 0 : kGraphicsWriteErr;
+  if (!writer.write(img))
+    return failed(writer.errorString().toStdString());
+  return 0;
 }
 
 int DoExportGWorldToFile(const PixelBuffer &image, const std::filesystem::path &file, uint32_t fileType,
@@ -226,12 +246,10 @@ int QTWritePixelImage(WindowRef window, int width, int height, double resolution
                           "An error occurred whilst creating an offscreen graphics port.", nullptr};
   return ReplotAtSize(window, width, height, int16_t(ClampedValue(resolution, 1.0, 32767.0)), texts,
                       [&](const PixelBuffer &image) {
-                        const int err = QTExportGWorldToFile(image, file, exporterType, resolution);
-                        if (err != 0) {
-                          char why[64];
-                          std::snprintf(why, sizeof why, "An error of type %ld occurred", long(err));
-                          MyCFStopAlert("Sorry, graphics export failed", why);
-                        }
+                        std::string reason;
+                        const int err = QTExportGWorldToFile(image, file, exporterType, resolution, &reason);
+                        if (err != 0)
+                          AlertExportFailed("Sorry, graphics export failed", file, reason);
                         return err;
                       });
 }

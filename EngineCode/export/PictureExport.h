@@ -65,9 +65,10 @@ void InitGraphicsExportersArray();
 const GraphicsExporter *FindGraphicsExporter(uint32_t fileType);
 
 // Writes the image through the writer of the file type at the resolution
-// (dots per inch, stored in the file) and quality 768: 0, or the first error.
+// (dots per inch, stored in the file) and quality 768: 0, or the first error
+// with its reason in words in `reason` when given.
 int QTExportGWorldToFile(const ovgfx::PixelBuffer &image, const std::filesystem::path &file, uint32_t fileType,
-                         double resolution);
+                         double resolution, std::string *reason = nullptr);
 int DoExportGWorldToFile(const ovgfx::PixelBuffer &image, const std::filesystem::path &file, uint32_t fileType,
                          double resolution);
 

@@ -71,10 +71,15 @@ struct PrefsRecord {
   uint8_t spacegroupInfoPanel = 0;
   Rect elementsWindowBounds;
   Rect atomPickerBounds;
-  uint16_t atomPickerCount = 0; // elements on the picker's buttons
-  ElementCode atomPickerElements[10] = {kBlankElement, kBlankElement, kBlankElement, kBlankElement, kBlankElement,
-                                        kBlankElement, kBlankElement, kBlankElement, kBlankElement, kBlankElement};
-  ElementCode atomPickerChoice = kBlankElement;
+  // The picker's buttons; the factory list holds the elements most
+  // structures are built from, carbon chosen, so that the add-atom tool adds
+  // an atom from the first click.
+  uint16_t atomPickerCount = 10; // elements on the picker's buttons
+  ElementCode atomPickerElements[10] = {TwoCharsToShort("C"),  TwoCharsToShort("H"),  TwoCharsToShort("O"),
+                                        TwoCharsToShort("N"),  TwoCharsToShort("S"),  TwoCharsToShort("P"),
+                                        TwoCharsToShort("Cl"), TwoCharsToShort("Si"), TwoCharsToShort("Na"),
+                                        TwoCharsToShort("Fe")};
+  ElementCode atomPickerChoice = TwoCharsToShort("C");
   Rect annotationWindowBounds;
   Rect distanceWindowBounds;
   float distanceMaximum = 3.0f; // Distance Explorer maximum distance (A); the distances report's search radius

@@ -48,7 +48,7 @@ extern DiscardSymmetryConsentProc gDiscardSymmetryConsent;
 inline constexpr const char *kRotateSelectionAlert = "Rotate Selection Mode";
 inline constexpr const char *kRotateSelectionExplanation =
     "A minimum of two atoms must be selected for rotation. Alternatively, to rotate all atoms in the structure, "
-    "switch to Rotate All mode (click the toolbar's Rotate All button)";
+    "switch to Rotate All mode (press O in the structure window)";
 inline constexpr const char *kIllegalRotationAlert = "Illegal rotation!";
 inline constexpr const char *kIllegalRotationExplanation =
     "Atoms of the same site type in different unit cells cannot be rotated. Please revise your selection.";

@@ -4,6 +4,7 @@
 #include "structurewindow/StructureWindow.h"
 
 #include "documents/PlaceMolecule.h"
+#include "shell/ShellDialogs.h"
 #include "window/MainWindowData.h"
 
 #include <QFileDialog>
@@ -34,7 +35,8 @@ QFileDialog *ShowPlaceMoleculeSheet(WindowRef window) {
   const CrystalRec *c = window ? GetWindowCrystal(window) : nullptr;
   if (!parent || !c || !IsWindowFileOpen(window))
     return nullptr;
-  auto *dialog = new QFileDialog(parent, "Please choose a Orvalisphere molecule file");
+  auto *dialog = new QFileDialog(parent, "Please choose a Orvalisphere molecule file",
+                                 QString::fromStdString(DialogStartFolder().string()));
   dialog->setOption(QFileDialog::DontUseNativeDialog); // the header filter needs our own list
   dialog->setFileMode(QFileDialog::ExistingFile);
   dialog->setAcceptMode(QFileDialog::AcceptOpen);
@@ -42,8 +44,10 @@ QFileDialog *ShowPlaceMoleculeSheet(WindowRef window) {
   dialog->setWindowModality(Qt::WindowModal);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   // The dialog belongs to the window: it cannot outlive it.
-  QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
-                   [window](const QString &file) { PlaceMoleculeFile(file.toStdString(), window); });
+  QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [window](const QString &file) {
+    NoteDialogFolder(file.toStdString());
+    PlaceMoleculeFile(file.toStdString(), window);
+  });
   dialog->open();
   return dialog;
 }

@@ -2,6 +2,7 @@
 
 #include "HostServices.h"
 #include "export/PictureExport.h"
+#include "shell/ShellDialogs.h"
 
 #include <QFileDialog>
 #include <QStringList>
@@ -39,7 +40,8 @@ int RunGraphicsSaveDialog(QWidget *parent, std::string_view title, std::string_v
   QStringList filters;
   for (const GraphicsExporter &e : gGraphicsExporters)
     filters << GraphicsSaveFilter(e.subType);
-  QFileDialog dialog(parent, QString::fromUtf8(title.data(), qsizetype(title.size())));
+  QFileDialog dialog(parent, QString::fromUtf8(title.data(), qsizetype(title.size())),
+                     QString::fromStdString(DialogStartFolder().string()));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setNameFilters(filters);
   dialog.selectNameFilter(GraphicsSaveFilter(*fileType));
@@ -50,6 +52,7 @@ int RunGraphicsSaveDialog(QWidget *parent, std::string_view title, std::string_v
   if (chosen >= 0)
     *fileType = gGraphicsExporters[size_t(chosen)].subType;
   *file = std::filesystem::path(dialog.selectedFiles().front().toStdString());
+  NoteDialogFolder(*file);
   // A typed extension the writers know wins over the pop-up.
   if (const uint32_t typed = GraphicsTypeOfExtension(*file))
     *fileType = typed;

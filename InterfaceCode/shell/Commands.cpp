@@ -488,7 +488,7 @@ QAction *GetCommandAction(uint32_t code) {
   const CommandInfo *info = FindCommandInfo(code);
   if (!info)
     return nullptr;
-  auto *action = new QAction(QString::fromUtf8(info->title), &r.owner);
+  auto *action = new QAction(MenuItemTitle(QString::fromUtf8(info->title)), &r.owner);
   action->setData(QVariant::fromValue(code));
   if (*info->shortcut)
     action->setShortcut(QKeySequence(QString::fromUtf8(info->shortcut)));
@@ -505,8 +505,13 @@ uint32_t GetActionCommand(const QAction *action) {
   return ok ? code : 0;
 }
 
+QString MenuItemTitle(const QString &title) {
+  QString shown = title;
+  return shown.replace(u'&', QStringLiteral("&&"));
+}
+
 QAction *MakeCommandItem(uint32_t code, const QString &title, const QVariant &argument, QObject *parent) {
-  auto *action = new QAction(title, parent);
+  auto *action = new QAction(MenuItemTitle(title), parent);
   action->setData(QVariant::fromValue(code));
   action->setProperty("argument", argument);
   QObject::connect(action, &QAction::triggered, action, [action] { Trigger(action); });

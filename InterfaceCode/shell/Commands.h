@@ -134,6 +134,11 @@ QString MenuBarTitle(const MenuInfo &menu);
 // Marks the mnemonics of the bar's menus (idempotent).
 void SetMenuBarMnemonics(QMenuBar *bar);
 
+// A title as a menu item shows it: Qt takes "&" for a mnemonic mark, so
+// every "&" of a title is doubled and shows as itself. Every command item's
+// title goes through here.
+QString MenuItemTitle(const QString &title);
+
 // The action of a command in the table (made on first use; program-wide).
 // Null for a code that is not in the table.
 QAction *GetCommandAction(uint32_t code);

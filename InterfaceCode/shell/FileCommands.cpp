@@ -345,6 +345,7 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
     w->SetFile({});
     w->setWindowTitle(QString::fromStdString(file.stem().string()));
   }
+  NoteDocumentFolder(window, file);
   ShowOpenedStructure(window);
   AddRecentFile(file);
   UpdateFloatingWindows();
@@ -378,7 +379,7 @@ bool DoSaveWindowAs(WindowRef window) {
   if (!w || !crystal || !IsWindowFileOpen(window))
     return false;
   const char *extension = crystal->molecule ? ".ovmf" : ".ovdf";
-  const std::filesystem::path folder = w->File().empty() ? LastDialogFolder() : w->File().parent_path();
+  const std::filesystem::path folder = DialogStartFolder(window);
   const std::string proposed = GraphWindowTitle(window) + extension;
   std::optional<std::filesystem::path> chosen = GetShellDialogs().GetSaveFile("Save As", proposed, folder);
   if (!chosen)

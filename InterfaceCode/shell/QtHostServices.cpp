@@ -16,7 +16,7 @@
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
-#include <QDesktopServices>
+#include "HelpCommands.h"
 #include <QUrl>
 #include <QAbstractButton>
 #include <QApplication>
@@ -377,12 +377,8 @@ int QtHostServices::SaveFileDialog(std::string_view prompt, std::string_view pro
                                    std::filesystem::path *file) {
   if (!file)
     return -50;
-  std::filesystem::path folder = LastDialogFolder();
-  if (WindowRef front = FrontGraphWindow())
-    if (MainWindow *w = StructureWindow(front); w && !w->File().empty())
-      folder = w->File().parent_path();
   std::optional<std::filesystem::path> chosen =
-      GetShellDialogs().GetSaveFile(std::string(prompt), std::string(proposedName), folder);
+      GetShellDialogs().GetSaveFile(std::string(prompt), std::string(proposedName), DialogStartFolder());
   if (!chosen)
     return kUserCanceledErr;
   NoteDialogFolder(*chosen);
@@ -401,7 +397,7 @@ void QtHostServices::OpenHelpPage(std::string_view page) {
   QUrl url = QUrl::fromLocalFile(QString(OV_RESOURCE_DIR) + "/help/" + QString::fromStdString(text.substr(0, hash)));
   if (hash != std::string::npos)
     url.setFragment(QString::fromStdString(text.substr(hash + 1)));
-  QDesktopServices::openUrl(url);
+  OpenHelpUrl(url);
 }
 
 bool QtHostServices::ChooseColour(std::string_view prompt, RGBColor *colour) {
@@ -444,11 +440,12 @@ namespace {
 int RunOpenDialog(std::string_view prompt, const QString &filter, std::filesystem::path *file) {
   if (!file)
     return -50;
-  const QString chosen =
-      QFileDialog::getOpenFileName(QApplication::activeWindow(), QString::fromUtf8(prompt), QDir::homePath(), filter);
+  const QString chosen = QFileDialog::getOpenFileName(QApplication::activeWindow(), QString::fromUtf8(prompt),
+                                                      QString::fromStdString(DialogStartFolder().string()), filter);
   if (chosen.isEmpty())
     return kUserCanceledErr;
   *file = chosen.toStdString();
+  NoteDialogFolder(*file);
   return 0;
 }
 

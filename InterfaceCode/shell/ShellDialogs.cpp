@@ -2,25 +2,39 @@
 
 #include "Forms.h"
 #include "structurewindow/EditAnnotation.h"
+#include "structurewindow/MainWindow.h"
+#include "structurewindow/StructureWindow.h"
 #include "ui_WindowOptions.h"
 
 #include <QDialogButtonBox>
 #include <QFontComboBox>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <algorithm>
 #include <memory>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QMessageBox>
-#include <QPageSetupDialog>
+#include <QPageLayout>
+#include <QPageSize>
 #include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
+#include <QRadioButton>
 
 namespace {
 
 std::filesystem::path gLastDialogFolder;
+
+// The window property that holds the file its structure was read from. It
+// names the window's document while the window bears the file's name: a
+// window emptied and given a new structure is retitled.
+constexpr const char *kDocumentFileProperty = "documentFile";
 
 // The document types by extension, as the file dialogs name them.
 struct DocumentType {
@@ -58,14 +72,24 @@ public:
   }
 
   bool PageSetup(QPrinter &printer, QWidget *parent) override {
-    QPageSetupDialog dialog(&printer, parent);
-    return dialog.exec() == QDialog::Accepted;
+    // Our own dialog: Qt's serves only printers the system knows, and
+    // printing to a file is what many systems have.
+    std::unique_ptr<QDialog> dialog(CreatePageSetupDialog(printer, parent));
+    if (dialog->exec() != QDialog::Accepted)
+      return false;
+    ApplyPageSetupDialog(dialog.get(), printer);
+    return true;
   }
 
   bool PrintSetup(QPrinter &printer, QWidget *parent) override {
     QPrintDialog dialog(&printer, parent);
     dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
-    return dialog.exec() == QDialog::Accepted;
+    ProposePrintFile(&dialog, printer);
+    if (dialog.exec() != QDialog::Accepted)
+      return false;
+    if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty())
+      NoteDialogFolder(printer.outputFileName().toStdString());
+    return true;
   }
 
   SaveChangesAnswer ConfirmSaveChanges(const std::string &documentName, bool quitting) override {
@@ -104,6 +128,53 @@ ShellDialogs *gDialogs = nullptr;
 ShellDialogs &GetShellDialogs() { return gDialogs ? *gDialogs : gQtDialogs; }
 void SetShellDialogs(ShellDialogs *dialogs) { gDialogs = dialogs; }
 
+std::filesystem::path DialogStartFolder(WindowRef window) {
+  if (MainWindow *w = GetMainWindow(window ? window : FrontGraphWindow())) {
+    if (!w->File().empty() && w->File().has_parent_path())
+      return w->File().parent_path();
+    const std::filesystem::path file = w->property(kDocumentFileProperty).toString().toStdString();
+    if (file.has_parent_path() && PlainWindowTitle(w).toStdString() == file.stem().string())
+      return file.parent_path();
+  }
+  return LastDialogFolder();
+}
+
+void NoteDocumentFolder(WindowRef window, const std::filesystem::path &file) {
+  MainWindow *w = GetMainWindow(window);
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, ec);
+  if (w && !ec && absolute.has_parent_path())
+    w->setProperty(kDocumentFileProperty, QString::fromStdString(absolute.string()));
+}
+
+void NoteDialogFolderChosen(const std::filesystem::path &folder) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+  if (!ec && !absolute.empty())
+    gLastDialogFolder = absolute;
+}
+
+std::optional<std::filesystem::path> RunFolderDialog(const std::string &message) {
+  const QString folder =
+      QFileDialog::getExistingDirectory(QApplication::activeWindow(), QString::fromStdString(message),
+                                        QString::fromStdString(DialogStartFolder().string()));
+  if (folder.isEmpty())
+    return std::nullopt;
+  NoteDialogFolderChosen(folder.toStdString());
+  return folder.toStdString();
+}
+
+std::vector<std::filesystem::path> RunOpenFilesDialog(const std::string &message, const std::string &filter) {
+  std::vector<std::filesystem::path> files;
+  for (const QString &f : QFileDialog::getOpenFileNames(QApplication::activeWindow(), QString::fromStdString(message),
+                                                        QString::fromStdString(DialogStartFolder().string()),
+                                                        QString::fromStdString(filter)))
+    files.emplace_back(f.toStdString());
+  if (!files.empty())
+    NoteDialogFolder(files.front());
+  return files;
+}
+
 std::filesystem::path LastDialogFolder() {
   return gLastDialogFolder.empty() ? std::filesystem::path(QDir::homePath().toStdString()) : gLastDialogFolder;
 }
@@ -116,7 +187,7 @@ void NoteDialogFolder(const std::filesystem::path &file) {
 }
 
 QFileDialog *CreateOpenDialog(QWidget *parent) {
-  auto *dialog = new QFileDialog(parent, "Open", QString::fromStdString(LastDialogFolder().string()));
+  auto *dialog = new QFileDialog(parent, "Open", QString::fromStdString(DialogStartFolder().string()));
   dialog->setFileMode(QFileDialog::ExistingFiles);
   dialog->setAcceptMode(QFileDialog::AcceptOpen);
   QStringList filters{"Structures (*.ovdf *.ovmf *.ovtx)"};
@@ -189,4 +260,105 @@ bool ReadWindowOptionsDialog(QDialog *dialog, std::string &fontFamily, int &poin
     fontFamily = font->currentFont().family().toStdString();
   pointSize = v;
   return true;
+}
+
+// ---- Page setup ------------------------------------------------------------------------
+
+namespace {
+
+// The paper sizes the page setup offers, in pop-up order.
+constexpr QPageSize::PageSizeId kPaperSizes[] = {QPageSize::A4,      QPageSize::Letter,   QPageSize::Legal,
+                                                 QPageSize::A3,      QPageSize::A5,       QPageSize::B5,
+                                                 QPageSize::Tabloid, QPageSize::Executive};
+constexpr const char *kMarginNames[4] = {"leftMargin", "topMargin", "rightMargin", "bottomMargin"};
+constexpr double kMaxMarginMillimetres = 100.0;
+
+} // namespace
+
+QDialog *CreatePageSetupDialog(const QPrinter &printer, QWidget *parent) {
+  auto *dialog = new QDialog(parent);
+  dialog->setObjectName("PageSetup");
+  dialog->setWindowTitle(QObject::tr("Page Setup"));
+  const QPageLayout layout = printer.pageLayout();
+  auto *form = new QFormLayout(dialog);
+  auto *paper = new QComboBox(dialog);
+  paper->setObjectName("paperSize");
+  const QPageSize::PageSizeId current = layout.pageSize().id();
+  for (QPageSize::PageSizeId id : kPaperSizes)
+    paper->addItem(QPageSize::name(id), int(id));
+  // The printer's own paper stays on offer.
+  if (paper->findData(int(current)) < 0 && current != QPageSize::Custom)
+    paper->addItem(QPageSize::name(current), int(current));
+  paper->setCurrentIndex(std::max(0, paper->findData(int(current))));
+  form->addRow(QObject::tr("Paper size:"), paper);
+  auto *portrait = new QRadioButton(QObject::tr("Portrait"), dialog);
+  auto *landscape = new QRadioButton(QObject::tr("Landscape"), dialog);
+  portrait->setObjectName("portrait");
+  landscape->setObjectName("landscape");
+  (layout.orientation() == QPageLayout::Landscape ? landscape : portrait)->setChecked(true);
+  auto *orientation = new QHBoxLayout;
+  orientation->addWidget(portrait);
+  orientation->addWidget(landscape);
+  form->addRow(QObject::tr("Orientation:"), orientation);
+  const QMarginsF margins = layout.margins(QPageLayout::Millimeter);
+  const double values[4] = {margins.left(), margins.top(), margins.right(), margins.bottom()};
+  const char *labels[4] = {"Left margin (mm):", "Top margin (mm):", "Right margin (mm):", "Bottom margin (mm):"};
+  for (int k = 0; k < 4; ++k) {
+    auto *field = new QDoubleSpinBox(dialog);
+    field->setObjectName(kMarginNames[k]);
+    field->setRange(0.0, kMaxMarginMillimetres);
+    field->setDecimals(1);
+    field->setValue(values[k]);
+    form->addRow(QObject::tr(labels[k]), field);
+  }
+  auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+  form->addRow(buttons);
+  return dialog;
+}
+
+void ApplyPageSetupDialog(QDialog *dialog, QPrinter &printer) {
+  auto *paper = dialog->findChild<QComboBox *>("paperSize");
+  auto *landscape = dialog->findChild<QRadioButton *>("landscape");
+  double m[4] = {};
+  for (int k = 0; k < 4; ++k)
+    if (auto *field = dialog->findChild<QDoubleSpinBox *>(kMarginNames[k]))
+      m[k] = field->value();
+  const QPageSize size(paper ? QPageSize::PageSizeId(paper->currentData().toInt()) : QPageSize::A4);
+  const QPageLayout layout(size, landscape && landscape->isChecked() ? QPageLayout::Landscape : QPageLayout::Portrait,
+                           QMarginsF(m[0], m[1], m[2], m[3]), QPageLayout::Millimeter);
+  printer.setPageLayout(layout);
+}
+
+// ---- Print to file ---------------------------------------------------------------------
+
+namespace {
+
+// Fills the print dialog's file field when the dialog shows (the dialog
+// writes its own proposal into the field as it shows).
+class PrintFileProposer : public QObject {
+public:
+  PrintFileProposer(QObject *parent, QString file) : QObject(parent), file_(std::move(file)) {}
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (event->type() == QEvent::Show)
+      if (auto *field = watched->findChild<QLineEdit *>("filename"))
+        field->setText(file_);
+    return false;
+  }
+
+private:
+  QString file_;
+};
+
+} // namespace
+
+void ProposePrintFile(QDialog *printDialog, QPrinter &printer) {
+  if (!printDialog || !printer.outputFileName().isEmpty())
+    return;
+  QString name = printer.docName();
+  if (name.isEmpty())
+    name = "print";
+  const QString file = QString::fromStdString((DialogStartFolder() / (name.toStdString() + ".pdf")).string());
+  printDialog->installEventFilter(new PrintFileProposer(printDialog, file));
 }

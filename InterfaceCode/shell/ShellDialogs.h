@@ -5,6 +5,8 @@
 // that no test ever waits for a person.
 #pragma once
 
+#include "HostServices.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -36,10 +38,32 @@ public:
   virtual bool PrintSetup(QPrinter &, QWidget * /*parent*/) { return false; }
 };
 
-// The folder the file dialogs start in: that of the file last opened or
-// saved through them (the home folder before the first).
+// The folder every file dialog starts in (open, save, exports, print to
+// file, folder choices): the document folder of the window the dialog is
+// for (the front structure window when none is named), else the folder last
+// used in any dialog, else the home folder.
+std::filesystem::path DialogStartFolder(WindowRef window = nullptr);
+// The folder last used in a dialog (the home folder before the first); each
+// dialog notes the file or folder the user chose in it.
 std::filesystem::path LastDialogFolder();
 void NoteDialogFolder(const std::filesystem::path &file);
+void NoteDialogFolderChosen(const std::filesystem::path &folder);
+// Remembers the file a window's structure was read from, documents and text
+// files alike: its folder is the window's document folder while the window
+// bears its name.
+void NoteDocumentFolder(WindowRef window, const std::filesystem::path &file);
+// A modal folder choice and a modal choice of files to open, both starting
+// in the start folder; none when cancelled.
+std::optional<std::filesystem::path> RunFolderDialog(const std::string &message);
+std::vector<std::filesystem::path> RunOpenFilesDialog(const std::string &message, const std::string &filter);
+// The page setup dialog of the shell over the printer's page layout: paper
+// size, orientation and margins; the caller owns it. After OK,
+// `ApplyPageSetupDialog` sets the printer's page layout from it.
+QDialog *CreatePageSetupDialog(const QPrinter &printer, QWidget *parent);
+void ApplyPageSetupDialog(QDialog *dialog, QPrinter &printer);
+// Print to file proposes the window's document name in the start folder;
+// the print dialog's file field takes it when the dialog shows.
+void ProposePrintFile(QDialog *printDialog, QPrinter &printer);
 // The Qt file dialogs as the shell shows them; the caller owns them. The
 // open dialog offers the documents the program reads; the save dialog the
 // type of the proposed name's extension (documents by their own names).

@@ -420,7 +420,7 @@ TEST(TrackBallTest, RotateSelectionModeNeedsTwoSelectedAtoms) {
   EXPECT_EQ(host.alerts[0].message, "Rotate Selection Mode");
   EXPECT_EQ(host.alerts[0].explanation,
             "A minimum of two atoms must be selected for rotation. Alternatively, to rotate all atoms in the "
-            "structure, switch to Rotate All mode (click the toolbar's Rotate All button)");
+            "structure, switch to Rotate All mode (press O in the structure window)");
   EXPECT_FALSE(IsTrackBallActive());
   EXPECT_EQ(gTrackBallRotn, 0);
 

@@ -29,10 +29,10 @@ std::string ReadFile(const fs::path &path) {
 }
 
 // The page names the code and the forms hand to the help viewer: every string
-// literal naming an .html file, outside comments.
+// literal (or form string) naming an .html file, outside comments.
 std::map<std::string, std::string> HelpReferences() {
   std::map<std::string, std::string> found; // page -> where
-  const std::regex literal(R"re("([A-Za-z0-9_/]+\.html)(#[A-Za-z0-9_-]+)?")re");
+  const std::regex literal(R"re((?:"|<string>)([A-Za-z0-9_/]+\.html)(#[A-Za-z0-9_-]+)?(?:"|</string>))re");
   for (const char *folder : {"EngineCode", "InterfaceCode", "PlatformCode", "resources/ui"})
     for (const auto &entry : fs::recursive_directory_iterator(kSource / folder)) {
       const std::string ext = entry.path().extension().string();
