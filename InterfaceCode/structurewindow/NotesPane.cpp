@@ -20,6 +20,7 @@
 #include <QGlyphRun>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
@@ -273,6 +274,8 @@ NotesLayout *LayoutOf(QTextEdit *edit) { return edit ? edit->document()->findChi
 
 // How far the shadow of the shadow style falls, right and down, in pixels.
 constexpr qreal kShadowOffset = 2;
+// The shadow is the text's colour at this share of its opacity.
+constexpr float kShadowOpacity = 0.45f;
 
 // Draws the shadows of the notes' shadowed text under the text, which the
 // view then draws as usual; and adds the spelling commands to the notes'
@@ -287,7 +290,7 @@ protected:
     if (object != viewport_)
       return false;
     if (event->type() == QEvent::Paint)
-      PaintShadows();
+      PaintShadows(static_cast<QPaintEvent *>(event)->rect());
     else if (event->type() == QEvent::ContextMenu) {
       ShowContextMenu(static_cast<QContextMenuEvent *>(event));
       return true;
@@ -296,12 +299,14 @@ protected:
   }
 
 private:
-  void PaintShadows() {
+  // `area`: the part of the viewport being painted.
+  void PaintShadows(const QRect &area) {
     QTextDocument *doc = edit_->document();
     QPainter painter;
     const QPointF scroll(edit_->horizontalScrollBar()->value(), edit_->verticalScrollBar()->value());
+    const QRectF shown = QRectF(area).translated(scroll).adjusted(-kShadowOffset, -kShadowOffset, 0, 0);
     for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
-      if (!b.isVisible())
+      if (!b.isVisible() || !b.layout()->boundingRect().translated(b.layout()->position()).intersects(shown))
         continue;
       const QPointF origin = b.layout()->position() - scroll;
       for (auto it = b.begin(); !it.atEnd(); ++it) {
@@ -314,7 +319,7 @@ private:
           painter.setRenderHint(QPainter::Antialiasing);
         }
         QColor shadow = f.foreground().color();
-        shadow.setAlphaF(shadow.alphaF() * 0.45f);
+        shadow.setAlphaF(shadow.alphaF() * kShadowOpacity);
         painter.setPen(shadow);
         for (const QGlyphRun &run : fragment.glyphRuns())
           painter.drawGlyphRun(origin + QPointF(kShadowOffset, kShadowOffset), run);
@@ -337,8 +342,9 @@ private:
         menu->insertAction(first, MakeCommandItem(kCmdChangeSpelling, QString::fromStdString(suggestions[i]),
                                                   QString::fromStdString(suggestions[i]), menu));
       if (suggestions.empty()) {
-        QAction *none = menu->insertSeparator(first);
-        none->setText("No Guesses Found");
+        auto *none = new QAction("No Guesses Found", menu);
+        none->setEnabled(false);
+        menu->insertAction(first, none);
       }
       menu->insertAction(first, MakeCommandItem(kCmdIgnoreSpelling, "Ignore Spelling", {}, menu));
       menu->insertAction(first, MakeCommandItem(kCmdLearnSpelling, "Learn Spelling", {}, menu));

@@ -215,6 +215,10 @@ TEST_F(NotesLayoutTest, MisspeltWordsAreUnderlinedWhileCheckingAsYouType) {
   EXPECT_EQ(notes->textCursor().selectedText(), "Teh");
   ProcessCommand(kCmdCheckSpelling);
   EXPECT_EQ(notes->textCursor().selectedText(), "mispelt");
+  // A suggestion picked replaces it.
+  ProcessCommand(kCmdChangeSpelling, QString("misspelled"));
+  EXPECT_EQ(Underlined(notes), "Teh|");
+  EXPECT_EQ(notes->toPlainText(), "Teh quick misspelled fox");
   // The setting recorded as the preferences' starts a new window's notes
   // checking too.
   RecordMainWindowPrefs(w->Ref());
@@ -226,6 +230,9 @@ TEST_F(NotesLayoutTest, MisspeltWordsAreUnderlinedWhileCheckingAsYouType) {
   EXPECT_EQ(Underlined(second->NotesView()), "Teh|");
   ProcessCommand(kCmdCheckSpellingAsYouType);
   EXPECT_EQ(Underlined(second->NotesView()), "");
+  // An ignored word is marked no more, in any window.
+  ProcessCommand(kCmdIgnoreSpelling);
+  EXPECT_EQ(Underlined(notes), "");
   gPrefs.notesSpellCheck = 0;
   ClearWindowModified(second->Ref());
   DoCloseMainWindow(second->Ref());
