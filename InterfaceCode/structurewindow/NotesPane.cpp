@@ -1,5 +1,6 @@
 #include "NotesPane.h"
 
+#include "ContextMenus.h"
 #include "MainWindow.h"
 #include "StructureWindow.h"
 #include "WindowInput.h"
@@ -15,7 +16,7 @@
 #include "spelling/SpellChecker.h"
 
 #include <QAction>
-#include <QContextMenuEvent>
+#include <QMouseEvent>
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QGuiApplication>
@@ -272,14 +273,16 @@ private:
 
 NotesLayout *LayoutOf(QTextEdit *edit) { return edit ? edit->document()->findChild<NotesLayout *>() : nullptr; }
 
+// The notes view's last click, in viewport pixels.
+constexpr const char *kMenuPointProperty = "menuPoint";
+
 // How far the shadow of the shadow style falls, right and down, in pixels.
 constexpr qreal kShadowOffset = 2;
 // The shadow is the text's colour at this share of its opacity.
 constexpr float kShadowOpacity = 0.45f;
 
 // Draws the shadows of the notes' shadowed text under the text, which the
-// view then draws as usual; and adds the spelling commands to the notes'
-// context menu.
+// view then draws as usual.
 class NotesViewFilter : public QObject {
 public:
   // Lives on the view's viewport, which the view deletes last.
@@ -291,10 +294,9 @@ protected:
       return false;
     if (event->type() == QEvent::Paint)
       PaintShadows(static_cast<QPaintEvent *>(event)->rect());
-    else if (event->type() == QEvent::ContextMenu) {
-      ShowContextMenu(static_cast<QContextMenuEvent *>(event));
-      return true;
-    }
+    else if (event->type() == QEvent::MouseButtonPress)
+      // Where the contextual menu's spelling part looks for a word.
+      edit_->setProperty(kMenuPointProperty, static_cast<QMouseEvent *>(event)->position().toPoint());
     return false;
   }
 
@@ -326,38 +328,6 @@ private:
       }
     }
   }
-  void ShowContextMenu(QContextMenuEvent *event) {
-    QMenu *menu = edit_->createStandardContextMenu(event->pos());
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    QAction *first = menu->actions().value(0);
-    // The misspelt word under the pointer: the dictionary's suggestions,
-    // then Ignore and Learn.
-    QTextCursor word = edit_->cursorForPosition(event->pos());
-    word.select(QTextCursor::WordUnderCursor);
-    const std::string text = word.selectedText().toStdString();
-    if (!text.empty() && !IsWordSpeltRight(text)) {
-      edit_->setTextCursor(word);
-      const std::vector<std::string> suggestions = SpellingSuggestions(text);
-      for (size_t i = 0; i < suggestions.size() && i < kMaxSuggestions; ++i)
-        menu->insertAction(first, MakeCommandItem(kCmdChangeSpelling, QString::fromStdString(suggestions[i]),
-                                                  QString::fromStdString(suggestions[i]), menu));
-      if (suggestions.empty()) {
-        auto *none = new QAction("No Guesses Found", menu);
-        none->setEnabled(false);
-        menu->insertAction(first, none);
-      }
-      menu->insertAction(first, MakeCommandItem(kCmdIgnoreSpelling, "Ignore Spelling", {}, menu));
-      menu->insertAction(first, MakeCommandItem(kCmdLearnSpelling, "Learn Spelling", {}, menu));
-      menu->insertSeparator(first);
-    }
-    menu->addSeparator();
-    menu->addAction(MakeCommandItem(kCmdCheckSpelling, "Check Spelling", {}, menu));
-    QAction *asYouType = MakeCommandItem(kCmdCheckSpellingAsYouType, "Check Spelling as You Type", {}, menu);
-    UpdateActionStatus(asYouType);
-    menu->addAction(asYouType);
-    menu->popup(event->globalPos());
-  }
-  static constexpr size_t kMaxSuggestions = 6;
   QTextEdit *edit_;
   QWidget *viewport_;
 };
@@ -861,6 +831,64 @@ OSStatus UpdateSpellingMenuItem(uint32_t command, QAction *action) {
   return kNoErr;
 }
 
+// The spelling part of the notes' contextual menu, put at its top while it
+// shows: for a misspelt word (the selected one, else the one clicked, else
+// the one at the caret), the dictionary's guesses, Ignore and Learn; then
+// Check Spelling and Check Spelling as You Type.
+constexpr size_t kMaxGuesses = 6;
+
+void AddSpellingItems(QMenu *menu) {
+  QTextEdit *edit = FrontNotes();
+  if (!edit)
+    return;
+  std::vector<QAction *> items;
+  auto item = [&](uint32_t code, const QString &title, const QVariant &argument = {}) {
+    QAction *action = MakeCommandItem(code, title, argument, menu);
+    action->setProperty("spellingItem", true);
+    items.push_back(action);
+    return action;
+  };
+  // The word clicked, when the menu comes from a click in the notes.
+  const QVariant clicked = edit->property(kMenuPointProperty);
+  edit->setProperty(kMenuPointProperty, QVariant());
+  QTextCursor word = edit->textCursor();
+  if (clicked.isValid() && !word.hasSelection())
+    word = edit->cursorForPosition(clicked.toPoint());
+  if (!word.hasSelection())
+    word.select(QTextCursor::WordUnderCursor);
+  const std::string text = word.selectedText().toStdString();
+  if (!text.empty() && !IsWordSpeltRight(text)) {
+    edit->setTextCursor(word);
+    const std::vector<std::string> guesses = SpellingSuggestions(text);
+    for (size_t i = 0; i < guesses.size() && i < kMaxGuesses; ++i)
+      item(kCmdChangeSpelling, QString::fromStdString(guesses[i]), QString::fromStdString(guesses[i]));
+    if (guesses.empty())
+      item(0, "No Guesses Found")->setEnabled(false);
+    item(kCmdIgnoreSpelling, "Ignore Spelling");
+    item(kCmdLearnSpelling, "Learn Spelling");
+    item(0, {})->setSeparator(true);
+  }
+  item(kCmdCheckSpelling, "Check Spelling");
+  QAction *asYouType = item(kCmdCheckSpellingAsYouType, "Check Spelling as You Type");
+  item(0, {})->setSeparator(true);
+  QAction *first = menu->actions().value(0);
+  for (QAction *action : items) {
+    menu->insertAction(first, action);
+    if (GetActionCommand(action))
+      UpdateActionStatus(action);
+  }
+  asYouType->setCheckable(true);
+}
+
+// Removed once the chosen item has run.
+void RemoveSpellingItems(QMenu *menu) {
+  for (QAction *action : menu->actions())
+    if (action->property("spellingItem").toBool()) {
+      menu->removeAction(action);
+      action->deleteLater();
+    }
+}
+
 } // namespace
 
 // ---- The Text menu ------------------------------------------------------------------
@@ -955,6 +983,12 @@ void UpdateTextMenuItem(uint32_t command, QAction *action) {
 
 void InstallNotesCommands() {
   AddCommandHandler(DoSpellingCommand, UpdateSpellingMenuItem);
+  if (gTextContextualMenu) {
+    QObject::connect(gTextContextualMenu, &QMenu::aboutToShow, gTextContextualMenu,
+                     [] { AddSpellingItems(gTextContextualMenu); });
+    QObject::connect(gTextContextualMenu, &QMenu::aboutToHide, gTextContextualMenu,
+                     [] { RemoveSpellingItems(gTextContextualMenu); });
+  }
   AddCommandHandler(
       [](uint32_t command, const QVariant &) -> OSStatus {
         const TextCommand *t = FindTextCommand(command);

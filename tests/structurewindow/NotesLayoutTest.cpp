@@ -3,6 +3,7 @@
 // pane's pixels; and the styled notes survive an Undo.
 #include "shell/Commands.h"
 #include "shell/FileCommands.h"
+#include "structurewindow/ContextMenus.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/NotesPane.h"
 #include "structurewindow/StructureWindow.h"
@@ -14,6 +15,7 @@
 #include "window/MainWindowData.h"
 
 #include <QKeyEvent>
+#include <QMenu>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -215,10 +217,20 @@ TEST_F(NotesLayoutTest, MisspeltWordsAreUnderlinedWhileCheckingAsYouType) {
   EXPECT_EQ(notes->textCursor().selectedText(), "Teh");
   ProcessCommand(kCmdCheckSpelling);
   EXPECT_EQ(notes->textCursor().selectedText(), "mispelt");
-  // A suggestion picked replaces it.
-  ProcessCommand(kCmdChangeSpelling, QString("misspelled"));
+  // A click with the secondary button on it: the notes' menu starts with
+  // the dictionary's guesses, and the one picked replaces the word.
+  Select(0, 0);
+  QTextCursor at(notes->document());
+  at.setPosition(12);
+  QTest::mouseClick(notes->viewport(), Qt::RightButton, {}, notes->cursorRect(at).center());
+  ASSERT_TRUE(gTextContextualMenu->isVisible());
+  QAction *guess = gTextContextualMenu->actions().value(0);
+  ASSERT_EQ(GetActionCommand(guess), kCmdChangeSpelling);
+  const QString replacement = guess->text();
+  guess->trigger();
+  gTextContextualMenu->hide();
+  EXPECT_EQ(notes->toPlainText(), "Teh quick " + replacement + " fox");
   EXPECT_EQ(Underlined(notes), "Teh|");
-  EXPECT_EQ(notes->toPlainText(), "Teh quick misspelled fox");
   // The setting recorded as the preferences' starts a new window's notes
   // checking too.
   RecordMainWindowPrefs(w->Ref());
