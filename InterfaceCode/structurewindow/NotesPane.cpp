@@ -162,6 +162,27 @@ bool IsOverbar(QChar ch, double before, double cross) {
   return ch == QChar(kOverbarCharacter) && before < 0 && cross > 0;
 }
 
+// The words of a text the dictionary does not know, as [start, end) ranges;
+// words with digits in them (formulas, labels) are left alone.
+std::vector<std::pair<int, int>> MisspeltWords(const QString &text) {
+  std::vector<std::pair<int, int>> out;
+  QTextBoundaryFinder words(QTextBoundaryFinder::Word, text);
+  for (int start = 0; start < text.size();) {
+    const int end = int(words.toNextBoundary());
+    if (end < 0)
+      break;
+    if (words.boundaryReasons() & QTextBoundaryFinder::EndOfItem) {
+      const QString word = text.mid(start, end - start);
+      const bool letters = std::any_of(word.begin(), word.end(), [](QChar ch) { return ch.isLetter(); });
+      const bool digits = std::any_of(word.begin(), word.end(), [](QChar ch) { return ch.isDigit(); });
+      if (letters && !digits && !IsWordSpeltRight(word.toStdString()))
+        out.emplace_back(start, end);
+    }
+    start = end;
+  }
+  return out;
+}
+
 // What Qt's text layout has no attribute for, laid on the notes' layout
 // (never on the stored text):
 // - the horizontal shift before a character: the character before it gets
@@ -243,30 +264,11 @@ protected:
   }
 
 private:
-  // Marks the letters of the words the dictionary does not know; words with
-  // digits in them (formulas, labels) are left alone.
   static bool MarkMisspelt(const QString &text, std::vector<bool> &misspelt) {
-    bool any = false;
-    QTextBoundaryFinder words(QTextBoundaryFinder::Word, text);
-    for (int start = 0; start >= 0 && start < text.size();) {
-      const int end = int(words.toNextBoundary());
-      if (end < 0)
-        break;
-      if (words.boundaryReasons() & QTextBoundaryFinder::EndOfItem) {
-        const QString word = text.mid(start, end - start);
-        bool letters = false, digits = false;
-        for (QChar ch : word) {
-          letters |= ch.isLetter();
-          digits |= ch.isDigit();
-        }
-        if (letters && !digits && !IsWordSpeltRight(word.toStdString())) {
-          std::fill(misspelt.begin() + start, misspelt.begin() + end, true);
-          any = true;
-        }
-      }
-      start = end;
-    }
-    return any;
+    const std::vector<std::pair<int, int>> words = MisspeltWords(text);
+    for (auto [start, end] : words)
+      std::fill(misspelt.begin() + start, misspelt.begin() + end, true);
+    return !words.empty();
   }
   bool spellCheck_ = false;
 };
@@ -746,24 +748,13 @@ void DoCheckSpelling() {
   QTextEdit *edit = FrontNotes();
   if (!edit)
     return;
-  const QString text = edit->document()->toPlainText();
+  // The first misspelt word after the selection, else the first of all.
   const int from = edit->textCursor().selectionEnd();
-  // The words after the selection, then those from the top.
-  std::optional<std::pair<int, int>> found;
-  QTextBoundaryFinder words(QTextBoundaryFinder::Word, text);
-  for (int start = 0; start < text.size() && !(found && found->first >= from);) {
-    const int end = int(words.toNextBoundary());
-    if (end < 0)
-      break;
-    const QString word = text.mid(start, end - start);
-    const bool letters = std::any_of(word.begin(), word.end(), [](QChar ch) { return ch.isLetter(); });
-    const bool digits = std::any_of(word.begin(), word.end(), [](QChar ch) { return ch.isDigit(); });
-    if ((words.boundaryReasons() & QTextBoundaryFinder::EndOfItem) && letters && !digits &&
-        !IsWordSpeltRight(word.toStdString()) && (!found || start >= from))
-      found = std::pair{start, end};
-    start = end;
-  }
-  if (!found) {
+  const std::vector<std::pair<int, int>> words = MisspeltWords(edit->document()->toPlainText());
+  auto found = std::find_if(words.begin(), words.end(), [from](const auto &w) { return w.first >= from; });
+  if (found == words.end())
+    found = words.begin();
+  if (found == words.end()) {
     Beep();
     return;
   }
