@@ -314,6 +314,9 @@ CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview) {
   DocumentExtras extras;
   if (gDocumentWindowHooks.getNotes)
     extras.notes = gDocumentWindowHooks.getNotes(window);
+  // The notes keep their styles in history and views as in a saved document.
+  if (gDocumentWindowHooks.getStyledNotes)
+    extras.styledNotes = gDocumentWindowHooks.getStyledNotes(window);
   if (withPreview && gDocumentWindowHooks.copyWindowPreview)
     extras.preview = gDocumentWindowHooks.copyWindowPreview(window);
   const std::filesystem::path file = NewCacheFilePath();

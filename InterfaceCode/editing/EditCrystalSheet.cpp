@@ -141,8 +141,11 @@ EditCrystalSheet::EditCrystalSheet(WindowRef window, std::unique_ptr<EditCrystal
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+  // The header starts out asking for a descending sort of the first column,
+  // which switching sorting on would apply at once: the sites keep the
+  // structure's order until the user clicks a column.
+  list_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
   list_->setSortingEnabled(true);
-  list_->sortByColumn(-1, Qt::AscendingOrder);
   list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   list_->verticalHeader()->hide();
   list_->installEventFilter(this);

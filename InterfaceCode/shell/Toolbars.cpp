@@ -6,12 +6,16 @@
 #include "structurewindow/AtomPicker.h"
 #include "structurewindow/MainWindow.h"
 
+#include "LocalizedStrings.h"
 #include "Preferences.h"
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <algorithm>
 
 QWidget *gToolWindow = nullptr;
 
@@ -30,6 +34,28 @@ const char *const kToolbarCodes[] = {"ArwT", "RotT", "MovT", "MagT", "BnDT", "BA
 // Items that show their own window's state have an action of their own in
 // each toolbar; the rest share the program's action of their command.
 bool PerWindowItem(uint32_t code) { return code == kCmdPlay; }
+
+// The labels the Overview gives the Play item for its Favourites and Views
+// tabs (keys of the strings table).
+const char *const kPlayLabels[] = {"Play_Favourites", "Play_Views"};
+
+// An item is as wide as the longest label it can take, from the start, so
+// that a retitled item never pushes the items after it into the overflow
+// menu of a window sized to show them all.
+void KeepItemWidth(QToolBar *bar, QAction *action) {
+  auto *button = qobject_cast<QToolButton *>(bar->widgetForAction(action));
+  if (!button)
+    return;
+  int width = button->sizeHint().width();
+  if (GetActionCommand(action) == kCmdPlay) {
+    const QFontMetrics metrics(button->font());
+    const int shown = metrics.horizontalAdvance(action->iconText());
+    for (const char *key : kPlayLabels)
+      width = std::max(width, button->sizeHint().width() - shown +
+                                  metrics.horizontalAdvance(QString::fromStdString(OVLocalizedString(key))));
+  }
+  button->setFixedWidth(width);
+}
 
 // A tool's button reads as the tool's name alone ("Arrow", not "Arrow
 // Tool"), so that the toolbar fits the window; the menus keep the full title.
@@ -67,6 +93,8 @@ void InstallToolbar(MainWindow *window, bool shown) {
       bar->addAction(action);
     }
   }
+  for (QAction *action : bar->actions())
+    KeepItemWidth(bar, action);
   window->addToolBar(Qt::TopToolBarArea, bar);
   bar->setVisible(shown);
 }

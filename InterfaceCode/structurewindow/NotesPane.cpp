@@ -1,5 +1,6 @@
 #include "NotesPane.h"
 
+#include "ContextMenus.h"
 #include "MainWindow.h"
 #include "StructureWindow.h"
 #include "WindowInput.h"
@@ -12,8 +13,19 @@
 #include "render/OffScreen.h"
 #include "window/MainWindowData.h"
 
+#include "spelling/SpellChecker.h"
+
 #include <QAction>
+#include <QMouseEvent>
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextBoundaryFinder>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,6 +33,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -81,12 +94,8 @@ void SetFace(QTextCharFormat &f, int face) {
 
 float SizeOf(const QTextCharFormat &f) { return f.fontPointSize() > 0 ? float(f.fontPointSize()) : kAssumedSize; }
 
-void SetCrossShift(QTextCharFormat &f, float shift) {
-  f.setProperty(kCrossShiftProperty, double(shift));
-  // Qt draws the shift as a share of the font's height.
-  const float size = SizeOf(f);
-  f.setBaselineOffset(size > 0 ? 100.0 * shift / size : 0);
-}
+// The notes' layout draws the shift (`NotesLayout`).
+void SetCrossShift(QTextCharFormat &f, float shift) { f.setProperty(kCrossShiftProperty, double(shift)); }
 
 void SetBeforeShift(QTextCharFormat &f, float shift) { f.setProperty(kBeforeShiftProperty, double(shift)); }
 
@@ -141,35 +150,188 @@ WindowRef FrontNotesWindow() {
   return NotesOf(w) ? w : nullptr;
 }
 
-// Qt's text layout knows no horizontal shift before a character, so the
-// notes' layout draws it: the character before a shifted one gets the
-// shift as extra (usually negative) spacing after it, which moves the
-// shifted character and all that follows it on the line, as the kern and
-// the overbar want. This touches only the layout, never the stored text.
-class BeforeShiftLayout : public QSyntaxHighlighter {
+// Pixels per point on the screen the notes are laid out for.
+qreal PixelsPerPoint() {
+  const QScreen *screen = QGuiApplication::primaryScreen();
+  return (screen ? screen->logicalDotsPerInchY() : 96.0) / 72.0;
+}
+
+// True for an overbar made by the Overbar command: the bar character raised
+// and moved back over the character before it.
+bool IsOverbar(QChar ch, double before, double cross) {
+  return ch == QChar(kOverbarCharacter) && before < 0 && cross > 0;
+}
+
+// The words of a text the dictionary does not know, as [start, end) ranges;
+// words with digits in them (formulas, labels) are left alone.
+std::vector<std::pair<int, int>> MisspeltWords(const QString &text) {
+  std::vector<std::pair<int, int>> out;
+  QTextBoundaryFinder words(QTextBoundaryFinder::Word, text);
+  for (int start = 0; start < text.size();) {
+    const int end = int(words.toNextBoundary());
+    if (end < 0)
+      break;
+    if (words.boundaryReasons() & QTextBoundaryFinder::EndOfItem) {
+      const QString word = text.mid(start, end - start);
+      const bool letters = std::any_of(word.begin(), word.end(), [](QChar ch) { return ch.isLetter(); });
+      const bool digits = std::any_of(word.begin(), word.end(), [](QChar ch) { return ch.isDigit(); });
+      if (letters && !digits && !IsWordSpeltRight(word.toStdString()))
+        out.emplace_back(start, end);
+    }
+    start = end;
+  }
+  return out;
+}
+
+// What Qt's text layout has no attribute for, laid on the notes' layout
+// (never on the stored text):
+// - the horizontal shift before a character: the character before it gets
+//   the shift as extra (usually negative) spacing, which moves the shifted
+//   character and all that follows it on the line, as the kern wants; an
+//   overbar takes no room of its own, so the text after it goes on where
+//   its character ended;
+// - the baseline shift, in points of the screen (Qt's own offset is a share
+//   of the font's height);
+// - misspelt words underlined, while spell checking as you type is on.
+class NotesLayout : public QSyntaxHighlighter {
 public:
   using QSyntaxHighlighter::QSyntaxHighlighter;
+  bool SpellCheck() const { return spellCheck_; }
+  void SetSpellCheck(bool on) {
+    if (on == spellCheck_)
+      return;
+    spellCheck_ = on;
+    rehighlight();
+  }
 
 protected:
-  void highlightBlock(const QString &) override {
+  void highlightBlock(const QString &text) override {
     const QTextBlock block = currentBlock();
+    const int n = int(text.size());
+    std::vector<double> spacing(size_t(n), 0.0);
+    std::vector<double> raise(size_t(n), 0.0);
+    std::vector<bool> misspelt(size_t(n), false);
+    bool any = false;
     for (auto it = block.begin(); !it.atEnd(); ++it) {
       const QTextFragment fragment = it.fragment();
-      const double shift = fragment.charFormat().property(kBeforeShiftProperty).toDouble();
-      if (shift == 0)
+      const QTextCharFormat f = fragment.charFormat();
+      const double before = f.property(kBeforeShiftProperty).toDouble();
+      const double cross = f.property(kCrossShiftProperty).toDouble();
+      if (before == 0 && cross == 0)
         continue;
-      // Every character of the run carries the shift.
+      any = true;
+      const QFontMetricsF metrics(f.font());
+      // Qt raises by a share of the font's height.
+      const double offset = cross * PixelsPerPoint() * 100.0 / (metrics.ascent() + metrics.descent());
+      // Every character of the run carries the shifts.
       for (int i = 0; i < fragment.length(); ++i) {
-        const int before = fragment.position() + i - block.position() - 1;
-        if (before < 0)
-          continue; // the line's first character has none before it
-        QTextCharFormat spacing = format(before);
-        spacing.setFontLetterSpacingType(QFont::AbsoluteSpacing);
-        spacing.setFontLetterSpacing(shift);
-        setFormat(before, 1, spacing);
+        const int at = fragment.position() + i - block.position();
+        if (at < 0 || at >= n)
+          continue;
+        raise[size_t(at)] = offset;
+        if (before != 0 && at > 0) // the line's first character has none before it
+          spacing[size_t(at - 1)] += before;
+        if (IsOverbar(text[at], before, cross))
+          spacing[size_t(at)] -= metrics.horizontalAdvance(text[at]) + before;
+      }
+    }
+    if (spellCheck_)
+      any |= MarkMisspelt(text, misspelt);
+    if (!any)
+      return;
+    for (int at = 0; at < n;) {
+      // Runs of characters that lay out alike.
+      int end = at + 1;
+      while (end < n && spacing[size_t(end)] == spacing[size_t(at)] && raise[size_t(end)] == raise[size_t(at)] &&
+             misspelt[size_t(end)] == misspelt[size_t(at)])
+        ++end;
+      if (spacing[size_t(at)] != 0 || raise[size_t(at)] != 0 || misspelt[size_t(at)]) {
+        QTextCharFormat layout = format(at);
+        if (spacing[size_t(at)] != 0) {
+          layout.setFontLetterSpacingType(QFont::AbsoluteSpacing);
+          layout.setFontLetterSpacing(spacing[size_t(at)]);
+        }
+        if (raise[size_t(at)] != 0)
+          layout.setBaselineOffset(raise[size_t(at)]);
+        if (misspelt[size_t(at)]) {
+          layout.setUnderlineStyle(QTextCharFormat::SpellCheckUnderline);
+          layout.setUnderlineColor(Qt::red);
+        }
+        setFormat(at, end - at, layout);
+      }
+      at = end;
+    }
+  }
+
+private:
+  static bool MarkMisspelt(const QString &text, std::vector<bool> &misspelt) {
+    const std::vector<std::pair<int, int>> words = MisspeltWords(text);
+    for (auto [start, end] : words)
+      std::fill(misspelt.begin() + start, misspelt.begin() + end, true);
+    return !words.empty();
+  }
+  bool spellCheck_ = false;
+};
+
+NotesLayout *LayoutOf(QTextEdit *edit) { return edit ? edit->document()->findChild<NotesLayout *>() : nullptr; }
+
+// The notes view's last click, in viewport pixels.
+constexpr const char *kMenuPointProperty = "menuPoint";
+
+// How far the shadow of the shadow style falls, right and down, in pixels.
+constexpr qreal kShadowOffset = 2;
+// The shadow is the text's colour at this share of its opacity.
+constexpr float kShadowOpacity = 0.45f;
+
+// Draws the shadows of the notes' shadowed text under the text, which the
+// view then draws as usual.
+class NotesViewFilter : public QObject {
+public:
+  // Lives on the view's viewport, which the view deletes last.
+  explicit NotesViewFilter(QTextEdit *edit) : QObject(edit->viewport()), edit_(edit), viewport_(edit->viewport()) {}
+
+protected:
+  bool eventFilter(QObject *object, QEvent *event) override {
+    if (object != viewport_)
+      return false;
+    if (event->type() == QEvent::Paint)
+      PaintShadows(static_cast<QPaintEvent *>(event)->rect());
+    else if (event->type() == QEvent::MouseButtonPress)
+      // Where the contextual menu's spelling part looks for a word.
+      edit_->setProperty(kMenuPointProperty, static_cast<QMouseEvent *>(event)->position().toPoint());
+    return false;
+  }
+
+private:
+  // `area`: the part of the viewport being painted.
+  void PaintShadows(const QRect &area) {
+    QTextDocument *doc = edit_->document();
+    QPainter painter;
+    const QPointF scroll(edit_->horizontalScrollBar()->value(), edit_->verticalScrollBar()->value());
+    const QRectF shown = QRectF(area).translated(scroll).adjusted(-kShadowOffset, -kShadowOffset, 0, 0);
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+      if (!b.isVisible() || !b.layout()->boundingRect().translated(b.layout()->position()).intersects(shown))
+        continue;
+      const QPointF origin = b.layout()->position() - scroll;
+      for (auto it = b.begin(); !it.atEnd(); ++it) {
+        const QTextFragment fragment = it.fragment();
+        const QTextCharFormat f = fragment.charFormat();
+        if (!(FaceOf(f) & kFaceShadow))
+          continue;
+        if (!painter.isActive()) {
+          painter.begin(edit_->viewport());
+          painter.setRenderHint(QPainter::Antialiasing);
+        }
+        QColor shadow = f.foreground().color();
+        shadow.setAlphaF(shadow.alphaF() * kShadowOpacity);
+        painter.setPen(shadow);
+        for (const QGlyphRun &run : fragment.glyphRuns())
+          painter.drawGlyphRun(origin + QPointF(kShadowOffset, kShadowOffset), run);
       }
     }
   }
+  QTextEdit *edit_;
+  QWidget *viewport_;
 };
 
 } // namespace
@@ -184,8 +346,12 @@ int InitNotesPane(WindowRef window) {
   if (!edit)
     return -50;
   d->textObject = edit->document();
-  if (!edit->document()->findChild<BeforeShiftLayout *>())
-    new BeforeShiftLayout(edit->document());
+  if (!LayoutOf(edit)) {
+    new NotesLayout(edit->document());
+    edit->viewport()->installEventFilter(new NotesViewFilter(edit));
+  }
+  // Spell checking as you type starts as the preferences say.
+  LayoutOf(edit)->SetSpellCheck(gPrefs.notesSpellCheck != 0);
   edit->document()->setDocumentMargin(kNotesMargin);
   edit->setAcceptRichText(false);
   QTextCursor all(edit->document());
@@ -540,6 +706,182 @@ void DoTextAddOverbar() {
   Changed(window);
 }
 
+// ---- Spelling -----------------------------------------------------------------------
+
+namespace {
+
+// Re-marks the notes of every window, after the dictionary learnt a word.
+void RemarkAllNotes() {
+  for (MainWindow *w : AllGraphWindows())
+    if (NotesLayout *layout = LayoutOf(w->NotesView()); layout && layout->SpellCheck())
+      layout->rehighlight();
+}
+
+// The selected word, else the word at the caret (which gets selected).
+QString SelectedWord(QTextEdit *edit) {
+  QTextCursor c = edit->textCursor();
+  if (!c.hasSelection()) {
+    c.select(QTextCursor::WordUnderCursor);
+    edit->setTextCursor(c);
+  }
+  return c.selectedText();
+}
+
+void Beep() {
+  if (HostServices *host = GetHostServices())
+    host->Beep();
+}
+
+} // namespace
+
+bool IsNotesSpellCheckingAsYouType(WindowRef window) {
+  const NotesLayout *layout = LayoutOf(NotesOf(window));
+  return layout && layout->SpellCheck();
+}
+
+void SetNotesSpellCheckingAsYouType(WindowRef window, bool on) {
+  if (NotesLayout *layout = LayoutOf(NotesOf(window)))
+    layout->SetSpellCheck(on);
+}
+
+void DoCheckSpelling() {
+  QTextEdit *edit = FrontNotes();
+  if (!edit)
+    return;
+  // The first misspelt word after the selection, else the first of all.
+  const int from = edit->textCursor().selectionEnd();
+  const std::vector<std::pair<int, int>> words = MisspeltWords(edit->document()->toPlainText());
+  auto found = std::find_if(words.begin(), words.end(), [from](const auto &w) { return w.first >= from; });
+  if (found == words.end())
+    found = words.begin();
+  if (found == words.end()) {
+    Beep();
+    return;
+  }
+  QTextCursor c(edit->document());
+  c.setPosition(found->first);
+  c.setPosition(found->second, QTextCursor::KeepAnchor);
+  edit->setTextCursor(c);
+  edit->ensureCursorVisible();
+}
+
+void DoChangeSpelling(const std::string &replacement) {
+  WindowRef window = FrontNotesWindow();
+  if (!window || replacement.empty())
+    return;
+  QTextEdit *edit = NotesOf(window);
+  if (SelectedWord(edit).isEmpty())
+    return;
+  edit->textCursor().insertText(QString::fromStdString(replacement));
+  Changed(window);
+}
+
+void DoIgnoreSpelling() {
+  if (QTextEdit *edit = FrontNotes(); edit && !SelectedWord(edit).isEmpty()) {
+    IgnoreSpelling(SelectedWord(edit).toStdString());
+    RemarkAllNotes();
+  }
+}
+
+void DoLearnSpelling() {
+  if (QTextEdit *edit = FrontNotes(); edit && !SelectedWord(edit).isEmpty()) {
+    LearnSpelling(SelectedWord(edit).toStdString());
+    RemarkAllNotes();
+  }
+}
+
+namespace {
+
+OSStatus DoSpellingCommand(uint32_t command, const QVariant &argument) {
+  if (command == kCmdCheckSpelling)
+    DoCheckSpelling();
+  else if (command == kCmdCheckSpellingAsYouType) {
+    if (WindowRef window = FrontNotesWindow())
+      SetNotesSpellCheckingAsYouType(window, !IsNotesSpellCheckingAsYouType(window));
+  } else if (command == kCmdChangeSpelling)
+    DoChangeSpelling(argument.toString().toStdString());
+  else if (command == kCmdIgnoreSpelling)
+    DoIgnoreSpelling();
+  else if (command == kCmdLearnSpelling)
+    DoLearnSpelling();
+  else
+    return kEventNotHandledErr;
+  return kNoErr;
+}
+
+OSStatus UpdateSpellingMenuItem(uint32_t command, QAction *action) {
+  if (command != kCmdCheckSpelling && command != kCmdCheckSpellingAsYouType && command != kCmdChangeSpelling &&
+      command != kCmdIgnoreSpelling && command != kCmdLearnSpelling)
+    return kEventNotHandledErr;
+  WindowRef window = FrontNotesWindow();
+  action->setEnabled(window != nullptr && SpellCheckerAvailable());
+  if (command == kCmdCheckSpellingAsYouType) {
+    action->setCheckable(true);
+    action->setChecked(IsNotesSpellCheckingAsYouType(window));
+  }
+  return kNoErr;
+}
+
+// The spelling part of the notes' contextual menu, put at its top while it
+// shows: for a misspelt word (the selected one, else the one clicked, else
+// the one at the caret), the dictionary's guesses, Ignore and Learn; then
+// Check Spelling and Check Spelling as You Type.
+constexpr size_t kMaxGuesses = 6;
+
+void AddSpellingItems(QMenu *menu) {
+  QTextEdit *edit = FrontNotes();
+  if (!edit)
+    return;
+  std::vector<QAction *> items;
+  auto item = [&](uint32_t code, const QString &title, const QVariant &argument = {}) {
+    QAction *action = MakeCommandItem(code, title, argument, menu);
+    action->setProperty("spellingItem", true);
+    items.push_back(action);
+    return action;
+  };
+  // The word clicked, when the menu comes from a click in the notes.
+  const QVariant clicked = edit->property(kMenuPointProperty);
+  edit->setProperty(kMenuPointProperty, QVariant());
+  QTextCursor word = edit->textCursor();
+  if (clicked.isValid() && !word.hasSelection())
+    word = edit->cursorForPosition(clicked.toPoint());
+  if (!word.hasSelection())
+    word.select(QTextCursor::WordUnderCursor);
+  const std::string text = word.selectedText().toStdString();
+  if (!text.empty() && !IsWordSpeltRight(text)) {
+    edit->setTextCursor(word);
+    const std::vector<std::string> guesses = SpellingSuggestions(text);
+    for (size_t i = 0; i < guesses.size() && i < kMaxGuesses; ++i)
+      item(kCmdChangeSpelling, QString::fromStdString(guesses[i]), QString::fromStdString(guesses[i]));
+    if (guesses.empty())
+      item(0, "No Guesses Found")->setEnabled(false);
+    item(kCmdIgnoreSpelling, "Ignore Spelling");
+    item(kCmdLearnSpelling, "Learn Spelling");
+    item(0, {})->setSeparator(true);
+  }
+  item(kCmdCheckSpelling, "Check Spelling");
+  QAction *asYouType = item(kCmdCheckSpellingAsYouType, "Check Spelling as You Type");
+  item(0, {})->setSeparator(true);
+  QAction *first = menu->actions().value(0);
+  for (QAction *action : items) {
+    menu->insertAction(first, action);
+    if (GetActionCommand(action))
+      UpdateActionStatus(action);
+  }
+  asYouType->setCheckable(true);
+}
+
+// Removed once the chosen item has run.
+void RemoveSpellingItems(QMenu *menu) {
+  for (QAction *action : menu->actions())
+    if (action->property("spellingItem").toBool()) {
+      menu->removeAction(action);
+      action->deleteLater();
+    }
+}
+
+} // namespace
+
 // ---- The Text menu ------------------------------------------------------------------
 
 namespace {
@@ -631,6 +973,13 @@ void UpdateTextMenuItem(uint32_t command, QAction *action) {
 }
 
 void InstallNotesCommands() {
+  AddCommandHandler(DoSpellingCommand, UpdateSpellingMenuItem);
+  if (gTextContextualMenu) {
+    QObject::connect(gTextContextualMenu, &QMenu::aboutToShow, gTextContextualMenu,
+                     [] { AddSpellingItems(gTextContextualMenu); });
+    QObject::connect(gTextContextualMenu, &QMenu::aboutToHide, gTextContextualMenu,
+                     [] { RemoveSpellingItems(gTextContextualMenu); });
+  }
   AddCommandHandler(
       [](uint32_t command, const QVariant &) -> OSStatus {
         const TextCommand *t = FindTextCommand(command);

@@ -11,6 +11,7 @@
 
 #include "HostServices.h"
 #include "RGBColor.h"
+#include "Utilities.h"
 
 #include <QTextFormat>
 #include <cstdint>
@@ -57,6 +58,26 @@ void DoTextJustification(int value);
 void DoTextBaseline(int direction);
 void DoTextBackspace();
 void DoTextAddOverbar();
+
+// Spelling in the notes, through the desktop's spell checker. The commands
+// act on the front window's notes; the notes' context menu offers them.
+inline constexpr uint32_t kCmdCheckSpelling = FourCharsToLong("cksp");
+inline constexpr uint32_t kCmdCheckSpellingAsYouType = FourCharsToLong("aspc");
+inline constexpr uint32_t kCmdChangeSpelling = FourCharsToLong("chsp"); // argument: the replacement
+inline constexpr uint32_t kCmdIgnoreSpelling = FourCharsToLong("igsp");
+inline constexpr uint32_t kCmdLearnSpelling = FourCharsToLong("lrwd");
+// Whether the window's notes underline misspelt words as they are typed.
+bool IsNotesSpellCheckingAsYouType(WindowRef window);
+void SetNotesSpellCheckingAsYouType(WindowRef window, bool on);
+// Selects the next misspelt word after the selection, from the top again
+// when none follows; a beep when the notes have none.
+void DoCheckSpelling();
+// Replaces the selected word.
+void DoChangeSpelling(const std::string &replacement);
+// The selected word, or the one at the caret, is accepted from now on: for
+// this run (ignore) or for good (learn).
+void DoIgnoreSpelling();
+void DoLearnSpelling();
 
 // The notes of the front structure window; null for none.
 QTextEdit *FrontNotes();

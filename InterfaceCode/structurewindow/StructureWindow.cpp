@@ -3,6 +3,7 @@
 #include "HandController.h"
 
 #include "MainWindow.h"
+#include "NotesPane.h"
 #include "PaneDrawing.h"
 #include "WindowInput.h"
 #include "shell/FileCommands.h"
@@ -265,6 +266,7 @@ void RecordMainWindowPrefs(WindowRef window) {
   gPrefs.rulerUnits = GetWindowRulerUnits(window);
   gPrefs.showGrid = IsWindowShowingGrid(window) ? 1 : 0;
   gPrefs.fillScreen = gFillScreen;
+  gPrefs.notesSpellCheck = IsNotesSpellCheckingAsYouType(window) ? 1 : 0;
 }
 
 // ---- Layout ----------------------------------------------------------------------
