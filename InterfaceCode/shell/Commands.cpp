@@ -238,6 +238,8 @@ const std::vector<CommandInfo> kCommandTable = {
     {FourCharsToLong("P001"), "(001) Normal", ""},
     {FourCharsToLong("VASl"), "View Along Selection", ""},
     {FourCharsToLong("CpGr"), "Copy Graphics…", ""},
+    {FourCharsToLong("cksp"), "Check Spelling", ""},
+    {FourCharsToLong("aspc"), "Check Spelling as You Type", ""},
     // Plot range, plot size and scale, angles
     {kCmdPlotRange, "Plot Range…", ""},
     {kCmdCalculateAngle, "Calculate Angle…", ""},
@@ -334,7 +336,8 @@ const std::vector<MenuInfo> kMenuTable = {
      kCmdExportMenu},
     {"Edit",
      {kCmdUndo, kCmdRedo, 0, kCmdEditStructure, 0, kCmdRelaxMolecule, kCmdCancelRelaxMolecule, kCmdSaturateMolecule, 0,
-      kCmdEditBonding, kCmdEditElements, kCmdElementTablesMenu, 0, FourCharsToLong("CpGr")},
+      kCmdEditBonding, kCmdEditElements, kCmdElementTablesMenu, 0, FourCharsToLong("CpGr"), 0,
+      FourCharsToLong("cksp"), FourCharsToLong("aspc")},
      0,
      'E'},
     {"Select",
