@@ -41,7 +41,7 @@ public:
   }
 
   // "Rutile.ovdf: the " or "The stored ".
-  std::string Lead() const { return source_.empty() ? "The stored " : std::string(source_) + ": the "; }
+  std::string Lead() const { return source_.empty() ? kStoredLead : std::string(source_) + ": the "; }
 
 private:
   StoredValueReport &report_;

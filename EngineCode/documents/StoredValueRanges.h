@@ -19,6 +19,9 @@ struct StoredValueReport {
   std::vector<std::string> reset; // one line per value clamped or set to its default
 };
 
+// How a Log line begins when it names no file.
+inline constexpr const char *kStoredLead = "The stored ";
+
 // Checks a structure read from a file against the table (and, for a crystal,
 // that its cell makes a cell). Values out of range are clamped or take their
 // defaults, one line each in the report, which names `source` (the file);

@@ -683,7 +683,12 @@ bool ParseTextFile(std::string_view text, CrystalRec &crystal, TextFileExtras &e
     ClearCrystalRec(&crystal);
     return false;
   }
-  extras.warnings.insert(extras.warnings.end(), values.reset.begin(), values.reset.end());
+  for (std::string line : values.reset) {
+    // In the words of a file rather than of stored settings.
+    if (line.starts_with(kStoredLead))
+      line.replace(0, std::string_view(kStoredLead).size(), "the ");
+    extras.warnings.push_back(line);
+  }
   return true;
 }
 

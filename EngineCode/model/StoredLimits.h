@@ -98,8 +98,8 @@ inline constexpr StoredRange kLabelType{"label type", 0, 5, UseDefault};
 inline constexpr StoredRange kLabelSize{"label size", 1.0, 128.0, UseDefault};
 inline constexpr StoredRange kFontSize{"font size", 1, 512, UseDefault};
 // Lighting and depth.
-inline constexpr StoredRange kReflectance{"reflection coefficient", 0.0, 1.0, Clamp};
-inline constexpr StoredRange kPhongExponent{"Phong exponent", 1, 1000, Clamp};
+inline constexpr StoredRange kReflectance{"reflection coefficient", 0.0, 1.0, UseDefault};
+inline constexpr StoredRange kPhongExponent{"Phong exponent", 1, 1000, UseDefault};
 inline constexpr StoredRange kIntensity{"light intensity", 0.0, 10.0, UseDefault};
 inline constexpr StoredRange kLightVector{"light vector", -1.0, 1.0, UseDefault};
 inline constexpr StoredRange kDepthCue{"depth-cue coefficient", 0.0, 1.0, UseDefault};
