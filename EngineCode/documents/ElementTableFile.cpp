@@ -143,8 +143,8 @@ bool SetElementRadiusFromText(EditElementEntry &entry, std::string_view text) {
   float value = 0.0f;
   if (std::sscanf(copy.c_str(), "%f", &value) != 1)
     return false;
-  // The table keeps only radii every structure and file keeps.
-  if (!StoredValueInRange(stored::kElementRadius, static_cast<double>(value))) {
+  // Only radii every structure and file keeps, as in the site list.
+  if (!TypedRadiusInRange(value)) {
     MyCFStopAlert(kRadiusOutOfBounds);
     return false;
   }

@@ -54,8 +54,8 @@ void RemoveElementEntries(EditElementsRec &table, std::vector<int> positions);
 // A typed symbol: false (entry unchanged) for empty or malformed text.
 bool SetElementSymbolFromText(EditElementEntry &entry, std::string_view text);
 // A typed radius: false (entry unchanged) when no number was read, and
-// after the stop alert "Atomic radius is out of bounds" for a radius outside
-// the table of StoredLimits.h (0 to 100 A).
+// after the stop alert "Atomic radius is out of bounds" for a radius the site
+// list would refuse too (below 0.01 or above 100 A, StoredLimits.h).
 bool SetElementRadiusFromText(EditElementEntry &entry, std::string_view text);
 
 // The whole file as text.

@@ -26,8 +26,14 @@
 inline constexpr float kMaxStoredRadius = 100.0f;
 // The smallest radius the site list takes (A).
 inline constexpr double kMinTypedAtomRadius = 0.01;
-// The stop alert of a radius editor given a radius beyond the table.
+// The stop alert of a radius editor given a radius outside these two.
 inline constexpr const char *kRadiusOutOfBounds = "Atomic radius is out of bounds";
+// A radius a user types: compared in double precision, so that 0.01 typed
+// (just below 0.01 in single precision) is refused. Every typed radius is
+// also one the own text format writes and reads (it takes radii above 0).
+inline bool TypedRadiusInRange(float radius) {
+  return static_cast<double>(radius) >= kMinTypedAtomRadius && static_cast<double>(radius) <= kMaxStoredRadius;
+}
 // The largest bond maximum (A): the longest contact the automatic bond search
 // can keep, two atoms of the largest radius with its 15 % allowance
 // (2 x 100 x 1.15), rounded up; Edit Bonding, the add-bond tool and
