@@ -736,7 +736,7 @@ TEST_F(ProgramTest, FileDialogsStartInTheFolderLastUsedAndSaveAsOffersTheDocumen
   // A structure read from a text file has no document yet: Save As
   // proposes one of the crystal type, in that folder.
   ProcessCommand(kCmdSaveAs);
-  EXPECT_EQ(gDialogs.proposedName, "NaCl.ovdf");
+  EXPECT_EQ(gDialogs.proposedName, "Halite (rock salt), NaCl.ovdf") << "the title card names the structure";
   std::unique_ptr<QFileDialog> save(CreateSaveDialog(nullptr, "Save As", gDialogs.proposedName, gDialogs.proposedFolder));
   EXPECT_EQ(fs::path(save->directory().absolutePath().toStdString()), folder);
   EXPECT_EQ(save->selectedNameFilter(), "Crystal documents (*.ovdf)");
