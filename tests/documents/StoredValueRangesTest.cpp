@@ -203,4 +203,43 @@ TEST(StoredValueRanges, DamagedDocumentsOpenRefusedOrMendedQuickly) {
   }
 }
 
+// The widest values the table keeps draw quickly and within the window: atoms
+// of 100 A at 10000 pixels per A (images held to the window), and a whole
+// structure at 0.001 pixels per A, in the models that draw atom images and
+// polyhedra.
+TEST(StoredValueRanges, TheWidestValuesDrawQuicklyWithinTheWindow) {
+  FakeHost host;
+  CrystalRec wide = ReadSound("Rutile.ovdf");
+  for (SphereRecord &t : wide.spheres)
+    t.radius = kMaxStoredRadius;
+  constexpr double kHangGuardSeconds = 10.0;
+  for (const float scale : {kMaxPlotScale, kMinStoredPlotScale})
+    for (const int8_t model : {kBallAndStickModel, kSpaceFillingModel, kPolyhedralModel}) {
+      doctest::Window w(host);
+      CrystalRec read;
+      std::string why;
+      CrystalRec copy = wide;
+      copy.plotScale = scale;
+      copy.modelType = model;
+      ASSERT_TRUE(DecodeCrystalDocument(EncodeCrystalDocument(copy, DocumentExtras{}), read, nullptr, &why)) << why;
+      ASSERT_EQ(read.plotScale, scale);
+      w.crystal() = std::move(read);
+      SetWindowFileOpen(w.ref(), true);
+      const auto start = std::chrono::steady_clock::now();
+      ASSERT_TRUE(RunNewCrystal(w.ref(), false, false, false));
+      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      std::printf("scale %g, model %d: built and drawn in %.3f s\n", double(scale), int(model), seconds);
+      EXPECT_LT(seconds, kHangGuardSeconds) << scale << " model " << int(model);
+      const CrystalRec &c = w.crystal();
+      EXPECT_EQ(c.plotScale, scale);
+      for (const SphereRecord &t : c.spheres) {
+        EXPECT_EQ(t.radius, kMaxStoredRadius);
+        // Half the window's side, or 1024 pixels before the first plot has
+        // sized the window: never the 2 million pixels of 100 A at 10000.
+        EXPECT_LE(t.bounds1.right - t.bounds1.left, 2 * 1024 + 1) << scale << " model " << int(model);
+      }
+    }
+  EXPECT_TRUE(host.alerts.empty());
+}
+
 } // namespace
