@@ -628,7 +628,7 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
 }
 
 bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, DocumentExtras *extras,
-                           std::string *message) {
+                           std::string *message, std::string_view source) {
   ClearCrystalRec(&crystal);
   if (extras)
     *extras = DocumentExtras{};
@@ -665,9 +665,10 @@ bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, 
   }
   crystal.molecule = type == kMoleculeDocumentType ? 1 : crystal.molecule;
   if (extras && extras->hasWindowSettings)
-    CheckStoredField(stored::kSidebarSplit, extras->window.sidebarSplit, DocumentWindowSettings{}.sidebarSplit);
+    CheckStoredField(stored::kSidebarSplit, extras->window.sidebarSplit, DocumentWindowSettings{}.sidebarSplit,
+                     source);
   StoredValueReport values;
-  if (!CheckStoredValues(crystal, &values)) {
+  if (!CheckStoredValues(crystal, &values, source)) {
     if (message)
       *message = StoredValueRefusal(values);
     ClearCrystalRec(&crystal);
@@ -685,7 +686,7 @@ bool ReadCrystalFile(CrystalRec *crystal, const std::filesystem::path &file, Doc
     Alert(kDocumentReadAlert, "\"" + file.filename().string() + "\" could not be read: " + reason + ".");
     return false;
   }
-  if (!DecodeCrystalDocument(bytes, *crystal, extras, &reason)) {
+  if (!DecodeCrystalDocument(bytes, *crystal, extras, &reason, file.filename().string())) {
     Alert(kDocumentReadAlert, reason);
     return false;
   }

@@ -32,6 +32,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 inline constexpr uint32_t kCrystalDocumentType = FourCharsToLong("OVDF");
@@ -83,6 +84,8 @@ struct DocumentWindowHooks {
   std::function<bool(WindowRef, const std::string &)> setStyledNotes;
   // After a save or an open: the window's file, title (name without suffix).
   std::function<void(WindowRef, const std::filesystem::path &)> setWindowFile;
+  // A title a text file gives the structure.
+  std::function<void(WindowRef, const std::string &)> setWindowTitle;
   // The preview picture for a save (512 x 384 JPEG bytes), installed by the
   // picture export.
   std::function<std::vector<uint8_t>(WindowRef)> copyWindowPreview;
@@ -94,8 +97,10 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
 // Fills `crystal` (cleared first) and `extras` from document bytes. False
 // with the reason in `message` when the bytes are not a document this
 // version reads; `crystal` is then left cleared.
+// Values outside the table of StoredLimits.h are clamped or take their
+// defaults, each with a Log line that names `source` (the file's name).
 bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, DocumentExtras *extras,
-                           std::string *message);
+                           std::string *message, std::string_view source = {});
 
 // The alert a refused document gives.
 inline constexpr const char *kDocumentReadAlert = "The document could not be opened.";

@@ -141,8 +141,13 @@ bool SetElementSymbolFromText(EditElementEntry &entry, std::string_view text) {
 bool SetElementRadiusFromText(EditElementEntry &entry, std::string_view text) {
   const std::string copy(text);
   float value = 0.0f;
-  if (std::sscanf(copy.c_str(), "%f", &value) != 1 || !std::isfinite(value))
+  if (std::sscanf(copy.c_str(), "%f", &value) != 1)
     return false;
+  // Only radii every structure and file keeps, as in the site list.
+  if (!TypedRadiusInRange(value)) {
+    MyCFStopAlert(kRadiusOutOfBounds);
+    return false;
+  }
   entry.radius = value;
   return true;
 }
@@ -190,7 +195,7 @@ bool WriteElementTableFile(const std::filesystem::path &path, const EditElements
   return WriteFileAtomically(path, std::span(reinterpret_cast<const uint8_t *>(text.data()), text.size()), reason);
 }
 
-void ImportElementsData(FileBuffer &file, EditElementsRec &table) {
+void ImportElementsData(FileBuffer &file, EditElementsRec &table, std::string_view source) {
   table.entries.clear();
   std::string line;
   while (table.entries.size() < static_cast<size_t>(kMaxElementData) && NextLine(file, line)) {
@@ -227,7 +232,7 @@ void ImportElementsData(FileBuffer &file, EditElementsRec &table) {
     entry.element = TwoCharsToShort(symbol);
     if (read[0]) {
       entry.radius = numbers[0];
-      CheckStoredField(stored::kElementRadius, entry.radius, kDefaultElementRadius);
+      CheckStoredField(stored::kElementRadius, entry.radius, kDefaultElementRadius, source);
     }
     if (read[1])
       entry.colour.red = ColourComponent(numbers[1]);
@@ -279,7 +284,7 @@ void ImportElementsNote(FileBuffer &file, EditElementsRec &table, std::string *e
   table.notes = AsUtf8(notes);
 }
 
-void ReadElementTableFile(std::span<const uint8_t> bytes, EditElementsRec &table) {
+void ReadElementTableFile(std::span<const uint8_t> bytes, EditElementsRec &table, std::string_view source) {
   FileBuffer file = FileBuffer::ForReading(bytes);
   std::string line;
   bool pending = false; // an ELMT line handed back by the notes reader
@@ -288,7 +293,7 @@ void ReadElementTableFile(std::span<const uint8_t> bytes, EditElementsRec &table
     if (line.size() < 4 || IsCommentLine(line))
       continue;
     if (StartsWith(line, "ELMT")) {
-      ImportElementsData(file, table);
+      ImportElementsData(file, table, source);
     } else if (StartsWith(line, "NOTE")) {
       ImportElementsNote(file, table, &line);
       pending = !line.empty();
@@ -302,6 +307,6 @@ bool DoImportElementFile(const std::filesystem::path &path, EditElementsRec &tab
     MyCFStopAlert("Sorry, there was an error whilst attempting to open the file.");
     return false;
   }
-  ReadElementTableFile(bytes, table);
+  ReadElementTableFile(bytes, table, path.filename().string());
   return true;
 }

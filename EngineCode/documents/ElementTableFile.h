@@ -53,7 +53,9 @@ bool AddElementEntry(EditElementsRec &table);
 void RemoveElementEntries(EditElementsRec &table, std::vector<int> positions);
 // A typed symbol: false (entry unchanged) for empty or malformed text.
 bool SetElementSymbolFromText(EditElementEntry &entry, std::string_view text);
-// A typed radius: false (entry unchanged) when no number was read.
+// A typed radius: false (entry unchanged) when no number was read, and
+// after the stop alert "Atomic radius is out of bounds" for a radius the site
+// list would refuse too (below 0.01 or above 100 A, StoredLimits.h).
 bool SetElementRadiusFromText(EditElementEntry &entry, std::string_view text);
 
 // The whole file as text.
@@ -64,9 +66,9 @@ bool WriteElementTableFile(const std::filesystem::path &path, const EditElements
 
 // The line readers after an "ELMT" card and a "NOTE" card. The notes reader
 // hands back the "ELMT" line that ends it in `elmtLine` (empty at the end).
-void ImportElementsData(FileBuffer &file, EditElementsRec &table);
+void ImportElementsData(FileBuffer &file, EditElementsRec &table, std::string_view source = {});
 void ImportElementsNote(FileBuffer &file, EditElementsRec &table, std::string *elmtLine);
 // Reads the cards of a whole file into the table.
-void ReadElementTableFile(std::span<const uint8_t> bytes, EditElementsRec &table);
+void ReadElementTableFile(std::span<const uint8_t> bytes, EditElementsRec &table, std::string_view source = {});
 // Reads the file at `path`; false, after the alert, when it cannot be read.
 bool DoImportElementFile(const std::filesystem::path &path, EditElementsRec &table);

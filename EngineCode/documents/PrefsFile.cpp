@@ -257,7 +257,7 @@ bool DecodePrefsFile(std::span<const uint8_t> bytes, PrefsRecord &prefs, int *sk
     if (!known || !used)
       skips++;
   }
-  CheckStoredPrefs(prefs);
+  CheckStoredPrefs(prefs, nullptr, kPrefsFileName);
   if (skipped)
     *skipped = skips;
   return true;

@@ -13,7 +13,7 @@ namespace {
 // element by element).
 class Checker {
 public:
-  explicit Checker(StoredValueReport &report) : report_(report) {}
+  Checker(StoredValueReport &report, std::string_view source) : report_(report), source_(source) {}
 
   template <class T> void operator()(const StoredRange &r, T &field, const T &fallback) {
     if constexpr (std::is_array_v<T>) {
@@ -23,7 +23,7 @@ public:
       const double value = static_cast<double>(field);
       if (StoredValueInRange(r, value))
         return;
-      char line[200];
+      char line[240];
       if (r.action == OutOfRange::Refuse) {
         if (!report_.refused) {
           std::snprintf(line, sizeof line, "its %s (%g) lies outside %g to %g", r.name, value, r.low, r.high);
@@ -32,15 +32,20 @@ public:
         report_.refused = true;
         return;
       }
-      field = fallback;
-      std::snprintf(line, sizeof line, "The stored %s (%g) lies outside %g to %g and was set to %g.", r.name, value,
-                    r.low, r.high, static_cast<double>(fallback));
+      const double kept = StoredValueKept(r, value, static_cast<double>(fallback));
+      field = static_cast<T>(kept);
+      std::snprintf(line, sizeof line, "%s%s %g%s lies outside %g to %g%s; %g%s used.", Lead().c_str(), r.name, value,
+                    r.unit, r.low, r.high, r.unit, static_cast<double>(field), r.unit);
       report_.reset.emplace_back(line);
     }
   }
 
+  // "Rutile.ovdf: the " or "The stored ".
+  std::string Lead() const { return source_.empty() ? kStoredLead : std::string(source_) + ": the "; }
+
 private:
   StoredValueReport &report_;
+  std::string_view source_;
 };
 
 // The display settings a structure shares with the preferences' defaults of
@@ -167,14 +172,15 @@ void VisitCrystal(Checker &v, CrystalRec &c, const CrystalRec &d) {
 // The plot range as a whole: each axis's maximum above its minimum and at
 // most kMaxPlotRangeSpan cells wide; otherwise the one cell of a blank
 // structure.
-void CheckPlotRangeSpans(CrystalRec &c, StoredValueReport &report) {
+void CheckPlotRangeSpans(CrystalRec &c, StoredValueReport &report, const std::string &lead) {
   for (int axis = 0; axis < 3; axis++) {
     const float lo = c.plotRange[2 * axis], hi = c.plotRange[2 * axis + 1];
     if (hi >= lo && hi - lo <= kMaxPlotRangeSpan)
       continue;
-    char line[160];
-    std::snprintf(line, sizeof line, "The stored plot range %g to %g is not a range of at most %g cells and was set to 0 to 1.",
-                  static_cast<double>(lo), static_cast<double>(hi), static_cast<double>(kMaxPlotRangeSpan));
+    char line[240];
+    std::snprintf(line, sizeof line, "%splot range %g to %g is not a range of at most %g cells; 0 to 1 used.",
+                  lead.c_str(), static_cast<double>(lo), static_cast<double>(hi),
+                  static_cast<double>(kMaxPlotRangeSpan));
     report.reset.emplace_back(line);
     c.plotRange[2 * axis] = 0.0f;
     c.plotRange[2 * axis + 1] = 1.0f;
@@ -192,45 +198,46 @@ bool StoredValueInRange(const StoredRange &range, double value) {
   return std::isfinite(value) && value >= range.low && value <= range.high;
 }
 
-bool CheckStoredValues(CrystalRec &crystal, StoredValueReport *report) {
+bool CheckStoredValues(CrystalRec &crystal, StoredValueReport *report, std::string_view source, bool log) {
   StoredValueReport local;
   StoredValueReport &r = report ? *report : local;
   r = StoredValueReport{};
   CrystalRec defaults;
   defaults.plotScale = 0.0f; // fitted to the window when opened
-  Checker check(r);
+  Checker check(r, source);
   VisitCrystal(check, crystal, defaults);
   check(stored::kPlotRange, crystal.plotRange, defaults.plotRange);
-  CheckPlotRangeSpans(crystal, r);
-  for (int k = 0; k < crystal.bondSpecCount && k < kMaxBondSpecs && !r.refused; k++)
-    if (crystal.bondSpecs[static_cast<size_t>(k)].minLength > crystal.bondSpecs[static_cast<size_t>(k)].maxLength) {
-      r.refused = true;
-      r.why = "a bond specification's minimum lies above its maximum";
-    }
+  CheckPlotRangeSpans(crystal, r, check.Lead());
+  for (int k = 0; k < crystal.bondSpecCount && k < kMaxBondSpecs; k++) {
+    BondSpec &spec = crystal.bondSpecs[static_cast<size_t>(k)];
+    if (spec.minLength <= spec.maxLength)
+      continue;
+    char line[240];
+    std::snprintf(line, sizeof line, "%sbond minimum %g \u00C5 lies above its maximum, %g \u00C5; 0 \u00C5 used.",
+                  check.Lead().c_str(), static_cast<double>(spec.minLength), static_cast<double>(spec.maxLength));
+    r.reset.emplace_back(line);
+    spec.minLength = 0.0f;
+  }
   if (!r.refused && !crystal.molecule && !CellIsValid(&crystal)) {
     r.refused = true;
     r.why = "its cell lengths and angles make no cell";
   }
   if (r.refused)
     return false;
-  WriteResetLines(r);
+  if (log)
+    WriteResetLines(r);
   return true;
 }
 
-void CheckStoredPrefs(PrefsRecord &prefs, StoredValueReport *report) {
+void CheckStoredPrefs(PrefsRecord &prefs, StoredValueReport *report, std::string_view source) {
   using namespace stored;
   StoredValueReport local;
   StoredValueReport &r = report ? *report : local;
   r = StoredValueReport{};
   const PrefsRecord &d = gFactoryPrefs;
-  Checker v(r);
-  // In the preferences every value has a factory default to fall back on.
-  auto soft = [](StoredRange range) {
-    range.action = OutOfRange::UseDefault;
-    return range;
-  };
+  Checker v(r, source);
   VisitDisplay(v, prefs, d);
-  v(soft(kDisplacement), prefs.defaultIsoValue, d.defaultIsoValue);
+  v(kDisplacement, prefs.defaultIsoValue, d.defaultIsoValue);
   v(kOpacity, prefs.planeTransparency, d.planeTransparency);
   v(kFontSize, prefs.annotationSize, d.annotationSize);
   v(kThumbnailHeight, prefs.thumbnailHeight, d.thumbnailHeight);
@@ -246,12 +253,13 @@ void CheckStoredPrefs(PrefsRecord &prefs, StoredValueReport *report) {
   WriteResetLines(r);
 }
 
-bool CheckStoredField(const StoredRange &range, float &field, float fallback) {
+bool CheckStoredField(const StoredRange &range, float &field, float fallback, std::string_view source) {
   StoredValueReport r;
-  Checker check(r);
-  StoredRange soft = range;
-  soft.action = OutOfRange::UseDefault;
-  check(soft, field, fallback);
+  Checker check(r, source);
+  StoredRange kept = range;
+  if (kept.action == OutOfRange::Refuse)
+    kept.action = OutOfRange::UseDefault;
+  check(kept, field, fallback);
   WriteResetLines(r);
   return r.reset.empty();
 }

@@ -51,22 +51,9 @@ std::string CIFLabel(const AsymmetricUnitRecord &site, size_t siteIndex) {
 // The esd in units of the fourth decimal, rounded half away from zero.
 long EsdCode(float esd) { return std::lround(double{esd} * 10000.0); }
 
-bool BreaksNoteLine(char ch) {
-  switch (ch) {
-  case ' ':
-  case '\t':
-  case ',':
-  case ';':
-  case '.':
-  case '-':
-  case ':':
-  case '!':
-  case '/':
-    return true;
-  default:
-    return false;
-  }
-}
+// Lines break only after a blank: after punctuation a break would fall
+// inside numbers ("1.9745", "-0.25", "1/2"), which a reader then takes apart.
+bool BreaksNoteLine(char ch) { return ch == ' ' || ch == '\t'; }
 
 } // namespace
 

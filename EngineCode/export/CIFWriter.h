@@ -11,7 +11,7 @@ inline constexpr const char *kCIFMoleculeAlert = "Cannot save molecular data in 
 inline constexpr const char *kCIFMoleculeExplanation = "Can only save crystals in CIF format.";
 // The data block's name when the title gives none.
 inline constexpr const char *kCIFDefaultBlockName = "structure";
-// Notes lines are broken after a blank or punctuation once longer than this.
+// Notes lines are broken after a blank once longer than this.
 inline constexpr size_t kNoteWrapColumn = 72;
 
 // The whole file of a crystal. The structure is not changed: labels are
@@ -25,7 +25,7 @@ void WriteCIFSymmetry(const CrystalRec &c, std::string &out);
 std::string MakeCommaDelimitedGEP(std::string_view card);
 // The notes (UTF-8, paragraphs ended by line ends) as plain ASCII lines:
 // each paragraph followed by an empty line, lines longer than 72 broken
-// after a blank or one of , ; . - : ! / and each character outside ASCII
+// after a blank (never inside a word or number), each character outside ASCII
 // written as one "?". In a CIF text field (`textField`) a line that would
 // begin with ";" gets a blank in front, so that it cannot end the field.
 void WriteTextNote(std::string &out, std::string_view text, bool textField = false);

@@ -1,11 +1,14 @@
 #include "import/OwnTextReader.h"
 
 #include "Alerts.h"
+#include "AutoBonds.h"
 #include "BuildPipeline.h"
+#include "Polyhedra.h"
 #include "Preferences.h"
 #include "SpaceGroups.h"
 #include "StructureArrays.h"
 #include "SymmetryCards.h"
+#include "VectorMath.h"
 #include "ViewOrientation.h"
 #include "documents/CrystalDocument.h"
 #include "documents/FileBuffer.h"
@@ -17,6 +20,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <optional>
 
@@ -32,6 +36,9 @@ constexpr float kMaxBallAndStickRadius = 0.95f;
 constexpr long kMinPhong = 1, kMaxPhong = 1000;
 constexpr float kDefaultReflection = 0.5f;
 constexpr uint16_t kDefaultPhong = 100;
+// Passes of the polar iteration that makes a written orientation a rotation:
+// from three decimals it converges to double precision in four.
+constexpr int kPolarPasses = 8;
 
 constexpr std::array<std::string_view, 33> kCards = {
     "MOLE", "TITL", "NOTE", "CELL", "ERRC", "LATC", "SYMM", "OSHF", "XYZR", "MODL", "BKCL",
@@ -125,6 +132,21 @@ private:
   std::map<std::string, std::vector<LabelLine>> blocks_; // ERRS, OCCU, UISO, UANI, BANI
 
   void Warn(const std::string &what) { x_.warnings.push_back("Line " + std::to_string(lineNo_) + ": " + what); }
+
+  // A value of the table of limits beyond its row: the nearest limit is
+  // used, with a warning in the words of the file ("BMAX 1000 is beyond the
+  // largest bond maximum, 231 A; 231 A used").
+  float Limited(const StoredRange &r, float v, const std::string &written, const char *limit) {
+    const float kept = static_cast<float>(StoredValueKept(r, v, r.high));
+    if (kept == v)
+      return v;
+    char text[240];
+    std::snprintf(text, sizeof text, "%s is %s %s, %g%s; %g%s used.", written.c_str(),
+                  kept > v ? "below" : "beyond", kept > v ? "the smallest" : limit,
+                  kept > v ? r.low : r.high, r.unit, static_cast<double>(kept), r.unit);
+    Warn(text);
+    return kept;
+  }
 
   // The values of a card (or of a block's line): `n` finite numbers, else
   // a warning.
@@ -335,11 +357,12 @@ void Parser::Card(std::string_view card, std::string_view line, const std::vecto
       return;
     }
     const auto a = ElementToken(t[0]), b = ElementToken(t[1]);
-    const auto d = ParseFloatToken(t[2]);
+    auto d = ParseFloatToken(t[2]);
     if (!a || !b || !d || *d <= 0.0f) {
       Warn("BMAX needs two elements and a distance above 0; the card is ignored.");
       return;
     }
+    d = Limited(stored::kBondLength, *d, "BMAX " + std::string(t[2]), "the largest bond maximum");
     if (c_.bondSpecCount >= kMaxBondSpecs) {
       Warn("more than 200 bond specifications; the card is ignored.");
       return;
@@ -377,6 +400,7 @@ void Parser::BlockLine(std::string_view block, std::string_view line) {
       Warn("TYPE: the radius must be above 0; the line is ignored.");
       return;
     }
+    v[0] = Limited(stored::kAtomRadius, v[0], "TYPE radius " + std::string(rest[0]), "the largest atom radius");
     types_.push_back({*e, v[0], ToColour(v + 1)});
   } else if (block == "ATOM") {
     const auto e = ElementToken(t[0]);
@@ -651,20 +675,67 @@ bool ParseTextFile(std::string_view text, CrystalRec &crystal, TextFileExtras &e
     return false;
   }
   // Numbers the build and the drawing trust are held to their ranges here,
-  // as for a native document.
+  // as for a native document; what was changed counts as a warning.
   StoredValueReport values;
-  if (!CheckStoredValues(crystal, &values)) {
+  if (!CheckStoredValues(crystal, &values, {}, false)) {
     if (message)
-      *message = StoredValueRefusal(values);
+      *message = "The file holds no valid unit cell: " + values.why + ".";
     ClearCrystalRec(&crystal);
     return false;
+  }
+  for (std::string line : values.reset) {
+    // In the words of a file rather than of stored settings.
+    if (line.starts_with(kStoredLead))
+      line.replace(0, std::string_view(kStoredLead).size(), "the ");
+    extras.warnings.push_back(line);
   }
   return true;
 }
 
+namespace {
+
+bool WrittenOrientation(const float built[9], const float written[9], float out[9]) {
+  // The turn Q = W M^-1 that takes the built matrix M to the written one W,
+  // made a rotation again (the written matrix holds three decimals) by the
+  // polar iteration Q <- (Q + Q^-T) / 2, which converges to the nearest
+  // rotation.
+  double M[9], W[9], Mi[9], Q[9];
+  for (int k = 0; k < 9; k++) {
+    M[k] = built[k];
+    W[k] = written[k];
+  }
+  if (!DInv3x3Mat(M, Mi))
+    return false;
+  DMatMul33x33(W, Mi, Q);
+  const double det = Q[0] * (Q[4] * Q[8] - Q[5] * Q[7]) - Q[1] * (Q[3] * Q[8] - Q[5] * Q[6]) +
+                     Q[2] * (Q[3] * Q[7] - Q[4] * Q[6]);
+  if (!(det > 0.0) || !std::isfinite(det))
+    return false; // no turn: a mirror, or a matrix of no cell
+  for (int pass = 0; pass < kPolarPasses; pass++) {
+    double Qi[9];
+    if (!DInv3x3Mat(Q, Qi))
+      return false;
+    for (int r = 0; r < 3; r++)
+      for (int col = 0; col < 3; col++)
+        Q[3 * r + col] = 0.5 * (Q[3 * r + col] + Qi[3 * col + r]);
+  }
+  double R[9];
+  DMatMul33x33(Q, M, R);
+  for (int k = 0; k < 9; k++) {
+    out[k] = static_cast<float>(R[k]);
+    if (!std::isfinite(out[k]))
+      return false;
+  }
+  return true;
+}
+
+} // namespace
+
 int ApplyTextFileExtras(CrystalRec &c, const TextFileExtras &extras) {
-  if (extras.hasOrientation && !c.molecule)
-    ApplyOrientationMatrix(&c, extras.orientation);
+  // The cell gives the metric; the written matrix only turns the view.
+  float turned[9];
+  if (extras.hasOrientation && !c.molecule && WrittenOrientation(c.orientationMatrix, extras.orientation, turned))
+    ApplyOrientationMatrix(&c, turned);
   int missed = 0;
   const size_t nAtoms = UsableAtomSize(c), nSites = UsableSiteSize(c);
   for (const TextFileExtras::PendingVector &p : extras.vectors) {
@@ -723,19 +794,33 @@ bool ReadTextFile(WindowRef window, const std::filesystem::path &file) {
     return false;
   }
   *target = std::move(read);
+  const bool noBondSpecs = target->bondSpecCount == 0;
   if (gDocumentWindowHooks.setNotes)
     gDocumentWindowHooks.setNotes(window, extras.notes);
+  // The title card names the structure (the build's Log line too).
+  if (!extras.title.empty() && gDocumentWindowHooks.setWindowTitle)
+    gDocumentWindowHooks.setWindowTitle(window, extras.title);
   SetWindowFileOpen(window, true);
   bool built = target->molecule ? RunNewMolecule(window, false, true, true, true)
                                 : RunNewCrystal(window, true, true, true);
   if (!built)
     return false;
   CrystalRec *c = GetWindowCrystal(window);
+  // A file without bond specifications gets those of the automatic search,
+  // as an imported structure does.
+  if (c && noBondSpecs && c->atomCount >= 2) {
+    AutoBondSearch(c);
+    DefinePolyhedra(c);
+  }
   const int missed = c ? ApplyTextFileExtras(*c, extras) : 0;
-  if (c && (extras.hasOrientation || !extras.vectors.empty()))
-    NewPlot(window, false, false);
-  for (const std::string &w : extras.warnings)
-    FWrite(w);
+  if (c && (extras.hasOrientation || !extras.vectors.empty() || noBondSpecs))
+    NewPlot(window, false, true);
+  const std::string name = file.filename().string();
+  for (std::string w : extras.warnings) {
+    if (w.starts_with("Line "))
+      w[0] = 'l';
+    FWrite(name + ", " + w);
+  }
   const size_t warnings = extras.warnings.size() + static_cast<size_t>(missed);
   if (missed > 0)
     FWrite(std::to_string(missed) + " vector(s) found no atom at their position and were left out.");

@@ -48,14 +48,17 @@ inline constexpr const char *kBadDepthCue =
 // structure before the build. False, with the reason in `message`, when the
 // text holds no structure this reader can build.
 bool ParseTextFile(std::string_view text, CrystalRec &crystal, TextFileExtras &extras, std::string *message);
-// After the build: installs the orientation matrix and attaches the vectors
-// to the atoms of their sites at their positions. Answers how many vectors
-// found no atom.
+// After the build: turns the view as the written orientation matrix does
+// (the cell, not the matrix, gives the metric: the matrix holds three
+// decimals) and attaches the vectors to the atoms of their sites at their
+// positions. Answers how many vectors found no atom.
 int ApplyTextFileExtras(CrystalRec &crystal, const TextFileExtras &extras);
 
-// Reads the file into the window's structure and builds it; warnings go to
-// the Log and are counted in the window's subtitle. False, with a stop
-// alert, when the file cannot be read.
+// Reads the file into the window's structure and builds it; the title card
+// becomes the window's title, and a file without bond specifications gets
+// those of the automatic bond search. Warnings go to the Log, each naming
+// the file and its line, and are counted in the window's subtitle. False,
+// with a stop alert, when the file cannot be read.
 bool ReadTextFile(WindowRef window, const std::filesystem::path &file);
 // True when the text looks like the own keyword format (a TITL, MOLE or
 // CELL card among its first lines).

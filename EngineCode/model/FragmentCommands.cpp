@@ -1,5 +1,7 @@
 #include "FragmentCommands.h"
 
+#include "StoredLimits.h"
+
 #include "Alerts.h"
 #include "BondSearch.h"
 #include "Geometry.h"
@@ -8,6 +10,7 @@
 #include "Polyhedra.h"
 #include "RenderServices.h"
 #include "SelectionCommands.h"
+#include "StoredLimits.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 #include "window/MainWindowData.h"
@@ -672,6 +675,10 @@ void DoAutoScale(WindowRef window) {
     return;
   DimensionPlot(c, c->plotCentre, &c->plotExtent);
   AutoSetScale(window);
+  // A structure far larger than the pane still gets a scale the documents
+  // keep (and the renderer draws).
+  if (c->plotScale > 0.0f)
+    c->plotScale = std::clamp(c->plotScale, kMinStoredPlotScale, kMaxPlotScale);
   OVSetWindowModified(window);
   NewPlot(window, false, true);
 }

@@ -1,6 +1,7 @@
 #include "PolyhedronFromSelection.h"
 
 #include "Alerts.h"
+#include "BondEditing.h"
 #include "BondSearch.h"
 #include "Geometry.h"
 #include "PlotRange.h"
@@ -197,6 +198,15 @@ bool DoMakePolyhedronFromSelection(WindowRef window, const std::string &labelIn,
   for (size_t i = 0; i < oldAtoms; i++)
     if (c.atoms[i].selected)
       selected.push_back(static_cast<uint32_t>(i));
+  // New specifications reach the farthest selected atom: one longer than
+  // any structure keeps is refused before anything changes.
+  if (bondChoice == 1) {
+    float farthest = 0.0f;
+    for (uint32_t s : selected)
+      farthest = std::max(farthest, VecBondDist(c.atoms[s].cart, cart));
+    if (RefuseBondMaximum(farthest + kBondSpecMargin))
+      return false;
+  }
 
   AsymmetricUnitRecord site;
   const char sym[3] = {symbol.size() > 0 ? symbol[0] : 'Z', symbol.size() > 1 ? symbol[1] : ' ', '\0'};

@@ -9,6 +9,7 @@
 // onto a tree view.
 #pragma once
 
+#include "StoredLimits.h"
 #include "HostServices.h"
 #include "RGBColor.h"
 #include "StructureRecord.h"
@@ -36,9 +37,10 @@ inline constexpr uint32_t kCoordinationColumn = FourCharsToLong("CNum");
 // it does not know.
 inline constexpr int32_t kDataBrowserPropertyNotSupported = -4979;
 
-// Radii a user may type into the radius column, Angstrom.
-inline constexpr double kMinTypedRadius = 0.01;
-inline constexpr double kMaxTypedRadius = 100.0;
+// Radii a user may type into the radius column, Angstrom: the table of
+// stored limits.
+inline constexpr double kMinTypedRadius = kMinTypedAtomRadius;
+inline constexpr double kMaxTypedRadius = kMaxStoredRadius;
 
 // Check-box values of the tri-state columns.
 enum SiteBrowserCheck : int { kCheckOff = 0, kCheckOn = 1, kCheckMixed = 2 };

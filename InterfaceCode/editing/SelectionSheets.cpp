@@ -15,6 +15,7 @@
 #include "Alerts.h"
 #include "CellTransform.h"
 #include "SelectionCommands.h"
+#include "StoredLimits.h"
 #include "StructureArrays.h"
 #include "render/BondDrawing.h"
 #include "render/Highlights.h"
@@ -314,7 +315,7 @@ public:
             [this](const QString &text) { SetSpecsLabel(record_, text.toStdString()); });
     connect(ui_.radiusField, &QLineEdit::textEdited, this, [this] {
       const float r = FieldValue(this, 4);
-      if (r > 0.0f)
+      if (TypedRadiusInRange(r))
         record_.radius = r;
     });
     connect(ui_.colourButton, &QPushButton::clicked, this, [this] {

@@ -4,6 +4,7 @@
 // pixels per inch, optionally for every structure window.
 #pragma once
 
+#include "StoredLimits.h"
 #include "HostServices.h"
 
 #include <cstdint>
@@ -28,7 +29,9 @@ struct PlotSizeRecord {
 extern uint16_t gPlotSizeHUnitsChoice, gPlotSizeVUnitsChoice;
 extern uint8_t gPlotSizeApplyAllWindows;
 
-inline constexpr float kPlotScaleSheetMin = 0.01f, kPlotScaleSheetMax = 10000.0f;
+// The scale the sheet takes lies strictly between these, within the table of
+// stored limits, so that every scale it sets is saved and read back.
+inline constexpr float kPlotScaleSheetMin = kMinTypedPlotScale, kPlotScaleSheetMax = kMaxPlotScale;
 inline constexpr int kMinPlotSize = 80;
 
 // Pixels to a unit's value and back, at 72 pixels per inch.

@@ -102,6 +102,10 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
       w->NotesView()->setProperty("loading", false);
     }
   };
+  gDocumentWindowHooks.setWindowTitle = [](WindowRef window, const std::string &title) {
+    if (MainWindow *w = GetMainWindow(window))
+      w->setWindowTitle(QString::fromStdString(title));
+  };
   gDocumentWindowHooks.setWindowFile = [](WindowRef window, const std::filesystem::path &file) {
     if (MainWindow *w = GetMainWindow(window)) {
       w->SetFile(file);

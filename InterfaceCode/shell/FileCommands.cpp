@@ -341,9 +341,9 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
   if (document) {
     w->SetFile(file);
   } else {
-    // A text file is read, not edited: saving asks for a document.
+    // A text file is read, not edited: saving asks for a document. Its
+    // title is the file's name unless its title card gave one.
     w->SetFile({});
-    w->setWindowTitle(QString::fromStdString(file.stem().string()));
   }
   NoteDocumentFolder(window, file);
   ShowOpenedStructure(window);

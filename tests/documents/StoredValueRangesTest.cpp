@@ -48,11 +48,13 @@ TEST(StoredValueRanges, DocumentReaderRefusesOrResetsEachDamagedField) {
   FakeHost host;
   const DocumentCase cases[] = {
       {"plot scale", [](CrystalRec &c) { c.plotScale = 170670.0f; }, false,
-       [](const CrystalRec &c) { return c.plotScale; }, 0.0f, "plot scale"},
+       [](const CrystalRec &c) { return c.plotScale; }, kMaxPlotScale, "plot scale 170670 pixels/\u00C5"},
       {"NaN plot scale", [](CrystalRec &c) { c.plotScale = kNaN; }, false,
        [](const CrystalRec &c) { return c.plotScale; }, 0.0f, "plot scale"},
-      {"atom-type radius", [](CrystalRec &c) { c.spheres[0].radius = 1000.0f; }, true, nullptr, 0, "atom-type radius"},
-      {"infinite radius", [](CrystalRec &c) { c.spheres[1].radius = kInf; }, true, nullptr, 0, "atom-type radius"},
+      {"atom-type radius", [](CrystalRec &c) { c.spheres[0].radius = 1000.0f; }, false,
+       [](const CrystalRec &c) { return c.spheres[0].radius; }, kMaxStoredRadius, "atom-type radius 1000 \u00C5"},
+      {"infinite radius", [](CrystalRec &c) { c.spheres[1].radius = kInf; }, false,
+       [](const CrystalRec &c) { return c.spheres[1].radius; }, kMaxStoredRadius, "atom-type radius inf"},
       {"ball-and-stick minimum", [](CrystalRec &c) { c.minBSSphereRadius = 1000.0f; }, false,
        [](const CrystalRec &c) { return c.minBSSphereRadius; }, 0.2f, "minimum ball-and-stick radius"},
       {"model type 9", [](CrystalRec &c) { c.modelType = 9; }, false,
@@ -61,7 +63,10 @@ TEST(StoredValueRanges, DocumentReaderRefusesOrResetsEachDamagedField) {
        [](const CrystalRec &c) { return float(c.modelType); }, 1.0f, "model type"},
       {"angles of no cell", [](CrystalRec &c) { c.alpha = c.beta = c.gamma = 120.0f; }, true, nullptr, 0, "no cell"},
       {"zero cell length", [](CrystalRec &c) { c.b = 0.0f; }, true, nullptr, 0, "cell length"},
-      {"bond maximum", [](CrystalRec &c) { c.bondSpecs[0].maxLength = 400.0f; }, true, nullptr, 0, "bond maximum"},
+      {"bond maximum", [](CrystalRec &c) { c.bondSpecs[0].maxLength = 400.0f; }, false,
+       [](const CrystalRec &c) { return c.bondSpecs[0].maxLength; }, kMaxBondSpecLength, "bond maximum 400"},
+      {"bond minimum above maximum", [](CrystalRec &c) { c.bondSpecs[0].minLength = 3.0f; }, false,
+       [](const CrystalRec &c) { return c.bondSpecs[0].minLength; }, 0.0f, "bond minimum 3"},
       {"light vector", [](CrystalRec &c) { c.lightDirection[1] = kInf; }, false,
        [](const CrystalRec &c) { return c.lightDirection[1]; }, 0.5f, "light vector"},
       {"reflectance", [](CrystalRec &c) { c.kD[0] = 2.0f; }, false, [](const CrystalRec &c) { return c.kD[0]; },
@@ -74,7 +79,8 @@ TEST(StoredValueRanges, DocumentReaderRefusesOrResetsEachDamagedField) {
        [](const CrystalRec &c) { return float(c.sites[0].atomStyle); }, 14.0f, "atom style"},
       {"plot range", [](CrystalRec &c) { c.plotRange[1] = 5000.0f; }, false,
        [](const CrystalRec &c) { return c.plotRange[1]; }, 1.0f, "plot range"},
-      {"atom coordinate", [](CrystalRec &c) { c.atoms[0].cart[2] = kNaN; }, true, nullptr, 0, "coordinate"},
+      {"atom coordinate", [](CrystalRec &c) { c.atoms[0].cart[2] = kNaN; }, false,
+       [](const CrystalRec &c) { return c.atoms[0].cart[2]; }, 0.0f, "coordinate nan"},
   };
   const CrystalRec sound = ReadSound("Rutile.ovdf");
   ASSERT_GE(sound.spheres.size(), 2u);
@@ -127,7 +133,7 @@ TEST(StoredValueRanges, PreferencesTakeFactoryValuesForDamagedFields) {
   EXPECT_EQ(back.minBSSphereRadius, gFactoryPrefs.minBSSphereRadius);
   EXPECT_EQ(back.stickRadius, gFactoryPrefs.stickRadius);
   EXPECT_EQ(back.phongN[0], gFactoryPrefs.phongN[0]);
-  EXPECT_EQ(back.elementData[3].radius, gFactoryPrefs.elementData[3].radius);
+  EXPECT_EQ(back.elementData[3].radius, kMaxStoredRadius);
   EXPECT_EQ(back.thumbnailHeight, gFactoryPrefs.thumbnailHeight);
   EXPECT_EQ(back.ambientIntensity, 0.3f);
   EXPECT_NE(host.log.find("minimum ball-and-stick radius"), std::string::npos) << host.log;
@@ -139,7 +145,7 @@ TEST(StoredValueRanges, ElementTableFileTakesTheDefaultRadiusForADamagedOne) {
   EditElementsRec table;
   ReadElementTableFile(std::span(reinterpret_cast<const uint8_t *>(text.data()), text.size()), table);
   ASSERT_EQ(table.entries.size(), 3u);
-  EXPECT_EQ(table.entries[0].radius, kDefaultElementRadius);
+  EXPECT_EQ(table.entries[0].radius, kMaxStoredRadius);
   EXPECT_EQ(table.entries[1].radius, kDefaultElementRadius); // no number read
   EXPECT_FLOAT_EQ(table.entries[2].radius, 1.81f);
   EXPECT_NE(host.log.find("element radius"), std::string::npos) << host.log;
@@ -157,8 +163,8 @@ struct DamagedCase {
 
 TEST(StoredValueRanges, DamagedDocumentsOpenRefusedOrMendedQuickly) {
   const DamagedCase cases[] = {
-      {"PlotScale170670.ovdf", true, "plot scale"},
-      {"AtomRadius1000.ovdf", false, "atom-type radius"},
+      {"PlotScale170670.ovdf", true, "PlotScale170670.ovdf: the plot scale 170670"},
+      {"AtomRadius1000.ovdf", true, "AtomRadius1000.ovdf: the atom-type radius 1000"},
       {"MinBallRadius1000.ovmf", true, "minimum ball-and-stick radius"},
       {"InvalidCell.ovdf", false, "no cell"},
       {"ModelType9.ovdf", true, "model type"},
@@ -186,8 +192,8 @@ TEST(StoredValueRanges, DamagedDocumentsOpenRefusedOrMendedQuickly) {
     EXPECT_TRUE(built) << k.file;
     EXPECT_NE(host.log.find(k.named), std::string::npos) << k.file << ": " << host.log;
     const CrystalRec &c = w.crystal();
-    EXPECT_GE(c.plotScale, 2.0f) << k.file;
-    EXPECT_LE(c.plotScale, 500.0f) << k.file;
+    EXPECT_GE(c.plotScale, kMinStoredPlotScale) << k.file;
+    EXPECT_LE(c.plotScale, kMaxPlotScale) << k.file;
     EXPECT_LE(c.minBSSphereRadius, kMaxStoredRadius) << k.file;
     EXPECT_GE(c.modelType, 1) << k.file;
     EXPECT_LE(c.modelType, 6) << k.file;
@@ -195,6 +201,45 @@ TEST(StoredValueRanges, DamagedDocumentsOpenRefusedOrMendedQuickly) {
     for (const SphereRecord &t : c.spheres)
       EXPECT_LE(t.bounds1.right - t.bounds1.left, 513) << k.file;
   }
+}
+
+// The widest values the table keeps draw quickly and within the window: atoms
+// of 100 A at 10000 pixels per A (images held to the window), and a whole
+// structure at 0.001 pixels per A, in the models that draw atom images and
+// polyhedra.
+TEST(StoredValueRanges, TheWidestValuesDrawQuicklyWithinTheWindow) {
+  FakeHost host;
+  CrystalRec wide = ReadSound("Rutile.ovdf");
+  for (SphereRecord &t : wide.spheres)
+    t.radius = kMaxStoredRadius;
+  constexpr double kHangGuardSeconds = 10.0;
+  for (const float scale : {kMaxPlotScale, kMinStoredPlotScale})
+    for (const int8_t model : {kBallAndStickModel, kSpaceFillingModel, kPolyhedralModel}) {
+      doctest::Window w(host);
+      CrystalRec read;
+      std::string why;
+      CrystalRec copy = wide;
+      copy.plotScale = scale;
+      copy.modelType = model;
+      ASSERT_TRUE(DecodeCrystalDocument(EncodeCrystalDocument(copy, DocumentExtras{}), read, nullptr, &why)) << why;
+      ASSERT_EQ(read.plotScale, scale);
+      w.crystal() = std::move(read);
+      SetWindowFileOpen(w.ref(), true);
+      const auto start = std::chrono::steady_clock::now();
+      ASSERT_TRUE(RunNewCrystal(w.ref(), false, false, false));
+      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      std::printf("scale %g, model %d: built and drawn in %.3f s\n", double(scale), int(model), seconds);
+      EXPECT_LT(seconds, kHangGuardSeconds) << scale << " model " << int(model);
+      const CrystalRec &c = w.crystal();
+      EXPECT_EQ(c.plotScale, scale);
+      for (const SphereRecord &t : c.spheres) {
+        EXPECT_EQ(t.radius, kMaxStoredRadius);
+        // Half the window's side, or 1024 pixels before the first plot has
+        // sized the window: never the 2 million pixels of 100 A at 10000.
+        EXPECT_LE(t.bounds1.right - t.bounds1.left, 2 * 1024 + 1) << scale << " model " << int(model);
+      }
+    }
+  EXPECT_TRUE(host.alerts.empty());
 }
 
 } // namespace

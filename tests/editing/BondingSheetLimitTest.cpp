@@ -53,7 +53,7 @@ TEST_F(BondingSheetLimit, MaximumBeyondUseIsRefusedWithItsReason) {
     const char *text;
     bool taken;
   };
-  const Typed typed[] = {{"400", false}, {"12.5", false}, {"12", true}, {"3.1", true}};
+  const Typed typed[] = {{"400", false}, {"231.5", false}, {"231", true}, {"3.1", true}};
   for (const Typed &t : typed) {
     gLimitHost->alerts.clear();
     EXPECT_EQ(model->setData(model->index(0, kColMax), t.text, Qt::EditRole), t.taken) << t.text;
@@ -61,13 +61,13 @@ TEST_F(BondingSheetLimit, MaximumBeyondUseIsRefusedWithItsReason) {
     if (!t.taken) {
       ASSERT_EQ(gLimitHost->alerts.size(), 1u);
       EXPECT_EQ(gLimitHost->alerts[0].message, "Bond maximum too long");
-      EXPECT_NE(gLimitHost->alerts[0].explanation.find("at most 12"), std::string::npos)
+      EXPECT_NE(gLimitHost->alerts[0].explanation.find("at most 231"), std::string::npos)
           << gLimitHost->alerts[0].explanation;
     }
   }
   EXPECT_FLOAT_EQ(sheet->Record()->specs[0].max, 3.1f);
   // A minimum beyond the limit is no way round it.
-  EXPECT_FALSE(model->setData(model->index(0, kColMin), "50", Qt::EditRole));
+  EXPECT_FALSE(model->setData(model->index(0, kColMin), "250", Qt::EditRole));
 
   // One that reached the working record another way keeps the sheet open.
   sheet->Record()->specs[0].max = 400.0f;

@@ -226,8 +226,29 @@ TEST_F(TextExportTest, NotesWriter) {
   EXPECT_EQ(out, "");
   const std::string words(80, 'w');
   WriteTextNote(out, std::string(70, 'a') + " bb,cc dd\n\nK\xc3\xa9\xe2\x82\xac" + words);
-  EXPECT_EQ(out, std::string(70, 'a') + " bb,\ncc dd\n\n\nK??" + words + "\n")
-      << "a break after a comma past column 72, never inside a word; one ? per character";
+  EXPECT_EQ(out, std::string(70, 'a') + " bb,cc \ndd\n\n\nK??" + words + "\n")
+      << "a break after a blank past column 72, never inside a word; one ? per character";
+
+  // Numbers with points, signs and fractions about the wrap column come out
+  // whole: the words of the lines are the words of the notes.
+  std::string notes;
+  for (int k = 0; k < 40; k++)
+    notes += "Zn-O 1.9745 at -0.2500,1/2 and 3.14159; ";
+  std::string wrapped;
+  WriteTextNote(wrapped, notes, true);
+  auto words_of = [](const std::string &text) {
+    std::vector<std::string> w;
+    std::istringstream in(text);
+    for (std::string word; in >> word;)
+      w.push_back(word);
+    return w;
+  };
+  EXPECT_EQ(words_of(wrapped), words_of(notes));
+  std::istringstream lines(wrapped);
+  int count = 0;
+  for (std::string line; std::getline(lines, line); count++)
+    EXPECT_LE(line.size(), kNoteWrapColumn + 12) << line;
+  EXPECT_GT(count, 10);
 }
 
 TEST_F(TextExportTest, PDBEdgeCases) {

@@ -432,10 +432,16 @@ TEST_F(TextFormatTest, BadInputsTable) {
         "Line 8: OCCU: occupancies must lie above 0 and at most 1; the line is ignored.",
         "Line 11: UANI needs 6 numbers; the line is ignored."}},
       {head + atoms + "MOLE\n", "", {}}, // a molecule flag after the atoms
-      // Values each card accepts but the build cannot use: the same ranges as a document's.
-      {head + "CELL  5 5 5  120 120 120\n" + atoms, "The document is damaged: its cell lengths and angles make no cell.", {}},
-      {head + "CELL  5 5 5  90 90 90\nBMAX  O  O  400\n" + atoms,
-       "The document is damaged: its bond maximum (400) lies outside 0 to 12.", {}},
+      // The same table of limits as a document's: only a file without a cell is
+      // refused; a value beyond its limit is held to it, in the words of the file.
+      {head + "CELL  5 5 5  120 120 120\n" + atoms,
+       "The file holds no valid unit cell: its cell lengths and angles make no cell.", {}},
+      {head + "CELL  5 5 5  90 90 90\nBMAX  O  O  400\n" + atoms, "",
+       {"Line 3: BMAX 400 is beyond the largest bond maximum, 231 \u00C5; 231 \u00C5 used."}},
+      {head + "CELL  5 5 5  90 90 90\nTYPE\nO   150.00  1 0 0\n\n" + atoms, "",
+       {"Line 4: TYPE radius 150.00 is beyond the largest atom radius, 100 \u00C5; 100 \u00C5 used."}},
+      {head + "CELL  5 5 5  90 90 90\n" + atoms + "\nUISO\nO1  5000\n", "",
+       {"the displacement parameter 5000 lies outside -1000 to 1000; 1000 used."}},
       {head + "CELL  5 5 5  90 90 90\nBRAD  0.99 0.3\nBMAX  O  O\n" + atoms, "",
        {"Line 3: BRAD: the ball-and-stick radius must lie above 0 and below 0.95; it is ignored.",
         "Line 4: BMAX needs two elements and a distance; the card is ignored."}},

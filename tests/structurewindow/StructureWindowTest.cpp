@@ -183,7 +183,7 @@ TEST_F(ProgramTest, AnOpenedExampleShowsItsAtomsInTheGraphPane) {
   MainWindow *w = Open(Example("NaCl.ovtx"));
   ASSERT_NE(w, nullptr);
   EXPECT_TRUE(w->isVisible());
-  EXPECT_EQ(PlainWindowTitle(w), "NaCl");
+  EXPECT_EQ(PlainWindowTitle(w), "Halite (rock salt), NaCl") << "the title card";
   const CrystalRec *c = GetWindowCrystal(w->Ref());
   ASSERT_GT(UsableAtomCount(*c), 1);
   const QImage pane = w->GraphPane()->grab().toImage();
@@ -206,7 +206,7 @@ TEST_F(ProgramTest, AnOpenedExampleShowsItsAtomsInTheGraphPane) {
 // The build's Log line names the structure, not the window it was read into.
 TEST_F(ProgramTest, TheBuildLineNamesTheOpenedStructure) {
   ASSERT_NE(Open(Example("Rutile.ovtx")), nullptr);
-  EXPECT_TRUE(GetLogStore()->PlainText().contains("Plotting the structure of: Rutile; calculated formula: O 2.00 Ti 1.00"))
+  EXPECT_TRUE(GetLogStore()->PlainText().contains("Plotting the structure of: Rutile, TiO2; calculated formula: O 2.00 Ti 1.00"))
       << GetLogStore()->PlainText().right(400).toStdString();
 }
 
@@ -324,7 +324,7 @@ TEST_F(ProgramTest, FilesArriveFromASecondLaunchAndByDrop) {
     QTest::qWait(10);
   ASSERT_TRUE(IsWindowFileOpen(FrontGraphWindow()));
   MainWindow *spinel = GetMainWindow(FrontGraphWindow());
-  EXPECT_EQ(PlainWindowTitle(spinel), "Spinel");
+  EXPECT_EQ(PlainWindowTitle(spinel), "Spinel, MgAl2O4");
 
   // Dropped on a window that holds a structure: a window of its own.
   QMimeData mime;
@@ -338,12 +338,12 @@ TEST_F(ProgramTest, FilesArriveFromASecondLaunchAndByDrop) {
     QTest::qWait(10);
   ASSERT_EQ(GetNumGraphWindows(), 2);
   MainWindow *calcite = GetMainWindow(FrontGraphWindow());
-  EXPECT_EQ(PlainWindowTitle(calcite), "Calcite");
+  EXPECT_EQ(PlainWindowTitle(calcite), "Calcite, CaCO3 (hexagonal axes)");
   // The new window takes the first one's layout, fitted to its own content.
   EXPECT_EQ(calcite->Panes().graph.bottom, calcite->Content()->height());
   EXPECT_EQ(calcite->Panes().notes.bottom, calcite->Content()->height());
   EXPECT_EQ(calcite->Panes().graph.right, calcite->Panes().divider.left);
-  EXPECT_EQ(PlainWindowTitle(spinel), "Spinel");
+  EXPECT_EQ(PlainWindowTitle(spinel), "Spinel, MgAl2O4");
 }
 
 TEST_F(ProgramTest, AResizedWindowReplotsAtThePaneSizeAndKeepsThePictureInProportion) {
@@ -667,11 +667,11 @@ TEST_F(ProgramTest, TheTitleShowsTheUnsavedChangesMarkWithoutQtWarnings) {
   MainWindow *w = Open(Example("NaCl.ovtx"));
   ASSERT_NE(w, nullptr);
   ASSERT_NE(w->windowHandle(), nullptr);
-  EXPECT_EQ(w->windowHandle()->title(), "NaCl");
+  EXPECT_EQ(w->windowHandle()->title(), "Halite (rock salt), NaCl");
   Press(w->GraphPane(), Qt::Key_Left);
-  EXPECT_EQ(w->windowHandle()->title(), "NaCl*");
+  EXPECT_EQ(w->windowHandle()->title(), "Halite (rock salt), NaCl*");
   ClearWindowModified(w->Ref());
-  EXPECT_EQ(w->windowHandle()->title(), "NaCl");
+  EXPECT_EQ(w->windowHandle()->title(), "Halite (rock salt), NaCl");
   qInstallMessageHandler(previous);
   for (const std::string &warning : warnings)
     EXPECT_EQ(warning.find("placeholder"), std::string::npos) << warning;
@@ -736,7 +736,7 @@ TEST_F(ProgramTest, FileDialogsStartInTheFolderLastUsedAndSaveAsOffersTheDocumen
   // A structure read from a text file has no document yet: Save As
   // proposes one of the crystal type, in that folder.
   ProcessCommand(kCmdSaveAs);
-  EXPECT_EQ(gDialogs.proposedName, "NaCl.ovdf");
+  EXPECT_EQ(gDialogs.proposedName, "Halite (rock salt), NaCl.ovdf") << "the title card names the structure";
   std::unique_ptr<QFileDialog> save(CreateSaveDialog(nullptr, "Save As", gDialogs.proposedName, gDialogs.proposedFolder));
   EXPECT_EQ(fs::path(save->directory().absolutePath().toStdString()), folder);
   EXPECT_EQ(save->selectedNameFilter(), "Crystal documents (*.ovdf)");
