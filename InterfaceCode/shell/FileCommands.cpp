@@ -109,6 +109,20 @@ void ShowOpenedStructure(WindowRef window) {
   FocusGraphPane(window);
 }
 
+// An undo state brought back is titled as its window was when it was taken
+// (a view loaded since gave the window the view's name); a window standing
+// for a document keeps the document's name.
+void ShowUndoState(WindowRef window) {
+  MainWindow *w = GetMainWindow(window);
+  if (!w)
+    return;
+  if (!w->File().empty())
+    w->setWindowTitle(QString::fromStdString(w->File().stem().string()));
+  else if (CachedFileRecord *state = GetWindowHistory(window); state && !state->caption.empty())
+    w->setWindowTitle(QString::fromStdString(state->caption));
+  DrawGraphPane(window);
+}
+
 } // namespace
 
 // ---- Menus ------------------------------------------------------------------------
@@ -195,12 +209,12 @@ OSStatus MyDoMenuCommand(uint32_t command, const QVariant &argument) {
     return kNoErr;
   case kCmdUndo:
     if (DoUndo())
-      DrawGraphPane(FrontGraphWindow());
+      ShowUndoState(FrontGraphWindow());
     DrawOverviewHistoryThumbnails();
     return kNoErr;
   case kCmdRedo:
     if (DoRedo())
-      DrawGraphPane(FrontGraphWindow());
+      ShowUndoState(FrontGraphWindow());
     DrawOverviewHistoryThumbnails();
     return kNoErr;
   case kCmdShowLog:

@@ -869,3 +869,14 @@ TEST_F(OverviewTest, UndoStatesAndTextFilesShowTheirOwnPictures) {
   EXPECT_TRUE(SlotPixels(0) != SlotPixels(1));
   EXPECT_EQ(GetLogStore()->Length(), logLength);
 }
+
+TEST_F(OverviewTest, UndoAfterLoadingAViewGivesBackTheWindowsName) {
+  WindowRef w = WindowWithViews(2);
+  ASSERT_EQ(ProcessCommand(kCmdSpaceFilling), kNoErr);
+  gUndoBufferTimer.proc();
+  ClickSlot(1);
+  EXPECT_EQ(PlainWindowTitle(GetMainWindow(w)), "v2");
+  gUndoBufferTimer.proc();
+  ProcessCommand(kCmdUndo);
+  EXPECT_EQ(PlainWindowTitle(GetMainWindow(w)), "NaCl");
+}
