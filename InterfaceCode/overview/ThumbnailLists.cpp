@@ -165,8 +165,7 @@ bool LoadCacheRecordIntoWindow(CachedFileRecord *record, WindowRef window) {
     if (gOverviewTabChoice == kViewsTab || proxy.empty())
       w->setWindowTitle(QString::fromStdString(caption));
     OVSetWindowModified(window);
-    if (gOverviewTabChoice == kViewsTab && window == OverviewListWindow() &&
-        ThumbnailImageForRecord(record).isNull()) {
+    if (gOverviewTabChoice == kViewsTab && window == OverviewListWindow() && ThumbnailImageForRecord(record).isNull()) {
       gSelectedCachePtr = record;
       DoReplaceSelectedThumbnail();
     }

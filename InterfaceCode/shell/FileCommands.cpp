@@ -605,7 +605,7 @@ bool OVInitialize(const std::vector<std::filesystem::path> &files, QtHostService
         if (gLogSilenced == 0)
           GetLogStore()->Append(text, colour, coloured);
       },
-                  [] { return OverviewLogShowing(); });
+      [] { return OverviewLogShowing(); });
   for (const auto &file : files)
     gQueuedDocs.push_back(file);
 
