@@ -308,9 +308,23 @@ bool GetWindowTextObject(WindowRef window, void **textObject) {
   return true;
 }
 
-void OVSetWindowModified(WindowRef window) {
-  if (MainWindowData *d = GetMainWindowData(window))
-    d->windowModified = 1;
+namespace {
+std::function<void(WindowRef)> gWindowModifiedListener;
+
+void SetWindowModifiedState(WindowRef window, uint8_t modified) {
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d)
+    return;
+  d->windowModified = modified;
+  if (gWindowModifiedListener)
+    gWindowModifiedListener(window);
+}
+} // namespace
+
+void OVSetWindowModified(WindowRef window) { SetWindowModifiedState(window, 1); }
+void OVClearWindowModified(WindowRef window) { SetWindowModifiedState(window, 0); }
+void SetWindowModifiedListener(std::function<void(WindowRef)> listener) {
+  gWindowModifiedListener = std::move(listener);
 }
 
 bool GetWindowWithCrystal(const CrystalRec *crystal, WindowRef *window) {

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 struct CachedFileRecord;
@@ -173,8 +174,14 @@ void DoMainWindowDisplayWake(WindowRef window);
 
 // The notes text object; false for no window or no text object.
 bool GetWindowTextObject(WindowRef window, void **textObject);
-// Marks the window as holding unsaved changes.
+// The one setter of a window's modified state (it holds unsaved changes):
+// marks or clears it, and tells the window listener so that the window's
+// unsaved-changes mark follows.
 void OVSetWindowModified(WindowRef window);
+void OVClearWindowModified(WindowRef window);
+// The interface's listener, called with the window after each change of the
+// modified state (none: only the record changes).
+void SetWindowModifiedListener(std::function<void(WindowRef)> listener);
 
 // The structure window whose embedded structure is the given one, walking
 // from the front; false and no window when none has it.

@@ -1,10 +1,12 @@
 // The batch commands of the Overview window: one picture file per entry, the
 // views saved as documents or the favourites converted, and a movie with one
-// frame per view. Each batch loads the entries one at a time into the front
-// structure window, stepping on a timer of the main loop; the cancel keys
-// stop it, and the entries that failed are listed in the Log at its end.
+// frame per view. Each batch loads the entries one at a time into a
+// structure window of its own (the front window's document stays as it is),
+// stepping on a timer of the main loop; the cancel keys stop it, and the
+// entries that failed are listed in the Log at its end.
 #include "overview/OverviewPrivate.h"
 
+#include "shell/FileCommands.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
@@ -14,6 +16,7 @@
 #include "export/MovieRecording.h"
 #include "export/PictureExport.h"
 #include "render/OffScreen.h"
+#include "render/PlotPipeline.h"
 #include "render/RenderGlobals.h"
 #include "window/MainWindowData.h"
 
@@ -33,6 +36,7 @@ struct Entry {
 struct Batch {
   bool active = false;
   BatchKind kind = BatchKind::kExport;
+  WindowRef window = nullptr; // the batch's own window
   std::vector<Entry> entries; // the list as it stood at the start
   size_t next = 0;
   std::filesystem::path folder;
@@ -83,6 +87,10 @@ bool BeginBatch(BatchKind kind) {
       host->Beep();
     return false;
   }
+  if (!gBatch.window)
+    gBatch.window = OpenOverviewWorkWindow();
+  if (!gBatch.window)
+    return false;
   DrawThumbnails();
   SetCocoaCursor(kind == BatchKind::kMovie ? kCmdDotCursor : kWatchCursor);
   gOverviewPlayInProgress = 1;
@@ -109,6 +117,8 @@ void EndBatch() {
     ConcludeMovie(false, gPrefs.playLoop != 0, gPrefs.playMode == 2, false);
     CloseStatus();
   }
+  CloseOverviewWorkWindow(gBatch.window);
+  gBatch.window = nullptr;
   for (const std::string &failure : gBatch.failures)
     FWriteColor(failure, kRGBRed);
   DrawThumbnails();
@@ -142,6 +152,10 @@ bool WriteEntry(const Entry &entry, WindowRef window, std::string *reason) {
     return true;
   }
   case BatchKind::kConvertFavourites: {
+    if (IsBundledFile(entry.file)) {
+      *reason = "the program's own samples are left as they are";
+      return false;
+    }
     if (entry.type == kCrystalDocumentType || entry.type == kMoleculeDocumentType) {
       if (!DoWriteCrystalFile(window, entry.file)) {
         *reason = "the document could not be rewritten";
@@ -212,20 +226,23 @@ void OverviewBatchStep() {
   }
   gSelectedCachePtr = record;
   DoScrollThumbnailsToSelection();
-  WindowRef window = FrontGraphWindow();
+  WindowRef window = gBatch.window;
+  if (!PrepareOverviewWorkWindow(window)) {
+    EndBatch(); // the batch's window was closed
+    return;
+  }
   char line[160];
   if (gBatch.kind == BatchKind::kMovie) {
     const long n = long(gBatch.entries.size());
     std::snprintf(line, sizeof line, "Recording movie (frame %ld of %ld)", long(k + 1), n);
     WriteProgress(line, float(long(k + 1) * 100 / n));
-    DoLoadFromCache(record, false);
-    if (!IsWindowFileOpen(FrontGraphWindow())) {
+    LoadCacheRecordIntoWindow(record, window);
+    if (!IsWindowFileOpen(window)) {
       std::snprintf(line, sizeof line, "skipping frame %ld of %ld", long(k + 1), n);
       FWriteColor(line, kRGBRed);
     }
   } else if (entry.type != 0 && entry.type != kTextFileType) {
-    DoLoadFromCache(record, false);
-    window = FrontGraphWindow();
+    LoadCacheRecordIntoWindow(record, window);
     std::string reason;
     if (!IsWindowFileOpen(window) || !GetWindowCrystal(window))
       reason = "it could not be read";
@@ -292,12 +309,21 @@ void DoMakeMovieFromCachedViews() {
                   "Sorry, the movie could not be recorded because one of the source files appears to be invalid.");
     return;
   }
-  const ovgfx::PixelBuffer *image = WindowMovieImage(front);
-  Rect bounds;
-  GetWindowOffBounds(front, &bounds);
-  uint32_t duration = 0;
-  if (!image || !StartMovieRolling(image, bounds, &duration))
+  // The views are recorded in the batch's own window, the front window
+  // while the movie rolls.
+  gBatch.window = OpenOverviewWorkWindow();
+  if (!gBatch.window)
     return;
+  ResetOffScreen(gBatch.window);
+  const ovgfx::PixelBuffer *image = WindowMovieImage(gBatch.window);
+  Rect bounds;
+  GetWindowOffBounds(gBatch.window, &bounds);
+  uint32_t duration = 0;
+  if (!image || !StartMovieRolling(image, bounds, &duration)) {
+    CloseOverviewWorkWindow(gBatch.window);
+    gBatch.window = nullptr;
+    return;
+  }
   gBatch.savedFastRotation = gUseFastRotn;
   gUseFastRotn = 0;
   gRecordingVideo = 1;
@@ -305,6 +331,8 @@ void DoMakeMovieFromCachedViews() {
     gRecordingVideo = 0;
     gUseFastRotn = gBatch.savedFastRotation;
     ConcludeMovie(false, false, false, false);
+    CloseOverviewWorkWindow(gBatch.window);
+    gBatch.window = nullptr;
   }
 }
 

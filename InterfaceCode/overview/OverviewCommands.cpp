@@ -12,7 +12,9 @@
 
 #include "Alerts.h"
 #include "Preferences.h"
+#include "documents/CacheDocuments.h"
 #include "documents/PrefsFile.h"
+#include "export/PictureServices.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
@@ -269,9 +271,17 @@ void InstallOverviewCommands() {
   installed = true;
   AddCommandHandler(OverviewCommand, OverviewStatus);
   // A new undo snapshot shows on the History tab at once.
+  // Its thumbnail is the picture the window shows, which is that state.
   if (std::function<void()> snapshot = gUndoBufferTimer.proc)
     gUndoBufferTimer.proc = [snapshot] {
+      WindowRef window = FrontGraphWindow();
+      const CachedFileRecord *before = GetWindowHistory(window);
       snapshot();
+      if (CachedFileRecord *made = GetWindowHistory(window); made && made != before && !made->thumbnail) {
+        QImage image;
+        if (CopyWindowPreviewAsImageRef(window, &image) == 0)
+          SetCachedFileThumbnail(made, image);
+      }
       DrawOverviewHistoryThumbnails();
     };
   AddWindowOpener([] {

@@ -64,11 +64,10 @@ QTimer *PlayTimer() {
 bool StartThumbnail() {
   if (!gPlay.fullScreenPlay && !DoScrollThumbnailsToSelection())
     return false;
-  if (!ValidSelection())
+  if (!ValidSelection() || !PrepareOverviewWorkWindow(gPlay.window))
     return false;
-  DoLoadFromCache(gSelectedCachePtr, false);
-  WindowRef window = FrontGraphWindow();
-  gPlay.window = window;
+  WindowRef window = gPlay.window;
+  LoadCacheRecordIntoWindow(gSelectedCachePtr, window);
   CrystalRec *crystal = GetWindowCrystal(window);
   gPlay.spinning = gPlay.rotate && crystal && IsWindowFileOpen(window);
   if (gPlay.spinning) {
@@ -216,21 +215,28 @@ void DoPlayCacheFilesAgain() {
   gPlay.mode = gPrefs.playMode;
   gPlay.rotate = gPrefs.playRotate != 0;
   gPlay.seconds = ClampPlaySeconds(gPrefs.playSeconds);
-  if (gPlay.fullScreenPlay) {
-    if (!gPlay.wasFillScreen)
-      DoEnterFullScreen();
-    if (gPlay.floatingWereVisible)
-      DoToggleFloatingWindows();
-  } else {
+  // The thumbnails play in a window of their own: the front window's
+  // document stays as it is.
+  gPlay.window = OpenOverviewWorkWindow();
+  if (!gPlay.window)
+    return;
+  if (!gPlay.fullScreenPlay)
     DrawThumbnails();
-  }
   SetCocoaCursor(kCmdDotCursor);
   gOverviewPlayInProgress = 1;
   gPlay.active = true;
   gPlay.direction = 1;
   gProhibitErrorAlerts = 1;
   MyCheckForUserCancelEvent(); // a cancel key pressed before the start does not count
-  if (!StartThumbnail())
+  const bool started = StartThumbnail();
+  // Full screen once the play window shows.
+  if (started && gPlay.fullScreenPlay) {
+    if (!gPlay.wasFillScreen)
+      DoEnterFullScreen();
+    if (gPlay.floatingWereVisible)
+      DoToggleFloatingWindows();
+  }
+  if (!started)
     StopOverviewPlay();
 }
 
@@ -294,6 +300,8 @@ void StopOverviewPlay() {
     if (gPlay.floatingWereVisible && !AreFloatingWindowsVisible())
       DoToggleFloatingWindows();
   }
+  CloseOverviewWorkWindow(gPlay.window);
+  gPlay.window = nullptr;
   DrawThumbnails();
 }
 

@@ -13,7 +13,11 @@
 #include "documents/CrystalDocument.h"
 #include "window/MainWindowData.h"
 
+#include <deque>
+#include <set>
+
 #include <QApplication>
+#include <QTimer>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -70,8 +74,8 @@ const EmptyHint kEmptyHints[5] = {
     {"Organize your favourite files",
      "Drag files & folders into this pane from the file manager.\nDrag thumbnails to rearrange them"},
     {"Work with multiple views in the same window", "Drag files & folders into this pane from the file manager - or "
-                                                    "click\nthe Snapshot toolbar button to add the current "
-                                                    "structure.\nDrag thumbnails to rearrange them"},
+                                                    "click\nthe + button below to add structure files.\nDrag "
+                                                    "thumbnails to rearrange them"},
     {"Review the stages of your work", "Your undo states will be displayed here\nfor easy access as you work"},
     {"Review your recent files", "Recently-opened files are displayed here"},
 };
@@ -479,14 +483,23 @@ void StatusPane::paintEvent(QPaintEvent *) {
 
 // ---- Lists ------------------------------------------------------------------------------
 
+namespace {
+// While playback or a batch runs in a window of its own, the Views and
+// History tabs stay with the window they were started from.
+QPointer<MainWindow> gListWindow;
+} // namespace
+
+WindowRef OverviewListWindow() { return gListWindow ? gListWindow->Ref() : FrontGraphWindow(); }
+void SetOverviewListWindow(WindowRef window) { gListWindow = GetMainWindow(window); }
+
 CachedFileRecord *GetCurrentWindowCache() {
   switch (gOverviewTabChoice) {
   case kFavouritesTab:
     return gPrefs.favouriteFiles;
   case kViewsTab:
-    return GetWindowViews(FrontGraphWindow());
+    return GetWindowViews(OverviewListWindow());
   case kHistoryTab:
-    return GetWindowHistory(FrontGraphWindow());
+    return GetWindowHistory(OverviewListWindow());
   case kRecentTab:
     return gPrefs.recentFiles;
   default:
@@ -500,10 +513,10 @@ void SetCurrentWindowCache(CachedFileRecord *head) {
     gPrefs.favouriteFiles = head;
     break;
   case kViewsTab:
-    SetWindowViews(FrontGraphWindow(), head);
+    SetWindowViews(OverviewListWindow(), head);
     break;
   case kHistoryTab:
-    SetWindowHistory(FrontGraphWindow(), head);
+    SetWindowHistory(OverviewListWindow(), head);
     break;
   case kRecentTab:
     gPrefs.recentFiles = head;
@@ -634,6 +647,57 @@ bool DoScrollThumbnailsToSelection() {
 
 // ---- Drawing ----------------------------------------------------------------------------
 
+namespace {
+
+// Files without a stored picture are drawn off screen after the paint that
+// found them, one per turn of the event loop; a file that cannot be drawn
+// is not tried again.
+std::deque<std::pair<std::filesystem::path, uint32_t>> gPictureQueue;
+std::set<std::filesystem::path> gNoPicture;
+bool gPictureTurnArmed = false;
+
+void DrawQueuedPicture() {
+  gPictureTurnArmed = false;
+  if (gPictureQueue.empty())
+    return;
+  const auto [file, type] = gPictureQueue.front();
+  gPictureQueue.pop_front();
+  QImage image = DrawFileOffScreen(file, type);
+  if (image.isNull()) {
+    gNoPicture.insert(file);
+  } else {
+    if (image.width() < gThumbnailWidth)
+      image = image.scaledToWidth(gThumbnailWidth, Qt::SmoothTransformation);
+    for (CachedFileRecord *r = GetCurrentWindowCache(); r; r = r->next)
+      if (r->fileRef == file && !r->thumbnail)
+        SetCachedFileThumbnail(r, image);
+  }
+  if (!gPictureQueue.empty()) {
+    gPictureTurnArmed = true;
+    QTimer::singleShot(0, qApp, &DrawQueuedPicture);
+  }
+  if (gWindow)
+    gWindow->pane->update();
+}
+
+void QueuePicture(const CachedFileRecord *record) {
+  const uint32_t type = record->fileType;
+  const bool drawable = type == kCrystalDocumentType || type == kMoleculeDocumentType ||
+                        type == kOldCrystalDocumentType || type == kOldMoleculeDocumentType || type == kTextFileType;
+  if (!drawable || gNoPicture.contains(record->fileRef))
+    return;
+  for (const auto &queued : gPictureQueue)
+    if (queued.first == record->fileRef)
+      return;
+  gPictureQueue.emplace_back(record->fileRef, type);
+  if (!gPictureTurnArmed) {
+    gPictureTurnArmed = true;
+    QTimer::singleShot(0, qApp, &DrawQueuedPicture);
+  }
+}
+
+} // namespace
+
 QImage ThumbnailImageForRecord(CachedFileRecord *record) {
   if (!record)
     return {};
@@ -646,6 +710,10 @@ QImage ThumbnailImageForRecord(CachedFileRecord *record) {
     if (GetFilePreviewAsCGImage(record->fileRef, gThumbnailWidth * 3 / 2, &image))
       SetCachedFileThumbnail(record, image);
   }
+  // Undo states and text files store no picture: they are drawn as a
+  // window would show them.
+  if (image.isNull())
+    QueuePicture(record);
   return image;
 }
 

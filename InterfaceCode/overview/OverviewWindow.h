@@ -142,6 +142,11 @@ void DrawStatusbar();
 void RecordOverviewWindowPrefs();
 
 // ---- Lists --------------------------------------------------------------------------
+// The window whose Views and History the tabs show: the front structure
+// window, or while playback or a batch runs in a window of its own, the
+// window it was started from.
+WindowRef OverviewListWindow();
+void SetOverviewListWindow(WindowRef window); // none: the front window again
 int GetNumThumbnails();
 CachedFileRecord *GetCurrentWindowCache();
 void SetCurrentWindowCache(CachedFileRecord *head);
@@ -165,6 +170,10 @@ QImage ThumbnailImageForRecord(CachedFileRecord *record);
 void AnimateThumbnailLoading(CachedFileRecord *record);
 
 // ---- List operations ----------------------------------------------------------------
+// Loads a record of the current tab into the window: a file of the
+// Favourites or Recent as the window's document (asking first about unsaved
+// changes), a view or undo state as the window's structure. True when loaded.
+bool LoadCacheRecordIntoWindow(CachedFileRecord *record, WindowRef window);
 void DoLoadFromCache(CachedFileRecord *record, bool animate);
 void DoLoadNewWindowFromCache(CachedFileRecord *record, bool animate);
 void DoLoadNewWindowWithCurrentStructure();
@@ -218,6 +227,21 @@ class OverviewPlayDialog;
 using PlayDialogRunner = std::function<bool(OverviewPlayDialog &)>;
 // Tests install a runner that fills the dialog and answers OK or Cancel.
 void SetPlayDialogRunner(PlayDialogRunner runner);
+
+// ---- The work window of playback and batches ----------------------------------------
+// A new structure window, front, laid out as the front window, in which
+// playback or a batch loads its entries; the Views and History tabs stay
+// with the window they showed. None when it cannot be made.
+WindowRef OpenOverviewWorkWindow();
+// Readies the work window for its next entry; false once it has gone.
+bool PrepareOverviewWorkWindow(WindowRef work);
+// Closes the work window (no question: it holds nothing of the user's) and
+// brings the window it was opened from to the front again.
+void CloseOverviewWorkWindow(WindowRef work);
+// The picture of a document or text file as a structure window would show
+// it, drawn off screen (no Log lines, no alerts, no change to any window);
+// a null image when it cannot be read.
+QImage DrawFileOffScreen(const std::filesystem::path &file, uint32_t type);
 
 // ---- Batches ------------------------------------------------------------------------
 void DoExportGraphicsFromCacheFiles();

@@ -90,10 +90,10 @@ bool CanReorder() { return gOverviewTabChoice == kFavouritesTab || gOverviewTabC
 // Reloads a file into the front window as the Favourites and Recent tabs
 // do; the Recent list puts the file first again, making a new record, so
 // the selection follows it by file.
-void OpenFileKeepingSelection(CachedFileRecord *record, WindowRef window) {
+bool OpenFileKeepingSelection(CachedFileRecord *record, WindowRef window) {
   const std::filesystem::path file = record->fileRef;
   const bool selected = record == gSelectedCachePtr;
-  OpenFSRefInWindow(file, window);
+  const bool opened = OpenFSRefInWindow(file, window);
   if (selected && GetRectIDWithCachePtr(gSelectedCachePtr) < 0) {
     gSelectedCachePtr = nullptr;
     for (CachedFileRecord *n = GetCurrentWindowCache(); n; n = n->next)
@@ -102,6 +102,7 @@ void OpenFileKeepingSelection(CachedFileRecord *record, WindowRef window) {
         break;
       }
   }
+  return opened;
 }
 
 // Reads a cached document into a new window titled as a copy, standing for
@@ -142,6 +143,39 @@ void SetOverviewDialogs(OverviewDialogs *dialogs) { gDialogs = dialogs; }
 
 // ---- Opening --------------------------------------------------------------------------------
 
+bool LoadCacheRecordIntoWindow(CachedFileRecord *record, WindowRef window) {
+  MainWindow *w = GetMainWindow(window);
+  if (!record || !w)
+    return false;
+  switch (gOverviewTabChoice) {
+  case kFavouritesTab:
+  case kRecentTab:
+    return OpenFileKeepingSelection(record, window);
+  case kViewsTab:
+  case kHistoryTab: {
+    const std::filesystem::path proxy = w->File();
+    const std::string caption = record->caption;
+    if (!OpenCrystalFile(window, record->fileRef))
+      return false;
+    // A snapshot loaded is a state the History already holds: the plot
+    // that showed it must not take another.
+    if (gOverviewTabChoice == kHistoryTab)
+      gStructureChanged = 0;
+    w->SetFile(proxy);
+    if (gOverviewTabChoice == kViewsTab || proxy.empty())
+      w->setWindowTitle(QString::fromStdString(caption));
+    OVSetWindowModified(window);
+    if (gOverviewTabChoice == kViewsTab && window == OverviewListWindow() && ThumbnailImageForRecord(record).isNull()) {
+      gSelectedCachePtr = record;
+      DoReplaceSelectedThumbnail();
+    }
+    return true;
+  }
+  default:
+    return false;
+  }
+}
+
 void DoLoadFromCache(CachedFileRecord *record, bool animate) {
   WindowRef front = FrontGraphWindow();
   if (!record || !front)
@@ -152,38 +186,7 @@ void DoLoadFromCache(CachedFileRecord *record, bool animate) {
     w->show();
   if (animate)
     AnimateThumbnailLoading(record);
-  switch (gOverviewTabChoice) {
-  case kFavouritesTab:
-  case kRecentTab:
-    OpenFileKeepingSelection(record, front);
-    break;
-  case kViewsTab:
-  case kHistoryTab: {
-    const std::filesystem::path proxy = w ? w->File() : std::filesystem::path();
-    const std::string caption = record->caption;
-    if (!OpenCrystalFile(front, record->fileRef))
-      break;
-    // A snapshot loaded is a state the History already holds: the plot
-    // that showed it must not take another.
-    if (gOverviewTabChoice == kHistoryTab)
-      gStructureChanged = 0;
-    if (w) {
-      w->SetFile(proxy);
-      if (gOverviewTabChoice == kViewsTab)
-        w->setWindowTitle(QString::fromStdString(caption));
-      else if (proxy.empty())
-        w->setWindowTitle(QString::fromStdString(caption));
-    }
-    OVSetWindowModified(front);
-    if (gOverviewTabChoice == kViewsTab && ThumbnailImageForRecord(record).isNull()) {
-      gSelectedCachePtr = record;
-      DoReplaceSelectedThumbnail();
-    }
-    break;
-  }
-  default:
-    break;
-  }
+  LoadCacheRecordIntoWindow(record, front);
   ActivateOverview();
 }
 
@@ -268,7 +271,7 @@ void DoDeleteSelectedThumbnail() {
   CachedFileRecord *selected = ValidSelection();
   if (!selected)
     return;
-  WindowRef front = FrontGraphWindow();
+  WindowRef front = OverviewListWindow();
   switch (gOverviewTabChoice) {
   case kFavouritesTab:
     RemoveItemFromFavouriteFiles(selected);
@@ -291,7 +294,7 @@ void DoDeleteSelectedThumbnail() {
 }
 
 void DoReplaceSelectedThumbnail() {
-  WindowRef front = FrontGraphWindow();
+  WindowRef front = OverviewListWindow();
   CachedFileRecord *selected = ValidSelection();
   if (gOverviewTabChoice != kViewsTab || !selected || !front || !IsWindowFileOpen(front))
     return;
@@ -311,7 +314,7 @@ void DoReplaceSelectedThumbnail() {
 }
 
 void DoClearCache() {
-  WindowRef front = FrontGraphWindow();
+  WindowRef front = OverviewListWindow();
   switch (gOverviewTabChoice) {
   case kFavouritesTab:
     DestroyFavouriteFiles();
@@ -338,7 +341,7 @@ void DoClearCache() {
 }
 
 void DoRenameViewsNumerically() {
-  WindowRef front = FrontGraphWindow();
+  WindowRef front = OverviewListWindow();
   if (!front || gOverviewTabChoice != kViewsTab)
     return;
   if (GetOverviewDialogs().Confirm("Rename Views Numerically",

@@ -33,6 +33,7 @@
 #include "export/PictureServices.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
+#include "window/MainWindowData.h"
 #include "overview/OverviewWindow.h"
 
 #include <QTextEdit>
@@ -112,6 +113,11 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
       w->SyncModifiedMark();
     }
   };
+  // Every change of a window's modified state shows in its title's mark.
+  SetWindowModifiedListener([](WindowRef window) {
+    if (MainWindow *w = GetMainWindow(window))
+      w->SyncModifiedMark();
+  });
   InstallWindowCommandHandler();
   InstallEngineCommands();
   InstallEditorCommands();

@@ -44,6 +44,7 @@
 namespace {
 
 std::vector<std::filesystem::path> gQueuedDocs;
+int gLogSilenced = 0;
 
 MainWindow *Front() { return GetMainWindow(FrontGraphWindow()); }
 
@@ -106,6 +107,20 @@ void ShowOpenedStructure(WindowRef window) {
   MyRemoveWindowProxy(window);
   // Keys go to the structure: the arrows turn it at once.
   FocusGraphPane(window);
+}
+
+// An undo state brought back is titled as its window was when it was taken
+// (a view loaded since gave the window the view's name); a window standing
+// for a document keeps the document's name.
+void ShowUndoState(WindowRef window) {
+  MainWindow *w = GetMainWindow(window);
+  if (!w)
+    return;
+  if (!w->File().empty())
+    w->setWindowTitle(QString::fromStdString(w->File().stem().string()));
+  else if (CachedFileRecord *state = GetWindowHistory(window); state && !state->caption.empty())
+    w->setWindowTitle(QString::fromStdString(state->caption));
+  DrawGraphPane(window);
 }
 
 } // namespace
@@ -194,12 +209,12 @@ OSStatus MyDoMenuCommand(uint32_t command, const QVariant &argument) {
     return kNoErr;
   case kCmdUndo:
     if (DoUndo())
-      DrawGraphPane(FrontGraphWindow());
+      ShowUndoState(FrontGraphWindow());
     DrawOverviewHistoryThumbnails();
     return kNoErr;
   case kCmdRedo:
     if (DoRedo())
-      DrawGraphPane(FrontGraphWindow());
+      ShowUndoState(FrontGraphWindow());
     DrawOverviewHistoryThumbnails();
     return kNoErr;
   case kCmdShowLog:
@@ -316,6 +331,13 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
     MyCFStopAlert("The file could not be opened.", why);
     return false;
   }
+  if (window && IsWindowFileOpen(window)) {
+    // Another document takes the window's place: its unsaved changes are
+    // saved or given up first, and its undo states go with it.
+    if (IsWindowModified(window) && !MyConfirmSaveFile(window))
+      return false;
+    DeleteWindowUndoLists(window);
+  }
   const bool madeWindow = window == nullptr && !(FrontGraphWindow() && !IsWindowFileOpen(FrontGraphWindow()));
   if (!window)
     window = CreateNewWindowForFile();
@@ -359,13 +381,16 @@ void OpenQueuedDocs() {
     OpenFSRefInWindow(file, nullptr);
 }
 
+LogSilence::LogSilence() { ++gLogSilenced; }
+LogSilence::~LogSilence() { --gLogSilenced; }
+
 // ---- Saving ------------------------------------------------------------------------
 
 bool DoSaveWindow(WindowRef window) {
   MainWindow *w = GetMainWindow(window);
   if (!w || !IsWindowFileOpen(window))
     return false;
-  if (w->File().empty())
+  if (w->File().empty() || IsBundledFile(w->File()))
     return DoSaveWindowAs(window);
   if (!DoWriteCrystalFile(window, w->File()))
     return false;
@@ -484,6 +509,32 @@ std::filesystem::path BundledResourceFolder(const std::string &name) {
 
 std::filesystem::path ExamplesFolder() { return BundledResourceFolder("examples"); }
 
+bool IsBundledFile(const std::filesystem::path &file) {
+  std::error_code ec;
+  const std::filesystem::path place = std::filesystem::weakly_canonical(file, ec);
+  if (ec)
+    return false;
+  for (const std::filesystem::path &folder : {BundledResourceFolder("Demo Files"), ExamplesFolder()}) {
+    const std::filesystem::path root = std::filesystem::weakly_canonical(folder, ec);
+    if (ec || root.empty())
+      continue;
+    auto [r, p] = std::mismatch(root.begin(), root.end(), place.begin(), place.end());
+    if (r == root.end() && p != place.end())
+      return true;
+  }
+  return false;
+}
+
+void DeleteWindowUndoLists(WindowRef window) {
+  for (CachedFileRecord *node = GetWindowHistory(window); node; node = node->next) {
+    std::error_code ec;
+    if (IsCacheDocument(node->fileRef))
+      std::filesystem::remove(node->fileRef, ec);
+  }
+  DestroyWindowHistory(window);
+  DeleteWindowRedo(window);
+}
+
 std::vector<std::filesystem::path> ExampleFiles() {
   std::vector<std::filesystem::path> files;
   std::error_code ec;
@@ -549,9 +600,12 @@ bool OVInitialize(const std::vector<std::filesystem::path> &files, QtHostService
     host->setParent(qApp);
   }
   SetHostServices(host);
-  host->AttachLog([](std::string_view text, const RGBColor &colour,
-                     size_t coloured) { GetLogStore()->Append(text, colour, coloured); },
-                  [] { return OverviewLogShowing(); });
+  host->AttachLog(
+      [](std::string_view text, const RGBColor &colour, size_t coloured) {
+        if (gLogSilenced == 0)
+          GetLogStore()->Append(text, colour, coloured);
+      },
+      [] { return OverviewLogShowing(); });
   for (const auto &file : files)
     gQueuedDocs.push_back(file);
 

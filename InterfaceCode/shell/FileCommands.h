@@ -25,9 +25,21 @@ void InstallMenuBar(QMainWindow *window);
 WindowRef CreateNewWindowForFile();
 // Opens the file into `window`, or with none into the window
 // `CreateNewWindowForFile` gives. Before start-up is done the file is queued.
+// A window that holds a document with unsaved changes asks the save question
+// first (Cancel opens nothing); the document it held takes its undo states
+// with it.
 // A file that cannot be read gives its alert and leaves no new window.
 // True when the structure shows.
 bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window);
+// While one lives, nothing reaches the Log: work the user did not ask for
+// (drawing a thumbnail) leaves no lines there.
+class LogSilence {
+public:
+  LogSilence();
+  ~LogSilence();
+  LogSilence(const LogSilence &) = delete;
+  LogSilence &operator=(const LogSilence &) = delete;
+};
 // Opens the files that arrived before start-up was done.
 void OpenQueuedDocs();
 
@@ -51,6 +63,12 @@ std::filesystem::path BundledResourceFolder(const std::string &name);
 // The bundled example structures, by name.
 std::filesystem::path ExamplesFolder();
 std::vector<std::filesystem::path> ExampleFiles();
+// True for a file among the bundled samples ("Demo Files") and examples:
+// they are read, never saved over (saving asks for a file of one's own).
+bool IsBundledFile(const std::filesystem::path &file);
+// Deletes the window's undo states (its History and Redo lists and their
+// cache documents); its Views stay.
+void DeleteWindowUndoLists(WindowRef window);
 
 // The shell's quit: saves window settings and preferences, closes every
 // structure window (asking to save modified ones; a cancel stops the quit),

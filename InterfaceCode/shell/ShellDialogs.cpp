@@ -1,5 +1,6 @@
 #include "ShellDialogs.h"
 
+#include "FileCommands.h"
 #include "Forms.h"
 #include "structurewindow/EditAnnotation.h"
 #include "structurewindow/MainWindow.h"
@@ -31,10 +32,12 @@ namespace {
 
 std::filesystem::path gLastDialogFolder;
 
-// The window property that holds the file its structure was read from. It
-// names the window's document while the window bears the file's name: a
-// window emptied and given a new structure is retitled.
+// The window properties that hold the file its structure was read from and
+// the title the window had once it was read. The file names the window's
+// document while the window bears that title: a window emptied and given a
+// new structure is retitled.
 constexpr const char *kDocumentFileProperty = "documentFile";
+constexpr const char *kDocumentTitleProperty = "documentTitle";
 
 // The document types by extension, as the file dialogs name them.
 struct DocumentType {
@@ -129,11 +132,15 @@ ShellDialogs &GetShellDialogs() { return gDialogs ? *gDialogs : gQtDialogs; }
 void SetShellDialogs(ShellDialogs *dialogs) { gDialogs = dialogs; }
 
 std::filesystem::path DialogStartFolder(WindowRef window) {
+  // The bundled samples and examples are never a place to write to.
   if (MainWindow *w = GetMainWindow(window ? window : FrontGraphWindow())) {
     if (!w->File().empty() && w->File().has_parent_path())
-      return w->File().parent_path();
+      return IsBundledFile(w->File()) ? LastDialogFolder() : w->File().parent_path();
+    // A text file read into the window counts while the window still shows
+    // what was read: the same title as when it was read.
     const std::filesystem::path file = w->property(kDocumentFileProperty).toString().toStdString();
-    if (file.has_parent_path() && PlainWindowTitle(w).toStdString() == file.stem().string())
+    if (file.has_parent_path() && !IsBundledFile(file) &&
+        PlainWindowTitle(w) == w->property(kDocumentTitleProperty).toString())
       return file.parent_path();
   }
   return LastDialogFolder();
@@ -143,8 +150,10 @@ void NoteDocumentFolder(WindowRef window, const std::filesystem::path &file) {
   MainWindow *w = GetMainWindow(window);
   std::error_code ec;
   const std::filesystem::path absolute = std::filesystem::absolute(file, ec);
-  if (w && !ec && absolute.has_parent_path())
+  if (w && !ec && absolute.has_parent_path()) {
     w->setProperty(kDocumentFileProperty, QString::fromStdString(absolute.string()));
+    w->setProperty(kDocumentTitleProperty, PlainWindowTitle(w));
+  }
 }
 
 void NoteDialogFolderChosen(const std::filesystem::path &folder) {

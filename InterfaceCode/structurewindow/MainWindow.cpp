@@ -116,7 +116,6 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui_(std::make_uni
   connect(notesView_->document(), &QTextDocument::contentsChange, this, [this](int, int removed, int added) {
     if ((removed || added) && IsWindowFileOpen(&record_) && !notesView_->property("loading").toBool()) {
       OVSetWindowModified(&record_);
-      SyncModifiedMark();
     }
   });
 

@@ -90,11 +90,34 @@ public:
   void Reveal(const fs::path &f) override { revealed.push_back(f); }
 };
 
+// The save question answered from a queue (Don't Save when it is empty),
+// and the Save dialog choosing `saveFile`.
+class ScriptedShellDialogs : public NoShellDialogs {
+public:
+  std::deque<SaveChangesAnswer> answers;
+  std::vector<std::string> asked;
+  std::optional<fs::path> saveFile;
+  int saveDialogs = 0;
+  SaveChangesAnswer ConfirmSaveChanges(const std::string &name, bool) override {
+    asked.push_back(name);
+    if (answers.empty())
+      return SaveChangesAnswer::kDontSave;
+    const SaveChangesAnswer a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  std::optional<fs::path> GetSaveFile(const std::string &, const std::string &, const fs::path &) override {
+    ++saveDialogs;
+    return saveFile;
+  }
+};
+
 OverviewHost *gHost = nullptr;
 ScriptedDialogs gDialogs;
+ScriptedShellDialogs gShellDialogs;
 
 ProgramEnvironmentFor<OverviewHost> *const gProgram =
-    new ProgramEnvironmentFor<OverviewHost>("ovover", &gHost, nullptr, [] { SetOverviewDialogs(&gDialogs); });
+    new ProgramEnvironmentFor<OverviewHost>("ovover", &gHost, &gShellDialogs, [] { SetOverviewDialogs(&gDialogs); });
 const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(gProgram);
 
 class OverviewTest : public ::testing::Test {
@@ -104,6 +127,10 @@ protected:
     gHost->saveDialogs.clear();
     gHost->sounds.clear();
     gDialogs = ScriptedDialogs{};
+    gShellDialogs.answers.clear();
+    gShellDialogs.asked.clear();
+    gShellDialogs.saveFile.reset();
+    gShellDialogs.saveDialogs = 0;
     DestroyFavouriteFiles();
     DestroyRecentFiles();
     DoShowOverviewWindow();
@@ -460,13 +487,16 @@ TEST_F(OverviewTest, SpinningPlayTurnsTheStructureEveryStep) {
   DoPlayCacheFilesAgain();
   ASSERT_TRUE(OverviewPlaying());
   EXPECT_GE(OverviewPlayRotationStep(), 1.0f);
-  const CrystalRec &c = *GetWindowCrystal(w);
+  // The thumbnails spin in the play window, in front of the user's.
+  ASSERT_NE(FrontGraphWindow(), w);
+  const CrystalRec &c = *GetWindowCrystal(FrontGraphWindow());
   std::vector<float> before(c.orientationMatrix, c.orientationMatrix + 9);
   OverviewPlayStep();
   EXPECT_NE(std::vector<float>(c.orientationMatrix, c.orientationMatrix + 9), before);
   EXPECT_EQ(Selected(), 0); // ten seconds have not passed
   StopOverviewPlay();
   EXPECT_EQ(gTrackBallRotn, 0);
+  EXPECT_EQ(FrontGraphWindow(), w);
   gPrefs.playRotate = 0;
 }
 
@@ -655,4 +685,198 @@ TEST_F(OverviewTest, AControlClickOnAThumbnailOpensTheContextualMenu) {
   QTest::mouseClick(Pane(), Qt::RightButton, {}, SlotCentre(0));
   EXPECT_TRUE(menu->isVisible());
   menu->hide();
+}
+
+// ---- The user's work stays the user's -------------------------------------------------
+
+namespace {
+
+constexpr uint32_t kCmdSpaceFilling = FourCharsToLong("Spac");
+
+struct WindowState {
+  std::string title;
+  fs::path file;
+  bool modified = false, mark = false;
+  int16_t modelType = 0;
+  std::vector<fs::path> history;
+  bool operator==(const WindowState &) const = default;
+};
+
+WindowState StateOf(WindowRef w) {
+  WindowState s;
+  MainWindow *m = GetMainWindow(w);
+  s.title = PlainWindowTitle(m).toStdString();
+  s.file = m->File();
+  s.modified = IsWindowModified(w);
+  s.mark = m->isWindowModified();
+  s.modelType = GetWindowCrystal(w)->modelType;
+  for (CachedFileRecord *r = GetWindowHistory(w); r; r = r->next)
+    s.history.push_back(r->fileRef);
+  return s;
+}
+
+// A document of the user's with a change not saved yet, its undo state taken.
+WindowRef ModifiedDocument(const fs::path &file) {
+  EXPECT_TRUE(OpenFSRefInWindow(ExamplesFolder() / "NaCl.ovtx", nullptr));
+  WindowRef w = FrontGraphWindow();
+  EXPECT_TRUE(DoWriteCrystalFile(w, file));
+  gUndoBufferTimer.proc();
+  EXPECT_EQ(ProcessCommand(kCmdSpaceFilling), kNoErr);
+  gUndoBufferTimer.proc();
+  EXPECT_TRUE(IsWindowModified(w));
+  return w;
+}
+
+void ClickSlot(int index) {
+  UpdateThumbnailRects();
+  const GridBox &s = CurrentThumbnailLayout().boxes[size_t(index)];
+  QTest::mouseClick(GetOverviewWindow()->pane, Qt::LeftButton, {},
+                    QPoint((s.left + s.right) / 2, (s.top + s.bottom) / 2));
+  QCoreApplication::processEvents();
+}
+
+// The pixels of a thumbnail's slot once the pane has drawn what it queued.
+QImage SlotPixels(int index) {
+  for (int k = 0; k < 8; k++) {
+    GetOverviewWindow()->pane->grab();
+    QCoreApplication::processEvents();
+  }
+  const GridBox &s = CurrentThumbnailLayout().boxes[size_t(index)];
+  return GetOverviewWindow()->pane->grab().toImage().copy(s.left, s.top, s.Width(), s.Height());
+}
+
+} // namespace
+
+TEST_F(OverviewTest, AFavouriteClickedOverUnsavedWorkAsksFirstAndUndoKeepsItsName) {
+  const fs::path salt = gProgram->Temp() / "Salt.ovdf";
+  WindowRef w = ModifiedDocument(salt);
+  const WindowState before = StateOf(w);
+  const fs::path quartz = BundledResourceFolder("Demo Files") / "Quartz.ovdf";
+  ASSERT_TRUE(DoCacheFavouriteFile(quartz, nullptr));
+  DoOverviewTabChoice(kFavouritesTab);
+  gShellDialogs.answers = {SaveChangesAnswer::kCancel};
+  ClickSlot(0);
+  EXPECT_EQ(gShellDialogs.asked, std::vector<std::string>{"Salt"});
+  EXPECT_EQ(StateOf(w), before);
+  const size_t saltAtoms = GetWindowCrystal(w)->atoms.size();
+  // Don't Save: the favourite takes the window, under its own name and file.
+  gShellDialogs.answers = {SaveChangesAnswer::kDontSave};
+  ClickSlot(0);
+  ASSERT_EQ(FrontGraphWindow(), w);
+  const size_t quartzAtoms = GetWindowCrystal(w)->atoms.size();
+  EXPECT_NE(quartzAtoms, saltAtoms);
+  gUndoBufferTimer.proc();
+  ProcessCommand(kCmdUndo);
+  const WindowState after = StateOf(w);
+  EXPECT_EQ(GetWindowCrystal(w)->atoms.size(), quartzAtoms);
+  EXPECT_EQ(after.title, "Quartz");
+  EXPECT_EQ(after.file, quartz);
+  EXPECT_FALSE(after.modified);
+}
+
+TEST_F(OverviewTest, PlayAndBatchesLeaveTheFrontWindowAsItWas) {
+  WindowRef w = WindowWithViews(2);
+  ASSERT_EQ(ProcessCommand(kCmdSpaceFilling), kNoErr);
+  gUndoBufferTimer.proc();
+  const WindowState before = StateOf(w);
+  ASSERT_TRUE(before.modified);
+  gPrefs.playLoop = 0;
+  gPrefs.playRotate = 0;
+  gPrefs.playFullScreen = 0;
+  gPrefs.playSeconds = 1.0f;
+  SelectThumbnail(0);
+  DoPlayCacheFilesAgain();
+  ASSERT_TRUE(OverviewPlaying());
+  for (int k = 0; k < 5 && OverviewPlaying(); k++) {
+    gHost->now += 1100000;
+    OverviewPlayStep();
+  }
+  EXPECT_FALSE(OverviewPlaying());
+  QCoreApplication::processEvents();
+  gUndoBufferTimer.proc();
+  EXPECT_EQ(FrontGraphWindow(), w);
+  EXPECT_EQ(StateOf(w), before);
+  // A batch: the views saved as documents.
+  const fs::path folder = gProgram->Temp() / "kept views";
+  fs::create_directories(folder);
+  gDialogs.folder = folder;
+  ASSERT_EQ(ProcessCommand(kCmdSaveCached), kNoErr);
+  while (OverviewBatchRunning())
+    OverviewBatchStep();
+  gUndoBufferTimer.proc();
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+  EXPECT_EQ(FrontGraphWindow(), w);
+  EXPECT_EQ(StateOf(w), before);
+  EXPECT_EQ(AllGraphWindows().size(), 1u);
+}
+
+TEST_F(OverviewTest, SavingABundledSampleAsksForAFileOfItsOwn) {
+  // A copy of the bundled resources stands in for them, so a failing Save
+  // harms no sample of the source tree.
+  const fs::path resources = gProgram->Temp() / "resources";
+  fs::create_directories(resources);
+  fs::copy(BundledResourceFolder("Demo Files"), resources / "Demo Files", fs::copy_options::recursive);
+  fs::copy(ExamplesFolder(), resources / "examples", fs::copy_options::recursive);
+  setenv("OV_RESOURCES", resources.c_str(), 1);
+  struct Unset {
+    ~Unset() { unsetenv("OV_RESOURCES"); }
+  } unset;
+  const fs::path sample = resources / "Demo Files" / "Rutile.ovdf";
+  const auto bytes = [](const fs::path &f) {
+    std::ifstream in(f, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string original = bytes(sample);
+  ASSERT_TRUE(OpenFSRefInWindow(sample, nullptr));
+  WindowRef w = FrontGraphWindow();
+  ASSERT_EQ(ProcessCommand(kCmdSpaceFilling), kNoErr);
+  const fs::path mine = gProgram->Temp() / "My Rutile.ovdf";
+  gShellDialogs.saveFile = mine;
+  ProcessCommand(kCmdSave);
+  EXPECT_EQ(gShellDialogs.saveDialogs, 1);
+  EXPECT_TRUE(bytes(sample) == original);
+  EXPECT_TRUE(fs::exists(mine));
+  EXPECT_EQ(GetMainWindow(w)->File(), mine);
+}
+
+TEST_F(OverviewTest, AModelTypeChangeShowsTheUnsavedMark) {
+  WindowRef w = OpenExample("NaCl.ovtx");
+  MainWindow *m = GetMainWindow(w);
+  EXPECT_FALSE(m->isWindowModified());
+  ASSERT_EQ(ProcessCommand(kCmdSpaceFilling), kNoErr);
+  EXPECT_TRUE(IsWindowModified(w));
+  EXPECT_TRUE(m->isWindowModified());
+}
+
+TEST_F(OverviewTest, UndoStatesAndTextFilesShowTheirOwnPictures) {
+  WindowRef w = OpenExample("NaCl.ovtx");
+  DestroyWindowHistory(w);
+  gUndoBufferTimer.proc();
+  for (const char *type : {"Spac", "Wire", "Ball", "Stik"}) {
+    ASSERT_EQ(ProcessCommand(FourCharsToLong(type)), kNoErr);
+    gUndoBufferTimer.proc();
+  }
+  DoOverviewTabChoice(kHistoryTab);
+  ASSERT_GE(GetNumThumbnails(), 3);
+  EXPECT_TRUE(SlotPixels(0) != SlotPixels(1));
+  EXPECT_TRUE(SlotPixels(1) != SlotPixels(2));
+  // Text files are drawn, quietly: the Log gets no lines from it.
+  AddRecentFile(ExamplesFolder() / "NaCl.ovtx");
+  AddRecentFile(ExamplesFolder() / "Quartz.ovtx");
+  DoOverviewTabChoice(kRecentTab);
+  const int logLength = GetLogStore()->Length();
+  ASSERT_GE(GetNumThumbnails(), 2);
+  EXPECT_TRUE(SlotPixels(0) != SlotPixels(1));
+  EXPECT_EQ(GetLogStore()->Length(), logLength);
+}
+
+TEST_F(OverviewTest, UndoAfterLoadingAViewGivesBackTheWindowsName) {
+  WindowRef w = WindowWithViews(2);
+  ASSERT_EQ(ProcessCommand(kCmdSpaceFilling), kNoErr);
+  gUndoBufferTimer.proc();
+  ClickSlot(1);
+  EXPECT_EQ(PlainWindowTitle(GetMainWindow(w)), "v2");
+  gUndoBufferTimer.proc();
+  ProcessCommand(kCmdUndo);
+  EXPECT_EQ(PlainWindowTitle(GetMainWindow(w)), "NaCl");
 }

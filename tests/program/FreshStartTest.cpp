@@ -32,6 +32,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <unistd.h>
 #include <functional>
 #include <sstream>
 
@@ -94,8 +95,9 @@ QTextBrowser *ShownHelp() {
 
 class FreshStartTest : public ::testing::Test {
 protected:
-  void Open(const char *name) {
-    ASSERT_TRUE(OpenFSRefInWindow(ExamplesFolder() / name, nullptr));
+  void Open(const char *name) { OpenFile(ExamplesFolder() / name); }
+  void OpenFile(const fs::path &file) {
+    ASSERT_TRUE(OpenFSRefInWindow(file, nullptr));
     QCoreApplication::processEvents();
     w = GetMainWindow(FrontGraphWindow());
     ASSERT_NE(w, nullptr);
@@ -140,8 +142,13 @@ TEST_F(FreshStartTest, PressingMThenClickingAddsAnAtomOnFreshPreferences) {
 }
 
 TEST_F(FreshStartTest, FileDialogsStartInTheFrontDocumentsFolder) {
-  Open("NaCl.ovtx"); // a text file: read, not a document of its own
-  const std::string examples = fs::canonical(ExamplesFolder()).string();
+  // A text file (read, not a document of its own) in a folder of the
+  // user's: the bundled expected are never where a dialog starts.
+  const fs::path folder = fs::temp_directory_path() / ("ov_dialogs_" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  fs::copy_file(ExamplesFolder() / "NaCl.ovtx", folder / "NaCl.ovtx", fs::copy_options::overwrite_existing);
+  OpenFile(folder / "NaCl.ovtx");
+  const std::string expected = fs::canonical(folder).string();
   auto folderOf = [](QFileDialog *d) { return fs::canonical(d->directory().absolutePath().toStdString()).string(); };
 
   std::string saveAs;
@@ -150,7 +157,7 @@ TEST_F(FreshStartTest, FileDialogsStartInTheFrontDocumentsFolder) {
     d->reject();
   });
   ProcessCommand(kCmdSaveAs);
-  EXPECT_EQ(saveAs, examples) << "Save As";
+  EXPECT_EQ(saveAs, expected) << "Save As";
 
   // The first picture export, through its sheet.
   ProcessCommand(FourCharsToLong("xPix"));
@@ -162,7 +169,7 @@ TEST_F(FreshStartTest, FileDialogsStartInTheFrontDocumentsFolder) {
     d->reject();
   });
   qobject_cast<QAbstractButton *>(panel->Control(17))->click();
-  EXPECT_EQ(pixels, examples) << "Pixel Graphics";
+  EXPECT_EQ(pixels, expected) << "Pixel Graphics";
 
   QString printFile;
   OnNextModal<QPrintDialog>([&](QPrintDialog *d) {
@@ -171,7 +178,7 @@ TEST_F(FreshStartTest, FileDialogsStartInTheFrontDocumentsFolder) {
     d->reject();
   });
   ProcessCommand(kCmdPrint);
-  EXPECT_TRUE(printFile.startsWith(QString::fromStdString(examples) + "/"))
+  EXPECT_TRUE(printFile.startsWith(QString::fromStdString(expected) + "/"))
       << "Print to file proposes " << printFile.toStdString();
 }
 

@@ -1,0 +1,97 @@
+// The structure window in which playback and the batch commands load their
+// entries. It is a window of their own, so the user's windows keep their
+// documents, titles, modified states and undo histories while the entries
+// pass through it; it goes when the work is done. The thumbnails of files
+// without a stored picture are drawn the same way, in a window never shown.
+#include "overview/OverviewPrivate.h"
+
+#include "structurewindow/MainWindow.h"
+#include "structurewindow/StructureWindow.h"
+
+#include "shell/FileCommands.h"
+
+#include "Alerts.h"
+#include "documents/CrystalDocument.h"
+#include "export/PictureServices.h"
+#include "import/OwnTextReader.h"
+#include "render/PlotPipeline.h"
+#include "window/MainWindowData.h"
+
+WindowRef OpenOverviewWorkWindow() {
+  WindowRef source = OverviewListWindow();
+  // A change still waiting for its undo state gets it now, in its own
+  // window: the plots of the work window must not take it elsewhere.
+  if (gStructureChanged && gUndoBufferTimer.proc)
+    gUndoBufferTimer.proc();
+  const std::string title = source ? GraphWindowTitle(source) : std::string();
+  // The lists stay with the source from the start: the new window must not
+  // take the selection out of them.
+  SetOverviewListWindow(source);
+  WindowRef work = OpenMainWindow(title.empty() ? nullptr : title.c_str(), false);
+  if (!work)
+    SetOverviewListWindow(nullptr);
+  return work;
+}
+
+bool PrepareOverviewWorkWindow(WindowRef work) {
+  if (!GetMainWindow(work))
+    return false;
+  // Nothing of the last entry is worth keeping: the next simply replaces it.
+  OVClearWindowModified(work);
+  gShowProgress = 0;
+  return true;
+}
+
+void CloseOverviewWorkWindow(WindowRef work) {
+  WindowRef source = OverviewListWindow();
+  SetOverviewListWindow(nullptr);
+  if (GetMainWindow(work)) {
+    OVClearWindowModified(work);
+    DoCloseMainWindow(work);
+  }
+  // The work window's plots were no change of the user's structures.
+  gStructureChanged = 0;
+  if (MainWindow *w = GetMainWindow(source); w && source != work) {
+    BringGraphWindowToFront(w);
+    if (w->isVisible()) {
+      w->raise();
+      w->activateWindow();
+    }
+  }
+  UpdateFloatingWindows();
+  UpdateOverviewWindow();
+}
+
+QImage DrawFileOffScreen(const std::filesystem::path &file, uint32_t type) {
+  MainWindow *front = GetMainWindow(FrontGraphWindow());
+  const uint8_t changed = gStructureChanged, progress = gShowProgress, alerts = gProhibitErrorAlerts;
+  gShowProgress = 0;
+  gProhibitErrorAlerts = 1;
+  LogSilence quiet; // a picture is no work of the user's to report
+  QImage image;
+  WindowRef scratch = OpenMainWindow(nullptr, false);
+  if (MainWindow *w = GetMainWindow(scratch)) {
+    w->setAttribute(Qt::WA_DontShowOnScreen);
+    if (front)
+      BringGraphWindowToFront(front);
+    const bool document = type == kCrystalDocumentType || type == kMoleculeDocumentType ||
+                          type == kOldCrystalDocumentType || type == kOldMoleculeDocumentType;
+    bool ok = false;
+    if (document) {
+      ok = LoadCrystalFileIntoWindow(scratch, file, true);
+      if (ok) {
+        ResetOffScreen(scratch);
+        NewPlot(scratch, false, true);
+      }
+    } else {
+      ok = OpenTextFile(scratch, file);
+    }
+    if (ok)
+      CopyWindowPreviewAsImageRef(scratch, &image);
+    DisposeMainWindow(scratch);
+  }
+  gStructureChanged = changed;
+  gShowProgress = progress;
+  gProhibitErrorAlerts = alerts;
+  return image;
+}
