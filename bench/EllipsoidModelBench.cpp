@@ -7,7 +7,10 @@
 //   range 0 to 10.5 (10,648 atoms) in the default style, full and fast, and
 //     in style 15 as a fast frame;
 //   the 1,728-atom scene in every style, full quality, and the 10,648-atom
-//   one in every style as a fast frame (one each per style).
+//   one in every style as a fast frame (one each per style);
+//   the 10,648-atom scene in style 99 as a fast frame after one frame in
+//   another style (the argument), so that whatever a style leaves behind for
+//   the next frames shows.
 // Each structure is built once; every iteration is one plot.
 //
 // OV_BENCH_PNG naming a folder writes one picture of each into it.
@@ -55,7 +58,9 @@ void Save(Scene &scene, const std::string &name) {
   image.save(QString::fromStdString(std::string(folder) + "/" + name + ".png"));
 }
 
-void Plot(benchmark::State &state, float range, float scaleFactor, uint32_t style, bool fast) {
+// With `styleBefore` not 0, one frame in that style comes first, untimed.
+void Plot(benchmark::State &state, float range, float scaleFactor, uint32_t style, bool fast,
+          uint32_t styleBefore = 0) {
   std::unique_ptr<Scene> scene = MakeRockSalt(range, 1000, 800, GiveDisplacements);
   if (!scene) {
     state.SkipWithError("build failed");
@@ -64,16 +69,24 @@ void Plot(benchmark::State &state, float range, float scaleFactor, uint32_t styl
   CrystalRec &c = *GetWindowCrystal(&scene->record);
   c.modelType = kThermalEllipsoidModel;
   c.plotScale *= scaleFactor;
-  for (AsymmetricUnitRecord &site : c.sites)
-    site.ellipsoidStyle = style;
-  RenderSpheres(&c);
-  gTrackBallRotn = fast ? 1 : 0;
-  gPrefs.fastRotation = fast ? 1 : 0;
+  auto setStyle = [&](uint32_t s) {
+    for (AsymmetricUnitRecord &site : c.sites)
+      site.ellipsoidStyle = s;
+    RenderSpheres(&c);
+    gTrackBallRotn = fast ? 1 : 0;
+    gPrefs.fastRotation = fast ? 1 : 0;
+  };
+  if (styleBefore != 0) {
+    setStyle(styleBefore);
+    PlotCrystal(&scene->record, kPlotToWindow);
+  }
+  setStyle(style);
   for (auto _ : state)
     PlotCrystal(&scene->record, kPlotToWindow);
   gTrackBallRotn = 0;
   gPrefs.fastRotation = 0;
-  Save(*scene, "ellipsoids_" + std::to_string(c.atomCount) + "_style" + std::to_string(style) + (fast ? "_fast" : ""));
+  Save(*scene, "ellipsoids_" + std::to_string(c.atomCount) + "_style" + std::to_string(style) + (fast ? "_fast" : "") +
+                   (styleBefore != 0 ? "_after" + std::to_string(styleBefore) : ""));
   state.counters["atoms"] = double(c.atomCount);
 }
 
@@ -86,6 +99,9 @@ void BM_EllipsoidsDefault10kFast(benchmark::State &state) { Plot(state, 10.5f, 1
 void BM_EllipsoidsLit10kFast(benchmark::State &state) { Plot(state, 10.5f, 1.0f, 15, true); }
 void BM_EllipsoidStyle1k(benchmark::State &state) { Plot(state, 5.0f, 2.0f, uint32_t(state.range(0)), false); }
 void BM_EllipsoidStyle10kFast(benchmark::State &state) { Plot(state, 10.5f, 1.0f, uint32_t(state.range(0)), true); }
+void BM_EllipsoidStyle99After10kFast(benchmark::State &state) {
+  Plot(state, 10.5f, 1.0f, 99, true, uint32_t(state.range(0)));
+}
 
 } // namespace
 
@@ -96,3 +112,4 @@ BENCHMARK(BM_EllipsoidsDefault10kFast)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EllipsoidsLit10kFast)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EllipsoidStyle1k)->DenseRange(1, 26)->Arg(99)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EllipsoidStyle10kFast)->DenseRange(1, 26)->Arg(99)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EllipsoidStyle99After10kFast)->Arg(1)->Arg(24)->Unit(benchmark::kMillisecond);

@@ -771,10 +771,35 @@ int NonBondedPotentialSelection(const RelaxMoleculeData &record, NonBondedTerm &
   const RelaxAtom &b = record.atoms[term.slotJ];
   term.sigma = (static_cast<double>(a.ljX) + b.ljX) / 2;
   term.epsilon = std::sqrt(a.ljD * b.ljD);
+  term.zz = static_cast<double>(a.zStar) * b.zStar;
   return 0;
 }
 
 namespace {
+
+// For every slot, the number of its molecule: atoms that a path of bonds
+// joins share a number. The screened Coulomb term of the effective charges
+// (all positive) describes the bonding within a molecule; between molecules
+// it would only push every neutral molecule away from every other.
+std::vector<int32_t> MoleculeNumbers(const RelaxMoleculeData &record, const SlotIndex &slots) {
+  const int32_t n = record.AtomCount();
+  std::vector<int32_t> molecule(static_cast<size_t>(n));
+  for (int32_t a = 0; a < n; ++a)
+    molecule[a] = a;
+  // Union-find over the bonds (a bond listed by one atom only still joins).
+  auto root = [&](int32_t a) {
+    while (molecule[a] != a)
+      a = molecule[a] = molecule[molecule[a]];
+    return a;
+  };
+  for (int32_t a = 0; a < n; ++a)
+    for (int32_t idx : record.atoms[a].neighbours)
+      if (const int32_t b = slots(idx); b >= 0)
+        molecule[root(b)] = root(a);
+  for (int32_t a = 0; a < n; ++a)
+    molecule[a] = root(a);
+  return molecule;
+}
 
 // Calls `emit(i, j)` for every pair i < j of run atoms that are not bonded
 // (j not in i's neighbours list) and lie closer than 16 Å. False when the
@@ -812,6 +837,7 @@ const std::vector<NonBondedTerm> *FindNonBonded(RelaxMoleculeData &record) {
     if (!ForEachNonBondedPair(record, slots, [&](int32_t, int32_t) { ++count; }))
       return nullptr;
     WriteCount(record, "Number of non-bonded interactions is: %ld", count);
+    const std::vector<int32_t> molecule = MoleculeNumbers(record, slots);
     std::vector<NonBondedTerm> terms;
     terms.reserve(static_cast<size_t>(count));
     const bool whole = ForEachNonBondedPair(record, slots, [&](int32_t i, int32_t j) {
@@ -819,6 +845,8 @@ const std::vector<NonBondedTerm> *FindNonBonded(RelaxMoleculeData &record) {
       t.slotI = i;
       t.slotJ = j;
       NonBondedPotentialSelection(record, t);
+      if (molecule[i] != molecule[j])
+        t.zz = 0.0;
       terms.push_back(t);
     });
     if (!whole)

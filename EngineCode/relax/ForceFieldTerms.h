@@ -29,8 +29,10 @@ const std::vector<InversionTerm> *FindInversions(RelaxMoleculeData &record);
 const std::vector<DihedralTerm> *FindDihedrals(RelaxMoleculeData &record);
 const std::vector<NonBondedTerm> *FindNonBonded(RelaxMoleculeData &record);
 
-// The parameter choices; 0, or non-zero when none can be chosen. The pair
-// and angle selections expect the term's slots filled.
+// The parameter choices; 0, or non-zero when none can be chosen. The pair,
+// angle and non-bonded selections expect the term's slots filled; the
+// non-bonded one gives the Coulomb charges of two atoms of one molecule, and
+// `FindNonBonded` clears them for atoms of different molecules.
 int PairPotentialSelection(const RelaxMoleculeData &record, PairTerm &pair);
 int ThreePotentialSelection(const RelaxMoleculeData &record, ThreeBodyTerm &angle);
 int InverPotentialSelection(const RelaxMoleculeData &record, InversionTerm &term);

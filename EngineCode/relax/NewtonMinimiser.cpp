@@ -132,8 +132,7 @@ void ForEachTermDerivative(const double *x, const RelaxMoleculeData &rec, Visit 
     if (r <= 0.0)
       continue;
     const RadialDerivatives lj = LennardJonesRadial(t.sigma, t.epsilon, r);
-    const RadialDerivatives co =
-        ScreenedCoulombRadial(static_cast<double>(rec.atoms[t.slotI].zStar) * rec.atoms[t.slotJ].zStar, r);
+    const RadialDerivatives co = ScreenedCoulombRadial(t.zz, r);
     TermDerivatives td;
     RadialTerm(d, {lj.e + co.e, lj.d1 + co.d1, lj.d2 + co.d2}, r, td);
     Jacobian jac{2, {t.slotI, t.slotJ, 0}, {{-1, 1, 0}, {0, 0, 0}}};
@@ -190,8 +189,7 @@ double EvaluateNewtonEnergy(const double *x, int, const RelaxMoleculeData &recor
   for (const NonBondedTerm &t : record.nonBonded) {
     double d[3];
     DiffAt(x, t.slotI, t.slotJ, d);
-    e += NonBondedTermEnergy(t, static_cast<double>(record.atoms[t.slotI].zStar) * record.atoms[t.slotJ].zStar,
-                             std::sqrt(Dot(d, d)));
+    e += NonBondedTermEnergy(t, std::sqrt(Dot(d, d)));
   }
   return e;
 }

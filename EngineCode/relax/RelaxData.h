@@ -73,10 +73,14 @@ struct DihedralTerm {
   int32_t slotI = 0, slotJ = 0, slotK = 0, slotL = 0;
 };
 
-// A non-bonded pair: Lennard-Jones and screened Coulomb.
+// A non-bonded pair: Lennard-Jones and, between atoms of one molecule,
+// screened Coulomb.
 struct NonBondedTerm {
   double sigma = 0;   // Å
   double epsilon = 0; // eV
+  // Z*(i) Z*(j) of the screened Coulomb part; 0 for atoms that no path of
+  // bonds joins (different molecules), which have no Coulomb part.
+  double zz = 0;
   int32_t slotI = 0, slotJ = 0;
 };
 

@@ -104,25 +104,22 @@ const ScreeningTable &Screening() {
 }
 
 // Lennard-Jones and screened Coulomb at distance r; `coulomb` is
-// 6 x 14.4 x Z*(i) Z*(j).
+// 6 x 14.4 x Z*(i) Z*(j), 0 between molecules.
 inline double NonBondedRadial(const ScreeningTable &screening, double sigma, double epsilon, double coulomb,
                               double r) {
   const double s = sigma / r;
   const double s2 = s * s;
   const double s6 = s2 * s2 * s2;
-  return epsilon * (s6 * s6 - 2 * s6) + epsilon + coulomb / r * screening(r);
+  const double lj = epsilon * (s6 * s6 - 2 * s6) + epsilon;
+  return coulomb == 0.0 ? lj : lj + coulomb / r * screening(r);
 }
 
-inline double CoulombFactor(const RelaxAtom &a, const RelaxAtom &b) {
-  return kRelaxCoulombFactor * kRelaxCoulombConstant * (static_cast<double>(a.zStar) * b.zStar);
-}
+inline double CoulombFactor(const NonBondedTerm &t) { return kRelaxCoulombFactor * kRelaxCoulombConstant * t.zz; }
 
 double NonBondedEnergyAt(const RelaxMoleculeData &rec, const NonBondedTerm &t) {
-  const RelaxAtom &a = rec.atoms[t.slotI];
-  const RelaxAtom &b = rec.atoms[t.slotJ];
   double d[3];
-  Diff(a, b, d);
-  return NonBondedTermEnergy(t, static_cast<double>(a.zStar) * b.zStar, Length(d));
+  Diff(rec.atoms[t.slotI], rec.atoms[t.slotJ], d);
+  return NonBondedTermEnergy(t, Length(d));
 }
 
 template <typename Term, typename Energy>
@@ -211,8 +208,8 @@ RadialDerivatives ScreenedCoulombRadial(double zz, double r) {
           c * (gauss * (2 * a * a + 2 / (r * r)) + 2 * erfcTerm / (r * r * r))};
 }
 
-double NonBondedTermEnergy(const NonBondedTerm &term, double zz, double r) {
-  return NonBondedRadial(Screening(), term.sigma, term.epsilon, kRelaxCoulombFactor * kRelaxCoulombConstant * zz, r);
+double NonBondedTermEnergy(const NonBondedTerm &term, double r) {
+  return NonBondedRadial(Screening(), term.sigma, term.epsilon, CoulombFactor(term), r);
 }
 
 // ---- Sums -------------------------------------------------------------------------
@@ -320,7 +317,7 @@ bool RelaxTermIndex::Build(const RelaxMoleculeData &rec) {
       for (uint32_t k = partnerStart_[a]; k < partnerStart_[a + 1]; ++k) {
         const NonBondedTerm &t = rec.nonBonded[nonBonded.terms[k]];
         const int32_t other = t.slotI == static_cast<int32_t>(a) ? t.slotJ : t.slotI;
-        partners_[k] = {other, t.sigma, t.epsilon, CoulombFactor(rec.atoms[t.slotI], rec.atoms[t.slotJ])};
+        partners_[k] = {other, t.sigma, t.epsilon, CoulombFactor(t)};
       }
     return true;
   } catch (const std::bad_alloc &) {

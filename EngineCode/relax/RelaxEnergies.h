@@ -35,9 +35,10 @@ double AngleTermEnergy(const ThreeBodyTerm &term, const double a[3], const doubl
 double InversionTermEnergy(const InversionTerm &term, const double v[3][3]);
 // b1 = J - I, b2 = K - J, b3 = L - K.
 double DihedralTermEnergy(const DihedralTerm &term, const double b1[3], const double b2[3], const double b3[3]);
-// zz = Z*(i) Z*(j); r the distance. The screening erfc(0.125 r) comes from a
-// table (within 1e-10 relative of the library function) out to 32 Å.
-double NonBondedTermEnergy(const NonBondedTerm &term, double zz, double r);
+// r the distance; the Coulomb part takes the term's Z*(i) Z*(j). The screening
+// erfc(0.125 r) comes from a table (within 1e-10 relative of the library
+// function) out to 32 Å.
+double NonBondedTermEnergy(const NonBondedTerm &term, double r);
 
 // A function of the distance with its first and second derivatives.
 struct RadialDerivatives {
@@ -76,7 +77,8 @@ private:
     std::vector<uint32_t> start; // atom count + 1 offsets into `terms`
     std::vector<uint32_t> terms;
   };
-  // The other atom of a non-bonded term, its σ and ε, and 6 x 14.4 x Z*(i) Z*(j).
+  // The other atom of a non-bonded term, its σ and ε, and 6 x 14.4 x Z*(i) Z*(j)
+  // (0 between molecules).
   struct Partner {
     int32_t slot;
     double sigma, epsilon, coulomb;

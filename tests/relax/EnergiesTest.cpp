@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <random>
+#include <tuple>
 
 using namespace relaxtest;
 
@@ -122,4 +123,44 @@ TEST(RelaxEnergies, NewtonDerivativesMatchCentralDifferences) {
   EXPECT_LT(worstG, 1e-5);
   EXPECT_LT(worstH, 1e-5);
   DestroySquareMatrix(H, n);
+}
+
+TEST(RelaxEnergies, MoleculesMeetThroughLennardJonesAlone) {
+  // Two methanes, carbons `gap` apart: the pair's energy is each molecule's
+  // own energy plus, for every atom pair across them, the shifted
+  // Lennard-Jones term alone.
+  auto methanes = [](std::vector<float> gaps) {
+    std::vector<AtomSpec> atoms;
+    std::vector<std::pair<int, int>> bonds;
+    const float h = 1.09f / std::sqrt(3.0f);
+    for (float gap : gaps) {
+      const int c = static_cast<int>(atoms.size());
+      atoms.push_back({"C ", gap, 0, 0});
+      for (auto [x, y, z] : {std::tuple{h, h, h}, {h, -h, -h}, {-h, h, -h}, {-h, -h, h}}) {
+        bonds.emplace_back(c, static_cast<int>(atoms.size()));
+        atoms.push_back({"H ", gap + x, y, z});
+      }
+    }
+    auto r = MakeRecord(atoms, bonds);
+    EXPECT_TRUE(TypeAndFind(*r));
+    return r;
+  };
+  for (float gap : {4.0f, 12.0f}) {
+    auto pair = methanes({0.0f, gap});
+    const double alone = CalculateTotalEnergy(*methanes({0.0f})) + CalculateTotalEnergy(*methanes({gap}));
+    double across = 0;
+    for (int i = 0; i < 5; ++i)
+      for (int j = 5; j < 10; ++j) {
+        const RelaxAtom &a = pair->atoms[i], &b = pair->atoms[j];
+        const double sigma = (static_cast<double>(a.ljX) + b.ljX) / 2, epsilon = std::sqrt(a.ljD * b.ljD);
+        const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
+        const double s6 = std::pow(sigma * sigma / (dx * dx + dy * dy + dz * dz), 3);
+        across += epsilon * (s6 * s6 - 2 * s6) + epsilon;
+      }
+    EXPECT_NEAR(CalculateTotalEnergy(*pair), alone + across, 1e-9 * alone) << gap;
+    // The Newton minimiser sees the same energy (methane has no inversions or dihedrals).
+    std::vector<double> x(30);
+    UpdateLocalCoordinates(x.data(), 30, *pair);
+    EXPECT_NEAR(EvaluateNewtonEnergy(x.data(), 30, *pair), alone + across, 1e-9 * alone) << gap;
+  }
 }

@@ -14,7 +14,12 @@
 //                                  its ε shifts), then "pairgrad <i> <dE/dx> <dE/dy> <dE/dz>"
 //                                  and "ljgrad ..." per atom (eV, Å)
 //   relax <seed>                   anneals and writes "atom <i> <x> <y> <z>" per atom
+//   command                        puts the molecule in a structure window, gives it the
+//                                  Relax Molecule command, and when the run has ended
+//                                  writes the window's atoms as "relax" does
 // Each molecule's output starts with "molecule <name>" and ends with "end".
+#include "RelaxWindowSupport.h"
+
 #include "relax/ForceFieldTerms.h"
 #include "relax/MonteCarlo.h"
 #include "relax/NewtonMinimiser.h"
@@ -22,6 +27,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -64,10 +70,10 @@ void WriteEnergy(FILE *out, const Molecule &m) {
   lj.pairs.clear();
   lj.threes.clear();
   double shift = 0.0;
-  for (const NonBondedTerm &t : lj.nonBonded)
+  for (NonBondedTerm &t : lj.nonBonded) {
     shift += t.epsilon;
-  for (RelaxAtom &a : lj.atoms)
-    a.zStar = 0.0f; // no Coulomb part
+    t.zz = 0.0; // no Coulomb part
+  }
   WritePart(out, "lj", lj, shift);
   DisposeRelaxMoleculeData(r);
 }
@@ -82,7 +88,46 @@ void WriteRelaxed(FILE *out, const Molecule &m, double seed) {
 
 } // namespace
 
-TEST(RelaxDump, WritesRequestedResults) {
+// A structure window on the recording host for the "command" entries.
+class RelaxDump : public relaxtest::RelaxWindowTest {
+protected:
+  void WriteCommandRelaxed(FILE *out, const Molecule &m) {
+    std::vector<std::string> symbols;
+    std::vector<relaxtest::MolAtom> atoms;
+    std::vector<std::pair<int, int>> bonds;
+    for (const RelaxInputAtom &a : m.atoms) {
+      char symbol[3] = {0, 0, 0};
+      ShortToTwoChars(a.element, symbol);
+      symbols.emplace_back(symbol);
+    }
+    for (size_t i = 0; i < m.atoms.size(); ++i) {
+      const RelaxInputAtom &a = m.atoms[i];
+      atoms.push_back({symbols[i].c_str(), a.position[0], a.position[1], a.position[2]});
+      for (int32_t j : a.bonds)
+        if (static_cast<size_t>(j) > i)
+          bonds.emplace_back(static_cast<int>(i), j);
+    }
+    SetMolecule(atoms, bonds);
+    ASSERT_EQ(RelaxMenuCommand(kCmdRelaxMolecule, ref()), 0);
+    ASSERT_EQ(RelaxRunCount(), 1u);
+    // A whole run of a few hundred atoms takes well under the limit, also
+    // with the sanitizers.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(10);
+    while (RelaxRunCount() > 0 && std::chrono::steady_clock::now() < limit) {
+      host.RunPostedCalls();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    host.RunPostedCalls();
+    ASSERT_EQ(RelaxRunCount(), 0u) << "the run did not end";
+    EXPECT_FALSE(IsWindowCalculationInProgress(ref()));
+    for (int32_t i = 0; i < crystal().atomCount; ++i) {
+      const float *p = crystal().atoms[static_cast<size_t>(i)].cart;
+      std::fprintf(out, "atom %d %.6f %.6f %.6f\n", i, p[0], p[1], p[2]);
+    }
+  }
+};
+
+TEST_F(RelaxDump, WritesRequestedResults) {
   const char *inPath = std::getenv("OV_RELAX_DUMP_IN");
   const char *outPath = std::getenv("OV_RELAX_DUMP_OUT");
   if (!inPath || !outPath)
@@ -123,6 +168,9 @@ TEST(RelaxDump, WritesRequestedResults) {
       double seed = 1;
       words >> seed;
       WriteRelaxed(out, m, seed);
+      std::fprintf(out, "end\n");
+    } else if (key == "command") {
+      WriteCommandRelaxed(out, m);
       std::fprintf(out, "end\n");
     }
   }
