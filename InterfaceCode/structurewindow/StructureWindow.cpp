@@ -1,6 +1,7 @@
 #include "StructureWindow.h"
 #include "DisplaySleep.h"
 #include "HandController.h"
+#include "InfoTip.h"
 
 #include "MainWindow.h"
 #include "PaneDrawing.h"
@@ -159,12 +160,14 @@ WindowRef OpenMainWindow(const char *title, bool show) {
       r.setHeight(std::min(r.height(), avail.height() - 6));
       w->move(r.topLeft());
       w->resize(r.size());
-      // The saved sidebar width.
+      // The saved sidebar width, widened where the site list wants more
+      // (preferences saved before the first window was fitted to it).
       const int d = w->Panes().notes.Width() - gPrefs.sidebarWidth;
       if (d != 0 && gPrefs.sidebarWidth > 0) {
         data->sidebarWidth = static_cast<uint16_t>(w->Panes().notes.Width());
         ChangeSidebarWidth(window, d);
       }
+      FitSidebarToSiteList(window);
     } else {
       SizeFirstWindow(w);
       FitSidebarToSiteList(window);
@@ -207,6 +210,8 @@ WindowRef OpenMainWindow(const char *title, bool show) {
     data->showRulers = 1;
     ToggleRulers(window);
   }
+  FitSidebarToWidth(window);
+  w->ApplyPanes();
   ClearWindowModified(window);
   AdjustGraphWindowResizeLimits(window);
   return window;
@@ -271,7 +276,8 @@ void RecordMainWindowPrefs(WindowRef window) {
 
 void UpdateMainWindowControlBounds(WindowRef window, int dw, int dh) {
   MainWindow *w = GetMainWindow(window);
-  if (!w)
+  MainWindowData *d = GetMainWindowData(window);
+  if (!w || !d)
     return;
   PaneLayout &p = w->Panes();
   p.graph.right += dw;
@@ -280,16 +286,44 @@ void UpdateMainWindowControlBounds(WindowRef window, int dw, int dh) {
   p.divider.Offset(dw, 0);
   p.divider.bottom += dh;
   p.atoms.Offset(dw, 0);
-  p.atoms.bottom = std::max(p.atoms.bottom + dh, p.atoms.top + kMinAtomsPaneHeight);
   p.noteHeader.Offset(dw, 0);
-  const bool atomsShow = IsWindowShowingAtomsPane(window);
-  if (atomsShow)
-    p.noteHeader.MoveTopTo(p.atoms.bottom + 1);
   p.notes.Offset(dw, 0);
-  if (atomsShow)
-    p.notes.top = p.noteHeader.bottom;
   p.notes.bottom += dh;
+  // With both panes the atoms pane keeps its share of the height, so that a
+  // small window keeps rows of the site list rather than the notes' height;
+  // alone it fills the sidebar.
+  const bool both = d->showAtoms && d->showNotes;
+  const int atomsBottom = both ? p.atoms.top + static_cast<int>(p.notes.bottom * d->sidebarSplit) : p.atoms.bottom + dh;
+  p.atoms.bottom = std::max(atomsBottom, p.atoms.top + kMinAtomsPaneHeight);
+  if (d->showAtoms) {
+    p.noteHeader.MoveTopTo(p.atoms.bottom + 1);
+    p.notes.top = p.atoms.bottom;
+  }
+  FitSidebarToWidth(window);
   w->ApplyPanes();
+}
+
+void FitSidebarToWidth(WindowRef window) {
+  MainWindow *w = GetMainWindow(window);
+  MainWindowData *d = GetMainWindowData(window);
+  if (!w || !d)
+    return;
+  PaneLayout &p = w->Panes();
+  // The sidebar's own width, narrowed where the window is small.
+  const int content = p.notes.right;
+  const int room = content * kMaxSidebarShare / 100 - p.divider.Width();
+  const int width = std::max(std::min<int>(d->sidebarWidth, room), kMinSidebarWidth);
+  const int dx = p.notes.Width() - width;
+  if (dx == 0)
+    return;
+  if (IsWindowShowingSidebar(window)) {
+    p.ruler.right += dx;
+    p.graph.right += dx;
+  }
+  p.divider.Offset(dx, 0);
+  p.notes.left += dx;
+  p.noteHeader.left += dx;
+  p.atoms.left += dx;
 }
 
 void GetGraphWindowMinSize(WindowRef window, int *minHeight, int *minWidth) {
@@ -660,6 +694,35 @@ bool CloseMainWindow(WindowRef window) {
     return false;
   DoCloseMainWindow(window);
   return true;
+}
+
+bool DoMainWindowCloseBox(WindowRef window) {
+  if (!GetMainWindow(window))
+    return false;
+  DestroyInfoTipOverlay(window);
+  // Ctrl stands for the Mac's Control key here, as in the contextual click.
+  if (!MyCommandKeyDown())
+    return CloseMainWindow(window);
+  if (FrontGraphWindowHasSheet()) {
+    SysBeep();
+    return false;
+  }
+  DoCloseMainWindow(window);
+  return true;
+}
+
+void HoldGraphWindowSize(WindowRef window, bool hold) {
+  MainWindow *w = GetMainWindow(window);
+  if (!w)
+    return;
+  if (hold) {
+    w->setFixedSize(w->size());
+    return;
+  }
+  // Sizes of 0 and the largest hand the limits back to the window's layout.
+  w->setMinimumSize(0, 0);
+  w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  AdjustGraphWindowResizeLimits(window);
 }
 
 void DoCloseMainWindow(WindowRef window) {
