@@ -373,6 +373,8 @@ void LeftGraphPane(MainWindow *w) {
     return;
   if (gRemoveInfoTipHook)
     gRemoveInfoTipHook(window);
+  // Back on the same atom the tip comes again.
+  gInfoAtomNum = kNoInfoAtom;
 }
 
 // A deactivated, hidden or minimised window hides its info tip until it is

@@ -3,6 +3,7 @@
 // the mouse leaves, the window's size while a movie records, the frames of a
 // rotation movie, and the panes of small windows.
 #include "structurewindow/InfoTip.h"
+#include "structurewindow/InfoTool.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 #include "structurewindow/WindowInput.h"
@@ -185,6 +186,17 @@ TEST_F(WindowEventsTest, TheInfoTipGoesWhenTheMouseLeavesForAMenuAndHidesBehindA
   Host()->pointer = Point{-4, 30}; // on the menu bar, above the content
   QEvent leave(QEvent::Leave);
   QApplication::sendEvent(w->GraphPane(), &leave);
+  Host()->pointer.reset();
+  EXPECT_EQ(GetWindowInfoTip(window), nullptr);
+  // Nor does the tip's timer bring it back over an open menu.
+  const CrystalRec *c = GetWindowCrystal(window);
+  const QPoint atom = w->GraphPane()->geometry().topLeft() + QPoint(c->atoms[0].pixel[0], c->atoms[0].pixel[1]);
+  Host()->pointer = Point{int16_t(atom.y()), int16_t(atom.x())};
+  QMenu menu;
+  menu.addAction("item");
+  menu.popup(w->mapToGlobal(atom));
+  WriteAtomInfoTimerProc(0);
+  menu.close();
   Host()->pointer.reset();
   EXPECT_EQ(GetWindowInfoTip(window), nullptr);
 
