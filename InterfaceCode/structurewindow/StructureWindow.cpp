@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QHeaderView>
+#include <QLayout>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTextEdit>
@@ -723,6 +724,10 @@ void HoldGraphWindowSize(WindowRef window, bool hold) {
   w->setMinimumSize(0, 0);
   w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   AdjustGraphWindowResizeLimits(window);
+  if (QLayout *layout = w->layout()) {
+    layout->invalidate();
+    layout->activate();
+  }
 }
 
 void DoCloseMainWindow(WindowRef window) {

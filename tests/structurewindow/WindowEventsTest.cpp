@@ -216,6 +216,7 @@ TEST_F(WindowEventsTest, AWindowKeepsItsSizeWhileTheRecorderRecordsAndTheCounter
   auto *record = qobject_cast<QAbstractButton *>(VideoWindow()->Control(1));
   auto *stop = qobject_cast<QAbstractButton *>(VideoWindow()->Control(3));
   ASSERT_TRUE(record && stop);
+  const QSize minimum = w->minimumSize();
   record->click();
   ASSERT_TRUE(gRecordingVideo);
   const QSize size = w->size();
@@ -234,10 +235,11 @@ TEST_F(WindowEventsTest, AWindowKeepsItsSizeWhileTheRecorderRecordsAndTheCounter
   const QSize frame(bounds.right - bounds.left, bounds.bottom - bounds.top);
   EXPECT_EQ(MovieFrames(dialogs.saveFile, frame).size(), counted);
 
-  // Once the movie is written the window resizes again.
+  // Once the movie is written the window resizes again, within its limits.
   w->ResizeContent(w->LaidOutSize().width() + 100, w->LaidOutSize().height());
   QCoreApplication::processEvents();
   EXPECT_EQ(w->size().width(), size.width() + 100);
+  EXPECT_EQ(w->minimumSize(), minimum);
 
   // A picture that changes size all the same (the divider is dragged) ends
   // the movie with the frames it has, and says so.
