@@ -101,7 +101,7 @@ int SiteListWidth(MainWindow *w) {
 void FitSidebarToSiteList(WindowRef window) {
   MainWindow *w = GetMainWindow(window);
   const int wanted = std::min(SiteListWidth(w), kMaxSidebarWidth);
-  const int grow = wanted - GetWindowSidebarWidth(window);
+  const int grow = wanted - w->Panes().notes.Width();
   if (grow > 0)
     ChangeSidebarWidth(window, -grow);
 }
@@ -304,17 +304,24 @@ void UpdateMainWindowControlBounds(WindowRef window, int dw, int dh) {
   w->ApplyPanes();
 }
 
+namespace {
+
+// The sidebar's width in a content of the width: its own width, narrower
+// where that would leave the graph pane less than its share.
+int LaidOutSidebarWidth(const MainWindowData &d, int contentWidth, int dividerWidth) {
+  const int room = contentWidth * kMaxSidebarShare / 100 - dividerWidth;
+  return std::max(std::min<int>(d.sidebarWidth, room), kMinSidebarWidth);
+}
+
+} // namespace
+
 void FitSidebarToWidth(WindowRef window) {
   MainWindow *w = GetMainWindow(window);
   MainWindowData *d = GetMainWindowData(window);
   if (!w || !d)
     return;
   PaneLayout &p = w->Panes();
-  // The sidebar's own width, narrowed where the window is small.
-  const int content = p.notes.right;
-  const int room = content * kMaxSidebarShare / 100 - p.divider.Width();
-  const int width = std::max(std::min<int>(d->sidebarWidth, room), kMinSidebarWidth);
-  const int dx = p.notes.Width() - width;
+  const int dx = p.notes.Width() - LaidOutSidebarWidth(*d, p.notes.right, p.divider.Width());
   if (dx == 0)
     return;
   if (IsWindowShowingSidebar(window)) {
@@ -325,6 +332,27 @@ void FitSidebarToWidth(WindowRef window) {
   p.notes.left += dx;
   p.noteHeader.left += dx;
   p.atoms.left += dx;
+}
+
+void SetGraphPaneSize(WindowRef window, int width, int height) {
+  MainWindow *w = GetMainWindow(window);
+  MainWindowData *d = GetMainWindowData(window);
+  if (!w || !d)
+    return;
+  const PaneLayout &p = w->Panes();
+  const QSize laidOut = w->LaidOutSize();
+  int content = laidOut.width() + width - p.graph.Width();
+  if (IsWindowShowingSidebar(window)) {
+    // The graph pane takes the content less the divider and the sidebar,
+    // and grows by at most a pixel a pixel: the narrowest content that
+    // gives the width.
+    const int divider = p.divider.Width();
+    auto graphWidth = [&](int c) { return c - divider - LaidOutSidebarWidth(*d, c, divider); };
+    content = width;
+    while (graphWidth(content) < width)
+      ++content;
+  }
+  w->ResizeContent(content, laidOut.height() + height - p.graph.Height());
 }
 
 void GetGraphWindowMinSize(WindowRef window, int *minHeight, int *minWidth) {
@@ -544,8 +572,10 @@ void ChangeSidebarWidth(WindowRef window, int dx) {
   MainWindowData *d = GetMainWindowData(window);
   if (!w || !d)
     return;
-  d->sidebarWidth = static_cast<uint16_t>(d->sidebarWidth - dx);
   PaneLayout &p = w->Panes();
+  // The width the sidebar gets is the width it keeps: a sidebar narrowed by
+  // a small window keeps what the drag left of it.
+  d->sidebarWidth = static_cast<uint16_t>(p.notes.Width() - dx);
   p.ruler.right += dx;
   p.graph.right += dx;
   p.divider.Offset(dx, 0);

@@ -50,6 +50,8 @@ void UpdateMainWindowControlBounds(WindowRef window, int dWidth, int dHeight);
 // Lays the sidebar out at its width (`sidebarWidth`), narrower where that
 // would leave the graph pane less than its share of a small window.
 void FitSidebarToWidth(WindowRef window);
+// Resizes the window so that its graph pane gets the size.
+void SetGraphPaneSize(WindowRef window, int width, int height);
 void GetGraphWindowMinSize(WindowRef window, int *minHeight, int *minWidth);
 void AdjustGraphWindowResizeLimits(WindowRef window);
 // Keeps the picture's size relative to the window after a resize.

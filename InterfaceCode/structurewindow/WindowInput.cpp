@@ -451,7 +451,7 @@ OSStatus MouseDown(MainWindow *w, QObject *watched, QMouseEvent *e) {
     }
     gVDividerLastTickCount = now;
     if (d->showAtoms || d->showNotes)
-      gDrag = Drag{Drag::kDivider, w, 0, p.x(), GetWindowSidebarWidth(window)};
+      gDrag = Drag{Drag::kDivider, w, 0, p.x(), w->Panes().notes.Width()};
     return kNoErr;
   }
   if (watched == w->NoteHeader()) {
@@ -481,7 +481,7 @@ void DividerDrag(MainWindow *w, const QPoint &p) {
   const int dx = p.x() - gDrag.last;
   if (dx == 0)
     return;
-  const int width = GetWindowSidebarWidth(window);
+  const int width = w->Panes().notes.Width(); // as laid out: a small window narrows it
   const int newWidth = width - dx;
   if (newWidth > kMaxSidebarWidth || p.x() < kMinDividerMouseX)
     return;
