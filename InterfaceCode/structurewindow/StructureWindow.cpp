@@ -359,8 +359,9 @@ void GetGraphWindowMinSize(WindowRef window, int *minHeight, int *minWidth) {
   MainWindow *w = GetMainWindow(window);
   int width = kMinGraphPaneSize, height = kMinGraphPaneSize;
   if (w) {
+    // A small window narrows the sidebar down to its narrowest width.
     if (IsWindowShowingSidebar(window))
-      width += GetWindowSidebarWidth(window);
+      width += kMinSidebarWidth + w->Panes().divider.Width();
     if (IsWindowShowingRulers(window))
       height += w->Panes().ruler.Height();
   }
