@@ -29,6 +29,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 #include <gtest/gtest.h>
@@ -118,8 +119,9 @@ protected:
       popup->close();
     QCoreApplication::processEvents();
   }
-  fs::path Temp(const char *name) const { return fs::temp_directory_path() / name; }
+  fs::path Temp(const char *name) const { return fs::path(folder.path().toStdString()) / name; }
 
+  QTemporaryDir folder;
   AnsweringDialogs dialogs;
   ShellDialogs *previous = nullptr;
   QWidget keeper;
@@ -259,8 +261,6 @@ TEST_F(WindowEventsTest, AWindowKeepsItsSizeWhileTheRecorderRecordsAndTheCounter
   ASSERT_FALSE(Host()->alerts.empty());
   EXPECT_EQ(Host()->alerts.back().message, "Movie recording stopped");
   EXPECT_EQ(MovieFrames(dialogs.saveFile, before).size(), first);
-  fs::remove(Temp("ovheld.mov"));
-  fs::remove(Temp("ovstopped.mov"));
 }
 
 TEST_F(WindowEventsTest, RotationMovieFramesCarryNoSelectionMarks) {
@@ -291,9 +291,6 @@ TEST_F(WindowEventsTest, RotationMovieFramesCarryNoSelectionMarks) {
   ASSERT_EQ(selected.size(), 1u);
   ASSERT_EQ(plain.size(), 1u);
   EXPECT_TRUE(selected[0] == plain[0]);
-  fs::remove(Temp("ovselected.mov"));
-  fs::remove(Temp("ovplain.mov"));
-  fs::remove(Temp("ovfirst.mov"));
 }
 
 // The width the site list wants for its columns, their titles whole.
