@@ -46,6 +46,31 @@ int32_t ToFixed(float v) {
 }
 float FromFixed(int32_t v) { return float(double(v) / 65536.0); }
 
+// The recorded window may be resized again; the movie no longer knows it.
+void ReleaseRecordedWindow() {
+  if (createMovie.window && gMovieHooks.holdWindowSize)
+    gMovieHooks.holdWindowSize(createMovie.window, false);
+  createMovie.window = nullptr;
+}
+
+// A frame of another size cannot join the movie: the movie ends with the
+// frames it has, through the recorder's Stop when the recorder records it.
+void StopMovieForFrameSize() {
+  const unsigned long frames = createMovie.framesSubmitted;
+  if (gVideoRecorderButtons.stopEnabled) {
+    DoStopRecordingVideo();
+  } else {
+    gRecordingVideo = 0;
+    ConcludeMovie(false, false, false, false);
+  }
+  char explanation[256];
+  std::snprintf(explanation, sizeof explanation,
+                "The structure window's picture changed size, so the recording was stopped. The movie keeps the "
+                "%lu frames recorded before.",
+                frames);
+  MyCFStopAlert("Movie recording stopped", explanation);
+}
+
 } // namespace
 
 void SetMovieHooks(MovieHooks hooks) { gMovieHooks = std::move(hooks); }
@@ -197,6 +222,9 @@ bool StartMovieRolling(const PixelBuffer *image, const Rect &frameRect, uint32_t
                   "be busy, or in use by another program. Try again, using a different filename.");
     return false;
   }
+  // The window keeps the movie's frame size until the movie ends.
+  if (front && gMovieHooks.holdWindowSize)
+    gMovieHooks.holdWindowSize(front, true);
   // The renderer hands every finished image of the recorded window to us.
   ScreenHooks hooks = GetScreenHooks();
   hooks.recordMovieFrame = &RecordWindowMovieFrame;
@@ -210,11 +238,12 @@ bool CompressMovieFrame(const PixelBuffer *image) {
   CreateMovieRecord &m = createMovie;
   if (!MovieIsRolling() || !image)
     return false;
-  // Every frame has the size of the first; a frame of another size is skipped.
   const int width = m.frameRect.right - m.frameRect.left;
   const int height = m.frameRect.bottom - m.frameRect.top;
-  if (image->Width() != width || image->Height() != height)
+  if (image->Width() != width || image->Height() != height) {
+    StopMovieForFrameSize();
     return false;
+  }
   std::vector<uint8_t> data;
   if (!ovmovie::EncodeFrame(FrameImage(*image), m.spatial.codecType, m.spatial.depth, m.spatial.spatialQuality,
                             data)) {
@@ -241,8 +270,9 @@ void RecordWindowMovieFrame() {
   WindowRef window = createMovie.window;
   if (!MovieIsRolling() || !window || FrontGraphWindow() != window || !IsWindowFileOpen(window))
     return;
-  CompressMovieFrame(WindowMovieImage(window));
-  DoVideoWindowNewFrame();
+  // The recorder counts the frames the movie holds.
+  if (CompressMovieFrame(WindowMovieImage(window)))
+    DoVideoWindowNewFrame();
 }
 
 int CreateMyVideoTrack() {
@@ -311,7 +341,7 @@ int ResetMovie() {
   m.movie.reset(); // an unfinished file is deleted
   m.videoTrack = false;
   m.framesSubmitted = 0;
-  m.window = nullptr;
+  ReleaseRecordedWindow();
   return 0;
 }
 
@@ -323,7 +353,7 @@ void AbortMovie(std::string_view step, int error) {
   m.movie.reset();
   m.videoTrack = false;
   m.framesSubmitted = 0;
-  m.window = nullptr;
+  ReleaseRecordedWindow();
   char explanation[256];
   std::snprintf(explanation, sizeof explanation,
                 "The movie could not be written (%s, error %d), so the recording was stopped and the partial file "

@@ -68,6 +68,9 @@ struct MovieHooks {
   // Lets the windows handle pending input during a long recording (the
   // recorder's Stop button).
   std::function<void()> processEvents;
+  // Holds the recorded structure window at its size while its movie is open
+  // (true), and lets it be resized again (false).
+  std::function<void(WindowRef, bool)> holdWindowSize;
 };
 void SetMovieHooks(MovieHooks hooks);
 MovieHooks &GetMovieHooks();
@@ -82,6 +85,9 @@ uint32_t SetCompressionSettings(const ovgfx::PixelBuffer *image, const Rect &fra
 uint32_t CompressedImageSize(const ovgfx::PixelBuffer *image);
 uint32_t GetVideoSettingsForGraphicsWindow(WindowRef window);
 bool StartMovieRolling(const ovgfx::PixelBuffer *image, const Rect &frameRect, uint32_t *frameDuration);
+// Encodes and writes one frame; false when none was written. Every frame
+// has the size of the first: an image of another size ends the movie (with
+// the frames written so far) and says so.
 bool CompressMovieFrame(const ovgfx::PixelBuffer *image);
 // The renderer's frame hook: the recorded window's current image.
 void RecordWindowMovieFrame();

@@ -7,6 +7,7 @@
 #include "graphics/GraphicsPort.h"
 #include "graphics/Painter.h"
 #include "graphics/Region.h"
+#include "render/OffScreen.h"
 
 #include <algorithm>
 #include <array>
@@ -143,6 +144,16 @@ void FrameBox(GraphicsPort *port, const Rect &r, float scale) {
   port->PenNormal();
 }
 
+namespace {
+
+// Selection marks belong to the window's own image, and not even there
+// while its frames go into a movie.
+bool DrawsSelectionMarks(const TextBoxRecord &box, int16_t target) {
+  return box.selected && target == kAnnotationTargetWindow && !gRecordingVideo;
+}
+
+} // namespace
+
 void DrawAnnotationLine(CrystalRec &c, const Rect &area, float scale, int16_t target, TextBoxRecord &box) {
   const Point p1 = PointOf(box.frac1, area), p2 = PointOf(box.frac2, area);
   if (UnitScale(scale)) {
@@ -151,7 +162,7 @@ void DrawAnnotationLine(CrystalRec &c, const Rect &area, float scale, int16_t ta
   }
   DrawSmoothLineArrow(p2, p1, box.textColor, box.arrowHeads, area, scale, target);
   (void)c;
-  if (box.selected && target == kAnnotationTargetWindow)
+  if (DrawsSelectionMarks(box, target))
     HiliteTextBox(box);
 }
 
@@ -208,7 +219,7 @@ void DrawAnnotationTextBox(CrystalRec &, const Rect &area, float scale, int16_t 
       MyDrawJustifiedText(text, box.justification, textRect);
     }
   }
-  if (box.selected && target == kAnnotationTargetWindow)
+  if (DrawsSelectionMarks(box, target))
     HiliteTextBox(box);
 }
 
@@ -273,7 +284,7 @@ void DrawAnnotationScalebar(CrystalRec &c, const Rect &area, float scale, int16_
   Rect textRect = InsetRect(labelRect, s / 3, s / 3);
   textRect.right = static_cast<int16_t>(textRect.right + RoundAnnotation(scale));
   MyDrawJustifiedText(label16, 2, textRect);
-  if (box.selected && target == kAnnotationTargetWindow)
+  if (DrawsSelectionMarks(box, target))
     HiliteTextBox(box);
 }
 

@@ -8,6 +8,8 @@
 
 #include "graphics/PixelBuffer.h"
 
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
@@ -430,6 +432,19 @@ bool SiteBrowserDelegate::editorEvent(QEvent *event, QAbstractItemModel *model, 
 }
 
 // ---- View ----------------------------------------------------------------------------
+
+void SiteBrowserView::mousePressEvent(QMouseEvent *event) {
+  if (event->button() != Qt::LeftButton || !(event->modifiers() & Qt::ControlModifier)) {
+    QTreeView::mousePressEvent(event);
+    return;
+  }
+  // The list has no menu of its own: the event goes up to the pane that
+  // holds it, as a secondary click's does.
+  QContextMenuEvent menu(QContextMenuEvent::Mouse, event->position().toPoint(), event->globalPosition().toPoint(),
+                         event->modifiers());
+  QCoreApplication::sendEvent(viewport(), &menu);
+  event->accept();
+}
 
 SiteBrowserView::SiteBrowserView(WindowRef window, bool showCoordination, QWidget *parent)
     : QTreeView(parent), model_(new SiteBrowserModel(window, showCoordination, this)) {

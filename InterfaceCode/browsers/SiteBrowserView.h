@@ -86,6 +86,10 @@ public:
   // rows the expansion list holds open.
   void Refill();
 
+protected:
+  // Ctrl with the primary button is the secondary click: the pane's menu.
+  void mousePressEvent(QMouseEvent *event) override;
+
 private:
   SiteBrowserModel *model_;
   bool refilling_ = false;

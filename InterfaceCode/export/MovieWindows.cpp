@@ -385,6 +385,7 @@ void InstallMovieCommands() {
   };
   // The recorder's Stop can be pressed while a grid records.
   hooks.processEvents = [] { QCoreApplication::processEvents(); };
+  hooks.holdWindowSize = HoldGraphWindowSize;
   SetMovieHooks(std::move(hooks));
   gStructureWindowHooks.stopRecordingVideo = StopRecordingForWindow;
 }

@@ -4,6 +4,7 @@
 #include "inspectors/InspectorKit.h"
 #include "shell/Forms.h"
 #include "structurewindow/MainWindow.h"
+#include "structurewindow/StructureWindow.h"
 #include "ui_PlotScale.h"
 #include "ui_PlotSize.h"
 
@@ -254,8 +255,7 @@ void DoSetPlotSize(WindowRef window, const PlotSizeRecord &record) {
   if (!w)
     return;
   if (record.width != record.startingWidth || record.height != record.startingHeight)
-    w->ResizeContent(w->Content()->width() + record.width - w->GraphPane()->width(),
-                     w->Content()->height() + record.height - w->GraphPane()->height());
+    SetGraphPaneSize(window, record.width, record.height);
   if (!record.applyToAll || AllGraphWindows().size() < 2)
     return;
   const QSize port = w->Content()->size();

@@ -9,6 +9,7 @@
 #include "VectorMath.h"
 #include "window/MainWindowData.h"
 
+#include <QApplication>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -95,6 +96,9 @@ void WriteAtomInfoTimerProc(int32_t atom) {
   WindowRef window = FrontGraphWindow();
   HostServices *host = GetHostServices();
   if (!window || !host || !gPrefs.showInfoTips)
+    return;
+  // The mouse is busy with an open menu or a dialog, whatever lies under it.
+  if (QApplication::activePopupWidget() || QApplication::activeModalWidget())
     return;
   const Point mouse = host->PointerPosition(window);
   int16_t kind = 0;

@@ -254,7 +254,7 @@ void MainWindow::ResizeCompleted() { RedrawGraphPane(&record_); }
 void MainWindow::closeEvent(QCloseEvent *event) {
   // The window decides: it may ask to save, and the last one only hides.
   event->ignore();
-  if (!CloseMainWindow(&record_) || gQuittingTime)
+  if (!DoMainWindowCloseBox(&record_) || gQuittingTime)
     return;
   // The last structure window stays, cleared and hidden. With no window
   // left on screen there is nothing left to reach the program through, so

@@ -118,20 +118,26 @@ void WriteTorsionLabel(WindowRef window, float torsion) {
                    0.0f);
 }
 
-void DrawTorsion(WindowRef window) {
+// Draws the torsion of the four picked atoms and, with `writeLog`, writes
+// it (or why it cannot be measured) to the Log.
+void DrawTorsion(WindowRef window, bool writeLog) {
   const CrystalRec *c = GetWindowCrystal(window);
   double t1 = 0, t2 = 0, d12 = 0, d23 = 0, d34 = 0, dki = 0;
   DCalcBondAngle(c, gSelAtom1, gSelAtom2, gSelAtom3, &t1, &d12, &d23, &dki);
   DCalcBondAngle(c, gSelAtom2, gSelAtom3, gSelAtom4, &t2, &d23, &d34, &dki);
   constexpr double kRad = 3.14159265358979323846 / 180.0;
   if (std::fabs(std::sin(t1 * kRad)) < 1e-5 || std::fabs(std::sin(t2 * kRad)) < 1e-5) {
-    SysBeep();
-    FWriteColor("Error measuring torsion angle: Atoms are colinear!", kErrorRed);
+    if (writeLog) {
+      SysBeep();
+      FWriteColor("Error measuring torsion angle: Atoms are colinear!", kErrorRed);
+    }
     return;
   }
   if (d12 * d23 * d34 < 1e-5) {
-    SysBeep();
-    FWriteColor("Error measuring torsion angle: atoms are coincident!", kErrorRed);
+    if (writeLog) {
+      SysBeep();
+      FWriteColor("Error measuring torsion angle: atoms are coincident!", kErrorRed);
+    }
     return;
   }
   double p[4][3];
@@ -156,6 +162,8 @@ void DrawTorsion(WindowRef window) {
   if (n[0] * w[0] + n[1] * w[1] + n[2] * w[2] < 0)
     torsion = -torsion;
   WriteTorsionLabel(window, torsion);
+  if (!writeLog)
+    return;
   const char *l1 = SiteLabelOf(c, gSelAtom1), *l2 = SiteLabelOf(c, gSelAtom2), *l3 = SiteLabelOf(c, gSelAtom3),
              *l4 = SiteLabelOf(c, gSelAtom4);
   FWriteCFString(Format("%s -- %s -- %s -- %s torsion angle = %.3f°", l1, l2, l3, l4, torsion));
@@ -416,6 +424,9 @@ void DoBondAngle(WindowRef window, Point point, bool isClick) {
       return;
     ShowSubtitle(window, "Bond_Angle_Click_4");
   }
+  // A click on the fourth atom the mouse rests on fixes the torsion the
+  // hover has logged already.
+  const bool logged = isClick && atom == gSelAtom4 && shown;
   gSelAtom4 = atom;
   gAtomRad4 = radius;
   HiliteSphere(window, gSelAtom1, static_cast<float>(gAtomRad1), true);
@@ -427,7 +438,7 @@ void DoBondAngle(WindowRef window, Point point, bool isClick) {
   HiliteBond(window, gSelAtom2, gSelAtom3, true, false);
   WriteBondDistance(window, gSelAtom2, gSelAtom3, 10.0f);
   if (gSelAtom4 != gSelAtom1 && gSelAtom4 != gSelAtom2 && gSelAtom4 != gSelAtom3)
-    DrawTorsion(window);
+    DrawTorsion(window, !logged);
 }
 
 void RegisterMeasureTools() {

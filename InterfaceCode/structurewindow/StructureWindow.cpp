@@ -1,6 +1,7 @@
 #include "StructureWindow.h"
 #include "DisplaySleep.h"
 #include "HandController.h"
+#include "InfoTip.h"
 
 #include "MainWindow.h"
 #include "NotesPane.h"
@@ -20,6 +21,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QHeaderView>
+#include <QLayout>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTextEdit>
@@ -100,7 +102,7 @@ int SiteListWidth(MainWindow *w) {
 void FitSidebarToSiteList(WindowRef window) {
   MainWindow *w = GetMainWindow(window);
   const int wanted = std::min(SiteListWidth(w), kMaxSidebarWidth);
-  const int grow = wanted - GetWindowSidebarWidth(window);
+  const int grow = wanted - w->Panes().notes.Width();
   if (grow > 0)
     ChangeSidebarWidth(window, -grow);
 }
@@ -160,12 +162,14 @@ WindowRef OpenMainWindow(const char *title, bool show) {
       r.setHeight(std::min(r.height(), avail.height() - 6));
       w->move(r.topLeft());
       w->resize(r.size());
-      // The saved sidebar width.
+      // The saved sidebar width, widened where the site list wants more
+      // (preferences saved before the first window was fitted to it).
       const int d = w->Panes().notes.Width() - gPrefs.sidebarWidth;
       if (d != 0 && gPrefs.sidebarWidth > 0) {
         data->sidebarWidth = static_cast<uint16_t>(w->Panes().notes.Width());
         ChangeSidebarWidth(window, d);
       }
+      FitSidebarToSiteList(window);
     } else {
       SizeFirstWindow(w);
       FitSidebarToSiteList(window);
@@ -208,6 +212,8 @@ WindowRef OpenMainWindow(const char *title, bool show) {
     data->showRulers = 1;
     ToggleRulers(window);
   }
+  FitSidebarToWidth(window);
+  w->ApplyPanes();
   ClearWindowModified(window);
   AdjustGraphWindowResizeLimits(window);
   return window;
@@ -273,7 +279,8 @@ void RecordMainWindowPrefs(WindowRef window) {
 
 void UpdateMainWindowControlBounds(WindowRef window, int dw, int dh) {
   MainWindow *w = GetMainWindow(window);
-  if (!w)
+  MainWindowData *d = GetMainWindowData(window);
+  if (!w || !d)
     return;
   PaneLayout &p = w->Panes();
   p.graph.right += dw;
@@ -282,24 +289,81 @@ void UpdateMainWindowControlBounds(WindowRef window, int dw, int dh) {
   p.divider.Offset(dw, 0);
   p.divider.bottom += dh;
   p.atoms.Offset(dw, 0);
-  p.atoms.bottom = std::max(p.atoms.bottom + dh, p.atoms.top + kMinAtomsPaneHeight);
   p.noteHeader.Offset(dw, 0);
-  const bool atomsShow = IsWindowShowingAtomsPane(window);
-  if (atomsShow)
-    p.noteHeader.MoveTopTo(p.atoms.bottom + 1);
   p.notes.Offset(dw, 0);
-  if (atomsShow)
-    p.notes.top = p.noteHeader.bottom;
   p.notes.bottom += dh;
+  // With both panes the atoms pane keeps its share of the height, so that a
+  // small window keeps rows of the site list rather than the notes' height;
+  // alone it fills the sidebar.
+  const bool both = d->showAtoms && d->showNotes;
+  const int atomsBottom = both ? p.atoms.top + static_cast<int>(p.notes.bottom * d->sidebarSplit) : p.atoms.bottom + dh;
+  p.atoms.bottom = std::max(atomsBottom, p.atoms.top + kMinAtomsPaneHeight);
+  if (d->showAtoms) {
+    p.noteHeader.MoveTopTo(p.atoms.bottom + 1);
+    p.notes.top = p.atoms.bottom;
+  }
+  FitSidebarToWidth(window);
   w->ApplyPanes();
+}
+
+namespace {
+
+// The sidebar's width in a content of the width: its own width, narrower
+// where that would leave the graph pane less than its share.
+int LaidOutSidebarWidth(const MainWindowData &d, int contentWidth, int dividerWidth) {
+  const int room = contentWidth * kMaxSidebarShare / 100 - dividerWidth;
+  return std::max(std::min<int>(d.sidebarWidth, room), kMinSidebarWidth);
+}
+
+} // namespace
+
+void FitSidebarToWidth(WindowRef window) {
+  MainWindow *w = GetMainWindow(window);
+  MainWindowData *d = GetMainWindowData(window);
+  if (!w || !d)
+    return;
+  PaneLayout &p = w->Panes();
+  const int dx = p.notes.Width() - LaidOutSidebarWidth(*d, p.notes.right, p.divider.Width());
+  if (dx == 0)
+    return;
+  if (IsWindowShowingSidebar(window)) {
+    p.ruler.right += dx;
+    p.graph.right += dx;
+  }
+  p.divider.Offset(dx, 0);
+  p.notes.left += dx;
+  p.noteHeader.left += dx;
+  p.atoms.left += dx;
+}
+
+void SetGraphPaneSize(WindowRef window, int width, int height) {
+  MainWindow *w = GetMainWindow(window);
+  MainWindowData *d = GetMainWindowData(window);
+  if (!w || !d)
+    return;
+  const PaneLayout &p = w->Panes();
+  const QSize laidOut = w->LaidOutSize();
+  int content = laidOut.width() + width - p.graph.Width();
+  if (IsWindowShowingSidebar(window)) {
+    // The graph pane takes the content less the divider and the sidebar,
+    // and grows by at most a pixel a pixel: the narrowest content that
+    // gives the width.
+    const int divider = p.divider.Width();
+    auto graphWidth = [&](int c) { return c - divider - LaidOutSidebarWidth(*d, c, divider); };
+    content = width;
+    while (graphWidth(content) < width)
+      ++content;
+  }
+  w->ResizeContent(content, laidOut.height() + height - p.graph.Height());
 }
 
 void GetGraphWindowMinSize(WindowRef window, int *minHeight, int *minWidth) {
   MainWindow *w = GetMainWindow(window);
   int width = kMinGraphPaneSize, height = kMinGraphPaneSize;
   if (w) {
+    // A small window narrows the sidebar down to its narrowest width.
     if (IsWindowShowingSidebar(window))
-      width += GetWindowSidebarWidth(window);
+      width += kMinSidebarWidth + w->Panes().divider.Width();
     if (IsWindowShowingRulers(window))
       height += w->Panes().ruler.Height();
   }
@@ -511,8 +575,10 @@ void ChangeSidebarWidth(WindowRef window, int dx) {
   MainWindowData *d = GetMainWindowData(window);
   if (!w || !d)
     return;
-  d->sidebarWidth = static_cast<uint16_t>(d->sidebarWidth - dx);
   PaneLayout &p = w->Panes();
+  // The width the sidebar gets is the width it keeps: a sidebar narrowed by
+  // a small window keeps what the drag left of it.
+  d->sidebarWidth = static_cast<uint16_t>(p.notes.Width() - dx);
   p.ruler.right += dx;
   p.graph.right += dx;
   p.divider.Offset(dx, 0);
@@ -662,6 +728,39 @@ bool CloseMainWindow(WindowRef window) {
     return false;
   DoCloseMainWindow(window);
   return true;
+}
+
+bool DoMainWindowCloseBox(WindowRef window) {
+  if (!GetMainWindow(window))
+    return false;
+  DestroyInfoTipOverlay(window);
+  // Ctrl stands for the Mac's Control key here, as in the contextual click.
+  if (!MyCommandKeyDown())
+    return CloseMainWindow(window);
+  if (FrontGraphWindowHasSheet()) {
+    SysBeep();
+    return false;
+  }
+  DoCloseMainWindow(window);
+  return true;
+}
+
+void HoldGraphWindowSize(WindowRef window, bool hold) {
+  MainWindow *w = GetMainWindow(window);
+  if (!w)
+    return;
+  if (hold) {
+    w->setFixedSize(w->size());
+    return;
+  }
+  // Sizes of 0 and the largest hand the limits back to the window's layout.
+  w->setMinimumSize(0, 0);
+  w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  AdjustGraphWindowResizeLimits(window);
+  if (QLayout *layout = w->layout()) {
+    layout->invalidate();
+    layout->activate();
+  }
 }
 
 void DoCloseMainWindow(WindowRef window) {

@@ -26,6 +26,9 @@ class QWidget;
 inline constexpr int kMinGraphPaneSize = 80;
 // The atoms pane keeps at least this height when the window shrinks.
 inline constexpr int kMinAtomsPaneHeight = 40;
+// The sidebar (with its divider) takes at most this share of the content's
+// width, in percent; it is never narrowed below `kMinSidebarWidth`.
+inline constexpr int kMaxSidebarShare = 45;
 // A new window is offset this far from the front window.
 inline constexpr int kNewWindowOffset = 20;
 // A resize waits for its end before replotting when a plot takes this long.
@@ -44,6 +47,11 @@ void CopyMainWindowSettings(WindowRef newWindow, WindowRef fromWindow);
 void RecordMainWindowPrefs(WindowRef window);
 
 void UpdateMainWindowControlBounds(WindowRef window, int dWidth, int dHeight);
+// Lays the sidebar out at its width (`sidebarWidth`), narrower where that
+// would leave the graph pane less than its share of a small window.
+void FitSidebarToWidth(WindowRef window);
+// Resizes the window so that its graph pane gets the size.
+void SetGraphPaneSize(WindowRef window, int width, int height);
 void GetGraphWindowMinSize(WindowRef window, int *minHeight, int *minWidth);
 void AdjustGraphWindowResizeLimits(WindowRef window);
 // Keeps the picture's size relative to the window after a resize.
@@ -76,6 +84,13 @@ void RedrawGraphPane(WindowRef window);
 // is up.
 bool CloseMainWindow(WindowRef window);
 void DoCloseMainWindow(WindowRef window);
+// The window's close button (the window manager's close): with Ctrl held the
+// window closes without the save question. The info tip goes either way.
+// Answers as CloseMainWindow.
+bool DoMainWindowCloseBox(WindowRef window);
+// Holds the window at its size while a movie records it (true), and lets it
+// be resized again (false).
+void HoldGraphWindowSize(WindowRef window, bool hold);
 void ClearMainWindow(WindowRef window);
 void DisposeMainWindow(WindowRef window);
 

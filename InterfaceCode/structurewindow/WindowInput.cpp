@@ -40,6 +40,7 @@
 #include <QNativeGestureEvent>
 #include <QTextEdit>
 #include <QWheelEvent>
+#include <QWindowStateChangeEvent>
 #include <cmath>
 
 uint8_t gTemporaryRotationMode = 0;
@@ -83,6 +84,18 @@ unsigned ModifiersOf(Qt::KeyboardModifiers m) {
 }
 
 bool HasStructure(WindowRef window) { return IsWindowFileOpen(window) && GetWindowCrystal(window); }
+
+// Ctrl with the primary button is the secondary click, as in every other
+// window, except in the graph pane while the tool drags the trackball: there
+// Ctrl-drag zooms.
+bool CtrlDragsTrackball(bool graphPane, unsigned mods) {
+  return graphPane && (gCurrentTool == kToolRotate || (gCurrentTool == kToolPlane && (mods & kOptionKey)));
+}
+
+bool IsContextualClick(Qt::MouseButton button, unsigned mods, bool graphPane) {
+  return button == Qt::RightButton ||
+         (button == Qt::LeftButton && (mods & kCommandKey) && !CtrlDragsTrackball(graphPane, mods));
+}
 
 // The one drag in progress: a tool's, or one of the sidebar dividers.
 struct Drag {
@@ -307,7 +320,7 @@ OSStatus MouseMoved(MainWindow *w, const QPoint &p, unsigned mods, bool buttonDo
   WindowRef window = w->Ref();
   if (GetMainWindow(FrontGraphWindow()) != w)
     return kEventNotHandledErr;
-  if (mods & kControlKey) {
+  if ((mods & kCommandKey) && !CtrlDragsTrackball(true, mods)) {
     SetCocoaCursor(kArrowCursor);
     return kNoErr;
   }
@@ -352,6 +365,40 @@ void ModifiersChanged(MainWindow *w, Qt::KeyboardModifiers modifiers) {
     MouseMoved(w, MouseInContent(w), ModifiersOf(modifiers), false);
 }
 
+// The mouse left the graph pane (for the sidebar, a menu, another window):
+// the info tip goes, unless the mouse went onto the tip itself.
+void LeftGraphPane(MainWindow *w) {
+  WindowRef window = w->Ref();
+  if (gMouseOverInfoTipHook && gMouseOverInfoTipHook(window, ToPoint(MouseInContent(w))))
+    return;
+  if (gRemoveInfoTipHook)
+    gRemoveInfoTipHook(window);
+  // Back on the same atom the tip comes again.
+  gInfoAtomNum = kNoInfoAtom;
+}
+
+// A deactivated, hidden or minimised window hides its info tip until it is
+// active again.
+void HideInfoTip(WindowRef window) {
+  if (InfoTipWidget *tip = GetWindowInfoTip(window))
+    tip->hide();
+}
+
+// Full screen keeps the windows as they are: the window manager's minimise
+// and maximise are undone with a beep (the Window menu's beep before they
+// act). Our own undoing comes back from the window system without one.
+bool WindowStateChanged(MainWindow *w, QWindowStateChangeEvent *e) {
+  const Qt::WindowStates refused = Qt::WindowMinimized | Qt::WindowMaximized;
+  if (w->windowState() & Qt::WindowMinimized)
+    HideInfoTip(w->Ref());
+  if (!gFillScreen || !(w->windowState() & refused) || (e->oldState() & refused))
+    return false;
+  if (e->spontaneous())
+    SysBeep();
+  w->setWindowState(e->oldState());
+  return true;
+}
+
 void RefreshCursor(MainWindow *w) { MouseMoved(w, MouseInContent(w), ModifiersOf(QApplication::keyboardModifiers()), false); }
 
 // ---- Mouse --------------------------------------------------------------------
@@ -363,7 +410,7 @@ OSStatus MouseDown(MainWindow *w, QObject *watched, QMouseEvent *e) {
     return kEventNotHandledErr;
   const QPoint p = ContentPoint(w, watched, e->position());
   const unsigned mods = ModifiersOf(e->modifiers());
-  if (e->button() == Qt::RightButton || (e->button() == Qt::LeftButton && (mods & kControlKey))) {
+  if (IsContextualClick(e->button(), mods, watched == w->GraphPane())) {
     int which = watched == w->GraphPane() ? 0 : -1;
     if (which < 0)
       return kEventNotHandledErr;
@@ -404,7 +451,7 @@ OSStatus MouseDown(MainWindow *w, QObject *watched, QMouseEvent *e) {
     }
     gVDividerLastTickCount = now;
     if (d->showAtoms || d->showNotes)
-      gDrag = Drag{Drag::kDivider, w, 0, p.x(), GetWindowSidebarWidth(window)};
+      gDrag = Drag{Drag::kDivider, w, 0, p.x(), w->Panes().notes.Width()};
     return kNoErr;
   }
   if (watched == w->NoteHeader()) {
@@ -434,7 +481,7 @@ void DividerDrag(MainWindow *w, const QPoint &p) {
   const int dx = p.x() - gDrag.last;
   if (dx == 0)
     return;
-  const int width = GetWindowSidebarWidth(window);
+  const int width = w->Panes().notes.Width(); // as laid out: a small window narrows it
   const int newWidth = width - dx;
   if (newWidth > kMaxSidebarWidth || p.x() < kMinDividerMouseX)
     return;
@@ -708,7 +755,7 @@ bool HandleEvent(MainWindow *w, QObject *watched, QEvent *event) {
       if (MainWindowData *d = GetMainWindowData(window))
         d->graphHasFocus = 0;
       auto *e = static_cast<QMouseEvent *>(event);
-      if (e->button() == Qt::RightButton || (e->button() == Qt::LeftButton && (e->modifiers() & Qt::MetaModifier))) {
+      if (IsContextualClick(e->button(), ModifiersOf(e->modifiers()), false)) {
         const QPoint global = e->globalPosition().toPoint();
         return gWindowInputHooks.contextualMenu && gWindowInputHooks.contextualMenu(window, 1, global.x(), global.y());
       }
@@ -792,6 +839,17 @@ bool HandleEvent(MainWindow *w, QObject *watched, QEvent *event) {
       return false;
     return true;
   }
+  case QEvent::Leave:
+    if (watched == w->GraphPane())
+      LeftGraphPane(w);
+    return false;
+  case QEvent::WindowDeactivate:
+  case QEvent::Hide:
+    if (watched == w)
+      HideInfoTip(window);
+    return false;
+  case QEvent::WindowStateChange:
+    return watched == w && WindowStateChanged(w, static_cast<QWindowStateChangeEvent *>(event));
   default:
     if (watched == w && event->type() == LeapEvent::EventType()) {
       HandleLeapEvents(window, *static_cast<LeapEvent *>(event));
@@ -822,6 +880,10 @@ void InstallWindowInputCommands() {
   // The window's own title-bar commands act and still pass the command on.
   AddCommandHandler([](uint32_t command, const QVariant &) -> OSStatus {
     MainWindow *w = GetMainWindow(FrontGraphWindow());
+    if ((command == FourCharsToLong("MinW") || command == FourCharsToLong("ZooW")) && gFillScreen) {
+      SysBeep();
+      return kNoErr;
+    }
     if (command == FourCharsToLong("MinW")) {
       if (w)
         w->showMinimized();

@@ -97,9 +97,14 @@ TEST_F(MovieTest, EmptyMovieFastRatesCancelAndFailures) {
   uint32_t duration = 0;
   ASSERT_TRUE(Start(w.ref(), empty, &duration));
   EXPECT_EQ(duration, 1u);
-  // A frame of another size is skipped.
+  // A frame of another size ends the movie with the frames it has (none),
+  // and says so.
   auto small = ovgfx::PixelBuffer::Create(Rect{0, 0, 10, 10}, 32);
   EXPECT_FALSE(CompressMovieFrame(small.get()));
+  EXPECT_FALSE(MovieIsRolling());
+  ASSERT_EQ(host.alerts.size(), 1u);
+  EXPECT_EQ(host.alerts[0].message, "Movie recording stopped");
+  host.alerts.clear();
   ASSERT_EQ(ConcludeMovie(false, false, false, false), 0);
   AtomFile f(empty);
   ASSERT_TRUE(f.ok);

@@ -106,9 +106,12 @@ protected:
     w->ResizeContent(640, 480);
     w->show();
     QCoreApplication::processEvents();
-    const QSize pane = w->GraphPane()->size();
-    w->ResizeContent(640 + paneWidth - pane.width(), 480 + paneHeight - pane.height());
-    QCoreApplication::processEvents();
+    // A small window narrows its sidebar too: a few steps reach the size.
+    for (int step = 0; step < 4 && w->GraphPane()->size() != QSize(paneWidth, paneHeight); ++step) {
+      const QSize pane = w->GraphPane()->size(), content = w->LaidOutSize();
+      w->ResizeContent(content.width() + paneWidth - pane.width(), content.height() + paneHeight - pane.height());
+      QCoreApplication::processEvents();
+    }
     ASSERT_EQ(w->GraphPane()->size(), QSize(paneWidth, paneHeight));
     NewPlot(window, false, false);
     crystal = GetWindowCrystal(window);

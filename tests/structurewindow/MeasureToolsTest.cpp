@@ -207,6 +207,11 @@ TEST_F(MeasureToolsTest, HoveringAFourthAtomLogsItsTorsion) {
   EXPECT_TRUE(added.contains(QString::fromStdString("    (" + Label(p[0]) + " -- " + Label(p[1]) + " -- " +
                                                     Label(p[2]) + " bond angle = " +
                                                     Fmt("%.3f", AngleAt(p[0], p[1], p[2])) + "°)")));
+  // Clicking the atom the mouse rests on fixes that torsion: it is in the
+  // Log once.
+  Click(At(p[3]));
+  EXPECT_TRUE(IsWindowMeasurementToolLocked(window));
+  EXPECT_EQ(Log().mid(before).count(QString::fromStdString(head)), 1);
 }
 
 TEST_F(MeasureToolsTest, ChoosingAnotherToolEndsTheMeasurementItsLockAndItsPicks) {

@@ -350,6 +350,9 @@ TEST_F(ProgramTest, AResizedWindowReplotsAtThePaneSizeAndKeepsThePictureInPropor
   MainWindow *w = Open(Example("Rutile.ovtx"));
   ASSERT_NE(w, nullptr);
   WindowRef window = w->Ref();
+  // Wide enough that the sidebar has its own width throughout.
+  w->ResizeContent(900, 600);
+  QCoreApplication::processEvents();
   const PaneEdges before = w->Panes().graph;
   const float scale = GetWindowCrystal(window)->plotScale;
   w->ResizeContent(w->LaidOutSize().width() + 120, w->LaidOutSize().height() + 50);

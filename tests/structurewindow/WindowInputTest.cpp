@@ -175,7 +175,7 @@ TEST_F(WindowInputTest, WheelZoomIsRefusedAtExactly500AndAcceptedBelow) {
 }
 
 TEST_F(WindowInputTest, DividerDragToBelow80HidesTheSidebarAndKeepsItsWidth) {
-  const int width = GetWindowSidebarWidth(window);
+  const int width = w->Panes().notes.Width(); // as laid out in this window
   const QPoint start = w->Divider()->geometry().center();
   Mouse(w->Divider(), QEvent::MouseButtonPress, start);
   Mouse(w->Divider(), QEvent::MouseButtonRelease, start);
