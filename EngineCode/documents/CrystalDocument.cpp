@@ -719,7 +719,7 @@ bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file) {
   CopyWindowSettings(*data, extras.window);
   if (!WriteCrystalFile(data->crystal, extras, file))
     return false;
-  data->windowModified = 0;
+  OVClearWindowModified(window);
   if (gDocumentWindowHooks.setWindowFile)
     gDocumentWindowHooks.setWindowFile(window, file);
   return true;
@@ -752,14 +752,13 @@ bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &fi
 }
 
 bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file) {
-  MainWindowData *data = GetMainWindowData(window);
   if (!LoadCrystalFileIntoWindow(window, file, true))
     return false;
   ResetOffScreen(window);
   NewPlot(window, false, true);
   if (HostServices *host = GetHostServices())
     host->ShowWindow(window);
-  data->windowModified = 0;
+  OVClearWindowModified(window);
   if (gDocumentWindowHooks.setWindowFile)
     gDocumentWindowHooks.setWindowFile(window, file);
   UpdateFloatingWindows();

@@ -5,6 +5,7 @@
 #include "ui_Preferences.h"
 
 #include "inspectors/InspectorKit.h"
+#include "shell/Commands.h"
 #include "shell/LogStore.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/PaneDrawing.h"
@@ -179,7 +180,7 @@ OSStatus OverviewStatus(uint32_t command, QAction *action) {
   case kCmdFilePath: {
     // The item shows where the selected file lies.
     const std::string path = GetFilePathForSelectedThumbnail();
-    action->setText(path.empty() || path == "n/a" ? QString("Path") : QString::fromStdString(path));
+    action->setText(path.empty() || path == "n/a" ? QString("Path") : MenuItemTitle(QString::fromStdString(path)));
     action->setEnabled(!path.empty() && path != "n/a");
     return kNoErr;
   }

@@ -5,6 +5,7 @@
 #include "overview/OverviewPrivate.h"
 
 #include "shell/FileCommands.h"
+#include "shell/ShellDialogs.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 #include "structurewindow/ZapperPuff.h"
@@ -40,17 +41,10 @@ OverviewWindow *Win() { return GetOverviewWindow(); }
 class QtOverviewDialogs : public OverviewDialogs {
 public:
   std::vector<std::filesystem::path> GetFiles(const std::string &message) override {
-    std::vector<std::filesystem::path> files;
-    for (const QString &f : QFileDialog::getOpenFileNames(nullptr, QString::fromStdString(message), QString(),
-                                                          "Structures (*.ovdf *.ovmf *.ovtx *.txt);;All files (*)"))
-      files.emplace_back(f.toStdString());
-    return files;
+    return RunOpenFilesDialog(message, "Structures (*.ovdf *.ovmf *.ovtx *.txt);;All files (*)");
   }
   std::optional<std::filesystem::path> GetFolder(const std::string &message) override {
-    const QString folder = QFileDialog::getExistingDirectory(nullptr, QString::fromStdString(message));
-    if (folder.isEmpty())
-      return std::nullopt;
-    return std::filesystem::path(folder.toStdString());
+    return RunFolderDialog(message);
   }
   bool Confirm(const std::string &message, const std::string &explanation) override {
     QMessageBox box(QMessageBox::Warning, "Orvalisphere", QString::fromStdString(message));

@@ -705,12 +705,7 @@ bool IsWindowModified(WindowRef window) {
   return d && d->windowModified;
 }
 
-void ClearWindowModified(WindowRef window) {
-  if (MainWindowData *d = GetMainWindowData(window))
-    d->windowModified = 0;
-  if (MainWindow *w = GetMainWindow(window))
-    w->SyncModifiedMark();
-}
+void ClearWindowModified(WindowRef window) { OVClearWindowModified(window); }
 
 bool CloseMainWindow(WindowRef window) {
   MainWindow *w = GetMainWindow(window);

@@ -121,11 +121,8 @@ OSStatus ToolbarCommand(uint32_t command, const QVariant &) {
     AutoScale();
     return kNoErr;
   case kCmdShowAllLabels:
-    if (HasStructure(front)) {
+    if (HasStructure(front))
       ToggleShowAllLabels(front);
-      if (MainWindow *w = GetMainWindow(front))
-        w->SyncModifiedMark();
-    }
     return kNoErr;
   default:
     return kEventNotHandledErr;

@@ -579,8 +579,6 @@ bool GestureTimePassed(WindowRef window) {
 
 void MarkWindowModified(WindowRef window) {
   OVSetWindowModified(window);
-  if (MainWindow *w = GetMainWindow(window))
-    w->SyncModifiedMark();
 }
 
 OSStatus DoToolbarCommand(uint32_t command) { return ProcessCommand(command); }
