@@ -67,6 +67,10 @@ constexpr int64_t kCancelClockEvery = 64;
 // two entries in the bonds lists and the index that fills them.
 constexpr uint64_t kBondMemoryShare = 2;
 constexpr uint64_t kBytesPerBond = 32;
+// The bound count takes a grid cell whole only when it lies within the limits
+// by this relative margin, so that rounding never counts a candidate the
+// search would not bond.
+constexpr double kCellBoundSlack = 1e-5;
 
 BondSearchEnd sLastBondSearchEnd = BondSearchEnd::Complete;
 
@@ -931,9 +935,14 @@ bool BondsFitIn(const std::vector<AtomPoint> &points, const std::vector<AtomSpan
   }
   if (upper <= room)
     return true;
+  // The exact count, in ordered pairs (a, b): a cell that lies wholly
+  // within the limits of a query counts all its candidates at once, the
+  // others one by one. A specification joining an element to itself counts
+  // each bond twice and each atom with itself once when the minimum is 0.
   const float minSq = spec.minLength * spec.minLength;
   const float maxSq = spec.maxLength * spec.maxLength;
-  uint64_t count = 0;
+  const double slack = sGrid.edge * kCellBoundSlack + kCellBoundSlack;
+  uint64_t ordered = 0, selves = 0;
   for (const AtomSpan &span : spansA) {
     for (int32_t a = span.first; a <= span.last; a++) {
       if (cancel.Step()) {
@@ -945,18 +954,43 @@ bool BondsFitIn(const std::vector<AtomPoint> &points, const std::vector<AtomSpan
       if (!atom.inRange || !CubeOf(atom.cart, spec.maxLength, &cube))
         continue;
       const float *p = atom.cart;
-      VisitCube(cube, [&](uint32_t k) {
-        const GridItem &cand = sGrid.items[k];
-        if (sameElement && !(cand.atom < static_cast<uint32_t>(a)))
-          return;
-        const float dx = cand.xyz[0] - p[0];
-        const float dy = cand.xyz[1] - p[1];
-        const float dz = cand.xyz[2] - p[2];
-        const float d2 = dx * dx + dy * dy + dz * dz;
-        if (minSq <= d2 && d2 <= maxSq)
-          count++;
-      });
-      if (count > room)
+      if (sameElement && minSq <= 0.0f)
+        selves++;
+      for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
+        for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
+          for (int64_t cx = cube.from[0]; cx <= cube.to[0]; cx++) {
+            const int64_t cell[3] = {cx, cy, cz};
+            double nearSq = 0.0, farSq = 0.0;
+            for (int i = 0; i < 3; i++) {
+              const double lo = sGrid.origin[i] + static_cast<double>(cell[i]) * sGrid.edge - slack;
+              const double hi = lo + sGrid.edge + 2.0 * slack;
+              const double v = p[i];
+              const double near = v < lo ? lo - v : (v > hi ? v - hi : 0.0);
+              const double far = std::max(std::fabs(v - lo), std::fabs(v - hi));
+              nearSq += near * near;
+              farSq += far * far;
+            }
+            const size_t index = static_cast<size_t>((cz * sGrid.dims[1] + cy) * sGrid.dims[0] + cx);
+            const uint32_t begin = sGrid.cellStart[index], end = sGrid.cellStart[index + 1];
+            if (farSq * (1.0 + kCellBoundSlack) < maxSq &&
+                (minSq <= 0.0f || nearSq > minSq * (1.0 + kCellBoundSlack))) {
+              ordered += end - begin;
+              continue;
+            }
+            for (uint32_t k = begin; k < end; k++) {
+              const GridItem &cand = sGrid.items[k];
+              const float dx = cand.xyz[0] - p[0];
+              const float dy = cand.xyz[1] - p[1];
+              const float dz = cand.xyz[2] - p[2];
+              const float d2 = dx * dx + dy * dy + dz * dz;
+              if (minSq <= d2 && d2 <= maxSq)
+                ordered++;
+            }
+          }
+        }
+      }
+      const uint64_t bonds = sameElement ? (ordered - std::min(ordered, selves)) / 2 : ordered;
+      if (bonds > room)
         return false;
     }
   }
@@ -1218,12 +1252,15 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
           CloseStatus();
         return false;
       }
-      if (gNAtoms > 0 && !TurboSortByXYZ()) {
+      // Only counts are wanted: the x order and the grid suffice, and the
+      // hits of a query are counted where they lie, unsorted.
+      if (gNAtoms > 0 && !SortXForGrid()) {
         TurboFreeCandidates();
         if (progress)
           CloseStatus();
         return false;
       }
+      const bool gridReady = gNAtoms > 0 && PrepareGrid(spec.maxLength);
       for (const ElementIndexEntry &run : queries)
         for (uint32_t s = run.firstSite; s <= run.lastSite && s < nSites; s++) {
           AsymmetricUnitRecord &site = c.sites[s];
@@ -1232,19 +1269,23 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
             q[i] = WrapOnce(site.xyz[i]) + static_cast<float>(shift[i]);
           float p[3];
           MatMul(c.orientationMatrix, q, p);
-          const int32_t hits = gNAtoms > 0 ? TurboBoxAtoms(p, spec.maxLength) : 0;
-          for (int32_t h = 0; h < hits; h++) {
-            const TurboAtom &cand = gTurboAtoms[gBoxedAtoms[static_cast<size_t>(h)]];
-            const float dx = cand.xyz[0] - p[0];
-            const float dy = cand.xyz[1] - p[1];
-            const float dz = cand.xyz[2] - p[2];
-            const float d2 = dx * dx + dy * dy + dz * dz;
-            if (!(minSq <= d2 && d2 <= maxSq))
-              continue;
-            if (d2 < kSelfImageDistSq && c.atoms[cand.atom].site == s)
-              continue;
-            site.coordination++;
-            contacts++;
+          QueryCube cube;
+          if (gridReady && CubeOf(p, spec.maxLength, &cube)) {
+            uint32_t count = 0;
+            VisitCube(cube, [&](uint32_t item) {
+              const GridItem &cand = sGrid.items[item];
+              const float dx = cand.xyz[0] - p[0];
+              const float dy = cand.xyz[1] - p[1];
+              const float dz = cand.xyz[2] - p[2];
+              const float d2 = dx * dx + dy * dy + dz * dz;
+              if (!(minSq <= d2 && d2 <= maxSq))
+                return;
+              if (d2 < kSelfImageDistSq && c.atoms[cand.atom].site == s)
+                return;
+              count++;
+            });
+            site.coordination += count;
+            contacts += count;
           }
           if (pass == 0) {
             done++;
