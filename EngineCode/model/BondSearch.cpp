@@ -90,9 +90,10 @@ struct QueryGrid {
   bool empty = true; // no finite candidate
   double edge = 0.0; // cell edge, Angstrom
   double inverseEdge = 0.0;
-  double requested = 0.0; // the half-width it was built for
-  bool raised = false;    // edge raised above the request by the size limit
-  double origin[3] = {0.0, 0.0, 0.0};
+  double requested = 0.0;             // the half-width it was built for
+  bool raised = false;                // edge raised above the request by the size limit
+  double origin[3] = {0.0, 0.0, 0.0}; // the candidates' smallest coordinates
+  double top[3] = {0.0, 0.0, 0.0};    // and their largest
   int64_t dims[3] = {1, 1, 1};
   std::vector<uint32_t> cellStart; // cells + 1 entries
   std::vector<GridItem> items;
@@ -207,6 +208,7 @@ bool BuildGrid(double halfWidth) {
   sGrid.inverseEdge = 1.0 / edge;
   for (int i = 0; i < 3; i++) {
     sGrid.origin[i] = lo[i];
+    sGrid.top[i] = hi[i];
     sGrid.dims[i] = static_cast<int64_t>(dims[i]);
   }
   const size_t cells = static_cast<size_t>(sGrid.dims[0] * sGrid.dims[1] * sGrid.dims[2]);
@@ -962,8 +964,10 @@ bool BondsFitIn(const std::vector<AtomPoint> &points, const std::vector<AtomSpan
             const int64_t cell[3] = {cx, cy, cz};
             double nearSq = 0.0, farSq = 0.0;
             for (int i = 0; i < 3; i++) {
-              const double lo = sGrid.origin[i] + static_cast<double>(cell[i]) * sGrid.edge - slack;
-              const double hi = lo + sGrid.edge + 2.0 * slack;
+              // The cell's box, cut to the candidates' own extent.
+              const double from = sGrid.origin[i] + static_cast<double>(cell[i]) * sGrid.edge;
+              const double lo = from - slack;
+              const double hi = std::min(from + sGrid.edge, sGrid.top[i]) + slack;
               const double v = p[i];
               const double near = v < lo ? lo - v : (v > hi ? v - hi : 0.0);
               const double far = std::max(std::fabs(v - lo), std::fabs(v - hi));
