@@ -1077,13 +1077,15 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     previous += atom.bonds.size();
   }
   expected = std::max(expected, previous);
+  // The bonds memory can hold: they are counted before they are stored.
+  const uint64_t room = AvailableMemoryBytes() / kBondMemoryShare / kBytesPerBond;
   const bool progress = gShowProgress != 0;
   // The bonds found, (a << 32 | b) in the order found; entered into the
   // lists once the search is over.
   std::vector<uint64_t> &pairs = sBondScratch.pairs;
   pairs.clear();
   try {
-    pairs.reserve(static_cast<size_t>(std::min<uint64_t>(expected / 2 + 1, kMaxReservedBonds)));
+    pairs.reserve(static_cast<size_t>(std::min({expected / 2 + 1, kMaxReservedBonds, room})));
   } catch (const std::bad_alloc &) {
     // The list grows as the bonds are found.
   }
@@ -1117,8 +1119,6 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   const float step = 100.0f / static_cast<float>(total);
   int64_t counted = 0;
   CancelPoll cancel(kCancelClockEvery);
-  // The bonds memory can hold, counted before they are stored.
-  const uint64_t room = AvailableMemoryBytes() / kBondMemoryShare / kBytesPerBond;
 
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
