@@ -407,20 +407,13 @@ DoDistanceExplorerSearch(CrystalRec *crystal, const uint32_t *from, uint32_t fro
     char text[80];
     std::snprintf(text, sizeof text, "Searching distances to %c%c (press Esc to end)", sym[0], sym[1]);
     WriteStatus(text);
-    const ElementIndexEntry *run = TurboFindElement(*runs, toElements[e]);
-    if (!run) {
+    const std::vector<ElementIndexEntry> elementRuns = TurboFindElementRuns(*runs, toElements[e]);
+    if (elementRuns.empty()) {
       EndDistanceSearch();
       return std::nullopt;
     }
-    bool gathered = false;
-    if (c.molecule) {
-      int32_t firstAtom = 0, lastAtom = -1;
-      gathered = TurboGetElementAtomRange(crystal, *run, &firstAtom, &lastAtom) &&
-                 TurboGetIndexedAtoms(crystal, firstAtom, lastAtom);
-    } else {
-      gathered = TurboExtendCellRange(crystal, static_cast<int32_t>(run->firstSite),
-                                      static_cast<int32_t>(run->lastSite), maximum);
-    }
+    const bool gathered =
+        c.molecule ? TurboGetIndexedAtoms(crystal, elementRuns) : TurboExtendCellRange(crystal, elementRuns, maximum);
     if (!gathered || gTurboAtoms.empty() || !TurboSortByXYZ()) {
       EndDistanceSearch();
       return std::nullopt;

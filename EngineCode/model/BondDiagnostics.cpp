@@ -57,6 +57,15 @@ struct Range {
 
 void ShowTimedOut() { DrawWindowSubtitle(FrontGraphWindow(), kSearchTimedOutSubtitle); }
 
+// The sites of element runs, in site order.
+std::vector<uint32_t> RunSites(const std::vector<ElementIndexEntry> &runs, size_t siteCount) {
+  std::vector<uint32_t> sites;
+  for (const ElementIndexEntry &run : runs)
+    for (uint32_t s = run.firstSite; s <= run.lastSite && s < siteCount; s++)
+      sites.push_back(s);
+  return sites;
+}
+
 } // namespace
 
 bool TimeToContinue(uint32_t startTicks, int32_t index, int32_t total) {
@@ -88,14 +97,15 @@ bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Elem
     return false;
   const uint32_t start = TickCount();
 
-  const ElementIndexEntry *runB = TurboFindElement(*runs, elementB);
-  const ElementIndexEntry *runA = TurboFindElement(*runs, elementA);
+  const std::vector<ElementIndexEntry> runsB = TurboFindElementRuns(*runs, elementB);
+  const std::vector<ElementIndexEntry> runsA = TurboFindElementRuns(*runs, elementA);
   // Nothing can be counted around an element without sites.
-  if (!runB || !runA)
+  if (runsB.empty() || runsA.empty())
     return false;
-  if (!TurboExtendCellRange(crystal, static_cast<int32_t>(runB->firstSite), static_cast<int32_t>(runB->lastSite),
-                            maximum))
+  if (!TurboExtendCellRange(crystal, runsB, maximum))
     return false;
+  const std::vector<uint32_t> sitesB = RunSites(runsB, UsableSiteSize(c));
+  const std::vector<uint32_t> sitesA = RunSites(runsA, UsableSiteSize(c));
   const bool sameElement = elementA == elementB;
 
   // One counter per first-cell atom of B, reached through the atom's index.
@@ -105,7 +115,7 @@ bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Elem
   if (!sameElement) {
     try {
       size_t lo = SIZE_MAX, hi = 0;
-      for (uint32_t s = runB->firstSite; s <= runB->lastSite; s++) {
+      for (uint32_t s : sitesB) {
         size_t first, end;
         FirstCellAtoms(c, c.sites[s], &first, &end);
         if (first < end) {
@@ -116,7 +126,7 @@ bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Elem
       if (lo < hi) {
         base = lo;
         slotOfAtom.assign(hi - lo, -1);
-        for (uint32_t s = runB->firstSite; s <= runB->lastSite; s++) {
+        for (uint32_t s : sitesB) {
           size_t first, end;
           FirstCellAtoms(c, c.sites[s], &first, &end);
           for (size_t a = first; a < end; a++) {
@@ -137,10 +147,11 @@ bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Elem
 
   const float min2 = minimum * minimum;
   const float max2 = maximum * maximum;
-  const int32_t nA = static_cast<int32_t>(runA->lastSite - runA->firstSite + 1);
+  const int32_t nA = static_cast<int32_t>(sitesA.size());
   Range ab;
   bool stopped = false;
-  for (uint32_t s = runA->firstSite; s <= runA->lastSite; s++) {
+  for (int32_t position = 0; position < nA; position++) {
+    const uint32_t s = sitesA[static_cast<size_t>(position)];
     size_t first, end;
     FirstCellAtoms(c, c.sites[s], &first, &end);
     int32_t count = -1;
@@ -173,7 +184,7 @@ bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Elem
     // Every atom of a site has the same surroundings: its last one speaks for it.
     if (count >= 0)
       ab.Add(count);
-    if (!TimeToContinue(start, static_cast<int32_t>(s - runA->firstSite), nA)) {
+    if (!TimeToContinue(start, position, nA)) {
       stopped = true;
       break;
     }
@@ -202,13 +213,19 @@ bool TurboMoleculeBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Ele
   std::optional<std::vector<ElementIndexEntry>> runs = TurboIndexElements(crystal);
   if (!runs)
     return false;
-  const ElementIndexEntry *runB = TurboFindElement(*runs, elementB);
-  const ElementIndexEntry *runA = TurboFindElement(*runs, elementA);
-  int32_t firstB = 0, lastB = -1, firstA = 0, lastA = -1;
-  if (!runB || !runA || !TurboGetElementAtomRange(crystal, *runB, &firstB, &lastB) ||
-      !TurboGetElementAtomRange(crystal, *runA, &firstA, &lastA))
+  const std::vector<ElementIndexEntry> runsB = TurboFindElementRuns(*runs, elementB);
+  std::vector<int32_t> atomsA;
+  try {
+    for (const ElementIndexEntry &run : TurboFindElementRuns(*runs, elementA)) {
+      int32_t first = 0, last = -1;
+      if (TurboGetElementAtomRange(crystal, run, &first, &last))
+        for (int32_t a = first; a <= last; a++)
+          atomsA.push_back(a);
+    }
+  } catch (const std::bad_alloc &) {
     return false;
-  if (!TurboGetIndexedAtoms(crystal, firstB, lastB))
+  }
+  if (runsB.empty() || atomsA.empty() || !TurboGetIndexedAtoms(crystal, runsB))
     return false;
   const bool sameElement = elementA == elementB;
   std::vector<int32_t> counters;
@@ -228,10 +245,11 @@ bool TurboMoleculeBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Ele
 
   const float min2 = minimum * minimum;
   const float max2 = maximum * maximum;
-  const int32_t nA = lastA - firstA + 1;
+  const int32_t nA = static_cast<int32_t>(atomsA.size());
   Range ab;
   bool stopped = false;
-  for (int32_t a = firstA; a <= lastA; a++) {
+  for (int32_t k = 0; k < nA; k++) {
+    const int32_t a = atomsA[static_cast<size_t>(k)];
     const float *p = c.atoms[static_cast<size_t>(a)].cart;
     const int32_t hits = TurboBoxAtoms(p, maximum);
     int32_t count = 0;
@@ -251,7 +269,7 @@ bool TurboMoleculeBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Ele
         counters[position]++;
     }
     ab.Add(count);
-    if (!TimeToContinue(start, a - firstA, nA)) {
+    if (!TimeToContinue(start, k, nA)) {
       stopped = true;
       break;
     }
@@ -345,19 +363,25 @@ bool CrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCo
   std::optional<std::vector<ElementIndexEntry>> runs = TurboIndexElements(crystal);
   if (!runs)
     return false;
-  const ElementIndexEntry *runA = TurboFindElement(*runs, elementA);
-  const ElementIndexEntry *runB = TurboFindElement(*runs, elementB);
-  if (!runA || !runB)
+  const std::vector<ElementIndexEntry> runsA = TurboFindElementRuns(*runs, elementA);
+  const std::vector<ElementIndexEntry> runsB = TurboFindElementRuns(*runs, elementB);
+  if (runsA.empty() || runsB.empty())
     return false;
 
   bool stopped = false;
-  auto countAround = [&](const ElementIndexEntry &centres, const ElementIndexEntry &neighbours) {
+  auto countAround = [&](const std::vector<ElementIndexEntry> &centres,
+                         const std::vector<ElementIndexEntry> &neighbours) {
     Range range;
     const uint32_t start = TickCount();
-    const int32_t total = static_cast<int32_t>(centres.lastSite - centres.firstSite + 1);
-    for (uint32_t s = centres.firstSite; s <= centres.lastSite; s++) {
-      range.Add(CountBondsFromSite(crystal, s, neighbours.firstSite, neighbours.lastSite, minimum, maximum));
-      if (!TimeToContinue(start, static_cast<int32_t>(s - centres.firstSite), total)) {
+    const std::vector<uint32_t> sites = RunSites(centres, UsableSiteSize(*crystal));
+    const int32_t total = static_cast<int32_t>(sites.size());
+    for (int32_t position = 0; position < total; position++) {
+      int32_t count = 0;
+      for (const ElementIndexEntry &run : neighbours)
+        count += CountBondsFromSite(crystal, sites[static_cast<size_t>(position)], run.firstSite, run.lastSite, minimum,
+                                    maximum);
+      range.Add(count);
+      if (!TimeToContinue(start, position, total)) {
         stopped = true;
         break;
       }
@@ -366,8 +390,8 @@ bool CrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCo
       range.lo = 0;
     return range;
   };
-  const Range ab = countAround(*runA, *runB);
-  const Range ba = elementA == elementB ? ab : countAround(*runB, *runA);
+  const Range ab = countAround(runsA, runsB);
+  const Range ba = elementA == elementB ? ab : countAround(runsB, runsA);
   SetCounts(minAB, maxAB, minBA, maxBA, ab.lo, ab.hi, ba.lo, ba.hi);
   if (stopped)
     ShowTimedOut();

@@ -2,9 +2,11 @@
 // and coordination numbers.
 #include "BondSearch.h"
 
+#include "Alerts.h"
 #include "CancelPoll.h"
 #include "Geometry.h"
 #include "HostServices.h"
+#include "MemoryBudget.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 
@@ -60,6 +62,18 @@ constexpr uint64_t kMaxReservedBonds = uint64_t{1} << 26;
 // atoms.
 constexpr int64_t kCancelClockEvery = 64;
 
+// Bond generation takes at most this share (1 / n) of the memory available,
+// counting this many bytes for a bond: its pair while the search runs, its
+// two entries in the bonds lists and the index that fills them.
+constexpr uint64_t kBondMemoryShare = 2;
+constexpr uint64_t kBytesPerBond = 32;
+// The bound count takes a grid cell whole only when it lies within the limits
+// by this relative margin, so that rounding never counts a candidate the
+// search would not bond.
+constexpr double kCellBoundSlack = 1e-5;
+
+BondSearchEnd sLastBondSearchEnd = BondSearchEnd::Complete;
+
 // The x rank of each candidate position (the inverse of gSortX).
 std::vector<uint32_t> sInverseSortX;
 
@@ -73,12 +87,13 @@ struct GridItem {
 
 struct QueryGrid {
   bool built = false;
-  bool empty = true;      // no finite candidate
-  double edge = 0.0;      // cell edge, Angstrom
+  bool empty = true; // no finite candidate
+  double edge = 0.0; // cell edge, Angstrom
   double inverseEdge = 0.0;
-  double requested = 0.0; // the half-width it was built for
-  bool raised = false;    // edge raised above the request by the size limit
-  double origin[3] = {0.0, 0.0, 0.0};
+  double requested = 0.0;             // the half-width it was built for
+  bool raised = false;                // edge raised above the request by the size limit
+  double origin[3] = {0.0, 0.0, 0.0}; // the candidates' smallest coordinates
+  double top[3] = {0.0, 0.0, 0.0};    // and their largest
   int64_t dims[3] = {1, 1, 1};
   std::vector<uint32_t> cellStart; // cells + 1 entries
   std::vector<GridItem> items;
@@ -193,6 +208,7 @@ bool BuildGrid(double halfWidth) {
   sGrid.inverseEdge = 1.0 / edge;
   for (int i = 0; i < 3; i++) {
     sGrid.origin[i] = lo[i];
+    sGrid.top[i] = hi[i];
     sGrid.dims[i] = static_cast<int64_t>(dims[i]);
   }
   const size_t cells = static_cast<size_t>(sGrid.dims[0] * sGrid.dims[1] * sGrid.dims[2]);
@@ -354,21 +370,43 @@ bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
 // Tells the user that the bond search stopped at their request.
 void ReportCancelledBondSearch() { FWrite("Bond search cancelled: the structure is left without bonds."); }
 
-// TurboGetIndexedAtoms over the noted atoms first..last (a valid range).
-bool GatherInRange(const std::vector<AtomPoint> &points, int32_t first, int32_t last) {
+// The atoms of an element's runs, in site order (so ascending index).
+struct AtomSpan {
+  int32_t first;
+  int32_t last;
+};
+
+std::vector<AtomSpan> ElementAtomSpans(const CrystalRec *crystal, const std::vector<ElementIndexEntry> &list,
+                                       ElementCode element) {
+  std::vector<AtomSpan> spans;
+  for (const ElementIndexEntry &run : TurboFindElementRuns(list, element)) {
+    AtomSpan span{0, -1};
+    if (TurboGetElementAtomRange(crystal, run, &span.first, &span.last))
+      spans.push_back(span);
+  }
+  return spans;
+}
+
+// TurboGetIndexedAtoms over the noted atoms of the spans (valid ranges).
+bool GatherInRange(const std::vector<AtomPoint> &points, const std::vector<AtomSpan> &spans) {
   TurboFreeCandidates();
-  if (int64_t{last} - first + 1 > kMaxTurboCandidates)
+  int64_t total = 0;
+  for (const AtomSpan &span : spans)
+    total += int64_t{span.last} - span.first + 1;
+  if (total > kMaxTurboCandidates)
     return false;
   try {
-    gTurboAtoms.reserve(static_cast<size_t>(last - first + 1));
-    for (int32_t i = first; i <= last; i++) {
-      const AtomPoint &point = points[static_cast<size_t>(i)];
-      if (!point.inRange)
-        continue;
-      TurboAtom t;
-      t.atom = static_cast<uint32_t>(i);
-      std::memcpy(t.xyz, point.cart, sizeof t.xyz);
-      gTurboAtoms.push_back(t);
+    gTurboAtoms.reserve(static_cast<size_t>(total));
+    for (const AtomSpan &span : spans) {
+      for (int32_t i = span.first; i <= span.last; i++) {
+        const AtomPoint &point = points[static_cast<size_t>(i)];
+        if (!point.inRange)
+          continue;
+        TurboAtom t;
+        t.atom = static_cast<uint32_t>(i);
+        std::memcpy(t.xyz, point.cart, sizeof t.xyz);
+        gTurboAtoms.push_back(t);
+      }
     }
   } catch (const std::bad_alloc &) {
     TurboFreeCandidates();
@@ -443,6 +481,21 @@ const ElementIndexEntry *TurboFindElement(const std::vector<ElementIndexEntry> &
   return nullptr;
 }
 
+std::vector<ElementIndexEntry> TurboFindElementRuns(const std::vector<ElementIndexEntry> &list, ElementCode element) {
+  std::vector<ElementIndexEntry> runs;
+  for (size_t i = 0; i + 1 < list.size(); i++)
+    if (list[i].element == element)
+      runs.push_back(list[i]);
+  return runs;
+}
+
+int64_t TurboRunSiteCount(const std::vector<ElementIndexEntry> &runs) {
+  int64_t n = 0;
+  for (const ElementIndexEntry &run : runs)
+    n += int64_t{run.lastSite} - run.firstSite + 1;
+  return n;
+}
+
 bool TurboGetElementAtomRange(const CrystalRec *crystal, const ElementIndexEntry &run, int32_t *firstAtom,
                               int32_t *lastAtom) {
   if (!crystal)
@@ -472,17 +525,19 @@ bool TurboGetElementAtomRange(const CrystalRec *crystal, const ElementIndexEntry
 
 // ---- Candidates -------------------------------------------------------------------
 
-bool TurboGetIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom) {
-  TurboFreeCandidates();
-  if (!crystal)
-    return false;
+namespace {
+
+// The atoms first..last (clamped) that lie in the plot range, appended to
+// the candidates. False for an empty range, too many candidates or no memory.
+bool AppendIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom) {
   const CrystalRec &c = *crystal;
   const int64_t first = std::max<int64_t>(firstAtom, 0);
   const int64_t last = std::min<int64_t>(lastAtom, static_cast<int64_t>(UsableAtomSize(c)) - 1);
-  if (first > last || last - first + 1 > kMaxTurboCandidates)
+  if (first > last || static_cast<int64_t>(gTurboAtoms.size()) + (last - first + 1) > kMaxTurboCandidates)
     return false;
   try {
-    gTurboAtoms.reserve(static_cast<size_t>(last - first + 1));
+    if (gTurboAtoms.empty())
+      gTurboAtoms.reserve(static_cast<size_t>(last - first + 1)); // later runs grow it geometrically
     for (int64_t i = first; i <= last; i++) {
       const AtomRecord &atom = c.atoms[static_cast<size_t>(i)];
       if (!FracCoordsInRange(crystal, atom.xyz))
@@ -493,9 +548,40 @@ bool TurboGetIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAt
       gTurboAtoms.push_back(t);
     }
   } catch (const std::bad_alloc &) {
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+bool TurboGetIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom) {
+  TurboFreeCandidates();
+  if (!crystal || !AppendIndexedAtoms(crystal, firstAtom, lastAtom)) {
     TurboFreeCandidates();
     return false;
   }
+  gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
+  return true;
+}
+
+bool TurboGetIndexedAtoms(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs) {
+  TurboFreeCandidates();
+  if (!crystal)
+    return false;
+  bool any = false;
+  for (const ElementIndexEntry &run : runs) {
+    int32_t first = 0, last = -1;
+    if (!TurboGetElementAtomRange(crystal, run, &first, &last))
+      continue;
+    if (!AppendIndexedAtoms(crystal, first, last)) {
+      TurboFreeCandidates();
+      return false;
+    }
+    any = true;
+  }
+  if (!any)
+    return false;
   gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
   return true;
 }
@@ -529,15 +615,25 @@ bool TurboCentreShift(CrystalRec *crystal, float distance, int32_t shift[3]) {
   return true;
 }
 
-bool TurboExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSite, float distance) {
+namespace {
+
+// A stretch of sites, first..last.
+struct SiteSpan {
+  int64_t first;
+  int64_t last;
+};
+
+// TurboExtendCellRange over the sites of the spans, in site order.
+bool ExtendOverSites(CrystalRec *crystal, const std::vector<SiteSpan> &spans, float distance) {
   TurboFreeCandidates();
-  if (!crystal)
+  if (!crystal || spans.empty())
     return false;
   const CrystalRec &c = *crystal;
   const int64_t nSites = static_cast<int64_t>(UsableSiteSize(c));
   const int64_t nAtoms = static_cast<int64_t>(UsableAtomSize(c));
-  if (firstSite < 0 || lastSite >= nSites || firstSite > lastSite)
-    return false;
+  for (const SiteSpan &span : spans)
+    if (span.first < 0 || span.last >= nSites || span.first > span.last)
+      return false;
   double x[3];
   if (!CellReach(crystal, distance, x))
     return false;
@@ -555,8 +651,9 @@ bool TurboExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSi
   // First-cell atoms of the sites; the interior cells of the block always
   // take part, so a block that is too large is refused before counting.
   int64_t firstCellAtoms = 0;
-  for (int64_t s = firstSite; s <= lastSite; s++)
-    firstCellAtoms += std::max(c.sites[static_cast<size_t>(s)].atomsPerCell, 0);
+  for (const SiteSpan &span : spans)
+    for (int64_t s = span.first; s <= span.last; s++)
+      firstCellAtoms += std::max(c.sites[static_cast<size_t>(s)].atomsPerCell, 0);
   {
     double interior = static_cast<double>(firstCellAtoms);
     for (int i = 0; i < 3; i++)
@@ -575,33 +672,35 @@ bool TurboExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSi
     std::vector<Accepted> accepted;
     accepted.reserve(static_cast<size_t>(firstCellAtoms));
     int64_t total = 0;
-    for (int64_t s = firstSite; s <= lastSite; s++) {
-      const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
-      for (int32_t j = 0; j < site.atomsPerCell; j++) {
-        const int64_t index = int64_t{site.firstAtom} + j;
-        if (index < 0 || index >= nAtoms)
-          break;
-        Accepted a;
-        a.atom = static_cast<uint32_t>(index);
-        int64_t count = 1;
-        for (int i = 0; i < 3; i++) {
-          a.u[i] = WrapOnce(c.atoms[static_cast<size_t>(index)].xyz[i]);
-          a.from[i] = -1;
-          a.to[i] = -2;
-          for (int64_t k = 0; k < n[i]; k++) {
-            const double image = static_cast<double>(a.u[i] + static_cast<float>(k));
-            if (image >= lo[i] && image <= hi[i]) {
-              if (a.from[i] < 0)
-                a.from[i] = static_cast<int32_t>(k);
-              a.to[i] = static_cast<int32_t>(k);
+    for (const SiteSpan &span : spans) {
+      for (int64_t s = span.first; s <= span.last; s++) {
+        const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+        for (int32_t j = 0; j < site.atomsPerCell; j++) {
+          const int64_t index = int64_t{site.firstAtom} + j;
+          if (index < 0 || index >= nAtoms)
+            break;
+          Accepted a;
+          a.atom = static_cast<uint32_t>(index);
+          int64_t count = 1;
+          for (int i = 0; i < 3; i++) {
+            a.u[i] = WrapOnce(c.atoms[static_cast<size_t>(index)].xyz[i]);
+            a.from[i] = -1;
+            a.to[i] = -2;
+            for (int64_t k = 0; k < n[i]; k++) {
+              const double image = static_cast<double>(a.u[i] + static_cast<float>(k));
+              if (image >= lo[i] && image <= hi[i]) {
+                if (a.from[i] < 0)
+                  a.from[i] = static_cast<int32_t>(k);
+                a.to[i] = static_cast<int32_t>(k);
+              }
             }
+            count *= std::max<int64_t>(a.to[i] - a.from[i] + 1, 0);
           }
-          count *= std::max<int64_t>(a.to[i] - a.from[i] + 1, 0);
+          total += count;
+          if (total > kMaxTurboCandidates)
+            return false;
+          accepted.push_back(a);
         }
-        total += count;
-        if (total > kMaxTurboCandidates)
-          return false;
-        accepted.push_back(a);
       }
     }
     gTurboAtoms.resize(static_cast<size_t>(total));
@@ -625,6 +724,19 @@ bool TurboExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSi
   }
   gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
   return true;
+}
+
+} // namespace
+
+bool TurboExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSite, float distance) {
+  return ExtendOverSites(crystal, {SiteSpan{firstSite, lastSite}}, distance);
+}
+
+bool TurboExtendCellRange(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs, float distance) {
+  std::vector<SiteSpan> spans;
+  for (const ElementIndexEntry &run : runs)
+    spans.push_back({run.firstSite, run.lastSite});
+  return ExtendOverSites(crystal, spans, distance);
 }
 
 // ---- Sorting and box queries ----------------------------------------------------------
@@ -799,6 +911,96 @@ bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, f
   return true;
 }
 
+// True when the bonds of a specification number at most room: first an
+// upper bound from the grid cells the queries cover, which costs little, and
+// only when that exceeds the room an exact count, which stops once past it.
+// The grid is ready for the specification's maximum. *cancelled when the
+// user stopped the count.
+bool BondsFitIn(const std::vector<AtomPoint> &points, const std::vector<AtomSpan> &spansA, const BondSpec &spec,
+                bool sameElement, uint64_t room, CancelPoll &cancel, bool *cancelled) {
+  *cancelled = false;
+  uint64_t upper = 0;
+  for (const AtomSpan &span : spansA) {
+    for (int32_t a = span.first; a <= span.last && upper <= room; a++) {
+      const AtomPoint &atom = points[static_cast<size_t>(a)];
+      QueryCube cube;
+      if (!atom.inRange || !CubeOf(atom.cart, spec.maxLength, &cube))
+        continue;
+      for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
+        for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
+          const int64_t row = (cz * sGrid.dims[1] + cy) * sGrid.dims[0];
+          upper += sGrid.cellStart[static_cast<size_t>(row + cube.to[0] + 1)] -
+                   sGrid.cellStart[static_cast<size_t>(row + cube.from[0])];
+        }
+      }
+    }
+  }
+  if (upper <= room)
+    return true;
+  // The exact count, in ordered pairs (a, b): a cell that lies wholly
+  // within the limits of a query counts all its candidates at once, the
+  // others one by one. A specification joining an element to itself counts
+  // each bond twice and each atom with itself once when the minimum is 0.
+  const float minSq = spec.minLength * spec.minLength;
+  const float maxSq = spec.maxLength * spec.maxLength;
+  const double slack = sGrid.edge * kCellBoundSlack + kCellBoundSlack;
+  uint64_t ordered = 0, selves = 0;
+  for (const AtomSpan &span : spansA) {
+    for (int32_t a = span.first; a <= span.last; a++) {
+      if (cancel.Step()) {
+        *cancelled = true;
+        return false;
+      }
+      const AtomPoint &atom = points[static_cast<size_t>(a)];
+      QueryCube cube;
+      if (!atom.inRange || !CubeOf(atom.cart, spec.maxLength, &cube))
+        continue;
+      const float *p = atom.cart;
+      if (sameElement && minSq <= 0.0f)
+        selves++;
+      for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
+        for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
+          for (int64_t cx = cube.from[0]; cx <= cube.to[0]; cx++) {
+            const int64_t cell[3] = {cx, cy, cz};
+            double nearSq = 0.0, farSq = 0.0;
+            for (int i = 0; i < 3; i++) {
+              // The cell's box, cut to the candidates' own extent.
+              const double from = sGrid.origin[i] + static_cast<double>(cell[i]) * sGrid.edge;
+              const double lo = from - slack;
+              const double hi = std::min(from + sGrid.edge, sGrid.top[i]) + slack;
+              const double v = p[i];
+              const double near = v < lo ? lo - v : (v > hi ? v - hi : 0.0);
+              const double far = std::max(std::fabs(v - lo), std::fabs(v - hi));
+              nearSq += near * near;
+              farSq += far * far;
+            }
+            const size_t index = static_cast<size_t>((cz * sGrid.dims[1] + cy) * sGrid.dims[0] + cx);
+            const uint32_t begin = sGrid.cellStart[index], end = sGrid.cellStart[index + 1];
+            if (farSq * (1.0 + kCellBoundSlack) < maxSq &&
+                (minSq <= 0.0f || nearSq > minSq * (1.0 + kCellBoundSlack))) {
+              ordered += end - begin;
+              continue;
+            }
+            for (uint32_t k = begin; k < end; k++) {
+              const GridItem &cand = sGrid.items[k];
+              const float dx = cand.xyz[0] - p[0];
+              const float dy = cand.xyz[1] - p[1];
+              const float dz = cand.xyz[2] - p[2];
+              const float d2 = dx * dx + dy * dy + dz * dz;
+              if (minSq <= d2 && d2 <= maxSq)
+                ordered++;
+            }
+          }
+        }
+      }
+      const uint64_t bonds = sameElement ? (ordered - std::min(ordered, selves)) / 2 : ordered;
+      if (bonds > room)
+        return false;
+    }
+  }
+  return true;
+}
+
 } // namespace
 
 int32_t TurboBoxAtoms(const float p[3], float d) {
@@ -828,6 +1030,8 @@ void TurboFreeCandidates() {
 
 // ---- Entry points ---------------------------------------------------------------
 
+BondSearchEnd TurboLastBondSearchEnd() { return sLastBondSearchEnd; }
+
 void TurboRemoveBonds(CrystalRec *crystal) {
   if (!crystal)
     return;
@@ -843,6 +1047,7 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   CrystalRec &c = *crystal;
   const size_t nAtoms = UsableAtomSize(c);
   const bool searchable = c.atomCount >= 2 && nAtoms >= 2 && SpecCount(c) >= 1 && UsableSiteSize(c) > 0;
+  sLastBondSearchEnd = BondSearchEnd::Complete;
   if (!searchable) {
     TurboRemoveBonds(crystal);
     return;
@@ -872,27 +1077,32 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     previous += atom.bonds.size();
   }
   expected = std::max(expected, previous);
+  // The bonds memory can hold: they are counted before they are stored.
+  const uint64_t room = AvailableMemoryBytes() / kBondMemoryShare / kBytesPerBond;
   const bool progress = gShowProgress != 0;
   // The bonds found, (a << 32 | b) in the order found; entered into the
   // lists once the search is over.
   std::vector<uint64_t> &pairs = sBondScratch.pairs;
   pairs.clear();
   try {
-    pairs.reserve(static_cast<size_t>(std::min<uint64_t>(expected / 2 + 1, kMaxReservedBonds)));
+    pairs.reserve(static_cast<size_t>(std::min({expected / 2 + 1, kMaxReservedBonds, room})));
   } catch (const std::bad_alloc &) {
     // The list grows as the bonds are found.
   }
   // Ends the search: the bonds found so far are entered unless the user
   // cancelled it, which leaves every list empty.
-  auto finish = [&](bool cancelled, bool closeStatus) {
+  auto finish = [&](bool cancelled, bool closeStatus, BondSearchEnd end = BondSearchEnd::Complete) {
     TurboFreeCandidates();
     if (progress && closeStatus)
       CloseStatus();
     if (cancelled) {
-      pairs.clear();
+      end = BondSearchEnd::Cancelled;
       ReportCancelledBondSearch();
     }
+    if (end != BondSearchEnd::Complete)
+      pairs.clear();
     FillBondsLists(c, pairs);
+    sLastBondSearchEnd = end;
   };
   const auto list = TurboIndexElements(crystal);
   if (!list)
@@ -901,12 +1111,9 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   // Progress counts the first element's atoms of every specification that
   // can run.
   int64_t total = 0;
-  for (int32_t k = 0; k < SpecCount(c); k++) {
-    int32_t first = 0, last = -1;
-    const ElementIndexEntry *run = TurboFindElement(*list, c.bondSpecs[static_cast<size_t>(k)].elementA);
-    if (run && TurboGetElementAtomRange(crystal, *run, &first, &last))
-      total += last - first + 1;
-  }
+  for (int32_t k = 0; k < SpecCount(c); k++)
+    for (const AtomSpan &span : ElementAtomSpans(crystal, *list, c.bondSpecs[static_cast<size_t>(k)].elementA))
+      total += span.last - span.first + 1;
   if (total < 1)
     return finish(false, false);
   const float step = 100.0f / static_cast<float>(total);
@@ -922,21 +1129,21 @@ void TurboGenerateBonds(CrystalRec *crystal) {
 
     // A specification whose elements have no atoms finds nothing; the later
     // ones still run (stopping here would silently drop their bonds, and a
-    // specification kept after its element was replaced is common).
-    int32_t firstA = 0, lastA = -1, firstB = 0, lastB = -1;
-    const ElementIndexEntry *runA = TurboFindElement(*list, spec.elementA);
-    const ElementIndexEntry *runB = TurboFindElement(*list, spec.elementB);
-    const bool haveA = runA && TurboGetElementAtomRange(crystal, *runA, &firstA, &lastA);
-    const bool haveB = runB && TurboGetElementAtomRange(crystal, *runB, &firstB, &lastB);
-    if (!haveA || !haveB) {
-      if (haveA)
-        counted += lastA - firstA + 1;
+    // specification kept after its element was replaced is common). Sites
+    // need not stand sorted: every run of each element takes part.
+    const std::vector<AtomSpan> spansA = ElementAtomSpans(crystal, *list, spec.elementA);
+    const std::vector<AtomSpan> spansB = ElementAtomSpans(crystal, *list, spec.elementB);
+    int64_t atomsA = 0;
+    for (const AtomSpan &span : spansA)
+      atomsA += span.last - span.first + 1;
+    if (spansA.empty() || spansB.empty()) {
+      counted += atomsA;
       continue;
     }
-    if (!GatherInRange(points, firstB, lastB))
+    if (!GatherInRange(points, spansB))
       return finish(false, true);
     if (gNAtoms == 0) {
-      counted += lastA - firstA + 1;
+      counted += atomsA;
       TurboFreeCandidates();
       continue;
     }
@@ -946,19 +1153,38 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     // The grid for this specification's queries, made once for them all
     // (should that fail, each query asks again, as the box query does).
     const bool gridReady = PrepareGrid(spec.maxLength);
-    for (int32_t a = firstA; a <= lastA; a++) {
-      counted++;
-      if (cancel.Step())
-        return finish(true, true);
-      const AtomPoint &atomA = points[static_cast<size_t>(a)];
-      if (!atomA.inRange)
-        continue;
-      const float p[3] = {atomA.cart[0], atomA.cart[1], atomA.cart[2]};
-      // TurboBoxAtoms, read straight from the grid.
-      if (!AppendBondsOf(static_cast<uint32_t>(a), p, spec.maxLength, minSq, maxSq, sameElement, gridReady, pairs))
-        return finish(false, true);
-      if (progress)
-        WriteProgress("", static_cast<float>(counted) * step);
+    if (gridReady) {
+      const uint64_t left = room > pairs.size() ? room - pairs.size() : 0;
+      bool cancelled = false;
+      if (!BondsFitIn(points, spansA, spec, sameElement, left, cancel, &cancelled)) {
+        if (cancelled)
+          return finish(true, true);
+        uint64_t inRange = 0;
+        for (const AtomPoint &point : points)
+          inRange += point.inRange;
+        const std::string text = GroupedCount(inRange) + " atoms would have more than " + GroupedCount(room) +
+                                 " bonds within the bond maximum, more than memory holds: the structure is shown "
+                                 "without bonds.";
+        finish(false, true, BondSearchEnd::TooMany);
+        MyCFCautionAlert("Too many bonds", text);
+        return;
+      }
+    }
+    for (const AtomSpan &span : spansA) {
+      for (int32_t a = span.first; a <= span.last; a++) {
+        counted++;
+        if (cancel.Step())
+          return finish(true, true);
+        const AtomPoint &atomA = points[static_cast<size_t>(a)];
+        if (!atomA.inRange)
+          continue;
+        const float p[3] = {atomA.cart[0], atomA.cart[1], atomA.cart[2]};
+        // TurboBoxAtoms, read straight from the grid.
+        if (!AppendBondsOf(static_cast<uint32_t>(a), p, spec.maxLength, minSq, maxSq, sameElement, gridReady, pairs))
+          return finish(false, true);
+        if (progress)
+          WriteProgress("", static_cast<float>(counted) * step);
+      }
     }
     TurboFreeCandidates();
   }
@@ -988,8 +1214,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
 
   int64_t total = 0;
   for (int32_t k = 0; k < SpecCount(c); k++)
-    if (const ElementIndexEntry *run = TurboFindElement(*list, c.bondSpecs[static_cast<size_t>(k)].elementA))
-      total += int64_t{run->lastSite} - run->firstSite + 1;
+    total += TurboRunSiteCount(TurboFindElementRuns(*list, c.bondSpecs[static_cast<size_t>(k)].elementA));
   if (total == 0) {
     nothing = true; // no specification names an element with sites first
     return false;
@@ -1011,60 +1236,67 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
         CloseStatus();
       return false;
     }
-    const ElementIndexEntry *runB = TurboFindElement(*list, spec.elementB);
-    const ElementIndexEntry *runA = spec.elementA == spec.elementB ? runB : TurboFindElement(*list, spec.elementA);
-    if (!runA || !runB) {
+    const std::vector<ElementIndexEntry> runsB = TurboFindElementRuns(*list, spec.elementB);
+    const std::vector<ElementIndexEntry> runsA =
+        spec.elementA == spec.elementB ? runsB : TurboFindElementRuns(*list, spec.elementA);
+    if (runsA.empty() || runsB.empty()) {
       // An element without sites: this specification finds nothing, the
       // later ones still run.
       nothing = true;
-      if (runA)
-        done += int64_t{runA->lastSite} - runA->firstSite + 1;
+      done += TurboRunSiteCount(runsA);
       continue;
     }
     int64_t contacts = 0;
     const int passes = spec.elementA == spec.elementB ? 1 : 2;
     for (int pass = 0; pass < passes; pass++) {
-      const ElementIndexEntry &candidates = pass == 0 ? *runB : *runA;
-      const ElementIndexEntry &queries = pass == 0 ? *runA : *runB;
-      if (!TurboExtendCellRange(crystal, static_cast<int32_t>(candidates.firstSite),
-                                static_cast<int32_t>(candidates.lastSite), spec.maxLength)) {
+      const std::vector<ElementIndexEntry> &candidates = pass == 0 ? runsB : runsA;
+      const std::vector<ElementIndexEntry> &queries = pass == 0 ? runsA : runsB;
+      if (!TurboExtendCellRange(crystal, candidates, spec.maxLength)) {
         if (progress)
           CloseStatus();
         return false;
       }
-      if (gNAtoms > 0 && !TurboSortByXYZ()) {
+      // Only counts are wanted: the x order and the grid suffice, and the
+      // hits of a query are counted where they lie, unsorted.
+      if (gNAtoms > 0 && !SortXForGrid()) {
         TurboFreeCandidates();
         if (progress)
           CloseStatus();
         return false;
       }
-      for (uint32_t s = queries.firstSite; s <= queries.lastSite && s < nSites; s++) {
-        AsymmetricUnitRecord &site = c.sites[s];
-        float q[3];
-        for (int i = 0; i < 3; i++)
-          q[i] = WrapOnce(site.xyz[i]) + static_cast<float>(shift[i]);
-        float p[3];
-        MatMul(c.orientationMatrix, q, p);
-        const int32_t hits = gNAtoms > 0 ? TurboBoxAtoms(p, spec.maxLength) : 0;
-        for (int32_t h = 0; h < hits; h++) {
-          const TurboAtom &cand = gTurboAtoms[gBoxedAtoms[static_cast<size_t>(h)]];
-          const float dx = cand.xyz[0] - p[0];
-          const float dy = cand.xyz[1] - p[1];
-          const float dz = cand.xyz[2] - p[2];
-          const float d2 = dx * dx + dy * dy + dz * dz;
-          if (!(minSq <= d2 && d2 <= maxSq))
-            continue;
-          if (d2 < kSelfImageDistSq && c.atoms[cand.atom].site == s)
-            continue;
-          site.coordination++;
-          contacts++;
+      const bool gridReady = gNAtoms > 0 && PrepareGrid(spec.maxLength);
+      for (const ElementIndexEntry &run : queries)
+        for (uint32_t s = run.firstSite; s <= run.lastSite && s < nSites; s++) {
+          AsymmetricUnitRecord &site = c.sites[s];
+          float q[3];
+          for (int i = 0; i < 3; i++)
+            q[i] = WrapOnce(site.xyz[i]) + static_cast<float>(shift[i]);
+          float p[3];
+          MatMul(c.orientationMatrix, q, p);
+          QueryCube cube;
+          if (gridReady && CubeOf(p, spec.maxLength, &cube)) {
+            uint32_t count = 0;
+            VisitCube(cube, [&](uint32_t item) {
+              const GridItem &cand = sGrid.items[item];
+              const float dx = cand.xyz[0] - p[0];
+              const float dy = cand.xyz[1] - p[1];
+              const float dz = cand.xyz[2] - p[2];
+              const float d2 = dx * dx + dy * dy + dz * dz;
+              if (!(minSq <= d2 && d2 <= maxSq))
+                return;
+              if (d2 < kSelfImageDistSq && c.atoms[cand.atom].site == s)
+                return;
+              count++;
+            });
+            site.coordination += count;
+            contacts += count;
+          }
+          if (pass == 0) {
+            done++;
+            if (progress)
+              WriteProgress("", static_cast<float>(done) * step);
+          }
         }
-        if (pass == 0) {
-          done++;
-          if (progress)
-            WriteProgress("", static_cast<float>(done) * step);
-        }
-      }
       TurboFreeCandidates();
     }
     if (contacts < 1)

@@ -106,7 +106,18 @@ extern int16_t gAxisChoice;
 // cancel a search that runs long enough to show the status window (the
 // host's cancel check, CancelPoll.h): every list is then left empty and the
 // Log says so.
+// A search whose bonds would take more memory than the machine has left
+// is refused before any bond is stored: the alert "Too many bonds" says how
+// many atoms would have more than how many bonds, and every list is left
+// empty.
 void TurboGenerateBonds(CrystalRec *crystal);
+// How the last TurboGenerateBonds ended.
+enum class BondSearchEnd {
+  Complete,  // every bond found (or the search had nothing to do)
+  Cancelled, // stopped by the user: no bonds
+  TooMany,   // refused for memory: no bonds
+};
+BondSearchEnd TurboLastBondSearchEnd();
 // Destroys every atom's polyhedron and bonds list.
 void TurboRemoveBonds(CrystalRec *crystal);
 // Recomputes every site's coordination number: the neighbours within the
@@ -119,11 +130,17 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing);
 // ---- Element runs -----------------------------------------------------------------
 
 // One entry per run of consecutive sites with the same first element, ended
-// by an entry {"??", 0, 0}. None without sites or memory.
+// by an entry {"??", 0, 0}. None without sites or memory. Sites need not
+// stand sorted by element: an element whose sites are apart has one run per
+// stretch, and every search takes all of them (TurboFindElementRuns).
 std::optional<std::vector<ElementIndexEntry>> TurboIndexElements(CrystalRec *crystal);
 // The first run of the element, walking the list up to its terminator;
-// nullptr when the element has none.
+// nullptr when the element has none. Enough to ask whether it has sites.
 const ElementIndexEntry *TurboFindElement(const std::vector<ElementIndexEntry> &list, ElementCode element);
+// Every run of the element, in site order; empty when it has none.
+std::vector<ElementIndexEntry> TurboFindElementRuns(const std::vector<ElementIndexEntry> &list, ElementCode element);
+// The number of sites in the runs.
+int64_t TurboRunSiteCount(const std::vector<ElementIndexEntry> &runs);
 // The atoms of a run: from the first atom of its first site to the last atom
 // of its last site, sites without atoms passed over, clamped to the atom
 // array. False when the run has no atoms.
@@ -137,6 +154,9 @@ bool TurboGetElementAtomRange(const CrystalRec *crystal, const ElementIndexEntry
 // (possibly 0). False, with no candidates, when the index range is empty or
 // memory runs out.
 bool TurboGetIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom);
+// The same over the atoms of every run, in run order (so in ascending atom
+// index). False when no run has atoms or memory runs out.
+bool TurboGetIndexedAtoms(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs);
 
 // The centre shift of an extended cell range of the given search distance:
 // per axis ceil(|distance| / d(hkl)) for (100), (010), (001). A query point
@@ -151,6 +171,8 @@ bool TurboCentreShift(CrystalRec *crystal, float distance, int32_t shift[3]);
 // candidates, for a bad site range, a refused cell, a block beyond
 // kMaxTurboCandidates or without memory.
 bool TurboExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSite, float distance);
+// The same over the sites of every run, in run order.
+bool TurboExtendCellRange(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs, float distance);
 
 // ---- Sorting and box queries ----------------------------------------------------------
 

@@ -175,7 +175,9 @@ bool RunNewCrystal(WindowRef window, bool applyViewDirection, bool recentre, boo
     MyC2PString(WindowTitle(window), GetWindowPrintPreview(window)->title);
   UpdateFloatingWindows();
 
-  if (c.bondSpecCount > 0) {
+  // A bond search refused for memory or stopped by the user has said so:
+  // its structure has no bonds, but not for want of a longer maximum.
+  if (c.bondSpecCount > 0 && TurboLastBondSearchEnd() == BondSearchEnd::Complete) {
     if (!anyBond && !AnyAtomBonded(c)) {
       MyCFCautionAlert("No bonds found!",
                        "Try using the Edit > Bonding command to increase the bond length tolerance (Bmax).");

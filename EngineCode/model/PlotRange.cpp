@@ -2,8 +2,10 @@
 
 #include "Alerts.h"
 #include "BondSearch.h"
+#include "CancelPoll.h"
 #include "Geometry.h"
 #include "LatticePlanes.h"
+#include "MemoryBudget.h"
 #include "Polyhedra.h"
 #include "RenderServices.h"
 #include "StructureArrays.h"
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -128,6 +131,61 @@ void RebuildPolyhedraKeepingModes(CrystalRec &c) {
     c.sites[static_cast<size_t>(s)].polyMode = modes[static_cast<size_t>(s)];
 }
 
+// "8,242,408 atoms ... about 4.9 GB ..." for a range refused for memory.
+std::string RangeTooLargeText(double atoms, double bytes, double available) {
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "The plot range would hold %s atoms, which need about %.1f GB; %.1f GB are available. The plot "
+                "range stays as it was.",
+                GroupedCount(static_cast<uint64_t>(atoms)).c_str(), bytes / 1e9, available / 1e9);
+  return text;
+}
+
+// The atoms of na x nb x nc cells from the first cell's, in the order of
+// TileUnitCellContents: the array is reserved at once and filled record by
+// record, so that the user can stop a large block while it is made. None
+// without memory or when the user stopped it (*cancelled).
+std::optional<std::vector<AtomRecord>> TileCells(const std::vector<AtomRecord> &firstCell, const int32_t counts[3],
+                                                 bool ellipsoids, bool *cancelled) {
+  *cancelled = false;
+  std::vector<AtomRecord> atoms;
+  CancelPoll cancel(kTileCancelClockEvery);
+  try {
+    atoms.reserve(firstCell.size() * static_cast<size_t>(counts[0]) * static_cast<size_t>(counts[1]) *
+                  static_cast<size_t>(counts[2]));
+    size_t runStart = 0;
+    while (runStart < firstCell.size()) {
+      size_t runEnd = runStart + 1;
+      while (runEnd < firstCell.size() && firstCell[runEnd].site == firstCell[runStart].site)
+        runEnd++;
+      for (int32_t k = 0; k < counts[2]; k++) {
+        for (int32_t j = 0; j < counts[1]; j++) {
+          if (cancel.Step()) {
+            *cancelled = true;
+            return std::nullopt;
+          }
+          for (int32_t i = 0; i < counts[0]; i++) {
+            const float cell[3] = {static_cast<float>(i), static_cast<float>(j), static_cast<float>(k)};
+            for (size_t r = runStart; r < runEnd; r++) {
+              AtomRecord &atom = atoms.emplace_back(firstCell[r]);
+              for (int d = 0; d < 3; d++)
+                atom.xyz[d] += cell[d];
+              if (ellipsoids)
+                for (auto &axis : atom.ellipsoidAxes)
+                  for (int d = 0; d < 3; d++)
+                    axis[d] += cell[d];
+            }
+          }
+        }
+      }
+      runStart = runEnd;
+    }
+  } catch (const std::bad_alloc &) {
+    return std::nullopt;
+  }
+  return atoms;
+}
+
 } // namespace
 
 // ---- The range ------------------------------------------------------------------
@@ -208,30 +266,35 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
   if (counts[0] > oldCounts[0] || counts[1] > oldCounts[1] || counts[2] > oldCounts[2]) {
     // Refuse a size that cannot be made before the atoms are touched, so a
     // mistyped range never costs the structure its atoms.
-    int64_t need = std::max<int32_t>(c.atomsPerCell, 0);
+    double need = static_cast<double>(std::max<int32_t>(c.atomsPerCell, 0));
     for (int32_t n : counts)
-      need = std::min<int64_t>(need * n, kMaxArrayRecords + 1);
-    if (need > kMaxArrayRecords) {
-      MyCFStopAlert("No Memory for atoms");
+      need *= static_cast<double>(n);
+    const double bytes = need * static_cast<double>(kBytesPerBuiltAtom);
+    const double available = static_cast<double>(AvailableMemoryBytes());
+    if (need > static_cast<double>(kMaxArrayRecords) || bytes > available) {
+      MyCFStopAlert("No Memory for atoms", RangeTooLargeText(need, bytes, available));
       restoreRange();
       return false;
     }
-    std::vector<AtomRecord> shifted = CopyAtomsArrayForCrystal(&c);
-    for (AtomRecord &atom : shifted)
-      for (int k = 0; k < 3; k++)
-        atom.xyz[k] = atom.xyz[k] + shift[k];
     // The new block of cells is made aside: when memory runs out (the alert
-    // "No Memory for atoms"), the old atoms, range and cells stay.
+    // "No Memory for atoms") or the user stops it, the old atoms, range and
+    // cells stay.
     std::optional<std::vector<AtomRecord>> firstCell = ExtractFirstUnitCell(&c);
     std::optional<std::vector<AtomRecord>> grown;
+    bool cancelled = false;
     if (firstCell)
-      grown = CreateAtomsArray(c.atomsPerCell, counts[0], counts[1], counts[2]);
-    if (!grown || !TileUnitCellContents(*firstCell, *grown, c.atomsPerCell, counts[0], counts[1], counts[2],
-                                        c.ellipsoidData != 0)) {
+      grown = TileCells(*firstCell, counts, c.ellipsoidData != 0, &cancelled);
+    if (!grown) {
+      if (cancelled)
+        FWrite(kRangeCancelledText);
       restoreRange();
       return false;
     }
     firstCell.reset();
+    std::vector<AtomRecord> shifted = CopyAtomsArrayForCrystal(&c);
+    for (AtomRecord &atom : shifted)
+      for (int k = 0; k < 3; k++)
+        atom.xyz[k] = atom.xyz[k] + shift[k];
     std::vector<VectorRecord> vectors = std::move(c.vectors);
     const int32_t vectorCount = c.vectorCount;
     c.vectors.clear();

@@ -39,6 +39,16 @@ inline constexpr int32_t kMaxCellsPerAxis = 1'000'000;
 inline constexpr float kMinPlotExtent = 1.0f;
 // Starting values of the fractional range of the visible atoms.
 inline constexpr float kXYZRangeStart = 9999.9f;
+// What one atom of a plot range costs, for the check that refuses a range
+// the machine cannot hold: its record (over half a kilobyte with its
+// ellipsoid axes), its bonds list, its place in the searches' and the plot's
+// working arrays (bytes).
+inline constexpr uint64_t kBytesPerBuiltAtom = 640;
+// The cells of a plot range are made with the user's cancel asked every
+// this many rows of cells.
+inline constexpr int64_t kTileCancelClockEvery = 16;
+// Written to the Log when the user stops the making of a plot range.
+inline constexpr const char *kRangeCancelledText = "Plot range cancelled: the previous range stays.";
 // The label size that follows the plot scale stays within these (points).
 inline constexpr float kMinLabelSize = 1.0f;
 inline constexpr float kMaxLabelSize = 128.0f;

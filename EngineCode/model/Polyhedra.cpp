@@ -895,6 +895,9 @@ public:
     }
     counts_.resize(static_cast<size_t>(siteCount), 0);
     touched_.clear();
+    ElementCode cachedElement = kBlankElement;
+    float cachedMax = -1.0f;
+    bool cacheEmpty = true;
     for (int64_t gx = lo[0]; gx <= hi[0]; ++gx)
       for (int64_t gy = lo[1]; gy <= hi[1]; ++gy)
         for (int64_t gz = lo[2]; gz <= hi[2]; ++gz) {
@@ -907,10 +910,17 @@ public:
           const size_t index = static_cast<size_t>((cell[0] * grid_ + cell[1]) * grid_ + cell[2]);
           for (uint32_t k = cellStart_[index]; k < cellStart_[index + 1]; ++k) {
             const Entry &e = entries_[k];
-            const auto dmaxIt = pairMax_.find(PairKey(elementS, e.element));
-            if (dmaxIt == pairMax_.end())
+            // Neighbouring entries mostly share an element: the pair's
+            // maximum is looked up again only when it changes.
+            if (cacheEmpty || e.element != cachedElement) {
+              cacheEmpty = false;
+              const auto dmaxIt = pairMax_.find(PairKey(elementS, e.element));
+              cachedElement = e.element;
+              cachedMax = dmaxIt == pairMax_.end() ? -1.0f : dmaxIt->second;
+            }
+            if (cachedMax < 0.0f)
               continue;
-            const float dmax = dmaxIt->second;
+            const float dmax = cachedMax;
             const float image[3] = {e.xyz[0] + static_cast<float>(shift[0] - e.whole[0]),
                                     e.xyz[1] + static_cast<float>(shift[1] - e.whole[1]),
                                     e.xyz[2] + static_cast<float>(shift[2] - e.whole[2])};

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <new>
 #include <numeric>
 #include <string>
@@ -344,21 +345,18 @@ bool AutoGenerateSiteLabels(CrystalRec *crystal) {
   const int32_t n = UsableSiteCount(c);
   if (n < 1)
     return false;
-  int32_t start = 0;
-  while (start < n) {
-    const ElementCode element = c.sites[static_cast<size_t>(start)].elements[0];
-    int32_t end = start;
-    while (end < n && c.sites[static_cast<size_t>(end)].elements[0] == element)
-      end++;
+  // Each element's sites are numbered from 1 in site order, wherever they
+  // stand: sites need not be sorted by element.
+  std::map<ElementCode, int64_t> sizes, numbers;
+  for (int32_t s = 0; s < n; s++)
+    sizes[c.sites[static_cast<size_t>(s)].elements[0]]++;
+  for (int32_t s = 0; s < n; s++) {
+    AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
     char symbol[2];
-    ShortToTwoChars(element, symbol);
+    ShortToTwoChars(site.elements[0], symbol);
     const bool twoLetters = static_cast<unsigned char>(symbol[1]) >= 33;
-    const int64_t size = end - start;
-    for (int32_t s = start; s < end; s++) {
-      const std::string label = SiteLabelFor(symbol, twoLetters, size, s - start + 1);
-      MyStrCopy(std::span<char>(c.sites[static_cast<size_t>(s)].label), label);
-    }
-    start = end;
+    const std::string label = SiteLabelFor(symbol, twoLetters, sizes[site.elements[0]], ++numbers[site.elements[0]]);
+    MyStrCopy(std::span<char>(site.label), label);
   }
   return true;
 }

@@ -100,9 +100,9 @@ void SortSiteOccupancies(CrystalRec *crystal);
 // type i. Needs at least two sites; true when done.
 bool AutoGenerateSiteColors(CrystalRec *crystal);
 
-// Labels the sites of an element-sorted site array by element and number:
-// each run of sites with the same first element is numbered from 1, and the
-// run's size n chooses the form, with d = 6 - (letters of the symbol) digits:
+// Labels the sites by element and number: the sites of each first element
+// are numbered from 1 in site order (sorted by element or not), and the
+// element's site count n chooses the form, with d = 6 - (letters of the symbol) digits:
 // symbol and decimal up to 10^d - 1, symbol and lower-case hexadecimal up to
 // 16^d - 1, then (two-letter symbols only) first letter and decimal up to
 // 10 x (10^d - 1), else first letter and hexadecimal cut to 6 characters.
