@@ -23,18 +23,15 @@ struct Speller {
           break;
       }
   }
-  ~Speller() {
-    if (dict)
-      enchant_broker_free_dict(broker, dict);
-    if (broker)
-      enchant_broker_free(broker);
-  }
 };
 
-// Opened on first use and kept until the program ends.
+// Opened on first use and never closed: freeing the broker unloads the
+// dictionary modules, and with them the thread-local storage of the
+// dictionary library, while the process's threads still name it (the leak
+// checker run at exit walks it). The process's end frees it all.
 Speller &GetSpeller() {
-  static Speller speller;
-  return speller;
+  static Speller *speller = new Speller;
+  return *speller;
 }
 
 } // namespace
