@@ -173,18 +173,25 @@ void VisitCrystal(Checker &v, CrystalRec &c, const CrystalRec &d) {
 // most kMaxPlotRangeSpan cells wide; otherwise the one cell of a blank
 // structure.
 void CheckPlotRangeSpans(CrystalRec &c, StoredValueReport &report, const std::string &lead) {
+  // One line for the whole range, naming each axis reset.
+  std::string axes;
   for (int axis = 0; axis < 3; axis++) {
     const float lo = c.plotRange[2 * axis], hi = c.plotRange[2 * axis + 1];
     if (hi >= lo && hi - lo <= kMaxPlotRangeSpan)
       continue;
-    char line[240];
-    std::snprintf(line, sizeof line, "%splot range %g to %g is not a range of at most %g cells; 0 to 1 used.",
-                  lead.c_str(), static_cast<double>(lo), static_cast<double>(hi),
-                  static_cast<double>(kMaxPlotRangeSpan));
-    report.reset.emplace_back(line);
+    char part[96];
+    std::snprintf(part, sizeof part, "%s%c %g to %g", axes.empty() ? "" : ", ", "abc"[axis], static_cast<double>(lo),
+                  static_cast<double>(hi));
+    axes += part;
     c.plotRange[2 * axis] = 0.0f;
     c.plotRange[2 * axis + 1] = 1.0f;
   }
+  if (axes.empty())
+    return;
+  char line[400];
+  std::snprintf(line, sizeof line, "%splot range (%s) is not a range of at most %g cells; 0 to 1 used.", lead.c_str(),
+                axes.c_str(), static_cast<double>(kMaxPlotRangeSpan));
+  report.reset.emplace_back(line);
 }
 
 void WriteResetLines(const StoredValueReport &report) {

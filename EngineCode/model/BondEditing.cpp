@@ -19,19 +19,23 @@ bool FillEditBondingRec(const CrystalRec &crystal, EditBondingRec &record) {
   const size_t sphereCount = UsableSphereSize(crystal);
   if (siteCount == 0 || sphereCount == 0)
     return false;
-  ElementCode previous = TwoCharsToShort("??");
+  // One row per element, in the order of the element's first site, whether
+  // or not its sites stand together.
   for (size_t i = 0; i < siteCount; ++i) {
     const AsymmetricUnitRecord &site = crystal.sites[i];
-    if (site.elements[0] != previous) {
+    EditBondElementEntry *row = nullptr;
+    for (int32_t k = 0; k < record.elementCount && !row; ++k)
+      if (record.elements[k].element == site.elements[0])
+        row = &record.elements[k];
+    if (!row) {
       if (record.elementCount >= kMaxBondSpecs)
-        break; // more element runs than rows: the rest cannot be chosen
-      EditBondElementEntry &row = record.elements[record.elementCount++];
-      row.element = site.elements[0];
-      row.radius = site.atomType < sphereCount ? crystal.spheres[site.atomType].radius : 0.0f;
-      row.firstSite = static_cast<int32_t>(i);
-      previous = site.elements[0];
+        continue; // more elements than rows: the rest cannot be chosen
+      row = &record.elements[record.elementCount++];
+      row->element = site.elements[0];
+      row->radius = site.atomType < sphereCount ? crystal.spheres[site.atomType].radius : 0.0f;
+      row->firstSite = static_cast<int32_t>(i);
     }
-    record.elements[record.elementCount - 1].lastSite = static_cast<int32_t>(i);
+    row->lastSite = static_cast<int32_t>(i);
   }
   record.newStyle = crystal.defaultBondStyle;
   record.newColours[0] = crystal.bondColor1;

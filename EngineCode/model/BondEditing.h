@@ -19,11 +19,12 @@ inline constexpr float kMaxBondLengthFactor = 1.15f;
 // An atom-type radius below this counts as 1 A in the proposed maximum.
 inline constexpr float kSmallestUsableRadius = 0.01f;
 
-// One element of the structure: the run of sites from firstSite to lastSite
-// whose first element it is.
+// One element of the structure: its sites (those whose first element it is)
+// lie from firstSite to lastSite, with other elements' sites between where
+// the sites are not sorted by element.
 struct EditBondElementEntry {
   ElementCode element = kBlankElement;
-  float radius = 0.0f; // Angstrom, of the atom type of the run's first site
+  float radius = 0.0f; // Angstrom, of the atom type of the element's first site
   int32_t firstSite = 0;
   int32_t lastSite = 0;
 };

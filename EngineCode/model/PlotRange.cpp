@@ -8,6 +8,7 @@
 #include "MemoryBudget.h"
 #include "Polyhedra.h"
 #include "RenderServices.h"
+#include "StoredLimits.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 #include "ViewOrientation.h"
@@ -640,6 +641,8 @@ bool DoChangePlotScale(CrystalRec *crystal, float scale) {
   if (!crystal || !(scale > 0.0f) || !std::isfinite(scale))
     return false;
   CrystalRec &c = *crystal;
+  // Zooming, resizing and every sheet stay within what a document keeps.
+  scale = std::clamp(scale, kMinStoredPlotScale, kMaxPlotScale);
   const float old = c.plotScale;
   if (old > 0.0f && c.labelSizeFollowsScale) {
     c.labelSize = std::clamp(c.labelSize * (scale / old), kMinLabelSize, kMaxLabelSize);

@@ -23,6 +23,7 @@
 
 #include "HostServices.h"
 #include "RenderServices.h"
+#include "StoredLimits.h"
 #include "StructureRecord.h"
 
 #include "graphics/PixelBuffer.h"
@@ -34,7 +35,7 @@
 // ---- Limits and delays ------------------------------------------------------------
 
 // A plot scale below this (pixels per Angstrom) is refused with "zero scale!".
-inline constexpr float kMinPlotScale = 0.001f;
+inline constexpr float kMinPlotScale = kMinStoredPlotScale;
 // The full-quality replot follows the last fast rotation frame after this
 // many seconds; the undo snapshot follows the last plot after this many.
 inline constexpr double kFullQualityReplotDelay = 2.0;

@@ -349,7 +349,13 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
   // The build's Log line names the structure by its window's title.
   const QString before = PlainWindowTitle(w);
   w->setWindowTitle(QString::fromStdString(file.stem().string()));
+  // A long read and build show the status window (after half a second) and
+  // answer Escape, as the commands do.
+  const uint8_t savedProgress = gShowProgress;
+  gShowProgress = 1;
   bool ok = document ? OpenCrystalFile(window, file) : OpenTextFile(window, file);
+  gShowProgress = savedProgress;
+  CloseStatus();
   if (!ok) {
     w->setWindowTitle(before);
     // Nothing half-read stays behind: a window made for the file goes, a

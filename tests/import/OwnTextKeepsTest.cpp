@@ -192,4 +192,22 @@ TEST_F(OwnTextKeeps, TheLargestValuesComeBackAndLargerOnesAreHeldToThem) {
   EXPECT_EQ(host.log.find("used."), std::string::npos) << host.log;
 }
 
+// A range too long on every axis is one reset, told once.
+TEST_F(OwnTextKeeps, ARangeTooLongOnEveryAxisIsToldOnce) {
+  std::string text = Example("NaCl.ovtx");
+  const std::string card = "XYZR  0.000000 1.000000 0.000000 1.000000 0.000000 1.000000";
+  ASSERT_NE(text.find(card), std::string::npos);
+  text.replace(text.find(card), card.size(), "XYZR 0 300 0 300 0 300");
+  const fs::path file = WriteTemp("long range.ovtx", text);
+  Window w(host);
+  const bool read = ReadTextFile(w.ref(), file);
+  fs::remove(file);
+  ASSERT_TRUE(read);
+  size_t lines = 0;
+  for (size_t at = host.log.find("plot range"); at != std::string::npos; at = host.log.find("plot range", at + 1))
+    ++lines;
+  EXPECT_EQ(lines, 1u) << host.log;
+  EXPECT_NE(host.log.find("a 0 to 300, b 0 to 300, c 0 to 300"), std::string::npos) << host.log;
+}
+
 } // namespace

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 using namespace autobondtest;
@@ -54,6 +57,25 @@ TEST_F(BondEditing, FillsElementRunsAndDropsSpecsOfAbsentElements) {
 
   CrystalRec empty;
   EXPECT_FALSE(FillEditBondingRec(empty, r));
+}
+
+// Sites left in a file's order: an element whose sites do not stand
+// together is still one row of the element menus.
+TEST(BondEditingOrder, AnElementOfScatteredSitesIsOneRow) {
+  FakeHost host;
+  CrystalRec c;
+  ASSERT_TRUE(MakeCrystal(c, {6, 6, 6, 90, 90, 90}, "P 1",
+                          {{"C", 0, 0, 0}, {"O", 0.2f, 0, 0}, {"C", 0.5f, 0.5f, 0.5f}, {"N", 0.7f, 0.5f, 0.5f}},
+                          {{"C", 0.7f}, {"O", 0.7f}, {"N", 0.7f}}));
+  EditBondingRec r;
+  ASSERT_TRUE(FillEditBondingRec(c, r));
+  std::vector<ElementCode> rows;
+  for (int32_t k = 0; k < r.elementCount; ++k)
+    rows.push_back(r.elements[k].element);
+  std::vector<ElementCode> sorted = rows;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  EXPECT_EQ(r.elementCount, 3);
 }
 
 TEST_F(BondEditing, ElementChoiceResetsLengthsWithSmallRadiiAsOne) {

@@ -182,6 +182,24 @@ TEST_F(FreshStartTest, FileDialogsStartInTheFrontDocumentsFolder) {
       << "Print to file proposes " << printFile.toStdString();
 }
 
+// A file whose build takes a while shows the status window while it opens.
+TEST_F(FreshStartTest, OpeningALongBuildShowsTheStatusWindow) {
+  std::ifstream in(ExamplesFolder() / "NaCl.ovtx");
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string nacl = text.str();
+  const std::string card = "XYZR  0.000000 1.000000 0.000000 1.000000 0.000000 1.000000";
+  ASSERT_NE(nacl.find(card), std::string::npos);
+  // Some 170,000 atoms: seconds of building.
+  nacl.replace(nacl.find(card), card.size(), "XYZR 0 17 0 17 0 17");
+  const fs::path file = fs::temp_directory_path() / ("ov_long_" + std::to_string(getpid()) + ".ovtx");
+  std::ofstream(file) << nacl;
+  const int shows = gHost->statusShows;
+  OpenFile(file);
+  fs::remove(file);
+  EXPECT_GT(gHost->statusShows, shows);
+}
+
 TEST_F(FreshStartTest, HelpWithoutALauncherOpensTheOwnWindowAndEveryFormsHelpButtonItsPage) {
   // No launcher on the PATH, until the test ends.
   struct PathWithoutLauncher {

@@ -36,6 +36,12 @@ public:
     return 1; // the first button
   }
   void Beep() override { ++beeps; }
+  // How often the status window was shown, and it is shown for real.
+  int statusShows = 0;
+  void StatusShow(std::string_view message, float percent) override {
+    ++statusShows;
+    QtHostServices::StatusShow(message, percent);
+  }
   // What the open dialog answers; empty: the dialog is cancelled.
   std::filesystem::path openFile;
   int OpenFileDialog(std::string_view, std::filesystem::path *file) override {
