@@ -308,6 +308,19 @@ void UpdateMainWindowControlBounds(WindowRef window, int dw, int dh) {
 
 namespace {
 
+// Moves the sidebar's left edge, and the divider with it, by dx pixels; the
+// ruler and the graph pane follow when they end at the sidebar.
+void MoveSidebarEdge(PaneLayout &p, int dx, bool graphFollows) {
+  if (graphFollows) {
+    p.ruler.right += dx;
+    p.graph.right += dx;
+  }
+  p.divider.Offset(dx, 0);
+  p.notes.left += dx;
+  p.noteHeader.left += dx;
+  p.atoms.left += dx;
+}
+
 // The sidebar's width in a content of the width: its own width, narrower
 // where that would leave the graph pane less than its share.
 int LaidOutSidebarWidth(const MainWindowData &d, int contentWidth, int dividerWidth) {
@@ -326,14 +339,7 @@ void FitSidebarToWidth(WindowRef window) {
   const int dx = p.notes.Width() - LaidOutSidebarWidth(*d, p.notes.right, p.divider.Width());
   if (dx == 0)
     return;
-  if (IsWindowShowingSidebar(window)) {
-    p.ruler.right += dx;
-    p.graph.right += dx;
-  }
-  p.divider.Offset(dx, 0);
-  p.notes.left += dx;
-  p.noteHeader.left += dx;
-  p.atoms.left += dx;
+  MoveSidebarEdge(p, dx, IsWindowShowingSidebar(window));
 }
 
 void SetGraphPaneSize(WindowRef window, int width, int height) {
@@ -579,12 +585,7 @@ void ChangeSidebarWidth(WindowRef window, int dx) {
   // The width the sidebar gets is the width it keeps: a sidebar narrowed by
   // a small window keeps what the drag left of it.
   d->sidebarWidth = static_cast<uint16_t>(p.notes.Width() - dx);
-  p.ruler.right += dx;
-  p.graph.right += dx;
-  p.divider.Offset(dx, 0);
-  p.notes.left += dx;
-  p.noteHeader.left += dx;
-  p.atoms.left += dx;
+  MoveSidebarEdge(p, dx, true);
   w->ApplyPanes();
   AdjustGraphWindowResizeLimits(window);
 }
