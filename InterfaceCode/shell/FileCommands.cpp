@@ -375,6 +375,10 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
   }
   NoteDocumentFolder(window, file);
   ShowOpenedStructure(window);
+  // The structure as opened is the first undo state, so that the first
+  // change can be undone; showing it is no change.
+  if (GetNumWindowHistory(window) == 0 && DoCacheHistoryFile(window))
+    gStructureChanged = 0;
   AddRecentFile(file);
   UpdateFloatingWindows();
   return true;

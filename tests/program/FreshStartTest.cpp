@@ -200,6 +200,17 @@ TEST_F(FreshStartTest, OpeningALongBuildShowsTheStatusWindow) {
   EXPECT_GT(gHost->statusShows, shows);
 }
 
+// The structure as opened is an undo state: the first change undoes.
+TEST_F(FreshStartTest, TheFirstChangeAfterOpeningUndoes) {
+  Open("Quartz.ovtx");
+  const int16_t model = Crystal()->modelType;
+  ASSERT_EQ(ProcessCommand(FourCharsToLong("Spac")), kNoErr); // Model > Space Filling
+  ASSERT_NE(Crystal()->modelType, model);
+  gUndoBufferTimer.proc(); // the snapshot after the change, as its timer takes it
+  ProcessCommand(kCmdUndo);
+  EXPECT_EQ(Crystal()->modelType, model);
+}
+
 TEST_F(FreshStartTest, HelpWithoutALauncherOpensTheOwnWindowAndEveryFormsHelpButtonItsPage) {
   // No launcher on the PATH, until the test ends.
   struct PathWithoutLauncher {

@@ -267,9 +267,8 @@ TEST_F(ProgramTest, UndoReturnsThePreviousStructureAndRedoTheNext) {
   MainWindow *w = Open(Example("NaCl.ovtx"));
   ASSERT_NE(w, nullptr);
   WindowRef window = w->Ref();
-  EXPECT_FALSE(CanUndo(window));
-  gStructureChanged = 1; // the snapshot timer after the opening plot
-  UndoBufferTimerProc();
+  EXPECT_FALSE(CanUndo(window)); // the structure as opened is the only state
+  EXPECT_EQ(GetNumWindowHistory(window), 1);
   const std::vector<uint8_t> first = Bytes(*GetWindowCrystal(window));
 
   CrystalRec *c = GetWindowCrystal(window);
@@ -463,8 +462,7 @@ TEST_F(ProgramTest, QuitSavesThePreferencesClosesTheWindowsAndEmptiesTheCache) {
   MainWindow *first = Open(Example("NaCl.ovtx"));
   MainWindow *second = Open(Example("Quartz.ovtx"));
   ASSERT_TRUE(first && second && first != second);
-  gStructureChanged = 1;
-  UndoBufferTimerProc(); // a history document in the cache
+  // The structure as opened: a history document in the cache.
   ASSERT_EQ(GetNumWindowHistory(second->Ref()), 1);
   OVSetWindowModified(first->Ref());
   gDialogs.answers = {SaveChangesAnswer::kDontSave};
