@@ -7,7 +7,9 @@
 //                   (wide along view x);
 //   Coordination100000Sites  the coordination numbers of 100,000 sites: a
 //                   rock-salt supercell written out in P 1, one site per
-//                   atom (the site count, not the atom count, sets the work).
+//                   atom (the site count, not the atom count, sets the work);
+//   RockSaltInterleaved  the same 100,000 sites listed Cl, Na, Cl, Na ...
+//                   (100,000 element runs): bonds and coordination numbers.
 // The plain search of the tests (a walk over the x ranks of a slab) runs on
 // the smaller cases for comparison, and once on the thin 100,000-atom slab.
 #include "BondSearch.h"
@@ -80,38 +82,51 @@ const CrystalRec &Slab100000Thin() { return RockSalt(2, 125, 50, 0, 0, 1); }
 const CrystalRec &Slab100000Wide() { return RockSalt(2, 125, 50, 1, 0, 0); }
 
 // Rock salt over 25 x 25 x 20 cells written out as one P 1 cell of 100,000
-// sites (the Cl sites first: sites stand sorted by element), its atoms those
-// of that one cell.
-const CrystalRec &RockSaltP1Sites() {
-  static const CrystalRec c = [] {
-    constexpr int kCells[3] = {25, 25, 20};
-    constexpr float kA = 5.6402f;
-    const float fcc[4][3] = {{0, 0, 0}, {0, 0.5f, 0.5f}, {0.5f, 0, 0.5f}, {0.5f, 0.5f, 0}};
-    std::vector<bondref::SiteSpec> sites;
-    for (const char *element : {"Cl", "Na"}) {
-      const float base = element[0] == 'C' ? 0.5f : 0.0f;
-      for (int i = 0; i < kCells[0]; i++)
-        for (int j = 0; j < kCells[1]; j++)
-          for (int k = 0; k < kCells[2]; k++)
-            for (const auto &f : fcc) {
-              char label[8];
-              std::snprintf(label, sizeof label, "%c%d", element[0], static_cast<int>(sites.size() % 100000));
-              sites.push_back({label, element,
-                               (static_cast<float>(i) + base + f[0]) / kCells[0],
-                               (static_cast<float>(j) + base + f[1]) / kCells[1],
-                               (static_cast<float>(k) + base + f[2]) / kCells[2]});
+// sites, its atoms those of that one cell: the Cl sites first (sites sorted
+// by element), or listed Cl, Na, Cl, Na ... (100,000 element runs).
+CrystalRec MakeRockSaltP1Sites(bool interleaved) {
+  constexpr int kCells[3] = {25, 25, 20};
+  constexpr float kA = 5.6402f;
+  const float fcc[4][3] = {{0, 0, 0}, {0, 0.5f, 0.5f}, {0.5f, 0, 0.5f}, {0.5f, 0.5f, 0}};
+  std::vector<bondref::SiteSpec> sites;
+  auto add = [&](const char *element, int i, int j, int k, const float f[3]) {
+    const float base = element[0] == 'C' ? 0.5f : 0.0f;
+    char label[8];
+    std::snprintf(label, sizeof label, "%c%d", element[0], static_cast<int>(sites.size() % 100000));
+    sites.push_back({label, element, (static_cast<float>(i) + base + f[0]) / kCells[0],
+                     (static_cast<float>(j) + base + f[1]) / kCells[1],
+                     (static_cast<float>(k) + base + f[2]) / kCells[2]});
+  };
+  for (int pass = 0; pass < (interleaved ? 1 : 2); pass++)
+    for (int i = 0; i < kCells[0]; i++)
+      for (int j = 0; j < kCells[1]; j++)
+        for (int k = 0; k < kCells[2]; k++)
+          for (const auto &f : fcc) {
+            if (interleaved) {
+              add("Cl", i, j, k, f);
+              add("Na", i, j, k, f);
+            } else {
+              add(pass == 0 ? "Cl" : "Na", i, j, k, f);
             }
-    }
-    CrystalRec crystal;
-    const float cell[6] = {kCells[0] * kA, kCells[1] * kA, kCells[2] * kA, 90, 90, 90};
-    const float range[6] = {0, 0.99f, 0, 0.99f, 0, 0.99f};
-    if (!bondref::MakeCrystal(crystal, cell, "P 1", sites, range)) {
-      std::fprintf(stderr, "cannot build the P 1 rock-salt cell\n");
-      std::abort();
-    }
-    bondref::AddSpec(crystal, "Na", "Cl", 0.0f, 3.0f);
-    return crystal;
-  }();
+          }
+  CrystalRec crystal;
+  const float cell[6] = {kCells[0] * kA, kCells[1] * kA, kCells[2] * kA, 90, 90, 90};
+  const float range[6] = {0, 0.99f, 0, 0.99f, 0, 0.99f};
+  if (!bondref::MakeCrystal(crystal, cell, "P 1", sites, range)) {
+    std::fprintf(stderr, "cannot build the P 1 rock-salt cell\n");
+    std::abort();
+  }
+  bondref::AddSpec(crystal, "Na", "Cl", 0.0f, 3.0f);
+  return crystal;
+}
+
+const CrystalRec &RockSaltP1Sites() {
+  static const CrystalRec c = MakeRockSaltP1Sites(false);
+  return c;
+}
+
+const CrystalRec &RockSaltInterleaved() {
+  static const CrystalRec c = MakeRockSaltP1Sites(true);
   return c;
 }
 
@@ -140,6 +155,23 @@ void BM_Coordination100000Sites(benchmark::State &state) {
   state.counters["contacts"] = static_cast<double>(contacts); // 6 for each site
 }
 
+void BM_RockSaltInterleaved_Bonds(benchmark::State &state) {
+  CrystalRec c = RockSaltInterleaved();
+  for (auto _ : state)
+    TurboGenerateBonds(&c);
+  int64_t ends = 0;
+  for (const AtomRecord &atom : c.atoms)
+    ends += static_cast<int64_t>(atom.bonds.size());
+  state.counters["bonds"] = static_cast<double>(ends / 2);
+}
+
+void BM_RockSaltInterleaved_Coordination(benchmark::State &state) {
+  CrystalRec c = RockSaltInterleaved();
+  for (auto _ : state)
+    benchmark::DoNotOptimize(TurboGetCoordinationNumbers(&c, nullptr));
+  state.counters["sites"] = static_cast<double>(c.siteCount);
+}
+
 BENCHMARK(BM_NaCl8000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NaCl8000_Reference)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Slab10000_ThinAlongX)->Unit(benchmark::kMillisecond);
@@ -150,5 +182,7 @@ BENCHMARK(BM_Slab10000_ThinAlongX_Reference)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Slab10000_WideAlongX_Reference)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Slab100000_ThinAlongX_Reference)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Coordination100000Sites)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RockSaltInterleaved_Bonds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RockSaltInterleaved_Coordination)->Unit(benchmark::kMillisecond);
 
 } // namespace
