@@ -388,8 +388,8 @@ int32_t SiteBrowserSetRadius(WindowRef window, uint32_t item, std::string_view t
   float radius = 0.0f;
   if (std::sscanf(cell.c_str(), "%f", &radius) != 1)
     return 0;
-  if (static_cast<double>(radius) < kMinTypedRadius || static_cast<double>(radius) > kMaxTypedRadius) {
-    MyCFStopAlert("Atomic radius is out of bounds");
+  if (!TypedRadiusInRange(radius)) {
+    MyCFStopAlert(kRadiusOutOfBounds);
     return 0;
   }
   if (IsElementItem(item)) {

@@ -37,11 +37,6 @@ inline constexpr uint32_t kCoordinationColumn = FourCharsToLong("CNum");
 // it does not know.
 inline constexpr int32_t kDataBrowserPropertyNotSupported = -4979;
 
-// Radii a user may type into the radius column, Angstrom: the table of
-// stored limits.
-inline constexpr double kMinTypedRadius = kMinTypedAtomRadius;
-inline constexpr double kMaxTypedRadius = kMaxStoredRadius;
-
 // Check-box values of the tri-state columns.
 enum SiteBrowserCheck : int { kCheckOff = 0, kCheckOn = 1, kCheckMixed = 2 };
 
