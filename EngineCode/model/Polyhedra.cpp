@@ -30,6 +30,56 @@ constexpr int64_t kPolyhedraCancelClockEvery = 8;
 // internal from this many usable points on; below, asking every triple is
 // quicker than making the hull.
 constexpr int32_t kHullFromPoints = 10;
+// Work between two questions to the cancel check within one centre, in
+// ligands looked at (about 20 to 50 microseconds of face search).
+constexpr uint64_t kPolyhedraWorkPerCheck = 16384;
+constexpr char kDefiningPolyhedra[] = "Defining polyhedra...";
+
+// The cancel check and the status window of a polyhedron build. Between
+// centres the build asks once per centre; within a centre the thinning and
+// the face search count their work and ask every kPolyhedraWorkPerCheck
+// units, repeating the last progress report as they do, so that one centre
+// with hundreds of ligands shows the status window and answers Escape as
+// quickly as many small centres.
+class BuildMeter {
+public:
+  explicit BuildMeter(int64_t clockEvery) : poll_(clockEvery) {}
+
+  // One centre begun; true once the user has asked to stop.
+  bool Step() {
+    if (!cancelled_)
+      cancelled_ = poll_.Step();
+    return cancelled_;
+  }
+
+  // `units` of work done within a centre; true once the user has asked to
+  // stop.
+  bool Add(uint64_t units) {
+    if (cancelled_)
+      return true;
+    work_ += units;
+    if (work_ < kPolyhedraWorkPerCheck)
+      return false;
+    work_ = 0;
+    if (gShowProgress) {
+      if (percent_ < 0.0f)
+        WriteStatus(kDefiningPolyhedra);
+      else
+        WriteProgress("", percent_);
+    }
+    return Step();
+  }
+
+  bool Cancelled() const { return cancelled_; }
+  // The share of the centres done, for the repeated report.
+  void SetPercent(float percent) { percent_ = percent; }
+
+private:
+  CancelPoll poll_;
+  uint64_t work_ = 0;
+  float percent_ = -1.0f;
+  bool cancelled_ = false;
+};
 
 std::string SiteLabelOf(const CrystalRec &c, uint32_t site) {
   if (site >= static_cast<uint32_t>(UsableSiteCount(c)))
@@ -108,6 +158,16 @@ private:
   std::unordered_multimap<uint64_t, uint32_t> map_;
 };
 
+// "Warning: polyhedron contains overlapping atoms: ..." naming two atoms.
+void WarnOverlapAtoms(const CrystalRec &c, uint32_t atomP, uint32_t atomQ) {
+  const std::string labelP = SiteLabelOf(c, c.atoms[atomP].site);
+  const std::string labelQ = SiteLabelOf(c, c.atoms[atomQ].site);
+  char text[256];
+  std::snprintf(text, sizeof text, "Warning: polyhedron contains overlapping atoms: %s (No. %ld) and %s (No. %ld)",
+                labelP.c_str(), static_cast<long>(atomP), labelQ.c_str(), static_cast<long>(atomQ));
+  FWriteColor(text, kWarningColour);
+}
+
 void WarnOverlap(CrystalRec *crystal, const float p[3], const float q[3], OrthoLookup *lookup) {
   uint32_t atomP = 0, atomQ = 0;
   bool foundP = false, foundQ = false;
@@ -120,17 +180,14 @@ void WarnOverlap(CrystalRec *crystal, const float p[3], const float q[3], OrthoL
     foundP = GetAtomWithOrthoCoords(crystal, p, &atomP);
     foundQ = foundP && GetAtomWithOrthoCoords(crystal, q, &atomQ);
   }
-  char text[256];
   if (foundP && foundQ) {
-    const std::string labelP = SiteLabelOf(*crystal, crystal->atoms[atomP].site);
-    const std::string labelQ = SiteLabelOf(*crystal, crystal->atoms[atomQ].site);
-    std::snprintf(text, sizeof text, "Warning: polyhedron contains overlapping atoms: %s (No. %ld) and %s (No. %ld)",
-                  labelP.c_str(), static_cast<long>(atomP), labelQ.c_str(), static_cast<long>(atomQ));
-  } else {
-    std::snprintf(text, sizeof text,
-                  "Warning: polyhedron contains overlapping atoms, at: {%.4f %.4f %.4f} and: {%.4f %.4f %.4f} A",
-                  double(p[0]), double(p[1]), double(p[2]), double(q[0]), double(q[1]), double(q[2]));
+    WarnOverlapAtoms(*crystal, atomP, atomQ);
+    return;
   }
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "Warning: polyhedron contains overlapping atoms, at: {%.4f %.4f %.4f} and: {%.4f %.4f %.4f} A",
+                double(p[0]), double(p[1]), double(p[2]), double(q[0]), double(q[1]), double(q[2]));
   FWriteColor(text, kWarningColour);
 }
 
@@ -518,9 +575,11 @@ Polyhedron FacesToPolyhedron(std::span<const uint32_t> starts, std::span<const u
 }
 
 // `shapes`, when given, files the faces of small sets by shape for the rest
-// of a build (FaceShapes.h).
+// of a build (FaceShapes.h); `meter`, when given, counts the search's work
+// and stops it (no faces) when the user cancels.
 std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const float (*points)[3], uint32_t *vertexCount,
-                                        OrthoLookup *lookup, FaceShapes *shapes = nullptr) {
+                                        OrthoLookup *lookup, FaceShapes *shapes = nullptr,
+                                        BuildMeter *meter = nullptr) {
   if (vertexCount)
     *vertexCount = 0;
   if (n < 3 || !points)
@@ -561,6 +620,8 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
     for (size_t p = 0; p < un; ++p) {
       if (!usable[p])
         continue;
+      if (meter && meter->Add(un))
+        return std::nullopt;
       for (size_t q = p + 1; q < un; ++q) {
         if (!usable[q])
           continue;
@@ -587,7 +648,13 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
     int32_t witness = -1;
     PlaneTests &planes = scratch.planes;
     planes.Reset(n, points, centroid, usable.data());
+    // Each triple's plane tests look at every point.
+    bool stopped = false;
     auto tryTriple = [&](size_t i, size_t j, size_t k) {
+      if (meter && meter->Add(un)) {
+        stopped = true;
+        return;
+      }
       face[0] = static_cast<uint32_t>(i);
       face[1] = static_cast<uint32_t>(j);
       face[2] = static_cast<uint32_t>(k);
@@ -635,13 +702,13 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
     };
 
     if (m < kHullFromPoints) {
-      for (size_t i = 0; i < un; ++i) {
+      for (size_t i = 0; i < un && !stopped; ++i) {
         if (!usable[i])
           continue;
-        for (size_t j = i + 1; j < un; ++j) {
+        for (size_t j = i + 1; j < un && !stopped; ++j) {
           if (!usable[j])
             continue;
-          for (size_t k = j + 1; k < un; ++k)
+          for (size_t k = j + 1; k < un && !stopped; ++k)
             if (usable[k])
               tryTriple(i, j, k);
         }
@@ -654,19 +721,21 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
       std::vector<uint32_t> &mark = scratch.mark;
       mark.assign(un, 0);
       uint32_t stamp = 0;
-      for (size_t i = 0; i < un; ++i) {
+      for (size_t i = 0; i < un && !stopped; ++i) {
         const std::span<const uint32_t> afterI = pairs.Later(static_cast<uint32_t>(i));
-        for (size_t b = 0; b < afterI.size(); ++b) {
+        for (size_t b = 0; b < afterI.size() && !stopped; ++b) {
           const size_t j = afterI[b];
           ++stamp;
           for (uint32_t k : pairs.Later(static_cast<uint32_t>(j)))
             mark[k] = stamp;
-          for (size_t c = b + 1; c < afterI.size(); ++c)
+          for (size_t c = b + 1; c < afterI.size() && !stopped; ++c)
             if (mark[afterI[c]] == stamp)
               tryTriple(i, j, afterI[c]);
         }
       }
     }
+    if (stopped)
+      return std::nullopt;
     std::vector<uint32_t> &starts = scratch.starts, &counts = scratch.counts;
     starts.clear();
     counts.clear();
@@ -703,8 +772,11 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
 
 // `carts`, when given, holds every atom's Cartesian coordinates in atom
 // order (a compact copy that a build over many atoms reads in cache).
+// `meter`, when given, is the build's (MakeFacesImpl); a search the user
+// stopped makes no polyhedron and no report.
 std::optional<Polyhedron> GenPolyImpl(CrystalRec *crystal, uint32_t n, const uint32_t *atoms, OrthoLookup *lookup,
-                                      const float (*carts)[3] = nullptr, FaceShapes *shapes = nullptr) {
+                                      const float (*carts)[3] = nullptr, FaceShapes *shapes = nullptr,
+                                      BuildMeter *meter = nullptr) {
   if (!crystal || !atoms)
     return std::nullopt;
   const uint32_t atomCount = static_cast<uint32_t>(UsableAtomCount(*crystal));
@@ -729,8 +801,10 @@ std::optional<Polyhedron> GenPolyImpl(CrystalRec *crystal, uint32_t n, const uin
     const auto points = reinterpret_cast<const float(*)[3]>(coords.data());
     uint32_t distinct = 0;
     std::optional<Polyhedron> poly =
-        MakeFacesImpl(crystal, static_cast<int32_t>(n), points, &distinct, lookup, shapes);
+        MakeFacesImpl(crystal, static_cast<int32_t>(n), points, &distinct, lookup, shapes, meter);
     if (!poly) {
+      if (meter && meter->Cancelled())
+        return std::nullopt;
       FWriteColor("Polyhedral creation failed", kWarningColour);
       return std::nullopt;
     }
@@ -768,8 +842,9 @@ void SortLigands(std::vector<LigandEntry> &ligands) {
 // Drops every ligand that lies inside the tetrahedron of the centre and three
 // other ligands. The ligands are sorted farthest first; when they are all
 // equidistant nothing is dropped, otherwise the search starts just before the
-// first drop in distance.
-void ThinLigands(const CrystalRec &c, const float centre[3], std::vector<LigandEntry> &ligands) {
+// first drop in distance. Stops (leaving the ligands as they are) when the
+// user cancels through `meter`.
+void ThinLigands(const CrystalRec &c, const float centre[3], std::vector<LigandEntry> &ligands, BuildMeter &meter) {
   const size_t n = ligands.size();
   size_t drop = 0;
   for (size_t j = 1; j < n; ++j)
@@ -790,6 +865,8 @@ void ThinLigands(const CrystalRec &c, const float centre[3], std::vector<LigandE
       for (size_t cc = b + 1; cc < n; ++cc) {
         if (!ligands[cc].usable)
           continue;
+        if (meter.Add(n)) // each triple looks at every ligand
+          return;
         const float *pa = pos(a), *pb = pos(b), *pc = pos(cc);
         if (PointsAreColinear(pa, pb, pc))
           continue;
@@ -1266,7 +1343,7 @@ void DefinePolyhedra(CrystalRec *crystal) {
   if (atomCount < 1 || siteCount < 1)
     return;
   if (gShowProgress)
-    WriteStatus("Defining polyhedra...");
+    WriteStatus(kDefiningPolyhedra);
 
   // One walk over the atom records: the old polyhedra go, the atoms that
   // will have one are counted, and the coordinates are copied compactly
@@ -1297,14 +1374,21 @@ void DefinePolyhedra(CrystalRec *crystal) {
       OrthoLookup lookup(crystal);
       FaceShapes shapes; // the shapes of this build's polyhedra
       std::vector<LigandEntry> ligands;
-      std::vector<uint32_t> candidates;
+      std::vector<uint32_t> distinct, candidates;
       int32_t made = 0;
       int64_t announcedSite = -1;
-      CancelPoll cancel(kPolyhedraCancelClockEvery);
+      // Overlapping ligands: the first pair is named, the others counted.
+      int64_t overlaps = 0;
+      BuildMeter meter(kPolyhedraCancelClockEvery);
       static_assert(sizeof(std::array<float, 3>) == 3 * sizeof(float));
       const auto carts = reinterpret_cast<const float(*)[3]>(cartsCopy.data());
+      auto overlapping = [](const float *p, const float *q) {
+        float d[3];
+        Diff(p, q, d);
+        return Dot(d, d) < kOverlapDistanceSq;
+      };
       for (int32_t i = 0; i < atomCount; ++i) {
-        if (cancel.Step()) {
+        if (meter.Step()) {
           cancelled = true;
           break;
         }
@@ -1324,39 +1408,73 @@ void DefinePolyhedra(CrystalRec *crystal) {
         if (!bondsValid)
           continue;
 
+        // A ligand at the place of the centre or of an earlier ligand (a
+        // pasted atom list, two sites at one place) goes before the search:
+        // the hull of the others is the same, and overlapping points would
+        // make every plane through them degenerate.
+        distinct.clear();
+        for (uint32_t k = 0; k < n; ++k) {
+          const uint32_t ligand = atom.bonds[k];
+          if (meter.Add(distinct.size() + 1)) {
+            cancelled = true;
+            break;
+          }
+          uint32_t other = static_cast<uint32_t>(i);
+          bool covered = overlapping(carts[ligand], atom.cart);
+          for (size_t e = 0; e < distinct.size() && !covered; ++e)
+            if (distinct[e] == ligand || overlapping(carts[distinct[e]], carts[ligand])) {
+              other = distinct[e];
+              covered = true;
+            }
+          if (!covered) {
+            distinct.push_back(ligand);
+          } else if (other != ligand && overlaps++ == 0) {
+            WarnOverlapAtoms(c, other, ligand);
+          }
+        }
+        if (cancelled)
+          break;
+        const uint32_t m = static_cast<uint32_t>(distinct.size());
+        if (m < 3)
+          continue;
+
         candidates.clear();
-        if (n <= 4) {
-          candidates.assign(atom.bonds.begin(), atom.bonds.begin() + n);
+        if (m <= 4) {
+          candidates.assign(distinct.begin(), distinct.end());
         } else {
           ligands.clear();
-          for (uint32_t k = 0; k < n; ++k) {
+          for (uint32_t k = 0; k < m; ++k) {
             LigandEntry e;
-            e.atom = atom.bonds[k];
+            e.atom = distinct[k];
             float d[3];
             Diff(carts[e.atom], atom.cart, d);
             e.distSq = Dot(d, d);
             ligands.push_back(e);
           }
           SortLigands(ligands);
-          ThinLigands(c, atom.cart, ligands);
+          ThinLigands(c, atom.cart, ligands, meter);
           for (const LigandEntry &e : ligands)
             if (e.usable)
               candidates.push_back(e.atom);
         }
 
-        std::optional<Polyhedron> poly =
-            GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup, carts, &shapes);
+        std::optional<Polyhedron> poly = GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()),
+                                                     candidates.data(), &lookup, carts, &shapes, &meter);
+        if (meter.Cancelled()) {
+          cancelled = true;
+          break;
+        }
         if (!poly)
           continue;
 
         // A flat set of ligands: the centre joins as a vertex when it stands
         // clear of their plane.
         if (poly->faceCount == 1) {
-          const float *p0 = carts[atom.bonds[0]];
-          const float *p1 = carts[atom.bonds[1]];
+          const float *p0 = carts[distinct[0]];
+          const float *p1 = carts[distinct[1]];
           const float *p2 = nullptr;
-          for (uint32_t k = 2; k < n; ++k) {
-            const float *pk = carts[atom.bonds[k]];
+          for (uint32_t k = 2; k < m; ++k) {
+            const float *pk = carts[distinct[k]];
             if (!PointsAreColinear(p0, p1, pk)) {
               p2 = pk;
               break;
@@ -1373,7 +1491,11 @@ void DefinePolyhedra(CrystalRec *crystal) {
             if (std::fabs(Dot(offset, normal)) > kPyramidTolerance) {
               candidates.push_back(static_cast<uint32_t>(i));
               poly = GenPolyImpl(crystal, static_cast<uint32_t>(candidates.size()), candidates.data(), &lookup, carts,
-                                 &shapes);
+                                 &shapes, &meter);
+              if (meter.Cancelled()) {
+                cancelled = true;
+                break;
+              }
               if (!poly)
                 continue;
             }
@@ -1386,6 +1508,7 @@ void DefinePolyhedra(CrystalRec *crystal) {
         if (gShowProgress) {
           ++made;
           const float percent = static_cast<float>(made) * 100.0f / static_cast<float>(total);
+          meter.SetPercent(percent);
           if (static_cast<int64_t>(atom.site) != announcedSite) {
             announcedSite = atom.site;
             char text[64];
@@ -1395,6 +1518,12 @@ void DefinePolyhedra(CrystalRec *crystal) {
             WriteProgress("", percent);
           }
         }
+      }
+      if (overlaps > 1) {
+        char text[128];
+        std::snprintf(text, sizeof text, "Warning: %lld more overlapping atoms left out of polyhedra",
+                      static_cast<long long>(overlaps - 1));
+        FWriteColor(text, kWarningColour);
       }
     } catch (const std::bad_alloc &) {
       // Out of memory: the atoms done so far keep their polyhedra.

@@ -100,10 +100,14 @@ bool CompareLigandsByDistance(const LigandEntry &a, const LigandEntry &b);
 
 // Rebuilds every atom's polyhedron from the bonds lists and updates every
 // site's polyhedron display mode (a mode the user chose survives). Leaves the
-// status window open for its caller. The user may cancel a build that runs
-// long enough to show the status window (the host's cancel check,
-// CancelPoll.h): no atom then keeps a polyhedron, the site modes are still
-// set, the status window closes and the Log says so.
+// status window open for its caller. A ligand within the overlap distance
+// (kOverlapDistanceSq) of the centre or of an earlier ligand in the bonds
+// list is left out before the search; the build names the first such pair
+// in the Log and counts the others in one more line. The user may cancel a
+// build that runs long enough to show the status window (the host's cancel
+// check, CancelPoll.h), between centres or within one: no atom then keeps a
+// polyhedron, the site modes are still set, the status window closes and
+// the Log says so.
 void DefinePolyhedra(CrystalRec *crystal);
 
 // A new polyhedron whose candidate vertices are the given atoms; its vertex

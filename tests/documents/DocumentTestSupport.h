@@ -13,6 +13,7 @@
 #include "window/MainWindowData.h"
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -90,6 +91,14 @@ inline std::vector<Named> DataStructures(FakeHost &host, std::string &error) {
     }
   }
   return out;
+}
+
+// The text of one example of resources/examples.
+inline std::string ExampleText(const char *name) {
+  std::ifstream in(std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" / name);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 inline std::vector<std::filesystem::path> ExampleFiles() {

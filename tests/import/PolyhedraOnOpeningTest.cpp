@@ -1,0 +1,123 @@
+// Polyhedra of structures opened from the own text format: atoms repeated at
+// one place, and a centre with so many ligands that its polyhedron takes
+// long.
+#include "../documents/DocumentTestSupport.h"
+
+#include "Polyhedra.h"
+#include "import/OwnTextReader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using doctest::Window;
+
+std::string AtomLine(const char *element, const std::string &label, double x, double y, double z) {
+  char line[128];
+  std::snprintf(line, sizeof line, "%-3s %-8s %.6f %.6f %.6f\n", element, label.c_str(), x, y, z);
+  return line;
+}
+
+// Opens the text as the shell opens a file: with the status window allowed.
+class PolyhedraOnOpening : public ::testing::Test {
+protected:
+  void TearDown() override { gShowProgress = 0; }
+  bool Open(Window &w, const std::string &text) {
+    const fs::path file = fs::temp_directory_path() / (std::to_string(::getpid()) + "-polyhedra.ovtx");
+    std::ofstream(file) << text;
+    gShowProgress = 1;
+    const bool read = ReadTextFile(w.ref(), file);
+    gShowProgress = 0;
+    CloseStatus();
+    fs::remove(file);
+    return read;
+  }
+  FakeHost host;
+};
+
+// An octahedral SF6 whose nearest F line is pasted 300 times, and rock salt
+// with a K site at the Na site: each centre keeps one ligand per
+// place, and the overlap is told once, not once per triple of ligands.
+TEST_F(PolyhedraOnOpening, AtomsRepeatedAtOnePlaceAreToldOnceAndLeftOut) {
+  std::string molecule = "MOLE  SF6\nBMAX  S   F   2.000\nATOM\n" + AtomLine("S", "S1", 0, 0, 0) +
+                         AtomLine("F", "F1", 1.56, 0, 0) + AtomLine("F", "F2", -1.57, 0, 0) +
+                         AtomLine("F", "F3", 0, 1.58, 0) + AtomLine("F", "F4", 0, -1.55, 0) +
+                         AtomLine("F", "F5", 0, 0, 1.54);
+  for (int k = 0; k < 300; k++)
+    molecule += AtomLine("F", "F6", 0, 0, -1.50);
+  std::string crystal = doctest::ExampleText("NaCl.ovtx");
+  const std::string bond = "BMAX  Na  Cl  3.000\n";
+  ASSERT_NE(crystal.find(bond), std::string::npos);
+  crystal.insert(crystal.find(bond) + bond.size(), "BMAX  K   Cl  3.000\n");
+  crystal += AtomLine("K", "K1", 0, 0, 0);
+  struct Case {
+    const std::string &text;
+    const char *centre, *warning;
+  } cases[] = {
+      {molecule, "S1", "Warning: polyhedron contains overlapping atoms: F6 (No. 6) and F6 (No. 7)"},
+      {crystal, "Cl1", "Warning: polyhedron contains overlapping atoms: Na1 ("},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.centre);
+    host.log.clear();
+    host.colouredRuns.clear();
+    Window w(host);
+    ASSERT_TRUE(Open(w, k.text));
+    const std::vector<std::string> lines = host.LogLines();
+    ASSERT_LE(lines.size(), 4u) << host.log.substr(0, 2000);
+    EXPECT_EQ(host.log.find("Zero-length"), std::string::npos);
+    EXPECT_EQ(host.log.find("Polyhedral creation failed"), std::string::npos);
+    EXPECT_NE(host.log.find(k.warning), std::string::npos) << host.log;
+    EXPECT_NE(host.log.find(" more overlapping atoms left out of polyhedra"), std::string::npos) << host.log;
+    // Every centre of the site is an octahedron of six distinct vertices.
+    const CrystalRec &c = w.crystal();
+    int centres = 0;
+    for (const AtomRecord &atom : c.atoms) {
+      if (std::string(c.sites[atom.site].label) != k.centre || atom.bondCount < 12)
+        continue;
+      ++centres;
+      ASSERT_TRUE(atom.polyhedron);
+      EXPECT_EQ(atom.polyhedron->vertexCount, 6u);
+      EXPECT_EQ(atom.polyhedron->faceCount, 8u);
+    }
+    EXPECT_GT(centres, 0);
+  }
+}
+
+// A centre with 120 ligands on a sphere, read last: its thinning and face
+// search alone run long enough to show the status window, and Escape pressed
+// meanwhile stops them.
+TEST_F(PolyhedraOnOpening, EscapeStopsTheLongPolyhedronOfOneCentre) {
+  std::string text = "MOLE  cluster\nBMAX  U   O   2.500\nATOM\n";
+  const int n = 120;
+  const double golden = 3.14159265358979323846 * (3.0 - std::sqrt(5.0));
+  for (int k = 0; k < n; k++) {
+    const double z = 1.0 - 2.0 * (k + 0.5) / n, r = std::sqrt(1.0 - z * z), phi = golden * k;
+    const double radius = 2.0 + 0.002 * (k % 7);
+    text +=
+        AtomLine("O", "O" + std::to_string(k + 1), radius * r * std::cos(phi), radius * r * std::sin(phi), radius * z);
+  }
+  text += AtomLine("U", "U1", 0, 0, 0);
+  Window w(host);
+  host.tick = 10000; // every clock reading moves on 0.01 s
+  host.cancelAnswers = {false, true};
+  ASSERT_TRUE(Open(w, text));
+  const CrystalRec &c = w.crystal();
+  ASSERT_EQ(c.atoms.back().bondCount, static_cast<uint32_t>(n));
+  EXPECT_FALSE(c.atoms.back().polyhedron);
+  EXPECT_NE(host.log.find("Polyhedra cancelled: the structure is shown without polyhedra.\r"), std::string::npos)
+      << host.log;
+  EXPECT_EQ(host.log.find("Polyhedral creation failed"), std::string::npos);
+  EXPECT_TRUE(std::any_of(host.status.begin(), host.status.end(), [](const FakeHost::StatusEvent &e) {
+    return e.shown && e.message == "Defining polyhedra...";
+  }));
+}
+
+} // namespace
