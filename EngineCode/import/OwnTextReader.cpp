@@ -8,6 +8,7 @@
 #include "SpaceGroups.h"
 #include "StructureArrays.h"
 #include "SymmetryCards.h"
+#include "UnitCell.h"
 #include "VectorMath.h"
 #include "ViewOrientation.h"
 #include "documents/CrystalDocument.h"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -266,8 +268,17 @@ void Parser::Card(std::string_view card, std::string_view line, const std::vecto
     }
     c_.symCards[c_.cardCount++] = symcard;
   } else if (card == "OSHF") {
+    // A shift within a cell is kept as read; a larger one loses its whole
+    // cells read in double, so that its fraction survives (UnitCell.h).
     if (Numbers(card, t, 3, v))
-      std::copy(v, v + 3, c_.originShift);
+      for (size_t k = 0; k < 3; k++) {
+        std::string_view token = t[k];
+        if (token.starts_with('+'))
+          token.remove_prefix(1);
+        double typed = v[k];
+        std::from_chars(token.data(), token.data() + token.size(), typed);
+        c_.originShift[k] = std::fabs(v[k]) < 1.0f ? v[k] : ReduceOriginShift(typed);
+      }
   } else if (card == "XYZR") {
     if (Numbers(card, t, 6, v)) {
       if (v[0] > v[1] || v[2] > v[3] || v[4] > v[5]) {

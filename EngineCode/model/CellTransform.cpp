@@ -447,9 +447,12 @@ void MoveOrigin(WindowRef window, float dx, float dy, float dz) {
   if (!CrystalWithSites(window, &crystal))
     return;
   CrystalRec &c = *crystal;
-  const float d[3] = {dx, dy, dz};
+  // Whole cells move nothing: the sites, the shift and the range move by
+  // the fraction alone, and the new shift is summed in double, so that a
+  // large shift keeps its fraction and the sites and the shift move alike.
+  const float d[3] = {ReduceOriginShift(dx), ReduceOriginShift(dy), ReduceOriginShift(dz)};
   for (int i = 0; i < 3; i++)
-    c.originShift[i] += d[i];
+    c.originShift[i] = ReduceOriginShift(static_cast<double>(c.originShift[i]) + static_cast<double>(d[i]));
   for (size_t s = 0; s < UsableSiteSize(c); s++)
     for (int i = 0; i < 3; i++)
       c.sites[s].xyz[i] = MoveIntoCell(c.sites[s].xyz[i] - d[i]);

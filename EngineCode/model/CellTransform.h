@@ -121,9 +121,11 @@ void GetCrystalVerticalDirection(const CrystalRec &crystal, float v[3]);
 
 // ---- The transformations of a window's crystal --------------------------------------
 
-// Shifts the origin by a fractional vector: the origin shift gains it, every
-// site loses it (wrapped into the cell with `MoveIntoCell`), so does the
-// plot range; the crystal is rebuilt and the window marked modified.
+// Shifts the origin by a fractional vector, its whole cells left out
+// (`ReduceOriginShift`): the origin shift gains it (the sum reduced the
+// same way), every site loses it (wrapped into the cell with
+// `MoveIntoCell`), so does the plot range; the crystal is rebuilt and the
+// window marked modified.
 void MoveOrigin(WindowRef window, float dx, float dy, float dz);
 
 // Site coordinates of the supercell: per old site, in order, na x nb x nc

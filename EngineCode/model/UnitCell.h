@@ -52,8 +52,22 @@ bool CoordinateCoincides(float a, float b);
 // True when all three wrapped components coincide.
 bool PositionsCoincide(const float a[3], const float b[3]);
 
+// ---- Origin shift -------------------------------------------------------------
+// A shift moved by whole cells gives the same structure: the rotations are
+// integral, so the images move by whole cells too. Every path by which a
+// shift enters or is added (the operators, Move Origin, the editors, the
+// text format) brings it here.
+
+// A component of the origin shift as it is kept: within a cell
+// (|shift| < 1) it stays as given, bit for bit (-0.25 stays -0.25); a larger
+// one loses its whole cells, in double precision before the rounding to
+// float, so that its fraction is not lost to its magnitude (100000.3 gives
+// 0.3, 4000 gives 0). A value that is not finite gives 0.
+float ReduceOriginShift(double shift);
+
 // The image of x under the operator about the origin shift o, per component
-// sum_j R_ij (x_j + o_j) + t_i - o_i, not wrapped.
+// sum_j R_ij (x_j + o_j) + t_i - o_i, not wrapped; o is taken reduced
+// (`ReduceOriginShift`), which changes the image by whole cells at most.
 void ApplySymmetryOperator(const GEP &op, const float xyz[3], const float originShift[3], double out[3]);
 
 // ---- Operators --------------------------------------------------------------

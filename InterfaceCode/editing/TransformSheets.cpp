@@ -170,15 +170,19 @@ public:
     }
     if (command != kSheetOK)
       return kEventNotHandledErr;
+    double typed[3];
     float xyz[3];
-    for (int i = 0; i < 3; i++)
-      xyz[i] = static_cast<float>(FieldValue(this, 4 + i));
+    for (int i = 0; i < 3; i++) {
+      typed[i] = FieldValue(this, 4 + i);
+      xyz[i] = static_cast<float>(typed[i]);
+    }
     if (!OriginShiftValid(xyz)) {
       SysBeep();
       return 0;
     }
-    for (float &v : xyz)
-      v = MoveIntoCell(v);
+    // Whole cells go in double, before the float would round the fraction.
+    for (int i = 0; i < 3; i++)
+      xyz[i] = MoveIntoCell(ReduceOriginShift(typed[i]));
     WindowRef window = window_;
     accept();
     SaveMoveOrigin(xyz[0], xyz[1], xyz[2]);

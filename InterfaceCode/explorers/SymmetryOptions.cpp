@@ -10,6 +10,7 @@
 #include "HostServices.h"
 #include "SpaceGroups.h"
 #include "SymmetryCards.h"
+#include "UnitCell.h"
 #include "Utilities.h"
 
 #include <QAbstractTableModel>
@@ -425,8 +426,8 @@ bool SymmetryOptionsDialog::TryOK() {
     rec_->latticeLetter = kLatticeLetterOrder[std::clamp(item, 1, 7) - 1];
   }
   for (int i = 0; i < 3; i++)
-    rec_->originOffset[i] =
-        SnapOriginOffset(float(CharsToReal(FindControl<QLineEdit>(this, kOffsetXID + i)->text().toStdString())));
+    rec_->originOffset[i] = SnapOriginOffset(
+        ReduceOriginShift(CharsToReal(FindControl<QLineEdit>(this, kOffsetXID + i)->text().toStdString())));
   rec_->constrainCell = FindControl<QCheckBox>(this, kConstrainID)->isChecked();
   return true;
 }

@@ -111,6 +111,18 @@ TEST_F(TransformSheets, MoveOriginBeepsAtNoShiftAndWrapsTheShift) {
   EXPECT_FALSE(again->isVisible());
 }
 
+// A shift typed far beyond the cell keeps its fraction: whole cells go
+// before the float would round it (0.296875 for 100000.3).
+TEST_F(TransformSheets, MoveOriginKeepsTheFractionOfAFarShift) {
+  CrystalRec *c = OpenExample("NaCl.ovtx");
+  ASSERT_NE(c, nullptr);
+  QDialog *sheet = Sheet(kCmdMoveOrigin);
+  ASSERT_NE(sheet, nullptr);
+  Type(sheet, 4, "100000.3");
+  EXPECT_TRUE(ClosesOnOK(MoveOriginSheetEventHandler, sheet));
+  EXPECT_EQ(c->originShift[0], 0.3f);
+}
+
 TEST_F(TransformSheets, FacePresetFillsTheRowsAndTransforms) {
   CrystalRec *c = OpenExample("Rutile.ovtx");
   ASSERT_NE(c, nullptr);

@@ -330,6 +330,7 @@ TEST_F(Explorers, SymmetryOptionsListsAGroupAndReturnsCustomOperators) {
     EXPECT_EQ(std::string(CardText(r->cards[1])), keep2);
     FindControl<QLineEdit>(d, 14)->setText("0.1667");
     FindControl<QLineEdit>(d, 15)->setText("0.334");
+    FindControl<QLineEdit>(d, 16)->setText("100000.3"); // whole cells go before the float rounds the fraction
     d->HandleCommand(FourCharsToLong("ok  "));
   };
   ASSERT_EQ(GetSymmetryOptions(&rec), 1);
@@ -338,6 +339,7 @@ TEST_F(Explorers, SymmetryOptionsListsAGroupAndReturnsCustomOperators) {
   EXPECT_EQ(rec.latticeLetter, 'I');
   EXPECT_EQ(rec.originOffset[0], 1.0f / 6.0f);
   EXPECT_EQ(rec.originOffset[1], 0.334f);
+  EXPECT_EQ(rec.originOffset[2], 0.3f);
   EXPECT_NE(gHost->log.find("   -x       -y       +z  \r1/2-x    1/2-y    1/2+z  \r"), std::string::npos)
       << gHost->log;
 }
