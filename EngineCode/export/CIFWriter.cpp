@@ -7,6 +7,7 @@
 #include "EllipsoidMaths.h"
 #include "SpaceGroups.h"
 #include "SymmetryCards.h"
+#include "UnitCell.h"
 #include "window/MainWindowData.h"
 
 #include <cctype>
@@ -231,8 +232,10 @@ std::string FormatCIFFile(const CrystalRec &c, std::string_view title, std::stri
         break;
       const std::string e = ElementText(site.elements[k]);
       Appendf(o, "%6s    %c%c %6.4f", label.c_str(), e[0], e[1], double{site.occupancies[k]});
-      Appendf(o, "  %10.4f%10.4f%10.4f", double{site.xyz[0] + c.originShift[0]},
-              double{site.xyz[1] + c.originShift[1]}, double{site.xyz[2] + c.originShift[2]});
+      // A shift of whole cells moves no atom: only its fraction is added.
+      Appendf(o, "  %10.4f%10.4f%10.4f", double{site.xyz[0] + ReduceOriginShift(c.originShift[0])},
+              double{site.xyz[1] + ReduceOriginShift(c.originShift[1])},
+              double{site.xyz[2] + ReduceOriginShift(c.originShift[2])});
       if (c.ellipsoidData) {
         if (site.displacementType == kDisplacementIsotropic)
           Appendf(o, "%10.4f", double{site.isoValue});

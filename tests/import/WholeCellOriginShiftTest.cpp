@@ -6,6 +6,7 @@
 
 #include "CellTransform.h"
 #include "documents/CrystalDocument.h"
+#include "export/CIFWriter.h"
 #include "import/OwnTextReader.h"
 
 #include <gtest/gtest.h>
@@ -135,6 +136,8 @@ TEST_F(WholeCellOriginShift, ADocumentsFarShiftBuildsTheSameCrystal) {
   ASSERT_TRUE(RunNewCrystal(opened.ref(), false, true, false));
   ExpectSameAtoms(plain.crystal(), opened.crystal());
   ExpectCalciteGeometry(opened.crystal());
+  // The CIF lists the sites where the unshifted crystal has them.
+  EXPECT_EQ(FormatCIFFile(opened.crystal(), "calcite", "", ""), FormatCIFFile(plain.crystal(), "calcite", "", ""));
 }
 
 } // namespace
