@@ -5,13 +5,17 @@
 #include "window/MainWindowData.h"
 
 #include "Alerts.h"
+#include "BondSearch.h"
+#include "HostServices.h"
 #include "SpaceGroups.h"
 #include "SymmetryCards.h"
 #include "VectorMath.h"
 #include "documents/FileBuffer.h"
 #include "import/TextNumbers.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -34,6 +38,64 @@ std::string PadLabel(const std::string &label, size_t width) {
   return label.size() >= width ? label : label + std::string(width - label.size(), ' ');
 }
 
+// Every bond of the lists once, as (lower << 32 | higher) atom indices, sorted.
+std::vector<uint64_t> BondPairs(const CrystalRec &c) {
+  const size_t nAtoms = UsableAtomSize(c);
+  std::vector<uint64_t> pairs;
+  for (size_t i = 0; i < nAtoms; i++)
+    for (uint32_t j : c.atoms[i].bonds)
+      if (j < nAtoms && j != i)
+        pairs.push_back(uint64_t(std::min<size_t>(i, j)) << 32 | std::max<size_t>(i, j));
+  std::sort(pairs.begin(), pairs.end());
+  pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+  return pairs;
+}
+
+// The bonds of the structure that the file does not give back. The file
+// keeps the bond specifications alone, and its reader takes each as written:
+// the maximum length in three decimals, the minimum 0. The bonds a search
+// over those specifications finds are compared with the structure's own;
+// the others (made by hand, by Saturate with Hydrogen, ...) are counted.
+// -1 when the search did not finish.
+int64_t BondsNotGivenBySpecifications(const CrystalRec &c) {
+  const std::vector<uint64_t> bonds = BondPairs(c);
+  if (bonds.empty())
+    return 0;
+  CrystalRec reread = c;
+  reread.bondSpecCount = 0;
+  const int specs = std::clamp(c.bondSpecCount, 0, kMaxBondSpecs);
+  for (int k = 0; k < specs; k++) {
+    BondSpec s = c.bondSpecs[static_cast<size_t>(k)];
+    const std::optional<float> written = ParseFloatToken(F(s.maxLength, 3));
+    if (!written || *written <= 0.0f)
+      continue; // read back as no specification
+    s.minLength = 0.0f;
+    s.maxLength = *written;
+    reread.bondSpecs[static_cast<size_t>(reread.bondSpecCount++)] = s;
+  }
+  TurboGenerateBonds(&reread);
+  if (TurboLastBondSearchEnd() != BondSearchEnd::Complete)
+    return -1;
+  const std::vector<uint64_t> given = BondPairs(reread);
+  std::vector<uint64_t> missing;
+  std::set_difference(bonds.begin(), bonds.end(), given.begin(), given.end(), std::back_inserter(missing));
+  return static_cast<int64_t>(missing.size());
+}
+
+// Tells in the Log how many bonds a written text file leaves out.
+void NoteBondsNotWritten(const CrystalRec &c) {
+  const int64_t n = BondsNotGivenBySpecifications(c);
+  if (n <= 0)
+    return;
+  char text[320];
+  std::snprintf(text, sizeof text,
+                n == 1 ? "%lld bond of this structure is not written: a text file keeps only the bond "
+                         "specifications, and they do not give it. The Orvalisphere document keeps it."
+                       : "%lld bonds of this structure are not written: a text file keeps only the bond "
+                         "specifications, and they do not give them. The Orvalisphere document keeps them.",
+                static_cast<long long>(n));
+  FWrite(text);
+}
 
 } // namespace
 
@@ -287,7 +349,7 @@ void DoWriteDozurezFile(WindowRef window) {
     return;
   static const TextExportKind kOwnTextKind{"Save Orvalisphere text file", ".ovtx", "Creating a new input file...",
                                            nullptr};
-  RunTextExport(window, kOwnTextKind, [&](const ExportContext &ctx) {
-    return FormatTextFile(*c, TitleAsAscii(ctx.title), ctx.notes);
-  });
+  if (RunTextExport(window, kOwnTextKind,
+                    [&](const ExportContext &ctx) { return FormatTextFile(*c, TitleAsAscii(ctx.title), ctx.notes); }))
+    NoteBondsNotWritten(*c);
 }

@@ -2,8 +2,10 @@
 // views saved as documents or the favourites converted, and a movie with one
 // frame per view. Each batch loads the entries one at a time into a
 // structure window of its own (the front window's document stays as it is),
-// stepping on a timer of the main loop; the cancel keys stop it, and the
-// entries that failed are listed in the Log at its end.
+// stepping on a timer of the main loop; the cancel keys stop it. Text files
+// are read as Open reads them. Every entry a batch skips or fails, and every
+// view that gives the movie no frame, is named in red in the Log with the
+// reason.
 #include "overview/OverviewPrivate.h"
 
 #include "shell/FileCommands.h"
@@ -31,6 +33,7 @@ enum class BatchKind { kExport, kSaveViews, kConvertFavourites, kMovie };
 struct Entry {
   std::filesystem::path file;
   uint32_t type = 0;
+  std::string name; // how the Log names it: the file's name, or a view's caption
 };
 
 struct Batch {
@@ -46,6 +49,7 @@ struct Batch {
   uint32_t exporterType = 0;
   uint8_t savedFastRotation = 0;
   std::vector<std::string> failures;
+  std::string endReason; // why the entries not reached were skipped
   QTimer *timer = nullptr;
 } gBatch;
 
@@ -78,9 +82,12 @@ bool BeginBatch(BatchKind kind) {
   gBatch.failures.clear();
   gBatch.next = 0;
   const int n = GetNumThumbnails();
+  // The Views hold cache documents: the Log names a view by its caption.
+  const bool views = gOverviewTabChoice == kViewsTab;
   for (int i = 0; i < n; i++)
     if (CachedFileRecord *r = GetCachePtrWithRectID(i))
-      gBatch.entries.push_back(Entry{r->fileRef, r->fileType});
+      gBatch.entries.push_back(
+          Entry{r->fileRef, r->fileType, "\"" + (views ? r->caption : r->fileRef.filename().string()) + "\""});
   SelectThumbnail(0);
   if (gBatch.entries.empty() || !gSelectedCachePtr) {
     if (HostServices *host = GetHostServices())
@@ -96,9 +103,20 @@ bool BeginBatch(BatchKind kind) {
   gOverviewPlayInProgress = 1;
   gProhibitErrorAlerts = kind != BatchKind::kMovie;
   gBatch.active = true;
+  gBatch.endReason = "the batch was cancelled";
   MyCheckForUserCancelEvent(); // a cancel key pressed before the start does not count
   BatchTimer()->start(0);
   return true;
+}
+
+// The Log's line for an entry that gave nothing, and why.
+std::string SkippedLine(size_t k, const std::string &reason) {
+  const Entry &entry = gBatch.entries[k];
+  if (gBatch.kind != BatchKind::kMovie)
+    return "Skipped " + entry.name + ": " + reason;
+  char line[80];
+  std::snprintf(line, sizeof line, "skipping frame %ld of %ld", long(k + 1), long(gBatch.entries.size()));
+  return std::string(line) + " (" + entry.name + "): " + reason;
 }
 
 void EndBatch() {
@@ -107,14 +125,20 @@ void EndBatch() {
   gBatch.active = false;
   if (gBatch.timer)
     gBatch.timer->stop();
+  for (size_t k = gBatch.next; k < gBatch.entries.size(); k++)
+    gBatch.failures.push_back(SkippedLine(k, gBatch.endReason));
   gOverviewPlayInProgress = 0;
   gProhibitErrorAlerts = 0;
   SetCocoaCursor(kArrowCursor);
   if (gBatch.kind == BatchKind::kMovie) {
     WriteStatus("Closing movie file");
-    gRecordingVideo = 0;
     gUseFastRotn = gBatch.savedFastRotation;
-    ConcludeMovie(false, gPrefs.playLoop != 0, gPrefs.playMode == 2, false);
+    if (createMovie.framesSubmitted > 0 || !MovieIsRolling()) {
+      ConcludeMovie(false, gPrefs.playLoop != 0, gPrefs.playMode == 2, false);
+    } else {
+      ResetMovie(); // a movie without a frame is no movie: the file goes
+      gBatch.failures.push_back("No movie was written: none of the views gave it a frame.");
+    }
     CloseStatus();
   }
   CloseOverviewWorkWindow(gBatch.window);
@@ -163,7 +187,8 @@ bool WriteEntry(const Entry &entry, WindowRef window, std::string *reason) {
       }
       return true;
     }
-    // An older document: a new one beside it; the old file stays.
+    // An older document or a text file: a new document beside it; the old
+    // file stays.
     const std::filesystem::path folder = entry.file.parent_path();
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) {
@@ -217,41 +242,59 @@ void OverviewBatchStep() {
     EndBatch();
     return;
   }
-  const size_t k = gBatch.next++;
+  const size_t k = gBatch.next;
   const Entry entry = gBatch.entries[k];
   CachedFileRecord *record = FindRecord(entry.file);
   if (!record) {
-    EndBatch(); // the entry left the list
+    gBatch.endReason = "the batch stopped when " + entry.name + " left the list";
+    EndBatch();
     return;
   }
   gSelectedCachePtr = record;
   DoScrollThumbnailsToSelection();
   WindowRef window = gBatch.window;
   if (!PrepareOverviewWorkWindow(window)) {
-    EndBatch(); // the batch's window was closed
+    gBatch.endReason = "the batch's window was closed";
+    EndBatch();
     return;
   }
-  char line[160];
+  gBatch.next++;
+  std::string reason;
   if (gBatch.kind == BatchKind::kMovie) {
+    char line[160];
     const long n = long(gBatch.entries.size());
     std::snprintf(line, sizeof line, "Recording movie (frame %ld of %ld)", long(k + 1), n);
     WriteProgress(line, float(long(k + 1) * 100 / n));
-    LoadCacheRecordIntoWindow(record, window);
-    if (!IsWindowFileOpen(window)) {
-      std::snprintf(line, sizeof line, "skipping frame %ld of %ld", long(k + 1), n);
-      FWriteColor(line, kRGBRed);
-    }
-  } else if (entry.type != 0 && entry.type != kTextFileType) {
-    LoadCacheRecordIntoWindow(record, window);
-    std::string reason;
-    if (!IsWindowFileOpen(window) || !GetWindowCrystal(window))
+    // The plot of the loaded view is the frame: the movie records the
+    // front window, so another window that took the focus meanwhile (the
+    // user's, once the save dialog has gone) gives it back; and recording
+    // is on only for the load, so that no other plot between the steps (a
+    // pending full-quality replot) adds a frame.
+    if (MainWindow *w = GetMainWindow(window))
+      BringGraphWindowToFront(w);
+    const uint32_t frames = createMovie.framesSubmitted;
+    gRecordingVideo = 1;
+    const bool loaded = LoadCacheRecordIntoWindow(record, window) && IsWindowFileOpen(window);
+    gRecordingVideo = 0;
+    if (!loaded)
+      reason = "the view could not be read";
+    else if (!MovieIsRolling())
+      reason = "the movie was stopped";
+    else if (createMovie.framesSubmitted == frames)
+      reason = "no picture of it was recorded";
+  } else {
+    // Documents and text files alike are read as Open reads them.
+    if (!LoadCacheRecordIntoWindow(record, window) || !IsWindowFileOpen(window) || !GetWindowCrystal(window))
       reason = "it could not be read";
     else
       WriteEntry(entry, window, &reason);
-    if (!reason.empty())
-      gBatch.failures.push_back("Skipped \"" + entry.file.filename().string() + "\": " + reason);
   }
-  if (MyCheckForUserCancelEvent() || gBatch.next >= gBatch.entries.size())
+  if (!reason.empty())
+    gBatch.failures.push_back(SkippedLine(k, reason));
+  const bool movieStopped = gBatch.kind == BatchKind::kMovie && !MovieIsRolling();
+  if (movieStopped)
+    gBatch.endReason = "the movie was stopped";
+  if (movieStopped || MyCheckForUserCancelEvent() || gBatch.next >= gBatch.entries.size())
     EndBatch();
 }
 
@@ -268,8 +311,9 @@ void DoExportGraphicsFromCacheFiles() {
   const GraphicsExporter *exporter = FindGraphicsExporter(type);
   if (!exporter || exporter->extension.empty())
     return;
-  const std::optional<std::filesystem::path> folder =
-      GetOverviewDialogs().GetFolder("Choose a folder to save the views into");
+  const std::optional<std::filesystem::path> folder = GetOverviewDialogs().GetFolder(
+      gOverviewTabChoice == kFavouritesTab ? "Choose a folder to save the favourites into"
+                                           : "Choose a folder to save the views into");
   if (!folder)
     return;
   gBatch.folder = *folder;
@@ -314,6 +358,9 @@ void DoMakeMovieFromCachedViews() {
   gBatch.window = OpenOverviewWorkWindow();
   if (!gBatch.window)
     return;
+  // The movie records the front window: this one.
+  if (MainWindow *w = GetMainWindow(gBatch.window))
+    BringGraphWindowToFront(w);
   ResetOffScreen(gBatch.window);
   const ovgfx::PixelBuffer *image = WindowMovieImage(gBatch.window);
   Rect bounds;
@@ -326,9 +373,7 @@ void DoMakeMovieFromCachedViews() {
   }
   gBatch.savedFastRotation = gUseFastRotn;
   gUseFastRotn = 0;
-  gRecordingVideo = 1;
   if (!BeginBatch(BatchKind::kMovie)) {
-    gRecordingVideo = 0;
     gUseFastRotn = gBatch.savedFastRotation;
     ConcludeMovie(false, false, false, false);
     CloseOverviewWorkWindow(gBatch.window);

@@ -495,6 +495,51 @@ TEST_F(TextExportTest, CommandsDialogsAndBadInputs) {
   EXPECT_NE(FormatMacMoleculeFile(many, "t", "1").find("\nZ = "), std::string::npos);
 }
 
+// The own text file keeps the bond specifications alone: the Log says how
+// many bonds they do not give, each bond counted once, and nothing when
+// they give every bond.
+TEST_F(TextExportTest, OwnTextFileSaysHowManyBondsItLeavesOut) {
+  Window w(host);
+  const struct {
+    const char *example;
+    int handMade;
+    const char *note; // empty: no note
+  } cases[] = {
+      {"Rutile", 0, ""},
+      {"Benzene", 0, ""},
+      {"Benzene", 1,
+       "1 bond of this structure is not written: a text file keeps only the bond specifications, and "
+       "they do not give it. The Orvalisphere document keeps it."},
+      {"Benzene", 2,
+       "2 bonds of this structure are not written: a text file keeps only the bond specifications, "
+       "and they do not give them. The Orvalisphere document keeps them."},
+  };
+  for (const auto &t : cases) {
+    w.crystal() = Example(t.example);
+    SetWindowFileOpen(w.ref(), true);
+    CrystalRec &c = w.crystal();
+    // Bonds made by hand, as the add-bond tool makes them, between atoms
+    // that are not bonded.
+    int made = 0;
+    for (uint32_t i = 0; made < t.handMade && i < c.atoms.size(); i++)
+      for (uint32_t j = i + 1; j < c.atoms.size(); j++)
+        if (std::find(c.atoms[i].bonds.begin(), c.atoms[i].bonds.end(), j) == c.atoms[i].bonds.end()) {
+          ASSERT_TRUE(AddBondListEntry(&c, int32_t(i), int32_t(j)));
+          made++;
+          break;
+        }
+    ASSERT_EQ(made, t.handMade);
+    host.log.clear();
+    host.savePaths = {dir / "bonds.ovtx"};
+    ASSERT_EQ(DoExportCommand(w.ref(), FourCharsToLong("xOVT")), 0);
+    ASSERT_GT(std::filesystem::file_size(dir / "bonds.ovtx"), 100u);
+    if (*t.note)
+      EXPECT_EQ(host.log, std::string(t.note) + "\r") << t.example << " " << t.handMade;
+    else
+      EXPECT_EQ(host.log.find("not written"), std::string::npos) << t.example << ": " << host.log;
+  }
+}
+
 // Writes the CIF, PDB and report of every data structure, with what the
 // readers should find, for tests/oracle/export_oracle.py; skipped unless asked.
 TEST_F(TextExportTest, OracleDump) {

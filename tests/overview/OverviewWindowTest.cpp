@@ -52,6 +52,7 @@ public:
   std::deque<fs::path> savePaths;
   std::vector<std::string> sounds;
   uint64_t now = 1000000;
+  std::function<void()> duringSaveDialog; // what happens while the save dialog shows
   int RunAlert(const AlertRequest &alert) override {
     alerts.push_back(alert);
     return 1;
@@ -59,6 +60,8 @@ public:
   uint64_t NowMicroseconds() override { return now; }
   int SaveFileDialog(std::string_view prompt, std::string_view, fs::path *file) override {
     saveDialogs.emplace_back(prompt);
+    if (duringSaveDialog)
+      duringSaveDialog();
     if (savePaths.empty())
       return kUserCanceledErr;
     *file = savePaths.front();
@@ -531,30 +534,37 @@ TEST_F(OverviewTest, PlayOptionsDialogPresetsAndSeconds) {
   SetPlayDialogRunner(nullptr);
 }
 
-TEST_F(OverviewTest, PictureBatchSkipsTextFilesAndWritesEachDocumentOnce) {
+// The picture options dialog answers PNG at this size and resolution.
+static void AnswerPictureOptions(int32_t width, int32_t height, float resolution) {
+  gExportGraphicsPanelHooks.runDialog = [=](ExportGraphicsRecord &rec, uint32_t *type) {
+    rec.pixelWidth = width;
+    rec.pixelHeight = height;
+    rec.resolution = resolution;
+    *type = kPNGFileType;
+    return true;
+  };
+}
+
+TEST_F(OverviewTest, PictureBatchWritesEachEntryOnceTextFilesToo) {
   WindowRef w = OpenExample("NaCl.ovtx");
   const fs::path doc = gProgram->Temp() / "Salt crystal.ovdf";
   ASSERT_TRUE(DoWriteCrystalFile(w, doc));
+  DestroyRecentFiles();
   AddRecentFile(doc);
-  AddRecentFile(ExamplesFolder() / "NaCl.ovtx"); // a text file: skipped
+  AddRecentFile(ExamplesFolder() / "Rutile.ovtx"); // a text file, read as Open reads it
   DoOverviewTabChoice(kRecentTab);
   ASSERT_EQ(GetNumThumbnails(), 2);
   const fs::path folder = gProgram->Temp() / "pictures";
   fs::create_directories(folder);
   gDialogs.folder = folder;
-  gExportGraphicsPanelHooks.runDialog = [](ExportGraphicsRecord &rec, uint32_t *type) {
-    rec.pixelWidth = 240;
-    rec.pixelHeight = 180;
-    rec.resolution = 144;
-    *type = kPNGFileType;
-    return true;
-  };
+  AnswerPictureOptions(240, 180, 144);
   ASSERT_EQ(ProcessCommand(kCmdExportCached), kNoErr);
   while (OverviewBatchRunning())
     OverviewBatchStep();
   const fs::path picture = folder / "Salt crystal.png";
   ASSERT_TRUE(fs::exists(picture));
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+  EXPECT_TRUE(fs::exists(folder / "Rutile, TiO2.png")); // the title card names it
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
   // ImageMagick reads the size and the density written.
   int width = 0, height = 0;
   double density = 0;
@@ -618,6 +628,93 @@ TEST_F(OverviewTest, SavingViewsGivesEachItsOwnFileAndLogsFailures) {
     OverviewBatchStep();
   const QString log = GetLogStore()->PlainText();
   EXPECT_TRUE(log.contains("Skipped \"broken.ovdf\": it could not be read")) << log.right(300).toStdString();
+  EXPECT_TRUE(gHost->alerts.empty());
+}
+
+namespace {
+
+// The Log's red lines that hold `text`.
+int RedLogLines(const QString &text) {
+  int n = 0;
+  for (QTextBlock b = GetLogStore()->Document()->begin(); b.isValid(); b = b.next())
+    if (b.text().contains(text) && !b.begin().atEnd() &&
+        b.begin().fragment().charFormat().foreground().color() == QColor(Qt::red))
+      n++;
+  return n;
+}
+
+int FilesIn(const fs::path &folder) {
+  return int(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+// Runs a batch as the program does: on its timer, with the events between.
+void RunBatchOnItsTimer() {
+  for (int k = 0; k < 2000 && OverviewBatchRunning(); k++)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_FALSE(OverviewBatchRunning());
+}
+
+} // namespace
+
+TEST_F(OverviewTest, FavouriteBatchesReadTextFilesAndNameEveryEntryTheySkip) {
+  const fs::path folder = gProgram->Temp() / "text favourites";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  fs::copy_file(ExamplesFolder() / "NaCl.ovtx", folder / "NaCl.ovtx");
+  fs::copy_file(ExamplesFolder() / "Benzene.ovtx", folder / "Benzene.ovtx");
+  std::ofstream(folder / "unreadable.ovtx") << "no structure in here\n";
+  for (const char *name : {"NaCl.ovtx", "unreadable.ovtx", "Benzene.ovtx"})
+    ASSERT_TRUE(DoCacheFavouriteFile(folder / name, nullptr));
+  ASSERT_TRUE(DoCacheFavouriteFile(ExamplesFolder() / "Quartz.ovtx", nullptr)); // one of the program's own
+  OpenExample("Rutile.ovtx");
+  DoOverviewTabChoice(kFavouritesTab);
+  ASSERT_EQ(GetNumThumbnails(), 4);
+  const QString unreadable = "Skipped \"unreadable.ovtx\": it could not be read";
+  const int before = RedLogLines(unreadable);
+
+  const fs::path pictures = gProgram->Temp() / "favourite pictures";
+  fs::create_directories(pictures);
+  gDialogs.folder = pictures;
+  AnswerPictureOptions(120, 90, 72);
+  ASSERT_EQ(ProcessCommand(kCmdExportCached), kNoErr);
+  EXPECT_EQ(gDialogs.asked.back(), "Choose a folder to save the favourites into");
+  RunBatchOnItsTimer();
+  EXPECT_TRUE(fs::exists(pictures / "Halite (rock salt), NaCl.png"));
+  EXPECT_TRUE(fs::exists(pictures / "Benzene, C6H6.png"));
+  EXPECT_EQ(FilesIn(pictures), 3);
+  EXPECT_EQ(RedLogLines(unreadable), before + 1);
+
+  // Converting: a document beside each text file; the program's own
+  // samples stay as they are, and say so.
+  const int samples = RedLogLines("Skipped \"Quartz.ovtx\": the program's own samples are left as they are");
+  ASSERT_EQ(ProcessCommand(kCmdSaveCached), kNoErr);
+  RunBatchOnItsTimer();
+  EXPECT_TRUE(fs::exists(folder / "Halite (rock salt), NaCl.ovdf"));
+  EXPECT_TRUE(fs::exists(folder / "Benzene, C6H6.ovmf"));
+  EXPECT_EQ(FilesIn(folder), 5);
+  EXPECT_EQ(RedLogLines(unreadable), before + 2);
+  EXPECT_EQ(RedLogLines("Skipped \"Quartz.ovtx\": the program's own samples are left as they are"), samples + 1);
+  EXPECT_TRUE(gHost->alerts.empty());
+}
+
+TEST_F(OverviewTest, MovieOfViewsHasAFramePerViewWhenTheUsersWindowTakesTheFocusBack) {
+  WindowRef w = WindowWithViews(2);
+  const fs::path movie = gProgram->Temp() / "two views.mov";
+  gHost->savePaths.push_back(movie);
+  // The save dialog takes the focus; once it is gone, the window manager
+  // gives it back to the user's window.
+  gHost->duringSaveDialog = [w] {
+    GetOverviewWindow()->activateWindow();
+    QCoreApplication::processEvents();
+    GetMainWindow(w)->activateWindow();
+  };
+  ASSERT_EQ(ProcessCommand(kCmdMakeMovie), kNoErr);
+  gHost->duringSaveDialog = nullptr;
+  RunBatchOnItsTimer();
+  ASSERT_TRUE(fs::exists(movie));
+  EXPECT_EQ(Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 '" +
+                movie.string() + "'"),
+            "2\n");
   EXPECT_TRUE(gHost->alerts.empty());
 }
 
