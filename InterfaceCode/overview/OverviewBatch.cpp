@@ -313,6 +313,7 @@ void DoExportGraphicsFromCacheFiles() {
     return;
   const std::optional<std::filesystem::path> folder = GetOverviewDialogs().GetFolder(
       gOverviewTabChoice == kFavouritesTab ? "Choose a folder to save the favourites into"
+      : gOverviewTabChoice == kRecentTab   ? "Choose a folder to save the recent files into"
                                            : "Choose a folder to save the views into");
   if (!folder)
     return;

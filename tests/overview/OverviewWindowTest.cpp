@@ -559,6 +559,7 @@ TEST_F(OverviewTest, PictureBatchWritesEachEntryOnceTextFilesToo) {
   gDialogs.folder = folder;
   AnswerPictureOptions(240, 180, 144);
   ASSERT_EQ(ProcessCommand(kCmdExportCached), kNoErr);
+  EXPECT_EQ(gDialogs.asked.back(), "Choose a folder to save the recent files into");
   while (OverviewBatchRunning())
     OverviewBatchStep();
   const fs::path picture = folder / "Salt crystal.png";
