@@ -55,15 +55,15 @@ template <typename Write> void Export(benchmark::State &state, const char *suffi
     state.PauseTiming();
     std::filesystem::remove(path);
     state.ResumeTiming();
-    std::FILE *f = std::fopen(path.c_str(), "wb");
+    AtomicFileWriter out(path);
     Export3DContext ctx;
     ctx.gXP = &c;
     {
-      ExportStream stream(f);
+      ExportStream stream(out);
       ctx.gFP = &stream;
       write(ctx);
     }
-    std::fclose(f);
+    out.Commit();
     triangles = ctx.gTriangles;
   }
   state.counters["atoms"] = double(c.atomCount);

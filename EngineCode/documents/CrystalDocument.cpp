@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 DocumentWindowHooks gDocumentWindowHooks;
 
@@ -701,7 +703,48 @@ bool WriteCrystalFile(const CrystalRec &crystal, const DocumentExtras &extras, c
                                    "); the file on disk was left as it was.");
     return false;
   }
+  // What saves of this document that were killed part way left behind.
+  RemoveStaleTemporaries(file);
   return true;
+}
+
+namespace {
+
+// The file's modification time (nanoseconds since the epoch) and size;
+// false when it cannot be examined.
+bool FileTimeAndSize(const std::filesystem::path &file, int64_t *time, int64_t *size) {
+  struct stat st = {};
+  if (::stat(file.c_str(), &st) != 0)
+    return false;
+  *time = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  *size = int64_t{st.st_size};
+  return true;
+}
+
+} // namespace
+
+void NoteDocumentFileOnDisk(WindowRef window, const std::filesystem::path &file) {
+  MainWindowData *data = GetMainWindowData(window);
+  if (!data)
+    return;
+  data->notedFile.clear();
+  if (FileTimeAndSize(file, &data->notedFileTime, &data->notedFileSize))
+    data->notedFile = file;
+}
+
+bool DocumentChangedOnDisk(WindowRef window, const std::filesystem::path &file) {
+  const MainWindowData *data = GetMainWindowData(window);
+  int64_t time = 0, size = 0;
+  if (!data || data->notedFile.empty() || data->notedFile != file || !FileTimeAndSize(file, &time, &size))
+    return false;
+  return time != data->notedFileTime || size != data->notedFileSize;
+}
+
+bool IsDocumentReadOnly(const std::filesystem::path &file) {
+  struct stat st = {};
+  if (::stat(file.c_str(), &st) != 0)
+    return false; // nothing there to overwrite
+  return ::access(file.c_str(), W_OK) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
 bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file) {

@@ -110,9 +110,22 @@ inline constexpr const char *kDocumentWriteAlert = "The document could not be sa
 // on failure.
 bool ReadCrystalFile(CrystalRec *crystal, const std::filesystem::path &file, DocumentExtras *extras = nullptr);
 // Writes the structure as a document: to a temporary file in the same
-// folder, flushed and renamed over `file`, so a failed save keeps the old
-// file. False, with a stop alert, on failure.
+// folder, flushed and renamed over `file` (see files/AtomicFileWriter.h), so
+// a failed save keeps the old file. A saved document's folder loses the
+// temporary files that earlier, interrupted saves of it left. False, with a
+// stop alert, on failure.
 bool WriteCrystalFile(const CrystalRec &crystal, const DocumentExtras &extras, const std::filesystem::path &file);
+// Whether Save may overwrite the document's file. The window notes the
+// file's modification time and size when its document is opened or saved;
+// DocumentChangedOnDisk is true when the file at that same path now has
+// another time or size (another program wrote it). A file that is gone or
+// was never noted for the window counts as unchanged.
+void NoteDocumentFileOnDisk(WindowRef window, const std::filesystem::path &file);
+bool DocumentChangedOnDisk(WindowRef window, const std::filesystem::path &file);
+// True when the file exists and is read-only: we have no write permission,
+// or its permission bits give no one write access (so it is read-only to
+// the administrator too).
+bool IsDocumentReadOnly(const std::filesystem::path &file);
 // Writes the window's structure, notes and settings; on success clears the
 // modified mark and names the window after the file.
 bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file);

@@ -1,14 +1,8 @@
 #include "FileBuffer.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <unistd.h>
-
-long gFailWritesAfterBytes = -1;
 
 // ---- Buffers ------------------------------------------------------------------
 
@@ -279,67 +273,12 @@ bool ReadWholeFile(const std::filesystem::path &path, std::vector<uint8_t> &byte
 }
 
 bool WriteFileAtomically(const std::filesystem::path &path, std::span<const uint8_t> bytes, std::string *reason) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) {
-    if (reason)
-      *reason = "a folder of that name is in the way";
-    return false;
-  }
-  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-  std::random_device seed;
-  fs::path temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 8 && fd < 0; attempt++) {
-    temp = folder / (".~" + path.filename().string() + "." + std::to_string(seed() % 1000000) + ".tmp");
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0 && errno != EEXIST)
-      break;
-  }
-  if (fd < 0) {
-    if (reason)
-      *reason = std::strerror(errno);
-    return false;
-  }
-  size_t written = 0;
-  bool ok = true;
-  while (ok && written < bytes.size()) {
-    size_t chunk = bytes.size() - written;
-    if (gFailWritesAfterBytes >= 0) {
-      const size_t allowed = static_cast<size_t>(gFailWritesAfterBytes);
-      if (written >= allowed) {
-        errno = ENOSPC;
-        ok = false;
-        break;
-      }
-      chunk = std::min(chunk, allowed - written);
-    }
-    const ssize_t n = ::write(fd, bytes.data() + written, chunk);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      ok = false;
-    else
-      written += static_cast<size_t>(n);
-  }
-  if (ok && gFailWritesAfterBytes >= 0 && static_cast<size_t>(gFailWritesAfterBytes) < bytes.size()) {
-    errno = ENOSPC;
-    ok = false;
-  }
-  if (ok && ::fsync(fd) != 0)
-    ok = false;
-  const int savedErrno = errno;
-  if (::close(fd) != 0 && ok)
-    ok = false;
-  if (ok && std::rename(temp.c_str(), path.c_str()) != 0)
-    ok = false;
-  if (!ok) {
-    if (reason)
-      *reason = std::strerror(savedErrno ? savedErrno : errno);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  AtomicFileWriter out(path);
+  if (out.Write(bytes.data(), bytes.size()) && out.Commit())
+    return true;
+  if (reason)
+    *reason = out.Reason();
+  return false;
 }
 
 // ---- Text encodings ------------------------------------------------------------------

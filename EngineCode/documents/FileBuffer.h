@@ -10,6 +10,7 @@
 #pragma once
 
 #include "StructureRecord.h"
+#include "files/AtomicFileWriter.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -92,16 +93,11 @@ int GetLineFromFileBuffer(FileBuffer &b, std::string &line);
 // Reads a whole regular file. False (and a reason) for a missing file, a
 // directory or a read failure.
 bool ReadWholeFile(const std::filesystem::path &path, std::vector<uint8_t> &bytes, std::string *reason = nullptr);
-// Writes the bytes next to `path` under a temporary name, flushes them to
-// disk and renames the temporary file over `path`, so that a failed save
-// never leaves a damaged file nor removes the old one. False (and a reason)
-// on any failure; the temporary file is then removed.
+// Writes the whole file through an AtomicFileWriter (files/AtomicFileWriter.h):
+// a failed save never leaves a damaged file nor removes the old one, and a
+// replaced file keeps its mode. False (and a reason) on any failure.
 bool WriteFileAtomically(const std::filesystem::path &path, std::span<const uint8_t> bytes,
                          std::string *reason = nullptr);
-
-// Test hook: when set, WriteFileAtomically fails after writing this many
-// bytes of the temporary file, as a full disk would.
-extern long gFailWritesAfterBytes;
 
 // UTF-8 to UTF-16 and back. Invalid UTF-8 bytes are taken as Mac Roman.
 std::u16string Utf8ToUtf16(std::string_view text);

@@ -2,13 +2,12 @@
 
 #include "Alerts.h"
 #include "documents/CrystalDocument.h"
+#include "files/AtomicFileWriter.h"
 #include "window/MainWindowData.h"
 
-#include <cerrno>
 #include <clocale>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <locale.h>
 
 namespace {
@@ -137,36 +136,16 @@ size_t CountShownAtoms(const CrystalRec &c) {
 
 // ---- The frame ------------------------------------------------------------------------
 
-bool WriteExportFile(const std::filesystem::path &file, std::string_view bytes, bool *openFailed,
-                     std::string *reason) {
-  *openFailed = false;
-  std::FILE *f = std::fopen(file.c_str(), "w");
-  if (!f) {
-    *openFailed = true;
-    *reason = std::strerror(errno);
-    return false;
-  }
-  errno = 0;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
-  const int writeErrno = errno;
-  const bool closed = std::fclose(f) == 0;
-  if (written && closed)
-    return true;
-  *reason = std::strerror(writeErrno ? writeErrno : errno ? errno : EIO);
-  // A partial file is no use to anyone; a device (such as a full disk's
-  // stand-in) is left alone.
-  std::error_code ec;
-  if (std::filesystem::is_regular_file(file, ec))
-    std::filesystem::remove(file, ec);
-  return false;
+std::string ExportFailureExplanation(const std::filesystem::path &file, std::string_view reason) {
+  return std::string(1, '"')
+      .append(file.filename().string())
+      .append("\" could not be written (")
+      .append(reason)
+      .append(").");
 }
 
 void AlertExportFailed(const char *message, const std::filesystem::path &file, std::string_view reason) {
-  MyCFStopAlert(message, std::string(1, '"')
-                             .append(file.filename().string())
-                             .append("\" could not be written (")
-                             .append(reason)
-                             .append(")."));
+  MyCFStopAlert(message, ExportFailureExplanation(file, reason));
 }
 
 bool RunTextExport(WindowRef window, const TextExportKind &kind,
@@ -178,15 +157,12 @@ bool RunTextExport(WindowRef window, const TextExportKind &kind,
   std::filesystem::path file;
   if (MyCreateSaveFileDialog(kind.prompt, ctx.title + kind.suffix, &file) != 0)
     return false;
-  // Checked before anything is formatted, so that an unwritable place is
+  // Opened before anything is formatted, so that an unwritable place is
   // told at once.
-  {
-    std::FILE *probe = std::fopen(file.c_str(), "a");
-    if (!probe) {
-      AlertExportFailed(kExportOpenFailed, file, std::strerror(errno));
-      return false;
-    }
-    std::fclose(probe);
+  AtomicFileWriter out(file);
+  if (!out.IsOpen()) {
+    AlertExportFailed(kExportOpenFailed, file, out.Reason());
+    return false;
   }
   if (gDocumentWindowHooks.getNotes)
     ctx.notes = gDocumentWindowHooks.getNotes(window);
@@ -194,12 +170,10 @@ bool RunTextExport(WindowRef window, const TextExportKind &kind,
   const std::optional<std::string> text = produce(ctx);
   if (kind.closingStatus)
     WriteStatus(kind.closingStatus);
-  bool openFailed = false;
-  std::string reason;
-  const bool ok = WriteExportFile(file, text ? std::string_view(*text) : std::string_view(), &openFailed, &reason);
+  const bool ok = (!text || out.Write(*text)) && out.Commit();
   CloseStatus();
   if (!ok) {
-    AlertExportFailed(openFailed ? kExportOpenFailed : kExportWriteFailed, file, reason);
+    AlertExportFailed(kExportWriteFailed, file, out.Reason());
     return false;
   }
   return true;

@@ -4,8 +4,10 @@
 // preconditions, asks the host's save dialog for a file (proposing the
 // window title and the export's suffix), opens the file, formats the whole
 // text in memory, writes it and closes the file, with the export's texts in
-// the status window. A file that cannot be opened, written or closed gives a
-// stop alert; a cancelled dialog ends the command silently.
+// the status window. The text goes to a temporary file that replaces the
+// chosen one only once it is whole, so a failure leaves an earlier file of
+// that name as it was. A file that cannot be opened, written or closed gives
+// a stop alert; a cancelled dialog ends the command silently.
 //
 // The formatters are plain functions of a structure and a title, so tests
 // and benchmarks call them without a window. They never change the
@@ -78,16 +80,14 @@ inline constexpr const char *kExportWriteFailed = "Sorry, there was an error whi
 // message, then the file's name and the system's reason ("\"x.cif\" could
 // not be written (Permission denied).").
 void AlertExportFailed(const char *message, const std::filesystem::path &file, std::string_view reason);
+// That explanation alone.
+std::string ExportFailureExplanation(const std::filesystem::path &file, std::string_view reason);
 
 // Dialog, file, status and writing for one export. `produce` runs once the
 // file is open and answers the whole text; none leaves the file empty.
 // True when the file was written.
 bool RunTextExport(WindowRef window, const TextExportKind &kind,
                    const std::function<std::optional<std::string>(const ExportContext &)> &produce);
-// Writes the bytes to the file, replacing its content; false with the
-// reason when the file cannot be opened (`openFailed` set) or written.
-bool WriteExportFile(const std::filesystem::path &file, std::string_view bytes, bool *openFailed,
-                     std::string *reason);
 
 // ---- Shared pieces ---------------------------------------------------------------
 

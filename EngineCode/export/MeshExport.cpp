@@ -197,30 +197,20 @@ void EdgeSet::Clear() {
   keys_.clear();
 }
 
-ExportStream::ExportStream(std::FILE *file) : file_(file) { buffer_.reserve(kFlushSize + 4096); }
+ExportStream::ExportStream(AtomicFileWriter &file) : file_(file) { buffer_.reserve(kFlushSize + 4096); }
 
 ExportStream::~ExportStream() { Flush(); }
 
 bool ExportStream::Flush() {
-  if (!file_)
-    return false;
   if (!buffer_.empty()) {
-    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size())
-      failed_ = true;
+    file_.Write(buffer_);
     buffer_.clear();
   }
-  if (std::fflush(file_) != 0)
-    failed_ = true;
-  return !failed_;
+  return file_.Good();
 }
 
-bool ExportStream::PatchAt(long offset, const void *bytes, size_t n) {
-  if (!Flush())
-    return false;
-  if (std::fseek(file_, offset, SEEK_SET) != 0 || std::fwrite(bytes, 1, n, file_) != n ||
-      std::fseek(file_, 0, SEEK_END) != 0)
-    failed_ = true;
-  return !failed_;
+bool ExportStream::PatchAt(uint64_t offset, const void *bytes, size_t n) {
+  return Flush() && file_.WriteAt(offset, bytes, n);
 }
 
 // ---- Failures ---------------------------------------------------------------------------

@@ -27,10 +27,10 @@
 
 #include "RGBColor.h"
 #include "StructureRecord.h"
+#include "files/AtomicFileWriter.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -187,11 +187,11 @@ private:
 
 // ---- The output file --------------------------------------------------------------------
 
-// A buffered output file. Bytes collect in memory and go to the file in
-// large writes; the first failing write or seek is remembered.
+// A buffered output file. Bytes collect in memory and go to the file's
+// writer in large writes; the writer remembers the first failure.
 class ExportStream {
 public:
-  explicit ExportStream(std::FILE *file);
+  explicit ExportStream(AtomicFileWriter &file);
   ~ExportStream();
   ExportStream(const ExportStream &) = delete;
   ExportStream &operator=(const ExportStream &) = delete;
@@ -206,17 +206,16 @@ public:
     buffer_.append(bytes);
     Written();
   }
-  // Sends everything buffered to the file (and the C library's buffer on).
+  // Sends everything buffered to the file.
   bool Flush();
-  // Overwrites bytes at an offset from the start, then goes back to the end.
-  bool PatchAt(long offset, const void *bytes, size_t n);
-  bool Failed() const { return failed_; }
+  // Overwrites bytes at an offset from the start; writing goes on at the end.
+  bool PatchAt(uint64_t offset, const void *bytes, size_t n);
+  bool Failed() const { return !file_.Good(); }
 
 private:
   static constexpr size_t kFlushSize = 1 << 20;
-  std::FILE *file_;
+  AtomicFileWriter &file_;
   std::string buffer_;
-  bool failed_ = false;
 };
 
 // ---- The export ---------------------------------------------------------------------------

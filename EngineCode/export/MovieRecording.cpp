@@ -1,5 +1,6 @@
 #include "export/MovieRecording.h"
 
+#include "export/ExportFrame.h"
 #include "export/QTVRMovie.h"
 #include "export/VideoRecorder.h"
 
@@ -216,10 +217,12 @@ bool StartMovieRolling(const PixelBuffer *image, const Rect &frameRect, uint32_t
   track.height = frameRect.bottom;
   m.movie->AddTrack(std::move(track));
   if (m.movie->Open(file) != 0) {
+    const std::string reason = m.movie->Reason();
     m.movie.reset();
     MyCFStopAlert("Movie creation failed",
                   "Orvalisphere was unable to create a movie file, and so the movie output was halted. The file may "
-                  "be busy, or in use by another program. Try again, using a different filename.");
+                  "be busy, or in use by another program. Try again, using a different filename. " +
+                      ExportFailureExplanation(file, reason));
     return false;
   }
   // The window keeps the movie's frame size until the movie ends.
@@ -348,16 +351,16 @@ int ResetMovie() {
 void AbortMovie(std::string_view step, int error) {
   CreateMovieRecord &m = createMovie;
   gRecordingVideo = 0;
+  const std::string reason = m.movie ? m.movie->Reason() : std::string();
   if (m.movie)
     m.movie->Abandon();
   m.movie.reset();
   m.videoTrack = false;
   m.framesSubmitted = 0;
   ReleaseRecordedWindow();
-  char explanation[256];
-  std::snprintf(explanation, sizeof explanation,
-                "The movie could not be written (%s, error %d), so the recording was stopped and the partial file "
-                "deleted. The disk may be full.",
-                std::string(step).c_str(), error);
-  MyCFStopAlert("Movie recording stopped", explanation);
+  const std::string where = std::string(step) + ", error " + std::to_string(error);
+  MyCFStopAlert("Movie recording stopped",
+                ExportFailureExplanation(m.file, reason.empty() ? where : reason + "; " + where) +
+                    " The recording was stopped; no partial file was left, and an earlier file of that name was kept "
+                    "as it was.");
 }

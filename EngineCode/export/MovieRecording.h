@@ -96,8 +96,9 @@ int CreateMyVideoTrack();
 int ConcludeMovie(bool qtvr, bool loop, bool palindrome, bool playAllFrames);
 int SetPlayerOptions(bool loop, bool palindrome, bool playAllFrames);
 int ResetMovie();
-// Stops a movie that failed at `step`: a stop alert naming it, the partial
-// file deleted, recording off. The program keeps running.
+// Stops a movie that failed at `step`: a stop alert naming the file, why and
+// the step, the unfinished movie dropped (an earlier file of its name stays
+// as it was), recording off. The program keeps running.
 void AbortMovie(std::string_view step, int error);
 // The image a window's movie records: its red/blue composite, else its
 // main off-screen image; null when it has neither.

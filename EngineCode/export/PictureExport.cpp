@@ -14,13 +14,10 @@
 #include "render/RenderGlobals.h"
 #include "window/MainWindowData.h"
 
-#include <QFile>
+#include <QBuffer>
 #include <QImageWriter>
-#include <cerrno>
-#include <cstring>
 
 #include <cmath>
-#include <cstdio>
 
 using ovgfx::PixelBuffer;
 
@@ -73,14 +70,13 @@ constexpr ExporterKind kExporterKinds[] = {
     {kBMPFileType, "BMP", "bmp", "bmp"},
 };
 
-bool WriteBytes(const std::filesystem::path &file, const std::vector<uint8_t> &header,
-                const std::vector<uint8_t> &body) {
-  std::FILE *f = std::fopen(file.c_str(), "wb");
-  if (!f)
-    return false;
-  bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size();
-  ok = ok && std::fwrite(body.data(), 1, body.size(), f) == body.size();
-  return std::fclose(f) == 0 && ok;
+// The alert of a vector picture that could not be written.
+constexpr const char *kPictWriteFailed = "Error writing to the picture file";
+
+// A picture file: the zero header, then the picture.
+bool WritePictFile(AtomicFileWriter &out, const std::vector<uint8_t> &picture) {
+  const std::vector<uint8_t> header(ovgfx::kPictFileHeaderSize, 0);
+  return out.Write(header.data(), header.size()) && out.Write(picture.data(), picture.size());
 }
 
 // Whether `bytes` more can be had for an image.
@@ -116,45 +112,58 @@ const GraphicsExporter *FindGraphicsExporter(uint32_t fileType) {
   return nullptr;
 }
 
-int QTExportGWorldToFile(const PixelBuffer &image, const std::filesystem::path &file, uint32_t fileType,
-                         double resolution, std::string *reason) {
+int QTExportGWorldToWriter(const PixelBuffer &image, AtomicFileWriter &out, uint32_t fileType, double resolution,
+                           std::string *reason) {
   const auto failed = [reason](std::string why) {
     if (reason)
       *reason = std::move(why);
     return kGraphicsWriteErr;
   };
-  // The system's word for a failed write of our own writers.
-  const auto systemFailure = [&failed] { return failed(std::strerror(errno ? errno : EIO)); };
+  // A write the writer refused, with the system's reason.
+  const auto writeFailed = [&] {
+    return failed(out.Reason().empty() ? "the picture could not be encoded" : out.Reason());
+  };
   const GraphicsExporter *ex = FindGraphicsExporter(fileType);
   if (!ex) {
     if (reason)
       *reason = "no writer for this picture format";
     return kNoGraphicsExporterErr;
   }
+  if (!out.IsOpen())
+    return writeFailed();
   // PNG goes through our own writer, which compresses a plot several times
   // faster than the toolkit's and reads the pixels where they are.
-  errno = 0;
   if (fileType == kPNGFileType)
-    return WritePNGFile(image, file, resolution) ? 0 : systemFailure();
+    return WritePNGFile(image, out, resolution) ? 0 : writeFailed();
   QImage img = ovgfx::ImageView(const_cast<PixelBuffer &>(image)).convertToFormat(QImage::Format_RGB32);
   if (img.isNull())
     return failed("out of memory");
-  if (ex->format.empty()) {
-    const std::vector<uint8_t> header(ovgfx::kPictFileHeaderSize, 0);
-    errno = 0;
-    return WriteBytes(file, header, ovgfx::EncodeDirectBitsPicture(img, resolution)) ? 0 : systemFailure();
-  }
+  if (ex->format.empty())
+    return WritePictFile(out, ovgfx::EncodeDirectBitsPicture(img, resolution)) ? 0 : writeFailed();
   const int dotsPerMetre = int(std::lround(resolution * kInchesPerMetre));
   img.setDotsPerMeterX(dotsPerMetre);
   img.setDotsPerMeterY(dotsPerMetre);
-  QFile out(QString::fromStdString(file.string()));
-  if (!out.open(QIODevice::WriteOnly))
-    return failed(out.errorString().toStdString());
-  QImageWriter writer(&out, QByteArray(ex->format.c_str()));
+  // The toolkit's writers report no failure of the device they write to, so
+  // they encode into memory and the bytes go through the checked writer.
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, QByteArray(ex->format.c_str()));
   writer.setQuality(kExportQuality * 100 / 1024);
   if (!writer.write(img))
     return failed(writer.errorString().toStdString());
-  return 0;
+  return out.Write(bytes.constData(), size_t(bytes.size())) ? 0 : writeFailed();
+}
+
+int QTExportGWorldToFile(const PixelBuffer &image, const std::filesystem::path &file, uint32_t fileType,
+                         double resolution, std::string *reason) {
+  AtomicFileWriter out(file);
+  const int err = QTExportGWorldToWriter(image, out, fileType, resolution, reason);
+  if (err != 0 || out.Commit())
+    return err;
+  if (reason)
+    *reason = out.Reason();
+  return kGraphicsWriteErr;
 }
 
 int DoExportGWorldToFile(const PixelBuffer &image, const std::filesystem::path &file, uint32_t fileType,
@@ -266,11 +275,8 @@ int DoExportPixelGraphics(WindowRef window, uint32_t exporterType, int width, in
     return err;
   gPrefs.exportFileType = type;
   WriteStatus("Generating output to a graphics file...");
+  // A failed export leaves an earlier file of the name as it was.
   const int result = QTWritePixelImage(window, width, height, resolution, file, type);
-  if (result != 0) {
-    std::error_code ec;
-    std::filesystem::remove(file, ec);
-  }
   CloseStatus();
   return result;
 }
@@ -329,30 +335,26 @@ int DoExportVectorGraphics(WindowRef window, uint32_t /*fileType*/, int width, i
   if (err != 0)
     return err;
   WriteStatus("Generating the PICT image...");
-  std::FILE *f = std::fopen(file.c_str(), "wb");
-  if (!f) {
+  AtomicFileWriter out(file);
+  if (!out.IsOpen()) {
     CloseStatus();
-    MyCFStopAlert("Error writing to the picture file");
+    AlertExportFailed(kPictWriteFailed, file, out.Reason());
     return kGraphicsWriteErr;
   }
   const std::vector<uint8_t> picture = CopyVectorImage(window, width, height, resolution);
   if (picture.empty()) {
-    std::fclose(f);
-    std::error_code ec;
-    std::filesystem::remove(file, ec);
+    out.Abort();
     MyCFStopAlert("Error copying picture");
     CloseStatus();
     return -1;
   }
   WriteStatus("Writing to PICT file...");
-  const std::vector<uint8_t> header(ovgfx::kPictFileHeaderSize, 0);
-  bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size();
-  ok = ok && std::fwrite(picture.data(), 1, picture.size(), f) == picture.size();
+  bool ok = WritePictFile(out, picture);
   WriteStatus("Closing PICT file...");
-  ok = std::fclose(f) == 0 && ok;
+  ok = ok && out.Commit();
   CloseStatus();
   if (!ok) {
-    MyCFStopAlert("Error writing to the picture file");
+    AlertExportFailed(kPictWriteFailed, file, out.Reason());
     return kGraphicsWriteErr;
   }
   return 0;

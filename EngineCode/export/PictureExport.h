@@ -13,6 +13,7 @@
 
 #include "HostServices.h"
 #include "StructureRecord.h"
+#include "files/AtomicFileWriter.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -66,9 +67,14 @@ const GraphicsExporter *FindGraphicsExporter(uint32_t fileType);
 
 // Writes the image through the writer of the file type at the resolution
 // (dots per inch, stored in the file) and quality 768: 0, or the first error
-// with its reason in words in `reason` when given.
+// with its reason in words in `reason` when given. The file is replaced only
+// once it is whole (files/AtomicFileWriter.h): a failure leaves an earlier
+// file of the name as it was.
 int QTExportGWorldToFile(const ovgfx::PixelBuffer &image, const std::filesystem::path &file, uint32_t fileType,
                          double resolution, std::string *reason = nullptr);
+// The same into an open writer, which the caller commits.
+int QTExportGWorldToWriter(const ovgfx::PixelBuffer &image, AtomicFileWriter &out, uint32_t fileType, double resolution,
+                           std::string *reason = nullptr);
 int DoExportGWorldToFile(const ovgfx::PixelBuffer &image, const std::filesystem::path &file, uint32_t fileType,
                          double resolution);
 

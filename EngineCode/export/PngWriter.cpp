@@ -6,7 +6,6 @@
 #include <array>
 #include <bit>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -459,13 +458,12 @@ void PutBig32(uint8_t *p, uint32_t v) {
   p[3] = uint8_t(v);
 }
 
-bool WriteChunk(std::FILE *f, const char type[4], const uint8_t *data, size_t size) {
+bool WriteChunk(AtomicFileWriter &f, const char type[4], const uint8_t *data, size_t size) {
   uint8_t head[8], tail[4];
   PutBig32(head, uint32_t(size));
   std::memcpy(head + 4, type, 4);
   PutBig32(tail, Crc(Crc(0, head + 4, 4), data, size));
-  return std::fwrite(head, 1, 8, f) == 8 && (size == 0 || std::fwrite(data, 1, size, f) == size) &&
-         std::fwrite(tail, 1, 4, f) == 4;
+  return f.Write(head, 8) && f.Write(data, size) && f.Write(tail, 4);
 }
 
 // Dots per metre of the resolution, as the pHYs chunk holds them.
@@ -480,11 +478,8 @@ uint32_t DotsPerMetre(double dotsPerInch) {
 
 } // namespace
 
-bool WritePNGFile(const ovgfx::PixelBuffer &image, const std::filesystem::path &file, double dotsPerInch) {
+bool WritePNGFile(const ovgfx::PixelBuffer &image, AtomicFileWriter &f, double dotsPerInch) {
   if (image.Depth() != 32 || image.Width() <= 0 || image.Height() <= 0 || !image.BaseAddr())
-    return false;
-  std::FILE *f = std::fopen(file.c_str(), "wb");
-  if (!f)
     return false;
   static constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   const int width = image.Width(), height = image.Height();
@@ -501,11 +496,11 @@ bool WritePNGFile(const ovgfx::PixelBuffer &image, const std::filesystem::path &
   PutBig32(physical, dpm);
   PutBig32(physical + 4, dpm);
   physical[8] = 1; // metres
-  bool ok = std::fwrite(kSignature, 1, sizeof kSignature, f) == sizeof kSignature &&
-            WriteChunk(f, "IHDR", header, sizeof header) && WriteChunk(f, "pHYs", physical, sizeof physical);
+  bool ok = f.Write(kSignature, sizeof kSignature) && WriteChunk(f, "IHDR", header, sizeof header) &&
+            WriteChunk(f, "pHYs", physical, sizeof physical);
   if (ok) {
     const size_t rowLength = size_t(width) * 3 + 1;
-    DeflateStream stream([f](const uint8_t *data, size_t size) { return WriteChunk(f, "IDAT", data, size); },
+    DeflateStream stream([&f](const uint8_t *data, size_t size) { return WriteChunk(f, "IDAT", data, size); },
                          rowLength);
     std::vector<uint8_t> row(rowLength);
     row[0] = 0; // filter: none
@@ -522,6 +517,5 @@ bool WritePNGFile(const ovgfx::PixelBuffer &image, const std::filesystem::path &
     }
     ok = ok && stream.Finish();
   }
-  ok = ok && WriteChunk(f, "IEND", nullptr, 0);
-  return std::fclose(f) == 0 && ok;
+  return ok && WriteChunk(f, "IEND", nullptr, 0);
 }

@@ -10,9 +10,10 @@
 // of the next four bytes was.
 #pragma once
 
+#include "files/AtomicFileWriter.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <vector>
 
@@ -74,7 +75,8 @@ private:
 // occur), as every decoder accepts.
 void HuffmanCodeLengths(const uint32_t *freq, int n, int limit, uint8_t *lengths);
 
-// Writes the 32-bit image as a PNG file at the resolution (dots per inch;
-// 72 for one that is not positive or not a number). False when the image
-// is not 32 bits deep or the file cannot be written.
-bool WritePNGFile(const ovgfx::PixelBuffer &image, const std::filesystem::path &file, double dotsPerInch);
+// Writes the 32-bit image as a PNG file to the open writer at the
+// resolution (dots per inch; 72 for one that is not positive or not a
+// number). False when the image is not 32 bits deep or a write failed (the
+// writer says why); the caller commits the file.
+bool WritePNGFile(const ovgfx::PixelBuffer &image, AtomicFileWriter &file, double dotsPerInch);

@@ -13,7 +13,6 @@
 #include "window/MainWindowData.h"
 
 #include <bit>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -316,7 +315,7 @@ bool WriteSTLFile(Export3DContext &ctx) {
   WriteSTLVectors(ctx);
   std::string count;
   PutU32(count, ctx.gTriangles);
-  ctx.gFP->PatchAt(static_cast<long>(kSTLHeaderSize), count.data(), count.size());
+  ctx.gFP->PatchAt(kSTLHeaderSize, count.data(), count.size());
   ReleaseExportLists(ctx);
   return true;
 }
@@ -335,40 +334,39 @@ bool Run3DExport(WindowRef window, const char *prompt, const char *suffix, const
   std::filesystem::path file;
   if (MyCreateSaveFileDialog(prompt, title + suffix, &file) != 0)
     return false;
-  std::FILE *f = std::fopen(file.c_str(), "wb");
-  if (!f) {
-    AlertExportFailed(kExportOpenFailed, file, std::strerror(errno));
+  // The model goes to a temporary file that replaces the chosen one only
+  // once it is whole.
+  AtomicFileWriter out(file);
+  if (!out.IsOpen()) {
+    AlertExportFailed(kExportOpenFailed, file, out.Reason());
     return false;
   }
   WriteProgress(status, 0.0f);
   Export3DContext ctx;
   ctx.gXP = crystal;
-  bool result, failed;
+  bool result;
   {
-    ExportStream stream(f);
+    ExportStream stream(out);
     ctx.gFP = &stream;
     result = write(ctx);
     WriteStatus("Closing output file...");
-    failed = !stream.Flush();
+    stream.Flush();
     ctx.gFP = nullptr;
   }
-  const int writeErrno = errno;
-  failed = std::fclose(f) != 0 || failed;
   ctx.gXP = nullptr;
-  CloseStatus();
-  if (failed) {
-    // A partial file is no use to anyone; a device is left alone.
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(file, ec))
-      std::filesystem::remove(file, ec);
-    MyCFStopAlert(kExportWriteFailed, std::string(1, '"')
-                                          .append(file.filename().string())
-                                          .append("\" could not be written (")
-                                          .append(std::strerror(writeErrno ? writeErrno : EIO))
-                                          .append(")."));
+  if (!result) {
+    // Cancelled or refused (its alert given): an earlier file stays.
+    out.Abort();
+    CloseStatus();
     return false;
   }
-  return result;
+  const bool written = out.Commit();
+  CloseStatus();
+  if (!written) {
+    AlertExportFailed(kExportWriteFailed, file, out.Reason());
+    return false;
+  }
+  return true;
 }
 
 } // namespace

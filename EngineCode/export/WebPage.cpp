@@ -106,18 +106,6 @@ std::string NotesHtml(std::string_view notes) {
   return out;
 }
 
-std::string Quoted(std::string_view name) {
-  std::string out(1, '"');
-  out.append(name);
-  out.push_back('"');
-  return out;
-}
-
-bool RemoveFile(const std::filesystem::path &file) {
-  std::error_code ec;
-  return std::filesystem::remove(file, ec);
-}
-
 } // namespace
 
 const char *ModelName(int type) {
@@ -461,6 +449,10 @@ void WriteWebPage(WindowRef window) {
   const std::string pictureName = WebPictureName(page.filename().string());
   const std::filesystem::path pictureFile = page.parent_path() / pictureName;
 
+  // The picture and the page go to temporary files, which replace earlier
+  // files of their names only once both are whole.
+  AtomicFileWriter pictureOut(pictureFile);
+  std::string reason;
   Rect bounds;
   GetWindowOffBounds(window, &bounds);
   int width = bounds.Width(), height = bounds.Height();
@@ -470,26 +462,32 @@ void WriteWebPage(WindowRef window) {
     width = kWebPageWidth;
     OVImageHandle scaled;
     err = MakeGWorld(scaled, MakeRect(0, 0, width, std::max(height, 1)), kOffScreenDepth);
-    if (err == 0) {
+    if (err != 0) {
+      reason = "out of memory";
+    } else {
       ovgfx::GraphicsPort port(OffScreenPixels(scaled));
       port.SetForeColor(kRGBBlack);
       port.SetBackColor(kRGBWhite);
       ovgfx::CopyPixels(*picture, port, picture->Bounds(), port.PortRect(), ovgfx::kCopySource);
-      err = DoExportGWorldToFile(*OffScreenPixels(scaled), pictureFile, kJPEGFileType, kWebPictureDpi);
+      err = QTExportGWorldToWriter(*OffScreenPixels(scaled), pictureOut, kJPEGFileType, kWebPictureDpi, &reason);
     }
   } else {
-    err = DoExportGWorldToFile(*picture, pictureFile, kJPEGFileType, kWebPictureDpi);
+    err = QTExportGWorldToWriter(*picture, pictureOut, kJPEGFileType, kWebPictureDpi, &reason);
   }
   if (err != 0) {
-    RemoveFile(pictureFile);
-    MyCFStopAlert(kExportWriteFailed, Quoted(pictureName) + " could not be written.");
+    AlertExportFailed(kExportWriteFailed, pictureFile, reason);
     return;
   }
   const std::string text = WebPageText(*c, title, pictureName, width, height, notes);
-  bool openFailed = false;
-  std::string reason;
-  if (!WriteExportFile(page, text, &openFailed, &reason)) {
-    RemoveFile(pictureFile);
-    AlertExportFailed(openFailed ? kExportOpenFailed : kExportWriteFailed, page, reason);
+  AtomicFileWriter pageOut(page);
+  if (!pageOut.Write(text)) {
+    AlertExportFailed(pageOut.IsOpen() ? kExportWriteFailed : kExportOpenFailed, page, pageOut.Reason());
+    return;
   }
+  if (!pictureOut.Commit()) {
+    AlertExportFailed(kExportWriteFailed, pictureFile, pictureOut.Reason());
+    return;
+  }
+  if (!pageOut.Commit())
+    AlertExportFailed(kExportWriteFailed, page, pageOut.Reason());
 }

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -96,6 +97,12 @@ struct MainWindowData {
   uint8_t showNotes = 1;
   uint8_t showAtoms = 1;
   uint8_t windowModified = 0; // holds unsaved changes
+  // The document's file as the window last opened or saved it, so that Save
+  // notices a file another program changed since: its path (empty: none
+  // noted), modification time (nanoseconds since the epoch) and size.
+  std::filesystem::path notedFile;
+  int64_t notedFileTime = 0;
+  int64_t notedFileSize = 0;
 };
 
 // The record of a structure window; nullptr for none or another window.

@@ -8,6 +8,8 @@
 
 #include "Alerts.h"
 #include "HostServices.h"
+#include "documents/FileBuffer.h"
+#include "export/ExportFrame.h"
 #include "window/MainWindowData.h"
 
 #include <QAbstractItemModel>
@@ -16,7 +18,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QEvent>
-#include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -410,9 +411,10 @@ void ExportGraph(bool toClipboard) {
   const QByteArray pdf = DistanceHistogramPdf(s, box, &title);
   if (pdf.isEmpty())
     return;
-  QFile out(QString::fromStdString(file.string()));
-  if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-    out.write(pdf);
+  std::string reason;
+  if (!WriteFileAtomically(file, std::span(reinterpret_cast<const uint8_t *>(pdf.constData()), size_t(pdf.size())),
+                           &reason))
+    AlertExportFailed(kExportWriteFailed, file, reason);
 }
 
 // Paints the sidebar and the graph, shows the bin tip, and takes Return in

@@ -368,6 +368,7 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
   }
   if (document) {
     w->SetFile(file);
+    NoteDocumentFileOnDisk(window, file);
   } else {
     // A text file is read, not edited: saving asks for a document. Its
     // title is the file's name unless its title card gave one.
@@ -402,8 +403,25 @@ bool DoSaveWindow(WindowRef window) {
     return false;
   if (w->File().empty() || IsBundledFile(w->File()))
     return DoSaveWindowAs(window);
-  if (!DoWriteCrystalFile(window, w->File()))
+  const std::filesystem::path file = w->File();
+  const std::string quoted = "\"" + GraphWindowTitle(window) + "\"";
+  // A read-only document is never replaced: its changes may go to another
+  // file instead.
+  if (IsDocumentReadOnly(file))
+    return MyCFChoiceAlert(kAlertCautionAlert, "The document " + quoted + " is read-only.",
+                           "Your changes cannot be saved in it. To keep them, save the document under another name.",
+                           "Save As…", "Cancel") &&
+           DoSaveWindowAs(window);
+  if (DocumentChangedOnDisk(window, file) &&
+      !MyCFChoiceAlert(kAlertCautionAlert,
+                       "The document " + quoted +
+                           " has been changed by another application since it was opened or last saved.",
+                       "Saving replaces the other application's version of the file with this window's structure.",
+                       "Save Anyway", "Cancel"))
     return false;
+  if (!DoWriteCrystalFile(window, file))
+    return false;
+  NoteDocumentFileOnDisk(window, file);
   ClearWindowModified(window);
   return true;
 }
@@ -425,6 +443,7 @@ bool DoSaveWindowAs(WindowRef window) {
     file += extension;
   if (!DoWriteCrystalFile(window, file))
     return false;
+  NoteDocumentFileOnDisk(window, file);
   w->SetFile(file);
   ClearWindowModified(window);
   MyRemoveWindowProxy(window);
@@ -445,6 +464,7 @@ bool DoRevertWindow(WindowRef window) {
     return false;
   if (!OpenCrystalFile(window, file))
     return false;
+  NoteDocumentFileOnDisk(window, file);
   ShowOpenedStructure(window);
   return true;
 }

@@ -210,8 +210,10 @@ size_t MovieFileWriter::AddTrack(TrackSpec spec) {
 }
 
 bool MovieFileWriter::Write(const void* data, size_t size) {
-  if (size && std::fwrite(data, 1, size, file_) != size)
+  if (!file_->Write(data, size)) {
+    reason_ = file_->Reason();
     return false;
+  }
   position_ += size;
   return true;
 }
@@ -220,9 +222,13 @@ int MovieFileWriter::Open(const std::filesystem::path& path) {
   if (file_)
     return kMovieStateError;
   path_ = path;
-  file_ = std::fopen(path.c_str(), "wb");
-  if (!file_)
+  reason_.clear();
+  file_ = std::make_unique<AtomicFileWriter>(path);
+  if (!file_->IsOpen()) {
+    reason_ = file_->Reason();
+    file_.reset();
     return kMovieFileOpenError;
+  }
   position_ = 0;
   AtomBuilder b;
   b.Begin(FourCC("ftyp"));
@@ -460,25 +466,13 @@ int MovieFileWriter::Close() {
   uint8_t size[8];
   for (int i = 0; i < 8; ++i)
     size[i] = uint8_t(mdatSize >> (56 - 8 * i));
-  bool ok = std::fseek(file_, long(mdatStart_ + 8), SEEK_SET) == 0 &&
-            std::fwrite(size, 1, 8, file_) == 8;
-  ok = std::fclose(file_) == 0 && ok;
-  file_ = nullptr;
-  if (!ok) {
-    std::error_code ec;
-    std::filesystem::remove(path_, ec);
-    return kMovieWriteError;
-  }
-  return 0;
+  const bool ok = file_->WriteAt(mdatStart_ + 8, size, 8) && file_->Commit();
+  if (!ok)
+    reason_ = file_->Reason();
+  file_.reset();
+  return ok ? 0 : kMovieWriteError;
 }
 
-void MovieFileWriter::Abandon() {
-  if (file_) {
-    std::fclose(file_);
-    file_ = nullptr;
-  }
-  std::error_code ec;
-  std::filesystem::remove(path_, ec);
-}
+void MovieFileWriter::Abandon() { file_.reset(); }
 
 } // namespace ovmovie

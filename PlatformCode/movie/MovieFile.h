@@ -1,14 +1,19 @@
 // Our own writer of QuickTime movie files: a 'qt  ' file type atom, the media
 // data appended as it comes (its 64-bit size patched at close) and the movie
-// atom last. Tracks hold any sample description and samples, so the same
-// writer makes plain video movies and object movies with extra tracks. Frame
-// encoders: the Animation ('rle ') key frames are ours, Photo-JPEG and PNG go
-// through Qt's image writers.
+// atom last. The movie goes to a temporary file that replaces the chosen one
+// when the movie is closed (files/AtomicFileWriter.h), so a movie that fails
+// or is abandoned leaves an earlier file of that name as it was. Tracks hold
+// any sample description and samples, so the same writer makes plain video
+// movies and object movies with extra tracks. Frame encoders: the Animation
+// ('rle ') key frames are ours, Photo-JPEG and PNG go through Qt's image
+// writers.
 #pragma once
 
+#include "files/AtomicFileWriter.h"
+
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -106,12 +111,15 @@ public:
     return AppendSample(track, data.data(), data.size(), duration);
   }
   void AddUserData(UserDataItem item) { userData_.push_back(std::move(item)); }
-  // Patches the media data size, writes the movie atom and closes the file.
+  // Patches the media data size, writes the movie atom and puts the file in
+  // place.
   int Close();
-  // Closes and deletes a file that will not be finished.
+  // Drops a file that will not be finished; an earlier file stays.
   void Abandon();
 
   bool IsOpen() const { return file_ != nullptr; }
+  // The system's reason of the last failure to open or write, if any.
+  const std::string& Reason() const { return reason_; }
   size_t SampleCount(size_t track) const { return tracks_[track].sizes.size(); }
   uint64_t TrackDuration(size_t track) const;
   uint64_t MediaBytes() const { return position_ - mdatStart_ - 16; }
@@ -131,8 +139,9 @@ private:
   void WriteTrack(AtomBuilder& b, const TrackState& t, uint32_t id) const;
   bool Write(const void* data, size_t size);
 
-  std::FILE* file_ = nullptr;
+  std::unique_ptr<AtomicFileWriter> file_;
   std::filesystem::path path_;
+  std::string reason_;
   std::vector<TrackState> tracks_;
   std::vector<UserDataItem> userData_;
   uint64_t mdatStart_ = 0;

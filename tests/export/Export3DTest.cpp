@@ -38,21 +38,20 @@ Vertex CrossV(const Vertex &a, const Vertex &b) {
 
 // Runs a writer into a temporary file and answers the bytes.
 template <typename Write> std::string Written(const CrystalRec &c, Write write, Export3DContext *seen = nullptr) {
-  std::FILE *f = std::tmpfile();
+  const auto path = std::filesystem::temp_directory_path() / ("ov3d-written-" + std::to_string(::getpid()));
   Export3DContext ctx;
   ctx.gXP = &c;
   {
-    ExportStream stream(f);
+    AtomicFileWriter out(path);
+    ExportStream stream(out);
     ctx.gFP = &stream;
     write(ctx);
     stream.Flush();
+    EXPECT_TRUE(out.Commit());
   }
-  std::string bytes;
-  std::rewind(f);
-  char buf[65536];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
-    bytes.append(buf, n);
-  std::fclose(f);
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::filesystem::remove(path);
   if (seen) {
     seen->gTriangles = ctx.gTriangles;
   }

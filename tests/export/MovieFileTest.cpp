@@ -149,11 +149,19 @@ TEST(MovieFileTest, EmptyMovieWideOffsetsAndAbandon) {
     EXPECT_EQ(f.root.Find("moov/trak/mdia/minf/stbl/stco"), nullptr);
     EXPECT_EQ(f.U64(co64->payloadOffset + 8), f.root.Find("mdat")->payloadOffset);
   }
+  // An abandoned movie leaves the earlier file of its name as it was, and
+  // nothing beside it.
+  std::ifstream earlier(path, std::ios::binary);
+  const std::string before((std::istreambuf_iterator<char>(earlier)), {});
   MovieFileWriter gone;
   gone.AddTrack(TrackSpec{});
   ASSERT_EQ(gone.Open(path), 0);
+  ASSERT_EQ(gone.AppendSample(0, std::vector<uint8_t>(64, 1), 10), 0);
   gone.Abandon();
-  EXPECT_FALSE(std::filesystem::exists(path));
+  std::ifstream after(path, std::ios::binary);
+  EXPECT_TRUE(std::string((std::istreambuf_iterator<char>(after)), {}) == before) << "the earlier movie was changed";
+  for (const auto& entry : std::filesystem::directory_iterator(path.parent_path()))
+    EXPECT_EQ(entry.path().filename().string().find(".~" + path.filename().string()), std::string::npos);
   EXPECT_EQ(gone.Open("/nonexistent-folder/x.mov"), kMovieFileOpenError);
 }
 

@@ -1,7 +1,7 @@
 // The whole program started once in a test executable, on the offscreen
 // platform: a QApplication, the program's locale, configuration and cache
 // folders of its own under /tmp, and a host that records the alerts it is
-// asked to show (answering each with its first button), counts beeps, notes
+// asked to show (answering each as scripted, else with its first button), counts beeps, notes
 // the timers armed and can put the pointer where a test wants it.
 // Register it once per executable:
 //
@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -30,10 +31,15 @@
 class RecordingHost : public QtHostServices {
 public:
   std::vector<AlertRequest> alerts;
+  std::deque<int> answers; // the button pressed per alert; the first when none is left
   int beeps = 0;
   int RunAlert(const AlertRequest &alert) override {
     alerts.push_back(alert);
-    return 1; // the first button
+    if (answers.empty())
+      return 1;
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
   }
   void Beep() override { ++beeps; }
   // How often the status window was shown, and it is shown for real.

@@ -1,0 +1,245 @@
+#include "files/AtomicFileWriter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+long gFailWritesAfterBytes = -1;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Symbolic links followed before a path counts as a loop (the system's own
+// limit).
+constexpr int kMaxLinkHops = 40;
+// Random numbers tried for a temporary file name before giving up.
+constexpr int kTemporaryNameAttempts = 16;
+constexpr const char *kTemporaryPrefix = ".~";
+constexpr const char *kTemporarySuffix = ".tmp";
+
+fs::path FolderOf(const fs::path &file) { return file.has_parent_path() ? file.parent_path() : fs::path("."); }
+
+// ".~NAME.<digits>.tmp" for exactly this NAME.
+bool IsTemporaryNameOf(std::string_view candidate, std::string_view name) {
+  const std::string_view prefix = kTemporaryPrefix, suffix = kTemporarySuffix;
+  const size_t head = prefix.size() + name.size() + 1;
+  if (candidate.size() <= head + suffix.size() || candidate.substr(0, prefix.size()) != prefix ||
+      candidate.substr(prefix.size(), name.size()) != name || candidate[head - 1] != '.' ||
+      candidate.substr(candidate.size() - suffix.size()) != suffix)
+    return false;
+  const std::string_view digits = candidate.substr(head, candidate.size() - head - suffix.size());
+  return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+} // namespace
+
+fs::path ResolveFileLinks(const fs::path &path) {
+  fs::path p = path;
+  for (int hop = 0; hop < kMaxLinkHops; hop++) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(p, ec)))
+      return p;
+    const fs::path link = fs::read_symlink(p, ec);
+    if (ec)
+      return p;
+    p = link.is_absolute() ? link : p.parent_path() / link;
+  }
+  return p;
+}
+
+AtomicFileWriter::AtomicFileWriter(const fs::path &target) : destination_(ResolveFileLinks(target)) {
+  struct stat st = {};
+  if (::stat(destination_.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      Fail(std::string("a folder of that name is in the way"));
+      return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      // A device or a pipe: renaming over it would remove it.
+      fd_ = ::open(destination_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+      if (fd_ < 0)
+        Fail(errno);
+      return;
+    }
+    // A file we may not write stays as it is, as it would if it were
+    // written in place.
+    if (::access(destination_.c_str(), W_OK) != 0) {
+      Fail(errno);
+      return;
+    }
+    keepMode_ = true;
+    mode_ = st.st_mode & 07777;
+    owner_ = st.st_uid;
+    group_ = st.st_gid;
+  } else if (errno != ENOENT) {
+    Fail(errno);
+    return;
+  }
+  // A replacement is private until it has the old file's mode; a new file is
+  // created with the usual mode, which the umask reduces.
+  const mode_t createMode = keepMode_ ? 0600 : 0666;
+  const std::string prefix = kTemporaryPrefix + destination_.filename().string() + ".";
+  std::random_device seed;
+  for (int attempt = 0; attempt < kTemporaryNameAttempts && fd_ < 0; attempt++) {
+    const fs::path temp = FolderOf(destination_) / (prefix + std::to_string(seed() % 1000000) + kTemporarySuffix);
+    fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, createMode);
+    if (fd_ >= 0)
+      temp_ = temp;
+    else if (errno != EEXIST)
+      break;
+  }
+  if (fd_ < 0) {
+    Fail(errno);
+    return;
+  }
+  // The lock tells RemoveStaleTemporaries that the file is being written.
+  // It stays on a second descriptor until the file is renamed into place.
+  lockFd_ = ::dup(fd_);
+  if (lockFd_ < 0 || ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+    Fail(errno);
+    Abort();
+  }
+}
+
+AtomicFileWriter::~AtomicFileWriter() { Abort(); }
+
+bool AtomicFileWriter::Fail(int error) { return Fail(std::string(std::strerror(error ? error : EIO))); }
+
+bool AtomicFileWriter::Fail(std::string reason) {
+  failed_ = true;
+  if (reason_.empty())
+    reason_ = std::move(reason);
+  return false;
+}
+
+bool AtomicFileWriter::WriteFully(const void *data, size_t size, const uint64_t *offset) {
+  if (!Good())
+    return false;
+  const auto *bytes = static_cast<const uint8_t *>(data);
+  size_t done = 0;
+  while (done < size) {
+    size_t chunk = size - done;
+    if (gFailWritesAfterBytes >= 0) {
+      const uint64_t allowed = static_cast<uint64_t>(gFailWritesAfterBytes);
+      if (counted_ >= allowed)
+        return Fail(ENOSPC);
+      chunk = static_cast<size_t>(std::min<uint64_t>(chunk, allowed - counted_));
+    }
+    const ssize_t n = offset ? ::pwrite(fd_, bytes + done, chunk, static_cast<off_t>(*offset + done))
+                             : ::write(fd_, bytes + done, chunk);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return Fail(n < 0 ? errno : EIO);
+    done += static_cast<size_t>(n);
+    counted_ += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+bool AtomicFileWriter::Write(const void *data, size_t size) {
+  if (!WriteFully(data, size, nullptr))
+    return false;
+  size_ += size;
+  return true;
+}
+
+bool AtomicFileWriter::WriteAt(uint64_t offset, const void *data, size_t size) {
+  if (offset + size > size_)
+    return Good() ? Fail(EINVAL) : false;
+  return WriteFully(data, size, &offset);
+}
+
+bool AtomicFileWriter::Commit() {
+  if (!Good()) {
+    Abort();
+    return false;
+  }
+  if (temp_.empty()) {
+    // Written in place: a device may take no flush.
+    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP)
+      Fail(errno);
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0)
+      Fail(errno);
+    return !failed_;
+  }
+  if (keepMode_) {
+    // The old file's owner and group where the system lets us (its group
+    // when we may not give the owner away), then its permission bits, which
+    // a change of owner may have reduced.
+    if (::fchown(fd_, owner_, group_) != 0)
+      (void)!::fchown(fd_, static_cast<uid_t>(-1), group_);
+    (void)!::fchmod(fd_, static_cast<mode_t>(mode_));
+  }
+  if (::fsync(fd_) != 0)
+    Fail(errno);
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0)
+    Fail(errno);
+  if (!failed_ && ::rename(temp_.c_str(), destination_.c_str()) != 0)
+    Fail(errno);
+  if (failed_) {
+    Abort();
+    return false;
+  }
+  temp_.clear();
+  Close();
+  // The rename itself reaches the disk with the folder.
+  const int folder = ::open(FolderOf(destination_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    (void)::fsync(folder);
+    ::close(folder);
+  }
+  return true;
+}
+
+void AtomicFileWriter::Abort() {
+  if (!temp_.empty()) {
+    ::unlink(temp_.c_str());
+    temp_.clear();
+  }
+  Close();
+}
+
+void AtomicFileWriter::Close() {
+  if (fd_ >= 0)
+    ::close(fd_);
+  if (lockFd_ >= 0)
+    ::close(lockFd_);
+  fd_ = lockFd_ = -1;
+}
+
+int RemoveStaleTemporaries(const fs::path &file) {
+  const fs::path destination = ResolveFileLinks(file);
+  const std::string name = destination.filename().string();
+  if (name.empty())
+    return 0;
+  int removed = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(FolderOf(destination), ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path candidate = it->path();
+    if (!IsTemporaryNameOf(candidate.filename().string(), name))
+      continue;
+    const int fd = ::open(candidate.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+      continue;
+    // Only a regular file that no writer holds, and still the one the name
+    // gives when it is removed.
+    struct stat held = {}, named = {};
+    if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::lstat(candidate.c_str(), &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino &&
+        ::unlink(candidate.c_str()) == 0)
+      removed++;
+    ::close(fd);
+  }
+  return removed;
+}
