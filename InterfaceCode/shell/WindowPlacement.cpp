@@ -43,16 +43,9 @@ void MoveWindowOnscreen(QWidget *window) {
   if (!screen)
     return;
   const QRect usable = screen->availableGeometry().adjusted(kScreenInset, kScreenInset, -kScreenInset, -kScreenInset);
-  QRect frame = FrameOnScreen(window);
+  const QRect frame = FrameOnScreen(window);
   if (usable.contains(frame))
     return;
-  const QSize border = frame.size() - window->size();
-  const QSize fitted =
-      window->size().boundedTo(usable.size() - border).expandedTo(window->minimumSize()).expandedTo(QSize(1, 1));
-  if (fitted != window->size()) {
-    window->resize(fitted);
-    frame.setSize(window->size() + border);
-  }
   const QPoint at(std::clamp(frame.left(), usable.left(), std::max(usable.left(), usable.right() + 1 - frame.width())),
                   std::clamp(frame.top(), usable.top(), std::max(usable.top(), usable.bottom() + 1 - frame.height())));
   // The frame goes there, title bar included: a window shown but not yet

@@ -4,9 +4,9 @@
 
 class QWidget;
 
-// Keeps the window's whole frame, title bar included, inside the usable
-// area of its screen (inset 3 pixels): moved in, and made smaller (within
-// its minimum size) when it is larger than that area. A window not yet
-// shown has no frame yet; it is taken to get one like the program's other
-// windows on screen.
+// Moves the window so that its whole frame, title bar included, lies inside
+// the usable area of its screen (inset 3 pixels); one larger than that area
+// goes to its top-left corner. Its size stays: a structure window's size is
+// its picture's. A window not yet shown has no frame yet; it is taken to
+// get one like the program's other windows on screen.
 void MoveWindowOnscreen(QWidget *window);
