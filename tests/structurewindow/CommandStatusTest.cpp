@@ -26,21 +26,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Saves where the test says; counts the questions about unsaved changes and
-// whether they were asked for a quit, answering Cancel.
+// Saves where the test says; counts the questions about unsaved changes,
+// answering Cancel.
 class CountingDialogs : public ShellDialogs {
 public:
   fs::path saveFile;
-  int asked = 0, askedQuitting = 0;
+  int asked = 0;
   std::vector<fs::path> GetOpenFiles() override { return {}; }
   std::optional<fs::path> GetSaveFile(const std::string &, const std::string &, const fs::path &) override {
     if (saveFile.empty())
       return {};
     return saveFile;
   }
-  SaveChangesAnswer ConfirmSaveChanges(const std::string &, bool quitting) override {
+  SaveChangesAnswer ConfirmSaveChanges(const std::string &, bool) override {
     ++asked;
-    askedQuitting += quitting ? 1 : 0;
     return SaveChangesAnswer::kCancel;
   }
   bool GetWindowOptions(std::string &, int &) override { return false; }
