@@ -3,6 +3,7 @@
 #include "editing/SiteTableModel.h"
 #include "shell/Commands.h"
 #include "shell/Forms.h"
+#include "shell/WindowPlacement.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 #include "ui_EditCrystal.h"
@@ -409,6 +410,7 @@ void EditCrystalSheet::ToggleWidth() {
   r.setWidth(width);
   r.moveLeft(middle - width / 2);
   setGeometry(r);
+  MoveWindowOnscreen(this);
 }
 
 void EditCrystalSheet::Browse() {

@@ -3,6 +3,7 @@
 #include "EditorLists.h"
 #include "shell/Commands.h"
 #include "shell/FileCommands.h"
+#include "shell/WindowPlacement.h"
 #include "structurewindow/MainWindow.h"
 #include "ui_EditElements.h"
 
@@ -19,7 +20,6 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QSplitter>
 #include <QTableView>
 #include <QToolButton>
@@ -214,14 +214,8 @@ ElementsWindow::ElementsWindow() : QWidget(nullptr, Qt::Tool), ui_(std::make_uni
   // The saved place: the form's width with the saved left, top and bottom.
   const Rect &saved = gPrefs.elementsWindowBounds;
   if (saved.bottom > saved.top && saved.right > saved.left) {
-    QRect frame(saved.left, saved.top, width(), saved.bottom - saved.top);
-    if (QScreen *screen = QGuiApplication::primaryScreen()) {
-      const QRect avail = screen->availableGeometry();
-      frame.setHeight(std::min(frame.height(), avail.height()));
-      frame.moveLeft(std::clamp(frame.left(), avail.left(), std::max(avail.left(), avail.right() - frame.width())));
-      frame.moveTop(std::clamp(frame.top(), avail.top(), std::max(avail.top(), avail.bottom() - frame.height())));
-    }
-    setGeometry(frame);
+    setGeometry(saved.left, saved.top, width(), saved.bottom - saved.top);
+    MoveWindowOnscreen(this);
   }
   if (model_->rowCount() > 0)
     list_->scrollToTop();

@@ -35,7 +35,7 @@ QFileDialog *ShowPlaceMoleculeSheet(WindowRef window) {
   const CrystalRec *c = window ? GetWindowCrystal(window) : nullptr;
   if (!parent || !c || !IsWindowFileOpen(window))
     return nullptr;
-  auto *dialog = new QFileDialog(parent, "Please choose a Orvalisphere molecule file",
+  auto *dialog = new QFileDialog(parent, "Please choose an Orvalisphere molecule file",
                                  QString::fromStdString(DialogStartFolder().string()));
   dialog->setOption(QFileDialog::DontUseNativeDialog); // the header filter needs our own list
   dialog->setFileMode(QFileDialog::ExistingFile);

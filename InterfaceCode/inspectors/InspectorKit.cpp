@@ -292,29 +292,7 @@ public:
     return false;
   }
 };
-constexpr int kScreenInset = 3;
 } // namespace
-
-void MoveWindowOnscreen(QWidget *window) {
-  QScreen *screen = window->screen() ? window->screen() : QApplication::primaryScreen();
-  if (!screen)
-    return;
-  const QRect usable = screen->availableGeometry().adjusted(kScreenInset, kScreenInset, -kScreenInset, -kScreenInset);
-  const QRect frame = window->frameGeometry();
-  if (usable.contains(frame.topLeft()))
-    return;
-  QRect fitted = frame;
-  fitted.setWidth(std::min(frame.width(), usable.width()));
-  fitted.setHeight(std::min(frame.height(), usable.height()));
-  fitted.moveTopLeft(QPoint(std::clamp(frame.left(), usable.left(), usable.right() - fitted.width()),
-                            std::clamp(frame.top(), usable.top(), usable.bottom() - fitted.height())));
-  // The frame, title bar included, goes on screen: a window shown but not yet
-  // mapped would otherwise put its client area there and the title above.
-  if (QWindow *handle = window->windowHandle())
-    handle->setFramePosition(fitted.topLeft());
-  else
-    window->move(fitted.topLeft());
-}
 
 void RegisterFloatingWindow(const FloatingWindowInfo &info) {
   QWidget *w = info.window;

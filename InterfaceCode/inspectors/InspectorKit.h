@@ -17,6 +17,7 @@
 #pragma once
 
 #include "shell/Commands.h"
+#include "shell/WindowPlacement.h"
 #include "RGBColor.h"
 
 #include <QPushButton>
@@ -171,8 +172,6 @@ struct FloatingWindowInfo {
 // frame is not empty, and it joins the refresh, the toggle and the record.
 void RegisterFloatingWindow(const FloatingWindowInfo &info);
 void UnregisterFloatingWindow(QWidget *window);
-// Fits a window whose top-left corner lies off the usable screen area.
-void MoveWindowOnscreen(QWidget *window);
 // Runs the refresh of every registered floating window.
 void UpdateFloatingWindowsNow();
 bool AreFloatingWindowsVisible();

@@ -1,3 +1,4 @@
+#include "structurewindow/ContextMenus.h"
 #include "structurewindow/EditAnnotation.h"
 #include "ModelOptions.h"
 
@@ -208,6 +209,7 @@ void InitModelOptions() {
       x += button->width() + 2;
     }
 
+  OpenContextMenusOnControlClick(window);
   RegisterFloatingWindow(
       {window, &gPrefs.modelOptionsBounds, &gPrefs.modelOptionsVisible, [] { DoUpdateModelOptions(); }, false, {}});
   for (int tab = 0; tab < kModelOptionsTabCount; tab++)

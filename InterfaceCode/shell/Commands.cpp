@@ -9,9 +9,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 
 #include <map>
 #include <memory>
@@ -441,6 +443,7 @@ struct Registry {
   int nextId = 1;
   std::function<OSStatus(WindowRef, uint32_t, const QVariant &)> windowHandler;
   std::function<OSStatus(WindowRef, uint32_t, QAction *)> windowStatus;
+  bool updatePending = false; // a `RequestCommandStatusUpdate` waits to run
 };
 
 Registry &GetRegistry() {
@@ -449,6 +452,36 @@ Registry &GetRegistry() {
 }
 
 void Trigger(QAction *action) { ProcessCommand(GetActionCommand(action), action->property("argument")); }
+
+// Qt sends a key press to the focus widget as a shortcut override first,
+// then offers it to its shortcut map, which takes only enabled actions. The
+// commands the key is a shortcut of get their status here, in between, so
+// that a key answers whenever its menu item would (an edit made from the
+// keyboard changes no menu until one opens).
+class ShortcutStatus : public QObject {
+public:
+  using QObject::QObject;
+  bool eventFilter(QObject *, QEvent *event) override {
+    if (event->type() != QEvent::ShortcutOverride)
+      return false;
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    for (auto &[code, action] : GetRegistry().actions)
+      for (const QKeySequence &shortcut : action->shortcuts())
+        if (shortcut.count() > 0 && shortcut[0].key() == key) {
+          UpdateActionStatus(action);
+          break;
+        }
+    return false;
+  }
+};
+
+void WatchShortcutKeys() {
+  static bool watching = false;
+  if (watching || !QCoreApplication::instance())
+    return;
+  watching = true;
+  QCoreApplication::instance()->installEventFilter(new ShortcutStatus(QCoreApplication::instance()));
+}
 
 } // namespace
 
@@ -493,8 +526,10 @@ QAction *GetCommandAction(uint32_t code) {
     return nullptr;
   auto *action = new QAction(MenuItemTitle(QString::fromUtf8(info->title)), &r.owner);
   action->setData(QVariant::fromValue(code));
-  if (*info->shortcut)
+  if (*info->shortcut) {
     action->setShortcut(QKeySequence(QString::fromUtf8(info->shortcut)));
+    WatchShortcutKeys();
+  }
   QObject::connect(action, &QAction::triggered, action, [action] { Trigger(action); });
   r.actions[code] = action;
   return action;
@@ -581,6 +616,18 @@ void UpdateMenuStatus(QMenu *menu) {
 void UpdateAllCommandStatus() {
   for (auto &[code, action] : GetRegistry().actions)
     UpdateActionStatus(action);
+}
+
+void RequestCommandStatusUpdate() {
+  Registry &r = GetRegistry();
+  if (r.updatePending || !QCoreApplication::instance())
+    return;
+  r.updatePending = true;
+  QTimer::singleShot(0, &r.owner, [] {
+    GetRegistry().updatePending = false;
+    if (!gQuittingTime)
+      UpdateAllCommandStatus();
+  });
 }
 
 std::string CommandName(uint32_t code) {

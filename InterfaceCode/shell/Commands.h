@@ -12,7 +12,12 @@
 // A handler returns 0 when it handled the command and `kEventNotHandledErr`
 // to pass it on; the next handler then runs even when the earlier one acted.
 // Menu status (enable, check, retitle) runs the same chain of status
-// handlers whenever a menu is about to show and after each command.
+// handlers whenever a menu is about to show and after each command. The
+// actions outside menus follow too: a shortcut's command has its status
+// brought up to date as its key is pressed, before Qt decides whether the
+// shortcut is enabled, and every action's status is refreshed (once for
+// many requests) when what it depends on changes outside a command: the
+// front window, a window's modified state, a running task.
 //
 // A new command is one row of `kCommandTable` (Commands.cpp), so that no two
 // commands can share a code, and its place in a menu one entry of
@@ -172,6 +177,9 @@ OSStatus ProcessCommand(uint32_t command, const QVariant &argument = {});
 void UpdateActionStatus(QAction *action);
 void UpdateMenuStatus(QMenu *menu);
 void UpdateAllCommandStatus();
+// Asks for `UpdateAllCommandStatus` once the events now waiting are handled;
+// any number of requests before then make one update.
+void RequestCommandStatusUpdate();
 
 // The application's handlers, the last in the chain.
 OSStatus MyDoMenuCommand(uint32_t command, const QVariant &argument);

@@ -1,5 +1,6 @@
 #include "EngineHooks.h"
 
+#include "Commands.h"
 #include "EngineCommands.h"
 #include "browsers/SiteCommands.h"
 #include "editing/EditCrystalSheet.h"
@@ -113,10 +114,12 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
       w->SyncModifiedMark();
     }
   };
-  // Every change of a window's modified state shows in its title's mark.
+  // Every change of a window's modified state shows in its title's mark,
+  // and in the commands that follow it (Save, Revert, the toolbar's).
   SetWindowModifiedListener([](WindowRef window) {
     if (MainWindow *w = GetMainWindow(window))
       w->SyncModifiedMark();
+    RequestCommandStatusUpdate();
   });
   InstallWindowCommandHandler();
   InstallEngineCommands();

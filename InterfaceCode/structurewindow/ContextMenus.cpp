@@ -5,8 +5,13 @@
 #include "browsers/InfoWindow.h"
 #include "shell/Commands.h"
 
+#include <QChildEvent>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QString>
+#include <QWidget>
 
 QMenu *gGraphWinMenu = nullptr;
 QMenu *gTextContextualMenu = nullptr;
@@ -42,7 +47,47 @@ QMenu *MenuFor(int which) {
   }
 }
 
+// Watches a window's widgets, and those added to it later, for Ctrl-clicks.
+class ControlClickAsContextMenu : public QObject {
+public:
+  using QObject::QObject;
+  void Watch(QObject *object) {
+    if (!object->isWidgetType())
+      return;
+    object->removeEventFilter(this);
+    object->installEventFilter(this);
+    for (QObject *child : object->children())
+      Watch(child);
+  }
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (event->type() == QEvent::ChildAdded) {
+      Watch(static_cast<QChildEvent *>(event)->child());
+      return false;
+    }
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick)
+      return false;
+    const auto *mouse = static_cast<QMouseEvent *>(event);
+    // A menu of the window takes its clicks as they come.
+    if (mouse->button() != Qt::LeftButton || !(mouse->modifiers() & Qt::ControlModifier) ||
+        static_cast<QWidget *>(watched)->window()->windowType() == Qt::Popup)
+      return false;
+    // Sent to the clicked widget, it goes on up to the parents until one
+    // opens a menu, as the secondary button's does.
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, mouse->position().toPoint(), mouse->globalPosition().toPoint(),
+                           mouse->modifiers());
+    QCoreApplication::sendEvent(watched, &menu);
+    return true;
+  }
+};
+
 } // namespace
+
+void OpenContextMenusOnControlClick(QWidget *window) {
+  if (window)
+    (new ControlClickAsContextMenu(window))->Watch(window);
+}
 
 void InstallContextualMenus() {
   if (!gGraphWinMenu) {

@@ -70,6 +70,8 @@ void BringGraphWindowToFront(MainWindow *window) {
     return;
   list.erase(it);
   list.insert(list.begin(), window);
+  // The commands act on the front window: the toolbars follow it.
+  RequestCommandStatusUpdate();
 }
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui_(std::make_unique<Ui::MainWindow>()) {
@@ -256,11 +258,12 @@ void MainWindow::closeEvent(QCloseEvent *event) {
   event->ignore();
   if (!DoMainWindowCloseBox(&record_) || gQuittingTime)
     return;
-  // The last structure window stays, cleared and hidden. With no window
-  // left on screen there is nothing left to reach the program through, so
-  // it quits (saving its preferences, asking about no further changes).
-  for (QWidget *w : QApplication::topLevelWidgets())
-    if (w->isVisible() && w->isWindow() && !(w->windowFlags() & Qt::Popup) && w->windowType() != Qt::ToolTip)
+  // One window closes, as File > Close closes it. The last structure window
+  // stays, cleared and hidden; with no structure window left on screen
+  // there is nothing left to reach the program through, so it quits (saving
+  // its preferences, asking about no further changes).
+  for (MainWindow *w : AllGraphWindows())
+    if (w->isVisible())
       return;
   QTimer::singleShot(0, qApp, [] { DoQuit(); });
 }

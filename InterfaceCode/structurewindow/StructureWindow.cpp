@@ -8,6 +8,7 @@
 #include "PaneDrawing.h"
 #include "WindowInput.h"
 #include "shell/FileCommands.h"
+#include "shell/WindowPlacement.h"
 
 #include "CachedFiles.h"
 #include "PlotRange.h"
@@ -145,8 +146,9 @@ WindowRef OpenMainWindow(const char *title, bool show) {
   InitAtomsPane(window);
   if (frontWindow) {
     CopyMainWindowSettings(window, front);
+    // Each new window's frame a step below and right of the front one's.
     const QRect avail = AvailableBounds();
-    const QRect f = frontWindow->geometry();
+    const QRect f = frontWindow->frameGeometry();
     int x = f.left(), y = f.top();
     if (f.right() + 1 < avail.right() + 1 - kNewWindowOffset)
       x += kNewWindowOffset;
@@ -195,6 +197,7 @@ WindowRef OpenMainWindow(const char *title, bool show) {
     if (crystal->showGrid != gPrefs.showGrid)
       ToggleGrid(window);
   }
+  MoveWindowOnscreen(w);
   MyRemoveWindowProxy(window);
   ToggleWindowGrowBox(window);
   if (DisplaysAsleep())
@@ -629,6 +632,7 @@ void DoStandardSize(WindowRef window) {
   w->setWindowFlag(Qt::FramelessWindowHint, false);
   w->setGeometry(b.left, b.top, b.right - b.left, b.bottom - b.top);
   w->show();
+  MoveWindowOnscreen(w);
 }
 
 void VerifyGraphWindowUserState(WindowRef window) {

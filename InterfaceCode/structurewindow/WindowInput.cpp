@@ -97,6 +97,14 @@ bool IsContextualClick(Qt::MouseButton button, unsigned mods, bool graphPane) {
          (button == Qt::LeftButton && (mods & kCommandKey) && !CtrlDragsTrackball(graphPane, mods));
 }
 
+// A press in the notes that opens their menu.
+bool IsNotesContextualClick(const QEvent *event) {
+  if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick)
+    return false;
+  const auto *e = static_cast<const QMouseEvent *>(event);
+  return IsContextualClick(e->button(), ModifiersOf(e->modifiers()), false);
+}
+
 // The one drag in progress: a tool's, or one of the sidebar dividers.
 struct Drag {
   enum Kind { kNone, kTool, kDivider, kHeader } kind = kNone;
@@ -685,8 +693,11 @@ void InstallWindowInput(MainWindow *w) {
   w->Divider()->setCursor(ToolCursor(kVerticalGrowCursor));
   w->NoteHeader()->setCursor(ToolCursor(kHorizontalGrowCursor));
   w->NotesView()->installEventFilter(w);
-  // The notes' secondary click opens our text menu, not the view's own.
+  // The notes' secondary click opens our text menu, not the view's own. The
+  // text takes the primary button's presses on its page before they reach
+  // the view, so a Ctrl-click is caught on the page itself.
   w->NotesView()->setContextMenuPolicy(Qt::NoContextMenu);
+  w->NotesView()->viewport()->installEventFilter(w);
   w->installEventFilter(w); // the 'leap' events come to the window itself
   SystemVersionString();
   for (QWidget *pane : {w->GraphPane(), w->Ruler(), w->Divider(), w->NoteHeader()})
@@ -709,6 +720,9 @@ bool MainWindowEventHandler(MainWindow *w, QObject *watched, QEvent *event) {
 namespace {
 bool HandleEvent(MainWindow *w, QObject *watched, QEvent *event) {
   WindowRef window = w->Ref();
+  // Of the notes' page only the secondary click is ours.
+  if (watched == w->NotesView()->viewport() && !IsNotesContextualClick(event))
+    return false;
   switch (event->type()) {
   case QEvent::KeyPress: {
     auto *e = static_cast<QKeyEvent *>(event);
@@ -748,13 +762,12 @@ bool HandleEvent(MainWindow *w, QObject *watched, QEvent *event) {
   }
   case QEvent::MouseButtonPress:
   case QEvent::MouseButtonDblClick:
-    if (watched == w->NotesView()) {
+    if (watched == w->NotesView() || watched == w->NotesView()->viewport()) {
       // The click is the text view's; keys now go to the notes.
       if (MainWindowData *d = GetMainWindowData(window))
         d->graphHasFocus = 0;
-      auto *e = static_cast<QMouseEvent *>(event);
-      if (IsContextualClick(e->button(), ModifiersOf(e->modifiers()), false)) {
-        const QPoint global = e->globalPosition().toPoint();
+      if (IsNotesContextualClick(event)) {
+        const QPoint global = static_cast<QMouseEvent *>(event)->globalPosition().toPoint();
         return gWindowInputHooks.contextualMenu && gWindowInputHooks.contextualMenu(window, 1, global.x(), global.y());
       }
       return false;

@@ -77,6 +77,9 @@ std::vector<QByteArray> MovieFrames(const fs::path &file, QSize size) {
 class WindowEventsTest : public ::testing::Test {
 protected:
   void SetUp() override {
+    // The close button of the last structure window quits: each test
+    // starts with the program running.
+    gQuittingTime = 0;
     previous = &GetShellDialogs();
     SetShellDialogs(&dialogs);
     Host()->alerts.clear();
