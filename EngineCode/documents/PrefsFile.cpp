@@ -8,7 +8,15 @@
 #include "StructureArrays.h"
 #include "window/MainWindowData.h"
 
+#include "Alerts.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLockFile>
+
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace {
@@ -91,18 +99,47 @@ struct FixedSection {
   uint32_t tag;
   WriteFn write;
   SectionFn read;
+  const char *what; // as the Log names the settings it holds
 };
-#define OV_SECTION(tag, fn)                                                                                         \
-  FixedSection { tag, [](SectionWriter &a, PrefsRecord &p) { fn(a, p); }, [](SectionReader &a, PrefsRecord &p) { fn(a, p); } }
+#define OV_SECTION(tag, fn, what)                                                                                      \
+  FixedSection {                                                                                                       \
+    tag, [](SectionWriter &a, PrefsRecord &p) { fn(a, p); }, [](SectionReader &a, PrefsRecord &p) { fn(a, p); }, what  \
+  }
 const FixedSection kFixedSections[] = {
-    OV_SECTION(kTagWindows, XferWindows),   OV_SECTION(kTagInfo, XferInfo),
-    OV_SECTION(kTagTools, XferTools),       OV_SECTION(kTagDisplay, XferDisplay),
-    OV_SECTION(kTagAnnotations, XferAnnotations), OV_SECTION(kTagNotices, XferNotices),
-    OV_SECTION(kTagElements, XferElements), OV_SECTION(kTagUpdate, XferUpdate),
-    OV_SECTION(kTagMovie, XferMovie),    OV_SECTION(kTagPictureExport, XferPictureExport),
-    OV_SECTION(kTagDistanceMaximum, XferDistanceMaximum), OV_SECTION(kTagDistanceExplorer, XferDistanceExplorer),
+    OV_SECTION(kTagWindows, XferWindows, "structure window settings"),
+    OV_SECTION(kTagInfo, XferInfo, "Info and Overview window settings"),
+    OV_SECTION(kTagTools, XferTools, "tool window settings"),
+    OV_SECTION(kTagDisplay, XferDisplay, "display settings of new structures"),
+    OV_SECTION(kTagAnnotations, XferAnnotations, "settings of new annotations and vectors"),
+    OV_SECTION(kTagNotices, XferNotices, "notice choices"),
+    OV_SECTION(kTagElements, XferElements, "element table"),
+    OV_SECTION(kTagUpdate, XferUpdate, "update check settings"),
+    OV_SECTION(kTagMovie, XferMovie, "movie export settings"),
+    OV_SECTION(kTagPictureExport, XferPictureExport, "picture export settings"),
+    OV_SECTION(kTagDistanceMaximum, XferDistanceMaximum, "distance search maximum"),
+    OV_SECTION(kTagDistanceExplorer, XferDistanceExplorer, "Distance Explorer settings"),
 };
 #undef OV_SECTION
+// What DecodePrefsFile notes for a file that ends inside a part it does not know.
+constexpr const char *kDamagedEnd = "end";
+
+const FixedSection *FindFixedSection(uint32_t tag) {
+  for (const FixedSection &s : kFixedSections)
+    if (s.tag == tag)
+      return &s;
+  return nullptr;
+}
+
+// Gives the section's part of the preferences its factory values.
+void ResetSection(const FixedSection &s, PrefsRecord &prefs) {
+  PrefsRecord factory = gFactoryPrefs; // the field lists take a record they could write
+  FileBuffer bytes;
+  SectionWriter writer{bytes};
+  s.write(writer, factory);
+  FileBuffer in = FileBuffer::ForReading(bytes.out);
+  SectionReader reader{in};
+  s.read(reader, prefs);
+}
 
 void BeginSection(FileBuffer &b, uint32_t tag, size_t &start) {
   start = b.out.size();
@@ -163,7 +200,6 @@ std::filesystem::path XdgFolder(const char *variable, const char *fallback) {
 
 std::filesystem::path GetPrefsFolder() { return XdgFolder("XDG_CONFIG_HOME", ".config"); }
 std::filesystem::path GetPrefsFilePath() { return GetPrefsFolder() / kPrefsFileName; }
-std::filesystem::path GetCacheFolder() { return XdgFolder("XDG_CACHE_HOME", ".cache") / kCacheFolderName; }
 
 std::vector<uint8_t> EncodePrefsFile(const PrefsRecord &prefs) {
   PrefsRecord &p = const_cast<PrefsRecord &>(prefs); // the field lists only read it here
@@ -187,7 +223,8 @@ std::vector<uint8_t> EncodePrefsFile(const PrefsRecord &prefs) {
   return std::move(b.out);
 }
 
-bool DecodePrefsFile(std::span<const uint8_t> bytes, PrefsRecord &prefs, int *skipped) {
+bool DecodePrefsFile(std::span<const uint8_t> bytes, PrefsRecord &prefs, int *skipped,
+                     std::vector<std::string> *damaged) {
   FileBuffer b = FileBuffer::ForReading(bytes);
   uint32_t type = 0;
   uint16_t version = 0, reserved = 0;
@@ -197,31 +234,40 @@ bool DecodePrefsFile(std::span<const uint8_t> bytes, PrefsRecord &prefs, int *sk
   if (b.status != 0 || type != kPrefsFileType)
     return false;
   int skips = 0;
+  auto noteDamaged = [damaged](const char *what) {
+    if (damaged)
+      damaged->emplace_back(what);
+  };
   while (b.Remaining() >= 8) {
     uint32_t tag = 0, length = 0;
     BufferReadTag(b, tag);
     BufferReadU32(b, length);
+    const FixedSection *fixed = FindFixedSection(tag);
     if (length > b.Remaining()) {
       skips++; // a section cut short by the end of the file
+      if (fixed)
+        ResetSection(*fixed, prefs);
+      noteDamaged(fixed ? fixed->what : kDamagedEnd);
       break;
     }
     FileBuffer section = FileBuffer::ForReading(std::span(b.start + b.cursor, length));
     BufferSkip(b, length);
     bool known = false, used = false;
-    for (const FixedSection &s : kFixedSections) {
-      if (s.tag != tag)
-        continue;
+    if (fixed) {
       known = true;
       // Read into a scratch copy first: only a section that holds all its
-      // fields changes the preferences.
+      // fields is read; a damaged one gives its factory values.
       PrefsRecord scratch = prefs;
       SectionReader trial{section};
-      s.read(trial, scratch);
+      fixed->read(trial, scratch);
       if (section.status == 0) {
         section.cursor = 0;
         SectionReader real{section};
-        s.read(real, prefs);
+        fixed->read(real, prefs);
         used = true;
+      } else {
+        ResetSection(*fixed, prefs);
+        noteDamaged(fixed->what);
       }
     }
     if (tag == kTagElementNotes) {
@@ -253,6 +299,8 @@ bool DecodePrefsFile(std::span<const uint8_t> bytes, PrefsRecord &prefs, int *sk
       } else if (&prefs != &gPrefs) {
         used = section.status == 0;
       }
+      if (!used && &prefs == &gPrefs)
+        noteDamaged(tag == kTagRecent ? "list of recent files" : "list of Favourites");
     }
     if (!known || !used)
       skips++;
@@ -263,26 +311,178 @@ bool DecodePrefsFile(std::span<const uint8_t> bytes, PrefsRecord &prefs, int *sk
   return true;
 }
 
+namespace {
+
+// "a", "a and b", "a, b and c".
+std::string JoinedList(const std::vector<std::string> &items) {
+  std::string text;
+  for (size_t k = 0; k < items.size(); k++) {
+    if (k > 0)
+      text += k + 1 == items.size() ? " and " : ", ";
+    text += items[k];
+  }
+  return text;
+}
+
+} // namespace
+
 bool ReadPrefsFile() {
+  const std::filesystem::path file = GetPrefsFilePath();
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec))
+    return false; // a first start: the factory settings, nothing to say
+  const std::string lead = "The preferences file \"" + file.string() + "\" ";
   std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(GetPrefsFilePath(), bytes))
+  std::string reason;
+  if (!ReadWholeFile(file, bytes, &reason)) {
+    FWrite(lead + "was not read: " + reason + "; nothing in it was used.");
     return false;
-  return DecodePrefsFile(bytes, gPrefs);
+  }
+  std::vector<std::string> damaged;
+  if (!DecodePrefsFile(bytes, gPrefs, nullptr, &damaged)) {
+    FWrite(lead + "is damaged and was not read; nothing in it was used.");
+    return false;
+  }
+  // Settings reset, and parts that are not settings (the lists, the end).
+  std::vector<std::string> reset, unread;
+  for (const std::string &what : damaged) {
+    if (what == kDamagedEnd)
+      unread.push_back("what follows its last complete part");
+    else if (what.starts_with("list "))
+      unread.push_back("the " + what);
+    else
+      reset.push_back("the " + what);
+  }
+  if (!reset.empty())
+    FWrite(lead + "is damaged: the factory values are used for " + JoinedList(reset) + ", which could not be read.");
+  if (!unread.empty())
+    FWrite(lead + "is damaged: " + JoinedList(unread) + " could not be read.");
+  return true;
 }
 
 bool CreateAndSavePrefsFile() {
   std::error_code ec;
   std::filesystem::create_directories(GetPrefsFolder(), ec);
   const std::vector<uint8_t> bytes = EncodePrefsFile(gPrefs);
-  return WriteFileAtomically(GetPrefsFilePath(), bytes);
+  std::string reason;
+  if (WriteFileAtomically(GetPrefsFilePath(), bytes, &reason))
+    return true;
+  MyCFCautionAlert("The preferences could not be saved.",
+                   "\"" + GetPrefsFilePath().string() + "\" could not be written (" + reason +
+                       "). The settings were not saved; the next start uses the ones saved before.");
+  return false;
 }
 
 // ---- Cache folder ---------------------------------------------------------------------
 
-bool EmptyCacheFolder() {
-  namespace fs = std::filesystem;
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char *kCacheLockSuffix = ".lock";
+
+// This copy's claim: its folder in the shared cache folder and the lock
+// that says the folder is in use, given up when the program ends.
+struct CacheClaim {
+  fs::path shared;
+  fs::path own;
+  std::unique_ptr<QLockFile> lock;
+
+  // Whether the lock still stands: someone may have removed the folders.
+  bool Held() const { return lock && QFileInfo::exists(lock->fileName()); }
+  void GiveUp() {
+    if (Held()) {
+      lock.reset();
+    } else if (lock) {
+      // Its file is gone already: nothing to unlock, and unlocking would
+      // complain that it cannot remove it.
+      static auto *gone = new std::vector<std::unique_ptr<QLockFile>>;
+      gone->push_back(std::move(lock));
+    }
+    own.clear();
+  }
+  ~CacheClaim() { GiveUp(); }
+};
+CacheClaim gCacheClaim;
+
+fs::path SharedCacheFolder() { return XdgFolder("XDG_CACHE_HOME", ".cache") / kCacheFolderName; }
+
+// A lock held for as long as its holder runs: only a holder that is gone
+// leaves a stale one.
+std::unique_ptr<QLockFile> CacheLock(const fs::path &folder) {
+  auto lock = std::make_unique<QLockFile>(QString::fromStdString(folder.string() + kCacheLockSuffix));
+  lock->setStaleLockTime(0);
+  return lock;
+}
+
+// A copy's folder name: its process id, with "-" and a count after it when
+// another holder (a copy on another machine sharing the folder) has that.
+bool IsCopyFolderName(const std::string &name) {
+  const size_t dash = name.find('-');
+  const std::string pid = name.substr(0, dash);
+  const std::string count = dash == std::string::npos ? "1" : name.substr(dash + 1);
+  auto digits = [](const std::string &t) {
+    return !t.empty() && std::all_of(t.begin(), t.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+  };
+  return digits(pid) && digits(count);
+}
+
+const fs::path &ClaimCacheFolder() {
+  CacheClaim &c = gCacheClaim;
+  const fs::path shared = SharedCacheFolder();
+  if (c.shared == shared && !c.own.empty() && (c.Held() || !c.lock))
+    return c.own;
+  c.GiveUp(); // a claim in another cache folder (tests move it), or one whose lock went
+  c.shared = shared;
   std::error_code ec;
-  const fs::path folder = GetCacheFolder();
+  fs::create_directories(shared, ec);
+  const std::string pid = std::to_string(QCoreApplication::applicationPid());
+  constexpr int kMostNames = 100;
+  for (int k = 0; k < kMostNames; k++) {
+    const fs::path folder = shared / (k == 0 ? pid : pid + "-" + std::to_string(k));
+    std::unique_ptr<QLockFile> lock = CacheLock(folder);
+    if (lock->tryLock(0)) {
+      c.own = folder;
+      c.lock = std::move(lock);
+      return c.own;
+    }
+  }
+  // No lock can be taken (a read-only cache): the folder is still this copy's.
+  c.own = shared / pid;
+  return c.own;
+}
+
+// Removes the folders of copies that no longer run: those whose lock is
+// free (stale, or gone) once this copy takes it; a stale lock left without
+// its folder goes too.
+void RemoveStaleCopyFolders(const fs::path &shared, const fs::path &own) {
+  std::vector<fs::path> folders;
+  std::error_code ec;
+  for (const fs::directory_entry &e : fs::directory_iterator(shared, ec)) {
+    std::string name = e.path().filename().string();
+    if (name.ends_with(kCacheLockSuffix))
+      name.resize(name.size() - std::char_traits<char>::length(kCacheLockSuffix));
+    else if (!e.is_directory(ec))
+      continue;
+    const fs::path folder = shared / name;
+    if (folder != own && IsCopyFolderName(name) && std::find(folders.begin(), folders.end(), folder) == folders.end())
+      folders.push_back(folder);
+  }
+  for (const fs::path &folder : folders) {
+    std::unique_ptr<QLockFile> lock = CacheLock(folder);
+    if (!lock->tryLock(0))
+      continue; // a running copy's
+    fs::remove_all(folder, ec);
+  }
+}
+
+} // namespace
+
+std::filesystem::path GetCacheFolder() { return ClaimCacheFolder(); }
+
+bool EmptyCacheFolder() {
+  std::error_code ec;
+  const fs::path folder = ClaimCacheFolder();
   fs::create_directories(folder, ec);
   if (!fs::is_directory(folder, ec))
     return false;
@@ -292,6 +492,8 @@ bool EmptyCacheFolder() {
     if (name.starts_with(kCacheFilePrefix) && e.is_regular_file(ec))
       fs::remove(e.path(), ec);
   }
+  fs::remove(folder, ec); // only when empty
+  RemoveStaleCopyFolders(gCacheClaim.shared, folder);
   return true;
 }
 

@@ -4,13 +4,16 @@
 // The preferences file is a 8-byte header ('OVPF', u16 version 9, u16 0)
 // followed by tagged sections, each a four-character tag, a u32 payload
 // length and the payload, little-endian. It is read over the factory copy at
-// start-up: a section this version does not know, or one too short for what
-// it must hold, is skipped and its part of the preferences keeps its
-// current values.
+// start-up: a section this version does not know is skipped; one too short
+// for what it must hold is damaged, and its part of the preferences takes
+// the factory values.
 //
 // Both folders follow the desktop's conventions: the preferences in
 // $XDG_CONFIG_HOME/Orvalisphere, the cache in $XDG_CACHE_HOME/Orvalisphere
-// (with the usual fallbacks under $HOME).
+// (with the usual fallbacks under $HOME). Every running copy of the program
+// keeps its cache documents in a folder of its own inside the cache folder,
+// named after its process and held by a lock file beside it
+// ("12345" and "12345.lock"), so that no copy removes what another uses.
 #pragma once
 
 #include "HostServices.h"
@@ -19,6 +22,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <vector>
 
 inline constexpr const char *kPrefsFileName = "Orvalisphere 9 Preferences";
@@ -28,25 +32,33 @@ inline constexpr uint16_t kPrefsFormatVersion = 9;
 
 std::filesystem::path GetPrefsFolder();
 std::filesystem::path GetPrefsFilePath();
+// This copy's own folder inside "Orvalisphere Cache", claimed (its lock
+// taken) on first use.
 std::filesystem::path GetCacheFolder();
 
 // The preferences file's bytes for a record.
 std::vector<uint8_t> EncodePrefsFile(const PrefsRecord &prefs);
 // Reads sections over `prefs`. False (prefs untouched) when the bytes are
 // not a preferences file; otherwise true, with the number of sections
-// skipped in *skipped.
-bool DecodePrefsFile(std::span<const uint8_t> bytes, PrefsRecord &prefs, int *skipped = nullptr);
+// skipped in *skipped and what the damaged ones hold (as the Log names it)
+// in *damaged.
+bool DecodePrefsFile(std::span<const uint8_t> bytes, PrefsRecord &prefs, int *skipped = nullptr,
+                     std::vector<std::string> *damaged = nullptr);
 
 // Reads the preferences file over gPrefs; false when there is none or it is
-// not a preferences file (gPrefs keeps its values).
+// not a preferences file (gPrefs keeps its values). A file that cannot be
+// read or is damaged gets a Log line naming it and what was reset.
 bool ReadPrefsFile();
 // Writes gPrefs as the preferences file, replacing the old one only once
-// the new one is complete; true on success.
+// the new one is complete; true on success. On failure the user is told,
+// with the file and why, that the settings were not saved.
 bool CreateAndSavePrefsFile();
 
-// Removes every cache document ("__OVCache" and a number) from the cache
-// folder, creating the folder when it is missing; false when the folder
-// cannot be made.
+// Removes this copy's cache documents ("__OVCache" and a number) and, once
+// empty, its folder (made again for the next document), and the folders of
+// copies that no longer run; false when the cache folder cannot be made.
+// Folders of running copies and anything else in the cache folder are left
+// alone. The claim lasts until the program ends.
 bool EmptyCacheFolder();
 // A cache document name not yet in use: "__OVCache" and a number.
 std::filesystem::path NewCacheFilePath();

@@ -40,6 +40,26 @@ public:
     }
   }
 
+  // A font name that no font can be called by takes the default font.
+  void operator()(const stored::StoredFontName &r, Str255 &field, const Str255 &fallback) {
+    if (StoredFontNameValid(field.view()))
+      return;
+    std::string shown;
+    for (char ch : field.view()) {
+      const auto byte = static_cast<unsigned char>(ch);
+      if (byte < 0x20 || byte == 0x7F) {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+        shown += escape;
+      } else {
+        shown += ch;
+      }
+    }
+    field = fallback;
+    report_.reset.push_back(Lead() + r.name + " \"" + shown + "\" is not a font name; \"" +
+                            std::string(fallback.view()) + "\" used.");
+  }
+
   // "Rutile.ovdf: the " or "The stored ".
   std::string Lead() const { return source_.empty() ? kStoredLead : std::string(source_) + ": the "; }
 
@@ -74,7 +94,7 @@ template <class R> void VisitDisplay(Checker &v, R &r, const R &d) {
   v(kFraction, r.bsSphereRadFrac, d.bsSphereRadFrac);
   v(kEllipsoidStyle, r.defaultEllipsoidStyle, d.defaultEllipsoidStyle);
   v(kEllipsoidProbability, r.ellipsoidProbability, d.ellipsoidProbability);
-  v(kBondRadius, r.ellipsoidSphereRadius, d.ellipsoidSphereRadius);
+  v(kEllipsoidSphereRadius, r.ellipsoidSphereRadius, d.ellipsoidSphereRadius);
   v(kPolyMode, r.defaultPolyMode, d.defaultPolyMode);
   v(kBondStyle, r.defaultBondStyle, d.defaultBondStyle);
   v(kBondRadius, r.bondRadius, d.bondRadius);
@@ -84,6 +104,7 @@ template <class R> void VisitDisplay(Checker &v, R &r, const R &d) {
   v(kOpacity, r.cloudSphereTransparency, d.cloudSphereTransparency);
   v(kLineWidth, r.unitCellLineWidth, d.unitCellLineWidth);
   v(kLabelType, r.atomLabelType, d.atomLabelType);
+  v(kLabelFont, r.labelFont, d.labelFont);
   v(kLabelSize, r.labelSize, d.labelSize);
   v(kGradientAngle, r.gradientAngle, d.gradientAngle);
   v(kGradientScale, r.gradientScale, d.gradientScale);
@@ -158,7 +179,7 @@ void VisitCrystal(Checker &v, CrystalRec &c, const CrystalRec &d) {
     v(kVectorComponent, r.uvw, vector.uvw);
     v(kFinite, r.tipXYZ, vector.tipXYZ);
     v(kFinite, r.tipCart, vector.tipCart);
-    v(kBondRadius, r.headRadius, vector.headRadius);
+    v(kVectorHeadRadius, r.headRadius, vector.headRadius);
   }
   const TextBoxRecord box;
   for (TextBoxRecord &t : c.textBoxes) {
@@ -247,6 +268,12 @@ void CheckStoredPrefs(PrefsRecord &prefs, StoredValueReport *report, std::string
   v(kDisplacement, prefs.defaultIsoValue, d.defaultIsoValue);
   v(kOpacity, prefs.planeTransparency, d.planeTransparency);
   v(kFontSize, prefs.annotationSize, d.annotationSize);
+  v(kAnnotationFont, prefs.annotationFont, d.annotationFont);
+  v(kWindowFont, prefs.windowFontName, d.windowFontName);
+  v(kNotesFont, prefs.notesFontName, d.notesFontName);
+  v(kNotesTextSize, prefs.notesFontSize, d.notesFontSize);
+  v(kLogFont, prefs.logFontName, d.logFontName);
+  v(kLogTextSize, prefs.logFontSize, d.logFontSize);
   v(kThumbnailHeight, prefs.thumbnailHeight, d.thumbnailHeight);
   v(kExportResolution, prefs.exportResolution, d.exportResolution);
   v(kFrameRate, prefs.movieFrameRate, d.movieFrameRate);

@@ -3,6 +3,7 @@
 #include "Alerts.h"
 #include "Preferences.h"
 #include "RenderServices.h"
+#include "StoredLimits.h"
 #include "export/ExportFrame.h"
 #include "export/PngWriter.h"
 #include "export/WebPage.h"
@@ -482,7 +483,9 @@ void CloseExportGraphics(ExportGraphicsRecord &rec, bool ok, uint32_t dialogExpo
     gExportGraphicsOutputWidthMenuChoice = rec.units[kFieldOutputWidth];
     gExportGraphicsOutputHeightMenuChoice = rec.units[kFieldOutputHeight];
     gExportGraphicsResolutionMenuChoice = rec.units[kFieldResolution];
-    gPrefs.exportResolution = uint16_t(ClampedValue(std::trunc(rec.resolution), 1.0, 65535.0));
+    // Kept within what the preferences file keeps, so that it reads back.
+    gPrefs.exportResolution = uint16_t(
+        ClampedValue(std::trunc(rec.resolution), stored::kExportResolution.low, stored::kExportResolution.high));
     // Sizes beyond any picture stay beyond the export's limit, so the export
     // refuses them.
     const int width = int(ClampedValue(std::trunc(rec.pixelWidth), 0.0, 1e9));

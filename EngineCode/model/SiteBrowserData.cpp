@@ -6,6 +6,7 @@
 #include "CoordinationShape.h"
 #include "PlotRange.h"
 #include "RenderServices.h"
+#include "StoredLimits.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 #include "window/MainWindowData.h"
@@ -295,8 +296,10 @@ std::string SiteBrowserRadiusText(const CrystalRec *crystal, uint32_t item) {
   const int32_t type = SiteBrowserRowAtomType(crystal, item);
   if (type < 0)
     return {};
+  // As the radius reads back, so that Return on the unchanged cell keeps it.
   char text[32];
-  std::snprintf(text, sizeof text, "%5.2f", static_cast<double>(crystal->spheres[static_cast<size_t>(type)].radius));
+  std::snprintf(text, sizeof text, "%5s",
+                StoredValueText(crystal->spheres[static_cast<size_t>(type)].radius, 2).c_str());
   return text;
 }
 

@@ -18,6 +18,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 // ---- Limits the editors share ---------------------------------------------------------
 
@@ -46,6 +48,11 @@ inline constexpr float kMaxBondSpecLength = 231.0f;
 inline constexpr float kMinTypedPlotScale = 0.01f;
 inline constexpr float kMaxPlotScale = 10000.0f;
 inline constexpr float kMinStoredPlotScale = 0.001f;
+
+// The text size the Text Style dialog takes for the Log and the notes
+// (points).
+inline constexpr int kMinTextStyleSize = 5;
+inline constexpr int kMaxTextStyleSize = 256;
 
 // Plot range limits (fractional) and the largest span along one axis.
 inline constexpr float kMaxPlotRangeCoordinate = 1000.0f;
@@ -89,6 +96,10 @@ inline constexpr StoredRange kAtomRadius{"atom-type radius", 0.0, kMaxStoredRadi
 inline constexpr StoredRange kMinBallRadius{"minimum ball-and-stick radius", 0.0, kMaxStoredRadius, UseDefault, " \u00C5"};
 inline constexpr StoredRange kFraction{"radius fraction", 0.0, 1.0, UseDefault};
 inline constexpr StoredRange kBondRadius{"bond radius", 0.0, 5.0, UseDefault, " \u00C5"};
+inline constexpr StoredRange kVectorHeadRadius{"vector head radius", 0.0, 5.0, UseDefault, " \u00C5"};
+// The Atoms tab's ellipsoid sphere radius: its field and little arrows take
+// 0.1 to 10 A (a value typed beyond applies the nearest limit).
+inline constexpr StoredRange kEllipsoidSphereRadius{"ellipsoid sphere radius", 0.1, 10.0, Clamp, " \u00C5"};
 inline constexpr StoredRange kJointFactor{"stick joint factor", 0.0, 10.0, UseDefault};
 inline constexpr StoredRange kEllipsoidProbability{"ellipsoid probability", 0.0, 1.0, UseDefault};
 inline constexpr StoredRange kEllipsoidCriticalValue{"ellipsoid critical value", 0.0, 100.0, UseDefault};
@@ -103,6 +114,9 @@ inline constexpr StoredRange kPolyMode{"polyhedron mode", 0, 15, UseDefault};
 inline constexpr StoredRange kLabelType{"label type", 0, 5, UseDefault};
 inline constexpr StoredRange kLabelSize{"label size", 1.0, 128.0, UseDefault};
 inline constexpr StoredRange kFontSize{"font size", 1, 512, UseDefault};
+// The text sizes of the Log and of the notes, as the Text Style dialog takes them.
+inline constexpr StoredRange kLogTextSize{"Log text size", kMinTextStyleSize, kMaxTextStyleSize, UseDefault, " pt"};
+inline constexpr StoredRange kNotesTextSize{"notes text size", kMinTextStyleSize, kMaxTextStyleSize, UseDefault, " pt"};
 // Lighting and depth.
 inline constexpr StoredRange kReflectance{"reflection coefficient", 0.0, 1.0, UseDefault};
 inline constexpr StoredRange kPhongExponent{"Phong exponent", 1, 1000, UseDefault};
@@ -125,10 +139,37 @@ inline constexpr StoredRange kAnnotationPoint{"annotation position", -100.0, 100
 inline constexpr StoredRange kVectorComponent{"vector component", -1000.0, 1000.0, UseDefault};
 // Preferences only: picture sizes and counts.
 inline constexpr StoredRange kThumbnailHeight{"thumbnail height", 16, 1024, UseDefault};
-inline constexpr StoredRange kExportResolution{"export resolution", 1, 2400, UseDefault};
+// What the picture export's resolution field keeps (dots per inch).
+inline constexpr StoredRange kExportResolution{"export resolution", 1, 65535, UseDefault, " dpi"};
 inline constexpr StoredRange kFrameRate{"frame rate", 0.1, 240.0, UseDefault};
 inline constexpr StoredRange kDistance{"distance", 0.0, 100.0, UseDefault};
 inline constexpr StoredRange kPickerCount{"element picker count", 0, 10, UseDefault};
 inline constexpr StoredRange kSidebarSplit{"sidebar split", 0.0, 1.0, UseDefault};
 inline constexpr StoredRange kElementRadius{"element radius", 0.0, kMaxStoredRadius, Clamp, " \u00C5"};
+
+// Font names: a name is kept when it is text a font can be called by (not
+// empty, not only spaces, no control characters); otherwise the field's
+// default font is used. Bytes that are not UTF-8 are older files' 8-bit
+// names and are kept.
+struct StoredFontName {
+  const char *name;
+};
+inline constexpr StoredFontName kLogFont{"Log font"};
+inline constexpr StoredFontName kNotesFont{"notes font"};
+inline constexpr StoredFontName kWindowFont{"window font"};
+inline constexpr StoredFontName kLabelFont{"label font"};
+inline constexpr StoredFontName kAnnotationFont{"annotation font"};
 } // namespace stored
+
+// Whether a font name read from a file may stand (the rule above).
+bool StoredFontNameValid(std::string_view name);
+
+// ---- Showing stored values ----------------------------------------------------------------
+
+// A stored value as an editor shows it: `decimals` decimals (".2f" style),
+// or as many more as it takes for the text to read back as the same float,
+// so that OK on an unchanged editor keeps the value it showed. The number
+// of decimals that takes, at most nine (beyond, StoredValueText answers in
+// "%.9g").
+int StoredValueDecimals(float value, int decimals);
+std::string StoredValueText(float value, int decimals);

@@ -377,8 +377,10 @@ void AutoScrollAtomOptionsList(int part) {
 // ---- Value fields --------------------------------------------------------------
 
 void ShowPercent(int id, float value) { SetEditTextCString(Ctl<QLineEdit>(id), MyTrimSprintf("%.0f", value) + "%"); }
+// Two decimals, or as many as the stored value takes to read back the same.
 void ShowAngstrom(int id, float value) {
-  SetEditTextCString(Ctl<QLineEdit>(id), MyTrimSprintf("%.2f", value) + " Å");
+  const std::string format = "%." + std::to_string(StoredValueDecimals(value, 2)) + "f";
+  SetEditTextCString(Ctl<QLineEdit>(id), MyTrimSprintf(format.c_str(), value) + " Å");
 }
 
 struct FieldStep {

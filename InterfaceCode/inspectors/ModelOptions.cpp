@@ -342,12 +342,7 @@ bool SaveModelOptions() {
       TabFor(tab).saveDefaults();
   // The style of new annotation objects is saved with the model options.
   CopyEditAnnotationToPrefs(&gPrefs);
-  if (!CreateAndSavePrefsFile()) {
-    MyCFCautionAlert("The preferences file could not be written.",
-                     "The settings stay in use until you quit, but new sessions start without them.");
-    return false;
-  }
-  return true;
+  return CreateAndSavePrefsFile(); // a failure is said there
 }
 
 void DoModelOptionsHelp() { MyOpenHelpPage("pages/ModelInspector.html"); }

@@ -10,6 +10,7 @@
 #include "HostServices.h"
 #include "Lighting.h"
 #include "RGBColor.h"
+#include "StoredLimits.h"
 #include "StructureRecord.h"
 
 #include <array>
@@ -192,7 +193,8 @@ void SaveAtomOptionsAsDefaults();
 inline constexpr float kMinRelSphereRadius = 1.0f, kMaxRelSphereRadius = 100.0f; // percent
 inline constexpr float kMinMinSphereRadius = 0.1f, kMaxMinSphereRadius = 2.0f;  // Angstrom
 inline constexpr float kMinProbability = 1.0f, kMaxProbability = 100.0f;        // percent
-inline constexpr float kMinEllipsoidSphereRadius = 0.1f, kMaxEllipsoidSphereRadius = 10.0f;
+inline constexpr float kMinEllipsoidSphereRadius = float(stored::kEllipsoidSphereRadius.low),
+                       kMaxEllipsoidSphereRadius = float(stored::kEllipsoidSphereRadius.high);
 
 // ---- Bonds tab ----
 void InitBondOptions();

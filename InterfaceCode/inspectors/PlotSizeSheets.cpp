@@ -11,6 +11,7 @@
 #include "Alerts.h"
 #include "PlotRange.h"
 #include "RenderServices.h"
+#include "StoredLimits.h"
 #include "StructureArrays.h"
 #include "window/MainWindowData.h"
 
@@ -100,7 +101,8 @@ protected:
 class PlotScaleSheet : public Sheet<Ui::PlotScale> {
 public:
   PlotScaleSheet(WindowRef window, const PlotScaleRecord &record) : Sheet(window), record_(record) {
-    SetEditTextFormat(Field(), "%.2f", double(record_.scale));
+    // The stored scale as it reads back, so that OK on it unchanged keeps it.
+    SetEditTextCString(Field(), StoredValueText(record_.scale, 2));
     Field()->setFocus();
     Field()->selectAll();
     ShowZoomAmount();

@@ -340,9 +340,7 @@ void DoPreferencesCommand() {
       CopyCrystalPrefs(GetWindowCrystal(front), &gPrefs);
     }
     RecordOverviewWindowPrefs();
-    if (!CreateAndSavePrefsFile())
-      MyCFCautionAlert("The preferences file could not be written.",
-                       "The settings stay in use until you quit, but new sessions start without them.");
+    CreateAndSavePrefsFile(); // a failure is said there
     break;
   case 2:
     ReadPrefsFile();

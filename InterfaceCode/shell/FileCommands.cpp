@@ -10,6 +10,7 @@
 #include "overview/OverviewWindow.h"
 #include "QtHostServices.h"
 #include "ShellDialogs.h"
+#include "Startup.h"
 #include "structurewindow/DisplaySleep.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/PaneDrawing.h"
@@ -27,11 +28,15 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStandardPaths>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <map>
@@ -639,11 +644,7 @@ bool OVInitialize(const std::vector<std::filesystem::path> &files, QtHostService
   for (const auto &file : files)
     gQueuedDocs.push_back(file);
 
-  gPrefs = gFactoryPrefs;
-  ReadPrefsFile();
-  // The Log takes the font the preferences name.
-  GetLogStore()->SetDefaultFont(QString::fromUtf8(gPrefs.logFontName.view().data(), gPrefs.logFontName.len),
-                                gPrefs.logFontSize);
+  ReadPreferencesAtStartup();
   InstallEngineHooks(*host, [] { return AllGraphWindows(); });
   InstallPrintingCommands();
   InstallHelpCommands();
@@ -675,6 +676,36 @@ int SaveScreenshotAndExit(const std::string &file) {
 }
 
 // ---- One running program -----------------------------------------------------------------
+
+namespace {
+
+// The claim of the copy that runs: a lock held for as long as it runs.
+QLockFile *gInstanceLock = nullptr;
+
+// Takes the claim when no running copy holds it (a copy that is gone leaves
+// a stale lock, which is taken over).
+bool TryClaimSingleInstance() {
+  if (gInstanceLock)
+    return true;
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (folder.isEmpty())
+    folder = QDir::tempPath();
+  auto *lock = new QLockFile(folder + "/" + QString::fromStdString(SingleInstanceName()) + ".lock");
+  lock->setStaleLockTime(0);
+  if (!lock->tryLock(0)) {
+    delete lock;
+    return false;
+  }
+  gInstanceLock = lock;
+  // Given up when the program ends, however it ends its event loop.
+  QObject::connect(qApp, &QObject::destroyed, [] {
+    delete gInstanceLock;
+    gInstanceLock = nullptr;
+  });
+  return true;
+}
+
+} // namespace
 
 std::string SingleInstanceName() {
   // One per user and preferences folder, so that a program run with other
@@ -716,14 +747,33 @@ bool PassFilesToRunningProgram(const std::vector<std::filesystem::path> &files) 
   return true;
 }
 
+SingleInstanceClaim ClaimSingleInstance(const std::vector<std::filesystem::path> &files) {
+  // The copy that holds the claim may still be starting: its server answers
+  // within moments.
+  constexpr int kAnswerWaitMs = 20000, kRetryMs = 50;
+  QElapsedTimer waited;
+  waited.start();
+  for (;;) {
+    if (TryClaimSingleInstance())
+      return SingleInstanceClaim::kRun;
+    if (PassFilesToRunningProgram(files))
+      return SingleInstanceClaim::kHandedOver;
+    if (waited.elapsed() > kAnswerWaitMs)
+      return SingleInstanceClaim::kNoAnswer;
+    QThread::msleep(kRetryMs);
+  }
+}
+
 void StartSingleInstanceServer() {
   static QLocalServer *server = nullptr;
   if (server)
     return;
   server = new QLocalServer(qApp);
   const QString name = QString::fromStdString(SingleInstanceName());
-  if (!server->listen(name)) {
-    // A server left behind by a program that ended without closing it.
+  // A server left behind by a program that ended without closing it is
+  // replaced, but only by the copy that holds the claim: another copy's
+  // server is never taken over.
+  if (!server->listen(name) && TryClaimSingleInstance()) {
     QLocalServer::removeServer(name);
     server->listen(name);
   }

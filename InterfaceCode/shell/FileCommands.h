@@ -95,5 +95,11 @@ void HandOverFiles(const std::string &text);
 std::string SingleInstanceName();
 // Tries to pass the files to a running program; true when one took them.
 bool PassFilesToRunningProgram(const std::vector<std::filesystem::path> &files);
+// Whether this launch is the program that runs: it takes the claim (a lock
+// in the runtime folder) atomically, so of copies started together exactly
+// one runs; the others hand their files to it. kNoAnswer: a running copy
+// holds the claim but took no files within seconds.
+enum class SingleInstanceClaim { kRun, kHandedOver, kNoAnswer };
+SingleInstanceClaim ClaimSingleInstance(const std::vector<std::filesystem::path> &files);
 // Listens for later launches.
 void StartSingleInstanceServer();

@@ -1,5 +1,9 @@
 #include "Startup.h"
 
+#include "LogStore.h"
+#include "Preferences.h"
+#include "documents/PrefsFile.h"
+
 #include <clocale>
 #include <cstdlib>
 
@@ -18,4 +22,13 @@ bool DisplayAvailable(std::string &why) {
 void InstallProgramLocale() {
   setenv("LC_NUMERIC", "C", 1);
   std::setlocale(LC_NUMERIC, "C");
+}
+
+void ReadPreferencesAtStartup() {
+  gPrefs = gFactoryPrefs;
+  ReadPrefsFile();
+  // The Log takes the text style the preferences name (checked on reading).
+  if (LogStore *log = GetLogStore())
+    log->SetDefaultFont(QString::fromUtf8(gPrefs.logFontName.view().data(), gPrefs.logFontName.len),
+                        gPrefs.logFontSize);
 }

@@ -11,3 +11,7 @@ bool DisplayAvailable(std::string &why);
 // print and read must always use a decimal point, so LC_NUMERIC goes back to
 // "C" right after.
 void InstallProgramLocale();
+
+// The factory preferences, then the preferences file read over them (what
+// is damaged in it said in the Log), and the Log's text style from them.
+void ReadPreferencesAtStartup();

@@ -36,8 +36,15 @@ int main(int argc, char **argv) {
     return SaveScreenshotAndExit(screenshot.toStdString());
   }
   // One program per user: a second launch hands its files over and ends.
-  if (PassFilesToRunningProgram(files))
+  switch (ClaimSingleInstance(files)) {
+  case SingleInstanceClaim::kRun:
+    break;
+  case SingleInstanceClaim::kHandedOver:
     return 0;
+  case SingleInstanceClaim::kNoAnswer:
+    std::fprintf(stderr, "Orvalisphere is already running but does not answer; the files were not opened.\n");
+    return 1;
+  }
   if (!OVInitialize(files))
     return 1;
   const int result = app.exec();

@@ -5,6 +5,7 @@
 
 #include "HostServices.h"
 #include "RGBColor.h"
+#include "StoredLimits.h"
 
 #include <cstdint>
 #include <optional>
@@ -36,8 +37,8 @@ extern EditAnnotationRecord gEditAnnotation;
 // Sizes a text box accepts, and the window-options dialog's size arrows.
 inline constexpr int kMinAnnotationSize = 1;
 inline constexpr int kMaxAnnotationSize = 255;
-inline constexpr int kMinOptionsFontSize = 5;
-inline constexpr int kMaxOptionsFontSize = 256;
+inline constexpr int kMinOptionsFontSize = kMinTextStyleSize;
+inline constexpr int kMaxOptionsFontSize = kMaxTextStyleSize;
 // Pointer placement by anchor: the near and the far offsets in pixels.
 inline constexpr int kPointerNear = 20;
 inline constexpr int kPointerFar = 30;

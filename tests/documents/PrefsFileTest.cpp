@@ -6,6 +6,8 @@
 #include "documents/FileBuffer.h"
 #include "documents/PrefsFile.h"
 
+#include <QLockFile>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -134,16 +136,30 @@ TEST_F(PrefsFileTest, ShortAndUnknownSectionsAreSkipped) {
 }
 
 TEST_F(PrefsFileTest, CacheFolderKeepsOnlyWhatIsNotOurs) {
+  namespace fs = std::filesystem;
+  const fs::path shared = dir / "cache/Orvalisphere/Orvalisphere Cache";
   const auto cache = GetCacheFolder();
-  EXPECT_EQ(cache, dir / "cache/Orvalisphere/Orvalisphere Cache");
-  std::filesystem::create_directories(cache);
-  std::ofstream(cache / "__OVCache1") << "x";
+  EXPECT_EQ(cache, shared / std::to_string(::getpid())) << "this copy's own folder";
+  // Beside ours: the folder of a copy that runs (its lock held), that of a
+  // copy that is gone (no lock), and files that are not cache documents.
+  QLockFile running(QString::fromStdString((shared / "4242.lock").string()));
+  running.setStaleLockTime(0);
+  ASSERT_TRUE(running.tryLock(0));
+  for (const fs::path &folder : {cache, shared / "4242", shared / "4343"}) {
+    fs::create_directories(folder);
+    std::ofstream(folder / "__OVCache1") << "x";
+  }
   std::ofstream(cache / "__OVCache27") << "x";
   std::ofstream(cache / "notes.txt") << "x";
+  std::ofstream(shared / "notes.txt") << "x";
   ASSERT_TRUE(EmptyCacheFolder());
-  EXPECT_FALSE(std::filesystem::exists(cache / "__OVCache1"));
-  EXPECT_FALSE(std::filesystem::exists(cache / "__OVCache27"));
-  EXPECT_TRUE(std::filesystem::exists(cache / "notes.txt"));
+  EXPECT_FALSE(fs::exists(cache / "__OVCache1"));
+  EXPECT_FALSE(fs::exists(cache / "__OVCache27"));
+  EXPECT_TRUE(fs::exists(cache / "notes.txt"));
+  EXPECT_TRUE(fs::exists(shared / "notes.txt"));
+  EXPECT_TRUE(fs::exists(shared / "4242" / "__OVCache1")) << "a running copy's";
+  EXPECT_FALSE(fs::exists(shared / "4343")) << "a copy's that is gone";
+  EXPECT_FALSE(fs::exists(shared / "4343.lock"));
 
   std::string error;
   std::vector<doctest::Named> examples = doctest::ExampleStructures(host, error);
