@@ -476,7 +476,6 @@ void DoApplyElementSettings() {
   }
   if (changed)
     NewPlot(front, false, true);
-  OVSetWindowModified(front);
 }
 
 void DoExportElementFile() {

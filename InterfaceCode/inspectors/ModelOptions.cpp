@@ -284,7 +284,6 @@ void ReplotAfterModelOptions(bool resetOffScreen, bool reRender) {
   if (resetOffScreen)
     ResetOffScreen(window);
   NewPlot(window, false, reRender);
-  OVSetWindowModified(window);
 }
 
 void DoModelOptionsTabChoice(int tab) {
@@ -328,7 +327,6 @@ void ApplyModelOptions() {
   WindowRef window = FrontGraphWindow();
   if (WindowHoldsStructure(window)) {
     NewPlot(window, false, true);
-    OVSetWindowModified(window);
   } else if (window) {
     ClearScreen(window);
   }
@@ -360,7 +358,6 @@ void Replot(WindowRef window, bool reset, bool reRender) {
   if (reset)
     ResetOffScreen(window);
   NewPlot(window, false, reRender);
-  OVSetWindowModified(window);
 }
 } // namespace
 
@@ -425,7 +422,8 @@ void SwitchStereoMode(WindowRef window) {
     AdjustAnnotationToStereoMode(window);
     ResetOffScreen(window);
     NewPlot(window, false, true);
-    OVSetWindowModified(window);
+  } else {
+    NoteWindowChange(window); // a stored setting, shown once stereo is on
   }
   UpdateModelOptions();
 }

@@ -103,7 +103,6 @@ void ShowOpenedStructure(WindowRef window) {
     BringGraphWindowToFront(w);
   }
   RedrawGraphPane(window);
-  ClearWindowModified(window);
   MyRemoveWindowProxy(window);
   // Keys go to the structure: the arrows turn it at once.
   FocusGraphPane(window);
@@ -376,9 +375,8 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
   NoteDocumentFolder(window, file);
   ShowOpenedStructure(window);
   // The structure as opened is the first undo state, so that the first
-  // change can be undone; showing it is no change.
-  if (GetNumWindowHistory(window) == 0 && DoCacheHistoryFile(window))
-    gStructureChanged = 0;
+  // change can be undone, and the saved document the mark compares with.
+  NoteWindowDocumentOpened(window);
   AddRecentFile(file);
   UpdateFloatingWindows();
   return true;
@@ -402,10 +400,7 @@ bool DoSaveWindow(WindowRef window) {
     return false;
   if (w->File().empty() || IsBundledFile(w->File()))
     return DoSaveWindowAs(window);
-  if (!DoWriteCrystalFile(window, w->File()))
-    return false;
-  ClearWindowModified(window);
-  return true;
+  return DoWriteCrystalFile(window, w->File());
 }
 
 bool DoSaveWindowAs(WindowRef window) {
@@ -426,7 +421,6 @@ bool DoSaveWindowAs(WindowRef window) {
   if (!DoWriteCrystalFile(window, file))
     return false;
   w->SetFile(file);
-  ClearWindowModified(window);
   MyRemoveWindowProxy(window);
   AddRecentFile(file);
   return true;
@@ -446,6 +440,7 @@ bool DoRevertWindow(WindowRef window) {
   if (!OpenCrystalFile(window, file))
     return false;
   ShowOpenedStructure(window);
+  NoteWindowDocumentOpened(window);
   return true;
 }
 
