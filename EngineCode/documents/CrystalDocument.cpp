@@ -8,6 +8,7 @@
 #include "PlotRange.h"
 #include "StructureArrays.h"
 #include "StoredValueRanges.h"
+#include "UndoHistory.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
@@ -762,13 +763,14 @@ bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file) {
   CopyWindowSettings(*data, extras.window);
   if (!WriteCrystalFile(data->crystal, extras, file))
     return false;
-  OVClearWindowModified(window);
+  NoteWindowDocumentSaved(window);
   if (gDocumentWindowHooks.setWindowFile)
     gDocumentWindowHooks.setWindowFile(window, file);
   return true;
 }
 
-bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &file, bool windowSettings) {
+bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &file, bool windowSettings,
+                               bool keepNotes) {
   MainWindowData *data = GetMainWindowData(window);
   if (!data)
     return false;
@@ -786,8 +788,8 @@ bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &fi
   }
   if (windowSettings && extras.hasWindowSettings)
     CopyWindowSettings(*data, extras.window, true);
-  const bool styled = !extras.styledNotes.empty() && gDocumentWindowHooks.setStyledNotes &&
-                      gDocumentWindowHooks.setStyledNotes(window, extras.styledNotes);
+  const bool styled = keepNotes || (!extras.styledNotes.empty() && gDocumentWindowHooks.setStyledNotes &&
+                                    gDocumentWindowHooks.setStyledNotes(window, extras.styledNotes));
   if (!styled && gDocumentWindowHooks.setNotes)
     gDocumentWindowHooks.setNotes(window, extras.notes);
   SetWindowFileOpen(window, true);

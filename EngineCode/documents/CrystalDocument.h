@@ -126,12 +126,15 @@ bool DocumentChangedOnDisk(WindowRef window, const std::filesystem::path &file);
 // or its permission bits give no one write access (so it is read-only to
 // the administrator too).
 bool IsDocumentReadOnly(const std::filesystem::path &file);
-// Writes the window's structure, notes and settings; on success clears the
-// modified mark and names the window after the file.
+// Writes the window's structure, notes and settings; on success the window
+// holds its saved document (NoteWindowDocumentSaved: the mark is cleared)
+// and is named after the file.
 bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file);
-// Reads a document into the window's structure and notes (and, when asked,
-// the window's settings) without plotting; true on success.
-bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &file, bool windowSettings);
+// Reads a document into the window's structure, its notes unless `keepNotes`
+// (and, when asked, the window's settings) without plotting; true on
+// success.
+bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &file, bool windowSettings,
+                               bool keepNotes = false);
 // Reads a document into the window and plots it; true on success.
 bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file);
 // The atom count of a document, from its ATO7 (u32) or ATOM (u16) section.

@@ -309,7 +309,6 @@ void PlaceMoleculeFile(const std::filesystem::path &file, WindowRef window) {
       NewPlot(window, false, false);
     }
   }
-  OVSetWindowModified(window);
   if (host->ellipsoidData && !guest->ellipsoidData)
     DisplayGuestMissingADPsAlert();
 }

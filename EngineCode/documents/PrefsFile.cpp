@@ -547,21 +547,3 @@ bool DoCacheHistoryFile(WindowRef window) {
   }
   return true;
 }
-
-void UndoBufferTimerProc() {
-  if (!gStructureChanged)
-    return;
-  WindowRef window = FrontGraphWindow();
-  if (!window || !IsWindowFileOpen(window))
-    return;
-  // Not in the middle of a drag, a calculation or a rotation: the timer is
-  // armed again by the plot that ends them.
-  if (gTrackBallRotn || MyStillDown() || IsWindowCalculationInProgress(window) || IsWindowAutoRotating(window))
-    return;
-  // A new change after an undo: the undone structures are no longer ahead.
-  DeleteWindowRedo(window);
-  DoCacheHistoryFile(window);
-  gStructureChanged = 0;
-}
-
-void InstallUndoBufferTimer() { gUndoBufferTimer.proc = UndoBufferTimerProc; }

@@ -72,9 +72,3 @@ CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview);
 // folder and puts it at the front of the window's history list. False when
 // the window has no structure or the document cannot be written.
 bool DoCacheHistoryFile(WindowRef window);
-// The undo-snapshot timer's procedure: when the structure changed since the
-// last snapshot, saves the front structure window's structure as a history
-// document and clears the change mark.
-void UndoBufferTimerProc();
-// Gives the undo-snapshot timer its procedure (at start-up).
-void InstallUndoBufferTimer();

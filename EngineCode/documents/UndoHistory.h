@@ -1,16 +1,34 @@
-// Undo and redo through the window's history and redo lists.
+// Undo and redo through the window's history and redo lists, and the
+// bookkeeping of each structure window's unsaved changes.
 //
-// The undo-snapshot timer saves the structure as a history document a
-// moment after each change, so the front of the history list is the
-// structure as it stands. Undo moves that document to the redo list and
-// returns the window to the one behind it; Redo moves the front redo
-// document back and returns the window to it. A new change after an undo
-// starts a new branch: the redo documents are deleted.
+// A structure window notes its own changes (NoteWindowChange,
+// MainWindowData.h): every plot does, and so does whatever writes a value
+// the document stores. A moment after the last one the undo timer settles
+// every window that noted a change, each by itself:
+// - the structure becomes an undo state (a history document at the front of
+//   the window's history list) when its content differs from the front
+//   state, and the window's redo documents go, since a new change starts a
+//   new branch; a redraw that changed nothing makes no state;
+// - the modified mark is compared with the document as last opened or saved:
+//   the window is marked exactly when saving would write another structure
+//   or other notes. What every plot remakes (the projected pixel positions)
+//   and the window's layout are no change of the document's.
+// Nothing is settled during a drag, and a window waits while it rotates or
+// calculates; whoever asks whether a window is modified gets its mark
+// compared first.
+//
+// Undo moves the front history document to the redo list and returns the
+// window to the one behind it; Redo moves the front redo document back.
+// Both bring back the structure only: the notes stay as they are, so that
+// text the user typed is never removed by undoing another change.
 #pragma once
 
 #include "HostServices.h"
 
 #include <filesystem>
+#include <functional>
+
+struct CachedFileRecord;
 
 // True for a document in the cache folder ("__OVCache" and a number).
 bool IsCacheDocument(const std::filesystem::path &file);
@@ -27,3 +45,25 @@ bool DoRedo();
 // Whether Undo or Redo would do something for the window.
 bool CanUndo(WindowRef window);
 bool CanRedo(WindowRef window);
+
+// The undo timer's action: settles every structure window that noted a
+// change (see above), or arms itself again while one must wait.
+void UndoBufferTimerProc();
+// Installs that action in `gUndoBufferTimer`, and the taking of an undo state
+// at once (TakeWindowUndoState); start-up calls it once.
+void InstallUndoBufferTimer();
+// Compares the window's mark with its saved document now, when a change
+// since the last comparison asks for it.
+void SettleWindowMark(WindowRef window);
+// The window's structure and notes are its saved document now (just written,
+// or just opened): the mark is cleared and later compared with them.
+void NoteWindowDocumentSaved(WindowRef window);
+// A document was opened (or reverted to) in the window: it is an undo state
+// and the saved document.
+void NoteWindowDocumentOpened(WindowRef window);
+// The window shows a structure its history holds already (loaded from it):
+// no new state is taken for it, and the mark is compared.
+void NoteWindowShowsUndoState(WindowRef window);
+// Called with the window and its new history document after each undo state
+// the timer or a command takes (the Overview draws its thumbnail).
+void SetUndoStateListener(std::function<void(WindowRef, CachedFileRecord *)> listener);

@@ -187,7 +187,6 @@ void DoDefineVector(WindowRef window, const DefineVectorRec &record) {
         fill(c->vectors[k]);
   }
   PlotCrystal(window, 1);
-  OVSetWindowModified(window);
 }
 
 // ---- Duplicating ----------------------------------------------------------------------------
@@ -261,7 +260,6 @@ void DuplicateSelectedSites(WindowRef window, float offset[3]) {
   }
   PlotCrystal(window, 1);
   UpdateSiteBrowser(window);
-  OVSetWindowModified(window);
 }
 
 } // namespace
@@ -285,7 +283,6 @@ void DuplicateSelectedAtoms(WindowRef window, float dx, float dy, float dz) {
   SortMoleculeByElement(c);
   PlotCrystal(window, 1);
   UpdateSiteBrowser(window);
-  OVSetWindowModified(window);
 }
 
 // ---- Coordinates ----------------------------------------------------------------------------
@@ -380,7 +377,6 @@ void DoEditSelectionCoordinates(WindowRef window, const float xyz[3], bool fract
     }
   }
   PlotCrystal(window, 1);
-  OVSetWindowModified(window);
 }
 
 // ---- Element and appearance -----------------------------------------------------------------
@@ -451,7 +447,6 @@ void DoEditSelectionSpecs(WindowRef window, const EditSelSpecsRec &record) {
     const AtomRecord &a = c->atoms[static_cast<size_t>(first)];
     if (a.site < UsableSiteSize(*c))
       std::memcpy(c->sites[a.site].label, record.label, sizeof record.label);
-    OVSetWindowModified(window);
     PlotCrystal(window, 1);
     return;
   }
@@ -523,7 +518,6 @@ void DoEditSelectionSpecs(WindowRef window, const EditSelSpecsRec &record) {
     PlotCrystal(window, 1);
   }
   CloseStatus();
-  OVSetWindowModified(window);
 }
 
 // ---- Deleting -------------------------------------------------------------------------------
@@ -648,7 +642,6 @@ void DoDeleteSelectedAtoms(WindowRef window) {
   DestroyMoleculeAtoms(*c, doomed);
   DefinePolyhedra(c);
   NewPlot(window, false, true);
-  OVSetWindowModified(window);
 }
 
 void DoDeleteSelectedSites(WindowRef window) {
@@ -706,7 +699,6 @@ void DoDeleteSelectedSites(WindowRef window) {
     }
     c->bondSpecCount = n;
   }
-  OVSetWindowModified(window);
   const uint8_t progress = gShowProgress;
   gShowProgress = 1;
   RunNewCrystal(window, false, false, false);
@@ -725,7 +717,6 @@ void DoResetCustomAtoms(WindowRef window) {
   }
   PurgeCustomSpheres(c);
   NewPlot(window, false, true);
-  OVSetWindowModified(window);
 }
 
 void ChangeSelectedAtomsStyle(WindowRef window, uint32_t style) {
@@ -748,7 +739,6 @@ void ChangeSelectedAtomsStyle(WindowRef window, uint32_t style) {
   }
   PurgeUnusedAtomSpheres(c);
   NewPlot(window, false, true);
-  OVSetWindowModified(window);
 }
 
 bool FindSelectedBondedPair(const CrystalRec &crystal, uint32_t *i, uint32_t *j) {
@@ -821,5 +811,4 @@ void DoCustomBondStyle(WindowRef window, const CustomBondStyleRec &record) {
     return;
   }
   NewPlot(window, false, false);
-  OVSetWindowModified(window);
 }

@@ -178,8 +178,6 @@ bool RefuseBondMaximum(float max) {
 void DoEditBonding(WindowRef window, CrystalRec *crystal, const EditBondingRec &record) {
   if (!crystal)
     return;
-  if (window)
-    OVSetWindowModified(window);
   const int32_t count = std::min<int32_t>(static_cast<int32_t>(record.specs.size()), kMaxBondSpecs);
   crystal->bondSpecCount = count;
   for (int32_t i = 0; i < count; ++i) {

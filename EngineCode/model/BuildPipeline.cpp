@@ -297,7 +297,6 @@ bool RunNewMolecule(WindowRef window, bool applyViewDirection, bool recentre, bo
   CloseStatus();
   if (IsWindowFileOpen(window)) {
     ShowBuiltWindow(window);
-    OVSetWindowModified(window);
     UpdateFloatingWindows();
   }
   return true;
@@ -326,7 +325,6 @@ bool RunNewBonding(WindowRef window, CrystalRec *crystal) {
   ProgressStatus("Drawing the structure...");
   NewPlot(window, false, true);
   CloseStatus();
-  OVSetWindowModified(window);
   UpdateFloatingWindows();
   return true;
 }

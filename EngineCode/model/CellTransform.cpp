@@ -460,8 +460,7 @@ void MoveOrigin(WindowRef window, float dx, float dy, float dz) {
     c.plotRange[2 * i] -= d[i];
     c.plotRange[2 * i + 1] -= d[i];
   }
-  if (RunNewCrystal(window, false, true, false))
-    OVSetWindowModified(window);
+  RunNewCrystal(window, false, true, false);
 }
 
 // ---- Supercells --------------------------------------------------------------------------
@@ -538,7 +537,6 @@ bool DefineSupercell(WindowRef window, int32_t na, int32_t nb, int32_t nc) {
   c.plotExtent = 0.0f;
   if (!RunNewCrystal(window, false, true, true))
     return false;
-  OVSetWindowModified(window);
   return true;
 }
 
@@ -793,7 +791,6 @@ bool TransformCell(WindowRef window, const float T[9]) {
   c.plotExtent = 0.0f;
   if (!RunNewCrystal(window, false, true, false))
     return false;
-  OVSetWindowModified(window);
   return true;
 }
 

@@ -474,7 +474,6 @@ bool DoEditCrystal(WindowRef window, EditCrystalRec *record) {
     return false;
   }
   SetWindowFileOpen(window, true);
-  OVSetWindowModified(window);
   gShowProgress = 1;
   RunNewCrystal(window, cellChanged, true, true);
   gShowProgress = 0;
@@ -513,7 +512,6 @@ bool DoEditMolecule(WindowRef window, EditCrystalRec *record) {
     return false;
   }
   SetWindowFileOpen(window, true);
-  OVSetWindowModified(window);
   RunNewMolecule(window, false, true, true, true);
   return true;
 }

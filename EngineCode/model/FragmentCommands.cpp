@@ -428,7 +428,6 @@ bool ShowMolecularCell(WindowRef window) {
   DimensionPlot(&c, c.plotCentre, &c.plotExtent);
   AutoSetScale(window);
   NewPlot(window, false, true);
-  OVSetWindowModified(window);
   return true;
 }
 
@@ -452,7 +451,6 @@ bool RepairMoleculeAtSelection(WindowRef window, bool *framework, int32_t *itera
       }
       AutoSetScale(window);
       NewPlot(window, false, true);
-      OVSetWindowModified(window);
       return true;
     }
     if (iterations)
@@ -478,7 +476,6 @@ void DoRepairBondingAtSelection(WindowRef window) {
   }
   AutoSetScale(window);
   NewPlot(window, false, true);
-  OVSetWindowModified(window);
 }
 
 void DoHideStrandedAtoms(WindowRef window) {
@@ -536,7 +533,6 @@ void DoHideStrandedAtoms(WindowRef window) {
     }
   }
   PlotCrystal(window, kPlotToWindow);
-  OVSetWindowModified(window);
 }
 
 void DoShowAsymmetricUnit(WindowRef window) {
@@ -566,7 +562,6 @@ void DoShowAsymmetricUnit(WindowRef window) {
   }
   PlotCrystal(window, kPlotToWindow);
   UpdateSiteBrowser(window);
-  OVSetWindowModified(window);
 }
 
 void DoClusterFromAtom(WindowRef window, const float centre[3], float rmin, float rmax) {
@@ -645,7 +640,6 @@ void DoDefineCluster(WindowRef window, const DefineClusterRec &record) {
     if (const MainWindowData *data = GetMainWindowData(window); data && data->showRulers)
       DrawRulers(window);
   }
-  OVSetWindowModified(window);
 }
 
 DefineClusterRec MakeDefineClusterRec(WindowRef window) {
@@ -679,6 +673,5 @@ void DoAutoScale(WindowRef window) {
   // keep (and the renderer draws).
   if (c->plotScale > 0.0f)
     c->plotScale = std::clamp(c->plotScale, kMinStoredPlotScale, kMaxPlotScale);
-  OVSetWindowModified(window);
   NewPlot(window, false, true);
 }

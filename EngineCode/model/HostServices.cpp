@@ -10,7 +10,6 @@
 
 uint8_t gProhibitErrorAlerts = 0;
 uint8_t gShowProgress = 0;
-uint8_t gStructureChanged = 0;
 uint8_t gRotateSelection = 0;
 uint8_t gStartupDone = 0;
 uint8_t gQuittingTime = 0;

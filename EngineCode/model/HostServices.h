@@ -327,10 +327,13 @@ std::string GetProgramVersion();
 
 // ---- Event-loop timers ------------------------------------------------------
 // Replots the front window at full quality once fast rotation stops, and
-// saves an undo snapshot once plotting stops. Both are dormant until armed;
-// their procedures are installed by the renderer and the undo code.
+// settles the structure windows' changes (undo states and modified marks)
+// once they stop. Both are dormant until armed; their procedures are
+// installed by the renderer and the undo code.
 extern EventLoopTimer gRenderingReplotTimer;
 extern EventLoopTimer gUndoBufferTimer;
+// A window's change is settled this many seconds after the last one.
+inline constexpr double kUndoSnapshotDelay = 0.25;
 void SetEventLoopTimerNextFireTime(EventLoopTimer &timer, double seconds);
 
 // ---- Work handed to the main thread ----------------------------------------
@@ -341,7 +344,6 @@ void PostToMainThread(std::function<void()> call);
 // ---- Program-wide flags used by the engine ---------------------------------
 extern uint8_t gProhibitErrorAlerts; // batch work: stop, caution and note alerts stay silent
 extern uint8_t gShowProgress;        // long operations report in the status window
-extern uint8_t gStructureChanged;    // set by plots and changes; the undo timer clears it
 extern uint8_t gRotateSelection;     // rotation tools turn only the selected atoms
 extern uint8_t gStartupDone;
 extern uint8_t gQuittingTime;

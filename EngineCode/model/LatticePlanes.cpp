@@ -507,7 +507,8 @@ bool MoveLatticePlane(WindowRef window, Point previous, Point current) {
 
 void EndMoveLatticePlane(WindowRef window) {
   gTrackBallRotn = 0;
+  // The drag's plots noted its change; it is settled now that it is over.
   const CrystalRec *crystal = GetWindowCrystal(window);
   if (crystal && crystal->plane.shown)
-    OVSetWindowModified(window);
+    NoteWindowChange(window);
 }

@@ -113,11 +113,10 @@ const char *LabelSampleText(uint8_t labelType) {
   }
 }
 
-// The automatic-scale command: measure, fit, mark modified, replot.
+// The automatic-scale command: measure, fit, replot.
 void FitScaleAndReplot(WindowRef window, CrystalRec &c) {
   DimensionPlot(&c, c.plotCentre, &c.plotExtent);
   AutoSetScale(window);
-  OVSetWindowModified(window);
   NewPlot(window, false, true);
 }
 
@@ -346,7 +345,6 @@ bool ReplotWithPlotRange(WindowRef window, float xmin, float xmax, float ymin, f
   if (rescale)
     AutoSetScale(window);
   NewPlot(window, false, true);
-  OVSetWindowModified(window);
   return true;
 }
 

@@ -376,7 +376,6 @@ bool DoMakePolyhedronFromSelection(WindowRef window, const std::string &labelIn,
   if (bondChoice == 1 || bondChoice == 2)
     DefinePolyhedra(&c);
   NewPlot(window, false, true);
-  OVSetWindowModified(window);
   UpdateFloatingWindows();
   return true;
 }

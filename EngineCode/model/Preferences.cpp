@@ -89,7 +89,6 @@ void InitOVGlobals() {
   InitBlankAU(&gBlankAU);
   InitBlankCellPoint(&gBlankCellPoint);
   InitBlankSphere(&gBlankSphere);
-  gStructureChanged = 0;
 }
 
 void CopyPrefsToCrystal(const PrefsRecord *prefs, CrystalRec *crystal) {

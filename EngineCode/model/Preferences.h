@@ -225,7 +225,7 @@ extern TextBoxRecord gBlankTextBox;
 extern CustomBondSpec gBlankCustomBondSpec;
 extern CellPoint gBlankCellPoint;
 
-// Fills the seven templates from gPrefs and clears gStructureChanged. Called
+// Fills the seven templates from gPrefs. Called
 // once at start-up, after the preferences file was read.
 void InitOVGlobals();
 

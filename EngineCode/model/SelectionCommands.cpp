@@ -225,7 +225,6 @@ void DoSelectSymmetryRelatedSites(WindowRef window) {
       a.selected = 1;
   }
   NewPlot(window, false, false);
-  OVSetWindowModified(window);
 }
 
 void DoSelectNeighbours(WindowRef window) {
@@ -238,7 +237,6 @@ void DoSelectNeighbours(WindowRef window) {
   std::snprintf(text, sizeof text, "Total of %lld atoms selected", static_cast<long long>(total));
   DrawWindowSubtitle(window, text);
   NewPlot(window, false, false);
-  OVSetWindowModified(window);
 }
 
 void DoSelectEntireMolecule(WindowRef window) {
@@ -256,7 +254,6 @@ void DoSelectEntireMolecule(WindowRef window) {
                 static_cast<long long>(total), static_cast<long long>(added));
   DrawWindowSubtitle(window, text);
   NewPlot(window, false, false);
-  OVSetWindowModified(window);
 }
 
 void DoDeselectEntirePlot(WindowRef window) {
@@ -294,7 +291,6 @@ void DoSelectPlot(WindowRef window, bool atoms, bool vectors, bool annotations) 
       c->textBoxes[k].selected = 1;
   }
   PlotCrystal(window, 1);
-  OVSetWindowModified(window);
 }
 
 void DoCentreOnSelection(WindowRef window) {
@@ -306,7 +302,6 @@ void DoCentreOnSelection(WindowRef window) {
     return;
   for (int k = 0; k < 3; ++k)
     c->plotCentre[k] = cart[k];
-  OVSetWindowModified(window);
   NewPlot(window, false, false);
 }
 
@@ -320,7 +315,6 @@ void ToggleSelectionLabels(WindowRef window) {
       c->atoms[i].labelled = label;
   });
   PlotCrystal(window, 1);
-  OVSetWindowModified(window);
 }
 
 void HideOtherAtoms(WindowRef window) {
@@ -385,7 +379,6 @@ void ShowAllAtoms(WindowRef window) {
       a.visible = 1;
   }
   NewPlot(window, false, true);
-  OVSetWindowModified(window);
 }
 
 bool WindowHasSelection(WindowRef window) { return SelectedAtomsOf(window) != nullptr; }
@@ -398,7 +391,6 @@ void HideOtherMolecules(WindowRef window) {
   HideOtherAtoms(window);
   DeselectAllObjects(c);
   NewPlot(window, false, false);
-  OVSetWindowModified(window);
 }
 
 // ---- Vectors, custom bonds and detaching --------------------------------------------------
@@ -422,7 +414,6 @@ void DoDeleteAllVectors(WindowRef window) {
     return;
   DestroyVectorsArray(c);
   PlotCrystal(window, 1);
-  OVSetWindowModified(window);
 }
 
 void DeleteSelectedVectors(WindowRef window) {
@@ -449,7 +440,6 @@ void DeleteSelectedVectors(WindowRef window) {
   c->vectors = std::move(kept);
   c->vectorCount = static_cast<int32_t>(c->vectors.size());
   PlotCrystal(window, 1);
-  OVSetWindowModified(window);
 }
 
 void DoResetCustomBonds(WindowRef window) {
@@ -458,7 +448,6 @@ void DoResetCustomBonds(WindowRef window) {
     return;
   DestroyCustomBondSpecsArray(c);
   NewPlot(window, false, false);
-  OVSetWindowModified(window);
 }
 
 void DetachSelectedAtoms(WindowRef window) {
@@ -482,7 +471,6 @@ void DetachSelectedAtoms(WindowRef window) {
   DefinePolyhedra(c);
   PlotCrystal(window, 1);
   UpdateSiteBrowser(window);
-  OVSetWindowModified(window);
 }
 
 // ---- Atoms of their own appearance ------------------------------------------------------
@@ -585,7 +573,6 @@ void DoChangeAtomColour(WindowRef window) {
   RecolourSelectedAtoms(*c, colour);
   PurgeUnusedAtomSpheres(c);
   NewPlot(window, false, true);
-  OVSetWindowModified(window);
 }
 
 // ---- Duplicating ---------------------------------------------------------------------------

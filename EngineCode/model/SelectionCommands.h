@@ -1,8 +1,9 @@
 // The commands that act on the selected atoms of a structure window:
 // extending, inverting and clearing the selection, centring on it, labelling
 // it, hiding and showing atoms. The helpers without a window work on a
-// structure's arrays only; the commands end by replotting and, where the
-// change is one the user would save, by marking the window modified.
+// structure's arrays only; the commands end by replotting, which notes the
+// window's change (the selection is saved with the document, so a changed
+// selection marks it modified like any other change).
 // Walks over bonds use explicit stacks and per-atom marks, so that long
 // chains neither overflow the stack nor cost quadratic time. Main thread only.
 #pragma once

@@ -18,7 +18,6 @@ constexpr float kLowestCoordinationHue = 43690.0f;
 void Changed(WindowRef window, bool reRender) {
   NewPlot(window, false, reRender);
   UpdateSiteBrowser(window);
-  OVSetWindowModified(window);
 }
 
 SphereRecord TypeOfSite(const CrystalRec &c, const AsymmetricUnitRecord &s) {

@@ -173,7 +173,6 @@ bool MoleculeToCrystal(WindowRef window, float a, float b, float c, float alpha,
   gShowProgress = 0;
   if (!built)
     return false;
-  OVSetWindowModified(window);
   return true;
 }
 
@@ -268,7 +267,6 @@ void CrystalToMolecule(WindowRef window) {
   NewPlot(window, false, true);
   CloseStatus();
   gShowProgress = 0;
-  OVSetWindowModified(window);
 }
 
 void AutoGenerateBonds(WindowRef window) {
@@ -282,7 +280,6 @@ void AutoGenerateBonds(WindowRef window) {
     WriteStatus("Generating polyhedra...");
   DefinePolyhedra(crystal);
   NewPlot(window, false, true);
-  OVSetWindowModified(window);
   CloseStatus();
   UpdateFloatingWindows();
   SubtitleWindowOutput(window);
@@ -339,7 +336,6 @@ bool DoBendLattice(WindowRef window, float radius) {
   }
   DimensionPlot(&c, c.plotCentre, &c.plotExtent);
   NewPlot(window, false, false);
-  OVSetWindowModified(window);
   return true;
 }
 
@@ -460,7 +456,6 @@ bool InsertSpace(WindowRef window, float width) {
   if (!RunNewCrystal(window, true, true, false))
     return false;
   SetViewWithOrientationMatrix(window, O);
-  OVSetWindowModified(window);
   return true;
 }
 
@@ -505,7 +500,6 @@ void ShowHideLatticePlane(WindowRef window, bool show) {
   if (show)
     InitLatticePlane(crystal);
   NewPlot(window, false, false);
-  OVSetWindowModified(window);
 }
 
 void ToggleLatticePlane(WindowRef window) {
@@ -542,5 +536,4 @@ void DoShowLatticePlane(WindowRef window, const LatticePlaneSheetRecord &record)
     LatticePlaneIntercepts(&c);
   }
   NewPlot(window, false, false);
-  OVSetWindowModified(window);
 }

@@ -95,7 +95,6 @@ void RotateByArrow(WindowRef window, float xAngle, float yAngle) {
   else
     RotateXYZ(crystal, angles);
   PlotCrystal(window, kPlotToWindow);
-  OVSetWindowModified(window);
 }
 
 // The drag in progress: the pane taken at its start, the last point inside
@@ -379,13 +378,11 @@ void EndTrackBall(WindowRef window) {
   TrackBallState &t = gTrackBall;
   if (!t.active || window != t.window)
     return;
-  // Any applied step marks the window, not only the last one: a final
-  // movement that fell within one tick must not leave a turned structure
-  // looking unchanged.
-  if (t.changed) {
-    OVSetWindowModified(window);
-    SetEventLoopTimerNextFireTime(gUndoBufferTimer, kTrackBallUndoDelay);
-  }
+  // Any applied step is a change, not only the last one: a final movement
+  // that fell within one tick must not leave a turned structure looking
+  // unchanged. It is settled sooner than a plot's.
+  if (t.changed)
+    NoteWindowChange(window, kTrackBallUndoDelay);
   SetCocoaCursor(kOpenHandCursor);
   gTrackBallRotn = 0;
   t.active = false;

@@ -114,9 +114,9 @@ bool TrackBall(WindowRef window, Point start);
 // `point`; the last point moves only while the mouse stays inside the pane.
 // The step's result.
 bool TrackBallMove(WindowRef window, Point point);
-// Release: when the drag turned or zoomed anything the window is marked
-// modified and the undo snapshot is armed after 0.1 seconds; the open-hand
-// cursor shows and `gTrackBallRotn` is cleared.
+// Release: when the drag turned or zoomed anything the window's change is
+// settled (undo state and mark) after 0.1 seconds; the open-hand cursor
+// shows and `gTrackBallRotn` is cleared.
 void EndTrackBall(WindowRef window);
 // True between `TrackBall` and `EndTrackBall`.
 bool IsTrackBallActive();

@@ -59,15 +59,6 @@ bool LaunchRelaxMoleculeThread(WindowRef window, const int32_t *fixed, int32_t c
   record->windowState = GetWindowSharedState(window);
   record->writeOutput = [](RelaxMoleculeData &r, const char *text) { RequestWriteOutput(r, text); };
   record->requestPlot = [](RelaxMoleculeData &r) { RequestPlotRelaxedMolecule(r); };
-  // Undo must find the molecule as it was before the relaxation: the
-  // structure as it stands becomes an undo state now, when it is not one
-  // yet (a change still waiting on the snapshot timer, which takes none
-  // while the run lasts, or a window without history).
-  if ((gStructureChanged || GetNumWindowHistory(window) == 0) && gUndoBufferTimer.proc &&
-      FrontGraphWindow() == window) {
-    gStructureChanged = 1;
-    gUndoBufferTimer.proc();
-  }
   // The run is the window's calculation before its worker first looks.
   record->runId = StartWindowCalculation(window);
   const uint64_t id = record->runId;
@@ -126,6 +117,11 @@ void DoRelaxMolecule(WindowRef window) {
     for (int32_t i = 0; i < crystal->atomCount; ++i)
       if (!crystal->atoms[static_cast<size_t>(i)].selected)
         fixed.push_back(i);
+  // Undo must find the molecule as it was before the relaxation: the
+  // structure as it stands becomes an undo state now, when it is not one
+  // yet (a change still waiting on the undo timer, which waits while the
+  // run lasts). The relaxed molecule is the next, once the run ends.
+  TakeWindowUndoState(window);
   LaunchRelaxMoleculeThread(window, fixed.empty() ? nullptr : fixed.data(), static_cast<int32_t>(fixed.size()));
 }
 

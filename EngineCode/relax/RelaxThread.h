@@ -29,7 +29,8 @@ inline constexpr int kRelaxCommandNotHandled = -9874;
 // Builds the run record of the window's molecule (the refusals of
 // RelaxMoleculeDataFromWindow show their alerts and start nothing), marks
 // the run as the window's calculation and starts its worker. The caller
-// keeps the fixed list. True when a worker started.
+// keeps the fixed list, and takes the undo state the run is to undo back to
+// first (TakeWindowUndoState). True when a worker started.
 bool LaunchRelaxMoleculeThread(WindowRef window, const int32_t *fixed, int32_t count);
 // Ends the window's calculation when one runs; the worker stops by itself.
 void CancelRelaxMoleculeThread(WindowRef window);

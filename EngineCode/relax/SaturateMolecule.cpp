@@ -127,6 +127,10 @@ void DoSaturateMolecule(WindowRef window) {
   }
   const ElementCode hydrogen = TwoCharsToShort("H ");
   const int32_t added = static_cast<int32_t>(points.size() / 3);
+  // One command, one undo step: the molecule before the hydrogens is an
+  // undo state, the relaxed one the next; the hydrogens before their
+  // relaxation are none (the undo timer waits while the run lasts).
+  TakeWindowUndoState(window);
   if (!AddAtomsWithSymbolAtPoints(window, hydrogen, points.data(), added, false))
     return;
   SortMoleculeByElement(GetWindowCrystal(window));
@@ -135,7 +139,6 @@ void DoSaturateMolecule(WindowRef window) {
   UpdateSiteBrowser(window);
   UpdateModelOptions();
   UpdateWindowToolbar(window);
-  OVSetWindowModified(window);
   // The atoms were re-sorted: from here on atoms are found by element and
   // position, not by index.
   size_t next = 0;

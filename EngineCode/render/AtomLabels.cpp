@@ -418,7 +418,6 @@ void ShowAllLabels(WindowRef window, bool on) {
     crystal->atoms[i].labelled = on ? 1 : 0;
   NewPlot(window, false, false);
   UpdateSiteBrowser(window);
-  OVSetWindowModified(window);
 }
 
 void ToggleShowAllLabels(WindowRef window) {

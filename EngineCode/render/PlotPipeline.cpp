@@ -217,11 +217,9 @@ void PlotCrystal(WindowRef window, int16_t destination) {
   }
 
   // A stream of plots keeps postponing both timers until it stops.
-  gStructureChanged = 1;
+  NoteWindowChange(window);
   if (gUseFastRotn)
     SetEventLoopTimerNextFireTime(gRenderingReplotTimer, kFullQualityReplotDelay);
-  if (!IsWindowAutoRotating(window))
-    SetEventLoopTimerNextFireTime(gUndoBufferTimer, kUndoSnapshotDelay);
   c.lastPlotDuration = static_cast<float>(static_cast<double>(Microseconds() - start) / 1e6);
   if (gPrefs.sendOrientationToLink && !c.molecule)
     AESendOrientationMatrix(&c);
@@ -475,9 +473,8 @@ void RenderingReplotTimerProc() {
   WindowRef window = FrontGraphWindow();
   if (!window || !IsWindowFileOpen(window) || !GetWindowCrystal(window))
     return;
-  const uint8_t changed = gStructureChanged;
+  const RedrawOnly redraw(window);
   ovrender::PlotCrystal(window, kPlotToWindow);
-  gStructureChanged = changed;
 }
 
 void InstallRenderingReplotTimer() { gRenderingReplotTimer.proc = RenderingReplotTimerProc; }

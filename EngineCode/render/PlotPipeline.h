@@ -5,7 +5,7 @@
 // change, `PlotCrystal` for one plot to a destination, `ResetOffScreen` when
 // the graph pane's size, stereo or surface settings change. These routines
 // keep the program's bookkeeping around a plot (the orientation recompute,
-// the zero-scale refusal, stereo turns, `gStructureChanged`, the full-quality
+// the zero-scale refusal, stereo turns, the window's change note, the full-quality
 // replot and undo-snapshot timers, the plot duration, the live link, the
 // status window) and build the window's off-screen images. One image is
 // drawn in this order: depth sort and projection, background and grid, the
@@ -37,9 +37,8 @@
 // A plot scale below this (pixels per Angstrom) is refused with "zero scale!".
 inline constexpr float kMinPlotScale = kMinStoredPlotScale;
 // The full-quality replot follows the last fast rotation frame after this
-// many seconds; the undo snapshot follows the last plot after this many.
+// many seconds (the undo snapshot's delay is kUndoSnapshotDelay).
 inline constexpr double kFullQualityReplotDelay = 2.0;
-inline constexpr double kUndoSnapshotDelay = 0.25;
 // Off-screen images are 32-bit: our pixel buffers hold 32-bit colour (and
 // 1-bit masks) only, which serves every screen depth.
 inline constexpr int16_t kOffScreenDepth = 32;
@@ -85,10 +84,11 @@ void NewPlot(WindowRef window, bool applyViewDirection, bool reRender);
 
 // One complete plot, with stereo. Nothing for a window without a structure.
 // A plot scale below 0.001 (or not a number) shows "zero scale!" and nothing
-// else happens. Afterwards `gStructureChanged` is set, the full-quality
-// replot is armed after a fast rotation frame, the undo snapshot is armed
-// unless the window is auto-rotating, the plot duration is stored, and a
-// crystal's orientation goes to the linked program when the preferences ask.
+// else happens. Afterwards the window notes a change (NoteWindowChange: its
+// undo state and mark are settled a moment later, unless it is
+// auto-rotating), the full-quality replot is armed after a fast rotation
+// frame, the plot duration is stored, and a crystal's orientation goes to
+// the linked program when the preferences ask.
 namespace ovrender {
 void PlotCrystal(WindowRef window, int16_t destination);
 } // namespace ovrender
@@ -134,8 +134,8 @@ void OverlaySurface(WindowRef window);
 int16_t TransferPixels(WindowRef window, int16_t destination);
 
 // The full-quality replot's timer action: clears `gUseFastRotn` and replots
-// the front structure window when it holds a structure, leaving
-// `gStructureChanged` as it was.
+// the front structure window when it holds a structure; that replot is no
+// change of the window's.
 void RenderingReplotTimerProc();
 // Installs that action in `gRenderingReplotTimer`; start-up calls it once.
 void InstallRenderingReplotTimer();

@@ -99,8 +99,14 @@ bool IsWindowAutoRotating(WindowRef window) {
 }
 
 void SetWindowAutoRotating(WindowRef window, bool rotating) {
-  if (MainWindowData *d = GetMainWindowData(window))
-    d->autoRotating = rotating ? 1 : 0;
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d)
+    return;
+  const bool stopped = d->autoRotating && !rotating;
+  d->autoRotating = rotating ? 1 : 0;
+  // The rotation's frames wait for its end to be settled.
+  if (stopped && (d->undoStatePending || d->markStale))
+    SetEventLoopTimerNextFireTime(gUndoBufferTimer, kUndoSnapshotDelay);
 }
 
 CrystalRec *GetWindowCrystal(WindowRef window) {
@@ -215,8 +221,11 @@ uint8_t GetWindowRulerUnits(WindowRef window) {
 }
 
 void SetWindowRulerUnits(WindowRef window, uint8_t units) {
-  if (MainWindowData *d = GetMainWindowData(window))
-    d->crystal.rulerUnits = units;
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d || d->crystal.rulerUnits == units)
+    return;
+  d->crystal.rulerUnits = units; // saved with the document
+  NoteWindowChange(window);
 }
 
 bool IsWindowShowingGrid(WindowRef window) {
@@ -326,6 +335,64 @@ void OVClearWindowModified(WindowRef window) { SetWindowModifiedState(window, 0)
 void SetWindowModifiedListener(std::function<void(WindowRef)> listener) {
   gWindowModifiedListener = std::move(listener);
 }
+
+// ---- The window's changes ------------------------------------------------------
+
+namespace {
+void (*gUndoStateTaker)(WindowRef) = nullptr;
+
+void NoteChange(WindowRef window, bool structure, double delay) {
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d || !d->fileOpen)
+    return;
+  if (structure)
+    d->undoStatePending = 1;
+  d->markStale = 1;
+  if (!d->autoRotating)
+    SetEventLoopTimerNextFireTime(gUndoBufferTimer, delay);
+}
+} // namespace
+
+void NoteWindowChange(WindowRef window, double delay) { NoteChange(window, true, delay); }
+void NoteWindowNotesChange(WindowRef window) { NoteChange(window, false, kUndoSnapshotDelay); }
+
+bool IsWindowUndoStatePending(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->undoStatePending;
+}
+
+bool IsWindowMarkStale(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->markStale;
+}
+
+void ForgetWindowChanges(WindowRef window) {
+  if (MainWindowData *d = GetMainWindowData(window)) {
+    d->undoStatePending = d->markStale = 0;
+    d->undoStateDigest = d->structureDigest = d->savedDigest = d->savedNotesDigest = 0;
+  }
+}
+
+RedrawOnly::RedrawOnly(WindowRef window) : window_(window) {
+  if (MainWindowData *d = GetMainWindowData(window)) {
+    undoStatePending_ = d->undoStatePending;
+    markStale_ = d->markStale;
+  }
+}
+
+RedrawOnly::~RedrawOnly() {
+  if (MainWindowData *d = GetMainWindowData(window_)) {
+    d->undoStatePending = undoStatePending_;
+    d->markStale = markStale_;
+  }
+}
+
+void TakeWindowUndoState(WindowRef window) {
+  if (gUndoStateTaker)
+    gUndoStateTaker(window);
+}
+
+void SetWindowUndoStateTaker(void (*taker)(WindowRef)) { gUndoStateTaker = taker; }
 
 bool GetWindowWithCrystal(const CrystalRec *crystal, WindowRef *window) {
   if (window)

@@ -103,6 +103,16 @@ struct MainWindowData {
   std::filesystem::path notedFile;
   int64_t notedFileTime = 0;
   int64_t notedFileSize = 0;
+  // The window's own changes, settled by the undo timer (UndoHistory.h).
+  uint8_t undoStatePending = 0; // the structure changed since its last undo state
+  uint8_t markStale = 0;        // the mark is to be compared with the saved document
+  // Digests of the structure's content (without what every plot remakes)
+  // and of the notes: of the front undo state, and of the document as last
+  // opened or saved; 0 for none.
+  uint64_t undoStateDigest = 0;
+  uint64_t structureDigest = 0; // as last read; stands while no change is pending
+  uint64_t savedDigest = 0;
+  uint64_t savedNotesDigest = 0;
 };
 
 // The record of a structure window; nullptr for none or another window.
@@ -189,6 +199,43 @@ void OVClearWindowModified(WindowRef window);
 // The interface's listener, called with the window after each change of the
 // modified state (none: only the record changes).
 void SetWindowModifiedListener(std::function<void(WindowRef)> listener);
+
+// ---- The window's changes ------------------------------------------------------
+// A change to the window's structure or to a value its document stores
+// (every plot notes one): a moment later (`delay` seconds after the last
+// change) the undo timer makes the structure an undo state if it differs
+// from the last one, and compares the modified mark with the saved
+// document. An auto-rotating window is settled when its rotation stops; a
+// window that holds no file notes nothing.
+void NoteWindowChange(WindowRef window, double delay = kUndoSnapshotDelay);
+// A change to the window's notes: only its mark is compared; the notes make
+// no undo state of their own and undoing never touches them.
+void NoteWindowNotesChange(WindowRef window);
+bool IsWindowUndoStatePending(WindowRef window);
+bool IsWindowMarkStale(WindowRef window);
+// Forgets the window's pending changes, its undo state and its saved
+// document: the window was emptied.
+void ForgetWindowChanges(WindowRef window);
+// Within its scope the window's plots are no change of its own (a redraw at
+// another size, a full-quality replot): its pending changes stay as they
+// were before.
+class RedrawOnly {
+public:
+  explicit RedrawOnly(WindowRef window);
+  ~RedrawOnly();
+  RedrawOnly(const RedrawOnly &) = delete;
+  RedrawOnly &operator=(const RedrawOnly &) = delete;
+
+private:
+  WindowRef window_;
+  uint8_t undoStatePending_ = 0, markStale_ = 0;
+};
+// Makes the structure as it stands the window's latest undo state at once,
+// unless it is that already: work that must undo back to this point (a
+// relaxation about to move the atoms). The undo history installs the work;
+// until then nothing is taken.
+void TakeWindowUndoState(WindowRef window);
+void SetWindowUndoStateTaker(void (*taker)(WindowRef));
 
 // The structure window whose embedded structure is the given one, walking
 // from the front; false and no window when none has it.

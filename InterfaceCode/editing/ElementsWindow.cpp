@@ -470,7 +470,6 @@ void DoApplyElementSettings() {
   }
   if (changed)
     NewPlot(front, false, true);
-  OVSetWindowModified(front);
 }
 
 void DoExportElementFile() {

@@ -53,7 +53,6 @@ void DoRepairMolecularFragments(WindowRef window) {
   }
   DefinePolyhedra(c);
   NewPlot(window, false, true);
-  OVSetWindowModified(window);
 }
 
 void DoRepairMoleculeAtSelection(WindowRef window) {
@@ -89,7 +88,6 @@ void DoHideMolecularFragments(WindowRef window) {
     return;
   }
   PlotCrystal(window, kPlotToWindow);
-  OVSetWindowModified(window);
 }
 
 namespace {

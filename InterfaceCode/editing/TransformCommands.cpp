@@ -45,12 +45,7 @@ CrystalRec *FileCrystalOnly(WindowRef window) {
 void DoDiscardSymmetry(WindowRef window) {
   if (!FileCrystalOnly(window))
     return;
-  PerformAfterNotice("DiscardSymmetry", window, [](WindowRef w) {
-    CrystalRec *c = GetWindowCrystal(w);
-    const bool hadSymmetry = c && !CrystalHasP1Symmetry(*c);
-    if (DiscardSymmetry(w) && hadSymmetry)
-      OVSetWindowModified(w);
-  });
+  PerformAfterNotice("DiscardSymmetry", window, [](WindowRef w) { DiscardSymmetry(w); });
 }
 
 void DoMoveOrigin(WindowRef window) {

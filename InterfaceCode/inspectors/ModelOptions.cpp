@@ -286,7 +286,6 @@ void ReplotAfterModelOptions(bool resetOffScreen, bool reRender) {
   if (resetOffScreen)
     ResetOffScreen(window);
   NewPlot(window, false, reRender);
-  OVSetWindowModified(window);
 }
 
 void DoModelOptionsTabChoice(int tab) {
@@ -330,7 +329,6 @@ void ApplyModelOptions() {
   WindowRef window = FrontGraphWindow();
   if (WindowHoldsStructure(window)) {
     NewPlot(window, false, true);
-    OVSetWindowModified(window);
   } else if (window) {
     ClearScreen(window);
   }
@@ -357,7 +355,6 @@ void Replot(WindowRef window, bool reset, bool reRender) {
   if (reset)
     ResetOffScreen(window);
   NewPlot(window, false, reRender);
-  OVSetWindowModified(window);
 }
 } // namespace
 
@@ -422,7 +419,8 @@ void SwitchStereoMode(WindowRef window) {
     AdjustAnnotationToStereoMode(window);
     ResetOffScreen(window);
     NewPlot(window, false, true);
-    OVSetWindowModified(window);
+  } else {
+    NoteWindowChange(window); // a stored setting, shown once stereo is on
   }
   UpdateModelOptions();
 }

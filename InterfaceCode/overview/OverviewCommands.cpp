@@ -15,6 +15,7 @@
 #include "Preferences.h"
 #include "documents/CacheDocuments.h"
 #include "documents/PrefsFile.h"
+#include "documents/UndoHistory.h"
 #include "export/PictureServices.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
@@ -272,19 +273,15 @@ void InstallOverviewCommands() {
   installed = true;
   AddCommandHandler(OverviewCommand, OverviewStatus);
   // A new undo snapshot shows on the History tab at once.
-  // Its thumbnail is the picture the window shows, which is that state.
-  if (std::function<void()> snapshot = gUndoBufferTimer.proc)
-    gUndoBufferTimer.proc = [snapshot] {
-      WindowRef window = FrontGraphWindow();
-      const CachedFileRecord *before = GetWindowHistory(window);
-      snapshot();
-      if (CachedFileRecord *made = GetWindowHistory(window); made && made != before && !made->thumbnail) {
-        QImage image;
-        if (CopyWindowPreviewAsImageRef(window, &image) == 0)
-          SetCachedFileThumbnail(made, image);
-      }
-      DrawOverviewHistoryThumbnails();
-    };
+  // Its thumbnail is the picture its window shows, which is that state.
+  SetUndoStateListener([](WindowRef window, CachedFileRecord *made) {
+    if (made && !made->thumbnail) {
+      QImage image;
+      if (CopyWindowPreviewAsImageRef(window, &image) == 0)
+        SetCachedFileThumbnail(made, image);
+    }
+    DrawOverviewHistoryThumbnails();
+  });
   AddWindowOpener([] {
     if (gPrefs.overviewVisible)
       DoShowOverviewWindow();

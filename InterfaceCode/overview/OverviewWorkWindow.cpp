@@ -19,10 +19,6 @@
 
 WindowRef OpenOverviewWorkWindow() {
   WindowRef source = OverviewListWindow();
-  // A change still waiting for its undo state gets it now, in its own
-  // window: the plots of the work window must not take it elsewhere.
-  if (gStructureChanged && gUndoBufferTimer.proc)
-    gUndoBufferTimer.proc();
   const std::string title = source ? GraphWindowTitle(source) : std::string();
   // The lists stay with the source from the start: the new window must not
   // take the selection out of them.
@@ -49,8 +45,6 @@ void CloseOverviewWorkWindow(WindowRef work) {
     OVClearWindowModified(work);
     DoCloseMainWindow(work);
   }
-  // The work window's plots were no change of the user's structures.
-  gStructureChanged = 0;
   if (MainWindow *w = GetMainWindow(source); w && source != work) {
     BringGraphWindowToFront(w);
     if (w->isVisible()) {
@@ -64,7 +58,7 @@ void CloseOverviewWorkWindow(WindowRef work) {
 
 QImage DrawFileOffScreen(const std::filesystem::path &file, uint32_t type) {
   MainWindow *front = GetMainWindow(FrontGraphWindow());
-  const uint8_t changed = gStructureChanged, progress = gShowProgress, alerts = gProhibitErrorAlerts;
+  const uint8_t progress = gShowProgress, alerts = gProhibitErrorAlerts;
   gShowProgress = 0;
   gProhibitErrorAlerts = 1;
   LogSilence quiet; // a picture is no work of the user's to report
@@ -90,7 +84,6 @@ QImage DrawFileOffScreen(const std::filesystem::path &file, uint32_t type) {
       CopyWindowPreviewAsImageRef(scratch, &image);
     DisposeMainWindow(scratch);
   }
-  gStructureChanged = changed;
   gShowProgress = progress;
   gProhibitErrorAlerts = alerts;
   return image;

@@ -13,6 +13,7 @@
 #include "Preferences.h"
 #include "documents/CacheDocuments.h"
 #include "documents/CrystalDocument.h"
+#include "documents/UndoHistory.h"
 #include "window/MainWindowData.h"
 
 #include <QApplication>
@@ -152,13 +153,12 @@ bool LoadCacheRecordIntoWindow(CachedFileRecord *record, WindowRef window) {
     if (!OpenCrystalFile(window, record->fileRef))
       return false;
     // A snapshot loaded is a state the History already holds: the plot
-    // that showed it must not take another.
+    // that showed it must not take another. A view is a change.
     if (gOverviewTabChoice == kHistoryTab)
-      gStructureChanged = 0;
+      NoteWindowShowsUndoState(window);
     w->SetFile(proxy);
     if (gOverviewTabChoice == kViewsTab || proxy.empty())
       w->setWindowTitle(QString::fromStdString(caption));
-    OVSetWindowModified(window);
     if (gOverviewTabChoice == kViewsTab && window == OverviewListWindow() && ThumbnailImageForRecord(record).isNull()) {
       gSelectedCachePtr = record;
       DoReplaceSelectedThumbnail();

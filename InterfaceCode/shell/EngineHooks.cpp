@@ -30,6 +30,7 @@
 #include "Preferences.h"
 #include "documents/CrystalDocument.h"
 #include "documents/PrefsFile.h"
+#include "documents/UndoHistory.h"
 #include "export/ExportGraphicsPanel.h"
 #include "export/PictureServices.h"
 #include "render/OffScreen.h"

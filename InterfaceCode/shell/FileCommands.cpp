@@ -108,7 +108,6 @@ void ShowOpenedStructure(WindowRef window) {
     BringGraphWindowToFront(w);
   }
   RedrawGraphPane(window);
-  ClearWindowModified(window);
   MyRemoveWindowProxy(window);
   // Keys go to the structure: the arrows turn it at once.
   FocusGraphPane(window);
@@ -382,9 +381,8 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
   NoteDocumentFolder(window, file);
   ShowOpenedStructure(window);
   // The structure as opened is the first undo state, so that the first
-  // change can be undone; showing it is no change.
-  if (GetNumWindowHistory(window) == 0 && DoCacheHistoryFile(window))
-    gStructureChanged = 0;
+  // change can be undone, and the saved document the mark compares with.
+  NoteWindowDocumentOpened(window);
   AddRecentFile(file);
   UpdateFloatingWindows();
   return true;
@@ -427,7 +425,6 @@ bool DoSaveWindow(WindowRef window) {
   if (!DoWriteCrystalFile(window, file))
     return false;
   NoteDocumentFileOnDisk(window, file);
-  ClearWindowModified(window);
   return true;
 }
 
@@ -450,7 +447,6 @@ bool DoSaveWindowAs(WindowRef window) {
     return false;
   NoteDocumentFileOnDisk(window, file);
   w->SetFile(file);
-  ClearWindowModified(window);
   MyRemoveWindowProxy(window);
   AddRecentFile(file);
   return true;
@@ -471,6 +467,7 @@ bool DoRevertWindow(WindowRef window) {
     return false;
   NoteDocumentFileOnDisk(window, file);
   ShowOpenedStructure(window);
+  NoteWindowDocumentOpened(window);
   return true;
 }
 

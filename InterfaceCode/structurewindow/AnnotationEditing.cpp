@@ -304,7 +304,6 @@ void AddAnnotationTextbox(WindowRef window) {
     box->boxCentre[1] = static_cast<float>((box->boxRect.top + box->boxRect.bottom) * 0.5 / p.height);
   }
   NewPlot(window, false, false);
-  MarkWindowModified(window);
 }
 
 void AddAnnotationLine(WindowRef window) {
@@ -316,7 +315,6 @@ void AddAnnotationLine(WindowRef window) {
   box->arrowHeads = 1;
   SetTwoPoints(*box, CentreOfPane(window));
   NewPlot(window, false, false);
-  MarkWindowModified(window);
 }
 
 void AddAnnotationScalebar(WindowRef window) {
@@ -338,7 +336,6 @@ void AddAnnotationScalebar(WindowRef window) {
   box->arrowHeads = 2;
   SetTwoPoints(*box, CentreOfPane(window));
   NewPlot(window, false, false);
-  MarkWindowModified(window);
 }
 
 void ConvertAtomLabelsToTextboxes(WindowRef window) {
@@ -405,7 +402,6 @@ void ConvertAtomLabelsToTextboxes(WindowRef window) {
     atom.labelled = 0;
   }
   NewPlot(window, false, false);
-  MarkWindowModified(window);
 }
 
 // ---- Selection, moves, duplicates, deletes ----------------------------------------------
@@ -471,7 +467,6 @@ void DuplicateSelectedTextBoxes(WindowRef window, int dh, int dv) {
     return;
   MoveSelectedTextBoxes(window, dh, dv);
   NewPlot(window, false, false);
-  MarkWindowModified(window);
 }
 
 bool DeleteSelectedTextBoxes(WindowRef window) {
@@ -486,7 +481,6 @@ bool DeleteSelectedTextBoxes(WindowRef window) {
   c->textBoxes.erase(kept, end);
   c->textBoxCount = static_cast<int32_t>(c->textBoxes.size());
   NewPlot(window, false, false);
-  MarkWindowModified(window);
   UpdateEditAnnotation();
   return true;
 }
@@ -585,8 +579,6 @@ void TextBoxDragEnd(WindowRef window) {
       c->textBoxes[static_cast<size_t>(drag.index)].selected = 1;
     PlotCrystal(window, 1);
   }
-  if (drag.moved)
-    MarkWindowModified(window);
 }
 
 // ---- Commands -----------------------------------------------------------------------

@@ -141,7 +141,6 @@ void MoveStep(WindowRef window, Point p) {
     MoveSelectedAtoms(window, delta);
   }
   PlotCrystal(window, 1);
-  MarkWindowModified(window);
 }
 
 // ---- Rubber band ------------------------------------------------------------------

@@ -277,7 +277,6 @@ void DoAddAtom(WindowRef window, Point point, unsigned modifiers) {
   UpdateSiteBrowser(window);
   UpdateModelOptions();
   UpdateWindowToolbar(window);
-  MarkWindowModified(window);
 
   c = GetWindowCrystal(window);
   int32_t added = -1;
@@ -367,7 +366,6 @@ void DoAddBond(WindowRef window, Point point, unsigned modifiers) {
   UpdateSiteBrowser(window);
   UpdateModelOptions();
   gNumSelAtoms = 0;
-  MarkWindowModified(window);
 }
 
 void DoZapper(WindowRef window, Point point) {
@@ -422,7 +420,6 @@ void EndZapper(WindowRef window, Point point) {
   Zap(PaneToGlobal(window, after.pixel[0], after.pixel[1]));
   if (GetWindowCrystal(window)->molecule)
     UpdateSiteBrowser(window);
-  MarkWindowModified(window);
 }
 
 void DoMoveAllAtoms(WindowRef window, Point point) {
@@ -441,7 +438,6 @@ void MoveAllAtomsStep(WindowRef window, Point point) {
   c->plotCentre[0] -= dh / c->plotScale;
   c->plotCentre[1] += dv / c->plotScale;
   PlotCrystal(window, 1);
-  MarkWindowModified(window);
   gMove.moved = true;
 }
 
@@ -470,7 +466,6 @@ void MagnifyPlot(WindowRef window, Point point, unsigned modifiers) {
     c->plotCentre[1] = oldCentre[1];
     return;
   }
-  MarkWindowModified(window);
   NewPlot(window, false, true);
   DrawRulers(window);
 }

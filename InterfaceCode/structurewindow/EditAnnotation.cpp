@@ -643,7 +643,6 @@ void ApplyEditAnnotation() {
     } else if (!e.editText && !e.editPointer) {
       const int32_t index = static_cast<int32_t>(box - c->textBoxes.data());
       DestroyTextBoxIndex(c, index);
-      MarkWindowModified(window);
       NewPlot(window, false, false);
       return;
     }
@@ -671,7 +670,6 @@ void ApplyEditAnnotation() {
   }
   if (pointerTurnedOn || twoEndsTurnedOn)
     setPoint(box->pixel2, box->frac2, 2 * cx - box->pixel1.h, 2 * cy - box->pixel1.v);
-  MarkWindowModified(window);
   NewPlot(window, false, false);
 }
 

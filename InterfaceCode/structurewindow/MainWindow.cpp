@@ -115,10 +115,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui_(std::make_uni
     pane->installEventFilter(this);
   content_->installEventFilter(this);
   graphPane_->setAttribute(Qt::WA_OpaquePaintEvent);
+  // Typing (and styling) in the notes is a change of the document's, not of
+  // the structure's: it takes no undo state.
   connect(notesView_->document(), &QTextDocument::contentsChange, this, [this](int, int removed, int added) {
-    if ((removed || added) && IsWindowFileOpen(&record_) && !notesView_->property("loading").toBool()) {
-      OVSetWindowModified(&record_);
-    }
+    if ((removed || added) && IsWindowFileOpen(&record_) && !notesView_->property("loading").toBool())
+      NoteWindowNotesChange(&record_);
   });
 
   resizeDone_ = new QTimer(this);

@@ -429,11 +429,8 @@ void DoTextInsertCString(const char *cString) {
 }
 
 void CheckNotebookModified(WindowRef window) {
-  if (!GetMainWindow(window) || !IsWindowFileOpen(window) || IsWindowModified(window))
-    return;
-  QTextEdit *edit = NotesOf(window);
-  if (edit && (edit->document()->isUndoAvailable() || edit->document()->isRedoAvailable()))
-    MarkWindowModified(window);
+  if (GetMainWindow(window) && IsWindowFileOpen(window))
+    NoteWindowNotesChange(window);
 }
 
 // ---- Saved form ---------------------------------------------------------------------

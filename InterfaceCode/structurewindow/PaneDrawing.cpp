@@ -406,7 +406,7 @@ void ToggleRulerUnits(WindowRef window) {
   MainWindow *w = GetMainWindow(window);
   if (!crystal || !w)
     return;
-  crystal->rulerUnits = crystal->rulerUnits == 1 ? 2 : 1;
+  SetWindowRulerUnits(window, crystal->rulerUnits == 1 ? 2 : 1);
   w->Ruler()->update();
   if (IsWindowFileOpen(window)) {
     NewPlot(window, false, false);

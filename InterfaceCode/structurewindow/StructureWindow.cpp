@@ -142,6 +142,9 @@ WindowRef OpenMainWindow(const char *title, bool show) {
   }
   w->installEventFilter(new TitleMark(w));
   w->setWindowTitle(title ? QString::fromUtf8(title) : w->windowTitle());
+  // The title given at construction changed before the filter was there.
+  if (!w->windowTitle().contains(QLatin1String("[*]")))
+    w->setWindowTitle(w->windowTitle() + QLatin1String("[*]"));
   InstallMenuBar(w);
   InitAtomsPane(window);
   if (frontWindow) {
@@ -686,9 +689,11 @@ void MyRemoveWindowProxy(WindowRef window) {
 
 void RedrawGraphPane(WindowRef window) {
   if (IsWindowFileOpen(window)) {
+    // A redraw (at a new size, after a drag that drew its own frames) is no
+    // change of its own.
+    const RedrawOnly redraw(window);
     ResetOffScreen(window);
     NewPlot(window, false, true);
-    gStructureChanged = 0;
   }
   DrawGraphPane(window);
 }
@@ -706,11 +711,13 @@ bool FrontGraphWindowHasSheet() {
 }
 
 bool IsWindowModified(WindowRef window) {
+  // A change not yet compared with the saved document is compared now.
+  SettleWindowMark(window);
   MainWindowData *d = GetMainWindowData(window);
   return d && d->windowModified;
 }
 
-void ClearWindowModified(WindowRef window) { OVClearWindowModified(window); }
+void ClearWindowModified(WindowRef window) { NoteWindowDocumentSaved(window); }
 
 bool CloseMainWindow(WindowRef window) {
   MainWindow *w = GetMainWindow(window);
@@ -810,6 +817,7 @@ void ClearMainWindow(WindowRef window) {
   // A cleared window starts afresh: no lists of the structure it held.
   DeleteWindowLists(window);
   w->SetFile({});
+  ForgetWindowChanges(window);
   ClearWindowModified(window);
   MyRemoveWindowProxy(window);
   DrawGraphPane(window);

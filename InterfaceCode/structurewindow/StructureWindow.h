@@ -96,7 +96,9 @@ void DisposeMainWindow(WindowRef window);
 
 // True when the front structure window shows a sheet.
 bool FrontGraphWindowHasSheet();
-// Whether the window holds unsaved changes, and clearing that mark.
+// Whether the window holds unsaved changes (a change not yet compared with
+// the saved document is compared first), and clearing that mark: what the
+// window holds counts as its saved document from then on.
 bool IsWindowModified(WindowRef window);
 void ClearWindowModified(WindowRef window);
 

@@ -60,7 +60,6 @@ void Zoom(float factor) {
   CrystalRec *crystal = HasStructure(window) ? GetWindowCrystal(window) : nullptr;
   if (!crystal || !ChangeInteractiveScale(window, crystal->plotScale * factor))
     return;
-  MarkWindowModified(window);
   NewPlot(window, false, true);
   DrawRulers(window);
 }
@@ -73,7 +72,6 @@ void AutoCentre() {
   // The extent stays: only the centre follows the plotted atoms.
   float extent = crystal->plotExtent;
   DimensionPlot(crystal, crystal->plotCentre, &extent);
-  MarkWindowModified(window);
   NewPlot(window, false, true);
 }
 
@@ -82,7 +80,6 @@ void AutoScale() {
   if (!HasStructure(window))
     return;
   DoAutoScale(window);
-  MarkWindowModified(window);
   DrawRulers(window);
 }
 

@@ -253,7 +253,6 @@ void DoViewAlongSelection(WindowRef window) {
   FWrite(line);
   std::copy_n(d, 3, c->viewDirection);
   NewPlot(window, true, false);
-  MarkWindowModified(window);
 }
 
 void DoSetViewDirection(WindowRef window, float vector[3], bool isDirection, const float vertical[3]) {
@@ -269,7 +268,6 @@ void DoSetViewDirection(WindowRef window, float vector[3], bool isDirection, con
   if (!GetOrientationMatrixWithVertical(vector, vertical, c->metricTensor, O) || !ApplyOrientationMatrix(c, O))
     return;
   PlotCrystal(window, 1);
-  MarkWindowModified(window);
 }
 
 void DoSetViewDirectionFromMenu(WindowRef window, float u, float v, float w, bool isDirection) {

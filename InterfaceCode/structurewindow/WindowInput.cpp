@@ -258,7 +258,8 @@ OSStatus GraphKeyDown(MainWindow *w, QKeyEvent *e) {
   const bool rotate = gCurrentTool == kToolRotate;
   const bool shift = mods & kShiftKey;
   const bool keypad = e->modifiers() & Qt::KeypadModifier;
-  bool acted = true;
+  // Each key's plot notes its change (NoteWindowChange), the down arrow's
+  // view change as much as the others'.
   if (keypad && key >= Qt::Key_1 && key <= Qt::Key_9) {
     switch (key) {
     case Qt::Key_1:
@@ -282,7 +283,7 @@ OSStatus GraphKeyDown(MainWindow *w, QKeyEvent *e) {
       DoRotationKeystroke(window, -1, 0, 0);
       break;
     default:
-      acted = false;
+      break;
     }
   } else if (key == Qt::Key_Left) {
     rotate ? DoRotationKeystroke(window, 0, shift ? 0 : -1, shift ? 1 : 0) : DoTranslationKeystroke(window, -1, 0);
@@ -306,13 +307,7 @@ OSStatus GraphKeyDown(MainWindow *w, QKeyEvent *e) {
   } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
     if (gWindowInputHooks.deselectAllObjects && gWindowInputHooks.deselectAllObjects(window))
       PlotCrystal(window, 1);
-  } else {
-    acted = false;
   }
-  // Every key of the table marks the window modified, the down arrow too:
-  // its view change is as much worth keeping as the others'.
-  if (acted)
-    MarkWindowModified(window);
   return kNoErr;
 }
 
@@ -552,7 +547,6 @@ OSStatus Wheel(MainWindow *w, QWheelEvent *e) {
     if (scale > kMinInteractiveScale && scale < kMaxInteractiveScale && DoChangePlotScale(crystal, scale)) {
       NewPlot(window, false, true);
       DrawRulers(window);
-      MarkWindowModified(window);
     }
     gTrackBallRotn = 0;
     return kNoErr;
@@ -570,7 +564,6 @@ OSStatus Wheel(MainWindow *w, QWheelEvent *e) {
     else
       RotateAndPlot(window, step, 0, 0);
   }
-  MarkWindowModified(window);
   return kNoErr;
 }
 
@@ -584,10 +577,6 @@ bool GestureTimePassed(WindowRef window) {
 } // namespace
 
 // ---- Public -------------------------------------------------------------------
-
-void MarkWindowModified(WindowRef window) {
-  OVSetWindowModified(window);
-}
 
 OSStatus DoToolbarCommand(uint32_t command) { return ProcessCommand(command); }
 

@@ -74,8 +74,6 @@ void ToggleRotateSelection();
 // The system's version as "%d.%d.%d" (missing parts 0), computed once.
 extern std::string gSystemVersionString;
 const std::string &SystemVersionString();
-// Marks the window modified and shows the mark.
-void MarkWindowModified(WindowRef window);
 
 // What other parts of the program add to the window's input: the annotation
 // editing, the selection commands, the floating windows and the contextual

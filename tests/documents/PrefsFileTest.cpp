@@ -5,6 +5,7 @@
 #include "documents/CrystalDocument.h"
 #include "documents/FileBuffer.h"
 #include "documents/PrefsFile.h"
+#include "documents/UndoHistory.h"
 
 #include <QLockFile>
 
@@ -181,15 +182,19 @@ TEST_F(PrefsFileTest, CacheFolderKeepsOnlyWhatIsNotOurs) {
   ASSERT_TRUE(ReadCrystalFile(&back, node->fileRef));
   EXPECT_EQ(back.atomCount, w.crystal().atomCount);
 
-  // The undo timer takes its snapshot only when the structure changed.
+  // The undo timer takes a snapshot of a window that noted a change, and
+  // only when its structure differs from its last undo state.
   InstallUndoBufferTimer();
-  gStructureChanged = 0;
   gUndoBufferTimer.proc();
   EXPECT_EQ(GetNumWindowHistory(w.ref()), 2);
-  gStructureChanged = 1;
+  w.crystal().plotScale *= 2.0f;
+  NoteWindowChange(w.ref());
   gUndoBufferTimer.proc();
   EXPECT_EQ(GetNumWindowHistory(w.ref()), 3);
-  EXPECT_EQ(gStructureChanged, 0);
+  EXPECT_FALSE(IsWindowUndoStatePending(w.ref()));
+  NoteWindowChange(w.ref()); // a redraw: nothing differs
+  gUndoBufferTimer.proc();
+  EXPECT_EQ(GetNumWindowHistory(w.ref()), 3);
   gUndoBufferTimer.proc = nullptr;
   DestroyWindowHistory(w.ref());
 }

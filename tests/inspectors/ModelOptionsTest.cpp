@@ -449,11 +449,12 @@ TEST_F(ModelOptionsTest, TogglesAndTheirMenuChecks) {
   UpdateActionStatus(spac);
   EXPECT_TRUE(spac->isChecked());
 
-  // Stereo off: switching the mode only flips it.
+  // Stereo off: switching the mode only flips it, a setting the document
+  // keeps.
   ClearWindowModified(window->Ref());
   ProcessCommand(FourCharsToLong("Pair"));
   EXPECT_EQ(Crystal().stereoMode, 2);
-  EXPECT_FALSE(IsWindowModified(window->Ref()));
+  EXPECT_TRUE(IsWindowModified(window->Ref()));
 
   const uint8_t cell = Crystal().showUnitCell;
   ProcessCommand(FourCharsToLong("*Cel"));

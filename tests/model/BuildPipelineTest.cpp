@@ -350,7 +350,7 @@ protected:
 TEST_F(BuildMolecule, WaterInItsBox) {
   SetMolecule({{"O", 0, 0, 0}, {"H", 0.96f, 0, 0}, {"H", -0.24f, 0.93f, 0}});
   AddBondSpec("O", "H", 0.8f, 1.1f);
-  window.mainData->windowModified = 0;
+  ForgetWindowChanges(&window);
   ASSERT_TRUE(RunNewMolecule(&window, false, true, true, true));
   CrystalRec &c = C();
   const float edge = 1.2f * 1.2f; // the x span of 1.2 A is the largest
@@ -384,7 +384,7 @@ TEST_F(BuildMolecule, WaterInItsBox) {
   EXPECT_NEAR(c.plotCentre[0], (0.96f - 0.24f) / 3, kPositionTolerance);
   EXPECT_NEAR(c.plotCentre[1], 0.93f / 3, kPositionTolerance);
   EXPECT_EQ(host.shownWindows, std::vector<WindowRef>{&window});
-  EXPECT_TRUE(window.mainData->windowModified);
+  EXPECT_TRUE(IsWindowUndoStatePending(&window));
   EXPECT_GE(host.floatingWindowUpdates, 1);
   const auto lines = host.LogLines();
   ASSERT_EQ(lines.size(), 1u);
@@ -421,10 +421,10 @@ TEST_F(BuildMolecule, OnlyMoleculesAndOnlyFileWindowsAreShown) {
 
   SetMolecule({{"O", 0, 0, 0}, {"H", 0.96f, 0, 0}});
   window.mainData->fileOpen = 0;
-  window.mainData->windowModified = 0;
+  ForgetWindowChanges(&window);
   ASSERT_TRUE(RunNewMolecule(&window, false, true, true, true));
   EXPECT_TRUE(host.shownWindows.empty());
-  EXPECT_FALSE(window.mainData->windowModified);
+  EXPECT_FALSE(IsWindowUndoStatePending(&window));
 }
 
 // ---- Bonding again ------------------------------------------------------------------------
@@ -436,7 +436,7 @@ TEST_F(BuildPipeline, RebondingACrystalSearchesAgain) {
   EXPECT_EQ(BondEnds(), 108);
   C().bondSpecs[0].maxLength = 4.5f; // second neighbours too (a sqrt(3)/2 = 4.88 stays out)
   C().bondSpecs[0].minLength = 4.0f;
-  window.mainData->windowModified = 0;
+  ForgetWindowChanges(&window);
   ASSERT_TRUE(RunNewBonding(&window, &C()));
   EXPECT_EQ(C().sites[0].coordination, 0u);
   EXPECT_EQ(BondEnds(), 0);
@@ -444,7 +444,7 @@ TEST_F(BuildPipeline, RebondingACrystalSearchesAgain) {
   ASSERT_TRUE(RunNewBonding(&window, &C()));
   EXPECT_EQ(C().sites[1].coordination, 6u);
   EXPECT_EQ(BondEnds(), 108);
-  EXPECT_TRUE(window.mainData->windowModified);
+  EXPECT_TRUE(IsWindowUndoStatePending(&window));
 }
 
 TEST_F(BuildMolecule, RebondingAMoleculeKeepsItsBondsAndCountsThem) {

@@ -346,7 +346,7 @@ TEST_F(CellTransform, MoveOriginShiftsSitesAndRange) {
   // The range moved back by half a cell, then by whole cells into the first.
   EXPECT_FLOAT_EQ(C().plotRange[0], 0.5f);
   EXPECT_FLOAT_EQ(C().plotRange[1], 1.5f);
-  EXPECT_TRUE(GetMainWindowData(&window)->windowModified);
+  EXPECT_TRUE(IsWindowUndoStatePending(&window));
 }
 
 TEST_F(CellTransform, SupercellMultipliesSitesAndAxesWithoutTurningThePicture) {
@@ -368,7 +368,7 @@ TEST_F(CellTransform, SupercellMultipliesSitesAndAxesWithoutTurningThePicture) {
       EXPECT_NEAR(C().orientationMatrix[3 * r + m], 2 * before[3 * r + m], 1e-4f);
   // Sites in old-cell order, k innermost: the second copy of O1 is one c up.
   EXPECT_NEAR(C().sites[1].xyz[2], 0.65f, 1e-6f);
-  EXPECT_TRUE(GetMainWindowData(&window)->windowModified);
+  EXPECT_TRUE(IsWindowUndoStatePending(&window));
 }
 
 TEST_F(CellTransform, IdentityReproducesTheCellAndFindsTheBodyCentring) {
@@ -388,7 +388,7 @@ TEST_F(CellTransform, IdentityReproducesTheCellAndFindsTheBodyCentring) {
   EXPECT_NE(host.log.find("Detected lattice type: I"), std::string::npos);
   EXPECT_STREQ(C().spaceGroup, "I 1");
   EXPECT_FLOAT_EQ(C().a, 3.16f);
-  EXPECT_TRUE(GetMainWindowData(&window)->windowModified);
+  EXPECT_TRUE(IsWindowUndoStatePending(&window));
 }
 
 TEST_F(CellTransform, FaceCentredToPrimitiveKeepsEveryAtomInPlace) {

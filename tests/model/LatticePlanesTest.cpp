@@ -542,6 +542,7 @@ TEST(LatticePlaneSweep, ASecondComponentOfZeroStaysFinite) {
 using LatticePlaneDrag = WindowFixture;
 
 TEST_F(LatticePlaneDrag, StepsAlongTheNormalAndStopsAtTheBox) {
+  SetWindowFileOpen(&window, true); // a window that holds a file notes its changes
   c->plane.hkl[0] = 1, c->plane.hkl[1] = 0, c->plane.hkl[2] = 0;
   InitLatticePlane(c);
   // Not shown: a drag does nothing.
@@ -552,21 +553,21 @@ TEST_F(LatticePlaneDrag, StepsAlongTheNormalAndStopsAtTheBox) {
   c->plane.shown = 1;
   StartMoveLatticePlane(&window);
   EXPECT_EQ(gTrackBallRotn, 1);
-  gStructureChanged = 0;
+  ForgetWindowChanges(&window);
   // 10 pixels to the right at 10 pixels per A: 1 A along the normal (+x).
   EXPECT_TRUE(MoveLatticePlane(&window, Point{100, 100}, Point{100, 110}));
   EXPECT_NEAR(c->plane.point[0], 6.0f, kTight);
   for (const Frac &p : Polygon(*c))
     EXPECT_NEAR(p[0], 0.6f, kTight);
-  EXPECT_EQ(gStructureChanged, 1); // replotted
+  EXPECT_TRUE(IsWindowUndoStatePending(&window)); // replotted
   // Upwards moves along y, which the normal has no part of.
   EXPECT_TRUE(MoveLatticePlane(&window, Point{100, 110}, Point{50, 110}));
   EXPECT_NEAR(c->plane.point[0], 6.0f, kTight);
   // A step that would carry the centre past 0.99 leaves the plane alone.
-  gStructureChanged = 0;
+  ForgetWindowChanges(&window);
   EXPECT_FALSE(MoveLatticePlane(&window, Point{100, 110}, Point{100, 150}));
   EXPECT_NEAR(c->plane.point[0], 6.0f, kTight);
-  EXPECT_EQ(gStructureChanged, 0);
+  EXPECT_FALSE(IsWindowUndoStatePending(&window));
   EXPECT_TRUE(MoveLatticePlane(&window, Point{100, 110}, Point{100, 148}));
   EXPECT_NEAR(c->plane.point[0], 9.8f, kTight);
   EXPECT_FALSE(MoveLatticePlane(&window, Point{100, 110}, Point{100, 112}));
@@ -577,7 +578,7 @@ TEST_F(LatticePlaneDrag, StepsAlongTheNormalAndStopsAtTheBox) {
 
   EndMoveLatticePlane(&window);
   EXPECT_EQ(gTrackBallRotn, 0);
-  EXPECT_EQ(GetMainWindowData(&window)->windowModified, 1);
+  EXPECT_TRUE(IsWindowUndoStatePending(&window)); // settled by the undo timer
 }
 
 } // namespace

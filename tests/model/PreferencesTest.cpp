@@ -151,9 +151,7 @@ TEST_F(PreferencesTest, TemplatesKeepTheStartUpDefaultsWhenThePreferencesChange)
   gPrefs.defaultIsoValue = 0.05f;
   gPrefs.vectorColor = {1, 2, 3};
   gPrefs.defaultBondStyle = 9;
-  gStructureChanged = 1;
   InitOVGlobals();
-  EXPECT_EQ(gStructureChanged, 0);
   gPrefs.defaultAtomStyle = 5; // changed later in the run
 
   auto sites = CreateAsymmetricUnit(1);

@@ -216,7 +216,8 @@ TEST(StructureTransforms, AutomaticBondsReplaceTheSpecifications) {
     a.bonds.clear();
     a.bondCount = 0;
   }
-  GetMainWindowData(w.ref())->windowModified = 0;
+  ForgetWindowChanges(w.ref());
+  OVClearWindowModified(w.ref());
   AutoGenerateBonds(w.ref());
   EXPECT_GT(c.bondSpecCount, 0);
   EXPECT_EQ(c.atoms[0].bondCount, 2u);

@@ -47,7 +47,6 @@ inline ElementCode Element(const char *symbol) {
 inline void ResetViewGlobals() {
   gRotateSelection = 0;
   gShowProgress = 0;
-  gStructureChanged = 0;
   gTrackBallRotn = 0;
   gUseFastRotn = 0;
   gOVPrinting = 0;
@@ -91,7 +90,12 @@ public:
 
   WindowRef ref() { return &record_; }
   CrystalRec &crystal() { return *GetWindowCrystal(&record_); }
-  bool modified() { return GetMainWindowData(&record_)->windowModified != 0; }
+  // Marked, or with a change noted that the undo timer marks (the model's
+  // tests run without it).
+  bool modified() {
+    const MainWindowData *d = GetMainWindowData(&record_);
+    return d->windowModified || d->undoStatePending;
+  }
 
 private:
   FakeHost &host_;

@@ -49,7 +49,7 @@ TEST(PlotCrystalTest, AScaleBelowTheMinimumIsRefusedAndNothingElseHappens) {
   EXPECT_EQ(host.alerts[0].message, "zero scale!");
   EXPECT_EQ(host.alerts[0].explanation, "");
   EXPECT_TRUE(host.arms.empty());
-  EXPECT_EQ(gStructureChanged, 0);
+  EXPECT_FALSE(IsWindowUndoStatePending(w.ref()));
 
   c.plotScale = std::nanf("");
   PlotCrystal(w.ref(), kPlotToWindow);
@@ -59,7 +59,7 @@ TEST(PlotCrystalTest, AScaleBelowTheMinimumIsRefusedAndNothingElseHappens) {
   c.plotScale = 0.001f;
   PlotCrystal(w.ref(), kPlotToWindow);
   EXPECT_EQ(host.alerts.size(), 2u);
-  EXPECT_EQ(gStructureChanged, 1);
+  EXPECT_TRUE(IsWindowUndoStatePending(w.ref()));
   EXPECT_TRUE(host.IsArmed(gUndoBufferTimer));
 }
 
@@ -117,11 +117,11 @@ TEST(PlotCrystalTest, FastFramesDuringADragArmTheFullQualityReplot) {
 
   // The drag ends; the replot clears the fast mode and leaves the change flag.
   gTrackBallRotn = 0;
-  gStructureChanged = 0;
+  ForgetWindowChanges(w.ref());
   host.Advance(2.0);
   host.FireDueTimers();
   EXPECT_EQ(gUseFastRotn, 0);
-  EXPECT_EQ(gStructureChanged, 0);
+  EXPECT_FALSE(IsWindowUndoStatePending(w.ref()));
   EXPECT_TRUE(host.IsArmed(gUndoBufferTimer)); // it did plot
 
   // Without the fast-rotation preference there are no fast frames; thermal

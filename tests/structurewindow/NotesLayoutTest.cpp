@@ -12,6 +12,7 @@
 #include "Preferences.h"
 #include "documents/CrystalDocument.h"
 #include "documents/PrefsFile.h"
+#include "documents/UndoHistory.h"
 #include "window/MainWindowData.h"
 
 #include <QKeyEvent>
@@ -194,8 +195,7 @@ TEST_F(NotesLayoutTest, UndoBringsTheNotesBackWithTheirStyles) {
   ProcessCommand(FourCharsToLong("TStB"));
   const QImage styled = Picture();
   const std::string saved = SavedNotes();
-  gStructureChanged = 1; // the snapshot a moment after the change
-  UndoBufferTimerProc();
+  UndoBufferTimerProc(); // the settling a moment after the change
   QKeyEvent left(QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier);
   QApplication::sendEvent(w->GraphPane(), &left);
   ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);

@@ -45,20 +45,11 @@
 #include <set>
 #include <gtest/gtest.h>
 
+#include "FakeHandController.h"
+
 namespace fs = std::filesystem;
 
 namespace {
-
-class FakeHandController : public HandController {
-public:
-  bool IsConnected() const override { return true; }
-  void AddListener(HandFrameListener *l) override { listener = l; }
-  void RemoveListener(HandFrameListener *l) override {
-    if (listener == l)
-      listener = nullptr;
-  }
-  HandFrameListener *listener = nullptr;
-};
 
 class WindowInputTest : public ::testing::Test {
 protected:

@@ -1,0 +1,140 @@
+// Undo as a user meets it: the notes typed stay through undoing another
+// change, each window keeps its own changes, and a command is one step.
+#include "structurewindow/NotesPane.h"
+
+#include "documents/UndoHistory.h"
+#include "relax/RelaxThread.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTextEdit>
+#include <gtest/gtest.h>
+#include <vector>
+
+#include "DocumentContent.h"
+#include "SuiteHost.h"
+
+namespace {
+
+// The undo snapshot follows the last change after this long.
+constexpr int kPastTheUndoTimerMs = 600;
+
+class UndoStates : public StructureSheetTest {
+protected:
+  void SetUp() override { ProcessCommand(FourCharsToLong("RotT")); } // the arrows turn the structure
+  void TearDown() override {
+    StopAndJoinRelaxRuns();
+    CloseAll();
+  }
+  static MainWindow *Open(const char *example) {
+    if (!OpenExample(example))
+      return nullptr;
+    MainWindow *w = GetMainWindow(FrontGraphWindow());
+    w->show();
+    QCoreApplication::processEvents();
+    return w;
+  }
+  static std::vector<uint8_t> Structure(WindowRef window) { return DocumentContent(*GetWindowCrystal(window)); }
+  static void Front(MainWindow *w) {
+    BringGraphWindowToFront(w);
+    w->activateWindow();
+    QCoreApplication::processEvents();
+  }
+};
+
+TEST_F(UndoStates, UndoingATurnKeepsTheNotesTypedWithTheirStyles) {
+  MainWindow *w = Open("NaCl.ovtx");
+  ASSERT_NE(w, nullptr);
+  WindowRef window = w->Ref();
+  const std::vector<uint8_t> opened = Structure(window);
+  QTextEdit *notes = w->NotesView();
+  notes->setFocus();
+  notes->moveCursor(QTextCursor::End);
+  QTest::keyClicks(notes, "Cell edge 5.64 A");
+  notes->moveCursor(QTextCursor::StartOfLine, QTextCursor::KeepAnchor);
+  ProcessCommand(FourCharsToLong("TStB")); // bold
+  const std::string typed = NotesToStyledText(notes);
+  ASSERT_NE(typed.find("Cell edge 5.64 A"), std::string::npos);
+
+  QTest::keyClick(w->GraphPane(), Qt::Key_Left);
+  const std::vector<uint8_t> turned = Structure(window);
+  ASSERT_NE(turned, opened);
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  EXPECT_EQ(Structure(window), opened) << "the turn is undone";
+  EXPECT_EQ(NotesToStyledText(notes), typed) << "the notes stay, styles and all";
+  ASSERT_EQ(ProcessCommand(kCmdRedo), kNoErr);
+  EXPECT_EQ(Structure(window), turned);
+  EXPECT_EQ(NotesToStyledText(notes), typed);
+
+  // One more change ends the redo branch; the notes are still there.
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  QTest::keyClick(w->GraphPane(), Qt::Key_Right);
+  QTest::qWait(kPastTheUndoTimerMs);
+  EXPECT_FALSE(CanRedo(window));
+  EXPECT_EQ(NotesToStyledText(notes), typed);
+  EXPECT_TRUE(IsWindowModified(window)) << "typed notes are unsaved work";
+}
+
+TEST_F(UndoStates, EachWindowUndoesItsOwnChangeMadeJustBeforeSwitching) {
+  MainWindow *first = Open("NaCl.ovtx");
+  MainWindow *second = Open("Rutile.ovtx");
+  ASSERT_TRUE(first && second && first != second);
+  WindowRef a = first->Ref(), b = second->Ref();
+
+  Front(first);
+  ProcessCommand(FourCharsToLong("Prsp"));
+  QTest::qWait(kPastTheUndoTimerMs);
+  const std::vector<uint8_t> perspective = Structure(a);
+  ProcessCommand(kCmdZoomOut);
+  const std::vector<uint8_t> zoomed = Structure(a);
+  Front(second); // at once, within the undo timer
+  const std::vector<uint8_t> secondOpened = Structure(b);
+  ProcessCommand(kCmdZoomIn);
+  const std::vector<uint8_t> secondZoomed = Structure(b);
+  QTest::qWait(kPastTheUndoTimerMs);
+
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  EXPECT_EQ(Structure(b), secondOpened);
+  EXPECT_FALSE(CanUndo(b)) << "the second window holds none of the first's states";
+
+  Front(first);
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  EXPECT_EQ(Structure(a), perspective) << "the zoom is the first window's last step";
+  ASSERT_TRUE(CanRedo(a));
+
+  // A change in the other window leaves this one's redo alone.
+  Front(second);
+  ProcessCommand(kCmdZoomOut);
+  QTest::qWait(kPastTheUndoTimerMs);
+  EXPECT_TRUE(CanRedo(a));
+  Front(first);
+  ASSERT_EQ(ProcessCommand(kCmdRedo), kNoErr);
+  EXPECT_EQ(Structure(a), zoomed);
+  EXPECT_NE(Structure(b), secondZoomed);
+}
+
+TEST_F(UndoStates, SaturatingWithHydrogenIsOneStep) {
+  MainWindow *w = Open("Benzene.ovtx");
+  ASSERT_NE(w, nullptr);
+  WindowRef window = w->Ref();
+  // Without its hydrogens: the carbons want them back.
+  CrystalRec *c = GetWindowCrystal(window);
+  for (AtomRecord &atom : c->atoms)
+    atom.selected = c->sites[atom.site].elements[0] == TwoCharsToShort("H ");
+  ASSERT_EQ(ProcessCommand(FourCharsToLong("DlSl")), kNoErr);
+  QTest::qWait(kPastTheUndoTimerMs);
+  const std::vector<uint8_t> bare = Structure(window);
+
+  ASSERT_EQ(ProcessCommand(kCmdSaturateMolecule), kNoErr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return RelaxRunCount() == 0 && !IsWindowCalculationInProgress(window); }, 60000));
+  QTest::qWait(kPastTheUndoTimerMs);
+  const std::vector<uint8_t> saturated = Structure(window);
+  ASSERT_NE(saturated, bare);
+
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  EXPECT_EQ(Structure(window), bare) << "one Undo takes the whole command back";
+  ASSERT_EQ(ProcessCommand(kCmdRedo), kNoErr);
+  EXPECT_EQ(Structure(window), saturated);
+}
+
+} // namespace
