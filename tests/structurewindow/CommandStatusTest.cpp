@@ -11,6 +11,7 @@
 
 #include "window/MainWindowData.h"
 
+#include "AnsweringDialogs.h"
 #include "ProgramEnvironment.h"
 
 #include <QAction>
@@ -26,24 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Saves where the test says; counts the questions about unsaved changes,
-// answering Cancel.
-class CountingDialogs : public ShellDialogs {
-public:
-  fs::path saveFile;
-  int asked = 0;
-  std::vector<fs::path> GetOpenFiles() override { return {}; }
-  std::optional<fs::path> GetSaveFile(const std::string &, const std::string &, const fs::path &) override {
-    if (saveFile.empty())
-      return {};
-    return saveFile;
-  }
-  SaveChangesAnswer ConfirmSaveChanges(const std::string &, bool) override {
-    ++asked;
-    return SaveChangesAnswer::kCancel;
-  }
-  bool GetWindowOptions(std::string &, int &) override { return false; }
-};
 
 std::string FileBytes(const fs::path &file) {
   std::ifstream in(file, std::ios::binary);
@@ -90,7 +73,7 @@ protected:
     return false;
   }
 
-  CountingDialogs dialogs;
+  AnsweringDialogs dialogs;
   ShellDialogs *previous = nullptr;
   QTemporaryDir folder;
 };

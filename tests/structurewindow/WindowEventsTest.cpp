@@ -19,6 +19,7 @@
 #include "render/OffScreen.h"
 #include "window/MainWindowData.h"
 
+#include "AnsweringDialogs.h"
 #include "ProgramEnvironment.h"
 
 #include <QAbstractButton>
@@ -40,24 +41,6 @@ namespace {
 
 RecordingHost *Host() { return dynamic_cast<RecordingHost *>(GetHostServices()); }
 
-// Saves where the test says and counts the questions about unsaved changes
-// (answering Cancel).
-class AnsweringDialogs : public ShellDialogs {
-public:
-  fs::path saveFile;
-  int asked = 0;
-  std::vector<fs::path> GetOpenFiles() override { return {}; }
-  std::optional<fs::path> GetSaveFile(const std::string &, const std::string &, const fs::path &) override {
-    if (saveFile.empty())
-      return {};
-    return saveFile;
-  }
-  SaveChangesAnswer ConfirmSaveChanges(const std::string &, bool) override {
-    ++asked;
-    return SaveChangesAnswer::kCancel;
-  }
-  bool GetWindowOptions(std::string &, int &) override { return false; }
-};
 
 // The frames of a movie, decoded by ffmpeg as RGB; empty when it cannot.
 std::vector<QByteArray> MovieFrames(const fs::path &file, QSize size) {
