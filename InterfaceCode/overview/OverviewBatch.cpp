@@ -208,6 +208,56 @@ bool WriteEntry(const Entry &entry, WindowRef window, std::string *reason) {
   return true;
 }
 
+// Loads an entry whose file is there into the batch's window and makes its
+// output; false when the batch ended instead.
+bool RunEntry(size_t k, const Entry &entry, std::string *reason) {
+  CachedFileRecord *record = FindRecord(entry.file);
+  if (!record) {
+    gBatch.endReason = "the batch stopped when " + entry.name + " left the list";
+    EndBatch();
+    return false;
+  }
+  gSelectedCachePtr = record;
+  DoScrollThumbnailsToSelection();
+  WindowRef window = gBatch.window;
+  if (!PrepareOverviewWorkWindow(window)) {
+    gBatch.endReason = "the batch's window was closed";
+    EndBatch();
+    return false;
+  }
+  gBatch.next++;
+  if (gBatch.kind == BatchKind::kMovie) {
+    char line[160];
+    const long n = long(gBatch.entries.size());
+    std::snprintf(line, sizeof line, "Recording movie (frame %ld of %ld)", long(k + 1), n);
+    WriteProgress(line, float(long(k + 1) * 100 / n));
+    // The plot of the loaded view is the frame: the movie records the
+    // front window, so another window that took the focus meanwhile (the
+    // user's, once the save dialog has gone) gives it back; and recording
+    // is on only for the load, so that no other plot between the steps (a
+    // pending full-quality replot) adds a frame.
+    if (MainWindow *w = GetMainWindow(window))
+      BringGraphWindowToFront(w);
+    const uint32_t frames = createMovie.framesSubmitted;
+    gRecordingVideo = 1;
+    const bool loaded = LoadCacheRecordIntoWindow(record, window) && IsWindowFileOpen(window);
+    gRecordingVideo = 0;
+    if (!loaded)
+      *reason = "the view could not be read";
+    else if (!MovieIsRolling())
+      *reason = "the movie was stopped";
+    else if (createMovie.framesSubmitted == frames)
+      *reason = "no picture of it was recorded";
+  } else {
+    // Documents and text files alike are read as Open reads them.
+    if (!LoadCacheRecordIntoWindow(record, window) || !IsWindowFileOpen(window) || !GetWindowCrystal(window))
+      *reason = "it could not be read";
+    else
+      WriteEntry(entry, window, reason);
+  }
+  return true;
+}
+
 } // namespace
 
 std::filesystem::path UniqueBatchFile(const std::filesystem::path &folder, const std::string &title,
@@ -244,50 +294,15 @@ void OverviewBatchStep() {
   }
   const size_t k = gBatch.next;
   const Entry entry = gBatch.entries[k];
-  CachedFileRecord *record = FindRecord(entry.file);
-  if (!record) {
-    gBatch.endReason = "the batch stopped when " + entry.name + " left the list";
-    EndBatch();
-    return;
-  }
-  gSelectedCachePtr = record;
-  DoScrollThumbnailsToSelection();
-  WindowRef window = gBatch.window;
-  if (!PrepareOverviewWorkWindow(window)) {
-    gBatch.endReason = "the batch's window was closed";
-    EndBatch();
-    return;
-  }
-  gBatch.next++;
   std::string reason;
-  if (gBatch.kind == BatchKind::kMovie) {
-    char line[160];
-    const long n = long(gBatch.entries.size());
-    std::snprintf(line, sizeof line, "Recording movie (frame %ld of %ld)", long(k + 1), n);
-    WriteProgress(line, float(long(k + 1) * 100 / n));
-    // The plot of the loaded view is the frame: the movie records the
-    // front window, so another window that took the focus meanwhile (the
-    // user's, once the save dialog has gone) gives it back; and recording
-    // is on only for the load, so that no other plot between the steps (a
-    // pending full-quality replot) adds a frame.
-    if (MainWindow *w = GetMainWindow(window))
-      BringGraphWindowToFront(w);
-    const uint32_t frames = createMovie.framesSubmitted;
-    gRecordingVideo = 1;
-    const bool loaded = LoadCacheRecordIntoWindow(record, window) && IsWindowFileOpen(window);
-    gRecordingVideo = 0;
-    if (!loaded)
-      reason = "the view could not be read";
-    else if (!MovieIsRolling())
-      reason = "the movie was stopped";
-    else if (createMovie.framesSubmitted == frames)
-      reason = "no picture of it was recorded";
-  } else {
-    // Documents and text files alike are read as Open reads them.
-    if (!LoadCacheRecordIntoWindow(record, window) || !IsWindowFileOpen(window) || !GetWindowCrystal(window))
-      reason = "it could not be read";
-    else
-      WriteEntry(entry, window, &reason);
+  std::error_code ec;
+  if (!std::filesystem::exists(entry.file, ec)) {
+    // Moved or deleted since the batch began (the list drops it when it is
+    // next drawn): named in the Log, and the batch goes on.
+    gBatch.next++;
+    reason = "it could not be found";
+  } else if (!RunEntry(k, entry, &reason)) {
+    return;
   }
   if (!reason.empty())
     gBatch.failures.push_back(SkippedLine(k, reason));

@@ -698,6 +698,40 @@ TEST_F(OverviewTest, FavouriteBatchesReadTextFilesAndNameEveryEntryTheySkip) {
   EXPECT_TRUE(gHost->alerts.empty());
 }
 
+// A favourite whose file went away since the list was drawn is named in the
+// Log, and the batch goes on with the files after it.
+TEST_F(OverviewTest, ABatchGoesPastAFavouriteWhoseFileIsGone) {
+  const fs::path folder = gProgram->Temp() / "seven favourites";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const char *names[] = {"Benzene.ovtx", "Calcite.ovtx", "NaCl.ovtx",       "Quartz.ovtx",
+                         "Rutile.ovtx",  "Spinel.ovtx",  "Tetratriacontane.ovtx"};
+  for (const char *name : names)
+    fs::copy_file(ExamplesFolder() / name, folder / name);
+  OpenExample("NaCl.ovtx");
+  DoOverviewTabChoice(kFavouritesTab);
+  for (const char *name : names)
+    ASSERT_TRUE(DoCacheFavouriteFile(folder / name, nullptr));
+  DrawOverviewFavouriteThumbnails();
+  ASSERT_EQ(GetNumThumbnails(), 7);
+  fs::remove(folder / "Quartz.ovtx");
+  const QString gone = "Skipped \"Quartz.ovtx\": it could not be found";
+  const int before = RedLogLines(gone);
+
+  const fs::path pictures = gProgram->Temp() / "six pictures";
+  fs::remove_all(pictures);
+  fs::create_directories(pictures);
+  gDialogs.folder = pictures;
+  AnswerPictureOptions(120, 90, 72);
+  ASSERT_EQ(ProcessCommand(kCmdExportCached), kNoErr);
+  RunBatchOnItsTimer();
+  EXPECT_EQ(FilesIn(pictures), 6);
+  EXPECT_TRUE(fs::exists(pictures / "n-Tetratriacontane, C34H70.png")); // the last one
+  EXPECT_EQ(RedLogLines(gone), before + 1);
+  EXPECT_FALSE(GetLogStore()->PlainText().contains("left the list"));
+  EXPECT_EQ(GetNumThumbnails(), 6);
+}
+
 TEST_F(OverviewTest, MovieOfViewsHasAFramePerViewWhenTheUsersWindowTakesTheFocusBack) {
   WindowRef w = WindowWithViews(2);
   const fs::path movie = gProgram->Temp() / "two views.mov";
