@@ -4,12 +4,16 @@
 //     jittered 2.4 A grid, bonded Si-O up to 2.6 A);
 //   distances report of the same kind of cell with 1,000 and 10,648 sites
 //     (search radius 3 A);
-//   PDB of a 100,000-atom molecule, every atom shown, bonded in a chain.
+//   PDB of a 100,000-atom molecule, every atom shown, bonded in a chain;
+//   the program's own text file of the grid of 8 sites grown to 91,125 atoms,
+//     and the comparison of the bonds that file gives with the
+//     structure's (its Log lines), each with the most heap it took.
 // Each reports the size of the text in bytes.
 #include "BuildPipeline.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
 #include "export/Listings.h"
+#include "export/OwnTextWriter.h"
 #include "export/PDBWriter.h"
 #include "window/MainWindowData.h"
 
@@ -18,6 +22,9 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 
 namespace {
 
@@ -25,8 +32,9 @@ constexpr float kGridSpacing = 2.4f; // A
 constexpr float kJitter = 0.25f;     // A, at most
 constexpr int kMoleculeAtoms = 100000;
 
-// A P 1 crystal of n^3 sites on a jittered grid, built with its bonds.
-CrystalRec Grid(int n) {
+// A P 1 crystal of n^3 sites on a jittered grid, built with its bonds over
+// a plot range of 0 to `cells` cells per axis.
+CrystalRec Grid(int n, float cells = 1.0f) {
   gPrefs = gFactoryPrefs;
   OVWindowRecord window;
   InitMainWindowData(&window);
@@ -55,6 +63,10 @@ CrystalRec Grid(int n) {
   }
   c.bondSpecs[0] = {TwoCharsToShort("Si"), TwoCharsToShort("O "), 0.0f, 2.6f, 1, {}, {}};
   c.bondSpecCount = 1;
+  for (int k = 0; k < 3; k++) {
+    c.plotRange[2 * k] = 0.0f;
+    c.plotRange[2 * k + 1] = cells;
+  }
   RunNewCrystal(&window, true, true, false);
   CrystalRec copy = c;
   DestroyMainWindowData(&window);
@@ -67,6 +79,26 @@ const CrystalRec &GridOf(int n) {
   if (it == built.end())
     it = built.emplace(n, Grid(n)).first;
   return it->second;
+}
+
+// The grid of 2 x 2 x 2 sites over 22.25 cells per axis: 97,336 atoms.
+CrystalRec &GrownGrid() {
+  static CrystalRec crystal = Grid(2, 22.25f);
+  return crystal;
+}
+
+// The heap in use and its highest mark since the last reset, counted by the
+// allocation operators below.
+std::atomic<size_t> gHeapInUse{0}, gHeapPeak{0};
+
+void ResetHeapPeak() { gHeapPeak = gHeapInUse.load(); }
+
+// The highest heap in use above that of its start while `run` ran, MiB.
+template <class Run> double HeapGrowthMiB(Run run) {
+  const size_t start = gHeapInUse;
+  ResetHeapPeak();
+  run();
+  return static_cast<double>(gHeapPeak - start) / (1024.0 * 1024.0);
 }
 
 const CrystalRec &Molecule() {
@@ -137,4 +169,57 @@ void BM_PDB100000(benchmark::State &state) {
 }
 BENCHMARK(BM_PDB100000)->Unit(benchmark::kMillisecond);
 
+void BM_OwnTextFileOfGrownGrid(benchmark::State &state) {
+  const CrystalRec &c = GrownGrid();
+  size_t bytes = 0;
+  double heap = 0;
+  for (auto _ : state) {
+    heap = HeapGrowthMiB([&] { bytes = FormatTextFile(c, "grid", "").size(); });
+    benchmark::DoNotOptimize(bytes);
+  }
+  state.counters["atoms"] = static_cast<double>(c.atoms.size());
+  state.counters["bytes"] = static_cast<double>(bytes);
+  state.counters["heapMiB"] = heap;
+}
+BENCHMARK(BM_OwnTextFileOfGrownGrid)->Unit(benchmark::kMillisecond);
+
+void BM_OwnTextFileBondsOfGrownGrid(benchmark::State &state) {
+  CrystalRec &c = GrownGrid();
+  int64_t leftOut = 0, added = 0;
+  double heap = 0;
+  for (auto _ : state) {
+    heap = HeapGrowthMiB([&] {
+      const auto changes = CompareBondsWithTextFile(c);
+      leftOut = changes ? changes->leftOut : -1;
+      added = changes ? changes->added : -1;
+    });
+    benchmark::DoNotOptimize(leftOut);
+  }
+  state.counters["atoms"] = static_cast<double>(c.atoms.size());
+  state.counters["leftOut"] = static_cast<double>(leftOut);
+  state.counters["added"] = static_cast<double>(added);
+  state.counters["heapMiB"] = heap;
+}
+BENCHMARK(BM_OwnTextFileBondsOfGrownGrid)->Unit(benchmark::kMillisecond);
+
 } // namespace
+
+// Every allocation keeps its size in front of it, for the heap counts.
+void *operator new(size_t size) {
+  auto *block = static_cast<size_t *>(std::malloc(size + sizeof(std::max_align_t)));
+  if (!block)
+    throw std::bad_alloc();
+  *block = size;
+  const size_t now = gHeapInUse += size;
+  for (size_t peak = gHeapPeak; now > peak && !gHeapPeak.compare_exchange_weak(peak, now);) {
+  }
+  return reinterpret_cast<char *>(block) + sizeof(std::max_align_t);
+}
+void operator delete(void *p) noexcept {
+  if (!p)
+    return;
+  auto *block = reinterpret_cast<size_t *>(static_cast<char *>(p) - sizeof(std::max_align_t));
+  gHeapInUse -= *block;
+  std::free(block);
+}
+void operator delete(void *p, size_t) noexcept { operator delete(p); }

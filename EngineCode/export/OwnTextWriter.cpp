@@ -38,63 +38,147 @@ std::string PadLabel(const std::string &label, size_t width) {
   return label.size() >= width ? label : label + std::string(width - label.size(), ' ');
 }
 
-// Every bond of the lists once, as (lower << 32 | higher) atom indices, sorted.
-std::vector<uint64_t> BondPairs(const CrystalRec &c) {
-  const size_t nAtoms = UsableAtomSize(c);
-  std::vector<uint64_t> pairs;
-  for (size_t i = 0; i < nAtoms; i++)
-    for (uint32_t j : c.atoms[i].bonds)
-      if (j < nAtoms && j != i)
-        pairs.push_back(uint64_t(std::min<size_t>(i, j)) << 32 | std::max<size_t>(i, j));
-  std::sort(pairs.begin(), pairs.end());
-  pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
-  return pairs;
-}
-
-// The bonds of the structure that the file does not give back. The file
-// keeps the bond specifications alone, and its reader takes each as written:
-// the maximum length in three decimals, the minimum 0. The bonds a search
-// over those specifications finds are compared with the structure's own;
-// the others (made by hand, by Saturate with Hydrogen, ...) are counted.
-// -1 when the search did not finish.
-int64_t BondsNotGivenBySpecifications(const CrystalRec &c) {
-  const std::vector<uint64_t> bonds = BondPairs(c);
-  if (bonds.empty())
-    return 0;
-  CrystalRec reread = c;
-  reread.bondSpecCount = 0;
-  const int specs = std::clamp(c.bondSpecCount, 0, kMaxBondSpecs);
-  for (int k = 0; k < specs; k++) {
+// The bond specifications as the file's reader takes them: the maximum in
+// the three decimals written, the minimum 0; a maximum written as 0 or less
+// is no specification.
+std::vector<BondSpec> SpecificationsAsRead(const CrystalRec &c) {
+  std::vector<BondSpec> specs;
+  const int count = std::clamp(c.bondSpecCount, 0, kMaxBondSpecs);
+  for (int k = 0; k < count; k++) {
     BondSpec s = c.bondSpecs[static_cast<size_t>(k)];
     const std::optional<float> written = ParseFloatToken(F(s.maxLength, 3));
     if (!written || *written <= 0.0f)
-      continue; // read back as no specification
+      continue;
     s.minLength = 0.0f;
     s.maxLength = *written;
-    reread.bondSpecs[static_cast<size_t>(reread.bondSpecCount++)] = s;
+    specs.push_back(s);
   }
-  TurboGenerateBonds(&reread);
-  if (TurboLastBondSearchEnd() != BondSearchEnd::Complete)
-    return -1;
-  const std::vector<uint64_t> given = BondPairs(reread);
-  std::vector<uint64_t> missing;
-  std::set_difference(bonds.begin(), bonds.end(), given.begin(), given.end(), std::back_inserter(missing));
-  return static_cast<int64_t>(missing.size());
+  return specs;
 }
 
-// Tells in the Log how many bonds a written text file leaves out.
-void NoteBondsNotWritten(const CrystalRec &c) {
-  const int64_t n = BondsNotGivenBySpecifications(c);
-  if (n <= 0)
+bool InBondsList(const AtomRecord &atom, uint32_t other) {
+  return std::find(atom.bonds.begin(), atom.bonds.end(), other) != atom.bonds.end();
+}
+
+// True when the specification bonds two atoms of these elements this far
+// apart (squared, single precision), as the bond search judges a pair.
+bool SpecificationBonds(const BondSpec &s, ElementCode a, ElementCode b, float d2) {
+  const bool pair = (s.elementA == a && s.elementB == b) || (s.elementA == b && s.elementB == a);
+  return pair && s.minLength * s.minLength <= d2 && d2 <= s.maxLength * s.maxLength;
+}
+
+// True when a run of the element has atoms.
+bool ElementHasAtoms(const CrystalRec &c, const std::vector<ElementIndexEntry> &list, ElementCode element) {
+  for (const ElementIndexEntry &run : TurboFindElementRuns(list, element))
+    if (TurboGetElementAtomRange(&c, run, nullptr, nullptr))
+      return true;
+  return false;
+}
+
+} // namespace
+
+std::optional<TextFileBondChanges> CompareBondsWithTextFile(CrystalRec &crystal) {
+  const CrystalRec &c = crystal;
+  const size_t nAtoms = UsableAtomSize(c);
+  TextFileBondChanges changes;
+  // The structure's bonds, each once (every bond stands in both atoms'
+  // lists); those the file gives are taken off below.
+  for (size_t i = 0; i < nAtoms; i++) {
+    const BondList &bonds = c.atoms[i].bonds;
+    for (auto at = bonds.begin(); at != bonds.end(); ++at)
+      if (*at > i && *at < nAtoms && std::find(bonds.begin(), at, *at) == at)
+        changes.leftOut++;
+  }
+  const std::vector<BondSpec> specs = SpecificationsAsRead(c);
+  if (specs.empty() || c.atomCount < 2 || nAtoms < 2)
+    return changes; // the file gives no bond
+  const auto list = TurboIndexElements(&crystal);
+  if (!list)
+    return changes;
+  // The search the reader runs over the same atoms, pair by pair as the bond
+  // search finds them: the second element's atoms in range are the
+  // candidates, the first element's atoms the queries. A pair counts once,
+  // for the first specification that bonds it.
+  uint64_t given = 0;
+  bool complete = true;
+  for (size_t k = 0; k < specs.size() && complete; k++) {
+    const BondSpec &spec = specs[k];
+    if (!ElementHasAtoms(c, *list, spec.elementA) || !ElementHasAtoms(c, *list, spec.elementB))
+      continue;
+    if (!TurboGetIndexedAtoms(&crystal, TurboFindElementRuns(*list, spec.elementB)) || !TurboSortByXYZ()) {
+      complete = false;
+      break;
+    }
+    const float maxSq = spec.maxLength * spec.maxLength;
+    const bool sameElement = spec.elementA == spec.elementB;
+    for (const ElementIndexEntry &run : TurboFindElementRuns(*list, spec.elementA)) {
+      int32_t first = 0, last = -1;
+      if (!TurboGetElementAtomRange(&c, run, &first, &last))
+        continue;
+      for (int32_t a = first; a <= last; a++) {
+        const AtomRecord &atom = c.atoms[static_cast<size_t>(a)];
+        if (!FracCoordsInRange(&c, atom.xyz))
+          continue;
+        const int32_t hits = TurboBoxAtoms(atom.cart, spec.maxLength);
+        for (int32_t h = 0; h < hits; h++) {
+          const TurboAtom &cand = gTurboAtoms[gBoxedAtoms[static_cast<size_t>(h)]];
+          if (sameElement && !(cand.atom < static_cast<uint32_t>(a)))
+            continue;
+          const float dx = cand.xyz[0] - atom.cart[0];
+          const float dy = cand.xyz[1] - atom.cart[1];
+          const float dz = cand.xyz[2] - atom.cart[2];
+          const float d2 = dx * dx + dy * dy + dz * dz;
+          if (!(d2 <= maxSq))
+            continue;
+          bool earlier = false;
+          for (size_t e = 0; e < k && !earlier; e++)
+            earlier = SpecificationBonds(specs[e], spec.elementA, spec.elementB, d2);
+          if (earlier)
+            continue;
+          if (InBondsList(atom, cand.atom))
+            given++;
+          else
+            changes.added++;
+        }
+      }
+    }
+  }
+  TurboFreeCandidates();
+  if (!complete)
+    return std::nullopt;
+  changes.leftOut -= static_cast<int64_t>(given);
+  return changes;
+}
+
+namespace {
+
+// Tells in the Log how the bonds of a written text file differ from the
+// structure's: those it leaves out and those its specifications add.
+void NoteBondsOfTextFile(CrystalRec &c) {
+  const std::optional<TextFileBondChanges> changes = CompareBondsWithTextFile(c);
+  if (!changes)
     return;
   char text[320];
-  std::snprintf(text, sizeof text,
-                n == 1 ? "%lld bond of this structure is not written: a text file keeps only the bond "
-                         "specifications, and they do not give it. The Orvalisphere document keeps it."
-                       : "%lld bonds of this structure are not written: a text file keeps only the bond "
-                         "specifications, and they do not give them. The Orvalisphere document keeps them.",
-                static_cast<long long>(n));
-  FWrite(text);
+  if (const int64_t n = changes->leftOut; n > 0) {
+    std::snprintf(text, sizeof text,
+                  n == 1 ? "%lld bond of this structure is not written: a text file keeps only the bond "
+                           "specifications, and they do not give it. The Orvalisphere document keeps it."
+                         : "%lld bonds of this structure are not written: a text file keeps only the bond "
+                           "specifications, and they do not give them. The Orvalisphere document keeps them.",
+                  static_cast<long long>(n));
+    FWrite(text);
+  }
+  if (const int64_t n = changes->added; n > 0) {
+    std::snprintf(text, sizeof text,
+                  n == 1 ? "%lld bond that this structure does not have comes with the text file: its bond "
+                           "specifications give it when the file is opened. The Orvalisphere document keeps "
+                           "the structure's own bonds."
+                         : "%lld bonds that this structure does not have come with the text file: its bond "
+                           "specifications give them when the file is opened. The Orvalisphere document keeps "
+                           "the structure's own bonds.",
+                  static_cast<long long>(n));
+    FWrite(text);
+  }
 }
 
 } // namespace
@@ -344,12 +428,12 @@ bool DoWriteTextFile(const CrystalRec &crystal, std::string_view title, std::str
 }
 
 void DoWriteDozurezFile(WindowRef window) {
-  const CrystalRec *c = GetWindowCrystal(window);
+  CrystalRec *c = GetWindowCrystal(window);
   if (!c)
     return;
   static const TextExportKind kOwnTextKind{"Save Orvalisphere text file", ".ovtx", "Creating a new input file...",
                                            nullptr};
   if (RunTextExport(window, kOwnTextKind,
                     [&](const ExportContext &ctx) { return FormatTextFile(*c, TitleAsAscii(ctx.title), ctx.notes); }))
-    NoteBondsNotWritten(*c);
+    NoteBondsOfTextFile(*c);
 }

@@ -5,7 +5,9 @@
 
 #include "StructureRecord.h"
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,3 +25,16 @@ bool DoWriteTextFile(const CrystalRec &crystal, std::string_view title, std::str
 // outside ASCII become "_"; an empty label becomes the element symbol and
 // the site's number, so that no label is ever written as blanks alone.
 std::string TextFileLabel(const AsymmetricUnitRecord &site, size_t siteIndex);
+
+// How the bonds of the file, once opened, differ from the structure's: the
+// file keeps the bond specifications alone, which its reader takes with the
+// maximum as written and the minimum 0, and the bonds come from a search
+// over the same atoms. `leftOut` bonds of the structure are not given back;
+// `added` bonds are given that the structure does not have. None when the
+// search could not be made. The structure is only read (the bond search's
+// calls take it unqualified).
+struct TextFileBondChanges {
+  int64_t leftOut = 0;
+  int64_t added = 0;
+};
+std::optional<TextFileBondChanges> CompareBondsWithTextFile(CrystalRec &crystal);

@@ -6,6 +6,7 @@
 
 #include "Alerts.h"
 #include "AutoBonds.h"
+#include "BondSearch.h"
 #include "SymmetryCards.h"
 #include "export/CIFWriter.h"
 #include "export/ExportFrame.h"
@@ -495,29 +496,48 @@ TEST_F(TextExportTest, CommandsDialogsAndBadInputs) {
   EXPECT_NE(FormatMacMoleculeFile(many, "t", "1").find("\nZ = "), std::string::npos);
 }
 
+// Each bond once.
+size_t BondCount(const CrystalRec &c) {
+  size_t n = 0;
+  for (size_t i = 0; i < c.atoms.size(); i++)
+    for (uint32_t j : c.atoms[i].bonds)
+      n += j > i;
+  return n;
+}
+
 // The own text file keeps the bond specifications alone: the Log says how
-// many bonds they do not give, each bond counted once, and nothing when
-// they give every bond.
+// many bonds they do not give and how many they give that the structure
+// does not have, each bond counted once, and nothing when they give every
+// bond; the file read back has just those.
 TEST_F(TextExportTest, OwnTextFileSaysHowManyBondsItLeavesOut) {
   Window w(host);
   const struct {
     const char *example;
     int handMade;
+    float minimum; // raised above the bonds' length: the structure keeps none
     const char *note; // empty: no note
   } cases[] = {
-      {"Rutile", 0, ""},
-      {"Benzene", 0, ""},
-      {"Benzene", 1,
+      {"Rutile", 0, 0, ""},
+      {"Benzene", 0, 0, ""},
+      {"Benzene", 1, 0,
        "1 bond of this structure is not written: a text file keeps only the bond specifications, and "
        "they do not give it. The Orvalisphere document keeps it."},
-      {"Benzene", 2,
+      {"Benzene", 2, 0,
        "2 bonds of this structure are not written: a text file keeps only the bond specifications, "
        "and they do not give them. The Orvalisphere document keeps them."},
+      {"NaCl", 0, 2.9f,
+       "bonds that this structure does not have come with the text file: its bond specifications give "
+       "them when the file is opened. The Orvalisphere document keeps the structure's own bonds."},
   };
   for (const auto &t : cases) {
     w.crystal() = Example(t.example);
     SetWindowFileOpen(w.ref(), true);
     CrystalRec &c = w.crystal();
+    const size_t asRead = BondCount(c);
+    if (t.minimum > 0) {
+      c.bondSpecs[0].minLength = t.minimum;
+      TurboGenerateBonds(&c);
+    }
     // Bonds made by hand, as the add-bond tool makes them, between atoms
     // that are not bonded.
     int made = 0;
@@ -533,10 +553,18 @@ TEST_F(TextExportTest, OwnTextFileSaysHowManyBondsItLeavesOut) {
     host.savePaths = {dir / "bonds.ovtx"};
     ASSERT_EQ(DoExportCommand(w.ref(), FourCharsToLong("xOVT")), 0);
     ASSERT_GT(std::filesystem::file_size(dir / "bonds.ovtx"), 100u);
-    if (*t.note)
-      EXPECT_EQ(host.log, std::string(t.note) + "\r") << t.example << " " << t.handMade;
-    else
-      EXPECT_EQ(host.log.find("not written"), std::string::npos) << t.example << ": " << host.log;
+    const std::string log = host.log;
+    Window reread(host);
+    ASSERT_TRUE(ReadTextFile(reread.ref(), dir / "bonds.ovtx"));
+    EXPECT_EQ(BondCount(reread.crystal()), asRead) << t.example;
+    if (t.minimum > 0) {
+      EXPECT_EQ(BondCount(c), 0u);
+      EXPECT_EQ(log, std::to_string(asRead) + " " + t.note + "\r") << t.example;
+    } else if (*t.note) {
+      EXPECT_EQ(log, std::string(t.note) + "\r") << t.example << " " << t.handMade;
+    } else {
+      EXPECT_EQ(log.find("not written"), std::string::npos) << t.example << ": " << log;
+    }
   }
 }
 

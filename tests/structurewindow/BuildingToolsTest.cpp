@@ -17,6 +17,7 @@
 #include "shell/Forms.h"
 #include "shell/ToolCursors.h"
 #include "editing/TransformCommands.h"
+#include "export/ExportFrame.h"
 
 #include "PlotRange.h"
 #include "Preferences.h"
@@ -44,6 +45,7 @@
 #include <QTest>
 #include <cmath>
 #include <deque>
+#include <set>
 #include <gtest/gtest.h>
 
 #include "SuiteHost.h"
@@ -56,6 +58,14 @@ public:
   std::deque<int> answers;
   int beeps = 0;
   std::vector<std::string> sounds;
+  std::deque<std::filesystem::path> savePaths;
+  int SaveFileDialog(std::string_view, std::string_view, std::filesystem::path *file) override {
+    if (savePaths.empty())
+      return kUserCanceledErr;
+    *file = savePaths.front();
+    savePaths.pop_front();
+    return 0;
+  }
   int RunAlert(const AlertRequest &alert) override {
     alerts.push_back(alert);
     if (answers.empty())
@@ -224,6 +234,50 @@ TEST_F(BuildingToolsTest, AddBondMakesASpecificationThenTheSecondPairDeletesItWi
   EXPECT_FALSE(BondedTo(c1, h2));
   EXPECT_EQ(gToolHost->sounds, std::vector<std::string>{kZapSound});
   EXPECT_EQ(LivePuffs(), 1);
+}
+
+// The bonds of the front window by the labels of their atoms.
+std::set<std::pair<std::string, std::string>> LabelledBonds() {
+  const CrystalRec *c = GetWindowCrystal(FrontGraphWindow());
+  std::set<std::pair<std::string, std::string>> bonds;
+  for (const AtomRecord &atom : c->atoms)
+    for (uint32_t other : atom.bonds) {
+      const std::string a = c->sites[atom.site].label, b = c->sites[c->atoms[other].site].label;
+      bonds.insert(std::minmax(a, b));
+    }
+  return bonds;
+}
+
+// The text file keeps only the bond specifications: the Log says how many
+// bonds the file gives that the window does not have, and how many it
+// leaves out, as the reopened file shows them.
+TEST_F(BuildingToolsTest, ATextExportSaysWhatItsSpecificationsAddAndLeaveOut) {
+  Open("Benzene.ovtx");
+  ProcessCommand(FourCharsToLong("B+-T"));
+  gNumSelAtoms = 0;
+  Click(At(AtomLabelled("C1"))); // para: the C-C maximum widens to 3.2 A
+  Click(At(AtomLabelled("C4")));
+  Click(At(AtomLabelled("C1"))); // deleted by hand
+  Click(At(AtomLabelled("H1")));
+  const auto shown = LabelledBonds();
+  ASSERT_EQ(shown.size(), 12u);
+  const std::filesystem::path file = std::filesystem::temp_directory_path() / "ovtools-widened.ovtx";
+  gToolHost->savePaths = {file};
+  const qsizetype logBefore = GetLogStore()->PlainText().size();
+  ASSERT_EQ(ProcessCommand(kCmdExportOwnText), kNoErr);
+  const QString log = GetLogStore()->PlainText().mid(logBefore);
+
+  ASSERT_TRUE(OpenFSRefInWindow(file, nullptr));
+  std::filesystem::remove(file);
+  const auto reopened = LabelledBonds();
+  std::vector<std::pair<std::string, std::string>> added, dropped;
+  std::set_difference(reopened.begin(), reopened.end(), shown.begin(), shown.end(), std::back_inserter(added));
+  std::set_difference(shown.begin(), shown.end(), reopened.begin(), reopened.end(), std::back_inserter(dropped));
+  ASSERT_EQ(added.size(), 9u) << "six meta, two more para and the deleted C-H";
+  EXPECT_TRUE(log.contains(QString("%1 bonds that this structure does not have come with the text file").arg(added.size())))
+      << log.toStdString();
+  EXPECT_EQ(dropped.size(), 0u);
+  EXPECT_FALSE(log.contains("not written")) << log.toStdString();
 }
 
 TEST_F(BuildingToolsTest, AFullSpecificationTableAlertsButTheBondIsMade) {
