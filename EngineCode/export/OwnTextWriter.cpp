@@ -60,11 +60,15 @@ bool InBondsList(const AtomRecord &atom, uint32_t other) {
   return std::find(atom.bonds.begin(), atom.bonds.end(), other) != atom.bonds.end();
 }
 
-// True when the specification bonds two atoms of these elements this far
-// apart (squared, single precision), as the bond search judges a pair.
-bool SpecificationBonds(const BondSpec &s, ElementCode a, ElementCode b, float d2) {
-  const bool pair = (s.elementA == a && s.elementB == b) || (s.elementA == b && s.elementB == a);
-  return pair && s.minLength * s.minLength <= d2 && d2 <= s.maxLength * s.maxLength;
+// The bond search's rule for one pair of atoms this far apart (squared,
+// single precision) under a specification of their elements.
+bool WithinSpecification(const BondSpec &s, float d2) {
+  return s.minLength * s.minLength <= d2 && d2 <= s.maxLength * s.maxLength;
+}
+
+bool SamePair(const BondSpec &s, const BondSpec &t) {
+  return (s.elementA == t.elementA && s.elementB == t.elementB) ||
+         (s.elementA == t.elementB && s.elementB == t.elementA);
 }
 
 // True when a run of the element has atoms.
@@ -109,7 +113,6 @@ std::optional<TextFileBondChanges> CompareBondsWithTextFile(CrystalRec &crystal)
       complete = false;
       break;
     }
-    const float maxSq = spec.maxLength * spec.maxLength;
     const bool sameElement = spec.elementA == spec.elementB;
     for (const ElementIndexEntry &run : TurboFindElementRuns(*list, spec.elementA)) {
       int32_t first = 0, last = -1;
@@ -128,11 +131,11 @@ std::optional<TextFileBondChanges> CompareBondsWithTextFile(CrystalRec &crystal)
           const float dy = cand.xyz[1] - atom.cart[1];
           const float dz = cand.xyz[2] - atom.cart[2];
           const float d2 = dx * dx + dy * dy + dz * dz;
-          if (!(d2 <= maxSq))
+          if (!WithinSpecification(spec, d2))
             continue;
           bool earlier = false;
           for (size_t e = 0; e < k && !earlier; e++)
-            earlier = SpecificationBonds(specs[e], spec.elementA, spec.elementB, d2);
+            earlier = SamePair(specs[e], spec) && WithinSpecification(specs[e], d2);
           if (earlier)
             continue;
           if (InBondsList(atom, cand.atom))
