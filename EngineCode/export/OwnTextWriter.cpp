@@ -94,7 +94,9 @@ std::optional<TextFileBondChanges> CompareBondsWithTextFile(CrystalRec &crystal)
         changes.leftOut++;
   }
   const std::vector<BondSpec> specs = SpecificationsAsRead(c);
-  if (specs.empty() || c.atomCount < 2 || nAtoms < 2)
+  if (specs.empty())
+    return std::nullopt; // the reader makes its own by the automatic search
+  if (c.atomCount < 2 || nAtoms < 2)
     return changes; // the file gives no bond
   const auto list = TurboIndexElements(&crystal);
   if (!list)

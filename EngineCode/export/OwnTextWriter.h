@@ -31,7 +31,8 @@ std::string TextFileLabel(const AsymmetricUnitRecord &site, size_t siteIndex);
 // maximum as written and the minimum 0, and the bonds come from a search
 // over the same atoms. `leftOut` bonds of the structure are not given back;
 // `added` bonds are given that the structure does not have. None when the
-// search could not be made. The structure is only read (the bond search's
+// search could not be made, and for a file without a specification, which
+// its reader bonds by the automatic search. The structure is only read (the bond search's
 // calls take it unqualified).
 struct TextFileBondChanges {
   int64_t leftOut = 0;
