@@ -34,9 +34,10 @@ struct EditAnnotationRecord {
 };
 extern EditAnnotationRecord gEditAnnotation;
 
-// Sizes a text box accepts, and the window-options dialog's size arrows.
-inline constexpr int kMinAnnotationSize = 1;
-inline constexpr int kMaxAnnotationSize = 255;
+// Sizes an annotation object accepts: those a document keeps. Also the
+// window-options dialog's size arrows.
+inline constexpr int kMinAnnotationSize = static_cast<int>(stored::kFontSize.low);
+inline constexpr int kMaxAnnotationSize = static_cast<int>(stored::kFontSize.high);
 inline constexpr int kMinOptionsFontSize = kMinTextStyleSize;
 inline constexpr int kMaxOptionsFontSize = kMaxTextStyleSize;
 // Pointer placement by anchor: the near and the far offsets in pixels.
