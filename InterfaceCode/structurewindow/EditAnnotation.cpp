@@ -182,8 +182,8 @@ protected:
       return false;
     if (e->key() == Qt::Key_Return)
       return true;
-    // The key goes to the field first; a whole number of a size a document
-    // keeps then becomes the size.
+    // The key goes to the field first; a whole number 1 to 255 then becomes
+    // the size.
     field->event(event);
     bool ok = false;
     const int v = field->text().toInt(&ok);
@@ -275,6 +275,11 @@ int LaidOutHeight(const TextBoxRecord &box, const std::u16string &text, int t) {
   const int n = static_cast<int>(std::max<size_t>(lines.size(), 1));
   return static_cast<int>(line.height) + (n - 1) * static_cast<int>(kTextLineSpacing * box.fontSize);
 }
+
+// An object's size as the window shows it: as stored (a size typed takes
+// 1 to 255, but side-by-side stereo doubles a size beyond), so that an apply
+// keeps it.
+int16_t ShownSize(uint16_t size) { return static_cast<int16_t>(std::min<int>(size, INT16_MAX)); }
 
 Point PointerTip(const Rect &r, int anchor, bool twoEnds) {
   const int cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2;
@@ -381,7 +386,7 @@ void UpdateEditAnnotationWindow() {
   if (box->kind == kAnnotationTextBox) {
     e.editText = std::u16string(box->text.data(), std::min<size_t>(box->text.size(), box->textLength));
     e.editFont = box->fontNumber;
-    e.editSize = static_cast<int16_t>(std::min<int>(box->fontSize, kMaxAnnotationSize));
+    e.editSize = ShownSize(box->fontSize);
     e.editFrame = box->frame;
     e.editFill = box->fill;
     e.editBackColor = box->backColor;
@@ -397,7 +402,7 @@ void UpdateEditAnnotationWindow() {
     e.editDoubleArrow = box->arrowHeads == 2;
   } else {
     e.editFont = box->fontNumber;
-    e.editSize = static_cast<int16_t>(std::min<int>(box->fontSize, kMaxAnnotationSize));
+    e.editSize = ShownSize(box->fontSize);
     e.editFrame = box->frame;
     e.editFill = box->fill;
     e.editBackColor = box->backColor;
@@ -647,20 +652,17 @@ void ApplyEditAnnotation() {
     put(box->pointerTwoEnds, e.editTwoEnds, edited(&EditAnnotationRecord::editTwoEnds));
     put(box->anchor, e.editAnchor, edited(&EditAnnotationRecord::editAnchor));
   }
-  bool layoutEdited = textEdited;
   if (box->kind != kAnnotationLine) {
     const bool styleEdited = edited(&EditAnnotationRecord::editBold) || edited(&EditAnnotationRecord::editItalic) ||
                              edited(&EditAnnotationRecord::editUnderline);
-    const bool fontEdited = edited(&EditAnnotationRecord::editFont),
-               sizeEdited = edited(&EditAnnotationRecord::editSize);
     put(box->backColor, e.editBackColor, edited(&EditAnnotationRecord::editBackColor));
-    put(box->fontNumber, e.editFont, fontEdited);
+    put(box->fontNumber, e.editFont, edited(&EditAnnotationRecord::editFont));
     put(box->fontStyle, EditAnnotationFontStyle(), styleEdited);
-    put(box->fontSize, std::clamp<int>(e.editSize, kMinAnnotationSize, kMaxAnnotationSize), sizeEdited);
+    put(box->fontSize, std::clamp<int>(e.editSize, kMinAnnotationSize, kMaxAnnotationSize),
+        edited(&EditAnnotationRecord::editSize));
     put(box->justification, e.editJustification, edited(&EditAnnotationRecord::editJustification));
     put(box->frame, e.editFrame, edited(&EditAnnotationRecord::editFrame));
     put(box->fill, e.editFill, edited(&EditAnnotationRecord::editFill));
-    layoutEdited = layoutEdited || styleEdited || fontEdited || sizeEdited;
   }
   if (!any)
     return;
@@ -674,7 +676,7 @@ void ApplyEditAnnotation() {
     box->pointerTwoEnds = 1;
   }
   // The height follows the text; the width stays.
-  if (layoutEdited && !box->text.empty()) {
+  if (!box->text.empty()) {
     const int t = box->fontSize / 3;
     box->boxRect.bottom =
         static_cast<int16_t>(box->boxRect.top + LaidOutHeight(*box, box->text, t) + 2 * t);

@@ -34,10 +34,9 @@ struct EditAnnotationRecord {
 };
 extern EditAnnotationRecord gEditAnnotation;
 
-// Sizes an annotation object accepts: those a document keeps. Also the
-// window-options dialog's size arrows.
-inline constexpr int kMinAnnotationSize = static_cast<int>(stored::kFontSize.low);
-inline constexpr int kMaxAnnotationSize = static_cast<int>(stored::kFontSize.high);
+// Sizes a text box accepts, and the window-options dialog's size arrows.
+inline constexpr int kMinAnnotationSize = 1;
+inline constexpr int kMaxAnnotationSize = 255;
 inline constexpr int kMinOptionsFontSize = kMinTextStyleSize;
 inline constexpr int kMaxOptionsFontSize = kMaxTextStyleSize;
 // Pointer placement by anchor: the near and the far offsets in pixels.

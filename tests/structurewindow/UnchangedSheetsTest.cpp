@@ -104,6 +104,20 @@ void TurnWithArrowKey(MainWindow *w) {
   QTest::keyClick(w->GraphPane(), Qt::Key_Left);
 }
 
+// A text box of 200 points made while side-by-side stereo shows, which
+// doubles to 400 when stereo goes off: more than the size field takes typed.
+void DoubledTextBox(MainWindow *w) {
+  if (GetWindowCrystal(w->Ref())->stereoMode != 2)
+    ProcessCommand(FourCharsToLong("Pair"));
+  ProcessCommand(FourCharsToLong("Ster"));
+  ProcessCommand(kCmdAddAnnotationTextbox);
+  ApplyEditAnnotationWindow(w);
+  Type(EditAnnotationWindow(), 108, "200");
+  ClickOK(EditAnnotationWindow());
+  ProcessCommand(FourCharsToLong("Ster"));
+  ASSERT_EQ(GetWindowCrystal(w->Ref())->textBoxes.at(0).fontSize, 400);
+}
+
 struct SheetCase {
   const char *name;
   std::function<void(MainWindow *)> prepare; // the user's earlier work
@@ -127,6 +141,7 @@ const SheetCase kCases[] = {
     {"View Direction", TurnWithArrowKey, [](MainWindow *w) { AcceptSheet(w, kCmdViewDirectionSheet); }},
     {"Edit Annotation (text box)", [](MainWindow *) { ProcessCommand(kCmdAddAnnotationTextbox); },
      ApplyEditAnnotationWindow},
+    {"Edit Annotation (text box doubled by stereo)", DoubledTextBox, ApplyEditAnnotationWindow},
     {"Edit Annotation (line)", [](MainWindow *) { ProcessCommand(kCmdAddAnnotationLine); }, ApplyEditAnnotationWindow},
     {"Edit Annotation (scale bar)", [](MainWindow *) { ProcessCommand(kCmdAddAnnotationScalebar); },
      ApplyEditAnnotationWindow},
@@ -187,8 +202,8 @@ TEST_F(UnchangedSheetsTest, AcceptingASheetUnchangedChangesNoSavedByte) {
     }
 }
 
-// An edited field applies, its neighbours keep their stored values exactly,
-// and a field takes what a document keeps and no more.
+// An edited field applies and its neighbours keep their stored values
+// exactly; the Plot Range window takes no range a document cannot keep.
 TEST_F(UnchangedSheetsTest, EditedFieldsApplyWithinTheLimitsADocumentKeeps) {
   MainWindow *w = Open("Calcite.ovtx");
   ASSERT_NE(w, nullptr);
@@ -204,13 +219,13 @@ TEST_F(UnchangedSheetsTest, EditedFieldsApplyWithinTheLimitsADocumentKeeps) {
   QTest::keyClick(FindControl<QLineEdit>(gRangeWindow, 3), Qt::Key_Return);
   EXPECT_EQ(c.plotRange[1], 2.0f);
 
-  // An annotation size up to the largest a document keeps.
+  // A size typed into the Edit Annotation window.
   ProcessCommand(kCmdAddAnnotationTextbox);
   ApplyEditAnnotationWindow(w);
   ASSERT_EQ(c.textBoxes.size(), 1u);
-  Type(EditAnnotationWindow(), 108, "300");
+  Type(EditAnnotationWindow(), 108, "24");
   ClickOK(EditAnnotationWindow());
-  EXPECT_EQ(c.textBoxes[0].fontSize, 300);
+  EXPECT_EQ(c.textBoxes[0].fontSize, 24);
 }
 
 // The rotation options keep a typed step through an OK that changes nothing.
