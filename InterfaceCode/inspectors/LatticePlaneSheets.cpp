@@ -11,6 +11,7 @@
 
 #include "Geometry.h"
 #include "SelectionCommands.h"
+#include "StoredLimits.h"
 #include "StructureArrays.h"
 #include "Utilities.h"
 #include "window/MainWindowData.h"
@@ -89,7 +90,11 @@ public:
     FindControl<QLabel>(this, kDSpacing)
         ->setText(QString::fromStdString(
             DSpacingText(GetWindowCrystal(window_), record_.hkl[0], record_.hkl[1], record_.hkl[2])));
-    FindControl(this, kOKButton)->setEnabled(s > 0.0f);
+    // Indices a document keeps, not all zero.
+    bool kept = s > 0.0f;
+    for (float index : record_.hkl)
+      kept = kept && index >= stored::kMillerIndex.low && index <= stored::kMillerIndex.high;
+    FindControl(this, kOKButton)->setEnabled(kept);
   }
 
   OSStatus Command(uint32_t command) {

@@ -203,7 +203,7 @@ TEST_F(UnchangedSheetsTest, AcceptingASheetUnchangedChangesNoSavedByte) {
 }
 
 // An edited field applies and its neighbours keep their stored values
-// exactly; the Plot Range window takes no range a document cannot keep.
+// exactly; no field takes a value a document cannot keep.
 TEST_F(UnchangedSheetsTest, EditedFieldsApplyWithinTheLimitsADocumentKeeps) {
   MainWindow *w = Open("Calcite.ovtx");
   ASSERT_NE(w, nullptr);
@@ -218,6 +218,16 @@ TEST_F(UnchangedSheetsTest, EditedFieldsApplyWithinTheLimitsADocumentKeeps) {
   EXPECT_FALSE(FindControl(gRangeWindow, 22)->isEnabled()) << "150 cells along a: wider than a document keeps";
   QTest::keyClick(FindControl<QLineEdit>(gRangeWindow, 3), Qt::Key_Return);
   EXPECT_EQ(c.plotRange[1], 2.0f);
+
+  // Lattice-plane indices beyond what a document keeps are refused.
+  ProcessCommand(kCmdLatticePlaneSheet);
+  QDialog *plane = OpenSheet(w);
+  ASSERT_NE(plane, nullptr);
+  Type(plane, 1, "5000");
+  EXPECT_FALSE(FindControl(plane, 10)->isEnabled());
+  Type(plane, 1, "-1000");
+  EXPECT_TRUE(FindControl(plane, 10)->isEnabled());
+  plane->reject();
 
   // A size typed into the Edit Annotation window.
   ProcessCommand(kCmdAddAnnotationTextbox);
