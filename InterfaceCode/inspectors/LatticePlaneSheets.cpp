@@ -4,12 +4,14 @@
 #include "inspectors/AngleDialogs.h"
 #include "inspectors/InspectorKit.h"
 #include "shell/Forms.h"
+#include "shell/UneditedFields.h"
 #include "structurewindow/MainWindow.h"
 #include "ui_LatticePlane.h"
 #include "ui_SliceModel.h"
 
 #include "Geometry.h"
 #include "SelectionCommands.h"
+#include "StoredLimits.h"
 #include "StructureArrays.h"
 #include "Utilities.h"
 #include "window/MainWindowData.h"
@@ -59,14 +61,14 @@ public:
     if (const CrystalRec *c = GetWindowCrystal(window))
       background_ = c->backgroundColor;
     for (int i = 0; i < 3; ++i)
-      SetEditTextFormat(Field(i), "%.3f", double(record_.hkl[i]));
+      ShowStoredValue(Field(i), QString::fromStdString(MyTrimSprintf("%.3f", double(record_.hkl[i]))), record_.hkl[i]);
     presets_ = InitPopupColorMenu(FindControl<QComboBox>(this, kColourPresets), kPlaneColourPrefix,
                                   [this](uint32_t command) { return Command(command); });
     FindControl<ColorButton>(this, kColourButton)->SetColorSource([this] { return record_.colour; });
     auto *slider = FindControl<QSlider>(this, kOpacitySlider);
-    slider->setValue(int(record_.opacity * 100.0f));
-    connect(slider, &QSlider::valueChanged, this, [this](int value) {
-      record_.opacity = float(value) * 0.01f;
+    ShowStoredValue(slider, int(record_.opacity * 100.0f), record_.opacity);
+    connect(slider, &QSlider::valueChanged, this, [this, slider](int value) {
+      record_.opacity = StoredUnlessEdited(slider, float(value) * 0.01f);
       FindControl(this, kPreview)->update();
     });
     FindControl(this, kPreview)->installEventFilter(this);
@@ -81,14 +83,18 @@ public:
 
   void DoLatticePlaneTextChanged() {
     for (int i = 0; i < 3; ++i)
-      record_.hkl[i] = GetEditTextFloat(Field(i));
+      record_.hkl[i] = StoredUnlessEdited(Field(i), GetEditTextFloat(Field(i)));
     const float s = std::fabs(record_.hkl[0]) + std::fabs(record_.hkl[1]) + std::fabs(record_.hkl[2]);
     if (s > 0.0f && !GetWindowCrystal(window_))
       return;
     FindControl<QLabel>(this, kDSpacing)
         ->setText(QString::fromStdString(
             DSpacingText(GetWindowCrystal(window_), record_.hkl[0], record_.hkl[1], record_.hkl[2])));
-    FindControl(this, kOKButton)->setEnabled(s > 0.0f);
+    // Indices a document keeps, not all zero.
+    bool kept = s > 0.0f;
+    for (float index : record_.hkl)
+      kept = kept && index >= stored::kMillerIndex.low && index <= stored::kMillerIndex.high;
+    FindControl(this, kOKButton)->setEnabled(kept);
   }
 
   OSStatus Command(uint32_t command) {
@@ -121,7 +127,7 @@ public:
       return kNoErr;
     }
     const OSStatus result = CloseOnOKOrCancel(*this, command, true, nullptr);
-    if (command == FourCharsToLong("ok  "))
+    if (command == FourCharsToLong("ok  ") && !(PlaneShown() && Unchanged()))
       DoShowLatticePlane(window_, record_);
     return result;
   }
@@ -148,12 +154,27 @@ protected:
 
 private:
   QLineEdit *Field(int i) { return FindControl<QLineEdit>(this, kIndexFields[i]); }
+  bool PlaneShown() {
+    const CrystalRec *c = GetWindowCrystal(window_);
+    return c && c->plane.shown;
+  }
+  // Nothing edited since the sheet opened: OK then leaves a plane on show as
+  // it stands.
+  bool Unchanged() {
+    if (!(record_.colour == openingColour_) || ControlEdited(FindControl(this, kOpacitySlider)))
+      return false;
+    for (int i = 0; i < 3; ++i)
+      if (ControlEdited(Field(i)))
+        return false;
+    return true;
+  }
   void Redraw() {
     FindControl(this, kColourButton)->update();
     FindControl(this, kPreview)->update();
   }
   WindowRef window_;
   LatticePlaneSheetRecord record_;
+  RGBColor openingColour_ = record_.colour;
   RGBColor background_;
   std::vector<RGBColor> presets_;
   Ui::LatticePlane form_;

@@ -2,10 +2,12 @@
 
 #include "inspectors/InspectorKit.h"
 #include "shell/Forms.h"
+#include "shell/UneditedFields.h"
 #include "ui_PlotRange.h"
 
 #include "PlotRange.h"
 #include "Preferences.h"
+#include "StoredLimits.h"
 #include "StructureArrays.h"
 #include "Utilities.h"
 #include "window/MainWindowData.h"
@@ -110,10 +112,14 @@ WindowRef FrontCrystalWindow() {
 
 QLineEdit *Field(int field) { return FindControl<QLineEdit>(gRangeWindow, kFieldIDs[field]); }
 
-// The six fields into the record; a text that is not a number reads 0.
+// A field's value: the one it was shown with while its text is as shown,
+// else what it reads (a text that is not a number reads 0).
+float FieldNumber(int field) { return StoredUnlessEdited(Field(field), GetEditTextFloat(Field(field))); }
+
+// The six fields into the record.
 void GetXYZRangeData() {
   for (int f = 0; f < 6; ++f)
-    *FieldValue(gRangeData, f) = GetEditTextFloat(Field(f));
+    *FieldValue(gRangeData, f) = FieldNumber(f);
 }
 
 // Counts the atoms of the range and shows the count and the spans; true when
@@ -149,18 +155,26 @@ bool ShowNumAtomsInRange() {
 void SetXYZRangeData(bool show) {
   for (int f = 0; f < 6; ++f) {
     if (show)
-      SetEditTextCString(Field(f), MyTrimSprintf("%.5f", double(*FieldValue(gRangeData, f))));
+      ShowStoredValue(Field(f), QString::fromStdString(MyTrimSprintf("%.5f", double(*FieldValue(gRangeData, f)))),
+                      *FieldValue(gRangeData, f));
     else
       SetEditTextCString(Field(f), "---");
   }
   ShowNumAtomsInRange();
 }
 
+// Each axis ordered and no wider than a document keeps.
+bool AxesWithinLimits(const RangeData &d) {
+  const float pairs[3][2] = {{d.xmin, d.xmax}, {d.ymin, d.ymax}, {d.zmin, d.zmax}};
+  for (const auto &[lo, hi] : pairs)
+    if (!(hi > lo && hi - lo <= kMaxPlotRangeSpan))
+      return false;
+  return true;
+}
+
 void CheckRange() {
   gRangeData.valid = 0;
-  const bool ordered =
-      gRangeData.xmax > gRangeData.xmin && gRangeData.ymax > gRangeData.ymin && gRangeData.zmax > gRangeData.zmin;
-  if (ordered)
+  if (AxesWithinLimits(gRangeData))
     gRangeData.valid = ShowNumAtomsInRange() ? 1 : 0;
   FindControl(gRangeWindow, kApplyButton)->setEnabled(gRangeData.valid);
 }
@@ -289,12 +303,12 @@ int InitSetRange() {
     QLineEdit *field = Field(f);
     field->installEventFilter(filter);
     QObject::connect(field, &QLineEdit::textEdited, field, [f] {
-      *FieldValue(gRangeData, f) = GetEditTextFloat(Field(f));
+      *FieldValue(gRangeData, f) = FieldNumber(f);
       CheckRange();
     });
     auto *arrows = FindControl<LittleArrows>(window, kFieldIDs[f] + 1);
     QObject::connect(arrows, &LittleArrows::Stepped, arrows, [f](int part) {
-      *FieldValue(gRangeData, f) = GetEditTextFloat(Field(f));
+      *FieldValue(gRangeData, f) = FieldNumber(f);
       StepRangeField(gRangeData, f, part);
       CommonEnding();
     });

@@ -4,6 +4,7 @@
 
 #include "MainWindow.h"
 #include "shell/Forms.h"
+#include "shell/UneditedFields.h"
 #include "ui_AutoRotate.h"
 
 #include "Alerts.h"
@@ -84,12 +85,13 @@ private:
   QComboBox *Combo(int id) { return FindControl<QComboBox>(this, id); }
   QCheckBox *Check(int id) { return FindControl<QCheckBox>(this, id); }
   void SetField(int id, float value) {
-    FindControl<QLineEdit>(this, id)->setText(QString::fromStdString(FormatAutoRotateAngle(value)));
+    ShowStoredValue(FindControl<QLineEdit>(this, id), QString::fromStdString(FormatAutoRotateAngle(value)), value);
   }
   float Field(int id) {
-    QString text = FindControl<QLineEdit>(this, id)->text();
+    auto *field = FindControl<QLineEdit>(this, id);
+    QString text = field->text();
     text.remove(QChar(0x00B0));
-    return text.trimmed().toFloat();
+    return StoredUnlessEdited(field, text.trimmed().toFloat());
   }
 
   void ShowMode() {
@@ -137,11 +139,12 @@ private:
 
 int ExtractAutoRotate(QDialog *sheet, AutoRotateSheetRecord *record) {
   auto field = [sheet](int id) {
-    QString text = FindControl<QLineEdit>(sheet, id)->text();
+    auto *edit = FindControl<QLineEdit>(sheet, id);
+    QString text = edit->text();
     text.remove(QChar(0x00B0));
     bool ok = false;
     const float value = text.trimmed().toFloat(&ok);
-    return ok ? value : NAN;
+    return StoredUnlessEdited(edit, ok ? value : NAN);
   };
   record->mode = FindControl<QComboBox>(sheet, 1)->currentIndex() == 1 ? 2 : 1;
   record->oneTurn = FindControl<QCheckBox>(sheet, 19)->isChecked();

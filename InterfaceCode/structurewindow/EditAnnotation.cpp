@@ -48,6 +48,15 @@ constexpr int kEmptySelectionHeight = 60;
 class EditAnnotationForm;
 EditAnnotationForm *gForm = nullptr;
 
+// The state as the window took it from an object, and which object: an
+// apply to that object writes only what differs from it.
+struct LoadedObject {
+  WindowRef window = nullptr;
+  int32_t index = -1;
+  EditAnnotationRecord state;
+};
+LoadedObject gLoaded;
+
 template <typename T = QWidget> T *Control(int id) {
   return gForm ? FindControl<T>(reinterpret_cast<QWidget *>(gForm), id) : nullptr;
 }
@@ -267,6 +276,11 @@ int LaidOutHeight(const TextBoxRecord &box, const std::u16string &text, int t) {
   return static_cast<int>(line.height) + (n - 1) * static_cast<int>(kTextLineSpacing * box.fontSize);
 }
 
+// An object's size as the window shows it: as stored (a size typed takes
+// 1 to 255, but side-by-side stereo doubles a size beyond), so that an apply
+// keeps it.
+int16_t ShownSize(uint16_t size) { return static_cast<int16_t>(std::min<int>(size, INT16_MAX)); }
+
 Point PointerTip(const Rect &r, int anchor, bool twoEnds) {
   const int cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2;
   int h = r.left - kPointerNear, v = r.top - kPointerNear;
@@ -355,6 +369,7 @@ void UpdateEditAnnotationWindow() {
   e.editText.reset();
   WindowRef front = FrontGraphWindow();
   const TextBoxRecord *box = front ? GetFrontSelectedTextBox(front) : nullptr;
+  gLoaded = LoadedObject{};
   if (!box) {
     e.editKind = 0;
     UpdateAnnotationObject(0);
@@ -371,7 +386,7 @@ void UpdateEditAnnotationWindow() {
   if (box->kind == kAnnotationTextBox) {
     e.editText = std::u16string(box->text.data(), std::min<size_t>(box->text.size(), box->textLength));
     e.editFont = box->fontNumber;
-    e.editSize = static_cast<int16_t>(std::min<int>(box->fontSize, kMaxAnnotationSize));
+    e.editSize = ShownSize(box->fontSize);
     e.editFrame = box->frame;
     e.editFill = box->fill;
     e.editBackColor = box->backColor;
@@ -387,7 +402,7 @@ void UpdateEditAnnotationWindow() {
     e.editDoubleArrow = box->arrowHeads == 2;
   } else {
     e.editFont = box->fontNumber;
-    e.editSize = static_cast<int16_t>(std::min<int>(box->fontSize, kMaxAnnotationSize));
+    e.editSize = ShownSize(box->fontSize);
     e.editFrame = box->frame;
     e.editFill = box->fill;
     e.editBackColor = box->backColor;
@@ -396,6 +411,7 @@ void UpdateEditAnnotationWindow() {
     style();
   }
   UpdateAnnotationObject(e.editKind);
+  gLoaded = LoadedObject{front, static_cast<int32_t>(box - GetWindowCrystal(front)->textBoxes.data()), e};
 }
 
 void UpdateAnnotationObject(int16_t kind) {
@@ -598,54 +614,66 @@ void ApplyEditAnnotation() {
     UpdateEditAnnotationWindow();
     return;
   }
-  const bool pointerTurnedOn = e.editPointer && !box->hasPointer;
-  const bool twoEndsTurnedOn = e.editTwoEnds && !box->pointerTwoEnds;
-  box->text.clear();
-  box->textLength = 0;
+  // Only what the user changed since the window took the object's state is
+  // written; another object takes the whole state.
+  const int32_t index = static_cast<int32_t>(box - c->textBoxes.data());
+  const bool sameObject = gLoaded.window == window && gLoaded.index == index;
+  auto edited = [&](auto EditAnnotationRecord::*member) { return !sameObject || e.*member != gLoaded.state.*member; };
+  bool any = false;
+  auto put = [&any](auto &field, auto value, bool when) {
+    if (when && field != static_cast<std::remove_reference_t<decltype(field)>>(value)) {
+      field = static_cast<std::remove_reference_t<decltype(field)>>(value);
+      any = true;
+    }
+  };
+  const bool textBox = box->kind == kAnnotationTextBox;
+  if (textBox && !e.editText && !e.editPointer) {
+    DestroyTextBoxIndex(c, index);
+    NewPlot(window, false, false);
+    return;
+  }
+  const std::u16string text = textBox && e.editText ? *e.editText : std::u16string();
+  const bool textEdited = text != box->text;
+  if (textEdited) {
+    box->text = text;
+    box->textLength = static_cast<uint32_t>(text.size());
+    any = true;
+  }
+  const bool hadPointer = box->hasPointer, hadTwoEnds = box->pointerTwoEnds;
+  put(box->shadow, e.editShadow, edited(&EditAnnotationRecord::editShadow));
+  put(box->textColor, e.editTextColor, edited(&EditAnnotationRecord::editTextColor));
+  const bool headsEdited = edited(&EditAnnotationRecord::editArrowHeads) ||
+                           edited(&EditAnnotationRecord::editDoubleArrow) || edited(&EditAnnotationRecord::editTwoEnds);
+  const bool twoHeads =
+      box->kind == kAnnotationScaleBar || (box->kind == kAnnotationLine ? e.editDoubleArrow : e.editTwoEnds);
+  put(box->arrowHeads, e.editArrowHeads ? (twoHeads ? 2 : 1) : 0, headsEdited);
+  if (textBox) {
+    put(box->hasPointer, e.editPointer, edited(&EditAnnotationRecord::editPointer));
+    put(box->pointerTwoEnds, e.editTwoEnds, edited(&EditAnnotationRecord::editTwoEnds));
+    put(box->anchor, e.editAnchor, edited(&EditAnnotationRecord::editAnchor));
+  }
+  if (box->kind != kAnnotationLine) {
+    const bool styleEdited = edited(&EditAnnotationRecord::editBold) || edited(&EditAnnotationRecord::editItalic) ||
+                             edited(&EditAnnotationRecord::editUnderline);
+    put(box->backColor, e.editBackColor, edited(&EditAnnotationRecord::editBackColor));
+    put(box->fontNumber, e.editFont, edited(&EditAnnotationRecord::editFont));
+    put(box->fontStyle, EditAnnotationFontStyle(), styleEdited);
+    put(box->fontSize, std::clamp<int>(e.editSize, kMinAnnotationSize, kMaxAnnotationSize),
+        edited(&EditAnnotationRecord::editSize));
+    put(box->justification, e.editJustification, edited(&EditAnnotationRecord::editJustification));
+    put(box->frame, e.editFrame, edited(&EditAnnotationRecord::editFrame));
+    put(box->fill, e.editFill, edited(&EditAnnotationRecord::editFill));
+  }
+  if (!any)
+    return;
   box->visible = 1;
-  box->shadow = e.editShadow;
-  box->textColor = e.editTextColor;
   box->spareOne = 1;
   box->spareScale = 1.0f;
-  box->arrowHeads = 0;
-  const uint16_t size = static_cast<uint16_t>(std::clamp<int>(e.editSize, kMinAnnotationSize, kMaxAnnotationSize));
-  auto textStyle = [&] {
-    box->backColor = e.editBackColor;
-    box->fontNumber = e.editFont;
-    box->fontStyle = EditAnnotationFontStyle();
-    box->fontSize = size;
-    box->justification = e.editJustification;
-    box->frame = e.editFrame;
-    box->fill = e.editFill;
+  if (box->kind != kAnnotationLine)
     box->spare100 = 100;
-  };
-  if (box->kind == kAnnotationScaleBar) {
+  if (!textBox) {
     box->hasPointer = 1;
     box->pointerTwoEnds = 1;
-    if (e.editArrowHeads)
-      box->arrowHeads = 2;
-    textStyle();
-  } else if (box->kind == kAnnotationLine) {
-    box->hasPointer = 1;
-    box->pointerTwoEnds = 1;
-    if (e.editArrowHeads)
-      box->arrowHeads = e.editDoubleArrow ? 2 : 1;
-  } else {
-    box->hasPointer = e.editPointer;
-    box->pointerTwoEnds = e.editTwoEnds;
-    if (e.editArrowHeads)
-      box->arrowHeads = e.editTwoEnds ? 2 : 1;
-    box->anchor = static_cast<uint8_t>(e.editAnchor);
-    textStyle();
-    if (e.editText && !e.editText->empty()) {
-      box->text = *e.editText;
-      box->textLength = static_cast<uint32_t>(box->text.size());
-    } else if (!e.editText && !e.editPointer) {
-      const int32_t index = static_cast<int32_t>(box - c->textBoxes.data());
-      DestroyTextBoxIndex(c, index);
-      NewPlot(window, false, false);
-      return;
-    }
   }
   // The height follows the text; the width stays.
   if (!box->text.empty()) {
@@ -653,6 +681,8 @@ void ApplyEditAnnotation() {
     box->boxRect.bottom =
         static_cast<int16_t>(box->boxRect.top + LaidOutHeight(*box, box->text, t) + 2 * t);
   }
+  const bool pointerTurnedOn = box->hasPointer && !hadPointer;
+  const bool twoEndsTurnedOn = box->pointerTwoEnds && !hadTwoEnds;
   Rect area;
   GetWindowOffBounds(window, &area);
   const int width = area.Width(), height = area.Height();

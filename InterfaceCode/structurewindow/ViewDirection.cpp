@@ -5,6 +5,7 @@
 #include "WindowInput.h"
 #include "shell/Commands.h"
 #include "shell/Forms.h"
+#include "shell/UneditedFields.h"
 #include "ui_ViewDirection.h"
 
 #include "Alerts.h"
@@ -102,6 +103,18 @@ public:
   QCheckBox *Vertical() { return FindControl<QCheckBox>(this, 19); }
   QLineEdit *Field(int id) { return FindControl<QLineEdit>(this, id); }
 
+  // The fields as the sheet opens: the structure's own values, kept exactly
+  // by OK while their text is left alone.
+  void ShowStoredDirections(const float vector[3], const float *vertical) {
+    for (int k = 0; k < 3; ++k) {
+      ShowStoredValue(Field(11 + k), Trimmed("%f", vector[k]), vector[k]);
+      if (vertical)
+        ShowStoredValue(Field(21 + k), Trimmed("%.5f", vertical[k]), vertical[k]);
+    }
+    const QSignalBlocker quiet(Type());
+    Type()->setCurrentIndex(0);
+    SetViewDirectionTitles(1);
+  }
   void SetViewDirectionFields(const float vector[3], bool isDirection) {
     for (int k = 0; k < 3; ++k)
       Field(11 + k)->setText(Trimmed("%f", vector[k]));
@@ -178,9 +191,17 @@ public:
 
 private:
   int32_t Ok() {
+    // Left as it opened, the sheet changes nothing.
+    bool edited = Type()->currentIndex() != 0;
+    for (int id : {11, 12, 13, 21, 22, 23})
+      edited = edited || ControlEdited(Field(id));
+    if (!edited) {
+      close();
+      return kNoErr;
+    }
     float vector[3];
     for (int k = 0; k < 3; ++k)
-      vector[k] = Field(11 + k)->text().trimmed().toFloat();
+      vector[k] = StoredUnlessEdited(Field(11 + k), Field(11 + k)->text().trimmed().toFloat());
     const bool isDirection = Type()->currentIndex() == 0;
     float vertical[3] = {0, 0, 1};
     if (AbsSum(vector) > 0.0f)
@@ -188,7 +209,7 @@ private:
         bool ok = false;
         const float value = Field(21 + k)->text().trimmed().toFloat(&ok);
         if (ok)
-          vertical[k] = value;
+          vertical[k] = StoredUnlessEdited(Field(21 + k), value);
       }
     if (!(AbsSum(vector) > 0.0f) || !(AbsSum(vertical) > 0.0f) || !std::isfinite(AbsSum(vector)) ||
         !std::isfinite(AbsSum(vertical))) {
@@ -212,12 +233,13 @@ private:
   int groupHeight_ = 0;
 };
 
-ViewDirectionSheet *Open(WindowRef window, const float viewDirection[3], const float planeIndices[3], bool basic) {
+ViewDirectionSheet *Open(WindowRef window, const float viewDirection[3], const float *vertical,
+                         const float planeIndices[3], bool basic) {
   MainWindow *w = GetMainWindow(window);
   if (!w)
     return nullptr;
   auto *sheet = new ViewDirectionSheet(window, w, planeIndices, basic);
-  sheet->SetViewDirectionFields(viewDirection, true);
+  sheet->ShowStoredDirections(viewDirection, vertical);
   sheet->open();
   sheet->Field(11)->setFocus();
   SetCocoaCursor(kArrowCursor);
@@ -294,10 +316,9 @@ bool FindPresetWithCommandID(uint32_t command, float vector[3], float vertical[3
 
 QDialog *ShowViewDirectionSheet(WindowRef window, const float viewDirection[3], const float vertical[3],
                                 const float planeIndices[3]) {
-  ViewDirectionSheet *sheet = Open(window, viewDirection, planeIndices, false);
+  ViewDirectionSheet *sheet = Open(window, viewDirection, vertical, planeIndices, false);
   if (!sheet)
     return nullptr;
-  sheet->SetVertDirectionFields(vertical);
   if (!gShowVertDirection)
     sheet->Toggle(false);
   else
@@ -307,7 +328,7 @@ QDialog *ShowViewDirectionSheet(WindowRef window, const float viewDirection[3], 
 
 QDialog *ShowViewDirectionBasicSheet(WindowRef window, const float viewDirection[3]) {
   const float none[3] = {0, 0, 0};
-  return Open(window, viewDirection, none, true);
+  return Open(window, viewDirection, nullptr, none, true);
 }
 
 int32_t ViewDirectionSheetCommand(QDialog *sheet, uint32_t command) {
