@@ -704,8 +704,6 @@ bool WriteCrystalFile(const CrystalRec &crystal, const DocumentExtras &extras, c
                                    "); the file on disk was left as it was.");
     return false;
   }
-  // What saves of this document that were killed part way left behind.
-  RemoveStaleTemporaries(file);
   return true;
 }
 

@@ -120,8 +120,12 @@ const FixedSection kFixedSections[] = {
     OV_SECTION(kTagDistanceExplorer, XferDistanceExplorer, "Distance Explorer settings"),
 };
 #undef OV_SECTION
-// What DecodePrefsFile notes for a file that ends inside a part it does not know.
+// What DecodePrefsFile notes for a file that ends inside a part it does not
+// know, and for the parts that are not settings.
 constexpr const char *kDamagedEnd = "end";
+constexpr const char *kElementNotesWhat = "element table notes";
+constexpr const char *kRecentListWhat = "list of recent files";
+constexpr const char *kFavouritesListWhat = "list of Favourites";
 
 const FixedSection *FindFixedSection(uint32_t tag) {
   for (const FixedSection &s : kFixedSections)
@@ -238,6 +242,8 @@ bool DecodePrefsFile(std::span<const uint8_t> bytes, PrefsRecord &prefs, int *sk
     if (damaged)
       damaged->emplace_back(what);
   };
+  std::vector<uint32_t> seen; // the tags of the sections read so far
+  auto wasSeen = [&seen](uint32_t tag) { return std::find(seen.begin(), seen.end(), tag) != seen.end(); };
   while (b.Remaining() >= 8) {
     uint32_t tag = 0, length = 0;
     BufferReadTag(b, tag);
@@ -245,11 +251,28 @@ bool DecodePrefsFile(std::span<const uint8_t> bytes, PrefsRecord &prefs, int *sk
     const FixedSection *fixed = FindFixedSection(tag);
     if (length > b.Remaining()) {
       skips++; // a section cut short by the end of the file
-      if (fixed)
-        ResetSection(*fixed, prefs);
-      noteDamaged(fixed ? fixed->what : kDamagedEnd);
+      if (!fixed)
+        noteDamaged(kDamagedEnd);
+      // Whatever the file held after the cut is lost with it: every part
+      // not read so far keeps (or gets) its factory values.
+      for (const FixedSection &s : kFixedSections)
+        if (!wasSeen(s.tag)) {
+          ResetSection(s, prefs);
+          noteDamaged(s.what);
+        }
+      if (!wasSeen(kTagElementNotes)) {
+        std::copy(std::begin(gFactoryPrefs.elementNotes), std::end(gFactoryPrefs.elementNotes), prefs.elementNotes);
+        noteDamaged(kElementNotesWhat);
+      }
+      if (&prefs == &gPrefs) {
+        if (!wasSeen(kTagRecent))
+          noteDamaged(kRecentListWhat);
+        if (!wasSeen(kTagFavourites))
+          noteDamaged(kFavouritesListWhat);
+      }
       break;
     }
+    seen.push_back(tag);
     FileBuffer section = FileBuffer::ForReading(std::span(b.start + b.cursor, length));
     BufferSkip(b, length);
     bool known = false, used = false;
@@ -300,7 +323,7 @@ bool DecodePrefsFile(std::span<const uint8_t> bytes, PrefsRecord &prefs, int *sk
         used = section.status == 0;
       }
       if (!used && &prefs == &gPrefs)
-        noteDamaged(tag == kTagRecent ? "list of recent files" : "list of Favourites");
+        noteDamaged(tag == kTagRecent ? kRecentListWhat : kFavouritesListWhat);
     }
     if (!known || !used)
       skips++;
@@ -476,6 +499,19 @@ void RemoveStaleCopyFolders(const fs::path &shared, const fs::path &own) {
   }
 }
 
+// Whether the Log has said that the cache folder cannot be used; said again
+// only after a cache document could be written meanwhile.
+bool gCacheTroubleSaid = false;
+
+void NoteCacheFolderTrouble(const fs::path &folder, const std::string &reason) {
+  if (gCacheTroubleSaid)
+    return;
+  gCacheTroubleSaid = true;
+  FWriteColor("Undo is off: the cache folder \"" + folder.string() + "\" cannot be used (" + reason +
+                  "), so no change can be undone and no view kept until it can.",
+              kRGBRed);
+}
+
 } // namespace
 
 std::filesystem::path GetCacheFolder() { return ClaimCacheFolder(); }
@@ -522,8 +558,12 @@ CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview) {
   if (withPreview && gDocumentWindowHooks.copyWindowPreview)
     extras.preview = gDocumentWindowHooks.copyWindowPreview(window);
   const std::filesystem::path file = NewCacheFilePath();
-  if (!WriteFileAtomically(file, EncodeCrystalDocument(*crystal, extras)))
+  std::string reason;
+  if (!WriteFileAtomically(file, EncodeCrystalDocument(*crystal, extras), &reason)) {
+    NoteCacheFolderTrouble(file.parent_path(), reason);
     return nullptr;
+  }
+  gCacheTroubleSaid = false;
   CachedFileRecord *node = CreateCachedFileRecord();
   if (!node) {
     std::error_code ec;

@@ -41,7 +41,8 @@ std::vector<uint8_t> EncodePrefsFile(const PrefsRecord &prefs);
 // Reads sections over `prefs`. False (prefs untouched) when the bytes are
 // not a preferences file; otherwise true, with the number of sections
 // skipped in *skipped and what the damaged ones hold (as the Log names it)
-// in *damaged.
+// in *damaged; a file that ends part way damages every part it had not
+// given before the end, each of which takes its factory values.
 bool DecodePrefsFile(std::span<const uint8_t> bytes, PrefsRecord &prefs, int *skipped = nullptr,
                      std::vector<std::string> *damaged = nullptr);
 
@@ -66,7 +67,8 @@ std::filesystem::path NewCacheFilePath();
 // preview picture) as a new cache document; answers a new record for it
 // (file, type, caption = the window title) that the caller adds to a list,
 // or null when the window has no structure or the document cannot be
-// written.
+// written. A cache folder that takes no document is said once in the Log
+// (Undo is off, with the folder and why) until one is written again.
 CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview);
 // Saves the window's structure as a history (undo) document in the cache
 // folder and puts it at the front of the window's history list. False when

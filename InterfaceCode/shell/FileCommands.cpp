@@ -400,6 +400,11 @@ LogSilence::~LogSilence() { --gLogSilenced; }
 
 // ---- Saving ------------------------------------------------------------------------
 
+namespace {
+// Save As with the dialog proposing the window's title in `folder`.
+bool SaveWindowAsIn(WindowRef window, const std::filesystem::path &folder);
+} // namespace
+
 bool DoSaveWindow(WindowRef window) {
   MainWindow *w = GetMainWindow(window);
   if (!w || !IsWindowFileOpen(window))
@@ -409,12 +414,12 @@ bool DoSaveWindow(WindowRef window) {
   const std::filesystem::path file = w->File();
   const std::string quoted = "\"" + GraphWindowTitle(window) + "\"";
   // A read-only document is never replaced: its changes may go to another
-  // file instead.
+  // file instead, which Save As proposes where the user last saved.
   if (IsDocumentReadOnly(file))
     return MyCFChoiceAlert(kAlertCautionAlert, "The document " + quoted + " is read-only.",
                            "Your changes cannot be saved in it. To keep them, save the document under another name.",
                            "Save As…", "Cancel") &&
-           DoSaveWindowAs(window);
+           SaveWindowAsIn(window, LastDialogFolder());
   if (DocumentChangedOnDisk(window, file) &&
       !MyCFChoiceAlert(kAlertCautionAlert,
                        "The document " + quoted +
@@ -428,21 +433,35 @@ bool DoSaveWindow(WindowRef window) {
   return true;
 }
 
-bool DoSaveWindowAs(WindowRef window) {
+bool DoSaveWindowAs(WindowRef window) { return SaveWindowAsIn(window, DialogStartFolder(window)); }
+
+namespace {
+
+bool SaveWindowAsIn(WindowRef window, const std::filesystem::path &folder) {
   MainWindow *w = GetMainWindow(window);
   const CrystalRec *crystal = GetWindowCrystal(window);
   if (!w || !crystal || !IsWindowFileOpen(window))
     return false;
   const char *extension = crystal->molecule ? ".ovmf" : ".ovdf";
-  const std::filesystem::path folder = DialogStartFolder(window);
   const std::string proposed = GraphWindowTitle(window) + extension;
   std::optional<std::filesystem::path> chosen = GetShellDialogs().GetSaveFile("Save As", proposed, folder);
   if (!chosen)
     return false;
   NoteDialogFolder(*chosen);
   std::filesystem::path file = *chosen;
-  if (file.extension().empty())
+  if (file.extension().empty()) {
+    // The dialog asked about replacing the name it was given; the file
+    // written has another.
     file += extension;
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(file, ec)) &&
+        !MyCFChoiceAlert(kAlertCautionAlert,
+                         "\"" + file.filename().string() + "\" already exists. Do you want to replace it?",
+                         "A file of that name already exists in \"" + file.parent_path().filename().string() +
+                             "\". Replacing it overwrites what it holds.",
+                         "Replace", "Cancel"))
+      return false;
+  }
   if (!DoWriteCrystalFile(window, file))
     return false;
   NoteDocumentFileOnDisk(window, file);
@@ -451,6 +470,8 @@ bool DoSaveWindowAs(WindowRef window) {
   AddRecentFile(file);
   return true;
 }
+
+} // namespace
 
 bool DoRevertWindow(WindowRef window) {
   MainWindow *w = GetMainWindow(window);

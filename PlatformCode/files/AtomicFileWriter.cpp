@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -18,23 +22,92 @@ namespace {
 // Symbolic links followed before a path counts as a loop (the system's own
 // limit).
 constexpr int kMaxLinkHops = 40;
-// Random numbers tried for a temporary file name before giving up.
+// Random numbers tried for a temporary file name before giving up; each has
+// at most kTemporaryDigits digits.
 constexpr int kTemporaryNameAttempts = 16;
+constexpr uint32_t kTemporaryNumbers = 1000000;
+constexpr size_t kTemporaryDigits = 6;
 constexpr const char *kTemporaryPrefix = ".~";
 constexpr const char *kTemporarySuffix = ".tmp";
+// A name too long to fit the pattern keeps its head, then this mark and a
+// checksum of the whole name, so that its temporaries are its own.
+constexpr char kShortenedMark = '~';
+constexpr size_t kChecksumDigits = 8;
 
 fs::path FolderOf(const fs::path &file) { return file.has_parent_path() ? file.parent_path() : fs::path("."); }
 
-// ".~NAME.<digits>.tmp" for exactly this NAME.
-bool IsTemporaryNameOf(std::string_view candidate, std::string_view name) {
+// The longest file name the folder's file system takes, in bytes.
+size_t NameLimit(const fs::path &folder) {
+  const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  return limit > 0 ? static_cast<size_t>(limit) : NAME_MAX;
+}
+
+// 32-bit FNV-1a: the same for a name in every run of the program.
+uint32_t NameChecksum(std::string_view name) {
+  uint32_t h = 2166136261u;
+  for (unsigned char c : name)
+    h = (h ^ c) * 16777619u;
+  return h;
+}
+
+// What stands for NAME in ".~NAME.<digits>.tmp": the name itself when the
+// longest such file name fits `limit`; else as much of its head as fits
+// (ending on a whole UTF-8 character), the mark and the checksum.
+std::string TemporaryStem(std::string_view name, size_t limit) {
+  const size_t overhead = std::strlen(kTemporaryPrefix) + 1 + kTemporaryDigits + std::strlen(kTemporarySuffix);
+  if (name.size() + overhead <= limit)
+    return std::string(name);
+  const size_t tail = 1 + kChecksumDigits;
+  size_t head = limit > overhead + tail ? std::min(name.size(), limit - overhead - tail) : 0;
+  while (head > 0 && (static_cast<unsigned char>(name[head]) & 0xC0) == 0x80)
+    head--;
+  char checksum[kChecksumDigits + 1];
+  std::snprintf(checksum, sizeof checksum, "%08x", NameChecksum(name));
+  return std::string(name.substr(0, head)) + kShortenedMark + checksum;
+}
+
+// ".~STEM.<digits>.tmp" for exactly this STEM.
+bool IsTemporaryNameOf(std::string_view candidate, std::string_view stem) {
   const std::string_view prefix = kTemporaryPrefix, suffix = kTemporarySuffix;
-  const size_t head = prefix.size() + name.size() + 1;
+  const size_t head = prefix.size() + stem.size() + 1;
   if (candidate.size() <= head + suffix.size() || candidate.substr(0, prefix.size()) != prefix ||
-      candidate.substr(prefix.size(), name.size()) != name || candidate[head - 1] != '.' ||
+      candidate.substr(prefix.size(), stem.size()) != stem || candidate[head - 1] != '.' ||
       candidate.substr(candidate.size() - suffix.size()) != suffix)
     return false;
   const std::string_view digits = candidate.substr(head, candidate.size() - head - suffix.size());
   return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Removes the temporary files that interrupted writes of `destination` (its
+// links resolved) left in its folder: exactly the pattern of that file's
+// name, only regular files that no running writer holds.
+void RemoveStaleTemporaries(const fs::path &destination) {
+  const std::string name = destination.filename().string();
+  if (name.empty())
+    return;
+  const fs::path folder = FolderOf(destination);
+  const std::string stem = TemporaryStem(name, NameLimit(folder));
+  // Read with the system's calls: a folder of thousands of files (the cache
+  // documents) costs a name comparison per file.
+  std::unique_ptr<DIR, int (*)(DIR *)> entries(::opendir(folder.c_str()), &::closedir);
+  if (!entries)
+    return;
+  while (const dirent *entry = ::readdir(entries.get())) {
+    if (!IsTemporaryNameOf(entry->d_name, stem))
+      continue;
+    const int fd =
+        ::openat(::dirfd(entries.get()), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+      continue;
+    // Only a regular file that no writer holds, and still the one the name
+    // gives when it is removed.
+    struct stat held = {}, named = {};
+    if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::fstatat(::dirfd(entries.get()), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+      (void)::unlinkat(::dirfd(entries.get()), entry->d_name, 0);
+    ::close(fd);
+  }
 }
 
 } // namespace
@@ -84,10 +157,17 @@ AtomicFileWriter::AtomicFileWriter(const fs::path &target) : destination_(Resolv
   // A replacement is private until it has the old file's mode; a new file is
   // created with the usual mode, which the umask reduces.
   const mode_t createMode = keepMode_ ? 0600 : 0666;
-  const std::string prefix = kTemporaryPrefix + destination_.filename().string() + ".";
+  const fs::path folder = FolderOf(destination_);
+  const size_t limit = NameLimit(folder);
+  const std::string name = destination_.filename().string();
+  if (name.size() > limit) {
+    Fail(ENAMETOOLONG);
+    return;
+  }
+  const std::string prefix = kTemporaryPrefix + TemporaryStem(name, limit) + ".";
   std::random_device seed;
   for (int attempt = 0; attempt < kTemporaryNameAttempts && fd_ < 0; attempt++) {
-    const fs::path temp = FolderOf(destination_) / (prefix + std::to_string(seed() % 1000000) + kTemporarySuffix);
+    const fs::path temp = folder / (prefix + std::to_string(seed() % kTemporaryNumbers) + kTemporarySuffix);
     fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, createMode);
     if (fd_ >= 0)
       temp_ = temp;
@@ -98,7 +178,8 @@ AtomicFileWriter::AtomicFileWriter(const fs::path &target) : destination_(Resolv
     Fail(errno);
     return;
   }
-  // The lock tells RemoveStaleTemporaries that the file is being written.
+  // The lock tells the clean-up after other writes of this file that this
+  // one is still running.
   // It stays on a second descriptor until the file is renamed into place.
   lockFd_ = ::dup(fd_);
   if (lockFd_ < 0 || ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
@@ -199,6 +280,8 @@ bool AtomicFileWriter::Commit() {
     (void)::fsync(folder);
     ::close(folder);
   }
+  // What writes of this file that were killed part way left behind.
+  RemoveStaleTemporaries(destination_);
   return true;
 }
 
@@ -216,30 +299,4 @@ void AtomicFileWriter::Close() {
   if (lockFd_ >= 0)
     ::close(lockFd_);
   fd_ = lockFd_ = -1;
-}
-
-int RemoveStaleTemporaries(const fs::path &file) {
-  const fs::path destination = ResolveFileLinks(file);
-  const std::string name = destination.filename().string();
-  if (name.empty())
-    return 0;
-  int removed = 0;
-  std::error_code ec;
-  for (fs::directory_iterator it(FolderOf(destination), ec), end; !ec && it != end; it.increment(ec)) {
-    const fs::path candidate = it->path();
-    if (!IsTemporaryNameOf(candidate.filename().string(), name))
-      continue;
-    const int fd = ::open(candidate.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-      continue;
-    // Only a regular file that no writer holds, and still the one the name
-    // gives when it is removed.
-    struct stat held = {}, named = {};
-    if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-        ::lstat(candidate.c_str(), &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino &&
-        ::unlink(candidate.c_str()) == 0)
-      removed++;
-    ::close(fd);
-  }
-  return removed;
 }

@@ -2,13 +2,16 @@
 // one: every save and every export goes through this writer.
 //
 // The bytes go to a hidden temporary file ".~NAME.<number>.tmp" in the
-// target's folder. `Commit` gives it the mode (and, where the system allows,
-// the owner and group) of the file it replaces, or the usual mode of a new
-// file (0666 less the umask), flushes it to disk, closes it and renames it
-// over the target. Every write, the flush and the close are checked; the
-// first failure is kept with the system's reason, and a writer that failed,
-// was aborted or is destroyed uncommitted removes its temporary file and
-// leaves the target exactly as it was.
+// target's folder; a NAME too long for that to fit the file system's limit
+// on names is cut to its head (on a whole character) and a checksum of the
+// whole name, so that any name the system takes can be written. `Commit`
+// gives it the mode (and, where the system allows, the owner and group) of
+// the file it replaces, or the usual mode of a new file (0666 less the
+// umask), flushes it to disk, closes it and renames it over the target.
+// Every write, the flush and the close are checked; the first failure is
+// kept with the system's reason, and a writer that failed, was aborted or is
+// destroyed uncommitted removes its temporary file and leaves the target
+// exactly as it was.
 //
 // A target that is a symbolic link is written through: the file the link
 // points to is replaced (its temporary file beside it) and the link stays.
@@ -16,9 +19,10 @@
 // replaced and is written in place.
 //
 // While a writer is open it holds a lock on its temporary file, so a file of
-// the temporary pattern that nobody holds was left by a save that was
-// interrupted (the program killed, the machine stopped), and
-// `RemoveStaleTemporaries` may remove it.
+// the temporary pattern that nobody holds was left by a write that was
+// interrupted (the program killed, the machine stopped). Every commit
+// removes those of its target: exactly that name's pattern, only regular
+// files that no running writer holds.
 #pragma once
 
 #include <cstddef>
@@ -54,8 +58,9 @@ public:
   // The bytes written so far.
   uint64_t Size() const { return size_; }
 
-  // Puts the new file in place of the target; false (nothing changed) on any
-  // failure. The writer is closed afterwards either way.
+  // Puts the new file in place of the target, then removes what interrupted
+  // writes of it left; false (nothing changed) on any failure. The writer is
+  // closed afterwards either way.
   bool Commit();
   // Closes and removes the temporary file; the target is left as it was.
   void Abort();
@@ -87,8 +92,3 @@ private:
 // The file a path names once its symbolic links are followed (a dangling
 // link names the file it would create); the path itself when it is no link.
 std::filesystem::path ResolveFileLinks(const std::filesystem::path &path);
-
-// Removes the temporary files that interrupted writes of `file` left in its
-// folder: exactly the pattern of that file's name, only regular files that
-// no running writer holds. Answers how many were removed.
-int RemoveStaleTemporaries(const std::filesystem::path &file);

@@ -199,4 +199,60 @@ TEST_F(PrefsFileTest, CacheFolderKeepsOnlyWhatIsNotOurs) {
   DestroyWindowHistory(w.ref());
 }
 
+TEST_F(PrefsFileTest, AFileCutShortNamesEverythingLostAfterTheCut) {
+  ChangeEverySection(gPrefs);
+  CachedFileRecord *recent = CreateCachedFileRecord();
+  recent->fileRef = "/data/Quartz.ovdf";
+  ASSERT_TRUE(AddItemToRecentFiles(recent, kAddAtTail));
+  std::vector<uint8_t> bytes = EncodePrefsFile(gPrefs);
+  // The file ends two bytes into the movie settings.
+  const std::string text(bytes.begin(), bytes.end());
+  const size_t movie = text.find("MOVI");
+  ASSERT_NE(movie, std::string::npos);
+  bytes.resize(movie + 8 + 2);
+  const std::filesystem::path file = GetPrefsFilePath();
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), long(bytes.size()));
+
+  DestroyRecentFiles();
+  gPrefs = gFactoryPrefs;
+  ASSERT_TRUE(ReadPrefsFile());
+  const std::string lead = "The preferences file \"" + file.string() + "\" is damaged: ";
+  EXPECT_NE(host.log.find(lead + "the factory values are used for the movie export settings, the picture export "
+                                 "settings, the distance search maximum, the Distance Explorer settings and the "
+                                 "element table notes, which could not be read."),
+            std::string::npos)
+      << host.log;
+  EXPECT_NE(host.log.find(lead + "the list of recent files and the list of Favourites could not be read."),
+            std::string::npos)
+      << host.log;
+  EXPECT_EQ(gPrefs.lastUpdateCheck, 1700000000u) << "what came before the cut was read";
+}
+
+TEST_F(PrefsFileTest, AnUnusableCacheFolderIsSaidInTheLogOnce) {
+  // A file stands where the cache folder would be made.
+  std::ofstream(dir / "blocker") << "x";
+  ::setenv("XDG_CACHE_HOME", (dir / "blocker" / "cache").c_str(), 1);
+  std::string error;
+  std::vector<doctest::Named> examples = doctest::ExampleStructures(host, error);
+  ASSERT_FALSE(examples.empty());
+  doctest::Window w(host);
+  w.crystal() = examples.back().crystal;
+  SetWindowFileOpen(w.ref(), true);
+  InstallUndoBufferTimer();
+  const std::string line = "Undo is off: the cache folder \"" + GetCacheFolder().string() +
+                           "\" cannot be used (Not a directory), so no change can be undone and no view kept "
+                           "until it can.";
+  for (int change = 0; change < 2; change++) {
+    w.crystal().plotScale *= 2.0f;
+    NoteWindowChange(w.ref());
+    gUndoBufferTimer.proc();
+  }
+  gUndoBufferTimer.proc = nullptr;
+  EXPECT_EQ(GetNumWindowHistory(w.ref()), 0);
+  const size_t at = host.log.find(line);
+  EXPECT_NE(at, std::string::npos) << host.log;
+  EXPECT_EQ(host.log.find(line, at + 1), std::string::npos) << "said once";
+}
+
 } // namespace

@@ -1,8 +1,8 @@
 // File > Save over the document a window was opened from, as the user has
 // it on disk: the file keeps its permissions, group and symbolic link; a
 // read-only file and a file another program changed meanwhile are replaced
-// only on the user's word; what saves killed part way left behind goes, and
-// nothing else does.
+// only on the user's word; what saves and exports killed part way left
+// behind goes, and nothing else does; any name the system takes is written.
 #include "shell/Commands.h"
 #include "shell/FileCommands.h"
 #include "shell/QtHostServices.h"
@@ -11,11 +11,13 @@
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
+#include "export/ExportFrame.h"
 #include "files/AtomicFileWriter.h"
 #include "window/MainWindowData.h"
 
 #include <QKeyEvent>
 
+#include <algorithm>
 #include <clocale>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -32,13 +34,17 @@ namespace {
 class ScriptedDialogs : public ShellDialogs {
 public:
   std::optional<fs::path> saveFile;
+  fs::path proposedFolder; // where the last save dialog started
   std::vector<fs::path> GetOpenFiles() override { return {}; }
-  std::optional<fs::path> GetSaveFile(const std::string &, const std::string &, const fs::path &) override {
+  std::optional<fs::path> GetSaveFile(const std::string &, const std::string &, const fs::path &folder) override {
+    proposedFolder = folder;
     return saveFile;
   }
   SaveChangesAnswer ConfirmSaveChanges(const std::string &, bool) override { return SaveChangesAnswer::kDontSave; }
   bool GetWindowOptions(std::string &, int &) override { return false; }
 };
+
+size_t FilesIn(const fs::path &folder) { return size_t(std::distance(fs::directory_iterator(folder), {})); }
 
 std::string Read(const fs::path &file) {
   std::ifstream in(file, std::ios::binary);
@@ -157,10 +163,16 @@ TEST_F(SaveInPlace, TheFileKeepsItsModeGroupAndLink) {
 }
 
 TEST_F(SaveInPlace, AReadOnlyDocumentIsKeptAndSaveAsOffered) {
-  const fs::path doc = dir / "locked.ovdf";
-  MainWindow *w = Document(doc);
-  ASSERT_NE(w, nullptr);
+  // The user last saved elsewhere, then opened a read-only document.
+  const fs::path elsewhere = dir / "elsewhere", shelf = dir / "shelf";
+  fs::create_directories(shelf);
+  fs::create_directories(elsewhere);
+  ASSERT_NE(Document(elsewhere / "earlier.ovdf"), nullptr);
+  const fs::path doc = shelf / "locked.ovdf";
+  fs::copy_file(elsewhere / "earlier.ovdf", doc);
   ASSERT_EQ(::chmod(doc.c_str(), 0444), 0);
+  MainWindow *w = Open(doc);
+  ASSERT_NE(w, nullptr);
   const std::string before = Read(doc);
   host->answers = {2}; // Cancel
   ChangeAndSave(w);
@@ -170,14 +182,16 @@ TEST_F(SaveInPlace, AReadOnlyDocumentIsKeptAndSaveAsOffered) {
   EXPECT_EQ(Read(doc), before);
   EXPECT_EQ(Mode(doc), 0444u);
   EXPECT_TRUE(IsWindowModified(w->Ref()));
-  // Save As… saves the changes under another name; the read-only file stays.
-  dialogs.saveFile = dir / "copy.ovdf";
+  // Save As… starts where the user last saved, not beside the read-only
+  // file; it saves the changes under another name and the file stays.
+  dialogs.saveFile = elsewhere / "copy.ovdf";
   ProcessCommand(kCmdSave);
   dialogs.saveFile.reset();
+  EXPECT_EQ(dialogs.proposedFolder, elsewhere);
   EXPECT_EQ(host->alerts.size(), 2u);
   EXPECT_EQ(Read(doc), before);
-  EXPECT_TRUE(fs::exists(dir / "copy.ovdf"));
-  EXPECT_EQ(w->File(), dir / "copy.ovdf");
+  EXPECT_TRUE(fs::exists(elsewhere / "copy.ovdf"));
+  EXPECT_EQ(w->File(), elsewhere / "copy.ovdf");
   EXPECT_FALSE(IsWindowModified(w->Ref()));
 }
 
@@ -228,6 +242,92 @@ TEST_F(SaveInPlace, SavingRemovesOnlyTheDocumentsOwnLeftoverTemporaryFiles) {
     EXPECT_EQ(Read(dir / name), "not ours") << name;
   // The document, the others and the running save's file.
   EXPECT_EQ(size_t(std::distance(fs::directory_iterator(dir), {})), others.size() + 2);
+}
+
+TEST_F(SaveInPlace, SaveAsAsksBeforeReplacingTheFileItWrites) {
+  MainWindow *w = Document(dir / "doc.ovdf");
+  ASSERT_NE(w, nullptr);
+  // A name with no type of its own gets the document's: the file written is
+  // ".hidden.ovdf", and that is what the question is about.
+  const fs::path existing = dir / ".hidden.ovdf";
+  std::ofstream(existing) << "the user's file";
+  dialogs.saveFile = dir / ".hidden";
+  host->answers = {2}; // Cancel
+  ProcessCommand(kCmdSaveAs);
+  ASSERT_EQ(host->alerts.size(), 1u);
+  EXPECT_EQ(host->alerts[0].message, "\".hidden.ovdf\" already exists. Do you want to replace it?");
+  EXPECT_EQ(host->alerts[0].buttons, (std::vector<std::string>{"Replace", "Cancel"}));
+  EXPECT_EQ(Read(existing), "the user's file");
+  EXPECT_EQ(w->File(), dir / "doc.ovdf");
+  host->answers = {1}; // Replace
+  ProcessCommand(kCmdSaveAs);
+  dialogs.saveFile.reset();
+  EXPECT_EQ(host->alerts.size(), 2u);
+  EXPECT_NE(Read(existing), "the user's file");
+  EXPECT_EQ(w->File(), existing);
+}
+
+// What a writer of `file` killed part way leaves: its temporary file, which
+// nobody holds any more.
+fs::path KilledWriterLeftover(const fs::path &file) {
+  const fs::path folder = file.parent_path();
+  std::vector<fs::path> before(fs::directory_iterator(folder), {});
+  fs::path temp;
+  {
+    AtomicFileWriter writer(file);
+    EXPECT_TRUE(writer.IsOpen()) << writer.Reason();
+    for (const fs::directory_entry &e : fs::directory_iterator(folder))
+      if (std::find(before.begin(), before.end(), e.path()) == before.end())
+        temp = e.path();
+  }
+  if (!temp.empty())
+    std::ofstream(temp) << "killed part way";
+  return temp;
+}
+
+TEST_F(SaveInPlace, AnExportRemovesOnlyWhatKilledExportsOfItsFileLeft) {
+  ASSERT_NE(Document(dir / "doc.ovdf"), nullptr);
+  const fs::path text = dir / "atoms.txt", stale = dir / ".~atoms.txt.4711.tmp";
+  std::ofstream(stale) << "killed part way";
+  // An export of the same name still running elsewhere keeps its file.
+  AtomicFileWriter running(text);
+  ASSERT_TRUE(running.Write("half", 4));
+  dialogs.saveFile = text;
+  ASSERT_EQ(ProcessCommand(kCmdExportCoordinates), kNoErr);
+  dialogs.saveFile.reset();
+  EXPECT_TRUE(host->alerts.empty());
+  EXPECT_TRUE(fs::exists(text));
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_EQ(FilesIn(dir), 3u) << "the document, the export and the running export's file";
+}
+
+TEST_F(SaveInPlace, AnyNameTheSystemTakesIsSavedAndExported) {
+  // 81 characters of three bytes each: names of 250 and 249 bytes, with
+  // room for no temporary name of the usual pattern.
+  std::string stem;
+  for (int k = 0; k < 81; k++)
+    stem += "\u6f22";
+  stem += "ab";
+  const fs::path doc = dir / (stem + ".ovdf"), text = dir / (stem + ".txt");
+  const fs::path other = dir / (stem + "c.txt"); // the same head, another file
+  ASSERT_EQ(doc.filename().string().size(), 250u);
+  MainWindow *w = Document(doc);
+  ASSERT_NE(w, nullptr);
+  EXPECT_TRUE(host->alerts.empty());
+  EXPECT_EQ(w->File(), doc);
+  EXPECT_EQ(FilesIn(dir), 1u);
+
+  const fs::path stale = KilledWriterLeftover(text), otherStale = KilledWriterLeftover(other);
+  ASSERT_FALSE(stale.empty());
+  ASSERT_NE(stale, otherStale);
+  dialogs.saveFile = text;
+  ASSERT_EQ(ProcessCommand(kCmdExportCoordinates), kNoErr);
+  dialogs.saveFile.reset();
+  EXPECT_TRUE(host->alerts.empty());
+  EXPECT_NE(Read(text).find("Ti"), std::string::npos);
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(otherStale)) << "another file's";
+  EXPECT_EQ(FilesIn(dir), 3u);
 }
 
 } // namespace
