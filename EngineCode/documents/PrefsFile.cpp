@@ -509,20 +509,15 @@ std::filesystem::path NewCacheFilePath() {
   }
 }
 
-CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview) {
+namespace {
+
+// A new cache document of the bytes, as a record for a list of the window.
+CachedFileRecord *WriteCacheBytes(WindowRef window, std::span<const uint8_t> bytes) {
   const CrystalRec *crystal = GetWindowCrystal(window);
-  if (!crystal || !IsWindowFileOpen(window))
+  if (!crystal || !IsWindowFileOpen(window) || bytes.empty())
     return nullptr;
-  DocumentExtras extras;
-  if (gDocumentWindowHooks.getNotes)
-    extras.notes = gDocumentWindowHooks.getNotes(window);
-  // The notes keep their styles in history and views as in a saved document.
-  if (gDocumentWindowHooks.getStyledNotes)
-    extras.styledNotes = gDocumentWindowHooks.getStyledNotes(window);
-  if (withPreview && gDocumentWindowHooks.copyWindowPreview)
-    extras.preview = gDocumentWindowHooks.copyWindowPreview(window);
   const std::filesystem::path file = NewCacheFilePath();
-  if (!WriteFileAtomically(file, EncodeCrystalDocument(*crystal, extras)))
+  if (!WriteFileAtomically(file, bytes))
     return nullptr;
   CachedFileRecord *node = CreateCachedFileRecord();
   if (!node) {
@@ -537,8 +532,20 @@ CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview) {
   return node;
 }
 
-bool DoCacheHistoryFile(WindowRef window) {
-  CachedFileRecord *node = WriteCacheDocument(window, false);
+} // namespace
+
+CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview) {
+  const CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal || !IsWindowFileOpen(window))
+    return nullptr;
+  DocumentExtras extras = WindowNotesExtras(window);
+  if (withPreview && gDocumentWindowHooks.copyWindowPreview)
+    extras.preview = gDocumentWindowHooks.copyWindowPreview(window);
+  return WriteCacheBytes(window, EncodeCrystalDocument(*crystal, extras));
+}
+
+bool CacheHistoryDocument(WindowRef window, std::span<const uint8_t> bytes) {
+  CachedFileRecord *node = WriteCacheBytes(window, bytes);
   if (!node)
     return false;
   if (!AddItemToWindowHistory(window, node, kAddAtFront)) {
@@ -547,3 +554,5 @@ bool DoCacheHistoryFile(WindowRef window) {
   }
   return true;
 }
+
+bool DoCacheHistoryFile(WindowRef window) { return CacheHistoryDocument(window, EncodeHistoryDocument(window)); }
