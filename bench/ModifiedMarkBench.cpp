@@ -1,5 +1,6 @@
-// What the modified mark costs at 91,125 atoms (rock salt over 0 to 22 cells
-// on every axis, ball and stick, in a 1000 x 800 pane), each with the mark
+// What the modified mark costs at 97,336 atoms (rock salt over 0 to 22 cells
+// on every axis, a 21.6 MB document; ball and stick in a 1000 x 800 pane),
+// each with the mark
 // (argument 1) and without it (argument 0):
 //   ZoomAndSettle: a zoom step and its plot, the Save and Revert menu items'
 //     state, then the undo timer's settling. Without the mark the settling
