@@ -1,18 +1,20 @@
 // What the modified mark costs at 97,336 atoms (rock salt over 0 to 22 cells
 // on every axis, a 21.6 MB document; ball and stick in a 1000 x 800 pane),
-// each with the mark
-// (argument 1) and without it (argument 0):
+// each with the mark (argument 1) and without it (argument 0):
 //   ZoomAndSettle: a zoom step and its plot, the Save and Revert menu items'
 //     state, then the undo timer's settling. Without the mark the settling
 //     writes the structure as a history document and nothing is compared;
 //     with it the one reading of the structure is hashed and written.
 //   Save: the document written to a file; with the mark the window then
 //     holds its saved document (what Save does after writing).
+// Without the mark stands for what the same work cost before there was one.
+// Measured on a loaded machine (Release, medians of 5, CPU time): a zoom and
+// its settling 254 ms without, 263 ms with; Save 75 ms without, 69 ms with.
+#include "CachedFiles.h"
 #include "PlotRange.h"
 #include "documents/CrystalDocument.h"
 #include "documents/PrefsFile.h"
 #include "documents/UndoHistory.h"
-#include "CachedFiles.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 

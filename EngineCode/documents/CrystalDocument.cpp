@@ -638,9 +638,8 @@ std::span<const uint8_t> DocumentStructureBytes(std::span<const uint8_t> bytes) 
   for (;;) {
     const size_t at = b.cursor;
     uint32_t tag = 0, length = 0;
-    if (BufferReadTag(b, tag) != 0 || BufferReadU32(b, length) != 0 || tag == kTagNotes ||
-        tag == kTagStyledNotes || tag == kTagWindow || tag == kTagPreview || tag == kTagMap ||
-        BufferSkip(b, length) != 0)
+    if (BufferReadTag(b, tag) != 0 || BufferReadU32(b, length) != 0 || tag == kTagNotes || tag == kTagStyledNotes ||
+        tag == kTagWindow || tag == kTagPreview || tag == kTagMap || BufferSkip(b, length) != 0)
       return bytes.subspan(kDocumentHeaderSize, at - kDocumentHeaderSize);
   }
 }

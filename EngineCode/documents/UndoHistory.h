@@ -30,8 +30,8 @@
 
 #include "HostServices.h"
 
-#include <filesystem>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <vector>
 

@@ -24,8 +24,8 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
-#include <optional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <vector>
 
