@@ -822,6 +822,10 @@ bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file) {
   NewPlot(window, false, true);
   if (HostServices *host = GetHostServices())
     host->ShowWindow(window);
+  // The structure shown is the one just read: its plot's change is settled
+  // with the undo state it makes, not compared before.
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->markStale = 0;
   OVClearWindowModified(window);
   if (gDocumentWindowHooks.setWindowFile)
     gDocumentWindowHooks.setWindowFile(window, file);
