@@ -630,6 +630,20 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   return w.Finish();
 }
 
+std::span<const uint8_t> DocumentStructureBytes(std::span<const uint8_t> bytes) {
+  if (bytes.size() < kDocumentHeaderSize)
+    return {};
+  FileBuffer b = FileBuffer::ForReading(bytes);
+  BufferSkip(b, kDocumentHeaderSize);
+  for (;;) {
+    const size_t at = b.cursor;
+    uint32_t tag = 0, length = 0;
+    if (BufferReadTag(b, tag) != 0 || BufferReadU32(b, length) != 0 || tag == kTagNotes || tag == kTagStyledNotes ||
+        tag == kTagWindow || tag == kTagPreview || tag == kTagMap || BufferSkip(b, length) != 0)
+      return bytes.subspan(kDocumentHeaderSize, at - kDocumentHeaderSize);
+  }
+}
+
 bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, DocumentExtras *extras,
                            std::string *message, std::string_view source) {
   ClearCrystalRec(&crystal);
@@ -746,15 +760,20 @@ bool IsDocumentReadOnly(const std::filesystem::path &file) {
   return ::access(file.c_str(), W_OK) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
-bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file) {
-  MainWindowData *data = GetMainWindowData(window);
-  if (!data)
-    return false;
+DocumentExtras WindowNotesExtras(WindowRef window) {
   DocumentExtras extras;
   if (gDocumentWindowHooks.getNotes)
     extras.notes = gDocumentWindowHooks.getNotes(window);
   if (gDocumentWindowHooks.getStyledNotes)
     extras.styledNotes = gDocumentWindowHooks.getStyledNotes(window);
+  return extras;
+}
+
+bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file) {
+  MainWindowData *data = GetMainWindowData(window);
+  if (!data)
+    return false;
+  DocumentExtras extras = WindowNotesExtras(window);
   if (gDocumentWindowHooks.copyWindowPreview)
     extras.preview = gDocumentWindowHooks.copyWindowPreview(window);
   extras.hasWindowSettings = true;
@@ -801,6 +820,10 @@ bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file) {
   NewPlot(window, false, true);
   if (HostServices *host = GetHostServices())
     host->ShowWindow(window);
+  // The structure shown is the one just read: its plot's change is settled
+  // with the undo state it makes, not compared before.
+  if (MainWindowData *d = GetMainWindowData(window))
+    d->markStale = 0;
   OVClearWindowModified(window);
   if (gDocumentWindowHooks.setWindowFile)
     gDocumentWindowHooks.setWindowFile(window, file);

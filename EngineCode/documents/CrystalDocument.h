@@ -92,8 +92,16 @@ struct DocumentWindowHooks {
 };
 extern DocumentWindowHooks gDocumentWindowHooks;
 
+// The window's notes, plain and with their styles, as its documents carry
+// them (saved, history and view documents alike).
+DocumentExtras WindowNotesExtras(WindowRef window);
 // The document bytes of a structure.
 std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const DocumentExtras &extras);
+// The part of document bytes written by EncodeCrystalDocument that holds the
+// structure: its sections from the first to the notes, the window settings,
+// the preview or the file map, whichever comes first. Empty for bytes too
+// short to be a document.
+std::span<const uint8_t> DocumentStructureBytes(std::span<const uint8_t> bytes);
 // Fills `crystal` (cleared first) and `extras` from document bytes. False
 // with the reason in `message` when the bytes are not a document this
 // version reads; `crystal` is then left cleared.

@@ -545,21 +545,16 @@ std::filesystem::path NewCacheFilePath() {
   }
 }
 
-CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview) {
+namespace {
+
+// A new cache document of the bytes, as a record for a list of the window.
+CachedFileRecord *WriteCacheBytes(WindowRef window, std::span<const uint8_t> bytes) {
   const CrystalRec *crystal = GetWindowCrystal(window);
-  if (!crystal || !IsWindowFileOpen(window))
+  if (!crystal || !IsWindowFileOpen(window) || bytes.empty())
     return nullptr;
-  DocumentExtras extras;
-  if (gDocumentWindowHooks.getNotes)
-    extras.notes = gDocumentWindowHooks.getNotes(window);
-  // The notes keep their styles in history and views as in a saved document.
-  if (gDocumentWindowHooks.getStyledNotes)
-    extras.styledNotes = gDocumentWindowHooks.getStyledNotes(window);
-  if (withPreview && gDocumentWindowHooks.copyWindowPreview)
-    extras.preview = gDocumentWindowHooks.copyWindowPreview(window);
   const std::filesystem::path file = NewCacheFilePath();
   std::string reason;
-  if (!WriteFileAtomically(file, EncodeCrystalDocument(*crystal, extras), &reason)) {
+  if (!WriteFileAtomically(file, bytes, &reason)) {
     NoteCacheFolderTrouble(file.parent_path(), reason);
     return nullptr;
   }
@@ -577,8 +572,20 @@ CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview) {
   return node;
 }
 
-bool DoCacheHistoryFile(WindowRef window) {
-  CachedFileRecord *node = WriteCacheDocument(window, false);
+} // namespace
+
+CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview) {
+  const CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal || !IsWindowFileOpen(window))
+    return nullptr;
+  DocumentExtras extras = WindowNotesExtras(window);
+  if (withPreview && gDocumentWindowHooks.copyWindowPreview)
+    extras.preview = gDocumentWindowHooks.copyWindowPreview(window);
+  return WriteCacheBytes(window, EncodeCrystalDocument(*crystal, extras));
+}
+
+bool CacheHistoryDocument(WindowRef window, std::span<const uint8_t> bytes) {
+  CachedFileRecord *node = WriteCacheBytes(window, bytes);
   if (!node)
     return false;
   if (!AddItemToWindowHistory(window, node, kAddAtFront)) {
@@ -587,3 +594,5 @@ bool DoCacheHistoryFile(WindowRef window) {
   }
   return true;
 }
+
+bool DoCacheHistoryFile(WindowRef window) { return CacheHistoryDocument(window, EncodeHistoryDocument(window)); }

@@ -70,7 +70,11 @@ std::filesystem::path NewCacheFilePath();
 // written. A cache folder that takes no document is said once in the Log
 // (Undo is off, with the folder and why) until one is written again.
 CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview);
-// Saves the window's structure as a history (undo) document in the cache
-// folder and puts it at the front of the window's history list. False when
-// the window has no structure or the document cannot be written.
+// Writes document bytes of the window's structure as a history (undo)
+// document in the cache folder and puts it at the front of the window's
+// history list. False when the window has no structure or the document
+// cannot be written.
+bool CacheHistoryDocument(WindowRef window, std::span<const uint8_t> bytes);
+// The same with the window's structure as it stands (EncodeHistoryDocument,
+// UndoHistory.h).
 bool DoCacheHistoryFile(WindowRef window);

@@ -4,10 +4,13 @@
 #include "RenderServices.h"
 #include "StructureArrays.h"
 #include "documents/CrystalDocument.h"
+#include "documents/FileBuffer.h"
 #include "documents/PrefsFile.h"
 #include "window/MainWindowData.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
 #include <span>
 #include <string>
 #include <utility>
@@ -17,13 +20,31 @@ namespace {
 
 std::function<void(WindowRef, CachedFileRecord *)> gUndoStateListener;
 
-// FNV-1a over bytes, continuing from `digest`.
-uint64_t DigestBytes(std::span<const uint8_t> bytes, uint64_t digest = 14695981039346656037ull) {
-  for (uint8_t b : bytes) {
-    digest ^= b;
-    digest *= 1099511628211ull;
+// A 64-bit digest of the bytes, continuing from `seed`: eight bytes a step,
+// each word mixed before it joins (multiply, rotate, multiply), the running
+// value rotated and stirred between words, and the whole finished with a
+// full avalanche, so that every bit of the input moves the result.
+uint64_t DigestBytes(std::span<const uint8_t> bytes, uint64_t seed = 0x9e3779b97f4a7c15ull) {
+  constexpr uint64_t k1 = 0x87c37b91114253d5ull, k2 = 0x4cf5ad432745937full;
+  auto mixWord = [](uint64_t w) { return std::rotl(w * k1, 31) * k2; };
+  uint64_t h = seed;
+  const size_t words = bytes.size() / 8;
+  const uint8_t *p = bytes.data();
+  for (size_t k = 0; k < words; k++, p += 8) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    h ^= mixWord(w);
+    h = std::rotl(h, 27) * 5 + 0x52dce729;
   }
-  return digest;
+  uint64_t tail = 0;
+  if (bytes.size() % 8)
+    std::memcpy(&tail, p, bytes.size() % 8);
+  h ^= mixWord(tail) ^ bytes.size();
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdull;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ull;
+  return h ^ (h >> 33);
 }
 
 uint64_t DigestText(const std::string &text, uint64_t digest) {
@@ -89,17 +110,20 @@ private:
   std::vector<Box> boxes_;
 };
 
-// The structure's content as its document stores it, without the
-// projection; 0 for a window without a structure. Read again while a change
-// is pending, else the last reading stands.
+// The digest of a structure: of the structure's part of its history
+// document's bytes (the notes have their own).
+uint64_t ContentDigest(std::span<const uint8_t> document) { return DigestBytes(DocumentStructureBytes(document)); }
+
+// The structure's content as its history document holds it; 0 for a window
+// without a structure. Read again while a change is pending, else the last
+// reading stands.
 uint64_t StructureDigest(WindowRef window) {
   MainWindowData *d = GetMainWindowData(window);
   if (!d || !IsWindowFileOpen(window))
     return 0;
   if (!d->undoStatePending && d->structureDigest)
     return d->structureDigest;
-  const ProjectionSetAside aside(d->crystal);
-  d->structureDigest = DigestBytes(EncodeCrystalDocument(d->crystal, DocumentExtras{}));
+  d->structureDigest = ContentDigest(EncodeHistoryDocument(window));
   return d->structureDigest;
 }
 
@@ -123,22 +147,67 @@ void CompareMark(WindowRef window, uint64_t structure) {
 }
 
 // The structure as it stands becomes the front undo state unless it is that
-// already; a new state ends the redo branch. The mark is compared as well.
+// already; a new state ends the redo branch. The one reading of the
+// structure serves both: the document's bytes are hashed, and written to the
+// cache only when they make a new state. The mark is compared as well.
 void RecordUndoState(WindowRef window) {
   MainWindowData *d = GetMainWindowData(window);
   if (!d || !IsWindowFileOpen(window))
     return;
-  const uint64_t digest = StructureDigest(window);
+  if (!d->undoStatePending && d->history && d->structureDigest && d->structureDigest == d->undoStateDigest) {
+    CompareMark(window, d->structureDigest);
+    return; // nothing changed since the front state was taken
+  }
+  const std::vector<uint8_t> bytes = EncodeHistoryDocument(window);
+  const uint64_t digest = ContentDigest(bytes);
+  d->structureDigest = digest;
   d->undoStatePending = 0;
   if (digest != d->undoStateDigest || !d->history) {
     DeleteWindowRedo(window);
-    if (DoCacheHistoryFile(window)) {
+    if (CacheHistoryDocument(window, bytes)) {
       d->undoStateDigest = digest;
       if (gUndoStateListener)
         gUndoStateListener(window, d->history);
     }
   }
   CompareMark(window, digest);
+}
+
+// The front undo state (and the saved document, when it is that state) take
+// the scale a resize of the pane gave the window. With no change since, the
+// structure as it stands is that state; otherwise the front state's own
+// document is read and given the scale.
+void FoldRefit(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d)
+    return;
+  d->refitPending = 0;
+  if (!IsWindowFileOpen(window) || !d->undoStateDigest)
+    return;
+  std::vector<uint8_t> bytes;
+  if (!d->undoStatePending) {
+    bytes = EncodeHistoryDocument(window);
+  } else {
+    std::vector<uint8_t> front;
+    CrystalRec state;
+    DocumentExtras extras;
+    if (!d->history || !ReadWholeFile(d->history->fileRef, front) ||
+        !DecodeCrystalDocument(front, state, &extras, nullptr))
+      return;
+    state.plotScale = d->refitScale;
+    state.labelSize = d->refitLabelSize;
+    bytes = EncodeCrystalDocument(state, extras);
+  }
+  const uint64_t digest = ContentDigest(bytes);
+  if (d->history && IsCacheDocument(d->history->fileRef) && !WriteFileAtomically(d->history->fileRef, bytes))
+    return;
+  if (d->savedDigest == d->undoStateDigest)
+    d->savedDigest = digest;
+  d->undoStateDigest = digest;
+  if (!d->undoStatePending) {
+    d->structureDigest = digest;
+    d->markStale = 1;
+  }
 }
 
 // The structure (as last read) and the notes are the saved document's.
@@ -242,12 +311,14 @@ void UndoBufferTimerProc() {
   // Nothing is settled in the middle of a drag.
   bool waiting = gTrackBallRotn || MyStillDown();
   for (WindowRef window : host->StructureWindows()) {
-    if (!IsWindowUndoStatePending(window) && !IsWindowMarkStale(window))
+    if (!IsWindowUndoStatePending(window) && !IsWindowMarkStale(window) && !IsWindowRefitPending(window))
       continue;
     if (waiting || !WindowMaySettle(window)) {
       waiting = true;
       continue;
     }
+    if (IsWindowRefitPending(window))
+      FoldRefit(window);
     if (IsWindowUndoStatePending(window))
       RecordUndoState(window);
     else
@@ -268,16 +339,33 @@ void SettleWindowMark(WindowRef window) {
 }
 
 void NoteWindowDocumentSaved(WindowRef window) {
-  if (MainWindowData *d = GetMainWindowData(window))
-    d->structureDigest = 0; // read afresh: what the document holds now
+  // A change not yet settled is what the document holds now: it becomes an
+  // undo state at once, which reads it.
+  if (IsWindowUndoStatePending(window) && WindowMaySettle(window))
+    RecordUndoState(window);
   NoteSavedState(window);
 }
 
 void NoteWindowDocumentOpened(WindowRef window) {
-  if (MainWindowData *d = GetMainWindowData(window))
-    d->structureDigest = 0;
+  if (MainWindowData *d = GetMainWindowData(window)) {
+    d->structureDigest = 0; // read afresh
+    d->refitPending = 0;
+  }
   RecordUndoState(window);
   NoteSavedState(window);
+}
+
+bool RestoreWindowUndoState(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->history && LoadSnapshot(window, d->history->fileRef);
+}
+
+std::vector<uint8_t> EncodeHistoryDocument(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d || !IsWindowFileOpen(window))
+    return {};
+  const ProjectionSetAside aside(d->crystal);
+  return EncodeCrystalDocument(d->crystal, WindowNotesExtras(window));
 }
 
 void NoteWindowShowsUndoState(WindowRef window) {

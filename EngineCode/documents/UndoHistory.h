@@ -12,10 +12,15 @@
 // - the modified mark is compared with the document as last opened or saved:
 //   the window is marked exactly when saving would write another structure
 //   or other notes. What every plot remakes (the projected pixel positions)
-//   and the window's layout are no change of the document's.
-// Nothing is settled during a drag, and a window waits while it rotates or
-// calculates; whoever asks whether a window is modified gets its mark
-// compared first.
+//   and the window's layout are no change of the document's; nor is the plot
+//   scale a resize of the pane gives, which the front state and the saved
+//   document take over.
+// The structure is read once per settling: its history document's bytes
+// are hashed for the comparisons and written to the cache only when they
+// make a new state. Nothing is settled during a drag, and a window waits
+// while it rotates or calculates. The menus show the mark as it was left,
+// a change not yet settled counting as one; Close, Quit and the loaders ask
+// IsWindowModified, which compares the mark at once.
 //
 // Undo moves the front history document to the redo list and returns the
 // window to the one behind it; Redo moves the front redo document back.
@@ -25,8 +30,10 @@
 
 #include "HostServices.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <vector>
 
 struct CachedFileRecord;
 
@@ -61,6 +68,14 @@ void NoteWindowDocumentSaved(WindowRef window);
 // A document was opened (or reverted to) in the window: it is an undo state
 // and the saved document.
 void NoteWindowDocumentOpened(WindowRef window);
+// Puts the window back to its front undo state, as a command that undoes
+// itself does: the history lists stay as they are. False when there is no
+// state or it cannot be read.
+bool RestoreWindowUndoState(WindowRef window);
+// The window's structure and notes as a history document stores them: the
+// document's bytes with the pixel positions every plot remakes written as
+// zero. Empty for a window without a structure.
+std::vector<uint8_t> EncodeHistoryDocument(WindowRef window);
 // The window shows a structure its history holds already (loaded from it):
 // no new state is taken for it, and the mark is compared.
 void NoteWindowShowsUndoState(WindowRef window);

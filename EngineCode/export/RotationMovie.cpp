@@ -10,11 +10,42 @@
 #include "render/RenderGlobals.h"
 #include "window/MainWindowData.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
 bool FramesValid(double frames) { return frames >= 1 && frames <= kMaxRotationMovieFrames; }
+
+// What the movie's turns change of the structure, held to be put back
+// exactly: a full turn in float steps ends near the start, not at it, and an
+// export leaves the document as it was.
+class HeldView {
+public:
+  explicit HeldView(const CrystalRec &c) : plane_(c.plane) {
+    std::copy(std::begin(c.orientationMatrix), std::end(c.orientationMatrix), matrix_);
+    std::copy(std::begin(c.viewDirection), std::end(c.viewDirection), direction_);
+    std::copy(std::begin(c.plotCentre), std::end(c.plotCentre), centre_);
+    carts_.reserve(c.atoms.size());
+    for (const AtomRecord &a : c.atoms)
+      carts_.push_back({a.cart[0], a.cart[1], a.cart[2]});
+  }
+  void PutBack(CrystalRec &c) const {
+    std::copy(std::begin(matrix_), std::end(matrix_), c.orientationMatrix);
+    std::copy(std::begin(direction_), std::end(direction_), c.viewDirection);
+    std::copy(std::begin(centre_), std::end(centre_), c.plotCentre);
+    c.plane = plane_;
+    for (size_t k = 0; k < carts_.size() && k < c.atoms.size(); k++)
+      std::copy(carts_[k].begin(), carts_[k].end(), c.atoms[k].cart);
+  }
+
+private:
+  float matrix_[9], direction_[3], centre_[3];
+  LatticePlane plane_;
+  std::vector<std::array<float, 3>> carts_;
+};
 
 } // namespace
 
@@ -78,6 +109,7 @@ void DoExportRotationMovie(WindowRef window) {
     restore();
     return;
   }
+  const HeldView view(*GetWindowCrystal(window));
   const float step[3] = {0, 360.0f / float(frames), 0};
   gMovieSize = 0;
   gRecordingVideo = 1;
@@ -90,6 +122,7 @@ void DoExportRotationMovie(WindowRef window) {
   }
   gRecordingVideo = 0;
   gUseFastRotn = fast;
+  view.PutBack(*GetWindowCrystal(window));
   PlotCrystal(window, kPlotToWindow);
   WriteStatus("Closing movie file");
   ConcludeMovie(gIsVRMovie, gPrefs.movieLoop, false, gPrefs.moviePlayAll);

@@ -105,7 +105,7 @@ void SetWindowAutoRotating(WindowRef window, bool rotating) {
   const bool stopped = d->autoRotating && !rotating;
   d->autoRotating = rotating ? 1 : 0;
   // The rotation's frames wait for its end to be settled.
-  if (stopped && (d->undoStatePending || d->markStale))
+  if (stopped && (d->undoStatePending || d->markStale || d->refitPending))
     SetEventLoopTimerNextFireTime(gUndoBufferTimer, kUndoSnapshotDelay);
 }
 
@@ -356,6 +356,27 @@ void NoteChange(WindowRef window, bool structure, double delay) {
 void NoteWindowChange(WindowRef window, double delay) { NoteChange(window, true, delay); }
 void NoteWindowNotesChange(WindowRef window) { NoteChange(window, false, kUndoSnapshotDelay); }
 
+void NoteWindowRefit(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d || !d->fileOpen || d->undoStatePending)
+    return; // a pending change takes the new scale with it
+  d->refitPending = 1;
+  d->refitScale = d->crystal.plotScale;
+  d->refitLabelSize = d->crystal.labelSize;
+  if (!d->autoRotating)
+    SetEventLoopTimerNextFireTime(gUndoBufferTimer, kUndoSnapshotDelay);
+}
+
+bool IsWindowRefitPending(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && d->refitPending;
+}
+
+bool WindowMayHoldUnsavedChanges(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  return d && (d->windowModified || d->undoStatePending || d->markStale);
+}
+
 bool IsWindowUndoStatePending(WindowRef window) {
   MainWindowData *d = GetMainWindowData(window);
   return d && d->undoStatePending;
@@ -368,7 +389,7 @@ bool IsWindowMarkStale(WindowRef window) {
 
 void ForgetWindowChanges(WindowRef window) {
   if (MainWindowData *d = GetMainWindowData(window)) {
-    d->undoStatePending = d->markStale = 0;
+    d->undoStatePending = d->markStale = d->refitPending = 0;
     d->undoStateDigest = d->structureDigest = d->savedDigest = d->savedNotesDigest = 0;
   }
 }

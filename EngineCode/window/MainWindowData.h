@@ -106,6 +106,13 @@ struct MainWindowData {
   // The window's own changes, settled by the undo timer (UndoHistory.h).
   uint8_t undoStatePending = 0; // the structure changed since its last undo state
   uint8_t markStale = 0;        // the mark is to be compared with the saved document
+  // The pane's size changed the plot scale (and the label size that follows
+  // it) with no change pending: the front undo state, and the saved document
+  // when it is that state, are to take the new scale. The scale and label
+  // size as the resize left them.
+  uint8_t refitPending = 0;
+  float refitScale = 0.0f;
+  float refitLabelSize = 0.0f;
   // Digests of the structure's content (without what every plot remakes)
   // and of the notes: of the front undo state, and of the document as last
   // opened or saved; 0 for none.
@@ -211,8 +218,17 @@ void NoteWindowChange(WindowRef window, double delay = kUndoSnapshotDelay);
 // A change to the window's notes: only its mark is compared; the notes make
 // no undo state of their own and undoing never touches them.
 void NoteWindowNotesChange(WindowRef window);
+// The plot scale followed the graph pane's new size: no change of the
+// document's. Unless a change is pending, the front undo state and the saved
+// document take the new scale when the window is next settled, so that a
+// later command that changes nothing leaves the window unmarked.
+void NoteWindowRefit(WindowRef window);
 bool IsWindowUndoStatePending(WindowRef window);
 bool IsWindowMarkStale(WindowRef window);
+bool IsWindowRefitPending(WindowRef window);
+// What the menus show without reading the structure: the mark as the last
+// settling left it, or a change not yet settled.
+bool WindowMayHoldUnsavedChanges(WindowRef window);
 // Forgets the window's pending changes, its undo state and its saved
 // document: the window was emptied.
 void ForgetWindowChanges(WindowRef window);

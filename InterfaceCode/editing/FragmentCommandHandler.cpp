@@ -11,7 +11,6 @@
 #include "LocalizedStrings.h"
 #include "PlotRange.h"
 #include "Polyhedra.h"
-#include "documents/PrefsFile.h"
 #include "RenderServices.h"
 #include "StructureArrays.h"
 #include "documents/UndoHistory.h"
@@ -41,14 +40,18 @@ void ShowEverySite(CrystalRec &c) {
 
 } // namespace
 
+// Each command makes the structure before it an undo state of its own, so
+// that the command is one step; work that fails (a framework, not molecules)
+// is taken back by returning to that state, not by an Undo: the history and
+// redo lists stay as they were.
 void DoRepairMolecularFragments(WindowRef window) {
   CrystalRec *c = FileCrystalWithSites(window);
   if (!c || !HasBondSpecsOrAlert(*c))
     return;
-  DoCacheHistoryFile(window);
+  TakeWindowUndoState(window);
   ShowEverySite(*c);
   if (!RepairMolecularFragments(window)) {
-    DoUndo();
+    RestoreWindowUndoState(window);
     return;
   }
   DefinePolyhedra(c);
@@ -59,11 +62,11 @@ void DoRepairMoleculeAtSelection(WindowRef window) {
   CrystalRec *c = FileCrystalWithSites(window);
   if (!c || !CrystalHasSelectedAtoms(c) || !HasBondSpecsOrAlert(*c))
     return;
-  DoCacheHistoryFile(window);
+  TakeWindowUndoState(window);
   bool framework = false;
   if (RepairMoleculeAtSelection(window, &framework, nullptr) || !framework)
     return;
-  DoUndo();
+  RestoreWindowUndoState(window);
   MyCFStopAlert("Unable to show entire molecule",
                 "This appears to be a fully-interconnected framework, not a molecular crystal");
 }
@@ -72,19 +75,19 @@ void DoShowMolecularCell(WindowRef window) {
   CrystalRec *c = FileCrystalWithSites(window);
   if (!c || UsableAtomSize(*c) == 0 || !HasBondSpecsOrAlert(*c))
     return;
-  DoCacheHistoryFile(window);
+  TakeWindowUndoState(window);
   if (!ShowMolecularCell(window))
-    DoUndo();
+    RestoreWindowUndoState(window);
 }
 
 void DoHideMolecularFragments(WindowRef window) {
   CrystalRec *c = FileCrystalWithSites(window);
   if (!c || !HasBondSpecsOrAlert(*c))
     return;
-  DoCacheHistoryFile(window);
+  TakeWindowUndoState(window);
   DrawWindowSubtitle(window, OVLocalizedString("Hiding_Mol_Fragments"));
   if (!HideMolecularFragments(window)) {
-    DoUndo();
+    RestoreWindowUndoState(window);
     return;
   }
   PlotCrystal(window, kPlotToWindow);

@@ -14,7 +14,6 @@
 #include "StructureTransforms.h"
 #include "UnitCell.h"
 #include "VectorMath.h"
-#include "documents/PrefsFile.h"
 #include "render/OffScreen.h"
 #include "window/MainWindowData.h"
 
@@ -425,8 +424,9 @@ public:
       return 0;
     WindowRef window = window_;
     accept();
-    // The bend moves atoms the user cannot move back by hand: undo first.
-    DoCacheHistoryFile(window);
+    // The bend moves atoms the user cannot move back by hand: the structure
+    // before it is an undo state of its own.
+    TakeWindowUndoState(window);
     DoBendLattice(window, radius);
     return 0;
   }

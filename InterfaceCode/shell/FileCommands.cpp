@@ -265,13 +265,14 @@ OSStatus MyUpdateMenuStatus(uint32_t command, QAction *action) {
     action->setEnabled((w && w->isVisible()) || OverviewLogShowing());
     return kNoErr;
   case kCmdSave:
-    action->setEnabled(open && (IsWindowModified(front) || w->File().empty()));
+    // The mark as last settled: a change not yet settled counts as one.
+    action->setEnabled(open && (WindowMayHoldUnsavedChanges(front) || w->File().empty()));
     return kNoErr;
   case kCmdSaveAs:
     action->setEnabled(open);
     return kNoErr;
   case kCmdRevert:
-    action->setEnabled(open && IsWindowModified(front) && !w->File().empty());
+    action->setEnabled(open && WindowMayHoldUnsavedChanges(front) && !w->File().empty());
     return kNoErr;
   case kCmdUndo:
     action->setEnabled(CanUndo(front));

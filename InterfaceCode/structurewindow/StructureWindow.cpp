@@ -402,7 +402,8 @@ void RescaleToFitWindowBounds(WindowRef window, const Rect &before, const Rect &
   const double d1 = std::hypot(after.right - after.left, after.bottom - after.top);
   if (d0 <= 0.0 || d1 <= 0.0)
     return;
-  DoChangePlotScale(crystal, static_cast<float>(crystal->plotScale * d1 / d0));
+  if (DoChangePlotScale(crystal, static_cast<float>(crystal->plotScale * d1 / d0)))
+    NoteWindowRefit(window); // the picture keeps its size in the window: no change of the document
 }
 
 void ToggleRulers(WindowRef window) {

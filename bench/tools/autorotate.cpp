@@ -53,9 +53,12 @@ int main(int argc, char **argv) {
   std::printf("%d objects, graph pane %dx%d\n", objects, w->GraphPane()->width(), w->GraphPane()->height());
   DoAutoRotate(w->Ref(), 0, step, 0, true, false, 0);
   QTimer poll;
+  // The turn changed the orientation the document stores: the window holds
+  // unsaved changes, and a quit that closes the windows would ask about them.
+  // The tool leaves the event loop without closing anything.
   QObject::connect(&poll, &QTimer::timeout, [&] {
     if (!IsWindowAutoRotating(w->Ref()))
-      QCoreApplication::quit();
+      QCoreApplication::exit(0);
   });
   poll.start(20);
   QApplication::exec();

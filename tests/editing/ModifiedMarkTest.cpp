@@ -4,6 +4,7 @@
 // differs from the one opened (its structure, display settings and notes;
 // the window's layout and the picture it carries are no change).
 #include "browsers/SiteBrowserView.h"
+#include "export/MovieWindows.h"
 #include "overview/PreferencesDialog.h"
 #include "shell/Forms.h"
 #include "structurewindow/AtomPicker.h"
@@ -24,6 +25,7 @@
 #include <QWidget>
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -388,6 +390,63 @@ TEST_F(ModifiedMark, ARadiusTypedIntoTheSitesPaneMarksTheWindowAndCloseAsks) {
   SetShellDialogs(before);
   EXPECT_EQ(dialogs.asked, 1) << "Close asks before the change is lost";
   EXPECT_TRUE(IsWindowFileOpen(window));
+}
+
+// Ctrl+W at once after a change, before the window settles, still asks.
+TEST_F(ModifiedMark, CtrlWAtOnceAfterAChangeAsks) {
+  const fs::path original = Original("NaCl.ovtx");
+  ASSERT_TRUE(OpenFSRefInWindow(original, nullptr));
+  MainWindow *w = GetMainWindow(FrontGraphWindow());
+  w->show();
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+  FocusGraphPane(w->Ref());
+  ProcessCommand(FourCharsToLong("RotT")); // the arrows turn the structure
+  CountingDialogs dialogs;
+  ShellDialogs *before = &GetShellDialogs();
+  SetShellDialogs(&dialogs);
+  QTest::keyClick(w->GraphPane(), Qt::Key_Left);
+  QTest::keyClick(w->GraphPane(), Qt::Key_W, Qt::ControlModifier);
+  SetShellDialogs(before);
+  EXPECT_EQ(dialogs.asked, 1);
+  EXPECT_TRUE(IsWindowFileOpen(w->Ref()));
+}
+
+// Save dialogs answered with one file, the close question counted.
+class MovieDialogs : public CountingDialogs {
+public:
+  fs::path file;
+  std::optional<fs::path> GetSaveFile(const std::string &, const std::string &, const fs::path &) override {
+    return file;
+  }
+};
+
+TEST_F(ModifiedMark, ARotationMovieLeavesTheDocumentAsItWas) {
+  const fs::path original = Original("Rutile.ovtx"), file = folder_ / "case.ovdf";
+  ASSERT_TRUE(fs::copy_file(original, file));
+  ASSERT_TRUE(OpenFSRefInWindow(file, nullptr));
+  WindowRef window = FrontGraphWindow();
+  MainWindow *w = GetMainWindow(window);
+  w->show();
+  QCoreApplication::processEvents();
+  gPrefs.movieFrames = 7; // steps of 360/7 degrees, none of them exact
+  MovieDialogs dialogs;
+  dialogs.file = folder_ / "turn.mov";
+  ShellDialogs *before = &GetShellDialogs();
+  SetShellDialogs(&dialogs);
+  ProcessCommand(kCmdExportRotationMovie);
+  QWidget *options = QApplication::activeModalWidget();
+  ASSERT_NE(options, nullptr);
+  options->findChild<QPushButton *>("okButton")->click();
+  QCoreApplication::processEvents();
+  SetShellDialogs(before);
+  ASSERT_TRUE(fs::exists(dialogs.file)) << GetLogStore()->PlainText().toStdString();
+
+  QTest::qWait(600); // past the undo timer
+  EXPECT_FALSE(w->isWindowModified());
+  EXPECT_FALSE(IsWindowModified(window)) << "Quit would ask for nothing";
+  ASSERT_TRUE(DoSaveWindow(window));
+  EXPECT_EQ(Content(file), Content(original)) << "the saved document is the one opened";
 }
 
 } // namespace

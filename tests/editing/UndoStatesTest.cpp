@@ -1,5 +1,6 @@
 // Undo as a user meets it: the notes typed stay through undoing another
 // change, each window keeps its own changes, and a command is one step.
+#include "editing/FragmentCommandHandler.h"
 #include "structurewindow/NotesPane.h"
 
 #include "documents/UndoHistory.h"
@@ -135,6 +136,62 @@ TEST_F(UndoStates, SaturatingWithHydrogenIsOneStep) {
   EXPECT_EQ(Structure(window), bare) << "one Undo takes the whole command back";
   ASSERT_EQ(ProcessCommand(kCmdRedo), kNoErr);
   EXPECT_EQ(Structure(window), saturated);
+}
+
+// The picture keeps its size in a resized window: the scale that follows the
+// pane is no change, neither by itself nor under a later command that changes
+// nothing, and Undo of a later change keeps it.
+TEST_F(UndoStates, AResizeIsNoChangeOfTheDocument) {
+  MainWindow *w = Open("NaCl.ovtx");
+  ASSERT_NE(w, nullptr);
+  WindowRef window = w->Ref();
+  const CrystalRec *c = GetWindowCrystal(window);
+  auto unchanged = [&](const char *what) {
+    QTest::qWait(kPastTheUndoTimerMs);
+    EXPECT_FALSE(w->isWindowModified()) << what;
+    EXPECT_FALSE(CanUndo(window)) << what << ": no undo step";
+  };
+  const float opened = c->plotScale;
+  w->resize(w->width() + 160, w->height() + 120);
+  QCoreApplication::processEvents();
+  ASSERT_NE(c->plotScale, opened) << "the picture follows the pane";
+  unchanged("a resize");
+  ProcessCommand(FourCharsToLong("ShAl")); // Show All Atoms, none hidden
+  unchanged("Show All Atoms after a resize");
+  ProcessCommand(kCmdZoomIn);
+  ProcessCommand(kCmdZoomOut);
+  unchanged("Zoom In, Zoom Out after a resize");
+
+  // A command at once after the resize, before the window settles.
+  w->resize(w->width() - 100, w->height() - 60);
+  QCoreApplication::processEvents();
+  const float resized = c->plotScale;
+  ProcessCommand(FourCharsToLong("ShAl"));
+  unchanged("Show All Atoms at once after a resize");
+
+  ProcessCommand(kCmdZoomIn);
+  QTest::qWait(kPastTheUndoTimerMs);
+  ASSERT_TRUE(w->isWindowModified());
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  EXPECT_EQ(c->plotScale, resized) << "Undo keeps the picture's size in the window";
+  EXPECT_FALSE(w->isWindowModified());
+}
+
+TEST_F(UndoStates, CompletingMolecularFragmentsIsOneUndo) {
+  MainWindow *w = Open("Calcite.ovtx");
+  ASSERT_NE(w, nullptr);
+  WindowRef window = w->Ref();
+  QTest::qWait(kPastTheUndoTimerMs);
+  const std::vector<uint8_t> before = Structure(window);
+  ASSERT_EQ(ProcessCommand(kCmdRepairMolecularFragments), kNoErr);
+  QTest::qWait(kPastTheUndoTimerMs);
+  ASSERT_NE(Structure(window), before);
+
+  Front(w);
+  FocusGraphPane(window);
+  QTest::keyClick(w->GraphPane(), Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(Structure(window), before) << "one Undo takes the command back";
+  EXPECT_FALSE(CanUndo(window)) << "and leaves no step that changes nothing";
 }
 
 } // namespace
