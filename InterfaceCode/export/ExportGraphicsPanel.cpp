@@ -3,7 +3,9 @@
 #include "structurewindow/MainWindow.h"
 #include "ui_ExportGraphics.h"
 
+#include "Alerts.h"
 #include "Preferences.h"
+#include "documents/StoredValueRanges.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -37,6 +39,7 @@ ExportGraphicsPanel::ExportGraphicsPanel(const ExportGraphicsRecord &record, QWi
     ui_->exporterPopup->hide();
     ui_->exporterLabel->hide();
   }
+  FitPictureSize();
   QComboBox *units[kExportGraphicsFieldCount] = {ui_->pixelWidthUnits, ui_->pixelHeightUnits, ui_->outputWidthUnits,
                                                  ui_->outputHeightUnits, ui_->resolutionUnits};
   for (int f = 0; f < kExportGraphicsFieldCount; f++) {
@@ -47,7 +50,10 @@ ExportGraphicsPanel::ExportGraphicsPanel(const ExportGraphicsRecord &record, QWi
     WriteField(field);
   }
   connect(ui_->formatPopup, &QComboBox::activated, this, [this](int index) { record_.format = uint16_t(index + 1); });
-  connect(ui_->okButton, &QPushButton::clicked, this, &QDialog::accept);
+  connect(ui_->okButton, &QPushButton::clicked, this, [this] {
+    if (ResolutionAcceptable())
+      accept();
+  });
   connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
   connect(ui_->helpButton, &QPushButton::clicked, this, [] { MyOpenHelpPage(kHelpPage); });
   VerifyExportGraphics();
@@ -92,6 +98,28 @@ void ExportGraphicsPanel::FieldEdited(ExportGraphicsField field) {
 void ExportGraphicsPanel::UnitChosen(ExportGraphicsField field, int index) {
   record_.units[field] = int16_t(index + 1);
   WriteField(field);
+}
+
+void ExportGraphicsPanel::FitPictureSize() {
+  if (VerifyExportGraphicsSize(record_))
+    return;
+  // The longer side at the largest, the shape the window's.
+  const double w = record_.referenceWidth, h = record_.referenceHeight;
+  record_.pixelWidth = w >= h ? kMaxPanelPixels : float(kMaxPanelPixels * w / h);
+  record_.pixelHeight = w >= h ? float(kMaxPanelPixels * h / w) : kMaxPanelPixels;
+}
+
+bool ExportGraphicsPanel::ResolutionAcceptable() {
+  const StoredRange &row = stored::kExportResolution;
+  if (StoredValueInRange(row, record_.resolution))
+    return true;
+  char explanation[128];
+  std::snprintf(explanation, sizeof explanation, "Resolution must lie in the range %.0f - %.0f pixels/inch!", row.low,
+                row.high);
+  MyCFCautionAlert("Please enter a valid resolution", explanation);
+  Field(kFieldResolution)->setFocus();
+  Field(kFieldResolution)->selectAll();
+  return false;
 }
 
 void ExportGraphicsPanel::VerifyExportGraphics() {

@@ -47,6 +47,12 @@ public:
   void VerifyExportGraphics();
 
 private:
+  // A window whose picture at the stored resolution is larger than any
+  // export opens with the largest picture there is, not with OK disabled.
+  void FitPictureSize();
+  // The resolution OK takes: that of the preferences' row; any other is
+  // refused with an alert.
+  bool ResolutionAcceptable();
   void FieldEdited(ExportGraphicsField field);
   void UnitChosen(ExportGraphicsField field, int index);
   void WriteField(ExportGraphicsField field);

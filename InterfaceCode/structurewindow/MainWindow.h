@@ -90,6 +90,9 @@ public:
   int MenuBarHeight() const;
   // Resizes the window so that its content gets the size.
   void ResizeContent(int width, int height);
+  // Lays the panes out at once for the window's size, as showing it would:
+  // a window not yet shown, resized before a structure is read into it.
+  void LayOutContent() { ContentResized(QSize(width(), height() - MenuBarHeight())); }
 
   // Whether the window manager is to be told that the window is modified.
   void SyncModifiedMark();

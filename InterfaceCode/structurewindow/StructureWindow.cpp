@@ -149,15 +149,6 @@ WindowRef OpenMainWindow(const char *title, bool show) {
   InitAtomsPane(window);
   if (frontWindow) {
     CopyMainWindowSettings(window, front);
-    // Each new window's frame a step below and right of the front one's.
-    const QRect avail = AvailableBounds();
-    const QRect f = frontWindow->frameGeometry();
-    int x = f.left(), y = f.top();
-    if (f.right() + 1 < avail.right() + 1 - kNewWindowOffset)
-      x += kNewWindowOffset;
-    if (f.bottom() + 1 < avail.bottom() + 1 - kNewWindowOffset)
-      y += kNewWindowOffset;
-    w->move(x, y);
   } else {
     if (gPrefs.windowBounds.right > 0) {
       const QRect avail = AvailableBounds();
@@ -200,7 +191,10 @@ WindowRef OpenMainWindow(const char *title, bool show) {
     if (crystal->showGrid != gPrefs.showGrid)
       ToggleGrid(window);
   }
-  MoveWindowOnscreen(w);
+  // Each new window's frame a step below and right of the front one's,
+  // within the screen; a structure read into it keeps its scale.
+  PlaceNewWindow(w, frontWindow, kNewWindowOffset);
+  w->LayOutContent();
   MyRemoveWindowProxy(window);
   ToggleWindowGrowBox(window);
   if (DisplaysAsleep())

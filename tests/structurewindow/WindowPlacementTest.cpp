@@ -4,6 +4,7 @@
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 #include "shell/FileCommands.h"
+#include "shell/WindowPlacement.h"
 
 #include "window/MainWindowData.h"
 
@@ -47,6 +48,55 @@ TEST(WindowPlacement, ANewStructureWindowBesideOneAtTheScreensEdgeOpensOnTheScre
   ASSERT_NE(second, first);
   EXPECT_TRUE(usable.contains(second->frameGeometry()))
       << second->frameGeometry().bottom() << " below " << usable.bottom();
+  CloseAll();
+}
+
+// On a 1024 x 600 screen under a frame of 1, 20, 1 and 5 pixels (left, top,
+// right, bottom): the first window, as wide as its menu bar and as tall as
+// the screen, and two more opened from it, each the size of the one before;
+// then one beside a small window at the bottom right.
+TEST(WindowPlacement, NewWindowFramesCountTheFrameAndCascade) {
+  const QRect usable(3, 3, 1018, 594);
+  const QMargins frame(1, 20, 1, 5);
+  const QSize least(400, 300);
+  struct Case {
+    QPoint at;
+    QSize size;
+    QRect previous, expected;
+  } const cases[] = {
+      {{31, 3}, {962, 594}, {}, {31, 3, 964, 594}},
+      {{31, 3}, {962, 569}, {31, 3, 964, 594}, {51, 23, 964, 574}},
+      {{51, 23}, {962, 549}, {51, 23, 964, 574}, {71, 43, 950, 554}},
+      {{600, 400}, {418, 171}, {600, 400, 420, 196}, {3, 3, 420, 196}},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(NewWindowFrame(c.at, c.size, least, frame, usable, c.previous, 20), c.expected) << c.expected.x();
+}
+
+// Each new structure window, the first as large as the screen allows, goes
+// a step below and right of the one before it, its frame on the screen.
+TEST(WindowPlacement, NewStructureWindowsCascadeOnTheScreen) {
+  CloseAll();
+  std::vector<QRect> frames;
+  for (const char *name : {"NaCl.ovtx", "Rutile.ovtx", "Quartz.ovtx"}) {
+    ASSERT_TRUE(OpenFSRefInWindow(ExamplesFolder() / name, nullptr));
+    QCoreApplication::processEvents();
+    MainWindow *w = GetMainWindow(FrontGraphWindow());
+    ASSERT_NE(w, nullptr);
+    const QRect usable = Usable(w).adjusted(3, 3, -3, -3);
+    if (frames.empty()) {
+      const QRect f = w->frameGeometry(), g = w->geometry();
+      w->resize(usable.width() - (f.width() - g.width()), usable.height() - (f.height() - g.height()));
+      w->windowHandle()->setFramePosition(usable.topLeft());
+      QCoreApplication::processEvents();
+    }
+    const QRect frame = w->frameGeometry();
+    EXPECT_TRUE(usable.contains(frame)) << name;
+    if (!frames.empty()) {
+      EXPECT_EQ(frame.topLeft(), frames.back().topLeft() + QPoint(20, 20)) << name;
+    }
+    frames.push_back(frame);
+  }
   CloseAll();
 }
 
