@@ -94,6 +94,10 @@ constexpr size_t kRecordsAhead = 12; // the record of an atom or a cell point
 constexpr size_t kBondsAhead = 8;    // the atom's bond list
 constexpr size_t kLinksAhead = 4;    // its neighbours, or the cell point's linked points
 
+// The walks move the status window's bar every this many entries: the bar
+// moves a few times a second at most, and a fast frame's entries are cheap.
+constexpr size_t kProgressEvery = 64;
+
 // The prefetching helpers are inlined by force: a helper left as a call
 // counts as having no effect, and the compiler drops the call.
 [[gnu::always_inline]] inline void Prefetch(const void *p) { __builtin_prefetch(p); }
@@ -155,7 +159,7 @@ template <class AtomStep> void WalkIndex(CrystalRec &c, AtomStep atom) {
       PrefetchEntry(c, c.sortIndex[i + kBondsAhead], kBondsAhead);
     if (i + kLinksAhead < n)
       PrefetchEntry(c, c.sortIndex[i + kLinksAhead], kLinksAhead);
-    if (gShowProgress)
+    if (gShowProgress && i % kProgressEvery == 0)
       WriteProgress("", float(i) * 100.0f / float(n));
     if (PlotWalkCancelled())
       break;
@@ -570,7 +574,7 @@ void PlotSurface(CrystalRec *crystal, const Rect &plotRect, const OVImageHandle 
   GetCurrentPixGlobals();
   const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
   for (size_t i = 0; i < n; i++) {
-    if (gShowProgress)
+    if (gShowProgress && i % kProgressEvery == 0)
       WriteProgress("", float(i) * 100.0f / float(n));
     if (PlotWalkCancelled())
       break;

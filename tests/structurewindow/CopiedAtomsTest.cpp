@@ -148,17 +148,17 @@ TEST_F(CopiedAtomsTest, CopiesAtOnePlaceAreNotBondedSaidOnceAndPlottedOnce) {
 }
 
 TEST_F(CopiedAtomsTest, EscapeDuringALongPlotShowsTheStructureWithoutBondsAndSaysSo) {
-  CrystalRec *c = Open(WriteCopies(10));
+  CrystalRec *c = Open(WriteCopies(40));
   ASSERT_NE(c, nullptr);
   QWidget *pane = GetMainWindow(window)->GraphPane();
   pane->setFocus();
   host->log.clear();
   host->checks = 0;
   host->statusPainted.clear();
-  // Every clock reading now costs 20 ms: the plot the arrow key asks for
+  // Every clock reading now costs 50 ms: the plot the arrow key asks for
   // runs long enough to show the status window, and Escape comes in the
   // second cancel check.
-  host->stepPerReading = 20000;
+  host->stepPerReading = 50000;
   host->escapeAtCheck = 2;
   QTest::keyClick(pane, Qt::Key_Left);
   host->stepPerReading = 0;
