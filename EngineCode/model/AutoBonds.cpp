@@ -4,6 +4,7 @@
 #include "BondSearch.h"
 #include "Geometry.h"
 #include "HostServices.h"
+#include "Polyhedra.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 
@@ -215,6 +216,8 @@ void AutoBondSearch(CrystalRec *crystal) {
   const float step = 100.0f / static_cast<float>(n);
   bool announced = false;
   ElementCode lastAnnounced = kBlankElement;
+  // Pairs at one place: the first is named, all are counted.
+  uint64_t coincident = 0;
   for (size_t i = 0; i < n; i++) {
     const TurboAtom ci = gTurboAtoms[i];
     const uint32_t a = ci.atom;
@@ -231,8 +234,10 @@ void AutoBondSearch(CrystalRec *crystal) {
       const float dz = cj.xyz[2] - ci.xyz[2];
       const float d2 = dx * dx + dy * dy + dz * dz;
       const uint32_t b = cj.atom;
-      if (d2 < kCoincidentDistanceSq) {
-        WriteCoincidentAtomsWarning(c, a, b);
+      if (d2 < kOverlapDistanceSq) { // atoms at one place make no contact
+        if (d2 < kCoincidentDistanceSq && coincident == 0)
+          WriteCoincidentAtomsWarning(c, a, b);
+        coincident++;
         continue;
       }
       if (d2 > searchDistanceSq) // beyond every limit
@@ -285,8 +290,12 @@ void AutoBondSearch(CrystalRec *crystal) {
   }
   TurboFreeCandidates();
 
+  // A crystal's bonds come from the bond search, which reports the pairs it
+  // left out of the plot range itself.
   if (!c.molecule)
     TurboGenerateBonds(crystal);
+  else
+    ReportCoincidentPairs(coincident);
   if (progress)
     CloseStatus();
   const uint64_t elapsed = Microseconds() - start;

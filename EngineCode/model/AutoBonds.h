@@ -86,7 +86,9 @@ int CompareDistanceExplorerResultsByDistance(const void *a, const void *b);
 // of any of its images) and, for a site bonded to itself, its polyhedron
 // display mode 6; makes the bonds (directly in a molecule, through
 // `TurboGenerateBonds` over the plot range in a crystal); reports each new
-// specification to the Log.
+// specification to the Log. Two atoms at one place (kOverlapDistanceSq) make
+// no contact: the first such pair is named in red, and in a molecule one
+// line counts them all.
 void AutoBondSearch(CrystalRec *crystal);
 
 // Merges one specification (its element pair and maximum) into the table: a

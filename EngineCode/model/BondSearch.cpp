@@ -7,6 +7,7 @@
 #include "Geometry.h"
 #include "HostServices.h"
 #include "MemoryBudget.h"
+#include "Polyhedra.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 
@@ -365,6 +366,28 @@ bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
     return false;
   }
   return true;
+}
+
+// The squared ranges of the earlier specifications naming the same element
+// pair (in either order) as specification k: a pair of atoms at one place
+// that one of them already left unbonded is counted once.
+std::vector<std::pair<float, float>> EarlierRangesOfPair(const CrystalRec &c, int32_t k) {
+  const BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
+  std::vector<std::pair<float, float>> ranges;
+  for (int32_t j = 0; j < k; j++) {
+    const BondSpec &e = c.bondSpecs[static_cast<size_t>(j)];
+    if ((e.elementA == spec.elementA && e.elementB == spec.elementB) ||
+        (e.elementA == spec.elementB && e.elementB == spec.elementA))
+      ranges.emplace_back(e.minLength * e.minLength, e.maxLength * e.maxLength);
+  }
+  return ranges;
+}
+
+bool InEarlierRange(const std::vector<std::pair<float, float>> &ranges, float d2) {
+  for (const auto &[minSq, maxSq] : ranges)
+    if (minSq <= d2 && d2 <= maxSq)
+      return true;
+  return false;
 }
 
 // Tells the user that the bond search stopped at their request.
@@ -880,11 +903,14 @@ size_t BoxQuery(const float p[3], float d) {
 // half-width maxLength around p whose squared distance lies in
 // [minSq, maxSq] (with an atom of a smaller index only, for a specification
 // joining an element to itself), appended to pairs as (a << 32 | b) in
-// ascending x rank, as the box query lists them. Without memory, false.
+// ascending x rank, as the box query lists them. A partner at a's place is
+// left out and counted in *coincident, unless an earlier specification of
+// the same pair (earlier) took it already. Without memory, false.
 // gridReady: PrepareGrid(maxLength) has answered true, and nothing has
 // changed the candidates since.
 bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, float maxSq, bool sameElement,
-                   bool gridReady, std::vector<uint64_t> &pairs) {
+                   bool gridReady, const std::vector<std::pair<float, float>> &earlier, uint64_t *coincident,
+                   std::vector<uint64_t> &pairs) {
   std::vector<uint64_t> &found = sGrid.hits;
   found.clear();
   QueryCube cube;
@@ -899,8 +925,14 @@ bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, f
       const float dy = cand.xyz[1] - p[1];
       const float dz = cand.xyz[2] - p[2];
       const float d2 = dx * dx + dy * dy + dz * dz;
-      if (minSq <= d2 && d2 <= maxSq)
-        found.push_back((uint64_t{cand.rank} << 32) | cand.atom);
+      if (!(minSq <= d2 && d2 <= maxSq))
+        return;
+      if (d2 < kOverlapDistanceSq) {
+        if (earlier.empty() || !InEarlierRange(earlier, d2))
+          ++*coincident;
+        return;
+      }
+      found.push_back((uint64_t{cand.rank} << 32) | cand.atom);
     });
     std::sort(found.begin(), found.end());
     for (const uint64_t f : found)
@@ -940,11 +972,12 @@ bool BondsFitIn(const std::vector<AtomPoint> &points, const std::vector<AtomSpan
   // The exact count, in ordered pairs (a, b): a cell that lies wholly
   // within the limits of a query counts all its candidates at once, the
   // others one by one. A specification joining an element to itself counts
-  // each bond twice and each atom with itself once when the minimum is 0.
+  // each bond twice; atoms at one place (an atom with itself too) make none.
   const float minSq = spec.minLength * spec.minLength;
   const float maxSq = spec.maxLength * spec.maxLength;
+  const double nearest = std::max(minSq, kOverlapDistanceSq);
   const double slack = sGrid.edge * kCellBoundSlack + kCellBoundSlack;
-  uint64_t ordered = 0, selves = 0;
+  uint64_t ordered = 0;
   for (const AtomSpan &span : spansA) {
     for (int32_t a = span.first; a <= span.last; a++) {
       if (cancel.Step()) {
@@ -956,8 +989,6 @@ bool BondsFitIn(const std::vector<AtomPoint> &points, const std::vector<AtomSpan
       if (!atom.inRange || !CubeOf(atom.cart, spec.maxLength, &cube))
         continue;
       const float *p = atom.cart;
-      if (sameElement && minSq <= 0.0f)
-        selves++;
       for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
         for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
           for (int64_t cx = cube.from[0]; cx <= cube.to[0]; cx++) {
@@ -976,8 +1007,7 @@ bool BondsFitIn(const std::vector<AtomPoint> &points, const std::vector<AtomSpan
             }
             const size_t index = static_cast<size_t>((cz * sGrid.dims[1] + cy) * sGrid.dims[0] + cx);
             const uint32_t begin = sGrid.cellStart[index], end = sGrid.cellStart[index + 1];
-            if (farSq * (1.0 + kCellBoundSlack) < maxSq &&
-                (minSq <= 0.0f || nearSq > minSq * (1.0 + kCellBoundSlack))) {
+            if (farSq * (1.0 + kCellBoundSlack) < maxSq && nearSq > nearest * (1.0 + kCellBoundSlack)) {
               ordered += end - begin;
               continue;
             }
@@ -987,13 +1017,13 @@ bool BondsFitIn(const std::vector<AtomPoint> &points, const std::vector<AtomSpan
               const float dy = cand.xyz[1] - p[1];
               const float dz = cand.xyz[2] - p[2];
               const float d2 = dx * dx + dy * dy + dz * dz;
-              if (minSq <= d2 && d2 <= maxSq)
+              if (minSq <= d2 && d2 <= maxSq && !(d2 < kOverlapDistanceSq))
                 ordered++;
             }
           }
         }
       }
-      const uint64_t bonds = sameElement ? (ordered - std::min(ordered, selves)) / 2 : ordered;
+      const uint64_t bonds = sameElement ? ordered / 2 : ordered;
       if (bonds > room)
         return false;
     }
@@ -1031,6 +1061,13 @@ void TurboFreeCandidates() {
 // ---- Entry points ---------------------------------------------------------------
 
 BondSearchEnd TurboLastBondSearchEnd() { return sLastBondSearchEnd; }
+
+void ReportCoincidentPairs(uint64_t pairs) {
+  if (pairs == 0)
+    return;
+  FWrite(GroupedCount(pairs) + (pairs == 1 ? " pair" : " pairs") +
+         " of atoms closer than 0.1 A left unbonded: atoms at one place are never bonded to each other.");
+}
 
 void TurboRemoveBonds(CrystalRec *crystal) {
   if (!crystal)
@@ -1084,6 +1121,8 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   // lists once the search is over.
   std::vector<uint64_t> &pairs = sBondScratch.pairs;
   pairs.clear();
+  // Pairs of atoms at one place that a specification would have bonded.
+  uint64_t coincident = 0;
   try {
     pairs.reserve(static_cast<size_t>(std::min({expected / 2 + 1, kMaxReservedBonds, room})));
   } catch (const std::bad_alloc &) {
@@ -1103,6 +1142,8 @@ void TurboGenerateBonds(CrystalRec *crystal) {
       pairs.clear();
     FillBondsLists(c, pairs);
     sLastBondSearchEnd = end;
+    if (end == BondSearchEnd::Complete)
+      ReportCoincidentPairs(coincident);
   };
   const auto list = TurboIndexElements(crystal);
   if (!list)
@@ -1150,6 +1191,7 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     if (!SortXForGrid())
       return finish(false, true);
     const bool sameElement = spec.elementA == spec.elementB;
+    const std::vector<std::pair<float, float>> earlier = EarlierRangesOfPair(c, k);
     // The grid for this specification's queries, made once for them all
     // (should that fail, each query asks again, as the box query does).
     const bool gridReady = PrepareGrid(spec.maxLength);
@@ -1180,7 +1222,8 @@ void TurboGenerateBonds(CrystalRec *crystal) {
           continue;
         const float p[3] = {atomA.cart[0], atomA.cart[1], atomA.cart[2]};
         // TurboBoxAtoms, read straight from the grid.
-        if (!AppendBondsOf(static_cast<uint32_t>(a), p, spec.maxLength, minSq, maxSq, sameElement, gridReady, pairs))
+        if (!AppendBondsOf(static_cast<uint32_t>(a), p, spec.maxLength, minSq, maxSq, sameElement, gridReady, earlier,
+                           &coincident, pairs))
           return finish(false, true);
         if (progress)
           WriteProgress("", static_cast<float>(counted) * step);

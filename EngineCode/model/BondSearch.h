@@ -43,6 +43,12 @@
 // atoms of the first element in ascending index, and for one atom its partners
 // in ascending x rank (equal x: ascending atom index). Only atoms inside the
 // plot range take part (every atom of a molecule).
+//
+// Two atoms at one place (closer than the overlap distance of the polyhedra,
+// kOverlapDistanceSq) are never bonded to each other, whatever the
+// specifications allow: a zero-length bond draws nothing, and a structure
+// whose atom list was written many times over would get a bond between
+// every pair of copies.
 #pragma once
 
 #include "StructureRecord.h"
@@ -102,6 +108,8 @@ extern int16_t gAxisChoice;
 // Rebuilds every bonds list from the bond specifications. All polyhedra are
 // destroyed first (TurboRemoveBonds). A specification naming an element with
 // no sites (or no atoms) finds nothing and the search goes on with the next.
+// A search that left pairs of atoms at one place unbonded says how many in
+// one Log line (ReportCoincidentPairs).
 // The bonds are entered into the lists once the search is over. The user may
 // cancel a search that runs long enough to show the status window (the
 // host's cancel check, CancelPoll.h): every list is then left empty and the
@@ -118,6 +126,9 @@ enum class BondSearchEnd {
   TooMany,   // refused for memory: no bonds
 };
 BondSearchEnd TurboLastBondSearchEnd();
+// Writes the search's one Log line about the pairs of atoms at one place it
+// left unbonded (nothing for none).
+void ReportCoincidentPairs(uint64_t pairs);
 // Destroys every atom's polyhedron and bonds list.
 void TurboRemoveBonds(CrystalRec *crystal);
 // Recomputes every site's coordination number: the neighbours within the

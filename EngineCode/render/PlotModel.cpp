@@ -3,8 +3,8 @@
 
 #include "render/EllipsoidDrawing.h"
 #include "render/LatticePlaneDrawing.h"
-#include "render/PolyhedronDrawing.h"
 #include "render/PlotPipeline.h"
+#include "render/PolyhedronDrawing.h"
 
 #include "Alerts.h"
 #include "PlotRange.h"
@@ -26,8 +26,11 @@
 #include "graphics/ImageCopy.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <optional>
+#include <tuple>
 
 using namespace ovgfx;
 
@@ -91,6 +94,10 @@ constexpr size_t kRecordsAhead = 12; // the record of an atom or a cell point
 constexpr size_t kBondsAhead = 8;    // the atom's bond list
 constexpr size_t kLinksAhead = 4;    // its neighbours, or the cell point's linked points
 
+// The walks move the status window's bar every this many entries: the bar
+// moves a few times a second at most, and a fast frame's entries are cheap.
+constexpr size_t kProgressEvery = 64;
+
 // The prefetching helpers are inlined by force: a helper left as a call
 // counts as having no effect, and the compiler drops the call.
 [[gnu::always_inline]] inline void Prefetch(const void *p) { __builtin_prefetch(p); }
@@ -152,8 +159,10 @@ template <class AtomStep> void WalkIndex(CrystalRec &c, AtomStep atom) {
       PrefetchEntry(c, c.sortIndex[i + kBondsAhead], kBondsAhead);
     if (i + kLinksAhead < n)
       PrefetchEntry(c, c.sortIndex[i + kLinksAhead], kLinksAhead);
-    if (gShowProgress)
+    if (gShowProgress && i % kProgressEvery == 0)
       WriteProgress("", float(i) * 100.0f / float(n));
+    if (PlotWalkCancelled())
+      break;
     const SortIndexEntry e = c.sortIndex[i];
     if (e.kind == kSortItemCellPoint) {
       PlotCellFrameSegment(&c, e.index);
@@ -208,17 +217,94 @@ bool CopyToWindow(WindowRef window, const PixelBuffer &pixels, const Rect &from)
 
 // ---- The model walks ------------------------------------------------------------------------
 
+// True when atom a's bond to b paints exactly what its bond to `previous`,
+// painted just before, did: b stands at the very place of `previous`, is of
+// the same kind and on the same side of a in the index order, and nothing
+// was painted in between. A structure whose atom list was written many times
+// over would otherwise paint each bond once per pair of copies.
+bool RepaintsPreviousBond(const CrystalRec &c, uint32_t a, uint32_t previous, uint32_t b) {
+  const AtomRecord &p = c.atoms[previous], &q = c.atoms[b];
+  return !p.hasVector && std::memcmp(p.cart, q.cart, sizeof p.cart) == 0 && p.atomType == q.atomType &&
+         c.sites[p.site].elements[0] == c.sites[q.site].elements[0] && (previous > a) == (b > a);
+}
+
+// Lists longer than this bring copies of one partner together (few atoms
+// have so many bonds, and a shorter list is left as it is).
+constexpr size_t kGroupedListLength = 16;
+
+// Brings the partners that RepaintsPreviousBond would take for one another
+// next to the first of them, in a list ascending by height: copies stand
+// level, so only level partners change places. A list without such copies
+// keeps its order.
+void GroupRepeatedPartners(const CrystalRec &c, uint32_t a, std::vector<uint32_t> &list) {
+  struct Entry {
+    std::array<uint32_t, 3> place;
+    uint32_t type, element, side, position;
+  };
+  std::vector<Entry> entries(list.size());
+  for (size_t k = 0; k < list.size(); k++) {
+    const AtomRecord &q = c.atoms[list[k]];
+    Entry &e = entries[k];
+    std::memcpy(e.place.data(), q.cart, sizeof q.cart);
+    e.type = q.atomType;
+    e.element = c.sites[q.site].elements[0];
+    e.side = list[k] > a ? 1u : 0u;
+    e.position = static_cast<uint32_t>(k);
+  }
+  const auto key = [](const Entry &e) { return std::tie(e.place, e.type, e.element, e.side); };
+  std::sort(entries.begin(), entries.end(), [&](const Entry &x, const Entry &y) {
+    return key(x) < key(y) || (key(x) == key(y) && x.position < y.position);
+  });
+  std::vector<uint32_t> first(list.size());
+  bool repeats = false;
+  for (size_t k = 0; k < entries.size(); k++) {
+    const bool same = k > 0 && key(entries[k]) == key(entries[k - 1]);
+    repeats = repeats || same;
+    first[entries[k].position] = same ? first[entries[k - 1].position] : entries[k].position;
+  }
+  if (!repeats || c.atoms[a].hasVector)
+    return;
+  std::vector<uint32_t> order(list.size());
+  for (size_t k = 0; k < order.size(); k++)
+    order[k] = static_cast<uint32_t>(k);
+  // Within each run of level partners, in order of each one's first copy.
+  for (size_t from = 0; from < order.size();) {
+    size_t to = from + 1;
+    while (to < order.size() && c.atoms[list[to]].cart[2] == c.atoms[list[from]].cart[2])
+      to++;
+    std::stable_sort(order.begin() + static_cast<std::ptrdiff_t>(from), order.begin() + static_cast<std::ptrdiff_t>(to),
+                     [&](uint32_t x, uint32_t y) { return first[x] < first[y]; });
+    from = to;
+  }
+  std::vector<uint32_t> grouped(list.size());
+  for (size_t k = 0; k < order.size(); k++)
+    grouped[k] = list[order[k]];
+  list.swap(grouped);
+}
+
+// Whether a bond painted twice over looks as painted once: nothing is
+// blended, and no bond has a style of its own.
+bool RepaintsAreIdempotent(const CrystalRec &c) {
+  return !c.depthFading && UsableRecords(c.customBondSpecs.size(), c.customBondSpecCount) == 0;
+}
+
 void PlotBallAndStick(CrystalRec *crystal) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
   const BondPainter bonds(&c, c.bondRadius * c.minAtomRadius, gHPixels, gVPixels);
+  const bool skipRepaints = RepaintsAreIdempotent(c);
   std::vector<uint32_t> below;
   WalkIndex(c, [&](uint32_t a) {
     const float t = AtomDepth(c, a, 0.0f);
     SortBondsBelow(&c, a, below);
+    if (skipRepaints && below.size() > kGroupedListLength)
+      GroupRepeatedPartners(c, a, below);
     const float radius = below.empty() ? 0.0f : DrawnRadius(c, a);
-    for (uint32_t b : below) {
+    for (size_t k = 0; k < below.size(); k++) {
+      const uint32_t b = below[k];
+      if (skipRepaints && k > 0 && RepaintsPreviousBond(c, a, below[k - 1], b))
+        continue;
       bonds.Draw(a, b, radius, DrawnRadius(c, b), t);
       VectorAbove(c, b);
     }
@@ -488,8 +574,10 @@ void PlotSurface(CrystalRec *crystal, const Rect &plotRect, const OVImageHandle 
   GetCurrentPixGlobals();
   const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
   for (size_t i = 0; i < n; i++) {
-    if (gShowProgress)
+    if (gShowProgress && i % kProgressEvery == 0)
       WriteProgress("", float(i) * 100.0f / float(n));
+    if (PlotWalkCancelled())
+      break;
     const SortIndexEntry e = c.sortIndex[i];
     if (e.kind == kSortItemCellPoint) {
       if (c.cloudSphereType == 3)

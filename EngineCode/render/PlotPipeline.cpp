@@ -1,21 +1,23 @@
+#include "render/PlotPipeline.h"
 #include "render/EllipsoidDrawing.h"
 #include "render/LatticePlaneDrawing.h"
 #include "render/PolyhedronDrawing.h"
-#include "render/PlotPipeline.h"
 
 #include "Alerts.h"
+#include "BondSearch.h"
+#include "CancelPoll.h"
 #include "EllipsoidMaths.h"
 #include "Geometry.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 #include "ViewOrientation.h"
+#include "render/AnnotationObjects.h"
 #include "render/AtomStyles.h"
 #include "render/Background.h"
 #include "render/BondDrawing.h"
 #include "render/DrawingHelpers.h"
 #include "render/OffScreen.h"
-#include "render/AnnotationObjects.h"
 #include "render/Projection.h"
 #include "render/RasterPrimitives.h"
 #include "render/RenderGlobals.h"
@@ -36,6 +38,77 @@ int16_t gHPixels = 0;
 int16_t gVPixels = 0;
 
 namespace {
+
+// ---- A long plot ----
+
+// The walk reads the clock for the cancel check every this many entries.
+constexpr int64_t kPlotCancelClockEvery = 16;
+
+// The cancel check of the window plot being drawn (none for other plots),
+// and whether the user has asked to stop it.
+CancelPoll *sPlotCancel = nullptr;
+bool sPlotCancelled = false;
+// While a window plot answers the cancel key, the event loop gets turns:
+// window plots its timers ask for wait here until it is over.
+bool sPolledPlotRunning = false;
+std::vector<WindowRef> sDeferredPlots;
+
+// The cancel check and the status window of one plot, for its lifetime. A
+// plot that is not polled hides the check of a plot around it.
+class PlotCancelScope {
+public:
+  explicit PlotCancelScope(bool polled)
+      : polled_(polled), savedPoll_(sPlotCancel), savedCancelled_(sPlotCancelled), savedProgress_(gShowProgress) {
+    sPlotCancel = nullptr;
+    sPlotCancelled = false;
+    if (polled_) {
+      Restart();
+      sPolledPlotRunning = true;
+      gShowProgress = 1;
+    }
+  }
+  ~PlotCancelScope() {
+    sPlotCancel = savedPoll_;
+    sPlotCancelled = savedCancelled_;
+    if (polled_) {
+      sPolledPlotRunning = false;
+      gShowProgress = savedProgress_;
+    }
+  }
+  PlotCancelScope(const PlotCancelScope &) = delete;
+  PlotCancelScope &operator=(const PlotCancelScope &) = delete;
+  // A new check, for a plot made again.
+  void Restart() {
+    poll_.emplace(kPlotCancelClockEvery);
+    sPlotCancel = &*poll_;
+    sPlotCancelled = false;
+  }
+
+private:
+  bool polled_;
+  std::optional<CancelPoll> poll_;
+  CancelPoll *savedPoll_;
+  bool savedCancelled_;
+  uint8_t savedProgress_;
+};
+
+bool HasAnyBond(const CrystalRec &c) {
+  return std::any_of(c.atoms.begin(), c.atoms.end(), [](const AtomRecord &a) { return !a.bonds.empty(); });
+}
+
+// The window plots deferred while a polled plot ran, made now for the
+// windows still open.
+void MakeDeferredPlots() {
+  std::vector<WindowRef> windows;
+  windows.swap(sDeferredPlots);
+  HostServices *host = GetHostServices();
+  if (windows.empty() || !host)
+    return;
+  const std::vector<WindowRef> open = host->StructureWindows();
+  for (WindowRef window : windows)
+    if (std::find(open.begin(), open.end(), window) != open.end())
+      ovrender::PlotCrystal(window, kPlotToWindow);
+}
 
 bool ValidSite(const CrystalRec &c, int64_t s) { return s >= 0 && s < UsableSiteCount(c); }
 
@@ -135,6 +208,15 @@ void PlotCrystal(WindowRef window, int16_t destination) {
     MyCFCautionAlert("zero scale!");
     return;
   }
+  if (sPolledPlotRunning && destination == kPlotToWindow) {
+    if (std::find(sDeferredPlots.begin(), sDeferredPlots.end(), window) == sDeferredPlots.end())
+      sDeferredPlots.push_back(window);
+    return;
+  }
+  // A drag's frames are never polled: the cancel check holds back the
+  // mouse, and the drag would miss its release.
+  const bool polled = destination == kPlotToWindow && !MyStillDown();
+  std::optional<PlotCancelScope> cancelScope(std::in_place, polled);
   // A plot may start while another is drawing (a thumbnail or preview made
   // meanwhile): the outer plot gets its port and drawing target back.
   PixTargetSaver savedTarget;
@@ -149,72 +231,87 @@ void PlotCrystal(WindowRef window, int16_t destination) {
   const LatticePlane savedPlane = c.plane;
   const bool stereoPair = c.stereoOn && (c.stereoMode == kSideBySideStereo || c.stereoMode == kRedBlueStereo);
 
-  if (!c.stereoOn) {
-    c.stereoImageInProgress = kStereoSingleImage;
-    PlotCrystal2(window, destination);
-  } else if (c.stereoMode == kSideBySideStereo) {
-    // Each eye gets the left half of the off-screen image; the turned views
-    // are drawn one after the other.
-    Rect bounds;
-    GetWindowOffBounds(window, &bounds);
-    const int32_t width = bounds.right - bounds.left;
-    Rect half = bounds;
-    half.left = 0;
-    half.right = static_cast<int16_t>((width + 1) / 2);
-    SetWindowOffBounds(window, half);
-    const float halfAngle = c.stereoAngle / 2.0f;
-    const float first[3] = {0.0f, -halfAngle, 0.0f};
-    const float second[3] = {0.0f, c.stereoAngle, 0.0f};
-    RotateXYZ(&c, first);
-    c.stereoImageInProgress = kStereoFirstImage;
-    PlotCrystal2(window, destination);
-    RotateXYZ(&c, second);
-    c.stereoImageInProgress = kStereoSecondImage;
-    PlotCrystal2(window, destination);
-    RotateXYZ(&c, first);
-    bounds.left = 0;
-    bounds.right = static_cast<int16_t>(width);
-    SetWindowOffBounds(window, bounds);
-  } else if (c.stereoMode == kRedBlueStereo) {
-    // The eyes stand the separation apart: in Angstrom at the plot scale,
-    // times the tangent of the half angle.
-    const double shift = static_cast<double>(c.stereoSeparation) / kCentimetresPerInch *
-                         (-kPointsPerInch / static_cast<double>(c.plotScale)) *
-                         std::tan(static_cast<double>(c.stereoAngle) / 2.0 * kDegToRad);
-    const float d = static_cast<float>(shift);
-    const float halfAngle = c.stereoAngle / 2.0f;
-    const float toFirst[3] = {0.0f, halfAngle, 0.0f};
-    const float toSecond[3] = {0.0f, -c.stereoAngle, 0.0f};
-    // Each turn carries the plot centre with the crystal, so each eye shifts
-    // the centre it finds after its turn and puts that one back.
-    RotateXYZ(&c, toFirst);
-    c.stereoImageInProgress = kStereoFirstImage;
-    const float firstX = c.plotCentre[0];
-    c.plotCentre[0] = firstX + d;
-    PlotCrystal2(window, destination);
-    c.plotCentre[0] = firstX;
-    RotateXYZ(&c, toSecond);
-    c.stereoImageInProgress = kStereoSecondImage;
-    const float secondX = c.plotCentre[0];
-    c.plotCentre[0] = secondX - d;
-    PlotCrystal2(window, destination);
-    c.plotCentre[0] = secondX;
-    RotateXYZ(&c, toFirst);
-  } else {
-    char message[64];
-    std::snprintf(message, sizeof message, "Unknown stereo mode (%d)", static_cast<int>(c.stereoMode));
-    MyCFCautionAlert(message, "An unknown stereo mode was detected, possibly caused by corrupted preferences. You "
-                              "may need to reset your preferences to the factory settings to correct this problem.");
-    c.stereoMode = kRedBlueStereo;
-    c.stereoOn = 0;
-    c.stereoImageInProgress = kStereoSingleImage;
-    PlotCrystal2(window, destination);
+  const auto drawImages = [&] {
+    if (!c.stereoOn) {
+      c.stereoImageInProgress = kStereoSingleImage;
+      PlotCrystal2(window, destination);
+    } else if (c.stereoMode == kSideBySideStereo) {
+      // Each eye gets the left half of the off-screen image; the turned views
+      // are drawn one after the other.
+      Rect bounds;
+      GetWindowOffBounds(window, &bounds);
+      const int32_t width = bounds.right - bounds.left;
+      Rect half = bounds;
+      half.left = 0;
+      half.right = static_cast<int16_t>((width + 1) / 2);
+      SetWindowOffBounds(window, half);
+      const float halfAngle = c.stereoAngle / 2.0f;
+      const float first[3] = {0.0f, -halfAngle, 0.0f};
+      const float second[3] = {0.0f, c.stereoAngle, 0.0f};
+      RotateXYZ(&c, first);
+      c.stereoImageInProgress = kStereoFirstImage;
+      PlotCrystal2(window, destination);
+      RotateXYZ(&c, second);
+      c.stereoImageInProgress = kStereoSecondImage;
+      PlotCrystal2(window, destination);
+      RotateXYZ(&c, first);
+      bounds.left = 0;
+      bounds.right = static_cast<int16_t>(width);
+      SetWindowOffBounds(window, bounds);
+    } else if (c.stereoMode == kRedBlueStereo) {
+      // The eyes stand the separation apart: in Angstrom at the plot scale,
+      // times the tangent of the half angle.
+      const double shift = static_cast<double>(c.stereoSeparation) / kCentimetresPerInch *
+                           (-kPointsPerInch / static_cast<double>(c.plotScale)) *
+                           std::tan(static_cast<double>(c.stereoAngle) / 2.0 * kDegToRad);
+      const float d = static_cast<float>(shift);
+      const float halfAngle = c.stereoAngle / 2.0f;
+      const float toFirst[3] = {0.0f, halfAngle, 0.0f};
+      const float toSecond[3] = {0.0f, -c.stereoAngle, 0.0f};
+      // Each turn carries the plot centre with the crystal, so each eye shifts
+      // the centre it finds after its turn and puts that one back.
+      RotateXYZ(&c, toFirst);
+      c.stereoImageInProgress = kStereoFirstImage;
+      const float firstX = c.plotCentre[0];
+      c.plotCentre[0] = firstX + d;
+      PlotCrystal2(window, destination);
+      c.plotCentre[0] = firstX;
+      RotateXYZ(&c, toSecond);
+      c.stereoImageInProgress = kStereoSecondImage;
+      const float secondX = c.plotCentre[0];
+      c.plotCentre[0] = secondX - d;
+      PlotCrystal2(window, destination);
+      c.plotCentre[0] = secondX;
+      RotateXYZ(&c, toFirst);
+    } else {
+      char message[64];
+      std::snprintf(message, sizeof message, "Unknown stereo mode (%d)", static_cast<int>(c.stereoMode));
+      MyCFCautionAlert(message, "An unknown stereo mode was detected, possibly caused by corrupted preferences. You "
+                                "may need to reset your preferences to the factory settings to correct this problem.");
+      c.stereoMode = kRedBlueStereo;
+      c.stereoOn = 0;
+      c.stereoImageInProgress = kStereoSingleImage;
+      PlotCrystal2(window, destination);
+    }
+    if (stereoPair && ApplyOrientationMatrix(&c, savedMatrix)) {
+      CopyVector(c.viewDirection, savedDirection);
+      CopyVector(c.plotCentre, savedCentre);
+      c.plane = savedPlane;
+    }
+  };
+  drawImages();
+  if (polled && sPlotCancelled) {
+    const bool bonded = HasAnyBond(c);
+    if (bonded) {
+      TurboRemoveBonds(&c);
+      FWrite("Drawing cancelled: the structure is shown without bonds.");
+      cancelScope->Restart();
+      drawImages();
+    }
+    if (!bonded || sPlotCancelled)
+      FWrite("Drawing cancelled: the picture is left unfinished.");
   }
-  if (stereoPair && ApplyOrientationMatrix(&c, savedMatrix)) {
-    CopyVector(c.viewDirection, savedDirection);
-    CopyVector(c.plotCentre, savedCentre);
-    c.plane = savedPlane;
-  }
+  cancelScope.reset();
 
   // A stream of plots keeps postponing both timers until it stops.
   NoteWindowChange(window);
@@ -223,8 +320,18 @@ void PlotCrystal(WindowRef window, int16_t destination) {
   c.lastPlotDuration = static_cast<float>(static_cast<double>(Microseconds() - start) / 1e6);
   if (gPrefs.sendOrientationToLink && !c.molecule)
     AESendOrientationMatrix(&c);
+  if (polled)
+    MakeDeferredPlots();
 }
 } // namespace ovrender
+
+bool PlotWalkCancelled() {
+  if (!sPlotCancel)
+    return false;
+  if (!sPlotCancelled)
+    sPlotCancelled = sPlotCancel->Step();
+  return sPlotCancelled;
+}
 
 namespace {
 

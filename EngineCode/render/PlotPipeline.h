@@ -93,6 +93,18 @@ namespace ovrender {
 void PlotCrystal(WindowRef window, int16_t destination);
 } // namespace ovrender
 
+// A plot to a structure window (not a drag's frame) that runs as long as it
+// takes the status window to appear shows its progress there and answers
+// the user's cancel key (the host's cancel check, CancelPoll.h). A cancelled
+// plot takes the structure's bonds away (with its polyhedra: they are what
+// makes a structure slow to draw) and draws it again without them, with a
+// Log line; cancelled again, the picture stays as far as it got. A window
+// plot asked for meanwhile (by a timer while the cancel check runs) is made
+// once the plot is over.
+// The model's walks ask after each entry: true once the user has asked to
+// stop this plot.
+bool PlotWalkCancelled();
+
 // One image (one eye) of a plot. A window whose off-screen bounds are
 // empty (its pane not laid out yet) gets nothing drawn.
 void PlotCrystal2(WindowRef window, int16_t destination);

@@ -107,7 +107,15 @@ void ShowOpenedStructure(WindowRef window) {
     w->activateWindow();
     BringGraphWindowToFront(w);
   }
-  RedrawGraphPane(window);
+  // The build plotted the structure already: it is plotted again only when
+  // showing the window changed the pane's size.
+  Rect off, pane;
+  GetWindowOffBounds(window, &off);
+  GetWindowGraphBounds(window, &pane);
+  if (GetWindowOffScreen(window) && off.Width() == pane.Width() && off.Height() == pane.Height())
+    DrawGraphPane(window);
+  else
+    RedrawGraphPane(window);
   MyRemoveWindowProxy(window);
   // Keys go to the structure: the arrows turn it at once.
   FocusGraphPane(window);

@@ -39,7 +39,9 @@ std::vector<std::string> StatusShown(const FakeHost &host) {
   return out;
 }
 
-std::vector<uint32_t> Bonds(const CrystalRec &c, size_t atom) { return static_cast<std::vector<uint32_t>>(c.atoms[atom].bonds); }
+std::vector<uint32_t> Bonds(const CrystalRec &c, size_t atom) {
+  return static_cast<std::vector<uint32_t>>(c.atoms[atom].bonds);
+}
 
 // The atom at a fractional position of a tiled crystal.
 int32_t AtomAt(const CrystalRec &c, float x, float y, float z) {
@@ -222,6 +224,24 @@ TEST(AutoBondSearch, CoincidentAtomsAreReportedInRedAndLeftUnbonded) {
   EXPECT_EQ(Bonds(c, 1), std::vector<uint32_t>{2});
   EXPECT_EQ(Bonds(c, 2), (std::vector<uint32_t>{0, 1}));
   ASSERT_EQ(c.bondSpecCount, 1);
+}
+
+TEST(AutoBondSearch, ManyAtomsAtOnePlaceNameOnePairAndCountTheRestInOneLine) {
+  FakeHost host;
+  CrystalRec c;
+  // Three carbons within 0.05 A of each other, and an oxygen.
+  MakeMolecule(c, {{"C", 0, 0, 0}, {"C", 0, 0, 0}, {"C", 0.05f, 0, 0}, {"O", 1.2f, 0, 0}});
+  AutoBondSearch(&c);
+  const std::vector<std::string> lines = host.LogLines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Warning: two atoms found with the same coordinates:");
+  EXPECT_EQ(lines[1], "  no. 0 \"C1\" (C ) ...and... no. 1 \"C2\" (C )");
+  EXPECT_EQ(lines[2],
+            "3 pairs of atoms closer than 0.1 A left unbonded: atoms at one place are never bonded to each other.");
+  EXPECT_EQ(host.colouredRuns.size(), 2u);
+  for (uint32_t a = 0; a < 3; a++)
+    EXPECT_EQ(Bonds(c, a), std::vector<uint32_t>{3}) << a;
+  ASSERT_EQ(c.bondSpecCount, 1); // no C-C specification from the copies
 }
 
 TEST(AutoBondSearch, MoleculeBondsListsCoordinationAndStatistics) {
@@ -546,9 +566,8 @@ TEST(DistanceExplorer, AlwaysShowsItsProgress) {
   float percent = 0;
   ASSERT_TRUE(DoDistanceExplorerSearch(&c, from, 2, to, 2, 0, 3, &count, &percent));
   const std::vector<std::string> shown = StatusShown(host);
-  for (const char *text :
-       {"Searching distances to Cl (press Esc to end)", "Searching distances to Na (press Esc to end)",
-        "Sorting bonds...\n"})
+  for (const char *text : {"Searching distances to Cl (press Esc to end)",
+                           "Searching distances to Na (press Esc to end)", "Sorting bonds...\n"})
     EXPECT_NE(std::find(shown.begin(), shown.end(), text), shown.end()) << text;
   EXPECT_FALSE(host.status.back().shown);
   // Na to its six Cl and Cl to its six Na, all listed.

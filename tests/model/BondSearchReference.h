@@ -284,7 +284,8 @@ inline std::vector<std::vector<uint32_t>> GenerateBonds(const CrystalRec &c) {
         const float dy = cand.xyz[1] - atomA.cart[1];
         const float dz = cand.xyz[2] - atomA.cart[2];
         const float d2 = dx * dx + dy * dy + dz * dz;
-        if (minSq <= d2 && d2 <= maxSq) {
+        // Atoms closer than 0.1 A stand at one place: never bonded.
+        if (minSq <= d2 && d2 <= maxSq && !(d2 < 0.01f)) {
           AddToList(lists[static_cast<size_t>(a)], cand.atom);
           AddToList(lists[cand.atom], static_cast<uint32_t>(a));
         }
@@ -431,7 +432,7 @@ inline std::set<std::pair<uint32_t, uint32_t>> BruteForcePairs(const CrystalRec 
       for (int32_t k = 0; k < c.bondSpecCount; k++) {
         const BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
         const bool match = (spec.elementA == ei && spec.elementB == ej) || (spec.elementA == ej && spec.elementB == ei);
-        if (match && spec.minLength * spec.minLength <= d2 && d2 <= spec.maxLength * spec.maxLength) {
+        if (match && spec.minLength * spec.minLength <= d2 && d2 <= spec.maxLength * spec.maxLength && !(d2 < 0.01f)) {
           pairs.insert({static_cast<uint32_t>(i), static_cast<uint32_t>(j)});
           break;
         }

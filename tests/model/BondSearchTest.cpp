@@ -286,14 +286,62 @@ TEST(BondSearchBonds, OneElementBondsEachPairOnceAtBothLimits) {
   const std::vector<std::vector<uint32_t>> expected = {{1}, {0, 2, 3}, {1}, {1}};
   EXPECT_EQ(bondref::BondsLists(c), expected);
 
-  // With a minimum of 0, two atoms at the same place bond; never an atom to
-  // itself.
+  // Even with a minimum of 0, two atoms at the same place never bond, nor an
+  // atom to itself.
   CrystalRec d;
   bondref::MakeMolecule(d, {{"C1", "C", 0, 0, 0}, {"C2", "C", 0, 0, 0}, {"C3", "C", 1, 0, 0}});
   bondref::AddSpec(d, "C", "C", 0.0f, 1.2f);
   TurboGenerateBonds(&d);
-  const std::vector<std::vector<uint32_t>> expectedD = {{1, 2}, {0, 2}, {0, 1}};
+  const std::vector<std::vector<uint32_t>> expectedD = {{2}, {2}, {0, 1}};
   EXPECT_EQ(bondref::BondsLists(d), expectedD);
+}
+
+TEST(BondSearchBonds, AtomsCloserThanATenthOfAnAngstromAreCountedOnceInOneLogLine) {
+  FakeHost host;
+  // Four carbons at one place (one of them 0.05 A off), three at another
+  // 1.4 A away, and an oxygen 0.2 A from the second place; the C-C pair is
+  // named twice, once in each order.
+  CrystalRec c;
+  bondref::MakeMolecule(c, {{"C1", "C", 0, 0, 0},
+                            {"C2", "C", 0, 0, 0},
+                            {"C3", "C", 0, 0, 0.05f},
+                            {"C4", "C", 0, 0, 0},
+                            {"C5", "C", 1.4f, 0, 0},
+                            {"C6", "C", 1.4f, 0, 0},
+                            {"C7", "C", 1.4f, 0, 0},
+                            {"O1", "O", 1.6f, 0, 0}});
+  bondref::AddSpec(c, "C", "C", 0.0f, 1.6f);
+  bondref::AddSpec(c, "C", "O", 0.0f, 1.0f);
+  bondref::AddSpec(c, "C", "C", 0.0f, 1.7f);
+  TurboGenerateBonds(&c);
+  const std::vector<std::vector<uint32_t>> lists = bondref::BondsLists(c);
+  for (uint32_t a = 0; a < 4; a++)
+    EXPECT_EQ(lists[a], (std::vector<uint32_t>{4, 5, 6})) << a;
+  EXPECT_EQ(lists[7], (std::vector<uint32_t>{4, 5, 6})); // 0.2 A is no place of its own
+  // C(4,2) + C(3,2) pairs at one place, each counted once.
+  EXPECT_EQ(
+      host.LogLines(),
+      std::vector<std::string>{
+          "9 pairs of atoms closer than 0.1 A left unbonded: atoms at one place are never bonded to each other."});
+
+  // In a crystal: two sites at one place bond to their neighbours a cell
+  // away, not to each other, at each of the eight corners of the range.
+  FakeHost crystalHost;
+  CrystalRec x;
+  const float range[6] = {0, 1, 0, 1, 0, 1};
+  ASSERT_TRUE(bondref::MakeCrystal(x, kCubic4, "P 1", {{"X1", "X", 0, 0, 0}, {"X2", "X", 0, 0, 0}}, range));
+  bondref::AddSpec(x, "X", "X", 0.0f, 4.0f);
+  TurboGenerateBonds(&x);
+  for (const AtomRecord &a : x.atoms)
+    for (uint32_t j : a.bonds) {
+      const float *p = a.cart, *q = x.atoms[j].cart;
+      EXPECT_NEAR(std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]), 4.0f, 1e-4f);
+    }
+  EXPECT_EQ(bondref::PairsOf(bondref::BondsLists(x)).size(), 2u * 12u * 2u); // 12 edges per site, each twice
+  EXPECT_EQ(
+      crystalHost.LogLines(),
+      std::vector<std::string>{
+          "8 pairs of atoms closer than 0.1 A left unbonded: atoms at one place are never bonded to each other."});
 }
 
 TEST(BondSearchBonds, ExactLengthsOnTiedFacesOfACubicLattice) {

@@ -134,6 +134,42 @@ TEST(ProjectionTest, LevelBondsAreDrawnOnceByTheLaterAtomEvenInLargeFlatLayers) 
     EXPECT_NE(b, 2u);
 }
 
+TEST(ProjectionTest, BondsSortByHeightAsAdjacentSwapsWouldKeepingTiesAndUnknownHeightsInPlace) {
+  // The reference: adjacent neighbours swapped while the first is strictly
+  // higher, pass after pass.
+  const auto swapSorted = [](const CrystalRec &c, std::vector<uint32_t> list) {
+    for (size_t i = 1; i < list.size(); ++i)
+      for (size_t j = list.size() - 1; j >= i; --j)
+        if (c.atoms[list[j - 1]].cart[2] > c.atoms[list[j]].cart[2])
+          std::swap(list[j - 1], list[j]);
+    return list;
+  };
+  std::mt19937 random(11);
+  for (int trial = 0; trial < 60; ++trial) {
+    // Short lists and long ones, heights from a few values (many ties), some
+    // level with the centre or above it, some not a number.
+    const int k = trial % 2 ? 1 + int(random() % 16) : 17 + int(random() % 700);
+    std::vector<Atom> atoms{{0.0f, 0.0f, 100.0f, 0}};
+    for (int i = 0; i < k; ++i) {
+      const int pick = int(random() % 12);
+      const float z = pick < 7 ? float(pick) : pick < 11 ? 100.0f + float(pick % 2) : std::nanf("");
+      atoms.push_back({1.0f, 1.0f, z, 0});
+    }
+    CrystalRec c;
+    Build(c, {{0.3f, kRGBWhite, AtomStyleFilled}}, atoms);
+    std::vector<uint32_t> lower, rest;
+    for (uint32_t b = 1; b <= uint32_t(k); ++b) {
+      c.atoms[0].bonds.push_back(b);
+      (c.atoms[b].cart[2] < 100.0f ? lower : rest).push_back(b);
+    }
+    c.atoms[0].bondCount = uint32_t(k);
+    std::vector<uint32_t> below, above;
+    SortBonds(&c, 0, below, above);
+    EXPECT_EQ(below, swapSorted(c, lower)) << "trial " << trial;
+    EXPECT_EQ(above, swapSorted(c, rest)) << "trial " << trial;
+  }
+}
+
 TEST(ProjectionTest, DepthShadingFadesFarObjectsAndMakesNearOnesTranslucent) {
   CrystalRec c;
   RGBColor out;
