@@ -63,7 +63,7 @@ bool InBondsList(const AtomRecord &atom, uint32_t other) {
 // The bond search's rule for one pair of atoms this far apart (squared,
 // single precision) under a specification of their elements.
 bool WithinSpecification(const BondSpec &s, float d2) {
-  return s.minLength * s.minLength <= d2 && d2 <= s.maxLength * s.maxLength;
+  return SpecificationBondsPair(d2, s.minLength * s.minLength, s.maxLength * s.maxLength);
 }
 
 bool SamePair(const BondSpec &s, const BondSpec &t) {

@@ -1017,7 +1017,7 @@ bool BondsFitIn(const std::vector<AtomPoint> &points, const std::vector<AtomSpan
               const float dy = cand.xyz[1] - p[1];
               const float dz = cand.xyz[2] - p[2];
               const float d2 = dx * dx + dy * dy + dz * dz;
-              if (minSq <= d2 && d2 <= maxSq && !(d2 < kOverlapDistanceSq))
+              if (SpecificationBondsPair(d2, minSq, maxSq))
                 ordered++;
             }
           }

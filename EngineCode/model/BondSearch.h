@@ -51,6 +51,7 @@
 // every pair of copies.
 #pragma once
 
+#include "Polyhedra.h"
 #include "StructureRecord.h"
 
 #include <cstdint>
@@ -58,6 +59,13 @@
 #include <vector>
 
 // ---- Constants ----------------------------------------------------------------
+
+// Whether the search bonds two atoms this far apart (squared, single
+// precision) under a specification with these squared limits: within them,
+// and not at one place. Whoever predicts the search's bonds asks this too.
+inline bool SpecificationBondsPair(float d2, float minSq, float maxSq) {
+  return minSq <= d2 && d2 <= maxSq && !(d2 < kOverlapDistanceSq);
+}
 
 // The element code that ends an element run list: "??".
 inline constexpr ElementCode kElementIndexEnd = 0x3F3F;
