@@ -23,6 +23,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
@@ -83,9 +84,9 @@ struct Case {
 class ModifiedMark : public StructureSheetTest {
 protected:
   void SetUp() override {
-    folder_ = fs::path(::testing::TempDir()) / "ovmark";
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
+    std::string pattern = (fs::path(::testing::TempDir()) / "ovmarkXXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
     prefs_ = gPrefs;
     rotatorAngle_ = gRotatorAngle;
   }
