@@ -181,7 +181,8 @@ class QScrollBar;
 
 // A user pane drawn and driven by the owner: paint, press and release (left
 // button, in the pane's coordinates) and wheel steps (the little-arrows part
-// codes) go to the callbacks. A press and its release make one click.
+// codes) go to the callbacks. A press and its release make one click; a
+// Ctrl-click is the secondary click and goes on to the window's menu.
 struct HandDrawnListCallbacks {
   std::function<void(QPainter &)> paint;
   std::function<void(QPoint)> press;

@@ -10,7 +10,6 @@
 #include "HostServices.h"
 #include "Lighting.h"
 #include "RGBColor.h"
-#include "StoredLimits.h"
 #include "StructureRecord.h"
 
 #include <array>
