@@ -100,7 +100,7 @@ template <class R> void VisitDisplay(Checker &v, R &r, const R &d) {
   v(kBondRadius, r.bondRadius, d.bondRadius);
   v(kBondRadius, r.stickRadius, d.stickRadius);
   v(kJointFactor, r.stickJointFactor, d.stickJointFactor);
-  v(kFraction, r.cloudSphereRadFrac, d.cloudSphereRadFrac);
+  v(kSurfaceRadiusFraction, r.cloudSphereRadFrac, d.cloudSphereRadFrac);
   v(kOpacity, r.cloudSphereTransparency, d.cloudSphereTransparency);
   v(kLineWidth, r.unitCellLineWidth, d.unitCellLineWidth);
   v(kLabelType, r.atomLabelType, d.atomLabelType);

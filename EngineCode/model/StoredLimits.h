@@ -95,6 +95,8 @@ inline constexpr StoredRange kViewDirection{"view direction", -1000.0, 1000.0, U
 inline constexpr StoredRange kAtomRadius{"atom-type radius", 0.0, kMaxStoredRadius, Clamp, " \u00C5"};
 inline constexpr StoredRange kMinBallRadius{"minimum ball-and-stick radius", 0.0, kMaxStoredRadius, UseDefault, " \u00C5"};
 inline constexpr StoredRange kFraction{"radius fraction", 0.0, 1.0, UseDefault};
+// The surface spheres' radius as a share of the atom's: at least the atom.
+inline constexpr StoredRange kSurfaceRadiusFraction{"surface sphere radius fraction", 1.0, 10.0, UseDefault};
 inline constexpr StoredRange kBondRadius{"bond radius", 0.0, 5.0, UseDefault, " \u00C5"};
 inline constexpr StoredRange kVectorHeadRadius{"vector head radius", 0.0, 5.0, UseDefault, " \u00C5"};
 // The Atoms tab's ellipsoid sphere radius: its field and little arrows take

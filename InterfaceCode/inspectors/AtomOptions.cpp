@@ -376,38 +376,43 @@ void AutoScrollAtomOptionsList(int part) {
 
 // ---- Value fields --------------------------------------------------------------
 
-void ShowPercent(int id, float value) { SetEditTextCString(Ctl<QLineEdit>(id), MyTrimSprintf("%.0f", value) + "%"); }
-// Two decimals, or as many as the stored value takes to read back the same.
-void ShowAngstrom(int id, float value) {
-  const std::string format = "%." + std::to_string(StoredValueDecimals(value, 2)) + "f";
-  SetEditTextCString(Ctl<QLineEdit>(id), MyTrimSprintf(format.c_str(), value) + " Å");
+// Each field with its stored row, its little arrows' step and what it shows.
+struct AtomField {
+  int id;
+  StoredField kind;
+  float step;
+  bool percent; // whole percent, else Angstrom to two decimals
+  float AtomOptions::*value;
+};
+constexpr AtomField kAtomFields[] = {
+    {110, {stored::kFraction, 0.01f}, 1.0f, true, &AtomOptions::relSphereRadius},
+    {112, {stored::kMinBallRadius}, 0.01f, false, &AtomOptions::minSphereRadius},
+    {120, {stored::kEllipsoidProbability, 0.01f}, 1.0f, true, &AtomOptions::probability},
+    {122, {stored::kEllipsoidSphereRadius}, 0.01f, false, &AtomOptions::ellipsoidSphereRadius},
+};
+
+std::string FieldText(const AtomField &f, float shown) {
+  return f.percent ? MyTrimSprintf("%.0f", shown) + "%" : MyTrimSprintf("%.2f", shown) + " Å";
+}
+void ShowField(const AtomField &f) {
+  const float value = atomOptions.*f.value;
+  ShowStoredValue(Ctl<QLineEdit>(f.id), value, FieldText(f, f.kind.Shown(value)));
 }
 
-struct FieldStep {
-  int field;
-  float step, low, high;
-  bool percent;
-};
-void AutoScrollField(const FieldStep &f, int part) {
-  auto *field = Ctl<QLineEdit>(f.field);
+void AutoScrollField(const AtomField &f, int part) {
+  auto *field = Ctl<QLineEdit>(f.id);
   if (!field)
     return;
   const float value = GetEditTextFloat(field);
   float next = value + (part == kControlUpButtonPart ? f.step : part == kControlDownButtonPart ? -f.step : 0.0f);
   // Hundredths are kept exact so that the bounds are met.
   next = f.percent ? std::round(next) : std::round(next * 100.0f) / 100.0f;
-  next = std::clamp(next, f.low, f.high);
+  next = std::clamp(next, f.kind.ShownLow(), f.kind.ShownHigh());
   if (std::fabs(next - value) < 1e-6f)
     return;
-  char text[32];
-  std::snprintf(text, sizeof text, f.percent ? "%.0f%%" : "%.2f Å", double(next));
-  SetEditTextCString(field, text);
+  SetEditTextCString(field, FieldText(f, next));
   DoApplyAtomOptions();
 }
-constexpr FieldStep kRelRadius{110, 1.0f, kMinRelSphereRadius, kMaxRelSphereRadius, true};
-constexpr FieldStep kMinRadius{112, 0.01f, kMinMinSphereRadius, kMaxMinSphereRadius, false};
-constexpr FieldStep kProbability{120, 1.0f, kMinProbability, kMaxProbability, true};
-constexpr FieldStep kEllipsoidRadius{122, 0.01f, kMinEllipsoidSphereRadius, kMaxEllipsoidSphereRadius, false};
 
 } // namespace
 
@@ -422,16 +427,16 @@ void InitAtomOptions() {
     atomOptions.top = value;
     Redraw();
   });
-  for (const FieldStep *f : {&kRelRadius, &kMinRadius, &kProbability, &kEllipsoidRadius})
-    QObject::connect(Ctl<LittleArrows>(f->field + 1), &LittleArrows::Stepped, pane,
-                     [f](int part) { AutoScrollField(*f, part); });
+  for (const AtomField &f : kAtomFields)
+    QObject::connect(Ctl<LittleArrows>(f.id + 1), &LittleArrows::Stepped, pane,
+                     [&f](int part) { AutoScrollField(f, part); });
 }
 
 void FillAtomOptions(const CrystalRec &c) {
   AtomOptions &o = atomOptions;
   o.containers = CreateAtomContainers(&c, &o.containerCount);
   o.hasEllipsoids = c.ellipsoidData;
-  o.probability = c.ellipsoidProbability * 100.0f;
+  o.probability = c.ellipsoidProbability;
   o.ellipsoidSphereRadius = c.ellipsoidSphereRadius;
   o.minSphereRadius = c.minBSSphereRadius;
   o.relSphereRadius = c.bsSphereRadFrac;
@@ -442,25 +447,20 @@ void UpdateAtomOptions() {
     return;
   atomOptions.top = 1;
   InitAtomOptionsListScroll();
-  ShowPercent(110, atomOptions.relSphereRadius * 100.0f);
-  ShowAngstrom(112, atomOptions.minSphereRadius);
-  ShowPercent(120, atomOptions.probability);
-  ShowAngstrom(122, atomOptions.ellipsoidSphereRadius);
+  for (const AtomField &f : kAtomFields)
+    ShowField(f);
   Redraw();
 }
 
 bool ExtractAtomOptions() {
-  auto *rel = Ctl<QLineEdit>(110), *min = Ctl<QLineEdit>(112), *prob = Ctl<QLineEdit>(120),
-       *ell = Ctl<QLineEdit>(122);
-  if (min)
-    atomOptions.minSphereRadius = GetEditTextFloat(min);
-  if (rel)
-    atomOptions.relSphereRadius = GetEditTextFloat(rel) * 0.01f;
-  if (prob)
-    atomOptions.probability = GetEditTextFloat(prob);
-  if (ell)
-    atomOptions.ellipsoidSphereRadius = GetEditTextFloat(ell);
-  return rel && min && prob && ell;
+  bool found = true;
+  for (const AtomField &f : kAtomFields) {
+    auto *field = Ctl<QLineEdit>(f.id);
+    found = found && field;
+    if (field)
+      atomOptions.*f.value = StoredFieldValue(field, f.kind);
+  }
+  return found;
 }
 
 void ApplyAtomOptions() {
@@ -475,30 +475,16 @@ void ApplyAtomOptions() {
   }
   ExtractAtomOptions();
   AtomOptions &o = atomOptions;
-  if (o.probability > 0.0f && o.probability <= 100.0f)
-    ResetEllipsoidProbability(c, o.probability * 0.01f);
-  // Each value takes effect within its field's range; a value typed beyond
-  // it applies the nearest bound, and the field shows what was applied.
-  if (o.ellipsoidSphereRadius > 0.0f) {
-    o.ellipsoidSphereRadius = std::clamp(o.ellipsoidSphereRadius, kMinEllipsoidSphereRadius, kMaxEllipsoidSphereRadius);
-    c->ellipsoidSphereRadius = o.ellipsoidSphereRadius;
-  }
-  if (o.minSphereRadius > 0.0f) {
-    o.minSphereRadius = std::clamp(o.minSphereRadius, kMinMinSphereRadius, kMaxMinSphereRadius);
-    c->minBSSphereRadius = o.minSphereRadius;
-  }
-  if (o.relSphereRadius > 0.0f) {
-    o.relSphereRadius = std::clamp(o.relSphereRadius, kMinRelSphereRadius * 0.01f, kMaxRelSphereRadius * 0.01f);
-    c->bsSphereRadFrac = o.relSphereRadius;
-  }
-  o.ellipsoidSphereRadius = c->ellipsoidSphereRadius;
-  o.minSphereRadius = c->minBSSphereRadius;
-  o.relSphereRadius = c->bsSphereRadFrac;
-  if (Pane()) {
-    ShowPercent(110, o.relSphereRadius * 100.0f);
-    ShowAngstrom(112, o.minSphereRadius);
-    ShowAngstrom(122, o.ellipsoidSphereRadius);
-  }
+  // A probability that stays leaves the ellipsoids as they are.
+  ResetEllipsoidProbability(c, o.probability);
+  o.probability = c->ellipsoidProbability;
+  c->ellipsoidSphereRadius = o.ellipsoidSphereRadius;
+  c->minBSSphereRadius = o.minSphereRadius;
+  c->bsSphereRadFrac = o.relSphereRadius;
+  // The fields show what was applied (a value typed beyond a limit stops at it).
+  if (Pane())
+    for (const AtomField &f : kAtomFields)
+      ShowField(f);
   ApplyAtomContainers(c, o.containers);
 }
 
@@ -517,7 +503,7 @@ void SaveAtomOptionsAsDefaults() {
     gPrefs.defaultEllipsoidStyle = d.ellipsoidStyle;
     gPrefs.defaultPolyMode = d.polyStyle;
   }
-  gPrefs.ellipsoidProbability = o.probability * 0.01f;
+  gPrefs.ellipsoidProbability = o.probability;
   gPrefs.ellipsoidSphereRadius = o.ellipsoidSphereRadius;
   gPrefs.minBSSphereRadius = o.minSphereRadius;
   gPrefs.bsSphereRadFrac = o.relSphereRadius;

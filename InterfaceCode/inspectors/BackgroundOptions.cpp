@@ -57,10 +57,19 @@ QColor ToQColor(RGBColor c) { return QColor::fromRgb(c.red >> 8, c.green >> 8, c
 // Button 603 stands for the plain colour or the first gradient colour.
 RGBColor &FirstColour() { return backOptions.mode == 1 ? backOptions.colour : backOptions.gradientColour1; }
 
+// The gradient's angle in degrees and its scale in percent, each with its
+// slider.
+constexpr StoredField kAngleField{stored::kGradientAngle};
+constexpr StoredField kScaleField{stored::kGradientScale, 0.01f};
+constexpr int kAngleID = 622, kScaleID = 623, kAngleSlider = 617, kScaleSlider = 619;
+
 void ShowAngle() {
-  SetEditTextCString(Ctl<QLineEdit>(622), MyTrimSprintf("%.0f", backOptions.angle) + "°");
+  ShowStoredValue(Ctl<QLineEdit>(kAngleID), backOptions.angle, MyTrimSprintf("%.0f", backOptions.angle) + "°");
 }
-void ShowScale() { SetEditTextFormat(Ctl<QLineEdit>(623), "%.0f%%", backOptions.scale * 100.0); }
+void ShowScale() {
+  ShowStoredValue(Ctl<QLineEdit>(kScaleID), backOptions.scale,
+                  MyTrimSprintf("%.0f", kScaleField.Shown(backOptions.scale)) + "%");
+}
 
 void ToggleGradientOptions(bool on) {
   EnableControls(Pane(), {604, 621, 605, 606, 615, 616, 617, 618, 619, 622, 623}, on);
@@ -201,21 +210,18 @@ OSStatus BackOptionsEventHandler(uint32_t command) {
 }
 
 // Typing in the angle and scale fields applies once the number lies within
-// its slider's range.
-void FieldEdited(int fieldID, int sliderID) {
+// the field's limits.
+void FieldEdited(int fieldID, int sliderID, const StoredField &kind, float &value) {
   auto *field = Ctl<QLineEdit>(fieldID);
   auto *slider = Ctl<QSlider>(sliderID);
-  if (!EditTextHasNumber(field))
+  if (!StoredFieldEdited(field))
     return;
-  const float value = GetEditTextFloat(field);
-  if (value < slider->minimum() || value > slider->maximum())
+  const float typed = GetEditTextFloat(field);
+  if (typed < kind.ShownLow() || typed > kind.ShownHigh())
     return;
   const QSignalBlocker block(slider);
-  slider->setValue(int(value));
-  if (sliderID == 617)
-    backOptions.angle = value;
-  else
-    backOptions.scale = value * 0.01f;
+  slider->setValue(int(typed));
+  value = StoredFieldValue(field, kind);
   DoApplyBackgroundOptions();
 }
 } // namespace
@@ -223,18 +229,22 @@ void FieldEdited(int fieldID, int sliderID) {
 void InitBackgroundOptions() {
   QWidget *pane = Pane();
   ConnectPaneCommands(pane, BackOptionsEventHandler);
-  QObject::connect(Ctl<QSlider>(617), &QSlider::valueChanged, pane, [](int value) {
-    backOptions.angle = float(value);
+  SetSliderLimits(Ctl(kAngleSlider), kAngleField);
+  SetSliderLimits(Ctl(kScaleSlider), kScaleField);
+  QObject::connect(Ctl<QSlider>(kAngleSlider), &QSlider::valueChanged, pane, [](int value) {
+    backOptions.angle = kAngleField.Stored(float(value));
     ShowAngle();
     DoApplyBackgroundOptions();
   });
-  QObject::connect(Ctl<QSlider>(619), &QSlider::valueChanged, pane, [](int value) {
-    backOptions.scale = value * 0.01f;
+  QObject::connect(Ctl<QSlider>(kScaleSlider), &QSlider::valueChanged, pane, [](int value) {
+    backOptions.scale = kScaleField.Stored(float(value));
     ShowScale();
     DoApplyBackgroundOptions();
   });
-  QObject::connect(Ctl<QLineEdit>(622), &QLineEdit::textEdited, pane, [] { FieldEdited(622, 617); });
-  QObject::connect(Ctl<QLineEdit>(623), &QLineEdit::textEdited, pane, [] { FieldEdited(623, 619); });
+  QObject::connect(Ctl<QLineEdit>(kAngleID), &QLineEdit::textEdited, pane,
+                   [] { FieldEdited(kAngleID, kAngleSlider, kAngleField, backOptions.angle); });
+  QObject::connect(Ctl<QLineEdit>(kScaleID), &QLineEdit::textEdited, pane,
+                   [] { FieldEdited(kScaleID, kScaleSlider, kScaleField, backOptions.scale); });
   auto *filter = new PreviewFilter(pane);
   for (int id = kFirstPreview; id < kFirstPreview + kPresetCount; id++)
     if (QWidget *preview = Ctl(id))
@@ -265,16 +275,16 @@ void FillBackgroundOptions(const CrystalRec &c) {
 void UpdateBackgroundOptions() {
   if (!Pane())
     return;
-  const QSignalBlocker b1(Ctl(617)), b2(Ctl(619));
+  const QSignalBlocker b1(Ctl(kAngleSlider)), b2(Ctl(kScaleSlider));
   Ctl<QRadioButton>(backOptions.mode == 1 ? 6011 : 6012)->setChecked(true);
   int item = -1;
   for (int i = 0; i < 5; i++)
     if (int32_t(gPopupGradients[i]) == backOptions.style)
       item = i;
   Ctl<QComboBox>(606)->setCurrentIndex(std::max(item, 0));
-  Ctl<QSlider>(617)->setValue(int(backOptions.angle));
+  Ctl<QSlider>(kAngleSlider)->setValue(int(kAngleField.Shown(backOptions.angle)));
   ShowAngle();
-  Ctl<QSlider>(619)->setValue(int(backOptions.scale * 100.0f));
+  Ctl<QSlider>(kScaleSlider)->setValue(int(kScaleField.Shown(backOptions.scale)));
   ShowScale();
   ToggleGradientOptions(backOptions.mode == 2);
   SetPopupValue(Ctl<QComboBox>(608), std::clamp<int>(backOptions.pictureMode, 1, 4));

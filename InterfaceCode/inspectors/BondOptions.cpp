@@ -186,11 +186,18 @@ void AutoScrollBondOptionsList(int part) {
   Redraw();
 }
 
+// The two radius fields, in whole percent of an Angstrom.
+constexpr StoredField kRadiusField{stored::kBondRadius, 0.01f, 0.0f, true};
+constexpr int kBallRadiusField = 208, kStickRadiusField = 210;
+void ShowRadius(int field, float radius) {
+  ShowStoredValue(Ctl<QLineEdit>(field), radius, MyTrimSprintf("%.0f", kRadiusField.Shown(radius)) + "%");
+}
+
 void AutoScrollRadius(int field, int part) {
   auto *text = Ctl<QLineEdit>(field);
   const int value = GetEditTextLong(text);
-  const int next =
-      std::clamp(value + (part == kControlUpButtonPart ? 1 : part == kControlDownButtonPart ? -1 : 0), 1, 100);
+  const int next = std::clamp(value + (part == kControlUpButtonPart ? 1 : part == kControlDownButtonPart ? -1 : 0),
+                              int(kRadiusField.ShownLow()), int(kRadiusField.ShownHigh()));
   if (next == value)
     return;
   SetEditTextFormat(text, "%.0f%%", next);
@@ -236,15 +243,16 @@ void InitBondOptions() {
     bondOptions.top = value;
     Redraw();
   });
-  QObject::connect(Ctl<LittleArrows>(209), &LittleArrows::Stepped, pane, [](int part) { AutoScrollRadius(208, part); });
-  QObject::connect(Ctl<LittleArrows>(211), &LittleArrows::Stepped, pane, [](int part) { AutoScrollRadius(210, part); });
+  for (int field : {kBallRadiusField, kStickRadiusField})
+    QObject::connect(Ctl<LittleArrows>(field + 1), &LittleArrows::Stepped, pane,
+                     [field](int part) { AutoScrollRadius(field, part); });
   ConnectPaneCommands(pane, BondOptionsEventHandler);
 }
 
 void FillBondOptions(const CrystalRec &c) {
   BondOptions &o = bondOptions;
-  o.bsRadius = int32_t(c.bondRadius * 100.0f);
-  o.stickRadius = int32_t(c.stickRadius * 100.0f);
+  o.bsRadius = c.bondRadius;
+  o.stickRadius = c.stickRadius;
   o.count = std::clamp(c.bondSpecCount, 0, kMaxBondSpecs);
   o.rows[0] = BondSpec{};
   o.rows[0].style = c.defaultBondStyle;
@@ -261,16 +269,16 @@ void UpdateBondOptions() {
   o.top = o.scrollMin = o.viewSize = 1;
   o.scrollMax = o.count - 7 > 0 ? o.count - 7 : 1;
   SetListScrollBar(Ctl<QScrollBar>(202), o.scrollMin, o.scrollMax, o.top, o.viewSize);
-  SetEditTextFormat(Ctl<QLineEdit>(208), "%.0f%%", o.bsRadius);
-  SetEditTextFormat(Ctl<QLineEdit>(210), "%.0f%%", o.stickRadius);
+  ShowRadius(kBallRadiusField, o.bsRadius);
+  ShowRadius(kStickRadiusField, o.stickRadius);
   Redraw();
 }
 
 bool ExtractBondOptions() {
-  if (auto *field = Ctl<QLineEdit>(208))
-    bondOptions.bsRadius = std::clamp(GetEditTextLong(field), 1, 90);
-  if (auto *field = Ctl<QLineEdit>(210))
-    bondOptions.stickRadius = std::clamp(GetEditTextLong(field), 1, 100);
+  if (auto *field = Ctl<QLineEdit>(kBallRadiusField))
+    bondOptions.bsRadius = StoredFieldValue(field, kRadiusField);
+  if (auto *field = Ctl<QLineEdit>(kStickRadiusField))
+    bondOptions.stickRadius = StoredFieldValue(field, kRadiusField);
   return true;
 }
 
@@ -280,8 +288,8 @@ void ApplyBondOptions() {
     return;
   ExtractBondOptions();
   const BondOptions &o = bondOptions;
-  c->bondRadius = float(o.bsRadius) * 0.01f;
-  c->stickRadius = float(o.stickRadius) * 0.01f;
+  c->bondRadius = o.bsRadius;
+  c->stickRadius = o.stickRadius;
   c->bondColor1 = o.rows[0].colour1;
   c->bondColor2 = o.rows[0].colour2;
   c->defaultBondStyle = o.rows[0].style;
@@ -319,6 +327,6 @@ void SaveBondOptionsAsDefaults() {
   gPrefs.defaultBondStyle = o.rows[0].style;
   gPrefs.bondColor1 = o.rows[0].colour1;
   gPrefs.bondColor2 = o.rows[0].colour2;
-  gPrefs.bondRadius = float(o.bsRadius) * 0.01f;
-  gPrefs.stickRadius = float(o.stickRadius) * 0.01f;
+  gPrefs.bondRadius = o.bsRadius;
+  gPrefs.stickRadius = o.stickRadius;
 }

@@ -4,6 +4,7 @@
 #include "shell/Forms.h"
 
 #include "Preferences.h"
+#include "Utilities.h"
 #include "render/UnitCellFrame.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QSlider>
 #include <cmath>
+#include <tuple>
 
 CellOptions cellOptions;
 std::vector<RGBColor> gUnitCellColorPresets, gSurfaceColorPresets, gXAxisColorPresets, gYAxisColorPresets,
@@ -20,7 +22,13 @@ std::vector<RGBColor> gUnitCellColorPresets, gSurfaceColorPresets, gXAxisColorPr
 namespace {
 constexpr uint16_t kFramePresetPrefix = 17219, kSurfacePresetPrefix = 21315;
 constexpr uint16_t kAxisPresetPrefixes[3] = {22616, 22873, 23130};
-constexpr int kMinSurfaceRadius = 100;
+// The value fields: the frame width in pixels, the surface's opacity and
+// radius in whole percent.
+constexpr StoredField kFrameWidthField{stored::kLineWidth};
+constexpr StoredField kOpacityField{stored::kOpacity, -0.01f, 1.0f, true};
+constexpr StoredField kSurfaceRadiusField{stored::kSurfaceRadiusFraction, 0.01f, 0.0f, true};
+constexpr int kFrameWidthID = 403, kOpacityID = 305, kSurfaceRadiusID = 306;
+constexpr int kOpacitySlider = 304, kSurfaceRadiusSlider = 307;
 
 QWidget *Pane() { return gModelOptions.panes[kCellTab]; }
 template <typename T = QWidget> T *Ctl(int id) { return FindControl<T>(Pane(), id); }
@@ -29,7 +37,11 @@ void SetChecked(int id, bool on) {
   if (auto *box = Ctl<QCheckBox>(id))
     box->setChecked(on);
 }
-uint16_t Percent(float fraction) { return uint16_t(std::max(0.0f, fraction * 100.0f)); }
+void ShowPercent(int id, const StoredField &kind, float stored) {
+  ShowStoredValue(Ctl<QLineEdit>(id), stored, MyTrimSprintf("%.0f", kind.Shown(stored)) + "%");
+}
+std::string FrameWidthText(float width) { return MyTrimSprintf("%.1f", width) + " px"; }
+void ShowFrameWidth(float width) { ShowStoredValue(Ctl<QLineEdit>(kFrameWidthID), width, FrameWidthText(width)); }
 
 void DoSetAxisLabels() {
   const char *labels = cellOptions.axisLabelKind == 1 ? "xyz" : "abc";
@@ -52,10 +64,10 @@ void EnableCellOptionsForSurface() {
 }
 
 void AutoScrollFrameWidthText(int part) {
-  float w = GetEditTextFloat(Ctl<QLineEdit>(403));
+  float w = GetEditTextFloat(Ctl<QLineEdit>(kFrameWidthID));
   w += part == kControlDownButtonPart ? -kFrameWidthStep : kFrameWidthStep;
-  w = std::clamp(w, kMinFrameWidth, kMaxFrameWidth);
-  SetEditTextFormat(Ctl<QLineEdit>(403), "%.1f px", w);
+  w = std::clamp(w, kFrameWidthField.ShownLow(), kFrameWidthField.ShownHigh());
+  SetEditTextCString(Ctl<QLineEdit>(kFrameWidthID), FrameWidthText(w));
   DoApplyCellOptions();
 }
 
@@ -131,10 +143,13 @@ void InitCellOptions() {
   QWidget *pane = Pane();
   ConnectPaneCommands(pane, CellOptionsEventHandler);
   QObject::connect(Ctl<LittleArrows>(404), &LittleArrows::Stepped, pane, AutoScrollFrameWidthText);
-  for (auto [slider, field] : {std::pair{304, 305}, std::pair{307, 306}}) {
+  for (auto [slider, field, kind] : {std::tuple{kOpacitySlider, kOpacityID, &kOpacityField},
+                                     std::tuple{kSurfaceRadiusSlider, kSurfaceRadiusID, &kSurfaceRadiusField}}) {
+    SetSliderLimits(Ctl(slider), *kind);
     const int f = field;
-    QObject::connect(Ctl<QSlider>(slider), &QSlider::valueChanged, pane, [f](int value) {
-      SetEditTextFormat(Ctl<QLineEdit>(f), "%.0f%%", value);
+    const StoredField *k = kind;
+    QObject::connect(Ctl<QSlider>(slider), &QSlider::valueChanged, pane, [f, k](int value) {
+      ShowPercent(f, *k, k->Stored(float(value)));
       DoApplyCellOptions();
     });
   }
@@ -171,18 +186,18 @@ void FillCellOptions(const CrystalRec &c) {
   o.overlaySurface = c.surfaceOverlay;
   o.surfaceColour = c.cloudSphereColor;
   o.surfaceColourMode = c.cloudSameSphereColor ? 2 : 1;
-  o.radiusPercent = Percent(c.cloudSphereRadFrac);
-  o.opacityPercent = Percent(1.0f - c.cloudSphereTransparency);
+  o.radiusFraction = c.cloudSphereRadFrac;
+  o.transparency = c.cloudSphereTransparency;
   o.sphereType = uint16_t(c.cloudSphereType);
 }
 
 void UpdateCellOptions() {
   if (!Pane())
     return;
-  const QSignalBlocker b1(Ctl(304)), b2(Ctl(307));
+  const QSignalBlocker b1(Ctl(kOpacitySlider)), b2(Ctl(kSurfaceRadiusSlider));
   SetChecked(421, cellOptions.showCell);
   SetPopupValue(Ctl<QComboBox>(402), cellOptions.frameStyle);
-  SetEditTextFormat(Ctl<QLineEdit>(403), "%.1f px", cellOptions.frameWidth);
+  ShowFrameWidth(cellOptions.frameWidth);
   SetChecked(406, cellOptions.allCells);
   SetChecked(407, cellOptions.depthSortedFrame);
   SetChecked(408, cellOptions.originEdges);
@@ -191,10 +206,10 @@ void UpdateCellOptions() {
   SetChecked(309, cellOptions.overlaySurface);
   SetPopupValue(Ctl<QComboBox>(301), cellOptions.surfaceColourMode);
   SetPopupValue(Ctl<QComboBox>(303), cellOptions.sphereType);
-  Ctl<QSlider>(304)->setValue(cellOptions.opacityPercent);
-  SetEditTextFormat(Ctl<QLineEdit>(305), "%.0f%%", cellOptions.opacityPercent);
-  Ctl<QSlider>(307)->setValue(cellOptions.radiusPercent);
-  SetEditTextFormat(Ctl<QLineEdit>(306), "%.0f%%", cellOptions.radiusPercent);
+  Ctl<QSlider>(kOpacitySlider)->setValue(int(kOpacityField.Shown(cellOptions.transparency)));
+  ShowPercent(kOpacityID, kOpacityField, cellOptions.transparency);
+  Ctl<QSlider>(kSurfaceRadiusSlider)->setValue(int(kSurfaceRadiusField.Shown(cellOptions.radiusFraction)));
+  ShowPercent(kSurfaceRadiusID, kSurfaceRadiusField, cellOptions.radiusFraction);
   DoSetAxisLabels();
   EnableCellOptionsForFrame();
   EnableCellOptionsForAxes();
@@ -208,7 +223,7 @@ bool ExtractCellOptions() {
   CellOptions &o = cellOptions;
   o.showCell = Checked(421);
   o.frameStyle = uint16_t(GetPopupValue(Ctl<QComboBox>(402)));
-  o.frameWidth = std::clamp(GetEditTextFloat(Ctl<QLineEdit>(403)), kMinFrameWidth, kMaxFrameWidth);
+  o.frameWidth = StoredFieldValue(Ctl<QLineEdit>(kFrameWidthID), kFrameWidthField);
   o.allCells = Checked(406);
   o.depthSortedFrame = Checked(407);
   o.originEdges = Checked(408);
@@ -216,10 +231,9 @@ bool ExtractCellOptions() {
   o.showAxes = Checked(422);
   o.overlaySurface = Checked(309);
   o.surfaceColourMode = uint16_t(GetPopupValue(Ctl<QComboBox>(301)));
-  // Opacity is a share of 100: above it the transparency would go negative.
-  o.opacityPercent = uint16_t(std::clamp(GetEditTextLong(Ctl<QLineEdit>(305)), 0, 100));
+  o.transparency = StoredFieldValue(Ctl<QLineEdit>(kOpacityID), kOpacityField);
   o.sphereType = uint16_t(GetPopupValue(Ctl<QComboBox>(303)));
-  o.radiusPercent = uint16_t(std::clamp(GetEditTextLong(Ctl<QLineEdit>(306)), kMinSurfaceRadius, 65535));
+  o.radiusFraction = StoredFieldValue(Ctl<QLineEdit>(kSurfaceRadiusID), kSurfaceRadiusField);
   return true;
 }
 
@@ -243,8 +257,8 @@ void ApplyCellOptions() {
   c->surfaceOverlay = o.overlaySurface;
   c->cloudSphereColor = o.surfaceColour;
   c->cloudSameSphereColor = o.surfaceColourMode > 1;
-  c->cloudSphereRadFrac = o.radiusPercent * 0.01f;
-  c->cloudSphereTransparency = 1.0f - o.opacityPercent * 0.01f;
+  c->cloudSphereRadFrac = o.radiusFraction;
+  c->cloudSphereTransparency = o.transparency;
   c->cloudSphereType = int8_t(o.sphereType);
 }
 
@@ -273,8 +287,8 @@ void SaveCellOptionsAsDefaults() {
   for (int i = 0; i < 3; i++)
     p.axisColors[i] = o.axisColours[i];
   p.cloudSphereType = int8_t(o.sphereType);
-  p.cloudSphereRadFrac = o.radiusPercent * 0.01f;
+  p.cloudSphereRadFrac = o.radiusFraction;
   p.cloudSameSphereColor = o.surfaceColourMode == 2;
   p.cloudSphereColor = o.surfaceColour;
-  p.cloudSphereTransparency = (100 - o.opacityPercent) * 0.01f;
+  p.cloudSphereTransparency = o.transparency;
 }

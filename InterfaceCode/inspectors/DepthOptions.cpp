@@ -19,8 +19,12 @@
 DepthOptions depthOptions;
 
 namespace {
-constexpr float kMaxViewDistance = 10000.0f; // the least is the projection's
-constexpr float kMaxAngularSeparation = 20.0f, kMaxStandout = 100.0f;
+// The value fields, each with its slider.
+constexpr StoredField kDistanceField{stored::kPerspectiveDistance};
+constexpr StoredField kSeparationField{stored::kStereoAngle};
+constexpr StoredField kStandoutField{stored::kStereoSeparation};
+constexpr int kDistanceID = 822, kSeparationID = 833, kStandoutID = 837;
+constexpr int kDistanceSlider = 824, kSeparationSlider = 836, kStandoutSlider = 835;
 DepthZoomSaved gDepthZoomSaved;
 
 QWidget *Pane() { return gModelOptions.panes[kDepthTab]; }
@@ -45,17 +49,19 @@ void UpdateDepthZoomSlider() {
 void UpdatePerspectiveOptions() {
   const QSignalBlocker block(Ctl(824));
   Ctl<QCheckBox>(821)->setChecked(depthOptions.perspective);
-  SetEditTextCString(Ctl<QLineEdit>(822), MyTrimSprintf("%.0f", depthOptions.viewDistance) + " Å");
-  Ctl<QSlider>(824)->setValue(int(depthOptions.viewDistance));
+  ShowStoredValue(Ctl<QLineEdit>(kDistanceID), depthOptions.viewDistance,
+                  MyTrimSprintf("%.0f", depthOptions.viewDistance) + " Å");
+  Ctl<QSlider>(kDistanceSlider)->setValue(int(depthOptions.viewDistance));
 }
 void UpdateStereoOptions() {
   const QSignalBlocker b1(Ctl(835)), b2(Ctl(836));
   Ctl<QCheckBox>(831)->setChecked(depthOptions.stereo);
   SetPopupValue(Ctl<QComboBox>(832), int(depthOptions.stereoMode));
-  SetEditTextCString(Ctl<QLineEdit>(833), MyTrimSprintf("%.1f", depthOptions.angularSeparation) + "°");
-  SetEditTextCString(Ctl<QLineEdit>(837), MyTrimSprintf("%.1f", depthOptions.standout));
-  Ctl<QSlider>(835)->setValue(int(depthOptions.standout));
-  Ctl<QSlider>(836)->setValue(int(depthOptions.angularSeparation));
+  ShowStoredValue(Ctl<QLineEdit>(kSeparationID), depthOptions.angularSeparation,
+                  MyTrimSprintf("%.1f", depthOptions.angularSeparation) + "°");
+  ShowStoredValue(Ctl<QLineEdit>(kStandoutID), depthOptions.standout, MyTrimSprintf("%.1f", depthOptions.standout));
+  Ctl<QSlider>(kStandoutSlider)->setValue(int(depthOptions.standout));
+  Ctl<QSlider>(kSeparationSlider)->setValue(int(depthOptions.angularSeparation));
 }
 void EnableFadingOptions(bool on) {
   EnableControls(Pane(), {802, 803, 809, 804, 805, 806, 807, 808, 811}, on);
@@ -250,23 +256,26 @@ void InitDepthOptions() {
   presets->insertSeparator(kDepthPresetCount);
   presets->addItem("Custom");
   Ctl<DepthGraph>(802)->SetCurve(&depthOptions.curve, CurveChanged);
-  QObject::connect(Ctl<QSlider>(824), &QSlider::valueChanged, pane, [](int v) {
+  SetSliderLimits(Ctl(kDistanceSlider), kDistanceField);
+  SetSliderLimits(Ctl(kSeparationSlider), kSeparationField);
+  SetSliderLimits(Ctl(kStandoutSlider), kStandoutField);
+  QObject::connect(Ctl<QSlider>(kDistanceSlider), &QSlider::valueChanged, pane, [](int v) {
     depthOptions.viewDistance = float(v);
     UpdatePerspectiveOptions();
     DoApplyDepthOptions();
   });
-  QObject::connect(Ctl<QSlider>(836), &QSlider::valueChanged, pane, [](int v) {
+  QObject::connect(Ctl<QSlider>(kSeparationSlider), &QSlider::valueChanged, pane, [](int v) {
     depthOptions.angularSeparation = float(v);
     UpdateStereoOptions();
     DoApplyDepthOptions();
   });
-  QObject::connect(Ctl<QSlider>(835), &QSlider::valueChanged, pane, [](int v) {
+  QObject::connect(Ctl<QSlider>(kStandoutSlider), &QSlider::valueChanged, pane, [](int v) {
     depthOptions.standout = float(v);
     UpdateStereoOptions();
     DoApplyDepthOptions();
   });
   // Return shows the clamped values before the window applies every tab.
-  for (int id : {822, 833, 837})
+  for (int id : {kDistanceID, kSeparationID, kStandoutID})
     QObject::connect(Ctl<QLineEdit>(id), &QLineEdit::returnPressed, pane, [] {
       ExtractDepthOptions();
       UpdatePerspectiveOptions();
@@ -306,10 +315,9 @@ bool ExtractDepthOptions() {
   if (!Pane())
     return false;
   DepthOptions &o = depthOptions;
-  o.viewDistance = std::clamp(GetEditTextFloat(Ctl<QLineEdit>(822)), kMinViewDistance, kMaxViewDistance);
-  o.angularSeparation =
-      std::clamp(GetEditTextFloat(Ctl<QLineEdit>(833)), -kMaxAngularSeparation, kMaxAngularSeparation);
-  o.standout = std::clamp(GetEditTextFloat(Ctl<QLineEdit>(837)), -kMaxStandout, kMaxStandout);
+  o.viewDistance = StoredFieldValue(Ctl<QLineEdit>(kDistanceID), kDistanceField);
+  o.angularSeparation = StoredFieldValue(Ctl<QLineEdit>(kSeparationID), kSeparationField);
+  o.standout = StoredFieldValue(Ctl<QLineEdit>(kStandoutID), kStandoutField);
   return true;
 }
 

@@ -20,6 +20,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSlider>
 #include <QWheelEvent>
 #include <QWindow>
 #include <QMouseEvent>
@@ -213,6 +214,54 @@ bool EditTextHasNumber(const QLineEdit *field) {
   return end != text.c_str();
 }
 
+namespace {
+constexpr const char *kShownText = "storedFieldText";
+constexpr const char *kShownValue = "storedFieldValue";
+} // namespace
+
+float StoredField::ShownLow() const {
+  return std::min(Shown(float(row.low)), Shown(float(row.high)));
+}
+float StoredField::ShownHigh() const {
+  return std::max(Shown(float(row.low)), Shown(float(row.high)));
+}
+
+void ShowStoredValue(QLineEdit *field, float stored, const std::string &text) {
+  if (!field)
+    return;
+  const QString shown = QString::fromStdString(text);
+  field->setText(shown);
+  field->setProperty(kShownText, shown);
+  field->setProperty(kShownValue, double(stored));
+}
+
+bool StoredFieldEdited(const QLineEdit *field) {
+  if (!field || !EditTextHasNumber(field))
+    return false;
+  const QVariant shown = field->property(kShownText);
+  return !shown.isValid() || shown.toString() != field->text();
+}
+
+float ShownStoredValue(const QLineEdit *field) {
+  return field ? float(field->property(kShownValue).toDouble()) : 0.0f;
+}
+
+float StoredFieldValue(const QLineEdit *field, const StoredField &kind) {
+  if (!StoredFieldEdited(field))
+    return ShownStoredValue(field);
+  float typed = GetEditTextFloat(field);
+  if (kind.whole)
+    typed = std::trunc(typed);
+  return float(std::clamp(double(kind.Stored(typed)), kind.row.low, kind.row.high));
+}
+
+void SetSliderLimits(QWidget *slider, const StoredField &kind) {
+  if (auto *s = qobject_cast<QSlider *>(slider)) {
+    const QSignalBlocker block(s);
+    s->setRange(int(std::ceil(kind.ShownLow())), int(std::floor(kind.ShownHigh())));
+  }
+}
+
 int GetPopupValue(const QComboBox *popup) { return popup ? popup->currentIndex() + 1 : 0; }
 
 void SetPopupValue(QComboBox *popup, int value) {
@@ -387,6 +436,9 @@ public:
       auto *mouse = static_cast<QMouseEvent *>(event);
       auto &callback = event->type() == QEvent::MouseButtonPress ? callbacks_.press : callbacks_.release;
       if (!callback)
+        return false;
+      // A Ctrl-click is the secondary click: it goes on to the window's menu.
+      if (event->type() == QEvent::MouseButtonPress && (mouse->modifiers() & Qt::ControlModifier))
         return false;
       if (mouse->button() == Qt::LeftButton)
         callback(mouse->position().toPoint());

@@ -19,6 +19,7 @@
 #include "shell/Commands.h"
 #include "shell/WindowPlacement.h"
 #include "RGBColor.h"
+#include "StoredLimits.h"
 
 #include <QPushButton>
 #include <QWidget>
@@ -119,6 +120,43 @@ int32_t GetEditTextLong(const QLineEdit *field);
 // Whether the text starts with a number at all.
 bool EditTextHasNumber(const QLineEdit *field);
 
+// ---- Value fields ----------------------------------------------------------------
+//
+// A value field shows a stored number in its own units (a fraction as a
+// percentage, a transparency as an opacity) and remembers the text it
+// showed and the stored value behind it. Read back while its text is still
+// that text, or holds no number, it gives the stored value untouched, so
+// that applying a pane nobody edited writes every value as it was. An
+// edited text is read as a number in the field's units and held to the
+// field's row of the table of stored limits (a value beyond stops at the
+// nearest limit), so that whatever a field takes is saved and read back.
+//
+//   constexpr StoredField kOpacityField{stored::kOpacity, -0.01f, 1.0f, true};
+//   ShowStoredValue(field, c.cloudSphereTransparency, text);
+//   c.cloudSphereTransparency = StoredFieldValue(field, kOpacityField);
+struct StoredField {
+  StoredRange row;      // the stored value's limits
+  float scale = 1.0f;   // stored = offset + shown x scale
+  float offset = 0.0f;
+  bool whole = false;   // a typed number is truncated to a whole one
+  float Stored(float shown) const { return offset + shown * scale; }
+  float Shown(float stored) const { return (stored - offset) / scale; }
+  // The limits in the field's own units.
+  float ShownLow() const;
+  float ShownHigh() const;
+};
+// Sets the text and remembers it with the stored value it shows.
+void ShowStoredValue(QLineEdit *field, float stored, const std::string &text);
+// Whether the text differs from the one last shown (and holds a number).
+bool StoredFieldEdited(const QLineEdit *field);
+// The stored value last shown (0 when none was).
+float ShownStoredValue(const QLineEdit *field);
+// The stored value: the one shown while the text is unedited, otherwise the
+// typed number converted and held to the row.
+float StoredFieldValue(const QLineEdit *field, const StoredField &kind);
+// A control's range from a field's limits, whole steps inside them.
+void SetSliderLimits(QWidget *slider, const StoredField &kind);
+
 // Pop-up values are 1-based item numbers, as the option records keep them.
 int GetPopupValue(const QComboBox *popup);
 void SetPopupValue(QComboBox *popup, int value);
@@ -143,7 +181,8 @@ class QScrollBar;
 
 // A user pane drawn and driven by the owner: paint, press and release (left
 // button, in the pane's coordinates) and wheel steps (the little-arrows part
-// codes) go to the callbacks. A press and its release make one click.
+// codes) go to the callbacks. A press and its release make one click; a
+// Ctrl-click is the secondary click and goes on to the window's menu.
 struct HandDrawnListCallbacks {
   std::function<void(QPainter &)> paint;
   std::function<void(QPoint)> press;

@@ -4,6 +4,7 @@
 #include "shell/Forms.h"
 
 #include "Preferences.h"
+#include "Utilities.h"
 #include "render/AtomLabels.h"
 
 #include <QAbstractButton>
@@ -32,19 +33,32 @@ int PositionCodeOn() {
   const int n = GetLabelPositionValue();
   return n ? gAtomLabelPositions[n - 1] : kDefaultLabelPos;
 }
+// The button (1 to 9) that stands for a position code; 0 for none.
+int PositionButtonOf(int code) {
+  for (int i = 0; i < gNumAtomLabelPositions; i++)
+    if (gAtomLabelPositions[i] == code)
+      return i + 1;
+  return 0;
+}
 bool AutomaticChosen() {
   auto *automatic = Ctl<QRadioButton>(5091);
   return automatic && automatic->isChecked();
 }
-// Halves away from zero, as the size field shows it.
-double RoundedSize(float size) { return std::round(double(size)); }
+constexpr StoredField kSizeField{stored::kLabelSize};
+constexpr int kSizeID = 504;
+
+// In whole points, halves away from zero.
+void ShowSize(float size) {
+  ShowStoredValue(Ctl<QLineEdit>(kSizeID), size, MyTrimSprintf("%.0f", std::round(double(size))));
+}
 
 void AutoScrollLabelSize(int part) {
-  const float old = GetEditTextFloat(Ctl<QLineEdit>(504));
-  const float value = std::clamp(old + (part == kControlDownButtonPart ? -1.0f : 1.0f), kMinLabelFieldSize, kMaxLabelFieldSize);
+  const float old = GetEditTextFloat(Ctl<QLineEdit>(kSizeID));
+  const float value =
+      std::clamp(old + (part == kControlDownButtonPart ? -1.0f : 1.0f), kSizeField.ShownLow(), kSizeField.ShownHigh());
   if (value == old)
     return;
-  SetEditTextFormat(Ctl<QLineEdit>(504), "%.0f", value);
+  SetEditTextFormat(Ctl<QLineEdit>(kSizeID), "%.0f", value);
   DoApplyLabelOptions();
 }
 
@@ -86,17 +100,16 @@ void SetLabelPositionValue(int n) {
 
 void UpdateLabelPositionControls(bool automatic) {
   if (automatic) {
+    // The fixed position chosen last is kept for a return to it; with none
+    // chosen, the stored one stays.
     EnableControls(Pane(), {510}, false);
-    labelOptions.labelPos = uint16_t(PositionCodeOn());
+    if (GetLabelPositionValue())
+      labelOptions.labelPos = uint16_t(PositionCodeOn());
     SetLabelPositionValue(0);
     return;
   }
   EnableControls(Pane(), {510}, true);
-  int n = 0;
-  for (int i = 0; i < gNumAtomLabelPositions; i++)
-    if (gAtomLabelPositions[i] == labelOptions.labelPos)
-      n = i + 1;
-  SetLabelPositionValue(n);
+  SetLabelPositionValue(PositionButtonOf(labelOptions.labelPos));
 }
 
 void InitLabelOptions() {
@@ -109,9 +122,9 @@ void InitLabelOptions() {
   ConnectPaneCommands(pane, LabelOptionsEventHandler);
   QObject::connect(Ctl<LittleArrows>(505), &LittleArrows::Stepped, pane, AutoScrollLabelSize);
   // Typing applies once the size lies in range; Return applies everything.
-  QObject::connect(Ctl<QLineEdit>(504), &QLineEdit::textEdited, pane, [] {
-    const float size = GetEditTextFloat(Ctl<QLineEdit>(504));
-    if (size >= kMinLabelFieldSize && size <= kMaxLabelFieldSize)
+  QObject::connect(Ctl<QLineEdit>(kSizeID), &QLineEdit::textEdited, pane, [] {
+    const float size = GetEditTextFloat(Ctl<QLineEdit>(kSizeID));
+    if (size >= kSizeField.ShownLow() && size <= kSizeField.ShownHigh())
       DoApplyLabelOptions();
   });
   auto *fonts = Ctl<QComboBox>(503);
@@ -141,12 +154,13 @@ void UpdateLabelOptions() {
     return;
   SetPopupValue(Ctl<QComboBox>(501), labelOptions.labelType);
   Ctl<QRadioButton>(labelOptions.autoPosition ? 5091 : 5092)->setChecked(true);
+  SetLabelPositionValue(PositionButtonOf(labelOptions.labelPos));
   UpdateLabelPositionControls(labelOptions.autoPosition);
   if (labelOptions.fontItem == 0)
     Ctl<QComboBox>(503)->setCurrentIndex(-1);
   else
     SetPopupValue(Ctl<QComboBox>(503), labelOptions.fontItem);
-  SetEditTextFormat(Ctl<QLineEdit>(504), "%.0f", RoundedSize(labelOptions.size));
+  ShowSize(labelOptions.size);
   Ctl<QCheckBox>(520)->setChecked(labelOptions.scaleWithPlot);
 }
 
@@ -159,7 +173,7 @@ bool ExtractLabelOptions() {
   if (!o.autoPosition)
     o.labelPos = uint16_t(PositionCodeOn());
   o.fontItem = uint16_t(GetPopupValue(Ctl<QComboBox>(503)));
-  o.size = std::clamp(GetEditTextFloat(Ctl<QLineEdit>(504)), kMinLabelFieldSize, kMaxLabelFieldSize);
+  o.size = StoredFieldValue(Ctl<QLineEdit>(kSizeID), kSizeField);
   o.scaleWithPlot = Ctl<QCheckBox>(520)->isChecked();
   return true;
 }
@@ -209,5 +223,5 @@ void UpdateLabelOptionsSizeFieldNow(float size) {
   if (!gModelOptionsWindow || !gModelOptionsWindow->isVisible() || !Pane())
     return;
   labelOptions.size = size;
-  SetEditTextFormat(Ctl<QLineEdit>(504), "%.0f", RoundedSize(size));
+  ShowSize(size);
 }

@@ -8,7 +8,6 @@
 
 namespace {
 constexpr double kDegrees = 180.0 / M_PI;
-constexpr float kMaxElevation = 90.0f;
 constexpr float kFlatLight = 0.1f; // below this in-plane length the bearing reads 0
 constexpr int kDimpleRadius = 6;
 } // namespace
@@ -24,7 +23,7 @@ float WrapBearing(float b) {
 }
 
 LightVector LightDirectionFromAngles(float bearing, float elevation) {
-  const double e = std::clamp(double(std::isnan(elevation) ? 0.0f : elevation), 0.0, double(kMaxElevation)) / kDegrees;
+  const double e = std::clamp(double(std::isnan(elevation) ? 0.0f : elevation), 0.0, double(kMaxLightElevation)) / kDegrees;
   const float b = WrapBearing(bearing);
   double x, y;
   // The axes are exact so that 90 degrees gives (0, 1, 0).
@@ -47,7 +46,7 @@ void AnglesFromLightDirection(const LightVector &d, float *bearing, float *eleva
   const double n = std::sqrt(double(d[0]) * d[0] + double(d[1]) * d[1] + double(d[2]) * d[2]);
   if (!(n > 0.0) || !std::isfinite(n)) {
     *bearing = 0.0f;
-    *elevation = kMaxElevation;
+    *elevation = kMaxLightElevation;
     return;
   }
   const double x = d[0] / n, y = d[1] / n, z = std::clamp(d[2] / n, -1.0, 1.0);

@@ -6,6 +6,8 @@
 // viewer. The direction is (cos E cos B, cos E sin B, sin E).
 #pragma once
 
+#include "StoredLimits.h"
+
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -13,7 +15,9 @@
 
 using LightVector = std::array<float, 3>;
 
-inline constexpr int kMinPhong = 1, kMaxPhong = 1000;
+inline constexpr int kMinPhong = int(stored::kPhongExponent.low), kMaxPhong = int(stored::kPhongExponent.high);
+// The elevation runs from the screen plane to straight at the viewer.
+inline constexpr float kMaxLightElevation = 90.0f;
 inline constexpr float kPhongSliderScale = 333.333333f; // slider steps per decade
 
 // Negative bearings and those above 360 come back into 0..360 (360 stays).

@@ -10,7 +10,6 @@
 #include "HostServices.h"
 #include "Lighting.h"
 #include "RGBColor.h"
-#include "StoredLimits.h"
 #include "StructureRecord.h"
 
 #include <array>
@@ -51,7 +50,7 @@ struct AtomOptions {
   uint8_t hasEllipsoids = 0;
   float minSphereRadius = 0.2f;  // Angstrom
   float relSphereRadius = 0.4f;  // a fraction, shown in percent
-  float probability = 50.0f;     // percent
+  float probability = 0.5f;      // a fraction, shown in percent
   float ellipsoidSphereRadius = 0.2f; // Angstrom
   int32_t top = 1;               // list row (from 1) shown first
   int32_t scrollMin = 1, scrollMax = 1, viewSize = 1;
@@ -63,8 +62,8 @@ struct BondOptions {
   // Row 0: the defaults (style and colours); rows 1..count: the structure's
   // bond specifications as the last refresh found them.
   std::array<BondSpec, kMaxBondSpecs + 1> rows{};
-  int32_t bsRadius = 25;    // percent, 1 .. 90
-  int32_t stickRadius = 50; // percent, 1 .. 100
+  float bsRadius = 0.25f;   // Angstrom, shown in whole percent
+  float stickRadius = 0.5f; // Angstrom, shown in whole percent
   int32_t count = 0;
   int32_t top = 1;
   int32_t scrollMin = 1, scrollMax = 1, viewSize = 1;
@@ -80,14 +79,14 @@ struct CellOptions {
   uint8_t originEdges = 1;
   uint8_t showAxes = 1;
   uint16_t axisLabelKind = 1; // 1 x y z, else a b c
-  float frameWidth = 1.0f;    // pixels, 0.1 .. 9.9
+  float frameWidth = 1.0f;    // pixels
   RGBColor frameColour{};
   RGBColor axisColours[3]{};
   uint8_t overlaySurface = 0;
   RGBColor surfaceColour{};
   uint16_t surfaceColourMode = 1; // 1 each sphere its atom's colour, 2 one colour
-  uint16_t radiusPercent = 100;   // at least 100
-  uint16_t opacityPercent = 60;   // 0 .. 100
+  float radiusFraction = 1.0f;    // of the atom radius, shown in whole percent
+  float transparency = 0.4f;      // shown as a whole-percent opacity
   uint16_t sphereType = 2;
 };
 extern CellOptions cellOptions;
@@ -98,16 +97,11 @@ struct LabelOptions {
   uint8_t autoPosition = 1;
   uint8_t scaleWithPlot = 1;
   uint16_t fontItem = 1;
-  float size = 10.0f; // points, 5 .. 128
+  float size = 10.0f; // points
 };
 extern LabelOptions labelOptions;
 
-inline constexpr float kMinFrameWidth = 0.1f;
-inline constexpr float kMaxFrameWidth = 9.9f;
 inline constexpr float kFrameWidthStep = 0.1f;
-// The size a label may be given in the Labels tab (points).
-inline constexpr float kMinLabelFieldSize = 5.0f;
-inline constexpr float kMaxLabelFieldSize = 128.0f;
 
 struct BackgroundOptions {
   uint16_t mode = 1; // 1 plain colour, 2 gradient
@@ -127,11 +121,11 @@ struct DepthOptions {
   DepthCurve curve;
   uint16_t presetItem = 0; // the preset pop-up's item
   uint8_t perspective = 0;
-  float viewDistance = 50.0f; // Angstrom, 1 .. 10000
+  float viewDistance = 50.0f; // Angstrom
   uint8_t stereo = 0;
   uint32_t stereoMode = 1;       // 1 red/blue, 2 side by side
-  float angularSeparation = 4.0f; // degrees, -20 .. 20
-  float standout = 0.0f;          // -100 .. 100
+  float angularSeparation = 4.0f; // degrees
+  float standout = 0.0f;
 };
 extern DepthOptions depthOptions;
 
@@ -141,9 +135,9 @@ struct ReflectanceOptions {
   uint16_t polyEdgeMode = 2;
   // Indexed by object kind 1..4; entry 0 belongs to no kind.
   float ambient[5]{}, diffuse[5]{}, specular[5]{};
-  uint16_t phong[5]{1, 1, 1, 1, 1}; // 1 .. 1000
+  uint16_t phong[5]{1, 1, 1, 1, 1};
   LightVector lightDirection{0.0f, 0.0f, 1.0f};
-  float ambientIntensity = 1.0f, pointIntensity = 1.0f; // 0 .. 1
+  float ambientIntensity = 1.0f, pointIntensity = 1.0f; // shown in percent
 };
 extern ReflectanceOptions reflectanceOptions;
 
@@ -189,12 +183,6 @@ bool ExtractAtomOptions();
 void ApplyAtomOptions();
 void DoApplyAtomOptions();
 void SaveAtomOptionsAsDefaults();
-// Ranges of the value fields (and of their little arrows).
-inline constexpr float kMinRelSphereRadius = 1.0f, kMaxRelSphereRadius = 100.0f; // percent
-inline constexpr float kMinMinSphereRadius = 0.1f, kMaxMinSphereRadius = 2.0f;  // Angstrom
-inline constexpr float kMinProbability = 1.0f, kMaxProbability = 100.0f;        // percent
-inline constexpr float kMinEllipsoidSphereRadius = float(stored::kEllipsoidSphereRadius.low),
-                       kMaxEllipsoidSphereRadius = float(stored::kEllipsoidSphereRadius.high);
 
 // ---- Bonds tab ----
 void InitBondOptions();

@@ -32,7 +32,27 @@ QWidget *Pane() { return gModelOptions.panes[kReflectanceTab]; }
 template <typename T = QWidget> T *Ctl(int id) { return FindControl<T>(Pane(), id); }
 ReflectanceOptions &R() { return reflectanceOptions; }
 size_t Kind() { return size_t(std::clamp<int>(R().objectKind, 1, 4)); }
-float Clamp01(float v) { return std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f); }
+// The value fields: the coefficients as they are, the exponent whole, the
+// intensities in whole percent.
+constexpr StoredField kCoefficientField{stored::kReflectance};
+constexpr StoredField kPhongField{stored::kPhongExponent, 1.0f, 0.0f, true};
+constexpr StoredField kIntensityField{stored::kIntensity, 0.01f};
+constexpr int kCoefficientIDs[3] = {706, 708, 710};
+constexpr int kCoefficientSliders[3] = {705, 707, 709};
+constexpr int kPhongID = 712, kPhongSlider = 711;
+constexpr int kBearingID = 756, kElevationID = 758;
+constexpr int kIntensityIDs[2] = {751, 754}, kIntensitySliders[2] = {752, 753};
+float *Coefficients(int i) { return i == 0 ? R().ambient : i == 1 ? R().diffuse : R().specular; }
+float &Intensity(int i) { return i == 0 ? R().ambientIntensity : R().pointIntensity; }
+
+void ShowCoefficient(int i, float value) {
+  ShowStoredValue(Ctl<QLineEdit>(kCoefficientIDs[i]), value, MyTrimSprintf("%.2f", value));
+}
+void ShowPhong(uint16_t phong) { ShowStoredValue(Ctl<QLineEdit>(kPhongID), phong, MyTrimSprintf("%.0f", phong)); }
+void ShowIntensity(int i, float value) {
+  ShowStoredValue(Ctl<QLineEdit>(kIntensityIDs[i]), value,
+                  MyTrimSprintf("%.0f", std::trunc(kIntensityField.Shown(value))) + "%");
+}
 
 void SetCustomPresetsChoice() {
   if (R().presetItem == kCustomPreset)
@@ -43,36 +63,40 @@ void SetCustomPresetsChoice() {
 void UpdateReflectanceSliders() {
   const size_t k = Kind();
   const QSignalBlocker b1(Ctl(705)), b2(Ctl(707)), b3(Ctl(709)), b4(Ctl(711));
-  Ctl<QSlider>(705)->setValue(int(R().ambient[k] * 100.0f));
-  Ctl<QSlider>(707)->setValue(int(R().diffuse[k] * 100.0f));
-  Ctl<QSlider>(709)->setValue(int(R().specular[k] * 100.0f));
-  Ctl<QSlider>(711)->setValue(PhongToSlider(R().phong[k]));
+  for (int i = 0; i < 3; i++)
+    Ctl<QSlider>(kCoefficientSliders[i])->setValue(int(kCoefficientField.Shown(Coefficients(i)[k]) * 100.0f));
+  Ctl<QSlider>(kPhongSlider)->setValue(PhongToSlider(R().phong[k]));
 }
 void UpdateReflectanceFields() {
   const size_t k = Kind();
-  SetEditTextFormat(Ctl<QLineEdit>(706), "%.2f", R().ambient[k]);
-  SetEditTextFormat(Ctl<QLineEdit>(708), "%.2f", R().diffuse[k]);
-  SetEditTextFormat(Ctl<QLineEdit>(710), "%.2f", R().specular[k]);
-  SetEditTextFormat(Ctl<QLineEdit>(712), "%.0f", R().phong[k]);
+  for (int i = 0; i < 3; i++)
+    ShowCoefficient(i, Coefficients(i)[k]);
+  ShowPhong(R().phong[k]);
 }
 void DrawLightingPreview() {
   float bearing = 0, elevation = 0;
   AnglesFromLightDirection(R().lightDirection, &bearing, &elevation);
-  SetEditTextCString(Ctl<QLineEdit>(756), MyTrimSprintf("%.0f", bearing) + "°");
-  SetEditTextCString(Ctl<QLineEdit>(758), MyTrimSprintf("%.0f", elevation) + "°");
+  ShowStoredValue(Ctl<QLineEdit>(kBearingID), bearing, MyTrimSprintf("%.0f", bearing) + "°");
+  ShowStoredValue(Ctl<QLineEdit>(kElevationID), elevation, MyTrimSprintf("%.0f", elevation) + "°");
   Ctl(760)->update();
 }
+// The light moves only when its bearing or elevation was edited; the other
+// angle is then the one shown, unrounded.
 void ExtractLightingTextValues() {
-  R().lightDirection = LightDirectionFromAngles(GetEditTextFloat(Ctl<QLineEdit>(756)),
-                                                std::clamp(GetEditTextFloat(Ctl<QLineEdit>(758)), 0.0f, 90.0f));
-  R().ambientIntensity = std::clamp(GetEditTextFloat(Ctl<QLineEdit>(751)), 0.0f, 100.0f) * 0.01f;
-  R().pointIntensity = std::clamp(GetEditTextFloat(Ctl<QLineEdit>(754)), 0.0f, 100.0f) * 0.01f;
+  auto *bearing = Ctl<QLineEdit>(kBearingID), *elevation = Ctl<QLineEdit>(kElevationID);
+  if (StoredFieldEdited(bearing) || StoredFieldEdited(elevation)) {
+    const float b = StoredFieldEdited(bearing) ? GetEditTextFloat(bearing) : ShownStoredValue(bearing);
+    const float e = StoredFieldEdited(elevation) ? GetEditTextFloat(elevation) : ShownStoredValue(elevation);
+    R().lightDirection = LightDirectionFromAngles(WrapBearing(b), std::clamp(e, 0.0f, kMaxLightElevation));
+  }
+  for (int i = 0; i < 2; i++)
+    Intensity(i) = StoredFieldValue(Ctl<QLineEdit>(kIntensityIDs[i]), kIntensityField);
 }
 
 void StepAngle(int fieldID, int part, bool bearing) {
   const float old = GetEditTextFloat(Ctl<QLineEdit>(fieldID));
   float value = old + (part == kControlDownButtonPart ? -1.0f : 1.0f);
-  value = bearing ? WrapBearing(value) : std::clamp(value, 0.0f, 90.0f);
+  value = bearing ? WrapBearing(value) : std::clamp(value, 0.0f, kMaxLightElevation);
   if (value == old)
     return;
   SetEditTextCString(Ctl<QLineEdit>(fieldID), MyTrimSprintf("%.0f", value) + "°");
@@ -115,11 +139,16 @@ OSStatus ReflectanceOptionsEventHandler(uint32_t command) {
 // apply (the window then applies every tab).
 void CoefficientsEntered() {
   const size_t k = Kind();
-  R().ambient[k] = Clamp01(GetEditTextFloat(Ctl<QLineEdit>(706)));
-  R().diffuse[k] = Clamp01(GetEditTextFloat(Ctl<QLineEdit>(708)));
-  R().specular[k] = Clamp01(GetEditTextFloat(Ctl<QLineEdit>(710)));
-  R().phong[k] = uint16_t(std::clamp(GetEditTextLong(Ctl<QLineEdit>(712)), kMinPhong, kMaxPhong));
-  SetCustomPresetsChoice();
+  bool edited = false;
+  for (int i = 0; i < 3; i++) {
+    auto *field = Ctl<QLineEdit>(kCoefficientIDs[i]);
+    edited = edited || StoredFieldEdited(field);
+    Coefficients(i)[k] = StoredFieldValue(field, kCoefficientField);
+  }
+  edited = edited || StoredFieldEdited(Ctl<QLineEdit>(kPhongID));
+  R().phong[k] = uint16_t(StoredFieldValue(Ctl<QLineEdit>(kPhongID), kPhongField));
+  if (edited)
+    SetCustomPresetsChoice();
   UpdateReflectanceSliders();
   UpdateReflectanceFields();
   DoApplyReflectanceOptions();
@@ -135,36 +164,39 @@ void InitReflectanceOptions() {
   QWidget *pane = Pane();
   R().objectKind = 1;
   SetPopupValue(Ctl<QComboBox>(703), 1);
-  const std::pair<int, int> coefficient[] = {{705, 706}, {707, 708}, {709, 710}};
-  for (size_t i = 0; i < 3; i++) {
-    const int field = coefficient[i].second;
-    QObject::connect(Ctl<QSlider>(coefficient[i].first), &QSlider::valueChanged, pane, [i, field](int v) {
-      float *values[3] = {R().ambient, R().diffuse, R().specular};
-      values[i][Kind()] = v * 0.01f;
-      SetEditTextFormat(Ctl<QLineEdit>(field), "%.2f", v * 0.01f);
+  // The coefficient sliders run in hundredths of the field's range.
+  for (int i = 0; i < 3; i++) {
+    Ctl<QSlider>(kCoefficientSliders[i])
+        ->setRange(int(kCoefficientField.ShownLow() * 100.0f), int(kCoefficientField.ShownHigh() * 100.0f));
+    QObject::connect(Ctl<QSlider>(kCoefficientSliders[i]), &QSlider::valueChanged, pane, [i](int v) {
+      Coefficients(i)[Kind()] = v * 0.01f;
+      ShowCoefficient(i, v * 0.01f);
       SetCustomPresetsChoice();
       DoApplyReflectanceOptions();
     });
   }
-  QObject::connect(Ctl<QSlider>(711), &QSlider::valueChanged, pane, [](int v) {
+  Ctl<QSlider>(kPhongSlider)->setRange(0, PhongToSlider(int(kPhongField.ShownHigh())));
+  QObject::connect(Ctl<QSlider>(kPhongSlider), &QSlider::valueChanged, pane, [](int v) {
     R().phong[Kind()] = uint16_t(PhongFromSlider(v));
-    SetEditTextFormat(Ctl<QLineEdit>(712), "%.0f", R().phong[Kind()]);
+    ShowPhong(R().phong[Kind()]);
     SetCustomPresetsChoice();
     DoApplyReflectanceOptions();
   });
-  for (auto [slider, field] : {std::pair{752, 751}, std::pair{753, 754}}) {
-    const int f = field, s = slider;
-    QObject::connect(Ctl<QSlider>(slider), &QSlider::valueChanged, pane, [f, s](int v) {
-      (s == 752 ? R().ambientIntensity : R().pointIntensity) = v * 0.01f;
-      SetEditTextFormat(Ctl<QLineEdit>(f), "%.0f%%", v);
+  for (int i = 0; i < 2; i++) {
+    SetSliderLimits(Ctl(kIntensitySliders[i]), kIntensityField);
+    QObject::connect(Ctl<QSlider>(kIntensitySliders[i]), &QSlider::valueChanged, pane, [i](int v) {
+      Intensity(i) = kIntensityField.Stored(float(v));
+      ShowIntensity(i, Intensity(i));
       DoApplyReflectanceOptions();
     });
   }
-  QObject::connect(Ctl<LittleArrows>(757), &LittleArrows::Stepped, pane, [](int part) { StepAngle(756, part, true); });
-  QObject::connect(Ctl<LittleArrows>(759), &LittleArrows::Stepped, pane, [](int part) { StepAngle(758, part, false); });
-  for (int id : {706, 708, 710, 712})
+  QObject::connect(Ctl<LittleArrows>(757), &LittleArrows::Stepped, pane,
+                   [](int part) { StepAngle(kBearingID, part, true); });
+  QObject::connect(Ctl<LittleArrows>(759), &LittleArrows::Stepped, pane,
+                   [](int part) { StepAngle(kElevationID, part, false); });
+  for (int id : {kCoefficientIDs[0], kCoefficientIDs[1], kCoefficientIDs[2], kPhongID})
     QObject::connect(Ctl<QLineEdit>(id), &QLineEdit::returnPressed, pane, CoefficientsEntered);
-  for (int id : {756, 758, 751, 754})
+  for (int id : {kBearingID, kElevationID, kIntensityIDs[0], kIntensityIDs[1]})
     QObject::connect(Ctl<QLineEdit>(id), &QLineEdit::returnPressed, pane, LightingEntered);
   Ctl<Trackball>(760)->SetLight(&R().lightDirection, [] {
     DrawLightingPreview();
@@ -196,11 +228,11 @@ void UpdateReflectanceOptions() {
   EnableControls(Pane(), {714, 715}, R().objectKind == kPolyhedronKind);
   UpdateReflectanceSliders();
   UpdateReflectanceFields();
-  const QSignalBlocker b1(Ctl(752)), b2(Ctl(753));
-  Ctl<QSlider>(752)->setValue(int(R().ambientIntensity * 100.0f));
-  SetEditTextFormat(Ctl<QLineEdit>(751), "%.0f%%", int(R().ambientIntensity * 100.0f));
-  Ctl<QSlider>(753)->setValue(int(R().pointIntensity * 100.0f));
-  SetEditTextFormat(Ctl<QLineEdit>(754), "%.0f%%", int(R().pointIntensity * 100.0f));
+  for (int i = 0; i < 2; i++) {
+    const QSignalBlocker block(Ctl(kIntensitySliders[i]));
+    Ctl<QSlider>(kIntensitySliders[i])->setValue(int(kIntensityField.Shown(Intensity(i))));
+    ShowIntensity(i, Intensity(i));
+  }
   DrawLightingPreview();
 }
 
@@ -216,12 +248,14 @@ void ApplyReflectanceOptions() {
     c->kA[k - 1] = o.ambient[k];
     c->kD[k - 1] = o.diffuse[k];
     c->kS[k - 1] = o.specular[k];
-    c->phongN[k - 1] = uint16_t(std::clamp<int>(o.phong[k], kMinPhong, kMaxPhong));
+    c->phongN[k - 1] = o.phong[k];
   }
   c->polyEdgeMode = int8_t(o.polyEdgeMode);
   c->ambientIntensity = o.ambientIntensity;
   c->pointIntensity = o.pointIntensity;
-  // The renderer gets a unit vector, never a zero one.
+  if (std::equal(o.lightDirection.begin(), o.lightDirection.end(), c->lightDirection))
+    return; // the light was not moved
+  // A light moved goes to the renderer as a unit vector, never a zero one.
   const double n = std::hypot(double(o.lightDirection[0]), double(o.lightDirection[1]), double(o.lightDirection[2]));
   const LightVector unit = n > 0.0 && std::isfinite(n)
                                ? LightVector{float(o.lightDirection[0] / n), float(o.lightDirection[1] / n),

@@ -4,10 +4,15 @@
 // it never answers a later test's dialog.
 #pragma once
 
+#include "shell/Forms.h"
+
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 #include <functional>
+#include <gtest/gtest.h>
 
 template <typename Dialog> void AnswerNextDialog(std::function<void(Dialog *)> answer) {
   auto *timer = new QTimer(qApp);
@@ -28,4 +33,16 @@ template <typename Dialog> void AnswerNextDialog(std::function<void(Dialog *)> a
 inline void TypeFileNameAndAccept(QFileDialog *dialog, const QString &name) {
   dialog->selectFile(name);
   QMetaObject::invokeMethod(dialog, "accept"); // what the Open or Save button does
+}
+
+// Types into the field with this number under `root`, as over a selection
+// of its whole text, and presses Return there unless told not to.
+inline void TypeIntoField(QWidget *root, int id, const char *text, bool pressReturn = true) {
+  auto *field = FindControl<QLineEdit>(root, id);
+  ASSERT_NE(field, nullptr) << id;
+  field->setFocus();
+  field->selectAll();
+  QTest::keyClicks(field, text);
+  if (pressReturn)
+    QTest::keyClick(field, Qt::Key_Return);
 }

@@ -76,14 +76,7 @@ protected:
     return gModelOptions.panes[size_t(tab)];
   }
   // Types into a field and presses Return there.
-  static void Type(QWidget *pane, int id, const char *text) {
-    auto *field = FindControl<QLineEdit>(pane, id);
-    ASSERT_NE(field, nullptr) << id;
-    field->setFocus();
-    field->selectAll();
-    QTest::keyClicks(field, text);
-    QTest::keyClick(field, Qt::Key_Return);
-  }
+  static void Type(QWidget *pane, int id, const char *text) { TypeIntoField(pane, id, text); }
   QImage Picture() { return window->GraphPane()->grab().toImage(); }
   MainWindow *window = nullptr;
 };
@@ -100,8 +93,8 @@ TEST_F(ModelOptionsTest, CellFieldsClampAndReturnAppliesToTheStructure) {
     float CrystalRec::*field;
     float expected;
   } cases[] = {
-      {403, "12", &CrystalRec::unitCellLineWidth, 9.9f},
-      {403, "0.05", &CrystalRec::unitCellLineWidth, 0.1f},
+      {403, "70", &CrystalRec::unitCellLineWidth, 64.0f},
+      {403, "0.05", &CrystalRec::unitCellLineWidth, 0.05f},
       {306, "80", &CrystalRec::cloudSphereRadFrac, 1.0f},
       {306, "150", &CrystalRec::cloudSphereRadFrac, 1.5f},
       {305, "-5", &CrystalRec::cloudSphereTransparency, 1.0f},
@@ -114,11 +107,11 @@ TEST_F(ModelOptionsTest, CellFieldsClampAndReturnAppliesToTheStructure) {
   }
   EXPECT_TRUE(IsWindowModified(window->Ref()));
   // The little arrows step within the field's range and apply.
-  Type(pane, 403, "9.9");
+  Type(pane, 403, "64");
   emit FindControl<LittleArrows>(pane, 404)->Stepped(kControlUpButtonPart);
-  EXPECT_EQ(FindControl<QLineEdit>(pane, 403)->text(), "9.9 px");
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 403)->text(), "64 px");
   emit FindControl<LittleArrows>(pane, 404)->Stepped(kControlDownButtonPart);
-  EXPECT_NEAR(Crystal().unitCellLineWidth, 9.8f, 1e-5f);
+  EXPECT_NEAR(Crystal().unitCellLineWidth, 63.9f, 1e-5f);
 
   // Crystal axis labels show at once.
   auto *labels = FindControl<QComboBox>(pane, 410);
@@ -169,8 +162,8 @@ TEST_F(ModelOptionsTest, LabelsTabSizesPositionsAndLabelAllThenNone) {
   const QImage before = Picture();
   Type(pane, 504, "200");
   EXPECT_EQ(Crystal().labelSize, 128.0f);
-  Type(pane, 504, "4");
-  EXPECT_EQ(Crystal().labelSize, 5.0f);
+  Type(pane, 504, "0.5");
+  EXPECT_EQ(Crystal().labelSize, 1.0f);
   UpdateLabelOptionsSizeField(12.5f);
   EXPECT_EQ(FindControl<QLineEdit>(pane, 504)->text(), "13");
   UpdateLabelOptionsSizeField(12.4f);
@@ -224,7 +217,7 @@ TEST_F(ModelOptionsTest, BackgroundPresetsGradientFieldsAndSizes) {
 
   // Out of the slider's range typing changes nothing; within it, it applies.
   auto *angle = FindControl<QLineEdit>(pane, 622);
-  angle->setText("400"); // pasted
+  angle->setText("4000"); // pasted
   emit angle->textEdited(angle->text());
   EXPECT_EQ(Crystal().gradientAngle, -45.0f);
   angle->setFocus();
@@ -322,10 +315,10 @@ TEST_F(ModelOptionsTest, DepthTabPresetFieldsAndPicture) {
     const char *typed;
     float CrystalRec::*field;
     float expected;
-  } cases[] = {{822, "0", &CrystalRec::viewDistance, 1.0f},
+  } cases[] = {{822, "0", &CrystalRec::viewDistance, 0.1f},
                {822, "20000", &CrystalRec::viewDistance, 10000.0f},
-               {833, "45", &CrystalRec::stereoAngle, 20.0f},
-               {837, "-150", &CrystalRec::stereoSeparation, -100.0f}};
+               {833, "120", &CrystalRec::stereoAngle, 90.0f},
+               {837, "-1500", &CrystalRec::stereoSeparation, -1000.0f}};
   FindControl<QCheckBox>(pane, 821)->click();
   FindControl<QCheckBox>(pane, 831)->click();
   EXPECT_EQ(Crystal().stereoOn, 1);
@@ -593,15 +586,15 @@ TEST_F(ModelOptionsTest, AtomsTabFieldsApplyWithinTheirRangesAndTheArrowsStopAtT
   Type(pane, 122, "40");
   EXPECT_FLOAT_EQ(Crystal().ellipsoidSphereRadius, 10.0f);
   EXPECT_EQ(FindControl<QLineEdit>(pane, 122)->text(), "10 Å");
-  Type(pane, 112, "2");
+  Type(pane, 112, "100");
   emit FindControl<LittleArrows>(pane, 113)->Stepped(kControlUpButtonPart);
-  EXPECT_EQ(FindControl<QLineEdit>(pane, 112)->text(), "2 Å");
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 112)->text(), "100 Å");
   emit FindControl<LittleArrows>(pane, 113)->Stepped(kControlDownButtonPart);
-  EXPECT_EQ(FindControl<QLineEdit>(pane, 112)->text(), "1.99 Å");
-  EXPECT_FLOAT_EQ(Crystal().minBSSphereRadius, 1.99f);
-  Type(pane, 120, "1");
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 112)->text(), "99.99 Å");
+  EXPECT_FLOAT_EQ(Crystal().minBSSphereRadius, 99.99f);
+  Type(pane, 120, "0");
   emit FindControl<LittleArrows>(pane, 121)->Stepped(kControlDownButtonPart);
-  EXPECT_EQ(FindControl<QLineEdit>(pane, 120)->text(), "1"); // at the bound: left as typed
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 120)->text(), "0%"); // at the bound: left as applied
 }
 
 // The bond list is 300 x 245: rows of 27 pixels from y = 1; the style icon
@@ -652,18 +645,18 @@ TEST_F(ModelOptionsTest, BondsTabNeverWritesStaleRowsIntoTheBondSpecifications) 
   Crystal().bondSpecs[0].maxLength = 3.3f;
   Crystal().bondSpecs[0].elementB = TwoCharsToShort("O ");
   Type(pane, 208, "95");
-  EXPECT_FLOAT_EQ(Crystal().bondRadius, 0.90f);
+  EXPECT_FLOAT_EQ(Crystal().bondRadius, 0.95f);
   EXPECT_FLOAT_EQ(Crystal().bondSpecs[0].maxLength, 3.3f);
   EXPECT_EQ(Crystal().bondSpecs[0].elementB, TwoCharsToShort("O "));
   // The rows now show the table as it is.
   EXPECT_EQ(bondOptions.rows[1].elementB, TwoCharsToShort("O "));
-  Type(pane, 210, "0");
-  EXPECT_FLOAT_EQ(Crystal().stickRadius, 0.01f);
-  // The refresh after the stale rows showed the applied 90 %; the field may
-  // go on up to 100 %, 90 % being applied.
+  Type(pane, 210, "-5");
+  EXPECT_FLOAT_EQ(Crystal().stickRadius, 0.0f);
+  // The refresh after the stale rows showed the applied 95 %; the arrows go
+  // on from there.
   emit FindControl<LittleArrows>(pane, 209)->Stepped(kControlUpButtonPart);
-  EXPECT_EQ(FindControl<QLineEdit>(pane, 208)->text(), "91%");
-  EXPECT_FLOAT_EQ(Crystal().bondRadius, 0.90f);
+  EXPECT_EQ(FindControl<QLineEdit>(pane, 208)->text(), "96%");
+  EXPECT_FLOAT_EQ(Crystal().bondRadius, 0.96f);
 }
 
 
