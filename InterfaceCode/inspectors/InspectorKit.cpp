@@ -3,6 +3,7 @@
 #include "BasicTypes.h"
 #include "Utilities.h"
 #include "shell/Forms.h"
+#include "shell/UneditedFields.h"
 #include "structurewindow/AtomPicker.h"
 
 #include <QAbstractButton>
@@ -214,11 +215,6 @@ bool EditTextHasNumber(const QLineEdit *field) {
   return end != text.c_str();
 }
 
-namespace {
-constexpr const char *kShownText = "storedFieldText";
-constexpr const char *kShownValue = "storedFieldValue";
-} // namespace
-
 float StoredField::ShownLow() const {
   return std::min(Shown(float(row.low)), Shown(float(row.high)));
 }
@@ -226,25 +222,15 @@ float StoredField::ShownHigh() const {
   return std::max(Shown(float(row.low)), Shown(float(row.high)));
 }
 
+// The field remembers what it showed through the same memory every sheet's
+// fields use (UneditedFields.h).
 void ShowStoredValue(QLineEdit *field, float stored, const std::string &text) {
-  if (!field)
-    return;
-  const QString shown = QString::fromStdString(text);
-  field->setText(shown);
-  field->setProperty(kShownText, shown);
-  field->setProperty(kShownValue, double(stored));
+  ShowStoredValue(field, QString::fromStdString(text), double(stored));
 }
 
-bool StoredFieldEdited(const QLineEdit *field) {
-  if (!field || !EditTextHasNumber(field))
-    return false;
-  const QVariant shown = field->property(kShownText);
-  return !shown.isValid() || shown.toString() != field->text();
-}
+bool StoredFieldEdited(const QLineEdit *field) { return field && EditTextHasNumber(field) && ControlEdited(field); }
 
-float ShownStoredValue(const QLineEdit *field) {
-  return field ? float(field->property(kShownValue).toDouble()) : 0.0f;
-}
+float ShownStoredValue(const QLineEdit *field) { return float(StoredValueShown(field)); }
 
 float StoredFieldValue(const QLineEdit *field, const StoredField &kind) {
   if (!StoredFieldEdited(field))

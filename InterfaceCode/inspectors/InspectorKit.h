@@ -124,7 +124,8 @@ bool EditTextHasNumber(const QLineEdit *field);
 //
 // A value field shows a stored number in its own units (a fraction as a
 // percentage, a transparency as an opacity) and remembers the text it
-// showed and the stored value behind it. Read back while its text is still
+// showed and the stored value behind it (the memory of UneditedFields.h,
+// shared with the sheets). Read back while its text is still
 // that text, or holds no number, it gives the stored value untouched, so
 // that applying a pane nobody edited writes every value as it was. An
 // edited text is read as a number in the field's units and held to the

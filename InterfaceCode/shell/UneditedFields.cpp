@@ -40,6 +40,8 @@ bool ControlEdited(const QWidget *control) {
   return !shown.isValid() || shown != NowShowing(control);
 }
 
+double StoredValueShown(const QWidget *control) { return control ? control->property(kStored).toDouble() : 0.0; }
+
 double StoredUnlessEdited(const QWidget *control, double read) {
-  return ControlEdited(control) ? read : control->property(kStored).toDouble();
+  return ControlEdited(control) ? read : StoredValueShown(control);
 }

@@ -21,6 +21,8 @@ void ShowStoredValue(QAbstractSlider *slider, int position, double stored);
 // Whether the control no longer shows what ShowStoredValue put there; a
 // control never given a stored value counts as edited.
 bool ControlEdited(const QWidget *control);
+// The stored value last shown in the control (0 when none was).
+double StoredValueShown(const QWidget *control);
 // The stored value while the control is unedited, else what it now reads.
 double StoredUnlessEdited(const QWidget *control, double read);
 template <typename T> T StoredUnlessEdited(const QWidget *control, T read) {
