@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
+#include <QWindow>
 
 #include <map>
 #include <memory>
@@ -457,17 +458,31 @@ void Trigger(QAction *action) { ProcessCommand(GetActionCommand(action), action-
 // then offers it to its shortcut map, which takes only enabled actions. The
 // commands the key is a shortcut of get their status here, in between, so
 // that a key answers whenever its menu item would (an edit made from the
-// keyboard changes no menu until one opens).
+// keyboard changes no menu until one opens). A modal window (a sheet, a
+// question) keeps the program's keys: nothing behind it acts while it waits
+// for its answer, so the key goes to it as a plain key press.
 class ShortcutStatus : public QObject {
 public:
   using QObject::QObject;
-  bool eventFilter(QObject *, QEvent *event) override {
+  bool eventFilter(QObject *receiver, QEvent *event) override {
     if (event->type() != QEvent::ShortcutOverride)
       return false;
-    const int key = static_cast<QKeyEvent *>(event)->key();
+    auto *keyEvent = static_cast<QKeyEvent *>(event);
+    const int key = keyEvent->key();
+    const QKeyCombination pressed(keyEvent->modifiers() & ~Qt::KeypadModifier, Qt::Key(key));
+    // The window the key was pressed in.
+    bool modal = false;
+    if (auto *widget = qobject_cast<QWidget *>(receiver))
+      modal = widget->window()->windowModality() != Qt::NonModal;
+    else if (auto *window = qobject_cast<QWindow *>(receiver))
+      modal = window->modality() != Qt::NonModal;
     for (auto &[code, action] : GetRegistry().actions)
       for (const QKeySequence &shortcut : action->shortcuts())
         if (shortcut.count() > 0 && shortcut[0].key() == key) {
+          if (modal && shortcut[0] == pressed) {
+            keyEvent->accept();
+            return true;
+          }
           UpdateActionStatus(action);
           break;
         }
@@ -527,7 +542,12 @@ QAction *GetCommandAction(uint32_t code) {
   auto *action = new QAction(MenuItemTitle(QString::fromUtf8(info->title)), &r.owner);
   action->setData(QVariant::fromValue(code));
   if (*info->shortcut) {
+    // Only structure windows carry the menus, yet every window of the
+    // program answers their keys: one application-wide shortcut per
+    // command. A text field still edits with its own keys (Ctrl+Z, Ctrl+A),
+    // as it claims them in the shortcut override.
     action->setShortcut(QKeySequence(QString::fromUtf8(info->shortcut)));
+    action->setShortcutContext(Qt::ApplicationShortcut);
     WatchShortcutKeys();
   }
   QObject::connect(action, &QAction::triggered, action, [action] { Trigger(action); });

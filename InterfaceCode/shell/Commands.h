@@ -17,7 +17,10 @@
 // brought up to date as its key is pressed, before Qt decides whether the
 // shortcut is enabled, and every action's status is refreshed (once for
 // many requests) when what it depends on changes outside a command: the
-// front window, a window's modified state, a running task.
+// front window, a window's modified state, a running task. A shortcut
+// answers in every window of the program, floating windows included, and
+// does what its menu item in a structure window would; a modal sheet or
+// question keeps the keys for itself.
 //
 // A new command is one row of `kCommandTable` (Commands.cpp), so that no two
 // commands can share a code, and its place in a menu one entry of

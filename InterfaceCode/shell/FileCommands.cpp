@@ -53,6 +53,15 @@ int gLogSilenced = 0;
 
 MainWindow *Front() { return GetMainWindow(FrontGraphWindow()); }
 
+// The window Close closes before any structure window: the active window
+// when it is a floating one (the Overview, an inspector, a tool window).
+QWidget *ActiveFloatingWindow() {
+  QWidget *active = QApplication::activeWindow();
+  if (!active || qobject_cast<MainWindow *>(active) || active->windowModality() != Qt::NonModal)
+    return nullptr;
+  return active;
+}
+
 void RefillRecentMenu(QMenu *menu) {
   menu->clear();
   for (const std::filesystem::path &file : RecentFiles())
@@ -200,12 +209,12 @@ OSStatus MyDoMenuCommand(uint32_t command, const QVariant &argument) {
     DrawOverviewRecentThumbnails();
     return kNoErr;
   case kCmdClose:
-    if (QWidget *active = QApplication::activeWindow(); active && !qobject_cast<MainWindow *>(active)) {
-      active->close();
+    if (QWidget *floating = ActiveFloatingWindow()) {
+      floating->close();
       return kNoErr;
     }
-    if (MainWindow *w = Front(); w && w->isVisible())
-      CloseMainWindow(front);
+    if (MainWindow *w = Front(); w && w->isVisible() && CloseMainWindow(front))
+      QuitWhenNoGraphWindowShows();
     return kNoErr;
   case kCmdSave:
     DoSaveWindow(front);
@@ -270,7 +279,7 @@ OSStatus MyUpdateMenuStatus(uint32_t command, QAction *action) {
     action->setEnabled(GetNumRecentFiles() > 0);
     return kNoErr;
   case kCmdClose:
-    action->setEnabled((w && w->isVisible()) || OverviewLogShowing());
+    action->setEnabled(ActiveFloatingWindow() || (w && w->isVisible()));
     return kNoErr;
   case kCmdSave:
     // The mark as last settled: a change not yet settled counts as one.
@@ -742,6 +751,10 @@ std::string SingleInstanceName() {
 }
 
 void HandOverFiles(const std::string &text) {
+  // Files handed over while a quit asks about unsaved changes stop the
+  // quit: the user asked to see them, and they would close unseen.
+  if (!text.empty())
+    gQuittingTime = 0;
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);

@@ -89,7 +89,8 @@ std::string WelcomeBanner();
 // window as PNG and answers the program's exit status.
 int SaveScreenshotAndExit(const std::string &file);
 
-// Files handed over by a second launch of the program (one path a line).
+// Files handed over by a second launch of the program (one path a line);
+// they stop a quit in progress.
 void HandOverFiles(const std::string &text);
 // The local server name of the running program (one per user).
 std::string SingleInstanceName();

@@ -255,18 +255,12 @@ void MainWindow::ContentResized(const QSize &size) {
 void MainWindow::ResizeCompleted() { RedrawGraphPane(&record_); }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
-  // The window decides: it may ask to save, and the last one only hides.
+  // The window decides: it may ask to save. One window closes, as File >
+  // Close closes it; the last one stays, cleared and hidden, and the
+  // program quits with it.
   event->ignore();
-  if (!DoMainWindowCloseBox(&record_) || gQuittingTime)
-    return;
-  // One window closes, as File > Close closes it. The last structure window
-  // stays, cleared and hidden; with no structure window left on screen
-  // there is nothing left to reach the program through, so it quits (saving
-  // its preferences, asking about no further changes).
-  for (MainWindow *w : AllGraphWindows())
-    if (w->isVisible())
-      return;
-  QTimer::singleShot(0, qApp, [] { DoQuit(); });
+  if (DoMainWindowCloseBox(&record_) && !gQuittingTime)
+    QuitWhenNoGraphWindowShows();
 }
 
 void MainWindow::changeEvent(QEvent *event) {

@@ -26,6 +26,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QTextEdit>
+#include <QTimer>
 #include <QScrollBar>
 #include <QToolBar>
 #include <QTreeView>
@@ -745,6 +746,17 @@ bool DoMainWindowCloseBox(WindowRef window) {
   }
   DoCloseMainWindow(window);
   return true;
+}
+
+void QuitWhenNoGraphWindowShows() {
+  QTimer::singleShot(0, qApp, [] {
+    if (gQuittingTime)
+      return;
+    for (MainWindow *w : AllGraphWindows())
+      if (w->isVisible())
+        return;
+    DoQuit();
+  });
 }
 
 void HoldGraphWindowSize(WindowRef window, bool hold) {

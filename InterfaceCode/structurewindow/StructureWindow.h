@@ -88,6 +88,11 @@ void DoCloseMainWindow(WindowRef window);
 // window closes without the save question. The info tip goes either way.
 // Answers as CloseMainWindow.
 bool DoMainWindowCloseBox(WindowRef window);
+// After the user closed a structure window (its close button, File >
+// Close): with no structure window left on screen the program quits as Quit
+// does. It looks once the event loop has the hand again, so that a file
+// handed over meanwhile keeps the program running.
+void QuitWhenNoGraphWindowShows();
 // Holds the window at its size while a movie records it (true), and lets it
 // be resized again (false).
 void HoldGraphWindowSize(WindowRef window, bool hold);

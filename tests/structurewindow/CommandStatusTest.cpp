@@ -12,6 +12,7 @@
 #include "window/MainWindowData.h"
 
 #include "AnsweringDialogs.h"
+#include "CommandKeysTest.h"
 #include "ProgramEnvironment.h"
 
 #include <QAction>
@@ -19,41 +20,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-
-std::string FileBytes(const fs::path &file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-class CommandStatusTest : public ::testing::Test {
+class CommandStatusTest : public CommandKeysTest<AnsweringDialogs> {
 protected:
-  void SetUp() override {
-    gQuittingTime = 0;
-    previous = &GetShellDialogs();
-    SetShellDialogs(&dialogs);
-    CloseAll();
-  }
-  void TearDown() override {
-    CloseAll();
-    SetShellDialogs(previous);
-    gQuittingTime = 0;
-  }
-  static void CloseAll() {
-    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows())) {
-      ClearWindowModified(w->Ref());
-      DoCloseMainWindow(w->Ref());
-    }
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
   // Opened as a dropped file or a second launch's file would be: not
   // through a command.
   static MainWindow *Open(const char *name) {
@@ -72,10 +46,6 @@ protected:
           return button->isEnabled();
     return false;
   }
-
-  AnsweringDialogs dialogs;
-  ShellDialogs *previous = nullptr;
-  QTemporaryDir folder;
 };
 
 TEST_F(CommandStatusTest, CtrlSAfterAnArrowKeyRotationSavesWithoutAMenuOpened) {
