@@ -525,12 +525,11 @@ void EditCrystalSheet::Finish(int result) {
   sheets.erase(std::remove(sheets.begin(), sheets.end(), this), sheets.end());
   WindowRef window = window_;
   MyRemoveWindowProxy(window);
-  if (result == QDialog::Accepted && unchanged_) {
-    // Nothing to apply.
-  } else if (result == QDialog::Accepted) {
-    if (record_->isMolecule)
+  if (result == QDialog::Accepted) {
+    // Unchanged, the structure already is what the sheet shows.
+    if (!unchanged_ && record_->isMolecule)
       DoEditMolecule(window, record_.get());
-    else
+    else if (!unchanged_)
       DoEditCrystal(window, record_.get());
   } else if (record_->isNew) {
     ClearWindowModified(window);
