@@ -64,6 +64,21 @@ CrystalRec *AfterSymmetryConsent(WindowRef window) {
   return c;
 }
 
+// Whether a sheet on the atoms of a crystal may open: the user is asked to
+// give up the symmetry, which goes only when the sheet applies an edit.
+bool SymmetryMayGo(WindowRef window, const CrystalRec &c) {
+  return c.molecule || UserWouldDiscardSymmetry(window);
+}
+
+// The structure with its symmetry discarded, for an edit of single atoms;
+// nullptr when the rebuild failed.
+CrystalRec *WithoutSymmetry(WindowRef window) {
+  CrystalRec *c = GetWindowCrystal(window);
+  if (c && !c->molecule && !DiscardSymmetry(window))
+    return nullptr;
+  return GetWindowCrystal(window);
+}
+
 float Length3(const float v[3]) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
 
 // Positions compared to 1e-5 in each fractional coordinate: a key of the
@@ -307,8 +322,7 @@ bool PrepareEditSelectionCoords(WindowRef window, EditSelCoordsRec *record) {
     MyCFStopAlert("Please select at least one atom!");
     return false;
   }
-  c = AfterSymmetryConsent(window);
-  if (!c)
+  if (!SymmetryMayGo(window, *c))
     return false;
   const int64_t first = FirstVisibleSelected(*c);
   if (first < 0) {
@@ -326,7 +340,7 @@ bool PrepareEditSelectionCoords(WindowRef window, EditSelCoordsRec *record) {
 }
 
 void DoEditSelectionCoordinates(WindowRef window, const float xyz[3], bool fractional, bool moveAll) {
-  CrystalRec *c = window ? GetWindowCrystal(window) : nullptr;
+  CrystalRec *c = window ? WithoutSymmetry(window) : nullptr;
   if (!c)
     return;
   const int64_t first = FirstVisibleSelected(*c);
@@ -406,10 +420,7 @@ void SetSpecsLabel(EditSelSpecsRec &record, const std::string &label) {
 
 bool PrepareEditSelectionSpecs(WindowRef window, EditSelSpecsRec *record) {
   CrystalRec *c = FileCrystal(window);
-  if (!c || AtomSize(*c) == 0)
-    return false;
-  c = AfterSymmetryConsent(window);
-  if (!c)
+  if (!c || AtomSize(*c) == 0 || !SymmetryMayGo(window, *c))
     return false;
   const int64_t first = FirstVisibleSelected(*c);
   if (first < 0) {
@@ -434,41 +445,54 @@ bool PrepareEditSelectionSpecs(WindowRef window, EditSelSpecsRec *record) {
   return true;
 }
 
+bool SelectionSpecsEdited(const EditSelSpecsRec &record) {
+  return record.element != record.foundElement || std::strncmp(record.label, record.foundLabel, sizeof record.label) ||
+         !(record.colour == record.foundColour) || record.radius != record.foundRadius;
+}
+
 void DoEditSelectionSpecs(WindowRef window, const EditSelSpecsRec &record) {
-  CrystalRec *c = window ? GetWindowCrystal(window) : nullptr;
+  if (!window || !SelectionSpecsEdited(record))
+    return;
+  CrystalRec *c = WithoutSymmetry(window);
   if (!c)
     return;
   const int64_t first = FirstVisibleSelected(*c);
   if (first < 0)
     return;
-  const bool onlyLabel = record.element == record.foundElement && record.colour == record.foundColour &&
-                         record.radius == record.foundRadius;
-  if (onlyLabel && CountNumSelectedAtoms(c) < 2) {
+  // Only what the user changed is written: a site keeps its element, label,
+  // colour and radius where the sheet's field was left alone.
+  const bool elementEdited = record.element != record.foundElement;
+  const bool labelEdited = std::strncmp(record.label, record.foundLabel, sizeof record.label) != 0;
+  const bool colourEdited = !(record.colour == record.foundColour);
+  const bool radiusEdited = record.radius != record.foundRadius;
+  const bool appearanceEdited = elementEdited || colourEdited || radiusEdited;
+  if (!appearanceEdited && CountNumSelectedAtoms(c) < 2) {
     const AtomRecord &a = c->atoms[static_cast<size_t>(first)];
     if (a.site < UsableSiteSize(*c))
       std::memcpy(c->sites[a.site].label, record.label, sizeof record.label);
     PlotCrystal(window, 1);
     return;
   }
-  uint32_t type = 0;
-  bool found = false;
-  for (size_t k = 0; k < UsableSphereSize(*c) && !found; ++k) {
-    const SphereRecord &s = c->spheres[k];
-    if (s.element == record.element && s.radius == record.radius && s.colour == record.colour) {
-      type = static_cast<uint32_t>(k);
-      found = true;
+  // The atom type with the element, radius and colour, found or appended;
+  // false when none can be made.
+  auto typeFor = [&](ElementCode element, float radius, RGBColor colour, uint32_t style, uint32_t *type) {
+    for (size_t k = 0; k < UsableSphereSize(*c); ++k) {
+      const SphereRecord &s = c->spheres[k];
+      if (s.element == element && s.radius == radius && s.colour == colour) {
+        *type = static_cast<uint32_t>(k);
+        return true;
+      }
     }
-  }
-  if (!found) {
     SphereRecord *s = AppendBlankSphere(c);
     if (!s)
-      return;
-    type = static_cast<uint32_t>(c->sphereCount - 1);
-    s->element = record.element;
-    s->radius = record.radius;
-    s->colour = record.colour;
-    s->style = record.style;
-  }
+      return false;
+    *type = static_cast<uint32_t>(c->sphereCount - 1);
+    s->element = element;
+    s->radius = radius;
+    s->colour = colour;
+    s->style = style;
+    return true;
+  };
   const size_t sites = UsableSiteSize(*c);
   std::vector<uint8_t> edited(sites, 0);
   for (size_t k = 0; k < AtomSize(*c); ++k) {
@@ -477,17 +501,31 @@ void DoEditSelectionSpecs(WindowRef window, const EditSelSpecsRec &record) {
       continue;
     edited[a.site] = 1;
     AsymmetricUnitRecord &site = c->sites[a.site];
-    site.elements[0] = record.element;
-    site.occupancies[0] = 1.0f;
-    for (int e = 1; e < kMaxSiteElements; ++e)
-      site.occupancies[e] = 0.0f;
-    site.atomStyle = record.style;
+    if (labelEdited)
+      std::memcpy(site.label, record.label, sizeof record.label);
+    if (!appearanceEdited)
+      continue;
+    if (elementEdited) {
+      site.elements[0] = record.element;
+      site.occupancies[0] = 1.0f;
+      for (int e = 1; e < kMaxSiteElements; ++e)
+        site.occupancies[e] = 0.0f;
+    }
+    const bool typed = site.atomType < UsableSphereSize(*c);
+    const SphereRecord was = typed ? c->spheres[site.atomType] : SphereRecord{};
+    const float radius = radiusEdited || !typed ? record.radius : was.radius;
+    const RGBColor colour = colourEdited || !typed ? record.colour : was.colour;
+    const uint32_t style = elementEdited || !typed ? record.style : was.style;
+    uint32_t type = 0;
+    if (!typeFor(site.elements[0], radius, colour, style, &type))
+      return;
+    site.atomStyle = style;
     site.atomType = type;
-    std::memcpy(site.label, record.label, sizeof record.label);
   }
-  for (size_t k = 0; k < AtomSize(*c); ++k)
-    if (c->atoms[k].site < sites && edited[c->atoms[k].site])
-      c->atoms[k].atomType = type;
+  if (appearanceEdited)
+    for (size_t k = 0; k < AtomSize(*c); ++k)
+      if (c->atoms[k].site < sites && edited[c->atoms[k].site])
+        c->atoms[k].atomType = c->sites[c->atoms[k].site].atomType;
 
   if (c->molecule) {
     SortMoleculeByElement(c);

@@ -85,7 +85,8 @@ CoordsFieldsLayout CoordsFields(EditSelCoordsRec &record);
 // symmetry discard) when the sheet must not open.
 bool PrepareEditSelectionCoords(WindowRef window, EditSelCoordsRec *record);
 // Moves every selected atom by xyz (moveAll) or puts the first visible
-// selected atom at xyz; in a crystal the other atoms of its site follow.
+// selected atom at xyz; in a crystal, which gives up its symmetry first,
+// the other atoms of its site follow.
 void DoEditSelectionCoordinates(WindowRef window, const float xyz[3], bool fractional, bool moveAll);
 
 // ---- Element and appearance -----------------------------------------------------------------
@@ -113,6 +114,10 @@ void SetSpecsLabel(EditSelSpecsRec &record, const std::string &label);
 // (after the caution or a refused symmetry discard) when the sheet must not
 // open.
 bool PrepareEditSelectionSpecs(WindowRef window, EditSelSpecsRec *record);
+// Whether the record differs from what was found on the atom.
+bool SelectionSpecsEdited(const EditSelSpecsRec &record);
+// Writes what the record changed to every visible selected atom's site
+// (a crystal gives up its symmetry first); nothing when it changed nothing.
 void DoEditSelectionSpecs(WindowRef window, const EditSelSpecsRec &record);
 
 // ---- Deleting -------------------------------------------------------------------------------

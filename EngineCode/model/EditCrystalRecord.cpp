@@ -371,6 +371,48 @@ void ResolveEditSiteAtomTypes(EditCrystalRec *record, const PrefsRecord &prefs) 
 
 namespace {
 
+bool SameSite(const EditSiteRec &x, const EditSiteRec &y) {
+  return std::memcmp(x.label, y.label, sizeof x.label) == 0 && x.x == y.x && x.y == y.y && x.z == y.z &&
+         std::equal(x.elements, x.elements + kMaxSiteElements, y.elements) &&
+         std::equal(x.occupancies, x.occupancies + kMaxSiteElements, y.occupancies) && x.atomType == y.atomType &&
+         x.atomStyle == y.atomStyle && x.ellipsoidStyle == y.ellipsoidStyle &&
+         x.displacementType == y.displacementType && x.Uiso == y.Uiso &&
+         std::equal(&x.U[0][0], &x.U[0][0] + 9, &y.U[0][0]);
+}
+
+bool SameSphere(const EditSphereEntry &x, const EditSphereEntry &y) {
+  return x.colour == y.colour && x.element == y.element && x.radius == y.radius && x.atomStyle == y.atomStyle;
+}
+
+bool SameBondSpec(const BondSpec &x, const BondSpec &y) {
+  return x.elementA == y.elementA && x.elementB == y.elementB && x.minLength == y.minLength &&
+         x.maxLength == y.maxLength && x.style == y.style && x.colour1 == y.colour1 && x.colour2 == y.colour2;
+}
+
+} // namespace
+
+bool EditRecordMatchesCrystal(const EditCrystalRec &record, const float cell[6], const CrystalRec &crystal) {
+  EditCrystalRec now;
+  if (FillEditCrystalRecFromCrystal(&crystal, &now) != 0 || record.isMolecule != now.isMolecule)
+    return false;
+  if (!record.isMolecule) {
+    const float was[6] = {now.a, now.b, now.c, now.alpha, now.beta, now.gamma};
+    if (!std::equal(cell, cell + 6, was) || record.spaceGroup != now.spaceGroup ||
+        record.originChoice != now.originChoice || record.latticeLetter != now.latticeLetter ||
+        !std::equal(record.originShift, record.originShift + 3, now.originShift) || record.cardCount != now.cardCount ||
+        std::memcmp(record.cards.data(), now.cards.data(), sizeof(Symcard) * record.cardCount) != 0)
+      return false;
+  }
+  return std::equal(record.sites.begin(), record.sites.end(), now.sites.begin(), now.sites.end(), SameSite) &&
+         std::equal(record.spheres.begin(), record.spheres.end(), now.spheres.begin(), now.spheres.end(),
+                    SameSphere) &&
+         record.bondSpecCount == now.bondSpecCount &&
+         std::equal(record.bondSpecs.begin(), record.bondSpecs.begin() + std::clamp(now.bondSpecCount, 0, kMaxBondSpecs),
+                    now.bondSpecs.begin(), SameBondSpec);
+}
+
+namespace {
+
 // The crystal the record describes, made aside from the window's structure
 // (its display settings, and unless the record is new its plot range, view
 // and scale). False when its sites cannot be sorted; throws bad_alloc.

@@ -111,6 +111,12 @@ void ResolveEditSiteAtomTypes(EditCrystalRec *record, const PrefsRecord &prefs);
 
 // ---- Applying --------------------------------------------------------------------
 
+// Whether the record, with the cell parameters `cell` (a, b, c, alpha, beta,
+// gamma; ignored for a molecule), describes the structure the crystal holds
+// now: same symmetry, cell, sites in the same order, atom types and bond
+// specifications, bit for bit. Applying such a record would change nothing.
+bool EditRecordMatchesCrystal(const EditCrystalRec &record, const float cell[6], const CrystalRec &crystal);
+
 // Rebuild the window's structure from the record and run the build pipeline.
 // The new structure is made aside and swapped in only when complete; if it
 // cannot be made the old structure stays and the stop alert "Sorry, this

@@ -248,6 +248,7 @@ bool BondSpecDelegate::eventFilter(QObject *object, QEvent *event) {
 BondingSheet::BondingSheet(WindowRef window, std::unique_ptr<EditBondingRec> record, QWidget *parent)
     : QDialog(parent), ui_(std::make_unique<Ui::EditBonding>()), window_(window), record_(std::move(record)) {
   ui_->setupUi(this);
+  opened_ = record_->specs;
   list_ = ui_->specList;
   model_ = new BondSpecModel(record_.get(), this);
   list_->setModel(model_);
@@ -399,6 +400,15 @@ void BondingSheet::reject() {
     Close(false);
 }
 
+namespace {
+bool SameSpecifications(const std::vector<EditBondSpecNode> &a, const std::vector<EditBondSpecNode> &b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const EditBondSpecNode &x, const EditBondSpecNode &y) {
+    return x.elementA == y.elementA && x.elementB == y.elementB && x.min == y.min && x.max == y.max &&
+           x.style == y.style && x.colour1 == y.colour1 && x.colour2 == y.colour2;
+  });
+}
+} // namespace
+
 void BondingSheet::Close(bool apply) {
   closing_ = true;
   diagnosticsTimer_.stop();
@@ -412,8 +422,9 @@ void BondingSheet::Close(bool apply) {
   QDialog::done(apply ? Accepted : Rejected);
   if (gBondingSheet == this)
     gBondingSheet = nullptr;
-  // The structure changes only now that the sheet is gone.
-  if (apply)
+  // The structure changes only now that the sheet is gone, and only when
+  // the list differs from the one it opened with.
+  if (apply && !SameSpecifications(record_->specs, opened_))
     if (CrystalRec *crystal = GetWindowCrystal(window_))
       DoEditBonding(window_, crystal, *record_);
   deleteLater();

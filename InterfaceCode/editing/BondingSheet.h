@@ -104,6 +104,9 @@ private:
   std::unique_ptr<Ui::EditBonding> ui_;
   WindowRef window_;
   std::unique_ptr<EditBondingRec> record_;
+  // The specifications as the sheet opened: OK with the same list writes
+  // nothing and rebuilds no bond.
+  std::vector<EditBondSpecNode> opened_;
   QTableView *list_ = nullptr;
   BondSpecModel *model_ = nullptr;
   QTimer diagnosticsTimer_;

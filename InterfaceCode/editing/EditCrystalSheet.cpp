@@ -3,6 +3,7 @@
 #include "editing/SiteTableModel.h"
 #include "shell/Commands.h"
 #include "shell/Forms.h"
+#include "shell/UneditedFields.h"
 #include "shell/WindowPlacement.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
@@ -172,7 +173,8 @@ EditCrystalSheet::EditCrystalSheet(WindowRef window, std::unique_ptr<EditCrystal
     DisplayOriginOffset();
     const float cell[6] = {record_->a, record_->b, record_->c, record_->alpha, record_->beta, record_->gamma};
     for (int i = 0; i < 6; i++)
-      cellFields_[static_cast<size_t>(i)]->setText(QString::fromStdString(MyTrimSprintf("%.5f", cell[i])));
+      ShowStoredValue(cellFields_[static_cast<size_t>(i)], QString::fromStdString(MyTrimSprintf("%.5f", cell[i])),
+                      cell[i]);
     InitConstrainCellPars();
     connect(symbolField_, &QLineEdit::textEdited, this, [this] { CheckSpacegroup(); });
   }
@@ -270,8 +272,11 @@ void EditCrystalSheet::DisplayOriginOffset() {
 }
 
 void EditCrystalSheet::ReadCellFields(float cell[6]) const {
-  for (int i = 0; i < 6; i++)
-    cell[i] = static_cast<float>(CharsToReal(cellFields_[static_cast<size_t>(i)]->text().toStdString()));
+  // A field the user left alone gives the stored value, not its rounded text.
+  for (int i = 0; i < 6; i++) {
+    const QLineEdit *field = cellFields_[static_cast<size_t>(i)];
+    cell[i] = StoredUnlessEdited(field, static_cast<float>(CharsToReal(field->text().toStdString())));
+  }
 }
 
 void EditCrystalSheet::InitConstrainCellPars() {
@@ -302,7 +307,7 @@ void EditCrystalSheet::InitConstrainCellPars() {
     field->setVisible(isFree[static_cast<size_t>(i)] != 0);
     if (QWidget *companion = FindControl(this, 6 + 2 * i))
       companion->setVisible(isFree[static_cast<size_t>(i)] != 0);
-    field->setText(QString::fromStdString(MyTrimSprintf(i < 3 ? "%.5f" : "%.3f", cell[i])));
+    ShowStoredValue(field, QString::fromStdString(MyTrimSprintf(i < 3 ? "%.5f" : "%.3f", cell[i])), cell[i]);
   }
 }
 
@@ -471,11 +476,17 @@ bool EditCrystalSheet::TryOK() {
     MyCFCautionAlert("This structure has no sites.", "Add a site with the + button, or Cancel.");
     return false;
   }
+  // A record that describes the structure as it is applies nothing.
+  float cell[6] = {};
+  if (!record_->isMolecule)
+    ReadCellFields(cell);
+  const CrystalRec *crystal = GetWindowCrystal(window_);
+  unchanged_ = !record_->isNew && crystal && EditRecordMatchesCrystal(*record_, cell, *crystal);
+  if (unchanged_)
+    return true;
   ResolveEditSiteAtomTypes(record_.get(), gPrefs);
   if (record_->isMolecule)
     return true;
-  float cell[6];
-  ReadCellFields(cell);
   const EditCheckOutcome outcome = CheckEditCrystalForApply(record_.get(), symbolField_->text().toStdString(), cell);
   switch (outcome.result) {
   case EditCheckResult::kAccepted:
@@ -515,9 +526,10 @@ void EditCrystalSheet::Finish(int result) {
   WindowRef window = window_;
   MyRemoveWindowProxy(window);
   if (result == QDialog::Accepted) {
-    if (record_->isMolecule)
+    // Unchanged, the structure already is what the sheet shows.
+    if (!unchanged_ && record_->isMolecule)
       DoEditMolecule(window, record_.get());
-    else
+    else if (!unchanged_)
       DoEditCrystal(window, record_.get());
   } else if (record_->isNew) {
     ClearWindowModified(window);

@@ -94,6 +94,7 @@ private:
   QLabel *warningIcon_ = nullptr;
   std::array<QLineEdit *, 6> cellFields_{};
   int quitHandler_ = 0;
+  bool unchanged_ = false; // OK found nothing to apply
 };
 
 // Opens the sheet on the window for the record; null when it cannot be made.

@@ -33,6 +33,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -282,10 +283,20 @@ private:
     const CoordsFieldsLayout layout = CoordsFields(record_);
     const float xyz[3] = {layout.values[0], layout.values[1], layout.values[2]};
     const bool fractional = record_.basis == 1, relative = record_.editMode == 2;
+    // Values that say where the atoms already are move nothing.
+    EditSelCoordsRec found = opened_;
+    found.basis = record_.basis;
+    found.editMode = record_.editMode;
+    const float *was = CoordsFields(found).values;
+    if (std::equal(xyz, xyz + 3, was)) {
+      accept();
+      return;
+    }
     CloseAndApply([=](WindowRef w) { DoEditSelectionCoordinates(w, xyz, fractional, relative); });
   }
 
   EditSelCoordsRec record_;
+  const EditSelCoordsRec opened_ = record_;
   Ui::EditSelectionCoords ui_;
 };
 
@@ -327,6 +338,10 @@ public:
 private:
   void Ok() override {
     const EditSelSpecsRec record = record_;
+    if (!SelectionSpecsEdited(record)) {
+      accept();
+      return;
+    }
     CloseAndApply([record](WindowRef w) { DoEditSelectionSpecs(w, record); });
   }
 

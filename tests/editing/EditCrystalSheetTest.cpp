@@ -171,6 +171,10 @@ TEST_F(EditorSheet, AStructureTheKeptRangeCannotHoldIsRefusedWithTheSheetOpen) {
   ASSERT_EQ(ProcessCommand(kCmdEditStructure), 0);
   EditCrystalSheet *sheet = FrontSheet();
   ASSERT_NE(sheet, nullptr);
+  // An edit, so that OK has something to build.
+  sheet->CellField(0)->setFocus();
+  sheet->CellField(0)->selectAll();
+  QTest::keyClicks(sheet->CellField(0), "5.7");
   sheet->HandleCommand(FourCharsToLong("ok  "));
   Settle();
   ASSERT_EQ(gHost->alerts.size(), 1u);
