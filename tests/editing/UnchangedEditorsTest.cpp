@@ -14,7 +14,7 @@
 
 #include "window/MainWindowData.h"
 
-#include "../structurewindow/AnsweringDialogs.h"
+#include "../structurewindow/ExampleWindowsTest.h"
 #include "ProgramEnvironment.h"
 
 #include <QDialog>
@@ -32,11 +32,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string FileBytes(const fs::path &file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 QDialog *OpenSheet(MainWindow *w) {
   for (QDialog *d : w->findChildren<QDialog *>())
@@ -77,39 +72,23 @@ const Editor kEditors[] = {
     {"Edit Bonding", kCmdEditBonding, false},
 };
 
-class UnchangedEditorsTest : public ::testing::Test {
+class UnchangedEditorsTest : public ExampleWindowsTest {
 protected:
   void SetUp() override {
-    previous = &GetShellDialogs();
-    SetShellDialogs(&dialogs);
+    ExampleWindowsTest::SetUp();
     CloseAll();
   }
   void TearDown() override {
     CloseAll();
-    SetShellDialogs(previous);
+    ExampleWindowsTest::TearDown();
   }
+  // Every open sheet cancelled, then every window closed.
   static void CloseAll() {
     for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows()))
       if (QDialog *sheet = OpenSheet(w))
         sheet->reject();
     QCoreApplication::processEvents();
-    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows())) {
-      ClearWindowModified(w->Ref());
-      DoCloseMainWindow(w->Ref());
-    }
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
-  MainWindow *Open(const char *name) {
-    if (!OpenFSRefInWindow(ExamplesFolder() / name, nullptr))
-      return nullptr;
-    QCoreApplication::processEvents();
-    return GetMainWindow(FrontGraphWindow());
-  }
-  std::string SaveAs(const char *name) {
-    dialogs.saveFile = fs::path(folder.path().toStdString()) / name;
-    EXPECT_EQ(ProcessCommand(kCmdSaveAs), kNoErr);
-    return FileBytes(dialogs.saveFile);
+    CloseAllStructureWindows();
   }
   // Opens the editor through its command (after Select All where it needs
   // a selection) and answers its sheet, open over the window.
@@ -121,9 +100,6 @@ protected:
     return OpenSheet(w);
   }
 
-  AnsweringDialogs dialogs;
-  ShellDialogs *previous = nullptr;
-  QTemporaryDir folder;
 };
 
 TEST_F(UnchangedEditorsTest, AcceptingAnEditorUnchangedChangesNoSavedByte) {

@@ -25,7 +25,7 @@
 #include <gtest/gtest.h>
 #include <iterator>
 
-#include "../structurewindow/AnsweringDialogs.h"
+#include "../structurewindow/ExampleWindowsTest.h"
 #include "DialogScript.h"
 #include "ProgramEnvironment.h"
 
@@ -33,38 +33,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string FileBytes(const fs::path &file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-class UnchangedInspectorTest : public ::testing::Test {
+class UnchangedInspectorTest : public ExampleWindowsTest {
 protected:
   void SetUp() override {
-    previous = &GetShellDialogs();
-    SetShellDialogs(&dialogs);
+    ExampleWindowsTest::SetUp();
     if (gModelOptionsWindow)
       gModelOptionsWindow->hide();
-  }
-  void TearDown() override {
-    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows())) {
-      ClearWindowModified(w->Ref());
-      DoCloseMainWindow(w->Ref());
-    }
-    QCoreApplication::processEvents();
-    SetShellDialogs(previous);
-  }
-  static MainWindow *Open(const fs::path &file) {
-    if (!OpenFSRefInWindow(file, nullptr))
-      return nullptr;
-    QCoreApplication::processEvents();
-    return GetMainWindow(FrontGraphWindow());
-  }
-  // Save As under `name` in the test's folder; the file's bytes.
-  std::string SaveAs(const char *name) {
-    dialogs.saveFile = fs::path(folder.path().toStdString()) / name;
-    EXPECT_EQ(ProcessCommand(kCmdSaveAs), kNoErr);
-    return FileBytes(dialogs.saveFile);
   }
   // Ctrl+M in the structure window, as the user opens the inspector.
   static void PressCtrlM(MainWindow *w) {
@@ -85,10 +59,6 @@ protected:
     EXPECT_EQ(gModelOptions.tab, tab);
     return gModelOptions.panes[size_t(tab)];
   }
-
-  AnsweringDialogs dialogs;
-  ShellDialogs *previous = nullptr;
-  QTemporaryDir folder;
 };
 
 TEST_F(UnchangedInspectorTest, ReturnOnEveryTabLeavesTheSavedDocumentAsItWas) {

@@ -9,6 +9,8 @@
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
+#include "ExampleWindowsTest.h"
+
 #include <QApplication>
 #include <QTemporaryDir>
 #include <filesystem>
@@ -24,29 +26,16 @@ protected:
     gQuittingTime = 0;
     previous = &GetShellDialogs();
     SetShellDialogs(&dialogs);
-    CloseAll();
+    CloseAllStructureWindows();
   }
   void TearDown() override {
     for (QWidget *w : QApplication::topLevelWidgets())
       if (!qobject_cast<MainWindow *>(w))
         w->hide();
-    CloseAll();
+    CloseAllStructureWindows();
     SetShellDialogs(previous);
     gQuittingTime = 0;
   }
-  static void CloseAll() {
-    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows())) {
-      ClearWindowModified(w->Ref());
-      DoCloseMainWindow(w->Ref());
-    }
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
-  static std::string FileBytes(const std::filesystem::path &file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
   Dialogs dialogs;
   ShellDialogs *previous = nullptr;
   QTemporaryDir folder;

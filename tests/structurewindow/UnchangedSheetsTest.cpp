@@ -16,7 +16,7 @@
 
 #include "window/MainWindowData.h"
 
-#include "AnsweringDialogs.h"
+#include "ExampleWindowsTest.h"
 #include "ProgramEnvironment.h"
 
 #include <QDialog>
@@ -33,11 +33,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string FileBytes(const fs::path &file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // The sheet open over the window now.
 QDialog *OpenSheet(MainWindow *w) {
@@ -147,41 +142,7 @@ const SheetCase kCases[] = {
      ApplyEditAnnotationWindow},
 };
 
-class UnchangedSheetsTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    previous = &GetShellDialogs();
-    SetShellDialogs(&dialogs);
-    CloseAll();
-  }
-  void TearDown() override {
-    CloseAll();
-    SetShellDialogs(previous);
-  }
-  static void CloseAll() {
-    for (MainWindow *w : std::vector<MainWindow *>(AllGraphWindows())) {
-      ClearWindowModified(w->Ref());
-      DoCloseMainWindow(w->Ref());
-    }
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
-  MainWindow *Open(const char *name) {
-    if (!OpenFSRefInWindow(ExamplesFolder() / name, nullptr))
-      return nullptr;
-    QCoreApplication::processEvents();
-    return GetMainWindow(FrontGraphWindow());
-  }
-  std::string SaveAs(const char *name) {
-    dialogs.saveFile = fs::path(folder.path().toStdString()) / name;
-    EXPECT_EQ(ProcessCommand(kCmdSaveAs), kNoErr);
-    return FileBytes(dialogs.saveFile);
-  }
-
-  AnsweringDialogs dialogs;
-  ShellDialogs *previous = nullptr;
-  QTemporaryDir folder;
-};
+using UnchangedSheetsTest = ExampleWindowsTest;
 
 TEST_F(UnchangedSheetsTest, AcceptingASheetUnchangedChangesNoSavedByte) {
   for (const char *example : {"Quartz.ovtx", "Benzene.ovtx", "Calcite.ovtx"})
@@ -198,7 +159,7 @@ TEST_F(UnchangedSheetsTest, AcceptingASheetUnchangedChangesNoSavedByte) {
       QCoreApplication::processEvents();
       EXPECT_FALSE(IsWindowModified(w->Ref()));
       EXPECT_TRUE(SaveAs("after.ovdf") == before);
-      CloseAll();
+      CloseAllStructureWindows();
     }
 }
 
