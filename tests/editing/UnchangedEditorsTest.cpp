@@ -33,32 +33,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QDialog *OpenSheet(MainWindow *w) {
-  for (QDialog *d : w->findChildren<QDialog *>())
-    if (d->isVisible())
-      return d;
-  return nullptr;
-}
-
-// The visible button that sends OK, clicked.
-void ClickOK(QDialog *sheet) {
-  for (QPushButton *b : sheet->findChildren<QPushButton *>())
-    if (b->isVisible() && (b->property("command").toString().trimmed() == "ok" || b->text() == "OK")) {
-      QTest::mouseClick(b, Qt::LeftButton);
-      QCoreApplication::processEvents();
-      return;
-    }
-  ADD_FAILURE() << "no OK button";
-}
-
-void Type(QWidget *root, int id, const char *text) {
-  auto *field = FindControl<QLineEdit>(root, id);
-  ASSERT_NE(field, nullptr) << id;
-  field->setFocus();
-  field->selectAll();
-  QTest::keyClicks(field, text);
-}
-
 struct Editor {
   const char *name;
   uint32_t command;
@@ -110,16 +84,13 @@ TEST_F(UnchangedEditorsTest, AcceptingAnEditorUnchangedChangesNoSavedByte) {
       ASSERT_NE(w, nullptr);
       if (editor.selectAll)
         ProcessCommand(kCmdSelectAll);
-      const std::string before = SaveAs("before.ovdf");
-      ASSERT_FALSE(before.empty());
-      ASSERT_FALSE(IsWindowModified(w->Ref()));
-      QPointer<QDialog> sheet = OpenEditor(w, editor);
-      ASSERT_NE(sheet, nullptr);
-      ClickOK(sheet);
-      QCoreApplication::processEvents();
-      EXPECT_TRUE(!sheet || !sheet->isVisible()) << "OK closed the sheet";
-      EXPECT_FALSE(IsWindowModified(w->Ref()));
-      EXPECT_TRUE(SaveAs("after.ovdf") == before);
+      ExpectNoSavedChange(w, [&] {
+        QPointer<QDialog> sheet = OpenEditor(w, editor);
+        ASSERT_NE(sheet, nullptr);
+        ClickOK(sheet);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(!sheet || !sheet->isVisible()) << "OK closed the sheet";
+      });
       CloseAll();
     }
 }
