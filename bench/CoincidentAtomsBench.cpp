@@ -13,7 +13,7 @@
 // molecule 0.3 to 0.5 s a plot, 0.4 to 0.5 s to open; rock salt 0.13 to
 // 0.21 s a plot).
 #include "StructureArrays.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 

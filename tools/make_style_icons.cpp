@@ -15,7 +15,7 @@
 #include "RenderServices.h"
 #include "StructureArrays.h"
 #include "StyleTables.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"

@@ -14,6 +14,8 @@
 #include "documents/CrystalDocument.h"
 #include "documents/FileBuffer.h"
 #include "documents/StoredValueRanges.h"
+#include "import/ImportReaders.h"
+#include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
@@ -25,11 +27,6 @@
 #include <cstdio>
 #include <map>
 #include <optional>
-
-const OVFileFormat gOVFileFormatData[] = {
-    {FourCharsToLong("OVTX"), "ovtx", kOwnTextFormat},
-    {FourCharsToLong("STOP"), "", 0},
-};
 
 namespace {
 
@@ -623,41 +620,13 @@ bool Parser::Finish(std::string *message) {
     }
   }
 
-  // Atom types: one per element of the TYPE block, the element table's
-  // values for an element the block leaves out.
-  std::vector<SphereRecord> spheres;
-  auto typeOf = [&](ElementCode e) -> uint32_t {
-    for (size_t k = 0; k < spheres.size(); k++)
-      if (spheres[k].element == e)
-        return static_cast<uint32_t>(k);
-    SphereRecord s = gBlankSphere;
-    s.element = e;
-    bool found = false;
-    for (const TypeLine &t : types_)
-      if (t.element == e && !found) {
-        s.radius = t.radius;
-        s.colour = t.colour;
-        found = true;
-      }
-    for (const ElementData &d : gPrefs.elementData)
-      if (!found && d.element == e && d.radius > 0.0f) {
-        s.radius = d.radius;
-        s.colour = d.colour;
-        found = true;
-      }
-    s.drawnRadius = s.radius;
-    spheres.push_back(s);
-    return static_cast<uint32_t>(spheres.size() - 1);
-  };
-  for (AsymmetricUnitRecord &site : sites_) {
-    site.atomType = typeOf(site.elements[0]);
-    site.atomStyle = c_.defaultAtomStyle;
-  }
-
+  // Atom types: one per element, with the TYPE block's look where it gives
+  // one.
   c_.sites = std::move(sites_);
-  c_.siteCount = static_cast<int32_t>(c_.sites.size());
-  c_.spheres = std::move(spheres);
-  c_.sphereCount = static_cast<int32_t>(c_.spheres.size());
+  std::vector<AtomTypeLook> looks;
+  for (const TypeLine &t : types_)
+    looks.push_back({t.element, t.radius, t.colour});
+  MakeAtomTypes(c_, looks);
   if (c_.molecule) {
     c_.atoms.assign(c_.sites.size(), gBlankAtom);
     for (size_t k = 0; k < c_.atoms.size(); k++) {
@@ -677,8 +646,7 @@ bool Parser::Finish(std::string *message) {
 } // namespace
 
 bool ParseTextFile(std::string_view text, CrystalRec &crystal, TextFileExtras &extras, std::string *message) {
-  ClearCrystalRec(&crystal);
-  CopyPrefsToCrystal(&gPrefs, &crystal);
+  BeginStructureRecord(crystal);
   extras = TextFileExtras{};
   Parser parser(crystal, extras);
   if (!parser.Run(text, message)) {
@@ -687,18 +655,12 @@ bool ParseTextFile(std::string_view text, CrystalRec &crystal, TextFileExtras &e
   }
   // Numbers the build and the drawing trust are held to their ranges here,
   // as for a native document; what was changed counts as a warning.
-  StoredValueReport values;
-  if (!CheckStoredValues(crystal, &values, {}, false)) {
+  std::string why;
+  if (!CheckReadValues(crystal, extras.warnings, &why)) {
     if (message)
-      *message = "The file holds no valid unit cell: " + values.why + ".";
+      *message = "The file holds no valid unit cell: " + why + ".";
     ClearCrystalRec(&crystal);
     return false;
-  }
-  for (std::string line : values.reset) {
-    // In the words of a file rather than of stored settings.
-    if (line.starts_with(kStoredLead))
-      line.replace(0, std::string_view(kStoredLead).size(), "the ");
-    extras.warnings.push_back(line);
   }
   return true;
 }
@@ -780,99 +742,50 @@ bool IsOwnTextFile(std::string_view text) {
   const auto lines = SplitLines(text.substr(0, 4096));
   for (const std::string &line : lines) {
     const std::string_view l = line;
+    // A refinement program's instruction file opens with the same TITL and
+    // CELL cards, but its CELL leads with the wavelength (seven numbers),
+    // and it carries cards of its own.
+    for (std::string_view foreign : {"SFAC", "UNIT", "LATT", "ZERR", "FVAR", "HKLF", "L.S.", "WGHT"})
+      if (l.starts_with(foreign))
+        return false;
+    if (l.starts_with("CELL") && Tokens(l).size() == 8)
+      return false;
+  }
+  for (const std::string &line : lines) {
+    const std::string_view l = line;
     if (l.starts_with("TITL") || l.starts_with("MOLE") || l.starts_with("CELL"))
       return LooksLikeCard(l);
   }
   return false;
 }
 
-bool ReadTextFile(WindowRef window, const std::filesystem::path &file) {
-  CrystalRec *target = GetWindowCrystal(window);
-  if (!target)
-    return false;
-  std::vector<uint8_t> bytes;
-  std::string reason;
-  if (!ReadWholeFile(file, bytes, &reason)) {
-    MyCFStopAlert("The file could not be opened.", std::string(1, '"') + file.filename().string() + "\" could not be read: " +
-                                                       reason + ".");
+bool IsOwnTextFile(const ImportSource &source) { return IsOwnTextFile(source.text); }
+
+bool DoOwnTextFile(const ImportSource &source, ImportResult &result) {
+  ImportedStructure *s = BeginImportedStructure(result, source.name);
+  std::string message;
+  if (!s || !ParseTextFile(source.text, s->crystal, s->extras, &message)) {
+    result.error = {0, message};
     return false;
   }
-  CrystalRec read;
-  TextFileExtras extras;
-  const std::string_view text(reinterpret_cast<const char *>(bytes.data()), bytes.size());
-  if (!ParseTextFile(text, read, extras, &reason)) {
-    MyCFStopAlert("The file could not be opened.", reason);
-    return false;
-  }
-  *target = std::move(read);
-  const bool noBondSpecs = target->bondSpecCount == 0;
-  if (gDocumentWindowHooks.setNotes)
-    gDocumentWindowHooks.setNotes(window, extras.notes);
-  // The title card names the structure (the build's Log line too).
-  if (!extras.title.empty() && gDocumentWindowHooks.setWindowTitle)
-    gDocumentWindowHooks.setWindowTitle(window, extras.title);
-  SetWindowFileOpen(window, true);
-  bool built = target->molecule ? RunNewMolecule(window, false, true, true, true)
-                                : RunNewCrystal(window, true, true, true);
-  if (!built)
-    return false;
-  CrystalRec *c = GetWindowCrystal(window);
-  // A file without bond specifications gets those of the automatic search,
-  // as an imported structure does.
-  if (c && noBondSpecs && c->atomCount >= 2) {
-    AutoBondSearch(c);
-    DefinePolyhedra(c);
-  }
-  const int missed = c ? ApplyTextFileExtras(*c, extras) : 0;
-  if (c && (extras.hasOrientation || !extras.vectors.empty() || noBondSpecs))
-    NewPlot(window, false, true);
-  const std::string name = file.filename().string();
-  for (std::string w : extras.warnings) {
+  s->name = s->extras.title.empty() ? source.name : s->extras.title;
+  for (std::string &w : s->extras.warnings)
     if (w.starts_with("Line "))
       w[0] = 'l';
-    FWrite(name + ", " + w);
-  }
-  const size_t warnings = extras.warnings.size() + static_cast<size_t>(missed);
-  if (missed > 0)
-    FWrite(std::to_string(missed) + " vector(s) found no atom at their position and were left out.");
-  if (warnings > 0)
-    DrawWindowSubtitle(window, std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings") +
-                                   " while reading the file: see the Log.");
   return true;
 }
 
-int16_t GetFileFormatForExtension(const std::filesystem::path &file) {
-  std::string ext = file.extension().string();
-  if (!ext.empty())
-    ext.erase(0, 1);
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char ch) { return std::tolower(ch); });
-  for (const OVFileFormat *row = gOVFileFormatData; row->type != FourCharsToLong("STOP"); row++)
-    if (ext == row->extension)
-      return row->format;
-  return 0;
-}
-
-bool OpenTextFile(WindowRef window, const std::filesystem::path &file) {
-  std::vector<uint8_t> bytes;
+bool ReadTextFile(WindowRef window, const std::filesystem::path &file) {
+  ImportSource source;
+  ImportResult result;
   std::string reason;
-  if (!ReadWholeFile(file, bytes, &reason)) {
-    MyCFStopAlert("The file could not be opened.", std::string(1, '"') + file.filename().string() + "\" could not be read: " +
-                                                       reason + ".");
+  if (!LoadImportSource(file, source, &reason)) {
+    MyCFStopAlert(kFileNotOpened, "\"" + file.filename().string() + "\" could not be read: " + reason + ".");
     return false;
   }
-  const std::string_view text(reinterpret_cast<const char *>(bytes.data()), bytes.size());
-  int16_t format = GetFileFormatForExtension(file);
-  if (format == 0) {
-    // Every format's detector, in table order.
-    for (const OVFileFormat *row = gOVFileFormatData; row->type != FourCharsToLong("STOP") && format == 0; row++)
-      if (row->format == kOwnTextFormat && IsOwnTextFile(text))
-        format = row->format;
-  }
-  switch (format) {
-  case kOwnTextFormat:
-    return ReadTextFile(window, file);
-  default:
-    MyCFStopAlert(kUnknownFileType, "No reader of this version takes \"" + file.filename().string() + "\".");
+  if (!DoOwnTextFile(source, result)) {
+    MyCFStopAlert(kFileNotOpened, result.error.what);
     return false;
   }
+  return BuildImportedStructure(window, file, std::move(result.structures.front()));
 }

@@ -1,5 +1,4 @@
-// The reader of the program's own keyword text format (".ovtx"), the import
-// dispatch over the file-format table, and the table itself.
+// The reader of the program's own keyword text format (".ovtx").
 //
 // A card is the first four characters of a line (upper-case letters) and its
 // values follow after blanks; a line beginning with "!" is a comment. Block
@@ -54,30 +53,14 @@ bool ParseTextFile(std::string_view text, CrystalRec &crystal, TextFileExtras &e
 // positions. Answers how many vectors found no atom.
 int ApplyTextFileExtras(CrystalRec &crystal, const TextFileExtras &extras);
 
-// Reads the file into the window's structure and builds it; the title card
-// becomes the window's title, and a file without bond specifications gets
-// those of the automatic bond search. Warnings go to the Log, each naming
-// the file and its line, and are counted in the window's subtitle. False,
-// with a stop alert, when the file cannot be read.
+// Reads the file, as the own format whatever its name, into the window's
+// structure and builds it through the import path's shared build: the title
+// card becomes the window's title, and a file without bond specifications
+// gets those of the automatic bond search. Warnings go to the Log, each
+// naming the file and its line, and are counted in the window's subtitle.
+// False, with a stop alert, when the file cannot be read.
 bool ReadTextFile(WindowRef window, const std::filesystem::path &file);
 // True when the text looks like the own keyword format (a TITL, MOLE or
-// CELL card among its first lines).
+// CELL card among its first lines) and not like a refinement program's
+// instruction file, which shares the TITL and CELL cards.
 bool IsOwnTextFile(std::string_view text);
-
-// ---- Import dispatch --------------------------------------------------------
-
-struct OVFileFormat {
-  uint32_t type;         // four-character code; 'STOP' ends the table
-  const char *extension; // lower case, without the dot
-  int16_t format;        // the format number the dispatch runs
-};
-inline constexpr int16_t kOwnTextFormat = 1;
-extern const OVFileFormat gOVFileFormatData[];
-
-// The format number of the first row whose extension matches; 0 for none.
-int16_t GetFileFormatForExtension(const std::filesystem::path &file);
-// Opens a file that is not a binary document: by its extension's format,
-// else by trying every format's detector in table order. False, with a
-// stop alert ("The file type is not known."), when no reader takes it.
-bool OpenTextFile(WindowRef window, const std::filesystem::path &file);
-inline constexpr const char *kUnknownFileType = "The file type is not known.";

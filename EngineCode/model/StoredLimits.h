@@ -17,6 +17,7 @@
 // file, the field and the value.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -57,6 +58,15 @@ inline constexpr int kMaxTextStyleSize = 256;
 // Plot range limits (fractional) and the largest span along one axis.
 inline constexpr float kMaxPlotRangeCoordinate = 1000.0f;
 inline constexpr float kMaxPlotRangeSpan = 100.0f;
+
+// What one foreign file may make: the sites (atoms) of all its structures
+// together, its structures (data blocks, models, frames, records), and its
+// bytes once inflated. A file beyond them is refused with the limit named.
+inline constexpr size_t kMaxImportSites = 2000000;
+inline constexpr size_t kMaxImportStructures = 1000;
+inline constexpr size_t kMaxImportFileBytes = size_t{1} << 31;
+// The chooser asks before opening more windows than this at once.
+inline constexpr size_t kMaxWindowsWithoutAsking = 20;
 
 // ---- The table --------------------------------------------------------------------------
 

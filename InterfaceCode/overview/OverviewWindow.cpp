@@ -660,9 +660,9 @@ void DrawQueuedPicture() {
   gPictureTurnArmed = false;
   if (gPictureQueue.empty())
     return;
-  const auto [file, type] = gPictureQueue.front();
+  const std::filesystem::path file = gPictureQueue.front().first;
   gPictureQueue.pop_front();
-  QImage image = DrawFileOffScreen(file, type);
+  QImage image = DrawFileOffScreen(file);
   if (image.isNull()) {
     gNoPicture.insert(file);
   } else {

@@ -241,7 +241,7 @@ void CloseOverviewWorkWindow(WindowRef work);
 // The picture of a document or text file as a structure window would show
 // it, drawn off screen (no Log lines, no alerts, no change to any window);
 // a null image when it cannot be read.
-QImage DrawFileOffScreen(const std::filesystem::path &file, uint32_t type);
+QImage DrawFileOffScreen(const std::filesystem::path &file);
 
 // ---- Batches ------------------------------------------------------------------------
 void DoExportGraphicsFromCacheFiles();

@@ -13,7 +13,7 @@
 #include "Alerts.h"
 #include "documents/CrystalDocument.h"
 #include "export/PictureServices.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
@@ -56,7 +56,7 @@ void CloseOverviewWorkWindow(WindowRef work) {
   UpdateOverviewWindow();
 }
 
-QImage DrawFileOffScreen(const std::filesystem::path &file, uint32_t type) {
+QImage DrawFileOffScreen(const std::filesystem::path &file) {
   MainWindow *front = GetMainWindow(FrontGraphWindow());
   const uint8_t progress = gShowProgress, alerts = gProhibitErrorAlerts;
   gShowProgress = 0;
@@ -68,17 +68,17 @@ QImage DrawFileOffScreen(const std::filesystem::path &file, uint32_t type) {
     w->setAttribute(Qt::WA_DontShowOnScreen);
     if (front)
       BringGraphWindowToFront(front);
-    const bool document = type == kCrystalDocumentType || type == kMoleculeDocumentType ||
-                          type == kOldCrystalDocumentType || type == kOldMoleculeDocumentType;
+    const FileOpenKind kind = GetFileOpenKind(file);
     bool ok = false;
-    if (document) {
+    if (kind == FileOpenKind::Document) {
       ok = LoadCrystalFileIntoWindow(scratch, file, true);
       if (ok) {
         ResetOffScreen(scratch);
         NewPlot(scratch, false, true);
       }
-    } else {
-      ok = OpenTextFile(scratch, file);
+    } else if (kind == FileOpenKind::Text) {
+      // A picture of a file of several structures shows the first.
+      ok = OpenTextFile(scratch, file, ImportChoice::TakeFirst);
     }
     if (ok)
       CopyWindowPreviewAsImageRef(scratch, &image);

@@ -42,7 +42,7 @@ OverviewWindow *Win() { return GetOverviewWindow(); }
 class QtOverviewDialogs : public OverviewDialogs {
 public:
   std::vector<std::filesystem::path> GetFiles(const std::string &message) override {
-    return RunOpenFilesDialog(message, "Structures (*.ovdf *.ovmf *.ovtx *.txt);;All files (*)");
+    return RunOpenFilesDialog(message, StructureFileNameFilters().join(";;").toStdString());
   }
   std::optional<std::filesystem::path> GetFolder(const std::string &message) override {
     return RunFolderDialog(message);
@@ -88,7 +88,8 @@ bool CanReorder() { return gOverviewTabChoice == kFavouritesTab || gOverviewTabC
 bool OpenFileKeepingSelection(CachedFileRecord *record, WindowRef window) {
   const std::filesystem::path file = record->fileRef;
   const bool selected = record == gSelectedCachePtr;
-  const bool opened = OpenFSRefInWindow(file, window);
+  // Favourites, batches and Play take a file's first structure.
+  const bool opened = OpenFSRefInWindow(file, window, ImportChoice::TakeFirst);
   if (selected && GetRectIDWithCachePtr(gSelectedCachePtr) < 0) {
     gSelectedCachePtr = nullptr;
     for (CachedFileRecord *n = GetCurrentWindowCache(); n; n = n->next)
@@ -203,7 +204,7 @@ void DoLoadNewWindowFromCache(CachedFileRecord *record, bool animate) {
     bool alreadyOpen = false;
     for (MainWindow *w : AllGraphWindows())
       alreadyOpen |= w->File() == file;
-    if (!OpenFSRefInWindow(file, OpenMainWindow(nullptr, false)))
+    if (!OpenFSRefInWindow(file, OpenMainWindow(nullptr, false), ImportChoice::TakeFirst))
       return;
     if (alreadyOpen) {
       WindowRef made = FrontGraphWindow();

@@ -109,6 +109,9 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
     if (MainWindow *w = GetMainWindow(window))
       w->setWindowTitle(QString::fromStdString(title));
   };
+  // A file of several structures opens the others the user chose in
+  // windows of their own.
+  gImportHooks.openInNewWindow = OpenStructureInNewWindow;
   gDocumentWindowHooks.setWindowFile = [](WindowRef window, const std::filesystem::path &file) {
     if (MainWindow *w = GetMainWindow(window)) {
       w->SetFile(file);

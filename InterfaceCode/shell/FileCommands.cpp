@@ -22,7 +22,7 @@
 #include "documents/CrystalDocument.h"
 #include "documents/PrefsFile.h"
 #include "documents/UndoHistory.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/OffScreen.h"
 #include "window/MainWindowData.h"
 
@@ -340,14 +340,57 @@ WindowRef CreateNewWindowForFile() {
   return OpenMainWindow(nullptr, false);
 }
 
-bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
+namespace {
+
+// What every opening does once a structure stands in its window.
+void FinishOpenedWindow(WindowRef window, MainWindow *w, const std::filesystem::path &file, bool document) {
+  if (document) {
+    w->SetFile(file);
+    NoteDocumentFileOnDisk(window, file);
+  } else {
+    // A text file is read, not edited: saving asks for a document. Its
+    // title is the file's name unless the file gave one.
+    w->SetFile({});
+  }
+  NoteDocumentFolder(window, file);
+  ShowOpenedStructure(window);
+  // The structure as opened is the first undo state, so that the first
+  // change can be undone, and the saved document the mark compares with.
+  NoteWindowDocumentOpened(window);
+}
+
+} // namespace
+
+bool OpenStructureInNewWindow(const std::filesystem::path &file, ImportedStructure &&structure) {
+  WindowRef window = OpenMainWindow(nullptr, false);
+  MainWindow *w = GetMainWindow(window);
+  if (!w)
+    return false;
+  w->setWindowTitle(QString::fromStdString(file.stem().string()) +
+                    (structure.name.empty() ? QString() : " " + QString::fromStdString(structure.name)));
+  const uint8_t savedProgress = gShowProgress;
+  gShowProgress = 1;
+  const bool ok = BuildImportedStructure(window, file, std::move(structure));
+  gShowProgress = savedProgress;
+  CloseStatus();
+  if (!ok) {
+    if (GetNumGraphWindows() > 1)
+      DisposeMainWindow(window);
+    else
+      ClearMainWindow(window);
+    return false;
+  }
+  FinishOpenedWindow(window, w, file, false);
+  return true;
+}
+
+bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, ImportChoice choice) {
   if (!gStartupDone) {
     gQueuedDocs.push_back(file);
     return false;
   }
-  uint32_t type = 0;
-  const int16_t status = FSRefGetFileType(file, &type);
-  if (status != 0) {
+  const FileOpenKind kind = GetFileOpenKind(file);
+  if (kind == FileOpenKind::Unreadable) {
     std::string why = std::string(1, '"').append(file.filename().string());
     why.append("\" is not a file this version can read.");
     MyCFStopAlert("The file could not be opened.", why);
@@ -366,8 +409,7 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
   MainWindow *w = GetMainWindow(window);
   if (!w)
     return false;
-  const bool document = type == kCrystalDocumentType || type == kMoleculeDocumentType ||
-                        type == kOldCrystalDocumentType || type == kOldMoleculeDocumentType;
+  const bool document = kind == FileOpenKind::Document;
   // The build's Log line names the structure by its window's title.
   const QString before = PlainWindowTitle(w);
   w->setWindowTitle(QString::fromStdString(file.stem().string()));
@@ -375,7 +417,7 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
   // answer Escape, as the commands do.
   const uint8_t savedProgress = gShowProgress;
   gShowProgress = 1;
-  bool ok = document ? OpenCrystalFile(window, file) : OpenTextFile(window, file);
+  bool ok = OpenStructureFile(window, file, choice);
   gShowProgress = savedProgress;
   CloseStatus();
   if (!ok) {
@@ -388,19 +430,7 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window) {
       ClearMainWindow(window);
     return false;
   }
-  if (document) {
-    w->SetFile(file);
-    NoteDocumentFileOnDisk(window, file);
-  } else {
-    // A text file is read, not edited: saving asks for a document. Its
-    // title is the file's name unless its title card gave one.
-    w->SetFile({});
-  }
-  NoteDocumentFolder(window, file);
-  ShowOpenedStructure(window);
-  // The structure as opened is the first undo state, so that the first
-  // change can be undone, and the saved document the mark compares with.
-  NoteWindowDocumentOpened(window);
+  FinishOpenedWindow(window, w, file, document);
   AddRecentFile(file);
   UpdateFloatingWindows();
   return true;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "HostServices.h"
+#include "import/ImportPath.h"
 
 #include <filesystem>
 #include <string>
@@ -29,8 +30,14 @@ WindowRef CreateNewWindowForFile();
 // first (Cancel opens nothing); the document it held takes its undo states
 // with it.
 // A file that cannot be read gives its alert and leaves no new window.
-// True when the structure shows.
-bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window);
+// Of a file of several structures, the user chooses which to open (each
+// other one in a window of its own), or with TakeFirst the first is taken
+// and the Log says how many others there are. True when the structure
+// shows.
+bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window,
+                       ImportChoice choice = ImportChoice::Ask);
+// Builds one more structure read from a file in a new window of its own.
+bool OpenStructureInNewWindow(const std::filesystem::path &file, ImportedStructure &&structure);
 // While one lives, nothing reaches the Log: work the user did not ask for
 // (drawing a thumbnail) leaves no lines there.
 class LogSilence {

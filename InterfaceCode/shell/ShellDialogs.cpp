@@ -5,6 +5,7 @@
 #include "structurewindow/EditAnnotation.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
+#include "import/ImportPath.h"
 #include "ui_WindowOptions.h"
 
 #include <QDialogButtonBox>
@@ -19,6 +20,7 @@
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QStringList>
 #include <QFormLayout>
 #include <QMessageBox>
 #include <QPageLayout>
@@ -195,15 +197,23 @@ void NoteDialogFolder(const std::filesystem::path &file) {
     gLastDialogFolder = absolute.parent_path();
 }
 
+QStringList StructureFileNameFilters() {
+  QStringList filters;
+  for (const OpenFileFilter &f : StructureFileFilters()) {
+    QStringList patterns;
+    for (const std::string &p : f.patterns)
+      patterns << QString::fromStdString(p);
+    filters << QString("%1 (%2)").arg(QString::fromStdString(f.name), patterns.join(' '));
+  }
+  filters << "All files (*)";
+  return filters;
+}
+
 QFileDialog *CreateOpenDialog(QWidget *parent) {
   auto *dialog = new QFileDialog(parent, "Open", QString::fromStdString(DialogStartFolder().string()));
   dialog->setFileMode(QFileDialog::ExistingFiles);
   dialog->setAcceptMode(QFileDialog::AcceptOpen);
-  QStringList filters{"Structures (*.ovdf *.ovmf *.ovtx)"};
-  for (const DocumentType &t : kDocumentTypes)
-    filters << QString("%1 (*.%2)").arg(t.name, t.extension);
-  filters << "All files (*)";
-  dialog->setNameFilters(filters);
+  dialog->setNameFilters(StructureFileNameFilters());
   return dialog;
 }
 

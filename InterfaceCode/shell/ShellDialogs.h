@@ -16,6 +16,7 @@ enum class SaveChangesAnswer { kSave, kDontSave, kCancel };
 
 class QDialog;
 class QFileDialog;
+#include <QStringList>
 class QPrinter;
 class QWidget;
 
@@ -68,6 +69,9 @@ void ProposePrintFile(QDialog *printDialog, QPrinter &printer);
 // open dialog offers the documents the program reads; the save dialog the
 // type of the proposed name's extension (documents by their own names).
 QFileDialog *CreateOpenDialog(QWidget *parent);
+// The name filters of every dialog that opens structures: all structure
+// files, one per readable format, then all files.
+QStringList StructureFileNameFilters();
 QFileDialog *CreateSaveDialog(QWidget *parent, const std::string &prompt, const std::string &proposedName,
                               const std::filesystem::path &folder);
 // The font-and-size dialog "WindowOptions" built from its form and filled

@@ -10,7 +10,7 @@
 #include "RenderServices.h"
 #include "documents/CrystalDocument.h"
 #include "export/PictureServices.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"

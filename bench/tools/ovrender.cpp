@@ -2,9 +2,13 @@
 // plots it off screen and writes the picture, printing the build and plot
 // times (median of the repeats).
 //
-//   ovrender FILE OUT.png [--size WxH] [--model N] [--fast] [--repeat K]
+//   ovrender FILE OUT [--size WxH] [--model N] [--fast] [--repeat K]
 //
-// FILE is a keyword text file (.ovtx) or a native document. --model sets
+// FILE is any structure file the program opens, through its own open path
+// (of a file of several structures, the first). OUT's extension picks the
+// writer: a picture (.png and the other raster formats), or a text export
+// (.cif, .ovtx, .pdb, ...) through the Export menu's writers. A refused
+// file exits with status 1 and the alert's text. --model sets
 // the model type (1 to 6) before plotting; --fast plots fast rotation
 // frames (a trackball drag with fast rotation on). Alerts and Log lines go
 // to standard error.
@@ -15,7 +19,8 @@
 #include "RenderServices.h"
 #include "StructureArrays.h"
 #include "documents/CrystalDocument.h"
-#include "import/OwnTextReader.h"
+#include "export/TextExportFormats.h"
+#include "import/ImportPath.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
@@ -30,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -92,10 +98,7 @@ int main(int argc, char **argv) {
 
   // Reading builds the structure once; the rebuilds below are timed without
   // a plot.
-  std::string ext = file.extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char ch) { return char(std::tolower(ch)); });
-  const bool document = ext == ".ovdf" || ext == ".ovmf";
-  if (!(document ? OpenCrystalFile(&record, file) : OpenTextFile(&record, file))) {
+  if (!OpenStructureFile(&record, file, ImportChoice::TakeFirst)) {
     std::fprintf(stderr, "ovrender: %s could not be read\n", file.string().c_str());
     return 1;
   }
@@ -138,8 +141,17 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "ovrender: nothing was drawn\n");
     return 1;
   }
+  const TextExportFormat *text = TextExportForExtension(std::filesystem::path(out).extension().string());
+  if (text) {
+    const std::string written = text->format(c, file.stem().string(), "", GetProgramVersion());
+    std::ofstream o(out, std::ios::binary);
+    if (written.empty() || !(o << written) || !o.flush()) {
+      std::fprintf(stderr, "ovrender: %s could not be written\n", out.c_str());
+      return 1;
+    }
+  }
   QImage image(px->BaseAddr(), px->Width(), px->Height(), qsizetype(px->RowBytes()), QImage::Format_ARGB32);
-  if (!image.save(QString::fromStdString(out))) {
+  if (!text && !image.save(QString::fromStdString(out))) {
     std::fprintf(stderr, "ovrender: %s could not be written\n", out.c_str());
     return 1;
   }
@@ -148,6 +160,8 @@ int main(int argc, char **argv) {
     bondEnds += a.bondCount;
   std::printf("atoms %d  bonds %.0f  model %d  %dx%d%s\n", c.atomCount, bondEnds / 2, int(c.modelType), width, height,
               fast ? "  fast" : "");
+  if (!c.molecule)
+    std::printf("cell atoms %d\n", c.atomsPerCell);
   std::printf("build %.2f ms  plot %.2f ms  (median of %d)\n", Median(builds), Median(plots), repeat);
   DestroyMainWindowData(&record);
   SetHostServices(nullptr);

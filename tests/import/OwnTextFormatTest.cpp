@@ -8,6 +8,7 @@
 #include "SymmetryCards.h"
 #include "documents/FileBuffer.h"
 #include "export/OwnTextWriter.h"
+#include "import/ImportPath.h"
 #include "import/OwnTextReader.h"
 
 #include <gtest/gtest.h>
@@ -509,19 +510,19 @@ TEST_F(TextFormatTest, NumbersIgnoreTheLocale) {
 
 TEST_F(TextFormatTest, DispatchByExtensionThenByContent) {
   EXPECT_EQ(GetFileFormatForExtension("a/b/Quartz.OVTX"), kOwnTextFormat);
-  EXPECT_EQ(GetFileFormatForExtension("a.cif"), 0);
+  EXPECT_EQ(GetFileFormatForExtension("a.qqq"), 0);
   const auto dir = std::filesystem::temp_directory_path() / ("ovdispatch-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   std::filesystem::copy_file(std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx", dir / "nacl.dat",
                              std::filesystem::copy_options::overwrite_existing);
   {
-    std::ofstream(dir / "data.cif") << "data_x\n_cell_length_a 5\n";
+    std::ofstream(dir / "notes.txt") << "nothing a reader knows\n";
   }
   Window w(host);
   EXPECT_TRUE(OpenTextFile(w.ref(), dir / "nacl.dat"));
   EXPECT_EQ(w.crystal().atomsPerCell, 8);
   host.alerts.clear();
-  EXPECT_FALSE(OpenTextFile(w.ref(), dir / "data.cif"));
+  EXPECT_FALSE(OpenTextFile(w.ref(), dir / "notes.txt"));
   ASSERT_EQ(host.alerts.size(), 1u);
   EXPECT_EQ(host.alerts[0].message, kUnknownFileType);
   host.alerts.clear();

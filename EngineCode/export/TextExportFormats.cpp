@@ -1,0 +1,37 @@
+#include "export/TextExportFormats.h"
+
+#include "export/CIFWriter.h"
+#include "export/OwnTextWriter.h"
+#include "export/PDBWriter.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+std::string Cif(CrystalRec &c, std::string_view title, std::string_view notes, std::string_view version) {
+  return FormatCIFFile(c, title, notes, version);
+}
+std::string OwnText(CrystalRec &c, std::string_view title, std::string_view notes, std::string_view) {
+  return FormatTextFile(c, title, notes);
+}
+std::string Pdb(CrystalRec &c, std::string_view title, std::string_view, std::string_view version) {
+  return FormatPDBFile(c, title, version);
+}
+
+constexpr TextExportFormat kFormats[] = {
+    {".cif", Cif},
+    {".ovtx", OwnText},
+    {".pdb", Pdb},
+};
+
+} // namespace
+
+const TextExportFormat *TextExportForExtension(std::string_view extension) {
+  std::string ext(extension);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char ch) { return std::tolower(ch); });
+  for (const TextExportFormat &f : kFormats)
+    if (ext == f.extension)
+      return &f;
+  return nullptr;
+}

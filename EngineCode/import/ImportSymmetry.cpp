@@ -1,0 +1,138 @@
+#include "import/ImportSymmetry.h"
+
+#include "SpaceGroups.h"
+#include "SymmetryCards.h"
+#include "import/ImportText.h"
+#include "import/StructureFill.h"
+
+#include <cctype>
+
+namespace {
+
+// The table row a symbol and origin name, or -1.
+int16_t RowOfSymbol(std::string symbol, uint8_t origin) {
+  std::string schoenflies, full;
+  int16_t number = 0, system = 0, count = 0;
+  if (!GetSpacegroupDetails(symbol, schoenflies, full, origin, 0, number, system, count))
+    return -1;
+  return GetInternationalSpacegroupIndex(symbol, origin, 0);
+}
+
+// "P 32 2 1:1" -> "P 32 2 1" and origin 1; ":H" and ":R" are dropped (the
+// cell's angles choose the axes).
+std::string WithoutSuffix(std::string_view symbol, int &origin) {
+  std::string text(TrimImport(symbol));
+  const size_t colon = text.rfind(':');
+  if (colon != std::string::npos) {
+    const std::string suffix(TrimImport(std::string_view(text).substr(colon + 1)));
+    if (suffix == "1" || suffix == "2")
+      origin = suffix[0] - '0';
+    text.erase(colon);
+  }
+  while (!text.empty() && text.back() == ' ')
+    text.pop_back();
+  return text;
+}
+
+} // namespace
+
+bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string> operators, int line,
+                              ImportError &error, std::string_view statedSymbol) {
+  CrystalRec &c = s.crystal;
+  if (operators.size() > static_cast<size_t>(kMaxSymCards)) {
+    error.line = line;
+    error.what = "it lists " + std::to_string(operators.size()) + " symmetry operators; a structure holds at most " +
+                 std::to_string(kMaxSymCards);
+    return false;
+  }
+  std::vector<Symcard> cards;
+  cards.reserve(operators.size());
+  for (const std::string &op : operators) {
+    Symcard card{};
+    GEP gep;
+    Symcard2GEP(op, gep);
+    bool axisInEveryRow = true;
+    for (const auto &row : gep.rotation)
+      axisInEveryRow = axisInEveryRow && (row[0] != 0 || row[1] != 0 || row[2] != 0);
+    if (!axisInEveryRow || !GEP2Symcard(gep, card)) {
+      error.line = line;
+      error.what = "the symmetry operator \"" + op + "\" is no operator this version can use";
+      return false;
+    }
+    cards.push_back(card);
+  }
+  if (cards.empty()) {
+    c.symCards[0] = MakeSymcard(kIdentityCard);
+    c.cardCount = 1;
+    c.latticeLetter = 'P';
+  } else {
+    std::copy(cards.begin(), cards.end(), c.symCards.begin());
+    c.cardCount = static_cast<uint16_t>(cards.size());
+    c.latticeLetter = LatticeTypeFromGEPs(std::span<const Symcard>(c.symCards.data(), c.cardCount), c.cardCount);
+    RemoveLatticeTranslationsForCrystal(c);
+    CheckIdentityOperatorForCrystal(c);
+  }
+  std::string symbol;
+  uint8_t origin = 0;
+  char lattice = c.latticeLetter;
+  if (FindSpacegroupOfCards(std::span<const Symcard>(c.symCards.data(), c.cardCount), lattice, c.alpha, c.beta,
+                            c.gamma, symbol, origin)) {
+    MyStrCopy(std::span<char>(c.spaceGroup), symbol);
+    c.originChoice = origin;
+    c.latticeLetter = lattice;
+    c.cardCount = 0;
+    if (!statedSymbol.empty()) {
+      int statedOrigin = 0;
+      const std::string stated = WithoutSuffix(statedSymbol, statedOrigin);
+      const int16_t found = RowOfSymbol(symbol, origin);
+      int16_t named = RowOfSymbol(stated, static_cast<uint8_t>(statedOrigin));
+      if (named >= 0 && statedOrigin == 0 && named != found)
+        named = RowOfSymbol(stated, origin); // no origin stated: either may be meant
+      if (named != found)
+        ImportWarning(s, line,
+                      "the space group \"" + std::string(TrimImport(statedSymbol)) +
+                          "\" disagrees with the symmetry operators, which are used (\"" + symbol + "\").");
+    }
+  } else {
+    c.spaceGroup[0] = '\0';
+    c.originChoice = 0;
+    ImportWarning(s, line,
+                  "the symmetry operators are no setting of the space-group table; they are kept as they are (" +
+                      std::to_string(c.cardCount) + " operators, lattice " + std::string(1, c.latticeLetter) + ").");
+  }
+  return true;
+}
+
+bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbolText, int originChoice, int line) {
+  CrystalRec &c = s.crystal;
+  int origin = originChoice;
+  std::string symbol = WithoutSuffix(symbolText, origin);
+  uint8_t converted = static_cast<uint8_t>(origin);
+  std::string normal = symbol;
+  if (!normal.empty() && !std::isdigit(static_cast<unsigned char>(normal[0])))
+    ConvertSpaceGroupSymbol(normal, converted);
+  if (RowOfSymbol(normal, converted) < 0) {
+    if (RowOfSymbol(symbol, static_cast<uint8_t>(origin)) < 0)
+      return false;
+    normal = symbol;
+    converted = static_cast<uint8_t>(origin);
+  }
+  float shift[3];
+  if (converted == 0 && IsDualOriginSpacegroup(normal, shift)) {
+    converted = 1;
+    ImportWarning(s, line,
+                  "the space group \"" + symbol + "\" has two origins and the file names neither; the first is taken.");
+  }
+  VerifyOriginChoiceForSpacegroup(normal, converted);
+  std::string resolved = normal;
+  std::string schoenflies, full;
+  int16_t number = 0, system = 0, count = 0;
+  GetSpacegroupDetails(resolved, schoenflies, full, converted, 0, number, system, count);
+  MyStrCopy(std::span<char>(c.spaceGroup), resolved);
+  c.originChoice = converted;
+  c.cardCount = 0;
+  const int16_t row = GetInternationalSpacegroupIndex(resolved, converted, 0);
+  if (row >= 0)
+    c.latticeLetter = SpacegroupRowLattice(row);
+  return true;
+}

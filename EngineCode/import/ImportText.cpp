@@ -1,0 +1,172 @@
+#include "import/ImportText.h"
+
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+// Symbols by atomic number (index 0 unused), and deuterium after them.
+constexpr std::array<std::string_view, 120> kSymbols = {
+    "",   "H",  "He", "Li", "Be", "B",  "C",  "N",  "O",  "F",  "Ne", "Na", "Mg", "Al", "Si", "P",  "S",
+    "Cl", "Ar", "K",  "Ca", "Sc", "Ti", "V",  "Cr", "Mn", "Fe", "Co", "Ni", "Cu", "Zn", "Ga", "Ge", "As",
+    "Se", "Br", "Kr", "Rb", "Sr", "Y",  "Zr", "Nb", "Mo", "Tc", "Ru", "Rh", "Pd", "Ag", "Cd", "In", "Sn",
+    "Sb", "Te", "I",  "Xe", "Cs", "Ba", "La", "Ce", "Pr", "Nd", "Pm", "Sm", "Eu", "Gd", "Tb", "Dy", "Ho",
+    "Er", "Tm", "Yb", "Lu", "Hf", "Ta", "W",  "Re", "Os", "Ir", "Pt", "Au", "Hg", "Tl", "Pb", "Bi", "Po",
+    "At", "Rn", "Fr", "Ra", "Ac", "Th", "Pa", "U",  "Np", "Pu", "Am", "Cm", "Bk", "Cf", "Es", "Fm", "Md",
+    "No", "Lr", "Rf", "Db", "Sg", "Bh", "Hs", "Mt", "Ds", "Rg", "Cn", "Nh", "Fl", "Mc", "Lv", "Ts", "Og",
+    "D"};
+
+std::optional<ElementCode> KnownSymbol(char first, char second) {
+  const char up = static_cast<char>(std::toupper(static_cast<unsigned char>(first)));
+  const char low = second ? static_cast<char>(std::tolower(static_cast<unsigned char>(second))) : '\0';
+  for (size_t z = 1; z < kSymbols.size(); z++) {
+    const std::string_view s = kSymbols[z];
+    if (s[0] == up && ((low == '\0' && s.size() == 1) || (low != '\0' && s.size() == 2 && s[1] == low))) {
+      const char text[3] = {s[0], s.size() > 1 ? s[1] : ' ', '\0'};
+      return TwoCharsToShort(text);
+    }
+  }
+  return std::nullopt;
+}
+
+bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+
+} // namespace
+
+std::vector<std::string_view> ImportLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t j = text.find('\n', i);
+    if (j == std::string_view::npos)
+      j = text.size();
+    lines.push_back(text.substr(i, j - i));
+    i = j + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string_view> ImportTokens(std::string_view s) {
+  std::vector<std::string_view> out;
+  size_t i = 0;
+  while (i < s.size()) {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r'))
+      i++;
+    size_t j = i;
+    while (j < s.size() && s[j] != ' ' && s[j] != '\t' && s[j] != '\r')
+      j++;
+    if (j > i)
+      out.push_back(s.substr(i, j - i));
+    i = j;
+  }
+  return out;
+}
+
+std::string_view TrimImport(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r'))
+    s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
+  return s;
+}
+
+std::string_view ImportColumns(std::string_view line, size_t first, size_t count) {
+  if (first == 0 || first > line.size())
+    return {};
+  return line.substr(first - 1, count);
+}
+
+bool ImportEqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t k = 0; k < a.size(); k++)
+    if (std::tolower(static_cast<unsigned char>(a[k])) != std::tolower(static_cast<unsigned char>(b[k])))
+      return false;
+  return true;
+}
+
+bool ImportStartsNoCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && ImportEqualNoCase(s.substr(0, prefix.size()), prefix);
+}
+
+std::optional<double> ImportNumber(std::string_view token) {
+  token = TrimImport(token);
+  if (!token.empty() && token[0] == '+')
+    token.remove_prefix(1);
+  if (token.empty())
+    return std::nullopt;
+  std::string fortran;
+  if (token.find_first_of("dD") != std::string_view::npos) {
+    fortran.assign(token);
+    for (char &c : fortran)
+      if (c == 'd' || c == 'D')
+        c = 'e';
+    token = fortran;
+  }
+  double v = 0.0;
+  auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), v);
+  if (ec != std::errc() || end != token.data() + token.size() || !std::isfinite(v))
+    return std::nullopt;
+  return v;
+}
+
+std::optional<NumberWithEsd> ImportNumberWithEsd(std::string_view token) {
+  token = TrimImport(token);
+  const size_t open = token.find('(');
+  if (open == std::string_view::npos) {
+    const auto v = ImportNumber(token);
+    if (!v)
+      return std::nullopt;
+    return NumberWithEsd{*v, 0.0};
+  }
+  if (token.back() != ')')
+    return std::nullopt;
+  const std::string_view number = token.substr(0, open);
+  const std::string_view digits = token.substr(open + 1, token.size() - open - 2);
+  const auto v = ImportNumber(number);
+  long esd = 0;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), esd);
+  if (!v || digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || esd < 0)
+    return std::nullopt;
+  // The esd counts units of the last decimal written (before any exponent).
+  const size_t exponent = number.find_first_of("eEdD");
+  const std::string_view mantissa = number.substr(0, exponent);
+  const size_t dot = mantissa.find('.');
+  const int decimals = dot == std::string_view::npos ? 0 : static_cast<int>(mantissa.size() - dot - 1);
+  double scale = std::pow(10.0, -decimals);
+  if (exponent != std::string_view::npos) {
+    const auto e = ImportNumber(number.substr(exponent + 1));
+    if (e)
+      scale *= std::pow(10.0, *e);
+  }
+  return NumberWithEsd{*v, static_cast<double>(esd) * scale};
+}
+
+std::optional<ElementCode> ElementFromSymbol(std::string_view text) {
+  text = TrimImport(text);
+  if (text.empty() || !IsLetter(text[0]))
+    return std::nullopt;
+  if (text.size() >= 2 && IsLetter(text[1]))
+    if (auto two = KnownSymbol(text[0], text[1]))
+      return two;
+  return KnownSymbol(text[0], '\0');
+}
+
+std::optional<ElementCode> ElementFromAtomicNumber(long z) {
+  if (z < 1 || z > 118)
+    return std::nullopt;
+  const std::string_view s = kSymbols[static_cast<size_t>(z)];
+  const char text[3] = {s[0], s.size() > 1 ? s[1] : ' ', '\0'};
+  return TwoCharsToShort(text);
+}
+
+std::string ElementSymbolText(ElementCode element) {
+  char s[2];
+  ShortToTwoChars(element, s);
+  std::string out(1, s[0]);
+  if (s[1] != ' ' && s[1] != '\0')
+    out += s[1];
+  return out;
+}

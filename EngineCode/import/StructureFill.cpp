@@ -1,0 +1,223 @@
+#include "import/StructureFill.h"
+
+#include "Preferences.h"
+#include "StoredLimits.h"
+#include "StructureArrays.h"
+#include "documents/StoredValueRanges.h"
+#include "import/ImportText.h"
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+namespace {
+
+// Sites of every structure of the file so far: the limit is the file's.
+size_t FileSiteCount(const ImportResult &result) {
+  size_t n = 0;
+  for (const ImportedStructure &s : result.structures)
+    n += s.crystal.sites.size();
+  return n;
+}
+
+bool Refuse(ImportError &error, int line, std::string what) {
+  error.line = line;
+  error.what = std::move(what);
+  return false;
+}
+
+AsymmetricUnitRecord *AppendSite(ImportResult &result, ImportedStructure &s, std::string_view label,
+                                 ElementCode element, int line) {
+  // Counting every structure's sites each time would be quadratic in
+  // structures: only a file near the limit pays for the count.
+  if (s.crystal.sites.size() + result.structures.size() >= kMaxImportSites / 2 &&
+      FileSiteCount(result) >= kMaxImportSites) {
+    Refuse(result.error, line,
+           "the file holds more than " + std::to_string(kMaxImportSites) + " atoms, the most this version opens");
+    return nullptr;
+  }
+  AsymmetricUnitRecord &site = s.crystal.sites.emplace_back(gBlankAU);
+  site.elements[0] = element;
+  site.elements[1] = site.elements[2] = kBlankElement;
+  site.occupancies[0] = 1.0f;
+  site.occupancies[1] = site.occupancies[2] = 0.0f;
+  // Labels are held whole here and shortened once the file is read, so that
+  // the shortened ones stay unique.
+  s.labels.emplace_back(label);
+  return &site;
+}
+
+// Labels longer than the record holds become their first characters, made
+// unique with a number where two would meet.
+void FitLabels(ImportedStructure &s) {
+  constexpr size_t kRoom = kSiteLabelSize - 1;
+  std::set<std::string> used;
+  bool shortened = false;
+  for (const std::string &l : s.labels)
+    if (l.size() <= kRoom)
+      used.insert(l);
+  for (size_t k = 0; k < s.crystal.sites.size(); k++) {
+    std::string label = k < s.labels.size() ? s.labels[k] : std::string();
+    if (label.size() > kRoom) {
+      shortened = true;
+      std::string cut = label.substr(0, kRoom);
+      for (int n = 1; used.count(cut) && n < 1000000; n++) {
+        const std::string suffix = std::to_string(n);
+        cut = label.substr(0, kRoom - std::min(kRoom - 1, suffix.size())) + suffix;
+      }
+      used.insert(cut);
+      label = cut;
+    }
+    MyStrCopy(std::span<char>(s.crystal.sites[k].label), label);
+  }
+  if (shortened)
+    ImportWarning(s, 0,
+                  "labels longer than " + std::to_string(kRoom) + " characters were shortened and kept unique.");
+  s.labels.clear();
+}
+
+} // namespace
+
+void BeginStructureRecord(CrystalRec &crystal) {
+  ClearCrystalRec(&crystal);
+  CopyPrefsToCrystal(&gPrefs, &crystal);
+}
+
+ImportedStructure *BeginImportedStructure(ImportResult &result, std::string name, int line) {
+  if (result.structures.size() >= kMaxImportStructures) {
+    result.structuresLeftOut++;
+    (void)line;
+    return nullptr;
+  }
+  ImportedStructure &s = result.structures.emplace_back();
+  BeginStructureRecord(s.crystal);
+  s.name = std::move(name);
+  return &s;
+}
+
+void ImportWarning(ImportedStructure &s, int line, std::string_view text) {
+  std::string w = line > 0 ? "line " + std::to_string(line) + ": " : std::string();
+  w += text;
+  s.extras.warnings.push_back(std::move(w));
+}
+
+AsymmetricUnitRecord *AppendImportSite(ImportResult &result, ImportedStructure &s, std::string_view label,
+                                       ElementCode element, const double xyz[3], int line) {
+  AsymmetricUnitRecord *site = AppendSite(result, s, label, element, line);
+  if (site)
+    for (int k = 0; k < 3; k++)
+      site->xyz[k] = static_cast<float>(xyz[k]);
+  return site;
+}
+
+AsymmetricUnitRecord *AppendImportAtom(ImportResult &result, ImportedStructure &s, std::string_view label,
+                                       ElementCode element, const double cart[3], int line) {
+  AsymmetricUnitRecord *site = AppendSite(result, s, label, element, line);
+  if (site)
+    s.cartesian.push_back({static_cast<float>(cart[0]), static_cast<float>(cart[1]), static_cast<float>(cart[2])});
+  return site;
+}
+
+bool SetImportCell(ImportedStructure &s, ImportError &error, int line, const double cell[6], const double esd[6]) {
+  for (int k = 0; k < 6; k++)
+    if (!std::isfinite(cell[k]) || cell[k] <= 0.0 || (k >= 3 && cell[k] >= 180.0))
+      return Refuse(error, line, "the cell's lengths and angles make no cell");
+  // The three angles must close: each less than the sum of the other two,
+  // and all three less than 360 degrees.
+  const double al = cell[3], be = cell[4], ga = cell[5];
+  if (al + be + ga >= 360.0 || al >= be + ga || be >= al + ga || ga >= al + be)
+    return Refuse(error, line, "the cell's angles make no cell");
+  CrystalRec &c = s.crystal;
+  c.molecule = 0;
+  c.a = static_cast<float>(cell[0]);
+  c.b = static_cast<float>(cell[1]);
+  c.c = static_cast<float>(cell[2]);
+  c.alpha = static_cast<float>(cell[3]);
+  c.beta = static_cast<float>(cell[4]);
+  c.gamma = static_cast<float>(cell[5]);
+  if (esd)
+    for (int k = 0; k < 6; k++) {
+      c.cellEsds[k] = static_cast<float>(esd[k]);
+      if (esd[k] > 0.0)
+        c.esdFlag = 1;
+    }
+  return true;
+}
+
+void MakeAtomTypes(CrystalRec &c, std::span<const AtomTypeLook> looks) {
+  std::vector<SphereRecord> spheres;
+  auto typeOf = [&](ElementCode e) -> uint32_t {
+    for (size_t k = 0; k < spheres.size(); k++)
+      if (spheres[k].element == e)
+        return static_cast<uint32_t>(k);
+    SphereRecord s = gBlankSphere;
+    s.element = e;
+    bool found = false;
+    for (const AtomTypeLook &t : looks)
+      if (t.element == e && !found) {
+        s.radius = t.radius;
+        s.colour = t.colour;
+        found = true;
+      }
+    for (const ElementData &d : gPrefs.elementData)
+      if (!found && d.element == e && d.radius > 0.0f) {
+        s.radius = d.radius;
+        s.colour = d.colour;
+        found = true;
+      }
+    s.drawnRadius = s.radius;
+    spheres.push_back(s);
+    return static_cast<uint32_t>(spheres.size() - 1);
+  };
+  for (AsymmetricUnitRecord &site : c.sites) {
+    site.atomType = typeOf(site.elements[0]);
+    site.atomStyle = c.defaultAtomStyle;
+  }
+  c.siteCount = static_cast<int32_t>(c.sites.size());
+  c.spheres = std::move(spheres);
+  c.sphereCount = static_cast<int32_t>(c.spheres.size());
+}
+
+bool CheckReadValues(CrystalRec &c, std::vector<std::string> &warnings, std::string *why) {
+  StoredValueReport values;
+  if (!CheckStoredValues(c, &values, {}, false)) {
+    if (why)
+      *why = values.why;
+    return false;
+  }
+  for (std::string line : values.reset) {
+    // In the words of a file rather than of stored settings.
+    if (line.starts_with(kStoredLead))
+      line.replace(0, std::string_view(kStoredLead).size(), "the ");
+    warnings.push_back(std::move(line));
+  }
+  return true;
+}
+
+bool FinishImportedStructure(ImportedStructure &s, ImportError &error) {
+  CrystalRec &c = s.crystal;
+  if (c.sites.empty())
+    return Refuse(error, 0, "it holds no atom with coordinates");
+  FitLabels(s);
+  MakeAtomTypes(c);
+  if (c.molecule) {
+    c.atoms.assign(c.sites.size(), gBlankAtom);
+    for (size_t k = 0; k < c.atoms.size(); k++) {
+      AtomRecord &atom = c.atoms[k];
+      atom.site = static_cast<uint32_t>(k);
+      atom.atomType = c.sites[k].atomType;
+      if (k < s.cartesian.size())
+        std::copy(s.cartesian[k].begin(), s.cartesian[k].end(), atom.cart);
+      std::fill(std::begin(c.sites[k].xyz), std::end(c.sites[k].xyz), 0.0f);
+      c.sites[k].firstAtom = static_cast<int32_t>(k);
+      c.sites[k].lastAtom = static_cast<int32_t>(k);
+    }
+    c.atomCount = static_cast<int32_t>(c.atoms.size());
+  }
+  s.cartesian.clear();
+  s.cartesian.shrink_to_fit();
+  std::string why;
+  if (!CheckReadValues(c, s.extras.warnings, &why))
+    return Refuse(error, 0, "it holds no valid unit cell: " + why);
+  return true;
+}

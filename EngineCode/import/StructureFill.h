@@ -1,0 +1,57 @@
+// The fill every reader shares: a structure begun as the own text format
+// begins one (cleared, with the preferences' display settings), sites and
+// molecule atoms appended within the import limits, the atom types made from
+// the elements, and the checks that end a read before the build.
+#pragma once
+
+#include "import/ImportPath.h"
+
+#include <span>
+#include <string>
+#include <string_view>
+
+// A new structure of the file, cleared and given the preferences; null, with
+// the error set, beyond kMaxImportStructures.
+ImportedStructure *BeginImportedStructure(ImportResult &result, std::string name, int line = 0);
+// Clears a record and copies the preferences' display settings into it.
+void BeginStructureRecord(CrystalRec &crystal);
+
+// A warning the Log shows with the file's name: "line N: text" (no line
+// number for line 0). Each counts in the window's subtitle.
+void ImportWarning(ImportedStructure &s, int line, std::string_view text);
+
+// One more site of a crystal: label (shortened later if too long), one
+// element with occupancy 1 and fractional coordinates. Null, with the error
+// set, beyond kMaxImportSites over the whole file.
+AsymmetricUnitRecord *AppendImportSite(ImportResult &result, ImportedStructure &s, std::string_view label,
+                                       ElementCode element, const double xyz[3], int line);
+// One more atom of a molecule at a Cartesian position (A).
+AsymmetricUnitRecord *AppendImportAtom(ImportResult &result, ImportedStructure &s, std::string_view label,
+                                       ElementCode element, const double cart[3], int line);
+
+// Sets the cell; false (error set) for lengths or angles that make no cell.
+bool SetImportCell(ImportedStructure &s, ImportError &error, int line, const double cell[6],
+                   const double esd[6] = nullptr);
+
+// An atom type's look the file itself gives (the own text format's TYPE
+// block); other elements take the element table's.
+struct AtomTypeLook {
+  ElementCode element = kBlankElement;
+  float radius = 0.0f;
+  RGBColor colour;
+};
+// One atom type per element of the sites' first elements, in order of first
+// use, with the file's look or the element table's.
+void MakeAtomTypes(CrystalRec &crystal, std::span<const AtomTypeLook> looks = {});
+
+// Holds the stored values of a read structure to their ranges (the one
+// table of limits), each change a warning in the words of a file. False,
+// with the refused value in `why`, when it has no cell.
+bool CheckReadValues(CrystalRec &crystal, std::vector<std::string> &warnings, std::string *why);
+
+// Ends a read structure before its build: labels held to the record's size
+// (shortened, kept unique, said once), atom types, a molecule's atoms at
+// their Cartesian positions, and the stored values held to their ranges
+// (each change a warning). False, error set, when it cannot be built: no
+// site, or no cell.
+bool FinishImportedStructure(ImportedStructure &s, ImportError &error);
