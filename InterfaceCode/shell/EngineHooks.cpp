@@ -5,6 +5,7 @@
 #include "browsers/SiteCommands.h"
 #include "editing/EditCrystalSheet.h"
 #include "FileCommands.h"
+#include "StructureChooser.h"
 #include "editing/BondElementCommands.h"
 #include "editing/SelectionCommandHandler.h"
 #include "editing/TransformCommands.h"
@@ -112,6 +113,7 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   // A file of several structures opens the others the user chose in
   // windows of their own.
   gImportHooks.openInNewWindow = OpenStructureInNewWindow;
+  gImportHooks.choose = ChooseStructuresToOpen;
   gDocumentWindowHooks.setWindowFile = [](WindowRef window, const std::filesystem::path &file) {
     if (MainWindow *w = GetMainWindow(window)) {
       w->SetFile(file);

@@ -65,6 +65,14 @@ public:
     return ChosenFiles(*dialog);
   }
 
+  StructureChoice ChooseStructures(const std::filesystem::path &file,
+                                   const std::vector<StructureSummary> &structures) override {
+    std::unique_ptr<QDialog> chooser(CreateStructureChooser(QApplication::activeWindow(), file, structures));
+    if (chooser->exec() != QDialog::Accepted)
+      return {};
+    return ReadStructureChooser(chooser.get());
+  }
+
   std::optional<std::filesystem::path> GetSaveFile(const std::string &prompt, const std::string &proposedName,
                                                    const std::filesystem::path &folder) override {
     std::unique_ptr<QFileDialog> dialog(CreateSaveDialog(QApplication::activeWindow(), prompt, proposedName, folder));

@@ -16,6 +16,8 @@ enum class SaveChangesAnswer { kSave, kDontSave, kCancel };
 
 class QDialog;
 class QFileDialog;
+#include "StructureChooser.h"
+
 #include <QStringList>
 class QPrinter;
 class QWidget;
@@ -37,6 +39,13 @@ public:
   // printer then set as chosen. Dialogs that choose nothing cancel.
   virtual bool PageSetup(QPrinter &, QWidget * /*parent*/) { return false; }
   virtual bool PrintSetup(QPrinter &, QWidget * /*parent*/) { return false; }
+  // The structures of a file of several that the user picks in the
+  // chooser; nothing picked when cancelled. Dialogs that show nothing pick
+  // the first.
+  virtual StructureChoice ChooseStructures(const std::filesystem::path & /*file*/,
+                                           const std::vector<StructureSummary> & /*structures*/) {
+    return {{0}, false};
+  }
 };
 
 // The folder every file dialog starts in (open, save, exports, print to

@@ -84,6 +84,16 @@ public:
     return a;
   }
   bool GetWindowOptions(std::string &, int &) override { return false; }
+  // The structure chooser's answer (the first structure when unset), and
+  // what it listed when last asked.
+  std::optional<StructureChoice> choice;
+  std::vector<StructureSummary> listed;
+  int chooserShown = 0;
+  StructureChoice ChooseStructures(const fs::path &, const std::vector<StructureSummary> &structures) override {
+    ++chooserShown;
+    listed = structures;
+    return choice ? *choice : StructureChoice{{0}, false};
+  }
 };
 
 RecordingHost *gHost = nullptr;
@@ -783,4 +793,81 @@ TEST_F(ProgramTest, PrintPutsTheStructureOnThePage) {
       }
   EXPECT_GT(coloured, page.width() * page.height() / 50);
   EXPECT_GT(extent.width(), page.width() / 3);
+}
+
+// A file of several structures: the user picks them in the chooser, which
+// lists each one's name, formula, cell and space group, and each opens in
+// a window of its own, whichever way the file came in.
+namespace {
+std::string RockSaltBlock(const std::string &name, double a) {
+  return "data_" + name + "\n_cell_length_a " + std::to_string(a) + "\n_cell_length_b " + std::to_string(a) +
+         "\n_cell_length_c " + std::to_string(a) +
+         "\n_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+         "_symmetry_space_group_name_H-M 'F m -3 m'\n"
+         "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n"
+         "_atom_site_fract_z\nNa1 Na 0 0 0\nCl1 Cl 0.5 0.5 0.5\n\n";
+}
+} // namespace
+
+TEST_F(ProgramTest, TheChooserOpensEachPickedStructureInAWindowOfItsOwn) {
+  const fs::path two = gProgram->Temp() / "two halides.cif";
+  std::ofstream(two) << RockSaltBlock("halite", 5.64) + RockSaltBlock("sylvite", 6.29);
+  gDialogs.choice = StructureChoice{{0, 1}, false};
+  gDialogs.openFiles = {two};
+  ProcessCommand(kCmdOpen);
+  QCoreApplication::processEvents();
+  gDialogs.openFiles.clear();
+  ASSERT_EQ(gDialogs.listed.size(), 2u);
+  EXPECT_EQ(gDialogs.listed[1].name, "sylvite");
+  EXPECT_EQ(gDialogs.listed[1].formula, "Na Cl");
+  EXPECT_EQ(gDialogs.listed[1].cell, "6.2900 6.2900 6.2900  90.00 90.00 90.00");
+  EXPECT_EQ(gDialogs.listed[1].spaceGroup, "F m -3 m");
+  // Two structures, two windows.
+  std::vector<float> cells;
+  for (MainWindow *w : AllGraphWindows())
+    if (IsWindowFileOpen(w->Ref()) && GetWindowCrystal(w->Ref())->atomsPerCell == 8)
+      cells.push_back(GetWindowCrystal(w->Ref())->a);
+  std::sort(cells.begin(), cells.end());
+  ASSERT_EQ(cells.size(), 2u);
+  EXPECT_FLOAT_EQ(cells[0], 5.64f);
+  EXPECT_FLOAT_EQ(cells[1], 6.29f);
+
+  // Dropped on a window, and handed over by a second launch: the chooser
+  // asks each time; a cancelled choice opens nothing and says nothing.
+  gDialogs.choice = StructureChoice{};
+  const int shown = gDialogs.chooserShown;
+  const int windows = GetNumGraphWindows();
+  gHost->alerts.clear();
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(two.string()))});
+  MainWindow *front = GetMainWindow(FrontGraphWindow());
+  QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(front, &drop);
+  for (int i = 0; i < 100 && gDialogs.chooserShown == shown; i++)
+    QTest::qWait(10);
+  EXPECT_EQ(gDialogs.chooserShown, shown + 1);
+  ASSERT_TRUE(PassFilesToRunningProgram({two}));
+  for (int i = 0; i < 200 && gDialogs.chooserShown == shown + 1; i++)
+    QTest::qWait(10);
+  EXPECT_EQ(gDialogs.chooserShown, shown + 2);
+  EXPECT_EQ(GetNumGraphWindows(), windows);
+  EXPECT_TRUE(gHost->alerts.empty());
+  gDialogs.choice.reset();
+}
+
+TEST_F(ProgramTest, OpenAllAsksBeforeOpeningMoreThanTwentyWindows) {
+  const fs::path many = gProgram->Temp() / "many.cif";
+  std::string text;
+  for (int k = 0; k < 21; k++)
+    text += RockSaltBlock("b" + std::to_string(k), 5.0 + 0.05 * k);
+  std::ofstream(many) << text;
+  const int windows = GetNumGraphWindows();
+  gDialogs.choice = StructureChoice{{}, true};
+  gHost->alerts.clear();
+  gHost->answers = {2}; // Cancel
+  EXPECT_FALSE(OpenFSRefInWindow(many, nullptr));
+  ASSERT_EQ(gHost->alerts.size(), 1u);
+  EXPECT_EQ(gHost->alerts[0].message, "Open 21 windows?");
+  EXPECT_EQ(GetNumGraphWindows(), windows) << "nothing opens, and no empty window stays";
+  gDialogs.choice.reset();
 }

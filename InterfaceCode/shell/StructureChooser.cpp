@@ -1,0 +1,103 @@
+#include "StructureChooser.h"
+
+#include "Alerts.h"
+#include "ShellDialogs.h"
+#include "StoredLimits.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+constexpr const char *kChooseAllProperty = "chooseAll";
+} // namespace
+
+QDialog *CreateStructureChooser(QWidget *parent, const std::filesystem::path &file,
+                                const std::vector<StructureSummary> &structures) {
+  auto *dialog = new QDialog(parent);
+  dialog->setObjectName("StructureChooser");
+  dialog->setWindowTitle("Choose Structures");
+  auto *layout = new QVBoxLayout(dialog);
+  layout->addWidget(new QLabel(QString("\"%1\" holds %2 structures. Choose those to open: each opens in a window "
+                                       "of its own.")
+                                   .arg(QString::fromStdString(file.filename().string()))
+                                   .arg(structures.size()),
+                               dialog));
+  auto *list = new QTreeWidget(dialog);
+  list->setObjectName("structures");
+  list->setHeaderLabels({"Name", "Formula", "Cell", "Space group"});
+  list->setRootIsDecorated(false);
+  list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  for (size_t k = 0; k < structures.size(); k++) {
+    const StructureSummary &s = structures[k];
+    auto *item = new QTreeWidgetItem(list, {QString::fromStdString(s.name), QString::fromStdString(s.formula),
+                                            QString::fromStdString(s.cell), QString::fromStdString(s.spaceGroup)});
+    item->setData(0, Qt::UserRole, qulonglong(k));
+  }
+  if (list->topLevelItemCount() > 0)
+    list->topLevelItem(0)->setSelected(true);
+  list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  list->setMinimumWidth(640);
+  layout->addWidget(list);
+  auto *buttons = new QDialogButtonBox(dialog);
+  QPushButton *open = buttons->addButton("Open", QDialogButtonBox::AcceptRole);
+  QPushButton *all = buttons->addButton("Open All", QDialogButtonBox::AcceptRole);
+  all->setObjectName("openAll");
+  buttons->addButton(QDialogButtonBox::Cancel);
+  open->setDefault(true);
+  QObject::connect(open, &QPushButton::clicked, dialog, [dialog] {
+    dialog->setProperty(kChooseAllProperty, false);
+    dialog->accept();
+  });
+  QObject::connect(all, &QPushButton::clicked, dialog, [dialog] {
+    dialog->setProperty(kChooseAllProperty, true);
+    dialog->accept();
+  });
+  QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+  // A double click opens the structure clicked.
+  QObject::connect(list, &QTreeWidget::itemDoubleClicked, dialog, [dialog] {
+    dialog->setProperty(kChooseAllProperty, false);
+    dialog->accept();
+  });
+  // Nothing selected: nothing to open.
+  QObject::connect(list, &QTreeWidget::itemSelectionChanged, open,
+                   [open, list] { open->setEnabled(!list->selectedItems().isEmpty()); });
+  layout->addWidget(buttons);
+  return dialog;
+}
+
+StructureChoice ReadStructureChooser(QDialog *chooser) {
+  StructureChoice choice;
+  auto *list = chooser->findChild<QTreeWidget *>("structures");
+  if (!list)
+    return choice;
+  choice.all = chooser->property(kChooseAllProperty).toBool();
+  for (int k = 0; k < list->topLevelItemCount(); k++) {
+    QTreeWidgetItem *item = list->topLevelItem(k);
+    if (choice.all || item->isSelected())
+      choice.picked.push_back(size_t(item->data(0, Qt::UserRole).toULongLong()));
+  }
+  return choice;
+}
+
+std::vector<size_t> ChooseStructuresToOpen(const std::filesystem::path &file,
+                                           const std::vector<StructureSummary> &structures) {
+  StructureChoice choice = GetShellDialogs().ChooseStructures(file, structures);
+  if (choice.all) {
+    choice.picked.clear();
+    for (size_t k = 0; k < structures.size(); k++)
+      choice.picked.push_back(k);
+    if (structures.size() > kMaxWindowsWithoutAsking &&
+        !MyCFChoiceAlert(kAlertCautionAlert,
+                         "Open " + std::to_string(structures.size()) + " windows?",
+                         "\"" + file.filename().string() + "\" holds " + std::to_string(structures.size()) +
+                             " structures, and each opens in a window of its own.",
+                         "Open All", "Cancel"))
+      return {};
+  }
+  return choice.picked;
+}

@@ -1,0 +1,141 @@
+// The road every foreign or text file takes: the same structure whatever
+// its line ends, padding or compression; names that decide a format before
+// any extension; a refusal that names the file and leaves the window as it
+// was; and the one list of filters the open dialogs show.
+#include "../documents/DocumentTestSupport.h"
+
+#include "import/ImportPath.h"
+#include "import/OwnTextReader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using doctest::Window;
+
+std::string Example(const char *name) {
+  std::ifstream in(fs::path(OV_SOURCE_DIR) / "resources/examples" / name, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class ImportPath : public ::testing::Test {
+protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("ovimport-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  fs::path Write(const std::string &name, const std::string &bytes) {
+    std::ofstream(dir / name, std::ios::binary) << bytes;
+    return dir / name;
+  }
+  FakeHost host;
+  fs::path dir;
+};
+
+TEST_F(ImportPath, LineEndsPaddingAndCompressionReadAsTheSameStructure) {
+  const std::string text = Example("Spinel.ovtx");
+  std::string crlf, cr;
+  for (char ch : text) {
+    crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+    cr += ch == '\n' ? '\r' : ch;
+  }
+  Write("plain.ovtx", text);
+  const fs::path zipped = Write("zipped.ovtx", text);
+  ASSERT_EQ(std::system(("gzip -f " + zipped.string()).c_str()), 0);
+  const fs::path files[] = {dir / "plain.ovtx", Write("crlf.ovtx", crlf), Write("cr.ovtx", cr),
+                            Write("padded.ovtx", text + std::string(700, '\0')), dir / "zipped.ovtx.gz"};
+  int32_t atoms = -1;
+  for (const fs::path &file : files) {
+    Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), file)) << file << ": " << (host.alerts.empty() ? "" : host.alerts.back().explanation);
+    EXPECT_EQ(w.crystal().atomsPerCell, 56) << file; // MgAl2O4, Z = 8
+    if (atoms < 0)
+      atoms = w.crystal().atomCount;
+    EXPECT_EQ(w.crystal().atomCount, atoms) << file;
+  }
+  EXPECT_TRUE(host.alerts.empty());
+}
+
+TEST_F(ImportPath, ARefusedFileNamesItselfAndLeavesTheWindowAsItWas) {
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), fs::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx"));
+  const int32_t atoms = w.crystal().atomCount;
+  std::string damaged = Example("NaCl.ovtx");
+  const fs::path gz = Write("cut.ovtx", damaged);
+  ASSERT_EQ(std::system(("gzip -f " + gz.string()).c_str()), 0);
+  std::string bytes;
+  {
+    std::ifstream in(dir / "cut.ovtx.gz", std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  struct Case {
+    fs::path file;
+    std::string title, explanation;
+  };
+  const Case cases[] = {
+      {Write("notes.txt", "nothing a reader knows\n"), kUnknownFileType,
+       "\"notes.txt\" is no structure file this version reads."},
+      {Write("named.ovtx", "nothing a reader knows\n"), kUnknownFileType,
+       "\"named.ovtx\" is not a file of its kind (Structure text files), nor any other structure file this version "
+       "reads."},
+      {Write("cut.ovtx.gz", bytes.substr(0, bytes.size() / 2)), kFileNotOpened,
+       "\"cut.ovtx.gz\" could not be read: its compressed data end too soon."},
+      {Write("empty.ovtx", std::string(64, '\0')), kFileNotOpened, "\"empty.ovtx\" could not be read: it is empty."},
+      {Write("atoms.ovtx", "TITL x\nCELL 5 5 5 90 90 90\n"), kFileNotOpened,
+       "\"atoms.ovtx\" could not be read: the file holds no atoms (no ATOM block with a readable line)."},
+  };
+  for (const Case &c : cases) {
+    host.alerts.clear();
+    EXPECT_FALSE(OpenTextFile(w.ref(), c.file)) << c.file;
+    ASSERT_EQ(host.alerts.size(), 1u) << c.file;
+    EXPECT_EQ(host.alerts[0].message, c.title) << c.file;
+    EXPECT_EQ(host.alerts[0].explanation, c.explanation) << c.file;
+    EXPECT_EQ(w.crystal().atomCount, atoms) << c.file;
+  }
+}
+
+TEST_F(ImportPath, NamesDecideBeforeExtensionsAndContentDecidesLast) {
+  EXPECT_EQ(GetFileFormatForName("POSCAR"), kVASPFormat);
+  EXPECT_EQ(GetFileFormatForName("CONTCAR_relaxed"), kVASPFormat);
+  EXPECT_EQ(GetFileFormatForName("poscar.vasp"), kVASPFormat);
+  EXPECT_EQ(GetFileFormatForName("POSCARS"), 0);
+  EXPECT_EQ(GetFileFormatForName("REVCON"), kDLPOLYFormat);
+  EXPECT_EQ(GetFileFormatForName("CONFIG"), kDLPOLYFormat);
+  EXPECT_EQ(GetFileFormatForName("data.quartz"), kLAMMPSFormat);
+  EXPECT_EQ(GetFileFormatForName("NaCl.ovtx"), 0);
+  EXPECT_EQ(GetFileFormatForExtension("a/NaCl.OVTX.GZ"), kOwnTextFormat);
+  // A refinement program's instruction file shares the TITL and CELL cards
+  // but is no file of ours: its CELL leads with the wavelength.
+  EXPECT_FALSE(IsOwnTextFile("TITL quartz\nCELL 0.71073 4.913 4.913 5.405 90 90 120\nZERR 3 0 0 0 0 0 0\n"));
+  EXPECT_FALSE(IsOwnTextFile("TITL x\nCELL 5 5 5 90 90 90\nSFAC Si O\n"));
+  EXPECT_TRUE(IsOwnTextFile(Example("NaCl.ovtx")));
+  // A name that says nothing: the content decides.
+  Window w(host);
+  EXPECT_TRUE(OpenTextFile(w.ref(), Write("structure", Example("NaCl.ovtx"))));
+  EXPECT_EQ(w.crystal().atomsPerCell, 8);
+}
+
+TEST_F(ImportPath, OneFilterListNamesEveryReadableFormat) {
+  const std::vector<OpenFileFilter> filters = StructureFileFilters();
+  ASSERT_GE(filters.size(), 4u);
+  EXPECT_EQ(filters[0].name, "All structure files");
+  for (size_t k = 1; k < filters.size(); k++)
+    for (const std::string &p : filters[k].patterns)
+      EXPECT_NE(std::find(filters[0].patterns.begin(), filters[0].patterns.end(), p), filters[0].patterns.end()) << p;
+  for (const ImportReader &reader : ImportReaders())
+    EXPECT_TRUE(std::any_of(filters.begin(), filters.end(), [&](const OpenFileFilter &f) {
+      return f.name == reader.filterName;
+    })) << reader.filterName;
+}
+
+} // namespace
