@@ -11,6 +11,12 @@
 //     document, so the two should cost the same.
 //   SettleAfterPlot: a zoom of the same structure and the undo state the
 //     timer then writes (encode and cache write).
+// Measured on a loaded machine (Release, medians of 3, CPU time, one core):
+// Spinel's polyhedra 1.6 ms at 100, 0.6 ms at 9,999 and 10,000 (2.6 and
+// 2.3 s before faces were cut to the picture); Rutile's 0.5 ms at 100, 1.8
+// and 2.1 ms at the largest scales (0.31 s before). The replot of a resize
+// 152 ms, with the settling after it 153 ms; a settling after a zoom 112 ms.
+#include "CachedFiles.h"
 #include "PlotRange.h"
 #include "documents/PrefsFile.h"
 #include "documents/UndoHistory.h"
