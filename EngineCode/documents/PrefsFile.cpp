@@ -15,7 +15,10 @@
 #include <QLockFile>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -545,6 +548,31 @@ std::filesystem::path NewCacheFilePath() {
   }
 }
 
+bool WriteCacheFile(const std::filesystem::path &file, std::span<const uint8_t> bytes, std::string *reason) {
+  std::filesystem::path part = file;
+  part += ".part";
+  std::FILE *out = std::fopen(part.c_str(), "wb");
+  bool written = out && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  const int error = written ? 0 : errno;
+  if (out && std::fclose(out) != 0 && written) {
+    written = false;
+    if (reason)
+      *reason = std::strerror(errno);
+  } else if (!written && reason) {
+    *reason = std::strerror(error ? error : EIO);
+  }
+  std::error_code ec;
+  if (written)
+    std::filesystem::rename(part, file, ec);
+  if (!written || ec) {
+    if (ec && reason)
+      *reason = ec.message();
+    std::filesystem::remove(part, ec);
+    return false;
+  }
+  return true;
+}
+
 namespace {
 
 // A new cache document of the bytes, as a record for a list of the window.
@@ -554,7 +582,7 @@ CachedFileRecord *WriteCacheBytes(WindowRef window, std::span<const uint8_t> byt
     return nullptr;
   const std::filesystem::path file = NewCacheFilePath();
   std::string reason;
-  if (!WriteFileAtomically(file, bytes, &reason)) {
+  if (!WriteCacheFile(file, bytes, &reason)) {
     NoteCacheFolderTrouble(file.parent_path(), reason);
     return nullptr;
   }

@@ -63,6 +63,11 @@ bool CreateAndSavePrefsFile();
 bool EmptyCacheFolder();
 // A cache document name not yet in use: "__OVCache" and a number.
 std::filesystem::path NewCacheFilePath();
+// Writes a cache document whole: written beside it and renamed into place, so
+// that a failed write leaves the old file (or none), but never synced to
+// disk: the cache is not the user's work, and a copy of the program that
+// ends takes its cache folder with it. False (and why) on any failure.
+bool WriteCacheFile(const std::filesystem::path &file, std::span<const uint8_t> bytes, std::string *reason = nullptr);
 // Writes the window's structure (and its notes, and with `withPreview` its
 // preview picture) as a new cache document; answers a new record for it
 // (file, type, caption = the window title) that the caller adds to a list,

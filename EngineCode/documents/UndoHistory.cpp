@@ -133,6 +133,8 @@ uint64_t NotesDigest(WindowRef window) {
   return DigestText(gDocumentWindowHooks.getStyledNotes ? gDocumentWindowHooks.getStyledNotes(window) : "", digest);
 }
 
+void FoldPendingRefit(WindowRef window);
+
 void CompareMark(WindowRef window, uint64_t structure) {
   MainWindowData *d = GetMainWindowData(window);
   if (!d)
@@ -154,6 +156,7 @@ void RecordUndoState(WindowRef window) {
   MainWindowData *d = GetMainWindowData(window);
   if (!d || !IsWindowFileOpen(window))
     return;
+  FoldPendingRefit(window);
   if (!d->undoStatePending && d->history && d->structureDigest && d->structureDigest == d->undoStateDigest) {
     CompareMark(window, d->structureDigest);
     return; // nothing changed since the front state was taken
@@ -174,7 +177,9 @@ void RecordUndoState(WindowRef window) {
 }
 
 // The front undo state (and the saved document, when it is that state) take
-// the scale a resize of the pane gave the window. With no change since, the
+// the scale a resize of the pane gave the window. A resize is no change, so
+// this waits until something reads the states: the next change settled, a
+// comparison of the mark, Undo, Redo or a save. With no change since, the
 // structure as it stands is that state; otherwise the front state's own
 // document is read and given the scale.
 void FoldRefit(WindowRef window) {
@@ -199,7 +204,7 @@ void FoldRefit(WindowRef window) {
     bytes = EncodeCrystalDocument(state, extras);
   }
   const uint64_t digest = ContentDigest(bytes);
-  if (d->history && IsCacheDocument(d->history->fileRef) && !WriteFileAtomically(d->history->fileRef, bytes))
+  if (d->history && IsCacheDocument(d->history->fileRef) && !WriteCacheFile(d->history->fileRef, bytes))
     return;
   if (d->savedDigest == d->undoStateDigest)
     d->savedDigest = digest;
@@ -208,6 +213,11 @@ void FoldRefit(WindowRef window) {
     d->structureDigest = digest;
     d->markStale = 1;
   }
+}
+
+void FoldPendingRefit(WindowRef window) {
+  if (IsWindowRefitPending(window))
+    FoldRefit(window);
 }
 
 // The structure (as last read) and the notes are the saved document's.
@@ -275,6 +285,7 @@ bool DoUndo() {
   MainWindowData *data = GetMainWindowData(window);
   if (!data || !CanUndo(window))
     return false;
+  FoldPendingRefit(window);
   // A change not yet an undo state becomes one, so that Redo brings it
   // back.
   if (data->undoStatePending)
@@ -294,6 +305,7 @@ bool DoRedo() {
   MainWindowData *data = GetMainWindowData(window);
   if (!data || !CanRedo(window))
     return false;
+  FoldPendingRefit(window);
   // A change made since the undo starts a new branch: it becomes an undo
   // state, and nothing is left to redo.
   if (data->undoStatePending)
@@ -311,14 +323,13 @@ void UndoBufferTimerProc() {
   // Nothing is settled in the middle of a drag.
   bool waiting = gTrackBallRotn || MyStillDown();
   for (WindowRef window : host->StructureWindows()) {
-    if (!IsWindowUndoStatePending(window) && !IsWindowMarkStale(window) && !IsWindowRefitPending(window))
+    // A resize alone waits (FoldRefit): the window settles nothing for it.
+    if (!IsWindowUndoStatePending(window) && !IsWindowMarkStale(window))
       continue;
     if (waiting || !WindowMaySettle(window)) {
       waiting = true;
       continue;
     }
-    if (IsWindowRefitPending(window))
-      FoldRefit(window);
     if (IsWindowUndoStatePending(window))
       RecordUndoState(window);
     else
@@ -331,11 +342,14 @@ void UndoBufferTimerProc() {
 void InstallUndoBufferTimer() {
   gUndoBufferTimer.proc = UndoBufferTimerProc;
   SetWindowUndoStateTaker(RecordUndoState);
+  SetWindowUndoStateRestorer(RestoreWindowUndoState);
 }
 
 void SettleWindowMark(WindowRef window) {
-  if (IsWindowMarkStale(window))
-    CompareMark(window, StructureDigest(window));
+  if (!IsWindowMarkStale(window))
+    return;
+  FoldPendingRefit(window);
+  CompareMark(window, StructureDigest(window));
 }
 
 void NoteWindowDocumentSaved(WindowRef window) {
@@ -343,6 +357,7 @@ void NoteWindowDocumentSaved(WindowRef window) {
   // undo state at once, which reads it.
   if (IsWindowUndoStatePending(window) && WindowMaySettle(window))
     RecordUndoState(window);
+  FoldPendingRefit(window);
   NoteSavedState(window);
 }
 
@@ -357,6 +372,8 @@ void NoteWindowDocumentOpened(WindowRef window) {
 
 bool RestoreWindowUndoState(WindowRef window) {
   MainWindowData *d = GetMainWindowData(window);
+  if (d)
+    FoldPendingRefit(window);
   return d && d->history && LoadSnapshot(window, d->history->fileRef);
 }
 

@@ -14,10 +14,11 @@
 //   or other notes. What every plot remakes (the projected pixel positions)
 //   and the window's layout are no change of the document's; nor is the plot
 //   scale a resize of the pane gives, which the front state and the saved
-//   document take over.
+//   document take over when they are next read (a resize itself settles
+//   nothing and costs only its replot).
 // The structure is read once per settling: its history document's bytes
-// are hashed for the comparisons and written to the cache only when they
-// make a new state. Nothing is settled during a drag, and a window waits
+// are hashed for the comparisons and written to the cache (never synced:
+// it is no document of the user's) only when they make a new state. Nothing is settled during a drag, and a window waits
 // while it rotates or calculates. The menus show the mark as it was left,
 // a change not yet settled counting as one; Close, Quit and the loaders ask
 // IsWindowModified, which compares the mark at once.

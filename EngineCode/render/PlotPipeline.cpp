@@ -51,6 +51,8 @@ bool sPlotCancelled = false;
 // While a window plot answers the cancel key, the event loop gets turns:
 // window plots its timers ask for wait here until it is over.
 bool sPolledPlotRunning = false;
+// While a stopped polyhedral plot returns to the window's latest undo state.
+bool sReturningToUndoState = false;
 std::vector<WindowRef> sDeferredPlots;
 
 // The cancel check and the status window of one plot, for its lifetime. A
@@ -300,7 +302,11 @@ void PlotCrystal(WindowRef window, int16_t destination) {
     }
   };
   drawImages();
-  if (polled && sPlotCancelled) {
+  // Without bonds the polyhedral model draws no polyhedra, only the cell: a
+  // stopped polyhedral plot returns to the structure as it was before the
+  // command instead (its latest undo state), drawn again.
+  const bool returnToUndoState = polled && sPlotCancelled && c.modelType == kPolyhedralModel;
+  if (polled && sPlotCancelled && !returnToUndoState) {
     const bool bonded = HasAnyBond(c);
     if (bonded) {
       TurboRemoveBonds(&c);
@@ -312,6 +318,22 @@ void PlotCrystal(WindowRef window, int16_t destination) {
       FWrite("Drawing cancelled: the picture is left unfinished.");
   }
   cancelScope.reset();
+  if (returnToUndoState) {
+    // The state drawn again may be the one just stopped (nothing changed
+    // since): that plot, stopped too, leaves its picture unfinished.
+    bool restored = false;
+    if (!sReturningToUndoState) {
+      sReturningToUndoState = true;
+      restored = ReturnWindowToUndoState(window);
+      sReturningToUndoState = false;
+    }
+    FWrite(restored ? "Drawing cancelled: the structure is shown as it was before."
+                    : "Drawing cancelled: the picture is left unfinished.");
+    if (restored) {
+      MakeDeferredPlots();
+      return;
+    }
+  }
 
   // A stream of plots keeps postponing both timers until it stops.
   NoteWindowChange(window);

@@ -7,6 +7,7 @@
 #include "render/DashedLines.h"
 #include "render/DrawingHelpers.h"
 #include "render/PlotPipeline.h"
+#include "render/PolygonClip.h"
 #include "render/Projection.h"
 #include "render/RasterPrimitives.h"
 #include "render/RenderGlobals.h"
@@ -24,6 +25,15 @@
 using namespace ovgfx;
 
 namespace {
+
+// A face's outline as it is filled or framed: cut to the picture, so that a
+// face far larger than the window costs what the window's part of it costs.
+std::optional<Polygon> DrawnFaceOutline(const CrystalRec &c, const PolyFace &face) {
+  std::optional<Polygon> outline = MakePolyFaceHdl(&c, &face);
+  if (outline)
+    *outline = ClipPolygonToRect(*outline, PolygonClipLimit());
+  return outline;
+}
 
 // The pipeline's own routines; a test may put recorders in their place.
 ModelDrawingHooks gHooks{PlotAndLabelAtom,      MakeBond,           PlotWireFrameLine, DrawSelectedWireFrameAtom,
@@ -333,9 +343,10 @@ void FrameSelectedFaces(const CrystalRec &c, const Polyhedron &poly, RGBColor ty
   for (size_t f = 0; f < gPolyWork.faceVisible.size(); ++f) {
     if (!gPolyWork.faceVisible[f])
       continue;
-    std::optional<Region> region = MakeRegionFaceHdl(&c, &poly.faces[f]);
-    if (!region)
+    std::optional<Polygon> outline = DrawnFaceOutline(c, poly.faces[f]);
+    if (!outline)
       return;
+    std::optional<Region> region = Region::FromPolygon(*outline);
     port->PenNormal();
     port->PenSize(w, w);
     port->SetForeColor(mark);
@@ -400,7 +411,7 @@ void DrawOpenPolyhedron(CrystalRec &c, uint32_t atom, float depth, uint32_t mode
   std::vector<Polygon> outlines;
   outlines.reserve(faces);
   for (size_t f = 0; f < faces; ++f) {
-    std::optional<Polygon> p = MakePolyFaceHdl(&c, &poly.faces[f]);
+    std::optional<Polygon> p = DrawnFaceOutline(c, poly.faces[f]);
     if (!p)
       return;
     outlines.push_back(std::move(*p));
@@ -450,7 +461,7 @@ void DrawFlatFaces(const CrystalRec &c, RGBColor fill, RGBColor frame, int16_t f
   for (size_t f = 0; f < gPolyWork.normals.size(); ++f) {
     if (!gPolyWork.faceVisible[f])
       continue;
-    std::optional<Polygon> outline = MakePolyFaceHdl(&c, &poly.faces[f]);
+    std::optional<Polygon> outline = DrawnFaceOutline(c, poly.faces[f]);
     if (!outline)
       continue;
     PaintFace(*port, *outline, fill, false, {});
@@ -707,7 +718,7 @@ void PlotPolyFaceShaded(const CrystalRec *crystal, uint32_t face, float depth) {
   GraphicsPort *port = CurrentPort();
   if (!crystal || !port || !gPolyWork.poly || face >= gPolyWork.normals.size())
     return;
-  std::optional<Polygon> outline = MakePolyFaceHdl(crystal, &gPolyWork.poly->faces[face]);
+  std::optional<Polygon> outline = DrawnFaceOutline(*crystal, gPolyWork.poly->faces[face]);
   if (!outline)
     return;
   RGBColor colour;

@@ -340,6 +340,7 @@ void SetWindowModifiedListener(std::function<void(WindowRef)> listener) {
 
 namespace {
 void (*gUndoStateTaker)(WindowRef) = nullptr;
+bool (*gUndoStateRestorer)(WindowRef) = nullptr;
 
 void NoteChange(WindowRef window, bool structure, double delay) {
   MainWindowData *d = GetMainWindowData(window);
@@ -414,6 +415,10 @@ void TakeWindowUndoState(WindowRef window) {
 }
 
 void SetWindowUndoStateTaker(void (*taker)(WindowRef)) { gUndoStateTaker = taker; }
+
+bool ReturnWindowToUndoState(WindowRef window) { return gUndoStateRestorer && gUndoStateRestorer(window); }
+
+void SetWindowUndoStateRestorer(bool (*restorer)(WindowRef)) { gUndoStateRestorer = restorer; }
 
 bool GetWindowWithCrystal(const CrystalRec *crystal, WindowRef *window) {
   if (window)

@@ -252,6 +252,10 @@ private:
 // until then nothing is taken.
 void TakeWindowUndoState(WindowRef window);
 void SetWindowUndoStateTaker(void (*taker)(WindowRef));
+// Puts the window back to its latest undo state and draws it (a long plot
+// the user stopped). False when there is none or nothing is installed.
+bool ReturnWindowToUndoState(WindowRef window);
+void SetWindowUndoStateRestorer(bool (*restorer)(WindowRef));
 
 // The structure window whose embedded structure is the given one, walking
 // from the front; false and no window when none has it.

@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -154,14 +153,14 @@ TEST(StoredValueRanges, ElementTableFileTakesTheDefaultRadiusForADamagedOne) {
 // The damaged documents of tests/data/damaged (made by make_damaged.py from
 // the demo documents), opened into a window the way File > Open does and
 // rebuilt: each is refused with the reader's alert or opens with its damage
-// undone, well within the hang guard.
+// undone.
 struct DamagedCase {
   const char *file;
   bool opens;
   const char *named; // in the alert or the Log
 };
 
-TEST(StoredValueRanges, DamagedDocumentsOpenRefusedOrMendedQuickly) {
+TEST(StoredValueRanges, DamagedDocumentsOpenRefusedOrMended) {
   const DamagedCase cases[] = {
       {"PlotScale170670.ovdf", true, "PlotScale170670.ovdf: the plot scale 170670"},
       {"AtomRadius1000.ovdf", true, "AtomRadius1000.ovdf: the atom-type radius 1000"},
@@ -169,19 +168,14 @@ TEST(StoredValueRanges, DamagedDocumentsOpenRefusedOrMendedQuickly) {
       {"InvalidCell.ovdf", false, "no cell"},
       {"ModelType9.ovdf", true, "model type"},
   };
-  constexpr double kHangGuardSeconds = 10.0;
   for (const DamagedCase &k : cases) {
     FakeHost host;
     doctest::Window w(host);
-    const auto start = std::chrono::steady_clock::now();
     const bool opened = OpenCrystalFile(w.ref(), fs::path(OV_TEST_DATA) / "damaged" / k.file);
     bool built = false;
     if (opened)
       built = w.crystal().molecule ? RunNewMolecule(w.ref(), false, false, false, true)
                                    : RunNewCrystal(w.ref(), false, false, false);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%s: %s in %.3f s\n", k.file, opened ? "opened and rebuilt" : "refused", seconds);
-    EXPECT_LT(seconds, kHangGuardSeconds) << k.file;
     EXPECT_EQ(opened, k.opens) << k.file;
     if (!opened) {
       ASSERT_FALSE(host.alerts.empty()) << k.file;
@@ -203,16 +197,15 @@ TEST(StoredValueRanges, DamagedDocumentsOpenRefusedOrMendedQuickly) {
   }
 }
 
-// The widest values the table keeps draw quickly and within the window: atoms
-// of 100 A at 10000 pixels per A (images held to the window), and a whole
-// structure at 0.001 pixels per A, in the models that draw atom images and
-// polyhedra.
-TEST(StoredValueRanges, TheWidestValuesDrawQuicklyWithinTheWindow) {
+// The widest values the table keeps draw within the window: atoms of 100 A
+// at 10000 pixels per A (images held to the window), and a whole structure at
+// 0.001 pixels per A, in the models that draw atom images and polyhedra.
+// (What they cost is measured in bench/PolyhedraScaleBench.)
+TEST(StoredValueRanges, TheWidestValuesDrawWithinTheWindow) {
   FakeHost host;
   CrystalRec wide = ReadSound("Rutile.ovdf");
   for (SphereRecord &t : wide.spheres)
     t.radius = kMaxStoredRadius;
-  constexpr double kHangGuardSeconds = 10.0;
   for (const float scale : {kMaxPlotScale, kMinStoredPlotScale})
     for (const int8_t model : {kBallAndStickModel, kSpaceFillingModel, kPolyhedralModel}) {
       doctest::Window w(host);
@@ -225,11 +218,7 @@ TEST(StoredValueRanges, TheWidestValuesDrawQuicklyWithinTheWindow) {
       ASSERT_EQ(read.plotScale, scale);
       w.crystal() = std::move(read);
       SetWindowFileOpen(w.ref(), true);
-      const auto start = std::chrono::steady_clock::now();
       ASSERT_TRUE(RunNewCrystal(w.ref(), false, false, false));
-      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      std::printf("scale %g, model %d: built and drawn in %.3f s\n", double(scale), int(model), seconds);
-      EXPECT_LT(seconds, kHangGuardSeconds) << scale << " model " << int(model);
       const CrystalRec &c = w.crystal();
       EXPECT_EQ(c.plotScale, scale);
       for (const SphereRecord &t : c.spheres) {

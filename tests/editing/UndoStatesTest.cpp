@@ -3,12 +3,16 @@
 #include "editing/FragmentCommandHandler.h"
 #include "structurewindow/NotesPane.h"
 
+#include "CachedFiles.h"
+#include "documents/FileBuffer.h"
 #include "documents/UndoHistory.h"
 #include "relax/RelaxThread.h"
+#include "window/MainWindowData.h"
 
 #include <QApplication>
 #include <QTest>
 #include <QTextEdit>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -152,10 +156,18 @@ TEST_F(UndoStates, AResizeIsNoChangeOfTheDocument) {
     EXPECT_FALSE(CanUndo(window)) << what << ": no undo step";
   };
   const float opened = c->plotScale;
+  QTest::qWait(kPastTheUndoTimerMs);
+  ASSERT_NE(GetWindowHistory(window), nullptr);
+  const std::filesystem::path front = GetWindowHistory(window)->fileRef;
+  std::vector<uint8_t> frontBytes, bytes;
+  ASSERT_TRUE(ReadWholeFile(front, frontBytes));
   w->resize(w->width() + 160, w->height() + 120);
   QCoreApplication::processEvents();
   ASSERT_NE(c->plotScale, opened) << "the picture follows the pane";
   unchanged("a resize");
+  // A resize costs its replot and no more: no undo document is written.
+  ASSERT_TRUE(ReadWholeFile(front, bytes));
+  EXPECT_TRUE(bytes == frontBytes) << "the front undo state was written again";
   ProcessCommand(FourCharsToLong("ShAl")); // Show All Atoms, none hidden
   unchanged("Show All Atoms after a resize");
   ProcessCommand(kCmdZoomIn);

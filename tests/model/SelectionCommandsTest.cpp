@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
 
 using namespace viewtest;
@@ -86,10 +85,7 @@ TEST(SelectionCommands, LongChainsAreWalkedWithoutRecursion) {
   Molecule(c, n, ChainBonds(n));
   EXPECT_EQ(CountAtomsInSameMolecule(c, 0), n);
   c.atoms[n / 2].selected = 1;
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(DoSelectRelations(c), n - 1);
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_LT(ms, 2000.0);
   DeselectAllObjects(&c);
   EXPECT_EQ(DoSelectAtomsInSameMolecule(c, 0), n);
 }

@@ -1,5 +1,6 @@
 // A molecule whose atom list is written many times over, opened through the
-// File menu's path, and a long plot stopped with Escape.
+// File menu's path, and long plots stopped with Escape.
+#include "shell/Commands.h"
 #include "shell/EngineHooks.h"
 #include "shell/FileCommands.h"
 #include "shell/QtHostServices.h"
@@ -7,6 +8,9 @@
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureWindow.h"
 
+#include "ExampleWindowsTest.h"
+
+#include "RenderServices.h"
 #include "StructureArrays.h"
 #include "window/MainWindowData.h"
 
@@ -16,6 +20,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -171,6 +176,57 @@ TEST_F(CopiedAtomsTest, EscapeDuringALongPlotShowsTheStructureWithoutBondsAndSay
     EXPECT_TRUE(a.bonds.empty());
   for (QWidget *top : QApplication::topLevelWidgets())
     EXPECT_FALSE(qobject_cast<StatusWindow *>(top) && top->isVisible());
+}
+
+// Spinel's polyhedra, opened, then given the scale 9,999 pixels per A in the
+// Plot Scale sheet; the plot that follows is slow (the clock runs fast) and
+// Escape stops it. The window shows the structure as it was before the
+// command, polyhedra and all, and keeps its bonds, so a later plot draws
+// them again.
+TEST_F(CopiedAtomsTest, EscapeInAPolyhedralPlotAtTheLargestScaleShowsTheStructureAsBefore) {
+  std::ifstream in(ExamplesFolder() / "Spinel.ovtx");
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  text.insert(text.find("\nATOM") + 1, "MODL  3\n"); // the polyhedral model
+  const fs::path file = fs::temp_directory_path() / "ovtest-spinel-polyhedra.ovtx";
+  std::ofstream(file) << text;
+  CrystalRec *c = Open(file);
+  ASSERT_NE(c, nullptr);
+  ASSERT_EQ(c->modelType, kPolyhedralModel);
+  MainWindow *w = GetMainWindow(window);
+  QWidget *pane = w->GraphPane();
+  QCoreApplication::processEvents();
+  const float scale = c->plotScale;
+  const QImage before = pane->grab().toImage();
+  const QRgb background = before.pixel(2, 2);
+  const auto drawn = [&](const QImage &image) {
+    int64_t n = 0;
+    for (int y = 0; y < image.height(); y++)
+      for (int x = 0; x < image.width(); x++)
+        n += image.pixel(x, y) != background;
+    return n;
+  };
+  ASSERT_GT(drawn(before), int64_t(before.width()) * before.height() / 10) << "polyhedra fill the picture";
+
+  ASSERT_EQ(ProcessCommand(kCmdPlotScale), kNoErr);
+  QDialog *sheet = OpenSheet(w);
+  ASSERT_NE(sheet, nullptr);
+  Type(sheet, 1, "9999");
+  host->log.clear();
+  host->checks = 0;
+  host->stepPerReading = 200000;
+  host->escapeAtCheck = 2;
+  ClickOK(sheet);
+  host->stepPerReading = 0;
+  host->escapeAtCheck = 0;
+  QCoreApplication::processEvents();
+  EXPECT_GE(host->checks, 2);
+  EXPECT_EQ(LinesWith("Drawing cancelled"),
+            std::vector<std::string>{"Drawing cancelled: the structure is shown as it was before."});
+  c = GetWindowCrystal(window);
+  EXPECT_EQ(c->plotScale, scale);
+  EXPECT_TRUE(std::any_of(c->atoms.begin(), c->atoms.end(), [](const AtomRecord &a) { return !a.bonds.empty(); }));
+  EXPECT_TRUE(pane->grab().toImage() == before) << "the picture is the one before the command";
+  EXPECT_FALSE(IsWindowModified(window));
 }
 
 } // namespace
