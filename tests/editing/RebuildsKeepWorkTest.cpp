@@ -12,6 +12,7 @@
 #include "Preferences.h"
 #include "VectorMath.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -93,6 +94,7 @@ TEST_F(RebuildsKeepWork, AVectorStaysOnItsAtomThroughEveryCommandThatRebuildsThe
          ASSERT_NE(sheet, nullptr);
          FindControl<QLineEdit>(sheet, 4)->setText("0.25");
          ASSERT_TRUE(ClosesOnOK(MoveOriginSheetEventHandler, sheet));
+         gMoveOriginDeltaX = 0.0f; // the sheet offers the last shift next time
        }},
       {"Rutile.ovtx",
        [] {
@@ -171,8 +173,12 @@ TEST_F(RebuildsKeepWork, ReturnInTransformCellPressesOK) {
   QDialog *sheet = Sheet(kCmdTransformCell);
   ASSERT_NE(sheet, nullptr);
   TransformCellSheetEventHandler(sheet, kPresetFaceCentred);
-  // Return where the sheet has put the keyboard focus.
-  QTest::keyClick(sheet->focusWidget() ? sheet->focusWidget() : sheet, Qt::Key_Return);
+  // Return where the shown sheet has the keyboard focus: the window system
+  // moves it from a hidden field to the next control that takes it.
+  QWidget *focus = sheet->focusWidget();
+  while (!focus || !focus->isVisible() || !(focus->focusPolicy() & Qt::TabFocus))
+    focus = (focus ? focus : sheet)->nextInFocusChain();
+  QTest::keyClick(focus, Qt::Key_Return);
   QCoreApplication::processEvents();
   EXPECT_TRUE(gHost->helpPages.empty());
   EXPECT_EQ(GetWindowCrystal(FrontGraphWindow())->atomsPerCell, 4 * atoms);
