@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "BuildPipeline.h"
+#include "KeptVectors.h"
 #include "LocalizedStrings.h"
 #include "RenderServices.h"
 #include "SpaceGroups.h"
@@ -64,11 +65,13 @@ bool DiscardSymmetry(WindowRef window) {
   c.originChoice = 0;
   c.latticeLetter = 'P';
   c.cardCount = 0;
+  std::vector<KeptVector> vectors = TakeVectors(c);
   DestroyAtomsArray(&c);
 
   if (!RunNewCrystal(window, false, true, false))
     return false;
   RestoreAtomsVisibilityAndSelection(&c, saved, savedCount);
+  PutBackVectors(c, vectors); // the cell is the same: every atom stays where it was
   PlotCrystal(window, 1);
   return true;
 }
@@ -460,7 +463,14 @@ void MoveOrigin(WindowRef window, float dx, float dy, float dz) {
     c.plotRange[2 * i] -= d[i];
     c.plotRange[2 * i + 1] -= d[i];
   }
-  RunNewCrystal(window, false, true, false);
+  std::vector<KeptVector> vectors = TakeVectors(c);
+  if (!RunNewCrystal(window, false, true, false))
+    return;
+  const double identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  const double shift[3] = {-static_cast<double>(d[0]), -static_cast<double>(d[1]), -static_cast<double>(d[2])};
+  MoveTakenVectors(vectors, identity, shift);
+  if (PutBackVectors(c, vectors))
+    PlotCrystal(window, kPlotToWindow);
 }
 
 // ---- Supercells --------------------------------------------------------------------------
@@ -517,6 +527,7 @@ bool DefineSupercell(WindowRef window, int32_t na, int32_t nb, int32_t nc) {
     return false;
   }
   const int32_t n[3] = {na, nb, nc};
+  std::vector<KeptVector> vectors = TakeVectors(c);
   c.sites = std::move(sites);
   c.siteCount = static_cast<int32_t>(total);
   c.atomsPerCell = c.siteCount;
@@ -537,6 +548,11 @@ bool DefineSupercell(WindowRef window, int32_t na, int32_t nb, int32_t nc) {
   c.plotExtent = 0.0f;
   if (!RunNewCrystal(window, false, true, true))
     return false;
+  const double shrink[9] = {1.0 / na, 0, 0, 0, 1.0 / nb, 0, 0, 0, 1.0 / nc};
+  const double none[3] = {0, 0, 0};
+  MoveTakenVectors(vectors, shrink, none);
+  if (PutBackVectors(c, vectors))
+    PlotCrystal(window, kPlotToWindow);
   return true;
 }
 
@@ -764,6 +780,7 @@ bool TransformCell(WindowRef window, const float T[9]) {
     FWrite(line);
   }
 
+  std::vector<KeptVector> vectors = TakeVectors(c);
   c.a = cell[0];
   c.b = cell[1];
   c.c = cell[2];
@@ -791,6 +808,11 @@ bool TransformCell(WindowRef window, const float T[9]) {
   c.plotExtent = 0.0f;
   if (!RunNewCrystal(window, false, true, false))
     return false;
+  // Positions and directions alike: x' = (T^t)^-1 x.
+  const double none[3] = {0, 0, 0};
+  MoveTakenVectors(vectors, MtInv, none);
+  if (PutBackVectors(c, vectors))
+    PlotCrystal(window, kPlotToWindow);
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include "BuildPipeline.h"
 #include "CellTransform.h"
 #include "Geometry.h"
+#include "KeptVectors.h"
 #include "LatticePlanes.h"
 #include "PlotRange.h"
 #include "Polyhedra.h"
@@ -139,6 +140,21 @@ bool MoleculeToCrystal(WindowRef window, float a, float b, float c, float alpha,
   for (int m = 0; m < 3; m++)
     centroid[m] = static_cast<float>(sum[m] / static_cast<double>(n));
   VecDiff(target, centroid, shift);
+  // The vectors follow their atoms into the cell: a position x of the
+  // molecule's frame goes to O^-1 (Om x + shift), a direction to O^-1 Om u.
+  std::vector<KeptVector> vectors = TakeVectors(x);
+  double toCell[9], toCellShift[3];
+  for (int i = 0; i < 3; i++) {
+    toCellShift[i] = 0.0;
+    for (int j = 0; j < 3; j++) {
+      toCellShift[i] += static_cast<double>(inverse[3 * i + j]) * static_cast<double>(shift[j]);
+      toCell[3 * i + j] = 0.0;
+      for (int k = 0; k < 3; k++)
+        toCell[3 * i + j] +=
+            static_cast<double>(inverse[3 * i + k]) * static_cast<double>(x.orientationMatrix[3 * k + j]);
+    }
+  }
+  MoveTakenVectors(vectors, toCell, toCellShift);
   for (size_t i = 0; i < n; i++) {
     AtomRecord &atom = x.atoms[i];
     VecAdd(atom.cart, shift, atom.cart);
@@ -173,6 +189,8 @@ bool MoleculeToCrystal(WindowRef window, float a, float b, float c, float alpha,
   gShowProgress = 0;
   if (!built)
     return false;
+  if (PutBackVectors(x, vectors))
+    PlotCrystal(window, kPlotToWindow);
   return true;
 }
 

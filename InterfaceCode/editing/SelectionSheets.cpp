@@ -235,6 +235,11 @@ private:
     gSaveDuplicateAtoms = record_;
     const DuplicateAtomsRec r = record_;
     CloseAndApply([r](WindowRef w) {
+      // The symmetry the user agreed to lose goes only now, with the sheet
+      // accepted; Cancel leaves the crystal as it was.
+      const CrystalRec *c = GetWindowCrystal(w);
+      if (c && !c->molecule && !DiscardSymmetry(w))
+        return;
       if (r.useOffset)
         DuplicateSelectedAtoms(w, r.dx, r.dy, r.dz);
       else
@@ -676,7 +681,7 @@ void DoShowDuplicateAtomsSheet(WindowRef window) {
     MyCFCautionAlert("No atoms selected!", "Please select at least one atom (e.g., by using the arrow tool)");
     return;
   }
-  if (!c->molecule && !UserAgreesToDiscardSymmetry(window))
+  if (!c->molecule && !UserWouldDiscardSymmetry(window))
     return;
   ShowDuplicateAtomsSheet(window);
 }

@@ -130,6 +130,12 @@ public:
 
 protected:
   void ConnectButtons(QPushButton *ok, QPushButton *cancel, QPushButton *help) {
+    // Return presses OK wherever the focus is: no other button takes it
+    // for itself when it holds the focus.
+    ok->setDefault(true);
+    for (QPushButton *button : findChildren<QPushButton *>())
+      if (button != ok)
+        button->setAutoDefault(false);
     connect(ok, &QPushButton::clicked, this, [this] { Command(kSheetOK); });
     connect(cancel, &QPushButton::clicked, this, [this] { Command(kSheetCancel); });
     if (help)

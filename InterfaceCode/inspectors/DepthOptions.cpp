@@ -67,9 +67,11 @@ void EnableFadingOptions(bool on) {
   EnableControls(Pane(), {802, 803, 809, 804, 805, 806, 807, 808, 811}, on);
   UpdateDepthZoomSlider();
 }
-void EnablePerspectiveOptions(bool on) { EnableControls(Pane(), {822, 824}, on); }
+// The captions 826, 838 and 839 name the distance, separation and standout
+// rows and follow them.
+void EnablePerspectiveOptions(bool on) { EnableControls(Pane(), {822, 824, 826}, on); }
 void EnableStereoOptions(bool on) {
-  EnableControls(Pane(), {832, 833, 836, 835, 837}, on);
+  EnableControls(Pane(), {832, 833, 836, 835, 837, 838, 839}, on);
   EnableControls(Pane(), {835}, on && GetPopupValue(Ctl<QComboBox>(832)) == 1);
 }
 

@@ -3,6 +3,7 @@
 #include "ModelOptions.h"
 #include "shell/Forms.h"
 
+#include "Alerts.h"
 #include "Preferences.h"
 #include "Utilities.h"
 #include "render/AtomLabels.h"
@@ -15,6 +16,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <cmath>
+#include <cstdio>
 
 LabelOptions labelOptions;
 
@@ -44,12 +46,38 @@ bool AutomaticChosen() {
   auto *automatic = Ctl<QRadioButton>(5091);
   return automatic && automatic->isChecked();
 }
+// The label types the content pop-up offers, item N for type N. A stored
+// type outside them (0 draws "?") shows no item and is kept.
+constexpr int kLabelTypeID = 501;
+constexpr int kLastOfferedLabelType = 5;
+bool LabelTypeChosen() { return Ctl<QComboBox>(kLabelTypeID)->currentIndex() >= 0; }
+
 constexpr StoredField kSizeField{stored::kLabelSize};
 constexpr int kSizeID = 504;
 
 // In whole points, halves away from zero.
 void ShowSize(float size) {
   ShowStoredValue(Ctl<QLineEdit>(kSizeID), size, MyTrimSprintf("%.0f", std::round(double(size))));
+}
+
+// A typed size is taken when the field is left or Return is pressed, never
+// from the keys on their way to it (typing "30" passes through "3"). One
+// beyond the field's range is refused with the range, and the size shown
+// before comes back.
+void TakeTypedLabelSize() {
+  QLineEdit *field = Ctl<QLineEdit>(kSizeID);
+  if (!field || !StoredFieldEdited(field) || !ModelOptionsCrystal())
+    return;
+  const float typed = GetEditTextFloat(field);
+  if (typed >= kSizeField.ShownLow() && typed <= kSizeField.ShownHigh()) {
+    DoApplyLabelOptions();
+    return;
+  }
+  ShowSize(ShownStoredValue(field));
+  char explanation[128];
+  std::snprintf(explanation, sizeof explanation, "Label size must lie in the range %.0f - %.0f points!",
+                double(kSizeField.ShownLow()), double(kSizeField.ShownHigh()));
+  MyCFCautionAlert("Please enter a valid label size", explanation);
 }
 
 void AutoScrollLabelSize(int part) {
@@ -121,12 +149,7 @@ void InitLabelOptions() {
       b->setCheckable(true);
   ConnectPaneCommands(pane, LabelOptionsEventHandler);
   QObject::connect(Ctl<LittleArrows>(505), &LittleArrows::Stepped, pane, AutoScrollLabelSize);
-  // Typing applies once the size lies in range; Return applies everything.
-  QObject::connect(Ctl<QLineEdit>(kSizeID), &QLineEdit::textEdited, pane, [] {
-    const float size = GetEditTextFloat(Ctl<QLineEdit>(kSizeID));
-    if (size >= kSizeField.ShownLow() && size <= kSizeField.ShownHigh())
-      DoApplyLabelOptions();
-  });
+  QObject::connect(Ctl<QLineEdit>(kSizeID), &QLineEdit::editingFinished, pane, TakeTypedLabelSize);
   auto *fonts = Ctl<QComboBox>(503);
   fonts->clear();
   for (const QString &family : QFontDatabase::families())
@@ -152,7 +175,8 @@ void FillLabelOptions(const CrystalRec &c) {
 void UpdateLabelOptions() {
   if (!Pane())
     return;
-  SetPopupValue(Ctl<QComboBox>(501), labelOptions.labelType);
+  const bool offered = labelOptions.labelType >= 1 && labelOptions.labelType <= kLastOfferedLabelType;
+  Ctl<QComboBox>(kLabelTypeID)->setCurrentIndex(offered ? labelOptions.labelType - 1 : -1);
   Ctl<QRadioButton>(labelOptions.autoPosition ? 5091 : 5092)->setChecked(true);
   SetLabelPositionValue(PositionButtonOf(labelOptions.labelPos));
   UpdateLabelPositionControls(labelOptions.autoPosition);
@@ -168,7 +192,8 @@ bool ExtractLabelOptions() {
   if (!Pane())
     return false;
   LabelOptions &o = labelOptions;
-  o.labelType = uint16_t(GetPopupValue(Ctl<QComboBox>(501)));
+  if (LabelTypeChosen())
+    o.labelType = uint16_t(GetPopupValue(Ctl<QComboBox>(kLabelTypeID)));
   o.autoPosition = AutomaticChosen();
   if (!o.autoPosition)
     o.labelPos = uint16_t(PositionCodeOn());
@@ -193,7 +218,8 @@ void ApplyLabelOptions() {
   const std::string font = FontOfItem(labelOptions.fontItem);
   if (!font.empty())
     c->labelFont = MakeStr255(font);
-  c->atomLabelType = uint8_t(labelOptions.labelType);
+  if (LabelTypeChosen())
+    c->atomLabelType = uint8_t(labelOptions.labelType);
   c->atomLabelPos = int8_t(labelOptions.labelPos);
   c->labelFlag = labelOptions.autoPosition;
   c->labelSizeFollowsScale = labelOptions.scaleWithPlot;

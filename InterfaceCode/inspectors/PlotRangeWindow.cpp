@@ -179,12 +179,19 @@ void CheckRange() {
   FindControl(gRangeWindow, kApplyButton)->setEnabled(gRangeData.valid);
 }
 
-void DoApplySetRange() {
+// Applies the range to the front crystal. A range equal to the one plotted
+// is no change: nothing is rebuilt (which would work the plot out afresh)
+// unless `evenIfUnchanged`, for a switch of the window's own (auto scale).
+void DoApplySetRange(bool evenIfUnchanged = false) {
   WindowRef window = FrontCrystalWindow();
   if (!window)
     return;
   GetXYZRangeData();
   if (!gRangeData.valid)
+    return;
+  const float range[6] = {gRangeData.xmin, gRangeData.xmax, gRangeData.ymin,
+                          gRangeData.ymax, gRangeData.zmin, gRangeData.zmax};
+  if (!evenIfUnchanged && std::equal(range, range + 6, GetWindowCrystal(window)->plotRange))
     return;
   gShowProgress = !gRangeData.live;
   const bool held = QApplication::mouseButtons() != Qt::NoButton;
@@ -376,7 +383,7 @@ OSStatus SetRangeCommand(uint32_t command) {
   } else if (command == FourCharsToLong("tAut")) {
     gRangeData.autoScale = !gRangeData.autoScale;
     if (gRangeData.live)
-      DoApplySetRange();
+      DoApplySetRange(gRangeData.autoScale);
   } else if (command == FourCharsToLong("+Cel")) {
     DoExpandContractRange(1.0f);
   } else if (command == FourCharsToLong("-Cel")) {

@@ -35,6 +35,7 @@
 #include <QToolButton>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 EditAnnotationRecord gEditAnnotation;
 
@@ -152,6 +153,29 @@ void UpdateTextSizePopup() {
     }
 }
 
+// A size typed into a size field is taken when Return is pressed there, the
+// field is left or the window applied; never from the keys on their way to
+// it ("300" passes through "30"). A size outside 1 to 255 is refused with
+// the range and the size shown before comes back. False when refused.
+bool TakeTypedSize(QLineEdit *field) {
+  const QString shown = QString::asprintf("%.0f", double(gEditAnnotation.editSize));
+  if (!field || field->text().trimmed() == shown)
+    return true;
+  bool ok = false;
+  const double v = field->text().trimmed().toDouble(&ok);
+  if (ok && v >= kMinAnnotationSize && v <= kMaxAnnotationSize) {
+    gEditAnnotation.editSize = static_cast<int16_t>(v);
+    UpdateTextSizePopup();
+    return true;
+  }
+  field->setText(shown);
+  char explanation[128];
+  std::snprintf(explanation, sizeof explanation, "Size must lie in the range %d - %d points!", kMinAnnotationSize,
+                kMaxAnnotationSize);
+  MyCFCautionAlert("Please enter a valid size", explanation);
+  return false;
+}
+
 class EditAnnotationForm : public QWidget {
 public:
   EditAnnotationForm() : QWidget(nullptr, Qt::Tool) {
@@ -170,6 +194,11 @@ protected:
     QWidget::keyPressEvent(e);
   }
   bool eventFilter(QObject *watched, QEvent *event) override {
+    auto *field = qobject_cast<QLineEdit *>(watched);
+    if (event->type() == QEvent::FocusOut && field) {
+      TakeTypedSize(field);
+      return false;
+    }
     if (event->type() != QEvent::KeyPress)
       return false;
     auto *e = static_cast<QKeyEvent *>(event);
@@ -177,21 +206,11 @@ protected:
       DoEditAnnotationApplyButton();
       return true;
     }
-    auto *field = qobject_cast<QLineEdit *>(watched);
-    if (!field)
-      return false;
-    if (e->key() == Qt::Key_Return)
+    if (field && e->key() == Qt::Key_Return) {
+      TakeTypedSize(field);
       return true;
-    // The key goes to the field first; a whole number 1 to 255 then becomes
-    // the size.
-    field->event(event);
-    bool ok = false;
-    const int v = field->text().toInt(&ok);
-    if (ok && v >= kMinAnnotationSize && v <= kMaxAnnotationSize) {
-      gEditAnnotation.editSize = static_cast<int16_t>(v);
-      UpdateTextSizePopup();
     }
-    return true;
+    return false;
   }
 };
 
@@ -581,19 +600,16 @@ void DoEditAnnotationApplyButton() {
   EditAnnotationRecord &e = gEditAnnotation;
   if (gForm) {
     if (e.editKind == 3) {
-      // A size the field cannot hold is ignored, as in the text-box field.
-      const int v = Control<QLineEdit>(305)->text().toInt();
-      if (v >= kMinAnnotationSize && v <= kMaxAnnotationSize)
-        e.editSize = static_cast<int16_t>(v);
+      if (!TakeTypedSize(Control<QLineEdit>(305)))
+        return;
       e.editText.reset();
     } else if (e.editKind == 2) {
       e.editText.reset();
     } else if (e.editKind == 1) {
       const QString text = Control<QPlainTextEdit>(114)->toPlainText();
       e.editText = std::u16string(reinterpret_cast<const char16_t *>(text.utf16()), static_cast<size_t>(text.size()));
-      const int v = Control<QLineEdit>(108)->text().toInt();
-      if (v >= kMinAnnotationSize && v <= kMaxAnnotationSize)
-        e.editSize = static_cast<int16_t>(v);
+      if (!TakeTypedSize(Control<QLineEdit>(108)))
+        return;
     }
   }
   ApplyEditAnnotation();

@@ -160,10 +160,13 @@ TEST_F(ModelOptionsTest, FramePresetAndColourDialogReachTheStructureAndThePictur
 TEST_F(ModelOptionsTest, LabelsTabSizesPositionsAndLabelAllThenNone) {
   QWidget *pane = Pane(kLabelsTab);
   const QImage before = Picture();
+  // A size beyond 1 to 128 is refused with the range, the size kept.
+  const float size = Crystal().labelSize;
   Type(pane, 504, "200");
-  EXPECT_EQ(Crystal().labelSize, 128.0f);
+  EXPECT_EQ(Crystal().labelSize, size);
   Type(pane, 504, "0.5");
-  EXPECT_EQ(Crystal().labelSize, 1.0f);
+  EXPECT_EQ(Crystal().labelSize, size);
+  EXPECT_EQ(gHost->alerts.size(), 2u);
   UpdateLabelOptionsSizeField(12.5f);
   EXPECT_EQ(FindControl<QLineEdit>(pane, 504)->text(), "13");
   UpdateLabelOptionsSizeField(12.4f);

@@ -104,7 +104,6 @@ TEST_F(UnchangedInspectorTest, AnEditedFieldAppliesAndAValueBeyondItsRowStopsAtT
     float CrystalRec::*member;
     float limit;
   } cases[] = {
-      {kLabelsTab, 504, "0.2", &CrystalRec::labelSize, 1.0f},
       {kAtomsTab, 110, "180", &CrystalRec::bsSphereRadFrac, 1.0f},
       {kCellTab, 305, "-40", &CrystalRec::cloudSphereTransparency, 1.0f},
       {kCellTab, 306, "99999", &CrystalRec::cloudSphereRadFrac, 10.0f},
