@@ -5,6 +5,7 @@
 #include "browsers/SiteCommands.h"
 #include "editing/EditCrystalSheet.h"
 #include "FileCommands.h"
+#include "FloatingWindowStacking.h"
 #include "editing/BondElementCommands.h"
 #include "editing/SelectionCommandHandler.h"
 #include "editing/TransformCommands.h"
@@ -139,6 +140,7 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallToolbars();
   InstallTransformCommands();
   InstallLatticePlaneSheets();
+  InstallFloatingWindowStacking();
   // The transformation commands open the structure window's sheets, and
   // the Insert Space sheet applies through the engine.
   gTransformCommandHooks.showInsertSpaceSheet = [](WindowRef window, float width, float lowest) {
