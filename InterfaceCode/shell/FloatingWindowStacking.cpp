@@ -21,12 +21,15 @@ bool IsFloatingWindow(const QWidget *w) {
          !w->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
 }
 
+// The window manager reads the owner when the window is mapped; one already
+// on screen is raised over the owner, which has just come up, without
+// being activated.
 void StackAboveOwner(QWidget *w) {
   QWindow *handle = w->windowHandle();
-  if (!gOwner || !handle || handle->transientParent() == gOwner)
+  if (!gOwner || !handle)
     return;
-  handle->setTransientParent(gOwner);
-  // Taken on by a window already above: brought up without being activated.
+  if (handle->transientParent() != gOwner)
+    handle->setTransientParent(gOwner);
   if (w->isVisible())
     w->raise();
 }
@@ -39,7 +42,7 @@ bool IsStructureWindow(const QWindow *window) {
 }
 
 // A floating window about to show takes the front structure window as its
-// owner; the window manager reads it when the window is mapped.
+// owner.
 class ShowWatcher : public QObject {
 public:
   using QObject::QObject;
@@ -55,8 +58,6 @@ public:
 
 } // namespace
 
-QWindow *FloatingWindowsOwner() { return gOwner; }
-
 void InstallFloatingWindowStacking() {
   auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
   static bool installed = false;
@@ -65,7 +66,7 @@ void InstallFloatingWindowStacking() {
   installed = true;
   app->installEventFilter(new ShowWatcher(app));
   QObject::connect(app, &QGuiApplication::focusWindowChanged, app, [](QWindow *focus) {
-    if (!IsStructureWindow(focus) || focus == gOwner)
+    if (!IsStructureWindow(focus))
       return;
     gOwner = focus;
     for (QWidget *w : QApplication::topLevelWidgets())

@@ -4,10 +4,5 @@
 // window manager keeps it above, and follows the front as it changes.
 #pragma once
 
-class QWindow;
-
 // Follows the front structure window from now on.
 void InstallFloatingWindowStacking();
-// The structure window whose native window the floating windows stay
-// above; null while no structure window has come to the front.
-QWindow *FloatingWindowsOwner();
