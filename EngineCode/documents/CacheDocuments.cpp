@@ -157,5 +157,4 @@ bool DoCacheFavouriteFile(const std::filesystem::path &file, WindowRef window) {
   return true;
 }
 
-void VerifyFavouriteFiles() { VerifyList(gPrefs.favouriteFiles, &RemoveItemFromFavouriteFiles); }
 void VerifyRecentFiles() { VerifyList(gPrefs.recentFiles, &RemoveItemFromRecentFiles); }

@@ -31,6 +31,5 @@ bool DoCacheViewFile(WindowRef window);
 // stored preview, else the window's picture. False when nothing was added.
 bool DoCacheFavouriteFile(const std::filesystem::path &file, WindowRef window);
 
-// Drop the records whose files no longer exist.
-void VerifyFavouriteFiles();
+// Drops the Recent records whose files no longer exist.
 void VerifyRecentFiles();

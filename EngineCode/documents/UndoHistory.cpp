@@ -53,7 +53,9 @@ uint64_t DigestText(const std::string &text, uint64_t digest) {
 
 // The projected pixel positions every plot writes again (atoms, vector
 // tips, lattice plane corners, annotation objects): held aside and zeroed
-// while the content is read, then put back.
+// while the content is read, then put back. A text box's size is no
+// projection but the box as the user made it: its rectangle keeps its width
+// and height, moved to the origin, so that the state draws the box whole.
 class ProjectionSetAside {
 public:
   explicit ProjectionSetAside(CrystalRec &c) : c_(c) {
@@ -69,7 +71,7 @@ public:
     for (TextBoxRecord &t : c.textBoxes) {
       boxes_.push_back({t.pixel1, t.pixel2, t.boxRect});
       t.pixel1 = t.pixel2 = Point{};
-      t.boxRect = Rect{};
+      t.boxRect = t.kind == kAnnotationTextBox ? MakeRect(0, 0, t.boxRect.Width(), t.boxRect.Height()) : Rect{};
     }
   }
   ~ProjectionSetAside() {

@@ -169,9 +169,7 @@ bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Elem
         const float dy = cand.xyz[1] - qCart[1];
         const float dz = cand.xyz[2] - qCart[2];
         const float d2 = dx * dx + dy * dy + dz * dz;
-        if (d2 < min2 || d2 > max2)
-          continue;
-        if (sameElement && d2 < kSameAtomDistanceSq)
+        if (!SpecificationBondsPair(d2, min2, max2))
           continue;
         count++;
         if (!sameElement && cand.atom >= base && cand.atom - base < slotOfAtom.size()) {
@@ -262,7 +260,7 @@ bool TurboMoleculeBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Ele
       const float dy = cand.xyz[1] - p[1];
       const float dz = cand.xyz[2] - p[2];
       const float d2 = dx * dx + dy * dy + dz * dz;
-      if (d2 < min2 || d2 > max2)
+      if (!SpecificationBondsPair(d2, min2, max2))
         continue;
       count++;
       if (!sameElement)
@@ -345,7 +343,7 @@ int32_t CountBondsFromSite(CrystalRec *crystal, uint32_t site, uint32_t firstSit
             if (std::fabs(dx) > limit || std::fabs(dy) > limit || std::fabs(dz) > limit)
               continue;
             const float d2 = dx * dx + dy * dy + dz * dz;
-            if (d2 >= min2 && d2 <= max2)
+            if (SpecificationBondsPair(d2, min2, max2))
               count++;
           }
         }

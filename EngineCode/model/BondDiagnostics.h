@@ -8,6 +8,9 @@
 // clock: the Log then gets a red line saying how far it came, the front
 // structure window the subtitle "Search timed out. See Log for details.", and
 // the counts cover the part examined.
+//
+// A neighbour counts as the bond search bonds it (SpecificationBondsPair):
+// atoms at one place, the atom itself among them, are never neighbours.
 #pragma once
 
 #include "StructureRecord.h"
@@ -19,9 +22,6 @@ inline constexpr int32_t kNoNeighbourCount = 9999;
 // The diagnostics stop after this long (seconds of ticks at 60 a second).
 inline constexpr double kDiagnosticsTimeLimit = 3.0;
 inline constexpr double kTicksPerSecond = 60.0;
-// A crystal candidate closer than this squared distance (A^2) to a query
-// atom of the same element is that atom itself.
-inline constexpr float kSameAtomDistanceSq = 1e-10f;
 
 inline constexpr const char kSearchTimedOutSubtitle[] = "Search timed out. See Log for details.";
 

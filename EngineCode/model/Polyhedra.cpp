@@ -1377,7 +1377,9 @@ void DefinePolyhedra(CrystalRec *crystal) {
       std::vector<uint32_t> distinct, candidates;
       int32_t made = 0;
       int64_t announcedSite = -1;
-      // Overlapping ligands: the first pair is named, the others counted.
+      // Ligands left out for overlapping: the first pair is named, and each
+      // other atom left out counted once, however many centres it would join.
+      std::vector<uint8_t> leftOut(static_cast<size_t>(atomCount), 0);
       int64_t overlaps = 0;
       BuildMeter meter(kPolyhedraCancelClockEvery);
       static_assert(sizeof(std::array<float, 3>) == 3 * sizeof(float));
@@ -1428,8 +1430,10 @@ void DefinePolyhedra(CrystalRec *crystal) {
             }
           if (!covered) {
             distinct.push_back(ligand);
-          } else if (other != ligand && overlaps++ == 0) {
-            WarnOverlapAtoms(c, other, ligand);
+          } else if (other != ligand && !leftOut[ligand]) {
+            leftOut[ligand] = 1;
+            if (overlaps++ == 0)
+              WarnOverlapAtoms(c, other, ligand);
           }
         }
         if (cancelled)

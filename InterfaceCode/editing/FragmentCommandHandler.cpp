@@ -1,4 +1,5 @@
 #include "FragmentCommandHandler.h"
+#include "SelectionCommandHandler.h"
 
 #include "DefineClusterSheet.h"
 #include "PlaceMoleculeSheet.h"
@@ -112,7 +113,7 @@ OSStatus FragmentCommand(uint32_t command, const QVariant &) {
   if (!Owns(command))
     return kEventNotHandledErr;
   WindowRef w = FrontGraphWindow();
-  if (!w || !FileCrystal(w) || FrontGraphWindowHasSheet())
+  if (!w || !FileCrystal(w) || FrontGraphWindowHasSheet() || RefusesEmptySelection(command, w))
     return kNoErr;
   switch (command) {
   case kCmdRepairMolecularFragments:

@@ -1,5 +1,6 @@
 // The selection commands reach the engine here for the front structure window.
 #include "SelectionCommandHandler.h"
+#include "PolyhedronSheet.h"
 #include "SelectionSheets.h"
 
 #include "SelectionCommands.h"
@@ -35,7 +36,7 @@ OSStatus SelectionCommand(uint32_t command, const QVariant &) {
   if (!Owns(command))
     return kEventNotHandledErr;
   WindowRef w = FrontWithAtoms();
-  if (!w)
+  if (!w || RefusesEmptySelection(command, w))
     return kNoErr;
   switch (command) {
   case kCmdSelectSymmetryRelated:
@@ -99,7 +100,19 @@ OSStatus SelectionCommandStatus(uint32_t command, QAction *action) {
   return kNoErr;
 }
 
+// The commands that act on the selected atoms and nothing else.
+const uint32_t kNeedSelectedAtoms[] = {kCmdCentreOnSelection,     kCmdLabelSelection,      kCmdAtomColour,
+                                       kCmdShowCentreOfSelection, kCmdDeleteSelectedAtoms, kCmdAtomStyleMenu,
+                                       kCmdPolyhedronFromSelection};
+
 } // namespace
+
+bool RefusesEmptySelection(uint32_t command, WindowRef window) {
+  for (uint32_t code : kNeedSelectedAtoms)
+    if (code == command)
+      return !WindowHasSelection(window);
+  return false;
+}
 
 void DoHideOtherMolecules(WindowRef window) {
   if (WindowHasSelection(window))

@@ -24,6 +24,10 @@ inline constexpr uint32_t kCmdResetCustomBonds = FourCharsToLong("CBRs");
 inline constexpr uint32_t kCmdDetachSelection = FourCharsToLong("DtSl");
 
 void InstallSelectionCommands();
+// A command that acts on the selected atoms, given a structure with atoms
+// and none selected: the "No atoms selected!" caution, as every selection
+// command gives, and true. False for every other case.
+bool RefusesEmptySelection(uint32_t command, WindowRef window);
 // Behind the "HideOtherMolecules" notice, keeps only the molecules of the
 // selection on view; without a selection, the caution.
 void DoHideOtherMolecules(WindowRef window);

@@ -1,4 +1,5 @@
 #include "SelectionSheets.h"
+#include "SelectionCommandHandler.h"
 
 #include "inspectors/InspectorKit.h"
 #include "inspectors/StyleMenus.h"
@@ -788,7 +789,7 @@ void InstallSelectionSheetCommands() {
         const SheetCommand *c = FindSheetCommand(command);
         if (!c)
           return kEventNotHandledErr;
-        if (WindowRef w = FrontWithFile())
+        if (WindowRef w = FrontWithFile(); w && !RefusesEmptySelection(command, w))
           c->run(w);
         return kNoErr;
       },

@@ -64,6 +64,7 @@ constexpr float kSlotGrey = 0.9333f;
 constexpr float kSeparatorGrey = 0.7333f;
 const QColor kAnthracite(102, 102, 102); // kRGBAnthracite
 const QColor kCosmos(0x51, 0x51, 0x51);  // caption text
+const QColor kMissingFileCaption(0xC8, 0x10, 0x10); // the caption of a favourite whose file is gone
 
 struct EmptyHint {
   const char *title;
@@ -608,9 +609,8 @@ void UpdateScrollBar() {
 void DrawThumbnails() {
   if (gQuittingTime || !gWindow || !ThumbnailTab() || IsThumbnailEditing())
     return;
-  if (gOverviewTabChoice == kFavouritesTab)
-    VerifyFavouriteFiles();
-  else if (gOverviewTabChoice == kRecentTab)
+  // A favourite whose file is gone stays, marked, until the user removes it.
+  if (gOverviewTabChoice == kRecentTab)
     VerifyRecentFiles();
   ValidSelection();
   const int before = gWindow->scroll->value();
@@ -829,11 +829,15 @@ void PaintThumbnails(QPainter &p, const GridBox &pane) {
       p.setBrush(Qt::NoBrush);
       p.drawRect(slot.adjusted(-2, -2, 1, 1));
     }
-    if (!record->caption.empty()) {
+    std::error_code ec;
+    const bool missing = gOverviewTabChoice == kFavouritesTab && !std::filesystem::exists(record->fileRef, ec);
+    if (!record->caption.empty() || missing) {
       p.setFont(captionFont);
-      p.setPen(kCosmos);
-      p.drawText(QRect(slot.left(), s.bottom + 4, slot.width(), 12), Qt::AlignHCenter | Qt::TextWordWrap,
-                 QString::fromStdString(record->caption));
+      p.setPen(missing ? kMissingFileCaption : kCosmos);
+      QString caption = QString::fromStdString(record->caption);
+      if (missing)
+        caption += QStringLiteral(" (missing)");
+      p.drawText(QRect(slot.left(), s.bottom + 4, slot.width(), 12), Qt::AlignHCenter | Qt::TextWordWrap, caption);
     }
   }
   DropTarget target;

@@ -5,6 +5,7 @@
 #include "browsers/SiteCommands.h"
 #include "editing/EditCrystalSheet.h"
 #include "FileCommands.h"
+#include "FloatingWindowStacking.h"
 #include "StructureChooser.h"
 #include "editing/BondElementCommands.h"
 #include "editing/SelectionCommandHandler.h"
@@ -144,6 +145,7 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   InstallToolbars();
   InstallTransformCommands();
   InstallLatticePlaneSheets();
+  InstallFloatingWindowStacking();
   // The transformation commands open the structure window's sheets, and
   // the Insert Space sheet applies through the engine.
   gTransformCommandHooks.showInsertSpaceSheet = [](WindowRef window, float width, float lowest) {

@@ -201,6 +201,8 @@ OSStatus MyDoMenuCommand(uint32_t command, const QVariant &argument) {
     }
     return kNoErr;
   case kCmdOpenRecent:
+    OpenRecentFile(argument.toString().toStdString());
+    return kNoErr;
   case kCmdOpenExample:
     OpenFSRefInWindow(argument.toString().toStdString(), nullptr);
     return kNoErr;
@@ -391,8 +393,10 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, Impo
   }
   const FileOpenKind kind = GetFileOpenKind(file);
   if (kind == FileOpenKind::Unreadable) {
+    std::error_code ec;
     std::string why = std::string(1, '"').append(file.filename().string());
-    why.append("\" is not a file this version can read.");
+    why.append(std::filesystem::exists(file, ec) ? "\" is not a file this version can read."
+                                                  : "\" could not be found.");
     MyCFStopAlert("The file could not be opened.", why);
     return false;
   }
@@ -587,6 +591,25 @@ void AddRecentFile(const std::filesystem::path &file) {
       last = last->next;
     RemoveItemFromRecentFiles(last);
   }
+  DrawOverviewRecentThumbnails();
+}
+
+void OpenRecentFile(const std::filesystem::path &file) {
+  std::error_code ec;
+  if (std::filesystem::exists(file, ec)) {
+    OpenFSRefInWindow(file, nullptr);
+    return;
+  }
+  const std::string message = "The file \"" + file.filename().string() + "\" could not be found.";
+  const std::string why = "It is no longer at " + file.parent_path().string() +
+                          ": it may have been moved, renamed or deleted. Remove it from Open Recent?";
+  if (!MyCFChoiceAlert(kAlertCautionAlert, message, why, "Remove", "Keep"))
+    return;
+  for (CachedFileRecord *node = gPrefs.recentFiles; node; node = node->next)
+    if (node->fileRef == file) {
+      RemoveItemFromRecentFiles(node);
+      break;
+    }
   DrawOverviewRecentThumbnails();
 }
 

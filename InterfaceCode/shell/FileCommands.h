@@ -64,6 +64,9 @@ bool MyConfirmSaveFile(WindowRef window);
 // The recent-files list (in the preferences): the file moves to the front.
 void AddRecentFile(const std::filesystem::path &file);
 std::vector<std::filesystem::path> RecentFiles();
+// Opens an Open Recent item; a file no longer there is named in an alert
+// that offers to remove its entry.
+void OpenRecentFile(const std::filesystem::path &file);
 // A folder of the program's bundled resources ("examples", "Element Tables"):
 // under $OV_RESOURCES when set, else beside the program, else in the source tree.
 std::filesystem::path BundledResourceFolder(const std::string &name);

@@ -729,7 +729,7 @@ TEST_F(OverviewTest, ABatchGoesPastAFavouriteWhoseFileIsGone) {
   EXPECT_TRUE(fs::exists(pictures / "n-Tetratriacontane, C34H70.png")); // the last one
   EXPECT_EQ(RedLogLines(gone), before + 1);
   EXPECT_FALSE(GetLogStore()->PlainText().contains("left the list"));
-  EXPECT_EQ(GetNumThumbnails(), 6);
+  EXPECT_EQ(GetNumThumbnails(), 7) << "the missing favourite stays, marked, until the user removes it";
 }
 
 TEST_F(OverviewTest, MovieOfViewsHasAFramePerViewWhenTheUsersWindowTakesTheFocusBack) {
