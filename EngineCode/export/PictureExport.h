@@ -85,7 +85,7 @@ inline constexpr int kMaxVectorPixels = 32767; // pictures refuse 32768 and more
 // A pixel picture is drawn this many bytes of pixels at a time (a strip of
 // whole rows): the status window and the cancel key answer between strips,
 // and a PNG holds no more than one strip in memory.
-inline constexpr int64_t kPictureStripBytes = int64_t(16) << 20;
+inline constexpr int64_t kPictureStripBytes = int64_t(128) << 20;
 // What a picture held whole (every format but PNG) costs per pixel: the
 // image, the writer's copy of it and the encoded file. A picture needing
 // more than the memory available is refused before anything is drawn.
