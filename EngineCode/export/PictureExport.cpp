@@ -1,6 +1,8 @@
 #include "export/PictureExport.h"
 
 #include "Alerts.h"
+#include "CancelPoll.h"
+#include "MemoryBudget.h"
 #include "Preferences.h"
 #include "RenderServices.h"
 #include "StoredLimits.h"
@@ -12,6 +14,7 @@
 #include "graphics/QtBridge.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
+#include "render/RasterPrimitives.h"
 #include "render/RenderGlobals.h"
 #include "window/MainWindowData.h"
 
@@ -19,6 +22,8 @@
 #include <QImageWriter>
 
 #include <cmath>
+#include <cstring>
+#include <optional>
 
 using ovgfx::PixelBuffer;
 
@@ -80,8 +85,35 @@ bool WritePictFile(AtomicFileWriter &out, const std::vector<uint8_t> &picture) {
   return out.Write(header.data(), header.size()) && out.Write(picture.data(), picture.size());
 }
 
+// The memory an export may still take: what the host says, else what the
+// machine has available (page cache included, which the system gives back).
+int64_t MemoryForPictures() {
+  if (GetScreenHooks().freeMemory)
+    return FreeMemory();
+  return int64_t(std::min<uint64_t>(AvailableMemoryBytes(), uint64_t(INT64_MAX)));
+}
+
 // Whether `bytes` more can be had for an image.
-bool EnoughMemoryFor(int64_t bytes) { return FreeMemory() >= bytes; }
+bool EnoughMemoryFor(int64_t bytes) { return MemoryForPictures() >= bytes; }
+
+// Bytes as the alerts give them: "12.9 GB", "512 MB".
+std::string MemoryText(double bytes) {
+  std::string text;
+  if (bytes >= 1e9)
+    Appendf(text, "%.1f GB", bytes / 1e9);
+  else
+    Appendf(text, "%.0f MB", std::ceil(bytes / 1e6));
+  return text;
+}
+
+// A picture is drawn a strip at a time unless the plot needs images of the
+// whole picture: the surface overlay, stereo pairs, and a gradient or
+// picture background, which is laid out over the whole picture.
+bool DrawsInStrips(const CrystalRec &c) {
+  return !c.surfaceOverlay && !c.stereoOn && !c.backgroundGradient && !c.backgroundPictureImage;
+}
+
+constexpr const char *kExportStatusText = "Generating output to a graphics file...";
 
 } // namespace
 
@@ -174,11 +206,20 @@ int DoExportGWorldToFile(const PixelBuffer &image, const std::filesystem::path &
 
 // ---- Re-plot at size ---------------------------------------------------------------------
 
-int ReplotAtSize(WindowRef window, int width, int height, int16_t plotRes, const ReplotTexts &texts,
+namespace {
+
+// The re-plot at size, drawn `stripRows` rows at a time: each strip is an
+// image of the picture's width whose bounds place it in the picture, handed
+// to `use` in order, top to bottom; a non-zero answer stops the plot and is
+// answered. Only the main image is drawn in strips: the overlay and the
+// stereo images are made whole, so those plots take `stripRows` of at least
+// the height.
+int ReplotStrips(WindowRef window, int width, int height, int16_t plotRes, int stripRows, const ReplotTexts &texts,
                  const std::function<int(const PixelBuffer &)> &use) {
   CrystalRec *c = GetWindowCrystal(window);
   if (!c)
     return -1;
+  stripRows = std::clamp(stripRows, 1, height);
   Rect old;
   GetWindowOffBounds(window, &old);
   const int oldWidth = old.Width(), oldHeight = old.Height();
@@ -188,14 +229,23 @@ int ReplotAtSize(WindowRef window, int width, int height, int16_t plotRes, const
   SetWindowOffScreenOverlay(window, nullptr);
   SetWindowTransferBuffer(window, nullptr);
   const uint8_t savedProgress = gShowProgress;
+  const float savedScale = c->plotScale;
+  // The window as it was, its images remade at the pane's size.
+  const auto restore = [&] {
+    SetWindowOffScreen(window, nullptr);
+    SetWindowOffScreenOverlay(window, nullptr);
+    SetWindowTransferBuffer(window, nullptr);
+    c->plotScale = savedScale;
+    gPlotRes = kScreenPlotRes;
+    gShowProgress = savedProgress;
+    ResetOffScreen(window);
+    NewPlot(window, false, true);
+  };
   const auto fail = [&](const char *message) {
     MyCFStopAlert(message, texts.explanation ? texts.explanation : "");
     if (!texts.leaveProgress)
       CloseStatus();
-    gShowProgress = savedProgress;
-    gPlotRes = kScreenPlotRes;
-    ResetOffScreen(window);
-    NewPlot(window, false, true);
+    restore();
     return -1;
   };
   const int64_t imageBytes = int64_t(width) * int64_t(height) * 4;
@@ -210,37 +260,44 @@ int ReplotAtSize(WindowRef window, int width, int height, int16_t plotRes, const
       return fail(texts.portFailed);
     SetWindowTransferBuffer(window, image);
   }
-  if (!EnoughMemoryFor(imageBytes) || MakeGWorld(image, bounds, kOffScreenDepth) != 0)
-    return fail(texts.imageFailed);
-  SetWindowOffScreen(window, image);
-  image.reset();
 
   if (!texts.leaveProgress)
     gShowProgress = 0;
-  const float savedScale = c->plotScale;
-  if (width > height && oldWidth > 0)
-    c->plotScale = c->plotScale * float(width) / float(oldWidth);
-  else if (oldHeight > 0)
-    c->plotScale = c->plotScale * float(height) / float(oldHeight);
-  gPlotRes = plotRes;
-  PlotCrystal(window, kPlotToExport);
-  const PixelBuffer *source =
-      OffScreenPixels(RedBlue(*c) ? GetWindowTransferBuffer(window) : GetWindowOffScreen(window));
-  const int result = source ? use(*source) : -1;
-
-  SetWindowOffScreen(window, nullptr);
-  SetWindowOffScreenOverlay(window, nullptr);
-  SetWindowTransferBuffer(window, nullptr);
-  c->plotScale = savedScale;
-  gPlotRes = kScreenPlotRes;
-  gShowProgress = savedProgress;
-  ResetOffScreen(window);
-  NewPlot(window, false, true);
+  int result = 0;
+  for (int top = 0; result == 0 && top < height; top += stripRows) {
+    const Rect strip = MakeRect(0, top, width, std::min(height, top + stripRows));
+    SetWindowOffScreen(window, nullptr);
+    if (!EnoughMemoryFor(int64_t(width) * strip.Height() * 4) || MakeGWorld(image, strip, kOffScreenDepth) != 0)
+      return fail(texts.imageFailed);
+    SetWindowOffScreen(window, image);
+    image.reset();
+    c->plotScale = savedScale;
+    if (width > height && oldWidth > 0)
+      c->plotScale = c->plotScale * float(width) / float(oldWidth);
+    else if (oldHeight > 0)
+      c->plotScale = c->plotScale * float(height) / float(oldHeight);
+    gPlotRes = plotRes;
+    // Lines cut by a strip's edges are drawn as in the picture drawn whole.
+    gStripOfPicture = {stripRows < height ? OffScreenPixels(GetWindowOffScreen(window)) : nullptr, bounds};
+    PlotCrystal(window, kPlotToExport);
+    gStripOfPicture = {};
+    const PixelBuffer *source =
+        OffScreenPixels(RedBlue(*c) ? GetWindowTransferBuffer(window) : GetWindowOffScreen(window));
+    result = source ? use(*source) : -1;
+  }
+  restore();
   return result;
 }
 
+} // namespace
+
+int ReplotAtSize(WindowRef window, int width, int height, int16_t plotRes, const ReplotTexts &texts,
+                 const std::function<int(const PixelBuffer &)> &use) {
+  return ReplotStrips(window, width, height, plotRes, height, texts, use);
+}
+
 int QTWritePixelImage(WindowRef window, int width, int height, double resolution, const std::filesystem::path &file,
-                      uint32_t exporterType) {
+                      uint32_t exporterType, int64_t stripBytes) {
   if (!HasStructure(window)) {
     MyCFStopAlert(kOpenStructureAlert);
     return 0;
@@ -251,17 +308,86 @@ int QTWritePixelImage(WindowRef window, int width, int height, double resolution
   }
   if (width <= 0 || height <= 0)
     return -1;
+  constexpr const char *kExportFailed = "Sorry, graphics export failed";
+  const GraphicsExporter *ex = FindGraphicsExporter(exporterType);
+  if (!ex) {
+    AlertExportFailed(kExportFailed, file, "no writer for this picture format");
+    return kNoGraphicsExporterErr;
+  }
+  const bool png = exporterType == kPNGFileType;
+  const int64_t rowBytes = int64_t(width) * 4;
+  const bool strips = DrawsInStrips(*GetWindowCrystal(window));
+  const int stripRows = strips ? int(std::clamp<int64_t>(stripBytes / rowBytes, 1, height)) : height;
+  // Every format but PNG is encoded from the whole picture in memory.
+  if (!png) {
+    const double need = double(width) * double(height) * double(kWholePictureBytesPerPixel);
+    const double free = double(MemoryForPictures());
+    if (need > free) {
+      std::string why;
+      Appendf(why, "A %s \u00D7 %s pixel %s picture needs about %s of memory, and %s is free. Choose a smaller size, "
+                   "or PNG, which is written a strip at a time.",
+              GroupedCount(uint64_t(width)).c_str(), GroupedCount(uint64_t(height)).c_str(), ex->name.c_str(),
+              MemoryText(need).c_str(), MemoryText(free).c_str());
+      MyCFStopAlert(kNoMemoryForPictureAlert, why);
+      return -1;
+    }
+  }
+  AtomicFileWriter out(file);
+  if (!out.IsOpen()) {
+    AlertExportFailed(kExportFailed, file, out.Reason());
+    return kGraphicsWriteErr;
+  }
+  std::optional<PngStripWriter> pngOut;
+  if (png)
+    pngOut.emplace(out, width, height, resolution);
+  OVImageHandle whole; // a picture held whole, put together from its strips
+  std::string reason;
+  // The status window and the cancel key, between strips and their writes.
+  CancelPoll poll(1);
+  const auto stopped = [&](int rowsDone) {
+    WriteProgress(kExportStatusText, float(100.0 * rowsDone / height));
+    return poll.Step();
+  };
   const ReplotTexts texts{"Insufficient memory to create surface overlay.",
                           "Insufficient memory to create graphics port.",
                           "An error occurred whilst creating an offscreen graphics port.", nullptr};
-  return ReplotAtSize(window, width, height, int16_t(ClampedValue(resolution, 1.0, 32767.0)), texts,
-                      [&](const PixelBuffer &image) {
-                        std::string reason;
-                        const int err = QTExportGWorldToFile(image, file, exporterType, resolution, &reason);
-                        if (err != 0)
-                          AlertExportFailed("Sorry, graphics export failed", file, reason);
-                        return err;
-                      });
+  int err = ReplotStrips(window, width, height, int16_t(ClampedValue(resolution, 1.0, 32767.0)), stripRows, texts,
+                         [&](const PixelBuffer &strip) {
+                           if (stopped(strip.Bounds().top))
+                             return int(kUserCanceledErr);
+                           if (png) {
+                             if (!pngOut->WriteRows(strip))
+                               return kGraphicsWriteErr;
+                           } else if (stripRows >= height) {
+                             return QTExportGWorldToWriter(strip, out, exporterType, resolution, &reason);
+                           } else {
+                             if (!whole && MakeGWorld(whole, MakeRect(0, 0, width, height), kOffScreenDepth) != 0) {
+                               reason = "out of memory";
+                               return kGraphicsWriteErr;
+                             }
+                             PixelBuffer &to = *OffScreenPixels(whole);
+                             for (int y = strip.Bounds().top; y < strip.Bounds().bottom; ++y)
+                               std::memcpy(to.Row32(y), strip.Row32(y), size_t(rowBytes));
+                           }
+                           return stopped(strip.Bounds().bottom) ? int(kUserCanceledErr) : 0;
+                         });
+  if (err == 0 && whole)
+    err = QTExportGWorldToWriter(*OffScreenPixels(whole), out, exporterType, resolution, &reason);
+  whole.reset();
+  if (err == 0 && pngOut && !pngOut->Finish())
+    err = kGraphicsWriteErr;
+  if (err == 0 && !out.Commit())
+    err = kGraphicsWriteErr;
+  if (err == kUserCanceledErr) {
+    out.Abort();
+    FWrite(kPictureExportCancelledText);
+  } else if (err != 0 && err != -1) {
+    out.Abort();
+    AlertExportFailed(kExportFailed, file, !reason.empty() ? reason
+                                           : !out.Reason().empty() ? out.Reason()
+                                                                   : std::string("the picture could not be encoded"));
+  }
+  return err;
 }
 
 int DoExportPixelGraphics(WindowRef window, uint32_t exporterType, int width, int height, double resolution) {
@@ -275,8 +401,8 @@ int DoExportPixelGraphics(WindowRef window, uint32_t exporterType, int width, in
   if (err != 0)
     return err;
   gPrefs.exportFileType = type;
-  WriteStatus("Generating output to a graphics file...");
-  // A failed export leaves an earlier file of the name as it was.
+  WriteStatus(kExportStatusText);
+  // A failed or stopped export leaves an earlier file of the name as it was.
   const int result = QTWritePixelImage(window, width, height, resolution, file, type);
   CloseStatus();
   return result;
@@ -473,7 +599,7 @@ unsigned ExportGraphicsFieldEdited(ExportGraphicsRecord &rec, ExportGraphicsFiel
 }
 
 bool VerifyExportGraphicsSize(const ExportGraphicsRecord &rec) {
-  return !(rec.pixelWidth > kMaxPanelPixels || rec.pixelHeight > kMaxPanelPixels);
+  return !(std::round(rec.pixelWidth) > kMaxPanelPixels || std::round(rec.pixelHeight) > kMaxPanelPixels);
 }
 
 void CloseExportGraphics(ExportGraphicsRecord &rec, bool ok, uint32_t dialogExporterType) {
@@ -483,21 +609,24 @@ void CloseExportGraphics(ExportGraphicsRecord &rec, bool ok, uint32_t dialogExpo
     gExportGraphicsOutputWidthMenuChoice = rec.units[kFieldOutputWidth];
     gExportGraphicsOutputHeightMenuChoice = rec.units[kFieldOutputHeight];
     gExportGraphicsResolutionMenuChoice = rec.units[kFieldResolution];
-    // Kept within what the preferences file keeps, so that it reads back.
-    gPrefs.exportResolution = uint16_t(
-        ClampedValue(std::trunc(rec.resolution), stored::kExportResolution.low, stored::kExportResolution.high));
+    // The numbers are taken as the fields show them: whole pixels and dots
+    // per inch, rounded. The resolution is kept within what the preferences
+    // file keeps, so that it reads back.
+    const double resolution = std::round(rec.resolution);
+    gPrefs.exportResolution =
+        uint16_t(ClampedValue(resolution, stored::kExportResolution.low, stored::kExportResolution.high));
     // Sizes beyond any picture stay beyond the export's limit, so the export
     // refuses them.
-    const int width = int(ClampedValue(std::trunc(rec.pixelWidth), 0.0, 1e9));
-    const int height = int(ClampedValue(std::trunc(rec.pixelHeight), 0.0, 1e9));
+    const int width = int(ClampedValue(std::round(rec.pixelWidth), 0.0, 1e9));
+    const int height = int(ClampedValue(std::round(rec.pixelHeight), 0.0, 1e9));
     if (rec.dialog) {
       gExportGraphicsHPixels = width;
       gExportGraphicsVPixels = height;
       gPrefs.exportFileType = dialogExporterType ? dialogExporterType : FourCharsToLong("????");
     } else if (rec.format == 1) {
-      DoExportPixelGraphics(rec.window, gPrefs.exportFileType, width, height, std::trunc(rec.resolution));
+      DoExportPixelGraphics(rec.window, gPrefs.exportFileType, width, height, resolution);
     } else {
-      DoExportVectorGraphics(rec.window, kPictFileType, width, height, std::trunc(rec.resolution));
+      DoExportVectorGraphics(rec.window, kPictFileType, width, height, resolution);
     }
   }
   gExportGraphicsUserOK = ok ? 1 : 0;

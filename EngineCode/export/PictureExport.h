@@ -82,13 +82,30 @@ int DoExportGWorldToFile(const ovgfx::PixelBuffer &image, const std::filesystem:
 
 inline constexpr int kMaxReplotPixels = 32767; // re-plots refuse more
 inline constexpr int kMaxVectorPixels = 32767; // pictures refuse 32768 and more
+// A pixel picture is drawn this many bytes of pixels at a time (a strip of
+// whole rows): the status window and the cancel key answer between strips,
+// and a PNG holds no more than one strip in memory.
+inline constexpr int64_t kPictureStripBytes = int64_t(128) << 20;
+// What a picture held whole (every format but PNG) costs per pixel: the
+// image, the writer's copy of it and the encoded file. A picture needing
+// more than the memory available is refused before anything is drawn.
+inline constexpr int64_t kWholePictureBytesPerPixel = 12;
+inline constexpr const char *kNoMemoryForPictureAlert = "Not enough memory for this picture.";
+// Written to the Log when the user stops a picture export.
+inline constexpr const char *kPictureExportCancelledText = "Picture export cancelled: no file was written.";
 
 // The save dialog for the format, then the re-plot and write; 0 or an error.
 int DoExportPixelGraphics(WindowRef window, uint32_t exporterType, int width, int height, double resolution);
 // Re-plots the window's structure at width x height pixels for the
-// resolution and writes it: 0, an exporter error, or -1.
+// resolution and writes it: 0, an exporter error, -1 after an alert, or
+// kUserCanceledErr when the user stopped it (a Log line says so). The plot
+// is drawn in strips of about `stripBytes` (see kPictureStripBytes) unless
+// it needs whole images, with the progress in the status window and the
+// cancel key asked between strips. A PNG is written strip by strip; every
+// other format is put together whole first. A failed or stopped export
+// leaves no file and an earlier file of the name as it was.
 int QTWritePixelImage(WindowRef window, int width, int height, double resolution, const std::filesystem::path &file,
-                      uint32_t exporterType);
+                      uint32_t exporterType, int64_t stripBytes = kPictureStripBytes);
 // The plot recorded as a picture (without the file header); empty after an
 // alert.
 std::vector<uint8_t> CopyVectorImage(WindowRef window, int width, int height, double resolution);

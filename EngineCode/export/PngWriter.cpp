@@ -478,11 +478,11 @@ uint32_t DotsPerMetre(double dotsPerInch) {
 
 } // namespace
 
-bool WritePNGFile(const ovgfx::PixelBuffer &image, AtomicFileWriter &f, double dotsPerInch) {
-  if (image.Depth() != 32 || image.Width() <= 0 || image.Height() <= 0 || !image.BaseAddr())
-    return false;
+PngStripWriter::PngStripWriter(AtomicFileWriter &file, int width, int height, double dotsPerInch)
+    : file_(file), width_(width), height_(height), ok_(width > 0 && height > 0) {
+  if (!ok_)
+    return;
   static constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  const int width = image.Width(), height = image.Height();
   uint8_t header[13];
   PutBig32(header, uint32_t(width));
   PutBig32(header + 4, uint32_t(height));
@@ -496,26 +496,42 @@ bool WritePNGFile(const ovgfx::PixelBuffer &image, AtomicFileWriter &f, double d
   PutBig32(physical, dpm);
   PutBig32(physical + 4, dpm);
   physical[8] = 1; // metres
-  bool ok = f.Write(kSignature, sizeof kSignature) && WriteChunk(f, "IHDR", header, sizeof header) &&
-            WriteChunk(f, "pHYs", physical, sizeof physical);
-  if (ok) {
-    const size_t rowLength = size_t(width) * 3 + 1;
-    DeflateStream stream([&f](const uint8_t *data, size_t size) { return WriteChunk(f, "IDAT", data, size); },
-                         rowLength);
-    std::vector<uint8_t> row(rowLength);
-    row[0] = 0; // filter: none
-    for (int y = 0; ok && y < height; ++y) {
-      const uint32_t *pixels = image.Row32(image.Bounds().top + y);
-      uint8_t *o = row.data() + 1;
-      for (int x = 0; x < width; ++x, o += 3) {
-        const uint32_t p = pixels[x];
-        o[0] = uint8_t(p >> 16);
-        o[1] = uint8_t(p >> 8);
-        o[2] = uint8_t(p);
-      }
-      ok = stream.Write(row.data(), rowLength);
+  ok_ = file_.Write(kSignature, sizeof kSignature) && WriteChunk(file_, "IHDR", header, sizeof header) &&
+        WriteChunk(file_, "pHYs", physical, sizeof physical);
+  const size_t rowLength = size_t(width) * 3 + 1;
+  row_.assign(rowLength, 0); // the first byte of a row is its filter: none
+  stream_ = std::make_unique<DeflateStream>(
+      [this](const uint8_t *data, size_t size) { return WriteChunk(file_, "IDAT", data, size); }, rowLength);
+}
+
+bool PngStripWriter::WriteRows(const ovgfx::PixelBuffer &strip) {
+  if (!ok_ || strip.Depth() != 32 || strip.Width() != width_ || !strip.BaseAddr() ||
+      strip.Height() > height_ - rowsWritten_)
+    return ok_ = false;
+  const Rect &b = strip.Bounds();
+  for (int y = b.top; ok_ && y < b.bottom; ++y) {
+    const uint32_t *pixels = strip.Row32(y);
+    uint8_t *o = row_.data() + 1;
+    for (int x = 0; x < width_; ++x, o += 3) {
+      const uint32_t p = pixels[x];
+      o[0] = uint8_t(p >> 16);
+      o[1] = uint8_t(p >> 8);
+      o[2] = uint8_t(p);
     }
-    ok = ok && stream.Finish();
+    ok_ = stream_->Write(row_.data(), row_.size());
+    ++rowsWritten_;
   }
-  return ok && WriteChunk(f, "IEND", nullptr, 0);
+  return ok_;
+}
+
+bool PngStripWriter::Finish() {
+  ok_ = ok_ && rowsWritten_ == height_ && stream_->Finish() && WriteChunk(file_, "IEND", nullptr, 0);
+  return ok_;
+}
+
+bool WritePNGFile(const ovgfx::PixelBuffer &image, AtomicFileWriter &f, double dotsPerInch) {
+  if (image.Depth() != 32 || image.Width() <= 0 || image.Height() <= 0 || !image.BaseAddr())
+    return false;
+  PngStripWriter png(f, image.Width(), image.Height(), dotsPerInch);
+  return png.WriteRows(image) && png.Finish();
 }

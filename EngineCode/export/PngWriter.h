@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace ovgfx {
@@ -74,6 +75,37 @@ private:
 // complete and has at least two symbols (unused ones are added when fewer
 // occur), as every decoder accepts.
 void HuffmanCodeLengths(const uint32_t *freq, int n, int limit, uint8_t *lengths);
+
+// A PNG file written a band of rows at a time, so that a picture larger
+// than memory can hold is written from strips drawn one after the other.
+// The header goes out on construction; the rows must come in order, top to
+// bottom, and the file is whole once Finish has answered true (the caller
+// commits it). Every call answers false after a failed write (the writer
+// says why) or rows that do not fit the picture.
+class PngStripWriter {
+public:
+  // A picture of width x height at the resolution (dots per inch; 72 for
+  // one that is not positive or not a number).
+  PngStripWriter(AtomicFileWriter &file, int width, int height, double dotsPerInch);
+  PngStripWriter(const PngStripWriter &) = delete;
+  PngStripWriter &operator=(const PngStripWriter &) = delete;
+
+  // The next rows: every row of the 32-bit strip, which is as wide as the
+  // picture.
+  bool WriteRows(const ovgfx::PixelBuffer &strip);
+  // The rows written so far.
+  int RowsWritten() const { return rowsWritten_; }
+  // Ends the picture; false unless every row was written.
+  bool Finish();
+
+private:
+  AtomicFileWriter &file_;
+  int width_, height_;
+  int rowsWritten_ = 0;
+  bool ok_;
+  std::vector<uint8_t> row_;
+  std::unique_ptr<DeflateStream> stream_;
+};
 
 // Writes the 32-bit image as a PNG file to the open writer at the
 // resolution (dots per inch; 72 for one that is not positive or not a

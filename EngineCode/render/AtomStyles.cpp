@@ -79,6 +79,7 @@ struct RasterTargetSaver {
   int16_t depth = dstBitDepth;
   Rect bounds = dstPixBounds;
   Rect clip = dstPixClipBounds;
+  Rect lineClip = dstLineClipBounds;
   ~RasterTargetSaver() {
     dstPixMap = map;
     dstPixBase = base;
@@ -86,6 +87,7 @@ struct RasterTargetSaver {
     dstBitDepth = depth;
     dstPixBounds = bounds;
     dstPixClipBounds = clip;
+    dstLineClipBounds = lineClip;
   }
 };
 

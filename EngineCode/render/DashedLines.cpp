@@ -113,7 +113,7 @@ void MyDrawSmoothDashedLine(int16_t x1, int16_t y1, int16_t x2, int16_t y2, RGBC
   const BlendColour blend1(ReduceColor(colour1));
   const BlendColour blend2(style >= 2 ? ReduceColor(colour2) : RGBColor{});
 
-  const Rect &clip = dstPixClipBounds;
+  const Rect &clip = dstLineClipBounds;
   SmoothWalk w;
   w.steep = steep;
   w.ox = float(ax);

@@ -17,6 +17,8 @@ uint32_t dstRowbytes = 0;
 int16_t dstBitDepth = 0;
 Rect dstPixBounds;
 Rect dstPixClipBounds;
+Rect dstLineClipBounds;
+StripOfPicture gStripOfPicture;
 
 namespace {
 
@@ -119,7 +121,7 @@ bool Fits16(int x1, int y1, int x2, int y2) {
 }
 
 bool WhollyOutsideClip(int x1, int y1, int x2, int y2) {
-  const Rect &c = dstPixClipBounds;
+  const Rect &c = dstLineClipBounds;
   return (x1 < c.left && x2 < c.left) || (y1 < c.top && y2 < c.top) || (x1 > c.right && x2 > c.right) ||
          (y1 > c.bottom && y2 > c.bottom);
 }
@@ -130,7 +132,7 @@ bool WhollyOutsideClip(int x1, int y1, int x2, int y2) {
 // line's cross-section does not fit the clip (nothing to draw).
 bool SetUpRealWalk(SmoothWalk &w, float fx1, float fy1, float fx2, float fy2, int ix1, int iy1, int ix2, int iy2,
                    int coreLow, int coreHigh) {
-  const Rect &clip = dstPixClipBounds;
+  const Rect &clip = dstLineClipBounds;
   const float fdx = fx2 - fx1, fdy = fy2 - fy1;
   const bool vertical = std::fabs(fdx) <= kVerticalTolerance;
   float s = 0, q = 0;
@@ -194,6 +196,7 @@ void ClearTarget() {
   dstBitDepth = 0;
   dstPixBounds = Rect{};
   dstPixClipBounds = Rect{};
+  dstLineClipBounds = Rect{};
 }
 
 // The target outlives the drawing session on purpose (the cell frame is
@@ -218,12 +221,14 @@ void ForgetSavedTargets(const PixelBuffer *freed) {
       s->bitDepth_ = 0;
       s->pixBounds_ = Rect{};
       s->pixClipBounds_ = Rect{};
+      s->lineClipBounds_ = Rect{};
     }
 }
 
 PixTargetSaver::PixTargetSaver()
     : port_(CurrentPort()), pixMap_(dstPixMap), pixBase_(dstPixBase), rowBytes_(dstRowbytes), bitDepth_(dstBitDepth),
-      pixBounds_(dstPixBounds), pixClipBounds_(dstPixClipBounds), outer_(gInnermostSaver) {
+      pixBounds_(dstPixBounds), pixClipBounds_(dstPixClipBounds), lineClipBounds_(dstLineClipBounds),
+      outer_(gInnermostSaver) {
   PixelBuffer::SetReleaseObserver(ForgetFreedTarget);
   gInnermostSaver = this;
 }
@@ -239,6 +244,7 @@ PixTargetSaver::~PixTargetSaver() {
   dstBitDepth = bitDepth_;
   dstPixBounds = pixBounds_;
   dstPixClipBounds = pixClipBounds_;
+  dstLineClipBounds = lineClipBounds_;
 }
 
 void GetCurrentPixGlobals() {
@@ -262,6 +268,11 @@ void GetCurrentPixGlobals() {
   clip.right = int16_t(clip.right - 1);
   clip.bottom = int16_t(clip.bottom - 1);
   dstPixClipBounds = clip;
+  dstLineClipBounds = clip;
+  if (gStripOfPicture.pixels == dstPixMap) {
+    dstLineClipBounds.top = std::max(gStripOfPicture.picture.top, box.top);
+    dstLineClipBounds.bottom = int16_t(std::min(gStripOfPicture.picture.bottom, box.bottom) - 1);
+  }
 }
 
 void DisposeCurrentPixGlobals() {
@@ -343,7 +354,7 @@ int16_t MyDrawSmoothLine(int16_t x1, int16_t y1, int16_t x2, int16_t y2, RGBColo
     MyDrawStandardLine(x1, y1, x2, y2, colour);
     return 1;
   }
-  const Rect &clip = dstPixClipBounds;
+  const Rect &clip = dstLineClipBounds;
   int ax = x1, ay = y1, bx = x2, by = y2;
   const int dx = bx - ax, dy = by - ay;
   float s = 0, q = 0;

@@ -34,6 +34,20 @@ extern Rect dstPixBounds;             // pixel (x, y) lies in row y - top, colum
 // region, then right and bottom each reduced by 1. A pixel is inside when
 // left <= x <= right and top <= y <= bottom.
 extern Rect dstPixClipBounds;
+// The clip the anti-aliased lines' rules are measured against (which steps
+// are drawn, where a dash pattern starts): the pixel clip, except while a
+// strip of a taller picture is drawn (gStripOfPicture), when its top and
+// bottom are the picture's: a line then takes the steps it takes in the
+// picture drawn whole and writes those of its pixels that lie in the strip.
+extern Rect dstLineClipBounds;
+// Set while a picture is drawn a strip at a time: the image of the strip
+// being drawn (an image of some of the picture's rows) and the bounds of
+// the whole picture. No pixels otherwise.
+struct StripOfPicture {
+  const ovgfx::PixelBuffer *pixels = nullptr;
+  Rect picture;
+};
+extern StripOfPicture gStripOfPicture;
 
 // Takes the current port's pixels as the target and fills the globals; with
 // no current port there is no target.
@@ -66,6 +80,7 @@ private:
   int16_t bitDepth_;
   Rect pixBounds_;
   Rect pixClipBounds_;
+  Rect lineClipBounds_;
   PixTargetSaver *outer_; // the saver made before this one, still alive
 };
 

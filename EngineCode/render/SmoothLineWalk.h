@@ -189,9 +189,12 @@ inline void PlaceSmoothSteps(const SmoothWalk &w, int t, SmoothSteps &steps) {
 // answers the blend colour of the step's pixels, or null to leave the step
 // undrawn. A step whose cross-section would leave the clip is skipped
 // without asking. A vertical walk asks at every step; its caller has checked
-// that the cross-section fits.
+// that the cross-section fits. The clip is the lines' (dstLineClipBounds):
+// pixels of a step beyond the rows of the target are not written.
 template <class ColourForStep> void WalkSmoothLine(const SmoothWalk &w, ColourForStep colourForStep) {
-  const Rect &clip = dstPixClipBounds;
+  const Rect &clip = dstLineClipBounds;
+  // The rows the target holds: all of the clip's, but for a strip.
+  const int rowLow = dstPixClipBounds.top, rowHigh = dstPixClipBounds.bottom;
   // The target, held locally: the pixel stores cannot then be taken for
   // writes to it.
   uint8_t *const base = dstPixBase;
@@ -214,7 +217,7 @@ template <class ColourForStep> void WalkSmoothLine(const SmoothWalk &w, ColourFo
   if (w.vertical) {
     for (int y = w.first; y <= w.last; ++y) {
       const BlendColour *colour = colourForStep();
-      if (!colour)
+      if (!colour || y < rowLow || y > rowHigh)
         continue;
       uint8_t *p = at(y, w.column - w.coreLow - 1);
       blend(p, *colour, kConeNeighbourEntry);
@@ -227,6 +230,11 @@ template <class ColourForStep> void WalkSmoothLine(const SmoothWalk &w, ColourFo
   // A step is kept when its whole cross-section lies within the clip.
   const int lowest = (w.steep ? clip.left : clip.top) + w.coreLow + 1;
   const int highest = (w.steep ? clip.right : clip.bottom) - w.coreHigh - 1;
+  // Whether the target holds every pixel of a kept step: the rows of a steep
+  // step's row, or of a shallow step's cross-section.
+  const auto held = [&](int t, int u) {
+    return w.steep ? t >= rowLow && t <= rowHigh : u - w.coreLow - 1 >= rowLow && u + w.coreHigh + 1 <= rowHigh;
+  };
   // The steps are placed four at a time, a batch ahead of the blending, and
   // the pixels of each batch are asked for as soon as it is placed, so that
   // their fetches overlap one another and the blends. A shallow line's
@@ -234,7 +242,7 @@ template <class ColourForStep> void WalkSmoothLine(const SmoothWalk &w, ColourFo
   const auto prefetch = [&](const SmoothSteps &steps, int t, int count) {
     for (int i = 0; i < count; ++i) {
       const int u = steps.u[i];
-      if (u < lowest || u > highest)
+      if (u < lowest || u > highest || !held(t + i, u))
         continue;
       const uint8_t *p = at(t + i, u - w.coreLow - 1);
       __builtin_prefetch(p, 1);
@@ -263,6 +271,15 @@ template <class ColourForStep> void WalkSmoothLine(const SmoothWalk &w, ColourFo
       const BlendColour *colour = colourForStep();
       if (!colour)
         continue;
+      if (!held(t + i, u)) {
+        // A shallow step across the strip's edge: the rows it holds.
+        if (w.steep)
+          continue;
+        const int from = u - w.coreLow - 1, to = u + w.coreHigh + 1;
+        for (int r = std::max(from, rowLow); r <= std::min(to, rowHigh); ++r)
+          blend(at(t + i, r), *colour, r == from ? steps.low[i] : r == to ? steps.high[i] : steps.core[i]);
+        continue;
+      }
       uint8_t *p = at(t + i, u - w.coreLow - 1);
       blend(p, *colour, steps.low[i]);
       const int core = steps.core[i];
