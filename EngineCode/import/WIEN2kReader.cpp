@@ -127,7 +127,7 @@ bool Reader::ReadClass(size_t &line, AtomClass &atom, size_t index) {
   const std::string which = "atom " + std::to_string(index + 1);
   auto position = [&](size_t n) -> bool {
     if (n >= lines_.size())
-      return Refuse(n, "the file ends before the positions of " + which);
+      return Refuse(std::min(n, lines_.size()), "the file ends before the positions of " + which);
     Position p;
     p.line = static_cast<int>(n + 1);
     // "ATOM  -1: X=0.12500000 Y=...", or in older files the index and three
