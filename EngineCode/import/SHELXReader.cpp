@@ -7,11 +7,13 @@
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
+#include "import/TextNumbers.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace {
@@ -20,6 +22,8 @@ namespace {
 // fixes it at p.
 constexpr double kFreeVariableStep = 10.0;
 constexpr double kFreeVariableHalfStep = 5.0;
+// Free variables the refinement program refines at most.
+constexpr int kMaxFreeVariables = 99;
 // A negative Uiso between these rides on the previous atom's Ueq.
 constexpr double kRidingMin = 0.5, kRidingMax = 5.0;
 // Fractional tolerance of a position an operator leaves in place.
@@ -99,20 +103,33 @@ private:
   double FreeVariable(size_t k, int line) {
     if (k < fv_.size())
       return fv_[k];
-    ImportWarning(*s_, line, "free variable " + std::to_string(k + 1) + " is not given by FVAR; it is taken as 1.");
-    fv_.resize(k + 1, 1.0);
+    if (std::find(missing_.begin(), missing_.end(), k) == missing_.end()) {
+      ImportWarning(*s_, line, "free variable " + std::to_string(k + 1) + " is not given by FVAR; it is taken as 1.");
+      missing_.push_back(k);
+    }
     return 1.0;
   }
-  // The value a coded parameter stands for.
-  double Decode(double x, int line) {
+  // The value a coded parameter stands for; none when it names a free
+  // variable beyond any the program refines.
+  std::optional<double> Decode(double x, int line) {
     const double m = std::copysign(std::floor((std::fabs(x) + kFreeVariableHalfStep) / kFreeVariableStep), x);
     const double p = x - kFreeVariableStep * m;
     if (m == 0.0)
       return x;
     if (std::fabs(m) == 1.0)
       return p;
+    if (std::fabs(m) > kMaxFreeVariables)
+      return std::nullopt;
     const double v = FreeVariable(static_cast<size_t>(std::fabs(m)) - 1, line);
     return m > 0.0 ? p * v : p * (v - 1.0);
+  }
+  bool Decoded(double x, const Atom &a, double &out) {
+    const auto v = Decode(x, a.line);
+    if (!v)
+      return Refuse(a.line, "the value " + FormatFixed(x, 2) + " of atom " + a.label +
+                                " names no free variable (at most " + std::to_string(kMaxFreeVariables) + ")");
+    out = *v;
+    return true;
   }
   bool ReadAtom(const Card &card);
   double Ueq(const Atom &a) const;
@@ -123,6 +140,7 @@ private:
   ImportResult &result_;
   ImportedStructure *s_ = nullptr;
   std::vector<double> fv_;
+  std::vector<size_t> missing_; // free variables FVAR lacks, said once
   std::vector<ElementCode> sfac_;
   std::vector<GEP> symm_;
   std::vector<GEP> ops_; // every operator, centring and inversion included
@@ -173,7 +191,8 @@ bool Reader::ReadAtom(const Card &card) {
     if (!v)
       return Refuse(card.line, "the coordinate \"" + std::string(t[static_cast<size_t>(2 + k)]) + "\" of atom " +
                                    a.label + " is not a number");
-    a.xyz[k] = Decode(*v, card.line);
+    if (!Decoded(*v, a, a.xyz[k]))
+      return false;
   }
   const long index = sfac ? std::lround(*sfac) : 0;
   if (index >= 1 && static_cast<size_t>(index) <= sfac_.size()) {
@@ -193,11 +212,13 @@ bool Reader::ReadAtom(const Card &card) {
       return Refuse(card.line, "the value \"" + std::string(t[k]) + "\" of atom " + a.label + " is not a number");
     rest.push_back(*v);
   }
-  a.sof = Decode(rest.empty() ? 11.0 : rest[0], card.line);
+  if (!Decoded(rest.empty() ? 11.0 : rest[0], a, a.sof))
+    return false;
   if (rest.size() >= 7) {
     a.uCount = 6;
     for (int k = 0; k < 6; k++)
-      a.u[k] = Decode(rest[static_cast<size_t>(1 + k)], card.line);
+      if (!Decoded(rest[static_cast<size_t>(1 + k)], a, a.u[k]))
+        return false;
     ridingPivot_ = static_cast<int>(atoms_.size());
   } else if (rest.size() >= 2) {
     a.uCount = 1;
@@ -210,7 +231,8 @@ bool Reader::ReadAtom(const Card &card) {
         a.u[0] = -u * Ueq(atoms_[static_cast<size_t>(ridingPivot_)]);
       }
     } else {
-      a.u[0] = Decode(u, card.line);
+      if (!Decoded(u, a, a.u[0]))
+        return false;
       ridingPivot_ = static_cast<int>(atoms_.size());
     }
   }

@@ -87,6 +87,8 @@ TEST_F(SHELXReader, DamagedFilesAreRefusedWithTheLineOrMended) {
       {"C1 1 0.1 abc 0.3 11 0.02\n", "\"t.ins\" could not be read at line 4: the coordinate \"abc\" of atom C1 is not a number."},
       {"LATT 9\nC1 1 0.1 0.2 0.3 11 0.02\n", "\"t.ins\" could not be read at line 4: LATT 9 names no lattice type (1 to 7, or -1 to -7)."},
       {"SYMM X, Y\nC1 1 0.1 0.2 0.3 11 0.02\n", "\"t.ins\" could not be read at line 4: the symmetry card \"X, Y\" is no operator."},
+      {"C1 1 0.1 0.2 99999999999 11 0.02\n",
+       "\"t.ins\" could not be read at line 4: the value 99999999999.00 of atom C1 names no free variable (at most 99)."},
   };
   for (const auto &b : bad) {
     TempFile f("t.ins", head + b.body);
