@@ -26,6 +26,11 @@ ImportHooks gImportHooks;
 // A row per extension; several rows may share a format.
 const OVFileFormat gOVFileFormatData[] = {
     {FourCharsToLong("OVTX"), "ovtx", kOwnTextFormat},
+    {FourCharsToLong("SHLX"), "ins", kSHELXFormat},
+    {FourCharsToLong("SHLX"), "res", kSHELXFormat},
+    {FourCharsToLong("VASP"), "vasp", kVASPFormat},
+    {FourCharsToLong("WIEN"), "struct", kWIEN2kFormat},
+    {FourCharsToLong("CSSR"), "cssr", kCSSRFormat},
     {FourCharsToLong("STOP"), "", 0},
 };
 
@@ -35,6 +40,10 @@ const std::vector<ImportReader> &ImportReaders() {
   // loosest (a count line and coordinates) last.
   static const std::vector<ImportReader> readers = {
       {kOwnTextFormat, "Structure text files", IsOwnTextFile, DoOwnTextFile},
+      {kSHELXFormat, "SHELX files", IsSHELXFile, DoSHELXFile},
+      {kWIEN2kFormat, "WIEN2k structure files", IsWIEN2kFile, DoWIEN2kFile},
+      {kCSSRFormat, "CSSR files", IsCSSRFile, DoCSSRFile},
+      {kVASPFormat, "VASP structure files", IsVASPFile, DoVASPFile},
   };
   return readers;
 }

@@ -4,5 +4,23 @@
 
 #include "import/ImportPath.h"
 
+#include <string>
+
+struct GEP;
+
 bool IsOwnTextFile(const ImportSource &source);
 bool DoOwnTextFile(const ImportSource &source, ImportResult &result);
+
+bool IsSHELXFile(const ImportSource &source);
+bool DoSHELXFile(const ImportSource &source, ImportResult &result);
+// An operator as text ("-x+1/2,y,z"), its translation reduced into [0, 1).
+std::string ImportOperatorText(const GEP &g);
+
+bool IsVASPFile(const ImportSource &source);
+bool DoVASPFile(const ImportSource &source, ImportResult &result);
+
+bool IsWIEN2kFile(const ImportSource &source);
+bool DoWIEN2kFile(const ImportSource &source, ImportResult &result);
+
+bool IsCSSRFile(const ImportSource &source);
+bool DoCSSRFile(const ImportSource &source, ImportResult &result);

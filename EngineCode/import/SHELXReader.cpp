@@ -1,0 +1,476 @@
+// SHELX instruction files (.ins) and refinement results (.res): the cell,
+// the lattice and symmetry cards, the scattering factors and the atoms with
+// their occupations and displacement parameters, coded through free
+// variables as the refinement program codes them.
+#include "SymmetryCards.h"
+#include "import/ImportReaders.h"
+#include "import/ImportSymmetry.h"
+#include "import/ImportText.h"
+#include "import/StructureFill.h"
+#include "import/TextNumbers.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace {
+
+// A parameter of 10m + p with |m| > 1 refers to free variable |m|; |m| = 1
+// fixes it at p.
+constexpr double kFreeVariableStep = 10.0;
+constexpr double kFreeVariableHalfStep = 5.0;
+// Free variables the refinement program refines at most.
+constexpr int kMaxFreeVariables = 99;
+// A negative Uiso between these rides on the previous atom's Ueq.
+constexpr double kRidingMin = 0.5, kRidingMax = 5.0;
+// Fractional tolerance of a position an operator leaves in place.
+constexpr double kSpecialPositionTolerance = 1e-3;
+// Lines the detector looks at.
+constexpr size_t kDetectLines = 400;
+// Translations written as fractions when within this of one.
+constexpr double kFractionTolerance = 1e-4;
+
+// Instructions of the refinement program: a line whose first four letters
+// name one is never an atom.
+constexpr std::string_view kInstructions[] = {
+    "TITL", "CELL", "ZERR", "LATT", "SYMM", "SFAC", "DISP", "UNIT", "LAUE", "REM",  "MORE", "TIME", "END",
+    "HKLF", "OMIT", "SHEL", "BASF", "TWIN", "EXTI", "SWAT", "HOPE", "MERG", "SPEC", "RESI", "MOVE", "ANIS",
+    "AFIX", "HFIX", "FRAG", "FEND", "EXYZ", "EADP", "EQIV", "CONN", "PART", "BIND", "FREE", "DFIX", "DANG",
+    "BUMP", "SAME", "SADI", "CHIV", "FLAT", "DELU", "SIMU", "DEFS", "ISOR", "NCSY", "SUMP", "L.S.", "CGLS",
+    "BLOC", "DAMP", "STIR", "WGHT", "FVAR", "BOND", "CONF", "MPLA", "RTAB", "HTAB", "LIST", "ACTA", "SIZE",
+    "TEMP", "WPDB", "FMAP", "GRID", "PLAN", "MOLE", "ABIN", "ANSC", "ANSR", "NEUT", "PRIG", "RIGU", "XNPD",
+    "FLAP", "TWST", "BEDE", "LONE", "CRYS", "NOTE", "HKLS", "WIGL", "ZERO"};
+
+bool IsInstruction(std::string_view token) {
+  const std::string_view head = token.substr(0, 4);
+  return std::any_of(std::begin(kInstructions), std::end(kInstructions),
+                     [&](std::string_view name) { return ImportEqualNoCase(head, name); });
+}
+
+// A logical line: "=" at the end continues it on the next; "!" starts a
+// comment.
+struct Card {
+  int line = 0;
+  std::vector<std::string_view> tokens;
+};
+
+std::vector<Card> Cards(const std::vector<std::string_view> &lines) {
+  std::vector<Card> cards;
+  bool continued = false;
+  for (size_t n = 0; n < lines.size(); n++) {
+    std::string_view l = lines[n];
+    const bool remark = ImportStartsNoCase(TrimImport(l), "REM") || ImportStartsNoCase(TrimImport(l), "TITL");
+    if (!remark)
+      if (const size_t bang = l.find('!'); bang != std::string_view::npos)
+        l = l.substr(0, bang);
+    l = TrimImport(l);
+    const bool continues = !remark && !l.empty() && l.back() == '=';
+    if (continues)
+      l = TrimImport(l.substr(0, l.size() - 1));
+    auto tokens = ImportTokens(l);
+    if (continued && !cards.empty())
+      cards.back().tokens.insert(cards.back().tokens.end(), tokens.begin(), tokens.end());
+    else if (!tokens.empty())
+      cards.push_back({static_cast<int>(n + 1), std::move(tokens)});
+    continued = continues;
+  }
+  return cards;
+}
+
+struct Atom {
+  int line = 0;
+  std::string label;
+  ElementCode element = kBlankElement;
+  double xyz[3] = {};
+  double sof = 1.0;
+  int uCount = 0; // 0 none, 1 Uiso, 6 Uij
+  double u[6] = {};
+};
+
+class Reader {
+public:
+  Reader(const ImportSource &source, ImportResult &result) : source_(source), result_(result) {}
+  bool Read();
+
+private:
+  bool Refuse(int line, std::string what) {
+    result_.error = {line, std::move(what)};
+    return false;
+  }
+  double FreeVariable(size_t k, int line) {
+    if (k < fv_.size())
+      return fv_[k];
+    if (std::find(missing_.begin(), missing_.end(), k) == missing_.end()) {
+      ImportWarning(*s_, line, "free variable " + std::to_string(k + 1) + " is not given by FVAR; it is taken as 1.");
+      missing_.push_back(k);
+    }
+    return 1.0;
+  }
+  // The value a coded parameter stands for; none when it names a free
+  // variable beyond any the program refines.
+  std::optional<double> Decode(double x, int line) {
+    const double m = std::copysign(std::floor((std::fabs(x) + kFreeVariableHalfStep) / kFreeVariableStep), x);
+    const double p = x - kFreeVariableStep * m;
+    if (m == 0.0)
+      return x;
+    if (std::fabs(m) == 1.0)
+      return p;
+    if (std::fabs(m) > kMaxFreeVariables)
+      return std::nullopt;
+    const double v = FreeVariable(static_cast<size_t>(std::fabs(m)) - 1, line);
+    return m > 0.0 ? p * v : p * (v - 1.0);
+  }
+  bool Decoded(double x, const Atom &a, double &out) {
+    const auto v = Decode(x, a.line);
+    if (!v)
+      return Refuse(a.line, "the value " + FormatFixed(x, 2) + " of atom " + a.label +
+                                " names no free variable (at most " + std::to_string(kMaxFreeVariables) + ")");
+    out = *v;
+    return true;
+  }
+  bool ReadAtom(const Card &card);
+  double Ueq(const Atom &a) const;
+  bool MakeSymmetry(int line);
+  double Occupancy(const Atom &a) const;
+
+  const ImportSource &source_;
+  ImportResult &result_;
+  ImportedStructure *s_ = nullptr;
+  std::vector<double> fv_;
+  std::vector<size_t> missing_; // free variables FVAR lacks, said once
+  std::vector<ElementCode> sfac_;
+  std::vector<GEP> symm_;
+  std::vector<GEP> ops_; // every operator, centring and inversion included
+  std::vector<Atom> atoms_;
+  double cell_[6] = {};
+  bool haveCell_ = false;
+  int latt_ = 1;
+  int lattLine_ = 0;
+  int ridingPivot_ = -1;
+  size_t qPeaks_ = 0;
+};
+
+double Reader::Ueq(const Atom &a) const {
+  if (a.uCount != 6)
+    return a.u[0];
+  // Ueq = 1/3 sum_ij Uij a*_i a*_j (a_i . a_j).
+  const double d = M_PI / 180.0;
+  const double len[3] = {cell_[0], cell_[1], cell_[2]};
+  const double cs[3] = {std::cos(cell_[3] * d), std::cos(cell_[4] * d), std::cos(cell_[5] * d)};
+  const double G[3][3] = {{len[0] * len[0], len[0] * len[1] * cs[2], len[0] * len[2] * cs[1]},
+                          {len[0] * len[1] * cs[2], len[1] * len[1], len[1] * len[2] * cs[0]},
+                          {len[0] * len[2] * cs[1], len[1] * len[2] * cs[0], len[2] * len[2]}};
+  const double det = G[0][0] * (G[1][1] * G[2][2] - G[1][2] * G[2][1]) -
+                     G[0][1] * (G[1][0] * G[2][2] - G[1][2] * G[2][0]) +
+                     G[0][2] * (G[1][0] * G[2][1] - G[1][1] * G[2][0]);
+  if (!(det > 0.0))
+    return (a.u[0] + a.u[1] + a.u[2]) / 3.0;
+  const double inv[3] = {(G[1][1] * G[2][2] - G[1][2] * G[2][1]) / det, (G[0][0] * G[2][2] - G[0][2] * G[2][0]) / det,
+                         (G[0][0] * G[1][1] - G[0][1] * G[1][0]) / det};
+  const double star[3] = {std::sqrt(inv[0]), std::sqrt(inv[1]), std::sqrt(inv[2])};
+  // U11 U22 U33 U23 U13 U12 as a matrix.
+  const double U[3][3] = {{a.u[0], a.u[5], a.u[4]}, {a.u[5], a.u[1], a.u[3]}, {a.u[4], a.u[3], a.u[2]}};
+  double sum = 0.0;
+  for (int i = 0; i < 3; i++)
+    for (int j = 0; j < 3; j++)
+      sum += U[i][j] * star[i] * star[j] * G[i][j];
+  return sum / 3.0;
+}
+
+bool Reader::ReadAtom(const Card &card) {
+  const auto &t = card.tokens;
+  Atom a;
+  a.line = card.line;
+  a.label = std::string(t[0]);
+  const auto sfac = ImportNumber(t[1]);
+  for (int k = 0; k < 3; k++) {
+    const auto v = ImportNumber(t[static_cast<size_t>(2 + k)]);
+    if (!v)
+      return Refuse(card.line, "the coordinate \"" + std::string(t[static_cast<size_t>(2 + k)]) + "\" of atom " +
+                                   a.label + " is not a number");
+    if (!Decoded(*v, a, a.xyz[k]))
+      return false;
+  }
+  const long index = sfac ? std::lround(*sfac) : 0;
+  if (index >= 1 && static_cast<size_t>(index) <= sfac_.size()) {
+    a.element = sfac_[static_cast<size_t>(index - 1)];
+  } else {
+    const auto e = ElementFromSymbol(a.label);
+    a.element = e ? *e : kPlaceholderElement;
+    ImportWarning(*s_, card.line,
+                  "atom " + a.label + " names scattering factor " + std::string(t[1]) +
+                      ", which SFAC does not list; its element is taken from its label (" +
+                      ElementSymbolText(a.element) + ").");
+  }
+  std::vector<double> rest;
+  for (size_t k = 5; k < t.size() && rest.size() < 7; k++) {
+    const auto v = ImportNumber(t[k]);
+    if (!v)
+      return Refuse(card.line, "the value \"" + std::string(t[k]) + "\" of atom " + a.label + " is not a number");
+    rest.push_back(*v);
+  }
+  if (!Decoded(rest.empty() ? 11.0 : rest[0], a, a.sof))
+    return false;
+  if (rest.size() >= 7) {
+    a.uCount = 6;
+    for (int k = 0; k < 6; k++)
+      if (!Decoded(rest[static_cast<size_t>(1 + k)], a, a.u[k]))
+        return false;
+    ridingPivot_ = static_cast<int>(atoms_.size());
+  } else if (rest.size() >= 2) {
+    a.uCount = 1;
+    const double u = rest[1];
+    if (u <= -kRidingMin && u >= -kRidingMax) {
+      if (ridingPivot_ < 0) {
+        ImportWarning(*s_, card.line, "atom " + a.label + " rides on no earlier atom; its Uiso is left out.");
+        a.uCount = 0;
+      } else {
+        a.u[0] = -u * Ueq(atoms_[static_cast<size_t>(ridingPivot_)]);
+      }
+    } else {
+      if (!Decoded(u, a, a.u[0]))
+        return false;
+      ridingPivot_ = static_cast<int>(atoms_.size());
+    }
+  }
+  atoms_.push_back(std::move(a));
+  return true;
+}
+
+// Every operator: the identity and the SYMM cards, with the inversion when
+// LATT is positive, times the centring translations of |LATT|.
+bool Reader::MakeSymmetry(int line) {
+  static constexpr char kLetters[] = "PIRFABC";
+  const int type = std::abs(latt_);
+  if (type < 1 || type > 7)
+    return Refuse(lattLine_, "LATT " + std::to_string(latt_) + " names no lattice type (1 to 7, or -1 to -7)");
+  std::vector<GEP> base;
+  GEP identity;
+  for (int k = 0; k < 3; k++)
+    identity.rotation[k][k] = 1;
+  base.push_back(identity);
+  for (const GEP &g : symm_) {
+    bool same = false;
+    for (const GEP &b : base)
+      same = same || (SymmOpsHaveSameRotation(g, b) && SameTranslationModuloLattice(g.translation, b.translation));
+    if (!same)
+      base.push_back(g);
+  }
+  if (latt_ > 0) {
+    const size_t n = base.size();
+    for (size_t k = 0; k < n; k++) {
+      GEP inv;
+      for (int i = 0; i < 3; i++) {
+        for (int j = 0; j < 3; j++)
+          inv.rotation[i][j] = static_cast<int16_t>(-base[k].rotation[i][j]);
+        inv.translation[i] = -base[k].translation[i];
+      }
+      base.push_back(inv);
+    }
+  }
+  int16_t count = 0;
+  CentringVectors centring{};
+  Bravais(kLetters[type - 1], count, centring);
+  ops_.clear();
+  for (int c = 0; c < std::max<int16_t>(count, 1); c++)
+    for (GEP g : base) {
+      for (int k = 0; k < 3; k++)
+        g.translation[k] += centring[static_cast<size_t>(c)][static_cast<size_t>(k)];
+      ops_.push_back(g);
+    }
+  std::vector<std::string> texts;
+  texts.reserve(ops_.size());
+  for (const GEP &g : ops_)
+    texts.push_back(ImportOperatorText(g));
+  return SetSymmetryFromOperators(*s_, texts, line, result_.error);
+}
+
+// The chemical occupancy: the file's site occupation factor holds the
+// share of the general position, so a site that k operators leave in place
+// holds k times it.
+double Reader::Occupancy(const Atom &a) const {
+  int fixing = 0;
+  for (const GEP &g : ops_) {
+    bool same = true;
+    for (int i = 0; i < 3 && same; i++) {
+      double x = g.translation[i];
+      for (int j = 0; j < 3; j++)
+        x += g.rotation[i][j] * a.xyz[j];
+      const double d = x - a.xyz[i];
+      same = std::fabs(d - std::round(d)) < kSpecialPositionTolerance;
+    }
+    fixing += same ? 1 : 0;
+  }
+  return a.sof * std::max(fixing, 1);
+}
+
+bool Reader::Read() {
+  s_ = BeginImportedStructure(result_, source_.name);
+  if (!s_)
+    return Refuse(0, "the file holds too many structures");
+  const auto lines = ImportLines(source_.text);
+  double esd[6] = {};
+  int cellLine = 0;
+  for (const Card &card : Cards(lines)) {
+    const auto &t = card.tokens;
+    std::string head(t[0].substr(0, 4));
+    for (char &ch : head)
+      ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    if (head == "HKLF" || head == "END")
+      break;
+    if (head == "TITL") {
+      const std::string_view l = TrimImport(lines[static_cast<size_t>(card.line - 1)]);
+      s_->extras.title = std::string(TrimImport(l.substr(std::min<size_t>(4, l.size()))));
+    } else if (head == "CELL") {
+      if (t.size() < 8)
+        return Refuse(card.line, "CELL needs the wavelength and six cell constants");
+      for (int k = 0; k < 6; k++) {
+        const auto v = ImportNumber(t[static_cast<size_t>(k + 2)]);
+        if (!v)
+          return Refuse(card.line, "the cell constant \"" + std::string(t[static_cast<size_t>(k + 2)]) +
+                                       "\" is not a number");
+        cell_[k] = *v;
+      }
+      haveCell_ = true;
+      cellLine = card.line;
+    } else if (head == "ZERR") {
+      for (size_t k = 2; k < t.size() && k < 8; k++)
+        if (const auto v = ImportNumber(t[k]))
+          esd[k - 2] = *v;
+    } else if (head == "LATT") {
+      const auto v = t.size() > 1 ? ImportNumber(t[1]) : std::nullopt;
+      if (!v || *v != std::round(*v))
+        return Refuse(card.line, "LATT needs a whole number");
+      latt_ = static_cast<int>(*v);
+      lattLine_ = card.line;
+    } else if (head == "SYMM") {
+      std::string text;
+      for (size_t k = 1; k < t.size(); k++)
+        text += std::string(t[k]) + " ";
+      GEP g;
+      Symcard2GEP(text, g);
+      bool rows = true;
+      for (const auto &row : g.rotation)
+        rows = rows && (row[0] != 0 || row[1] != 0 || row[2] != 0);
+      if (!rows)
+        return Refuse(card.line, "the symmetry card \"" + std::string(TrimImport(text)) + "\" is no operator");
+      symm_.push_back(g);
+    } else if (head == "SFAC") {
+      const bool longForm = t.size() > 2 && ImportNumber(t[2]).has_value();
+      for (size_t k = 1; k < (longForm ? 2 : t.size()); k++) {
+        const auto e = ElementFromSymbol(t[k]);
+        if (!e)
+          ImportWarning(*s_, card.line,
+                        "the scattering factor \"" + std::string(t[k]) + "\" names no element; its atoms are drawn "
+                                                                         "as placeholders.");
+        sfac_.push_back(e ? *e : kPlaceholderElement);
+      }
+    } else if (head == "FVAR") {
+      for (size_t k = 1; k < t.size(); k++)
+        if (const auto v = ImportNumber(t[k]))
+          fv_.push_back(*v);
+        else
+          return Refuse(card.line, "the free variable \"" + std::string(t[k]) + "\" is not a number");
+    } else if (IsInstruction(t[0])) {
+      continue; // PART, AFIX, restraints, refinement and listing instructions
+    } else if (t.size() >= 5 && ImportNumber(t[1])) {
+      const bool peak = t[0].size() >= 2 && (t[0][0] == 'Q' || t[0][0] == 'q') &&
+                        std::all_of(t[0].begin() + 1, t[0].end(), [](char ch) { return std::isdigit(ch) != 0; });
+      if (peak) {
+        qPeaks_++;
+        continue;
+      }
+      if (!ReadAtom(card))
+        return false;
+    } else {
+      ImportWarning(*s_, card.line, "\"" + std::string(t[0]) + "\" is no instruction or atom; the line is skipped.");
+    }
+  }
+  if (!haveCell_)
+    return Refuse(0, "it gives no CELL");
+  if (!SetImportCell(*s_, result_.error, cellLine, cell_, esd) || !MakeSymmetry(lattLine_))
+    return false;
+  for (const Atom &a : atoms_) {
+    AsymmetricUnitRecord *site = AppendImportSite(result_, *s_, a.label, a.element, a.xyz, a.line);
+    if (!site)
+      return false;
+    site->occupancies[0] = static_cast<float>(std::min(1.0, Occupancy(a)));
+    if (a.uCount == 1) {
+      site->displacementType = kDisplacementIsotropic;
+      site->isoValue = static_cast<float>(a.u[0]);
+    } else if (a.uCount == 6) {
+      site->displacementType = kDisplacementAnisoU;
+      const double *u = a.u; // U11 U22 U33 U23 U13 U12
+      const double m[9] = {u[0], u[5], u[4], u[5], u[1], u[3], u[4], u[3], u[2]};
+      for (int k = 0; k < 9; k++)
+        site->tensor[k] = static_cast<float>(m[k]);
+    }
+    if (a.uCount > 0)
+      s_->crystal.ellipsoidData = 1;
+  }
+  if (qPeaks_ > 0)
+    ImportWarning(*s_, 0,
+                  std::to_string(qPeaks_) + " residual density peak(s) (Q) were left out.");
+  if (!s_->extras.title.empty())
+    s_->name = s_->extras.title;
+  return FinishImportedStructure(*s_, result_.error);
+}
+
+} // namespace
+
+std::string ImportOperatorText(const GEP &g) {
+  static const char kAxes[] = "xyz";
+  std::string text;
+  for (int i = 0; i < 3; i++) {
+    if (i > 0)
+      text += ',';
+    std::string field;
+    for (int j = 0; j < 3; j++)
+      if (g.rotation[i][j] != 0) {
+        if (g.rotation[i][j] < 0)
+          field += '-';
+        else if (!field.empty())
+          field += '+';
+        field += kAxes[j];
+      }
+    double t = g.translation[i] - std::floor(g.translation[i]);
+    if (t > 1.0 - kFractionTolerance)
+      t = 0.0;
+    if (t > kFractionTolerance) {
+      char buffer[32];
+      std::snprintf(buffer, sizeof buffer, "+%.8f", t);
+      for (int d : {2, 3, 4, 6, 8, 12})
+        if (std::fabs(t * d - std::round(t * d)) < kFractionTolerance * d) {
+          std::snprintf(buffer, sizeof buffer, "+%ld/%d", std::lround(t * d), d);
+          break;
+        }
+      field += buffer;
+    }
+    text += field;
+  }
+  return text;
+}
+
+bool IsSHELXFile(const ImportSource &source) {
+  // The wavelength makes CELL seven numbers; SFAC names the scattering
+  // factors. Other formats with a ".res" name (force-field restart files)
+  // have neither.
+  const auto lines = ImportLines(source.text);
+  bool cell = false, sfac = false;
+  for (size_t n = 0; n < std::min(lines.size(), kDetectLines); n++) {
+    const auto t = ImportTokens(lines[n]);
+    if (t.empty())
+      continue;
+    if (ImportEqualNoCase(t[0], "CELL") && t.size() == 8 &&
+        std::all_of(t.begin() + 1, t.end(), [](std::string_view v) { return ImportNumber(v).has_value(); }))
+      cell = true;
+    if (ImportEqualNoCase(t[0], "SFAC") && t.size() > 1)
+      sfac = true;
+  }
+  return cell && sfac;
+}
+
+bool DoSHELXFile(const ImportSource &source, ImportResult &result) { return Reader(source, result).Read(); }

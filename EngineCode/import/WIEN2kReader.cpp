@@ -1,0 +1,371 @@
+// WIEN2k structure files (.struct): Fortran fixed columns with the lattice
+// type, the cell in bohr, every position of each atom class ("MULT"), and
+// the symmetry operators at the end.
+#include "SymmetryCards.h"
+#include "import/ImportReaders.h"
+#include "import/ImportSymmetry.h"
+#include "import/ImportText.h"
+#include "import/StructureFill.h"
+#include "import/TextNumbers.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <optional>
+#include <cmath>
+#include <string>
+
+namespace {
+
+constexpr double kBohr = 0.529177210903; // A
+// Two positions are the same within this (fractional).
+constexpr double kSamePosition = 1e-4;
+// Operators the file may list.
+constexpr long kMaxFileOperators = 1000;
+// An atomic number read as this far from a whole one is a virtual atom.
+constexpr double kWholeZ = 1e-3;
+
+using Vec = std::array<double, 3>;
+
+struct Position {
+  Vec xyz{};
+  int line = 0;
+};
+
+struct AtomClass {
+  std::string name;
+  ElementCode element = kBlankElement;
+  std::vector<Position> positions;
+};
+
+bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+// The number after "key=" ("X=0.12500000"), up to the next blank or key.
+std::optional<double> Field(std::string_view line, std::string_view key) {
+  const size_t at = line.find(key);
+  if (at == std::string_view::npos)
+    return std::nullopt;
+  std::string_view rest = line.substr(at + key.size());
+  size_t begin = 0;
+  while (begin < rest.size() && rest[begin] == ' ')
+    begin++;
+  size_t end = begin;
+  while (end < rest.size() && rest[end] != ' ' && !(std::isalpha(static_cast<unsigned char>(rest[end])) &&
+                                                    rest[end] != 'E' && rest[end] != 'e' && rest[end] != 'D'))
+    end++;
+  return ImportNumber(rest.substr(begin, end - begin));
+}
+
+bool SameModuloLattice(const Vec &a, const Vec &b, const CentringVectors &centring, int count) {
+  for (int c = 0; c < count; c++) {
+    bool same = true;
+    for (int k = 0; k < 3 && same; k++) {
+      const double d = a[static_cast<size_t>(k)] + centring[static_cast<size_t>(c)][static_cast<size_t>(k)] -
+                       b[static_cast<size_t>(k)];
+      same = std::fabs(d - std::round(d)) < kSamePosition;
+    }
+    if (same)
+      return true;
+  }
+  return false;
+}
+
+Vec Apply(const GEP &g, const Vec &x) {
+  Vec y{};
+  for (int i = 0; i < 3; i++) {
+    y[static_cast<size_t>(i)] = g.translation[i];
+    for (int j = 0; j < 3; j++)
+      y[static_cast<size_t>(i)] += g.rotation[i][j] * x[static_cast<size_t>(j)];
+  }
+  return y;
+}
+
+class Reader {
+public:
+  Reader(const ImportSource &source, ImportResult &result)
+      : source_(source), result_(result), lines_(ImportLines(source.text)) {}
+  bool Read();
+
+private:
+  bool Refuse(size_t line, std::string what) {
+    result_.error = {static_cast<int>(line + 1), std::move(what)};
+    return false;
+  }
+  bool ReadCell(double cell[6]);
+  bool ReadClass(size_t &line, AtomClass &atom, size_t index);
+  void ReadOperators(size_t line);
+  bool OperatorsMakeEveryPosition(const CentringVectors &centring, int count) const;
+
+  const ImportSource &source_;
+  ImportResult &result_;
+  std::vector<std::string_view> lines_;
+  ImportedStructure *s_ = nullptr;
+  std::vector<AtomClass> classes_;
+  std::vector<GEP> ops_;
+};
+
+bool Reader::ReadCell(double cell[6]) {
+  if (lines_.size() < 4)
+    return Refuse(lines_.size(), "the file ends before the cell");
+  const std::string_view l = lines_[3];
+  const auto tokens = ImportTokens(l);
+  bool free = tokens.size() == 6;
+  for (size_t k = 0; free && k < 6; k++)
+    free = ImportNumber(tokens[k]).has_value();
+  for (size_t k = 0; k < 6; k++) {
+    // Fortran 6F10.6: the fields may run together ("90.000000120.000000").
+    const std::string_view field = free ? tokens[k] : TrimImport(ImportColumns(l, 1 + 10 * k, 10));
+    const auto v = ImportNumber(field);
+    if (!v && k < 3)
+      return Refuse(3, "the cell length \"" + std::string(field) + "\" is not a number");
+    cell[k] = v ? *v : 0.0;
+  }
+  return true;
+}
+
+bool Reader::ReadClass(size_t &line, AtomClass &atom, size_t index) {
+  const std::string which = "atom " + std::to_string(index + 1);
+  auto position = [&](size_t n) -> bool {
+    if (n >= lines_.size())
+      return Refuse(std::min(n, lines_.size()), "the file ends before the positions of " + which);
+    Position p;
+    p.line = static_cast<int>(n + 1);
+    // "ATOM  -1: X=0.12500000 Y=...", or in older files the index and three
+    // numbers.
+    const std::string_view l = lines_[n];
+    const auto tokens = ImportTokens(l);
+    const bool labelled = Contains(l, "X=");
+    const char *keys[3] = {"X=", "Y=", "Z="};
+    for (size_t k = 0; k < 3; k++) {
+      const auto v = labelled ? Field(l, keys[k]) : tokens.size() >= 4 ? ImportNumber(tokens[1 + k]) : std::nullopt;
+      if (!v)
+        return Refuse(n, std::string("the ") + keys[k][0] + " coordinate of " + which + " is not a number");
+      p.xyz[k] = *v;
+    }
+    atom.positions.push_back(p);
+    return true;
+  };
+  if (!position(line))
+    return false;
+  line++;
+  std::optional<double> mult;
+  if (line < lines_.size()) {
+    const auto tokens = ImportTokens(lines_[line]);
+    mult = Contains(lines_[line], "MULT=") ? Field(lines_[line], "MULT=")
+           : tokens.empty()                ? std::nullopt
+                                           : ImportNumber(tokens[0]);
+  }
+  if (!mult || *mult < 1 || *mult > 192 || *mult != std::round(*mult))
+    return Refuse(line, "the multiplicity (MULT=) of " + which + " is missing or no count");
+  line++;
+  for (long k = 1; k < std::lround(*mult); k++, line++)
+    if (!position(line))
+      return false;
+  if (line >= lines_.size())
+    return Refuse(line, "the file ends before the name of " + which);
+  const std::string_view nameLine = lines_[line];
+  atom.name = std::string(TrimImport(ImportColumns(nameLine, 1, 10)));
+  std::optional<ElementCode> element;
+  // "Z: 22.0", or in older files the last number of the line.
+  const auto nameTokens = ImportTokens(nameLine.substr(std::min<size_t>(10, nameLine.size())));
+  auto z = Field(nameLine, "Z:");
+  if (!z && nameTokens.size() >= 3)
+    z = ImportNumber(nameTokens.back());
+  if (z) {
+    element = ElementFromAtomicNumber(std::lround(*z));
+    if (element && std::fabs(*z - std::round(*z)) > kWholeZ)
+      ImportWarning(*s_, static_cast<int>(line + 1),
+                    which + " has the atomic number " + FormatFixed(*z, 3) + "; it is drawn as " +
+                        ElementSymbolText(*element) + ".");
+  }
+  if (!element)
+    element = ElementFromSymbol(atom.name);
+  if (!element) {
+    ImportWarning(*s_, static_cast<int>(line + 1), which + " names no element; it is drawn as a placeholder.");
+    element = kPlaceholderElement;
+  }
+  atom.element = *element;
+  line++;
+  // The local rotation matrix: three lines, with or without their heading.
+  line += 3;
+  return true;
+}
+
+void Reader::ReadOperators(size_t line) {
+  while (line < lines_.size() && TrimImport(lines_[line]).empty())
+    line++;
+  // "  48      NUMBER OF SYMMETRY OPERATIONS", or the number alone.
+  if (line >= lines_.size() ||
+      !(Contains(lines_[line], "SYMMETRY OPERATIONS") || ImportTokens(lines_[line]).size() == 1))
+    return;
+  const auto count = ImportNumber(TrimImport(ImportColumns(lines_[line], 1, 4)));
+  if (!count || *count < 1 || *count > kMaxFileOperators) {
+    ImportWarning(*s_, static_cast<int>(line + 1), "the number of symmetry operators is no count; they are not read.");
+    return;
+  }
+  line++;
+  for (long k = 0; k < std::lround(*count); k++) {
+    GEP g;
+    for (int row = 0; row < 3; row++, line++) {
+      const std::string_view l = line < lines_.size() ? lines_[line] : std::string_view();
+      // Fortran 3I2,F11.8: " 0-1 0 0.50000000".
+      for (int col = 0; col < 3; col++) {
+        const auto v = ImportNumber(TrimImport(ImportColumns(l, 1 + 2 * static_cast<size_t>(col), 2)));
+        if (!v || std::fabs(*v) > 1.0) {
+          ImportWarning(*s_, static_cast<int>(line + 1),
+                        "symmetry operator " + std::to_string(k + 1) + " is damaged; the operators are not used.");
+          ops_.clear();
+          return;
+        }
+        g.rotation[row][col] = static_cast<int16_t>(*v);
+      }
+      const auto t = ImportNumber(TrimImport(ImportColumns(l, 7, 11)));
+      g.translation[row] = t ? *t : 0.0;
+    }
+    line++; // the operator's number
+    ops_.push_back(g);
+  }
+}
+
+// True when the operators take the first position of each class to all of
+// its others: the first positions and the operators then make the cell.
+bool Reader::OperatorsMakeEveryPosition(const CentringVectors &centring, int count) const {
+  if (ops_.empty())
+    return false;
+  for (const AtomClass &atom : classes_)
+    for (const Position &p : atom.positions) {
+      bool found = false;
+      for (size_t k = 0; k < ops_.size() && !found; k++)
+        found = SameModuloLattice(Apply(ops_[k], atom.positions[0].xyz), p.xyz, centring, count);
+      if (!found)
+        return false;
+    }
+  return true;
+}
+
+bool Reader::Read() {
+  s_ = BeginImportedStructure(result_, source_.name);
+  if (!s_)
+    return Refuse(0, "the file holds too many structures");
+  if (lines_.size() < 4)
+    return Refuse(lines_.size(), "the file ends before the cell");
+  s_->extras.title = std::string(TrimImport(lines_[0]));
+  const std::string lattice(TrimImport(ImportColumns(lines_[1], 1, 4)));
+  auto nat = ImportNumber(TrimImport(ImportColumns(lines_[1], 28, 3)));
+  if (!nat)
+    if (const size_t colon = lines_[1].find(':'); colon != std::string_view::npos) {
+      const auto t = ImportTokens(lines_[1].substr(colon + 1));
+      nat = t.empty() ? std::nullopt : ImportNumber(t[0]);
+    }
+  if (!nat || *nat < 1 || *nat != std::round(*nat))
+    return Refuse(1, "the number of atoms (NONEQUIV.ATOMS) is missing or no count");
+  double cell[6];
+  if (!ReadCell(cell))
+    return false;
+  const double toAngstrom = Contains(lines_[2], "unit=ang") || Contains(lines_[2], "UNIT=ANG") ? 1.0 : kBohr;
+  for (int k = 0; k < 3; k++)
+    cell[k] *= toAngstrom;
+  // The lattice type: its centring and the angles it implies.
+  char letter = 'P';
+  if (lattice == "H" || lattice == "R") {
+    cell[3] = cell[4] = 90.0;
+    cell[5] = 120.0;
+    letter = lattice[0];
+  } else if (lattice == "F" || lattice == "B" || lattice == "CXY" || lattice == "CYZ") {
+    cell[3] = cell[4] = cell[5] = 90.0;
+    letter = lattice == "F" ? 'F' : lattice == "B" ? 'I' : lattice == "CXY" ? 'C' : 'A';
+  } else if (lattice == "CXZ") {
+    cell[3] = cell[4] = 90.0;
+    letter = 'B';
+  } else if (lattice != "P") {
+    return Refuse(1, "\"" + lattice + "\" is no lattice type (P, F, B, CXY, CYZ, CXZ, R or H)");
+  }
+  for (int k = 3; k < 6; k++)
+    if (cell[k] == 0.0)
+      cell[k] = 90.0; // an angle left blank
+  if (!SetImportCell(*s_, result_.error, 3, cell))
+    return false;
+
+  size_t line = 4;
+  for (long k = 0; k < std::lround(*nat); k++) {
+    AtomClass &atom = classes_.emplace_back();
+    if (!ReadClass(line, atom, static_cast<size_t>(k)))
+      return false;
+  }
+  ReadOperators(line);
+
+  if (letter == 'R')
+    // Positions on rhombohedral axes; the cell on hexagonal ones (obverse).
+    for (AtomClass &atom : classes_)
+      for (Position &p : atom.positions) {
+        const Vec r = p.xyz;
+        p.xyz = {(2.0 * r[0] - r[1] - r[2]) / 3.0, (r[0] + r[1] - 2.0 * r[2]) / 3.0, (r[0] + r[1] + r[2]) / 3.0};
+      }
+  int16_t count = 0;
+  CentringVectors centring{};
+  Bravais(letter, count, centring);
+  count = std::max<int16_t>(count, 1);
+  // The operators of an R lattice are on its rhombohedral axes: its cell is
+  // made from the positions alone.
+  const bool useOperators = letter != 'R' && OperatorsMakeEveryPosition(centring, count);
+  if (!ops_.empty() && !useOperators && letter != 'R')
+    ImportWarning(*s_, 0,
+                  "the symmetry operators do not make the positions the file lists; the positions are used as "
+                  "they stand.");
+  std::vector<std::string> texts;
+  if (useOperators) {
+    for (int c = 0; c < count; c++)
+      for (GEP g : ops_) {
+        for (int k = 0; k < 3; k++)
+          g.translation[k] += centring[static_cast<size_t>(c)][static_cast<size_t>(k)];
+        texts.push_back(ImportOperatorText(g));
+      }
+  } else {
+    for (int c = 0; c < count; c++) {
+      GEP g;
+      for (int k = 0; k < 3; k++) {
+        g.rotation[k][k] = 1;
+        g.translation[k] = centring[static_cast<size_t>(c)][static_cast<size_t>(k)];
+      }
+      texts.push_back(ImportOperatorText(g));
+    }
+  }
+  if (!SetSymmetryFromOperators(*s_, texts, 2, result_.error))
+    return false;
+  for (size_t k = 0; k < classes_.size(); k++) {
+    const AtomClass &atom = classes_[k];
+    const size_t n = useOperators ? 1 : atom.positions.size();
+    for (size_t j = 0; j < n; j++) {
+      const Position &p = atom.positions[j];
+      const std::string label = atom.name.empty() ? ElementSymbolText(atom.element) + std::to_string(k + 1)
+                                                  : atom.name + (n > 1 ? "_" + std::to_string(j + 1) : "");
+      if (!AppendImportSite(result_, *s_, label, atom.element, p.xyz.data(), p.line))
+        return false;
+    }
+  }
+  if (!s_->extras.title.empty())
+    s_->name = s_->extras.title;
+  return FinishImportedStructure(*s_, result_.error);
+}
+
+} // namespace
+
+bool IsWIEN2kFile(const ImportSource &source) {
+  // The lattice type, the cell in ten-column fields, then a position.
+  const auto lines = ImportLines(std::string_view(source.text).substr(0, 1 << 14));
+  if (lines.size() < 7)
+    return false;
+  const std::string_view lattice = TrimImport(ImportColumns(lines[1], 1, 4));
+  bool known = false;
+  for (std::string_view type : {"P", "F", "B", "CXY", "CYZ", "CXZ", "R", "H"})
+    known = known || lattice == type;
+  for (size_t k = 0; known && k < 3; k++)
+    known = ImportNumber(TrimImport(ImportColumns(lines[3], 1 + 10 * k, 10))).has_value();
+  const auto position = ImportTokens(lines[4]);
+  return known && (Contains(lines[4], "X=") ||
+                   (position.size() == 4 && std::all_of(position.begin(), position.end(), [](std::string_view t) {
+                      return ImportNumber(t).has_value();
+                    })));
+}
+
+bool DoWIEN2kFile(const ImportSource &source, ImportResult &result) { return Reader(source, result).Read(); }

@@ -1,0 +1,53 @@
+// CSSR files: orthogonal coordinates turned fractional, the space-group
+// number, and the connections that become the structure's bonds.
+#include "ReaderTestSupport.h"
+
+#include <cmath>
+
+namespace {
+
+using namespace readertest;
+using doctest::Window;
+
+class CSSRReader : public ::testing::Test {
+protected:
+  FakeHost host;
+};
+
+// O1 at (1, 1, 1) A in a cell 6 7 8, beta 110 (a along x, b along y): by
+// hand z = 1 / (c sin beta), y = 1 / b, x = (1 - c cos beta z) / a.
+TEST_F(CSSRReader, OrthogonalCoordinatesAndConnections) {
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), Sample("cssr", "orthogonal.cssr")));
+  const CrystalRec &c = w.crystal();
+  const double beta = 110.0 * M_PI / 180.0;
+  const double z = 1.0 / (8.0 * std::sin(beta)), y = 1.0 / 7.0, x = (1.0 - 8.0 * std::cos(beta) * z) / 6.0;
+  const AsymmetricUnitRecord *o1 = Site(c, "O1");
+  ASSERT_NE(o1, nullptr);
+  EXPECT_NEAR(o1->xyz[0], x, 1e-6);
+  EXPECT_NEAR(o1->xyz[1], y, 1e-6);
+  EXPECT_NEAR(o1->xyz[2], z, 1e-6);
+  EXPECT_EQ(c.atomsPerCell, 4);
+  int bondEnds = 0;
+  for (const AtomRecord &a : c.atoms)
+    bondEnds += static_cast<int>(a.bondCount);
+  EXPECT_GT(bondEnds, 0);
+  EXPECT_NE(host.log.find("2 bond(s) given by the file made 1 bond specification(s): H-O"), std::string::npos);
+}
+
+TEST_F(CSSRReader, TheSpaceGroupNumberGivesTheSymmetry) {
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), Sample("cssr", "fractional.cssr")));
+  EXPECT_EQ(w.crystal().atomsPerCell, 8);
+  EXPECT_EQ(w.crystal().latticeLetter, 'F');
+}
+
+TEST_F(CSSRReader, AShortAtomListIsRefused) {
+  std::ifstream in(Sample("cssr", "fractional.cssr"));
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  text.erase(text.rfind("   2 Cl1"));
+  TempFile f("t.cssr", text);
+  EXPECT_EQ(Refusal(host, f.path), "\"t.cssr\" could not be read at line 5: the file ends after 1 of its 2 atoms.");
+}
+
+} // namespace
