@@ -26,6 +26,17 @@ ImportHooks gImportHooks;
 // A row per extension; several rows may share a format.
 const OVFileFormat gOVFileFormatData[] = {
     {FourCharsToLong("OVTX"), "ovtx", kOwnTextFormat},
+    {FourCharsToLong("MOL "), "mol", kMOLFormat},
+    {FourCharsToLong("SDF "), "sdf", kMOLFormat},
+    {FourCharsToLong("SD  "), "sd", kMOLFormat},
+    {FourCharsToLong("CAR "), "car", kDMolFormat},
+    {FourCharsToLong("ARC "), "arc", kDMolFormat},
+    {FourCharsToLong("C3D "), "chem3d", kChem3DFormat},
+    {FourCharsToLong("C3D1"), "c3d1", kChem3DFormat},
+    {FourCharsToLong("C3D2"), "c3d2", kChem3DFormat},
+    {FourCharsToLong("CC1 "), "cc1", kChem3DFormat},
+    {FourCharsToLong("CC2 "), "cc2", kChem3DFormat},
+    {FourCharsToLong("MM  "), "mm", kMacMoleculeFormat},
     {FourCharsToLong("STOP"), "", 0},
 };
 
@@ -35,6 +46,10 @@ const std::vector<ImportReader> &ImportReaders() {
   // loosest (a count line and coordinates) last.
   static const std::vector<ImportReader> readers = {
       {kOwnTextFormat, "Structure text files", IsOwnTextFile, DoOwnTextFile},
+      {kDMolFormat, "DMol archives", IsDMolFile, DoDMolFile},
+      {kMOLFormat, "MOL and SD files", IsMOLFile, DoMOLFile},
+      {kMacMoleculeFormat, "MacMolecule files", IsMacMoleculeFile, DoMacMoleculeFile},
+      {kChem3DFormat, "Chem3D Cartesian files", IsChem3DFile, DoChem3DFile},
   };
   return readers;
 }
