@@ -142,8 +142,8 @@ std::string FormulaOfSites(const CrystalRec &c) {
         continue;
       auto it = std::find_if(counts.begin(), counts.end(), [&](const auto &p) { return p.first == site.elements[k]; });
       if (it == counts.end())
-        counts.emplace_back(site.elements[k], 0.0);
-      (it == counts.end() ? counts.back() : *it).second += site.occupancies[k];
+        it = counts.emplace(counts.end(), site.elements[k], 0.0); // the old end is no longer valid
+      it->second += site.occupancies[k];
     }
   std::string out;
   for (const auto &[element, n] : counts) {
