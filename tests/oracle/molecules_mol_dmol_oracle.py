@@ -86,6 +86,8 @@ def main():
         check(ours.get("atoms") == len(mol.atoms), f"{name}: atoms {ours.get('atoms')} vs Open Babel {len(mol.atoms)}")
         check(ours.get("bonds") == mol.OBMol.NumBonds(),
               f"{name}: bonds {ours.get('bonds')} vs Open Babel {mol.OBMol.NumBonds()}")
+        if any(a.atomicnum == 0 for a in mol.atoms):
+            continue  # query atoms: ASE reads no placeholder element back
         ovrender(args.build_dir, path, car)
         back = ase.io.read(car, format="dmol-car")
         expected = [ob.GetSymbol(a.atomicnum) for a in mol.atoms]
