@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "documents/CrystalDocument.h"
+#include "export/DMolWriter.h"
 #include "files/AtomicFileWriter.h"
 #include "window/MainWindowData.h"
 
@@ -206,6 +207,9 @@ int32_t DoExportCommand(WindowRef window, uint32_t command) {
     return 0;
   case kCmdExportChem3D:
     DoWriteChem3DFile(window);
+    return 0;
+  case kCmdExportDMol:
+    DoWriteDMolFile(window);
     return 0;
   case kCmdExportOwnText:
     DoWriteDozurezFile(window);

@@ -1,6 +1,7 @@
 #include "export/TextExportFormats.h"
 
 #include "export/CIFWriter.h"
+#include "export/DMolWriter.h"
 #include "export/OwnTextWriter.h"
 #include "export/PDBWriter.h"
 
@@ -15,11 +16,15 @@ std::string Cif(CrystalRec &c, std::string_view title, std::string_view notes, s
 std::string OwnText(CrystalRec &c, std::string_view title, std::string_view notes, std::string_view) {
   return FormatTextFile(c, title, notes);
 }
+std::string DMol(CrystalRec &c, std::string_view title, std::string_view, std::string_view) {
+  return FormatDMolFile(c, title, DMolDateText());
+}
 std::string Pdb(CrystalRec &c, std::string_view title, std::string_view, std::string_view version) {
   return FormatPDBFile(c, title, version);
 }
 
 constexpr TextExportFormat kFormats[] = {
+    {".car", DMol},
     {".cif", Cif},
     {".ovtx", OwnText},
     {".pdb", Pdb},

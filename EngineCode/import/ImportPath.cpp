@@ -31,6 +31,17 @@ const OVFileFormat gOVFileFormatData[] = {
     {FourCharsToLong("VASP"), "vasp", kVASPFormat},
     {FourCharsToLong("WIEN"), "struct", kWIEN2kFormat},
     {FourCharsToLong("CSSR"), "cssr", kCSSRFormat},
+    {FourCharsToLong("MOL "), "mol", kMOLFormat},
+    {FourCharsToLong("SDF "), "sdf", kMOLFormat},
+    {FourCharsToLong("SD  "), "sd", kMOLFormat},
+    {FourCharsToLong("CAR "), "car", kDMolFormat},
+    {FourCharsToLong("ARC "), "arc", kDMolFormat},
+    {FourCharsToLong("C3D "), "chem3d", kChem3DFormat},
+    {FourCharsToLong("C3D1"), "c3d1", kChem3DFormat},
+    {FourCharsToLong("C3D2"), "c3d2", kChem3DFormat},
+    {FourCharsToLong("CC1 "), "cc1", kChem3DFormat},
+    {FourCharsToLong("CC2 "), "cc2", kChem3DFormat},
+    {FourCharsToLong("MM  "), "mm", kMacMoleculeFormat},
     {FourCharsToLong("STOP"), "", 0},
 };
 
@@ -41,8 +52,12 @@ const std::vector<ImportReader> &ImportReaders() {
   static const std::vector<ImportReader> readers = {
       {kOwnTextFormat, "Structure text files", IsOwnTextFile, DoOwnTextFile},
       {kSHELXFormat, "SHELX files", IsSHELXFile, DoSHELXFile},
+      {kDMolFormat, "DMol archives", IsDMolFile, DoDMolFile},
+      {kMOLFormat, "MOL and SD files", IsMOLFile, DoMOLFile},
       {kWIEN2kFormat, "WIEN2k structure files", IsWIEN2kFile, DoWIEN2kFile},
       {kCSSRFormat, "CSSR files", IsCSSRFile, DoCSSRFile},
+      {kMacMoleculeFormat, "MacMolecule files", IsMacMoleculeFile, DoMacMoleculeFile},
+      {kChem3DFormat, "Chem3D Cartesian files", IsChem3DFile, DoChem3DFile},
       {kVASPFormat, "VASP structure files", IsVASPFile, DoVASPFile},
   };
   return readers;
@@ -136,8 +151,8 @@ std::string FormulaOfSites(const CrystalRec &c) {
         continue;
       auto it = std::find_if(counts.begin(), counts.end(), [&](const auto &p) { return p.first == site.elements[k]; });
       if (it == counts.end())
-        counts.emplace_back(site.elements[k], 0.0);
-      (it == counts.end() ? counts.back() : *it).second += site.occupancies[k];
+        it = counts.emplace(counts.end(), site.elements[k], 0.0); // the old end is no longer valid
+      it->second += site.occupancies[k];
     }
   std::string out;
   for (const auto &[element, n] : counts) {

@@ -24,3 +24,11 @@ bool DoWIEN2kFile(const ImportSource &source, ImportResult &result);
 
 bool IsCSSRFile(const ImportSource &source);
 bool DoCSSRFile(const ImportSource &source, ImportResult &result);
+bool IsMOLFile(const ImportSource &source);
+bool DoMOLFile(const ImportSource &source, ImportResult &result);
+bool IsDMolFile(const ImportSource &source);
+bool DoDMolFile(const ImportSource &source, ImportResult &result);
+bool IsChem3DFile(const ImportSource &source);
+bool DoChem3DFile(const ImportSource &source, ImportResult &result);
+bool IsMacMoleculeFile(const ImportSource &source);
+bool DoMacMoleculeFile(const ImportSource &source, ImportResult &result);

@@ -20,7 +20,7 @@ namespace {
 
 bool IsExportCommand(uint32_t command) {
   for (uint32_t code : {kCmdExportCoordinates, kCmdExportVisibleCoordination, kCmdExportCrystalCoordination,
-                        kCmdExportBonds, kCmdExportCIF, kCmdExportPDB, kCmdExportMacMolecule, kCmdExportChem3D,
+                        kCmdExportBonds, kCmdExportCIF, kCmdExportPDB, kCmdExportMacMolecule, kCmdExportChem3D, kCmdExportDMol,
                         kCmdExportOwnText, kCmdExportSTL, kCmdExportCOLLADA, kCmdExportWebPage,
                         kCmdExportPixelGraphics, kCmdExportVectorGraphics})
     if (command == code)

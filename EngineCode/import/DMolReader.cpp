@@ -1,0 +1,306 @@
+// DMol and Materials Studio archives (".car" one frame, ".arc" several):
+//   !BIOSYM archive 3
+//   PBC=ON                       (or OFF; 2D cells are read as molecules)
+//   title
+//   !DATE ...
+//   PBC  a b c alpha beta gamma (P21/C)     only with PBC=ON
+//   name  x y z  residue number  type  element  charge
+//   end                          after each molecule; a second "end" ends the frame
+// Positions are Cartesian, in the frame with a along x and b in the xy
+// plane. With a cell the file lists every atom of the cell: those that are
+// images of an earlier atom under the named group are left out, so the
+// build makes each atom once.
+#include "import/ImportReaders.h"
+
+#include "SpaceGroups.h"
+#include "SymmetryCards.h"
+#include "import/ImportSymmetry.h"
+#include "import/ImportText.h"
+#include "import/StructureFill.h"
+
+#include <cmath>
+#include <unordered_map>
+
+namespace {
+
+// Two fractional positions are one place within this (per axis).
+constexpr double kSamePlaceTolerance = 1e-3;
+constexpr int kPlaceGrid = 500; // cells per axis of the lookup of places
+
+bool IsEnd(std::string_view line) { return ImportEqualNoCase(TrimImport(line), "end"); }
+bool IsBlank(std::string_view line) { return TrimImport(line).empty(); }
+
+struct FileAtom {
+  std::string label;
+  ElementCode element = kBlankElement;
+  double xyz[3] = {};
+  int line = 0;
+};
+
+double Wrap(double u) {
+  const double w = u - std::floor(u);
+  return w >= 1.0 ? 0.0 : w;
+}
+
+// The group's operators with their centring copies.
+std::vector<GEP> GroupOperators(const CrystalRec &c) {
+  std::array<Symcard, kMaxSymCards> cards{};
+  uint16_t count = 0;
+  char lattice = c.latticeLetter;
+  if (c.cardCount > 0) {
+    count = c.cardCount;
+    std::copy(c.symCards.begin(), c.symCards.begin() + count, cards.begin());
+  } else {
+    std::string symbol(CStrView(std::span<const char>(c.spaceGroup)));
+    if (!Spaceg(symbol, c.originChoice, c.alpha, c.beta, c.gamma, lattice, count, cards))
+      return {};
+  }
+  int16_t nCentring = 0;
+  CentringVectors centring;
+  Bravais(EffectiveLatticeLetter(lattice, c.alpha, c.beta, c.gamma), nCentring, centring);
+  std::vector<GEP> ops;
+  for (uint16_t k = 0; k < count; k++)
+    for (int16_t v = 0; v < nCentring; v++) {
+      GEP g;
+      Symcard2GEP(cards[k], g);
+      for (int i = 0; i < 3; i++)
+        g.translation[i] += centring[static_cast<size_t>(v)][static_cast<size_t>(i)];
+      ops.push_back(g);
+    }
+  return ops;
+}
+
+// Leaves out atoms at the image of an earlier atom of the same element,
+// through a grid of the images of the atoms kept: linear in atoms times
+// operators.
+size_t DropSymmetryImages(std::vector<FileAtom> &atoms, const std::vector<GEP> &ops) {
+  if (ops.size() <= 1)
+    return 0;
+  struct Image {
+    ElementCode element;
+    double u[3];
+  };
+  std::unordered_map<uint64_t, std::vector<Image>> grid;
+  auto key = [](const int cell[3]) {
+    auto m = [](int v) { return static_cast<uint64_t>((v % kPlaceGrid + kPlaceGrid) % kPlaceGrid); };
+    return (m(cell[0]) * kPlaceGrid + m(cell[1])) * kPlaceGrid + m(cell[2]);
+  };
+  auto found = [&](ElementCode e, const double u[3]) {
+    int base[3];
+    for (int i = 0; i < 3; i++)
+      base[i] = static_cast<int>(std::floor(u[i] * kPlaceGrid));
+    for (int dx = -1; dx <= 1; dx++)
+      for (int dy = -1; dy <= 1; dy++)
+        for (int dz = -1; dz <= 1; dz++) {
+          const int cell[3] = {base[0] + dx, base[1] + dy, base[2] + dz};
+          const auto it = grid.find(key(cell));
+          if (it == grid.end())
+            continue;
+          for (const Image &im : it->second) {
+            bool same = im.element == e;
+            for (int i = 0; i < 3 && same; i++) {
+              const double d = u[i] - im.u[i];
+              same = std::fabs(d - std::round(d)) < kSamePlaceTolerance;
+            }
+            if (same)
+              return true;
+          }
+        }
+    return false;
+  };
+  std::vector<FileAtom> kept;
+  for (FileAtom &a : atoms) {
+    double u[3];
+    for (int i = 0; i < 3; i++)
+      u[i] = Wrap(a.xyz[i]);
+    if (found(a.element, u))
+      continue;
+    for (const GEP &g : ops) {
+      Image im{a.element, {}};
+      int cell[3];
+      for (int i = 0; i < 3; i++) {
+        im.u[i] = Wrap(g.rotation[i][0] * u[0] + g.rotation[i][1] * u[1] + g.rotation[i][2] * u[2] + g.translation[i]);
+        cell[i] = static_cast<int>(std::floor(im.u[i] * kPlaceGrid));
+      }
+      grid[key(cell)].push_back(im);
+    }
+    kept.push_back(std::move(a));
+  }
+  const size_t dropped = atoms.size() - kept.size();
+  atoms = std::move(kept);
+  return dropped;
+}
+
+// Cartesian (A) to fractional, in the frame of the cell's lengths and angles.
+void ToFractional(const double cell[6], double xyz[3]) {
+  const double d = M_PI / 180.0;
+  const double ca = std::cos(cell[3] * d), cb = std::cos(cell[4] * d), cg = std::cos(cell[5] * d),
+               sg = std::sin(cell[5] * d);
+  const double v = std::sqrt(std::max(0.0, 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg));
+  const double z = xyz[2] / (cell[2] * v / sg);
+  const double y = (xyz[1] - cell[2] * (ca - cb * cg) / sg * z) / (cell[1] * sg);
+  const double x = (xyz[0] - cell[1] * cg * y - cell[2] * cb * z) / cell[0];
+  xyz[0] = x, xyz[1] = y, xyz[2] = z;
+}
+
+struct Reader {
+  const std::vector<std::string_view> &lines;
+  ImportResult &result;
+  size_t i = 0;
+
+  bool Refuse(size_t index, std::string what) {
+    result.error = {static_cast<int>(std::min(index, lines.size() - 1) + 1), std::move(what)};
+    return false;
+  }
+
+  bool AtomLine(ImportedStructure &s, size_t at, FileAtom &atom) {
+    const auto t = ImportTokens(lines[at]);
+    std::optional<double> x, y, z;
+    if (t.size() >= 4)
+      x = ImportNumber(t[1]), y = ImportNumber(t[2]), z = ImportNumber(t[3]);
+    if (!x || !y || !z)
+      return Refuse(at, "the atom line holds no name and three coordinates");
+    atom = FileAtom{std::string(t[0]), kBlankElement, {*x, *y, *z}, static_cast<int>(at + 1)};
+    std::optional<ElementCode> e;
+    if (t.size() >= 8)
+      if ((e = ElementFromSymbol(t[7])) && !ImportEqualNoCase(ElementSymbolText(*e), t[7]))
+        e.reset();
+    if (!e && (e = ElementFromSymbol(t[0])))
+      ImportWarning(s, atom.line, "the atom has no element column; its element is taken from its name.");
+    if (!e) {
+      ImportWarning(s, atom.line, "the atom's element is not known; it is a placeholder.");
+      e = kPlaceholderElement;
+    }
+    atom.element = *e;
+    return true;
+  }
+
+  // One frame from line i: title, date, cell, then molecules each ended by
+  // "end", the frame by a second "end".
+  bool Frame(bool periodic, size_t ordinal) {
+    const size_t first = i;
+    std::string title;
+    if (!ImportStartsNoCase(TrimImport(lines[i]), "!DATE"))
+      title = TrimImport(lines[i++]);
+    ImportedStructure *s = BeginImportedStructure(result, title.empty() ? "frame " + std::to_string(ordinal) : title,
+                                                  static_cast<int>(first + 1));
+    ImportedStructure scratch; // the frames beyond the limit are read past
+    ImportedStructure &out = s ? *s : scratch;
+    out.extras.title = title;
+    if (i < lines.size() && ImportStartsNoCase(TrimImport(lines[i]), "!DATE"))
+      i++;
+    double cell[6] = {};
+    std::string group;
+    size_t cellLine = i;
+    if (i < lines.size() && ImportStartsNoCase(TrimImport(lines[i]), "PBC")) {
+      const auto t = ImportTokens(lines[i]);
+      bool numbers = t.size() >= 7;
+      for (size_t k = 0; k < 6 && numbers; k++) {
+        const auto v = ImportNumber(t[k + 1]);
+        numbers = v.has_value();
+        cell[k] = v.value_or(0.0);
+      }
+      if (periodic && !numbers)
+        return Refuse(i, "the PBC line gives no cell lengths and angles");
+      const size_t open = lines[i].find('('), close = lines[i].rfind(')');
+      if (open != std::string_view::npos && close != std::string_view::npos && close > open)
+        group = TrimImport(lines[i].substr(open + 1, close - open - 1));
+      i++;
+    } else if (periodic) {
+      return Refuse(i, "the frame has no PBC line with its cell");
+    }
+    std::vector<FileAtom> atoms;
+    bool ended = false;
+    for (; i < lines.size(); i++) {
+      if (IsBlank(lines[i]))
+        continue;
+      if (IsEnd(lines[i])) {
+        // A second "end" (blank lines between allowed) ends the frame.
+        size_t next = i + 1;
+        while (next < lines.size() && IsBlank(lines[next]))
+          next++;
+        if (next >= lines.size() || IsEnd(lines[next])) {
+          i = next + 1;
+          ended = true;
+          break;
+        }
+        continue;
+      }
+      if (!AtomLine(out, i, atoms.emplace_back()))
+        return false;
+    }
+    if (!s)
+      return true;
+    if (!ended)
+      ImportWarning(out, static_cast<int>(lines.size()), "the frame ends without its \"end\" line.");
+    if (atoms.empty())
+      return Refuse(first, "the frame holds no atom");
+    if (periodic) {
+      if (!SetImportCell(out, result.error, static_cast<int>(cellLine + 1), cell))
+        return false;
+      if (group.empty() || !SetSymmetryFromSymbol(out, group, 0, static_cast<int>(cellLine + 1))) {
+        if (!group.empty())
+          ImportWarning(out, static_cast<int>(cellLine + 1),
+                        "the space group \"" + group + "\" is not known; the atoms are read in P 1.");
+        SetSymmetryFromSymbol(out, "P 1", 0, static_cast<int>(cellLine + 1));
+      }
+      for (FileAtom &a : atoms)
+        ToFractional(cell, a.xyz);
+      const size_t dropped = DropSymmetryImages(atoms, GroupOperators(out.crystal));
+      if (dropped > 0)
+        ImportWarning(out, static_cast<int>(cellLine + 1),
+                      std::to_string(dropped) + " atom(s) are images of others under the space group \"" + group +
+                          "\" and were left out.");
+    } else {
+      out.crystal.molecule = 1;
+    }
+    for (const FileAtom &a : atoms)
+      if (!(periodic ? AppendImportSite(result, out, a.label, a.element, a.xyz, a.line)
+                     : AppendImportAtom(result, out, a.label, a.element, a.xyz, a.line)))
+        return false;
+    if (!FinishImportedStructure(out, result.error)) {
+      result.error.line = static_cast<int>(first + 1);
+      return false;
+    }
+    return true;
+  }
+};
+
+} // namespace
+
+bool IsDMolFile(const ImportSource &source) {
+  const size_t start = source.text.find_first_not_of(" \t\n");
+  return start != std::string::npos && ImportStartsNoCase(std::string_view(source.text).substr(start), "!BIOSYM archive");
+}
+
+bool DoDMolFile(const ImportSource &source, ImportResult &result) {
+  const auto lines = ImportLines(source.text);
+  Reader reader{lines, result, 0};
+  size_t &i = reader.i;
+  while (i < lines.size() && IsBlank(lines[i]))
+    i++;
+  i++; // "!BIOSYM archive 3"
+  while (i < lines.size() && IsBlank(lines[i]))
+    i++;
+  if (i >= lines.size() || !ImportStartsNoCase(TrimImport(lines[i]), "PBC="))
+    return reader.Refuse(i, "the archive has no \"PBC=\" line after its first");
+  const std::string_view pbc = TrimImport(TrimImport(lines[i]).substr(4));
+  const bool periodic = ImportEqualNoCase(pbc, "ON");
+  const int pbcLine = static_cast<int>(i + 1);
+  i++;
+  for (size_t ordinal = 1;; ordinal++) {
+    size_t next = i;
+    while (next < lines.size() && IsBlank(lines[next]))
+      next++;
+    if (next >= lines.size())
+      break;
+    if (!reader.Frame(periodic, ordinal))
+      return false;
+  }
+  if (result.structures.empty())
+    return reader.Refuse(lines.size() - 1, "the file ends before its first frame");
+  if (!periodic && !ImportEqualNoCase(pbc, "OFF"))
+    for (ImportedStructure &s : result.structures)
+      ImportWarning(s, pbcLine, "\"PBC=" + std::string(pbc) + "\" is no three-dimensional cell; the atoms are read as a molecule.");
+  return true;
+}

@@ -1,0 +1,9 @@
+// The DMol archive reader on arbitrary text.
+#include "FuzzMoleculeFiles.h"
+
+std::vector<std::string> FuzzSeeds() { return fuzzmolecules::SeedsIn({"dmol"}); }
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  fuzzmolecules::Run(DoDMolFile, data, size);
+  return 0;
+}

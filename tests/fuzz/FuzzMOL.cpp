@@ -1,0 +1,9 @@
+// The MOL and SD reader on arbitrary text.
+#include "FuzzMoleculeFiles.h"
+
+std::vector<std::string> FuzzSeeds() { return fuzzmolecules::SeedsIn({"mol"}); }
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  fuzzmolecules::Run(DoMOLFile, data, size);
+  return 0;
+}
