@@ -374,14 +374,9 @@ void DoMakeMovieFromCachedViews() {
   gBatch.window = OpenOverviewWorkWindow();
   if (!gBatch.window)
     return;
-  // The movie records the front window: this one, its picture as large as
-  // the one the user's window shows.
-  Rect shown;
-  GetWindowOffBounds(front, &shown);
+  // The movie records the front window: this one.
   if (MainWindow *w = GetMainWindow(gBatch.window))
     BringGraphWindowToFront(w);
-  if (!shown.IsEmpty())
-    SetGraphPaneSize(gBatch.window, shown.Width(), shown.Height());
   ResetOffScreen(gBatch.window);
   const ovgfx::PixelBuffer *image = WindowMovieImage(gBatch.window);
   Rect bounds;
