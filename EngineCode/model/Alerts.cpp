@@ -1,4 +1,5 @@
 #include "Alerts.h"
+#include "LongCommand.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,6 +7,12 @@
 #include <string>
 
 namespace {
+
+// An alert never shows under the status window of the command that raised it.
+int RunAlert(HostServices *host, const AlertRequest &alert) {
+  HideStatusForAlert();
+  return host->RunAlert(alert);
+}
 
 void ShowOneButtonAlert(AlertType type, std::string_view message, std::string_view explanation) {
   HostServices *host = GetHostServices();
@@ -17,7 +24,7 @@ void ShowOneButtonAlert(AlertType type, std::string_view message, std::string_vi
   alert.explanation = std::string(explanation);
   alert.buttons = {"OK"};
   alert.cancelButton = 0;
-  host->RunAlert(alert);
+  RunAlert(host, alert);
 }
 
 std::string OrDefault(std::string_view text, const char *fallback) {
@@ -49,7 +56,7 @@ bool MyCFChoiceAlert(AlertType type, std::string_view message, std::string_view 
   alert.explanation = std::string(explanation);
   alert.buttons = {OrDefault(defaultText, "OK"), OrDefault(cancelText, "Cancel")};
   alert.cancelButton = 2;
-  return host->RunAlert(alert) == 1;
+  return RunAlert(host, alert) == 1;
 }
 
 int MyCFTripleChoiceAlert(AlertType type, std::string_view message, std::string_view explanation,
@@ -66,7 +73,7 @@ int MyCFTripleChoiceAlert(AlertType type, std::string_view message, std::string_
   if (!otherText.empty())
     alert.buttons.emplace_back(otherText);
   alert.cancelButton = 2;
-  int pressed = host->RunAlert(alert);
+  int pressed = RunAlert(host, alert);
   return (pressed >= 1 && pressed <= static_cast<int>(alert.buttons.size())) ? pressed : 2;
 }
 

@@ -3,17 +3,28 @@
 #pragma once
 
 #include "HostServices.h"
+#include "LongCommand.h"
 
 #include <cstdint>
 
 // A task is asked about only once it has run as long as it takes the status
 // window to appear (kStatusOpenDelay): a quick task never gives the host's
-// event loop a turn. The first question then only clears a cancel key
-// pressed before the task could be stopped; after it the host is asked every
-// kCancelPollInterval. The host clock is read every `clockEvery` steps.
+// event loop a turn. After that the host is asked every tenth of a second,
+// and each time the status window is shown if it is due. The host clock is
+// read every `clockEvery` steps.
+//
+// Inside a long command (LongCommand) the delay runs from the command's
+// start, for all of its stages, and a cancel key pressed since the command
+// began counts. Outside one, the delay runs from the poll's construction and
+// the first question only clears a cancel key pressed before the task could
+// be stopped.
 class CancelPoll {
 public:
-  explicit CancelPoll(int64_t clockEvery) : clockEvery_(clockEvery < 1 ? 1 : clockEvery), start_(Microseconds()) {}
+  explicit CancelPoll(int64_t clockEvery) : clockEvery_(clockEvery < 1 ? 1 : clockEvery) {
+    inCommand_ = LongCommandStart(&start_);
+    if (!inCommand_)
+      start_ = Microseconds();
+  }
 
   // One step done; true once the user has asked to stop.
   bool Step() {
@@ -28,12 +39,17 @@ public:
         return false;
       armed_ = true;
       last_ = now;
-      MyCheckForUserCancelEvent(); // a key pressed before now does not count
-      return false;
+      RefreshStatus();
+      if (!inCommand_) {
+        MyCheckForUserCancelEvent(); // a key pressed before now does not count
+        return false;
+      }
+    } else {
+      if (now - last_ < kPollMicroseconds)
+        return false;
+      last_ = now;
+      RefreshStatus();
     }
-    if (now - last_ < kPollMicroseconds)
-      return false;
-    last_ = now;
     cancelled_ = MyCheckForUserCancelEvent();
     return cancelled_;
   }
@@ -42,9 +58,10 @@ private:
   static constexpr uint64_t kQuietMicroseconds = static_cast<uint64_t>(kStatusOpenDelay * 1e6);
   static constexpr uint64_t kPollMicroseconds = 100000;
   int64_t clockEvery_;
-  uint64_t start_;
+  uint64_t start_ = 0;
   uint64_t last_ = 0;
   int64_t steps_ = 0;
+  bool inCommand_ = false;
   bool armed_ = false;
   bool cancelled_ = false;
 };

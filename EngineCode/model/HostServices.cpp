@@ -1,4 +1,5 @@
 #include "HostServices.h"
+#include "LongCommand.h"
 
 #include "StructureRecord.h"
 
@@ -32,9 +33,18 @@ struct StatusState {
   uint64_t firstReport = 0; // microseconds
   uint64_t lastShown = 0;
   bool lastDeterminate = false;
+  float percent = -1.0f;
   std::string message;
 };
 StatusState gStatus;
+
+// The clock of the outermost long command running.
+struct CommandClock {
+  int depth = 0;
+  bool owns = false; // it started with no status of another task showing
+  uint64_t start = 0;
+};
+CommandClock gCommand;
 
 uint64_t SteadyMicroseconds() {
   using namespace std::chrono;
@@ -124,28 +134,47 @@ void ResetLogBuffer() { gLogBufferLen = 0; }
 
 namespace {
 
+void ShowStatus(uint64_t now) {
+  gStatus.shown = true;
+  gStatus.lastShown = now;
+  gHost->StatusShow(gStatus.message, gStatus.lastDeterminate ? gStatus.percent : -1.0f);
+}
+
 void Report(std::string_view text, float percent, bool determinate) {
   if (!gHost)
     return;
   uint64_t now = Microseconds();
   if (!text.empty() || !determinate) // an empty progress text keeps the message
     gStatus.message = std::string(text);
+  gStatus.percent = percent;
+  // A stage of a long command opens the window once the command has run
+  // the delay; its first report goes to a window left up by the last one.
+  bool newStage = false;
   if (!gStatus.taskStarted) {
     gStatus.taskStarted = true;
-    gStatus.firstReport = now;
-    gStatus.lastDeterminate = determinate;
-    return;
+    newStage = gStatus.shown;
+    if (!LongCommandStart(&gStatus.firstReport)) {
+      gStatus.firstReport = now;
+      gStatus.lastDeterminate = determinate;
+      return;
+    }
   }
   if (!gStatus.shown) {
+    gStatus.lastDeterminate = determinate;
     if (double(now - gStatus.firstReport) < kStatusOpenDelay * 1e6)
       return;
-  } else if (double(now - gStatus.lastShown) < kStatusUpdateInterval * 1e6 && determinate == gStatus.lastDeterminate) {
+  } else if (!newStage && double(now - gStatus.lastShown) < kStatusUpdateInterval * 1e6 &&
+             determinate == gStatus.lastDeterminate) {
     return;
   }
-  gStatus.shown = true;
-  gStatus.lastShown = now;
   gStatus.lastDeterminate = determinate;
-  gHost->StatusShow(gStatus.message, determinate ? percent : -1.0f);
+  ShowStatus(now);
+}
+
+void EndStatus() {
+  if (gHost && gStatus.shown)
+    gHost->StatusHide();
+  gStatus = StatusState{};
 }
 
 } // namespace
@@ -161,9 +190,50 @@ void WriteProgress(std::string_view text, float percent) {
 }
 
 void CloseStatus() {
+  if (gCommand.depth > 0 && gCommand.owns)
+    gStatus.taskStarted = false;
+  else
+    EndStatus();
+}
+
+void RefreshStatus() {
+  if (!gHost || !gStatus.taskStarted || gStatus.shown)
+    return;
+  const uint64_t now = Microseconds();
+  if (double(now - gStatus.firstReport) >= kStatusOpenDelay * 1e6)
+    ShowStatus(now);
+}
+
+void HideStatusForAlert() {
   if (gHost && gStatus.shown)
     gHost->StatusHide();
-  gStatus = StatusState{};
+  gStatus.shown = false;
+}
+
+LongCommand::LongCommand() {
+  if (gCommand.depth++ > 0)
+    return;
+  gCommand.owns = !gStatus.taskStarted && !gStatus.shown;
+  gCommand.start = Microseconds();
+}
+
+LongCommand::~LongCommand() {
+  if (--gCommand.depth > 0 || !gCommand.owns)
+    return;
+  gCommand.owns = false;
+  EndStatus();
+}
+
+bool LongCommandStart(uint64_t *start) {
+  if (gCommand.depth == 0 || !gCommand.owns)
+    return false;
+  *start = gCommand.start;
+  return true;
+}
+
+void RestartLongCommand() {
+  if (gCommand.depth > 0)
+    gCommand.start = Microseconds();
 }
 
 // ---- Windows, cursor, keys --------------------------------------------------

@@ -1,6 +1,7 @@
 #include "render/Projection.h"
 
 #include "LatticePlanes.h"
+#include "render/PlotPipeline.h"
 #include "render/RasterPrimitives.h"
 #include "render/UnitCellFrame.h"
 
@@ -245,7 +246,8 @@ void GetPixelCoords(CrystalRec *crystal, int32_t width, int32_t height) {
   CrystalRec &c = *crystal;
   const PixelProjector project(c, width, height);
   const size_t atoms = UsableAtomSize(c);
-  for (size_t i = 0; i < atoms; ++i) {
+  // A window plot the user stops leaves the rest unprojected: it is not drawn.
+  for (size_t i = 0; i < atoms && !PlotWalkCancelled(); ++i) {
     AtomRecord &a = c.atoms[i];
     if (a.visible)
       project.Pixel(a.cart, a.pixel);
@@ -299,7 +301,8 @@ void SortAtomsByHeight(CrystalRec *crystal, float minSphereRadius) {
     if (!site.visible)
       continue;
     const int64_t last = std::min<int64_t>(site.lastAtom, int64_t(UsableAtomSize(c)) - 1);
-    for (int64_t n = std::max<int64_t>(site.firstAtom, 0); n <= last; ++n) {
+    // A window plot the user stops sorts no further: it is not drawn.
+    for (int64_t n = std::max<int64_t>(site.firstAtom, 0); n <= last && !PlotWalkCancelled(); ++n) {
       const AtomRecord &a = c.atoms[size_t(n)];
       if (!a.visible || !SiteVisible(c, a.site))
         continue;

@@ -6,6 +6,7 @@
 #include "ui_PlotRange.h"
 
 #include "PlotRange.h"
+#include "LongCommand.h"
 #include "Preferences.h"
 #include "StoredLimits.h"
 #include "StructureArrays.h"
@@ -198,6 +199,7 @@ void DoApplySetRange(bool evenIfUnchanged = false) {
   if (held)
     gTrackBallRotn = 1;
   const RangeData d = gRangeData;
+  const LongCommand longCommand;
   ReplotWithPlotRange(window, d.xmin, d.xmax, d.ymin, d.ymax, d.zmin, d.zmax, d.autoScale);
   gTrackBallRotn = 0;
 }

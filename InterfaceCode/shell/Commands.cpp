@@ -7,6 +7,8 @@
 #include "export/MovieWindows.h"
 #include "relax/RelaxThread.h"
 
+#include "LongCommand.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
@@ -596,6 +598,7 @@ void SetWindowCommandHandler(std::function<OSStatus(WindowRef, uint32_t, const Q
 }
 
 OSStatus ProcessCommand(uint32_t command, const QVariant &argument) {
+  const LongCommand longCommand;
   Registry &r = GetRegistry();
   OSStatus result = kEventNotHandledErr;
   // A copy: a handler may install or remove handlers.

@@ -18,6 +18,7 @@
 
 #include "Alerts.h"
 #include "CachedFiles.h"
+#include "LongCommand.h"
 #include "Preferences.h"
 #include "documents/CrystalDocument.h"
 #include "documents/PrefsFile.h"
@@ -364,6 +365,7 @@ void FinishOpenedWindow(WindowRef window, MainWindow *w, const std::filesystem::
 } // namespace
 
 bool OpenStructureInNewWindow(const std::filesystem::path &file, ImportedStructure &&structure) {
+  const LongCommand longCommand;
   WindowRef window = OpenMainWindow(nullptr, false);
   MainWindow *w = GetMainWindow(window);
   if (!w)
@@ -391,6 +393,7 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, Impo
     gQueuedDocs.push_back(file);
     return false;
   }
+  const LongCommand longCommand;
   const FileOpenKind kind = GetFileOpenKind(file);
   if (kind == FileOpenKind::Unreadable) {
     std::error_code ec;

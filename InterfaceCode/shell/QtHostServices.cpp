@@ -8,6 +8,7 @@
 #include "ShellDialogs.h"
 #include "Toolbars.h"
 #include "StatusWindow.h"
+#include "LongCommand.h"
 #include "SiteAppearance.h"
 #include "StructureRecord.h"
 #include "export/GraphicsSaveDialog.h"
@@ -212,7 +213,9 @@ bool QtHostServices::CheckForUserCancel() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     insideCancelCheck_ = false;
   }
-  bool seen = cancelSeen_;
+  // A long command counts only the keys pressed since it began.
+  uint64_t commandStart = 0;
+  bool seen = cancelSeen_ && !(LongCommandStart(&commandStart) && cancelSeenAt_ < commandStart);
   cancelSeen_ = false;
   return seen;
 }
@@ -258,12 +261,19 @@ bool IsUserInput(QEvent::Type type) {
 } // namespace
 
 bool QtHostServices::eventFilter(QObject *watched, QEvent *event) {
-  if (event->type() == QEvent::KeyPress) {
+  uint64_t commandStart = 0;
+  if (!insideCancelCheck_ && IsUserInput(event->type()) && LongCommandStart(&commandStart)) {
+    // Input during a long command outside a cancel check answers a dialog
+    // it opened: its Escape is the dialog's, and its clock starts again.
+    RestartLongCommand();
+  } else if (event->type() == QEvent::KeyPress) {
     auto *key = static_cast<QKeyEvent *>(event);
     bool escape = key->key() == Qt::Key_Escape;
     bool commandPeriod = key->key() == Qt::Key_Period && (key->modifiers() & Qt::ControlModifier);
-    if (escape || commandPeriod)
+    if (escape || commandPeriod) {
       cancelSeen_ = true;
+      cancelSeenAt_ = NowMicroseconds();
+    }
   }
   if (insideCancelCheck_ && IsUserInput(event->type())) {
     if (event->type() == QEvent::Close) {

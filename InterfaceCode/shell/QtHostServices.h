@@ -119,9 +119,10 @@ private:
   QPointer<StatusWindow> status_;
   std::map<EventLoopTimer *, QTimer *> timers_;
   QElapsedTimer clock_;
-  // Set by the event filter on Escape or Ctrl+period; read and cleared by
-  // the cancel check.
+  // Set by the event filter on Escape or Ctrl+period, with the host clock
+  // then; read and cleared by the cancel check.
   bool cancelSeen_ = false;
+  uint64_t cancelSeenAt_ = 0;
   // True while the cancel check lets the event loop run: user input is held
   // back then, and close requests wait for the engine to return.
   bool insideCancelCheck_ = false;

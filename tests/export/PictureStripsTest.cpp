@@ -65,6 +65,7 @@ TEST_F(PictureStripsTest, AStripWrittenPictureHasThePixelsOfThePictureDrawnWhole
   box.boxCentre[1] = 0.5f;
   box.boxRect = MakeRect(0, 0, 120, 40);
   box.text = u"Strips \u00C5";
+  box.textLength = uint32_t(box.text.size());
   box.textColor = RGBColor{65535, 0, 0};
   c.textBoxes.push_back(box);
   c.textBoxCount = 1;

@@ -1,0 +1,31 @@
+// One clock for the status window and the cancel checks of a long command.
+#pragma once
+
+#include <cstdint>
+
+// A command that may run long (a menu command, an open, an applied range)
+// holds a LongCommand for its whole length. Its stages (cell tiling, bonds,
+// polyhedra, the plot) each report and check for the cancel key on their
+// own; they then time the status window's half second of quiet from the
+// command's start, a cancel key pressed since it began counts (one pressed
+// before does not), and the status window stays up from stage to stage
+// until the command ends. Commands nest: the outermost one owns the clock,
+// unless the status of another task (a batch) was up already.
+class LongCommand {
+public:
+  LongCommand();
+  ~LongCommand();
+  LongCommand(const LongCommand &) = delete;
+  LongCommand &operator=(const LongCommand &) = delete;
+};
+
+// True, with the start of the running long command, while one runs.
+bool LongCommandStart(uint64_t *start);
+// The user answered a dialog the command opened: its clock starts again.
+void RestartLongCommand();
+
+// Shows the status window, with the last report, once the task has run the
+// status delay since its first report (the cancel checks call it).
+void RefreshStatus();
+// Hides the status window for an alert; a later report shows it again.
+void HideStatusForAlert();
