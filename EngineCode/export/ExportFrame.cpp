@@ -207,6 +207,9 @@ int32_t DoExportCommand(WindowRef window, uint32_t command) {
   case kCmdExportChem3D:
     DoWriteChem3DFile(window);
     return 0;
+  case kCmdExportXYZ:
+    DoWriteXYZFile(window);
+    return 0;
   case kCmdExportOwnText:
     DoWriteDozurezFile(window);
     return 0;

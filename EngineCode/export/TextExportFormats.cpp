@@ -3,6 +3,7 @@
 #include "export/CIFWriter.h"
 #include "export/OwnTextWriter.h"
 #include "export/PDBWriter.h"
+#include "export/XYZWriter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,11 +19,15 @@ std::string OwnText(CrystalRec &c, std::string_view title, std::string_view note
 std::string Pdb(CrystalRec &c, std::string_view title, std::string_view, std::string_view version) {
   return FormatPDBFile(c, title, version);
 }
+std::string Xyz(CrystalRec &c, std::string_view title, std::string_view, std::string_view) {
+  return FormatXYZFile(c, title);
+}
 
 constexpr TextExportFormat kFormats[] = {
     {".cif", Cif},
     {".ovtx", OwnText},
     {".pdb", Pdb},
+    {".xyz", Xyz},
 };
 
 } // namespace

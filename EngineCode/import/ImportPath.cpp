@@ -26,6 +26,9 @@ ImportHooks gImportHooks;
 // A row per extension; several rows may share a format.
 const OVFileFormat gOVFileFormatData[] = {
     {FourCharsToLong("OVTX"), "ovtx", kOwnTextFormat},
+    {FourCharsToLong("PDB "), "pdb", kPDBFormat},
+    {FourCharsToLong("PDB "), "ent", kPDBFormat},
+    {FourCharsToLong("XYZ "), "xyz", kXYZFormat},
     {FourCharsToLong("STOP"), "", 0},
 };
 
@@ -35,6 +38,8 @@ const std::vector<ImportReader> &ImportReaders() {
   // loosest (a count line and coordinates) last.
   static const std::vector<ImportReader> readers = {
       {kOwnTextFormat, "Structure text files", IsOwnTextFile, DoOwnTextFile},
+      {kPDBFormat, "PDB files", IsPDBFile, DoPDBFile},
+      {kXYZFormat, "XYZ files", IsXYZFile, DoXYZFile},
   };
   return readers;
 }

@@ -6,3 +6,7 @@
 
 bool IsOwnTextFile(const ImportSource &source);
 bool DoOwnTextFile(const ImportSource &source, ImportResult &result);
+bool IsPDBFile(const ImportSource &source);
+bool DoPDBFile(const ImportSource &source, ImportResult &result);
+bool IsXYZFile(const ImportSource &source);
+bool DoXYZFile(const ImportSource &source, ImportResult &result);
