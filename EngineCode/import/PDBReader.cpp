@@ -17,6 +17,7 @@
 
 #include "StoredLimits.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <unordered_map>
@@ -218,13 +219,17 @@ bool PDBParser::ReadAtom(std::string_view l, int line) {
   atom.label = std::string(TrimImport(name));
   std::string_view symbol = TrimImport(ImportColumns(l, 77, 2));
   std::optional<ElementCode> element;
-  if (!symbol.empty())
+  // Old files put other things there (a segment's digits): only letters
+  // are an element.
+  const bool letters =
+      std::all_of(symbol.begin(), symbol.end(), [](char ch) { return std::isalpha(static_cast<unsigned char>(ch)); });
+  if (!symbol.empty() && letters)
     element = ImportEqualNoCase(symbol, "D") ? ElementFromSymbol("H") : ElementFromSymbol(symbol);
   else
     element = ElementOfAtomName(name, hetatm);
   if (!element) {
     Warn(line, "atom \"" + atom.label + "\" names no element (" +
-                   std::string(symbol.empty() ? TrimImport(name) : symbol) + "); it is kept as " +
+                   std::string(symbol.empty() || !letters ? TrimImport(name) : symbol) + "); it is kept as " +
                    ElementSymbolText(kPlaceholderElement) + ".");
     element = kPlaceholderElement;
   }
@@ -461,7 +466,8 @@ bool IsPDBFile(const ImportSource &source) {
     return s;
   }();
   const bool named = lower.ends_with(".pdb") || lower.ends_with(".ent");
-  size_t start = 0;
+  size_t start = 0, lines = 0;
+  bool firstKnown = false;
   while (start < source.text.size()) {
     size_t end = source.text.find('\n', start);
     if (end == std::string::npos)
@@ -476,10 +482,15 @@ bool IsPDBFile(const ImportSource &source) {
           return false;
       return true;
     }
-    if (!named && !KnownRecord(l))
+    const bool known = KnownRecord(l);
+    if (!named && !known)
       return false;
+    if (lines++ == 0)
+      firstKnown = known;
   }
-  return false;
+  // A file named PDB that begins as one is PDB: the reader says what is
+  // missing.
+  return named && firstKnown;
 }
 
 bool DoPDBFile(const ImportSource &source, ImportResult &result) {

@@ -9,6 +9,7 @@
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -139,7 +140,9 @@ struct Lattice {
   double cell[6];
 };
 
-std::optional<Lattice> LatticeOf(std::string_view text) {
+std::optional<Lattice> LatticeOf(std::string text) {
+  // Some writers separate the numbers with commas too.
+  std::replace(text.begin(), text.end(), ',', ' ');
   const auto t = ImportTokens(text);
   if (t.size() != 9)
     return std::nullopt;
