@@ -28,6 +28,9 @@ namespace {
 // The cell CRYST1 holds in entries that are no crystal.
 constexpr double kPlaceholderCellTolerance = 1e-3;
 constexpr double kUnitsOfAnisou = 1e-4; // A^2 per unit
+// Less room per atom than any crystal leaves (the densest solids leave
+// more than 5 A^3).
+constexpr double kMinCellVolumePerAtom = 2.0; // A^3
 
 struct PDBAtom {
   std::string label;
@@ -347,7 +350,28 @@ bool PDBParser::Emit() {
                            std::fabs((*cell_)[3] - 90.0) < kPlaceholderCellTolerance &&
                            std::fabs((*cell_)[4] - 90.0) < kPlaceholderCellTolerance &&
                            std::fabs((*cell_)[5] - 90.0) < kPlaceholderCellTolerance;
-  const bool crystal = cell_ && !placeholder;
+  bool crystal = cell_ && !placeholder;
+  if (crystal) {
+    // A cell that is no cell, or one far too small to hold the model's
+    // atoms, is not the model's crystal: the atoms are read as a molecule.
+    ImportedStructure probe;
+    ImportError why;
+    const std::array<double, 6> &p = *cell_;
+    const double ca = std::cos(p[3] * M_PI / 180.0), cb = std::cos(p[4] * M_PI / 180.0),
+                 cg = std::cos(p[5] * M_PI / 180.0);
+    const double volume =
+        p[0] * p[1] * p[2] * std::sqrt(std::max(0.0, 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg));
+    std::string reason;
+    if (!SetImportCell(probe, why, cellLine_, p.data()))
+      reason = why.what;
+    else if (volume < kMinCellVolumePerAtom * static_cast<double>(models_[0].atoms.size()))
+      reason = "the cell (" + std::to_string(static_cast<int>(std::round(volume))) + " A^3) is too small for " +
+               std::to_string(models_[0].atoms.size()) + " atoms";
+    if (!reason.empty()) {
+      Warn(cellLine_, "CRYST1: " + reason + "; the atoms are read as a molecule.");
+      crystal = false;
+    }
+  }
   double S[3][3], shift[3];
   if (crystal) {
     FractionalisingMatrix(cell_->data(), S, shift);
