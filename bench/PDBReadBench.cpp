@@ -60,8 +60,12 @@ std::string ProteinText(bool crystal) {
 fs::path Generated(bool crystal) {
   const fs::path file =
       fs::temp_directory_path() / ("ovbench-" + std::to_string(::getpid()) + (crystal ? "-cell.pdb" : "-protein.pdb"));
-  if (!fs::exists(file))
-    std::ofstream(file) << ProteinText(crystal);
+  // Written afresh by each process: a file of an earlier run is not trusted.
+  static bool written[2] = {false, false};
+  if (!written[crystal] || !fs::exists(file)) {
+    std::ofstream(file, std::ios::trunc) << ProteinText(crystal);
+    written[crystal] = true;
+  }
   return file;
 }
 
@@ -69,8 +73,11 @@ void Read(benchmark::State &state, bool crystal) {
   const fs::path file = Generated(crystal);
   for (auto _ : state) {
     ImportResult result;
-    if (!ReadStructureFile(file, result, nullptr))
-      state.SkipWithError("the file was refused");
+    std::string why;
+    if (!ReadStructureFile(file, result, &why)) {
+      state.SkipWithError(why.c_str());
+      break;
+    }
     benchmark::DoNotOptimize(result.structures.data());
   }
 }
