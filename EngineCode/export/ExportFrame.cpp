@@ -210,6 +210,8 @@ int32_t DoExportCommand(WindowRef window, uint32_t command) {
     return 0;
   case kCmdExportDMol:
     DoWriteDMolFile(window);
+  case kCmdExportXYZ:
+    DoWriteXYZFile(window);
     return 0;
   case kCmdExportOwnText:
     DoWriteDozurezFile(window);

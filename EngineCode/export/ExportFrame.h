@@ -35,6 +35,7 @@ inline constexpr uint32_t kCmdExportPDB = FourCharsToLong("xPDB");
 inline constexpr uint32_t kCmdExportMacMolecule = FourCharsToLong("xMcM");
 inline constexpr uint32_t kCmdExportChem3D = FourCharsToLong("xC3D");
 inline constexpr uint32_t kCmdExportDMol = FourCharsToLong("xDMl");
+inline constexpr uint32_t kCmdExportXYZ = FourCharsToLong("xXYZ");
 inline constexpr uint32_t kCmdExportOwnText = FourCharsToLong("xOVT");
 
 // Runs a text-export command for the window (the front structure window):
@@ -55,6 +56,7 @@ void DoWriteCIFFile(WindowRef window);
 void DoWritePDBFile(WindowRef window);
 void DoWriteMMFile(WindowRef window);
 void DoWriteChem3DFile(WindowRef window);
+void DoWriteXYZFile(WindowRef window);
 void DoWriteDozurezFile(WindowRef window);
 
 // ---- The frame ---------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "export/DMolWriter.h"
 #include "export/OwnTextWriter.h"
 #include "export/PDBWriter.h"
+#include "export/XYZWriter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,12 +23,16 @@ std::string DMol(CrystalRec &c, std::string_view title, std::string_view, std::s
 std::string Pdb(CrystalRec &c, std::string_view title, std::string_view, std::string_view version) {
   return FormatPDBFile(c, title, version);
 }
+std::string Xyz(CrystalRec &c, std::string_view title, std::string_view, std::string_view) {
+  return FormatXYZFile(c, title);
+}
 
 constexpr TextExportFormat kFormats[] = {
     {".car", DMol},
     {".cif", Cif},
     {".ovtx", OwnText},
     {".pdb", Pdb},
+    {".xyz", Xyz},
 };
 
 } // namespace

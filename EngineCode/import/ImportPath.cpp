@@ -42,6 +42,9 @@ const OVFileFormat gOVFileFormatData[] = {
     {FourCharsToLong("CC1 "), "cc1", kChem3DFormat},
     {FourCharsToLong("CC2 "), "cc2", kChem3DFormat},
     {FourCharsToLong("MM  "), "mm", kMacMoleculeFormat},
+    {FourCharsToLong("PDB "), "pdb", kPDBFormat},
+    {FourCharsToLong("PDB "), "ent", kPDBFormat},
+    {FourCharsToLong("XYZ "), "xyz", kXYZFormat},
     {FourCharsToLong("STOP"), "", 0},
 };
 
@@ -54,11 +57,13 @@ const std::vector<ImportReader> &ImportReaders() {
       {kSHELXFormat, "SHELX files", IsSHELXFile, DoSHELXFile},
       {kDMolFormat, "DMol archives", IsDMolFile, DoDMolFile},
       {kMOLFormat, "MOL and SD files", IsMOLFile, DoMOLFile},
+      {kPDBFormat, "PDB files", IsPDBFile, DoPDBFile},
       {kWIEN2kFormat, "WIEN2k structure files", IsWIEN2kFile, DoWIEN2kFile},
       {kCSSRFormat, "CSSR files", IsCSSRFile, DoCSSRFile},
       {kMacMoleculeFormat, "MacMolecule files", IsMacMoleculeFile, DoMacMoleculeFile},
       {kChem3DFormat, "Chem3D Cartesian files", IsChem3DFile, DoChem3DFile},
       {kVASPFormat, "VASP structure files", IsVASPFile, DoVASPFile},
+      {kXYZFormat, "XYZ files", IsXYZFile, DoXYZFile},
   };
   return readers;
 }

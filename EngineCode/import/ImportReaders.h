@@ -32,3 +32,7 @@ bool IsChem3DFile(const ImportSource &source);
 bool DoChem3DFile(const ImportSource &source, ImportResult &result);
 bool IsMacMoleculeFile(const ImportSource &source);
 bool DoMacMoleculeFile(const ImportSource &source, ImportResult &result);
+bool IsPDBFile(const ImportSource &source);
+bool DoPDBFile(const ImportSource &source, ImportResult &result);
+bool IsXYZFile(const ImportSource &source);
+bool DoXYZFile(const ImportSource &source, ImportResult &result);

@@ -22,7 +22,7 @@ bool IsExportCommand(uint32_t command) {
   for (uint32_t code : {kCmdExportCoordinates, kCmdExportVisibleCoordination, kCmdExportCrystalCoordination,
                         kCmdExportBonds, kCmdExportCIF, kCmdExportPDB, kCmdExportMacMolecule, kCmdExportChem3D, kCmdExportDMol,
                         kCmdExportOwnText, kCmdExportSTL, kCmdExportCOLLADA, kCmdExportWebPage,
-                        kCmdExportPixelGraphics, kCmdExportVectorGraphics})
+                        kCmdExportPixelGraphics, kCmdExportVectorGraphics, kCmdExportXYZ})
     if (command == code)
       return true;
   return false;

@@ -1,0 +1,523 @@
+// The Protein Data Bank's fixed-column coordinate entries: the ATOM and
+// HETATM records of each model, their ANISOU tensors and CONECT bonds, and a
+// crystal when CRYST1 gives a real cell.
+//
+// Columns (1-based, inclusive) as the format describes them:
+//   ATOM/HETATM  7-11 serial, 13-16 name, 17 altLoc, 18-20 residue, 22 chain,
+//                23-26 residue number, 27 insertion, 31-54 x y z, 77-78 element
+//   ANISOU       7-11 serial, 29-70 U11 U22 U33 U12 U13 U23 (units of 1e-4 A^2)
+//   CONECT       7-11 serial, 12-31 up to four bonded serials
+//   CRYST1       7-54 a b c alpha beta gamma, 56-66 space group
+//   SCALEn       11-40 row n of the fractionalising matrix, 46-55 its shift
+// Serials beyond 99,999 may be hybrid-36 (as our own writer writes them).
+#include "import/ImportReaders.h"
+#include "import/ImportSymmetry.h"
+#include "import/ImportText.h"
+#include "import/StructureFill.h"
+
+#include "StoredLimits.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace {
+
+// The cell CRYST1 holds in entries that are no crystal.
+constexpr double kPlaceholderCellTolerance = 1e-3;
+constexpr double kUnitsOfAnisou = 1e-4; // A^2 per unit
+// Less room per atom than any crystal leaves (the densest solids leave
+// more than 5 A^3).
+constexpr double kMinCellVolumePerAtom = 2.0; // A^3
+
+struct PDBAtom {
+  std::string label;
+  ElementCode element = kBlankElement;
+  double cart[3] = {0, 0, 0};
+  long serial = -1;
+  bool hasU = false;
+  double U[6] = {0, 0, 0, 0, 0, 0}; // Cartesian U11 U22 U33 U12 U13 U23, A^2
+};
+
+struct PDBModel {
+  std::string name;
+  int line = 0;
+  std::vector<PDBAtom> atoms;
+  std::unordered_map<long, uint32_t> bySerial; // first atom of each serial
+};
+
+bool RecordIs(std::string_view line, std::string_view name) {
+  if (line.size() < name.size() || line.substr(0, name.size()) != name)
+    return false;
+  // The rest of the six record-name columns is blank.
+  for (size_t k = name.size(); k < 6 && k < line.size(); k++)
+    if (line[k] != ' ')
+      return false;
+  return true;
+}
+
+// A serial field: decimal, or hybrid-36 beyond 99,999. -1 for blank or
+// unreadable text.
+long PDBSerialValue(std::string_view field) {
+  field = TrimImport(field);
+  if (field.empty())
+    return -1;
+  if (field.size() == 5 && std::isalpha(static_cast<unsigned char>(field[0]))) {
+    const bool upper = std::isupper(static_cast<unsigned char>(field[0]));
+    long v = 0;
+    for (char ch : field) {
+      int d = -1;
+      if (ch >= '0' && ch <= '9')
+        d = ch - '0';
+      else if (upper && ch >= 'A' && ch <= 'Z')
+        d = ch - 'A' + 10;
+      else if (!upper && ch >= 'a' && ch <= 'z')
+        d = ch - 'a' + 10;
+      if (d < 0)
+        return -1;
+      v = v * 36 + d;
+    }
+    const long span = 26L * 36 * 36 * 36 * 36, offset = 10L * 36 * 36 * 36 * 36;
+    return v - offset + 100000 + (upper ? 0 : span);
+  }
+  const auto v = ImportNumber(field);
+  if (!v || *v < 0 || *v != std::floor(*v))
+    return -1;
+  return static_cast<long>(*v);
+}
+
+// The element of an atom name (columns 13-16) when columns 77-78 are blank:
+// a name that starts in column 14 (column 13 blank or a digit) is a
+// one-letter element; a four-letter hydrogen name of a standard residue
+// starts in column 13 ("HG11"); other names starting in column 13 are
+// two-letter elements ("FE", "CL") where they name one.
+std::optional<ElementCode> ElementOfAtomName(std::string_view name, bool hetatm) {
+  if (name.size() < 2)
+    return ElementFromSymbol(name);
+  const char first = name[0];
+  if (first == ' ' || std::isdigit(static_cast<unsigned char>(first)))
+    return ElementFromSymbol(name.substr(1, 1));
+  if (!hetatm && (first == 'H' || first == 'h') && TrimImport(name).size() == 4)
+    return ElementFromSymbol("H");
+  return ElementFromSymbol(name.substr(0, 2));
+}
+
+// Fractional from Cartesian by the standard orthogonalisation the format
+// uses when it gives no SCALE records: a along x, b in the x-y plane.
+void FractionalisingMatrix(const double cell[6], double S[3][3], double shift[3]) {
+  const double d = M_PI / 180.0;
+  const double ca = std::cos(cell[3] * d), cb = std::cos(cell[4] * d), cg = std::cos(cell[5] * d),
+               sg = std::sin(cell[5] * d);
+  const double v = std::sqrt(std::max(0.0, 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg));
+  const double a = cell[0], b = cell[1], c = cell[2];
+  // The inverse of the upper-triangular orthogonalising matrix.
+  S[0][0] = 1.0 / a;
+  S[0][1] = -cg / (a * sg);
+  S[0][2] = (ca * cg - cb) / (a * v * sg);
+  S[1][0] = 0.0;
+  S[1][1] = 1.0 / (b * sg);
+  S[1][2] = (cb * cg - ca) / (b * v * sg);
+  S[2][0] = S[2][1] = 0.0;
+  S[2][2] = sg / (c * v);
+  shift[0] = shift[1] = shift[2] = 0.0;
+}
+
+// The crystallographic Uij (on the reciprocal axes, the form the record
+// holds) of a Cartesian U: S U S^t scaled by 1 / (a*_i a*_j), the rows of S
+// being the reciprocal vectors.
+void CrystallographicU(const double S[3][3], const double u[6], float tensor[9]) {
+  const double U[3][3] = {{u[0], u[3], u[4]}, {u[3], u[1], u[5]}, {u[4], u[5], u[2]}};
+  double len[3];
+  for (int i = 0; i < 3; i++)
+    len[i] = std::hypot(S[i][0], S[i][1], S[i][2]);
+  for (int i = 0; i < 3; i++)
+    for (int j = 0; j < 3; j++) {
+      double sum = 0.0;
+      for (int k = 0; k < 3; k++)
+        for (int l = 0; l < 3; l++)
+          sum += S[i][k] * U[k][l] * S[j][l];
+      tensor[3 * i + j] = static_cast<float>(sum / (len[i] * len[j]));
+    }
+}
+
+class PDBParser {
+public:
+  PDBParser(const ImportSource &source, ImportResult &result) : source_(source), result_(result) {}
+  bool Parse();
+
+private:
+  bool Fail(int line, std::string what) {
+    result_.error = {line, std::move(what)};
+    return false;
+  }
+  void Warn(int line, std::string text) { warnings_.emplace_back(line, std::move(text)); }
+  // Starts a model; false beyond the most structures a file gives.
+  bool StartModel(std::string number, int line) {
+    closed_ = false;
+    skipModel_ = models_.size() >= kMaxImportStructures;
+    if (skipModel_) {
+      modelsLeftOut_++;
+      return false;
+    }
+    models_.push_back({"model " + (number.empty() ? std::to_string(models_.size() + 1) : number), line, {}, {}});
+    return true;
+  }
+  bool ReadAtom(std::string_view l, int line);
+  bool ReadAnisou(std::string_view l, int line);
+  void ReadConect(std::string_view l, int line);
+  bool Emit();
+
+  const ImportSource &source_;
+  ImportResult &result_;
+  std::vector<PDBModel> models_;
+  bool closed_ = false, skipModel_ = false;
+  size_t modelsLeftOut_ = 0;
+  std::optional<std::array<double, 6>> cell_;
+  int cellLine_ = 0;
+  std::string spaceGroup_;
+  double scale_[3][4] = {};
+  int scaleRows_ = 0;
+  std::vector<std::pair<long, long>> conect_;
+  std::vector<int> conectLines_;
+  std::unordered_map<std::string, char> altFirst_; // the first location of each atom
+  std::unordered_set<long> altDropped_;            // serials of the locations left out
+  size_t altLeft_ = 0;
+  std::vector<std::pair<int, std::string>> warnings_;
+};
+
+bool PDBParser::ReadAtom(std::string_view l, int line) {
+  if (models_.empty() || closed_)
+    StartModel({}, line);
+  if (skipModel_)
+    return true;
+  PDBModel &m = models_.back();
+  double xyz[3];
+  for (int k = 0; k < 3; k++) {
+    const auto v = ImportNumber(ImportColumns(l, 31 + 8 * static_cast<size_t>(k), 8));
+    if (!v)
+      return Fail(line, std::string("the ") + "xyz"[k] + " coordinate (columns " + std::to_string(31 + 8 * k) + "-" +
+                            std::to_string(38 + 8 * k) + ") is not a number");
+    xyz[k] = *v;
+  }
+  const long serial = PDBSerialValue(ImportColumns(l, 7, 5));
+  // Alternate locations: the first of each atom stays.
+  const char alt = l.size() >= 17 ? l[16] : ' ';
+  if (alt != ' ') {
+    std::string key(ImportColumns(l, 13, 4));
+    key += ImportColumns(l, 18, 10);
+    key += '/' + std::to_string(models_.size());
+    const auto [it, fresh] = altFirst_.try_emplace(std::move(key), alt);
+    if (!fresh && it->second != alt) {
+      altLeft_++;
+      if (serial >= 0)
+        altDropped_.insert(serial);
+      return true;
+    }
+  }
+  const std::string_view name = ImportColumns(l, 13, 4);
+  const bool hetatm = RecordIs(l, "HETATM");
+  PDBAtom atom;
+  atom.label = std::string(TrimImport(name));
+  std::string_view symbol = TrimImport(ImportColumns(l, 77, 2));
+  std::optional<ElementCode> element;
+  // Old files put other things there (a segment's digits): only letters
+  // are an element.
+  const bool letters =
+      std::all_of(symbol.begin(), symbol.end(), [](char ch) { return std::isalpha(static_cast<unsigned char>(ch)); });
+  if (!symbol.empty() && letters)
+    element = ImportEqualNoCase(symbol, "D") ? ElementFromSymbol("H") : ElementFromSymbol(symbol);
+  else
+    element = ElementOfAtomName(name, hetatm);
+  if (!element) {
+    Warn(line, "atom \"" + atom.label + "\" names no element (" +
+                   std::string(symbol.empty() || !letters ? TrimImport(name) : symbol) + "); it is kept as " +
+                   ElementSymbolText(kPlaceholderElement) + ".");
+    element = kPlaceholderElement;
+  }
+  if (atom.label.empty())
+    atom.label = ElementSymbolText(*element);
+  atom.element = *element;
+  std::copy(xyz, xyz + 3, atom.cart);
+  atom.serial = serial;
+  if (serial >= 0)
+    m.bySerial.try_emplace(serial, static_cast<uint32_t>(m.atoms.size()));
+  m.atoms.push_back(std::move(atom));
+  return true;
+}
+
+bool PDBParser::ReadAnisou(std::string_view l, int line) {
+  if (skipModel_ || models_.empty())
+    return true;
+  PDBModel &m = models_.back();
+  const long serial = PDBSerialValue(ImportColumns(l, 7, 5));
+  if (altDropped_.count(serial))
+    return true;
+  auto it = m.bySerial.find(serial);
+  if (it == m.bySerial.end()) {
+    Warn(line, "ANISOU names atom " + std::string(TrimImport(ImportColumns(l, 7, 5))) +
+                   ", which comes before it in no ATOM record; it is left out.");
+    return true;
+  }
+  double U[6];
+  for (size_t k = 0; k < 6; k++) {
+    const auto v = ImportNumber(ImportColumns(l, 29 + 7 * k, 7));
+    if (!v) {
+      Warn(line, "the ANISOU record holds a value that is not a number; it is left out.");
+      return true;
+    }
+    U[k] = *v * kUnitsOfAnisou;
+  }
+  PDBAtom &atom = m.atoms[it->second];
+  atom.hasU = true;
+  std::copy(U, U + 6, atom.U);
+  return true;
+}
+
+void PDBParser::ReadConect(std::string_view l, int line) {
+  const long from = PDBSerialValue(ImportColumns(l, 7, 5));
+  for (size_t k = 0; k < 4; k++) {
+    const long to = PDBSerialValue(ImportColumns(l, 12 + 5 * k, 5));
+    if (from >= 0 && to >= 0 && from != to) {
+      conect_.emplace_back(from, to);
+      conectLines_.push_back(line);
+    }
+  }
+}
+
+bool PDBParser::Parse() {
+  const std::vector<std::string_view> lines = ImportLines(source_.text);
+  for (size_t n = 0; n < lines.size(); n++) {
+    const std::string_view l = lines[n];
+    const int line = static_cast<int>(n + 1);
+    if (RecordIs(l, "ATOM") || RecordIs(l, "HETATM")) {
+      if (!ReadAtom(l, line))
+        return false;
+    } else if (RecordIs(l, "ANISOU")) {
+      if (!ReadAnisou(l, line))
+        return false;
+    } else if (RecordIs(l, "CONECT")) {
+      ReadConect(l, line);
+    } else if (RecordIs(l, "MODEL")) {
+      std::string number(TrimImport(ImportColumns(l, 11, 4)));
+      if (!models_.empty() && !closed_ && !skipModel_ && models_.back().atoms.empty())
+        models_.back().name = "model " + number; // atoms come after it, not before
+      else
+        StartModel(std::move(number), line);
+    } else if (RecordIs(l, "ENDMDL")) {
+      closed_ = true;
+    } else if (RecordIs(l, "CRYST1")) {
+      std::array<double, 6> cell{};
+      bool ok = true;
+      static constexpr size_t kFirst[6] = {7, 16, 25, 34, 41, 48}, kWidth[6] = {9, 9, 9, 7, 7, 7};
+      for (int k = 0; k < 6 && ok; k++) {
+        const auto v = ImportNumber(ImportColumns(l, kFirst[k], kWidth[k]));
+        ok = v.has_value();
+        if (ok)
+          cell[static_cast<size_t>(k)] = *v;
+      }
+      if (!ok)
+        return Fail(line, "the CRYST1 record's cell is not six numbers");
+      cell_ = cell;
+      cellLine_ = line;
+      spaceGroup_ = std::string(TrimImport(ImportColumns(l, 56, 11)));
+    } else if (l.size() >= 6 && (RecordIs(l, "SCALE1") || RecordIs(l, "SCALE2") || RecordIs(l, "SCALE3"))) {
+      const int row = l[5] - '1';
+      bool ok = true;
+      for (size_t k = 0; k < 4 && ok; k++) {
+        const auto v = ImportNumber(ImportColumns(l, k < 3 ? 11 + 10 * k : 46, 10));
+        ok = v.has_value();
+        if (ok)
+          scale_[row][k] = *v;
+      }
+      if (ok)
+        scaleRows_ |= 1 << row;
+    } else if (RecordIs(l, "END")) {
+      break;
+    }
+  }
+  std::erase_if(models_, [](const PDBModel &m) { return m.atoms.empty(); });
+  return Emit();
+}
+
+bool PDBParser::Emit() {
+  if (models_.empty() || models_[0].atoms.empty())
+    return Fail(0, "it holds no ATOM or HETATM record with coordinates");
+  const bool placeholder = cell_ && std::fabs((*cell_)[0] - 1.0) < kPlaceholderCellTolerance &&
+                           std::fabs((*cell_)[1] - 1.0) < kPlaceholderCellTolerance &&
+                           std::fabs((*cell_)[2] - 1.0) < kPlaceholderCellTolerance &&
+                           std::fabs((*cell_)[3] - 90.0) < kPlaceholderCellTolerance &&
+                           std::fabs((*cell_)[4] - 90.0) < kPlaceholderCellTolerance &&
+                           std::fabs((*cell_)[5] - 90.0) < kPlaceholderCellTolerance;
+  bool crystal = cell_ && !placeholder;
+  if (crystal) {
+    // A cell that is no cell, or one far too small to hold the model's
+    // atoms, is not the model's crystal: the atoms are read as a molecule.
+    ImportedStructure probe;
+    ImportError why;
+    const std::array<double, 6> &p = *cell_;
+    const double ca = std::cos(p[3] * M_PI / 180.0), cb = std::cos(p[4] * M_PI / 180.0),
+                 cg = std::cos(p[5] * M_PI / 180.0);
+    const double volume =
+        p[0] * p[1] * p[2] * std::sqrt(std::max(0.0, 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg));
+    std::string reason;
+    if (!SetImportCell(probe, why, cellLine_, p.data()))
+      reason = why.what;
+    else if (volume < kMinCellVolumePerAtom * static_cast<double>(models_[0].atoms.size()))
+      reason = "the cell (" + std::to_string(static_cast<int>(std::round(volume))) + " A^3) is too small for " +
+               std::to_string(models_[0].atoms.size()) + " atoms";
+    if (!reason.empty()) {
+      Warn(cellLine_, "CRYST1: " + reason + "; the atoms are read as a molecule.");
+      crystal = false;
+    }
+  }
+  double S[3][3], shift[3];
+  if (crystal) {
+    FractionalisingMatrix(cell_->data(), S, shift);
+    if (scaleRows_ == 7) {
+      // SCALE records take the place of the standard orthogonalisation
+      // where they give a usable matrix.
+      double det = 0.0;
+      for (int i = 0; i < 3; i++)
+        det += scale_[0][i] *
+               (scale_[1][(i + 1) % 3] * scale_[2][(i + 2) % 3] - scale_[1][(i + 2) % 3] * scale_[2][(i + 1) % 3]);
+      if (std::isfinite(det) && std::fabs(det) > 1e-12)
+        for (int i = 0; i < 3; i++) {
+          for (int j = 0; j < 3; j++)
+            S[i][j] = scale_[i][j];
+          shift[i] = scale_[i][3];
+        }
+    }
+  }
+  for (PDBModel &m : models_) {
+    ImportedStructure *s = BeginImportedStructure(result_, m.name, m.line);
+    if (!s)
+      break;
+    if (crystal) {
+      if (!SetImportCell(*s, result_.error, cellLine_, cell_->data()))
+        return false;
+      if (!SetSymmetryFromSymbol(*s, spaceGroup_, 0, cellLine_)) {
+        ImportWarning(*s, cellLine_, "the space group \"" + spaceGroup_ + "\" is not known; P 1 is used.");
+        SetSymmetryFromSymbol(*s, "P 1", 0, cellLine_);
+      }
+    } else {
+      s->crystal.molecule = 1;
+    }
+    size_t anisoLeft = 0;
+    for (const PDBAtom &a : m.atoms) {
+      AsymmetricUnitRecord *site = nullptr;
+      if (crystal) {
+        double f[3];
+        for (int i = 0; i < 3; i++)
+          f[i] = S[i][0] * a.cart[0] + S[i][1] * a.cart[1] + S[i][2] * a.cart[2] + shift[i];
+        site = AppendImportSite(result_, *s, a.label, a.element, f, m.line);
+        if (site && a.hasU) {
+          site->displacementType = kDisplacementAnisoU;
+          CrystallographicU(S, a.U, site->tensor);
+          s->crystal.ellipsoidData = 1;
+        }
+      } else {
+        site = AppendImportAtom(result_, *s, a.label, a.element, a.cart, m.line);
+        anisoLeft += a.hasU ? 1 : 0;
+      }
+      if (!site)
+        return false;
+    }
+    if (anisoLeft > 0)
+      ImportWarning(*s, 0,
+                    std::to_string(anisoLeft) +
+                        " ANISOU tensor(s) of a structure without a crystal cell are not shown as ellipsoids.");
+    // CONECT: each bond once, both atoms of this model.
+    std::unordered_set<uint64_t> seen;
+    size_t missing = 0;
+    int firstMissing = 0;
+    long missingSerial = 0;
+    for (size_t k = 0; k < conect_.size(); k++) {
+      auto i = m.bySerial.find(conect_[k].first), j = m.bySerial.find(conect_[k].second);
+      if (i == m.bySerial.end() || j == m.bySerial.end()) {
+        if (altDropped_.count(conect_[k].first) || altDropped_.count(conect_[k].second))
+          continue;
+        if (missing++ == 0) {
+          firstMissing = conectLines_[k];
+          missingSerial = i == m.bySerial.end() ? conect_[k].first : conect_[k].second;
+        }
+        continue;
+      }
+      const uint32_t p = std::min(i->second, j->second), q = std::max(i->second, j->second);
+      if (p != q && seen.insert((uint64_t{p} << 32) | q).second)
+        s->bonds.push_back({p, q});
+    }
+    if (missing > 0)
+      ImportWarning(*s, firstMissing,
+                    "CONECT names atom " + std::to_string(missingSerial) + ", which the " +
+                        (models_.size() > 1 ? "model" : "file") + " does not hold; " + std::to_string(missing) +
+                        " such bond(s) were left out.");
+    if (altLeft_ > 0)
+      ImportWarning(*s, 0,
+                    std::to_string(altLeft_) +
+                        " alternate location(s) were left out; the first location of each atom is kept.");
+    for (const auto &[line, text] : warnings_)
+      ImportWarning(*s, line, text);
+    if (modelsLeftOut_ > 0)
+      result_.structuresLeftOut += modelsLeftOut_, modelsLeftOut_ = 0;
+    if (!FinishImportedStructure(*s, result_.error))
+      return false;
+  }
+  return !result_.structures.empty();
+}
+
+bool KnownRecord(std::string_view line) {
+  static const std::unordered_set<std::string_view> kRecords = {
+      "HEADER", "OBSLTE", "TITLE",  "SPLIT",  "CAVEAT", "COMPND", "SOURCE", "KEYWDS", "EXPDTA", "NUMMDL",
+      "MDLTYP", "AUTHOR", "REVDAT", "SPRSDE", "JRNL",   "REMARK", "DBREF",  "DBREF1", "DBREF2", "SEQADV",
+      "SEQRES", "MODRES", "HET",    "HETNAM", "HETSYN", "FORMUL", "HELIX",  "SHEET",  "SSBOND", "LINK",
+      "CISPEP", "SITE",   "CRYST1", "ORIGX1", "ORIGX2", "ORIGX3", "SCALE1", "SCALE2", "SCALE3", "MTRIX1",
+      "MTRIX2", "MTRIX3", "MODEL",  "USER",   "TER",    "ENDMDL", "CONECT", "MASTER", "END",    "ANISOU"};
+  return kRecords.count(TrimImport(ImportColumns(line, 1, 6))) > 0;
+}
+
+} // namespace
+
+bool IsPDBFile(const ImportSource &source) {
+  // An ATOM or HETATM record with coordinates in their columns. Content
+  // alone must show nothing but the format's records before it; a name that
+  // says PDB is enough with the atom record.
+  const std::string lower = [&] {
+    std::string s = source.name;
+    for (char &c : s)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  }();
+  const bool named = lower.ends_with(".pdb") || lower.ends_with(".ent");
+  size_t start = 0, lines = 0;
+  bool firstKnown = false;
+  while (start < source.text.size()) {
+    size_t end = source.text.find('\n', start);
+    if (end == std::string::npos)
+      end = source.text.size();
+    const std::string_view l(source.text.data() + start, end - start);
+    start = end + 1;
+    if (TrimImport(l).empty())
+      continue;
+    if (RecordIs(l, "ATOM") || RecordIs(l, "HETATM")) {
+      for (size_t k = 0; k < 3; k++)
+        if (!ImportNumber(ImportColumns(l, 31 + 8 * k, 8)))
+          return false;
+      return true;
+    }
+    const bool known = KnownRecord(l);
+    if (!named && !known)
+      return false;
+    if (lines++ == 0)
+      firstKnown = known;
+  }
+  // A file named PDB that begins as one is PDB: the reader says what is
+  // missing.
+  return named && firstKnown;
+}
+
+bool DoPDBFile(const ImportSource &source, ImportResult &result) {
+  PDBParser parser(source, result);
+  return parser.Parse();
+}
