@@ -26,6 +26,7 @@ ImportHooks gImportHooks;
 // A row per extension; several rows may share a format.
 const OVFileFormat gOVFileFormatData[] = {
     {FourCharsToLong("OVTX"), "ovtx", kOwnTextFormat},
+    {FourCharsToLong("CIF "), "cif", kCIFFormat},
     {FourCharsToLong("STOP"), "", 0},
 };
 
@@ -34,6 +35,7 @@ const std::vector<ImportReader> &ImportReaders() {
   // extension decides: the formats that announce themselves first, the
   // loosest (a count line and coordinates) last.
   static const std::vector<ImportReader> readers = {
+      {kCIFFormat, "CIF files", IsCIFFile, DoCIFFile},
       {kOwnTextFormat, "Structure text files", IsOwnTextFile, DoOwnTextFile},
   };
   return readers;

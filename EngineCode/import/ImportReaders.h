@@ -6,3 +6,6 @@
 
 bool IsOwnTextFile(const ImportSource &source);
 bool DoOwnTextFile(const ImportSource &source, ImportResult &result);
+
+bool IsCIFFile(const ImportSource &source);
+bool DoCIFFile(const ImportSource &source, ImportResult &result);
