@@ -128,9 +128,11 @@ std::string FormulaOfSites(const CrystalRec &c) {
       if (site.elements[k] == kBlankElement || (k > 0 && site.occupancies[k] <= 0.0f))
         continue;
       auto it = std::find_if(counts.begin(), counts.end(), [&](const auto &p) { return p.first == site.elements[k]; });
-      if (it == counts.end())
+      if (it == counts.end()) {
         counts.emplace_back(site.elements[k], 0.0);
-      (it == counts.end() ? counts.back() : *it).second += site.occupancies[k];
+        it = counts.end() - 1;
+      }
+      it->second += site.occupancies[k];
     }
   std::string out;
   for (const auto &[element, n] : counts) {
