@@ -48,7 +48,16 @@ constexpr double kEightPiSquared = 8.0 * M_PI * M_PI;
 // starts, keyed by block and item index. Filled by the parse actions below.
 struct RowLines {
   std::unordered_map<uint64_t, std::vector<int>> rows;
+  uint64_t lastKey = ~uint64_t{0};
+  std::vector<int> *last = nullptr;
   static uint64_t Key(size_t block, size_t item) { return (uint64_t{block} << 32) | item; }
+  void Add(uint64_t key, int line) {
+    if (key != lastKey || !last) {
+      last = &rows[key];
+      lastKey = key;
+    }
+    last->push_back(line);
+  }
 };
 thread_local RowLines *tRowLines = nullptr;
 
@@ -59,8 +68,8 @@ template <> struct ParseAction<cif::rules::loop_value> {
     cif::Action<cif::rules::loop_value>::apply(in, out);
     const cif::Loop &loop = out.items_->back().loop;
     if (tRowLines && out.items_ == &out.blocks.back().items && (loop.values.size() - 1) % loop.tags.size() == 0)
-      tRowLines->rows[RowLines::Key(out.blocks.size() - 1, out.items_->size() - 1)].push_back(
-          static_cast<int>(in.iterator().line));
+      tRowLines->Add(RowLines::Key(out.blocks.size() - 1, out.items_->size() - 1),
+                     static_cast<int>(in.iterator().line));
   }
 };
 
@@ -181,13 +190,17 @@ public:
         return it->second.Text(0);
     return {};
   }
+  // The lines of the rows of the column's loop; null for a pair.
+  const std::vector<int> *RowLinesOf(const Column &col) const {
+    if (col.item->type != cif::ItemType::Loop)
+      return nullptr;
+    const auto it = lines_.rows.find(RowLines::Key(key_, col.blockItem));
+    return it == lines_.rows.end() ? nullptr : &it->second;
+  }
   // The line of a row of the column's loop (the line of the pair for a pair).
   int Line(const Column &col, size_t row) const {
-    if (col.item->type == cif::ItemType::Loop)
-      if (auto it = lines_.rows.find(RowLines::Key(key_, col.blockItem)); it != lines_.rows.end() &&
-                                                                          row < it->second.size())
-        return it->second[row];
-    return col.item->line_number;
+    const std::vector<int> *rows = RowLinesOf(col);
+    return rows && row < rows->size() ? (*rows)[row] : col.item->line_number;
   }
   int FirstLine() const { return block_.items.empty() ? 0 : block_.items.front().line_number; }
 
@@ -204,7 +217,7 @@ private:
 struct SiteRow {
   size_t row = 0;
   int line = 0;
-  std::string label;
+  std::string_view label; // in the parsed document
   ElementCode element = kBlankElement;
   double xyz[3] = {};
   float esd[3] = {};
@@ -216,27 +229,6 @@ struct SiteRow {
 // Why a block holds no structure, for the refusal of a file without one.
 enum class NotAStructure : uint8_t { NoCell, NoSites, BadCell };
 
-// A row's position as a key of a grid of kSamePositionTolerance cells.
-struct GridCell {
-  int64_t i[3];
-  bool operator==(const GridCell &o) const { return i[0] == o.i[0] && i[1] == o.i[1] && i[2] == o.i[2]; }
-};
-struct GridHash {
-  size_t operator()(const GridCell &g) const {
-    return std::hash<int64_t>()(g.i[0] * 73856093 ^ g.i[1] * 19349663 ^ g.i[2] * 83492791);
-  }
-};
-constexpr int64_t kGridCells = static_cast<int64_t>(1.0 / kSamePositionTolerance);
-
-GridCell GridOf(const double xyz[3]) {
-  GridCell g{};
-  for (int k = 0; k < 3; k++) {
-    const double w = xyz[k] - std::floor(xyz[k]);
-    g.i[k] = std::min<int64_t>(static_cast<int64_t>(w * kGridCells), kGridCells - 1);
-  }
-  return g;
-}
-
 bool SamePosition(const double a[3], const double b[3]) {
   for (int k = 0; k < 3; k++) {
     const double d = a[k] - b[k];
@@ -247,29 +239,47 @@ bool SamePosition(const double a[3], const double b[3]) {
 }
 
 // Groups rows that stand at one position: each row's group is the index of
-// the first row at its position. Linear in rows (a hash grid).
+// the first row at its position. Linear in rows: a grid over the cell whose
+// cells are ten times the tolerance, so that a row looks into a neighbour
+// cell only when it lies that close to the face between them.
 std::vector<size_t> GroupRows(const std::vector<SiteRow> &rows) {
-  std::unordered_map<GridCell, std::vector<size_t>, GridHash> grid;
-  grid.reserve(rows.size());
-  std::vector<size_t> group(rows.size());
+  constexpr int64_t kCells = static_cast<int64_t>(0.1 / kSamePositionTolerance);
+  constexpr size_t kNone = ~size_t{0};
+  std::unordered_map<int64_t, size_t> head; // a grid cell's last row
+  head.reserve(rows.size());
+  std::vector<size_t> next(rows.size(), kNone), group(rows.size());
   for (size_t r = 0; r < rows.size(); r++) {
-    const GridCell g = GridOf(rows[r].xyz);
+    int64_t cell[3];
+    int lo[3], hi[3];
+    for (int k = 0; k < 3; k++) {
+      const double w = (rows[r].xyz[k] - std::floor(rows[r].xyz[k])) * static_cast<double>(kCells);
+      cell[k] = std::min<int64_t>(static_cast<int64_t>(w), kCells - 1);
+      const double inside = w - static_cast<double>(cell[k]);
+      lo[k] = inside < 0.1 ? -1 : 0;
+      hi[k] = inside > 0.9 ? 1 : 0;
+    }
+    auto key = [&](int dx, int dy, int dz) {
+      const int64_t d[3] = {dx, dy, dz};
+      int64_t out = 0;
+      for (int k = 0; k < 3; k++)
+        out = out * kCells + (cell[k] + d[k] + kCells) % kCells;
+      return out;
+    };
     group[r] = r;
-    bool found = false;
-    for (int64_t dx = -1; dx <= 1 && !found; dx++)
-      for (int64_t dy = -1; dy <= 1 && !found; dy++)
-        for (int64_t dz = -1; dz <= 1 && !found; dz++) {
-          GridCell n{{(g.i[0] + dx + kGridCells) % kGridCells, (g.i[1] + dy + kGridCells) % kGridCells,
-                      (g.i[2] + dz + kGridCells) % kGridCells}};
-          if (auto it = grid.find(n); it != grid.end())
-            for (size_t other : it->second)
+    for (int dx = lo[0]; dx <= hi[0] && group[r] == r; dx++)
+      for (int dy = lo[1]; dy <= hi[1] && group[r] == r; dy++)
+        for (int dz = lo[2]; dz <= hi[2] && group[r] == r; dz++)
+          if (auto it = head.find(key(dx, dy, dz)); it != head.end())
+            for (size_t other = it->second; other != kNone; other = next[other])
               if (SamePosition(rows[other].xyz, rows[r].xyz)) {
                 group[r] = group[other];
-                found = true;
                 break;
               }
-        }
-    grid[g].push_back(r);
+    auto [it, inserted] = head.try_emplace(key(0, 0, 0), r);
+    if (!inserted) {
+      next[r] = it->second;
+      it->second = r;
+    }
   }
   return group;
 }
@@ -345,15 +355,16 @@ private:
                  cAdp = ours(adp), cCalc = ours(calc);
     const size_t n = x.Rows();
     rows_.reserve(n);
+    const std::vector<int> *lines = tags_.RowLinesOf(x);
     for (size_t r = 0; r < n; r++) {
-      const int line = tags_.Line(x, r);
+      const int line = lines && r < lines->size() ? (*lines)[r] : x.item->line_number;
       SiteRow row;
       row.row = r;
       row.line = line;
-      row.label = cLabel && !cLabel.Null(r) ? std::string(cLabel.Text(r)) : std::string();
-      const std::string name = row.label.empty() ? "row " + std::to_string(r + 1) : "\"" + row.label + "\"";
+      row.label = cLabel && !cLabel.Null(r) ? cLabel.Text(r) : std::string_view();
+      auto name = [&] { return row.label.empty() ? "row " + std::to_string(r + 1) : "\"" + std::string(row.label) + "\""; };
       if (cCalc && ImportEqualNoCase(cCalc.Text(r), "dum")) {
-        Warn(line, "the dummy atom " + name + " is left out.");
+        Warn(line, "the dummy atom " + name() + " is left out.");
         continue;
       }
       bool placed = true;
@@ -367,7 +378,7 @@ private:
         }
       }
       if (!placed) {
-        Warn(line, "the atom " + name + " has no fractional coordinates and is left out.");
+        Warn(line, "the atom " + name() + " has no fractional coordinates and is left out.");
         continue;
       }
       std::optional<ElementCode> e;
@@ -376,7 +387,7 @@ private:
       if (!e && !row.label.empty())
         e = ElementFromSymbol(row.label);
       if (!e) {
-        Warn(line, "the element of the atom " + name + " is not known; it is shown as \"" +
+        Warn(line, "the element of the atom " + name() + " is not known; it is shown as \"" +
                        ElementSymbolText(kPlaceholderElement) + "\".");
         e = kPlaceholderElement;
       }
@@ -384,7 +395,7 @@ private:
       if (cOcc && !cOcc.Null(r)) {
         const auto o = cOcc.Number(r);
         if (!o || o->value <= 0.0 || o->value > 1.0 + kOccupancySumSlack) {
-          Warn(line, "the occupancy of the atom " + name + " (" + std::string(cOcc.Text(r)) +
+          Warn(line, "the occupancy of the atom " + name() + " (" + std::string(cOcc.Text(r)) +
                          ") lies outside (0, 1]; it is taken as 1.");
         } else {
           row.occupancy = std::min(1.0, o->value);
@@ -399,7 +410,7 @@ private:
           row.displacement = kDisplacementIsotropic;
           row.iso = static_cast<float>(value);
         } else if (!ImportStartsNoCase(adpType, "Uani") && !ImportStartsNoCase(adpType, "Bani")) {
-          Warn(line, "the isotropic displacement of the atom " + name + " is not positive and is left out.");
+          Warn(line, "the isotropic displacement of the atom " + name() + " is not positive and is left out.");
         }
       }
       rows_.push_back(std::move(row));
@@ -417,15 +428,18 @@ private:
     CrystalRec &c = s_->crystal;
     c.sites.reserve(rows_.size());
     merged_.assign(rows_.size(), 0);
+    std::vector<size_t> rows;
+    std::vector<std::pair<ElementCode, double>> parts;
+    siteOfRow_.assign(rows_.size(), 0);
     for (size_t r = 0; r < rows_.size(); r++) {
       if (merged_[r])
         continue;
-      std::vector<size_t> rows{r};
+      rows.assign(1, r);
       if (group[r] == r)
         if (auto it = members.find(r); it != members.end())
           rows.insert(rows.end(), it->second.begin(), it->second.end());
       // The elements of the rows, the same element's occupancies added.
-      std::vector<std::pair<ElementCode, double>> parts;
+      parts.clear();
       double sum = 0.0;
       for (size_t m : rows) {
         sum += rows_[m].occupancy;
@@ -439,12 +453,12 @@ private:
       if (rows.size() > 1 && !oneSite) {
         std::string labels;
         for (size_t m : rows)
-          labels += (labels.empty() ? "\"" : ", \"") + rows_[m].label + "\"";
+          labels += (labels.empty() ? "\"" : ", \"") + std::string(rows_[m].label) + "\"";
         Warn(rows_[r].line, "the atoms " + labels + " stand at one position but " +
                                 (parts.size() > kMaxSiteElements ? "hold more than three elements"
                                                                  : "their occupancies sum to more than 1") +
                                 "; they stay separate sites.");
-        rows.resize(1);
+        rows.erase(rows.begin() + 1, rows.end());
         parts.assign(1, {rows_[r].element, rows_[r].occupancy});
       } else if (oneSite) {
         for (size_t m : rows)
@@ -467,8 +481,7 @@ private:
         c.ellipsoidData = 1;
       }
       for (size_t m : rows)
-        if (!rows_[m].label.empty())
-          siteOfLabel_.emplace(rows_[m].label, c.sites.size() - 1);
+        siteOfRow_[m] = c.sites.size() - 1;
     }
     return true;
   }
@@ -478,6 +491,11 @@ private:
     const Column label = tags_.Find({"_atom_site_aniso_label"});
     if (!label)
       return true;
+    std::unordered_map<std::string_view, size_t> siteOfLabel;
+    siteOfLabel.reserve(rows_.size());
+    for (size_t m = 0; m < rows_.size(); m++)
+      if (!rows_[m].label.empty())
+        siteOfLabel.emplace(rows_[m].label, siteOfRow_[m]);
     // The record's forms: U, or beta (2 pi^2 a*_i a*_j U_ij).
     struct Form {
       const char *stem;
@@ -501,9 +519,9 @@ private:
       CrystalRec &c = s_->crystal;
       for (size_t r = 0; r < label.Rows(); r++) {
         const int line = tags_.Line(label, r);
-        const std::string name(label.Text(r));
-        const auto it = siteOfLabel_.find(name);
-        if (it == siteOfLabel_.end())
+        const std::string_view name = label.Text(r);
+        const auto it = siteOfLabel.find(name);
+        if (it == siteOfLabel.end())
           continue; // a dummy or skipped atom, said already
         double v[6];
         bool ok = true;
@@ -515,7 +533,7 @@ private:
         }
         if (!ok) {
           if (!cols[0].Null(r))
-            Warn(line, "the anisotropic displacement of the atom \"" + name + "\" is not a set of numbers; it is left out.");
+            Warn(line, "the anisotropic displacement of the atom \"" + std::string(name) + "\" is not a set of numbers; it is left out.");
           continue;
         }
         AsymmetricUnitRecord &site = c.sites[it->second];
@@ -587,7 +605,7 @@ private:
   ImportedStructure *s_ = nullptr;
   std::vector<SiteRow> rows_;
   std::vector<uint8_t> merged_; // rows taken into an earlier row's site
-  std::unordered_map<std::string, size_t> siteOfLabel_;
+  std::vector<size_t> siteOfRow_; // the site each row became
   ImportError badCell_;
 };
 
