@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <optional>
 #include <unordered_map>
@@ -42,35 +43,25 @@ constexpr double kOccupancySumSlack = 1e-3;
 constexpr double kLargestFractional = 1e4;
 constexpr double kEightPiSquared = 8.0 * M_PI * M_PI;
 
-// ---- Parsing, with the line of every loop row ------------------------------
+// ---- Parsing ---------------------------------------------------------------------
+// gemmi's grammar with actions of our own: values are views into the text
+// (no copy of each), and each loop row keeps the line it starts on.
 
-// The line on which each row of each loop of the top level of a block
-// starts, keyed by block and item index. Filled by the parse actions below.
-struct RowLines {
-  std::unordered_map<uint64_t, std::vector<int>> rows;
-  uint64_t lastKey = ~uint64_t{0};
-  std::vector<int> *last = nullptr;
-  static uint64_t Key(size_t block, size_t item) { return (uint64_t{block} << 32) | item; }
-  void Add(uint64_t key, int line) {
-    if (key != lastKey || !last) {
-      last = &rows[key];
-      lastKey = key;
-    }
-    last->push_back(line);
-  }
+struct Item {
+  bool loop = false;
+  int line = 0;
+  std::string_view tag, value;                 // a pair
+  std::vector<std::string_view> tags, values;  // a loop
+  std::vector<int> rowLines;                   // a loop: the line of each row
 };
-thread_local RowLines *tRowLines = nullptr;
-
-template <typename Rule> struct ParseAction : cif::Action<Rule> {};
-
-template <> struct ParseAction<cif::rules::loop_value> {
-  template <typename Input> static void apply(const Input &in, cif::Document &out) {
-    cif::Action<cif::rules::loop_value>::apply(in, out);
-    const cif::Loop &loop = out.items_->back().loop;
-    if (tRowLines && out.items_ == &out.blocks.back().items && (loop.values.size() - 1) % loop.tags.size() == 0)
-      tRowLines->Add(RowLines::Key(out.blocks.size() - 1, out.items_->size() - 1),
-                     static_cast<int>(in.iterator().line));
-  }
+struct Block {
+  std::string_view name;
+  std::vector<Item> items;
+};
+struct Document {
+  std::vector<Block> blocks;
+  std::vector<Item> frame; // save frames: parsed, not read
+  std::vector<Item> *items = nullptr;
 };
 
 // A loop whose values do not fill its rows names its own first line.
@@ -78,34 +69,84 @@ struct LoopShortError {
   int line;
   size_t values, columns;
 };
+
+template <typename Rule> struct ParseAction : tao::pegtl::nothing<Rule> {};
+template <> struct ParseAction<cif::rules::datablockname> {
+  template <typename Input> static void apply(const Input &in, Document &d) {
+    d.blocks.push_back({in.string_view(), {}});
+    d.items = &d.blocks.back().items;
+  }
+};
+template <> struct ParseAction<cif::rules::str_global> {
+  template <typename Input> static void apply(const Input &, Document &d) {
+    d.blocks.push_back({"global_", {}});
+    d.items = &d.blocks.back().items;
+  }
+};
+template <> struct ParseAction<cif::rules::framename> {
+  template <typename Input> static void apply(const Input &, Document &d) {
+    d.frame.clear();
+    d.items = &d.frame;
+  }
+};
+template <> struct ParseAction<cif::rules::endframe> {
+  template <typename Input> static void apply(const Input &, Document &d) {
+    d.items = d.blocks.empty() ? &d.frame : &d.blocks.back().items;
+  }
+};
+template <> struct ParseAction<cif::rules::item_tag> {
+  template <typename Input> static void apply(const Input &in, Document &d) {
+    Item &item = d.items->emplace_back();
+    item.tag = in.string_view();
+    item.line = static_cast<int>(in.iterator().line);
+  }
+};
+template <> struct ParseAction<cif::rules::item_value> {
+  template <typename Input> static void apply(const Input &in, Document &d) { d.items->back().value = in.string_view(); }
+};
+template <> struct ParseAction<cif::rules::str_loop> {
+  template <typename Input> static void apply(const Input &in, Document &d) {
+    Item &item = d.items->emplace_back();
+    item.loop = true;
+    item.line = static_cast<int>(in.iterator().line);
+  }
+};
+template <> struct ParseAction<cif::rules::loop_tag> {
+  template <typename Input> static void apply(const Input &in, Document &d) {
+    d.items->back().tags.push_back(in.string_view());
+  }
+};
+template <> struct ParseAction<cif::rules::loop_value> {
+  template <typename Input> static void apply(const Input &in, Document &d) {
+    Item &item = d.items->back();
+    if (item.values.size() % item.tags.size() == 0)
+      item.rowLines.push_back(static_cast<int>(in.iterator().line));
+    item.values.push_back(in.string_view());
+  }
+};
 template <> struct ParseAction<cif::rules::loop> {
-  template <typename Input> static void apply(const Input &, cif::Document &out) {
-    const cif::Item &item = out.items_->back();
-    if (item.loop.values.size() % item.loop.tags.size() != 0)
-      throw LoopShortError{item.line_number, item.loop.values.size(), item.loop.tags.size()};
+  template <typename Input> static void apply(const Input &, Document &d) {
+    const Item &item = d.items->back();
+    if (item.values.size() % item.tags.size() != 0)
+      throw LoopShortError{item.line, item.values.size(), item.tags.size()};
   }
 };
 
-bool ParseDocument(const ImportSource &source, cif::Document &doc, RowLines &lines, ImportError &error) {
-  tRowLines = &lines;
+bool ParseDocument(const ImportSource &source, Document &doc, ImportError &error) {
   try {
     tao::pegtl::memory_input<> in(source.text.data(), source.text.size(), source.name);
     tao::pegtl::parse<cif::rules::file, ParseAction, cif::Errors>(in, doc);
-    tRowLines = nullptr;
   } catch (const LoopShortError &e) {
-    tRowLines = nullptr;
     error.line = e.line;
     error.what = "the loop that starts here has " + std::to_string(e.values) + " values for its " +
                  std::to_string(e.columns) + " columns: a value is missing or one too many, or a data name " +
                  "stands among its values";
     return false;
   } catch (const tao::pegtl::parse_error &e) {
-    tRowLines = nullptr;
     error.line = e.positions().empty() ? 0 : static_cast<int>(e.positions().front().line);
     error.what = "the text is no CIF syntax (" + std::string(e.message()) + ")";
     return false;
   } catch (const std::exception &e) {
-    tRowLines = nullptr;
     error.line = 0;
     error.what = std::string("the text is no CIF syntax (") + e.what() + ")";
     return false;
@@ -127,8 +168,7 @@ std::string TagKey(std::string_view tag) {
 }
 
 // A value without its quotes; a text field without its semicolons.
-std::string_view Unquoted(const std::string &raw) {
-  std::string_view v(raw);
+std::string_view Unquoted(std::string_view v) {
   if (v.size() >= 2 && (v.front() == '\'' || v.front() == '"') && v.back() == v.front())
     return v.substr(1, v.size() - 2);
   if (v.size() >= 2 && v.front() == ';')
@@ -136,28 +176,55 @@ std::string_view Unquoted(const std::string &raw) {
   return v;
 }
 
-bool IsNull(const std::string &raw) { return raw == "?" || raw == "."; }
+// A number with its esd. The usual form ("-0.1234(5)", "90") is read
+// straight; anything else through the shared reader.
+std::optional<NumberWithEsd> CIFNumber(std::string_view t) {
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+  size_t open = t.size(), dot = t.size();
+  for (size_t k = 0; k < t.size() && open == t.size(); k++) {
+    const char ch = t[k];
+    if (ch == '(')
+      open = k;
+    else if (ch == '.' && dot == t.size())
+      dot = k;
+    else if (!(ch >= '0' && ch <= '9') && !(ch == '-' && k == 0))
+      return ImportNumberWithEsd(t);
+  }
+  double value = 0.0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + open, value);
+  if (ec != std::errc() || end != t.data() + open || open == 0)
+    return ImportNumberWithEsd(t);
+  if (open == t.size())
+    return NumberWithEsd{value, 0.0};
+  long esd = 0;
+  const auto [esdEnd, esdEc] = std::from_chars(t.data() + open + 1, t.data() + t.size(), esd);
+  const size_t decimals = dot < open ? open - dot - 1 : 0;
+  if (esdEc != std::errc() || esdEnd != t.data() + t.size() - 1 || t.back() != ')' || esd < 0 || decimals > 9)
+    return ImportNumberWithEsd(t);
+  return NumberWithEsd{value, static_cast<double>(esd) / kPowersOfTen[decimals]};
+}
+
+bool IsNull(std::string_view raw) { return raw.empty() || raw == "?" || raw == "."; }
 
 // Where a data name's values stand in a block: a single pair, or a column
 // of a loop.
 struct Column {
-  const cif::Item *item = nullptr;
+  const Item *item = nullptr;
   size_t column = 0;
-  size_t blockItem = 0;
 
   explicit operator bool() const { return item != nullptr; }
   size_t Rows() const {
     if (!item)
       return 0;
-    return item->type == cif::ItemType::Pair ? 1 : item->loop.values.size() / item->loop.tags.size();
+    return item->loop ? item->values.size() / item->tags.size() : 1;
   }
-  const std::string &Raw(size_t row) const {
-    return item->type == cif::ItemType::Pair ? item->pair[1] : item->loop.val(row, column);
+  std::string_view Raw(size_t row) const {
+    return item->loop ? item->values[row * item->tags.size() + column] : item->value;
   }
   bool Null(size_t row) const { return IsNull(Raw(row)); }
   std::string_view Text(size_t row) const { return Unquoted(Raw(row)); }
   std::optional<NumberWithEsd> Number(size_t row) const {
-    return Null(row) ? std::nullopt : ImportNumberWithEsd(Text(row));
+    return Null(row) ? std::nullopt : CIFNumber(Text(row));
   }
   bool SameLoop(const Column &other) const { return item && item == other.item; }
 };
@@ -165,16 +232,13 @@ struct Column {
 // The data names of one block, each in its one spelling.
 class BlockTags {
 public:
-  BlockTags(const cif::Block &block, size_t blockIndex, const RowLines &lines) : block_(block), lines_(lines) {
-    key_ = blockIndex;
-    for (size_t i = 0; i < block.items.size(); i++) {
-      const cif::Item &item = block.items[i];
-      if (item.type == cif::ItemType::Pair)
-        tags_.emplace(TagKey(item.pair[0]), Column{&item, 0, i});
-      else if (item.type == cif::ItemType::Loop)
-        for (size_t c = 0; c < item.loop.tags.size(); c++)
-          tags_.emplace(TagKey(item.loop.tags[c]), Column{&item, c, i});
-    }
+  explicit BlockTags(const Block &block) : block_(block) {
+    for (const Item &item : block.items)
+      if (!item.loop)
+        tags_.emplace(TagKey(item.tag), Column{&item, 0});
+      else
+        for (size_t c = 0; c < item.tags.size(); c++)
+          tags_.emplace(TagKey(item.tags[c]), Column{&item, c});
   }
 
   Column Find(std::initializer_list<std::string_view> names) const {
@@ -190,24 +254,15 @@ public:
         return it->second.Text(0);
     return {};
   }
-  // The lines of the rows of the column's loop; null for a pair.
-  const std::vector<int> *RowLinesOf(const Column &col) const {
-    if (col.item->type != cif::ItemType::Loop)
-      return nullptr;
-    const auto it = lines_.rows.find(RowLines::Key(key_, col.blockItem));
-    return it == lines_.rows.end() ? nullptr : &it->second;
-  }
   // The line of a row of the column's loop (the line of the pair for a pair).
-  int Line(const Column &col, size_t row) const {
-    const std::vector<int> *rows = RowLinesOf(col);
-    return rows && row < rows->size() ? (*rows)[row] : col.item->line_number;
+  static int Line(const Column &col, size_t row) {
+    const std::vector<int> &rows = col.item->rowLines;
+    return row < rows.size() ? rows[row] : col.item->line;
   }
-  int FirstLine() const { return block_.items.empty() ? 0 : block_.items.front().line_number; }
+  int FirstLine() const { return block_.items.empty() ? 0 : block_.items.front().line; }
 
 private:
-  const cif::Block &block_;
-  const RowLines &lines_;
-  size_t key_ = 0;
+  const Block &block_;
   std::unordered_map<std::string, Column> tags_;
 };
 
@@ -239,9 +294,10 @@ bool SamePosition(const double a[3], const double b[3]) {
 }
 
 // Groups rows that stand at one position: each row's group is the index of
-// the first row at its position. Linear in rows: a grid over the cell whose
-// cells are ten times the tolerance, so that a row looks into a neighbour
-// cell only when it lies that close to the face between them.
+// the first row at its position. Linear in rows: a hash grid over the cell
+// whose cells are ten times the tolerance, their faces half a cell off the
+// usual special positions (0, 1/4, 1/2, ...), so that a row looks into a
+// neighbour cell only when it lies that close to the face between them.
 std::vector<size_t> GroupRows(const std::vector<SiteRow> &rows) {
   constexpr int64_t kCells = static_cast<int64_t>(0.1 / kSamePositionTolerance);
   constexpr size_t kNone = ~size_t{0};
@@ -252,9 +308,10 @@ std::vector<size_t> GroupRows(const std::vector<SiteRow> &rows) {
     int64_t cell[3];
     int lo[3], hi[3];
     for (int k = 0; k < 3; k++) {
-      const double w = (rows[r].xyz[k] - std::floor(rows[r].xyz[k])) * static_cast<double>(kCells);
-      cell[k] = std::min<int64_t>(static_cast<int64_t>(w), kCells - 1);
+      const double w = (rows[r].xyz[k] - std::floor(rows[r].xyz[k])) * static_cast<double>(kCells) + 0.5;
+      cell[k] = static_cast<int64_t>(w);
       const double inside = w - static_cast<double>(cell[k]);
+      cell[k] %= kCells;
       lo[k] = inside < 0.1 ? -1 : 0;
       hi[k] = inside > 0.9 ? 1 : 0;
     }
@@ -265,16 +322,15 @@ std::vector<size_t> GroupRows(const std::vector<SiteRow> &rows) {
         out = out * kCells + (cell[k] + d[k] + kCells) % kCells;
       return out;
     };
-    group[r] = r;
-    for (int dx = lo[0]; dx <= hi[0] && group[r] == r; dx++)
-      for (int dy = lo[1]; dy <= hi[1] && group[r] == r; dy++)
-        for (int dz = lo[2]; dz <= hi[2] && group[r] == r; dz++)
+    size_t best = r;
+    for (int dx = lo[0]; dx <= hi[0]; dx++)
+      for (int dy = lo[1]; dy <= hi[1]; dy++)
+        for (int dz = lo[2]; dz <= hi[2]; dz++)
           if (auto it = head.find(key(dx, dy, dz)); it != head.end())
             for (size_t other = it->second; other != kNone; other = next[other])
-              if (SamePosition(rows[other].xyz, rows[r].xyz)) {
-                group[r] = group[other];
-                break;
-              }
+              if (other < best && SamePosition(rows[other].xyz, rows[r].xyz))
+                best = other;
+    group[r] = best == r ? r : group[best];
     auto [it, inserted] = head.try_emplace(key(0, 0, 0), r);
     if (!inserted) {
       next[r] = it->second;
@@ -286,7 +342,7 @@ std::vector<size_t> GroupRows(const std::vector<SiteRow> &rows) {
 
 class BlockReader {
 public:
-  BlockReader(const cif::Block &block, const BlockTags &tags, ImportResult &result)
+  BlockReader(const Block &block, const BlockTags &tags, ImportResult &result)
       : block_(block), tags_(tags), result_(result) {}
 
   // Fills one structure of the block; nothing when the block is none.
@@ -307,13 +363,13 @@ public:
       }
       cell[k] = v->value;
       esd[k] = v->esd;
-      cellLine = col.item->line_number;
+      cellLine = col.item->line;
     }
     if (!x || !x.SameLoop(y) || !x.SameLoop(z) || x.Rows() == 0) {
       why = NotAStructure::NoSites;
       return true;
     }
-    ImportedStructure *s = BeginImportedStructure(result_, block_.name);
+    ImportedStructure *s = BeginImportedStructure(result_, std::string(block_.name));
     if (!s)
       return true; // beyond the most structures a file makes: counted
     s_ = s;
@@ -324,7 +380,7 @@ public:
       badCell_ = cellError;
       return true;
     }
-    s->extras.title = block_.name;
+    s->extras.title = std::string(block_.name);
     s->formula = std::string(TrimImport(tags_.Value({"_chemical_formula_sum"})));
     s->extras.notes = std::string(tags_.Value({"_publ_section_comment"}));
     ReadRows(x, y, z);
@@ -355,9 +411,8 @@ private:
                  cAdp = ours(adp), cCalc = ours(calc);
     const size_t n = x.Rows();
     rows_.reserve(n);
-    const std::vector<int> *lines = tags_.RowLinesOf(x);
     for (size_t r = 0; r < n; r++) {
-      const int line = lines && r < lines->size() ? (*lines)[r] : x.item->line_number;
+      const int line = BlockTags::Line(x, r);
       SiteRow row;
       row.row = r;
       row.line = line;
@@ -562,7 +617,7 @@ private:
         if (!ops.Null(r))
           list.emplace_back(ops.Text(r));
       if (!list.empty())
-        return SetSymmetryFromOperators(*s_, list, ops.item->line_number, result_.error, hm);
+        return SetSymmetryFromOperators(*s_, list, ops.item->line, result_.error, hm);
     }
     const Column hallCol = tags_.Find({"_space_group_name_hall", "_symmetry_space_group_name_hall"});
     if (!hall.empty()) {
@@ -576,12 +631,12 @@ private:
         list.clear();
       }
       if (!list.empty())
-        return SetSymmetryFromOperators(*s_, list, hallCol.item->line_number, result_.error, hm);
-      Warn(hallCol.item->line_number, "the Hall symbol \"" + std::string(hall) + "\" names no group.");
+        return SetSymmetryFromOperators(*s_, list, hallCol.item->line, result_.error, hm);
+      Warn(hallCol.item->line, "the Hall symbol \"" + std::string(hall) + "\" names no group.");
     }
     const Column hmCol = tags_.Find({"_space_group_name_h-m_alt", "_symmetry_space_group_name_h-m",
                                      "_space_group_name_h-m_ref", "_space_group_name_h-m_full"});
-    const int hmLine = hmCol ? hmCol.item->line_number : tags_.FirstLine();
+    const int hmLine = hmCol ? hmCol.item->line : tags_.FirstLine();
     std::string_view symbol = hm;
     if (symbol.empty())
       symbol = tags_.Value({"_space_group_it_number", "_symmetry_int_tables_number"});
@@ -599,7 +654,7 @@ private:
     return SetSymmetryFromSymbol(*s_, "P 1", 0, hmLine);
   }
 
-  const cif::Block &block_;
+  const Block &block_;
   const BlockTags &tags_;
   ImportResult &result_;
   ImportedStructure *s_ = nullptr;
@@ -630,14 +685,13 @@ bool IsCIFFile(const ImportSource &source) {
 }
 
 bool DoCIFFile(const ImportSource &source, ImportResult &result) {
-  cif::Document doc;
-  RowLines lines;
-  if (!ParseDocument(source, doc, lines, result.error))
+  Document doc;
+  if (!ParseDocument(source, doc, result.error))
     return false;
   std::optional<NotAStructure> firstWhy;
   ImportError firstBadCell;
   for (size_t b = 0; b < doc.blocks.size(); b++) {
-    const BlockTags tags(doc.blocks[b], b, lines);
+    const BlockTags tags(doc.blocks[b]);
     BlockReader reader(doc.blocks[b], tags, result);
     std::optional<NotAStructure> why;
     if (!reader.Read(why))
