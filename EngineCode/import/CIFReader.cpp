@@ -1,6 +1,7 @@
 // Crystallographic Information Files: every data block with a cell and at
 // least one atom site with fractional coordinates is a structure. The syntax
-// is parsed by gemmi (this is the one file that includes it); the data names
+// is parsed by gemmi's CIF grammar (this is the one file that includes
+// gemmi), with actions that keep views of the text; the data names
 // are read in both their older ("_atom_site_fract_x") and their dotted
 // ("_atom_site.fract_x") spellings.
 //
@@ -17,8 +18,8 @@
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 
-// Debian's gemmi comes without its bundled printf; the parser and the Hall
-// decoder need none, but the headers ask for the choice to be made.
+// Debian's gemmi comes without its bundled printf: should a header here reach
+// for it, the standard one is taken.
 #define USE_STD_SNPRINTF
 #include <gemmi/cif.hpp>
 #include <gemmi/symmetry.hpp>
