@@ -26,6 +26,7 @@ ImportHooks gImportHooks;
 // A row per extension; several rows may share a format.
 const OVFileFormat gOVFileFormatData[] = {
     {FourCharsToLong("OVTX"), "ovtx", kOwnTextFormat},
+    {FourCharsToLong("CIF "), "cif", kCIFFormat},
     {FourCharsToLong("SHLX"), "ins", kSHELXFormat},
     {FourCharsToLong("SHLX"), "res", kSHELXFormat},
     {FourCharsToLong("VASP"), "vasp", kVASPFormat},
@@ -53,6 +54,7 @@ const std::vector<ImportReader> &ImportReaders() {
   // extension decides: the formats that announce themselves first, the
   // loosest (a count line and coordinates) last.
   static const std::vector<ImportReader> readers = {
+      {kCIFFormat, "CIF files", IsCIFFile, DoCIFFile},
       {kOwnTextFormat, "Structure text files", IsOwnTextFile, DoOwnTextFile},
       {kSHELXFormat, "SHELX files", IsSHELXFile, DoSHELXFile},
       {kDMolFormat, "DMol archives", IsDMolFile, DoDMolFile},

@@ -11,6 +11,9 @@ struct GEP;
 bool IsOwnTextFile(const ImportSource &source);
 bool DoOwnTextFile(const ImportSource &source, ImportResult &result);
 
+bool IsCIFFile(const ImportSource &source);
+bool DoCIFFile(const ImportSource &source, ImportResult &result);
+
 bool IsSHELXFile(const ImportSource &source);
 bool DoSHELXFile(const ImportSource &source, ImportResult &result);
 // An operator as text ("-x+1/2,y,z"), its translation reduced into [0, 1).

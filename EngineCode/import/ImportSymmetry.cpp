@@ -5,6 +5,7 @@
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -32,6 +33,33 @@ std::string WithoutSuffix(std::string_view symbol, int &origin) {
   while (!text.empty() && text.back() == ' ')
     text.pop_back();
   return text;
+}
+
+// A centred list whose first operator of a class is another copy than the
+// table's: the whole list, centring copies included, names the group when
+// the group's own operators and their copies are all in it.
+bool FindSpacegroupOfWholeList(const std::vector<Symcard> &all, const CrystalRec &c, std::string &symbol,
+                               uint8_t &origin, char &lattice) {
+  int count = static_cast<int>(all.size());
+  char letter = 'P';
+  if (!GetSpacegroupFromGEPs(all, count, letter, symbol, origin))
+    return false;
+  std::array<Symcard, kMaxSymCards> made{};
+  uint16_t madeCount = 0;
+  if (!Spaceg(symbol, origin, c.alpha, c.beta, c.gamma, lattice, madeCount, std::span<Symcard>(made)) ||
+      EffectiveLatticeLetter(lattice, c.alpha, c.beta, c.gamma) !=
+          EffectiveLatticeLetter(c.latticeLetter, c.alpha, c.beta, c.gamma) ||
+      madeCount != c.cardCount)
+    return false;
+  std::vector<EncodedSymmCard> codes;
+  codes.reserve(all.size());
+  for (const Symcard &card : all)
+    codes.push_back(EncodeSymmCard(card));
+  std::sort(codes.begin(), codes.end());
+  for (uint16_t k = 0; k < madeCount; k++)
+    if (!std::binary_search(codes.begin(), codes.end(), EncodeSymmCard(made[k])))
+      return false;
+  return true;
 }
 
 } // namespace
@@ -76,7 +104,8 @@ bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string>
   uint8_t origin = 0;
   char lattice = c.latticeLetter;
   if (FindSpacegroupOfCards(std::span<const Symcard>(c.symCards.data(), c.cardCount), lattice, c.alpha, c.beta,
-                            c.gamma, symbol, origin)) {
+                            c.gamma, symbol, origin) ||
+      (cards.size() > c.cardCount && FindSpacegroupOfWholeList(cards, c, symbol, origin, lattice))) {
     MyStrCopy(std::span<char>(c.spaceGroup), symbol);
     c.originChoice = origin;
     c.latticeLetter = lattice;

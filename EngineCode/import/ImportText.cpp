@@ -1,5 +1,7 @@
 #include "import/ImportText.h"
 
+#include <algorithm>
+
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -98,7 +100,7 @@ std::optional<double> ImportNumber(std::string_view token) {
   if (token.empty())
     return std::nullopt;
   std::string fortran;
-  if (token.find_first_of("dD") != std::string_view::npos) {
+  if (std::any_of(token.begin(), token.end(), [](char c) { return c == 'd' || c == 'D'; })) {
     fortran.assign(token);
     for (char &c : fortran)
       if (c == 'd' || c == 'D')
@@ -131,17 +133,24 @@ std::optional<NumberWithEsd> ImportNumberWithEsd(std::string_view token) {
   if (!v || digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || esd < 0)
     return std::nullopt;
   // The esd counts units of the last decimal written (before any exponent).
-  const size_t exponent = number.find_first_of("eEdD");
+  // (find_first_of would search the four letters once per character.)
+  const auto letter = std::find_if(number.begin(), number.end(),
+                                   [](char c) { return c == 'e' || c == 'E' || c == 'd' || c == 'D'; });
+  const size_t exponent = letter == number.end() ? std::string_view::npos : static_cast<size_t>(letter - number.begin());
   const std::string_view mantissa = number.substr(0, exponent);
   const size_t dot = mantissa.find('.');
   const int decimals = dot == std::string_view::npos ? 0 : static_cast<int>(mantissa.size() - dot - 1);
-  double scale = std::pow(10.0, -decimals);
+  // Powers of ten by table: files carry hundreds of thousands of esds.
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  double value = decimals < 16 ? static_cast<double>(esd) / kPowersOfTen[decimals]
+                               : static_cast<double>(esd) * std::pow(10.0, -decimals);
   if (exponent != std::string_view::npos) {
     const auto e = ImportNumber(number.substr(exponent + 1));
     if (e)
-      scale *= std::pow(10.0, *e);
+      value *= std::pow(10.0, *e);
   }
-  return NumberWithEsd{*v, static_cast<double>(esd) * scale};
+  return NumberWithEsd{*v, value};
 }
 
 std::optional<ElementCode> ElementFromSymbol(std::string_view text) {

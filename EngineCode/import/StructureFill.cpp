@@ -53,8 +53,10 @@ void FitLabels(ImportedStructure &s) {
   constexpr size_t kRoom = kSiteLabelSize - 1;
   std::set<std::string> used;
   bool shortened = false;
+  // Only a file with a label too long pays for the set of labels.
+  const bool anyLong = std::any_of(s.labels.begin(), s.labels.end(), [](const std::string &l) { return l.size() > kRoom; });
   for (const std::string &l : s.labels)
-    if (l.size() <= kRoom)
+    if (anyLong && l.size() <= kRoom)
       used.insert(l);
   for (size_t k = 0; k < s.crystal.sites.size(); k++) {
     std::string label = k < s.labels.size() ? s.labels[k] : std::string();

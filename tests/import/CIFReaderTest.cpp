@@ -1,0 +1,291 @@
+// CIF files opened as a user opens them: the symmetry of every source, the
+// sites, displacements and esds, several blocks, bad input, and what comes
+// back after a CIF export or a document save. Golden values are the
+// crystallographic facts of the structures and hand computations.
+#include "../documents/DocumentTestSupport.h"
+
+#include "EllipsoidMaths.h"
+#include "SpaceGroups.h"
+#include "documents/CrystalDocument.h"
+#include "export/CIFWriter.h"
+#include "import/ImportPath.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+namespace {
+
+using doctest::Window;
+
+const std::filesystem::path kDir = std::filesystem::path(OV_TEST_DATA) / "import/cif";
+
+class CIFReaderTest : public ::testing::Test {
+protected:
+  FakeHost host;
+  std::filesystem::path tmp;
+  void SetUp() override {
+    gPrefs = gFactoryPrefs;
+    tmp = std::filesystem::temp_directory_path() / ("ovcif-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(tmp);
+  }
+  void TearDown() override { std::filesystem::remove_all(tmp); }
+
+  std::filesystem::path Write(const std::string &name, const std::string &text) {
+    std::ofstream(tmp / name, std::ios::binary) << text;
+    return tmp / name;
+  }
+  bool LogHas(const std::string &part) const {
+    for (const std::string &l : host.LogLines())
+      if (l.find(part) != std::string::npos)
+        return true;
+    return false;
+  }
+};
+
+std::string Symbol(const CrystalRec &c) { return std::string(CStrView(std::span<const char>(c.spaceGroup))); }
+
+const char *kHead = "data_t\n_cell_length_a 5\n_cell_length_b 5\n_cell_length_c 5\n"
+                    "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n";
+
+TEST_F(CIFReaderTest, SymmetryFromOperatorsHallAndSymbol) {
+  struct Case {
+    const char *file, *group;
+    int origin, atomsPerCell;
+    const char *logPart;
+  };
+  const Case cases[] = {
+      {"ops_rutile.cif", "P 42/m n m", 0, 6, nullptr},
+      {"ddlm_rutile.cif", "P 42/m n m", 0, 6, nullptr},
+      {"hall_rutile.cif", "P 42/m n m", 0, 6, nullptr},
+      {"hm_si_plain.cif", "F d -3 m", 1, 8, "has two origins and the file names neither; the first is taken"},
+      {"hm_si_suffix.cif", "F d -3 m", 2, 8, nullptr},
+      {"hm_si_code.cif", "F d -3 m", 2, 8, nullptr},
+      {"corundum_hex.cif", "R -3 c", 0, 30, nullptr},
+      {"corundum_rho.cif", "R -3 c", 0, 10, nullptr},
+      // Operators of a centred group whose first copies are not the table's.
+      {"cod_2104737_si.cif", "F d -3 m", 1, 8, nullptr},
+      {"cod_9013104_si.cif", "F d -3 m", 1, 8, nullptr},
+      {"cod_1502689_al.cif", "F m -3 m", 0, 4, nullptr},
+      {"cod_1006141_lamno3.cif", "P b n m", 0, 20, nullptr},
+      // The origin moved by c/3: the operators stay cards, 3 Si and 6 O.
+      {"quartz_shifted.cif", "", 0, 9, "no setting of the space-group table"},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.file);
+    host.log.clear();
+    Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), kDir / k.file));
+    const CrystalRec &c = w.crystal();
+    EXPECT_EQ(Symbol(c), k.group);
+    if (*k.group) {
+      EXPECT_EQ(c.cardCount, 0);
+      EXPECT_EQ(c.originChoice, k.origin);
+    } else {
+      EXPECT_EQ(c.cardCount, 6);
+    }
+    EXPECT_EQ(c.atomsPerCell, k.atomsPerCell);
+    if (k.logPart)
+      EXPECT_TRUE(LogHas(k.logPart));
+    else
+      EXPECT_FALSE(LogHas(", line ")) << host.log;
+  }
+  EXPECT_TRUE(host.alerts.empty());
+}
+
+TEST_F(CIFReaderTest, SitesDisplacementsAndEsds) {
+  {
+    Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), kDir / "mixed_site.cif"));
+    const CrystalRec &c = w.crystal();
+    ASSERT_EQ(c.sites.size(), 2u);
+    const AsymmetricUnitRecord &s = c.sites[0].elements[0] == TwoCharsToShort("Cl") ? c.sites[1] : c.sites[0];
+    EXPECT_EQ(s.elements[0], TwoCharsToShort("Na"));
+    EXPECT_EQ(s.elements[1], TwoCharsToShort("K "));
+    EXPECT_FLOAT_EQ(s.occupancies[0], 0.6f);
+    EXPECT_FLOAT_EQ(s.occupancies[1], 0.4f);
+    EXPECT_EQ(c.atomsPerCell, 8);
+  }
+  // One tensor given as U, as B = 8 pi^2 U and as beta = 2 pi^2 a*_i a*_j U.
+  const float u[6] = {0.010f, 0.020f, 0.030f, 0.001f, 0.002f, 0.003f}; // 11 22 33 12 13 23
+  for (const char *file : {"aniso_u.cif", "aniso_b.cif", "aniso_beta.cif"}) {
+    SCOPED_TRACE(file);
+    Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), kDir / file));
+    CrystalRec &c = w.crystal();
+    ASSERT_EQ(c.sites.size(), 1u);
+    EXPECT_EQ(c.ellipsoidData, 1);
+    float t[9];
+    std::copy(c.sites[0].tensor, c.sites[0].tensor + 9, t);
+    if (c.sites[0].displacementType == kDisplacementAnisoB)
+      ASSERT_TRUE(ConvertBijToUij(&c, t, t));
+    else
+      EXPECT_EQ(c.sites[0].displacementType, kDisplacementAnisoU);
+    const float got[6] = {t[0], t[4], t[8], t[1], t[2], t[5]};
+    for (int k = 0; k < 6; k++)
+      EXPECT_NEAR(got[k], u[k], 2e-7) << k;
+    float axes[3][3];
+    EXPECT_TRUE(GetEllipsoidAxes(&c, 0, axes));
+    EXPECT_FALSE(LogHas("Invalid thermal ellipsoid"));
+  }
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), kDir / "esds.cif"));
+  const CrystalRec &c = w.crystal();
+  EXPECT_EQ(c.esdFlag, 1);
+  EXPECT_FLOAT_EQ(c.a, 5.4307f);
+  EXPECT_FLOAT_EQ(c.cellEsds[0], 0.0002f);
+  EXPECT_FLOAT_EQ(c.cellEsds[3], 0.03f);
+  EXPECT_FLOAT_EQ(c.cellEsds[4], 0.0f);
+  EXPECT_FLOAT_EQ(c.sites[0].esd[0], 0.0005f);
+  EXPECT_FLOAT_EQ(c.sites[0].esd[2], 0.1f);
+  EXPECT_EQ(c.sites[0].displacementType, kDisplacementIsotropic);
+  EXPECT_NEAR(c.sites[0].isoValue, 3.9478 / (8 * M_PI * M_PI), 1e-6); // Biso 3.9478 = Uiso 0.05
+}
+
+TEST_F(CIFReaderTest, MendedRowsAreNamedInTheLog) {
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), kDir / "site_unknown.cif"));
+  const CrystalRec &c = w.crystal();
+  ASSERT_EQ(c.sites.size(), 3u); // Na1, the calculated H1 and Qq1
+  EXPECT_TRUE(LogHas("site_unknown.cif, line 19: the atom \"Q1\" has no fractional coordinates and is left out."));
+  EXPECT_TRUE(LogHas("site_unknown.cif, line 20: the dummy atom \"Cg1\" is left out."));
+  EXPECT_TRUE(LogHas("site_unknown.cif, line 22: the element of the atom \"Qq1\" is not known"));
+  ASSERT_FALSE(host.subtitles.empty());
+  EXPECT_EQ(host.subtitles.back().second, "3 warnings while reading the file: see the Log.");
+
+  // Rows at one place whose occupancies exceed 1 stay apart; labels too long
+  // for the record are shortened and stay unique.
+  Window v(host);
+  ASSERT_TRUE(OpenTextFile(v.ref(), Write("two.cif", std::string(kHead) +
+                                                         "loop_\n_atom_site_label\n_atom_site_occupancy\n"
+                                                         "_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
+                                                         "Fe_long_label_1 1 0 0 0\nFe_long_label_2 0.5 0.00005 0 0\n"
+                                                         "Fe3+ 0.7 0.5 0.5 0.5\n")));
+  const CrystalRec &d = v.crystal();
+  ASSERT_EQ(d.sites.size(), 3u);
+  EXPECT_TRUE(LogHas("two.cif, line 14: the atoms \"Fe_long_label_1\", \"Fe_long_label_2\" stand at one position but their "
+                     "occupancies sum to more than 1; they stay separate sites."));
+  EXPECT_NE(std::string(d.sites[0].label), std::string(d.sites[1].label));
+  EXPECT_LE(std::string(d.sites[0].label).size(), static_cast<size_t>(kSiteLabelSize - 1));
+  EXPECT_FLOAT_EQ(d.sites[2].occupancies[0], 0.7f);
+  EXPECT_EQ(d.sites[2].elements[0], TwoCharsToShort("Fe"));
+}
+
+TEST_F(CIFReaderTest, BadInputIsRefusedWithTheLine) {
+  const std::string sites = "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n";
+  struct Case {
+    std::string text, alert;
+  };
+  const Case cases[] = {
+      {std::string(kHead) + sites + "Na1 0 0 0\nCl1 0.5 0.5\n",
+       "at line 8: the loop that starts here has 7 values for its 4 columns: a value is missing or one too many, "
+       "or a data name stands among its values."},
+      {std::string(kHead) + sites + "Na1 0 0\n_cell_volume 125\n0\n",
+       "at line 8: the loop that starts here has 3 values"},
+      {std::string(kHead) + sites + "Na1 0 0 'open\n", "at line 13: the text is no CIF syntax (unterminated 'string')."},
+      {"data_a\n_cell_length_a 5\n" + sites + "Na1 0 0 0\n",
+       ": it holds no data block with a unit cell (_cell_length_a to _cell_angle_gamma)."},
+      {std::string(kHead) + sites + "Na1 ? ? ?\n", ": it holds no atom site with fractional coordinates."},
+      {std::string(kHead) + "_cell_volume 125\n", ": it holds no atom site with fractional coordinates."},
+      {"data_a\n_cell_length_a 5\n_cell_length_b 5\n_cell_length_c 5\n_cell_angle_alpha 90\n_cell_angle_beta 90\n"
+       "_cell_angle_gamma 190\n" +
+           sites + "Na1 0 0 0\n",
+       "at line 7: the cell's lengths and angles make no cell."},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.alert);
+    Window w(host);
+    host.alerts.clear();
+    EXPECT_FALSE(OpenTextFile(w.ref(), Write("bad.cif", k.text)));
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_NE(host.alerts[0].explanation.find(k.alert), std::string::npos) << host.alerts[0].explanation;
+    EXPECT_TRUE(w.crystal().sites.empty()); // the window is left as it was
+  }
+  Window w(host);
+  host.alerts.clear();
+  EXPECT_FALSE(OpenTextFile(w.ref(), kDir / "loop_missing_value.cif"));
+  ASSERT_EQ(host.alerts.size(), 1u);
+  EXPECT_EQ(host.alerts[0].explanation.substr(0, 54), "\"loop_missing_value.cif\" could not be read at line 9: ");
+}
+
+TEST_F(CIFReaderTest, EveryBlockWithACellAndSitesIsAStructure) {
+  ImportResult result;
+  std::string why;
+  ASSERT_TRUE(ReadStructureFile(kDir / "several_blocks.cif", result, &why)) << why;
+  ASSERT_EQ(result.structures.size(), 2u);
+  const StructureSummary one = SummariseStructure(result.structures[0]);
+  const StructureSummary two = SummariseStructure(result.structures[1]);
+  EXPECT_EQ(one.name, "phase_one");
+  EXPECT_EQ(one.formula, "Na Cl");
+  EXPECT_EQ(one.spaceGroup, "F m -3 m");
+  EXPECT_EQ(two.name, "phase_two");
+  EXPECT_EQ(two.formula, "Cs Cl");
+  EXPECT_EQ(two.cell, "4.1100 4.1100 4.1100  90.00 90.00 90.00");
+  EXPECT_EQ(two.spaceGroup, "P m -3 m");
+
+  // The same text with CR LF ends, with NUL padding and gzipped.
+  for (const char *file : {"nacl_crlf.cif", "nacl_padded.cif", "nacl.cif.gz"}) {
+    SCOPED_TRACE(file);
+    Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), kDir / file));
+    EXPECT_EQ(w.crystal().atomsPerCell, 8);
+    EXPECT_EQ(Symbol(w.crystal()), "F m -3 m");
+  }
+}
+
+// What was read comes back from a CIF export and from a saved document.
+TEST_F(CIFReaderTest, ExportAndSaveGiveBackWhatWasRead) {
+  for (const auto &entry : std::filesystem::directory_iterator(kDir)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.path().extension() != ".cif" || name.starts_with("loop_") || name.starts_with("several"))
+      continue;
+    SCOPED_TRACE(name);
+    Window first(host);
+    ASSERT_TRUE(OpenTextFile(first.ref(), entry.path()));
+    const CrystalRec &a = first.crystal();
+    const auto exported = Write("export.cif", FormatCIFFile(a, "exported", "", "test"));
+    ASSERT_TRUE(DoWriteCrystalFile(first.ref(), tmp / "saved.ovdf"));
+    Window second(host), third(host);
+    ASSERT_TRUE(OpenTextFile(second.ref(), exported));
+    ASSERT_TRUE(OpenCrystalFile(third.ref(), tmp / "saved.ovdf"));
+    for (const CrystalRec *b : {&second.crystal(), &third.crystal()}) {
+      const float ca[6] = {a.a, a.b, a.c, a.alpha, a.beta, a.gamma}, cb[6] = {b->a, b->b, b->c, b->alpha, b->beta, b->gamma};
+      for (int k = 0; k < 6; k++) {
+        EXPECT_NEAR(ca[k], cb[k], 5e-5);
+        EXPECT_NEAR(a.cellEsds[k], b->cellEsds[k], 5e-5);
+      }
+      EXPECT_EQ(Symbol(a), Symbol(*b));
+      EXPECT_EQ(a.originChoice, b->originChoice);
+      EXPECT_EQ(a.cardCount, b->cardCount);
+      EXPECT_EQ(a.atomsPerCell, b->atomsPerCell);
+      ASSERT_EQ(a.sites.size(), b->sites.size());
+      for (size_t s = 0; s < a.sites.size(); s++) {
+        const AsymmetricUnitRecord &x = a.sites[s], &y = b->sites[s];
+        for (int k = 0; k < kMaxSiteElements; k++) {
+          EXPECT_EQ(x.elements[k], y.elements[k]);
+          EXPECT_NEAR(x.occupancies[k], y.occupancies[k], 5e-5);
+        }
+        for (int k = 0; k < 3; k++)
+          EXPECT_NEAR(x.xyz[k], y.xyz[k], 5e-5);
+        float ux[9], uy[9];
+        std::copy(x.tensor, x.tensor + 9, ux);
+        std::copy(y.tensor, y.tensor + 9, uy);
+        if (x.displacementType == kDisplacementAnisoB)
+          ConvertBijToUij(&a, ux, ux);
+        if (y.displacementType == kDisplacementAnisoB)
+          ConvertBijToUij(b, uy, uy);
+        EXPECT_EQ(x.displacementType == kDisplacementNone, y.displacementType == kDisplacementNone);
+        if (x.displacementType == kDisplacementIsotropic) {
+          EXPECT_NEAR(x.isoValue, y.isoValue, 5e-5);
+        }
+        if (x.displacementType >= kDisplacementAnisoU) {
+          for (int k = 0; k < 9; k++)
+            EXPECT_NEAR(ux[k], uy[k], 5e-5);
+        }
+      }
+    }
+  }
+}
+
+} // namespace
