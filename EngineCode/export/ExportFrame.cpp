@@ -210,6 +210,7 @@ int32_t DoExportCommand(WindowRef window, uint32_t command) {
     return 0;
   case kCmdExportDMol:
     DoWriteDMolFile(window);
+    return 0;
   case kCmdExportXYZ:
     DoWriteXYZFile(window);
     return 0;
