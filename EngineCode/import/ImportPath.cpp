@@ -26,6 +26,10 @@ ImportHooks gImportHooks;
 // A row per extension; several rows may share a format.
 const OVFileFormat gOVFileFormatData[] = {
     {FourCharsToLong("OVTX"), "ovtx", kOwnTextFormat},
+    {FourCharsToLong("GRO "), "gro", kGROMACSFormat},
+    {FourCharsToLong("LMPS"), "lmp", kLAMMPSFormat},
+    {FourCharsToLong("LMPS"), "data", kLAMMPSFormat},
+    {FourCharsToLong("LMPS"), "lammps", kLAMMPSFormat},
     {FourCharsToLong("STOP"), "", 0},
 };
 
@@ -35,6 +39,9 @@ const std::vector<ImportReader> &ImportReaders() {
   // loosest (a count line and coordinates) last.
   static const std::vector<ImportReader> readers = {
       {kOwnTextFormat, "Structure text files", IsOwnTextFile, DoOwnTextFile},
+      {kLAMMPSFormat, "LAMMPS data files", IsLAMMPSFile, DoLAMMPSFile},
+      {kDLPOLYFormat, "DL_POLY configurations", IsDLPOLYFile, DoDLPOLYFile},
+      {kGROMACSFormat, "GROMACS coordinate files", IsGROMACSFile, DoGROMACSFile},
   };
   return readers;
 }
