@@ -65,9 +65,10 @@ bool IsDLPOLYFile(const ImportSource &source) {
   for (; imcon > 0 && i < 5; i++)
     if (i >= lines.size() || !IsNumberLine(lines[i], v))
       return false;
-  // The first atom: a name that is no number, then its position.
+  // The first atom's name, which is no number (its position may be damaged:
+  // the reader names the line).
   const auto name = i < lines.size() ? ImportTokens(lines[i]) : std::vector<std::string_view>();
-  return !name.empty() && !ImportNumber(name[0]) && i + 1 < lines.size() && IsNumberLine(lines[i + 1], v);
+  return !name.empty() && !ImportNumber(name[0]);
 }
 
 bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {

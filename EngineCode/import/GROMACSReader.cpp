@@ -97,8 +97,8 @@ struct GroReader {
       return Fail(countLine, "the atom count is not a number of atoms");
     const size_t n = static_cast<size_t>(*count), first = countLine + 1, boxLine = first + n;
     if (boxLine >= lines.size())
-      return Fail(lines.size() - 1, "the file ends after " + std::to_string(lines.size() - std::min(lines.size(), first)) +
-                                        " of the frame's " + std::to_string(n) + " atom lines and its box");
+      return Fail(lines.size() - 1, "the file ends before the frame's " + std::to_string(n) +
+                                        " atom lines and its box line are over");
     next = boxLine + 1;
     ImportedStructure *s = BeginImportedStructure(result, std::string(TrimImport(lines[title])), static_cast<int>(title + 1));
     if (!s)

@@ -133,9 +133,11 @@ std::string FormulaOfSites(const CrystalRec &c) {
       if (site.elements[k] == kBlankElement || (k > 0 && site.occupancies[k] <= 0.0f))
         continue;
       auto it = std::find_if(counts.begin(), counts.end(), [&](const auto &p) { return p.first == site.elements[k]; });
+      // Appending invalidates the iterator: the new row is the last.
       if (it == counts.end())
-        counts.emplace_back(site.elements[k], 0.0);
-      (it == counts.end() ? counts.back() : *it).second += site.occupancies[k];
+        counts.emplace_back(site.elements[k], site.occupancies[k]);
+      else
+        it->second += site.occupancies[k];
     }
   std::string out;
   for (const auto &[element, n] : counts) {

@@ -139,6 +139,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   long natoms = -1, nbonds = 0, ntypes = 0;
   double lo[3] = {-0.5, -0.5, -0.5}, hi[3] = {0.5, 0.5, 0.5}, tilt[3] = {0.0, 0.0, 0.0};
   bool boxSides[3] = {false, false, false};
+  size_t boxLine = 0; // the last box line's index
   size_t i = 1;
   for (; i < r.lines.size(); i++) {
     const std::string_view line = WithoutComment(r.lines[i]);
@@ -182,8 +183,11 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       ok = numbers(2, v);
       lo[axis] = v[0], hi[axis] = v[1];
       boxSides[axis] = true;
-    } else if (keyword(3, "xy xz yz"))
+      boxLine = i;
+    } else if (keyword(3, "xy xz yz")) {
       ok = numbers(3, tilt);
+      boxLine = i;
+    }
     if (!ok)
       return false;
   }
@@ -241,7 +245,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   const double rows[3][3] = {{hi[0] - lo[0], 0.0, 0.0}, {tilt[0], hi[1] - lo[1], 0.0}, {tilt[1], tilt[2], hi[2] - lo[2]}};
   std::copy(&rows[0][0], &rows[0][0] + 9, &box.vectors[0][0]);
   std::copy(lo, lo + 3, box.origin);
-  if (!SetImportBox(*s, box, result.error, static_cast<int>(sections["Atoms"].keyword + 1)))
+  if (!SetImportBox(*s, box, result.error, static_cast<int>(boxLine + 1)))
     return false;
 
   // ---- Masses: the elements of the atom types.
