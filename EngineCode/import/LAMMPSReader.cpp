@@ -137,7 +137,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   DataReader r{result, ImportLines(source.text)};
   // ---- The header.
   long natoms = -1, nbonds = 0, ntypes = 0;
-  double lo[3] = {-0.5, -0.5, -0.5}, hi[3] = {0.5, 0.5, 0.5}, tilt[3] = {0.0, 0.0, 0.0};
+  double lo[3] = {}, hi[3] = {}, tilt[3] = {0.0, 0.0, 0.0};
   bool boxSides[3] = {false, false, false};
   size_t boxLine = 0; // the last box line's index
   size_t i = 1;
@@ -237,10 +237,11 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   s->extras.title = s->name;
   if (s->name.empty())
     s->name = source.name;
+  // The package would take -0.5 to 0.5 for a side the header leaves out;
+  // no file that holds atoms does, and a header that seems to is damaged.
   for (int axis = 0; axis < 3; axis++)
     if (!boxSides[axis])
-      ImportWarning(*s, 0, std::string("the header gives no \"") + "xyz"[axis] + "lo " + "xyz"[axis] +
-                               "hi\": the default -0.5 to 0.5 is used.");
+      return r.Fail(0, std::string("the header gives no \"") + "xyz"[axis] + "lo " + "xyz"[axis] + "hi\" line");
   SimulationBox box;
   const double rows[3][3] = {{hi[0] - lo[0], 0.0, 0.0}, {tilt[0], hi[1] - lo[1], 0.0}, {tilt[1], tilt[2], hi[2] - lo[2]}};
   std::copy(&rows[0][0], &rows[0][0] + 9, &box.vectors[0][0]);

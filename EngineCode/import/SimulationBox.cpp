@@ -37,6 +37,15 @@ bool SetImportBox(ImportedStructure &s, SimulationBox &box, ImportError &error, 
     error = {line, "the box has no volume"};
     return false;
   }
+  for (int k = 0; k < 3; k++) {
+    const double *u = m[(k + 1) % 3], *w = m[(k + 2) % 3];
+    const double face = std::hypot(u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]);
+    if (std::fabs(det) / face < kMinBoxThickness) {
+      error = {line, "the box is thinner than " + std::to_string(static_cast<int>(kMinBoxThickness)) +
+                         " A between two of its faces"};
+      return false;
+    }
+  }
   // Fractional = r M^-1 for r a row vector and M the rows a, b, c; the
   // inverse is kept transposed so that fractional k = inverse[k] . r.
   double inv[3][3];

@@ -13,6 +13,10 @@
 // Box matrices whose determinant, relative to the product of the three
 // lengths, is below this are flat: no cell.
 inline constexpr double kMinBoxVolumeFactor = 1e-6;
+// No simulation box is thinner than this between opposite faces (A): an
+// atom would meet its own images, and the bond search over the images of
+// so small a cell runs for minutes.
+inline constexpr double kMinBoxThickness = 1.0;
 
 struct SimulationBox {
   double vectors[3][3] = {}; // rows: a, b, c (A)
@@ -21,7 +25,8 @@ struct SimulationBox {
 };
 
 // Sets the structure's cell from the box and its symmetry to P 1. False,
-// with the error on `line`, for a box of zero volume or one that is no cell.
+// with the error on `line`, for a box of zero volume, one thinner than
+// kMinBoxThickness, or one that is no cell.
 bool SetImportBox(ImportedStructure &s, SimulationBox &box, ImportError &error, int line);
 
 // One more atom at a Cartesian position, placed in the cell (wrapped into

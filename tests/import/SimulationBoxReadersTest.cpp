@@ -179,6 +179,8 @@ TEST_F(SimulationBoxes, DamagedFilesAreRefusedWithTheLineAndLeaveTheWindowAsItWa
       {"CONFIG_nan", "t\n 0 1\n" + cell + "Na 1\n 0 x 0\n",
        "at line 7: the line is not the position (three numbers) of atom Na."},
       {"CONFIG_flat", "t\n 0 3\n 5 0 0\n 0 5 0\n 5 5 0\nNa 1\n 0 0 0\n", "at line 5: the box has no volume."},
+      {"CONFIG_thin", "t\n 0 3\n 5 0 0\n 0 5 0\n 0 0 0.5\nNa 1\n 0 0 0\n",
+       "at line 5: the box is thinner than 1 A between two of its faces."},
   };
   for (const auto &c : cases) {
     host.alerts.clear();
