@@ -46,6 +46,10 @@ const OVFileFormat gOVFileFormatData[] = {
     {FourCharsToLong("PDB "), "pdb", kPDBFormat},
     {FourCharsToLong("PDB "), "ent", kPDBFormat},
     {FourCharsToLong("XYZ "), "xyz", kXYZFormat},
+    {FourCharsToLong("GRO "), "gro", kGROMACSFormat},
+    {FourCharsToLong("LMPS"), "lmp", kLAMMPSFormat},
+    {FourCharsToLong("LMPS"), "data", kLAMMPSFormat},
+    {FourCharsToLong("LMPS"), "lammps", kLAMMPSFormat},
     {FourCharsToLong("STOP"), "", 0},
 };
 
@@ -60,6 +64,9 @@ const std::vector<ImportReader> &ImportReaders() {
       {kDMolFormat, "DMol archives", IsDMolFile, DoDMolFile},
       {kMOLFormat, "MOL and SD files", IsMOLFile, DoMOLFile},
       {kPDBFormat, "PDB files", IsPDBFile, DoPDBFile},
+      {kLAMMPSFormat, "LAMMPS data files", IsLAMMPSFile, DoLAMMPSFile},
+      {kDLPOLYFormat, "DL_POLY configurations", IsDLPOLYFile, DoDLPOLYFile},
+      {kGROMACSFormat, "GROMACS coordinate files", IsGROMACSFile, DoGROMACSFile},
       {kWIEN2kFormat, "WIEN2k structure files", IsWIEN2kFile, DoWIEN2kFile},
       {kCSSRFormat, "CSSR files", IsCSSRFile, DoCSSRFile},
       {kMacMoleculeFormat, "MacMolecule files", IsMacMoleculeFile, DoMacMoleculeFile},

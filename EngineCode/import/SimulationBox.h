@@ -1,0 +1,39 @@
+// A simulation program's periodic box read as a crystal in P 1 whose cell is
+// the box: the three box vectors give a, b, c and the angles between them,
+// and each atom's Cartesian position (A) goes through the inverse of the box
+// matrix, wrapped into [0, 1) so that every atom of the file is an atom of
+// the cell, whichever side of the box's walls the file put it on.
+#pragma once
+
+#include "import/ImportPath.h"
+
+#include <optional>
+#include <string_view>
+
+// Box matrices whose determinant, relative to the product of the three
+// lengths, is below this are flat: no cell.
+inline constexpr double kMinBoxVolumeFactor = 1e-6;
+// No simulation box is thinner than this between opposite faces (A): an
+// atom would meet its own images, and the bond search over the images of
+// so small a cell runs for minutes.
+inline constexpr double kMinBoxThickness = 1.0;
+
+struct SimulationBox {
+  double vectors[3][3] = {}; // rows: a, b, c (A)
+  double origin[3] = {};     // the Cartesian position of fractional (0, 0, 0)
+  double inverse[3][3] = {}; // filled by SetImportBox
+};
+
+// Sets the structure's cell from the box and its symmetry to P 1. False,
+// with the error on `line`, for a box of zero volume, one thinner than
+// kMinBoxThickness, or one that is no cell.
+bool SetImportBox(ImportedStructure &s, SimulationBox &box, ImportError &error, int line);
+
+// One more atom at a Cartesian position, placed in the cell (wrapped into
+// [0, 1)). Null, with the error set, beyond the import limits.
+AsymmetricUnitRecord *AppendBoxAtom(ImportResult &result, ImportedStructure &s, const SimulationBox &box,
+                                    std::string_view label, ElementCode element, const double cart[3], int line);
+
+// A whole number as simulation files write counts, indices and types: digits
+// with an optional sign, nothing else. None otherwise.
+std::optional<long> ImportWholeNumber(std::string_view token);
