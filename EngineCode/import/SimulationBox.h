@@ -5,6 +5,8 @@
 // the cell, whichever side of the box's walls the file put it on.
 #pragma once
 
+#include "StoredLimits.h"
+
 #include "import/ImportPath.h"
 
 #include <optional>
@@ -16,7 +18,7 @@ inline constexpr double kMinBoxVolumeFactor = 1e-6;
 // No simulation box is thinner than this between opposite faces (A): an
 // atom would meet its own images, and the bond search over the images of
 // so small a cell runs for minutes.
-inline constexpr double kMinBoxThickness = 1.0;
+inline constexpr double kMinBoxThickness = kMinImportCellHeight;
 
 struct SimulationBox {
   double vectors[3][3] = {}; // rows: a, b, c (A)

@@ -841,6 +841,8 @@ TEST_F(ProgramTest, TheChooserOpensEachPickedStructureInAWindowOfItsOwn) {
   QMimeData mime;
   mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(two.string()))});
   MainWindow *front = GetMainWindow(FrontGraphWindow());
+  QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(front, &enter);
   QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(front, &drop);
   for (int i = 0; i < 100 && gDialogs.chooserShown == shown; i++)
