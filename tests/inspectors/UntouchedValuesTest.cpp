@@ -18,6 +18,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -138,12 +139,18 @@ TEST_F(UntouchedValues, ALabelSizeIsTakenWholeAndOneOutOfRangeIsRefused) {
   EXPECT_EQ(host->alerts[0].explanation, "Label size must lie in the range 1 - 128 points!");
   EXPECT_EQ(c.labelSize, size);
   EXPECT_FALSE(IsWindowModified(w->Ref()));
-  // A size in range is taken when the field is left.
+  // A size in range is taken when the field is left by Tab. The options
+  // window counts as active while the structure window it is stacked over
+  // has the focus, so the wait is for the focus itself: until then the
+  // field's focus is only remembered and leaving it sends it nothing.
   gModelOptionsWindow->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(gModelOptionsWindow));
+  ASSERT_TRUE(QTest::qWaitFor([] { return QGuiApplication::focusWindow() == gModelOptionsWindow->windowHandle(); }));
   TypeIntoField(pane, 504, "24", false);
+  auto *field = FindControl<QLineEdit>(pane, 504);
+  ASSERT_TRUE(field->hasFocus());
   EXPECT_EQ(c.labelSize, size);
-  FindControl<QLineEdit>(pane, 504)->clearFocus();
+  QTest::keyClick(field, Qt::Key_Tab);
+  ASSERT_FALSE(field->hasFocus());
   EXPECT_EQ(c.labelSize, 24.0f);
 }
 
