@@ -220,7 +220,8 @@ TEST_F(PDBReader, DamagedFilesAreRefusedOrMendedWithTheLineNamed) {
       {"impossible cell", "CRYST1    7.500    6.200    9.100  90.00 190.00  90.00 P 1           1\n" + c1 + c2,
        "line 1: CRYST1: the cell's lengths and angles make no cell; the atoms are read as a molecule.", false},
       {"tiny cell", "CRYST1    1.000    1.000    1.000  90.00  90.00   9.00 P 1           1\n" + c1 + c2,
-       "line 1: CRYST1: the cell (0 A^3) is too small for 2 atoms; the atoms are read as a molecule.", false},
+       "line 1: CRYST1: the cell is thinner than 1.0 A between two of its faces, which no crystal's cell is; the atoms "
+       "are read as a molecule.", false},
       {"no atoms", "HEADER    NOTHING\nREMARK   1 NO ATOMS\nEND\n", "holds no ATOM or HETATM record", true},
       {"bond to nothing", c1 + c2 + "CONECT    1    2\nCONECT    1    7\n",
        "line 4: CONECT names atom 7, which the file does not hold; 1 such bond(s) were left out.", false},
