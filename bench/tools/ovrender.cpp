@@ -100,6 +100,7 @@ int main(int argc, char **argv) {
   // a plot.
   if (!OpenStructureFile(&record, file, ImportChoice::TakeFirst)) {
     std::fprintf(stderr, "ovrender: %s could not be read\n", file.string().c_str());
+    DestroyMainWindowData(&record);
     return 1;
   }
   CrystalRec &c = *GetWindowCrystal(&record);
