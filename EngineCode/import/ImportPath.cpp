@@ -496,14 +496,28 @@ bool BuildImportedStructure(WindowRef window, const std::filesystem::path &file,
   return true;
 }
 
+namespace {
+
+bool ReadOrRefuse(const std::filesystem::path &file, ImportResult &result) {
+  std::string why;
+  if (ReadStructureFile(file, result, &why))
+    return true;
+  const bool unknown = why.find("structure file this version reads") != std::string::npos;
+  MyCFStopAlert(unknown ? kUnknownFileType : kFileNotOpened, why);
+  return false;
+}
+
+} // namespace
+
+bool CheckStructureFile(const std::filesystem::path &file) {
+  ImportResult result;
+  return ReadOrRefuse(file, result);
+}
+
 bool OpenTextFile(WindowRef window, const std::filesystem::path &file, ImportChoice choice) {
   ImportResult result;
-  std::string why;
-  if (!ReadStructureFile(file, result, &why)) {
-    const bool unknown = why.find("structure file this version reads") != std::string::npos;
-    MyCFStopAlert(unknown ? kUnknownFileType : kFileNotOpened, why);
+  if (!ReadOrRefuse(file, result))
     return false;
-  }
   const std::string name = file.filename().string();
   std::vector<size_t> picked{0};
   const size_t count = result.structures.size();

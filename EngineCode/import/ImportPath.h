@@ -177,6 +177,10 @@ extern ImportHooks gImportHooks;
 // was opened; the window is then left as it was.
 bool OpenTextFile(WindowRef window, const std::filesystem::path &file, ImportChoice choice = ImportChoice::Ask);
 
+// Reads a text file without building it: false, with the stop alert
+// OpenTextFile gives, when it would be refused.
+bool CheckStructureFile(const std::filesystem::path &file);
+
 // Builds one read structure in the window: the record, title and notes, the
 // build, the automatic bonds and polyhedra when the file gives no bond
 // specifications, the file's own bonds, then the Log lines and the warnings

@@ -404,6 +404,10 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, Impo
     return false;
   }
   if (window && IsWindowFileOpen(window)) {
+    // A text file that would be refused leaves the structure the window
+    // holds as it was: it is read once before anything is given up.
+    if (kind == FileOpenKind::Text && !CheckStructureFile(file))
+      return false;
     // Another document takes the window's place: its unsaved changes are
     // saved or given up first, and its undo states go with it.
     if (IsWindowModified(window) && !MyConfirmSaveFile(window))

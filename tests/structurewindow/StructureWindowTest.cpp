@@ -873,3 +873,19 @@ TEST_F(ProgramTest, OpenAllAsksBeforeOpeningMoreThanTwentyWindows) {
   EXPECT_EQ(GetNumGraphWindows(), windows) << "nothing opens, and no empty window stays";
   gDialogs.choice.reset();
 }
+
+// A file that cannot be read, opened into a window that holds a structure
+// (a favourite clicked in the Overview), leaves that structure as it was.
+TEST_F(ProgramTest, ARefusedFileLeavesTheWindowItWasOpenedIntoAsItWas) {
+  MainWindow *w = Open(Example("Rutile.ovtx"));
+  ASSERT_NE(w, nullptr);
+  const std::vector<uint8_t> before = Bytes(*GetWindowCrystal(w->Ref()));
+  const fs::path broken = gProgram->Temp() / "broken.cif";
+  std::ofstream(broken) << "data_x\n_cell_length_a 5\nloop_\n_atom_site_label\n_atom_site_fract_x\nA 0.1 B\n";
+  gHost->alerts.clear();
+  EXPECT_FALSE(OpenFSRefInWindow(broken, w->Ref(), ImportChoice::TakeFirst));
+  ASSERT_EQ(gHost->alerts.size(), 1u);
+  EXPECT_NE(gHost->alerts[0].explanation.find("broken.cif"), std::string::npos) << gHost->alerts[0].explanation;
+  ASSERT_TRUE(IsWindowFileOpen(w->Ref()));
+  EXPECT_EQ(Bytes(*GetWindowCrystal(w->Ref())), before);
+}
