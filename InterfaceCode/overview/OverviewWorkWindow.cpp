@@ -23,7 +23,9 @@ WindowRef OpenOverviewWorkWindow() {
   // The lists stay with the source from the start: the new window must not
   // take the selection out of them.
   SetOverviewListWindow(source);
-  WindowRef work = OpenMainWindow(title.empty() ? nullptr : title.c_str(), false);
+  // It takes the source's frame: its pictures (a movie's frames) have the
+  // size of the one the user sees.
+  WindowRef work = OpenMainWindow(title.empty() ? nullptr : title.c_str(), false, source);
   if (!work)
     SetOverviewListWindow(nullptr);
   return work;

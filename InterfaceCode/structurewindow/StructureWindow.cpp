@@ -131,8 +131,9 @@ void DeleteWindowLists(WindowRef window) {
 
 // ---- Creation ----------------------------------------------------------------------
 
-WindowRef OpenMainWindow(const char *title, bool show) {
-  WindowRef front = FrontGraphWindow();
+WindowRef OpenMainWindow(const char *title, bool show, WindowRef frameOf) {
+  const bool inPlace = GetMainWindow(frameOf) != nullptr;
+  WindowRef front = inPlace ? frameOf : FrontGraphWindow();
   MainWindow *frontWindow = GetMainWindow(front);
   auto *w = new MainWindow();
   WindowRef window = w->Ref();
@@ -193,8 +194,13 @@ WindowRef OpenMainWindow(const char *title, bool show) {
       ToggleGrid(window);
   }
   // Each new window's frame a step below and right of the front one's,
-  // within the screen; a structure read into it keeps its scale.
-  PlaceNewWindow(w, frontWindow, kNewWindowOffset);
+  // within the screen; a structure read into it keeps its scale. One in
+  // another's place has its frame, sized by its panes' copy: neither moved
+  // nor shrunk, then or once framed.
+  if (inPlace)
+    w->move(frontWindow->pos());
+  else
+    PlaceNewWindow(w, frontWindow, kNewWindowOffset);
   w->LayOutContent();
   MyRemoveWindowProxy(window);
   ToggleWindowGrowBox(window);

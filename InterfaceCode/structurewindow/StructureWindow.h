@@ -39,8 +39,12 @@ inline constexpr int kResizeCompletedMs = 200;
 extern uint8_t gFillScreen; // the structure windows fill the screen
 
 // A new structure window titled `title` (none keeps "Graphics"); shown and
-// made front when asked. Null when it cannot be made.
-WindowRef OpenMainWindow(const char *title, bool show);
+// made front when asked. It takes the front window's settings and a frame a
+// step below and right of that window's. With `frameOf`, it takes that
+// window's settings and its very frame instead: a window working in its
+// place, whose pictures have the size of that window's. Null when it cannot
+// be made.
+WindowRef OpenMainWindow(const char *title, bool show, WindowRef frameOf = nullptr);
 // Builds the atoms pane (the site browser); 0, or 999 without a record.
 int InitAtomsPane(WindowRef window);
 void CopyMainWindowSettings(WindowRef newWindow, WindowRef fromWindow);

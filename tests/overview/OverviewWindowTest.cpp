@@ -28,6 +28,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
@@ -751,6 +752,28 @@ TEST_F(OverviewTest, MovieOfViewsHasAFramePerViewWhenTheUsersWindowTakesTheFocus
                 movie.string() + "'"),
             "2\n");
   EXPECT_TRUE(gHost->alerts.empty());
+}
+
+// The views are recorded in a window of the batch's own: it takes the
+// user's window's frame, so the movie has the size of the picture the user
+// sees, even where a window cascaded from the user's would not fit.
+TEST_F(OverviewTest, MovieOfViewsHasTheSizeOfTheUsersPicture) {
+  WindowRef w = WindowWithViews(2);
+  MainWindow *user = GetMainWindow(w);
+  const QRect screen = user->screen()->availableGeometry();
+  user->move(screen.right() - user->frameGeometry().width() + 1, screen.bottom() - user->frameGeometry().height() + 1);
+  QCoreApplication::processEvents();
+  Rect shown;
+  GetWindowOffBounds(w, &shown);
+  const fs::path movie = gProgram->Temp() / "sized views.mov";
+  gHost->savePaths.push_back(movie);
+  ASSERT_EQ(ProcessCommand(kCmdMakeMovie), kNoErr);
+  while (OverviewBatchRunning())
+    OverviewBatchStep();
+  ASSERT_TRUE(fs::exists(movie));
+  EXPECT_EQ(Run("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 '" + movie.string() +
+                "'"),
+            std::to_string(shown.right - shown.left) + "," + std::to_string(shown.bottom - shown.top) + "\n");
 }
 
 TEST_F(OverviewTest, PreferencesCancelDoesNothingAndFactoryKeepsTheLists) {
