@@ -28,6 +28,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <unordered_map>
 
@@ -45,21 +46,33 @@ constexpr double kLargestFractional = 1e4;
 constexpr double kEightPiSquared = 8.0 * M_PI * M_PI;
 
 // ---- Parsing ---------------------------------------------------------------------
-// gemmi's grammar with actions of our own: values are views into the text
+// gemmi's grammar with actions of our own: values are places in the text
 // (no copy of each), and each loop row keeps the line it starts on.
+
+// A loop's value: where it stands in the text, in half a view's room (the
+// text is at most kMaxImportFileBytes long), as loops hold most of a file.
+struct ValuePlace {
+  uint32_t offset = 0, size = 0;
+};
+static_assert(kMaxImportFileBytes <= UINT32_MAX, "a place in the text fits in 32 bits");
 
 struct Item {
   bool loop = false;
   int line = 0;
-  std::string_view tag, value;                 // a pair
-  std::vector<std::string_view> tags, values;  // a loop
-  std::vector<int> rowLines;                   // a loop: the line of each row
+  std::string_view tag, value;         // a pair
+  std::vector<std::string_view> tags;  // a loop
+  const char *text = nullptr;          // a loop: the text its values stand in
+  std::vector<ValuePlace> values;      // a loop
+  std::vector<int> rowLines;           // a loop: the line of each row
+
+  std::string_view Value(size_t k) const { return {text + values[k].offset, values[k].size}; }
 };
 struct Block {
   std::string_view name;
   std::vector<Item> items;
 };
 struct Document {
+  const char *text = nullptr; // the whole text
   std::vector<Block> blocks;
   std::vector<Item> frame; // save frames: parsed, not read
   std::vector<Item> *items = nullptr;
@@ -111,6 +124,7 @@ template <> struct ParseAction<cif::rules::str_loop> {
     Item &item = d.items->emplace_back();
     item.loop = true;
     item.line = static_cast<int>(in.iterator().line);
+    item.text = d.text;
     d.loopColumn = 0;
   }
 };
@@ -127,7 +141,8 @@ template <> struct ParseAction<cif::rules::loop_value> {
       item.rowLines.push_back(static_cast<int>(in.iterator().line));
     if (++d.loopColumn == item.tags.size())
       d.loopColumn = 0;
-    item.values.push_back(in.string_view());
+    const std::string_view v = in.string_view();
+    item.values.push_back({static_cast<uint32_t>(v.data() - d.text), static_cast<uint32_t>(v.size())});
   }
 };
 template <> struct ParseAction<cif::rules::loop> {
@@ -139,6 +154,12 @@ template <> struct ParseAction<cif::rules::loop> {
 };
 
 bool ParseDocument(const ImportSource &source, Document &doc, ImportError &error) {
+  if (source.text.size() > kMaxImportFileBytes) {
+    error.line = 0;
+    error.what = "it is larger than " + std::to_string(kMaxImportFileBytes >> 20) + " MB, the most this version reads";
+    return false;
+  }
+  doc.text = source.text.data();
   try {
     tao::pegtl::memory_input<> in(source.text.data(), source.text.size(), source.name);
     tao::pegtl::parse<cif::rules::file, ParseAction, cif::Errors>(in, doc);
@@ -195,14 +216,20 @@ std::optional<NumberWithEsd> CIFNumber(std::string_view t) {
   if (negative)
     p++;
   uint64_t digits = 0;
-  int count = 0, before = 0, decimals = 0;
-  for (; p != end && *p >= '0' && *p <= '9'; p++, count++)
+  const char *const first = p;
+  for (; p != end && *p >= '0' && *p <= '9'; p++)
     digits = digits * 10 + static_cast<uint64_t>(*p - '0');
-  before = count;
-  if (p != end && *p == '.')
-    for (p++; p != end && *p >= '0' && *p <= '9'; p++, count++, decimals++)
+  const ptrdiff_t before = p - first;
+  ptrdiff_t decimals = 0;
+  if (p != end && *p == '.') {
+    const char *const point = ++p;
+    for (; p != end && *p >= '0' && *p <= '9'; p++)
       digits = digits * 10 + static_cast<uint64_t>(*p - '0');
-  if (before == 0 || (decimals == 0 && p != end && p[-1] == '.') || count > kMostExactDigits)
+    decimals = p - point;
+    if (decimals == 0)
+      return ImportNumberWithEsd(t);
+  }
+  if (before == 0 || before + decimals > kMostExactDigits)
     return ImportNumberWithEsd(t);
   double value = static_cast<double>(digits) / kPowersOfTen[decimals];
   if (negative)
@@ -235,10 +262,15 @@ struct Column {
     return item->loop ? item->values.size() / item->tags.size() : 1;
   }
   std::string_view Raw(size_t row) const {
-    return item->loop ? item->values[row * item->tags.size() + column] : item->value;
+    return item->loop ? item->Value(row * item->tags.size() + column) : item->value;
   }
   bool Null(size_t row) const { return IsNull(Raw(row)); }
   std::string_view Text(size_t row) const { return Unquoted(Raw(row)); }
+  // The text of a value, empty for a null one.
+  std::string_view Given(size_t row) const {
+    const std::string_view raw = Raw(row);
+    return IsNull(raw) ? std::string_view() : Unquoted(raw);
+  }
   std::optional<NumberWithEsd> Number(size_t row) const {
     const std::string_view raw = Raw(row);
     return IsNull(raw) ? std::nullopt : CIFNumber(Unquoted(raw));
@@ -260,14 +292,14 @@ public:
 
   Column Find(std::initializer_list<std::string_view> names) const {
     for (std::string_view n : names)
-      if (auto it = tags_.find(std::string(n)); it != tags_.end())
+      if (auto it = tags_.find(n); it != tags_.end())
         return it->second;
     return {};
   }
   // The first value of the first of the names that has one.
   std::string_view Value(std::initializer_list<std::string_view> names) const {
     for (std::string_view n : names)
-      if (auto it = tags_.find(std::string(n)); it != tags_.end() && it->second.Rows() > 0 && !it->second.Null(0))
+      if (auto it = tags_.find(n); it != tags_.end() && it->second.Rows() > 0 && !it->second.Null(0))
         return it->second.Text(0);
     return {};
   }
@@ -280,7 +312,11 @@ public:
 
 private:
   const Block &block_;
-  std::unordered_map<std::string, Column> tags_;
+  struct KeyHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+  };
+  std::unordered_map<std::string, Column, KeyHash, std::equal_to<>> tags_;
 };
 
 // ---- One block -------------------------------------------------------------------
@@ -319,17 +355,22 @@ std::vector<size_t> GroupRows(const std::vector<SiteRow> &rows) {
   constexpr int64_t kCells = static_cast<int64_t>(0.1 / kSamePositionTolerance);
   constexpr size_t kNone = ~size_t{0};
   // A grid cell's last row, in a table open-addressed by the cell's number
-  // (no node per row).
+  // (no node per row); a slot holds the cell's number above its row.
+  static_assert(kCells * kCells * kCells < (int64_t{1} << 31));
+  static_assert(kMaxImportFileBytes / 2 < (uint64_t{1} << 32), "a row number fits in 32 bits");
+  constexpr uint64_t kEmpty = ~uint64_t{0};
   size_t slots = 16;
   while (slots < 2 * rows.size())
     slots *= 2;
-  std::vector<std::pair<int64_t, size_t>> head(slots, {-1, kNone});
-  auto slot = [&](int64_t cellKey) -> std::pair<int64_t, size_t> & {
+  std::vector<uint64_t> head(slots, kEmpty);
+  // The slot of a cell, and the cell's last row (kNone before any).
+  auto slot = [&](int64_t cellKey) -> uint64_t & {
     size_t h = static_cast<size_t>(cellKey) * 0x9E3779B97F4A7C15ull;
     for (h = (h >> 20) & (slots - 1);; h = (h + 1) & (slots - 1))
-      if (head[h].first == cellKey || head[h].first < 0)
+      if (head[h] == kEmpty || static_cast<int64_t>(head[h] >> 32) == cellKey)
         return head[h];
   };
+  auto lastRow = [&](uint64_t entry) { return entry == kEmpty ? kNone : static_cast<size_t>(entry & 0xFFFFFFFFu); };
   std::vector<size_t> next(rows.size(), kNone), group(rows.size());
   for (size_t r = 0; r < rows.size(); r++) {
     int64_t cell[3];
@@ -352,14 +393,14 @@ std::vector<size_t> GroupRows(const std::vector<SiteRow> &rows) {
     for (int dx = lo[0]; dx <= hi[0]; dx++)
       for (int dy = lo[1]; dy <= hi[1]; dy++)
         for (int dz = lo[2]; dz <= hi[2]; dz++)
-          for (size_t other = slot(key(dx, dy, dz)).second; other != kNone; other = next[other])
+          for (size_t other = lastRow(slot(key(dx, dy, dz))); other != kNone; other = next[other])
             if (other < best && SamePosition(rows[other].xyz, rows[r].xyz))
               best = other;
     group[r] = best == r ? r : group[best];
-    auto &[cellKey, last] = slot(key(0, 0, 0));
-    cellKey = key(0, 0, 0);
-    next[r] = last;
-    last = r;
+    const int64_t own = key(0, 0, 0);
+    uint64_t &entry = slot(own);
+    next[r] = lastRow(entry);
+    entry = static_cast<uint64_t>(own) << 32 | r;
   }
   return group;
 }
@@ -440,7 +481,7 @@ private:
       SiteRow row;
       row.row = r;
       row.line = line;
-      row.label = cLabel && !cLabel.Null(r) ? cLabel.Text(r) : std::string_view();
+      row.label = cLabel ? cLabel.Given(r) : std::string_view();
       auto name = [&] { return row.label.empty() ? "row " + std::to_string(r + 1) : "\"" + std::string(row.label) + "\""; };
       if (cCalc && ImportEqualNoCase(cCalc.Text(r), "dum")) {
         Warn(line, "the dummy atom " + name() + " is left out.");
@@ -461,8 +502,8 @@ private:
         continue;
       }
       std::optional<ElementCode> e;
-      if (cType && !cType.Null(r))
-        e = ElementFromSymbol(cType.Text(r));
+      if (const std::string_view symbol = cType ? cType.Given(r) : std::string_view(); !symbol.empty())
+        e = ElementFromSymbol(symbol);
       if (!e && !row.label.empty())
         e = ElementFromSymbol(row.label);
       if (!e) {
@@ -480,7 +521,7 @@ private:
           row.occupancy = std::min(1.0, o->value);
         }
       }
-      const std::string_view adpType = cAdp && !cAdp.Null(r) ? cAdp.Text(r) : std::string_view();
+      const std::string_view adpType = cAdp ? cAdp.Given(r) : std::string_view();
       std::optional<NumberWithEsd> u = cU ? cU.Number(r) : std::nullopt;
       std::optional<NumberWithEsd> b = cB ? cB.Number(r) : std::nullopt;
       if (u || b) {

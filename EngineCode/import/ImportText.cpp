@@ -32,8 +32,9 @@ std::optional<ElementCode> KnownSymbol(char first, char second) {
     }
     return t;
   }();
-  const int up = std::toupper(static_cast<unsigned char>(first));
-  const int low = second ? std::tolower(static_cast<unsigned char>(second)) : '\0';
+  // ASCII case by arithmetic: element symbols are ASCII whatever the locale.
+  const int up = first >= 'a' && first <= 'z' ? first - 'a' + 'A' : first;
+  const int low = second >= 'A' && second <= 'Z' ? second - 'A' + 'a' : second;
   if (up < 'A' || up > 'Z' || (low != '\0' && (low < 'a' || low > 'z')))
     return std::nullopt;
   const ElementCode e = kTable[static_cast<size_t>(up - 'A')][low ? static_cast<size_t>(low - 'a' + 1) : 0];
