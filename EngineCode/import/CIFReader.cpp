@@ -61,18 +61,26 @@ struct Item {
   int line = 0;
   std::string_view tag, value;         // a pair
   std::vector<std::string_view> tags;  // a loop
-  const char *text = nullptr;          // a loop: the text its values stand in
-  std::vector<ValuePlace> values;      // a loop
-  std::vector<int> rowLines;           // a loop: the line of each row
+  // A loop: its values, the `count` from `first` on in the document's one
+  // list of every loop's values (one list grows, not one a loop), and the
+  // text they stand in.
+  const std::vector<ValuePlace> *values = nullptr;
+  size_t first = 0, count = 0;
+  const char *text = nullptr;
+  std::vector<int> rowLines; // a loop: the line of each row
 
-  std::string_view Value(size_t k) const { return {text + values[k].offset, values[k].size}; }
+  std::string_view Value(size_t k) const {
+    const ValuePlace &place = (*values)[first + k];
+    return {text + place.offset, place.size};
+  }
 };
 struct Block {
   std::string_view name;
   std::vector<Item> items;
 };
 struct Document {
-  const char *text = nullptr; // the whole text
+  const char *text = nullptr;      // the whole text
+  std::vector<ValuePlace> values; // the values of every loop
   std::vector<Block> blocks;
   std::vector<Item> frame; // save frames: parsed, not read
   std::vector<Item> *items = nullptr;
@@ -125,6 +133,8 @@ template <> struct ParseAction<cif::rules::str_loop> {
     item.loop = true;
     item.line = static_cast<int>(in.iterator().line);
     item.text = d.text;
+    item.values = &d.values;
+    item.first = d.values.size();
     d.loopColumn = 0;
   }
 };
@@ -142,14 +152,15 @@ template <> struct ParseAction<cif::rules::loop_value> {
     if (++d.loopColumn == item.tags.size())
       d.loopColumn = 0;
     const std::string_view v = in.string_view();
-    item.values.push_back({static_cast<uint32_t>(v.data() - d.text), static_cast<uint32_t>(v.size())});
+    d.values.push_back({static_cast<uint32_t>(v.data() - d.text), static_cast<uint32_t>(v.size())});
+    item.count++;
   }
 };
 template <> struct ParseAction<cif::rules::loop> {
   template <typename Input> static void apply(const Input &, Document &d) {
     const Item &item = d.items->back();
-    if (item.values.size() % item.tags.size() != 0)
-      throw LoopShortError{item.line, item.values.size(), item.tags.size()};
+    if (item.count % item.tags.size() != 0)
+      throw LoopShortError{item.line, item.count, item.tags.size()};
   }
 };
 
@@ -259,7 +270,7 @@ struct Column {
   size_t Rows() const {
     if (!item)
       return 0;
-    return item->loop ? item->values.size() / item->tags.size() : 1;
+    return item->loop ? item->count / item->tags.size() : 1;
   }
   std::string_view Raw(size_t row) const {
     return item->loop ? item->Value(row * item->tags.size() + column) : item->value;
