@@ -28,6 +28,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <unordered_map>
 
@@ -45,24 +46,45 @@ constexpr double kLargestFractional = 1e4;
 constexpr double kEightPiSquared = 8.0 * M_PI * M_PI;
 
 // ---- Parsing ---------------------------------------------------------------------
-// gemmi's grammar with actions of our own: values are views into the text
+// gemmi's grammar with actions of our own: values are places in the text
 // (no copy of each), and each loop row keeps the line it starts on.
+
+// A loop's value: where it stands in the text, in half a view's room (the
+// text is at most kMaxImportFileBytes long), as loops hold most of a file.
+struct ValuePlace {
+  uint32_t offset = 0, size = 0;
+};
+static_assert(kMaxImportFileBytes <= UINT32_MAX, "a place in the text fits in 32 bits");
 
 struct Item {
   bool loop = false;
   int line = 0;
-  std::string_view tag, value;                 // a pair
-  std::vector<std::string_view> tags, values;  // a loop
-  std::vector<int> rowLines;                   // a loop: the line of each row
+  std::string_view tag, value;         // a pair
+  std::vector<std::string_view> tags;  // a loop
+  // A loop: its values, the `count` from `first` on in the document's one
+  // list of every loop's values (one list grows, not one a loop), and the
+  // text they stand in.
+  const std::vector<ValuePlace> *values = nullptr;
+  size_t first = 0, count = 0;
+  const char *text = nullptr;
+  std::vector<int> rowLines; // a loop: the line of each row
+
+  std::string_view Value(size_t k) const {
+    const ValuePlace &place = (*values)[first + k];
+    return {text + place.offset, place.size};
+  }
 };
 struct Block {
   std::string_view name;
   std::vector<Item> items;
 };
 struct Document {
+  const char *text = nullptr;      // the whole text
+  std::vector<ValuePlace> values; // the values of every loop
   std::vector<Block> blocks;
   std::vector<Item> frame; // save frames: parsed, not read
   std::vector<Item> *items = nullptr;
+  size_t loopColumn = 0; // the column of the open loop's next value
 };
 
 // A loop whose values do not fill its rows names its own first line.
@@ -110,6 +132,10 @@ template <> struct ParseAction<cif::rules::str_loop> {
     Item &item = d.items->emplace_back();
     item.loop = true;
     item.line = static_cast<int>(in.iterator().line);
+    item.text = d.text;
+    item.values = &d.values;
+    item.first = d.values.size();
+    d.loopColumn = 0;
   }
 };
 template <> struct ParseAction<cif::rules::loop_tag> {
@@ -120,20 +146,31 @@ template <> struct ParseAction<cif::rules::loop_tag> {
 template <> struct ParseAction<cif::rules::loop_value> {
   template <typename Input> static void apply(const Input &in, Document &d) {
     Item &item = d.items->back();
-    if (item.values.size() % item.tags.size() == 0)
+    // A running column rather than a division per value.
+    if (d.loopColumn == 0)
       item.rowLines.push_back(static_cast<int>(in.iterator().line));
-    item.values.push_back(in.string_view());
+    if (++d.loopColumn == item.tags.size())
+      d.loopColumn = 0;
+    const std::string_view v = in.string_view();
+    d.values.push_back({static_cast<uint32_t>(v.data() - d.text), static_cast<uint32_t>(v.size())});
+    item.count++;
   }
 };
 template <> struct ParseAction<cif::rules::loop> {
   template <typename Input> static void apply(const Input &, Document &d) {
     const Item &item = d.items->back();
-    if (item.values.size() % item.tags.size() != 0)
-      throw LoopShortError{item.line, item.values.size(), item.tags.size()};
+    if (item.count % item.tags.size() != 0)
+      throw LoopShortError{item.line, item.count, item.tags.size()};
   }
 };
 
 bool ParseDocument(const ImportSource &source, Document &doc, ImportError &error) {
+  if (source.text.size() > kMaxImportFileBytes) {
+    error.line = 0;
+    error.what = "it is larger than " + std::to_string(kMaxImportFileBytes >> 20) + " MB, the most this version reads";
+    return false;
+  }
+  doc.text = source.text.data();
   try {
     tao::pegtl::memory_input<> in(source.text.data(), source.text.size(), source.name);
     tao::pegtl::parse<cif::rules::file, ParseAction, cif::Errors>(in, doc);
@@ -178,30 +215,46 @@ std::string_view Unquoted(std::string_view v) {
 }
 
 // A number with its esd. The usual form ("-0.1234(5)", "90") is read
-// straight; anything else through the shared reader.
+// straight; anything else through the shared reader. The digits of a short
+// number are taken as one integer and divided by a power of ten: both are
+// exact in a double, so the one division rounds as a full conversion would.
 std::optional<NumberWithEsd> CIFNumber(std::string_view t) {
-  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
-  size_t open = t.size(), dot = t.size();
-  for (size_t k = 0; k < t.size() && open == t.size(); k++) {
-    const char ch = t[k];
-    if (ch == '(')
-      open = k;
-    else if (ch == '.' && dot == t.size())
-      dot = k;
-    else if (!(ch >= '0' && ch <= '9') && !(ch == '-' && k == 0))
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  constexpr int kMostExactDigits = 15; // below 2^53
+  const char *p = t.data(), *const end = p + t.size();
+  const bool negative = p != end && *p == '-';
+  if (negative)
+    p++;
+  uint64_t digits = 0;
+  const char *const first = p;
+  for (; p != end && *p >= '0' && *p <= '9'; p++)
+    digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+  const ptrdiff_t before = p - first;
+  ptrdiff_t decimals = 0;
+  if (p != end && *p == '.') {
+    const char *const point = ++p;
+    for (; p != end && *p >= '0' && *p <= '9'; p++)
+      digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+    decimals = p - point;
+    if (decimals == 0)
       return ImportNumberWithEsd(t);
   }
-  double value = 0.0;
-  const auto [end, ec] = std::from_chars(t.data(), t.data() + open, value);
-  if (ec != std::errc() || end != t.data() + open || open == 0)
+  if (before == 0 || before + decimals > kMostExactDigits)
     return ImportNumberWithEsd(t);
-  if (open == t.size())
+  double value = static_cast<double>(digits) / kPowersOfTen[decimals];
+  if (negative)
+    value = -value;
+  if (p == end)
     return NumberWithEsd{value, 0.0};
-  long esd = 0;
-  const auto [esdEnd, esdEc] = std::from_chars(t.data() + open + 1, t.data() + t.size(), esd);
-  const size_t decimals = dot < open ? open - dot - 1 : 0;
-  if (esdEc != std::errc() || esdEnd != t.data() + t.size() - 1 || t.back() != ')' || esd < 0 || decimals > 9)
+  if (*p != '(' || end - p < 3 || end[-1] != ')' || end - p > 11)
     return ImportNumberWithEsd(t);
+  long esd = 0;
+  for (p++; p != end - 1; p++) {
+    if (*p < '0' || *p > '9')
+      return ImportNumberWithEsd(t);
+    esd = esd * 10 + (*p - '0');
+  }
   return NumberWithEsd{value, static_cast<double>(esd) / kPowersOfTen[decimals]};
 }
 
@@ -217,15 +270,21 @@ struct Column {
   size_t Rows() const {
     if (!item)
       return 0;
-    return item->loop ? item->values.size() / item->tags.size() : 1;
+    return item->loop ? item->count / item->tags.size() : 1;
   }
   std::string_view Raw(size_t row) const {
-    return item->loop ? item->values[row * item->tags.size() + column] : item->value;
+    return item->loop ? item->Value(row * item->tags.size() + column) : item->value;
   }
   bool Null(size_t row) const { return IsNull(Raw(row)); }
   std::string_view Text(size_t row) const { return Unquoted(Raw(row)); }
+  // The text of a value, empty for a null one.
+  std::string_view Given(size_t row) const {
+    const std::string_view raw = Raw(row);
+    return IsNull(raw) ? std::string_view() : Unquoted(raw);
+  }
   std::optional<NumberWithEsd> Number(size_t row) const {
-    return Null(row) ? std::nullopt : CIFNumber(Text(row));
+    const std::string_view raw = Raw(row);
+    return IsNull(raw) ? std::nullopt : CIFNumber(Unquoted(raw));
   }
   bool SameLoop(const Column &other) const { return item && item == other.item; }
 };
@@ -244,14 +303,14 @@ public:
 
   Column Find(std::initializer_list<std::string_view> names) const {
     for (std::string_view n : names)
-      if (auto it = tags_.find(std::string(n)); it != tags_.end())
+      if (auto it = tags_.find(n); it != tags_.end())
         return it->second;
     return {};
   }
   // The first value of the first of the names that has one.
   std::string_view Value(std::initializer_list<std::string_view> names) const {
     for (std::string_view n : names)
-      if (auto it = tags_.find(std::string(n)); it != tags_.end() && it->second.Rows() > 0 && !it->second.Null(0))
+      if (auto it = tags_.find(n); it != tags_.end() && it->second.Rows() > 0 && !it->second.Null(0))
         return it->second.Text(0);
     return {};
   }
@@ -264,7 +323,11 @@ public:
 
 private:
   const Block &block_;
-  std::unordered_map<std::string, Column> tags_;
+  struct KeyHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+  };
+  std::unordered_map<std::string, Column, KeyHash, std::equal_to<>> tags_;
 };
 
 // ---- One block -------------------------------------------------------------------
@@ -302,8 +365,23 @@ bool SamePosition(const double a[3], const double b[3]) {
 std::vector<size_t> GroupRows(const std::vector<SiteRow> &rows) {
   constexpr int64_t kCells = static_cast<int64_t>(0.1 / kSamePositionTolerance);
   constexpr size_t kNone = ~size_t{0};
-  std::unordered_map<int64_t, size_t> head; // a grid cell's last row
-  head.reserve(rows.size());
+  // A grid cell's last row, in a table open-addressed by the cell's number
+  // (no node per row); a slot holds the cell's number above its row.
+  static_assert(kCells * kCells * kCells < (int64_t{1} << 31));
+  static_assert(kMaxImportFileBytes / 2 < (uint64_t{1} << 32), "a row number fits in 32 bits");
+  constexpr uint64_t kEmpty = ~uint64_t{0};
+  size_t slots = 16;
+  while (slots < 2 * rows.size())
+    slots *= 2;
+  std::vector<uint64_t> head(slots, kEmpty);
+  // The slot of a cell, and the cell's last row (kNone before any).
+  auto slot = [&](int64_t cellKey) -> uint64_t & {
+    size_t h = static_cast<size_t>(cellKey) * 0x9E3779B97F4A7C15ull;
+    for (h = (h >> 20) & (slots - 1);; h = (h + 1) & (slots - 1))
+      if (head[h] == kEmpty || static_cast<int64_t>(head[h] >> 32) == cellKey)
+        return head[h];
+  };
+  auto lastRow = [&](uint64_t entry) { return entry == kEmpty ? kNone : static_cast<size_t>(entry & 0xFFFFFFFFu); };
   std::vector<size_t> next(rows.size(), kNone), group(rows.size());
   for (size_t r = 0; r < rows.size(); r++) {
     int64_t cell[3];
@@ -312,31 +390,28 @@ std::vector<size_t> GroupRows(const std::vector<SiteRow> &rows) {
       const double w = (rows[r].xyz[k] - std::floor(rows[r].xyz[k])) * static_cast<double>(kCells) + 0.5;
       cell[k] = static_cast<int64_t>(w);
       const double inside = w - static_cast<double>(cell[k]);
-      cell[k] %= kCells;
+      if (cell[k] >= kCells)
+        cell[k] -= kCells;
       lo[k] = inside < 0.1 ? -1 : 0;
       hi[k] = inside > 0.9 ? 1 : 0;
     }
+    // The grid wraps with the cell (no division: a step is one cell).
+    auto wrap = [](int64_t v) { return v < 0 ? v + kCells : v >= kCells ? v - kCells : v; };
     auto key = [&](int dx, int dy, int dz) {
-      const int64_t d[3] = {dx, dy, dz};
-      int64_t out = 0;
-      for (int k = 0; k < 3; k++)
-        out = out * kCells + (cell[k] + d[k] + kCells) % kCells;
-      return out;
+      return (wrap(cell[0] + dx) * kCells + wrap(cell[1] + dy)) * kCells + wrap(cell[2] + dz);
     };
     size_t best = r;
     for (int dx = lo[0]; dx <= hi[0]; dx++)
       for (int dy = lo[1]; dy <= hi[1]; dy++)
         for (int dz = lo[2]; dz <= hi[2]; dz++)
-          if (auto it = head.find(key(dx, dy, dz)); it != head.end())
-            for (size_t other = it->second; other != kNone; other = next[other])
-              if (other < best && SamePosition(rows[other].xyz, rows[r].xyz))
-                best = other;
+          for (size_t other = lastRow(slot(key(dx, dy, dz))); other != kNone; other = next[other])
+            if (other < best && SamePosition(rows[other].xyz, rows[r].xyz))
+              best = other;
     group[r] = best == r ? r : group[best];
-    auto [it, inserted] = head.try_emplace(key(0, 0, 0), r);
-    if (!inserted) {
-      next[r] = it->second;
-      it->second = r;
-    }
+    const int64_t own = key(0, 0, 0);
+    uint64_t &entry = slot(own);
+    next[r] = lastRow(entry);
+    entry = static_cast<uint64_t>(own) << 32 | r;
   }
   return group;
 }
@@ -417,7 +492,7 @@ private:
       SiteRow row;
       row.row = r;
       row.line = line;
-      row.label = cLabel && !cLabel.Null(r) ? cLabel.Text(r) : std::string_view();
+      row.label = cLabel ? cLabel.Given(r) : std::string_view();
       auto name = [&] { return row.label.empty() ? "row " + std::to_string(r + 1) : "\"" + std::string(row.label) + "\""; };
       if (cCalc && ImportEqualNoCase(cCalc.Text(r), "dum")) {
         Warn(line, "the dummy atom " + name() + " is left out.");
@@ -438,8 +513,8 @@ private:
         continue;
       }
       std::optional<ElementCode> e;
-      if (cType && !cType.Null(r))
-        e = ElementFromSymbol(cType.Text(r));
+      if (const std::string_view symbol = cType ? cType.Given(r) : std::string_view(); !symbol.empty())
+        e = ElementFromSymbol(symbol);
       if (!e && !row.label.empty())
         e = ElementFromSymbol(row.label);
       if (!e) {
@@ -457,7 +532,7 @@ private:
           row.occupancy = std::min(1.0, o->value);
         }
       }
-      const std::string_view adpType = cAdp && !cAdp.Null(r) ? cAdp.Text(r) : std::string_view();
+      const std::string_view adpType = cAdp ? cAdp.Given(r) : std::string_view();
       std::optional<NumberWithEsd> u = cU ? cU.Number(r) : std::nullopt;
       std::optional<NumberWithEsd> b = cB ? cB.Number(r) : std::nullopt;
       if (u || b) {
@@ -483,6 +558,7 @@ private:
         members[group[r]].push_back(r);
     CrystalRec &c = s_->crystal;
     c.sites.reserve(rows_.size());
+    s_->labels.reserve(rows_.size());
     merged_.assign(rows_.size(), 0);
     std::vector<size_t> rows;
     std::vector<std::pair<ElementCode, double>> parts;
@@ -491,7 +567,7 @@ private:
       if (merged_[r])
         continue;
       rows.assign(1, r);
-      if (group[r] == r)
+      if (group[r] == r && !members.empty())
         if (auto it = members.find(r); it != members.end())
           rows.insert(rows.end(), it->second.begin(), it->second.end());
       // The elements of the rows, the same element's occupancies added.
@@ -547,11 +623,21 @@ private:
     const Column label = tags_.Find({"_atom_site_aniso_label"});
     if (!label)
       return true;
-    std::unordered_map<std::string_view, size_t> siteOfLabel;
-    siteOfLabel.reserve(rows_.size());
+    // The first row of each label, in a table open-addressed by the label's
+    // hash (no node per row).
+    constexpr size_t kNoRow = ~size_t{0};
+    size_t slots = 16;
+    while (slots < 2 * rows_.size())
+      slots *= 2;
+    std::vector<size_t> rowOfLabel(slots, kNoRow);
+    auto slotOf = [&](std::string_view l) -> size_t & {
+      for (size_t h = std::hash<std::string_view>{}(l) & (slots - 1);; h = (h + 1) & (slots - 1))
+        if (rowOfLabel[h] == kNoRow || rows_[rowOfLabel[h]].label == l)
+          return rowOfLabel[h];
+    };
     for (size_t m = 0; m < rows_.size(); m++)
-      if (!rows_[m].label.empty())
-        siteOfLabel.emplace(rows_[m].label, siteOfRow_[m]);
+      if (size_t &row = slotOf(rows_[m].label); !rows_[m].label.empty() && row == kNoRow)
+        row = m;
     // The record's forms: U, or beta (2 pi^2 a*_i a*_j U_ij).
     struct Form {
       const char *stem;
@@ -576,8 +662,8 @@ private:
       for (size_t r = 0; r < label.Rows(); r++) {
         const int line = tags_.Line(label, r);
         const std::string_view name = label.Text(r);
-        const auto it = siteOfLabel.find(name);
-        if (it == siteOfLabel.end())
+        const size_t labelRow = name.empty() ? kNoRow : slotOf(name);
+        if (labelRow == kNoRow)
           continue; // a dummy or skipped atom, said already
         double v[6];
         bool ok = true;
@@ -592,7 +678,7 @@ private:
             Warn(line, "the anisotropic displacement of the atom \"" + std::string(name) + "\" is not a set of numbers; it is left out.");
           continue;
         }
-        AsymmetricUnitRecord &site = c.sites[it->second];
+        AsymmetricUnitRecord &site = c.sites[siteOfRow_[labelRow]];
         const float t[9] = {static_cast<float>(v[0]), static_cast<float>(v[3]), static_cast<float>(v[4]),
                             static_cast<float>(v[3]), static_cast<float>(v[1]), static_cast<float>(v[5]),
                             static_cast<float>(v[4]), static_cast<float>(v[5]), static_cast<float>(v[2])};

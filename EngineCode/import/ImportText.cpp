@@ -20,17 +20,27 @@ constexpr std::array<std::string_view, 120> kSymbols = {
     "No", "Lr", "Rf", "Db", "Sg", "Bh", "Hs", "Mt", "Ds", "Rg", "Cn", "Nh", "Fl", "Mc", "Lv", "Ts", "Og",
     "D"};
 
+// The element of a first letter and a second (0: none), in any case, by
+// table: files name an element on every row.
 std::optional<ElementCode> KnownSymbol(char first, char second) {
-  const char up = static_cast<char>(std::toupper(static_cast<unsigned char>(first)));
-  const char low = second ? static_cast<char>(std::tolower(static_cast<unsigned char>(second))) : '\0';
-  for (size_t z = 1; z < kSymbols.size(); z++) {
-    const std::string_view s = kSymbols[z];
-    if (s[0] == up && ((low == '\0' && s.size() == 1) || (low != '\0' && s.size() == 2 && s[1] == low))) {
+  static const auto kTable = [] {
+    std::array<std::array<ElementCode, 27>, 26> t{};
+    for (size_t z = 1; z < kSymbols.size(); z++) {
+      const std::string_view s = kSymbols[z];
       const char text[3] = {s[0], s.size() > 1 ? s[1] : ' ', '\0'};
-      return TwoCharsToShort(text);
+      t[static_cast<size_t>(s[0] - 'A')][s.size() > 1 ? static_cast<size_t>(s[1] - 'a' + 1) : 0] = TwoCharsToShort(text);
     }
-  }
-  return std::nullopt;
+    return t;
+  }();
+  // ASCII case by arithmetic: element symbols are ASCII whatever the locale.
+  const int up = first >= 'a' && first <= 'z' ? first - 'a' + 'A' : first;
+  const int low = second >= 'A' && second <= 'Z' ? second - 'A' + 'a' : second;
+  if (up < 'A' || up > 'Z' || (low != '\0' && (low < 'a' || low > 'z')))
+    return std::nullopt;
+  const ElementCode e = kTable[static_cast<size_t>(up - 'A')][low ? static_cast<size_t>(low - 'a' + 1) : 0];
+  if (e == 0)
+    return std::nullopt;
+  return e;
 }
 
 bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }

@@ -8,6 +8,7 @@
 #include "import/TextNumbers.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <set>
 
@@ -60,18 +61,19 @@ void FitLabels(ImportedStructure &s) {
     if (anyLong && l.size() <= kRoom)
       used.insert(l);
   for (size_t k = 0; k < s.crystal.sites.size(); k++) {
-    std::string label = k < s.labels.size() ? s.labels[k] : std::string();
-    if (label.size() > kRoom) {
-      shortened = true;
-      std::string cut = label.substr(0, kRoom);
-      for (int n = 1; used.count(cut) && n < 1000000; n++) {
-        const std::string suffix = std::to_string(n);
-        cut = label.substr(0, kRoom - std::min(kRoom - 1, suffix.size())) + suffix;
-      }
-      used.insert(cut);
-      label = cut;
+    const std::string_view label = k < s.labels.size() ? std::string_view(s.labels[k]) : std::string_view();
+    if (label.size() <= kRoom) {
+      MyStrCopy(std::span<char>(s.crystal.sites[k].label), label);
+      continue;
     }
-    MyStrCopy(std::span<char>(s.crystal.sites[k].label), label);
+    shortened = true;
+    std::string cut(label.substr(0, kRoom));
+    for (int n = 1; used.count(cut) && n < 1000000; n++) {
+      const std::string suffix = std::to_string(n);
+      cut = std::string(label.substr(0, kRoom - std::min(kRoom - 1, suffix.size()))) + suffix;
+    }
+    used.insert(cut);
+    MyStrCopy(std::span<char>(s.crystal.sites[k].label), cut);
   }
   if (shortened)
     ImportWarning(s, 0,
@@ -162,7 +164,23 @@ bool SetImportCell(ImportedStructure &s, ImportError &error, int line, const dou
 
 void MakeAtomTypes(CrystalRec &c, std::span<const AtomTypeLook> looks) {
   std::vector<SphereRecord> spheres;
+  // The type of each element symbol seen so far ("Ab": letter, then blank
+  // or small letter), so that a site costs no search of the types; any other
+  // code is looked up among the types.
+  constexpr uint32_t kNoType = ~uint32_t{0};
+  constexpr size_t kSymbolSlots = 26 * 27;
+  std::array<uint32_t, kSymbolSlots> typeOfSymbol;
+  typeOfSymbol.fill(kNoType);
+  auto symbolIndex = [](ElementCode e) -> size_t {
+    const int c0 = e >> 8, c1 = e & 0xFF;
+    if (c0 < 'A' || c0 > 'Z' || (c1 != ' ' && (c1 < 'a' || c1 > 'z')))
+      return kSymbolSlots;
+    return static_cast<size_t>(c0 - 'A') * 27 + (c1 == ' ' ? 0 : static_cast<size_t>(c1 - 'a' + 1));
+  };
   auto typeOf = [&](ElementCode e) -> uint32_t {
+    const size_t index = symbolIndex(e);
+    if (index < kSymbolSlots && typeOfSymbol[index] != kNoType)
+      return typeOfSymbol[index];
     for (size_t k = 0; k < spheres.size(); k++)
       if (spheres[k].element == e)
         return static_cast<uint32_t>(k);
@@ -183,6 +201,8 @@ void MakeAtomTypes(CrystalRec &c, std::span<const AtomTypeLook> looks) {
       }
     s.drawnRadius = s.radius;
     spheres.push_back(s);
+    if (index < kSymbolSlots)
+      typeOfSymbol[index] = static_cast<uint32_t>(spheres.size() - 1);
     return static_cast<uint32_t>(spheres.size() - 1);
   };
   for (AsymmetricUnitRecord &site : c.sites) {
