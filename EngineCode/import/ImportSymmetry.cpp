@@ -6,7 +6,9 @@
 #include "import/StructureFill.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <cstring>
 
 namespace {
 
@@ -64,8 +66,10 @@ bool FindSpacegroupOfWholeList(const std::vector<Symcard> &all, const CrystalRec
 
 } // namespace
 
-bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string> operators, int line,
-                              ImportError &error, std::string_view statedSymbol) {
+namespace {
+
+bool WorkOutSymmetry(ImportedStructure &s, std::span<const std::string> operators, int line, ImportError &error,
+                     std::string_view statedSymbol) {
   CrystalRec &c = s.crystal;
   if (operators.size() > static_cast<size_t>(kMaxSymCards)) {
     error.line = line;
@@ -128,6 +132,70 @@ bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string>
     ImportWarning(s, line,
                   "the symmetry operators are no setting of the space-group table; they are kept as they are (" +
                       std::to_string(c.cardCount) + " operators, lattice " + std::string(1, c.latticeLetter) + ").");
+  }
+  return true;
+}
+
+// The last list of operators worked out and what it gave: the blocks of one
+// file mostly share their group, and the table search is the dear part of
+// reading a block.
+struct SymmetryMemo {
+  std::string key;
+  char spaceGroup[kSpaceGroupSymbolSize] = {};
+  uint8_t originChoice = 0;
+  char latticeLetter = 'P';
+  uint16_t cardCount = 0;
+  std::array<Symcard, kMaxSymCards> cards{};
+  std::vector<std::string> warnings; // without their line
+};
+thread_local SymmetryMemo gLastSymmetry;
+
+std::string SymmetryKey(std::span<const std::string> operators, std::string_view stated, const CrystalRec &c) {
+  std::string key;
+  for (const std::string &op : operators)
+    (key += op) += '\n';
+  (key += '\x01') += stated;
+  for (float angle : {c.alpha, c.beta, c.gamma}) {
+    char bits[sizeof angle];
+    std::memcpy(bits, &angle, sizeof angle);
+    key.append(bits, sizeof bits);
+  }
+  return key;
+}
+
+} // namespace
+
+bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string> operators, int line,
+                              ImportError &error, std::string_view statedSymbol) {
+  CrystalRec &c = s.crystal;
+  std::string key = SymmetryKey(operators, statedSymbol, c);
+  SymmetryMemo &memo = gLastSymmetry;
+  if (!memo.key.empty() && memo.key == key) {
+    std::copy(std::begin(memo.spaceGroup), std::end(memo.spaceGroup), std::begin(c.spaceGroup));
+    c.originChoice = memo.originChoice;
+    c.latticeLetter = memo.latticeLetter;
+    c.cardCount = memo.cardCount;
+    c.symCards = memo.cards;
+    for (const std::string &w : memo.warnings)
+      ImportWarning(s, line, w);
+    return true;
+  }
+  const size_t warned = s.extras.warnings.size();
+  if (!WorkOutSymmetry(s, operators, line, error, statedSymbol))
+    return false;
+  memo.key = std::move(key);
+  std::copy(std::begin(c.spaceGroup), std::end(c.spaceGroup), std::begin(memo.spaceGroup));
+  memo.originChoice = c.originChoice;
+  memo.latticeLetter = c.latticeLetter;
+  memo.cardCount = c.cardCount;
+  memo.cards = c.symCards;
+  memo.warnings.clear();
+  const std::string lead = line > 0 ? "line " + std::to_string(line) + ": " : std::string();
+  for (size_t k = warned; k < s.extras.warnings.size(); k++) {
+    std::string w = s.extras.warnings[k];
+    if (w.starts_with(lead))
+      w.erase(0, lead.size());
+    memo.warnings.push_back(std::move(w));
   }
   return true;
 }
