@@ -1036,3 +1036,31 @@ TEST_F(OverviewTest, UndoAfterLoadingAViewGivesBackTheWindowsName) {
   ProcessCommand(kCmdUndo);
   EXPECT_EQ(PlainWindowTitle(GetMainWindow(w)), name);
 }
+
+// A CIF of two blocks added to the Favourites opens from there with its
+// first structure, and the Log says how many others the file holds.
+TEST_F(OverviewTest, AFavouriteOfSeveralStructuresOpensTheFirstAndSaysHowManyOthers) {
+  const fs::path file = gProgram->Temp() / "two blocks.cif";
+  std::string text;
+  for (const char *name : {"first", "second"})
+    text += std::string("data_") + name +
+            "\n_cell_length_a 5.64\n_cell_length_b 5.64\n_cell_length_c 5.64\n_cell_angle_alpha 90\n"
+            "_cell_angle_beta 90\n_cell_angle_gamma 90\n_symmetry_space_group_name_H-M 'F m -3 m'\nloop_\n"
+            "_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\nNa1 0 0 0\nCl1 0.5 0.5 "
+            "0.5\n";
+  std::ofstream(file) << text;
+  WindowRef w = OpenExample("Rutile.ovtx");
+  DoOverviewTabChoice(kFavouritesTab);
+  gDialogs.files = {file};
+  ASSERT_EQ(OverviewWindowCommand(kCmdAddFiles), kNoErr);
+  gDialogs.files.clear();
+  ASSERT_EQ(GetNumFavouriteFiles(), 1);
+  DoLoadFromCache(GetCachePtrWithRectID(0), false);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(gHost->alerts.empty());
+  const CrystalRec *c = GetWindowCrystal(FrontGraphWindow());
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->atomsPerCell, 8);
+  EXPECT_TRUE(GetLogStore()->PlainText().contains("two blocks.cif holds 2 structures; the first (first) is opened"));
+  (void)w;
+}
