@@ -1,5 +1,7 @@
 #include "export/DMolWriter.h"
 
+#include "import/CellFrame.h"
+
 #include "export/ExportFrame.h"
 #include "window/MainWindowData.h"
 
@@ -9,17 +11,6 @@
 namespace {
 
 const TextExportKind kDMolKind{"Save DMol archive file", ".car", "Writing coordinates to a DMol file", nullptr};
-
-// The columns of the cell's lengths and angles: a along x, b in the xy plane.
-void CellVectors(const CrystalRec &c, double m[3][3]) {
-  const double d = M_PI / 180.0;
-  const double ca = std::cos(c.alpha * d), cb = std::cos(c.beta * d), cg = std::cos(c.gamma * d),
-               sg = std::sin(c.gamma * d);
-  const double v = std::sqrt(std::max(0.0, 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg));
-  const double a = c.a, b = c.b, cc = c.c;
-  const double rows[3][3] = {{a, b * cg, cc * cb}, {0.0, b * sg, cc * (ca - cb * cg) / sg}, {0.0, 0.0, cc * v / sg}};
-  std::copy(&rows[0][0], &rows[0][0] + 9, &m[0][0]);
-}
 
 void AtomLine(std::string &o, ElementCode element, long serial, const double p[3]) {
   std::string symbol = ElementText(element);
@@ -66,22 +57,18 @@ std::string FormatDMolFile(const CrystalRec &c, std::string_view title, std::str
   } else {
     Appendf(o, "PBC %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f (P1)\n", double{c.a}, double{c.b}, double{c.c},
             double{c.alpha}, double{c.beta}, double{c.gamma});
-    double m[3][3];
-    CellVectors(c, m);
+    double rows[3][3];
+    StandardCellVectors(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, rows);
     for (size_t s = 0; s < nSites; s++) {
       const AsymmetricUnitRecord &site = c.sites[s];
       if (site.firstAtom < 0 || site.atomsPerCell < 1)
         continue;
       const size_t first = static_cast<size_t>(site.firstAtom);
       for (size_t k = first; k < std::min(nAtoms, first + static_cast<size_t>(site.atomsPerCell)); k++) {
-        double u[3], p[3];
-        for (int i = 0; i < 3; i++) {
-          u[i] = double{c.atoms[k].xyz[i]} - std::floor(double{c.atoms[k].xyz[i]});
-          if (u[i] >= 1.0)
-            u[i] = 0.0;
-        }
-        for (int i = 0; i < 3; i++)
-          p[i] = m[i][0] * u[0] + m[i][1] * u[1] + m[i][2] * u[2];
+        const float *xyz = c.atoms[k].xyz;
+        const double u[3] = {WrapFraction(xyz[0]), WrapFraction(xyz[1]), WrapFraction(xyz[2])};
+        double p[3];
+        CartesianFromFractional(rows, u, p);
         AtomLine(o, site.elements[0], ++serial, p);
       }
     }

@@ -1,5 +1,7 @@
 #include "export/XYZWriter.h"
 
+#include "import/CellFrame.h"
+
 #include "export/ExportFrame.h"
 
 #include "StructureArrays.h"
@@ -31,18 +33,6 @@ std::string CommentOf(std::string_view title) {
   return t;
 }
 
-// Row k is the cell vector k in Cartesian Angstrom: a along x, b in the
-// x-y plane.
-void CellVectors(const CrystalRec &c, double L[3][3]) {
-  const double d = M_PI / 180.0;
-  const double ca = std::cos(c.alpha * d), cb = std::cos(c.beta * d), cg = std::cos(c.gamma * d),
-               sg = std::sin(c.gamma * d);
-  const double v = std::sqrt(std::max(0.0, 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg));
-  const double L0[3][3] = {
-      {c.a, 0.0, 0.0}, {c.b * cg, c.b * sg, 0.0}, {c.c * cb, c.c * (ca - cb * cg) / sg, c.c * v / sg}};
-  std::copy(&L0[0][0], &L0[0][0] + 9, &L[0][0]);
-}
-
 } // namespace
 
 std::string FormatXYZFile(const CrystalRec &c, std::string_view title) {
@@ -65,7 +55,7 @@ std::string FormatXYZFile(const CrystalRec &c, std::string_view title) {
   if (!cell)
     return o;
   double L[3][3];
-  CellVectors(c, L);
+  StandardCellVectors(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, L);
   o.reserve(160 + cell->size() * 48);
   Appendf(o, "%zu\nLattice=\"", cell->size());
   for (int i = 0; i < 3; i++)
@@ -77,15 +67,9 @@ std::string FormatXYZFile(const CrystalRec &c, std::string_view title) {
     o += " title=\"" + comment + "\"";
   o += '\n';
   for (const AtomRecord &a : *cell) {
-    double f[3];
-    for (int k = 0; k < 3; k++) {
-      f[k] = double{a.xyz[k]} - std::floor(double{a.xyz[k]});
-      if (f[k] >= 1.0)
-        f[k] = 0.0;
-    }
+    const double f[3] = {WrapFraction(a.xyz[0]), WrapFraction(a.xyz[1]), WrapFraction(a.xyz[2])};
     double x[3];
-    for (int j = 0; j < 3; j++)
-      x[j] = f[0] * L[0][j] + f[1] * L[1][j] + f[2] * L[2][j];
+    CartesianFromFractional(L, f, x);
     Appendf(o, "%-2s %14.6f %14.6f %14.6f\n", Symbol(c.sites[a.site].elements[0]).c_str(), x[0], x[1], x[2]);
   }
   return o;

@@ -8,6 +8,7 @@
 #include "StructureArrays.h"
 #include "documents/CrystalDocument.h"
 #include "documents/FileBuffer.h"
+#include "import/CellFrame.h"
 #include "import/ImportReaders.h"
 #include "import/ImportText.h"
 #include "import/TextNumbers.h"
@@ -187,13 +188,13 @@ std::array<double, 3> CartesianOf(const CrystalRec &c, size_t site) {
     const AtomRecord &a = c.atoms[site];
     return {a.cart[0], a.cart[1], a.cart[2]};
   }
-  const double d = M_PI / 180.0;
-  const double ca = std::cos(c.alpha * d), cb = std::cos(c.beta * d), cg = std::cos(c.gamma * d),
-               sg = std::sin(c.gamma * d);
-  const double v = std::sqrt(std::max(0.0, 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg));
+  double rows[3][3];
+  StandardCellVectors(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, rows);
   const float *x = c.sites[site].xyz;
-  return {c.a * x[0] + c.b * cg * x[1] + c.c * cb * x[2], c.b * sg * x[1] + c.c * (ca - cb * cg) / sg * x[2],
-          c.c * v / sg * x[2]};
+  const double f[3] = {x[0], x[1], x[2]};
+  std::array<double, 3> out;
+  CartesianFromFractional(rows, f, out.data());
+  return out;
 }
 
 // The shortest distance between two read sites, their images in the
