@@ -22,7 +22,8 @@ double PeakResidentMegabytes() {
   return double(usage.ru_maxrss) / 1024.0;
 }
 
-void Export(benchmark::State &state, int width, uint32_t type, const char *extension) {
+void Export(benchmark::State &state, int width, uint32_t type, const char *extension,
+            int64_t stripBytes = kPictureStripBytes) {
   std::unique_ptr<benchscene::Scene> scene = benchscene::MakeRockSalt(22.0f, 1000, 800);
   if (!scene) {
     state.SkipWithError("build failed");
@@ -32,7 +33,7 @@ void Export(benchmark::State &state, int width, uint32_t type, const char *exten
   const int height = width * 800 / 1000;
   const auto file = std::filesystem::temp_directory_path() / (std::string("ov_bench_large.") + extension);
   for (auto _ : state)
-    if (QTWritePixelImage(&scene->record, width, height, 72, file, type) != 0)
+    if (QTWritePixelImage(&scene->record, width, height, 72, file, type, stripBytes) != 0)
       state.SkipWithError("export failed");
   state.counters["atoms"] = double(GetWindowCrystal(&scene->record)->atomCount);
   state.counters["fileMB"] = double(std::filesystem::file_size(file)) / 1e6;
@@ -41,11 +42,16 @@ void Export(benchmark::State &state, int width, uint32_t type, const char *exten
 }
 
 void BM_LargePng12000(benchmark::State &state) { Export(state, 12000, kPNGFileType, "png"); }
+// The same picture drawn whole and then written, as before strips.
+void BM_LargePng12000Whole(benchmark::State &state) {
+  Export(state, 12000, kPNGFileType, "png", int64_t(1) << 40);
+}
 void BM_LargePng24000(benchmark::State &state) { Export(state, 24000, kPNGFileType, "png"); }
 void BM_LargeBmp12000(benchmark::State &state) { Export(state, 12000, kBMPFileType, "bmp"); }
 
 } // namespace
 
 BENCHMARK(BM_LargePng12000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_LargePng12000Whole)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_LargePng24000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_LargeBmp12000)->Unit(benchmark::kMillisecond)->Iterations(1);
