@@ -105,9 +105,13 @@ void BM_Save(benchmark::State &state) {
 
 // The parts of one settling at rock salt over 0 to `cells` cells (22: 97,336
 // atoms; 50: 1,061,208 atoms): the structure encoded as a history document,
-// and the cache document written. Measured (Release, CPU time, a machine
-// loaded about fourfold): encoding 84 / 848 ms, writing 22 / 203 ms for
-// 21.6 / 252 MB; the encoding is four fifths of a settling.
+// and the cache document written (on the cache writer's worker, so the
+// window does not wait for it). Measured (Release, wall time, a machine
+// shared with other builds) for 21.6 / 252 MB: encoding 61 / 766 ms
+// before the document was sized up front and its fields written in place,
+// 36 / 410-480 ms after; writing 15 / 585 ms.
+// SettleAfterZoom is what the window waits for: 148 / 1,623 ms when the
+// settling wrote the document itself, 40 / 545 ms with the worker.
 std::unique_ptr<benchscene::Scene> LargeScene(benchmark::State &state) {
   Scratch();
   std::unique_ptr<benchscene::Scene> scene = benchscene::MakeRockSalt(float(state.range(0)), 1000, 800);

@@ -162,6 +162,9 @@ public:
     map_.push_back({tag_, static_cast<uint32_t>(start_), static_cast<uint32_t>(length)});
   }
   FileBuffer &buffer() { return buf_; }
+  // Room for about `bytes` in all, so that a large document is not copied
+  // as it grows.
+  void Reserve(size_t bytes) { buf_.out.reserve(bytes); }
   std::vector<uint8_t> Finish() {
     const size_t mapStart = buf_.out.size();
     BufferWriteTag(buf_, kTagMap);
@@ -506,6 +509,22 @@ void CopyWindowSettings(MainWindowData &data, DocumentWindowSettings &w, bool to
   copy(data.standardBounds, w.standardBounds);
 }
 
+// About the size of the document: the atoms, their bonds and polyhedra
+// exactly, the rest generously.
+size_t EstimatedDocumentBytes(const CrystalRec &c, const DocumentExtras &extras) {
+  size_t bytes = 64 * 1024 + 2 * (extras.notes.size() + extras.styledNotes.size()) + extras.preview.size();
+  bytes += c.sites.size() * 256 + c.vectors.size() * 128 + c.textBoxes.size() * 512;
+  for (const AtomRecord &t : c.atoms) {
+    bytes += kMinAtomBytes + 4 * t.bonds.size();
+    if (t.polyhedron) {
+      bytes += 32;
+      for (const PolyFace &f : t.polyhedron->faces)
+        bytes += 4 + 4 * f.vertices.size();
+    }
+  }
+  return bytes;
+}
+
 void Alert(std::string_view message, std::string_view explanation) { MyCFStopAlert(message, explanation); }
 
 } // namespace
@@ -517,6 +536,7 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   DocumentWriter w(c.molecule ? kMoleculeDocumentType : kCrystalDocumentType);
   FileBuffer &b = w.buffer();
   SectionWriter a{b};
+  w.Reserve(EstimatedDocumentBytes(c, extras));
 
   w.Begin(kTagCrystal);
   XferCrystalHeader(a, c);
@@ -562,8 +582,7 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
     const uint32_t saved = t.bondCount;
     t.bondCount = static_cast<uint32_t>(UsableRecords(t.bonds.size(), static_cast<int32_t>(t.bondCount)));
     XferAtom(a, t);
-    for (uint32_t j = 0; j < t.bondCount; j++)
-      BufferWriteU32(b, t.bonds[j]);
+    a.Words(t.bonds.data(), t.bondCount);
     t.bondCount = saved;
     polyhedra += t.polyhedron ? 1 : 0;
   }
@@ -582,8 +601,7 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
       for (PolyFace &f : p.faces) {
         uint32_t vc = static_cast<uint32_t>(f.vertices.size());
         Xfer(a, vc);
-        for (uint32_t &v : f.vertices)
-          Xfer(a, v);
+        a.Words(f.vertices.data(), vc);
       }
     }
     w.End();

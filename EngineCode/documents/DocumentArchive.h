@@ -6,22 +6,51 @@
 #include "FileBuffer.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
 #include <type_traits>
 
 struct SectionWriter {
   FileBuffer &b;
   static constexpr bool kReading = false;
 
-  void operator()(uint8_t &v) { BufferWriteU8(b, v); }
-  void operator()(int8_t &v) { BufferWriteU8(b, static_cast<uint8_t>(v)); }
-  void operator()(char &v) { BufferWriteU8(b, static_cast<uint8_t>(v)); }
-  void operator()(uint16_t &v) { BufferWriteU16(b, v); }
-  void operator()(int16_t &v) { BufferWriteU16(b, static_cast<uint16_t>(v)); }
-  void operator()(uint32_t &v) { BufferWriteU32(b, v); }
-  void operator()(int32_t &v) { BufferWriteU32(b, static_cast<uint32_t>(v)); }
-  void operator()(float &v) { BufferWriteF32(b, v); }
-  void operator()(double &v) { BufferWriteF64(b, v); }
+  void operator()(uint8_t &v) { Put(v); }
+  void operator()(int8_t &v) { Put(static_cast<uint8_t>(v)); }
+  void operator()(char &v) { Put(static_cast<uint8_t>(v)); }
+  void operator()(uint16_t &v) { Put(v); }
+  void operator()(int16_t &v) { Put(static_cast<uint16_t>(v)); }
+  void operator()(uint32_t &v) { Put(v); }
+  void operator()(int32_t &v) { Put(static_cast<uint32_t>(v)); }
+  void operator()(float &v) { Put(std::bit_cast<uint32_t>(v)); }
+  void operator()(double &v) { Put(std::bit_cast<uint64_t>(v)); }
   bool ok() const { return b.status == 0; }
+  // A run of words, as each would be written alone.
+  void Words(const uint32_t *words, size_t count) {
+    if constexpr (std::endian::native == std::endian::little) {
+      BufferWriteBytes(b, words, count * sizeof(uint32_t));
+    } else {
+      for (size_t k = 0; k < count; k++)
+        Put(words[k]);
+    }
+  }
+
+private:
+  // The value's bytes, least significant first. Large documents write
+  // millions of fields, so a buffer with room takes them in place; anything
+  // else (a failed or fixed-size buffer, a full one) goes through the
+  // checked writer.
+  template <class T> [[gnu::always_inline]] void Put(T v) {
+    uint8_t raw[sizeof(T)];
+    for (size_t k = 0; k < sizeof(T); k++)
+      raw[k] = static_cast<uint8_t>(v >> (8 * k));
+    std::vector<uint8_t> &out = b.out;
+    if (b.status == 0 && b.fixedCapacity == 0 && out.capacity() - out.size() >= sizeof(T)) {
+      for (uint8_t byte : raw)
+        out.push_back(byte);
+    } else {
+      BufferWriteBytes(b, raw, sizeof(T));
+    }
+  }
 };
 
 struct SectionReader {

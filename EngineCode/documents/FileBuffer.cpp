@@ -1,5 +1,7 @@
 #include "FileBuffer.h"
 
+#include "CacheWrites.h"
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -243,6 +245,7 @@ int GetLineFromFileBuffer(FileBuffer &b, std::string &line) {
 // ---- Whole files ------------------------------------------------------------------
 
 bool ReadWholeFile(const std::filesystem::path &path, std::vector<uint8_t> &bytes, std::string *reason) {
+  FinishCacheWriteOf(path); // an undo state still being written is read whole
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
     if (reason)

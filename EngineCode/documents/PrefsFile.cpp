@@ -1,6 +1,7 @@
 #include "documents/PrefsFile.h"
 
 #include "CachedFiles.h"
+#include "documents/CacheWrites.h"
 #include "documents/CrystalDocument.h"
 #include "documents/DocumentArchive.h"
 #include "documents/StoredValueRanges.h"
@@ -520,6 +521,7 @@ void NoteCacheFolderTrouble(const fs::path &folder, const std::string &reason) {
 std::filesystem::path GetCacheFolder() { return ClaimCacheFolder(); }
 
 bool EmptyCacheFolder() {
+  FinishCacheWrites();
   std::error_code ec;
   const fs::path folder = ClaimCacheFolder();
   fs::create_directories(folder, ec);
@@ -575,6 +577,21 @@ bool WriteCacheFile(const std::filesystem::path &file, std::span<const uint8_t> 
 
 namespace {
 
+// A record of the window's new cache document `file`; none (and the file
+// deleted) without memory.
+CachedFileRecord *CacheRecord(WindowRef window, const CrystalRec &crystal, const std::filesystem::path &file) {
+  CachedFileRecord *node = CreateCachedFileRecord();
+  if (!node) {
+    RemoveCacheDocument(file);
+    return nullptr;
+  }
+  node->fileRef = file;
+  node->fileType = crystal.molecule ? kMoleculeDocumentType : kCrystalDocumentType;
+  if (HostServices *host = GetHostServices())
+    node->caption = host->WindowTitle(window);
+  return node;
+}
+
 // A new cache document of the bytes, as a record for a list of the window.
 CachedFileRecord *WriteCacheBytes(WindowRef window, std::span<const uint8_t> bytes) {
   const CrystalRec *crystal = GetWindowCrystal(window);
@@ -587,17 +604,7 @@ CachedFileRecord *WriteCacheBytes(WindowRef window, std::span<const uint8_t> byt
     return nullptr;
   }
   gCacheTroubleSaid = false;
-  CachedFileRecord *node = CreateCachedFileRecord();
-  if (!node) {
-    std::error_code ec;
-    std::filesystem::remove(file, ec);
-    return nullptr;
-  }
-  node->fileRef = file;
-  node->fileType = crystal->molecule ? kMoleculeDocumentType : kCrystalDocumentType;
-  if (HostServices *host = GetHostServices())
-    node->caption = host->WindowTitle(window);
-  return node;
+  return CacheRecord(window, *crystal, file);
 }
 
 } // namespace
@@ -612,15 +619,32 @@ CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview) {
   return WriteCacheBytes(window, EncodeCrystalDocument(*crystal, extras));
 }
 
-bool CacheHistoryDocument(WindowRef window, std::span<const uint8_t> bytes) {
-  CachedFileRecord *node = WriteCacheBytes(window, bytes);
+bool CacheHistoryDocument(WindowRef window, std::vector<uint8_t> bytes) {
+  const CrystalRec *crystal = GetWindowCrystal(window);
+  if (!crystal || !IsWindowFileOpen(window) || bytes.empty())
+    return false;
+  const std::filesystem::path file = NewCacheFilePath();
+  std::string reason;
+  if (!WriteCacheFileLater(file, std::move(bytes), &reason)) {
+    NoteCacheFolderTrouble(file.parent_path(), reason);
+    return false;
+  }
+  CachedFileRecord *node = CacheRecord(window, *crystal, file);
   if (!node)
     return false;
   if (!AddItemToWindowHistory(window, node, kAddAtFront)) {
+    RemoveCacheDocument(file);
     DestroyCachedFileRecord(node);
     return false;
   }
   return true;
+}
+
+void NoteCacheWriteFinished(const FinishedCacheWrite &write) {
+  if (write.written)
+    gCacheTroubleSaid = false;
+  else
+    NoteCacheFolderTrouble(write.file.parent_path(), write.reason);
 }
 
 bool DoCacheHistoryFile(WindowRef window) { return CacheHistoryDocument(window, EncodeHistoryDocument(window)); }

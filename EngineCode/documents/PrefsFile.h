@@ -18,6 +18,7 @@
 
 #include "HostServices.h"
 #include "Preferences.h"
+#include "documents/CacheWrites.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -75,11 +76,15 @@ bool WriteCacheFile(const std::filesystem::path &file, std::span<const uint8_t> 
 // written. A cache folder that takes no document is said once in the Log
 // (Undo is off, with the folder and why) until one is written again.
 CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview);
-// Writes document bytes of the window's structure as a history (undo)
-// document in the cache folder and puts it at the front of the window's
-// history list. False when the window has no structure or the document
+// Puts a history (undo) document of the window's structure, made of the
+// document bytes, at the front of the window's history list; the document
+// is written to the cache folder on the cache writer's worker
+// (CacheWrites.h). False when the window has no structure or the document
 // cannot be written.
-bool CacheHistoryDocument(WindowRef window, std::span<const uint8_t> bytes);
+bool CacheHistoryDocument(WindowRef window, std::vector<uint8_t> bytes);
+// A cache document the worker wrote, or could not write: the second is
+// said in the Log as any cache folder trouble is.
+void NoteCacheWriteFinished(const FinishedCacheWrite &write);
 // The same with the window's structure as it stands (EncodeHistoryDocument,
 // UndoHistory.h).
 bool DoCacheHistoryFile(WindowRef window);

@@ -3,6 +3,7 @@
 #include "CachedFiles.h"
 #include "RenderServices.h"
 #include "StructureArrays.h"
+#include "documents/CacheWrites.h"
 #include "documents/CrystalDocument.h"
 #include "documents/FileBuffer.h"
 #include "documents/PrefsFile.h"
@@ -163,13 +164,13 @@ void RecordUndoState(WindowRef window) {
     CompareMark(window, d->structureDigest);
     return; // nothing changed since the front state was taken
   }
-  const std::vector<uint8_t> bytes = EncodeHistoryDocument(window);
+  std::vector<uint8_t> bytes = EncodeHistoryDocument(window);
   const uint64_t digest = ContentDigest(bytes);
   d->structureDigest = digest;
   d->undoStatePending = 0;
   if (digest != d->undoStateDigest || !d->history) {
     DeleteWindowRedo(window);
-    if (CacheHistoryDocument(window, bytes)) {
+    if (CacheHistoryDocument(window, std::move(bytes))) {
       d->undoStateDigest = digest;
       if (gUndoStateListener)
         gUndoStateListener(window, d->history);
@@ -206,8 +207,11 @@ void FoldRefit(WindowRef window) {
     bytes = EncodeCrystalDocument(state, extras);
   }
   const uint64_t digest = ContentDigest(bytes);
-  if (d->history && IsCacheDocument(d->history->fileRef) && !WriteCacheFile(d->history->fileRef, bytes))
-    return;
+  if (d->history && IsCacheDocument(d->history->fileRef)) {
+    FinishCacheWriteOf(d->history->fileRef);
+    if (!WriteCacheFile(d->history->fileRef, bytes))
+      return;
+  }
   if (d->savedDigest == d->undoStateDigest)
     d->savedDigest = digest;
   d->undoStateDigest = digest;
@@ -265,12 +269,37 @@ bool IsCacheDocument(const std::filesystem::path &file) {
 }
 
 void DeleteWindowRedo(WindowRef window) {
-  for (CachedFileRecord *node = GetWindowRedo(window); node; node = node->next) {
-    std::error_code ec;
+  for (CachedFileRecord *node = GetWindowRedo(window); node; node = node->next)
     if (IsCacheDocument(node->fileRef))
-      std::filesystem::remove(node->fileRef, ec);
-  }
+      RemoveCacheDocument(node->fileRef);
   DestroyWindowRedo(window);
+}
+
+void DropUnwrittenUndoStates() {
+  HostServices *host = GetHostServices();
+  for (const FinishedCacheWrite &f : TakeFinishedCacheWrites()) {
+    NoteCacheWriteFinished(f);
+    if (f.written || !host)
+      continue;
+    for (WindowRef window : host->StructureWindows()) {
+      MainWindowData *d = GetMainWindowData(window);
+      if (!d)
+        continue;
+      const bool front = d->history && d->history->fileRef == f.file;
+      for (CachedFileRecord *node = d->history; node; node = node->next)
+        if (node->fileRef == f.file) {
+          RemoveItemFromWindowHistory(window, node);
+          break;
+        }
+      // The structure shown is no undo state now: the next settling, Undo
+      // or Redo takes it again (no timer is armed for it, so a folder that
+      // takes nothing is not tried over and over).
+      if (front) {
+        d->undoStateDigest = 0;
+        d->undoStatePending = 1;
+      }
+    }
+  }
 }
 
 bool CanUndo(WindowRef window) {
@@ -283,6 +312,7 @@ bool CanUndo(WindowRef window) {
 bool CanRedo(WindowRef window) { return IsWindowFileOpen(window) && GetNumWindowRedo(window) > 0; }
 
 bool DoUndo() {
+  DropUnwrittenUndoStates();
   WindowRef window = FrontGraphWindow();
   MainWindowData *data = GetMainWindowData(window);
   if (!data || !CanUndo(window))
@@ -303,6 +333,7 @@ bool DoUndo() {
 }
 
 bool DoRedo() {
+  DropUnwrittenUndoStates();
   WindowRef window = FrontGraphWindow();
   MainWindowData *data = GetMainWindowData(window);
   if (!data || !CanRedo(window))
@@ -322,6 +353,7 @@ void UndoBufferTimerProc() {
   HostServices *host = GetHostServices();
   if (!host)
     return;
+  DropUnwrittenUndoStates();
   // Nothing is settled in the middle of a drag.
   bool waiting = gTrackBallRotn || MyStillDown();
   for (WindowRef window : host->StructureWindows()) {
@@ -373,6 +405,7 @@ void NoteWindowDocumentOpened(WindowRef window) {
 }
 
 bool RestoreWindowUndoState(WindowRef window) {
+  DropUnwrittenUndoStates();
   MainWindowData *d = GetMainWindowData(window);
   if (d)
     FoldPendingRefit(window);

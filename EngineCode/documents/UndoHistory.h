@@ -17,9 +17,11 @@
 //   document take over when they are next read (a resize itself settles
 //   nothing and costs only its replot).
 // The structure is read once per settling: its history document's bytes
-// are hashed for the comparisons and written to the cache (never synced:
-// it is no document of the user's) only when they make a new state. Nothing is settled during a drag, and a window waits
-// while it rotates or calculates. The menus show the mark as it was left,
+// are hashed for the comparisons and, only when they make a new state,
+// handed to the cache writer, which writes them on a worker thread (never
+// synced: it is no document of the user's; CacheWrites.h), so a large
+// state holds up the window only for its encoding. Nothing is settled
+// during a drag, and a window waits while it rotates or calculates. The menus show the mark as it was left,
 // a change not yet settled counting as one; Close, Quit and the loaders ask
 // IsWindowModified, which compares the mark at once.
 //
@@ -42,6 +44,10 @@ struct CachedFileRecord;
 bool IsCacheDocument(const std::filesystem::path &file);
 // Deletes the redo documents of the window and empties its redo list.
 void DeleteWindowRedo(WindowRef window);
+// Waits for the cache writer, and takes every undo state it could not write
+// out of its window's history, saying so in the Log; a window whose shown
+// state that was takes it again at the next settling.
+void DropUnwrittenUndoStates();
 
 // Returns the front structure window to its latest history document; when
 // the structure changed since that document was saved, the change is kept

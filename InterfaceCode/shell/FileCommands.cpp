@@ -20,6 +20,7 @@
 #include "CachedFiles.h"
 #include "LongCommand.h"
 #include "Preferences.h"
+#include "documents/CacheWrites.h"
 #include "documents/CrystalDocument.h"
 #include "documents/PrefsFile.h"
 #include "documents/UndoHistory.h"
@@ -657,11 +658,9 @@ bool IsBundledFile(const std::filesystem::path &file) {
 }
 
 void DeleteWindowUndoLists(WindowRef window) {
-  for (CachedFileRecord *node = GetWindowHistory(window); node; node = node->next) {
-    std::error_code ec;
+  for (CachedFileRecord *node = GetWindowHistory(window); node; node = node->next)
     if (IsCacheDocument(node->fileRef))
-      std::filesystem::remove(node->fileRef, ec);
-  }
+      RemoveCacheDocument(node->fileRef);
   DestroyWindowHistory(window);
   DeleteWindowRedo(window);
 }

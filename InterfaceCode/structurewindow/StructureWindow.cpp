@@ -14,6 +14,7 @@
 #include "PlotRange.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
+#include "documents/CacheWrites.h"
 #include "documents/UndoHistory.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
@@ -111,11 +112,9 @@ void FitSidebarToSiteList(WindowRef window) {
 
 // Deletes the cache document of every node of a list, then the list.
 void DeleteListDocuments(CachedFileRecord *head) {
-  for (CachedFileRecord *node = head; node; node = node->next) {
-    std::error_code ec;
+  for (CachedFileRecord *node = head; node; node = node->next)
     if (!node->fileRef.empty() && IsCacheDocument(node->fileRef))
-      std::filesystem::remove(node->fileRef, ec);
-  }
+      RemoveCacheDocument(node->fileRef);
 }
 
 void DeleteWindowLists(WindowRef window) {

@@ -249,6 +249,7 @@ TEST_F(PrefsFileTest, AnUnusableCacheFolderIsSaidInTheLogOnce) {
     gUndoBufferTimer.proc();
   }
   gUndoBufferTimer.proc = nullptr;
+  DropUnwrittenUndoStates(); // what the next settling, Undo or Redo does first
   EXPECT_EQ(GetNumWindowHistory(w.ref()), 0);
   const size_t at = host.log.find(line);
   EXPECT_NE(at, std::string::npos) << host.log;
