@@ -5,6 +5,7 @@
 
 #include "CachedFiles.h"
 #include "documents/FileBuffer.h"
+#include "documents/PrefsFile.h"
 #include "documents/UndoHistory.h"
 #include "relax/RelaxThread.h"
 #include "window/MainWindowData.h"
@@ -204,6 +205,33 @@ TEST_F(UndoStates, CompletingMolecularFragmentsIsOneUndo) {
   QTest::keyClick(w->GraphPane(), Qt::Key_Z, Qt::ControlModifier);
   EXPECT_EQ(Structure(window), before) << "one Undo takes the command back";
   EXPECT_FALSE(CanUndo(window)) << "and leaves no step that changes nothing";
+}
+
+// Undo states are written on a worker. One it cannot write (a folder
+// stands where the document would go) is taken again, so Undo and Redo
+// still walk every step.
+TEST_F(UndoStates, AStateTheCacheCouldNotTakeIsTakenAgain) {
+  MainWindow *w = Open("NaCl.ovtx");
+  ASSERT_NE(w, nullptr);
+  WindowRef window = w->Ref();
+  const std::vector<uint8_t> opened = Structure(window);
+  // Cache documents are numbered one up from the last name handed out.
+  const std::filesystem::path last = NewCacheFilePath();
+  const std::string name = last.filename().string();
+  const size_t digits = name.find_last_not_of("0123456789") + 1;
+  const std::filesystem::path next =
+      last.parent_path() / (name.substr(0, digits) + std::to_string(std::stoul(name.substr(digits)) + 1) + ".part");
+  std::filesystem::create_directories(next);
+  ProcessCommand(kCmdZoomIn);
+  const std::vector<uint8_t> zoomed = Structure(window);
+  ASSERT_NE(zoomed, opened);
+  QTest::qWait(kPastTheUndoTimerMs);
+
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  EXPECT_EQ(Structure(window), opened);
+  ASSERT_EQ(ProcessCommand(kCmdRedo), kNoErr);
+  EXPECT_EQ(Structure(window), zoomed);
+  std::filesystem::remove(next);
 }
 
 } // namespace
