@@ -16,6 +16,8 @@
 #include <cstring>
 #include <fstream>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 DocumentWindowHooks gDocumentWindowHooks;
@@ -509,20 +511,103 @@ void CopyWindowSettings(MainWindowData &data, DocumentWindowSettings &w, bool to
   copy(data.standardBounds, w.standardBounds);
 }
 
+// What an atom takes in the atoms section, and its polyhedron (if any) in
+// the polyhedra section, at most.
+size_t AtomBytes(const AtomRecord &t) { return kMinAtomBytes + 4 * t.bonds.size(); }
+size_t PolyhedronBytes(const AtomRecord &t) {
+  if (!t.polyhedron)
+    return 0;
+  size_t bytes = kMinPolyhedronBytes + 4;
+  for (const PolyFace &f : t.polyhedron->faces)
+    bytes += 4 + 4 * f.vertices.size();
+  return bytes;
+}
+
 // About the size of the document: the atoms, their bonds and polyhedra
 // exactly, the rest generously.
 size_t EstimatedDocumentBytes(const CrystalRec &c, const DocumentExtras &extras) {
   size_t bytes = 64 * 1024 + 2 * (extras.notes.size() + extras.styledNotes.size()) + extras.preview.size();
   bytes += c.sites.size() * 256 + c.vectors.size() * 128 + c.textBoxes.size() * 512;
-  for (const AtomRecord &t : c.atoms) {
-    bytes += kMinAtomBytes + 4 * t.bonds.size();
-    if (t.polyhedron) {
-      bytes += 32;
-      for (const PolyFace &f : t.polyhedron->faces)
-        bytes += 4 + 4 * f.vertices.size();
+  for (const AtomRecord &t : c.atoms)
+    bytes += AtomBytes(t) + PolyhedronBytes(t);
+  return bytes;
+}
+
+// The atoms [from, to) as the atoms section holds them: each atom's fields
+// and its bonds (as many as it really has).
+std::vector<uint8_t> EncodeAtoms(CrystalRec &c, size_t from, size_t to) {
+  FileBuffer b;
+  size_t bytes = 0;
+  for (size_t k = from; k < to; k++)
+    bytes += AtomBytes(c.atoms[k]);
+  b.out.reserve(bytes);
+  SectionWriter a{b};
+  for (size_t k = from; k < to; k++) {
+    AtomRecord &t = c.atoms[k];
+    const uint32_t saved = t.bondCount;
+    t.bondCount = static_cast<uint32_t>(UsableRecords(t.bonds.size(), static_cast<int32_t>(t.bondCount)));
+    XferAtom(a, t);
+    a.Words(t.bonds.data(), t.bondCount);
+    t.bondCount = saved;
+  }
+  return std::move(b.out);
+}
+
+// The polyhedra of the atoms [from, to), each after its atom's number.
+std::vector<uint8_t> EncodePolyhedra(CrystalRec &c, size_t from, size_t to) {
+  FileBuffer b;
+  size_t bytes = 0;
+  for (size_t k = from; k < to; k++)
+    bytes += PolyhedronBytes(c.atoms[k]);
+  b.out.reserve(bytes);
+  SectionWriter a{b};
+  for (size_t k = from; k < to; k++) {
+    if (!c.atoms[k].polyhedron)
+      continue;
+    Polyhedron &p = *c.atoms[k].polyhedron;
+    uint32_t atom = static_cast<uint32_t>(k);
+    uint32_t faceCount = static_cast<uint32_t>(p.faces.size());
+    XferAll(a, atom, p.centreAtom, p.flag, p.vertexCount, faceCount);
+    for (PolyFace &f : p.faces) {
+      uint32_t vc = static_cast<uint32_t>(f.vertices.size());
+      Xfer(a, vc);
+      a.Words(f.vertices.data(), vc);
     }
   }
-  return bytes;
+  return std::move(b.out);
+}
+
+// Below this many atoms a section is encoded in one piece.
+constexpr size_t kAtomsPerPiece = 32768;
+constexpr unsigned kMaxPieces = 8;
+
+// `encode(from, to)` over [0, count) in ranges taken in order, the ranges
+// after the first on threads of their own when the count is large; the
+// pieces in order. A range whose thread cannot start is encoded here.
+template <class Encode> std::vector<std::vector<uint8_t>> EncodeInPieces(size_t count, const Encode &encode) {
+  const size_t pieces =
+      std::clamp<size_t>(count / kAtomsPerPiece, 1, std::clamp(std::thread::hardware_concurrency(), 1u, kMaxPieces));
+  std::vector<std::vector<uint8_t>> out(pieces);
+  const auto bound = [&](size_t piece) { return count * piece / pieces; };
+  std::vector<std::thread> workers;
+  for (size_t piece = 1; piece < pieces; piece++) {
+    try {
+      workers.emplace_back([&, piece] { out[piece] = encode(bound(piece), bound(piece + 1)); });
+    } catch (const std::system_error &) {
+      out[piece] = encode(bound(piece), bound(piece + 1));
+    }
+  }
+  out[0] = encode(0, bound(1));
+  for (std::thread &worker : workers)
+    worker.join();
+  return out;
+}
+
+void AppendPieces(FileBuffer &b, std::vector<std::vector<uint8_t>> pieces) {
+  for (std::vector<uint8_t> &piece : pieces) {
+    BufferWriteBytes(b, piece.data(), piece.size());
+    piece = {};
+  }
 }
 
 void Alert(std::string_view message, std::string_view explanation) { MyCFStopAlert(message, explanation); }
@@ -576,34 +661,16 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   const size_t nAtoms = UsableAtomSize(c);
   w.Begin(kTagAtoms);
   BufferWriteU32(b, static_cast<uint32_t>(nAtoms));
-  size_t polyhedra = 0;
-  for (size_t k = 0; k < nAtoms; k++) {
-    AtomRecord &t = c.atoms[k];
-    const uint32_t saved = t.bondCount;
-    t.bondCount = static_cast<uint32_t>(UsableRecords(t.bonds.size(), static_cast<int32_t>(t.bondCount)));
-    XferAtom(a, t);
-    a.Words(t.bonds.data(), t.bondCount);
-    t.bondCount = saved;
-    polyhedra += t.polyhedron ? 1 : 0;
-  }
+  AppendPieces(b, EncodeInPieces(nAtoms, [&c](size_t from, size_t to) { return EncodeAtoms(c, from, to); }));
   w.End();
 
+  const size_t polyhedra = static_cast<size_t>(
+      std::count_if(c.atoms.begin(), c.atoms.begin() + static_cast<ptrdiff_t>(nAtoms),
+                    [](const AtomRecord &t) { return t.polyhedron.has_value(); }));
   if (polyhedra > 0) {
     w.Begin(kTagPolyhedra);
     BufferWriteU32(b, static_cast<uint32_t>(polyhedra));
-    for (size_t k = 0; k < nAtoms; k++) {
-      if (!c.atoms[k].polyhedron)
-        continue;
-      Polyhedron &p = *c.atoms[k].polyhedron;
-      uint32_t atom = static_cast<uint32_t>(k);
-      uint32_t faceCount = static_cast<uint32_t>(p.faces.size());
-      XferAll(a, atom, p.centreAtom, p.flag, p.vertexCount, faceCount);
-      for (PolyFace &f : p.faces) {
-        uint32_t vc = static_cast<uint32_t>(f.vertices.size());
-        Xfer(a, vc);
-        a.Words(f.vertices.data(), vc);
-      }
-    }
+    AppendPieces(b, EncodeInPieces(nAtoms, [&c](size_t from, size_t to) { return EncodePolyhedra(c, from, to); }));
     w.End();
   }
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -210,6 +211,50 @@ TEST_F(DocumentTest, EveryStructureComesBackBitExact) {
     EXPECT_EQ(std::string(reinterpret_cast<const char *>(bytes.data()), 4), n.crystal.molecule ? "OVMF" : "OVDF");
   }
   EXPECT_TRUE(host.alerts.empty());
+}
+
+// A structure of some hundred thousand atoms is encoded a range of atoms
+// at a time: every atom, bond and polyhedron comes back in its place.
+TEST_F(DocumentTest, ALargeStructureComesBackInOrder) {
+  std::string error;
+  std::vector<Named> all = doctest::AllStructures(host, error);
+  ASSERT_FALSE(all.empty());
+  const auto most = std::max_element(all.begin(), all.end(), [](const Named &x, const Named &y) {
+    return x.crystal.atoms.size() < y.crystal.atoms.size();
+  });
+  CrystalRec &c = most->crystal;
+  const std::vector<AtomRecord> cell = c.atoms;
+  ASSERT_FALSE(cell.empty());
+  const uint32_t n = static_cast<uint32_t>(cell.size());
+  c.atoms.clear();
+  for (uint32_t copy = 0; c.atoms.size() < 150000; copy++)
+    for (uint32_t k = 0; k < n; k++) {
+      AtomRecord t = cell[k];
+      t.xyz[0] += static_cast<float>(copy);
+      for (uint32_t &bond : t.bonds)
+        bond += copy * n;
+      t.bonds.push_back(copy * n + (k + 1) % n); // each atom's bond count differs by copy
+      t.bondCount = static_cast<uint32_t>(t.bonds.size());
+      if ((copy + k) % 7 == 0) {
+        Polyhedron p;
+        p.centreAtom = copy * n + k;
+        p.vertexCount = 3;
+        p.faces = {PolyFace{}, PolyFace{}};
+        p.faces[0].vertices = {copy * n, copy * n + k, copy * n + (k + 1) % n};
+        p.faces[0].vertexCount = 3;
+        p.faces[1].vertices = {copy * n + k};
+        p.faces[1].vertexCount = 1;
+        p.faceCount = 2;
+        t.polyhedron = std::move(p);
+      }
+      c.atoms.push_back(std::move(t));
+    }
+  c.atomCount = static_cast<int32_t>(c.atoms.size());
+  const std::vector<uint8_t> bytes = EncodeCrystalDocument(c, DocumentExtras{});
+  CrystalRec back;
+  std::string message;
+  ASSERT_TRUE(DecodeCrystalDocument(bytes, back, nullptr, &message)) << message;
+  ExpectSameCrystal(c, back, most->name + " grown");
 }
 
 TEST_F(DocumentTest, WindowSavesAndOpensThroughTheFile) {
