@@ -533,14 +533,20 @@ size_t EstimatedDocumentBytes(const CrystalRec &c, const DocumentExtras &extras)
   return bytes;
 }
 
+// A buffer with room for what `bytes` says the atoms [from, to) take.
+FileBuffer BufferFor(const CrystalRec &c, size_t from, size_t to, size_t (*bytes)(const AtomRecord &)) {
+  size_t total = 0;
+  for (size_t k = from; k < to; k++)
+    total += bytes(c.atoms[k]);
+  FileBuffer b;
+  b.out.reserve(total);
+  return b;
+}
+
 // The atoms [from, to) as the atoms section holds them: each atom's fields
 // and its bonds (as many as it really has).
 std::vector<uint8_t> EncodeAtoms(CrystalRec &c, size_t from, size_t to) {
-  FileBuffer b;
-  size_t bytes = 0;
-  for (size_t k = from; k < to; k++)
-    bytes += AtomBytes(c.atoms[k]);
-  b.out.reserve(bytes);
+  FileBuffer b = BufferFor(c, from, to, AtomBytes);
   SectionWriter a{b};
   for (size_t k = from; k < to; k++) {
     AtomRecord &t = c.atoms[k];
@@ -555,11 +561,7 @@ std::vector<uint8_t> EncodeAtoms(CrystalRec &c, size_t from, size_t to) {
 
 // The polyhedra of the atoms [from, to), each after its atom's number.
 std::vector<uint8_t> EncodePolyhedra(CrystalRec &c, size_t from, size_t to) {
-  FileBuffer b;
-  size_t bytes = 0;
-  for (size_t k = from; k < to; k++)
-    bytes += PolyhedronBytes(c.atoms[k]);
-  b.out.reserve(bytes);
+  FileBuffer b = BufferFor(c, from, to, PolyhedronBytes);
   SectionWriter a{b};
   for (size_t k = from; k < to; k++) {
     if (!c.atoms[k].polyhedron)
