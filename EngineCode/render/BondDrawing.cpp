@@ -395,13 +395,13 @@ void BondPainter::Draw(uint32_t i, uint32_t j, float radiusI, float radiusJ, flo
 
 // Without perspective every pixel of a bond lies within the bond's radius,
 // and a stroke, of the segment between its cut ends, and each cut end lies
-// within its sphere's radius (or a pixel) of its atom: the bond reaches no
+// within its sphere's radius, or a pixel, of its atom: the bond reaches no
 // further from its atoms' rows than the larger sphere and the bond's radius
 // with the widest stroke and its blended pixels. Under perspective the
 // primitives themselves are left out.
 bool BondPainter::OutsideStrip(uint32_t i, uint32_t j, float radiusI, float radiusJ) const {
   const CrystalRec &c = *c_;
-  if (c.perspective)
+  if (c.perspective || !DrawingStripOfPicture())
     return false;
   float a[2], b[2];
   project_->Real(c.atoms[i].cart, a);

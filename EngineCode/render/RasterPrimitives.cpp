@@ -128,6 +128,8 @@ bool Fits16(int x1, int y1, int x2, int y2) {
 // shallow line rounded to a row, carries the core of `coreHigh` pixels and
 // a blended pixel on each side.
 bool LineOutsideStrip(float x1, float y1, float x2, float y2, float endSlack, int coreHigh) {
+  if (!DrawingStripOfPicture())
+    return false;
   const float dx = std::fabs(x2 - x1), dy = std::fabs(y2 - y1);
   const float slope = dx > 0.0f ? dy / dx : 0.0f;
   const float reach = endSlack * std::max(slope, 1.0f) + float(coreHigh) + 2.0f;

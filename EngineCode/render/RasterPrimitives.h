@@ -54,15 +54,15 @@ struct StripOfPicture {
   uint64_t layout = 0;
 };
 extern StripOfPicture gStripOfPicture;
+// Whether the target is a strip of a taller picture.
+inline bool DrawingStripOfPicture() { return dstPixBase && gStripOfPicture.pixels == dstPixMap; }
 // While a strip of a taller picture is the target: true when pixel rows
 // `top` to `bottom` (fractional, both included) lie wholly outside the
 // strip's rows. A primitive whose pixels all lie within those rows draws
 // nothing into the strip and is left out before any of its set-up. False
 // for every other target, and when a bound is not a number.
 inline bool OutsideStripRows(float top, float bottom) {
-  if (!dstPixBase || gStripOfPicture.pixels != dstPixMap)
-    return false;
-  return bottom < float(dstPixClipBounds.top) || top > float(dstPixClipBounds.bottom);
+  return DrawingStripOfPicture() && (bottom < float(dstPixClipBounds.top) || top > float(dstPixClipBounds.bottom));
 }
 
 // Takes the current port's pixels as the target and fills the globals; with

@@ -73,6 +73,8 @@ struct SpanRows {
 // of the strip being drawn (OutsideStripRows); false for a point that is not
 // finite, which the fill leaves out on its own.
 bool OutsideStrip(const RealPoint *points, size_t count, float reach) {
+  if (!DrawingStripOfPicture())
+    return false;
   float top = INFINITY, bottom = -INFINITY;
   for (size_t i = 0; i < count; i++) {
     if (!std::isfinite(points[i].y))
