@@ -264,6 +264,7 @@ int ReplotStrips(WindowRef window, int width, int height, int16_t plotRes, int s
   if (!texts.leaveProgress)
     gShowProgress = 0;
   int result = 0;
+  uint64_t layout = 0; // the first strip's, which the later strips draw from
   for (int top = 0; result == 0 && top < height; top += stripRows) {
     const Rect strip = MakeRect(0, top, width, std::min(height, top + stripRows));
     SetWindowOffScreen(window, nullptr);
@@ -278,9 +279,13 @@ int ReplotStrips(WindowRef window, int width, int height, int16_t plotRes, int s
       c->plotScale = c->plotScale * float(height) / float(oldHeight);
     gPlotRes = plotRes;
     // Lines cut by a strip's edges are drawn as in the picture drawn whole.
-    gStripOfPicture = {stripRows < height ? OffScreenPixels(GetWindowOffScreen(window)) : nullptr, bounds};
+    gStripOfPicture = {stripRows < height ? OffScreenPixels(GetWindowOffScreen(window)) : nullptr, bounds, layout};
+    const uint64_t layoutsBefore = gPlotLayouts;
     PlotCrystal(window, kPlotToExport);
     gStripOfPicture = {};
+    // The layout the first strip made serves the strips after it.
+    if (stripRows < height && layout == 0 && gPlotLayouts == layoutsBefore + 1)
+      layout = gPlotLayouts;
     const PixelBuffer *source =
         OffScreenPixels(RedBlue(*c) ? GetWindowTransferBuffer(window) : GetWindowOffScreen(window));
     result = source ? use(*source) : -1;

@@ -342,6 +342,8 @@ void BondPainter::Draw(uint32_t i, uint32_t j, float radiusI, float radiusJ, flo
   const CrystalRec &c = *c_;
   if (i >= UsableAtomSize(c) || j >= UsableAtomSize(c))
     return;
+  if (OutsideStrip(i, j, radiusI, radiusJ))
+    return;
   RGBColor colour1, colour2;
   float length = -1.0f;
   const int16_t style = ChooseBondStyle(&c, i, j, colour1, colour2, length);
@@ -389,6 +391,24 @@ void BondPainter::Draw(uint32_t i, uint32_t j, float radiusI, float radiusJ, flo
     Line(a, b, radiusI, radiusJ, length, depth, colour1, colour2, style);
     return;
   }
+}
+
+// Without perspective every pixel of a bond lies within the bond's radius,
+// and a stroke, of the segment between its cut ends, and each cut end lies
+// within its sphere's radius, or a pixel, of its atom: the bond reaches no
+// further from its atoms' rows than the larger sphere and the bond's radius
+// with the widest stroke and its blended pixels. Under perspective the
+// primitives themselves are left out.
+bool BondPainter::OutsideStrip(uint32_t i, uint32_t j, float radiusI, float radiusJ) const {
+  const CrystalRec &c = *c_;
+  if (c.perspective || !DrawingStripOfPicture())
+    return false;
+  float a[2], b[2];
+  project_->Real(c.atoms[i].cart, a);
+  project_->Real(c.atoms[j].cart, b);
+  const float reach = (std::max({radiusI, radiusJ, 0.0f}) + std::max(bondRadius_, 0.0f)) * c.plotScale +
+                      float(kLineHaloWidth * PenPixels() + kBondStrokeReach);
+  return OutsideStripRows(std::min(a[1], b[1]) - reach, std::max(a[1], b[1]) + reach);
 }
 
 // ---- Bond ends -------------------------------------------------------------------------------------

@@ -71,6 +71,10 @@ inline constexpr float kDotShare = 0.333f;
 inline constexpr int16_t kUnknownStylePeriod = 8;
 // The background halo that sets an anti-aliased line bond apart.
 inline constexpr int16_t kLineHaloWidth = 3;
+// Pixels a bond's strokes may reach beyond its outline, besides the halo:
+// the rounding of its ends, a cut end a pixel inside its sphere, blended
+// pixels and pen lines drawn right of and below their points.
+inline constexpr int kBondStrokeReach = 4;
 // Bands of the banded cylinders.
 inline constexpr int kTwinBands = 2;
 inline constexpr int kMultiBands = 8;
@@ -124,6 +128,10 @@ private:
   // negative when it is still to be measured.
   void Line(const float a[3], const float b[3], float radiusA, float radiusB, float length, float depth,
             RGBColor colour1, RGBColor colour2, int16_t style) const;
+
+  // True when the bond draws nothing into the strip of a picture being
+  // drawn (OutsideStripRows), known before any of its set-up.
+  bool OutsideStrip(uint32_t i, uint32_t j, float radiusI, float radiusJ) const;
 
   const CrystalRec *c_;
   float bondRadius_;

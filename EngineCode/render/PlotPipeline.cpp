@@ -36,6 +36,7 @@ using namespace ovgfx;
 
 int16_t gHPixels = 0;
 int16_t gVPixels = 0;
+uint64_t gPlotLayouts = 0;
 
 namespace {
 
@@ -438,13 +439,18 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
       c.plotScale = savedScale;
   };
 
-  if (c.showUnitCell)
-    ovrender::MakeUnitCell(&c, false); // GetPixelCoords projects the points below
-  GetVectorTipCoordinates(&c);
-  Status("Sorting atom plot array...");
-  SortAtomsByHeight(&c, c.minAtomRadius);
-  Status("Calculating atomic coordinates...");
-  GetPixelCoords(&c, gHPixels, gVPixels);
+  const bool laterStrip = destination == kPlotToExport && gStripOfPicture.layout != 0 &&
+                          gStripOfPicture.layout == gPlotLayouts;
+  if (!laterStrip) {
+    if (c.showUnitCell)
+      ovrender::MakeUnitCell(&c, false); // GetPixelCoords projects the points below
+    GetVectorTipCoordinates(&c);
+    Status("Sorting atom plot array...");
+    SortAtomsByHeight(&c, c.minAtomRadius);
+    Status("Calculating atomic coordinates...");
+    GetPixelCoords(&c, gHPixels, gVPixels);
+    ++gPlotLayouts;
+  }
 
   // The port drawn into: the window's off-screen image, or the current port
   // for a picture.

@@ -62,6 +62,10 @@ extern int16_t gVPixels;
 // trackball drag only the union of the last and the new area is copied.
 extern float gSaveScale;
 extern Rect gSavePlottedArea;
+// How many plots have projected and depth-sorted a structure (each adds
+// one): a picture drawn in strips reuses its first strip's layout while this
+// stays as it was (StripOfPicture::layout).
+extern uint64_t gPlotLayouts;
 
 // ---- The plot ----------------------------------------------------------------------
 

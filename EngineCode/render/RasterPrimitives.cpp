@@ -120,6 +120,22 @@ bool Fits16(int x1, int y1, int x2, int y2) {
   return true;
 }
 
+// Whether none of the pixels of an anti-aliased line between fractional
+// points lies in the rows of the strip being drawn (OutsideStripRows). The
+// walk steps from one integer end point to the other, each up to `endSlack`
+// pixels beyond its fractional end, where the ideal line lies `endSlack`
+// times the slope further on; a step's row, or its position across a
+// shallow line rounded to a row, carries the core of `coreHigh` pixels and
+// a blended pixel on each side.
+bool LineOutsideStrip(float x1, float y1, float x2, float y2, float endSlack, int coreHigh) {
+  if (!DrawingStripOfPicture())
+    return false;
+  const float dx = std::fabs(x2 - x1), dy = std::fabs(y2 - y1);
+  const float slope = dx > 0.0f ? dy / dx : 0.0f;
+  const float reach = endSlack * std::max(slope, 1.0f) + float(coreHigh) + 2.0f;
+  return OutsideStripRows(std::min(y1, y2) - reach, std::max(y1, y2) + reach);
+}
+
 bool WhollyOutsideClip(int x1, int y1, int x2, int y2) {
   const Rect &c = dstLineClipBounds;
   return (x1 < c.left && x2 < c.left) || (y1 < c.top && y2 < c.top) || (x1 > c.right && x2 > c.right) ||
@@ -400,6 +416,8 @@ int16_t MyDrawSmoothLine(int16_t x1, int16_t y1, int16_t x2, int16_t y2, RGBColo
 void MyDrawRealSmoothLine(float x1, float y1, float x2, float y2, RGBColor colour) {
   if (!dstPixBase || !UsableEndPoints(x1, y1, x2, y2))
     return;
+  if (LineOutsideStrip(x1, y1, x2, y2, 0.5f, 0))
+    return;
   const int ix1 = RoundHalfAway(x1), iy1 = RoundHalfAway(y1);
   const int ix2 = RoundHalfAway(x2), iy2 = RoundHalfAway(y2);
   if (WhollyOutsideClip(ix1, iy1, ix2, iy2))
@@ -422,6 +440,8 @@ void MyDrawRealSmoothLine(float x1, float y1, float x2, float y2, RGBColor colou
 
 void MyDrawRealSmoothThickLine(float x1, float y1, float x2, float y2, int16_t width, RGBColor colour) {
   if (!dstPixBase || !UsableEndPoints(x1, y1, x2, y2))
+    return;
+  if (LineOutsideStrip(x1, y1, x2, y2, 1.0f, std::max<int>(width, 0) / 2))
     return;
   const int ix1 = int(x1), iy1 = int(y1), ix2 = int(x2), iy2 = int(y2);
   if (WhollyOutsideClip(ix1, iy1, ix2, iy2))

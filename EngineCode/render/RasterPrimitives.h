@@ -46,8 +46,24 @@ extern Rect dstLineClipBounds;
 struct StripOfPicture {
   const ovgfx::PixelBuffer *pixels = nullptr;
   Rect picture;
+  // For the strips after the first: the plot layouts made so far
+  // (gPlotLayouts) when the first strip had been drawn. The plot scale, the
+  // view and the picture's size are those of every strip, so while no other
+  // plot has made a layout since, a strip is drawn from the projection, depth
+  // order and cell points the first strip left. 0: the strip makes its own.
+  uint64_t layout = 0;
 };
 extern StripOfPicture gStripOfPicture;
+// Whether the target is a strip of a taller picture.
+inline bool DrawingStripOfPicture() { return dstPixBase && gStripOfPicture.pixels == dstPixMap; }
+// While a strip of a taller picture is the target: true when pixel rows
+// `top` to `bottom` (fractional, both included) lie wholly outside the
+// strip's rows. A primitive whose pixels all lie within those rows draws
+// nothing into the strip and is left out before any of its set-up. False
+// for every other target, and when a bound is not a number.
+inline bool OutsideStripRows(float top, float bottom) {
+  return DrawingStripOfPicture() && (bottom < float(dstPixClipBounds.top) || top > float(dstPixClipBounds.bottom));
+}
 
 // Takes the current port's pixels as the target and fills the globals; with
 // no current port there is no target.

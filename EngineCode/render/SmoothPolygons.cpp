@@ -69,6 +69,23 @@ struct SpanRows {
   }
 };
 
+// Whether every pixel of the polygon grown by `reach` lies outside the rows
+// of the strip being drawn (OutsideStripRows); false for a point that is not
+// finite, which the fill leaves out on its own.
+bool OutsideStrip(const RealPoint *points, size_t count, float reach) {
+  if (!DrawingStripOfPicture())
+    return false;
+  float top = INFINITY, bottom = -INFINITY;
+  for (size_t i = 0; i < count; i++) {
+    if (!std::isfinite(points[i].y))
+      return false;
+    top = std::min(top, points[i].y);
+    bottom = std::max(bottom, points[i].y);
+  }
+  // The fill's rows reach from floor(top) to ceil(bottom) - 1.
+  return OutsideStripRows(top - reach - 1.0f, bottom + reach);
+}
+
 float SignedArea(const RealPoint *p, size_t n) {
   float a = 0.0f;
   for (size_t i = 0; i < n; i++) {
@@ -257,6 +274,10 @@ void MyFillSmoothPolygon(const RealPoint *points, size_t count, RGBColor colour,
 
 void MyFillGrownConvexPolygon(const RealPoint *points, size_t count, float grow, RGBColor colour, float opacity) {
   if (!points || count < 2)
+    return;
+  // A corner moves by at most twice the mitre limit times the growth (a
+  // shrinking polygon's mitres are not held).
+  if (OutsideStrip(points, count, grow >= 0.0f ? 2.0f * kMiterLimit * grow : INFINITY))
     return;
   const float area = count >= 3 ? SignedArea(points, count) : 0.0f;
   if (std::fabs(area) < kDegenerateArea) {

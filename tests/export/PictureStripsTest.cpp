@@ -6,6 +6,7 @@
 
 #include "export/PictureExport.h"
 #include "import/OwnTextReader.h"
+#include "render/BondDrawing.h"
 #include "render/OffScreen.h"
 
 #include <QImage>
@@ -14,6 +15,9 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+
+#include <fstream>
+#include <iterator>
 
 using namespace viewtest;
 
@@ -46,6 +50,26 @@ struct PictureStripsTest : ::testing::Test {
     QImageReader reader(QString::fromStdString(file.string()));
     return reader.read().convertToFormat(QImage::Format_RGB32);
   }
+  // The pixels by which the picture written `rows` rows at a time differs
+  // from the picture drawn whole; -1 when either was not written in full.
+  int DifferingPixels(WindowRef window, int width, int height, double resolution, uint32_t type, int rows) {
+    const auto whole = dir / (type == kPNGFileType ? "whole.png" : "whole.bmp");
+    const auto strip = dir / (type == kPNGFileType ? "strips.png" : "strips.bmp");
+    if (QTWritePixelImage(window, width, height, resolution, whole, type, INT64_MAX) != 0)
+      return -1;
+    gMemoryQuestions = 0;
+    if (QTWritePixelImage(window, width, height, resolution, strip, type, int64_t(width) * 4 * rows) != 0)
+      return -1;
+    EXPECT_GE(gMemoryQuestions, (height + rows - 1) / rows); // one image per strip
+    const QImage a = Read(whole), b = Read(strip);
+    if (a.size() != QSize(width, height) || b.size() != QSize(width, height))
+      return -1;
+    int differing = 0;
+    for (int y = 0; y < height; y++)
+      for (int x = 0; x < width; x++)
+        differing += a.pixel(x, y) != b.pixel(x, y);
+    return differing;
+  }
 };
 
 } // namespace
@@ -71,28 +95,57 @@ TEST_F(PictureStripsTest, AStripWrittenPictureHasThePixelsOfThePictureDrawnWhole
   c.textBoxCount = 1;
   ResetOffScreen(w.ref());
   PlotCrystal(w.ref(), kPlotToWindow);
-  const int width = 461, height = 343, rows = 7;
-  const int strips = (height + rows - 1) / rows;
   for (int16_t model : {kBallAndStickModel, kSpaceFillingModel, kPolyhedralModel, kWireFrameModel, kStickModel}) {
     for (uint32_t type : {kPNGFileType, kBMPFileType}) {
       SCOPED_TRACE(std::to_string(model) + (type == kPNGFileType ? " PNG" : " BMP"));
       c.modelType = uint8_t(model);
-      const auto whole = dir / (type == kPNGFileType ? "whole.png" : "whole.bmp");
-      const auto strip = dir / (type == kPNGFileType ? "strips.png" : "strips.bmp");
-      ASSERT_EQ(QTWritePixelImage(w.ref(), width, height, 144, whole, type, INT64_MAX), 0);
-      gMemoryQuestions = 0;
-      ASSERT_EQ(QTWritePixelImage(w.ref(), width, height, 144, strip, type, int64_t(width) * 4 * rows), 0);
-      EXPECT_GE(gMemoryQuestions, strips); // one image per strip
-      const QImage a = Read(whole), b = Read(strip);
-      ASSERT_EQ(a.size(), QSize(width, height));
-      ASSERT_EQ(b.size(), QSize(width, height));
-      int differing = 0;
-      for (int y = 0; y < height; y++)
-        for (int x = 0; x < width; x++)
-          differing += a.pixel(x, y) != b.pixel(x, y);
-      EXPECT_EQ(differing, 0);
+      EXPECT_EQ(DifferingPixels(w.ref(), 461, 343, 144, type, 7), 0);
     }
   }
+  EXPECT_TRUE(host.alerts.empty());
+}
+
+// What a strip leaves out before drawing it, bonds and lines that miss its
+// rows, is drawn whole where it reaches into a strip: every bond style
+// (anti-aliased lines at 72 dpi, pen lines at 144), under perspective, thick
+// cell edges, vectors and ellipsoids, in strips of 9 rows.
+TEST_F(PictureStripsTest, BondsLinesVectorsAndEllipsoidsCutByStripEdgesKeepTheirPixels) {
+  std::ifstream in(std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Spinel.ovtx");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  text += "AVEC\n"
+          "Mg1   0.12500 0.12500 0.12500   1.00000 1.00000 0.00000   2.0000   1.000 0.000 0.000   2\n"
+          "O1    0.26240 0.26240 0.26240   0.00000 0.00000 1.00000   1.5000   0.000 0.000 1.000   1\n"
+          "UISO\nMg1   0.02\nAl1   0.01\nO1    0.03\n";
+  const auto file = dir / "spinel.ovtx";
+  std::ofstream(file) << text;
+  TestWindow w(host, 230, 170);
+  ASSERT_TRUE(ReadTextFile(w.ref(), file));
+  CrystalRec &c = w.crystal();
+  ASSERT_GT(c.vectorCount, 0);
+  c.showUnitCell = 1;
+  c.unitCellLineWidth = 2.0f;
+  ResetOffScreen(w.ref());
+  PlotCrystal(w.ref(), kPlotToWindow);
+  c.modelType = kBallAndStickModel;
+  for (uint8_t perspective : {0, 1}) {
+    c.perspective = perspective;
+    for (int16_t style : {kBondPhotoRendered, kBondPlainLine, kBondDashedLine, kBondTwoColourLine, kBondPlain,
+                          kBondTwinBand, kBondPhotoMultiBand, kBondStriated}) {
+      for (int32_t k = 0; k < c.bondSpecCount; k++)
+        c.bondSpecs[size_t(k)].style = uint16_t(style);
+      const bool line = style == kBondPlainLine || style == kBondDashedLine || style == kBondTwoColourLine;
+      for (double dpi : {72.0, 144.0}) {
+        if (dpi > 72.0 && !line)
+          continue; // cylinders are drawn alike at every resolution
+        SCOPED_TRACE("perspective " + std::to_string(perspective) + ", bond style " + std::to_string(style) + ", " +
+                     std::to_string(int(dpi)) + " dpi");
+        EXPECT_EQ(DifferingPixels(w.ref(), 397, 301, dpi, kPNGFileType, 9), 0);
+      }
+    }
+  }
+  c.perspective = 0;
+  c.modelType = kThermalEllipsoidModel;
+  EXPECT_EQ(DifferingPixels(w.ref(), 397, 301, 72, kPNGFileType, 9), 0);
   EXPECT_TRUE(host.alerts.empty());
 }
 
