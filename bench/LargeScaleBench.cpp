@@ -9,13 +9,12 @@
 //     atoms): a pane resize's rescale and replot alone (0), and with the
 //     undo timer's settling after it (1). A resize is no change of the
 //     document, so the two should cost the same.
-//   SettleAfterPlot: a zoom of the same structure and the undo state the
-//     timer then writes (encode and cache write).
+// (The settling after a zoom is BM_SettleAfterZoom of bench_ModifiedMarkBench.)
 // Measured on a loaded machine (Release, medians of 3, CPU time, one core):
 // Spinel's polyhedra 1.6 ms at 100, 0.6 ms at 9,999 and 10,000 (2.6 and
 // 2.3 s before faces were cut to the picture); Rutile's 0.5 ms at 100, 1.8
 // and 2.1 ms at the largest scales (0.31 s before). The replot of a resize
-// 152 ms, with the settling after it 153 ms; a settling after a zoom 112 ms.
+// 152 ms, with the settling after it 153 ms.
 #include "CachedFiles.h"
 #include "PlotRange.h"
 #include "documents/PrefsFile.h"
@@ -24,7 +23,7 @@
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
-#include "tools/RockSaltScene.h"
+#include "tools/DocumentScene.h"
 
 #include <benchmark/benchmark.h>
 
@@ -39,19 +38,9 @@ namespace fs = std::filesystem;
 
 const char *const kExamples[] = {"Spinel.ovtx", "Rutile.ovtx"};
 
-fs::path Scratch() {
-  const fs::path folder = fs::temp_directory_path() / ("ovlargebench-" + std::to_string(::getpid()));
-  fs::create_directories(folder);
-  setenv("XDG_CACHE_HOME", folder.c_str(), 1); // the history documents go here
-  return folder;
-}
+constexpr const char *kScratch = "ovlargebench";
 
-void CleanUp(WindowRef window) {
-  DestroyWindowHistory(window);
-  EmptyCacheFolder();
-  std::error_code ec;
-  fs::remove_all(Scratch(), ec);
-}
+void CleanUp(WindowRef window) { benchscene::CleanUpCache(window, kScratch); }
 
 void BM_PolyhedraAtScale(benchmark::State &state) {
   std::unique_ptr<benchscene::Scene> scene = benchscene::MakeHeadlessScene(1000, 800);
@@ -73,15 +62,9 @@ void BM_PolyhedraAtScale(benchmark::State &state) {
 }
 
 std::unique_ptr<benchscene::Scene> RockSalt(benchmark::State &state) {
-  Scratch();
-  std::unique_ptr<benchscene::Scene> scene = benchscene::MakeRockSalt(22.0f, 1000, 800);
-  if (!scene) {
+  std::unique_ptr<benchscene::Scene> scene = benchscene::OpenRockSaltDocument(22.0f, kScratch);
+  if (!scene)
     state.SkipWithError("build failed");
-    return nullptr;
-  }
-  InstallUndoBufferTimer();
-  PlotCrystal(&scene->record, kPlotToWindow);
-  NoteWindowDocumentOpened(&scene->record);
   return scene;
 }
 
@@ -111,30 +94,10 @@ void BM_ReplotAndResize(benchmark::State &state) {
   CleanUp(window);
 }
 
-void BM_SettleAfterPlot(benchmark::State &state) {
-  std::unique_ptr<benchscene::Scene> scene = RockSalt(state);
-  if (!scene)
-    return;
-  WindowRef window = &scene->record;
-  CrystalRec &c = *GetWindowCrystal(window);
-  const float scales[2] = {c.plotScale * 1.25f, c.plotScale};
-  int step = 0;
-  for (auto _ : state) {
-    state.PauseTiming();
-    DoChangePlotScale(&c, scales[step++ % 2]);
-    PlotCrystal(window, kPlotToWindow);
-    state.ResumeTiming();
-    UndoBufferTimerProc();
-  }
-  state.counters["atoms"] = double(c.atomCount);
-  CleanUp(window);
-}
-
 BENCHMARK(BM_PolyhedraAtScale)
     ->ArgsProduct({{0, 1}, {100, 9999, 10000}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 BENCHMARK(BM_ReplotAndResize)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SettleAfterPlot)->Unit(benchmark::kMillisecond);
 
 } // namespace

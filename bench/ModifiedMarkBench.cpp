@@ -18,7 +18,7 @@
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
-#include "tools/RockSaltScene.h"
+#include "tools/DocumentScene.h"
 
 #include <benchmark/benchmark.h>
 
@@ -31,33 +31,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path Scratch() {
-  const fs::path folder = fs::temp_directory_path() / ("ovmarkbench-" + std::to_string(::getpid()));
-  fs::create_directories(folder);
-  setenv("XDG_CACHE_HOME", folder.c_str(), 1); // the history documents go here
-  return folder;
-}
+constexpr const char *kScratch = "ovmarkbench";
 
-// The window's history documents and the scratch folder go.
-void CleanUp(WindowRef window) {
-  DestroyWindowHistory(window);
-  EmptyCacheFolder();
-  std::error_code ec;
-  fs::remove_all(Scratch(), ec);
-}
+fs::path Scratch() { return benchscene::ScratchCache(kScratch); }
+void CleanUp(WindowRef window) { benchscene::CleanUpCache(window, kScratch); }
 
 // The structure plotted in its window, opened as a document; none (and the
 // benchmark skipped) when it cannot be built.
-std::unique_ptr<benchscene::Scene> Scene(benchmark::State &state) {
-  Scratch();
-  std::unique_ptr<benchscene::Scene> scene = benchscene::MakeRockSalt(22.0f, 1000, 800);
-  if (!scene) {
+std::unique_ptr<benchscene::Scene> Scene(benchmark::State &state, float cells = 22.0f) {
+  std::unique_ptr<benchscene::Scene> scene = benchscene::OpenRockSaltDocument(cells, kScratch);
+  if (!scene)
     state.SkipWithError("build failed");
-    return nullptr;
-  }
-  InstallUndoBufferTimer();
-  PlotCrystal(&scene->record, kPlotToWindow);
-  NoteWindowDocumentOpened(&scene->record);
   return scene;
 }
 
@@ -151,13 +135,10 @@ void BM_SettleWrite(benchmark::State &state) {
 // `cells` cells: the undo timer's whole settling (the structure read once,
 // hashed, and its new state handed to the cache).
 void BM_SettleAfterZoom(benchmark::State &state) {
-  std::unique_ptr<benchscene::Scene> scene = LargeScene(state);
+  std::unique_ptr<benchscene::Scene> scene = Scene(state, float(state.range(0)));
   if (!scene)
     return;
   WindowRef window = &scene->record;
-  InstallUndoBufferTimer();
-  PlotCrystal(window, kPlotToWindow);
-  NoteWindowDocumentOpened(window);
   CrystalRec &c = *GetWindowCrystal(window);
   const float scales[2] = {c.plotScale * 1.25f, c.plotScale};
   int step = 0;
