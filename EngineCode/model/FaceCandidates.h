@@ -13,6 +13,8 @@
 // points all on or near one plane or line) keeps every pair.
 #pragma once
 
+#include "PointHull.h"
+
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -33,19 +35,11 @@ public:
   }
 
 private:
-  struct Facet {
-    uint32_t v[3];
-    double normal[3]; // outward, unit
-    double offset;    // normal . x for x on the plane
-    bool live;
-  };
-
-  bool MakeHull(const float (*points)[3], const uint8_t *usable, double flat, double slack);
   bool Supporting(const float (*points)[3], const uint8_t *usable, double slack, double near);
 
   size_t n_ = 0;
-  std::vector<Facet> facets_;
-  std::vector<uint64_t> edges_;     // directed edges (a << 32 | b), then the candidate pairs
+  PointHull hull_;
+  std::vector<uint64_t> edges_;     // the candidate pairs (a << 32 | b)
   std::vector<uint64_t> near_;      // (facet << 32 | point) for points near a facet's plane
   std::vector<double> nearDepth_;   // their depths below it
   std::vector<uint32_t> start_;    // n + 1 entries into later_

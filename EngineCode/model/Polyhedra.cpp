@@ -6,6 +6,7 @@
 #include "FaceShapes.h"
 #include "Geometry.h"
 #include "HostServices.h"
+#include "LigandThinning.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 
@@ -14,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <span>
 #include <string>
@@ -33,6 +35,8 @@ constexpr int32_t kHullFromPoints = 10;
 // Work between two questions to the cancel check within one centre, in
 // ligands looked at (about 20 to 50 microseconds of face search).
 constexpr uint64_t kPolyhedraWorkPerCheck = 16384;
+// The thinning's work counted per triple, in the units above.
+constexpr uint64_t kWorkPerThinnedTriple = 8;
 constexpr char kDefiningPolyhedra[] = "Defining polyhedra...";
 
 // The cancel check and the status window of a polyhedron build. Between
@@ -839,84 +843,6 @@ void SortLigands(std::vector<LigandEntry> &ligands) {
   }
 }
 
-// Drops every ligand that lies inside the tetrahedron of the centre and three
-// other ligands. The ligands are sorted farthest first; when they are all
-// equidistant nothing is dropped, otherwise the search starts just before the
-// first drop in distance. Stops (leaving the ligands as they are) when the
-// user cancels through `meter`.
-void ThinLigands(const CrystalRec &c, const float centre[3], std::vector<LigandEntry> &ligands, BuildMeter &meter) {
-  const size_t n = ligands.size();
-  size_t drop = 0;
-  for (size_t j = 1; j < n; ++j)
-    if (ligands[j - 1].distSq - ligands[j].distSq >= kThinningDistanceStep) {
-      drop = j;
-      break;
-    }
-  if (drop == 0)
-    return;
-  const size_t start = drop >= 2 ? drop - 2 : 0;
-  auto pos = [&](size_t e) { return c.atoms[ligands[e].atom].cart; };
-  for (size_t a = start; a < n; ++a) {
-    if (!ligands[a].usable)
-      continue;
-    for (size_t b = a + 1; b < n; ++b) {
-      if (!ligands[b].usable)
-        continue;
-      for (size_t cc = b + 1; cc < n; ++cc) {
-        if (!ligands[cc].usable)
-          continue;
-        if (meter.Add(n)) // each triple looks at every ligand
-          return;
-        const float *pa = pos(a), *pb = pos(b), *pc = pos(cc);
-        if (PointsAreColinear(pa, pb, pc))
-          continue;
-        float centroid[3];
-        for (int i = 0; i < 3; ++i)
-          centroid[i] = (centre[i] + pa[i] + pb[i] + pc[i]) / 4.0f;
-        // Faces centre-a-b, centre-a-c, centre-b-c and a-b-c, each with a
-        // point on it and its normal turned away from the centroid.
-        const float *facePoint[4] = {centre, centre, centre, pa};
-        float normal[4][3];
-        CalcPlaneNormal(centre, pa, pb, normal[0]);
-        CalcPlaneNormal(centre, pa, pc, normal[1]);
-        CalcPlaneNormal(centre, pb, pc, normal[2]);
-        CalcPlaneNormal(pa, pb, pc, normal[3]);
-        for (int f = 0; f < 4; ++f) {
-          float out[3];
-          VecDiff(facePoint[f], centroid, out);
-          if (Dot(out, normal[f]) < 0.0f)
-            VecNegate(normal[f]);
-        }
-        bool flat = false;
-        for (int f = 0; f < 4 && !flat; ++f)
-          for (int g = f + 1; g < 4; ++g) {
-            const float diff = std::fabs(normal[f][0] - normal[g][0]) + std::fabs(normal[f][1] - normal[g][1]) +
-                               std::fabs(normal[f][2] - normal[g][2]);
-            if (diff < kFlatTetrahedronTolerance) {
-              flat = true;
-              break;
-            }
-          }
-        if (flat)
-          continue;
-        for (size_t k = 0; k < n; ++k) {
-          if (k == a || k == b || k == cc || !ligands[k].usable)
-            continue;
-          const float *pk = pos(k);
-          bool inside = true;
-          for (int f = 0; f < 4 && inside; ++f) {
-            float toFace[3];
-            VecDiff(facePoint[f], pk, toFace);
-            inside = Dot(toFace, normal[f]) > 0.0f;
-          }
-          if (inside)
-            ligands[k].usable = 0;
-        }
-      }
-    }
-  }
-}
-
 // The first-cell atoms of every site, filed on a periodic grid over the cell,
 // for asking which sites coordinate a site over the whole crystal. A query
 // walks the grid cells (with their whole-cell translations) that cover the
@@ -1375,6 +1301,7 @@ void DefinePolyhedra(CrystalRec *crystal) {
       FaceShapes shapes; // the shapes of this build's polyhedra
       std::vector<LigandEntry> ligands;
       std::vector<uint32_t> distinct, candidates;
+      std::vector<std::array<float, 3>> ligandPoints;
       int32_t made = 0;
       int64_t announcedSite = -1;
       // Ligands left out for overlapping: the first pair is named, and each
@@ -1382,6 +1309,9 @@ void DefinePolyhedra(CrystalRec *crystal) {
       std::vector<uint8_t> leftOut(static_cast<size_t>(atomCount), 0);
       int64_t overlaps = 0;
       BuildMeter meter(kPolyhedraCancelClockEvery);
+      const std::function<bool(uint64_t)> thinningStop = [&meter](uint64_t triples) {
+        return meter.Add(triples * kWorkPerThinnedTriple);
+      };
       static_assert(sizeof(std::array<float, 3>) == 3 * sizeof(float));
       const auto carts = reinterpret_cast<const float(*)[3]>(cartsCopy.data());
       auto overlapping = [](const float *p, const float *q) {
@@ -1456,7 +1386,11 @@ void DefinePolyhedra(CrystalRec *crystal) {
             ligands.push_back(e);
           }
           SortLigands(ligands);
-          ThinLigands(c, atom.cart, ligands, meter);
+          ligandPoints.resize(ligands.size());
+          for (size_t k = 0; k < ligands.size(); ++k)
+            std::memcpy(ligandPoints[k].data(), carts[ligands[k].atom], sizeof ligandPoints[k]);
+          ThinLigands(atom.cart, reinterpret_cast<const float(*)[3]>(ligandPoints.data()), ligands,
+                      thinningStop);
           for (const LigandEntry &e : ligands)
             if (e.usable)
               candidates.push_back(e.atom);
