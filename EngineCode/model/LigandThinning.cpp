@@ -23,8 +23,20 @@ constexpr double kHullSlackPerExtent = 1e-9;
 constexpr size_t kHullFromLigands = 12;
 // Triples between two questions to `stop`.
 constexpr uint64_t kTriplesPerQuestion = 256;
+// The slab of a ligand near the hull's surface is widened by this much
+// beyond what its proof needs.
+constexpr double kSlabSafety = 1.5;
 
 inline float Dot(const float a[3], const float b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+// CalcPlaneNormal, operation for operation, where it can be inlined.
+inline void PlaneNormal(const float p0[3], const float p1[3], const float p2[3], float n[3]) {
+  float u[3], v[3];
+  VecDiff(p0, p1, u);
+  VecDiff(p2, p1, v);
+  const float x[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+  GetUnitVector(x, n);
+}
 
 using Point = std::array<float, 3>;
 
@@ -40,13 +52,21 @@ struct Scratch {
   // centre-a-b, the unit vector b - a (and whether it has one), and the
   // asked ligands on the plus and minus side of the plane.
   std::vector<Point> normal, unit;
-  std::vector<uint8_t> unitOk;
+  std::vector<uint8_t> unitOk, pairMade;
   std::vector<uint64_t> plus, minus;
   std::vector<uint64_t> candidates;
   std::vector<Point> hullPoints;
   std::vector<uint8_t> inHull;
   std::vector<std::array<double, 3>> vertexNormal;
   PointHull hull;
+  // Per ligand near the hull's surface: the facet nearest it (-1 for none)
+  // and the depth below that facet within which a tetrahedron holding it
+  // has two of its corners (see NearSurface). Per triple corner (the
+  // ligands from `start` on, then the centre): the asked ligands whose slab
+  // holds it, or that have none.
+  std::vector<int32_t> slabFacet;
+  std::vector<double> slabDepth;
+  std::vector<uint64_t> near;
 };
 
 Scratch &TheScratch() {
@@ -109,6 +129,14 @@ void ClearOutsideLigands(Scratch &s, const float centre[3], const float (*points
     for (uint32_t v : f.v)
       for (int i = 0; i < 3; ++i)
         s.vertexNormal[v][size_t(i)] += f.normal[i];
+  // A vertex the mean of its facets' normals does not clear may be cleared
+  // along one of them (a vertex barely out of a large flat facet).
+  auto clearAlongAFacet = [&](size_t k) {
+    for (const PointHull::Facet &f : facets)
+      if ((f.v[0] == k || f.v[1] == k || f.v[2] == k) && clearAlong(k, f.normal))
+        return true;
+    return false;
+  };
   for (size_t k = 0; k < n; ++k) {
     if (!ligands[k].usable)
       continue;
@@ -131,8 +159,49 @@ void ClearOutsideLigands(Scratch &s, const float centre[3], const float (*points
     if (!(length > 0.0))
       continue;
     const double direction[3] = {sum[0] / length, sum[1] / length, sum[2] / length};
-    if (clearAlong(k, direction))
+    if (clearAlong(k, direction) || clearAlongAFacet(k))
       s.asked[k] = 0;
+  }
+
+  // A ligand u at depth d (at most the clearance) below its nearest facet F
+  // lies within the clearance of a tetrahedron of hull points only when two
+  // of its corners lie within a slab below F: a point y of the tetrahedron
+  // whose corners but one (v) lie deeper than D is at depth at least
+  // (1 - w) D, w being v's weight, and within (1 - w) times the extent of
+  // v; so y within the clearance of u puts u within
+  // clearance + (d + clearance) extent / D of v, which the nearest other
+  // point is not when D is wide enough. (A tetrahedron of no corner in the
+  // slab is deeper still.) So a ligand on a facet of a lattice shell is
+  // asked about only by the triples of its facet's plane.
+  const double slack = kHullSlackPerExtent * extent;
+  for (size_t k = 0; k < n; ++k) {
+    if (!ligands[k].usable || !s.asked[k])
+      continue;
+    double nearest = HUGE_VAL;
+    int32_t facet = -1;
+    for (size_t f = 0; f < facets.size(); ++f) {
+      const double depth = PointHull::Depth(facets[f], points[k]);
+      if (depth < nearest) {
+        nearest = depth;
+        facet = static_cast<int32_t>(f);
+      }
+    }
+    if (facet < 0 || !(nearest <= clearance))
+      continue;
+    double closest = HUGE_VAL;
+    for (size_t q = 0; q <= n; ++q) {
+      if (!s.inHull[q] || q == k)
+        continue;
+      double d2 = 0.0;
+      for (int i = 0; i < 3; ++i)
+        d2 += (double(points[k][i]) - double(hullPoints[q][i])) * (double(points[k][i]) - double(hullPoints[q][i]));
+      closest = std::min(closest, d2);
+    }
+    closest = std::sqrt(closest);
+    if (!(closest > 2.0 * clearance))
+      continue;
+    s.slabFacet[k] = facet;
+    s.slabDepth[k] = kSlabSafety * (std::max(nearest, 0.0) + clearance + slack) * extent / (closest - clearance);
   }
 }
 
@@ -163,6 +232,8 @@ bool ThinLigands(const float centre[3], const float (*points)[3], std::span<Liga
 
   Scratch &s = TheScratch();
   s.asked.assign(n, 1);
+  s.slabFacet.assign(n, -1);
+  s.slabDepth.assign(n, 0.0);
   if (m >= kHullFromLigands)
     ClearOutsideLigands(s, centre, points, ligands, start);
 
@@ -185,34 +256,52 @@ bool ThinLigands(const float centre[3], const float (*points)[3], std::span<Liga
     VecDiff(centre, points[s.ligandOf[bit]], s.fromCentre[bit].data());
   }
 
-  // The pair tables.
+  // The slab masks of the corners; the centre's row is the last.
+  s.near.assign((m + 1) * words, 0);
+  for (size_t bit = 0; bit < openCount; ++bit) {
+    const uint64_t mask = uint64_t{1} << (bit % 64);
+    const int32_t facet = s.slabFacet[s.ligandOf[bit]];
+    for (size_t x = start; x <= n; ++x) {
+      const float *corner = x < n ? points[x] : centre;
+      if (facet < 0 ||
+          PointHull::Depth(s.hull.Facets()[size_t(facet)], corner) <= s.slabDepth[s.ligandOf[bit]])
+        s.near[(x - start) * words + bit / 64] |= mask;
+    }
+  }
+  const uint64_t *nearCentre = &s.near[m * words];
+
+  // The pair tables, each pair's made when a triple first asks for it:
+  // most pairs of a dense set hold a ligand dropped before they are met.
   s.normal.resize(m * m);
   s.unit.resize(m * m);
   s.unitOk.resize(m * m);
-  s.plus.assign(m * m * words, 0);
-  s.minus.assign(m * m * words, 0);
-  for (size_t a = start; a < n; ++a) {
-    if (!ligands[a].usable)
-      continue;
-    for (size_t b = a + 1; b < n; ++b) {
-      if (!ligands[b].usable)
-        continue;
-      const size_t pair = (a - start) * m + (b - start);
-      float *normal = s.normal[pair].data();
-      CalcPlaneNormal(centre, points[a], points[b], normal);
-      float d[3];
-      VecDiff(points[b], points[a], d);
-      s.unitOk[pair] = GetUnitVector(d, s.unit[pair].data()) ? 1 : 0;
-      uint64_t *plus = &s.plus[pair * words], *minus = &s.minus[pair * words];
-      for (size_t bit = 0; bit < openCount; ++bit) {
+  s.pairMade.assign(m * m, 0);
+  s.plus.resize(m * m * words);
+  s.minus.resize(m * m * words);
+  auto pairOf = [&](size_t a, size_t b) {
+    const size_t pair = (a - start) * m + (b - start);
+    if (s.pairMade[pair])
+      return pair;
+    s.pairMade[pair] = 1;
+    float *normal = s.normal[pair].data();
+    PlaneNormal(centre, points[a], points[b], normal);
+    float d[3];
+    VecDiff(points[b], points[a], d);
+    s.unitOk[pair] = GetUnitVector(d, s.unit[pair].data()) ? 1 : 0;
+    uint64_t *plus = &s.plus[pair * words], *minus = &s.minus[pair * words];
+    for (size_t w = 0; w < words; ++w) {
+      plus[w] = minus[w] = 0;
+      for (uint64_t x = s.open[w]; x != 0; x &= x - 1) {
+        const size_t bit = w * 64 + static_cast<size_t>(std::countr_zero(x));
         const float side = Dot(s.fromCentre[bit].data(), normal);
         if (side > 0.0f)
-          plus[bit / 64] |= uint64_t{1} << (bit % 64);
+          plus[w] |= uint64_t{1} << (bit % 64);
         else if (side < 0.0f)
-          minus[bit / 64] |= uint64_t{1} << (bit % 64);
+          minus[w] |= uint64_t{1} << (bit % 64);
       }
     }
-  }
+    return pair;
+  };
 
   s.candidates.resize(words);
   uint64_t *candidates = s.candidates.data();
@@ -225,7 +314,7 @@ bool ThinLigands(const float centre[3], const float (*points)[3], std::span<Liga
       if (!ligands[b].usable)
         continue;
       const float *pb = points[b];
-      const size_t ab = (a - start) * m + (b - start);
+      const size_t ab = pairOf(a, b);
       for (size_t c = b + 1; c < n; ++c) {
         if (!ligands[c].usable)
           continue;
@@ -234,8 +323,20 @@ bool ThinLigands(const float centre[3], const float (*points)[3], std::span<Liga
             return false;
           pending = 0;
         }
+        // The asked ligands two of whose slab's corners the triple holds.
+        const uint64_t *nearA = &s.near[(a - start) * words], *nearB = &s.near[(b - start) * words],
+                       *nearC = &s.near[(c - start) * words];
+        bool near = false;
+        for (size_t w = 0; w < words; ++w) {
+          const uint64_t x = (nearA[w] & (nearB[w] | nearC[w] | nearCentre[w])) |
+                             (nearB[w] & (nearC[w] | nearCentre[w])) | (nearC[w] & nearCentre[w]);
+          candidates[w] = x & s.open[w];
+          near = near || candidates[w] != 0;
+        }
+        if (!near)
+          continue;
         const float *pc = points[c];
-        const size_t ac = (a - start) * m + (c - start), bc = (b - start) * m + (c - start);
+        const size_t ac = pairOf(a, c), bc = pairOf(b, c);
         float centroid[3];
         for (int i = 0; i < 3; ++i)
           centroid[i] = (centre[i] + pa[i] + pb[i] + pc[i]) / 4.0f;
@@ -250,7 +351,7 @@ bool ThinLigands(const float centre[3], const float (*points)[3], std::span<Liga
           flipped[f] = Dot(out, s.normal[pairs[f]].data()) < 0.0f;
         bool any = false;
         for (size_t w = 0; w < words; ++w) {
-          uint64_t x = s.open[w];
+          uint64_t x = candidates[w];
           for (int f = 0; f < 3; ++f)
             x &= flipped[f] ? s.minus[pairs[f] * words + w] : s.plus[pairs[f] * words + w];
           candidates[w] = x;
@@ -262,18 +363,34 @@ bool ThinLigands(const float centre[3], const float (*points)[3], std::span<Liga
           if (s.bitOf[vertex] >= 0)
             candidates[size_t(s.bitOf[vertex]) / 64] &= ~(uint64_t{1} << (size_t(s.bitOf[vertex]) % 64));
 
-        if (!s.unitOk[ab] || !s.unitOk[bc] ? PointsAreColinear(pa, pb, pc)
-                                           : ParallelUnits(s.unit[ab].data(), s.unit[bc].data()))
-          continue;
+        // The face of the three ligands, turned away from the centroid, is
+        // asked first: the collinear and flat tests matter only when some
+        // ligand is inside it too.
         float normal[4][3];
-        for (int f = 0; f < 3; ++f)
-          for (int i = 0; i < 3; ++i)
-            normal[f][i] = flipped[f] ? -s.normal[pairs[f]][size_t(i)] : s.normal[pairs[f]][size_t(i)];
-        CalcPlaneNormal(pa, pb, pc, normal[3]);
+        PlaneNormal(pa, pb, pc, normal[3]);
         float toPa[3];
         VecDiff(pa, centroid, toPa);
         if (Dot(toPa, normal[3]) < 0.0f)
           VecNegate(normal[3]);
+        any = false;
+        for (size_t w = 0; w < words; ++w)
+          for (uint64_t x = candidates[w]; x != 0; x &= x - 1) {
+            const size_t bit = w * 64 + static_cast<size_t>(std::countr_zero(x));
+            float toFace[3];
+            VecDiff(pa, points[s.ligandOf[bit]], toFace);
+            if (!(Dot(toFace, normal[3]) > 0.0f))
+              candidates[w] &= ~(uint64_t{1} << (bit % 64));
+            else
+              any = true;
+          }
+        if (!any)
+          continue;
+        if (!s.unitOk[ab] || !s.unitOk[bc] ? PointsAreColinear(pa, pb, pc)
+                                           : ParallelUnits(s.unit[ab].data(), s.unit[bc].data()))
+          continue;
+        for (int f = 0; f < 3; ++f)
+          for (int i = 0; i < 3; ++i)
+            normal[f][i] = flipped[f] ? -s.normal[pairs[f]][size_t(i)] : s.normal[pairs[f]][size_t(i)];
         bool flat = false;
         for (int f = 0; f < 4 && !flat; ++f)
           for (int g = f + 1; g < 4; ++g) {
@@ -289,14 +406,9 @@ bool ThinLigands(const float centre[3], const float (*points)[3], std::span<Liga
         for (size_t w = 0; w < words; ++w)
           for (uint64_t x = candidates[w]; x != 0; x &= x - 1) {
             const size_t bit = w * 64 + static_cast<size_t>(std::countr_zero(x));
-            const size_t k = s.ligandOf[bit];
-            float toFace[3];
-            VecDiff(pa, points[k], toFace);
-            if (Dot(toFace, normal[3]) > 0.0f) {
-              ligands[k].usable = 0;
-              s.open[w] &= ~(uint64_t{1} << (bit % 64));
-              --openCount;
-            }
+            ligands[s.ligandOf[bit]].usable = 0;
+            s.open[w] &= ~(uint64_t{1} << (bit % 64));
+            --openCount;
           }
         if (openCount == 0)
           return !stop(pending);

@@ -1084,6 +1084,10 @@ struct RoleContext {
   // miss each in a large structure.
   bool tabulate = false;
   std::vector<uint32_t> siteOf;
+  // The sites coordinating a site, and whether the list was cut, as asked
+  // of the index once per site: every site a dense crystal's sites reach
+  // is asked about by each of them.
+  std::unordered_map<uint32_t, std::pair<std::vector<int32_t>, bool>> around;
 };
 constexpr uint32_t kHiddenAtom = UINT32_MAX;
 
@@ -1784,10 +1788,14 @@ void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex,
         auto known = stillVertex.find(t);
         if (known == stillVertex.end()) {
           bool higher = false;
-          CoordinatingSites(crystal, static_cast<uint32_t>(t), &aroundT, &cut, &*index);
-          if (cut)
+          auto listed = context->around.find(static_cast<uint32_t>(t));
+          if (listed == context->around.end()) {
+            CoordinatingSites(crystal, static_cast<uint32_t>(t), &aroundT, &cut, &*index);
+            listed = context->around.emplace(static_cast<uint32_t>(t), std::make_pair(aroundT, cut)).first;
+          }
+          if (listed->second.second)
             std::fprintf(stderr, "Coordination limit exceeded in CheckPolyVertexSite2\n");
-          for (int32_t u : aroundT)
+          for (int32_t u : listed->second.first)
             if (static_cast<uint32_t>(u) != site && cnOf(static_cast<uint32_t>(u)) > cnT) {
               higher = true;
               break;

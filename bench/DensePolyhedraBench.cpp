@@ -1,0 +1,157 @@
+// Polyhedra over dense bonding, and what the polyhedra cost an open.
+//
+//   BM_DensePolyhedraCarbon: a diamond cluster of 5,000 carbons (the 5,000
+//     lattice points nearest the origin) with a 4 A C-C maximum, about
+//     101,000 bonds, 40 ligands an atom; DefinePolyhedra alone.
+//   BM_DensePolyhedraReducedUnits: a data file in reduced units, 2,000
+//     placeholder atoms on a face-centred lattice 0.85 apart, each moved by
+//     up to 0.05; DefinePolyhedra alone over the box as opened.
+//   BM_OpenCarbonCluster: the carbon cluster opened (read, build, no plot).
+//   BM_OpenSites20000: a CIF of 20,000 sites of C, N and O in P 1 on a
+//     jittered grid 1.2 A apart, opened in the ball-and-stick model.
+// Each file is written once to the temporary folder and opened through the
+// program's open path in a headless window of 1000 x 800.
+#include "Polyhedra.h"
+#include "import/ImportPath.h"
+#include "window/MainWindowData.h"
+
+#include "tools/RockSaltScene.h"
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path TempFile(const char *name) { return fs::temp_directory_path() / name; }
+
+fs::path CarbonCluster() {
+  static const fs::path file = [] {
+    const double a = 3.567;
+    const double basis[8][3] = {{0, 0, 0},          {0, .5, .5},        {.5, 0, .5},        {.5, .5, 0},
+                                {.25, .25, .25},    {.25, .75, .75},    {.75, .25, .75},    {.75, .75, .25}};
+    std::vector<std::array<double, 3>> points;
+    for (int i = -12; i < 12; i++)
+      for (int j = -12; j < 12; j++)
+        for (int k = -12; k < 12; k++)
+          for (const auto &b : basis)
+            points.push_back({(i + b[0]) * a, (j + b[1]) * a, (k + b[2]) * a});
+    std::stable_sort(points.begin(), points.end(), [](const auto &p, const auto &q) {
+      return p[0] * p[0] + p[1] * p[1] + p[2] * p[2] < q[0] * q[0] + q[1] * q[1] + q[2] * q[2];
+    });
+    const fs::path path = TempFile("ov-dense-carbon.ovtx");
+    std::FILE *f = std::fopen(path.c_str(), "w");
+    std::fprintf(f, "MOLE  Orvalisphere molecule format\nTITL  Carbon cluster\nBMAX  C   C   4.000\nATOM\n");
+    for (int n = 0; n < 5000; n++)
+      std::fprintf(f, "C   C%d  %.6f %.6f %.6f\n", n + 1, points[size_t(n)][0], points[size_t(n)][1],
+                   points[size_t(n)][2]);
+    std::fclose(f);
+    return path;
+  }();
+  return file;
+}
+
+fs::path ReducedUnits() {
+  static const fs::path file = [] {
+    const double a = 0.85 * std::sqrt(2.0);
+    const double basis[4][3] = {{0, 0, 0}, {0, .5, .5}, {.5, 0, .5}, {.5, .5, 0}};
+    const int cells[3] = {10, 10, 5};
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> jitter(-0.05, 0.05);
+    const fs::path path = TempFile("ov-dense-lj.data");
+    std::FILE *f = std::fopen(path.c_str(), "w");
+    std::fprintf(f, "reduced units\n\n2000 atoms\n1 atom types\n\n0 %.6f xlo xhi\n0 %.6f ylo yhi\n0 %.6f zlo zhi\n\n"
+                    "Masses\n\n1 1.0\n\nAtoms # atomic\n\n",
+                 cells[0] * a, cells[1] * a, cells[2] * a);
+    int n = 0;
+    for (int i = 0; i < cells[0]; i++)
+      for (int j = 0; j < cells[1]; j++)
+        for (int k = 0; k < cells[2]; k++)
+          for (const auto &b : basis)
+            std::fprintf(f, "%d 1 %.6f %.6f %.6f\n", ++n, (i + b[0]) * a + jitter(rng), (j + b[1]) * a + jitter(rng),
+                         (k + b[2]) * a + jitter(rng));
+    std::fclose(f);
+    return path;
+  }();
+  return file;
+}
+
+fs::path Sites20000() {
+  static const fs::path file = [] {
+    const fs::path path = TempFile("ov-sites-20000.cif");
+    std::FILE *f = std::fopen(path.c_str(), "w");
+    const double cell = 33.0; // 28 grid points of 1.18 A an edge
+    std::fprintf(f, "data_grid\n_cell_length_a %.3f\n_cell_length_b %.3f\n_cell_length_c %.3f\n_cell_angle_alpha 90\n"
+                    "_cell_angle_beta 90\n_cell_angle_gamma 90\n_symmetry_space_group_name_H-M 'P 1'\nloop_\n"
+                    "_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n"
+                    "_atom_site_fract_z\n",
+                 cell, cell, cell);
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> jitter(-0.002, 0.002);
+    const char *elements[3] = {"C", "N", "O"};
+    for (int k = 0; k < 20000; k++)
+      std::fprintf(f, "%s%d %s %.5f %.5f %.5f\n", elements[k % 3], k + 1, elements[k % 3],
+                   (k % 28) / 28.0 + jitter(rng), (k / 28 % 28) / 28.0 + jitter(rng), (k / 784) / 28.0 + jitter(rng));
+    std::fclose(f);
+    return path;
+  }();
+  return file;
+}
+
+std::unique_ptr<benchscene::Scene> Opened(benchmark::State &state, const fs::path &file) {
+  std::unique_ptr<benchscene::Scene> scene = benchscene::MakeHeadlessScene(1000, 800);
+  if (!OpenTextFile(&scene->record, file, ImportChoice::TakeFirst)) {
+    state.SkipWithError("the file could not be opened");
+    return nullptr;
+  }
+  return scene;
+}
+
+void DefineOver(benchmark::State &state, const fs::path &file) {
+  std::unique_ptr<benchscene::Scene> scene = Opened(state, file);
+  if (!scene)
+    return;
+  CrystalRec &c = *GetWindowCrystal(&scene->record);
+  for (auto _ : state)
+    DefinePolyhedra(&c);
+  int64_t bonds = 0, polyhedra = 0;
+  for (const AtomRecord &atom : c.atoms) {
+    bonds += atom.bondCount;
+    polyhedra += atom.polyhedron ? 1 : 0;
+  }
+  state.counters["atoms"] = double(c.atomCount);
+  state.counters["bonds"] = double(bonds / 2);
+  state.counters["polyhedra"] = double(polyhedra);
+}
+
+void Open(benchmark::State &state, const fs::path &file) {
+  for (auto _ : state) {
+    std::unique_ptr<benchscene::Scene> scene = Opened(state, file);
+    if (!scene)
+      return;
+    state.PauseTiming();
+    state.counters["atoms"] = double(GetWindowCrystal(&scene->record)->atomCount);
+    scene.reset();
+    state.ResumeTiming();
+  }
+}
+
+void BM_DensePolyhedraCarbon(benchmark::State &state) { DefineOver(state, CarbonCluster()); }
+void BM_DensePolyhedraReducedUnits(benchmark::State &state) { DefineOver(state, ReducedUnits()); }
+void BM_OpenCarbonCluster(benchmark::State &state) { Open(state, CarbonCluster()); }
+void BM_OpenSites20000(benchmark::State &state) { Open(state, Sites20000()); }
+
+} // namespace
+
+BENCHMARK(BM_DensePolyhedraCarbon)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_DensePolyhedraReducedUnits)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_OpenCarbonCluster)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_OpenSites20000)->Unit(benchmark::kMillisecond)->Iterations(3);
