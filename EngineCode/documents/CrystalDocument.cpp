@@ -4,17 +4,23 @@
 #include "Alerts.h"
 #include "BuildPipeline.h"
 #include "DocumentArchive.h"
+#include "DocumentTask.h"
 #include "FileBuffer.h"
 #include "PlotRange.h"
 #include "StructureArrays.h"
 #include "StoredValueRanges.h"
 #include "UndoHistory.h"
+#include "LongCommand.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -344,6 +350,17 @@ bool IndicesSound(const CrystalRec &c, std::string *why) {
   return true;
 }
 
+// Steps the document task, if any: true once it was stopped.
+bool StepTask() {
+  DocumentTask *task = DocumentTask::Current();
+  return task && task->Step();
+}
+
+bool TaskStopped() {
+  DocumentTask *task = DocumentTask::Current();
+  return task && task->Stopped();
+}
+
 bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *extras) {
   SectionReader a{b};
   uint32_t n = 0;
@@ -410,7 +427,9 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
       return true;
     });
   case kTagAtoms:
-    return ReadRecords(b, kMinAtomBytes, c.atoms, c.atomCount, [&](AtomRecord &t) {
+    return ReadRecords(b, kMinAtomBytes, c.atoms, c.atomCount, [&, read = size_t{0}](AtomRecord &t) mutable {
+      if (++read % kDocumentRecordsPerStep == 0 && StepTask())
+        return false;
       XferAtom(a, t);
       if (b.status != 0 || t.bondCount > b.Remaining() / 4)
         return false;
@@ -423,6 +442,8 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
     if (!ReadCount(b, kMinPolyhedronBytes, kNoLimit, n))
       return false;
     for (uint32_t k = 0; k < n; k++) {
+      if ((k + 1) % kDocumentRecordsPerStep == 0 && StepTask())
+        return false;
       uint32_t atom = 0;
       Polyhedron p;
       XferAll(a, atom, p.centreAtom, p.flag, p.vertexCount, p.faceCount);
@@ -533,6 +554,12 @@ size_t EstimatedDocumentBytes(const CrystalRec &c, const DocumentExtras &extras)
   return bytes;
 }
 
+// Asked by an encoder every so many records: true to give up.
+using PieceStop = std::function<bool()>;
+// How long the main thread sleeps between steps of its task while it waits
+// for the encoding threads.
+constexpr int kWaitStepMilliseconds = 2;
+
 // A buffer with room for what `bytes` says the atoms [from, to) take.
 FileBuffer BufferFor(const CrystalRec &c, size_t from, size_t to, size_t (*bytes)(const AtomRecord &)) {
   size_t total = 0;
@@ -545,10 +572,12 @@ FileBuffer BufferFor(const CrystalRec &c, size_t from, size_t to, size_t (*bytes
 
 // The atoms [from, to) as the atoms section holds them: each atom's fields
 // and its bonds (as many as it really has).
-std::vector<uint8_t> EncodeAtoms(CrystalRec &c, size_t from, size_t to) {
+std::vector<uint8_t> EncodeAtoms(CrystalRec &c, size_t from, size_t to, const PieceStop &stop) {
   FileBuffer b = BufferFor(c, from, to, AtomBytes);
   SectionWriter a{b};
   for (size_t k = from; k < to; k++) {
+    if ((k - from) % kDocumentRecordsPerStep == kDocumentRecordsPerStep - 1 && stop())
+      return {};
     AtomRecord &t = c.atoms[k];
     const uint32_t saved = t.bondCount;
     t.bondCount = static_cast<uint32_t>(UsableRecords(t.bonds.size(), static_cast<int32_t>(t.bondCount)));
@@ -560,10 +589,12 @@ std::vector<uint8_t> EncodeAtoms(CrystalRec &c, size_t from, size_t to) {
 }
 
 // The polyhedra of the atoms [from, to), each after its atom's number.
-std::vector<uint8_t> EncodePolyhedra(CrystalRec &c, size_t from, size_t to) {
+std::vector<uint8_t> EncodePolyhedra(CrystalRec &c, size_t from, size_t to, const PieceStop &stop) {
   FileBuffer b = BufferFor(c, from, to, PolyhedronBytes);
   SectionWriter a{b};
   for (size_t k = from; k < to; k++) {
+    if ((k - from) % kDocumentRecordsPerStep == kDocumentRecordsPerStep - 1 && stop())
+      return {};
     if (!c.atoms[k].polyhedron)
       continue;
     Polyhedron &p = *c.atoms[k].polyhedron;
@@ -583,25 +614,43 @@ std::vector<uint8_t> EncodePolyhedra(CrystalRec &c, size_t from, size_t to) {
 constexpr size_t kAtomsPerPiece = 32768;
 constexpr unsigned kMaxPieces = 8;
 
-// `encode(from, to)` over [0, count) in ranges taken in order, the ranges
-// after the first on threads of their own when the count is large; the
-// pieces in order. A range whose thread cannot start is encoded here.
-template <class Encode> std::vector<std::vector<uint8_t>> EncodeInPieces(size_t count, const Encode &encode) {
+// `encode(from, to, stop)` over [0, count) in ranges taken in order, the
+// ranges after the first on threads of their own when the count is large;
+// the pieces in order. A range whose thread cannot start is encoded here.
+// `stop()` answers whether to give up: on the main thread it steps the
+// document task (if any), on the others it reads the task's flag; the main
+// thread steps the task while it waits for the others. None when the task
+// was stopped.
+template <class Encode>
+std::optional<std::vector<std::vector<uint8_t>>> EncodeInPieces(size_t count, const Encode &encode) {
   const size_t pieces =
       std::clamp<size_t>(count / kAtomsPerPiece, 1, std::clamp(std::thread::hardware_concurrency(), 1u, kMaxPieces));
   std::vector<std::vector<uint8_t>> out(pieces);
   const auto bound = [&](size_t piece) { return count * piece / pieces; };
+  DocumentTask *task = DocumentTask::Current();
+  const PieceStop onMain = [task] { return task && task->Step(); };
+  const PieceStop onWorker = [task] { return task && task->Stopped(); };
+  std::atomic<size_t> finished{0};
   std::vector<std::thread> workers;
   for (size_t piece = 1; piece < pieces; piece++) {
     try {
-      workers.emplace_back([&, piece] { out[piece] = encode(bound(piece), bound(piece + 1)); });
+      workers.emplace_back([&, piece] {
+        out[piece] = encode(bound(piece), bound(piece + 1), onWorker);
+        finished.fetch_add(1, std::memory_order_release);
+      });
     } catch (const std::system_error &) {
-      out[piece] = encode(bound(piece), bound(piece + 1));
+      out[piece] = encode(bound(piece), bound(piece + 1), onMain);
     }
   }
-  out[0] = encode(0, bound(1));
+  out[0] = encode(0, bound(1), onMain);
+  while (task && finished.load(std::memory_order_acquire) < workers.size()) {
+    task->Step();
+    std::this_thread::sleep_for(std::chrono::milliseconds(kWaitStepMilliseconds));
+  }
   for (std::thread &worker : workers)
     worker.join();
+  if (task && task->Stopped())
+    return std::nullopt;
   return out;
 }
 
@@ -663,7 +712,11 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   const size_t nAtoms = UsableAtomSize(c);
   w.Begin(kTagAtoms);
   BufferWriteU32(b, static_cast<uint32_t>(nAtoms));
-  AppendPieces(b, EncodeInPieces(nAtoms, [&c](size_t from, size_t to) { return EncodeAtoms(c, from, to); }));
+  auto atoms = EncodeInPieces(
+      nAtoms, [&c](size_t from, size_t to, const PieceStop &stop) { return EncodeAtoms(c, from, to, stop); });
+  if (!atoms)
+    return {};
+  AppendPieces(b, std::move(*atoms));
   w.End();
 
   const size_t polyhedra = static_cast<size_t>(
@@ -672,7 +725,11 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   if (polyhedra > 0) {
     w.Begin(kTagPolyhedra);
     BufferWriteU32(b, static_cast<uint32_t>(polyhedra));
-    AppendPieces(b, EncodeInPieces(nAtoms, [&c](size_t from, size_t to) { return EncodePolyhedra(c, from, to); }));
+    auto encoded = EncodeInPieces(
+        nAtoms, [&c](size_t from, size_t to, const PieceStop &stop) { return EncodePolyhedra(c, from, to, stop); });
+    if (!encoded)
+      return {};
+    AppendPieces(b, std::move(*encoded));
     w.End();
   }
 
@@ -755,7 +812,8 @@ bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, 
       char tag[5] = {};
       LongToFourChars(e.tag, tag);
       if (message)
-        *message = std::string("The document is damaged: its section '") + tag + "' is not sound.";
+        *message = TaskStopped() ? std::string(kDocumentStoppedReason)
+                                 : std::string("The document is damaged: its section '") + tag + "' is not sound.";
       ClearCrystalRec(&crystal);
       return false;
     }
@@ -768,6 +826,10 @@ bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, 
     return false;
   }
   crystal.molecule = type == kMoleculeDocumentType ? 1 : crystal.molecule;
+  // A structure saved with its polyhedra still to be made (or with none)
+  // makes them from its bonds when they are first needed.
+  crystal.polyhedraPending =
+      std::none_of(entries.begin(), entries.end(), [](const MapEntry &e) { return e.tag == kTagPolyhedra; }) ? 1 : 0;
   if (extras && extras->hasWindowSettings)
     CheckStoredField(stored::kSidebarSplit, extras->window.sidebarSplit, DocumentWindowSettings{}.sidebarSplit,
                      source);
@@ -784,25 +846,37 @@ bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, 
 bool ReadCrystalFile(CrystalRec *crystal, const std::filesystem::path &file, DocumentExtras *extras) {
   if (!crystal)
     return false;
+  const DocumentTask task(kDocumentReadStatus, true);
+  const std::string name = "\"" + file.filename().string() + "\"";
   std::vector<uint8_t> bytes;
   std::string reason;
   if (!ReadWholeFile(file, bytes, &reason)) {
-    Alert(kDocumentReadAlert, "\"" + file.filename().string() + "\" could not be read: " + reason + ".");
+    if (task.Stopped())
+      FWrite(std::string(kDocumentReadStoppedLog) + name + ".");
+    else
+      Alert(kDocumentReadAlert, name + " could not be read: " + reason + ".");
     return false;
   }
   if (!DecodeCrystalDocument(bytes, *crystal, extras, &reason, file.filename().string())) {
-    Alert(kDocumentReadAlert, reason);
+    if (task.Stopped())
+      FWrite(std::string(kDocumentReadStoppedLog) + name + ".");
+    else
+      Alert(kDocumentReadAlert, reason);
     return false;
   }
   return true;
 }
 
 bool WriteCrystalFile(const CrystalRec &crystal, const DocumentExtras &extras, const std::filesystem::path &file) {
+  const DocumentTask task(kDocumentWriteStatus, true);
+  const std::string name = "\"" + file.filename().string() + "\"";
   const std::vector<uint8_t> bytes = EncodeCrystalDocument(crystal, extras);
   std::string reason;
-  if (!WriteFileAtomically(file, bytes, &reason)) {
-    Alert(kDocumentWriteAlert, "\"" + file.filename().string() + "\" could not be written (" + reason +
-                                   "); the file on disk was left as it was.");
+  if (task.Stopped() || !WriteFileAtomically(file, bytes, &reason)) {
+    if (task.Stopped())
+      FWrite(std::string(kDocumentWriteStoppedLog) + name + kDocumentWriteStoppedTail);
+    else
+      Alert(kDocumentWriteAlert, name + " could not be written (" + reason + "); the file on disk was left as it was.");
     return false;
   }
   return true;
@@ -860,6 +934,9 @@ bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file) {
   MainWindowData *data = GetMainWindowData(window);
   if (!data)
     return false;
+  // The preview, the encoding and the writing are one command: the status
+  // window times them all, and Escape stops the save.
+  const LongCommand command;
   DocumentExtras extras = WindowNotesExtras(window);
   if (gDocumentWindowHooks.copyWindowPreview)
     extras.preview = gDocumentWindowHooks.copyWindowPreview(window);
@@ -901,10 +978,20 @@ bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &fi
 }
 
 bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file) {
+  // Stopped at any stage (the reading, the plot, the first undo state), an
+  // open gives up its window: the plot is left as far as it got.
+  const LongCommand command;
   if (!LoadCrystalFileIntoWindow(window, file, true))
     return false;
   ResetOffScreen(window);
-  NewPlot(window, false, true);
+  {
+    const StoppedPlotsLeftUnfinished leaveUnfinished;
+    NewPlot(window, false, true);
+  }
+  if (LongCommandCancelled()) {
+    FWrite(std::string(kDocumentReadStoppedLog) + "\"" + file.filename().string() + "\".");
+    return false;
+  }
   if (HostServices *host = GetHostServices())
     host->ShowWindow(window);
   // The structure shown is the one just read: its plot's change is settled

@@ -113,15 +113,25 @@ bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, 
 // The alert a refused document gives.
 inline constexpr const char *kDocumentReadAlert = "The document could not be opened.";
 inline constexpr const char *kDocumentWriteAlert = "The document could not be saved.";
+// A long read or write shows these in the status window; stopped with
+// Escape, it says so in the Log (with the file's name in quotes) instead of
+// an alert.
+inline constexpr const char *kDocumentReadStatus = "Reading the document...";
+inline constexpr const char *kDocumentWriteStatus = "Saving the document...";
+inline constexpr const char *kDocumentReadStoppedLog = "Opening stopped: nothing was opened from ";
+inline constexpr const char *kDocumentWriteStoppedLog = "Saving stopped: ";
+inline constexpr const char *kDocumentWriteStoppedTail = " was left as it was.";
+inline constexpr const char *kDocumentStoppedReason = "The reading was stopped.";
 
 // Reads a document into the record; false, with a stop alert naming why,
-// on failure.
+// on failure, or with a Log line when the user stopped a long read.
 bool ReadCrystalFile(CrystalRec *crystal, const std::filesystem::path &file, DocumentExtras *extras = nullptr);
 // Writes the structure as a document: to a temporary file in the same
 // folder, flushed and renamed over `file` (see files/AtomicFileWriter.h), so
 // a failed save keeps the old file. A saved document's folder loses the
 // temporary files that earlier, interrupted saves of it left. False, with a
-// stop alert, on failure.
+// stop alert, on failure; a long save the user stops leaves the file as it
+// was, with a Log line.
 bool WriteCrystalFile(const CrystalRec &crystal, const DocumentExtras &extras, const std::filesystem::path &file);
 // Whether Save may overwrite the document's file. The window notes the
 // file's modification time and size when its document is opened or saved;
@@ -143,7 +153,8 @@ bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file);
 // success.
 bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &file, bool windowSettings,
                                bool keepNotes = false);
-// Reads a document into the window and plots it; true on success.
+// Reads a document into the window and plots it; true on success. A long
+// open the user stops (reading or plotting) is false, with a Log line.
 bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file);
 // The atom count of a document, from its ATO7 (u32) or ATOM (u16) section.
 // False when the header or map fails or the map comes first; "Error

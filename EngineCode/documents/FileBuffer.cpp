@@ -1,7 +1,9 @@
 #include "FileBuffer.h"
+#include "documents/DocumentTask.h"
 
 #include "CacheWrites.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -244,6 +246,11 @@ int GetLineFromFileBuffer(FileBuffer &b, std::string &line) {
 
 // ---- Whole files ------------------------------------------------------------------
 
+namespace {
+// A long read or write goes this many bytes between its task's steps.
+constexpr size_t kFilePieceBytes = size_t{8} << 20;
+} // namespace
+
 bool ReadWholeFile(const std::filesystem::path &path, std::vector<uint8_t> &bytes, std::string *reason) {
   FinishCacheWriteOf(path); // an undo state still being written is read whole
   std::error_code ec;
@@ -267,17 +274,41 @@ bool ReadWholeFile(const std::filesystem::path &path, std::vector<uint8_t> &byte
   }
   in.seekg(0, std::ios::beg);
   bytes.resize(static_cast<size_t>(size));
-  if (size > 0 && !in.read(reinterpret_cast<char *>(bytes.data()), size)) {
-    if (reason)
-      *reason = "it could not be read";
-    return false;
+  // Read a piece at a time, so that a long read answers the cancel key of
+  // its document task.
+  DocumentTask *task = DocumentTask::Current();
+  for (size_t at = 0; at < bytes.size(); at += kFilePieceBytes) {
+    const size_t piece = std::min(kFilePieceBytes, bytes.size() - at);
+    if (!in.read(reinterpret_cast<char *>(bytes.data() + at), static_cast<std::streamsize>(piece))) {
+      if (reason)
+        *reason = "it could not be read";
+      return false;
+    }
+    if (task && task->Step()) {
+      if (reason)
+        *reason = "the reading was stopped";
+      return false;
+    }
   }
   return true;
 }
 
 bool WriteFileAtomically(const std::filesystem::path &path, std::span<const uint8_t> bytes, std::string *reason) {
   AtomicFileWriter out(path);
-  if (out.Write(bytes.data(), bytes.size()) && out.Commit())
+  // Written a piece at a time, so that a long write answers the cancel key
+  // of its document task; stopped, the old file stays.
+  DocumentTask *task = DocumentTask::Current();
+  bool written = out.IsOpen();
+  for (size_t at = 0; written && at < bytes.size(); at += kFilePieceBytes) {
+    written = out.Write(bytes.data() + at, std::min(kFilePieceBytes, bytes.size() - at));
+    if (written && task && task->Step()) {
+      out.Abort();
+      if (reason)
+        *reason = "the writing was stopped";
+      return false;
+    }
+  }
+  if (written && out.Commit())
     return true;
   if (reason)
     *reason = out.Reason();

@@ -260,6 +260,8 @@ bool AppendMolecule(CrystalRec &host, CrystalRec &guest) {
   host.atomsPerCell = host.atomCount;
   host.spheres = std::move(spheres);
   host.sphereCount = static_cast<int32_t>(host.spheres.size());
+  // Polyhedra still to be made on either side are made for all at once.
+  host.polyhedraPending = host.polyhedraPending || guest.polyhedraPending ? 1 : 0;
   DestroySortIndex(&host);
   DestroyTextBoxesArray(&guest);
   return true;

@@ -5,12 +5,14 @@
 #include "StructureArrays.h"
 #include "documents/CacheWrites.h"
 #include "documents/CrystalDocument.h"
+#include "documents/DocumentTask.h"
 #include "documents/FileBuffer.h"
 #include "documents/PrefsFile.h"
 #include "window/MainWindowData.h"
 
 #include <array>
 #include <bit>
+#include <optional>
 #include <cstring>
 #include <span>
 #include <string>
@@ -164,7 +166,21 @@ void RecordUndoState(WindowRef window) {
     CompareMark(window, d->structureDigest);
     return; // nothing changed since the front state was taken
   }
-  std::vector<uint8_t> bytes = EncodeHistoryDocument(window);
+  std::vector<uint8_t> bytes;
+  {
+    // A large structure takes long to encode: the user may put it off. The
+    // change stays one not yet settled, which the next settling, Undo, Redo
+    // or a save takes (no timer is armed for it).
+    const DocumentTask task(kUndoStateStatus, true);
+    bytes = EncodeHistoryDocument(window);
+    if (task.Stopped()) {
+      d->undoStatePending = 1;
+      d->markStale = 1;
+      OVSetWindowModified(window);
+      FWrite(kUndoStateStoppedLog);
+      return;
+    }
+  }
   const uint64_t digest = ContentDigest(bytes);
   d->structureDigest = digest;
   d->undoStatePending = 0;
@@ -417,6 +433,10 @@ std::vector<uint8_t> EncodeHistoryDocument(WindowRef window) {
   if (!d || !IsWindowFileOpen(window))
     return {};
   const ProjectionSetAside aside(d->crystal);
+  // A long encoding shows the status window (the window waits for it).
+  std::optional<DocumentTask> task;
+  if (!DocumentTask::Current())
+    task.emplace(kUndoStateStatus, false);
   return EncodeCrystalDocument(d->crystal, WindowNotesExtras(window));
 }
 

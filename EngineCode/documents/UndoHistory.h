@@ -40,6 +40,12 @@
 
 struct CachedFileRecord;
 
+// A long encoding of an undo state shows this in the status window; put off
+// with Escape, it says so in the Log.
+inline constexpr const char *kUndoStateStatus = "Keeping the state for Undo...";
+inline constexpr const char *kUndoStateStoppedLog =
+    "Undo state put off: it is kept with the next change, Undo or Save.";
+
 // True for a document in the cache folder ("__OVCache" and a number).
 bool IsCacheDocument(const std::filesystem::path &file);
 // Deletes the redo documents of the window and empties its redo list.

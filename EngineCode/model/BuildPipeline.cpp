@@ -159,7 +159,7 @@ bool RunNewCrystal(WindowRef window, bool applyViewDirection, bool recentre, boo
     std::copy(std::begin(oldCentre), std::end(oldCentre), c.plotCentre);
 
   ProgressStatus("Generating polyhedra...");
-  DefinePolyhedra(&c);
+  DefinePolyhedraWhenNeeded(&c);
   ProgressStatus("");
 
   DimensionPlot(&c, c.plotCentre, &c.plotExtent);
@@ -287,7 +287,7 @@ bool RunNewMolecule(WindowRef window, bool applyViewDirection, bool recentre, bo
     AutoSetScale(window);
 
   ProgressStatus("Finding polyhedra...");
-  DefinePolyhedra(&c);
+  DefinePolyhedraWhenNeeded(&c);
   ResetOffScreen(window);
   ProgressStatus("Preparing to plot...");
   NewPlot(window, false, true);
@@ -321,7 +321,7 @@ bool RunNewBonding(WindowRef window, CrystalRec *crystal) {
       c.sites[static_cast<size_t>(k)].coordination = c.atoms[static_cast<size_t>(k)].bondCount;
   }
   ProgressStatus("Generating polyhedra...");
-  DefinePolyhedra(&c);
+  DefinePolyhedraWhenNeeded(&c);
   ProgressStatus("Drawing the structure...");
   NewPlot(window, false, true);
   CloseStatus();

@@ -18,12 +18,19 @@
 // began counts. Outside one, the delay runs from the poll's construction and
 // the first question only clears a cancel key pressed before the task could
 // be stopped.
+//
+// A stop is noted with the long command: a poll of a later stage answers
+// true at its first step, and one already running at its next reading of
+// the clock. A poll made `afterStop` (the stage that shows what a stopped
+// command leaves) is not stopped by an earlier stop, only by a new key.
 class CancelPoll {
 public:
-  explicit CancelPoll(int64_t clockEvery) : clockEvery_(clockEvery < 1 ? 1 : clockEvery) {
+  explicit CancelPoll(int64_t clockEvery, bool afterStop = false)
+      : clockEvery_(clockEvery < 1 ? 1 : clockEvery), afterStop_(afterStop) {
     inCommand_ = LongCommandStart(&start_);
     if (!inCommand_)
       start_ = Microseconds();
+    cancelled_ = !afterStop_ && LongCommandCancelled();
   }
 
   // One step done; true once the user has asked to stop.
@@ -33,6 +40,8 @@ public:
     if (++steps_ < clockEvery_)
       return false;
     steps_ = 0;
+    if (!afterStop_ && LongCommandCancelled())
+      return cancelled_ = true;
     const uint64_t now = Microseconds();
     if (!armed_) {
       if (now - start_ < kQuietMicroseconds)
@@ -51,6 +60,8 @@ public:
       RefreshStatus();
     }
     cancelled_ = MyCheckForUserCancelEvent();
+    if (cancelled_)
+      NoteLongCommandCancelled();
     return cancelled_;
   }
 
@@ -61,6 +72,7 @@ private:
   uint64_t start_ = 0;
   uint64_t last_ = 0;
   int64_t steps_ = 0;
+  bool afterStop_;
   bool inCommand_ = false;
   bool armed_ = false;
   bool cancelled_ = false;

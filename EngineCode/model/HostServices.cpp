@@ -43,6 +43,7 @@ struct CommandClock {
   int depth = 0;
   bool owns = false; // it started with no status of another task showing
   uint64_t start = 0;
+  bool cancelled = false; // the user stopped one of its stages
 };
 CommandClock gCommand;
 
@@ -215,6 +216,7 @@ LongCommand::LongCommand() {
     return;
   gCommand.owns = !gStatus.taskStarted && !gStatus.shown;
   gCommand.start = Microseconds();
+  gCommand.cancelled = false;
 }
 
 LongCommand::~LongCommand() {
@@ -230,6 +232,13 @@ bool LongCommandStart(uint64_t *start) {
   *start = gCommand.start;
   return true;
 }
+
+void NoteLongCommandCancelled() {
+  if (gCommand.depth > 0)
+    gCommand.cancelled = true;
+}
+
+bool LongCommandCancelled() { return gCommand.depth > 0 && gCommand.cancelled; }
 
 void RestartLongCommand() {
   if (gCommand.depth > 0)

@@ -8,9 +8,10 @@
 // polyhedra, the plot) each report and check for the cancel key on their
 // own; they then time the status window's half second of quiet from the
 // command's start, a cancel key pressed since it began counts (one pressed
-// before does not), and the status window stays up from stage to stage
-// until the command ends. Commands nest: the outermost one owns the clock,
-// unless the status of another task (a batch) was up already.
+// before does not), the status window stays up from stage to stage until
+// the command ends, and a stage the user stops stops the stages after it.
+// Commands nest: the outermost one owns the clock, unless the status of
+// another task (a batch) was up already.
 class LongCommand {
 public:
   LongCommand();
@@ -21,6 +22,11 @@ public:
 
 // True, with the start of the running long command, while one runs.
 bool LongCommandStart(uint64_t *start);
+// The user stopped a stage of the running long command: the stages after
+// it stop at their first cancel check, so that one Escape stops the whole
+// command. A cancel check notes it (CancelPoll.h).
+void NoteLongCommandCancelled();
+bool LongCommandCancelled();
 // The user answered a dialog the command opened: its clock starts again.
 void RestartLongCommand();
 

@@ -126,7 +126,7 @@ void RebuildPolyhedraKeepingModes(CrystalRec &c) {
   modes.reserve(static_cast<size_t>(UsableSiteCount(c)));
   for (int32_t s = 0; s < UsableSiteCount(c); s++)
     modes.push_back(c.sites[static_cast<size_t>(s)].polyMode);
-  DefinePolyhedra(&c);
+  DefinePolyhedraWhenNeeded(&c);
   for (int32_t s = 0; s < UsableSiteCount(c) && static_cast<size_t>(s) < modes.size(); s++)
     c.sites[static_cast<size_t>(s)].polyMode = modes[static_cast<size_t>(s)];
 }
@@ -141,18 +141,63 @@ std::string RangeTooLargeText(double atoms, double bytes, double available) {
   return text;
 }
 
-// The atoms of na x nb x nc cells from the first cell's, in the order of
-// TileUnitCellContents: the array is reserved at once and filled record by
-// record, so that the user can stop a large block while it is made. None
-// without memory or when the user stopped it (*cancelled).
-std::optional<std::vector<AtomRecord>> TileCells(const std::vector<AtomRecord> &firstCell, const int32_t counts[3],
-                                                 bool ellipsoids, bool *cancelled) {
+// How the atoms of a range are laid out: the cells along each axis, and
+// whether the last cell along an axis holds only the images the range shows
+// (the range is one cell, 0 to 1 with both faces: the far face's images are
+// all the second cell adds).
+struct CellLayout {
+  int32_t counts[3] = {1, 1, 1};
+  bool faceOnly[3] = {false, false, false};
+  friend bool operator==(const CellLayout &, const CellLayout &) = default;
+};
+
+CellLayout LayoutForRange(const float range[6]) {
+  CellLayout layout;
+  for (int k = 0; k < 3; k++) {
+    layout.counts[k] = CellsForBounds(range[2 * k], range[2 * k + 1]);
+    layout.faceOnly[k] = layout.counts[k] == 2 && range[2 * k + 1] == 1.0f;
+  }
+  return layout;
+}
+
+// Whether an atom of the first cell has an image in the given cell.
+bool ImageMade(const CellLayout &layout, const float range[6], const AtomRecord &atom, const float cell[3]) {
+  for (int d = 0; d < 3; d++)
+    if (layout.faceOnly[d] && cell[d] == 1.0f && !(atom.xyz[d] + cell[d] <= range[2 * d + 1]))
+      return false;
+  return true;
+}
+
+// The atom records a layout takes for the first cell.
+int64_t LayoutAtomCount(const CellLayout &layout, const float range[6], const std::vector<AtomRecord> &firstCell) {
+  int64_t total = 0;
+  for (const AtomRecord &atom : firstCell) {
+    int64_t images = 1;
+    for (int d = 0; d < 3; d++) {
+      int64_t n = layout.counts[d];
+      if (layout.faceOnly[d] && !(atom.xyz[d] + 1.0f <= range[2 * d + 1]))
+        n--;
+      images *= n;
+    }
+    total += images;
+  }
+  return total;
+}
+
+// The atoms of the layout's cells from the first cell's, in the order of
+// TileUnitCellContents (site by site, cells along a fastest), leaving out
+// the images a face-only cell does not show: the array is reserved at once
+// and filled record by record, so that the user can stop a large block
+// while it is made. None without memory or when the user stopped it
+// (*cancelled).
+std::optional<std::vector<AtomRecord>> TileCells(const std::vector<AtomRecord> &firstCell, const CellLayout &layout,
+                                                 const float range[6], bool ellipsoids, bool *cancelled) {
   *cancelled = false;
+  const int32_t *counts = layout.counts;
   std::vector<AtomRecord> atoms;
   CancelPoll cancel(kTileCancelClockEvery);
   try {
-    atoms.reserve(firstCell.size() * static_cast<size_t>(counts[0]) * static_cast<size_t>(counts[1]) *
-                  static_cast<size_t>(counts[2]));
+    atoms.reserve(static_cast<size_t>(LayoutAtomCount(layout, range, firstCell)));
     size_t runStart = 0;
     while (runStart < firstCell.size()) {
       size_t runEnd = runStart + 1;
@@ -167,6 +212,8 @@ std::optional<std::vector<AtomRecord>> TileCells(const std::vector<AtomRecord> &
           for (int32_t i = 0; i < counts[0]; i++) {
             const float cell[3] = {static_cast<float>(i), static_cast<float>(j), static_cast<float>(k)};
             for (size_t r = runStart; r < runEnd; r++) {
+              if (!ImageMade(layout, range, firstCell[r], cell))
+                continue;
               AtomRecord &atom = atoms.emplace_back(firstCell[r]);
               for (int d = 0; d < 3; d++)
                 atom.xyz[d] += cell[d];
@@ -260,15 +307,31 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
   float shift[3];
   for (int k = 0; k < 3; k++)
     shift[k] = std::round(c.plotRange[2 * k] - requested[2 * k]);
-  int32_t counts[3];
-  CalculateNumCellsForCrystal(&c, &counts[0], &counts[1], &counts[2]);
+  const CellLayout layout = LayoutForRange(c.plotRange);
+  const int32_t *counts = layout.counts;
 
-  if (counts[0] > oldCounts[0] || counts[1] > oldCounts[1] || counts[2] > oldCounts[2]) {
+  // The atoms are regrown when the range needs more cells, or an image that
+  // a face-only cell of the old range left out.
+  const CellLayout oldLayout = LayoutForRange(oldRange);
+  const double fullOld =
+      double(std::max<int32_t>(c.atomsPerCell, 0)) * double(oldCounts[0]) * double(oldCounts[1]) * double(oldCounts[2]);
+  const bool oldPartial = double(UsableAtomCount(c)) < fullOld;
+  bool regrow = false;
+  for (int k = 0; k < 3; k++) {
+    regrow = regrow || counts[k] > oldCounts[k] ||
+             (oldPartial && oldLayout.faceOnly[k] && counts[k] == 2 && !layout.faceOnly[k]);
+  }
+  regrow = regrow || (oldPartial && !oldLayout.faceOnly[0] && !oldLayout.faceOnly[1] && !oldLayout.faceOnly[2]);
+
+  if (regrow) {
     // Refuse a size that cannot be made before the atoms are touched, so a
     // mistyped range never costs the structure its atoms.
+    std::optional<std::vector<AtomRecord>> firstCell = ExtractFirstUnitCell(&c);
     double need = static_cast<double>(std::max<int32_t>(c.atomsPerCell, 0));
-    for (int32_t n : counts)
+    for (int32_t n : layout.counts)
       need *= static_cast<double>(n);
+    if (firstCell)
+      need = static_cast<double>(LayoutAtomCount(layout, c.plotRange, *firstCell));
     const double bytes = need * static_cast<double>(kBytesPerBuiltAtom);
     const double available = static_cast<double>(AvailableMemoryBytes());
     if (need > static_cast<double>(kMaxArrayRecords) || bytes > available) {
@@ -279,11 +342,10 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
     // The new block of cells is made aside: when memory runs out (the alert
     // "No Memory for atoms") or the user stops it, the old atoms, range and
     // cells stay.
-    std::optional<std::vector<AtomRecord>> firstCell = ExtractFirstUnitCell(&c);
     std::optional<std::vector<AtomRecord>> grown;
     bool cancelled = false;
     if (firstCell)
-      grown = TileCells(*firstCell, counts, c.ellipsoidData != 0, &cancelled);
+      grown = TileCells(*firstCell, layout, c.plotRange, c.ellipsoidData != 0, &cancelled);
     if (!grown) {
       if (cancelled)
         FWrite(kRangeCancelledText);
@@ -302,13 +364,14 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
     DestroyAtomsArray(&c);
     c.atoms = std::move(*grown);
     c.atomCount = static_cast<int32_t>(c.atoms.size());
-    const int64_t cells = int64_t{counts[0]} * counts[1] * counts[2];
-    int64_t running = 0;
+    // Each site's atoms stand together, its first cell first.
+    size_t next = 0;
     for (int32_t s = 0; s < UsableSiteCount(c); s++) {
       AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
-      site.firstAtom = static_cast<int32_t>(running);
-      site.lastAtom = static_cast<int32_t>(running + int64_t{site.atomsPerCell} * cells - 1);
-      running = int64_t{site.lastAtom} + 1;
+      site.firstAtom = static_cast<int32_t>(next);
+      while (next < c.atoms.size() && c.atoms[next].site == static_cast<uint32_t>(s))
+        next++;
+      site.lastAtom = static_cast<int32_t>(next) - 1;
     }
     c.na = counts[0];
     c.nb = counts[1];

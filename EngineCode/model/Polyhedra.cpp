@@ -7,6 +7,7 @@
 #include "Geometry.h"
 #include "HostServices.h"
 #include "LigandThinning.h"
+#include "RenderServices.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 
@@ -1264,14 +1265,19 @@ bool GetAtomWithOrthoCoords(const CrystalRec *crystal, const float xyz[3], uint3
   return false;
 }
 
-void DefinePolyhedra(CrystalRec *crystal) {
-  if (!crystal || crystal->sites.empty() || crystal->atoms.empty())
-    return;
+namespace {
+
+bool HasSitesAndAtoms(const CrystalRec *crystal) {
+  return crystal && !crystal->sites.empty() && !crystal->atoms.empty() && UsableAtomCount(*crystal) >= 1 &&
+         UsableSiteCount(*crystal) >= 1;
+}
+
+// Every atom's polyhedron made afresh from its bonds.
+void MakeAtomPolyhedra(CrystalRec *crystal) {
   CrystalRec &c = *crystal;
   const int32_t atomCount = UsableAtomCount(c);
   const int32_t siteCount = UsableSiteCount(c);
-  if (atomCount < 1 || siteCount < 1)
-    return;
+  c.polyhedraPending = 0;
   if (gShowProgress)
     WriteStatus(kDefiningPolyhedra);
 
@@ -1480,10 +1486,14 @@ void DefinePolyhedra(CrystalRec *crystal) {
       CloseStatus();
     FWrite("Polyhedra cancelled: the structure is shown without polyhedra.");
   }
+}
 
-  // Site display modes. A mode the user chose survives: only a site without
-  // a role, or a low-coordinated site whose mode draws a polyhedron, takes the
-  // new one.
+// Site display modes. A mode the user chose survives: only a site without a
+// role, or a low-coordinated site whose mode draws a polyhedron, takes the
+// new one.
+void SetSiteRoles(CrystalRec *crystal) {
+  CrystalRec &c = *crystal;
+  const int32_t siteCount = UsableSiteCount(c);
   RoleContext roles;
   roles.tabulate = true;
   for (int32_t s = 0; s < siteCount; ++s) {
@@ -1515,6 +1525,36 @@ void DefinePolyhedra(CrystalRec *crystal) {
     if (current == kPolyModeUnset || (cn < 3 && !keepsLowMode))
       site.polyMode = mode;
   }
+}
+
+} // namespace
+
+void DefinePolyhedra(CrystalRec *crystal) {
+  if (!HasSitesAndAtoms(crystal))
+    return;
+  MakeAtomPolyhedra(crystal);
+  SetSiteRoles(crystal);
+}
+
+void DefinePolyhedraWhenNeeded(CrystalRec *crystal) {
+  if (!HasSitesAndAtoms(crystal))
+    return;
+  if (crystal->modelType == kPolyhedralModel) {
+    DefinePolyhedra(crystal);
+    return;
+  }
+  for (AtomRecord &atom : crystal->atoms)
+    DestroyPolyhedron(atom.polyhedron);
+  crystal->polyhedraPending = 1;
+  SetSiteRoles(crystal);
+}
+
+void DefinePendingPolyhedra(CrystalRec *crystal) {
+  if (!crystal || !crystal->polyhedraPending)
+    return;
+  crystal->polyhedraPending = 0;
+  if (HasSitesAndAtoms(crystal))
+    MakeAtomPolyhedra(crystal);
 }
 
 // ---- Vertices ----------------------------------------------------------------------------------

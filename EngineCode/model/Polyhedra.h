@@ -109,6 +109,15 @@ bool CompareLigandsByDistance(const LigandEntry &a, const LigandEntry &b);
 // polyhedron, the site modes are still set, the status window closes and
 // the Log says so.
 void DefinePolyhedra(CrystalRec *crystal);
+// The same, with the polyhedra themselves left to be made when first needed
+// (polyhedraPending), unless the structure is in the polyhedral model: a
+// large structure in another model never pays for them. The site display
+// modes are set at once. The polyhedral model's plot, and whatever reads
+// polyhedra outside it, make them with DefinePendingPolyhedra, from the
+// bonds as they stand then: the same polyhedra, the same order, the same
+// warnings in the Log.
+void DefinePolyhedraWhenNeeded(CrystalRec *crystal);
+void DefinePendingPolyhedra(CrystalRec *crystal);
 
 // A new polyhedron whose candidate vertices are the given atoms; its vertex
 // entries are atom indices. Exactly three atoms give one face in the given

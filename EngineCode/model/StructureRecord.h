@@ -308,6 +308,9 @@ struct CrystalRec {
   uint8_t ellipsoidData = 0; // sites carry displacement parameters, atoms axis points
   std::vector<AsymmetricUnitRecord> sites;
   std::vector<AtomRecord> atoms;
+  // The atoms' polyhedra are to be made from their bonds when first needed
+  // (DefinePolyhedraWhenNeeded, Polyhedra.h); none is held meanwhile.
+  uint8_t polyhedraPending = 0;
   std::vector<SphereRecord> spheres;
   std::array<BondSpec, kMaxBondSpecs> bondSpecs{}; // first bondSpecCount used
   std::vector<CustomBondSpec> customBondSpecs;

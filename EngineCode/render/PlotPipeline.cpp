@@ -6,6 +6,8 @@
 #include "Alerts.h"
 #include "BondSearch.h"
 #include "CancelPoll.h"
+#include "LongCommand.h"
+#include "Polyhedra.h"
 #include "EllipsoidMaths.h"
 #include "Geometry.h"
 #include "Preferences.h"
@@ -52,8 +54,14 @@ bool sPlotCancelled = false;
 // While a window plot answers the cancel key, the event loop gets turns:
 // window plots its timers ask for wait here until it is over.
 bool sPolledPlotRunning = false;
+// While positive, a task that reads the structure answers the cancel key
+// (a document read or written): window plots wait for it too.
+int sWindowPlotsHeld = 0;
 // While a stopped polyhedral plot returns to the window's latest undo state.
 bool sReturningToUndoState = false;
+// While positive, a stopped window plot stops as far as it got (its command
+// gives up what it made: an open).
+int sPlotsLeftUnfinished = 0;
 std::vector<WindowRef> sDeferredPlots;
 
 // The cancel check and the status window of one plot, for its lifetime. A
@@ -80,9 +88,10 @@ public:
   }
   PlotCancelScope(const PlotCancelScope &) = delete;
   PlotCancelScope &operator=(const PlotCancelScope &) = delete;
-  // A new check, for a plot made again.
+  // A new check, for the plot made again after a stop: only a new key stops
+  // it.
   void Restart() {
-    poll_.emplace(kPlotCancelClockEvery);
+    poll_.emplace(kPlotCancelClockEvery, true);
     sPlotCancel = &*poll_;
     sPlotCancelled = false;
   }
@@ -211,7 +220,7 @@ void PlotCrystal(WindowRef window, int16_t destination) {
     MyCFCautionAlert("zero scale!");
     return;
   }
-  if (sPolledPlotRunning && destination == kPlotToWindow) {
+  if ((sPolledPlotRunning || sWindowPlotsHeld > 0) && destination == kPlotToWindow) {
     if (std::find(sDeferredPlots.begin(), sDeferredPlots.end(), window) == sDeferredPlots.end())
       sDeferredPlots.push_back(window);
     return;
@@ -302,20 +311,33 @@ void PlotCrystal(WindowRef window, int16_t destination) {
       c.plane = savedPlane;
     }
   };
-  drawImages();
+  // The polyhedral model's polyhedra, when the build left them to be made
+  // when first drawn: a stage of the command, stopped like the others.
+  if (c.modelType == kPolyhedralModel)
+    DefinePendingPolyhedra(&c);
+  // A command stopped in an earlier stage (the cells, the bonds, the
+  // polyhedra) stops at its plot: the picture is not begun.
+  const bool stoppedBefore = polled && LongCommandCancelled();
+  if (stoppedBefore)
+    sPlotCancelled = true;
+  else
+    drawImages();
+  const bool leftAsFar = polled && sPlotCancelled && sPlotsLeftUnfinished > 0;
   // Without bonds the polyhedral model draws no polyhedra, only the cell: a
   // stopped polyhedral plot returns to the structure as it was before the
   // command instead (its latest undo state), drawn again.
-  const bool returnToUndoState = polled && sPlotCancelled && c.modelType == kPolyhedralModel;
-  if (polled && sPlotCancelled && !returnToUndoState) {
+  const bool returnToUndoState = polled && sPlotCancelled && !leftAsFar && c.modelType == kPolyhedralModel;
+  if (polled && sPlotCancelled && !returnToUndoState && !leftAsFar) {
     const bool bonded = HasAnyBond(c);
     if (bonded) {
       TurboRemoveBonds(&c);
       FWrite("Drawing cancelled: the structure is shown without bonds.");
+    }
+    if (bonded || stoppedBefore) {
       cancelScope->Restart();
       drawImages();
     }
-    if (!bonded || sPlotCancelled)
+    if (sPlotCancelled || (!bonded && !stoppedBefore))
       FWrite("Drawing cancelled: the picture is left unfinished.");
   }
   cancelScope.reset();
@@ -347,6 +369,15 @@ void PlotCrystal(WindowRef window, int16_t destination) {
     MakeDeferredPlots();
 }
 } // namespace ovrender
+
+WindowPlotsHeld::WindowPlotsHeld() { ++sWindowPlotsHeld; }
+WindowPlotsHeld::~WindowPlotsHeld() {
+  if (--sWindowPlotsHeld == 0 && !sPolledPlotRunning)
+    MakeDeferredPlots();
+}
+
+StoppedPlotsLeftUnfinished::StoppedPlotsLeftUnfinished() { ++sPlotsLeftUnfinished; }
+StoppedPlotsLeftUnfinished::~StoppedPlotsLeftUnfinished() { --sPlotsLeftUnfinished; }
 
 bool PlotWalkCancelled() {
   if (!sPlotCancel)

@@ -105,6 +105,30 @@ void PlotCrystal(WindowRef window, int16_t destination);
 // Log line; cancelled again, the picture stays as far as it got. A window
 // plot asked for meanwhile (by a timer while the cancel check runs) is made
 // once the plot is over.
+// Within a long command stopped in an earlier stage, the window plot that
+// follows is not begun: it shows the structure without bonds (or returns to
+// the undo state) at once. Polyhedra the build left to be made are made
+// before the polyhedral model is drawn, as a stage of the plot.
+//
+// While one lives, a stopped window plot is left as far as it got, for a
+// command that gives up what it made when stopped (an open).
+class StoppedPlotsLeftUnfinished {
+public:
+  StoppedPlotsLeftUnfinished();
+  ~StoppedPlotsLeftUnfinished();
+  StoppedPlotsLeftUnfinished(const StoppedPlotsLeftUnfinished &) = delete;
+  StoppedPlotsLeftUnfinished &operator=(const StoppedPlotsLeftUnfinished &) = delete;
+};
+// While one lives (a document read or written while the event loop gets
+// turns), the window plots timers ask for wait, and are made when the last
+// goes.
+class WindowPlotsHeld {
+public:
+  WindowPlotsHeld();
+  ~WindowPlotsHeld();
+  WindowPlotsHeld(const WindowPlotsHeld &) = delete;
+  WindowPlotsHeld &operator=(const WindowPlotsHeld &) = delete;
+};
 // The model's walks ask after each entry: true once the user has asked to
 // stop this plot.
 bool PlotWalkCancelled();

@@ -432,17 +432,25 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, Impo
   bool ok = OpenStructureFile(window, file, choice);
   gShowProgress = savedProgress;
   CloseStatus();
-  if (!ok) {
+  // Nothing half-read stays behind: a window made for the file goes, a
+  // reused one is emptied.
+  auto giveUp = [&] {
     w->setWindowTitle(before);
-    // Nothing half-read stays behind: a window made for the file goes, a
-    // reused one is emptied.
     if (madeWindow && GetNumGraphWindows() > 1)
       DisposeMainWindow(window);
     else
       ClearMainWindow(window);
     return false;
-  }
+  };
+  if (!ok)
+    return giveUp();
   FinishOpenedWindow(window, w, file, document);
+  // A document whose first undo state the user stopped is not opened either.
+  if (document && LongCommandCancelled()) {
+    DeleteWindowUndoLists(window);
+    w->SetFile({});
+    return giveUp();
+  }
   AddRecentFile(file);
   UpdateFloatingWindows();
   return true;

@@ -4,6 +4,7 @@
 #include "render/HitTesting.h"
 #include "render/Highlights.h"
 #include "MeasureTools.h"
+#include "Polyhedra.h"
 #include "Preferences.h"
 #include "Utilities.h"
 #include "VectorMath.h"
@@ -219,6 +220,7 @@ void FWriteSiteInfo(WindowRef window, int32_t atom) {
   const long n = static_cast<long>(s.coordination);
   if (visible == n) {
     FWriteCFString(Format("                   Coordination number:  %ld (all bonds shown)", n));
+    DefinePendingPolyhedra(GetWindowCrystal(window));
     if (a.polyhedron && a.polyhedron->faces.size() >= 2)
       FWriteCFString(Format("               Coordination polyhedron:  %ld faces, %ld vertices (volume: %.3f Å³)",
                             static_cast<long>(a.polyhedron->faces.size()), static_cast<long>(a.bondCount),

@@ -4,6 +4,7 @@
 #include "DocumentTestSupport.h"
 
 #include "../model/PolyhedraFacesReference.h"
+#include "Polyhedra.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,9 @@ TEST(ExamplePolyhedraFaces, LigandSetsGiveTheSameFacesAsEveryTripleTried) {
   ASSERT_TRUE(error.empty()) << error;
   int sets = 0, polyhedra = 0, shells = 0;
   for (const doctest::Named &s : all) {
-    const CrystalRec &c = s.crystal;
+    // The polyhedra as the polyhedral model makes them when it is chosen.
+    CrystalRec c = s.crystal;
+    DefinePendingPolyhedra(&c);
     auto check = [&](const std::vector<uint32_t> &atoms, const AtomRecord &centre) {
       std::vector<std::array<float, 3>> pts;
       for (uint32_t b : atoms) {

@@ -94,12 +94,13 @@ TEST(SetPlotRangeTest, RockSaltShowsTheAtomsOfTheRangeBoundsIncluded) {
   EXPECT_EQ(CountVisible(c), 8);
 
   // 0 to 1 needs two cells along each axis and shows the atoms on all six
-  // faces: 14 Na and 13 Cl.
+  // faces: 14 Na and 13 Cl. The second cells hold only the images on the
+  // far faces, so every atom record is one shown.
   ASSERT_TRUE(ApplyCube(w.ref(), 0.0f, 1.0f));
   EXPECT_EQ(c.na, 2);
   EXPECT_EQ(c.nb, 2);
   EXPECT_EQ(c.nc, 2);
-  EXPECT_EQ(c.atomCount, 64);
+  EXPECT_EQ(c.atomCount, 27);
   EXPECT_EQ(CountVisible(c), 27);
   int32_t na = 0;
   for (const AtomRecord &a : c.atoms)
@@ -125,6 +126,12 @@ TEST(SetPlotRangeTest, RockSaltShowsTheAtomsOfTheRangeBoundsIncluded) {
   MatMul(c.orientationMatrix, half, middle);
   for (int k = 0; k < 3; k++)
     EXPECT_NEAR(c.plotCentre[k], middle[k], 1e-4f);
+
+  // Half a cell more along each axis needs the images the faces left out:
+  // 0, 0.5, 1 and 1.5 along each axis, every one of the two cells' atoms.
+  ASSERT_TRUE(ApplyCube(w.ref(), 0.0f, 1.5f));
+  EXPECT_EQ(c.atomCount, 64);
+  EXPECT_EQ(CountVisible(c), 64);
 }
 
 TEST(SetPlotRangeTest, ANegativeMinimumShiftsTheRangeByWholeCellsAndCarriesTheSelection) {
@@ -217,7 +224,7 @@ TEST(SetPlotRangeTest, UnusableRangesAreRefusedWithTheStructureUntouched) {
   EXPECT_FALSE(ApplyCube(w.ref(), 0.0f, 1000.0f));
   ASSERT_EQ(host.alerts.size(), 1u);
   EXPECT_EQ(host.alerts[0].message, "No Memory for atoms");
-  EXPECT_EQ(c.atomCount, 64);
+  EXPECT_EQ(c.atomCount, 27);
   EXPECT_EQ(CountVisible(c), 27);
   EXPECT_EQ(c.na, 2);
   for (int k = 0; k < 6; k++)
@@ -227,7 +234,7 @@ TEST(SetPlotRangeTest, UnusableRangesAreRefusedWithTheStructureUntouched) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   EXPECT_FALSE(SetPlotRange(w.ref(), 0.0f, nan, 0.0f, 1.0f, 0.0f, 1.0f));
   EXPECT_FALSE(SetPlotRange(w.ref(), -std::numeric_limits<float>::infinity(), 1.0f, 0.0f, 1.0f, 0.0f, 1.0f));
-  EXPECT_EQ(c.atomCount, 64);
+  EXPECT_EQ(c.atomCount, 27);
   for (int k = 0; k < 6; k++)
     EXPECT_EQ(c.plotRange[k], range[k]);
 
