@@ -26,7 +26,7 @@
 class CancelPoll {
 public:
   explicit CancelPoll(int64_t clockEvery, bool afterStop = false)
-      : clockEvery_(clockEvery < 1 ? 1 : clockEvery), afterStop_(afterStop) {
+      : clockEvery_(clockEvery < 1 ? 1 : clockEvery), afterStop_(afterStop || ShowingAfterStop::Active()) {
     inCommand_ = LongCommandStart(&start_);
     if (!inCommand_)
       start_ = Microseconds();

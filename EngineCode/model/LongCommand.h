@@ -27,6 +27,24 @@ bool LongCommandStart(uint64_t *start);
 // command. A cancel check notes it (CancelPoll.h).
 void NoteLongCommandCancelled();
 bool LongCommandCancelled();
+
+// While one lives, the command shows what its stop leaves (the structure
+// without bonds, or as it was before the command): the cancel checks made
+// meanwhile are not stopped by the earlier stop, only by a new key.
+class ShowingAfterStop {
+public:
+  ShowingAfterStop() { ++Depth(); }
+  ~ShowingAfterStop() { --Depth(); }
+  ShowingAfterStop(const ShowingAfterStop &) = delete;
+  ShowingAfterStop &operator=(const ShowingAfterStop &) = delete;
+  static bool Active() { return Depth() > 0; }
+
+private:
+  static int &Depth() {
+    static int depth = 0;
+    return depth;
+  }
+};
 // The user answered a dialog the command opened: its clock starts again.
 void RestartLongCommand();
 

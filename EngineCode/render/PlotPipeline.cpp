@@ -317,7 +317,7 @@ void PlotCrystal(WindowRef window, int16_t destination) {
     DefinePendingPolyhedra(&c);
   // A command stopped in an earlier stage (the cells, the bonds, the
   // polyhedra) stops at its plot: the picture is not begun.
-  const bool stoppedBefore = polled && LongCommandCancelled();
+  const bool stoppedBefore = polled && LongCommandCancelled() && !ShowingAfterStop::Active();
   if (stoppedBefore)
     sPlotCancelled = true;
   else
@@ -334,6 +334,7 @@ void PlotCrystal(WindowRef window, int16_t destination) {
       FWrite("Drawing cancelled: the structure is shown without bonds.");
     }
     if (bonded || stoppedBefore) {
+      const ShowingAfterStop showing;
       cancelScope->Restart();
       drawImages();
     }
@@ -346,6 +347,7 @@ void PlotCrystal(WindowRef window, int16_t destination) {
     // since): that plot, stopped too, leaves its picture unfinished.
     bool restored = false;
     if (!sReturningToUndoState) {
+      const ShowingAfterStop showing;
       sReturningToUndoState = true;
       restored = ReturnWindowToUndoState(window);
       sReturningToUndoState = false;

@@ -7,6 +7,7 @@
 #include "shell/StatusWindow.h"
 
 #include "ExampleWindowsTest.h"
+#include "SlowHost.h"
 
 #include "PlotRange.h"
 #include "window/MainWindowData.h"
@@ -22,41 +23,6 @@
 #include <vector>
 
 namespace {
-
-// The real host with a clock that moves only by `step` at each reading (a
-// slow machine), Escape pressed during a chosen cancel check, and the Log and
-// the status window's messages kept.
-class SlowHost : public QtHostServices {
-public:
-  uint64_t step = 0;
-  int escapeAtCheck = 0; // 1-based; 0 never
-  int checks = 0;
-  std::vector<std::string> log, shown;
-  uint64_t start = 0, firstShown = 0; // the clock at the command's start and when the window first showed
-
-  SlowHost() {
-    AttachLog([this](std::string_view text, const RGBColor &, size_t) { log.emplace_back(text); }, [] { return true; });
-  }
-  uint64_t NowMicroseconds() override { return now_ += step; }
-  bool CheckForUserCancel() override {
-    if (++checks == escapeAtCheck)
-      if (QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : gRangeWindow)
-        QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, {}));
-    return QtHostServices::CheckForUserCancel();
-  }
-  void StatusShow(std::string_view message, float percent) override {
-    if (shown.empty())
-      firstShown = now_;
-    shown.emplace_back(message);
-    QtHostServices::StatusShow(message, percent);
-  }
-  bool Logged(const std::string &part) const {
-    return std::any_of(log.begin(), log.end(), [&](const std::string &l) { return l.find(part) != l.npos; });
-  }
-
-private:
-  uint64_t now_ = 1000000;
-};
 
 class LongCommandTest : public ExampleWindowsTest {
 protected:

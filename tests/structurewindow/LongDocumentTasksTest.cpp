@@ -1,0 +1,181 @@
+// The long waits of a large structure on a slow machine (SlowHost.h): opening
+// a document, saving it and keeping its undo state show the status window
+// half a second in, and one Escape stops the whole command: an open leaves
+// no window, a save leaves the file as it was, a plot stopped while its
+// polyhedra are defined returns to the structure as it was before. The
+// polyhedra themselves wait until the polyhedral model is chosen.
+#include "inspectors/PlotRangeWindow.h"
+#include "shell/EngineHooks.h"
+
+#include "ExampleWindowsTest.h"
+#include "SlowHost.h"
+
+#include "CachedFiles.h"
+#include "Polyhedra.h"
+#include "RenderServices.h"
+#include "documents/UndoHistory.h"
+#include "window/MainWindowData.h"
+
+#include <QLineEdit>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr uint32_t kPolyhedralModelCommand = FourCharsToLong("Poly");
+
+class LongDocumentTasksTest : public ExampleWindowsTest {
+protected:
+  void SetUp() override {
+    ExampleWindowsTest::SetUp();
+    InstallHostWindowHooks(host, [] { return AllGraphWindows(); });
+    saved = SetHostServices(&host);
+  }
+  void TearDown() override {
+    if (gRangeWindow)
+      gRangeWindow->close();
+    ExampleWindowsTest::TearDown();
+    SetHostServices(saved);
+  }
+  // The range 0..cells on each axis typed into the Plot Range window and
+  // applied with Return.
+  void ApplyRange(const char *cells) {
+    ProcessCommand(kCmdPlotRange);
+    ASSERT_NE(gRangeWindow, nullptr);
+    gRangeData.live = 0;
+    for (int id : {1, 5, 9})
+      Type(gRangeWindow, id, "0");
+    for (int id : {3, 7, 11})
+      Type(gRangeWindow, id, cells);
+    QTest::keyClick(FindControl<QLineEdit>(gRangeWindow, 11), Qt::Key_Return);
+    QCoreApplication::processEvents();
+  }
+  // The undo timer's settling of the last change, as its timer does.
+  static void Settle() { UndoBufferTimerProc(); }
+  // Rock salt over 0 to 12 cells (17,576 atoms) saved as a document.
+  std::filesystem::path LargeDocument(const char *name) {
+    MainWindow *w = Open("NaCl.ovtx");
+    EXPECT_NE(w, nullptr);
+    ApplyRange("12");
+    EXPECT_FALSE(SaveAs(name).empty());
+    return dialogs.saveFile;
+  }
+
+  SlowHost host;
+  HostServices *saved = nullptr;
+};
+
+TEST_F(LongDocumentTasksTest, OpeningShowsTheStatusWindowAndEscapeLeavesNoWindow) {
+  const std::filesystem::path file = LargeDocument("large.ovdf");
+  CloseAllStructureWindows();
+  host.Begin(150000);
+  MainWindow *w = Open(file);
+  host.End();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(host.Showed("Reading the document...")) << host.shown.size() << " messages";
+  EXPECT_EQ(host.shown.front(), "Reading the document...");
+  EXPECT_GE(host.firstShown - host.start, 500000u);
+
+  // Stopped while it reads, the open leaves the windows there were.
+  const size_t windows = AllGraphWindows().size();
+  host.escapeWhile = "Reading the document";
+  host.Begin(150000);
+  EXPECT_FALSE(OpenFSRefInWindow(file, nullptr));
+  host.End();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(host.escapes, 1);
+  EXPECT_EQ(AllGraphWindows().size(), windows);
+  EXPECT_TRUE(host.Logged("Opening stopped")) << host.log.size() << " Log lines";
+}
+
+TEST_F(LongDocumentTasksTest, SavingShowsTheStatusWindowAndEscapeKeepsTheFile) {
+  const std::filesystem::path file = LargeDocument("large.ovdf");
+  MainWindow *w = GetMainWindow(FrontGraphWindow());
+  ASSERT_NE(w, nullptr);
+  ApplyRange("11");
+  host.Begin(150000);
+  EXPECT_EQ(ProcessCommand(kCmdSave), kNoErr);
+  host.End();
+  EXPECT_TRUE(host.Showed("Saving the document...")) << host.shown.size() << " messages";
+  EXPECT_GE(host.firstShown - host.start, 500000u);
+  EXPECT_FALSE(IsWindowModified(w->Ref()));
+  const std::string kept = FileBytes(file);
+
+  ApplyRange("10");
+  host.escapeWhile = "Saving the document";
+  host.Begin(150000);
+  ProcessCommand(kCmdSave);
+  host.End();
+  EXPECT_EQ(host.escapes, 1);
+  EXPECT_TRUE(FileBytes(file) == kept) << "the file changed";
+  EXPECT_TRUE(IsWindowModified(w->Ref()));
+  EXPECT_TRUE(host.Logged("Saving stopped: \"large.ovdf\" was left as it was."));
+}
+
+TEST_F(LongDocumentTasksTest, KeepingTheUndoStateShowsTheStatusWindowAndCanBePutOff) {
+  LargeDocument("large.ovdf");
+  MainWindow *w = GetMainWindow(FrontGraphWindow());
+  ASSERT_NE(w, nullptr);
+  Settle();
+  const int states = GetNumWindowHistory(w->Ref());
+  ApplyRange("11");
+  // Outside a command the first key only clears one pressed before: the
+  // Escape comes at the second question.
+  host.escapeWhile = "Keeping the state for Undo";
+  host.escapeSkips = 1;
+  host.Begin(300000);
+  Settle();
+  host.End();
+  EXPECT_TRUE(host.Showed("Keeping the state for Undo...")) << host.shown.size() << " messages";
+  EXPECT_GE(host.escapes, 1);
+  EXPECT_EQ(GetNumWindowHistory(w->Ref()), states);
+  EXPECT_TRUE(host.Logged("Undo state put off"));
+  // The change is still undone, its state taken then.
+  EXPECT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  EXPECT_EQ(GetWindowCrystal(w->Ref())->plotRange[1], 12.0f);
+}
+
+TEST_F(LongDocumentTasksTest, OneEscapeWhileDefiningPolyhedraStopsTheWholePlot) {
+  MainWindow *w = Open("Spinel.ovtx");
+  ASSERT_NE(w, nullptr);
+  ProcessCommand(kPolyhedralModelCommand);
+  Settle();
+  CrystalRec *c = GetWindowCrystal(w->Ref());
+  const float range = c->plotRange[1];
+  host.escapeWhile = "Defining polyhedra";
+  host.Begin(20000);
+  ApplyRange("4");
+  host.End();
+  EXPECT_EQ(host.escapes, 1);
+  EXPECT_TRUE(host.Logged("Polyhedra cancelled"));
+  EXPECT_TRUE(host.Logged("Drawing cancelled: the structure is shown as it was before."));
+  EXPECT_EQ(c->plotRange[1], range);
+  EXPECT_EQ(c->modelType, kPolyhedralModel);
+}
+
+TEST_F(LongDocumentTasksTest, PolyhedraMadeWhenTheirModelIsChosenAreTheBuildsOwn) {
+  MainWindow *w = Open("Spinel.ovtx");
+  ASSERT_NE(w, nullptr);
+  ApplyRange("2");
+  CrystalRec *c = GetWindowCrystal(w->Ref());
+  CrystalRec built = *c;
+  DefinePolyhedra(&built);
+  size_t made = 0;
+  for (const AtomRecord &atom : c->atoms)
+    EXPECT_FALSE(atom.polyhedron.has_value()) << "made before they were needed";
+  ProcessCommand(kPolyhedralModelCommand);
+  ASSERT_EQ(c->atoms.size(), built.atoms.size());
+  for (size_t k = 0; k < c->atoms.size(); ++k) {
+    const auto &now = c->atoms[k].polyhedron, &then = built.atoms[k].polyhedron;
+    ASSERT_EQ(now.has_value(), then.has_value()) << "atom " << k;
+    if (!now)
+      continue;
+    ++made;
+    ASSERT_EQ(now->faces.size(), then->faces.size()) << "atom " << k;
+    for (size_t f = 0; f < now->faces.size(); ++f)
+      EXPECT_EQ(now->faces[f].vertices, then->faces[f].vertices) << "atom " << k << ", face " << f;
+  }
+  EXPECT_GT(made, 100u);
+}
+
+} // namespace
