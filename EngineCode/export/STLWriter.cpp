@@ -7,6 +7,7 @@
 #include "export/Export3D.h"
 
 #include "Alerts.h"
+#include "Polyhedra.h"
 #include "RenderServices.h"
 #include "export/ExportFrame.h"
 #include "render/AtomStyles.h"
@@ -329,6 +330,8 @@ bool Run3DExport(WindowRef window, const char *prompt, const char *suffix, const
   const CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal)
     return false;
+  if (crystal->modelType == kPolyhedralModel)
+    DefinePendingPolyhedra(GetWindowCrystal(window)); // the model's polyhedra, if not drawn yet
   HostServices *host = GetHostServices();
   const std::string title = host && window ? host->WindowTitle(window) : std::string();
   std::filesystem::path file;

@@ -13,6 +13,8 @@
 #include "render/BondDrawing.h"
 #include "render/PlotPipeline.h"
 
+#include "Polyhedra.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -115,6 +117,8 @@ protected:
   static void Show(CrystalRec &c, int model) {
     c.modelType = static_cast<int8_t>(model);
     ASSERT_TRUE(RenderSpheres(&c));
+    if (model == kPolyhedralModel)
+      DefinePendingPolyhedra(&c); // as the model's plot makes them
   }
   // Rutile with displacement parameters: Ti with principal ellipses and
   // axes, O cut away with principal ellipses.

@@ -39,6 +39,13 @@ protected:
     fs::remove(file);
     return read;
   }
+  // Its polyhedra made as choosing the polyhedral model makes them.
+  void ChoosePolyhedra(Window &w) {
+    gShowProgress = 1;
+    DefinePendingPolyhedra(&w.crystal());
+    gShowProgress = 0;
+    CloseStatus();
+  }
   FakeHost host;
 };
 
@@ -70,6 +77,7 @@ TEST_F(PolyhedraOnOpening, AtomsRepeatedAtOnePlaceAreToldOnceAndLeftOut) {
     host.colouredRuns.clear();
     Window w(host);
     ASSERT_TRUE(Open(w, k.text));
+    ChoosePolyhedra(w);
     const std::vector<std::string> lines = host.LogLines();
     ASSERT_LE(lines.size(), 4u) << host.log.substr(0, 2000);
     EXPECT_EQ(host.log.find("Zero-length"), std::string::npos);
@@ -106,9 +114,10 @@ TEST_F(PolyhedraOnOpening, EscapeStopsTheLongPolyhedronOfOneCentre) {
   }
   text += AtomLine("U", "U1", 0, 0, 0);
   Window w(host);
-  host.tick = 10000; // every clock reading moves on 0.01 s
-  host.cancelAnswers = {false, true};
   ASSERT_TRUE(Open(w, text));
+  host.tick = 100000; // every clock reading moves on 0.1 s
+  host.cancelAnswers = {false, true};
+  ChoosePolyhedra(w);
   const CrystalRec &c = w.crystal();
   ASSERT_EQ(c.atoms.back().bondCount, static_cast<uint32_t>(n));
   EXPECT_FALSE(c.atoms.back().polyhedron);
