@@ -226,6 +226,9 @@ TEST(BuildPipelineDump, WritesTheBuiltStructures) {
     std::string error = s.error.empty() ? Fill(s, *GetWindowCrystal(&window)) : s.error;
     if (error.empty() && !RunNewCrystal(&window, true, true, true))
       error = host.closedWindows.empty() ? "the build stopped" : "the build closed the window";
+    // The polyhedra as the polyhedral model makes them when it is chosen.
+    if (error.empty())
+      DefinePendingPolyhedra(GetWindowCrystal(&window));
     if (error.empty())
       error = CheckCrystalInvariants(*GetWindowCrystal(&window));
     if (!error.empty()) {
