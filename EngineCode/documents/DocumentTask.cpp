@@ -4,7 +4,9 @@
 
 namespace {
 
-DocumentTask *gCurrentTask = nullptr;
+// Each thread its own: only the main thread runs tasks, and a worker that
+// reads or writes a file meanwhile is none of its work.
+thread_local DocumentTask *gCurrentTask = nullptr;
 
 } // namespace
 
