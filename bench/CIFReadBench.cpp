@@ -6,8 +6,8 @@
 //   blocks21: 21 blocks, each a structure of 200 sites in P 21/c given by
 //     its four operators, with an anisotropic loop.
 // The read should take at most 1.5 times the parse alone.
+#include "import/ImportPath.h"
 #include "Preferences.h"
-#include "import/ImportReaders.h"
 
 #include <benchmark/benchmark.h>
 
@@ -83,7 +83,7 @@ void OurRead(benchmark::State &state, bool blocks) {
   source.text = Text(blocks);
   for (auto _ : state) {
     ImportResult result;
-    if (!DoCIFFile(source, result)) {
+    if (!FindImportFormat("CIF")->read(source, result)) {
       state.SkipWithError(result.error.what.c_str());
       break;
     }

@@ -11,7 +11,7 @@
 // the table does not hold (an origin moved by c/3, say) stays as the file
 // gives it.
 
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 
 #include "StoredLimits.h"
 #include "import/ImportSymmetry.h"
@@ -802,3 +802,5 @@ bool DoCIFFile(const ImportSource &source, ImportResult &result) {
   }
   return true;
 }
+
+extern const ImportFormat gCIFImport{"CIF", "CIF files", "cif", "", IsCIFFile, DoCIFFile};

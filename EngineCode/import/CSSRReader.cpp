@@ -2,7 +2,7 @@
 // and space-group number on line 2, the atom count and the coordinate flag
 // (0 fractional, 1 orthogonal) on line 3, a title on line 4, then one line
 // per atom: serial, label, x y z and up to eight serials of bonded atoms.
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
@@ -151,3 +151,5 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
     s->name = s->extras.title;
   return FinishImportedStructure(*s, result.error);
 }
+
+extern const ImportFormat gCSSRImport{"CSSR", "CSSR files", "cssr", "", IsCSSRFile, DoCSSRFile};

@@ -2,7 +2,7 @@
 //   El  serial  x y z  [type  serial of each bonded atom ...]
 // Positions are Cartesian (A). The dialect our export writes stops after the
 // coordinates; the fuller one lists each atom's bonds by serial number.
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
@@ -105,3 +105,5 @@ bool DoChem3DFile(const ImportSource &source, ImportResult &result) {
     }
   return FinishImportedStructure(*s, result.error);
 }
+
+extern const ImportFormat gChem3DImport{"Chem3D", "Chem3D Cartesian files", "chem3d c3d1 c3d2 cc1 cc2", "", IsChem3DFile, DoChem3DFile};

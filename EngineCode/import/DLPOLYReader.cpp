@@ -10,7 +10,7 @@
 // The package puts the origin at the cell's centre, so fractional
 // coordinates are M^-1 r + 1/2. With imcon 0 the file is a molecule.
 #include "StoredLimits.h"
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportText.h"
 #include "import/SimulationBox.h"
 #include "import/StructureFill.h"
@@ -151,3 +151,5 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
   }
   return FinishImportedStructure(*s, result.error);
 }
+
+extern const ImportFormat gDLPOLYImport{"DL_POLY", "DL_POLY configurations", "", "CONFIG* REVCON*", IsDLPOLYFile, DoDLPOLYFile};

@@ -10,7 +10,7 @@
 // plane. With a cell the file lists every atom of the cell: those that are
 // images of an earlier atom under the named group are left out, so the
 // build makes each atom once.
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 
 #include "SpaceGroups.h"
 #include "SymmetryCards.h"
@@ -304,3 +304,5 @@ bool DoDMolFile(const ImportSource &source, ImportResult &result) {
       ImportWarning(s, pbcLine, "\"PBC=" + std::string(pbc) + "\" is no three-dimensional cell; the atoms are read as a molecule.");
   return true;
 }
+
+extern const ImportFormat gDMolImport{"DMol", "DMol archives", "car arc", "", IsDMolFile, DoDMolFile};

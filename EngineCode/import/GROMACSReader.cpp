@@ -6,7 +6,7 @@
 // a structure of its own. A box opens as a crystal in P 1; a box of zeros
 // (a molecule in vacuum) as a molecule.
 #include "StoredLimits.h"
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportText.h"
 #include "import/SimulationBox.h"
 #include "import/StructureFill.h"
@@ -233,3 +233,5 @@ bool DoGROMACSFile(const ImportSource &source, ImportResult &result) {
   reader.ReportGuesses();
   return !result.structures.empty();
 }
+
+extern const ImportFormat gGROMACSImport{"GROMACS", "GROMACS coordinate files", "gro", "", IsGROMACSFile, DoGROMACSFile};

@@ -9,7 +9,6 @@
 #include "documents/CrystalDocument.h"
 #include "documents/FileBuffer.h"
 #include "import/CellFrame.h"
-#include "import/ImportReaders.h"
 #include "import/ImportText.h"
 #include "import/TextNumbers.h"
 #include "render/PlotPipeline.h"
@@ -24,58 +23,56 @@
 
 ImportHooks gImportHooks;
 
-// A row per extension; several rows may share a format.
-const OVFileFormat gOVFileFormatData[] = {
-    {FourCharsToLong("OVTX"), "ovtx", kOwnTextFormat},
-    {FourCharsToLong("CIF "), "cif", kCIFFormat},
-    {FourCharsToLong("SHLX"), "ins", kSHELXFormat},
-    {FourCharsToLong("SHLX"), "res", kSHELXFormat},
-    {FourCharsToLong("VASP"), "vasp", kVASPFormat},
-    {FourCharsToLong("WIEN"), "struct", kWIEN2kFormat},
-    {FourCharsToLong("CSSR"), "cssr", kCSSRFormat},
-    {FourCharsToLong("MOL "), "mol", kMOLFormat},
-    {FourCharsToLong("SDF "), "sdf", kMOLFormat},
-    {FourCharsToLong("SD  "), "sd", kMOLFormat},
-    {FourCharsToLong("CAR "), "car", kDMolFormat},
-    {FourCharsToLong("ARC "), "arc", kDMolFormat},
-    {FourCharsToLong("C3D "), "chem3d", kChem3DFormat},
-    {FourCharsToLong("C3D1"), "c3d1", kChem3DFormat},
-    {FourCharsToLong("C3D2"), "c3d2", kChem3DFormat},
-    {FourCharsToLong("CC1 "), "cc1", kChem3DFormat},
-    {FourCharsToLong("CC2 "), "cc2", kChem3DFormat},
-    {FourCharsToLong("MM  "), "mm", kMacMoleculeFormat},
-    {FourCharsToLong("PDB "), "pdb", kPDBFormat},
-    {FourCharsToLong("PDB "), "ent", kPDBFormat},
-    {FourCharsToLong("XYZ "), "xyz", kXYZFormat},
-    {FourCharsToLong("GRO "), "gro", kGROMACSFormat},
-    {FourCharsToLong("LMPS"), "lmp", kLAMMPSFormat},
-    {FourCharsToLong("LMPS"), "data", kLAMMPSFormat},
-    {FourCharsToLong("LMPS"), "lammps", kLAMMPSFormat},
-    {FourCharsToLong("STOP"), "", 0},
-};
+const ImportFormat *FindImportFormat(std::string_view name) {
+  for (const ImportFormat *f : ImportFormats())
+    if (name == f->name)
+      return f;
+  return nullptr;
+}
 
-const std::vector<ImportReader> &ImportReaders() {
-  // The detectors run in this order when neither the name nor the
-  // extension decides: the formats that announce themselves first, the
-  // loosest (a count line and coordinates) last.
-  static const std::vector<ImportReader> readers = {
-      {kCIFFormat, "CIF files", IsCIFFile, DoCIFFile},
-      {kOwnTextFormat, "Structure text files", IsOwnTextFile, DoOwnTextFile},
-      {kSHELXFormat, "SHELX files", IsSHELXFile, DoSHELXFile},
-      {kDMolFormat, "DMol archives", IsDMolFile, DoDMolFile},
-      {kMOLFormat, "MOL and SD files", IsMOLFile, DoMOLFile},
-      {kPDBFormat, "PDB files", IsPDBFile, DoPDBFile},
-      {kLAMMPSFormat, "LAMMPS data files", IsLAMMPSFile, DoLAMMPSFile},
-      {kDLPOLYFormat, "DL_POLY configurations", IsDLPOLYFile, DoDLPOLYFile},
-      {kGROMACSFormat, "GROMACS coordinate files", IsGROMACSFile, DoGROMACSFile},
-      {kWIEN2kFormat, "WIEN2k structure files", IsWIEN2kFile, DoWIEN2kFile},
-      {kCSSRFormat, "CSSR files", IsCSSRFile, DoCSSRFile},
-      {kMacMoleculeFormat, "MacMolecule files", IsMacMoleculeFile, DoMacMoleculeFile},
-      {kChem3DFormat, "Chem3D Cartesian files", IsChem3DFile, DoChem3DFile},
-      {kVASPFormat, "VASP structure files", IsVASPFile, DoVASPFile},
-      {kXYZFormat, "XYZ files", IsXYZFile, DoXYZFile},
-  };
-  return readers;
+namespace {
+
+// The blank-separated words of a descriptor's list.
+std::vector<std::string> Words(const char *list) {
+  std::vector<std::string> out;
+  std::string word;
+  for (const char *p = list; ; p++) {
+    if (*p == ' ' || *p == '\0') {
+      if (!word.empty())
+        out.push_back(std::move(word));
+      word.clear();
+      if (*p == '\0')
+        break;
+    } else {
+      word += *p;
+    }
+  }
+  return out;
+}
+
+} // namespace
+
+const std::vector<OVFileFormat> &FileFormatTable() {
+  static const std::vector<OVFileFormat> table = [] {
+    // The rows keep the extensions' text alive for the program's life.
+    static std::vector<std::string> extensions;
+    std::vector<std::pair<size_t, const ImportFormat *>> rows;
+    for (const ImportFormat *f : ImportFormats())
+      for (std::string &ext : Words(f->extensions)) {
+        extensions.push_back(std::move(ext));
+        rows.emplace_back(extensions.size() - 1, f);
+      }
+    std::vector<OVFileFormat> out;
+    for (const auto &[k, f] : rows) {
+      char code[5] = "    ";
+      for (size_t i = 0; i < 4 && i < extensions[k].size(); i++)
+        code[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(extensions[k][i])));
+      out.push_back({FourCharsToLong(code), extensions[k].c_str(), f});
+    }
+    out.push_back({FourCharsToLong("STOP"), "", nullptr});
+    return out;
+  }();
+  return table;
 }
 
 namespace {
@@ -86,13 +83,6 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
-const ImportReader *ReaderOf(int16_t format) {
-  for (const ImportReader &r : ImportReaders())
-    if (r.format == format)
-      return &r;
-  return nullptr;
-}
-
 // The name without ".gz".
 std::string NameWithoutGzip(const std::filesystem::path &file) {
   std::string name = file.filename().string();
@@ -101,15 +91,15 @@ std::string NameWithoutGzip(const std::filesystem::path &file) {
   return name;
 }
 
-int16_t FormatOfExtension(std::string_view name) {
+const ImportFormat *FormatOfExtension(std::string_view name) {
   const size_t dot = name.rfind('.');
   if (dot == std::string_view::npos)
-    return 0;
+    return nullptr;
   const std::string ext = Lower(name.substr(dot + 1));
-  for (const OVFileFormat *row = gOVFileFormatData; row->type != FourCharsToLong("STOP"); row++)
-    if (ext == row->extension)
-      return row->format;
-  return 0;
+  for (const OVFileFormat &row : FileFormatTable())
+    if (row.format && ext == row.extension)
+      return row.format;
+  return nullptr;
 }
 
 bool IsGzip(std::string_view bytes) {
@@ -262,22 +252,37 @@ void ApplyFileBonds(WindowRef window, CrystalRec &c, const std::vector<FileBond>
 
 } // namespace
 
-int16_t GetFileFormatForName(std::string_view name) {
-  const std::string lower = Lower(name);
-  auto named = [&](std::string_view stem) {
-    return lower == stem ||
-           (lower.starts_with(stem) && !std::isalpha(static_cast<unsigned char>(lower[stem.size()])));
+bool MatchesFilePattern(std::string_view name, std::string_view pattern) {
+  // Backtracking on the last '*' only: linear for the patterns filters use.
+  size_t n = 0, p = 0, star = std::string_view::npos, mark = 0;
+  auto same = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
   };
-  if (named("poscar") || named("contcar"))
-    return kVASPFormat;
-  if (named("config") || named("revcon"))
-    return kDLPOLYFormat;
-  if (lower.starts_with("data.") || lower == "data")
-    return kLAMMPSFormat;
-  return 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
+      n++, p++;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++, mark = n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1, n = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*')
+    p++;
+  return p == pattern.size();
 }
 
-int16_t GetFileFormatForExtension(const std::filesystem::path &file) {
+const ImportFormat *GetFileFormatForName(std::string_view name) {
+  for (const ImportFormat *f : ImportFormats())
+    for (const std::string &pattern : Words(f->namePatterns))
+      if (MatchesFilePattern(name, pattern))
+        return f;
+  return nullptr;
+}
+
+const ImportFormat *GetFileFormatForExtension(const std::filesystem::path &file) {
   return FormatOfExtension(NameWithoutGzip(file));
 }
 
@@ -286,19 +291,14 @@ std::vector<OpenFileFilter> StructureFileFilters() {
   OpenFileFilter all{"All structure files", {"*.ovdf", "*.ovmf"}};
   filters.push_back({"Crystal documents", {"*.ovdf"}});
   filters.push_back({"Molecule documents", {"*.ovmf"}});
-  for (const ImportReader &reader : ImportReaders()) {
-    OpenFileFilter f{reader.filterName, {}};
-    for (const OVFileFormat *row = gOVFileFormatData; row->type != FourCharsToLong("STOP"); row++)
-      if (row->format == reader.format) {
-        f.patterns.push_back(std::string("*.") + row->extension);
-        f.patterns.push_back(std::string("*.") + row->extension + ".gz");
-      }
-    if (reader.format == kVASPFormat)
-      f.patterns.insert(f.patterns.end(), {"POSCAR*", "CONTCAR*"});
-    if (reader.format == kDLPOLYFormat)
-      f.patterns.insert(f.patterns.end(), {"CONFIG*", "REVCON*"});
-    if (reader.format == kLAMMPSFormat)
-      f.patterns.push_back("data.*");
+  for (const ImportFormat *format : ImportFormats()) {
+    OpenFileFilter f{format->filterName, {}};
+    for (const std::string &ext : Words(format->extensions)) {
+      f.patterns.push_back("*." + ext);
+      f.patterns.push_back("*." + ext + ".gz");
+    }
+    for (std::string &pattern : Words(format->namePatterns))
+      f.patterns.push_back(std::move(pattern));
     if (f.patterns.empty())
       continue;
     all.patterns.insert(all.patterns.end(), f.patterns.begin(), f.patterns.end());
@@ -390,15 +390,15 @@ bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, 
   }
   // The name, then the extension, then the content: a reader whose
   // detector turns the text down passes it on.
-  std::vector<int16_t> tried;
-  auto attempt = [&](const ImportReader &reader) -> std::optional<bool> {
-    if (std::find(tried.begin(), tried.end(), reader.format) != tried.end())
+  std::vector<const ImportFormat *> tried;
+  auto attempt = [&](const ImportFormat &format) -> std::optional<bool> {
+    if (std::find(tried.begin(), tried.end(), &format) != tried.end())
       return std::nullopt;
-    tried.push_back(reader.format);
-    if (!reader.detect(source))
+    tried.push_back(&format);
+    if (!format.detect(source))
       return std::nullopt;
     result = ImportResult{};
-    if (reader.read(source, result) && !result.structures.empty())
+    if (format.read(source, result) && !result.structures.empty())
       return true;
     if (result.error.what.empty())
       result.error.what = "it holds no structure";
@@ -407,19 +407,19 @@ bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, 
     result.structures.clear();
     return false;
   };
-  for (int16_t format : {GetFileFormatForName(source.name), FormatOfExtension(source.name)})
-    if (const ImportReader *reader = format ? ReaderOf(format) : nullptr)
-      if (auto done = attempt(*reader))
+  for (const ImportFormat *format : {GetFileFormatForName(source.name), FormatOfExtension(source.name)})
+    if (format)
+      if (auto done = attempt(*format))
         return *done;
-  for (const ImportReader &reader : ImportReaders())
-    if (auto done = attempt(reader))
+  for (const ImportFormat *format : ImportFormats())
+    if (auto done = attempt(*format))
       return *done;
+  result.error = {0, "", ImportErrorKind::Unknown};
   if (why) {
-    const int16_t named = FormatOfExtension(source.name);
-    const ImportReader *reader = named ? ReaderOf(named) : nullptr;
+    const ImportFormat *named = FormatOfExtension(source.name);
     *why = "\"" + file.filename().string() + "\" is " +
-           (reader ? std::string("not a file of its kind (") + reader->filterName + "), nor any other"
-                   : std::string("no")) +
+           (named ? std::string("not a file of its kind (") + named->filterName + "), nor any other"
+                  : std::string("no")) +
            " structure file this version reads.";
   }
   return false;
@@ -503,8 +503,7 @@ bool ReadOrRefuse(const std::filesystem::path &file, ImportResult &result) {
   std::string why;
   if (ReadStructureFile(file, result, &why))
     return true;
-  const bool unknown = why.find("structure file this version reads") != std::string::npos;
-  MyCFStopAlert(unknown ? kUnknownFileType : kFileNotOpened, why);
+  MyCFStopAlert(result.error.kind == ImportErrorKind::Unknown ? kUnknownFileType : kFileNotOpened, why);
   return false;
 }
 

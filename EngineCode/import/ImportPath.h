@@ -1,20 +1,14 @@
 // The one road by which a structure file that is not a native document is
-// opened: the file-format table, each format's detector and entry, the
-// inflation of ".gz" files, the choice among the structures of a file that
-// holds several, and the fill-and-build every reader shares
-// (StructureFill.h).
-//
-// A reader is one file `<Format>Reader.cpp` with two functions:
-//   bool Is<Format>File(const ImportSource &source);
-//   bool Do<Format>File(const ImportSource &source, ImportResult &result);
-// The detector looks at the text only; the entry parses it into one
-// `ImportedStructure` per structure (filled through StructureFill.h), or
-// answers false with `result.error` set (the line and what is wrong). A
-// reader never touches a window: the path builds what it read.
+// opened: the formats (each described beside its reader, ImportTypes.h) and
+// what is derived from them (the extension table, the name rules, the file
+// dialogs' filters), the inflation of ".gz" files, the choice among the
+// structures of a file that holds several, and the build into a window of
+// what a reader filled.
 #pragma once
 
 #include "HostServices.h"
 #include "StructureRecord.h"
+#include "import/ImportTypes.h"
 #include "import/OwnTextReader.h"
 
 #include <array>
@@ -27,92 +21,32 @@
 #include <utility>
 #include <vector>
 
-// ---- What a reader is given and gives back ---------------------------------------
+// ---- The formats ---------------------------------------------------------------
 
-// A file's text as every reader sees it: inflated when it was gzipped, any
-// NUL padding at its end dropped, CR LF and CR line ends made LF.
-struct ImportSource {
-  std::filesystem::path file; // as the user named it (".gz" included)
-  std::string name;           // the name that decides the format (".gz" stripped)
-  std::string text;
-};
+// Every format the path reads, in the order in which the detectors run when
+// the name decides nothing (ImportFormats.cpp).
+const std::vector<const ImportFormat *> &ImportFormats();
+// The format of that name ("CIF", "VASP"); null for none.
+const ImportFormat *FindImportFormat(std::string_view name);
 
-// A bond the file gives, between two of its atoms (indices into the sites in
-// the order the reader appended them).
-struct FileBond {
-  uint32_t first = 0, second = 0;
-};
-
-// One structure of a file, filled but not yet built.
-struct ImportedStructure {
-  CrystalRec crystal;
-  TextFileExtras extras; // title, notes and the warnings ("line N: ...")
-  std::string name;      // block, model or frame name, for the chooser
-  std::string formula;   // as the file gives it; empty: worked out from the sites
-  // Molecules: the Cartesian position (A) of each site, in site order.
-  std::vector<std::array<float, 3>> cartesian;
-  std::vector<FileBond> bonds; // bonds the file gives
-  // Labels as the file writes them, one per site; the fill holds them to the
-  // record's size once the file is read.
-  std::vector<std::string> labels;
-};
-
-// Where and why a file was refused.
-struct ImportError {
-  int line = 0; // 1-based; 0 when the fault is not on one line
-  std::string what;
-};
-
-struct ImportResult {
-  std::vector<ImportedStructure> structures;
-  ImportError error;
-  // Structures of the file left out beyond kMaxImportStructures.
-  size_t structuresLeftOut = 0;
-};
-
-// ---- The format table --------------------------------------------------------
-
+// The extension table, derived from the formats: a row per extension, in
+// the formats' order, ended by a 'STOP' row.
 struct OVFileFormat {
-  uint32_t type;         // four-character code; 'STOP' ends the table
-  const char *extension; // lower case, without the dot
-  int16_t format;        // the format number the dispatch runs
+  uint32_t type;               // four-character code: the extension upper-cased
+  const char *extension;       // lower case, without the dot
+  const ImportFormat *format;  // the reader the row runs
 };
-extern const OVFileFormat gOVFileFormatData[];
+const std::vector<OVFileFormat> &FileFormatTable();
 
-// Format numbers.
-inline constexpr int16_t kOwnTextFormat = 1;
-inline constexpr int16_t kCIFFormat = 2;
-inline constexpr int16_t kPDBFormat = 3;
-inline constexpr int16_t kSHELXFormat = 4;
-inline constexpr int16_t kVASPFormat = 5;
-inline constexpr int16_t kWIEN2kFormat = 6;
-inline constexpr int16_t kCSSRFormat = 7;
-inline constexpr int16_t kGROMACSFormat = 8;
-inline constexpr int16_t kLAMMPSFormat = 9;
-inline constexpr int16_t kDLPOLYFormat = 10;
-inline constexpr int16_t kXYZFormat = 11;
-inline constexpr int16_t kMOLFormat = 12;
-inline constexpr int16_t kDMolFormat = 13;
-inline constexpr int16_t kChem3DFormat = 14;
-inline constexpr int16_t kMacMoleculeFormat = 15;
-
-// A reader: its format number, the name the Open dialog's filter shows, its
-// detector and its entry. `gImportReaders` lists them in the fixed order in
-// which the detectors run when the name decides nothing.
-struct ImportReader {
-  int16_t format;
-  const char *filterName;
-  bool (*detect)(const ImportSource &);
-  bool (*read)(const ImportSource &, ImportResult &);
-};
-const std::vector<ImportReader> &ImportReaders();
-
-// The format number of the first row whose extension matches; 0 for none.
+// The format of the first row whose extension matches; null for none.
 // ".gz" is looked through to the name before it.
-int16_t GetFileFormatForExtension(const std::filesystem::path &file);
-// The format a file's name alone decides: names without an extension
-// (POSCAR, CONTCAR, CONFIG, REVCON, data.*) before the table; 0 for none.
-int16_t GetFileFormatForName(std::string_view name);
+const ImportFormat *GetFileFormatForExtension(const std::filesystem::path &file);
+// The format a file's name alone decides by the formats' name patterns
+// (POSCAR*, CONFIG*, data.*), tried before the extension; null for none.
+const ImportFormat *GetFileFormatForName(std::string_view name);
+// A file name against a filter pattern ("*.cif", "POSCAR*"): '*' any run,
+// '?' one character, case ignored.
+bool MatchesFilePattern(std::string_view name, std::string_view pattern);
 
 // The Open dialog's filters: "All structure files" first, then one per
 // readable format, each with its patterns ("*.cif", "POSCAR*", ...).

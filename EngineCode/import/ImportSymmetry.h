@@ -4,7 +4,7 @@
 // that match none stay the structure's symmetry cards.
 #pragma once
 
-#include "import/ImportPath.h"
+#include "import/ImportTypes.h"
 
 #include <span>
 #include <string>
@@ -24,3 +24,7 @@ bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string>
 // (0: none given). Without one, a group of two origins takes the first, with
 // a warning. False when the symbol names no group.
 bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbol, int originChoice, int line);
+
+struct GEP;
+// An operator as text ("-x+1/2,y,z"), its translation reduced into [0, 1).
+std::string ImportOperatorText(const GEP &g);

@@ -14,7 +14,7 @@
 #include "ElementWeights.h"
 #include "Geometry.h"
 #include "StoredLimits.h"
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportText.h"
 #include "import/SimulationBox.h"
 #include "import/StructureFill.h"
@@ -346,3 +346,5 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
     }
   return FinishImportedStructure(*s, result.error);
 }
+
+extern const ImportFormat gLAMMPSImport{"LAMMPS", "LAMMPS data files", "lmp data lammps", "data data.*", IsLAMMPSFile, DoLAMMPSFile};

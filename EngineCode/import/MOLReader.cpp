@@ -4,7 +4,7 @@
 //
 // The structure record holds no charge: formal charges (of the atom block,
 // of "M  CHG" lines or of V3000 "CHG=" fields) are kept in the notes.
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
@@ -295,3 +295,5 @@ bool DoMOLFile(const ImportSource &source, ImportResult &result) {
   }
   return true;
 }
+
+extern const ImportFormat gMOLImport{"MOL", "MOL and SD files", "mol sdf sd", "", IsMOLFile, DoMOLFile};

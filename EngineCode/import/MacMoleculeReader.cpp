@@ -4,7 +4,7 @@
 // each atom a code of its type's letter and a number ("A0 :  x y z",
 // Cartesian A), each bond two codes ("A0, B3"). Lines beginning with bullets
 // close the file.
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 
@@ -135,3 +135,5 @@ bool DoMacMoleculeFile(const ImportSource &source, ImportResult &result) {
   }
   return FinishImportedStructure(*s, result.error);
 }
+
+extern const ImportFormat gMacMoleculeImport{"MacMolecule", "MacMolecule files", "mm", "", IsMacMoleculeFile, DoMacMoleculeFile};

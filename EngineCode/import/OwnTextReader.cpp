@@ -14,7 +14,7 @@
 #include "documents/CrystalDocument.h"
 #include "documents/FileBuffer.h"
 #include "documents/StoredValueRanges.h"
-#include "import/ImportReaders.h"
+#include "import/ImportPath.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 #include "render/PlotPipeline.h"
@@ -789,3 +789,5 @@ bool ReadTextFile(WindowRef window, const std::filesystem::path &file) {
   }
   return BuildImportedStructure(window, file, std::move(result.structures.front()));
 }
+
+extern const ImportFormat gOwnTextImport{"structure text", "Structure text files", "ovtx", "", IsOwnTextFile, DoOwnTextFile};

@@ -11,31 +11,13 @@
 
 #include "HostServices.h"
 #include "StructureRecord.h"
+#include "import/ImportTypes.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
-
-// What the text carries beyond the record, and what is applied only once the
-// structure is built.
-struct TextFileExtras {
-  std::string title;
-  std::string notes;
-  bool hasOrientation = false;
-  float orientation[9] = {};
-  bool hasViewDirection = false;
-  struct PendingVector {
-    std::string label;
-    float xyz[3] = {};
-    float uvw[3] = {};
-    RGBColor colour;
-    uint8_t style = 2;
-  };
-  std::vector<PendingVector> vectors;
-  std::vector<std::string> warnings; // one Log line each
-};
 
 // The caution texts of the value checks.
 inline constexpr const char *kIllegalReflection = "Illegal reflection coefficient!";

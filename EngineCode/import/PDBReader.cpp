@@ -10,7 +10,7 @@
 //   CRYST1       7-54 a b c alpha beta gamma, 56-66 space group
 //   SCALEn       11-40 row n of the fractionalising matrix, 46-55 its shift
 // Serials beyond 99,999 may be hybrid-36 (as our own writer writes them).
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
@@ -521,3 +521,5 @@ bool DoPDBFile(const ImportSource &source, ImportResult &result) {
   PDBParser parser(source, result);
   return parser.Parse();
 }
+
+extern const ImportFormat gPDBImport{"PDB", "PDB files", "pdb ent", "", IsPDBFile, DoPDBFile};

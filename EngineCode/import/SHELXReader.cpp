@@ -3,7 +3,7 @@
 // their occupations and displacement parameters, coded through free
 // variables as the refinement program codes them.
 #include "SymmetryCards.h"
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
@@ -474,3 +474,5 @@ bool IsSHELXFile(const ImportSource &source) {
 }
 
 bool DoSHELXFile(const ImportSource &source, ImportResult &result) { return Reader(source, result).Read(); }
+
+extern const ImportFormat gSHELXImport{"SHELX", "SHELX files", "ins res", "", IsSHELXFile, DoSHELXFile};

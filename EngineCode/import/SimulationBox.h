@@ -7,7 +7,7 @@
 
 #include "StoredLimits.h"
 
-#include "import/ImportPath.h"
+#include "import/ImportTypes.h"
 
 #include <optional>
 #include <string_view>

@@ -12,6 +12,12 @@
 #include <cmath>
 #include <set>
 
+bool RefuseImport(ImportResult &result, int line, std::string what) {
+  result.error.line = line;
+  result.error.what = std::move(what);
+  return false;
+}
+
 namespace {
 
 // Sites of every structure of the file so far: the limit is the file's.

@@ -4,7 +4,7 @@
 // the elements, and the checks that end a read before the build.
 #pragma once
 
-#include "import/ImportPath.h"
+#include "import/ImportTypes.h"
 
 #include <span>
 #include <string>

@@ -3,7 +3,7 @@
 // atom, fractional ("Direct") or Cartesian. The box opens as a crystal in
 // P 1 whose cell is the box, with every atom of the file an atom of the
 // cell.
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 
@@ -274,3 +274,5 @@ bool IsVASPFile(const ImportSource &source) {
 }
 
 bool DoVASPFile(const ImportSource &source, ImportResult &result) { return Reader(source, result).Read(); }
+
+extern const ImportFormat gVASPImport{"VASP", "VASP structure files", "vasp", "POSCAR* CONTCAR*", IsVASPFile, DoVASPFile};

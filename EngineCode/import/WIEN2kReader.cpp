@@ -2,7 +2,7 @@
 // type, the cell in bohr, every position of each atom class ("MULT"), and
 // the symmetry operators at the end.
 #include "SymmetryCards.h"
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
@@ -369,3 +369,5 @@ bool IsWIEN2kFile(const ImportSource &source) {
 }
 
 bool DoWIEN2kFile(const ImportSource &source, ImportResult &result) { return Reader(source, result).Read(); }
+
+extern const ImportFormat gWIEN2kImport{"WIEN2k", "WIEN2k structure files", "struct", "", IsWIEN2kFile, DoWIEN2kFile};

@@ -4,7 +4,7 @@
 // holds key=value pairs: Lattice="ax ay az bx by bz cx cy cz" makes the frame
 // a crystal in P 1, and Properties= says in which columns the species and the
 // positions stand.
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
@@ -314,3 +314,5 @@ bool DoXYZFile(const ImportSource &source, ImportResult &result) {
   }
   return !result.structures.empty() || Refuse(result, 0, "it holds no atom");
 }
+
+extern const ImportFormat gXYZImport{"XYZ", "XYZ files", "xyz", "", IsXYZFile, DoXYZFile};

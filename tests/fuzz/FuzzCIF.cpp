@@ -1,10 +1,10 @@
 // The CIF reader on arbitrary bytes, as the import path hands them over
 // (inflated, padding dropped, line ends made LF). Every structure it accepts
 // must be whole; the first is then built and plotted.
+#include "import/ImportPath.h"
 #include "FuzzPlot.h"
 #include "FuzzTarget.h"
 
-#include "import/ImportReaders.h"
 
 #include <cmath>
 #include <fstream>
@@ -26,10 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ImportSource source;
   source.file = source.name = "fuzz.cif";
   if (!NormaliseImportText(std::string_view(reinterpret_cast<const char *>(data), size), source.text, nullptr) ||
-      !IsCIFFile(source))
+      !FindImportFormat("CIF")->detect(source))
     return 0;
   ImportResult result;
-  if (!DoCIFFile(source, result)) {
+  if (!FindImportFormat("CIF")->read(source, result)) {
     if (result.error.what.empty())
       __builtin_trap();
     return 0;

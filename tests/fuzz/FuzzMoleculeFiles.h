@@ -7,7 +7,6 @@
 #include "FuzzTarget.h"
 
 #include "import/ImportPath.h"
-#include "import/ImportReaders.h"
 
 #include <cmath>
 #include <filesystem>

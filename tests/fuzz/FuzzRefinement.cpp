@@ -2,9 +2,9 @@
 // parses every input (whatever its detector says); a structure one accepts
 // must hold finite positions and valid atom types, and is then built and
 // plotted.
+#include "import/ImportPath.h"
 #include "FuzzPlot.h"
 #include "FuzzTarget.h"
-#include "import/ImportReaders.h"
 
 #include <cmath>
 #include <filesystem>
@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!NormaliseImportText(std::string_view(reinterpret_cast<const char *>(data), size), source.text, nullptr))
     return 0;
   bool built = false;
-  for (auto read : {DoSHELXFile, DoVASPFile, DoWIEN2kFile, DoCSSRFile}) {
+  for (const char *format : {"SHELX", "VASP", "WIEN2k", "CSSR"}) {
+    const auto read = FindImportFormat(format)->read;
     ImportResult result;
     if (!read(source, result))
       continue;

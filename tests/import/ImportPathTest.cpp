@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -105,15 +107,15 @@ TEST_F(ImportPath, ARefusedFileNamesItselfAndLeavesTheWindowAsItWas) {
 }
 
 TEST_F(ImportPath, NamesDecideBeforeExtensionsAndContentDecidesLast) {
-  EXPECT_EQ(GetFileFormatForName("POSCAR"), kVASPFormat);
-  EXPECT_EQ(GetFileFormatForName("CONTCAR_relaxed"), kVASPFormat);
-  EXPECT_EQ(GetFileFormatForName("poscar.vasp"), kVASPFormat);
-  EXPECT_EQ(GetFileFormatForName("POSCARS"), 0);
-  EXPECT_EQ(GetFileFormatForName("REVCON"), kDLPOLYFormat);
-  EXPECT_EQ(GetFileFormatForName("CONFIG"), kDLPOLYFormat);
-  EXPECT_EQ(GetFileFormatForName("data.quartz"), kLAMMPSFormat);
-  EXPECT_EQ(GetFileFormatForName("NaCl.ovtx"), 0);
-  EXPECT_EQ(GetFileFormatForExtension("a/NaCl.OVTX.GZ"), kOwnTextFormat);
+  const ImportFormat *vasp = FindImportFormat("VASP"), *dlpoly = FindImportFormat("DL_POLY");
+  EXPECT_EQ(GetFileFormatForName("POSCAR"), vasp);
+  EXPECT_EQ(GetFileFormatForName("CONTCAR_relaxed"), vasp);
+  EXPECT_EQ(GetFileFormatForName("poscar.vasp"), vasp);
+  EXPECT_EQ(GetFileFormatForName("REVCON"), dlpoly);
+  EXPECT_EQ(GetFileFormatForName("CONFIG"), dlpoly);
+  EXPECT_EQ(GetFileFormatForName("data.quartz"), FindImportFormat("LAMMPS"));
+  EXPECT_EQ(GetFileFormatForName("NaCl.ovtx"), nullptr);
+  EXPECT_EQ(GetFileFormatForExtension("a/NaCl.OVTX.GZ"), FindImportFormat("structure text"));
   // A refinement program's instruction file shares the TITL and CELL cards
   // but is no file of ours: its CELL leads with the wavelength.
   EXPECT_FALSE(IsOwnTextFile("TITL quartz\nCELL 0.71073 4.913 4.913 5.405 90 90 120\nZERR 3 0 0 0 0 0 0\n"));
@@ -125,17 +127,38 @@ TEST_F(ImportPath, NamesDecideBeforeExtensionsAndContentDecidesLast) {
   EXPECT_EQ(w.crystal().atomsPerCell, 8);
 }
 
-TEST_F(ImportPath, OneFilterListNamesEveryReadableFormat) {
+// What the dialogs show is what the path takes: every extension row and
+// every name rule against the filters, matched as the dialog matches them.
+TEST_F(ImportPath, TheFiltersShowWhatTheExtensionsAndNamesTake) {
   const std::vector<OpenFileFilter> filters = StructureFileFilters();
-  ASSERT_GE(filters.size(), 4u);
-  EXPECT_EQ(filters[0].name, "All structure files");
-  for (size_t k = 1; k < filters.size(); k++)
-    for (const std::string &p : filters[k].patterns)
-      EXPECT_NE(std::find(filters[0].patterns.begin(), filters[0].patterns.end(), p), filters[0].patterns.end()) << p;
-  for (const ImportReader &reader : ImportReaders())
-    EXPECT_TRUE(std::any_of(filters.begin(), filters.end(), [&](const OpenFileFilter &f) {
-      return f.name == reader.filterName;
-    })) << reader.filterName;
+  // Extension patterns ("*.cif") or the others (the name rules' patterns).
+  auto shows = [&](const std::string &filterName, const std::string &name, bool byExtension = true) {
+    for (const OpenFileFilter &f : filters)
+      if (f.name == filterName)
+        for (const std::string &p : f.patterns)
+          if (p.starts_with("*.") == byExtension &&
+              QRegularExpression::fromWildcard(QString::fromStdString(p), Qt::CaseInsensitive)
+                  .match(QString::fromStdString(name))
+                  .hasMatch())
+            return true;
+    return false;
+  };
+  ASSERT_EQ(filters[0].name, "All structure files");
+  for (const OVFileFormat &row : FileFormatTable()) {
+    if (!row.format)
+      continue;
+    const std::string name = std::string("x.") + row.extension;
+    EXPECT_TRUE(shows(row.format->filterName, name)) << name;
+    EXPECT_TRUE(shows(row.format->filterName, name + ".gz")) << name;
+    EXPECT_TRUE(shows("All structure files", name)) << name;
+  }
+  for (const char *name : {"POSCAR", "POSCARS", "CONTCAR_relaxed", "poscar.vasp", "CONFIG", "REVCON.1", "config",
+                           "data", "data.quartz", "dataset", "structure", "NaCl.ovtx", "INCAR"}) {
+    const ImportFormat *named = GetFileFormatForName(name);
+    for (const ImportFormat *f : ImportFormats()) {
+      EXPECT_EQ(shows(f->filterName, name, false), named == f) << name << " / " << f->filterName;
+    }
+  }
 }
 
 } // namespace

@@ -509,8 +509,8 @@ TEST_F(TextFormatTest, NumbersIgnoreTheLocale) {
 }
 
 TEST_F(TextFormatTest, DispatchByExtensionThenByContent) {
-  EXPECT_EQ(GetFileFormatForExtension("a/b/Quartz.OVTX"), kOwnTextFormat);
-  EXPECT_EQ(GetFileFormatForExtension("a.qqq"), 0);
+  EXPECT_EQ(GetFileFormatForExtension("a/b/Quartz.OVTX"), FindImportFormat("structure text"));
+  EXPECT_EQ(GetFileFormatForExtension("a.qqq"), nullptr);
   const auto dir = std::filesystem::temp_directory_path() / ("ovdispatch-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   std::filesystem::copy_file(std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx", dir / "nacl.dat",

@@ -5,7 +5,6 @@
 #include "../documents/DocumentTestSupport.h"
 
 #include "import/ImportPath.h"
-#include "import/ImportReaders.h"
 #include "import/ImportText.h"
 
 #include <gtest/gtest.h>
@@ -254,11 +253,11 @@ TEST_F(PDBReader, DamagedFilesAreRefusedOrMendedWithTheLineNamed) {
 // while text that merely holds an ATOM word is no PDB.
 TEST_F(PDBReader, TheDetectorTakesPDBRecordsOnly) {
   ImportSource pdb{"x.txt", "x.txt", ReadText(kData / "conect.pdb")};
-  EXPECT_TRUE(IsPDBFile(pdb));
+  EXPECT_TRUE(FindImportFormat("PDB")->detect(pdb));
   ImportSource other{"x.txt", "x.txt", "TITL something\nATOM  C 0.1 0.2 0.3\n"};
-  EXPECT_FALSE(IsPDBFile(other));
+  EXPECT_FALSE(FindImportFormat("PDB")->detect(other));
   ImportSource xyz{"x.txt", "x.txt", "1\ncomment\nC 0 0 0\n"};
-  EXPECT_FALSE(IsPDBFile(xyz));
+  EXPECT_FALSE(FindImportFormat("PDB")->detect(xyz));
 }
 
 } // namespace

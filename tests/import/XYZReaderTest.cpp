@@ -5,7 +5,6 @@
 
 #include "documents/CrystalDocument.h"
 #include "import/ImportPath.h"
-#include "import/ImportReaders.h"
 #include "import/ImportText.h"
 
 #include <gtest/gtest.h>
@@ -134,9 +133,9 @@ TEST_F(XYZReader, DamagedFilesAreRefusedOrMendedWithTheLineNamed) {
 TEST_F(XYZReader, TheDetectorNeedsTheCommentLine) {
   const std::string counted = "3\nO      1   0.000   0.000   0.117\nH      2   0.000   0.757  -0.469\n"
                               "H      3   0.000  -0.757  -0.469\n";
-  EXPECT_FALSE(IsXYZFile(ImportSource{"w.c3d", "w.c3d", counted}));
-  EXPECT_TRUE(IsXYZFile(ImportSource{"w.txt", "w.txt", "1\n\nO 0 0 0\n"}));
-  EXPECT_FALSE(IsXYZFile(ImportSource{"w.txt", "w.txt", "HEADER\nATOM\n"}));
+  EXPECT_FALSE(FindImportFormat("XYZ")->detect(ImportSource{"w.c3d", "w.c3d", counted}));
+  EXPECT_TRUE(FindImportFormat("XYZ")->detect(ImportSource{"w.txt", "w.txt", "1\n\nO 0 0 0\n"}));
+  EXPECT_FALSE(FindImportFormat("XYZ")->detect(ImportSource{"w.txt", "w.txt", "HEADER\nATOM\n"}));
 }
 
 } // namespace
