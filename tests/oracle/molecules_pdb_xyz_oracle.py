@@ -248,6 +248,12 @@ def check_xyz(build, tmp, path):
     else:
         check(lattice is None, "%s: a lattice written for a molecule" % name)
         check(np.abs(xyz - first.positions).max() < 1e-5, "%s: positions differ from ASE's" % name)
+        # A molecule has no fractional coordinates: no CIF is written.
+        cif = os.path.join(tmp, "molecule.cif")
+        r = subprocess.run([os.path.join(build, "bench", "ovrender"), path, cif], capture_output=True, text=True,
+                           env=dict(os.environ, QT_QPA_PLATFORM="offscreen", LC_ALL="C.UTF-8"), timeout=300)
+        check(r.returncode == 1 and "crystals" in r.stderr and not os.path.exists(cif),
+              "%s: a molecule written as CIF (%d: %s)" % (name, r.returncode, r.stderr[-200:]))
 
 
 def check_examples(build, tmp, source):
