@@ -17,6 +17,7 @@
 // space, a, b (= a), c (= a), alpha, beta, gamma (90), shift (added to
 // every position); after the line `atoms`, one line a site: element, x, y,
 // z and a tag (its label).
+#include "import/FractionNumbers.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/ImportTypes.h"
@@ -40,15 +41,6 @@ std::vector<std::string> Fields(std::string_view line) {
   for (std::string_view t : ImportTokens(text))
     out.emplace_back(t);
   return out;
-}
-
-// "1/2" as well as "0.5".
-std::optional<double> Coordinate(std::string_view t) {
-  const size_t slash = t.find('/');
-  if (slash == std::string_view::npos)
-    return ImportNumber(t);
-  const auto n = ImportNumber(t.substr(0, slash)), d = ImportNumber(t.substr(slash + 1));
-  return n && d && *d != 0.0 ? std::optional<double>(*n / *d) : std::nullopt;
 }
 
 std::string Upper(std::string_view s) {
@@ -207,7 +199,9 @@ bool DoATOMSFile(const ImportSource &source, ImportResult &result) {
         }
       }
       symmLine = symmLine ? symmLine : line;
-    } else if (l.size() >= 4 && std::all_of(l.begin(), l.begin() + 4, [](char ch) { return std::isupper(static_cast<unsigned char>(ch)); }) &&
+    } else if (l.size() >= 4 &&
+               std::all_of(l.begin(), l.begin() + 4,
+                           [](char ch) { return std::isupper(static_cast<unsigned char>(ch)); }) &&
                (l.size() == 4 || l[4] == ' ') && !ImportNumber(f.size() > 1 ? f[1] : "")) {
       continue; // another keyword
     } else if (f.size() >= 4 && ImportNumber(f[1]).has_value()) {
@@ -231,9 +225,10 @@ bool DoATOMSFile(const ImportSource &source, ImportResult &result) {
   for (const Atom &a : atoms) {
     double xyz[3];
     for (size_t k = 0; k < 3; k++) {
-      const auto v = Coordinate(a.f[k + 1]);
+      const auto v = ImportFraction(a.f[k + 1]);
       if (!v)
-        return RefuseImport(result, a.line, "the coordinate \"" + a.f[k + 1] + "\" of atom " + a.f[0] + " is not a number");
+        return RefuseImport(result, a.line,
+                            "the coordinate \"" + a.f[k + 1] + "\" of atom " + a.f[0] + " is not a number");
       xyz[k] = *v;
     }
     if (!AppendSite(result, *s, a.f[0], a.f.size() > 4 ? a.f[4] : a.f[0], xyz, a.line))
@@ -333,14 +328,15 @@ bool DoATOMSXAFSFile(const ImportSource &source, ImportResult &result) {
       if (which != std::end(kCell) && k + 1 < t.size()) {
         const auto v = ImportNumber(t[k + 1]);
         if (!v)
-          return RefuseImport(result, line, "the value \"" + std::string(t[k + 1]) + "\" of " + std::string(*which) +
-                                                " is not a number");
+          return RefuseImport(result, line,
+                              "the value \"" + std::string(t[k + 1]) + "\" of " + std::string(*which) +
+                                  " is not a number");
         cell[which - std::begin(kCell)] = *v;
         cellLine = cellLine ? cellLine : line;
         k++;
       } else if (ImportEqualNoCase(t[k], "shift") && k + 3 < t.size()) {
         for (int j = 0; j < 3; j++) {
-          const auto v = Coordinate(t[k + 1 + static_cast<size_t>(j)]);
+          const auto v = ImportFraction(t[k + 1 + static_cast<size_t>(j)]);
           if (!v)
             return RefuseImport(result, line, "shift needs three numbers");
           shift[j] = *v;
@@ -351,8 +347,12 @@ bool DoATOMSXAFSFile(const ImportSource &source, ImportResult &result) {
   }
   if (!cell[0])
     return RefuseImport(result, cellLine, "it gives no lattice constant a");
-  const double values[6] = {*cell[0], cell[1].value_or(*cell[0]), cell[2].value_or(*cell[0]),
-                            cell[3].value_or(90.0), cell[4].value_or(90.0), cell[5].value_or(90.0)};
+  const double values[6] = {*cell[0],
+                            cell[1].value_or(*cell[0]),
+                            cell[2].value_or(*cell[0]),
+                            cell[3].value_or(90.0),
+                            cell[4].value_or(90.0),
+                            cell[5].value_or(90.0)};
   if (!SetImportCell(*s, result.error, cellLine, values))
     return false;
   if (symbol.empty())
@@ -368,10 +368,11 @@ bool DoATOMSXAFSFile(const ImportSource &source, ImportResult &result) {
       return RefuseImport(result, line, "an atom needs an element and three coordinates");
     double xyz[3];
     for (size_t k = 0; k < 3; k++) {
-      const auto v = Coordinate(t[k + 1]);
+      const auto v = ImportFraction(t[k + 1]);
       if (!v)
-        return RefuseImport(result, line, "the coordinate \"" + std::string(t[k + 1]) + "\" of atom " +
-                                              std::string(t[0]) + " is not a number");
+        return RefuseImport(result, line,
+                            "the coordinate \"" + std::string(t[k + 1]) + "\" of atom " + std::string(t[0]) +
+                                " is not a number");
       xyz[k] = *v + shift[k];
     }
     if (!AppendSite(result, *s, t.size() > 4 ? t[4] : t[0], t[0], xyz, line))
@@ -383,5 +384,5 @@ bool DoATOMSXAFSFile(const ImportSource &source, ImportResult &result) {
 }
 
 extern const ImportFormat gATOMSImport{"ATOMS", "ATOMS files", "inp", "", IsATOMSFile, DoATOMSFile};
-extern const ImportFormat gATOMSXAFSImport{"ATOMS (XAFS)", "ATOMS XAFS files", "inp", "atoms.inp", IsATOMSXAFSFile,
-                                           DoATOMSXAFSFile};
+extern const ImportFormat gATOMSXAFSImport{"ATOMS (XAFS)", "ATOMS XAFS files", "inp",
+                                           "atoms.inp",    IsATOMSXAFSFile,    DoATOMSXAFSFile};

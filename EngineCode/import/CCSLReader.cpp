@@ -21,6 +21,7 @@
 // A site's element is its form-factor label's: given on the A card, else the
 // longest F label its own leading letters begin with, else those letters.
 // I, L, Y, Z and the other cards are passed over.
+#include "import/FractionNumbers.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/ImportTypes.h"
@@ -43,17 +44,6 @@ constexpr size_t kDetectLines = 200;
 constexpr double kTranslationTolerance = 1e-4;
 // The first group number of each system whose cell has tied constants.
 constexpr int16_t kFirstTetragonalGroup = 75, kFirstTrigonalGroup = 143, kFirstCubicGroup = 195;
-
-// "0.25", "5/12", "-1/3".
-std::optional<double> Fraction(std::string_view t) {
-  const size_t slash = t.find('/');
-  if (slash == std::string_view::npos)
-    return ImportNumber(t);
-  const auto n = ImportNumber(t.substr(0, slash)), d = ImportNumber(t.substr(slash + 1));
-  if (!n || !d || *d == 0.0)
-    return std::nullopt;
-  return *n / *d;
-}
 
 struct Card {
   int line = 0;
@@ -152,7 +142,7 @@ private:
 
 bool Reader::Cell(const Card &card, Axes axes, double cell[6]) {
   for (size_t k = 0; k < 6; k++) {
-    const auto v = k < card.items.size() ? Fraction(card.items[k]) : std::optional<double>(0.0);
+    const auto v = k < card.items.size() ? ImportFraction(card.items[k]) : std::optional<double>(0.0);
     if (!v)
       return Refuse(card.line, "the cell constant \"" + std::string(card.items[k]) + "\" is not a number");
     cell[k] = *v;
@@ -181,7 +171,8 @@ bool Reader::Read() {
     const std::string_view l = lines[n];
     if (TrimImport(l).empty())
       continue;
-    Card card{static_cast<int>(n + 1), static_cast<char>(std::toupper(static_cast<unsigned char>(l[0]))), {}, l.substr(1)};
+    Card card{
+        static_cast<int>(n + 1), static_cast<char>(std::toupper(static_cast<unsigned char>(l[0]))), {}, l.substr(1)};
     // Items are blank- or comma-separated, but operators keep their commas.
     card.items = ImportTokens(card.rest);
     cards.push_back(std::move(card));
@@ -221,20 +212,19 @@ bool Reader::Read() {
     return Refuse(0, "it gives no cell (C card)");
   std::vector<GEP> group = CloseGroup(generators);
   if (group.empty())
-    return Refuse(symmetryLine, "the symmetry cards make no group of at most " + std::to_string(kMaxSymCards) +
-                                    " operators");
+    return Refuse(symmetryLine,
+                  "the symmetry cards make no group of at most " + std::to_string(kMaxSymCards) + " operators");
   Axes axes = AxesOf(group);
   if (!symbol.empty()) {
     std::string named = symbol, schoenflies, full;
     int16_t number = 0, system = 0, count = 0;
     GetSpacegroupDetails(named, schoenflies, full, 0, 0, number, system, count);
-    const auto alpha = cellCard->items.size() > 3 ? Fraction(cellCard->items[3]) : std::nullopt;
-    axes = number >= kFirstCubicGroup              ? Axes::Cubic
-           : number >= kFirstTrigonalGroup        ? (symbol[0] == 'R' && alpha && *alpha != 0.0 && *alpha != 90.0
-                                                         ? Axes::Cubic
-                                                         : Axes::Hexagonal)
-           : number >= kFirstTetragonalGroup      ? Axes::Tetragonal
-                                                  : Axes::General;
+    const auto alpha = cellCard->items.size() > 3 ? ImportFraction(cellCard->items[3]) : std::nullopt;
+    axes = number >= kFirstCubicGroup ? Axes::Cubic
+           : number >= kFirstTrigonalGroup
+               ? (symbol[0] == 'R' && alpha && *alpha != 0.0 && *alpha != 90.0 ? Axes::Cubic : Axes::Hexagonal)
+           : number >= kFirstTetragonalGroup ? Axes::Tetragonal
+                                             : Axes::General;
   }
   double cell[6];
   if (!Cell(*cellCard, axes, cell) || !SetImportCell(*s, result_.error, cellCard->line, cell))
@@ -257,16 +247,16 @@ bool Reader::Read() {
     const auto &t = c.items;
     double v[4] = {};
     for (size_t k = 0; k < 4 && k + 1 < t.size(); k++) {
-      const auto x = Fraction(t[k + 1]);
+      const auto x = ImportFraction(t[k + 1]);
       if (!x)
-        return Refuse(c.line, "the value \"" + std::string(t[k + 1]) + "\" of atom " + std::string(t[0]) +
-                                  " is not a number");
+        return Refuse(c.line,
+                      "the value \"" + std::string(t[k + 1]) + "\" of atom " + std::string(t[0]) + " is not a number");
       v[k] = *x;
     }
     std::string factor;
     double occupancy = 1.0;
     for (size_t k = 5; k < t.size() && k < 7; k++) {
-      if (const auto x = Fraction(t[k]))
+      if (const auto x = ImportFraction(t[k]))
         occupancy = *x != 0.0 ? *x : 1.0;
       else if (k == 5)
         factor = std::string(t[k]);
@@ -282,8 +272,9 @@ bool Reader::Read() {
     auto element = ElementFromSymbol(factor);
     if (!element) {
       element = kPlaceholderElement;
-      ImportWarning(*s, c.line, "atom " + std::string(t[0]) + " (form factor \"" + factor +
-                                    "\") names no element; it is drawn as a placeholder.");
+      ImportWarning(*s, c.line,
+                    "atom " + std::string(t[0]) + " (form factor \"" + factor +
+                        "\") names no element; it is drawn as a placeholder.");
     }
     AsymmetricUnitRecord *site = AppendImportSite(result_, *s, t[0], *element, v, c.line);
     if (!site)
@@ -306,15 +297,15 @@ bool Reader::Read() {
       continue; // made from the isotropic factor: it stays isotropic
     double b[6] = {};
     for (size_t k = 0; k < 6; k++) {
-      const auto x = k + 2 < c.items.size() ? Fraction(c.items[k + 2]) : std::nullopt;
+      const auto x = k + 2 < c.items.size() ? ImportFraction(c.items[k + 2]) : std::nullopt;
       if (!x)
         return Refuse(c.line, "the T card of atom " + std::string(c.items[0]) + " needs six numbers");
       b[k] = *x;
     }
     if (type != 2.0 && type != 3.0) {
-      ImportWarning(*s, c.line, "the T card of atom " + std::string(c.items[0]) +
-                                    " gives its factors as type " + std::string(c.items[1]) +
-                                    ", which is not read; the atom stays isotropic.");
+      ImportWarning(*s, c.line,
+                    "the T card of atom " + std::string(c.items[0]) + " gives its factors as type " +
+                        std::string(c.items[1]) + ", which is not read; the atom stays isotropic.");
       continue;
     }
     const double scale = type == 2.0 ? 1.0 / kBOverU : 1.0;
@@ -342,7 +333,7 @@ bool IsCCSLFile(const ImportSource &source) {
     if (!std::isupper(static_cast<unsigned char>(l[0])) || (l.size() > 1 && l[1] != ' ' && l[1] != '\t'))
       return false;
     const auto t = ImportTokens(l.substr(1));
-    if (l[0] == 'C' && !t.empty() && Fraction(t[0]))
+    if (l[0] == 'C' && !t.empty() && ImportFraction(t[0]))
       cell = true;
     if (l[0] == 'A' && t.size() >= 4)
       atom = true;

@@ -158,8 +158,7 @@ bool BuildPhase(int slot, Phase &p, const std::string &fileName, ImportResult &r
   s->extras.title = p.name;
   if (!p.abc || !p.angles)
     return RefuseImport(result, p.cellLine, "phase " + std::to_string(slot) + " gives no complete cell");
-  const double cell[6] = {(*p.abc)[0],    (*p.abc)[1],    (*p.abc)[2],
-                          (*p.angles)[0], (*p.angles)[1], (*p.angles)[2]};
+  const double cell[6] = {(*p.abc)[0], (*p.abc)[1], (*p.abc)[2], (*p.angles)[0], (*p.angles)[1], (*p.angles)[2]};
   if (!SetImportCell(*s, result.error, p.cellLine, cell))
     return false;
   if (p.symbol.empty()) {
@@ -176,9 +175,11 @@ bool BuildPhase(int slot, Phase &p, const std::string &fileName, ImportResult &r
     auto element = ElementFromSymbol(a.type);
     if (!element) {
       element = kPlaceholderElement;
-      ImportWarning(*s, a.line, "atom " + a.label + " of type \"" + a.type + "\" names no element; it is drawn as a placeholder.");
+      ImportWarning(*s, a.line,
+                    "atom " + a.label + " of type \"" + a.type + "\" names no element; it is drawn as a placeholder.");
     }
-    AsymmetricUnitRecord *site = AppendImportSite(result, *s, a.label.empty() ? a.type : a.label, *element, a.xyz, a.line);
+    AsymmetricUnitRecord *site =
+        AppendImportSite(result, *s, a.label.empty() ? a.type : a.label, *element, a.xyz, a.line);
     if (!site)
       return false;
     site->occupancies[0] = static_cast<float>(a.occupancy);
@@ -192,9 +193,7 @@ bool BuildPhase(int slot, Phase &p, const std::string &fileName, ImportResult &r
 
 } // namespace
 
-bool IsGSASFile(const ImportSource &source) {
-  return ImportColumns(source.text, 1, 12) == "     VERSION";
-}
+bool IsGSASFile(const ImportSource &source) { return ImportColumns(source.text, 1, 12) == "     VERSION"; }
 
 bool DoGSASFile(const ImportSource &source, ImportResult &result) {
   const auto records = Records(source.text);

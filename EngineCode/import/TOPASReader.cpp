@@ -58,7 +58,8 @@ std::vector<Token> Tokenise(std::string_view text) {
     } else if (text.substr(i, 2) == "/*") {
       const size_t end = text.find("*/", i + 2);
       const size_t stop = end == std::string_view::npos ? text.size() : end + 2;
-      line += static_cast<int>(std::count(text.begin() + static_cast<long>(i), text.begin() + static_cast<long>(stop), '\n'));
+      line += static_cast<int>(
+          std::count(text.begin() + static_cast<long>(i), text.begin() + static_cast<long>(stop), '\n'));
       i = stop;
     } else if (ch == '"') {
       const size_t end = text.find('"', i + 1);
@@ -90,7 +91,8 @@ bool IsName(std::string_view t) {
   if (!t.empty() && t[0] == '!')
     t.remove_prefix(1);
   return !t.empty() && (std::isalpha(static_cast<unsigned char>(t[0])) || t[0] == '_') &&
-         std::all_of(t.begin(), t.end(), [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_'; });
+         std::all_of(t.begin(), t.end(),
+                     [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_'; });
 }
 
 // An element as an occupancy names it: "Si", "O-2", "Fe3+".
@@ -157,7 +159,8 @@ private:
 std::optional<double> Parser::Value(std::string_view what) {
   const int line = Line();
   auto cannot = [&](std::string_view how) -> std::optional<double> {
-    Refuse(line, "the " + std::string(what) + " is given by " + std::string(how) + ", which this version cannot follow");
+    Refuse(line,
+           "the " + std::string(what) + " is given by " + std::string(how) + ", which this version cannot follow");
     return std::nullopt;
   };
   if (Peek() == "@")
@@ -187,7 +190,8 @@ bool Parser::Lattice(Str &s) {
       {"Cubic", "a"},         {"Tetragonal", "ac"},    {"Hexagonal", "ac"},    {"Trigonal", "ac"},
       {"Rhombohedral", "aA"}, {"Orthorhombic", "abc"}, {"Monoclinic", "abcB"}, {"Triclinic", "abcABG"}};
   const std::string_view name = Peek();
-  const auto *macro = std::find_if(std::begin(kMacros), std::end(kMacros), [&](const auto &m) { return m.first == name; });
+  const auto *macro =
+      std::find_if(std::begin(kMacros), std::end(kMacros), [&](const auto &m) { return m.first == name; });
   s.cellLine = Line();
   i_ += 2; // the name and "("
   double v[6] = {};
@@ -319,8 +323,8 @@ bool Parser::Build(Str &s) {
       auto element = ElementFromSymbol(symbol);
       if (!element) {
         element = kPlaceholderElement;
-        ImportWarning(*is, site.line, "site " + site.label + " names no element (\"" + symbol +
-                                          "\"); it is drawn as a placeholder.");
+        ImportWarning(*is, site.line,
+                      "site " + site.label + " names no element (\"" + symbol + "\"); it is drawn as a placeholder.");
       }
       if (k == 0) {
         first = AppendImportSite(result_, *is, site.label, *element, site.xyz, site.line);
@@ -331,8 +335,9 @@ bool Parser::Build(Str &s) {
         first->elements[k] = *element;
         first->occupancies[k] = static_cast<float>(occ);
       } else {
-        ImportWarning(*is, site.line, "site " + site.label + " holds more than " + std::to_string(kMaxSiteElements) +
-                                          " elements; " + symbol + " is left out.");
+        ImportWarning(*is, site.line,
+                      "site " + site.label + " holds more than " + std::to_string(kMaxSiteElements) + " elements; " +
+                          symbol + " is left out.");
       }
     }
     if (site.beq)
@@ -358,8 +363,9 @@ bool Parser::Read() {
       continue;
     }
     if (k == "rigid" || k == "z_matrix") {
-      SkipBlock("a rigid body (" + std::string(k) + ") is passed over; its sites keep the positions their site "
-                                                    "lines give.");
+      SkipBlock("a rigid body (" + std::string(k) +
+                ") is passed over; its sites keep the positions their site "
+                "lines give.");
       continue;
     }
     if (strs.empty()) {

@@ -50,10 +50,24 @@ constexpr double kChannelScale = 257.0;
 
 struct Section {
   std::string_view name;
-  int line = 0; // of the header
+  int line = 0;                         // of the header
   std::vector<std::string_view> header; // the header line's other tokens
   std::vector<std::pair<int, std::vector<std::string_view>>> rows;
 };
+
+// Three channels of the file (0-255) as a colour; none when one is no
+// number.
+std::optional<RGBColor> FileColour(std::string_view r, std::string_view g, std::string_view b) {
+  const auto v = {ImportNumber(r), ImportNumber(g), ImportNumber(b)};
+  uint16_t c[3] = {};
+  size_t k = 0;
+  for (const auto &x : v) {
+    if (!x)
+      return std::nullopt;
+    c[k++] = static_cast<uint16_t>(std::clamp(*x, 0.0, 255.0) * kChannelScale);
+  }
+  return RGBColor{c[0], c[1], c[2]};
+}
 
 bool IsHeader(std::string_view token) {
   if (token.size() < 4 || !std::isupper(static_cast<unsigned char>(token[0])))
@@ -110,7 +124,8 @@ bool Reader::Symmetry(ImportedStructure &s, const PhaseText &p) {
         v[k] = ImportNumber(t[k]);
       if (!std::all_of(v, v + 12, [](const auto &x) { return x.has_value(); }))
         return RefuseImport(result_, line, "a SYMOP row holds a value that is no number");
-      if (*v[0] == -1.0 && *v[1] == -1.0 && *v[2] == -1.0 && std::all_of(v + 3, v + 12, [](auto &x) { return *x == 0; }))
+      if (*v[0] == -1.0 && *v[1] == -1.0 && *v[2] == -1.0 &&
+          std::all_of(v + 3, v + 12, [](auto &x) { return *x == 0; }))
         break;
       GEP g;
       for (int i = 0; i < 3; i++) {
@@ -132,7 +147,8 @@ bool Reader::Symmetry(ImportedStructure &s, const PhaseText &p) {
   }
   // The setting is the origin of a group of two; of any other group it is
   // another kind of choice, which the symbol itself makes.
-  if (!symbol.empty() && (SetSymmetryFromSymbol(s, symbol, origin, line) || SetSymmetryFromSymbol(s, symbol, 0, line))) {
+  if (!symbol.empty() &&
+      (SetSymmetryFromSymbol(s, symbol, origin, line) || SetSymmetryFromSymbol(s, symbol, 0, line))) {
     if (ops.empty())
       return true;
     // The operators' own group, worked out on a copy.
@@ -145,8 +161,8 @@ bool Reader::Symmetry(ImportedStructure &s, const PhaseText &p) {
          check.crystal.originChoice != s.crystal.originChoice))
       ImportWarning(s, symop->line,
                     "the operators of SYMOP are not those of the group \"" + symbol + "\" that GROUP names (" +
-                        (check.crystal.cardCount ? std::to_string(check.crystal.cardCount) + " operators" :
-                                                   "\"" + std::string(check.crystal.spaceGroup) + "\"") +
+                        (check.crystal.cardCount ? std::to_string(check.crystal.cardCount) + " operators"
+                                                 : "\"" + std::string(check.crystal.spaceGroup) + "\"") +
                         "); GROUP is used.");
     return true;
   }
@@ -157,7 +173,8 @@ bool Reader::Symmetry(ImportedStructure &s, const PhaseText &p) {
     return SetSymmetryFromSymbol(s, "P 1", 0, 0);
   }
   if (!symbol.empty())
-    ImportWarning(s, line, "the space group \"" + symbol + "\" is not one this version knows; the operators of SYMOP are used.");
+    ImportWarning(s, line,
+                  "the space group \"" + symbol + "\" is not one this version knows; the operators of SYMOP are used.");
   return SetSymmetryFromOperators(s, ops, symop->line, result_.error);
 }
 
@@ -173,8 +190,8 @@ bool Reader::Bonds(ImportedStructure &s, const Section &sbond, const std::map<st
       return RefuseImport(result_, line, "an SBOND row needs two atoms and two distances");
     const auto dmin = ImportNumber(t[3]), dmax = ImportNumber(t[4]);
     if (!dmin || !dmax)
-      return RefuseImport(result_, line, "the bond distances \"" + std::string(t[3]) + " " + std::string(t[4]) +
-                                             "\" are no numbers");
+      return RefuseImport(result_, line,
+                          "the bond distances \"" + std::string(t[3]) + " " + std::string(t[4]) + "\" are no numbers");
     const bool byLabel = t.size() > 8 && t[8] == "1";
     auto side = [&](std::string_view name) -> std::vector<ElementCode> {
       if (ImportEqualNoCase(name, "XX"))
@@ -188,23 +205,18 @@ bool Reader::Bonds(ImportedStructure &s, const Section &sbond, const std::map<st
     };
     const auto as = side(t[1]), bs = side(t[2]);
     if (as.empty() || bs.empty()) {
-      ImportWarning(s, line, "the bond " + std::string(t[1]) + "-" + std::string(t[2]) +
-                                 " names no atom of the structure; it is left out.");
+      ImportWarning(s, line,
+                    "the bond " + std::string(t[1]) + "-" + std::string(t[2]) +
+                        " names no atom of the structure; it is left out.");
       continue;
     }
-    RGBColor colour = c.bondColor1;
-    if (t.size() >= 15) {
-      const auto r = ImportNumber(t[12]), g = ImportNumber(t[13]), b = ImportNumber(t[14]);
-      if (r && g && b)
-        colour = {static_cast<uint16_t>(std::clamp(*r, 0.0, 255.0) * kChannelScale),
-                  static_cast<uint16_t>(std::clamp(*g, 0.0, 255.0) * kChannelScale),
-                  static_cast<uint16_t>(std::clamp(*b, 0.0, 255.0) * kChannelScale)};
-    }
+    const RGBColor colour = t.size() >= 15 ? FileColour(t[12], t[13], t[14]).value_or(c.bondColor1) : c.bondColor1;
     for (ElementCode a : as)
       for (ElementCode b : bs) {
         if (c.bondSpecCount >= kMaxBondSpecs) {
-          ImportWarning(s, line, "more than " + std::to_string(kMaxBondSpecs) +
-                                     " bond specifications; the rest of SBOND is left out.");
+          ImportWarning(s, line,
+                        "more than " + std::to_string(kMaxBondSpecs) +
+                            " bond specifications; the rest of SBOND is left out.");
           return true;
         }
         BondSpec &spec = c.bondSpecs[static_cast<size_t>(c.bondSpecCount++)];
@@ -263,13 +275,14 @@ bool Reader::Phase(const PhaseText &p) {
         return RefuseImport(result_, line, "a STRUC site needs an index, element, label, occupancy and x y z");
       std::optional<double> v[4] = {ImportNumber(t[3]), ImportNumber(t[4]), ImportNumber(t[5]), ImportNumber(t[6])};
       if (!std::all_of(v, v + 4, [](const auto &x) { return x.has_value(); }))
-        return RefuseImport(result_, line, "the occupancy or coordinates of site " + std::string(t[2]) +
-                                               " are no numbers");
+        return RefuseImport(result_, line,
+                            "the occupancy or coordinates of site " + std::string(t[2]) + " are no numbers");
       auto element = ElementFromSymbol(t[1]);
       if (!element) {
         element = kPlaceholderElement;
-        ImportWarning(*s, line, "site " + std::string(t[2]) + " names no element (\"" + std::string(t[1]) +
-                                    "\"); it is drawn as a placeholder.");
+        ImportWarning(*s, line,
+                      "site " + std::string(t[2]) + " names no element (\"" + std::string(t[1]) +
+                          "\"); it is drawn as a placeholder.");
       }
       const double xyz[3] = {*v[1], *v[2], *v[3]};
       AsymmetricUnitRecord *site = AppendImportSite(result_, *s, t[2], *element, xyz, line);
@@ -360,13 +373,10 @@ bool Reader::Read() {
         if (AllZero(t) || t.size() < 6)
           continue;
         const auto e = ElementFromSymbol(t[1]);
-        const auto r = ImportNumber(t[2]), red = ImportNumber(t[3]), green = ImportNumber(t[4]),
-                   blue = ImportNumber(t[5]);
-        if (e && r && red && green && blue && *r > 0.0)
-          looks_.push_back({*e, static_cast<float>(std::min(*r, double{kMaxStoredRadius})),
-                            RGBColor{static_cast<uint16_t>(std::clamp(*red, 0.0, 255.0) * kChannelScale),
-                                     static_cast<uint16_t>(std::clamp(*green, 0.0, 255.0) * kChannelScale),
-                                     static_cast<uint16_t>(std::clamp(*blue, 0.0, 255.0) * kChannelScale)}});
+        const auto r = ImportNumber(t[2]);
+        const auto colour = FileColour(t[3], t[4], t[5]);
+        if (e && r && colour && *r > 0.0)
+          looks_.push_back({*e, static_cast<float>(std::min(*r, double{kMaxStoredRadius})), *colour});
       }
   for (const PhaseText &p : phases)
     if (!Phase(p))

@@ -47,11 +47,8 @@ TEST_F(ATOMSReader, InpFilesOfFiveFormatsOpenAsTheirOwn) {
     fs::path file;
     int atomsPerCell; // 0: as under its own name
   } cases[] = {
-      {Sample("shelx", "latt-4.ins"), 0},
-      {examples / "Rutile.ovtx", 0},
-      {Sample("topas", "rutile.str"), 0},
-      {Sample("atoms", "quartz.inp"), 9},
-      {Sample("atoms", "atoms.inp"), 6},
+      {Sample("shelx", "latt-4.ins"), 0}, {examples / "Rutile.ovtx", 0},     {Sample("topas", "rutile.str"), 0},
+      {Sample("atoms", "quartz.inp"), 9}, {Sample("atoms", "atoms.inp"), 6},
   };
   for (const auto &c : cases) {
     TempFile f("x.inp", Text(c.file));

@@ -44,7 +44,7 @@ TEST_F(CCSLReader, CentringAndScrewGeneratorsCloseIntoThirtyTwoOperators) {
   const AsymmetricUnitRecord *k = Site(w.crystal(), "K");
   ASSERT_NE(k, nullptr);
   EXPECT_NEAR(k->tensor[0], 3.08 / (8.0 * M_PI * M_PI), 1e-6);
-  EXPECT_NEAR(k->tensor[1], 0.41 / (8.0 * M_PI * M_PI), 1e-6); // U12
+  EXPECT_NEAR(k->tensor[1], 0.41 / (8.0 * M_PI * M_PI), 1e-6);  // U12
   EXPECT_NEAR(k->tensor[5], -1.40 / (8.0 * M_PI * M_PI), 1e-6); // U23
 }
 

@@ -66,7 +66,7 @@ TEST_F(TOPASReader, ValuesThatCannotBeFollowedAreRefused) {
     std::string site, refusal;
   } cases[] = {
       {"site O1 x 0.3 y = x; z 0 occ O 1", "line 5: the y of site O1 is given by an equation, which this version "
-                                            "cannot follow."},
+                                           "cannot follow."},
       {"site O1 x Xo(0.3) y 0 z 0 occ O 1", "line 5: the x of site O1 is given by a macro, which this version cannot "
                                             "follow."},
       {"site O1 x 0.3 y 0 occ O 1", "line 5: site O1 needs x, y and z."},

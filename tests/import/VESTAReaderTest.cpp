@@ -86,7 +86,7 @@ TEST_F(VESTAReader, DamagedFilesAreRefusedWithTheLine) {
       {replaced("0.500000   0.500000   0.500000    4b", "0.500000   half   0.500000    4b"),
        "\"t.vesta\" could not be read at line 16: the occupancy or coordinates of site Cl are no numbers."},
       {replaced("CELLP\n  5.64", "CELL\n  5.64"), "\"t.vesta\" could not be read at line 3: the phase gives no cell "
-                                                 "(CELLP)."},
+                                                  "(CELLP)."},
       {replaced("225 1 F m -3 m", "225 1 Q m -3 m"),
        "\"t.vesta\" could not be read at line 9: the space group \"Q m -3 m\" is not one this version knows."},
   };
