@@ -72,7 +72,8 @@ constexpr std::string_view kOtherCards[] = {"SFAC", "UNIT", "FVAR", "HKLF", "ATO
                                             "XYZR", "MODL", "MOLE", "NOTE", "ZERR", "END"};
 
 bool IsKeywordLine(std::string_view line, std::string_view keyword) {
-  return ImportStartsNoCase(line, keyword) && (line.size() == 4 || line[4] == ' ' || line[4] == '\t');
+  // Capitals: a force-field program's "cell" line is no CELL.
+  return line.starts_with(keyword) && (line.size() == 4 || line[4] == ' ' || line[4] == '\t');
 }
 
 // The operators the SYMM lines and LATT make: the inversion's images for a
