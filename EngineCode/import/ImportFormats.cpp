@@ -7,8 +7,13 @@
 
 #define OV_IMPORT_FORMATS(X)                                                                                         \
   X(CIF)                                                                                                             \
+  X(GSAS)                                                                                                            \
+  X(VESTA)                                                                                                           \
+  X(ATOMS)                                                                                                           \
   X(OwnText)                                                                                                         \
   X(SHELX)                                                                                                           \
+  X(TOPAS)                                                                                                           \
+  X(ATOMSXAFS)                                                                                                       \
   X(DMol)                                                                                                            \
   X(MOL)                                                                                                             \
   X(PDB)                                                                                                             \
@@ -17,6 +22,7 @@
   X(GROMACS)                                                                                                         \
   X(WIEN2k)                                                                                                          \
   X(CSSR)                                                                                                            \
+  X(CCSL)                                                                                                            \
   X(MacMolecule)                                                                                                     \
   X(Chem3D)                                                                                                          \
   X(VASP)                                                                                                            \
