@@ -3,9 +3,9 @@
 // (0 fractional, 1 orthogonal) on line 3, a title on line 4, then one line
 // per atom: serial, label, x y z and up to eight serials of bonded atoms.
 #include "CellFrame.h"
-#include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/ImportTypes.h"
 #include "import/StructureFill.h"
 
 #include <algorithm>
@@ -89,7 +89,7 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
     const int number = static_cast<int>(line + 1);
     if (line >= lines.size())
       return RefuseImport(result, static_cast<int>(lines.size()),
-                    "the file ends after " + std::to_string(k) + " of its " + std::to_string(n) + " atoms");
+                          "the file ends after " + std::to_string(k) + " of its " + std::to_string(n) + " atoms");
     const auto t = ImportTokens(lines[line]);
     if (t.size() < 5)
       return RefuseImport(result, number, "an atom needs a serial, a label and three coordinates");

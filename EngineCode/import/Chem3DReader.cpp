@@ -55,8 +55,9 @@ bool DoChem3DFile(const ImportSource &source, ImportResult &result) {
   size_t at = 1;
   for (long k = 0; k < *count; k++, at++) {
     if (at >= lines.size() || TrimImport(lines[at]).empty())
-      return RefuseImport(result, 1, "the count line promises " + std::to_string(*count) + " atoms, but only " +
-                          std::to_string(k) + " follow");
+      return RefuseImport(result, 1,
+                          "the count line promises " + std::to_string(*count) + " atoms, but only " +
+                              std::to_string(k) + " follow");
     const auto t = ImportTokens(lines[at]);
     const int line = static_cast<int>(at + 1);
     std::optional<double> x, y, z;

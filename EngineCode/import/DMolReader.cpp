@@ -115,7 +115,8 @@ size_t DropSymmetryImages(std::vector<FileAtom> &atoms, const std::vector<GEP> &
       Image im{a.element, {}};
       int cell[3];
       for (int i = 0; i < 3; i++) {
-        im.u[i] = WrapFraction(g.rotation[i][0] * u[0] + g.rotation[i][1] * u[1] + g.rotation[i][2] * u[2] + g.translation[i]);
+        im.u[i] = WrapFraction(g.rotation[i][0] * u[0] + g.rotation[i][1] * u[1] + g.rotation[i][2] * u[2] +
+                               g.translation[i]);
         cell[i] = static_cast<int>(std::floor(im.u[i] * kPlaceGrid));
       }
       grid[key(cell)].push_back(im);

@@ -92,8 +92,9 @@ struct GroReader {
       return RefuseImport(result, static_cast<int>(countLine) + 1, "the atom count is not a number of atoms");
     const size_t n = static_cast<size_t>(*count), first = countLine + 1, boxLine = first + n;
     if (boxLine >= lines.size())
-      return RefuseImport(result, static_cast<int>(lines.size()), "the file ends before the frame's " + std::to_string(n) +
-                                        " atom lines and its box line are over");
+      return RefuseImport(result, static_cast<int>(lines.size()),
+                          "the file ends before the frame's " + std::to_string(n) +
+                              " atom lines and its box line are over");
     next = boxLine + 1;
     ImportedStructure *s = BeginImportedStructure(result, std::string(TrimImport(lines[title])), static_cast<int>(title + 1));
     if (!s)
@@ -105,11 +106,13 @@ struct GroReader {
     double v[9] = {};
     const auto boxTokens = ImportTokens(lines[boxLine]);
     if (boxTokens.size() != 3 && boxTokens.size() != 9)
-      return RefuseImport(result, static_cast<int>(boxLine) + 1, "the box line holds " + std::to_string(boxTokens.size()) + " values, not 3 or 9");
+      return RefuseImport(result, static_cast<int>(boxLine) + 1,
+                          "the box line holds " + std::to_string(boxTokens.size()) + " values, not 3 or 9");
     for (size_t k = 0; k < boxTokens.size(); k++) {
       const auto x = ImportNumber(boxTokens[k]);
       if (!x)
-        return RefuseImport(result, static_cast<int>(boxLine) + 1, "the box value \"" + std::string(boxTokens[k]) + "\" is not a number");
+        return RefuseImport(result, static_cast<int>(boxLine) + 1,
+                            "the box value \"" + std::string(boxTokens[k]) + "\" is not a number");
       v[k] = *x * kNanometre;
     }
     SimulationBox box;
@@ -144,8 +147,9 @@ struct GroReader {
         const std::string_view field = TrimImport(ImportColumns(line, kFirstCoordinateColumn + 1 + k * width, width));
         const auto x = ImportNumber(field);
         if (!x)
-          return RefuseImport(result, static_cast<int>(i) + 1, field.empty() ? std::string("the atom line ends before its coordinates")
-                                       : "the coordinate \"" + std::string(field) + "\" is not a number");
+          return RefuseImport(result, static_cast<int>(i) + 1,
+                              field.empty() ? std::string("the atom line ends before its coordinates")
+                                            : "the coordinate \"" + std::string(field) + "\" is not a number");
         xyz[k] = *x * kNanometre;
       }
       const std::string_view residue = ImportColumns(line, 6, 5);

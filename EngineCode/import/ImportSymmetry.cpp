@@ -70,8 +70,8 @@ namespace {
 
 // `texts`, when given, are the operators as the file wrote them, for the
 // refusal.
-bool WorkOutSymmetry(ImportedStructure &s, std::span<const GEP> operators, std::span<const std::string> texts,
-                     int line, ImportError &error, std::string_view statedSymbol) {
+bool WorkOutSymmetry(ImportedStructure &s, std::span<const GEP> operators, std::span<const std::string> texts, int line,
+                     ImportError &error, std::string_view statedSymbol) {
   CrystalRec &c = s.crystal;
   if (operators.size() > static_cast<size_t>(kMaxSymCards)) {
     error = {line, "it lists " + std::to_string(operators.size()) + " symmetry operators; a structure holds at most " +

@@ -152,7 +152,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
     auto count = [&](long &into) {
       const auto n = ImportWholeNumber(t[0]);
       if (!n || *n < 0)
-        return RefuseImport(r.result, static_cast<int>(i) + 1, "the count \"" + std::string(t[0]) + "\" is not a whole number");
+        return RefuseImport(r.result, static_cast<int>(i) + 1,
+                            "the count \"" + std::string(t[0]) + "\" is not a whole number");
       into = *n;
       return true;
     };
@@ -160,7 +161,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       for (size_t k = 0; k < n; k++) {
         const auto v = ImportNumber(t[k]);
         if (!v)
-          return RefuseImport(r.result, static_cast<int>(i) + 1, "the box value \"" + std::string(t[k]) + "\" is not a number");
+          return RefuseImport(r.result, static_cast<int>(i) + 1,
+                              "the box value \"" + std::string(t[k]) + "\" is not a number");
         into[k] = *v;
       }
       return true;
@@ -189,8 +191,9 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   if (natoms < 0)
     return RefuseImport(r.result, 0, "the header gives no atom count (\"N atoms\")");
   if (static_cast<size_t>(natoms) > kMaxImportSites)
-    return RefuseImport(r.result, 0, "the file holds more than " + std::to_string(kMaxImportSites) +
-                         " atoms, the most this version opens");
+    return RefuseImport(r.result, 0,
+                        "the file holds more than " + std::to_string(kMaxImportSites) +
+                            " atoms, the most this version opens");
 
   // ---- The sections: each keyword line and the numbered lines after it.
   std::map<std::string, Section> sections;
@@ -214,8 +217,9 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
     const Section &s = sections[name];
     if (static_cast<long>(s.lines.size()) == expected)
       return true;
-    return RefuseImport(r.result, static_cast<int>(s.keyword) + 1, std::string("the ") + name + " section holds " + std::to_string(s.lines.size()) +
-                                 " lines where the header counts " + std::to_string(expected));
+    return RefuseImport(r.result, static_cast<int>(s.keyword) + 1,
+                        std::string("the ") + name + " section holds " + std::to_string(s.lines.size()) +
+                            " lines where the header counts " + std::to_string(expected));
   };
   if (!sections.count("Atoms"))
     return RefuseImport(r.result, 0, "the file has no Atoms section");
@@ -236,7 +240,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   // no file that holds atoms does, and a header that seems to is damaged.
   for (int axis = 0; axis < 3; axis++)
     if (!boxSides[axis])
-      return RefuseImport(r.result, 0, std::string("the header gives no \"") + "xyz"[axis] + "lo " + "xyz"[axis] + "hi\" line");
+      return RefuseImport(r.result, 0,
+                          std::string("the header gives no \"") + "xyz"[axis] + "lo " + "xyz"[axis] + "hi\" line");
   SimulationBox box;
   const double rows[3][3] = {{hi[0] - lo[0], 0.0, 0.0}, {tilt[0], hi[1] - lo[1], 0.0}, {tilt[1], tilt[2], hi[2] - lo[2]}};
   std::copy(&rows[0][0], &rows[0][0] + 9, &box.vectors[0][0]);
@@ -284,7 +289,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   if (!style) {
     style = InferStyle(r, atoms, ntypes);
     if (!style)
-      return RefuseImport(r.result, static_cast<int>(atoms.lines.front()) + 1, "the atom style cannot be told from the line's columns");
+      return RefuseImport(r.result, static_cast<int>(atoms.lines.front()) + 1,
+                          "the atom style cannot be told from the line's columns");
     ImportWarning(*s, static_cast<int>(atoms.keyword + 1),
                   (styleName.empty() ? std::string("no atom style is named") : "the atom style \"" + styleName + "\" is not known") +
                       "; the columns are read as style " + std::string(style->name) + ".");
@@ -297,8 +303,9 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
     // The style's columns, perhaps three image flags after them (hybrid
     // styles carry more of their own).
     if (t.size() < style->columns || (style->name != "hybrid" && t.size() != style->columns && t.size() != style->columns + 3))
-      return RefuseImport(r.result, static_cast<int>(k) + 1, "the atom line holds " + std::to_string(t.size()) + " values where style " +
-                           std::string(style->name) + " has " + std::to_string(style->columns));
+      return RefuseImport(r.result, static_cast<int>(k) + 1,
+                          "the atom line holds " + std::to_string(t.size()) + " values where style " +
+                              std::string(style->name) + " has " + std::to_string(style->columns));
     const auto id = ImportWholeNumber(t[0]);
     const auto type = ImportWholeNumber(t[style->type]);
     if (!id || !type)
@@ -307,7 +314,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
     for (size_t c = 0; c < 3; c++) {
       const auto v = ImportNumber(t[style->x + c]);
       if (!v)
-        return RefuseImport(r.result, static_cast<int>(k) + 1, "the coordinate \"" + std::string(t[style->x + c]) + "\" is not a number");
+        return RefuseImport(r.result, static_cast<int>(k) + 1,
+                            "the coordinate \"" + std::string(t[style->x + c]) + "\" is not a number");
       xyz[c] = *v;
     }
     if (!indexOfId.emplace(*id, static_cast<uint32_t>(s->crystal.sites.size())).second)

@@ -90,8 +90,9 @@ struct Reader {
     i = counts + 1;
     for (long k = 0; k < *nAtoms; k++, i++) {
       if (i >= lines.size() || IsMEnd(lines[i]) || IsRecordEnd(lines[i]))
-        return RefuseImport(result, static_cast<int>(counts) + 1, "the counts line promises " + std::to_string(*nAtoms) + " atoms, but only " +
-                                  std::to_string(k) + " follow");
+        return RefuseImport(result, static_cast<int>(counts) + 1,
+                            "the counts line promises " + std::to_string(*nAtoms) + " atoms, but only " +
+                                std::to_string(k) + " follow");
       const std::string_view l = lines[i];
       std::string_view x = ImportColumns(l, 1, 10), y = ImportColumns(l, 11, 10), z = ImportColumns(l, 21, 10);
       std::string_view symbol = TrimImport(ImportColumns(l, 32, 3));
@@ -110,8 +111,9 @@ struct Reader {
     }
     for (long k = 0; k < *nBonds; k++, i++) {
       if (i >= lines.size() || IsMEnd(lines[i]) || IsRecordEnd(lines[i]))
-        return RefuseImport(result, static_cast<int>(counts) + 1, "the counts line promises " + std::to_string(*nBonds) + " bonds, but only " +
-                                  std::to_string(k) + " follow");
+        return RefuseImport(result, static_cast<int>(counts) + 1,
+                            "the counts line promises " + std::to_string(*nBonds) + " bonds, but only " +
+                                std::to_string(k) + " follow");
       auto a = Integer(ImportColumns(lines[i], 1, 3)), b = Integer(ImportColumns(lines[i], 4, 3));
       if (!a || !b) {
         const auto t = ImportTokens(lines[i]);
@@ -181,8 +183,9 @@ struct Reader {
         block = ImportEqualNoCase(t[1], "ATOM") ? Atoms : ImportEqualNoCase(t[1], "BOND") ? Bonds : None;
       } else if (ImportEqualNoCase(t[0], "END")) {
         if (block == Atoms && promised >= 0 && static_cast<long>(s->crystal.sites.size()) < promised)
-          return RefuseImport(result, static_cast<int>(countsLine) + 1, "the COUNTS line promises " + std::to_string(promised) + " atoms, but only " +
-                                        std::to_string(s->crystal.sites.size()) + " follow");
+          return RefuseImport(result, static_cast<int>(countsLine) + 1,
+                              "the COUNTS line promises " + std::to_string(promised) + " atoms, but only " +
+                                  std::to_string(s->crystal.sites.size()) + " follow");
         tableDone = t.size() >= 2 && ImportEqualNoCase(t[1], "CTAB");
         block = None;
       } else if (block == Atoms) {
@@ -232,7 +235,8 @@ struct Reader {
     if (s) {
       const size_t counts = first + 3;
       if (counts >= lines.size() || IsRecordEnd(lines[std::min(counts, lines.size() - 1)]))
-        return RefuseImport(result, static_cast<int>(std::min(counts + 1, lines.size())), "the record ends before its counts line");
+        return RefuseImport(result, static_cast<int>(std::min(counts + 1, lines.size())),
+                            "the record ends before its counts line");
       s->crystal.molecule = 1;
       s->extras.title = title;
       const bool v3000 = lines[counts].find("V3000") != std::string_view::npos;

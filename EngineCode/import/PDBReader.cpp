@@ -174,8 +174,9 @@ bool PDBParser::ReadAtom(std::string_view l, int line) {
   for (int k = 0; k < 3; k++) {
     const auto v = ImportNumber(ImportColumns(l, 31 + 8 * static_cast<size_t>(k), 8));
     if (!v)
-      return RefuseImport(result_, line, std::string("the ") + "xyz"[k] + " coordinate (columns " + std::to_string(31 + 8 * k) + "-" +
-                            std::to_string(38 + 8 * k) + ") is not a number");
+      return RefuseImport(result_, line,
+                          std::string("the ") + "xyz"[k] + " coordinate (columns " + std::to_string(31 + 8 * k) + "-" +
+                              std::to_string(38 + 8 * k) + ") is not a number");
     xyz[k] = *v;
   }
   const long serial = PDBSerialValue(ImportColumns(l, 7, 5));

@@ -4,9 +4,9 @@
 // variables as the refinement program codes them.
 #include "CellFrame.h"
 #include "SymmetryCards.h"
-#include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/ImportTypes.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
@@ -120,8 +120,9 @@ private:
   bool Decoded(double x, const Atom &a, double &out) {
     const auto v = Decode(x, a.line);
     if (!v)
-      return RefuseImport(result_, a.line, "the value " + FormatFixed(x, 2) + " of atom " + a.label +
-                                " names no free variable (at most " + std::to_string(kMaxFreeVariables) + ")");
+      return RefuseImport(result_, a.line,
+                          "the value " + FormatFixed(x, 2) + " of atom " + a.label +
+                              " names no free variable (at most " + std::to_string(kMaxFreeVariables) + ")");
     out = *v;
     return true;
   }
@@ -179,8 +180,9 @@ bool Reader::ReadAtom(const Card &card) {
   for (int k = 0; k < 3; k++) {
     const auto v = ImportNumber(t[static_cast<size_t>(2 + k)]);
     if (!v)
-      return RefuseImport(result_, card.line, "the coordinate \"" + std::string(t[static_cast<size_t>(2 + k)]) + "\" of atom " +
-                                   a.label + " is not a number");
+      return RefuseImport(result_, card.line,
+                          "the coordinate \"" + std::string(t[static_cast<size_t>(2 + k)]) + "\" of atom " + a.label +
+                              " is not a number");
     if (!Decoded(*v, a, a.xyz[k]))
       return false;
   }
@@ -199,7 +201,8 @@ bool Reader::ReadAtom(const Card &card) {
   for (size_t k = 5; k < t.size() && rest.size() < 7; k++) {
     const auto v = ImportNumber(t[k]);
     if (!v)
-      return RefuseImport(result_, card.line, "the value \"" + std::string(t[k]) + "\" of atom " + a.label + " is not a number");
+      return RefuseImport(result_, card.line,
+                          "the value \"" + std::string(t[k]) + "\" of atom " + a.label + " is not a number");
     rest.push_back(*v);
   }
   if (!Decoded(rest.empty() ? 11.0 : rest[0], a, a.sof))
@@ -236,7 +239,8 @@ bool Reader::MakeSymmetry(int line) {
   static constexpr char kLetters[] = "PIRFABC";
   const int type = std::abs(latt_);
   if (type < 1 || type > 7)
-    return RefuseImport(result_, lattLine_, "LATT " + std::to_string(latt_) + " names no lattice type (1 to 7, or -1 to -7)");
+    return RefuseImport(result_, lattLine_,
+                        "LATT " + std::to_string(latt_) + " names no lattice type (1 to 7, or -1 to -7)");
   std::vector<GEP> base;
   GEP identity;
   for (int k = 0; k < 3; k++)
@@ -314,8 +318,9 @@ bool Reader::Read() {
       for (int k = 0; k < 6; k++) {
         const auto v = ImportNumber(t[static_cast<size_t>(k + 2)]);
         if (!v)
-          return RefuseImport(result_, card.line, "the cell constant \"" + std::string(t[static_cast<size_t>(k + 2)]) +
-                                       "\" is not a number");
+          return RefuseImport(result_, card.line,
+                              "the cell constant \"" + std::string(t[static_cast<size_t>(k + 2)]) +
+                                  "\" is not a number");
         cell_[k] = *v;
       }
       haveCell_ = true;
@@ -340,7 +345,8 @@ bool Reader::Read() {
       for (const auto &row : g.rotation)
         rows = rows && (row[0] != 0 || row[1] != 0 || row[2] != 0);
       if (!rows)
-        return RefuseImport(result_, card.line, "the symmetry card \"" + std::string(TrimImport(text)) + "\" is no operator");
+        return RefuseImport(result_, card.line,
+                            "the symmetry card \"" + std::string(TrimImport(text)) + "\" is no operator");
       symm_.push_back(g);
     } else if (head == "SFAC") {
       const bool longForm = t.size() > 2 && ImportNumber(t[2]).has_value();

@@ -4,8 +4,8 @@
 // P 1 whose cell is the box, with every atom of the file an atom of the
 // cell.
 #include "CellFrame.h"
-#include "import/ImportTypes.h"
 #include "import/ImportText.h"
+#include "import/ImportTypes.h"
 #include "import/StructureFill.h"
 
 #include <algorithm>

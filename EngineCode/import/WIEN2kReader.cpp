@@ -121,7 +121,8 @@ bool Reader::ReadClass(size_t &line, AtomClass &atom, size_t index) {
   const std::string which = "atom " + std::to_string(index + 1);
   auto position = [&](size_t n) -> bool {
     if (n >= lines_.size())
-      return RefuseImport(result_, static_cast<int>(lines_.size() + 1), "the file ends before the positions of " + which);
+      return RefuseImport(result_, static_cast<int>(lines_.size() + 1),
+                          "the file ends before the positions of " + which);
     Position p;
     p.line = static_cast<int>(n + 1);
     // "ATOM  -1: X=0.12500000 Y=...", or in older files the index and three
@@ -133,7 +134,8 @@ bool Reader::ReadClass(size_t &line, AtomClass &atom, size_t index) {
     for (size_t k = 0; k < 3; k++) {
       const auto v = labelled ? Field(l, keys[k]) : tokens.size() >= 4 ? ImportNumber(tokens[1 + k]) : std::nullopt;
       if (!v)
-        return RefuseImport(result_, static_cast<int>(n + 1), std::string("the ") + keys[k][0] + " coordinate of " + which + " is not a number");
+        return RefuseImport(result_, static_cast<int>(n + 1),
+                            std::string("the ") + keys[k][0] + " coordinate of " + which + " is not a number");
       p.xyz[k] = *v;
     }
     atom.positions.push_back(p);
@@ -150,7 +152,8 @@ bool Reader::ReadClass(size_t &line, AtomClass &atom, size_t index) {
                                            : ImportNumber(tokens[0]);
   }
   if (!mult || *mult < 1 || *mult > 192 || *mult != std::round(*mult))
-    return RefuseImport(result_, static_cast<int>(line + 1), "the multiplicity (MULT=) of " + which + " is missing or no count");
+    return RefuseImport(result_, static_cast<int>(line + 1),
+                        "the multiplicity (MULT=) of " + which + " is missing or no count");
   line++;
   for (long k = 1; k < std::lround(*mult); k++, line++)
     if (!position(line))

@@ -5,9 +5,9 @@
 // a crystal in P 1, and Properties= says in which columns the species and the
 // positions stand.
 #include "CellFrame.h"
-#include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/ImportTypes.h"
 #include "import/StructureFill.h"
 
 #include <algorithm>
@@ -172,8 +172,8 @@ bool ReadFrame(const std::vector<std::string_view> &lines, size_t &next, long co
       return true;
     }
     return RefuseImport(result, static_cast<int>(countLine + 1),
-                  "the count promises " + std::to_string(count) + " atoms, but only " + std::to_string(available) +
-                      " line(s) follow the comment");
+                        "the count promises " + std::to_string(count) + " atoms, but only " +
+                            std::to_string(available) + " line(s) follow the comment");
   }
   const std::string trimmedComment(TrimImport(comment));
   ImportedStructure *s = BeginImportedStructure(result,
