@@ -1,6 +1,6 @@
 #include "export/DMolWriter.h"
 
-#include "import/CellFrame.h"
+#include "CellFrame.h"
 
 #include "export/ExportFrame.h"
 #include "window/MainWindowData.h"

@@ -1,6 +1,6 @@
 #include "export/XYZWriter.h"
 
-#include "import/CellFrame.h"
+#include "CellFrame.h"
 
 #include "export/ExportFrame.h"
 

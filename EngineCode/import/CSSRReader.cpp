@@ -2,9 +2,10 @@
 // and space-group number on line 2, the atom count and the coordinate flag
 // (0 fractional, 1 orthogonal) on line 3, a title on line 4, then one line
 // per atom: serial, label, x y z and up to eight serials of bonded atoms.
-#include "import/ImportTypes.h"
+#include "CellFrame.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/ImportTypes.h"
 #include "import/StructureFill.h"
 
 #include <algorithm>
@@ -27,11 +28,6 @@ std::vector<double> LastNumbers(std::string_view text, size_t count) {
   return std::vector<double>(all.end() - static_cast<long>(count), all.end());
 }
 
-bool Refuse(ImportResult &result, int line, std::string what) {
-  result.error = {line, std::move(what)};
-  return false;
-}
-
 } // namespace
 
 bool IsCSSRFile(const ImportSource &source) {
@@ -46,18 +42,17 @@ bool IsCSSRFile(const ImportSource &source) {
 
 bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
   const auto lines = ImportLines(source.text);
+  // The first structure of a file is always begun.
   ImportedStructure *s = BeginImportedStructure(result, source.name);
-  if (!s)
-    return Refuse(result, 0, "the file holds too many structures");
   if (lines.size() < 4)
-    return Refuse(result, static_cast<int>(lines.size()), "the file ends before its atoms");
+    return RefuseImport(result, static_cast<int>(lines.size()), "the file ends before its atoms");
   const auto lengths = LastNumbers(lines[0], 3);
   if (lengths.empty())
-    return Refuse(result, 1, "line 1 needs the three cell lengths");
+    return RefuseImport(result, 1, "line 1 needs the three cell lengths");
   const size_t spgr = lines[1].find("SPGR");
   const auto angles = LastNumbers(lines[1].substr(0, spgr), 3);
   if (angles.empty())
-    return Refuse(result, 2, "line 2 needs the three cell angles");
+    return RefuseImport(result, 2, "line 2 needs the three cell angles");
   const double cell[6] = {lengths[0], lengths[1], lengths[2], angles[0], angles[1], angles[2]};
   if (!SetImportCell(*s, result.error, 1, cell))
     return false;
@@ -78,17 +73,14 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
   const auto head = ImportTokens(lines[2]);
   const auto count = head.empty() ? std::nullopt : ImportNumber(head[0]);
   if (!count || *count < 0 || *count != std::round(*count))
-    return Refuse(result, 3, "line 3 needs the number of atoms");
+    return RefuseImport(result, 3, "line 3 needs the number of atoms");
   const bool orthogonal = head.size() > 1 && ImportNumber(head[1]).value_or(0.0) == 1.0;
   s->extras.title = std::string(TrimImport(lines[3]));
   if (s->extras.title.empty() && head.size() > 2)
     s->extras.title = std::string(TrimImport(lines[2].substr(head[2].data() - lines[2].data())));
 
   // Orthogonal coordinates: a along x, b in the x-y plane.
-  const double d = M_PI / 180.0;
-  const double ca = std::cos(cell[3] * d), cb = std::cos(cell[4] * d), cg = std::cos(cell[5] * d),
-               sg = std::sin(cell[5] * d);
-  const double v = std::sqrt(std::max(0.0, 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg));
+  const CellFrame frame = StandardCellFrame(cell);
   std::unordered_map<long, uint32_t> siteOfSerial;
   std::vector<std::pair<long, long>> connections;
   const size_t n = static_cast<size_t>(*count);
@@ -96,25 +88,21 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
     const size_t line = 4 + k;
     const int number = static_cast<int>(line + 1);
     if (line >= lines.size())
-      return Refuse(result, static_cast<int>(lines.size()),
-                    "the file ends after " + std::to_string(k) + " of its " + std::to_string(n) + " atoms");
+      return RefuseImport(result, static_cast<int>(lines.size()),
+                          "the file ends after " + std::to_string(k) + " of its " + std::to_string(n) + " atoms");
     const auto t = ImportTokens(lines[line]);
     if (t.size() < 5)
-      return Refuse(result, number, "an atom needs a serial, a label and three coordinates");
+      return RefuseImport(result, number, "an atom needs a serial, a label and three coordinates");
     const auto serial = ImportNumber(t[0]);
     double xyz[3];
     for (size_t j = 0; j < 3; j++) {
       const auto c = ImportNumber(t[2 + j]);
       if (!c)
-        return Refuse(result, number, "the coordinate \"" + std::string(t[2 + j]) + "\" is not a number");
+        return RefuseImport(result, number, "the coordinate \"" + std::string(t[2 + j]) + "\" is not a number");
       xyz[j] = *c;
     }
-    if (orthogonal) {
-      const double z = xyz[2] / (cell[2] * v / sg);
-      const double y = (xyz[1] - cell[2] * (ca - cb * cg) / sg * z) / (cell[1] * sg);
-      const double x = (xyz[0] - cell[1] * cg * y - cell[2] * cb * z) / cell[0];
-      xyz[0] = x, xyz[1] = y, xyz[2] = z;
-    }
+    if (orthogonal)
+      FractionalFromCartesian(frame, xyz, xyz);
     const auto element = ElementFromSymbol(t[1]);
     if (!element)
       ImportWarning(*s, number, "atom " + std::string(t[1]) + " names no element; it is drawn as a placeholder.");

@@ -73,19 +73,16 @@ bool IsDLPOLYFile(const ImportSource &source) {
 
 bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
   const auto lines = ImportLines(source.text);
-  auto fail = [&](size_t index, std::string what) {
-    result.error = {static_cast<int>(index + 1), std::move(what)};
-    return false;
-  };
   long levcfg = 0, imcon = 0;
   std::optional<long> natoms;
   if (lines.size() < 2 || !ReadKeys(lines[1], levcfg, imcon, natoms))
-    return fail(1, "the second line is not \"levcfg imcon\" (levcfg 0 to 2, imcon 0 to 7)");
+    return RefuseImport(result, 2, "the second line is not \"levcfg imcon\" (levcfg 0 to 2, imcon 0 to 7)");
   if (imcon == 4 || imcon == 5 || imcon == 7)
-    return fail(1, "boundaries of kind " + std::to_string(imcon) +
-                       " (truncated octahedron, rhombic dodecahedron or hexagonal prism) are not read");
+    return RefuseImport(result, 2,
+                        "boundaries of kind " + std::to_string(imcon) +
+                            " (truncated octahedron, rhombic dodecahedron or hexagonal prism) are not read");
   if (natoms && (*natoms < 0 || static_cast<size_t>(*natoms) > kMaxImportSites))
-    return fail(1, "the atom count is not a number of atoms this version opens");
+    return RefuseImport(result, 2, "the atom count is not a number of atoms this version opens");
   ImportedStructure *s = BeginImportedStructure(result, std::string(TrimImport(lines[0])));
   if (!s)
     return false;
@@ -98,7 +95,8 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
   if (imcon > 0) {
     for (int k = 0; k < 3; k++, i++)
       if (i >= lines.size() || !IsNumberLine(lines[i], box.vectors[k]))
-        return fail(std::min(i, lines.size() - 1), "the line is not a cell vector of three numbers");
+        return RefuseImport(result, static_cast<int>(std::min(i + 1, lines.size())),
+                            "the line is not a cell vector of three numbers");
     for (int k = 0; k < 3; k++)
       box.origin[k] = -0.5 * (box.vectors[0][k] + box.vectors[1][k] + box.vectors[2][k]);
     if (!SetImportBox(*s, box, result.error, static_cast<int>(i)))
@@ -120,15 +118,18 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
       break;
     }
     if (i + recordLines > lines.size())
-      return fail(lines.size() - 1, "the file ends inside the record of atom " + std::to_string(read + 1));
+      return RefuseImport(result, static_cast<int>(lines.size()),
+                          "the file ends inside the record of atom " + std::to_string(read + 1));
     const auto name = ImportTokens(lines[i]);
     double xyz[3];
     if (!IsNumberLine(lines[i + 1], xyz))
-      return fail(i + 1, "the line is not the position (three numbers) of atom " + std::string(name[0]));
+      return RefuseImport(result, static_cast<int>(i) + 2,
+                          "the line is not the position (three numbers) of atom " + std::string(name[0]));
     for (size_t k = 2; k < recordLines; k++)
       if (double skipped[3]; !IsNumberLine(lines[i + k], skipped))
-        return fail(i + k, std::string(k == 2 ? "the velocity" : "the force") + " line of atom " +
-                               std::string(name[0]) + " is not three numbers");
+        return RefuseImport(result, static_cast<int>(i + k) + 1,
+                            std::string(k == 2 ? "the velocity" : "the force") + " line of atom " +
+                                std::string(name[0]) + " is not three numbers");
     auto element = ElementFromSymbol(name[0]);
     if (!element && unknown.size() < kMaxListedNames)
       unknown.insert(std::string(name[0]));
@@ -141,8 +142,9 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
     read++;
   }
   if (natoms && read < static_cast<size_t>(*natoms))
-    return fail(std::min(i, lines.size() - 1), "the file holds " + std::to_string(read) + " of the " +
-                                                   std::to_string(*natoms) + " atoms its second line counts");
+    return RefuseImport(result, static_cast<int>(std::min(i + 1, lines.size())),
+                        "the file holds " + std::to_string(read) + " of the " + std::to_string(*natoms) +
+                            " atoms its second line counts");
   if (!unknown.empty()) {
     std::string list;
     for (const std::string &n : unknown)

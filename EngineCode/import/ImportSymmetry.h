@@ -10,12 +10,17 @@
 #include <string>
 #include <string_view>
 
-// Operators as text ("-x+1/2, y, z"), centring copies included or not. The
-// lattice letter comes from the whole list; the group is then sought among
-// the table's settings with one operator per centring class. A stated symbol
-// that names another group is a warning, and the operators win. The cell
-// must be set first. False, error set, for more operators than a structure
-// holds or an operator that is no operator.
+struct GEP;
+
+// Operators as the engine's general positions, centring copies included or
+// not. The lattice letter comes from the whole list; the group is then
+// sought among the table's settings with one operator per centring class. A
+// stated symbol that names another group is a warning, and the operators
+// win. The cell must be set first. False, error set, for more operators than
+// a structure holds or an operator that is no operator.
+bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const GEP> operators, int line, ImportError &error,
+                              std::string_view statedSymbol = {});
+// The same for operators as text ("-x+1/2, y, z"); a refusal quotes the text.
 bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string> operators, int line,
                               ImportError &error, std::string_view statedSymbol = {});
 
@@ -24,7 +29,3 @@ bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string>
 // (0: none given). Without one, a group of two origins takes the first, with
 // a warning. False when the symbol names no group.
 bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbol, int originChoice, int line);
-
-struct GEP;
-// An operator as text ("-x+1/2,y,z"), its translation reduced into [0, 1).
-std::string ImportOperatorText(const GEP &g);

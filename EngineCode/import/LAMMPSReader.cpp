@@ -70,11 +70,6 @@ struct Section {
 struct DataReader {
   ImportResult &result;
   std::vector<std::string_view> lines;
-
-  bool Fail(size_t index, std::string what) {
-    result.error = {static_cast<int>(index + 1), std::move(what)};
-    return false;
-  }
 };
 
 // The style the columns of the Atoms lines show: 5 atomic, 7 full, 6 charge
@@ -157,7 +152,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
     auto count = [&](long &into) {
       const auto n = ImportWholeNumber(t[0]);
       if (!n || *n < 0)
-        return r.Fail(i, "the count \"" + std::string(t[0]) + "\" is not a whole number");
+        return RefuseImport(r.result, static_cast<int>(i) + 1,
+                            "the count \"" + std::string(t[0]) + "\" is not a whole number");
       into = *n;
       return true;
     };
@@ -165,7 +161,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       for (size_t k = 0; k < n; k++) {
         const auto v = ImportNumber(t[k]);
         if (!v)
-          return r.Fail(i, "the box value \"" + std::string(t[k]) + "\" is not a number");
+          return RefuseImport(r.result, static_cast<int>(i) + 1,
+                              "the box value \"" + std::string(t[k]) + "\" is not a number");
         into[k] = *v;
       }
       return true;
@@ -192,10 +189,11 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       return false;
   }
   if (natoms < 0)
-    return r.Fail(0, "the header gives no atom count (\"N atoms\")");
+    return RefuseImport(r.result, 0, "the header gives no atom count (\"N atoms\")");
   if (static_cast<size_t>(natoms) > kMaxImportSites)
-    return r.Fail(0, "the file holds more than " + std::to_string(kMaxImportSites) +
-                         " atoms, the most this version opens");
+    return RefuseImport(r.result, 0,
+                        "the file holds more than " + std::to_string(kMaxImportSites) +
+                            " atoms, the most this version opens");
 
   // ---- The sections: each keyword line and the numbered lines after it.
   std::map<std::string, Section> sections;
@@ -219,15 +217,16 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
     const Section &s = sections[name];
     if (static_cast<long>(s.lines.size()) == expected)
       return true;
-    return r.Fail(s.keyword, std::string("the ") + name + " section holds " + std::to_string(s.lines.size()) +
-                                 " lines where the header counts " + std::to_string(expected));
+    return RefuseImport(r.result, static_cast<int>(s.keyword) + 1,
+                        std::string("the ") + name + " section holds " + std::to_string(s.lines.size()) +
+                            " lines where the header counts " + std::to_string(expected));
   };
   if (!sections.count("Atoms"))
-    return r.Fail(0, "the file has no Atoms section");
+    return RefuseImport(r.result, 0, "the file has no Atoms section");
   if (!checkCount("Atoms", natoms))
     return false;
   if (natoms == 0)
-    return r.Fail(sections["Atoms"].keyword, "the file holds no atoms");
+    return RefuseImport(r.result, static_cast<int>(sections["Atoms"].keyword) + 1, "the file holds no atoms");
   if (sections.count("Bonds") && !checkCount("Bonds", nbonds))
     return false;
 
@@ -241,7 +240,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   // no file that holds atoms does, and a header that seems to is damaged.
   for (int axis = 0; axis < 3; axis++)
     if (!boxSides[axis])
-      return r.Fail(0, std::string("the header gives no \"") + "xyz"[axis] + "lo " + "xyz"[axis] + "hi\" line");
+      return RefuseImport(r.result, 0,
+                          std::string("the header gives no \"") + "xyz"[axis] + "lo " + "xyz"[axis] + "hi\" line");
   SimulationBox box;
   const double rows[3][3] = {{hi[0] - lo[0], 0.0, 0.0}, {tilt[0], hi[1] - lo[1], 0.0}, {tilt[1], tilt[2], hi[2] - lo[2]}};
   std::copy(&rows[0][0], &rows[0][0] + 9, &box.vectors[0][0]);
@@ -257,7 +257,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       const auto type = ImportWholeNumber(t[0]);
       const auto mass = t.size() >= 2 ? ImportNumber(t[1]) : std::nullopt;
       if (!type || !mass || *mass <= 0.0)
-        return r.Fail(k, "the line is not an atom type and its mass");
+        return RefuseImport(r.result, static_cast<int>(k) + 1, "the line is not an atom type and its mass");
       masses[*type] = *mass;
     }
   const double volume = (hi[0] - lo[0]) * (hi[1] - lo[1]) * (hi[2] - lo[2]);
@@ -289,7 +289,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   if (!style) {
     style = InferStyle(r, atoms, ntypes);
     if (!style)
-      return r.Fail(atoms.lines.front(), "the atom style cannot be told from the line's columns");
+      return RefuseImport(r.result, static_cast<int>(atoms.lines.front()) + 1,
+                          "the atom style cannot be told from the line's columns");
     ImportWarning(*s, static_cast<int>(atoms.keyword + 1),
                   (styleName.empty() ? std::string("no atom style is named") : "the atom style \"" + styleName + "\" is not known") +
                       "; the columns are read as style " + std::string(style->name) + ".");
@@ -302,21 +303,23 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
     // The style's columns, perhaps three image flags after them (hybrid
     // styles carry more of their own).
     if (t.size() < style->columns || (style->name != "hybrid" && t.size() != style->columns && t.size() != style->columns + 3))
-      return r.Fail(k, "the atom line holds " + std::to_string(t.size()) + " values where style " +
-                           std::string(style->name) + " has " + std::to_string(style->columns));
+      return RefuseImport(r.result, static_cast<int>(k) + 1,
+                          "the atom line holds " + std::to_string(t.size()) + " values where style " +
+                              std::string(style->name) + " has " + std::to_string(style->columns));
     const auto id = ImportWholeNumber(t[0]);
     const auto type = ImportWholeNumber(t[style->type]);
     if (!id || !type)
-      return r.Fail(k, "the atom ID or type is not a whole number");
+      return RefuseImport(r.result, static_cast<int>(k) + 1, "the atom ID or type is not a whole number");
     double xyz[3];
     for (size_t c = 0; c < 3; c++) {
       const auto v = ImportNumber(t[style->x + c]);
       if (!v)
-        return r.Fail(k, "the coordinate \"" + std::string(t[style->x + c]) + "\" is not a number");
+        return RefuseImport(r.result, static_cast<int>(k) + 1,
+                            "the coordinate \"" + std::string(t[style->x + c]) + "\" is not a number");
       xyz[c] = *v;
     }
     if (!indexOfId.emplace(*id, static_cast<uint32_t>(s->crystal.sites.size())).second)
-      return r.Fail(k, "the atom ID " + std::to_string(*id) + " is given twice");
+      return RefuseImport(r.result, static_cast<int>(k) + 1, "the atom ID " + std::to_string(*id) + " is given twice");
     ElementCode element = kPlaceholderElement;
     if (auto it = elements.find(*type); it != elements.end())
       element = it->second;
@@ -341,7 +344,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       const auto b = t.size() >= 4 ? ImportWholeNumber(t[3]) : std::nullopt;
       const auto ia = a ? indexOfId.find(*a) : indexOfId.end(), ib = b ? indexOfId.find(*b) : indexOfId.end();
       if (ia == indexOfId.end() || ib == indexOfId.end())
-        return r.Fail(k, "the bond joins no two atoms of the Atoms section");
+        return RefuseImport(r.result, static_cast<int>(k) + 1, "the bond joins no two atoms of the Atoms section");
       s->bonds.push_back({ia->second, ib->second});
     }
   return FinishImportedStructure(*s, result.error);

@@ -103,10 +103,8 @@ bool DoMacMoleculeFile(const ImportSource &source, ImportResult &result) {
       std::optional<double> x, y, z;
       if (t.size() >= 3)
         x = ImportNumber(t[0]), y = ImportNumber(t[1]), z = ImportNumber(t[2]);
-      if (!x || !y || !z) {
-        result.error = {number, "the atom line holds no three coordinates"};
-        return false;
-      }
+      if (!x || !y || !z)
+        return RefuseImport(result, number, "the atom line holds no three coordinates");
       const auto type = types.find(code[0]);
       if (type == types.end())
         ImportWarning(*s, number, "the atom " + std::string(code) + " is of no type the file describes; it is a placeholder.");

@@ -15,6 +15,7 @@
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 
+#include "CellFrame.h"
 #include "StoredLimits.h"
 
 #include <algorithm>
@@ -104,26 +105,6 @@ std::optional<ElementCode> ElementOfAtomName(std::string_view name, bool hetatm)
   return ElementFromSymbol(name.substr(0, 2));
 }
 
-// Fractional from Cartesian by the standard orthogonalisation the format
-// uses when it gives no SCALE records: a along x, b in the x-y plane.
-void FractionalisingMatrix(const double cell[6], double S[3][3], double shift[3]) {
-  const double d = M_PI / 180.0;
-  const double ca = std::cos(cell[3] * d), cb = std::cos(cell[4] * d), cg = std::cos(cell[5] * d),
-               sg = std::sin(cell[5] * d);
-  const double v = std::sqrt(std::max(0.0, 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg));
-  const double a = cell[0], b = cell[1], c = cell[2];
-  // The inverse of the upper-triangular orthogonalising matrix.
-  S[0][0] = 1.0 / a;
-  S[0][1] = -cg / (a * sg);
-  S[0][2] = (ca * cg - cb) / (a * v * sg);
-  S[1][0] = 0.0;
-  S[1][1] = 1.0 / (b * sg);
-  S[1][2] = (cb * cg - ca) / (b * v * sg);
-  S[2][0] = S[2][1] = 0.0;
-  S[2][2] = sg / (c * v);
-  shift[0] = shift[1] = shift[2] = 0.0;
-}
-
 // The crystallographic Uij (on the reciprocal axes, the form the record
 // holds) of a Cartesian U: S U S^t scaled by 1 / (a*_i a*_j), the rows of S
 // being the reciprocal vectors.
@@ -148,10 +129,6 @@ public:
   bool Parse();
 
 private:
-  bool Fail(int line, std::string what) {
-    result_.error = {line, std::move(what)};
-    return false;
-  }
   void Warn(int line, std::string text) { warnings_.emplace_back(line, std::move(text)); }
   // Starts a model; false beyond the most structures a file gives.
   bool StartModel(std::string number, int line) {
@@ -197,8 +174,9 @@ bool PDBParser::ReadAtom(std::string_view l, int line) {
   for (int k = 0; k < 3; k++) {
     const auto v = ImportNumber(ImportColumns(l, 31 + 8 * static_cast<size_t>(k), 8));
     if (!v)
-      return Fail(line, std::string("the ") + "xyz"[k] + " coordinate (columns " + std::to_string(31 + 8 * k) + "-" +
-                            std::to_string(38 + 8 * k) + ") is not a number");
+      return RefuseImport(result_, line,
+                          std::string("the ") + "xyz"[k] + " coordinate (columns " + std::to_string(31 + 8 * k) + "-" +
+                              std::to_string(38 + 8 * k) + ") is not a number");
     xyz[k] = *v;
   }
   const long serial = PDBSerialValue(ImportColumns(l, 7, 5));
@@ -318,7 +296,7 @@ bool PDBParser::Parse() {
           cell[static_cast<size_t>(k)] = *v;
       }
       if (!ok)
-        return Fail(line, "the CRYST1 record's cell is not six numbers");
+        return RefuseImport(result_, line, "the CRYST1 record's cell is not six numbers");
       cell_ = cell;
       cellLine_ = line;
       spaceGroup_ = std::string(TrimImport(ImportColumns(l, 56, 11)));
@@ -343,7 +321,7 @@ bool PDBParser::Parse() {
 
 bool PDBParser::Emit() {
   if (models_.empty() || models_[0].atoms.empty())
-    return Fail(0, "it holds no ATOM or HETATM record with coordinates");
+    return RefuseImport(result_, 0, "it holds no ATOM or HETATM record with coordinates");
   const bool placeholder = cell_ && std::fabs((*cell_)[0] - 1.0) < kPlaceholderCellTolerance &&
                            std::fabs((*cell_)[1] - 1.0) < kPlaceholderCellTolerance &&
                            std::fabs((*cell_)[2] - 1.0) < kPlaceholderCellTolerance &&
@@ -357,10 +335,7 @@ bool PDBParser::Emit() {
     ImportedStructure probe;
     ImportError why;
     const std::array<double, 6> &p = *cell_;
-    const double ca = std::cos(p[3] * M_PI / 180.0), cb = std::cos(p[4] * M_PI / 180.0),
-                 cg = std::cos(p[5] * M_PI / 180.0);
-    const double volume =
-        p[0] * p[1] * p[2] * std::sqrt(std::max(0.0, 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg));
+    const double volume = CellVolume(p.data());
     std::string reason;
     if (!SetImportCell(probe, why, cellLine_, p.data()))
       reason = why.what;
@@ -372,9 +347,12 @@ bool PDBParser::Emit() {
       crystal = false;
     }
   }
-  double S[3][3], shift[3];
+  // Fractional = S x + shift: the standard frame's inverse when the file
+  // gives no SCALE records.
+  double S[3][3] = {}, shift[3] = {};
   if (crystal) {
-    FractionalisingMatrix(cell_->data(), S, shift);
+    const CellFrame frame = StandardCellFrame(cell_->data());
+    std::copy(&frame.reciprocal[0][0], &frame.reciprocal[0][0] + 9, &S[0][0]);
     if (scaleRows_ == 7) {
       // SCALE records take the place of the standard orthogonalisation
       // where they give a usable matrix.

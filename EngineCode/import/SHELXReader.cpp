@@ -2,17 +2,17 @@
 // the lattice and symmetry cards, the scattering factors and the atoms with
 // their occupations and displacement parameters, coded through free
 // variables as the refinement program codes them.
+#include "CellFrame.h"
 #include "SymmetryCards.h"
-#include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/ImportTypes.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -30,8 +30,6 @@ constexpr double kRidingMin = 0.5, kRidingMax = 5.0;
 constexpr double kSpecialPositionTolerance = 1e-3;
 // Lines the detector looks at.
 constexpr size_t kDetectLines = 400;
-// Translations written as fractions when within this of one.
-constexpr double kFractionTolerance = 1e-4;
 
 // Instructions of the refinement program: a line whose first four letters
 // name one is never an atom.
@@ -96,10 +94,6 @@ public:
   bool Read();
 
 private:
-  bool Refuse(int line, std::string what) {
-    result_.error = {line, std::move(what)};
-    return false;
-  }
   double FreeVariable(size_t k, int line) {
     if (k < fv_.size())
       return fv_[k];
@@ -126,8 +120,9 @@ private:
   bool Decoded(double x, const Atom &a, double &out) {
     const auto v = Decode(x, a.line);
     if (!v)
-      return Refuse(a.line, "the value " + FormatFixed(x, 2) + " of atom " + a.label +
-                                " names no free variable (at most " + std::to_string(kMaxFreeVariables) + ")");
+      return RefuseImport(result_, a.line,
+                          "the value " + FormatFixed(x, 2) + " of atom " + a.label +
+                              " names no free variable (at most " + std::to_string(kMaxFreeVariables) + ")");
     out = *v;
     return true;
   }
@@ -156,27 +151,23 @@ private:
 double Reader::Ueq(const Atom &a) const {
   if (a.uCount != 6)
     return a.u[0];
-  // Ueq = 1/3 sum_ij Uij a*_i a*_j (a_i . a_j).
-  const double d = M_PI / 180.0;
-  const double len[3] = {cell_[0], cell_[1], cell_[2]};
-  const double cs[3] = {std::cos(cell_[3] * d), std::cos(cell_[4] * d), std::cos(cell_[5] * d)};
-  const double G[3][3] = {{len[0] * len[0], len[0] * len[1] * cs[2], len[0] * len[2] * cs[1]},
-                          {len[0] * len[1] * cs[2], len[1] * len[1], len[1] * len[2] * cs[0]},
-                          {len[0] * len[2] * cs[1], len[1] * len[2] * cs[0], len[2] * len[2]}};
-  const double det = G[0][0] * (G[1][1] * G[2][2] - G[1][2] * G[2][1]) -
-                     G[0][1] * (G[1][0] * G[2][2] - G[1][2] * G[2][0]) +
-                     G[0][2] * (G[1][0] * G[2][1] - G[1][1] * G[2][0]);
-  if (!(det > 0.0))
+  if (!(CellVolume(cell_) > 0.0))
     return (a.u[0] + a.u[1] + a.u[2]) / 3.0;
-  const double inv[3] = {(G[1][1] * G[2][2] - G[1][2] * G[2][1]) / det, (G[0][0] * G[2][2] - G[0][2] * G[2][0]) / det,
-                         (G[0][0] * G[1][1] - G[0][1] * G[1][0]) / det};
-  const double star[3] = {std::sqrt(inv[0]), std::sqrt(inv[1]), std::sqrt(inv[2])};
+  // Ueq = 1/3 sum_ij Uij a*_i a*_j (a_i . a_j).
+  const CellFrame frame = StandardCellFrame(cell_);
+  double star[3];
+  for (int i = 0; i < 3; i++)
+    star[i] = std::hypot(frame.reciprocal[i][0], frame.reciprocal[i][1], frame.reciprocal[i][2]);
+  auto G = [&](int i, int j) {
+    const double *u = frame.axes[i], *v = frame.axes[j];
+    return u[0] * v[0] + u[1] * v[1] + u[2] * v[2];
+  };
   // U11 U22 U33 U23 U13 U12 as a matrix.
   const double U[3][3] = {{a.u[0], a.u[5], a.u[4]}, {a.u[5], a.u[1], a.u[3]}, {a.u[4], a.u[3], a.u[2]}};
   double sum = 0.0;
   for (int i = 0; i < 3; i++)
     for (int j = 0; j < 3; j++)
-      sum += U[i][j] * star[i] * star[j] * G[i][j];
+      sum += U[i][j] * star[i] * star[j] * G(i, j);
   return sum / 3.0;
 }
 
@@ -189,8 +180,9 @@ bool Reader::ReadAtom(const Card &card) {
   for (int k = 0; k < 3; k++) {
     const auto v = ImportNumber(t[static_cast<size_t>(2 + k)]);
     if (!v)
-      return Refuse(card.line, "the coordinate \"" + std::string(t[static_cast<size_t>(2 + k)]) + "\" of atom " +
-                                   a.label + " is not a number");
+      return RefuseImport(result_, card.line,
+                          "the coordinate \"" + std::string(t[static_cast<size_t>(2 + k)]) + "\" of atom " + a.label +
+                              " is not a number");
     if (!Decoded(*v, a, a.xyz[k]))
       return false;
   }
@@ -209,7 +201,8 @@ bool Reader::ReadAtom(const Card &card) {
   for (size_t k = 5; k < t.size() && rest.size() < 7; k++) {
     const auto v = ImportNumber(t[k]);
     if (!v)
-      return Refuse(card.line, "the value \"" + std::string(t[k]) + "\" of atom " + a.label + " is not a number");
+      return RefuseImport(result_, card.line,
+                          "the value \"" + std::string(t[k]) + "\" of atom " + a.label + " is not a number");
     rest.push_back(*v);
   }
   if (!Decoded(rest.empty() ? 11.0 : rest[0], a, a.sof))
@@ -246,7 +239,8 @@ bool Reader::MakeSymmetry(int line) {
   static constexpr char kLetters[] = "PIRFABC";
   const int type = std::abs(latt_);
   if (type < 1 || type > 7)
-    return Refuse(lattLine_, "LATT " + std::to_string(latt_) + " names no lattice type (1 to 7, or -1 to -7)");
+    return RefuseImport(result_, lattLine_,
+                        "LATT " + std::to_string(latt_) + " names no lattice type (1 to 7, or -1 to -7)");
   std::vector<GEP> base;
   GEP identity;
   for (int k = 0; k < 3; k++)
@@ -281,11 +275,7 @@ bool Reader::MakeSymmetry(int line) {
         g.translation[k] += centring[static_cast<size_t>(c)][static_cast<size_t>(k)];
       ops_.push_back(g);
     }
-  std::vector<std::string> texts;
-  texts.reserve(ops_.size());
-  for (const GEP &g : ops_)
-    texts.push_back(ImportOperatorText(g));
-  return SetSymmetryFromOperators(*s_, texts, line, result_.error);
+  return SetSymmetryFromOperators(*s_, ops_, line, result_.error);
 }
 
 // The chemical occupancy: the file's site occupation factor holds the
@@ -309,8 +299,6 @@ double Reader::Occupancy(const Atom &a) const {
 
 bool Reader::Read() {
   s_ = BeginImportedStructure(result_, source_.name);
-  if (!s_)
-    return Refuse(0, "the file holds too many structures");
   const auto lines = ImportLines(source_.text);
   double esd[6] = {};
   int cellLine = 0;
@@ -326,12 +314,13 @@ bool Reader::Read() {
       s_->extras.title = std::string(TrimImport(l.substr(std::min<size_t>(4, l.size()))));
     } else if (head == "CELL") {
       if (t.size() < 8)
-        return Refuse(card.line, "CELL needs the wavelength and six cell constants");
+        return RefuseImport(result_, card.line, "CELL needs the wavelength and six cell constants");
       for (int k = 0; k < 6; k++) {
         const auto v = ImportNumber(t[static_cast<size_t>(k + 2)]);
         if (!v)
-          return Refuse(card.line, "the cell constant \"" + std::string(t[static_cast<size_t>(k + 2)]) +
-                                       "\" is not a number");
+          return RefuseImport(result_, card.line,
+                              "the cell constant \"" + std::string(t[static_cast<size_t>(k + 2)]) +
+                                  "\" is not a number");
         cell_[k] = *v;
       }
       haveCell_ = true;
@@ -343,7 +332,7 @@ bool Reader::Read() {
     } else if (head == "LATT") {
       const auto v = t.size() > 1 ? ImportNumber(t[1]) : std::nullopt;
       if (!v || *v != std::round(*v))
-        return Refuse(card.line, "LATT needs a whole number");
+        return RefuseImport(result_, card.line, "LATT needs a whole number");
       latt_ = static_cast<int>(*v);
       lattLine_ = card.line;
     } else if (head == "SYMM") {
@@ -356,7 +345,8 @@ bool Reader::Read() {
       for (const auto &row : g.rotation)
         rows = rows && (row[0] != 0 || row[1] != 0 || row[2] != 0);
       if (!rows)
-        return Refuse(card.line, "the symmetry card \"" + std::string(TrimImport(text)) + "\" is no operator");
+        return RefuseImport(result_, card.line,
+                            "the symmetry card \"" + std::string(TrimImport(text)) + "\" is no operator");
       symm_.push_back(g);
     } else if (head == "SFAC") {
       const bool longForm = t.size() > 2 && ImportNumber(t[2]).has_value();
@@ -373,7 +363,7 @@ bool Reader::Read() {
         if (const auto v = ImportNumber(t[k]))
           fv_.push_back(*v);
         else
-          return Refuse(card.line, "the free variable \"" + std::string(t[k]) + "\" is not a number");
+          return RefuseImport(result_, card.line, "the free variable \"" + std::string(t[k]) + "\" is not a number");
     } else if (IsInstruction(t[0])) {
       continue; // PART, AFIX, restraints, refinement and listing instructions
     } else if (t.size() >= 5 && ImportNumber(t[1])) {
@@ -390,7 +380,7 @@ bool Reader::Read() {
     }
   }
   if (!haveCell_)
-    return Refuse(0, "it gives no CELL");
+    return RefuseImport(result_, 0, "it gives no CELL");
   if (!SetImportCell(*s_, result_.error, cellLine, cell_, esd) || !MakeSymmetry(lattLine_))
     return false;
   for (const Atom &a : atoms_) {
@@ -420,39 +410,6 @@ bool Reader::Read() {
 }
 
 } // namespace
-
-std::string ImportOperatorText(const GEP &g) {
-  static const char kAxes[] = "xyz";
-  std::string text;
-  for (int i = 0; i < 3; i++) {
-    if (i > 0)
-      text += ',';
-    std::string field;
-    for (int j = 0; j < 3; j++)
-      if (g.rotation[i][j] != 0) {
-        if (g.rotation[i][j] < 0)
-          field += '-';
-        else if (!field.empty())
-          field += '+';
-        field += kAxes[j];
-      }
-    double t = g.translation[i] - std::floor(g.translation[i]);
-    if (t > 1.0 - kFractionTolerance)
-      t = 0.0;
-    if (t > kFractionTolerance) {
-      char buffer[32];
-      std::snprintf(buffer, sizeof buffer, "+%.8f", t);
-      for (int d : {2, 3, 4, 6, 8, 12})
-        if (std::fabs(t * d - std::round(t * d)) < kFractionTolerance * d) {
-          std::snprintf(buffer, sizeof buffer, "+%ld/%d", std::lround(t * d), d);
-          break;
-        }
-      field += buffer;
-    }
-    text += field;
-  }
-  return text;
-}
 
 bool IsSHELXFile(const ImportSource &source) {
   // The wavelength makes CELL seven numbers; SFAC names the scattering

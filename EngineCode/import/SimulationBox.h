@@ -5,30 +5,22 @@
 // the cell, whichever side of the box's walls the file put it on.
 #pragma once
 
-#include "StoredLimits.h"
+#include "CellFrame.h"
 
 #include "import/ImportTypes.h"
 
 #include <optional>
 #include <string_view>
 
-// Box matrices whose determinant, relative to the product of the three
-// lengths, is below this are flat: no cell.
-inline constexpr double kMinBoxVolumeFactor = 1e-6;
-// No simulation box is thinner than this between opposite faces (A): an
-// atom would meet its own images, and the bond search over the images of
-// so small a cell runs for minutes.
-inline constexpr double kMinBoxThickness = kMinImportCellHeight;
-
 struct SimulationBox {
   double vectors[3][3] = {}; // rows: a, b, c (A)
   double origin[3] = {};     // the Cartesian position of fractional (0, 0, 0)
-  double inverse[3][3] = {}; // filled by SetImportBox
+  CellFrame frame;           // filled by SetImportBox
 };
 
 // Sets the structure's cell from the box and its symmetry to P 1. False,
-// with the error on `line`, for a box of zero volume, one thinner than
-// kMinBoxThickness, or one that is no cell.
+// with the error on `line`, for a box of no volume, or one thinner than a
+// read cell may be (kMinImportCellHeight) between opposite faces.
 bool SetImportBox(ImportedStructure &s, SimulationBox &box, ImportError &error, int line);
 
 // One more atom at a Cartesian position, placed in the cell (wrapped into

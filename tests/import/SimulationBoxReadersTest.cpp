@@ -189,6 +189,20 @@ TEST_F(SimulationBoxes, DamagedFilesAreRefusedWithTheLineAndLeaveTheWindowAsItWa
     EXPECT_EQ(host.alerts[0].explanation, "\"" + c.name + "\" could not be read " + c.explanation) << c.name;
     EXPECT_EQ(w.crystal().atomCount, atoms) << c.name;
   }
+  // What the header lacks is on no one line.
+  const std::string atomsSection = "\nAtoms # atomic\n\n1 1 0 0 0\n";
+  const struct {
+    std::string name, text, what;
+  } wholeFile[] = {
+      {"noatoms.lmp", "x\n1 atoms\n" + box, "the file has no Atoms section."},
+      {"noz.lmp", "x\n1 atoms\n0 5 xlo xhi\n0 5 ylo yhi\n" + atomsSection, "the header gives no \"zlo zhi\" line."},
+  };
+  for (const auto &c : wholeFile) {
+    host.alerts.clear();
+    EXPECT_FALSE(OpenTextFile(w.ref(), Write(c.name, c.text))) << c.name;
+    ASSERT_EQ(host.alerts.size(), 1u) << c.name;
+    EXPECT_EQ(host.alerts[0].explanation, "\"" + c.name + "\" could not be read: " + c.what) << c.name;
+  }
 }
 
 } // namespace

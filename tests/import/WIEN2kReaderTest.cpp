@@ -55,6 +55,11 @@ TEST_F(WIEN2kReader, DamagedFilesAreRefusedWithTheLine) {
   TempFile noMult("t.struct", text);
   EXPECT_EQ(Refusal(host, noMult.path),
             "\"t.struct\" could not be read at line 6: the multiplicity (MULT=) of atom 1 is missing or no count.");
+  std::string noCell = joined(lines.size());
+  noCell.replace(noCell.find("  6.140830"), 10, "  0.000000");
+  TempFile noCellFile("t.struct", noCell);
+  EXPECT_EQ(Refusal(host, noCellFile.path),
+            "\"t.struct\" could not be read at line 4: the cell's lengths and angles make no cell.");
 }
 
 } // namespace
