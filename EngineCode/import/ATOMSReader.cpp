@@ -78,7 +78,7 @@ bool IsKeywordLine(std::string_view line, std::string_view keyword) {
 
 // The operators the SYMM lines and LATT make: the inversion's images for a
 // centric group, every centring copy.
-std::vector<std::string> DrawingOperators(const std::vector<std::string> &symm, char lattice, bool centric) {
+std::vector<GEP> DrawingOperators(const std::vector<std::string> &symm, char lattice, bool centric) {
   std::vector<GEP> base;
   GEP identity;
   for (int k = 0; k < 3; k++)
@@ -107,12 +107,12 @@ std::vector<std::string> DrawingOperators(const std::vector<std::string> &symm, 
   int16_t count = 0;
   CentringVectors centring{};
   Bravais(lattice, count, centring);
-  std::vector<std::string> ops;
+  std::vector<GEP> ops;
   for (int c = 0; c < std::max<int16_t>(count, 1); c++)
     for (GEP g : base) {
       for (int k = 0; k < 3; k++)
         g.translation[k] += centring[static_cast<size_t>(c)][static_cast<size_t>(k)];
-      ops.push_back(ImportOperatorText(g));
+      ops.push_back(g);
     }
   return ops;
 }

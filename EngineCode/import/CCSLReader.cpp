@@ -233,10 +233,7 @@ bool Reader::Read() {
     if (!SetSymmetryFromSymbol(*s, symbol, 0, symmetryLine))
       return Refuse(symmetryLine, "the space group \"" + symbol + "\" is not one this version knows");
   } else {
-    std::vector<std::string> ops;
-    for (const GEP &g : group)
-      ops.push_back(ImportOperatorText(g));
-    if (!SetSymmetryFromOperators(*s, ops, symmetryLine, result_.error))
+    if (!SetSymmetryFromOperators(*s, std::span<const GEP>(group), symmetryLine, result_.error))
       return false;
   }
 

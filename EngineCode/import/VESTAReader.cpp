@@ -114,7 +114,7 @@ private:
 bool Reader::Symmetry(ImportedStructure &s, const PhaseText &p) {
   const Section *group = p.Find("GROUP");
   const Section *symop = p.Find("SYMOP");
-  std::vector<std::string> ops;
+  std::vector<GEP> ops;
   if (symop)
     for (const auto &[line, t] : symop->rows) {
       if (t.size() < 12)
@@ -133,7 +133,7 @@ bool Reader::Symmetry(ImportedStructure &s, const PhaseText &p) {
         for (int j = 0; j < 3; j++)
           g.rotation[i][j] = static_cast<int16_t>(std::lround(*v[3 + 3 * i + j]));
       }
-      ops.push_back(ImportOperatorText(g));
+      ops.push_back(g);
     }
   std::string symbol;
   int origin = 0, line = group ? group->line : 0;
@@ -155,7 +155,7 @@ bool Reader::Symmetry(ImportedStructure &s, const PhaseText &p) {
     ImportedStructure check;
     check.crystal.alpha = s.crystal.alpha, check.crystal.beta = s.crystal.beta, check.crystal.gamma = s.crystal.gamma;
     ImportError ignored;
-    if (SetSymmetryFromOperators(check, ops, line, ignored) &&
+    if (SetSymmetryFromOperators(check, std::span<const GEP>(ops), line, ignored) &&
         (check.crystal.cardCount != 0 ||
          std::string_view(check.crystal.spaceGroup) != std::string_view(s.crystal.spaceGroup) ||
          check.crystal.originChoice != s.crystal.originChoice))
@@ -175,7 +175,7 @@ bool Reader::Symmetry(ImportedStructure &s, const PhaseText &p) {
   if (!symbol.empty())
     ImportWarning(s, line,
                   "the space group \"" + symbol + "\" is not one this version knows; the operators of SYMOP are used.");
-  return SetSymmetryFromOperators(s, ops, symop->line, result_.error);
+  return SetSymmetryFromOperators(s, std::span<const GEP>(ops), symop->line, result_.error);
 }
 
 bool Reader::Bonds(ImportedStructure &s, const Section &sbond, const std::map<std::string, ElementCode> &labels) {
