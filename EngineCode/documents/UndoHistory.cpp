@@ -199,6 +199,8 @@ void FoldRefit(WindowRef window) {
     std::vector<uint8_t> front;
     CrystalRec state;
     DocumentExtras extras;
+    if (d->history)
+      FinishCacheWriteOf(d->history->fileRef);
     if (!d->history || !ReadWholeFile(d->history->fileRef, front) ||
         !DecodeCrystalDocument(front, state, &extras, nullptr))
       return;
@@ -246,6 +248,7 @@ bool WindowMaySettle(WindowRef window) {
 // Reads a snapshot into the window, keeping its file, title and notes, and
 // replots it: the state shown is the history's, no new one.
 bool LoadSnapshot(WindowRef window, const std::filesystem::path &file) {
+  FinishCacheWriteOf(file); // a state still being written is read whole
   if (!LoadCrystalFileIntoWindow(window, file, false, true))
     return false;
   NewPlot(window, false, true);

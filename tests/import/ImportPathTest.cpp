@@ -6,6 +6,7 @@
 
 #include "import/ImportPath.h"
 #include "import/OwnTextReader.h"
+#include "render/PlotPipeline.h"
 
 #include <gtest/gtest.h>
 
@@ -104,6 +105,30 @@ TEST_F(ImportPath, ARefusedFileNamesItselfAndLeavesTheWindowAsItWas) {
     EXPECT_EQ(host.alerts[0].explanation, c.explanation) << c.file;
     EXPECT_EQ(w.crystal().atomCount, atoms) << c.file;
   }
+}
+
+// An open draws the structure once, however its bonds are settled: by the
+// automatic search, or from the file's own bonds in a molecule or a crystal.
+// A crystal's bond across a wall is measured to the nearest image: C at x =
+// 0.3 A and O at x = 9.2 A in a 10 A cell stand 0.3 + 0.8 = 1.1 A apart.
+TEST_F(ImportPath, AnOpenDrawsTheStructureOnce) {
+  const fs::path wall =
+      Write("wall.pdb", "CRYST1   10.000   10.000   10.000  90.00  90.00  90.00 P 1           1\n"
+                        "HETATM    1  C1  MOL A   1       0.300   5.000   5.000  1.00 20.00           C\n"
+                        "HETATM    2  O1  MOL A   1       9.200   5.000   5.000  1.00 20.00           O\n"
+                        "CONECT    1    2\nEND\n");
+  const fs::path files[] = {fs::path(OV_TEST_DATA) / "import/cif/cod_9013104_si.cif",
+                            fs::path(OV_TEST_DATA) / "import/pdb/conect.pdb", wall};
+  for (const fs::path &file : files) {
+    Window w(host);
+    const uint64_t before = gPlotLayouts;
+    ASSERT_TRUE(OpenStructureFile(w.ref(), file)) << file;
+    EXPECT_EQ(gPlotLayouts - before, 1u) << file;
+    EXPECT_GT(w.crystal().atomCount, 1) << file;
+  }
+  EXPECT_NE(host.log.find("1 bond(s) given by the file made 1 bond specification(s): C-O 1.100 to 1.100 A."),
+            std::string::npos)
+      << host.log;
 }
 
 TEST_F(ImportPath, NamesDecideBeforeExtensionsAndContentDecidesLast) {
