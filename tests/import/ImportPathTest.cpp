@@ -22,13 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using doctest::Window;
-
-std::string Example(const char *name) {
-  std::ifstream in(fs::path(OV_SOURCE_DIR) / "resources/examples" / name, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+const auto Example = doctest::ExampleText;
 
 class ImportPath : public ::testing::Test {
 protected:
@@ -96,6 +90,7 @@ TEST_F(ImportPath, ARefusedFileNamesItselfAndLeavesTheWindowAsItWas) {
       {Write("empty.ovtx", std::string(64, '\0')), kFileNotOpened, "\"empty.ovtx\" could not be read: it is empty."},
       {Write("atoms.ovtx", "TITL x\nCELL 5 5 5 90 90 90\n"), kFileNotOpened,
        "\"atoms.ovtx\" could not be read: the file holds no atoms (no ATOM block with a readable line)."},
+      {dir, kFileNotOpened, "\"" + dir.filename().string() + "\" could not be read: it is a folder, not a file."},
   };
   for (const Case &c : cases) {
     host.alerts.clear();
@@ -141,6 +136,7 @@ TEST_F(ImportPath, NamesDecideBeforeExtensionsAndContentDecidesLast) {
   EXPECT_EQ(GetFileFormatForName("data.quartz"), FindImportFormat("LAMMPS"));
   EXPECT_EQ(GetFileFormatForName("NaCl.ovtx"), nullptr);
   EXPECT_EQ(GetFileFormatForExtension("a/NaCl.OVTX.GZ"), FindImportFormat("structure text"));
+  EXPECT_EQ(GetFileFormatForExtension("a.qqq"), nullptr);
   // A refinement program's instruction file shares the TITL and CELL cards
   // but is no file of ours: its CELL leads with the wavelength.
   EXPECT_FALSE(IsOwnTextFile("TITL quartz\nCELL 0.71073 4.913 4.913 5.405 90 90 120\nZERR 3 0 0 0 0 0 0\n"));

@@ -21,18 +21,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using doctest::Window;
+const auto Example = doctest::ExampleText;
 
 fs::path WriteTemp(const std::string &name, const std::string &text) {
   const fs::path file = fs::temp_directory_path() / (std::to_string(::getpid()) + "-" + name);
   std::ofstream(file) << text;
   return file;
-}
-
-std::string Example(const char *name) {
-  std::ifstream in(fs::path(OV_SOURCE_DIR) / "resources/examples" / name);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // The distance of two fractional positions from the cell's metric tensor,
