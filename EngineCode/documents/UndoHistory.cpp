@@ -248,7 +248,6 @@ bool WindowMaySettle(WindowRef window) {
 // Reads a snapshot into the window, keeping its file, title and notes, and
 // replots it: the state shown is the history's, no new one.
 bool LoadSnapshot(WindowRef window, const std::filesystem::path &file) {
-  FinishCacheWriteOf(file); // a state still being written is read whole
   if (!LoadCrystalFileIntoWindow(window, file, false, true))
     return false;
   NewPlot(window, false, true);

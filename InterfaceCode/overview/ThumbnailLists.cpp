@@ -12,7 +12,6 @@
 
 #include "Preferences.h"
 #include "documents/CacheDocuments.h"
-#include "documents/CacheWrites.h"
 #include "documents/CrystalDocument.h"
 #include "documents/UndoHistory.h"
 #include "window/MainWindowData.h"
@@ -108,7 +107,6 @@ void OpenCopyInNewWindow(const std::filesystem::path &file, const std::string &t
   WindowRef made = OpenMainWindow(nullptr, false);
   if (!made)
     return;
-  FinishCacheWriteOf(file); // an undo state still being written is read whole
   if (!OpenCrystalFile(made, file)) {
     DisposeMainWindow(made);
     return;
@@ -153,7 +151,6 @@ bool LoadCacheRecordIntoWindow(CachedFileRecord *record, WindowRef window) {
   case kHistoryTab: {
     const std::filesystem::path proxy = w->File();
     const std::string caption = record->caption;
-    FinishCacheWriteOf(record->fileRef); // an undo state still being written is read whole
     if (!OpenCrystalFile(window, record->fileRef))
       return false;
     // A snapshot loaded is a state the History already holds: the plot
