@@ -3,6 +3,7 @@
 
 #include "Alerts.h"
 #include "BuildPipeline.h"
+#include "CacheWrites.h"
 #include "DocumentArchive.h"
 #include "FileBuffer.h"
 #include "PlotRange.h"
@@ -786,6 +787,7 @@ bool ReadCrystalFile(CrystalRec *crystal, const std::filesystem::path &file, Doc
     return false;
   std::vector<uint8_t> bytes;
   std::string reason;
+  FinishCacheWriteOf(file); // an undo state still being written is read whole
   if (!ReadWholeFile(file, bytes, &reason)) {
     Alert(kDocumentReadAlert, "\"" + file.filename().string() + "\" could not be read: " + reason + ".");
     return false;

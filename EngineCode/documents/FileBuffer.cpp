@@ -1,7 +1,5 @@
 #include "FileBuffer.h"
 
-#include "CacheWrites.h"
-
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -245,7 +243,6 @@ int GetLineFromFileBuffer(FileBuffer &b, std::string &line) {
 // ---- Whole files ------------------------------------------------------------------
 
 bool ReadWholeFile(const std::filesystem::path &path, std::vector<uint8_t> &bytes, std::string *reason) {
-  FinishCacheWriteOf(path); // an undo state still being written is read whole
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
     if (reason)

@@ -199,6 +199,8 @@ void FoldRefit(WindowRef window) {
     std::vector<uint8_t> front;
     CrystalRec state;
     DocumentExtras extras;
+    if (d->history)
+      FinishCacheWriteOf(d->history->fileRef);
     if (!d->history || !ReadWholeFile(d->history->fileRef, front) ||
         !DecodeCrystalDocument(front, state, &extras, nullptr))
       return;

@@ -4,14 +4,15 @@
 #include "AutoBonds.h"
 #include "BuildPipeline.h"
 #include "Polyhedra.h"
+#include "RenderServices.h"
 #include "StoredLimits.h"
 #include "StructureArrays.h"
 #include "documents/CrystalDocument.h"
 #include "documents/FileBuffer.h"
 #include "import/CellFrame.h"
 #include "import/ImportText.h"
+#include "import/OwnTextReader.h"
 #include "import/TextNumbers.h"
-#include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
 #include <zlib.h>
@@ -20,6 +21,7 @@
 #include <cctype>
 #include <cmath>
 #include <map>
+#include <new>
 
 ImportHooks gImportHooks;
 
@@ -102,6 +104,17 @@ const ImportFormat *FormatOfExtension(std::string_view name) {
   return nullptr;
 }
 
+// The one check of how much the path reads: the file as it lies on disk,
+// and a gzipped file's text as it inflates.
+bool WithinImportLimit(uint64_t bytes, bool inflated, std::string *reason) {
+  if (bytes <= kMaxImportFileBytes)
+    return true;
+  if (reason)
+    *reason = std::string(inflated ? "it inflates to more than " : "it is larger than ") +
+              std::to_string(kMaxImportFileBytes >> 20) + " MB, the most this version reads";
+  return false;
+}
+
 bool IsGzip(std::string_view bytes) {
   return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1f &&
          static_cast<unsigned char>(bytes[1]) == 0x8b;
@@ -130,11 +143,8 @@ bool Inflate(std::string_view bytes, std::string &out, std::string *reason) {
       return false;
     }
     out.append(chunk.data(), chunk.size() - z.avail_out);
-    if (out.size() > kMaxImportFileBytes) {
+    if (!WithinImportLimit(out.size(), true, reason)) {
       inflateEnd(&z);
-      if (reason)
-        *reason = "it inflates to more than " + std::to_string(kMaxImportFileBytes >> 20) +
-                  " MB, the most this version reads";
       return false;
     }
     if (status == Z_OK && z.avail_in == 0 && z.avail_out != 0) {
@@ -171,45 +181,29 @@ std::string FormulaOfSites(const CrystalRec &c) {
   return out;
 }
 
-// The Cartesian position of a read site (A): a molecule's atom as it
-// stands, a crystal's site through its cell.
-std::array<double, 3> CartesianOf(const CrystalRec &c, size_t site) {
-  if (c.molecule) {
-    const AtomRecord &a = c.atoms[site];
-    return {a.cart[0], a.cart[1], a.cart[2]};
-  }
-  double rows[3][3];
-  StandardCellVectors(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, rows);
-  const float *x = c.sites[site].xyz;
-  const double f[3] = {x[0], x[1], x[2]};
-  std::array<double, 3> out;
-  CartesianFromFractional(rows, f, out.data());
-  return out;
-}
-
-// The shortest distance between two read sites, their images in the
+// The shortest distance (A) between two read sites, their images in the
 // neighbouring cells included for a crystal (a bond may cross a wall).
-double FileBondLength(const CrystalRec &c, size_t i, size_t j) {
+// `rows` is the crystal's cell frame, worked out once for all its bonds.
+double FileBondLength(const CrystalRec &c, const double rows[3][3], size_t i, size_t j) {
   if (c.molecule) {
-    const auto p = CartesianOf(c, i), q = CartesianOf(c, j);
-    return std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
+    const float *p = c.atoms[i].cart, *q = c.atoms[j].cart;
+    return std::hypot(double(p[0]) - q[0], double(p[1]) - q[1], double(p[2]) - q[2]);
   }
-  CrystalRec shifted;
-  shifted.a = c.a, shifted.b = c.b, shifted.c = c.c;
-  shifted.alpha = c.alpha, shifted.beta = c.beta, shifted.gamma = c.gamma;
-  shifted.sites.resize(1);
+  double nearest[3]; // the difference of fractional coordinates, nearest image
+  for (int k = 0; k < 3; k++) {
+    const double dk = static_cast<double>(c.sites[j].xyz[k]) - c.sites[i].xyz[k];
+    nearest[k] = dk - std::round(dk);
+  }
   double best = HUGE_VAL;
   for (int u = -1; u <= 1; u++)
     for (int v = -1; v <= 1; v++)
       for (int w = -1; w <= 1; w++) {
-        const int shift[3] = {u, v, w};
-        for (int k = 0; k < 3; k++) {
-          // The difference of fractional coordinates, nearest image first.
-          const double dk = static_cast<double>(c.sites[j].xyz[k]) - c.sites[i].xyz[k];
-          shifted.sites[0].xyz[k] = static_cast<float>(dk - std::round(dk) + shift[k]);
-        }
-        const auto p = CartesianOf(shifted, 0);
-        best = std::min(best, std::hypot(p[0], p[1], p[2]));
+        // Each image's fraction as the record stores it (float).
+        const double f[3] = {static_cast<float>(nearest[0] + u), static_cast<float>(nearest[1] + v),
+                             static_cast<float>(nearest[2] + w)};
+        double x[3];
+        CartesianFromFractional(rows, f, x);
+        best = std::min(best, std::hypot(x[0], x[1], x[2]));
       }
   return best;
 }
@@ -326,17 +320,7 @@ bool NormaliseImportText(std::string_view bytes, std::string &text, std::string 
       *reason = "it is not a text file";
     return false;
   }
-  text.clear();
-  text.reserve(bytes.size() + 1);
-  for (size_t i = 0; i < bytes.size(); i++) {
-    if (bytes[i] == '\r') {
-      text += '\n';
-      if (i + 1 < bytes.size() && bytes[i + 1] == '\n')
-        i++;
-    } else {
-      text += bytes[i];
-    }
-  }
+  text = ImportLineEnds(bytes);
   if (!text.empty())
     text += '\n';
   return true;
@@ -345,11 +329,8 @@ bool NormaliseImportText(std::string_view bytes, std::string &text, std::string 
 bool LoadImportSource(const std::filesystem::path &file, ImportSource &source, std::string *reason) {
   std::error_code ec;
   const auto size = std::filesystem::file_size(file, ec);
-  if (!ec && size > kMaxImportFileBytes) {
-    if (reason)
-      *reason = "it is larger than " + std::to_string(kMaxImportFileBytes >> 20) + " MB, the most this version reads";
+  if (!ec && !WithinImportLimit(size, false, reason))
     return false;
-  }
   std::vector<uint8_t> bytes;
   if (!ReadWholeFile(file, bytes, reason))
     return false;
@@ -384,8 +365,9 @@ bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, 
   ImportSource source;
   std::string reason;
   if (!LoadImportSource(file, source, &reason)) {
+    result.error = {0, reason, ImportErrorKind::Damaged};
     if (why)
-      *why = "\"" + file.filename().string() + "\" could not be read: " + reason + ".";
+      *why = ImportRefusal(file, result.error);
     return false;
   }
   // The name, then the extension, then the content: a reader whose
@@ -398,8 +380,13 @@ bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, 
     if (!format.detect(source))
       return std::nullopt;
     result = ImportResult{};
-    if (format.read(source, result) && !result.structures.empty())
-      return true;
+    try {
+      if (format.read(source, result) && !result.structures.empty())
+        return true;
+    } catch (const std::bad_alloc &) {
+      result = ImportResult{};
+      result.error = {0, "there is not enough memory to read it", ImportErrorKind::NoMemory};
+    }
     if (result.error.what.empty())
       result.error.what = "it holds no structure";
     if (why)
@@ -441,32 +428,62 @@ StructureSummary SummariseStructure(const ImportedStructure &s) {
   return out;
 }
 
-bool BuildImportedStructure(WindowRef window, const std::filesystem::path &file, ImportedStructure &&s) {
-  CrystalRec *target = GetWindowCrystal(window);
-  if (!target)
-    return false;
-  // The lengths of the file's bonds, from the positions as read.
-  std::map<std::pair<ElementCode, ElementCode>, std::pair<double, double>> pairs;
-  std::vector<FileBond> bonds;
-  const size_t nSites = s.crystal.sites.size();
-  for (const FileBond &b : s.bonds) {
-    if (b.first >= nSites || b.second >= nSites || b.first == b.second)
-      continue;
-    const ElementCode ea = s.crystal.sites[b.first].elements[0], eb = s.crystal.sites[b.second].elements[0];
-    const auto key = ea <= eb ? std::make_pair(ea, eb) : std::make_pair(eb, ea);
-    const double r = FileBondLength(s.crystal, b.first, b.second);
-    auto [it, fresh] = pairs.try_emplace(key, r, r);
-    if (!fresh)
-      it->second = {std::min(it->second.first, r), std::max(it->second.second, r)};
-    bonds.push_back(b);
+namespace {
+
+// While one lives, the plots the build and the settling of the bonds ask of
+// one window wait, and the window is drawn once, as the last asked, when it
+// goes. Every other service of the renderer, and a plot of another window,
+// passes on at once.
+class HeldPlots final : public RenderServices {
+public:
+  explicit HeldPlots(WindowRef window) : window_(window), renderer_(GetRenderServices()) {
+    if (renderer_)
+      SetRenderServices(this);
   }
-  *target = std::move(s.crystal);
-  const bool noBondSpecs = target->bondSpecCount == 0;
-  if (gDocumentWindowHooks.setNotes)
-    gDocumentWindowHooks.setNotes(window, s.extras.notes);
-  if (!s.extras.title.empty() && gDocumentWindowHooks.setWindowTitle)
-    gDocumentWindowHooks.setWindowTitle(window, s.extras.title);
-  SetWindowFileOpen(window, true);
+  ~HeldPlots() override {
+    if (!renderer_)
+      return;
+    SetRenderServices(renderer_);
+    if (asked_)
+      renderer_->NewPlot(window_, false, reRender_);
+  }
+  HeldPlots(const HeldPlots &) = delete;
+  HeldPlots &operator=(const HeldPlots &) = delete;
+
+  void NewPlot(WindowRef window, bool applyViewDirection, bool reRender) override {
+    if (window != window_ || applyViewDirection)
+      return renderer_->NewPlot(window, applyViewDirection, reRender);
+    asked_ = true;
+    reRender_ = reRender_ || reRender;
+  }
+  void PlotCrystal(WindowRef window, int16_t destination) override {
+    if (window != window_ || destination != kPlotToWindow)
+      return renderer_->PlotCrystal(window, destination);
+    asked_ = true;
+  }
+  void ResetOffScreen(WindowRef window) override { renderer_->ResetOffScreen(window); }
+  void MakeUnitCell(CrystalRec *crystal) override { renderer_->MakeUnitCell(crystal); }
+  void MeasureString(const char *text, const char *fontName, float size, float &width, float &height) override {
+    renderer_->MeasureString(text, fontName, size, width, height);
+  }
+  void ProjectToPixel(const CrystalRec *c, const float *xyz, int16_t *pixel, int32_t width, int32_t height) override {
+    renderer_->ProjectToPixel(c, xyz, pixel, width, height);
+  }
+
+private:
+  WindowRef window_;
+  RenderServices *renderer_;
+  bool asked_ = false, reRender_ = false;
+};
+
+// The build, the bonds and the text's view and vectors, drawn once when all
+// are settled; false when the build stopped. `missed` counts the vectors that
+// found no atom.
+bool BuildAndSettle(WindowRef window, ImportedStructure &s, bool noBondSpecs, const std::vector<FileBond> &bonds,
+                    const std::map<std::pair<ElementCode, ElementCode>, std::pair<double, double>> &pairs,
+                    int &missed) {
+  const HeldPlots held(window);
+  CrystalRec *target = GetWindowCrystal(window);
   const bool built = target->molecule ? RunNewMolecule(window, false, true, true, true)
                                       : RunNewCrystal(window, true, true, true);
   if (!built)
@@ -482,9 +499,52 @@ bool BuildImportedStructure(WindowRef window, const std::filesystem::path &file,
       DefinePolyhedra(c);
     }
   }
-  const int missed = c ? ApplyTextFileExtras(*c, s.extras) : 0;
-  if (c && (s.extras.hasOrientation || !s.extras.vectors.empty() || noBondSpecs))
-    NewPlot(window, false, true);
+  missed = c ? ApplyTextFileExtras(*c, s.extras) : 0;
+  return true;
+}
+
+} // namespace
+
+const char *ImportAlertTitle(ImportErrorKind kind) {
+  return kind == ImportErrorKind::Unknown ? kUnknownFileType : kFileNotOpened;
+}
+
+bool BuildImportedStructure(WindowRef window, const std::filesystem::path &file, ImportedStructure &&s) {
+  CrystalRec *target = GetWindowCrystal(window);
+  if (!target)
+    return false;
+  // The lengths of the file's bonds, from the positions as read, in one
+  // frame of the cell.
+  std::map<std::pair<ElementCode, ElementCode>, std::pair<double, double>> pairs;
+  std::vector<FileBond> bonds;
+  const size_t nSites = s.crystal.sites.size();
+  double rows[3][3] = {};
+  if (!s.bonds.empty() && !s.crystal.molecule)
+    StandardCellVectors(s.crystal.a, s.crystal.b, s.crystal.c, s.crystal.alpha, s.crystal.beta, s.crystal.gamma,
+                        rows);
+  for (const FileBond &b : s.bonds) {
+    if (b.first >= nSites || b.second >= nSites || b.first == b.second)
+      continue;
+    const ElementCode ea = s.crystal.sites[b.first].elements[0], eb = s.crystal.sites[b.second].elements[0];
+    const auto key = ea <= eb ? std::make_pair(ea, eb) : std::make_pair(eb, ea);
+    const double r = FileBondLength(s.crystal, rows, b.first, b.second);
+    auto [it, fresh] = pairs.try_emplace(key, r, r);
+    if (!fresh)
+      it->second = {std::min(it->second.first, r), std::max(it->second.second, r)};
+    bonds.push_back(b);
+  }
+  *target = std::move(s.crystal);
+  const bool noBondSpecs = target->bondSpecCount == 0;
+  if (gDocumentWindowHooks.setNotes)
+    gDocumentWindowHooks.setNotes(window, s.extras.notes);
+  if (!s.extras.title.empty() && gDocumentWindowHooks.setWindowTitle)
+    gDocumentWindowHooks.setWindowTitle(window, s.extras.title);
+  SetWindowFileOpen(window, true);
+  int missed = 0;
+  if (!BuildAndSettle(window, s, noBondSpecs, bonds, pairs, missed))
+    return false;
+  for (const std::string &caution : s.extras.cautions)
+    MyCFCautionAlert(caution);
   const std::string name = file.filename().string();
   for (const std::string &w : s.extras.warnings)
     FWrite(name + ", " + w);
@@ -503,21 +563,13 @@ bool ReadOrRefuse(const std::filesystem::path &file, ImportResult &result) {
   std::string why;
   if (ReadStructureFile(file, result, &why))
     return true;
-  MyCFStopAlert(result.error.kind == ImportErrorKind::Unknown ? kUnknownFileType : kFileNotOpened, why);
+  MyCFStopAlert(ImportAlertTitle(result.error.kind), why);
   return false;
 }
 
-} // namespace
-
-bool CheckStructureFile(const std::filesystem::path &file) {
-  ImportResult result;
-  return ReadOrRefuse(file, result);
-}
-
-bool OpenTextFile(WindowRef window, const std::filesystem::path &file, ImportChoice choice) {
-  ImportResult result;
-  if (!ReadOrRefuse(file, result))
-    return false;
+// Builds the chosen structures of a file read: the first in the window, the
+// others through the hooks.
+bool BuildChosen(WindowRef window, const std::filesystem::path &file, ImportResult &result, ImportChoice choice) {
   const std::string name = file.filename().string();
   std::vector<size_t> picked{0};
   const size_t count = result.structures.size();
@@ -547,6 +599,13 @@ bool OpenTextFile(WindowRef window, const std::filesystem::path &file, ImportCho
   return true;
 }
 
+} // namespace
+
+bool OpenTextFile(WindowRef window, const std::filesystem::path &file, ImportChoice choice) {
+  ImportResult result;
+  return ReadOrRefuse(file, result) && BuildChosen(window, file, result, choice);
+}
+
 FileOpenKind GetFileOpenKind(const std::filesystem::path &file) {
   uint32_t type = 0;
   if (FSRefGetFileType(file, &type) != 0)
@@ -557,15 +616,36 @@ FileOpenKind GetFileOpenKind(const std::filesystem::path &file) {
              : FileOpenKind::Text;
 }
 
-bool OpenStructureFile(WindowRef window, const std::filesystem::path &file, ImportChoice choice) {
-  switch (GetFileOpenKind(file)) {
+bool ReadHeldFile(const std::filesystem::path &file, HeldStructureFile &held) {
+  held = HeldStructureFile{file, GetFileOpenKind(file), {}};
+  switch (held.kind) {
   case FileOpenKind::Document:
-    return OpenCrystalFile(window, file);
+    return true; // the document's own reader reads it
   case FileOpenKind::Text:
-    return OpenTextFile(window, file, choice);
+    return ReadOrRefuse(file, held.read);
   case FileOpenKind::Unreadable:
     break;
   }
-  MyCFStopAlert(kFileNotOpened, "\"" + file.filename().string() + "\" is not a file this version can read.");
+  std::error_code ec;
+  MyCFStopAlert(kFileNotOpened, "\"" + file.filename().string() +
+                                    (std::filesystem::exists(file, ec) ? "\" is not a file this version can read."
+                                                                       : "\" could not be found."));
   return false;
+}
+
+bool OpenHeldFile(WindowRef window, HeldStructureFile &&held, ImportChoice choice) {
+  switch (held.kind) {
+  case FileOpenKind::Document:
+    return OpenCrystalFile(window, held.file);
+  case FileOpenKind::Text:
+    return BuildChosen(window, held.file, held.read, choice);
+  case FileOpenKind::Unreadable:
+    break;
+  }
+  return false;
+}
+
+bool OpenStructureFile(WindowRef window, const std::filesystem::path &file, ImportChoice choice) {
+  HeldStructureFile held;
+  return ReadHeldFile(file, held) && OpenHeldFile(window, std::move(held), choice);
 }

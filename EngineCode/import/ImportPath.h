@@ -9,7 +9,6 @@
 #include "HostServices.h"
 #include "StructureRecord.h"
 #include "import/ImportTypes.h"
-#include "import/OwnTextReader.h"
 
 #include <array>
 #include <cstdint>
@@ -67,14 +66,16 @@ bool NormaliseImportText(std::string_view bytes, std::string &text, std::string 
 
 // Reads every structure of a file that is not a native document, without
 // building any: by the format its name decides, else by every detector in
-// order. False, with the alert's explanation in `why`, when no reader takes
-// the file or its reader refuses it.
+// order. False, with the alert's explanation in `why` and the kind of fault
+// in `result.error`, when no reader takes the file or its reader refuses it.
 bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, std::string *why);
 
 // The alert text of a refused file: the file, the line and what is wrong.
 std::string ImportRefusal(const std::filesystem::path &file, const ImportError &error);
 inline constexpr const char *kUnknownFileType = "The file type is not known.";
 inline constexpr const char *kFileNotOpened = "The file could not be opened.";
+// The stop alert's title for a kind of fault.
+const char *ImportAlertTitle(ImportErrorKind kind);
 
 // ---- Several structures in one file -------------------------------------------
 
@@ -104,25 +105,6 @@ extern ImportHooks gImportHooks;
 
 // ---- Opening ------------------------------------------------------------------------
 
-// Opens a file that is not a binary document into the window: reads it,
-// lets the user choose when it holds several structures, and builds the
-// (first) chosen one in the window, the others through the hooks. False,
-// with a stop alert naming the file, the line and the fault, when nothing
-// was opened; the window is then left as it was.
-bool OpenTextFile(WindowRef window, const std::filesystem::path &file, ImportChoice choice = ImportChoice::Ask);
-
-// Reads a text file without building it: false, with the stop alert
-// OpenTextFile gives, when it would be refused.
-bool CheckStructureFile(const std::filesystem::path &file);
-
-// Builds one read structure in the window: the record, title and notes, the
-// build, the automatic bonds and polyhedra when the file gives no bond
-// specifications, the file's own bonds, then the Log lines and the warnings
-// subtitle. `file` names the warnings.
-bool BuildImportedStructure(WindowRef window, const std::filesystem::path &file, ImportedStructure &&structure);
-
-// ---- Our documents and text files -----------------------------------------------
-
 // The one decision, for every way a file comes in, of how it is opened.
 enum class FileOpenKind : uint8_t {
   Unreadable, // missing, or named a document without being one
@@ -130,5 +112,36 @@ enum class FileOpenKind : uint8_t {
   Text,       // anything else: the import path decides
 };
 FileOpenKind GetFileOpenKind(const std::filesystem::path &file);
-// Opens any structure file into the window by that decision.
-bool OpenStructureFile(WindowRef window, const std::filesystem::path &file, ImportChoice choice);
+
+// A file read before anything of the window it goes to is given up: how it
+// opens and, for a file of another program, every structure it holds.
+struct HeldStructureFile {
+  std::filesystem::path file;
+  FileOpenKind kind = FileOpenKind::Unreadable;
+  ImportResult read; // a text file's structures, not yet built
+};
+// Decides how the file opens and reads a text file once: false, with a stop
+// alert naming the file, the line and the fault (titled by the kind of
+// fault), when the file would be refused.
+bool ReadHeldFile(const std::filesystem::path &file, HeldStructureFile &held);
+// Opens what was read into the window: a document through its own reader,
+// a text file's structures built as OpenTextFile builds them. False, with
+// the alert, when nothing was opened.
+bool OpenHeldFile(WindowRef window, HeldStructureFile &&held, ImportChoice choice);
+// Both, for a window whose structure may go whatever the file holds.
+bool OpenStructureFile(WindowRef window, const std::filesystem::path &file,
+                       ImportChoice choice = ImportChoice::TakeFirst);
+
+// Opens a file that is not a binary document into the window: reads it,
+// lets the user choose when it holds several structures, and builds the
+// (first) chosen one in the window, the others through the hooks. False,
+// with a stop alert naming the file, the line and the fault, when nothing
+// was opened; the window is then left as it was.
+bool OpenTextFile(WindowRef window, const std::filesystem::path &file, ImportChoice choice = ImportChoice::Ask);
+
+// Builds one read structure in the window: the record, title and notes, the
+// build, the automatic bonds and polyhedra when the file gives no bond
+// specifications, the file's own bonds, the text's view and vectors, then
+// one plot, the Log lines, the cautions and the warnings subtitle. `file`
+// names the warnings.
+bool BuildImportedStructure(WindowRef window, const std::filesystem::path &file, ImportedStructure &&structure);

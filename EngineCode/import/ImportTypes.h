@@ -49,6 +49,16 @@ struct TextFileExtras {
   };
   std::vector<PendingVector> vectors;
   std::vector<std::string> warnings; // one Log line each
+  // Caution alerts the file's values call for, given once it is built.
+  std::vector<std::string> cautions;
+};
+
+// An atom type's look the file itself gives (the own text format's TYPE
+// block); other elements take the element table's.
+struct AtomTypeLook {
+  ElementCode element = kBlankElement;
+  float radius = 0.0f;
+  RGBColor colour;
 };
 
 // A bond the file gives, between two of its atoms (indices into the sites in
@@ -69,6 +79,8 @@ struct ImportedStructure {
   // Labels as the file writes them, one per site; the fill holds them to the
   // record's size once the file is read.
   std::vector<std::string> labels;
+  // The atom types' looks the file gives, used when the fill makes the types.
+  std::vector<AtomTypeLook> looks;
 };
 
 // Why a file was not opened, as the alert's title tells it.

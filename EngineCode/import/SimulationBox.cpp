@@ -3,8 +3,8 @@
 #include "StoredLimits.h"
 #include "import/ImportSymmetry.h"
 #include "import/StructureFill.h"
+#include "import/TextNumbers.h"
 
-#include <charconv>
 #include <cmath>
 
 bool SetImportBox(ImportedStructure &s, SimulationBox &box, ImportError &error, int line) {
@@ -45,12 +45,4 @@ AsymmetricUnitRecord *AppendBoxAtom(ImportResult &result, ImportedStructure &s, 
   return AppendImportSite(result, s, label, element, xyz, line);
 }
 
-std::optional<long> ImportWholeNumber(std::string_view token) {
-  if (!token.empty() && token[0] == '+')
-    token.remove_prefix(1);
-  long v = 0;
-  const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), v);
-  if (token.empty() || ec != std::errc() || end != token.data() + token.size())
-    return std::nullopt;
-  return v;
-}
+std::optional<long> ImportWholeNumber(std::string_view token) { return ParseIntegerToken(token); }

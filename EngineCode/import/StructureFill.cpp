@@ -97,7 +97,9 @@ void BeginStructureRecord(CrystalRec &crystal) {
 ImportedStructure *BeginImportedStructure(ImportResult &result, std::string name, int line) {
   if (result.structures.size() >= kMaxImportStructures) {
     result.structuresLeftOut++;
-    (void)line;
+    Refuse(result.error, line,
+           "the file holds more than " + std::to_string(kMaxImportStructures) +
+               " structures, the most this version reads of one file");
     return nullptr;
   }
   ImportedStructure &s = result.structures.emplace_back();
@@ -241,7 +243,7 @@ bool FinishImportedStructure(ImportedStructure &s, ImportError &error) {
   if (c.sites.empty())
     return Refuse(error, 0, "it holds no atom with coordinates");
   FitLabels(s);
-  MakeAtomTypes(c);
+  MakeAtomTypes(c, s.looks);
   if (c.molecule) {
     c.atoms.assign(c.sites.size(), gBlankAtom);
     for (size_t k = 0; k < c.atoms.size(); k++) {

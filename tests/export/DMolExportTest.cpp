@@ -37,7 +37,7 @@ TEST(DMolExportTest, CommandWritesOneCellOrEveryAtom) {
   for (const char *example : {"Rutile", "Quartz", "Benzene"}) {
     SCOPED_TRACE(example);
     Window w(host);
-    ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" /
+    ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" /
                                           (std::string(example) + ".ovtx")));
     const CrystalRec &c = w.crystal();
     host.windowTitle = example;

@@ -5,7 +5,7 @@
 #include "../model/StructureWindowFixture.h"
 
 #include "export/PictureExport.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/BondDrawing.h"
 #include "render/OffScreen.h"
 
@@ -78,7 +78,7 @@ struct PictureStripsTest : ::testing::Test {
 // the cell, the axes and a text box that straddle strip edges.
 TEST_F(PictureStripsTest, AStripWrittenPictureHasThePixelsOfThePictureDrawnWhole) {
   TestWindow w(host, 230, 170);
-  ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Spinel.ovtx"));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Spinel.ovtx"));
   CrystalRec &c = w.crystal();
   for (AtomRecord &atom : c.atoms)
     atom.labelled = 1;
@@ -119,7 +119,7 @@ TEST_F(PictureStripsTest, BondsLinesVectorsAndEllipsoidsCutByStripEdgesKeepTheir
   const auto file = dir / "spinel.ovtx";
   std::ofstream(file) << text;
   TestWindow w(host, 230, 170);
-  ASSERT_TRUE(ReadTextFile(w.ref(), file));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), file));
   CrystalRec &c = w.crystal();
   ASSERT_GT(c.vectorCount, 0);
   c.showUnitCell = 1;
@@ -151,7 +151,7 @@ TEST_F(PictureStripsTest, BondsLinesVectorsAndEllipsoidsCutByStripEdgesKeepTheir
 
 TEST_F(PictureStripsTest, APictureHeldWholeIsRefusedUpFrontWhenTheMemoryIsNotThere) {
   TestWindow w(host, 120, 90);
-  ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx"));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx"));
   ResetOffScreen(w.ref());
   PlotCrystal(w.ref(), kPlotToWindow);
   gMemoryAnswer = int64_t(8) * 1000 * 1000 * 1000;

@@ -102,7 +102,7 @@ protected:
   }
   CrystalRec Example(const std::string &stem) {
     Window w(host);
-    EXPECT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" / (stem + ".ovtx")));
+    EXPECT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" / (stem + ".ovtx")));
     return w.crystal();
   }
   // A built P 1 crystal of the given sites.
@@ -584,7 +584,7 @@ TEST_F(TextExportTest, OwnTextFileSaysHowManyBondsItLeavesOut) {
     ASSERT_GT(std::filesystem::file_size(dir / "bonds.ovtx"), 100u);
     const std::string log = host.log;
     Window reread(host);
-    ASSERT_TRUE(ReadTextFile(reread.ref(), dir / "bonds.ovtx"));
+    ASSERT_TRUE(OpenStructureFile(reread.ref(), dir / "bonds.ovtx"));
     EXPECT_EQ(BondCount(reread.crystal()), asRead) << t.example;
     if (t.minimum > 0) {
       EXPECT_EQ(BondCount(c), 0u);

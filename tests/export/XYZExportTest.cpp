@@ -62,7 +62,7 @@ TEST_F(XYZExport, EveryExampleWritesItsAtomsOrOneCellAndReadsBack) {
   for (const fs::path &example : doctest::ExampleFiles()) {
     const std::string name = example.stem().string();
     Window w(host);
-    ASSERT_TRUE(ReadTextFile(w.ref(), example)) << name;
+    ASSERT_TRUE(OpenStructureFile(w.ref(), example)) << name;
     const CrystalRec &c = w.crystal();
     host.windowTitle = name;
     host.saveDialogs.clear();

@@ -6,6 +6,7 @@
 
 #include "import/ImportPath.h"
 #include "import/OwnTextReader.h"
+#include "render/PlotPipeline.h"
 
 #include <gtest/gtest.h>
 
@@ -21,13 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using doctest::Window;
-
-std::string Example(const char *name) {
-  std::ifstream in(fs::path(OV_SOURCE_DIR) / "resources/examples" / name, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+const auto Example = doctest::ExampleText;
 
 class ImportPath : public ::testing::Test {
 protected:
@@ -95,6 +90,7 @@ TEST_F(ImportPath, ARefusedFileNamesItselfAndLeavesTheWindowAsItWas) {
       {Write("empty.ovtx", std::string(64, '\0')), kFileNotOpened, "\"empty.ovtx\" could not be read: it is empty."},
       {Write("atoms.ovtx", "TITL x\nCELL 5 5 5 90 90 90\n"), kFileNotOpened,
        "\"atoms.ovtx\" could not be read: the file holds no atoms (no ATOM block with a readable line)."},
+      {dir, kFileNotOpened, "\"" + dir.filename().string() + "\" could not be read: it is a folder, not a file."},
   };
   for (const Case &c : cases) {
     host.alerts.clear();
@@ -104,6 +100,30 @@ TEST_F(ImportPath, ARefusedFileNamesItselfAndLeavesTheWindowAsItWas) {
     EXPECT_EQ(host.alerts[0].explanation, c.explanation) << c.file;
     EXPECT_EQ(w.crystal().atomCount, atoms) << c.file;
   }
+}
+
+// An open draws the structure once, however its bonds are settled: by the
+// automatic search, or from the file's own bonds in a molecule or a crystal.
+// A crystal's bond across a wall is measured to the nearest image: C at x =
+// 0.3 A and O at x = 9.2 A in a 10 A cell stand 0.3 + 0.8 = 1.1 A apart.
+TEST_F(ImportPath, AnOpenDrawsTheStructureOnce) {
+  const fs::path wall =
+      Write("wall.pdb", "CRYST1   10.000   10.000   10.000  90.00  90.00  90.00 P 1           1\n"
+                        "HETATM    1  C1  MOL A   1       0.300   5.000   5.000  1.00 20.00           C\n"
+                        "HETATM    2  O1  MOL A   1       9.200   5.000   5.000  1.00 20.00           O\n"
+                        "CONECT    1    2\nEND\n");
+  const fs::path files[] = {fs::path(OV_TEST_DATA) / "import/cif/cod_9013104_si.cif",
+                            fs::path(OV_TEST_DATA) / "import/pdb/conect.pdb", wall};
+  for (const fs::path &file : files) {
+    Window w(host);
+    const uint64_t before = gPlotLayouts;
+    ASSERT_TRUE(OpenStructureFile(w.ref(), file)) << file;
+    EXPECT_EQ(gPlotLayouts - before, 1u) << file;
+    EXPECT_GT(w.crystal().atomCount, 1) << file;
+  }
+  EXPECT_NE(host.log.find("1 bond(s) given by the file made 1 bond specification(s): C-O 1.100 to 1.100 A."),
+            std::string::npos)
+      << host.log;
 }
 
 TEST_F(ImportPath, NamesDecideBeforeExtensionsAndContentDecidesLast) {
@@ -116,6 +136,7 @@ TEST_F(ImportPath, NamesDecideBeforeExtensionsAndContentDecidesLast) {
   EXPECT_EQ(GetFileFormatForName("data.quartz"), FindImportFormat("LAMMPS"));
   EXPECT_EQ(GetFileFormatForName("NaCl.ovtx"), nullptr);
   EXPECT_EQ(GetFileFormatForExtension("a/NaCl.OVTX.GZ"), FindImportFormat("structure text"));
+  EXPECT_EQ(GetFileFormatForExtension("a.qqq"), nullptr);
   // A refinement program's instruction file shares the TITL and CELL cards
   // but is no file of ours: its CELL leads with the wavelength.
   EXPECT_FALSE(IsOwnTextFile("TITL quartz\nCELL 0.71073 4.913 4.913 5.405 90 90 120\nZERR 3 0 0 0 0 0 0\n"));

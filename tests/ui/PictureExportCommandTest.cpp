@@ -4,7 +4,7 @@
 #include "../model/StructureWindowFixture.h"
 
 #include "export/ExportGraphicsPanel.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/OffScreen.h"
 
 #include <QApplication>
@@ -44,7 +44,7 @@ struct PictureExportCommandTest : ::testing::Test {
     std::filesystem::remove_all(dir);
   }
   void Open(TestWindow &w) {
-    ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx"));
+    ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx"));
     ResetOffScreen(w.ref());
     PlotCrystal(w.ref(), kPlotToWindow);
     gPrefs.exportFileType = kPNGFileType;
