@@ -3,6 +3,13 @@
 // maps a parsed document (CIFDocument.h, read through CIFTags.h) to the
 // structure record; the data names are read in both their older
 // ("_atom_site_fract_x") and their dotted ("_atom_site.fract_x") spellings.
+// A block of macromolecular models goes to MMCIFMapping.cpp.
+//
+// Sites given only by Cartesian coordinates (`_atom_site_Cartn_x`) are put
+// in the cell through `_atom_sites_Cartn_tran_matrix_ij` and `_vector_i`
+// (Cartesian = M fractional + v); a file without them is taken in the frame
+// most programs write (a along x, b in the x-y plane), with a Log line. Such
+// sites without a cell are a molecule.
 //
 // Symmetry comes from the file's own operators when it lists them, else from
 // its Hall symbol, else from its Hermann-Mauguin symbol; the operators go
@@ -14,12 +21,16 @@
 
 #include "StoredLimits.h"
 #include "import/CIFTags.h"
+#include "import/CellFrame.h"
+#include "import/MMCIFMapping.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <numeric>
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
@@ -131,23 +142,29 @@ public:
   // Fills one structure of the block; nothing when the block is none.
   // False when the file must be refused.
   bool Read(std::optional<NotAStructure> &why) {
+    std::array<std::string_view, 10> names = {"fract_x",        "fract_y",        "fract_z",
+                                              "?label",         "?type_symbol",   "?occupancy",
+                                              "?u_iso_or_equiv", "?b_iso_or_equiv", "?adp_type|thermal_displace_type",
+                                              "?calc_flag"};
+    CIFTable sites = tags_.Find("_atom_site_", names);
+    if (!sites) {
+      names[kX] = "cartn_x", names[kY] = "cartn_y", names[kZ] = "cartn_z";
+      sites = tags_.Find("_atom_site_", names);
+      cartesian_ = bool(sites);
+    }
     const CIFTable cellTable =
         tags_.Find("_cell_", {"length_a", "length_b", "length_c", "angle_alpha", "angle_beta", "angle_gamma"});
-    double cell[6], esd[6];
-    for (size_t k = 0; k < 6; k++) {
+    double cell[6] = {}, esd[6] = {};
+    for (size_t k = 0; k < 6 && !molecule_; k++) {
       const auto v = cellTable ? cellTable[k].Number(0) : std::nullopt;
-      if (!v) {
+      molecule_ = !v && cartesian_;
+      if (!v && !molecule_) {
         why = NotAStructure::NoCell;
         return true;
       }
-      cell[k] = v->value;
-      esd[k] = v->esd;
+      cell[k] = v ? v->value : 0.0;
+      esd[k] = v ? v->esd : 0.0;
     }
-    const int cellLine = cellTable[5].Line(0);
-    const CIFTable sites =
-        tags_.Find("_atom_site_", {"fract_x", "fract_y", "fract_z", "?label", "?type_symbol", "?occupancy",
-                                   "?u_iso_or_equiv", "?b_iso_or_equiv", "?adp_type|thermal_displace_type",
-                                   "?calc_flag"});
     if (sites.Rows() == 0) {
       why = NotAStructure::NoSites;
       return true;
@@ -157,7 +174,9 @@ public:
       return true; // beyond the most structures a file makes: counted
     s_ = s;
     ImportError cellError;
-    if (!SetImportCell(*s, cellError, cellLine, cell, esd)) {
+    if (molecule_) {
+      s->crystal.molecule = 1;
+    } else if (!SetImportCell(*s, cellError, cellTable[5].Line(0), cell, esd)) {
       result_.structures.pop_back();
       why = NotAStructure::BadCell;
       badCell_ = cellError;
@@ -166,13 +185,15 @@ public:
     s->extras.title = std::string(block_.name);
     s->formula = std::string(TrimImport(tags_.Value("_chemical_formula_sum")));
     s->extras.notes = std::string(tags_.Value("_publ_section_comment"));
+    if (cartesian_ && !molecule_)
+      CartesianFrame(cell, sites[kX].item->line);
     ReadRows(sites);
     if (rows_.empty()) {
       result_.structures.pop_back();
       why = NotAStructure::NoSites;
       return true;
     }
-    if (!MakeSites() || !ReadAnisotropic() || !ReadSymmetry())
+    if (!MakeSites() || !ReadAnisotropic() || (!molecule_ && !ReadSymmetry()))
       return false;
     return FinishImportedStructure(*s, result_.error);
   }
@@ -181,6 +202,56 @@ public:
 
 private:
   void Warn(int line, const std::string &text) { ImportWarning(*s_, line, text); }
+
+  // Fractional from the file's Cartesian coordinates: its own frame, else
+  // the usual one.
+  void CartesianFrame(const double cell[6], int sitesLine) {
+    const CIFTable frame = tags_.Find(
+        "_atom_sites_cartn_tran_", {"matrix_11", "matrix_12", "matrix_13", "matrix_21", "matrix_22", "matrix_23",
+                                    "matrix_31", "matrix_32", "matrix_33", "?vector_1", "?vector_2", "?vector_3"});
+    double rows[3][3], v[3] = {0, 0, 0};
+    bool given = bool(frame);
+    for (size_t k = 0; k < 12 && given; k++) {
+      const auto n = frame[k] ? frame[k].Number(0) : std::nullopt;
+      if (k < 9 && !n)
+        given = false;
+      else if (k < 9)
+        rows[k % 3][k / 3] = n->value; // the matrix's columns are the cell's vectors
+      else if (n)
+        v[k - 9] = n->value;
+    }
+    if (given && FractionalisingRows(rows, toFractional_)) {
+      for (int i = 0; i < 3; i++)
+        shift_[i] = -(toFractional_[i][0] * v[0] + toFractional_[i][1] * v[1] + toFractional_[i][2] * v[2]);
+      return;
+    }
+    Warn(frame ? frame.Line(0) : sitesLine,
+         std::string(given ? "the file's _atom_sites_Cartn_tran_matrix has no inverse"
+                           : "the file gives no _atom_sites_Cartn_tran_matrix") +
+             "; its Cartesian coordinates are taken with a along x and b in the x-y plane.");
+    StandardCellVectors(cell[0], cell[1], cell[2], cell[3], cell[4], cell[5], rows);
+    FractionalisingRows(rows, toFractional_);
+  }
+
+  // The position of a row: fractional, or Cartesian (A) in a molecule.
+  bool Position(const CIFTable &sites, size_t r, SiteRow &row) const {
+    for (size_t k = 0; k < 3; k++) {
+      const auto v = sites[kX + k].Number(r);
+      if (!v || !(std::fabs(v->value) <= (cartesian_ ? stored::kFinite.high : kLargestFractional)))
+        return false;
+      row.xyz[k] = v->value;
+      row.esd[k] = cartesian_ ? 0.0f : static_cast<float>(v->esd);
+    }
+    if (cartesian_ && !molecule_) {
+      const double x[3] = {row.xyz[0], row.xyz[1], row.xyz[2]};
+      for (int i = 0; i < 3; i++) {
+        row.xyz[i] = toFractional_[i][0] * x[0] + toFractional_[i][1] * x[1] + toFractional_[i][2] * x[2] + shift_[i];
+        if (!(std::fabs(row.xyz[i]) <= kLargestFractional))
+          return false;
+      }
+    }
+    return true;
+  }
 
   void ReadRows(const CIFTable &sites) {
     const CIFColumn &cLabel = sites[kLabel], &cType = sites[kType], &cOcc = sites[kOccupancy], &cU = sites[kUiso],
@@ -198,17 +269,9 @@ private:
         Warn(line, "the dummy atom " + name() + " is left out.");
         continue;
       }
-      bool placed = true;
-      for (size_t k = 0; k < 3 && placed; k++) {
-        const auto v = sites[kX + k].Number(r);
-        placed = v && std::fabs(v->value) <= kLargestFractional;
-        if (placed) {
-          row.xyz[k] = v->value;
-          row.esd[k] = static_cast<float>(v->esd);
-        }
-      }
-      if (!placed) {
-        Warn(line, "the atom " + name() + " has no fractional coordinates and is left out.");
+      if (!Position(sites, r, row)) {
+        Warn(line, "the atom " + name() + (cartesian_ ? " has no Cartesian" : " has no fractional") +
+                       " coordinates and is left out.");
         continue;
       }
       std::optional<ElementCode> e;
@@ -234,7 +297,7 @@ private:
       const std::string_view adpType = cAdp ? cAdp.Given(r) : std::string_view();
       std::optional<NumberWithEsd> u = cU ? cU.Number(r) : std::nullopt;
       std::optional<NumberWithEsd> b = cB ? cB.Number(r) : std::nullopt;
-      if (u || b) {
+      if ((u || b) && !molecule_) {
         const double value = u ? u->value : b->value / kEightPiSquared;
         if (value > 0.0) {
           row.displacement = kDisplacementIsotropic;
@@ -249,7 +312,12 @@ private:
 
   // Rows at one position whose occupancies allow it become one site.
   bool MakeSites() {
-    const std::vector<size_t> group = GroupRows(rows_);
+    // A molecule's atoms stay apart.
+    std::vector<size_t> group(rows_.size());
+    if (molecule_)
+      std::iota(group.begin(), group.end(), size_t{0});
+    else
+      group = GroupRows(rows_);
     // The members of each group, in file order.
     std::unordered_map<size_t, std::vector<size_t>> members;
     for (size_t r = 0; r < rows_.size(); r++)
@@ -296,7 +364,9 @@ private:
           merged_[m] = 1;
       }
       const SiteRow &first = rows_[r];
-      AsymmetricUnitRecord *site = AppendImportSite(result_, *s_, first.label, first.element, first.xyz, first.line);
+      AsymmetricUnitRecord *site =
+          molecule_ ? AppendImportAtom(result_, *s_, first.label, first.element, first.xyz, first.line)
+                    : AppendImportSite(result_, *s_, first.label, first.element, first.xyz, first.line);
       if (!site)
         return false;
       for (size_t k = 0; k < parts.size(); k++) {
@@ -336,6 +406,10 @@ private:
     const Form *form = std::find_if(std::begin(forms), std::end(forms), [](const Form &f) { return bool(f.table); });
     if (form == std::end(forms))
       return true;
+    if (molecule_) {
+      Warn(form->table.Line(0), "the anisotropic displacements of a structure without a cell are left out.");
+      return true;
+    }
     // The first row of each label, in a table open-addressed by the label's
     // hash (no node per row).
     constexpr size_t kNoRow = ~size_t{0};
@@ -434,6 +508,9 @@ private:
   std::vector<uint8_t> merged_; // rows taken into an earlier row's site
   std::vector<size_t> siteOfRow_; // the site each row became
   ImportError badCell_;
+  bool cartesian_ = false; // the sites are given by Cartesian coordinates
+  bool molecule_ = false;  // ... and the block gives no cell
+  double toFractional_[3][3] = {}, shift_[3] = {}; // of Cartesian coordinates: fractional = S x + shift
 };
 
 } // namespace
@@ -464,10 +541,17 @@ bool DoCIFFile(const ImportSource &source, ImportResult &result) {
   ImportError firstBadCell;
   for (size_t b = 0; b < doc.blocks.size(); b++) {
     const CIFBlockTags tags(doc.blocks[b]);
-    BlockReader reader(tags, result);
     std::optional<NotAStructure> why;
-    if (!reader.Read(why))
+    BlockReader reader(tags, result);
+    if (IsMMCIFBlock(tags)) {
+      const size_t before = result.structures.size();
+      if (!ReadMMCIFBlock(tags, result))
+        return false;
+      if (result.structures.size() == before && result.structuresLeftOut == 0)
+        why = NotAStructure::NoSites;
+    } else if (!reader.Read(why)) {
       return false;
+    }
     if (why && (!firstWhy || *why > *firstWhy)) {
       firstWhy = why;
       if (*why == NotAStructure::BadCell)
@@ -480,7 +564,7 @@ bool DoCIFFile(const ImportSource &source, ImportResult &result) {
     } else {
       result.error.line = 0;
       result.error.what = firstWhy == NotAStructure::NoSites
-                              ? "it holds no atom site with fractional coordinates"
+                              ? "it holds no atom site with fractional or Cartesian coordinates"
                               : "it holds no data block with a unit cell (_cell_length_a to _cell_angle_gamma)";
     }
     return false;

@@ -130,7 +130,7 @@ std::string_view CIFBlockTags::Value(std::string_view spellings) const {
   return value;
 }
 
-CIFTable CIFBlockTags::Find(std::string_view prefix, std::initializer_list<std::string_view> names) const {
+CIFTable CIFBlockTags::Find(std::string_view prefix, std::span<const std::string_view> names) const {
   CIFTable table;
   table.columns_.reserve(names.size());
   std::vector<bool> optional;

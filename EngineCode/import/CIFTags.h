@@ -10,6 +10,7 @@
 
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -95,7 +96,10 @@ public:
   // The required names stand in one loop, the first one's, or are all pairs
   // (a table of one row); an optional name counts only with them, so that a
   // column of another loop says nothing of these rows.
-  CIFTable Find(std::string_view prefix, std::initializer_list<std::string_view> names) const;
+  CIFTable Find(std::string_view prefix, std::span<const std::string_view> names) const;
+  CIFTable Find(std::string_view prefix, std::initializer_list<std::string_view> names) const {
+    return Find(prefix, std::span<const std::string_view>(names.begin(), names.size()));
+  }
   int FirstLine() const { return block_.items.empty() ? 0 : block_.items.front().line; }
 
 private:

@@ -27,3 +27,38 @@ inline double WrapFraction(double f) {
   const double w = f - std::floor(f);
   return w >= 1.0 ? 0.0 : w;
 }
+
+// The fractionalising matrix S of those rows (f = S x, each row of S a
+// reciprocal vector). False when the rows span no volume.
+inline bool FractionalisingRows(const double rows[3][3], double S[3][3]) {
+  const double (*const r)[3] = rows;
+  // x = R^t f, so S = (R^t)^-1: the cofactors of R over its determinant.
+  const double det = r[0][0] * (r[1][1] * r[2][2] - r[1][2] * r[2][1]) -
+                     r[0][1] * (r[1][0] * r[2][2] - r[1][2] * r[2][0]) +
+                     r[0][2] * (r[1][0] * r[2][1] - r[1][1] * r[2][0]);
+  if (!std::isfinite(det) || std::fabs(det) < 1e-12)
+    return false;
+  for (int i = 0; i < 3; i++)
+    for (int j = 0; j < 3; j++) {
+      const int i1 = (i + 1) % 3, i2 = (i + 2) % 3, j1 = (j + 1) % 3, j2 = (j + 2) % 3;
+      S[i][j] = (r[i1][j1] * r[i2][j2] - r[i1][j2] * r[i2][j1]) / det;
+    }
+  return true;
+}
+
+// The crystallographic Uij (on the reciprocal axes, as a site's tensor holds
+// it) of a Cartesian U (11 22 33 12 13 23, A^2): S U S^t over a*_i a*_j.
+inline void CrystallographicUFromCartesian(const double S[3][3], const double u[6], float tensor[9]) {
+  const double U[3][3] = {{u[0], u[3], u[4]}, {u[3], u[1], u[5]}, {u[4], u[5], u[2]}};
+  double len[3];
+  for (int i = 0; i < 3; i++)
+    len[i] = std::hypot(S[i][0], S[i][1], S[i][2]);
+  for (int i = 0; i < 3; i++)
+    for (int j = 0; j < 3; j++) {
+      double sum = 0.0;
+      for (int k = 0; k < 3; k++)
+        for (int l = 0; l < 3; l++)
+          sum += S[i][k] * U[k][l] * S[j][l];
+      tensor[3 * i + j] = static_cast<float>(sum / (len[i] * len[j]));
+    }
+}
