@@ -99,3 +99,28 @@ double WrapFraction(double f) {
   const float stored = static_cast<float>(w);
   return stored >= 1.0f || stored < 0.0f ? 0.0 : w;
 }
+
+bool FractionalisingRows(const double rows[3][3], double S[3][3]) {
+  CellFrame frame;
+  if (!CellFrameOfRows(rows, frame))
+    return false;
+  for (int i = 0; i < 3; i++)
+    for (int j = 0; j < 3; j++)
+      S[i][j] = frame.reciprocal[i][j];
+  return true;
+}
+
+void CrystallographicUFromCartesian(const double S[3][3], const double u[6], float tensor[9]) {
+  const double U[3][3] = {{u[0], u[3], u[4]}, {u[3], u[1], u[5]}, {u[4], u[5], u[2]}};
+  double len[3];
+  for (int i = 0; i < 3; i++)
+    len[i] = std::hypot(S[i][0], S[i][1], S[i][2]);
+  for (int i = 0; i < 3; i++)
+    for (int j = 0; j < 3; j++) {
+      double sum = 0.0;
+      for (int k = 0; k < 3; k++)
+        for (int l = 0; l < 3; l++)
+          sum += S[i][k] * U[k][l] * S[j][l];
+      tensor[3 * i + j] = static_cast<float>(sum / (len[i] * len[j]));
+    }
+}

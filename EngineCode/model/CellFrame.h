@@ -45,3 +45,12 @@ double ThinnestCellHeight(const double cell[6]);
 // A fractional coordinate taken into [0, 1) as single precision keeps it:
 // an atom on a far wall stands once, on the near one.
 double WrapFraction(double f);
+
+// The fractionalising matrix of a box's rows (f = S x: the rows of S are the
+// reciprocal vectors), as CellFrameOfRows finds it. False when they span no
+// volume.
+bool FractionalisingRows(const double rows[3][3], double S[3][3]);
+// The crystallographic Uij (on the reciprocal axes, as a site's tensor holds
+// it) of a Cartesian U (11 22 33 12 13 23, A^2), through that matrix:
+// S U S^t over a*_i a*_j.
+void CrystallographicUFromCartesian(const double S[3][3], const double u[6], float tensor[9]);

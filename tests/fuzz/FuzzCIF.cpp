@@ -1,26 +1,15 @@
 // The CIF reader on arbitrary bytes, as the import path hands them over
-// (inflated, padding dropped, line ends made LF). Every structure it accepts
-// must be whole; the first is then built and plotted.
+// (inflated, padding dropped, line ends made LF): small-molecule blocks,
+// macromolecular models and Cartesian sites. Every structure it accepts must
+// be whole; the first is then built and plotted.
 #include "import/ImportPath.h"
 #include "FuzzPlot.h"
+#include "FuzzSeedFiles.h"
 #include "FuzzTarget.h"
 
-
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
-std::vector<std::string> FuzzSeeds() {
-  std::vector<std::string> seeds;
-  for (const auto &e :
-       std::filesystem::directory_iterator(std::filesystem::path(OV_SOURCE_DIR) / "tests/data/import/cif")) {
-    std::ifstream in(e.path(), std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    seeds.push_back(s.str());
-  }
-  return seeds;
-}
+std::vector<std::string> FuzzSeeds() { return fuzzseeds::FilesOf({"cif", "cif/mmcif", "cif/cartesian"}); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ImportSource source;
@@ -43,6 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const AsymmetricUnitRecord &site : c.sites)
       if (site.atomType >= c.spheres.size() || !std::isfinite(site.xyz[0]) || !std::isfinite(site.xyz[1]) ||
           !std::isfinite(site.xyz[2]))
+        __builtin_trap();
+    for (const FileBond &b : s.bonds)
+      if (b.first >= c.sites.size() || b.second >= c.sites.size() || b.first == b.second)
         __builtin_trap();
   }
   fuzzplot::BuildAndPlot(std::move(result.structures[0].crystal));

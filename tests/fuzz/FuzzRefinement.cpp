@@ -4,27 +4,12 @@
 // plotted.
 #include "import/ImportPath.h"
 #include "FuzzPlot.h"
+#include "FuzzSeedFiles.h"
 #include "FuzzTarget.h"
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
-std::vector<std::string> FuzzSeeds() {
-  std::vector<std::string> seeds;
-  for (const char *format : {"shelx", "vasp", "wien2k", "cssr"}) {
-    const std::filesystem::path dir = std::filesystem::path(OV_SOURCE_DIR) / "tests/data/import" / format;
-    std::error_code ec;
-    for (const auto &entry : std::filesystem::directory_iterator(dir, ec)) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::stringstream text;
-      text << in.rdbuf();
-      seeds.push_back(text.str());
-    }
-  }
-  return seeds;
-}
+std::vector<std::string> FuzzSeeds() { return fuzzseeds::FilesOf({"shelx", "vasp", "wien2k", "cssr"}); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ImportSource source;
