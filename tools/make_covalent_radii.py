@@ -25,7 +25,8 @@ lookup can bisect them.
 """
 
 import os
-import sys
+
+from generated_file import write_or_check
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SOURCE = os.path.join(ROOT, "resources", "Element Tables", "Covalent Radii.txt")
@@ -76,16 +77,7 @@ def make_table():
 
 
 def main():
-    text = make_table()
-    if "--check" in sys.argv[1:]:
-        with open(OUT) as f:
-            if f.read() != text:
-                raise SystemExit("%s is stale: run tools/make_covalent_radii.py" % OUT)
-        print("%s is up to date" % OUT)
-        return
-    with open(OUT, "w") as f:
-        f.write(text)
-    print("wrote %s" % OUT)
+    write_or_check(OUT, make_table())
 
 
 if __name__ == "__main__":
