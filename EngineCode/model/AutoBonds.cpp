@@ -210,10 +210,19 @@ void AutoBondSearch(CrystalRec *crystal) {
   }
 
   // Every pair's limit, the longest of them, and the pair rule's shares.
-  const PairLimits limits(c);
-  const float searchDistance = limits.Longest();
+  std::optional<PairLimits> made;
   bool anyRule = false;
-  const std::vector<float> shares = SiteBondShares(c, &anyRule);
+  std::vector<float> shares;
+  try {
+    made.emplace(c);
+    shares = SiteBondShares(c, &anyRule);
+  } catch (const std::bad_alloc &) {
+    if (progress)
+      CloseStatus();
+    return;
+  }
+  const PairLimits &limits = *made;
+  const float searchDistance = limits.Longest();
 
   const bool gathered = c.molecule ? TurboGetIndexedAtoms(crystal, 0, static_cast<int32_t>(UsableAtomSize(c)) - 1)
                                    : TurboExtendCellRange(crystal, 0, static_cast<int32_t>(nSites) - 1, searchDistance);
