@@ -209,13 +209,13 @@ void AutoBondSearch(CrystalRec *crystal) {
     return;
   }
 
-  // Every pair's limit, the longest of them, and the pair rule's shares.
+  // Every pair's limit, the longest of them, and the partial sites' shares.
   std::optional<PairLimits> made;
-  bool anyRule = false;
+  bool anyPartial = false;
   std::vector<float> shares;
   try {
     made.emplace(c);
-    shares = SiteBondShares(c, &anyRule);
+    shares = SitePartialShares(c, &anyPartial);
   } catch (const std::bad_alloc &) {
     if (progress)
       CloseStatus();
@@ -276,7 +276,7 @@ void AutoBondSearch(CrystalRec *crystal) {
       const uint32_t b = cj.atom;
       const uint32_t kb = limits.KindOfAtom(c, b);
       const uint32_t sb = c.atoms[b].site;
-      if (kb == PairLimits::kNone || (anyRule && !SharesMayBond(shares[sa], shares[sb])))
+      if (kb == PairLimits::kNone || (anyPartial && !PartialSitesMayBond(shares[sa], shares[sb])))
         continue;
       if (d2 < kOverlapDistanceSq) { // atoms at one place make no contact
         if (d2 < kCoincidentDistanceSq && coincident == 0)

@@ -39,9 +39,14 @@ extern const BondSpec kDefSpecs[kNumDefSpecs];
 // covalent radii, or x kAutoBondMetalFactor for two metals in a structure
 // that holds a non-metal (so that the cations of an oxide or a salt are not
 // bonded to each other); the row of `kDefSpecs` for the pair where it is
-// longer. An element the radii table lacks takes its atom type's radius; a
-// placeholder and partial alternatives are never in contact (BondSearch.h).
+// longer. An element the radii table lacks takes its atom type's radius.
+// Alternative positions are never in contact (BondSearch.h), nor is a
+// placeholder atom, so none gets a specification; a bond a file gives to a
+// placeholder stays.
 inline constexpr double kAutoBondRadiusFactor = 1.15;
+// The placeholder element: what a reader gives an atom whose element it
+// cannot tell (a water model's massless charge site, a query atom).
+inline constexpr ElementCode kPlaceholderAtomElement = TwoCharsToShort("Xx");
 inline constexpr double kAutoBondMetalFactor = 0.9;
 // A specification's maximum is the longest contact found times this, to the
 // nearest thousandth, but never beyond the pair's limit: a few per cent of

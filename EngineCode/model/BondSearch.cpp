@@ -451,9 +451,9 @@ std::string SpecText(const char *format, const BondSpec &spec) {
 
 } // namespace
 
-// ---- Atoms that are never bonded ------------------------------------------------
+// ---- Alternative positions ------------------------------------------------------
 
-std::vector<float> SiteBondShares(const CrystalRec &crystal, bool *anyRule) {
+std::vector<float> SitePartialShares(const CrystalRec &crystal, bool *anyPartial) {
   const size_t nSites = UsableSiteSize(crystal);
   std::vector<float> shares(nSites, 0.0f);
   bool any = false;
@@ -464,14 +464,13 @@ std::vector<float> SiteBondShares(const CrystalRec &crystal, bool *anyRule) {
       if (site.elements[k] != kBlankElement && site.occupancies[k] > 0.0f)
         occupancy += site.occupancies[k];
     // No occupancy at all is a site nobody gave one: a whole site.
-    if (site.elements[0] == kPlaceholderAtomElement)
-      shares[s] = kPlaceholderShare;
-    else if (occupancy > 0.0f && occupancy < kFullSiteOccupancy)
+    if (occupancy > 0.0f && occupancy < kFullSiteOccupancy) {
       shares[s] = occupancy;
-    any = any || shares[s] != 0.0f;
+      any = true;
+    }
   }
-  if (anyRule)
-    *anyRule = any;
+  if (anyPartial)
+    *anyPartial = any;
   return shares;
 }
 
@@ -931,9 +930,8 @@ size_t BoxQuery(const float p[3], float d) {
 // joining an element to itself), appended to pairs as (a << 32 | b) in
 // ascending x rank, as the box query lists them. A partner at a's place is
 // left out and counted in *coincident, unless an earlier specification of
-// the same pair (earlier) took it already. A partner the pair rule keeps
-// apart (shares, one per atom; null when every pair may bond) is left out
-// silently. Without memory, false.
+// the same pair (earlier) took it already. An alternative position of a
+// (shares, one per atom; null when there are none) is left out silently. Without memory, false.
 // gridReady: PrepareGrid(maxLength) has answered true, and nothing has
 // changed the candidates since.
 bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, float maxSq, bool sameElement,
@@ -955,7 +953,7 @@ bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, f
       const float d2 = dx * dx + dy * dy + dz * dz;
       if (!(minSq <= d2 && d2 <= maxSq))
         return;
-      if (shares && !SharesMayBond(shares[a], shares[cand.atom]))
+      if (shares && !PartialSitesMayBond(shares[a], shares[cand.atom]))
         return;
       if (d2 < kOverlapDistanceSq) {
         if (earlier.empty() || !InEarlierRange(earlier, d2))
@@ -1134,13 +1132,12 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   // the larger count is made at once, so that the list of bonds found does
   // not grow by copying.
   const size_t nSites = UsableSiteSize(c);
-  // The pair rule: a placeholder takes no part at all; the atoms of partial
-  // sites carry their shares into the queries.
-  bool anyRule = false;
-  const std::vector<float> siteShares = SiteBondShares(c, &anyRule);
+  // The atoms of partial sites carry their shares into the queries.
+  bool anyPartial = false;
+  const std::vector<float> siteShares = SitePartialShares(c, &anyPartial);
   std::vector<float> &shares = sBondScratch.shares;
   shares.clear();
-  if (anyRule) {
+  if (anyPartial) {
     try {
       shares.resize(nAtoms);
     } catch (const std::bad_alloc &) {
@@ -1152,10 +1149,9 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   for (size_t i = 0; i < nAtoms; i++) {
     const AtomRecord &atom = c.atoms[i];
     std::memcpy(points[i].cart, atom.cart, sizeof points[i].cart);
-    const float share = atom.site < nSites ? siteShares[atom.site] : 0.0f;
-    points[i].inRange = FracCoordsInRange(crystal, atom.xyz) && share >= 0.0f;
-    if (anyRule)
-      shares[i] = share;
+    points[i].inRange = FracCoordsInRange(crystal, atom.xyz);
+    if (anyPartial)
+      shares[i] = atom.site < nSites ? siteShares[atom.site] : 0.0f;
     if (points[i].inRange && atom.site < nSites)
       expected += c.sites[atom.site].coordination;
     previous += atom.bonds.size();
@@ -1270,7 +1266,7 @@ void TurboGenerateBonds(CrystalRec *crystal) {
         const float p[3] = {atomA.cart[0], atomA.cart[1], atomA.cart[2]};
         // TurboBoxAtoms, read straight from the grid.
         if (!AppendBondsOf(static_cast<uint32_t>(a), p, spec.maxLength, minSq, maxSq, sameElement, gridReady, earlier,
-                           anyRule ? shares.data() : nullptr, &coincident, pairs))
+                           anyPartial ? shares.data() : nullptr, &coincident, pairs))
           return finish(false, true);
         if (progress)
           WriteProgress("", static_cast<float>(counted) * step);
@@ -1312,8 +1308,8 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   const float step = 100.0f / static_cast<float>(total);
   int64_t done = 0;
   bool found = false;
-  bool anyRule = false;
-  const std::vector<float> shares = SiteBondShares(c, &anyRule);
+  bool anyPartial = false;
+  const std::vector<float> shares = SitePartialShares(c, &anyPartial);
 
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
@@ -1379,7 +1375,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
               const uint32_t t = c.atoms[cand.atom].site;
               if (d2 < kSelfImageDistSq && t == s)
                 return;
-              if (anyRule && !(t < nSites && SharesMayBond(shares[s], shares[t])))
+              if (anyPartial && !(t < nSites && PartialSitesMayBond(shares[s], shares[t])))
                 return;
               count++;
             });

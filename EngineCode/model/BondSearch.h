@@ -67,35 +67,25 @@ inline bool SpecificationBondsPair(float d2, float minSq, float maxSq) {
   return minSq <= d2 && d2 <= maxSq && !(d2 < kOverlapDistanceSq);
 }
 
-// ---- Atoms that are never bonded ------------------------------------------------
+// ---- Alternative positions ------------------------------------------------------
 //
-// Whatever the specifications allow, two atoms are not bonded when they
-// cannot both be there or one of them is no atom at all:
-// - a placeholder (element "Xx", what a reader gives an atom whose element
-//   it cannot tell, such as a water model's massless charge site) is bonded
-//   to nothing;
-// - two partly occupied sites whose occupancies add up to at most 1 are
-//   alternatives (disorder): no atom of one is bonded to an atom of the
-//   other, nor two images of one such site to each other.
-// The bond search, the coordination count and the automatic bond search all
-// ask `SharesMayBond` of the sites' shares (`SiteBondShares`).
+// Two partly occupied sites whose occupancies add up to at most 1 are
+// alternatives (disorder) that cannot both be there: whatever the
+// specifications allow, no atom of one is bonded to an atom of the other,
+// nor two images of one such site to each other. The bond search, the
+// coordination count and the automatic bond search all ask
+// `PartialSitesMayBond` of the sites' shares (`SitePartialShares`).
 
-// The placeholder element.
-inline constexpr ElementCode kPlaceholderAtomElement = TwoCharsToShort("Xx");
 // Two partial sites are alternatives while their occupancies add up to no
 // more than 1 plus this (refined occupancies such as 0.51 and 0.50).
 inline constexpr float kAlternativeOccupancySlack = 0.01f;
-// A site's share: kPlaceholderShare for a placeholder, its occupancy for a
-// partly occupied site, 0 for a whole one.
-inline constexpr float kPlaceholderShare = -1.0f;
-inline bool SharesMayBond(float a, float b) {
-  if (a < 0.0f || b < 0.0f)
-    return false;
+// Shares: a partly occupied site's occupancy, 0 for a whole site.
+inline bool PartialSitesMayBond(float a, float b) {
   return !(a > 0.0f && b > 0.0f && a + b <= 1.0f + kAlternativeOccupancySlack);
 }
-// Every site's share. *anyRule says whether some site is a placeholder or
-// partly occupied: otherwise every pair may bond and nobody need ask.
-std::vector<float> SiteBondShares(const CrystalRec &crystal, bool *anyRule);
+// Every site's share. *anyPartial says whether some site is partly occupied:
+// otherwise every pair may bond and nobody need ask.
+std::vector<float> SitePartialShares(const CrystalRec &crystal, bool *anyPartial);
 
 // The element code that ends an element run list: "??".
 inline constexpr ElementCode kElementIndexEnd = 0x3F3F;
@@ -144,7 +134,7 @@ extern int16_t gAxisChoice;
 // ---- Entry points ---------------------------------------------------------------
 
 // Rebuilds every bonds list from the bond specifications, but for the pairs
-// the pair rule keeps apart (SharesMayBond). All polyhedra are
+// alternative positions (PartialSitesMayBond). All polyhedra are
 // destroyed first (TurboRemoveBonds). A specification naming an element with
 // no sites (or no atoms) finds nothing and the search goes on with the next.
 // A search that left pairs of atoms at one place unbonded says how many in
@@ -172,8 +162,8 @@ void ReportCoincidentPairs(uint64_t pairs);
 void TurboRemoveBonds(CrystalRec *crystal);
 // Recomputes every site's coordination number: the neighbours within the
 // limits of every specification naming its element, around the site's own
-// position over the whole crystal, but for those the pair rule keeps apart
-// (SharesMayBond). True when some specification found a
+// position over the whole crystal, but for alternative positions
+// (PartialSitesMayBond). True when some specification found a
 // contact; *specFoundNothing (may be null) is set when some specification
 // found none, including one naming an element with no sites.
 bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing);
