@@ -90,17 +90,17 @@ struct DumpReader {
 
 bool DumpReader::Box(size_t item, SimulationBox &box) {
   const auto flags = ImportTokens(ItemOf(lines[item]).substr(std::string_view("BOX BOUNDS").size()));
-  const bool tilted = flags.size() >= 3 && flags[0] == "xy" && flags[1] == "xz" && flags[2] == "yz";
+  // Old versions wrote the tilts without naming them: a third value on
+  // each line is a tilt whatever the item line says.
   const bool general = flags.size() >= 2 && flags[0] == "abc" && flags[1] == "origin";
-  const size_t columns = tilted || general ? (general ? 4 : 3) : 2;
   double v[3][4] = {};
   for (int row = 0; row < 3; row++) {
     std::vector<std::string_view> t;
     if (!ValueLine(item, t))
       return false;
-    if (t.size() != columns)
-      return Fail(i - 1, "the box line holds " + std::to_string(t.size()) + " values, not " + std::to_string(columns));
-    for (size_t k = 0; k < columns; k++) {
+    if (general ? t.size() != 4 : t.size() != 2 && t.size() != 3)
+      return Fail(i - 1, "the box line holds " + std::to_string(t.size()) + " values, not " + (general ? "4" : "2 or 3"));
+    for (size_t k = 0; k < t.size(); k++) {
       const auto n = ImportNumber(t[k]);
       if (!n)
         return Fail(i - 1, "the box value \"" + std::string(t[k]) + "\" is not a number");

@@ -77,6 +77,14 @@ TEST_F(DLPOLYHistory, AMoleculeKnownByItsContentWithNamesToldByMass) {
   for (const char *line : {"these atom names name no element; their masses tell it: QM C.",
                            "these atom names and masses name no element and are drawn as placeholders: Zz9."})
     EXPECT_NE(host.log.find(line), std::string::npos) << line << "\n" << host.log;
+
+  // Newer versions write a cell of zeros without boundaries too.
+  std::string zeros = Bytes(Sample("dlpolyhistory", "HISTORY.molecule"));
+  const size_t step = zeros.find('\n', zeros.find("timestep")) + 1;
+  zeros.insert(step, "0 0 0\n0 0 0\n0 0 0\n");
+  TempFile g("run.txt", zeros);
+  ASSERT_TRUE(OpenTextFile(w.ref(), g.path)) << host.alerts.back().explanation;
+  EXPECT_EQ(w.crystal().atoms.size(), 3u);
 }
 
 TEST_F(DLPOLYHistory, DamagedTrajectoriesAreRefusedWithTheLine) {

@@ -93,6 +93,8 @@ TEST_F(LAMMPSDump, DamagedDumpsAreRefusedWithTheLine) {
        " at line 3: the frame's atoms come before its NUMBER OF ATOMS item."},
       {"dump.f", "ITEM: TIMESTEP\n0\nITEM: NUMBER OF ENTRIES\n1\n",
        " at line 3: the item \"NUMBER OF ENTRIES\" is not one of a dump of atoms."},
+      {"dump.g", "ITEM: NUMBER OF ATOMS\n1\nITEM: BOX BOUNDS pp pp pp\n0 4 1 2\n",
+       " at line 4: the box line holds 4 values, not 2 or 3."},
       // A binary dump begins with its step as an 8-byte integer.
       {"dump.bin", std::string("\0\0\0\0\0\0\0\0\x02\0\0\0\0\0\0\0", 16) + "\x01", ": it is not a text file."},
   };
