@@ -17,7 +17,9 @@
   X(DMol)                                                                                                            \
   X(MOL)                                                                                                             \
   X(PDB)                                                                                                             \
+  X(LAMMPSDump)                                                                                                      \
   X(LAMMPS)                                                                                                          \
+  X(DLPOLYHistory)                                                                                                   \
   X(DLPOLY)                                                                                                          \
   X(GROMACS)                                                                                                         \
   X(WIEN2k)                                                                                                          \
