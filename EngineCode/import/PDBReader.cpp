@@ -10,6 +10,7 @@
 //   CRYST1       7-54 a b c alpha beta gamma, 56-66 space group
 //   SCALEn       11-40 row n of the fractionalising matrix, 46-55 its shift
 // Serials beyond 99,999 may be hybrid-36 (as our own writer writes them).
+#include "import/AlternateLocations.h"
 #include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
@@ -133,6 +134,7 @@ private:
   // Starts a model; false beyond the most structures a file gives.
   bool StartModel(std::string number, int line) {
     closed_ = false;
+    altChoice_ = {};
     skipModel_ = models_.size() >= kMaxImportStructures;
     if (skipModel_) {
       modelsLeftOut_++;
@@ -158,8 +160,8 @@ private:
   int scaleRows_ = 0;
   std::vector<std::pair<long, long>> conect_;
   std::vector<int> conectLines_;
-  std::unordered_map<std::string, char> altFirst_; // the first location of each atom
-  std::unordered_set<long> altDropped_;            // serials of the locations left out
+  AlternateLocationChoice altChoice_; // of the model being read
+  std::unordered_set<long> altDropped_; // serials of the locations left out
   size_t altLeft_ = 0;
   std::vector<std::pair<int, std::string>> warnings_;
 };
@@ -180,19 +182,13 @@ bool PDBParser::ReadAtom(std::string_view l, int line) {
     xyz[k] = *v;
   }
   const long serial = PDBSerialValue(ImportColumns(l, 7, 5));
-  // Alternate locations: the first of each atom stays.
-  const char alt = l.size() >= 17 ? l[16] : ' ';
-  if (alt != ' ') {
-    std::string key(ImportColumns(l, 13, 4));
-    key += ImportColumns(l, 18, 10);
-    key += '/' + std::to_string(models_.size());
-    const auto [it, fresh] = altFirst_.try_emplace(std::move(key), alt);
-    if (!fresh && it->second != alt) {
-      altLeft_++;
-      if (serial >= 0)
-        altDropped_.insert(serial);
-      return true;
-    }
+  // Alternate locations: the first of each residue stays.
+  if (!altChoice_.Keeps(ImportColumns(l, 22, 1), ImportColumns(l, 23, 4), ImportColumns(l, 27, 1),
+                        ImportColumns(l, 17, 1))) {
+    altLeft_++;
+    if (serial >= 0)
+      altDropped_.insert(serial);
+    return true;
   }
   const std::string_view name = ImportColumns(l, 13, 4);
   const bool hetatm = RecordIs(l, "HETATM");
@@ -434,7 +430,7 @@ bool PDBParser::Emit() {
     if (altLeft_ > 0)
       ImportWarning(*s, 0,
                     std::to_string(altLeft_) +
-                        " alternate location(s) were left out; the first location of each atom is kept.");
+                        " alternate location(s) were left out; the first location of each residue is kept.");
     for (const auto &[line, text] : warnings_)
       ImportWarning(*s, line, text);
     if (modelsLeftOut_ > 0)

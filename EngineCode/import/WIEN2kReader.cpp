@@ -257,9 +257,10 @@ bool Reader::Read() {
   double cell[6];
   if (!ReadCell(cell))
     return false;
-  const double toAngstrom = Contains(lines_[2], "unit=ang") || Contains(lines_[2], "UNIT=ANG") ? 1.0 : kBohr;
+  // The lengths are in bohr whatever "unit=" on line 3 says: that word sets
+  // the units of the program's output, not of this file.
   for (int k = 0; k < 3; k++)
-    cell[k] *= toAngstrom;
+    cell[k] *= kBohr;
   // The lattice type: its centring and the angles it implies.
   char letter = 'P';
   if (lattice == "H" || lattice == "R") {

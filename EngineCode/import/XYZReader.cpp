@@ -19,6 +19,10 @@ namespace {
 
 // Atom lines the detector checks in a file its name does not call XYZ.
 constexpr size_t kDetectedAtomLines = 20;
+// The widest property the Properties key may give (values per atom): wider
+// than any per-atom tensor, and small enough that the columns of a comment
+// line add up without overflow.
+constexpr long kMaxPropertyWidth = 1024;
 
 std::optional<long> CountOf(std::string_view line) {
   const auto tokens = ImportTokens(line);
@@ -111,7 +115,7 @@ bool PropertyColumns(std::string_view comment, size_t &species, size_t &pos) {
   for (size_t k = 0; k + 2 < fields.size(); k += 3) {
     long width = 0;
     auto [end, ec] = std::from_chars(fields[k + 2].data(), fields[k + 2].data() + fields[k + 2].size(), width);
-    if (ec != std::errc() || width < 1)
+    if (ec != std::errc() || width < 1 || width > kMaxPropertyWidth)
       return false;
     if (ImportEqualNoCase(fields[k], "species") && !sawSpecies)
       species = column, sawSpecies = true;

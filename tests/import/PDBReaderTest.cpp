@@ -147,6 +147,16 @@ TEST_F(PDBReader, TheFirstAlternateLocationIsKeptAndTheLogCountsTheRest) {
   EXPECT_TRUE(LogHas("2 alternate location(s) were left out"));
 }
 
+// Residue B 111 is CSD at location A and CYS at B: the position keeps A
+// whole, and a water that exists only at B keeps B.
+TEST_F(PDBReader, EachResidueKeepsItsFirstAlternateLocation) {
+  Window w(host);
+  ASSERT_TRUE(Open(w, kData / "resname_mix.pdb"));
+  EXPECT_EQ(Elements(w.crystal()), "N C C O N C C O C S O O O");
+  EXPECT_FLOAT_EQ(w.crystal().atoms[4].cart[0], 3.33f);
+  EXPECT_TRUE(LogHas("6 alternate location(s) were left out"));
+}
+
 TEST_F(PDBReader, ModelsAreStructuresToChooseFrom) {
   ImportResult result;
   std::string why;

@@ -27,6 +27,7 @@ TEST_F(WIEN2kReader, LatticeTypesCellsAndEveryPosition) {
       {"gaas.struct", 8, 10.684 * kBohr, 90.0},    // the operators at the end
       {"al2o3.struct", 30, 8.98943 * kBohr, 120.0}, // the older layout without X=
       {"a-quartz.struct", 9, 9.42663 * kBohr, 120.0},
+      {"Cr3Si.struct", 8, 8.615265 * kBohr, 90.0}, // bohr though line 3 says "unit=ang"
   };
   for (const auto &f : files) {
     Window w(host);
