@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -186,9 +187,8 @@ bool Reader::ReadAtom(const Card &card) {
     if (!Decoded(*v, a, a.xyz[k]))
       return false;
   }
-  const long index = sfac ? std::lround(*sfac) : 0;
-  if (index >= 1 && static_cast<size_t>(index) <= sfac_.size()) {
-    a.element = sfac_[static_cast<size_t>(index - 1)];
+  if (sfac && *sfac >= 0.5 && *sfac < static_cast<double>(sfac_.size()) + 0.5) {
+    a.element = sfac_[static_cast<size_t>(std::lround(*sfac) - 1)];
   } else {
     const auto e = ElementFromSymbol(a.label);
     a.element = e ? *e : kPlaceholderElement;
@@ -229,6 +229,13 @@ bool Reader::ReadAtom(const Card &card) {
       ridingPivot_ = static_cast<int>(atoms_.size());
     }
   }
+  // Free variables can make any value: one beyond what a site keeps leaves
+  // the atom out.
+  auto kept = [](double v) { return std::fabs(v) <= std::numeric_limits<float>::max(); };
+  if (!std::all_of(a.xyz, a.xyz + 3, kept) || !kept(a.sof) || !std::all_of(a.u, a.u + a.uCount, kept)) {
+    ImportWarning(*s_, card.line, "the values of atom " + a.label + " are beyond any a site keeps; it is left out.");
+    return true;
+  }
   atoms_.push_back(std::move(a));
   return true;
 }
@@ -237,10 +244,7 @@ bool Reader::ReadAtom(const Card &card) {
 // LATT is positive, times the centring translations of |LATT|.
 bool Reader::MakeSymmetry(int line) {
   static constexpr char kLetters[] = "PIRFABC";
-  const int type = std::abs(latt_);
-  if (type < 1 || type > 7)
-    return RefuseImport(result_, lattLine_,
-                        "LATT " + std::to_string(latt_) + " names no lattice type (1 to 7, or -1 to -7)");
+  const int type = std::abs(latt_); // 1 to 7, as LATT was read
   std::vector<GEP> base;
   GEP identity;
   for (int k = 0; k < 3; k++)
@@ -333,6 +337,9 @@ bool Reader::Read() {
       const auto v = t.size() > 1 ? ImportNumber(t[1]) : std::nullopt;
       if (!v || *v != std::round(*v))
         return RefuseImport(result_, card.line, "LATT needs a whole number");
+      if (std::fabs(*v) < 1.0 || std::fabs(*v) > 7.0)
+        return RefuseImport(result_, card.line,
+                            "LATT " + std::string(t[1]) + " names no lattice type (1 to 7, or -1 to -7)");
       latt_ = static_cast<int>(*v);
       lattLine_ = card.line;
     } else if (head == "SYMM") {

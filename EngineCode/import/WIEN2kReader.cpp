@@ -24,6 +24,8 @@ constexpr double kSamePosition = 1e-4;
 constexpr long kMaxFileOperators = 1000;
 // An atomic number read as this far from a whole one is a virtual atom.
 constexpr double kWholeZ = 1e-3;
+// No atomic number is larger.
+constexpr double kLargestZ = 200.0;
 
 using Vec = std::array<double, 3>;
 
@@ -168,7 +170,7 @@ bool Reader::ReadClass(size_t &line, AtomClass &atom, size_t index) {
   auto z = Field(nameLine, "Z:");
   if (!z && nameTokens.size() >= 3)
     z = ImportNumber(nameTokens.back());
-  if (z) {
+  if (z && *z >= 0.0 && *z <= kLargestZ) {
     element = ElementFromAtomicNumber(std::lround(*z));
     if (element && std::fabs(*z - std::round(*z)) > kWholeZ)
       ImportWarning(*s_, static_cast<int>(line + 1),
@@ -254,6 +256,9 @@ bool Reader::Read() {
     }
   if (!nat || *nat < 1 || *nat != std::round(*nat))
     return RefuseImport(result_, 2, "the number of atoms (NONEQUIV.ATOMS) is missing or no count");
+  // Each atom takes at least six lines.
+  if (*nat > static_cast<double>(lines_.size()))
+    return RefuseImport(result_, 2, "the number of atoms (NONEQUIV.ATOMS) is more than the file holds");
   double cell[6];
   if (!ReadCell(cell))
     return false;

@@ -50,4 +50,28 @@ TEST_F(CSSRReader, AShortAtomListIsRefused) {
   EXPECT_EQ(Refusal(host, f.path), "\"t.cssr\" could not be read at line 5: the file ends after 1 of its 2 atoms.");
 }
 
+// A space group that is no number of one is P 1 with a word; an atom count
+// beyond any file's is refused with its line.
+TEST_F(CSSRReader, NumbersOutOfRangeAreMendedOrRefusedWithTheirLine) {
+  std::ifstream in(Sample("cssr", "fractional.cssr"));
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  for (const char *group : {"-7", "99999999999999999999"}) {
+    std::string t = text;
+    t.replace(t.find("225 F m -3 m"), 12, group);
+    TempFile f("t.cssr", t);
+    Window w(host);
+    host.log.clear();
+    ASSERT_TRUE(OpenTextFile(w.ref(), f.path)) << group;
+    EXPECT_EQ(w.crystal().atomsPerCell, 2) << group;
+    EXPECT_NE(host.log.find("line 2: space group " + std::string(group) + " is no space group; P 1 is taken."),
+              std::string::npos)
+        << group;
+  }
+  std::string t = text;
+  t.replace(t.find("   2   0 rock"), 8, "1e300  0");
+  TempFile f("t.cssr", t);
+  EXPECT_EQ(Refusal(host, f.path),
+            "\"t.cssr\" could not be read at line 3: line 3 needs the number of atoms (at most 2000000).");
+}
+
 } // namespace

@@ -86,6 +86,7 @@ TEST_F(SHELXReader, DamagedFilesAreRefusedWithTheLineOrMended) {
   } bad[] = {
       {"C1 1 0.1 abc 0.3 11 0.02\n", "\"t.ins\" could not be read at line 4: the coordinate \"abc\" of atom C1 is not a number."},
       {"LATT 9\nC1 1 0.1 0.2 0.3 11 0.02\n", "\"t.ins\" could not be read at line 4: LATT 9 names no lattice type (1 to 7, or -1 to -7)."},
+      {"LATT 1e300\nC1 1 0.1 0.2 0.3 11 0.02\n", "\"t.ins\" could not be read at line 4: LATT 1e300 names no lattice type (1 to 7, or -1 to -7)."},
       {"SYMM X, Y\nC1 1 0.1 0.2 0.3 11 0.02\n", "\"t.ins\" could not be read at line 4: the symmetry card \"X, Y\" is no operator."},
       {"C1 1 0.1 0.2 99999999999 11 0.02\n",
        "\"t.ins\" could not be read at line 4: the value 99999999999.00 of atom C1 names no free variable (at most 99)."},
@@ -104,6 +105,19 @@ TEST_F(SHELXReader, DamagedFilesAreRefusedWithTheLineOrMended) {
   ASSERT_TRUE(OpenTextFile(w.ref(), fv.path));
   EXPECT_NEAR(w.crystal().sites[0].occupancies[0], 1.0f, 1e-6);
   EXPECT_NE(host.log.find("line 5: free variable 3 is not given by FVAR; it is taken as 1."), std::string::npos);
+}
+
+// Free variable 2 of 1e308 puts C2 beyond what a site keeps: C2 is left
+// out with its line, C1 stays.
+TEST_F(SHELXReader, AnAtomBeyondTheNumbersASiteKeepsIsLeftOut) {
+  TempFile f("t.ins", "TITL t\nCELL 0.71 5 5 5 90 90 90\nSFAC C\nFVAR 1 1e308\nC1 1 0.1 0.2 0.3 11 0.02\n"
+                      "C2 1 21.0 0.2 0.3 11 0.02\nEND\n");
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), f.path));
+  ASSERT_EQ(w.crystal().sites.size(), 1u);
+  EXPECT_STREQ(w.crystal().sites[0].label, "C1");
+  EXPECT_NE(host.log.find("line 6: the values of atom C2 are beyond any a site keeps; it is left out."),
+            std::string::npos);
 }
 
 } // namespace

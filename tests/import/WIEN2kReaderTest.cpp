@@ -56,6 +56,11 @@ TEST_F(WIEN2kReader, DamagedFilesAreRefusedWithTheLine) {
   TempFile noMult("t.struct", text);
   EXPECT_EQ(Refusal(host, noMult.path),
             "\"t.struct\" could not be read at line 6: the multiplicity (MULT=) of atom 1 is missing or no count.");
+  std::string manyAtoms = joined(lines.size());
+  manyAtoms.replace(manyAtoms.find(":  2 186"), 4, ": 1e300");
+  TempFile manyAtomsFile("t.struct", manyAtoms);
+  EXPECT_EQ(Refusal(host, manyAtomsFile.path),
+            "\"t.struct\" could not be read at line 2: the number of atoms (NONEQUIV.ATOMS) is more than the file holds.");
   std::string noCell = joined(lines.size());
   noCell.replace(noCell.find("  6.140830"), 10, "  0.000000");
   TempFile noCellFile("t.struct", noCell);
