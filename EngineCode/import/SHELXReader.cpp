@@ -16,6 +16,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 namespace {
 
@@ -31,6 +32,9 @@ constexpr double kRidingMin = 0.5, kRidingMax = 5.0;
 constexpr double kSpecialPositionTolerance = 1e-3;
 // Lines the detector looks at.
 constexpr size_t kDetectLines = 400;
+// The occupancies of one site may sum to 1 plus this much before the Log
+// says so.
+constexpr double kOccupancySumSlack = 1e-3;
 
 // Instructions of the refinement program: a line whose first four letters
 // name one is never an atom.
@@ -42,6 +46,13 @@ constexpr std::string_view kInstructions[] = {
     "BLOC", "DAMP", "STIR", "WGHT", "FVAR", "BOND", "CONF", "MPLA", "RTAB", "HTAB", "LIST", "ACTA", "SIZE",
     "TEMP", "WPDB", "FMAP", "GRID", "PLAN", "MOLE", "ABIN", "ANSC", "ANSR", "NEUT", "PRIG", "RIGU", "XNPD",
     "FLAP", "TWST", "BEDE", "LONE", "CRYS", "NOTE", "HKLS", "WIGL", "ZERO"};
+
+std::string UpperLabel(std::string_view label) {
+  std::string out(label);
+  for (char &ch : out)
+    ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return out;
+}
 
 bool IsInstruction(std::string_view token) {
   const std::string_view head = token.substr(0, 4);
@@ -131,6 +142,9 @@ private:
   double Ueq(const Atom &a) const;
   bool MakeSymmetry(int line);
   double Occupancy(const Atom &a) const;
+  std::vector<size_t> SiteOfAtoms() const;
+  bool AppendSites();
+  bool AppendSite(size_t first, const std::vector<std::pair<ElementCode, double>> &parts);
 
   const ImportSource &source_;
   ImportResult &result_;
@@ -141,6 +155,7 @@ private:
   std::vector<GEP> symm_;
   std::vector<GEP> ops_; // every operator, centring and inversion included
   std::vector<Atom> atoms_;
+  std::vector<std::vector<std::string>> exyz_; // labels of each EXYZ card, upper case
   double cell_[6] = {};
   bool haveCell_ = false;
   int latt_ = 1;
@@ -371,6 +386,10 @@ bool Reader::Read() {
           fv_.push_back(*v);
         else
           return RefuseImport(result_, card.line, "the free variable \"" + std::string(t[k]) + "\" is not a number");
+    } else if (head == "EXYZ") {
+      auto &labels = exyz_.emplace_back();
+      for (size_t k = 1; k < t.size(); k++)
+        labels.push_back(UpperLabel(t[k]));
     } else if (IsInstruction(t[0])) {
       continue; // PART, AFIX, restraints, refinement and listing instructions
     } else if (t.size() >= 5 && ImportNumber(t[1])) {
@@ -390,30 +409,128 @@ bool Reader::Read() {
     return RefuseImport(result_, 0, "it gives no CELL");
   if (!SetImportCell(*s_, result_.error, cellLine, cell_, esd) || !MakeSymmetry(lattLine_))
     return false;
-  for (const Atom &a : atoms_) {
-    AsymmetricUnitRecord *site = AppendImportSite(result_, *s_, a.label, a.element, a.xyz, a.line);
-    if (!site)
-      return false;
-    site->occupancies[0] = static_cast<float>(std::min(1.0, Occupancy(a)));
-    if (a.uCount == 1) {
-      site->displacementType = kDisplacementIsotropic;
-      site->isoValue = static_cast<float>(a.u[0]);
-    } else if (a.uCount == 6) {
-      site->displacementType = kDisplacementAnisoU;
-      const double *u = a.u; // U11 U22 U33 U23 U13 U12
-      const double m[9] = {u[0], u[5], u[4], u[5], u[1], u[3], u[4], u[3], u[2]};
-      for (int k = 0; k < 9; k++)
-        site->tensor[k] = static_cast<float>(m[k]);
-    }
-    if (a.uCount > 0)
-      s_->crystal.ellipsoidData = 1;
-  }
+  if (!AppendSites())
+    return false;
   if (qPeaks_ > 0)
     ImportWarning(*s_, 0,
                   std::to_string(qPeaks_) + " residual density peak(s) (Q) were left out.");
   if (!s_->extras.title.empty())
     s_->name = s_->extras.title;
   return FinishImportedStructure(*s_, result_.error);
+}
+
+// The first atom of the site each atom stands on: the atoms of an EXYZ card
+// share one, and so do partly occupied atoms at the same coordinates.
+std::vector<size_t> Reader::SiteOfAtoms() const {
+  std::vector<size_t> site(atoms_.size());
+  for (size_t k = 0; k < site.size(); k++)
+    site[k] = k;
+  std::unordered_map<std::string, size_t> byLabel;
+  for (size_t k = 0; k < atoms_.size(); k++)
+    byLabel.try_emplace(UpperLabel(atoms_[k].label), k);
+  for (const auto &labels : exyz_) {
+    std::optional<size_t> first;
+    for (const std::string &label : labels)
+      if (auto it = byLabel.find(label); it != byLabel.end() && site[it->second] == it->second) {
+        if (!first)
+          first = it->second;
+        else if (it->second != *first)
+          site[it->second] = *first;
+      }
+  }
+  struct Key {
+    double x, y, z;
+    bool operator==(const Key &) const = default;
+  };
+  struct KeyHash {
+    size_t operator()(const Key &k) const {
+      const std::hash<double> h;
+      return h(k.x) ^ (h(k.y) * 31) ^ (h(k.z) * 961);
+    }
+  };
+  std::unordered_map<Key, size_t, KeyHash> byPosition;
+  for (size_t k = 0; k < atoms_.size(); k++) {
+    const Atom &a = atoms_[k];
+    if (site[k] != k || a.sof >= 1.0)
+      continue;
+    const auto [it, fresh] = byPosition.try_emplace(Key{a.xyz[0], a.xyz[1], a.xyz[2]}, k);
+    if (!fresh && site[it->second] == it->second)
+      site[k] = it->second;
+  }
+  return site;
+}
+
+// One site per position: the elements of the atoms there with their
+// occupancies (the same element's added), the first atom's label, position
+// and displacement.
+bool Reader::AppendSites() {
+  const std::vector<size_t> siteOf = SiteOfAtoms();
+  std::unordered_map<size_t, std::vector<size_t>> members;
+  for (size_t k = 0; k < atoms_.size(); k++)
+    if (siteOf[k] != k)
+      members[siteOf[k]].push_back(k);
+  std::vector<size_t> rows;
+  std::vector<std::pair<ElementCode, double>> parts;
+  for (size_t k = 0; k < atoms_.size(); k++) {
+    if (siteOf[k] != k)
+      continue;
+    rows.assign(1, k);
+    if (auto it = members.find(k); it != members.end())
+      rows.insert(rows.end(), it->second.begin(), it->second.end());
+    parts.clear();
+    double sum = 0.0;
+    std::string labels;
+    for (size_t m : rows) {
+      const double occupancy = Occupancy(atoms_[m]);
+      sum += occupancy;
+      labels += (labels.empty() ? "" : ", ") + atoms_[m].label;
+      auto it = std::find_if(parts.begin(), parts.end(), [&](const auto &p) { return p.first == atoms_[m].element; });
+      if (it == parts.end())
+        parts.emplace_back(atoms_[m].element, occupancy);
+      else
+        it->second += occupancy;
+    }
+    if (parts.size() > kMaxSiteElements) {
+      ImportWarning(*s_, atoms_[k].line,
+                    "the atoms " + labels + " share one position but hold more than " +
+                        std::to_string(kMaxSiteElements) + " elements; they stay separate sites.");
+      for (size_t m : rows)
+        if (!AppendSite(m, {{atoms_[m].element, Occupancy(atoms_[m])}}))
+          return false;
+      continue;
+    }
+    if (rows.size() > 1 && sum > 1.0 + kOccupancySumSlack)
+      ImportWarning(*s_, atoms_[k].line,
+                    "the atoms " + labels + " share one site, but their occupancies sum to " + FormatFixed(sum, 2) +
+                        ".");
+    if (!AppendSite(k, parts))
+      return false;
+  }
+  return true;
+}
+
+bool Reader::AppendSite(size_t first, const std::vector<std::pair<ElementCode, double>> &parts) {
+  const Atom &a = atoms_[first];
+  AsymmetricUnitRecord *site = AppendImportSite(result_, *s_, a.label, a.element, a.xyz, a.line);
+  if (!site)
+    return false;
+  for (size_t k = 0; k < parts.size(); k++) {
+    site->elements[k] = parts[k].first;
+    site->occupancies[k] = static_cast<float>(std::min(1.0, parts[k].second));
+  }
+  if (a.uCount == 1) {
+    site->displacementType = kDisplacementIsotropic;
+    site->isoValue = static_cast<float>(a.u[0]);
+  } else if (a.uCount == 6) {
+    site->displacementType = kDisplacementAnisoU;
+    const double *u = a.u; // U11 U22 U33 U23 U13 U12
+    const double m[9] = {u[0], u[5], u[4], u[5], u[1], u[3], u[4], u[3], u[2]};
+    for (int k = 0; k < 9; k++)
+      site->tensor[k] = static_cast<float>(m[k]);
+  }
+  if (a.uCount > 0)
+    s_->crystal.ellipsoidData = 1;
+  return true;
 }
 
 } // namespace

@@ -63,6 +63,26 @@ TEST_F(SHELXReader, RidingUisoFollowsThePreviousAtomsUeqAndContinuedLinesAreRead
   EXPECT_EQ(c.atomsPerCell, 16);
 }
 
+// EXYZ N3 C3 at one position is one site, N 0.62 and C 0.38; Co .87, Fe
+// .11 and Ni .13 at one position are one site with a word on the sum.
+TEST_F(SHELXReader, AtomsAtOnePositionAreOneMixedSite) {
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), Sample("shelx", "thpp.ins")));
+  const CrystalRec &c = w.crystal();
+  ASSERT_EQ(c.sites.size(), 3u);
+  const AsymmetricUnitRecord *n3 = Site(c, "N3"), *co1 = Site(c, "CO1");
+  ASSERT_TRUE(n3 && co1);
+  EXPECT_EQ(n3->elements[0], TwoCharsToShort("N"));
+  EXPECT_EQ(n3->elements[1], TwoCharsToShort("C"));
+  EXPECT_NEAR(n3->occupancies[0], 0.62f, 1e-6);
+  EXPECT_NEAR(n3->occupancies[1], 0.38f, 1e-6);
+  EXPECT_NEAR(co1->occupancies[0] + co1->occupancies[1] + co1->occupancies[2], 1.11f, 1e-5);
+  EXPECT_EQ(c.atomsPerCell, 12);
+  EXPECT_NE(host.log.find("line 15: the atoms CO1, FE1, NI1 share one site, but their occupancies sum to 1.11."),
+            std::string::npos)
+      << host.log;
+}
+
 TEST_F(SHELXReader, NegativeLattIsAnAcentricCentredLattice) {
   Window w(host);
   ASSERT_TRUE(OpenTextFile(w.ref(), Sample("shelx", "latt-4.ins")));
