@@ -48,6 +48,7 @@ struct PDBModel {
   int line = 0;
   std::vector<PDBAtom> atoms;
   std::unordered_map<long, uint32_t> bySerial; // first atom of each serial
+  std::vector<std::pair<int, std::string>> warnings; // of this model's records
 };
 
 bool RecordIs(std::string_view line, std::string_view name) {
@@ -124,13 +125,112 @@ void CrystallographicU(const double S[3][3], const double u[6], float tensor[9])
     }
 }
 
+// The bonds CONECT records give, each pair of serials once, found in each
+// model in time linear in the model and the records: a serial is looked up
+// through its own pairs or through the model's serials, whichever are fewer.
+class ConectBonds {
+public:
+  void Add(long from, long to, int line) {
+    const auto [it, fresh] = index_.try_emplace(Key(from, to), pairs_.size());
+    if (fresh)
+      pairs_.push_back({std::min(from, to), std::max(from, to), line, from, to});
+    pairs_[it->second].records++;
+    records_++;
+  }
+  // Once every record is read: the pairs of each serial, and the pairs that
+  // name a location left out (they are said nowhere).
+  void Index(const std::unordered_set<long> &dropped, std::string whole) {
+    whole_ = std::move(whole);
+    for (uint32_t k = 0; k < pairs_.size(); k++) {
+      Pair &p = pairs_[k];
+      bySerial_[p.a].push_back(k);
+      bySerial_[p.b].push_back(k);
+      p.dropped = dropped.count(p.a) > 0 || dropped.count(p.b) > 0;
+      droppedRecords_ += p.dropped ? p.records : 0;
+      if (!p.dropped)
+        said_.push_back(k);
+    }
+  }
+  // The model's bonds in the order of the records, and one warning for the
+  // records naming atoms the model does not hold.
+  void AddBonds(const PDBModel &m, ImportedStructure &s) const {
+    // Each pair is found from its smaller serial only.
+    std::vector<uint32_t> found;
+    for (const auto &[serial, atom] : m.bySerial) {
+      const auto own = bySerial_.find(serial);
+      if (own == bySerial_.end())
+        continue;
+      if (own->second.size() <= m.bySerial.size()) {
+        for (uint32_t k : own->second) {
+          const Pair &p = pairs_[k];
+          if (p.a == serial && m.bySerial.count(p.b))
+            found.push_back(k);
+        }
+      } else {
+        for (const auto &other : m.bySerial)
+          if (other.first > serial)
+            if (auto it = index_.find(Key(serial, other.first)); it != index_.end())
+              found.push_back(static_cast<uint32_t>(it->second));
+      }
+    }
+    std::sort(found.begin(), found.end());
+    size_t foundRecords = 0, foundDropped = 0;
+    for (uint32_t k : found) {
+      const Pair &p = pairs_[k];
+      foundRecords += p.records;
+      foundDropped += p.dropped ? p.records : 0;
+      const uint32_t i = m.bySerial.at(p.a), j = m.bySerial.at(p.b);
+      if (i != j)
+        s.bonds.push_back({std::min(i, j), std::max(i, j)});
+    }
+    const size_t missing = records_ - foundRecords - (droppedRecords_ - foundDropped);
+    if (missing == 0)
+      return;
+    // The first record not in the model: found pairs come before it at most.
+    for (uint32_t k : said_)
+      if (!std::binary_search(found.begin(), found.end(), k)) {
+        const Pair &p = pairs_[k];
+        const long serial = m.bySerial.count(p.first) ? p.second : p.first;
+        ImportWarning(s, p.line,
+                      "CONECT names atom " + std::to_string(serial) + ", which the " + whole_ + " does not hold; " +
+                          std::to_string(missing) + " such bond(s) were left out.");
+        return;
+      }
+  }
+
+private:
+  struct Pair {
+    long a = 0, b = 0; // a < b
+    int line = 0;      // of the first record
+    long first = 0, second = 0; // as the first record names them
+    size_t records = 0;
+    bool dropped = false;
+  };
+  static std::pair<long, long> Key(long from, long to) { return {std::min(from, to), std::max(from, to)}; }
+  struct KeyHash {
+    size_t operator()(const std::pair<long, long> &k) const {
+      return std::hash<long>()(k.first) * 1000003u ^ std::hash<long>()(k.second);
+    }
+  };
+  std::vector<Pair> pairs_;
+  std::unordered_map<std::pair<long, long>, size_t, KeyHash> index_;
+  std::unordered_map<long, std::vector<uint32_t>> bySerial_;
+  std::vector<uint32_t> said_; // pairs naming no location left out, in order
+  size_t records_ = 0, droppedRecords_ = 0;
+  std::string whole_;
+};
+
 class PDBParser {
 public:
   PDBParser(const ImportSource &source, ImportResult &result) : source_(source), result_(result) {}
   bool Parse();
 
 private:
-  void Warn(int line, std::string text) { warnings_.emplace_back(line, std::move(text)); }
+  // A warning of the model being read, or of the whole file before any:
+  // each is kept once, with the structure it belongs to.
+  void Warn(int line, std::string text) {
+    (models_.empty() ? warnings_ : models_.back().warnings).emplace_back(line, std::move(text));
+  }
   // Starts a model; false beyond the most structures a file gives.
   bool StartModel(std::string number, int line) {
     closed_ = false;
@@ -140,7 +240,7 @@ private:
       modelsLeftOut_++;
       return false;
     }
-    models_.push_back({"model " + (number.empty() ? std::to_string(models_.size() + 1) : number), line, {}, {}});
+    models_.push_back({"model " + (number.empty() ? std::to_string(models_.size() + 1) : number), line, {}, {}, {}});
     return true;
   }
   bool ReadAtom(std::string_view l, int line);
@@ -158,12 +258,11 @@ private:
   std::string spaceGroup_;
   double scale_[3][4] = {};
   int scaleRows_ = 0;
-  std::vector<std::pair<long, long>> conect_;
-  std::vector<int> conectLines_;
+  ConectBonds conect_;
   AlternateLocationChoice altChoice_; // of the model being read
   std::unordered_set<long> altDropped_; // serials of the locations left out
   size_t altLeft_ = 0;
-  std::vector<std::pair<int, std::string>> warnings_;
+  std::vector<std::pair<int, std::string>> warnings_; // of the file, said with each model
 };
 
 bool PDBParser::ReadAtom(std::string_view l, int line) {
@@ -253,10 +352,8 @@ void PDBParser::ReadConect(std::string_view l, int line) {
   const long from = PDBSerialValue(ImportColumns(l, 7, 5));
   for (size_t k = 0; k < 4; k++) {
     const long to = PDBSerialValue(ImportColumns(l, 12 + 5 * k, 5));
-    if (from >= 0 && to >= 0 && from != to) {
-      conect_.emplace_back(from, to);
-      conectLines_.push_back(line);
-    }
+    if (from >= 0 && to >= 0 && from != to)
+      conect_.Add(from, to, line);
   }
 }
 
@@ -339,7 +436,7 @@ bool PDBParser::Emit() {
       reason = "the cell (" + std::to_string(static_cast<int>(std::round(volume))) + " A^3) is too small for " +
                std::to_string(models_[0].atoms.size()) + " atoms";
     if (!reason.empty()) {
-      Warn(cellLine_, "CRYST1: " + reason + "; the atoms are read as a molecule.");
+      warnings_.emplace_back(cellLine_, "CRYST1: " + reason + "; the atoms are read as a molecule.");
       crystal = false;
     }
   }
@@ -364,6 +461,7 @@ bool PDBParser::Emit() {
         }
     }
   }
+  conect_.Index(altDropped_, models_.size() > 1 ? "model" : "file");
   for (PDBModel &m : models_) {
     ImportedStructure *s = BeginImportedStructure(result_, m.name, m.line);
     if (!s)
@@ -402,37 +500,16 @@ bool PDBParser::Emit() {
       ImportWarning(*s, 0,
                     std::to_string(anisoLeft) +
                         " ANISOU tensor(s) of a structure without a crystal cell are not shown as ellipsoids.");
-    // CONECT: each bond once, both atoms of this model.
-    std::unordered_set<uint64_t> seen;
-    size_t missing = 0;
-    int firstMissing = 0;
-    long missingSerial = 0;
-    for (size_t k = 0; k < conect_.size(); k++) {
-      auto i = m.bySerial.find(conect_[k].first), j = m.bySerial.find(conect_[k].second);
-      if (i == m.bySerial.end() || j == m.bySerial.end()) {
-        if (altDropped_.count(conect_[k].first) || altDropped_.count(conect_[k].second))
-          continue;
-        if (missing++ == 0) {
-          firstMissing = conectLines_[k];
-          missingSerial = i == m.bySerial.end() ? conect_[k].first : conect_[k].second;
-        }
-        continue;
-      }
-      const uint32_t p = std::min(i->second, j->second), q = std::max(i->second, j->second);
-      if (p != q && seen.insert((uint64_t{p} << 32) | q).second)
-        s->bonds.push_back({p, q});
-    }
-    if (missing > 0)
-      ImportWarning(*s, firstMissing,
-                    "CONECT names atom " + std::to_string(missingSerial) + ", which the " +
-                        (models_.size() > 1 ? "model" : "file") + " does not hold; " + std::to_string(missing) +
-                        " such bond(s) were left out.");
+    conect_.AddBonds(m, *s);
     if (altLeft_ > 0)
       ImportWarning(*s, 0,
                     std::to_string(altLeft_) +
                         " alternate location(s) were left out; the first location of each residue is kept.");
     for (const auto &[line, text] : warnings_)
       ImportWarning(*s, line, text);
+    for (const auto &[line, text] : m.warnings)
+      ImportWarning(*s, line, text);
+    m.warnings = {};
     if (modelsLeftOut_ > 0)
       result_.structuresLeftOut += modelsLeftOut_, modelsLeftOut_ = 0;
     if (!FinishImportedStructure(*s, result_.error))

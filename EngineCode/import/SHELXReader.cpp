@@ -369,6 +369,12 @@ bool Reader::Read() {
       if (!rows)
         return RefuseImport(result_, card.line,
                             "the symmetry card \"" + std::string(TrimImport(text)) + "\" is no operator");
+      // Counted before any are compared: a structure holds no more.
+      if (symm_.size() + 1 >= static_cast<size_t>(kMaxSymCards))
+        return RefuseImport(result_, card.line,
+                            "it lists more than " + std::to_string(kMaxSymCards - 1) +
+                                " symmetry cards; a structure holds at most " + std::to_string(kMaxSymCards) +
+                                " operators");
       symm_.push_back(g);
     } else if (head == "SFAC") {
       const bool longForm = t.size() > 2 && ImportNumber(t[2]).has_value();
