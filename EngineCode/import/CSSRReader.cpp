@@ -101,6 +101,9 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
       return RefuseImport(result, static_cast<int>(lines.size()),
                           "the file ends after " + std::to_string(k) + " of its " + std::to_string(n) + " atoms");
     const auto t = ImportTokens(lines[line]);
+    // The last line of a file cut short has no end.
+    if (line + 1 == lines.size() && !source.text.ends_with('\n') && t.size() < 6 + kMaxConnections)
+      return RefuseImport(result, number, "the file ends inside the line of atom " + std::to_string(k + 1));
     if (t.size() < 5)
       return RefuseImport(result, number, "an atom needs a serial, a label and three coordinates");
     const auto serial = ImportNumber(t[0]);

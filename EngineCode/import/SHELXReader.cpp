@@ -321,13 +321,18 @@ bool Reader::Read() {
   const auto lines = ImportLines(source_.text);
   double esd[6] = {};
   int cellLine = 0;
-  for (const Card &card : Cards(lines)) {
+  bool ended = false;
+  const Card *lastAtom = nullptr;
+  const std::vector<Card> cards = Cards(lines);
+  for (const Card &card : cards) {
     const auto &t = card.tokens;
     std::string head(t[0].substr(0, 4));
     for (char &ch : head)
       ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    if (head == "HKLF" || head == "END")
+    if (head == "HKLF" || head == "END") {
+      ended = true;
       break;
+    }
     if (head == "TITL") {
       const std::string_view l = TrimImport(lines[static_cast<size_t>(card.line - 1)]);
       s_->extras.title = std::string(TrimImport(l.substr(std::min<size_t>(4, l.size()))));
@@ -399,6 +404,7 @@ bool Reader::Read() {
     } else if (IsInstruction(t[0])) {
       continue; // PART, AFIX, restraints, refinement and listing instructions
     } else if (t.size() >= 5 && ImportNumber(t[1])) {
+      lastAtom = &card;
       const bool peak = t[0].size() >= 2 && (t[0][0] == 'Q' || t[0][0] == 'q') &&
                         std::all_of(t[0].begin() + 1, t[0].end(), [](char ch) { return std::isdigit(ch) != 0; });
       if (peak) {
@@ -411,6 +417,14 @@ bool Reader::Read() {
       ImportWarning(*s_, card.line, "\"" + std::string(t[0]) + "\" is no instruction or atom; the line is skipped.");
     }
   }
+  // Without END the file may be cut short: in its last atom when that line
+  // has no end.
+  if (!ended && lastAtom && lastAtom == &cards.back() && !source_.text.ends_with('\n'))
+    return RefuseImport(result_, lastAtom->line,
+                        "the file ends inside the line of atom " + std::string(lastAtom->tokens[0]) + ", with no END");
+  if (!ended && !cards.empty())
+    ImportWarning(*s_, static_cast<int>(lines.size()),
+                  "the file ends without END; it may be cut short. What it holds up to there is read.");
   if (!haveCell_)
     return RefuseImport(result_, 0, "it gives no CELL");
   if (!SetImportCell(*s_, result_.error, cellLine, cell_, esd) || !MakeSymmetry(lattLine_))

@@ -44,10 +44,15 @@ TEST_F(CSSRReader, TheSpaceGroupNumberGivesTheSymmetry) {
 
 TEST_F(CSSRReader, AShortAtomListIsRefused) {
   std::ifstream in(Sample("cssr", "fractional.cssr"));
-  std::string text((std::istreambuf_iterator<char>(in)), {});
+  const std::string whole((std::istreambuf_iterator<char>(in)), {});
+  std::string text = whole;
   text.erase(text.rfind("   2 Cl1"));
   TempFile f("t.cssr", text);
   EXPECT_EQ(Refusal(host, f.path), "\"t.cssr\" could not be read at line 5: the file ends after 1 of its 2 atoms.");
+  // Cut inside the last atom's z.
+  text = whole.substr(0, whole.find("0.50000  0.50000  0.50000") + 19);
+  TempFile cut("t.cssr", text);
+  EXPECT_EQ(Refusal(host, cut.path), "\"t.cssr\" could not be read at line 6: the file ends inside the line of atom 2.");
 }
 
 // A space group that is no number of one is P 1 with a word; an atom count

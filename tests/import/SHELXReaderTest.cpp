@@ -127,6 +127,19 @@ TEST_F(SHELXReader, DamagedFilesAreRefusedWithTheLineOrMended) {
   EXPECT_NE(host.log.find("line 5: free variable 3 is not given by FVAR; it is taken as 1."), std::string::npos);
 }
 
+// Without END: a last atom line with no end is a file cut short and is
+// refused; whole atom lines open, with a word that END is missing.
+TEST_F(SHELXReader, AFileCutShortSaysSo) {
+  const std::string head = "TITL t\nCELL 0.71 5 5 5 90 90 90\nSFAC C CL\nC1 1 0.1 0.2 0.3 11 0.02\n";
+  TempFile cut("t.ins", head + "CL1 2 0.5 0.5 0.");
+  EXPECT_EQ(Refusal(host, cut.path), "\"t.ins\" could not be read at line 5: the file ends inside the line of atom "
+                                     "CL1, with no END.");
+  TempFile whole("t.ins", head);
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), whole.path));
+  EXPECT_NE(host.log.find("line 4: the file ends without END; it may be cut short."), std::string::npos);
+}
+
 // Free variable 2 of 1e308 puts C2 beyond what a site keeps: C2 is left
 // out with its line, C1 stays.
 TEST_F(SHELXReader, AnAtomBeyondTheNumbersASiteKeepsIsLeftOut) {
