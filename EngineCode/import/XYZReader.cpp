@@ -35,7 +35,11 @@ std::optional<long> CountOf(std::string_view line) {
   return n;
 }
 
+// An element symbol, an atomic number, or "X", which other programs write
+// for a placeholder atom.
 std::optional<ElementCode> ElementOfToken(std::string_view token) {
+  if (token == "X" || token == "x")
+    return kPlaceholderElement;
   if (!token.empty() && std::isdigit(static_cast<unsigned char>(token[0]))) {
     long z = 0;
     auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), z);
@@ -266,7 +270,7 @@ bool IsXYZFile(const ImportSource &source) {
   std::string lower = source.name;
   for (char &c : lower)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (lower.ends_with(".xyz"))
+  if (lower.ends_with(".xyz") || lower.ends_with(".extxyz"))
     return true; // the reader says what is wrong with the rest
   // By content alone, the whole first frame must be there: a count line
   // followed directly by atoms (with no comment) is another format.
@@ -298,4 +302,4 @@ bool DoXYZFile(const ImportSource &source, ImportResult &result) {
   return !result.structures.empty() || RefuseImport(result, 0, "it holds no atom");
 }
 
-extern const ImportFormat gXYZImport{"XYZ", "XYZ files", "xyz", "", IsXYZFile, DoXYZFile};
+extern const ImportFormat gXYZImport{"XYZ", "XYZ files", "xyz extxyz", "", IsXYZFile, DoXYZFile};
