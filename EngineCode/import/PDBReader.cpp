@@ -14,6 +14,7 @@
 #include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/NameEnding.h"
 #include "import/StructureFill.h"
 
 #include "CellFrame.h"
@@ -534,13 +535,7 @@ bool IsPDBFile(const ImportSource &source) {
   // An ATOM or HETATM record with coordinates in their columns. Content
   // alone must show nothing but the format's records before it; a name that
   // says PDB is enough with the atom record.
-  const std::string lower = [&] {
-    std::string s = source.name;
-    for (char &c : s)
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  }();
-  const bool named = lower.ends_with(".pdb") || lower.ends_with(".ent");
+  const bool named = NameEndsWith(source.name, {".pdb", ".ent"});
   size_t start = 0, lines = 0;
   bool firstKnown = false;
   while (start < source.text.size()) {

@@ -6,6 +6,7 @@
 #include "SymmetryCards.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/NameEnding.h"
 #include "import/ImportTypes.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
@@ -426,7 +427,8 @@ bool Reader::Read() {
     ImportWarning(*s_, static_cast<int>(lines.size()),
                   "the file ends without END; it may be cut short. What it holds up to there is read.");
   if (!haveCell_)
-    return RefuseImport(result_, 0, "it gives no CELL");
+    return RefuseImport(result_, atoms_.empty() ? static_cast<int>(lines.size()) : atoms_.front().line,
+                        "no CELL gives the cell before this line");
   if (!SetImportCell(*s_, result_.error, cellLine, cell_, esd) || !MakeSymmetry(lattLine_))
     return false;
   if (!AppendSites())
@@ -559,8 +561,11 @@ bool IsSHELXFile(const ImportSource &source) {
   // The wavelength makes CELL seven numbers; SFAC names the scattering
   // factors. Other formats with a ".res" name (force-field restart files)
   // have neither.
+  // A file named .ins or .res needs only its cards: TITL or CELL, whatever
+  // CELL holds, and SFAC; the reader says what is wrong with them.
+  const bool named = NameEndsWith(source.name, {".ins", ".res"});
   const auto lines = ImportLines(source.text);
-  bool cell = false, sfac = false;
+  bool cell = false, sfac = false, cards = false;
   for (size_t n = 0; n < std::min(lines.size(), kDetectLines); n++) {
     const auto t = ImportTokens(lines[n]);
     if (t.empty())
@@ -568,10 +573,12 @@ bool IsSHELXFile(const ImportSource &source) {
     if (ImportEqualNoCase(t[0], "CELL") && t.size() == 8 &&
         std::all_of(t.begin() + 1, t.end(), [](std::string_view v) { return ImportNumber(v).has_value(); }))
       cell = true;
+    if ((ImportEqualNoCase(t[0], "CELL") || ImportEqualNoCase(t[0], "TITL")) && t.size() > 1)
+      cards = true;
     if (ImportEqualNoCase(t[0], "SFAC") && t.size() > 1)
       sfac = true;
   }
-  return cell && sfac;
+  return sfac && (cell || (named && cards));
 }
 
 bool DoSHELXFile(const ImportSource &source, ImportResult &result) { return Reader(source, result).Read(); }

@@ -5,6 +5,7 @@
 #include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/NameEnding.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
@@ -356,8 +357,10 @@ bool IsWIEN2kFile(const ImportSource &source) {
   const auto lines = ImportLines(std::string_view(source.text).substr(0, 1 << 14));
   if (lines.size() < 7)
     return false;
+  // A file named .struct needs only the layout: the reader names a lattice
+  // type it does not know.
   const std::string_view lattice = TrimImport(ImportColumns(lines[1], 1, 4));
-  bool known = false;
+  bool known = NameEndsWith(source.name, {".struct"});
   for (std::string_view type : {"P", "F", "B", "CXY", "CYZ", "CXZ", "R", "H"})
     known = known || lattice == type;
   for (size_t k = 0; known && k < 3; k++)

@@ -7,6 +7,7 @@
 #include "CellFrame.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/NameEnding.h"
 #include "import/ImportTypes.h"
 #include "import/StructureFill.h"
 
@@ -265,13 +266,14 @@ bool IsXYZFile(const ImportSource &source) {
   if (first >= lines.size())
     return false;
   const auto count = CountOf(lines[first]);
-  if (!count || first + 2 >= lines.size() || !LooksLikeAtom(lines[first + 2]))
+  if (!count || first + 2 >= lines.size())
     return false;
-  std::string lower = source.name;
-  for (char &c : lower)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (lower.ends_with(".xyz") || lower.ends_with(".extxyz"))
-    return true; // the reader says what is wrong with the rest
+  // A file named XYZ needs only the layout: a count, a comment and a line of
+  // four words. The reader says what is wrong with the rest.
+  if (NameEndsWith(source.name, {".xyz", ".extxyz"}))
+    return ImportTokens(lines[first + 2]).size() >= 4;
+  if (!LooksLikeAtom(lines[first + 2]))
+    return false;
   // By content alone, the whole first frame must be there: a count line
   // followed directly by atoms (with no comment) is another format.
   if (lines.size() - first - 2 < static_cast<size_t>(*count))

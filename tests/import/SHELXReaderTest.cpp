@@ -115,6 +115,11 @@ TEST_F(SHELXReader, DamagedFilesAreRefusedWithTheLineOrMended) {
     TempFile f("t.ins", head + b.body);
     EXPECT_EQ(Refusal(host, f.path), b.refusal);
   }
+  // The cards mark the file as SHELX even when CELL is damaged or missing.
+  TempFile badCell("t.ins", "TITL t\nCELL 0.71 5 x 5 90 90 90\nSFAC C\nC1 1 0.1 0.2 0.3 11 0.02\n");
+  EXPECT_EQ(Refusal(host, badCell.path), "\"t.ins\" could not be read at line 2: the cell constant \"x\" is not a number.");
+  TempFile noCell("t.ins", "TITL t\nSFAC C\nC1 1 0.1 0.2 0.3 11 0.02\nEND\n");
+  EXPECT_EQ(Refusal(host, noCell.path), "\"t.ins\" could not be read at line 3: no CELL gives the cell before this line.");
   TempFile flat("t.ins", "TITL t\nCELL 0.71 5 5 5 90 90 180\nSFAC C\nC1 1 0.1 0.2 0.3 11 0.02\n");
   EXPECT_EQ(Refusal(host, flat.path), "\"t.ins\" could not be read at line 2: the cell's lengths and angles make no cell.");
   // A free variable FVAR does not give is taken as 1, with a warning; NUL

@@ -56,6 +56,11 @@ TEST_F(WIEN2kReader, DamagedFilesAreRefusedWithTheLine) {
   TempFile noMult("t.struct", text);
   EXPECT_EQ(Refusal(host, noMult.path),
             "\"t.struct\" could not be read at line 6: the multiplicity (MULT=) of atom 1 is missing or no count.");
+  std::string lattice = joined(lines.size());
+  lattice[lattice.find("LATTICE") - 4] = 'Q';
+  TempFile latticeFile("t.struct", lattice);
+  EXPECT_EQ(Refusal(host, latticeFile.path),
+            "\"t.struct\" could not be read at line 2: \"Q\" is no lattice type (P, F, B, CXY, CYZ, CXZ, R or H).");
   std::string manyAtoms = joined(lines.size());
   manyAtoms.replace(manyAtoms.find(":  2 186"), 4, ": 1e300");
   TempFile manyAtomsFile("t.struct", manyAtoms);
