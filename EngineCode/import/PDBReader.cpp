@@ -31,6 +31,7 @@ namespace {
 // The cell CRYST1 holds in entries that are no crystal.
 constexpr double kPlaceholderCellTolerance = 1e-3;
 constexpr double kUnitsOfAnisou = 1e-4; // A^2 per unit
+constexpr double kLargestDecimalSerial = 99999.0;
 // Less room per atom than any crystal leaves (the densest solids leave
 // more than 5 A^3).
 constexpr double kMinCellVolumePerAtom = 2.0; // A^3
@@ -86,8 +87,9 @@ long PDBSerialValue(std::string_view field) {
     const long span = 26L * 36 * 36 * 36 * 36, offset = 10L * 36 * 36 * 36 * 36;
     return v - offset + 100000 + (upper ? 0 : span);
   }
+  // Five columns hold at most 99999; "9e99" fits them too.
   const auto v = ImportNumber(field);
-  if (!v || *v < 0 || *v != std::floor(*v))
+  if (!v || *v < 0 || *v > kLargestDecimalSerial || *v != std::floor(*v))
     return -1;
   return static_cast<long>(*v);
 }
