@@ -94,6 +94,7 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
   std::unordered_map<long, uint32_t> siteOfSerial;
   std::vector<std::pair<long, long>> connections;
   const size_t n = static_cast<size_t>(*count);
+  size_t fieldsBefore = 0;
   for (size_t k = 0; k < n; k++) {
     const size_t line = 4 + k;
     const int number = static_cast<int>(line + 1);
@@ -101,9 +102,11 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
       return RefuseImport(result, static_cast<int>(lines.size()),
                           "the file ends after " + std::to_string(k) + " of its " + std::to_string(n) + " atoms");
     const auto t = ImportTokens(lines[line]);
-    // The last line of a file cut short has no end.
-    if (line + 1 == lines.size() && !source.text.ends_with('\n') && t.size() < 6 + kMaxConnections)
+    // A file cut short in its last atom: that line holds fewer fields than
+    // the one before it.
+    if (line + 1 == lines.size() && k > 0 && t.size() < fieldsBefore)
       return RefuseImport(result, number, "the file ends inside the line of atom " + std::to_string(k + 1));
+    fieldsBefore = t.size();
     if (t.size() < 5)
       return RefuseImport(result, number, "an atom needs a serial, a label and three coordinates");
     const auto serial = ImportNumber(t[0]);

@@ -33,6 +33,9 @@ constexpr double kRidingMin = 0.5, kRidingMax = 5.0;
 constexpr double kSpecialPositionTolerance = 1e-3;
 // Lines the detector looks at.
 constexpr size_t kDetectLines = 400;
+// An atom's fields: label, scattering factor, x y z, occupancy, then Uiso
+// or U11 U22 U33 U23 U13 U12.
+constexpr size_t kFieldsWithUiso = 7, kFieldsWithUij = 12;
 // The occupancies of one site may sum to 1 plus this much before the Log
 // says so.
 constexpr double kOccupancySumSlack = 1e-3;
@@ -405,22 +408,23 @@ bool Reader::Read() {
     } else if (IsInstruction(t[0])) {
       continue; // PART, AFIX, restraints, refinement and listing instructions
     } else if (t.size() >= 5 && ImportNumber(t[1])) {
-      lastAtom = &card;
       const bool peak = t[0].size() >= 2 && (t[0][0] == 'Q' || t[0][0] == 'q') &&
                         std::all_of(t[0].begin() + 1, t[0].end(), [](char ch) { return std::isdigit(ch) != 0; });
       if (peak) {
         qPeaks_++;
         continue;
       }
+      lastAtom = &card;
       if (!ReadAtom(card))
         return false;
     } else {
       ImportWarning(*s_, card.line, "\"" + std::string(t[0]) + "\" is no instruction or atom; the line is skipped.");
     }
   }
-  // Without END the file may be cut short: in its last atom when that line
-  // has no end.
-  if (!ended && lastAtom && lastAtom == &cards.back() && !source_.text.ends_with('\n'))
+  // Without END the file may be cut short: in its last atom when that holds
+  // neither a whole Uiso nor six Uij.
+  if (!ended && lastAtom && lastAtom == &cards.back() && lastAtom->tokens.size() != kFieldsWithUiso &&
+      lastAtom->tokens.size() < kFieldsWithUij)
     return RefuseImport(result_, lastAtom->line,
                         "the file ends inside the line of atom " + std::string(lastAtom->tokens[0]) + ", with no END");
   if (!ended && !cards.empty())
