@@ -8,6 +8,8 @@
 #include "import/ImportTypes.h"
 #include "import/StructureFill.h"
 
+#include "StoredLimits.h"
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -16,6 +18,14 @@
 namespace {
 
 constexpr int kMaxConnections = 8;
+// The space groups by number.
+constexpr double kLastSpaceGroup = 230.0;
+// Serials beyond this are no serials of a file this program opens.
+constexpr double kLargestSerial = 1e9;
+
+bool WholeIn(const std::optional<double> &v, double low, double high) {
+  return v && *v >= low && *v <= high && *v == std::round(*v);
+}
 
 // The last `count` numbers of a text; none when it holds fewer.
 std::vector<double> LastNumbers(std::string_view text, size_t count) {
@@ -61,19 +71,19 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
     std::string_view rest = lines[1].substr(spgr + 4);
     const size_t equals = rest.find('=');
     const auto t = ImportTokens(equals == std::string_view::npos ? rest : rest.substr(equals + 1));
-    if (const auto n = t.empty() ? std::nullopt : ImportNumber(t[0]))
-      group = std::lround(*n);
+    if (const auto n = t.empty() ? std::nullopt : ImportNumber(t[0])) {
+      if (WholeIn(n, 1.0, kLastSpaceGroup) && SetSymmetryFromSymbol(*s, std::to_string(std::lround(*n)), 0, 2))
+        group = std::lround(*n);
+      else
+        ImportWarning(*s, 2, "space group " + std::string(t[0]) + " is no space group; P 1 is taken.");
+    }
   }
-  if (group > 1 && !SetSymmetryFromSymbol(*s, std::to_string(group), 0, 2)) {
-    ImportWarning(*s, 2, "space group " + std::to_string(group) + " is no space group; P 1 is taken.");
-    group = 1;
-  }
-  if (group <= 1)
+  if (group == 1)
     SetSymmetryFromSymbol(*s, "P 1", 0, 2);
   const auto head = ImportTokens(lines[2]);
   const auto count = head.empty() ? std::nullopt : ImportNumber(head[0]);
-  if (!count || *count < 0 || *count != std::round(*count))
-    return RefuseImport(result, 3, "line 3 needs the number of atoms");
+  if (!WholeIn(count, 0.0, static_cast<double>(kMaxImportSites)))
+    return RefuseImport(result, 3, "line 3 needs the number of atoms (at most " + std::to_string(kMaxImportSites) + ")");
   const bool orthogonal = head.size() > 1 && ImportNumber(head[1]).value_or(0.0) == 1.0;
   s->extras.title = std::string(TrimImport(lines[3]));
   if (s->extras.title.empty() && head.size() > 2)
@@ -84,6 +94,7 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
   std::unordered_map<long, uint32_t> siteOfSerial;
   std::vector<std::pair<long, long>> connections;
   const size_t n = static_cast<size_t>(*count);
+  size_t fieldsBefore = 0;
   for (size_t k = 0; k < n; k++) {
     const size_t line = 4 + k;
     const int number = static_cast<int>(line + 1);
@@ -91,6 +102,11 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
       return RefuseImport(result, static_cast<int>(lines.size()),
                           "the file ends after " + std::to_string(k) + " of its " + std::to_string(n) + " atoms");
     const auto t = ImportTokens(lines[line]);
+    // A file cut short in its last atom: that line holds fewer fields than
+    // the one before it.
+    if (line + 1 == lines.size() && k > 0 && t.size() < fieldsBefore)
+      return RefuseImport(result, number, "the file ends inside the line of atom " + std::to_string(k + 1));
+    fieldsBefore = t.size();
     if (t.size() < 5)
       return RefuseImport(result, number, "an atom needs a serial, a label and three coordinates");
     const auto serial = ImportNumber(t[0]);
@@ -108,11 +124,11 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
       ImportWarning(*s, number, "atom " + std::string(t[1]) + " names no element; it is drawn as a placeholder.");
     if (!AppendImportSite(result, *s, t[1], element ? *element : kPlaceholderElement, xyz, number))
       return false;
-    const long self = serial ? std::lround(*serial) : static_cast<long>(k + 1);
+    const long self = WholeIn(serial, 0.0, kLargestSerial) ? std::lround(*serial) : static_cast<long>(k + 1);
     siteOfSerial.emplace(self, static_cast<uint32_t>(k));
     for (size_t j = 5; j < t.size() && j < 5 + kMaxConnections; j++) {
       const auto other = ImportNumber(t[j]);
-      if (!other || t[j].find('.') != std::string_view::npos)
+      if (!WholeIn(other, 0.0, kLargestSerial) || t[j].find('.') != std::string_view::npos)
         break; // the charge, or the end of the connections
       if (*other > 0)
         connections.emplace_back(self, std::lround(*other));

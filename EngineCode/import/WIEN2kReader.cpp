@@ -5,6 +5,7 @@
 #include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/NameEnding.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
@@ -24,6 +25,8 @@ constexpr double kSamePosition = 1e-4;
 constexpr long kMaxFileOperators = 1000;
 // An atomic number read as this far from a whole one is a virtual atom.
 constexpr double kWholeZ = 1e-3;
+// No atomic number is larger.
+constexpr double kLargestZ = 200.0;
 
 using Vec = std::array<double, 3>;
 
@@ -168,7 +171,7 @@ bool Reader::ReadClass(size_t &line, AtomClass &atom, size_t index) {
   auto z = Field(nameLine, "Z:");
   if (!z && nameTokens.size() >= 3)
     z = ImportNumber(nameTokens.back());
-  if (z) {
+  if (z && *z >= 0.0 && *z <= kLargestZ) {
     element = ElementFromAtomicNumber(std::lround(*z));
     if (element && std::fabs(*z - std::round(*z)) > kWholeZ)
       ImportWarning(*s_, static_cast<int>(line + 1),
@@ -254,12 +257,16 @@ bool Reader::Read() {
     }
   if (!nat || *nat < 1 || *nat != std::round(*nat))
     return RefuseImport(result_, 2, "the number of atoms (NONEQUIV.ATOMS) is missing or no count");
+  // Each atom takes at least six lines.
+  if (*nat > static_cast<double>(lines_.size()))
+    return RefuseImport(result_, 2, "the number of atoms (NONEQUIV.ATOMS) is more than the file holds");
   double cell[6];
   if (!ReadCell(cell))
     return false;
-  const double toAngstrom = Contains(lines_[2], "unit=ang") || Contains(lines_[2], "UNIT=ANG") ? 1.0 : kBohr;
+  // The lengths are in bohr whatever "unit=" on line 3 says: that word sets
+  // the units of the program's output, not of this file.
   for (int k = 0; k < 3; k++)
-    cell[k] *= toAngstrom;
+    cell[k] *= kBohr;
   // The lattice type: its centring and the angles it implies.
   char letter = 'P';
   if (lattice == "H" || lattice == "R") {
@@ -350,8 +357,10 @@ bool IsWIEN2kFile(const ImportSource &source) {
   const auto lines = ImportLines(std::string_view(source.text).substr(0, 1 << 14));
   if (lines.size() < 7)
     return false;
+  // A file named .struct needs only the layout: the reader names a lattice
+  // type it does not know.
   const std::string_view lattice = TrimImport(ImportColumns(lines[1], 1, 4));
-  bool known = false;
+  bool known = NameEndsWith(source.name, {".struct"});
   for (std::string_view type : {"P", "F", "B", "CXY", "CYZ", "CXZ", "R", "H"})
     known = known || lattice == type;
   for (size_t k = 0; known && k < 3; k++)

@@ -7,6 +7,7 @@
 #include "CellFrame.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/NameEnding.h"
 #include "import/ImportTypes.h"
 #include "import/StructureFill.h"
 
@@ -19,6 +20,10 @@ namespace {
 
 // Atom lines the detector checks in a file its name does not call XYZ.
 constexpr size_t kDetectedAtomLines = 20;
+// The widest property the Properties key may give (values per atom): wider
+// than any per-atom tensor, and small enough that the columns of a comment
+// line add up without overflow.
+constexpr long kMaxPropertyWidth = 1024;
 
 std::optional<long> CountOf(std::string_view line) {
   const auto tokens = ImportTokens(line);
@@ -31,7 +36,11 @@ std::optional<long> CountOf(std::string_view line) {
   return n;
 }
 
+// An element symbol, an atomic number, or "X", which other programs write
+// for a placeholder atom.
 std::optional<ElementCode> ElementOfToken(std::string_view token) {
+  if (token == "X" || token == "x")
+    return kPlaceholderElement;
   if (!token.empty() && std::isdigit(static_cast<unsigned char>(token[0]))) {
     long z = 0;
     auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), z);
@@ -111,7 +120,7 @@ bool PropertyColumns(std::string_view comment, size_t &species, size_t &pos) {
   for (size_t k = 0; k + 2 < fields.size(); k += 3) {
     long width = 0;
     auto [end, ec] = std::from_chars(fields[k + 2].data(), fields[k + 2].data() + fields[k + 2].size(), width);
-    if (ec != std::errc() || width < 1)
+    if (ec != std::errc() || width < 1 || width > kMaxPropertyWidth)
       return false;
     if (ImportEqualNoCase(fields[k], "species") && !sawSpecies)
       species = column, sawSpecies = true;
@@ -257,13 +266,14 @@ bool IsXYZFile(const ImportSource &source) {
   if (first >= lines.size())
     return false;
   const auto count = CountOf(lines[first]);
-  if (!count || first + 2 >= lines.size() || !LooksLikeAtom(lines[first + 2]))
+  if (!count || first + 2 >= lines.size())
     return false;
-  std::string lower = source.name;
-  for (char &c : lower)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (lower.ends_with(".xyz"))
-    return true; // the reader says what is wrong with the rest
+  // A file named XYZ needs only the layout: a count, a comment and a line of
+  // four words. The reader says what is wrong with the rest.
+  if (NameEndsWith(source.name, {".xyz", ".extxyz"}))
+    return ImportTokens(lines[first + 2]).size() >= 4;
+  if (!LooksLikeAtom(lines[first + 2]))
+    return false;
   // By content alone, the whole first frame must be there: a count line
   // followed directly by atoms (with no comment) is another format.
   if (lines.size() - first - 2 < static_cast<size_t>(*count))
@@ -294,4 +304,4 @@ bool DoXYZFile(const ImportSource &source, ImportResult &result) {
   return !result.structures.empty() || RefuseImport(result, 0, "it holds no atom");
 }
 
-extern const ImportFormat gXYZImport{"XYZ", "XYZ files", "xyz", "", IsXYZFile, DoXYZFile};
+extern const ImportFormat gXYZImport{"XYZ", "XYZ files", "xyz extxyz", "", IsXYZFile, DoXYZFile};
