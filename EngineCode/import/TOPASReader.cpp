@@ -50,8 +50,8 @@ std::vector<Token> Tokenise(std::string_view text) {
     const char ch = text[i];
     if (ch == '\n') {
       line++, i++;
-    } else if (ch == ' ' || ch == '\t' || ch == '\r') {
-      i++;
+    } else if (std::isspace(static_cast<unsigned char>(ch))) {
+      i++; // blanks, and the other white space a damaged file may hold
     } else if (ch == '\'') {
       while (i < text.size() && text[i] != '\n')
         i++;

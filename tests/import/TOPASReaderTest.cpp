@@ -75,6 +75,12 @@ TEST_F(TOPASReader, ValuesThatCannotBeFollowedAreRefused) {
     TempFile f("t.str", "str\n phase_name x\n Cubic(4)\n space_group 1\n" + c.site + "\n");
     EXPECT_EQ(Refusal(host, f.path), "\"t.str\" could not be read at " + c.refusal);
   }
+  // White space other than blanks and tabs (a vertical tab in a damaged
+  // file) once stopped the reading of any file.
+  TempFile odd("t.pdb", "CRYST1    1.000    1.000    1.000  90.00  90.00  90.00 P 1           1\nHETATM    1  C1  EOH \v 1\n");
+  EXPECT_NE(Refusal(host, odd.path), "");
+  TempFile tab("t.str", "str\n phase_name x\v\n Cubic(4)\n space_group 1\nsite O1 x 0 y 0 z 0 occ O 1\n");
+  EXPECT_EQ(Refusal(host, tab.path), "");
 }
 
 } // namespace
