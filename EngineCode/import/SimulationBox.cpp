@@ -66,7 +66,9 @@ std::optional<long> ImportWholeNumber(std::string_view token) {
 }
 
 int LineCutInsideNumber(const std::vector<std::string_view> &lines, std::string_view text) {
-  if (text.empty() || text.back() == '\n' || text.back() == '\r' || lines.empty())
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+    text.remove_suffix(1);
+  if (text.empty() || lines.empty())
     return 0;
   const char last = text.back();
   const bool cut = last == '.' || last == 'e' || last == 'E' || last == '+' || last == '-';

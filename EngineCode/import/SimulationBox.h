@@ -36,9 +36,9 @@ bool PlaceInBox(ImportedStructure &s, double xyz[3], int line);
 bool AppendBoxAtom(ImportResult &result, ImportedStructure &s, const SimulationBox &box,
                                     std::string_view label, ElementCode element, const double cart[3], int line);
 
-// The 1-based line of a file cut inside its last number ("0.5 0.5 0." with
-// no line end after it: the rest of the number was lost); 0 for a file that
-// ends whole.
+// The 1-based line of a file cut inside its last number (it ends "0.5 0.5
+// 0." or "1.5e": the rest of the number was lost); 0 for a file that ends
+// whole. The text comes with its end-of-file line ends made one.
 int LineCutInsideNumber(const std::vector<std::string_view> &lines, std::string_view text);
 
 // A whole number as simulation files write counts, indices and types: digits
