@@ -73,6 +73,8 @@ bool IsDLPOLYFile(const ImportSource &source) {
 
 bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
   const auto lines = ImportLines(source.text);
+  if (const int cut = LineCutInsideNumber(lines, source))
+    return RefuseImport(result, cut, "the file ends inside the record");
   long levcfg = 0, imcon = 0;
   std::optional<long> natoms;
   if (lines.size() < 2 || !ReadKeys(lines[1], levcfg, imcon, natoms))
@@ -135,7 +137,7 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
       unknown.insert(std::string(name[0]));
     const int line = static_cast<int>(i + 1);
     if (!(s->crystal.molecule
-              ? AppendImportAtom(result, *s, name[0], element.value_or(kPlaceholderElement), xyz, line)
+              ? AppendImportAtom(result, *s, name[0], element.value_or(kPlaceholderElement), xyz, line) != nullptr
               : AppendBoxAtom(result, *s, box, name[0], element.value_or(kPlaceholderElement), xyz, line)))
       return false;
     i += recordLines;

@@ -1,5 +1,5 @@
 // DMol and Materials Studio archives (".car" one frame, ".arc" several):
-//   !BIOSYM archive 3
+//   !BIOSYM archive 3            (or "!MSI archive 3", the same layout)
 //   PBC=ON                       (or OFF; 2D cells are read as molecules)
 //   title
 //   !DATE ...
@@ -255,7 +255,10 @@ struct Reader {
 
 bool IsDMolFile(const ImportSource &source) {
   const size_t start = source.text.find_first_not_of(" \t\n");
-  return start != std::string::npos && ImportStartsNoCase(std::string_view(source.text).substr(start), "!BIOSYM archive");
+  if (start == std::string::npos)
+    return false;
+  const std::string_view text = std::string_view(source.text).substr(start);
+  return ImportStartsNoCase(text, "!BIOSYM archive") || ImportStartsNoCase(text, "!MSI archive");
 }
 
 bool DoDMolFile(const ImportSource &source, ImportResult &result) {
@@ -264,7 +267,7 @@ bool DoDMolFile(const ImportSource &source, ImportResult &result) {
   size_t &i = reader.i;
   while (i < lines.size() && IsBlank(lines[i]))
     i++;
-  i++; // "!BIOSYM archive 3"
+  i++; // "!BIOSYM archive 3" or "!MSI archive 3"
   while (i < lines.size() && IsBlank(lines[i]))
     i++;
   if (i >= lines.size() || !ImportStartsNoCase(TrimImport(lines[i]), "PBC="))

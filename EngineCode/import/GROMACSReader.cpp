@@ -115,6 +115,10 @@ struct GroReader {
                             "the box value \"" + std::string(boxTokens[k]) + "\" is not a number");
       v[k] = *x * kNanometre;
     }
+    for (int k = 0; k < 3; k++)
+      if (v[k] < 0.0)
+        return RefuseImport(result, static_cast<int>(boxLine) + 1,
+                            "the box side \"" + std::string(boxTokens[static_cast<size_t>(k)]) + "\" is negative");
     SimulationBox box;
     const double rows[3][3] = {{v[0], v[3], v[4]}, {v[5], v[1], v[6]}, {v[7], v[8], v[2]}};
     bool noBox = true;
@@ -155,12 +159,12 @@ struct GroReader {
       const std::string_view residue = ImportColumns(line, 6, 5);
       const std::string_view name = TrimImport(ImportColumns(line, 11, 5));
       const auto element = Element(residue, name);
-      AsymmetricUnitRecord *site =
+      const bool ok =
           s->crystal.molecule
-              ? AppendImportAtom(result, *s, name, element.value_or(kPlaceholderElement), xyz, static_cast<int>(i + 1))
+              ? AppendImportAtom(result, *s, name, element.value_or(kPlaceholderElement), xyz, static_cast<int>(i + 1)) != nullptr
               : AppendBoxAtom(result, *s, box, name, element.value_or(kPlaceholderElement), xyz,
                               static_cast<int>(i + 1));
-      if (!site)
+      if (!ok)
         return false;
     }
     return FinishImportedStructure(*s, result.error);
@@ -201,8 +205,11 @@ bool IsGROMACSFile(const ImportSource &source) {
     return false;
   const auto tokens = ImportTokens(lines[1]);
   const auto count = tokens.size() == 1 ? ImportWholeNumber(tokens[0]) : std::nullopt;
-  if (!count || *count < 0)
+  if (!count)
     return false;
+  // A damaged count in a file named as ours: the reader says which line.
+  if (*count < 0)
+    return source.name.size() >= 4 && ImportEqualNoCase(std::string_view(source.name).substr(source.name.size() - 4), ".gro");
   if (*count == 0)
     return ImportTokens(lines[2]).size() == 3 || ImportTokens(lines[2]).size() == 9;
   const std::string_view atom = lines[2];

@@ -302,13 +302,15 @@ std::vector<OpenFileFilter> StructureFileFilters() {
   return filters;
 }
 
-bool NormaliseImportText(std::string_view bytes, std::string &text, std::string *reason) {
+bool NormaliseImportText(std::string_view bytes, std::string &text, std::string *reason, bool *lastLineOpen) {
   std::string inflated;
   if (IsGzip(bytes)) {
     if (!Inflate(bytes, inflated, reason))
       return false;
     bytes = inflated;
   }
+  if (lastLineOpen)
+    *lastLineOpen = !bytes.empty() && std::string_view("\n\r\0\x1a", 4).find(bytes.back()) == std::string_view::npos;
   // Padding of NULs (and of blanks after them) at the end is no text.
   size_t end = bytes.size();
   while (end > 0 && (bytes[end - 1] == '\0' || bytes[end - 1] == ' ' || bytes[end - 1] == '\n' ||
@@ -337,7 +339,7 @@ bool LoadImportSource(const std::filesystem::path &file, ImportSource &source, s
   source.file = file;
   source.name = NameWithoutGzip(file);
   const std::string_view raw(reinterpret_cast<const char *>(bytes.data()), bytes.size());
-  if (!NormaliseImportText(raw, source.text, reason))
+  if (!NormaliseImportText(raw, source.text, reason, &source.lastLineOpen))
     return false;
   if (TrimImport(source.text).empty() && source.text.find_first_not_of(" \t\n") == std::string::npos) {
     if (reason)

@@ -62,7 +62,8 @@ std::vector<OpenFileFilter> StructureFileFilters();
 bool LoadImportSource(const std::filesystem::path &file, ImportSource &source, std::string *reason);
 // Makes bytes read text: inflated when they are gzip, padding dropped, line
 // ends made LF.
-bool NormaliseImportText(std::string_view bytes, std::string &text, std::string *reason);
+bool NormaliseImportText(std::string_view bytes, std::string &text, std::string *reason,
+                         bool *lastLineOpen = nullptr);
 
 // Reads every structure of a file that is not a native document, without
 // building any: by the format its name decides, else by every detector in

@@ -30,6 +30,8 @@ struct ImportSource {
   std::filesystem::path file; // as the user named it (".gz" included)
   std::string name;           // the name that decides the format (".gz" stripped)
   std::string text;
+  // The file's last line had no line end: it may have been cut short.
+  bool lastLineOpen = false;
 };
 
 // What a text carries beyond the record, applied only once the structure is

@@ -130,11 +130,14 @@ bool IsLAMMPSFile(const ImportSource &source) {
 
 bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   DataReader r{result, ImportLines(source.text)};
+  if (const int cut = LineCutInsideNumber(r.lines, source))
+    return RefuseImport(result, cut, "the file ends inside the record");
   // ---- The header.
   long natoms = -1, nbonds = 0, ntypes = 0;
   double lo[3] = {}, hi[3] = {}, tilt[3] = {0.0, 0.0, 0.0};
   bool boxSides[3] = {false, false, false};
   size_t boxLine = 0; // the last box line's index
+  size_t sideLine[3] = {};
   size_t i = 1;
   for (; i < r.lines.size(); i++) {
     const std::string_view line = WithoutComment(r.lines[i]);
@@ -178,9 +181,12 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       const size_t axis = static_cast<size_t>(t[2][0] - 'x');
       double v[2];
       ok = numbers(2, v);
+      if (ok && v[1] < v[0])
+        return RefuseImport(r.result, static_cast<int>(i) + 1,
+                            "the box's " + std::string(t[3]) + " is below its " + std::string(t[2]));
       lo[axis] = v[0], hi[axis] = v[1];
       boxSides[axis] = true;
-      boxLine = i;
+      boxLine = sideLine[axis] = i;
     } else if (keyword(3, "xy xz yz")) {
       ok = numbers(3, tilt);
       boxLine = i;
@@ -246,8 +252,17 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   const double rows[3][3] = {{hi[0] - lo[0], 0.0, 0.0}, {tilt[0], hi[1] - lo[1], 0.0}, {tilt[1], tilt[2], hi[2] - lo[2]}};
   std::copy(&rows[0][0], &rows[0][0] + 9, &box.vectors[0][0]);
   std::copy(lo, lo + 3, box.origin);
-  if (!SetImportBox(*s, box, result.error, static_cast<int>(boxLine + 1)))
+  // A two-dimensional run: its atoms lie in a plane of a box only some
+  // tenths thick along z, which no crystal is.
+  const double thickness = hi[2] - lo[2];
+  if (thickness > 0.0 && thickness < kMinImportCellHeight && tilt[1] == 0.0 && tilt[2] == 0.0) {
+    s->crystal.molecule = 1;
+    ImportWarning(*s, static_cast<int>(sideLine[2] + 1),
+                  "the box is " + MyTrimSprintf("%g", thickness) +
+                      " thick along z: a two-dimensional box; its atoms are read as a molecule.");
+  } else if (!SetImportBox(*s, box, result.error, static_cast<int>(boxLine + 1))) {
     return false;
+  }
 
   // ---- Masses: the elements of the atom types.
   std::map<long, double> masses;
@@ -318,16 +333,21 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
                             "the coordinate \"" + std::string(t[style->x + c]) + "\" is not a number");
       xyz[c] = *v;
     }
-    if (!indexOfId.emplace(*id, static_cast<uint32_t>(s->crystal.sites.size())).second)
+    const size_t before = s->crystal.sites.size();
+    if (!indexOfId.emplace(*id, static_cast<uint32_t>(before)).second)
       return RefuseImport(r.result, static_cast<int>(k) + 1, "the atom ID " + std::to_string(*id) + " is given twice");
     ElementCode element = kPlaceholderElement;
     if (auto it = elements.find(*type); it != elements.end())
       element = it->second;
     else
       typesWithoutMass[*type]++;
-    if (!AppendBoxAtom(result, *s, box, ElementSymbolText(element) + std::to_string(*id), element, xyz,
-                       static_cast<int>(k + 1)))
+    const std::string label = ElementSymbolText(element) + std::to_string(*id);
+    const int line = static_cast<int>(k + 1);
+    if (!(s->crystal.molecule ? AppendImportAtom(result, *s, label, element, xyz, line) != nullptr
+                              : AppendBoxAtom(result, *s, box, label, element, xyz, line)))
       return false;
+    if (s->crystal.sites.size() == before)
+      indexOfId[*id] = UINT32_MAX; // left out: its bonds go with it
   }
   if (!typesWithoutMass.empty()) {
     std::string list;
@@ -345,6 +365,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       const auto ia = a ? indexOfId.find(*a) : indexOfId.end(), ib = b ? indexOfId.find(*b) : indexOfId.end();
       if (ia == indexOfId.end() || ib == indexOfId.end())
         return RefuseImport(r.result, static_cast<int>(k) + 1, "the bond joins no two atoms of the Atoms section");
+      if (ia->second == UINT32_MAX || ib->second == UINT32_MAX)
+        continue;
       s->bonds.push_back({ia->second, ib->second});
     }
   return FinishImportedStructure(*s, result.error);

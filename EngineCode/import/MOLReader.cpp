@@ -10,6 +10,8 @@
 #include "import/TextNumbers.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <string>
 #include <unordered_map>
 
 namespace {
@@ -19,6 +21,16 @@ namespace {
 constexpr std::string_view kQuerySymbols[] = {"A", "AH", "Q", "QH", "M", "MH", "X", "XH", "*", "L", "LP", "R#", "R"};
 
 std::optional<long> Integer(std::string_view text) { return ParseIntegerToken(TrimImport(text)); }
+
+// The formal charges the format can write.
+constexpr long kMaxFormalCharge = 15;
+
+bool ChargeBeyondFormat(std::optional<long> charge) { return charge && std::labs(*charge) > kMaxFormalCharge; }
+
+std::string ChargeBeyondText(std::string_view token) {
+  return "the charge \"" + std::string(TrimImport(token)) + "\" is beyond -" + std::to_string(kMaxFormalCharge) + " to " +
+         std::to_string(kMaxFormalCharge);
+}
 
 bool StartsWith(std::string_view line, std::string_view prefix) { return line.substr(0, prefix.size()) == prefix; }
 bool IsRecordEnd(std::string_view line) { return StartsWith(line, "$$$$"); }
@@ -134,6 +146,8 @@ struct Reader {
       const auto t = ImportTokens(lines[i].substr(6));
       for (size_t k = 1; k + 1 < t.size(); k += 2) {
         const auto atom = Integer(t[k]), charge = Integer(t[k + 1]);
+        if (ChargeBeyondFormat(charge))
+          return RefuseImport(result, static_cast<int>(i + 1), ChargeBeyondText(t[k + 1]));
         if (atom && charge && *atom >= 1 && static_cast<size_t>(*atom) <= charges.size())
           charges[static_cast<size_t>(*atom - 1)] = static_cast<int>(*charge);
         else
@@ -199,8 +213,12 @@ struct Reader {
           return false;
         number[*index] = static_cast<long>(s->crystal.sites.size());
         for (size_t f = k + 4; f < t.size(); f++)
-          if (ImportStartsNoCase(t[f], "CHG="))
-            charges.back() = static_cast<int>(Integer(t[f].substr(4)).value_or(0));
+          if (ImportStartsNoCase(t[f], "CHG=")) {
+            const auto charge = Integer(t[f].substr(4));
+            if (ChargeBeyondFormat(charge))
+              return RefuseImport(result, static_cast<int>(at) + 1, ChargeBeyondText(t[f].substr(4)));
+            charges.back() = static_cast<int>(charge.value_or(0));
+          }
       } else if (block == Bonds && t.size() >= 4) {
         auto find = [&](std::string_view token) -> std::optional<long> {
           const auto n = Integer(token);

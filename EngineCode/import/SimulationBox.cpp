@@ -6,6 +6,7 @@
 #include "import/TextNumbers.h"
 
 #include <cmath>
+#include <limits>
 
 bool SetImportBox(ImportedStructure &s, SimulationBox &box, ImportError &error, int line) {
   if (!CellFrameOfRows(box.vectors, box.frame)) {
@@ -30,19 +31,41 @@ bool SetImportBox(ImportedStructure &s, SimulationBox &box, ImportError &error, 
   return true;
 }
 
-AsymmetricUnitRecord *AppendBoxAtom(ImportResult &result, ImportedStructure &s, const SimulationBox &box,
+bool PlaceInBox(ImportedStructure &s, double xyz[3], int line) {
+  bool far = false;
+  for (int k = 0; k < 3; k++) {
+    if (!(std::fabs(xyz[k]) <= std::numeric_limits<float>::max())) {
+      ImportWarning(s, line, "the atom lies at no finite place in the box and is left out.");
+      return false;
+    }
+    far = far || xyz[k] < -1.0 || xyz[k] > 2.0;
+  }
+  if (far)
+    ImportWarning(s, line, "the atom lies farther outside the box than the box is wide; it is put into the box.");
+  for (int k = 0; k < 3; k++)
+    xyz[k] = WrapFraction(xyz[k]);
+  return true;
+}
+
+bool AppendBoxAtom(ImportResult &result, ImportedStructure &s, const SimulationBox &box,
                                     std::string_view label, ElementCode element, const double cart[3], int line) {
   const double r[3] = {cart[0] - box.origin[0], cart[1] - box.origin[1], cart[2] - box.origin[2]};
   double xyz[3];
   FractionalFromCartesian(box.frame, r, xyz);
-  for (double &x : xyz) {
-    if (!std::isfinite(x)) {
-      RefuseImport(result, line, "the atom lies too far from the box");
-      return nullptr;
-    }
-    x = WrapFraction(x);
-  }
-  return AppendImportSite(result, s, label, element, xyz, line);
+  return !PlaceInBox(s, xyz, line) || AppendImportSite(result, s, label, element, xyz, line) != nullptr;
 }
 
 std::optional<long> ImportWholeNumber(std::string_view token) { return ParseIntegerToken(token); }
+
+int LineCutInsideNumber(const std::vector<std::string_view> &lines, const ImportSource &source) {
+  if (!source.lastLineOpen)
+    return 0;
+  std::string_view text = source.text;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+    text.remove_suffix(1);
+  if (text.empty() || lines.empty())
+    return 0;
+  const char last = text.back();
+  const bool cut = last == '.' || last == 'e' || last == 'E' || last == '+' || last == '-';
+  return cut ? static_cast<int>(lines.size()) : 0;
+}

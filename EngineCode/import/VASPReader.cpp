@@ -6,6 +6,7 @@
 #include "CellFrame.h"
 #include "import/ImportText.h"
 #include "import/ImportTypes.h"
+#include "import/SimulationBox.h"
 #include "import/StructureFill.h"
 
 #include <algorithm>
@@ -82,6 +83,8 @@ private:
 };
 
 bool Reader::Read() {
+  if (const int cut = LineCutInsideNumber(lines_, source_))
+    return RefuseImport(result_, cut, "the file ends inside the record");
   ImportedStructure *s = BeginImportedStructure(result_, source_.name);
   const std::string title(TrimImport(lines_.empty() ? std::string_view() : lines_[0]));
   s->extras.title = title;
@@ -187,8 +190,8 @@ bool Reader::Read() {
         const double x[3] = {v[0] * scale[0], v[1] * scale[1], v[2] * scale[2]};
         FractionalFromCartesian(frame, x, xyz);
       }
-      for (double &f : xyz)
-        f = WrapFraction(f);
+      if (!PlaceInBox(*s, xyz, static_cast<int>(line + 1)))
+        continue;
       const std::string label = ElementSymbolText(elements[k]) + std::to_string(n + 1);
       if (!AppendImportSite(result_, *s, label, elements[k], xyz, static_cast<int>(line + 1)))
         return false;
