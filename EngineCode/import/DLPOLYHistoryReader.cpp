@@ -149,7 +149,7 @@ bool HistoryReader::Frame(size_t &i) {
     }
     const ElementCode element = it->second.element.value_or(kPlaceholderElement);
     const int line = static_cast<int>(i + 1);
-    if (!(s->crystal.molecule ? AppendImportAtom(result, *s, head[0], element, xyz, line)
+    if (!(s->crystal.molecule ? AppendImportAtom(result, *s, head[0], element, xyz, line) != nullptr
                               : AppendBoxAtom(result, *s, box, head[0], element, xyz, line)))
       return false;
   }
