@@ -566,8 +566,9 @@ std::vector<AsymmetricUnitRecord> TransformCellSites(const std::vector<Asymmetri
     DMatMul33x33(MG, Mt, newG);
     if (!ReciprocalLengthsOfMetric(oldG, oldRecip) || !ReciprocalLengthsOfMetric(newG, newRecip))
       return out;
-  } else if (std::any_of(sites.begin(), sites.end(),
-                         [](const AsymmetricUnitRecord &s) { return s.displacementType == kDisplacementAnisoU; })) {
+  } else if (std::any_of(sites.begin(), sites.end(), [](const AsymmetricUnitRecord &s) {
+               return s.displacementType == kDisplacementAnisoU;
+             })) {
     return out;
   }
 

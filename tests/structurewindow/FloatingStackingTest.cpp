@@ -67,10 +67,11 @@ TEST_F(FloatingStacking, FloatingWindowsFollowTheStructureWindowClickedIn) {
   MainWindow *first = Open("NaCl.ovtx");
   ASSERT_NE(first, nullptr);
   Click(first);
-  for (uint32_t command : {FourCharsToLong("MOpt"), kCmdEditElements, FourCharsToLong("OvTg"), kCmdPlotRange})
+  // (The Overview is one more of them; a test of start-up wants it unmade.)
+  for (uint32_t command : {FourCharsToLong("MOpt"), kCmdEditElements, kCmdPlotRange})
     ProcessCommand(command);
   QCoreApplication::processEvents();
-  ASSERT_GE(ShownFloatingWindows().size(), 4u);
+  ASSERT_GE(ShownFloatingWindows().size(), 3u);
   MainWindow *second = Open("Rutile.ovtx");
   ASSERT_NE(second, first);
 
