@@ -36,10 +36,9 @@ struct Case {
   int lost; // vectors whose atoms the command leaves out; -1: not fixed
 };
 
-// A vector the user drew, as the checks below need it.
+// Where a vector the user drew stood: its atom's place (Angstrom) and label.
 struct Drawn {
-  double cart[3];  // its atom, Angstrom
-  double arrow[3]; // the vector, Angstrom
+  double cart[3];
   std::string label;
 };
 
@@ -79,13 +78,21 @@ protected:
     record.uvw[0] = 0.0f, record.uvw[1] = 0.0f, record.uvw[2] = 1.0f;
     DoDefineVector(FrontGraphWindow(), record);
   }
-  static void TransformCellPreset(uint32_t preset) {
-    QDialog *sheet = Sheet(kCmdTransformCell);
-    ASSERT_NE(sheet, nullptr);
-    TransformCellSheetEventHandler(sheet, preset);
-    ASSERT_TRUE(ClosesOnOK(TransformCellSheetEventHandler, sheet));
-  }
   static std::string Log() { return GetLogStore()->PlainText().toStdString(); }
+  // Every vector on an atom of its own, shown, of the element; the atoms.
+  static std::set<uint32_t> CheckAtoms(const CrystalRec &c, const char *element) {
+    std::set<uint32_t> atoms;
+    for (const VectorRecord &v : c.vectors) {
+      EXPECT_LT(v.atom, c.atoms.size());
+      if (v.atom >= c.atoms.size())
+        continue;
+      EXPECT_TRUE(atoms.insert(v.atom).second) << "two vectors on atom " << v.atom;
+      EXPECT_EQ(c.atoms[v.atom].hasVector, 1); // the drawing walks these atoms
+      EXPECT_TRUE(c.atoms[v.atom].visible);
+      EXPECT_EQ(ElementOf(c, v.atom), TwoCharsToShort(element));
+    }
+    return atoms;
+  }
   // The vectors of the document written and read back.
   static CrystalRec *SavedAndReopened(const QTemporaryDir &dir) {
     const std::filesystem::path file = std::filesystem::path(dir.path().toStdString()) / "vectors.ovdf";
@@ -94,6 +101,45 @@ protected:
     EXPECT_TRUE(OpenFSRefInWindow(file, nullptr));
     QCoreApplication::processEvents();
     return GetWindowCrystal(FrontGraphWindow());
+  }
+  // The commands as the user gives them.
+  static void MoveOrigin() {
+    QDialog *sheet = Sheet(kCmdMoveOrigin);
+    ASSERT_NE(sheet, nullptr);
+    for (int field : {4, 5, 6})
+      FindControl<QLineEdit>(sheet, field)->setText(field == 4 ? "0.1" : "0");
+    ASSERT_TRUE(ClosesOnOK(MoveOriginSheetEventHandler, sheet));
+    gMoveOriginDeltaX = 0.0f; // the sheet offers the last shift next time
+  }
+  static void TransformCell(uint32_t preset) {
+    QDialog *sheet = Sheet(kCmdTransformCell);
+    ASSERT_NE(sheet, nullptr);
+    TransformCellSheetEventHandler(sheet, preset);
+    ASSERT_TRUE(ClosesOnOK(TransformCellSheetEventHandler, sheet));
+  }
+  static void SliceThenCrystalToMolecule() {
+    ProcessCommand(kCmdToggleLatticePlane);
+    QDialog *sheet = Sheet(kCmdSliceCrystal);
+    ASSERT_NE(sheet, nullptr);
+    for (auto *button : sheet->findChildren<QPushButton *>())
+      if (button->property("command").toString() == "HdAb")
+        button->click(); // Hide Above
+    QCoreApplication::processEvents();
+    ProcessCommand(kCmdCrystalToMolecule);
+  }
+  // The structure editor builds a new structure from the sites it shows.
+  static void EditCrystalCell() {
+    ASSERT_EQ(ProcessCommand(kCmdEditStructure), kNoErr);
+    EditCrystalSheet *sheet = GetEditCrystalSheet(FrontGraphWindow());
+    ASSERT_NE(sheet, nullptr);
+    sheet->CellField(0)->setText("4.6");
+    sheet->HandleCommand(FourCharsToLong("ok  "));
+    QCoreApplication::processEvents();
+  }
+  static void MoleculeToCrystal() {
+    QDialog *sheet = Sheet(kCmdMoleculeToCrystal);
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(ClosesOnOK(MTCSheetEventHandler, sheet));
   }
   // Draws the vectors, runs the command, checks where they are, and again
   // in the document written and read back.
@@ -106,12 +152,11 @@ protected:
     ASSERT_EQ(c->vectorCount, count);
     std::vector<Drawn> drawn;
     for (const VectorRecord &v : c->vectors) {
-      Drawn d;
-      Cartesian(*c, c->atoms[v.atom].xyz, d.cart);
-      Cartesian(*c, v.uvw, d.arrow);
-      d.label = c->sites[c->atoms[v.atom].site].label;
-      drawn.push_back(d);
+      drawn.push_back({{}, c->sites[c->atoms[v.atom].site].label});
+      Cartesian(*c, c->atoms[v.atom].xyz, drawn.back().cart);
     }
+    double arrowBefore[3]; // the same for every vector
+    Cartesian(*c, c->vectors[0].uvw, arrowBefore);
     double oldFrame[9], inverse[9];
     for (int i = 0; i < 9; i++)
       oldFrame[i] = c->orientationMatrix[i];
@@ -132,25 +177,19 @@ protected:
       EXPECT_EQ(log.find("left out"), std::string::npos) << log;
     }
     ASSERT_GT(kept, 0);
-    // Each on an atom of its own, of its element, drawn where one was drawn
-    // before (give or take a lattice translation of the old cell where the
-    // new cell's range holds another image).
-    std::set<uint32_t> atoms;
+    // Each drawn where one was drawn before (give or take a lattice
+    // translation of the old cell where the new range holds another image).
+    ASSERT_EQ(CheckAtoms(*c, test.element).size(), size_t(kept));
     for (const VectorRecord &v : c->vectors) {
-      ASSERT_LT(v.atom, c->atoms.size());
-      EXPECT_TRUE(atoms.insert(v.atom).second) << "two vectors on atom " << v.atom;
-      EXPECT_EQ(c->atoms[v.atom].hasVector, 1); // the drawing walks these atoms
-      EXPECT_TRUE(c->atoms[v.atom].visible);
-      EXPECT_EQ(ElementOf(*c, v.atom), TwoCharsToShort(test.element));
       const std::string label = c->sites[c->atoms[v.atom].site].label;
       double now[3], arrow[3];
       Cartesian(*c, c->atoms[v.atom].xyz, now);
       Cartesian(*c, v.uvw, arrow);
       // The same arrow: the same length, and in the same frame the same way.
-      const double length = std::hypot(arrow[0], arrow[1], arrow[2]);
-      EXPECT_NEAR(length, std::hypot(drawn[0].arrow[0], drawn[0].arrow[1], drawn[0].arrow[2]), 1e-3);
+      EXPECT_NEAR(std::hypot(arrow[0], arrow[1], arrow[2]), std::hypot(arrowBefore[0], arrowBefore[1], arrowBefore[2]),
+                  1e-3);
       for (int i = 0; i < 3 && test.where != Case::kSameLabel; i++)
-        EXPECT_NEAR(arrow[i], drawn[0].arrow[i], 1e-3);
+        EXPECT_NEAR(arrow[i], arrowBefore[i], 1e-3);
       const bool found = std::any_of(drawn.begin(), drawn.end(), [&](const Drawn &d) {
         if (test.where == Case::kSameLabel)
           return d.label == label;
@@ -169,113 +208,27 @@ protected:
     c = SavedAndReopened(dir);
     ASSERT_NE(c, nullptr);
     ASSERT_EQ(c->vectorCount, kept);
-    atoms.clear();
-    for (const VectorRecord &v : c->vectors) {
-      ASSERT_LT(v.atom, c->atoms.size());
-      EXPECT_TRUE(atoms.insert(v.atom).second);
-      EXPECT_EQ(c->atoms[v.atom].hasVector, 1);
-      EXPECT_EQ(ElementOf(*c, v.atom), TwoCharsToShort(test.element));
-    }
+    EXPECT_EQ(CheckAtoms(*c, test.element).size(), size_t(kept));
   }
 };
 
 TEST_F(VectorsFollowAtoms, EveryVectorStaysOnItsAtomThroughEveryCommandThatRebuildsTheAtoms) {
+  // clang-format off
   const Case cases[] = {
-      {"Discard Symmetry",
-       "Calcite.ovtx",
-       "Ca",
-       [] { ProcessCommand(kCmdDiscardSymmetry); },
-       {0, 0, 0},
-       Case::kSamePlace,
-       0},
-      {"Move Origin",
-       "Calcite.ovtx",
-       "Ca",
-       [] {
-         QDialog *sheet = Sheet(kCmdMoveOrigin);
-         ASSERT_NE(sheet, nullptr);
-         FindControl<QLineEdit>(sheet, 4)->setText("0.1");
-         FindControl<QLineEdit>(sheet, 5)->setText("0");
-         FindControl<QLineEdit>(sheet, 6)->setText("0");
-         ASSERT_TRUE(ClosesOnOK(MoveOriginSheetEventHandler, sheet));
-         gMoveOriginDeltaX = 0.0f; // the sheet offers the last shift next time
-       },
-       {0.1, 0, 0},
-       Case::kLatticeImage, // the range moves by the shift
-       0},
+      {"Discard Symmetry", "Calcite.ovtx", "Ca", [] { ProcessCommand(kCmdDiscardSymmetry); }, {0, 0, 0}, Case::kSamePlace, 0},
+      // The range moves with the origin.
+      {"Move Origin", "Calcite.ovtx", "Ca", MoveOrigin, {0.1, 0, 0}, Case::kLatticeImage, 0},
       // The primitive cell's range holds fewer Ca than the hexagonal cell's:
       // the vectors that find no image of their atom there go.
-      {"Transform Cell, primitive",
-       "Calcite.ovtx",
-       "Ca",
-       [] { TransformCellPreset(kPresetPrimitive); },
-       {0, 0, 0},
-       Case::kLatticeImage,
-       -1},
-      {"Transform Cell, face-centred",
-       "Rutile.ovtx",
-       "Ti",
-       [] { TransformCellPreset(kPresetFaceCentred); },
-       {0, 0, 0},
-       Case::kLatticeImage,
-       -1},
-      {"Supercell",
-       "NaCl.ovtx",
-       "Cl",
-       [] { TransformCellPreset(kPresetSupercell222); },
-       {0, 0, 0},
-       Case::kSamePlace,
-       0},
-      {"Crystal to Molecule",
-       "Calcite.ovtx",
-       "Ca",
-       [] { ProcessCommand(kCmdCrystalToMolecule); },
-       {0, 0, 0},
-       Case::kSamePlace,
-       0},
-      {"Slice, then Crystal to Molecule",
-       "Calcite.ovtx",
-       "Ca",
-       [] {
-         ProcessCommand(kCmdToggleLatticePlane);
-         QDialog *sheet = Sheet(kCmdSliceCrystal);
-         ASSERT_NE(sheet, nullptr);
-         for (auto *button : sheet->findChildren<QPushButton *>())
-           if (button->property("command").toString() == "HdAb")
-             button->click(); // Hide Above
-         QCoreApplication::processEvents();
-         ProcessCommand(kCmdCrystalToMolecule);
-       },
-       {0, 0, 0},
-       Case::kSamePlace,
-       -1},
-      // The structure editor builds a new structure from the sites it shows.
-      {"Edit Crystal",
-       "Rutile.ovtx",
-       "Ti",
-       [] {
-         ASSERT_EQ(ProcessCommand(kCmdEditStructure), kNoErr);
-         EditCrystalSheet *sheet = GetEditCrystalSheet(FrontGraphWindow());
-         ASSERT_NE(sheet, nullptr);
-         sheet->CellField(0)->setText("4.6");
-         sheet->HandleCommand(FourCharsToLong("ok  "));
-         QCoreApplication::processEvents();
-       },
-       {0, 0, 0},
-       Case::kSameLabel,
-       0},
-      {"Molecule to Crystal",
-       "Benzene.ovtx",
-       "C",
-       [] {
-         QDialog *sheet = Sheet(kCmdMoleculeToCrystal);
-         ASSERT_NE(sheet, nullptr);
-         ASSERT_TRUE(ClosesOnOK(MTCSheetEventHandler, sheet));
-       },
-       {0, 0, 0},
-       Case::kSameLabel,
-       0},
+      {"Transform Cell, primitive", "Calcite.ovtx", "Ca", [] { TransformCell(kPresetPrimitive); }, {0, 0, 0}, Case::kLatticeImage, -1},
+      {"Transform Cell, face-centred", "Rutile.ovtx", "Ti", [] { TransformCell(kPresetFaceCentred); }, {0, 0, 0}, Case::kLatticeImage, -1},
+      {"Supercell", "NaCl.ovtx", "Cl", [] { TransformCell(kPresetSupercell222); }, {0, 0, 0}, Case::kSamePlace, 0},
+      {"Crystal to Molecule", "Calcite.ovtx", "Ca", [] { ProcessCommand(kCmdCrystalToMolecule); }, {0, 0, 0}, Case::kSamePlace, 0},
+      {"Slice, then Crystal to Molecule", "Calcite.ovtx", "Ca", SliceThenCrystalToMolecule, {0, 0, 0}, Case::kSamePlace, -1},
+      {"Edit Crystal", "Rutile.ovtx", "Ti", EditCrystalCell, {0, 0, 0}, Case::kSameLabel, 0},
+      {"Molecule to Crystal", "Benzene.ovtx", "C", MoleculeToCrystal, {0, 0, 0}, Case::kSameLabel, 0},
   };
+  // clang-format on
   QTemporaryDir dir;
   for (const Case &test : cases) {
     SCOPED_TRACE(test.name);
