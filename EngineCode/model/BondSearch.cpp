@@ -1372,11 +1372,15 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
               const float d2 = dx * dx + dy * dy + dz * dz;
               if (!(minSq <= d2 && d2 <= maxSq))
                 return;
-              const uint32_t t = c.atoms[cand.atom].site;
-              if (d2 < kSelfImageDistSq && t == s)
+              if (d2 < kSelfImageDistSq && c.atoms[cand.atom].site == s)
                 return;
-              if (anyPartial && !(t < nSites && PartialSitesMayBond(shares[s], shares[t])))
-                return;
+              // Only a structure with partial sites reads each neighbour's
+              // atom record.
+              if (anyPartial) {
+                const uint32_t t = c.atoms[cand.atom].site;
+                if (!(t < nSites && PartialSitesMayBond(shares[s], shares[t])))
+                  return;
+              }
               count++;
             });
             site.coordination += count;
