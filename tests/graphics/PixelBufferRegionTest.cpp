@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace ovgfx;
 
 TEST(PixelBuffer, MakesOnlyOneAndThirtyTwoBitBuffersOfNonEmptyBounds) {
@@ -116,4 +118,30 @@ TEST(Region, SpansRectanglesAndPolygonsBuildTheSamePixels) {
   line.Add(0, 0);
   line.Add(5, 5);
   EXPECT_TRUE(Region::FromPolygon(line).IsEmpty());
+}
+
+// A polygon made within a rectangle has there exactly the pixels of the
+// whole polygon as the toolkit's own scan conversion makes it: random
+// polygons (concave, crossing themselves, with level and repeated
+// vertices), cut by rectangles inside, across and outside them.
+TEST(Region, APolygonMadeWithinARectangleHasTheWholePolygonsPixelsThere) {
+  std::mt19937 random(20240611);
+  std::uniform_int_distribution<int> coordinate(-40, 40), count(3, 9), side(-50, 50);
+  for (int trial = 0; trial < 3000; ++trial) {
+    Polygon polygon;
+    const int n = count(random);
+    for (int k = 0; k < n; ++k)
+      polygon.Add(coordinate(random) * (trial % 3 + 1), coordinate(random));
+    if (trial % 2)
+      polygon.Add(polygon.Points()[0].h, polygon.Points()[0].v); // closed, as faces are
+    int x0 = side(random), x1 = side(random), y0 = side(random), y1 = side(random);
+    if (x0 > x1)
+      std::swap(x0, x1);
+    if (y0 > y1)
+      std::swap(y0, y1);
+    const Rect within = trial % 5 ? MakeRect(x0, y0, x1 + 1, y1 + 1) : MakeRect(-200, -200, 200, 200);
+    const Region expected = Region::FromPolygon(polygon).Intersected(Region(within));
+    const Region cut = Region::FromPolygon(polygon, within);
+    ASSERT_TRUE(cut.Xored(expected).IsEmpty()) << "trial " << trial;
+  }
 }
