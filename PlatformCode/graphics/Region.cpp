@@ -2,8 +2,6 @@
 
 #include "RegionImpl.h"
 
-#include <QPolygon>
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -132,17 +130,7 @@ Region Region::Oval(const Rect &r) {
   return out;
 }
 
-Region Region::FromPolygon(const Polygon &polygon) {
-  Region out;
-  if (polygon.Size() < 3)
-    return out;
-  QPolygon q;
-  q.reserve(qsizetype(polygon.Size()));
-  for (const Point &p : polygon.Points())
-    q << QPoint(p.h, p.v);
-  out.impl_->region = QRegion(q, Qt::OddEvenFill);
-  return out;
-}
+Region Region::FromPolygon(const Polygon &polygon) { return FromPolygon(polygon, polygon.Bounds()); }
 
 namespace {
 
@@ -173,9 +161,9 @@ Region Region::FromPolygon(const Polygon &polygon, const Rect &within) {
   const std::vector<Point> &pts = polygon.Points();
   if (pts.size() < 3 || within.IsEmpty())
     return out;
-  // Each row is filled between pairs of crossings (even-odd), an edge
-  // counting on the rows from its upper end to the row above its lower end;
-  // level edges count on none.
+  // The toolkit's scan conversion, row by row: each row is filled between
+  // pairs of crossings (even-odd), an edge counting on the rows from its
+  // upper end to the row above its lower end; level edges count on none.
   std::vector<ScanEdge> edges;
   edges.reserve(pts.size());
   for (size_t i = 0; i < pts.size(); ++i) {
