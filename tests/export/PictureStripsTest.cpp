@@ -5,6 +5,7 @@
 #include "../model/StructureWindowFixture.h"
 
 #include "export/PictureExport.h"
+#include "Polyhedra.h"
 #include "import/ImportPath.h"
 #include "render/BondDrawing.h"
 #include "render/OffScreen.h"
@@ -146,6 +147,29 @@ TEST_F(PictureStripsTest, BondsLinesVectorsAndEllipsoidsCutByStripEdgesKeepTheir
   c.perspective = 0;
   c.modelType = kThermalEllipsoidModel;
   EXPECT_EQ(DifferingPixels(w.ref(), 397, 301, 72, kPNGFileType, 9), 0);
+  EXPECT_TRUE(host.alerts.empty());
+}
+
+// Polyhedra at a scale where their faces reach hundreds of pixels past a
+// strip of 9 rows: each face style, and the selection's frames, cross the
+// strip's rows where the picture drawn whole has them.
+TEST_F(PictureStripsTest, FacesReachingFarPastAStripKeepTheirEdges) {
+  TestWindow w(host, 230, 170);
+  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Spinel.ovtx"));
+  CrystalRec &c = w.crystal();
+  c.modelType = kPolyhedralModel;
+  c.plotScale *= 12.0f;
+  ResetOffScreen(w.ref());
+  PlotCrystal(w.ref(), kPlotToWindow);
+  for (uint32_t mode : {kPolyModeSolidFill, kPolyModeColourShaded, kPolyModeOpenFill, kPolyModePatternShaded}) {
+    SCOPED_TRACE("polyhedron mode " + std::to_string(mode));
+    for (AtomRecord &atom : c.atoms)
+      if (atom.polyhedron) {
+        c.sites[atom.site].polyMode = mode;
+        atom.selected = mode == kPolyModeSolidFill;
+      }
+    EXPECT_EQ(DifferingPixels(w.ref(), 461, 343, 144, kPNGFileType, 9), 0);
+  }
   EXPECT_TRUE(host.alerts.empty());
 }
 
