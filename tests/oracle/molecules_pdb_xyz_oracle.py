@@ -71,13 +71,13 @@ def read_out(path):
 
 
 def element_of(atom):
-    name = atom.element.name
-    return "Xx" if name == "X" else name
+    # The placeholder is written "X", as gemmi and ASE name it.
+    return atom.element.name
 
 
 def pdb_atoms(path, tmp):
     """gemmi's atoms of the first model, the first alternate location of
-    each. gemmi refuses an odd charge column (columns 79-80): the oracle
+    each residue position. gemmi refuses an odd charge column (columns 79-80): the oracle
     blanks those columns of a copy first."""
     lines = _plain(path).decode("latin-1").splitlines()
     fixed = [l[:78] if l.startswith(("ATOM", "HETATM")) else l for l in lines]
@@ -88,7 +88,8 @@ def pdb_atoms(path, tmp):
     for ch in st[0]:
         for res in ch:
             for a in res:
-                key = (ch.name, res.seqid.num, res.seqid.icode, res.name, a.name)
+                # The residue position, whatever its name in each location.
+                key = (ch.name, res.seqid.num, res.seqid.icode)
                 if a.altloc != "\0" and first.setdefault(key, a.altloc) != a.altloc:
                     continue
                 atoms.append(a)
