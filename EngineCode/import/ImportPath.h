@@ -57,6 +57,9 @@ std::vector<OpenFileFilter> StructureFileFilters();
 
 // ---- Reading ------------------------------------------------------------------------
 
+// A file's name without ".gz": what names its format and its window.
+std::string NameWithoutGzip(const std::filesystem::path &file);
+
 // The text of a file as readers see it (see ImportSource). False, with the
 // reason, when it cannot be read or inflated, or would be too large.
 bool LoadImportSource(const std::filesystem::path &file, ImportSource &source, std::string *reason);

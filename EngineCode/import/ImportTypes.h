@@ -50,7 +50,8 @@ struct TextFileExtras {
     uint8_t style = 2;
   };
   std::vector<PendingVector> vectors;
-  std::vector<std::string> warnings; // one Log line each
+  std::vector<std::string> warnings; // one Log line each, at most kMaxImportWarnings
+  size_t warningsLeftOut = 0;        // beyond that limit
   // Caution alerts the file's values call for, given once it is built.
   std::vector<std::string> cautions;
 };
@@ -75,6 +76,9 @@ struct ImportedStructure {
   TextFileExtras extras; // title, notes and the warnings ("line N: ...")
   std::string name;      // block, model or frame name, for the chooser
   std::string formula;   // as the file gives it; empty: worked out from the sites
+  // A mineral or common name the file gives (a CIF's _chemical_name_mineral
+  // or _chemical_name_common), for the chooser and the Log.
+  std::string commonName;
   // Molecules: the Cartesian position (A) of each site, in site order.
   std::vector<std::array<float, 3>> cartesian;
   std::vector<FileBond> bonds; // bonds the file gives

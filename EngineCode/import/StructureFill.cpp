@@ -109,6 +109,10 @@ ImportedStructure *BeginImportedStructure(ImportResult &result, std::string name
 }
 
 void ImportWarning(ImportedStructure &s, int line, std::string_view text) {
+  if (s.extras.warnings.size() >= kMaxImportWarnings) {
+    s.extras.warningsLeftOut++;
+    return;
+  }
   std::string w = line > 0 ? "line " + std::to_string(line) + ": " : std::string();
   w += text;
   s.extras.warnings.push_back(std::move(w));
