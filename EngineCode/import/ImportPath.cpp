@@ -224,38 +224,6 @@ bool ReadOrRefuse(const std::filesystem::path &file, ImportResult &result) {
   return false;
 }
 
-// Builds the chosen structures of a file read: the first in the window, the
-// others through the hooks.
-bool BuildChosen(WindowRef window, const std::filesystem::path &file, ImportResult &result, ImportChoice choice) {
-  const std::string name = file.filename().string();
-  std::vector<size_t> picked{0};
-  const size_t count = result.structures.size();
-  if (count > 1) {
-    if (choice == ImportChoice::Ask && gImportHooks.choose) {
-      std::vector<StructureSummary> summaries;
-      summaries.reserve(count);
-      for (const ImportedStructure &s : result.structures)
-        summaries.push_back(SummariseStructure(s));
-      picked = gImportHooks.choose(file, summaries);
-      picked.erase(std::remove_if(picked.begin(), picked.end(), [&](size_t k) { return k >= count; }), picked.end());
-      if (picked.empty())
-        return false; // the user chose none: nothing is opened, and nothing said
-    } else {
-      FWrite(name + " holds " + std::to_string(count) + " structures; the first (" + result.structures[0].name +
-             ") is opened, " + std::to_string(count - 1) + " other(s) are not.");
-    }
-  }
-  if (result.structuresLeftOut > 0)
-    FWrite(name + ": " + std::to_string(result.structuresLeftOut) + " structure(s) beyond the first " +
-           std::to_string(kMaxImportStructures) + " were left out.");
-  if (!BuildImportedStructure(window, file, std::move(result.structures[picked[0]])))
-    return false;
-  for (size_t k = 1; k < picked.size(); k++)
-    if (gImportHooks.openInNewWindow)
-      gImportHooks.openInNewWindow(file, std::move(result.structures[picked[k]]));
-  return true;
-}
-
 } // namespace
 
 bool OpenTextFile(WindowRef window, const std::filesystem::path &file, ImportChoice choice) {

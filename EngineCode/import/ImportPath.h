@@ -149,3 +149,8 @@ bool OpenTextFile(WindowRef window, const std::filesystem::path &file, ImportCho
 // one plot, the Log lines, the cautions and the warnings subtitle. `file`
 // names the warnings.
 bool BuildImportedStructure(WindowRef window, const std::filesystem::path &file, ImportedStructure &&structure);
+
+// Builds the chosen structures of a file read: the first (or the one the
+// user picks in the chooser) in the window, the others through the hooks.
+// False when nothing was built.
+bool BuildChosen(WindowRef window, const std::filesystem::path &file, ImportResult &result, ImportChoice choice);
