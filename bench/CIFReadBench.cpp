@@ -4,10 +4,13 @@
 //   sites20000: one block in P 1 with 20,000 sites (label, type, occupancy,
 //     x y z with esds, Uiso);
 //   blocks21: 21 blocks, each a structure of 200 sites in P 21/c given by
-//     its four operators, with an anisotropic loop.
+//     its four operators, with an anisotropic loop;
+//   mmcif60000: a macromolecular model of 60,000 atoms at Cartesian
+//     positions in a P 21 21 21 cell, every tenth residue in two alternate
+//     locations.
 // The read should take at most 1.5 times the parse alone.
+#include "import/ImportPath.h"
 #include "Preferences.h"
-#include "import/ImportReaders.h"
 
 #include <benchmark/benchmark.h>
 
@@ -52,7 +55,36 @@ void AppendBlock(std::string &out, int block, int sites, bool withSymmetry) {
   out += "\n";
 }
 
-const std::string &Text(bool blocks) {
+// A model of `atoms` atoms in residues of ten, every tenth residue in two
+// locations.
+std::string MMCIFText(int atoms) {
+  std::string out = "data_BENCH\n_cell.length_a 145.2\n_cell.length_b 146.3\n_cell.length_c 147.4\n"
+                    "_cell.angle_alpha 90\n_cell.angle_beta 90\n_cell.angle_gamma 90\n"
+                    "_symmetry.space_group_name_H-M 'P 21 21 21'\nloop_\n_atom_site.group_PDB\n_atom_site.id\n"
+                    "_atom_site.type_symbol\n_atom_site.label_atom_id\n_atom_site.label_alt_id\n"
+                    "_atom_site.label_comp_id\n_atom_site.label_asym_id\n_atom_site.label_seq_id\n"
+                    "_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n_atom_site.occupancy\n"
+                    "_atom_site.B_iso_or_equiv\n_atom_site.auth_seq_id\n_atom_site.pdbx_PDB_model_num\n";
+  static const char *kNames[10] = {"N", "CA", "C", "O", "CB", "CG", "CD", "NE", "CZ", "OH"};
+  char line[256];
+  for (int k = 0, id = 1; k < atoms; k++) {
+    const int residue = k / 10 + 1;
+    const double x = (k % 37) * 3.9 + 0.1, y = (k / 37 % 37) * 3.9 + 0.2, z = (k / 1369) * 3.4 + 0.3;
+    const char *name = kNames[k % 10];
+    const int locations = residue % 10 == 0 ? 2 : 1;
+    for (int l = 0; l < locations; l++) {
+      const char *alt = locations == 1 ? "." : l == 0 ? "A" : "B";
+      std::snprintf(line, sizeof line, "ATOM %d %c %s %s TYR A %d %.3f %.3f %.3f %s 23.45 %d 1\n", id++, name[0],
+                    name, alt, residue, x + (*alt == 'B' ? 0.2 : 0.0), y, z, *alt == '.' ? "1.00" : "0.50", residue);
+      out += line;
+    }
+  }
+  return out;
+}
+
+enum class BenchText { Sites, Blocks, MMCIF };
+
+const std::string &Text(BenchText which) {
   static const std::string sites = [] {
     std::string t;
     AppendBlock(t, 1, 20000, false);
@@ -64,11 +96,12 @@ const std::string &Text(bool blocks) {
       AppendBlock(t, b, 200, true);
     return t;
   }();
-  return blocks ? many : sites;
+  static const std::string model = MMCIFText(60000);
+  return which == BenchText::Blocks ? many : which == BenchText::MMCIF ? model : sites;
 }
 
-void GemmiParse(benchmark::State &state, bool blocks) {
-  const std::string &text = Text(blocks);
+void GemmiParse(benchmark::State &state, BenchText which) {
+  const std::string &text = Text(which);
   for (auto _ : state) {
     gemmi::cif::Document doc = gemmi::cif::read_memory(text.data(), text.size(), "bench.cif");
     benchmark::DoNotOptimize(doc.blocks.size());
@@ -76,14 +109,14 @@ void GemmiParse(benchmark::State &state, bool blocks) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
-void OurRead(benchmark::State &state, bool blocks) {
+void OurRead(benchmark::State &state, BenchText which) {
   gPrefs = gFactoryPrefs;
   ImportSource source;
   source.file = source.name = "bench.cif";
-  source.text = Text(blocks);
+  source.text = Text(which);
   for (auto _ : state) {
     ImportResult result;
-    if (!DoCIFFile(source, result)) {
+    if (!FindImportFormat("CIF")->read(source, result)) {
       state.SkipWithError(result.error.what.c_str());
       break;
     }
@@ -92,10 +125,12 @@ void OurRead(benchmark::State &state, bool blocks) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * source.text.size()));
 }
 
-void BM_CIFGemmiParse_Sites20000(benchmark::State &state) { GemmiParse(state, false); }
-void BM_CIFRead_Sites20000(benchmark::State &state) { OurRead(state, false); }
-void BM_CIFGemmiParse_Blocks21(benchmark::State &state) { GemmiParse(state, true); }
-void BM_CIFRead_Blocks21(benchmark::State &state) { OurRead(state, true); }
+void BM_CIFGemmiParse_Sites20000(benchmark::State &state) { GemmiParse(state, BenchText::Sites); }
+void BM_CIFRead_Sites20000(benchmark::State &state) { OurRead(state, BenchText::Sites); }
+void BM_CIFGemmiParse_Blocks21(benchmark::State &state) { GemmiParse(state, BenchText::Blocks); }
+void BM_CIFRead_Blocks21(benchmark::State &state) { OurRead(state, BenchText::Blocks); }
+void BM_CIFGemmiParse_MMCIF60000(benchmark::State &state) { GemmiParse(state, BenchText::MMCIF); }
+void BM_CIFRead_MMCIF60000(benchmark::State &state) { OurRead(state, BenchText::MMCIF); }
 
 } // namespace
 
@@ -103,3 +138,5 @@ BENCHMARK(BM_CIFGemmiParse_Sites20000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CIFRead_Sites20000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CIFGemmiParse_Blocks21)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CIFRead_Blocks21)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CIFGemmiParse_MMCIF60000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CIFRead_MMCIF60000)->Unit(benchmark::kMillisecond);

@@ -7,7 +7,7 @@
 #include "PlotRange.h"
 #include "Preferences.h"
 #include "export/Export3D.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
@@ -30,7 +30,7 @@ using benchscene::Scene;
 std::unique_ptr<Scene> MakeSupercell() {
   // Reading the example plots it, and plots measure text.
   std::unique_ptr<Scene> scene = benchscene::MakeHeadlessScene(1000, 800);
-  if (!ReadTextFile(&scene->record, std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx") ||
+  if (!OpenStructureFile(&scene->record, std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx") ||
       !SetPlotRange(&scene->record, 0, kRange, 0, kRange, 0, kRange))
     return nullptr;
   CrystalRec &c = *GetWindowCrystal(&scene->record);

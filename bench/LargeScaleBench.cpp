@@ -19,7 +19,7 @@
 #include "PlotRange.h"
 #include "documents/PrefsFile.h"
 #include "documents/UndoHistory.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
@@ -46,7 +46,7 @@ void BM_PolyhedraAtScale(benchmark::State &state) {
   std::unique_ptr<benchscene::Scene> scene = benchscene::MakeHeadlessScene(1000, 800);
   WindowRef window = &scene->record;
   const fs::path file = fs::path(OV_SOURCE_DIR) / "resources/examples" / kExamples[state.range(0)];
-  if (!ReadTextFile(window, file)) {
+  if (!OpenStructureFile(window, file)) {
     state.SkipWithError("example not read");
     return;
   }

@@ -3,8 +3,9 @@
 //
 // One write is under way at a time: handing over the next waits for the one
 // before. Whatever reads, rewrites or deletes a cache document first waits
-// for its write (ReadWholeFile does so for every reader), and the program
-// waits for the last one before it empties the cache folder or exits.
+// for its write (the document reader and the undo history's refit do so;
+// a file of another program never waits), and the program waits for the
+// last one before it empties the cache folder or exits.
 #pragma once
 
 #include <cstdint>

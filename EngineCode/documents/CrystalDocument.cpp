@@ -3,6 +3,7 @@
 
 #include "Alerts.h"
 #include "BuildPipeline.h"
+#include "CacheWrites.h"
 #include "DocumentArchive.h"
 #include "DocumentTask.h"
 #include "FileBuffer.h"
@@ -850,6 +851,7 @@ bool ReadCrystalFile(CrystalRec *crystal, const std::filesystem::path &file, Doc
   const std::string name = "\"" + file.filename().string() + "\"";
   std::vector<uint8_t> bytes;
   std::string reason;
+  FinishCacheWriteOf(file); // an undo state still being written is read whole
   if (!ReadWholeFile(file, bytes, &reason)) {
     if (task.Stopped())
       FWrite(std::string(kDocumentReadStoppedLog) + name + ".");

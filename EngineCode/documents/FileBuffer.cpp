@@ -1,8 +1,6 @@
 #include "FileBuffer.h"
 #include "documents/DocumentTask.h"
 
-#include "CacheWrites.h"
-
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -252,7 +250,6 @@ constexpr size_t kFilePieceBytes = size_t{8} << 20;
 } // namespace
 
 bool ReadWholeFile(const std::filesystem::path &path, std::vector<uint8_t> &bytes, std::string *reason) {
-  FinishCacheWriteOf(path); // an undo state still being written is read whole
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
     if (reason)

@@ -90,8 +90,9 @@ bool MyUnGetLine(std::FILE *f, const std::string &line);
 // The same over a whole file held in a buffer.
 int GetLineFromFileBuffer(FileBuffer &b, std::string &line);
 
-// Reads a whole regular file. False (and a reason) for a missing file, a
-// directory or a read failure.
+// Reads a whole regular file as it stands (a cache document still being
+// written is waited for by its reader: CacheWrites.h). False (and a reason)
+// for a missing file, a directory or a read failure.
 bool ReadWholeFile(const std::filesystem::path &path, std::vector<uint8_t> &bytes, std::string *reason = nullptr);
 // Writes the whole file through an AtomicFileWriter (files/AtomicFileWriter.h):
 // a failed save never leaves a damaged file nor removes the old one, and a

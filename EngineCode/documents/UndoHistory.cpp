@@ -215,6 +215,8 @@ void FoldRefit(WindowRef window) {
     std::vector<uint8_t> front;
     CrystalRec state;
     DocumentExtras extras;
+    if (d->history)
+      FinishCacheWriteOf(d->history->fileRef);
     if (!d->history || !ReadWholeFile(d->history->fileRef, front) ||
         !DecodeCrystalDocument(front, state, &extras, nullptr))
       return;
@@ -253,10 +255,12 @@ void NoteSavedState(WindowRef window) {
   OVClearWindowModified(window);
 }
 
-// Whether the window may take its undo state now: not while it rotates or
-// calculates; it is settled once that ends.
+// Whether the window may take its undo state now: not while it rotates,
+// calculates or is redrawn for something else than its own change (a
+// picture export draws it at the picture's scale); it is settled once that
+// ends.
 bool WindowMaySettle(WindowRef window) {
-  return !IsWindowCalculationInProgress(window) && !IsWindowAutoRotating(window);
+  return !IsWindowCalculationInProgress(window) && !IsWindowAutoRotating(window) && !IsWindowRedrawOnly(window);
 }
 
 // Reads a snapshot into the window, keeping its file, title and notes, and

@@ -12,6 +12,9 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <unordered_set>
+#include <vector>
 
 namespace {
 
@@ -36,8 +39,7 @@ std::string CleanName(std::string_view text) {
 // bytes outside ASCII as "_", an empty label as element and site number),
 // quoted when a bare value would read as a tag, a comment, a reserved word or
 // a null.
-std::string CIFLabel(const AsymmetricUnitRecord &site, size_t siteIndex) {
-  const std::string label = TextFileLabel(site, siteIndex);
+std::string CIFLabelText(const std::string &label) {
   std::string lower = label;
   for (char &ch : lower)
     ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -49,8 +51,53 @@ std::string CIFLabel(const AsymmetricUnitRecord &site, size_t siteIndex) {
   return quote + label + quote;
 }
 
-// The esd in units of the fourth decimal, rounded half away from zero.
-long EsdCode(float esd) { return std::lround(double{esd} * 10000.0); }
+std::string CIFLabel(const AsymmetricUnitRecord &site, size_t siteIndex) {
+  return CIFLabelText(TextFileLabel(site, siteIndex));
+}
+
+// A cell value with four decimals and its esd in units of the fourth
+// decimal, rounded half away from zero; without an esd where none is known
+// (a written "(0)" would claim the value exact).
+std::string CellValue(float value, float esd) {
+  const long code = std::lround(double{esd} * 10000.0);
+  char text[64];
+  if (esd > 0.0f)
+    std::snprintf(text, sizeof text, "%10.4f(%ld)", double{value}, code);
+  else
+    std::snprintf(text, sizeof text, "%10.4f", double{value});
+  return text;
+}
+
+// The label of each row of the atom-site loop: a row per element of a site,
+// the first with the site's label, the others with the element added
+// ("M1_Fe"), each unique in the file, since the label is the loop's key.
+std::vector<std::vector<std::string>> RowLabels(const CrystalRec &c, size_t nSites) {
+  std::vector<std::vector<std::string>> rows(nSites);
+  std::unordered_set<std::string> taken;
+  for (size_t s = 0; s < nSites; s++)
+    taken.insert(TextFileLabel(c.sites[s], s));
+  for (size_t s = 0; s < nSites; s++) {
+    const AsymmetricUnitRecord &site = c.sites[s];
+    for (int k = 0; k < kMaxSiteElements; k++) {
+      if (site.occupancies[k] == 0.0f || site.elements[k] == kBlankElement)
+        break;
+      if (k == 0) {
+        rows[s].push_back(CIFLabel(site, s));
+        continue;
+      }
+      std::string e = ElementText(site.elements[k]);
+      while (!e.empty() && e.back() == ' ')
+        e.pop_back();
+      const std::string base = TextFileLabel(site, s) + "_" + e;
+      std::string label = base;
+      for (int n = 2; taken.count(label); n++)
+        label = base + std::to_string(n);
+      taken.insert(label);
+      rows[s].push_back(CIFLabelText(label));
+    }
+  }
+  return rows;
+}
 
 // Lines break only after a blank: after punctuation a break would fall
 // inside numbers ("1.9745", "-0.25", "1/2"), which a reader then takes apart.
@@ -210,12 +257,12 @@ std::string FormatCIFFile(const CrystalRec &c, std::string_view title, std::stri
     WriteTextNote(o, notes, true);
     o += ";\n";
   }
-  Appendf(o, "_cell_length_a               %10.4f(%ld)\n", double{c.a}, EsdCode(c.cellEsds[0]));
-  Appendf(o, "_cell_length_b               %10.4f(%ld)\n", double{c.b}, EsdCode(c.cellEsds[1]));
-  Appendf(o, "_cell_length_c               %10.4f(%ld)\n", double{c.c}, EsdCode(c.cellEsds[2]));
-  Appendf(o, "_cell_angle_alpha            %10.4f(%ld)\n", double{c.alpha}, EsdCode(c.cellEsds[3]));
-  Appendf(o, "_cell_angle_beta             %10.4f(%ld)\n", double{c.beta}, EsdCode(c.cellEsds[4]));
-  Appendf(o, "_cell_angle_gamma            %10.4f(%ld)\n", double{c.gamma}, EsdCode(c.cellEsds[5]));
+  Appendf(o, "_cell_length_a               %s\n", CellValue(c.a, c.cellEsds[0]).c_str());
+  Appendf(o, "_cell_length_b               %s\n", CellValue(c.b, c.cellEsds[1]).c_str());
+  Appendf(o, "_cell_length_c               %s\n", CellValue(c.c, c.cellEsds[2]).c_str());
+  Appendf(o, "_cell_angle_alpha            %s\n", CellValue(c.alpha, c.cellEsds[3]).c_str());
+  Appendf(o, "_cell_angle_beta             %s\n", CellValue(c.beta, c.cellEsds[4]).c_str());
+  Appendf(o, "_cell_angle_gamma            %s\n", CellValue(c.gamma, c.cellEsds[5]).c_str());
   o += "\n";
   WriteCIFSymmetry(c, o);
 
@@ -224,12 +271,11 @@ std::string FormatCIFFile(const CrystalRec &c, std::string_view title, std::stri
   if (c.ellipsoidData)
     o += "_atom_site_U_iso_or_equiv\n";
   const size_t nSites = UsableSiteSize(c);
+  const std::vector<std::vector<std::string>> labels = RowLabels(c, nSites);
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = c.sites[s];
-    const std::string label = CIFLabel(site, s);
-    for (int k = 0; k < kMaxSiteElements; k++) {
-      if (site.occupancies[k] == 0.0f || site.elements[k] == kBlankElement)
-        break;
+    for (size_t k = 0; k < labels[s].size(); k++) {
+      const std::string &label = labels[s][k];
       const std::string e = ElementText(site.elements[k]);
       Appendf(o, "%6s    %c%c %6.4f", label.c_str(), e[0], e[1], double{site.occupancies[k]});
       // A shift of whole cells moves no atom: only its fraction is added.
@@ -256,7 +302,6 @@ std::string FormatCIFFile(const CrystalRec &c, std::string_view title, std::stri
          "_atom_site_aniso_U_23\n_atom_site_aniso_U_13\n_atom_site_aniso_U_12\n";
     for (size_t s = 0; s < nSites; s++) {
       const AsymmetricUnitRecord &site = c.sites[s];
-      Appendf(o, "%6s", CIFLabel(site, s).c_str());
       float u[9];
       bool have = false;
       if (site.displacementType == kDisplacementAnisoU) {
@@ -265,11 +310,15 @@ std::string FormatCIFFile(const CrystalRec &c, std::string_view title, std::stri
       } else if (site.displacementType == kDisplacementAnisoB) {
         have = ConvertBijToUij(&c, site.tensor, u);
       }
-      if (have)
-        Appendf(o, "  %10.4f %10.4f %10.4f %10.4f %10.4f %10.4f\n", double{u[0]}, double{u[4]}, double{u[8]},
-                double{u[5]}, double{u[2]}, double{u[1]});
-      else
-        o += "  . . . . . .\n";
+      // Every element row of a mixed site has the site's displacements.
+      for (const std::string &label : labels[s]) {
+        Appendf(o, "%6s", label.c_str());
+        if (have)
+          Appendf(o, "  %10.4f %10.4f %10.4f %10.4f %10.4f %10.4f\n", double{u[0]}, double{u[4]}, double{u[8]},
+                  double{u[5]}, double{u[2]}, double{u[1]});
+        else
+          o += "  . . . . . .\n";
+      }
     }
   }
   return o;

@@ -1,8 +1,9 @@
 #include "export/DMolWriter.h"
 
-#include "import/CellFrame.h"
+#include "CellFrame.h"
 
 #include "export/ExportFrame.h"
+#include "import/ImportText.h"
 #include "window/MainWindowData.h"
 
 #include <cmath>
@@ -12,8 +13,10 @@ namespace {
 
 const TextExportKind kDMolKind{"Save DMol archive file", ".car", "Writing coordinates to a DMol file", nullptr};
 
+// A placeholder atom is "X", as other programs' readers of the format name
+// it.
 void AtomLine(std::string &o, ElementCode element, long serial, const double p[3]) {
-  std::string symbol = ElementText(element);
+  std::string symbol = element == kPlaceholderElement ? "X" : ElementText(element);
   if (symbol.size() > 1 && symbol[1] == ' ')
     symbol.pop_back();
   const std::string name = symbol + std::to_string(serial);

@@ -1,6 +1,6 @@
 // The writer of the program's own keyword text format (".ovtx"): four-letter
 // cards with their values, comment lines beginning with "!". What it writes
-// reads back through ReadTextFile (import/OwnTextReader.h).
+// reads back through the own format's reader (import/OwnTextReader.h).
 #pragma once
 
 #include "StructureRecord.h"

@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "CancelPoll.h"
+#include "LongCommand.h"
 #include "MemoryBudget.h"
 #include "Preferences.h"
 #include "RenderServices.h"
@@ -114,6 +115,8 @@ bool DrawsInStrips(const CrystalRec &c) {
 }
 
 constexpr const char *kExportStatusText = "Generating output to a graphics file...";
+// A PNG's rows are compressed this many at a time between cancel checks.
+constexpr int kPngRowsPerCheck = 64;
 
 } // namespace
 
@@ -145,8 +148,38 @@ const GraphicsExporter *FindGraphicsExporter(uint32_t fileType) {
   return nullptr;
 }
 
-int QTExportGWorldToWriter(const PixelBuffer &image, AtomicFileWriter &out, uint32_t fileType, double resolution,
-                           std::string *reason) {
+namespace {
+
+// The encoded bytes go to the file this many at a time, the cancel key
+// asked between them.
+constexpr qsizetype kEncodedChunkBytes = qsizetype(16) << 20;
+
+// The memory the toolkit's writers encode into. Before each write they make
+// it asks the export's cancel check; once the user has asked to stop, every
+// write fails, which ends most writers early (the rest run to their end).
+class PolledBuffer final : public QBuffer {
+public:
+  PolledBuffer(QByteArray *bytes, CancelPoll *poll) : QBuffer(bytes), poll_(poll) {}
+  bool Stopped() const { return stopped_; }
+
+protected:
+  qint64 writeData(const char *data, qint64 size) override {
+    if (stopped_ || (poll_ && poll_->Step())) {
+      stopped_ = true;
+      return -1;
+    }
+    return QBuffer::writeData(data, size);
+  }
+
+private:
+  CancelPoll *poll_;
+  bool stopped_ = false;
+};
+
+// The picture writers, with the export's cancel check (none: never
+// stopped): 0, an error with its reason, or kUserCanceledErr.
+int EncodePicture(const PixelBuffer &image, AtomicFileWriter &out, uint32_t fileType, double resolution,
+                  std::string *reason, CancelPoll *poll) {
   const auto failed = [reason](std::string why) {
     if (reason)
       *reason = std::move(why);
@@ -179,13 +212,29 @@ int QTExportGWorldToWriter(const PixelBuffer &image, AtomicFileWriter &out, uint
   // The toolkit's writers report no failure of the device they write to, so
   // they encode into memory and the bytes go through the checked writer.
   QByteArray bytes;
-  QBuffer buffer(&bytes);
+  PolledBuffer buffer(&bytes, poll);
   buffer.open(QIODevice::WriteOnly);
   QImageWriter writer(&buffer, QByteArray(ex->format.c_str()));
   writer.setQuality(kExportQuality * 100 / 1024);
-  if (!writer.write(img))
+  const bool written = writer.write(img);
+  if (buffer.Stopped())
+    return kUserCanceledErr;
+  if (!written)
     return failed(writer.errorString().toStdString());
-  return out.Write(bytes.constData(), size_t(bytes.size())) ? 0 : writeFailed();
+  for (qsizetype at = 0; at < bytes.size(); at += kEncodedChunkBytes) {
+    if (poll && poll->Step())
+      return kUserCanceledErr;
+    if (!out.Write(bytes.constData() + at, size_t(std::min(kEncodedChunkBytes, bytes.size() - at))))
+      return writeFailed();
+  }
+  return 0;
+}
+
+} // namespace
+
+int QTExportGWorldToWriter(const PixelBuffer &image, AtomicFileWriter &out, uint32_t fileType, double resolution,
+                           std::string *reason) {
+  return EncodePicture(image, out, fileType, resolution, reason, nullptr);
 }
 
 int QTExportGWorldToFile(const PixelBuffer &image, const std::filesystem::path &file, uint32_t fileType,
@@ -213,7 +262,10 @@ namespace {
 // to `use` in order, top to bottom; a non-zero answer stops the plot and is
 // answered. Only the main image is drawn in strips: the overlay and the
 // stereo images are made whole, so those plots take `stripRows` of at least
-// the height.
+// the height. In a picture export the plots ask its cancel check
+// (ExportPlotScope), and a strip the user stopped is handed to `use`
+// unfinished. The window's own plots wait until its images are its own
+// again.
 int ReplotStrips(WindowRef window, int width, int height, int16_t plotRes, int stripRows, const ReplotTexts &texts,
                  const std::function<int(const PixelBuffer &)> &use) {
   CrystalRec *c = GetWindowCrystal(window);
@@ -230,6 +282,7 @@ int ReplotStrips(WindowRef window, int width, int height, int16_t plotRes, int s
   SetWindowTransferBuffer(window, nullptr);
   const uint8_t savedProgress = gShowProgress;
   const float savedScale = c->plotScale;
+  std::optional<WindowImagesLent> lent(std::in_place);
   // The window as it was, its images remade at the pane's size.
   const auto restore = [&] {
     SetWindowOffScreen(window, nullptr);
@@ -239,6 +292,7 @@ int ReplotStrips(WindowRef window, int width, int height, int16_t plotRes, int s
     gPlotRes = kScreenPlotRes;
     gShowProgress = savedProgress;
     ResetOffScreen(window);
+    lent.reset();
     NewPlot(window, false, true);
   };
   const auto fail = [&](const char *message) {
@@ -342,30 +396,47 @@ int QTWritePixelImage(WindowRef window, int width, int height, double resolution
     AlertExportFailed(kExportFailed, file, out.Reason());
     return kGraphicsWriteErr;
   }
+  // A long task from here: the status window half a second on, and an
+  // Escape pressed since counts. The export is no change of the window.
+  const LongCommand command;
+  const RedrawOnly redraw(window);
   std::optional<PngStripWriter> pngOut;
   if (png)
     pngOut.emplace(out, width, height, resolution);
   OVImageHandle whole; // a picture held whole, put together from its strips
   std::string reason;
-  // The status window and the cancel key, between strips and their writes.
+  // One cancel check for the whole export: the plots' walks, the strips,
+  // the rows written and the encoding all ask it, each often enough for the
+  // status window and the cancel key to answer within a tenth of a second.
   CancelPoll poll(1);
   const auto stopped = [&](int rowsDone) {
     WriteProgress(kExportStatusText, float(100.0 * rowsDone / height));
     return poll.Step();
   };
+  WriteProgress(kExportStatusText, 0.0f);
+  // A picture held whole is encoded once drawn, by a writer that tells no
+  // progress: the status window shows a busy bar meanwhile.
+  const auto encode = [&](const PixelBuffer &picture) {
+    WriteStatus(kExportStatusText);
+    return EncodePicture(picture, out, exporterType, resolution, &reason, &poll);
+  };
   const ReplotTexts texts{"Insufficient memory to create surface overlay.",
                           "Insufficient memory to create graphics port.",
                           "An error occurred whilst creating an offscreen graphics port.", nullptr};
+  const ExportPlotScope exporting(&poll);
   int err = ReplotStrips(window, width, height, int16_t(ClampedValue(resolution, 1.0, 32767.0)), stripRows, texts,
                          [&](const PixelBuffer &strip) {
                            if (stopped(strip.Bounds().top))
                              return int(kUserCanceledErr);
                            if (png) {
-                             if (!pngOut->WriteRows(strip))
-                               return kGraphicsWriteErr;
-                           } else if (stripRows >= height) {
-                             return QTExportGWorldToWriter(strip, out, exporterType, resolution, &reason);
-                           } else {
+                             const Rect &b = strip.Bounds();
+                             for (int y = b.top; y < b.bottom; y += kPngRowsPerCheck) {
+                               if (!pngOut->WriteRows(strip, y, std::min(int(b.bottom), y + kPngRowsPerCheck)))
+                                 return kGraphicsWriteErr;
+                               if (poll.Step())
+                                 return int(kUserCanceledErr);
+                             }
+                           } else if (stripRows < height) {
                              if (!whole && MakeGWorld(whole, MakeRect(0, 0, width, height), kOffScreenDepth) != 0) {
                                reason = "out of memory";
                                return kGraphicsWriteErr;
@@ -374,10 +445,12 @@ int QTWritePixelImage(WindowRef window, int width, int height, double resolution
                              for (int y = strip.Bounds().top; y < strip.Bounds().bottom; ++y)
                                std::memcpy(to.Row32(y), strip.Row32(y), size_t(rowBytes));
                            }
-                           return stopped(strip.Bounds().bottom) ? int(kUserCanceledErr) : 0;
+                           if (stopped(strip.Bounds().bottom))
+                             return int(kUserCanceledErr);
+                           return png || stripRows < height ? 0 : encode(strip);
                          });
   if (err == 0 && whole)
-    err = QTExportGWorldToWriter(*OffScreenPixels(whole), out, exporterType, resolution, &reason);
+    err = encode(*OffScreenPixels(whole));
   whole.reset();
   if (err == 0 && pngOut && !pngOut->Finish())
     err = kGraphicsWriteErr;
@@ -406,6 +479,8 @@ int DoExportPixelGraphics(WindowRef window, uint32_t exporterType, int width, in
   if (err != 0)
     return err;
   gPrefs.exportFileType = type;
+  // The status window's half second runs from the dialog's answer.
+  const LongCommand command;
   WriteStatus(kExportStatusText);
   // A failed or stopped export leaves an earlier file of the name as it was.
   const int result = QTWritePixelImage(window, width, height, resolution, file, type);

@@ -83,8 +83,7 @@ int DoExportGWorldToFile(const ovgfx::PixelBuffer &image, const std::filesystem:
 inline constexpr int kMaxReplotPixels = 32767; // re-plots refuse more
 inline constexpr int kMaxVectorPixels = 32767; // pictures refuse 32768 and more
 // A pixel picture is drawn this many bytes of pixels at a time (a strip of
-// whole rows): the status window and the cancel key answer between strips,
-// and a PNG holds no more than one strip in memory.
+// whole rows): a PNG holds no more than one strip in memory.
 inline constexpr int64_t kPictureStripBytes = int64_t(128) << 20;
 // What a picture held whole (every format but PNG) costs per pixel: the
 // image, the writer's copy of it and the encoded file. A picture needing
@@ -100,10 +99,15 @@ int DoExportPixelGraphics(WindowRef window, uint32_t exporterType, int width, in
 // resolution and writes it: 0, an exporter error, -1 after an alert, or
 // kUserCanceledErr when the user stopped it (a Log line says so). The plot
 // is drawn in strips of about `stripBytes` (see kPictureStripBytes) unless
-// it needs whole images, with the progress in the status window and the
-// cancel key asked between strips. A PNG is written strip by strip; every
-// other format is put together whole first. A failed or stopped export
-// leaves no file and an earlier file of the name as it was.
+// it needs whole images. A PNG is written strip by strip; every other
+// format is put together whole first, then encoded. It is a long task: the
+// status window comes half a second after it starts (or after the dialog
+// that started it) and stays up to the end, its bar showing the rows drawn,
+// then busy while a whole picture is encoded; the cancel key is asked every
+// tenth of a second throughout, while drawing, writing and encoding. A
+// failed or stopped export leaves no file and an earlier file of the name as
+// it was. The export changes nothing of the window: no undo state, no
+// modified mark, its scale and images as they were.
 int QTWritePixelImage(WindowRef window, int width, int height, double resolution, const std::filesystem::path &file,
                       uint32_t exporterType, int64_t stripBytes = kPictureStripBytes);
 // The plot recorded as a picture (without the file header); empty after an

@@ -505,11 +505,15 @@ PngStripWriter::PngStripWriter(AtomicFileWriter &file, int width, int height, do
 }
 
 bool PngStripWriter::WriteRows(const ovgfx::PixelBuffer &strip) {
-  if (!ok_ || strip.Depth() != 32 || strip.Width() != width_ || !strip.BaseAddr() ||
-      strip.Height() > height_ - rowsWritten_)
-    return ok_ = false;
+  return WriteRows(strip, strip.Bounds().top, strip.Bounds().bottom);
+}
+
+bool PngStripWriter::WriteRows(const ovgfx::PixelBuffer &strip, int top, int bottom) {
   const Rect &b = strip.Bounds();
-  for (int y = b.top; ok_ && y < b.bottom; ++y) {
+  if (!ok_ || strip.Depth() != 32 || strip.Width() != width_ || !strip.BaseAddr() || top < b.top ||
+      bottom > b.bottom || bottom - top > height_ - rowsWritten_)
+    return ok_ = false;
+  for (int y = top; ok_ && y < bottom; ++y) {
     const uint32_t *pixels = strip.Row32(y);
     uint8_t *o = row_.data() + 1;
     for (int x = 0; x < width_; ++x, o += 3) {

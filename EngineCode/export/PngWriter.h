@@ -93,6 +93,9 @@ public:
   // The next rows: every row of the 32-bit strip, which is as wide as the
   // picture.
   bool WriteRows(const ovgfx::PixelBuffer &strip);
+  // The strip's rows from `top` up to, not including, `bottom` (picture
+  // rows, within the strip's bounds).
+  bool WriteRows(const ovgfx::PixelBuffer &strip, int top, int bottom);
   // The rows written so far.
   int RowsWritten() const { return rowsWritten_; }
   // Ends the picture; false unless every row was written.

@@ -29,7 +29,7 @@ std::string Xyz(CrystalRec &c, std::string_view title, std::string_view, std::st
 
 constexpr TextExportFormat kFormats[] = {
     {".car", DMol},
-    {".cif", Cif},
+    {".cif", Cif, kCIFMoleculeExplanation},
     {".ovtx", OwnText},
     {".pdb", Pdb},
     {".xyz", Xyz},

@@ -12,6 +12,9 @@ struct TextExportFormat {
   const char *extension; // lower case, with the dot
   std::string (*format)(CrystalRec &crystal, std::string_view title, std::string_view notes,
                         std::string_view version);
+  // Why a molecule cannot be written so, as File > Export says it; null when
+  // molecules are written too.
+  const char *moleculeRefusal = nullptr;
 };
 // The row of an extension; null when no text export writes it.
 const TextExportFormat *TextExportForExtension(std::string_view extension);

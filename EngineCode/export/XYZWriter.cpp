@@ -1,8 +1,9 @@
 #include "export/XYZWriter.h"
 
-#include "import/CellFrame.h"
+#include "CellFrame.h"
 
 #include "export/ExportFrame.h"
+#include "import/ImportText.h"
 
 #include "StructureArrays.h"
 #include "window/MainWindowData.h"
@@ -14,8 +15,11 @@ namespace {
 const TextExportKind kXYZKind{"Save XYZ text file", ".xyz", "Writing coordinates to an XYZ file",
                               "Closing output file..."};
 
-// The element symbol in its usual case ("Cl").
+// The element symbol in its usual case ("Cl"); a placeholder atom is "X",
+// as other programs' readers of the format name it.
 std::string Symbol(ElementCode code) {
+  if (code == kPlaceholderElement)
+    return "X";
   std::string e = ElementText(code);
   if (e[1] == ' ' || e[1] == '\0')
     e.resize(1);

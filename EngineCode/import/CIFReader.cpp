@@ -1,9 +1,15 @@
 // Crystallographic Information Files: every data block with a cell and at
-// least one atom site with fractional coordinates is a structure. The syntax
-// is parsed by gemmi's CIF grammar (this is the one file that includes
-// gemmi), with actions that keep views of the text; the data names
-// are read in both their older ("_atom_site_fract_x") and their dotted
-// ("_atom_site.fract_x") spellings.
+// least one atom site with fractional coordinates is a structure. This file
+// maps a parsed document (CIFDocument.h, read through CIFTags.h) to the
+// structure record; the data names are read in both their older
+// ("_atom_site_fract_x") and their dotted ("_atom_site.fract_x") spellings.
+// A block of macromolecular models goes to MMCIFMapping.cpp.
+//
+// Sites given only by Cartesian coordinates (`_atom_site_Cartn_x`) are put
+// in the cell through `_atom_sites_Cartn_tran_matrix_ij` and `_vector_i`
+// (Cartesian = M fractional + v); a file without them is taken in the frame
+// most programs write (a along x, b in the x-y plane), with a Log line. Such
+// sites without a cell are a molecule.
 //
 // Symmetry comes from the file's own operators when it lists them, else from
 // its Hall symbol, else from its Hermann-Mauguin symbol; the operators go
@@ -11,28 +17,23 @@
 // the table does not hold (an origin moved by c/3, say) stays as the file
 // gives it.
 
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 
 #include "StoredLimits.h"
+#include "import/CIFTags.h"
+#include "import/CellFrame.h"
+#include "import/MMCIFMapping.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 
-// Debian's gemmi comes without its bundled printf: should a header here reach
-// for it, the standard one is taken.
-#define USE_STD_SNPRINTF
-#include <gemmi/cif.hpp>
-#include <gemmi/symmetry.hpp>
-
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
+#include <numeric>
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
-
-namespace cif = gemmi::cif;
 
 namespace {
 
@@ -44,291 +45,6 @@ constexpr double kOccupancySumSlack = 1e-3;
 // A fractional coordinate beyond this is no coordinate.
 constexpr double kLargestFractional = 1e4;
 constexpr double kEightPiSquared = 8.0 * M_PI * M_PI;
-
-// ---- Parsing ---------------------------------------------------------------------
-// gemmi's grammar with actions of our own: values are places in the text
-// (no copy of each), and each loop row keeps the line it starts on.
-
-// A loop's value: where it stands in the text, in half a view's room (the
-// text is at most kMaxImportFileBytes long), as loops hold most of a file.
-struct ValuePlace {
-  uint32_t offset = 0, size = 0;
-};
-static_assert(kMaxImportFileBytes <= UINT32_MAX, "a place in the text fits in 32 bits");
-
-struct Item {
-  bool loop = false;
-  int line = 0;
-  std::string_view tag, value;         // a pair
-  std::vector<std::string_view> tags;  // a loop
-  // A loop: its values, the `count` from `first` on in the document's one
-  // list of every loop's values (one list grows, not one a loop), and the
-  // text they stand in.
-  const std::vector<ValuePlace> *values = nullptr;
-  size_t first = 0, count = 0;
-  const char *text = nullptr;
-  std::vector<int> rowLines; // a loop: the line of each row
-
-  std::string_view Value(size_t k) const {
-    const ValuePlace &place = (*values)[first + k];
-    return {text + place.offset, place.size};
-  }
-};
-struct Block {
-  std::string_view name;
-  std::vector<Item> items;
-};
-struct Document {
-  const char *text = nullptr;      // the whole text
-  std::vector<ValuePlace> values; // the values of every loop
-  std::vector<Block> blocks;
-  std::vector<Item> frame; // save frames: parsed, not read
-  std::vector<Item> *items = nullptr;
-  size_t loopColumn = 0; // the column of the open loop's next value
-};
-
-// A loop whose values do not fill its rows names its own first line.
-struct LoopShortError {
-  int line;
-  size_t values, columns;
-};
-
-template <typename Rule> struct ParseAction : tao::pegtl::nothing<Rule> {};
-template <> struct ParseAction<cif::rules::datablockname> {
-  template <typename Input> static void apply(const Input &in, Document &d) {
-    d.blocks.push_back({in.string_view(), {}});
-    d.items = &d.blocks.back().items;
-  }
-};
-template <> struct ParseAction<cif::rules::str_global> {
-  template <typename Input> static void apply(const Input &, Document &d) {
-    d.blocks.push_back({"global_", {}});
-    d.items = &d.blocks.back().items;
-  }
-};
-template <> struct ParseAction<cif::rules::framename> {
-  template <typename Input> static void apply(const Input &, Document &d) {
-    d.frame.clear();
-    d.items = &d.frame;
-  }
-};
-template <> struct ParseAction<cif::rules::endframe> {
-  template <typename Input> static void apply(const Input &, Document &d) {
-    d.items = d.blocks.empty() ? &d.frame : &d.blocks.back().items;
-  }
-};
-template <> struct ParseAction<cif::rules::item_tag> {
-  template <typename Input> static void apply(const Input &in, Document &d) {
-    Item &item = d.items->emplace_back();
-    item.tag = in.string_view();
-    item.line = static_cast<int>(in.iterator().line);
-  }
-};
-template <> struct ParseAction<cif::rules::item_value> {
-  template <typename Input> static void apply(const Input &in, Document &d) { d.items->back().value = in.string_view(); }
-};
-template <> struct ParseAction<cif::rules::str_loop> {
-  template <typename Input> static void apply(const Input &in, Document &d) {
-    Item &item = d.items->emplace_back();
-    item.loop = true;
-    item.line = static_cast<int>(in.iterator().line);
-    item.text = d.text;
-    item.values = &d.values;
-    item.first = d.values.size();
-    d.loopColumn = 0;
-  }
-};
-template <> struct ParseAction<cif::rules::loop_tag> {
-  template <typename Input> static void apply(const Input &in, Document &d) {
-    d.items->back().tags.push_back(in.string_view());
-  }
-};
-template <> struct ParseAction<cif::rules::loop_value> {
-  template <typename Input> static void apply(const Input &in, Document &d) {
-    Item &item = d.items->back();
-    // A running column rather than a division per value.
-    if (d.loopColumn == 0)
-      item.rowLines.push_back(static_cast<int>(in.iterator().line));
-    if (++d.loopColumn == item.tags.size())
-      d.loopColumn = 0;
-    const std::string_view v = in.string_view();
-    d.values.push_back({static_cast<uint32_t>(v.data() - d.text), static_cast<uint32_t>(v.size())});
-    item.count++;
-  }
-};
-template <> struct ParseAction<cif::rules::loop> {
-  template <typename Input> static void apply(const Input &, Document &d) {
-    const Item &item = d.items->back();
-    if (item.count % item.tags.size() != 0)
-      throw LoopShortError{item.line, item.count, item.tags.size()};
-  }
-};
-
-bool ParseDocument(const ImportSource &source, Document &doc, ImportError &error) {
-  if (source.text.size() > kMaxImportFileBytes) {
-    error.line = 0;
-    error.what = "it is larger than " + std::to_string(kMaxImportFileBytes >> 20) + " MB, the most this version reads";
-    return false;
-  }
-  doc.text = source.text.data();
-  try {
-    tao::pegtl::memory_input<> in(source.text.data(), source.text.size(), source.name);
-    tao::pegtl::parse<cif::rules::file, ParseAction, cif::Errors>(in, doc);
-  } catch (const LoopShortError &e) {
-    error.line = e.line;
-    error.what = "the loop that starts here has " + std::to_string(e.values) + " values for its " +
-                 std::to_string(e.columns) + " columns: a value is missing or one too many, or a data name " +
-                 "stands among its values";
-    return false;
-  } catch (const tao::pegtl::parse_error &e) {
-    error.line = e.positions().empty() ? 0 : static_cast<int>(e.positions().front().line);
-    error.what = "the text is no CIF syntax (" + std::string(e.message()) + ")";
-    return false;
-  } catch (const std::exception &e) {
-    error.line = 0;
-    error.what = std::string("the text is no CIF syntax (") + e.what() + ")";
-    return false;
-  }
-  return true;
-}
-
-// ---- Values ----------------------------------------------------------------------
-
-// A data name in one spelling: lower case, the category's dot made "_".
-std::string TagKey(std::string_view tag) {
-  std::string key(tag);
-  for (char &ch : key)
-    ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  const size_t dot = key.find('.');
-  if (dot != std::string::npos)
-    key[dot] = '_';
-  return key;
-}
-
-// A value without its quotes; a text field without its semicolons.
-std::string_view Unquoted(std::string_view v) {
-  if (v.size() >= 2 && (v.front() == '\'' || v.front() == '"') && v.back() == v.front())
-    return v.substr(1, v.size() - 2);
-  if (v.size() >= 2 && v.front() == ';')
-    return TrimImport(v.substr(1, v.size() - 2));
-  return v;
-}
-
-// A number with its esd. The usual form ("-0.1234(5)", "90") is read
-// straight; anything else through the shared reader. The digits of a short
-// number are taken as one integer and divided by a power of ten: both are
-// exact in a double, so the one division rounds as a full conversion would.
-std::optional<NumberWithEsd> CIFNumber(std::string_view t) {
-  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
-                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  constexpr int kMostExactDigits = 15; // below 2^53
-  const char *p = t.data(), *const end = p + t.size();
-  const bool negative = p != end && *p == '-';
-  if (negative)
-    p++;
-  uint64_t digits = 0;
-  const char *const first = p;
-  for (; p != end && *p >= '0' && *p <= '9'; p++)
-    digits = digits * 10 + static_cast<uint64_t>(*p - '0');
-  const ptrdiff_t before = p - first;
-  ptrdiff_t decimals = 0;
-  if (p != end && *p == '.') {
-    const char *const point = ++p;
-    for (; p != end && *p >= '0' && *p <= '9'; p++)
-      digits = digits * 10 + static_cast<uint64_t>(*p - '0');
-    decimals = p - point;
-    if (decimals == 0)
-      return ImportNumberWithEsd(t);
-  }
-  if (before == 0 || before + decimals > kMostExactDigits)
-    return ImportNumberWithEsd(t);
-  double value = static_cast<double>(digits) / kPowersOfTen[decimals];
-  if (negative)
-    value = -value;
-  if (p == end)
-    return NumberWithEsd{value, 0.0};
-  if (*p != '(' || end - p < 3 || end[-1] != ')' || end - p > 11)
-    return ImportNumberWithEsd(t);
-  long esd = 0;
-  for (p++; p != end - 1; p++) {
-    if (*p < '0' || *p > '9')
-      return ImportNumberWithEsd(t);
-    esd = esd * 10 + (*p - '0');
-  }
-  return NumberWithEsd{value, static_cast<double>(esd) / kPowersOfTen[decimals]};
-}
-
-bool IsNull(std::string_view raw) { return raw.empty() || raw == "?" || raw == "."; }
-
-// Where a data name's values stand in a block: a single pair, or a column
-// of a loop.
-struct Column {
-  const Item *item = nullptr;
-  size_t column = 0;
-
-  explicit operator bool() const { return item != nullptr; }
-  size_t Rows() const {
-    if (!item)
-      return 0;
-    return item->loop ? item->count / item->tags.size() : 1;
-  }
-  std::string_view Raw(size_t row) const {
-    return item->loop ? item->Value(row * item->tags.size() + column) : item->value;
-  }
-  bool Null(size_t row) const { return IsNull(Raw(row)); }
-  std::string_view Text(size_t row) const { return Unquoted(Raw(row)); }
-  // The text of a value, empty for a null one.
-  std::string_view Given(size_t row) const {
-    const std::string_view raw = Raw(row);
-    return IsNull(raw) ? std::string_view() : Unquoted(raw);
-  }
-  std::optional<NumberWithEsd> Number(size_t row) const {
-    const std::string_view raw = Raw(row);
-    return IsNull(raw) ? std::nullopt : CIFNumber(Unquoted(raw));
-  }
-  bool SameLoop(const Column &other) const { return item && item == other.item; }
-};
-
-// The data names of one block, each in its one spelling.
-class BlockTags {
-public:
-  explicit BlockTags(const Block &block) : block_(block) {
-    for (const Item &item : block.items)
-      if (!item.loop)
-        tags_.emplace(TagKey(item.tag), Column{&item, 0});
-      else
-        for (size_t c = 0; c < item.tags.size(); c++)
-          tags_.emplace(TagKey(item.tags[c]), Column{&item, c});
-  }
-
-  Column Find(std::initializer_list<std::string_view> names) const {
-    for (std::string_view n : names)
-      if (auto it = tags_.find(n); it != tags_.end())
-        return it->second;
-    return {};
-  }
-  // The first value of the first of the names that has one.
-  std::string_view Value(std::initializer_list<std::string_view> names) const {
-    for (std::string_view n : names)
-      if (auto it = tags_.find(n); it != tags_.end() && it->second.Rows() > 0 && !it->second.Null(0))
-        return it->second.Text(0);
-    return {};
-  }
-  // The line of a row of the column's loop (the line of the pair for a pair).
-  static int Line(const Column &col, size_t row) {
-    const std::vector<int> &rows = col.item->rowLines;
-    return row < rows.size() ? rows[row] : col.item->line;
-  }
-  int FirstLine() const { return block_.items.empty() ? 0 : block_.items.front().line; }
-
-private:
-  const Block &block_;
-  struct KeyHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
-  };
-  std::unordered_map<std::string, Column, KeyHash, std::equal_to<>> tags_;
-};
 
 // ---- One block -------------------------------------------------------------------
 
@@ -416,32 +132,40 @@ std::vector<size_t> GroupRows(const std::vector<SiteRow> &rows) {
   return group;
 }
 
+// The atom-site table: the coordinates, then what a row may add.
+enum SiteColumn : size_t { kX, kY, kZ, kLabel, kType, kOccupancy, kUiso, kBiso, kAdpType, kCalcFlag };
+
 class BlockReader {
 public:
-  BlockReader(const Block &block, const BlockTags &tags, ImportResult &result)
-      : block_(block), tags_(tags), result_(result) {}
+  BlockReader(const CIFBlockTags &tags, ImportResult &result) : block_(tags.Block()), tags_(tags), result_(result) {}
 
   // Fills one structure of the block; nothing when the block is none.
   // False when the file must be refused.
   bool Read(std::optional<NotAStructure> &why) {
-    const Column x = tags_.Find({"_atom_site_fract_x"}), y = tags_.Find({"_atom_site_fract_y"}),
-                 z = tags_.Find({"_atom_site_fract_z"});
-    double cell[6], esd[6];
-    static constexpr std::string_view kCellNames[6] = {"_cell_length_a",    "_cell_length_b",   "_cell_length_c",
-                                                       "_cell_angle_alpha", "_cell_angle_beta", "_cell_angle_gamma"};
-    int cellLine = 0;
-    for (int k = 0; k < 6; k++) {
-      const Column col = tags_.Find({kCellNames[k]});
-      const auto v = col && col.Rows() > 0 ? col.Number(0) : std::nullopt;
-      if (!v) {
+    std::array<std::string_view, 10> names = {"fract_x",        "fract_y",        "fract_z",
+                                              "?label",         "?type_symbol",   "?occupancy",
+                                              "?u_iso_or_equiv", "?b_iso_or_equiv", "?adp_type|thermal_displace_type",
+                                              "?calc_flag"};
+    CIFTable sites = tags_.Find("_atom_site_", names);
+    if (!sites) {
+      names[kX] = "cartn_x", names[kY] = "cartn_y", names[kZ] = "cartn_z";
+      sites = tags_.Find("_atom_site_", names);
+      cartesian_ = bool(sites);
+    }
+    const CIFTable cellTable =
+        tags_.Find("_cell_", {"length_a", "length_b", "length_c", "angle_alpha", "angle_beta", "angle_gamma"});
+    double cell[6] = {}, esd[6] = {};
+    for (size_t k = 0; k < 6 && !molecule_; k++) {
+      const auto v = cellTable ? cellTable[k].Number(0) : std::nullopt;
+      molecule_ = !v && cartesian_;
+      if (!v && !molecule_) {
         why = NotAStructure::NoCell;
         return true;
       }
-      cell[k] = v->value;
-      esd[k] = v->esd;
-      cellLine = col.item->line;
+      cell[k] = v ? v->value : 0.0;
+      esd[k] = v ? v->esd : 0.0;
     }
-    if (!x || !x.SameLoop(y) || !x.SameLoop(z) || x.Rows() == 0) {
+    if (sites.Rows() == 0) {
       why = NotAStructure::NoSites;
       return true;
     }
@@ -450,22 +174,26 @@ public:
       return true; // beyond the most structures a file makes: counted
     s_ = s;
     ImportError cellError;
-    if (!SetImportCell(*s, cellError, cellLine, cell, esd)) {
+    if (molecule_) {
+      s->crystal.molecule = 1;
+    } else if (!SetImportCell(*s, cellError, cellTable[5].Line(0), cell, esd)) {
       result_.structures.pop_back();
       why = NotAStructure::BadCell;
       badCell_ = cellError;
       return true;
     }
     s->extras.title = std::string(block_.name);
-    s->formula = std::string(TrimImport(tags_.Value({"_chemical_formula_sum"})));
-    s->extras.notes = std::string(tags_.Value({"_publ_section_comment"}));
-    ReadRows(x, y, z);
+    s->formula = std::string(TrimImport(tags_.Value("_chemical_formula_sum")));
+    s->extras.notes = std::string(tags_.Value("_publ_section_comment"));
+    if (cartesian_ && !molecule_)
+      CartesianFrame(cell, sites[kX].item->line);
+    ReadRows(sites);
     if (rows_.empty()) {
       result_.structures.pop_back();
       why = NotAStructure::NoSites;
       return true;
     }
-    if (!MakeSites() || !ReadAnisotropic() || !ReadSymmetry())
+    if (!MakeSites() || !ReadAnisotropic() || (!molecule_ && !ReadSymmetry()))
       return false;
     return FinishImportedStructure(*s, result_.error);
   }
@@ -475,20 +203,63 @@ public:
 private:
   void Warn(int line, const std::string &text) { ImportWarning(*s_, line, text); }
 
-  void ReadRows(const Column &x, const Column &y, const Column &z) {
-    const Column label = tags_.Find({"_atom_site_label"}), type = tags_.Find({"_atom_site_type_symbol"}),
-                 occ = tags_.Find({"_atom_site_occupancy"}), uiso = tags_.Find({"_atom_site_u_iso_or_equiv"}),
-                 biso = tags_.Find({"_atom_site_b_iso_or_equiv"}),
-                 adp = tags_.Find({"_atom_site_adp_type", "_atom_site_thermal_displace_type"}),
-                 calc = tags_.Find({"_atom_site_calc_flag"});
-    // Columns of another loop than the coordinates' say nothing of these rows.
-    auto ours = [&](const Column &c) { return c.SameLoop(x) ? c : Column{}; };
-    const Column cLabel = ours(label), cType = ours(type), cOcc = ours(occ), cU = ours(uiso), cB = ours(biso),
-                 cAdp = ours(adp), cCalc = ours(calc);
-    const size_t n = x.Rows();
+  // Fractional from the file's Cartesian coordinates: its own frame, else
+  // the usual one.
+  void CartesianFrame(const double cell[6], int sitesLine) {
+    const CIFTable frame = tags_.Find(
+        "_atom_sites_cartn_tran_", {"matrix_11", "matrix_12", "matrix_13", "matrix_21", "matrix_22", "matrix_23",
+                                    "matrix_31", "matrix_32", "matrix_33", "?vector_1", "?vector_2", "?vector_3"});
+    double rows[3][3], v[3] = {0, 0, 0};
+    bool given = bool(frame);
+    for (size_t k = 0; k < 12 && given; k++) {
+      const auto n = frame[k] ? frame[k].Number(0) : std::nullopt;
+      if (k < 9 && !n)
+        given = false;
+      else if (k < 9)
+        rows[k % 3][k / 3] = n->value; // the matrix's columns are the cell's vectors
+      else if (n)
+        v[k - 9] = n->value;
+    }
+    if (given && FractionalisingRows(rows, toFractional_)) {
+      for (int i = 0; i < 3; i++)
+        shift_[i] = -(toFractional_[i][0] * v[0] + toFractional_[i][1] * v[1] + toFractional_[i][2] * v[2]);
+      return;
+    }
+    Warn(frame ? frame.Line(0) : sitesLine,
+         std::string(given ? "the file's _atom_sites_Cartn_tran_matrix has no inverse"
+                           : "the file gives no _atom_sites_Cartn_tran_matrix") +
+             "; its Cartesian coordinates are taken with a along x and b in the x-y plane.");
+    StandardCellVectors(cell[0], cell[1], cell[2], cell[3], cell[4], cell[5], rows);
+    FractionalisingRows(rows, toFractional_);
+  }
+
+  // The position of a row: fractional, or Cartesian (A) in a molecule.
+  bool Position(const CIFTable &sites, size_t r, SiteRow &row) const {
+    for (size_t k = 0; k < 3; k++) {
+      const auto v = sites[kX + k].Number(r);
+      if (!v || !(std::fabs(v->value) <= (cartesian_ ? stored::kFinite.high : kLargestFractional)))
+        return false;
+      row.xyz[k] = v->value;
+      row.esd[k] = cartesian_ ? 0.0f : static_cast<float>(v->esd);
+    }
+    if (cartesian_ && !molecule_) {
+      const double x[3] = {row.xyz[0], row.xyz[1], row.xyz[2]};
+      for (int i = 0; i < 3; i++) {
+        row.xyz[i] = toFractional_[i][0] * x[0] + toFractional_[i][1] * x[1] + toFractional_[i][2] * x[2] + shift_[i];
+        if (!(std::fabs(row.xyz[i]) <= kLargestFractional))
+          return false;
+      }
+    }
+    return true;
+  }
+
+  void ReadRows(const CIFTable &sites) {
+    const CIFColumn &cLabel = sites[kLabel], &cType = sites[kType], &cOcc = sites[kOccupancy], &cU = sites[kUiso],
+                    &cB = sites[kBiso], &cAdp = sites[kAdpType], &cCalc = sites[kCalcFlag];
+    const size_t n = sites.Rows();
     rows_.reserve(n);
     for (size_t r = 0; r < n; r++) {
-      const int line = BlockTags::Line(x, r);
+      const int line = sites.Line(r);
       SiteRow row;
       row.row = r;
       row.line = line;
@@ -498,18 +269,9 @@ private:
         Warn(line, "the dummy atom " + name() + " is left out.");
         continue;
       }
-      bool placed = true;
-      const Column *coords[3] = {&x, &y, &z};
-      for (int k = 0; k < 3 && placed; k++) {
-        const auto v = coords[k]->Number(r);
-        placed = v && std::fabs(v->value) <= kLargestFractional;
-        if (placed) {
-          row.xyz[k] = v->value;
-          row.esd[k] = static_cast<float>(v->esd);
-        }
-      }
-      if (!placed) {
-        Warn(line, "the atom " + name() + " has no fractional coordinates and is left out.");
+      if (!Position(sites, r, row)) {
+        Warn(line, "the atom " + name() + (cartesian_ ? " has no Cartesian" : " has no fractional") +
+                       " coordinates and is left out.");
         continue;
       }
       std::optional<ElementCode> e;
@@ -535,7 +297,7 @@ private:
       const std::string_view adpType = cAdp ? cAdp.Given(r) : std::string_view();
       std::optional<NumberWithEsd> u = cU ? cU.Number(r) : std::nullopt;
       std::optional<NumberWithEsd> b = cB ? cB.Number(r) : std::nullopt;
-      if (u || b) {
+      if ((u || b) && !molecule_) {
         const double value = u ? u->value : b->value / kEightPiSquared;
         if (value > 0.0) {
           row.displacement = kDisplacementIsotropic;
@@ -550,7 +312,12 @@ private:
 
   // Rows at one position whose occupancies allow it become one site.
   bool MakeSites() {
-    const std::vector<size_t> group = GroupRows(rows_);
+    // A molecule's atoms stay apart.
+    std::vector<size_t> group(rows_.size());
+    if (molecule_)
+      std::iota(group.begin(), group.end(), size_t{0});
+    else
+      group = GroupRows(rows_);
     // The members of each group, in file order.
     std::unordered_map<size_t, std::vector<size_t>> members;
     for (size_t r = 0; r < rows_.size(); r++)
@@ -597,7 +364,9 @@ private:
           merged_[m] = 1;
       }
       const SiteRow &first = rows_[r];
-      AsymmetricUnitRecord *site = AppendImportSite(result_, *s_, first.label, first.element, first.xyz, first.line);
+      AsymmetricUnitRecord *site =
+          molecule_ ? AppendImportAtom(result_, *s_, first.label, first.element, first.xyz, first.line)
+                    : AppendImportSite(result_, *s_, first.label, first.element, first.xyz, first.line);
       if (!site)
         return false;
       for (size_t k = 0; k < parts.size(); k++) {
@@ -620,9 +389,27 @@ private:
 
   // The anisotropic loop, as U, B or beta, by label.
   bool ReadAnisotropic() {
-    const Column label = tags_.Find({"_atom_site_aniso_label"});
-    if (!label)
+    // The record's forms: U, or beta (2 pi^2 a*_i a*_j U_ij), each a table of
+    // the label and the 11 22 33 12 13 23 entries.
+    struct Form {
+      CIFTable table;
+      uint32_t type;
+      double scale;
+    };
+    const Form forms[] = {
+        {tags_.Find("_atom_site_aniso_", {"label", "u_11", "u_22", "u_33", "u_12", "u_13", "u_23"}),
+         kDisplacementAnisoU, 1.0},
+        {tags_.Find("_atom_site_aniso_", {"label", "b_11", "b_22", "b_33", "b_12", "b_13", "b_23"}),
+         kDisplacementAnisoU, 1.0 / kEightPiSquared},
+        {tags_.Find("_atom_site_aniso_", {"label", "beta_11", "beta_22", "beta_33", "beta_12", "beta_13", "beta_23"}),
+         kDisplacementAnisoB, 1.0}};
+    const Form *form = std::find_if(std::begin(forms), std::end(forms), [](const Form &f) { return bool(f.table); });
+    if (form == std::end(forms))
       return true;
+    if (molecule_) {
+      Warn(form->table.Line(0), "the anisotropic displacements of a structure without a cell are left out.");
+      return true;
+    }
     // The first row of each label, in a table open-addressed by the label's
     // hash (no node per row).
     constexpr size_t kNoRow = ~size_t{0};
@@ -638,66 +425,47 @@ private:
     for (size_t m = 0; m < rows_.size(); m++)
       if (size_t &row = slotOf(rows_[m].label); !rows_[m].label.empty() && row == kNoRow)
         row = m;
-    // The record's forms: U, or beta (2 pi^2 a*_i a*_j U_ij).
-    struct Form {
-      const char *stem;
-      uint32_t type;
-      double scale;
-    };
-    static constexpr Form kForms[] = {{"_atom_site_aniso_u_", kDisplacementAnisoU, 1.0},
-                                      {"_atom_site_aniso_b_", kDisplacementAnisoU, 1.0 / kEightPiSquared},
-                                      {"_atom_site_aniso_beta_", kDisplacementAnisoB, 1.0}};
-    static constexpr const char *kIndices[6] = {"11", "22", "33", "12", "13", "23"};
-    for (const Form &form : kForms) {
-      Column cols[6];
-      bool all = true;
-      for (int k = 0; k < 6; k++) {
-        const std::string name = std::string(form.stem) + kIndices[k];
-        cols[k] = tags_.Find({name});
-        all = all && cols[k].SameLoop(label);
+    const CIFTable &t = form->table;
+    const CIFColumn &label = t[0];
+    CrystalRec &c = s_->crystal;
+    for (size_t r = 0; r < label.Rows(); r++) {
+      const int line = t.Line(r);
+      const std::string_view name = label.Text(r);
+      const size_t labelRow = name.empty() ? kNoRow : slotOf(name);
+      if (labelRow == kNoRow)
+        continue; // a dummy or skipped atom, said already
+      double v[6];
+      bool ok = true;
+      for (size_t k = 0; k < 6 && ok; k++) {
+        const auto n = t[k + 1].Number(r);
+        ok = n.has_value();
+        if (ok)
+          v[k] = n->value * form->scale;
       }
-      if (!all)
+      if (!ok) {
+        if (!t[1].Null(r))
+          Warn(line, "the anisotropic displacement of the atom \"" + std::string(name) + "\" is not a set of numbers; it is left out.");
         continue;
-      CrystalRec &c = s_->crystal;
-      for (size_t r = 0; r < label.Rows(); r++) {
-        const int line = tags_.Line(label, r);
-        const std::string_view name = label.Text(r);
-        const size_t labelRow = name.empty() ? kNoRow : slotOf(name);
-        if (labelRow == kNoRow)
-          continue; // a dummy or skipped atom, said already
-        double v[6];
-        bool ok = true;
-        for (int k = 0; k < 6 && ok; k++) {
-          const auto n = cols[k].Number(r);
-          ok = n.has_value();
-          if (ok)
-            v[k] = n->value * form.scale;
-        }
-        if (!ok) {
-          if (!cols[0].Null(r))
-            Warn(line, "the anisotropic displacement of the atom \"" + std::string(name) + "\" is not a set of numbers; it is left out.");
-          continue;
-        }
-        AsymmetricUnitRecord &site = c.sites[siteOfRow_[labelRow]];
-        const float t[9] = {static_cast<float>(v[0]), static_cast<float>(v[3]), static_cast<float>(v[4]),
-                            static_cast<float>(v[3]), static_cast<float>(v[1]), static_cast<float>(v[5]),
-                            static_cast<float>(v[4]), static_cast<float>(v[5]), static_cast<float>(v[2])};
-        std::copy(t, t + 9, site.tensor);
-        site.displacementType = form.type;
-        c.ellipsoidData = 1;
       }
-      break;
+      AsymmetricUnitRecord &site = c.sites[siteOfRow_[labelRow]];
+      const float tensor[9] = {static_cast<float>(v[0]), static_cast<float>(v[3]), static_cast<float>(v[4]),
+                               static_cast<float>(v[3]), static_cast<float>(v[1]), static_cast<float>(v[5]),
+                               static_cast<float>(v[4]), static_cast<float>(v[5]), static_cast<float>(v[2])};
+      std::copy(tensor, tensor + 9, site.tensor);
+      site.displacementType = form->type;
+      c.ellipsoidData = 1;
     }
     return true;
   }
 
   bool ReadSymmetry() {
-    const Column ops = tags_.Find({"_space_group_symop_operation_xyz", "_symmetry_equiv_pos_as_xyz"});
-    const std::string_view hm =
-        tags_.Value({"_space_group_name_h-m_alt", "_symmetry_space_group_name_h-m", "_space_group_name_h-m_ref",
-                     "_space_group_name_h-m_full"});
-    const std::string_view hall = tags_.Value({"_space_group_name_hall", "_symmetry_space_group_name_hall"});
-    if (ops && ops.Rows() > 0) {
+    constexpr std::string_view kHM = "_space_group_name_h-m_alt|_symmetry_space_group_name_h-m|"
+                                     "_space_group_name_h-m_ref|_space_group_name_h-m_full";
+    constexpr std::string_view kHall = "_space_group_name_hall|_symmetry_space_group_name_hall";
+    const CIFColumn ops = tags_.Named("_space_group_symop_operation_xyz|_symmetry_equiv_pos_as_xyz");
+    const std::string_view hm = tags_.Value(kHM);
+    const std::string_view hall = tags_.Value(kHall);
+    if (ops.Rows() > 0) {
       std::vector<std::string> list;
       list.reserve(ops.Rows());
       for (size_t r = 0; r < ops.Rows(); r++)
@@ -706,30 +474,21 @@ private:
       if (!list.empty())
         return SetSymmetryFromOperators(*s_, list, ops.item->line, result_.error, hm);
     }
-    const Column hallCol = tags_.Find({"_space_group_name_hall", "_symmetry_space_group_name_hall"});
     if (!hall.empty()) {
-      std::vector<std::string> list;
-      try {
-        const gemmi::GroupOps g = gemmi::symops_from_hall(std::string(hall).c_str());
-        for (const gemmi::Op &so : g.sym_ops)
-          for (const gemmi::Op::Tran &t : g.cen_ops)
-            list.push_back(so.add_centering(t).wrap().triplet());
-      } catch (const std::exception &) {
-        list.clear();
-      }
+      const int hallLine = tags_.Named(kHall).item->line;
+      const std::vector<std::string> list = HallSymbolOperators(hall);
       if (!list.empty())
-        return SetSymmetryFromOperators(*s_, list, hallCol.item->line, result_.error, hm);
-      Warn(hallCol.item->line, "the Hall symbol \"" + std::string(hall) + "\" names no group.");
+        return SetSymmetryFromOperators(*s_, list, hallLine, result_.error, hm);
+      Warn(hallLine, "the Hall symbol \"" + std::string(hall) + "\" names no group.");
     }
-    const Column hmCol = tags_.Find({"_space_group_name_h-m_alt", "_symmetry_space_group_name_h-m",
-                                     "_space_group_name_h-m_ref", "_space_group_name_h-m_full"});
+    const CIFColumn hmCol = tags_.Named(kHM);
     const int hmLine = hmCol ? hmCol.item->line : tags_.FirstLine();
     std::string_view symbol = hm;
     if (symbol.empty())
-      symbol = tags_.Value({"_space_group_it_number", "_symmetry_int_tables_number"});
+      symbol = tags_.Value("_space_group_it_number|_symmetry_int_tables_number");
     if (!symbol.empty()) {
       int origin = 0;
-      const std::string_view code = TrimImport(tags_.Value({"_space_group_it_coordinate_system_code"}));
+      const std::string_view code = TrimImport(tags_.Value("_space_group_it_coordinate_system_code"));
       if (code == "1" || code == "2")
         origin = code[0] - '0';
       if (SetSymmetryFromSymbol(*s_, symbol, origin, hmLine))
@@ -741,14 +500,17 @@ private:
     return SetSymmetryFromSymbol(*s_, "P 1", 0, hmLine);
   }
 
-  const Block &block_;
-  const BlockTags &tags_;
+  const CIFBlock &block_;
+  const CIFBlockTags &tags_;
   ImportResult &result_;
   ImportedStructure *s_ = nullptr;
   std::vector<SiteRow> rows_;
   std::vector<uint8_t> merged_; // rows taken into an earlier row's site
   std::vector<size_t> siteOfRow_; // the site each row became
   ImportError badCell_;
+  bool cartesian_ = false; // the sites are given by Cartesian coordinates
+  bool molecule_ = false;  // ... and the block gives no cell
+  double toFractional_[3][3] = {}, shift_[3] = {}; // of Cartesian coordinates: fractional = S x + shift
 };
 
 } // namespace
@@ -772,17 +534,24 @@ bool IsCIFFile(const ImportSource &source) {
 }
 
 bool DoCIFFile(const ImportSource &source, ImportResult &result) {
-  Document doc;
-  if (!ParseDocument(source, doc, result.error))
+  CIFDocument doc;
+  if (!ReadCIFDocument(source, doc, result.error))
     return false;
   std::optional<NotAStructure> firstWhy;
   ImportError firstBadCell;
   for (size_t b = 0; b < doc.blocks.size(); b++) {
-    const BlockTags tags(doc.blocks[b]);
-    BlockReader reader(doc.blocks[b], tags, result);
+    const CIFBlockTags tags(doc.blocks[b]);
     std::optional<NotAStructure> why;
-    if (!reader.Read(why))
+    BlockReader reader(tags, result);
+    if (IsMMCIFBlock(tags)) {
+      const size_t before = result.structures.size();
+      if (!ReadMMCIFBlock(tags, result))
+        return false;
+      if (result.structures.size() == before && result.structuresLeftOut == 0)
+        why = NotAStructure::NoSites;
+    } else if (!reader.Read(why)) {
       return false;
+    }
     if (why && (!firstWhy || *why > *firstWhy)) {
       firstWhy = why;
       if (*why == NotAStructure::BadCell)
@@ -795,10 +564,12 @@ bool DoCIFFile(const ImportSource &source, ImportResult &result) {
     } else {
       result.error.line = 0;
       result.error.what = firstWhy == NotAStructure::NoSites
-                              ? "it holds no atom site with fractional coordinates"
+                              ? "it holds no atom site with fractional or Cartesian coordinates"
                               : "it holds no data block with a unit cell (_cell_length_a to _cell_angle_gamma)";
     }
     return false;
   }
   return true;
 }
+
+extern const ImportFormat gCIFImport{"CIF", "CIF files", "cif", "", IsCIFFile, DoCIFFile};

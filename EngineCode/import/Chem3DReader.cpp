@@ -2,7 +2,7 @@
 //   El  serial  x y z  [type  serial of each bonded atom ...]
 // Positions are Cartesian (A). The dialect our export writes stops after the
 // coordinates; the fuller one lists each atom's bonds by serial number.
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
@@ -44,10 +44,8 @@ bool DoChem3DFile(const ImportSource &source, ImportResult &result) {
   const auto lines = ImportLines(source.text);
   const auto head = ImportTokens(lines.empty() ? std::string_view() : lines[0]);
   const auto count = head.empty() ? std::nullopt : Integer(head[0]);
-  if (!count || *count < 1) {
-    result.error = {1, "the first line gives no number of atoms"};
-    return false;
-  }
+  if (!count || *count < 1)
+    return RefuseImport(result, 1, "the first line gives no number of atoms");
   ImportedStructure *s = BeginImportedStructure(result, source.file.stem().string(), 1);
   if (!s)
     return false;
@@ -56,21 +54,18 @@ bool DoChem3DFile(const ImportSource &source, ImportResult &result) {
   std::vector<std::tuple<size_t, uint32_t, std::vector<long>>> partners; // line index, atom, serials
   size_t at = 1;
   for (long k = 0; k < *count; k++, at++) {
-    if (at >= lines.size() || TrimImport(lines[at]).empty()) {
-      result.error = {1, "the count line promises " + std::to_string(*count) + " atoms, but only " +
-                             std::to_string(k) + " follow"};
-      return false;
-    }
+    if (at >= lines.size() || TrimImport(lines[at]).empty())
+      return RefuseImport(result, 1,
+                          "the count line promises " + std::to_string(*count) + " atoms, but only " +
+                              std::to_string(k) + " follow");
     const auto t = ImportTokens(lines[at]);
     const int line = static_cast<int>(at + 1);
     std::optional<double> x, y, z;
     if (t.size() >= 5)
       x = ImportNumber(t[2]), y = ImportNumber(t[3]), z = ImportNumber(t[4]);
     const auto serial = t.size() >= 2 ? Integer(t[1]) : std::nullopt;
-    if (!x || !y || !z || !serial) {
-      result.error = {line, "the atom line holds no symbol, serial number and three coordinates"};
-      return false;
-    }
+    if (!x || !y || !z || !serial)
+      return RefuseImport(result, line, "the atom line holds no symbol, serial number and three coordinates");
     auto element = ElementFromSymbol(t[0]);
     if (!element) {
       ImportWarning(*s, line, "the symbol \"" + std::string(t[0]) + "\" names no element; the atom is a placeholder.");
@@ -105,3 +100,5 @@ bool DoChem3DFile(const ImportSource &source, ImportResult &result) {
     }
   return FinishImportedStructure(*s, result.error);
 }
+
+extern const ImportFormat gChem3DImport{"Chem3D", "Chem3D Cartesian files", "chem3d c3d1 c3d2 cc1 cc2", "", IsChem3DFile, DoChem3DFile};

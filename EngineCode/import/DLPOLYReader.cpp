@@ -10,7 +10,7 @@
 // The package puts the origin at the cell's centre, so fractional
 // coordinates are M^-1 r + 1/2. With imcon 0 the file is a molecule.
 #include "StoredLimits.h"
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportText.h"
 #include "import/SimulationBox.h"
 #include "import/StructureFill.h"
@@ -73,19 +73,18 @@ bool IsDLPOLYFile(const ImportSource &source) {
 
 bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
   const auto lines = ImportLines(source.text);
-  auto fail = [&](size_t index, std::string what) {
-    result.error = {static_cast<int>(index + 1), std::move(what)};
-    return false;
-  };
+  if (const int cut = LineCutInsideNumber(lines, source))
+    return RefuseImport(result, cut, "the file ends inside the record");
   long levcfg = 0, imcon = 0;
   std::optional<long> natoms;
   if (lines.size() < 2 || !ReadKeys(lines[1], levcfg, imcon, natoms))
-    return fail(1, "the second line is not \"levcfg imcon\" (levcfg 0 to 2, imcon 0 to 7)");
+    return RefuseImport(result, 2, "the second line is not \"levcfg imcon\" (levcfg 0 to 2, imcon 0 to 7)");
   if (imcon == 4 || imcon == 5 || imcon == 7)
-    return fail(1, "boundaries of kind " + std::to_string(imcon) +
-                       " (truncated octahedron, rhombic dodecahedron or hexagonal prism) are not read");
+    return RefuseImport(result, 2,
+                        "boundaries of kind " + std::to_string(imcon) +
+                            " (truncated octahedron, rhombic dodecahedron or hexagonal prism) are not read");
   if (natoms && (*natoms < 0 || static_cast<size_t>(*natoms) > kMaxImportSites))
-    return fail(1, "the atom count is not a number of atoms this version opens");
+    return RefuseImport(result, 2, "the atom count is not a number of atoms this version opens");
   ImportedStructure *s = BeginImportedStructure(result, std::string(TrimImport(lines[0])));
   if (!s)
     return false;
@@ -98,7 +97,8 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
   if (imcon > 0) {
     for (int k = 0; k < 3; k++, i++)
       if (i >= lines.size() || !IsNumberLine(lines[i], box.vectors[k]))
-        return fail(std::min(i, lines.size() - 1), "the line is not a cell vector of three numbers");
+        return RefuseImport(result, static_cast<int>(std::min(i + 1, lines.size())),
+                            "the line is not a cell vector of three numbers");
     for (int k = 0; k < 3; k++)
       box.origin[k] = -0.5 * (box.vectors[0][k] + box.vectors[1][k] + box.vectors[2][k]);
     if (!SetImportBox(*s, box, result.error, static_cast<int>(i)))
@@ -120,29 +120,33 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
       break;
     }
     if (i + recordLines > lines.size())
-      return fail(lines.size() - 1, "the file ends inside the record of atom " + std::to_string(read + 1));
+      return RefuseImport(result, static_cast<int>(lines.size()),
+                          "the file ends inside the record of atom " + std::to_string(read + 1));
     const auto name = ImportTokens(lines[i]);
     double xyz[3];
     if (!IsNumberLine(lines[i + 1], xyz))
-      return fail(i + 1, "the line is not the position (three numbers) of atom " + std::string(name[0]));
+      return RefuseImport(result, static_cast<int>(i) + 2,
+                          "the line is not the position (three numbers) of atom " + std::string(name[0]));
     for (size_t k = 2; k < recordLines; k++)
       if (double skipped[3]; !IsNumberLine(lines[i + k], skipped))
-        return fail(i + k, std::string(k == 2 ? "the velocity" : "the force") + " line of atom " +
-                               std::string(name[0]) + " is not three numbers");
+        return RefuseImport(result, static_cast<int>(i + k) + 1,
+                            std::string(k == 2 ? "the velocity" : "the force") + " line of atom " +
+                                std::string(name[0]) + " is not three numbers");
     auto element = ElementFromSymbol(name[0]);
     if (!element && unknown.size() < kMaxListedNames)
       unknown.insert(std::string(name[0]));
     const int line = static_cast<int>(i + 1);
     if (!(s->crystal.molecule
-              ? AppendImportAtom(result, *s, name[0], element.value_or(kPlaceholderElement), xyz, line)
+              ? AppendImportAtom(result, *s, name[0], element.value_or(kPlaceholderElement), xyz, line) != nullptr
               : AppendBoxAtom(result, *s, box, name[0], element.value_or(kPlaceholderElement), xyz, line)))
       return false;
     i += recordLines;
     read++;
   }
   if (natoms && read < static_cast<size_t>(*natoms))
-    return fail(std::min(i, lines.size() - 1), "the file holds " + std::to_string(read) + " of the " +
-                                                   std::to_string(*natoms) + " atoms its second line counts");
+    return RefuseImport(result, static_cast<int>(std::min(i + 1, lines.size())),
+                        "the file holds " + std::to_string(read) + " of the " + std::to_string(*natoms) +
+                            " atoms its second line counts");
   if (!unknown.empty()) {
     std::string list;
     for (const std::string &n : unknown)
@@ -151,3 +155,5 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
   }
   return FinishImportedStructure(*s, result.error);
 }
+
+extern const ImportFormat gDLPOLYImport{"DL_POLY", "DL_POLY configurations", "", "CONFIG* REVCON*", IsDLPOLYFile, DoDLPOLYFile};

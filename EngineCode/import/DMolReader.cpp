@@ -1,5 +1,5 @@
 // DMol and Materials Studio archives (".car" one frame, ".arc" several):
-//   !BIOSYM archive 3
+//   !BIOSYM archive 3            (or "!MSI archive 3", the same layout)
 //   PBC=ON                       (or OFF; 2D cells are read as molecules)
 //   title
 //   !DATE ...
@@ -10,8 +10,9 @@
 // plane. With a cell the file lists every atom of the cell: those that are
 // images of an earlier atom under the named group are left out, so the
 // build makes each atom once.
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 
+#include "CellFrame.h"
 #include "SpaceGroups.h"
 #include "SymmetryCards.h"
 #include "import/ImportSymmetry.h"
@@ -36,11 +37,6 @@ struct FileAtom {
   double xyz[3] = {};
   int line = 0;
 };
-
-double Wrap(double u) {
-  const double w = u - std::floor(u);
-  return w >= 1.0 ? 0.0 : w;
-}
 
 // The group's operators with their centring copies.
 std::vector<GEP> GroupOperators(const CrystalRec &c) {
@@ -112,14 +108,15 @@ size_t DropSymmetryImages(std::vector<FileAtom> &atoms, const std::vector<GEP> &
   for (FileAtom &a : atoms) {
     double u[3];
     for (int i = 0; i < 3; i++)
-      u[i] = Wrap(a.xyz[i]);
+      u[i] = WrapFraction(a.xyz[i]);
     if (found(a.element, u))
       continue;
     for (const GEP &g : ops) {
       Image im{a.element, {}};
       int cell[3];
       for (int i = 0; i < 3; i++) {
-        im.u[i] = Wrap(g.rotation[i][0] * u[0] + g.rotation[i][1] * u[1] + g.rotation[i][2] * u[2] + g.translation[i]);
+        im.u[i] = WrapFraction(g.rotation[i][0] * u[0] + g.rotation[i][1] * u[1] + g.rotation[i][2] * u[2] +
+                               g.translation[i]);
         cell[i] = static_cast<int>(std::floor(im.u[i] * kPlaceGrid));
       }
       grid[key(cell)].push_back(im);
@@ -131,27 +128,14 @@ size_t DropSymmetryImages(std::vector<FileAtom> &atoms, const std::vector<GEP> &
   return dropped;
 }
 
-// Cartesian (A) to fractional, in the frame of the cell's lengths and angles.
-void ToFractional(const double cell[6], double xyz[3]) {
-  const double d = M_PI / 180.0;
-  const double ca = std::cos(cell[3] * d), cb = std::cos(cell[4] * d), cg = std::cos(cell[5] * d),
-               sg = std::sin(cell[5] * d);
-  const double v = std::sqrt(std::max(0.0, 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg));
-  const double z = xyz[2] / (cell[2] * v / sg);
-  const double y = (xyz[1] - cell[2] * (ca - cb * cg) / sg * z) / (cell[1] * sg);
-  const double x = (xyz[0] - cell[1] * cg * y - cell[2] * cb * z) / cell[0];
-  xyz[0] = x, xyz[1] = y, xyz[2] = z;
-}
-
 struct Reader {
   const std::vector<std::string_view> &lines;
   ImportResult &result;
   size_t i = 0;
 
-  bool Refuse(size_t index, std::string what) {
-    result.error = {static_cast<int>(std::min(index, lines.size() - 1) + 1), std::move(what)};
-    return false;
-  }
+  // The 1-based number of line `index`, or of the last line when the file
+  // ends before it.
+  int LineOf(size_t index) const { return static_cast<int>(std::min(index + 1, lines.size())); }
 
   bool AtomLine(ImportedStructure &s, size_t at, FileAtom &atom) {
     const auto t = ImportTokens(lines[at]);
@@ -159,7 +143,7 @@ struct Reader {
     if (t.size() >= 4)
       x = ImportNumber(t[1]), y = ImportNumber(t[2]), z = ImportNumber(t[3]);
     if (!x || !y || !z)
-      return Refuse(at, "the atom line holds no name and three coordinates");
+      return RefuseImport(result, LineOf(at), "the atom line holds no name and three coordinates");
     atom = FileAtom{std::string(t[0]), kBlankElement, {*x, *y, *z}, static_cast<int>(at + 1)};
     std::optional<ElementCode> e;
     if (t.size() >= 8)
@@ -201,13 +185,13 @@ struct Reader {
         cell[k] = v.value_or(0.0);
       }
       if (periodic && !numbers)
-        return Refuse(i, "the PBC line gives no cell lengths and angles");
+        return RefuseImport(result, LineOf(i), "the PBC line gives no cell lengths and angles");
       const size_t open = lines[i].find('('), close = lines[i].rfind(')');
       if (open != std::string_view::npos && close != std::string_view::npos && close > open)
         group = TrimImport(lines[i].substr(open + 1, close - open - 1));
       i++;
     } else if (periodic) {
-      return Refuse(i, "the frame has no PBC line with its cell");
+      return RefuseImport(result, LineOf(i), "the frame has no PBC line with its cell");
     }
     std::vector<FileAtom> atoms;
     bool ended = false;
@@ -234,7 +218,7 @@ struct Reader {
     if (!ended)
       ImportWarning(out, static_cast<int>(lines.size()), "the frame ends without its \"end\" line.");
     if (atoms.empty())
-      return Refuse(first, "the frame holds no atom");
+      return RefuseImport(result, LineOf(first), "the frame holds no atom");
     if (periodic) {
       if (!SetImportCell(out, result.error, static_cast<int>(cellLine + 1), cell))
         return false;
@@ -244,8 +228,9 @@ struct Reader {
                         "the space group \"" + group + "\" is not known; the atoms are read in P 1.");
         SetSymmetryFromSymbol(out, "P 1", 0, static_cast<int>(cellLine + 1));
       }
+      const CellFrame frame = StandardCellFrame(cell);
       for (FileAtom &a : atoms)
-        ToFractional(cell, a.xyz);
+        FractionalFromCartesian(frame, a.xyz, a.xyz);
       const size_t dropped = DropSymmetryImages(atoms, GroupOperators(out.crystal));
       if (dropped > 0)
         ImportWarning(out, static_cast<int>(cellLine + 1),
@@ -270,7 +255,10 @@ struct Reader {
 
 bool IsDMolFile(const ImportSource &source) {
   const size_t start = source.text.find_first_not_of(" \t\n");
-  return start != std::string::npos && ImportStartsNoCase(std::string_view(source.text).substr(start), "!BIOSYM archive");
+  if (start == std::string::npos)
+    return false;
+  const std::string_view text = std::string_view(source.text).substr(start);
+  return ImportStartsNoCase(text, "!BIOSYM archive") || ImportStartsNoCase(text, "!MSI archive");
 }
 
 bool DoDMolFile(const ImportSource &source, ImportResult &result) {
@@ -279,11 +267,11 @@ bool DoDMolFile(const ImportSource &source, ImportResult &result) {
   size_t &i = reader.i;
   while (i < lines.size() && IsBlank(lines[i]))
     i++;
-  i++; // "!BIOSYM archive 3"
+  i++; // "!BIOSYM archive 3" or "!MSI archive 3"
   while (i < lines.size() && IsBlank(lines[i]))
     i++;
   if (i >= lines.size() || !ImportStartsNoCase(TrimImport(lines[i]), "PBC="))
-    return reader.Refuse(i, "the archive has no \"PBC=\" line after its first");
+    return RefuseImport(result, reader.LineOf(i), "the archive has no \"PBC=\" line after its first");
   const std::string_view pbc = TrimImport(TrimImport(lines[i]).substr(4));
   const bool periodic = ImportEqualNoCase(pbc, "ON");
   const int pbcLine = static_cast<int>(i + 1);
@@ -298,9 +286,11 @@ bool DoDMolFile(const ImportSource &source, ImportResult &result) {
       return false;
   }
   if (result.structures.empty())
-    return reader.Refuse(lines.size() - 1, "the file ends before its first frame");
+    return RefuseImport(result, reader.LineOf(lines.size() - 1), "the file ends before its first frame");
   if (!periodic && !ImportEqualNoCase(pbc, "OFF"))
     for (ImportedStructure &s : result.structures)
       ImportWarning(s, pbcLine, "\"PBC=" + std::string(pbc) + "\" is no three-dimensional cell; the atoms are read as a molecule.");
   return true;
 }
+
+extern const ImportFormat gDMolImport{"DMol", "DMol archives", "car arc", "", IsDMolFile, DoDMolFile};

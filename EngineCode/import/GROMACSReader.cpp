@@ -6,7 +6,7 @@
 // a structure of its own. A box opens as a crystal in P 1; a box of zeros
 // (a molecule in vacuum) as a molecule.
 #include "StoredLimits.h"
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportText.h"
 #include "import/SimulationBox.h"
 #include "import/StructureFill.h"
@@ -73,11 +73,6 @@ struct GroReader {
   std::vector<std::string_view> lines;
   std::map<std::pair<std::string, std::string>, std::optional<ElementCode>> guesses;
 
-  bool Fail(size_t index, std::string what) {
-    result.error = {static_cast<int>(index + 1), std::move(what)};
-    return false;
-  }
-
   std::optional<ElementCode> Element(std::string_view residue, std::string_view name) {
     auto key = std::make_pair(std::string(TrimImport(residue)), std::string(name));
     auto it = guesses.find(key);
@@ -90,15 +85,16 @@ struct GroReader {
   bool Frame(size_t title, size_t &next) {
     const size_t countLine = title + 1;
     if (countLine >= lines.size())
-      return Fail(title, "the title is followed by no atom count");
+      return RefuseImport(result, static_cast<int>(title) + 1, "the title is followed by no atom count");
     const auto tokens = ImportTokens(lines[countLine]);
     const auto count = tokens.empty() ? std::nullopt : ImportWholeNumber(tokens[0]);
     if (!count || *count < 0 || static_cast<size_t>(*count) > kMaxImportSites)
-      return Fail(countLine, "the atom count is not a number of atoms");
+      return RefuseImport(result, static_cast<int>(countLine) + 1, "the atom count is not a number of atoms");
     const size_t n = static_cast<size_t>(*count), first = countLine + 1, boxLine = first + n;
     if (boxLine >= lines.size())
-      return Fail(lines.size() - 1, "the file ends before the frame's " + std::to_string(n) +
-                                        " atom lines and its box line are over");
+      return RefuseImport(result, static_cast<int>(lines.size()),
+                          "the file ends before the frame's " + std::to_string(n) +
+                              " atom lines and its box line are over");
     next = boxLine + 1;
     ImportedStructure *s = BeginImportedStructure(result, std::string(TrimImport(lines[title])), static_cast<int>(title + 1));
     if (!s)
@@ -110,13 +106,19 @@ struct GroReader {
     double v[9] = {};
     const auto boxTokens = ImportTokens(lines[boxLine]);
     if (boxTokens.size() != 3 && boxTokens.size() != 9)
-      return Fail(boxLine, "the box line holds " + std::to_string(boxTokens.size()) + " values, not 3 or 9");
+      return RefuseImport(result, static_cast<int>(boxLine) + 1,
+                          "the box line holds " + std::to_string(boxTokens.size()) + " values, not 3 or 9");
     for (size_t k = 0; k < boxTokens.size(); k++) {
       const auto x = ImportNumber(boxTokens[k]);
       if (!x)
-        return Fail(boxLine, "the box value \"" + std::string(boxTokens[k]) + "\" is not a number");
+        return RefuseImport(result, static_cast<int>(boxLine) + 1,
+                            "the box value \"" + std::string(boxTokens[k]) + "\" is not a number");
       v[k] = *x * kNanometre;
     }
+    for (int k = 0; k < 3; k++)
+      if (v[k] < 0.0)
+        return RefuseImport(result, static_cast<int>(boxLine) + 1,
+                            "the box side \"" + std::string(boxTokens[static_cast<size_t>(k)]) + "\" is negative");
     SimulationBox box;
     const double rows[3][3] = {{v[0], v[3], v[4]}, {v[5], v[1], v[6]}, {v[7], v[8], v[2]}};
     bool noBox = true;
@@ -141,7 +143,7 @@ struct GroReader {
         const size_t p1 = line.find('.', kFirstCoordinateColumn);
         const size_t p2 = p1 == std::string_view::npos ? p1 : line.find('.', p1 + 1);
         if (p2 == std::string_view::npos || p2 - p1 < kMinCoordinateWidth || p2 - p1 > kMaxCoordinateWidth)
-          return Fail(i, "the atom line holds no coordinates in columns 21 on");
+          return RefuseImport(result, static_cast<int>(i) + 1, "the atom line holds no coordinates in columns 21 on");
         width = p2 - p1;
       }
       double xyz[3];
@@ -149,19 +151,20 @@ struct GroReader {
         const std::string_view field = TrimImport(ImportColumns(line, kFirstCoordinateColumn + 1 + k * width, width));
         const auto x = ImportNumber(field);
         if (!x)
-          return Fail(i, field.empty() ? std::string("the atom line ends before its coordinates")
-                                       : "the coordinate \"" + std::string(field) + "\" is not a number");
+          return RefuseImport(result, static_cast<int>(i) + 1,
+                              field.empty() ? std::string("the atom line ends before its coordinates")
+                                            : "the coordinate \"" + std::string(field) + "\" is not a number");
         xyz[k] = *x * kNanometre;
       }
       const std::string_view residue = ImportColumns(line, 6, 5);
       const std::string_view name = TrimImport(ImportColumns(line, 11, 5));
       const auto element = Element(residue, name);
-      AsymmetricUnitRecord *site =
+      const bool ok =
           s->crystal.molecule
-              ? AppendImportAtom(result, *s, name, element.value_or(kPlaceholderElement), xyz, static_cast<int>(i + 1))
+              ? AppendImportAtom(result, *s, name, element.value_or(kPlaceholderElement), xyz, static_cast<int>(i + 1)) != nullptr
               : AppendBoxAtom(result, *s, box, name, element.value_or(kPlaceholderElement), xyz,
                               static_cast<int>(i + 1));
-      if (!site)
+      if (!ok)
         return false;
     }
     return FinishImportedStructure(*s, result.error);
@@ -202,8 +205,11 @@ bool IsGROMACSFile(const ImportSource &source) {
     return false;
   const auto tokens = ImportTokens(lines[1]);
   const auto count = tokens.size() == 1 ? ImportWholeNumber(tokens[0]) : std::nullopt;
-  if (!count || *count < 0)
+  if (!count)
     return false;
+  // A damaged count in a file named as ours: the reader says which line.
+  if (*count < 0)
+    return source.name.size() >= 4 && ImportEqualNoCase(std::string_view(source.name).substr(source.name.size() - 4), ".gro");
   if (*count == 0)
     return ImportTokens(lines[2]).size() == 3 || ImportTokens(lines[2]).size() == 9;
   const std::string_view atom = lines[2];
@@ -233,3 +239,5 @@ bool DoGROMACSFile(const ImportSource &source, ImportResult &result) {
   reader.ReportGuesses();
   return !result.structures.empty();
 }
+
+extern const ImportFormat gGROMACSImport{"GROMACS", "GROMACS coordinate files", "gro", "", IsGROMACSFile, DoGROMACSFile};

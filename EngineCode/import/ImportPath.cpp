@@ -1,81 +1,68 @@
 #include "import/ImportPath.h"
 
 #include "Alerts.h"
-#include "AutoBonds.h"
-#include "BuildPipeline.h"
-#include "Polyhedra.h"
 #include "StoredLimits.h"
 #include "StructureArrays.h"
 #include "documents/CrystalDocument.h"
-#include "documents/FileBuffer.h"
-#include "import/CellFrame.h"
-#include "import/ImportReaders.h"
 #include "import/ImportText.h"
-#include "import/TextNumbers.h"
-#include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
-
-#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
-#include <map>
+#include <new>
 
 ImportHooks gImportHooks;
 
-// A row per extension; several rows may share a format.
-const OVFileFormat gOVFileFormatData[] = {
-    {FourCharsToLong("OVTX"), "ovtx", kOwnTextFormat},
-    {FourCharsToLong("CIF "), "cif", kCIFFormat},
-    {FourCharsToLong("SHLX"), "ins", kSHELXFormat},
-    {FourCharsToLong("SHLX"), "res", kSHELXFormat},
-    {FourCharsToLong("VASP"), "vasp", kVASPFormat},
-    {FourCharsToLong("WIEN"), "struct", kWIEN2kFormat},
-    {FourCharsToLong("CSSR"), "cssr", kCSSRFormat},
-    {FourCharsToLong("MOL "), "mol", kMOLFormat},
-    {FourCharsToLong("SDF "), "sdf", kMOLFormat},
-    {FourCharsToLong("SD  "), "sd", kMOLFormat},
-    {FourCharsToLong("CAR "), "car", kDMolFormat},
-    {FourCharsToLong("ARC "), "arc", kDMolFormat},
-    {FourCharsToLong("C3D "), "chem3d", kChem3DFormat},
-    {FourCharsToLong("C3D1"), "c3d1", kChem3DFormat},
-    {FourCharsToLong("C3D2"), "c3d2", kChem3DFormat},
-    {FourCharsToLong("CC1 "), "cc1", kChem3DFormat},
-    {FourCharsToLong("CC2 "), "cc2", kChem3DFormat},
-    {FourCharsToLong("MM  "), "mm", kMacMoleculeFormat},
-    {FourCharsToLong("PDB "), "pdb", kPDBFormat},
-    {FourCharsToLong("PDB "), "ent", kPDBFormat},
-    {FourCharsToLong("XYZ "), "xyz", kXYZFormat},
-    {FourCharsToLong("GRO "), "gro", kGROMACSFormat},
-    {FourCharsToLong("LMPS"), "lmp", kLAMMPSFormat},
-    {FourCharsToLong("LMPS"), "data", kLAMMPSFormat},
-    {FourCharsToLong("LMPS"), "lammps", kLAMMPSFormat},
-    {FourCharsToLong("STOP"), "", 0},
-};
+const ImportFormat *FindImportFormat(std::string_view name) {
+  for (const ImportFormat *f : ImportFormats())
+    if (name == f->name)
+      return f;
+  return nullptr;
+}
 
-const std::vector<ImportReader> &ImportReaders() {
-  // The detectors run in this order when neither the name nor the
-  // extension decides: the formats that announce themselves first, the
-  // loosest (a count line and coordinates) last.
-  static const std::vector<ImportReader> readers = {
-      {kCIFFormat, "CIF files", IsCIFFile, DoCIFFile},
-      {kOwnTextFormat, "Structure text files", IsOwnTextFile, DoOwnTextFile},
-      {kSHELXFormat, "SHELX files", IsSHELXFile, DoSHELXFile},
-      {kDMolFormat, "DMol archives", IsDMolFile, DoDMolFile},
-      {kMOLFormat, "MOL and SD files", IsMOLFile, DoMOLFile},
-      {kPDBFormat, "PDB files", IsPDBFile, DoPDBFile},
-      {kLAMMPSFormat, "LAMMPS data files", IsLAMMPSFile, DoLAMMPSFile},
-      {kDLPOLYFormat, "DL_POLY configurations", IsDLPOLYFile, DoDLPOLYFile},
-      {kGROMACSFormat, "GROMACS coordinate files", IsGROMACSFile, DoGROMACSFile},
-      {kWIEN2kFormat, "WIEN2k structure files", IsWIEN2kFile, DoWIEN2kFile},
-      {kCSSRFormat, "CSSR files", IsCSSRFile, DoCSSRFile},
-      {kMacMoleculeFormat, "MacMolecule files", IsMacMoleculeFile, DoMacMoleculeFile},
-      {kChem3DFormat, "Chem3D Cartesian files", IsChem3DFile, DoChem3DFile},
-      {kVASPFormat, "VASP structure files", IsVASPFile, DoVASPFile},
-      {kXYZFormat, "XYZ files", IsXYZFile, DoXYZFile},
-  };
-  return readers;
+namespace {
+
+// The blank-separated words of a descriptor's list.
+std::vector<std::string> Words(const char *list) {
+  std::vector<std::string> out;
+  std::string word;
+  for (const char *p = list; ; p++) {
+    if (*p == ' ' || *p == '\0') {
+      if (!word.empty())
+        out.push_back(std::move(word));
+      word.clear();
+      if (*p == '\0')
+        break;
+    } else {
+      word += *p;
+    }
+  }
+  return out;
+}
+
+} // namespace
+
+const std::vector<OVFileFormat> &FileFormatTable() {
+  static const std::vector<OVFileFormat> table = [] {
+    // The rows keep the extensions' text alive for the program's life.
+    static std::vector<std::string> extensions;
+    std::vector<std::pair<size_t, const ImportFormat *>> rows;
+    for (const ImportFormat *f : ImportFormats())
+      for (std::string &ext : Words(f->extensions)) {
+        extensions.push_back(std::move(ext));
+        rows.emplace_back(extensions.size() - 1, f);
+      }
+    std::vector<OVFileFormat> out;
+    for (const auto &[k, f] : rows) {
+      char code[5] = "    ";
+      for (size_t i = 0; i < 4 && i < extensions[k].size(); i++)
+        code[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(extensions[k][i])));
+      out.push_back({FourCharsToLong(code), extensions[k].c_str(), f});
+    }
+    out.push_back({FourCharsToLong("STOP"), "", nullptr});
+    return out;
+  }();
+  return table;
 }
 
 namespace {
@@ -86,14 +73,49 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
-const ImportReader *ReaderOf(int16_t format) {
-  for (const ImportReader &r : ImportReaders())
-    if (r.format == format)
-      return &r;
+const ImportFormat *FormatOfExtension(std::string_view name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos)
+    return nullptr;
+  const std::string ext = Lower(name.substr(dot + 1));
+  for (const OVFileFormat &row : FileFormatTable())
+    if (row.format && ext == row.extension)
+      return row.format;
   return nullptr;
 }
 
-// The name without ".gz".
+} // namespace
+
+bool MatchesFilePattern(std::string_view name, std::string_view pattern) {
+  // Backtracking on the last '*' only: linear for the patterns filters use.
+  size_t n = 0, p = 0, star = std::string_view::npos, mark = 0;
+  auto same = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+  };
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
+      n++, p++;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++, mark = n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1, n = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*')
+    p++;
+  return p == pattern.size();
+}
+
+const ImportFormat *GetFileFormatForName(std::string_view name) {
+  for (const ImportFormat *f : ImportFormats())
+    for (const std::string &pattern : Words(f->namePatterns))
+      if (MatchesFilePattern(name, pattern))
+        return f;
+  return nullptr;
+}
+
 std::string NameWithoutGzip(const std::filesystem::path &file) {
   std::string name = file.filename().string();
   if (Lower(name).ends_with(".gz"))
@@ -101,183 +123,7 @@ std::string NameWithoutGzip(const std::filesystem::path &file) {
   return name;
 }
 
-int16_t FormatOfExtension(std::string_view name) {
-  const size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos)
-    return 0;
-  const std::string ext = Lower(name.substr(dot + 1));
-  for (const OVFileFormat *row = gOVFileFormatData; row->type != FourCharsToLong("STOP"); row++)
-    if (ext == row->extension)
-      return row->format;
-  return 0;
-}
-
-bool IsGzip(std::string_view bytes) {
-  return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1f &&
-         static_cast<unsigned char>(bytes[1]) == 0x8b;
-}
-
-bool Inflate(std::string_view bytes, std::string &out, std::string *reason) {
-  z_stream z{};
-  if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) {
-    if (reason)
-      *reason = "it could not be inflated";
-    return false;
-  }
-  z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.data()));
-  z.avail_in = static_cast<uInt>(std::min<size_t>(bytes.size(), UINT32_MAX));
-  out.clear();
-  std::string chunk(1 << 16, '\0');
-  int status = Z_OK;
-  while (status != Z_STREAM_END) {
-    z.next_out = reinterpret_cast<Bytef *>(chunk.data());
-    z.avail_out = static_cast<uInt>(chunk.size());
-    status = inflate(&z, Z_NO_FLUSH);
-    if (status != Z_OK && status != Z_STREAM_END) {
-      inflateEnd(&z);
-      if (reason)
-        *reason = "its compressed data are damaged";
-      return false;
-    }
-    out.append(chunk.data(), chunk.size() - z.avail_out);
-    if (out.size() > kMaxImportFileBytes) {
-      inflateEnd(&z);
-      if (reason)
-        *reason = "it inflates to more than " + std::to_string(kMaxImportFileBytes >> 20) +
-                  " MB, the most this version reads";
-      return false;
-    }
-    if (status == Z_OK && z.avail_in == 0 && z.avail_out != 0) {
-      inflateEnd(&z);
-      if (reason)
-        *reason = "its compressed data end too soon";
-      return false;
-    }
-  }
-  inflateEnd(&z);
-  return true;
-}
-
-std::string FormulaOfSites(const CrystalRec &c) {
-  std::vector<std::pair<ElementCode, double>> counts;
-  for (const AsymmetricUnitRecord &site : c.sites)
-    for (int k = 0; k < kMaxSiteElements; k++) {
-      if (site.elements[k] == kBlankElement || (k > 0 && site.occupancies[k] <= 0.0f))
-        continue;
-      auto it = std::find_if(counts.begin(), counts.end(), [&](const auto &p) { return p.first == site.elements[k]; });
-      if (it == counts.end())
-        it = counts.emplace(counts.end(), site.elements[k], 0.0); // the old end is no longer valid
-      it->second += site.occupancies[k];
-    }
-  std::string out;
-  for (const auto &[element, n] : counts) {
-    if (!out.empty())
-      out += ' ';
-    out += ElementSymbolText(element);
-    if (std::fabs(n - 1.0) > 1e-3)
-      out += std::fabs(n - std::round(n)) < 1e-3 ? std::to_string(static_cast<long>(std::lround(n)))
-                                                  : FormatFixed(n, 2);
-  }
-  return out;
-}
-
-// The Cartesian position of a read site (A): a molecule's atom as it
-// stands, a crystal's site through its cell.
-std::array<double, 3> CartesianOf(const CrystalRec &c, size_t site) {
-  if (c.molecule) {
-    const AtomRecord &a = c.atoms[site];
-    return {a.cart[0], a.cart[1], a.cart[2]};
-  }
-  double rows[3][3];
-  StandardCellVectors(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, rows);
-  const float *x = c.sites[site].xyz;
-  const double f[3] = {x[0], x[1], x[2]};
-  std::array<double, 3> out;
-  CartesianFromFractional(rows, f, out.data());
-  return out;
-}
-
-// The shortest distance between two read sites, their images in the
-// neighbouring cells included for a crystal (a bond may cross a wall).
-double FileBondLength(const CrystalRec &c, size_t i, size_t j) {
-  if (c.molecule) {
-    const auto p = CartesianOf(c, i), q = CartesianOf(c, j);
-    return std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
-  }
-  CrystalRec shifted;
-  shifted.a = c.a, shifted.b = c.b, shifted.c = c.c;
-  shifted.alpha = c.alpha, shifted.beta = c.beta, shifted.gamma = c.gamma;
-  shifted.sites.resize(1);
-  double best = HUGE_VAL;
-  for (int u = -1; u <= 1; u++)
-    for (int v = -1; v <= 1; v++)
-      for (int w = -1; w <= 1; w++) {
-        const int shift[3] = {u, v, w};
-        for (int k = 0; k < 3; k++) {
-          // The difference of fractional coordinates, nearest image first.
-          const double dk = static_cast<double>(c.sites[j].xyz[k]) - c.sites[i].xyz[k];
-          shifted.sites[0].xyz[k] = static_cast<float>(dk - std::round(dk) + shift[k]);
-        }
-        const auto p = CartesianOf(shifted, 0);
-        best = std::min(best, std::hypot(p[0], p[1], p[2]));
-      }
-  return best;
-}
-
-// A file's own bonds: a specification per element pair, from the shortest
-// to the longest bonded distance, and in a molecule the bonds themselves.
-void ApplyFileBonds(WindowRef window, CrystalRec &c, const std::vector<FileBond> &bonds,
-                    const std::map<std::pair<ElementCode, ElementCode>, std::pair<double, double>> &pairs) {
-  // A length read from a file and one the build works out agree to this.
-  constexpr double kFileBondSlack = 0.005; // A
-  c.bondSpecCount = 0;
-  std::string summary;
-  for (const auto &[key, range] : pairs) {
-    if (c.bondSpecCount >= kMaxBondSpecs)
-      break;
-    BondSpec &spec = c.bondSpecs[static_cast<size_t>(c.bondSpecCount++)];
-    spec = BondSpec{};
-    spec.elementA = key.first;
-    spec.elementB = key.second;
-    spec.minLength = static_cast<float>(std::max(0.0, range.first - kFileBondSlack));
-    spec.maxLength = static_cast<float>(std::min<double>(range.second + kFileBondSlack, kMaxBondSpecLength));
-    spec.style = c.defaultBondStyle;
-    spec.colour1 = c.bondColor1;
-    spec.colour2 = c.bondColor2;
-    summary += (summary.empty() ? "" : ", ") + ElementSymbolText(key.first) + "-" + ElementSymbolText(key.second) +
-               " " + FormatFixed(range.first, 3) + " to " + FormatFixed(range.second, 3) + " A";
-  }
-  if (c.molecule) {
-    for (AtomRecord &atom : c.atoms)
-      DestroyBondsListForAtom(&atom);
-    for (const FileBond &b : bonds)
-      AddBondListEntry(&c, static_cast<int32_t>(b.first), static_cast<int32_t>(b.second));
-  } else {
-    RunNewBonding(window, &c);
-  }
-  DefinePolyhedra(&c);
-  FWrite(std::to_string(bonds.size()) + " bond(s) given by the file made " + std::to_string(c.bondSpecCount) +
-         " bond specification(s): " + summary + ".");
-}
-
-} // namespace
-
-int16_t GetFileFormatForName(std::string_view name) {
-  const std::string lower = Lower(name);
-  auto named = [&](std::string_view stem) {
-    return lower == stem ||
-           (lower.starts_with(stem) && !std::isalpha(static_cast<unsigned char>(lower[stem.size()])));
-  };
-  if (named("poscar") || named("contcar"))
-    return kVASPFormat;
-  if (named("config") || named("revcon"))
-    return kDLPOLYFormat;
-  if (lower.starts_with("data.") || lower == "data")
-    return kLAMMPSFormat;
-  return 0;
-}
-
-int16_t GetFileFormatForExtension(const std::filesystem::path &file) {
+const ImportFormat *GetFileFormatForExtension(const std::filesystem::path &file) {
   return FormatOfExtension(NameWithoutGzip(file));
 }
 
@@ -286,19 +132,14 @@ std::vector<OpenFileFilter> StructureFileFilters() {
   OpenFileFilter all{"All structure files", {"*.ovdf", "*.ovmf"}};
   filters.push_back({"Crystal documents", {"*.ovdf"}});
   filters.push_back({"Molecule documents", {"*.ovmf"}});
-  for (const ImportReader &reader : ImportReaders()) {
-    OpenFileFilter f{reader.filterName, {}};
-    for (const OVFileFormat *row = gOVFileFormatData; row->type != FourCharsToLong("STOP"); row++)
-      if (row->format == reader.format) {
-        f.patterns.push_back(std::string("*.") + row->extension);
-        f.patterns.push_back(std::string("*.") + row->extension + ".gz");
-      }
-    if (reader.format == kVASPFormat)
-      f.patterns.insert(f.patterns.end(), {"POSCAR*", "CONTCAR*"});
-    if (reader.format == kDLPOLYFormat)
-      f.patterns.insert(f.patterns.end(), {"CONFIG*", "REVCON*"});
-    if (reader.format == kLAMMPSFormat)
-      f.patterns.push_back("data.*");
+  for (const ImportFormat *format : ImportFormats()) {
+    OpenFileFilter f{format->filterName, {}};
+    for (const std::string &ext : Words(format->extensions)) {
+      f.patterns.push_back("*." + ext);
+      f.patterns.push_back("*." + ext + ".gz");
+    }
+    for (std::string &pattern : Words(format->namePatterns))
+      f.patterns.push_back(std::move(pattern));
     if (f.patterns.empty())
       continue;
     all.patterns.insert(all.patterns.end(), f.patterns.begin(), f.patterns.end());
@@ -306,64 +147,6 @@ std::vector<OpenFileFilter> StructureFileFilters() {
   }
   filters.insert(filters.begin(), std::move(all));
   return filters;
-}
-
-bool NormaliseImportText(std::string_view bytes, std::string &text, std::string *reason) {
-  std::string inflated;
-  if (IsGzip(bytes)) {
-    if (!Inflate(bytes, inflated, reason))
-      return false;
-    bytes = inflated;
-  }
-  // Padding of NULs (and of blanks after them) at the end is no text.
-  size_t end = bytes.size();
-  while (end > 0 && (bytes[end - 1] == '\0' || bytes[end - 1] == ' ' || bytes[end - 1] == '\n' ||
-                     bytes[end - 1] == '\r' || bytes[end - 1] == '\x1a'))
-    end--;
-  bytes = bytes.substr(0, end);
-  if (bytes.find('\0') != std::string_view::npos) {
-    if (reason)
-      *reason = "it is not a text file";
-    return false;
-  }
-  text.clear();
-  text.reserve(bytes.size() + 1);
-  for (size_t i = 0; i < bytes.size(); i++) {
-    if (bytes[i] == '\r') {
-      text += '\n';
-      if (i + 1 < bytes.size() && bytes[i + 1] == '\n')
-        i++;
-    } else {
-      text += bytes[i];
-    }
-  }
-  if (!text.empty())
-    text += '\n';
-  return true;
-}
-
-bool LoadImportSource(const std::filesystem::path &file, ImportSource &source, std::string *reason) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(file, ec);
-  if (!ec && size > kMaxImportFileBytes) {
-    if (reason)
-      *reason = "it is larger than " + std::to_string(kMaxImportFileBytes >> 20) + " MB, the most this version reads";
-    return false;
-  }
-  std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(file, bytes, reason))
-    return false;
-  source.file = file;
-  source.name = NameWithoutGzip(file);
-  const std::string_view raw(reinterpret_cast<const char *>(bytes.data()), bytes.size());
-  if (!NormaliseImportText(raw, source.text, reason))
-    return false;
-  if (TrimImport(source.text).empty() && source.text.find_first_not_of(" \t\n") == std::string::npos) {
-    if (reason)
-      *reason = "it is empty";
-    return false;
-  }
-  return true;
 }
 
 std::string ImportRefusal(const std::filesystem::path &file, const ImportError &error) {
@@ -384,22 +167,28 @@ bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, 
   ImportSource source;
   std::string reason;
   if (!LoadImportSource(file, source, &reason)) {
+    result.error = {0, reason, ImportErrorKind::Damaged};
     if (why)
-      *why = "\"" + file.filename().string() + "\" could not be read: " + reason + ".";
+      *why = ImportRefusal(file, result.error);
     return false;
   }
   // The name, then the extension, then the content: a reader whose
   // detector turns the text down passes it on.
-  std::vector<int16_t> tried;
-  auto attempt = [&](const ImportReader &reader) -> std::optional<bool> {
-    if (std::find(tried.begin(), tried.end(), reader.format) != tried.end())
+  std::vector<const ImportFormat *> tried;
+  auto attempt = [&](const ImportFormat &format) -> std::optional<bool> {
+    if (std::find(tried.begin(), tried.end(), &format) != tried.end())
       return std::nullopt;
-    tried.push_back(reader.format);
-    if (!reader.detect(source))
+    tried.push_back(&format);
+    if (!format.detect(source))
       return std::nullopt;
     result = ImportResult{};
-    if (reader.read(source, result) && !result.structures.empty())
-      return true;
+    try {
+      if (format.read(source, result) && !result.structures.empty())
+        return true;
+    } catch (const std::bad_alloc &) {
+      result = ImportResult{};
+      result.error = {0, "there is not enough memory to read it", ImportErrorKind::NoMemory};
+    }
     if (result.error.what.empty())
       result.error.what = "it holds no structure";
     if (why)
@@ -407,94 +196,22 @@ bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, 
     result.structures.clear();
     return false;
   };
-  for (int16_t format : {GetFileFormatForName(source.name), FormatOfExtension(source.name)})
-    if (const ImportReader *reader = format ? ReaderOf(format) : nullptr)
-      if (auto done = attempt(*reader))
+  for (const ImportFormat *format : {GetFileFormatForName(source.name), FormatOfExtension(source.name)})
+    if (format)
+      if (auto done = attempt(*format))
         return *done;
-  for (const ImportReader &reader : ImportReaders())
-    if (auto done = attempt(reader))
+  for (const ImportFormat *format : ImportFormats())
+    if (auto done = attempt(*format))
       return *done;
+  result.error = {0, "", ImportErrorKind::Unknown};
   if (why) {
-    const int16_t named = FormatOfExtension(source.name);
-    const ImportReader *reader = named ? ReaderOf(named) : nullptr;
+    const ImportFormat *named = FormatOfExtension(source.name);
     *why = "\"" + file.filename().string() + "\" is " +
-           (reader ? std::string("not a file of its kind (") + reader->filterName + "), nor any other"
-                   : std::string("no")) +
+           (named ? std::string("not a file of its kind (") + named->filterName + "), nor any other"
+                  : std::string("no")) +
            " structure file this version reads.";
   }
   return false;
-}
-
-StructureSummary SummariseStructure(const ImportedStructure &s) {
-  StructureSummary out;
-  const CrystalRec &c = s.crystal;
-  out.name = s.name;
-  out.formula = s.formula.empty() ? FormulaOfSites(c) : s.formula;
-  if (c.molecule) {
-    out.cell = "molecule";
-  } else {
-    out.cell = FormatFixed(c.a, 4) + " " + FormatFixed(c.b, 4) + " " + FormatFixed(c.c, 4) + "  " +
-               FormatFixed(c.alpha, 2) + " " + FormatFixed(c.beta, 2) + " " + FormatFixed(c.gamma, 2);
-    out.spaceGroup = c.cardCount > 0 ? std::to_string(c.cardCount) + " operators, " + c.latticeLetter
-                                     : std::string(CStrView(std::span<const char>(c.spaceGroup)));
-  }
-  return out;
-}
-
-bool BuildImportedStructure(WindowRef window, const std::filesystem::path &file, ImportedStructure &&s) {
-  CrystalRec *target = GetWindowCrystal(window);
-  if (!target)
-    return false;
-  // The lengths of the file's bonds, from the positions as read.
-  std::map<std::pair<ElementCode, ElementCode>, std::pair<double, double>> pairs;
-  std::vector<FileBond> bonds;
-  const size_t nSites = s.crystal.sites.size();
-  for (const FileBond &b : s.bonds) {
-    if (b.first >= nSites || b.second >= nSites || b.first == b.second)
-      continue;
-    const ElementCode ea = s.crystal.sites[b.first].elements[0], eb = s.crystal.sites[b.second].elements[0];
-    const auto key = ea <= eb ? std::make_pair(ea, eb) : std::make_pair(eb, ea);
-    const double r = FileBondLength(s.crystal, b.first, b.second);
-    auto [it, fresh] = pairs.try_emplace(key, r, r);
-    if (!fresh)
-      it->second = {std::min(it->second.first, r), std::max(it->second.second, r)};
-    bonds.push_back(b);
-  }
-  *target = std::move(s.crystal);
-  const bool noBondSpecs = target->bondSpecCount == 0;
-  if (gDocumentWindowHooks.setNotes)
-    gDocumentWindowHooks.setNotes(window, s.extras.notes);
-  if (!s.extras.title.empty() && gDocumentWindowHooks.setWindowTitle)
-    gDocumentWindowHooks.setWindowTitle(window, s.extras.title);
-  SetWindowFileOpen(window, true);
-  const bool built = target->molecule ? RunNewMolecule(window, false, true, true, true)
-                                      : RunNewCrystal(window, true, true, true);
-  if (!built)
-    return false;
-  CrystalRec *c = GetWindowCrystal(window);
-  if (c && noBondSpecs && c->atomCount >= 2) {
-    if (!bonds.empty()) {
-      ApplyFileBonds(window, *c, bonds, pairs);
-    } else {
-      // A file without bond specifications gets those of the automatic
-      // search.
-      AutoBondSearch(c);
-      DefinePolyhedra(c);
-    }
-  }
-  const int missed = c ? ApplyTextFileExtras(*c, s.extras) : 0;
-  if (c && (s.extras.hasOrientation || !s.extras.vectors.empty() || noBondSpecs))
-    NewPlot(window, false, true);
-  const std::string name = file.filename().string();
-  for (const std::string &w : s.extras.warnings)
-    FWrite(name + ", " + w);
-  const size_t warnings = s.extras.warnings.size() + static_cast<size_t>(missed);
-  if (missed > 0)
-    FWrite(std::to_string(missed) + " vector(s) found no atom at their position and were left out.");
-  if (warnings > 0)
-    DrawWindowSubtitle(window, std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings") +
-                                   " while reading the file: see the Log.");
-  return true;
 }
 
 namespace {
@@ -503,49 +220,15 @@ bool ReadOrRefuse(const std::filesystem::path &file, ImportResult &result) {
   std::string why;
   if (ReadStructureFile(file, result, &why))
     return true;
-  const bool unknown = why.find("structure file this version reads") != std::string::npos;
-  MyCFStopAlert(unknown ? kUnknownFileType : kFileNotOpened, why);
+  MyCFStopAlert(ImportAlertTitle(result.error.kind), why);
   return false;
 }
 
 } // namespace
 
-bool CheckStructureFile(const std::filesystem::path &file) {
-  ImportResult result;
-  return ReadOrRefuse(file, result);
-}
-
 bool OpenTextFile(WindowRef window, const std::filesystem::path &file, ImportChoice choice) {
   ImportResult result;
-  if (!ReadOrRefuse(file, result))
-    return false;
-  const std::string name = file.filename().string();
-  std::vector<size_t> picked{0};
-  const size_t count = result.structures.size();
-  if (count > 1) {
-    if (choice == ImportChoice::Ask && gImportHooks.choose) {
-      std::vector<StructureSummary> summaries;
-      summaries.reserve(count);
-      for (const ImportedStructure &s : result.structures)
-        summaries.push_back(SummariseStructure(s));
-      picked = gImportHooks.choose(file, summaries);
-      picked.erase(std::remove_if(picked.begin(), picked.end(), [&](size_t k) { return k >= count; }), picked.end());
-      if (picked.empty())
-        return false; // the user chose none: nothing is opened, and nothing said
-    } else {
-      FWrite(name + " holds " + std::to_string(count) + " structures; the first (" + result.structures[0].name +
-             ") is opened, " + std::to_string(count - 1) + " other(s) are not.");
-    }
-  }
-  if (result.structuresLeftOut > 0)
-    FWrite(name + ": " + std::to_string(result.structuresLeftOut) + " structure(s) beyond the first " +
-           std::to_string(kMaxImportStructures) + " were left out.");
-  if (!BuildImportedStructure(window, file, std::move(result.structures[picked[0]])))
-    return false;
-  for (size_t k = 1; k < picked.size(); k++)
-    if (gImportHooks.openInNewWindow)
-      gImportHooks.openInNewWindow(file, std::move(result.structures[picked[k]]));
-  return true;
+  return ReadOrRefuse(file, result) && BuildChosen(window, file, result, choice);
 }
 
 FileOpenKind GetFileOpenKind(const std::filesystem::path &file) {
@@ -558,15 +241,36 @@ FileOpenKind GetFileOpenKind(const std::filesystem::path &file) {
              : FileOpenKind::Text;
 }
 
-bool OpenStructureFile(WindowRef window, const std::filesystem::path &file, ImportChoice choice) {
-  switch (GetFileOpenKind(file)) {
+bool ReadHeldFile(const std::filesystem::path &file, HeldStructureFile &held) {
+  held = HeldStructureFile{file, GetFileOpenKind(file), {}};
+  switch (held.kind) {
   case FileOpenKind::Document:
-    return OpenCrystalFile(window, file);
+    return true; // the document's own reader reads it
   case FileOpenKind::Text:
-    return OpenTextFile(window, file, choice);
+    return ReadOrRefuse(file, held.read);
   case FileOpenKind::Unreadable:
     break;
   }
-  MyCFStopAlert(kFileNotOpened, "\"" + file.filename().string() + "\" is not a file this version can read.");
+  std::error_code ec;
+  MyCFStopAlert(kFileNotOpened, "\"" + file.filename().string() +
+                                    (std::filesystem::exists(file, ec) ? "\" is not a file this version can read."
+                                                                       : "\" could not be found."));
   return false;
+}
+
+bool OpenHeldFile(WindowRef window, HeldStructureFile &&held, ImportChoice choice) {
+  switch (held.kind) {
+  case FileOpenKind::Document:
+    return OpenCrystalFile(window, held.file);
+  case FileOpenKind::Text:
+    return BuildChosen(window, held.file, held.read, choice);
+  case FileOpenKind::Unreadable:
+    break;
+  }
+  return false;
+}
+
+bool OpenStructureFile(WindowRef window, const std::filesystem::path &file, ImportChoice choice) {
+  HeldStructureFile held;
+  return ReadHeldFile(file, held) && OpenHeldFile(window, std::move(held), choice);
 }

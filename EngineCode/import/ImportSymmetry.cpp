@@ -68,27 +68,27 @@ bool FindSpacegroupOfWholeList(const std::vector<Symcard> &all, const CrystalRec
 
 namespace {
 
-bool WorkOutSymmetry(ImportedStructure &s, std::span<const std::string> operators, int line, ImportError &error,
-                     std::string_view statedSymbol) {
+// `texts`, when given, are the operators as the file wrote them, for the
+// refusal.
+bool WorkOutSymmetry(ImportedStructure &s, std::span<const GEP> operators, std::span<const std::string> texts, int line,
+                     ImportError &error, std::string_view statedSymbol) {
   CrystalRec &c = s.crystal;
   if (operators.size() > static_cast<size_t>(kMaxSymCards)) {
-    error.line = line;
-    error.what = "it lists " + std::to_string(operators.size()) + " symmetry operators; a structure holds at most " +
-                 std::to_string(kMaxSymCards);
+    error = {line, "it lists " + std::to_string(operators.size()) + " symmetry operators; a structure holds at most " +
+                       std::to_string(kMaxSymCards)};
     return false;
   }
   std::vector<Symcard> cards;
   cards.reserve(operators.size());
-  for (const std::string &op : operators) {
+  for (size_t k = 0; k < operators.size(); k++) {
+    const GEP &gep = operators[k];
     Symcard card{};
-    GEP gep;
-    Symcard2GEP(op, gep);
     bool axisInEveryRow = true;
     for (const auto &row : gep.rotation)
       axisInEveryRow = axisInEveryRow && (row[0] != 0 || row[1] != 0 || row[2] != 0);
     if (!axisInEveryRow || !GEP2Symcard(gep, card)) {
-      error.line = line;
-      error.what = "the symmetry operator \"" + op + "\" is no operator this version can use";
+      const std::string op = k < texts.size() ? texts[k] : std::string(TrimImport(CardText(card)));
+      error = {line, "the symmetry operator \"" + op + "\" is no operator this version can use"};
       return false;
     }
     cards.push_back(card);
@@ -150,23 +150,26 @@ struct SymmetryMemo {
 };
 thread_local SymmetryMemo gLastSymmetry;
 
-std::string SymmetryKey(std::span<const std::string> operators, std::string_view stated, const CrystalRec &c) {
+template <typename T> void AppendBits(std::string &key, const T &value) {
+  char bits[sizeof value];
+  std::memcpy(bits, &value, sizeof value);
+  key.append(bits, sizeof bits);
+}
+
+std::string SymmetryKey(std::span<const GEP> operators, std::string_view stated, const CrystalRec &c) {
   std::string key;
-  for (const std::string &op : operators)
-    (key += op) += '\n';
-  (key += '\x01') += stated;
-  for (float angle : {c.alpha, c.beta, c.gamma}) {
-    char bits[sizeof angle];
-    std::memcpy(bits, &angle, sizeof angle);
-    key.append(bits, sizeof bits);
+  for (const GEP &op : operators) {
+    AppendBits(key, op.rotation);
+    AppendBits(key, op.translation);
   }
+  (key += '\x01') += stated;
+  for (float angle : {c.alpha, c.beta, c.gamma})
+    AppendBits(key, angle);
   return key;
 }
 
-} // namespace
-
-bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string> operators, int line,
-                              ImportError &error, std::string_view statedSymbol) {
+bool SetSymmetry(ImportedStructure &s, std::span<const GEP> operators, std::span<const std::string> texts, int line,
+                 ImportError &error, std::string_view statedSymbol) {
   CrystalRec &c = s.crystal;
   std::string key = SymmetryKey(operators, statedSymbol, c);
   SymmetryMemo &memo = gLastSymmetry;
@@ -181,7 +184,7 @@ bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string>
     return true;
   }
   const size_t warned = s.extras.warnings.size();
-  if (!WorkOutSymmetry(s, operators, line, error, statedSymbol))
+  if (!WorkOutSymmetry(s, operators, texts, line, error, statedSymbol))
     return false;
   memo.key = std::move(key);
   std::copy(std::begin(c.spaceGroup), std::end(c.spaceGroup), std::begin(memo.spaceGroup));
@@ -198,6 +201,21 @@ bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string>
     memo.warnings.push_back(std::move(w));
   }
   return true;
+}
+
+} // namespace
+
+bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const GEP> operators, int line, ImportError &error,
+                              std::string_view statedSymbol) {
+  return SetSymmetry(s, operators, {}, line, error, statedSymbol);
+}
+
+bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string> operators, int line,
+                              ImportError &error, std::string_view statedSymbol) {
+  std::vector<GEP> geps(operators.size());
+  for (size_t k = 0; k < operators.size(); k++)
+    Symcard2GEP(operators[k], geps[k]);
+  return SetSymmetry(s, geps, operators, line, error, statedSymbol);
 }
 
 bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbolText, int originChoice, int line) {

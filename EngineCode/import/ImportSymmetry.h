@@ -4,18 +4,23 @@
 // that match none stay the structure's symmetry cards.
 #pragma once
 
-#include "import/ImportPath.h"
+#include "import/ImportTypes.h"
 
 #include <span>
 #include <string>
 #include <string_view>
 
-// Operators as text ("-x+1/2, y, z"), centring copies included or not. The
-// lattice letter comes from the whole list; the group is then sought among
-// the table's settings with one operator per centring class. A stated symbol
-// that names another group is a warning, and the operators win. The cell
-// must be set first. False, error set, for more operators than a structure
-// holds or an operator that is no operator.
+struct GEP;
+
+// Operators as the engine's general positions, centring copies included or
+// not. The lattice letter comes from the whole list; the group is then
+// sought among the table's settings with one operator per centring class. A
+// stated symbol that names another group is a warning, and the operators
+// win. The cell must be set first. False, error set, for more operators than
+// a structure holds or an operator that is no operator.
+bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const GEP> operators, int line, ImportError &error,
+                              std::string_view statedSymbol = {});
+// The same for operators as text ("-x+1/2, y, z"); a refusal quotes the text.
 bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string> operators, int line,
                               ImportError &error, std::string_view statedSymbol = {});
 

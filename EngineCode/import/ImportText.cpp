@@ -47,6 +47,21 @@ bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0;
 
 } // namespace
 
+std::string ImportLineEnds(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 1);
+  for (size_t i = 0; i < text.size(); i++) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n')
+        i++;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 std::vector<std::string_view> ImportLines(std::string_view text) {
   std::vector<std::string_view> lines;
   size_t i = 0;

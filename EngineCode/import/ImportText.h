@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+// The text with CR LF and CR line ends made LF.
+std::string ImportLineEnds(std::string_view text);
 // The lines of a normalised text (LF ends only); the n-th entry is line n+1.
 std::vector<std::string_view> ImportLines(std::string_view text);
 // Blank- or tab-separated tokens.

@@ -14,7 +14,7 @@
 #include "ElementWeights.h"
 #include "Geometry.h"
 #include "StoredLimits.h"
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportText.h"
 #include "import/SimulationBox.h"
 #include "import/StructureFill.h"
@@ -70,11 +70,6 @@ struct Section {
 struct DataReader {
   ImportResult &result;
   std::vector<std::string_view> lines;
-
-  bool Fail(size_t index, std::string what) {
-    result.error = {static_cast<int>(index + 1), std::move(what)};
-    return false;
-  }
 };
 
 // The style the columns of the Atoms lines show: 5 atomic, 7 full, 6 charge
@@ -135,11 +130,14 @@ bool IsLAMMPSFile(const ImportSource &source) {
 
 bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   DataReader r{result, ImportLines(source.text)};
+  if (const int cut = LineCutInsideNumber(r.lines, source))
+    return RefuseImport(result, cut, "the file ends inside the record");
   // ---- The header.
   long natoms = -1, nbonds = 0, ntypes = 0;
   double lo[3] = {}, hi[3] = {}, tilt[3] = {0.0, 0.0, 0.0};
   bool boxSides[3] = {false, false, false};
   size_t boxLine = 0; // the last box line's index
+  size_t sideLine[3] = {};
   size_t i = 1;
   for (; i < r.lines.size(); i++) {
     const std::string_view line = WithoutComment(r.lines[i]);
@@ -157,7 +155,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
     auto count = [&](long &into) {
       const auto n = ImportWholeNumber(t[0]);
       if (!n || *n < 0)
-        return r.Fail(i, "the count \"" + std::string(t[0]) + "\" is not a whole number");
+        return RefuseImport(r.result, static_cast<int>(i) + 1,
+                            "the count \"" + std::string(t[0]) + "\" is not a whole number");
       into = *n;
       return true;
     };
@@ -165,7 +164,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       for (size_t k = 0; k < n; k++) {
         const auto v = ImportNumber(t[k]);
         if (!v)
-          return r.Fail(i, "the box value \"" + std::string(t[k]) + "\" is not a number");
+          return RefuseImport(r.result, static_cast<int>(i) + 1,
+                              "the box value \"" + std::string(t[k]) + "\" is not a number");
         into[k] = *v;
       }
       return true;
@@ -181,9 +181,12 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       const size_t axis = static_cast<size_t>(t[2][0] - 'x');
       double v[2];
       ok = numbers(2, v);
+      if (ok && v[1] < v[0])
+        return RefuseImport(r.result, static_cast<int>(i) + 1,
+                            "the box's " + std::string(t[3]) + " is below its " + std::string(t[2]));
       lo[axis] = v[0], hi[axis] = v[1];
       boxSides[axis] = true;
-      boxLine = i;
+      boxLine = sideLine[axis] = i;
     } else if (keyword(3, "xy xz yz")) {
       ok = numbers(3, tilt);
       boxLine = i;
@@ -192,10 +195,11 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       return false;
   }
   if (natoms < 0)
-    return r.Fail(0, "the header gives no atom count (\"N atoms\")");
+    return RefuseImport(r.result, 0, "the header gives no atom count (\"N atoms\")");
   if (static_cast<size_t>(natoms) > kMaxImportSites)
-    return r.Fail(0, "the file holds more than " + std::to_string(kMaxImportSites) +
-                         " atoms, the most this version opens");
+    return RefuseImport(r.result, 0,
+                        "the file holds more than " + std::to_string(kMaxImportSites) +
+                            " atoms, the most this version opens");
 
   // ---- The sections: each keyword line and the numbered lines after it.
   std::map<std::string, Section> sections;
@@ -219,15 +223,16 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
     const Section &s = sections[name];
     if (static_cast<long>(s.lines.size()) == expected)
       return true;
-    return r.Fail(s.keyword, std::string("the ") + name + " section holds " + std::to_string(s.lines.size()) +
-                                 " lines where the header counts " + std::to_string(expected));
+    return RefuseImport(r.result, static_cast<int>(s.keyword) + 1,
+                        std::string("the ") + name + " section holds " + std::to_string(s.lines.size()) +
+                            " lines where the header counts " + std::to_string(expected));
   };
   if (!sections.count("Atoms"))
-    return r.Fail(0, "the file has no Atoms section");
+    return RefuseImport(r.result, 0, "the file has no Atoms section");
   if (!checkCount("Atoms", natoms))
     return false;
   if (natoms == 0)
-    return r.Fail(sections["Atoms"].keyword, "the file holds no atoms");
+    return RefuseImport(r.result, static_cast<int>(sections["Atoms"].keyword) + 1, "the file holds no atoms");
   if (sections.count("Bonds") && !checkCount("Bonds", nbonds))
     return false;
 
@@ -241,13 +246,23 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   // no file that holds atoms does, and a header that seems to is damaged.
   for (int axis = 0; axis < 3; axis++)
     if (!boxSides[axis])
-      return r.Fail(0, std::string("the header gives no \"") + "xyz"[axis] + "lo " + "xyz"[axis] + "hi\" line");
+      return RefuseImport(r.result, 0,
+                          std::string("the header gives no \"") + "xyz"[axis] + "lo " + "xyz"[axis] + "hi\" line");
   SimulationBox box;
   const double rows[3][3] = {{hi[0] - lo[0], 0.0, 0.0}, {tilt[0], hi[1] - lo[1], 0.0}, {tilt[1], tilt[2], hi[2] - lo[2]}};
   std::copy(&rows[0][0], &rows[0][0] + 9, &box.vectors[0][0]);
   std::copy(lo, lo + 3, box.origin);
-  if (!SetImportBox(*s, box, result.error, static_cast<int>(boxLine + 1)))
+  // A two-dimensional run: its atoms lie in a plane of a box only some
+  // tenths thick along z, which no crystal is.
+  const double thickness = hi[2] - lo[2];
+  if (thickness > 0.0 && thickness < kMinImportCellHeight && tilt[1] == 0.0 && tilt[2] == 0.0) {
+    s->crystal.molecule = 1;
+    ImportWarning(*s, static_cast<int>(sideLine[2] + 1),
+                  "the box is " + MyTrimSprintf("%g", thickness) +
+                      " thick along z: a two-dimensional box; its atoms are read as a molecule.");
+  } else if (!SetImportBox(*s, box, result.error, static_cast<int>(boxLine + 1))) {
     return false;
+  }
 
   // ---- Masses: the elements of the atom types.
   std::map<long, double> masses;
@@ -257,7 +272,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       const auto type = ImportWholeNumber(t[0]);
       const auto mass = t.size() >= 2 ? ImportNumber(t[1]) : std::nullopt;
       if (!type || !mass || *mass <= 0.0)
-        return r.Fail(k, "the line is not an atom type and its mass");
+        return RefuseImport(r.result, static_cast<int>(k) + 1, "the line is not an atom type and its mass");
       masses[*type] = *mass;
     }
   const double volume = (hi[0] - lo[0]) * (hi[1] - lo[1]) * (hi[2] - lo[2]);
@@ -289,7 +304,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   if (!style) {
     style = InferStyle(r, atoms, ntypes);
     if (!style)
-      return r.Fail(atoms.lines.front(), "the atom style cannot be told from the line's columns");
+      return RefuseImport(r.result, static_cast<int>(atoms.lines.front()) + 1,
+                          "the atom style cannot be told from the line's columns");
     ImportWarning(*s, static_cast<int>(atoms.keyword + 1),
                   (styleName.empty() ? std::string("no atom style is named") : "the atom style \"" + styleName + "\" is not known") +
                       "; the columns are read as style " + std::string(style->name) + ".");
@@ -302,29 +318,36 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
     // The style's columns, perhaps three image flags after them (hybrid
     // styles carry more of their own).
     if (t.size() < style->columns || (style->name != "hybrid" && t.size() != style->columns && t.size() != style->columns + 3))
-      return r.Fail(k, "the atom line holds " + std::to_string(t.size()) + " values where style " +
-                           std::string(style->name) + " has " + std::to_string(style->columns));
+      return RefuseImport(r.result, static_cast<int>(k) + 1,
+                          "the atom line holds " + std::to_string(t.size()) + " values where style " +
+                              std::string(style->name) + " has " + std::to_string(style->columns));
     const auto id = ImportWholeNumber(t[0]);
     const auto type = ImportWholeNumber(t[style->type]);
     if (!id || !type)
-      return r.Fail(k, "the atom ID or type is not a whole number");
+      return RefuseImport(r.result, static_cast<int>(k) + 1, "the atom ID or type is not a whole number");
     double xyz[3];
     for (size_t c = 0; c < 3; c++) {
       const auto v = ImportNumber(t[style->x + c]);
       if (!v)
-        return r.Fail(k, "the coordinate \"" + std::string(t[style->x + c]) + "\" is not a number");
+        return RefuseImport(r.result, static_cast<int>(k) + 1,
+                            "the coordinate \"" + std::string(t[style->x + c]) + "\" is not a number");
       xyz[c] = *v;
     }
-    if (!indexOfId.emplace(*id, static_cast<uint32_t>(s->crystal.sites.size())).second)
-      return r.Fail(k, "the atom ID " + std::to_string(*id) + " is given twice");
+    const size_t before = s->crystal.sites.size();
+    if (!indexOfId.emplace(*id, static_cast<uint32_t>(before)).second)
+      return RefuseImport(r.result, static_cast<int>(k) + 1, "the atom ID " + std::to_string(*id) + " is given twice");
     ElementCode element = kPlaceholderElement;
     if (auto it = elements.find(*type); it != elements.end())
       element = it->second;
     else
       typesWithoutMass[*type]++;
-    if (!AppendBoxAtom(result, *s, box, ElementSymbolText(element) + std::to_string(*id), element, xyz,
-                       static_cast<int>(k + 1)))
+    const std::string label = ElementSymbolText(element) + std::to_string(*id);
+    const int line = static_cast<int>(k + 1);
+    if (!(s->crystal.molecule ? AppendImportAtom(result, *s, label, element, xyz, line) != nullptr
+                              : AppendBoxAtom(result, *s, box, label, element, xyz, line)))
       return false;
+    if (s->crystal.sites.size() == before)
+      indexOfId[*id] = UINT32_MAX; // left out: its bonds go with it
   }
   if (!typesWithoutMass.empty()) {
     std::string list;
@@ -341,8 +364,12 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       const auto b = t.size() >= 4 ? ImportWholeNumber(t[3]) : std::nullopt;
       const auto ia = a ? indexOfId.find(*a) : indexOfId.end(), ib = b ? indexOfId.find(*b) : indexOfId.end();
       if (ia == indexOfId.end() || ib == indexOfId.end())
-        return r.Fail(k, "the bond joins no two atoms of the Atoms section");
+        return RefuseImport(r.result, static_cast<int>(k) + 1, "the bond joins no two atoms of the Atoms section");
+      if (ia->second == UINT32_MAX || ib->second == UINT32_MAX)
+        continue;
       s->bonds.push_back({ia->second, ib->second});
     }
   return FinishImportedStructure(*s, result.error);
 }
+
+extern const ImportFormat gLAMMPSImport{"LAMMPS", "LAMMPS data files", "lmp data lammps", "data data.*", IsLAMMPSFile, DoLAMMPSFile};

@@ -4,12 +4,14 @@
 //
 // The structure record holds no charge: formal charges (of the atom block,
 // of "M  CHG" lines or of V3000 "CHG=" fields) are kept in the notes.
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <string>
 #include <unordered_map>
 
 namespace {
@@ -19,6 +21,16 @@ namespace {
 constexpr std::string_view kQuerySymbols[] = {"A", "AH", "Q", "QH", "M", "MH", "X", "XH", "*", "L", "LP", "R#", "R"};
 
 std::optional<long> Integer(std::string_view text) { return ParseIntegerToken(TrimImport(text)); }
+
+// The formal charges the format can write.
+constexpr long kMaxFormalCharge = 15;
+
+bool ChargeBeyondFormat(std::optional<long> charge) { return charge && std::labs(*charge) > kMaxFormalCharge; }
+
+std::string ChargeBeyondText(std::string_view token) {
+  return "the charge \"" + std::string(TrimImport(token)) + "\" is beyond -" + std::to_string(kMaxFormalCharge) + " to " +
+         std::to_string(kMaxFormalCharge);
+}
 
 bool StartsWith(std::string_view line, std::string_view prefix) { return line.substr(0, prefix.size()) == prefix; }
 bool IsRecordEnd(std::string_view line) { return StartsWith(line, "$$$$"); }
@@ -45,17 +57,12 @@ struct Reader {
   ImportedStructure *s = nullptr;
   std::vector<int> charges;
 
-  bool Refuse(size_t index, std::string what) {
-    result.error = {static_cast<int>(index + 1), std::move(what)};
-    return false;
-  }
-
   // One atom: the element (a placeholder for a query or unknown symbol,
   // with a warning) and the position.
   bool Atom(size_t index, std::string_view symbol, std::string_view x, std::string_view y, std::string_view z) {
     const auto px = ImportNumber(x), py = ImportNumber(y), pz = ImportNumber(z);
     if (!px || !py || !pz)
-      return Refuse(index, "a coordinate of the atom is not a number");
+      return RefuseImport(result, static_cast<int>(index) + 1, "a coordinate of the atom is not a number");
     auto element = MolElement(symbol);
     if (!element) {
       const bool query = std::find(std::begin(kQuerySymbols), std::end(kQuerySymbols), symbol) != std::end(kQuerySymbols) ||
@@ -91,12 +98,13 @@ struct Reader {
       nBonds = t.size() >= 2 ? Integer(t[1]) : std::nullopt;
     }
     if (!nAtoms || !nBonds || *nAtoms < 0 || *nBonds < 0)
-      return Refuse(counts, "the counts line gives no number of atoms and bonds");
+      return RefuseImport(result, static_cast<int>(counts) + 1, "the counts line gives no number of atoms and bonds");
     i = counts + 1;
     for (long k = 0; k < *nAtoms; k++, i++) {
       if (i >= lines.size() || IsMEnd(lines[i]) || IsRecordEnd(lines[i]))
-        return Refuse(counts, "the counts line promises " + std::to_string(*nAtoms) + " atoms, but only " +
-                                  std::to_string(k) + " follow");
+        return RefuseImport(result, static_cast<int>(counts) + 1,
+                            "the counts line promises " + std::to_string(*nAtoms) + " atoms, but only " +
+                                std::to_string(k) + " follow");
       const std::string_view l = lines[i];
       std::string_view x = ImportColumns(l, 1, 10), y = ImportColumns(l, 11, 10), z = ImportColumns(l, 21, 10);
       std::string_view symbol = TrimImport(ImportColumns(l, 32, 3));
@@ -105,7 +113,7 @@ struct Reader {
         // Not in its columns: blank-separated fields.
         const auto t = ImportTokens(l);
         if (t.size() < 4)
-          return Refuse(i, "the atom line holds no coordinates and symbol");
+          return RefuseImport(result, static_cast<int>(i) + 1, "the atom line holds no coordinates and symbol");
         x = t[0], y = t[1], z = t[2], symbol = t[3];
         code = t.size() > 5 ? Integer(t[5]) : std::nullopt;
       }
@@ -115,8 +123,9 @@ struct Reader {
     }
     for (long k = 0; k < *nBonds; k++, i++) {
       if (i >= lines.size() || IsMEnd(lines[i]) || IsRecordEnd(lines[i]))
-        return Refuse(counts, "the counts line promises " + std::to_string(*nBonds) + " bonds, but only " +
-                                  std::to_string(k) + " follow");
+        return RefuseImport(result, static_cast<int>(counts) + 1,
+                            "the counts line promises " + std::to_string(*nBonds) + " bonds, but only " +
+                                std::to_string(k) + " follow");
       auto a = Integer(ImportColumns(lines[i], 1, 3)), b = Integer(ImportColumns(lines[i], 4, 3));
       if (!a || !b) {
         const auto t = ImportTokens(lines[i]);
@@ -137,6 +146,8 @@ struct Reader {
       const auto t = ImportTokens(lines[i].substr(6));
       for (size_t k = 1; k + 1 < t.size(); k += 2) {
         const auto atom = Integer(t[k]), charge = Integer(t[k + 1]);
+        if (ChargeBeyondFormat(charge))
+          return RefuseImport(result, static_cast<int>(i + 1), ChargeBeyondText(t[k + 1]));
         if (atom && charge && *atom >= 1 && static_cast<size_t>(*atom) <= charges.size())
           charges[static_cast<size_t>(*atom - 1)] = static_cast<int>(*charge);
         else
@@ -186,8 +197,9 @@ struct Reader {
         block = ImportEqualNoCase(t[1], "ATOM") ? Atoms : ImportEqualNoCase(t[1], "BOND") ? Bonds : None;
       } else if (ImportEqualNoCase(t[0], "END")) {
         if (block == Atoms && promised >= 0 && static_cast<long>(s->crystal.sites.size()) < promised)
-          return Refuse(countsLine, "the COUNTS line promises " + std::to_string(promised) + " atoms, but only " +
-                                        std::to_string(s->crystal.sites.size()) + " follow");
+          return RefuseImport(result, static_cast<int>(countsLine) + 1,
+                              "the COUNTS line promises " + std::to_string(promised) + " atoms, but only " +
+                                  std::to_string(s->crystal.sites.size()) + " follow");
         tableDone = t.size() >= 2 && ImportEqualNoCase(t[1], "CTAB");
         block = None;
       } else if (block == Atoms) {
@@ -196,13 +208,17 @@ struct Reader {
         size_t k = t.size() >= 2 && t[1] == "NOT" ? 2 : 1;
         const auto index = Integer(t[0]);
         if (!index || t.size() < k + 4)
-          return Refuse(at, "the atom line holds no index, type and coordinates");
+          return RefuseImport(result, static_cast<int>(at) + 1, "the atom line holds no index, type and coordinates");
         if (!Atom(at, t[1] == "NOT" ? "NOT" : t[k], t[k + 1], t[k + 2], t[k + 3]))
           return false;
         number[*index] = static_cast<long>(s->crystal.sites.size());
         for (size_t f = k + 4; f < t.size(); f++)
-          if (ImportStartsNoCase(t[f], "CHG="))
-            charges.back() = static_cast<int>(Integer(t[f].substr(4)).value_or(0));
+          if (ImportStartsNoCase(t[f], "CHG=")) {
+            const auto charge = Integer(t[f].substr(4));
+            if (ChargeBeyondFormat(charge))
+              return RefuseImport(result, static_cast<int>(at) + 1, ChargeBeyondText(t[f].substr(4)));
+            charges.back() = static_cast<int>(charge.value_or(0));
+          }
       } else if (block == Bonds && t.size() >= 4) {
         auto find = [&](std::string_view token) -> std::optional<long> {
           const auto n = Integer(token);
@@ -213,7 +229,7 @@ struct Reader {
       }
     }
     if (s->crystal.sites.empty() && promised != 0)
-      return Refuse(counts, "the file ends before the V3000 atom block");
+      return RefuseImport(result, static_cast<int>(counts) + 1, "the file ends before the V3000 atom block");
     return true;
   }
 
@@ -237,7 +253,8 @@ struct Reader {
     if (s) {
       const size_t counts = first + 3;
       if (counts >= lines.size() || IsRecordEnd(lines[std::min(counts, lines.size() - 1)]))
-        return Refuse(std::min(counts, lines.size() - 1), "the record ends before its counts line");
+        return RefuseImport(result, static_cast<int>(std::min(counts + 1, lines.size())),
+                            "the record ends before its counts line");
       s->crystal.molecule = 1;
       s->extras.title = title;
       const bool v3000 = lines[counts].find("V3000") != std::string_view::npos;
@@ -295,3 +312,5 @@ bool DoMOLFile(const ImportSource &source, ImportResult &result) {
   }
   return true;
 }
+
+extern const ImportFormat gMOLImport{"MOL", "MOL and SD files", "mol sdf sd", "", IsMOLFile, DoMOLFile};

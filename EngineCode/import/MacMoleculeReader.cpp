@@ -4,7 +4,7 @@
 // each atom a code of its type's letter and a number ("A0 :  x y z",
 // Cartesian A), each bond two codes ("A0, B3"). Lines beginning with bullets
 // close the file.
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 
@@ -103,10 +103,8 @@ bool DoMacMoleculeFile(const ImportSource &source, ImportResult &result) {
       std::optional<double> x, y, z;
       if (t.size() >= 3)
         x = ImportNumber(t[0]), y = ImportNumber(t[1]), z = ImportNumber(t[2]);
-      if (!x || !y || !z) {
-        result.error = {number, "the atom line holds no three coordinates"};
-        return false;
-      }
+      if (!x || !y || !z)
+        return RefuseImport(result, number, "the atom line holds no three coordinates");
       const auto type = types.find(code[0]);
       if (type == types.end())
         ImportWarning(*s, number, "the atom " + std::string(code) + " is of no type the file describes; it is a placeholder.");
@@ -135,3 +133,5 @@ bool DoMacMoleculeFile(const ImportSource &source, ImportResult &result) {
   }
   return FinishImportedStructure(*s, result.error);
 }
+
+extern const ImportFormat gMacMoleculeImport{"MacMolecule", "MacMolecule files", "mm", "", IsMacMoleculeFile, DoMacMoleculeFile};

@@ -1,24 +1,16 @@
 #include "import/OwnTextReader.h"
 
-#include "Alerts.h"
-#include "AutoBonds.h"
-#include "BuildPipeline.h"
-#include "Polyhedra.h"
-#include "Preferences.h"
 #include "SpaceGroups.h"
 #include "StructureArrays.h"
 #include "SymmetryCards.h"
 #include "UnitCell.h"
 #include "VectorMath.h"
 #include "ViewOrientation.h"
-#include "documents/CrystalDocument.h"
 #include "documents/FileBuffer.h"
 #include "documents/StoredValueRanges.h"
-#include "import/ImportReaders.h"
+#include "import/ImportText.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
-#include "render/PlotPipeline.h"
-#include "window/MainWindowData.h"
 
 #include <algorithm>
 #include <array>
@@ -57,44 +49,11 @@ bool IsKnownCard(std::string_view line) {
   return LooksLikeCard(line) && std::find(kCards.begin(), kCards.end(), line.substr(0, 4)) != kCards.end();
 }
 
-std::vector<std::string_view> Tokens(std::string_view s) {
-  std::vector<std::string_view> out;
-  size_t i = 0;
-  while (i < s.size()) {
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
-      i++;
-    size_t j = i;
-    while (j < s.size() && s[j] != ' ' && s[j] != '\t')
-      j++;
-    if (j > i)
-      out.push_back(s.substr(i, j - i));
-    i = j;
-  }
-  return out;
-}
-
 std::optional<ElementCode> ElementToken(std::string_view t) {
   if (t.empty() || t.size() > 2 || !std::isalpha(static_cast<unsigned char>(t[0])))
     return std::nullopt;
   const char s[3] = {t[0], t.size() > 1 ? t[1] : ' ', '\0'};
   return TwoCharsToShort(s);
-}
-
-// The text of the whole file as lines, CR, LF and CR LF alike. Lines keep
-// their full length.
-std::vector<std::string> SplitLines(std::string_view text) {
-  std::vector<std::string> lines;
-  size_t i = 0;
-  while (i < text.size()) {
-    size_t j = i;
-    while (j < text.size() && text[j] != '\n' && text[j] != '\r')
-      j++;
-    lines.emplace_back(text.substr(i, j - i));
-    if (j < text.size() && text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n')
-      j++;
-    i = j + 1;
-  }
-  return lines;
 }
 
 // Text in UTF-8; bytes that are not UTF-8 are read as Mac Roman.
@@ -106,31 +65,29 @@ struct LabelLine {
   int line;
 };
 
-struct TypeLine {
-  ElementCode element;
-  float radius;
-  RGBColor colour;
-};
-
 class Parser {
 public:
-  Parser(CrystalRec &c, TextFileExtras &x) : c_(c), x_(x) {}
+  Parser(ImportResult &result, ImportedStructure &s) : result_(result), s_(s), c_(s.crystal), x_(s.extras) {}
 
-  bool Run(std::string_view text, std::string *message);
+  // The label blocks hold views into the text, which outlives the parser.
+  bool Run(std::string_view text);
 
 private:
+  ImportResult &result_;
+  ImportedStructure &s_;
   CrystalRec &c_;
   TextFileExtras &x_;
   int lineNo_ = 0;
-  std::vector<std::string> lines_; // the label blocks hold views into these
   bool haveCell_ = false;
+  int cellLine_ = 0;
+  double cell_[6] = {};
   bool haveLattice_ = false;
-  std::vector<AsymmetricUnitRecord> sites_;
-  std::vector<std::array<float, 3>> cart_; // molecule atoms
-  std::vector<TypeLine> types_;
+  bool full_ = false;                      // the sites reached the import limit
+  std::vector<std::array<float, 3>> cart_; // the ATOM positions, should they be a molecule's
   std::map<std::string, std::vector<LabelLine>> blocks_; // ERRS, OCCU, UISO, UANI, BANI
 
-  void Warn(const std::string &what) { x_.warnings.push_back("Line " + std::to_string(lineNo_) + ": " + what); }
+  void Warn(const std::string &what) { ImportWarning(s_, lineNo_, what); }
+  bool Fail(int line, std::string why) { return RefuseImport(result_, line, std::move(why)); }
 
   // A value of the table of limits beyond its row: the nearest limit is
   // used, with a warning in the words of the file ("BMAX 1000 is beyond the
@@ -178,7 +135,7 @@ private:
   void Card(std::string_view card, std::string_view line, const std::vector<std::string_view> &t);
   void Rendering(int index, const std::vector<std::string_view> &t, std::string_view card);
   void BlockLine(std::string_view block, std::string_view line);
-  bool Finish(std::string *message);
+  bool Finish();
 };
 
 void Parser::Rendering(int index, const std::vector<std::string_view> &t, std::string_view card) {
@@ -191,14 +148,14 @@ void Parser::Rendering(int index, const std::vector<std::string_view> &t, std::s
   float *dst[3] = {&c_.kA[index], &c_.kD[index], &c_.kS[index]};
   for (int k = 0; k < 3; k++) {
     if (v[k] < 0.0f || v[k] > 1.0f) {
-      MyCFCautionAlert(kIllegalReflection);
+      x_.cautions.emplace_back(kIllegalReflection);
       v[k] = kDefaultReflection;
     }
     *dst[k] = v[k];
   }
   const auto n = ParseIntegerToken(t[3]);
   if (!n || *n < kMinPhong || *n > kMaxPhong) {
-    MyCFCautionAlert(kIllegalPhong);
+    x_.cautions.emplace_back(kIllegalPhong);
     c_.phongN[index] = kDefaultPhong;
   } else {
     c_.phongN[index] = static_cast<uint16_t>(*n);
@@ -220,7 +177,8 @@ void Parser::Card(std::string_view card, std::string_view line, const std::vecto
         Warn("CELL: lengths and angles must be positive and the angles below 180; the card is ignored.");
         return;
       }
-      c_.a = v[0], c_.b = v[1], c_.c = v[2], c_.alpha = v[3], c_.beta = v[4], c_.gamma = v[5];
+      std::copy(v, v + 6, cell_);
+      cellLine_ = lineNo_;
       haveCell_ = true;
     }
   } else if (card == "ERRC") {
@@ -318,7 +276,7 @@ void Parser::Card(std::string_view card, std::string_view line, const std::vecto
     if (Numbers(card, t, 3, v)) {
       for (int k = 0; k < 3; k++)
         if (v[k] < 0.0f || v[k] > 1.0f) {
-          MyCFCautionAlert(kBadDepthCue);
+          x_.cautions.emplace_back(kBadDepthCue);
           return;
         }
       c_.lowerMinOpacity = v[0];
@@ -391,7 +349,7 @@ void Parser::Card(std::string_view card, std::string_view line, const std::vecto
 }
 
 void Parser::BlockLine(std::string_view block, std::string_view line) {
-  const auto t = Tokens(line);
+  const auto t = ImportTokens(line);
   if (t.empty())
     return;
   float v[10];
@@ -409,7 +367,7 @@ void Parser::BlockLine(std::string_view block, std::string_view line) {
       return;
     }
     v[0] = Limited(stored::kAtomRadius, v[0], "TYPE radius " + std::string(rest[0]), "the largest atom radius");
-    types_.push_back({*e, v[0], ToColour(v + 1)});
+    s_.looks.push_back({*e, v[0], ToColour(v + 1)});
   } else if (block == "ATOM") {
     const auto e = ElementToken(t[0]);
     if (!e || t.size() < 5) {
@@ -419,15 +377,11 @@ void Parser::BlockLine(std::string_view block, std::string_view line) {
     std::vector<std::string_view> rest(t.begin() + 2, t.end());
     if (!Numbers("ATOM", rest, 3, v, "line"))
       return;
-    AsymmetricUnitRecord site = gBlankAU;
-    site.elements[0] = *e;
-    site.occupancies[0] = 1.0f;
-    MyStrCopy(std::span<char>(site.label), t[1].substr(0, kSiteLabelSize - 1));
     // Whether these are Cartesian (a molecule) or fractional coordinates
     // is known only at the end: a MOLE card may follow the atoms.
+    const double xyz[3] = {v[0], v[1], v[2]};
+    full_ = !AppendImportSite(result_, s_, t[1], *e, xyz, lineNo_);
     cart_.push_back({v[0], v[1], v[2]});
-    std::copy(v, v + 3, site.xyz);
-    sites_.push_back(site);
   } else if (block == "AVEC") {
     if (t.size() < 12) {
       Warn("an AVEC line needs a label and eleven values; the line is ignored.");
@@ -454,18 +408,12 @@ void Parser::BlockLine(std::string_view block, std::string_view line) {
   }
 }
 
-bool Parser::Run(std::string_view text, std::string *message) {
-  auto fail = [message](const std::string &why) {
-    if (message)
-      *message = why;
-    return false;
-  };
+bool Parser::Run(std::string_view text) {
   if (text.find_first_not_of(" \t\r\n") == std::string_view::npos)
-    return fail("The file is empty.");
+    return Fail(0, "The file is empty.");
   if (text.find('\0') != std::string_view::npos)
-    return fail("The file is not a text file.");
-  lines_ = SplitLines(text);
-  const std::vector<std::string> &lines = lines_;
+    return Fail(0, "The file is not a text file.");
+  const std::vector<std::string_view> lines = ImportLines(text);
   std::string block;
   std::vector<std::string> noteParagraphs;
   std::string paragraph;
@@ -492,6 +440,8 @@ bool Parser::Run(std::string_view text, std::string *message) {
     }
     if (!block.empty() && !IsKnownCard(line)) {
       BlockLine(block, line);
+      if (full_)
+        return false;
       continue;
     }
     block.clear();
@@ -511,7 +461,7 @@ bool Parser::Run(std::string_view text, std::string *message) {
       block = std::string(card);
       continue;
     }
-    Card(card, line, Tokens(line.substr(4)));
+    Card(card, line, ImportTokens(line.substr(4)));
   }
   if (inNote && !paragraph.empty())
     noteParagraphs.push_back(paragraph);
@@ -522,19 +472,16 @@ bool Parser::Run(std::string_view text, std::string *message) {
   for (size_t k = 0; k < noteParagraphs.size(); k++)
     x_.notes += (k ? "\n" : "") + noteParagraphs[k];
   x_.notes = AsUtf8(x_.notes);
-  return Finish(message);
+  return Finish();
 }
 
-bool Parser::Finish(std::string *message) {
-  auto fail = [message](const std::string &why) {
-    if (message)
-      *message = why;
-    return false;
-  };
-  if (sites_.empty())
-    return fail("The file holds no atoms (no ATOM block with a readable line).");
+bool Parser::Finish() {
+  if (c_.sites.empty())
+    return Fail(0, "The file holds no atoms (no ATOM block with a readable line).");
   if (!c_.molecule && !haveCell_)
-    return fail("The file holds no valid unit cell (CELL card).");
+    return Fail(0, "The file holds no valid unit cell (CELL card).");
+  if (!c_.molecule && !SetImportCell(s_, result_.error, cellLine_, cell_))
+    return false;
   if (!c_.molecule && !haveLattice_ && c_.cardCount > 0)
     c_.latticeLetter = 'P';
   // Without cards the symmetry is P 1; with them, the cards are the
@@ -559,20 +506,20 @@ bool Parser::Finish(std::string *message) {
   }
 
   // Label-keyed blocks: the n-th line of a label goes to the n-th site of it.
-  std::map<std::string, std::vector<size_t>> byLabel;
-  for (size_t s = 0; s < sites_.size(); s++)
-    byLabel[std::string(CStrView(std::span<const char>(sites_[s].label)))].push_back(s);
+  std::map<std::string_view, std::vector<size_t>> byLabel;
+  for (size_t k = 0; k < s_.labels.size(); k++)
+    byLabel[s_.labels[k]].push_back(k);
   for (auto &[name, entries] : blocks_) {
     std::map<std::string, size_t> seen;
     for (const LabelLine &l : entries) {
       lineNo_ = l.line;
-      const auto it = byLabel.find(l.label.substr(0, kSiteLabelSize - 1));
+      const auto it = byLabel.find(l.label);
       const size_t nth = seen[l.label]++;
       if (it == byLabel.end() || nth >= it->second.size()) {
         Warn(name + ": no site labelled \"" + l.label + "\"; the line is ignored.");
         continue;
       }
-      AsymmetricUnitRecord &site = sites_[it->second[nth]];
+      AsymmetricUnitRecord &site = c_.sites[it->second[nth]];
       float v[6];
       if (name == "ERRS") {
         if (Numbers(name, l.values, 3, v, "line")) {
@@ -620,48 +567,31 @@ bool Parser::Finish(std::string *message) {
     }
   }
 
-  // Atom types: one per element, with the TYPE block's look where it gives
-  // one.
-  c_.sites = std::move(sites_);
-  std::vector<AtomTypeLook> looks;
-  for (const TypeLine &t : types_)
-    looks.push_back({t.element, t.radius, t.colour});
-  MakeAtomTypes(c_, looks);
-  if (c_.molecule) {
-    c_.atoms.assign(c_.sites.size(), gBlankAtom);
-    for (size_t k = 0; k < c_.atoms.size(); k++) {
-      AtomRecord &atom = c_.atoms[k];
-      atom.site = static_cast<uint32_t>(k);
-      atom.atomType = c_.sites[k].atomType;
-      std::copy(cart_[k].begin(), cart_[k].end(), atom.cart);
-      std::fill(std::begin(c_.sites[k].xyz), std::end(c_.sites[k].xyz), 0.0f);
-      c_.sites[k].firstAtom = static_cast<int32_t>(k);
-      c_.sites[k].lastAtom = static_cast<int32_t>(k);
-    }
-    c_.atomCount = static_cast<int32_t>(c_.atoms.size());
-  }
-  return true;
+  // The fill's end makes the atom types (with the TYPE block's looks) and
+  // puts a molecule's atoms where the ATOM lines gave them.
+  if (c_.molecule)
+    s_.cartesian = std::move(cart_);
+  return FinishImportedStructure(s_, result_.error);
 }
 
 } // namespace
 
+bool DoOwnTextFile(const ImportSource &source, ImportResult &result);
+
 bool ParseTextFile(std::string_view text, CrystalRec &crystal, TextFileExtras &extras, std::string *message) {
-  BeginStructureRecord(crystal);
-  extras = TextFileExtras{};
-  Parser parser(crystal, extras);
-  if (!parser.Run(text, message)) {
-    ClearCrystalRec(&crystal);
-    return false;
-  }
-  // Numbers the build and the drawing trust are held to their ranges here,
-  // as for a native document; what was changed counts as a warning.
-  std::string why;
-  if (!CheckReadValues(crystal, extras.warnings, &why)) {
+  ImportSource source;
+  source.text = ImportLineEnds(text);
+  ImportResult result;
+  const bool read = DoOwnTextFile(source, result);
+  ClearCrystalRec(&crystal);
+  // A refused text keeps the warnings that came before the refusal.
+  extras = result.structures.empty() ? TextFileExtras{} : std::move(result.structures.front().extras);
+  if (!read) {
     if (message)
-      *message = "The file holds no valid unit cell: " + why + ".";
-    ClearCrystalRec(&crystal);
+      *message = result.error.what;
     return false;
   }
+  crystal = std::move(result.structures.front().crystal);
   return true;
 }
 
@@ -739,23 +669,20 @@ int ApplyTextFileExtras(CrystalRec &c, const TextFileExtras &extras) {
 }
 
 bool IsOwnTextFile(std::string_view text) {
-  const auto lines = SplitLines(text.substr(0, 4096));
-  for (const std::string &line : lines) {
-    const std::string_view l = line;
+  const auto lines = ImportLines(text.substr(0, 4096));
+  for (const std::string_view l : lines) {
     // A refinement program's instruction file opens with the same TITL and
     // CELL cards, but its CELL leads with the wavelength (seven numbers),
     // and it carries cards of its own.
     for (std::string_view foreign : {"SFAC", "UNIT", "LATT", "ZERR", "FVAR", "HKLF", "L.S.", "WGHT"})
       if (l.starts_with(foreign))
         return false;
-    if (l.starts_with("CELL") && Tokens(l).size() == 8)
+    if (l.starts_with("CELL") && ImportTokens(l).size() == 8)
       return false;
   }
-  for (const std::string &line : lines) {
-    const std::string_view l = line;
+  for (const std::string_view l : lines)
     if (l.starts_with("TITL") || l.starts_with("MOLE") || l.starts_with("CELL"))
       return LooksLikeCard(l);
-  }
   return false;
 }
 
@@ -763,29 +690,10 @@ bool IsOwnTextFile(const ImportSource &source) { return IsOwnTextFile(source.tex
 
 bool DoOwnTextFile(const ImportSource &source, ImportResult &result) {
   ImportedStructure *s = BeginImportedStructure(result, source.name);
-  std::string message;
-  if (!s || !ParseTextFile(source.text, s->crystal, s->extras, &message)) {
-    result.error = {0, message};
+  if (!s || !Parser(result, *s).Run(source.text))
     return false;
-  }
   s->name = s->extras.title.empty() ? source.name : s->extras.title;
-  for (std::string &w : s->extras.warnings)
-    if (w.starts_with("Line "))
-      w[0] = 'l';
   return true;
 }
 
-bool ReadTextFile(WindowRef window, const std::filesystem::path &file) {
-  ImportSource source;
-  ImportResult result;
-  std::string reason;
-  if (!LoadImportSource(file, source, &reason)) {
-    MyCFStopAlert(kFileNotOpened, "\"" + file.filename().string() + "\" could not be read: " + reason + ".");
-    return false;
-  }
-  if (!DoOwnTextFile(source, result)) {
-    MyCFStopAlert(kFileNotOpened, result.error.what);
-    return false;
-  }
-  return BuildImportedStructure(window, file, std::move(result.structures.front()));
-}
+extern const ImportFormat gOwnTextImport{"structure text", "Structure text files", "ovtx", "", IsOwnTextFile, DoOwnTextFile};

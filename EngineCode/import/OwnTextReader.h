@@ -5,37 +5,16 @@
 // cards (NOTE, TYPE, ATOM, ERRS, OCCU, UISO, UANI, BANI, AVEC) take the data
 // lines that follow up to an empty line, a comment, another card or the end.
 // Label-keyed blocks match the n-th line of a label to the n-th site of that
-// label. Unknown cards and values that cannot be used are skipped, written
-// to the Log with their line number and counted as warnings.
+// label. Unknown cards and values that cannot be used are skipped, each a
+// warning on its line; values the rendering cards check give their caution
+// alerts once the structure is built.
 #pragma once
 
-#include "HostServices.h"
 #include "StructureRecord.h"
+#include "import/ImportTypes.h"
 
-#include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
-#include <vector>
-
-// What the text carries beyond the record, and what is applied only once the
-// structure is built.
-struct TextFileExtras {
-  std::string title;
-  std::string notes;
-  bool hasOrientation = false;
-  float orientation[9] = {};
-  bool hasViewDirection = false;
-  struct PendingVector {
-    std::string label;
-    float xyz[3] = {};
-    float uvw[3] = {};
-    RGBColor colour;
-    uint8_t style = 2;
-  };
-  std::vector<PendingVector> vectors;
-  std::vector<std::string> warnings; // one Log line each
-};
 
 // The caution texts of the value checks.
 inline constexpr const char *kIllegalReflection = "Illegal reflection coefficient!";
@@ -43,9 +22,9 @@ inline constexpr const char *kIllegalPhong = "Illegal Phong exponent!";
 inline constexpr const char *kBadDepthCue =
     "Error in depth-cueing settings: coefficients must lie between 0 and 1";
 
-// Fills `crystal` (cleared first) from the text, as a reader leaves a
-// structure before the build. False, with the reason in `message`, when the
-// text holds no structure this reader can build.
+// Fills `crystal` (cleared first) from the text as the reader fills a
+// structure of a file, before the build. False, with the reason in
+// `message`, when the text holds no structure this reader can build.
 bool ParseTextFile(std::string_view text, CrystalRec &crystal, TextFileExtras &extras, std::string *message);
 // After the build: turns the view as the written orientation matrix does
 // (the cell, not the matrix, gives the metric: the matrix holds three
@@ -53,13 +32,6 @@ bool ParseTextFile(std::string_view text, CrystalRec &crystal, TextFileExtras &e
 // positions. Answers how many vectors found no atom.
 int ApplyTextFileExtras(CrystalRec &crystal, const TextFileExtras &extras);
 
-// Reads the file, as the own format whatever its name, into the window's
-// structure and builds it through the import path's shared build: the title
-// card becomes the window's title, and a file without bond specifications
-// gets those of the automatic bond search. Warnings go to the Log, each
-// naming the file and its line, and are counted in the window's subtitle.
-// False, with a stop alert, when the file cannot be read.
-bool ReadTextFile(WindowRef window, const std::filesystem::path &file);
 // True when the text looks like the own keyword format (a TITL, MOLE or
 // CELL card among its first lines) and not like a refinement program's
 // instruction file, which shares the TITL and CELL cards.

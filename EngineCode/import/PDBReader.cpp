@@ -10,11 +10,14 @@
 //   CRYST1       7-54 a b c alpha beta gamma, 56-66 space group
 //   SCALEn       11-40 row n of the fractionalising matrix, 46-55 its shift
 // Serials beyond 99,999 may be hybrid-36 (as our own writer writes them).
-#include "import/ImportReaders.h"
+#include "import/AlternateLocations.h"
+#include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/NameEnding.h"
 #include "import/StructureFill.h"
 
+#include "CellFrame.h"
 #include "StoredLimits.h"
 
 #include <algorithm>
@@ -28,6 +31,7 @@ namespace {
 // The cell CRYST1 holds in entries that are no crystal.
 constexpr double kPlaceholderCellTolerance = 1e-3;
 constexpr double kUnitsOfAnisou = 1e-4; // A^2 per unit
+constexpr double kLargestDecimalSerial = 99999.0;
 // Less room per atom than any crystal leaves (the densest solids leave
 // more than 5 A^3).
 constexpr double kMinCellVolumePerAtom = 2.0; // A^3
@@ -46,6 +50,7 @@ struct PDBModel {
   int line = 0;
   std::vector<PDBAtom> atoms;
   std::unordered_map<long, uint32_t> bySerial; // first atom of each serial
+  std::vector<std::pair<int, std::string>> warnings; // of this model's records
 };
 
 bool RecordIs(std::string_view line, std::string_view name) {
@@ -82,8 +87,9 @@ long PDBSerialValue(std::string_view field) {
     const long span = 26L * 36 * 36 * 36 * 36, offset = 10L * 36 * 36 * 36 * 36;
     return v - offset + 100000 + (upper ? 0 : span);
   }
+  // Five columns hold at most 99999; "9e99" fits them too.
   const auto v = ImportNumber(field);
-  if (!v || *v < 0 || *v != std::floor(*v))
+  if (!v || *v < 0 || *v > kLargestDecimalSerial || *v != std::floor(*v))
     return -1;
   return static_cast<long>(*v);
 }
@@ -104,26 +110,6 @@ std::optional<ElementCode> ElementOfAtomName(std::string_view name, bool hetatm)
   return ElementFromSymbol(name.substr(0, 2));
 }
 
-// Fractional from Cartesian by the standard orthogonalisation the format
-// uses when it gives no SCALE records: a along x, b in the x-y plane.
-void FractionalisingMatrix(const double cell[6], double S[3][3], double shift[3]) {
-  const double d = M_PI / 180.0;
-  const double ca = std::cos(cell[3] * d), cb = std::cos(cell[4] * d), cg = std::cos(cell[5] * d),
-               sg = std::sin(cell[5] * d);
-  const double v = std::sqrt(std::max(0.0, 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg));
-  const double a = cell[0], b = cell[1], c = cell[2];
-  // The inverse of the upper-triangular orthogonalising matrix.
-  S[0][0] = 1.0 / a;
-  S[0][1] = -cg / (a * sg);
-  S[0][2] = (ca * cg - cb) / (a * v * sg);
-  S[1][0] = 0.0;
-  S[1][1] = 1.0 / (b * sg);
-  S[1][2] = (cb * cg - ca) / (b * v * sg);
-  S[2][0] = S[2][1] = 0.0;
-  S[2][2] = sg / (c * v);
-  shift[0] = shift[1] = shift[2] = 0.0;
-}
-
 // The crystallographic Uij (on the reciprocal axes, the form the record
 // holds) of a Cartesian U: S U S^t scaled by 1 / (a*_i a*_j), the rows of S
 // being the reciprocal vectors.
@@ -142,26 +128,122 @@ void CrystallographicU(const double S[3][3], const double u[6], float tensor[9])
     }
 }
 
+// The bonds CONECT records give, each pair of serials once, found in each
+// model in time linear in the model and the records: a serial is looked up
+// through its own pairs or through the model's serials, whichever are fewer.
+class ConectBonds {
+public:
+  void Add(long from, long to, int line) {
+    const auto [it, fresh] = index_.try_emplace(Key(from, to), pairs_.size());
+    if (fresh)
+      pairs_.push_back({std::min(from, to), std::max(from, to), line, from, to});
+    pairs_[it->second].records++;
+    records_++;
+  }
+  // Once every record is read: the pairs of each serial, and the pairs that
+  // name a location left out (they are said nowhere).
+  void Index(const std::unordered_set<long> &dropped, std::string whole) {
+    whole_ = std::move(whole);
+    for (uint32_t k = 0; k < pairs_.size(); k++) {
+      Pair &p = pairs_[k];
+      bySerial_[p.a].push_back(k);
+      bySerial_[p.b].push_back(k);
+      p.dropped = dropped.count(p.a) > 0 || dropped.count(p.b) > 0;
+      droppedRecords_ += p.dropped ? p.records : 0;
+      if (!p.dropped)
+        said_.push_back(k);
+    }
+  }
+  // The model's bonds in the order of the records, and one warning for the
+  // records naming atoms the model does not hold.
+  void AddBonds(const PDBModel &m, ImportedStructure &s) const {
+    // Each pair is found from its smaller serial only.
+    std::vector<uint32_t> found;
+    for (const auto &[serial, atom] : m.bySerial) {
+      const auto own = bySerial_.find(serial);
+      if (own == bySerial_.end())
+        continue;
+      if (own->second.size() <= m.bySerial.size()) {
+        for (uint32_t k : own->second) {
+          const Pair &p = pairs_[k];
+          if (p.a == serial && m.bySerial.count(p.b))
+            found.push_back(k);
+        }
+      } else {
+        for (const auto &other : m.bySerial)
+          if (other.first > serial)
+            if (auto it = index_.find(Key(serial, other.first)); it != index_.end())
+              found.push_back(static_cast<uint32_t>(it->second));
+      }
+    }
+    std::sort(found.begin(), found.end());
+    size_t foundRecords = 0, foundDropped = 0;
+    for (uint32_t k : found) {
+      const Pair &p = pairs_[k];
+      foundRecords += p.records;
+      foundDropped += p.dropped ? p.records : 0;
+      const uint32_t i = m.bySerial.at(p.a), j = m.bySerial.at(p.b);
+      if (i != j)
+        s.bonds.push_back({std::min(i, j), std::max(i, j)});
+    }
+    const size_t missing = records_ - foundRecords - (droppedRecords_ - foundDropped);
+    if (missing == 0)
+      return;
+    // The first record not in the model: found pairs come before it at most.
+    for (uint32_t k : said_)
+      if (!std::binary_search(found.begin(), found.end(), k)) {
+        const Pair &p = pairs_[k];
+        const long serial = m.bySerial.count(p.first) ? p.second : p.first;
+        ImportWarning(s, p.line,
+                      "CONECT names atom " + std::to_string(serial) + ", which the " + whole_ + " does not hold; " +
+                          std::to_string(missing) + " such bond(s) were left out.");
+        return;
+      }
+  }
+
+private:
+  struct Pair {
+    long a = 0, b = 0; // a < b
+    int line = 0;      // of the first record
+    long first = 0, second = 0; // as the first record names them
+    size_t records = 0;
+    bool dropped = false;
+  };
+  static std::pair<long, long> Key(long from, long to) { return {std::min(from, to), std::max(from, to)}; }
+  struct KeyHash {
+    size_t operator()(const std::pair<long, long> &k) const {
+      return std::hash<long>()(k.first) * 1000003u ^ std::hash<long>()(k.second);
+    }
+  };
+  std::vector<Pair> pairs_;
+  std::unordered_map<std::pair<long, long>, size_t, KeyHash> index_;
+  std::unordered_map<long, std::vector<uint32_t>> bySerial_;
+  std::vector<uint32_t> said_; // pairs naming no location left out, in order
+  size_t records_ = 0, droppedRecords_ = 0;
+  std::string whole_;
+};
+
 class PDBParser {
 public:
   PDBParser(const ImportSource &source, ImportResult &result) : source_(source), result_(result) {}
   bool Parse();
 
 private:
-  bool Fail(int line, std::string what) {
-    result_.error = {line, std::move(what)};
-    return false;
+  // A warning of the model being read, or of the whole file before any:
+  // each is kept once, with the structure it belongs to.
+  void Warn(int line, std::string text) {
+    (models_.empty() ? warnings_ : models_.back().warnings).emplace_back(line, std::move(text));
   }
-  void Warn(int line, std::string text) { warnings_.emplace_back(line, std::move(text)); }
   // Starts a model; false beyond the most structures a file gives.
   bool StartModel(std::string number, int line) {
     closed_ = false;
+    altChoice_ = {};
     skipModel_ = models_.size() >= kMaxImportStructures;
     if (skipModel_) {
       modelsLeftOut_++;
       return false;
     }
-    models_.push_back({"model " + (number.empty() ? std::to_string(models_.size() + 1) : number), line, {}, {}});
+    models_.push_back({"model " + (number.empty() ? std::to_string(models_.size() + 1) : number), line, {}, {}, {}});
     return true;
   }
   bool ReadAtom(std::string_view l, int line);
@@ -179,12 +261,11 @@ private:
   std::string spaceGroup_;
   double scale_[3][4] = {};
   int scaleRows_ = 0;
-  std::vector<std::pair<long, long>> conect_;
-  std::vector<int> conectLines_;
-  std::unordered_map<std::string, char> altFirst_; // the first location of each atom
-  std::unordered_set<long> altDropped_;            // serials of the locations left out
+  ConectBonds conect_;
+  AlternateLocationChoice altChoice_; // of the model being read
+  std::unordered_set<long> altDropped_; // serials of the locations left out
   size_t altLeft_ = 0;
-  std::vector<std::pair<int, std::string>> warnings_;
+  std::vector<std::pair<int, std::string>> warnings_; // of the file, said with each model
 };
 
 bool PDBParser::ReadAtom(std::string_view l, int line) {
@@ -197,24 +278,19 @@ bool PDBParser::ReadAtom(std::string_view l, int line) {
   for (int k = 0; k < 3; k++) {
     const auto v = ImportNumber(ImportColumns(l, 31 + 8 * static_cast<size_t>(k), 8));
     if (!v)
-      return Fail(line, std::string("the ") + "xyz"[k] + " coordinate (columns " + std::to_string(31 + 8 * k) + "-" +
-                            std::to_string(38 + 8 * k) + ") is not a number");
+      return RefuseImport(result_, line,
+                          std::string("the ") + "xyz"[k] + " coordinate (columns " + std::to_string(31 + 8 * k) + "-" +
+                              std::to_string(38 + 8 * k) + ") is not a number");
     xyz[k] = *v;
   }
   const long serial = PDBSerialValue(ImportColumns(l, 7, 5));
-  // Alternate locations: the first of each atom stays.
-  const char alt = l.size() >= 17 ? l[16] : ' ';
-  if (alt != ' ') {
-    std::string key(ImportColumns(l, 13, 4));
-    key += ImportColumns(l, 18, 10);
-    key += '/' + std::to_string(models_.size());
-    const auto [it, fresh] = altFirst_.try_emplace(std::move(key), alt);
-    if (!fresh && it->second != alt) {
-      altLeft_++;
-      if (serial >= 0)
-        altDropped_.insert(serial);
-      return true;
-    }
+  // Alternate locations: the first of each residue stays.
+  if (!altChoice_.Keeps(ImportColumns(l, 22, 1), ImportColumns(l, 23, 4), ImportColumns(l, 27, 1),
+                        ImportColumns(l, 17, 1))) {
+    altLeft_++;
+    if (serial >= 0)
+      altDropped_.insert(serial);
+    return true;
   }
   const std::string_view name = ImportColumns(l, 13, 4);
   const bool hetatm = RecordIs(l, "HETATM");
@@ -279,10 +355,8 @@ void PDBParser::ReadConect(std::string_view l, int line) {
   const long from = PDBSerialValue(ImportColumns(l, 7, 5));
   for (size_t k = 0; k < 4; k++) {
     const long to = PDBSerialValue(ImportColumns(l, 12 + 5 * k, 5));
-    if (from >= 0 && to >= 0 && from != to) {
-      conect_.emplace_back(from, to);
-      conectLines_.push_back(line);
-    }
+    if (from >= 0 && to >= 0 && from != to)
+      conect_.Add(from, to, line);
   }
 }
 
@@ -318,7 +392,7 @@ bool PDBParser::Parse() {
           cell[static_cast<size_t>(k)] = *v;
       }
       if (!ok)
-        return Fail(line, "the CRYST1 record's cell is not six numbers");
+        return RefuseImport(result_, line, "the CRYST1 record's cell is not six numbers");
       cell_ = cell;
       cellLine_ = line;
       spaceGroup_ = std::string(TrimImport(ImportColumns(l, 56, 11)));
@@ -343,7 +417,7 @@ bool PDBParser::Parse() {
 
 bool PDBParser::Emit() {
   if (models_.empty() || models_[0].atoms.empty())
-    return Fail(0, "it holds no ATOM or HETATM record with coordinates");
+    return RefuseImport(result_, 0, "it holds no ATOM or HETATM record with coordinates");
   const bool placeholder = cell_ && std::fabs((*cell_)[0] - 1.0) < kPlaceholderCellTolerance &&
                            std::fabs((*cell_)[1] - 1.0) < kPlaceholderCellTolerance &&
                            std::fabs((*cell_)[2] - 1.0) < kPlaceholderCellTolerance &&
@@ -357,10 +431,7 @@ bool PDBParser::Emit() {
     ImportedStructure probe;
     ImportError why;
     const std::array<double, 6> &p = *cell_;
-    const double ca = std::cos(p[3] * M_PI / 180.0), cb = std::cos(p[4] * M_PI / 180.0),
-                 cg = std::cos(p[5] * M_PI / 180.0);
-    const double volume =
-        p[0] * p[1] * p[2] * std::sqrt(std::max(0.0, 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg));
+    const double volume = CellVolume(p.data());
     std::string reason;
     if (!SetImportCell(probe, why, cellLine_, p.data()))
       reason = why.what;
@@ -368,13 +439,16 @@ bool PDBParser::Emit() {
       reason = "the cell (" + std::to_string(static_cast<int>(std::round(volume))) + " A^3) is too small for " +
                std::to_string(models_[0].atoms.size()) + " atoms";
     if (!reason.empty()) {
-      Warn(cellLine_, "CRYST1: " + reason + "; the atoms are read as a molecule.");
+      warnings_.emplace_back(cellLine_, "CRYST1: " + reason + "; the atoms are read as a molecule.");
       crystal = false;
     }
   }
-  double S[3][3], shift[3];
+  // Fractional = S x + shift: the standard frame's inverse when the file
+  // gives no SCALE records.
+  double S[3][3] = {}, shift[3] = {};
   if (crystal) {
-    FractionalisingMatrix(cell_->data(), S, shift);
+    const CellFrame frame = StandardCellFrame(cell_->data());
+    std::copy(&frame.reciprocal[0][0], &frame.reciprocal[0][0] + 9, &S[0][0]);
     if (scaleRows_ == 7) {
       // SCALE records take the place of the standard orthogonalisation
       // where they give a usable matrix.
@@ -390,6 +464,7 @@ bool PDBParser::Emit() {
         }
     }
   }
+  conect_.Index(altDropped_, models_.size() > 1 ? "model" : "file");
   for (PDBModel &m : models_) {
     ImportedStructure *s = BeginImportedStructure(result_, m.name, m.line);
     if (!s)
@@ -428,37 +503,16 @@ bool PDBParser::Emit() {
       ImportWarning(*s, 0,
                     std::to_string(anisoLeft) +
                         " ANISOU tensor(s) of a structure without a crystal cell are not shown as ellipsoids.");
-    // CONECT: each bond once, both atoms of this model.
-    std::unordered_set<uint64_t> seen;
-    size_t missing = 0;
-    int firstMissing = 0;
-    long missingSerial = 0;
-    for (size_t k = 0; k < conect_.size(); k++) {
-      auto i = m.bySerial.find(conect_[k].first), j = m.bySerial.find(conect_[k].second);
-      if (i == m.bySerial.end() || j == m.bySerial.end()) {
-        if (altDropped_.count(conect_[k].first) || altDropped_.count(conect_[k].second))
-          continue;
-        if (missing++ == 0) {
-          firstMissing = conectLines_[k];
-          missingSerial = i == m.bySerial.end() ? conect_[k].first : conect_[k].second;
-        }
-        continue;
-      }
-      const uint32_t p = std::min(i->second, j->second), q = std::max(i->second, j->second);
-      if (p != q && seen.insert((uint64_t{p} << 32) | q).second)
-        s->bonds.push_back({p, q});
-    }
-    if (missing > 0)
-      ImportWarning(*s, firstMissing,
-                    "CONECT names atom " + std::to_string(missingSerial) + ", which the " +
-                        (models_.size() > 1 ? "model" : "file") + " does not hold; " + std::to_string(missing) +
-                        " such bond(s) were left out.");
+    conect_.AddBonds(m, *s);
     if (altLeft_ > 0)
       ImportWarning(*s, 0,
                     std::to_string(altLeft_) +
-                        " alternate location(s) were left out; the first location of each atom is kept.");
+                        " alternate location(s) were left out; the first location of each residue is kept.");
     for (const auto &[line, text] : warnings_)
       ImportWarning(*s, line, text);
+    for (const auto &[line, text] : m.warnings)
+      ImportWarning(*s, line, text);
+    m.warnings = {};
     if (modelsLeftOut_ > 0)
       result_.structuresLeftOut += modelsLeftOut_, modelsLeftOut_ = 0;
     if (!FinishImportedStructure(*s, result_.error))
@@ -483,13 +537,7 @@ bool IsPDBFile(const ImportSource &source) {
   // An ATOM or HETATM record with coordinates in their columns. Content
   // alone must show nothing but the format's records before it; a name that
   // says PDB is enough with the atom record.
-  const std::string lower = [&] {
-    std::string s = source.name;
-    for (char &c : s)
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  }();
-  const bool named = lower.ends_with(".pdb") || lower.ends_with(".ent");
+  const bool named = NameEndsWith(source.name, {".pdb", ".ent"});
   size_t start = 0, lines = 0;
   bool firstKnown = false;
   while (start < source.text.size()) {
@@ -521,3 +569,5 @@ bool DoPDBFile(const ImportSource &source, ImportResult &result) {
   PDBParser parser(source, result);
   return parser.Parse();
 }
+
+extern const ImportFormat gPDBImport{"PDB", "PDB files", "pdb ent", "", IsPDBFile, DoPDBFile};

@@ -2,19 +2,22 @@
 // the lattice and symmetry cards, the scattering factors and the atoms with
 // their occupations and displacement parameters, coded through free
 // variables as the refinement program codes them.
+#include "CellFrame.h"
 #include "SymmetryCards.h"
-#include "import/ImportReaders.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/NameEnding.h"
+#include "import/ImportTypes.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
+#include <limits>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 namespace {
 
@@ -30,8 +33,12 @@ constexpr double kRidingMin = 0.5, kRidingMax = 5.0;
 constexpr double kSpecialPositionTolerance = 1e-3;
 // Lines the detector looks at.
 constexpr size_t kDetectLines = 400;
-// Translations written as fractions when within this of one.
-constexpr double kFractionTolerance = 1e-4;
+// An atom's fields: label, scattering factor, x y z, occupancy, then Uiso
+// or U11 U22 U33 U23 U13 U12.
+constexpr size_t kFieldsWithUiso = 7, kFieldsWithUij = 12;
+// The occupancies of one site may sum to 1 plus this much before the Log
+// says so.
+constexpr double kOccupancySumSlack = 1e-3;
 
 // Instructions of the refinement program: a line whose first four letters
 // name one is never an atom.
@@ -43,6 +50,13 @@ constexpr std::string_view kInstructions[] = {
     "BLOC", "DAMP", "STIR", "WGHT", "FVAR", "BOND", "CONF", "MPLA", "RTAB", "HTAB", "LIST", "ACTA", "SIZE",
     "TEMP", "WPDB", "FMAP", "GRID", "PLAN", "MOLE", "ABIN", "ANSC", "ANSR", "NEUT", "PRIG", "RIGU", "XNPD",
     "FLAP", "TWST", "BEDE", "LONE", "CRYS", "NOTE", "HKLS", "WIGL", "ZERO"};
+
+std::string UpperLabel(std::string_view label) {
+  std::string out(label);
+  for (char &ch : out)
+    ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return out;
+}
 
 bool IsInstruction(std::string_view token) {
   const std::string_view head = token.substr(0, 4);
@@ -96,10 +110,6 @@ public:
   bool Read();
 
 private:
-  bool Refuse(int line, std::string what) {
-    result_.error = {line, std::move(what)};
-    return false;
-  }
   double FreeVariable(size_t k, int line) {
     if (k < fv_.size())
       return fv_[k];
@@ -126,8 +136,9 @@ private:
   bool Decoded(double x, const Atom &a, double &out) {
     const auto v = Decode(x, a.line);
     if (!v)
-      return Refuse(a.line, "the value " + FormatFixed(x, 2) + " of atom " + a.label +
-                                " names no free variable (at most " + std::to_string(kMaxFreeVariables) + ")");
+      return RefuseImport(result_, a.line,
+                          "the value " + FormatFixed(x, 2) + " of atom " + a.label +
+                              " names no free variable (at most " + std::to_string(kMaxFreeVariables) + ")");
     out = *v;
     return true;
   }
@@ -135,6 +146,9 @@ private:
   double Ueq(const Atom &a) const;
   bool MakeSymmetry(int line);
   double Occupancy(const Atom &a) const;
+  std::vector<size_t> SiteOfAtoms() const;
+  bool AppendSites();
+  bool AppendSite(size_t first, const std::vector<std::pair<ElementCode, double>> &parts);
 
   const ImportSource &source_;
   ImportResult &result_;
@@ -145,6 +159,7 @@ private:
   std::vector<GEP> symm_;
   std::vector<GEP> ops_; // every operator, centring and inversion included
   std::vector<Atom> atoms_;
+  std::vector<std::vector<std::string>> exyz_; // labels of each EXYZ card, upper case
   double cell_[6] = {};
   bool haveCell_ = false;
   int latt_ = 1;
@@ -156,27 +171,23 @@ private:
 double Reader::Ueq(const Atom &a) const {
   if (a.uCount != 6)
     return a.u[0];
-  // Ueq = 1/3 sum_ij Uij a*_i a*_j (a_i . a_j).
-  const double d = M_PI / 180.0;
-  const double len[3] = {cell_[0], cell_[1], cell_[2]};
-  const double cs[3] = {std::cos(cell_[3] * d), std::cos(cell_[4] * d), std::cos(cell_[5] * d)};
-  const double G[3][3] = {{len[0] * len[0], len[0] * len[1] * cs[2], len[0] * len[2] * cs[1]},
-                          {len[0] * len[1] * cs[2], len[1] * len[1], len[1] * len[2] * cs[0]},
-                          {len[0] * len[2] * cs[1], len[1] * len[2] * cs[0], len[2] * len[2]}};
-  const double det = G[0][0] * (G[1][1] * G[2][2] - G[1][2] * G[2][1]) -
-                     G[0][1] * (G[1][0] * G[2][2] - G[1][2] * G[2][0]) +
-                     G[0][2] * (G[1][0] * G[2][1] - G[1][1] * G[2][0]);
-  if (!(det > 0.0))
+  if (!(CellVolume(cell_) > 0.0))
     return (a.u[0] + a.u[1] + a.u[2]) / 3.0;
-  const double inv[3] = {(G[1][1] * G[2][2] - G[1][2] * G[2][1]) / det, (G[0][0] * G[2][2] - G[0][2] * G[2][0]) / det,
-                         (G[0][0] * G[1][1] - G[0][1] * G[1][0]) / det};
-  const double star[3] = {std::sqrt(inv[0]), std::sqrt(inv[1]), std::sqrt(inv[2])};
+  // Ueq = 1/3 sum_ij Uij a*_i a*_j (a_i . a_j).
+  const CellFrame frame = StandardCellFrame(cell_);
+  double star[3];
+  for (int i = 0; i < 3; i++)
+    star[i] = std::hypot(frame.reciprocal[i][0], frame.reciprocal[i][1], frame.reciprocal[i][2]);
+  auto G = [&](int i, int j) {
+    const double *u = frame.axes[i], *v = frame.axes[j];
+    return u[0] * v[0] + u[1] * v[1] + u[2] * v[2];
+  };
   // U11 U22 U33 U23 U13 U12 as a matrix.
   const double U[3][3] = {{a.u[0], a.u[5], a.u[4]}, {a.u[5], a.u[1], a.u[3]}, {a.u[4], a.u[3], a.u[2]}};
   double sum = 0.0;
   for (int i = 0; i < 3; i++)
     for (int j = 0; j < 3; j++)
-      sum += U[i][j] * star[i] * star[j] * G[i][j];
+      sum += U[i][j] * star[i] * star[j] * G(i, j);
   return sum / 3.0;
 }
 
@@ -189,14 +200,14 @@ bool Reader::ReadAtom(const Card &card) {
   for (int k = 0; k < 3; k++) {
     const auto v = ImportNumber(t[static_cast<size_t>(2 + k)]);
     if (!v)
-      return Refuse(card.line, "the coordinate \"" + std::string(t[static_cast<size_t>(2 + k)]) + "\" of atom " +
-                                   a.label + " is not a number");
+      return RefuseImport(result_, card.line,
+                          "the coordinate \"" + std::string(t[static_cast<size_t>(2 + k)]) + "\" of atom " + a.label +
+                              " is not a number");
     if (!Decoded(*v, a, a.xyz[k]))
       return false;
   }
-  const long index = sfac ? std::lround(*sfac) : 0;
-  if (index >= 1 && static_cast<size_t>(index) <= sfac_.size()) {
-    a.element = sfac_[static_cast<size_t>(index - 1)];
+  if (sfac && *sfac >= 0.5 && *sfac < static_cast<double>(sfac_.size()) + 0.5) {
+    a.element = sfac_[static_cast<size_t>(std::lround(*sfac) - 1)];
   } else {
     const auto e = ElementFromSymbol(a.label);
     a.element = e ? *e : kPlaceholderElement;
@@ -209,7 +220,8 @@ bool Reader::ReadAtom(const Card &card) {
   for (size_t k = 5; k < t.size() && rest.size() < 7; k++) {
     const auto v = ImportNumber(t[k]);
     if (!v)
-      return Refuse(card.line, "the value \"" + std::string(t[k]) + "\" of atom " + a.label + " is not a number");
+      return RefuseImport(result_, card.line,
+                          "the value \"" + std::string(t[k]) + "\" of atom " + a.label + " is not a number");
     rest.push_back(*v);
   }
   if (!Decoded(rest.empty() ? 11.0 : rest[0], a, a.sof))
@@ -236,6 +248,13 @@ bool Reader::ReadAtom(const Card &card) {
       ridingPivot_ = static_cast<int>(atoms_.size());
     }
   }
+  // Free variables can make any value: one beyond what a site keeps leaves
+  // the atom out.
+  auto kept = [](double v) { return std::fabs(v) <= std::numeric_limits<float>::max(); };
+  if (!std::all_of(a.xyz, a.xyz + 3, kept) || !kept(a.sof) || !std::all_of(a.u, a.u + a.uCount, kept)) {
+    ImportWarning(*s_, card.line, "the values of atom " + a.label + " are beyond any a site keeps; it is left out.");
+    return true;
+  }
   atoms_.push_back(std::move(a));
   return true;
 }
@@ -244,9 +263,7 @@ bool Reader::ReadAtom(const Card &card) {
 // LATT is positive, times the centring translations of |LATT|.
 bool Reader::MakeSymmetry(int line) {
   static constexpr char kLetters[] = "PIRFABC";
-  const int type = std::abs(latt_);
-  if (type < 1 || type > 7)
-    return Refuse(lattLine_, "LATT " + std::to_string(latt_) + " names no lattice type (1 to 7, or -1 to -7)");
+  const int type = std::abs(latt_); // 1 to 7, as LATT was read
   std::vector<GEP> base;
   GEP identity;
   for (int k = 0; k < 3; k++)
@@ -281,11 +298,7 @@ bool Reader::MakeSymmetry(int line) {
         g.translation[k] += centring[static_cast<size_t>(c)][static_cast<size_t>(k)];
       ops_.push_back(g);
     }
-  std::vector<std::string> texts;
-  texts.reserve(ops_.size());
-  for (const GEP &g : ops_)
-    texts.push_back(ImportOperatorText(g));
-  return SetSymmetryFromOperators(*s_, texts, line, result_.error);
+  return SetSymmetryFromOperators(*s_, ops_, line, result_.error);
 }
 
 // The chemical occupancy: the file's site occupation factor holds the
@@ -309,29 +322,33 @@ double Reader::Occupancy(const Atom &a) const {
 
 bool Reader::Read() {
   s_ = BeginImportedStructure(result_, source_.name);
-  if (!s_)
-    return Refuse(0, "the file holds too many structures");
   const auto lines = ImportLines(source_.text);
   double esd[6] = {};
   int cellLine = 0;
-  for (const Card &card : Cards(lines)) {
+  bool ended = false;
+  const Card *lastAtom = nullptr;
+  const std::vector<Card> cards = Cards(lines);
+  for (const Card &card : cards) {
     const auto &t = card.tokens;
     std::string head(t[0].substr(0, 4));
     for (char &ch : head)
       ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    if (head == "HKLF" || head == "END")
+    if (head == "HKLF" || head == "END") {
+      ended = true;
       break;
+    }
     if (head == "TITL") {
       const std::string_view l = TrimImport(lines[static_cast<size_t>(card.line - 1)]);
       s_->extras.title = std::string(TrimImport(l.substr(std::min<size_t>(4, l.size()))));
     } else if (head == "CELL") {
       if (t.size() < 8)
-        return Refuse(card.line, "CELL needs the wavelength and six cell constants");
+        return RefuseImport(result_, card.line, "CELL needs the wavelength and six cell constants");
       for (int k = 0; k < 6; k++) {
         const auto v = ImportNumber(t[static_cast<size_t>(k + 2)]);
         if (!v)
-          return Refuse(card.line, "the cell constant \"" + std::string(t[static_cast<size_t>(k + 2)]) +
-                                       "\" is not a number");
+          return RefuseImport(result_, card.line,
+                              "the cell constant \"" + std::string(t[static_cast<size_t>(k + 2)]) +
+                                  "\" is not a number");
         cell_[k] = *v;
       }
       haveCell_ = true;
@@ -343,7 +360,10 @@ bool Reader::Read() {
     } else if (head == "LATT") {
       const auto v = t.size() > 1 ? ImportNumber(t[1]) : std::nullopt;
       if (!v || *v != std::round(*v))
-        return Refuse(card.line, "LATT needs a whole number");
+        return RefuseImport(result_, card.line, "LATT needs a whole number");
+      if (std::fabs(*v) < 1.0 || std::fabs(*v) > 7.0)
+        return RefuseImport(result_, card.line,
+                            "LATT " + std::string(t[1]) + " names no lattice type (1 to 7, or -1 to -7)");
       latt_ = static_cast<int>(*v);
       lattLine_ = card.line;
     } else if (head == "SYMM") {
@@ -356,7 +376,14 @@ bool Reader::Read() {
       for (const auto &row : g.rotation)
         rows = rows && (row[0] != 0 || row[1] != 0 || row[2] != 0);
       if (!rows)
-        return Refuse(card.line, "the symmetry card \"" + std::string(TrimImport(text)) + "\" is no operator");
+        return RefuseImport(result_, card.line,
+                            "the symmetry card \"" + std::string(TrimImport(text)) + "\" is no operator");
+      // Counted before any are compared: a structure holds no more.
+      if (symm_.size() + 1 >= static_cast<size_t>(kMaxSymCards))
+        return RefuseImport(result_, card.line,
+                            "it lists more than " + std::to_string(kMaxSymCards - 1) +
+                                " symmetry cards; a structure holds at most " + std::to_string(kMaxSymCards) +
+                                " operators");
       symm_.push_back(g);
     } else if (head == "SFAC") {
       const bool longForm = t.size() > 2 && ImportNumber(t[2]).has_value();
@@ -373,7 +400,11 @@ bool Reader::Read() {
         if (const auto v = ImportNumber(t[k]))
           fv_.push_back(*v);
         else
-          return Refuse(card.line, "the free variable \"" + std::string(t[k]) + "\" is not a number");
+          return RefuseImport(result_, card.line, "the free variable \"" + std::string(t[k]) + "\" is not a number");
+    } else if (head == "EXYZ") {
+      auto &labels = exyz_.emplace_back();
+      for (size_t k = 1; k < t.size(); k++)
+        labels.push_back(UpperLabel(t[k]));
     } else if (IsInstruction(t[0])) {
       continue; // PART, AFIX, restraints, refinement and listing instructions
     } else if (t.size() >= 5 && ImportNumber(t[1])) {
@@ -383,34 +414,29 @@ bool Reader::Read() {
         qPeaks_++;
         continue;
       }
+      lastAtom = &card;
       if (!ReadAtom(card))
         return false;
     } else {
       ImportWarning(*s_, card.line, "\"" + std::string(t[0]) + "\" is no instruction or atom; the line is skipped.");
     }
   }
+  // Without END the file may be cut short: in its last atom when that holds
+  // neither a whole Uiso nor six Uij.
+  if (!ended && lastAtom && lastAtom == &cards.back() && lastAtom->tokens.size() != kFieldsWithUiso &&
+      lastAtom->tokens.size() < kFieldsWithUij)
+    return RefuseImport(result_, lastAtom->line,
+                        "the file ends inside the line of atom " + std::string(lastAtom->tokens[0]) + ", with no END");
+  if (!ended && !cards.empty())
+    ImportWarning(*s_, static_cast<int>(lines.size()),
+                  "the file ends without END; it may be cut short. What it holds up to there is read.");
   if (!haveCell_)
-    return Refuse(0, "it gives no CELL");
+    return RefuseImport(result_, atoms_.empty() ? static_cast<int>(lines.size()) : atoms_.front().line,
+                        "no CELL gives the cell before this line");
   if (!SetImportCell(*s_, result_.error, cellLine, cell_, esd) || !MakeSymmetry(lattLine_))
     return false;
-  for (const Atom &a : atoms_) {
-    AsymmetricUnitRecord *site = AppendImportSite(result_, *s_, a.label, a.element, a.xyz, a.line);
-    if (!site)
-      return false;
-    site->occupancies[0] = static_cast<float>(std::min(1.0, Occupancy(a)));
-    if (a.uCount == 1) {
-      site->displacementType = kDisplacementIsotropic;
-      site->isoValue = static_cast<float>(a.u[0]);
-    } else if (a.uCount == 6) {
-      site->displacementType = kDisplacementAnisoU;
-      const double *u = a.u; // U11 U22 U33 U23 U13 U12
-      const double m[9] = {u[0], u[5], u[4], u[5], u[1], u[3], u[4], u[3], u[2]};
-      for (int k = 0; k < 9; k++)
-        site->tensor[k] = static_cast<float>(m[k]);
-    }
-    if (a.uCount > 0)
-      s_->crystal.ellipsoidData = 1;
-  }
+  if (!AppendSites())
+    return false;
   if (qPeaks_ > 0)
     ImportWarning(*s_, 0,
                   std::to_string(qPeaks_) + " residual density peak(s) (Q) were left out.");
@@ -419,47 +445,131 @@ bool Reader::Read() {
   return FinishImportedStructure(*s_, result_.error);
 }
 
-} // namespace
-
-std::string ImportOperatorText(const GEP &g) {
-  static const char kAxes[] = "xyz";
-  std::string text;
-  for (int i = 0; i < 3; i++) {
-    if (i > 0)
-      text += ',';
-    std::string field;
-    for (int j = 0; j < 3; j++)
-      if (g.rotation[i][j] != 0) {
-        if (g.rotation[i][j] < 0)
-          field += '-';
-        else if (!field.empty())
-          field += '+';
-        field += kAxes[j];
+// The first atom of the site each atom stands on: the atoms of an EXYZ card
+// share one, and so do partly occupied atoms at the same coordinates.
+std::vector<size_t> Reader::SiteOfAtoms() const {
+  std::vector<size_t> site(atoms_.size());
+  for (size_t k = 0; k < site.size(); k++)
+    site[k] = k;
+  std::unordered_map<std::string, size_t> byLabel;
+  for (size_t k = 0; k < atoms_.size(); k++)
+    byLabel.try_emplace(UpperLabel(atoms_[k].label), k);
+  for (const auto &labels : exyz_) {
+    std::optional<size_t> first;
+    for (const std::string &label : labels)
+      if (auto it = byLabel.find(label); it != byLabel.end() && site[it->second] == it->second) {
+        if (!first)
+          first = it->second;
+        else if (it->second != *first)
+          site[it->second] = *first;
       }
-    double t = g.translation[i] - std::floor(g.translation[i]);
-    if (t > 1.0 - kFractionTolerance)
-      t = 0.0;
-    if (t > kFractionTolerance) {
-      char buffer[32];
-      std::snprintf(buffer, sizeof buffer, "+%.8f", t);
-      for (int d : {2, 3, 4, 6, 8, 12})
-        if (std::fabs(t * d - std::round(t * d)) < kFractionTolerance * d) {
-          std::snprintf(buffer, sizeof buffer, "+%ld/%d", std::lround(t * d), d);
-          break;
-        }
-      field += buffer;
-    }
-    text += field;
   }
-  return text;
+  struct Key {
+    double x, y, z;
+    bool operator==(const Key &) const = default;
+  };
+  struct KeyHash {
+    size_t operator()(const Key &k) const {
+      const std::hash<double> h;
+      return h(k.x) ^ (h(k.y) * 31) ^ (h(k.z) * 961);
+    }
+  };
+  std::unordered_map<Key, size_t, KeyHash> byPosition;
+  for (size_t k = 0; k < atoms_.size(); k++) {
+    const Atom &a = atoms_[k];
+    if (site[k] != k || a.sof >= 1.0)
+      continue;
+    const auto [it, fresh] = byPosition.try_emplace(Key{a.xyz[0], a.xyz[1], a.xyz[2]}, k);
+    if (!fresh && site[it->second] == it->second)
+      site[k] = it->second;
+  }
+  return site;
 }
+
+// One site per position: the elements of the atoms there with their
+// occupancies (the same element's added), the first atom's label, position
+// and displacement.
+bool Reader::AppendSites() {
+  const std::vector<size_t> siteOf = SiteOfAtoms();
+  std::unordered_map<size_t, std::vector<size_t>> members;
+  for (size_t k = 0; k < atoms_.size(); k++)
+    if (siteOf[k] != k)
+      members[siteOf[k]].push_back(k);
+  std::vector<size_t> rows;
+  std::vector<std::pair<ElementCode, double>> parts;
+  for (size_t k = 0; k < atoms_.size(); k++) {
+    if (siteOf[k] != k)
+      continue;
+    rows.assign(1, k);
+    if (auto it = members.find(k); it != members.end())
+      rows.insert(rows.end(), it->second.begin(), it->second.end());
+    parts.clear();
+    double sum = 0.0;
+    std::string labels;
+    for (size_t m : rows) {
+      const double occupancy = Occupancy(atoms_[m]);
+      sum += occupancy;
+      labels += (labels.empty() ? "" : ", ") + atoms_[m].label;
+      auto it = std::find_if(parts.begin(), parts.end(), [&](const auto &p) { return p.first == atoms_[m].element; });
+      if (it == parts.end())
+        parts.emplace_back(atoms_[m].element, occupancy);
+      else
+        it->second += occupancy;
+    }
+    if (parts.size() > kMaxSiteElements) {
+      ImportWarning(*s_, atoms_[k].line,
+                    "the atoms " + labels + " share one position but hold more than " +
+                        std::to_string(kMaxSiteElements) + " elements; they stay separate sites.");
+      for (size_t m : rows)
+        if (!AppendSite(m, {{atoms_[m].element, Occupancy(atoms_[m])}}))
+          return false;
+      continue;
+    }
+    if (rows.size() > 1 && sum > 1.0 + kOccupancySumSlack)
+      ImportWarning(*s_, atoms_[k].line,
+                    "the atoms " + labels + " share one site, but their occupancies sum to " + FormatFixed(sum, 2) +
+                        ".");
+    if (!AppendSite(k, parts))
+      return false;
+  }
+  return true;
+}
+
+bool Reader::AppendSite(size_t first, const std::vector<std::pair<ElementCode, double>> &parts) {
+  const Atom &a = atoms_[first];
+  AsymmetricUnitRecord *site = AppendImportSite(result_, *s_, a.label, a.element, a.xyz, a.line);
+  if (!site)
+    return false;
+  for (size_t k = 0; k < parts.size(); k++) {
+    site->elements[k] = parts[k].first;
+    site->occupancies[k] = static_cast<float>(std::min(1.0, parts[k].second));
+  }
+  if (a.uCount == 1) {
+    site->displacementType = kDisplacementIsotropic;
+    site->isoValue = static_cast<float>(a.u[0]);
+  } else if (a.uCount == 6) {
+    site->displacementType = kDisplacementAnisoU;
+    const double *u = a.u; // U11 U22 U33 U23 U13 U12
+    const double m[9] = {u[0], u[5], u[4], u[5], u[1], u[3], u[4], u[3], u[2]};
+    for (int k = 0; k < 9; k++)
+      site->tensor[k] = static_cast<float>(m[k]);
+  }
+  if (a.uCount > 0)
+    s_->crystal.ellipsoidData = 1;
+  return true;
+}
+
+} // namespace
 
 bool IsSHELXFile(const ImportSource &source) {
   // The wavelength makes CELL seven numbers; SFAC names the scattering
   // factors. Other formats with a ".res" name (force-field restart files)
   // have neither.
+  // A file named .ins or .res needs only its cards: TITL or CELL, whatever
+  // CELL holds, and SFAC; the reader says what is wrong with them.
+  const bool named = NameEndsWith(source.name, {".ins", ".res"});
   const auto lines = ImportLines(source.text);
-  bool cell = false, sfac = false;
+  bool cell = false, sfac = false, cards = false;
   for (size_t n = 0; n < std::min(lines.size(), kDetectLines); n++) {
     const auto t = ImportTokens(lines[n]);
     if (t.empty())
@@ -467,10 +577,14 @@ bool IsSHELXFile(const ImportSource &source) {
     if (ImportEqualNoCase(t[0], "CELL") && t.size() == 8 &&
         std::all_of(t.begin() + 1, t.end(), [](std::string_view v) { return ImportNumber(v).has_value(); }))
       cell = true;
+    if ((ImportEqualNoCase(t[0], "CELL") || ImportEqualNoCase(t[0], "TITL")) && t.size() > 1)
+      cards = true;
     if (ImportEqualNoCase(t[0], "SFAC") && t.size() > 1)
       sfac = true;
   }
-  return cell && sfac;
+  return sfac && (cell || (named && cards));
 }
 
 bool DoSHELXFile(const ImportSource &source, ImportResult &result) { return Reader(source, result).Read(); }
+
+extern const ImportFormat gSHELXImport{"SHELX", "SHELX files", "ins res", "", IsSHELXFile, DoSHELXFile};

@@ -1,64 +1,26 @@
 #include "import/SimulationBox.h"
 
+#include "StoredLimits.h"
 #include "import/ImportSymmetry.h"
 #include "import/StructureFill.h"
+#include "import/TextNumbers.h"
 
-#include <algorithm>
-#include <charconv>
 #include <cmath>
-
-namespace {
-
-double Dot(const double *u, const double *v) { return u[0] * v[0] + u[1] * v[1] + u[2] * v[2]; }
-
-double AngleBetween(const double *u, const double *v) {
-  const double c = Dot(u, v) / std::sqrt(Dot(u, u) * Dot(v, v));
-  return std::acos(std::clamp(c, -1.0, 1.0)) * 180.0 / M_PI;
-}
-
-// x - floor(x), kept below 1 once it is stored in single precision.
-double Wrap(double x) {
-  const double w = x - std::floor(x);
-  const float f = static_cast<float>(w);
-  return f >= 1.0f || f < 0.0f ? 0.0 : w;
-}
-
-} // namespace
+#include <limits>
 
 bool SetImportBox(ImportedStructure &s, SimulationBox &box, ImportError &error, int line) {
-  const double(&m)[3][3] = box.vectors;
-  const double len[3] = {std::sqrt(Dot(m[0], m[0])), std::sqrt(Dot(m[1], m[1])), std::sqrt(Dot(m[2], m[2]))};
-  // Rows a, b, c: the determinant is the box's (signed) volume.
-  const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
-                     m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-                     m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-  if (!std::isfinite(det) || !(len[0] > 0.0 && len[1] > 0.0 && len[2] > 0.0) ||
-      !(std::fabs(det) > kMinBoxVolumeFactor * len[0] * len[1] * len[2])) {
+  if (!CellFrameOfRows(box.vectors, box.frame)) {
     error = {line, "the box has no volume"};
     return false;
   }
-  for (int k = 0; k < 3; k++) {
-    const double *u = m[(k + 1) % 3], *w = m[(k + 2) % 3];
-    const double face = std::hypot(u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]);
-    if (std::fabs(det) / face < kMinBoxThickness) {
-      error = {line, "the box is thinner than " + std::to_string(static_cast<int>(kMinBoxThickness)) +
-                         " A between two of its faces"};
-      return false;
-    }
+  double cell[6];
+  CellOfRows(box.vectors, cell);
+  // The read cell's own limit, in the words of a box.
+  if (!(ThinnestCellHeight(cell) >= kMinImportCellHeight)) {
+    error = {line, "the box is thinner than " + std::to_string(static_cast<int>(kMinImportCellHeight)) +
+                       " A between two of its faces"};
+    return false;
   }
-  // Fractional = r M^-1 for r a row vector and M the rows a, b, c; the
-  // inverse is kept transposed so that fractional k = inverse[k] . r.
-  double inv[3][3];
-  for (int i = 0; i < 3; i++)
-    for (int j = 0; j < 3; j++) {
-      const int i1 = (i + 1) % 3, i2 = (i + 2) % 3, j1 = (j + 1) % 3, j2 = (j + 2) % 3;
-      inv[j][i] = (m[i1][j1] * m[i2][j2] - m[i1][j2] * m[i2][j1]) / det; // cofactor transpose
-    }
-  for (int k = 0; k < 3; k++)
-    for (int j = 0; j < 3; j++)
-      box.inverse[k][j] = inv[j][k];
-  const double cell[6] = {len[0], len[1], len[2], AngleBetween(m[1], m[2]), AngleBetween(m[0], m[2]),
-                          AngleBetween(m[0], m[1])};
   if (!SetImportCell(s, error, line, cell))
     return false;
   s.crystal.cardCount = 0;
@@ -69,27 +31,41 @@ bool SetImportBox(ImportedStructure &s, SimulationBox &box, ImportError &error, 
   return true;
 }
 
-AsymmetricUnitRecord *AppendBoxAtom(ImportResult &result, ImportedStructure &s, const SimulationBox &box,
+bool PlaceInBox(ImportedStructure &s, double xyz[3], int line) {
+  bool far = false;
+  for (int k = 0; k < 3; k++) {
+    if (!(std::fabs(xyz[k]) <= std::numeric_limits<float>::max())) {
+      ImportWarning(s, line, "the atom lies at no finite place in the box and is left out.");
+      return false;
+    }
+    far = far || xyz[k] < -1.0 || xyz[k] > 2.0;
+  }
+  if (far)
+    ImportWarning(s, line, "the atom lies farther outside the box than the box is wide; it is put into the box.");
+  for (int k = 0; k < 3; k++)
+    xyz[k] = WrapFraction(xyz[k]);
+  return true;
+}
+
+bool AppendBoxAtom(ImportResult &result, ImportedStructure &s, const SimulationBox &box,
                                     std::string_view label, ElementCode element, const double cart[3], int line) {
   const double r[3] = {cart[0] - box.origin[0], cart[1] - box.origin[1], cart[2] - box.origin[2]};
   double xyz[3];
-  for (int k = 0; k < 3; k++) {
-    xyz[k] = Dot(box.inverse[k], r);
-    if (!std::isfinite(xyz[k])) {
-      result.error = {line, "the atom lies too far from the box"};
-      return nullptr;
-    }
-    xyz[k] = Wrap(xyz[k]);
-  }
-  return AppendImportSite(result, s, label, element, xyz, line);
+  FractionalFromCartesian(box.frame, r, xyz);
+  return !PlaceInBox(s, xyz, line) || AppendImportSite(result, s, label, element, xyz, line) != nullptr;
 }
 
-std::optional<long> ImportWholeNumber(std::string_view token) {
-  if (!token.empty() && token[0] == '+')
-    token.remove_prefix(1);
-  long v = 0;
-  const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), v);
-  if (token.empty() || ec != std::errc() || end != token.data() + token.size())
-    return std::nullopt;
-  return v;
+std::optional<long> ImportWholeNumber(std::string_view token) { return ParseIntegerToken(token); }
+
+int LineCutInsideNumber(const std::vector<std::string_view> &lines, const ImportSource &source) {
+  if (!source.lastLineOpen)
+    return 0;
+  std::string_view text = source.text;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+    text.remove_suffix(1);
+  if (text.empty() || lines.empty())
+    return 0;
+  const char last = text.back();
+  const bool cut = last == '.' || last == 'e' || last == 'E' || last == '+' || last == '-';
+  return cut ? static_cast<int>(lines.size()) : 0;
 }

@@ -5,36 +5,41 @@
 // the cell, whichever side of the box's walls the file put it on.
 #pragma once
 
-#include "StoredLimits.h"
+#include "CellFrame.h"
 
-#include "import/ImportPath.h"
+#include "import/ImportTypes.h"
 
 #include <optional>
 #include <string_view>
-
-// Box matrices whose determinant, relative to the product of the three
-// lengths, is below this are flat: no cell.
-inline constexpr double kMinBoxVolumeFactor = 1e-6;
-// No simulation box is thinner than this between opposite faces (A): an
-// atom would meet its own images, and the bond search over the images of
-// so small a cell runs for minutes.
-inline constexpr double kMinBoxThickness = kMinImportCellHeight;
+#include <vector>
 
 struct SimulationBox {
   double vectors[3][3] = {}; // rows: a, b, c (A)
   double origin[3] = {};     // the Cartesian position of fractional (0, 0, 0)
-  double inverse[3][3] = {}; // filled by SetImportBox
+  CellFrame frame;           // filled by SetImportBox
 };
 
 // Sets the structure's cell from the box and its symmetry to P 1. False,
-// with the error on `line`, for a box of zero volume, one thinner than
-// kMinBoxThickness, or one that is no cell.
+// with the error on `line`, for a box of no volume, or one thinner than a
+// read cell may be (kMinImportCellHeight) between opposite faces.
 bool SetImportBox(ImportedStructure &s, SimulationBox &box, ImportError &error, int line);
 
+// Puts a fractional position read from a box file into [0, 1). A position
+// that is no finite number in single precision is left out (false) with its
+// line in the Log; one farther outside the box than the box's own size is
+// wrapped and named in the Log, for the file may not mean it.
+bool PlaceInBox(ImportedStructure &s, double xyz[3], int line);
+
 // One more atom at a Cartesian position, placed in the cell (wrapped into
-// [0, 1)). Null, with the error set, beyond the import limits.
-AsymmetricUnitRecord *AppendBoxAtom(ImportResult &result, ImportedStructure &s, const SimulationBox &box,
+// [0, 1) by PlaceInBox, which may leave it out). False, with the error
+// set, beyond the import limits.
+bool AppendBoxAtom(ImportResult &result, ImportedStructure &s, const SimulationBox &box,
                                     std::string_view label, ElementCode element, const double cart[3], int line);
+
+// The 1-based line of a file cut inside its last number (its last line has
+// no line end and stops at "0." or "1.5e": the rest of the number was lost);
+// 0 for a file that ends whole.
+int LineCutInsideNumber(const std::vector<std::string_view> &lines, const ImportSource &source);
 
 // A whole number as simulation files write counts, indices and types: digits
 // with an optional sign, nothing else. None otherwise.

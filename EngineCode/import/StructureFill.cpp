@@ -12,6 +12,12 @@
 #include <cmath>
 #include <set>
 
+bool RefuseImport(ImportResult &result, int line, std::string what) {
+  result.error.line = line;
+  result.error.what = std::move(what);
+  return false;
+}
+
 namespace {
 
 // Sites of every structure of the file so far: the limit is the file's.
@@ -91,7 +97,9 @@ void BeginStructureRecord(CrystalRec &crystal) {
 ImportedStructure *BeginImportedStructure(ImportResult &result, std::string name, int line) {
   if (result.structures.size() >= kMaxImportStructures) {
     result.structuresLeftOut++;
-    (void)line;
+    Refuse(result.error, line,
+           "the file holds more than " + std::to_string(kMaxImportStructures) +
+               " structures, the most this version reads of one file");
     return nullptr;
   }
   ImportedStructure &s = result.structures.emplace_back();
@@ -101,6 +109,10 @@ ImportedStructure *BeginImportedStructure(ImportResult &result, std::string name
 }
 
 void ImportWarning(ImportedStructure &s, int line, std::string_view text) {
+  if (s.extras.warnings.size() >= kMaxImportWarnings) {
+    s.extras.warningsLeftOut++;
+    return;
+  }
   std::string w = line > 0 ? "line " + std::to_string(line) + ": " : std::string();
   w += text;
   s.extras.warnings.push_back(std::move(w));
@@ -235,7 +247,7 @@ bool FinishImportedStructure(ImportedStructure &s, ImportError &error) {
   if (c.sites.empty())
     return Refuse(error, 0, "it holds no atom with coordinates");
   FitLabels(s);
-  MakeAtomTypes(c);
+  MakeAtomTypes(c, s.looks);
   if (c.molecule) {
     c.atoms.assign(c.sites.size(), gBlankAtom);
     for (size_t k = 0; k < c.atoms.size(); k++) {

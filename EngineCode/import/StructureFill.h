@@ -4,14 +4,16 @@
 // the elements, and the checks that end a read before the build.
 #pragma once
 
-#include "import/ImportPath.h"
+#include "import/ImportTypes.h"
 
 #include <span>
 #include <string>
 #include <string_view>
 
-// A new structure of the file, cleared and given the preferences; null, with
-// the error set, beyond kMaxImportStructures.
+// A new structure of the file, cleared and given the preferences; null
+// beyond kMaxImportStructures, with the error set on `line` and the
+// structure counted in `structuresLeftOut` (a reader of several structures
+// reads on and answers true: the path opens those it holds).
 ImportedStructure *BeginImportedStructure(ImportResult &result, std::string name, int line = 0);
 // Clears a record and copies the preferences' display settings into it.
 void BeginStructureRecord(CrystalRec &crystal);
@@ -33,13 +35,6 @@ AsymmetricUnitRecord *AppendImportAtom(ImportResult &result, ImportedStructure &
 bool SetImportCell(ImportedStructure &s, ImportError &error, int line, const double cell[6],
                    const double esd[6] = nullptr);
 
-// An atom type's look the file itself gives (the own text format's TYPE
-// block); other elements take the element table's.
-struct AtomTypeLook {
-  ElementCode element = kBlankElement;
-  float radius = 0.0f;
-  RGBColor colour;
-};
 // One atom type per element of the sites' first elements, in order of first
 // use, with the file's look or the element table's.
 void MakeAtomTypes(CrystalRec &crystal, std::span<const AtomTypeLook> looks = {});
@@ -50,7 +45,7 @@ void MakeAtomTypes(CrystalRec &crystal, std::span<const AtomTypeLook> looks = {}
 bool CheckReadValues(CrystalRec &crystal, std::vector<std::string> &warnings, std::string *why);
 
 // Ends a read structure before its build: labels held to the record's size
-// (shortened, kept unique, said once), atom types, a molecule's atoms at
+// (shortened, kept unique, said once), atom types (with the file's looks), a molecule's atoms at
 // their Cartesian positions, and the stored values held to their ranges
 // (each change a warning). False, error set, when it cannot be built: no
 // site, or no cell.

@@ -3,8 +3,10 @@
 // atom, fractional ("Direct") or Cartesian. The box opens as a crystal in
 // P 1 whose cell is the box, with every atom of the file an atom of the
 // cell.
-#include "import/ImportReaders.h"
+#include "CellFrame.h"
 #include "import/ImportText.h"
+#include "import/ImportTypes.h"
+#include "import/SimulationBox.h"
 #include "import/StructureFill.h"
 
 #include <algorithm>
@@ -15,32 +17,8 @@
 
 namespace {
 
-using Vec = std::array<double, 3>;
-
-// Vectors this short, or a box this flat (A^3), make no cell.
-constexpr double kMinVolume = 1e-6;
 // Species a file may list.
 constexpr size_t kMaxSpecies = 200;
-
-double Determinant(const std::array<Vec, 3> &m) {
-  return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-         m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-}
-
-double Angle(const Vec &u, const Vec &v) {
-  const double dot = u[0] * v[0] + u[1] * v[1] + u[2] * v[2];
-  const double c = dot / (std::hypot(u[0], u[1], u[2]) * std::hypot(v[0], v[1], v[2]));
-  return std::acos(std::clamp(c, -1.0, 1.0)) * 180.0 / M_PI;
-}
-
-// A fractional coordinate in [0, 1) as float keeps it: an atom on the far
-// wall of the box is the one on the near wall.
-double Wrap(double x) {
-  double w = x - std::floor(x);
-  if (static_cast<float>(w) >= 1.0f)
-    w = 0.0;
-  return w;
-}
 
 // The symbols a title names, as "NaCl" or "Fe O" (VASP 4 files often carry
 // them there): each word without digits and delimiters, split at capitals.
@@ -81,23 +59,21 @@ public:
   bool Read();
 
 private:
-  bool Refuse(size_t line, std::string what) {
-    result_.error = {static_cast<int>(line + 1), std::move(what)};
-    return false;
-  }
-  // The numbers of a line; false unless it starts with at least `count`.
-  bool Numbers(size_t line, size_t count, std::vector<double> &out, const char *what) {
+  // The numbers of line `index`; false unless it starts with at least
+  // `count`. A file that ends is refused at the line that is missing.
+  bool Numbers(size_t index, size_t count, std::vector<double> &out, const char *what) {
     out.clear();
-    if (line >= lines_.size())
-      return Refuse(line, std::string("the file ends before ") + what);
-    for (std::string_view t : ImportTokens(lines_[line])) {
+    const int line = static_cast<int>(index + 1);
+    if (index >= lines_.size())
+      return RefuseImport(result_, line, std::string("the file ends before ") + what);
+    for (std::string_view t : ImportTokens(lines_[index])) {
       const auto v = ImportNumber(t);
       if (!v)
         break;
       out.push_back(*v);
     }
     if (out.size() < count)
-      return Refuse(line, std::string(what) + " needs " + std::to_string(count) + " numbers");
+      return RefuseImport(result_, line, std::string(what) + " needs " + std::to_string(count) + " numbers");
     return true;
   }
 
@@ -107,46 +83,48 @@ private:
 };
 
 bool Reader::Read() {
+  if (const int cut = LineCutInsideNumber(lines_, source_))
+    return RefuseImport(result_, cut, "the file ends inside the record");
   ImportedStructure *s = BeginImportedStructure(result_, source_.name);
-  if (!s)
-    return Refuse(0, "the file holds too many structures");
   const std::string title(TrimImport(lines_.empty() ? std::string_view() : lines_[0]));
   s->extras.title = title;
   std::vector<double> v;
   if (!Numbers(1, 1, v, "the scale"))
     return false;
-  Vec scale = {v[0], v[0], v[0]};
+  std::array<double, 3> scale = {v[0], v[0], v[0]};
   if (v.size() >= 3 && v[0] > 0.0 && v[1] > 0.0 && v[2] > 0.0)
     scale = {v[0], v[1], v[2]}; // a scale per axis
-  std::array<Vec, 3> box{};
+  double box[3][3];
   for (size_t k = 0; k < 3; k++) {
     if (!Numbers(2 + k, 3, v, "a lattice vector"))
       return false;
-    box[k] = {v[0], v[1], v[2]};
+    std::copy_n(v.begin(), 3, box[k]);
   }
+  constexpr int kBoxLine = 3;
   if (scale[0] < 0.0) {
     // A negative scale is the volume of the box.
-    const double det = std::fabs(Determinant(box));
-    if (det < kMinVolume)
-      return Refuse(2, "the lattice vectors span no volume");
-    scale.fill(std::cbrt(-scale[0] / det));
+    const double volume = std::fabs(SignedBoxVolume(box));
+    if (!(volume > 0.0))
+      return RefuseImport(result_, kBoxLine, "the lattice vectors span no volume");
+    scale.fill(std::cbrt(-scale[0] / volume));
   }
-  for (size_t k = 0; k < 3; k++)
+  for (auto &row : box)
     for (size_t j = 0; j < 3; j++)
-      box[k][j] *= scale[j];
-  if (!(std::fabs(Determinant(box)) >= kMinVolume) || scale[0] == 0.0)
-    return Refuse(2, "the lattice vectors span no volume");
+      row[j] *= scale[j];
   // A left-handed box is the right-handed one with the third vector and
   // the third coordinates turned round: the same atoms, not their mirror.
-  const bool flip = Determinant(box) < 0.0;
+  const bool flip = SignedBoxVolume(box) < 0.0;
   if (flip)
     for (double &x : box[2])
       x = -x;
+  CellFrame frame;
+  if (scale[0] == 0.0 || !CellFrameOfRows(box, frame))
+    return RefuseImport(result_, kBoxLine, "the lattice vectors span no volume");
 
   // The species line (VASP 5), then the counts.
   size_t line = 5;
   if (line >= lines_.size())
-    return Refuse(line, "the file ends before the atom counts");
+    return RefuseImport(result_, static_cast<int>(line + 1), "the file ends before the atom counts");
   std::vector<std::string_view> species;
   int speciesLine = 0;
   auto firstTokens = ImportTokens(lines_[line]);
@@ -157,17 +135,17 @@ bool Reader::Read() {
   }
   std::vector<long> counts;
   if (line >= lines_.size())
-    return Refuse(line, "the file ends before the atom counts");
+    return RefuseImport(result_, static_cast<int>(line + 1), "the file ends before the atom counts");
   for (std::string_view t : ImportTokens(lines_[line])) {
     const auto n = ImportNumber(t);
     if (!n)
       break;
     if (*n < 0.0 || *n != std::round(*n) || *n > 1e8)
-      return Refuse(line, "the atom count \"" + std::string(t) + "\" is no count");
+      return RefuseImport(result_, static_cast<int>(line + 1), "the atom count \"" + std::string(t) + "\" is no count");
     counts.push_back(static_cast<long>(*n));
   }
   if (counts.empty() || counts.size() > kMaxSpecies)
-    return Refuse(line, "the atom counts are missing");
+    return RefuseImport(result_, static_cast<int>(line + 1), "the atom counts are missing");
   line++;
 
   std::vector<ElementCode> elements(counts.size(), kPlaceholderElement);
@@ -197,44 +175,31 @@ bool Reader::Read() {
   if (line < lines_.size() && ImportStartsNoCase(TrimImport(lines_[line]), "s"))
     line++; // Selective dynamics: the flags after each position are skipped
   if (line >= lines_.size())
-    return Refuse(line, "the file ends before the positions");
+    return RefuseImport(result_, static_cast<int>(line + 1), "the file ends before the positions");
   const std::string_view mode = TrimImport(lines_[line]);
   const bool cartesian = ImportStartsNoCase(mode, "c") || ImportStartsNoCase(mode, "k");
   line++;
 
   // Cartesian positions: fractional through the inverse of the box.
-  const double det = Determinant(box);
-  std::array<Vec, 3> inverse{};
-  for (int i = 0; i < 3; i++)
-    for (int j = 0; j < 3; j++) {
-      const int i1 = (i + 1) % 3, i2 = (i + 2) % 3, j1 = (j + 1) % 3, j2 = (j + 2) % 3;
-      // inverse[j][i] is the cofactor of box[i][j] over the determinant.
-      inverse[j][i] = (box[i1][j1] * box[i2][j2] - box[i1][j2] * box[i2][j1]) / det;
-    }
   for (size_t k = 0; k < counts.size(); k++)
     for (long n = 0; n < counts[k]; n++, line++) {
       if (!Numbers(line, 3, v, "a position"))
         return false;
-      double xyz[3];
-      for (int j = 0; j < 3; j++) {
-        if (cartesian) {
-          const double p = v[0] * scale[0] * inverse[0][j] + v[1] * scale[1] * inverse[1][j] +
-                           v[2] * scale[2] * inverse[2][j];
-          xyz[j] = p;
-        } else {
-          xyz[j] = flip && j == 2 ? -v[2] : v[static_cast<size_t>(j)];
-        }
-        xyz[j] = Wrap(xyz[j]);
+      double xyz[3] = {v[0], v[1], flip ? -v[2] : v[2]};
+      if (cartesian) {
+        const double x[3] = {v[0] * scale[0], v[1] * scale[1], v[2] * scale[2]};
+        FractionalFromCartesian(frame, x, xyz);
       }
+      if (!PlaceInBox(*s, xyz, static_cast<int>(line + 1)))
+        continue;
       const std::string label = ElementSymbolText(elements[k]) + std::to_string(n + 1);
       if (!AppendImportSite(result_, *s, label, elements[k], xyz, static_cast<int>(line + 1)))
         return false;
     }
 
-  const double cell[6] = {std::hypot(box[0][0], box[0][1], box[0][2]), std::hypot(box[1][0], box[1][1], box[1][2]),
-                          std::hypot(box[2][0], box[2][1], box[2][2]), Angle(box[1], box[2]),
-                          Angle(box[0], box[2]),                        Angle(box[0], box[1])};
-  if (!SetImportCell(*s, result_.error, 3, cell))
+  double cell[6];
+  CellOfRows(box, cell);
+  if (!SetImportCell(*s, result_.error, kBoxLine, cell))
     return false;
   s->crystal.latticeLetter = 'P';
   if (!title.empty())
@@ -274,3 +239,5 @@ bool IsVASPFile(const ImportSource &source) {
 }
 
 bool DoVASPFile(const ImportSource &source, ImportResult &result) { return Reader(source, result).Read(); }
+
+extern const ImportFormat gVASPImport{"VASP", "VASP structure files", "vasp", "POSCAR* CONTCAR*", IsVASPFile, DoVASPFile};

@@ -2,9 +2,10 @@
 // type, the cell in bohr, every position of each atom class ("MULT"), and
 // the symmetry operators at the end.
 #include "SymmetryCards.h"
-#include "import/ImportReaders.h"
+#include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/NameEnding.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
@@ -24,6 +25,8 @@ constexpr double kSamePosition = 1e-4;
 constexpr long kMaxFileOperators = 1000;
 // An atomic number read as this far from a whole one is a virtual atom.
 constexpr double kWholeZ = 1e-3;
+// No atomic number is larger.
+constexpr double kLargestZ = 200.0;
 
 using Vec = std::array<double, 3>;
 
@@ -87,10 +90,6 @@ public:
   bool Read();
 
 private:
-  bool Refuse(size_t line, std::string what) {
-    result_.error = {static_cast<int>(line + 1), std::move(what)};
-    return false;
-  }
   bool ReadCell(double cell[6]);
   bool ReadClass(size_t &line, AtomClass &atom, size_t index);
   void ReadOperators(size_t line);
@@ -105,8 +104,6 @@ private:
 };
 
 bool Reader::ReadCell(double cell[6]) {
-  if (lines_.size() < 4)
-    return Refuse(lines_.size(), "the file ends before the cell");
   const std::string_view l = lines_[3];
   const auto tokens = ImportTokens(l);
   bool free = tokens.size() == 6;
@@ -117,7 +114,7 @@ bool Reader::ReadCell(double cell[6]) {
     const std::string_view field = free ? tokens[k] : TrimImport(ImportColumns(l, 1 + 10 * k, 10));
     const auto v = ImportNumber(field);
     if (!v && k < 3)
-      return Refuse(3, "the cell length \"" + std::string(field) + "\" is not a number");
+      return RefuseImport(result_, 4, "the cell length \"" + std::string(field) + "\" is not a number");
     cell[k] = v ? *v : 0.0;
   }
   return true;
@@ -127,7 +124,8 @@ bool Reader::ReadClass(size_t &line, AtomClass &atom, size_t index) {
   const std::string which = "atom " + std::to_string(index + 1);
   auto position = [&](size_t n) -> bool {
     if (n >= lines_.size())
-      return Refuse(std::min(n, lines_.size()), "the file ends before the positions of " + which);
+      return RefuseImport(result_, static_cast<int>(lines_.size() + 1),
+                          "the file ends before the positions of " + which);
     Position p;
     p.line = static_cast<int>(n + 1);
     // "ATOM  -1: X=0.12500000 Y=...", or in older files the index and three
@@ -139,7 +137,8 @@ bool Reader::ReadClass(size_t &line, AtomClass &atom, size_t index) {
     for (size_t k = 0; k < 3; k++) {
       const auto v = labelled ? Field(l, keys[k]) : tokens.size() >= 4 ? ImportNumber(tokens[1 + k]) : std::nullopt;
       if (!v)
-        return Refuse(n, std::string("the ") + keys[k][0] + " coordinate of " + which + " is not a number");
+        return RefuseImport(result_, static_cast<int>(n + 1),
+                            std::string("the ") + keys[k][0] + " coordinate of " + which + " is not a number");
       p.xyz[k] = *v;
     }
     atom.positions.push_back(p);
@@ -156,13 +155,14 @@ bool Reader::ReadClass(size_t &line, AtomClass &atom, size_t index) {
                                            : ImportNumber(tokens[0]);
   }
   if (!mult || *mult < 1 || *mult > 192 || *mult != std::round(*mult))
-    return Refuse(line, "the multiplicity (MULT=) of " + which + " is missing or no count");
+    return RefuseImport(result_, static_cast<int>(line + 1),
+                        "the multiplicity (MULT=) of " + which + " is missing or no count");
   line++;
   for (long k = 1; k < std::lround(*mult); k++, line++)
     if (!position(line))
       return false;
   if (line >= lines_.size())
-    return Refuse(line, "the file ends before the name of " + which);
+    return RefuseImport(result_, static_cast<int>(line + 1), "the file ends before the name of " + which);
   const std::string_view nameLine = lines_[line];
   atom.name = std::string(TrimImport(ImportColumns(nameLine, 1, 10)));
   std::optional<ElementCode> element;
@@ -171,7 +171,7 @@ bool Reader::ReadClass(size_t &line, AtomClass &atom, size_t index) {
   auto z = Field(nameLine, "Z:");
   if (!z && nameTokens.size() >= 3)
     z = ImportNumber(nameTokens.back());
-  if (z) {
+  if (z && *z >= 0.0 && *z <= kLargestZ) {
     element = ElementFromAtomicNumber(std::lround(*z));
     if (element && std::fabs(*z - std::round(*z)) > kWholeZ)
       ImportWarning(*s_, static_cast<int>(line + 1),
@@ -245,10 +245,8 @@ bool Reader::OperatorsMakeEveryPosition(const CentringVectors &centring, int cou
 
 bool Reader::Read() {
   s_ = BeginImportedStructure(result_, source_.name);
-  if (!s_)
-    return Refuse(0, "the file holds too many structures");
   if (lines_.size() < 4)
-    return Refuse(lines_.size(), "the file ends before the cell");
+    return RefuseImport(result_, static_cast<int>(lines_.size() + 1), "the file ends before the cell");
   s_->extras.title = std::string(TrimImport(lines_[0]));
   const std::string lattice(TrimImport(ImportColumns(lines_[1], 1, 4)));
   auto nat = ImportNumber(TrimImport(ImportColumns(lines_[1], 28, 3)));
@@ -258,13 +256,17 @@ bool Reader::Read() {
       nat = t.empty() ? std::nullopt : ImportNumber(t[0]);
     }
   if (!nat || *nat < 1 || *nat != std::round(*nat))
-    return Refuse(1, "the number of atoms (NONEQUIV.ATOMS) is missing or no count");
+    return RefuseImport(result_, 2, "the number of atoms (NONEQUIV.ATOMS) is missing or no count");
+  // Each atom takes at least six lines.
+  if (*nat > static_cast<double>(lines_.size()))
+    return RefuseImport(result_, 2, "the number of atoms (NONEQUIV.ATOMS) is more than the file holds");
   double cell[6];
   if (!ReadCell(cell))
     return false;
-  const double toAngstrom = Contains(lines_[2], "unit=ang") || Contains(lines_[2], "UNIT=ANG") ? 1.0 : kBohr;
+  // The lengths are in bohr whatever "unit=" on line 3 says: that word sets
+  // the units of the program's output, not of this file.
   for (int k = 0; k < 3; k++)
-    cell[k] *= toAngstrom;
+    cell[k] *= kBohr;
   // The lattice type: its centring and the angles it implies.
   char letter = 'P';
   if (lattice == "H" || lattice == "R") {
@@ -278,12 +280,12 @@ bool Reader::Read() {
     cell[3] = cell[4] = 90.0;
     letter = 'B';
   } else if (lattice != "P") {
-    return Refuse(1, "\"" + lattice + "\" is no lattice type (P, F, B, CXY, CYZ, CXZ, R or H)");
+    return RefuseImport(result_, 2, "\"" + lattice + "\" is no lattice type (P, F, B, CXY, CYZ, CXZ, R or H)");
   }
   for (int k = 3; k < 6; k++)
     if (cell[k] == 0.0)
       cell[k] = 90.0; // an angle left blank
-  if (!SetImportCell(*s_, result_.error, 3, cell))
+  if (!SetImportCell(*s_, result_.error, 4, cell))
     return false;
 
   size_t line = 4;
@@ -312,13 +314,13 @@ bool Reader::Read() {
     ImportWarning(*s_, 0,
                   "the symmetry operators do not make the positions the file lists; the positions are used as "
                   "they stand.");
-  std::vector<std::string> texts;
+  std::vector<GEP> operators;
   if (useOperators) {
     for (int c = 0; c < count; c++)
       for (GEP g : ops_) {
         for (int k = 0; k < 3; k++)
           g.translation[k] += centring[static_cast<size_t>(c)][static_cast<size_t>(k)];
-        texts.push_back(ImportOperatorText(g));
+        operators.push_back(g);
       }
   } else {
     for (int c = 0; c < count; c++) {
@@ -327,10 +329,10 @@ bool Reader::Read() {
         g.rotation[k][k] = 1;
         g.translation[k] = centring[static_cast<size_t>(c)][static_cast<size_t>(k)];
       }
-      texts.push_back(ImportOperatorText(g));
+      operators.push_back(g);
     }
   }
-  if (!SetSymmetryFromOperators(*s_, texts, 2, result_.error))
+  if (!SetSymmetryFromOperators(*s_, operators, 2, result_.error))
     return false;
   for (size_t k = 0; k < classes_.size(); k++) {
     const AtomClass &atom = classes_[k];
@@ -355,8 +357,10 @@ bool IsWIEN2kFile(const ImportSource &source) {
   const auto lines = ImportLines(std::string_view(source.text).substr(0, 1 << 14));
   if (lines.size() < 7)
     return false;
+  // A file named .struct needs only the layout: the reader names a lattice
+  // type it does not know.
   const std::string_view lattice = TrimImport(ImportColumns(lines[1], 1, 4));
-  bool known = false;
+  bool known = NameEndsWith(source.name, {".struct"});
   for (std::string_view type : {"P", "F", "B", "CXY", "CYZ", "CXZ", "R", "H"})
     known = known || lattice == type;
   for (size_t k = 0; known && k < 3; k++)
@@ -369,3 +373,5 @@ bool IsWIEN2kFile(const ImportSource &source) {
 }
 
 bool DoWIEN2kFile(const ImportSource &source, ImportResult &result) { return Reader(source, result).Read(); }
+
+extern const ImportFormat gWIEN2kImport{"WIEN2k", "WIEN2k structure files", "struct", "", IsWIEN2kFile, DoWIEN2kFile};

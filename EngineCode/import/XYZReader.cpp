@@ -4,9 +4,11 @@
 // holds key=value pairs: Lattice="ax ay az bx by bz cx cy cz" makes the frame
 // a crystal in P 1, and Properties= says in which columns the species and the
 // positions stand.
-#include "import/ImportReaders.h"
+#include "CellFrame.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
+#include "import/NameEnding.h"
+#include "import/ImportTypes.h"
 #include "import/StructureFill.h"
 
 #include <algorithm>
@@ -18,6 +20,10 @@ namespace {
 
 // Atom lines the detector checks in a file its name does not call XYZ.
 constexpr size_t kDetectedAtomLines = 20;
+// The widest property the Properties key may give (values per atom): wider
+// than any per-atom tensor, and small enough that the columns of a comment
+// line add up without overflow.
+constexpr long kMaxPropertyWidth = 1024;
 
 std::optional<long> CountOf(std::string_view line) {
   const auto tokens = ImportTokens(line);
@@ -30,7 +36,11 @@ std::optional<long> CountOf(std::string_view line) {
   return n;
 }
 
+// An element symbol, an atomic number, or "X", which other programs write
+// for a placeholder atom.
 std::optional<ElementCode> ElementOfToken(std::string_view token) {
+  if (token == "X" || token == "x")
+    return kPlaceholderElement;
   if (!token.empty() && std::isdigit(static_cast<unsigned char>(token[0]))) {
     long z = 0;
     auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), z);
@@ -110,7 +120,7 @@ bool PropertyColumns(std::string_view comment, size_t &species, size_t &pos) {
   for (size_t k = 0; k + 2 < fields.size(); k += 3) {
     long width = 0;
     auto [end, ec] = std::from_chars(fields[k + 2].data(), fields[k + 2].data() + fields[k + 2].size(), width);
-    if (ec != std::errc() || width < 1)
+    if (ec != std::errc() || width < 1 || width > kMaxPropertyWidth)
       return false;
     if (ImportEqualNoCase(fields[k], "species") && !sawSpecies)
       species = column, sawSpecies = true;
@@ -127,16 +137,10 @@ bool LooksLikeAtom(std::string_view line) {
   return t.size() >= 4 && ElementOfToken(t[0]) && ImportNumber(t[1]) && ImportNumber(t[2]) && ImportNumber(t[3]);
 }
 
-bool Refuse(ImportResult &result, int line, std::string what) {
-  result.error = {line, std::move(what)};
-  return false;
-}
-
-// The cell of three lattice vectors (rows), and the fractional coordinates
-// of a Cartesian point: x = f L, so f = x L^-1.
+// The cell of three lattice vectors (rows) and its frame, which takes a
+// Cartesian point to fractional coordinates.
 struct Lattice {
-  double L[3][3];
-  double inverse[3][3];
+  CellFrame frame;
   double cell[6];
 };
 
@@ -146,32 +150,17 @@ std::optional<Lattice> LatticeOf(std::string text) {
   const auto t = ImportTokens(text);
   if (t.size() != 9)
     return std::nullopt;
-  Lattice lat;
+  double rows[3][3];
   for (size_t k = 0; k < 9; k++) {
     const auto v = ImportNumber(t[k]);
     if (!v)
       return std::nullopt;
-    lat.L[k / 3][k % 3] = *v;
+    rows[k / 3][k % 3] = *v;
   }
-  const auto &L = lat.L;
-  const double det = L[0][0] * (L[1][1] * L[2][2] - L[1][2] * L[2][1]) -
-                     L[0][1] * (L[1][0] * L[2][2] - L[1][2] * L[2][0]) +
-                     L[0][2] * (L[1][0] * L[2][1] - L[1][1] * L[2][0]);
-  if (!std::isfinite(det) || std::fabs(det) < 1e-9)
+  Lattice lat;
+  if (!CellFrameOfRows(rows, lat.frame))
     return std::nullopt;
-  for (int i = 0; i < 3; i++)
-    for (int j = 0; j < 3; j++) {
-      // Cofactor transpose over the determinant.
-      const int r1 = (j + 1) % 3, r2 = (j + 2) % 3, c1 = (i + 1) % 3, c2 = (i + 2) % 3;
-      lat.inverse[i][j] = (L[r1][c1] * L[r2][c2] - L[r1][c2] * L[r2][c1]) / det;
-    }
-  auto dot = [&](int p, int q) { return L[p][0] * L[q][0] + L[p][1] * L[q][1] + L[p][2] * L[q][2]; };
-  for (int k = 0; k < 3; k++)
-    lat.cell[k] = std::sqrt(dot(k, k));
-  const double deg = 180.0 / M_PI;
-  lat.cell[3] = std::acos(std::clamp(dot(1, 2) / (lat.cell[1] * lat.cell[2]), -1.0, 1.0)) * deg;
-  lat.cell[4] = std::acos(std::clamp(dot(0, 2) / (lat.cell[0] * lat.cell[2]), -1.0, 1.0)) * deg;
-  lat.cell[5] = std::acos(std::clamp(dot(0, 1) / (lat.cell[0] * lat.cell[1]), -1.0, 1.0)) * deg;
+  CellOfRows(rows, lat.cell);
   return lat;
 }
 
@@ -191,9 +180,9 @@ bool ReadFrame(const std::vector<std::string_view> &lines, size_t &next, long co
       next = lines.size();
       return true;
     }
-    return Refuse(result, static_cast<int>(countLine + 1),
-                  "the count promises " + std::to_string(count) + " atoms, but only " + std::to_string(available) +
-                      " line(s) follow the comment");
+    return RefuseImport(result, static_cast<int>(countLine + 1),
+                        "the count promises " + std::to_string(count) + " atoms, but only " +
+                            std::to_string(available) + " line(s) follow the comment");
   }
   const std::string trimmedComment(TrimImport(comment));
   ImportedStructure *s = BeginImportedStructure(result,
@@ -209,12 +198,12 @@ bool ReadFrame(const std::vector<std::string_view> &lines, size_t &next, long co
     s->extras.title = trimmedComment;
   size_t speciesColumn = 0, posColumn = 1;
   if (!PropertyColumns(comment, speciesColumn, posColumn))
-    return Refuse(result, commentLine, "the Properties key names no species and pos columns");
+    return RefuseImport(result, commentLine, "the Properties key names no species and pos columns");
   std::optional<Lattice> lattice;
   if (const auto text = ExtendedValue(comment, "Lattice")) {
     lattice = LatticeOf(*text);
     if (!lattice)
-      return Refuse(result, commentLine, "the Lattice key holds no three independent vectors");
+      return RefuseImport(result, commentLine, "the Lattice key holds no three independent vectors");
     const auto pbc = ExtendedValue(comment, "pbc");
     if (pbc && pbc->find_first_of("TtYy1") == std::string::npos) {
       ImportWarning(*s, commentLine, "the lattice is not periodic (pbc) and is left out.");
@@ -233,12 +222,12 @@ bool ReadFrame(const std::vector<std::string_view> &lines, size_t &next, long co
     const int line = static_cast<int>(index + 1);
     const auto t = ImportTokens(lines[index]);
     if (t.size() <= std::max(speciesColumn, posColumn + 2))
-      return Refuse(result, line, "an atom line needs an element and three coordinates");
+      return RefuseImport(result, line, "an atom line needs an element and three coordinates");
     double x[3];
     for (size_t d = 0; d < 3; d++) {
       const auto v = ImportNumber(t[posColumn + d]);
       if (!v)
-        return Refuse(result, line, "the coordinate \"" + std::string(t[posColumn + d]) + "\" is not a number");
+        return RefuseImport(result, line, "the coordinate \"" + std::string(t[posColumn + d]) + "\" is not a number");
       x[d] = *v;
     }
     const std::string_view label = t[speciesColumn];
@@ -255,8 +244,7 @@ bool ReadFrame(const std::vector<std::string_view> &lines, size_t &next, long co
     AsymmetricUnitRecord *site = nullptr;
     if (lattice) {
       double f[3];
-      for (int j = 0; j < 3; j++)
-        f[j] = x[0] * lattice->inverse[0][j] + x[1] * lattice->inverse[1][j] + x[2] * lattice->inverse[2][j];
+      FractionalFromCartesian(lattice->frame, x, f);
       site = AppendImportSite(result, *s, name, *element, f, line);
     } else {
       site = AppendImportAtom(result, *s, name, *element, x, line);
@@ -278,13 +266,14 @@ bool IsXYZFile(const ImportSource &source) {
   if (first >= lines.size())
     return false;
   const auto count = CountOf(lines[first]);
-  if (!count || first + 2 >= lines.size() || !LooksLikeAtom(lines[first + 2]))
+  if (!count || first + 2 >= lines.size())
     return false;
-  std::string lower = source.name;
-  for (char &c : lower)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (lower.ends_with(".xyz"))
-    return true; // the reader says what is wrong with the rest
+  // A file named XYZ needs only the layout: a count, a comment and a line of
+  // four words. The reader says what is wrong with the rest.
+  if (NameEndsWith(source.name, {".xyz", ".extxyz"}))
+    return ImportTokens(lines[first + 2]).size() >= 4;
+  if (!LooksLikeAtom(lines[first + 2]))
+    return false;
   // By content alone, the whole first frame must be there: a count line
   // followed directly by atoms (with no comment) is another format.
   if (lines.size() - first - 2 < static_cast<size_t>(*count))
@@ -307,10 +296,12 @@ bool DoXYZFile(const ImportSource &source, ImportResult &result) {
     }
     const auto count = CountOf(lines[next]);
     if (!count)
-      return Refuse(result, static_cast<int>(next + 1), "a frame must begin with its number of atoms");
+      return RefuseImport(result, static_cast<int>(next + 1), "a frame must begin with its number of atoms");
     if (!ReadFrame(lines, next, *count, result, frame))
       return false;
     frame++;
   }
-  return !result.structures.empty() || Refuse(result, 0, "it holds no atom");
+  return !result.structures.empty() || RefuseImport(result, 0, "it holds no atom");
 }
+
+extern const ImportFormat gXYZImport{"XYZ", "XYZ files", "xyz extxyz", "", IsXYZFile, DoXYZFile};

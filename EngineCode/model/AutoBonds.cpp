@@ -2,6 +2,7 @@
 #include "AutoBonds.h"
 
 #include "BondSearch.h"
+#include "CovalentRadii.h"
 #include "Geometry.h"
 #include "HostServices.h"
 #include "Polyhedra.h"
@@ -48,22 +49,67 @@ bool SamePair(ElementCode a, ElementCode b, ElementCode x, ElementCode y) {
 
 void ElementChars(ElementCode code, char out[2]) { ShortToTwoChars(code, out); }
 
-// The element and radius of an atom's atom type (blank and 0 for an atom
-// whose type does not exist).
-struct AtomKind {
-  ElementCode element = kBlankElement;
-  float radius = 0.0f;
-};
+// The automatic rule's limit for every pair of the elements the atoms carry
+// (through their atom types), in a table over the distinct elements.
+class PairLimits {
+public:
+  static constexpr uint32_t kNone = UINT32_MAX;
 
-AtomKind KindOfAtom(const CrystalRec &c, uint32_t atom) {
-  AtomKind kind;
-  const uint32_t type = c.atoms[atom].atomType;
-  if (type < UsableSphereSize(c)) {
-    kind.element = c.spheres[type].element;
-    kind.radius = c.spheres[type].radius;
+  explicit PairLimits(const CrystalRec &c) {
+    const size_t nTypes = UsableSphereSize(c);
+    typeKind_.assign(nTypes, kNone);
+    std::vector<uint8_t> used(nTypes, 0);
+    for (size_t i = 0; i < UsableAtomSize(c); i++)
+      if (c.atoms[i].atomType < nTypes)
+        used[c.atoms[i].atomType] = 1;
+    std::vector<double> radius;
+    std::vector<bool> metal;
+    bool nonMetal = false;
+    for (size_t t = 0; t < nTypes; t++) {
+      const ElementCode e = c.spheres[t].element;
+      if (!used[t] || e == kPlaceholderAtomElement)
+        continue;
+      const auto known = std::find(elements_.begin(), elements_.end(), e);
+      if (known != elements_.end()) {
+        typeKind_[t] = static_cast<uint32_t>(known - elements_.begin());
+        continue;
+      }
+      typeKind_[t] = static_cast<uint32_t>(elements_.size());
+      elements_.push_back(e);
+      const CovalentRadiusRow *row = FindCovalentRadius(e);
+      radius.push_back(row ? double(row->radius) : double(c.spheres[t].radius));
+      metal.push_back(row && row->metal);
+      nonMetal = nonMetal || (row && !row->metal);
+    }
+    const size_t n = elements_.size();
+    limits_.assign(n * n, 0.0f);
+    for (size_t i = 0; i < n; i++)
+      for (size_t j = 0; j < n; j++) {
+        const double factor = metal[i] && metal[j] && nonMetal ? kAutoBondMetalFactor : kAutoBondRadiusFactor;
+        float limit = static_cast<float>((radius[i] + radius[j]) * factor);
+        for (const BondSpec &row : kDefSpecs)
+          if (SamePair(row.elementA, row.elementB, elements_[i], elements_[j]))
+            limit = std::max(limit, row.maxLength);
+        limits_[i * n + j] = limit;
+        longest_ = std::max(longest_, limit);
+      }
   }
-  return kind;
-}
+  // The element of an atom: an index into the table, or kNone for an atom
+  // that is never in contact (a placeholder, a missing atom type).
+  uint32_t KindOfAtom(const CrystalRec &c, uint32_t atom) const {
+    const uint32_t type = c.atoms[atom].atomType;
+    return type < typeKind_.size() ? typeKind_[type] : kNone;
+  }
+  ElementCode Element(uint32_t kind) const { return elements_[kind]; }
+  float Limit(uint32_t a, uint32_t b) const { return limits_[size_t(a) * elements_.size() + b]; }
+  float Longest() const { return longest_; }
+
+private:
+  std::vector<ElementCode> elements_;
+  std::vector<uint32_t> typeKind_;
+  std::vector<float> limits_;
+  float longest_ = 0.0f;
+};
 
 // Statistics of one specification made by the automatic search.
 struct SpecStats {
@@ -86,13 +132,12 @@ void WriteCoincidentAtomsWarning(const CrystalRec &c, uint32_t a, uint32_t b) {
   FWriteColor(line, kRGBRed);
 }
 
-// The new maximum for a contact r: r rounded up by 0.001 to thousandths,
+// The new maximum for a contact r: r plus 5 % to the nearest thousandth,
 // but never beyond the pair's limit.
-float RoundedMaximum(float r, float limit) {
-  const float thousandths = (r + kAutoBondRoundUp) * kAutoBondThousandths;
-  // Held in 32 bits: a 16-bit count would wrap for contacts beyond 32.7 A.
-  const int32_t whole = static_cast<int32_t>(std::lround(thousandths));
-  return std::min(limit, static_cast<float>(whole) * kAutoBondPerThousand);
+float SpecMaximum(float r, float limit) {
+  // Held in 64 bits: a 16-bit count would wrap for contacts beyond 32.7 A.
+  const int64_t whole = std::llround(double(r) * kAutoBondMaximumMargin * kAutoBondThousandths);
+  return std::min(limit, static_cast<float>(double(whole) / kAutoBondThousandths));
 }
 
 } // namespace
@@ -164,27 +209,20 @@ void AutoBondSearch(CrystalRec *crystal) {
     return;
   }
 
-  // The rows of the default table whose two elements both have sites, and
-  // the longest limit any pair can have.
-  std::vector<int> present;
-  float searchDistance = 0.0f;
-  for (int r = 0; r < kNumDefSpecs; r++) {
-    if (TurboFindElement(*runs, kDefSpecs[r].elementA) && TurboFindElement(*runs, kDefSpecs[r].elementB)) {
-      present.push_back(r);
-      searchDistance = std::max(searchDistance, kDefSpecs[r].maxLength);
-    }
+  // Every pair's limit, the longest of them, and the partial sites' shares.
+  std::optional<PairLimits> made;
+  bool anyPartial = false;
+  std::vector<float> shares;
+  try {
+    made.emplace(c);
+    shares = SitePartialShares(c, &anyPartial);
+  } catch (const std::bad_alloc &) {
+    if (progress)
+      CloseStatus();
+    return;
   }
-  for (size_t t = 0; t < nSpheres; t++) {
-    const float reach = static_cast<float>(2.0 * double(c.spheres[t].radius) * kAutoBondRadiusFactor);
-    if (reach > searchDistance)
-      searchDistance = reach;
-  }
-  auto pairLimit = [&](const AtomKind &ka, const AtomKind &kb) {
-    for (int r : present)
-      if (SamePair(kDefSpecs[r].elementA, kDefSpecs[r].elementB, ka.element, kb.element))
-        return kDefSpecs[r].maxLength;
-    return static_cast<float>(double(ka.radius + kb.radius) * kAutoBondRadiusFactor);
-  };
+  const PairLimits &limits = *made;
+  const float searchDistance = limits.Longest();
 
   const bool gathered = c.molecule ? TurboGetIndexedAtoms(crystal, 0, static_cast<int32_t>(UsableAtomSize(c)) - 1)
                                    : TurboExtendCellRange(crystal, 0, static_cast<int32_t>(nSites) - 1, searchDistance);
@@ -222,8 +260,8 @@ void AutoBondSearch(CrystalRec *crystal) {
     const TurboAtom ci = gTurboAtoms[i];
     const uint32_t a = ci.atom;
     const uint32_t sa = c.atoms[a].site;
-    const AtomKind ka = KindOfAtom(c, a);
-    const int32_t hits = TurboBoxAtoms(ci.xyz, searchDistance);
+    const uint32_t ka = limits.KindOfAtom(c, a);
+    const int32_t hits = ka == PairLimits::kNone ? 0 : TurboBoxAtoms(ci.xyz, searchDistance);
     for (int32_t h = 0; h < hits; h++) {
       const size_t j = gBoxedAtoms[static_cast<size_t>(h)];
       if (j <= i)
@@ -233,20 +271,22 @@ void AutoBondSearch(CrystalRec *crystal) {
       const float dy = cj.xyz[1] - ci.xyz[1];
       const float dz = cj.xyz[2] - ci.xyz[2];
       const float d2 = dx * dx + dy * dy + dz * dz;
+      if (d2 > searchDistanceSq) // beyond every limit
+        continue;
       const uint32_t b = cj.atom;
+      const uint32_t kb = limits.KindOfAtom(c, b);
+      const uint32_t sb = c.atoms[b].site;
+      if (kb == PairLimits::kNone || (anyPartial && !PartialSitesMayBond(shares[sa], shares[sb])))
+        continue;
       if (d2 < kOverlapDistanceSq) { // atoms at one place make no contact
         if (d2 < kCoincidentDistanceSq && coincident == 0)
           WriteCoincidentAtomsWarning(c, a, b);
         coincident++;
         continue;
       }
-      if (d2 > searchDistanceSq) // beyond every limit
-        continue;
-      const AtomKind kb = KindOfAtom(c, b);
-      const float limit = pairLimit(ka, kb);
+      const float limit = limits.Limit(ka, kb);
       if (!(d2 <= limit * limit))
         continue;
-      const uint32_t sb = c.atoms[b].site;
       contacts[i]++;
       contacts[j]++;
       c.sites[sa].coordination = std::max(c.sites[sa].coordination, static_cast<uint32_t>(contacts[i]));
@@ -257,9 +297,9 @@ void AutoBondSearch(CrystalRec *crystal) {
       }
       const float r = std::sqrt(d2);
       BondSpec spec;
-      spec.elementA = ka.element;
-      spec.elementB = kb.element;
-      spec.maxLength = RoundedMaximum(r, limit);
+      spec.elementA = limits.Element(ka);
+      spec.elementB = limits.Element(kb);
+      spec.maxLength = SpecMaximum(r, limit);
       const int32_t index = AutoAddBondSpecs(crystal, spec);
       if (index < 0) {
         FWriteColor("Maximum number of bond specifications exceeded!", kRGBRed);
@@ -275,14 +315,15 @@ void AutoBondSearch(CrystalRec *crystal) {
     }
     if (progress) {
       const float percent = static_cast<float>(i) * step;
-      if (!announced || ka.element != lastAnnounced) {
-        char ea[2];
-        ElementChars(ka.element, ea);
+      const ElementCode ea = ka == PairLimits::kNone ? c.sites[sa].elements[0] : limits.Element(ka);
+      if (!announced || ea != lastAnnounced) {
+        char chars[2];
+        ElementChars(ea, chars);
         char text[64];
-        std::snprintf(text, sizeof text, "Generating bonds (from %c%c)...", ea[0], ea[1]);
+        std::snprintf(text, sizeof text, "Generating bonds (from %c%c)...", chars[0], chars[1]);
         WriteProgress(text, percent);
         announced = true;
-        lastAnnounced = ka.element;
+        lastAnnounced = ea;
       } else {
         WriteProgress("", percent);
       }

@@ -2,9 +2,9 @@
 //
 // Built on the sorted-candidate search of BondSearch.h:
 // - `AutoBondSearch` throws away a structure's bond specifications and makes
-//   new ones from the contacts it finds, judged against the table of typical
-//   bond lengths `kDefSpecs` or, for a pair the table does not list, the sum
-//   of the two atom types' radii plus 15 per cent;
+//   new ones from the contacts it finds, judged by the two elements'
+//   covalent radii (CovalentRadii.h) and the table of typical bond lengths
+//   `kDefSpecs` (see "The automatic rule" below);
 // - `DoDistanceExplorerSearch` lists every distance within a range from
 //   chosen sites (atoms in a molecule) to the atoms of chosen elements,
 //   sorted; the mirrors are removed by the caller (`RemoveMirrorDistances`);
@@ -27,14 +27,31 @@
 // ---- Default bond table ------------------------------------------------------
 
 // Typical bond lengths: only the element pair (either order) and the maximum
-// are used; every row has minimum 0, bond style 0 and black colours.
+// are used; every row has minimum 0, bond style 0 and black colours. A row
+// serves where it is longer than the covalent limit (Na-O, K-O).
 inline constexpr int kNumDefSpecs = 21;
 extern const BondSpec kDefSpecs[kNumDefSpecs];
 
 // ---- Tolerances and factors ------------------------------------------------------
 
-// A pair the default table does not list bonds up to (rA + rB) times this.
+// The automatic rule. Two atoms are in contact up to the limit of their
+// element pair: (rA + rB) x kAutoBondRadiusFactor with the single-bond
+// covalent radii, or x kAutoBondMetalFactor for two metals in a structure
+// that holds a non-metal (so that the cations of an oxide or a salt are not
+// bonded to each other); the row of `kDefSpecs` for the pair where it is
+// longer. An element the radii table lacks takes its atom type's radius.
+// Alternative positions are never in contact (BondSearch.h), nor is a
+// placeholder atom, so none gets a specification; a bond a file gives to a
+// placeholder stays.
 inline constexpr double kAutoBondRadiusFactor = 1.15;
+// The placeholder element: what a reader gives an atom whose element it
+// cannot tell (a water model's massless charge site, a query atom).
+inline constexpr ElementCode kPlaceholderAtomElement = TwoCharsToShort("Xx");
+inline constexpr double kAutoBondMetalFactor = 0.9;
+// A specification's maximum is the longest contact found times this, to the
+// nearest thousandth, but never beyond the pair's limit: a few per cent of
+// strain (a cell edited, a structure at another temperature) keeps the bonds.
+inline constexpr double kAutoBondMaximumMargin = 1.05;
 // Two atoms closer than this squared distance (A^2) stand at the same place.
 inline constexpr float kCoincidentDistanceSq = 0.001f;
 // The site search leaves out images of the site itself closer than this
@@ -43,10 +60,7 @@ inline constexpr float kSelfImageDistanceSq = 0.0001f;
 // Distance Explorer: two results at distances closer than this (A) may be
 // mirror images of each other.
 inline constexpr float kMirrorDistanceTolerance = 0.00011f;
-// A new automatic maximum is the contact rounded up by this (A) to thousandths.
-inline constexpr float kAutoBondRoundUp = 0.001f;
-inline constexpr float kAutoBondThousandths = 1000.0f;
-inline constexpr float kAutoBondPerThousand = 0.001f;
+inline constexpr double kAutoBondThousandths = 1000.0;
 // An automatic bond to an image of the atom's own site shows the site's
 // polyhedron in this display mode.
 inline constexpr uint32_t kSelfBondedPolyMode = 6;
@@ -82,7 +96,7 @@ int CompareDistanceExplorerResultsByDistance(const void *a, const void *b);
 // ---- Automatic bond search -----------------------------------------------------------
 
 // Replaces all bond specifications with those the contacts of the structure
-// call for, sets every site's coordination number (the largest contact count
+// call for (the automatic rule above), sets every site's coordination number (the largest contact count
 // of any of its images) and, for a site bonded to itself, its polyhedron
 // display mode 6; makes the bonds (directly in a molecule, through
 // `TurboGenerateBonds` over the plot range in a crystal); reports each new

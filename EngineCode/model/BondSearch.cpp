@@ -8,6 +8,7 @@
 #include "HostServices.h"
 #include "MemoryBudget.h"
 #include "Polyhedra.h"
+#include "SitePreparation.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 
@@ -273,6 +274,7 @@ struct AtomPoint {
 struct BondScratch {
   std::vector<AtomPoint> points;
   std::vector<uint64_t> pairs; // the bonds found, (a << 32 | b)
+  std::vector<float> shares;   // each atom's site share, when some site has one
   std::vector<uint32_t> start, entries, next, seen;
 };
 BondScratch sBondScratch;
@@ -448,6 +450,29 @@ std::string SpecText(const char *format, const BondSpec &spec) {
 }
 
 } // namespace
+
+// ---- Alternative positions ------------------------------------------------------
+
+std::vector<float> SitePartialShares(const CrystalRec &crystal, bool *anyPartial) {
+  const size_t nSites = UsableSiteSize(crystal);
+  std::vector<float> shares(nSites, 0.0f);
+  bool any = false;
+  for (size_t s = 0; s < nSites; s++) {
+    const AsymmetricUnitRecord &site = crystal.sites[s];
+    float occupancy = 0.0f;
+    for (int k = 0; k < kMaxSiteElements; k++)
+      if (site.elements[k] != kBlankElement && site.occupancies[k] > 0.0f)
+        occupancy += site.occupancies[k];
+    // No occupancy at all is a site nobody gave one: a whole site.
+    if (occupancy > 0.0f && occupancy < kFullSiteOccupancy) {
+      shares[s] = occupancy;
+      any = true;
+    }
+  }
+  if (anyPartial)
+    *anyPartial = any;
+  return shares;
+}
 
 // ---- Helpers ------------------------------------------------------------------------
 
@@ -905,12 +930,13 @@ size_t BoxQuery(const float p[3], float d) {
 // joining an element to itself), appended to pairs as (a << 32 | b) in
 // ascending x rank, as the box query lists them. A partner at a's place is
 // left out and counted in *coincident, unless an earlier specification of
-// the same pair (earlier) took it already. Without memory, false.
+// the same pair (earlier) took it already. An alternative position of a
+// (shares, one per atom; null when there are none) is left out silently. Without memory, false.
 // gridReady: PrepareGrid(maxLength) has answered true, and nothing has
 // changed the candidates since.
 bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, float maxSq, bool sameElement,
-                   bool gridReady, const std::vector<std::pair<float, float>> &earlier, uint64_t *coincident,
-                   std::vector<uint64_t> &pairs) {
+                   bool gridReady, const std::vector<std::pair<float, float>> &earlier, const float *shares,
+                   uint64_t *coincident, std::vector<uint64_t> &pairs) {
   std::vector<uint64_t> &found = sGrid.hits;
   found.clear();
   QueryCube cube;
@@ -926,6 +952,8 @@ bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, f
       const float dz = cand.xyz[2] - p[2];
       const float d2 = dx * dx + dy * dy + dz * dz;
       if (!(minSq <= d2 && d2 <= maxSq))
+        return;
+      if (shares && !PartialSitesMayBond(shares[a], shares[cand.atom]))
         return;
       if (d2 < kOverlapDistanceSq) {
         if (earlier.empty() || !InEarlierRange(earlier, d2))
@@ -1104,11 +1132,26 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   // the larger count is made at once, so that the list of bonds found does
   // not grow by copying.
   const size_t nSites = UsableSiteSize(c);
+  // The atoms of partial sites carry their shares into the queries.
+  bool anyPartial = false;
+  const std::vector<float> siteShares = SitePartialShares(c, &anyPartial);
+  std::vector<float> &shares = sBondScratch.shares;
+  shares.clear();
+  if (anyPartial) {
+    try {
+      shares.resize(nAtoms);
+    } catch (const std::bad_alloc &) {
+      TurboRemoveBonds(crystal);
+      return;
+    }
+  }
   uint64_t expected = 0, previous = 0;
   for (size_t i = 0; i < nAtoms; i++) {
     const AtomRecord &atom = c.atoms[i];
     std::memcpy(points[i].cart, atom.cart, sizeof points[i].cart);
     points[i].inRange = FracCoordsInRange(crystal, atom.xyz);
+    if (anyPartial)
+      shares[i] = atom.site < nSites ? siteShares[atom.site] : 0.0f;
     if (points[i].inRange && atom.site < nSites)
       expected += c.sites[atom.site].coordination;
     previous += atom.bonds.size();
@@ -1223,7 +1266,7 @@ void TurboGenerateBonds(CrystalRec *crystal) {
         const float p[3] = {atomA.cart[0], atomA.cart[1], atomA.cart[2]};
         // TurboBoxAtoms, read straight from the grid.
         if (!AppendBondsOf(static_cast<uint32_t>(a), p, spec.maxLength, minSq, maxSq, sameElement, gridReady, earlier,
-                           &coincident, pairs))
+                           anyPartial ? shares.data() : nullptr, &coincident, pairs))
           return finish(false, true);
         if (progress)
           WriteProgress("", static_cast<float>(counted) * step);
@@ -1265,6 +1308,8 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   const float step = 100.0f / static_cast<float>(total);
   int64_t done = 0;
   bool found = false;
+  bool anyPartial = false;
+  const std::vector<float> shares = SitePartialShares(c, &anyPartial);
 
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
@@ -1329,6 +1374,13 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
                 return;
               if (d2 < kSelfImageDistSq && c.atoms[cand.atom].site == s)
                 return;
+              // Only a structure with partial sites reads each neighbour's
+              // atom record.
+              if (anyPartial) {
+                const uint32_t t = c.atoms[cand.atom].site;
+                if (!(t < nSites && PartialSitesMayBond(shares[s], shares[t])))
+                  return;
+              }
               count++;
             });
             site.coordination += count;

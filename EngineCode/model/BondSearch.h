@@ -67,6 +67,26 @@ inline bool SpecificationBondsPair(float d2, float minSq, float maxSq) {
   return minSq <= d2 && d2 <= maxSq && !(d2 < kOverlapDistanceSq);
 }
 
+// ---- Alternative positions ------------------------------------------------------
+//
+// Two partly occupied sites whose occupancies add up to at most 1 are
+// alternatives (disorder) that cannot both be there: whatever the
+// specifications allow, no atom of one is bonded to an atom of the other,
+// nor two images of one such site to each other. The bond search, the
+// coordination count and the automatic bond search all ask
+// `PartialSitesMayBond` of the sites' shares (`SitePartialShares`).
+
+// Two partial sites are alternatives while their occupancies add up to no
+// more than 1 plus this (refined occupancies such as 0.51 and 0.50).
+inline constexpr float kAlternativeOccupancySlack = 0.01f;
+// Shares: a partly occupied site's occupancy, 0 for a whole site.
+inline bool PartialSitesMayBond(float a, float b) {
+  return !(a > 0.0f && b > 0.0f && a + b <= 1.0f + kAlternativeOccupancySlack);
+}
+// Every site's share. *anyPartial says whether some site is partly occupied:
+// otherwise every pair may bond and nobody need ask.
+std::vector<float> SitePartialShares(const CrystalRec &crystal, bool *anyPartial);
+
 // The element code that ends an element run list: "??".
 inline constexpr ElementCode kElementIndexEnd = 0x3F3F;
 // The coordination count skips an image of the query site itself that lies
@@ -113,7 +133,8 @@ extern int16_t gAxisChoice;
 
 // ---- Entry points ---------------------------------------------------------------
 
-// Rebuilds every bonds list from the bond specifications. All polyhedra are
+// Rebuilds every bonds list from the bond specifications, but for the pairs
+// alternative positions (PartialSitesMayBond). All polyhedra are
 // destroyed first (TurboRemoveBonds). A specification naming an element with
 // no sites (or no atoms) finds nothing and the search goes on with the next.
 // A search that left pairs of atoms at one place unbonded says how many in
@@ -141,7 +162,8 @@ void ReportCoincidentPairs(uint64_t pairs);
 void TurboRemoveBonds(CrystalRec *crystal);
 // Recomputes every site's coordination number: the neighbours within the
 // limits of every specification naming its element, around the site's own
-// position over the whole crystal. True when some specification found a
+// position over the whole crystal, but for alternative positions
+// (PartialSitesMayBond). True when some specification found a
 // contact; *specFoundNothing (may be null) is set when some specification
 // found none, including one naming an element with no sites.
 bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing);

@@ -3,6 +3,7 @@
 #include "Alerts.h"
 #include "BondSearch.h"
 #include "Geometry.h"
+#include "KeptVectors.h"
 #include "PlotRange.h"
 #include "Polyhedra.h"
 #include "RenderServices.h"
@@ -97,6 +98,8 @@ void PrepareAtomTypes(CrystalRec &c) {
 
 void CloseWindowAfterFailedBuild(WindowRef window) {
   CloseStatus();
+  if (const CrystalRec *c = GetWindowCrystal(window))
+    ForgetKeptVectors(*c);
   if (HostServices *host = GetHostServices())
     host->CloseWindow(window);
 }
@@ -113,6 +116,9 @@ bool RunNewCrystal(WindowRef window, bool applyViewDirection, bool recentre, boo
   const float oldCentre[3] = {c.plotCentre[0], c.plotCentre[1], c.plotCentre[2]};
   GetMetricTensor(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, c.metricTensor);
 
+  // The vectors leave with the atoms they name and come back on the atoms
+  // built at their places.
+  KeptVectors vectors(c);
   DropStaleAtoms(c);
   PrepareAtomTypes(c);
   if (UsableSphereCount(c) < 1) {
@@ -162,6 +168,7 @@ bool RunNewCrystal(WindowRef window, bool applyViewDirection, bool recentre, boo
   DefinePolyhedraWhenNeeded(&c);
   ProgressStatus("");
 
+  vectors.PutBack();
   DimensionPlot(&c, c.plotCentre, &c.plotExtent);
   if (rescale || c.plotScale == 0.0f)
     AutoSetScale(window);

@@ -58,6 +58,7 @@ bool DiscardSymmetry(WindowRef window) {
     return false;
   sites->resize(static_cast<size_t>(count));
 
+  KeptVectors vectors(c); // every atom stays where it was
   c.sites = std::move(*sites);
   c.siteCount = count;
   c.atomsPerCell = count;
@@ -65,13 +66,11 @@ bool DiscardSymmetry(WindowRef window) {
   c.originChoice = 0;
   c.latticeLetter = 'P';
   c.cardCount = 0;
-  std::vector<KeptVector> vectors = TakeVectors(c);
   DestroyAtomsArray(&c);
 
   if (!RunNewCrystal(window, false, true, false))
     return false;
   RestoreAtomsVisibilityAndSelection(&c, saved, savedCount);
-  PutBackVectors(c, vectors); // the cell is the same: every atom stays where it was
   PlotCrystal(window, 1);
   return true;
 }
@@ -450,6 +449,7 @@ void MoveOrigin(WindowRef window, float dx, float dy, float dz) {
   if (!CrystalWithSites(window, &crystal))
     return;
   CrystalRec &c = *crystal;
+  KeptVectors vectors(c);
   // Whole cells move nothing: the sites, the shift and the range move by
   // the fraction alone, and the new shift is summed in double, so that a
   // large shift keeps its fraction and the sites and the shift move alike.
@@ -463,14 +463,10 @@ void MoveOrigin(WindowRef window, float dx, float dy, float dz) {
     c.plotRange[2 * i] -= d[i];
     c.plotRange[2 * i + 1] -= d[i];
   }
-  std::vector<KeptVector> vectors = TakeVectors(c);
-  if (!RunNewCrystal(window, false, true, false))
-    return;
   const double identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
   const double shift[3] = {-static_cast<double>(d[0]), -static_cast<double>(d[1]), -static_cast<double>(d[2])};
-  MoveTakenVectors(vectors, identity, shift);
-  if (PutBackVectors(c, vectors))
-    PlotCrystal(window, kPlotToWindow);
+  vectors.Move(identity, shift);
+  RunNewCrystal(window, false, true, false);
 }
 
 // ---- Supercells --------------------------------------------------------------------------
@@ -527,7 +523,10 @@ bool DefineSupercell(WindowRef window, int32_t na, int32_t nb, int32_t nc) {
     return false;
   }
   const int32_t n[3] = {na, nb, nc};
-  std::vector<KeptVector> vectors = TakeVectors(c);
+  KeptVectors vectors(c);
+  const double shrink[9] = {1.0 / na, 0, 0, 0, 1.0 / nb, 0, 0, 0, 1.0 / nc};
+  const double none[3] = {0, 0, 0};
+  vectors.Move(shrink, none);
   c.sites = std::move(sites);
   c.siteCount = static_cast<int32_t>(total);
   c.atomsPerCell = c.siteCount;
@@ -546,14 +545,7 @@ bool DefineSupercell(WindowRef window, int32_t na, int32_t nb, int32_t nc) {
     c.plotRange[2 * m + 1] = 1.0f;
   }
   c.plotExtent = 0.0f;
-  if (!RunNewCrystal(window, false, true, true))
-    return false;
-  const double shrink[9] = {1.0 / na, 0, 0, 0, 1.0 / nb, 0, 0, 0, 1.0 / nc};
-  const double none[3] = {0, 0, 0};
-  MoveTakenVectors(vectors, shrink, none);
-  if (PutBackVectors(c, vectors))
-    PlotCrystal(window, kPlotToWindow);
-  return true;
+  return RunNewCrystal(window, false, true, true);
 }
 
 // ---- General transformations -------------------------------------------------------------
@@ -780,7 +772,10 @@ bool TransformCell(WindowRef window, const float T[9]) {
     FWrite(line);
   }
 
-  std::vector<KeptVector> vectors = TakeVectors(c);
+  // Positions and directions alike: x' = (T^t)^-1 x.
+  KeptVectors vectors(c);
+  const double none[3] = {0, 0, 0};
+  vectors.Move(MtInv, none);
   c.a = cell[0];
   c.b = cell[1];
   c.c = cell[2];
@@ -806,14 +801,7 @@ bool TransformCell(WindowRef window, const float T[9]) {
   }
   c.plotScale = 0.0f;
   c.plotExtent = 0.0f;
-  if (!RunNewCrystal(window, false, true, false))
-    return false;
-  // Positions and directions alike: x' = (T^t)^-1 x.
-  const double none[3] = {0, 0, 0};
-  MoveTakenVectors(vectors, MtInv, none);
-  if (PutBackVectors(c, vectors))
-    PlotCrystal(window, kPlotToWindow);
-  return true;
+  return RunNewCrystal(window, false, true, false);
 }
 
 bool ProjectCell(WindowRef window, int h, int k, int l) {

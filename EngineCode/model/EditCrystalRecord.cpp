@@ -3,6 +3,7 @@
 #include "Alerts.h"
 #include "BuildPipeline.h"
 #include "EllipsoidMaths.h"
+#include "KeptVectors.h"
 #include "PlotRange.h"
 #include "Preferences.h"
 #include "RenderServices.h"
@@ -500,6 +501,7 @@ bool DoEditCrystal(WindowRef window, EditCrystalRec *record) {
   if (!record->isNew)
     cellChanged = record->a != crystal->a || record->b != crystal->b || record->c != crystal->c ||
                   record->alpha != crystal->alpha || record->beta != crystal->beta || record->gamma != crystal->gamma;
+  KeptVectors vectors(*crystal); // back on the atoms built at their places
   try {
     CrystalRec fresh;
     if (!BuildEditedCrystal(*crystal, *record, fresh))

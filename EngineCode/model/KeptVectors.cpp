@@ -6,109 +6,225 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <unordered_map>
+#include <utility>
 
 namespace {
 
-// A regenerated atom stands where a vector's atom went when each fractional
+// A rebuilt atom stands where a vector's atom went when each fractional
 // coordinate is within this of the place worked out for it.
 constexpr double kAnchorTolerance = 1.0e-3;
+// Places are binned at this many bins per cell edge (a bin is wider than
+// the tolerance, so the atom at a place is in its bin or a neighbour).
+constexpr int64_t kBinsPerCell = 256;
+
+// The scopes open now, outermost first. Everything runs on the main thread.
+std::vector<KeptVectors *> gScopes;
 
 ElementCode ElementOf(const CrystalRec &c, const AtomRecord &atom) {
+  // The atom type first: a command may have reordered the sites the atom
+  // still names.
+  if (atom.atomType < UsableRecords(c.spheres.size(), c.sphereCount))
+    return c.spheres[atom.atomType].element;
   return atom.site < UsableSiteSize(c) ? c.sites[atom.site].elements[0] : kBlankElement;
 }
 
 // The largest coordinate difference of the atom from the place, directly or
-// (with `modulo`) after whole cells are taken off.
-double Offset(const AtomRecord &atom, const double place[3], bool modulo) {
+// (with `lattice`) after whole cells are taken off.
+double Offset(const AtomRecord &atom, const double place[3], bool lattice) {
   double worst = 0.0;
   for (int k = 0; k < 3; k++) {
     double d = static_cast<double>(atom.xyz[k]) - place[k];
-    if (modulo)
+    if (lattice)
       d -= std::round(d);
     worst = std::max(worst, std::fabs(d));
   }
   return worst;
 }
 
-// The atom of the element nearest the place within the tolerance; -1 when
-// none is.
-int64_t AtomAt(const CrystalRec &c, const double place[3], ElementCode element, bool modulo) {
-  int64_t best = -1;
-  double bestOffset = kAnchorTolerance;
-  for (size_t k = 0; k < UsableAtomSize(c); k++) {
-    const AtomRecord &atom = c.atoms[k];
-    if (ElementOf(c, atom) != element)
-      continue;
-    const double offset = Offset(atom, place, modulo);
-    if (offset <= bestOffset) {
-      best = static_cast<int64_t>(k);
-      bestOffset = offset;
+// The atoms by the bin of their place: a crystal's places are taken into
+// the cell first, so an atom and its lattice images share a bin.
+class AtomBins {
+public:
+  AtomBins(const CrystalRec &c, bool lattice) : lattice_(lattice) {
+    byBin_.reserve(UsableAtomSize(c));
+    for (size_t k = 0; k < UsableAtomSize(c); k++) {
+      int64_t bin[3];
+      BinOf(c.atoms[k].xyz, bin);
+      byBin_.emplace_back(Key(bin), static_cast<uint32_t>(k));
+    }
+    std::sort(byBin_.begin(), byBin_.end());
+  }
+  // Calls `visit` with every atom in the place's bin and its neighbours.
+  template <class Visit> void Near(const double place[3], Visit visit) const {
+    int64_t bin[3];
+    BinOf(place, bin);
+    for (int64_t i = -1; i <= 1; i++)
+      for (int64_t j = -1; j <= 1; j++)
+        for (int64_t k = -1; k <= 1; k++) {
+          const int64_t near[3] = {Wrap(bin[0] + i), Wrap(bin[1] + j), Wrap(bin[2] + k)};
+          const uint64_t key = Key(near);
+          auto it = std::lower_bound(byBin_.begin(), byBin_.end(), std::make_pair(key, uint32_t{0}));
+          for (; it != byBin_.end() && it->first == key; ++it)
+            visit(it->second);
+        }
+  }
+
+private:
+  template <class T> void BinOf(const T xyz[3], int64_t bin[3]) const {
+    for (int k = 0; k < 3; k++) {
+      double x = static_cast<double>(xyz[k]);
+      if (lattice_)
+        x -= std::floor(x);
+      bin[k] = Wrap(static_cast<int64_t>(std::floor(x * static_cast<double>(kBinsPerCell))));
     }
   }
-  return best;
-}
+  int64_t Wrap(int64_t i) const { return lattice_ ? ((i % kBinsPerCell) + kBinsPerCell) % kBinsPerCell : i; }
+  // Different bins may share a key: every candidate's place is checked.
+  static uint64_t Key(const int64_t bin[3]) {
+    uint64_t h = 1469598103934665603ull;
+    for (int k = 0; k < 3; k++)
+      h = (h ^ static_cast<uint64_t>(bin[k])) * 1099511628211ull;
+    return h;
+  }
+  bool lattice_;
+  std::vector<std::pair<uint64_t, uint32_t>> byBin_;
+};
 
 } // namespace
 
-std::vector<KeptVector> TakeVectors(CrystalRec &c) {
-  std::vector<KeptVector> kept;
+KeptVectors::KeptVectors(CrystalRec &c) : crystal_(&c) {
+  gScopes.push_back(this);
   for (size_t k = 0; k < UsableRecords(c.vectors.size(), c.vectorCount); k++) {
     const VectorRecord &v = c.vectors[k];
-    if (v.atom >= UsableAtomSize(c))
+    if (v.atom >= UsableAtomSize(c)) {
+      lost_++;
       continue;
-    KeptVector entry;
+    }
+    Entry entry;
     entry.vector = v;
     const AtomRecord &atom = c.atoms[v.atom];
     for (int i = 0; i < 3; i++)
-      entry.anchor[i] = atom.xyz[i];
+      entry.place[i] = atom.xyz[i];
     entry.element = ElementOf(c, atom);
-    kept.push_back(entry);
+    entry.source = v.atom;
+    entry.scope = this;
+    kept_.push_back(entry);
   }
   DestroyVectorsArray(&c);
-  return kept;
 }
 
-void MoveTakenVectors(std::vector<KeptVector> &kept, const double M[9], const double t[3]) {
-  for (KeptVector &entry : kept) {
+KeptVectors::~KeptVectors() {
+  if (crystal_ && (!kept_.empty() || lost_ > 0))
+    PutBack();
+  gScopes.erase(std::find(gScopes.begin(), gScopes.end(), this));
+}
+
+void KeptVectors::MoveEach(const std::function<void(double place[3], float uvw[3])> &move) {
+  for (Entry &entry : kept_)
+    move(entry.place, entry.vector.uvw);
+}
+
+void KeptVectors::Move(const double M[9], const double t[3]) {
+  MoveEach([M, t](double place[3], float uvw[3]) {
     double x[3], u[3];
     for (int i = 0; i < 3; i++) {
       x[i] = t[i];
       u[i] = 0.0;
       for (int j = 0; j < 3; j++) {
-        x[i] += M[3 * i + j] * entry.anchor[j];
-        u[i] += M[3 * i + j] * static_cast<double>(entry.vector.uvw[j]);
+        x[i] += M[3 * i + j] * place[j];
+        u[i] += M[3 * i + j] * static_cast<double>(uvw[j]);
       }
     }
     for (int i = 0; i < 3; i++) {
-      entry.anchor[i] = x[i];
-      entry.vector.uvw[i] = static_cast<float>(u[i]);
+      place[i] = x[i];
+      uvw[i] = static_cast<float>(u[i]);
     }
-  }
+  });
 }
 
-bool PutBackVectors(CrystalRec &c, std::vector<KeptVector> &kept) {
-  int32_t placed = 0, lost = 0;
-  for (KeptVector &entry : kept) {
-    int64_t atom = AtomAt(c, entry.anchor, entry.element, false);
-    if (atom < 0)
-      atom = AtomAt(c, entry.anchor, entry.element, true);
-    if (atom < 0) {
+bool KeptVectors::PutBack() {
+  if (!crystal_)
+    return false;
+  CrystalRec &c = *crystal_;
+  std::vector<Entry> entries;
+  int32_t lost = 0;
+  for (KeptVectors *scope : gScopes)
+    if (scope->crystal_ == crystal_) {
+      entries.insert(entries.end(), scope->kept_.begin(), scope->kept_.end());
+      scope->kept_.clear();
+      lost += scope->lost_;
+      scope->lost_ = 0;
+    }
+  if (entries.empty() && lost == 0)
+    return false;
+
+  // Each vector goes to the shown atom at its place; failing that (crystals
+  // only) to a shown image of it that no other atom's vectors went to. An
+  // atom the build leaves hidden draws no vector: a vector with nowhere else
+  // to go is left out. Of several, one of its element, then the nearest.
+  const bool lattice = !c.molecule;
+  const AtomBins bins(c, lattice);
+  std::unordered_map<uint32_t, const Entry *> claimedBy;
+  std::vector<int64_t> placedOn(entries.size(), -1);
+  for (bool translated : {false, true}) {
+    if (translated && !lattice)
+      break;
+    for (size_t e = 0; e < entries.size(); e++) {
+      if (placedOn[e] >= 0)
+        continue;
+      const Entry &entry = entries[e];
+      int64_t best = -1;
+      double bestRank = 0.0;
+      bins.Near(entry.place, [&](uint32_t k) {
+        const AtomRecord &atom = c.atoms[k];
+        const double offset = Offset(atom, entry.place, translated);
+        if (!atom.visible || offset > kAnchorTolerance)
+          return;
+        auto claim = claimedBy.find(k);
+        if (claim != claimedBy.end() && (claim->second->scope != entry.scope || claim->second->source != entry.source))
+          return;
+        const double rank = (ElementOf(c, atom) != entry.element ? 1.0 : 0.0) + offset;
+        if (best < 0 || rank < bestRank) {
+          best = k;
+          bestRank = rank;
+        }
+      });
+      if (best >= 0) {
+        placedOn[e] = best;
+        claimedBy.emplace(static_cast<uint32_t>(best), &entry);
+      }
+    }
+  }
+
+  int32_t placed = 0;
+  c.vectors.resize(UsableRecords(c.vectors.size(), c.vectorCount));
+  for (size_t e = 0; e < entries.size(); e++) {
+    if (placedOn[e] < 0) {
       lost++;
       continue;
     }
-    entry.vector.atom = static_cast<uint32_t>(atom);
-    c.vectors.resize(UsableRecords(c.vectors.size(), c.vectorCount));
-    c.vectors.push_back(entry.vector);
-    c.vectorCount = static_cast<int32_t>(c.vectors.size());
-    c.atoms[static_cast<size_t>(atom)].hasVector = 1;
+    VectorRecord v = entries[e].vector;
+    v.atom = static_cast<uint32_t>(placedOn[e]);
+    c.vectors.push_back(v);
+    c.atoms[v.atom].hasVector = 1;
     placed++;
   }
-  kept.clear();
+  c.vectorCount = static_cast<int32_t>(c.vectors.size());
   if (lost > 0) {
     char line[128];
-    std::snprintf(line, sizeof line, "%d vector%s left out: no atom of the new structure stands where %s drawn.",
-                  lost, lost == 1 ? "" : "s", lost == 1 ? "it was" : "they were");
+    std::snprintf(line, sizeof line, "%d vector%s left out: no atom of the new structure stands where %s drawn.", lost,
+                  lost == 1 ? "" : "s", lost == 1 ? "it was" : "they were");
     FWrite(line);
   }
   return placed > 0;
+}
+
+void ForgetKeptVectors(const CrystalRec &c) {
+  for (KeptVectors *scope : gScopes)
+    if (scope->crystal_ == &c) {
+      scope->crystal_ = nullptr;
+      scope->kept_.clear();
+      scope->lost_ = 0;
+    }
 }

@@ -65,6 +65,8 @@ inline constexpr float kMaxPlotRangeSpan = 100.0f;
 inline constexpr size_t kMaxImportSites = 2000000;
 inline constexpr size_t kMaxImportStructures = 1000;
 inline constexpr size_t kMaxImportFileBytes = size_t{1} << 31;
+// The warnings a reader keeps of one file; the rest are counted in the Log.
+inline constexpr size_t kMaxImportWarnings = 1000;
 // The thinnest cell a file may give, between two opposite faces (A).
 inline constexpr double kMinImportCellHeight = 1.0;
 // The chooser asks before opening more windows than this at once.

@@ -142,7 +142,7 @@ bool MoleculeToCrystal(WindowRef window, float a, float b, float c, float alpha,
   VecDiff(target, centroid, shift);
   // The vectors follow their atoms into the cell: a position x of the
   // molecule's frame goes to O^-1 (Om x + shift), a direction to O^-1 Om u.
-  std::vector<KeptVector> vectors = TakeVectors(x);
+  KeptVectors vectors(x);
   double toCell[9], toCellShift[3];
   for (int i = 0; i < 3; i++) {
     toCellShift[i] = 0.0;
@@ -154,7 +154,7 @@ bool MoleculeToCrystal(WindowRef window, float a, float b, float c, float alpha,
             static_cast<double>(inverse[3 * i + k]) * static_cast<double>(x.orientationMatrix[3 * k + j]);
     }
   }
-  MoveTakenVectors(vectors, toCell, toCellShift);
+  vectors.Move(toCell, toCellShift);
   for (size_t i = 0; i < n; i++) {
     AtomRecord &atom = x.atoms[i];
     VecAdd(atom.cart, shift, atom.cart);
@@ -187,11 +187,7 @@ bool MoleculeToCrystal(WindowRef window, float a, float b, float c, float alpha,
   gShowProgress = 1;
   const bool built = RunNewCrystal(window, false, false, false);
   gShowProgress = 0;
-  if (!built)
-    return false;
-  if (PutBackVectors(x, vectors))
-    PlotCrystal(window, kPlotToWindow);
-  return true;
+  return built;
 }
 
 void CrystalToMolecule(WindowRef window) {
@@ -208,6 +204,9 @@ void CrystalToMolecule(WindowRef window) {
   if (n == 0)
     return;
   gShowProgress = 1;
+  // The copied atoms keep their places: a vector on a hidden atom is left
+  // out with the atom.
+  KeptVectors vectors(c);
 
   std::vector<AsymmetricUnitRecord> sites(static_cast<size_t>(n));
   std::vector<AtomRecord> atoms(static_cast<size_t>(n));
@@ -236,15 +235,7 @@ void CrystalToMolecule(WindowRef window) {
     site.coordination = atom.bondCount;
   }
 
-  // Vectors and custom bonds on hidden atoms go; the rest follow their atoms.
-  std::vector<VectorRecord> vectors;
-  for (size_t v = 0; v < UsableRecords(c.vectors.size(), c.vectorCount); v++) {
-    VectorRecord vector = c.vectors[v];
-    if (vector.atom < nOld && newIndex[vector.atom] >= 0) {
-      vector.atom = static_cast<uint32_t>(newIndex[vector.atom]);
-      vectors.push_back(vector);
-    }
-  }
+  // Custom bonds on hidden atoms go; the rest follow their atoms.
   std::vector<CustomBondSpec> customs;
   for (size_t s = 0; s < UsableRecords(c.customBondSpecs.size(), c.customBondSpecCount); s++) {
     CustomBondSpec spec = c.customBondSpecs[s];
@@ -259,14 +250,13 @@ void CrystalToMolecule(WindowRef window) {
   DestroyCellPts(&c);
   c.sites = std::move(sites);
   c.atoms = std::move(atoms);
-  c.vectors = std::move(vectors);
   c.customBondSpecs = std::move(customs);
   c.siteCount = n;
   c.atomCount = n;
   c.atomsPerCell = n;
-  c.vectorCount = static_cast<int32_t>(c.vectors.size());
   c.customBondSpecCount = static_cast<int32_t>(c.customBondSpecs.size());
   c.molecule = 1;
+  vectors.PutBack();
   // A molecule has no symmetry: no symbol, no operators, no origin shift.
   std::memset(c.spaceGroup, 0, sizeof c.spaceGroup);
   c.latticeLetter = 'P';
@@ -450,14 +440,15 @@ bool InsertSpace(WindowRef window, float width) {
   // The slab opens along the normal, away from the origin's side.
   float shift[3];
   VecScalarMult(c.plane.viewNormal, d0 >= 0.0f ? width : -width, shift);
-  std::vector<float> positions(UsableSiteSize(c) * 3);
-  for (size_t s = 0; s < UsableSiteSize(c); s++) {
-    float *p = &positions[s * 3];
-    MatMul(c.orientationMatrix, c.sites[s].xyz, p);
+  auto opened = [&c, &shift, d0](const float xyz[3], float *p) {
+    MatMul(c.orientationMatrix, xyz, p);
     const float d = Dist2Plane(&c, p);
     if ((d0 >= 0.0f && d < 0.0f) || (d0 < 0.0f && d > 0.0f))
       VecAdd(p, shift, p);
-  }
+  };
+  std::vector<float> positions(UsableSiteSize(c) * 3);
+  for (size_t s = 0; s < UsableSiteSize(c); s++)
+    opened(c.sites[s].xyz, &positions[s * 3]);
 
   c.plane.shown = 0;
   float vertical[3], G[9], O[9], newInverse[9];
@@ -465,6 +456,20 @@ bool InsertSpace(WindowRef window, float width) {
   GetMetricTensor(lengths[0], lengths[1], lengths[2], c.alpha, c.beta, c.gamma, G);
   if (!GetOrientationMatrixWithVertical(c.viewDirection, vertical, G, O) || !Inv3x3Mat(O, newInverse))
     return false;
+  // A vector's atom moves with its site, its lattice translation kept; the
+  // vector keeps its direction in space.
+  KeptVectors vectors(c);
+  vectors.MoveEach([&](double place[3], float uvw[3]) {
+    float inCell[3], p[3], moved[3], cart[3];
+    for (int i = 0; i < 3; i++)
+      inCell[i] = static_cast<float>(place[i] - std::floor(place[i]));
+    opened(inCell, p);
+    MatMul(newInverse, p, moved);
+    for (int i = 0; i < 3; i++)
+      place[i] = std::floor(place[i]) + static_cast<double>(moved[i]);
+    MatMul(c.orientationMatrix, uvw, cart);
+    MatMul(newInverse, cart, uvw);
+  });
   c.a = lengths[0];
   c.b = lengths[1];
   c.c = lengths[2];

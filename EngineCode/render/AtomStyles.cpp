@@ -8,6 +8,7 @@
 #include "render/Projection.h"
 #include "render/RasterPrimitives.h"
 #include "render/RenderGlobals.h"
+#include "render/StippleNoise.h"
 
 #include <algorithm>
 #include <cmath>
@@ -40,7 +41,6 @@ constexpr int kClipMargin = 3;
 constexpr int kMinDotsPerCircle = 6;
 // Light bearings shorter than this count as straight on.
 constexpr float kMinLightBearing = 0.001f;
-constexpr double kRandScale = 2147483648.0; // 2^31
 // Pixel images are at most this radius (bounds stay within 16 bits).
 constexpr int32_t kMaxImageRadius = 16383;
 // The largest image radius before the first plot gives the picture's size.
@@ -537,12 +537,13 @@ void PlotAtomStyleRandomFill(int32_t x, int32_t y, int32_t r, float density, RGB
     return;
   const int s = gPlotRes < kStippleResPerCell ? 1 : gPlotRes / kStippleResPerCell;
   std::vector<Rect> cells;
+  StippleNoise noise(x, y, r);
   const double r2 = double(r) * r;
   for (int dy = -r; dy <= r; dy += s) {
     const int w = int(std::floor(std::sqrt(r2 - double(dy) * dy)));
     for (int dx = -w; dx <= w; dx += s) {
       const double chance = density * std::sqrt(1.0 - (double(dx) * dx + double(dy) * dy) / r2);
-      if (chance > std::rand() / kRandScale)
+      if (chance > noise.Next())
         cells.push_back(MakeRect(x + dx, y + dy, x + dx + s, y + dy + s));
     }
   }

@@ -6,16 +6,14 @@
 #include "render/DashedLines.h"
 #include "render/RasterPrimitives.h"
 #include "render/RenderGlobals.h"
+#include "render/StippleNoise.h"
 
-#include <cstdlib>
 #include <vector>
 
 using namespace ovgfx;
 
 namespace {
 
-// rand() answers 0 to 2^31 - 1; divided by 2^31 it is below 1.
-constexpr double kRandScale = 2147483648.0;
 // Corner radius of the rounded rectangle in units of the oval size.
 constexpr float kRoundedCornerRadius = 0.5f;
 
@@ -86,9 +84,10 @@ void RandomFillPolygon(const Polygon &polygon, RGBColor colour, float density) {
   const Rect box = inside.Bounds();
   const int d = gPlotRes < kStippleDotsPerCellPixel ? 1 : gPlotRes / kStippleDotsPerCellPixel;
   std::vector<Rect> cells;
+  StippleNoise noise(box.left, box.top, box.Width());
   for (int top = box.top; top < box.bottom; top += d)
     for (int left = box.left; left < box.right; left += d)
-      if (std::rand() / kRandScale < density)
+      if (noise.Next() < density)
         cells.push_back(MakeRect(left, top, left + d, top + d));
   const RGBColor savedFore = port->ForeColor();
   port->SetForeColor(colour);

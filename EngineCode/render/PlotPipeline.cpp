@@ -51,6 +51,8 @@ constexpr int64_t kPlotCancelClockEvery = 16;
 // and whether the user has asked to stop it.
 CancelPoll *sPlotCancel = nullptr;
 bool sPlotCancelled = false;
+// The cancel check of the picture export under way (ExportPlotScope).
+CancelPoll *sExportPoll = nullptr;
 // While a window plot answers the cancel key, the event loop gets turns:
 // window plots its timers ask for wait here until it is over.
 bool sPolledPlotRunning = false;
@@ -68,9 +70,10 @@ std::vector<WindowRef> sDeferredPlots;
 // plot that is not polled hides the check of a plot around it.
 class PlotCancelScope {
 public:
-  explicit PlotCancelScope(bool polled)
+  // `borrowed`: the check of an export plot, which the export owns.
+  PlotCancelScope(bool polled, CancelPoll *borrowed)
       : polled_(polled), savedPoll_(sPlotCancel), savedCancelled_(sPlotCancelled), savedProgress_(gShowProgress) {
-    sPlotCancel = nullptr;
+    sPlotCancel = borrowed;
     sPlotCancelled = false;
     if (polled_) {
       Restart();
@@ -226,9 +229,11 @@ void PlotCrystal(WindowRef window, int16_t destination) {
     return;
   }
   // A drag's frames are never polled: the cancel check holds back the
-  // mouse, and the drag would miss its release.
-  const bool polled = destination == kPlotToWindow && !MyStillDown();
-  std::optional<PlotCancelScope> cancelScope(std::in_place, polled);
+  // mouse, and the drag would miss its release. Nor are the plots made
+  // during a picture export, whose own check answers the cancel key.
+  const bool polled = destination == kPlotToWindow && !MyStillDown() && !sExportPoll;
+  std::optional<PlotCancelScope> cancelScope(std::in_place, polled,
+                                             destination == kPlotToExport ? sExportPoll : nullptr);
   // A plot may start while another is drawing (a thumbnail or preview made
   // meanwhile): the outer plot gets its port and drawing target back.
   PixTargetSaver savedTarget;
@@ -380,6 +385,18 @@ WindowPlotsHeld::~WindowPlotsHeld() {
 
 StoppedPlotsLeftUnfinished::StoppedPlotsLeftUnfinished() { ++sPlotsLeftUnfinished; }
 StoppedPlotsLeftUnfinished::~StoppedPlotsLeftUnfinished() { --sPlotsLeftUnfinished; }
+
+ExportPlotScope::ExportPlotScope(CancelPoll *poll) : savedPoll_(sExportPoll) { sExportPoll = poll; }
+
+ExportPlotScope::~ExportPlotScope() { sExportPoll = savedPoll_; }
+
+WindowImagesLent::WindowImagesLent() : savedRunning_(sPolledPlotRunning) { sPolledPlotRunning = true; }
+
+WindowImagesLent::~WindowImagesLent() {
+  sPolledPlotRunning = savedRunning_;
+  if (!sPolledPlotRunning && sWindowPlotsHeld == 0)
+    MakeDeferredPlots();
+}
 
 bool PlotWalkCancelled() {
   if (!sPlotCancel)

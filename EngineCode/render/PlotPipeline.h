@@ -132,6 +132,35 @@ public:
 // The model's walks ask after each entry: true once the user has asked to
 // stop this plot.
 bool PlotWalkCancelled();
+// While a picture export runs (the life of this scope), its cancel check is
+// the only one: the walks of a plot to the export destination ask it and
+// stop once it has seen the cancel key (the export throws the unfinished
+// picture away; nothing is taken from the structure), and window plots are
+// not polled meanwhile (one stopped would take the structure's bonds away).
+class CancelPoll;
+class ExportPlotScope {
+public:
+  explicit ExportPlotScope(CancelPoll *poll);
+  ~ExportPlotScope();
+  ExportPlotScope(const ExportPlotScope &) = delete;
+  ExportPlotScope &operator=(const ExportPlotScope &) = delete;
+
+private:
+  CancelPoll *savedPoll_;
+};
+// While a picture is drawn into a window's images at the picture's scale, a
+// window plot asked for (by a timer while a cancel check runs) waits; the
+// plots that waited are made when the scope ends.
+class WindowImagesLent {
+public:
+  WindowImagesLent();
+  ~WindowImagesLent();
+  WindowImagesLent(const WindowImagesLent &) = delete;
+  WindowImagesLent &operator=(const WindowImagesLent &) = delete;
+
+private:
+  bool savedRunning_;
+};
 
 // One image (one eye) of a plot. A window whose off-screen bounds are
 // empty (its pane not laid out yet) gets nothing drawn.

@@ -1,12 +1,14 @@
-// Polygons far larger than the picture, cut down to it before they are
-// filled or framed.
+// The rows and columns a face far larger than the picture is made for.
 //
 // At the largest plot scales a polyhedron's face spans tens of thousands of
-// pixels, and a region made from it holds a row for each of them, although
-// only the window's rows are ever drawn. A face is therefore cut to the
-// picture grown by a margin wider than any frame drawn inside it: the edges
-// the cut adds lie in the margin, outside the picture, so what shows is the
-// same face.
+// pixels, and a region made from it would hold a row for each of them,
+// although only the picture's rows are ever drawn. Faces are painted and
+// framed through the port, which makes only its visible rows; a region of a
+// face that is grown or shrunk before it is drawn (the selection's frames)
+// is made for the picture grown by a margin wider than any frame drawn
+// inside it, so that the region's cut edges lie in the margin, outside the
+// picture. Either way the face's edges cross the picture's rows exactly
+// where they cross them in the whole face, in a strip as in the picture.
 #pragma once
 
 #include "graphics/Region.h"
@@ -15,12 +17,7 @@
 // selection's three frames inside it at the highest export resolution.
 inline constexpr int kPolygonClipMargin = 256;
 
-// The closed polygon (filled by the even-odd rule) cut to the rectangle,
-// Sutherland-Hodgman, the crossings rounded to whole pixels. A polygon within
-// the rectangle comes back as it was; one wholly outside comes back empty.
-ovgfx::Polygon ClipPolygonToRect(const ovgfx::Polygon &polygon, const Rect &limit);
-
-// The rectangle a face drawn into the current port is cut to: the port's
+// The rectangle a face's region is made for in the current port: the port's
 // picture within its clip, grown by kPolygonClipMargin; the widest rectangle
 // when there is no port.
 Rect PolygonClipLimit();

@@ -26,15 +26,6 @@ using namespace ovgfx;
 
 namespace {
 
-// A face's outline as it is filled or framed: cut to the picture, so that a
-// face far larger than the window costs what the window's part of it costs.
-std::optional<Polygon> DrawnFaceOutline(const CrystalRec &c, const PolyFace &face) {
-  std::optional<Polygon> outline = MakePolyFaceHdl(&c, &face);
-  if (outline)
-    *outline = ClipPolygonToRect(*outline, PolygonClipLimit());
-  return outline;
-}
-
 // The pipeline's own routines; a test may put recorders in their place.
 ModelDrawingHooks gHooks{PlotAndLabelAtom,      MakeBond,           PlotWireFrameLine, DrawSelectedWireFrameAtom,
                          DrawVectorBelowAtom, DrawVectorAboveAtom, LabelAtom};
@@ -343,10 +334,10 @@ void FrameSelectedFaces(const CrystalRec &c, const Polyhedron &poly, RGBColor ty
   for (size_t f = 0; f < gPolyWork.faceVisible.size(); ++f) {
     if (!gPolyWork.faceVisible[f])
       continue;
-    std::optional<Polygon> outline = DrawnFaceOutline(c, poly.faces[f]);
+    std::optional<Polygon> outline = MakePolyFaceHdl(&c, &poly.faces[f]);
     if (!outline)
       return;
-    std::optional<Region> region = Region::FromPolygon(*outline);
+    std::optional<Region> region = Region::FromPolygon(*outline, PolygonClipLimit());
     port->PenNormal();
     port->PenSize(w, w);
     port->SetForeColor(mark);
@@ -411,7 +402,7 @@ void DrawOpenPolyhedron(CrystalRec &c, uint32_t atom, float depth, uint32_t mode
   std::vector<Polygon> outlines;
   outlines.reserve(faces);
   for (size_t f = 0; f < faces; ++f) {
-    std::optional<Polygon> p = DrawnFaceOutline(c, poly.faces[f]);
+    std::optional<Polygon> p = MakePolyFaceHdl(&c, &poly.faces[f]);
     if (!p)
       return;
     outlines.push_back(std::move(*p));
@@ -461,7 +452,7 @@ void DrawFlatFaces(const CrystalRec &c, RGBColor fill, RGBColor frame, int16_t f
   for (size_t f = 0; f < gPolyWork.normals.size(); ++f) {
     if (!gPolyWork.faceVisible[f])
       continue;
-    std::optional<Polygon> outline = DrawnFaceOutline(c, poly.faces[f]);
+    std::optional<Polygon> outline = MakePolyFaceHdl(&c, &poly.faces[f]);
     if (!outline)
       continue;
     PaintFace(*port, *outline, fill, false, {});
@@ -718,7 +709,7 @@ void PlotPolyFaceShaded(const CrystalRec *crystal, uint32_t face, float depth) {
   GraphicsPort *port = CurrentPort();
   if (!crystal || !port || !gPolyWork.poly || face >= gPolyWork.normals.size())
     return;
-  std::optional<Polygon> outline = DrawnFaceOutline(*crystal, gPolyWork.poly->faces[face]);
+  std::optional<Polygon> outline = MakePolyFaceHdl(crystal, &gPolyWork.poly->faces[face]);
   if (!outline)
     return;
   RGBColor colour;

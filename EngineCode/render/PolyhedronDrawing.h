@@ -96,6 +96,8 @@ void MakePolyWireFrame(CrystalRec *crystal, uint32_t atom, float depth, int16_t 
 
 // The face outline through its vertex atoms' pixel positions, closed back to
 // the first vertex; none without a face or atoms, or for a vertex out of range.
+// It is drawn as it is, however far it reaches past the picture: the port
+// makes only the visible rows of a polygon (PolygonClip.h).
 std::optional<ovgfx::Polygon> MakePolyFaceHdl(const CrystalRec *crystal, const PolyFace *face);
 // The same outline as a region.
 std::optional<ovgfx::Region> MakeRegionFaceHdl(const CrystalRec *crystal, const PolyFace *face);

@@ -5,7 +5,9 @@
 #include "Preferences.h"
 #include "StructureArrays.h"
 
+#include <algorithm>
 #include <new>
+#include <vector>
 
 MainWindowData *GetMainWindowData(WindowRef window) { return window ? window->mainData : nullptr; }
 
@@ -395,11 +397,16 @@ void ForgetWindowChanges(WindowRef window) {
   }
 }
 
+namespace {
+std::vector<WindowRef> gRedrawOnlyWindows; // one entry per open scope
+} // namespace
+
 RedrawOnly::RedrawOnly(WindowRef window) : window_(window) {
   if (MainWindowData *d = GetMainWindowData(window)) {
     undoStatePending_ = d->undoStatePending;
     markStale_ = d->markStale;
   }
+  gRedrawOnlyWindows.push_back(window);
 }
 
 RedrawOnly::~RedrawOnly() {
@@ -407,6 +414,11 @@ RedrawOnly::~RedrawOnly() {
     d->undoStatePending = undoStatePending_;
     d->markStale = markStale_;
   }
+  gRedrawOnlyWindows.erase(std::find(gRedrawOnlyWindows.begin(), gRedrawOnlyWindows.end(), window_));
+}
+
+bool IsWindowRedrawOnly(WindowRef window) {
+  return std::find(gRedrawOnlyWindows.begin(), gRedrawOnlyWindows.end(), window) != gRedrawOnlyWindows.end();
 }
 
 void TakeWindowUndoState(WindowRef window) {

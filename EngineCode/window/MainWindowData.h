@@ -233,8 +233,10 @@ bool WindowMayHoldUnsavedChanges(WindowRef window);
 // document: the window was emptied.
 void ForgetWindowChanges(WindowRef window);
 // Within its scope the window's plots are no change of its own (a redraw at
-// another size, a full-quality replot): its pending changes stay as they
-// were before.
+// another size, a full-quality replot, a picture export): its pending
+// changes stay as they were before, and the undo timer settles nothing of
+// the window until the scope ends (its structure may be drawn at another
+// scale meanwhile).
 class RedrawOnly {
 public:
   explicit RedrawOnly(WindowRef window);
@@ -246,6 +248,7 @@ private:
   WindowRef window_;
   uint8_t undoStatePending_ = 0, markStale_ = 0;
 };
+bool IsWindowRedrawOnly(WindowRef window);
 // Makes the structure as it stands the window's latest undo state at once,
 // unless it is that already: work that must undo back to this point (a
 // relaxation about to move the atoms). The undo history installs the work;

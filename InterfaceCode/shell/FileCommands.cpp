@@ -395,20 +395,19 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, Impo
     return false;
   }
   const LongCommand longCommand;
-  const FileOpenKind kind = GetFileOpenKind(file);
-  if (kind == FileOpenKind::Unreadable) {
-    std::error_code ec;
-    std::string why = std::string(1, '"').append(file.filename().string());
-    why.append(std::filesystem::exists(file, ec) ? "\" is not a file this version can read."
-                                                  : "\" could not be found.");
-    MyCFStopAlert("The file could not be opened.", why);
+  // A long read, and then a long build, show the status window (after half
+  // a second) and answer Escape, as the commands do.
+  const uint8_t savedProgress = gShowProgress;
+  gShowProgress = 1;
+  // The file is read once, before anything is given up: one that would be
+  // refused leaves the structure the window holds as it was.
+  HeldStructureFile held;
+  const bool read = ReadHeldFile(file, held);
+  gShowProgress = savedProgress;
+  CloseStatus();
+  if (!read)
     return false;
-  }
   if (window && IsWindowFileOpen(window)) {
-    // A text file that would be refused leaves the structure the window
-    // holds as it was: it is read once before anything is given up.
-    if (kind == FileOpenKind::Text && !CheckStructureFile(file))
-      return false;
     // Another document takes the window's place: its unsaved changes are
     // saved or given up first, and its undo states go with it.
     if (IsWindowModified(window) && !MyConfirmSaveFile(window))
@@ -421,15 +420,12 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, Impo
   MainWindow *w = GetMainWindow(window);
   if (!w)
     return false;
-  const bool document = kind == FileOpenKind::Document;
+  const bool document = held.kind == FileOpenKind::Document;
   // The build's Log line names the structure by its window's title.
   const QString before = PlainWindowTitle(w);
   w->setWindowTitle(QString::fromStdString(file.stem().string()));
-  // A long read and build show the status window (after half a second) and
-  // answer Escape, as the commands do.
-  const uint8_t savedProgress = gShowProgress;
   gShowProgress = 1;
-  bool ok = OpenStructureFile(window, file, choice);
+  const bool ok = OpenHeldFile(window, std::move(held), choice);
   gShowProgress = savedProgress;
   CloseStatus();
   // Nothing half-read stays behind: a window made for the file goes, a

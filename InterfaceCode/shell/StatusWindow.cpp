@@ -1,5 +1,9 @@
 #include "StatusWindow.h"
 
+#include "LongCommand.h"
+
+#include <QApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -14,6 +18,18 @@ StatusWindow::StatusWindow(QWidget *parent) : QWidget(parent, Qt::Tool | Qt::Win
   layout->addWidget(label_);
   layout->addWidget(bar_);
   setMinimumWidth(360);
+  qApp->installEventFilter(this);
+}
+
+bool StatusWindow::eventFilter(QObject *watched, QEvent *event) {
+  if (event->type() == QEvent::Show && watched != this && watched->isWidgetType()) {
+    const auto *w = static_cast<QWidget *>(watched);
+    if (w->isWindow() && w->isModal() && isVisible()) {
+      hide();
+      HideStatusForAlert(); // the engine's record: shown again by a later report
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void StatusWindow::Show(const QString &message, float percent) {

@@ -1,4 +1,7 @@
 // The small floating window that reports a long task: a message and a bar.
+// It keeps above every window while it shows, but gives way to a question
+// the program asks (an alert, the question about unsaved changes, a sheet):
+// it hides when one shows, and a later report shows it again.
 #pragma once
 
 #include <QWidget>
@@ -15,6 +18,9 @@ public:
   QString Message() const;
   int Value() const;
   bool Indeterminate() const;
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
   QLabel *label_;

@@ -176,6 +176,15 @@ bool TakeTypedSize(QLineEdit *field) {
   return false;
 }
 
+// A size taken in the scale bar's field applies to the bar at once, as the
+// label size does; a text box's waits for Apply, which takes its text too.
+void TakeTypedSizeAndApply(QLineEdit *field) {
+  const int16_t before = gEditAnnotation.editSize;
+  if (TakeTypedSize(field) && field == Control<QLineEdit>(305) && gEditAnnotation.editKind == 3 &&
+      gEditAnnotation.editSize != before)
+    ApplyEditAnnotation();
+}
+
 class EditAnnotationForm : public QWidget {
 public:
   EditAnnotationForm() : QWidget(nullptr, Qt::Tool) {
@@ -196,7 +205,7 @@ protected:
   bool eventFilter(QObject *watched, QEvent *event) override {
     auto *field = qobject_cast<QLineEdit *>(watched);
     if (event->type() == QEvent::FocusOut && field) {
-      TakeTypedSize(field);
+      TakeTypedSizeAndApply(field);
       return false;
     }
     if (event->type() != QEvent::KeyPress)
@@ -207,7 +216,7 @@ protected:
       return true;
     }
     if (field && e->key() == Qt::Key_Return) {
-      TakeTypedSize(field);
+      TakeTypedSizeAndApply(field);
       return true;
     }
     return false;

@@ -110,6 +110,10 @@ Region GraphicsPort::VisibleRegion() const {
   return clip_.Intersected(Region(pixels_->Bounds()));
 }
 
+Rect GraphicsPort::VisibleBounds() const {
+  return pixels_ ? SectRect(clip_.Bounds(), pixels_->Bounds()) : Rect{};
+}
+
 void GraphicsPort::DrawRegion(const Region &shape, const Ink &ink) {
   if (!pixels_)
     return;
@@ -152,10 +156,18 @@ namespace {
 struct PenSweep {
   int top = 0;
   std::vector<std::pair<int, int>> spans;
+  // Only the rows from `first` up to, not including, `last` are kept: the
+  // line is walked as it is, so the rows kept are those of the whole line.
+  int first = INT_MIN, last = INT_MAX;
+
+  PenSweep() = default;
+  PenSweep(int firstRow, int lastRow) : first(firstRow), last(lastRow) {}
 
   void Add(int x0, int y0, int x1, int y1, int w, int h) {
-    int lineTop = std::min(y0, y1);
-    int lineBottom = std::max(y0, y1) + h; // exclusive
+    const int lineTop = std::max(std::min(y0, y1), first);
+    const int lineBottom = std::min(std::max(y0, y1) + h, last); // exclusive
+    if (lineTop >= lineBottom)
+      return;
     if (spans.empty()) {
       top = lineTop;
       spans.assign(size_t(lineBottom - lineTop), {INT_MAX, INT_MIN});
@@ -163,7 +175,7 @@ struct PenSweep {
       Grow(lineTop, lineBottom);
     }
     auto stamp = [&](int x, int y) {
-      for (int r = y; r < y + h; ++r) {
+      for (int r = std::max(y, lineTop); r < std::min(y + h, lineBottom); ++r) {
         auto &s = spans[size_t(r - top)];
         s.first = std::min(s.first, x);
         s.second = std::max(s.second, x + w);
@@ -175,7 +187,8 @@ struct PenSweep {
     int x = x0, y = y0;
     for (;;) {
       stamp(x, y);
-      if (x == x1 && y == y1)
+      // Past the rows kept: the rest of the line adds nothing.
+      if ((x == x1 && y == y1) || (sy > 0 ? y >= lineBottom : y + h <= lineTop))
         break;
       int e2 = 2 * err;
       if (e2 >= dy) {
@@ -287,20 +300,23 @@ void GraphicsPort::FrameArc(const Rect &r, int startAngle, int arcAngle) {
 
 // ---- Polygons and regions --------------------------------------------------------------
 
+// A polygon's pixels are made for the visible rows only (the rest would be
+// cut away), so that a polygon far larger than the port costs what its
+// visible part costs.
 void GraphicsPort::PaintPolygon(const Polygon &p) {
   if (recorder_)
     recorder_->PolyShape(*this, kPictPaint, p);
-  DrawRegion(Region::FromPolygon(p), PenInk());
+  DrawRegion(Region::FromPolygon(p, VisibleBounds()), PenInk());
 }
 void GraphicsPort::ErasePolygon(const Polygon &p) {
   if (recorder_)
     recorder_->PolyShape(*this, kPictErase, p);
-  DrawRegion(Region::FromPolygon(p), EraseInk());
+  DrawRegion(Region::FromPolygon(p, VisibleBounds()), EraseInk());
 }
 void GraphicsPort::FillPolygon(const Polygon &p, const Pattern &pattern) {
   if (recorder_)
     recorder_->PolyShape(*this, kPictFill, p, &pattern);
-  DrawRegion(Region::FromPolygon(p), FillInk(pattern));
+  DrawRegion(Region::FromPolygon(p, VisibleBounds()), FillInk(pattern));
 }
 void GraphicsPort::FramePolygon(const Polygon &p) {
   if (p.Empty())
@@ -309,14 +325,15 @@ void GraphicsPort::FramePolygon(const Polygon &p) {
     recorder_->PolyShape(*this, kPictFrame, p);
   const auto &pts = p.Points();
   MoveTo(pts.back().h, pts.back().v);
-  if (penWidth_ <= 0 || penHeight_ <= 0 || pts.size() < 2)
+  const Rect visible = VisibleBounds();
+  if (penWidth_ <= 0 || penHeight_ <= 0 || pts.size() < 2 || visible.IsEmpty())
     return;
   // Each edge is swept on its own (a row of one sweep keeps a single span,
   // which would fill between edges); their union is drawn once, so that no
   // pixel is drawn twice (which would blend it twice in blend mode).
   Region outline;
   for (size_t i = 1; i < pts.size(); ++i) {
-    PenSweep sweep;
+    PenSweep sweep(visible.top, visible.bottom);
     sweep.Add(pts[i - 1].h, pts[i - 1].v, pts[i].h, pts[i].v, penWidth_, penHeight_);
     outline = outline.United(Region::FromRowSpans(sweep.top, sweep.spans));
   }

@@ -133,6 +133,8 @@ public:
 
   // The pixels a draw can reach: the clip within the pixel bounds.
   Region VisibleRegion() const;
+  // Their bounding rectangle; empty without pixels.
+  Rect VisibleBounds() const;
 
   // How a shape's pixels are coloured: pattern bits select the fore or back
   // colour, written in the given mode.

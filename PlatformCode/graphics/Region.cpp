@@ -2,8 +2,6 @@
 
 #include "RegionImpl.h"
 
-#include <QPolygon>
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -132,15 +130,96 @@ Region Region::Oval(const Rect &r) {
   return out;
 }
 
-Region Region::FromPolygon(const Polygon &polygon) {
+Region Region::FromPolygon(const Polygon &polygon) { return FromPolygon(polygon, polygon.Bounds()); }
+
+namespace {
+
+// One edge of a polygon that spans rows: from its upper end (x1, y1) to its
+// lower end, dx columns across and dy > 0 rows down.
+struct ScanEdge {
+  int x1, y1, y2;
+  int64_t dx, dy;
+  // The column where the edge crosses row y (y1 <= y < y2): the exact
+  // crossing rounded up, which is where the incremental walk of the
+  // toolkit's polygon regions puts it.
+  int At(int y) const {
+    const int64_t n = int64_t(y - y1) * dx;
+    return x1 + int(n >= 0 ? (n + dy - 1) / dy : -(-n / dy));
+  }
+};
+
+// Rectangles of one band of rows, in the order a region keeps them.
+void AddBand(std::vector<QRect> &rects, const std::vector<std::pair<int, int>> &spans, int top, int height) {
+  for (const auto &[x0, x1] : spans)
+    rects.emplace_back(x0, top, x1 - x0, height);
+}
+
+} // namespace
+
+Region Region::FromPolygon(const Polygon &polygon, const Rect &within) {
   Region out;
-  if (polygon.Size() < 3)
+  const std::vector<Point> &pts = polygon.Points();
+  if (pts.size() < 3 || within.IsEmpty())
     return out;
-  QPolygon q;
-  q.reserve(qsizetype(polygon.Size()));
-  for (const Point &p : polygon.Points())
-    q << QPoint(p.h, p.v);
-  out.impl_->region = QRegion(q, Qt::OddEvenFill);
+  // The toolkit's scan conversion, row by row: each row is filled between
+  // pairs of crossings (even-odd), an edge counting on the rows from its
+  // upper end to the row above its lower end; level edges count on none.
+  std::vector<ScanEdge> edges;
+  edges.reserve(pts.size());
+  for (size_t i = 0; i < pts.size(); ++i) {
+    const Point &a = pts[i == 0 ? pts.size() - 1 : i - 1], &b = pts[i];
+    if (a.v == b.v)
+      continue;
+    const Point &upper = a.v < b.v ? a : b, &lower = a.v < b.v ? b : a;
+    if (lower.v <= within.top || upper.v >= within.bottom)
+      continue;
+    edges.push_back({upper.h, upper.v, lower.v, int64_t(lower.h) - upper.h, int64_t(lower.v) - upper.v});
+  }
+  if (edges.empty())
+    return out;
+  std::sort(edges.begin(), edges.end(), [](const ScanEdge &a, const ScanEdge &b) { return a.y1 < b.y1; });
+  const int top = std::max(int(within.top), edges.front().y1);
+  int bottom = top;
+  for (const ScanEdge &e : edges)
+    bottom = std::max(bottom, e.y2);
+  bottom = std::min(bottom, int(within.bottom));
+  std::vector<const ScanEdge *> active;
+  std::vector<int> crossings;
+  std::vector<std::pair<int, int>> spans, band;
+  std::vector<QRect> rects;
+  int bandTop = top;
+  size_t next = 0;
+  for (int y = top; y < bottom; ++y) {
+    while (next < edges.size() && edges[next].y1 <= y)
+      active.push_back(&edges[next++]);
+    active.erase(std::remove_if(active.begin(), active.end(), [y](const ScanEdge *e) { return e->y2 <= y; }),
+                 active.end());
+    crossings.clear();
+    for (const ScanEdge *e : active)
+      crossings.push_back(e->At(y));
+    std::sort(crossings.begin(), crossings.end());
+    // Pairs of crossings, cut to the columns within, spans that touch
+    // joined.
+    spans.clear();
+    for (size_t k = 0; k + 1 < crossings.size(); k += 2) {
+      const int x0 = std::max(crossings[k], int(within.left)), x1 = std::min(crossings[k + 1], int(within.right));
+      if (x0 >= x1)
+        continue;
+      if (!spans.empty() && spans.back().second >= x0)
+        spans.back().second = std::max(spans.back().second, x1);
+      else
+        spans.emplace_back(x0, x1);
+    }
+    // Rows alike make one band.
+    if (spans != band) {
+      AddBand(rects, band, bandTop, y - bandTop);
+      band.swap(spans);
+      bandTop = y;
+    }
+  }
+  AddBand(rects, band, bandTop, bottom - bandTop);
+  if (!rects.empty())
+    out.impl_->region.setRects(rects.data(), int(rects.size()));
   return out;
 }
 

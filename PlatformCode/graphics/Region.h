@@ -50,6 +50,11 @@ public:
   static Region Oval(const Rect &r);
   // The pixels inside the closed polygon.
   static Region FromPolygon(const Polygon &polygon);
+  // The pixels of FromPolygon(polygon) that lie within `within`, made
+  // without visiting a row outside it: a polygon far larger than the
+  // picture costs what its part inside costs, and its edges cross the rows
+  // inside exactly where they cross them in the whole polygon.
+  static Region FromPolygon(const Polygon &polygon, const Rect &within);
   // One span per row: row top + i covers the columns spans[i].first up to,
   // not including, spans[i].second (nothing when second <= first).
   static Region FromRowSpans(int top, const std::vector<std::pair<int, int>> &spans);

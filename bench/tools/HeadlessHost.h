@@ -46,7 +46,9 @@ public:
   std::string WindowTitle(WindowRef) override { return "headless"; }
   void ShowWindow(WindowRef) override {}
   void CloseWindow(WindowRef) override {}
-  bool CheckForUserCancel() override { return false; }
+  // The cancel key: never pressed, unless a benchmark answers for it.
+  std::function<bool()> cancelCheck;
+  bool CheckForUserCancel() override { return cancelCheck && cancelCheck(); }
   bool MouseButtonDown() override { return false; }
   unsigned CurrentModifiers() override { return 0; }
   void SetCursor(CocoaCursor) override {}

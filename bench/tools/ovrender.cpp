@@ -143,6 +143,10 @@ int main(int argc, char **argv) {
     return 1;
   }
   const TextExportFormat *text = TextExportForExtension(std::filesystem::path(out).extension().string());
+  if (text && c.molecule && text->moleculeRefusal) {
+    std::fprintf(stderr, "ovrender: %s\n", text->moleculeRefusal);
+    return 1;
+  }
   if (text) {
     const std::string written = text->format(c, file.stem().string(), "", GetProgramVersion());
     std::ofstream o(out, std::ios::binary);

@@ -9,6 +9,7 @@
 #include "FakeHost.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
+#include "import/ImportPath.h"
 #include "import/OwnTextReader.h"
 #include "window/MainWindowData.h"
 
@@ -115,7 +116,7 @@ inline std::vector<Named> ExampleStructures(FakeHost &host, std::string &error) 
   std::vector<Named> out;
   for (const auto &file : ExampleFiles()) {
     Window w(host);
-    if (!ReadTextFile(w.ref(), file)) {
+    if (!OpenStructureFile(w.ref(), file)) {
       error = file.filename().string();
       continue;
     }

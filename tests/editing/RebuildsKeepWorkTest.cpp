@@ -1,23 +1,17 @@
-// Commands that build the atoms afresh keep what the user put on them, and a
-// sheet whose command needs the symmetry gone changes nothing until its OK:
-// vectors through Discard Symmetry, Move Origin, Transform Cell and
-// Molecule to Crystal; Duplicate Atoms cancelled; Return in Transform Cell.
+// A sheet whose command needs the symmetry gone changes nothing until its
+// OK: Duplicate Atoms cancelled; Return in Transform Cell. (Vectors through
+// the commands that build the atoms afresh: VectorsFollowAtomsTest.)
 #include "editing/SelectionSheets.h"
 #include "editing/TransformCommands.h"
 #include "editing/TransformSheets.h"
-#include "shell/Forms.h"
 #include "shell/QtHostServices.h"
 
-#include "AtomEditing.h"
 #include "Preferences.h"
-#include "VectorMath.h"
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <cmath>
 #include <deque>
 #include <string>
 
@@ -70,70 +64,7 @@ protected:
       }
     return -1;
   }
-  // The vector's length in Angstrom: the same in any cell that describes
-  // the same structure.
-  static float VectorLength(const CrystalRec &c, const VectorRecord &v) {
-    float cart[3];
-    MatMul(c.orientationMatrix, v.uvw, cart);
-    return std::sqrt(cart[0] * cart[0] + cart[1] * cart[1] + cart[2] * cart[2]);
-  }
-  static ElementCode ElementOf(const CrystalRec &c, uint32_t atom) {
-    return c.sites[c.atoms[atom].site].elements[0];
-  }
 };
-
-TEST_F(RebuildsKeepWork, AVectorStaysOnItsAtomThroughEveryCommandThatRebuildsTheSites) {
-  struct Case {
-    const char *example;
-    std::function<void()> command;
-  } cases[] = {
-      {"Calcite.ovtx", [] { ProcessCommand(kCmdDiscardSymmetry); }},
-      {"NaCl.ovtx",
-       [] {
-         QDialog *sheet = Sheet(kCmdMoveOrigin);
-         ASSERT_NE(sheet, nullptr);
-         FindControl<QLineEdit>(sheet, 4)->setText("0.25");
-         ASSERT_TRUE(ClosesOnOK(MoveOriginSheetEventHandler, sheet));
-         gMoveOriginDeltaX = 0.0f; // the sheet offers the last shift next time
-       }},
-      {"Rutile.ovtx",
-       [] {
-         QDialog *sheet = Sheet(kCmdTransformCell);
-         ASSERT_NE(sheet, nullptr);
-         TransformCellSheetEventHandler(sheet, kPresetFaceCentred);
-         ASSERT_TRUE(ClosesOnOK(TransformCellSheetEventHandler, sheet));
-       }},
-      {"Benzene.ovtx",
-       [] {
-         QDialog *sheet = Sheet(kCmdMoleculeToCrystal);
-         ASSERT_NE(sheet, nullptr);
-         ASSERT_TRUE(ClosesOnOK(MTCSheetEventHandler, sheet));
-       }},
-  };
-  for (const Case &test : cases) {
-    SCOPED_TRACE(test.example);
-    CrystalRec *c = OpenExample(test.example);
-    ASSERT_NE(c, nullptr);
-    const int32_t atom = SelectOneAtom(c);
-    ASSERT_GE(atom, 0);
-    DefineVectorRec record;
-    record.uvw[0] = 0.0f, record.uvw[1] = 0.0f, record.uvw[2] = 1.0f;
-    DoDefineVector(FrontGraphWindow(), record);
-    ASSERT_EQ(c->vectorCount, 1);
-    const float length = VectorLength(*c, c->vectors[0]);
-    const ElementCode element = ElementOf(*c, c->vectors[0].atom);
-    test.command();
-    c = GetWindowCrystal(FrontGraphWindow());
-    ASSERT_EQ(c->vectorCount, 1);
-    const VectorRecord &v = c->vectors[0];
-    ASSERT_LT(v.atom, c->atoms.size());
-    // The drawing walks the atoms marked as carrying a vector.
-    EXPECT_EQ(c->atoms[v.atom].hasVector, 1);
-    EXPECT_EQ(ElementOf(*c, v.atom), element);
-    EXPECT_NEAR(VectorLength(*c, v), length, 1e-3f);
-    CloseAll();
-  }
-}
 
 TEST_F(RebuildsKeepWork, CancellingDuplicateAtomsKeepsTheSymmetry) {
   CrystalRec *c = OpenExample("Calcite.ovtx");

@@ -30,6 +30,7 @@
 
 #include <cstring>
 #include <deque>
+#include <utility>
 
 #include "SheetClosing.h"
 #include "SuiteHost.h"
@@ -59,8 +60,10 @@ TransformHost *gTransformHost = nullptr;
 class TransformSheets : public StructureSheetTest {
 protected:
   HostServices *previous_ = nullptr;
+  TransformCommandHooks hooks_; // the program's: the tests start without them
   static void SetUpTestSuite() { gTransformHost = JoinRunningProgram<TransformHost>(); }
   void SetUp() override {
+    hooks_ = std::exchange(gTransformCommandHooks, {});
     previous_ = SetHostServices(gTransformHost);
     gTransformHost->alerts.clear();
     gTransformHost->answers.clear();
@@ -69,7 +72,7 @@ protected:
   }
   void TearDown() override {
     CloseAll();
-    gTransformCommandHooks = {};
+    gTransformCommandHooks = hooks_;
     gPrefs.noticeDiscardSymmetry = gFactoryPrefs.noticeDiscardSymmetry;
     gPrefs.noticeCrystalToMolecule = gFactoryPrefs.noticeCrystalToMolecule;
     SetHostServices(previous_);

@@ -4,7 +4,7 @@
 #include "export/PictureServices.h"
 #include "graphics/PixelBuffer.h"
 #include "graphics/QtBridge.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/OffScreen.h"
 
 #include <QClipboard>
@@ -18,7 +18,7 @@ using namespace viewtest;
 TEST(ClipboardCopy, AtTheWindowSizeTheClipboardHoldsTheWindowPicture) {
   FakeHost host;
   TestWindow w(host, 320, 240);
-  ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Rutile.ovtx"));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Rutile.ovtx"));
   ResetOffScreen(w.ref());
   PlotCrystal(w.ref(), kPlotToWindow);
   const QImage window = ovgfx::ImageView(*OffScreenPixels(GetWindowOffScreen(w.ref()))).copy();

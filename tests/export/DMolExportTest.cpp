@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <sstream>
 #include <unistd.h>
 
@@ -37,7 +38,7 @@ TEST(DMolExportTest, CommandWritesOneCellOrEveryAtom) {
   for (const char *example : {"Rutile", "Quartz", "Benzene"}) {
     SCOPED_TRACE(example);
     Window w(host);
-    ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" /
+    ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" /
                                           (std::string(example) + ".ovtx")));
     const CrystalRec &c = w.crystal();
     host.windowTitle = example;
@@ -66,6 +67,26 @@ TEST(DMolExportTest, CommandWritesOneCellOrEveryAtom) {
     EXPECT_EQ(back.crystal().atomsPerCell, c.atomsPerCell);
     EXPECT_FLOAT_EQ(back.crystal().gamma, c.gamma);
   }
+  std::filesystem::remove_all(dir);
+}
+
+// A placeholder atom is written "X", as other programs read the format.
+TEST(DMolExportTest, APlaceholderAtomIsWrittenX) {
+  FakeHost host;
+  const auto dir = std::filesystem::temp_directory_path() / ("ovdmolx-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "in.xyz") << "2\nplaceholder\nO 0 0 0\nX 0 0 1.2\n";
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), dir / "in.xyz"));
+  host.savePaths = {dir / "out.car"};
+  EXPECT_EQ(DoExportCommand(w.ref(), kCmdExportDMol), 0);
+  std::ifstream in(dir / "out.car");
+  std::stringstream text;
+  text << in.rdbuf();
+  const auto rows = AtomRows(text.str());
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1][0], "X2");
+  EXPECT_EQ(rows[1][7], "X");
   std::filesystem::remove_all(dir);
 }
 

@@ -109,7 +109,7 @@ protected:
   CrystalRec &Example(const std::string &stem) {
     windows.push_back(std::make_unique<Window>(host));
     Window &w = *windows.back();
-    EXPECT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" / (stem + ".ovtx")));
+    EXPECT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" / (stem + ".ovtx")));
     return w.crystal();
   }
   WindowRef Front() { return windows.back()->ref(); }
@@ -778,7 +778,7 @@ TEST(ColladaChecker, FindsBrokenReferencesAndCounts) {
   FakeHost host;
   gPrefs = gFactoryPrefs;
   Window w(host);
-  ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx"));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx"));
   CrystalRec &c = w.crystal();
   c.modelType = kBallAndStickModel;
   ASSERT_TRUE(RenderSpheres(&c));

@@ -9,7 +9,7 @@
 #include "export/QTVRMovie.h"
 #include "export/RotationMovie.h"
 #include "export/VideoRecorder.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
 
@@ -50,7 +50,7 @@ struct MovieCommandsTest : ::testing::Test {
     SetScreenHooks(ScreenHooks{});
   }
   void Open(TestWindow &w) {
-    ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Rutile.ovtx"));
+    ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Rutile.ovtx"));
     ResetOffScreen(w.ref());
     PlotCrystal(w.ref(), kPlotToWindow);
   }

@@ -7,7 +7,7 @@
 
 #include "export/MovieRecording.h"
 #include "export/VideoRecorder.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
 
@@ -38,7 +38,7 @@ struct MovieTest : ::testing::Test {
     SetScreenHooks(ScreenHooks{});
   }
   void Open(TestWindow &w) {
-    ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Rutile.ovtx"));
+    ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Rutile.ovtx"));
     ResetOffScreen(w.ref());
     PlotCrystal(w.ref(), kPlotToWindow);
   }

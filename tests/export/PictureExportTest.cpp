@@ -11,7 +11,7 @@
 #include "export/WebPage.h"
 #include "graphics/PictWriter.h"
 #include "graphics/QtBridge.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/OffScreen.h"
 
 #include <QClipboard>
@@ -55,7 +55,7 @@ struct PictureTest : ::testing::Test {
     SetScreenHooks(ScreenHooks{});
   }
   void Open(TestWindow &w, const char *name = "Rutile.ovtx") {
-    ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" / name));
+    ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" / name));
     ResetOffScreen(w.ref());
     PlotCrystal(w.ref(), kPlotToWindow);
   }

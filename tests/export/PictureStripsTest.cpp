@@ -5,7 +5,8 @@
 #include "../model/StructureWindowFixture.h"
 
 #include "export/PictureExport.h"
-#include "import/OwnTextReader.h"
+#include "Polyhedra.h"
+#include "import/ImportPath.h"
 #include "render/BondDrawing.h"
 #include "render/OffScreen.h"
 
@@ -78,7 +79,7 @@ struct PictureStripsTest : ::testing::Test {
 // the cell, the axes and a text box that straddle strip edges.
 TEST_F(PictureStripsTest, AStripWrittenPictureHasThePixelsOfThePictureDrawnWhole) {
   TestWindow w(host, 230, 170);
-  ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Spinel.ovtx"));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Spinel.ovtx"));
   CrystalRec &c = w.crystal();
   for (AtomRecord &atom : c.atoms)
     atom.labelled = 1;
@@ -119,7 +120,7 @@ TEST_F(PictureStripsTest, BondsLinesVectorsAndEllipsoidsCutByStripEdgesKeepTheir
   const auto file = dir / "spinel.ovtx";
   std::ofstream(file) << text;
   TestWindow w(host, 230, 170);
-  ASSERT_TRUE(ReadTextFile(w.ref(), file));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), file));
   CrystalRec &c = w.crystal();
   ASSERT_GT(c.vectorCount, 0);
   c.showUnitCell = 1;
@@ -149,9 +150,32 @@ TEST_F(PictureStripsTest, BondsLinesVectorsAndEllipsoidsCutByStripEdgesKeepTheir
   EXPECT_TRUE(host.alerts.empty());
 }
 
+// Polyhedra at a scale where their faces reach hundreds of pixels past a
+// strip of 9 rows: each face style, and the selection's frames, cross the
+// strip's rows where the picture drawn whole has them.
+TEST_F(PictureStripsTest, FacesReachingFarPastAStripKeepTheirEdges) {
+  TestWindow w(host, 230, 170);
+  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Spinel.ovtx"));
+  CrystalRec &c = w.crystal();
+  c.modelType = kPolyhedralModel;
+  c.plotScale *= 12.0f;
+  ResetOffScreen(w.ref());
+  PlotCrystal(w.ref(), kPlotToWindow);
+  for (uint32_t mode : {kPolyModeSolidFill, kPolyModeColourShaded, kPolyModeOpenFill, kPolyModePatternShaded}) {
+    SCOPED_TRACE("polyhedron mode " + std::to_string(mode));
+    for (AtomRecord &atom : c.atoms)
+      if (atom.polyhedron) {
+        c.sites[atom.site].polyMode = mode;
+        atom.selected = mode == kPolyModeSolidFill;
+      }
+    EXPECT_EQ(DifferingPixels(w.ref(), 461, 343, 144, kPNGFileType, 9), 0);
+  }
+  EXPECT_TRUE(host.alerts.empty());
+}
+
 TEST_F(PictureStripsTest, APictureHeldWholeIsRefusedUpFrontWhenTheMemoryIsNotThere) {
   TestWindow w(host, 120, 90);
-  ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx"));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx"));
   ResetOffScreen(w.ref());
   PlotCrystal(w.ref(), kPlotToWindow);
   gMemoryAnswer = int64_t(8) * 1000 * 1000 * 1000;

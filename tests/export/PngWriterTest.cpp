@@ -6,7 +6,7 @@
 #include "export/PngWriter.h"
 #include "graphics/PixelBuffer.h"
 #include "graphics/QtBridge.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/OffScreen.h"
 
 #include <QByteArray>
@@ -198,7 +198,7 @@ TEST(PngWriter, PixelsAndResolutionReadBackOrTheFailureIsReported) {
 TEST(PngWriter, ExportAtTheWindowSizeHoldsTheWindowPicture) {
   FakeHost host;
   TestWindow w(host, 320, 240);
-  ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Rutile.ovtx"));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Rutile.ovtx"));
   ResetOffScreen(w.ref());
   PlotCrystal(w.ref(), kPlotToWindow);
   const QImage window = ovgfx::ImageView(*OffScreenPixels(GetWindowOffScreen(w.ref()))).copy();

@@ -102,7 +102,7 @@ protected:
   }
   CrystalRec Example(const std::string &stem) {
     Window w(host);
-    EXPECT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" / (stem + ".ovtx")));
+    EXPECT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" / (stem + ".ovtx")));
     return w.crystal();
   }
   // A built P 1 crystal of the given sites.
@@ -168,6 +168,7 @@ TEST_F(TextExportTest, CIFEdgeCases) {
   EXPECT_EQ(cif.rfind("data_rock_salt\n", 0), 0u);
   EXPECT_NE(cif.find("_cell_length_a                   5.6402(12)\n"), std::string::npos);
   EXPECT_NE(cif.find("_cell_length_b                   5.6402(0)\n"), std::string::npos);
+  EXPECT_NE(cif.find("_cell_length_c                   5.6402\n"), std::string::npos) << "no esd known, none written";
   EXPECT_NE(cif.find("_cell_angle_alpha               90.0000(13)\n"), std::string::npos) << "halves away from zero";
   EXPECT_NE(cif.find(";\nA line\n\n ; starts a note line\n\nlast\n;\n"), std::string::npos)
       << "a note line cannot end the text field:\n" << cif;
@@ -181,6 +182,34 @@ TEST_F(TextExportTest, CIFEdgeCases) {
   EXPECT_EQ(nOps, 4u * 48u);
   EXPECT_NE(cif.find("'-x,-y,-z'\n'-x,1/2-y,1/2-z'\n'1/2-x,1/2-y,-z'\n'1/2-x,-y,1/2-z'\n"), std::string::npos);
   EXPECT_EQ(cif.find("U_iso"), std::string::npos) << "no displacement data, no column";
+
+  // A mixed site: a row per element, each with a label of its own (the
+  // loop's key), and each with the site's displacements.
+  CrystalRec mixed = Data("000 P 1");
+  mixed.ellipsoidData = 1;
+  AsymmetricUnitRecord &m = mixed.sites[0];
+  MyStrCopy(std::span<char>(m.label), "M1");
+  m.elements[1] = TwoCharsToShort("Fe"), m.occupancies[1] = 0.11f;
+  m.elements[2] = TwoCharsToShort("Ni"), m.occupancies[2] = 0.13f;
+  m.displacementType = kDisplacementAnisoU;
+  MyStrCopy(std::span<char>(mixed.sites[1].label), "M1_Fe");
+  const std::string mcif = FormatCIFFile(mixed, "m", "", "1");
+  std::vector<std::string> keys;
+  bool inSites = false;
+  for (const std::string &line : Lines(mcif)) {
+    if (line == "_atom_site_label")
+      inSites = true;
+    else if (inSites && line.empty())
+      break;
+    else if (inSites && line[0] != '_')
+      keys.push_back(line.substr(0, line.find_first_of(' ', line.find_first_not_of(' '))));
+  }
+  std::vector<std::string> sorted = keys;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << mcif;
+  EXPECT_EQ(keys.size(), UsableSiteSize(mixed) + 2) << mcif;
+  EXPECT_NE(std::find(keys.begin(), keys.end(), "M1_Fe2"), keys.end()) << "a taken label is not reused:\n" << mcif;
+  EXPECT_EQ(Count(mcif, "M1_Ni "), 2u) << "in the site and displacement loops:\n" << mcif;
 
   // R: 3n operators on hexagonal axes, n on rhombohedral axes.
   CrystalRec hex = Data("calcite (hexagonal axes)"), rho = Data("calcite (rhombohedral axes)");
@@ -202,7 +231,7 @@ TEST_F(TextExportTest, CIFEdgeCases) {
   const std::string pcif = FormatCIFFile(p1, "\xc3\x85", "", "1");
   EXPECT_EQ(pcif.rfind("data_structure\n", 0), 0u);
   EXPECT_EQ(pcif.find("_symmetry_space_group_name_H-M"), std::string::npos);
-  EXPECT_NE(pcif.find(")\n\n\nloop_\n_symmetry_equiv_pos_as_xyz\n'+x,+y,+z'\n\n"), std::string::npos) << pcif;
+  EXPECT_NE(pcif.find("103.0000\n\n\nloop_\n_symmetry_equiv_pos_as_xyz\n'+x,+y,+z'\n\n"), std::string::npos) << pcif;
   EXPECT_NE(pcif.find("0.4713    0.7191    0.3116    0.0125\n"), std::string::npos);
   EXPECT_NE(pcif.find("    0.2500    0.2500    0.3535  .  \n"), std::string::npos);
   EXPECT_NE(pcif.find("\n    C1  . . . . . .\n    N1      1.0000     1.0000     1.0000     0.0000"), std::string::npos)
@@ -555,7 +584,7 @@ TEST_F(TextExportTest, OwnTextFileSaysHowManyBondsItLeavesOut) {
     ASSERT_GT(std::filesystem::file_size(dir / "bonds.ovtx"), 100u);
     const std::string log = host.log;
     Window reread(host);
-    ASSERT_TRUE(ReadTextFile(reread.ref(), dir / "bonds.ovtx"));
+    ASSERT_TRUE(OpenStructureFile(reread.ref(), dir / "bonds.ovtx"));
     EXPECT_EQ(BondCount(reread.crystal()), asRead) << t.example;
     if (t.minimum > 0) {
       EXPECT_EQ(BondCount(c), 0u);

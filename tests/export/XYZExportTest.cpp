@@ -62,7 +62,7 @@ TEST_F(XYZExport, EveryExampleWritesItsAtomsOrOneCellAndReadsBack) {
   for (const fs::path &example : doctest::ExampleFiles()) {
     const std::string name = example.stem().string();
     Window w(host);
-    ASSERT_TRUE(ReadTextFile(w.ref(), example)) << name;
+    ASSERT_TRUE(OpenStructureFile(w.ref(), example)) << name;
     const CrystalRec &c = w.crystal();
     host.windowTitle = name;
     host.saveDialogs.clear();
@@ -106,6 +106,25 @@ TEST_F(XYZExport, EveryExampleWritesItsAtomsOrOneCellAndReadsBack) {
         << name;
   }
   EXPECT_TRUE(host.alerts.empty());
+}
+
+// A placeholder atom is written "X", as other programs read the format, and
+// reads back as a placeholder without a word; ".extxyz" is an XYZ name.
+TEST_F(XYZExport, APlaceholderAtomIsWrittenXAndReadsBack) {
+  std::ofstream(dir / "in.extxyz") << "2\nplaceholder\nO 0 0 0\nX 0 0 1.2\n";
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), dir / "in.extxyz", ImportChoice::TakeFirst));
+  host.savePaths = {dir / "out.xyz"};
+  ASSERT_EQ(DoExportCommand(w.ref(), kCmdExportXYZ), 0);
+  const XYZFile f = ReadXYZ(dir / "out.xyz");
+  ASSERT_EQ(f.elements.size(), 2u);
+  EXPECT_EQ(f.elements[1], "X");
+  host.log.clear();
+  Window back(host);
+  ASSERT_TRUE(OpenTextFile(back.ref(), dir / "out.xyz", ImportChoice::TakeFirst));
+  const CrystalRec &c = back.crystal();
+  EXPECT_EQ(c.sites[c.atoms[1].site].elements[0], kPlaceholderElement);
+  EXPECT_EQ(host.log.find("names no element"), std::string::npos) << host.log;
 }
 
 } // namespace

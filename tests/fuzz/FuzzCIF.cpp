@@ -1,35 +1,24 @@
 // The CIF reader on arbitrary bytes, as the import path hands them over
-// (inflated, padding dropped, line ends made LF). Every structure it accepts
-// must be whole; the first is then built and plotted.
+// (inflated, padding dropped, line ends made LF): small-molecule blocks,
+// macromolecular models and Cartesian sites. Every structure it accepts must
+// be whole; the first is then built and plotted.
+#include "import/ImportPath.h"
 #include "FuzzPlot.h"
+#include "FuzzSeedFiles.h"
 #include "FuzzTarget.h"
 
-#include "import/ImportReaders.h"
-
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
-std::vector<std::string> FuzzSeeds() {
-  std::vector<std::string> seeds;
-  for (const auto &e :
-       std::filesystem::directory_iterator(std::filesystem::path(OV_SOURCE_DIR) / "tests/data/import/cif")) {
-    std::ifstream in(e.path(), std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    seeds.push_back(s.str());
-  }
-  return seeds;
-}
+std::vector<std::string> FuzzSeeds() { return fuzzseeds::FilesOf({"cif", "cif/mmcif", "cif/cartesian"}); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ImportSource source;
   source.file = source.name = "fuzz.cif";
   if (!NormaliseImportText(std::string_view(reinterpret_cast<const char *>(data), size), source.text, nullptr) ||
-      !IsCIFFile(source))
+      !FindImportFormat("CIF")->detect(source))
     return 0;
   ImportResult result;
-  if (!DoCIFFile(source, result)) {
+  if (!FindImportFormat("CIF")->read(source, result)) {
     if (result.error.what.empty())
       __builtin_trap();
     return 0;
@@ -43,6 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const AsymmetricUnitRecord &site : c.sites)
       if (site.atomType >= c.spheres.size() || !std::isfinite(site.xyz[0]) || !std::isfinite(site.xyz[1]) ||
           !std::isfinite(site.xyz[2]))
+        __builtin_trap();
+    for (const FileBond &b : s.bonds)
+      if (b.first >= c.sites.size() || b.second >= c.sites.size() || b.first == b.second)
         __builtin_trap();
   }
   fuzzplot::BuildAndPlot(std::move(result.structures[0].crystal));

@@ -13,6 +13,6 @@ std::vector<std::string> FuzzSeeds() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size == 0)
     return 0;
-  fuzzmolecules::Run(data[0] == 'm' ? DoMacMoleculeFile : DoChem3DFile, data + 1, size - 1);
+  fuzzmolecules::Run(FindImportFormat(data[0] == 'm' ? "MacMolecule" : "Chem3D")->read, data + 1, size - 1);
   return 0;
 }

@@ -5,12 +5,12 @@
 #pragma once
 
 #include "FuzzPlot.h"
+#include "FuzzSeedFiles.h"
 #include "StructureArrays.h"
 #include "import/ImportPath.h"
 
 #include <cmath>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,19 +36,8 @@ inline void OpenAndBuild(const uint8_t *data, size_t size, const char *extension
   std::filesystem::remove(file, ec);
 }
 
-// The files of one folder of tests/data/import, as seeds.
-inline std::vector<std::string> Seeds(const char *folder) {
-  std::vector<std::string> seeds;
-  for (const auto &e :
-       std::filesystem::directory_iterator(std::filesystem::path(OV_SOURCE_DIR) / "tests/data/import" / folder)) {
-    if (e.path().extension() == ".txt")
-      continue;
-    std::ifstream in(e.path(), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    seeds.push_back(text.str());
-  }
-  return seeds;
-}
+// The files of one folder of tests/data/import (and of tests/fuzz/seeds), as
+// seeds.
+inline std::vector<std::string> Seeds(const char *folder) { return fuzzseeds::FilesOf({folder}); }
 
 } // namespace fuzzimport

@@ -4,6 +4,6 @@
 std::vector<std::string> FuzzSeeds() { return fuzzmolecules::SeedsIn({"mol"}); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  fuzzmolecules::Run(DoMOLFile, data, size);
+  fuzzmolecules::Run(FindImportFormat("MOL")->read, data, size);
   return 0;
 }

@@ -4,32 +4,17 @@
 #pragma once
 
 #include "FuzzPlot.h"
+#include "FuzzSeedFiles.h"
 #include "FuzzTarget.h"
 
 #include "import/ImportPath.h"
-#include "import/ImportReaders.h"
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace fuzzmolecules {
 
 inline std::vector<std::string> SeedsIn(std::initializer_list<const char *> folders) {
-  std::vector<std::string> seeds;
-  for (const char *folder : folders) {
-    const auto dir = std::filesystem::path(OV_SOURCE_DIR) / "tests/data/import" / folder;
-    if (!std::filesystem::is_directory(dir))
-      continue;
-    for (const auto &e : std::filesystem::directory_iterator(dir)) {
-      std::ifstream in(e.path(), std::ios::binary);
-      std::stringstream text;
-      text << in.rdbuf();
-      seeds.push_back(text.str());
-    }
-  }
-  return seeds;
+  return fuzzseeds::FilesOf(folders);
 }
 
 inline void Run(bool (*read)(const ImportSource &, ImportResult &), const uint8_t *data, size_t size) {

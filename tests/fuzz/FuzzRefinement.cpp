@@ -2,29 +2,14 @@
 // parses every input (whatever its detector says); a structure one accepts
 // must hold finite positions and valid atom types, and is then built and
 // plotted.
+#include "import/ImportPath.h"
 #include "FuzzPlot.h"
+#include "FuzzSeedFiles.h"
 #include "FuzzTarget.h"
-#include "import/ImportReaders.h"
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
-std::vector<std::string> FuzzSeeds() {
-  std::vector<std::string> seeds;
-  for (const char *format : {"shelx", "vasp", "wien2k", "cssr"}) {
-    const std::filesystem::path dir = std::filesystem::path(OV_SOURCE_DIR) / "tests/data/import" / format;
-    std::error_code ec;
-    for (const auto &entry : std::filesystem::directory_iterator(dir, ec)) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::stringstream text;
-      text << in.rdbuf();
-      seeds.push_back(text.str());
-    }
-  }
-  return seeds;
-}
+std::vector<std::string> FuzzSeeds() { return fuzzseeds::FilesOf({"shelx", "vasp", "wien2k", "cssr"}); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ImportSource source;
@@ -32,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!NormaliseImportText(std::string_view(reinterpret_cast<const char *>(data), size), source.text, nullptr))
     return 0;
   bool built = false;
-  for (auto read : {DoSHELXFile, DoVASPFile, DoWIEN2kFile, DoCSSRFile}) {
+  for (const char *format : {"SHELX", "VASP", "WIEN2k", "CSSR"}) {
+    const auto read = FindImportFormat(format)->read;
     ImportResult result;
     if (!read(source, result))
       continue;

@@ -2,9 +2,9 @@
 // files) on arbitrary text. The first byte picks the reader; a structure a
 // reader accepts must hold only finite positions, those of a box inside its
 // cell, and is then built and plotted as an import builds it.
+#include "import/ImportPath.h"
 #include "FuzzPlot.h"
 #include "FuzzTarget.h"
-#include "import/ImportReaders.h"
 
 #include <cmath>
 #include <fstream>
@@ -13,7 +13,8 @@
 namespace {
 
 using ReadFn = bool (*)(const ImportSource &, ImportResult &);
-const ReadFn kReaders[] = {DoGROMACSFile, DoLAMMPSFile, DoDLPOLYFile};
+const ReadFn kReaders[] = {FindImportFormat("GROMACS")->read, FindImportFormat("LAMMPS")->read,
+                           FindImportFormat("DL_POLY")->read};
 const char *const kFolders[] = {"gromacs", "lammps", "dlpoly"};
 
 } // namespace

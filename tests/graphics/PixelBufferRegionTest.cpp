@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QPolygon>
+#include <QRegion>
+
+#include <random>
+
 using namespace ovgfx;
 
 TEST(PixelBuffer, MakesOnlyOneAndThirtyTwoBitBuffersOfNonEmptyBounds) {
@@ -116,4 +121,40 @@ TEST(Region, SpansRectanglesAndPolygonsBuildTheSamePixels) {
   line.Add(0, 0);
   line.Add(5, 5);
   EXPECT_TRUE(Region::FromPolygon(line).IsEmpty());
+}
+
+// A polygon, whole or made within a rectangle, has exactly the pixels the
+// toolkit's own scan conversion gives it there: random polygons (concave,
+// crossing themselves, with level and repeated vertices), cut by
+// rectangles inside, across and outside them.
+TEST(Region, APolygonMadeWithinARectangleHasTheWholePolygonsPixelsThere) {
+  std::mt19937 random(20240611);
+  std::uniform_int_distribution<int> coordinate(-40, 40), count(3, 9), side(-50, 50);
+  for (int trial = 0; trial < 3000; ++trial) {
+    Polygon polygon;
+    const int n = count(random);
+    for (int k = 0; k < n; ++k)
+      polygon.Add(coordinate(random) * (trial % 3 + 1), coordinate(random));
+    if (trial % 2)
+      polygon.Add(polygon.Points()[0].h, polygon.Points()[0].v); // closed, as faces are
+    int x0 = side(random), x1 = side(random), y0 = side(random), y1 = side(random);
+    if (x0 > x1)
+      std::swap(x0, x1);
+    if (y0 > y1)
+      std::swap(y0, y1);
+    const Rect within = trial % 5 ? MakeRect(x0, y0, x1 + 1, y1 + 1) : MakeRect(-200, -200, 200, 200);
+    QPolygon q;
+    for (const Point &p : polygon.Points())
+      q << QPoint(p.h, p.v);
+    const QRegion whole(q, Qt::OddEvenFill);
+    const QRegion part = whole.intersected(QRegion(within.left, within.top, within.Width(), within.Height()));
+    const auto same = [](const Region &ours, const QRegion &theirs) {
+      std::vector<Rect> rects;
+      for (const QRect &r : theirs)
+        rects.push_back(MakeRect(r.left(), r.top(), r.left() + r.width(), r.top() + r.height()));
+      return ours.Xored(Region::FromRects(rects)).IsEmpty();
+    };
+    ASSERT_TRUE(same(Region::FromPolygon(polygon, within), part)) << "trial " << trial;
+    ASSERT_TRUE(same(Region::FromPolygon(polygon), whole)) << "trial " << trial;
+  }
 }

@@ -186,8 +186,8 @@ TEST_F(CIFReaderTest, BadInputIsRefusedWithTheLine) {
       {std::string(kHead) + sites + "Na1 0 0 'open\n", "at line 13: the text is no CIF syntax (unterminated 'string')."},
       {"data_a\n_cell_length_a 5\n" + sites + "Na1 0 0 0\n",
        ": it holds no data block with a unit cell (_cell_length_a to _cell_angle_gamma)."},
-      {std::string(kHead) + sites + "Na1 ? ? ?\n", ": it holds no atom site with fractional coordinates."},
-      {std::string(kHead) + "_cell_volume 125\n", ": it holds no atom site with fractional coordinates."},
+      {std::string(kHead) + sites + "Na1 ? ? ?\n", ": it holds no atom site with fractional or Cartesian coordinates."},
+      {std::string(kHead) + "_cell_volume 125\n", ": it holds no atom site with fractional or Cartesian coordinates."},
       {"data_a\n_cell_length_a 5\n_cell_length_b 5\n_cell_length_c 5\n_cell_angle_alpha 90\n_cell_angle_beta 90\n"
        "_cell_angle_gamma 190\n" +
            sites + "Na1 0 0 0\n",

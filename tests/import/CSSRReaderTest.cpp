@@ -44,10 +44,39 @@ TEST_F(CSSRReader, TheSpaceGroupNumberGivesTheSymmetry) {
 
 TEST_F(CSSRReader, AShortAtomListIsRefused) {
   std::ifstream in(Sample("cssr", "fractional.cssr"));
-  std::string text((std::istreambuf_iterator<char>(in)), {});
+  const std::string whole((std::istreambuf_iterator<char>(in)), {});
+  std::string text = whole;
   text.erase(text.rfind("   2 Cl1"));
   TempFile f("t.cssr", text);
   EXPECT_EQ(Refusal(host, f.path), "\"t.cssr\" could not be read at line 5: the file ends after 1 of its 2 atoms.");
+  // Cut inside the last atom's z.
+  text = whole.substr(0, whole.find("0.50000  0.50000  0.50000") + 19);
+  TempFile cut("t.cssr", text);
+  EXPECT_EQ(Refusal(host, cut.path), "\"t.cssr\" could not be read at line 6: the file ends inside the line of atom 2.");
+}
+
+// A space group that is no number of one is P 1 with a word; an atom count
+// beyond any file's is refused with its line.
+TEST_F(CSSRReader, NumbersOutOfRangeAreMendedOrRefusedWithTheirLine) {
+  std::ifstream in(Sample("cssr", "fractional.cssr"));
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  for (const char *group : {"-7", "99999999999999999999"}) {
+    std::string t = text;
+    t.replace(t.find("225 F m -3 m"), 12, group);
+    TempFile f("t.cssr", t);
+    Window w(host);
+    host.log.clear();
+    ASSERT_TRUE(OpenTextFile(w.ref(), f.path)) << group;
+    EXPECT_EQ(w.crystal().atomsPerCell, 2) << group;
+    EXPECT_NE(host.log.find("line 2: space group " + std::string(group) + " is no space group; P 1 is taken."),
+              std::string::npos)
+        << group;
+  }
+  std::string t = text;
+  t.replace(t.find("   2   0 rock"), 8, "1e300  0");
+  TempFile f("t.cssr", t);
+  EXPECT_EQ(Refusal(host, f.path),
+            "\"t.cssr\" could not be read at line 3: line 3 needs the number of atoms (at most 2000000).");
 }
 
 } // namespace

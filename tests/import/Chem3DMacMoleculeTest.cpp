@@ -18,7 +18,7 @@ TEST_F(Chem3DMacMoleculeTest, ExportsOfEveryExampleReadBack) {
   for (const auto &example : doctest::ExampleFiles()) {
     SCOPED_TRACE(example.filename().string());
     Window w(host);
-    ASSERT_TRUE(ReadTextFile(w.ref(), example));
+    ASSERT_TRUE(OpenStructureFile(w.ref(), example));
     const CrystalRec &c = w.crystal();
     std::vector<size_t> shown;
     ForEachShownAtom(c, [&](size_t a) { shown.push_back(a); });

@@ -72,6 +72,17 @@ TEST_F(DMolReaderTest, MoleculesFramesAndElementColumn) {
       << host.log;
 }
 
+// The archive's other heading: 105 lines, four of heading and 22 "end"
+// lines, leave 79 atoms in 21 molecules, every one of them read.
+TEST_F(DMolReaderTest, AnMSIArchiveIsReadWhole) {
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), Data("dmol/la_rdefe_clus.car"))) << host.alerts.back().explanation;
+  EXPECT_EQ(w.crystal().molecule, 1);
+  EXPECT_EQ(w.crystal().atomCount, 79);
+  EXPECT_EQ(Element(w.crystal(), 0), "La");
+  EXPECT_EQ(Element(w.crystal(), 78), "H");
+}
+
 TEST_F(DMolReaderTest, DamagedFilesAreRefusedOrMended) {
   const std::string cell = "PBC    4.0000    4.0000    4.0000   90.0000   90.0000   90.0000\n";
   const std::string atom = "C1   0.0 0.0 0.0 XXXX 1 xx C 0.000\n";

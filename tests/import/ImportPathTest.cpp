@@ -6,8 +6,11 @@
 
 #include "import/ImportPath.h"
 #include "import/OwnTextReader.h"
+#include "render/PlotPipeline.h"
 
 #include <gtest/gtest.h>
+
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cstdlib>
@@ -19,13 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using doctest::Window;
-
-std::string Example(const char *name) {
-  std::ifstream in(fs::path(OV_SOURCE_DIR) / "resources/examples" / name, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+const auto Example = doctest::ExampleText;
 
 class ImportPath : public ::testing::Test {
 protected:
@@ -93,6 +90,7 @@ TEST_F(ImportPath, ARefusedFileNamesItselfAndLeavesTheWindowAsItWas) {
       {Write("empty.ovtx", std::string(64, '\0')), kFileNotOpened, "\"empty.ovtx\" could not be read: it is empty."},
       {Write("atoms.ovtx", "TITL x\nCELL 5 5 5 90 90 90\n"), kFileNotOpened,
        "\"atoms.ovtx\" could not be read: the file holds no atoms (no ATOM block with a readable line)."},
+      {dir, kFileNotOpened, "\"" + dir.filename().string() + "\" could not be read: it is a folder, not a file."},
   };
   for (const Case &c : cases) {
     host.alerts.clear();
@@ -104,16 +102,41 @@ TEST_F(ImportPath, ARefusedFileNamesItselfAndLeavesTheWindowAsItWas) {
   }
 }
 
+// An open draws the structure once, however its bonds are settled: by the
+// automatic search, or from the file's own bonds in a molecule or a crystal.
+// A crystal's bond across a wall is measured to the nearest image: C at x =
+// 0.3 A and O at x = 9.2 A in a 10 A cell stand 0.3 + 0.8 = 1.1 A apart.
+TEST_F(ImportPath, AnOpenDrawsTheStructureOnce) {
+  const fs::path wall =
+      Write("wall.pdb", "CRYST1   10.000   10.000   10.000  90.00  90.00  90.00 P 1           1\n"
+                        "HETATM    1  C1  MOL A   1       0.300   5.000   5.000  1.00 20.00           C\n"
+                        "HETATM    2  O1  MOL A   1       9.200   5.000   5.000  1.00 20.00           O\n"
+                        "CONECT    1    2\nEND\n");
+  const fs::path files[] = {fs::path(OV_TEST_DATA) / "import/cif/cod_9013104_si.cif",
+                            fs::path(OV_TEST_DATA) / "import/pdb/conect.pdb", wall};
+  for (const fs::path &file : files) {
+    Window w(host);
+    const uint64_t before = gPlotLayouts;
+    ASSERT_TRUE(OpenStructureFile(w.ref(), file)) << file;
+    EXPECT_EQ(gPlotLayouts - before, 1u) << file;
+    EXPECT_GT(w.crystal().atomCount, 1) << file;
+  }
+  EXPECT_NE(host.log.find("1 bond(s) given by the file made 1 bond specification(s): C-O 1.100 to 1.100 A."),
+            std::string::npos)
+      << host.log;
+}
+
 TEST_F(ImportPath, NamesDecideBeforeExtensionsAndContentDecidesLast) {
-  EXPECT_EQ(GetFileFormatForName("POSCAR"), kVASPFormat);
-  EXPECT_EQ(GetFileFormatForName("CONTCAR_relaxed"), kVASPFormat);
-  EXPECT_EQ(GetFileFormatForName("poscar.vasp"), kVASPFormat);
-  EXPECT_EQ(GetFileFormatForName("POSCARS"), 0);
-  EXPECT_EQ(GetFileFormatForName("REVCON"), kDLPOLYFormat);
-  EXPECT_EQ(GetFileFormatForName("CONFIG"), kDLPOLYFormat);
-  EXPECT_EQ(GetFileFormatForName("data.quartz"), kLAMMPSFormat);
-  EXPECT_EQ(GetFileFormatForName("NaCl.ovtx"), 0);
-  EXPECT_EQ(GetFileFormatForExtension("a/NaCl.OVTX.GZ"), kOwnTextFormat);
+  const ImportFormat *vasp = FindImportFormat("VASP"), *dlpoly = FindImportFormat("DL_POLY");
+  EXPECT_EQ(GetFileFormatForName("POSCAR"), vasp);
+  EXPECT_EQ(GetFileFormatForName("CONTCAR_relaxed"), vasp);
+  EXPECT_EQ(GetFileFormatForName("poscar.vasp"), vasp);
+  EXPECT_EQ(GetFileFormatForName("REVCON"), dlpoly);
+  EXPECT_EQ(GetFileFormatForName("CONFIG"), dlpoly);
+  EXPECT_EQ(GetFileFormatForName("data.quartz"), FindImportFormat("LAMMPS"));
+  EXPECT_EQ(GetFileFormatForName("NaCl.ovtx"), nullptr);
+  EXPECT_EQ(GetFileFormatForExtension("a/NaCl.OVTX.GZ"), FindImportFormat("structure text"));
+  EXPECT_EQ(GetFileFormatForExtension("a.qqq"), nullptr);
   // A refinement program's instruction file shares the TITL and CELL cards
   // but is no file of ours: its CELL leads with the wavelength.
   EXPECT_FALSE(IsOwnTextFile("TITL quartz\nCELL 0.71073 4.913 4.913 5.405 90 90 120\nZERR 3 0 0 0 0 0 0\n"));
@@ -125,17 +148,38 @@ TEST_F(ImportPath, NamesDecideBeforeExtensionsAndContentDecidesLast) {
   EXPECT_EQ(w.crystal().atomsPerCell, 8);
 }
 
-TEST_F(ImportPath, OneFilterListNamesEveryReadableFormat) {
+// What the dialogs show is what the path takes: every extension row and
+// every name rule against the filters, matched as the dialog matches them.
+TEST_F(ImportPath, TheFiltersShowWhatTheExtensionsAndNamesTake) {
   const std::vector<OpenFileFilter> filters = StructureFileFilters();
-  ASSERT_GE(filters.size(), 4u);
-  EXPECT_EQ(filters[0].name, "All structure files");
-  for (size_t k = 1; k < filters.size(); k++)
-    for (const std::string &p : filters[k].patterns)
-      EXPECT_NE(std::find(filters[0].patterns.begin(), filters[0].patterns.end(), p), filters[0].patterns.end()) << p;
-  for (const ImportReader &reader : ImportReaders())
-    EXPECT_TRUE(std::any_of(filters.begin(), filters.end(), [&](const OpenFileFilter &f) {
-      return f.name == reader.filterName;
-    })) << reader.filterName;
+  // Extension patterns ("*.cif") or the others (the name rules' patterns).
+  auto shows = [&](const std::string &filterName, const std::string &name, bool byExtension = true) {
+    for (const OpenFileFilter &f : filters)
+      if (f.name == filterName)
+        for (const std::string &p : f.patterns)
+          if (p.starts_with("*.") == byExtension &&
+              QRegularExpression::fromWildcard(QString::fromStdString(p), Qt::CaseInsensitive)
+                  .match(QString::fromStdString(name))
+                  .hasMatch())
+            return true;
+    return false;
+  };
+  ASSERT_EQ(filters[0].name, "All structure files");
+  for (const OVFileFormat &row : FileFormatTable()) {
+    if (!row.format)
+      continue;
+    const std::string name = std::string("x.") + row.extension;
+    EXPECT_TRUE(shows(row.format->filterName, name)) << name;
+    EXPECT_TRUE(shows(row.format->filterName, name + ".gz")) << name;
+    EXPECT_TRUE(shows("All structure files", name)) << name;
+  }
+  for (const char *name : {"POSCAR", "POSCARS", "CONTCAR_relaxed", "poscar.vasp", "CONFIG", "REVCON.1", "config",
+                           "data", "data.quartz", "dataset", "structure", "NaCl.ovtx", "INCAR"}) {
+    const ImportFormat *named = GetFileFormatForName(name);
+    for (const ImportFormat *f : ImportFormats()) {
+      EXPECT_EQ(shows(f->filterName, name, false), named == f) << name << " / " << f->filterName;
+    }
+  }
 }
 
 } // namespace

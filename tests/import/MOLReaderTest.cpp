@@ -91,6 +91,10 @@ TEST_F(MOLReaderTest, DamagedFilesAreRefusedAtTheirLine) {
        6, "the COUNTS line promises 2 atoms, but only 1 follow"},
       {head + "  1  0  0  0  0  0  0  0  0  0999 V2000\n    0.0000    0.0000       nan C   0  0\nM  END\n", 5,
        "a coordinate of the atom is not a number"},
+      // A charge no atom carries would wrap round as it is stored.
+      {head + "  1  0  0  0  0  0  0  0  0  0999 V2000\n    0.0000    0.0000    0.0000 C   0  0\n"
+              "M  CHG  1   1 4294967297\nM  END\n",
+       6, "the charge \"4294967297\" is beyond -15 to 15"},
   };
   for (const auto &k : bad) {
     SCOPED_TRACE(k.text);

@@ -235,7 +235,7 @@ TEST_F(TextFormatTest, EveryStructureReadsBackWhatWasWritten) {
 // Vectors and the orientation need the built structure: through a window.
 TEST_F(TextFormatTest, VectorsAndOrientationComeBackAfterTheBuild) {
   Window w(host);
-  ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Rutile.ovtx"));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Rutile.ovtx"));
   CrystalRec &c = w.crystal();
   ASSERT_GT(c.atomCount, 3);
   VectorRecord v;
@@ -256,7 +256,7 @@ TEST_F(TextFormatTest, VectorsAndOrientationComeBackAfterTheBuild) {
     std::ofstream(file) << text;
   }
   Window back(host);
-  ASSERT_TRUE(ReadTextFile(back.ref(), file));
+  ASSERT_TRUE(OpenStructureFile(back.ref(), file));
   std::filesystem::remove(file);
   const CrystalRec &r = back.crystal();
   ASSERT_EQ(r.vectorCount, 1);
@@ -280,7 +280,7 @@ TEST_F(TextFormatTest, EveryVectorLineOfAFileIsKept) {
   const auto file = std::filesystem::temp_directory_path() / ("ovtx-avec-" + std::to_string(::getpid()) + ".ovtx");
   std::ofstream(file) << text;
   Window w(host);
-  ASSERT_TRUE(ReadTextFile(w.ref(), file));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), file));
   std::filesystem::remove(file);
   const CrystalRec &r = w.crystal();
   ASSERT_EQ(r.vectorCount, 2);
@@ -410,42 +410,41 @@ TEST_F(TextFormatTest, BadInputsTable) {
       {" \n\r\n", "The file is empty.", {}},
       {std::string("TITL\0x", 6), "The file is not a text file.", {}},
       {head + "CELL  5 5 5  90 90\n" + atoms, "The file holds no valid unit cell (CELL card).",
-       {"Line 2: CELL needs 6 numbers; the card is ignored."}},
+       {"line 2: CELL needs 6 numbers; the card is ignored."}},
       {head + "CELL  nan 5 5  90 90 90\n" + atoms, "The file holds no valid unit cell (CELL card).",
-       {"Line 2: CELL: \"nan\" is not a usable number; the card is ignored."}},
+       {"line 2: CELL: \"nan\" is not a usable number; the card is ignored."}},
       {head + "CELL  5 inf 5  90 90 90\n" + atoms, "The file holds no valid unit cell (CELL card).",
-       {"Line 2: CELL: \"inf\" is not a usable number; the card is ignored."}},
+       {"line 2: CELL: \"inf\" is not a usable number; the card is ignored."}},
       {head + "CELL  5 5 1e300  90 90 90\n" + atoms, "The file holds no valid unit cell (CELL card).",
-       {"Line 2: CELL: \"1e300\" is not a usable number; the card is ignored."}},
+       {"line 2: CELL: \"1e300\" is not a usable number; the card is ignored."}},
       {head + "CELL  5 5 -5  90 90 90\n" + atoms, "The file holds no valid unit cell (CELL card).",
-       {"Line 2: CELL: lengths and angles must be positive and the angles below 180; the card is ignored."}},
+       {"line 2: CELL: lengths and angles must be positive and the angles below 180; the card is ignored."}},
       {head + "CELL  5 5 5  90 90 90\n", "The file holds no atoms (no ATOM block with a readable line).", {}},
       {head + "CELL  5 5 5  90 90 90\nATOM\nO   O1  0.1 0.2\n",
        "The file holds no atoms (no ATOM block with a readable line).",
-       {"Line 4: an ATOM line needs an element, a label and three coordinates; the line is ignored."}},
+       {"line 4: an ATOM line needs an element, a label and three coordinates; the line is ignored."}},
       {head + "CELL  5 5 5  90 90 90\nWXYZ  1\nSYMM  x,y\nXYZR  1 0 0 1 0 1\nMODL  9\n" + atoms, "",
-       {"Line 3: unknown card \"WXYZ\" is ignored.",
-        "Line 4: SYMM: \"x,y\" is not a symmetry operator; the card is ignored.",
-        "Line 5: XYZR: each minimum must not exceed its maximum; the card is ignored.",
-        "Line 6: MODL needs a model type from 1 to 6; the card is ignored."}},
+       {"line 3: unknown card \"WXYZ\" is ignored.",
+        "line 4: SYMM: \"x,y\" is not a symmetry operator; the card is ignored.",
+        "line 5: XYZR: each minimum must not exceed its maximum; the card is ignored.",
+        "line 6: MODL needs a model type from 1 to 6; the card is ignored."}},
       {head + "CELL  5 5 5  90 90 90\n" + atoms + "\nOCCU\nO9  O 0.5\nO1  O 1.5\n\nUANI\nO1  1 2 3\n", "",
-       {"Line 7: OCCU: no site labelled \"O9\"; the line is ignored.",
-        "Line 8: OCCU: occupancies must lie above 0 and at most 1; the line is ignored.",
-        "Line 11: UANI needs 6 numbers; the line is ignored."}},
+       {"line 7: OCCU: no site labelled \"O9\"; the line is ignored.",
+        "line 8: OCCU: occupancies must lie above 0 and at most 1; the line is ignored.",
+        "line 11: UANI needs 6 numbers; the line is ignored."}},
       {head + atoms + "MOLE\n", "", {}}, // a molecule flag after the atoms
       // The same table of limits as a document's: only a file without a cell is
       // refused; a value beyond its limit is held to it, in the words of the file.
-      {head + "CELL  5 5 5  120 120 120\n" + atoms,
-       "The file holds no valid unit cell: its cell lengths and angles make no cell.", {}},
+      {head + "CELL  5 5 5  120 120 120\n" + atoms, "the cell's angles make no cell", {}},
       {head + "CELL  5 5 5  90 90 90\nBMAX  O  O  400\n" + atoms, "",
-       {"Line 3: BMAX 400 is beyond the largest bond maximum, 231 \u00C5; 231 \u00C5 used."}},
+       {"line 3: BMAX 400 is beyond the largest bond maximum, 231 \u00C5; 231 \u00C5 used."}},
       {head + "CELL  5 5 5  90 90 90\nTYPE\nO   150.00  1 0 0\n\n" + atoms, "",
-       {"Line 4: TYPE radius 150.00 is beyond the largest atom radius, 100 \u00C5; 100 \u00C5 used."}},
+       {"line 4: TYPE radius 150.00 is beyond the largest atom radius, 100 \u00C5; 100 \u00C5 used."}},
       {head + "CELL  5 5 5  90 90 90\n" + atoms + "\nUISO\nO1  5000\n", "",
        {"the displacement parameter 5000 lies outside -1000 to 1000; 1000 used."}},
       {head + "CELL  5 5 5  90 90 90\nBRAD  0.99 0.3\nBMAX  O  O\n" + atoms, "",
-       {"Line 3: BRAD: the ball-and-stick radius must lie above 0 and below 0.95; it is ignored.",
-        "Line 4: BMAX needs two elements and a distance; the card is ignored."}},
+       {"line 3: BRAD: the ball-and-stick radius must lie above 0 and below 0.95; it is ignored.",
+        "line 4: BMAX needs two elements and a distance; the card is ignored."}},
   };
   for (const Case &c : cases) {
     CrystalRec crystal;
@@ -458,18 +457,27 @@ TEST_F(TextFormatTest, BadInputsTable) {
   }
 }
 
-// The checks with their own alerts, and the value orders the writer relies on.
+// The checks with their own alerts, given once the file opened is built
+// (never while it is read), and the value orders the writer relies on. A
+// warning reaches the Log with its line.
 TEST_F(TextFormatTest, ValueChecksOfTheRenderingAndViewCards) {
-  const std::string text = "TITL  t\nCELL  5 5 5  90 90 90\nAREN  2 0.25 0.5 5000\nBREN  0.1 0.2 0.3 40\n"
-                           "DCUE  0.1 2 0.3\nVIEW  0 0 0\nSHCL  2\nBRAD  0.3 0.6\n"
-                           "ATOM\nO   O1  0.1 0.2 0.3\n";
-  CrystalRec c;
-  TextFileExtras extras;
-  ASSERT_TRUE(ParseTextFile(text, c, extras, nullptr));
+  const auto file = std::filesystem::temp_directory_path() / ("ovtx-checks-" + std::to_string(::getpid()) + ".ovtx");
+  std::ofstream(file) << "TITL  t\nCELL  5 5 5  90 90 90\nAREN  2 0.25 0.5 5000\nBREN  0.1 0.2 0.3 40\n"
+                         "DCUE  0.1 2 0.3\nVIEW  0 0 0\nSHCL  2\nBRAD  0.3 0.6\nWXYZ  1\n"
+                         "ATOM\nO   O1  0.1 0.2 0.3\n";
+  ImportResult read;
+  ASSERT_TRUE(ReadStructureFile(file, read, nullptr));
+  EXPECT_TRUE(host.alerts.empty()) << "a reader raises no alert";
+  Window w(host);
+  ASSERT_TRUE(OpenStructureFile(w.ref(), file));
+  EXPECT_NE(host.log.find(file.filename().string() + ", line 9: unknown card \"WXYZ\" is ignored."), std::string::npos)
+      << host.log;
+  std::filesystem::remove(file);
   std::vector<std::string> alerts;
   for (const AlertRequest &a : host.alerts)
     alerts.push_back(a.message);
   EXPECT_EQ(alerts, (std::vector<std::string>{kIllegalReflection, kIllegalPhong, kBadDepthCue}));
+  const CrystalRec &c = w.crystal();
   EXPECT_EQ(c.kA[0], 0.5f);
   EXPECT_EQ(c.kD[0], 0.25f);
   EXPECT_EQ(c.kS[0], 0.5f);
@@ -479,10 +487,22 @@ TEST_F(TextFormatTest, ValueChecksOfTheRenderingAndViewCards) {
   EXPECT_EQ(c.kS[1], 0.3f);
   EXPECT_EQ(c.phongN[1], 40);
   EXPECT_EQ(c.depthFading, 0) << "a bad DCUE card is ignored";
-  EXPECT_FALSE(extras.hasViewDirection) << "a zero VIEW is not taken";
+  EXPECT_EQ(c.viewDirection[0], 0.0f) << "a zero VIEW is not taken";
   EXPECT_EQ(c.showUnitCell, 0);
   EXPECT_EQ(c.bondRadius, 0.3f);
   EXPECT_EQ(c.stickRadius, 0.6f);
+}
+
+// A refusal carries its line as a value, and the alert names it.
+TEST_F(TextFormatTest, ARefusalCarriesItsLine) {
+  const auto file = std::filesystem::temp_directory_path() / ("ovtx-lines-" + std::to_string(::getpid()) + ".ovtx");
+  std::ofstream(file) << "TITL  t\nCELL  5 5 5  120 120 120\nATOM\nO   O1  0.1 0.2 0.3\n";
+  ImportResult read;
+  std::string why;
+  EXPECT_FALSE(ReadStructureFile(file, read, &why));
+  EXPECT_EQ(read.error.line, 2);
+  EXPECT_EQ(why, "\"" + file.filename().string() + "\" could not be read at line 2: the cell's angles make no cell.");
+  std::filesystem::remove(file);
 }
 
 // A decimal-comma locale changes neither what is written nor what is read.
@@ -506,47 +526,6 @@ TEST_F(TextFormatTest, NumbersIgnoreTheLocale) {
   EXPECT_EQ(again.b, 5.25f);
   EXPECT_EQ(after, before);
   EXPECT_NE(before.find("CELL  5.500000 5.250000 5.125000  90.000000 90.000000 120.000000"), std::string::npos);
-}
-
-TEST_F(TextFormatTest, DispatchByExtensionThenByContent) {
-  EXPECT_EQ(GetFileFormatForExtension("a/b/Quartz.OVTX"), kOwnTextFormat);
-  EXPECT_EQ(GetFileFormatForExtension("a.qqq"), 0);
-  const auto dir = std::filesystem::temp_directory_path() / ("ovdispatch-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  std::filesystem::copy_file(std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx", dir / "nacl.dat",
-                             std::filesystem::copy_options::overwrite_existing);
-  {
-    std::ofstream(dir / "notes.txt") << "nothing a reader knows\n";
-  }
-  Window w(host);
-  EXPECT_TRUE(OpenTextFile(w.ref(), dir / "nacl.dat"));
-  EXPECT_EQ(w.crystal().atomsPerCell, 8);
-  host.alerts.clear();
-  EXPECT_FALSE(OpenTextFile(w.ref(), dir / "notes.txt"));
-  ASSERT_EQ(host.alerts.size(), 1u);
-  EXPECT_EQ(host.alerts[0].message, kUnknownFileType);
-  host.alerts.clear();
-  EXPECT_FALSE(OpenTextFile(w.ref(), dir));
-  ASSERT_EQ(host.alerts.size(), 1u);
-  EXPECT_EQ(host.alerts[0].explanation,
-            "\"" + dir.filename().string() + "\" could not be read: it is a folder, not a file.");
-  std::filesystem::remove_all(dir);
-}
-
-// Writes each example's atoms per cell for the gemmi check
-// (tests/oracle/examples_oracle.py); does nothing unless asked.
-TEST_F(TextFormatTest, ExamplesDump) {
-  const char *out = std::getenv("OV_EXAMPLES_DUMP_OUT");
-  if (!out)
-    GTEST_SKIP() << "run by tests/oracle/examples_oracle.py";
-  std::ofstream dump(out);
-  for (const auto &file : doctest::ExampleFiles()) {
-    Window w(host);
-    ASSERT_TRUE(ReadTextFile(w.ref(), file)) << file;
-    const CrystalRec &c = w.crystal();
-    dump << file.filename().string() << " " << (c.molecule ? "molecule" : "crystal") << " "
-         << (c.molecule ? c.atomCount : c.atomsPerCell) << "\n";
-  }
 }
 
 } // namespace

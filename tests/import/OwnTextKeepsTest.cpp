@@ -21,18 +21,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using doctest::Window;
+const auto Example = doctest::ExampleText;
 
 fs::path WriteTemp(const std::string &name, const std::string &text) {
   const fs::path file = fs::temp_directory_path() / (std::to_string(::getpid()) + "-" + name);
   std::ofstream(file) << text;
   return file;
-}
-
-std::string Example(const char *name) {
-  std::ifstream in(fs::path(OV_SOURCE_DIR) / "resources/examples" / name);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // The distance of two fractional positions from the cell's metric tensor,
@@ -60,7 +54,7 @@ TEST_F(OwnTextKeeps, TheTitleCardNamesTheWindow) {
   gDocumentWindowHooks.setWindowTitle = [&](WindowRef, const std::string &t) { title = t; };
   const fs::path file = WriteTemp("renamed file.ovtx", Example("NaCl.ovtx"));
   Window w(host);
-  const bool read = ReadTextFile(w.ref(), file);
+  const bool read = OpenStructureFile(w.ref(), file);
   fs::remove(file);
   gDocumentWindowHooks.setWindowTitle = nullptr;
   ASSERT_TRUE(read);
@@ -101,7 +95,7 @@ TEST_F(OwnTextKeeps, TheCellGivesTheMetricAndTheWrittenMatrixOnlyTurnsTheView) {
                 a, a, c, omat.c_str(), u, 0.5 + u);
   const fs::path file = WriteTemp("zincite.ovtx", text);
   Window w(host);
-  ASSERT_TRUE(ReadTextFile(w.ref(), file));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), file));
   fs::remove(file);
   const CrystalRec &r = w.crystal();
   int bonds = 0;
@@ -138,7 +132,7 @@ TEST_F(OwnTextKeeps, AFileWithoutBondSpecificationsGetsTheAutomaticBonds) {
   text.erase(at, text.find('\n', at) - at + 1);
   const fs::path file = WriteTemp("nacl-nobmax.ovtx", text);
   Window w(host);
-  ASSERT_TRUE(ReadTextFile(w.ref(), file));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), file));
   fs::remove(file);
   const CrystalRec &c = w.crystal();
   ASSERT_GE(c.bondSpecCount, 1);
@@ -168,7 +162,7 @@ TEST_F(OwnTextKeeps, TheLargestValuesComeBackAndLargerOnesAreHeldToThem) {
   text.replace(at, 19, "BMAX  C   H   231.000\nBMAX  H   H   1000\n\nTYPE\nC   100.00  1 0 0\nH     0.01  0 1 0\n");
   const fs::path file = WriteTemp("benzene-limits.ovtx", text);
   Window w(host);
-  ASSERT_TRUE(ReadTextFile(w.ref(), file));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), file));
   const CrystalRec &c = w.crystal();
   ASSERT_EQ(c.bondSpecCount, 3);
   EXPECT_EQ(c.bondSpecs[1].maxLength, kMaxBondSpecLength);
@@ -181,7 +175,7 @@ TEST_F(OwnTextKeeps, TheLargestValuesComeBackAndLargerOnesAreHeldToThem) {
   Window back(host);
   const fs::path again = WriteTemp("benzene-again.ovtx", FormatTextFile(c, "Benzene", ""));
   host.log.clear();
-  ASSERT_TRUE(ReadTextFile(back.ref(), again));
+  ASSERT_TRUE(OpenStructureFile(back.ref(), again));
   fs::remove(file);
   fs::remove(again);
   const CrystalRec &r = back.crystal();
@@ -200,7 +194,7 @@ TEST_F(OwnTextKeeps, ARangeTooLongOnEveryAxisIsToldOnce) {
   text.replace(text.find(card), card.size(), "XYZR 0 300 0 300 0 300");
   const fs::path file = WriteTemp("long range.ovtx", text);
   Window w(host);
-  const bool read = ReadTextFile(w.ref(), file);
+  const bool read = OpenStructureFile(w.ref(), file);
   fs::remove(file);
   ASSERT_TRUE(read);
   size_t lines = 0;

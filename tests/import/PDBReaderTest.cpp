@@ -5,7 +5,6 @@
 #include "../documents/DocumentTestSupport.h"
 
 #include "import/ImportPath.h"
-#include "import/ImportReaders.h"
 #include "import/ImportText.h"
 
 #include <gtest/gtest.h>
@@ -148,6 +147,16 @@ TEST_F(PDBReader, TheFirstAlternateLocationIsKeptAndTheLogCountsTheRest) {
   EXPECT_TRUE(LogHas("2 alternate location(s) were left out"));
 }
 
+// Residue B 111 is CSD at location A and CYS at B: the position keeps A
+// whole, and a water that exists only at B keeps B.
+TEST_F(PDBReader, EachResidueKeepsItsFirstAlternateLocation) {
+  Window w(host);
+  ASSERT_TRUE(Open(w, kData / "resname_mix.pdb"));
+  EXPECT_EQ(Elements(w.crystal()), "N C C O N C C O C S O O O");
+  EXPECT_FLOAT_EQ(w.crystal().atoms[4].cart[0], 3.33f);
+  EXPECT_TRUE(LogHas("6 alternate location(s) were left out"));
+}
+
 TEST_F(PDBReader, ModelsAreStructuresToChooseFrom) {
   ImportResult result;
   std::string why;
@@ -181,6 +190,31 @@ TEST_F(PDBReader, GzippedAndEntFilesOpen) {
   EXPECT_TRUE(Open(v, file));
   fs::remove(file);
   EXPECT_EQ(v.crystal().atomCount, 9);
+}
+
+// A warning belongs to the model whose record it names: the ANISOU records
+// of model 1 for an atom it lacks are said with model 1 only.
+TEST_F(PDBReader, EachModelKeepsTheWarningsOfItsOwnRecords) {
+  const std::string atom = "ATOM      1  O   HOH A   1       0.000   0.000   0.000  1.00 20.00           O\n";
+  std::string text = "MODEL        1\n" + atom;
+  for (int k = 0; k < 1000; k++)
+    text += "ANISOU   99  O   HOH A   1      200    200    200      0      0      0       O\n";
+  text += "ENDMDL\n";
+  for (int m = 2; m <= 4; m++)
+    text += "MODEL        " + std::to_string(m) + "\n" + atom + "ENDMDL\n";
+  const fs::path file = WriteTemp("anisou.pdb", text);
+  ImportResult result;
+  std::string why;
+  ASSERT_TRUE(ReadStructureFile(file, result, &why)) << why;
+  fs::remove(file);
+  ASSERT_EQ(result.structures.size(), 4u);
+  auto anisou = [](const ImportedStructure &s) {
+    return std::count_if(s.extras.warnings.begin(), s.extras.warnings.end(),
+                         [](const std::string &w) { return w.find("ANISOU names atom 99") != std::string::npos; });
+  };
+  EXPECT_GT(anisou(result.structures[0]), 0);
+  for (size_t k = 1; k < 4; k++)
+    EXPECT_EQ(anisou(result.structures[k]), 0) << k;
 }
 
 // Serials beyond 99,999 in hybrid-36, as the format (and our writer)
@@ -254,11 +288,11 @@ TEST_F(PDBReader, DamagedFilesAreRefusedOrMendedWithTheLineNamed) {
 // while text that merely holds an ATOM word is no PDB.
 TEST_F(PDBReader, TheDetectorTakesPDBRecordsOnly) {
   ImportSource pdb{"x.txt", "x.txt", ReadText(kData / "conect.pdb")};
-  EXPECT_TRUE(IsPDBFile(pdb));
+  EXPECT_TRUE(FindImportFormat("PDB")->detect(pdb));
   ImportSource other{"x.txt", "x.txt", "TITL something\nATOM  C 0.1 0.2 0.3\n"};
-  EXPECT_FALSE(IsPDBFile(other));
+  EXPECT_FALSE(FindImportFormat("PDB")->detect(other));
   ImportSource xyz{"x.txt", "x.txt", "1\ncomment\nC 0 0 0\n"};
-  EXPECT_FALSE(IsPDBFile(xyz));
+  EXPECT_FALSE(FindImportFormat("PDB")->detect(xyz));
 }
 
 } // namespace

@@ -33,7 +33,7 @@ protected:
     const fs::path file = fs::temp_directory_path() / (std::to_string(::getpid()) + "-polyhedra.ovtx");
     std::ofstream(file) << text;
     gShowProgress = 1;
-    const bool read = ReadTextFile(w.ref(), file);
+    const bool read = OpenStructureFile(w.ref(), file);
     gShowProgress = 0;
     CloseStatus();
     fs::remove(file);

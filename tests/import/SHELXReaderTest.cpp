@@ -63,6 +63,26 @@ TEST_F(SHELXReader, RidingUisoFollowsThePreviousAtomsUeqAndContinuedLinesAreRead
   EXPECT_EQ(c.atomsPerCell, 16);
 }
 
+// EXYZ N3 C3 at one position is one site, N 0.62 and C 0.38; Co .87, Fe
+// .11 and Ni .13 at one position are one site with a word on the sum.
+TEST_F(SHELXReader, AtomsAtOnePositionAreOneMixedSite) {
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), Sample("shelx", "thpp.ins")));
+  const CrystalRec &c = w.crystal();
+  ASSERT_EQ(c.sites.size(), 3u);
+  const AsymmetricUnitRecord *n3 = Site(c, "N3"), *co1 = Site(c, "CO1");
+  ASSERT_TRUE(n3 && co1);
+  EXPECT_EQ(n3->elements[0], TwoCharsToShort("N"));
+  EXPECT_EQ(n3->elements[1], TwoCharsToShort("C"));
+  EXPECT_NEAR(n3->occupancies[0], 0.62f, 1e-6);
+  EXPECT_NEAR(n3->occupancies[1], 0.38f, 1e-6);
+  EXPECT_NEAR(co1->occupancies[0] + co1->occupancies[1] + co1->occupancies[2], 1.11f, 1e-5);
+  EXPECT_EQ(c.atomsPerCell, 12);
+  EXPECT_NE(host.log.find("line 15: the atoms CO1, FE1, NI1 share one site, but their occupancies sum to 1.11."),
+            std::string::npos)
+      << host.log;
+}
+
 TEST_F(SHELXReader, NegativeLattIsAnAcentricCentredLattice) {
   Window w(host);
   ASSERT_TRUE(OpenTextFile(w.ref(), Sample("shelx", "latt-4.ins")));
@@ -86,6 +106,7 @@ TEST_F(SHELXReader, DamagedFilesAreRefusedWithTheLineOrMended) {
   } bad[] = {
       {"C1 1 0.1 abc 0.3 11 0.02\n", "\"t.ins\" could not be read at line 4: the coordinate \"abc\" of atom C1 is not a number."},
       {"LATT 9\nC1 1 0.1 0.2 0.3 11 0.02\n", "\"t.ins\" could not be read at line 4: LATT 9 names no lattice type (1 to 7, or -1 to -7)."},
+      {"LATT 1e300\nC1 1 0.1 0.2 0.3 11 0.02\n", "\"t.ins\" could not be read at line 4: LATT 1e300 names no lattice type (1 to 7, or -1 to -7)."},
       {"SYMM X, Y\nC1 1 0.1 0.2 0.3 11 0.02\n", "\"t.ins\" could not be read at line 4: the symmetry card \"X, Y\" is no operator."},
       {"C1 1 0.1 0.2 99999999999 11 0.02\n",
        "\"t.ins\" could not be read at line 4: the value 99999999999.00 of atom C1 names no free variable (at most 99)."},
@@ -94,6 +115,11 @@ TEST_F(SHELXReader, DamagedFilesAreRefusedWithTheLineOrMended) {
     TempFile f("t.ins", head + b.body);
     EXPECT_EQ(Refusal(host, f.path), b.refusal);
   }
+  // The cards mark the file as SHELX even when CELL is damaged or missing.
+  TempFile badCell("t.ins", "TITL t\nCELL 0.71 5 x 5 90 90 90\nSFAC C\nC1 1 0.1 0.2 0.3 11 0.02\n");
+  EXPECT_EQ(Refusal(host, badCell.path), "\"t.ins\" could not be read at line 2: the cell constant \"x\" is not a number.");
+  TempFile noCell("t.ins", "TITL t\nSFAC C\nC1 1 0.1 0.2 0.3 11 0.02\nEND\n");
+  EXPECT_EQ(Refusal(host, noCell.path), "\"t.ins\" could not be read at line 3: no CELL gives the cell before this line.");
   TempFile flat("t.ins", "TITL t\nCELL 0.71 5 5 5 90 90 180\nSFAC C\nC1 1 0.1 0.2 0.3 11 0.02\n");
   EXPECT_EQ(Refusal(host, flat.path), "\"t.ins\" could not be read at line 2: the cell's lengths and angles make no cell.");
   // A free variable FVAR does not give is taken as 1, with a warning; NUL
@@ -104,6 +130,32 @@ TEST_F(SHELXReader, DamagedFilesAreRefusedWithTheLineOrMended) {
   ASSERT_TRUE(OpenTextFile(w.ref(), fv.path));
   EXPECT_NEAR(w.crystal().sites[0].occupancies[0], 1.0f, 1e-6);
   EXPECT_NE(host.log.find("line 5: free variable 3 is not given by FVAR; it is taken as 1."), std::string::npos);
+}
+
+// Without END: a last atom line with no end is a file cut short and is
+// refused; whole atom lines open, with a word that END is missing.
+TEST_F(SHELXReader, AFileCutShortSaysSo) {
+  const std::string head = "TITL t\nCELL 0.71 5 5 5 90 90 90\nSFAC C CL\nC1 1 0.1 0.2 0.3 11 0.02\n";
+  TempFile cut("t.ins", head + "CL1 2 0.5 0.5 0.");
+  EXPECT_EQ(Refusal(host, cut.path), "\"t.ins\" could not be read at line 5: the file ends inside the line of atom "
+                                     "CL1, with no END.");
+  TempFile whole("t.ins", head);
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), whole.path));
+  EXPECT_NE(host.log.find("line 4: the file ends without END; it may be cut short."), std::string::npos);
+}
+
+// Free variable 2 of 1e308 puts C2 beyond what a site keeps: C2 is left
+// out with its line, C1 stays.
+TEST_F(SHELXReader, AnAtomBeyondTheNumbersASiteKeepsIsLeftOut) {
+  TempFile f("t.ins", "TITL t\nCELL 0.71 5 5 5 90 90 90\nSFAC C\nFVAR 1 1e308\nC1 1 0.1 0.2 0.3 11 0.02\n"
+                      "C2 1 21.0 0.2 0.3 11 0.02\nEND\n");
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), f.path));
+  ASSERT_EQ(w.crystal().sites.size(), 1u);
+  EXPECT_STREQ(w.crystal().sites[0].label, "C1");
+  EXPECT_NE(host.log.find("line 6: the values of atom C2 are beyond any a site keeps; it is left out."),
+            std::string::npos);
 }
 
 } // namespace

@@ -125,12 +125,38 @@ TEST_F(SimulationBoxes, ReducedUnitsMissingMassesAndAtomsAtOnePlaceAreSaidAndKep
   // Two atoms at one place and one on the far wall: three atoms.
   EXPECT_EQ(w.crystal().atomsPerCell, 3);
 
+  // An atom a thousand million boxes away is put into the box, and said.
+  host.log.clear();
+  const std::string far = "x\n2 atoms\n0 5 xlo xhi\n0 5 ylo yhi\n0 5 zlo zhi\n\nAtoms # atomic\n\n"
+                          "1 1 1 1 1\n2 1 1e15 1 1\n";
+  ASSERT_TRUE(OpenTextFile(w.ref(), Write("far.lmp", far)));
+  EXPECT_EQ(w.crystal().atomsPerCell, 2);
+  EXPECT_NE(host.log.find("line 10: the atom lies farther outside the box than the box is wide"), std::string::npos)
+      << host.log;
+
   host.log.clear();
   const std::string noMass = "x\n2 atoms\n2 atom types\n0 5 xlo xhi\n0 5 ylo yhi\n0 5 zlo zhi\n\nMasses\n\n1 28.0855\n\n"
                              "Atoms\n\n1 1 0 0 0\n2 2 1 1 1\n";
   ASSERT_TRUE(OpenTextFile(w.ref(), Write("nomass.lmp", noMass)));
   EXPECT_EQ(Elements(w.crystal()), "Si Xx");
   EXPECT_NE(host.log.find("atom type(s) 2 have no mass: their atoms are placeholders."), std::string::npos) << host.log;
+}
+
+// A two-dimensional run keeps its atoms in the plane z = 0 of a box a few
+// tenths thick: the plane opens as a molecule, as a two-dimensional DMol
+// cell does, and says so.
+TEST_F(SimulationBoxes, ATwoDimensionalBoxOpensAsAMoleculeOfItsPlane) {
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), kData / "lammps/data.micelle")) << host.alerts.back().explanation;
+  const CrystalRec &c = w.crystal();
+  EXPECT_TRUE(c.molecule);
+  EXPECT_EQ(c.atomCount, 1200);
+  EXPECT_FLOAT_EQ(c.atoms[2].cart[0], 2.39f);
+  for (const auto &a : c.atoms)
+    ASSERT_EQ(a.cart[2], 0.0f);
+  EXPECT_NE(host.log.find("line 17: the box is 0.2 thick along z: a two-dimensional box; its atoms are read as a molecule."),
+            std::string::npos)
+      << host.log;
 }
 
 TEST_F(SimulationBoxes, AConfigurationIsCentredOnItsCellAndWithoutBoundariesIsAMolecule) {
@@ -167,6 +193,14 @@ TEST_F(SimulationBoxes, DamagedFilesAreRefusedWithTheLineAndLeaveTheWindowAsItWa
       {"nan.gro", gro + "    1SOL    HW1    2   0.100   abcde   0.300\n   1.0 1.0 1.0\n",
        "at line 4: the coordinate \"abcde\" is not a number."},
       {"flat.gro", gro + gro.substr(gro.find('\n', 3) + 1) + "   1.0 1.0 0.0\n", "at line 5: the box has no volume."},
+      // A box of negative sides, or one whose walls are given the wrong way
+      // round, would open as a positive box with every atom mirrored.
+      {"mirror.gro", gro + gro.substr(gro.find('\n', 3) + 1) + "   -2 -2 -2\n",
+       "at line 5: the box side \"-2\" is negative."},
+      {"negative.gro", "t\n -2\n    1SOL     OW    1   0.100   0.200   0.300\n   1.0 1.0 1.0\n",
+       "at line 2: the atom count is not a number of atoms."},
+      {"mirror.lmp", "x\n1 atoms\n0 5 xlo xhi\n5 0 ylo yhi\n0 5 zlo zhi\n\nAtoms # atomic\n\n1 1 1 1 1\n",
+       "at line 4: the box's yhi is below its ylo."},
       {"short.lmp", "x\n3 atoms\n" + box + "\nAtoms # atomic\n\n1 1 0 0 0\n2 1 1 1 1\n",
        "at line 7: the Atoms section holds 2 lines where the header counts 3."},
       {"nan.lmp", "x\n1 atoms\n" + box + "\nAtoms # atomic\n\n1 1 0 nan 0\n",
@@ -188,6 +222,20 @@ TEST_F(SimulationBoxes, DamagedFilesAreRefusedWithTheLineAndLeaveTheWindowAsItWa
     ASSERT_EQ(host.alerts.size(), 1u) << c.name;
     EXPECT_EQ(host.alerts[0].explanation, "\"" + c.name + "\" could not be read " + c.explanation) << c.name;
     EXPECT_EQ(w.crystal().atomCount, atoms) << c.name;
+  }
+  // What the header lacks is on no one line.
+  const std::string atomsSection = "\nAtoms # atomic\n\n1 1 0 0 0\n";
+  const struct {
+    std::string name, text, what;
+  } wholeFile[] = {
+      {"noatoms.lmp", "x\n1 atoms\n" + box, "the file has no Atoms section."},
+      {"noz.lmp", "x\n1 atoms\n0 5 xlo xhi\n0 5 ylo yhi\n" + atomsSection, "the header gives no \"zlo zhi\" line."},
+  };
+  for (const auto &c : wholeFile) {
+    host.alerts.clear();
+    EXPECT_FALSE(OpenTextFile(w.ref(), Write(c.name, c.text))) << c.name;
+    ASSERT_EQ(host.alerts.size(), 1u) << c.name;
+    EXPECT_EQ(host.alerts[0].explanation, "\"" + c.name + "\" could not be read: " + c.what) << c.name;
   }
 }
 

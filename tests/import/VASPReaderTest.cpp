@@ -56,8 +56,32 @@ TEST_F(VASPReader, DamagedFilesAreRefusedWithTheLine) {
     TempFile f("POSCAR", head + b.text);
     EXPECT_EQ(Refusal(host, f.path), b.refusal);
   }
+  // A file cut in its last number would open with the atom moved.
+  TempFile cut("POSCAR", head + "1 1\nDirect\n0 0 0\n0.5 0.5 0.");
+  EXPECT_EQ(Refusal(host, cut.path), "\"POSCAR\" could not be read at line 10: the file ends inside the record.");
   TempFile flat("POSCAR", "t\n1.0\n4 0 0\n0 4 0\n8 0 0\nNa\n1\nDirect\n0 0 0\n");
   EXPECT_EQ(Refusal(host, flat.path), "\"POSCAR\" could not be read at line 3: the lattice vectors span no volume.");
+}
+
+// A position no number can hold is no place: the atom is left out and said,
+// and a file left with no atom is refused.
+TEST_F(VASPReader, AnAtomAtNoFinitePlaceIsLeftOutWithItsLine) {
+  const std::string head = "t\n1.0\n4 0 0\n0 4 0\n0 0 4\nNa Cl\n1 1\n";
+  const struct {
+    const char *mode, *far;
+  } files[] = {{"Direct", "1e300 0 0"}, {"Cartesian", "1e308 0 0"}};
+  for (const auto &f : files) {
+    TempFile file("POSCAR", head + f.mode + "\n0.5 0.5 0.5\n" + f.far + "\n");
+    Window w(host);
+    host.log.clear();
+    ASSERT_TRUE(OpenTextFile(w.ref(), file.path)) << f.mode;
+    ASSERT_EQ(w.crystal().atomsPerCell, 1) << f.mode;
+    EXPECT_EQ(w.crystal().sites[0].elements[0], TwoCharsToShort("Na")) << f.mode;
+    EXPECT_NE(host.log.find("line 10: the atom lies at no finite place in the box and is left out."), std::string::npos)
+        << host.log;
+  }
+  TempFile none("POSCAR", "t\n1.0\n4 0 0\n0 4 0\n0 0 4\nNa\n1\nDirect\n1e300 0 0\n");
+  EXPECT_EQ(Refusal(host, none.path), "\"POSCAR\" could not be read: it holds no atom with coordinates.");
 }
 
 } // namespace

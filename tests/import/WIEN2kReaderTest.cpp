@@ -27,6 +27,7 @@ TEST_F(WIEN2kReader, LatticeTypesCellsAndEveryPosition) {
       {"gaas.struct", 8, 10.684 * kBohr, 90.0},    // the operators at the end
       {"al2o3.struct", 30, 8.98943 * kBohr, 120.0}, // the older layout without X=
       {"a-quartz.struct", 9, 9.42663 * kBohr, 120.0},
+      {"Cr3Si.struct", 8, 8.615265 * kBohr, 90.0}, // bohr though line 3 says "unit=ang"
   };
   for (const auto &f : files) {
     Window w(host);
@@ -55,6 +56,21 @@ TEST_F(WIEN2kReader, DamagedFilesAreRefusedWithTheLine) {
   TempFile noMult("t.struct", text);
   EXPECT_EQ(Refusal(host, noMult.path),
             "\"t.struct\" could not be read at line 6: the multiplicity (MULT=) of atom 1 is missing or no count.");
+  std::string lattice = joined(lines.size());
+  lattice[lattice.find("LATTICE") - 4] = 'Q';
+  TempFile latticeFile("t.struct", lattice);
+  EXPECT_EQ(Refusal(host, latticeFile.path),
+            "\"t.struct\" could not be read at line 2: \"Q\" is no lattice type (P, F, B, CXY, CYZ, CXZ, R or H).");
+  std::string manyAtoms = joined(lines.size());
+  manyAtoms.replace(manyAtoms.find(":  2 186"), 4, ": 1e300");
+  TempFile manyAtomsFile("t.struct", manyAtoms);
+  EXPECT_EQ(Refusal(host, manyAtomsFile.path),
+            "\"t.struct\" could not be read at line 2: the number of atoms (NONEQUIV.ATOMS) is more than the file holds.");
+  std::string noCell = joined(lines.size());
+  noCell.replace(noCell.find("  6.140830"), 10, "  0.000000");
+  TempFile noCellFile("t.struct", noCell);
+  EXPECT_EQ(Refusal(host, noCellFile.path),
+            "\"t.struct\" could not be read at line 4: the cell's lengths and angles make no cell.");
 }
 
 } // namespace

@@ -42,7 +42,7 @@ protected:
       text.insert(range, "OSHF  " + shift + "\n");
     const fs::path file = dir / "calcite.ovtx";
     std::ofstream(file) << text;
-    return ReadTextFile(w.ref(), file);
+    return OpenStructureFile(w.ref(), file);
   }
 };
 

@@ -5,7 +5,6 @@
 
 #include "documents/CrystalDocument.h"
 #include "import/ImportPath.h"
-#include "import/ImportReaders.h"
 #include "import/ImportText.h"
 
 #include <gtest/gtest.h>
@@ -101,7 +100,12 @@ TEST_F(XYZReader, DamagedFilesAreRefusedOrMendedWithTheLineNamed) {
        "at line 1: the count promises 5 atoms, but only 2 line(s) follow the comment.", true},
       {"text coordinate", "2\n\nO 0 0 0.1\nH 0 zero 0\n", "at line 4: the coordinate \"zero\" is not a number.", true},
       {"nan coordinate", "2\n\nO 0 0 0.1\nH 0 nan 0\n", "at line 4: the coordinate \"nan\" is not a number.", true},
+      {"nan in the first atom", "2\n\nO nan 0 0.1\nH 0 0 0\n", "at line 3: the coordinate \"nan\" is not a number.",
+       true},
       {"missing column", "2\n\nO 0 0 0.1\nH 0 0\n", "at line 4: an atom line needs an element and three", true},
+      {"column widths past any line",
+       "1\nProperties=species:S:1:x:R:9223372036854775807:y:R:9223372036854775806:pos:R:3\nO 0 0 0\n",
+       "at line 2: the Properties key names no species and pos columns", true},
       {"bad lattice", "1\nLattice=\"1 0 0 0 1 0 0 0\"\nO 0 0 0\n", "at line 2: the Lattice key holds no three", true},
       {"flat lattice", "1\nLattice=\"1 0 0 2 0 0 0 0 1\"\nO 0 0 0\n", "at line 2: the Lattice key holds no three", true},
       {"no count", "O 0 0 0\n", "not a file of its kind", true},
@@ -109,6 +113,8 @@ TEST_F(XYZReader, DamagedFilesAreRefusedOrMendedWithTheLineNamed) {
        "line 6: the count promises 3 atoms, but the file ends after 1; that last frame is left out.", false},
       {"unknown element", "2\n\nO 0 0 0.1\nQq 0 1 0\n", "line 4: \"Qq\" names no element; the atom is kept as Xx.",
        false},
+      {"unknown first element", "2\n\nQq 0 0 0.1\nH 0 1 0\n",
+       "line 3: \"Qq\" names no element; the atom is kept as Xx.", false},
   };
   for (const Case &k : cases) {
     host.alerts.clear();
@@ -134,9 +140,9 @@ TEST_F(XYZReader, DamagedFilesAreRefusedOrMendedWithTheLineNamed) {
 TEST_F(XYZReader, TheDetectorNeedsTheCommentLine) {
   const std::string counted = "3\nO      1   0.000   0.000   0.117\nH      2   0.000   0.757  -0.469\n"
                               "H      3   0.000  -0.757  -0.469\n";
-  EXPECT_FALSE(IsXYZFile(ImportSource{"w.c3d", "w.c3d", counted}));
-  EXPECT_TRUE(IsXYZFile(ImportSource{"w.txt", "w.txt", "1\n\nO 0 0 0\n"}));
-  EXPECT_FALSE(IsXYZFile(ImportSource{"w.txt", "w.txt", "HEADER\nATOM\n"}));
+  EXPECT_FALSE(FindImportFormat("XYZ")->detect(ImportSource{"w.c3d", "w.c3d", counted}));
+  EXPECT_TRUE(FindImportFormat("XYZ")->detect(ImportSource{"w.txt", "w.txt", "1\n\nO 0 0 0\n"}));
+  EXPECT_FALSE(FindImportFormat("XYZ")->detect(ImportSource{"w.txt", "w.txt", "HEADER\nATOM\n"}));
 }
 
 } // namespace

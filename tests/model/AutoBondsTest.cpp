@@ -118,24 +118,35 @@ TEST(AutoBondSpecs, AFullTableTakesNothingMore) {
 
 // ---- Automatic bond search: limits, rounding and the report -------------------------------
 
-TEST(AutoBondSearch, LimitComesFromTheDefaultTableInEitherOrderElseFromTheRadii) {
+// Limits by hand from Cordero et al.'s covalent radii (Si 1.11, O 0.66,
+// Na 1.66, Cl 1.02, Al 1.21), whatever radii the atom types hold.
+TEST(AutoBondSearch, LimitIsTheCovalentSumUnlessTheTableHasALongerRow) {
   FakeHost host;
   struct Case {
+    const char *what;
     std::vector<MoleculeAtom> atoms;
     bool bonded;
     float maximum;
   };
   const std::map<std::string, float> radii = {{"O", 0.5f}, {"Si", 0.5f}, {"Na", 1.0f}, {"Cl", 1.0f}};
   const Case cases[] = {
-      // The table's Si O row (1.73) serves the pair O, Si.
-      {{{"O", 0, 0, 0}, {"Si", 1.72f, 0, 0}}, true, 1.721f},
-      {{{"O", 0, 0, 0}, {"Si", 1.75f, 0, 0}}, false, 0},
-      // Na Cl is not in the table: (1.0 + 1.0) x 1.15 = 2.3.
-      {{{"Cl", 0, 0, 0}, {"Na", 2.25f, 0, 0}}, true, 2.251f},
-      {{{"Cl", 0, 0, 0}, {"Na", 2.35f, 0, 0}}, false, 0},
+      // Si-O: 1.77 x 1.15 = 2.0355, beyond the table's 1.73.
+      {"Si-O", {{"O", 0, 0, 0}, {"Si", 1.80f, 0, 0}}, true, 1.89f},
+      {"Si-O", {{"O", 0, 0, 0}, {"Si", 2.05f, 0, 0}}, false, 0},
+      // Na-O: the table's 3.00 beyond 2.32 x 1.15 = 2.668.
+      {"Na-O", {{"Na", 0, 0, 0}, {"O", 2.95f, 0, 0}}, true, 3.0f},
+      {"Na-O", {{"Na", 0, 0, 0}, {"O", 3.05f, 0, 0}}, false, 0},
+      // Na-Cl: 2.68 x 1.15 = 3.082.
+      {"Na-Cl", {{"Cl", 0, 0, 0}, {"Na", 3.05f, 0, 0}}, true, 3.082f},
+      {"Na-Cl", {{"Cl", 0, 0, 0}, {"Na", 3.10f, 0, 0}}, false, 0},
+      // Two metals: 2.42 x 0.9 = 2.178 beside a non-metal, 2.42 x 1.15 =
+      // 2.783 in a metal.
+      {"Al-Al with O", {{"Al", 0, 0, 0}, {"Al", 2.15f, 0, 0}, {"O", 20, 0, 0}}, true, 2.178f},
+      {"Al-Al with O", {{"Al", 0, 0, 0}, {"Al", 2.65f, 0, 0}, {"O", 20, 0, 0}}, false, 0},
+      {"Al-Al", {{"Al", 0, 0, 0}, {"Al", 2.65f, 0, 0}}, true, 2.783f},
   };
   for (const Case &k : cases) {
-    SCOPED_TRACE(k.atoms[1].element + " at " + std::to_string(k.atoms[1].x));
+    SCOPED_TRACE(std::string(k.what) + " at " + std::to_string(k.atoms[1].x));
     CrystalRec c;
     MakeMolecule(c, k.atoms, radii);
     AutoBondSearch(&c);
@@ -143,7 +154,7 @@ TEST(AutoBondSearch, LimitComesFromTheDefaultTableInEitherOrderElseFromTheRadii)
       ASSERT_EQ(c.bondSpecCount, 1);
       EXPECT_EQ(c.bondSpecs[0].elementA, Element(k.atoms[0].element));
       EXPECT_EQ(c.bondSpecs[0].elementB, Element(k.atoms[1].element));
-      EXPECT_NEAR(c.bondSpecs[0].maxLength, k.maximum, 1e-6f);
+      EXPECT_NEAR(c.bondSpecs[0].maxLength, k.maximum, 1e-5f);
       EXPECT_EQ(Bonds(c, 0), std::vector<uint32_t>{1});
       EXPECT_EQ(Bonds(c, 1), std::vector<uint32_t>{0});
     } else {
@@ -153,29 +164,30 @@ TEST(AutoBondSearch, LimitComesFromTheDefaultTableInEitherOrderElseFromTheRadii)
   }
 }
 
-TEST(AutoBondSearch, MaximumIsTheContactRoundedUpToThousandthsWithinTheLimit) {
+TEST(AutoBondSearch, MaximumIsTheLongestContactPlusFivePerCentWithinTheLimit) {
   FakeHost host;
-  // The N O row allows 1.50.
-  CrystalRec near;
-  MakeMolecule(near, {{"N", 0, 0, 0}, {"O", 1.2344f, 0, 0}});
-  AutoBondSearch(&near);
-  ASSERT_EQ(near.bondSpecCount, 1);
-  EXPECT_FLOAT_EQ(near.bondSpecs[0].maxLength, 1.235f);
+  // N-O: 1.37 x 1.15 = 1.5755, beyond the table's 1.50.
+  CrystalRec two;
+  MakeMolecule(two, {{"N", 0, 0, 0}, {"O", 1.2344f, 0, 0}, {"O", 0, 1.4f, 0}});
+  AutoBondSearch(&two);
+  ASSERT_EQ(two.bondSpecCount, 1);
+  EXPECT_FLOAT_EQ(two.bondSpecs[0].maxLength, 1.47f);
 
   CrystalRec atLimit;
-  MakeMolecule(atLimit, {{"N", 0, 0, 0}, {"O", 1.5f, 0, 0}});
+  MakeMolecule(atLimit, {{"N", 0, 0, 0}, {"O", 1.55f, 0, 0}});
   AutoBondSearch(&atLimit);
   ASSERT_EQ(atLimit.bondSpecCount, 1);
-  EXPECT_EQ(atLimit.bondSpecs[0].maxLength, 1.5f);
+  EXPECT_FLOAT_EQ(atLimit.bondSpecs[0].maxLength, 1.5755f);
   EXPECT_EQ(Bonds(atLimit, 0), std::vector<uint32_t>{1});
 
-  // A contact beyond 32.767 A keeps its rounded maximum (a 16-bit count of
+  // An element the radii table lacks takes its atom type's radius; a
+  // contact beyond 32.767 A keeps its maximum (a 16-bit count of
   // thousandths would wrap).
   CrystalRec far;
-  MakeMolecule(far, {{"U", 0, 0, 0}, {"U", 40.0f, 0, 0}}, {{"U", 20.0f}}, 200.0f);
+  MakeMolecule(far, {{"Qq", 0, 0, 0}, {"Qq", 40.0f, 0, 0}}, {{"Qq", 20.0f}}, 200.0f);
   AutoBondSearch(&far);
   ASSERT_EQ(far.bondSpecCount, 1);
-  EXPECT_NEAR(far.bondSpecs[0].maxLength, 40.001f, 1e-4f);
+  EXPECT_NEAR(far.bondSpecs[0].maxLength, 42.0f, 1e-4f);
 }
 
 TEST(AutoBondSearch, WritesOneReportLinePerSpecification) {
@@ -264,7 +276,7 @@ TEST(AutoBondSearch, MoleculeBondsListsCoordinationAndStatistics) {
   ASSERT_EQ(c.bondSpecCount, 1);
   EXPECT_EQ(c.bondSpecs[0].elementA, Element("H"));
   EXPECT_EQ(c.bondSpecs[0].elementB, Element("O"));
-  EXPECT_FLOAT_EQ(c.bondSpecs[0].maxLength, 0.961f);
+  EXPECT_FLOAT_EQ(c.bondSpecs[0].maxLength, 1.008f);
   const std::vector<std::string> lines = host.LogLines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[1].rfind("    2 H  - O  bonds ... from  0.960 to  0.96", 0), 0u) << lines[1];
@@ -279,7 +291,7 @@ TEST(AutoBondSearch, ReplacesEveryEarlierSpecification) {
   AutoBondSearch(&c);
   ASSERT_EQ(c.bondSpecCount, 1);
   EXPECT_EQ(c.bondSpecs[0].elementA, Element("C"));
-  EXPECT_FLOAT_EQ(c.bondSpecs[0].maxLength, 1.201f);
+  EXPECT_FLOAT_EQ(c.bondSpecs[0].maxLength, 1.26f);
 
   // Fewer than two atoms: nothing happens at all.
   CrystalRec one;
@@ -334,11 +346,11 @@ TEST(AutoBondSearch, TwoHundredSpecificationsAtMost) {
 TEST(AutoBondSearch, ASiteBondedToItsOwnImagesShowsPolyhedronModeSix) {
   FakeHost host;
   CrystalRec c;
-  // Simple cubic, a = 1.5: the C C row allows 1.69.
+  // Simple cubic, a = 1.5: C-C allows 1.52 x 1.15 = 1.748.
   ASSERT_TRUE(MakeCrystal(c, {1.5f, 1.5f, 1.5f, 90, 90, 90}, "P 1", {{"C", 0, 0, 0}}, {{"C", 0.5f}}, 3, 3, 3));
   AutoBondSearch(&c);
   ASSERT_EQ(c.bondSpecCount, 1);
-  EXPECT_FLOAT_EQ(c.bondSpecs[0].maxLength, 1.501f);
+  EXPECT_FLOAT_EQ(c.bondSpecs[0].maxLength, 1.575f);
   EXPECT_EQ(c.sites[0].polyMode, kSelfBondedPolyMode);
   EXPECT_EQ(c.sites[0].coordination, 6u);
   // The bonds of the plot range follow from the new specification.
@@ -357,7 +369,7 @@ TEST(AutoBondSearch, RockSaltFindsOnlyTheCationAnionPair) {
   ASSERT_EQ(c.bondSpecCount, 1);
   EXPECT_EQ(c.bondSpecs[0].elementA, Element("Cl"));
   EXPECT_EQ(c.bondSpecs[0].elementB, Element("Na"));
-  EXPECT_FLOAT_EQ(c.bondSpecs[0].maxLength, 2.821f);
+  EXPECT_FLOAT_EQ(c.bondSpecs[0].maxLength, 2.961f);
   EXPECT_EQ(c.sites[0].coordination, 6u);
   EXPECT_EQ(c.sites[1].coordination, 6u);
   EXPECT_EQ(c.sites[0].polyMode, 0u);
@@ -376,7 +388,7 @@ TEST(AutoBondSearch, ObliqueRhombohedralCellFindsAllTwelveNeighbours) {
   ASSERT_TRUE(MakeCrystal(c, {ap, ap, ap, 60, 60, 60}, "P 1", {{"Cu", 0, 0, 0}}, {{"Cu", 1.28f}}, 3, 3, 3));
   AutoBondSearch(&c);
   ASSERT_EQ(c.bondSpecCount, 1);
-  EXPECT_NEAR(c.bondSpecs[0].maxLength, 2.557f, 1e-5f);
+  EXPECT_NEAR(c.bondSpecs[0].maxLength, 2.684f, 1e-5f);
   EXPECT_EQ(c.sites[0].coordination, 12u);
   EXPECT_EQ(c.sites[0].polyMode, kSelfBondedPolyMode);
   const int32_t centre = AtomAt(c, 1, 1, 1);

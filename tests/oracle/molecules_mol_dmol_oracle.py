@@ -98,6 +98,10 @@ def main():
         if path.endswith(".txt"):
             continue
         name = os.path.basename(path)
+        if open(path, errors="replace").read().count("\nend") > 2 and not path.endswith(".arc"):
+            # An archive of several molecule blocks: ASE reads only the first
+            # (the count is checked by hand in DMolReaderTest).
+            continue
         theirs = ase.io.read(path, format="dmol-arc" if path.endswith(".arc") else "dmol-car", index=0)
         ours = ovrender(args.build_dir, path, png)
         periodic = all(theirs.pbc)

@@ -71,13 +71,13 @@ def read_out(path):
 
 
 def element_of(atom):
-    name = atom.element.name
-    return "Xx" if name == "X" else name
+    # The placeholder is written "X", as gemmi and ASE name it.
+    return atom.element.name
 
 
 def pdb_atoms(path, tmp):
     """gemmi's atoms of the first model, the first alternate location of
-    each. gemmi refuses an odd charge column (columns 79-80): the oracle
+    each residue position. gemmi refuses an odd charge column (columns 79-80): the oracle
     blanks those columns of a copy first."""
     lines = _plain(path).decode("latin-1").splitlines()
     fixed = [l[:78] if l.startswith(("ATOM", "HETATM")) else l for l in lines]
@@ -88,7 +88,8 @@ def pdb_atoms(path, tmp):
     for ch in st[0]:
         for res in ch:
             for a in res:
-                key = (ch.name, res.seqid.num, res.seqid.icode, res.name, a.name)
+                # The residue position, whatever its name in each location.
+                key = (ch.name, res.seqid.num, res.seqid.icode)
                 if a.altloc != "\0" and first.setdefault(key, a.altloc) != a.altloc:
                     continue
                 atoms.append(a)
@@ -248,6 +249,12 @@ def check_xyz(build, tmp, path):
     else:
         check(lattice is None, "%s: a lattice written for a molecule" % name)
         check(np.abs(xyz - first.positions).max() < 1e-5, "%s: positions differ from ASE's" % name)
+        # A molecule has no fractional coordinates: no CIF is written.
+        cif = os.path.join(tmp, "molecule.cif")
+        r = subprocess.run([os.path.join(build, "bench", "ovrender"), path, cif], capture_output=True, text=True,
+                           env=dict(os.environ, QT_QPA_PLATFORM="offscreen", LC_ALL="C.UTF-8"), timeout=300)
+        check(r.returncode == 1 and "crystals" in r.stderr and not os.path.exists(cif),
+              "%s: a molecule written as CIF (%d: %s)" % (name, r.returncode, r.stderr[-200:]))
 
 
 def check_examples(build, tmp, source):

@@ -5,7 +5,7 @@
 #include "../model/StructureWindowFixture.h"
 #include "SceneSupport.h"
 
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/BondDrawing.h"
 
 #include <gtest/gtest.h>
@@ -47,7 +47,7 @@ float ViewZ(const CrystalRec &c, const float xyz[3]) {
 // and green, draws its bonds as flat blue cylinders on black, and looks
 // along c (crystals) or leaves the file's view (molecules).
 void Open(WindowRef w, const char *name) {
-  ASSERT_TRUE(ReadTextFile(w, std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" / name));
+  ASSERT_TRUE(OpenStructureFile(w, std::filesystem::path(OV_SOURCE_DIR) / "resources/examples" / name));
   CrystalRec &c = *GetWindowCrystal(w);
   c.backgroundColor = kRGBBlack;
   c.backgroundGradient = 0;

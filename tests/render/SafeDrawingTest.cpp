@@ -3,7 +3,7 @@
 #include "../model/StructureWindowFixture.h"
 #include "RenderTestSupport.h"
 
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 #include "render/OffScreen.h"
 #include "render/SmoothPolygons.h"
 
@@ -36,7 +36,7 @@ std::filesystem::path Example(const char *name) {
 TEST(SafeDrawing, AtomImagesAreNoLargerThanThePicture) {
   FakeHost host;
   viewtest::TestWindow w(host, 64, 48);
-  ASSERT_TRUE(ReadTextFile(w.ref(), Example("NaCl.ovtx")));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), Example("NaCl.ovtx")));
   ResetOffScreen(w.ref());
   DoChangePlotScale(&w.crystal(), 500.0f);
   NewPlot(w.ref(), false, true);
@@ -56,7 +56,7 @@ int64_t gFree = 0;
 TEST(SafeDrawing, OffScreenMemoryIsCheckedForTheImagesMade) {
   FakeHost host;
   viewtest::TestWindow w(host, 200, 100);
-  ASSERT_TRUE(ReadTextFile(w.ref(), Example("NaCl.ovtx")));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), Example("NaCl.ovtx")));
   const ScreenHooks saved = GetScreenHooks();
   ScreenHooks hooks = saved;
   hooks.freeMemory = [] { return gFree; };

@@ -2,7 +2,7 @@
 
 #include "../model/StructureWindowFixture.h"
 
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ TEST(StickModelTest, EveryJunctionOfAFlatMoleculeSeenFaceOnGetsItsBallJoint) {
   // Benzene as shipped lies in the screen plane: all its atoms are level.
   FakeHost host;
   TestWindow w(host);
-  ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Benzene.ovtx"));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Benzene.ovtx"));
   CrystalRec &c = *GetWindowCrystal(w.ref());
   c.backgroundColor = kRGBBlack;
   c.backgroundGradient = 0;

@@ -4,7 +4,7 @@
 #include "../model/StructureWindowFixture.h"
 
 #include "export/ExportGraphicsPanel.h"
-#include "import/OwnTextReader.h"
+#include "import/ImportPath.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -139,7 +139,7 @@ TEST_F(PanelTest, ControlsHelpAndTheDialogForm) {
 
 TEST_F(PanelTest, TheSheetExportsAfterItCloses) {
   TestWindow w(host, 120, 90);
-  ASSERT_TRUE(ReadTextFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx"));
+  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx"));
   ResetOffScreen(w.ref());
   host.windowTitle = "NaCl";
   gPrefs.exportFileType = kPNGFileType;

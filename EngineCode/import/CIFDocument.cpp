@@ -1,0 +1,133 @@
+// gemmi's CIF grammar with actions of our own, building the document of
+// CIFDocument.h: values are places in the text (no copy of each), and each
+// loop row keeps the line it starts on. The one file that includes gemmi
+// (for its compile time); built as C++17 (see CIFDocument.h).
+#include "import/CIFDocument.h"
+
+// Debian's gemmi comes without its bundled printf: should a header here reach
+// for it, the standard one is taken.
+#define USE_STD_SNPRINTF
+#include <gemmi/cif.hpp>
+#include <gemmi/symmetry.hpp>
+
+namespace cif = gemmi::cif;
+
+namespace {
+
+// A loop whose values do not fill its rows names its own first line.
+struct LoopShortError {
+  int line;
+  size_t values, columns;
+};
+
+template <typename Rule> struct ParseAction : tao::pegtl::nothing<Rule> {};
+template <> struct ParseAction<cif::rules::datablockname> {
+  template <typename Input> static void apply(const Input &in, CIFDocument &d) {
+    d.blocks.push_back({in.string_view(), {}});
+    d.items = &d.blocks.back().items;
+  }
+};
+template <> struct ParseAction<cif::rules::str_global> {
+  template <typename Input> static void apply(const Input &, CIFDocument &d) {
+    d.blocks.push_back({"global_", {}});
+    d.items = &d.blocks.back().items;
+  }
+};
+template <> struct ParseAction<cif::rules::framename> {
+  template <typename Input> static void apply(const Input &, CIFDocument &d) {
+    d.frame.clear();
+    d.items = &d.frame;
+  }
+};
+template <> struct ParseAction<cif::rules::endframe> {
+  template <typename Input> static void apply(const Input &, CIFDocument &d) {
+    d.items = d.blocks.empty() ? &d.frame : &d.blocks.back().items;
+  }
+};
+template <> struct ParseAction<cif::rules::item_tag> {
+  template <typename Input> static void apply(const Input &in, CIFDocument &d) {
+    CIFItem &item = d.items->emplace_back();
+    item.tag = in.string_view();
+    item.line = static_cast<int>(in.iterator().line);
+  }
+};
+template <> struct ParseAction<cif::rules::item_value> {
+  template <typename Input> static void apply(const Input &in, CIFDocument &d) {
+    d.items->back().value = in.string_view();
+  }
+};
+template <> struct ParseAction<cif::rules::str_loop> {
+  template <typename Input> static void apply(const Input &in, CIFDocument &d) {
+    CIFItem &item = d.items->emplace_back();
+    item.loop = true;
+    item.line = static_cast<int>(in.iterator().line);
+    item.text = d.text;
+    item.values = &d.values;
+    item.first = d.values.size();
+    d.loopColumn = 0;
+  }
+};
+template <> struct ParseAction<cif::rules::loop_tag> {
+  template <typename Input> static void apply(const Input &in, CIFDocument &d) {
+    d.items->back().tags.push_back(in.string_view());
+  }
+};
+template <> struct ParseAction<cif::rules::loop_value> {
+  template <typename Input> static void apply(const Input &in, CIFDocument &d) {
+    CIFItem &item = d.items->back();
+    // A running column rather than a division per value.
+    if (d.loopColumn == 0)
+      item.rowLines.push_back(static_cast<int>(in.iterator().line));
+    if (++d.loopColumn == item.tags.size())
+      d.loopColumn = 0;
+    const std::string_view v = in.string_view();
+    d.values.push_back({static_cast<uint32_t>(v.data() - d.text), static_cast<uint32_t>(v.size())});
+    item.count++;
+  }
+};
+template <> struct ParseAction<cif::rules::loop> {
+  template <typename Input> static void apply(const Input &, CIFDocument &d) {
+    const CIFItem &item = d.items->back();
+    if (item.count % item.tags.size() != 0)
+      throw LoopShortError{item.line, item.count, item.tags.size()};
+  }
+};
+
+} // namespace
+
+bool ParseCIFDocument(std::string_view text, const std::string &name, CIFDocument &doc, int &line,
+                      std::string &what) {
+  doc.text = text.data();
+  try {
+    tao::pegtl::memory_input<> in(text.data(), text.size(), name);
+    tao::pegtl::parse<cif::rules::file, ParseAction, cif::Errors>(in, doc);
+  } catch (const LoopShortError &e) {
+    line = e.line;
+    what = "the loop that starts here has " + std::to_string(e.values) + " values for its " +
+           std::to_string(e.columns) + " columns: a value is missing or one too many, or a data name " +
+           "stands among its values";
+    return false;
+  } catch (const tao::pegtl::parse_error &e) {
+    line = e.positions().empty() ? 0 : static_cast<int>(e.positions().front().line);
+    what = "the text is no CIF syntax (" + std::string(e.message()) + ")";
+    return false;
+  } catch (const std::exception &e) {
+    line = 0;
+    what = std::string("the text is no CIF syntax (") + e.what() + ")";
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> HallSymbolOperators(std::string_view hall) {
+  std::vector<std::string> list;
+  try {
+    const gemmi::GroupOps g = gemmi::symops_from_hall(std::string(hall).c_str());
+    for (const gemmi::Op &so : g.sym_ops)
+      for (const gemmi::Op::Tran &t : g.cen_ops)
+        list.push_back(so.add_centering(t).wrap().triplet());
+  } catch (const std::exception &) {
+    list.clear();
+  }
+  return list;
+}

@@ -1,0 +1,244 @@
+// Experiment files of the Rietveld suite (.EXP): 80-character records, each
+// keyed by its first 12 columns, written with CR LF ends, with LF ends, or
+// with none at all (fixed 80-byte records, one long line to a text reader);
+// stray NULs count as blanks. "     VERSION" opens the file. What is read:
+//   " EXPR NPHAS"   the type of each phase slot 1-9 (9I5 from column 13):
+//                   0 none, 1 nuclear, 2 nuclear and magnetic, 3 magnetic,
+//                   4 macromolecular, 10 Pawley (no atoms: left out);
+//   "CRSn    PNAM"  the phase's name (from column 13);
+//   "CRSn  ABC   ", "CRSn  ANGLES"  the cell, 3F10 from column 13;
+//   "CRSn  SG SYM"  the space-group symbol, axial fields apart ("P b n m");
+//                   a trailing "R" or "H" names rhombohedral or hexagonal
+//                   axes;
+//   "CRSn  AT  iA"  atom i (I3 in columns 9-11): type (columns 13-22), x y z
+//                   and occupancy (4F10 from column 23), label (63-72);
+//   "CRSn  AT  iB"  its displacements, Uiso or U11 U22 U33 U12 U13 U23 (F10
+//                   from column 13), "I" or "A" in column 75.
+// A file without "EXPR NPHAS" takes every phase it has records for. Each
+// phase is a structure of its own.
+#include "import/ImportSymmetry.h"
+#include "import/ImportText.h"
+#include "import/ImportTypes.h"
+#include "import/SiteDisplacement.h"
+#include "import/StructureFill.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace {
+
+constexpr size_t kRecordLength = 80;
+constexpr int kPhaseSlots = 9;
+constexpr long kPawleyPhase = 10;
+
+struct Record {
+  int line = 0; // the record's number, 1-based: the line of a file with line ends
+  std::string text;
+};
+
+// The records of the text: a line longer than a record is records written
+// without line ends.
+std::vector<Record> Records(std::string_view text) {
+  std::vector<Record> records;
+  for (std::string_view l : ImportLines(text)) {
+    do {
+      std::string r(l.substr(0, kRecordLength));
+      for (char &ch : r)
+        if (ch == '\0')
+          ch = ' ';
+      records.push_back({static_cast<int>(records.size() + 1), std::move(r)});
+      l.remove_prefix(std::min(l.size(), kRecordLength));
+    } while (!l.empty());
+  }
+  return records;
+}
+
+struct Atom {
+  int line = 0, uLine = 0;
+  std::string type, label;
+  double xyz[3] = {}, occupancy = 1.0;
+  int uCount = 0; // 0 none, 1 Uiso, 6 Uij
+  double u[6] = {};
+};
+
+struct Phase {
+  long type = 1;
+  std::string name;
+  std::optional<std::array<double, 3>> abc, angles;
+  int cellLine = 0;
+  std::string symbol;
+  int symbolLine = 0;
+  std::map<long, Atom> atoms; // by the file's atom number
+};
+
+// `count` F10 fields from column `first`; none when one is no number
+// (a blank field is 0, as the suite reads it).
+std::optional<std::array<double, 6>> Fields(std::string_view record, size_t first, size_t count) {
+  std::array<double, 6> v{};
+  for (size_t k = 0; k < count; k++) {
+    const std::string_view f = TrimImport(ImportColumns(record, first + 10 * k, 10));
+    if (f.empty())
+      continue;
+    const auto x = ImportNumber(f);
+    if (!x)
+      return std::nullopt;
+    v[k] = *x;
+  }
+  return v;
+}
+
+bool Refuse(ImportResult &result, const Record &r, std::string_view what) {
+  return RefuseImport(result, r.line,
+                      std::string(what) + " (\"" + std::string(TrimImport(r.text.substr(0, 12))) + "\")");
+}
+
+// A record of one phase: cell, symbol, name or atom.
+bool ReadPhaseRecord(Phase &p, const Record &r, ImportResult &result) {
+  const std::string_view key = TrimImport(ImportColumns(r.text, 5, 8));
+  const std::string_view rest = ImportColumns(r.text, 13, kRecordLength);
+  if (key == "PNAM") {
+    p.name = std::string(TrimImport(rest));
+  } else if (key == "ABC" || key == "ANGLES") {
+    const auto v = Fields(r.text, 13, 3);
+    if (!v)
+      return Refuse(result, r, "the cell record holds a value that is no number");
+    (key == "ABC" ? p.abc : p.angles) = std::array<double, 3>{(*v)[0], (*v)[1], (*v)[2]};
+    p.cellLine = std::max(p.cellLine, r.line);
+  } else if (key == "SG SYM") {
+    p.symbol = std::string(TrimImport(rest));
+    p.symbolLine = r.line;
+  } else if (ImportColumns(r.text, 7, 2) == "AT") {
+    const char part = ImportColumns(r.text, 12, 1).empty() ? ' ' : r.text[11];
+    const auto number = ImportNumber(TrimImport(ImportColumns(r.text, 9, 3)));
+    if (!number || (part != 'A' && part != 'B'))
+      return true; // other atom records (magnetic moments, ...)
+    Atom &a = p.atoms[std::lround(*number)];
+    if (part == 'A') {
+      const auto v = Fields(r.text, 23, 4);
+      if (!v)
+        return Refuse(result, r, "the atom's coordinates or occupancy are no numbers");
+      a.line = r.line;
+      a.type = std::string(TrimImport(ImportColumns(r.text, 13, 10)));
+      a.label = std::string(TrimImport(ImportColumns(r.text, 63, 10)));
+      for (int k = 0; k < 3; k++)
+        a.xyz[k] = (*v)[static_cast<size_t>(k)];
+      a.occupancy = (*v)[3];
+    } else {
+      const bool aniso = ImportColumns(r.text, 75, 1) == "A";
+      const auto v = Fields(r.text, 13, aniso ? 6 : 1);
+      if (!v)
+        return Refuse(result, r, "the atom's displacement parameters are no numbers");
+      a.uLine = r.line;
+      a.uCount = aniso ? 6 : 1;
+      std::copy(v->begin(), v->end(), a.u);
+    }
+  }
+  return true;
+}
+
+// "P 63/m", "R -3 m R": the symbol the table knows.
+std::string TableSymbol(std::string symbol) {
+  const auto t = ImportTokens(symbol);
+  if (t.size() > 2 && (t.back() == "R" || t.back() == "H")) {
+    const std::string axes(t.back());
+    symbol.erase(static_cast<size_t>(t.back().data() - symbol.data()));
+    return std::string(TrimImport(symbol)) + ":" + axes;
+  }
+  return symbol;
+}
+
+bool BuildPhase(int slot, Phase &p, const std::string &fileName, ImportResult &result) {
+  ImportedStructure *s = BeginImportedStructure(result, p.name.empty() ? fileName : p.name);
+  if (!s)
+    return false;
+  s->extras.title = p.name;
+  if (!p.abc || !p.angles)
+    return RefuseImport(result, p.cellLine, "phase " + std::to_string(slot) + " gives no complete cell");
+  const double cell[6] = {(*p.abc)[0], (*p.abc)[1], (*p.abc)[2], (*p.angles)[0], (*p.angles)[1], (*p.angles)[2]};
+  if (!SetImportCell(*s, result.error, p.cellLine, cell))
+    return false;
+  if (p.symbol.empty()) {
+    ImportWarning(*s, 0, "phase " + std::to_string(slot) + " names no space group; P 1 is taken.");
+    SetSymmetryFromSymbol(*s, "P 1", 0, 0);
+  } else if (!SetSymmetryFromSymbol(*s, TableSymbol(p.symbol), 0, p.symbolLine)) {
+    return RefuseImport(result, p.symbolLine, "the space group \"" + p.symbol + "\" is not one this version knows");
+  }
+  for (auto &[number, a] : p.atoms) {
+    if (a.line == 0) {
+      ImportWarning(*s, a.uLine, "atom " + std::to_string(number) + " has displacements but no position; left out.");
+      continue;
+    }
+    auto element = ElementFromSymbol(a.type);
+    if (!element) {
+      element = kPlaceholderElement;
+      ImportWarning(*s, a.line,
+                    "atom " + a.label + " of type \"" + a.type + "\" names no element; it is drawn as a placeholder.");
+    }
+    AsymmetricUnitRecord *site =
+        AppendImportSite(result, *s, a.label.empty() ? a.type : a.label, *element, a.xyz, a.line);
+    if (!site)
+      return false;
+    site->occupancies[0] = static_cast<float>(a.occupancy);
+    if (a.uCount == 1)
+      SetSiteUiso(s->crystal, *site, a.u[0]);
+    else if (a.uCount == 6)
+      SetSiteUij(s->crystal, *site, a.u);
+  }
+  return FinishImportedStructure(*s, result.error);
+}
+
+} // namespace
+
+bool IsGSASFile(const ImportSource &source) { return ImportColumns(source.text, 1, 12) == "     VERSION"; }
+
+bool DoGSASFile(const ImportSource &source, ImportResult &result) {
+  const auto records = Records(source.text);
+  std::array<Phase, kPhaseSlots> phases;
+  std::array<bool, kPhaseSlots> used{};
+  bool typed = false;
+  for (const Record &r : records) {
+    const std::string_view key = ImportColumns(r.text, 1, 12);
+    if (TrimImport(key) == "EXPR NPHAS") {
+      typed = true;
+      for (int k = 0; k < kPhaseSlots; k++) {
+        const std::string_view f = TrimImport(ImportColumns(r.text, 13 + 5 * static_cast<size_t>(k), 5));
+        const auto v = f.empty() ? std::optional<double>(0.0) : ImportNumber(f);
+        if (!v)
+          return Refuse(result, r, "the phase types are no numbers");
+        phases[static_cast<size_t>(k)].type = std::lround(*v);
+        used[static_cast<size_t>(k)] = *v != 0.0;
+      }
+    } else if (key.starts_with("CRS") && key.size() > 3 && key[3] >= '1' && key[3] <= '9') {
+      const size_t slot = static_cast<size_t>(key[3] - '1');
+      used[slot] = used[slot] || !typed;
+      if (!ReadPhaseRecord(phases[slot], r, result))
+        return false;
+    }
+  }
+  std::vector<std::string> leftOut;
+  for (int k = 0; k < kPhaseSlots; k++) {
+    Phase &p = phases[static_cast<size_t>(k)];
+    if (!used[static_cast<size_t>(k)])
+      continue;
+    if (p.type == kPawleyPhase || p.atoms.empty()) {
+      leftOut.push_back("phase " + std::to_string(k + 1) + (p.name.empty() ? "" : " (" + p.name + ")") +
+                        (p.type == kPawleyPhase ? " is a Pawley phase, without atoms" : " has no atoms") +
+                        "; it is left out.");
+      continue;
+    }
+    if (!BuildPhase(k + 1, p, source.name, result))
+      return false;
+  }
+  if (result.structures.empty())
+    return RefuseImport(result, 0, "it holds no phase with atoms");
+  for (ImportedStructure &s : result.structures)
+    for (const std::string &w : leftOut)
+      ImportWarning(s, 0, w);
+  return true;
+}
+
+extern const ImportFormat gGSASImport{"GSAS", "GSAS experiment files", "exp", "", IsGSASFile, DoGSASFile};

@@ -1,0 +1,170 @@
+// The bonds drawn in structures opened from files that give none: textbook
+// coordination of minerals, no bond between two anions or to a placeholder
+// atom, none between alternative positions, and bonds that survive a small
+// strain of the cell. The expected counts were checked against gemmi's cell
+// expansion of the same files.
+#include "ReaderTestSupport.h"
+
+#include "EditCrystalRecord.h"
+#include "PlotRange.h"
+#include "Preferences.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path BondsFile(const std::string &name) { return fs::path(OV_TEST_DATA) / "bonds" / name; }
+
+std::string Symbol(ElementCode e) {
+  char s[3] = {};
+  ShortToTwoChars(e, s);
+  return s[1] == ' ' ? std::string(1, s[0]) : std::string(s);
+}
+
+// Single-bond covalent radii (A), Cordero et al., Dalton Trans. (2008) 2832.
+const std::map<std::string, double> kCovalent = {{"H", 0.31},  {"C", 0.76}, {"N", 0.71}, {"O", 0.66},  {"F", 0.57},
+                                                 {"Si", 1.11}, {"P", 1.07}, {"S", 1.05}, {"Cl", 1.02}, {"Sb", 1.39}};
+
+double Distance(const CrystalRec &c, uint32_t a, uint32_t b) {
+  const float *p = c.atoms[a].cart, *q = c.atoms[b].cart;
+  return std::hypot(double(p[0]) - q[0], double(p[1]) - q[1], double(p[2]) - q[2]);
+}
+
+// A bond between two non-metals never runs beyond (rA + rB) x 1.15: no
+// anion-anion contact and nothing between molecules. Answers the first
+// offender, "" for none.
+std::string LongNonMetalBond(const CrystalRec &c) {
+  for (uint32_t a = 0; a < c.atoms.size(); a++)
+    for (uint32_t b : c.atoms[a].bonds) {
+      const auto ra = kCovalent.find(Symbol(c.sites[c.atoms[a].site].elements[0]));
+      const auto rb = kCovalent.find(Symbol(c.sites[c.atoms[b].site].elements[0]));
+      if (ra == kCovalent.end() || rb == kCovalent.end())
+        continue;
+      const double d = Distance(c, a, b);
+      if (d > (ra->second + rb->second) * 1.15)
+        return ra->first + "-" + rb->first + " " + std::to_string(d);
+    }
+  return "";
+}
+
+// The atoms whose every neighbour is drawn: in a crystal the plot range is
+// widened to three cells per axis and the atoms of the middle cell taken.
+std::vector<uint32_t> SurroundedAtoms(doctest::Window &w) {
+  CrystalRec &c = w.crystal();
+  std::vector<uint32_t> out;
+  if (!c.molecule && !SetPlotRange(w.ref(), -1, 2, -1, 2, -1, 2))
+    return out;
+  for (uint32_t a = 0; a < c.atoms.size(); a++) {
+    bool middle = true;
+    for (int i = 0; i < 3 && !c.molecule; i++)
+      middle = middle && c.atoms[a].xyz[i] >= c.plotRange[2 * i] + 1 && c.atoms[a].xyz[i] < c.plotRange[2 * i] + 2;
+    if (middle)
+      out.push_back(a);
+  }
+  return out;
+}
+
+// The bond counts of each site's surrounded atoms.
+std::map<std::string, std::set<uint32_t>> Coordination(doctest::Window &w) {
+  std::map<std::string, std::set<uint32_t>> out;
+  for (uint32_t a : SurroundedAtoms(w))
+    out[w.crystal().sites[w.crystal().atoms[a].site].label].insert(w.crystal().atoms[a].bondCount);
+  return out;
+}
+
+// The elements an atom is bonded to.
+std::multiset<std::string> Partners(const CrystalRec &c, uint32_t a) {
+  std::multiset<std::string> out;
+  for (uint32_t b : c.atoms[a].bonds)
+    out.insert(Symbol(c.sites[c.atoms[b].site].elements[0]));
+  return out;
+}
+
+using Counts = std::map<std::string, std::set<uint32_t>>;
+
+TEST(AutomaticBonds, MineralsGetTheirTextbookCoordination) {
+  FakeHost host;
+  const std::pair<const char *, Counts> cases[] = {
+      {"silicon.cif", {{"Si1", {4}}}},
+      {"gasb.cif", {{"Ga1", {4}}, {"Sb1", {4}}}},
+      {"alp.cif", {{"Al1", {4}}, {"P1", {4}}}},
+      {"stishovite.cif", {{"Si1", {6}}, {"O1", {3}}}},
+      {"calcite.cif", {{"Ca1", {6}}, {"C1", {3}}, {"O1", {3}}}},
+      {"rocksalt.cif", {{"Na1", {6}}, {"Cl1", {6}}}},
+      {"brookite.cif", {{"Ti1", {6}}, {"O1", {3}}, {"O2", {3}}}},
+      {"cuprite.cif", {{"Cu1", {2}}, {"O1", {4}}}},
+      {"brucite.cif", {{"Mg1", {6}}, {"O1", {4}}, {"H1", {1}}}},
+      {"corundum.cif", {{"Al1", {6}}, {"O1", {4}}}},
+      {"periclase.cif", {{"Mg1", {6}}, {"O1", {6}}}},
+      {"quartz.cif", {{"Si1", {4}}, {"O1", {2}}}},
+      {"pyrite.cif", {{"Fe1", {6}}, {"S1", {4}}}},
+      {"alpha_sulfur.cif", {{"S1", {2}}, {"S2", {2}}, {"S3", {2}}, {"S4", {2}}}},
+  };
+  for (const auto &[file, counts] : cases) {
+    SCOPED_TRACE(file);
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile(file)));
+    EXPECT_EQ(Coordination(w), counts);
+    EXPECT_EQ(LongNonMetalBond(w.crystal()), "");
+  }
+}
+
+// Two half-occupied images 0.94 A apart cannot both be there: each bonds to
+// S1 and its image only.
+TEST(AutomaticBonds, AlternativePositionsAreNeverBondedToEachOther) {
+  FakeHost host;
+  doctest::Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile("sulfur_alternatives.cif")));
+  EXPECT_EQ(Coordination(w), (Counts{{"S1", {2}}, {"S2", {2}}}));
+}
+
+// A water model's massless charge sites (placeholders) bond to nothing, so
+// hydrogen-bonded waters stay apart; NF3 molecules 2.73 A apart keep their
+// own three N-F bonds and no F-F or intermolecular N-F contact.
+TEST(AutomaticBonds, PlaceholdersAndContactsBetweenMoleculesStayUnbonded) {
+  FakeHost host;
+  const std::pair<const char *, std::map<std::string, std::multiset<std::string>>> cases[] = {
+      {"tip4p_chain.xyz", {{"O", {"H", "H"}}, {"H", {"O"}}, {"Xx", {}}}},
+      {"nf3_pair.xyz", {{"N", {"F", "F", "F"}}, {"F", {"N"}}}},
+  };
+  for (const auto &[file, partners] : cases) {
+    SCOPED_TRACE(file);
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile(file)));
+    const std::vector<uint32_t> atoms = SurroundedAtoms(w);
+    const CrystalRec &c = w.crystal();
+    EXPECT_EQ(atoms.size(), c.molecule ? 8u : 16u);
+    for (uint32_t a : atoms)
+      EXPECT_EQ(Partners(c, a), partners.at(Symbol(c.sites[c.atoms[a].site].elements[0]))) << "atom " << a;
+  }
+}
+
+// Edit Crystal with a cell 2 % longer keeps the bond specifications the
+// automatic search made, and they still find every bond.
+TEST(AutomaticBonds, CalciteStrainedByTwoPerCentKeepsItsBonds) {
+  FakeHost host;
+  gPrefs = gFactoryPrefs;
+  doctest::Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile("calcite.cif")));
+  EditCrystalRec r;
+  ASSERT_EQ(FillEditCrystalRecFromCrystal(&w.crystal(), &r), 0);
+  ResolveEditSiteAtomTypes(&r, gPrefs);
+  float cell[6] = {r.a * 1.02f, r.b * 1.02f, r.c * 1.02f, r.alpha, r.beta, r.gamma};
+  ASSERT_EQ(CheckEditCrystalForApply(&r, r.spaceGroup, cell).result, EditCheckResult::kAccepted);
+  host.alerts.clear();
+  ASSERT_TRUE(DoEditCrystal(w.ref(), &r));
+  for (const auto &alert : host.alerts)
+    EXPECT_NE(alert.message, "No bonds found!");
+  EXPECT_NEAR(w.crystal().a, 4.9896 * 1.02, 1e-3);
+  EXPECT_EQ(Coordination(w), (Counts{{"Ca1", {6}}, {"C1", {3}}, {"O1", {3}}}));
+}
+
+} // namespace
