@@ -488,13 +488,15 @@ void DoHideStrandedAtoms(WindowRef window) {
   // The role of each coordinated site, then one sweep over the atoms.
   enum : uint8_t { kSkip, kOwnSite, kNotVertex, kVertex };
   std::vector<uint8_t> role(UsableSiteSize(c), kSkip);
+  std::vector<uint32_t> crowded;
   for (size_t s = 0; s < role.size(); s++) {
     if (c.sites[s].coordination == 0)
       continue;
     bool isVertex = false, ownSite = false;
-    CheckPolyVertexSite(&c, static_cast<uint32_t>(s), &isVertex, &ownSite);
+    CheckPolyVertexSite(&c, static_cast<uint32_t>(s), &isVertex, &ownSite, &crowded);
     role[s] = ownSite ? kOwnSite : isVertex ? kVertex : kNotVertex;
   }
+  TellCrowdedSites(c, std::move(crowded));
   // The atoms of each site in atom order (a counting sort), so that sites
   // are handled in order and each hide is seen by the later tests.
   std::vector<uint32_t> start(role.size() + 1, 0), order(atoms);

@@ -1089,6 +1089,15 @@ struct RoleContext {
   // of the index once per site: every site a dense crystal's sites reach
   // is asked about by each of them.
   std::unordered_map<uint32_t, std::pair<std::vector<int32_t>, bool>> around;
+  // The sites found with more atoms within bond reach than bonds, told
+  // once when every question is answered.
+  std::vector<uint32_t> *crowded = nullptr;
+  std::vector<uint32_t> crowdedHere;
+  void NoteCrowded(uint32_t site) {
+    std::vector<uint32_t> &list = crowded ? *crowded : crowdedHere;
+    if (std::find(list.begin(), list.end(), site) == list.end())
+      list.push_back(site);
+  }
 };
 constexpr uint32_t kHiddenAtom = UINT32_MAX;
 
@@ -1525,6 +1534,7 @@ void SetSiteRoles(CrystalRec *crystal) {
     if (current == kPolyModeUnset || (cn < 3 && !keepsLowMode))
       site.polyMode = mode;
   }
+  TellCrowdedSites(c, std::move(roles.crowdedHere));
 }
 
 } // namespace
@@ -1812,7 +1822,7 @@ void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex,
       bool cut = false;
       CoordinatingSites(crystal, site, &around, &cut, &*index);
       if (cut)
-        std::fprintf(stderr, "Error at GetCoordinatingAtoms: number of vertex atoms exceeds coordination limit\n");
+        context->NoteCrowded(site);
       // A site listed once per image asks the same question each time: the
       // answer of each is kept.
       std::unordered_map<int32_t, bool> stillVertex;
@@ -1834,7 +1844,7 @@ void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex,
             listed = context->around.emplace(static_cast<uint32_t>(t), std::make_pair(aroundT, cut)).first;
           }
           if (listed->second.second)
-            std::fprintf(stderr, "Coordination limit exceeded in CheckPolyVertexSite2\n");
+            context->NoteCrowded(static_cast<uint32_t>(t));
           for (int32_t u : listed->second.first)
             if (static_cast<uint32_t>(u) != site && cnOf(static_cast<uint32_t>(u)) > cnT) {
               higher = true;
@@ -1854,8 +1864,10 @@ void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex,
 
 } // namespace
 
-void CheckPolyVertexSite(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite) {
+void CheckPolyVertexSite(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
+                         std::vector<uint32_t> *crowded) {
   RoleContext context;
+  context.crowded = crowded;
   try {
     CheckPolyVertexSiteImpl(crystal, site, isVertex, bondsToOwnSite, &context);
   } catch (const std::bad_alloc &) {
@@ -1865,6 +1877,8 @@ void CheckPolyVertexSite(CrystalRec *crystal, uint32_t site, bool *isVertex, boo
     if (bondsToOwnSite)
       *bondsToOwnSite = false;
   }
+  if (!crowded && crystal)
+    TellCrowdedSites(*crystal, std::move(context.crowdedHere));
 }
 
 int32_t GetCoordinatingAtoms(CrystalRec *crystal, uint32_t site, std::vector<int32_t> *sites) {
@@ -1875,7 +1889,22 @@ int32_t GetCoordinatingAtoms(CrystalRec *crystal, uint32_t site, std::vector<int
   } catch (const std::bad_alloc &) {
     return sites ? static_cast<int32_t>(sites->size()) : 0;
   }
-  if (cut)
-    std::fprintf(stderr, "Error at GetCoordinatingAtoms: number of vertex atoms exceeds coordination limit\n");
   return n;
+}
+
+void TellCrowdedSites(const CrystalRec &crystal, std::vector<uint32_t> sites) {
+  if (sites.empty())
+    return;
+  std::sort(sites.begin(), sites.end());
+  constexpr size_t kNamed = 3;
+  std::string names;
+  for (size_t k = 0; k < std::min(sites.size(), kNamed); ++k)
+    names += (k ? ", " : "") + SiteLabelOf(crystal, sites[k]);
+  if (sites.size() > kNamed)
+    names += " and " + std::to_string(sites.size() - kNamed) + " more";
+  const bool one = sites.size() == 1;
+  FWrite("Polyhedra: " + std::to_string(sites.size()) + (one ? " site (" : " sites (") + names + ") " +
+         (one ? "has" : "have") +
+         " more atoms within bond reach than bonds; whether each is a polyhedron centre or a corner was judged "
+         "from as many of those atoms as it has bonds.");
 }

@@ -177,8 +177,16 @@ std::optional<Polyhedron> UnpackPoly(CrystalRec *crystal, uint32_t atom, const P
 std::optional<PackedPolyRec> PackPolyhedron(const CrystalRec *crystal, uint32_t atom);
 
 // The role of a site in the polyhedral model: whether it is a vertex of a
-// higher-coordinated centre, and whether it bonds to its own site.
-void CheckPolyVertexSite(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite);
+// higher-coordinated centre, and whether it bonds to its own site. A site
+// with more atoms within bond reach than bonds is judged from as many of them
+// as it has bonds; such sites are added to *crowded, or told in the Log
+// (TellCrowdedSites) without it.
+void CheckPolyVertexSite(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
+                         std::vector<uint32_t> *crowded = nullptr);
+
+// One Log line naming the sites that role questions found crowded; nothing
+// for none.
+void TellCrowdedSites(const CrystalRec &crystal, std::vector<uint32_t> sites);
 
 // The sites whose atoms coordinate the given site over the whole crystal:
 // one entry per image within the maximum length of the first bond

@@ -99,6 +99,31 @@ TEST_F(PolyhedraOnOpening, AtomsRepeatedAtOnePlaceAreToldOnceAndLeftOut) {
   }
 }
 
+// Rutile without bond specifications and with a Ti2 at the O1 position: the
+// search leaves the two unbonded (atoms at one place), so O1 has Ti2 within
+// bond reach beside its three bonded Ti. Its role is judged from three of
+// them, which the Log says once, in words, and nothing goes to stderr.
+TEST_F(PolyhedraOnOpening, SitesWithMoreNeighboursThanBondsAreToldInOneLogLine) {
+  std::string text = doctest::ExampleText("Rutile.ovtx");
+  const std::string bond = "BMAX  Ti  O   2.100\n";
+  ASSERT_NE(text.find(bond), std::string::npos);
+  text.erase(text.find(bond), bond.size());
+  text += AtomLine("Ti", "Ti2", 0.305, 0.305, 0);
+  Window w(host);
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Open(w, text));
+  const std::string console = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(console, "");
+  int told = 0;
+  for (const std::string &line : host.LogLines())
+    if (line.starts_with("Polyhedra: ")) {
+      ++told;
+      EXPECT_NE(line.find("O1"), std::string::npos) << line;
+      EXPECT_NE(line.find("more atoms within bond reach than bonds"), std::string::npos) << line;
+    }
+  EXPECT_EQ(told, 1) << host.log;
+}
+
 // A centre with 120 ligands on a sphere, read last: its thinning and face
 // search alone run long enough to show the status window, and Escape pressed
 // meanwhile stops them.
