@@ -3,9 +3,11 @@
 //   BM_DensePolyhedraCarbon: a diamond cluster of 5,000 carbons (the 5,000
 //     lattice points nearest the origin) with a 4 A C-C maximum, about
 //     101,000 bonds, 40 ligands an atom; DefinePolyhedra alone.
-//   BM_DensePolyhedraReducedUnits: a data file in reduced units, 2,000
-//     placeholder atoms on a face-centred lattice 0.85 apart, each moved by
-//     up to 0.05; DefinePolyhedra alone over the box as opened.
+//   BM_DensePolyhedraReducedUnits: a data file as dense as one in reduced
+//     units, 2,000 atoms on a face-centred lattice 0.85 A apart, each moved
+//     by up to 0.05; DefinePolyhedra alone over the box as opened. Their
+//     mass is oxygen's: placeholder atoms are never bonded, and O's bond
+//     limit (1.52 A) gives about 42 ligands an atom.
 //   BM_OpenCarbonCluster: the carbon cluster opened (read, build, no plot).
 //   BM_OpenSites20000: a CIF of 20,000 sites of C, N and O in P 1 on a
 //     jittered grid 1.2 A apart, opened in the ball-and-stick model.
@@ -79,7 +81,7 @@ fs::path ReducedUnits() {
     const fs::path path = TempFile("ov-dense-lj.data");
     std::FILE *f = std::fopen(path.c_str(), "w");
     std::fprintf(f, "reduced units\n\n2000 atoms\n1 atom types\n\n0 %.6f xlo xhi\n0 %.6f ylo yhi\n0 %.6f zlo zhi\n\n"
-                    "Masses\n\n1 1.0\n\nAtoms # atomic\n\n",
+                    "Masses\n\n1 15.999\n\nAtoms # atomic\n\n",
                  cells[0] * a, cells[1] * a, cells[2] * a);
     int n = 0;
     for (int i = 0; i < cells[0]; i++)
