@@ -64,10 +64,12 @@ std::string NameWithoutGzip(const std::filesystem::path &file);
 // The text of a file as readers see it (see ImportSource). False, with the
 // reason, when it cannot be read or inflated, or would be too large.
 bool LoadImportSource(const std::filesystem::path &file, ImportSource &source, std::string *reason);
-// Makes bytes read text: inflated when they are gzip, padding dropped, line
-// ends made LF.
+// Makes bytes read text: inflated when they are gzip (every member), a
+// byte-order mark and padding dropped, a few stray NULs made blanks, line
+// ends made LF. What was mended beyond that goes to `notes`. False, with the
+// reason, for bytes that are no text.
 bool NormaliseImportText(std::string_view bytes, std::string &text, std::string *reason,
-                         bool *lastLineOpen = nullptr);
+                         bool *lastLineOpen = nullptr, std::vector<std::string> *notes = nullptr);
 
 // Reads every structure of a file that is not a native document, without
 // building any: by the format its name decides, else by every detector in

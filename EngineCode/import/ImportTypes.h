@@ -32,6 +32,9 @@ struct ImportSource {
   std::string text;
   // The file's last line had no line end: it may have been cut short.
   bool lastLineOpen = false;
+  // What was mended in the bytes before any reader saw them ("line 74: 1
+  // stray NUL byte ..."): each a warning of every structure read.
+  std::vector<std::string> notes{};
 };
 
 // What a text carries beyond the record, applied only once the structure is
@@ -93,7 +96,8 @@ struct ImportedStructure {
 enum class ImportErrorKind : uint8_t {
   Damaged,  // a reader took the file and refused it ("could not be opened")
   Unknown,  // no reader takes it ("file type not known")
-  NoMemory, // the machine ran out of memory reading or building it
+  NoMemory,  // the machine ran out of memory reading or building it
+  Cancelled, // the user stopped the read: a Log line, no alert
 };
 
 // Where and why a file was refused.
