@@ -74,7 +74,11 @@ bool NormaliseImportText(std::string_view bytes, std::string &text, std::string 
 // Reads every structure of a file that is not a native document, without
 // building any: by the format its name decides, else by every detector in
 // order. False, with the alert's explanation in `why` and the kind of fault
-// in `result.error`, when no reader takes the file or its reader refuses it.
+// in `result.error`, when no reader takes the file or its reader refuses it,
+// when memory ran out (NoMemory), or when the user stopped the read with
+// the cancel key (Cancelled; `why` is then the Log line). The read polls
+// the cancel key and shows the status window when gShowProgress is set
+// (ImportReadPoll).
 bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, std::string *why);
 
 // The alert text of a refused file: the file, the line and what is wrong.
@@ -105,11 +109,12 @@ struct HeldStructureFile {
 };
 // Decides how the file opens and reads a text file once: false, with a stop
 // alert naming the file, the line and the fault (titled by the kind of
-// fault), when the file would be refused.
+// fault; "No Memory" when memory ran out), when the file would be refused,
+// or with a Log line when the user stopped the read.
 bool ReadHeldFile(const std::filesystem::path &file, HeldStructureFile &held);
 // Opens what was read into the window: a document through its own reader,
 // a text file's structures built as OpenTextFile builds them. False, with
-// the alert, when nothing was opened.
+// the alert, when nothing was opened ("No Memory" when memory ran out).
 bool OpenHeldFile(WindowRef window, HeldStructureFile &&held, ImportChoice choice);
 // Both, for a window whose structure may go whatever the file holds.
 bool OpenStructureFile(WindowRef window, const std::filesystem::path &file,
