@@ -9,19 +9,20 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
+#include <limits>
 #include <new>
 
 namespace {
 
-// The allocation that fails, counted from the arming; none below zero.
-std::atomic<long> gFailingAllocation{-1};
-std::atomic<long> gAllocations{0};
+// The allocation that fails, counted from the arming; none below zero. Only
+// the test's own thread counts, so that no other thread's allocation moves
+// the count.
+thread_local long gFailingAllocation = -1;
+thread_local long gAllocations = 0;
 
 void *Allocate(std::size_t size) {
-  if (gFailingAllocation.load(std::memory_order_relaxed) >= 0 &&
-      gAllocations.fetch_add(1, std::memory_order_relaxed) == gFailingAllocation.load(std::memory_order_relaxed))
+  if (gFailingAllocation >= 0 && gAllocations++ == gFailingAllocation)
     throw std::bad_alloc();
   if (void *p = std::malloc(size ? size : 1))
     return p;
