@@ -24,7 +24,7 @@ QDialog *CreateStructureChooser(QWidget *parent, const std::filesystem::path &fi
   dialog->setWindowTitle("Choose Structures");
   auto *layout = new QVBoxLayout(dialog);
   layout->addWidget(new QLabel(QString("\"%1\" holds %2 structures. Choose those to open: each opens in a window "
-                                       "of its own.")
+                                       "of its own, or all of them as the views of one window.")
                                    .arg(QString::fromStdString(file.filename().string()))
                                    .arg(structures.size()),
                                dialog));

@@ -656,6 +656,17 @@ void RunBatchOnItsTimer() {
   EXPECT_FALSE(OverviewBatchRunning());
 }
 
+// The favourites' pictures, 120 by 90 pixels, written by the batch into a
+// fresh folder.
+void ExportFavouritePictures(const fs::path &pictures) {
+  fs::remove_all(pictures);
+  fs::create_directories(pictures);
+  gDialogs.folder = pictures;
+  AnswerPictureOptions(120, 90, 72);
+  ASSERT_EQ(ProcessCommand(kCmdExportCached), kNoErr);
+  RunBatchOnItsTimer();
+}
+
 } // namespace
 
 TEST_F(OverviewTest, FavouriteBatchesReadTextFilesAndNameEveryEntryTheySkip) {
@@ -720,12 +731,7 @@ TEST_F(OverviewTest, ABatchGoesPastAFavouriteWhoseFileIsGone) {
   const int before = RedLogLines(gone);
 
   const fs::path pictures = gProgram->Temp() / "six pictures";
-  fs::remove_all(pictures);
-  fs::create_directories(pictures);
-  gDialogs.folder = pictures;
-  AnswerPictureOptions(120, 90, 72);
-  ASSERT_EQ(ProcessCommand(kCmdExportCached), kNoErr);
-  RunBatchOnItsTimer();
+  ExportFavouritePictures(pictures);
   EXPECT_EQ(FilesIn(pictures), 6);
   EXPECT_TRUE(fs::exists(pictures / "n-Tetratriacontane, C34H70.png")); // the last one
   EXPECT_EQ(RedLogLines(gone), before + 1);
@@ -1099,12 +1105,7 @@ TEST_F(OverviewTest, BatchOutputsTakeTheFilesNamesAndOpenRecentOnlyTheUsersOpens
   ASSERT_EQ(recent, 1);
 
   const fs::path pictures = gProgram->Temp() / "global pictures";
-  fs::remove_all(pictures);
-  fs::create_directories(pictures);
-  gDialogs.folder = pictures;
-  AnswerPictureOptions(120, 90, 72);
-  ASSERT_EQ(ProcessCommand(kCmdExportCached), kNoErr);
-  RunBatchOnItsTimer();
+  ExportFavouritePictures(pictures);
   for (const char *name : {"halite.png", "sylvite.png", "periclase.png"})
     EXPECT_TRUE(fs::exists(pictures / name)) << name;
   EXPECT_EQ(FilesIn(pictures), 3);
