@@ -175,6 +175,22 @@ protected:
     return out;
   }
   static int Selected() { return GetRectIDWithCachePtr(ValidSelection()); }
+  // Plays the tab once through from its first thumbnail, a second each,
+  // without turning, in the Overview.
+  static void PlayOnceThrough() {
+    gPrefs.playLoop = 0;
+    gPrefs.playRotate = 0;
+    gPrefs.playFullScreen = 0;
+    gPrefs.playSeconds = 1.0f;
+    SelectThumbnail(0);
+    DoPlayCacheFilesAgain();
+    ASSERT_TRUE(OverviewPlaying());
+    for (int k = 0; k < 10 && OverviewPlaying(); k++) {
+      gHost->now += 1100000;
+      OverviewPlayStep();
+    }
+    EXPECT_FALSE(OverviewPlaying());
+  }
   static ThumbnailPane *Pane() { return GetOverviewWindow()->pane; }
   static QPoint SlotCentre(int i) {
     const GridBox &s = CurrentThumbnailLayout().boxes[size_t(i)];
@@ -941,18 +957,7 @@ TEST_F(OverviewTest, PlayAndBatchesLeaveTheFrontWindowAsItWas) {
   gUndoBufferTimer.proc();
   const WindowState before = StateOf(w);
   ASSERT_TRUE(before.modified);
-  gPrefs.playLoop = 0;
-  gPrefs.playRotate = 0;
-  gPrefs.playFullScreen = 0;
-  gPrefs.playSeconds = 1.0f;
-  SelectThumbnail(0);
-  DoPlayCacheFilesAgain();
-  ASSERT_TRUE(OverviewPlaying());
-  for (int k = 0; k < 5 && OverviewPlaying(); k++) {
-    gHost->now += 1100000;
-    OverviewPlayStep();
-  }
-  EXPECT_FALSE(OverviewPlaying());
+  PlayOnceThrough();
   QCoreApplication::processEvents();
   gUndoBufferTimer.proc();
   EXPECT_EQ(FrontGraphWindow(), w);
@@ -1111,17 +1116,7 @@ TEST_F(OverviewTest, BatchOutputsTakeTheFilesNamesAndOpenRecentOnlyTheUsersOpens
   EXPECT_EQ(FilesIn(pictures), 3);
   EXPECT_EQ(GetNumRecentFiles(), recent) << "a batch";
 
-  gPrefs.playLoop = 0;
-  gPrefs.playRotate = 0;
-  gPrefs.playFullScreen = 0;
-  gPrefs.playSeconds = 1.0f;
-  SelectThumbnail(0);
-  DoPlayCacheFilesAgain();
-  for (int k = 0; k < 6 && OverviewPlaying(); k++) {
-    gHost->now += 1100000;
-    OverviewPlayStep();
-  }
-  EXPECT_FALSE(OverviewPlaying());
+  PlayOnceThrough();
   EXPECT_EQ(GetNumRecentFiles(), recent) << "Play";
 
   // A favourite the user loads is one the user opened.

@@ -868,6 +868,8 @@ TEST_F(ProgramTest, TheChooserOpensEachPickedStructureInAWindowOfItsOwn) {
   gDialogs.choice.reset();
 }
 
+// Open All, and Open with every row selected, ask before opening more than
+// twenty windows; as the views of one window nothing is asked.
 TEST_F(ProgramTest, OpenAllAsksBeforeOpeningMoreThanTwentyWindows) {
   const fs::path many = gProgram->Temp() / "many.cif";
   std::string text;
@@ -875,13 +877,24 @@ TEST_F(ProgramTest, OpenAllAsksBeforeOpeningMoreThanTwentyWindows) {
     text += RockSaltBlock("b" + std::to_string(k), 5.0 + 0.05 * k);
   std::ofstream(many) << text;
   const int windows = GetNumGraphWindows();
-  gDialogs.choice = StructureChoice{{}, true};
+  StructureChoice every;
+  for (size_t k = 0; k < 21; k++)
+    every.picked.push_back(k);
+  for (const StructureChoice &choice : {StructureChoice{{}, true}, every}) {
+    gDialogs.choice = choice;
+    gHost->alerts.clear();
+    gHost->answers = {2}; // Cancel
+    EXPECT_FALSE(OpenFSRefInWindow(many, nullptr));
+    ASSERT_EQ(gHost->alerts.size(), 1u);
+    EXPECT_EQ(gHost->alerts[0].message, "Open 21 windows?");
+    EXPECT_EQ(GetNumGraphWindows(), windows) << "nothing opens, and no empty window stays";
+  }
+  every.asViews = true;
+  gDialogs.choice = every;
   gHost->alerts.clear();
-  gHost->answers = {2}; // Cancel
-  EXPECT_FALSE(OpenFSRefInWindow(many, nullptr));
-  ASSERT_EQ(gHost->alerts.size(), 1u);
-  EXPECT_EQ(gHost->alerts[0].message, "Open 21 windows?");
-  EXPECT_EQ(GetNumGraphWindows(), windows) << "nothing opens, and no empty window stays";
+  EXPECT_TRUE(OpenFSRefInWindow(many, nullptr));
+  EXPECT_TRUE(gHost->alerts.empty());
+  EXPECT_EQ(GetNumGraphWindows(), windows);
   gDialogs.choice.reset();
 }
 
@@ -923,10 +936,8 @@ TEST_F(ProgramTest, AWindowOfAnotherProgramsFileBearsTheFilesName) {
   EXPECT_EQ(PlainWindowTitle(GetMainWindow(FrontGraphWindow())), "data.water");
 }
 
-// The chooser lists formulas in Hill order (C, H, then alphabetically) and
-// the names and titles the file gives; Open with more than twenty rows
-// selected asks first, as Open All does.
-TEST_F(ProgramTest, TheChooserListsHillFormulasAndAsksBeforeOpeningManyWindows) {
+// The chooser lists formulas in Hill order: C, H, then alphabetically.
+TEST_F(ProgramTest, TheChooserListsFormulasInHillOrder) {
   const fs::path acid = gProgram->Temp() / "acid.cif";
   std::string block = "_cell_length_a 7\n_cell_length_b 7\n_cell_length_c 7\n_cell_angle_alpha 90\n"
                       "_cell_angle_beta 90\n_cell_angle_gamma 90\n_symmetry_space_group_name_H-M 'P 1'\nloop_\n"
@@ -941,30 +952,6 @@ TEST_F(ProgramTest, TheChooserListsHillFormulasAndAsksBeforeOpeningManyWindows) 
   ASSERT_FALSE(OpenFSRefInWindow(acid, nullptr));
   ASSERT_EQ(gDialogs.listed.size(), 2u);
   EXPECT_EQ(gDialogs.listed[0].formula, "C7 H6 O2");
-
-  const fs::path many = gProgram->Temp() / "many.cif";
-  std::string text;
-  for (int k = 0; k < 21; k++)
-    text += RockSaltBlock("b" + std::to_string(k), 5.0 + 0.05 * k);
-  std::ofstream(many) << text;
-  const int windows = GetNumGraphWindows();
-  StructureChoice every;
-  for (size_t k = 0; k < 21; k++)
-    every.picked.push_back(k);
-  gDialogs.choice = every;
-  gHost->alerts.clear();
-  gHost->answers = {2}; // Cancel
-  EXPECT_FALSE(OpenFSRefInWindow(many, nullptr));
-  ASSERT_EQ(gHost->alerts.size(), 1u);
-  EXPECT_EQ(gHost->alerts[0].message, "Open 21 windows?");
-  EXPECT_EQ(GetNumGraphWindows(), windows);
-  // As the views of one window nothing is asked: one window opens.
-  every.asViews = true;
-  gDialogs.choice = every;
-  gHost->alerts.clear();
-  EXPECT_TRUE(OpenFSRefInWindow(many, nullptr));
-  EXPECT_TRUE(gHost->alerts.empty());
-  EXPECT_LE(GetNumGraphWindows(), windows + 1);
   gDialogs.choice.reset();
 }
 
