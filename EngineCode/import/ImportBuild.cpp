@@ -257,9 +257,14 @@ bool BuildChosen(WindowRef window, const std::filesystem::path &file, ImportResu
     ImportedStructure &s = result.structures[k];
     if (titleCard && !s.extras.title.empty())
       continue;
-    LogStructureNames(file, s);
-    // A view is captioned by its structure's name; a window by the file.
-    s.extras.title = pick.asViews && !s.name.empty() ? s.name : ImportedWindowTitle(file, s, count > 1);
+    // A view is captioned by its structure's name; a window is named by the
+    // file, and the Log keeps the names the file gives.
+    if (pick.asViews && !s.name.empty()) {
+      s.extras.title = s.name;
+    } else {
+      LogStructureNames(file, s);
+      s.extras.title = ImportedWindowTitle(file, s, count > 1);
+    }
   }
   if (pick.asViews && gImportHooks.openAsViews) {
     std::vector<ImportedStructure> views;
