@@ -389,7 +389,7 @@ bool OpenStructureInNewWindow(const std::filesystem::path &file, ImportedStructu
   return true;
 }
 
-bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, ImportChoice choice) {
+bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, ImportChoice choice, bool noteRecent) {
   if (!gStartupDone) {
     gQueuedDocs.push_back(file);
     return false;
@@ -439,7 +439,8 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, Impo
     return false;
   }
   FinishOpenedWindow(window, w, file, document);
-  AddRecentFile(file);
+  if (noteRecent)
+    AddRecentFile(file);
   UpdateFloatingWindows();
   return true;
 }
