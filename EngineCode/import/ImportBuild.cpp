@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -113,10 +114,12 @@ void LogStructureNames(const std::filesystem::path &file, const ImportedStructur
     FWrite(name + ": " + line + ".");
 }
 
-// While one lives, the plots the build and the settling of the bonds ask of
-// one window wait, and the window is drawn once, as the last asked, when it
-// goes. Every other service of the renderer, and a plot of another window,
-// passes on at once.
+// While one holds, the plots the build and the settling of the bonds ask of
+// one window wait, and the window is drawn once, as the last asked, on
+// Release. Every other service of the renderer, and a plot of another window,
+// passes on at once. A build left by an exception is not drawn: the
+// destructor only puts the renderer back, and draws nothing (a drawing that
+// failed there could not be reported).
 class HeldPlots final : public RenderServices {
 public:
   explicit HeldPlots(WindowRef window) : window_(window), renderer_(GetRenderServices()) {
@@ -124,11 +127,16 @@ public:
       SetRenderServices(this);
   }
   ~HeldPlots() override {
-    if (!renderer_)
+    if (renderer_)
+      SetRenderServices(renderer_);
+  }
+  void Release() {
+    RenderServices *renderer = std::exchange(renderer_, nullptr);
+    if (!renderer)
       return;
-    SetRenderServices(renderer_);
+    SetRenderServices(renderer);
     if (asked_)
-      renderer_->NewPlot(window_, false, reRender_);
+      renderer->NewPlot(window_, false, reRender_);
   }
   HeldPlots(const HeldPlots &) = delete;
   HeldPlots &operator=(const HeldPlots &) = delete;
@@ -164,12 +172,14 @@ private:
 // found no atom.
 bool BuildAndSettle(WindowRef window, ImportedStructure &s, bool noBondSpecs, const FileBondSet &fileBonds,
                     int &missed) {
-  const HeldPlots held(window);
+  HeldPlots held(window);
   CrystalRec *target = GetWindowCrystal(window);
   const bool built = target->molecule ? RunNewMolecule(window, false, true, true, true)
                                       : RunNewCrystal(window, true, true, true);
-  if (!built)
+  if (!built) {
+    held.Release();
     return false;
+  }
   CrystalRec *c = GetWindowCrystal(window);
   if (c && noBondSpecs && c->atomCount >= 2) {
     if (!fileBonds.bonds.empty()) {
@@ -182,13 +192,21 @@ bool BuildAndSettle(WindowRef window, ImportedStructure &s, bool noBondSpecs, co
     }
   }
   missed = c ? ApplyTextFileExtras(*c, s.extras) : 0;
+  held.Release();
   return true;
 }
 
 } // namespace
 
 const char *ImportAlertTitle(ImportErrorKind kind) {
-  return kind == ImportErrorKind::Unknown ? kUnknownFileType : kFileNotOpened;
+  switch (kind) {
+  case ImportErrorKind::Unknown:
+    return kUnknownFileType;
+  case ImportErrorKind::NoMemory:
+    return "No Memory";
+  default:
+    return kFileNotOpened;
+  }
 }
 
 bool BuildImportedStructure(WindowRef window, const std::filesystem::path &file, ImportedStructure &&s) {

@@ -263,12 +263,7 @@ bool ReadSource(const std::filesystem::path &file, ImportResult &result, std::st
 
 // The alert of a file that needed more memory than there was, wherever it
 // ran out.
-constexpr const char *kNoMemoryTitle = "No Memory";
 constexpr const char *kNoMemoryText = "there is not enough memory to open it";
-
-const char *RefusalTitle(ImportErrorKind kind) {
-  return kind == ImportErrorKind::NoMemory ? kNoMemoryTitle : ImportAlertTitle(kind);
-}
 
 } // namespace
 
@@ -301,7 +296,7 @@ void SayRefused(ImportErrorKind kind, const std::string &why) {
   if (kind == ImportErrorKind::Cancelled)
     FWrite(why);
   else
-    MyCFStopAlert(RefusalTitle(kind), why);
+    MyCFStopAlert(ImportAlertTitle(kind), why);
 }
 
 bool ReadOrRefuse(const std::filesystem::path &file, ImportResult &result) {
