@@ -262,6 +262,8 @@ bool IsDMolFile(const ImportSource &source) {
 }
 
 bool DoDMolFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   const auto lines = ImportLines(source.text);
   Reader reader{lines, result, 0};
   size_t &i = reader.i;
