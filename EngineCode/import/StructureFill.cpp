@@ -360,9 +360,23 @@ std::string CellWithoutRoom(CrystalRec &c) {
   const double cell[6] = {c.a, c.b, c.c, c.alpha, c.beta, c.gamma};
   const double volume = CellVolume(cell);
   const double room = volume / kMinCellVolumePerAtom; // the most atoms it may hold
+  // The operators of a record holding the structure's symmetry alone: the
+  // structure's own record is left as the build will find it.
+  CrystalRec symmetry;
+  symmetry.cardCount = c.cardCount;
+  symmetry.symCards = c.symCards;
+  std::copy(std::begin(c.spaceGroup), std::end(c.spaceGroup), std::begin(symmetry.spaceGroup));
+  symmetry.originChoice = c.originChoice;
+  symmetry.latticeLetter = c.latticeLetter;
+  symmetry.alpha = c.alpha, symmetry.beta = c.beta, symmetry.gamma = c.gamma;
+  if (symmetry.cardCount == 0 && TrimImport(CStrView(std::span<const char>(symmetry.spaceGroup))).empty())
+    return {}; // no symmetry yet: the build says so
   int32_t opCount = 0;
-  const auto ops = GetCrystalGEPs(&c, &opCount);
+  const auto ops = GetCrystalGEPs(&symmetry, &opCount);
   if (!ops || opCount < 1)
+    return {};
+  // Every site at a general position, and still room: nothing to count.
+  if (static_cast<double>(c.sites.size()) * opCount <= room)
     return {};
   // Sites at one position (the elements of a mixed site listed apart) share
   // it: the place counts once.
