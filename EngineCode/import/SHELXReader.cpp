@@ -328,7 +328,7 @@ bool Reader::Read() {
   double esd[6] = {};
   int cellLine = 0;
   bool ended = false;
-  const Card *lastAtom = nullptr;
+  const Card *lastAtom = nullptr, *lastSkipped = nullptr;
   const std::vector<Card> cards = Cards(lines);
   for (const Card &card : cards) {
     const auto &t = card.tokens;
@@ -420,6 +420,7 @@ bool Reader::Read() {
       if (!ReadAtom(card))
         return false;
     } else {
+      lastSkipped = &card;
       ImportWarning(*s_, card.line, "\"" + std::string(t[0]) + "\" is no instruction or atom; the line is skipped.");
     }
   }
@@ -429,6 +430,10 @@ bool Reader::Read() {
       lastAtom->tokens.size() < kFieldsWithUij)
     return RefuseImport(result_, lastAtom->line,
                         "the file ends inside the line of atom " + std::string(lastAtom->tokens[0]) + ", with no END");
+  // Or in the line after its last atom, which then holds too little to be
+  // read as anything.
+  if (!ended && lastAtom && lastSkipped && lastSkipped == &cards.back())
+    return RefuseImport(result_, lastSkipped->line, "the file ends inside this line, with no END");
   if (RefuseCutInsideNumber(source_, result_))
     return false;
   if (!ended && !cards.empty())
