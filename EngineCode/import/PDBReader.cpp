@@ -456,8 +456,8 @@ bool PDBParser::Emit() {
   // gives no SCALE records.
   double S[3][3] = {}, shift[3] = {};
   if (crystal) {
-    // A cell that is no cell, or one without room for the first model's
-    // atoms, is not the model's crystal: the atoms are read as a molecule.
+    // A cell that is no cell, or one without room for the largest model's
+    // atoms, is not the models' crystal: the atoms are read as a molecule.
     ImportedStructure probe;
     ImportError why;
     std::string reason;
@@ -467,7 +467,10 @@ bool PDBParser::Emit() {
       FractionalFrame(S, shift);
       if (!SetSymmetryFromSymbol(probe, spaceGroup_, 0, cellLine_))
         SetSymmetryFromSymbol(probe, "P 1", 0, cellLine_);
-      for (const PDBAtom &a : models_[0].atoms) {
+      const auto largest = std::max_element(models_.begin(), models_.end(), [](const PDBModel &x, const PDBModel &y) {
+        return x.atoms.size() < y.atoms.size();
+      });
+      for (const PDBAtom &a : largest->atoms) {
         AsymmetricUnitRecord &site = probe.crystal.sites.emplace_back(gBlankAU);
         for (int i = 0; i < 3; i++)
           site.xyz[i] = static_cast<float>(S[i][0] * a.cart[0] + S[i][1] * a.cart[1] + S[i][2] * a.cart[2] + shift[i]);
