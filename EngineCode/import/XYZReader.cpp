@@ -20,6 +20,8 @@ namespace {
 
 // Atom lines the detector checks in a file its name does not call XYZ.
 constexpr size_t kDetectedAtomLines = 20;
+// The detector reads no further into the text.
+constexpr size_t kDetectBytes = size_t{1} << 16;
 // The widest property the Properties key may give (values per atom): wider
 // than any per-atom tensor, and small enough that the columns of a comment
 // line add up without overflow.
@@ -259,7 +261,12 @@ bool ReadFrame(const std::vector<std::string_view> &lines, size_t &next, long co
 } // namespace
 
 bool IsXYZFile(const ImportSource &source) {
-  const std::vector<std::string_view> lines = ImportLines(source.text);
+  // The head of the text only: its last line may be cut where the head ends.
+  const std::string_view text = source.text;
+  const std::string_view head = text.substr(0, kDetectBytes);
+  std::vector<std::string_view> lines = ImportLines(head);
+  if (head.size() < text.size() && !lines.empty())
+    lines.pop_back();
   size_t first = 0;
   while (first < lines.size() && TrimImport(lines[first]).empty())
     first++;
@@ -275,10 +282,12 @@ bool IsXYZFile(const ImportSource &source) {
   if (!LooksLikeAtom(lines[first + 2]))
     return false;
   // By content alone, the whole first frame must be there: a count line
-  // followed directly by atoms (with no comment) is another format.
-  if (lines.size() - first - 2 < static_cast<size_t>(*count))
+  // followed directly by atoms (with no comment) is another format. The
+  // lines are counted, not listed.
+  const size_t total = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + (text.back() == '\n' ? 0 : 1);
+  if (total - first - 2 < static_cast<size_t>(*count))
     return false;
-  const size_t check = std::min<size_t>(static_cast<size_t>(*count), kDetectedAtomLines);
+  const size_t check = std::min({static_cast<size_t>(*count), kDetectedAtomLines, lines.size() - first - 2});
   for (size_t k = 0; k < check; k++)
     if (!LooksLikeAtom(lines[first + 2 + k]))
       return false;
@@ -286,6 +295,8 @@ bool IsXYZFile(const ImportSource &source) {
 }
 
 bool DoXYZFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   const std::vector<std::string_view> lines = ImportLines(source.text);
   size_t next = 0;
   size_t frame = 0;

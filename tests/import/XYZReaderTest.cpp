@@ -143,6 +143,12 @@ TEST_F(XYZReader, TheDetectorNeedsTheCommentLine) {
   EXPECT_FALSE(FindImportFormat("XYZ")->detect(ImportSource{"w.c3d", "w.c3d", counted}));
   EXPECT_TRUE(FindImportFormat("XYZ")->detect(ImportSource{"w.txt", "w.txt", "1\n\nO 0 0 0\n"}));
   EXPECT_FALSE(FindImportFormat("XYZ")->detect(ImportSource{"w.txt", "w.txt", "HEADER\nATOM\n"}));
+  // A frame longer than the head the detector reads is counted to its end.
+  std::string atoms;
+  for (int k = 0; k < 5000; k++)
+    atoms += "Ar " + std::to_string(k * 4) + ".0 0.0 0.0\n";
+  EXPECT_TRUE(FindImportFormat("XYZ")->detect(ImportSource{"w.txt", "w.txt", "5000\nargon\n" + atoms}));
+  EXPECT_FALSE(FindImportFormat("XYZ")->detect(ImportSource{"w.txt", "w.txt", "5001\nargon\n" + atoms}));
 }
 
 } // namespace
