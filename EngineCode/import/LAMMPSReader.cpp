@@ -10,7 +10,7 @@
 // element whose standard atomic mass is nearest its mass. Reduced (lj)
 // units are told by every mass being exactly 1 (then the types are
 // placeholders), a warning; a box denser than any matter in A is refused
-// where every reader's cell is (StructureFill.h).
+// where every reader's cell is (StructureFill.h), placeholders not counted.
 #include "StoredLimits.h"
 #include "import/ElementOfMass.h"
 #include "import/ImportTypes.h"

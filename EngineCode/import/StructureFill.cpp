@@ -389,6 +389,10 @@ std::string CellWithoutRoom(CrystalRec &c) {
   std::unordered_set<std::array<float, 3>, PlaceHash> places;
   double atoms = 0.0;
   for (const AsymmetricUnitRecord &site : c.sites) {
+    // A placeholder is no matter: a simulation in reduced units (its
+    // lengths in sigma, not A) packs its particles closer than atoms are.
+    if (site.elements[0] == kPlaceholderElement)
+      continue;
     if (!places.insert({site.xyz[0], site.xyz[1], site.xyz[2]}).second)
       continue;
     // The operators that leave the site in place (its stabiliser): its

@@ -105,6 +105,17 @@ TEST_F(SharedFill, ACellMustLeaveRoomForItsAtomsAfterSymmetry) {
   EXPECT_EQ(Refusal(host, centred.path),
             "\"f.ins\" could not be read: the cell of 125.0 A^3 holds at least 64 atoms, less than 2 A^3 to each, "
             "which no matter leaves.");
+  // Particles in reduced units (every mass 1: placeholders) are no matter:
+  // 64 of them in a box of 27 sigma^3 open.
+  std::string lj = "reduced units\n\n64 atoms\n1 atom types\n\n0 3 xlo xhi\n0 3 ylo yhi\n0 3 zlo zhi\n\nMasses\n\n1 1\n\n"
+                   "Atoms # atomic\n\n";
+  for (int k = 0; k < 64; k++)
+    lj += std::to_string(k + 1) + " 1 " + std::to_string(0.75 * (k % 4)) + " " + std::to_string(0.75 * (k / 4 % 4)) +
+          " " + std::to_string(0.75 * (k / 16)) + "\n";
+  TempFile reduced("data.lj", lj);
+  Window w2(host);
+  ASSERT_TRUE(OpenTextFile(w2.ref(), reduced.path));
+  EXPECT_EQ(w2.crystal().sites.size(), 64u);
 }
 
 // The rule: the label's first characters and the first number 1, 2, ...
