@@ -280,7 +280,7 @@ private:
     return true;
   }
 
-  // False, the file refused, for a coordinate that is no number.
+  // False, the file refused, for a value that is no number.
   bool ReadRows(const CIFTable &sites) {
     const CIFColumn &cLabel = sites[kLabel], &cType = sites[kType], &cOcc = sites[kOccupancy], &cU = sites[kUiso],
                     &cB = sites[kBiso], &cAdp = sites[kAdpType], &cCalc = sites[kCalcFlag],
@@ -298,10 +298,13 @@ private:
         Warn(line, "the dummy atom " + name() + " is left out.");
         continue;
       }
-      for (size_t k = kX; k <= kZ; k++)
-        if (!sites[k].Null(r) && !sites[k].Number(r))
-          return RefuseImport(result_, line, "the coordinate \"" + std::string(sites[k].Text(r)) + "\" of the atom " +
-                                                 name() + " is not a number");
+      // A value that is given (not ? or .) but is no number is a mistyped
+      // one: the file is refused rather than the atom quietly changed.
+      for (size_t k : {size_t{kX}, size_t{kY}, size_t{kZ}, size_t{kOccupancy}, size_t{kUiso}, size_t{kBiso}})
+        if (const CIFColumn &c = sites[k]; c && !c.Null(r) && !c.Number(r))
+          return RefuseImport(result_, line,
+                              std::string(k <= kZ ? "the coordinate" : k == kOccupancy ? "the occupancy" : "the displacement") +
+                                  " \"" + std::string(c.Text(r)) + "\" of the atom " + name() + " is not a number");
       if (!Position(sites, r, row)) {
         Warn(line, "the atom " + name() + (cartesian_ ? " has no Cartesian" : " has no fractional") +
                        " coordinates and is left out.");

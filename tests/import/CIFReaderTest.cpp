@@ -196,6 +196,9 @@ TEST_F(CIFReaderTest, BadInputIsRefusedWithTheLine) {
       // A mistyped number is no missing one: the atom is not left out.
       {std::string(kHead) + sites + "Si1 0.4697 0 0\nO1 0.4135 0.2O69 0.1191\n",
        "at line 14: the coordinate \"0.2O69\" of the atom \"O1\" is not a number."},
+      {std::string(kHead) + "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
+                            "_atom_site_U_iso_or_equiv\nNa1 0 0 0 0.O1\n",
+       "at line 14: the displacement \"0.O1\" of the atom \"Na1\" is not a number."},
       {std::string(kHead) + "_publ_section_comment\n;\nA note\n" + sites + "Na1 0 0 0\n",
        "at line 9: the text field that opens here (a line starting with \";\") is never closed."},
   };
