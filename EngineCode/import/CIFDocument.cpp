@@ -10,6 +10,8 @@
 #include <gemmi/cif.hpp>
 #include <gemmi/symmetry.hpp>
 
+#include <new>
+
 namespace cif = gemmi::cif;
 
 namespace {
@@ -130,6 +132,8 @@ bool ParseCIFDocument(std::string_view text, const std::string &name, CIFDocumen
       what = "the text field that opens here (a line starting with \";\") is never closed";
     }
     return false;
+  } catch (const std::bad_alloc &) {
+    throw; // the open path's "No Memory" alert, not a fault of the text
   } catch (const std::exception &e) {
     line = 0;
     what = std::string("the text is no CIF syntax (") + e.what() + ")";
@@ -145,6 +149,8 @@ std::vector<std::string> HallSymbolOperators(std::string_view hall) {
     for (const gemmi::Op &so : g.sym_ops)
       for (const gemmi::Op::Tran &t : g.cen_ops)
         list.push_back(so.add_centering(t).wrap().triplet());
+  } catch (const std::bad_alloc &) {
+    throw;
   } catch (const std::exception &) {
     list.clear();
   }
