@@ -7,10 +7,7 @@
 //     its four operators, with an anisotropic loop;
 //   mmcif60000: a macromolecular model of 60,000 atoms at Cartesian
 //     positions in a P 21 21 21 cell, every tenth residue in two alternate
-//     locations;
-//   crowded5000, crowded50000: rows of one element at full occupancy, all
-//     within the tolerance of one position (so separate sites): their
-//     grouping is linear in the rows, the two times ten apart.
+//     locations.
 // The read should take at most 1.5 times the parse alone.
 #include "import/ImportPath.h"
 #include "Preferences.h"
@@ -85,21 +82,7 @@ std::string MMCIFText(int atoms) {
   return out;
 }
 
-// Rows at one position, a little apart within its tolerance.
-std::string CrowdedText(int rows) {
-  std::string out = "data_crowded\n_cell_length_a 10\n_cell_length_b 10\n_cell_length_c 10\n"
-                    "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
-                    "_symmetry_space_group_name_H-M 'P 1'\nloop_\n_atom_site_label\n_atom_site_type_symbol\n"
-                    "_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n";
-  char line[96];
-  for (int k = 0; k < rows; k++) {
-    std::snprintf(line, sizeof line, "Fe%d Fe %.8f 0.5 0.5\n", k + 1, 0.5 + (k % 97) * 1e-7);
-    out += line;
-  }
-  return out;
-}
-
-enum class BenchText { Sites, Blocks, MMCIF, CrowdedTenth, Crowded };
+enum class BenchText { Sites, Blocks, MMCIF };
 
 const std::string &Text(BenchText which) {
   static const std::string sites = [] {
@@ -114,10 +97,6 @@ const std::string &Text(BenchText which) {
     return t;
   }();
   static const std::string model = MMCIFText(60000);
-  if (which == BenchText::CrowdedTenth || which == BenchText::Crowded) {
-    static const std::string tenth = CrowdedText(5000), full = CrowdedText(50000);
-    return which == BenchText::Crowded ? full : tenth;
-  }
   return which == BenchText::Blocks ? many : which == BenchText::MMCIF ? model : sites;
 }
 
@@ -152,8 +131,6 @@ void BM_CIFGemmiParse_Blocks21(benchmark::State &state) { GemmiParse(state, Benc
 void BM_CIFRead_Blocks21(benchmark::State &state) { OurRead(state, BenchText::Blocks); }
 void BM_CIFGemmiParse_MMCIF60000(benchmark::State &state) { GemmiParse(state, BenchText::MMCIF); }
 void BM_CIFRead_MMCIF60000(benchmark::State &state) { OurRead(state, BenchText::MMCIF); }
-void BM_CIFRead_Crowded5000(benchmark::State &state) { OurRead(state, BenchText::CrowdedTenth); }
-void BM_CIFRead_Crowded50000(benchmark::State &state) { OurRead(state, BenchText::Crowded); }
 
 } // namespace
 
@@ -163,5 +140,3 @@ BENCHMARK(BM_CIFGemmiParse_Blocks21)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CIFRead_Blocks21)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CIFGemmiParse_MMCIF60000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CIFRead_MMCIF60000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CIFRead_Crowded5000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CIFRead_Crowded50000)->Unit(benchmark::kMillisecond);
