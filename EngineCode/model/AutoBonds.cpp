@@ -265,8 +265,8 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
   const size_t nPlaces = gTurboAtoms.size();
   // Places crowded beyond any matter (kCrowdedVolumePerPlace) make no
   // contact; found before the search so that both ends of a pair agree.
-  const double cube = 8.0 * double(searchDistance) * searchDistance * searchDistance;
-  const size_t crowdLimit = std::max(kMinCrowdedPlaces, static_cast<size_t>(cube / kCrowdedVolumePerPlace));
+  const double sphere = 4.0 / 3.0 * M_PI * double(searchDistance) * searchDistance * searchDistance;
+  const size_t crowdLimit = std::max(kMinCrowdedPlaces, static_cast<size_t>(sphere / kCrowdedVolumePerPlace));
   std::vector<uint8_t> crowded;
   uint64_t crowdedAtoms = 0;
   try {
@@ -279,7 +279,7 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
   }
   if (nPlaces > crowdLimit)
     for (size_t p = 0; p < nPlaces; p++)
-      if (TurboBoxHoldsMoreThan(gTurboAtoms[p].xyz, searchDistance, crowdLimit)) {
+      if (TurboHoldsMoreThan(gTurboAtoms[p].xyz, searchDistance, crowdLimit)) {
         crowded[p] = 1;
         crowdedAtoms += places.start[p + 1] - places.start[p];
       }

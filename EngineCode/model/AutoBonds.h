@@ -52,12 +52,12 @@ inline constexpr double kAutoBondMetalFactor = 0.9;
 // nearest thousandth, but never beyond the pair's limit: a few per cent of
 // strain (a cell edited, a structure at another temperature) keeps the bonds.
 inline constexpr double kAutoBondMaximumMargin = 1.05;
-// No matter packs its atoms closer than this volume (A^3) per atom. An atom
-// whose search cube (half-width the longest limit) holds more distinct
-// places than the cube's volume over this, or more than kMinCrowdedPlaces,
-// lies in no structure: it makes no contact, and the Log counts such atoms
-// in one line. The search then costs at most that many places per place,
-// however the atoms crowd.
+// Matter packs no more than one atom into this volume (A^3), five times
+// less than diamond gives each. An atom with more distinct places within
+// the longest limit of the search than that sphere's volume over this, and
+// more than kMinCrowdedPlaces, lies in no structure: it makes no contact,
+// and the Log counts such atoms in one line. The search then examines at
+// most that many places around each place, however the atoms crowd.
 inline constexpr double kCrowdedVolumePerPlace = 1.0;
 inline constexpr size_t kMinCrowdedPlaces = 64;
 // Two atoms closer than this squared distance (A^2) stand at the same place.

@@ -1142,10 +1142,11 @@ int32_t TurboBoxAtoms(const float p[3], float d) {
   return static_cast<int32_t>(n);
 }
 
-bool TurboBoxHoldsMoreThan(const float p[3], float d, size_t limit) {
+bool TurboHoldsMoreThan(const float p[3], float d, size_t limit) {
   QueryCube cube;
   if (!PrepareQuery(p, d, &cube))
     return false;
+  const float dSq = d * d;
   size_t count = 0;
   for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
     for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
@@ -1154,8 +1155,8 @@ bool TurboBoxHoldsMoreThan(const float p[3], float d, size_t limit) {
       const uint32_t end = sGrid.cellStart[static_cast<size_t>(row + cube.to[0] + 1)];
       for (uint32_t k = begin; k < end; k++) {
         const GridItem &item = sGrid.items[k];
-        if (item.xyz[0] >= cube.lo[0] && item.xyz[0] <= cube.hi[0] && item.xyz[1] >= cube.lo[1] &&
-            item.xyz[1] <= cube.hi[1] && item.xyz[2] >= cube.lo[2] && item.xyz[2] <= cube.hi[2] && ++count > limit)
+        const float dx = item.xyz[0] - p[0], dy = item.xyz[1] - p[1], dz = item.xyz[2] - p[2];
+        if (dx * dx + dy * dy + dz * dz <= dSq && ++count > limit)
           return true;
       }
     }

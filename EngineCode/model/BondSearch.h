@@ -241,11 +241,11 @@ bool TurboSortByXYZ();
 // around p, in x-rank order, and answers their number. 0 without sorted
 // candidates, for a negative d, or when p or d is not finite.
 int32_t TurboBoxAtoms(const float p[3], float d);
-// Whether the closed cube of half-width d around p holds more than `limit`
-// candidates: the count stops there, so the answer costs at most the
-// candidates of the grid cells it reads up to that many hits. False without
-// sorted candidates or for a bad query.
-bool TurboBoxHoldsMoreThan(const float p[3], float d, size_t limit);
+// Whether more than `limit` candidates lie within distance d of p (squared
+// distances compared in single precision): the count stops there, so the
+// answer costs at most the candidates of the grid cells it reads up to that
+// many hits. False without sorted candidates or for a bad query.
+bool TurboHoldsMoreThan(const float p[3], float d, size_t limit);
 // Frees the orders, the inverse ranks and the query grid.
 void TurboFreeSortMemory();
 // TurboFreeSortMemory, and frees gTurboAtoms and gBoxedAtoms (gNAtoms 0).
