@@ -1148,19 +1148,28 @@ bool TurboHoldsMoreThan(const float p[3], float d, size_t limit) {
     return false;
   const float dSq = d * d;
   size_t count = 0;
-  for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
-    for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
-      const int64_t row = (cz * sGrid.dims[1] + cy) * sGrid.dims[0];
-      const uint32_t begin = sGrid.cellStart[static_cast<size_t>(row + cube.from[0])];
-      const uint32_t end = sGrid.cellStart[static_cast<size_t>(row + cube.to[0] + 1)];
-      for (uint32_t k = begin; k < end; k++) {
-        const GridItem &item = sGrid.items[k];
-        const float dx = item.xyz[0] - p[0], dy = item.xyz[1] - p[1], dz = item.xyz[2] - p[2];
-        if (dx * dx + dy * dy + dz * dz <= dSq && ++count > limit)
-          return true;
-      }
+  // A cell's candidates within d of p; true once more than limit are found.
+  const auto countCell = [&](int64_t cx, int64_t cy, int64_t cz) {
+    const size_t cell = static_cast<size_t>((cz * sGrid.dims[1] + cy) * sGrid.dims[0] + cx);
+    for (uint32_t k = sGrid.cellStart[cell]; k < sGrid.cellStart[cell + 1]; k++) {
+      const GridItem &item = sGrid.items[k];
+      const float dx = item.xyz[0] - p[0], dy = item.xyz[1] - p[1], dz = item.xyz[2] - p[2];
+      if (dx * dx + dy * dy + dz * dz <= dSq && ++count > limit)
+        return true;
     }
-  }
+    return false;
+  };
+  // p's own cell first: its edge is at least d, so at least an eighth of a
+  // sphere of radius d lies in it, and where candidates crowd the count
+  // passes the limit there after a few times limit of them.
+  const int64_t own[3] = {CellOf(p[0], 0), CellOf(p[1], 1), CellOf(p[2], 2)};
+  if (countCell(own[0], own[1], own[2]))
+    return true;
+  for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++)
+    for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++)
+      for (int64_t cx = cube.from[0]; cx <= cube.to[0]; cx++)
+        if ((cx != own[0] || cy != own[1] || cz != own[2]) && countCell(cx, cy, cz))
+          return true;
   return false;
 }
 

@@ -242,9 +242,9 @@ bool TurboSortByXYZ();
 // candidates, for a negative d, or when p or d is not finite.
 int32_t TurboBoxAtoms(const float p[3], float d);
 // Whether more than `limit` candidates lie within distance d of p (squared
-// distances compared in single precision): the count stops there, so the
-// answer costs at most the candidates of the grid cells it reads up to that
-// many hits. False without sorted candidates or for a bad query.
+// distances compared in single precision). The count stops there and reads
+// p's own grid cell first, so where candidates crowd it costs a few times
+// `limit`. False without sorted candidates or for a bad query.
 bool TurboHoldsMoreThan(const float p[3], float d, size_t limit);
 // Frees the orders, the inverse ranks and the query grid.
 void TurboFreeSortMemory();
