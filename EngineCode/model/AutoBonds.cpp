@@ -263,26 +263,38 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
 
   const float searchDistanceSq = searchDistance * searchDistance;
   const size_t nPlaces = gTurboAtoms.size();
-  // Places crowded beyond any matter (kCrowdedVolumePerPlace) make no
-  // contact; found before the search so that both ends of a pair agree.
+  // Atoms crowded beyond any matter (kCrowdedVolumePerPlace) make no
+  // contact; found before the search so that both ends of a pair agree. In
+  // a crystal an atom is crowded where any of its images is: one at the
+  // block's edge sees only part of its neighbours. A place whose members are
+  // all crowded is not queried.
   const double sphere = 4.0 / 3.0 * M_PI * double(searchDistance) * searchDistance * searchDistance;
   const size_t crowdLimit = std::max(kMinCrowdedPlaces, static_cast<size_t>(sphere / kCrowdedVolumePerPlace));
-  std::vector<uint8_t> crowded;
+  std::vector<uint8_t> crowdedAtom, skipPlace;
   uint64_t crowdedAtoms = 0;
   try {
-    crowded.assign(nPlaces, 0);
+    crowdedAtom.assign(UsableAtomSize(c), 0);
+    skipPlace.assign(nPlaces, 0);
   } catch (const std::bad_alloc &) {
     TurboFreeCandidates();
     if (progress)
       CloseStatus();
     return;
   }
-  if (nPlaces > crowdLimit)
+  if (nPlaces > crowdLimit) {
     for (size_t p = 0; p < nPlaces; p++)
-      if (TurboHoldsMoreThan(gTurboAtoms[p].xyz, searchDistance, crowdLimit)) {
-        crowded[p] = 1;
-        crowdedAtoms += places.start[p + 1] - places.start[p];
-      }
+      if (TurboHoldsMoreThan(gTurboAtoms[p].xyz, searchDistance, crowdLimit))
+        for (uint32_t m = places.start[p]; m < places.start[p + 1]; m++) {
+          uint8_t &flag = crowdedAtom[places.all[places.members[m]].atom];
+          crowdedAtoms += flag == 0;
+          flag = 1;
+        }
+    for (size_t p = 0; p < nPlaces && crowdedAtoms > 0; p++) {
+      skipPlace[p] = 1;
+      for (uint32_t m = places.start[p]; m < places.start[p + 1] && skipPlace[p]; m++)
+        skipPlace[p] = crowdedAtom[places.all[places.members[m]].atom];
+    }
+  }
   const float step = 100.0f / static_cast<float>(nPlaces);
   bool announced = false;
   ElementCode lastAnnounced = kBlankElement;
@@ -320,10 +332,10 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
         WriteCoincidentAtomsWarning(c, capable[0], capable[1]);
       coincident += pairs;
     }
-    const int32_t hits = capable.empty() || crowded[pi] ? 0 : TurboBoxAtoms(ci.xyz, searchDistance);
+    const int32_t hits = capable.empty() || skipPlace[pi] ? 0 : TurboBoxAtoms(ci.xyz, searchDistance);
     for (int32_t h = 0; h < hits && !full; h++) {
       const size_t pj = gBoxedAtoms[static_cast<size_t>(h)];
-      if (pj <= pi || crowded[pj])
+      if (pj <= pi || skipPlace[pj])
         continue;
       const TurboAtom &cj = gTurboAtoms[pj];
       const float dx = cj.xyz[0] - ci.xyz[0];
@@ -337,14 +349,14 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
         const uint32_t a = places.all[i].atom;
         const uint32_t sa = c.atoms[a].site;
         const uint32_t ka = limits.KindOfAtom(c, a);
-        if (ka == PairLimits::kNone)
+        if (ka == PairLimits::kNone || crowdedAtom[a])
           continue;
         for (uint32_t mj = places.start[pj]; mj < places.start[pj + 1]; mj++) {
           const uint32_t j = places.members[mj];
           const uint32_t b = places.all[j].atom;
           const uint32_t kb = limits.KindOfAtom(c, b);
           const uint32_t sb = c.atoms[b].site;
-          if (kb == PairLimits::kNone || (anyPartial && !PartialSitesMayBond(shares[sa], shares[sb])))
+          if (kb == PairLimits::kNone || crowdedAtom[b] || (anyPartial && !PartialSitesMayBond(shares[sa], shares[sb])))
             continue;
           if (d2 < kOverlapDistanceSq) { // atoms at one place make no contact
             if (d2 < kCoincidentDistanceSq && coincident == 0)
