@@ -181,16 +181,8 @@ bool BuildAndSettle(WindowRef window, ImportedStructure &s, bool noBondSpecs, co
     return false;
   }
   CrystalRec *c = GetWindowCrystal(window);
-  if (c && noBondSpecs && c->atomCount >= 2) {
-    if (!fileBonds.bonds.empty()) {
-      ApplyFileBonds(window, *c, fileBonds);
-    } else {
-      // A file without bond specifications gets those of the automatic
-      // search.
-      AutoBondSearch(c);
-      DefinePolyhedra(c);
-    }
-  }
+  if (c && noBondSpecs && c->atomCount >= 2)
+    SettleImportedBonds(window, *c, fileBonds);
   missed = c ? ApplyTextFileExtras(*c, s.extras) : 0;
   held.Release();
   return true;

@@ -85,6 +85,10 @@ struct ImportedStructure {
   // Molecules: the Cartesian position (A) of each site, in site order.
   std::vector<std::array<float, 3>> cartesian;
   std::vector<FileBond> bonds; // bonds the file gives
+  // The format lists bonds beside those it implies (a PDB file's CONECT
+  // records, an mmCIF file's _struct_conn): atoms they do not reach are
+  // bonded by the automatic rule (FileBonds.h).
+  bool bondsBesideImplied = false;
   // Labels as the file writes them, one per site; the fill holds them to the
   // record's size once the file is read.
   std::vector<std::string> labels;

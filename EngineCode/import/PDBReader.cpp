@@ -157,6 +157,7 @@ public:
   // The model's bonds in the order of the records, and one warning for the
   // records naming atoms the model does not hold.
   void AddBonds(const PDBModel &m, ImportedStructure &s) const {
+    s.bondsBesideImplied = true; // the residues' own bonds are implied
     // Each pair is found from its smaller serial only.
     std::vector<uint32_t> found;
     for (const auto &[serial, atom] : m.bySerial) {
