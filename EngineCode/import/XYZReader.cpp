@@ -265,20 +265,28 @@ bool IsXYZFile(const ImportSource &source) {
   const std::string_view text = source.text;
   const std::string_view head = text.substr(0, kDetectBytes);
   std::vector<std::string_view> lines = ImportLines(head);
-  if (head.size() < text.size() && !lines.empty())
+  // A line the head cuts is kept apart: its first words still show a named
+  // file's layout.
+  std::string_view cut;
+  if (head.size() < text.size() && !lines.empty()) {
+    cut = lines.back();
     lines.pop_back();
+  }
   size_t first = 0;
   while (first < lines.size() && TrimImport(lines[first]).empty())
     first++;
   if (first >= lines.size())
     return false;
   const auto count = CountOf(lines[first]);
-  if (!count || first + 2 >= lines.size())
-    return false;
   // A file named XYZ needs only the layout: a count, a comment and a line of
   // four words. The reader says what is wrong with the rest.
-  if (NameEndsWith(source.name, {".xyz", ".extxyz"}))
-    return ImportTokens(lines[first + 2]).size() >= 4;
+  if (count && NameEndsWith(source.name, {".xyz", ".extxyz"})) {
+    if (first + 2 < lines.size())
+      return ImportTokens(lines[first + 2]).size() >= 4;
+    return first + 2 == lines.size() && ImportTokens(cut).size() >= 4;
+  }
+  if (!count || first + 2 >= lines.size())
+    return false;
   if (!LooksLikeAtom(lines[first + 2]))
     return false;
   // By content alone, the whole first frame must be there: a count line

@@ -234,8 +234,9 @@ TEST_F(SimulationBoxes, DamagedFilesAreRefusedWithTheLineAndLeaveTheWindowAsItWa
   } wholeFile[] = {
       {"noatoms.lmp", "x\n1 atoms\n" + box, "the file has no Atoms section."},
       {"noz.lmp", "x\n1 atoms\n0 5 xlo xhi\n0 5 ylo yhi\n" + atomsSection, "the header gives no \"zlo zhi\" line."},
-      // Five atoms in 8 A^3, denser than any matter (as reduced units are).
-      {"dense.lmp", "x\n5 atoms\n0 2 xlo xhi\n0 2 ylo yhi\n0 2 zlo zhi\n\nAtoms # atomic\n\n1 1 0 0 0\n2 1 0.3 0 0\n"
+      // Five carbon atoms in 8 A^3, denser than any matter.
+      {"dense.lmp", "x\n5 atoms\n1 atom types\n0 2 xlo xhi\n0 2 ylo yhi\n0 2 zlo zhi\n\nMasses\n\n1 12.011\n\n"
+                    "Atoms # atomic\n\n1 1 0 0 0\n2 1 0.3 0 0\n"
                     "3 1 0.6 0 0\n4 1 0.9 0 0\n5 1 1.2 0 0\n",
        "the cell of 8.0 A^3 holds at least 5 atoms, less than 2 A^3 to each, which no matter leaves."},
   };
