@@ -22,6 +22,7 @@
 #include "import/ImportText.h"
 #include "import/ImportTypes.h"
 #include "import/StructureFill.h"
+#include "import/TextNumbers.h"
 
 #include "SymmetryCards.h"
 
@@ -134,6 +135,8 @@ bool IsATOMSFile(const ImportSource &source) {
 }
 
 bool DoATOMSFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   ImportedStructure *s = BeginImportedStructure(result, source.name);
   if (!s)
     return false;
@@ -186,9 +189,9 @@ bool DoATOMSFile(const ImportSource &source, ImportResult &result) {
     } else if (IsKeywordLine(l, "LATT")) {
       for (size_t k = 1; k < f.size(); k++) {
         const std::string v = Upper(f[k]);
-        if (const auto number = ImportNumber(v); number && *number != 0.0 && std::abs(*number) <= 7.0) {
-          lattice = "PIRFABC"[static_cast<int>(std::abs(*number)) - 1];
-          centric = *number > 0.0;
+        if (const auto number = ImportWholeIn(ImportNumber(v), -7, 7); number && *number != 0) {
+          lattice = "PIRFABC"[std::abs(*number) - 1];
+          centric = *number > 0;
         } else if (k == 1 && v.size() == 1 && std::string_view("PIRFABC").find(v[0]) != std::string_view::npos) {
           lattice = v[0];
         } else if (v.starts_with("C")) {
@@ -294,6 +297,8 @@ bool IsATOMSXAFSFile(const ImportSource &source) {
 }
 
 bool DoATOMSXAFSFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   ImportedStructure *s = BeginImportedStructure(result, source.name);
   if (!s)
     return false;

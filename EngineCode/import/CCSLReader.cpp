@@ -27,6 +27,7 @@
 #include "import/ImportTypes.h"
 #include "import/SiteDisplacement.h"
 #include "import/StructureFill.h"
+#include "import/TextNumbers.h"
 
 #include "SpaceGroups.h"
 #include "SymmetryCards.h"
@@ -276,7 +277,7 @@ bool Reader::Read() {
     AsymmetricUnitRecord *site = AppendImportSite(result_, *s, t[0], *element, v, c.line);
     if (!site)
       return false;
-    site->occupancies[0] = static_cast<float>(occupancy);
+    site->occupancies[0] = ImportFloat(occupancy);
     if (v[3] != 0.0)
       SetSiteBiso(s->crystal, *site, v[3]);
     siteOfLabel.emplace(std::string(t[0]), s->crystal.sites.size() - 1);
@@ -338,6 +339,8 @@ bool IsCCSLFile(const ImportSource &source) {
   return cell && atom;
 }
 
-bool DoCCSLFile(const ImportSource &source, ImportResult &result) { return Reader(source, result).Read(); }
+bool DoCCSLFile(const ImportSource &source, ImportResult &result) {
+  return !RefuseCutInsideNumber(source, result) && Reader(source, result).Read();
+}
 
 extern const ImportFormat gCCSLImport{"CCSL", "CCSL crystal data files", "ccl", "", IsCCSLFile, DoCCSLFile};

@@ -10,6 +10,8 @@
 #include <gemmi/cif.hpp>
 #include <gemmi/symmetry.hpp>
 
+#include <new>
+
 namespace cif = gemmi::cif;
 
 namespace {
@@ -93,6 +95,19 @@ template <> struct ParseAction<cif::rules::loop> {
   }
 };
 
+// The line of the text field left open at the end of the text, or 0: every
+// line that starts with ";" opens a text field or closes the open one.
+int UnclosedTextFieldLine(std::string_view text) {
+  int line = 1, open = 0;
+  for (size_t k = 0; k < text.size(); k++) {
+    if (text[k] == ';' && (k == 0 || text[k - 1] == '\n'))
+      open = open ? 0 : line;
+    else if (text[k] == '\n')
+      line++;
+  }
+  return open;
+}
+
 } // namespace
 
 bool ParseCIFDocument(std::string_view text, const std::string &name, CIFDocument &doc, int &line,
@@ -110,7 +125,15 @@ bool ParseCIFDocument(std::string_view text, const std::string &name, CIFDocumen
   } catch (const tao::pegtl::parse_error &e) {
     line = e.positions().empty() ? 0 : static_cast<int>(e.positions().front().line);
     what = "the text is no CIF syntax (" + std::string(e.message()) + ")";
+    // The grammar notices an open text field only at the end of the text:
+    // name the line that opens it.
+    if (const int open = UnclosedTextFieldLine(text); open > 0 && e.message().find("text field") != std::string::npos) {
+      line = open;
+      what = "the text field that opens here (a line starting with \";\") is never closed";
+    }
     return false;
+  } catch (const std::bad_alloc &) {
+    throw; // the open path's "No Memory" alert, not a fault of the text
   } catch (const std::exception &e) {
     line = 0;
     what = std::string("the text is no CIF syntax (") + e.what() + ")";
@@ -126,6 +149,8 @@ std::vector<std::string> HallSymbolOperators(std::string_view hall) {
     for (const gemmi::Op &so : g.sym_ops)
       for (const gemmi::Op::Tran &t : g.cen_ops)
         list.push_back(so.add_centering(t).wrap().triplet());
+  } catch (const std::bad_alloc &) {
+    throw;
   } catch (const std::exception &) {
     list.clear();
   }

@@ -32,6 +32,7 @@
 #include <cmath>
 #include <numeric>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <unordered_map>
 
@@ -59,6 +60,7 @@ struct SiteRow {
   double occupancy = 1.0;
   uint32_t displacement = kDisplacementNone;
   float iso = 0.0f;
+  int multiplicity = 0; // as the file gives it; 0: not given
 };
 
 // Why a block holds no structure, for the refusal of a file without one.
@@ -74,10 +76,13 @@ bool SamePosition(const double a[3], const double b[3]) {
 }
 
 // Groups rows that stand at one position: each row's group is the index of
-// the first row at its position. Linear in rows: a hash grid over the cell
-// whose cells are ten times the tolerance, their faces half a cell off the
-// usual special positions (0, 1/4, 1/2, ...), so that a row looks into a
-// neighbour cell only when it lies that close to the face between them.
+// the first row of a group within the tolerance of it (the site's position
+// is its first row's). Linear in rows: a hash grid over the cell whose cells
+// are ten times the tolerance, their faces half a cell off the usual special
+// positions (0, 1/4, 1/2, ...), so that a row looks into a neighbour cell
+// only when it lies that close to the face between them; a grid cell lists
+// only the first rows of groups, which stand at least the tolerance apart,
+// so that it holds a bounded few however many rows share a position.
 std::vector<size_t> GroupRows(const std::vector<SiteRow> &rows) {
   constexpr int64_t kCells = static_cast<int64_t>(0.1 / kSamePositionTolerance);
   constexpr size_t kNone = ~size_t{0};
@@ -123,7 +128,9 @@ std::vector<size_t> GroupRows(const std::vector<SiteRow> &rows) {
           for (size_t other = lastRow(slot(key(dx, dy, dz))); other != kNone; other = next[other])
             if (other < best && SamePosition(rows[other].xyz, rows[r].xyz))
               best = other;
-    group[r] = best == r ? r : group[best];
+    group[r] = best;
+    if (best != r)
+      continue;
     const int64_t own = key(0, 0, 0);
     uint64_t &entry = slot(own);
     next[r] = lastRow(entry);
@@ -133,7 +140,18 @@ std::vector<size_t> GroupRows(const std::vector<SiteRow> &rows) {
 }
 
 // The atom-site table: the coordinates, then what a row may add.
-enum SiteColumn : size_t { kX, kY, kZ, kLabel, kType, kOccupancy, kUiso, kBiso, kAdpType, kCalcFlag };
+enum SiteColumn : size_t { kX, kY, kZ, kLabel, kType, kOccupancy, kUiso, kBiso, kAdpType, kCalcFlag, kMultiplicity };
+
+// The labels of rows for a Log line: the first few, then how many more.
+std::string RowLabels(const std::vector<SiteRow> &all, const std::vector<size_t> &rows) {
+  constexpr size_t kNamed = 6;
+  std::string labels;
+  for (size_t k = 0; k < rows.size() && k < kNamed; k++)
+    labels += (k == 0 ? "\"" : ", \"") + std::string(all[rows[k]].label) + "\"";
+  if (rows.size() > kNamed)
+    labels += " and " + std::to_string(rows.size() - kNamed) + " more";
+  return labels;
+}
 
 class BlockReader {
 public:
@@ -142,10 +160,10 @@ public:
   // Fills one structure of the block; nothing when the block is none.
   // False when the file must be refused.
   bool Read(std::optional<NotAStructure> &why) {
-    std::array<std::string_view, 10> names = {"fract_x",        "fract_y",        "fract_z",
+    std::array<std::string_view, 11> names = {"fract_x",        "fract_y",        "fract_z",
                                               "?label",         "?type_symbol",   "?occupancy",
                                               "?u_iso_or_equiv", "?b_iso_or_equiv", "?adp_type|thermal_displace_type",
-                                              "?calc_flag"};
+                                              "?calc_flag",     "?symmetry_multiplicity"};
     CIFTable sites = tags_.Find("_atom_site_", names);
     if (!sites) {
       names[kX] = "cartn_x", names[kY] = "cartn_y", names[kZ] = "cartn_z";
@@ -157,6 +175,11 @@ public:
     double cell[6] = {}, esd[6] = {};
     for (size_t k = 0; k < 6 && !molecule_; k++) {
       const auto v = cellTable ? cellTable[k].Number(0) : std::nullopt;
+      if (!v && cellTable && !cellTable[k].Null(0)) {
+        why = NotAStructure::BadCell;
+        badCell_ = {cellTable[k].Line(0), "the cell value \"" + std::string(cellTable[k].Text(0)) + "\" is not a number"};
+        return true;
+      }
       molecule_ = !v && cartesian_;
       if (!v && !molecule_) {
         why = NotAStructure::NoCell;
@@ -184,10 +207,14 @@ public:
     }
     s->extras.title = std::string(block_.name);
     s->formula = std::string(TrimImport(tags_.Value("_chemical_formula_sum")));
+    s->commonName = std::string(TrimImport(tags_.Value("_chemical_name_mineral")));
+    if (s->commonName.empty())
+      s->commonName = std::string(TrimImport(tags_.Value("_chemical_name_common")));
     s->extras.notes = std::string(tags_.Value("_publ_section_comment"));
     if (cartesian_ && !molecule_)
       CartesianFrame(cell, sites[kX].item->line);
-    ReadRows(sites);
+    if (!ReadRows(sites))
+      return false;
     if (rows_.empty()) {
       result_.structures.pop_back();
       why = NotAStructure::NoSites;
@@ -253,9 +280,11 @@ private:
     return true;
   }
 
-  void ReadRows(const CIFTable &sites) {
+  // False, the file refused, for a value that is no number.
+  bool ReadRows(const CIFTable &sites) {
     const CIFColumn &cLabel = sites[kLabel], &cType = sites[kType], &cOcc = sites[kOccupancy], &cU = sites[kUiso],
-                    &cB = sites[kBiso], &cAdp = sites[kAdpType], &cCalc = sites[kCalcFlag];
+                    &cB = sites[kBiso], &cAdp = sites[kAdpType], &cCalc = sites[kCalcFlag],
+                    &cMult = sites[kMultiplicity];
     const size_t n = sites.Rows();
     rows_.reserve(n);
     for (size_t r = 0; r < n; r++) {
@@ -269,6 +298,13 @@ private:
         Warn(line, "the dummy atom " + name() + " is left out.");
         continue;
       }
+      // A value that is given (not ? or .) but is no number is a mistyped
+      // one: the file is refused rather than the atom quietly changed.
+      for (size_t k : {size_t{kX}, size_t{kY}, size_t{kZ}, size_t{kOccupancy}, size_t{kUiso}, size_t{kBiso}})
+        if (const CIFColumn &c = sites[k]; c && !c.Null(r) && !c.Number(r))
+          return RefuseImport(result_, line,
+                              std::string(k <= kZ ? "the coordinate" : k == kOccupancy ? "the occupancy" : "the displacement") +
+                                  " \"" + std::string(c.Text(r)) + "\" of the atom " + name() + " is not a number");
       if (!Position(sites, r, row)) {
         Warn(line, "the atom " + name() + (cartesian_ ? " has no Cartesian" : " has no fractional") +
                        " coordinates and is left out.");
@@ -306,8 +342,11 @@ private:
           Warn(line, "the isotropic displacement of the atom " + name() + " is not positive and is left out.");
         }
       }
+      if (const auto m = cMult ? cMult.Number(r) : std::nullopt; m && m->value >= 1.0 && m->value <= 192.0)
+        row.multiplicity = static_cast<int>(m->value);
       rows_.push_back(std::move(row));
     }
+    return true;
   }
 
   // Rows at one position whose occupancies allow it become one site.
@@ -348,12 +387,20 @@ private:
         else
           it->second += rows_[m].occupancy;
       }
-      const bool oneSite = rows.size() > 1 && sum <= 1.0 + kOccupancySumSlack && parts.size() <= kMaxSiteElements;
+      // A refinement may leave the occupancies of a mixed site, one row per
+      // element, a little over 1: it is still one site. Rows of one element
+      // that overfill a position are atoms written twice.
+      const bool overfilled = sum > 1.0 + kOccupancySumSlack;
+      const bool oneSite =
+          rows.size() > 1 && parts.size() <= kMaxSiteElements && (!overfilled || parts.size() == rows.size());
+      if (oneSite && overfilled) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.4g", sum);
+        Warn(rows_[r].line, "the atoms " + RowLabels(rows_, rows) + " at one position are one mixed site, but " +
+                                "their occupancies sum to " + text + ".");
+      }
       if (rows.size() > 1 && !oneSite) {
-        std::string labels;
-        for (size_t m : rows)
-          labels += (labels.empty() ? "\"" : ", \"") + std::string(rows_[m].label) + "\"";
-        Warn(rows_[r].line, "the atoms " + labels + " stand at one position but " +
+        Warn(rows_[r].line, "the atoms " + RowLabels(rows_, rows) + " stand at one position but " +
                                 (parts.size() > kMaxSiteElements ? "hold more than three elements"
                                                                  : "their occupancies sum to more than 1") +
                                 "; they stay separate sites.");
@@ -491,7 +538,13 @@ private:
       const std::string_view code = TrimImport(tags_.Value("_space_group_it_coordinate_system_code"));
       if (code == "1" || code == "2")
         origin = code[0] - '0';
-      if (SetSymmetryFromSymbol(*s_, symbol, origin, hmLine))
+      // A two-origin symbol without its origin: the multiplicities the file
+      // gives may tell which.
+      std::vector<int> multiplicities(s_->crystal.sites.size(), 0);
+      for (size_t r = 0; r < rows_.size(); r++)
+        if (int &m = multiplicities[siteOfRow_[r]]; m == 0)
+          m = rows_[r].multiplicity;
+      if (SetSymmetryFromSymbol(*s_, symbol, origin, hmLine, multiplicities))
         return true;
       Warn(hmLine, "the space group \"" + std::string(symbol) + "\" is not known; the structure is read in P 1.");
     } else {

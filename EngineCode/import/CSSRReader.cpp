@@ -134,6 +134,8 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
         connections.emplace_back(self, std::lround(*other));
     }
   }
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   // Each bond once, between atoms the file lists.
   std::vector<std::pair<uint32_t, uint32_t>> pairs;
   pairs.reserve(connections.size());

@@ -41,6 +41,8 @@ bool IsChem3DFile(const ImportSource &source) {
 }
 
 bool DoChem3DFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   const auto lines = ImportLines(source.text);
   const auto head = ImportTokens(lines.empty() ? std::string_view() : lines[0]);
   const auto count = head.empty() ? std::nullopt : Integer(head[0]);

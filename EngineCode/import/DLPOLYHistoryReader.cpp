@@ -181,6 +181,8 @@ bool IsDLPOLYHistoryFile(const ImportSource &source) {
 }
 
 bool DoDLPOLYHistoryFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   HistoryReader r{source, result, ImportLines(source.text), {}};
   long keytrj = 0, imcon = 0;
   if (r.lines.size() < 3 || !Keys(ImportTokens(r.lines[1]), 0, keytrj, imcon))

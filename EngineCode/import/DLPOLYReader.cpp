@@ -73,8 +73,8 @@ bool IsDLPOLYFile(const ImportSource &source) {
 
 bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
   const auto lines = ImportLines(source.text);
-  if (const int cut = LineCutInsideNumber(lines, source))
-    return RefuseImport(result, cut, "the file ends inside the record");
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   long levcfg = 0, imcon = 0;
   std::optional<long> natoms;
   if (lines.size() < 2 || !ReadKeys(lines[1], levcfg, imcon, natoms))

@@ -14,11 +14,13 @@
 
 #include "CellFrame.h"
 #include "SpaceGroups.h"
+#include "StoredLimits.h"
 #include "SymmetryCards.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 
+#include <algorithm>
 #include <cmath>
 #include <unordered_map>
 
@@ -106,6 +108,12 @@ size_t DropSymmetryImages(std::vector<FileAtom> &atoms, const std::vector<GEP> &
   };
   std::vector<FileAtom> kept;
   for (FileAtom &a : atoms) {
+    // An atom at no place a structure holds is no image of another: the
+    // fill leaves it out, with its line.
+    if (!std::all_of(std::begin(a.xyz), std::end(a.xyz), [](double x) { return std::fabs(x) <= stored::kFinite.high; })) {
+      kept.push_back(std::move(a));
+      continue;
+    }
     double u[3];
     for (int i = 0; i < 3; i++)
       u[i] = WrapFraction(a.xyz[i]);
@@ -262,6 +270,8 @@ bool IsDMolFile(const ImportSource &source) {
 }
 
 bool DoDMolFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   const auto lines = ImportLines(source.text);
   Reader reader{lines, result, 0};
   size_t &i = reader.i;

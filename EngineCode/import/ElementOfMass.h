@@ -7,10 +7,11 @@
 #include "Geometry.h"
 #include "import/ImportText.h"
 
+#include <limits>
 #include <optional>
 
 inline std::optional<ElementCode> ElementOfStandardMass(double mass) {
-  if (!(mass > 0.0))
+  if (!(mass > 0.0 && mass <= std::numeric_limits<float>::max()))
     return std::nullopt;
   const ElementCode code = GetElementWithMass(static_cast<float>(mass));
   if (code == kBlankElement)

@@ -2,6 +2,7 @@
 
 #include "AutoBonds.h"
 #include "BuildPipeline.h"
+#include "MemoryBudget.h"
 #include "Polyhedra.h"
 #include "StoredLimits.h"
 #include "StructureArrays.h"
@@ -49,8 +50,7 @@ FileBondSet MeasureFileBonds(const ImportedStructure &s) {
   const size_t nSites = s.crystal.sites.size();
   double rows[3][3] = {};
   if (!s.bonds.empty() && !s.crystal.molecule)
-    StandardCellVectors(s.crystal.a, s.crystal.b, s.crystal.c, s.crystal.alpha, s.crystal.beta, s.crystal.gamma,
-                        rows);
+    StandardCellVectors(s.crystal.a, s.crystal.b, s.crystal.c, s.crystal.alpha, s.crystal.beta, s.crystal.gamma, rows);
   for (const FileBond &b : s.bonds) {
     if (b.first >= nSites || b.second >= nSites || b.first == b.second)
       continue;
@@ -61,42 +61,119 @@ FileBondSet MeasureFileBonds(const ImportedStructure &s) {
     if (!fresh)
       it->second = {std::min(it->second.first, r), std::max(it->second.second, r)};
     set.bonds.push_back(b);
+    if (!s.bondsBesideImplied)
+      continue;
+    if (set.reached.empty())
+      set.reached.assign(nSites, 0);
+    set.reached[b.first] = set.reached[b.second] = 1;
   }
   return set;
 }
 
-void ApplyFileBonds(WindowRef window, CrystalRec &c, const FileBondSet &set) {
-  const auto &bonds = set.bonds;
-  const auto &pairs = set.pairs;
-  // A length read from a file and one the build works out agree to this.
-  constexpr double kFileBondSlack = 0.005; // A
-  c.bondSpecCount = 0;
+namespace {
+
+// A length read from a file and one the build works out agree to this.
+constexpr double kFileBondSlack = 0.005; // A
+
+// The specification of one element pair that the file's bonds call for.
+BondSpec FileBondSpec(const CrystalRec &c, std::pair<ElementCode, ElementCode> key, std::pair<double, double> range) {
+  BondSpec spec;
+  spec.elementA = key.first;
+  spec.elementB = key.second;
+  spec.minLength = static_cast<float>(std::max(0.0, range.first - kFileBondSlack));
+  spec.maxLength = static_cast<float>(std::min<double>(range.second + kFileBondSlack, kMaxBondSpecLength));
+  spec.style = c.defaultBondStyle;
+  spec.colour1 = c.bondColor1;
+  spec.colour2 = c.bondColor2;
+  return spec;
+}
+
+// "C-S 1.810 to 1.822 A, S-S 2.030 to 2.040 A": the file's bond lengths.
+std::string PairsSummary(const FileBondSet &set) {
   std::string summary;
-  for (const auto &[key, range] : pairs) {
-    if (c.bondSpecCount >= kMaxBondSpecs)
-      break;
-    BondSpec &spec = c.bondSpecs[static_cast<size_t>(c.bondSpecCount++)];
-    spec = BondSpec{};
-    spec.elementA = key.first;
-    spec.elementB = key.second;
-    spec.minLength = static_cast<float>(std::max(0.0, range.first - kFileBondSlack));
-    spec.maxLength = static_cast<float>(std::min<double>(range.second + kFileBondSlack, kMaxBondSpecLength));
-    spec.style = c.defaultBondStyle;
-    spec.colour1 = c.bondColor1;
-    spec.colour2 = c.bondColor2;
+  for (const auto &[key, range] : set.pairs)
     summary += (summary.empty() ? "" : ", ") + ElementSymbolText(key.first) + "-" + ElementSymbolText(key.second) +
                " " + FormatFixed(range.first, 3) + " to " + FormatFixed(range.second, 3) + " A";
+  return summary;
+}
+
+void AddFileBondsToMolecule(CrystalRec &c, const FileBondSet &set) {
+  for (const FileBond &b : set.bonds)
+    AddBondListEntry(&c, static_cast<int32_t>(b.first), static_cast<int32_t>(b.second));
+}
+
+// The file's bonds as the whole rule.
+void ApplyFileBonds(WindowRef window, CrystalRec &c, const FileBondSet &set) {
+  c.bondSpecCount = 0;
+  for (const auto &[key, range] : set.pairs) {
+    if (c.bondSpecCount >= kMaxBondSpecs)
+      break;
+    c.bondSpecs[static_cast<size_t>(c.bondSpecCount++)] = FileBondSpec(c, key, range);
   }
   if (c.molecule) {
     for (AtomRecord &atom : c.atoms)
       DestroyBondsListForAtom(&atom);
-    for (const FileBond &b : bonds)
-      AddBondListEntry(&c, static_cast<int32_t>(b.first), static_cast<int32_t>(b.second));
+    AddFileBondsToMolecule(c, set);
   } else {
     RunNewBonding(window, &c);
   }
   DefinePolyhedra(&c);
-  FWrite(std::to_string(bonds.size()) + " bond(s) given by the file made " + std::to_string(c.bondSpecCount) +
-         " bond specification(s): " + summary + ".");
+  FWrite(std::to_string(set.bonds.size()) + " bond(s) given by the file made " + std::to_string(c.bondSpecCount) +
+         " bond specification(s): " + PairsSummary(set) + ".");
 }
 
+// The file's bonds beside the automatic ones. In a molecule the bonds are
+// lists of atoms: the search leaves the pairs of two reached sites to the
+// file, whose bonds are then added as they are. A crystal's bonds are made
+// again from its specifications whenever its plot range changes, so there
+// the file's bonds can only widen the specifications the search made for
+// the rest (each pair's maximum the larger of the two): a protein's backbone
+// is bonded by the automatic rule, a ligand's and a disulfide's bonds by the
+// file's lengths, and every pair of the same elements within those lengths
+// is bonded alike.
+void AddFileBondsToAutomatic(WindowRef window, CrystalRec &c, const FileBondSet &set) {
+  std::vector<uint8_t> given(UsableSiteSize(c), 0);
+  std::copy_n(set.reached.begin(), std::min(given.size(), set.reached.size()), given.begin());
+  AutoBondSearch(&c, &given);
+  bool widened = false;
+  for (const auto &[key, range] : set.pairs) {
+    const BondSpec spec = FileBondSpec(c, key, range);
+    const int32_t count = c.bondSpecCount;
+    const int32_t k = AutoAddBondSpecs(&c, spec);
+    if (k < 0)
+      break;
+    widened = widened || k == count || c.bondSpecs[static_cast<size_t>(k)].maxLength == spec.maxLength;
+  }
+  if (c.molecule) {
+    AddFileBondsToMolecule(c, set);
+    DefinePolyhedra(&c);
+  } else if (widened) {
+    RunNewBonding(window, &c);
+  } else {
+    DefinePolyhedra(&c);
+  }
+  const size_t reached = static_cast<size_t>(std::count(given.begin(), given.end(), uint8_t{1}));
+  FWrite(std::to_string(set.bonds.size()) + " bond(s) given by the file join " + GroupedCount(reached) + " of " +
+         GroupedCount(given.size()) + (c.molecule ? " atoms" : " sites") +
+         ": the automatic search bonded the others, and the file's lengths were added to its bond "
+         "specifications: " +
+         PairsSummary(set) + ".");
+}
+
+} // namespace
+
+void SettleImportedBonds(WindowRef window, CrystalRec &c, const FileBondSet &set) {
+  if (set.bonds.empty()) {
+    AutoBondSearch(&c);
+    DefinePolyhedra(&c);
+    return;
+  }
+  const size_t nSites = UsableSiteSize(c);
+  const bool wholeRule = set.reached.empty() || set.reached.size() < nSites ||
+                         std::all_of(set.reached.begin(), set.reached.begin() + static_cast<ptrdiff_t>(nSites),
+                                     [](uint8_t r) { return r != 0; });
+  if (wholeRule)
+    ApplyFileBonds(window, c, set);
+  else
+    AddFileBondsToAutomatic(window, c, set);
+}

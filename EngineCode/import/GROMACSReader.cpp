@@ -224,6 +224,8 @@ bool IsGROMACSFile(const ImportSource &source) {
 }
 
 bool DoGROMACSFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   GroReader reader{source, result, ImportLines(source.text), {}};
   size_t i = 0;
   while (i < reader.lines.size()) {

@@ -21,6 +21,7 @@
 #include "import/ImportTypes.h"
 #include "import/SiteDisplacement.h"
 #include "import/StructureFill.h"
+#include "import/TextNumbers.h"
 
 #include <algorithm>
 #include <array>
@@ -113,10 +114,10 @@ bool ReadPhaseRecord(Phase &p, const Record &r, ImportResult &result) {
     p.symbolLine = r.line;
   } else if (ImportColumns(r.text, 7, 2) == "AT") {
     const char part = ImportColumns(r.text, 12, 1).empty() ? ' ' : r.text[11];
-    const auto number = ImportNumber(TrimImport(ImportColumns(r.text, 9, 3)));
+    const auto number = ImportWholeIn(ImportNumber(TrimImport(ImportColumns(r.text, 9, 3))), 0, 999);
     if (!number || (part != 'A' && part != 'B'))
       return true; // other atom records (magnetic moments, ...)
-    Atom &a = p.atoms[std::lround(*number)];
+    Atom &a = p.atoms[*number];
     if (part == 'A') {
       const auto v = Fields(r.text, 23, 4);
       if (!v)
@@ -182,7 +183,7 @@ bool BuildPhase(int slot, Phase &p, const std::string &fileName, ImportResult &r
         AppendImportSite(result, *s, a.label.empty() ? a.type : a.label, *element, a.xyz, a.line);
     if (!site)
       return false;
-    site->occupancies[0] = static_cast<float>(a.occupancy);
+    site->occupancies[0] = ImportFloat(a.occupancy);
     if (a.uCount == 1)
       SetSiteUiso(s->crystal, *site, a.u[0]);
     else if (a.uCount == 6)
@@ -196,6 +197,8 @@ bool BuildPhase(int slot, Phase &p, const std::string &fileName, ImportResult &r
 bool IsGSASFile(const ImportSource &source) { return ImportColumns(source.text, 1, 12) == "     VERSION"; }
 
 bool DoGSASFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   const auto records = Records(source.text);
   std::array<Phase, kPhaseSlots> phases;
   std::array<bool, kPhaseSlots> used{};
@@ -206,11 +209,11 @@ bool DoGSASFile(const ImportSource &source, ImportResult &result) {
       typed = true;
       for (int k = 0; k < kPhaseSlots; k++) {
         const std::string_view f = TrimImport(ImportColumns(r.text, 13 + 5 * static_cast<size_t>(k), 5));
-        const auto v = f.empty() ? std::optional<double>(0.0) : ImportNumber(f);
+        const auto v = ImportWholeIn(f.empty() ? std::optional<double>(0.0) : ImportNumber(f), -9999, 99999);
         if (!v)
-          return Refuse(result, r, "the phase types are no numbers");
-        phases[static_cast<size_t>(k)].type = std::lround(*v);
-        used[static_cast<size_t>(k)] = *v != 0.0;
+          return Refuse(result, r, "the phase types are no whole numbers");
+        phases[static_cast<size_t>(k)].type = *v;
+        used[static_cast<size_t>(k)] = *v != 0;
       }
     } else if (key.starts_with("CRS") && key.size() > 3 && key[3] >= '1' && key[3] <= '9') {
       const size_t slot = static_cast<size_t>(key[3] - '1');

@@ -17,25 +17,34 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 
 namespace {
 
+// The formula in Hill order: C first and H second when there is C, then
+// the others alphabetically; without C every element alphabetically.
 std::string FormulaOfSites(const CrystalRec &c) {
-  std::vector<std::pair<ElementCode, double>> counts;
+  std::vector<std::pair<std::string, double>> counts;
   for (const AsymmetricUnitRecord &site : c.sites)
     for (int k = 0; k < kMaxSiteElements; k++) {
       if (site.elements[k] == kBlankElement || (k > 0 && site.occupancies[k] <= 0.0f))
         continue;
-      auto it = std::find_if(counts.begin(), counts.end(), [&](const auto &p) { return p.first == site.elements[k]; });
+      const std::string symbol = ElementSymbolText(site.elements[k]);
+      auto it = std::find_if(counts.begin(), counts.end(), [&](const auto &p) { return p.first == symbol; });
       if (it == counts.end())
-        it = counts.emplace(counts.end(), site.elements[k], 0.0); // the old end is no longer valid
+        it = counts.emplace(counts.end(), symbol, 0.0); // the old end is no longer valid
       it->second += site.occupancies[k];
     }
+  const bool carbon = std::any_of(counts.begin(), counts.end(), [](const auto &p) { return p.first == "C"; });
+  auto rank = [carbon](const std::string &symbol) { return !carbon ? 2 : symbol == "C" ? 0 : symbol == "H" ? 1 : 2; };
+  std::sort(counts.begin(), counts.end(), [&](const auto &a, const auto &b) {
+    return std::pair(rank(a.first), a.first) < std::pair(rank(b.first), b.first);
+  });
   std::string out;
-  for (const auto &[element, n] : counts) {
+  for (const auto &[symbol, n] : counts) {
     if (!out.empty())
       out += ' ';
-    out += ElementSymbolText(element);
+    out += symbol;
     if (std::fabs(n - 1.0) > 1e-3)
       out += std::fabs(n - std::round(n)) < 1e-3 ? std::to_string(static_cast<long>(std::lround(n)))
                                                   : FormatFixed(n, 2);
@@ -50,6 +59,9 @@ StructureSummary SummariseStructure(const ImportedStructure &s) {
   const CrystalRec &c = s.crystal;
   out.name = s.name;
   out.formula = s.formula.empty() ? FormulaOfSites(c) : s.formula;
+  out.commonName = s.commonName;
+  if (s.extras.title != s.name)
+    out.title = s.extras.title;
   if (c.molecule) {
     out.cell = "molecule";
   } else {
@@ -61,12 +73,53 @@ StructureSummary SummariseStructure(const ImportedStructure &s) {
   return out;
 }
 
+std::string ImportedWindowTitle(const std::filesystem::path &file, const ImportedStructure &s, bool several) {
+  const std::string name = NameWithoutGzip(file);
+  if (several && !s.name.empty())
+    return name + " \u2014 " + s.name;
+  // A name that decides its format (data.melt, POSCAR.relaxed) is kept
+  // whole: what follows its dot is no extension.
+  if (GetFileFormatForName(name))
+    return name;
+  const std::string stem = std::filesystem::path(name).stem().string();
+  return stem.empty() ? name : stem;
+}
+
+extern const ImportFormat gOwnTextImport;
+
 namespace {
 
-// While one lives, the plots the build and the settling of the bonds ask of
-// one window wait, and the window is drawn once, as the last asked, when it
-// goes. Every other service of the renderer, and a plot of another window,
-// passes on at once.
+// The own text format names its window by its title card; every other
+// format by the file.
+bool TitleCardNamesWindow(const std::filesystem::path &file) {
+  return GetFileFormatForExtension(file) == &gOwnTextImport;
+}
+
+// The names the file gives a structure, which its window's title leaves
+// out, for the Log: the block, model or frame, a mineral or common name and
+// the title line.
+void LogStructureNames(const std::filesystem::path &file, const ImportedStructure &s) {
+  const std::string name = NameWithoutGzip(file);
+  std::string line;
+  auto add = [&](const char *what, const std::string &text) {
+    if (!text.empty())
+      line += (line.empty() ? "" : ", ") + std::string(what) + " \"" + text + "\"";
+  };
+  if (s.name != name)
+    add("structure", s.name);
+  add("common name", s.commonName);
+  if (s.extras.title != s.name)
+    add("title", s.extras.title);
+  if (!line.empty())
+    FWrite(name + ": " + line + ".");
+}
+
+// While one holds, the plots the build and the settling of the bonds ask of
+// one window wait, and the window is drawn once, as the last asked, on
+// Release. Every other service of the renderer, and a plot of another window,
+// passes on at once. A build left by an exception is not drawn: the
+// destructor only puts the renderer back, and draws nothing (a drawing that
+// failed there could not be reported).
 class HeldPlots final : public RenderServices {
 public:
   explicit HeldPlots(WindowRef window) : window_(window), renderer_(GetRenderServices()) {
@@ -74,11 +127,16 @@ public:
       SetRenderServices(this);
   }
   ~HeldPlots() override {
-    if (!renderer_)
+    if (renderer_)
+      SetRenderServices(renderer_);
+  }
+  void Release() {
+    RenderServices *renderer = std::exchange(renderer_, nullptr);
+    if (!renderer)
       return;
-    SetRenderServices(renderer_);
+    SetRenderServices(renderer);
     if (asked_)
-      renderer_->NewPlot(window_, false, reRender_);
+      renderer->NewPlot(window_, false, reRender_);
   }
   HeldPlots(const HeldPlots &) = delete;
   HeldPlots &operator=(const HeldPlots &) = delete;
@@ -114,31 +172,33 @@ private:
 // found no atom.
 bool BuildAndSettle(WindowRef window, ImportedStructure &s, bool noBondSpecs, const FileBondSet &fileBonds,
                     int &missed) {
-  const HeldPlots held(window);
+  HeldPlots held(window);
   CrystalRec *target = GetWindowCrystal(window);
   const bool built = target->molecule ? RunNewMolecule(window, false, true, true, true)
                                       : RunNewCrystal(window, true, true, true);
-  if (!built)
+  if (!built) {
+    held.Release();
     return false;
-  CrystalRec *c = GetWindowCrystal(window);
-  if (c && noBondSpecs && c->atomCount >= 2) {
-    if (!fileBonds.bonds.empty()) {
-      ApplyFileBonds(window, *c, fileBonds);
-    } else {
-      // A file without bond specifications gets those of the automatic
-      // search.
-      AutoBondSearch(c);
-      DefinePolyhedra(c);
-    }
   }
+  CrystalRec *c = GetWindowCrystal(window);
+  if (c && noBondSpecs && c->atomCount >= 2)
+    SettleImportedBonds(window, *c, fileBonds);
   missed = c ? ApplyTextFileExtras(*c, s.extras) : 0;
+  held.Release();
   return true;
 }
 
 } // namespace
 
 const char *ImportAlertTitle(ImportErrorKind kind) {
-  return kind == ImportErrorKind::Unknown ? kUnknownFileType : kFileNotOpened;
+  switch (kind) {
+  case ImportErrorKind::Unknown:
+    return kUnknownFileType;
+  case ImportErrorKind::NoMemory:
+    return "No Memory";
+  default:
+    return kFileNotOpened;
+  }
 }
 
 bool BuildImportedStructure(WindowRef window, const std::filesystem::path &file, ImportedStructure &&s) {
@@ -167,17 +227,22 @@ bool BuildImportedStructure(WindowRef window, const std::filesystem::path &file,
   const size_t warnings = s.extras.warnings.size() + s.extras.warningsLeftOut + static_cast<size_t>(missed);
   if (missed > 0)
     FWrite(std::to_string(missed) + " vector(s) found no atom at their position and were left out.");
-  if (warnings > 0)
-    DrawWindowSubtitle(window, std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings") +
-                                   " while reading the file: see the Log.");
+  if (warnings > 0) {
+    const std::string count = std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings") +
+                              " while reading the file: see the Log.";
+    if (gImportHooks.showReadWarnings)
+      gImportHooks.showReadWarnings(window, count);
+    else
+      DrawWindowSubtitle(window, count);
+  }
   return true;
 }
 
 // Builds the chosen structures of a file read: the first in the window, the
-// others through the hooks.
+// others through the hooks, or all of them as the window's views.
 bool BuildChosen(WindowRef window, const std::filesystem::path &file, ImportResult &result, ImportChoice choice) {
   const std::string name = file.filename().string();
-  std::vector<size_t> picked{0};
+  StructurePick pick({0});
   const size_t count = result.structures.size();
   if (count > 1) {
     if (choice == ImportChoice::Ask && gImportHooks.choose) {
@@ -185,9 +250,9 @@ bool BuildChosen(WindowRef window, const std::filesystem::path &file, ImportResu
       summaries.reserve(count);
       for (const ImportedStructure &s : result.structures)
         summaries.push_back(SummariseStructure(s));
-      picked = gImportHooks.choose(file, summaries);
-      picked.erase(std::remove_if(picked.begin(), picked.end(), [&](size_t k) { return k >= count; }), picked.end());
-      if (picked.empty())
+      pick = gImportHooks.choose(file, summaries);
+      std::erase_if(pick.picked, [&](size_t k) { return k >= count; });
+      if (pick.picked.empty())
         return false; // the user chose none: nothing is opened, and nothing said
     } else {
       FWrite(name + " holds " + std::to_string(count) + " structures; the first (" + result.structures[0].name +
@@ -197,10 +262,31 @@ bool BuildChosen(WindowRef window, const std::filesystem::path &file, ImportResu
   if (result.structuresLeftOut > 0)
     FWrite(name + ": " + std::to_string(result.structuresLeftOut) + " structure(s) beyond the first " +
            std::to_string(kMaxImportStructures) + " were left out.");
-  if (!BuildImportedStructure(window, file, std::move(result.structures[picked[0]])))
+  const bool titleCard = TitleCardNamesWindow(file);
+  for (size_t k : pick.picked) {
+    ImportedStructure &s = result.structures[k];
+    if (titleCard && !s.extras.title.empty())
+      continue;
+    // A view is captioned by its structure's name; a window is named by the
+    // file, and the Log keeps the names the file gives.
+    if (pick.asViews && !s.name.empty()) {
+      s.extras.title = s.name;
+    } else {
+      LogStructureNames(file, s);
+      s.extras.title = ImportedWindowTitle(file, s, count > 1);
+    }
+  }
+  if (pick.asViews && gImportHooks.openAsViews) {
+    std::vector<ImportedStructure> views;
+    views.reserve(pick.picked.size());
+    for (size_t k : pick.picked)
+      views.push_back(std::move(result.structures[k]));
+    return gImportHooks.openAsViews(window, file, std::move(views));
+  }
+  if (!BuildImportedStructure(window, file, std::move(result.structures[pick.picked[0]])))
     return false;
-  for (size_t k = 1; k < picked.size(); k++)
+  for (size_t k = 1; k < pick.picked.size(); k++)
     if (gImportHooks.openInNewWindow)
-      gImportHooks.openInNewWindow(file, std::move(result.structures[picked[k]]));
+      gImportHooks.openInNewWindow(file, std::move(result.structures[pick.picked[k]]));
   return true;
 }

@@ -27,53 +27,120 @@ bool IsGzip(std::string_view bytes) {
          static_cast<unsigned char>(bytes[1]) == 0x8b;
 }
 
-bool Inflate(std::string_view bytes, std::string &out, std::string *reason) {
-  z_stream z{};
-  if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) {
+// Every member of a gzip file, one after the other, as gzip itself gives
+// them. The text is grown by hand, its size checked before each growth, so
+// that no file takes more than the limit (and the copy of one growth) to
+// find out that it is too large. Bytes after the last member that are not
+// NUL padding are named in `trailing`.
+bool Inflate(std::string_view bytes, std::string &out, std::string *reason, size_t *trailing) {
+  auto fail = [&](const char *why) {
     if (reason)
-      *reason = "it could not be inflated";
+      *reason = why;
     return false;
+  };
+  z_stream z{};
+  if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK)
+    return fail("it could not be inflated");
+  struct End {
+    z_stream *z;
+    ~End() { inflateEnd(z); }
+  } end{&z};
+  // The last member's own record of its size (modulo 4 GiB): a first
+  // reservation, never more than the limit allows.
+  size_t hint = 1 << 16;
+  if (bytes.size() >= 18) {
+    const auto *tail = reinterpret_cast<const unsigned char *>(bytes.data() + bytes.size() - 4);
+    const size_t recorded = tail[0] | tail[1] << 8 | tail[2] << 16 | size_t{tail[3]} << 24;
+    // Deflate packs at most 1032 bytes into one: a record beyond that lies.
+    hint = std::max(hint, std::min(recorded, bytes.size() * 1032));
   }
-  z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.data()));
-  z.avail_in = static_cast<uInt>(std::min<size_t>(bytes.size(), UINT32_MAX));
+  constexpr size_t kMost = kMaxImportFileBytes + 1; // one byte more tells that it is too large
   out.clear();
-  std::string chunk(1 << 16, '\0');
-  int status = Z_OK;
-  while (status != Z_STREAM_END) {
-    z.next_out = reinterpret_cast<Bytef *>(chunk.data());
-    z.avail_out = static_cast<uInt>(chunk.size());
-    status = inflate(&z, Z_NO_FLUSH);
-    if (status != Z_OK && status != Z_STREAM_END) {
-      inflateEnd(&z);
-      if (reason)
-        *reason = "its compressed data are damaged";
-      return false;
+  out.reserve(std::min(hint, kMost));
+  size_t fed = 0, written = 0;
+  for (;;) {
+    if (z.avail_in == 0 && fed < bytes.size()) {
+      const size_t n = std::min<size_t>(bytes.size() - fed, UINT32_MAX);
+      z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.data() + fed));
+      z.avail_in = static_cast<uInt>(n);
+      fed += n;
     }
-    out.append(chunk.data(), chunk.size() - z.avail_out);
-    if (!WithinImportLimit(out.size(), true, reason)) {
-      inflateEnd(&z);
-      return false;
+    if (written == out.size()) {
+      if (out.size() >= kMost)
+        return WithinImportLimit(out.size(), true, reason);
+      const size_t size = std::min(out.size() + (size_t{1} << 20), kMost);
+      if (size > out.capacity())
+        out.reserve(std::min(std::max(size, 2 * out.capacity()), kMost));
+      out.resize(size);
     }
-    if (status == Z_OK && z.avail_in == 0 && z.avail_out != 0) {
-      inflateEnd(&z);
-      if (reason)
-        *reason = "its compressed data end too soon";
-      return false;
+    z.next_out = reinterpret_cast<Bytef *>(out.data() + written);
+    z.avail_out = static_cast<uInt>(std::min<size_t>(out.size() - written, UINT32_MAX));
+    const uInt room = z.avail_out;
+    const int status = inflate(&z, Z_NO_FLUSH);
+    written += room - z.avail_out;
+    if (written > kMaxImportFileBytes)
+      return WithinImportLimit(written, true, reason);
+    if (status == Z_STREAM_END) {
+      const std::string_view rest = bytes.substr(fed - z.avail_in);
+      if (rest.empty())
+        break;
+      if (IsGzip(rest)) {
+        inflateReset(&z); // the next member
+        continue;
+      }
+      if (trailing && rest.find_first_not_of('\0') != std::string_view::npos)
+        *trailing = rest.size();
+      break;
     }
+    if (status == Z_BUF_ERROR && z.avail_in == 0 && fed == bytes.size())
+      return fail("its compressed data end too soon");
+    if (status != Z_OK && status != Z_BUF_ERROR)
+      return fail("its compressed data are damaged");
   }
-  inflateEnd(&z);
+  out.resize(written);
   return true;
+}
+
+// A file with NULs inside its text is taken for text when they are stray:
+// each alone (with the other control bytes, which text has none of), and
+// at most one in a thousand bytes (or one in a short file): a NUL or two
+// dropped into a line by a copy or a transfer. Binary files hold far more,
+// and in runs: numbers stored as bytes are full of zero bytes, record
+// lengths lead with them, and packed or random bytes hold a control byte in
+// ten.
+bool FewStrayBytes(std::string_view text) {
+  size_t stray = 0;
+  bool previous = false;
+  for (const char ch : text) {
+    const auto b = static_cast<unsigned char>(ch);
+    const bool control =
+        (b < 0x20 && b != '\t' && b != '\n' && b != '\v' && b != '\f' && b != '\r' && b != 0x1a && b != 0x1b) ||
+        b == 0x7f;
+    if (control && previous)
+      return false;
+    previous = control;
+    stray += control;
+  }
+  return stray <= std::max<size_t>(1, text.size() / 1000);
 }
 
 } // namespace
 
-bool NormaliseImportText(std::string_view bytes, std::string &text, std::string *reason, bool *lastLineOpen) {
+bool NormaliseImportText(std::string_view bytes, std::string &text, std::string *reason, bool *lastLineOpen,
+                         std::vector<std::string> *notes) {
   std::string inflated;
   if (IsGzip(bytes)) {
-    if (!Inflate(bytes, inflated, reason))
+    size_t trailing = 0;
+    if (!Inflate(bytes, inflated, reason, &trailing))
       return false;
+    if (trailing > 0 && notes)
+      notes->push_back(std::to_string(trailing) + " byte(s) after the compressed data were left out.");
     bytes = inflated;
   }
+  // A UTF-8 byte-order mark says nothing a reader needs, and would stick to
+  // the first word.
+  if (bytes.starts_with("\xEF\xBB\xBF"))
+    bytes.remove_prefix(3);
   if (lastLineOpen)
     *lastLineOpen = !bytes.empty() && std::string_view("\n\r\0\x1a", 4).find(bytes.back()) == std::string_view::npos;
   // Padding of NULs (and of blanks after them) at the end is no text.
@@ -82,12 +149,22 @@ bool NormaliseImportText(std::string_view bytes, std::string &text, std::string 
                      bytes[end - 1] == '\r' || bytes[end - 1] == '\x1a'))
     end--;
   bytes = bytes.substr(0, end);
-  if (bytes.find('\0') != std::string_view::npos) {
+  const bool nul = bytes.find('\0') != std::string_view::npos;
+  if (nul && !FewStrayBytes(bytes)) {
     if (reason)
       *reason = "it is not a text file";
     return false;
   }
   text = ImportLineEnds(bytes);
+  if (nul) {
+    // Stray NULs read as blanks, the first named by its line.
+    const size_t first = text.find('\0');
+    const size_t count = static_cast<size_t>(std::count(text.begin(), text.end(), '\0'));
+    std::replace(text.begin(), text.end(), '\0', ' ');
+    if (notes)
+      notes->push_back("line " + std::to_string(std::count(text.begin(), text.begin() + static_cast<ptrdiff_t>(first), '\n') + 1) +
+                       ": " + std::to_string(count) + " stray NUL byte(s) in the text were read as blanks.");
+  }
   if (!text.empty())
     text += '\n';
   return true;
@@ -104,7 +181,7 @@ bool LoadImportSource(const std::filesystem::path &file, ImportSource &source, s
   source.file = file;
   source.name = NameWithoutGzip(file);
   const std::string_view raw(reinterpret_cast<const char *>(bytes.data()), bytes.size());
-  if (!NormaliseImportText(raw, source.text, reason, &source.lastLineOpen))
+  if (!NormaliseImportText(raw, source.text, reason, &source.lastLineOpen, &source.notes))
     return false;
   if (TrimImport(source.text).empty() && source.text.find_first_not_of(" \t\n") == std::string::npos) {
     if (reason)

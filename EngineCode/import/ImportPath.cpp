@@ -5,6 +5,7 @@
 #include "StructureArrays.h"
 #include "documents/CrystalDocument.h"
 #include "import/ImportText.h"
+#include "import/StructureFill.h"
 #include "window/MainWindowData.h"
 
 #include <algorithm>
@@ -149,8 +150,50 @@ std::vector<OpenFileFilter> StructureFileFilters() {
   return filters;
 }
 
+namespace {
+
+// An alert quotes at most a line's worth of the file: a word, or a quoted
+// run, longer than that is cut with an ellipsis (at a character's start, so
+// that UTF-8 stays whole), and so is the whole explanation.
+constexpr size_t kQuotedChars = 80;
+constexpr size_t kExplanationChars = 4 * kQuotedChars;
+
+std::string Cut(std::string_view text, size_t most) {
+  if (text.size() <= most)
+    return std::string(text);
+  size_t n = most - 1;
+  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xc0) == 0x80)
+    n--;
+  return std::string(text.substr(0, n)) + "\u2026";
+}
+
+std::string CutQuotes(std::string_view what) {
+  std::string out;
+  size_t i = 0;
+  while (i < what.size()) {
+    // A quoted run, quotes included, or else a blank-separated word.
+    size_t j;
+    if (what[i] == '"') {
+      j = what.find('"', i + 1);
+      j = j == std::string_view::npos ? what.size() : j + 1;
+    } else {
+      j = what.find_first_of(" \"", i);
+      j = j == std::string_view::npos ? what.size() : std::max(j, i + 1);
+    }
+    const std::string_view run = what.substr(i, j - i);
+    if (run.size() > kQuotedChars + 2 && run.front() == '"')
+      out += Cut(run.substr(0, run.size() - (run.back() == '"' && run.size() > 1)), kQuotedChars + 1) + '"';
+    else
+      out += Cut(run, kQuotedChars);
+    i = j;
+  }
+  return Cut(out, kExplanationChars);
+}
+
+} // namespace
+
 std::string ImportRefusal(const std::filesystem::path &file, const ImportError &error) {
-  std::string what = error.what;
+  std::string what = CutQuotes(error.what);
   if (what.size() > 1 && std::isupper(static_cast<unsigned char>(what[0])) &&
       std::islower(static_cast<unsigned char>(what[1])))
     what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
@@ -162,8 +205,11 @@ std::string ImportRefusal(const std::filesystem::path &file, const ImportError &
   return text + ": " + what;
 }
 
-bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, std::string *why) {
-  result = ImportResult{};
+namespace {
+
+// The read itself: every allocation failure and the user's stop unwind out
+// of it to ReadStructureFile.
+bool ReadSource(const std::filesystem::path &file, ImportResult &result, std::string *why) {
   ImportSource source;
   std::string reason;
   if (!LoadImportSource(file, source, &reason)) {
@@ -174,6 +220,7 @@ bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, 
   }
   // The name, then the extension, then the content: a reader whose
   // detector turns the text down passes it on.
+  const ImportFormat *byExtension = FormatOfExtension(source.name);
   std::vector<const ImportFormat *> tried;
   auto attempt = [&](const ImportFormat &format) -> std::optional<bool> {
     if (std::find(tried.begin(), tried.end(), &format) != tried.end())
@@ -182,12 +229,12 @@ bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, 
     if (!format.detect(source))
       return std::nullopt;
     result = ImportResult{};
-    try {
-      if (format.read(source, result) && !result.structures.empty())
-        return true;
-    } catch (const std::bad_alloc &) {
-      result = ImportResult{};
-      result.error = {0, "there is not enough memory to read it", ImportErrorKind::NoMemory};
+    if (format.read(source, result) && !result.structures.empty()) {
+      // What was mended in the bytes is said with each structure.
+      for (ImportedStructure &s : result.structures)
+        for (const std::string &note : source.notes)
+          ImportWarning(s, 0, note);
+      return true;
     }
     if (result.error.what.empty())
       result.error.what = "it holds no structure";
@@ -196,31 +243,82 @@ bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, 
     result.structures.clear();
     return false;
   };
-  for (const ImportFormat *format : {GetFileFormatForName(source.name), FormatOfExtension(source.name)})
+  for (const ImportFormat *format : {GetFileFormatForName(source.name), byExtension})
     if (format)
       if (auto done = attempt(*format))
         return *done;
   for (const ImportFormat *format : ImportFormats())
     if (auto done = attempt(*format))
       return *done;
+  result = ImportResult{};
   result.error = {0, "", ImportErrorKind::Unknown};
   if (why) {
-    const ImportFormat *named = FormatOfExtension(source.name);
     *why = "\"" + file.filename().string() + "\" is " +
-           (named ? std::string("not a file of its kind (") + named->filterName + "), nor any other"
-                  : std::string("no")) +
+           (byExtension ? std::string("not a file of its kind (") + byExtension->filterName + "), nor any other"
+                      : std::string("no")) +
            " structure file this version reads.";
   }
   return false;
 }
 
+// The alert of a file that needed more memory than there was, wherever it
+// ran out.
+constexpr const char *kNoMemoryText = "there is not enough memory to open it";
+
+} // namespace
+
+bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, std::string *why) {
+  result = ImportResult{};
+  try {
+    const ImportReadPoll poll;
+    if (gShowProgress)
+      WriteStatus("Reading \"" + file.filename().string() + "\"\u2026");
+    return ReadSource(file, result, why);
+  } catch (const std::bad_alloc &) {
+    result = ImportResult{};
+    result.error = {0, kNoMemoryText, ImportErrorKind::NoMemory};
+  } catch (const ImportStopped &) {
+    result = ImportResult{};
+    result.error = {0, "", ImportErrorKind::Cancelled};
+  }
+  if (why)
+    *why = result.error.kind == ImportErrorKind::Cancelled
+               ? "Opening \"" + file.filename().string() + "\" cancelled: nothing was opened."
+               : ImportRefusal(file, result.error);
+  return false;
+}
+
 namespace {
+
+// The refusal of a read: a stop alert, or for the user's own stop a Log
+// line, as a cancelled command says.
+void SayRefused(ImportErrorKind kind, const std::string &why) {
+  if (kind == ImportErrorKind::Cancelled)
+    FWrite(why);
+  else
+    MyCFStopAlert(ImportAlertTitle(kind), why);
+}
 
 bool ReadOrRefuse(const std::filesystem::path &file, ImportResult &result) {
   std::string why;
   if (ReadStructureFile(file, result, &why))
     return true;
-  MyCFStopAlert(ImportAlertTitle(result.error.kind), why);
+  SayRefused(result.error.kind, why);
+  return false;
+}
+
+// The build of what was read (or a document's read, or the look at a file
+// that decides how it opens), in which an allocation that fails gives the
+// same alert as one that fails in the read, once what was read is let go;
+// what is left half built in the window is its caller's to clear, as for
+// any build that stops.
+template <typename Build> bool BuildOrRefuse(const std::filesystem::path &file, ImportResult &read, Build build) {
+  try {
+    return build();
+  } catch (const std::bad_alloc &) {
+    read = ImportResult{};
+  }
+  SayRefused(ImportErrorKind::NoMemory, ImportRefusal(file, {0, kNoMemoryText, ImportErrorKind::NoMemory}));
   return false;
 }
 
@@ -228,7 +326,8 @@ bool ReadOrRefuse(const std::filesystem::path &file, ImportResult &result) {
 
 bool OpenTextFile(WindowRef window, const std::filesystem::path &file, ImportChoice choice) {
   ImportResult result;
-  return ReadOrRefuse(file, result) && BuildChosen(window, file, result, choice);
+  return ReadOrRefuse(file, result) &&
+         BuildOrRefuse(file, result, [&] { return BuildChosen(window, file, result, choice); });
 }
 
 FileOpenKind GetFileOpenKind(const std::filesystem::path &file) {
@@ -242,7 +341,11 @@ FileOpenKind GetFileOpenKind(const std::filesystem::path &file) {
 }
 
 bool ReadHeldFile(const std::filesystem::path &file, HeldStructureFile &held) {
-  held = HeldStructureFile{file, GetFileOpenKind(file), {}};
+  if (!BuildOrRefuse(file, held.read, [&] {
+        held = HeldStructureFile{file, GetFileOpenKind(file), {}};
+        return true;
+      }))
+    return false;
   switch (held.kind) {
   case FileOpenKind::Document:
     return true; // the document's own reader reads it
@@ -261,9 +364,9 @@ bool ReadHeldFile(const std::filesystem::path &file, HeldStructureFile &held) {
 bool OpenHeldFile(WindowRef window, HeldStructureFile &&held, ImportChoice choice) {
   switch (held.kind) {
   case FileOpenKind::Document:
-    return OpenCrystalFile(window, held.file);
+    return BuildOrRefuse(held.file, held.read, [&] { return OpenCrystalFile(window, held.file); });
   case FileOpenKind::Text:
-    return BuildChosen(window, held.file, held.read, choice);
+    return BuildOrRefuse(held.file, held.read, [&] { return BuildChosen(window, held.file, held.read, choice); });
   case FileOpenKind::Unreadable:
     break;
   }

@@ -64,15 +64,21 @@ std::string NameWithoutGzip(const std::filesystem::path &file);
 // The text of a file as readers see it (see ImportSource). False, with the
 // reason, when it cannot be read or inflated, or would be too large.
 bool LoadImportSource(const std::filesystem::path &file, ImportSource &source, std::string *reason);
-// Makes bytes read text: inflated when they are gzip, padding dropped, line
-// ends made LF.
+// Makes bytes read text: inflated when they are gzip (every member), a
+// byte-order mark and padding dropped, a few stray NULs made blanks, line
+// ends made LF. What was mended beyond that goes to `notes`. False, with the
+// reason, for bytes that are no text.
 bool NormaliseImportText(std::string_view bytes, std::string &text, std::string *reason,
-                         bool *lastLineOpen = nullptr);
+                         bool *lastLineOpen = nullptr, std::vector<std::string> *notes = nullptr);
 
 // Reads every structure of a file that is not a native document, without
 // building any: by the format its name decides, else by every detector in
 // order. False, with the alert's explanation in `why` and the kind of fault
-// in `result.error`, when no reader takes the file or its reader refuses it.
+// in `result.error`, when no reader takes the file or its reader refuses it,
+// when memory ran out (NoMemory), or when the user stopped the read with
+// the cancel key (Cancelled; `why` is then the Log line). The read polls
+// the cancel key and shows the status window when gShowProgress is set
+// (ImportReadPoll).
 bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, std::string *why);
 
 // The alert text of a refused file: the file, the line and what is wrong.
@@ -103,11 +109,12 @@ struct HeldStructureFile {
 };
 // Decides how the file opens and reads a text file once: false, with a stop
 // alert naming the file, the line and the fault (titled by the kind of
-// fault), when the file would be refused.
+// fault; "No Memory" when memory ran out), when the file would be refused,
+// or with a Log line when the user stopped the read.
 bool ReadHeldFile(const std::filesystem::path &file, HeldStructureFile &held);
 // Opens what was read into the window: a document through its own reader,
 // a text file's structures built as OpenTextFile builds them. False, with
-// the alert, when nothing was opened.
+// the alert, when nothing was opened ("No Memory" when memory ran out).
 bool OpenHeldFile(WindowRef window, HeldStructureFile &&held, ImportChoice choice);
 // Both, for a window whose structure may go whatever the file holds.
 bool OpenStructureFile(WindowRef window, const std::filesystem::path &file,

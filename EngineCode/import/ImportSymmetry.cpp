@@ -2,13 +2,16 @@
 
 #include "SpaceGroups.h"
 #include "SymmetryCards.h"
+#include "import/CellFrame.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -62,6 +65,187 @@ bool FindSpacegroupOfWholeList(const std::vector<Symcard> &all, const CrystalRec
     if (!std::binary_search(codes.begin(), codes.end(), EncodeSymmCard(made[k])))
       return false;
   return true;
+}
+
+// ---- The origin a two-origin symbol's sites fit ------------------------------
+
+// Fractional distance (each axis) within which two images are one position.
+constexpr double kSamePlace = 1e-3;
+// Atoms closer than this (A) that cannot both be there overlap.
+constexpr double kOverlapDistance = 0.5;
+// Occupancies of two atoms that may share a place sum to at most 1 plus this.
+constexpr double kOccupancySlack = 1e-3;
+// The overlap test expands at most this many images.
+constexpr size_t kMostOverlapImages = 200000;
+
+// The operators of one origin of a symbol, centring copies included.
+std::vector<GEP> OriginOperators(const std::string &symbol, uint8_t origin, const CrystalRec &c) {
+  std::string resolved = symbol;
+  std::array<Symcard, kMaxSymCards> cards{};
+  uint16_t count = 0;
+  char lattice = 'P';
+  if (!Spaceg(resolved, origin, c.alpha, c.beta, c.gamma, lattice, count, std::span<Symcard>(cards)))
+    return {};
+  int16_t centrings = 1;
+  CentringVectors vectors{};
+  Bravais(EffectiveLatticeLetter(lattice, c.alpha, c.beta, c.gamma), centrings, vectors);
+  std::vector<GEP> ops;
+  ops.reserve(static_cast<size_t>(count) * static_cast<size_t>(centrings));
+  for (uint16_t k = 0; k < count; k++) {
+    GEP gep;
+    Symcard2GEP(cards[k], gep);
+    for (int16_t v = 0; v < centrings; v++) {
+      GEP copy = gep;
+      for (int i = 0; i < 3; i++)
+        copy.translation[i] += vectors[static_cast<size_t>(v)][static_cast<size_t>(i)];
+      ops.push_back(copy);
+    }
+  }
+  return ops;
+}
+
+void Apply(const GEP &op, const float xyz[3], double out[3]) {
+  for (int i = 0; i < 3; i++)
+    out[i] = op.rotation[i][0] * static_cast<double>(xyz[0]) + op.rotation[i][1] * static_cast<double>(xyz[1]) +
+             op.rotation[i][2] * static_cast<double>(xyz[2]) + op.translation[i];
+}
+
+// The site's count of distinct images: the operators over those that leave
+// it in place.
+int Multiplicity(const std::vector<GEP> &ops, const float xyz[3]) {
+  int fixed = 0;
+  for (const GEP &op : ops) {
+    double p[3];
+    Apply(op, xyz, p);
+    bool same = true;
+    for (int i = 0; i < 3 && same; i++) {
+      const double d = p[i] - static_cast<double>(xyz[i]);
+      same = std::fabs(d - std::round(d)) <= kSamePlace;
+    }
+    fixed += same ? 1 : 0;
+  }
+  return fixed == 0 ? 0 : static_cast<int>(ops.size()) / fixed;
+}
+
+double SiteOccupancy(const AsymmetricUnitRecord &site) {
+  double sum = 0.0;
+  for (int k = 0; k < kMaxSiteElements; k++)
+    sum += site.elements[k] == kBlankElement ? 0.0 : static_cast<double>(site.occupancies[k]);
+  return sum;
+}
+
+// Whether two images of the sites (a site's own images that are one
+// position aside) come closer than kOverlapDistance with occupancies that
+// do not allow both; nullopt when there are too many images to look.
+std::optional<bool> AtomsOverlap(const std::vector<GEP> &ops, const CrystalRec &c) {
+  if (ops.empty() || c.sites.size() * ops.size() > kMostOverlapImages)
+    return std::nullopt;
+  const double cell[6] = {c.a, c.b, c.c, c.alpha, c.beta, c.gamma};
+  const CellFrame frame = StandardCellFrame(cell);
+  struct Image {
+    double f[3];
+    uint32_t site;
+    uint64_t bin;
+  };
+  // Bins at least the overlap distance across (the cell's heights over the
+  // distance), so that a pair that overlaps stands in neighbouring bins.
+  int64_t bins[3];
+  for (int i = 0; i < 3; i++) {
+    const double r = std::sqrt(frame.reciprocal[i][0] * frame.reciprocal[i][0] +
+                               frame.reciprocal[i][1] * frame.reciprocal[i][1] +
+                               frame.reciprocal[i][2] * frame.reciprocal[i][2]);
+    bins[i] = std::clamp<int64_t>(static_cast<int64_t>(1.0 / (r * kOverlapDistance)), 1, 1024);
+  }
+  auto binOf = [&](const int64_t b[3]) {
+    return static_cast<uint64_t>((b[0] * bins[1] + b[1]) * bins[2] + b[2]);
+  };
+  std::vector<Image> images;
+  images.reserve(c.sites.size() * ops.size());
+  for (size_t s = 0; s < c.sites.size(); s++)
+    for (const GEP &op : ops) {
+      Image im{};
+      Apply(op, c.sites[s].xyz, im.f);
+      int64_t b[3];
+      for (int i = 0; i < 3; i++) {
+        im.f[i] -= std::floor(im.f[i]);
+        b[i] = std::min<int64_t>(static_cast<int64_t>(im.f[i] * static_cast<double>(bins[i])), bins[i] - 1);
+      }
+      im.site = static_cast<uint32_t>(s);
+      im.bin = binOf(b);
+      images.push_back(im);
+    }
+  std::sort(images.begin(), images.end(), [](const Image &x, const Image &y) { return x.bin < y.bin; });
+  auto overlap = [&](const Image &x, const Image &y) {
+    double d[3], v[3];
+    bool samePlace = true;
+    for (int i = 0; i < 3; i++) {
+      d[i] = x.f[i] - y.f[i];
+      d[i] -= std::round(d[i]);
+      samePlace = samePlace && std::fabs(d[i]) <= kSamePlace;
+    }
+    if (samePlace && x.site == y.site)
+      return false; // one atom on a special position
+    CartesianFromFractional(frame, d, v);
+    return v[0] * v[0] + v[1] * v[1] + v[2] * v[2] < kOverlapDistance * kOverlapDistance &&
+           SiteOccupancy(c.sites[x.site]) + SiteOccupancy(c.sites[y.site]) > 1.0 + kOccupancySlack;
+  };
+  for (size_t k = 0; k < images.size(); k++) {
+    const Image &x = images[k];
+    int64_t own[3] = {static_cast<int64_t>(x.bin / static_cast<uint64_t>(bins[1] * bins[2])),
+                      static_cast<int64_t>(x.bin / static_cast<uint64_t>(bins[2]) % static_cast<uint64_t>(bins[1])),
+                      static_cast<int64_t>(x.bin % static_cast<uint64_t>(bins[2]))};
+    for (int dx = -1; dx <= 1; dx++)
+      for (int dy = -1; dy <= 1; dy++)
+        for (int dz = -1; dz <= 1; dz++) {
+          int64_t b[3] = {own[0] + dx, own[1] + dy, own[2] + dz};
+          for (int i = 0; i < 3; i++)
+            b[i] = (b[i] % bins[i] + bins[i]) % bins[i];
+          const uint64_t key = binOf(b);
+          // Each pair once: the later image of its bin, or the bin above.
+          if (key < x.bin)
+            continue;
+          auto it = std::lower_bound(images.begin(), images.end(), key,
+                                     [](const Image &m, uint64_t v) { return m.bin < v; });
+          if (key == x.bin)
+            it = images.begin() + static_cast<ptrdiff_t>(k) + 1;
+          for (; it != images.end() && it->bin == key; ++it)
+            if (overlap(x, *it))
+              return true;
+        }
+  }
+  return false;
+}
+
+// How a two-origin symbol's origin was chosen.
+enum class OriginFit : uint8_t { None, Multiplicities, NoOverlap };
+
+// The origin (1 or 2) the sites fit, or 0 when neither or both do.
+uint8_t OriginTheSitesFit(const std::string &symbol, const CrystalRec &c, std::span<const int> multiplicities,
+                          OriginFit &how) {
+  how = OriginFit::None;
+  std::vector<GEP> ops[2] = {OriginOperators(symbol, 1, c), OriginOperators(symbol, 2, c)};
+  if (ops[0].empty() || ops[1].empty())
+    return 0;
+  bool given = false, fits[2] = {true, true};
+  for (size_t s = 0; s < c.sites.size() && s < multiplicities.size(); s++) {
+    if (multiplicities[s] <= 0)
+      continue;
+    given = true;
+    for (int o = 0; o < 2; o++)
+      fits[o] = fits[o] && Multiplicity(ops[o], c.sites[s].xyz) == multiplicities[s];
+    if (!fits[0] && !fits[1])
+      break;
+  }
+  if (given && fits[0] != fits[1]) {
+    how = OriginFit::Multiplicities;
+    return fits[0] ? 1 : 2;
+  }
+  const std::optional<bool> overlaps[2] = {AtomsOverlap(ops[0], c), AtomsOverlap(ops[1], c)};
+  if (overlaps[0] && overlaps[1] && *overlaps[0] != *overlaps[1]) {
+    how = OriginFit::NoOverlap;
+    return *overlaps[0] ? 2 : 1;
+  }
+  return 0;
 }
 
 } // namespace
@@ -218,7 +402,8 @@ bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string>
   return SetSymmetry(s, geps, operators, line, error, statedSymbol);
 }
 
-bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbolText, int originChoice, int line) {
+bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbolText, int originChoice, int line,
+                           std::span<const int> multiplicities) {
   CrystalRec &c = s.crystal;
   int origin = originChoice;
   std::string symbol = WithoutSuffix(symbolText, origin);
@@ -234,9 +419,16 @@ bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbolText, in
   }
   float shift[3];
   if (converted == 0 && IsDualOriginSpacegroup(normal, shift)) {
-    converted = 1;
+    OriginFit how = OriginFit::None;
+    const uint8_t fit = OriginTheSitesFit(normal, c, multiplicities, how);
+    converted = fit == 0 ? 1 : fit;
+    const std::string lead = "the space group \"" + symbol + "\" has two origins and the file names neither; ";
     ImportWarning(s, line,
-                  "the space group \"" + symbol + "\" has two origins and the file names neither; the first is taken.");
+                  lead + (how == OriginFit::Multiplicities ? "origin " + std::to_string(fit) +
+                                                                 " is taken, the one the sites' multiplicities fit."
+                          : how == OriginFit::NoOverlap
+                              ? "origin " + std::to_string(fit) + " is taken, the one under which no atoms overlap."
+                              : std::string("the first is taken.")));
   }
   VerifyOriginChoiceForSpacegroup(normal, converted);
   std::string resolved = normal;

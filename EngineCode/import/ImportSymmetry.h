@@ -26,6 +26,11 @@ bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string>
 
 // A Hermann-Mauguin symbol or a group number, with an origin suffix (":1",
 // ":2"; ":H" and ":R" follow the cell's angles) or an origin choice 1 or 2
-// (0: none given). Without one, a group of two origins takes the first, with
-// a warning. False when the symbol names no group.
-bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbol, int originChoice, int line);
+// (0: none given). Without one, a group of two origins takes the origin the
+// sites fit: the one under whose operators each site has the multiplicity
+// the file gives (`multiplicities`, one per site, 0 where none is given),
+// else the one under which no two atoms that cannot share the cell overlap;
+// the first when neither decides. Each choice is a warning. The cell and the
+// sites must be set first. False when the symbol names no group.
+bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbol, int originChoice, int line,
+                           std::span<const int> multiplicities = {});

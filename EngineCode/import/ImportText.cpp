@@ -1,5 +1,7 @@
 #include "import/ImportText.h"
 
+#include "CancelPoll.h"
+
 #include <algorithm>
 
 #include <array>
@@ -45,7 +47,23 @@ std::optional<ElementCode> KnownSymbol(char first, char second) {
 
 bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
 
+// The poll of the read running on this thread; none outside a read.
+thread_local CancelPoll *tReadPoll = nullptr;
+// Steps between two readings of the clock: a few thousand lines' worth.
+constexpr int64_t kReadClockEvery = 1 << 12;
+
+void ReadStep() {
+  if (tReadPoll && tReadPoll->Step())
+    throw ImportStopped{};
+}
+
 } // namespace
+
+ImportReadPoll::ImportReadPoll() : poll_(std::make_unique<CancelPoll>(kReadClockEvery)), outer_(tReadPoll) {
+  tReadPoll = poll_.get();
+}
+
+ImportReadPoll::~ImportReadPoll() { tReadPoll = outer_; }
 
 std::string ImportLineEnds(std::string_view text) {
   std::string out;
@@ -66,6 +84,7 @@ std::vector<std::string_view> ImportLines(std::string_view text) {
   std::vector<std::string_view> lines;
   size_t i = 0;
   while (i < text.size()) {
+    ReadStep();
     size_t j = text.find('\n', i);
     if (j == std::string_view::npos)
       j = text.size();
@@ -76,6 +95,7 @@ std::vector<std::string_view> ImportLines(std::string_view text) {
 }
 
 std::vector<std::string_view> ImportTokens(std::string_view s) {
+  ReadStep();
   std::vector<std::string_view> out;
   size_t i = 0;
   while (i < s.size()) {
@@ -119,6 +139,7 @@ bool ImportStartsNoCase(std::string_view s, std::string_view prefix) {
 }
 
 std::optional<double> ImportNumber(std::string_view token) {
+  ReadStep();
   token = TrimImport(token);
   if (!token.empty() && token[0] == '+')
     token.remove_prefix(1);

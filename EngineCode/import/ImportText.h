@@ -5,10 +5,34 @@
 
 #include "Utilities.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+class CancelPoll;
+
+// ---- A read the user can stop ------------------------------------------------
+// While one lives on a thread, the helpers below that readers call for every
+// line, token and number (ImportLines, ImportTokens, ImportNumber) count as
+// the read's steps: the status window shows the last report once the read
+// (or the long command it is part of) has run half a second, and once the
+// user asks to stop, the next step throws ImportStopped for the path to
+// catch. A reader needs nothing of its own, and unwinds as it would for a
+// failed allocation.
+struct ImportStopped {};
+class ImportReadPoll {
+public:
+  ImportReadPoll();
+  ~ImportReadPoll();
+  ImportReadPoll(const ImportReadPoll &) = delete;
+  ImportReadPoll &operator=(const ImportReadPoll &) = delete;
+
+private:
+  std::unique_ptr<CancelPoll> poll_;
+  CancelPoll *outer_;
+};
 
 // The text with CR LF and CR line ends made LF.
 std::string ImportLineEnds(std::string_view text);

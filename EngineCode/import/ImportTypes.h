@@ -32,6 +32,9 @@ struct ImportSource {
   std::string text;
   // The file's last line had no line end: it may have been cut short.
   bool lastLineOpen = false;
+  // What was mended in the bytes before any reader saw them ("line 74: 1
+  // stray NUL byte ..."): each a warning of every structure read.
+  std::vector<std::string> notes{};
 };
 
 // What a text carries beyond the record, applied only once the structure is
@@ -82,6 +85,10 @@ struct ImportedStructure {
   // Molecules: the Cartesian position (A) of each site, in site order.
   std::vector<std::array<float, 3>> cartesian;
   std::vector<FileBond> bonds; // bonds the file gives
+  // The format lists bonds beside those it implies (a PDB file's CONECT
+  // records, an mmCIF file's _struct_conn): atoms they do not reach are
+  // bonded by the automatic rule (FileBonds.h).
+  bool bondsBesideImplied = false;
   // Labels as the file writes them, one per site; the fill holds them to the
   // record's size once the file is read.
   std::vector<std::string> labels;
@@ -93,7 +100,8 @@ struct ImportedStructure {
 enum class ImportErrorKind : uint8_t {
   Damaged,  // a reader took the file and refused it ("could not be opened")
   Unknown,  // no reader takes it ("file type not known")
-  NoMemory, // the machine ran out of memory reading or building it
+  NoMemory,  // the machine ran out of memory reading or building it
+  Cancelled, // the user stopped the read: a Log line, no alert
 };
 
 // Where and why a file was refused.

@@ -304,6 +304,8 @@ bool IsLAMMPSDumpFile(const ImportSource &source) {
 }
 
 bool DoLAMMPSDumpFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   DumpReader reader{source, result, ImportLines(source.text)};
   return reader.Read();
 }

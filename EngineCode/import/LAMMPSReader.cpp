@@ -9,11 +9,10 @@
 // The file carries no element and no units: each atom type becomes the
 // element whose standard atomic mass is nearest its mass. Reduced (lj)
 // units are told by every mass being exactly 1 (then the types are
-// placeholders) or by more than kMaxAtomsPerCubicA atoms per cubic length
-// unit, denser than any matter in A; either is a warning.
-#include "ElementWeights.h"
-#include "Geometry.h"
+// placeholders), a warning; a box denser than any matter in A is refused
+// where every reader's cell is (StructureFill.h), placeholders not counted.
 #include "StoredLimits.h"
+#include "import/ElementOfMass.h"
 #include "import/ImportTypes.h"
 #include "import/ImportText.h"
 #include "import/SimulationBox.h"
@@ -26,9 +25,6 @@
 #include <unordered_map>
 
 namespace {
-
-// The densest matter (diamond) holds 0.18 atoms per cubic A.
-constexpr double kMaxAtomsPerCubicA = 0.5;
 
 // Where an atom style keeps the type and x (0-based columns, the atom ID
 // being column 0) and how many columns it has before any image flags.
@@ -98,19 +94,6 @@ const AtomStyle *InferStyle(const DataReader &r, const Section &atoms, long type
   }
 }
 
-// The element of an atom type's mass, if one is near enough.
-std::optional<ElementCode> ElementOfMass(double mass) {
-  const ElementCode code = GetElementWithMass(static_cast<float>(mass));
-  if (code == kBlankElement)
-    return std::nullopt;
-  // The weight table also lists water and hydroxyl, which are no elements.
-  const std::string symbol = ElementSymbolText(code);
-  const auto element = ElementFromSymbol(symbol);
-  if (!element || ElementSymbolText(*element) != symbol)
-    return std::nullopt;
-  return element;
-}
-
 } // namespace
 
 bool IsLAMMPSFile(const ImportSource &source) {
@@ -130,14 +113,15 @@ bool IsLAMMPSFile(const ImportSource &source) {
 
 bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   DataReader r{result, ImportLines(source.text)};
-  if (const int cut = LineCutInsideNumber(r.lines, source))
-    return RefuseImport(result, cut, "the file ends inside the record");
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   // ---- The header.
   long natoms = -1, nbonds = 0, ntypes = 0;
   double lo[3] = {}, hi[3] = {}, tilt[3] = {0.0, 0.0, 0.0};
   bool boxSides[3] = {false, false, false};
   size_t boxLine = 0; // the last box line's index
   size_t sideLine[3] = {};
+  size_t atomsLine = 0; // the index of the "N atoms" line
   size_t i = 1;
   for (; i < r.lines.size(); i++) {
     const std::string_view line = WithoutComment(r.lines[i]);
@@ -171,8 +155,10 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       return true;
     };
     bool ok = true;
-    if (keyword(1, "atoms"))
+    if (keyword(1, "atoms")) {
       ok = count(natoms);
+      atomsLine = i;
+    }
     else if (keyword(1, "bonds"))
       ok = count(nbonds);
     else if (keyword(2, "atom types"))
@@ -197,7 +183,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   if (natoms < 0)
     return RefuseImport(r.result, 0, "the header gives no atom count (\"N atoms\")");
   if (static_cast<size_t>(natoms) > kMaxImportSites)
-    return RefuseImport(r.result, 0,
+    return RefuseImport(r.result, static_cast<int>(atomsLine) + 1,
                         "the file holds more than " + std::to_string(kMaxImportSites) +
                             " atoms, the most this version opens");
 
@@ -275,18 +261,16 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
         return RefuseImport(r.result, static_cast<int>(k) + 1, "the line is not an atom type and its mass");
       masses[*type] = *mass;
     }
-  const double volume = (hi[0] - lo[0]) * (hi[1] - lo[1]) * (hi[2] - lo[2]);
   const bool allOne =
       !masses.empty() && std::all_of(masses.begin(), masses.end(), [](const auto &m) { return m.second == 1.0; });
-  if (allOne || static_cast<double>(natoms) / std::fabs(volume) > kMaxAtomsPerCubicA)
+  if (allOne)
     ImportWarning(*s, 0,
-                  std::string("the file looks like one in reduced (lj) units (") +
-                      (allOne ? "every mass is 1" : "the atoms are denser than any matter in A") +
-                      "): lengths are read as A" + (allOne ? " and the atom types are placeholders." : "."));
+                  "the file looks like one in reduced (lj) units (every mass is 1): lengths are read as A and the "
+                  "atom types are placeholders.");
   std::map<long, ElementCode> elements;
   std::string mapping, unmatched;
   for (const auto &[type, mass] : masses) {
-    const auto element = allOne ? std::nullopt : ElementOfMass(mass);
+    const auto element = allOne ? std::nullopt : ElementOfStandardMass(mass);
     elements[type] = element.value_or(kPlaceholderElement);
     std::string &list = element ? mapping : unmatched;
     list += (list.empty() ? "" : ", ") + std::to_string(type) + " (" + MyTrimSprintf("%.4f", mass) + ")" +

@@ -341,6 +341,7 @@ private:
   // `_struct_conn`: each bond once, both atoms in this model; hydrogen bonds
   // and bonds to symmetry copies are no bonds of the model.
   void ReadBonds(ImportedStructure &s, const ModelAtoms &m) {
+    s.bondsBesideImplied = true; // the residues' own bonds are implied
     const CIFTable conn = tags_.Find(
         "_struct_conn_",
         {"ptnr1_label_asym_id|ptnr1_auth_asym_id", "?ptnr1_label_seq_id", "?ptnr1_auth_seq_id",

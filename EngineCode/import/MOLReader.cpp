@@ -297,6 +297,8 @@ bool IsMOLFile(const ImportSource &source) {
 }
 
 bool DoMOLFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   const auto lines = ImportLines(source.text);
   Reader reader{lines, result, nullptr, {}};
   size_t i = 0;

@@ -67,6 +67,8 @@ bool IsMacMoleculeFile(const ImportSource &source) {
 }
 
 bool DoMacMoleculeFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   const auto lines = ImportLines(source.text);
   ImportedStructure *s = BeginImportedStructure(result, source.file.stem().string(), 1);
   if (!s)

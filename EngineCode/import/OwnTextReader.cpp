@@ -571,7 +571,7 @@ bool Parser::Finish() {
   // puts a molecule's atoms where the ATOM lines gave them.
   if (c_.molecule)
     s_.cartesian = std::move(cart_);
-  return FinishImportedStructure(s_, result_.error);
+  return FinishImportedStructure(s_, result_.error, CellRoom::AsWritten);
 }
 
 } // namespace

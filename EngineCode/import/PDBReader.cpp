@@ -18,6 +18,7 @@
 #include "import/StructureFill.h"
 
 #include "CellFrame.h"
+#include "Preferences.h"
 #include "StoredLimits.h"
 
 #include <algorithm>
@@ -32,15 +33,13 @@ namespace {
 constexpr double kPlaceholderCellTolerance = 1e-3;
 constexpr double kUnitsOfAnisou = 1e-4; // A^2 per unit
 constexpr double kLargestDecimalSerial = 99999.0;
-// Less room per atom than any crystal leaves (the densest solids leave
-// more than 5 A^3).
-constexpr double kMinCellVolumePerAtom = 2.0; // A^3
 
 struct PDBAtom {
   std::string label;
   ElementCode element = kBlankElement;
   double cart[3] = {0, 0, 0};
   long serial = -1;
+  int line = 0; // of its ATOM or HETATM record
   bool hasU = false;
   double U[6] = {0, 0, 0, 0, 0, 0}; // Cartesian U11 U22 U33 U12 U13 U23, A^2
 };
@@ -51,6 +50,7 @@ struct PDBModel {
   std::vector<PDBAtom> atoms;
   std::unordered_map<long, uint32_t> bySerial; // first atom of each serial
   std::vector<std::pair<int, std::string>> warnings; // of this model's records
+  size_t warningsLeftOut = 0;                        // beyond kMaxImportWarnings
 };
 
 bool RecordIs(std::string_view line, std::string_view name) {
@@ -157,6 +157,7 @@ public:
   // The model's bonds in the order of the records, and one warning for the
   // records naming atoms the model does not hold.
   void AddBonds(const PDBModel &m, ImportedStructure &s) const {
+    s.bondsBesideImplied = true; // the residues' own bonds are implied
     // Each pair is found from its smaller serial only.
     std::vector<uint32_t> found;
     for (const auto &[serial, atom] : m.bySerial) {
@@ -229,10 +230,14 @@ public:
   bool Parse();
 
 private:
-  // A warning of the model being read, or of the whole file before any:
-  // each is kept once, with the structure it belongs to.
+  // A warning of the model being read: each is kept once, with the
+  // structure it belongs to, and no more than a structure shows.
   void Warn(int line, std::string text) {
-    (models_.empty() ? warnings_ : models_.back().warnings).emplace_back(line, std::move(text));
+    PDBModel &m = models_.back();
+    if (m.warnings.size() < kMaxImportWarnings)
+      m.warnings.emplace_back(line, std::move(text));
+    else
+      m.warningsLeftOut++;
   }
   // Starts a model; false beyond the most structures a file gives.
   bool StartModel(std::string number, int line) {
@@ -243,9 +248,12 @@ private:
       modelsLeftOut_++;
       return false;
     }
-    models_.push_back({"model " + (number.empty() ? std::to_string(models_.size() + 1) : number), line, {}, {}, {}});
+    models_.push_back({"model " + (number.empty() ? std::to_string(models_.size() + 1) : number), line, {}, {}, {}, 0});
     return true;
   }
+  // The fractionalising matrix S and shift of the cell: the SCALE records
+  // where they give a usable matrix, else the standard frame's inverse.
+  void FractionalFrame(double S[3][3], double shift[3]) const;
   bool ReadAtom(std::string_view l, int line);
   bool ReadAnisou(std::string_view l, int line);
   void ReadConect(std::string_view l, int line);
@@ -265,7 +273,8 @@ private:
   AlternateLocationChoice altChoice_; // of the model being read
   std::unordered_set<long> altDropped_; // serials of the locations left out
   size_t altLeft_ = 0;
-  std::vector<std::pair<int, std::string>> warnings_; // of the file, said with each model
+  // Of the whole file (its cell), said with each model: at most a few.
+  std::vector<std::pair<int, std::string>> warnings_;
 };
 
 bool PDBParser::ReadAtom(std::string_view l, int line) {
@@ -317,6 +326,7 @@ bool PDBParser::ReadAtom(std::string_view l, int line) {
   atom.element = *element;
   std::copy(xyz, xyz + 3, atom.cart);
   atom.serial = serial;
+  atom.line = line;
   if (serial >= 0)
     m.bySerial.try_emplace(serial, static_cast<uint32_t>(m.atoms.size()));
   m.atoms.push_back(std::move(atom));
@@ -415,6 +425,24 @@ bool PDBParser::Parse() {
   return Emit();
 }
 
+void PDBParser::FractionalFrame(double S[3][3], double shift[3]) const {
+  const CellFrame frame = StandardCellFrame(cell_->data());
+  std::copy(&frame.reciprocal[0][0], &frame.reciprocal[0][0] + 9, &S[0][0]);
+  std::fill(shift, shift + 3, 0.0);
+  if (scaleRows_ != 7)
+    return;
+  double det = 0.0;
+  for (int i = 0; i < 3; i++)
+    det += scale_[0][i] *
+           (scale_[1][(i + 1) % 3] * scale_[2][(i + 2) % 3] - scale_[1][(i + 2) % 3] * scale_[2][(i + 1) % 3]);
+  if (std::isfinite(det) && std::fabs(det) > 1e-12)
+    for (int i = 0; i < 3; i++) {
+      for (int j = 0; j < 3; j++)
+        S[i][j] = scale_[i][j];
+      shift[i] = scale_[i][3];
+    }
+}
+
 bool PDBParser::Emit() {
   if (models_.empty() || models_[0].atoms.empty())
     return RefuseImport(result_, 0, "it holds no ATOM or HETATM record with coordinates");
@@ -425,43 +453,34 @@ bool PDBParser::Emit() {
                            std::fabs((*cell_)[4] - 90.0) < kPlaceholderCellTolerance &&
                            std::fabs((*cell_)[5] - 90.0) < kPlaceholderCellTolerance;
   bool crystal = cell_ && !placeholder;
-  if (crystal) {
-    // A cell that is no cell, or one far too small to hold the model's
-    // atoms, is not the model's crystal: the atoms are read as a molecule.
-    ImportedStructure probe;
-    ImportError why;
-    const std::array<double, 6> &p = *cell_;
-    const double volume = CellVolume(p.data());
-    std::string reason;
-    if (!SetImportCell(probe, why, cellLine_, p.data()))
-      reason = why.what;
-    else if (volume < kMinCellVolumePerAtom * static_cast<double>(models_[0].atoms.size()))
-      reason = "the cell (" + std::to_string(static_cast<int>(std::round(volume))) + " A^3) is too small for " +
-               std::to_string(models_[0].atoms.size()) + " atoms";
-    if (!reason.empty()) {
-      warnings_.emplace_back(cellLine_, "CRYST1: " + reason + "; the atoms are read as a molecule.");
-      crystal = false;
-    }
-  }
   // Fractional = S x + shift: the standard frame's inverse when the file
   // gives no SCALE records.
   double S[3][3] = {}, shift[3] = {};
   if (crystal) {
-    const CellFrame frame = StandardCellFrame(cell_->data());
-    std::copy(&frame.reciprocal[0][0], &frame.reciprocal[0][0] + 9, &S[0][0]);
-    if (scaleRows_ == 7) {
-      // SCALE records take the place of the standard orthogonalisation
-      // where they give a usable matrix.
-      double det = 0.0;
-      for (int i = 0; i < 3; i++)
-        det += scale_[0][i] *
-               (scale_[1][(i + 1) % 3] * scale_[2][(i + 2) % 3] - scale_[1][(i + 2) % 3] * scale_[2][(i + 1) % 3]);
-      if (std::isfinite(det) && std::fabs(det) > 1e-12)
-        for (int i = 0; i < 3; i++) {
-          for (int j = 0; j < 3; j++)
-            S[i][j] = scale_[i][j];
-          shift[i] = scale_[i][3];
-        }
+    // A cell that is no cell, or one without room for the largest model's
+    // atoms, is not the models' crystal: the atoms are read as a molecule.
+    ImportedStructure probe;
+    ImportError why;
+    std::string reason;
+    if (!SetImportCell(probe, why, cellLine_, cell_->data())) {
+      reason = why.what;
+    } else {
+      FractionalFrame(S, shift);
+      if (!SetSymmetryFromSymbol(probe, spaceGroup_, 0, cellLine_))
+        SetSymmetryFromSymbol(probe, "P 1", 0, cellLine_);
+      const auto largest = std::max_element(models_.begin(), models_.end(), [](const PDBModel &x, const PDBModel &y) {
+        return x.atoms.size() < y.atoms.size();
+      });
+      for (const PDBAtom &a : largest->atoms) {
+        AsymmetricUnitRecord &site = probe.crystal.sites.emplace_back(gBlankAU);
+        for (int i = 0; i < 3; i++)
+          site.xyz[i] = static_cast<float>(S[i][0] * a.cart[0] + S[i][1] * a.cart[1] + S[i][2] * a.cart[2] + shift[i]);
+      }
+      reason = CellWithoutRoom(probe.crystal);
+    }
+    if (!reason.empty()) {
+      warnings_.emplace_back(cellLine_, "CRYST1: " + reason + "; the atoms are read as a molecule.");
+      crystal = false;
     }
   }
   conect_.Index(altDropped_, models_.size() > 1 ? "model" : "file");
@@ -486,14 +505,14 @@ bool PDBParser::Emit() {
         double f[3];
         for (int i = 0; i < 3; i++)
           f[i] = S[i][0] * a.cart[0] + S[i][1] * a.cart[1] + S[i][2] * a.cart[2] + shift[i];
-        site = AppendImportSite(result_, *s, a.label, a.element, f, m.line);
+        site = AppendImportSite(result_, *s, a.label, a.element, f, a.line);
         if (site && a.hasU) {
           site->displacementType = kDisplacementAnisoU;
           CrystallographicU(S, a.U, site->tensor);
           s->crystal.ellipsoidData = 1;
         }
       } else {
-        site = AppendImportAtom(result_, *s, a.label, a.element, a.cart, m.line);
+        site = AppendImportAtom(result_, *s, a.label, a.element, a.cart, a.line);
         anisoLeft += a.hasU ? 1 : 0;
       }
       if (!site)
@@ -512,6 +531,7 @@ bool PDBParser::Emit() {
       ImportWarning(*s, line, text);
     for (const auto &[line, text] : m.warnings)
       ImportWarning(*s, line, text);
+    s->extras.warningsLeftOut += m.warningsLeftOut;
     m.warnings = {};
     if (modelsLeftOut_ > 0)
       result_.structuresLeftOut += modelsLeftOut_, modelsLeftOut_ = 0;
@@ -566,6 +586,8 @@ bool IsPDBFile(const ImportSource &source) {
 }
 
 bool DoPDBFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   PDBParser parser(source, result);
   return parser.Parse();
 }

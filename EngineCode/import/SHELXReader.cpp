@@ -33,6 +33,8 @@ constexpr double kRidingMin = 0.5, kRidingMax = 5.0;
 constexpr double kSpecialPositionTolerance = 1e-3;
 // Lines the detector looks at.
 constexpr size_t kDetectLines = 400;
+// The detector reads no further into the text.
+constexpr size_t kDetectBytes = size_t{1} << 16;
 // An atom's fields: label, scattering factor, x y z, occupancy, then Uiso
 // or U11 U22 U33 U23 U13 U12.
 constexpr size_t kFieldsWithUiso = 7, kFieldsWithUij = 12;
@@ -326,7 +328,7 @@ bool Reader::Read() {
   double esd[6] = {};
   int cellLine = 0;
   bool ended = false;
-  const Card *lastAtom = nullptr;
+  const Card *lastAtom = nullptr, *lastSkipped = nullptr;
   const std::vector<Card> cards = Cards(lines);
   for (const Card &card : cards) {
     const auto &t = card.tokens;
@@ -418,6 +420,7 @@ bool Reader::Read() {
       if (!ReadAtom(card))
         return false;
     } else {
+      lastSkipped = &card;
       ImportWarning(*s_, card.line, "\"" + std::string(t[0]) + "\" is no instruction or atom; the line is skipped.");
     }
   }
@@ -427,6 +430,12 @@ bool Reader::Read() {
       lastAtom->tokens.size() < kFieldsWithUij)
     return RefuseImport(result_, lastAtom->line,
                         "the file ends inside the line of atom " + std::string(lastAtom->tokens[0]) + ", with no END");
+  // Or in the line after its last atom, which then holds too little to be
+  // read as anything.
+  if (!ended && lastAtom && lastSkipped && lastSkipped == &cards.back())
+    return RefuseImport(result_, lastSkipped->line, "the file ends inside this line, with no END");
+  if (RefuseCutInsideNumber(source_, result_))
+    return false;
   if (!ended && !cards.empty())
     ImportWarning(*s_, static_cast<int>(lines.size()),
                   "the file ends without END; it may be cut short. What it holds up to there is read.");
@@ -542,17 +551,17 @@ bool Reader::AppendSite(size_t first, const std::vector<std::pair<ElementCode, d
     return false;
   for (size_t k = 0; k < parts.size(); k++) {
     site->elements[k] = parts[k].first;
-    site->occupancies[k] = static_cast<float>(std::min(1.0, parts[k].second));
+    site->occupancies[k] = ImportFloat(std::min(1.0, parts[k].second));
   }
   if (a.uCount == 1) {
     site->displacementType = kDisplacementIsotropic;
-    site->isoValue = static_cast<float>(a.u[0]);
+    site->isoValue = ImportFloat(a.u[0]);
   } else if (a.uCount == 6) {
     site->displacementType = kDisplacementAnisoU;
     const double *u = a.u; // U11 U22 U33 U23 U13 U12
     const double m[9] = {u[0], u[5], u[4], u[5], u[1], u[3], u[4], u[3], u[2]};
     for (int k = 0; k < 9; k++)
-      site->tensor[k] = static_cast<float>(m[k]);
+      site->tensor[k] = ImportFloat(m[k]);
   }
   if (a.uCount > 0)
     s_->crystal.ellipsoidData = 1;
@@ -568,7 +577,7 @@ bool IsSHELXFile(const ImportSource &source) {
   // A file named .ins or .res needs only its cards: TITL or CELL, whatever
   // CELL holds, and SFAC; the reader says what is wrong with them.
   const bool named = NameEndsWith(source.name, {".ins", ".res"});
-  const auto lines = ImportLines(source.text);
+  const auto lines = ImportLines(std::string_view(source.text).substr(0, kDetectBytes));
   bool cell = false, sfac = false, cards = false;
   for (size_t n = 0; n < std::min(lines.size(), kDetectLines); n++) {
     const auto t = ImportTokens(lines[n]);

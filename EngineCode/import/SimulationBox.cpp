@@ -32,14 +32,11 @@ bool SetImportBox(ImportedStructure &s, SimulationBox &box, ImportError &error, 
 }
 
 bool PlaceInBox(ImportedStructure &s, double xyz[3], int line) {
+  if (!ImportPositionKept(s, xyz, line))
+    return false;
   bool far = false;
-  for (int k = 0; k < 3; k++) {
-    if (!(std::fabs(xyz[k]) <= std::numeric_limits<float>::max())) {
-      ImportWarning(s, line, "the atom lies at no finite place in the box and is left out.");
-      return false;
-    }
+  for (int k = 0; k < 3; k++)
     far = far || xyz[k] < -1.0 || xyz[k] > 2.0;
-  }
   if (far)
     ImportWarning(s, line, "the atom lies farther outside the box than the box is wide; it is put into the box.");
   for (int k = 0; k < 3; k++)
@@ -56,16 +53,3 @@ bool AppendBoxAtom(ImportResult &result, ImportedStructure &s, const SimulationB
 }
 
 std::optional<long> ImportWholeNumber(std::string_view token) { return ParseIntegerToken(token); }
-
-int LineCutInsideNumber(const std::vector<std::string_view> &lines, const ImportSource &source) {
-  if (!source.lastLineOpen)
-    return 0;
-  std::string_view text = source.text;
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-    text.remove_suffix(1);
-  if (text.empty() || lines.empty())
-    return 0;
-  const char last = text.back();
-  const bool cut = last == '.' || last == 'e' || last == 'E' || last == '+' || last == '-';
-  return cut ? static_cast<int>(lines.size()) : 0;
-}

@@ -25,8 +25,8 @@ struct SimulationBox {
 bool SetImportBox(ImportedStructure &s, SimulationBox &box, ImportError &error, int line);
 
 // Puts a fractional position read from a box file into [0, 1). A position
-// that is no finite number in single precision is left out (false) with its
-// line in the Log; one farther outside the box than the box's own size is
+// no structure holds (ImportPositionKept) is left out (false) with its line
+// in the Log; one farther outside the box than the box's own size is
 // wrapped and named in the Log, for the file may not mean it.
 bool PlaceInBox(ImportedStructure &s, double xyz[3], int line);
 
@@ -35,11 +35,6 @@ bool PlaceInBox(ImportedStructure &s, double xyz[3], int line);
 // set, beyond the import limits.
 bool AppendBoxAtom(ImportResult &result, ImportedStructure &s, const SimulationBox &box,
                                     std::string_view label, ElementCode element, const double cart[3], int line);
-
-// The 1-based line of a file cut inside its last number (its last line has
-// no line end and stops at "0." or "1.5e": the rest of the number was lost);
-// 0 for a file that ends whole.
-int LineCutInsideNumber(const std::vector<std::string_view> &lines, const ImportSource &source);
 
 // A whole number as simulation files write counts, indices and types: digits
 // with an optional sign, nothing else. None otherwise.

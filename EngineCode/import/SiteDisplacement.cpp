@@ -1,8 +1,10 @@
 #include "import/SiteDisplacement.h"
 
+#include "import/TextNumbers.h"
+
 void SetSiteUiso(CrystalRec &crystal, AsymmetricUnitRecord &site, double u) {
   site.displacementType = kDisplacementIsotropic;
-  site.isoValue = static_cast<float>(u);
+  site.isoValue = ImportFloat(u);
   crystal.ellipsoidData = 1;
 }
 
@@ -10,6 +12,6 @@ void SetSiteUij(CrystalRec &crystal, AsymmetricUnitRecord &site, const double u[
   site.displacementType = kDisplacementAnisoU;
   const double m[9] = {u[0], u[3], u[4], u[3], u[1], u[5], u[4], u[5], u[2]};
   for (int k = 0; k < 9; k++)
-    site.tensor[k] = static_cast<float>(m[k]);
+    site.tensor[k] = ImportFloat(m[k]);
   crystal.ellipsoidData = 1;
 }

@@ -3,6 +3,8 @@
 #include "Preferences.h"
 #include "StoredLimits.h"
 #include "StructureArrays.h"
+#include "UnitCell.h"
+#include "CellFrame.h"
 #include "documents/StoredValueRanges.h"
 #include "import/ImportText.h"
 #include "import/TextNumbers.h"
@@ -10,7 +12,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <set>
+#include <limits>
+#include <unordered_map>
+#include <unordered_set>
 
 bool RefuseImport(ImportResult &result, int line, std::string what) {
   result.error.line = line;
@@ -19,6 +23,12 @@ bool RefuseImport(ImportResult &result, int line, std::string what) {
 }
 
 namespace {
+
+// Less room per atom than any matter leaves (the densest solids leave more
+// than 5 A^3).
+constexpr double kMinCellVolumePerAtom = 2.0; // A^3
+// Images of a site closer than this (fractions of the cell) are one place.
+constexpr double kSamePlaceTolerance = 1e-3;
 
 // Sites of every structure of the file so far: the limit is the file's.
 size_t FileSiteCount(const ImportResult &result) {
@@ -56,10 +66,19 @@ AsymmetricUnitRecord *AppendSite(ImportResult &result, ImportedStructure &s, std
 }
 
 // Labels longer than the record holds become their first characters, made
-// unique with a number where two would meet.
+// unique with a number where two would meet: the first n of 1, 2, ... for
+// which the label's first characters and n make a label not yet taken.
+// Labels sharing their first characters try the same candidates, and a
+// candidate once taken stays taken, so each run of candidates of one
+// length resumes where the last label that tried it stopped: a file of
+// labels that all collide is read in linear time.
 void FitLabels(ImportedStructure &s) {
   constexpr size_t kRoom = kSiteLabelSize - 1;
-  std::set<std::string> used;
+  constexpr int kLastSuffix = 999999;
+  std::unordered_set<std::string> used;
+  // The next n worth trying after each stem, the label's first characters
+  // before a suffix of (kRoom - stem length) digits.
+  std::unordered_map<std::string, int> nextAfter;
   bool shortened = false;
   // Only a file with a label too long pays for the set of labels.
   const bool anyLong = std::any_of(s.labels.begin(), s.labels.end(), [](const std::string &l) { return l.size() > kRoom; });
@@ -74,9 +93,18 @@ void FitLabels(ImportedStructure &s) {
     }
     shortened = true;
     std::string cut(label.substr(0, kRoom));
-    for (int n = 1; used.count(cut) && n < 1000000; n++) {
-      const std::string suffix = std::to_string(n);
-      cut = std::string(label.substr(0, kRoom - std::min(kRoom - 1, suffix.size()))) + suffix;
+    if (used.count(cut)) {
+      for (int digits = 1, first = 1; first <= kLastSuffix; digits++, first *= 10) {
+        const std::string stem(label.substr(0, kRoom - std::min<size_t>(kRoom - 1, static_cast<size_t>(digits))));
+        int &next = nextAfter.try_emplace(stem, first).first->second;
+        const int last = std::min(first * 10 - 1, kLastSuffix);
+        while (next <= last && used.count(cut = stem + std::to_string(next)))
+          next++;
+        if (next <= last) {
+          next++;
+          break;
+        }
+      }
     }
     used.insert(cut);
     MyStrCopy(std::span<char>(s.crystal.sites[k].label), cut);
@@ -88,6 +116,30 @@ void FitLabels(ImportedStructure &s) {
 }
 
 } // namespace
+
+namespace {
+
+// The 1-based line of a file cut inside its last number; 0 for one that
+// ends whole.
+int LineCutInsideNumber(const ImportSource &source) {
+  if (!source.lastLineOpen)
+    return 0;
+  std::string_view text = source.text;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+    text.remove_suffix(1);
+  if (text.empty())
+    return 0;
+  const char last = text.back();
+  const bool cut = last == '.' || last == 'e' || last == 'E' || last == '+' || last == '-';
+  return cut ? static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1 : 0;
+}
+
+} // namespace
+
+bool RefuseCutInsideNumber(const ImportSource &source, ImportResult &result) {
+  const int cut = LineCutInsideNumber(source);
+  return cut > 0 && !RefuseImport(result, cut, "the file ends inside the record");
+}
 
 void BeginStructureRecord(CrystalRec &crystal) {
   ClearCrystalRec(&crystal);
@@ -118,10 +170,66 @@ void ImportWarning(ImportedStructure &s, int line, std::string_view text) {
   s.extras.warnings.push_back(std::move(w));
 }
 
+bool ImportPositionKept(ImportedStructure &s, const double v[3], int line) {
+  for (int k = 0; k < 3; k++)
+    if (!(std::fabs(v[k]) <= stored::kFinite.high)) {
+      ImportWarning(s, line, "the atom lies at no place a structure holds (a coordinate beyond " +
+                                 FormatFixed(stored::kFinite.high, 0) + "); it is left out.");
+      return false;
+    }
+  return true;
+}
+
+namespace {
+
+// A site appended for an atom at no place a structure holds keeps its index (readers
+// name atoms by it, bonds too) and is taken out when the file is read.
+constexpr float kLeftOutMark = std::numeric_limits<float>::quiet_NaN();
+
+bool LeftOut(const AsymmetricUnitRecord &site) { return std::isnan(site.xyz[0]); }
+
+// Takes out the sites marked left out, with their labels, positions and
+// the file's bonds to them.
+void DropLeftOutSites(ImportedStructure &s) {
+  std::vector<AsymmetricUnitRecord> &sites = s.crystal.sites;
+  if (std::none_of(sites.begin(), sites.end(), LeftOut))
+    return;
+  constexpr uint32_t kGone = ~uint32_t{0};
+  std::vector<uint32_t> newIndex(sites.size(), kGone);
+  size_t kept = 0;
+  for (size_t k = 0; k < sites.size(); k++) {
+    if (LeftOut(sites[k]))
+      continue;
+    newIndex[k] = static_cast<uint32_t>(kept);
+    if (kept != k) {
+      sites[kept] = sites[k];
+      if (k < s.labels.size())
+        s.labels[kept] = std::move(s.labels[k]);
+      if (k < s.cartesian.size())
+        s.cartesian[kept] = s.cartesian[k];
+    }
+    kept++;
+  }
+  sites.resize(kept);
+  s.labels.resize(std::min(s.labels.size(), kept));
+  s.cartesian.resize(std::min(s.cartesian.size(), kept));
+  std::erase_if(s.bonds, [&](FileBond &b) {
+    if (b.first >= newIndex.size() || b.second >= newIndex.size() || newIndex[b.first] == kGone ||
+        newIndex[b.second] == kGone)
+      return true;
+    b = {newIndex[b.first], newIndex[b.second]};
+    return false;
+  });
+}
+
+} // namespace
+
 AsymmetricUnitRecord *AppendImportSite(ImportResult &result, ImportedStructure &s, std::string_view label,
                                        ElementCode element, const double xyz[3], int line) {
   AsymmetricUnitRecord *site = AppendSite(result, s, label, element, line);
-  if (site)
+  if (site && !ImportPositionKept(s, xyz, line))
+    site->xyz[0] = kLeftOutMark;
+  else if (site)
     for (int k = 0; k < 3; k++)
       site->xyz[k] = static_cast<float>(xyz[k]);
   return site;
@@ -130,14 +238,20 @@ AsymmetricUnitRecord *AppendImportSite(ImportResult &result, ImportedStructure &
 AsymmetricUnitRecord *AppendImportAtom(ImportResult &result, ImportedStructure &s, std::string_view label,
                                        ElementCode element, const double cart[3], int line) {
   AsymmetricUnitRecord *site = AppendSite(result, s, label, element, line);
-  if (site)
+  if (!site)
+    return nullptr;
+  if (ImportPositionKept(s, cart, line)) {
     s.cartesian.push_back({static_cast<float>(cart[0]), static_cast<float>(cart[1]), static_cast<float>(cart[2])});
+  } else {
+    site->xyz[0] = kLeftOutMark;
+    s.cartesian.push_back({0.0f, 0.0f, 0.0f});
+  }
   return site;
 }
 
 bool SetImportCell(ImportedStructure &s, ImportError &error, int line, const double cell[6], const double esd[6]) {
   for (int k = 0; k < 6; k++)
-    if (!std::isfinite(cell[k]) || cell[k] <= 0.0 || (k >= 3 && cell[k] >= 180.0))
+    if (!(cell[k] > 0.0 && cell[k] <= std::numeric_limits<float>::max()) || (k >= 3 && cell[k] >= 180.0))
       return Refuse(error, line, "the cell's lengths and angles make no cell");
   // The three angles must close: each less than the sum of the other two,
   // and all three less than 360 degrees.
@@ -166,11 +280,11 @@ bool SetImportCell(ImportedStructure &s, ImportError &error, int line, const dou
   c.beta = static_cast<float>(cell[4]);
   c.gamma = static_cast<float>(cell[5]);
   if (esd)
-    for (int k = 0; k < 6; k++) {
-      c.cellEsds[k] = static_cast<float>(esd[k]);
-      if (esd[k] > 0.0)
+    for (int k = 0; k < 6; k++)
+      if (esd[k] > 0.0 && esd[k] <= std::numeric_limits<float>::max()) {
+        c.cellEsds[k] = static_cast<float>(esd[k]);
         c.esdFlag = 1;
-    }
+      }
   return true;
 }
 
@@ -242,10 +356,77 @@ bool CheckReadValues(CrystalRec &c, std::vector<std::string> &warnings, std::str
   return true;
 }
 
-bool FinishImportedStructure(ImportedStructure &s, ImportError &error) {
+std::string CellWithoutRoom(CrystalRec &c) {
+  const double cell[6] = {c.a, c.b, c.c, c.alpha, c.beta, c.gamma};
+  const double volume = CellVolume(cell);
+  const double room = volume / kMinCellVolumePerAtom; // the most atoms it may hold
+  // The operators of a record holding the structure's symmetry alone: the
+  // structure's own record is left as the build will find it.
+  CrystalRec symmetry;
+  symmetry.cardCount = c.cardCount;
+  symmetry.symCards = c.symCards;
+  std::copy(std::begin(c.spaceGroup), std::end(c.spaceGroup), std::begin(symmetry.spaceGroup));
+  symmetry.originChoice = c.originChoice;
+  symmetry.latticeLetter = c.latticeLetter;
+  symmetry.alpha = c.alpha, symmetry.beta = c.beta, symmetry.gamma = c.gamma;
+  if (symmetry.cardCount == 0 && TrimImport(CStrView(std::span<const char>(symmetry.spaceGroup))).empty())
+    return {}; // no symmetry yet: the build says so
+  int32_t opCount = 0;
+  const auto ops = GetCrystalGEPs(&symmetry, &opCount);
+  if (!ops || opCount < 1)
+    return {};
+  // Every site at a general position, and still room: nothing to count.
+  if (static_cast<double>(c.sites.size()) * opCount <= room)
+    return {};
+  // Sites at one position (the elements of a mixed site listed apart) share
+  // it: the place counts once.
+  struct PlaceHash {
+    size_t operator()(const std::array<float, 3> &p) const {
+      const std::hash<float> h;
+      return h(p[0]) ^ (h(p[1]) * 31) ^ (h(p[2]) * 961);
+    }
+  };
+  std::unordered_set<std::array<float, 3>, PlaceHash> places;
+  double atoms = 0.0;
+  for (const AsymmetricUnitRecord &site : c.sites) {
+    // A placeholder is no matter: a simulation in reduced units (its
+    // lengths in sigma, not A) packs its particles closer than atoms are.
+    if (site.elements[0] == kPlaceholderElement)
+      continue;
+    if (!places.insert({site.xyz[0], site.xyz[1], site.xyz[2]}).second)
+      continue;
+    // The operators that leave the site in place (its stabiliser): its
+    // orbit holds the operators' count over theirs.
+    int fixing = 0;
+    for (const GEP &op : *ops) {
+      double image[3];
+      ApplySymmetryOperator(op, site.xyz, c.originShift, image);
+      bool same = true;
+      for (int k = 0; k < 3 && same; k++) {
+        const double d = image[k] - site.xyz[k];
+        same = std::fabs(d - std::round(d)) < kSamePlaceTolerance;
+      }
+      fixing += same ? 1 : 0;
+    }
+    atoms += static_cast<double>(opCount) / std::max(fixing, 1);
+    // Counting stops once the cell is known too small: the cost is bounded
+    // by the atoms the cell may hold, not by those the file claims.
+    if (atoms > room)
+      return "the cell of " + FormatFixed(volume, 1) + " A^3 holds at least " +
+             std::to_string(static_cast<long long>(atoms)) + " atoms, less than " +
+             FormatFixed(kMinCellVolumePerAtom, 0) + " A^3 to each, which no matter leaves";
+  }
+  return {};
+}
+
+bool FinishImportedStructure(ImportedStructure &s, ImportError &error, CellRoom room) {
   CrystalRec &c = s.crystal;
+  DropLeftOutSites(s);
   if (c.sites.empty())
     return Refuse(error, 0, "it holds no atom with coordinates");
+  if (!c.molecule && room == CellRoom::Held)
+    if (std::string why = CellWithoutRoom(c); !why.empty())
+      return Refuse(error, 0, why);
   FitLabels(s);
   MakeAtomTypes(c, s.looks);
   if (c.molecule) {

@@ -10,6 +10,11 @@
 #include <string>
 #include <string_view>
 
+// A file cut inside its last number: its last line has no line end and
+// stops at "0." or "1.5e", the rest of the number lost. True, with the
+// refusal on that line; every reader asks before it reads.
+bool RefuseCutInsideNumber(const ImportSource &source, ImportResult &result);
+
 // A new structure of the file, cleared and given the preferences; null
 // beyond kMaxImportStructures, with the error set on `line` and the
 // structure counted in `structuresLeftOut` (a reader of several structures
@@ -22,9 +27,19 @@ void BeginStructureRecord(CrystalRec &crystal);
 // number for line 0). Each counts in the window's subtitle.
 void ImportWarning(ImportedStructure &s, int line, std::string_view text);
 
+// Whether a position read from a file (fractional in a crystal, Cartesian
+// in a molecule) lies where a structure holds atoms: every coordinate
+// within the stored range (1e6), which a value beyond the float range,
+// NaN or infinity never is. Otherwise the Log names the atom's line and
+// says it is left out.
+bool ImportPositionKept(ImportedStructure &s, const double v[3], int line);
+
 // One more site of a crystal: label (shortened later if too long), one
 // element with occupancy 1 and fractional coordinates. Null, with the error
-// set, beyond kMaxImportSites over the whole file.
+// set, beyond kMaxImportSites over the whole file. An atom at no place a
+// structure holds (ImportPositionKept) is left out when the structure is
+// finished; until then it keeps its index, so that the reader's indices
+// and bonds stay as the file counts them.
 AsymmetricUnitRecord *AppendImportSite(ImportResult &result, ImportedStructure &s, std::string_view label,
                                        ElementCode element, const double xyz[3], int line);
 // One more atom of a molecule at a Cartesian position (A).
@@ -44,9 +59,20 @@ void MakeAtomTypes(CrystalRec &crystal, std::span<const AtomTypeLook> looks = {}
 // with the refused value in `why`, when it has no cell.
 bool CheckReadValues(CrystalRec &crystal, std::vector<std::string> &warnings, std::string *why);
 
-// Ends a read structure before its build: labels held to the record's size
-// (shortened, kept unique, said once), atom types (with the file's looks), a molecule's atoms at
-// their Cartesian positions, and the stored values held to their ranges
-// (each change a warning). False, error set, when it cannot be built: no
-// site, or no cell.
-bool FinishImportedStructure(ImportedStructure &s, ImportError &error);
+// Empty when the crystal's cell has room for its atoms, else why not: less
+// room per atom than any matter leaves. The atoms are those of the cell
+// after symmetry, each site's orbit (the operators' count over those that
+// leave it in place) with sites at one position counted once.
+std::string CellWithoutRoom(CrystalRec &c);
+
+// Ends a read structure before its build: the atoms at no place a
+// structure holds taken out (with the file's bonds to them), a crystal's
+// cell held to room for its atoms (CellWithoutRoom), labels held to the
+// record's size (shortened, kept unique, said once), atom types (with the
+// file's looks), a molecule's atoms at their Cartesian positions, and the
+// stored values held to their ranges (each change a warning). False, error
+// set, when it cannot be built: no site, no cell, or a cell without room
+// for its atoms. The program's own text keeps whatever cell the user gave a structure:
+// only files of other programs are held to room for their atoms.
+enum class CellRoom : uint8_t { Held, AsWritten };
+bool FinishImportedStructure(ImportedStructure &s, ImportError &error, CellRoom room = CellRoom::Held);

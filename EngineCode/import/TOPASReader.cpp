@@ -24,6 +24,7 @@
 #include "import/ImportTypes.h"
 #include "import/SiteDisplacement.h"
 #include "import/StructureFill.h"
+#include "import/TextNumbers.h"
 
 #include <algorithm>
 #include <array>
@@ -330,10 +331,10 @@ bool Parser::Build(Str &s) {
         first = AppendImportSite(result_, *is, site.label, *element, site.xyz, site.line);
         if (!first)
           return false;
-        first->occupancies[0] = static_cast<float>(occ);
+        first->occupancies[0] = ImportFloat(occ);
       } else if (k < kMaxSiteElements) {
         first->elements[k] = *element;
-        first->occupancies[k] = static_cast<float>(occ);
+        first->occupancies[k] = ImportFloat(occ);
       } else {
         ImportWarning(*is, site.line,
                       "site " + site.label + " holds more than " + std::to_string(kMaxSiteElements) + " elements; " +
@@ -424,6 +425,8 @@ bool IsTOPASFile(const ImportSource &source) {
   return str && site && group;
 }
 
-bool DoTOPASFile(const ImportSource &source, ImportResult &result) { return Parser(source, result).Read(); }
+bool DoTOPASFile(const ImportSource &source, ImportResult &result) {
+  return !RefuseCutInsideNumber(source, result) && Parser(source, result).Read();
+}
 
 extern const ImportFormat gTOPASImport{"TOPAS", "TOPAS files", "str inp", "", IsTOPASFile, DoTOPASFile};

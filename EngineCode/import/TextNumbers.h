@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,4 +40,20 @@ inline std::optional<long> ParseIntegerToken(std::string_view token) {
   if (ec != std::errc() || end != token.data() + token.size())
     return std::nullopt;
   return v;
+}
+
+// A number read from a file as the float a record keeps it in: a value
+// beyond the float range becomes the largest float of its sign (the stored
+// values' checks then hold it to its range, each change a Log line).
+inline float ImportFloat(double v) {
+  constexpr double kLargest = std::numeric_limits<float>::max();
+  return static_cast<float>(v > kLargest ? kLargest : v < -kLargest ? -kLargest : v);
+}
+
+// A number read from a file as a whole number within [low, high]; none for
+// a fraction, or a value outside, before any conversion.
+inline std::optional<long> ImportWholeIn(std::optional<double> v, long low, long high) {
+  if (!v || !(*v >= static_cast<double>(low) && *v <= static_cast<double>(high)) || *v != std::floor(*v))
+    return std::nullopt;
+  return static_cast<long>(*v);
 }

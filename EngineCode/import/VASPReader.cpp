@@ -83,8 +83,8 @@ private:
 };
 
 bool Reader::Read() {
-  if (const int cut = LineCutInsideNumber(lines_, source_))
-    return RefuseImport(result_, cut, "the file ends inside the record");
+  if (RefuseCutInsideNumber(source_, result_))
+    return false;
   ImportedStructure *s = BeginImportedStructure(result_, source_.name);
   const std::string title(TrimImport(lines_.empty() ? std::string_view() : lines_[0]));
   s->extras.title = title;

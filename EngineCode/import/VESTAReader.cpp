@@ -32,6 +32,7 @@
 #include "import/ImportTypes.h"
 #include "import/SiteDisplacement.h"
 #include "import/StructureFill.h"
+#include "import/TextNumbers.h"
 
 #include "StoredLimits.h"
 #include "SymmetryCards.h"
@@ -45,6 +46,8 @@
 
 namespace {
 
+// Site indices beyond this are no file's.
+constexpr long kLargestIndex = 1000000000;
 // A colour channel of the file (0-255) as the record keeps it.
 constexpr double kChannelScale = 257.0;
 
@@ -130,8 +133,12 @@ bool Reader::Symmetry(ImportedStructure &s, const PhaseText &p) {
       GEP g;
       for (int i = 0; i < 3; i++) {
         g.translation[i] = *v[i];
-        for (int j = 0; j < 3; j++)
-          g.rotation[i][j] = static_cast<int16_t>(std::lround(*v[3 + 3 * i + j]));
+        for (int j = 0; j < 3; j++) {
+          const auto r = ImportWholeIn(v[3 + 3 * i + j], -1, 1);
+          if (!r)
+            return RefuseImport(result_, line, "a SYMOP rotation holds a value other than -1, 0 or 1");
+          g.rotation[i][j] = static_cast<int16_t>(*r);
+        }
       }
       ops.push_back(g);
     }
@@ -223,7 +230,7 @@ bool Reader::Bonds(ImportedStructure &s, const Section &sbond, const std::map<st
         spec = BondSpec{};
         spec.elementA = a;
         spec.elementB = b;
-        spec.minLength = static_cast<float>(std::max(0.0, *dmin));
+        spec.minLength = ImportFloat(std::max(0.0, *dmin));
         spec.maxLength = static_cast<float>(std::clamp(*dmax, 0.0, double{kMaxBondSpecLength}));
         spec.style = c.defaultBondStyle;
         spec.colour1 = spec.colour2 = colour;
@@ -270,7 +277,7 @@ bool Reader::Phase(const PhaseText &p) {
       const auto &[line, t] = struc->rows[r];
       if (AllZero(t))
         break;
-      const auto index = t.empty() ? std::nullopt : ImportNumber(t[0]);
+      const auto index = t.empty() ? std::nullopt : ImportWholeIn(ImportNumber(t[0]), 0, kLargestIndex);
       if (t.size() < 7 || !index)
         return RefuseImport(result_, line, "a STRUC site needs an index, element, label, occupancy and x y z");
       std::optional<double> v[4] = {ImportNumber(t[3]), ImportNumber(t[4]), ImportNumber(t[5]), ImportNumber(t[6])};
@@ -288,15 +295,15 @@ bool Reader::Phase(const PhaseText &p) {
       AsymmetricUnitRecord *site = AppendImportSite(result_, *s, t[2], *element, xyz, line);
       if (!site)
         return false;
-      site->occupancies[0] = static_cast<float>(*v[0]);
-      siteOfIndex[std::lround(*index)] = s->crystal.sites.size() - 1;
+      site->occupancies[0] = ImportFloat(*v[0]);
+      siteOfIndex[*index] = s->crystal.sites.size() - 1;
       elementOfLabel.emplace(std::string(t[2]), *element);
       r++; // the esds' line
     }
   // Displacements by site index.
   auto site = [&](const std::vector<std::string_view> &t) -> AsymmetricUnitRecord * {
-    const auto index = t.empty() ? std::nullopt : ImportNumber(t[0]);
-    const auto it = index ? siteOfIndex.find(std::lround(*index)) : siteOfIndex.end();
+    const auto index = t.empty() ? std::nullopt : ImportWholeIn(ImportNumber(t[0]), 0, kLargestIndex);
+    const auto it = index ? siteOfIndex.find(*index) : siteOfIndex.end();
     return it == siteOfIndex.end() ? nullptr : &s->crystal.sites[it->second];
   };
   if (const Section *theri = p.Find("THERI")) {
@@ -376,7 +383,7 @@ bool Reader::Read() {
         const auto r = ImportNumber(t[2]);
         const auto colour = FileColour(t[3], t[4], t[5]);
         if (e && r && colour && *r > 0.0)
-          looks_.push_back({*e, static_cast<float>(std::min(*r, double{kMaxStoredRadius})), *colour});
+          looks_.push_back({*e, ImportFloat(std::min(*r, double{kMaxStoredRadius})), *colour});
       }
   for (const PhaseText &p : phases)
     if (!Phase(p))
@@ -391,6 +398,8 @@ bool IsVESTAFile(const ImportSource &source) {
   return head.starts_with("#VESTA_FORMAT_VERSION") || head.starts_with("CRYSTAL\n");
 }
 
-bool DoVESTAFile(const ImportSource &source, ImportResult &result) { return Reader(source, result).Read(); }
+bool DoVESTAFile(const ImportSource &source, ImportResult &result) {
+  return !RefuseCutInsideNumber(source, result) && Reader(source, result).Read();
+}
 
 extern const ImportFormat gVESTAImport{"VESTA", "VESTA files", "vesta", "", IsVESTAFile, DoVESTAFile};

@@ -372,6 +372,8 @@ bool IsWIEN2kFile(const ImportSource &source) {
                     })));
 }
 
-bool DoWIEN2kFile(const ImportSource &source, ImportResult &result) { return Reader(source, result).Read(); }
+bool DoWIEN2kFile(const ImportSource &source, ImportResult &result) {
+  return !RefuseCutInsideNumber(source, result) && Reader(source, result).Read();
+}
 
 extern const ImportFormat gWIEN2kImport{"WIEN2k", "WIEN2k structure files", "struct", "", IsWIEN2kFile, DoWIEN2kFile};

@@ -20,6 +20,8 @@ namespace {
 
 // Atom lines the detector checks in a file its name does not call XYZ.
 constexpr size_t kDetectedAtomLines = 20;
+// The detector reads no further into the text.
+constexpr size_t kDetectBytes = size_t{1} << 16;
 // The widest property the Properties key may give (values per atom): wider
 // than any per-atom tensor, and small enough that the columns of a comment
 // line add up without overflow.
@@ -259,26 +261,41 @@ bool ReadFrame(const std::vector<std::string_view> &lines, size_t &next, long co
 } // namespace
 
 bool IsXYZFile(const ImportSource &source) {
-  const std::vector<std::string_view> lines = ImportLines(source.text);
+  // The head of the text only: its last line may be cut where the head ends.
+  const std::string_view text = source.text;
+  const std::string_view head = text.substr(0, kDetectBytes);
+  std::vector<std::string_view> lines = ImportLines(head);
+  // A line the head cuts is kept apart: its first words still show a named
+  // file's layout.
+  std::string_view cut;
+  if (head.size() < text.size() && !lines.empty()) {
+    cut = lines.back();
+    lines.pop_back();
+  }
   size_t first = 0;
   while (first < lines.size() && TrimImport(lines[first]).empty())
     first++;
   if (first >= lines.size())
     return false;
   const auto count = CountOf(lines[first]);
-  if (!count || first + 2 >= lines.size())
-    return false;
   // A file named XYZ needs only the layout: a count, a comment and a line of
   // four words. The reader says what is wrong with the rest.
-  if (NameEndsWith(source.name, {".xyz", ".extxyz"}))
-    return ImportTokens(lines[first + 2]).size() >= 4;
+  if (count && NameEndsWith(source.name, {".xyz", ".extxyz"})) {
+    if (first + 2 < lines.size())
+      return ImportTokens(lines[first + 2]).size() >= 4;
+    return first + 2 == lines.size() && ImportTokens(cut).size() >= 4;
+  }
+  if (!count || first + 2 >= lines.size())
+    return false;
   if (!LooksLikeAtom(lines[first + 2]))
     return false;
   // By content alone, the whole first frame must be there: a count line
-  // followed directly by atoms (with no comment) is another format.
-  if (lines.size() - first - 2 < static_cast<size_t>(*count))
+  // followed directly by atoms (with no comment) is another format. The
+  // lines are counted, not listed.
+  const size_t total = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + (text.back() == '\n' ? 0 : 1);
+  if (total - first - 2 < static_cast<size_t>(*count))
     return false;
-  const size_t check = std::min<size_t>(static_cast<size_t>(*count), kDetectedAtomLines);
+  const size_t check = std::min({static_cast<size_t>(*count), kDetectedAtomLines, lines.size() - first - 2});
   for (size_t k = 0; k < check; k++)
     if (!LooksLikeAtom(lines[first + 2 + k]))
       return false;
@@ -286,6 +303,8 @@ bool IsXYZFile(const ImportSource &source) {
 }
 
 bool DoXYZFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   const std::vector<std::string_view> lines = ImportLines(source.text);
   size_t next = 0;
   size_t frame = 0;

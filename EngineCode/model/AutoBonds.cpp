@@ -5,6 +5,7 @@
 #include "CovalentRadii.h"
 #include "Geometry.h"
 #include "HostServices.h"
+#include "MemoryBudget.h"
 #include "Polyhedra.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
@@ -180,7 +181,7 @@ int32_t AutoAddBondSpecs(CrystalRec *crystal, BondSpec spec) {
 // with the longest limit D; each pair of candidates is judged once, by the
 // query of the earlier one, against its own limit.
 
-void AutoBondSearch(CrystalRec *crystal) {
+void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites) {
   if (!crystal || UsableAtomSize(*crystal) < 2)
     return;
   CrystalRec &c = *crystal;
@@ -222,6 +223,7 @@ void AutoBondSearch(CrystalRec *crystal) {
     return;
   }
   const PairLimits &limits = *made;
+  const std::vector<uint8_t> *given = givenSites && !givenSites->empty() ? givenSites : nullptr;
   const float searchDistance = limits.Longest();
 
   const bool gathered = c.molecule ? TurboGetIndexedAtoms(crystal, 0, static_cast<int32_t>(UsableAtomSize(c)) - 1)
@@ -232,7 +234,16 @@ void AutoBondSearch(CrystalRec *crystal) {
       CloseStatus();
     return;
   }
-  const size_t n = gTurboAtoms.size();
+  // The candidates at one place are queried once (BondSearch.h): a list of
+  // atoms written many times over costs its places, not its copies squared.
+  TurboPlaces places;
+  if (!TurboGroupPlaces(&places)) {
+    TurboFreeCandidates();
+    if (progress)
+      CloseStatus();
+    return;
+  }
+  const size_t n = places.all.size();
   std::vector<int32_t> contacts;
   std::array<SpecStats, kMaxBondSpecs> stats{};
   try {
@@ -251,71 +262,147 @@ void AutoBondSearch(CrystalRec *crystal) {
   }
 
   const float searchDistanceSq = searchDistance * searchDistance;
-  const float step = 100.0f / static_cast<float>(n);
+  const size_t nPlaces = gTurboAtoms.size();
+  // Atoms crowded beyond any matter (kCrowdedVolumePerPlace) make no
+  // contact; found before the search so that both ends of a pair agree. In
+  // a crystal an atom is crowded where any of its images is: one at the
+  // block's edge sees only part of its neighbours. A place whose members are
+  // all crowded is not queried.
+  const double sphere = 4.0 / 3.0 * M_PI * double(searchDistance) * searchDistance * searchDistance;
+  const size_t crowdLimit = std::max(kMinCrowdedPlaces, static_cast<size_t>(sphere / kCrowdedVolumePerPlace));
+  std::vector<uint8_t> crowdedAtom, skipPlace;
+  uint64_t crowdedAtoms = 0;
+  try {
+    crowdedAtom.assign(UsableAtomSize(c), 0);
+    skipPlace.assign(nPlaces, 0);
+  } catch (const std::bad_alloc &) {
+    TurboFreeCandidates();
+    if (progress)
+      CloseStatus();
+    return;
+  }
+  if (nPlaces > crowdLimit) {
+    for (size_t p = 0; p < nPlaces; p++)
+      if (TurboHoldsMoreThan(gTurboAtoms[p].xyz, searchDistance, crowdLimit))
+        for (uint32_t m = places.start[p]; m < places.start[p + 1]; m++) {
+          uint8_t &flag = crowdedAtom[places.all[places.members[m]].atom];
+          crowdedAtoms += flag == 0;
+          flag = 1;
+        }
+    for (size_t p = 0; p < nPlaces && crowdedAtoms > 0; p++) {
+      skipPlace[p] = 1;
+      for (uint32_t m = places.start[p]; m < places.start[p + 1] && skipPlace[p]; m++)
+        skipPlace[p] = crowdedAtom[places.all[places.members[m]].atom];
+    }
+  }
+  const float step = 100.0f / static_cast<float>(nPlaces);
   bool announced = false;
   ElementCode lastAnnounced = kBlankElement;
   // Pairs at one place: the first is named, all are counted.
   uint64_t coincident = 0;
-  for (size_t i = 0; i < n; i++) {
-    const TurboAtom ci = gTurboAtoms[i];
-    const uint32_t a = ci.atom;
-    const uint32_t sa = c.atoms[a].site;
-    const uint32_t ka = limits.KindOfAtom(c, a);
-    const int32_t hits = ka == PairLimits::kNone ? 0 : TurboBoxAtoms(ci.xyz, searchDistance);
-    for (int32_t h = 0; h < hits; h++) {
-      const size_t j = gBoxedAtoms[static_cast<size_t>(h)];
-      if (j <= i)
+  // The members of a place that make contacts, and the partly occupied
+  // shares among them.
+  std::vector<uint32_t> capable;
+  std::vector<float> partial;
+  for (size_t pi = 0; pi < nPlaces; pi++) {
+    // Set when the specification table is full: the place's search ends.
+    bool full = false;
+    const TurboAtom ci = gTurboAtoms[pi];
+    capable.clear();
+    partial.clear();
+    for (uint32_t m = places.start[pi]; m < places.start[pi + 1]; m++) {
+      const uint32_t atom = places.all[places.members[m]].atom;
+      if (limits.KindOfAtom(c, atom) == PairLimits::kNone)
         continue;
-      const TurboAtom &cj = gTurboAtoms[j];
+      capable.push_back(atom);
+      if (anyPartial && shares[c.atoms[atom].site] > 0.0f)
+        partial.push_back(shares[c.atoms[atom].site]);
+    }
+    // The pairs within the place: all at one place, none of them in contact;
+    // counted without walking them, the alternative positions left out.
+    if (capable.size() >= 2) {
+      uint64_t pairs = uint64_t{capable.size()} * (capable.size() - 1) / 2;
+      std::sort(partial.begin(), partial.end());
+      for (size_t lo = 0, hi = partial.size(); lo + 1 < hi; lo++) {
+        while (hi > lo + 1 && PartialSitesMayBond(partial[lo], partial[hi - 1]))
+          hi--;
+        pairs -= hi - lo - 1;
+      }
+      if (pairs > 0 && coincident == 0)
+        WriteCoincidentAtomsWarning(c, capable[0], capable[1]);
+      coincident += pairs;
+    }
+    const int32_t hits = capable.empty() || skipPlace[pi] ? 0 : TurboBoxAtoms(ci.xyz, searchDistance);
+    for (int32_t h = 0; h < hits && !full; h++) {
+      const size_t pj = gBoxedAtoms[static_cast<size_t>(h)];
+      if (pj <= pi || skipPlace[pj])
+        continue;
+      const TurboAtom &cj = gTurboAtoms[pj];
       const float dx = cj.xyz[0] - ci.xyz[0];
       const float dy = cj.xyz[1] - ci.xyz[1];
       const float dz = cj.xyz[2] - ci.xyz[2];
       const float d2 = dx * dx + dy * dy + dz * dz;
       if (d2 > searchDistanceSq) // beyond every limit
         continue;
-      const uint32_t b = cj.atom;
-      const uint32_t kb = limits.KindOfAtom(c, b);
-      const uint32_t sb = c.atoms[b].site;
-      if (kb == PairLimits::kNone || (anyPartial && !PartialSitesMayBond(shares[sa], shares[sb])))
-        continue;
-      if (d2 < kOverlapDistanceSq) { // atoms at one place make no contact
-        if (d2 < kCoincidentDistanceSq && coincident == 0)
-          WriteCoincidentAtomsWarning(c, a, b);
-        coincident++;
-        continue;
+      for (uint32_t mi = places.start[pi]; mi < places.start[pi + 1] && !full; mi++) {
+        const uint32_t i = places.members[mi];
+        const uint32_t a = places.all[i].atom;
+        const uint32_t sa = c.atoms[a].site;
+        const uint32_t ka = limits.KindOfAtom(c, a);
+        if (ka == PairLimits::kNone || crowdedAtom[a])
+          continue;
+        for (uint32_t mj = places.start[pj]; mj < places.start[pj + 1]; mj++) {
+          const uint32_t j = places.members[mj];
+          const uint32_t b = places.all[j].atom;
+          const uint32_t kb = limits.KindOfAtom(c, b);
+          const uint32_t sb = c.atoms[b].site;
+          if (kb == PairLimits::kNone || crowdedAtom[b] || (anyPartial && !PartialSitesMayBond(shares[sa], shares[sb])))
+            continue;
+          if (d2 < kOverlapDistanceSq) { // atoms at one place make no contact
+            if (d2 < kCoincidentDistanceSq && coincident == 0)
+              WriteCoincidentAtomsWarning(c, a, b);
+            coincident++;
+            continue;
+          }
+          if (given && sa < given->size() && sb < given->size() && (*given)[sa] && (*given)[sb])
+            continue;
+          const float limit = limits.Limit(ka, kb);
+          if (!(d2 <= limit * limit))
+            continue;
+          contacts[i]++;
+          contacts[j]++;
+          c.sites[sa].coordination = std::max(c.sites[sa].coordination, static_cast<uint32_t>(contacts[i]));
+          c.sites[sb].coordination = std::max(c.sites[sb].coordination, static_cast<uint32_t>(contacts[j]));
+          if (c.molecule) {
+            AddAtomToBondsList(&c.atoms[a], b);
+            AddAtomToBondsList(&c.atoms[b], a);
+          }
+          const float r = std::sqrt(d2);
+          BondSpec spec;
+          spec.elementA = limits.Element(ka);
+          spec.elementB = limits.Element(kb);
+          spec.maxLength = SpecMaximum(r, limit);
+          const int32_t index = AutoAddBondSpecs(crystal, spec);
+          if (index < 0) {
+            FWriteColor("Maximum number of bond specifications exceeded!", kRGBRed);
+            full = true;
+            break;
+          }
+          if (sa == sb)
+            c.sites[sa].polyMode = kSelfBondedPolyMode;
+          SpecStats &st = stats[static_cast<size_t>(index)];
+          st.count++;
+          st.sum += r;
+          st.shortest = std::min(st.shortest, r);
+          st.longest = std::max(st.longest, r);
+        }
       }
-      const float limit = limits.Limit(ka, kb);
-      if (!(d2 <= limit * limit))
-        continue;
-      contacts[i]++;
-      contacts[j]++;
-      c.sites[sa].coordination = std::max(c.sites[sa].coordination, static_cast<uint32_t>(contacts[i]));
-      c.sites[sb].coordination = std::max(c.sites[sb].coordination, static_cast<uint32_t>(contacts[j]));
-      if (c.molecule) {
-        AddAtomToBondsList(&c.atoms[a], b);
-        AddAtomToBondsList(&c.atoms[b], a);
-      }
-      const float r = std::sqrt(d2);
-      BondSpec spec;
-      spec.elementA = limits.Element(ka);
-      spec.elementB = limits.Element(kb);
-      spec.maxLength = SpecMaximum(r, limit);
-      const int32_t index = AutoAddBondSpecs(crystal, spec);
-      if (index < 0) {
-        FWriteColor("Maximum number of bond specifications exceeded!", kRGBRed);
-        break;
-      }
-      if (sa == sb)
-        c.sites[sa].polyMode = kSelfBondedPolyMode;
-      SpecStats &st = stats[static_cast<size_t>(index)];
-      st.count++;
-      st.sum += r;
-      st.shortest = std::min(st.shortest, r);
-      st.longest = std::max(st.longest, r);
     }
     if (progress) {
-      const float percent = static_cast<float>(i) * step;
-      const ElementCode ea = ka == PairLimits::kNone ? c.sites[sa].elements[0] : limits.Element(ka);
+      const float percent = static_cast<float>(pi) * step;
+      const uint32_t a = ci.atom;
+      const uint32_t ka = limits.KindOfAtom(c, a);
+      const ElementCode ea = ka == PairLimits::kNone ? c.sites[c.atoms[a].site].elements[0] : limits.Element(ka);
       if (!announced || ea != lastAnnounced) {
         char chars[2];
         ElementChars(ea, chars);
@@ -333,6 +420,13 @@ void AutoBondSearch(CrystalRec *crystal) {
 
   // A crystal's bonds come from the bond search, which reports the pairs it
   // left out of the plot range itself.
+  if (crowdedAtoms > 0) {
+    char within[32];
+    std::snprintf(within, sizeof within, "%.2f", double(searchDistance));
+    FWriteColor(GroupedCount(crowdedAtoms) + " atom(s) lie among more than " + GroupedCount(crowdLimit) +
+                    " places within " + within + " A, closer than any matter packs its atoms: they were left unbonded.",
+                kRGBRed);
+  }
   if (!c.molecule)
     TurboGenerateBonds(crystal);
   else

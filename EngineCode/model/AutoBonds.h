@@ -52,6 +52,14 @@ inline constexpr double kAutoBondMetalFactor = 0.9;
 // nearest thousandth, but never beyond the pair's limit: a few per cent of
 // strain (a cell edited, a structure at another temperature) keeps the bonds.
 inline constexpr double kAutoBondMaximumMargin = 1.05;
+// Matter packs no more than one atom into this volume (A^3), five times
+// less than diamond gives each. An atom with more distinct places within
+// the longest limit of the search than that sphere's volume over this, and
+// more than kMinCrowdedPlaces, lies in no structure: it makes no contact,
+// and the Log counts such atoms in one line. The search then examines at
+// most that many places around each place, however the atoms crowd.
+inline constexpr double kCrowdedVolumePerPlace = 1.0;
+inline constexpr size_t kMinCrowdedPlaces = 64;
 // Two atoms closer than this squared distance (A^2) stand at the same place.
 inline constexpr float kCoincidentDistanceSq = 0.001f;
 // The site search leaves out images of the site itself closer than this
@@ -103,7 +111,9 @@ int CompareDistanceExplorerResultsByDistance(const void *a, const void *b);
 // specification to the Log. Two atoms at one place (kOverlapDistanceSq) make
 // no contact: the first such pair is named in red, and in a molecule one
 // line counts them all.
-void AutoBondSearch(CrystalRec *crystal);
+// givenSites (per site, may be null): the sites whose bonds to each other a
+// file gives; a pair of two such sites makes no contact.
+void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites = nullptr);
 
 // Merges one specification (its element pair and maximum) into the table: a
 // specification of the same pair in either order gets minimum 0 and the

@@ -19,6 +19,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <numeric>
 #include <string>
 
 // ---- Working state ------------------------------------------------------------------
@@ -789,6 +790,78 @@ bool TurboExtendCellRange(CrystalRec *crystal, const std::vector<ElementIndexEnt
 
 // ---- Sorting and box queries ----------------------------------------------------------
 
+bool TurboGroupPlaces(TurboPlaces *places) {
+  const size_t n = gTurboAtoms.size();
+  try {
+    std::vector<uint32_t> order;
+    order.reserve(n);
+    for (size_t i = 0; i < n; i++)
+      if (IsFinite3(gTurboAtoms[i].xyz))
+        order.push_back(static_cast<uint32_t>(i));
+    const auto less = [](uint32_t a, uint32_t b) {
+      const float *p = gTurboAtoms[a].xyz, *q = gTurboAtoms[b].xyz;
+      if (p[0] != q[0])
+        return p[0] < q[0];
+      if (p[1] != q[1])
+        return p[1] < q[1];
+      if (p[2] != q[2])
+        return p[2] < q[2];
+      return a < b;
+    };
+    std::sort(order.begin(), order.end(), less);
+    // The first candidate of each place, for every candidate.
+    std::vector<uint32_t> firstOf(n);
+    std::iota(firstOf.begin(), firstOf.end(), 0u);
+    bool shared = false;
+    for (size_t k = 1; k < order.size(); k++) {
+      const float *p = gTurboAtoms[order[k - 1]].xyz, *q = gTurboAtoms[order[k]].xyz;
+      if (p[0] == q[0] && p[1] == q[1] && p[2] == q[2]) {
+        firstOf[order[k]] = firstOf[order[k - 1]];
+        shared = true;
+      }
+    }
+    places->start.clear();
+    places->members.clear();
+    places->all.clear();
+    if (!shared) {
+      places->start.resize(n + 1);
+      std::iota(places->start.begin(), places->start.end(), 0u);
+      places->members.resize(n);
+      std::iota(places->members.begin(), places->members.end(), 0u);
+      places->all = gTurboAtoms;
+      return true;
+    }
+    // Places in the order of their first candidates; members counted, then
+    // filled in ascending position.
+    std::vector<uint32_t> placeOf(n, 0);
+    std::vector<TurboAtom> kept;
+    std::vector<uint32_t> counts;
+    for (size_t i = 0; i < n; i++) {
+      if (firstOf[i] == i) {
+        placeOf[i] = static_cast<uint32_t>(kept.size());
+        kept.push_back(gTurboAtoms[i]);
+        counts.push_back(0);
+      } else {
+        placeOf[i] = placeOf[firstOf[i]];
+      }
+      counts[placeOf[i]]++;
+    }
+    places->start.assign(kept.size() + 1, 0u);
+    for (size_t p = 0; p < kept.size(); p++)
+      places->start[p + 1] = places->start[p] + counts[p];
+    places->members.resize(n);
+    std::vector<uint32_t> fill(places->start.begin(), places->start.end() - 1);
+    for (size_t i = 0; i < n; i++)
+      places->members[fill[placeOf[i]]++] = static_cast<uint32_t>(i);
+    places->all.swap(gTurboAtoms);
+    gTurboAtoms.swap(kept);
+    gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+  return true;
+}
+
 bool TurboSortByXYZ() {
   TurboFreeSortMemory();
   const size_t n = gTurboAtoms.size();
@@ -1067,6 +1140,37 @@ int32_t TurboBoxAtoms(const float p[3], float d) {
   for (size_t i = 0; i < n; i++)
     gBoxedAtoms[i] = gSortX[static_cast<size_t>(sGrid.hits[i] >> 32)];
   return static_cast<int32_t>(n);
+}
+
+bool TurboHoldsMoreThan(const float p[3], float d, size_t limit) {
+  QueryCube cube;
+  if (!PrepareQuery(p, d, &cube))
+    return false;
+  const float dSq = d * d;
+  size_t count = 0;
+  // A cell's candidates within d of p; true once more than limit are found.
+  const auto countCell = [&](int64_t cx, int64_t cy, int64_t cz) {
+    const size_t cell = static_cast<size_t>((cz * sGrid.dims[1] + cy) * sGrid.dims[0] + cx);
+    for (uint32_t k = sGrid.cellStart[cell]; k < sGrid.cellStart[cell + 1]; k++) {
+      const GridItem &item = sGrid.items[k];
+      const float dx = item.xyz[0] - p[0], dy = item.xyz[1] - p[1], dz = item.xyz[2] - p[2];
+      if (dx * dx + dy * dy + dz * dz <= dSq && ++count > limit)
+        return true;
+    }
+    return false;
+  };
+  // p's own cell first: its edge is at least d, so at least an eighth of a
+  // sphere of radius d lies in it, and where candidates crowd the count
+  // passes the limit there after a few times limit of them.
+  const int64_t own[3] = {CellOf(p[0], 0), CellOf(p[1], 1), CellOf(p[2], 2)};
+  if (countCell(own[0], own[1], own[2]))
+    return true;
+  for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++)
+    for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++)
+      for (int64_t cx = cube.from[0]; cx <= cube.to[0]; cx++)
+        if ((cx != own[0] || cy != own[1] || cz != own[2]) && countCell(cx, cy, cz))
+          return true;
+  return false;
 }
 
 void TurboFreeSortMemory() {

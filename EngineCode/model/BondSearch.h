@@ -215,6 +215,23 @@ bool TurboExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSi
 // The same over the sites of every run, in run order.
 bool TurboExtendCellRange(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs, float distance);
 
+// ---- Places -----------------------------------------------------------------------------
+//
+// A list of atoms written many times over puts many candidates at one place,
+// and every query near that place would visit each of them. The candidates
+// at one place (equal finite coordinates) are searched as one: gTurboAtoms
+// keeps the first of each place, in the order gathered, and the place lists
+// its members. Without two candidates at one place gTurboAtoms is left as it
+// was, each place its own single member.
+struct TurboPlaces {
+  std::vector<TurboAtom> all;    // the candidates as gathered
+  std::vector<uint32_t> start;   // per place (position in gTurboAtoms), into members; one more entry
+  std::vector<uint32_t> members; // positions in `all`, each place's ascending
+};
+// Groups the current candidates into places. False without memory (the
+// candidates are then left as they were).
+bool TurboGroupPlaces(TurboPlaces *places);
+
 // ---- Sorting and box queries ----------------------------------------------------------
 
 // Builds the three orders and the inverse ranks of the current candidates.
@@ -224,6 +241,11 @@ bool TurboSortByXYZ();
 // around p, in x-rank order, and answers their number. 0 without sorted
 // candidates, for a negative d, or when p or d is not finite.
 int32_t TurboBoxAtoms(const float p[3], float d);
+// Whether more than `limit` candidates lie within distance d of p (squared
+// distances compared in single precision). The count stops there and reads
+// p's own grid cell first, so where candidates crowd it costs a few times
+// `limit`. False without sorted candidates or for a bad query.
+bool TurboHoldsMoreThan(const float p[3], float d, size_t limit);
 // Frees the orders, the inverse ranks and the query grid.
 void TurboFreeSortMemory();
 // TurboFreeSortMemory, and frees gTurboAtoms and gBoxedAtoms (gNAtoms 0).

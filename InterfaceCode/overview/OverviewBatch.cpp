@@ -240,7 +240,7 @@ bool RunEntry(size_t k, const Entry &entry, std::string *reason) {
       BringGraphWindowToFront(w);
     const uint32_t frames = createMovie.framesSubmitted;
     gRecordingVideo = 1;
-    const bool loaded = LoadCacheRecordIntoWindow(record, window) && IsWindowFileOpen(window);
+    const bool loaded = LoadCacheRecordIntoWindow(record, window, false) && IsWindowFileOpen(window);
     gRecordingVideo = 0;
     if (!loaded)
       *reason = "the view could not be read";
@@ -250,7 +250,7 @@ bool RunEntry(size_t k, const Entry &entry, std::string *reason) {
       *reason = "no picture of it was recorded";
   } else {
     // Documents and text files alike are read as Open reads them.
-    if (!LoadCacheRecordIntoWindow(record, window) || !IsWindowFileOpen(window) || !GetWindowCrystal(window))
+    if (!LoadCacheRecordIntoWindow(record, window, false) || !IsWindowFileOpen(window) || !GetWindowCrystal(window))
       *reason = "it could not be read";
     else
       WriteEntry(entry, window, reason);

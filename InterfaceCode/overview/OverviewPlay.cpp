@@ -67,7 +67,7 @@ bool StartThumbnail() {
   if (!ValidSelection() || !PrepareOverviewWorkWindow(gPlay.window))
     return false;
   WindowRef window = gPlay.window;
-  LoadCacheRecordIntoWindow(gSelectedCachePtr, window);
+  LoadCacheRecordIntoWindow(gSelectedCachePtr, window, false);
   CrystalRec *crystal = GetWindowCrystal(window);
   gPlay.spinning = gPlay.rotate && crystal && IsWindowFileOpen(window);
   if (gPlay.spinning) {

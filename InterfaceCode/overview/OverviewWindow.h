@@ -173,7 +173,9 @@ void AnimateThumbnailLoading(CachedFileRecord *record);
 // Loads a record of the current tab into the window: a file of the
 // Favourites or Recent as the window's document (asking first about unsaved
 // changes), a view or undo state as the window's structure. True when loaded.
-bool LoadCacheRecordIntoWindow(CachedFileRecord *record, WindowRef window);
+// A file the user loads joins Open Recent; Play and the batches pass
+// `noteRecent` false.
+bool LoadCacheRecordIntoWindow(CachedFileRecord *record, WindowRef window, bool noteRecent = true);
 void DoLoadFromCache(CachedFileRecord *record, bool animate);
 void DoLoadNewWindowFromCache(CachedFileRecord *record, bool animate);
 void DoLoadNewWindowWithCurrentStructure();

@@ -85,11 +85,11 @@ bool CanReorder() { return gOverviewTabChoice == kFavouritesTab || gOverviewTabC
 // Reloads a file into the front window as the Favourites and Recent tabs
 // do; the Recent list puts the file first again, making a new record, so
 // the selection follows it by file.
-bool OpenFileKeepingSelection(CachedFileRecord *record, WindowRef window) {
+bool OpenFileKeepingSelection(CachedFileRecord *record, WindowRef window, bool noteRecent) {
   const std::filesystem::path file = record->fileRef;
   const bool selected = record == gSelectedCachePtr;
   // Favourites, batches and Play take a file's first structure.
-  const bool opened = OpenFSRefInWindow(file, window, ImportChoice::TakeFirst);
+  const bool opened = OpenFSRefInWindow(file, window, ImportChoice::TakeFirst, noteRecent);
   if (selected && GetRectIDWithCachePtr(gSelectedCachePtr) < 0) {
     gSelectedCachePtr = nullptr;
     for (CachedFileRecord *n = GetCurrentWindowCache(); n; n = n->next)
@@ -139,14 +139,14 @@ void SetOverviewDialogs(OverviewDialogs *dialogs) { gDialogs = dialogs; }
 
 // ---- Opening --------------------------------------------------------------------------------
 
-bool LoadCacheRecordIntoWindow(CachedFileRecord *record, WindowRef window) {
+bool LoadCacheRecordIntoWindow(CachedFileRecord *record, WindowRef window, bool noteRecent) {
   MainWindow *w = GetMainWindow(window);
   if (!record || !w)
     return false;
   switch (gOverviewTabChoice) {
   case kFavouritesTab:
   case kRecentTab:
-    return OpenFileKeepingSelection(record, window);
+    return OpenFileKeepingSelection(record, window, noteRecent);
   case kViewsTab:
   case kHistoryTab: {
     const std::filesystem::path proxy = w->File();

@@ -21,6 +21,7 @@
 #include "inspectors/ModelOptions.h"
 #include "inspectors/PlotRangeWindow.h"
 #include "inspectors/PlotSizeSheets.h"
+#include "overview/StructuresAsViews.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/StructureSheets.h"
 #include "structurewindow/ViewDirection.h"
@@ -115,6 +116,11 @@ void InstallEngineHooks(QtHostServices &host, std::function<std::vector<MainWind
   // windows of their own.
   gImportHooks.openInNewWindow = OpenStructureInNewWindow;
   gImportHooks.choose = ChooseStructuresToOpen;
+  gImportHooks.openAsViews = OpenStructuresAsViews;
+  gImportHooks.showReadWarnings = [](WindowRef window, const std::string &text) {
+    if (MainWindow *w = GetMainWindow(window))
+      w->SetSubtitle(text, true);
+  };
   gDocumentWindowHooks.setWindowFile = [](WindowRef window, const std::filesystem::path &file) {
     if (MainWindow *w = GetMainWindow(window)) {
       w->SetFile(file);

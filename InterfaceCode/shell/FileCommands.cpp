@@ -389,7 +389,7 @@ bool OpenStructureInNewWindow(const std::filesystem::path &file, ImportedStructu
   return true;
 }
 
-bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, ImportChoice choice) {
+bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, ImportChoice choice, bool noteRecent) {
   if (!gStartupDone) {
     gQueuedDocs.push_back(file);
     return false;
@@ -447,7 +447,8 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, Impo
     w->SetFile({});
     return giveUp();
   }
-  AddRecentFile(file);
+  if (noteRecent)
+    AddRecentFile(file);
   UpdateFloatingWindows();
   return true;
 }

@@ -32,10 +32,11 @@ WindowRef CreateNewWindowForFile();
 // A file that cannot be read gives its alert and leaves no new window.
 // Of a file of several structures, the user chooses which to open (each
 // other one in a window of its own), or with TakeFirst the first is taken
-// and the Log says how many others there are. True when the structure
-// shows.
+// and the Log says how many others there are. A user's open puts the file
+// in Open Recent; Play and the batches pass `noteRecent` false. True when
+// the structure shows.
 bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window,
-                       ImportChoice choice = ImportChoice::Ask);
+                       ImportChoice choice = ImportChoice::Ask, bool noteRecent = true);
 // Builds one more structure read from a file in a new window of its own.
 bool OpenStructureInNewWindow(const std::filesystem::path &file, ImportedStructure &&structure);
 // While one lives, nothing reaches the Log: work the user did not ask for

@@ -202,7 +202,9 @@ void QtHostServices::DrawRulers(WindowRef window) {
     w->Ruler()->update();
 }
 
-bool QtHostServices::MouseButtonDown() { return QGuiApplication::mouseButtons() != Qt::NoButton; }
+bool QtHostServices::MouseButtonDown() {
+  return QGuiApplication::mouseButtons() != Qt::NoButton && pressedWindow_ && pressedWindow_->isVisible();
+}
 
 bool QtHostServices::CheckForUserCancel() {
   // One pass of the event loop without waiting: the cancel key reaches the
@@ -261,6 +263,9 @@ bool IsUserInput(QEvent::Type type) {
 } // namespace
 
 bool QtHostServices::eventFilter(QObject *watched, QEvent *event) {
+  if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+    if (auto *widget = qobject_cast<QWidget *>(watched))
+      pressedWindow_ = widget->window();
   uint64_t commandStart = 0;
   if (!insideCancelCheck_ && IsUserInput(event->type()) && LongCommandStart(&commandStart)) {
     // Input during a long command outside a cancel check answers a dialog

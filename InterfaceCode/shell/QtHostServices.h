@@ -54,6 +54,9 @@ public:
   void CloseWindow(WindowRef window) override;
   void DrawRulers(WindowRef window) override;
   bool CheckForUserCancel() override;
+  // A button held in a press that a window of the program still shows: a
+  // press whose window went with it (the open dialog's double click on a
+  // file) holds nothing the plots should wait for.
   bool MouseButtonDown() override;
   unsigned CurrentModifiers() override;
   void SetCursor(CocoaCursor cursor) override;
@@ -128,6 +131,8 @@ private:
   bool insideCancelCheck_ = false;
   std::vector<QPointer<QObject>> deferredCloses_;
   QTimer *closeFlush_ = nullptr;
+  // The window the last press went to.
+  QPointer<QWidget> pressedWindow_;
   void FlushDeferredCloses();
   bool cursorOverridden_ = false;
 };

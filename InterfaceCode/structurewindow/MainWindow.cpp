@@ -49,6 +49,27 @@ void Place(QWidget *w, const PaneEdges &e) {
   w->setGeometry(e.left, e.top, std::max(0, e.Width()), std::max(0, e.Height()));
 }
 
+// What the user does anywhere in the program lets the windows' held banners
+// go with the next refresh.
+class UserInputWatch final : public QObject {
+public:
+  std::function<void()> onInput;
+  using QObject::QObject;
+  bool eventFilter(QObject *, QEvent *event) override {
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+      onInput();
+      break;
+    default:
+      break;
+    }
+    return false;
+  }
+};
+
 } // namespace
 
 const std::vector<MainWindow *> &AllGraphWindows() { return WindowList(); }
@@ -85,6 +106,17 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui_(std::make_uni
   ui_->setupUi(content_);
   laidOut_ = content_->size();
   setCentralWidget(content_);
+
+  static UserInputWatch *const inputWatch = [] {
+    auto *watch = new UserInputWatch(qApp);
+    watch->onInput = [] {
+      for (MainWindow *w : WindowList())
+        w->subtitleHeld_ = false;
+    };
+    qApp->installEventFilter(watch);
+    return watch;
+  }();
+  (void)inputWatch;
 
   ruler_ = FindControl(content_, 6);
   graphPane_ = FindControl(content_, 1);
@@ -176,15 +208,17 @@ ovgfx::GraphicsPort *MainWindow::ScreenPort() {
 void MainWindow::ScreenChanged(const Rect &rect) {
   // Anything drawn over the pane (the banner) goes when the picture is
   // refreshed from the image.
-  subtitle_.clear();
+  if (!subtitleHeld_)
+    subtitle_.clear();
   ClearHiliteOverlay(&record_);
   const QRect pane = graphPane_->geometry();
   graphPane_->update(
       QRect(rect.left - pane.left(), rect.top - pane.top(), rect.right - rect.left, rect.bottom - rect.top));
 }
 
-void MainWindow::SetSubtitle(const std::string &text) {
+void MainWindow::SetSubtitle(const std::string &text, bool held) {
   subtitle_ = text;
+  subtitleHeld_ = held && !text.empty();
   ClearHiliteOverlay(&record_);
   graphPane_->update();
 }

@@ -68,8 +68,11 @@ public:
   ovgfx::GraphicsPort *ScreenPort();
   // The rectangle of the screen port (window coordinates) changed.
   void ScreenChanged(const Rect &rect);
-  // The banner over the graph pane; empty for none.
-  void SetSubtitle(const std::string &text);
+  // The banner over the graph pane; empty for none. A refresh of the
+  // picture takes it away, except a held one (what a file's reader mended),
+  // which stays until the user next presses a key, a button or the wheel
+  // anywhere in the program and a refresh follows.
+  void SetSubtitle(const std::string &text, bool held = false);
   const std::string &Subtitle() const { return subtitle_; }
 
   // The document shown; empty for none.
@@ -121,6 +124,7 @@ private:
   QTextEdit *notesView_ = nullptr;
   std::unique_ptr<ovgfx::GraphicsPort> screen_;
   std::string subtitle_;
+  bool subtitleHeld_ = false;
   std::filesystem::path file_;
   QSize laidOut_;
   PaneLayout panes_;

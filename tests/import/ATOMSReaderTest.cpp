@@ -71,6 +71,7 @@ TEST_F(ATOMSReader, DamagedFilesAreRefusedWithTheLine) {
       {"a.inp", "TITL t\nCELL 5 5 5 90 90\nSPGP P1\nO1 0 0 0 O\n", "line 2: CELL needs six numbers."},
       {"a.inp", "TITL t\nCELL 5 5 5 90 90 90\nSPGP Q1\nO1 0 0 0 O\n",
        "line 3: the space group \"Q1\" is not one this version knows."},
+      {"a.inp", "TITL t\nCELL 5 5 5 90 90 90\nLATT 0.5\nO1 0 0 0 O\n", "line 3: LATT \"0.5\" names no lattice."},
       {"atoms.inp", "title t\nspace P 1\na = 5\natoms\nO 0 half 0\n",
        "line 5: the coordinate \"half\" of atom O is not a number."},
   };

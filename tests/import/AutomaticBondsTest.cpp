@@ -11,9 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -165,6 +168,50 @@ TEST(AutomaticBonds, CalciteStrainedByTwoPerCentKeepsItsBonds) {
     EXPECT_NE(alert.message, "No bonds found!");
   EXPECT_NEAR(w.crystal().a, 4.9896 * 1.02, 1e-3);
   EXPECT_EQ(Coordination(w), (Counts{{"Ca1", {6}}, {"C1", {3}}, {"O1", {3}}}));
+}
+
+// The bonds drawn, each once.
+size_t BondsDrawn(const CrystalRec &c) {
+  size_t ends = 0;
+  for (const AtomRecord &atom : c.atoms)
+    ends += atom.bondCount;
+  return ends / 2;
+}
+
+bool Bonded(const CrystalRec &c, uint32_t a, uint32_t b) {
+  return std::find(c.atoms[a].bonds.begin(), c.atoms[a].bonds.end(), b) != c.atoms[a].bonds.end();
+}
+
+// CONECT names a ligand and a disulfide; the residues' bonds are implied.
+// Counted by hand: Cys 5, Met 7, Cys 5, Ala 4, two peptide bonds, the
+// disulfide, ethanol's 8: 32; the water none. The same atoms in a large P 1
+// cell draw the same bonds. pymol-tiny.pdb: Thr's C=O, two peptide bonds,
+// Pro 14, Ser 10 and the furan's 9 given by CONECT: 36.
+TEST(AutomaticBonds, AFileGivingSomeBondsLeavesTheRestToTheAutomaticRule) {
+  FakeHost host;
+  std::stringstream fragment;
+  fragment << std::ifstream(BondsFile("protein_fragment.pdb")).rdbuf();
+  const fs::path crystal = fs::path(testing::TempDir()) / "protein_fragment_p1.pdb";
+  std::ofstream(crystal) << "CRYST1   80.000   80.000   80.000  90.00  90.00  90.00 P 1           1\n"
+                         << fragment.str();
+  const std::pair<fs::path, size_t> cases[] = {
+      {BondsFile("protein_fragment.pdb"), 32}, {crystal, 32}, {BondsFile("pymol-tiny.pdb"), 36}};
+  for (const auto &[file, bonds] : cases) {
+    SCOPED_TRACE(file.filename().string());
+    host.log.clear();
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), file));
+    const CrystalRec &c = w.crystal();
+    EXPECT_EQ(BondsDrawn(c), bonds);
+    EXPECT_NE(host.log.find("bond(s) given by the file join"), std::string::npos) << host.log;
+    if (c.molecule && bonds == 32) {
+      EXPECT_TRUE(Bonded(c, 5, 19)); // the disulfide, as CONECT gives it
+      EXPECT_TRUE(Bonded(c, 5, 4));  // its sulphur to its carbon
+      EXPECT_TRUE(Bonded(c, 8, 14)); // a peptide bond
+      EXPECT_EQ(c.atoms[34].bondCount, 0u);
+    }
+  }
+  fs::remove(crystal);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -192,13 +193,24 @@ TEST_F(CIFReaderTest, BadInputIsRefusedWithTheLine) {
        "_cell_angle_gamma 190\n" +
            sites + "Na1 0 0 0\n",
        "at line 7: the cell's lengths and angles make no cell."},
+      // A mistyped number is no missing one: the atom is not left out.
+      {std::string(kHead) + sites + "Si1 0.4697 0 0\nO1 0.4135 0.2O69 0.1191\n",
+       "at line 14: the coordinate \"0.2O69\" of the atom \"O1\" is not a number."},
+      {std::string(kHead) + "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
+                            "_atom_site_U_iso_or_equiv\nNa1 0 0 0 0.O1\n",
+       "at line 14: the displacement \"0.O1\" of the atom \"Na1\" is not a number."},
+      {std::string(kHead) + "_publ_section_comment\n;\nA note\n" + sites + "Na1 0 0 0\n",
+       "at line 9: the text field that opens here (a line starting with \";\") is never closed."},
   };
   for (const Case &k : cases) {
     SCOPED_TRACE(k.alert);
     Window w(host);
     host.alerts.clear();
     EXPECT_FALSE(OpenTextFile(w.ref(), Write("bad.cif", k.text)));
-    ASSERT_EQ(host.alerts.size(), 1u);
+    if (host.alerts.size() != 1u) {
+      ADD_FAILURE() << host.alerts.size() << " alerts";
+      continue;
+    }
     EXPECT_NE(host.alerts[0].explanation.find(k.alert), std::string::npos) << host.alerts[0].explanation;
     EXPECT_TRUE(w.crystal().sites.empty()); // the window is left as it was
   }
@@ -207,6 +219,75 @@ TEST_F(CIFReaderTest, BadInputIsRefusedWithTheLine) {
   EXPECT_FALSE(OpenTextFile(w.ref(), kDir / "loop_missing_value.cif"));
   ASSERT_EQ(host.alerts.size(), 1u);
   EXPECT_EQ(host.alerts[0].explanation.substr(0, 54), "\"loop_missing_value.cif\" could not be read at line 9: ");
+  // Cell lengths written with their su as "7.060+2".
+  host.alerts.clear();
+  EXPECT_FALSE(OpenTextFile(w.ref(), kDir / "refused/drawxtl_cif_test.cif"));
+  ASSERT_EQ(host.alerts.size(), 1u);
+  EXPECT_NE(host.alerts[0].explanation.find("at line 29: the cell value \"7.060+2\" is not a number."), std::string::npos)
+      << host.alerts[0].explanation;
+  // Numbers with an su, exponents, and unknown (?) or inapplicable (.)
+  // values are CIF: the row without a position is left out, with its line.
+  host.log.clear();
+  Window v(host);
+  ASSERT_TRUE(OpenTextFile(v.ref(), Write("legal.cif", std::string(kHead) + sites +
+                                                           "Na1 0.5(1) 25e-2 -.5\nCl1 . 0 0\n")));
+  ASSERT_EQ(v.crystal().sites.size(), 1u);
+  EXPECT_FLOAT_EQ(v.crystal().sites[0].xyz[1], 0.25f);
+  EXPECT_TRUE(LogHas("legal.cif, line 14: the atom \"Cl1\" has no fractional coordinates and is left out."));
+}
+
+// One position held by rows of several elements is one site, even when a
+// refinement left its occupancies over 1 (gemmi: Co, Fe and Ni on 8c and As
+// on 24g, 32 atoms a cell as one mixed site).
+TEST_F(CIFReaderTest, OverfilledMixedSiteIsOneSite) {
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), kDir / "avogadro_skutterudite.cif"));
+  const CrystalRec &c = w.crystal();
+  ASSERT_EQ(c.sites.size(), 2u);
+  EXPECT_EQ(c.sites[0].elements[2], TwoCharsToShort("Ni"));
+  EXPECT_FLOAT_EQ(c.sites[0].occupancies[0], 0.87f);
+  EXPECT_EQ(c.atomsPerCell, 32);
+  EXPECT_TRUE(LogHas("line 116: the atoms \"Co\", \"Fe\", \"Ni\" at one position are one mixed site, but their "
+                     "occupancies sum to 1.11."));
+  ImportResult result;
+  ASSERT_TRUE(ReadStructureFile(kDir / "avogadro_skutterudite.cif", result, nullptr));
+  EXPECT_EQ(result.structures[0].name, "9007544");
+  EXPECT_EQ(result.structures[0].commonName, "Skutterudite");
+  ASSERT_TRUE(ReadStructureFile(Write("common.cif", std::string(kHead) + "_chemical_name.common 'rock salt'\n"
+                                                    "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
+                                                    "_atom_site_fract_z\nNa1 0 0 0\n"),
+                                result, nullptr));
+  EXPECT_EQ(result.structures.back().commonName, "rock salt");
+}
+
+// "P M N M" without its origin: the file's multiplicities and Wyckoff
+// letters fit origin 2 only (gemmi expands the sites to 96 atoms in origin
+// 1, 48 in origin 2); without them, origin 1 puts atoms that cannot share
+// the cell within 0.5 A of each other.
+TEST_F(CIFReaderTest, TwoOriginSymbolTakesTheOriginTheSitesFit) {
+  std::ifstream in(kDir / "gdis_burk1.cif", std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bare; // without the multiplicity and Wyckoff columns
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("_atom_site_symmetry_multiplicity") || line.starts_with("_atom_site_Wyckoff"))
+      continue;
+    if (line.size() > 14 && std::isdigit(static_cast<unsigned char>(line[9])))
+      line.erase(9, 5); // "Na1 Na   4 f   0.25000 ..."
+    bare += line + "\n";
+  }
+  const std::pair<std::filesystem::path, const char *> cases[] = {
+      {kDir / "gdis_burk1.cif", "origin 2 is taken, the one the sites' multiplicities fit."},
+      {Write("bare.cif", bare), "origin 2 is taken, the one under which no atoms overlap."}};
+  for (const auto &[file, logPart] : cases) {
+    SCOPED_TRACE(file.filename().string());
+    host.log.clear();
+    Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), file));
+    EXPECT_EQ(w.crystal().originChoice, 2);
+    EXPECT_EQ(w.crystal().atomsPerCell, 48);
+    EXPECT_TRUE(LogHas(logPart)) << host.log;
+  }
 }
 
 TEST_F(CIFReaderTest, EveryBlockWithACellAndSitesIsAStructure) {
@@ -220,7 +301,7 @@ TEST_F(CIFReaderTest, EveryBlockWithACellAndSitesIsAStructure) {
   EXPECT_EQ(one.formula, "Na Cl");
   EXPECT_EQ(one.spaceGroup, "F m -3 m");
   EXPECT_EQ(two.name, "phase_two");
-  EXPECT_EQ(two.formula, "Cs Cl");
+  EXPECT_EQ(two.formula, "Cl Cs"); // Hill order
   EXPECT_EQ(two.cell, "4.1100 4.1100 4.1100  90.00 90.00 90.00");
   EXPECT_EQ(two.spaceGroup, "P m -3 m");
 

@@ -101,6 +101,12 @@ TEST_F(DMolReaderTest, DamagedFilesAreRefusedOrMended) {
   EXPECT_EQ(Element(w.crystal(), 1), "O");
   EXPECT_NE(host.log.find("e.car, line 6: the atom has no element column"), std::string::npos) << host.log;
   EXPECT_NE(host.log.find("e.car, line 6: the frame ends without its \"end\" line."), std::string::npos);
+  // An atom no structure can hold is no image of another: it is left out.
+  Window far(host);
+  const std::string group = "PBC    4.0000    4.0000    4.0000   90.0000   90.0000   90.0000 (FM-3M)\n";
+  ASSERT_TRUE(OpenTextFile(far.ref(), Write("f.car", Car("ON", group, atom + "C2 1e308 0.0 0.0 XXXX 1 xx C 0.000\n"))));
+  EXPECT_EQ(far.crystal().siteCount, 1);
+  EXPECT_NE(host.log.find("f.car, line 7: the atom lies at no place a structure holds"), std::string::npos) << host.log;
 }
 
 } // namespace

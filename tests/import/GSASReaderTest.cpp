@@ -103,6 +103,8 @@ TEST_F(GSASReader, DamagedFilesAreRefusedWithTheRecord) {
        "\"t.exp\" could not be read at line 5: the cell record holds a value that is no number (\"CRS1  ABC\")."},
       {replaced("P 63/m", "Q 63/m"), "\"t.exp\" could not be read at line 11: the space group \"Q 63/m\" is not one "
                                      "this version knows."},
+      {replaced(" EXPR NPHAS     1", " EXPR NPHAS  9e99"),
+       "\"t.exp\" could not be read at line 3: the phase types are no whole numbers (\"EXPR NPHAS\")."},
       {replaced(" EXPR NPHAS     1", " EXPR NPHAS    10"),
        "\"t.exp\" could not be read: it holds no phase with atoms."},
   };

@@ -139,6 +139,9 @@ TEST_F(SHELXReader, AFileCutShortSaysSo) {
   TempFile cut("t.ins", head + "CL1 2 0.5 0.5 0.");
   EXPECT_EQ(Refusal(host, cut.path), "\"t.ins\" could not be read at line 5: the file ends inside the line of atom "
                                      "CL1, with no END.");
+  TempFile cutEarly("t.ins", head + "CL1 2 0.5");
+  EXPECT_EQ(Refusal(host, cutEarly.path), "\"t.ins\" could not be read at line 5: the file ends inside this line, "
+                                          "with no END.");
   TempFile whole("t.ins", head);
   Window w(host);
   ASSERT_TRUE(OpenTextFile(w.ref(), whole.path));

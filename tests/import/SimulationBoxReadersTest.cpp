@@ -125,14 +125,16 @@ TEST_F(SimulationBoxes, ReducedUnitsMissingMassesAndAtomsAtOnePlaceAreSaidAndKep
   // Two atoms at one place and one on the far wall: three atoms.
   EXPECT_EQ(w.crystal().atomsPerCell, 3);
 
-  // An atom a thousand million boxes away is put into the box, and said.
+  // An atom twenty thousand boxes away is put into the box, and said; one
+  // a thousand million boxes away is at no place a structure holds.
+  const std::string far = "x\n3 atoms\n0 5 xlo xhi\n0 5 ylo yhi\n0 5 zlo zhi\n\nAtoms # atomic\n\n"
+                          "1 1 1 1 1\n2 1 1e5 1 1\n3 1 1e15 1 1\n";
   host.log.clear();
-  const std::string far = "x\n2 atoms\n0 5 xlo xhi\n0 5 ylo yhi\n0 5 zlo zhi\n\nAtoms # atomic\n\n"
-                          "1 1 1 1 1\n2 1 1e15 1 1\n";
   ASSERT_TRUE(OpenTextFile(w.ref(), Write("far.lmp", far)));
   EXPECT_EQ(w.crystal().atomsPerCell, 2);
   EXPECT_NE(host.log.find("line 10: the atom lies farther outside the box than the box is wide"), std::string::npos)
       << host.log;
+  EXPECT_NE(host.log.find("line 11: the atom lies at no place a structure holds"), std::string::npos) << host.log;
 
   host.log.clear();
   const std::string noMass = "x\n2 atoms\n2 atom types\n0 5 xlo xhi\n0 5 ylo yhi\n0 5 zlo zhi\n\nMasses\n\n1 28.0855\n\n"
@@ -207,6 +209,8 @@ TEST_F(SimulationBoxes, DamagedFilesAreRefusedWithTheLineAndLeaveTheWindowAsItWa
        "at line 9: the coordinate \"nan\" is not a number."},
       {"flat.lmp", "x\n1 atoms\n0 5 xlo xhi\n0 5 ylo yhi\n1 1 zlo zhi\n\nAtoms # atomic\n\n1 1 0 0 0\n",
        "at line 5: the box has no volume."},
+      {"many.lmp", "x\n3000000 atoms\n" + box + "\nAtoms # atomic\n\n1 1 0 0 0\n",
+       "at line 2: the file holds more than 2000000 atoms, the most this version opens."},
       {"CONFIG_short", "t\n 0 1 3\n" + cell + "Na 1\n 0 0 0\nCl 2\n 1 1 1\n",
        "at line 9: the file holds 2 of the 3 atoms its second line counts."},
       {"CONFIG_cut", "t\n 1 1\n" + cell + "Na 1\n 0 0 0\n", "at line 7: the file ends inside the record of atom 1."},
@@ -230,6 +234,11 @@ TEST_F(SimulationBoxes, DamagedFilesAreRefusedWithTheLineAndLeaveTheWindowAsItWa
   } wholeFile[] = {
       {"noatoms.lmp", "x\n1 atoms\n" + box, "the file has no Atoms section."},
       {"noz.lmp", "x\n1 atoms\n0 5 xlo xhi\n0 5 ylo yhi\n" + atomsSection, "the header gives no \"zlo zhi\" line."},
+      // Five carbon atoms in 8 A^3, denser than any matter.
+      {"dense.lmp", "x\n5 atoms\n1 atom types\n0 2 xlo xhi\n0 2 ylo yhi\n0 2 zlo zhi\n\nMasses\n\n1 12.011\n\n"
+                    "Atoms # atomic\n\n1 1 0 0 0\n2 1 0.3 0 0\n"
+                    "3 1 0.6 0 0\n4 1 0.9 0 0\n5 1 1.2 0 0\n",
+       "the cell of 8.0 A^3 holds at least 5 atoms, less than 2 A^3 to each, which no matter leaves."},
   };
   for (const auto &c : wholeFile) {
     host.alerts.clear();

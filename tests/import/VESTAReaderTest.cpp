@@ -87,6 +87,8 @@ TEST_F(VESTAReader, DamagedFilesAreRefusedWithTheLine) {
        "\"t.vesta\" could not be read at line 16: the occupancy or coordinates of site Cl are no numbers."},
       {replaced("CELLP\n  5.64", "CELL\n  5.64"), "\"t.vesta\" could not be read at line 3: the phase gives no cell "
                                                   "(CELLP)."},
+      {replaced(" 0.000000  0.000000  0.000000 -1  0  0", " 0.000000  0.000000  0.000000 -1e300  0  0"),
+       "\"t.vesta\" could not be read at line 33: a SYMOP rotation holds a value other than -1, 0 or 1."},
       {replaced("225 1 F m -3 m", "225 1 Q m -3 m"),
        "\"t.vesta\" could not be read at line 9: the space group \"Q m -3 m\" is not one this version knows."},
   };

@@ -1,5 +1,5 @@
 // XYZ files opened the way the user opens them: frames, element symbols in
-// any case and atomic numbers, the comment as the title, the extended
+// any case and atomic numbers, the comment as the frame's name, the extended
 // lattice, and damaged files refused or mended with the line named.
 #include "../documents/DocumentTestSupport.h"
 
@@ -45,7 +45,7 @@ protected:
   std::string title;
 };
 
-TEST_F(XYZReader, FramesAreStructuresAndTheCommentNamesTheWindow) {
+TEST_F(XYZReader, FramesAreStructuresAndTheCommentNamesTheFrame) {
   ImportResult result;
   std::string why;
   ASSERT_TRUE(ReadStructureFile(kData / "frames.xyz", result, &why)) << why;
@@ -53,7 +53,7 @@ TEST_F(XYZReader, FramesAreStructuresAndTheCommentNamesTheWindow) {
   EXPECT_EQ(result.structures[1].name, "water, frame two");
   Window w(host);
   ASSERT_TRUE(Open(w, kData / "frames.xyz"));
-  EXPECT_EQ(title, "water, frame one");
+  EXPECT_EQ(title, "frames.xyz \u2014 water, frame one") << "the file and the frame";
   EXPECT_TRUE(w.crystal().molecule);
   EXPECT_FLOAT_EQ(w.crystal().atoms[1].cart[1], 0.7572f);
 }
@@ -63,12 +63,12 @@ TEST_F(XYZReader, AtomicNumbersAndSymbolsInAnyCaseWithLabels) {
   Window w(host);
   ASSERT_TRUE(Open(w, kData / "atomic_numbers.xyz"));
   EXPECT_EQ(Elements(w.crystal()), "C H H H H");
-  EXPECT_TRUE(title.empty());
+  EXPECT_EQ(title, "atomic_numbers");
   Window v(host);
   ASSERT_TRUE(Open(v, kData / "labels.xyz"));
   EXPECT_EQ(Elements(v.crystal()), "C Cl Cl Cl");
   EXPECT_STREQ(v.crystal().sites[0].label, "C01");
-  EXPECT_EQ(title, "carbon tetrachloride");
+  EXPECT_EQ(title, "labels") << "the file, not its comment, names the window";
 }
 
 // Rock salt's primitive cell given by three turned vectors: a = b = c =
@@ -143,6 +143,12 @@ TEST_F(XYZReader, TheDetectorNeedsTheCommentLine) {
   EXPECT_FALSE(FindImportFormat("XYZ")->detect(ImportSource{"w.c3d", "w.c3d", counted}));
   EXPECT_TRUE(FindImportFormat("XYZ")->detect(ImportSource{"w.txt", "w.txt", "1\n\nO 0 0 0\n"}));
   EXPECT_FALSE(FindImportFormat("XYZ")->detect(ImportSource{"w.txt", "w.txt", "HEADER\nATOM\n"}));
+  // A frame longer than the head the detector reads is counted to its end.
+  std::string atoms;
+  for (int k = 0; k < 5000; k++)
+    atoms += "Ar " + std::to_string(k * 4) + ".0 0.0 0.0\n";
+  EXPECT_TRUE(FindImportFormat("XYZ")->detect(ImportSource{"w.txt", "w.txt", "5000\nargon\n" + atoms}));
+  EXPECT_FALSE(FindImportFormat("XYZ")->detect(ImportSource{"w.txt", "w.txt", "5001\nargon\n" + atoms}));
 }
 
 } // namespace

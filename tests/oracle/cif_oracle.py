@@ -91,10 +91,31 @@ def operators(t, cell):
         sg = gemmi.find_spacegroup_by_name(name + ":" + suffix)
     if sg is None:
         sg = gemmi.find_spacegroup_by_name(name)
-        # Of a group with two origins, the first.
-        alt = gemmi.find_spacegroup_by_name(name + ":1")
-        sg = alt or sg
+        # Of a group with two origins, the one whose operators give the
+        # sites' multiplicities the file states, else the first.
+        alt = [gemmi.find_spacegroup_by_name(name + o) for o in (":1", ":2")]
+        if alt[0] and alt[1]:
+            fits = [o for o in alt if multiplicities_fit(t, list(o.operations()))]
+            sg = fits[0] if len(fits) == 1 else alt[0]
     return list(sg.operations())
+
+
+def multiplicities_fit(t, ops):
+    given = t.get("_atom_site_symmetry_multiplicity")
+    if not given:
+        return False
+    for m, x, y, z in zip(given, t["_atom_site_fract_x"], t["_atom_site_fract_y"], t["_atom_site_fract_z"]):
+        xyz = [number(x), number(y), number(z)]
+        if number(m) is None or None in xyz:
+            continue
+        images = []
+        for op in ops:
+            p = [v - math.floor(v) for v in op.apply_to_xyz(xyz)]
+            if not any(max(abs((p[k] - q[k]) - round(p[k] - q[k])) for k in range(3)) < TOL for q in images):
+                images.append(p)
+        if len(images) != int(number(m)):
+            return False
+    return True
 
 
 def element(label, symbol):

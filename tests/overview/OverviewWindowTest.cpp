@@ -175,6 +175,22 @@ protected:
     return out;
   }
   static int Selected() { return GetRectIDWithCachePtr(ValidSelection()); }
+  // Plays the tab once through from its first thumbnail, a second each,
+  // without turning, in the Overview.
+  static void PlayOnceThrough() {
+    gPrefs.playLoop = 0;
+    gPrefs.playRotate = 0;
+    gPrefs.playFullScreen = 0;
+    gPrefs.playSeconds = 1.0f;
+    SelectThumbnail(0);
+    DoPlayCacheFilesAgain();
+    ASSERT_TRUE(OverviewPlaying());
+    for (int k = 0; k < 10 && OverviewPlaying(); k++) {
+      gHost->now += 1100000;
+      OverviewPlayStep();
+    }
+    EXPECT_FALSE(OverviewPlaying());
+  }
   static ThumbnailPane *Pane() { return GetOverviewWindow()->pane; }
   static QPoint SlotCentre(int i) {
     const GridBox &s = CurrentThumbnailLayout().boxes[size_t(i)];
@@ -656,6 +672,17 @@ void RunBatchOnItsTimer() {
   EXPECT_FALSE(OverviewBatchRunning());
 }
 
+// The favourites' pictures, 120 by 90 pixels, written by the batch into a
+// fresh folder.
+void ExportFavouritePictures(const fs::path &pictures) {
+  fs::remove_all(pictures);
+  fs::create_directories(pictures);
+  gDialogs.folder = pictures;
+  AnswerPictureOptions(120, 90, 72);
+  ASSERT_EQ(ProcessCommand(kCmdExportCached), kNoErr);
+  RunBatchOnItsTimer();
+}
+
 } // namespace
 
 TEST_F(OverviewTest, FavouriteBatchesReadTextFilesAndNameEveryEntryTheySkip) {
@@ -720,12 +747,7 @@ TEST_F(OverviewTest, ABatchGoesPastAFavouriteWhoseFileIsGone) {
   const int before = RedLogLines(gone);
 
   const fs::path pictures = gProgram->Temp() / "six pictures";
-  fs::remove_all(pictures);
-  fs::create_directories(pictures);
-  gDialogs.folder = pictures;
-  AnswerPictureOptions(120, 90, 72);
-  ASSERT_EQ(ProcessCommand(kCmdExportCached), kNoErr);
-  RunBatchOnItsTimer();
+  ExportFavouritePictures(pictures);
   EXPECT_EQ(FilesIn(pictures), 6);
   EXPECT_TRUE(fs::exists(pictures / "n-Tetratriacontane, C34H70.png")); // the last one
   EXPECT_EQ(RedLogLines(gone), before + 1);
@@ -935,18 +957,7 @@ TEST_F(OverviewTest, PlayAndBatchesLeaveTheFrontWindowAsItWas) {
   gUndoBufferTimer.proc();
   const WindowState before = StateOf(w);
   ASSERT_TRUE(before.modified);
-  gPrefs.playLoop = 0;
-  gPrefs.playRotate = 0;
-  gPrefs.playFullScreen = 0;
-  gPrefs.playSeconds = 1.0f;
-  SelectThumbnail(0);
-  DoPlayCacheFilesAgain();
-  ASSERT_TRUE(OverviewPlaying());
-  for (int k = 0; k < 5 && OverviewPlaying(); k++) {
-    gHost->now += 1100000;
-    OverviewPlayStep();
-  }
-  EXPECT_FALSE(OverviewPlaying());
+  PlayOnceThrough();
   QCoreApplication::processEvents();
   gUndoBufferTimer.proc();
   EXPECT_EQ(FrontGraphWindow(), w);
@@ -1063,4 +1074,52 @@ TEST_F(OverviewTest, AFavouriteOfSeveralStructuresOpensTheFirstAndSaysHowManyOth
   EXPECT_EQ(c->atomsPerCell, 8);
   EXPECT_TRUE(GetLogStore()->PlainText().contains("two blocks.cif holds 2 structures; the first (first) is opened"));
   (void)w;
+}
+
+namespace {
+
+// Three minerals whose CIF blocks are all named "global", as a database
+// writes them.
+std::vector<fs::path> GlobalBlockFavourites(const fs::path &folder) {
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  std::vector<fs::path> files;
+  for (const auto &[name, a] : {std::pair{"halite", 5.64}, {"sylvite", 6.29}, {"periclase", 4.21}}) {
+    files.push_back(folder / (std::string(name) + ".cif"));
+    std::ofstream(files.back()) << "data_global\n_cell_length_a " << a << "\n_cell_length_b " << a
+                                << "\n_cell_length_c " << a
+                                << "\n_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+                                   "_symmetry_space_group_name_H-M 'F m -3 m'\nloop_\n_atom_site_label\n"
+                                   "_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\nA1 0 0 0\n"
+                                   "B1 0.5 0.5 0.5\n";
+    EXPECT_TRUE(DoCacheFavouriteFile(files.back(), nullptr));
+  }
+  return files;
+}
+
+} // namespace
+
+// A batch names each output after its file, not after the block they share;
+// neither a batch nor Play puts the favourites in Open Recent.
+TEST_F(OverviewTest, BatchOutputsTakeTheFilesNamesAndOpenRecentOnlyTheUsersOpens) {
+  GlobalBlockFavourites(gProgram->Temp() / "global blocks");
+  OpenExample("Rutile.ovtx");
+  DoOverviewTabChoice(kFavouritesTab);
+  ASSERT_EQ(GetNumThumbnails(), 3);
+  const long recent = GetNumRecentFiles();
+  ASSERT_EQ(recent, 1);
+
+  const fs::path pictures = gProgram->Temp() / "global pictures";
+  ExportFavouritePictures(pictures);
+  for (const char *name : {"halite.png", "sylvite.png", "periclase.png"})
+    EXPECT_TRUE(fs::exists(pictures / name)) << name;
+  EXPECT_EQ(FilesIn(pictures), 3);
+  EXPECT_EQ(GetNumRecentFiles(), recent) << "a batch";
+
+  PlayOnceThrough();
+  EXPECT_EQ(GetNumRecentFiles(), recent) << "Play";
+
+  // A favourite the user loads is one the user opened.
+  DoLoadFromCache(GetCachePtrWithRectID(1), false);
+  EXPECT_EQ(GetNumRecentFiles(), recent + 1);
 }

@@ -44,6 +44,9 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
+#include <QTreeWidget>
+#include <QPushButton>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <cmath>
 #include <deque>
@@ -68,7 +71,9 @@ public:
   fs::path proposedFolder;
   // The print dialog's answer: sets the printer up, true for OK.
   std::function<bool(QPrinter &)> print;
-  std::vector<fs::path> GetOpenFiles() override { return openFiles; }
+  // The open dialog as the user meets it, when set.
+  std::function<std::vector<fs::path>()> openDialog;
+  std::vector<fs::path> GetOpenFiles() override { return openDialog ? openDialog() : openFiles; }
   std::optional<fs::path> GetSaveFile(const std::string &, const std::string &name, const fs::path &folder) override {
     proposedName = name;
     proposedFolder = folder;
@@ -819,7 +824,7 @@ TEST_F(ProgramTest, TheChooserOpensEachPickedStructureInAWindowOfItsOwn) {
   gDialogs.openFiles.clear();
   ASSERT_EQ(gDialogs.listed.size(), 2u);
   EXPECT_EQ(gDialogs.listed[1].name, "sylvite");
-  EXPECT_EQ(gDialogs.listed[1].formula, "Na Cl");
+  EXPECT_EQ(gDialogs.listed[1].formula, "Cl Na") << "Hill order";
   EXPECT_EQ(gDialogs.listed[1].cell, "6.2900 6.2900 6.2900  90.00 90.00 90.00");
   EXPECT_EQ(gDialogs.listed[1].spaceGroup, "F m -3 m");
   // Two structures, two windows.
@@ -831,6 +836,12 @@ TEST_F(ProgramTest, TheChooserOpensEachPickedStructureInAWindowOfItsOwn) {
   ASSERT_EQ(cells.size(), 2u);
   EXPECT_FLOAT_EQ(cells[0], 5.64f);
   EXPECT_FLOAT_EQ(cells[1], 6.29f);
+  // Each window bears the file's name and the structure's.
+  std::set<QString> titles;
+  for (MainWindow *w : AllGraphWindows())
+    titles.insert(PlainWindowTitle(w));
+  EXPECT_TRUE(titles.count(QString::fromUtf8("two halides.cif \u2014 halite")));
+  EXPECT_TRUE(titles.count(QString::fromUtf8("two halides.cif \u2014 sylvite")));
 
   // Dropped on a window, and handed over by a second launch: the chooser
   // asks each time; a cancelled choice opens nothing and says nothing.
@@ -857,6 +868,8 @@ TEST_F(ProgramTest, TheChooserOpensEachPickedStructureInAWindowOfItsOwn) {
   gDialogs.choice.reset();
 }
 
+// Open All, and Open with every row selected, ask before opening more than
+// twenty windows; as the views of one window nothing is asked.
 TEST_F(ProgramTest, OpenAllAsksBeforeOpeningMoreThanTwentyWindows) {
   const fs::path many = gProgram->Temp() / "many.cif";
   std::string text;
@@ -864,13 +877,24 @@ TEST_F(ProgramTest, OpenAllAsksBeforeOpeningMoreThanTwentyWindows) {
     text += RockSaltBlock("b" + std::to_string(k), 5.0 + 0.05 * k);
   std::ofstream(many) << text;
   const int windows = GetNumGraphWindows();
-  gDialogs.choice = StructureChoice{{}, true};
+  StructureChoice every;
+  for (size_t k = 0; k < 21; k++)
+    every.picked.push_back(k);
+  for (const StructureChoice &choice : {StructureChoice{{}, true}, every}) {
+    gDialogs.choice = choice;
+    gHost->alerts.clear();
+    gHost->answers = {2}; // Cancel
+    EXPECT_FALSE(OpenFSRefInWindow(many, nullptr));
+    ASSERT_EQ(gHost->alerts.size(), 1u);
+    EXPECT_EQ(gHost->alerts[0].message, "Open 21 windows?");
+    EXPECT_EQ(GetNumGraphWindows(), windows) << "nothing opens, and no empty window stays";
+  }
+  every.asViews = true;
+  gDialogs.choice = every;
   gHost->alerts.clear();
-  gHost->answers = {2}; // Cancel
-  EXPECT_FALSE(OpenFSRefInWindow(many, nullptr));
-  ASSERT_EQ(gHost->alerts.size(), 1u);
-  EXPECT_EQ(gHost->alerts[0].message, "Open 21 windows?");
-  EXPECT_EQ(GetNumGraphWindows(), windows) << "nothing opens, and no empty window stays";
+  EXPECT_TRUE(OpenFSRefInWindow(many, nullptr));
+  EXPECT_TRUE(gHost->alerts.empty());
+  EXPECT_EQ(GetNumGraphWindows(), windows);
   gDialogs.choice.reset();
 }
 
@@ -888,4 +912,170 @@ TEST_F(ProgramTest, ARefusedFileLeavesTheWindowItWasOpenedIntoAsItWas) {
   EXPECT_NE(gHost->alerts[0].explanation.find("broken.cif"), std::string::npos) << gHost->alerts[0].explanation;
   ASSERT_TRUE(IsWindowFileOpen(w->Ref()));
   EXPECT_EQ(Bytes(*GetWindowCrystal(w->Ref())), before);
+}
+
+// A window opened from another program's file bears the file's name, as
+// do Save As and the build's Log line; the names the file itself gives
+// (the block code) go to the Log and the chooser.
+TEST_F(ProgramTest, AWindowOfAnotherProgramsFileBearsTheFilesName) {
+  const fs::path gz = gProgram->Temp() / "quartz.cif.gz"; // its block: data_nacl_gzip
+  fs::copy_file(fs::path(OV_TEST_DATA) / "import/cif/nacl.cif.gz", gz, fs::copy_options::overwrite_existing);
+  gDialogs.openFiles = {gz};
+  ProcessCommand(kCmdOpen);
+  QCoreApplication::processEvents();
+  MainWindow *w = GetMainWindow(FrontGraphWindow());
+  ASSERT_TRUE(IsWindowFileOpen(w->Ref()));
+  EXPECT_EQ(PlainWindowTitle(w), "quartz");
+  const QString log = GetLogStore()->PlainText();
+  EXPECT_TRUE(log.contains("Plotting the structure of: quartz;")) << log.right(400).toStdString();
+  EXPECT_TRUE(log.contains("quartz.cif: structure \"nacl_gzip\".")) << log.right(400).toStdString();
+  ProcessCommand(kCmdSaveAs);
+  EXPECT_EQ(gDialogs.proposedName, "quartz.ovdf");
+  // A name that decides its format keeps what follows its dot.
+  ASSERT_NE(Open(fs::path(OV_TEST_DATA) / "import/lammps/data.water"), nullptr);
+  EXPECT_EQ(PlainWindowTitle(GetMainWindow(FrontGraphWindow())), "data.water");
+}
+
+// The chooser lists formulas in Hill order: C, H, then alphabetically.
+TEST_F(ProgramTest, TheChooserListsFormulasInHillOrder) {
+  const fs::path acid = gProgram->Temp() / "acid.cif";
+  std::string block = "_cell_length_a 7\n_cell_length_b 7\n_cell_length_c 7\n_cell_angle_alpha 90\n"
+                      "_cell_angle_beta 90\n_cell_angle_gamma 90\n_symmetry_space_group_name_H-M 'P 1'\nloop_\n"
+                      "_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
+                      "O1 0.1 0.1 0.1\nO2 0.2 0.1 0.1\n";
+  for (int k = 0; k < 7; k++)
+    block += "C" + std::to_string(k + 1) + " 0." + std::to_string(k + 3) + " 0.5 0.5\n";
+  for (int k = 0; k < 6; k++)
+    block += "H" + std::to_string(k + 1) + " 0." + std::to_string(k + 3) + " 0.7 0.7\n";
+  std::ofstream(acid) << "data_one\n" + block + "data_two\n" + block;
+  gDialogs.choice = StructureChoice{};
+  ASSERT_FALSE(OpenFSRefInWindow(acid, nullptr));
+  ASSERT_EQ(gDialogs.listed.size(), 2u);
+  EXPECT_EQ(gDialogs.listed[0].formula, "C7 H6 O2");
+  gDialogs.choice.reset();
+}
+
+// The chooser's own buttons and columns, as the user sees them.
+TEST(StructureChooserDialog, OpenAsViewsTakesEveryStructureAndEmptyColumnsHide) {
+  StructureSummary a{"frame 1", "C H4", "", "", "molecule", ""};
+  StructureSummary b = a;
+  b.name = "frame 2";
+  b.commonName = "methane";
+  std::unique_ptr<QDialog> chooser(CreateStructureChooser(nullptr, "run.xyz", {a, b, a}));
+  auto *list = chooser->findChild<QTreeWidget *>("structures");
+  ASSERT_NE(list, nullptr);
+  EXPECT_FALSE(list->isColumnHidden(1)) << "a mineral or common name";
+  EXPECT_TRUE(list->isColumnHidden(2)) << "no title says more than the name";
+  EXPECT_EQ(list->topLevelItem(1)->text(1), "methane");
+  auto *views = chooser->findChild<QPushButton *>("openAsViews");
+  ASSERT_NE(views, nullptr);
+  views->click();
+  EXPECT_EQ(chooser->result(), QDialog::Accepted);
+  const StructureChoice choice = ReadStructureChooser(chooser.get());
+  EXPECT_TRUE(choice.asViews);
+  EXPECT_EQ(choice.picked, (std::vector<size_t>{0, 1, 2})) << "one row selected: every frame";
+}
+
+// A trajectory opened as views: one window whose Views are its frames, in
+// order, each captioned by its frame.
+TEST_F(ProgramTest, ATrajectoryOpenedAsViewsGivesOneWindowWithAViewPerFrame) {
+  const fs::path run = gProgram->Temp() / "run.xyz";
+  std::string text;
+  for (int k = 1; k <= 3; k++)
+    text += "3\nstep " + std::to_string(k) + "\nO 0 0 0\nH 0.76 0.59 0." + std::to_string(k) +
+            "\nH -0.76 0.59 0\n";
+  std::ofstream(run) << text;
+  const int windows = GetNumGraphWindows();
+  gDialogs.choice = StructureChoice{{0, 1, 2}, false, true};
+  ASSERT_TRUE(OpenFSRefInWindow(run, nullptr));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(GetNumGraphWindows(), windows) << "the empty window takes the frames";
+  std::vector<std::string> captions;
+  for (const CachedFileRecord *r = GetWindowViews(FrontGraphWindow()); r; r = r->next)
+    captions.push_back(r->caption);
+  EXPECT_EQ(captions, (std::vector<std::string>{"step 1", "step 2", "step 3"}));
+  gDialogs.choice.reset();
+}
+
+// The count of what a reader mended stays over the picture through the
+// open's own redraws, and goes with the first plot after the user acts.
+TEST_F(ProgramTest, TheReadWarningsCountShowsUntilTheUserNextPlots) {
+  const fs::path file = gProgram->Temp() / "mended.ovtx";
+  std::ifstream in(Example("NaCl.ovtx"));
+  std::ofstream(file) << in.rdbuf() << "\nZZZZ not a card of the format\n";
+  MainWindow *w = Open(file);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->Subtitle(), "1 warning while reading the file: see the Log.");
+  RedrawGraphPane(w->Ref());
+  EXPECT_EQ(w->Subtitle(), "1 warning while reading the file: see the Log.") << "a redraw the user did not ask";
+  QTest::keyClick(w->GraphPane(), Qt::Key_Shift);
+  RedrawGraphPane(w->Ref());
+  EXPECT_EQ(w->Subtitle(), "");
+}
+
+// Ctrl+O in the program's first window and a double click on a file in the
+// dialog's list: the dialog goes while the button is still down, and the
+// atoms pane lists the sites all the same.
+TEST_F(ProgramTest, AFileDoubleClickedInTheOpenDialogFillsTheAtomsPane) {
+  const fs::path folder = gProgram->Temp() / "double click";
+  fs::create_directories(folder);
+  fs::copy_file(Example("Rutile.ovtx"), folder / "Rutile.ovtx", fs::copy_options::overwrite_existing);
+  NoteDialogFolder(folder / "Rutile.ovtx");
+  MainWindow *first = GetMainWindow(FrontGraphWindow());
+  ASSERT_FALSE(IsWindowFileOpen(first->Ref()));
+  first->show();
+  bool clicked = false;
+  gDialogs.openDialog = [&] {
+    // Shown and run here rather than by exec(): an earlier test's quit
+    // leaves every new event loop to return at once.
+    std::unique_ptr<QFileDialog> dialog(CreateOpenDialog(first));
+    dialog->setModal(true);
+    dialog->show();
+    QElapsedTimer clock;
+    clock.start();
+    while (dialog->isVisible() && clock.elapsed() < 5000) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      QAbstractItemView *view = nullptr;
+      for (auto *v : dialog->findChildren<QAbstractItemView *>())
+        if (v->isVisible() && (v->objectName() == "listView" || v->objectName() == "treeView"))
+          view = v;
+      if (clicked || !view || !dialog->windowHandle())
+        continue;
+      for (int r = 0; r < view->model()->rowCount(view->rootIndex()); r++) {
+        const QModelIndex index = view->model()->index(r, 0, view->rootIndex());
+        if (index.data().toString() != "Rutile.ovtx")
+          continue;
+        const QPointF at = view->viewport()->mapTo(dialog.get(), view->visualRect(index).center());
+        const QPointF global = dialog->windowHandle()->mapToGlobal(at);
+        // Press, release, press: the second press is the double click, and
+        // its release comes after the dialog has gone.
+        qt_handleMouseEvent(dialog->windowHandle(), at, global, Qt::LeftButton, Qt::LeftButton,
+                            QEvent::MouseButtonPress, {}, 100000);
+        qt_handleMouseEvent(dialog->windowHandle(), at, global, Qt::NoButton, Qt::LeftButton,
+                            QEvent::MouseButtonRelease, {}, 100010);
+        qt_handleMouseEvent(dialog->windowHandle(), at, global, Qt::LeftButton, Qt::LeftButton,
+                            QEvent::MouseButtonPress, {}, 100020);
+        clicked = true;
+        break;
+      }
+    }
+    std::vector<fs::path> files;
+    if (dialog->result() == QDialog::Accepted)
+      for (const QString &name : dialog->selectedFiles())
+        files.emplace_back(name.toStdString());
+    return files;
+  };
+  ProcessCommand(kCmdOpen);
+  gDialogs.openDialog = nullptr;
+  ASSERT_TRUE(clicked);
+  EXPECT_NE(QGuiApplication::mouseButtons(), Qt::NoButton) << "the double click's release is still to come";
+  QWidget elsewhere;
+  elsewhere.show();
+  qt_handleMouseEvent(elsewhere.windowHandle(), QPointF(1, 1), QPointF(1, 1), Qt::NoButton, Qt::LeftButton,
+                      QEvent::MouseButtonRelease, {}, 100030);
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(IsWindowFileOpen(first->Ref()));
+  auto *sites = first->AtomsContainer()->findChild<QTreeView *>();
+  ASSERT_NE(sites, nullptr);
+  EXPECT_EQ(sites->model()->rowCount(), 2) << "Ti and O";
 }

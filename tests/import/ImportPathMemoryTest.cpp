@@ -1,0 +1,131 @@
+// Running out of memory while a file is read or built is an alert, never an
+// abort. An address-space limit cannot stand in for a small machine under
+// the sanitizers (their shadow memory is mapped already), so this binary's
+// global operator new fails one chosen allocation instead: each of them in
+// turn, through the reading and the build.
+#include "ReaderTestSupport.h"
+
+#include "RenderServices.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <limits>
+#include <new>
+#include <tuple>
+
+namespace {
+
+// The allocation that fails, counted from the arming; none below zero. Only
+// the test's own thread counts, so that no other thread's allocation moves
+// the count.
+thread_local long gFailingAllocation = -1;
+thread_local long gAllocations = 0;
+
+void *Allocate(std::size_t size) {
+  if (gFailingAllocation >= 0 && gAllocations++ == gFailingAllocation)
+    throw std::bad_alloc();
+  if (void *p = std::malloc(size ? size : 1))
+    return p;
+  throw std::bad_alloc();
+}
+
+} // namespace
+
+// The unaligned forms, new and delete alike, so that every block is freed
+// by the allocator that made it.
+void *operator new(std::size_t size) { return Allocate(size); }
+void *operator new[](std::size_t size) { return Allocate(size); }
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
+  try {
+    return Allocate(size);
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+}
+void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept { return operator new(size, tag); }
+void operator delete(void *p) noexcept { std::free(p); }
+void operator delete[](void *p) noexcept { std::free(p); }
+void operator delete(void *p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
+void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
+void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
+
+namespace {
+
+using namespace readertest;
+using doctest::Window;
+
+// Allocations counted while `run` runs.
+template <typename Run> long Counted(Run run) {
+  gAllocations = 0;
+  gFailingAllocation = std::numeric_limits<long>::max();
+  run();
+  gFailingAllocation = -1;
+  return gAllocations;
+}
+
+// A read that fails leaves the window as it was; a build that fails leaves
+// it to the caller (the shell empties it). Both say "No Memory", naming the
+// file, and the window opens the next file as ever. The build runs without
+// the renderer, to keep the count of allocations small. The CIF's grammar
+// runs in a parser of its own, which must let the failure pass.
+TEST(ImportMemory, AnAllocationThatFailsIsTheNoMemoryAlert) {
+  FakeHost host;
+  const TempFile gz("methane.xyz.gz", "");
+  const TempFile plain("methane.xyz", "5\nmethane\nC 0 0 0\nH 0.63 0.63 0.63\nH -0.63 -0.63 0.63\n"
+                                      "H -0.63 0.63 -0.63\nH 0.63 -0.63 -0.63\n");
+  ASSERT_EQ(std::system(("gzip -c " + plain.path.string() + " > " + gz.path.string()).c_str()), 0);
+  const TempFile cif("salt.cif", "data_salt\n_cell_length_a 5.6\n_cell_length_b 5.6\n_cell_length_c 5.6\n"
+                                 "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+                                 "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
+                                 "_atom_site_fract_z\nNa1 0 0 0\nCl1 0.5 0.5 0.5\n");
+  // The crystal's build is left out for the CIF: the engine's cell
+  // generation gives up on memory by itself.
+  for (const auto &[file, sites, build] : {std::tuple{plain.path, 5u, true}, {gz.path, 5u, true}, {cif.path, 2u, false}}) {
+    Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), Sample("xyz", "labels.xyz")));
+    const int32_t atoms = w.crystal().atomCount;
+    HeldStructureFile held;
+    const long reading = Counted([&] { ASSERT_TRUE(ReadHeldFile(file, held)); });
+    RenderServices *renderer = SetRenderServices(nullptr);
+    const long opening = Counted([&] { ASSERT_TRUE(OpenHeldFile(w.ref(), std::move(held), ImportChoice::TakeFirst)); });
+    SetRenderServices(renderer);
+    ASSERT_GT(reading, 10);
+    // Every allocation of the read, then a spread of the build's.
+    std::vector<long> failing;
+    for (long k = 0; k < reading; k++)
+      failing.push_back(k);
+    for (long k = reading; build && k < reading + opening; k += 1 + opening / 200)
+      failing.push_back(k);
+    for (const long k : failing) {
+      ASSERT_TRUE(OpenTextFile(w.ref(), Sample("xyz", "labels.xyz")));
+      host.alerts.clear();
+      SetRenderServices(nullptr);
+      gAllocations = 0;
+      gFailingAllocation = k;
+      HeldStructureFile again;
+      const bool opened = build ? OpenStructureFile(w.ref(), file, ImportChoice::TakeFirst) : ReadHeldFile(file, again);
+      gFailingAllocation = -1;
+      SetRenderServices(renderer);
+      // A library that asks for memory it can do without (a sort's
+      // buffer) carries on: the file then opens whole.
+      if (opened && !build) {
+        EXPECT_EQ(again.read.structures.at(0).crystal.sites.size(), sites) << file << " allocation " << k;
+      }
+      if (!opened && k < reading) {
+        EXPECT_EQ(w.crystal().atomCount, atoms) << file << " allocation " << k;
+      }
+      if (!opened) {
+        ASSERT_EQ(host.alerts.size(), 1u) << file << " allocation " << k;
+        EXPECT_TRUE(host.alerts[0].message.starts_with("No Memory")) << host.alerts[0].message;
+        EXPECT_NE(host.alerts[0].explanation.find(file.filename().string()), std::string::npos)
+            << host.alerts[0].explanation;
+      }
+    }
+    ASSERT_TRUE(OpenTextFile(w.ref(), file));
+    EXPECT_EQ(w.crystal().sites.size(), sites);
+  }
+}
+
+} // namespace

@@ -1,0 +1,141 @@
+// The rules every reader of another program's file shares, seen through
+// File > Open with files of several formats: an atom at no finite place is
+// left out with its line (its bonds with it), a file cut inside its last
+// number is refused at that line, a crystal's cell must leave room for its
+// atoms after symmetry, and labels too long are shortened the same way
+// however many collide.
+#include "ReaderTestSupport.h"
+
+#include "import/TextNumbers.h"
+
+#include <cmath>
+
+namespace {
+
+using namespace readertest;
+using doctest::Window;
+
+class SharedFill : public ::testing::Test {
+protected:
+  FakeHost host;
+};
+
+TEST_F(SharedFill, AnAtomAtNoFinitePlaceIsLeftOutWithItsLineAndItsBonds) {
+  const std::string mol = "m\n  prog\n\n  3  2  0  0  0  0  0  0  0  0999 V2000\n"
+                          "    0.0000    0.0000    0.0000 C   0  0  0  0  0  0  0  0  0  0  0  0\n"
+                          "      1e39    0.0000    0.0000 O   0  0  0  0  0  0  0  0  0  0  0  0\n"
+                          "    1.4000    0.0000    0.0000 N   0  0  0  0  0  0  0  0  0  0  0  0\n"
+                          "  1  2  1  0\n  1  3  1  0\nM  END\n";
+  const struct {
+    const char *name;
+    std::string text;
+    int line;
+    size_t kept;
+  } files[] = {
+      {"t.xyz", "2\n\nO 0 0 0\nH 1e39 0 0\n", 4, 1},
+      {"t.mol", mol, 6, 2},
+      {"t.pdb",
+       "HETATM    1  C   MOL A   1       0.000   0.000   0.000  1.00  0.00           C\n"
+       "HETATM    2  O   MOL A   1      -1e39    0.000   0.000  1.00  0.00           O\n",
+       2, 1},
+      {"t.cssr",
+       std::string(38, ' ') + "  5.000   5.000   5.000\n" + std::string(21, ' ') +
+           "  90.000  90.000  90.000    SPGR =  1 P 1\n   2   1 t\n t\n   1 Na1   0.0 0.0 0.0\n"
+           "   2 Cl1   1e39 0.5 0.5\n",
+       6, 1},
+  };
+  for (const auto &f : files) {
+    TempFile file(f.name, f.text);
+    Window w(host);
+    host.log.clear();
+    ASSERT_TRUE(OpenTextFile(w.ref(), file.path))
+        << f.name << ": " << (host.alerts.empty() ? "" : host.alerts.back().explanation);
+    EXPECT_EQ(w.crystal().sites.size(), f.kept) << f.name;
+    EXPECT_NE(
+        host.log.find("line " + std::to_string(f.line) +
+                      ": the atom lies at no place a structure holds (a coordinate beyond 1000000); it is left out."),
+        std::string::npos)
+        << f.name << ": " << host.log;
+    for (const AtomRecord &a : w.crystal().atoms)
+      for (float v : a.cart)
+        EXPECT_LT(std::fabs(v), 100.0f) << f.name;
+  }
+  // The MOL file's bond to the left-out atom goes; C1-N3 stays.
+  TempFile file("t.mol", mol);
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), file.path));
+  ASSERT_EQ(w.crystal().atoms.size(), 2u);
+  EXPECT_EQ(w.crystal().atoms[0].bondCount, 1);
+  EXPECT_EQ(w.crystal().sites[1].elements[0], TwoCharsToShort("N "));
+  TempFile none("t.xyz", "1\n\nH 1e39 0 0\n");
+  EXPECT_EQ(Refusal(host, none.path), "\"t.xyz\" could not be read: it holds no atom with coordinates.");
+}
+
+TEST_F(SharedFill, AFileCutInsideItsLastNumberIsRefusedAtThatLine) {
+  const struct {
+    const char *name;
+    std::string text;
+    int line;
+  } files[] = {
+      {"t.xyz", "2\n\nNa 0 0 0\nCl 0.5 0.5 0.", 4},
+      {"t.ins", "TITL t\nCELL 0.71 5 5 5 90 90 90\nSFAC C\nC1 1 0.1 0.2 0.3 11 0.", 4},
+  };
+  for (const auto &f : files) {
+    TempFile file(f.name, f.text);
+    EXPECT_EQ(Refusal(host, file.path), "\"" + std::string(f.name) + "\" could not be read at line " +
+                                            std::to_string(f.line) + ": the file ends inside the record.");
+  }
+}
+
+// 40 atoms in a 5 A cube leave 3.1 A^3 each; F centring makes them 160, at
+// 0.8 A^3 each, denser than any matter.
+TEST_F(SharedFill, ACellMustLeaveRoomForItsAtomsAfterSymmetry) {
+  auto shelx = [](int latt) {
+    std::string o = "TITL t\nCELL 0.71 5 5 5 90 90 90\nLATT " + std::to_string(latt) + "\nSFAC C\n";
+    for (int k = 0; k < 40; k++)
+      o += "C" + std::to_string(k + 1) + " 1 " + FormatFixed(0.01 + 0.023 * k, 4) + " " +
+           FormatFixed(0.02 + 0.017 * k, 4) + " " + FormatFixed(0.03 + 0.011 * k, 4) + " 11 0.02\n";
+    return o + "END\n";
+  };
+  TempFile primitive("p.ins", shelx(-1));
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), primitive.path));
+  EXPECT_EQ(w.crystal().atomsPerCell, 40);
+  TempFile centred("f.ins", shelx(-4));
+  EXPECT_EQ(Refusal(host, centred.path),
+            "\"f.ins\" could not be read: the cell of 125.0 A^3 holds at least 64 atoms, less than 2 A^3 to each, "
+            "which no matter leaves.");
+  // Particles in reduced units (every mass 1: placeholders) are no matter:
+  // 64 of them in a box of 27 sigma^3 open.
+  std::string lj = "reduced units\n\n64 atoms\n1 atom types\n\n0 3 xlo xhi\n0 3 ylo yhi\n0 3 zlo zhi\n\nMasses\n\n1 1\n\n"
+                   "Atoms # atomic\n\n";
+  for (int k = 0; k < 64; k++)
+    lj += std::to_string(k + 1) + " 1 " + std::to_string(0.75 * (k % 4)) + " " + std::to_string(0.75 * (k / 4 % 4)) +
+          " " + std::to_string(0.75 * (k / 16)) + "\n";
+  TempFile reduced("data.lj", lj);
+  Window w2(host);
+  ASSERT_TRUE(OpenTextFile(w2.ref(), reduced.path));
+  EXPECT_EQ(w2.crystal().sites.size(), 64u);
+}
+
+// The rule: the label's first characters and the first number 1, 2, ...
+// that makes a label not yet taken, the number taking the last characters.
+TEST_F(SharedFill, LongLabelsAreShortenedToTheFirstFreeNumber) {
+  std::string text = "TITL t\nCELL 0.71 30 30 30 90 90 90\nSFAC C CU\n";
+  std::vector<std::string> labels(12, "Caaaaaaaaa");
+  for (const char *l : {"Cu10000", "Cu10001", "Cu100000", "Cu100001"})
+    labels.emplace_back(l);
+  for (size_t k = 0; k < labels.size(); k++)
+    text += labels[k] + (labels[k][1] == 'u' ? " 2 " : " 1 ") + FormatFixed(0.05 * static_cast<double>(k), 2) +
+            " 0.1 0.1 11 0.02\n";
+  TempFile file("t.ins", text + "END\n");
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), file.path));
+  const char *expected[] = {"Caaaaaa", "Caaaaa1", "Caaaaa2", "Caaaaa3", "Caaaaa4", "Caaaaa5", "Caaaaa6", "Caaaaa7",
+                            "Caaaaa8", "Caaaaa9", "Caaaa10", "Caaaa11", "Cu10000", "Cu10001", "Cu10002", "Cu10003"};
+  ASSERT_EQ(w.crystal().sites.size(), std::size(expected));
+  for (size_t k = 0; k < std::size(expected); k++)
+    EXPECT_STREQ(w.crystal().sites[k].label, expected[k]) << k;
+}
+
+} // namespace
