@@ -117,7 +117,7 @@ void ApplyFileBonds(WindowRef window, CrystalRec &c, const FileBondSet &set) {
   } else {
     RunNewBonding(window, &c);
   }
-  DefinePolyhedra(&c);
+  DefinePolyhedraWhenNeeded(&c);
   FWrite(std::to_string(set.bonds.size()) + " bond(s) given by the file made " + std::to_string(c.bondSpecCount) +
          " bond specification(s): " + PairsSummary(set) + ".");
 }
@@ -146,11 +146,11 @@ void AddFileBondsToAutomatic(WindowRef window, CrystalRec &c, const FileBondSet 
   }
   if (c.molecule) {
     AddFileBondsToMolecule(c, set);
-    DefinePolyhedra(&c);
+    DefinePolyhedraWhenNeeded(&c);
   } else if (widened) {
     RunNewBonding(window, &c);
   } else {
-    DefinePolyhedra(&c);
+    DefinePolyhedraWhenNeeded(&c);
   }
   const size_t reached = static_cast<size_t>(std::count(given.begin(), given.end(), uint8_t{1}));
   FWrite(std::to_string(set.bonds.size()) + " bond(s) given by the file join " + GroupedCount(reached) + " of " +
@@ -165,7 +165,7 @@ void AddFileBondsToAutomatic(WindowRef window, CrystalRec &c, const FileBondSet 
 void SettleImportedBonds(WindowRef window, CrystalRec &c, const FileBondSet &set) {
   if (set.bonds.empty()) {
     AutoBondSearch(&c);
-    DefinePolyhedra(&c);
+    DefinePolyhedraWhenNeeded(&c);
     return;
   }
   const size_t nSites = UsableSiteSize(c);
