@@ -221,13 +221,8 @@ bool ReadSource(const std::filesystem::path &file, ImportResult &result, std::st
   // The name, then the extension, then the content: a reader whose
   // detector turns the text down passes it on.
   const ImportFormat *byExtension = FormatOfExtension(source.name);
-  std::vector<const ImportFormat *> tried;
-  auto attempt = [&](const ImportFormat &format) -> std::optional<bool> {
-    if (std::find(tried.begin(), tried.end(), &format) != tried.end())
-      return std::nullopt;
-    tried.push_back(&format);
-    if (!format.detect(source))
-      return std::nullopt;
+  // A format's reader, on a text its detector took.
+  auto readAs = [&](const ImportFormat &format) {
     result = ImportResult{};
     if (format.read(source, result) && !result.structures.empty()) {
       // What was mended in the bytes is said with each structure.
@@ -243,6 +238,15 @@ bool ReadSource(const std::filesystem::path &file, ImportResult &result, std::st
     result.structures.clear();
     return false;
   };
+  std::vector<const ImportFormat *> tried;
+  auto attempt = [&](const ImportFormat &format) -> std::optional<bool> {
+    if (std::find(tried.begin(), tried.end(), &format) != tried.end())
+      return std::nullopt;
+    tried.push_back(&format);
+    if (!format.detect(source))
+      return std::nullopt;
+    return readAs(format);
+  };
   for (const ImportFormat *format : {GetFileFormatForName(source.name), byExtension})
     if (format)
       if (auto done = attempt(*format))
@@ -250,6 +254,24 @@ bool ReadSource(const std::filesystem::path &file, ImportResult &result, std::st
   for (const ImportFormat *format : ImportFormats())
     if (auto done = attempt(*format))
       return *done;
+  // No detector took the text as it stands. A detector is lenient with a
+  // file its name marks as its own (a damaged cell, an unknown lattice type,
+  // a count that is no count): the reader then names the line at fault. A
+  // text whose content bears the same marks under another name (a SHELX
+  // file saved as ".txt") is the same file, so it goes to the first reader
+  // whose detector would take it under that reader's own name.
+  for (const ImportFormat *format : ImportFormats()) {
+    const std::vector<std::string> extensions = Words(format->extensions);
+    if (format == byExtension || extensions.empty())
+      continue; // asked under its own name already
+    std::string name = "marked." + extensions[0];
+    std::swap(source.name, name);
+    const bool marked = format->detect(source);
+    std::swap(source.name, name);
+    if (!marked)
+      continue;
+    return readAs(*format);
+  }
   result = ImportResult{};
   result.error = {0, "", ImportErrorKind::Unknown};
   if (why) {

@@ -91,6 +91,17 @@ TEST_F(ImportPath, ARefusedFileNamesItselfAndLeavesTheWindowAsItWas) {
       {Write("atoms.ovtx", "TITL x\nCELL 5 5 5 90 90 90\n"), kFileNotOpened,
        "\"atoms.ovtx\" could not be read: the file holds no atoms (no ATOM block with a readable line)."},
       {dir, kFileNotOpened, "\"" + dir.filename().string() + "\" could not be read: it is a folder, not a file."},
+      // A damaged file whose content marks its format, under a name that
+      // does not: that format's reader names the line.
+      {Write("shelx.txt", "TITL t\nCELL 0.71 5 5 x 90 90 90\nSFAC C\nC1 1 0 0 0 11 0.05\nEND\n"), kFileNotOpened,
+       "\"shelx.txt\" could not be read at line 2: the cell constant \"x\" is not a number."},
+      {Write("xyz.txt", "2\nmethane, cut\nC nan 0 0\nH 1 0 0\n"), kFileNotOpened,
+       "\"xyz.txt\" could not be read at line 3: the coordinate \"nan\" is not a number."},
+      {Write("wien.txt", "t\n   LATTICE,NONEQUIV.ATOMS:  1\nMODE OF CALC=RELA\n"
+                         " 10.000000 10.000000 10.000000 90.000000 90.000000 90.000000\n"
+                         "ATOM  -1: X=0.0 Y=0.0 Z=0.0\n          MULT= 1          ISPLIT= 8\n"
+                         "C          NPT=  781  R0=0.00010000 RMT=    1.3000   Z:  6.00000\n"),
+       kFileNotOpened, "\"wien.txt\" could not be read at line 2: \"L\" is no lattice type (P, F, B, CXY, CYZ, CXZ, R or H)."},
   };
   for (const Case &c : cases) {
     host.alerts.clear();
