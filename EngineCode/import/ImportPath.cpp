@@ -254,24 +254,11 @@ bool ReadSource(const std::filesystem::path &file, ImportResult &result, std::st
   for (const ImportFormat *format : ImportFormats())
     if (auto done = attempt(*format))
       return *done;
-  // No detector took the text as it stands. A detector is lenient with a
-  // file its name marks as its own (a damaged cell, an unknown lattice type,
-  // a count that is no count): the reader then names the line at fault. A
-  // text whose content bears the same marks under another name (a SHELX
-  // file saved as ".txt") is the same file, so it goes to the first reader
-  // whose detector would take it under that reader's own name.
-  for (const ImportFormat *format : ImportFormats()) {
-    const std::vector<std::string> extensions = Words(format->extensions);
-    if (format == byExtension || extensions.empty())
-      continue; // asked under its own name already
-    std::string name = "marked." + extensions[0];
-    std::swap(source.name, name);
-    const bool marked = format->detect(source);
-    std::swap(source.name, name);
-    if (!marked)
-      continue;
-    return readAs(*format);
-  }
+  // No detector took the text as it stands: the first format whose marks
+  // it bears reads it, to name the fault.
+  for (const ImportFormat *format : ImportFormats())
+    if (format->marks && format->marks(source))
+      return readAs(*format);
   result = ImportResult{};
   result.error = {0, "", ImportErrorKind::Unknown};
   if (why) {

@@ -136,4 +136,9 @@ struct ImportFormat {
   const char *namePatterns;
   bool (*detect)(const ImportSource &);
   bool (*read)(const ImportSource &, ImportResult &);
+  // Content that marks the format under any name, damaged as it may be (a
+  // SHELX file with a broken CELL saved as ".txt"): once no detector takes
+  // a text, the first format it marks reads it, to name the fault. None for
+  // a format whose content alone cannot tell it from others.
+  bool (*marks)(const ImportSource &) = nullptr;
 };

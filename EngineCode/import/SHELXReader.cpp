@@ -570,13 +570,13 @@ bool Reader::AppendSite(size_t first, const std::vector<std::pair<ElementCode, d
 
 } // namespace
 
-bool IsSHELXFile(const ImportSource &source) {
-  // The wavelength makes CELL seven numbers; SFAC names the scattering
-  // factors. Other formats with a ".res" name (force-field restart files)
-  // have neither.
-  // A file named .ins or .res needs only its cards: TITL or CELL, whatever
-  // CELL holds, and SFAC; the reader says what is wrong with them.
-  const bool named = NameEndsWith(source.name, {".ins", ".res"});
+namespace {
+
+// The wavelength makes CELL seven numbers; SFAC names the scattering
+// factors. Other formats with a ".res" name (force-field restart files)
+// have neither. Leniently, the cards alone: TITL or CELL, whatever CELL
+// holds, and SFAC; the reader says what is wrong with them.
+bool HasSHELXCards(const ImportSource &source, bool lenient) {
   const auto lines = ImportLines(std::string_view(source.text).substr(0, kDetectBytes));
   bool cell = false, sfac = false, cards = false;
   for (size_t n = 0; n < std::min(lines.size(), kDetectLines); n++) {
@@ -591,9 +591,18 @@ bool IsSHELXFile(const ImportSource &source) {
     if (ImportEqualNoCase(t[0], "SFAC") && t.size() > 1)
       sfac = true;
   }
-  return sfac && (cell || (named && cards));
+  return sfac && (cell || (lenient && cards));
 }
+
+} // namespace
+
+bool IsSHELXFile(const ImportSource &source) {
+  return HasSHELXCards(source, NameEndsWith(source.name, {".ins", ".res"}));
+}
+
+bool SHELXMarks(const ImportSource &source) { return HasSHELXCards(source, true); }
 
 bool DoSHELXFile(const ImportSource &source, ImportResult &result) { return Reader(source, result).Read(); }
 
-extern const ImportFormat gSHELXImport{"SHELX", "SHELX files", "ins res", "", IsSHELXFile, DoSHELXFile};
+extern const ImportFormat gSHELXImport{"SHELX", "SHELX files", "ins res", "", IsSHELXFile, DoSHELXFile,
+                                        SHELXMarks};

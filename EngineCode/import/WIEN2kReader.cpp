@@ -357,10 +357,11 @@ bool IsWIEN2kFile(const ImportSource &source) {
   const auto lines = ImportLines(std::string_view(source.text).substr(0, 1 << 14));
   if (lines.size() < 7)
     return false;
-  // A file named .struct needs only the layout: the reader names a lattice
-  // type it does not know.
+  // A file named .struct needs only the layout, as does one whose second
+  // line counts the inequivalent atoms in the format's words: the reader
+  // names a lattice type it does not know.
   const std::string_view lattice = TrimImport(ImportColumns(lines[1], 1, 4));
-  bool known = NameEndsWith(source.name, {".struct"});
+  bool known = NameEndsWith(source.name, {".struct"}) || Contains(lines[1], "NONEQUIV.ATOMS");
   for (std::string_view type : {"P", "F", "B", "CXY", "CYZ", "CXZ", "R", "H"})
     known = known || lattice == type;
   for (size_t k = 0; known && k < 3; k++)

@@ -302,6 +302,20 @@ bool IsXYZFile(const ImportSource &source) {
   return true;
 }
 
+// Content that marks an XYZ file under any name, damaged as it may be: a
+// count, a comment, then an atom line that begins with an element's symbol.
+bool XYZMarks(const ImportSource &source) {
+  const auto lines = ImportLines(std::string_view(source.text).substr(0, kDetectBytes));
+  size_t first = 0;
+  while (first < lines.size() && TrimImport(lines[first]).empty())
+    first++;
+  if (first + 2 >= lines.size() || !CountOf(lines[first]))
+    return false;
+  const auto atom = ImportTokens(lines[first + 2]);
+  return atom.size() >= 4 && std::isalpha(static_cast<unsigned char>(atom[0][0])) &&
+         ElementFromSymbol(atom[0]).has_value();
+}
+
 bool DoXYZFile(const ImportSource &source, ImportResult &result) {
   if (RefuseCutInsideNumber(source, result))
     return false;
@@ -323,4 +337,4 @@ bool DoXYZFile(const ImportSource &source, ImportResult &result) {
   return !result.structures.empty() || RefuseImport(result, 0, "it holds no atom");
 }
 
-extern const ImportFormat gXYZImport{"XYZ", "XYZ files", "xyz extxyz", "", IsXYZFile, DoXYZFile};
+extern const ImportFormat gXYZImport{"XYZ", "XYZ files", "xyz extxyz", "", IsXYZFile, DoXYZFile, XYZMarks};
