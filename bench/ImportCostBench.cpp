@@ -97,7 +97,7 @@ std::string XyzSpecies(long atoms) {
 std::string LammpsCopper(int n, int m) {
   constexpr double a = 3.615;
   const long atoms = 4L * n * n * m;
-  char line[128];
+  char line[256];
   std::snprintf(line, sizeof line,
                 "fcc copper\n\n%ld atoms\n1 atom types\n\n0 %.4f xlo xhi\n0 %.4f ylo yhi\n0 %.4f zlo zhi\n\n"
                 "Masses\n\n1 63.546\n\nAtoms # atomic\n\n",
