@@ -57,3 +57,15 @@ std::string GroupedCount(uint64_t n) {
   }
   return out;
 }
+
+namespace {
+
+thread_local int tMemoryFailuresPass = 0;
+
+} // namespace
+
+PassMemoryFailures::PassMemoryFailures() { tMemoryFailuresPass++; }
+
+PassMemoryFailures::~PassMemoryFailures() { tMemoryFailuresPass--; }
+
+bool MemoryFailuresPass() { return tMemoryFailuresPass > 0; }
