@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -69,3 +70,7 @@ PassMemoryFailures::PassMemoryFailures() { tMemoryFailuresPass++; }
 PassMemoryFailures::~PassMemoryFailures() { tMemoryFailuresPass--; }
 
 bool MemoryFailuresPass() { return tMemoryFailuresPass > 0; }
+
+KeepMemoryFailures::KeepMemoryFailures() : passing_(std::exchange(tMemoryFailuresPass, 0)) {}
+
+KeepMemoryFailures::~KeepMemoryFailures() { tMemoryFailuresPass = passing_; }

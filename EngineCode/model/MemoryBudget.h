@@ -41,5 +41,21 @@ public:
   PassMemoryFailures &operator=(const PassMemoryFailures &) = delete;
 };
 
-// True while a PassMemoryFailures lives on this thread.
+// True while a PassMemoryFailures lives on this thread, and no
+// KeepMemoryFailures inside it.
 bool MemoryFailuresPass();
+
+// Inside a PassMemoryFailures, the handlers answer as everywhere else again
+// for as long as this lives: the event loop the host runs for an alert, a
+// dialog or the cancel key serves every window, and the work it does for
+// them is none of the open's.
+class KeepMemoryFailures {
+public:
+  KeepMemoryFailures();
+  ~KeepMemoryFailures();
+  KeepMemoryFailures(const KeepMemoryFailures &) = delete;
+  KeepMemoryFailures &operator=(const KeepMemoryFailures &) = delete;
+
+private:
+  int passing_;
+};

@@ -5,6 +5,7 @@
 // turn, through the reading and the build.
 #include "ReaderTestSupport.h"
 
+#include "MemoryBudget.h"
 #include "RenderServices.h"
 
 #include <gtest/gtest.h>
@@ -146,6 +147,32 @@ TEST(ImportMemory, AnAllocationThatFailsIsTheNoMemoryAlert) {
     ASSERT_TRUE(OpenTextFile(w.ref(), file));
     EXPECT_EQ(Shown(w.crystal()), whole) << file;
   }
+}
+
+// The event loops an open hands the host for an alert and for the cancel
+// key serve every window: engine work they run copes with memory as it does
+// everywhere else, and throws nothing through the loop.
+TEST(ImportMemory, TheEventLoopsOfAnOpenKeepTheirFailures) {
+  struct Host : FakeHost {
+    int passing = 0;
+    int RunAlert(const AlertRequest &alert) override {
+      passing += MemoryFailuresPass();
+      return FakeHost::RunAlert(alert);
+    }
+    bool CheckForUserCancel() override {
+      passing += MemoryFailuresPass();
+      return FakeHost::CheckForUserCancel();
+    }
+  } host;
+  host.tick = 1000000; // a second a reading: every cancel poll asks
+  // A bond maximum that finds nothing: the build's caution says so.
+  const TempFile file("apart.ovtx", "CELL 5 5 5 90 90 90\nBMAX Na Cl 1.0\nATOM\nNa Na1 0 0 0\nCl Cl1 0.5 0.5 0.5\n");
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), file.path));
+  ASSERT_EQ(host.alerts.size(), 1u);
+  EXPECT_EQ(host.alerts[0].message, "No bonds found!");
+  EXPECT_GT(host.cancelChecks, 0);
+  EXPECT_EQ(host.passing, 0);
 }
 
 } // namespace
