@@ -3,6 +3,7 @@
 #include "Alerts.h"
 #include "AutoBonds.h"
 #include "BuildPipeline.h"
+#include "MemoryBudget.h"
 #include "Polyhedra.h"
 #include "RenderServices.h"
 #include "StoredLimits.h"
@@ -250,7 +251,10 @@ bool BuildChosen(WindowRef window, const std::filesystem::path &file, ImportResu
       summaries.reserve(count);
       for (const ImportedStructure &s : result.structures)
         summaries.push_back(SummariseStructure(s));
-      pick = gImportHooks.choose(file, summaries);
+      {
+        const KeepMemoryFailures outsideTheOpen; // the chooser's event loop serves every window
+        pick = gImportHooks.choose(file, summaries);
+      }
       std::erase_if(pick.picked, [&](size_t k) { return k >= count; });
       if (pick.picked.empty())
         return false; // the user chose none: nothing is opened, and nothing said

@@ -1,6 +1,8 @@
 #include "import/ImportPath.h"
 
 #include "Alerts.h"
+#include "BondSearch.h"
+#include "MemoryBudget.h"
 #include "StoredLimits.h"
 #include "StructureArrays.h"
 #include "documents/CrystalDocument.h"
@@ -207,8 +209,9 @@ std::string ImportRefusal(const std::filesystem::path &file, const ImportError &
 
 namespace {
 
-// The read itself: every allocation failure and the user's stop unwind out
-// of it to ReadStructureFile.
+// The read itself: every allocation failure (the engine's steps it calls
+// let theirs pass, MemoryBudget.h) and the user's stop unwind out of it to
+// ReadStructureFile.
 bool ReadSource(const std::filesystem::path &file, ImportResult &result, std::string *why) {
   ImportSource source;
   std::string reason;
@@ -279,6 +282,7 @@ constexpr const char *kNoMemoryText = "there is not enough memory to open it";
 bool ReadStructureFile(const std::filesystem::path &file, ImportResult &result, std::string *why) {
   result = ImportResult{};
   try {
+    const PassMemoryFailures pass;
     const ImportReadPoll poll;
     if (gShowProgress)
       WriteStatus("Reading \"" + file.filename().string() + "\"\u2026");
@@ -317,15 +321,18 @@ bool ReadOrRefuse(const std::filesystem::path &file, ImportResult &result) {
 }
 
 // The build of what was read (or a document's read, or the look at a file
-// that decides how it opens), in which an allocation that fails gives the
-// same alert as one that fails in the read, once what was read is let go;
-// what is left half built in the window is its caller's to clear, as for
-// any build that stops.
+// that decides how it opens), in which an allocation that fails, in the
+// engine's steps too (MemoryBudget.h), gives the same alert as one that
+// fails in the read, once what was read and the bond search's working
+// arrays are let go; what is left half built in the window is its caller's
+// to clear, as for any build that stops.
 template <typename Build> bool BuildOrRefuse(const std::filesystem::path &file, ImportResult &read, Build build) {
   try {
+    const PassMemoryFailures pass;
     return build();
   } catch (const std::bad_alloc &) {
     read = ImportResult{};
+    TurboFreeCandidates();
   }
   SayRefused(ImportErrorKind::NoMemory, ImportRefusal(file, {0, kNoMemoryText, ImportErrorKind::NoMemory}));
   return false;

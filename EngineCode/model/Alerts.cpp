@@ -1,5 +1,6 @@
 #include "Alerts.h"
 #include "LongCommand.h"
+#include "MemoryBudget.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,6 +12,7 @@ namespace {
 // An alert never shows under the status window of the command that raised it.
 int RunAlert(HostServices *host, const AlertRequest &alert) {
   HideStatusForAlert();
+  const KeepMemoryFailures outsideTheOpen;
   return host->RunAlert(alert);
 }
 

@@ -220,6 +220,8 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
   } catch (const std::bad_alloc &) {
     if (progress)
       CloseStatus();
+    if (MemoryFailuresPass())
+      throw;
     return;
   }
   const PairLimits &limits = *made;
@@ -252,6 +254,8 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
     TurboFreeCandidates();
     if (progress)
       CloseStatus();
+    if (MemoryFailuresPass())
+      throw;
     return;
   }
   if (!TurboSortByXYZ()) {
@@ -279,6 +283,8 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
     TurboFreeCandidates();
     if (progress)
       CloseStatus();
+    if (MemoryFailuresPass())
+      throw;
     return;
   }
   if (nPlaces > crowdLimit) {

@@ -244,6 +244,8 @@ bool BuildGrid(double halfWidth) {
     }
   } catch (const std::bad_alloc &) {
     FreeGrid();
+    if (MemoryFailuresPass())
+      throw;
     return false;
   }
   return true;
@@ -366,6 +368,8 @@ bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
       DestroyPolyhedron(atom.polyhedron);
       DestroyBondsListForAtom(&atom);
     }
+    if (MemoryFailuresPass())
+      throw;
     return false;
   }
   return true;
@@ -436,6 +440,8 @@ bool GatherInRange(const std::vector<AtomPoint> &points, const std::vector<AtomS
     }
   } catch (const std::bad_alloc &) {
     TurboFreeCandidates();
+    if (MemoryFailuresPass())
+      throw;
     return false;
   }
   gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
@@ -518,6 +524,8 @@ std::optional<std::vector<ElementIndexEntry>> TurboIndexElements(CrystalRec *cry
     list.push_back({kElementIndexEnd, 0, 0});
     return list;
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     return std::nullopt;
   }
 }
@@ -597,6 +605,8 @@ bool AppendIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom
       gTurboAtoms.push_back(t);
     }
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     return false;
   }
   return true;
@@ -769,6 +779,8 @@ bool ExtendOverSites(CrystalRec *crystal, const std::vector<SiteSpan> &spans, fl
     }
   } catch (const std::bad_alloc &) {
     TurboFreeCandidates();
+    if (MemoryFailuresPass())
+      throw;
     return false;
   }
   gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
@@ -857,6 +869,8 @@ bool TurboGroupPlaces(TurboPlaces *places) {
     gTurboAtoms.swap(kept);
     gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     return false;
   }
   return true;
@@ -882,6 +896,8 @@ bool TurboSortByXYZ() {
     OrderByAxis(2, gSortZ, a, b);
   } catch (const std::bad_alloc &) {
     TurboFreeSortMemory();
+    if (MemoryFailuresPass())
+      throw;
     return false;
   }
   for (size_t r = 0; r < n; r++) {
@@ -908,6 +924,8 @@ bool SortXForGrid() {
     OrderByAxis(0, gSortX, a, b);
   } catch (const std::bad_alloc &) {
     TurboFreeSortMemory();
+    if (MemoryFailuresPass())
+      throw;
     return false;
   }
   for (size_t r = 0; r < n; r++)
@@ -1039,6 +1057,8 @@ bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, f
     for (const uint64_t f : found)
       pairs.push_back((uint64_t{a} << 32) | (f & 0xFFFFFFFFu));
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     return false;
   }
   return true;
@@ -1228,6 +1248,8 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   try {
     points.resize(nAtoms);
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     TurboRemoveBonds(crystal);
     return;
   }
@@ -1245,6 +1267,8 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     try {
       shares.resize(nAtoms);
     } catch (const std::bad_alloc &) {
+      if (MemoryFailuresPass())
+        throw;
       TurboRemoveBonds(crystal);
       return;
     }

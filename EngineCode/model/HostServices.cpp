@@ -1,5 +1,6 @@
 #include "HostServices.h"
 #include "LongCommand.h"
+#include "MemoryBudget.h"
 
 #include "StructureRecord.h"
 
@@ -265,7 +266,10 @@ void SubtitleWindowOutput(WindowRef window) {
   DrawWindowSubtitle(window, "New output printed in the Log");
 }
 
-bool MyCheckForUserCancelEvent() { return gHost && gHost->CheckForUserCancel(); }
+bool MyCheckForUserCancelEvent() {
+  const KeepMemoryFailures outsideTheOpen; // the events of every window are served
+  return gHost && gHost->CheckForUserCancel();
+}
 
 static bool ModifierDown(unsigned key) { return gHost && (gHost->CurrentModifiers() & key) != 0; }
 bool MyCommandKeyDown() { return ModifierDown(kCommandKey); }

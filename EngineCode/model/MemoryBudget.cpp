@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -57,3 +58,19 @@ std::string GroupedCount(uint64_t n) {
   }
   return out;
 }
+
+namespace {
+
+thread_local int tMemoryFailuresPass = 0;
+
+} // namespace
+
+PassMemoryFailures::PassMemoryFailures() { tMemoryFailuresPass++; }
+
+PassMemoryFailures::~PassMemoryFailures() { tMemoryFailuresPass--; }
+
+bool MemoryFailuresPass() { return tMemoryFailuresPass > 0; }
+
+KeepMemoryFailures::KeepMemoryFailures() : passing_(std::exchange(tMemoryFailuresPass, 0)) {}
+
+KeepMemoryFailures::~KeepMemoryFailures() { tMemoryFailuresPass = passing_; }

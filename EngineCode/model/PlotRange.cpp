@@ -228,6 +228,8 @@ std::optional<std::vector<AtomRecord>> TileCells(const std::vector<AtomRecord> &
       runStart = runEnd;
     }
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     return std::nullopt;
   }
   return atoms;

@@ -7,6 +7,7 @@
 #include "Geometry.h"
 #include "HostServices.h"
 #include "LigandThinning.h"
+#include "MemoryBudget.h"
 #include "RenderServices.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
@@ -771,6 +772,8 @@ std::optional<Polyhedron> MakeFacesImpl(CrystalRec *crystal, int32_t n, const fl
       *vertexCount = distinct;
     return FacesToPolyhedron(starts, counts, vertices.data(), distinct);
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     return std::nullopt;
   }
 }
@@ -820,6 +823,8 @@ std::optional<Polyhedron> GenPolyImpl(CrystalRec *crystal, uint32_t n, const uin
     poly->vertexCount = distinct;
     return poly;
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     return std::nullopt;
   }
 }
@@ -856,6 +861,8 @@ public:
     try {
       Build(c);
     } catch (const std::bad_alloc &) {
+      if (MemoryFailuresPass())
+        throw;
       valid_ = false;
     }
   }
@@ -1299,6 +1306,8 @@ void MakeAtomPolyhedra(CrystalRec *crystal) {
   try {
     cartsCopy.resize(static_cast<size_t>(atomCount));
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     cartsCopy.clear();
   }
   int32_t total = 0;
@@ -1483,7 +1492,10 @@ void MakeAtomPolyhedra(CrystalRec *crystal) {
         FWriteColor(text, kWarningColour);
       }
     } catch (const std::bad_alloc &) {
-      // Out of memory: the atoms done so far keep their polyhedra.
+      // Out of memory: the atoms done so far keep their polyhedra, unless
+      // the failure passes (MemoryBudget.h).
+      if (MemoryFailuresPass())
+        throw;
     }
   }
   // Cancelled by the user: no atom keeps a polyhedron, so the structure is
@@ -1515,6 +1527,8 @@ void SetSiteRoles(CrystalRec *crystal) {
       try {
         CheckPolyVertexSiteImpl(crystal, static_cast<uint32_t>(s), &isVertex, &ownSite, &roles);
       } catch (const std::bad_alloc &) {
+        if (MemoryFailuresPass())
+          throw;
         isVertex = ownSite = false;
       }
       if (ownSite)

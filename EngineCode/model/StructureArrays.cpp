@@ -1,6 +1,7 @@
 #include "StructureArrays.h"
 
 #include "Alerts.h"
+#include "MemoryBudget.h"
 #include "Preferences.h"
 
 #include <algorithm>
@@ -26,6 +27,8 @@ template <class T> std::optional<std::vector<T>> MakeArray(int64_t n, const T &f
   try {
     return std::vector<T>(static_cast<size_t>(n), fill);
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     return std::nullopt;
   }
 }
@@ -39,6 +42,8 @@ template <class T> T *AppendRecord(std::vector<T> &v, int32_t &count, const T &b
   try {
     v.push_back(blank);
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     return nullptr;
   }
   count = static_cast<int32_t>(v.size());
@@ -423,6 +428,8 @@ std::vector<AtomRecord> CopyAtomsArrayForCrystal(const CrystalRec *crystal) {
   try {
     copy.assign(crystal->atoms.begin(), crystal->atoms.begin() + UsableAtomCount(*crystal));
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     return {};
   }
   // The copy owns nothing: its bonds lists and polyhedra stay with the
@@ -508,6 +515,8 @@ std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *cr
       }
     }
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     MyCFStopAlert("Memory error when attempting to copy the unit cell");
     return std::nullopt;
   }
@@ -1098,6 +1107,8 @@ bool AddAtomToBondsList(AtomRecord *atom, uint32_t j) {
   try {
     atom->bonds.push_back(j);
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     return false;
   }
   atom->bondCount = static_cast<uint32_t>(atom->bonds.size());
@@ -1174,6 +1185,8 @@ std::optional<Polyhedron> CreatePolyhedron(uint32_t faces) {
     p.faces.resize(faces);
     return p;
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     return std::nullopt;
   }
 }

@@ -4,6 +4,7 @@
 #include "Alerts.h"
 #include "EllipsoidMaths.h"
 #include "HostServices.h"
+#include "MemoryBudget.h"
 #include "Preferences.h"
 #include "SpaceGroups.h"
 #include "StructureArrays.h"
@@ -155,6 +156,8 @@ std::optional<std::vector<GEP>> CrystalGEPs(CrystalRec *crystal, int32_t *count,
   try {
     ops.reserve(static_cast<size_t>(cards) * static_cast<size_t>(nVectors));
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     return std::nullopt;
   }
   for (int32_t k = 0; k < cards; k++) {
@@ -215,6 +218,8 @@ bool GenCell(CrystalRec *crystal) {
   try {
     atoms.reserve(static_cast<size_t>(std::min<int64_t>(bound, kInitialAtomReserve)));
   } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
     return outOfMemory();
   }
 
@@ -249,6 +254,8 @@ bool GenCell(CrystalRec *crystal) {
       try {
         atoms.push_back(gBlankAtom);
       } catch (const std::bad_alloc &) {
+        if (MemoryFailuresPass())
+          throw;
         return outOfMemory();
       }
       AtomRecord &atom = atoms.back();

@@ -42,6 +42,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <map>
+#include <new>
 #include <unistd.h>
 
 #ifndef OV_RESOURCE_DIR
@@ -374,17 +375,29 @@ bool OpenStructureInNewWindow(const std::filesystem::path &file, ImportedStructu
   w->setWindowTitle(QString::fromStdString(file.stem().string()) +
                     (structure.name.empty() ? QString() : " " + QString::fromStdString(structure.name)));
   const uint8_t savedProgress = gShowProgress;
+  auto end = [&](bool ok) {
+    gShowProgress = savedProgress;
+    CloseStatus();
+    if (!ok) {
+      if (GetNumGraphWindows() > 1)
+        DisposeMainWindow(window);
+      else
+        ClearMainWindow(window);
+    }
+    return ok;
+  };
   gShowProgress = 1;
-  const bool ok = BuildImportedStructure(window, file, std::move(structure));
-  gShowProgress = savedProgress;
-  CloseStatus();
-  if (!ok) {
-    if (GetNumGraphWindows() > 1)
-      DisposeMainWindow(window);
-    else
-      ClearMainWindow(window);
-    return false;
+  bool ok = false;
+  try {
+    ok = BuildImportedStructure(window, file, std::move(structure));
+  } catch (const std::bad_alloc &) {
+    // The open this window is part of says so, for the file: the window
+    // goes first.
+    end(false);
+    throw;
   }
+  if (!end(ok))
+    return false;
   FinishOpenedWindow(window, w, file, false);
   return true;
 }

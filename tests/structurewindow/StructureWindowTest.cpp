@@ -868,6 +868,35 @@ TEST_F(ProgramTest, TheChooserOpensEachPickedStructureInAWindowOfItsOwn) {
   gDialogs.choice.reset();
 }
 
+// Memory that runs out in the window of a second structure is the file's
+// one "No Memory" alert: the file's windows go, that one too.
+TEST_F(ProgramTest, MemoryThatRunsOutInAnotherStructuresWindowLeavesNoWindow) {
+  const fs::path two = gProgram->Temp() / "two halides.cif";
+  std::ofstream(two) << RockSaltBlock("halite", 5.64) + RockSaltBlock("sylvite", 6.29);
+  gDialogs.choice = StructureChoice{{0, 1}, false};
+  // The second build runs out where it hands the window its notes.
+  const auto setNotes = gDocumentWindowHooks.setNotes;
+  int builds = 0;
+  gDocumentWindowHooks.setNotes = [&](WindowRef window, const std::string &notes) {
+    if (++builds == 2)
+      throw std::bad_alloc();
+    setNotes(window, notes);
+  };
+  const int windows = GetNumGraphWindows();
+  gHost->alerts.clear();
+  EXPECT_FALSE(OpenFSRefInWindow(two, nullptr));
+  gDocumentWindowHooks.setNotes = setNotes;
+  gDialogs.choice.reset();
+  EXPECT_EQ(builds, 2);
+  ASSERT_EQ(gHost->alerts.size(), 1u);
+  EXPECT_EQ(gHost->alerts[0].message, "No Memory");
+  EXPECT_NE(gHost->alerts[0].explanation.find("two halides.cif"), std::string::npos);
+  QCoreApplication::processEvents();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(GetNumGraphWindows(), windows);
+  EXPECT_EQ(gShowProgress, 0);
+}
+
 // Open All, and Open with every row selected, ask before opening more than
 // twenty windows; as the views of one window nothing is asked.
 TEST_F(ProgramTest, OpenAllAsksBeforeOpeningMoreThanTwentyWindows) {
