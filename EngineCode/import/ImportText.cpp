@@ -68,14 +68,14 @@ ImportReadPoll::~ImportReadPoll() { tReadPoll = outer_; }
 std::string ImportLineEnds(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 1);
-  for (size_t i = 0; i < text.size(); i++) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n')
-        i++;
-    } else {
-      out += text[i];
-    }
+  // The runs between CRs copied whole.
+  for (size_t i = 0; i < text.size();) {
+    const size_t cr = std::min(text.find('\r', i), text.size());
+    out.append(text.substr(i, cr - i));
+    if (cr == text.size())
+      break;
+    out += '\n';
+    i = cr + 1 + (cr + 1 < text.size() && text[cr + 1] == '\n' ? 1 : 0);
   }
   return out;
 }
