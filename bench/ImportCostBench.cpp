@@ -10,7 +10,8 @@
 //   XYZ: species "Caaaaaaaaa" (20,000), named by element and number;
 //   LAMMPS: fcc copper as a data file (100,920 atoms at full size, 10,976 at
 //     the smaller), its atoms named Cu1 ... Cu100920;
-//   CIF: rows at one position (20,000 and 50,000), one mixed site.
+//   CIF: rows at one position (20,000 and 50,000), one mixed site;
+//   XYZ: two one-atom frames with 64 Mi empty lines between them.
 // Read through the import path (`ReadStructureFile`), no build; the files
 // are written once into the temporary folder.
 #include "import/ImportPath.h"
@@ -173,5 +174,13 @@ void BM_CifRowsAtOnePlace(benchmark::State &state) {
   Read(state, state.range(0) ? more : fewer);
 }
 BENCHMARK(BM_CifRowsAtOnePlace)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_XyzEmptyLines(benchmark::State &state) {
+  const auto frames = [](size_t lines) { return "1\nfirst\nC 0 0 0\n" + std::string(lines, '\n') + "1\nlast\nC 0 0 0\n"; };
+  static const fs::path full = Written("empty-full.xyz", frames(size_t{1} << 26)),
+                        tenth = Written("empty-tenth.xyz", frames((size_t{1} << 26) / 10));
+  Read(state, state.range(0) ? full : tenth);
+}
+BENCHMARK(BM_XyzEmptyLines)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -67,7 +67,7 @@ bool IsTimestepLine(std::string_view line) {
 struct HistoryReader {
   const ImportSource &source;
   ImportResult &result;
-  std::vector<std::string_view> lines;
+  ImportTextLines lines;
   std::string title;
 
   bool Fail(size_t index, std::string what) { return RefuseImport(result, static_cast<int>(index + 1), std::move(what)); }

@@ -137,7 +137,7 @@ size_t DropSymmetryImages(std::vector<FileAtom> &atoms, const std::vector<GEP> &
 }
 
 struct Reader {
-  const std::vector<std::string_view> &lines;
+  const ImportTextLines &lines;
   ImportResult &result;
   size_t i = 0;
 

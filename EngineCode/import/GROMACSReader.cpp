@@ -70,7 +70,7 @@ std::optional<ElementCode> ElementOfAtomName(std::string_view residue, std::stri
 struct GroReader {
   const ImportSource &source;
   ImportResult &result;
-  std::vector<std::string_view> lines;
+  ImportTextLines lines;
   std::map<std::pair<std::string, std::string>, std::optional<ElementCode>> guesses;
 
   std::optional<ElementCode> Element(std::string_view residue, std::string_view name) {

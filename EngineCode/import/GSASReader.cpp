@@ -29,6 +29,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -41,21 +42,22 @@ struct Record {
   std::string text;
 };
 
-// The records of the text: a line longer than a record is records written
-// without line ends.
-std::vector<Record> Records(std::string_view text) {
-  std::vector<Record> records;
+// Each record of the text in order to `take`, until it answers false (then
+// false): a line longer than a record is records written without line ends.
+// One record at a time, as the reader needs no other.
+template <typename Take> bool EachRecord(std::string_view text, Take take) {
+  Record r;
   for (std::string_view l : ImportLines(text)) {
     do {
-      std::string r(l.substr(0, kRecordLength));
-      for (char &ch : r)
-        if (ch == '\0')
-          ch = ' ';
-      records.push_back({static_cast<int>(records.size() + 1), std::move(r)});
+      r.line++;
+      r.text.assign(l.substr(0, kRecordLength));
+      std::replace(r.text.begin(), r.text.end(), '\0', ' ');
+      if (!take(std::as_const(r)))
+        return false;
       l.remove_prefix(std::min(l.size(), kRecordLength));
     } while (!l.empty());
   }
-  return records;
+  return true;
 }
 
 struct Atom {
@@ -199,11 +201,10 @@ bool IsGSASFile(const ImportSource &source) { return ImportColumns(source.text, 
 bool DoGSASFile(const ImportSource &source, ImportResult &result) {
   if (RefuseCutInsideNumber(source, result))
     return false;
-  const auto records = Records(source.text);
   std::array<Phase, kPhaseSlots> phases;
   std::array<bool, kPhaseSlots> used{};
   bool typed = false;
-  for (const Record &r : records) {
+  const bool read = EachRecord(source.text, [&](const Record &r) {
     const std::string_view key = ImportColumns(r.text, 1, 12);
     if (TrimImport(key) == "EXPR NPHAS") {
       typed = true;
@@ -218,10 +219,12 @@ bool DoGSASFile(const ImportSource &source, ImportResult &result) {
     } else if (key.starts_with("CRS") && key.size() > 3 && key[3] >= '1' && key[3] <= '9') {
       const size_t slot = static_cast<size_t>(key[3] - '1');
       used[slot] = used[slot] || !typed;
-      if (!ReadPhaseRecord(phases[slot], r, result))
-        return false;
+      return ReadPhaseRecord(phases[slot], r, result);
     }
-  }
+    return true;
+  });
+  if (!read)
+    return false;
   std::vector<std::string> leftOut;
   for (int k = 0; k < kPhaseSlots; k++) {
     Phase &p = phases[static_cast<size_t>(k)];

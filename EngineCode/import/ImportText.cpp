@@ -68,31 +68,84 @@ ImportReadPoll::~ImportReadPoll() { tReadPoll = outer_; }
 std::string ImportLineEnds(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 1);
-  for (size_t i = 0; i < text.size(); i++) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n')
-        i++;
-    } else {
-      out += text[i];
-    }
+  // The runs between CRs copied whole.
+  for (size_t i = 0; i < text.size();) {
+    const size_t cr = std::min(text.find('\r', i), text.size());
+    out.append(text.substr(i, cr - i));
+    if (cr == text.size())
+      break;
+    out += '\n';
+    i = cr + 1 + (cr + 1 < text.size() && text[cr + 1] == '\n' ? 1 : 0);
   }
   return out;
 }
 
-std::vector<std::string_view> ImportLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  size_t i = 0;
-  while (i < text.size()) {
+ImportTextLines::ImportTextLines(std::string_view text) : text_(text), checkpoints_{0} {
+  // Counted a block at a time (std::count is vectorised), one step of the
+  // read per block; a block that holds the start of a checkpoint's line is
+  // walked byte by byte to place it.
+  constexpr size_t kBlock = 4096;
+  size_t ends = 0; // the LFs counted
+  for (size_t at = 0; at < text.size(); at += kBlock) {
     ReadStep();
-    size_t j = text.find('\n', i);
-    if (j == std::string_view::npos)
-      j = text.size();
-    lines.push_back(text.substr(i, j - i));
-    i = j + 1;
+    const char *block = text.data() + at;
+    const size_t length = std::min(kBlock, text.size() - at);
+    const auto inBlock = static_cast<size_t>(std::count(block, block + length, '\n'));
+    if (ends + inBlock >= checkpoints_.size() * kCheckpointEvery) {
+      for (size_t k = 0; k < length; k++) {
+        if (block[k] == '\n' && ++ends % kCheckpointEvery == 0 && at + k + 1 < text.size())
+          checkpoints_.push_back(at + k + 1);
+      }
+    } else {
+      ends += inBlock;
+    }
   }
-  return lines;
+  count_ = ends + (!text.empty() && text.back() != '\n' ? 1 : 0);
 }
+
+std::string_view ImportTextLines::LineAt(size_t offset) const {
+  return text_.substr(offset, text_.find('\n', offset) - offset); // to the end when no LF follows
+}
+
+std::string_view ImportTextLines::operator[](size_t i) const {
+  ReadStep();
+  // From the nearest place known before the line, or back from the last
+  // line reached when that is nearer.
+  const size_t checkpoint = i / kCheckpointEvery;
+  size_t line = checkpoint * kCheckpointEvery;
+  size_t offset = checkpoints_[checkpoint];
+  if (placeLine_ >= line && placeLine_ <= i) {
+    line = placeLine_;
+    offset = placeOffset_;
+  } else if (placeLine_ > i && placeLine_ - i < i - line) {
+    line = placeLine_;
+    offset = placeOffset_;
+    for (; line > i; line--) // the LF before the line at `offset` ends the one before it
+      offset = offset < 2 ? 0 : text_.rfind('\n', offset - 2) + 1;
+  }
+  for (; line < i; line++)
+    offset = text_.find('\n', offset) + 1;
+  placeLine_ = line;
+  placeOffset_ = offset;
+  return LineAt(offset);
+}
+
+ImportTextLines::const_iterator::const_iterator(std::string_view text, size_t index, size_t count)
+    : text_(text), index_(index), count_(count) {
+  if (index_ < count_)
+    line_ = text_.substr(0, text_.find('\n'));
+}
+
+ImportTextLines::const_iterator &ImportTextLines::const_iterator::operator++() {
+  ReadStep();
+  if (++index_ < count_) {
+    text_.remove_prefix(line_.size() + 1);
+    line_ = text_.substr(0, text_.find('\n'));
+  }
+  return *this;
+}
+
+ImportTextLines ImportLines(std::string_view text) { return ImportTextLines(text); }
 
 std::vector<std::string_view> ImportTokens(std::string_view s) {
   ReadStep();

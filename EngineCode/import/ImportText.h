@@ -5,6 +5,8 @@
 
 #include "Utilities.h"
 
+#include <cstddef>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,8 +38,73 @@ private:
 
 // The text with CR LF and CR line ends made LF.
 std::string ImportLineEnds(std::string_view text);
-// The lines of a normalised text (LF ends only); the n-th entry is line n+1.
-std::vector<std::string_view> ImportLines(std::string_view text);
+// The lines of a normalised text (LF ends only); the n-th entry is line n+1,
+// without its LF, and a text that ends in LF has no empty line after it.
+// The table is read as a vector of views would be, but costs a few bytes per
+// thousand lines, not 16 bytes a line: it keeps the start of every
+// kCheckpointEvery-th line and the line last asked for, so that reading in
+// order, or near the last line read, costs the length of the lines walked,
+// and a jump at most kCheckpointEvery lines' worth. A text of nothing but
+// line ends takes no more memory than its own bytes. The table is read by
+// one thread at a time (it moves its place as it is read); counting the
+// lines and reading them are steps of the read running on the thread
+// (ImportReadPoll). The text must outlive the table.
+class ImportTextLines {
+public:
+  static constexpr size_t kCheckpointEvery = 1024;
+
+  ImportTextLines() = default;
+  explicit ImportTextLines(std::string_view text);
+
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  std::string_view operator[](size_t i) const;
+  std::string_view front() const { return (*this)[0]; }
+  std::string_view back() const { return (*this)[count_ - 1]; }
+
+  // Walks the lines in order, each from the end of the one before.
+  class const_iterator {
+  public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = std::string_view;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const std::string_view *;
+    using reference = std::string_view;
+
+    const_iterator() = default;
+    std::string_view operator*() const { return line_; }
+    const std::string_view *operator->() const { return &line_; }
+    const_iterator &operator++();
+    const_iterator operator++(int) {
+      const const_iterator was = *this;
+      ++*this;
+      return was;
+    }
+    bool operator==(const const_iterator &other) const { return index_ == other.index_; }
+
+  private:
+    friend class ImportTextLines;
+    const_iterator(std::string_view text, size_t index, size_t count);
+    std::string_view text_;
+    std::string_view line_;
+    size_t index_ = 0;
+    size_t count_ = 0;
+  };
+  using iterator = const_iterator;
+  const_iterator begin() const { return {text_, 0, count_}; }
+  const_iterator end() const { return {text_, count_, count_}; }
+
+private:
+  // The line that starts at `offset`: up to its LF or the end of the text.
+  std::string_view LineAt(size_t offset) const;
+
+  std::string_view text_;
+  size_t count_ = 0;
+  std::vector<size_t> checkpoints_; // the start of line k * kCheckpointEvery, at k
+  mutable size_t placeLine_ = 0;    // the line last reached, and its start
+  mutable size_t placeOffset_ = 0;
+};
+ImportTextLines ImportLines(std::string_view text);
 // Blank- or tab-separated tokens.
 std::vector<std::string_view> ImportTokens(std::string_view line);
 // The line without blanks, tabs and CR at either end.

@@ -67,7 +67,7 @@ struct DumpAtom {
 struct DumpReader {
   const ImportSource &source;
   ImportResult &result;
-  std::vector<std::string_view> lines;
+  ImportTextLines lines;
   size_t i = 0; // the next line
 
   bool Fail(size_t index, std::string what) { return RefuseImport(result, static_cast<int>(index + 1), std::move(what)); }

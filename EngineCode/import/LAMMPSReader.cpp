@@ -65,7 +65,7 @@ struct Section {
 
 struct DataReader {
   ImportResult &result;
-  std::vector<std::string_view> lines;
+  ImportTextLines lines;
 };
 
 // The style the columns of the Atoms lines show: 5 atomic, 7 full, 6 charge

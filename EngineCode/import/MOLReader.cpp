@@ -52,7 +52,7 @@ std::optional<ElementCode> MolElement(std::string_view symbol) {
 int ChargeOfCode(long code) { return (code >= 1 && code <= 3) || (code >= 5 && code <= 7) ? 4 - static_cast<int>(code) : 0; }
 
 struct Reader {
-  const std::vector<std::string_view> &lines;
+  const ImportTextLines &lines;
   ImportResult &result;
   ImportedStructure *s = nullptr;
   std::vector<int> charges;

@@ -413,10 +413,23 @@ bool Parser::Run(std::string_view text) {
     return Fail(0, "The file is empty.");
   if (text.find('\0') != std::string_view::npos)
     return Fail(0, "The file is not a text file.");
-  const std::vector<std::string_view> lines = ImportLines(text);
+  const ImportTextLines lines = ImportLines(text);
   std::string block;
-  std::vector<std::string> noteParagraphs;
+  // The notes' paragraphs, joined by line breaks as they end; the length
+  // up to the last that is not empty, as the line breaks at the very end of
+  // a note do not survive the format (the writer follows the note with empty
+  // lines of its own).
+  std::string notes;
+  size_t paragraphs = 0, kept = 0;
   std::string paragraph;
+  const auto endParagraph = [&] {
+    if (paragraphs++)
+      notes += '\n';
+    notes += paragraph;
+    if (!paragraph.empty())
+      kept = notes.size();
+    paragraph.clear();
+  };
   bool inNote = false;
   for (size_t i = 0; i < lines.size(); i++) {
     lineNo_ = static_cast<int>(i) + 1;
@@ -426,8 +439,7 @@ bool Parser::Run(std::string_view text) {
         inNote = false;
       } else {
         if (line.empty()) {
-          noteParagraphs.push_back(paragraph);
-          paragraph.clear();
+          endParagraph();
         } else {
           paragraph += line;
         }
@@ -464,13 +476,9 @@ bool Parser::Run(std::string_view text) {
     Card(card, line, ImportTokens(line.substr(4)));
   }
   if (inNote && !paragraph.empty())
-    noteParagraphs.push_back(paragraph);
-  // The writer follows the note with empty lines of its own; line breaks at
-  // the very end of a note do not survive the format.
-  while (!noteParagraphs.empty() && noteParagraphs.back().empty())
-    noteParagraphs.pop_back();
-  for (size_t k = 0; k < noteParagraphs.size(); k++)
-    x_.notes += (k ? "\n" : "") + noteParagraphs[k];
+    endParagraph();
+  notes.resize(kept);
+  x_.notes += notes;
   x_.notes = AsUtf8(x_.notes);
   return Finish();
 }

@@ -371,7 +371,7 @@ void PDBParser::ReadConect(std::string_view l, int line) {
 }
 
 bool PDBParser::Parse() {
-  const std::vector<std::string_view> lines = ImportLines(source_.text);
+  const ImportTextLines lines = ImportLines(source_.text);
   for (size_t n = 0; n < lines.size(); n++) {
     const std::string_view l = lines[n];
     const int line = static_cast<int>(n + 1);

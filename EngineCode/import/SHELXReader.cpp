@@ -73,7 +73,7 @@ struct Card {
   std::vector<std::string_view> tokens;
 };
 
-std::vector<Card> Cards(const std::vector<std::string_view> &lines) {
+std::vector<Card> Cards(const ImportTextLines &lines) {
   std::vector<Card> cards;
   bool continued = false;
   for (size_t n = 0; n < lines.size(); n++) {

@@ -79,7 +79,7 @@ private:
 
   const ImportSource &source_;
   ImportResult &result_;
-  std::vector<std::string_view> lines_;
+  ImportTextLines lines_;
 };
 
 bool Reader::Read() {

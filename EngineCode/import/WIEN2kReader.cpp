@@ -97,7 +97,7 @@ private:
 
   const ImportSource &source_;
   ImportResult &result_;
-  std::vector<std::string_view> lines_;
+  ImportTextLines lines_;
   ImportedStructure *s_ = nullptr;
   std::vector<AtomClass> classes_;
   std::vector<GEP> ops_;

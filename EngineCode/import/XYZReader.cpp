@@ -167,7 +167,7 @@ std::optional<Lattice> LatticeOf(std::string text) {
 }
 
 // One frame from its count line on; `next` is left at the line after it.
-bool ReadFrame(const std::vector<std::string_view> &lines, size_t &next, long count, ImportResult &result,
+bool ReadFrame(const ImportTextLines &lines, size_t &next, long count, ImportResult &result,
                size_t frameNumber) {
   const size_t countLine = next;
   const int commentLine = static_cast<int>(countLine + 2);
@@ -264,13 +264,13 @@ bool IsXYZFile(const ImportSource &source) {
   // The head of the text only: its last line may be cut where the head ends.
   const std::string_view text = source.text;
   const std::string_view head = text.substr(0, kDetectBytes);
-  std::vector<std::string_view> lines = ImportLines(head);
+  ImportTextLines lines = ImportLines(head);
   // A line the head cuts is kept apart: its first words still show a named
   // file's layout.
   std::string_view cut;
   if (head.size() < text.size() && !lines.empty()) {
     cut = lines.back();
-    lines.pop_back();
+    lines = ImportLines(head.substr(0, static_cast<size_t>(cut.data() - head.data())));
   }
   size_t first = 0;
   while (first < lines.size() && TrimImport(lines[first]).empty())
@@ -319,7 +319,7 @@ bool XYZMarks(const ImportSource &source) {
 bool DoXYZFile(const ImportSource &source, ImportResult &result) {
   if (RefuseCutInsideNumber(source, result))
     return false;
-  const std::vector<std::string_view> lines = ImportLines(source.text);
+  const ImportTextLines lines = ImportLines(source.text);
   size_t next = 0;
   size_t frame = 0;
   while (next < lines.size()) {

@@ -1,10 +1,12 @@
 // The bytes of a file before any reader sees them, and what the user is
 // told when one is turned down: every member of a gzip file, a byte-order
-// mark, stray NULs, short quotes, and a read stopped with Escape.
+// mark, stray NULs, short quotes, and a read stopped with Escape; and the
+// lines readers take from the text.
 #include "ReaderTestSupport.h"
 
 #include "LongCommand.h"
 #include "import/ImportPath.h"
+#include "import/ImportText.h"
 
 #include <gtest/gtest.h>
 
@@ -129,6 +131,54 @@ TEST_F(ImportBytes, EscapeStopsALongRead) {
   EXPECT_TRUE(host.status.front().shown);
   EXPECT_EQ(host.status.front().message, "Reading \"many.xyz\"\u2026");
   EXPECT_EQ(w.crystal().atomCount, atoms);
+}
+
+// The line table gives the lines a split at every LF gives (a text that
+// ends in LF has no empty line after it), however it is walked: in order,
+// backwards, by jumps across its checkpoints, and by iterator.
+TEST(ImportLines, EveryLineHoweverItIsWalked) {
+  std::vector<std::string> texts = {"", "\n", "a", "a\n", "a\n\nb", "\n\n\nlast", "a\nb\n\n"};
+  const size_t every = ImportTextLines::kCheckpointEvery;
+  for (const size_t lines : {every - 1, every, every + 1, 3 * every + 2}) {
+    std::string t;
+    for (size_t k = 0; k < lines; k++)
+      t += std::string(k % 7 == 3 ? 0 : k % 11, static_cast<char>('a' + k % 26)) + "\n";
+    texts.push_back(t);
+    texts.push_back(t.substr(0, t.size() - 1));
+    texts.push_back("\n" + t);
+  }
+  std::mt19937 random(11);
+  for (const std::string &text : texts) {
+    std::vector<std::string> split;
+    std::string line;
+    for (const char c : text) {
+      if (c == '\n') {
+        split.push_back(line);
+        line.clear();
+      } else {
+        line += c;
+      }
+    }
+    if (!line.empty())
+      split.push_back(line);
+    const ImportTextLines table = ImportLines(text);
+    ASSERT_EQ(table.size(), split.size()) << text.size();
+    EXPECT_EQ(table.empty(), split.empty());
+    if (split.empty())
+      continue;
+    EXPECT_EQ(table.back(), split.back());
+    EXPECT_EQ(table.front(), split.front());
+    std::vector<size_t> order;
+    for (size_t k = 0; k < split.size(); k++)
+      order.push_back(k);
+    for (size_t k = split.size(); k-- > 0;)
+      order.push_back(k);
+    for (int k = 0; k < 300; k++)
+      order.push_back(random() % split.size());
+    for (const size_t k : order)
+      ASSERT_EQ(table[k], split[k]) << "line " << k + 1 << " of " << split.size();
+    EXPECT_EQ(std::vector<std::string>(table.begin(), table.end()), split);
+  }
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 // Running out of memory while a file is read or built is an alert, never an
-// abort. An address-space limit cannot stand in for a small machine under
-// the sanitizers (their shadow memory is mapped already), so this binary's
-// global operator new fails one chosen allocation instead: each of them in
-// turn, through the reading and the build.
+// abort, and a file's read needs memory for what the file makes, not for its
+// count of lines. An address-space limit cannot stand in for a small machine
+// under the sanitizers (their shadow memory is mapped already), so this
+// binary's global operator new fails one chosen allocation instead (each of
+// them in turn, through the reading and the build), or any that would take
+// the memory in use past a limit.
 #include "ReaderTestSupport.h"
 
 #include "MemoryBudget.h"
@@ -10,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <malloc.h>
 #include <new>
 #include <tuple>
 
@@ -22,13 +26,32 @@ namespace {
 // the count.
 thread_local long gFailingAllocation = -1;
 thread_local long gAllocations = 0;
+// The most the thread's blocks may hold while a limit is set (0: none), and
+// what they hold, counted from the limit's setting.
+thread_local size_t gHeapLimit = 0;
+thread_local size_t gHeapInUse = 0;
 
 void *Allocate(std::size_t size) {
   if (gFailingAllocation >= 0 && gAllocations++ == gFailingAllocation)
     throw std::bad_alloc();
-  if (void *p = std::malloc(size ? size : 1))
-    return p;
-  throw std::bad_alloc();
+  void *p = std::malloc(size ? size : 1);
+  if (!p)
+    throw std::bad_alloc();
+  if (gHeapLimit) {
+    gHeapInUse += malloc_usable_size(p);
+    if (gHeapInUse > gHeapLimit) {
+      gHeapInUse -= malloc_usable_size(p);
+      std::free(p);
+      throw std::bad_alloc();
+    }
+  }
+  return p;
+}
+
+void Free(void *p) {
+  if (gHeapLimit && p)
+    gHeapInUse -= std::min(gHeapInUse, malloc_usable_size(p));
+  std::free(p);
 }
 
 } // namespace
@@ -45,12 +68,12 @@ void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
   }
 }
 void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept { return operator new(size, tag); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
-void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
-void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
+void operator delete(void *p) noexcept { Free(p); }
+void operator delete[](void *p) noexcept { Free(p); }
+void operator delete(void *p, std::size_t) noexcept { Free(p); }
+void operator delete[](void *p, std::size_t) noexcept { Free(p); }
+void operator delete(void *p, const std::nothrow_t &) noexcept { Free(p); }
+void operator delete[](void *p, const std::nothrow_t &) noexcept { Free(p); }
 
 namespace {
 
@@ -173,6 +196,41 @@ TEST(ImportMemory, TheEventLoopsOfAnOpenKeepTheirFailures) {
   EXPECT_EQ(host.alerts[0].message, "No bonds found!");
   EXPECT_GT(host.cancelChecks, 0);
   EXPECT_EQ(host.passing, 0);
+}
+
+// A quarter of a million empty lines in a file of each reader that reads lines
+// (before its last line; in the own format's note, which keeps the line
+// breaks between its paragraphs) take less than the file's bytes again on
+// top of the bytes read and the text made of them, not a table of 16 bytes
+// a line: each file is read or refused as ever, never for want of memory.
+TEST(ImportMemory, EmptyLinesCostNoMoreThanTheirBytes) {
+  FakeHost host;
+  const std::string blanks(1 << 18, '\n');
+  const std::pair<const char *, const char *> samples[] = {
+      {"atoms", "quartz.inp"},      {"ccsl", "perovskite.ccl"},     {"cssr", "fractional.cssr"},
+      {"dlpoly", "CONFIG"},         {"dlpolyhistory", "HISTORY"},   {"dmol", "water.car"},
+      {"gromacs", "triclinic.gro"}, {"gsas", "hexagonal.exp"},      {"lammps", "atomic.data"},
+      {"lammpsdump", "dump.scaled"}, {"mol", "glycine_v2000.mol"}, {"pdb", "names.pdb"},
+      {"shelx", "occupancy.res"},   {"vasp", "POSCAR_unnamed"},     {"vesta", "rutile.vesta"},
+      {"wien2k", "fcc.struct"},     {"xyz", "frames.xyz"},          {"../structures", "rutile_adp.ovtx"}};
+  for (const auto &[format, name] : samples) {
+    std::ifstream in(Sample(format, name), std::ios::binary);
+    std::string text{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_FALSE(text.empty()) << name;
+    const bool note = fs::path(name).extension() == ".ovtx";
+    text.insert(note ? text.find("\n\n") + 1 : text.rfind('\n', text.size() - 2) + 1, blanks);
+    const TempFile file(name, text);
+    host.alerts.clear();
+    HeldStructureFile held;
+    gHeapInUse = 0;
+    gHeapLimit = 3 * text.size() + (1 << 20);
+    const bool read = ReadHeldFile(file.path, held);
+    gHeapLimit = 0;
+    if (!read) {
+      ASSERT_EQ(host.alerts.size(), 1u) << name;
+      EXPECT_FALSE(host.alerts[0].message.starts_with("No Memory")) << name << ": " << host.alerts[0].explanation;
+    }
+  }
 }
 
 } // namespace
