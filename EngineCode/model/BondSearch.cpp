@@ -1230,9 +1230,9 @@ void TurboRemoveBonds(CrystalRec *crystal) {
   }
 }
 
-void TurboGenerateBonds(CrystalRec *crystal) {
-  if (!crystal)
-    return;
+namespace {
+
+void GenerateBonds(CrystalRec *crystal) {
   CrystalRec &c = *crystal;
   const size_t nAtoms = UsableAtomSize(c);
   const bool searchable = c.atomCount >= 2 && nAtoms >= 2 && SpecCount(c) >= 1 && UsableSiteSize(c) > 0;
@@ -1245,14 +1245,7 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   // the atom records; the old bonds and polyhedra go in the pass that enters
   // the new bonds.
   std::vector<AtomPoint> &points = sBondScratch.points;
-  try {
-    points.resize(nAtoms);
-  } catch (const std::bad_alloc &) {
-    if (MemoryFailuresPass())
-      throw;
-    TurboRemoveBonds(crystal);
-    return;
-  }
+  points.resize(nAtoms);
   // The sites' coordination numbers summed over the atoms in range, and the
   // bonds lists being replaced, each count the bonds about twice: room for
   // the larger count is made at once, so that the list of bonds found does
@@ -1263,16 +1256,8 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   const std::vector<float> siteShares = SitePartialShares(c, &anyPartial);
   std::vector<float> &shares = sBondScratch.shares;
   shares.clear();
-  if (anyPartial) {
-    try {
-      shares.resize(nAtoms);
-    } catch (const std::bad_alloc &) {
-      if (MemoryFailuresPass())
-        throw;
-      TurboRemoveBonds(crystal);
-      return;
-    }
-  }
+  if (anyPartial)
+    shares.resize(nAtoms);
   uint64_t expected = 0, previous = 0;
   for (size_t i = 0; i < nAtoms; i++) {
     const AtomRecord &atom = c.atoms[i];
@@ -1316,9 +1301,11 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     if (end == BondSearchEnd::Complete)
       ReportCoincidentPairs(coincident);
   };
+  // Each step below that fails for memory says so by its answer: the
+  // search then ends as one that ran out of memory anywhere else.
   const auto list = TurboIndexElements(crystal);
   if (!list)
-    return finish(false, false);
+    throw std::bad_alloc();
 
   // Progress counts the first element's atoms of every specification that
   // can run.
@@ -1353,14 +1340,14 @@ void TurboGenerateBonds(CrystalRec *crystal) {
       continue;
     }
     if (!GatherInRange(points, spansB))
-      return finish(false, true);
+      throw std::bad_alloc();
     if (gNAtoms == 0) {
       counted += atomsA;
       TurboFreeCandidates();
       continue;
     }
     if (!SortXForGrid())
-      return finish(false, true);
+      throw std::bad_alloc();
     const bool sameElement = spec.elementA == spec.elementB;
     const std::vector<std::pair<float, float>> earlier = EarlierRangesOfPair(c, k);
     // The grid for this specification's queries, made once for them all
@@ -1395,7 +1382,7 @@ void TurboGenerateBonds(CrystalRec *crystal) {
         // TurboBoxAtoms, read straight from the grid.
         if (!AppendBondsOf(static_cast<uint32_t>(a), p, spec.maxLength, minSq, maxSq, sameElement, gridReady, earlier,
                            anyPartial ? shares.data() : nullptr, &coincident, pairs))
-          return finish(false, true);
+          throw std::bad_alloc();
         if (progress)
           WriteProgress("", static_cast<float>(counted) * step);
       }
@@ -1403,6 +1390,28 @@ void TurboGenerateBonds(CrystalRec *crystal) {
     TurboFreeCandidates();
   }
   finish(false, true);
+}
+
+} // namespace
+
+// A search that runs out of memory anywhere leaves the structure without
+// bonds, as one too large for memory does, and says so.
+void TurboGenerateBonds(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  try {
+    GenerateBonds(crystal);
+  } catch (const std::bad_alloc &) {
+    TurboFreeCandidates();
+    if (MemoryFailuresPass())
+      throw;
+    if (gShowProgress)
+      CloseStatus();
+    TurboRemoveBonds(crystal);
+    sLastBondSearchEnd = BondSearchEnd::TooMany;
+    MyCFCautionAlert("Too many bonds", "There is not enough memory for the bond search: the structure is shown "
+                                       "without bonds.");
+  }
 }
 
 bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {

@@ -146,7 +146,9 @@ extern int16_t gAxisChoice;
 // A search whose bonds would take more memory than the machine has left
 // is refused before any bond is stored: the alert "Too many bonds" says how
 // many atoms would have more than how many bonds, and every list is left
-// empty.
+// empty; so is every list of a search that runs out of memory on its way,
+// with the same alert saying so (unless the failure is passed on to an
+// open, MemoryBudget.h).
 void TurboGenerateBonds(CrystalRec *crystal);
 // How the last TurboGenerateBonds ended.
 enum class BondSearchEnd {

@@ -351,6 +351,8 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
     if (!grown) {
       if (cancelled)
         FWrite(kRangeCancelledText);
+      else if (firstCell) // no first cell: its copy said why
+        MyCFStopAlert("No Memory for atoms", RangeTooLargeText(need, bytes, available));
       restoreRange();
       return false;
     }

@@ -8,6 +8,7 @@
 #include "ReaderTestSupport.h"
 
 #include "MemoryBudget.h"
+#include "PlotRange.h"
 #include "RenderServices.h"
 
 #include <gtest/gtest.h>
@@ -231,6 +232,48 @@ TEST(ImportMemory, EmptyLinesCostNoMoreThanTheirBytes) {
       EXPECT_FALSE(host.alerts[0].message.starts_with("No Memory")) << name << ": " << host.alerts[0].explanation;
     }
   }
+}
+
+} // namespace
+
+namespace {
+
+// Outside an open, a step that runs out copes by itself as ever: a larger
+// plot range that cannot be made says so and leaves the atoms as they were,
+// its bonds that cannot be made leave it without bonds and say so, or it is
+// made whole. (The allocation hook lives in this
+// binary.)
+TEST(ImportMemory, ARangeThatRunsOutOfMemorySaysSoAndKeepsTheAtoms) {
+  FakeHost host;
+  Window w(host);
+  RenderServices *renderer = SetRenderServices(nullptr);
+  const fs::path salt = fs::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx";
+  ASSERT_TRUE(OpenTextFile(w.ref(), salt));
+  const auto before = Shown(w.crystal());
+  const long growing = Counted([&] { ASSERT_TRUE(SetPlotRange(w.ref(), 0, 3, 0, 3, 0, 3)); });
+  const auto grown = Shown(w.crystal());
+  ASSERT_GT(std::get<1>(grown), std::get<1>(before));
+  for (long k = 0; k < growing; k += 1 + growing / 100) {
+    ASSERT_TRUE(OpenTextFile(w.ref(), salt));
+    host.alerts.clear();
+    gAllocations = 0;
+    gFailingAllocation = k;
+    const bool made = SetPlotRange(w.ref(), 0, 3, 0, 3, 0, 3);
+    gFailingAllocation = -1;
+    if (made && host.alerts.empty()) {
+      EXPECT_EQ(Shown(w.crystal()), grown) << "allocation " << k;
+    } else if (made) { // the bonds could not be made
+      auto withoutBonds = grown;
+      std::get<2>(withoutBonds) = 0;
+      EXPECT_EQ(Shown(w.crystal()), withoutBonds) << "allocation " << k;
+      ASSERT_EQ(host.alerts.size(), 1u) << "allocation " << k;
+      EXPECT_EQ(host.alerts[0].message, "Too many bonds");
+    } else {
+      EXPECT_EQ(Shown(w.crystal()), before) << "allocation " << k;
+      EXPECT_EQ(host.alerts.size(), 1u) << "allocation " << k;
+    }
+  }
+  SetRenderServices(renderer);
 }
 
 } // namespace
