@@ -127,9 +127,12 @@ bool IsATOMSFile(const ImportSource &source) {
     const std::string_view l = lines[n];
     for (std::string_view other : kOtherCards)
       own = own || IsKeywordLine(l, other);
-    // The refinement program's CELL leads with the wavelength.
-    if (IsKeywordLine(l, "CELL"))
-      cell = Fields(l.substr(4)).size() != 7;
+    // The refinement program's CELL leads with the wavelength; a bare CELL
+    // card (its numbers on the lines after it) is another program's.
+    if (IsKeywordLine(l, "CELL")) {
+      const size_t fields = Fields(l.substr(4)).size();
+      cell = fields != 0 && fields != 7;
+    }
   }
   return cell && !own;
 }

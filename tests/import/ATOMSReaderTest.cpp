@@ -81,4 +81,12 @@ TEST_F(ATOMSReader, DamagedFilesAreRefusedWithTheLine) {
   }
 }
 
+// Another program's crystal file with a bare CELL card, its numbers on the
+// next line, is none of these files.
+TEST_F(ATOMSReader, ABareCellCardIsNoATOMSFile) {
+  TempFile f("napth.xtl", "TITLE naphthalene\nDIMENSION 3\nCELL\n  8.098 5.953 8.652 90 124.4 90\n"
+                          "SYMMETRY NUMBER 14\nATOMS\nNAME X Y Z\nC1 0.08 0.02 0.33\nEOF\n");
+  EXPECT_EQ(Refusal(host, f.path), "\"napth.xtl\" is no structure file this version reads.");
+}
+
 } // namespace
