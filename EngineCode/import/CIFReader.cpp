@@ -587,6 +587,8 @@ bool IsCIFFile(const ImportSource &source) {
 }
 
 bool DoCIFFile(const ImportSource &source, ImportResult &result) {
+  if (RefuseCutInsideNumber(source, result))
+    return false;
   CIFDocument doc;
   if (!ReadCIFDocument(source, doc, result.error))
     return false;

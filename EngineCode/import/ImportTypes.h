@@ -94,6 +94,9 @@ struct ImportedStructure {
   std::vector<std::string> labels;
   // The atom types' looks the file gives, used when the fill makes the types.
   std::vector<AtomTypeLook> looks;
+  // The line of the first atom left out for lying at no place a structure
+  // holds (0: none), which a file left without atoms is refused at.
+  int firstLeftOutLine = 0;
 };
 
 // Why a file was not opened, as the alert's title tells it.

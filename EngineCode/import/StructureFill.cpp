@@ -129,8 +129,14 @@ int LineCutInsideNumber(const ImportSource &source) {
     text.remove_suffix(1);
   if (text.empty())
     return 0;
-  const char last = text.back();
-  const bool cut = last == '.' || last == 'e' || last == 'E' || last == '+' || last == '-';
+  // The last word is a number's beginning: digits, a point, an exponent
+  // or a sign, ending where no number ends. A lone point is no number (a
+  // CIF's "inapplicable"), nor is a word with letters ("O2-").
+  const size_t start = text.find_last_of(" \t\n") + 1; // 0 when the text is one word
+  const std::string_view word = text.substr(start);
+  const bool numeric = word.find_first_not_of("0123456789.eE+-") == std::string_view::npos && word != ".";
+  const char last = word.back();
+  const bool cut = numeric && (last == '.' || last == 'e' || last == 'E' || last == '+' || last == '-');
   return cut ? static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1 : 0;
 }
 
@@ -175,6 +181,8 @@ bool ImportPositionKept(ImportedStructure &s, const double v[3], int line) {
     if (!(std::fabs(v[k]) <= stored::kFinite.high)) {
       ImportWarning(s, line, "the atom lies at no place a structure holds (a coordinate beyond " +
                                  FormatFixed(stored::kFinite.high, 0) + "); it is left out.");
+      if (s.firstLeftOutLine == 0)
+        s.firstLeftOutLine = line;
       return false;
     }
   return true;
@@ -422,6 +430,10 @@ std::string CellWithoutRoom(CrystalRec &c) {
 bool FinishImportedStructure(ImportedStructure &s, ImportError &error, CellRoom room) {
   CrystalRec &c = s.crystal;
   DropLeftOutSites(s);
+  if (c.sites.empty() && s.firstLeftOutLine > 0)
+    return Refuse(error, s.firstLeftOutLine,
+                  "the file's atoms lie at no place a structure holds (a coordinate beyond " +
+                      FormatFixed(stored::kFinite.high, 0) + ")");
   if (c.sites.empty())
     return Refuse(error, 0, "it holds no atom with coordinates");
   if (!c.molecule && room == CellRoom::Held)

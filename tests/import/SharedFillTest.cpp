@@ -13,6 +13,11 @@
 namespace {
 
 using namespace readertest;
+
+// A CIF whose atom lines begin at line 13.
+const std::string kCifHead = "data_x\n_cell_length_a 5\n_cell_length_b 5\n_cell_length_c 5\n_cell_angle_alpha 90\n"
+                             "_cell_angle_beta 90\n_cell_angle_gamma 90\nloop_\n_atom_site_label\n"
+                             "_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n";
 using doctest::Window;
 
 class SharedFill : public ::testing::Test {
@@ -68,7 +73,8 @@ TEST_F(SharedFill, AnAtomAtNoFinitePlaceIsLeftOutWithItsLineAndItsBonds) {
   EXPECT_EQ(w.crystal().atoms[0].bondCount, 1);
   EXPECT_EQ(w.crystal().sites[1].elements[0], TwoCharsToShort("N "));
   TempFile none("t.xyz", "1\n\nH 1e39 0 0\n");
-  EXPECT_EQ(Refusal(host, none.path), "\"t.xyz\" could not be read: it holds no atom with coordinates.");
+  EXPECT_EQ(Refusal(host, none.path), "\"t.xyz\" could not be read at line 3: the file's atoms lie at no place a "
+                                      "structure holds (a coordinate beyond 1000000).");
 }
 
 TEST_F(SharedFill, AFileCutInsideItsLastNumberIsRefusedAtThatLine) {
@@ -79,11 +85,18 @@ TEST_F(SharedFill, AFileCutInsideItsLastNumberIsRefusedAtThatLine) {
   } files[] = {
       {"t.xyz", "2\n\nNa 0 0 0\nCl 0.5 0.5 0.", 4},
       {"t.ins", "TITL t\nCELL 0.71 5 5 5 90 90 90\nSFAC C\nC1 1 0.1 0.2 0.3 11 0.", 4},
+      {"t.cif", kCifHead + "Cl1 0.5 0.5 0.", 13},
   };
   for (const auto &f : files) {
     TempFile file(f.name, f.text);
     EXPECT_EQ(Refusal(host, file.path), "\"" + std::string(f.name) + "\" could not be read at line " +
                                             std::to_string(f.line) + ": the file ends inside the record.");
+  }
+  // A CIF's last value may be its "inapplicable" point, or a charged type.
+  for (const char *last : {"Cl1 0.5 0.5 0.5 .", "Cl1 0.5 0.5 0.5 Cl1-"}) {
+    TempFile file("whole.cif", kCifHead.substr(0, kCifHead.size() - 1) + "\n_atom_site_type_symbol\n" + last);
+    Window w(host);
+    EXPECT_TRUE(OpenTextFile(w.ref(), file.path)) << last;
   }
 }
 

@@ -83,7 +83,8 @@ TEST_F(VASPReader, AnAtomAtNoFinitePlaceIsLeftOutWithItsLine) {
         << host.log;
   }
   TempFile none("POSCAR", "t\n1.0\n4 0 0\n0 4 0\n0 0 4\nNa\n1\nDirect\n1e300 0 0\n");
-  EXPECT_EQ(Refusal(host, none.path), "\"POSCAR\" could not be read: it holds no atom with coordinates.");
+  EXPECT_EQ(Refusal(host, none.path), "\"POSCAR\" could not be read at line 9: the file's atoms lie at no place a "
+                                      "structure holds (a coordinate beyond 1000000).");
 }
 
 } // namespace
