@@ -228,21 +228,23 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
   const std::vector<uint8_t> *given = givenSites && !givenSites->empty() ? givenSites : nullptr;
   const float searchDistance = limits.Longest();
 
-  const bool gathered = c.molecule ? TurboGetIndexedAtoms(crystal, 0, static_cast<int32_t>(UsableAtomSize(c)) - 1)
-                                   : TurboExtendCellRange(crystal, 0, static_cast<int32_t>(nSites) - 1, searchDistance);
-  if (!gathered || gTurboAtoms.empty()) {
+  // Ends a search that found nothing to do or ran out of memory.
+  auto giveUp = [&] {
     TurboFreeCandidates();
     if (progress)
       CloseStatus();
+  };
+  const bool gathered = c.molecule ? TurboGetIndexedAtoms(crystal, 0, static_cast<int32_t>(UsableAtomSize(c)) - 1)
+                                   : TurboExtendCellRange(crystal, 0, static_cast<int32_t>(nSites) - 1, searchDistance);
+  if (!gathered || gTurboAtoms.empty()) {
+    giveUp();
     return;
   }
   // The candidates at one place are queried once (BondSearch.h): a list of
   // atoms written many times over costs its places, not its copies squared.
   TurboPlaces places;
   if (!TurboGroupPlaces(&places)) {
-    TurboFreeCandidates();
-    if (progress)
-      CloseStatus();
+    giveUp();
     return;
   }
   const size_t n = places.all.size();
@@ -251,17 +253,13 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
   try {
     contacts.assign(n, 0);
   } catch (const std::bad_alloc &) {
-    TurboFreeCandidates();
-    if (progress)
-      CloseStatus();
+    giveUp();
     if (MemoryFailuresPass())
       throw;
     return;
   }
   if (!TurboSortByXYZ()) {
-    TurboFreeCandidates();
-    if (progress)
-      CloseStatus();
+    giveUp();
     return;
   }
 
@@ -280,9 +278,7 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
     crowdedAtom.assign(UsableAtomSize(c), 0);
     skipPlace.assign(nPlaces, 0);
   } catch (const std::bad_alloc &) {
-    TurboFreeCandidates();
-    if (progress)
-      CloseStatus();
+    giveUp();
     if (MemoryFailuresPass())
       throw;
     return;
