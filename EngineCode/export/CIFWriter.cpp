@@ -51,49 +51,88 @@ std::string CIFLabelText(const std::string &label) {
   return quote + label + quote;
 }
 
-std::string CIFLabel(const AsymmetricUnitRecord &site, size_t siteIndex) {
-  return CIFLabelText(TextFileLabel(site, siteIndex));
+// Decimals of a number written without its su (none is known).
+constexpr int kPlainDecimals = 4;
+// The su is written in units of the last decimal, with as many decimals as
+// it was given to (0.00003 as "(3)" at five decimals), up to this many.
+constexpr int kMostSuDecimals = 8;
+// An su is taken to have been given to d decimals when su * 10^d lies this
+// close (relative) to a whole number: the float it is held in is no closer.
+constexpr double kSuWholeTolerance = 1e-5;
+// An su that no decimals up to kMostSuDecimals write whole (one computed,
+// not read) gets the usual two-digit form: its code between 2 and 19.
+constexpr double kSmallestSuCode = 2.0;
+// The columns a number takes in the loops, as before su were written.
+constexpr size_t kNumberWidth = 10;
+
+// A number as a CIF value: with its su in parentheses, at as many decimals
+// as the su needs ("4.09836(3)", "10.12(2)"), else at four decimals without
+// one (a written "(0)" would claim the value exact).
+std::string NumberWithSu(double value, double su) {
+  char text[64];
+  if (!(su > 0.0) || !std::isfinite(su)) {
+    std::snprintf(text, sizeof text, "%.*f", kPlainDecimals, value);
+    return text;
+  }
+  int decimals = -1;
+  for (int d = 0; d <= kMostSuDecimals && decimals < 0; d++) {
+    const double scaled = su * std::pow(10.0, d);
+    if (std::round(scaled) >= 1.0 && std::fabs(scaled - std::round(scaled)) <= kSuWholeTolerance * scaled)
+      decimals = d;
+  }
+  if (decimals < 0) {
+    decimals = 0;
+    while (decimals < kMostSuDecimals && std::round(su * std::pow(10.0, decimals)) < kSmallestSuCode)
+      decimals++;
+  }
+  const long code = std::lround(su * std::pow(10.0, decimals));
+  std::snprintf(text, sizeof text, "%.*f(%ld)", decimals, value, code);
+  return text;
 }
 
-// A cell value with four decimals and its esd in units of the fourth
-// decimal, rounded half away from zero; without an esd where none is known
-// (a written "(0)" would claim the value exact).
-std::string CellValue(float value, float esd) {
-  const long code = std::lround(double{esd} * 10000.0);
-  char text[64];
-  if (esd > 0.0f)
-    std::snprintf(text, sizeof text, "%10.4f(%ld)", double{value}, code);
-  else
-    std::snprintf(text, sizeof text, "%10.4f", double{value});
+// A number right-aligned in the loop's columns, with a blank before it
+// when it fills them.
+std::string NumberField(double value, double su) {
+  std::string text = NumberWithSu(value, su);
+  text.insert(0, text.size() < kNumberWidth ? kNumberWidth - text.size() : 1, ' ');
   return text;
 }
 
 // The label of each row of the atom-site loop: a row per element of a site,
 // the first with the site's label, the others with the element added
-// ("M1_Fe"), each unique in the file, since the label is the loop's key.
+// ("M1_Fe"); each unique in the file, since the label is the loop's key. A
+// label the file repeats (a PDB file's "CA" of every residue) is numbered
+// from its second use on, in file order: "CA", "CA_2", "CA_3", passing over
+// labels the file itself gives.
 std::vector<std::vector<std::string>> RowLabels(const CrystalRec &c, size_t nSites) {
   std::vector<std::vector<std::string>> rows(nSites);
-  std::unordered_set<std::string> taken;
+  std::unordered_set<std::string> given, taken;
   for (size_t s = 0; s < nSites; s++)
-    taken.insert(TextFileLabel(c.sites[s], s));
+    given.insert(TextFileLabel(c.sites[s], s));
+  // The file's own label stays at its first use; a label made here passes
+  // over every label the file gives.
+  auto unique = [&](const std::string &base, bool fileLabel, const char *joint) {
+    std::string label = base;
+    bool made = !fileLabel;
+    for (int n = 2; (made && given.count(label)) || !taken.insert(label).second; n++) {
+      label = base + joint + std::to_string(n);
+      made = true;
+    }
+    return label;
+  };
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = c.sites[s];
     for (int k = 0; k < kMaxSiteElements; k++) {
       if (site.occupancies[k] == 0.0f || site.elements[k] == kBlankElement)
         break;
       if (k == 0) {
-        rows[s].push_back(CIFLabel(site, s));
+        rows[s].push_back(CIFLabelText(unique(TextFileLabel(site, s), true, "_")));
         continue;
       }
       std::string e = ElementText(site.elements[k]);
       while (!e.empty() && e.back() == ' ')
         e.pop_back();
-      const std::string base = TextFileLabel(site, s) + "_" + e;
-      std::string label = base;
-      for (int n = 2; taken.count(label); n++)
-        label = base + std::to_string(n);
-      taken.insert(label);
-      rows[s].push_back(CIFLabelText(label));
+      rows[s].push_back(CIFLabelText(unique(TextFileLabel(site, s) + "_" + e, false, "")));
     }
   }
   return rows;
@@ -257,12 +296,12 @@ std::string FormatCIFFile(const CrystalRec &c, std::string_view title, std::stri
     WriteTextNote(o, notes, true);
     o += ";\n";
   }
-  Appendf(o, "_cell_length_a               %s\n", CellValue(c.a, c.cellEsds[0]).c_str());
-  Appendf(o, "_cell_length_b               %s\n", CellValue(c.b, c.cellEsds[1]).c_str());
-  Appendf(o, "_cell_length_c               %s\n", CellValue(c.c, c.cellEsds[2]).c_str());
-  Appendf(o, "_cell_angle_alpha            %s\n", CellValue(c.alpha, c.cellEsds[3]).c_str());
-  Appendf(o, "_cell_angle_beta             %s\n", CellValue(c.beta, c.cellEsds[4]).c_str());
-  Appendf(o, "_cell_angle_gamma            %s\n", CellValue(c.gamma, c.cellEsds[5]).c_str());
+  Appendf(o, "_cell_length_a               %s\n", NumberField(c.a, c.cellEsds[0]).c_str());
+  Appendf(o, "_cell_length_b               %s\n", NumberField(c.b, c.cellEsds[1]).c_str());
+  Appendf(o, "_cell_length_c               %s\n", NumberField(c.c, c.cellEsds[2]).c_str());
+  Appendf(o, "_cell_angle_alpha            %s\n", NumberField(c.alpha, c.cellEsds[3]).c_str());
+  Appendf(o, "_cell_angle_beta             %s\n", NumberField(c.beta, c.cellEsds[4]).c_str());
+  Appendf(o, "_cell_angle_gamma            %s\n", NumberField(c.gamma, c.cellEsds[5]).c_str());
   o += "\n";
   WriteCIFSymmetry(c, o);
 
@@ -279,9 +318,9 @@ std::string FormatCIFFile(const CrystalRec &c, std::string_view title, std::stri
       const std::string e = ElementText(site.elements[k]);
       Appendf(o, "%6s    %c%c %6.4f", label.c_str(), e[0], e[1], double{site.occupancies[k]});
       // A shift of whole cells moves no atom: only its fraction is added.
-      Appendf(o, "  %10.4f%10.4f%10.4f", double{site.xyz[0] + ReduceOriginShift(c.originShift[0])},
-              double{site.xyz[1] + ReduceOriginShift(c.originShift[1])},
-              double{site.xyz[2] + ReduceOriginShift(c.originShift[2])});
+      o += "  ";
+      for (int j = 0; j < 3; j++)
+        o += NumberField(double{site.xyz[j] + ReduceOriginShift(c.originShift[j])}, c.esdFlag ? site.esd[j] : 0.0);
       if (c.ellipsoidData) {
         if (site.displacementType == kDisplacementIsotropic)
           Appendf(o, "%10.4f", double{site.isoValue});

@@ -19,6 +19,7 @@
 // z and a tag (its label).
 #include "import/FractionNumbers.h"
 #include "import/ImportSymmetry.h"
+#include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/ImportTypes.h"
 #include "import/StructureFill.h"
@@ -56,7 +57,7 @@ bool AppendSite(ImportResult &result, ImportedStructure &s, std::string_view lab
                 const double xyz[3], int line) {
   auto element = ElementFromSymbol(type);
   if (!element)
-    element = ElementFromSymbol(label);
+    element = ElementOfLabel(s, line, label);
   if (!element) {
     element = kPlaceholderElement;
     ImportWarning(s, line, "atom " + std::string(label) + " names no element; it is drawn as a placeholder.");

@@ -24,6 +24,7 @@
 #include "import/CellFrame.h"
 #include "import/MMCIFMapping.h"
 #include "import/ImportSymmetry.h"
+#include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 
@@ -314,7 +315,7 @@ private:
       if (const std::string_view symbol = cType ? cType.Given(r) : std::string_view(); !symbol.empty())
         e = ElementFromSymbol(symbol);
       if (!e && !row.label.empty())
-        e = ElementFromSymbol(row.label);
+        e = ElementOfLabel(*s_, line, row.label);
       if (!e) {
         Warn(line, "the element of the atom " + name() + " is not known; it is shown as \"" +
                        ElementSymbolText(kPlaceholderElement) + "\".");

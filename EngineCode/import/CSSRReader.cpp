@@ -4,6 +4,7 @@
 // per atom: serial, label, x y z and up to eight serials of bonded atoms.
 #include "CellFrame.h"
 #include "import/ImportSymmetry.h"
+#include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/ImportTypes.h"
 #include "import/StructureFill.h"
@@ -119,7 +120,7 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
     }
     if (orthogonal)
       FractionalFromCartesian(frame, xyz, xyz);
-    const auto element = ElementFromSymbol(t[1]);
+    const auto element = ElementOfLabel(*s, number, t[1]);
     if (!element)
       ImportWarning(*s, number, "atom " + std::string(t[1]) + " names no element; it is drawn as a placeholder.");
     if (!AppendImportSite(result, *s, t[1], element ? *element : kPlaceholderElement, xyz, number))

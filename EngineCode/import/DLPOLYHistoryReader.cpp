@@ -14,11 +14,14 @@
 // put in the cell. Without boundaries a frame is a molecule.
 //
 // Each frame is one structure, named by its step. An atom's element comes
-// from its name, else from its mass (the nearest standard atomic weight),
-// else it is a placeholder, and the Log says which names were read how. The
-// unformatted trajectory is no text and is refused by the path.
+// from its mass (ElementOfStandardMass), which decides where it and the
+// name disagree ("CA" of 12.011 u is carbon); a mass that is no element's
+// makes a placeholder, whatever the name. The Log says which names were
+// read how. The unformatted trajectory is no text and is refused by the
+// path.
 #include "StoredLimits.h"
 #include "import/ElementOfMass.h"
+#include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/ImportTypes.h"
 #include "import/SimulationBox.h"
@@ -119,10 +122,10 @@ bool HistoryReader::Frame(size_t &i) {
     i += cellLines;
   }
 
-  // Names read as elements once: by symbol, else by mass.
+  // Names read as elements once, with the mass of their first atom.
   struct Reading {
-    std::optional<ElementCode> element;
-    bool byMass = false;
+    std::optional<ElementCode> element, named;
+    std::string mass;
   };
   std::map<std::string, Reading, std::less<>> readings;
   for (long n = 0; n < *natms; n++, i += recordLines) {
@@ -142,9 +145,8 @@ bool HistoryReader::Frame(size_t &i) {
                                std::string(head[0]) + " is not three numbers");
     auto it = readings.find(head[0]);
     if (it == readings.end()) {
-      Reading r{ElementFromSymbol(head[0])};
-      if (!r.element)
-        r.element = ElementOfStandardMass(*mass), r.byMass = r.element.has_value();
+      Reading r{ElementOfStandardMass(head[2]), ElementOfLabel(*s, static_cast<int>(i + 1), head[0]),
+                std::string(head[2])};
       it = readings.emplace(std::string(head[0]), r).first;
     }
     const ElementCode element = it->second.element.value_or(kPlaceholderElement);
@@ -154,17 +156,23 @@ bool HistoryReader::Frame(size_t &i) {
       return false;
   }
 
-  std::string byMass, unknown;
+  std::string byMass, overruled, unknown;
+  auto add = [](std::string &list, const std::string &entry) { list += (list.empty() ? "" : ", ") + entry; };
   for (const auto &[name, r] : readings) {
-    if (r.byMass)
-      byMass += (byMass.empty() ? "" : ", ") + name + " " + ElementSymbolText(*r.element);
-    else if (!r.element)
-      unknown += (unknown.empty() ? "" : ", ") + name;
+    if (!r.element)
+      add(unknown, name + " (" + r.mass + ")");
+    else if (!r.named)
+      add(byMass, name + " " + ElementSymbolText(*r.element));
+    else if (*r.named != *r.element)
+      add(overruled, name + " (" + r.mass + ") " + ElementSymbolText(*r.element));
   }
   if (!byMass.empty())
     ImportWarning(*s, 0, "these atom names name no element; their masses tell it: " + byMass + ".");
+  if (!overruled.empty())
+    ImportWarning(*s, 0, "the masses of these atoms are another element's than their names say, and decide: " +
+                             overruled + ".");
   if (!unknown.empty())
-    ImportWarning(*s, 0, "these atom names and masses name no element and are drawn as placeholders: " + unknown + ".");
+    ImportWarning(*s, 0, "these atoms' masses are no element's; they are drawn as placeholders: " + unknown + ".");
   return FinishImportedStructure(*s, result.error);
 }
 

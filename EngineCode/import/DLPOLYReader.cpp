@@ -11,6 +11,7 @@
 // coordinates are M^-1 r + 1/2. With imcon 0 the file is a molecule.
 #include "StoredLimits.h"
 #include "import/ImportTypes.h"
+#include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/SimulationBox.h"
 #include "import/StructureFill.h"
@@ -111,7 +112,7 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
 
   // Atom records: name, position, then levcfg more lines.
   const size_t recordLines = 2 + static_cast<size_t>(levcfg);
-  std::set<std::string> unknown;
+  std::set<std::string> unknown, water;
   size_t read = 0;
   while (i < lines.size() && !TrimImport(lines[i]).empty()) {
     if (natoms && read == static_cast<size_t>(*natoms)) {
@@ -132,7 +133,10 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
         return RefuseImport(result, static_cast<int>(i + k) + 1,
                             std::string(k == 2 ? "the velocity" : "the force") + " line of atom " +
                                 std::string(name[0]) + " is not three numbers");
-    auto element = ElementFromSymbol(name[0]);
+    std::string note;
+    auto element = ElementOfLabel(name[0], &note);
+    if (!note.empty() && water.insert(std::string(name[0])).second)
+      ImportWarning(*s, static_cast<int>(i + 1), note);
     if (!element && unknown.size() < kMaxListedNames)
       unknown.insert(std::string(name[0]));
     const int line = static_cast<int>(i + 1);

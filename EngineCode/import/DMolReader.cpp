@@ -17,6 +17,7 @@
 #include "StoredLimits.h"
 #include "SymmetryCards.h"
 #include "import/ImportSymmetry.h"
+#include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
 
@@ -157,7 +158,7 @@ struct Reader {
     if (t.size() >= 8)
       if ((e = ElementFromSymbol(t[7])) && !ImportEqualNoCase(ElementSymbolText(*e), t[7]))
         e.reset();
-    if (!e && (e = ElementFromSymbol(t[0])))
+    if (!e && (e = ElementOfLabel(s, atom.line, t[0])))
       ImportWarning(s, atom.line, "the atom has no element column; its element is taken from its name.");
     if (!e) {
       ImportWarning(s, atom.line, "the atom's element is not known; it is a placeholder.");

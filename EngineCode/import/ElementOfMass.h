@@ -1,24 +1,23 @@
-// The element a simulation file means by an atom's mass: the element whose
-// standard atomic weight lies nearest, within the weight table's window.
-// The table also lists water and hydroxyl for the molecular-weight sums;
-// they are no elements and never answer.
+// The element a simulation file means by an atom's mass, one rule for every
+// reader that takes elements from masses.
 #pragma once
 
-#include "Geometry.h"
-#include "import/ImportText.h"
+#include "StructureRecord.h"
 
-#include <limits>
 #include <optional>
+#include <string_view>
 
-inline std::optional<ElementCode> ElementOfStandardMass(double mass) {
-  if (!(mass > 0.0 && mass <= std::numeric_limits<float>::max()))
-    return std::nullopt;
-  const ElementCode code = GetElementWithMass(static_cast<float>(mass));
-  if (code == kBlankElement)
-    return std::nullopt;
-  const std::string symbol = ElementSymbolText(code);
-  const auto element = ElementFromSymbol(symbol);
-  if (!element || ElementSymbolText(*element) != symbol)
-    return std::nullopt;
-  return element;
-}
+// A mass matches an element's standard atomic weight within the precision
+// it is written to (half a unit of its last decimal), at least within the
+// spread of the standard weights between editions of the table (sulphur
+// 32.06 or 32.065) and at most within the widest window: "39.1" matches
+// within 0.05 u, "32.041000" within 0.02 u, so a methanol bead of 32.041 u
+// is no sulphur.
+inline constexpr double kMassMatchFloor = 0.02;  // u
+inline constexpr double kMassMatchWindow = 0.05; // u
+
+// The element whose standard atomic weight lies nearest the mass written
+// as `written` (a number as the file gives it), within the mass's match
+// window; none for a mass that is no element's (a coarse-grained bead, a
+// united atom, a virtual site of no mass) or for text that is no mass.
+std::optional<ElementCode> ElementOfStandardMass(std::string_view written);

@@ -252,6 +252,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
 
   // ---- Masses: the elements of the atom types.
   std::map<long, double> masses;
+  std::map<long, std::string_view> writtenMasses;
   if (auto it = sections.find("Masses"); it != sections.end())
     for (size_t k : it->second.lines) {
       const auto t = ImportTokens(WithoutComment(r.lines[k]));
@@ -260,6 +261,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       if (!type || !mass || *mass <= 0.0)
         return RefuseImport(r.result, static_cast<int>(k) + 1, "the line is not an atom type and its mass");
       masses[*type] = *mass;
+      writtenMasses[*type] = t[1];
     }
   const bool allOne =
       !masses.empty() && std::all_of(masses.begin(), masses.end(), [](const auto &m) { return m.second == 1.0; });
@@ -270,7 +272,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   std::map<long, ElementCode> elements;
   std::string mapping, unmatched;
   for (const auto &[type, mass] : masses) {
-    const auto element = allOne ? std::nullopt : ElementOfStandardMass(mass);
+    const auto element = allOne ? std::nullopt : ElementOfStandardMass(writtenMasses[type]);
     elements[type] = element.value_or(kPlaceholderElement);
     std::string &list = element ? mapping : unmatched;
     list += (list.empty() ? "" : ", ") + std::to_string(type) + " (" + MyTrimSprintf("%.4f", mass) + ")" +

@@ -12,6 +12,7 @@
 
 #include "StoredLimits.h"
 #include "import/CellFrame.h"
+#include "import/ElementOfName.h"
 #include "import/ImportSymmetry.h"
 #include "import/StructureFill.h"
 
@@ -146,7 +147,12 @@ private:
       if (const std::string_view symbol = Given(kType, r); !symbol.empty())
         e = ImportEqualNoCase(symbol, "D") ? ElementFromSymbol("H") : ElementFromSymbol(symbol);
       if (!e && !atom.empty())
-        e = ElementFromSymbol(atom);
+        e = ElementOfStandardResidueAtom(Given(kComp, r), atom);
+      if (!e && !atom.empty()) {
+        std::string note;
+        if ((e = ElementOfLabel(atom, &note)) && !note.empty())
+          m.warnings.emplace_back(line, note);
+      }
       if (!e) {
         m.warnings.emplace_back(line, "the element of the atom " + name() + " is not known; it is shown as \"" +
                                           ElementSymbolText(kPlaceholderElement) + "\".");

@@ -13,6 +13,7 @@
 #include "import/AlternateLocations.h"
 #include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
+#include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/NameEnding.h"
 #include "import/StructureFill.h"
@@ -94,8 +95,9 @@ long PDBSerialValue(std::string_view field) {
   return static_cast<long>(*v);
 }
 
-// The element of an atom name (columns 13-16) when columns 77-78 are blank:
-// a name that starts in column 14 (column 13 blank or a digit) is a
+// The element of an atom name (columns 13-16) when columns 77-78 are blank
+// and the residue is no standard one (whose names start with the element,
+// ElementOfStandardResidueAtom): a name that starts in column 14 (column 13 blank or a digit) is a
 // one-letter element; a four-letter hydrogen name of a standard residue
 // starts in column 13 ("HG11"); other names starting in column 13 are
 // two-letter elements ("FE", "CL") where they name one.
@@ -313,7 +315,7 @@ bool PDBParser::ReadAtom(std::string_view l, int line) {
       std::all_of(symbol.begin(), symbol.end(), [](char ch) { return std::isalpha(static_cast<unsigned char>(ch)); });
   if (!symbol.empty() && letters)
     element = ImportEqualNoCase(symbol, "D") ? ElementFromSymbol("H") : ElementFromSymbol(symbol);
-  else
+  else if (!(element = ElementOfStandardResidueAtom(ImportColumns(l, 18, 3), name)))
     element = ElementOfAtomName(name, hetatm);
   if (!element) {
     Warn(line, "atom \"" + atom.label + "\" names no element (" +

@@ -5,6 +5,7 @@
 #include "CellFrame.h"
 #include "SymmetryCards.h"
 #include "import/ImportSymmetry.h"
+#include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/NameEnding.h"
 #include "import/ImportTypes.h"
@@ -211,7 +212,7 @@ bool Reader::ReadAtom(const Card &card) {
   if (sfac && *sfac >= 0.5 && *sfac < static_cast<double>(sfac_.size()) + 0.5) {
     a.element = sfac_[static_cast<size_t>(std::lround(*sfac) - 1)];
   } else {
-    const auto e = ElementFromSymbol(a.label);
+    const auto e = ElementOfLabel(*s_, card.line, a.label);
     a.element = e ? *e : kPlaceholderElement;
     ImportWarning(*s_, card.line,
                   "atom " + a.label + " names scattering factor " + std::string(t[1]) +

@@ -4,6 +4,7 @@
 #include "SymmetryCards.h"
 #include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
+#include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/NameEnding.h"
 #include "import/StructureFill.h"
@@ -179,7 +180,7 @@ bool Reader::ReadClass(size_t &line, AtomClass &atom, size_t index) {
                         ElementSymbolText(*element) + ".");
   }
   if (!element)
-    element = ElementFromSymbol(atom.name);
+    element = ElementOfLabel(*s_, static_cast<int>(line + 1), atom.name);
   if (!element) {
     ImportWarning(*s_, static_cast<int>(line + 1), which + " names no element; it is drawn as a placeholder.");
     element = kPlaceholderElement;

@@ -75,7 +75,7 @@ TEST_F(DLPOLYHistory, AMoleculeKnownByItsContentWithNamesToldByMass) {
   EXPECT_EQ(c.sites[1].elements[0], TwoCharsToShort("C "));
   EXPECT_NEAR(c.atoms[1].cart[2] - c.atoms[0].cart[2], 0.2f, 1e-5f);
   for (const char *line : {"these atom names name no element; their masses tell it: QM C.",
-                           "these atom names and masses name no element and are drawn as placeholders: Zz9."})
+                           "these atoms' masses are no element's; they are drawn as placeholders: Zz9 (7.500000)."})
     EXPECT_NE(host.log.find(line), std::string::npos) << line << "\n" << host.log;
 
   // Newer versions write a cell of zeros without boundaries too.

@@ -1,0 +1,54 @@
+#include "import/ElementOfMass.h"
+
+#include "import/ImportText.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace {
+
+// Standard atomic weights (IUPAC, conventional values), H to Cm by atomic
+// number; for the elements without stable isotopes the mass number of the
+// longest-lived one.
+constexpr std::array<double, 97> kStandardWeights = {
+    0.0,     1.008,   4.0026,  6.94,    9.0122,  10.81,   12.011,  14.007,  15.999,  18.998,  20.180,  22.990,
+    24.305,  26.982,  28.085,  30.974,  32.065,  35.45,   39.948,  39.098,  40.078,  44.956,  47.867,  50.942,
+    51.996,  54.938,  55.845,  58.933,  58.693,  63.546,  65.38,   69.723,  72.630,  74.922,  78.971,  79.904,
+    83.798,  85.468,  87.62,   88.906,  91.224,  92.906,  95.95,   98.0,    101.07,  102.91,  106.42,  107.87,
+    112.41,  114.82,  118.71,  121.76,  127.60,  126.90,  131.29,  132.91,  137.33,  138.91,  140.12,  140.91,
+    144.24,  145.0,   150.36,  151.96,  157.25,  158.93,  162.50,  164.93,  167.26,  168.93,  173.05,  174.97,
+    178.49,  180.95,  183.84,  186.21,  190.23,  192.22,  195.08,  196.97,  200.59,  204.38,  207.2,   208.98,
+    209.0,   210.0,   222.0,   223.0,   226.0,   227.0,   232.04,  231.04,  238.03,  237.0,   244.0,   243.0,
+    247.0};
+
+// Half a unit of the last decimal written: 0.05 for "39.1", 0.5 for "12"
+// and for "1.2e1".
+double HalfUnitOfLastDecimal(std::string_view written) {
+  const size_t exponentAt = written.find_first_of("eEdD");
+  const std::string_view mantissa = written.substr(0, exponentAt);
+  const size_t dot = mantissa.find('.');
+  const int decimals = dot == std::string_view::npos ? 0 : static_cast<int>(mantissa.size() - dot - 1);
+  double exponent = 0.0;
+  if (exponentAt != std::string_view::npos)
+    exponent = ImportNumber(written.substr(exponentAt + 1)).value_or(0.0);
+  return 0.5 * std::pow(10.0, exponent - decimals);
+}
+
+} // namespace
+
+std::optional<ElementCode> ElementOfStandardMass(std::string_view written) {
+  written = TrimImport(written);
+  const auto mass = ImportNumber(written);
+  if (!mass || !(*mass > 0.0))
+    return std::nullopt;
+  const double window = std::min(kMassMatchWindow, std::max(kMassMatchFloor, HalfUnitOfLastDecimal(written)));
+  long best = 0;
+  double nearest = window;
+  for (size_t z = 1; z < kStandardWeights.size(); z++)
+    if (const double d = std::fabs(kStandardWeights[z] - *mass); d <= nearest) {
+      nearest = d;
+      best = static_cast<long>(z);
+    }
+  return best > 0 ? ElementFromAtomicNumber(best) : std::nullopt;
+}
