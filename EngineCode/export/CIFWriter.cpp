@@ -10,6 +10,7 @@
 #include "UnitCell.h"
 #include "window/MainWindowData.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -54,15 +55,17 @@ std::string CIFLabelText(const std::string &label) {
 // Decimals of a number written without its su (none is known).
 constexpr int kPlainDecimals = 4;
 // The su is written in units of the last decimal, with as many decimals as
-// it was given to (0.00003 as "(3)" at five decimals), up to this many.
+// it was given to (0.00003 as "(3)" at five decimals, 0.0012 as "(12)" at
+// four), up to this many, and in at most two digits.
 constexpr int kMostSuDecimals = 8;
+constexpr double kLargestGivenSuCode = 99.0;
 // An su is taken to have been given to d decimals when su * 10^d lies this
 // close (relative) to a whole number: the float it is held in is no closer.
 constexpr double kSuWholeTolerance = 1e-5;
-// An su that no decimals up to kMostSuDecimals write whole (one computed,
-// not read) gets the usual two-digit form: its code between 2 and 19.
+// Any other su (one computed, not read: 0.00126) gets the usual form, its
+// code between 2 and 19 ("(13)" at four decimals).
 constexpr double kSmallestSuCode = 2.0;
-// The columns a number takes in the loops, as before su were written.
+// The columns a number before its su takes in the loops.
 constexpr size_t kNumberWidth = 10;
 
 // A number as a CIF value: with its su in parentheses, at as many decimals
@@ -77,7 +80,8 @@ std::string NumberWithSu(double value, double su) {
   int decimals = -1;
   for (int d = 0; d <= kMostSuDecimals && decimals < 0; d++) {
     const double scaled = su * std::pow(10.0, d);
-    if (std::round(scaled) >= 1.0 && std::fabs(scaled - std::round(scaled)) <= kSuWholeTolerance * scaled)
+    if (std::round(scaled) >= 1.0 && std::round(scaled) <= kLargestGivenSuCode &&
+        std::fabs(scaled - std::round(scaled)) <= kSuWholeTolerance * scaled)
       decimals = d;
   }
   if (decimals < 0) {
@@ -90,11 +94,12 @@ std::string NumberWithSu(double value, double su) {
   return text;
 }
 
-// A number right-aligned in the loop's columns, with a blank before it
-// when it fills them.
+// A number right-aligned in the loop's columns, its su after them, with a
+// blank before it when it fills them.
 std::string NumberField(double value, double su) {
   std::string text = NumberWithSu(value, su);
-  text.insert(0, text.size() < kNumberWidth ? kNumberWidth - text.size() : 1, ' ');
+  const size_t width = std::min(text.size(), text.find('('));
+  text.insert(0, width < kNumberWidth ? kNumberWidth - width : 1, ' ');
   return text;
 }
 
