@@ -17,9 +17,9 @@
 // space, a, b (= a), c (= a), alpha, beta, gamma (90), shift (added to
 // every position); after the line `atoms`, one line a site: element, x, y,
 // z and a tag (its label).
+#include "import/ElementOfName.h"
 #include "import/FractionNumbers.h"
 #include "import/ImportSymmetry.h"
-#include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/ImportTypes.h"
 #include "import/StructureFill.h"

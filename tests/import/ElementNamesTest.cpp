@@ -61,35 +61,58 @@ TEST(ElementNames, NamesAndMassesReadAsTheirWritersMeantThem) {
       // Labels with no type symbol: water's names, and names that merely
       // start like them.
       // Wat3 is an image of Wat2 (by 1/2+x,1/2+y,1/2-z): two sites.
-      {"H2O-Ice-VI.cif", Sample("names", "H2O-Ice-VI.cif"), "", "O2",
+      {"H2O-Ice-VI.cif",
+       Sample("names", "H2O-Ice-VI.cif"),
+       "",
+       "O2",
        {"line 49: \"Wat1\" names water: it is read as water's oxygen (O), not as W."}},
-      {"labels.cif", {}, kCIFHead + "Wat1 0 0 0\nWATER2 .1 0 0\nHOH3 .2 0 0\nOW4 .3 0 0\nHo5 .4 0 0\nW6 .5 0 0\n"
-                                    "Owl7 .6 0 0\n",
-       "Ho1 O5 W1", {"\"HOH3\" names water: it is read as water's oxygen (O), not as Ho."}},
-      {"CONFIG", {}, "water by name\n0 0\nWAT 1\n0.0 0.0 0.0\nWAT 2\n3.0 0.0 0.0\nHW 3\n0.0 1.0 0.0\n", "H1 O2",
+      {"labels.cif",
+       {},
+       kCIFHead + "Wat1 0 0 0\nWATER2 .1 0 0\nHOH3 .2 0 0\nOW4 .3 0 0\nHo5 .4 0 0\nW6 .5 0 0\n"
+                  "Owl7 .6 0 0\n",
+       "Ho1 O5 W1",
+       {"\"HOH3\" names water: it is read as water's oxygen (O), not as Ho."}},
+      {"CONFIG",
+       {},
+       "water by name\n0 0\nWAT 1\n0.0 0.0 0.0\nWAT 2\n3.0 0.0 0.0\nHW 3\n0.0 1.0 0.0\n",
+       "H1 O2",
        {"line 3: \"WAT\" names water: it is read as water's oxygen (O), not as W."}},
       // Standard residues: the first letter, however the name is justified;
       // other residues keep to the columns.
       {"helix_amber.pdb", Sample("names", "helix_amber.pdb"), "", "C128 H189 N38 O34 S3", {}},
-      {"justified.pdb", {},
+      {"justified.pdb",
+       {},
        PDBAtom("ATOM", 1, "CA", "ALA", 0) + PDBAtom("ATOM", 2, "HG", "SER", 3) + PDBAtom("ATOM", 3, "ND2", "ASN", 6) +
            PDBAtom("ATOM", 4, " SG", "CYS", 9) + PDBAtom("ATOM", 5, "1HB", "ALA", 12) +
            PDBAtom("HETATM", 6, "CA", "CA", 15) + PDBAtom("HETATM", 7, "SE", "MSE", 18) +
            PDBAtom("HETATM", 8, " O", "HOH", 21),
-       "C1 Ca1 H2 N1 O1 S1 Se1", {}},
+       "C1 Ca1 H2 N1 O1 S1 Se1",
+       {}},
       {"names.cif", {}, mmcif, "C1 Ca1 H1 O1 S1", {}},
       // Masses decide against names, and a mass that is no element's makes a
       // placeholder.
-      {"HISTORY_classic", Sample("names", "HISTORY_classic"), "", "K3",
+      {"HISTORY_classic",
+       Sample("names", "HISTORY_classic"),
+       "",
+       "K3",
        {"their masses tell it: A K.",
         "the masses of these atoms are another element's than their names say, and decide: B (39.098300) K, "
         "C (39.098300) K."}},
-      {"HISTORY", {}, history, "C1 O2 Xx1",
+      {"HISTORY",
+       {},
+       history,
+       "C1 O2 Xx1",
        {"the masses of these atoms are another element's than their names say, and decide: CA (12.011000) C.",
         "these atoms' masses are no element's; they are drawn as placeholders: CH3 (15.035000)."}},
-      {"dump.meoh", Sample("lammpsdump", "dump.meoh"), "", "Xx1000",
+      {"dump.meoh",
+       Sample("lammpsdump", "dump.meoh"),
+       "",
+       "Xx1000",
        {"masses that are no element's: the atoms of type(s) 1 are placeholders."}},
-      {"data.masses", {}, lammps, "Ca1 Fe1 Ti1 W1 Xx1",
+      {"data.masses",
+       {},
+       lammps,
+       "Ca1 Fe1 Ti1 W1 Xx1",
        {"atom types by their masses: 1 (47.867) Ti, 2 (183.84) W, 4 (55.8) Fe, 5 (40.08) Ca.",
         "atom types whose mass is no element's are placeholders: 3 (32.041)."}},
   };

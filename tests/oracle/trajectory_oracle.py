@@ -12,7 +12,8 @@ ASE keeps a dump's Cartesian positions with the box origin as its cell
 displacement, and scaled positions without it; a HISTORY's positions are
 about the box centre. ASE takes a dump's elements from its element column
 only: with a mass column instead, the element is the one whose standard
-atomic mass (ase.data) is nearest, within 0.5, as in simulation_oracle.py.
+atomic mass (ase.data) is nearest, within the precision the mass is written
+to (half a unit of its last decimal), at least 0.015 and at most 0.05.
 """
 
 import argparse
@@ -48,9 +49,14 @@ def dump_frames(lines):
     return frames
 
 
-def mass_element(mass):
+def mass_element(written):
+    mantissa = written.lower().replace("d", "e").split("e")
+    decimals = len(mantissa[0].partition(".")[2])
+    exponent = int(mantissa[1]) if len(mantissa) > 1 else 0
+    window = min(0.05, max(0.015, 0.5 * 10.0 ** (exponent - decimals)))
+    mass = float(written)
     z = int(np.argmin(np.abs(atomic_masses[1:] - mass))) + 1
-    return chemical_symbols[z] if abs(atomic_masses[z] - mass) <= 0.5 else "Xx"
+    return chemical_symbols[z] if abs(atomic_masses[z] - mass) <= window else "Xx"
 
 
 def expected_dump(atoms, columns, rows):
@@ -58,7 +64,7 @@ def expected_dump(atoms, columns, rows):
     if "element" in columns:
         elements = atoms.get_chemical_symbols()
     else:
-        table = sorted((int(r.split()[columns.index("id")]), float(r.split()[columns.index("mass")])) for r in rows)
+        table = sorted((int(r.split()[columns.index("id")]), r.split()[columns.index("mass")]) for r in rows)
         elements = [mass_element(m) for _, m in table]
     scaled = "x" not in columns and "xu" not in columns
     disp = np.zeros(3) if scaled else atoms.get_celldisp().reshape(3)
