@@ -146,11 +146,10 @@ private:
       std::optional<ElementCode> e;
       if (const std::string_view symbol = Given(kType, r); !symbol.empty())
         e = ImportEqualNoCase(symbol, "D") ? ElementFromSymbol("H") : ElementFromSymbol(symbol);
-      if (!e && !atom.empty())
-        e = ElementOfStandardResidueAtom(Given(kComp, r), atom);
       if (!e && !atom.empty()) {
         std::string note;
-        if ((e = ElementOfLabel(atom, &note)) && !note.empty())
+        e = ElementOfStandardResidueAtom(Given(kComp, r), atom);
+        if (!e && (e = ElementOfLabel(atom, &note)) && !note.empty())
           m.warnings.emplace_back(line, note);
       }
       if (!e) {

@@ -11,9 +11,9 @@
 //   SCALEn       11-40 row n of the fractionalising matrix, 46-55 its shift
 // Serials beyond 99,999 may be hybrid-36 (as our own writer writes them).
 #include "import/AlternateLocations.h"
+#include "import/ElementOfName.h"
 #include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
-#include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/NameEnding.h"
 #include "import/StructureFill.h"
@@ -96,11 +96,11 @@ long PDBSerialValue(std::string_view field) {
 }
 
 // The element of an atom name (columns 13-16) when columns 77-78 are blank
-// and the residue is no standard one (whose names start with the element,
-// ElementOfStandardResidueAtom): a name that starts in column 14 (column 13 blank or a digit) is a
-// one-letter element; a four-letter hydrogen name of a standard residue
-// starts in column 13 ("HG11"); other names starting in column 13 are
-// two-letter elements ("FE", "CL") where they name one.
+// and the residue is no standard one (whose names start with their element,
+// ElementOfStandardResidueAtom): a name that starts in column 14 (column 13
+// blank or a digit) is a one-letter element; a four-letter hydrogen name of
+// an ATOM record starts in column 13 ("HG11"); other names starting in
+// column 13 are two-letter elements ("FE", "CL") where they name one.
 std::optional<ElementCode> ElementOfAtomName(std::string_view name, bool hetatm) {
   if (name.size() < 2)
     return ElementFromSymbol(name);
