@@ -21,7 +21,6 @@
 // path.
 #include "StoredLimits.h"
 #include "import/ElementOfMass.h"
-#include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/ImportTypes.h"
 #include "import/SimulationBox.h"
@@ -122,12 +121,7 @@ bool HistoryReader::Frame(size_t &i) {
     i += cellLines;
   }
 
-  // Names read as elements once, with the mass of their first atom.
-  struct Reading {
-    std::optional<ElementCode> element, named;
-    std::string mass;
-  };
-  std::map<std::string, Reading, std::less<>> readings;
+  NamedMassElements elements;
   for (long n = 0; n < *natms; n++, i += recordLines) {
     if (i + recordLines > lines.size() || IsTimestepLine(lines[i]))
       return Fail(std::min(i, lines.size() - 1), "the frame holds " + std::to_string(n) + " of the " +
@@ -143,36 +137,14 @@ bool HistoryReader::Frame(size_t &i) {
       if (!LeadingNumbers(lines[i + k], 3, skipped))
         return Fail(i + k, std::string(k == 2 ? "the velocity" : "the force") + " line of atom " +
                                std::string(head[0]) + " is not three numbers");
-    auto it = readings.find(head[0]);
-    if (it == readings.end()) {
-      Reading r{ElementOfStandardMass(head[2]), ElementOfLabel(*s, static_cast<int>(i + 1), head[0]),
-                std::string(head[2])};
-      it = readings.emplace(std::string(head[0]), r).first;
-    }
-    const ElementCode element = it->second.element.value_or(kPlaceholderElement);
     const int line = static_cast<int>(i + 1);
+    const ElementCode element = elements.Element(*s, line, head[0], head[2]);
     if (!(s->crystal.molecule ? AppendImportAtom(result, *s, head[0], element, xyz, line) != nullptr
                               : AppendBoxAtom(result, *s, box, head[0], element, xyz, line)))
       return false;
   }
 
-  std::string byMass, overruled, unknown;
-  auto add = [](std::string &list, const std::string &entry) { list += (list.empty() ? "" : ", ") + entry; };
-  for (const auto &[name, r] : readings) {
-    if (!r.element)
-      add(unknown, name + " (" + r.mass + ")");
-    else if (!r.named)
-      add(byMass, name + " " + ElementSymbolText(*r.element));
-    else if (*r.named != *r.element)
-      add(overruled, name + " (" + r.mass + ") " + ElementSymbolText(*r.element));
-  }
-  if (!byMass.empty())
-    ImportWarning(*s, 0, "these atom names name no element; their masses tell it: " + byMass + ".");
-  if (!overruled.empty())
-    ImportWarning(*s, 0, "the masses of these atoms are another element's than their names say, and decide: " +
-                             overruled + ".");
-  if (!unknown.empty())
-    ImportWarning(*s, 0, "these atoms' masses are no element's; they are drawn as placeholders: " + unknown + ".");
+  elements.Log(*s);
   return FinishImportedStructure(*s, result.error);
 }
 

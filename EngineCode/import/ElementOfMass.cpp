@@ -1,6 +1,8 @@
 #include "import/ElementOfMass.h"
 
+#include "import/ElementOfName.h"
 #include "import/ImportText.h"
+#include "import/StructureFill.h"
 
 #include <algorithm>
 #include <array>
@@ -49,4 +51,34 @@ std::optional<ElementCode> ElementOfStandardMass(std::string_view written) {
       best = static_cast<long>(z);
     }
   return best > 0 ? ElementFromAtomicNumber(best) : std::nullopt;
+}
+
+ElementCode NamedMassElements::Element(ImportedStructure &s, int line, std::string_view name, std::string_view mass) {
+  auto it = readings_.find(name);
+  if (it == readings_.end())
+    it = readings_
+             .emplace(std::string(name), Reading{ElementOfStandardMass(mass), ElementOfLabel(s, line, name),
+                                                 std::string(TrimImport(mass))})
+             .first;
+  return it->second.element.value_or(kPlaceholderElement);
+}
+
+void NamedMassElements::Log(ImportedStructure &s) const {
+  std::string byMass, overruled, unknown;
+  auto add = [](std::string &list, const std::string &entry) { list += (list.empty() ? "" : ", ") + entry; };
+  for (const auto &[name, r] : readings_) {
+    if (!r.element)
+      add(unknown, name + " (" + r.mass + ")");
+    else if (!r.named)
+      add(byMass, name + " " + ElementSymbolText(*r.element));
+    else if (*r.named != *r.element)
+      add(overruled, name + " (" + r.mass + ") " + ElementSymbolText(*r.element));
+  }
+  if (!byMass.empty())
+    ImportWarning(s, 0, "these atom names name no element; their masses tell it: " + byMass + ".");
+  if (!overruled.empty())
+    ImportWarning(
+        s, 0, "the masses of these atoms are another element's than their names say, and decide: " + overruled + ".");
+  if (!unknown.empty())
+    ImportWarning(s, 0, "these atoms' masses are no element's; they are drawn as placeholders: " + unknown + ".");
 }

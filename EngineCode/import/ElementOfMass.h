@@ -2,9 +2,11 @@
 // reader that takes elements from masses.
 #pragma once
 
-#include "StructureRecord.h"
+#include "import/ImportTypes.h"
 
+#include <map>
 #include <optional>
+#include <string>
 #include <string_view>
 
 // A mass matches an element's standard atomic weight within the precision
@@ -21,3 +23,22 @@ inline constexpr double kMassMatchWindow = 0.05; // u
 // window; none for a mass that is no element's (a coarse-grained bead, a
 // united atom, a virtual site of no mass) or for text that is no mass.
 std::optional<ElementCode> ElementOfStandardMass(std::string_view written);
+
+// The elements of atom names that come with masses (the records of a DL_POLY
+// trajectory, the atoms of the FIELD file beside a configuration): the mass
+// decides where it and the name disagree ("CA" of 12.011 u is carbon), and
+// a mass that is no element's makes a placeholder, whatever the name. Each
+// name is read once, with the mass it first comes with.
+class NamedMassElements {
+public:
+  ElementCode Element(ImportedStructure &s, int line, std::string_view name, std::string_view mass);
+  // The Log lines that say which names were read how.
+  void Log(ImportedStructure &s) const;
+
+private:
+  struct Reading {
+    std::optional<ElementCode> element, named;
+    std::string mass;
+  };
+  std::map<std::string, Reading, std::less<>> readings_;
+};
