@@ -65,8 +65,8 @@ TEST(ElementNames, NamesAndMassesReadAsTheirWritersMeantThem) {
     std::string field = {}; // a FIELD file beside it
   } cases[] = {
       // Labels with no type symbol: water's names, and names that merely
-      // start like them.
-      // Wat3 is an image of Wat2 (by 1/2+x,1/2+y,1/2-z): two sites.
+      // start like them. Ice VI's Wat3 is an image of Wat2 (by
+      // 1/2+x,1/2+y,1/2-z): two sites.
       {"H2O-Ice-VI.cif",
        Sample("names", "H2O-Ice-VI.cif"),
        "",
@@ -95,8 +95,9 @@ TEST(ElementNames, NamesAndMassesReadAsTheirWritersMeantThem) {
        "C1 Ca1 H2 N1 O1 S1 Se1",
        {}},
       {"names.cif", {}, mmcif, "C1 Ca1 H1 O1 S1", {}},
-      // Masses decide against names, and a mass that is no element's makes a
-      // placeholder.
+      // Masses (a trajectory's, a FIELD file's beside a configuration, a
+      // LAMMPS file's) decide against names, and a mass that is no element's
+      // makes a placeholder.
       {"HISTORY_classic",
        Sample("names", "HISTORY_classic"),
        "",
