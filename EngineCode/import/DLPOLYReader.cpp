@@ -10,22 +10,16 @@
 // The package puts the origin at the cell's centre, so fractional
 // coordinates are M^-1 r + 1/2. With imcon 0 the file is a molecule.
 //
-// An atom's element comes from its name, unless the force-field file FIELD
-// beside the configuration gives the name a mass: then the mass decides
-// (NamedMassElements). FIELD lists per molecule type "atoms n" and then
-// records "name mass charge [repeat [frozen]]" covering its n atoms.
+// An atom's element comes from its name (ElementOfLabel): the file gives no
+// masses.
 #include "StoredLimits.h"
-#include "import/ElementOfMass.h"
 #include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/ImportTypes.h"
 #include "import/SimulationBox.h"
 #include "import/StructureFill.h"
 
-#include <fstream>
-#include <map>
 #include <set>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -47,41 +41,6 @@ bool IsNumberLine(std::string_view line, double xyz[3]) {
     xyz[k] = *v;
   }
   return true;
-}
-
-// A FIELD file larger than this is no force field of a configuration the
-// program opens, and is not read.
-constexpr std::uintmax_t kMaxFieldBytes = 64u << 20;
-
-// The mass the FIELD file beside `config` gives each atom name (the first
-// it gives); empty without such a file.
-std::map<std::string, std::string, std::less<>> FieldMasses(const std::filesystem::path &config) {
-  std::map<std::string, std::string, std::less<>> masses;
-  if (config.empty())
-    return masses;
-  const std::filesystem::path field = config.parent_path() / "FIELD";
-  std::error_code ec;
-  const auto bytes = std::filesystem::file_size(field, ec);
-  if (ec || bytes > kMaxFieldBytes)
-    return masses;
-  std::ifstream in(field, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  const std::string all = text.str();
-  const auto lines = ImportLines(all);
-  for (size_t i = 1; i < lines.size(); i++) {
-    const auto t = ImportTokens(lines[i]);
-    const auto count = t.size() >= 2 && ImportStartsNoCase(t[0], "atoms") ? ImportWholeNumber(t[1]) : std::nullopt;
-    for (long covered = 0; count && covered < *count && i + 1 < lines.size(); i++) {
-      const auto a = ImportTokens(lines[i + 1]);
-      if (a.size() < 2 || !ImportNumber(a[1]))
-        break;
-      masses.try_emplace(std::string(a[0]), std::string(a[1]));
-      const auto repeat = a.size() >= 4 ? ImportWholeNumber(a[3]) : std::nullopt;
-      covered += repeat && *repeat > 0 ? *repeat : 1;
-    }
-  }
-  return masses;
 }
 
 // levcfg and imcon of the second line, when it is such a line.
@@ -157,10 +116,6 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
   // Atom records: name, position, then levcfg more lines.
   const size_t recordLines = 2 + static_cast<size_t>(levcfg);
   std::set<std::string> unknown, water;
-  const auto fieldMasses = FieldMasses(source.file);
-  NamedMassElements byMass;
-  if (!fieldMasses.empty())
-    ImportWarning(*s, 0, "the atoms' masses are read from the FIELD file beside it.");
   size_t read = 0;
   while (i < lines.size() && !TrimImport(lines[i]).empty()) {
     if (natoms && read == static_cast<size_t>(*natoms)) {
@@ -181,15 +136,10 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
         return RefuseImport(result, static_cast<int>(i + k) + 1,
                             std::string(k == 2 ? "the velocity" : "the force") + " line of atom " +
                                 std::string(name[0]) + " is not three numbers");
-    std::optional<ElementCode> element;
-    if (const auto mass = fieldMasses.find(name[0]); mass != fieldMasses.end()) {
-      element = byMass.Element(*s, static_cast<int>(i + 1), name[0], mass->second);
-    } else {
-      std::string note;
-      element = ElementOfLabel(name[0], &note);
-      if (!note.empty() && water.insert(std::string(name[0])).second)
-        ImportWarning(*s, static_cast<int>(i + 1), note);
-    }
+    std::string note;
+    const std::optional<ElementCode> element = ElementOfLabel(name[0], &note);
+    if (!note.empty() && water.insert(std::string(name[0])).second)
+      ImportWarning(*s, static_cast<int>(i + 1), note);
     if (!element && unknown.size() < kMaxListedNames)
       unknown.insert(std::string(name[0]));
     const int line = static_cast<int>(i + 1);
@@ -204,7 +154,6 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
     return RefuseImport(result, static_cast<int>(std::min(i + 1, lines.size())),
                         "the file holds " + std::to_string(read) + " of the " + std::to_string(*natoms) +
                             " atoms its second line counts");
-  byMass.Log(*s);
   if (!unknown.empty()) {
     std::string list;
     for (const std::string &n : unknown)

@@ -25,7 +25,7 @@ inline constexpr double kMassMatchWindow = 0.05; // u
 std::optional<ElementCode> ElementOfStandardMass(std::string_view written);
 
 // The elements of atom names that come with masses (the records of a DL_POLY
-// trajectory, the atoms of the FIELD file beside a configuration): the mass
+// trajectory): the mass
 // decides where it and the name disagree ("CA" of 12.011 u is carbon), and
 // a mass that is no element's makes a placeholder, whatever the name. Each
 // name is read once, with the mass it first comes with.

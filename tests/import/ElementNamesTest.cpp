@@ -48,11 +48,6 @@ TEST(ElementNames, NamesAndMassesReadAsTheirWritersMeantThem) {
                               "OW               2   15.999400    0.000000\n   2.0 0.0 0.0\n"
                               "CH3              3   15.035000    0.000000\n   4.0 0.0 0.0\n"
                               "WAT              4   15.999400    0.000000\n   6.0 0.0 0.0\n";
-  const std::string config = "protein fragment in water\n0 0\nOW 1\n0 0 0\nHW 2\n0.8 0.6 0\nHW 3\n-0.8 0.6 0\n"
-                             "CA 4\n5 0 0\nCB 5\n6.5 0 0\nSOD 6\n10 0 0\nXX 7\n14 0 0\n";
-  const std::string field = "water and a fragment\nUNITS kcal\nMOLECULES 2\nSPC water\nNUMMOLS 1\nATOMS 3\n"
-                            "OW 15.9994 -0.82\nHW 1.008 0.41 2\nFINISH\nfragment\nNUMMOLS 1\nATOMS 3\n"
-                            "CA 12.011 0.0\nCB 12.011 0.0\nSOD 22.99 1.0\nFINISH\nCLOSE\n";
   const std::string lammps = "masses\n\n5 atoms\n5 atom types\n\n0 20 xlo xhi\n0 20 ylo yhi\n0 20 zlo zhi\n\n"
                              "Masses\n\n1 47.867\n2 183.84\n3 32.041\n4 55.8\n5 40.08\n\n"
                              "Atoms # atomic\n\n1 1 1 1 1\n2 2 5 5 5\n3 3 9 9 9\n4 4 13 13 13\n5 5 17 17 17\n";
@@ -62,7 +57,6 @@ TEST(ElementNames, NamesAndMassesReadAsTheirWritersMeantThem) {
     std::string text;   // a file written for the case
     std::string counts; // the sites' elements
     std::vector<std::string> log;
-    std::string field = {}; // a FIELD file beside it
   } cases[] = {
       // Labels with no type symbol: water's names, and names that merely
       // start like them. Ice VI's Wat3 is an image of Wat2 (by
@@ -95,9 +89,8 @@ TEST(ElementNames, NamesAndMassesReadAsTheirWritersMeantThem) {
        "C1 Ca1 H2 N1 O1 S1 Se1",
        {}},
       {"names.cif", {}, mmcif, "C1 Ca1 H1 O1 S1", {}},
-      // Masses (a trajectory's, a FIELD file's beside a configuration, a
-      // LAMMPS file's) decide against names, and a mass that is no element's
-      // makes a placeholder.
+      // Masses (a trajectory's, a LAMMPS file's) decide against names, and
+      // a mass that is no element's makes a placeholder.
       {"HISTORY_classic",
        Sample("names", "HISTORY_classic"),
        "",
@@ -111,15 +104,6 @@ TEST(ElementNames, NamesAndMassesReadAsTheirWritersMeantThem) {
        "C1 O2 Xx1",
        {"the masses of these atoms are another element's than their names say, and decide: CA (12.011000) C.",
         "these atoms' masses are no element's; they are drawn as placeholders: CH3 (15.035000)."}},
-      {"CONFIG",
-       {},
-       config,
-       "C2 H2 Na1 O1 Xx1",
-       {"the atoms' masses are read from the FIELD file beside it.",
-        "the masses of these atoms are another element's than their names say, and decide: CA (12.011) C, "
-        "SOD (22.99) Na.",
-        "these atom names name no element and are drawn as placeholders: XX."},
-       field},
       {"dump.meoh",
        Sample("lammpsdump", "dump.meoh"),
        "",
@@ -135,14 +119,12 @@ TEST(ElementNames, NamesAndMassesReadAsTheirWritersMeantThem) {
   for (const auto &c : cases) {
     FakeHost host;
     Window w(host);
-    std::optional<TempFile> written, beside;
+    std::optional<TempFile> written;
     fs::path file = c.file;
     if (file.empty()) {
       written.emplace(c.name, c.text);
       file = written->path;
     }
-    if (!c.field.empty())
-      beside.emplace("FIELD", c.field);
     ASSERT_TRUE(OpenTextFile(w.ref(), file, ImportChoice::TakeFirst))
         << c.name << ": " << (host.alerts.empty() ? "" : host.alerts.back().explanation);
     EXPECT_EQ(ElementCounts(w.crystal()), c.counts) << c.name;
