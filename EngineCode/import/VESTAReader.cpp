@@ -385,10 +385,19 @@ bool Reader::Read() {
         if (e && r && colour && *r > 0.0)
           looks_.push_back({*e, ImportFloat(std::min(*r, double{kMaxStoredRadius})), *colour});
       }
-  for (const PhaseText &p : phases)
+  std::vector<std::string> leftOut;
+  for (size_t k = 0; k < phases.size(); k++) {
+    const PhaseText &p = phases[k];
+    const Section *struc = p.Find("STRUC");
+    if (!struc || struc->rows.empty() || AllZero(struc->rows[0].second)) {
+      leftOut.push_back("phase " + std::to_string(k + 1) + (p.title.empty() ? "" : " (" + p.title + ")") +
+                        " has no atoms; it is left out.");
+      continue;
+    }
     if (!Phase(p))
       return false;
-  return true;
+  }
+  return SayPartsLeftOut(result_, leftOut);
 }
 
 } // namespace
