@@ -58,6 +58,8 @@ const RealFile kFiles[] = {
      AtomAt{"Mg", {0.375f, 0.375f, 0.875f}}},
     // H 3 is R 3 on hexagonal axes: 4 atoms in 9 images.
     {"pdb", "hexagonal_h3.pdb", 0, 36, ""},
+    // H 3 2 is R 3 2 on hexagonal axes: 4 atoms in 18 images.
+    {"cif/mmcif", "hexagonal_h32.cif", 0, 72, ""},
 };
 
 bool HoldsAtomAt(const CrystalRec &c, const AtomAt &want) {

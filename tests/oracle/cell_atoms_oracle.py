@@ -52,12 +52,13 @@ def main():
             other = "  (origin 1: %d)" % cell_count(group[:-1] + "1", sites)
         print("%-50s %d  %-14s %3d%s" % (name, structure, group, got, other))
         bad += got != want
-    # H 3 of the macromolecular file: gemmi reads the file itself.
-    st = gemmi.read_structure(sys.path[0] + "/../data/import/pdb/hexagonal_h3.pdb")
-    sites = [st.cell.fractionalize(a.pos).tolist() for a in st[0][0][0]]
-    got = cell_count(gemmi.find_spacegroup_by_name(st.spacegroup_hm).xhm(), sites)
-    print("%-50s %d  %-14s %3d" % ("pdb/hexagonal_h3.pdb", 0, st.spacegroup_hm, got))
-    bad += got != 36
+    # H 3 and H 3 2 of the macromolecular files: gemmi reads the files.
+    for name, want in (("pdb/hexagonal_h3.pdb", 36), ("cif/mmcif/hexagonal_h32.cif", 72)):
+        st = gemmi.read_structure(sys.path[0] + "/../data/import/" + name)
+        sites = [st.cell.fractionalize(a.pos).tolist() for a in st[0][0][0]]
+        got = cell_count(gemmi.find_spacegroup_by_name(st.spacegroup_hm).xhm(), sites)
+        print("%-50s %d  %-14s %3d" % (name, 0, st.spacegroup_hm, got))
+        bad += got != want
     return 1 if bad else 0
 
 
