@@ -17,7 +17,9 @@
 //   "CRSn  AT  iB"  its displacements, Uiso or U11 U22 U33 U12 U13 U23 (F10
 //                   from column 13), "I" or "A" in column 75.
 // A file without "EXPR NPHAS" takes every phase it has records for. Each
-// phase is a structure of its own.
+// phase is a structure of its own. Atoms at one position (one per element
+// of a mixed site) are one site when their occupancies allow it
+// (MixedSites.h); an occupancy above 1 is held to 1, with a Log line.
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/ImportTypes.h"
@@ -29,6 +31,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
@@ -222,7 +225,12 @@ bool BuildPhase(int slot, Phase &p, const std::string &fileName, ImportResult &r
         AppendImportSite(result, *s, a.label.empty() ? a.type : a.label, kinds[k].first, a.xyz, a.line);
     if (!site)
       return false;
-    site->occupancies[0] = ImportFloat(a.occupancy);
+    site->occupancies[0] = ImportFloat(std::min(1.0, a.occupancy));
+    if (!mixed.joined && a.occupancy > 1.0 + kOccupancySumSlack) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.4g", a.occupancy);
+      ImportWarning(*s, a.line, "the occupancy of atom " + a.label + " (" + text + ") is above 1; it is taken as 1.");
+    }
     if (mixed.joined)
       for (size_t e = 0; e < mixed.parts.size(); e++) {
         site->elements[e] = mixed.parts[e].first;

@@ -3,7 +3,8 @@
 // followed by blank-separated values, most lists ended by a row of zeros.
 // No grammar is published; what is read follows the public unofficial
 // description:
-//   CRYSTAL   starts a phase (each phase is a structure of its own);
+//   CRYSTAL   starts a phase (each phase is a structure of its own; one
+//             without atoms is left out, with a Log line);
 //   TITLE     the next line is the phase's title;
 //   GROUP     number, setting and symbol ("225 1 F m -3 m"): the group;
 //   SYMOP     one operator a row, translation t1 t2 t3 then the rotation

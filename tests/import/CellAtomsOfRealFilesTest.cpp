@@ -10,6 +10,7 @@
 #include "import/ImportText.h"
 
 #include <cmath>
+#include <fstream>
 #include <optional>
 
 namespace {
@@ -115,6 +116,24 @@ TEST(CellAtomsOfRealFiles, TheElementsOfAMixedSiteKeepTheirOccupancies) {
   EXPECT_FLOAT_EQ(fe->occupancies[0], 0.728206f);
   EXPECT_FLOAT_EQ(fe->occupancies[1], 0.0f);
   EXPECT_EQ(Site(c, "AL3"), nullptr);
+}
+
+TEST(CellAtomsOfRealFiles, AnOccupancyAboveOneAloneIsHeldToOneWithALogLine) {
+  // The garnet without FE5: AL4's 1.516663 stands alone.
+  std::ifstream in(Sample("gsas", "GARNET.EXP"));
+  std::string text, line;
+  while (std::getline(in, line))
+    if (line.find("AT  5") == std::string::npos)
+      text += line + "\n";
+  TempFile f("alone.exp", text);
+  FakeHost host;
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), f.path));
+  const AsymmetricUnitRecord *al = Site(w.crystal(), "AL4");
+  ASSERT_NE(al, nullptr);
+  EXPECT_FLOAT_EQ(al->occupancies[0], 1.0f);
+  EXPECT_NE(host.log.find("line 16: the occupancy of atom AL4 (1.517) is above 1; it is taken as 1."), std::string::npos)
+      << host.log;
 }
 
 } // namespace
