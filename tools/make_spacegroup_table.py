@@ -650,6 +650,13 @@ SYNONYMS = [
     (68, 'C c c a', 'C c c e'), (68, 'C 2/c 2/c 2/a', 'C 2/c 2/c 2/e'),
     (68, 'A b a a', 'A e a a'), (68, 'A 2/b 2/a 2/a', 'A 2/e 2/a 2/a'),
     (68, 'B b c b', 'B b e b'), (68, 'B 2/b 2/c 2/b', 'B 2/b 2/e 2/b'),
+] + [
+    # Spellings of other programs' files: the rhombohedral groups on
+    # hexagonal axes under the lattice letter H (macromolecular files write
+    # "H 3" and "H 3 2"), and "I b 3", an older name of I a -3.
+    (146, 'R 3', 'H 3'), (148, 'R -3', 'H -3'), (155, 'R 3 2', 'H 3 2'), (160, 'R 3 m', 'H 3 m'),
+    (161, 'R 3 c', 'H 3 c'), (166, 'R -3 m', 'H -3 m'), (167, 'R -3 c', 'H -3 c'),
+    (206, 'I a -3', 'I b 3'),
     (231, 'END', 'END'),
 ]
 

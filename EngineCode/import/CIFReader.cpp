@@ -26,6 +26,7 @@
 #include "import/ImportSymmetry.h"
 #include "import/ElementOfName.h"
 #include "import/ImportText.h"
+#include "import/MixedSites.h"
 #include "import/StructureFill.h"
 
 #include <algorithm>
@@ -39,11 +40,6 @@
 
 namespace {
 
-// Rows of the atom-site loop this close (fractional, each axis) stand at one
-// position: they are one site when their occupancies allow it.
-constexpr double kSamePositionTolerance = 1e-4;
-// Occupancies of the rows of one site may sum to 1 plus this much.
-constexpr double kOccupancySumSlack = 1e-3;
 // A fractional coordinate beyond this is no coordinate.
 constexpr double kLargestFractional = 1e4;
 constexpr double kEightPiSquared = 8.0 * M_PI * M_PI;
@@ -66,79 +62,6 @@ struct SiteRow {
 
 // Why a block holds no structure, for the refusal of a file without one.
 enum class NotAStructure : uint8_t { NoCell, NoSites, BadCell };
-
-bool SamePosition(const double a[3], const double b[3]) {
-  for (int k = 0; k < 3; k++) {
-    const double d = a[k] - b[k];
-    if (std::fabs(d - std::round(d)) > kSamePositionTolerance)
-      return false;
-  }
-  return true;
-}
-
-// Groups rows that stand at one position: each row's group is the index of
-// the first row of a group within the tolerance of it (the site's position
-// is its first row's). Linear in rows: a hash grid over the cell whose cells
-// are ten times the tolerance, their faces half a cell off the usual special
-// positions (0, 1/4, 1/2, ...), so that a row looks into a neighbour cell
-// only when it lies that close to the face between them; a grid cell lists
-// only the first rows of groups, which stand at least the tolerance apart,
-// so that it holds a bounded few however many rows share a position.
-std::vector<size_t> GroupRows(const std::vector<SiteRow> &rows) {
-  constexpr int64_t kCells = static_cast<int64_t>(0.1 / kSamePositionTolerance);
-  constexpr size_t kNone = ~size_t{0};
-  // A grid cell's last row, in a table open-addressed by the cell's number
-  // (no node per row); a slot holds the cell's number above its row.
-  static_assert(kCells * kCells * kCells < (int64_t{1} << 31));
-  static_assert(kMaxImportFileBytes / 2 < (uint64_t{1} << 32), "a row number fits in 32 bits");
-  constexpr uint64_t kEmpty = ~uint64_t{0};
-  size_t slots = 16;
-  while (slots < 2 * rows.size())
-    slots *= 2;
-  std::vector<uint64_t> head(slots, kEmpty);
-  // The slot of a cell, and the cell's last row (kNone before any).
-  auto slot = [&](int64_t cellKey) -> uint64_t & {
-    size_t h = static_cast<size_t>(cellKey) * 0x9E3779B97F4A7C15ull;
-    for (h = (h >> 20) & (slots - 1);; h = (h + 1) & (slots - 1))
-      if (head[h] == kEmpty || static_cast<int64_t>(head[h] >> 32) == cellKey)
-        return head[h];
-  };
-  auto lastRow = [&](uint64_t entry) { return entry == kEmpty ? kNone : static_cast<size_t>(entry & 0xFFFFFFFFu); };
-  std::vector<size_t> next(rows.size(), kNone), group(rows.size());
-  for (size_t r = 0; r < rows.size(); r++) {
-    int64_t cell[3];
-    int lo[3], hi[3];
-    for (int k = 0; k < 3; k++) {
-      const double w = (rows[r].xyz[k] - std::floor(rows[r].xyz[k])) * static_cast<double>(kCells) + 0.5;
-      cell[k] = static_cast<int64_t>(w);
-      const double inside = w - static_cast<double>(cell[k]);
-      if (cell[k] >= kCells)
-        cell[k] -= kCells;
-      lo[k] = inside < 0.1 ? -1 : 0;
-      hi[k] = inside > 0.9 ? 1 : 0;
-    }
-    // The grid wraps with the cell (no division: a step is one cell).
-    auto wrap = [](int64_t v) { return v < 0 ? v + kCells : v >= kCells ? v - kCells : v; };
-    auto key = [&](int dx, int dy, int dz) {
-      return (wrap(cell[0] + dx) * kCells + wrap(cell[1] + dy)) * kCells + wrap(cell[2] + dz);
-    };
-    size_t best = r;
-    for (int dx = lo[0]; dx <= hi[0]; dx++)
-      for (int dy = lo[1]; dy <= hi[1]; dy++)
-        for (int dz = lo[2]; dz <= hi[2]; dz++)
-          for (size_t other = lastRow(slot(key(dx, dy, dz))); other != kNone; other = next[other])
-            if (other < best && SamePosition(rows[other].xyz, rows[r].xyz))
-              best = other;
-    group[r] = best;
-    if (best != r)
-      continue;
-    const int64_t own = key(0, 0, 0);
-    uint64_t &entry = slot(own);
-    next[r] = lastRow(entry);
-    entry = static_cast<uint64_t>(own) << 32 | r;
-  }
-  return group;
-}
 
 // The atom-site table: the coordinates, then what a row may add.
 enum SiteColumn : size_t { kX, kY, kZ, kLabel, kType, kOccupancy, kUiso, kBiso, kAdpType, kCalcFlag, kMultiplicity };
@@ -356,8 +279,12 @@ private:
     std::vector<size_t> group(rows_.size());
     if (molecule_)
       std::iota(group.begin(), group.end(), size_t{0});
-    else
-      group = GroupRows(rows_);
+    else {
+      std::vector<std::array<double, 3>> positions(rows_.size());
+      for (size_t r = 0; r < rows_.size(); r++)
+        std::copy(rows_[r].xyz, rows_[r].xyz + 3, positions[r].begin());
+      group = GroupAtOnePlace(positions);
+    }
     // The members of each group, in file order.
     std::unordered_map<size_t, std::vector<size_t>> members;
     for (size_t r = 0; r < rows_.size(); r++)
@@ -368,7 +295,7 @@ private:
     s_->labels.reserve(rows_.size());
     merged_.assign(rows_.size(), 0);
     std::vector<size_t> rows;
-    std::vector<std::pair<ElementCode, double>> parts;
+    std::vector<std::pair<ElementCode, double>> atoms;
     siteOfRow_.assign(rows_.size(), 0);
     for (size_t r = 0; r < rows_.size(); r++) {
       if (merged_[r])
@@ -378,39 +305,20 @@ private:
         if (auto it = members.find(r); it != members.end())
           rows.insert(rows.end(), it->second.begin(), it->second.end());
       // The elements of the rows, the same element's occupancies added.
-      parts.clear();
-      double sum = 0.0;
-      for (size_t m : rows) {
-        sum += rows_[m].occupancy;
-        auto it = std::find_if(parts.begin(), parts.end(), [&](const auto &p) { return p.first == rows_[m].element; });
-        if (it == parts.end())
-          parts.emplace_back(rows_[m].element, rows_[m].occupancy);
-        else
-          it->second += rows_[m].occupancy;
-      }
-      // A refinement may leave the occupancies of a mixed site, one row per
-      // element, a little over 1: it is still one site. Rows of one element
-      // that overfill a position are atoms written twice.
-      const bool overfilled = sum > 1.0 + kOccupancySumSlack;
-      const bool oneSite =
-          rows.size() > 1 && parts.size() <= kMaxSiteElements && (!overfilled || parts.size() == rows.size());
-      if (oneSite && overfilled) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.4g", sum);
-        Warn(rows_[r].line, "the atoms " + RowLabels(rows_, rows) + " at one position are one mixed site, but " +
-                                "their occupancies sum to " + text + ".");
-      }
-      if (rows.size() > 1 && !oneSite) {
-        Warn(rows_[r].line, "the atoms " + RowLabels(rows_, rows) + " stand at one position but " +
-                                (parts.size() > kMaxSiteElements ? "hold more than three elements"
-                                                                 : "their occupancies sum to more than 1") +
-                                "; they stay separate sites.");
+      atoms.clear();
+      for (size_t m : rows)
+        atoms.emplace_back(rows_[m].element, rows_[m].occupancy);
+      MixedSite mixed = JoinAtOnePlace(atoms);
+      if (const std::string w = MixedSiteWarning(mixed, rows.size(), RowLabels(rows_, rows)); !w.empty())
+        Warn(rows_[r].line, w);
+      if (rows.size() > 1 && !mixed.joined) {
         rows.erase(rows.begin() + 1, rows.end());
-        parts.assign(1, {rows_[r].element, rows_[r].occupancy});
-      } else if (oneSite) {
+        mixed.parts.assign(1, {rows_[r].element, rows_[r].occupancy});
+      } else if (mixed.joined) {
         for (size_t m : rows)
           merged_[m] = 1;
       }
+      const std::vector<std::pair<ElementCode, double>> &parts = mixed.parts;
       const SiteRow &first = rows_[r];
       AsymmetricUnitRecord *site =
           molecule_ ? AppendImportAtom(result_, *s_, first.label, first.element, first.xyz, first.line)
@@ -541,11 +449,12 @@ private:
         origin = code[0] - '0';
       // A two-origin symbol without its origin: the multiplicities the file
       // gives may tell which.
-      std::vector<int> multiplicities(s_->crystal.sites.size(), 0);
+      std::vector<int> &multiplicities = s_->multiplicities;
+      multiplicities.assign(s_->crystal.sites.size(), 0);
       for (size_t r = 0; r < rows_.size(); r++)
         if (int &m = multiplicities[siteOfRow_[r]]; m == 0)
           m = rows_[r].multiplicity;
-      if (SetSymmetryFromSymbol(*s_, symbol, origin, hmLine, multiplicities))
+      if (SetSymmetryFromSymbol(*s_, symbol, origin, hmLine))
         return true;
       Warn(hmLine, "the space group \"" + std::string(symbol) + "\" is not known; the structure is read in P 1.");
     } else {

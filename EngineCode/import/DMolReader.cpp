@@ -237,6 +237,9 @@ struct Reader {
                         "the space group \"" + group + "\" is not known; the atoms are read in P 1.");
         SetSymmetryFromSymbol(out, "P 1", 0, static_cast<int>(cellLine + 1));
       }
+      // The file lists every atom of the cell, which tells no origin of a
+      // group of two apart: it is settled before the images are dropped.
+      ChooseUnnamedOrigin(out);
       const CellFrame frame = StandardCellFrame(cell);
       for (FileAtom &a : atoms)
         FractionalFromCartesian(frame, a.xyz, a.xyz);

@@ -7,7 +7,9 @@
 //                   4 macromolecular, 10 Pawley (no atoms: left out);
 //   "CRSn    PNAM"  the phase's name (from column 13);
 //   "CRSn  ABC   ", "CRSn  ANGLES"  the cell, 3F10 from column 13;
-//   "CRSn  SG SYM"  the space-group symbol, axial fields apart ("P b n m");
+//   "CRSn  SG SYM"  the space-group symbol, axial fields apart ("P b n m"),
+//                   a group of two origins in its second (at the centre of
+//                   symmetry);
 //                   a trailing "R" or "H" names rhombohedral or hexagonal
 //                   axes;
 //   "CRSn  AT  iA"  atom i (I3 in columns 9-11): type (columns 13-22), x y z
@@ -15,10 +17,13 @@
 //   "CRSn  AT  iB"  its displacements, Uiso or U11 U22 U33 U12 U13 U23 (F10
 //                   from column 13), "I" or "A" in column 75.
 // A file without "EXPR NPHAS" takes every phase it has records for. Each
-// phase is a structure of its own.
+// phase is a structure of its own. Atoms at one position (one per element
+// of a mixed site) are one site when their occupancies allow it
+// (MixedSites.h); an occupancy above 1 is held to 1, with a Log line.
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/ImportTypes.h"
+#include "import/MixedSites.h"
 #include "import/SiteDisplacement.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
@@ -26,6 +31,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
@@ -36,6 +42,8 @@ namespace {
 constexpr size_t kRecordLength = 80;
 constexpr int kPhaseSlots = 9;
 constexpr long kPawleyPhase = 10;
+// The suite places a group of two origins at its centre of symmetry.
+constexpr OriginConvention kExperimentOrigin{2, "at the centre of symmetry, where experiment files place it"};
 
 struct Record {
   int line = 0; // the record's number, 1-based: the line of a file with line ends
@@ -167,9 +175,14 @@ bool BuildPhase(int slot, Phase &p, const std::string &fileName, ImportResult &r
   if (p.symbol.empty()) {
     ImportWarning(*s, 0, "phase " + std::to_string(slot) + " names no space group; P 1 is taken.");
     SetSymmetryFromSymbol(*s, "P 1", 0, 0);
-  } else if (!SetSymmetryFromSymbol(*s, TableSymbol(p.symbol), 0, p.symbolLine)) {
+  } else if (!SetSymmetryFromSymbol(*s, TableSymbol(p.symbol), 0, p.symbolLine, kExperimentOrigin)) {
     return RefuseImport(result, p.symbolLine, "the space group \"" + p.symbol + "\" is not one this version knows");
   }
+  // The atoms with a position, in the file's order; atoms at one position
+  // are one mixed site when their occupancies allow it.
+  std::vector<const Atom *> atoms;
+  std::vector<std::array<double, 3>> positions;
+  std::vector<std::pair<ElementCode, double>> kinds;
   for (auto &[number, a] : p.atoms) {
     if (a.line == 0) {
       ImportWarning(*s, a.uLine, "atom " + std::to_string(number) + " has displacements but no position; left out.");
@@ -181,11 +194,48 @@ bool BuildPhase(int slot, Phase &p, const std::string &fileName, ImportResult &r
       ImportWarning(*s, a.line,
                     "atom " + a.label + " of type \"" + a.type + "\" names no element; it is drawn as a placeholder.");
     }
+    atoms.push_back(&a);
+    positions.push_back({a.xyz[0], a.xyz[1], a.xyz[2]});
+    kinds.emplace_back(*element, a.occupancy);
+  }
+  const std::vector<size_t> group = GroupAtOnePlace(positions);
+  std::vector<std::vector<size_t>> members(atoms.size());
+  for (size_t k = 0; k < atoms.size(); k++)
+    members[group[k]].push_back(k);
+  std::vector<std::pair<ElementCode, double>> together;
+  std::vector<char> joined(atoms.size(), 0); // by the first atom of a position
+  for (size_t k = 0; k < atoms.size(); k++) {
+    if (group[k] != k && joined[group[k]])
+      continue; // one element of a mixed site
+    MixedSite mixed;
+    if (group[k] == k && members[k].size() > 1) {
+      together.clear();
+      std::string labels;
+      for (size_t m : members[k]) {
+        together.push_back(kinds[m]);
+        labels += (labels.empty() ? "" : ", ") + atoms[m]->label;
+      }
+      mixed = JoinAtOnePlace(together);
+      joined[k] = mixed.joined;
+      if (const std::string w = MixedSiteWarning(mixed, members[k].size(), labels); !w.empty())
+        ImportWarning(*s, atoms[k]->line, w);
+    }
+    const Atom &a = *atoms[k];
     AsymmetricUnitRecord *site =
-        AppendImportSite(result, *s, a.label.empty() ? a.type : a.label, *element, a.xyz, a.line);
+        AppendImportSite(result, *s, a.label.empty() ? a.type : a.label, kinds[k].first, a.xyz, a.line);
     if (!site)
       return false;
-    site->occupancies[0] = ImportFloat(a.occupancy);
+    site->occupancies[0] = ImportFloat(std::min(1.0, a.occupancy));
+    if (!mixed.joined && a.occupancy > 1.0 + kOccupancySumSlack) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.4g", a.occupancy);
+      ImportWarning(*s, a.line, "the occupancy of atom " + a.label + " (" + text + ") is above 1; it is taken as 1.");
+    }
+    if (mixed.joined)
+      for (size_t e = 0; e < mixed.parts.size(); e++) {
+        site->elements[e] = mixed.parts[e].first;
+        site->occupancies[e] = ImportFloat(std::min(1.0, mixed.parts[e].second));
+      }
     if (a.uCount == 1)
       SetSiteUiso(s->crystal, *site, a.u[0]);
     else if (a.uCount == 6)
@@ -239,12 +289,7 @@ bool DoGSASFile(const ImportSource &source, ImportResult &result) {
     if (!BuildPhase(k + 1, p, source.name, result))
       return false;
   }
-  if (result.structures.empty())
-    return RefuseImport(result, 0, "it holds no phase with atoms");
-  for (ImportedStructure &s : result.structures)
-    for (const std::string &w : leftOut)
-      ImportWarning(s, 0, w);
-  return true;
+  return SayPartsLeftOut(result, leftOut);
 }
 
 extern const ImportFormat gGSASImport{"GSAS", "GSAS experiment files", "exp", "", IsGSASFile, DoGSASFile};

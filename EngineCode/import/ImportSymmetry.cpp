@@ -355,6 +355,7 @@ std::string SymmetryKey(std::span<const GEP> operators, std::string_view stated,
 bool SetSymmetry(ImportedStructure &s, std::span<const GEP> operators, std::span<const std::string> texts, int line,
                  ImportError &error, std::string_view statedSymbol) {
   CrystalRec &c = s.crystal;
+  s.unnamedOrigin.reset();
   std::string key = SymmetryKey(operators, statedSymbol, c);
   SymmetryMemo &memo = gLastSymmetry;
   if (!memo.key.empty() && memo.key == key) {
@@ -402,9 +403,33 @@ bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string>
   return SetSymmetry(s, geps, operators, line, error, statedSymbol);
 }
 
+namespace {
+
+// The group's row and lattice for a symbol the table knows, in an origin.
+void StoreSymbol(CrystalRec &c, const std::string &normal, uint8_t origin) {
+  VerifyOriginChoiceForSpacegroup(normal, origin);
+  std::string resolved = normal;
+  std::string schoenflies, full;
+  int16_t number = 0, system = 0, count = 0;
+  GetSpacegroupDetails(resolved, schoenflies, full, origin, 0, number, system, count);
+  MyStrCopy(std::span<char>(c.spaceGroup), resolved);
+  c.originChoice = origin;
+  c.cardCount = 0;
+  const int16_t row = GetInternationalSpacegroupIndex(resolved, origin, 0);
+  if (row >= 0)
+    c.latticeLetter = SpacegroupRowLattice(row);
+}
+
+std::string TwoOriginsLead(std::string_view symbol) {
+  return "the space group \"" + std::string(symbol) + "\" has two origins and the file names neither; ";
+}
+
+} // namespace
+
 bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbolText, int originChoice, int line,
-                           std::span<const int> multiplicities) {
+                           OriginConvention convention) {
   CrystalRec &c = s.crystal;
+  s.unnamedOrigin.reset();
   int origin = originChoice;
   std::string symbol = WithoutSuffix(symbolText, origin);
   uint8_t converted = static_cast<uint8_t>(origin);
@@ -419,27 +444,36 @@ bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbolText, in
   }
   float shift[3];
   if (converted == 0 && IsDualOriginSpacegroup(normal, shift)) {
-    OriginFit how = OriginFit::None;
-    const uint8_t fit = OriginTheSitesFit(normal, c, multiplicities, how);
-    converted = fit == 0 ? 1 : fit;
-    const std::string lead = "the space group \"" + symbol + "\" has two origins and the file names neither; ";
-    ImportWarning(s, line,
-                  lead + (how == OriginFit::Multiplicities ? "origin " + std::to_string(fit) +
-                                                                 " is taken, the one the sites' multiplicities fit."
-                          : how == OriginFit::NoOverlap
-                              ? "origin " + std::to_string(fit) + " is taken, the one under which no atoms overlap."
-                              : std::string("the first is taken.")));
+    if (convention.origin != 0) {
+      converted = convention.origin;
+      ImportWarning(s, line,
+                    TwoOriginsLead(symbol) + "origin " + std::to_string(converted) + " is taken, " +
+                        std::string(convention.why) + ".");
+    } else {
+      // Origin 1 until the sites are read.
+      converted = 1;
+      s.unnamedOrigin = ImportedStructure::UnnamedOrigin{line, symbol};
+    }
   }
-  VerifyOriginChoiceForSpacegroup(normal, converted);
-  std::string resolved = normal;
-  std::string schoenflies, full;
-  int16_t number = 0, system = 0, count = 0;
-  GetSpacegroupDetails(resolved, schoenflies, full, converted, 0, number, system, count);
-  MyStrCopy(std::span<char>(c.spaceGroup), resolved);
-  c.originChoice = converted;
-  c.cardCount = 0;
-  const int16_t row = GetInternationalSpacegroupIndex(resolved, converted, 0);
-  if (row >= 0)
-    c.latticeLetter = SpacegroupRowLattice(row);
+  StoreSymbol(c, normal, converted);
   return true;
+}
+
+void ChooseUnnamedOrigin(ImportedStructure &s) {
+  if (!s.unnamedOrigin)
+    return;
+  const ImportedStructure::UnnamedOrigin unnamed = std::move(*s.unnamedOrigin);
+  s.unnamedOrigin.reset();
+  CrystalRec &c = s.crystal;
+  const std::string normal(CStrView(std::span<const char>(c.spaceGroup)));
+  OriginFit how = OriginFit::None;
+  const uint8_t fit = OriginTheSitesFit(normal, c, s.multiplicities, how);
+  StoreSymbol(c, normal, fit == 0 ? 1 : fit);
+  ImportWarning(s, unnamed.line,
+                TwoOriginsLead(unnamed.symbol) +
+                    (how == OriginFit::Multiplicities
+                         ? "origin " + std::to_string(fit) + " is taken, the one the sites' multiplicities fit."
+                     : how == OriginFit::NoOverlap
+                         ? "origin " + std::to_string(fit) + " is taken, the one under which no atoms overlap."
+                         : std::string("the first is taken.")));
 }

@@ -24,13 +24,28 @@ bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const GEP> operato
 bool SetSymmetryFromOperators(ImportedStructure &s, std::span<const std::string> operators, int line,
                               ImportError &error, std::string_view statedSymbol = {});
 
-// A Hermann-Mauguin symbol or a group number, with an origin suffix (":1",
-// ":2"; ":H" and ":R" follow the cell's angles) or an origin choice 1 or 2
-// (0: none given). Without one, a group of two origins takes the origin the
-// sites fit: the one under whose operators each site has the multiplicity
-// the file gives (`multiplicities`, one per site, 0 where none is given),
-// else the one under which no two atoms that cannot share the cell overlap;
-// the first when neither decides. Each choice is a warning. The cell and the
-// sites must be set first. False when the symbol names no group.
+// How a format places the coordinates of a group of two origins when its
+// files name neither: `origin` 1 or 2, and `why` for the Log ("at the
+// centre of symmetry, ..."); origin 0 when the format has no rule and the
+// sites decide.
+struct OriginConvention {
+  uint8_t origin = 0;
+  std::string_view why;
+};
+
+// A Hermann-Mauguin symbol or a group number, in any spelling the table of
+// symbols knows, with an origin suffix (":1", ":2"; ":H" and ":R" follow the
+// cell's angles) or an origin choice 1 or 2 (0: none given). A group of two
+// origins named without either takes the format's convention when it has
+// one, else the origin its sites fit, chosen when the structure is finished
+// (ChooseUnnamedOrigin); each choice is a warning. The cell must be set
+// first. False when the symbol names no group.
 bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbol, int originChoice, int line,
-                           std::span<const int> multiplicities = {});
+                           OriginConvention convention = {});
+
+// The origin of a group of two named without either (s.unnamedOrigin), once
+// the sites are read: the one under whose operators each site has the
+// multiplicity the file gives (s.multiplicities), else the one under which
+// no two atoms that cannot share the cell overlap, else the first; the
+// choice is a warning on the symbol's line. Nothing when no origin waits.
+void ChooseUnnamedOrigin(ImportedStructure &s);

@@ -20,6 +20,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -97,6 +98,17 @@ struct ImportedStructure {
   // The line of the first atom left out for lying at no place a structure
   // holds (0: none), which a file left without atoms is refused at.
   int firstLeftOutLine = 0;
+  // The multiplicity the file gives each site (0: none given), in site
+  // order; empty when the format gives none.
+  std::vector<int> multiplicities;
+  // A group of two origins named without either: the origin is chosen once
+  // the sites are read (ChooseUnnamedOrigin, ImportSymmetry.h); the line
+  // and the symbol as the file writes them, for the Log.
+  struct UnnamedOrigin {
+    int line = 0;
+    std::string symbol;
+  };
+  std::optional<UnnamedOrigin> unnamedOrigin;
 };
 
 // Why a file was not opened, as the alert's title tells it.

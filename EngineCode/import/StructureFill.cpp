@@ -6,6 +6,7 @@
 #include "UnitCell.h"
 #include "CellFrame.h"
 #include "documents/StoredValueRanges.h"
+#include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/TextNumbers.h"
 
@@ -176,6 +177,15 @@ void ImportWarning(ImportedStructure &s, int line, std::string_view text) {
   s.extras.warnings.push_back(std::move(w));
 }
 
+bool SayPartsLeftOut(ImportResult &result, const std::vector<std::string> &leftOut) {
+  if (result.structures.empty())
+    return RefuseImport(result, 0, "it holds no phase with atoms");
+  for (ImportedStructure &s : result.structures)
+    for (const std::string &w : leftOut)
+      ImportWarning(s, 0, w);
+  return true;
+}
+
 bool ImportPositionKept(ImportedStructure &s, const double v[3], int line) {
   for (int k = 0; k < 3; k++)
     if (!(std::fabs(v[k]) <= stored::kFinite.high)) {
@@ -215,12 +225,15 @@ void DropLeftOutSites(ImportedStructure &s) {
         s.labels[kept] = std::move(s.labels[k]);
       if (k < s.cartesian.size())
         s.cartesian[kept] = s.cartesian[k];
+      if (k < s.multiplicities.size())
+        s.multiplicities[kept] = s.multiplicities[k];
     }
     kept++;
   }
   sites.resize(kept);
   s.labels.resize(std::min(s.labels.size(), kept));
   s.cartesian.resize(std::min(s.cartesian.size(), kept));
+  s.multiplicities.resize(std::min(s.multiplicities.size(), kept));
   std::erase_if(s.bonds, [&](FileBond &b) {
     if (b.first >= newIndex.size() || b.second >= newIndex.size() || newIndex[b.first] == kGone ||
         newIndex[b.second] == kGone)
@@ -436,6 +449,7 @@ bool FinishImportedStructure(ImportedStructure &s, ImportError &error, CellRoom 
                       FormatFixed(stored::kFinite.high, 0) + ")");
   if (c.sites.empty())
     return Refuse(error, 0, "it holds no atom with coordinates");
+  ChooseUnnamedOrigin(s);
   if (!c.molecule && room == CellRoom::Held)
     if (std::string why = CellWithoutRoom(c); !why.empty())
       return Refuse(error, 0, why);

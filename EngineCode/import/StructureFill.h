@@ -23,6 +23,11 @@ ImportedStructure *BeginImportedStructure(ImportResult &result, std::string name
 // Clears a record and copies the preferences' display settings into it.
 void BeginStructureRecord(CrystalRec &crystal);
 
+// The parts of a file left out (a phase without atoms), one sentence each:
+// every structure read says them in the Log. False, the file refused, when
+// no part was read.
+bool SayPartsLeftOut(ImportResult &result, const std::vector<std::string> &leftOut);
+
 // A warning the Log shows with the file's name: "line N: text" (no line
 // number for line 0). Each counts in the window's subtitle.
 void ImportWarning(ImportedStructure &s, int line, std::string_view text);

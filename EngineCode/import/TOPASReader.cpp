@@ -2,7 +2,8 @@
 // .inp): free-form keywords, "'" to the end of a line and "/* */" comments,
 // quoted strings. Each `str` is a structure, read from:
 //   phase_name N                 its name;
-//   a b c al be ga V             the cell, or a lattice macro: Cubic(a),
+//   a b c al be ga V             the cell (an angle left out is 90), or a
+//                                lattice macro: Cubic(a),
 //                                Tetragonal(a, c), Hexagonal(a, c),
 //                                Trigonal(a, c), Rhombohedral(a, al),
 //                                Orthorhombic(a, b, c), Monoclinic(a, b, c,
@@ -35,6 +36,8 @@
 namespace {
 
 constexpr size_t kDetectBytes = 1 << 16;
+// The angle (degrees) of a cell that gives none.
+constexpr double kRightAngle = 90.0;
 
 struct Token {
   std::string_view text;
@@ -211,7 +214,7 @@ bool Parser::Lattice(Str &s) {
   if (Peek() != ")")
     return Refuse(Line(), std::string(name) + " needs " + std::to_string(args.size()) + " values");
   i_++;
-  double a = v[0], b = v[0], c = v[0], al = 90, be = 90, ga = 90;
+  double a = v[0], b = v[0], c = v[0], al = kRightAngle, be = kRightAngle, ga = kRightAngle;
   if (name == "Tetragonal")
     c = v[1];
   else if (name == "Hexagonal" || name == "Trigonal")
@@ -304,10 +307,13 @@ bool Parser::Build(Str &s) {
   is->extras.title = s.name;
   for (const auto &[line, what] : passed_)
     ImportWarning(*is, line, what);
-  for (size_t k = 0; k < 6; k++)
+  for (size_t k = 0; k < 3; k++)
     if (!s.cell[k])
-      return Refuse(s.line, std::string("the structure gives no cell ") +
-                                std::array<const char *, 6>{"a", "b", "c", "al", "be", "ga"}[k]);
+      return Refuse(s.line, std::string("the structure gives no cell ") + std::array<const char *, 3>{"a", "b", "c"}[k]);
+  // An angle left out is a right angle, as the program's own default.
+  for (size_t k = 3; k < 6; k++)
+    if (!s.cell[k])
+      s.cell[k] = kRightAngle;
   const double cell[6] = {*s.cell[0], *s.cell[1], *s.cell[2], *s.cell[3], *s.cell[4], *s.cell[5]};
   if (!SetImportCell(*is, result_.error, s.cellLine, cell))
     return false;

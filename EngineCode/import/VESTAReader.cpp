@@ -3,7 +3,8 @@
 // followed by blank-separated values, most lists ended by a row of zeros.
 // No grammar is published; what is read follows the public unofficial
 // description:
-//   CRYSTAL   starts a phase (each phase is a structure of its own);
+//   CRYSTAL   starts a phase (each phase is a structure of its own; one
+//             without atoms is left out, with a Log line);
 //   TITLE     the next line is the phase's title;
 //   GROUP     number, setting and symbol ("225 1 F m -3 m"): the group;
 //   SYMOP     one operator a row, translation t1 t2 t3 then the rotation
@@ -385,10 +386,19 @@ bool Reader::Read() {
         if (e && r && colour && *r > 0.0)
           looks_.push_back({*e, ImportFloat(std::min(*r, double{kMaxStoredRadius})), *colour});
       }
-  for (const PhaseText &p : phases)
+  std::vector<std::string> leftOut;
+  for (size_t k = 0; k < phases.size(); k++) {
+    const PhaseText &p = phases[k];
+    const Section *struc = p.Find("STRUC");
+    if (!struc || struc->rows.empty() || AllZero(struc->rows[0].second)) {
+      leftOut.push_back("phase " + std::to_string(k + 1) + (p.title.empty() ? "" : " (" + p.title + ")") +
+                        " has no atoms; it is left out.");
+      continue;
+    }
     if (!Phase(p))
       return false;
-  return true;
+  }
+  return SayPartsLeftOut(result_, leftOut);
 }
 
 } // namespace

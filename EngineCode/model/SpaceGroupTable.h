@@ -19,7 +19,7 @@
 
 inline constexpr int kNumSpacegroupRows = 547; // including the end row
 inline constexpr int kFirstAddedSpacegroupRow = 529;
-inline constexpr int kNumSpacegroupSynonyms = 58;
+inline constexpr int kNumSpacegroupSynonyms = 66;
 inline constexpr int kNumOffsetSpacegroups = 31;
 inline constexpr uint8_t kEndSpacegroupNumber = 231;
 inline constexpr int kMaxSpacegroupOps = 48;

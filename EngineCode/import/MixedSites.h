@@ -1,0 +1,43 @@
+// Atoms a file lists apart at one position: one site of several elements
+// when their occupancies allow it, as every reader of refined structures
+// makes them (a mixed site written one row per element).
+#pragma once
+
+#include "StructureRecord.h"
+
+#include <array>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// Fractional distance (each axis, modulo the lattice) within which two
+// listed atoms stand at one position.
+inline constexpr double kSamePositionTolerance = 1e-4;
+// The occupancies of the atoms of one site may sum to 1 plus this much.
+inline constexpr double kOccupancySumSlack = 1e-3;
+
+// Each atom's group: the index of the first atom within the tolerance of it
+// modulo the lattice (the group's position is its first atom's). Linear in
+// the atoms.
+std::vector<size_t> GroupAtOnePlace(std::span<const std::array<double, 3>> positions);
+
+// What the atoms of one position make: their elements with their
+// occupancies (the same element's added), in file order, and whether they
+// are one site. Atoms of as many elements as there are atoms are one site
+// even when their occupancies sum above 1 (a refinement leaves a mixed
+// site's a little over); atoms of one element that overfill a position are
+// atoms written twice, and more elements than a site holds stay apart: then
+// each atom is a site of its own.
+struct MixedSite {
+  std::vector<std::pair<ElementCode, double>> parts;
+  double sum = 0.0;
+  bool joined = false;
+};
+MixedSite JoinAtOnePlace(std::span<const std::pair<ElementCode, double>> atoms);
+
+// The Log sentence for a position of several atoms (`labels` names them),
+// empty when none is due: a joined site whose occupancies sum above 1, or
+// atoms left apart and why.
+std::string MixedSiteWarning(const MixedSite &site, size_t atoms, std::string_view labels);
