@@ -43,6 +43,8 @@
 #include <algorithm>
 #include <map>
 #include <new>
+#include <string>
+#include <utility>
 #include <unistd.h>
 
 #ifndef OV_RESOURCE_DIR
@@ -695,6 +697,12 @@ std::vector<std::filesystem::path> ExampleFiles() {
 
 // ---- Quit ------------------------------------------------------------------------------
 
+namespace {
+// Files handed over while a quit was under way: they open once the quit
+// has stopped, in front of the windows it leaves.
+std::string gFilesHandedDuringQuit;
+} // namespace
+
 bool QuitApplication() {
   if (gQuittingTime)
     return false;
@@ -718,13 +726,18 @@ bool QuitApplication() {
   CreateAndSavePrefsFile();
   // Every structure window, front first; the last one is only cleared.
   std::vector<MainWindow *> windows = AllGraphWindows();
-  for (MainWindow *w : windows) {
-    if (!gQuittingTime)
+  bool closed = true;
+  for (MainWindow *w : windows)
+    if (!gQuittingTime || !CloseMainWindow(w->Ref())) {
+      closed = false;
       break;
-    if (!CloseMainWindow(w->Ref()) || !gQuittingTime) {
-      gQuittingTime = 0;
-      return false;
     }
+  if (!closed || !gQuittingTime) {
+    gQuittingTime = 0;
+    // Files handed over meanwhile open once this command has ended.
+    if (!gFilesHandedDuringQuit.empty())
+      QTimer::singleShot(0, qApp, [files = std::exchange(gFilesHandedDuringQuit, {})] { HandOverFiles(files); });
+    return false;
   }
   EmptyCacheFolder();
   QCoreApplication::exit(0);
@@ -828,10 +841,17 @@ std::string SingleInstanceName() {
 }
 
 void HandOverFiles(const std::string &text) {
+  if (text.empty())
+    return;
   // Files handed over while a quit asks about unsaved changes stop the
-  // quit: the user asked to see them, and they would close unseen.
-  if (!text.empty())
+  // quit: the user asked to see them, and they would close unseen. Its
+  // question closes, and they open when it has.
+  if (gQuittingTime) {
     gQuittingTime = 0;
+    gFilesHandedDuringQuit += text;
+    GetShellDialogs().WithdrawSaveQuestion();
+    return;
+  }
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
