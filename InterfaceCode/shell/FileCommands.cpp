@@ -349,8 +349,10 @@ WindowRef CreateNewWindowForFile() {
 
 namespace {
 
-// What every opening does once a structure stands in its window.
-void FinishOpenedWindow(WindowRef window, MainWindow *w, const std::filesystem::path &file, bool document) {
+// What every opening does once a structure stands in its window. False
+// when the user stopped the open meanwhile (its window shows already): the
+// Log says so, and the caller gives the window up.
+bool FinishOpenedWindow(WindowRef window, MainWindow *w, const std::filesystem::path &file, bool document) {
   if (document) {
     w->SetFile(file);
     NoteDocumentFileOnDisk(window, file);
@@ -363,7 +365,12 @@ void FinishOpenedWindow(WindowRef window, MainWindow *w, const std::filesystem::
   ShowOpenedStructure(window);
   // The structure as opened is the first undo state, so that the first
   // change can be undone, and the saved document the mark compares with.
-  NoteWindowDocumentOpened(window);
+  if (NoteWindowDocumentOpened(window) && !LongCommandCancelled())
+    return true;
+  DeleteWindowUndoLists(window);
+  w->SetFile({});
+  FWrite(std::string(kDocumentReadStoppedLog) + "\"" + file.filename().string() + "\".");
+  return false;
 }
 
 } // namespace
@@ -400,8 +407,7 @@ bool OpenStructureInNewWindow(const std::filesystem::path &file, ImportedStructu
   }
   if (!end(ok))
     return false;
-  FinishOpenedWindow(window, w, file, false);
-  return true;
+  return FinishOpenedWindow(window, w, file, false) || end(false);
 }
 
 bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, ImportChoice choice, bool noteRecent) {
@@ -453,15 +459,8 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, Impo
       ClearMainWindow(window);
     return false;
   };
-  if (!ok)
+  if (!ok || !FinishOpenedWindow(window, w, file, document))
     return giveUp();
-  FinishOpenedWindow(window, w, file, document);
-  // A document whose first undo state the user stopped is not opened either.
-  if (document && LongCommandCancelled()) {
-    DeleteWindowUndoLists(window);
-    w->SetFile({});
-    return giveUp();
-  }
   if (noteRecent)
     AddRecentFile(file);
   UpdateFloatingWindows();
@@ -568,7 +567,9 @@ bool DoRevertWindow(WindowRef window) {
     return false;
   NoteDocumentFileOnDisk(window, file);
   ShowOpenedStructure(window);
-  NoteWindowDocumentOpened(window);
+  // Its undo state put off, the structure reverted to is a change to settle.
+  if (!NoteWindowDocumentOpened(window))
+    NoteWindowChange(window);
   return true;
 }
 
