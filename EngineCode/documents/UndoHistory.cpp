@@ -156,29 +156,35 @@ void CompareMark(WindowRef window, uint64_t structure) {
 // The structure as it stands becomes the front undo state unless it is that
 // already; a new state ends the redo branch. The one reading of the
 // structure serves both: the document's bytes are hashed, and written to the
-// cache only when they make a new state. The mark is compared as well.
-void RecordUndoState(WindowRef window) {
+// cache only when they make a new state. The mark is compared as well,
+// unless `opening`: the document just opened is the saved one.
+//
+// A large structure takes long to encode: the user may stop it. A change is
+// then put off: it stays one not yet settled, which the next settling, Undo,
+// Redo or a save takes (no timer is armed for it). An opening stopped so
+// changes nothing and answers false: the open gives up.
+bool RecordUndoState(WindowRef window, bool opening = false) {
   MainWindowData *d = GetMainWindowData(window);
   if (!d || !IsWindowFileOpen(window))
-    return;
+    return true;
   FoldPendingRefit(window);
   if (!d->undoStatePending && d->history && d->structureDigest && d->structureDigest == d->undoStateDigest) {
-    CompareMark(window, d->structureDigest);
-    return; // nothing changed since the front state was taken
+    if (!opening)
+      CompareMark(window, d->structureDigest);
+    return true; // nothing changed since the front state was taken
   }
   std::vector<uint8_t> bytes;
   {
-    // A large structure takes long to encode: the user may put it off. The
-    // change stays one not yet settled, which the next settling, Undo, Redo
-    // or a save takes (no timer is armed for it).
     const DocumentTask task(kUndoStateStatus, true);
     bytes = EncodeHistoryDocument(window);
     if (task.Stopped()) {
+      if (opening)
+        return false;
       d->undoStatePending = 1;
       d->markStale = 1;
       OVSetWindowModified(window);
       FWrite(kUndoStateStoppedLog);
-      return;
+      return true;
     }
   }
   const uint64_t digest = ContentDigest(bytes);
@@ -192,7 +198,9 @@ void RecordUndoState(WindowRef window) {
         gUndoStateListener(window, d->history);
     }
   }
-  CompareMark(window, digest);
+  if (!opening)
+    CompareMark(window, digest);
+  return true;
 }
 
 // The front undo state (and the saved document, when it is that state) take
@@ -395,7 +403,7 @@ void UndoBufferTimerProc() {
 
 void InstallUndoBufferTimer() {
   gUndoBufferTimer.proc = UndoBufferTimerProc;
-  SetWindowUndoStateTaker(RecordUndoState);
+  SetWindowUndoStateTaker([](WindowRef window) { RecordUndoState(window); });
   SetWindowUndoStateRestorer(RestoreWindowUndoState);
 }
 
@@ -415,13 +423,15 @@ void NoteWindowDocumentSaved(WindowRef window) {
   NoteSavedState(window);
 }
 
-void NoteWindowDocumentOpened(WindowRef window) {
+bool NoteWindowDocumentOpened(WindowRef window) {
   if (MainWindowData *d = GetMainWindowData(window)) {
     d->structureDigest = 0; // read afresh
     d->refitPending = 0;
   }
-  RecordUndoState(window);
+  if (!RecordUndoState(window, true))
+    return false;
   NoteSavedState(window);
+  return true;
 }
 
 bool RestoreWindowUndoState(WindowRef window) {

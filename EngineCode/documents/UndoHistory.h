@@ -79,8 +79,9 @@ void SettleWindowMark(WindowRef window);
 // or just opened): the mark is cleared and later compared with them.
 void NoteWindowDocumentSaved(WindowRef window);
 // A document was opened (or reverted to) in the window: it is an undo state
-// and the saved document.
-void NoteWindowDocumentOpened(WindowRef window);
+// and the saved document. False when the user stopped the taking of that
+// state: nothing is noted, and the open gives up.
+bool NoteWindowDocumentOpened(WindowRef window);
 // Puts the window back to its front undo state, as a command that undoes
 // itself does: the history lists stay as they are. False when there is no
 // state or it cannot be read.

@@ -105,6 +105,10 @@ std::string RangeSpanText(float span) {
 
 namespace {
 
+// While a typed value is applied live, the fields keep what the user typed
+// (the plotted range may be the same cells shifted), so typing goes on.
+bool gKeepTypedFields = false;
+
 WindowRef FrontCrystalWindow() {
   WindowRef window = FrontGraphWindow();
   const CrystalRec *c = window ? GetWindowCrystal(window) : nullptr;
@@ -261,7 +265,7 @@ void ShowAxisPopups(const QPoint &at) {
 }
 
 // The window's own event handling: Return in a field applies, other typing
-// only checks; the mouse over a cells text swaps in its axis pop-up.
+// checks (and applies when live); the mouse over a cells text swaps in its axis pop-up.
 class RangeWindowFilter : public QObject {
 public:
   using QObject::QObject;
@@ -314,6 +318,12 @@ int InitSetRange() {
     QObject::connect(field, &QLineEdit::textEdited, field, [f] {
       *FieldValue(gRangeData, f) = FieldNumber(f);
       CheckRange();
+      // Live draws what the count shows.
+      if (gRangeData.valid && gRangeData.live) {
+        gKeepTypedFields = true;
+        DoApplySetRange();
+        gKeepTypedFields = false;
+      }
     });
     auto *arrows = FindControl<LittleArrows>(window, kFieldIDs[f] + 1);
     QObject::connect(arrows, &LittleArrows::Stepped, arrows, [f](int part) {
@@ -351,6 +361,8 @@ void DoSetRange() {
 }
 
 void UpdateSetRangeNow() {
+  if (gKeepTypedFields)
+    return;
   WindowRef window = FrontGraphWindow();
   const CrystalRec *c = window ? GetWindowCrystal(window) : nullptr;
   if (!c)

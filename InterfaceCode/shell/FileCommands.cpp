@@ -43,6 +43,8 @@
 #include <algorithm>
 #include <map>
 #include <new>
+#include <string>
+#include <utility>
 #include <unistd.h>
 
 #ifndef OV_RESOURCE_DIR
@@ -347,8 +349,10 @@ WindowRef CreateNewWindowForFile() {
 
 namespace {
 
-// What every opening does once a structure stands in its window.
-void FinishOpenedWindow(WindowRef window, MainWindow *w, const std::filesystem::path &file, bool document) {
+// What every opening does once a structure stands in its window. False
+// when the user stopped the open meanwhile (its window shows already): the
+// Log says so, and the caller gives the window up.
+bool FinishOpenedWindow(WindowRef window, MainWindow *w, const std::filesystem::path &file, bool document) {
   if (document) {
     w->SetFile(file);
     NoteDocumentFileOnDisk(window, file);
@@ -361,7 +365,12 @@ void FinishOpenedWindow(WindowRef window, MainWindow *w, const std::filesystem::
   ShowOpenedStructure(window);
   // The structure as opened is the first undo state, so that the first
   // change can be undone, and the saved document the mark compares with.
-  NoteWindowDocumentOpened(window);
+  if (NoteWindowDocumentOpened(window) && !LongCommandCancelled())
+    return true;
+  DeleteWindowUndoLists(window);
+  w->SetFile({});
+  FWrite(std::string(kDocumentReadStoppedLog) + "\"" + file.filename().string() + "\".");
+  return false;
 }
 
 } // namespace
@@ -398,8 +407,7 @@ bool OpenStructureInNewWindow(const std::filesystem::path &file, ImportedStructu
   }
   if (!end(ok))
     return false;
-  FinishOpenedWindow(window, w, file, false);
-  return true;
+  return FinishOpenedWindow(window, w, file, false) || end(false);
 }
 
 bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, ImportChoice choice, bool noteRecent) {
@@ -451,15 +459,8 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, Impo
       ClearMainWindow(window);
     return false;
   };
-  if (!ok)
+  if (!ok || !FinishOpenedWindow(window, w, file, document))
     return giveUp();
-  FinishOpenedWindow(window, w, file, document);
-  // A document whose first undo state the user stopped is not opened either.
-  if (document && LongCommandCancelled()) {
-    DeleteWindowUndoLists(window);
-    w->SetFile({});
-    return giveUp();
-  }
   if (noteRecent)
     AddRecentFile(file);
   UpdateFloatingWindows();
@@ -566,7 +567,9 @@ bool DoRevertWindow(WindowRef window) {
     return false;
   NoteDocumentFileOnDisk(window, file);
   ShowOpenedStructure(window);
-  NoteWindowDocumentOpened(window);
+  // Its undo state put off, the structure reverted to is a change to settle.
+  if (!NoteWindowDocumentOpened(window))
+    NoteWindowChange(window);
   return true;
 }
 
@@ -695,6 +698,12 @@ std::vector<std::filesystem::path> ExampleFiles() {
 
 // ---- Quit ------------------------------------------------------------------------------
 
+namespace {
+// Files handed over while a quit was under way: they open once the quit
+// has stopped, in front of the windows it leaves.
+std::string gFilesHandedDuringQuit;
+} // namespace
+
 bool QuitApplication() {
   if (gQuittingTime)
     return false;
@@ -718,13 +727,18 @@ bool QuitApplication() {
   CreateAndSavePrefsFile();
   // Every structure window, front first; the last one is only cleared.
   std::vector<MainWindow *> windows = AllGraphWindows();
-  for (MainWindow *w : windows) {
-    if (!gQuittingTime)
+  bool closed = true;
+  for (MainWindow *w : windows)
+    if (!gQuittingTime || !CloseMainWindow(w->Ref())) {
+      closed = false;
       break;
-    if (!CloseMainWindow(w->Ref()) || !gQuittingTime) {
-      gQuittingTime = 0;
-      return false;
     }
+  if (!closed || !gQuittingTime) {
+    gQuittingTime = 0;
+    // Files handed over meanwhile open once this command has ended.
+    if (!gFilesHandedDuringQuit.empty())
+      QTimer::singleShot(0, qApp, [files = std::exchange(gFilesHandedDuringQuit, {})] { HandOverFiles(files); });
+    return false;
   }
   EmptyCacheFolder();
   QCoreApplication::exit(0);
@@ -828,10 +842,17 @@ std::string SingleInstanceName() {
 }
 
 void HandOverFiles(const std::string &text) {
+  if (text.empty())
+    return;
   // Files handed over while a quit asks about unsaved changes stop the
-  // quit: the user asked to see them, and they would close unseen.
-  if (!text.empty())
+  // quit: the user asked to see them, and they would close unseen. Its
+  // question closes, and they open when it has.
+  if (gQuittingTime) {
     gQuittingTime = 0;
+    gFilesHandedDuringQuit += text;
+    GetShellDialogs().WithdrawSaveQuestion();
+    return;
+  }
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);

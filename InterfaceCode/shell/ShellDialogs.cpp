@@ -117,12 +117,19 @@ public:
     QPushButton *discard = box.addButton("Don't Save", QMessageBox::DestructiveRole);
     box.setDefaultButton(save);
     box.setEscapeButton(cancel);
+    question_ = &box;
     box.exec();
+    question_ = nullptr;
     if (box.clickedButton() == save)
       return SaveChangesAnswer::kSave;
     if (box.clickedButton() == discard)
       return SaveChangesAnswer::kDontSave;
     return SaveChangesAnswer::kCancel;
+  }
+
+  void WithdrawSaveQuestion() override {
+    if (question_)
+      question_->reject();
   }
 
   bool GetWindowOptions(std::string &fontFamily, int &pointSize) override {
@@ -131,6 +138,9 @@ public:
       return false;
     return ReadWindowOptionsDialog(dialog.get(), fontFamily, pointSize);
   }
+
+private:
+  QMessageBox *question_ = nullptr; // the save question while it is up
 };
 
 QtShellDialogs gQtDialogs;

@@ -33,6 +33,9 @@ public:
                                                            const std::filesystem::path &folder) = 0;
   // Asks whether to save the changes of the named document before closing.
   virtual SaveChangesAnswer ConfirmSaveChanges(const std::string &documentName, bool quitting) = 0;
+  // Closes that question while it is up, answered Cancel (files handed to
+  // the program stop a quit that asks it).
+  virtual void WithdrawSaveQuestion() {}
   // The modal font-and-size dialog: true on OK with the chosen values.
   virtual bool GetWindowOptions(std::string &fontFamily, int &pointSize) = 0;
   // The page setup and print dialogs on the printer: true on OK, the

@@ -25,6 +25,7 @@
 #include "ProgramEnvironment.h"
 
 #include <QCheckBox>
+#include <algorithm>
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
@@ -128,6 +129,50 @@ TEST_F(PlotWindowsTest, PlotRangeCountsChecksAndAppliesOnReturn) {
   const float before = GetWindowCrystal(molecule->Ref())->plotRange[1];
   SetRangeCommand(FourCharsToLong("1Cel"));
   EXPECT_EQ(GetWindowCrystal(molecule->Ref())->plotRange[1], before);
+}
+
+// With Live ticked, a value typed into a field is drawn as it is counted:
+// rock salt over 0..2 cells along a and one cell along b and c holds the
+// 5 x 3 x 3 points of its half-cell grid, and the window plots those.
+TEST_F(PlotWindowsTest, PlotRangeLiveDrawsTheTypedValueItCounts) {
+  MainWindow *w = Open("NaCl.ovtx");
+  ASSERT_NE(w, nullptr);
+  DoSetRange();
+  ASSERT_NE(gRangeWindow, nullptr);
+  auto *live = gRangeWindow->findChild<QCheckBox *>("w32");
+  ASSERT_NE(live, nullptr);
+  gRangeData.live = 0;
+  live->setChecked(false);
+  const CrystalRec &c = *GetWindowCrystal(w->Ref());
+  auto plotted = [&] {
+    return std::count_if(c.atoms.begin(), c.atoms.end(), [](const AtomRecord &a) { return a.visible != 0; });
+  };
+  auto picture = [&] { return w->GraphPane()->grab().toImage(); };
+  ASSERT_EQ(c.plotRange[1], 1.0f);
+  const QImage oneCell = picture();
+  const auto oneCellAtoms = plotted();
+  EXPECT_EQ(oneCellAtoms, 27);
+
+  live->click();
+  ASSERT_TRUE(gRangeData.live);
+  EXPECT_EQ(picture(), oneCell) << "ticking Live with the range as plotted changes nothing";
+  Type(gRangeWindow, 3, "2");
+  EXPECT_EQ(Text(gRangeWindow, 21), "45 atoms in range");
+  EXPECT_EQ(Text(gRangeWindow, 3), "2") << "the field keeps what was typed";
+  EXPECT_EQ(c.plotRange[1], 2.0f);
+  EXPECT_EQ(plotted(), 45);
+  EXPECT_NE(picture(), oneCell);
+
+  // Typing on goes on drawing: a minimum past the maximum draws nothing new.
+  Type(gRangeWindow, 1, "3");
+  EXPECT_FALSE(FindControl(gRangeWindow, 22)->isEnabled());
+  EXPECT_EQ(plotted(), 45);
+  Type(gRangeWindow, 1, "0");
+  Type(gRangeWindow, 3, "1");
+  EXPECT_EQ(plotted(), oneCellAtoms);
+  EXPECT_EQ(picture(), oneCell);
+  live->click();
+  EXPECT_FALSE(gRangeData.live);
 }
 
 // oracle:begin calculate_angle

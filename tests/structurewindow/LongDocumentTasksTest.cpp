@@ -24,6 +24,19 @@ namespace {
 
 constexpr uint32_t kPolyhedralModelCommand = FourCharsToLong("Poly");
 
+// Notes whether any window of the program showed itself changed (the
+// title's mark) while it watches.
+struct MarkWatch : QObject {
+  bool seen = false;
+  MarkWatch() { qApp->installEventFilter(this); }
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (event->type() == QEvent::ModifiedChange && watched->isWidgetType() &&
+        static_cast<QWidget *>(watched)->isWindowModified())
+      seen = true;
+    return false;
+  }
+};
+
 class LongDocumentTasksTest : public ExampleWindowsTest {
 protected:
   void SetUp() override {
@@ -76,19 +89,41 @@ TEST_F(LongDocumentTasksTest, OpeningShowsTheStatusWindowAndEscapeLeavesNoWindow
   EXPECT_EQ(host.shown.front(), "Reading the document...");
   EXPECT_GE(host.firstShown - host.start, 500000u);
 
-  // Stopped while it reads or while it draws, the open leaves the windows
-  // there were.
+  // Stopped while it reads, while it draws or, its window up, while its
+  // first undo state is kept, the open of a document or of a text file
+  // leaves the windows there were, with its one Log line, and the window
+  // is never marked as changed meanwhile.
+  const std::filesystem::path text = std::filesystem::path(folder.path().toStdString()) / "large.ovtx";
+  {
+    std::string nacl = FileBytes(ExamplesFolder() / "NaCl.ovtx");
+    const size_t range = nacl.find("XYZR");
+    ASSERT_NE(range, std::string::npos);
+    nacl.replace(range, nacl.find('\n', range) - range, "XYZR 0 12 0 12 0 12");
+    std::ofstream(text) << nacl;
+  }
+  MarkWatch marked;
   const size_t windows = AllGraphWindows().size();
-  for (const char *stage : {"Reading the document", "Plotting atoms and bonds"}) {
-    SCOPED_TRACE(stage);
-    host.escapeWhile = stage;
+  const struct {
+    std::filesystem::path file;
+    const char *stage;
+  } stops[] = {{file, "Reading the document"},
+               {file, "Plotting atoms and bonds"},
+               {file, "Keeping the state for Undo"},
+               {text, "Keeping the state for Undo"}};
+  for (const auto &stop : stops) {
+    SCOPED_TRACE(stop.file.filename().string() + ", " + stop.stage);
+    host.escapeWhile = stop.stage;
+    marked.seen = false;
     host.Begin(150000);
-    EXPECT_FALSE(OpenFSRefInWindow(file, nullptr));
+    EXPECT_FALSE(OpenFSRefInWindow(stop.file, nullptr));
     host.End();
     QCoreApplication::processEvents();
     EXPECT_EQ(host.escapes, 1);
     EXPECT_EQ(AllGraphWindows().size(), windows);
-    EXPECT_TRUE(host.Logged("Opening stopped")) << host.log.size() << " Log lines";
+    EXPECT_TRUE(host.Logged("Opening stopped: nothing was opened from \"" + stop.file.filename().string() + "\"."))
+        << host.log.size() << " Log lines";
+    EXPECT_FALSE(host.Logged("Undo state put off"));
+    EXPECT_FALSE(marked.seen) << "the title showed the window changed";
   }
 }
 

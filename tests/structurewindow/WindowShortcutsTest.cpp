@@ -7,6 +7,7 @@
 #include "overview/OverviewPrivate.h"
 #include "overview/OverviewWindow.h"
 #include "shell/Commands.h"
+#include "shell/EngineHooks.h"
 #include "shell/FileCommands.h"
 #include "shell/Forms.h"
 #include "structurewindow/MainWindow.h"
@@ -17,13 +18,18 @@
 #include "window/MainWindowData.h"
 
 #include "AnsweringDialogs.h"
+#include "SlowHost.h"
 #include "CommandKeysTest.h"
 #include "ProgramEnvironment.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
 #include <QTest>
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -163,29 +169,70 @@ TEST_F(WindowShortcutsTest, CtrlWOnTheLastWindowQuitsAfterTheSaveQuestion) {
   EXPECT_EQ(gQuittingTime, 1);
 }
 
-TEST_F(WindowShortcutsTest, AFileHandedOverWhileQuitAsksStopsTheQuit) {
+// A second launch hands a file over while the quit asks about unsaved
+// changes, the question up a while (the host's clock runs on): the
+// question closes as Cancel, the quit stops, and the file opens in front
+// once it has, with no status window left on the screen.
+TEST_F(WindowShortcutsTest, AFileHandedOverWhileQuitAsksClosesTheQuestionAndOpensInFront) {
   MainWindow *w = OpenSaved("Quartz.ovtx", "quartz.ovdf");
   ASSERT_NE(w, nullptr);
   Turn(w);
-  // A second launch hands a file over while the question shows.
-  MainWindow *handed = nullptr;
-  dialogs.answer = [&] {
-    EXPECT_TRUE(PassFilesToRunningProgram({ExamplesFolder() / "Rutile.ovtx"}));
-    EXPECT_TRUE(QTest::qWaitFor([&] {
-      MainWindow *front = GetMainWindow(FrontGraphWindow());
-      handed = front && front != w && front->isVisible() ? front : nullptr;
-      return handed != nullptr;
-    }));
-    return SaveChangesAnswer::kDontSave;
+  SetShellDialogs(nullptr); // the program's own question
+  SlowHost host;
+  InstallHostWindowHooks(host, [] { return AllGraphWindows(); });
+  HostServices *saved = SetHostServices(&host);
+  const std::unique_ptr<HostServices, void (*)(HostServices *)> restore(saved, [](HostServices *h) { SetHostServices(h); });
+  auto statusShowing = [] {
+    const QWidgetList tops = QApplication::topLevelWidgets();
+    return std::any_of(tops.begin(), tops.end(),
+                       [](QWidget *t) { return t->isVisible() && t->windowTitle() == "Status"; });
   };
-
+  // A quit earlier in this program (another test's) ended its event loops
+  // for good, and a modal question would return at once: running the
+  // program's own loop clears that.
+  QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+  QCoreApplication::exec();
+  QObject timers; // the test's timers go with it
+  QPointer<QMessageBox> question;
+  bool stillAsking = false, statusWhileAsking = false;
+  std::function<void()> whenAsked = [&] {
+    question = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!question) {
+      QTimer::singleShot(10, &timers, whenAsked);
+      return;
+    }
+    // The question stays up a while before the file comes.
+    host.Begin(1000000);
+    host.NowMicroseconds();
+    host.End();
+    EXPECT_TRUE(PassFilesToRunningProgram({ExamplesFolder() / "Rutile.ovtx"}));
+    // Closed by the test only when the hand-over left it up.
+    QTimer::singleShot(3000, question, [&] {
+      stillAsking = true;
+      QCoreApplication::processEvents();
+      statusWhileAsking = statusShowing();
+      question->reject();
+    });
+  };
+  QTimer::singleShot(0, &timers, whenAsked);
   Chord(w->GraphPane(), Qt::Key_Q);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(dialogs.asked, 1);
-  ASSERT_NE(handed, nullptr);
+  EXPECT_FALSE(stillAsking) << "the question stayed up";
+  EXPECT_FALSE(statusWhileAsking) << "a status window stayed up over the question";
   EXPECT_EQ(gQuittingTime, 0) << "the quit went on";
-  EXPECT_TRUE(handed->isVisible());
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_TRUE(IsWindowModified(w->Ref())) << "the question was answered otherwise than Cancel";
+
+  MainWindow *handed = nullptr;
+  EXPECT_TRUE(QTest::qWaitFor([&] {
+    handed = GetMainWindow(FrontGraphWindow());
+    return handed && handed != w && handed->isVisible();
+  }));
+  ASSERT_NE(handed, nullptr);
+  ASSERT_NE(handed, w);
   EXPECT_TRUE(IsWindowFileOpen(handed->Ref()));
+  EXPECT_EQ(AllGraphWindows().front(), handed) << "opened behind";
+  EXPECT_FALSE(statusShowing());
+  EXPECT_FALSE(host.Showed("Keeping the state for Undo")) << host.shown.size() << " messages";
   const CachedFileRecord *history = GetWindowHistory(handed->Ref());
   ASSERT_NE(history, nullptr);
   EXPECT_TRUE(fs::exists(history->fileRef)) << "the cache folder was emptied";
