@@ -500,6 +500,21 @@ std::vector<int16_t> ImageAssemblies(const CrystalRec &crystal) {
   return out;
 }
 
+int16_t ImageGroup(const std::vector<GEP> &ops, const AsymmetricUnitRecord &site, const float xyz[3],
+                   const float originShift[3]) {
+  float p[3];
+  MoveVectorIntoCell(p, xyz);
+  for (size_t k = 0; k < ops.size() && k < static_cast<size_t>(INT16_MAX); k++) {
+    double raw[3];
+    ApplySymmetryOperator(ops[k], site.xyz, originShift, raw);
+    const float image[3] = {MoveIntoCell(static_cast<float>(raw[0])), MoveIntoCell(static_cast<float>(raw[1])),
+                            MoveIntoCell(static_cast<float>(raw[2]))};
+    if (PositionsCoincide(image, p))
+      return static_cast<int16_t>(k + 1);
+  }
+  return 0;
+}
+
 SiteAlternatives::SiteAlternatives(CrystalRec &crystal) : crystal_(crystal) {
   const size_t nSites = UsableSiteSize(crystal);
   sites_.resize(nSites);

@@ -53,6 +53,7 @@
 
 #include "Polyhedra.h"
 #include "StructureRecord.h"
+#include "SymmetryCards.h"
 
 #include <cstdint>
 #include <optional>
@@ -100,6 +101,10 @@ bool SiteImagesApart(const AsymmetricUnitRecord &site);
 // becomes its group k + 1. The assemblies, one per site (0: the images keep
 // the site's assembly and group).
 std::vector<int16_t> ImageAssemblies(const CrystalRec &crystal);
+// The group of the image of the site at `xyz` (fractional, in any cell): 1 +
+// the index of the first operator that makes it, 0 when none does.
+int16_t ImageGroup(const std::vector<GEP> &ops, const AsymmetricUnitRecord &site, const float xyz[3],
+                   const float originShift[3]);
 
 class SiteAlternatives {
 public:

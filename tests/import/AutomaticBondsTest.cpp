@@ -22,6 +22,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -311,6 +312,19 @@ TEST(AutomaticBonds, TheKeptConformerIsBondedAlikeFromPDBAndMMCIF) {
   }
 }
 
+// The kinds of bond drawn: the two site labels and the length to 0.01 A.
+std::set<std::tuple<std::string, std::string, long>> BondKinds(const CrystalRec &c) {
+  std::set<std::tuple<std::string, std::string, long>> out;
+  for (uint32_t a = 0; a < c.atoms.size(); a++)
+    for (uint32_t b : c.atoms[a].bonds) {
+      std::string x = c.sites[c.atoms[a].site].label, y = c.sites[c.atoms[b].site].label;
+      if (y < x)
+        std::swap(x, y);
+      out.emplace(x, y, std::lround(Distance(c, a, b) * 100));
+    }
+  return out;
+}
+
 // The disorder stays with the structure: saved and reopened (the document,
 // whose encoding the undo states share, and the own text format), through
 // Edit Crystal and Discard Symmetry, the automatic search draws the same
@@ -356,6 +370,18 @@ TEST(AutomaticBonds, DisorderSurvivesSavingEditingAndDiscardingSymmetry) {
     ASSERT_TRUE(DiscardSymmetry(w.ref()));
     AutoGenerateBonds(w.ref());
     EXPECT_EQ(Coordination(w), counts) << "Discard Symmetry";
+
+    // Crystal to Molecule: the atoms drawn become the molecule's, and its
+    // automatic bonds are of the kinds the crystal drew.
+    doctest::Window molecule(host);
+    ASSERT_TRUE(OpenTextFile(molecule.ref(), BondsFile(file)));
+    const auto kinds = BondKinds(molecule.crystal());
+    CrystalToMolecule(molecule.ref());
+    ASSERT_TRUE(molecule.crystal().molecule);
+    AutoGenerateBonds(molecule.ref());
+    for (const auto &kind : BondKinds(molecule.crystal()))
+      EXPECT_TRUE(kinds.count(kind)) << "Crystal to Molecule: " << std::get<0>(kind) << "-" << std::get<1>(kind) << " "
+                                     << std::get<2>(kind) / 100.0;
   }
   fs::remove_all(dir);
 }
