@@ -515,10 +515,14 @@ int16_t ImageGroup(const std::vector<GEP> &ops, const AsymmetricUnitRecord &site
   return 0;
 }
 
-SiteAlternatives::SiteAlternatives(CrystalRec &crystal) : crystal_(crystal) {
+SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
   sites_.resize(nSites);
   bool negative = false;
+  // Some pair is alternatives when some site's images are, or when one
+  // assembly holds two non-zero groups (the first group met of each
+  // assembly, by assembly).
+  std::vector<std::pair<int16_t, int16_t>> firstGroup;
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = crystal.sites[s];
     Site &d = sites_[s];
@@ -526,8 +530,21 @@ SiteAlternatives::SiteAlternatives(CrystalRec &crystal) : crystal_(crystal) {
     d.group = site.disorderGroup;
     d.imagesApart = SiteImagesApart(site);
     negative = negative || d.group < 0;
-    any_ = any_ || d.group != 0 || d.imagesApart;
+    any_ = any_ || d.imagesApart;
+    if (d.group == 0 || any_)
+      continue;
+    auto it = std::find_if(firstGroup.begin(), firstGroup.end(), [&](const auto &g) { return g.first == d.assembly; });
+    if (it == firstGroup.end())
+      firstGroup.emplace_back(d.assembly, d.group);
+    else
+      any_ = it->second != d.group;
   }
+  if (!any_)
+    return;
+  // The atoms' sites, read in every query: kept apart from the atom records.
+  atomSite_.resize(UsableAtomSize(crystal));
+  for (size_t a = 0; a < atomSite_.size(); a++)
+    atomSite_[a] = crystal.atoms[a].site;
   // A molecule has one image of everything: its negative groups bond within
   // themselves.
   if (!negative || crystal.molecule)
@@ -606,19 +623,16 @@ bool SiteAlternatives::MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, c
 }
 
 bool SiteAlternatives::AtomsMayBond(uint32_t a, uint32_t b) const {
-  if (!any_)
+  if (!any_ || a >= atomSite_.size() || b >= atomSite_.size())
     return true;
-  const size_t nAtoms = crystal_.atoms.size();
-  if (a >= nAtoms || b >= nAtoms)
-    return true;
-  return MayBond(crystal_.atoms[a].site, AtomOps(a), crystal_.atoms[b].site, AtomOps(b));
+  return MayBond(atomSite_[a], AtomOps(a), atomSite_[b], AtomOps(b));
 }
 
 bool SiteAlternatives::SiteMayBondAtom(uint32_t site, uint32_t b) const {
-  if (!any_ || b >= crystal_.atoms.size())
+  if (!any_ || b >= atomSite_.size())
     return true;
   const uint64_t *ops = words_ > 0 && site < sites_.size() ? &siteOps_[site * words_] : nullptr;
-  return MayBond(site, ops, crystal_.atoms[b].site, AtomOps(b));
+  return MayBond(site, ops, atomSite_[b], AtomOps(b));
 }
 
 // ---- Helpers ------------------------------------------------------------------------

@@ -109,8 +109,8 @@ int16_t ImageGroup(const std::vector<GEP> &ops, const AsymmetricUnitRecord &site
 class SiteAlternatives {
 public:
   // What the structure's sites and atoms say of their disorder; throws
-  // bad_alloc. The structure is read (its operators made) and must outlive
-  // the object, unchanged.
+  // bad_alloc. The structure is read (its operators made); the answers hold
+  // while its sites and atoms stay as they were.
   explicit SiteAlternatives(CrystalRec &crystal);
   // Whether some pair of atoms is alternatives: otherwise nobody need ask.
   bool Any() const { return any_; }
@@ -128,8 +128,8 @@ private:
   };
   bool MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const;
   const uint64_t *AtomOps(uint32_t atom) const;
-  const CrystalRec &crystal_;
   std::vector<Site> sites_;
+  std::vector<uint32_t> atomSite_; // each atom's site, when some pair is alternatives
   bool any_ = false;
   // For the atoms and sites of negative groups, the symmetry operators that
   // make each from its site (bit k: operator k), `words_` words apiece.
