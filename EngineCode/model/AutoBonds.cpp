@@ -317,8 +317,8 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
       capable.push_back(atom);
     }
     // The pairs within the place: all at one place, none of them in contact;
-    // counted without walking them, but for the alternative positions, which
-    // are left out.
+    // counted without walking them, unless the structure has alternative
+    // positions: then the pairs are walked and the alternatives left out.
     if (capable.size() >= 2) {
       uint64_t pairs = uint64_t{capable.size()} * (capable.size() - 1) / 2;
       if (anyAlternative)
