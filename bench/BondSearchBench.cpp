@@ -9,7 +9,11 @@
 //                   rock-salt supercell written out in P 1, one site per
 //                   atom (the site count, not the atom count, sets the work);
 //   RockSaltInterleaved  the same 100,000 sites listed Cl, Na, Cl, Na ...
-//                   (100,000 element runs): bonds and coordination numbers.
+//                   (100,000 element runs): bonds and coordination numbers;
+//   Slab100000_ThinAlongX_NegativeGroup  the thin slab with both sites in one
+//                   negative disorder group: every pair is asked whether it
+//                   lies within one image (192 operators), the dearest case
+//                   of the alternative positions.
 // The plain search of the tests (a walk over the x ranks of a slab) runs on
 // the smaller cases for comparison, and once on the thin 100,000-atom slab.
 #include "BondSearch.h"
@@ -140,6 +144,16 @@ void BM_Slab10000_ThinAlongX_Reference(benchmark::State &state) { Reference(stat
 void BM_Slab10000_WideAlongX_Reference(benchmark::State &state) { Reference(state, Slab10000Wide()); }
 void BM_Slab100000_ThinAlongX_Reference(benchmark::State &state) { Reference(state, Slab100000Thin()); }
 
+void BM_Slab100000_ThinAlongX_NegativeGroup(benchmark::State &state) {
+  static const CrystalRec c = [] {
+    CrystalRec x = Slab100000Thin();
+    for (AsymmetricUnitRecord &site : x.sites)
+      site.disorderGroup = -1;
+    return x;
+  }();
+  Generate(state, c);
+}
+
 void BM_Coordination100000Sites(benchmark::State &state) {
   CrystalRec c = RockSaltP1Sites();
   bool found = false;
@@ -178,6 +192,7 @@ BENCHMARK(BM_Slab10000_ThinAlongX)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Slab10000_WideAlongX)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Slab100000_ThinAlongX)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Slab100000_WideAlongX)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Slab100000_ThinAlongX_NegativeGroup)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Slab10000_ThinAlongX_Reference)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Slab10000_WideAlongX_Reference)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Slab100000_ThinAlongX_Reference)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -46,6 +46,10 @@ constexpr uint32_t kTagView = FourCharsToLong("VIEW");
 constexpr uint32_t kTagDisplay = FourCharsToLong("DISP");
 constexpr uint32_t kTagPlane = FourCharsToLong("PLAN");
 constexpr uint32_t kTagSites = FourCharsToLong("SITE");
+// The sites' disorder assemblies and groups, after the sites; written only
+// when some site has one, so that a document without disorder keeps its
+// bytes, and skipped by readers that do not know it.
+constexpr uint32_t kTagSiteDisorder = FourCharsToLong("SDIS");
 constexpr uint32_t kTagSpheres = FourCharsToLong("SPHR");
 constexpr uint32_t kTagBondSpecs = FourCharsToLong("BSPC");
 constexpr uint32_t kTagCustomBonds = FourCharsToLong("CBND");
@@ -72,6 +76,7 @@ constexpr size_t kMinCustomBondBytes = 4 + 4 + 2 + 12;
 constexpr size_t kMinPolyhedronBytes = 4 + 4 + 1 + 4 + 4;
 constexpr size_t kMinVectorBytes = 6 + 4 + 1 + 1 + 12 + 4 + 12 + 12 + 4;
 constexpr size_t kMinTextBoxBytes = 60;
+constexpr size_t kSiteDisorderBytes = 2 + 2;
 
 // ---- Field lists ---------------------------------------------------------------
 
@@ -111,6 +116,10 @@ template <class A> void XferSite(A &a, AsymmetricUnitRecord &s) {
   XferAll(a, s.elements, s.occupancies, s.atomType, s.polyMode, s.atomStyle, s.ellipsoidStyle, s.label,
           s.coordination, s.visible, s.xyz, s.esd, s.ignoreEllipsoid, s.displacementType, s.tensor, s.isoValue,
           s.firstAtom, s.lastAtom, s.atomsPerCell);
+}
+
+template <class A> void XferSiteDisorder(A &a, AsymmetricUnitRecord &s) {
+  XferAll(a, s.disorderAssembly, s.disorderGroup);
 }
 
 template <class A> void XferSphere(A &a, SphereRecord &s) {
@@ -410,6 +419,13 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
       s.label[kSiteLabelSize - 1] = '\0';
       return true;
     });
+  case kTagSiteDisorder:
+    // One entry per site of the SITE section before it.
+    if (!ReadCount(b, kSiteDisorderBytes, kNoLimit, n) || n != c.sites.size())
+      return false;
+    for (AsymmetricUnitRecord &s : c.sites)
+      XferSiteDisorder(a, s);
+    break;
   case kTagSpheres:
     return ReadRecords(b, kMinSphereBytes, c.spheres, c.sphereCount, [&](SphereRecord &s) {
       XferSphere(a, s);
@@ -702,6 +718,10 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   w.End();
 
   WriteCounted(w, kTagSites, c.sites, UsableSiteSize(c), [](auto &ar, auto &s) { XferSite(ar, s); });
+  if (std::any_of(c.sites.begin(), c.sites.begin() + static_cast<ptrdiff_t>(UsableSiteSize(c)),
+                  [](const AsymmetricUnitRecord &s) { return s.disorderAssembly != 0 || s.disorderGroup != 0; }))
+    WriteCounted(w, kTagSiteDisorder, c.sites, UsableSiteSize(c),
+                 [](auto &ar, auto &s) { XferSiteDisorder(ar, s); });
   WriteCounted(w, kTagSpheres, c.spheres, UsableSphereSize(c), [](auto &ar, auto &s) { XferSphere(ar, s); });
   WriteCounted(w, kTagBondSpecs, c.bondSpecs,
                static_cast<size_t>(std::clamp(c.bondSpecCount, 0, kMaxBondSpecs)),

@@ -370,6 +370,19 @@ std::string FormatTextFile(const CrystalRec &c, std::string_view title, std::str
     o += "\n";
   }
 
+  // Every site's line, so that the n-th line of a label meets the n-th site
+  // of that label.
+  bool disordered = false;
+  for (size_t s = 0; s < nSites; s++)
+    disordered = disordered || c.sites[s].disorderAssembly != 0 || c.sites[s].disorderGroup != 0;
+  if (disordered) {
+    o += "! Disorder assembly and group of each site\nDISO\n";
+    for (size_t s = 0; s < nSites; s++)
+      o += PadLabel(labels[s], 6) + "  " + std::to_string(c.sites[s].disorderAssembly) + " " +
+           std::to_string(c.sites[s].disorderGroup) + "\n";
+    o += "\n";
+  }
+
   if (!c.molecule && c.ellipsoidData) {
     const char *heads[3] = {"! Isotropic temperature factors\nUISO\n",
                             "! Anisotropic temperature factors as Uij\nUANI\n",

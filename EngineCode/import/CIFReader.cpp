@@ -58,13 +58,34 @@ struct SiteRow {
   uint32_t displacement = kDisplacementNone;
   float iso = 0.0f;
   int multiplicity = 0; // as the file gives it; 0: not given
+  int16_t assembly = 0;  // disorder assembly and group (StructureRecord.h)
+  int16_t group = 0;
 };
 
 // Why a block holds no structure, for the refusal of a file without one.
 enum class NotAStructure : uint8_t { NoCell, NoSites, BadCell };
 
 // The atom-site table: the coordinates, then what a row may add.
-enum SiteColumn : size_t { kX, kY, kZ, kLabel, kType, kOccupancy, kUiso, kBiso, kAdpType, kCalcFlag, kMultiplicity };
+enum SiteColumn : size_t {
+  kX, kY, kZ, kLabel, kType, kOccupancy, kUiso, kBiso, kAdpType, kCalcFlag, kMultiplicity, kAssembly, kGroup
+};
+
+// Disorder codes beyond a 16-bit group, and codes that are no number (the
+// dictionary allows any code), are told apart from this number up.
+constexpr int kFirstNamedDisorderCode = 1000;
+
+// A disorder code as a number, 0 for none: a whole number in range as it
+// stands, any other code numbered in order of first appearance.
+int16_t DisorderCode(std::string_view text, std::unordered_map<std::string, int16_t> &named) {
+  if (text.empty())
+    return 0;
+  if (const auto v = ImportNumber(text); v && *v == std::round(*v) && std::fabs(*v) < kFirstNamedDisorderCode)
+    return static_cast<int16_t>(*v);
+  const auto [it, fresh] = named.try_emplace(std::string(text), 0);
+  if (fresh)
+    it->second = static_cast<int16_t>(std::min<size_t>(kFirstNamedDisorderCode + named.size() - 1, INT16_MAX));
+  return it->second;
+}
 
 // The labels of rows for a Log line: the first few, then how many more.
 std::string RowLabels(const std::vector<SiteRow> &all, const std::vector<size_t> &rows) {
@@ -84,10 +105,11 @@ public:
   // Fills one structure of the block; nothing when the block is none.
   // False when the file must be refused.
   bool Read(std::optional<NotAStructure> &why) {
-    std::array<std::string_view, 11> names = {"fract_x",        "fract_y",        "fract_z",
+    std::array<std::string_view, 13> names = {"fract_x",        "fract_y",        "fract_z",
                                               "?label",         "?type_symbol",   "?occupancy",
                                               "?u_iso_or_equiv", "?b_iso_or_equiv", "?adp_type|thermal_displace_type",
-                                              "?calc_flag",     "?symmetry_multiplicity"};
+                                              "?calc_flag",     "?symmetry_multiplicity",
+                                              "?disorder_assembly", "?disorder_group"};
     CIFTable sites = tags_.Find("_atom_site_", names);
     if (!sites) {
       names[kX] = "cartn_x", names[kY] = "cartn_y", names[kZ] = "cartn_z";
@@ -208,7 +230,9 @@ private:
   bool ReadRows(const CIFTable &sites) {
     const CIFColumn &cLabel = sites[kLabel], &cType = sites[kType], &cOcc = sites[kOccupancy], &cU = sites[kUiso],
                     &cB = sites[kBiso], &cAdp = sites[kAdpType], &cCalc = sites[kCalcFlag],
-                    &cMult = sites[kMultiplicity];
+                    &cMult = sites[kMultiplicity], &cAssembly = sites[kAssembly], &cGroup = sites[kGroup];
+    // The codes of assemblies and of groups that are no numbers.
+    std::unordered_map<std::string, int16_t> assemblies, groups;
     const size_t n = sites.Rows();
     rows_.reserve(n);
     for (size_t r = 0; r < n; r++) {
@@ -268,6 +292,10 @@ private:
       }
       if (const auto m = cMult ? cMult.Number(r) : std::nullopt; m && m->value >= 1.0 && m->value <= 192.0)
         row.multiplicity = static_cast<int>(m->value);
+      // Groups without an assembly are of the file's one assembly.
+      row.group = cGroup ? DisorderCode(cGroup.Given(r), groups) : 0;
+      if (row.group != 0 && cAssembly)
+        row.assembly = DisorderCode(cAssembly.Given(r), assemblies);
       rows_.push_back(std::move(row));
     }
     return true;
@@ -336,6 +364,14 @@ private:
         site->displacementType = first.displacement;
         site->isoValue = first.iso;
         c.ellipsoidData = 1;
+      }
+      // Rows of different groups merged at one position leave the site in
+      // none.
+      if (std::all_of(rows.begin(), rows.end(), [&](size_t m) {
+            return rows_[m].group == first.group && rows_[m].assembly == first.assembly;
+          })) {
+        site->disorderAssembly = first.assembly;
+        site->disorderGroup = first.group;
       }
       for (size_t m : rows)
         siteOfRow_[m] = c.sites.size() - 1;

@@ -31,10 +31,10 @@ constexpr uint16_t kDefaultPhong = 100;
 // from three decimals it converges to double precision in four.
 constexpr int kPolarPasses = 8;
 
-constexpr std::array<std::string_view, 33> kCards = {
-    "MOLE", "TITL", "NOTE", "CELL", "ERRC", "LATC", "SYMM", "OSHF", "XYZR", "MODL", "BKCL",
-    "BNCL", "BRAD", "LTDN", "DCUE", "AREN", "BREN", "PREN", "SREN", "SHCL", "PRSP", "OMAT",
-    "VIEW", "BMAX", "TYPE", "ATOM", "ERRS", "OCCU", "UISO", "UANI", "BANI", "AVEC", "END "};
+constexpr std::array<std::string_view, 34> kCards = {
+    "MOLE", "TITL", "NOTE", "CELL", "ERRC", "LATC", "SYMM", "OSHF", "XYZR", "MODL", "BKCL", "BNCL",
+    "BRAD", "LTDN", "DCUE", "AREN", "BREN", "PREN", "SREN", "SHCL", "PRSP", "OMAT", "VIEW", "BMAX",
+    "TYPE", "ATOM", "ERRS", "OCCU", "DISO", "UISO", "UANI", "BANI", "AVEC", "END "};
 
 bool LooksLikeCard(std::string_view line) {
   if (line.size() < 4)
@@ -468,8 +468,8 @@ bool Parser::Run(std::string_view text) {
       paragraph.clear();
       continue;
     }
-    if (card == "TYPE" || card == "ATOM" || card == "ERRS" || card == "OCCU" || card == "UISO" || card == "UANI" ||
-        card == "BANI" || card == "AVEC") {
+    if (card == "TYPE" || card == "ATOM" || card == "ERRS" || card == "OCCU" || card == "DISO" || card == "UISO" ||
+        card == "UANI" || card == "BANI" || card == "AVEC") {
       block = std::string(card);
       continue;
     }
@@ -558,6 +558,17 @@ bool Parser::Finish() {
         }
         std::copy(el, el + kMaxSiteElements, site.elements);
         std::copy(occ, occ + kMaxSiteElements, site.occupancies);
+      } else if (name == "DISO") {
+        // The disorder assembly and group of the site.
+        if (Numbers(name, l.values, 2, v, "line")) {
+          if (v[0] != std::round(v[0]) || v[1] != std::round(v[1]) || std::fabs(v[0]) > INT16_MAX ||
+              std::fabs(v[1]) > INT16_MAX) {
+            Warn("DISO needs a whole assembly and group number; the line is ignored.");
+            continue;
+          }
+          site.disorderAssembly = static_cast<int16_t>(v[0]);
+          site.disorderGroup = static_cast<int16_t>(v[1]);
+        }
       } else if (name == "UISO") {
         if (Numbers(name, l.values, 1, v, "line")) {
           site.displacementType = kDisplacementIsotropic;

@@ -105,6 +105,7 @@ struct Atom {
   double sof = 1.0;
   int uCount = 0; // 0 none, 1 Uiso, 6 Uij
   double u[6] = {};
+  int16_t part = 0; // the PART it stands in
 };
 
 class Reader {
@@ -151,7 +152,7 @@ private:
   double Occupancy(const Atom &a) const;
   std::vector<size_t> SiteOfAtoms() const;
   bool AppendSites();
-  bool AppendSite(size_t first, const std::vector<std::pair<ElementCode, double>> &parts);
+  bool AppendSite(size_t first, const std::vector<std::pair<ElementCode, double>> &parts, int16_t part);
 
   const ImportSource &source_;
   ImportResult &result_;
@@ -166,6 +167,7 @@ private:
   double cell_[6] = {};
   bool haveCell_ = false;
   int latt_ = 1;
+  int16_t part_ = 0; // the PART of the atoms that follow
   int lattLine_ = 0;
   int ridingPivot_ = -1;
   size_t qPeaks_ = 0;
@@ -199,6 +201,7 @@ bool Reader::ReadAtom(const Card &card) {
   Atom a;
   a.line = card.line;
   a.label = std::string(t[0]);
+  a.part = part_;
   const auto sfac = ImportNumber(t[1]);
   for (int k = 0; k < 3; k++) {
     const auto v = ImportNumber(t[static_cast<size_t>(2 + k)]);
@@ -408,8 +411,18 @@ bool Reader::Read() {
       auto &labels = exyz_.emplace_back();
       for (size_t k = 1; k < t.size(); k++)
         labels.push_back(UpperLabel(t[k]));
+    } else if (head == "PART") {
+      // PART n: the disorder group of the atoms that follow (0 none; below
+      // 0 disorder about a special position).
+      const auto v = t.size() > 1 ? ImportNumber(t[1]) : std::nullopt;
+      if (!v || *v != std::round(*v) || std::fabs(*v) > INT16_MAX) {
+        ImportWarning(*s_, card.line, "PART needs a whole number; the atoms that follow are in no part.");
+        part_ = 0;
+      } else {
+        part_ = static_cast<int16_t>(*v);
+      }
     } else if (IsInstruction(t[0])) {
-      continue; // PART, AFIX, restraints, refinement and listing instructions
+      continue; // AFIX, restraints, refinement and listing instructions
     } else if (t.size() >= 5 && ImportNumber(t[1])) {
       const bool peak = t[0].size() >= 2 && (t[0][0] == 'Q' || t[0][0] == 'q') &&
                         std::all_of(t[0].begin() + 1, t[0].end(), [](char ch) { return std::isdigit(ch) != 0; });
@@ -531,7 +544,7 @@ bool Reader::AppendSites() {
                     "the atoms " + labels + " share one position but hold more than " +
                         std::to_string(kMaxSiteElements) + " elements; they stay separate sites.");
       for (size_t m : rows)
-        if (!AppendSite(m, {{atoms_[m].element, Occupancy(atoms_[m])}}))
+        if (!AppendSite(m, {{atoms_[m].element, Occupancy(atoms_[m])}}, atoms_[m].part))
           return false;
       continue;
     }
@@ -539,17 +552,22 @@ bool Reader::AppendSites() {
       ImportWarning(*s_, atoms_[k].line,
                     "the atoms " + labels + " share one site, but their occupancies sum to " + FormatFixed(sum, 2) +
                         ".");
-    if (!AppendSite(k, parts))
+    // Atoms of different parts at one site leave it in none.
+    const int16_t part = std::all_of(rows.begin(), rows.end(), [&](size_t m) { return atoms_[m].part == atoms_[k].part; })
+                             ? atoms_[k].part
+                             : int16_t{0};
+    if (!AppendSite(k, parts, part))
       return false;
   }
   return true;
 }
 
-bool Reader::AppendSite(size_t first, const std::vector<std::pair<ElementCode, double>> &parts) {
+bool Reader::AppendSite(size_t first, const std::vector<std::pair<ElementCode, double>> &parts, int16_t part) {
   const Atom &a = atoms_[first];
   AsymmetricUnitRecord *site = AppendImportSite(result_, *s_, a.label, a.element, a.xyz, a.line);
   if (!site)
     return false;
+  site->disorderGroup = part;
   for (size_t k = 0; k < parts.size(); k++) {
     site->elements[k] = parts[k].first;
     site->occupancies[k] = ImportFloat(std::min(1.0, parts[k].second));

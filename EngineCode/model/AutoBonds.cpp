@@ -210,13 +210,12 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
     return;
   }
 
-  // Every pair's limit, the longest of them, and the partial sites' shares.
+  // Every pair's limit, the longest of them, and the alternative positions.
   std::optional<PairLimits> made;
-  bool anyPartial = false;
-  std::vector<float> shares;
+  std::optional<SiteAlternatives> alternativesMade;
   try {
     made.emplace(c);
-    shares = SitePartialShares(c, &anyPartial);
+    alternativesMade.emplace(c);
   } catch (const std::bad_alloc &) {
     if (progress)
       CloseStatus();
@@ -225,6 +224,8 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
     return;
   }
   const PairLimits &limits = *made;
+  const SiteAlternatives &alternatives = *alternativesMade;
+  const bool anyAlternative = alternatives.Any();
   const std::vector<uint8_t> *given = givenSites && !givenSites->empty() ? givenSites : nullptr;
   const float searchDistance = limits.Longest();
 
@@ -302,34 +303,28 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
   ElementCode lastAnnounced = kBlankElement;
   // Pairs at one place: the first is named, all are counted.
   uint64_t coincident = 0;
-  // The members of a place that make contacts, and the partly occupied
-  // shares among them.
+  // The members of a place that make contacts.
   std::vector<uint32_t> capable;
-  std::vector<float> partial;
   for (size_t pi = 0; pi < nPlaces; pi++) {
     // Set when the specification table is full: the place's search ends.
     bool full = false;
     const TurboAtom ci = gTurboAtoms[pi];
     capable.clear();
-    partial.clear();
     for (uint32_t m = places.start[pi]; m < places.start[pi + 1]; m++) {
       const uint32_t atom = places.all[places.members[m]].atom;
       if (limits.KindOfAtom(c, atom) == PairLimits::kNone)
         continue;
       capable.push_back(atom);
-      if (anyPartial && shares[c.atoms[atom].site] > 0.0f)
-        partial.push_back(shares[c.atoms[atom].site]);
     }
     // The pairs within the place: all at one place, none of them in contact;
-    // counted without walking them, the alternative positions left out.
+    // counted without walking them, unless the structure has alternative
+    // positions: then the pairs are walked and the alternatives left out.
     if (capable.size() >= 2) {
       uint64_t pairs = uint64_t{capable.size()} * (capable.size() - 1) / 2;
-      std::sort(partial.begin(), partial.end());
-      for (size_t lo = 0, hi = partial.size(); lo + 1 < hi; lo++) {
-        while (hi > lo + 1 && PartialSitesMayBond(partial[lo], partial[hi - 1]))
-          hi--;
-        pairs -= hi - lo - 1;
-      }
+      if (anyAlternative)
+        for (size_t x = 0; x + 1 < capable.size(); x++)
+          for (size_t y = x + 1; y < capable.size(); y++)
+            pairs -= !alternatives.AtomsMayBond(capable[x], capable[y]);
       if (pairs > 0 && coincident == 0)
         WriteCoincidentAtomsWarning(c, capable[0], capable[1]);
       coincident += pairs;
@@ -358,7 +353,7 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
           const uint32_t b = places.all[j].atom;
           const uint32_t kb = limits.KindOfAtom(c, b);
           const uint32_t sb = c.atoms[b].site;
-          if (kb == PairLimits::kNone || crowdedAtom[b] || (anyPartial && !PartialSitesMayBond(shares[sa], shares[sb])))
+          if (kb == PairLimits::kNone || crowdedAtom[b] || (anyAlternative && !alternatives.AtomsMayBond(a, b)))
             continue;
           if (d2 < kOverlapDistanceSq) { // atoms at one place make no contact
             if (d2 < kCoincidentDistanceSq && coincident == 0)

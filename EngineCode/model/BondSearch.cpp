@@ -10,6 +10,7 @@
 #include "Polyhedra.h"
 #include "SitePreparation.h"
 #include "StructureArrays.h"
+#include "UnitCell.h"
 #include "VectorMath.h"
 
 #include <algorithm>
@@ -277,7 +278,6 @@ struct AtomPoint {
 struct BondScratch {
   std::vector<AtomPoint> points;
   std::vector<uint64_t> pairs; // the bonds found, (a << 32 | b)
-  std::vector<float> shares;   // each atom's site share, when some site has one
   std::vector<uint32_t> start, entries, next, seen;
 };
 BondScratch sBondScratch;
@@ -460,25 +460,179 @@ std::string SpecText(const char *format, const BondSpec &spec) {
 
 // ---- Alternative positions ------------------------------------------------------
 
-std::vector<float> SitePartialShares(const CrystalRec &crystal, bool *anyPartial) {
+bool SiteImagesApart(const AsymmetricUnitRecord &site) {
+  if (site.disorderGroup != 0)
+    return site.disorderGroup < 0;
+  float occupancy = 0.0f;
+  for (int k = 0; k < kMaxSiteElements; k++)
+    if (site.elements[k] != kBlankElement && site.occupancies[k] > 0.0f)
+      occupancy += site.occupancies[k];
+  // No occupancy at all is a site nobody gave one: a whole site.
+  return occupancy > 0.0f && occupancy <= kHalfSiteOccupancy + kAlternativeOccupancySlack;
+}
+
+std::vector<int16_t> ImageAssemblies(const CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
-  std::vector<float> shares(nSites, 0.0f);
-  bool any = false;
+  int next = 0;
+  for (size_t s = 0; s < nSites; s++)
+    next = std::max<int>(next, crystal.sites[s].disorderAssembly);
+  std::vector<int16_t> out(nSites, 0);
+  // The new assembly of each negative group, by (assembly, group).
+  std::vector<std::pair<uint32_t, int16_t>> groups;
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = crystal.sites[s];
-    float occupancy = 0.0f;
-    for (int k = 0; k < kMaxSiteElements; k++)
-      if (site.elements[k] != kBlankElement && site.occupancies[k] > 0.0f)
-        occupancy += site.occupancies[k];
-    // No occupancy at all is a site nobody gave one: a whole site.
-    if (occupancy > 0.0f && occupancy < kFullSiteOccupancy) {
-      shares[s] = occupancy;
-      any = true;
+    if (!SiteImagesApart(site))
+      continue;
+    if (site.disorderGroup < 0) {
+      const uint32_t key = (static_cast<uint32_t>(static_cast<uint16_t>(site.disorderAssembly)) << 16) |
+                           static_cast<uint16_t>(site.disorderGroup);
+      auto it = std::find_if(groups.begin(), groups.end(), [key](const auto &g) { return g.first == key; });
+      if (it != groups.end()) {
+        out[s] = it->second;
+        continue;
+      }
+      out[s] = static_cast<int16_t>(std::min(++next, INT16_MAX));
+      groups.emplace_back(key, out[s]);
+    } else {
+      out[s] = static_cast<int16_t>(std::min(++next, INT16_MAX));
     }
   }
-  if (anyPartial)
-    *anyPartial = any;
-  return shares;
+  return out;
+}
+
+int16_t ImageGroup(const std::vector<GEP> &ops, const AsymmetricUnitRecord &site, const float xyz[3],
+                   const float originShift[3]) {
+  float p[3];
+  MoveVectorIntoCell(p, xyz);
+  for (size_t k = 0; k < ops.size() && k < static_cast<size_t>(INT16_MAX); k++) {
+    double raw[3];
+    ApplySymmetryOperator(ops[k], site.xyz, originShift, raw);
+    const float image[3] = {MoveIntoCell(static_cast<float>(raw[0])), MoveIntoCell(static_cast<float>(raw[1])),
+                            MoveIntoCell(static_cast<float>(raw[2]))};
+    if (PositionsCoincide(image, p))
+      return static_cast<int16_t>(k + 1);
+  }
+  return 0;
+}
+
+SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
+  const size_t nSites = UsableSiteSize(crystal);
+  sites_.resize(nSites);
+  bool negative = false;
+  // Some pair is alternatives when some site's images are, or when one
+  // assembly holds two non-zero groups (the first group met of each
+  // assembly, by assembly).
+  std::vector<std::pair<int16_t, int16_t>> firstGroup;
+  for (size_t s = 0; s < nSites; s++) {
+    const AsymmetricUnitRecord &site = crystal.sites[s];
+    Site &d = sites_[s];
+    d.assembly = site.disorderAssembly;
+    d.group = site.disorderGroup;
+    d.imagesApart = SiteImagesApart(site);
+    negative = negative || d.group < 0;
+    any_ = any_ || d.imagesApart;
+    if (d.group == 0 || any_)
+      continue;
+    auto it = std::find_if(firstGroup.begin(), firstGroup.end(), [&](const auto &g) { return g.first == d.assembly; });
+    if (it == firstGroup.end())
+      firstGroup.emplace_back(d.assembly, d.group);
+    else
+      any_ = it->second != d.group;
+  }
+  if (!any_)
+    return;
+  // The atoms' sites, read in every query: kept apart from the atom records.
+  atomSite_.resize(UsableAtomSize(crystal));
+  for (size_t a = 0; a < atomSite_.size(); a++)
+    atomSite_[a] = crystal.atoms[a].site;
+  // A molecule has one image of everything: its negative groups bond within
+  // themselves.
+  if (!negative || crystal.molecule)
+    return;
+  int32_t nOps = 0;
+  const auto ops = GetCrystalGEPs(&crystal, &nOps);
+  if (!ops || nOps < 1)
+    return;
+  words_ = (static_cast<size_t>(nOps) + 63) / 64;
+  const size_t nAtoms = UsableAtomSize(crystal);
+  atomOps_.assign(nAtoms * words_, 0);
+  siteOps_.assign(nSites * words_, 0);
+  // The wrapped images of each site of a negative group, nOps apiece.
+  std::vector<size_t> slot(nSites, SIZE_MAX);
+  std::vector<float> images;
+  for (size_t s = 0; s < nSites; s++) {
+    const AsymmetricUnitRecord &site = crystal.sites[s];
+    if (site.disorderGroup >= 0)
+      continue;
+    slot[s] = images.size();
+    for (const GEP &op : *ops) {
+      double raw[3];
+      ApplySymmetryOperator(op, site.xyz, crystal.originShift, raw);
+      for (int i = 0; i < 3; i++)
+        images.push_back(MoveIntoCell(static_cast<float>(raw[i])));
+    }
+  }
+  // The operators that make a position of site s, into `out`.
+  auto mark = [&](size_t s, const float xyz[3], uint64_t *out) {
+    float p[3];
+    MoveVectorIntoCell(p, xyz);
+    const float *image = &images[slot[s]];
+    for (size_t k = 0; k < static_cast<size_t>(nOps); k++)
+      if (PositionsCoincide(image + k * 3, p))
+        out[k / 64] |= uint64_t{1} << (k % 64);
+  };
+  for (size_t s = 0; s < nSites; s++)
+    if (slot[s] != SIZE_MAX)
+      mark(s, crystal.sites[s].xyz, &siteOps_[s * words_]);
+  for (size_t a = 0; a < nAtoms; a++) {
+    const uint32_t s = crystal.atoms[a].site;
+    if (s < nSites && slot[s] != SIZE_MAX)
+      mark(s, crystal.atoms[a].xyz, &atomOps_[a * words_]);
+  }
+}
+
+const uint64_t *SiteAlternatives::AtomOps(uint32_t atom) const {
+  return words_ > 0 && atom < atomOps_.size() / words_ ? &atomOps_[atom * words_] : nullptr;
+}
+
+bool SiteAlternatives::MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const {
+  if (sa >= sites_.size() || sb >= sites_.size())
+    return true;
+  const Site &x = sites_[sa], &y = sites_[sb];
+  if (x.group >= 0 || y.group >= 0) {
+    if (sa == sb)
+      return !x.imagesApart;
+    return x.assembly != y.assembly || x.group == 0 || y.group == 0 || x.group == y.group;
+  }
+  if (x.assembly != y.assembly)
+    return true;
+  if (x.group != y.group)
+    return false;
+  // One negative group: atoms of one image (a common operator) bond. An atom
+  // that no operator makes from its site (moved by hand) is no image.
+  if (!opsA || !opsB)
+    return true;
+  bool anyA = false, anyB = false;
+  for (size_t w = 0; w < words_; w++) {
+    if (opsA[w] & opsB[w])
+      return true;
+    anyA = anyA || opsA[w] != 0;
+    anyB = anyB || opsB[w] != 0;
+  }
+  return !anyA || !anyB;
+}
+
+bool SiteAlternatives::AtomsMayBond(uint32_t a, uint32_t b) const {
+  if (!any_ || a >= atomSite_.size() || b >= atomSite_.size())
+    return true;
+  return MayBond(atomSite_[a], AtomOps(a), atomSite_[b], AtomOps(b));
+}
+
+bool SiteAlternatives::SiteMayBondAtom(uint32_t site, uint32_t b) const {
+  if (!any_ || b >= atomSite_.size())
+    return true;
+  const uint64_t *ops = words_ > 0 && site < sites_.size() ? &siteOps_[site * words_] : nullptr;
+  return MayBond(site, ops, atomSite_[b], AtomOps(b));
 }
 
 // ---- Helpers ------------------------------------------------------------------------
@@ -1022,11 +1176,13 @@ size_t BoxQuery(const float p[3], float d) {
 // ascending x rank, as the box query lists them. A partner at a's place is
 // left out and counted in *coincident, unless an earlier specification of
 // the same pair (earlier) took it already. An alternative position of a
-// (shares, one per atom; null when there are none) is left out silently. Without memory, false.
+// (null when the structure has none) is left out silently. Without memory,
+// false.
 // gridReady: PrepareGrid(maxLength) has answered true, and nothing has
 // changed the candidates since.
 bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, float maxSq, bool sameElement,
-                   bool gridReady, const std::vector<std::pair<float, float>> &earlier, const float *shares,
+                   bool gridReady, const std::vector<std::pair<float, float>> &earlier,
+                   const SiteAlternatives *alternatives,
                    uint64_t *coincident, std::vector<uint64_t> &pairs) {
   std::vector<uint64_t> &found = sGrid.hits;
   found.clear();
@@ -1044,7 +1200,7 @@ bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, f
       const float d2 = dx * dx + dy * dy + dz * dz;
       if (!(minSq <= d2 && d2 <= maxSq))
         return;
-      if (shares && !PartialSitesMayBond(shares[a], shares[cand.atom]))
+      if (alternatives && !alternatives->AtomsMayBond(a, cand.atom))
         return;
       if (d2 < kOverlapDistanceSq) {
         if (earlier.empty() || !InEarlierRange(earlier, d2))
@@ -1251,20 +1407,12 @@ void GenerateBonds(CrystalRec *crystal) {
   // the larger count is made at once, so that the list of bonds found does
   // not grow by copying.
   const size_t nSites = UsableSiteSize(c);
-  // The atoms of partial sites carry their shares into the queries.
-  bool anyPartial = false;
-  const std::vector<float> siteShares = SitePartialShares(c, &anyPartial);
-  std::vector<float> &shares = sBondScratch.shares;
-  shares.clear();
-  if (anyPartial)
-    shares.resize(nAtoms);
+  const SiteAlternatives alternatives(c);
   uint64_t expected = 0, previous = 0;
   for (size_t i = 0; i < nAtoms; i++) {
     const AtomRecord &atom = c.atoms[i];
     std::memcpy(points[i].cart, atom.cart, sizeof points[i].cart);
     points[i].inRange = FracCoordsInRange(crystal, atom.xyz);
-    if (anyPartial)
-      shares[i] = atom.site < nSites ? siteShares[atom.site] : 0.0f;
     if (points[i].inRange && atom.site < nSites)
       expected += c.sites[atom.site].coordination;
     previous += atom.bonds.size();
@@ -1381,7 +1529,7 @@ void GenerateBonds(CrystalRec *crystal) {
         const float p[3] = {atomA.cart[0], atomA.cart[1], atomA.cart[2]};
         // TurboBoxAtoms, read straight from the grid.
         if (!AppendBondsOf(static_cast<uint32_t>(a), p, spec.maxLength, minSq, maxSq, sameElement, gridReady, earlier,
-                           anyPartial ? shares.data() : nullptr, &coincident, pairs))
+                           alternatives.Any() ? &alternatives : nullptr, &coincident, pairs))
           throw std::bad_alloc();
         if (progress)
           WriteProgress("", static_cast<float>(counted) * step);
@@ -1445,8 +1593,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   const float step = 100.0f / static_cast<float>(total);
   int64_t done = 0;
   bool found = false;
-  bool anyPartial = false;
-  const std::vector<float> shares = SitePartialShares(c, &anyPartial);
+  const SiteAlternatives alternatives(c);
 
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
@@ -1511,13 +1658,10 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
                 return;
               if (d2 < kSelfImageDistSq && c.atoms[cand.atom].site == s)
                 return;
-              // Only a structure with partial sites reads each neighbour's
+              // Only a structure with alternatives reads each neighbour's
               // atom record.
-              if (anyPartial) {
-                const uint32_t t = c.atoms[cand.atom].site;
-                if (!(t < nSites && PartialSitesMayBond(shares[s], shares[t])))
-                  return;
-              }
+              if (alternatives.Any() && !alternatives.SiteMayBondAtom(s, cand.atom))
+                return;
               count++;
             });
             site.coordination += count;

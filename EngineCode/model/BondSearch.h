@@ -53,6 +53,7 @@
 
 #include "Polyhedra.h"
 #include "StructureRecord.h"
+#include "SymmetryCards.h"
 
 #include <cstdint>
 #include <optional>
@@ -69,23 +70,73 @@ inline bool SpecificationBondsPair(float d2, float minSq, float maxSq) {
 
 // ---- Alternative positions ------------------------------------------------------
 //
-// Two partly occupied sites whose occupancies add up to at most 1 are
-// alternatives (disorder) that cannot both be there: whatever the
-// specifications allow, no atom of one is bonded to an atom of the other,
-// nor two images of one such site to each other. The bond search, the
-// coordination count and the automatic bond search all ask
-// `PartialSitesMayBond` of the sites' shares (`SitePartialShares`).
+// A disordered structure holds alternatives that are never there together:
+// whatever the specifications allow, no atom of one is bonded to an atom of
+// another. The file's own description of its disorder decides (the sites'
+// disorder assembly and group, StructureRecord.h):
+//  - sites of different non-zero groups of one assembly are alternatives;
+//    sites of one group, or of group 0, are bonded like any others, whatever
+//    their occupancy;
+//  - a negative group lies about a special position: its atoms bond within
+//    one image of the group (atoms that a common symmetry operator made),
+//    never to the group's other images.
+// Where the file says nothing (group 0), geometry decides: the images of one
+// site of occupancy at most 1/2 are alternatives (a site disordered about a
+// special position). Occupancy alone never separates two different sites.
+// The bond search, the coordination count and the automatic bond search all
+// ask one `SiteAlternatives`.
 
-// Two partial sites are alternatives while their occupancies add up to no
-// more than 1 plus this (refined occupancies such as 0.51 and 0.50).
+// A site of at most this occupancy (plus kAlternativeOccupancySlack, for
+// refined values such as 0.51) may be disordered about a special position.
+inline constexpr float kHalfSiteOccupancy = 0.5f;
 inline constexpr float kAlternativeOccupancySlack = 0.01f;
-// Shares: a partly occupied site's occupancy, 0 for a whole site.
-inline bool PartialSitesMayBond(float a, float b) {
-  return !(a > 0.0f && b > 0.0f && a + b <= 1.0f + kAlternativeOccupancySlack);
-}
-// Every site's share. *anyPartial says whether some site is partly occupied:
-// otherwise every pair may bond and nobody need ask.
-std::vector<float> SitePartialShares(const CrystalRec &crystal, bool *anyPartial);
+
+// Whether the images of the site are alternatives of each other: a negative
+// group, or (the file saying nothing) an occupancy of at most 1/2.
+bool SiteImagesApart(const AsymmetricUnitRecord &site);
+// When the images of the sites become sites of their own (Discard Symmetry),
+// what kept the images of a site apart is said by groups instead: each
+// site whose images were apart gets an assembly of its own (the sites of
+// one negative group share theirs), and the image that operator k made
+// becomes its group k + 1. The assemblies, one per site (0: the images keep
+// the site's assembly and group).
+std::vector<int16_t> ImageAssemblies(const CrystalRec &crystal);
+// The group of the image of the site at `xyz` (fractional, in any cell): 1 +
+// the index of the first operator that makes it, 0 when none does.
+int16_t ImageGroup(const std::vector<GEP> &ops, const AsymmetricUnitRecord &site, const float xyz[3],
+                   const float originShift[3]);
+
+class SiteAlternatives {
+public:
+  // What the structure's sites and atoms say of their disorder; throws
+  // bad_alloc. The structure is read (its operators made); the answers hold
+  // while its sites and atoms stay as they were.
+  explicit SiteAlternatives(CrystalRec &crystal);
+  // Whether some pair of atoms is alternatives: otherwise nobody need ask.
+  bool Any() const { return any_; }
+  // Whether two distinct atoms may be bonded.
+  bool AtomsMayBond(uint32_t a, uint32_t b) const;
+  // Whether the site, at its own position, may be bonded to the atom (the
+  // coordination count's query).
+  bool SiteMayBondAtom(uint32_t site, uint32_t b) const;
+
+private:
+  struct Site {
+    int16_t assembly = 0;
+    int16_t group = 0;
+    bool imagesApart = false; // its own images are alternatives of each other
+  };
+  bool MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const;
+  const uint64_t *AtomOps(uint32_t atom) const;
+  std::vector<Site> sites_;
+  std::vector<uint32_t> atomSite_; // each atom's site, when some pair is alternatives
+  bool any_ = false;
+  // For the atoms and sites of negative groups, the symmetry operators that
+  // make each from its site (bit k: operator k), `words_` words apiece.
+  size_t words_ = 0;
+  std::vector<uint64_t> atomOps_;
+  std::vector<uint64_t> siteOps_;
+};
 
 // The element code that ends an element run list: "??".
 inline constexpr ElementCode kElementIndexEnd = 0x3F3F;
@@ -134,7 +185,7 @@ extern int16_t gAxisChoice;
 // ---- Entry points ---------------------------------------------------------------
 
 // Rebuilds every bonds list from the bond specifications, but for the pairs
-// alternative positions (PartialSitesMayBond). All polyhedra are
+// alternative positions (SiteAlternatives). All polyhedra are
 // destroyed first (TurboRemoveBonds). A specification naming an element with
 // no sites (or no atoms) finds nothing and the search goes on with the next.
 // A search that left pairs of atoms at one place unbonded says how many in
@@ -165,7 +216,7 @@ void TurboRemoveBonds(CrystalRec *crystal);
 // Recomputes every site's coordination number: the neighbours within the
 // limits of every specification naming its element, around the site's own
 // position over the whole crystal, but for alternative positions
-// (PartialSitesMayBond). True when some specification found a
+// (SiteAlternatives). True when some specification found a
 // contact; *specFoundNothing (may be null) is set when some specification
 // found none, including one naming an element with no sites.
 bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing);

@@ -131,6 +131,8 @@ std::vector<EditSiteRec> CopyCrystalSitesForEditing(const CrystalRec *crystal) {
     e.ellipsoidStyle = static_cast<int32_t>(s.ellipsoidStyle);
     e.displacementType = static_cast<int32_t>(s.displacementType);
     e.Uiso = s.isoValue;
+    e.disorderAssembly = s.disorderAssembly;
+    e.disorderGroup = s.disorderGroup;
     if (s.displacementType != kDisplacementIsotropic)
       for (int r = 0; r < 3; r++)
         for (int q = 0; q < 3; q++)
@@ -168,6 +170,8 @@ void CopyEditedSitesToCrystal(const std::vector<EditSiteRec> &sites, CrystalRec 
     std::memcpy(s.label, e.label, sizeof(s.label));
     s.displacementType = static_cast<uint32_t>(e.displacementType);
     s.isoValue = e.Uiso;
+    s.disorderAssembly = e.disorderAssembly;
+    s.disorderGroup = e.disorderGroup;
     for (int r = 0; r < 3; r++)
       for (int q = 0; q < 3; q++)
         s.tensor[r * 3 + q] = e.U[r][q];
@@ -378,6 +382,7 @@ bool SameSite(const EditSiteRec &x, const EditSiteRec &y) {
          std::equal(x.occupancies, x.occupancies + kMaxSiteElements, y.occupancies) && x.atomType == y.atomType &&
          x.atomStyle == y.atomStyle && x.ellipsoidStyle == y.ellipsoidStyle &&
          x.displacementType == y.displacementType && x.Uiso == y.Uiso &&
+         x.disorderAssembly == y.disorderAssembly && x.disorderGroup == y.disorderGroup &&
          std::equal(&x.U[0][0], &x.U[0][0] + 9, &y.U[0][0]);
 }
 

@@ -35,6 +35,8 @@ struct EditSiteRec {
   int32_t displacementType = kDisplacementNone; // 0 none, 1 Uiso, 2 Uij, 3 Bij
   float U[3][3] = {};                           // row by row
   float Uiso = 0.0f;
+  int16_t disorderAssembly = 0; // kept as the file gave them
+  int16_t disorderGroup = 0;
   bool selected = false; // the row is selected in the sheet's list
 };
 

@@ -92,7 +92,16 @@ struct AsymmetricUnitRecord {
   int32_t firstAtom = 1;                         // first generated atom
   int32_t lastAtom = 0;                          // last generated atom; below first: no atoms
   int32_t atomsPerCell = 0;                      // atoms the site generates in one cell
+  // The disorder the file describes (BondSearch.h, alternative positions):
+  // the assembly (0: the file's only one, or none named) and the group in
+  // it (0: no group; below 0: disorder about a special position).
+  int16_t disorderAssembly = 0;
+  int16_t disorderGroup = 0;
 };
+// The group of the atoms a macromolecular file gives at alternate locations:
+// the conformer kept of them is one whole part, bonded within itself and to
+// the atoms of no location.
+inline constexpr int16_t kKeptConformerGroup = 1;
 
 // One face of a coordination polyhedron: its vertex atoms in order.
 // Faces are triangles and squares but for a few: their vertices stay inside

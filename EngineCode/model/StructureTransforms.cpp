@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "AutoBonds.h"
+#include "BondSearch.h"
 #include "BuildPipeline.h"
 #include "CellTransform.h"
 #include "Geometry.h"
@@ -20,6 +21,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <optional>
 
 namespace {
 
@@ -210,6 +212,12 @@ void CrystalToMolecule(WindowRef window) {
 
   std::vector<AsymmetricUnitRecord> sites(static_cast<size_t>(n));
   std::vector<AtomRecord> atoms(static_cast<size_t>(n));
+  // The images of a site whose images were alternatives become groups of
+  // their own (BondSearch.h), so that what was apart stays apart.
+  const std::vector<int16_t> assemblies = ImageAssemblies(c);
+  std::optional<std::vector<GEP>> ops;
+  if (std::any_of(assemblies.begin(), assemblies.end(), [](int16_t a) { return a != 0; }))
+    ops = GetCrystalGEPs(&c, nullptr);
   for (size_t i = 0; i < nOld; i++) {
     const int32_t k = newIndex[i];
     if (k < 0)
@@ -218,6 +226,10 @@ void CrystalToMolecule(WindowRef window) {
     atom = std::move(c.atoms[i]);
     AsymmetricUnitRecord &site = sites[static_cast<size_t>(k)];
     site = c.sites[atom.site];
+    if (ops && atom.site < assemblies.size() && assemblies[atom.site] != 0) {
+      site.disorderAssembly = assemblies[atom.site];
+      site.disorderGroup = ImageGroup(*ops, c.sites[atom.site], atom.xyz, c.originShift);
+    }
     site.firstAtom = k;
     site.lastAtom = k;
     site.atomsPerCell = 1;

@@ -1,5 +1,6 @@
 // Generation of the unit cell from the asymmetric unit.
 #include "UnitCell.h"
+#include "BondSearch.h"
 
 #include "Alerts.h"
 #include "EllipsoidMaths.h"
@@ -495,10 +496,12 @@ std::optional<std::vector<AsymmetricUnitRecord>> GenCellAU(CrystalRec *crystal, 
     return std::nullopt;
   }
   const bool ellipsoids = c.ellipsoidData != 0;
+  const std::vector<int16_t> assemblies = ImageAssemblies(c);
   for (int32_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
     const size_t first = out.size();
-    for (const GEP &op : *ops) {
+    for (size_t opIndex = 0; opIndex < ops->size(); opIndex++) {
+      const GEP &op = (*ops)[opIndex];
       double raw[3];
       ApplySymmetryOperator(op, site.xyz, c.originShift, raw);
       float xyz[3];
@@ -517,6 +520,10 @@ std::optional<std::vector<AsymmetricUnitRecord>> GenCellAU(CrystalRec *crystal, 
       copy.atomsPerCell = 1;
       for (int i = 0; i < 3; i++)
         copy.xyz[i] = xyz[i];
+      if (const int16_t assembly = assemblies[static_cast<size_t>(s)]; assembly != 0) {
+        copy.disorderAssembly = assembly;
+        copy.disorderGroup = static_cast<int16_t>(std::min<size_t>(opIndex + 1, INT16_MAX));
+      }
       if (ellipsoids) {
         float R[9], Rt[9], RU[9];
         for (int i = 0; i < 3; i++)

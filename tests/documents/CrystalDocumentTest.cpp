@@ -68,7 +68,7 @@ void ExpectSameCrystal(const CrystalRec &a, const CrystalRec &b, const std::stri
     SAME(s, t, atomStyle); SAME(s, t, ellipsoidStyle); SAME(s, t, label); SAME(s, t, coordination);
     SAME(s, t, visible); SAME(s, t, xyz); SAME(s, t, esd); SAME(s, t, ignoreEllipsoid);
     SAME(s, t, displacementType); SAME(s, t, tensor); SAME(s, t, isoValue); SAME(s, t, firstAtom);
-    SAME(s, t, lastAtom); SAME(s, t, atomsPerCell);
+    SAME(s, t, lastAtom); SAME(s, t, atomsPerCell); SAME(s, t, disorderAssembly); SAME(s, t, disorderGroup);
   }
   ASSERT_EQ(a.sphereCount, b.sphereCount) << where;
   for (size_t k = 0; k < a.spheres.size(); k++) {

@@ -5,9 +5,13 @@
 // expansion of the same files.
 #include "ReaderTestSupport.h"
 
+#include "CellTransform.h"
 #include "EditCrystalRecord.h"
 #include "PlotRange.h"
 #include "Preferences.h"
+#include "StructureTransforms.h"
+#include "documents/CrystalDocument.h"
+#include "export/OwnTextWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +22,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -212,6 +217,173 @@ TEST(AutomaticBonds, AFileGivingSomeBondsLeavesTheRestToTheAutomaticRule) {
     }
   }
   fs::remove(crystal);
+}
+
+// The labels of the partners of each surrounded atom of a site whose bonds
+// run from lo to hi A, one multiset per atom.
+std::set<std::multiset<std::string>> PartnersWithin(doctest::Window &w, const std::string &label, double lo,
+                                                    double hi) {
+  std::set<std::multiset<std::string>> out;
+  const std::vector<uint32_t> atoms = SurroundedAtoms(w);
+  const CrystalRec &c = w.crystal();
+  for (uint32_t a : atoms) {
+    if (c.sites[c.atoms[a].site].label != label)
+      continue;
+    std::multiset<std::string> partners;
+    for (uint32_t b : c.atoms[a].bonds)
+      if (const double d = Distance(c, a, b); d >= lo && d <= hi)
+        partners.insert(c.sites[c.atoms[b].site].label);
+    out.insert(partners);
+  }
+  return out;
+}
+
+// The disorder a file describes decides which partly occupied atoms are
+// alternatives; occupancy alone parts no two sites. The counts come from the
+// files' own positions: for the hand-placed files as their comments give
+// them, for A-La2O3 (every site 0.5) and hematite (O split at 0.5) from the
+// files' operators and a distance check at the pairs' limits (Python with
+// gemmi's CIF reading), the images of one half site left out.
+TEST(AutomaticBonds, OnlyTrueAlternativesAreKeptApart) {
+  FakeHost host;
+  const std::pair<const char *, Counts> cases[] = {
+      // Groups 1 and 2 of one assembly are alternatives; groups of two
+      // assemblies bond.
+      {"disorder_assemblies.cif", {{"C0", {2}}, {"C1", {3}}, {"C2", {1}}, {"N3", {1}}, {"N4", {1}}}},
+      // PART -1 about a centre: C1-C2 within one image, not C1 to the other
+      // image's C2 (1.40 A).
+      {"negative_part.ins", {{"N1", {1}}, {"C1", {2}}, {"C2", {1}}}},
+      {"La2O3-LanthanumOxide-A.cif", {{"La1", {14}}, {"O1", {12}}, {"O2", {8}}}},
+      {"Fe2O3-Hematite.cif", {{"Fe1", {12}}, {"O1", {4}}}},
+  };
+  for (const auto &[file, counts] : cases) {
+    SCOPED_TRACE(file);
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile(file)));
+    EXPECT_EQ(Coordination(w), counts);
+  }
+
+  // thpp: C7a (PART 1) and C7b (PART 2) 0.69 A apart each bond to C6 and N8
+  // (1.35-1.50 A), never to each other.
+  {
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile("thpp.ins")));
+    for (const char *label : {"C7a", "C7b"})
+      EXPECT_EQ(PartnersWithin(w, label, 0.0, 9.0), (std::set<std::multiset<std::string>>{{"C6", "N8"}})) << label;
+  }
+  // beta-sulfur: the half-occupied ring S9-S16 keeps its eight S-S bonds of
+  // 2.02-2.05 A (the file's positions; the other ring orientation is the
+  // image through the centre).
+  {
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile("S8-Sulfur-beta.cif")));
+    for (int k = 9; k <= 16; k++) {
+      const std::string label = "S" + std::to_string(k);
+      const std::multiset<std::string> ring = {"S" + std::to_string(k == 9 ? 16 : k - 1),
+                                               "S" + std::to_string(k == 16 ? 9 : k + 1)};
+      EXPECT_EQ(PartnersWithin(w, label, 2.0, 2.1), (std::set<std::multiset<std::string>>{ring})) << label;
+    }
+  }
+  // Burkeite: the half-occupied sulfate S2 (0.5) and the mixed C/S site
+  // bond to their oxygens.
+  {
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), fs::path(OV_TEST_DATA) / "import" / "cif" / "gdis_burk1.cif"));
+    for (const char *label : {"C1", "S2"})
+      for (const auto &partners : PartnersWithin(w, label, 1.2, 1.6)) {
+        EXPECT_FALSE(partners.empty()) << label;
+        for (const std::string &p : partners)
+          EXPECT_EQ(p[0], 'O') << label;
+      }
+  }
+}
+
+// Every atom of the fragment stands at two alternate locations, 0.5 each.
+// The conformer kept is one whole part: Met 7, Cys 5, Ala 4 and two peptide
+// bonds, 18 counted by hand, in the PDB file and in its mmCIF twin alike.
+TEST(AutomaticBonds, TheKeptConformerIsBondedAlikeFromPDBAndMMCIF) {
+  FakeHost host;
+  for (const char *file : {"altloc_fragment.pdb", "altloc_fragment.cif"}) {
+    SCOPED_TRACE(file);
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile(file)));
+    EXPECT_EQ(w.crystal().atoms.size(), 19u);
+    EXPECT_EQ(BondsDrawn(w.crystal()), 18u);
+  }
+}
+
+// The kinds of bond drawn: the two site labels and the length to 0.01 A.
+std::set<std::tuple<std::string, std::string, long>> BondKinds(const CrystalRec &c) {
+  std::set<std::tuple<std::string, std::string, long>> out;
+  for (uint32_t a = 0; a < c.atoms.size(); a++)
+    for (uint32_t b : c.atoms[a].bonds) {
+      std::string x = c.sites[c.atoms[a].site].label, y = c.sites[c.atoms[b].site].label;
+      if (y < x)
+        std::swap(x, y);
+      out.emplace(x, y, std::lround(Distance(c, a, b) * 100));
+    }
+  return out;
+}
+
+// The disorder stays with the structure: saved and reopened (the document,
+// whose encoding the undo states share, and the own text format), through
+// Edit Crystal and Discard Symmetry, the automatic search draws the same
+// bonds as the file did.
+TEST(AutomaticBonds, DisorderSurvivesSavingEditingAndDiscardingSymmetry) {
+  FakeHost host;
+  gPrefs = gFactoryPrefs;
+  const fs::path dir = fs::path(testing::TempDir()) / "disorder_kept";
+  fs::create_directories(dir);
+  const std::pair<const char *, Counts> cases[] = {
+      {"disorder_assemblies.cif", {{"C0", {2}}, {"C1", {3}}, {"C2", {1}}, {"N3", {1}}, {"N4", {1}}}},
+      {"negative_part.ins", {{"N1", {1}}, {"C1", {2}}, {"C2", {1}}}},
+      {"Fe2O3-Hematite.cif", {{"Fe1", {12}}, {"O1", {4}}}},
+  };
+  for (const auto &[file, counts] : cases) {
+    SCOPED_TRACE(file);
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile(file)));
+    ASSERT_EQ(Coordination(w), counts);
+
+    const fs::path document = dir / "kept.ovdf";
+    ASSERT_TRUE(DoWriteCrystalFile(w.ref(), document));
+    doctest::Window reopened(host);
+    ASSERT_TRUE(OpenCrystalFile(reopened.ref(), document));
+    AutoGenerateBonds(reopened.ref());
+    EXPECT_EQ(Coordination(reopened), counts) << "document";
+
+    const fs::path text = dir / "kept.ovtx";
+    ASSERT_TRUE(DoWriteTextFile(w.crystal(), "kept", "", text));
+    doctest::Window fromText(host);
+    ASSERT_TRUE(OpenTextFile(fromText.ref(), text));
+    EXPECT_EQ(Coordination(fromText), counts) << "text format";
+
+    EditCrystalRec r;
+    ASSERT_EQ(FillEditCrystalRecFromCrystal(&w.crystal(), &r), 0);
+    ResolveEditSiteAtomTypes(&r, gPrefs);
+    float cell[6] = {r.a, r.b, r.c, r.alpha, r.beta, r.gamma};
+    ASSERT_EQ(CheckEditCrystalForApply(&r, r.spaceGroup, cell).result, EditCheckResult::kAccepted);
+    ASSERT_TRUE(DoEditCrystal(w.ref(), &r));
+    AutoGenerateBonds(w.ref());
+    EXPECT_EQ(Coordination(w), counts) << "Edit Crystal";
+
+    ASSERT_TRUE(DiscardSymmetry(w.ref()));
+    AutoGenerateBonds(w.ref());
+    EXPECT_EQ(Coordination(w), counts) << "Discard Symmetry";
+
+    // Crystal to Molecule: the atoms drawn become the molecule's, and its
+    // automatic bonds are of the kinds the crystal drew.
+    doctest::Window molecule(host);
+    ASSERT_TRUE(OpenTextFile(molecule.ref(), BondsFile(file)));
+    const auto kinds = BondKinds(molecule.crystal());
+    CrystalToMolecule(molecule.ref());
+    ASSERT_TRUE(molecule.crystal().molecule);
+    AutoGenerateBonds(molecule.ref());
+    for (const auto &kind : BondKinds(molecule.crystal()))
+      EXPECT_TRUE(kinds.count(kind)) << "Crystal to Molecule: " << std::get<0>(kind) << "-" << std::get<1>(kind) << " "
+                                     << std::get<2>(kind) / 100.0;
+  }
+  fs::remove_all(dir);
 }
 
 } // namespace

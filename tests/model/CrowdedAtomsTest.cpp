@@ -21,10 +21,10 @@ bool LogHas(const FakeHost &host, const std::string &text) {
   return false;
 }
 
-// Thirty copies of a C-O pair 1.2 A long, two of the carbons half occupied
-// (alternatives of each other): every carbon bonds to every oxygen, no copy
-// to another, and the pairs at one place are counted, 30 x 29 / 2 for each
-// element less the one pair of alternatives.
+// Thirty copies of a C-O pair 1.2 A long, two of the carbons in disorder
+// groups 1 and 2 (alternatives of each other): every carbon bonds to every
+// oxygen, no copy to another, and the pairs at one place are counted,
+// 30 x 29 / 2 for each element less the one pair of alternatives.
 TEST(AutoBondSearch, CopiesAtOnePlaceBondAsEachAtomWouldAlone) {
   FakeHost host;
   CrystalRec c;
@@ -33,6 +33,8 @@ TEST(AutoBondSearch, CopiesAtOnePlaceBondAsEachAtomWouldAlone) {
   atoms.insert(atoms.end(), kCopies, {"O", 1.2f, 0, 0});
   MakeMolecule(c, atoms);
   c.sites[0].occupancies[0] = c.sites[1].occupancies[0] = 0.5f;
+  c.sites[0].disorderGroup = 1;
+  c.sites[1].disorderGroup = 2;
   AutoBondSearch(&c);
   for (int a = 0; a < 2 * kCopies; a++)
     EXPECT_EQ(c.atoms[size_t(a)].bondCount, uint32_t(kCopies)) << a;
