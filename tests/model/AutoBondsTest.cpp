@@ -64,26 +64,29 @@ TEST(AutoBondSpecs, MergesAPairInEitherOrderAndAppendsNewPairsWithTheStructuresS
   BondSpec s;
   s.elementA = Element("O");
   s.elementB = Element("Si");
-  s.minLength = 0.7f; // ignored
+  s.minLength = 0.7f;
   s.maxLength = 1.7f;
   s.style = 9; // ignored
   EXPECT_EQ(AutoAddBondSpecs(&c, s), 0);
   ASSERT_EQ(c.bondSpecCount, 1);
   EXPECT_EQ(c.bondSpecs[0].elementA, Element("O"));
   EXPECT_EQ(c.bondSpecs[0].elementB, Element("Si"));
-  EXPECT_EQ(c.bondSpecs[0].minLength, 0.0f);
+  EXPECT_EQ(c.bondSpecs[0].minLength, 0.7f);
   EXPECT_EQ(c.bondSpecs[0].maxLength, 1.7f);
   EXPECT_EQ(c.bondSpecs[0].style, 3);
   EXPECT_EQ(c.bondSpecs[0].colour1, (RGBColor{1, 2, 3}));
   EXPECT_EQ(c.bondSpecs[0].colour2, (RGBColor{4, 5, 6}));
 
   // The same pair the other way round: a shorter maximum changes nothing but
-  // the minimum, a longer one raises it.
+  // a longer minimum, a longer one raises it; the smaller minimum stays.
   c.bondSpecs[0].minLength = 0.5f;
   std::swap(s.elementA, s.elementB);
   s.maxLength = 1.6f;
   EXPECT_EQ(AutoAddBondSpecs(&c, s), 0);
   EXPECT_EQ(c.bondSpecs[0].maxLength, 1.7f);
+  EXPECT_EQ(c.bondSpecs[0].minLength, 0.5f);
+  s.minLength = -1.0f;
+  EXPECT_EQ(AutoAddBondSpecs(&c, s), 0);
   EXPECT_EQ(c.bondSpecs[0].minLength, 0.0f);
   s.maxLength = 1.8f;
   EXPECT_EQ(AutoAddBondSpecs(&c, s), 0);
@@ -136,9 +139,12 @@ TEST(AutoBondSearch, LimitIsTheCovalentSumUnlessTheTableHasALongerRow) {
       // Na-O: the table's 3.00 beyond 2.32 x 1.15 = 2.668.
       {"Na-O", {{"Na", 0, 0, 0}, {"O", 2.95f, 0, 0}}, true, 3.0f},
       {"Na-O", {{"Na", 0, 0, 0}, {"O", 3.05f, 0, 0}}, false, 0},
-      // Na-Cl: 2.68 x 1.15 = 3.082.
-      {"Na-Cl", {{"Cl", 0, 0, 0}, {"Na", 3.05f, 0, 0}}, true, 3.082f},
-      {"Na-Cl", {{"Cl", 0, 0, 0}, {"Na", 3.10f, 0, 0}}, false, 0},
+      // Na-Cl, a metal and a non-metal: the ions' radii, (1.02 + 1.81) x
+      // 1.15 = 3.2545, beyond the covalent 2.68 x 1.15 = 3.082.
+      {"Na-Cl", {{"Cl", 0, 0, 0}, {"Na", 3.10f, 0, 0}}, true, 3.2545f},
+      {"Na-Cl", {{"Cl", 0, 0, 0}, {"Na", 3.30f, 0, 0}}, false, 0},
+      // No bond is shorter than 0.7 x the covalent radii's sum: Si-O 1.239.
+      {"Si-O", {{"O", 0, 0, 0}, {"Si", 1.23f, 0, 0}}, false, 0},
       // Two metals: 2.42 x 0.9 = 2.178 beside a non-metal, 2.42 x 1.15 =
       // 2.783 in a metal.
       {"Al-Al with O", {{"Al", 0, 0, 0}, {"Al", 2.15f, 0, 0}, {"O", 20, 0, 0}}, true, 2.178f},
@@ -180,14 +186,14 @@ TEST(AutoBondSearch, MaximumIsTheLongestContactPlusFivePerCentWithinTheLimit) {
   EXPECT_FLOAT_EQ(atLimit.bondSpecs[0].maxLength, 1.5755f);
   EXPECT_EQ(Bonds(atLimit, 0), std::vector<uint32_t>{1});
 
-  // An element the radii table lacks takes its atom type's radius; a
-  // contact beyond 32.767 A keeps its maximum (a 16-bit count of
-  // thousandths would wrap).
+  // An element the radii table lacks makes no contact, whatever its atom
+  // type's radius, and the Log names it.
   CrystalRec far;
-  MakeMolecule(far, {{"Qq", 0, 0, 0}, {"Qq", 40.0f, 0, 0}}, {{"Qq", 20.0f}}, 200.0f);
+  host.log.clear();
+  MakeMolecule(far, {{"Qq", 0, 0, 0}, {"Qq", 4.0f, 0, 0}}, {{"Qq", 20.0f}}, 200.0f);
   AutoBondSearch(&far);
-  ASSERT_EQ(far.bondSpecCount, 1);
-  EXPECT_NEAR(far.bondSpecs[0].maxLength, 42.0f, 1e-4f);
+  EXPECT_EQ(far.bondSpecCount, 0);
+  EXPECT_NE(host.log.find("No covalent radius is known for Qq"), std::string::npos) << host.log;
 }
 
 TEST(AutoBondSearch, WritesOneReportLinePerSpecification) {
@@ -303,28 +309,20 @@ TEST(AutoBondSearch, ReplacesEveryEarlierSpecification) {
 
 TEST(AutoBondSearch, TwoHundredSpecificationsAtMost) {
   FakeHost host;
-  // Twenty elements, two atoms each, all within reach of one another: 210
-  // element pairs.
+  // Twenty metals (covalent radii 1.70-2.07 A) at random on a simple cubic
+  // lattice 3.2 A apart, within every pair's reach and beyond its shortest
+  // bond: 210 element pairs, each of them neighbours somewhere.
+  const char *metals[] = {"Sc", "Y",  "Zr", "La", "Ce", "Pr", "Nd", "Pm", "Sm", "Eu",
+                          "Gd", "Tb", "Dy", "Ho", "Er", "Tm", "Yb", "Lu", "Hf", "Ca"};
   std::vector<MoleculeAtom> atoms;
   std::map<std::string, float> radii;
+  for (const char *m : metals)
+    radii[m] = 1.0f;
   std::mt19937 rng(3);
-  std::uniform_real_distribution<float> coord(0.0f, 3.0f);
-  for (int e = 0; e < 20; e++) {
-    const std::string symbol = std::string("X") + char('a' + e);
-    radii[symbol] = 5.0f;
-    for (int k = 0; k < 2; k++) {
-      MoleculeAtom a{symbol, 0, 0, 0};
-      for (;;) {
-        a = {symbol, coord(rng), coord(rng), coord(rng)};
-        bool apart = true;
-        for (const MoleculeAtom &b : atoms)
-          apart = apart && std::hypot(a.x - b.x, a.y - b.y, a.z - b.z) > 0.1f;
-        if (apart)
-          break;
-      }
-      atoms.push_back(a);
-    }
-  }
+  for (int i = 0; i < 10; i++)
+    for (int j = 0; j < 10; j++)
+      for (int k = 0; k < 10; k++)
+        atoms.push_back({metals[rng() % 20], 3.2f * float(i), 3.2f * float(j), 3.2f * float(k)});
   CrystalRec c;
   MakeMolecule(c, atoms, radii);
   AutoBondSearch(&c);
