@@ -106,6 +106,13 @@ public:
     const size_t n = rows_.size();
     limits_.assign(n * n, 0.0f);
     shortestSq_.assign(n * n, 0.0f);
+    maySecond_.assign(n * n, 0);
+    for (size_t i = 0; i < n; i++)
+      for (size_t j = 0; j < n; j++)
+        for (size_t y = 0; y < n && (rows_[i].metal || rows_[j].metal); y++)
+          if (!rows_[y].metal && rows_[y].electronegativity > rows_[i].electronegativity &&
+              rows_[y].electronegativity > rows_[j].electronegativity)
+            maySecond_[i * n + j] = anySecond_ = 1;
     for (size_t i = 0; i < n; i++)
       for (size_t j = 0; j < n; j++) {
         const float limit = AutoPairLimit(rows_[i], rows_[j], nonMetal);
@@ -130,6 +137,11 @@ public:
   float Shortest(uint32_t a, uint32_t b) const { return AutoPairShortest(rows_[a], rows_[b]); }
   float Longest() const { return longest_; }
   size_t Kinds() const { return rows_.size(); }
+  // Whether atoms of these elements may be second neighbours: one is a
+  // metal, and some element present is a non-metal more electronegative
+  // than both.
+  bool MaySecondNeighbours(uint32_t a, uint32_t b) const { return maySecond_[size_t(a) * rows_.size() + b] != 0; }
+  bool AnySecondNeighbours() const { return anySecond_ != 0; }
   // The elements (not placeholders) the radii table lacks: never in contact.
   const std::vector<ElementCode> &Unknown() const { return unknown_; }
 
@@ -138,6 +150,8 @@ private:
   std::vector<uint32_t> typeKind_;
   std::vector<float> limits_;
   std::vector<float> shortestSq_;
+  std::vector<uint8_t> maySecond_;
+  uint8_t anySecond_ = 0;
   std::vector<ElementCode> unknown_;
   float longest_ = 0.0f;
 };
@@ -207,7 +221,9 @@ void MarkCentralImages(CrystalRec *crystal, float searchDistance, const std::vec
   }
 }
 
-// The verdict on each contact of a metal: a metal and another atom that
+// The verdict on each contact of a metal that may be second neighbours
+// (`contacts`; `others` the metals' other contacts with non-metals): a metal
+// and another atom that
 // share a non-metal neighbour more electronegative than both, each within
 // its limit of that neighbour and closer to it than to each other, are
 // second neighbours (a cation and an oxyanion's centre, two cations around
@@ -215,24 +231,28 @@ void MarkCentralImages(CrystalRec *crystal, float searchDistance, const std::vec
 // atoms does not matter; the neighbours are looked up around an end that is
 // a metal with every neighbour known (`complete`).
 std::vector<uint8_t> JudgeMetalContacts(const CrystalRec &c, const PairLimits &limits, const std::vector<TurboAtom> &all,
-                                        const std::vector<uint8_t> &complete, const std::vector<Contact> &contacts) {
-  // Every candidate's contacts, as one list per candidate.
+                                        const std::vector<uint8_t> &complete, const std::vector<Contact> &contacts,
+                                        const std::vector<Contact> &others) {
+  // Every candidate's contacts (those judged and the metals' other contacts
+  // with non-metals), as one list per candidate.
   std::vector<uint32_t> start(all.size() + 1, 0);
-  for (const Contact &t : contacts) {
-    start[t.i + 1]++;
-    start[t.j + 1]++;
-  }
+  for (const std::vector<Contact> *list : {&contacts, &others})
+    for (const Contact &t : *list) {
+      start[t.i + 1]++;
+      start[t.j + 1]++;
+    }
   for (size_t i = 0; i < all.size(); i++)
     start[i + 1] += start[i];
   std::vector<uint32_t> fill(start.begin(), start.end() - 1);
   std::vector<uint32_t> neighbour(start.back());
   std::vector<float> distanceSq(start.back());
-  for (const Contact &t : contacts) {
-    neighbour[fill[t.i]] = t.j;
-    distanceSq[fill[t.i]++] = t.d2;
-    neighbour[fill[t.j]] = t.i;
-    distanceSq[fill[t.j]++] = t.d2;
-  }
+  for (const std::vector<Contact> *list : {&contacts, &others})
+    for (const Contact &t : *list) {
+      neighbour[fill[t.i]] = t.j;
+      distanceSq[fill[t.i]++] = t.d2;
+      neighbour[fill[t.j]] = t.i;
+      distanceSq[fill[t.j]++] = t.d2;
+    }
   std::vector<uint8_t> verdict(contacts.size(), kMetalContactUnjudged);
   for (size_t k = 0; k < contacts.size(); k++) {
     const Contact &t = contacts[k];
@@ -476,12 +496,14 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
     st.longest = std::max(st.longest, r);
     return true;
   };
-  // The contacts of a metal wait until all are known (second neighbours).
-  std::vector<Contact> deferred;
+  // The contacts of a metal that may be second neighbours wait until all
+  // are known; a metal's contacts with non-metals are kept to look the
+  // shared neighbours up in.
+  std::vector<Contact> deferred, anionContacts;
   bool deferFailed = false;
-  auto deferOrFail = [&](uint32_t i, uint32_t j, float d2) {
+  auto keepOrFail = [&](std::vector<Contact> &list, uint32_t i, uint32_t j, float d2) {
     try {
-      deferred.push_back({i, j, d2});
+      list.push_back({i, j, d2});
     } catch (const std::bad_alloc &) {
       deferFailed = true;
     }
@@ -563,12 +585,15 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
             continue;
           if (d2 < limits.ShortestSq(ka, kb)) // closer than any bond
             continue;
-          if (limits.Metal(ka) || limits.Metal(kb)) {
+          if (limits.MaySecondNeighbours(ka, kb)) {
             // Judged once every contact is known.
-            if (!deferOrFail(i, j, d2))
+            if (!keepOrFail(deferred, i, j, d2))
               break;
             continue;
           }
+          if (limits.AnySecondNeighbours() && limits.Metal(ka) != limits.Metal(kb) &&
+              !keepOrFail(anionContacts, i, j, d2))
+            break;
           if (!commit(i, j, d2)) {
             full = true;
             break;
@@ -608,7 +633,7 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
       std::vector<uint8_t> complete(places.all.size(), 1);
       if (!c.molecule)
         MarkCentralImages(crystal, searchDistance, places.all, &complete);
-      verdict = JudgeMetalContacts(c, limits, places.all, complete, deferred);
+      verdict = JudgeMetalContacts(c, limits, places.all, complete, deferred, anionContacts);
     } catch (const std::bad_alloc &) {
       if (outOfMemory())
         throw;
