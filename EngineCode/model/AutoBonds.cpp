@@ -222,14 +222,15 @@ void MarkCentralImages(CrystalRec *crystal, float searchDistance, const std::vec
 }
 
 // The verdict on each contact of a metal that may be second neighbours
-// (`contacts`; `others` the metals' other contacts with non-metals): a metal
-// and another atom that
-// share a non-metal neighbour more electronegative than both, each within
-// its limit of that neighbour and closer to it than to each other, are
-// second neighbours (a cation and an oxyanion's centre, two cations around
-// one anion). Judged on the contacts the limits give, so the order of the
-// atoms does not matter; the neighbours are looked up around an end that is
-// a metal with every neighbour known (`complete`).
+// (`contacts`; `others` are the metals' other contacts with non-metals): a
+// metal and another atom that share a non-metal neighbour more
+// electronegative than both, each within its limit of that neighbour and
+// closer to it than to each other, are second neighbours (a cation and an
+// oxyanion's centre, two cations around one anion). Judged on the contacts
+// the limits give, so the order of the atoms does not matter. A contact is
+// judged where one end has every neighbour among the candidates
+// (`complete`): the shared neighbour is then among the candidates too, and
+// the metal end's contact with it among the contacts.
 std::vector<uint8_t> JudgeMetalContacts(const CrystalRec &c, const PairLimits &limits, const std::vector<TurboAtom> &all,
                                         const std::vector<uint8_t> &complete, const std::vector<Contact> &contacts,
                                         const std::vector<Contact> &others) {

@@ -800,4 +800,64 @@ TEST(AutoBondNeighbourLists, SortingByDistanceKeepsTiesInOrder) {
     EXPECT_EQ(r[i].site, order[i]);
 }
 
+// One element pair with both kinds in a crystal: a sulphide Na'-S' bond of
+// `bond` A, and a Na-S pair `second` A apart that share an oxygen (Na-O 2.4,
+// S-O 1.5 A) and so are second neighbours. Where the bond is the shorter,
+// the Na-S specification ends below the second neighbours; where it is not,
+// the bond search bonds both and the Log says so. Answers whether the second
+// neighbours were bonded.
+struct MixedPair {
+  bool secondBonded = false;
+  bool bondBonded = false;
+  float maximum = 0.0f;
+};
+MixedPair BondMixedNaS(FakeHost &host, float bond, float second) {
+  // S at the origin, O along x, Na where it is 2.4 A from O and `second`
+  // from S: cos(angle at O) from the triangle.
+  const float c = (second * second - 1.5f * 1.5f - 2.4f * 2.4f) / (2.0f * 1.5f * 2.4f);
+  const float na[3] = {1.5f + 2.4f * c, 2.4f * std::sqrt(1.0f - c * c), 0};
+  const float a = 20.0f;
+  const std::vector<Site> sites = {{"Na", (5 + na[0]) / a, (5 + na[1]) / a, 5 / a},
+                                   {"Na", (12 + bond) / a, 12 / a, 12 / a},
+                                   {"O", 6.5f / a, 5 / a, 5 / a},
+                                   {"S", 5 / a, 5 / a, 5 / a},
+                                   {"S", 12 / a, 12 / a, 12 / a}};
+  CrystalRec cr;
+  MixedPair out;
+  if (!MakeCrystal(cr, {a, a, a, 90, 90, 90}, "P 1", sites, {{"Na", 1.0f}, {"O", 1.4f}, {"S", 1.8f}}))
+    return out;
+  host.log.clear();
+  AutoBondSearch(&cr);
+  const auto bonded = [&cr](const Site &x, const Site &y) {
+    const int32_t i = AtomAt(cr, x.x, x.y, x.z), j = AtomAt(cr, y.x, y.y, y.z);
+    return i >= 0 && j >= 0 &&
+           std::count(cr.atoms[size_t(i)].bonds.begin(), cr.atoms[size_t(i)].bonds.end(), uint32_t(j)) == 1;
+  };
+  out.secondBonded = bonded(sites[0], sites[3]);
+  out.bondBonded = bonded(sites[1], sites[4]);
+  for (int32_t k = 0; k < cr.bondSpecCount; k++)
+    if (cr.bondSpecs[size_t(k)].elementA == Element("Na") && cr.bondSpecs[size_t(k)].elementB == Element("S"))
+      out.maximum = cr.bondSpecs[size_t(k)].maxLength;
+  return out;
+}
+
+TEST(AutoBondSearch, SecondNeighboursBeyondAPairsBondsStayUnbondedInACrystal) {
+  FakeHost host;
+  // Bond 2.95 (maximum 3.098 by itself), second neighbours at 3.05: the
+  // maximum ends at 3.049.
+  const MixedPair below = BondMixedNaS(host, 2.95f, 3.05f);
+  EXPECT_TRUE(below.bondBonded);
+  EXPECT_FALSE(below.secondBonded);
+  EXPECT_FLOAT_EQ(below.maximum, 3.049f);
+  EXPECT_EQ(host.log.find("second neighbours"), std::string::npos) << host.log;
+  // Second neighbours at 2.90, shorter than the bond: both are bonded, and
+  // the Log names the pair.
+  const MixedPair among = BondMixedNaS(host, 2.95f, 2.90f);
+  EXPECT_TRUE(among.bondBonded);
+  EXPECT_TRUE(among.secondBonded);
+  EXPECT_NEAR(among.maximum, 2.95f * 1.05f, 0.001f); // the bond's own maximum
+  EXPECT_NE(host.log.find("Na - S  second neighbours from 2.900 A lie among the pair's bonds"), std::string::npos)
+      << host.log;
+}
+
 } // namespace
