@@ -860,4 +860,49 @@ TEST(AutoBondSearch, SecondNeighboursBeyondAPairsBondsStayUnbondedInACrystal) {
       << host.log;
 }
 
+// A chelating carboxylate: U-O 2.46, C-O 1.27 A, so U-C 2.83 A lies within
+// the U-C limit (3.128 A) but the two share both oxygens: second
+// neighbours. A metal carbonyl keeps its M-C bonds (the oxygen lies beyond
+// the metal's reach) and an epoxide, with no metal, its C-C bond.
+TEST(AutoBondSearch, MetalsShareAnOxygenOnlyWithTheirSecondNeighbours) {
+  FakeHost host;
+  struct Case {
+    const char *what;
+    std::vector<MoleculeAtom> atoms;
+    std::vector<std::vector<uint32_t>> bonds; // per atom, ascending
+  };
+  const Case cases[] = {
+      {"uranyl carboxylate",
+       {{"C", 2.83f, 0, 0}, {"O", 2.2f, 1.1f, 0}, {"O", 2.2f, -1.1f, 0}, {"U", 0, 0, 0}},
+       {{1, 2}, {0, 3}, {0, 3}, {1, 2}}},
+      {"chromium carbonyl",
+       {{"C", 1.91f, 0, 0},
+        {"C", -1.91f, 0, 0},
+        {"C", 0, 1.91f, 0},
+        {"C", 0, -1.91f, 0},
+        {"C", 0, 0, 1.91f},
+        {"C", 0, 0, -1.91f},
+        {"Cr", 0, 0, 0},
+        {"O", 3.05f, 0, 0},
+        {"O", -3.05f, 0, 0},
+        {"O", 0, 3.05f, 0},
+        {"O", 0, -3.05f, 0},
+        {"O", 0, 0, 3.05f},
+        {"O", 0, 0, -3.05f}},
+       {{6, 7}, {6, 8}, {6, 9}, {6, 10}, {6, 11}, {6, 12}, {0, 1, 2, 3, 4, 5}, {0}, {1}, {2}, {3}, {4}, {5}}},
+      {"epoxide", {{"C", 0, 0, 0}, {"C", 1.47f, 0, 0}, {"O", 0.735f, 1.22f, 0}}, {{1, 2}, {0, 2}, {0, 1}}},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.what);
+    CrystalRec c;
+    MakeMolecule(c, k.atoms);
+    AutoBondSearch(&c);
+    for (uint32_t a = 0; a < k.atoms.size(); a++) {
+      std::vector<uint32_t> found = Bonds(c, a);
+      std::sort(found.begin(), found.end());
+      EXPECT_EQ(found, k.bonds[a]) << "atom " << a;
+    }
+  }
+}
+
 } // namespace
