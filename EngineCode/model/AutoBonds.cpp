@@ -50,7 +50,29 @@ bool SamePair(ElementCode a, ElementCode b, ElementCode x, ElementCode y) {
 
 void ElementChars(ElementCode code, char out[2]) { ShortToTwoChars(code, out); }
 
-// The automatic rule's limit for every pair of the elements the atoms carry
+// The automatic rule for one pair of elements: the longest contact it
+// allows (kAutoBondRadiusFactor times the covalent radii's sum, or
+// kAutoBondMetalFactor for two metals in a structure that holds a non-metal;
+// for a metal and a non-metal also kAutoBondRadiusFactor times the ions'
+// radii's sum; the row of `kDefSpecs` where longer).
+float AutoPairLimit(const CovalentRadiusRow &a, const CovalentRadiusRow &b, bool structureHasNonMetal) {
+  const bool metals = a.metal && b.metal;
+  const double factor = metals && structureHasNonMetal ? kAutoBondMetalFactor : kAutoBondRadiusFactor;
+  float limit = static_cast<float>((double(a.radius) + double(b.radius)) * factor);
+  if (a.metal != b.metal)
+    limit = std::max(limit, static_cast<float>((double(a.ionic) + double(b.ionic)) * kAutoBondRadiusFactor));
+  for (const BondSpec &row : kDefSpecs)
+    if (SamePair(row.elementA, row.elementB, a.element, b.element))
+      limit = std::max(limit, row.maxLength);
+  return limit;
+}
+
+// The shortest contact of a pair of elements: no bond is that short.
+float AutoPairShortest(const CovalentRadiusRow &a, const CovalentRadiusRow &b) {
+  return static_cast<float>((double(a.radius) + double(b.radius)) * kAutoBondShortestFactor);
+}
+
+// The automatic rule's limits for every pair of the elements the atoms carry
 // (through their atom types), in a table over the distinct elements.
 class PairLimits {
 public:
@@ -63,52 +85,74 @@ public:
     for (size_t i = 0; i < UsableAtomSize(c); i++)
       if (c.atoms[i].atomType < nTypes)
         used[c.atoms[i].atomType] = 1;
-    std::vector<double> radius;
-    std::vector<bool> metal;
     bool nonMetal = false;
     for (size_t t = 0; t < nTypes; t++) {
       const ElementCode e = c.spheres[t].element;
       if (!used[t] || e == kPlaceholderAtomElement)
         continue;
-      const auto known = std::find(elements_.begin(), elements_.end(), e);
-      if (known != elements_.end()) {
-        typeKind_[t] = static_cast<uint32_t>(known - elements_.begin());
+      const CovalentRadiusRow *row = FindCovalentRadius(e);
+      if (!row) {
+        if (std::find(unknown_.begin(), unknown_.end(), e) == unknown_.end())
+          unknown_.push_back(e);
         continue;
       }
-      typeKind_[t] = static_cast<uint32_t>(elements_.size());
-      elements_.push_back(e);
-      const CovalentRadiusRow *row = FindCovalentRadius(e);
-      radius.push_back(row ? double(row->radius) : double(c.spheres[t].radius));
-      metal.push_back(row && row->metal);
-      nonMetal = nonMetal || (row && !row->metal);
+      const auto known = std::find_if(rows_.begin(), rows_.end(), [e](const CovalentRadiusRow &r) { return r.element == e; });
+      typeKind_[t] = static_cast<uint32_t>(known - rows_.begin());
+      if (known != rows_.end())
+        continue;
+      rows_.push_back(*row);
+      nonMetal = nonMetal || !row->metal;
     }
-    const size_t n = elements_.size();
+    const size_t n = rows_.size();
     limits_.assign(n * n, 0.0f);
+    shortestSq_.assign(n * n, 0.0f);
+    maySecond_.assign(n * n, 0);
+    for (size_t i = 0; i < n; i++)
+      for (size_t j = 0; j < n; j++)
+        for (size_t y = 0; y < n && (rows_[i].metal || rows_[j].metal); y++)
+          if (!rows_[y].metal && rows_[y].electronegativity > rows_[i].electronegativity &&
+              rows_[y].electronegativity > rows_[j].electronegativity)
+            maySecond_[i * n + j] = anySecond_ = 1;
     for (size_t i = 0; i < n; i++)
       for (size_t j = 0; j < n; j++) {
-        const double factor = metal[i] && metal[j] && nonMetal ? kAutoBondMetalFactor : kAutoBondRadiusFactor;
-        float limit = static_cast<float>((radius[i] + radius[j]) * factor);
-        for (const BondSpec &row : kDefSpecs)
-          if (SamePair(row.elementA, row.elementB, elements_[i], elements_[j]))
-            limit = std::max(limit, row.maxLength);
+        const float limit = AutoPairLimit(rows_[i], rows_[j], nonMetal);
+        const float shortest = AutoPairShortest(rows_[i], rows_[j]);
         limits_[i * n + j] = limit;
+        shortestSq_[i * n + j] = shortest * shortest;
         longest_ = std::max(longest_, limit);
       }
   }
   // The element of an atom: an index into the table, or kNone for an atom
-  // that is never in contact (a placeholder, a missing atom type).
+  // that is never in contact (a placeholder, an element the radii table
+  // lacks, a missing atom type).
   uint32_t KindOfAtom(const CrystalRec &c, uint32_t atom) const {
     const uint32_t type = c.atoms[atom].atomType;
     return type < typeKind_.size() ? typeKind_[type] : kNone;
   }
-  ElementCode Element(uint32_t kind) const { return elements_[kind]; }
-  float Limit(uint32_t a, uint32_t b) const { return limits_[size_t(a) * elements_.size() + b]; }
+  ElementCode Element(uint32_t kind) const { return rows_[kind].element; }
+  bool Metal(uint32_t kind) const { return rows_[kind].metal; }
+  float Electronegativity(uint32_t kind) const { return rows_[kind].electronegativity; }
+  float Limit(uint32_t a, uint32_t b) const { return limits_[size_t(a) * rows_.size() + b]; }
+  float ShortestSq(uint32_t a, uint32_t b) const { return shortestSq_[size_t(a) * rows_.size() + b]; }
+  float Shortest(uint32_t a, uint32_t b) const { return AutoPairShortest(rows_[a], rows_[b]); }
   float Longest() const { return longest_; }
+  size_t Kinds() const { return rows_.size(); }
+  // Whether atoms of these elements may be second neighbours: one is a
+  // metal, and some element present is a non-metal more electronegative
+  // than both.
+  bool MaySecondNeighbours(uint32_t a, uint32_t b) const { return maySecond_[size_t(a) * rows_.size() + b] != 0; }
+  bool AnySecondNeighbours() const { return anySecond_ != 0; }
+  // The elements (not placeholders) the radii table lacks: never in contact.
+  const std::vector<ElementCode> &Unknown() const { return unknown_; }
 
 private:
-  std::vector<ElementCode> elements_;
+  std::vector<CovalentRadiusRow> rows_;
   std::vector<uint32_t> typeKind_;
   std::vector<float> limits_;
+  std::vector<float> shortestSq_;
+  std::vector<uint8_t> maySecond_;
+  uint8_t anySecond_ = 0;
+  std::vector<ElementCode> unknown_;
   float longest_ = 0.0f;
 };
 
@@ -141,6 +185,115 @@ float SpecMaximum(float r, float limit) {
   return std::min(limit, static_cast<float>(double(whole) / kAutoBondThousandths));
 }
 
+// A contact of two candidates (positions in the candidate list), squared
+// length.
+struct Contact {
+  uint32_t i = 0;
+  uint32_t j = 0;
+  float d2 = 0.0f;
+};
+
+// What became of a metal's contact.
+constexpr uint8_t kMetalContactBond = 0;
+constexpr uint8_t kMetalContactSecondNeighbours = 1;
+// Neither end has every neighbour among the candidates: an image of the
+// contact with one is judged instead.
+constexpr uint8_t kMetalContactUnjudged = 2;
+
+// In a crystal, the candidates of the block's central cell, whose every
+// neighbour within the search distance is among the candidates: the block
+// reaches that far beyond the central cell (TurboExtendCellRange).
+void MarkCentralImages(CrystalRec *crystal, float searchDistance, const std::vector<TurboAtom> &all,
+                       std::vector<uint8_t> *central) {
+  int32_t shift[3];
+  float inverse[9];
+  if (!TurboCentreShift(crystal, searchDistance, shift) || !Inv3x3Mat(crystal->orientationMatrix, inverse)) {
+    std::fill(central->begin(), central->end(), 0);
+    return;
+  }
+  for (size_t i = 0; i < all.size(); i++) {
+    float f[3];
+    MatMul(inverse, all[i].xyz, f);
+    bool inside = true;
+    for (int k = 0; k < 3; k++)
+      inside = inside && std::fabs(double(f[k]) - shift[k] - 0.5) <= 0.5 + kCellWindowSlack;
+    (*central)[i] = inside ? 1 : 0;
+  }
+}
+
+// The verdict on each contact of a metal that may be second neighbours
+// (`contacts`; `others` are the metals' other contacts with non-metals): a
+// metal and another atom that share a non-metal neighbour more
+// electronegative than both, each within its limit of that neighbour and
+// closer to it than to each other, are second neighbours (a cation and an
+// oxyanion's centre, two cations around one anion). Judged on the contacts
+// the limits give, so the order of the atoms does not matter. A contact is
+// judged where one end has every neighbour among the candidates
+// (`complete`): the shared neighbour is then among the candidates too, and
+// the metal end's contact with it among the contacts.
+std::vector<uint8_t> JudgeMetalContacts(const CrystalRec &c, const PairLimits &limits, const std::vector<TurboAtom> &all,
+                                        const std::vector<uint8_t> &complete, const std::vector<Contact> &contacts,
+                                        const std::vector<Contact> &others) {
+  // Every candidate's contacts (those judged and the metals' other contacts
+  // with non-metals), as one list per candidate.
+  std::vector<uint32_t> start(all.size() + 1, 0);
+  for (const std::vector<Contact> *list : {&contacts, &others})
+    for (const Contact &t : *list) {
+      start[t.i + 1]++;
+      start[t.j + 1]++;
+    }
+  for (size_t i = 0; i < all.size(); i++)
+    start[i + 1] += start[i];
+  std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+  std::vector<uint32_t> neighbour(start.back());
+  std::vector<float> distanceSq(start.back());
+  for (const std::vector<Contact> *list : {&contacts, &others})
+    for (const Contact &t : *list) {
+      neighbour[fill[t.i]] = t.j;
+      distanceSq[fill[t.i]++] = t.d2;
+      neighbour[fill[t.j]] = t.i;
+      distanceSq[fill[t.j]++] = t.d2;
+    }
+  std::vector<uint8_t> verdict(contacts.size(), kMetalContactUnjudged);
+  for (size_t k = 0; k < contacts.size(); k++) {
+    const Contact &t = contacts[k];
+    const uint32_t ki = limits.KindOfAtom(c, all[t.i].atom), kj = limits.KindOfAtom(c, all[t.j].atom);
+    if (!complete[t.i] && !complete[t.j])
+      continue;
+    uint32_t m = t.i, x = t.j, kx = kj;
+    if (!limits.Metal(ki)) {
+      m = t.j;
+      x = t.i;
+      kx = ki;
+    }
+    const float above = std::max(limits.Electronegativity(ki), limits.Electronegativity(kj));
+    verdict[k] = kMetalContactBond;
+    for (uint32_t n = start[m]; n < start[m + 1]; n++) {
+      const uint32_t y = neighbour[n];
+      const uint32_t ky = limits.KindOfAtom(c, all[y].atom);
+      if (y == x || !(distanceSq[n] < t.d2) || limits.Metal(ky) || !(limits.Electronegativity(ky) > above))
+        continue;
+      const float dx = all[y].xyz[0] - all[x].xyz[0];
+      const float dy = all[y].xyz[1] - all[x].xyz[1];
+      const float dz = all[y].xyz[2] - all[x].xyz[2];
+      const float d2 = dx * dx + dy * dy + dz * dz;
+      const float limit = limits.Limit(kx, ky);
+      if (d2 < t.d2 && d2 <= limit * limit && !(d2 < limits.ShortestSq(kx, ky))) {
+        verdict[k] = kMetalContactSecondNeighbours;
+        break;
+      }
+    }
+  }
+  return verdict;
+}
+
+// The longest specification maximum, in thousandths, that stays below a
+// second-neighbour contact of this length.
+float SpecMaximumBelow(float r) {
+  const double below = std::floor((double(r) - kSecondNeighbourGap) * kAutoBondThousandths);
+  return static_cast<float>(below / kAutoBondThousandths);
+}
+
 } // namespace
 
 // ---- Merging a specification ------------------------------------------------------
@@ -157,7 +310,7 @@ int32_t AutoAddBondSpecs(CrystalRec *crystal, BondSpec spec) {
     if (SamePair(old.elementA, old.elementB, spec.elementA, spec.elementB)) {
       if (spec.maxLength > old.maxLength)
         old.maxLength = spec.maxLength;
-      old.minLength = 0.0f;
+      old.minLength = std::max(0.0f, std::min(old.minLength, spec.minLength));
       return k;
     }
   }
@@ -165,7 +318,7 @@ int32_t AutoAddBondSpecs(CrystalRec *crystal, BondSpec spec) {
   added = BondSpec{};
   added.elementA = spec.elementA;
   added.elementB = spec.elementB;
-  added.minLength = 0.0f;
+  added.minLength = std::max(0.0f, spec.minLength);
   added.maxLength = spec.maxLength;
   added.style = c.defaultBondStyle;
   added.colour1 = c.bondColor1;
@@ -210,6 +363,12 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
     return;
   }
 
+  // Ends a search that ran out of memory: true when the failure passes on.
+  auto outOfMemory = [&] {
+    if (progress)
+      CloseStatus();
+    return MemoryFailuresPass();
+  };
   // Every pair's limit, the longest of them, and the alternative positions.
   std::optional<PairLimits> made;
   std::optional<SiteAlternatives> alternativesMade;
@@ -217,15 +376,21 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
     made.emplace(c);
     alternativesMade.emplace(c);
   } catch (const std::bad_alloc &) {
-    if (progress)
-      CloseStatus();
-    if (MemoryFailuresPass())
+    if (outOfMemory())
       throw;
     return;
   }
   const PairLimits &limits = *made;
   const SiteAlternatives &alternatives = *alternativesMade;
   const bool anyAlternative = alternatives.Any();
+  for (const ElementCode e : limits.Unknown()) {
+    char chars[2];
+    ElementChars(e, chars);
+    char line[120];
+    std::snprintf(line, sizeof line, "No covalent radius is known for %c%c: its atoms get no automatic bond.", chars[0],
+                  chars[1]);
+    FWrite(line);
+  }
   const std::vector<uint8_t> *given = givenSites && !givenSites->empty() ? givenSites : nullptr;
   const float searchDistance = limits.Longest();
 
@@ -298,6 +463,54 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
         skipPlace[p] = crowdedAtom[places.all[places.members[m]].atom];
     }
   }
+  // One contact of candidates i and j (positions in places.all): counted,
+  // bonded in a molecule, merged into its pair's specification. False when
+  // the specification table is full.
+  auto commit = [&](uint32_t i, uint32_t j, float d2) {
+    const uint32_t a = places.all[i].atom, b = places.all[j].atom;
+    const uint32_t sa = c.atoms[a].site, sb = c.atoms[b].site;
+    const uint32_t ka = limits.KindOfAtom(c, a), kb = limits.KindOfAtom(c, b);
+    contacts[i]++;
+    contacts[j]++;
+    c.sites[sa].coordination = std::max(c.sites[sa].coordination, static_cast<uint32_t>(contacts[i]));
+    c.sites[sb].coordination = std::max(c.sites[sb].coordination, static_cast<uint32_t>(contacts[j]));
+    if (c.molecule) {
+      AddAtomToBondsList(&c.atoms[a], b);
+      AddAtomToBondsList(&c.atoms[b], a);
+    }
+    const float r = std::sqrt(d2);
+    BondSpec spec;
+    spec.elementA = limits.Element(ka);
+    spec.elementB = limits.Element(kb);
+    spec.minLength = limits.Shortest(ka, kb);
+    spec.maxLength = SpecMaximum(r, limits.Limit(ka, kb));
+    const int32_t index = AutoAddBondSpecs(crystal, spec);
+    if (index < 0) {
+      FWriteColor("Maximum number of bond specifications exceeded!", kRGBRed);
+      return false;
+    }
+    if (sa == sb)
+      c.sites[sa].polyMode = kSelfBondedPolyMode;
+    SpecStats &st = stats[static_cast<size_t>(index)];
+    st.count++;
+    st.sum += r;
+    st.shortest = std::min(st.shortest, r);
+    st.longest = std::max(st.longest, r);
+    return true;
+  };
+  // The contacts of a metal that may be second neighbours wait until all
+  // are known; a metal's contacts with non-metals are kept to look the
+  // shared neighbours up in.
+  std::vector<Contact> deferred, anionContacts;
+  bool deferFailed = false;
+  auto keepOrFail = [&](std::vector<Contact> &list, uint32_t i, uint32_t j, float d2) {
+    try {
+      list.push_back({i, j, d2});
+    } catch (const std::bad_alloc &) {
+      deferFailed = true;
+    }
+    return !deferFailed;
+  };
   const float step = 100.0f / static_cast<float>(nPlaces);
   bool announced = false;
   ElementCode lastAnnounced = kBlankElement;
@@ -305,7 +518,7 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
   uint64_t coincident = 0;
   // The members of a place that make contacts.
   std::vector<uint32_t> capable;
-  for (size_t pi = 0; pi < nPlaces; pi++) {
+  for (size_t pi = 0; pi < nPlaces && !deferFailed; pi++) {
     // Set when the specification table is full: the place's search ends.
     bool full = false;
     const TurboAtom ci = gTurboAtoms[pi];
@@ -330,7 +543,7 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
       coincident += pairs;
     }
     const int32_t hits = capable.empty() || skipPlace[pi] ? 0 : TurboBoxAtoms(ci.xyz, searchDistance);
-    for (int32_t h = 0; h < hits && !full; h++) {
+    for (int32_t h = 0; h < hits && !full && !deferFailed; h++) {
       const size_t pj = gBoxedAtoms[static_cast<size_t>(h)];
       if (pj <= pi || skipPlace[pj])
         continue;
@@ -366,32 +579,21 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
           const float limit = limits.Limit(ka, kb);
           if (!(d2 <= limit * limit))
             continue;
-          contacts[i]++;
-          contacts[j]++;
-          c.sites[sa].coordination = std::max(c.sites[sa].coordination, static_cast<uint32_t>(contacts[i]));
-          c.sites[sb].coordination = std::max(c.sites[sb].coordination, static_cast<uint32_t>(contacts[j]));
-          if (c.molecule) {
-            AddAtomToBondsList(&c.atoms[a], b);
-            AddAtomToBondsList(&c.atoms[b], a);
+          if (d2 < limits.ShortestSq(ka, kb)) // closer than any bond
+            continue;
+          if (limits.MaySecondNeighbours(ka, kb)) {
+            // Judged once every contact is known.
+            if (!keepOrFail(deferred, i, j, d2))
+              break;
+            continue;
           }
-          const float r = std::sqrt(d2);
-          BondSpec spec;
-          spec.elementA = limits.Element(ka);
-          spec.elementB = limits.Element(kb);
-          spec.maxLength = SpecMaximum(r, limit);
-          const int32_t index = AutoAddBondSpecs(crystal, spec);
-          if (index < 0) {
-            FWriteColor("Maximum number of bond specifications exceeded!", kRGBRed);
+          if (limits.AnySecondNeighbours() && limits.Metal(ka) != limits.Metal(kb) &&
+              !keepOrFail(anionContacts, i, j, d2))
+            break;
+          if (!commit(i, j, d2)) {
             full = true;
             break;
           }
-          if (sa == sb)
-            c.sites[sa].polyMode = kSelfBondedPolyMode;
-          SpecStats &st = stats[static_cast<size_t>(index)];
-          st.count++;
-          st.sum += r;
-          st.shortest = std::min(st.shortest, r);
-          st.longest = std::max(st.longest, r);
         }
       }
     }
@@ -414,6 +616,72 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
     }
   }
   TurboFreeCandidates();
+  if (deferFailed) {
+    if (outOfMemory())
+      throw std::bad_alloc();
+    return;
+  }
+
+  // The contacts of metals: second neighbours are left out, the rest made.
+  if (!deferred.empty()) {
+    std::vector<uint8_t> verdict;
+    try {
+      std::vector<uint8_t> complete(places.all.size(), 1);
+      if (!c.molecule)
+        MarkCentralImages(crystal, searchDistance, places.all, &complete);
+      verdict = JudgeMetalContacts(c, limits, places.all, complete, deferred, anionContacts);
+    } catch (const std::bad_alloc &) {
+      if (outOfMemory())
+        throw;
+      return;
+    }
+    // Per pair of elements, the shortest second-neighbour contact.
+    const size_t kinds = limits.Kinds();
+    std::vector<float> shortestLeftOut(kinds * kinds, 0.0f);
+    for (size_t k = 0; k < deferred.size(); k++) {
+      const Contact &t = deferred[k];
+      if (verdict[k] == kMetalContactBond) {
+        if (!commit(t.i, t.j, t.d2))
+          break;
+      } else if (verdict[k] == kMetalContactSecondNeighbours) {
+        const uint32_t ka = limits.KindOfAtom(c, places.all[t.i].atom);
+        const uint32_t kb = limits.KindOfAtom(c, places.all[t.j].atom);
+        const float r = std::sqrt(t.d2);
+        for (const size_t cell : {size_t(ka) * kinds + kb, size_t(kb) * kinds + ka})
+          if (shortestLeftOut[cell] == 0.0f || r < shortestLeftOut[cell])
+            shortestLeftOut[cell] = r;
+      }
+    }
+    // A specification of a pair that also has second neighbours ends below
+    // them where all of them are longer than its bonds; otherwise the bond
+    // search of a crystal bonds those within its range, and the Log says so.
+    for (size_t ka = 0; ka < kinds; ka++)
+      for (size_t kb = ka; kb < kinds; kb++) {
+        const float leftOut = shortestLeftOut[ka * kinds + kb];
+        if (leftOut == 0.0f)
+          continue;
+        const ElementCode ea = limits.Element(uint32_t(ka)), eb = limits.Element(uint32_t(kb));
+        for (int32_t k = 0; k < c.bondSpecCount && k < kMaxBondSpecs; k++) {
+          BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
+          if (!SamePair(spec.elementA, spec.elementB, ea, eb))
+            continue;
+          const float below = SpecMaximumBelow(leftOut);
+          if (stats[static_cast<size_t>(k)].longest <= below) {
+            spec.maxLength = std::min(spec.maxLength, below);
+          } else if (!c.molecule) {
+            char ca[2], cb[2];
+            ElementChars(ea, ca);
+            ElementChars(eb, cb);
+            char line[200];
+            std::snprintf(line, sizeof line,
+                          "%c%c - %c%c second neighbours from %.3f A lie among the pair's bonds (to %.3f A) and are "
+                          "bonded with them",
+                          ca[0], ca[1], cb[0], cb[1], double(leftOut), double(stats[static_cast<size_t>(k)].longest));
+            FWriteColor(line, kRGBRed);
+          }
+        }
+      }
+  }
 
   // A crystal's bonds come from the bond search, which reports the pairs it
   // left out of the plot range itself.

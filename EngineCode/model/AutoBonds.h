@@ -38,8 +38,17 @@ extern const BondSpec kDefSpecs[kNumDefSpecs];
 // element pair: (rA + rB) x kAutoBondRadiusFactor with the single-bond
 // covalent radii, or x kAutoBondMetalFactor for two metals in a structure
 // that holds a non-metal (so that the cations of an oxide or a salt are not
-// bonded to each other); the row of `kDefSpecs` for the pair where it is
-// longer. An element the radii table lacks takes its atom type's radius.
+// bonded to each other); for a metal and a non-metal also the sum of the
+// two ions' radii x kAutoBondRadiusFactor (ionic hydrides and halides); the
+// row of `kDefSpecs` for the pair where longer. Two atoms closer than
+// (rA + rB) x kAutoBondShortestFactor are never in contact, and the pair's
+// specification starts there. A metal and another atom that share a
+// non-metal neighbour more electronegative than both, each within its
+// limit of it and closer to it than to each other, are second neighbours,
+// not in contact: a pair of elements none of whose contacts is more gets no
+// specification, and one whose second neighbours all lie beyond its
+// contacts a maximum below them. An element the radii table lacks (beyond
+// Cm, a made-up symbol) makes no contact, with a line in the Log.
 // Alternative positions are never in contact (BondSearch.h), nor is a
 // placeholder atom, so none gets a specification; a bond a file gives to a
 // placeholder stays.
@@ -48,6 +57,12 @@ inline constexpr double kAutoBondRadiusFactor = 1.15;
 // cannot tell (a water model's massless charge site, a query atom).
 inline constexpr ElementCode kPlaceholderAtomElement = TwoCharsToShort("Xx");
 inline constexpr double kAutoBondMetalFactor = 0.9;
+// No bond is shorter than this share of the covalent radii's sum (a triple
+// bond is about 0.8 of it).
+inline constexpr double kAutoBondShortestFactor = 0.7;
+// A specification kept below a pair's second neighbours ends at least this
+// much (A) short of the nearest of them, to the thousandth below.
+inline constexpr double kSecondNeighbourGap = 0.0005;
 // A specification's maximum is the longest contact found times this, to the
 // nearest thousandth, but never beyond the pair's limit: a few per cent of
 // strain (a cell edited, a structure at another temperature) keeps the bonds.
@@ -115,10 +130,10 @@ int CompareDistanceExplorerResultsByDistance(const void *a, const void *b);
 // file gives; a pair of two such sites makes no contact.
 void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites = nullptr);
 
-// Merges one specification (its element pair and maximum) into the table: a
-// specification of the same pair in either order gets minimum 0 and the
-// larger maximum; otherwise the pair is appended with minimum 0 and the
-// structure's bond style and colours. Answers the index, or -1 when the table
+// Merges one specification (its element pair, minimum and maximum) into the
+// table: a specification of the same pair in either order gets the smaller
+// minimum and the larger maximum; otherwise the pair is appended with the
+// structure's bond style and colours. A negative minimum counts as 0. Answers the index, or -1 when the table
 // already holds 200 specifications.
 int32_t AutoAddBondSpecs(CrystalRec *crystal, BondSpec spec);
 

@@ -40,6 +40,10 @@ std::string Symbol(ElementCode e) {
 // Single-bond covalent radii (A), Cordero et al., Dalton Trans. (2008) 2832.
 const std::map<std::string, double> kCovalent = {{"H", 0.31},  {"C", 0.76}, {"N", 0.71}, {"O", 0.66},  {"F", 0.57},
                                                  {"Si", 1.11}, {"P", 1.07}, {"S", 1.05}, {"Cl", 1.02}, {"Sb", 1.39}};
+// The same paper's radii of metals, for the shortest-bond check.
+const std::map<std::string, double> kMetalCovalent = {{"Mg", 1.41}, {"Ca", 1.76}, {"Na", 1.66}, {"K", 2.03},
+                                                      {"Li", 1.28}, {"Pb", 1.46}, {"Cu", 1.32}, {"Np", 1.90},
+                                                      {"Pu", 1.87}, {"Fe", 1.32}, {"Ba", 2.15}, {"Y", 1.90}};
 
 double Distance(const CrystalRec &c, uint32_t a, uint32_t b) {
   const float *p = c.atoms[a].cart, *q = c.atoms[b].cart;
@@ -384,6 +388,161 @@ TEST(AutomaticBonds, DisorderSurvivesSavingEditingAndDiscardingSymmetry) {
                                      << std::get<2>(kind) / 100.0;
   }
   fs::remove_all(dir);
+}
+
+// Each surrounded atom's partners, element by element ("Ca2 S1"), per site.
+std::map<std::string, std::set<std::string>> PartnerCounts(doctest::Window &w) {
+  std::map<std::string, std::set<std::string>> out;
+  const CrystalRec &c = w.crystal();
+  for (uint32_t a : SurroundedAtoms(w)) {
+    std::map<std::string, int> count;
+    for (const std::string &e : Partners(c, a))
+      count[e]++;
+    std::string text;
+    for (const auto &[e, n] : count)
+      text += (text.empty() ? "" : " ") + e + std::to_string(n);
+    out[c.sites[c.atoms[a].site].label].insert(text);
+  }
+  return out;
+}
+
+// A bond shorter than 0.7 x the covalent radii's sum (no real bond is: a
+// triple bond is about 0.8 x), "" for none.
+std::string TooShortBond(const CrystalRec &c) {
+  const auto radius = [](const std::string &e) {
+    const auto k = kCovalent.find(e);
+    const auto m = kMetalCovalent.find(e);
+    return k != kCovalent.end() ? k->second : m != kMetalCovalent.end() ? m->second : 0.0;
+  };
+  for (uint32_t a = 0; a < c.atoms.size(); a++)
+    for (uint32_t b : c.atoms[a].bonds) {
+      const std::string ea = Symbol(c.sites[c.atoms[a].site].elements[0]);
+      const std::string eb = Symbol(c.sites[c.atoms[b].site].elements[0]);
+      const double d = Distance(c, a, b);
+      if (radius(ea) > 0 && radius(eb) > 0 && d < 0.7 * (radius(ea) + radius(eb)))
+        return ea + "-" + eb + " " + std::to_string(d);
+    }
+  return "";
+}
+
+// The element pairs bonded anywhere in the structure, as "Ca-S" (in
+// alphabetical order).
+std::set<std::string> BondedPairs(const CrystalRec &c) {
+  std::set<std::string> out;
+  for (uint32_t a = 0; a < c.atoms.size(); a++)
+    for (uint32_t b : c.atoms[a].bonds) {
+      std::string ea = Symbol(c.sites[c.atoms[a].site].elements[0]);
+      std::string eb = Symbol(c.sites[c.atoms[b].site].elements[0]);
+      if (eb < ea)
+        std::swap(ea, eb);
+      out.insert(ea + "-" + eb);
+    }
+  return out;
+}
+
+// Salts bond cations to anions: a metal that shares an oxygen with an
+// oxyanion's centre, or with another cation, is its second neighbour
+// (sulfate S 4, phosphate P 4, garnet Si 4, TiO6 in the perovskite, no
+// Ba-Ba in YBCO); ionic hydrides and halides reach the ions' radii (KH, LiH,
+// matlockite's Pb 4 F + 5 Cl, the NaCl melt's Na-Cl 3.12 A). No bond is
+// shorter than 0.7 x the covalent radii's sum (brucite's split H 0.22 A
+// apart, thpp's C7A-C7B 0.70 A, ice III's O-O 0.90 A). The partners were
+// counted with gemmi's cell expansion and the textbook bond lengths of each
+// structure (S-O, P-O 1.6 A, Si-O 1.7 A, Ca-O 2.7 A, Pb-Cl 3.3 A, ...).
+TEST(AutomaticBonds, SaltsBondCationsToAnionsOnly) {
+  FakeHost host;
+  using Partners = std::map<std::string, std::set<std::string>>;
+  struct Case {
+    fs::path file;
+    Partners partners;              // of the sites named
+    std::set<std::string> notBonded; // element pairs never bonded
+  };
+  const fs::path shelx = fs::path(OV_TEST_DATA) / "import" / "shelx";
+  const fs::path dmol = fs::path(OV_TEST_DATA) / "import" / "dmol";
+  const Case cases[] = {
+      {BondsFile("anhydrite.cif"),
+       {{"Ca", {"O8"}}, {"S", {"O4"}}, {"O1", {"Ca2 S1"}}, {"O2", {"Ca2 S1"}}},
+       {"Ca-S"}},
+      {BondsFile("gypsum.cif"),
+       {{"CA1", {"O8"}}, {"S2", {"O4"}}, {"O3", {"Ca1 S1"}}, {"O4", {"Ca2 S1"}}, {"O5", {"Ca1 H2"}}, {"H6", {"O1"}}},
+       {"Ca-S", "Ca-H"}},
+      {BondsFile("fluorapatite.cif"), {{"P3", {"O4"}}, {"F4", {"Ca3"}}, {"Ca2", {"F1 O6"}}}, {"Ca-P"}},
+      {BondsFile("forsterite.cif"),
+       {{"Mg1", {"O6"}}, {"Mg2", {"O6"}}, {"Si1", {"O4"}}, {"O1", {"Mg3 Si1"}}, {"O3", {"Mg3 Si1"}}},
+       {"Mg-Si"}},
+      {BondsFile("pyrope.cif"), {{"Mg1", {"O8"}}, {"Al1", {"O6"}}, {"Si1", {"O4"}}, {"O1", {"Al1 Mg2 Si1"}}}, {"Mg-Si"}},
+      {BondsFile("latio3.inp"), {{"Ti", {"O6"}}}, {"La-Ti"}},
+      {BondsFile("ybco.cif"), {{"Y1", {"O8"}}, {"Ba1", {"O10"}}, {"Cu1", {"O4"}}, {"Cu2", {"O5"}}}, {"Ba-Ba", "Ba-Y", "Ba-Cu"}},
+      {BondsFile("burk1.cif"), {}, {"Na-S"}},
+      {dmol / "la_rdefe_clus.car", {}, {"Ca-S", "La-S"}},
+      {BondsFile("kh.cif"), {{"K", {"H6"}}, {"H", {"K6"}}}, {"H-H", "K-K"}},
+      {BondsFile("lih.cif"), {{"Li", {"H6"}}, {"H", {"Li6"}}}, {"H-H", "Li-Li"}},
+      {BondsFile("matlockite.cif"), {{"Pb", {"Cl5 F4"}}, {"F", {"Pb4"}}, {"Cl", {"Pb5"}}}, {"Cl-Cl", "Pb-Pb"}},
+      {BondsFile("nacl_melt_start.data"), {{"Na1", {"Cl8"}}, {"Cl16", {"Na8"}}}, {"Cl-Cl", "Na-Na"}},
+      {BondsFile("rocksalt.cif"), {{"Na1", {"Cl6"}}, {"Cl1", {"Na6"}}}, {"Cl-Cl", "Na-Na"}},
+      {BondsFile("brucite_split_h.cif"), {{"Mg", {"O6"}}, {"H", {"O1"}}, {"O", {"H3 Mg3"}}}, {"H-H", "H-Mg"}},
+      {BondsFile("ice_iii.cif"), {}, {}},
+      {BondsFile("beta_sulfur.cif"), {}, {}},
+      {shelx / "thpp.ins", {}, {}},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.file.filename().string());
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), k.file));
+    const CrystalRec &c = w.crystal();
+    EXPECT_EQ(TooShortBond(c), "");
+    if (!k.partners.empty()) {
+      const Partners found = PartnerCounts(w);
+      for (const auto &[label, expected] : k.partners) {
+        const auto at = found.find(label);
+        ASSERT_NE(at, found.end()) << label;
+        EXPECT_EQ(at->second, expected) << label;
+      }
+    }
+    const std::set<std::string> bonded = BondedPairs(c);
+    for (const std::string &pair : k.notBonded)
+      EXPECT_EQ(bonded.count(pair), 0u) << pair;
+    EXPECT_FALSE(bonded.empty() && !k.partners.empty());
+  }
+}
+
+// Transform > Automatic Bonds on the bundled garnet throws away its bond
+// cards and bonds each cation to its oxygens only.
+TEST(AutomaticBonds, AutomaticBondsOnTheGarnetExampleMakeItsPolyhedra) {
+  FakeHost host;
+  doctest::Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), fs::path(OV_SOURCE_DIR) / "resources" / "examples" / "Pyrope.ovtx"));
+  AutoGenerateBonds(w.ref());
+  const CrystalRec &c = w.crystal();
+  std::map<std::string, std::set<std::string>> byElement;
+  for (const auto &[label, partners] : PartnerCounts(w))
+    for (uint32_t s = 0; s < c.sites.size(); s++)
+      if (label == c.sites[s].label)
+        byElement[Symbol(c.sites[s].elements[0])].insert(partners.begin(), partners.end());
+  EXPECT_EQ(byElement, (std::map<std::string, std::set<std::string>>{
+                           {"Si", {"O4"}}, {"Al", {"O6"}}, {"Mg", {"O8"}}, {"O", {"Al1 Mg2 Si1"}}}));
+  EXPECT_EQ(BondedPairs(c), (std::set<std::string>{"Al-O", "Mg-O", "O-Si"}));
+}
+
+// The covalent radii reach Cm: the actinide metals are bonded; an element
+// beyond gets no automatic bond, and the Log says why.
+TEST(AutomaticBonds, ActinidesUpToCuriumAreBondedAndHeavierElementsNamed) {
+  FakeHost host;
+  for (const char *file : {"np_alpha.cif", "pu_alpha.cif"}) {
+    SCOPED_TRACE(file);
+    host.log.clear();
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile(file)));
+    for (uint32_t a : SurroundedAtoms(w))
+      EXPECT_GT(w.crystal().atoms[a].bondCount, 0u) << "atom " << a;
+    EXPECT_EQ(TooShortBond(w.crystal()), "");
+    EXPECT_EQ(host.log.find("No covalent radius"), std::string::npos);
+  }
+  host.log.clear();
+  doctest::Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile("bko2.cif")));
+  EXPECT_TRUE(BondedPairs(w.crystal()).empty());
+  EXPECT_NE(host.log.find("No covalent radius is known for Bk"), std::string::npos) << host.log;
 }
 
 } // namespace

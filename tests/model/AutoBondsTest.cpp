@@ -64,26 +64,29 @@ TEST(AutoBondSpecs, MergesAPairInEitherOrderAndAppendsNewPairsWithTheStructuresS
   BondSpec s;
   s.elementA = Element("O");
   s.elementB = Element("Si");
-  s.minLength = 0.7f; // ignored
+  s.minLength = 0.7f;
   s.maxLength = 1.7f;
   s.style = 9; // ignored
   EXPECT_EQ(AutoAddBondSpecs(&c, s), 0);
   ASSERT_EQ(c.bondSpecCount, 1);
   EXPECT_EQ(c.bondSpecs[0].elementA, Element("O"));
   EXPECT_EQ(c.bondSpecs[0].elementB, Element("Si"));
-  EXPECT_EQ(c.bondSpecs[0].minLength, 0.0f);
+  EXPECT_EQ(c.bondSpecs[0].minLength, 0.7f);
   EXPECT_EQ(c.bondSpecs[0].maxLength, 1.7f);
   EXPECT_EQ(c.bondSpecs[0].style, 3);
   EXPECT_EQ(c.bondSpecs[0].colour1, (RGBColor{1, 2, 3}));
   EXPECT_EQ(c.bondSpecs[0].colour2, (RGBColor{4, 5, 6}));
 
   // The same pair the other way round: a shorter maximum changes nothing but
-  // the minimum, a longer one raises it.
+  // a longer minimum, a longer one raises it; the smaller minimum stays.
   c.bondSpecs[0].minLength = 0.5f;
   std::swap(s.elementA, s.elementB);
   s.maxLength = 1.6f;
   EXPECT_EQ(AutoAddBondSpecs(&c, s), 0);
   EXPECT_EQ(c.bondSpecs[0].maxLength, 1.7f);
+  EXPECT_EQ(c.bondSpecs[0].minLength, 0.5f);
+  s.minLength = -1.0f;
+  EXPECT_EQ(AutoAddBondSpecs(&c, s), 0);
   EXPECT_EQ(c.bondSpecs[0].minLength, 0.0f);
   s.maxLength = 1.8f;
   EXPECT_EQ(AutoAddBondSpecs(&c, s), 0);
@@ -136,9 +139,12 @@ TEST(AutoBondSearch, LimitIsTheCovalentSumUnlessTheTableHasALongerRow) {
       // Na-O: the table's 3.00 beyond 2.32 x 1.15 = 2.668.
       {"Na-O", {{"Na", 0, 0, 0}, {"O", 2.95f, 0, 0}}, true, 3.0f},
       {"Na-O", {{"Na", 0, 0, 0}, {"O", 3.05f, 0, 0}}, false, 0},
-      // Na-Cl: 2.68 x 1.15 = 3.082.
-      {"Na-Cl", {{"Cl", 0, 0, 0}, {"Na", 3.05f, 0, 0}}, true, 3.082f},
-      {"Na-Cl", {{"Cl", 0, 0, 0}, {"Na", 3.10f, 0, 0}}, false, 0},
+      // Na-Cl, a metal and a non-metal: the ions' radii, (1.02 + 1.81) x
+      // 1.15 = 3.2545, beyond the covalent 2.68 x 1.15 = 3.082.
+      {"Na-Cl", {{"Cl", 0, 0, 0}, {"Na", 3.10f, 0, 0}}, true, 3.2545f},
+      {"Na-Cl", {{"Cl", 0, 0, 0}, {"Na", 3.30f, 0, 0}}, false, 0},
+      // No bond is shorter than 0.7 x the covalent radii's sum: Si-O 1.239.
+      {"Si-O", {{"O", 0, 0, 0}, {"Si", 1.23f, 0, 0}}, false, 0},
       // Two metals: 2.42 x 0.9 = 2.178 beside a non-metal, 2.42 x 1.15 =
       // 2.783 in a metal.
       {"Al-Al with O", {{"Al", 0, 0, 0}, {"Al", 2.15f, 0, 0}, {"O", 20, 0, 0}}, true, 2.178f},
@@ -180,14 +186,14 @@ TEST(AutoBondSearch, MaximumIsTheLongestContactPlusFivePerCentWithinTheLimit) {
   EXPECT_FLOAT_EQ(atLimit.bondSpecs[0].maxLength, 1.5755f);
   EXPECT_EQ(Bonds(atLimit, 0), std::vector<uint32_t>{1});
 
-  // An element the radii table lacks takes its atom type's radius; a
-  // contact beyond 32.767 A keeps its maximum (a 16-bit count of
-  // thousandths would wrap).
+  // An element the radii table lacks makes no contact, whatever its atom
+  // type's radius, and the Log names it.
   CrystalRec far;
-  MakeMolecule(far, {{"Qq", 0, 0, 0}, {"Qq", 40.0f, 0, 0}}, {{"Qq", 20.0f}}, 200.0f);
+  host.log.clear();
+  MakeMolecule(far, {{"Qq", 0, 0, 0}, {"Qq", 4.0f, 0, 0}}, {{"Qq", 20.0f}}, 200.0f);
   AutoBondSearch(&far);
-  ASSERT_EQ(far.bondSpecCount, 1);
-  EXPECT_NEAR(far.bondSpecs[0].maxLength, 42.0f, 1e-4f);
+  EXPECT_EQ(far.bondSpecCount, 0);
+  EXPECT_NE(host.log.find("No covalent radius is known for Qq"), std::string::npos) << host.log;
 }
 
 TEST(AutoBondSearch, WritesOneReportLinePerSpecification) {
@@ -303,28 +309,20 @@ TEST(AutoBondSearch, ReplacesEveryEarlierSpecification) {
 
 TEST(AutoBondSearch, TwoHundredSpecificationsAtMost) {
   FakeHost host;
-  // Twenty elements, two atoms each, all within reach of one another: 210
-  // element pairs.
+  // Twenty metals (covalent radii 1.70-2.07 A) at random on a simple cubic
+  // lattice 3.2 A apart, within every pair's reach and beyond its shortest
+  // bond: 210 element pairs, each of them neighbours somewhere.
+  const char *metals[] = {"Sc", "Y",  "Zr", "La", "Ce", "Pr", "Nd", "Pm", "Sm", "Eu",
+                          "Gd", "Tb", "Dy", "Ho", "Er", "Tm", "Yb", "Lu", "Hf", "Ca"};
   std::vector<MoleculeAtom> atoms;
   std::map<std::string, float> radii;
+  for (const char *m : metals)
+    radii[m] = 1.0f;
   std::mt19937 rng(3);
-  std::uniform_real_distribution<float> coord(0.0f, 3.0f);
-  for (int e = 0; e < 20; e++) {
-    const std::string symbol = std::string("X") + char('a' + e);
-    radii[symbol] = 5.0f;
-    for (int k = 0; k < 2; k++) {
-      MoleculeAtom a{symbol, 0, 0, 0};
-      for (;;) {
-        a = {symbol, coord(rng), coord(rng), coord(rng)};
-        bool apart = true;
-        for (const MoleculeAtom &b : atoms)
-          apart = apart && std::hypot(a.x - b.x, a.y - b.y, a.z - b.z) > 0.1f;
-        if (apart)
-          break;
-      }
-      atoms.push_back(a);
-    }
-  }
+  for (int i = 0; i < 10; i++)
+    for (int j = 0; j < 10; j++)
+      for (int k = 0; k < 10; k++)
+        atoms.push_back({metals[rng() % 20], 3.2f * float(i), 3.2f * float(j), 3.2f * float(k)});
   CrystalRec c;
   MakeMolecule(c, atoms, radii);
   AutoBondSearch(&c);
@@ -800,6 +798,111 @@ TEST(AutoBondNeighbourLists, SortingByDistanceKeepsTiesInOrder) {
   const int order[5] = {3, 1, 4, 0, 2};
   for (int i = 0; i < 5; i++)
     EXPECT_EQ(r[i].site, order[i]);
+}
+
+// One element pair with both kinds in a crystal: a sulphide Na'-S' bond of
+// `bond` A, and a Na-S pair `second` A apart that share an oxygen (Na-O 2.4,
+// S-O 1.5 A) and so are second neighbours. Where the bond is the shorter,
+// the Na-S specification ends below the second neighbours; where it is not,
+// the bond search bonds both and the Log says so. Answers whether the second
+// neighbours were bonded.
+struct MixedPair {
+  bool secondBonded = false;
+  bool bondBonded = false;
+  float maximum = 0.0f;
+};
+MixedPair BondMixedNaS(FakeHost &host, float bond, float second) {
+  // S at the origin, O along x, Na where it is 2.4 A from O and `second`
+  // from S: cos(angle at O) from the triangle.
+  const float c = (second * second - 1.5f * 1.5f - 2.4f * 2.4f) / (2.0f * 1.5f * 2.4f);
+  const float na[3] = {1.5f + 2.4f * c, 2.4f * std::sqrt(1.0f - c * c), 0};
+  const float a = 20.0f;
+  const std::vector<Site> sites = {{"Na", (5 + na[0]) / a, (5 + na[1]) / a, 5 / a},
+                                   {"Na", (12 + bond) / a, 12 / a, 12 / a},
+                                   {"O", 6.5f / a, 5 / a, 5 / a},
+                                   {"S", 5 / a, 5 / a, 5 / a},
+                                   {"S", 12 / a, 12 / a, 12 / a}};
+  CrystalRec cr;
+  MixedPair out;
+  if (!MakeCrystal(cr, {a, a, a, 90, 90, 90}, "P 1", sites, {{"Na", 1.0f}, {"O", 1.4f}, {"S", 1.8f}}))
+    return out;
+  host.log.clear();
+  AutoBondSearch(&cr);
+  const auto bonded = [&cr](const Site &x, const Site &y) {
+    const int32_t i = AtomAt(cr, x.x, x.y, x.z), j = AtomAt(cr, y.x, y.y, y.z);
+    return i >= 0 && j >= 0 &&
+           std::count(cr.atoms[size_t(i)].bonds.begin(), cr.atoms[size_t(i)].bonds.end(), uint32_t(j)) == 1;
+  };
+  out.secondBonded = bonded(sites[0], sites[3]);
+  out.bondBonded = bonded(sites[1], sites[4]);
+  for (int32_t k = 0; k < cr.bondSpecCount; k++)
+    if (cr.bondSpecs[size_t(k)].elementA == Element("Na") && cr.bondSpecs[size_t(k)].elementB == Element("S"))
+      out.maximum = cr.bondSpecs[size_t(k)].maxLength;
+  return out;
+}
+
+TEST(AutoBondSearch, SecondNeighboursBeyondAPairsBondsStayUnbondedInACrystal) {
+  FakeHost host;
+  // Bond 2.95 (maximum 3.098 by itself), second neighbours at 3.05: the
+  // maximum ends at 3.049.
+  const MixedPair below = BondMixedNaS(host, 2.95f, 3.05f);
+  EXPECT_TRUE(below.bondBonded);
+  EXPECT_FALSE(below.secondBonded);
+  EXPECT_FLOAT_EQ(below.maximum, 3.049f);
+  EXPECT_EQ(host.log.find("second neighbours"), std::string::npos) << host.log;
+  // Second neighbours at 2.90, shorter than the bond: both are bonded, and
+  // the Log names the pair.
+  const MixedPair among = BondMixedNaS(host, 2.95f, 2.90f);
+  EXPECT_TRUE(among.bondBonded);
+  EXPECT_TRUE(among.secondBonded);
+  EXPECT_NEAR(among.maximum, 2.95f * 1.05f, 0.001f); // the bond's own maximum
+  EXPECT_NE(host.log.find("Na - S  second neighbours from 2.900 A lie among the pair's bonds"), std::string::npos)
+      << host.log;
+}
+
+// A chelating carboxylate: U-O 2.46, C-O 1.27 A, so U-C 2.83 A lies within
+// the U-C limit (3.128 A) but the two share both oxygens: second
+// neighbours. A metal carbonyl keeps its M-C bonds (the oxygen lies beyond
+// the metal's reach) and an epoxide, with no metal, its C-C bond.
+TEST(AutoBondSearch, MetalsShareAnOxygenOnlyWithTheirSecondNeighbours) {
+  FakeHost host;
+  struct Case {
+    const char *what;
+    std::vector<MoleculeAtom> atoms;
+    std::vector<std::vector<uint32_t>> bonds; // per atom, ascending
+  };
+  const Case cases[] = {
+      {"uranyl carboxylate",
+       {{"C", 2.83f, 0, 0}, {"O", 2.2f, 1.1f, 0}, {"O", 2.2f, -1.1f, 0}, {"U", 0, 0, 0}},
+       {{1, 2}, {0, 3}, {0, 3}, {1, 2}}},
+      {"chromium carbonyl",
+       {{"C", 1.91f, 0, 0},
+        {"C", -1.91f, 0, 0},
+        {"C", 0, 1.91f, 0},
+        {"C", 0, -1.91f, 0},
+        {"C", 0, 0, 1.91f},
+        {"C", 0, 0, -1.91f},
+        {"Cr", 0, 0, 0},
+        {"O", 3.05f, 0, 0},
+        {"O", -3.05f, 0, 0},
+        {"O", 0, 3.05f, 0},
+        {"O", 0, -3.05f, 0},
+        {"O", 0, 0, 3.05f},
+        {"O", 0, 0, -3.05f}},
+       {{6, 7}, {6, 8}, {6, 9}, {6, 10}, {6, 11}, {6, 12}, {0, 1, 2, 3, 4, 5}, {0}, {1}, {2}, {3}, {4}, {5}}},
+      {"epoxide", {{"C", 0, 0, 0}, {"C", 1.47f, 0, 0}, {"O", 0.735f, 1.22f, 0}}, {{1, 2}, {0, 2}, {0, 1}}},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.what);
+    CrystalRec c;
+    MakeMolecule(c, k.atoms);
+    AutoBondSearch(&c);
+    for (uint32_t a = 0; a < k.atoms.size(); a++) {
+      std::vector<uint32_t> found = Bonds(c, a);
+      std::sort(found.begin(), found.end());
+      EXPECT_EQ(found, k.bonds[a]) << "atom " << a;
+    }
+  }
 }
 
 } // namespace
