@@ -482,7 +482,7 @@ TEST(AutomaticBonds, SaltsBondCationsToAnionsOnly) {
       {BondsFile("rocksalt.cif"), {{"Na1", {"Cl6"}}, {"Cl1", {"Na6"}}}, {"Cl-Cl", "Na-Na"}},
       {BondsFile("brucite_split_h.cif"), {{"Mg", {"O6"}}, {"H", {"O1"}}, {"O", {"H3 Mg3"}}}, {"H-H", "H-Mg"}},
       {BondsFile("ice_iii.cif"), {}, {}},
-      {BondsFile("beta_sulfur.cif"), {}, {}},
+      {BondsFile("S8-Sulfur-beta.cif"), {}, {}},
       {shelx / "thpp.ins", {}, {}},
   };
   for (const Case &k : cases) {
