@@ -6,11 +6,12 @@
 // plane); the group from `_symmetry.space_group_name_H-M` or
 // `_space_group.name_H-M_alt`; anisotropic U from `_atom_site_anisotrop`
 // (Cartesian, turned onto the crystal's axes); and the bonds `_struct_conn`
-// lists, as the file's bonds. Of the alternate locations of an atom the first
-// the file lists stays, as in PDB files.
+// lists, as the file's bonds. Of the alternate locations of a residue the
+// first the file lists stays, as in PDB files.
 #include "import/MMCIFMapping.h"
 
 #include "StoredLimits.h"
+#include "import/AlternateLocations.h"
 #include "import/CellFrame.h"
 #include "import/ImportSymmetry.h"
 #include "import/StructureFill.h"
@@ -61,6 +62,7 @@ struct ModelAtoms {
   std::vector<size_t> rows;                          // kept atom-site rows, in file order
   std::vector<std::pair<int, std::string>> warnings; // of its rows
   size_t structure = SIZE_MAX;                       // in the result; none beyond the most a file makes
+  AlternateLocationChoice locations;                 // the location each residue keeps
 };
 
 class MMCIFReader {
@@ -106,15 +108,16 @@ private:
     element_.resize(n);
     modelOfRow_.resize(n);
     std::unordered_map<std::string_view, size_t> modelOf;
-    std::unordered_map<std::string, std::string_view> firstAlt; // of each atom of each model
     size_t model = 0;
     for (size_t r = 0; r < n; r++) {
       const int line = atoms_.Line(r);
       const std::string_view number = Given(kModel, r);
       if (models_.empty() || models_[model].number != number) {
         const auto [it, fresh] = modelOf.try_emplace(number, models_.size());
-        if (fresh)
-          models_.push_back({std::string(number), line, {}, {}});
+        if (fresh) {
+          models_.emplace_back().number = number;
+          models_.back().line = line;
+        }
         model = it->second;
       }
       ModelAtoms &m = models_[model];
@@ -132,15 +135,13 @@ private:
         m.warnings.emplace_back(line, "the atom " + name() + " has no Cartesian coordinates and is left out.");
         continue;
       }
-      // Alternate locations: the first the file lists of each atom stays.
-      if (const std::string_view alt = Given(kAlt, r); !alt.empty()) {
-        std::string key = Key(r);
-        key.append("\x1f").append(Given(kComp, r)).append("\x1f").append(m.number);
-        const auto [it, fresh] = firstAlt.try_emplace(std::move(key), alt);
-        if (!fresh && it->second != alt) {
-          altLeft_++;
-          continue;
-        }
+      // Alternate locations: the first the file lists of each residue stays.
+      // A residue is numbered as in AtomKey.
+      const std::string_view seq = Given(kSeq, r);
+      if (!m.locations.Keeps(Given(kAsym, r), seq.empty() ? Given(kAuthSeq, r) : seq,
+                             seq.empty() ? Given(kInsertion, r) : std::string_view(), Given(kAlt, r))) {
+        altLeft_++;
+        continue;
       }
       std::optional<ElementCode> e;
       if (const std::string_view symbol = Given(kType, r); !symbol.empty())
@@ -275,7 +276,7 @@ private:
       ImportWarning(*s, 0, std::to_string(badOccupancy) + " occupancy value(s) outside (0, 1] were taken as 1.");
     if (altLeft_ > 0)
       ImportWarning(*s, 0, std::to_string(altLeft_) +
-                               " alternate location(s) were left out; the first location of each atom is kept.");
+                               " alternate location(s) were left out; the first location of each residue is kept.");
     return true;
   }
 
