@@ -171,9 +171,11 @@ bool DoATOMSFile(const ImportSource &source, ImportResult &result) {
     } else if (IsKeywordLine(l, "CELL")) {
       cellLine = line;
       for (size_t k = 0; k < 6; k++) {
-        const auto v = k + 1 < f.size() ? ImportNumber(f[k + 1]) : std::nullopt;
-        if (!v)
+        if (k + 1 >= f.size())
           return RefuseImport(result, line, "CELL needs six numbers");
+        const auto v = ImportNumber(f[k + 1]);
+        if (!v)
+          return RefuseNumber(result, line, "cell constant", f[k + 1]);
         cell[k] = *v;
       }
     } else if (IsKeywordLine(l, "SPGP") || IsKeywordLine(l, "HALL")) {
@@ -215,7 +217,11 @@ bool DoATOMSFile(const ImportSource &source, ImportResult &result) {
                            [](char ch) { return std::isupper(static_cast<unsigned char>(ch)); }) &&
                (l.size() == 4 || l[4] == ' ') && !ImportNumber(f.size() > 1 ? f[1] : "")) {
       continue; // another keyword
-    } else if (f.size() >= 4 && ImportNumber(f[1]).has_value()) {
+    } else if (f.size() >= 4 && std::any_of(f.begin() + 1, f.begin() + 4, [](const std::string &v) {
+                 return ImportNumberShaped(v) || v.find('/') != std::string::npos;
+               })) {
+      // An atom, its coordinates mistyped or not: a typing slip ("0.l")
+      // refuses the file rather than losing the atom.
       atoms.push_back({line, f});
     } else {
       ImportWarning(*s, line, "\"" + std::string(TrimImport(l)) + "\" is no keyword or atom; the line is skipped.");
@@ -238,8 +244,7 @@ bool DoATOMSFile(const ImportSource &source, ImportResult &result) {
     for (size_t k = 0; k < 3; k++) {
       const auto v = ImportFraction(a.f[k + 1]);
       if (!v)
-        return RefuseImport(result, a.line,
-                            "the coordinate \"" + a.f[k + 1] + "\" of atom " + a.f[0] + " is not a number");
+        return RefuseNumber(result, a.line, "coordinate", a.f[k + 1], "atom " + a.f[0]);
       xyz[k] = *v;
     }
     if (!AppendSite(result, *s, a.f[0], a.f.size() > 4 ? a.f[4] : a.f[0], xyz, a.line))
@@ -397,7 +402,7 @@ bool IsATOMSXAFSFile(const ImportSource &source) {
       space = space || (ImportEqualNoCase(t[k], "space") && k + 1 < t.size());
       if (ImportEqualNoCase(t[k], "space"))
         break;
-      a = a || (k + 1 < t.size() && ImportEqualNoCase(t[k], "a") && ImportNumber(t[k + 1]));
+      a = a || (k + 1 < t.size() && ImportEqualNoCase(t[k], "a") && ImportNumberShaped(t[k + 1]));
     }
   }
   return false;
@@ -437,9 +442,7 @@ bool DoATOMSXAFSFile(const ImportSource &source, ImportResult &result) {
       if (cellKey != std::end(kCellKeys) && k + 1 < t.size()) {
         const auto v = ImportNumber(t[k + 1]);
         if (!v)
-          return RefuseImport(result, line,
-                              "the value \"" + std::string(t[k + 1]) + "\" of " + std::string(*cellKey) +
-                                  " is not a number");
+          return RefuseNumber(result, line, "value", t[k + 1], *cellKey);
         given[cellKey - std::begin(kCellKeys)] = *v;
         cellLine = cellLine ? cellLine : line;
         k++;
@@ -448,7 +451,7 @@ bool DoATOMSXAFSFile(const ImportSource &source, ImportResult &result) {
           const std::string_view value = t[k + 1 + static_cast<size_t>(j)];
           const auto v = ImportFraction(value);
           if (!v)
-            return RefuseImport(result, line, "the shift \"" + std::string(value) + "\" is not a number");
+            return RefuseNumber(result, line, "shift", value);
           shift[j] = *v;
         }
         k += 3;
@@ -484,9 +487,7 @@ bool DoATOMSXAFSFile(const ImportSource &source, ImportResult &result) {
     for (size_t k = 0; k < 3; k++) {
       const auto v = ImportFraction(t[k + 1]);
       if (!v)
-        return RefuseImport(result, line,
-                            "the coordinate \"" + std::string(t[k + 1]) + "\" of atom " + std::string(t[0]) +
-                                " is not a number");
+        return RefuseNumber(result, line, "coordinate", t[k + 1], "atom " + std::string(t[0]));
       xyz[k] = *v + shift[k];
     }
     if (!AppendSite(result, *s, t.size() > 4 ? t[4] : t[0], t[0], xyz, line))

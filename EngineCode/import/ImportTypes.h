@@ -125,6 +125,11 @@ struct ImportResult {
 // is not on one line). Always false, so that a reader can
 // `return RefuseImport(result, n, "...")`.
 bool RefuseImport(ImportResult &result, int line, std::string what);
+// A value that should be a number and is not (mistyped, or beyond the
+// range a number holds): `the <what> "<text>" of <owner> is not a number`
+// (without "of" when no owner is given), the one wording of every reader.
+bool RefuseNumber(ImportResult &result, int line, std::string_view what, std::string_view text,
+                  std::string_view owner = {});
 
 // A format as it describes itself, beside its reader.
 struct ImportFormat {

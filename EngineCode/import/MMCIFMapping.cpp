@@ -75,7 +75,8 @@ public:
                                         "?label_comp_id|auth_comp_id", "?label_asym_id|auth_asym_id",
                                         "?label_seq_id", "?auth_seq_id", "?pdbx_pdb_ins_code", "?occupancy",
                                         "?b_iso_or_equiv", "?pdbx_pdb_model_num", "?id"});
-    ReadRows();
+    if (!ReadRows())
+      return false;
     if (atomsOfFirstModel_ == 0)
       return true;
     ReadCell();
@@ -102,7 +103,8 @@ private:
     return AtomKey(Given(kAsym, r), Given(kSeq, r), Given(kAuthSeq, r), Given(kInsertion, r), Given(kAtom, r));
   }
 
-  void ReadRows() {
+  // False, the file refused, for a value that is given but is no number.
+  bool ReadRows() {
     const size_t n = atoms_.Rows();
     cart_.resize(n);
     element_.resize(n);
@@ -124,6 +126,15 @@ private:
       modelOfRow_[r] = model;
       const std::string_view atom = Given(kAtom, r);
       auto name = [&] { return atom.empty() ? "row " + std::to_string(r + 1) : "\"" + std::string(atom) + "\""; };
+      // A value that is given (not ? or .) but is no number is a mistyped
+      // one: the file is refused, as a CIF is, rather than the atom changed.
+      for (size_t k : {size_t{kX}, size_t{kY}, size_t{kZ}, size_t{kOccupancy}, size_t{kB}})
+        if (const CIFColumn &c = atoms_[k]; c && !c.Null(r) && !c.Number(r))
+          return RefuseNumber(result_, line,
+                              k <= kZ             ? "coordinate"
+                              : k == kOccupancy ? "occupancy"
+                                                : "displacement",
+                              c.Text(r), "the atom " + name());
       bool placed = true;
       for (size_t k = 0; k < 3 && placed; k++) {
         const auto v = atoms_[kX + k].Number(r);
@@ -159,6 +170,7 @@ private:
     // Models none of whose rows has a position make no structure.
     for (const ModelAtoms &m : models_)
       atomsOfFirstModel_ = atomsOfFirstModel_ > 0 ? atomsOfFirstModel_ : m.rows.size();
+    return true;
   }
 
   // The crystal, when the file gives a real cell large enough for the atoms.

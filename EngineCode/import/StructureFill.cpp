@@ -22,6 +22,13 @@ bool RefuseImport(ImportResult &result, int line, std::string what) {
   return false;
 }
 
+bool RefuseNumber(ImportResult &result, int line, std::string_view what, std::string_view text,
+                  std::string_view owner) {
+  std::string of = owner.empty() ? std::string() : " of " + std::string(owner);
+  return RefuseImport(result, line,
+                      "the " + std::string(what) + " \"" + std::string(text) + "\"" + of + " is not a number");
+}
+
 namespace {
 
 // Less room per atom than any matter leaves (the densest solids leave more

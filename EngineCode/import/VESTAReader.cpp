@@ -197,8 +197,7 @@ bool Reader::Bonds(ImportedStructure &s, const Section &sbond, const std::map<st
       return RefuseImport(result_, line, "an SBOND row needs two atoms and two distances");
     const auto dmin = ImportNumber(t[3]), dmax = ImportNumber(t[4]);
     if (!dmin || !dmax)
-      return RefuseImport(result_, line,
-                          "the bond distances \"" + std::string(t[3]) + " " + std::string(t[4]) + "\" are no numbers");
+      return RefuseNumber(result_, line, "bond distance", dmin ? t[4] : t[3]);
     const bool byLabel = t.size() > 8 && t[8] == "1";
     auto side = [&](std::string_view name) -> std::vector<ElementCode> {
       if (ImportEqualNoCase(name, "XX"))
@@ -281,9 +280,9 @@ bool Reader::Phase(const PhaseText &p) {
       if (t.size() < 7 || !index)
         return RefuseImport(result_, line, "a STRUC site needs an index, element, label, occupancy and x y z");
       std::optional<double> v[4] = {ImportNumber(t[3]), ImportNumber(t[4]), ImportNumber(t[5]), ImportNumber(t[6])};
-      if (!std::all_of(v, v + 4, [](const auto &x) { return x.has_value(); }))
-        return RefuseImport(result_, line,
-                            "the occupancy or coordinates of site " + std::string(t[2]) + " are no numbers");
+      for (size_t k = 0; k < 4; k++)
+        if (!v[k])
+          return RefuseNumber(result_, line, k == 0 ? "occupancy" : "coordinate", t[3 + k], "site " + std::string(t[2]));
       auto element = ElementFromSymbol(t[1]);
       if (!element) {
         element = kPlaceholderElement;

@@ -84,7 +84,7 @@ TEST_F(VESTAReader, DamagedFilesAreRefusedWithTheLine) {
     std::string text, refusal;
   } cases[] = {
       {replaced("0.500000   0.500000   0.500000    4b", "0.500000   half   0.500000    4b"),
-       "\"t.vesta\" could not be read at line 16: the occupancy or coordinates of site Cl are no numbers."},
+       "\"t.vesta\" could not be read at line 16: the coordinate \"half\" of site Cl is not a number."},
       {replaced("CELLP\n  5.64", "CELL\n  5.64"), "\"t.vesta\" could not be read at line 3: the phase gives no cell "
                                                   "(CELLP)."},
       {replaced(" 0.000000  0.000000  0.000000 -1  0  0", " 0.000000  0.000000  0.000000 -1e300  0  0"),
