@@ -59,7 +59,8 @@ StructureSummary SummariseStructure(const ImportedStructure &s) {
   StructureSummary out;
   const CrystalRec &c = s.crystal;
   out.name = s.name;
-  out.formula = s.formula.empty() ? FormulaOfSites(c) : s.formula;
+  // What opens, not what the file says it holds.
+  out.formula = FormulaOfSites(c);
   out.commonName = s.commonName;
   if (s.extras.title != s.name)
     out.title = s.extras.title;
@@ -108,7 +109,7 @@ void LogStructureNames(const std::filesystem::path &file, const ImportedStructur
   };
   if (s.name != name)
     add("structure", s.name);
-  add("common name", s.commonName);
+  add(s.mineralName ? "mineral name" : "common name", s.commonName);
   if (s.extras.title != s.name)
     add("title", s.extras.title);
   if (!line.empty())

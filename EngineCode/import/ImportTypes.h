@@ -78,10 +78,10 @@ struct ImportedStructure {
   CrystalRec crystal;
   TextFileExtras extras; // title, notes and the warnings ("line N: ...")
   std::string name;      // block, model or frame name, for the chooser
-  std::string formula;   // as the file gives it; empty: worked out from the sites
   // A mineral or common name the file gives (a CIF's _chemical_name_mineral
   // or _chemical_name_common), for the chooser and the Log.
   std::string commonName;
+  bool mineralName = false; // commonName names the mineral
   // Molecules: the Cartesian position (A) of each site, in site order.
   std::vector<std::array<float, 3>> cartesian;
   std::vector<FileBond> bonds; // bonds the file gives
