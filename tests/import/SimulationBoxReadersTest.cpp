@@ -159,6 +159,12 @@ TEST_F(SimulationBoxes, ATwoDimensionalBoxOpensAsAMoleculeOfItsPlane) {
   EXPECT_NE(host.log.find("line 17: the box is 0.2 thick along z: a two-dimensional box; its atoms are read as a molecule."),
             std::string::npos)
       << host.log;
+  // Its columns are ID, molecule, type: the molecule IDs (0 to 150) are no
+  // types of the 4 the header declares.
+  EXPECT_NE(host.log.find("line 26: no atom style is named; the columns are read as style molecular."),
+            std::string::npos)
+      << host.log;
+  EXPECT_EQ(host.log.find("have no mass"), std::string::npos) << host.log;
 }
 
 TEST_F(SimulationBoxes, AConfigurationIsCentredOnItsCellAndWithoutBoundariesIsAMolecule) {
