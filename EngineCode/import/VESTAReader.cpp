@@ -34,6 +34,7 @@
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
+#include "EllipsoidMaths.h"
 #include "StoredLimits.h"
 #include "SymmetryCards.h"
 
@@ -48,6 +49,8 @@ namespace {
 
 // Site indices beyond this are no file's.
 constexpr long kLargestIndex = 1000000000;
+// The sites the Log names of those whose tensor draws no ellipsoid.
+constexpr size_t kNamedInvalidTensors = 8;
 // A colour channel of the file (0-255) as the record keeps it.
 constexpr double kChannelScale = 257.0;
 
@@ -320,6 +323,8 @@ bool Reader::Phase(const PhaseText &p) {
     if (thert && !thert->header.empty() && thert->header[0] == "1") {
       ImportWarning(*s, therm->line, "THERM gives beta values, which are not read; the sites stay isotropic.");
     } else {
+      std::string invalid; // the sites whose tensor draws no ellipsoid
+      size_t invalidCount = 0;
       for (const auto &[line, t] : therm->rows) {
         if (AllZero(t))
           break;
@@ -331,9 +336,23 @@ bool Reader::Phase(const PhaseText &p) {
           u[k] = v.value_or(0.0);
           any = any || u[k] != 0.0;
         }
-        if (AsymmetricUnitRecord *a = site(t); a && numbers && any)
+        AsymmetricUnitRecord *a = site(t);
+        if (!a || !numbers || !any)
+          continue;
+        const float m[9] = {ImportFloat(u[0]), ImportFloat(u[3]), ImportFloat(u[4]), ImportFloat(u[3]), ImportFloat(u[1]),
+                            ImportFloat(u[5]), ImportFloat(u[4]), ImportFloat(u[5]), ImportFloat(u[2])};
+        if (IsUijValid(m)) {
           SetSiteUij(s->crystal, *a, u);
+        } else if (++invalidCount <= kNamedInvalidTensors) {
+          invalid += (invalid.empty() ? "" : ", ") + std::string(t[1]);
+        }
       }
+      // One line for the file: the sites keep their isotropic value.
+      if (invalidCount > 0)
+        ImportWarning(*s, therm->line,
+                      std::to_string(invalidCount) + " site(s) have an invalid thermal ellipsoid tensor (" + invalid +
+                          (invalidCount > kNamedInvalidTensors ? ", ..." : "") +
+                          "); they keep their isotropic displacement.");
     }
   }
   if (const Section *sbond = p.Find("SBOND"))
