@@ -14,9 +14,11 @@
 // The absorption-spectroscopy program's atoms.inp: `keyword value` pairs,
 // separated by blanks, "=" or ",", several to a line (title and space take
 // the rest of theirs); "!", "%", "*" and "#" start comments. Read: title,
-// space, a, b (= a), c (= a), alpha, beta, gamma (90), shift (added to
-// every position); after the line `atoms`, one line a site: element, x, y,
-// z and a tag (its label).
+// space (Hermann-Mauguin, Schoenflies as typed, "C_2h^6", or a nickname,
+// "fcc"), a, b (= a), c (= a), alpha, beta, gamma (those the group leaves
+// free), shift (added to every position); after the line `atoms` (or
+// `atom`), one line a site: element, x, y, z and a tag (its label), up to
+// a line of dashes or the end.
 #include "import/ElementOfName.h"
 #include "import/FractionNumbers.h"
 #include "import/ImportSymmetry.h"
@@ -25,11 +27,13 @@
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
+#include "SpaceGroups.h"
 #include "SymmetryCards.h"
 
 #include <algorithm>
 #include <cctype>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -168,9 +172,11 @@ bool DoATOMSFile(const ImportSource &source, ImportResult &result) {
     } else if (IsKeywordLine(l, "CELL")) {
       cellLine = line;
       for (size_t k = 0; k < 6; k++) {
-        const auto v = k + 1 < f.size() ? ImportNumber(f[k + 1]) : std::nullopt;
-        if (!v)
+        if (k + 1 >= f.size())
           return RefuseImport(result, line, "CELL needs six numbers");
+        const auto v = ImportNumber(f[k + 1]);
+        if (!v)
+          return RefuseNumber(result, line, "cell constant", f[k + 1]);
         cell[k] = *v;
       }
     } else if (IsKeywordLine(l, "SPGP") || IsKeywordLine(l, "HALL")) {
@@ -212,7 +218,11 @@ bool DoATOMSFile(const ImportSource &source, ImportResult &result) {
                            [](char ch) { return std::isupper(static_cast<unsigned char>(ch)); }) &&
                (l.size() == 4 || l[4] == ' ') && !ImportNumber(f.size() > 1 ? f[1] : "")) {
       continue; // another keyword
-    } else if (f.size() >= 4 && ImportNumber(f[1]).has_value()) {
+    } else if (f.size() >= 4 && std::any_of(f.begin() + 1, f.begin() + 4, [](const std::string &v) {
+                 return ImportNumberShaped(v) || v.find('/') != std::string::npos;
+               })) {
+      // An atom, its coordinates mistyped or not: a typing slip ("0.l")
+      // refuses the file rather than losing the atom.
       atoms.push_back({line, f});
     } else {
       ImportWarning(*s, line, "\"" + std::string(TrimImport(l)) + "\" is no keyword or atom; the line is skipped.");
@@ -235,8 +245,7 @@ bool DoATOMSFile(const ImportSource &source, ImportResult &result) {
     for (size_t k = 0; k < 3; k++) {
       const auto v = ImportFraction(a.f[k + 1]);
       if (!v)
-        return RefuseImport(result, a.line,
-                            "the coordinate \"" + a.f[k + 1] + "\" of atom " + a.f[0] + " is not a number");
+        return RefuseNumber(result, a.line, "coordinate", a.f[k + 1], "atom " + a.f[0]);
       xyz[k] = *v;
     }
     if (!AppendSite(result, *s, a.f[0], a.f.size() > 4 ? a.f[4] : a.f[0], xyz, a.line))
@@ -273,13 +282,108 @@ std::vector<std::string_view> PairTokens(std::string_view line) {
   return out;
 }
 
-// "P M M M", "f m 3 m": the lattice letter capital, the rest small.
-std::string SymbolCase(std::string_view symbol) {
-  std::string out(TrimImport(symbol));
+// The keyword that opens the list of sites, alone on its line.
+bool OpensSiteList(const std::vector<std::string_view> &t) {
+  return t.size() == 1 && (ImportEqualNoCase(t[0], "atoms") || ImportEqualNoCase(t[0], "atom"));
+}
+
+// The rest of the line after a token (title and space take it whole).
+std::string_view RestOfLine(std::string_view line, std::string_view token) {
+  const size_t from = static_cast<size_t>(token.data() + token.size() - line.data());
+  std::string_view rest = TrimImport(line.substr(from));
+  while (!rest.empty() && (rest[0] == '=' || rest[0] == ','))
+    rest = TrimImport(rest.substr(1));
+  return rest;
+}
+
+// Keywords whose value is one token: the cell, and those read past.
+constexpr std::string_view kCellKeys[] = {"a", "b", "c", "alpha", "beta", "gamma"};
+constexpr std::string_view kOneValueKeys[] = {"core",  "edge",   "rmax",    "rpath", "rss",  "rscf",
+                                              "output", "argon", "nitrogen", "krypton", "helium", "xenon"};
+
+// Nicknames the program accepts for the groups of common structures.
+constexpr std::pair<std::string_view, std::string_view> kGroupNicknames[] = {
+    {"cubic", "P m -3 m"},      {"cscl", "P m -3 m"}, {"perov", "P m -3 m"}, {"perovskite", "P m -3 m"},
+    {"fcc", "F m -3 m"},        {"salt", "F m -3 m"}, {"nacl", "F m -3 m"},  {"diamond", "F d -3 m"},
+    {"zincblende", "F -4 3 m"}, {"zns", "F -4 3 m"},  {"bcc", "I m -3 m"},   {"hex", "P 63/m m c"},
+    {"hcp", "P 63/m m c"},      {"graphite", "P 63/m m c"}};
+
+// "C_3I^2", "d_4^8", "c_2h^6": the Schoenflies symbol as the table spells
+// it ("C3i(2)"); empty for text that is none.
+std::string SchoenfliesOfKeyboard(std::string_view text) {
+  const size_t caret = text.find('^');
+  if (text.empty() || caret == std::string_view::npos || text.find(' ') != std::string_view::npos)
+    return {};
+  std::string sub, sup;
+  bool inSup = false;
+  for (size_t k = 1; k < text.size(); k++) {
+    const char ch = text[k];
+    if (ch == '^' || ch == '_') {
+      inSup = ch == '^';
+      continue;
+    }
+    (inSup ? sup : sub) += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  }
+  if (sup.empty() || !std::all_of(sup.begin(), sup.end(), [](char ch) { return std::isdigit(static_cast<unsigned char>(ch)); }))
+    return {};
+  return std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])))) + sub + "(" + sup + ")";
+}
+
+// The group as the table names it: a nickname, a Schoenflies symbol, else
+// the Hermann-Mauguin symbol with its lattice letter capital and the rest
+// small ("P M M M", "f m 3 m").
+std::string GroupSymbol(std::string_view text) {
+  text = TrimImport(text);
+  for (const auto &[nick, symbol] : kGroupNicknames)
+    if (ImportEqualNoCase(text, nick))
+      return std::string(symbol);
+  if (std::string schoenflies = SchoenfliesOfKeyboard(text); !schoenflies.empty())
+    return schoenflies;
+  std::string out(text);
   for (size_t k = 0; k < out.size(); k++)
     out[k] = static_cast<char>(k == 0 ? std::toupper(static_cast<unsigned char>(out[k]))
                                       : std::tolower(static_cast<unsigned char>(out[k])));
   return out;
+}
+
+// The International Tables number and lattice letter of a symbol; number 0
+// when unknown.
+struct GroupOfSymbol {
+  int number = 0;
+  char lattice = 'P';
+};
+GroupOfSymbol FindGroup(const std::string &symbol) {
+  std::string schoenflies, full;
+  int16_t number = 0, system = 0, count = 0;
+  uint8_t origin = 0;
+  std::string converted = symbol;
+  if (converted.find('(') == std::string::npos)
+    ConvertSpaceGroupSymbol(converted, origin);
+  std::string plain = symbol;
+  if (GetSpacegroupDetails(converted, schoenflies, full, origin, 0, number, system, count) ||
+      GetSpacegroupDetails(plain, schoenflies, full, 0, 0, number, system, count))
+    return {number, full.empty() ? 'P' : full[0]};
+  return {};
+}
+
+// The file gives only the constants its group leaves free: b and c are a
+// unless given; a triclinic or monoclinic cell's angles are 90 degrees
+// unless given, the other groups fix theirs: 90, and 120 for gamma on
+// hexagonal axes. An R group with alpha and no c is on rhombohedral axes:
+// a = b = c and alpha = beta = gamma.
+void CompleteCell(const std::optional<double> given[6], GroupOfSymbol group, double cell[6]) {
+  const double a = *given[0];
+  const bool rhombohedral = group.lattice == 'R' && given[3] && !given[2];
+  const bool hexagonal = group.number >= 143 && group.number <= 194 && !rhombohedral;
+  const bool anglesFree = group.number <= 15;
+  cell[0] = a;
+  cell[1] = rhombohedral ? a : given[1].value_or(a);
+  cell[2] = rhombohedral ? a : given[2].value_or(a);
+  for (int k = 3; k < 6; k++)
+    cell[k] = anglesFree     ? given[k].value_or(90.0)
+              : rhombohedral ? *given[3]
+              : hexagonal && k == 5 ? 120.0
+                                    : 90.0;
 }
 
 } // namespace
@@ -291,11 +395,16 @@ bool IsATOMSXAFSFile(const ImportSource &source) {
     const auto t = PairTokens(WithoutComment(lines[n]));
     if (t.empty())
       continue;
-    if (ImportEqualNoCase(t[0], "atoms") && t.size() == 1)
+    if (ImportEqualNoCase(t[0], "title"))
+      continue;
+    if (OpensSiteList(t))
       return space && a;
-    space = space || ImportEqualNoCase(t[0], "space");
-    for (size_t k = 0; k + 1 < t.size(); k++)
-      a = a || (ImportEqualNoCase(t[k], "a") && ImportNumber(t[k + 1]));
+    for (size_t k = 0; k < t.size(); k++) {
+      space = space || (ImportEqualNoCase(t[k], "space") && k + 1 < t.size());
+      if (ImportEqualNoCase(t[k], "space"))
+        break;
+      a = a || (k + 1 < t.size() && ImportEqualNoCase(t[k], "a") && ImportNumberShaped(t[k + 1]));
+    }
   }
   return false;
 }
@@ -307,69 +416,68 @@ bool DoATOMSXAFSFile(const ImportSource &source, ImportResult &result) {
   if (!s)
     return false;
   const auto lines = ImportLines(source.text);
-  std::optional<double> cell[6];
+  std::optional<double> given[6];
   double shift[3] = {};
   std::string symbol;
   int cellLine = 0, spaceLine = 0;
   size_t n = 0;
-  static constexpr std::string_view kCell[] = {"a", "b", "c", "alpha", "beta", "gamma"};
-  for (; n < lines.size(); n++) {
+  bool listed = false;
+  for (; n < lines.size() && !listed; n++) {
     const std::string_view l = WithoutComment(lines[n]);
     const int line = static_cast<int>(n + 1);
     const auto t = PairTokens(l);
-    if (!t.empty() && ImportEqualNoCase(t[0], "atoms") && t.size() == 1)
-      break;
+    listed = OpensSiteList(t);
     for (size_t k = 0; k < t.size(); k++) {
-      if (ImportEqualNoCase(t[k], "title") || ImportEqualNoCase(t[k], "space")) {
-        const size_t from = static_cast<size_t>(t[k].data() + t[k].size() - l.data());
-        std::string_view rest = TrimImport(l.substr(from));
-        while (!rest.empty() && (rest[0] == '=' || rest[0] == ','))
-          rest = TrimImport(rest.substr(1));
-        if (ImportEqualNoCase(t[k], "title")) {
-          s->extras.title = s->extras.title.empty() ? std::string(rest) : s->extras.title;
-        } else {
-          symbol = SymbolCase(rest);
-          spaceLine = line;
-        }
-        break; // they take the rest of the line
+      if (ImportEqualNoCase(t[k], "title")) {
+        if (s->extras.title.empty())
+          s->extras.title = std::string(RestOfLine(l, t[k]));
+        break;
       }
-      const auto *which = std::find_if(std::begin(kCell), std::end(kCell),
-                                       [&](std::string_view key) { return ImportEqualNoCase(t[k], key); });
-      if (which != std::end(kCell) && k + 1 < t.size()) {
+      if (ImportEqualNoCase(t[k], "space")) {
+        symbol = GroupSymbol(RestOfLine(l, t[k]));
+        spaceLine = line;
+        break;
+      }
+      const auto *cellKey = std::find_if(std::begin(kCellKeys), std::end(kCellKeys),
+                                         [&](std::string_view key) { return ImportEqualNoCase(t[k], key); });
+      if (cellKey != std::end(kCellKeys) && k + 1 < t.size()) {
         const auto v = ImportNumber(t[k + 1]);
         if (!v)
-          return RefuseImport(result, line,
-                              "the value \"" + std::string(t[k + 1]) + "\" of " + std::string(*which) +
-                                  " is not a number");
-        cell[which - std::begin(kCell)] = *v;
+          return RefuseNumber(result, line, "value", t[k + 1], *cellKey);
+        given[cellKey - std::begin(kCellKeys)] = *v;
         cellLine = cellLine ? cellLine : line;
         k++;
       } else if (ImportEqualNoCase(t[k], "shift") && k + 3 < t.size()) {
         for (int j = 0; j < 3; j++) {
-          const auto v = ImportFraction(t[k + 1 + static_cast<size_t>(j)]);
+          const std::string_view value = t[k + 1 + static_cast<size_t>(j)];
+          const auto v = ImportFraction(value);
           if (!v)
-            return RefuseImport(result, line, "shift needs three numbers");
+            return RefuseNumber(result, line, "shift", value);
           shift[j] = *v;
         }
         k += 3;
+      } else if (std::any_of(std::begin(kOneValueKeys), std::end(kOneValueKeys),
+                             [&](std::string_view key) { return ImportEqualNoCase(t[k], key); })) {
+        k++;
       }
     }
   }
-  if (!cell[0])
+  if (!given[0])
     return RefuseImport(result, cellLine, "it gives no lattice constant a");
-  const double values[6] = {*cell[0],
-                            cell[1].value_or(*cell[0]),
-                            cell[2].value_or(*cell[0]),
-                            cell[3].value_or(90.0),
-                            cell[4].value_or(90.0),
-                            cell[5].value_or(90.0)};
-  if (!SetImportCell(*s, result.error, cellLine, values))
-    return false;
   if (symbol.empty())
     return RefuseImport(result, 0, "it names no space group (space)");
-  if (!SetSymmetryFromSymbol(*s, symbol, 0, spaceLine))
+  const GroupOfSymbol group = FindGroup(symbol);
+  if (group.number == 0)
     return RefuseImport(result, spaceLine, "the space group \"" + symbol + "\" is not one this version knows");
-  for (n++; n < lines.size(); n++) {
+  double cell[6];
+  CompleteCell(given, group, cell);
+  if (!SetImportCell(*s, result.error, cellLine, cell))
+    return false;
+  for (; n < lines.size(); n++) {
+    const std::string_view raw = TrimImport(lines[n]);
+    // A line of dashes ends the list; what follows it is notes.
+    if (raw.size() >= 2 && raw.find_first_not_of('-') == std::string_view::npos)
+      break;
     const auto t = PairTokens(WithoutComment(lines[n]));
     const int line = static_cast<int>(n + 1);
     if (t.empty())
@@ -380,14 +488,14 @@ bool DoATOMSXAFSFile(const ImportSource &source, ImportResult &result) {
     for (size_t k = 0; k < 3; k++) {
       const auto v = ImportFraction(t[k + 1]);
       if (!v)
-        return RefuseImport(result, line,
-                            "the coordinate \"" + std::string(t[k + 1]) + "\" of atom " + std::string(t[0]) +
-                                " is not a number");
+        return RefuseNumber(result, line, "coordinate", t[k + 1], "atom " + std::string(t[0]));
       xyz[k] = *v + shift[k];
     }
     if (!AppendSite(result, *s, t.size() > 4 ? t[4] : t[0], t[0], xyz, line))
       return false;
   }
+  if (!SetSymmetryFromSymbol(*s, symbol, 0, spaceLine))
+    return RefuseImport(result, spaceLine, "the space group \"" + symbol + "\" is not one this version knows");
   if (!s->extras.title.empty())
     s->name = s->extras.title;
   return FinishImportedStructure(*s, result.error);

@@ -13,7 +13,8 @@
 //                           their products here; "S GRUP symbol" names the
 //                           group instead;
 //   A label x y z B [factor] [occupancy]   a site ("A SD ..." esds are
-//                           passed over);
+//                           passed over); a card without its three
+//                           coordinates is refused;
 //   T label type B11 B22 B33 B23 B13 B12   anisotropic displacements, type 2
 //                           B and type 3 U (others are left isotropic with a
 //                           Log line);
@@ -145,7 +146,7 @@ bool Reader::Cell(const Card &card, Axes axes, double cell[6]) {
   for (size_t k = 0; k < 6; k++) {
     const auto v = k < card.items.size() ? ImportFraction(card.items[k]) : std::optional<double>(0.0);
     if (!v)
-      return Refuse(card.line, "the cell constant \"" + std::string(card.items[k]) + "\" is not a number");
+      return RefuseNumber(result_, card.line, "cell constant", card.items[k]);
     cell[k] = *v;
   }
   const bool rhombohedral = axes == Axes::Cubic && cell[3] != 0.0 && cell[3] != 90.0;
@@ -243,12 +244,13 @@ bool Reader::Read() {
     if (c.kind != 'A' || c.items.empty() || ImportEqualNoCase(c.items[0], "SD"))
       continue;
     const auto &t = c.items;
+    if (t.size() < 4)
+      return Refuse(c.line, "the A card of atom " + std::string(t[0]) + " needs three coordinates");
     double v[4] = {};
     for (size_t k = 0; k < 4 && k + 1 < t.size(); k++) {
       const auto x = ImportFraction(t[k + 1]);
       if (!x)
-        return Refuse(c.line,
-                      "the value \"" + std::string(t[k + 1]) + "\" of atom " + std::string(t[0]) + " is not a number");
+        return RefuseNumber(result_, c.line, "value", t[k + 1], "atom " + std::string(t[0]));
       v[k] = *x;
     }
     std::string factor;
@@ -256,8 +258,10 @@ bool Reader::Read() {
     for (size_t k = 5; k < t.size() && k < 7; k++) {
       if (const auto x = ImportFraction(t[k]))
         occupancy = *x != 0.0 ? *x : 1.0;
-      else if (k == 5)
+      else if (k == 5 && !ImportNumberShaped(t[k]))
         factor = std::string(t[k]);
+      else
+        return RefuseNumber(result_, c.line, "occupancy", t[k], "atom " + std::string(t[0]));
     }
     if (factor.empty()) {
       const std::string_view letters = Letters(t[0]);
@@ -291,13 +295,17 @@ bool Reader::Read() {
       continue;
     }
     const auto type = ImportNumber(c.items[1]);
+    if (!type)
+      return RefuseNumber(result_, c.line, "factor type", c.items[1], "atom " + std::string(c.items[0]));
     if (type == 0.0)
       continue; // made from the isotropic factor: it stays isotropic
     double b[6] = {};
     for (size_t k = 0; k < 6; k++) {
-      const auto x = k + 2 < c.items.size() ? ImportFraction(c.items[k + 2]) : std::nullopt;
-      if (!x)
+      if (k + 2 >= c.items.size())
         return Refuse(c.line, "the T card of atom " + std::string(c.items[0]) + " needs six numbers");
+      const auto x = ImportFraction(c.items[k + 2]);
+      if (!x)
+        return RefuseNumber(result_, c.line, "factor", c.items[k + 2], "atom " + std::string(c.items[0]));
       b[k] = *x;
     }
     if (type != 2.0 && type != 3.0) {
@@ -331,7 +339,7 @@ bool IsCCSLFile(const ImportSource &source) {
     if (!std::isupper(static_cast<unsigned char>(l[0])) || (l.size() > 1 && l[1] != ' ' && l[1] != '\t'))
       return false;
     const auto t = ImportTokens(l.substr(1));
-    if (l[0] == 'C' && !t.empty() && ImportFraction(t[0]))
+    if (l[0] == 'C' && !t.empty() && (ImportFraction(t[0]) || ImportNumberShaped(t[0])))
       cell = true;
     if (l[0] == 'A' && t.size() >= 4)
       atom = true;

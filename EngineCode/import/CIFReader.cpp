@@ -152,8 +152,8 @@ public:
       return true;
     }
     s->extras.title = std::string(block_.name);
-    s->formula = std::string(TrimImport(tags_.Value("_chemical_formula_sum")));
     s->commonName = std::string(TrimImport(tags_.Value("_chemical_name_mineral")));
+    s->mineralName = !s->commonName.empty();
     if (s->commonName.empty())
       s->commonName = std::string(TrimImport(tags_.Value("_chemical_name_common")));
     s->extras.notes = std::string(tags_.Value("_publ_section_comment"));

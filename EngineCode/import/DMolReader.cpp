@@ -27,6 +27,16 @@
 
 namespace {
 
+// An archive frame's title line holds the title in its first 64 columns
+// and the frame's energy after them: the title is the text without it.
+constexpr size_t kTitleColumns = 64;
+std::string FrameTitle(std::string_view line) {
+  const auto t = ImportTokens(line);
+  if (t.size() > 1 && static_cast<size_t>(t.back().data() - line.data()) >= kTitleColumns && ImportNumber(t.back()))
+    line = line.substr(0, static_cast<size_t>(t.back().data() - line.data()));
+  return std::string(TrimImport(line));
+}
+
 // Two fractional positions are one place within this (per axis).
 constexpr double kSamePlaceTolerance = 1e-3;
 constexpr int kPlaceGrid = 500; // cells per axis of the lookup of places
@@ -174,7 +184,7 @@ struct Reader {
     const size_t first = i;
     std::string title;
     if (!ImportStartsNoCase(TrimImport(lines[i]), "!DATE"))
-      title = TrimImport(lines[i++]);
+      title = FrameTitle(lines[i++]);
     ImportedStructure *s = BeginImportedStructure(result, title.empty() ? "frame " + std::to_string(ordinal) : title,
                                                   static_cast<int>(first + 1));
     ImportedStructure scratch; // the frames beyond the limit are read past

@@ -86,17 +86,31 @@ struct Phase {
   std::map<long, Atom> atoms; // by the file's atom number
 };
 
-// `count` F10 fields from column `first`; none when one is no number
-// (a blank field is 0, as the suite reads it).
-std::optional<std::array<double, 6>> Fields(std::string_view record, size_t first, size_t count) {
+// `count` F10 fields from column `first`; a blank field is 0, as the suite
+// reads it. None, and the file refused with the field, when one is no
+// number, or when the record ends before its last field: a file cut short.
+std::optional<std::array<double, 6>> Fields(const Record &r, size_t first, size_t count, std::string_view what,
+                                            ImportResult &result) {
   std::array<double, 6> v{};
+  const std::string_view key = TrimImport(std::string_view(r.text).substr(0, 12));
+  // The fields are right-aligned: the last ends in the record's last column
+  // it needs.
+  const size_t needed = first + 10 * count - 1, last = r.text.find_last_not_of(' ');
+  if (last == std::string::npos || last + 1 < needed) {
+    RefuseImport(result, r.line,
+                 "the record \"" + std::string(key) + "\" ends before its last " + std::string(what) +
+                     " (column " + std::to_string(needed) + "): the file is cut short");
+    return std::nullopt;
+  }
   for (size_t k = 0; k < count; k++) {
-    const std::string_view f = TrimImport(ImportColumns(record, first + 10 * k, 10));
+    const std::string_view f = TrimImport(ImportColumns(r.text, first + 10 * k, 10));
     if (f.empty())
       continue;
     const auto x = ImportNumber(f);
-    if (!x)
+    if (!x) {
+      RefuseNumber(result, r.line, what, f, "\"" + std::string(key) + "\"");
       return std::nullopt;
+    }
     v[k] = *x;
   }
   return v;
@@ -114,9 +128,9 @@ bool ReadPhaseRecord(Phase &p, const Record &r, ImportResult &result) {
   if (key == "PNAM") {
     p.name = std::string(TrimImport(rest));
   } else if (key == "ABC" || key == "ANGLES") {
-    const auto v = Fields(r.text, 13, 3);
+    const auto v = Fields(r, 13, 3, "cell value", result);
     if (!v)
-      return Refuse(result, r, "the cell record holds a value that is no number");
+      return false;
     (key == "ABC" ? p.abc : p.angles) = std::array<double, 3>{(*v)[0], (*v)[1], (*v)[2]};
     p.cellLine = std::max(p.cellLine, r.line);
   } else if (key == "SG SYM") {
@@ -129,9 +143,9 @@ bool ReadPhaseRecord(Phase &p, const Record &r, ImportResult &result) {
       return true; // other atom records (magnetic moments, ...)
     Atom &a = p.atoms[*number];
     if (part == 'A') {
-      const auto v = Fields(r.text, 23, 4);
+      const auto v = Fields(r, 23, 4, "coordinate or occupancy", result);
       if (!v)
-        return Refuse(result, r, "the atom's coordinates or occupancy are no numbers");
+        return false;
       a.line = r.line;
       a.type = std::string(TrimImport(ImportColumns(r.text, 13, 10)));
       a.label = std::string(TrimImport(ImportColumns(r.text, 63, 10)));
@@ -140,9 +154,9 @@ bool ReadPhaseRecord(Phase &p, const Record &r, ImportResult &result) {
       a.occupancy = (*v)[3];
     } else {
       const bool aniso = ImportColumns(r.text, 75, 1) == "A";
-      const auto v = Fields(r.text, 13, aniso ? 6 : 1);
+      const auto v = Fields(r, 13, aniso ? 6 : 1, "displacement", result);
       if (!v)
-        return Refuse(result, r, "the atom's displacement parameters are no numbers");
+        return false;
       a.uLine = r.line;
       a.uCount = aniso ? 6 : 1;
       std::copy(v->begin(), v->end(), a.u);

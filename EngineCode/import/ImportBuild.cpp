@@ -59,7 +59,8 @@ StructureSummary SummariseStructure(const ImportedStructure &s) {
   StructureSummary out;
   const CrystalRec &c = s.crystal;
   out.name = s.name;
-  out.formula = s.formula.empty() ? FormulaOfSites(c) : s.formula;
+  // What opens, not what the file says it holds.
+  out.formula = FormulaOfSites(c);
   out.commonName = s.commonName;
   if (s.extras.title != s.name)
     out.title = s.extras.title;
@@ -76,14 +77,12 @@ StructureSummary SummariseStructure(const ImportedStructure &s) {
 
 std::string ImportedWindowTitle(const std::filesystem::path &file, const ImportedStructure &s, bool several) {
   const std::string name = NameWithoutGzip(file);
-  if (several && !s.name.empty())
-    return name + " \u2014 " + s.name;
   // A name that decides its format (data.melt, POSCAR.relaxed) is kept
   // whole: what follows its dot is no extension.
-  if (GetFileFormatForName(name))
-    return name;
   const std::string stem = std::filesystem::path(name).stem().string();
-  return stem.empty() ? name : stem;
+  const std::string base = GetFileFormatForName(name) || stem.empty() ? name : stem;
+  // The structure's name after it, so that Save As proposes a file name.
+  return several && !s.name.empty() ? base + " " + s.name : base;
 }
 
 extern const ImportFormat gOwnTextImport;
@@ -108,7 +107,7 @@ void LogStructureNames(const std::filesystem::path &file, const ImportedStructur
   };
   if (s.name != name)
     add("structure", s.name);
-  add("common name", s.commonName);
+  add(s.mineralName ? "mineral name" : "common name", s.commonName);
   if (s.extras.title != s.name)
     add("title", s.extras.title);
   if (!line.empty())

@@ -124,6 +124,31 @@ bool FewStrayBytes(std::string_view text) {
   return stray <= std::max<size_t>(1, text.size() / 1000);
 }
 
+// Card-image files (the Rietveld suite's experiment files among them) may
+// pad each record with NULs: to the end of its line, or, in a file without
+// line ends, to the end of each fixed record of this many bytes.
+constexpr size_t kCardRecordLength = 80;
+
+// True when the text holds NULs and every run of them pads a record: a
+// line end follows it, or, without line ends, it ends a fixed record.
+// Binary data has its zero bytes anywhere.
+bool NulsPadRecords(std::string_view bytes) {
+  const bool lineEnds = bytes.find_first_of("\r\n") != std::string_view::npos;
+  bool any = false;
+  for (size_t i = bytes.find('\0'); i != std::string_view::npos; i = bytes.find('\0', i)) {
+    size_t j = bytes.find_first_not_of('\0', i);
+    if (j == std::string_view::npos)
+      j = bytes.size();
+    const bool ends = j == bytes.size() ||
+                      (lineEnds ? bytes[j] == '\r' || bytes[j] == '\n' : j % kCardRecordLength == 0);
+    if (!ends)
+      return false;
+    any = true;
+    i = j;
+  }
+  return any;
+}
+
 } // namespace
 
 bool NormaliseImportText(std::string_view bytes, std::string &text, std::string *reason, bool *lastLineOpen,
@@ -149,6 +174,13 @@ bool NormaliseImportText(std::string_view bytes, std::string &text, std::string 
                      bytes[end - 1] == '\r' || bytes[end - 1] == '\x1a'))
     end--;
   bytes = bytes.substr(0, end);
+  // Records padded with NULs read as records padded with blanks.
+  std::string padded;
+  if (NulsPadRecords(bytes)) {
+    padded.assign(bytes);
+    std::replace(padded.begin(), padded.end(), '\0', ' ');
+    bytes = padded;
+  }
   const bool nul = bytes.find('\0') != std::string_view::npos;
   if (nul && !FewStrayBytes(bytes)) {
     if (reason)

@@ -25,8 +25,8 @@ StructureSummary SummariseStructure(const ImportedStructure &s);
 
 // The name of a window opened from another program's file: the file's name
 // without ".gz" and without its extension ("quartz.cif.gz" -> "quartz"); of
-// a file of several structures, the file's name and the structure's
-// ("hashizume.cif — ethyl98K").
+// a file of several structures, that name and the structure's
+// ("hashizume ethyl98K").
 std::string ImportedWindowTitle(const std::filesystem::path &file, const ImportedStructure &s, bool several);
 
 // How the open path treats a file of several structures.

@@ -191,13 +191,17 @@ bool ImportStartsNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && ImportEqualNoCase(s.substr(0, prefix.size()), prefix);
 }
 
-std::optional<double> ImportNumber(std::string_view token) {
-  ReadStep();
+namespace {
+
+// The token read as a number the way files write it ("+1", "1.0D-3"):
+// whether the whole token is one, and its value (infinite when it lies
+// beyond the double range).
+bool ParseNumberText(std::string_view token, double &v) {
   token = TrimImport(token);
   if (!token.empty() && token[0] == '+')
     token.remove_prefix(1);
   if (token.empty())
-    return std::nullopt;
+    return false;
   std::string fortran;
   if (std::any_of(token.begin(), token.end(), [](char c) { return c == 'd' || c == 'D'; })) {
     fortran.assign(token);
@@ -206,11 +210,33 @@ std::optional<double> ImportNumber(std::string_view token) {
         c = 'e';
     token = fortran;
   }
-  double v = 0.0;
+  v = 0.0;
   auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), v);
-  if (ec != std::errc() || end != token.data() + token.size() || !std::isfinite(v))
+  if (end != token.data() + token.size())
+    return false;
+  if (ec == std::errc::result_out_of_range) {
+    // A magnitude beyond the range is infinite; one below it is 0.
+    const size_t e = token.find_first_of("eE");
+    const bool large = e != std::string_view::npos && token.substr(e + 1).find('-') == std::string_view::npos;
+    v = large ? (token[0] == '-' ? -HUGE_VAL : HUGE_VAL) : 0.0;
+    return true;
+  }
+  return ec == std::errc();
+}
+
+} // namespace
+
+std::optional<double> ImportNumber(std::string_view token) {
+  ReadStep();
+  double v = 0.0;
+  if (!ParseNumberText(token, v) || !std::isfinite(v))
     return std::nullopt;
   return v;
+}
+
+bool ImportNumberShaped(std::string_view token) {
+  double v = 0.0;
+  return ParseNumberText(token, v) && std::any_of(token.begin(), token.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::optional<NumberWithEsd> ImportNumberWithEsd(std::string_view token) {

@@ -118,6 +118,10 @@ bool ImportStartsNoCase(std::string_view s, std::string_view prefix);
 
 // A finite number; Fortran exponents ("1.0D-3") are read too.
 std::optional<double> ImportNumber(std::string_view token);
+// A token written as a number, whatever its size ("1.0E+400" too, but not
+// "nan" or "inf"): detectors take it for the number a damaged file meant,
+// so that its reader refuses it by its line.
+bool ImportNumberShaped(std::string_view token);
 // A number with its esd in parentheses, "5.4307(2)" (value 5.4307, esd
 // 0.0002) or "12(1)"; a number without one has esd 0.
 struct NumberWithEsd {

@@ -79,10 +79,10 @@ struct ImportedStructure {
   CrystalRec crystal;
   TextFileExtras extras; // title, notes and the warnings ("line N: ...")
   std::string name;      // block, model or frame name, for the chooser
-  std::string formula;   // as the file gives it; empty: worked out from the sites
   // A mineral or common name the file gives (a CIF's _chemical_name_mineral
   // or _chemical_name_common), for the chooser and the Log.
   std::string commonName;
+  bool mineralName = false; // commonName names the mineral
   // Molecules: the Cartesian position (A) of each site, in site order.
   std::vector<std::array<float, 3>> cartesian;
   std::vector<FileBond> bonds; // bonds the file gives
@@ -137,6 +137,11 @@ struct ImportResult {
 // is not on one line). Always false, so that a reader can
 // `return RefuseImport(result, n, "...")`.
 bool RefuseImport(ImportResult &result, int line, std::string what);
+// A value that should be a number and is not (mistyped, or beyond the
+// range a number holds): `the <what> "<text>" of <owner> is not a number`
+// (without "of" when no owner is given), the one wording of every reader.
+bool RefuseNumber(ImportResult &result, int line, std::string_view what, std::string_view text,
+                  std::string_view owner = {});
 
 // A format as it describes itself, beside its reader.
 struct ImportFormat {

@@ -19,6 +19,7 @@
 #include "import/StructureFill.h"
 
 #include <algorithm>
+#include <vector>
 #include <cmath>
 #include <map>
 #include <string>
@@ -68,30 +69,30 @@ struct DataReader {
   ImportTextLines lines;
 };
 
-// The style the columns of the Atoms lines show: 5 atomic, 7 full, 6 charge
-// or molecular (molecular when the third column is a whole type number on
-// every line), each with or without three image flags.
+// The style the columns of the Atoms lines show: 5 atomic, 7 full, 6
+// molecular or charge, each with or without three image flags. A style
+// whose type column holds a number beyond the types the header declares
+// (a molecule ID taken for a type) is not the file's; none when no style
+// fits. A header that declares no types lets the first style fit.
 const AtomStyle *InferStyle(const DataReader &r, const Section &atoms, long types) {
   const size_t columns = ImportTokens(WithoutComment(r.lines[atoms.lines.front()])).size();
-  switch (columns) {
-  case 5:
-  case 8:
-    return StyleNamed("atomic");
-  case 7:
-  case 10:
-    return StyleNamed("full");
-  case 6:
-  case 9:
-    for (size_t i : atoms.lines) {
+  std::vector<const AtomStyle *> candidates;
+  if (columns == 5 || columns == 8)
+    candidates = {StyleNamed("atomic")};
+  else if (columns == 7 || columns == 10)
+    candidates = {StyleNamed("full")};
+  else if (columns == 6 || columns == 9)
+    candidates = {StyleNamed("molecular"), StyleNamed("charge")};
+  for (const AtomStyle *style : candidates) {
+    const bool fits = std::all_of(atoms.lines.begin(), atoms.lines.end(), [&](size_t i) {
       const auto tokens = ImportTokens(WithoutComment(r.lines[i]));
-      const auto t = tokens.size() > 2 ? ImportWholeNumber(tokens[2]) : std::nullopt;
-      if (!t || *t < 1 || *t > types)
-        return StyleNamed("charge");
-    }
-    return StyleNamed("molecular");
-  default:
-    return nullptr;
+      const auto t = tokens.size() > style->type ? ImportWholeNumber(tokens[style->type]) : std::nullopt;
+      return t && *t >= 1 && (*t <= types || types == 0);
+    });
+    if (fits)
+      return style;
   }
+  return nullptr;
 }
 
 } // namespace
@@ -161,7 +162,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
     }
     else if (keyword(1, "bonds"))
       ok = count(nbonds);
-    else if (keyword(2, "atom types"))
+    else if (keyword(1, "atom types"))
       ok = count(ntypes);
     else if (t.size() == 4 && (keyword(2, "xlo xhi") || keyword(2, "ylo yhi") || keyword(2, "zlo zhi"))) {
       const size_t axis = static_cast<size_t>(t[2][0] - 'x');

@@ -6,11 +6,12 @@
 // plane); the group from `_symmetry.space_group_name_H-M` or
 // `_space_group.name_H-M_alt`; anisotropic U from `_atom_site_anisotrop`
 // (Cartesian, turned onto the crystal's axes); and the bonds `_struct_conn`
-// lists, as the file's bonds. Of the alternate locations of an atom the first
-// the file lists stays, as in PDB files.
+// lists, as the file's bonds. Of the alternate locations of a residue the
+// first the file lists stays, as in PDB files.
 #include "import/MMCIFMapping.h"
 
 #include "StoredLimits.h"
+#include "import/AlternateLocations.h"
 #include "import/CellFrame.h"
 #include "import/ElementOfName.h"
 #include "import/ImportSymmetry.h"
@@ -62,6 +63,7 @@ struct ModelAtoms {
   std::vector<size_t> rows;                          // kept atom-site rows, in file order
   std::vector<std::pair<int, std::string>> warnings; // of its rows
   size_t structure = SIZE_MAX;                       // in the result; none beyond the most a file makes
+  AlternateLocationChoice locations;                 // the location each residue keeps
 };
 
 class MMCIFReader {
@@ -74,7 +76,8 @@ public:
                                         "?label_comp_id|auth_comp_id", "?label_asym_id|auth_asym_id",
                                         "?label_seq_id", "?auth_seq_id", "?pdbx_pdb_ins_code", "?occupancy",
                                         "?b_iso_or_equiv", "?pdbx_pdb_model_num", "?id"});
-    ReadRows();
+    if (!ReadRows())
+      return false;
     if (atomsOfFirstModel_ == 0)
       return true;
     ReadCell();
@@ -101,27 +104,38 @@ private:
     return AtomKey(Given(kAsym, r), Given(kSeq, r), Given(kAuthSeq, r), Given(kInsertion, r), Given(kAtom, r));
   }
 
-  void ReadRows() {
+  // False, the file refused, for a value that is given but is no number.
+  bool ReadRows() {
     const size_t n = atoms_.Rows();
     cart_.resize(n);
     element_.resize(n);
     modelOfRow_.resize(n);
     std::unordered_map<std::string_view, size_t> modelOf;
-    std::unordered_map<std::string, std::string_view> firstAlt; // of each atom of each model
     size_t model = 0;
     for (size_t r = 0; r < n; r++) {
       const int line = atoms_.Line(r);
       const std::string_view number = Given(kModel, r);
       if (models_.empty() || models_[model].number != number) {
         const auto [it, fresh] = modelOf.try_emplace(number, models_.size());
-        if (fresh)
-          models_.push_back({std::string(number), line, {}, {}});
+        if (fresh) {
+          models_.emplace_back().number = number;
+          models_.back().line = line;
+        }
         model = it->second;
       }
       ModelAtoms &m = models_[model];
       modelOfRow_[r] = model;
       const std::string_view atom = Given(kAtom, r);
       auto name = [&] { return atom.empty() ? "row " + std::to_string(r + 1) : "\"" + std::string(atom) + "\""; };
+      // A value that is given (not ? or .) but is no number is a mistyped
+      // one: the file is refused, as a CIF is, rather than the atom changed.
+      for (size_t k : {size_t{kX}, size_t{kY}, size_t{kZ}, size_t{kOccupancy}, size_t{kB}})
+        if (const CIFColumn &c = atoms_[k]; c && !c.Null(r) && !c.Number(r))
+          return RefuseNumber(result_, line,
+                              k <= kZ             ? "coordinate"
+                              : k == kOccupancy ? "occupancy"
+                                                : "displacement",
+                              c.Text(r), "the atom " + name());
       bool placed = true;
       for (size_t k = 0; k < 3 && placed; k++) {
         const auto v = atoms_[kX + k].Number(r);
@@ -133,15 +147,13 @@ private:
         m.warnings.emplace_back(line, "the atom " + name() + " has no Cartesian coordinates and is left out.");
         continue;
       }
-      // Alternate locations: the first the file lists of each atom stays.
-      if (const std::string_view alt = Given(kAlt, r); !alt.empty()) {
-        std::string key = Key(r);
-        key.append("\x1f").append(Given(kComp, r)).append("\x1f").append(m.number);
-        const auto [it, fresh] = firstAlt.try_emplace(std::move(key), alt);
-        if (!fresh && it->second != alt) {
-          altLeft_++;
-          continue;
-        }
+      // Alternate locations: the first the file lists of each residue stays.
+      // A residue is numbered as in AtomKey.
+      const std::string_view seq = Given(kSeq, r);
+      if (!m.locations.Keeps(Given(kAsym, r), seq.empty() ? Given(kAuthSeq, r) : seq,
+                             seq.empty() ? Given(kInsertion, r) : std::string_view(), Given(kAlt, r))) {
+        altLeft_++;
+        continue;
       }
       std::optional<ElementCode> e;
       if (const std::string_view symbol = Given(kType, r); !symbol.empty())
@@ -163,6 +175,7 @@ private:
     // Models none of whose rows has a position make no structure.
     for (const ModelAtoms &m : models_)
       atomsOfFirstModel_ = atomsOfFirstModel_ > 0 ? atomsOfFirstModel_ : m.rows.size();
+    return true;
   }
 
   // The crystal, when the file gives a real cell large enough for the atoms.
@@ -282,7 +295,7 @@ private:
       ImportWarning(*s, 0, std::to_string(badOccupancy) + " occupancy value(s) outside (0, 1] were taken as 1.");
     if (altLeft_ > 0)
       ImportWarning(*s, 0, std::to_string(altLeft_) +
-                               " alternate location(s) were left out; the first location of each atom is kept.");
+                               " alternate location(s) were left out; the first location of each residue is kept.");
     return true;
   }
 

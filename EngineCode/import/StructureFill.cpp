@@ -23,11 +23,21 @@ bool RefuseImport(ImportResult &result, int line, std::string what) {
   return false;
 }
 
+bool RefuseNumber(ImportResult &result, int line, std::string_view what, std::string_view text,
+                  std::string_view owner) {
+  std::string of = owner.empty() ? std::string() : " of " + std::string(owner);
+  return RefuseImport(result, line,
+                      "the " + std::string(what) + " \"" + std::string(text) + "\"" + of + " is not a number");
+}
+
 namespace {
 
 // Less room per atom than any matter leaves (the densest solids leave more
 // than 5 A^3).
 constexpr double kMinCellVolumePerAtom = 2.0; // A^3
+// A cell too small for its atoms is refused with the count of the atoms
+// the file holds, counted to the end up to this many (past it, "at least").
+constexpr double kRoomCountEnough = 1e6;
 // Images of a site closer than this (fractions of the cell) are one place.
 constexpr double kSamePlaceTolerance = 1e-3;
 
@@ -409,13 +419,14 @@ std::string CellWithoutRoom(CrystalRec &c) {
   };
   std::unordered_set<std::array<float, 3>, PlaceHash> places;
   double atoms = 0.0;
+  size_t counted = 0; // sites looked at, placeholders and shared places too
   for (const AsymmetricUnitRecord &site : c.sites) {
     // A placeholder is no matter: a simulation in reduced units (its
     // lengths in sigma, not A) packs its particles closer than atoms are.
-    if (site.elements[0] == kPlaceholderElement)
+    if (site.elements[0] == kPlaceholderElement || !places.insert({site.xyz[0], site.xyz[1], site.xyz[2]}).second) {
+      counted++;
       continue;
-    if (!places.insert({site.xyz[0], site.xyz[1], site.xyz[2]}).second)
-      continue;
+    }
     // The operators that leave the site in place (its stabiliser): its
     // orbit holds the operators' count over theirs.
     int fixing = 0;
@@ -430,14 +441,19 @@ std::string CellWithoutRoom(CrystalRec &c) {
       fixing += same ? 1 : 0;
     }
     atoms += static_cast<double>(opCount) / std::max(fixing, 1);
-    // Counting stops once the cell is known too small: the cost is bounded
-    // by the atoms the cell may hold, not by those the file claims.
-    if (atoms > room)
-      return "the cell of " + FormatFixed(volume, 1) + " A^3 holds at least " +
-             std::to_string(static_cast<long long>(atoms)) + " atoms, less than " +
-             FormatFixed(kMinCellVolumePerAtom, 0) + " A^3 to each, which no matter leaves";
+    counted++;
+    // Once the cell is known too small, the count goes on only so far: the
+    // cost stays bounded by the atoms the cell may hold, not by those the
+    // file claims.
+    if (atoms > room && atoms > kRoomCountEnough)
+      break;
   }
-  return {};
+  if (atoms <= room)
+    return {};
+  const bool all = counted == c.sites.size();
+  return std::string(all ? "" : "at least ") + std::to_string(static_cast<long long>(atoms)) + " atoms in a cell of " +
+         FormatFixed(volume, 1) + " \u00C5\u00B3: less than the " + FormatFixed(kMinCellVolumePerAtom, 0) +
+         " \u00C5\u00B3 each atom of any matter needs";
 }
 
 bool FinishImportedStructure(ImportedStructure &s, ImportError &error, CellRoom room) {

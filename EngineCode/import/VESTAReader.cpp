@@ -35,6 +35,7 @@
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
+#include "EllipsoidMaths.h"
 #include "StoredLimits.h"
 #include "SymmetryCards.h"
 
@@ -49,6 +50,8 @@ namespace {
 
 // Site indices beyond this are no file's.
 constexpr long kLargestIndex = 1000000000;
+// The sites the Log names of those whose tensor draws no ellipsoid.
+constexpr size_t kNamedInvalidTensors = 8;
 // A colour channel of the file (0-255) as the record keeps it.
 constexpr double kChannelScale = 257.0;
 
@@ -198,8 +201,7 @@ bool Reader::Bonds(ImportedStructure &s, const Section &sbond, const std::map<st
       return RefuseImport(result_, line, "an SBOND row needs two atoms and two distances");
     const auto dmin = ImportNumber(t[3]), dmax = ImportNumber(t[4]);
     if (!dmin || !dmax)
-      return RefuseImport(result_, line,
-                          "the bond distances \"" + std::string(t[3]) + " " + std::string(t[4]) + "\" are no numbers");
+      return RefuseNumber(result_, line, "bond distance", dmin ? t[4] : t[3]);
     const bool byLabel = t.size() > 8 && t[8] == "1";
     auto side = [&](std::string_view name) -> std::vector<ElementCode> {
       if (ImportEqualNoCase(name, "XX"))
@@ -282,9 +284,9 @@ bool Reader::Phase(const PhaseText &p) {
       if (t.size() < 7 || !index)
         return RefuseImport(result_, line, "a STRUC site needs an index, element, label, occupancy and x y z");
       std::optional<double> v[4] = {ImportNumber(t[3]), ImportNumber(t[4]), ImportNumber(t[5]), ImportNumber(t[6])};
-      if (!std::all_of(v, v + 4, [](const auto &x) { return x.has_value(); }))
-        return RefuseImport(result_, line,
-                            "the occupancy or coordinates of site " + std::string(t[2]) + " are no numbers");
+      for (size_t k = 0; k < 4; k++)
+        if (!v[k])
+          return RefuseNumber(result_, line, k == 0 ? "occupancy" : "coordinate", t[3 + k], "site " + std::string(t[2]));
       auto element = ElementFromSymbol(t[1]);
       if (!element) {
         element = kPlaceholderElement;
@@ -322,6 +324,8 @@ bool Reader::Phase(const PhaseText &p) {
     if (thert && !thert->header.empty() && thert->header[0] == "1") {
       ImportWarning(*s, therm->line, "THERM gives beta values, which are not read; the sites stay isotropic.");
     } else {
+      std::string invalid; // the sites whose tensor draws no ellipsoid
+      size_t invalidCount = 0;
       for (const auto &[line, t] : therm->rows) {
         if (AllZero(t))
           break;
@@ -333,9 +337,23 @@ bool Reader::Phase(const PhaseText &p) {
           u[k] = v.value_or(0.0);
           any = any || u[k] != 0.0;
         }
-        if (AsymmetricUnitRecord *a = site(t); a && numbers && any)
+        AsymmetricUnitRecord *a = site(t);
+        if (!a || !numbers || !any)
+          continue;
+        const float m[9] = {ImportFloat(u[0]), ImportFloat(u[3]), ImportFloat(u[4]), ImportFloat(u[3]), ImportFloat(u[1]),
+                            ImportFloat(u[5]), ImportFloat(u[4]), ImportFloat(u[5]), ImportFloat(u[2])};
+        if (IsUijValid(m)) {
           SetSiteUij(s->crystal, *a, u);
+        } else if (++invalidCount <= kNamedInvalidTensors) {
+          invalid += (invalid.empty() ? "" : ", ") + std::string(t[1]);
+        }
       }
+      // One line for the file: the sites keep their isotropic value.
+      if (invalidCount > 0)
+        ImportWarning(*s, therm->line,
+                      std::to_string(invalidCount) + " site(s) have an invalid thermal ellipsoid tensor (" + invalid +
+                          (invalidCount > kNamedInvalidTensors ? ", ..." : "") +
+                          "); they keep their isotropic displacement.");
     }
   }
   if (const Section *sbond = p.Find("SBOND"))

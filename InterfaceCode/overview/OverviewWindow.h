@@ -191,6 +191,7 @@ void SaveThumbnailEditing();
 void EndThumbnailEditing();
 bool IsThumbnailEditing();
 void DoSelectLastViewThumbnail();
+void DoSelectViewThumbnail(int index); // in the Views tab, by its place
 void LoadOverviewFilesFromDemoFolder();
 void DoShowSelectedThumbnailInFinder();
 std::string GetFilePathForSelectedThumbnail();

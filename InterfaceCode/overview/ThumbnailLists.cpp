@@ -443,11 +443,12 @@ void EndThumbnailEditing() {
   DrawThumbnails();
 }
 
-void DoSelectLastViewThumbnail() {
+void DoSelectLastViewThumbnail() { DoSelectViewThumbnail(GetNumThumbnails() - 1); }
+
+void DoSelectViewThumbnail(int index) {
   if (gOverviewTabChoice != kViewsTab)
     return;
-  const int n = GetNumThumbnails();
-  gSelectedCachePtr = n > 0 ? GetCachePtrWithRectID(n - 1) : nullptr;
+  gSelectedCachePtr = index >= 0 && index < GetNumThumbnails() ? GetCachePtrWithRectID(index) : nullptr;
   UpdateThumbnailRects();
   DoScrollThumbnailsToSelection();
   DrawThumbnails();

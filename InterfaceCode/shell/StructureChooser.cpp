@@ -103,14 +103,15 @@ StructurePick ChooseStructuresToOpen(const std::filesystem::path &file,
     for (size_t k = 0; k < structures.size(); k++)
       choice.picked.push_back(k);
   }
-  // Open All, or Open with every row selected: so many windows are asked
-  // for first. Views open in the one window.
+  // Open All, or Open with so many rows selected: so many windows are
+  // asked for first, the button saying how many. Views open in the one
+  // window.
   const size_t windows = choice.picked.size();
   if (!choice.asViews && windows > kMaxWindowsWithoutAsking &&
       !MyCFChoiceAlert(kAlertCautionAlert, "Open " + std::to_string(windows) + " windows?",
                        "\"" + file.filename().string() + "\" holds " + std::to_string(structures.size()) +
                            " structures, and each opens in a window of its own.",
-                       "Open All", "Cancel"))
+                       "Open " + std::to_string(windows), "Cancel"))
     return {};
   return StructurePick(std::move(choice.picked), choice.asViews);
 }

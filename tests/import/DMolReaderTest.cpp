@@ -58,6 +58,14 @@ TEST_F(DMolReaderTest, MoleculesFramesAndElementColumn) {
   ASSERT_TRUE(OpenTextFile(f.ref(), Data("dmol/water_two_frames.arc")));
   ASSERT_EQ(offered.size(), 2u);
   EXPECT_EQ(offered[1].name, "Water frame 2");
+  // A frame's energy, after the title's 64 columns, is no part of it.
+  const std::string frame = "gibbsite fit" + std::string(55, ' ') +
+                            "-14175.988391\n!DATE\nO1 0.0 0.0 0.0 XXXX 1 xx O 0.000\nend\nend\n";
+  chosen = {0};
+  Window e(host);
+  ASSERT_TRUE(OpenTextFile(e.ref(), Write("fit.arc", "!BIOSYM archive 3\nPBC=OFF\n" + frame + frame)));
+  ASSERT_EQ(offered.size(), 2u);
+  EXPECT_EQ(offered[0].name, "gibbsite fit");
   EXPECT_FLOAT_EQ(f.crystal().atoms[0].cart[0], 0.1f) << "the second frame is opened";
 
   const std::string cell = "PBC    4.0500    4.0500    4.0500   90.0000   90.0000   90.0000 (Q 9)\n";

@@ -100,7 +100,7 @@ TEST_F(GSASReader, DamagedFilesAreRefusedWithTheRecord) {
     std::string text, refusal;
   } cases[] = {
       {replaced("  9.400000", "  9.4x0000"),
-       "\"t.exp\" could not be read at line 5: the cell record holds a value that is no number (\"CRS1  ABC\")."},
+       "\"t.exp\" could not be read at line 5: the cell value \"9.4x0000\" of \"CRS1  ABC\" is not a number."},
       {replaced("P 63/m", "Q 63/m"), "\"t.exp\" could not be read at line 11: the space group \"Q 63/m\" is not one "
                                      "this version knows."},
       {replaced(" EXPR NPHAS     1", " EXPR NPHAS  9e99"),

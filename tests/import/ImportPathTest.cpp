@@ -113,6 +113,70 @@ TEST_F(ImportPath, ARefusedFileNamesItselfAndLeavesTheWindowAsItWas) {
   }
 }
 
+// A number a file mistypes, or writes beyond any number's range, refuses
+// the file at its line and quotes it, in every reader; so does a record or
+// card that ends before its numbers (a file cut short, an atom card without
+// coordinates), where the reader would otherwise put the atom at 0.
+TEST_F(ImportPath, AMistypedOrMissingNumberRefusesTheFileAtItsLine) {
+  auto data = [](const std::string &name) {
+    std::ifstream in(fs::path(OV_TEST_DATA) / "import" / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  std::string mmcif = data("cif/mmcif/altloc_bonds.cif");
+  mmcif.replace(mmcif.find("1.000 2.000 3.000"), 5, "10.56q44");
+  std::string perovskite = data("ccsl/perovskite.ccl");
+  perovskite.replace(perovskite.find("A OX 1/2 1/2 0 0.70 O"), 21, "A OX");
+  // Fixed 80-byte records: the file ends inside the y of the last atom.
+  const std::string records = data("gsas/records.exp");
+  const size_t lastAtom = records.find("CRS1  AT  2A");
+  const struct {
+    std::string name, text, refusal;
+  } cases[] = {
+      {"model.cif", mmcif, "line 30: the coordinate \"10.56q44\" of the atom \"N\" is not a number."},
+      {"drawing.inp", "TITL t\nCELL 5 5 5 90 90 90\nSPGP P1\nO1 0.l 0 0 O\n",
+       "line 4: the coordinate \"0.l\" of atom O1 is not a number."},
+      {"atoms.inp", "title t\nspace P 1\na = 1.0E+400\natoms\nO 0 0 0\n",
+       "line 3: the value \"1.0E+400\" of a is not a number."},
+      {"huge.ccl", "N t\nC 5.0E+999 5 5 90 90 90\nS X,Y,Z\nA SR 0 0 0\n",
+       "line 2: the cell constant \"5.0E+999\" is not a number."},
+      {"perovskite.ccl", perovskite, "line 10: the A card of atom OX needs three coordinates."},
+      {"cut.exp", records.substr(0, lastAtom + 37),
+       "line 8: the record \"CRS1  AT  2A\" ends before its last coordinate or occupancy (column 62): the file is "
+       "cut short."},
+      {"typo.exp", records.substr(0, lastAtom + 22) + "  0.5OO0OO" + records.substr(lastAtom + 32),
+       "line 8: the coordinate or occupancy \"0.5OO0OO\" of \"CRS1  AT  2A\" is not a number."},
+  };
+  for (const auto &c : cases) {
+    const fs::path f = Write(c.name, c.text);
+    host.alerts.clear();
+    Window w(host);
+    EXPECT_FALSE(OpenTextFile(w.ref(), f)) << c.name;
+    EXPECT_EQ(host.alerts.empty() ? std::string() : host.alerts.back().explanation,
+              "\"" + c.name + "\" could not be read at " + c.refusal);
+  }
+}
+
+// Experiment files may pad each record with NULs, to its line end or to
+// 80 bytes without line ends: read as the records padded with blanks.
+TEST_F(ImportPath, RecordsPaddedWithNulsReadAsRecords) {
+  std::ifstream in(fs::path(OV_TEST_DATA) / "import/gsas/records.exp", std::ios::binary);
+  const std::string records((std::istreambuf_iterator<char>(in)), {});
+  std::string fixed, lines;
+  for (size_t at = 0; at < records.size(); at += 80) {
+    std::string record = records.substr(at, 80);
+    record.erase(record.find_last_not_of(' ') + 1);
+    record.resize(80, '\0');
+    fixed += record;
+    lines += record + "\r\n";
+  }
+  for (const auto &[name, text] : {std::pair{"fixed.exp", fixed}, std::pair{"lines.exp", lines}}) {
+    Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), Write(name, text)))
+        << name << ": " << (host.alerts.empty() ? std::string() : host.alerts.back().explanation);
+    EXPECT_EQ(w.crystal().atomsPerCell, 8) << name; // rock salt: 4a and 4b of F m -3 m
+  }
+}
+
 // An open draws the structure once, however its bonds are settled: by the
 // automatic search, or from the file's own bonds in a molecule or a crystal.
 // A crystal's bond across a wall is measured to the nearest image: C at x =

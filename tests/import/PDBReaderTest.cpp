@@ -258,8 +258,8 @@ TEST_F(PDBReader, DamagedFilesAreRefusedOrMendedWithTheLineNamed) {
   };
   const std::vector<Case> cases = {
       {"no room after symmetry", crowd,
-       "line 1: CRYST1: the cell of 125.0 A^3 holds at least 64 atoms, less than 2 A^3 to each, which no matter "
-       "leaves; the atoms are read as a molecule.",
+       "line 1: CRYST1: 80 atoms in a cell of 125.0 \u00C5\u00B3: less than the 2 \u00C5\u00B3 each atom of any "
+       "matter needs; the atoms are read as a molecule.",
        false},
       {"nan coordinate", c1 + "HETATM    2  O   MOL A   1         nan   0.000   0.000  1.00  0.00           O\n",
        "could not be read at line 2: the x coordinate (columns 31-38) is not a number.", true},

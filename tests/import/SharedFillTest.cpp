@@ -116,8 +116,8 @@ TEST_F(SharedFill, ACellMustLeaveRoomForItsAtomsAfterSymmetry) {
   EXPECT_EQ(w.crystal().atomsPerCell, 40);
   TempFile centred("f.ins", shelx(-4));
   EXPECT_EQ(Refusal(host, centred.path),
-            "\"f.ins\" could not be read: the cell of 125.0 A^3 holds at least 64 atoms, less than 2 A^3 to each, "
-            "which no matter leaves.");
+            "\"f.ins\" could not be read: 160 atoms in a cell of 125.0 \u00C5\u00B3: less than the 2 \u00C5\u00B3 "
+            "each atom of any matter needs."); // 40 general positions, 4 centring copies
   // Particles in reduced units (every mass 1: placeholders) are no matter:
   // 64 of them in a box of 27 sigma^3 open.
   std::string lj = "reduced units\n\n64 atoms\n1 atom types\n\n0 3 xlo xhi\n0 3 ylo yhi\n0 3 zlo zhi\n\nMasses\n\n1 1\n\n"

@@ -159,6 +159,12 @@ TEST_F(SimulationBoxes, ATwoDimensionalBoxOpensAsAMoleculeOfItsPlane) {
   EXPECT_NE(host.log.find("line 17: the box is 0.2 thick along z: a two-dimensional box; its atoms are read as a molecule."),
             std::string::npos)
       << host.log;
+  // Its columns are ID, molecule, type: the molecule IDs (0 to 150) are no
+  // types of the 4 the header declares.
+  EXPECT_NE(host.log.find("line 26: no atom style is named; the columns are read as style molecular."),
+            std::string::npos)
+      << host.log;
+  EXPECT_EQ(host.log.find("have no mass"), std::string::npos) << host.log;
 }
 
 TEST_F(SimulationBoxes, AConfigurationIsCentredOnItsCellAndWithoutBoundariesIsAMolecule) {
@@ -238,7 +244,7 @@ TEST_F(SimulationBoxes, DamagedFilesAreRefusedWithTheLineAndLeaveTheWindowAsItWa
       {"dense.lmp", "x\n5 atoms\n1 atom types\n0 2 xlo xhi\n0 2 ylo yhi\n0 2 zlo zhi\n\nMasses\n\n1 12.011\n\n"
                     "Atoms # atomic\n\n1 1 0 0 0\n2 1 0.3 0 0\n"
                     "3 1 0.6 0 0\n4 1 0.9 0 0\n5 1 1.2 0 0\n",
-       "the cell of 8.0 A^3 holds at least 5 atoms, less than 2 A^3 to each, which no matter leaves."},
+       "5 atoms in a cell of 8.0 \u00C5\u00B3: less than the 2 \u00C5\u00B3 each atom of any matter needs."},
   };
   for (const auto &c : wholeFile) {
     host.alerts.clear();

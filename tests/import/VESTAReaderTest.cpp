@@ -53,6 +53,25 @@ TEST_F(VESTAReader, SitesDisplacementsBondsAndLooks) {
   EXPECT_TRUE(tiLook);
 }
 
+// Tensors that draw no ellipsoid (not positive definite) are one Log line
+// for the file, and the sites keep the isotropic value THERI gives.
+TEST_F(VESTAReader, InvalidTensorsAreOneLogLineAndTheSitesStayIsotropic) {
+  std::string text = Text(Sample("vesta", "rutile.vesta"));
+  auto replace = [&](const std::string &from, const std::string &to) { text.replace(text.find(from), from.size(), to); };
+  replace("0.00500    0.00500    0.00300    0.00010", "0.00500    0.00500    0.00300    0.01000");
+  replace("O1    0.00000    0.00000    0.00000", "O1   -0.01000    0.01000    0.01000");
+  TempFile f("invalid.vesta", text);
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), f.path));
+  EXPECT_NE(host.log.find("invalid.vesta, line 44: 2 site(s) have an invalid thermal ellipsoid tensor (Ti1, O1); they "
+                          "keep their isotropic displacement."),
+            std::string::npos)
+      << host.log;
+  EXPECT_EQ(host.log.find("Invalid thermal ellipsoid tensor for site"), std::string::npos) << host.log;
+  EXPECT_EQ(Site(w.crystal(), "Ti1")->displacementType, uint32_t{kDisplacementIsotropic});
+  EXPECT_NEAR(Site(w.crystal(), "Ti1")->isoValue, 0.4 / (8.0 * M_PI * M_PI), 1e-7);
+}
+
 TEST_F(VESTAReader, PhasesGoThroughTheChooserAndStrayOperatorsAreLogged) {
   std::vector<StructureSummary> listed;
   gImportHooks.choose = [&](const fs::path &, const std::vector<StructureSummary> &s) {
@@ -84,7 +103,7 @@ TEST_F(VESTAReader, DamagedFilesAreRefusedWithTheLine) {
     std::string text, refusal;
   } cases[] = {
       {replaced("0.500000   0.500000   0.500000    4b", "0.500000   half   0.500000    4b"),
-       "\"t.vesta\" could not be read at line 16: the occupancy or coordinates of site Cl are no numbers."},
+       "\"t.vesta\" could not be read at line 16: the coordinate \"half\" of site Cl is not a number."},
       {replaced("CELLP\n  5.64", "CELL\n  5.64"), "\"t.vesta\" could not be read at line 3: the phase gives no cell "
                                                   "(CELLP)."},
       {replaced(" 0.000000  0.000000  0.000000 -1  0  0", " 0.000000  0.000000  0.000000 -1e300  0  0"),

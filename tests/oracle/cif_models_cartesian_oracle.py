@@ -5,7 +5,7 @@ For each file the program opens (`ovrender FILE out.cif`, or `out.xyz` for a
 molecule; of a file of several models, the first), it compares what the
 program exported with an independent reader of the same file:
   - mmcif/*: gemmi's model 1, alternate locations removed as gemmi does
-    (the first of each atom): the number of sites, their elements, their
+    (the first of each residue): the number of sites, their elements, their
     positions made fractional by gemmi's cell, and the anisotropic U of each
     atom that has one, turned by gemmi's matrices onto the crystal's axes;
     a file without a crystal (placeholder cell) exports the atoms' Cartesian

@@ -41,7 +41,9 @@ TEST(StructuresAsViews, TheFramesOfATrajectoryBecomeTheViewsOfOneWindow) {
     captions.push_back(r->caption);
   EXPECT_EQ(captions, (std::vector<std::string>{"timestep 100", "timestep 200"}));
   EXPECT_EQ(gOverviewTabChoice, kViewsTab);
-  EXPECT_EQ(GetRectIDWithCachePtr(ValidSelection()), 1);
+  // The window shows the first frame, and its view is the one selected.
+  EXPECT_EQ(GetRectIDWithCachePtr(ValidSelection()), 0);
+  EXPECT_NEAR(NaZ(w), 0.5f, 1e-5f);
   for (int view : {0, 1}) {
     SelectThumbnail(view);
     EXPECT_EQ(ProcessCommand(kCmdLoadSelected), kNoErr);

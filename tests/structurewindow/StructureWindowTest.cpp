@@ -53,6 +53,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
+#include <tuple>
 
 #include "ProgramEnvironment.h"
 
@@ -840,8 +841,13 @@ TEST_F(ProgramTest, TheChooserOpensEachPickedStructureInAWindowOfItsOwn) {
   std::set<QString> titles;
   for (MainWindow *w : AllGraphWindows())
     titles.insert(PlainWindowTitle(w));
-  EXPECT_TRUE(titles.count(QString::fromUtf8("two halides.cif \u2014 halite")));
-  EXPECT_TRUE(titles.count(QString::fromUtf8("two halides.cif \u2014 sylvite")));
+  EXPECT_TRUE(titles.count(QString::fromUtf8("two halides halite")));
+  EXPECT_TRUE(titles.count(QString::fromUtf8("two halides sylvite")));
+  // Save As proposes the window's name as the document's.
+  gDialogs.saveFile.reset();
+  ProcessCommand(kCmdSaveAs);
+  EXPECT_TRUE(gDialogs.proposedName == "two halides halite.ovdf" || gDialogs.proposedName == "two halides sylvite.ovdf")
+      << gDialogs.proposedName;
 
   // Dropped on a window, and handed over by a second launch: the chooser
   // asks each time; a cancelled choice opens nothing and says nothing.
@@ -897,25 +903,33 @@ TEST_F(ProgramTest, MemoryThatRunsOutInAnotherStructuresWindowLeavesNoWindow) {
   EXPECT_EQ(gShowProgress, 0);
 }
 
-// Open All, and Open with every row selected, ask before opening more than
-// twenty windows; as the views of one window nothing is asked.
+// Open All, and Open with more than twenty rows selected, ask before
+// opening so many windows, the button saying how many; as the views of one
+// window nothing is asked.
 TEST_F(ProgramTest, OpenAllAsksBeforeOpeningMoreThanTwentyWindows) {
   const fs::path many = gProgram->Temp() / "many.cif";
   std::string text;
   for (int k = 0; k < 21; k++)
     text += RockSaltBlock("b" + std::to_string(k), 5.0 + 0.05 * k);
   std::ofstream(many) << text;
+  const fs::path more = gProgram->Temp() / "more.cif";
+  std::ofstream(more) << text + RockSaltBlock("b21", 6.1) + RockSaltBlock("b22", 6.2);
   const int windows = GetNumGraphWindows();
   StructureChoice every;
   for (size_t k = 0; k < 21; k++)
     every.picked.push_back(k);
-  for (const StructureChoice &choice : {StructureChoice{{}, true}, every}) {
+  for (const auto &[file, choice, held] :
+       {std::tuple{many, StructureChoice{{}, true}, 21}, std::tuple{many, every, 21}, std::tuple{more, every, 23}}) {
     gDialogs.choice = choice;
     gHost->alerts.clear();
     gHost->answers = {2}; // Cancel
-    EXPECT_FALSE(OpenFSRefInWindow(many, nullptr));
+    EXPECT_FALSE(OpenFSRefInWindow(file, nullptr));
     ASSERT_EQ(gHost->alerts.size(), 1u);
     EXPECT_EQ(gHost->alerts[0].message, "Open 21 windows?");
+    EXPECT_EQ(gHost->alerts[0].explanation, "\"" + file.filename().string() + "\" holds " + std::to_string(held) +
+                                                " structures, and each opens in a window of its own.");
+    ASSERT_EQ(gHost->alerts[0].buttons.size(), 2u);
+    EXPECT_EQ(gHost->alerts[0].buttons[0], "Open 21");
     EXPECT_EQ(GetNumGraphWindows(), windows) << "nothing opens, and no empty window stays";
   }
   every.asViews = true;
@@ -1023,6 +1037,9 @@ TEST_F(ProgramTest, ATrajectoryOpenedAsViewsGivesOneWindowWithAViewPerFrame) {
   for (const CachedFileRecord *r = GetWindowViews(FrontGraphWindow()); r; r = r->next)
     captions.push_back(r->caption);
   EXPECT_EQ(captions, (std::vector<std::string>{"step 1", "step 2", "step 3"}));
+  // The window shows the first frame, named after the file.
+  EXPECT_EQ(PlainWindowTitle(GetMainWindow(FrontGraphWindow())), "run");
+  EXPECT_FLOAT_EQ(GetWindowCrystal(FrontGraphWindow())->atoms[1].cart[2], 0.1f);
   gDialogs.choice.reset();
 }
 
