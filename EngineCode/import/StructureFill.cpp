@@ -420,11 +420,17 @@ std::string CellWithoutRoom(CrystalRec &c) {
     // Counting stops once the cell is known too small: the cost is bounded
     // by the atoms the cell may hold, not by those the file claims.
     if (atoms > room)
-      return "the cell of " + FormatFixed(volume, 1) + " A^3 holds at least " +
-             std::to_string(static_cast<long long>(atoms)) + " atoms, less than " +
-             FormatFixed(kMinCellVolumePerAtom, 0) + " A^3 to each, which no matter leaves";
+      return CellTooSmallFor(volume, atoms);
   }
   return {};
+}
+
+std::string CellTooSmallFor(double volume, double atoms) {
+  if (!(atoms > volume / kMinCellVolumePerAtom))
+    return {};
+  return "the cell of " + FormatFixed(volume, 1) + " A^3 holds at least " +
+         std::to_string(static_cast<long long>(atoms)) + " atoms, less than " +
+         FormatFixed(kMinCellVolumePerAtom, 0) + " A^3 to each, which no matter leaves";
 }
 
 bool FinishImportedStructure(ImportedStructure &s, ImportError &error, CellRoom room) {

@@ -2,6 +2,7 @@
 #include "AutoBonds.h"
 
 #include "BondSearch.h"
+#include "CancelPoll.h"
 #include "CovalentRadii.h"
 #include "Geometry.h"
 #include "HostServices.h"
@@ -63,8 +64,7 @@ public:
     for (size_t i = 0; i < UsableAtomSize(c); i++)
       if (c.atoms[i].atomType < nTypes)
         used[c.atoms[i].atomType] = 1;
-    std::vector<double> radius;
-    std::vector<bool> metal;
+    std::vector<float> radius; // of the atom type, for an element without a covalent radius
     bool nonMetal = false;
     for (size_t t = 0; t < nTypes; t++) {
       const ElementCode e = c.spheres[t].element;
@@ -77,20 +77,14 @@ public:
       }
       typeKind_[t] = static_cast<uint32_t>(elements_.size());
       elements_.push_back(e);
-      const CovalentRadiusRow *row = FindCovalentRadius(e);
-      radius.push_back(row ? double(row->radius) : double(c.spheres[t].radius));
-      metal.push_back(row && row->metal);
-      nonMetal = nonMetal || (row && !row->metal);
+      radius.push_back(c.spheres[t].radius);
+      nonMetal = nonMetal || IsAutoBondNonMetal(e);
     }
     const size_t n = elements_.size();
     limits_.assign(n * n, 0.0f);
     for (size_t i = 0; i < n; i++)
       for (size_t j = 0; j < n; j++) {
-        const double factor = metal[i] && metal[j] && nonMetal ? kAutoBondMetalFactor : kAutoBondRadiusFactor;
-        float limit = static_cast<float>((radius[i] + radius[j]) * factor);
-        for (const BondSpec &row : kDefSpecs)
-          if (SamePair(row.elementA, row.elementB, elements_[i], elements_[j]))
-            limit = std::max(limit, row.maxLength);
+        const float limit = AutoBondPairLimit(elements_[i], elements_[j], radius[i], radius[j], nonMetal);
         limits_[i * n + j] = limit;
         longest_ = std::max(longest_, limit);
       }
@@ -142,6 +136,29 @@ float SpecMaximum(float r, float limit) {
 }
 
 } // namespace
+
+// ---- The automatic rule -------------------------------------------------------------
+
+bool IsAutoBondNonMetal(ElementCode e) {
+  const CovalentRadiusRow *row = FindCovalentRadius(e);
+  return row && !row->metal;
+}
+
+float AutoBondPairLimit(ElementCode a, ElementCode b, float typeRadiusA, float typeRadiusB, bool nonMetalPresent) {
+  const CovalentRadiusRow *rowA = FindCovalentRadius(a), *rowB = FindCovalentRadius(b);
+  const double radiusA = rowA ? double(rowA->radius) : double(typeRadiusA);
+  const double radiusB = rowB ? double(rowB->radius) : double(typeRadiusB);
+  const bool metals = rowA && rowA->metal && rowB && rowB->metal;
+  const double factor = metals && nonMetalPresent ? kAutoBondMetalFactor : kAutoBondRadiusFactor;
+  float limit = static_cast<float>((radiusA + radiusB) * factor);
+  for (const BondSpec &row : kDefSpecs)
+    if (SamePair(row.elementA, row.elementB, a, b))
+      limit = std::max(limit, row.maxLength);
+  return limit;
+}
+
+// Places between two readings of the clock in the automatic search.
+constexpr int64_t kAutoBondClockEvery = 64;
 
 // ---- Merging a specification ------------------------------------------------------
 
@@ -283,8 +300,15 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
       throw;
     return;
   }
+  // The cancel key is heard between places, in the count of the crowded
+  // places and in the search; a stopped search leaves no bonds, no
+  // specifications and no coordination, and says so unless an earlier stage
+  // of the command was stopped (and said so).
+  const bool stoppedBefore = LongCommandCancelled() && !ShowingAfterStop::Active();
+  CancelPoll cancel(kAutoBondClockEvery);
+  bool cancelled = false;
   if (nPlaces > crowdLimit) {
-    for (size_t p = 0; p < nPlaces; p++)
+    for (size_t p = 0; p < nPlaces && !(cancelled = cancelled || cancel.Step()); p++)
       if (TurboHoldsMoreThan(gTurboAtoms[p].xyz, searchDistance, crowdLimit))
         for (uint32_t m = places.start[p]; m < places.start[p + 1]; m++) {
           uint8_t &flag = crowdedAtom[places.all[places.members[m]].atom];
@@ -306,7 +330,7 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
   // shares among them.
   std::vector<uint32_t> capable;
   std::vector<float> partial;
-  for (size_t pi = 0; pi < nPlaces; pi++) {
+  for (size_t pi = 0; pi < nPlaces && !(cancelled = cancelled || cancel.Step()); pi++) {
     // Set when the specification table is full: the place's search ends.
     bool full = false;
     const TurboAtom ci = gTurboAtoms[pi];
@@ -417,6 +441,17 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
         WriteProgress("", percent);
       }
     }
+  }
+  if (cancelled) {
+    TurboEndCancelledSearch(crystal, !stoppedBefore);
+    c.bondSpecCount = 0;
+    for (size_t s = 0; s < nSites; s++) {
+      c.sites[s].coordination = 0;
+      c.sites[s].polyMode = 0;
+    }
+    if (progress)
+      CloseStatus();
+    return;
   }
   TurboFreeCandidates();
 
