@@ -63,6 +63,13 @@ TEST_F(FileBondLimits, ListedBondsBeyondTwiceTheRuleAreLeftOutWithTheirLine) {
       // The CONECT record is line 1 + 1,728 + 1.
       {"far.pdb", GridPDB(12, "CONECT    1  865\n"), 1730, 0.0},
       {"near.pdb", GridPDB(12, "CONECT    1  289\n"), 0, 3.08},
+      // A connection table, its one bond 9.24 A long on line 7.
+      {"far.mol",
+       "far\n  probe\n\n  2  1  0  0  0  0  0  0  0  0999 V2000\n"
+       "    0.0000    0.0000    0.0000 C   0  0  0  0  0  0  0  0  0  0  0  0\n"
+       "    9.2400    0.0000    0.0000 C   0  0  0  0  0  0  0  0  0  0  0  0\n"
+       "  1  2  1  0  0  0  0\nM  END\n",
+       7, 0.0},
   };
   for (const Case &k : cases) {
     SCOPED_TRACE(k.name);
@@ -76,6 +83,7 @@ TEST_F(FileBondLimits, ListedBondsBeyondTwiceTheRuleAreLeftOutWithTheirLine) {
                 std::string::npos)
           << host.log;
       EXPECT_LE(LongestSpec(w.crystal(), "C", "C"), 2 * kCarbonLimit);
+      EXPECT_LT(LongestSpec(w.crystal(), "C", "C"), 9.0);
     } else {
       EXPECT_NEAR(LongestSpec(w.crystal(), "C", "C"), k.widenedTo + 0.005, 1e-3);
     }
