@@ -14,6 +14,10 @@
 
 namespace cif = gemmi::cif;
 
+// A step of the read (ImportText.h, a C++20 header): throws ImportStopped
+// once the user has asked to stop.
+void ImportReadStep();
+
 namespace {
 
 // A loop whose values do not fill its rows names its own first line.
@@ -77,9 +81,12 @@ template <> struct ParseAction<cif::rules::loop_tag> {
 template <> struct ParseAction<cif::rules::loop_value> {
   template <typename Input> static void apply(const Input &in, CIFDocument &d) {
     CIFItem &item = d.items->back();
-    // A running column rather than a division per value.
-    if (d.loopColumn == 0)
+    // A running column rather than a division per value; a row is a step
+    // of the read.
+    if (d.loopColumn == 0) {
+      ImportReadStep();
       item.rowLines.push_back(static_cast<int>(in.iterator().line));
+    }
     if (++d.loopColumn == item.tags.size())
       d.loopColumn = 0;
     const std::string_view v = in.string_view();

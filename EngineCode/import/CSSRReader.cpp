@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 
 namespace {
@@ -93,7 +94,7 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
   // Orthogonal coordinates: a along x, b in the x-y plane.
   const CellFrame frame = StandardCellFrame(cell);
   std::unordered_map<long, uint32_t> siteOfSerial;
-  std::vector<std::pair<long, long>> connections;
+  std::vector<std::tuple<long, long, int>> connections; // (atom, partner, line)
   const size_t n = static_cast<size_t>(*count);
   size_t fieldsBefore = 0;
   for (size_t k = 0; k < n; k++) {
@@ -132,15 +133,15 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
       if (!WholeIn(other, 0.0, kLargestSerial) || t[j].find('.') != std::string_view::npos)
         break; // the charge, or the end of the connections
       if (*other > 0)
-        connections.emplace_back(self, std::lround(*other));
+        connections.emplace_back(self, std::lround(*other), number);
     }
   }
   if (RefuseCutInsideNumber(source, result))
     return false;
   // Each bond once, between atoms the file lists.
-  std::vector<std::pair<uint32_t, uint32_t>> pairs;
+  std::vector<std::tuple<uint32_t, uint32_t, int>> pairs;
   pairs.reserve(connections.size());
-  for (const auto &[a, b] : connections) {
+  for (const auto &[a, b, line] : connections) {
     const auto i = siteOfSerial.find(a), j = siteOfSerial.find(b);
     if (i == siteOfSerial.end() || j == siteOfSerial.end()) {
       ImportWarning(*s, 0, "atom " + std::to_string(a) + " is bonded to atom " + std::to_string(b) +
@@ -148,12 +149,16 @@ bool DoCSSRFile(const ImportSource &source, ImportResult &result) {
       continue;
     }
     if (i->second != j->second)
-      pairs.emplace_back(std::min(i->second, j->second), std::max(i->second, j->second));
+      pairs.emplace_back(std::min(i->second, j->second), std::max(i->second, j->second), line);
   }
+  // Each pair once, with the first line that lists it.
   std::sort(pairs.begin(), pairs.end());
-  pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
-  for (const auto &[i, j] : pairs)
-    s->bonds.push_back({i, j});
+  const auto samePair = [](const auto &x, const auto &y) {
+    return std::get<0>(x) == std::get<0>(y) && std::get<1>(x) == std::get<1>(y);
+  };
+  pairs.erase(std::unique(pairs.begin(), pairs.end(), samePair), pairs.end());
+  for (const auto &[i, j, line] : pairs)
+    s->bonds.push_back({i, j, line});
   if (!s->extras.title.empty())
     s->name = s->extras.title;
   return FinishImportedStructure(*s, result.error);

@@ -98,7 +98,7 @@ bool DoChem3DFile(const ImportSource &source, ImportResult &result) {
       }
       const uint32_t a = std::min(own, it->second), b = std::max(own, it->second);
       if (a != b && seen.insert(uint64_t{a} << 32 | b).second)
-        s->bonds.push_back({a, b});
+        s->bonds.push_back({a, b, static_cast<int>(lineIndex + 1)});
     }
   return FinishImportedStructure(*s, result.error);
 }

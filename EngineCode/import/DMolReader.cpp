@@ -13,6 +13,7 @@
 #include "import/ImportTypes.h"
 
 #include "CellFrame.h"
+#include "HostServices.h"
 #include "SpaceGroups.h"
 #include "StoredLimits.h"
 #include "SymmetryCards.h"
@@ -119,6 +120,7 @@ size_t DropSymmetryImages(std::vector<FileAtom> &atoms, const std::vector<GEP> &
   };
   std::vector<FileAtom> kept;
   for (FileAtom &a : atoms) {
+    ImportReadStep();
     // An atom at no place a structure holds is no image of another: the
     // fill leaves it out, with its line.
     if (!std::all_of(std::begin(a.xyz), std::end(a.xyz), [](double x) { return std::fabs(x) <= stored::kFinite.high; })) {
@@ -247,12 +249,20 @@ struct Reader {
                         "the space group \"" + group + "\" is not known; the atoms are read in P 1.");
         SetSymmetryFromSymbol(out, "P 1", 0, static_cast<int>(cellLine + 1));
       }
+      // The file lists every atom of its cell: a cell without room for
+      // them is refused before their images are filed.
+      const auto matter = std::count_if(atoms.begin(), atoms.end(),
+                                        [](const FileAtom &a) { return a.element != kPlaceholderElement; });
+      if (std::string why = CellTooSmallFor(CellVolume(cell), static_cast<double>(matter)); !why.empty())
+        return RefuseImport(result, static_cast<int>(cellLine + 1), why);
       // The file lists every atom of the cell, which tells no origin of a
       // group of two apart: it is settled before the images are dropped.
       ChooseUnnamedOrigin(out);
       const CellFrame frame = StandardCellFrame(cell);
       for (FileAtom &a : atoms)
         FractionalFromCartesian(frame, a.xyz, a.xyz);
+      if (gShowProgress)
+        WriteStatus("Leaving out the atoms that are images under the space group...");
       const size_t dropped = DropSymmetryImages(atoms, GroupOperators(out.crystal));
       if (dropped > 0)
         ImportWarning(out, static_cast<int>(cellLine + 1),

@@ -8,6 +8,7 @@
 #include "StructureArrays.h"
 #include "import/CellFrame.h"
 #include "import/ImportText.h"
+#include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
 #include <algorithm>
@@ -15,6 +16,11 @@
 #include <string>
 
 namespace {
+
+// A bond a file lists longer than this many times the automatic rule's
+// limit for its pair joins no atoms of a structure: left out, it neither
+// stalls the search nor widens the pair's specification.
+constexpr double kMostFileBondStretch = 2.0;
 
 // The shortest distance (A) between two read sites, their images in the
 // neighbouring cells included for a crystal (a bond may cross a wall).
@@ -45,18 +51,37 @@ double FileBondLength(const CrystalRec &c, const double rows[3][3], size_t i, si
 
 } // namespace
 
-FileBondSet MeasureFileBonds(const ImportedStructure &s) {
+FileBondSet MeasureFileBonds(ImportedStructure &s) {
   FileBondSet set;
-  const size_t nSites = s.crystal.sites.size();
+  const CrystalRec &c = s.crystal;
+  const size_t nSites = c.sites.size();
   double rows[3][3] = {};
-  if (!s.bonds.empty() && !s.crystal.molecule)
-    StandardCellVectors(s.crystal.a, s.crystal.b, s.crystal.c, s.crystal.alpha, s.crystal.beta, s.crystal.gamma, rows);
+  if (!s.bonds.empty() && !c.molecule)
+    StandardCellVectors(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, rows);
+  // The automatic rule's limits, which a bond the file lists may pass by
+  // kMostFileBondStretch at most.
+  bool nonMetal = false;
+  if (!s.bonds.empty())
+    for (const AsymmetricUnitRecord &site : c.sites)
+      nonMetal = nonMetal || IsAutoBondNonMetal(site.elements[0]);
+  auto typeRadius = [&](size_t site) {
+    const uint32_t type = c.sites[site].atomType;
+    return type < UsableSphereSize(c) ? c.spheres[type].radius : 0.0f;
+  };
   for (const FileBond &b : s.bonds) {
     if (b.first >= nSites || b.second >= nSites || b.first == b.second)
       continue;
-    const ElementCode ea = s.crystal.sites[b.first].elements[0], eb = s.crystal.sites[b.second].elements[0];
+    const ElementCode ea = c.sites[b.first].elements[0], eb = c.sites[b.second].elements[0];
     const auto key = ea <= eb ? std::make_pair(ea, eb) : std::make_pair(eb, ea);
-    const double r = FileBondLength(s.crystal, rows, b.first, b.second);
+    const double r = FileBondLength(c, rows, b.first, b.second);
+    const double limit = AutoBondPairLimit(ea, eb, typeRadius(b.first), typeRadius(b.second), nonMetal);
+    if (!(r <= kMostFileBondStretch * limit)) {
+      ImportWarning(s, b.line,
+                    "the bond " + ElementSymbolText(ea) + "-" + ElementSymbolText(eb) + " of " + FormatFixed(r, 3) +
+                        " A is more than twice the longest the automatic rule bonds (" +
+                        FormatFixed(limit, 3) + " A); it is left out.");
+      continue;
+    }
     auto [it, fresh] = set.pairs.try_emplace(key, r, r);
     if (!fresh)
       it->second = {std::min(it->second.first, r), std::max(it->second.second, r)};

@@ -29,8 +29,10 @@ struct FileBondSet {
 };
 
 // The bonds of a structure as read, with their lengths in one frame of its
-// cell (a bond may cross a wall).
-FileBondSet MeasureFileBonds(const ImportedStructure &s);
+// cell (a bond may cross a wall). A bond longer than twice the automatic
+// rule's limit for its element pair (AutoBondPairLimit) is left out, with a
+// warning naming its line.
+FileBondSet MeasureFileBonds(ImportedStructure &s);
 
 // The bonds of a built structure whose file gives no bond specifications:
 // - no file bonds: the automatic search;

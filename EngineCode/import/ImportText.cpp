@@ -52,12 +52,12 @@ thread_local CancelPoll *tReadPoll = nullptr;
 // Steps between two readings of the clock: a few thousand lines' worth.
 constexpr int64_t kReadClockEvery = 1 << 12;
 
-void ReadStep() {
+} // namespace
+
+void ImportReadStep() {
   if (tReadPoll && tReadPoll->Step())
     throw ImportStopped{};
 }
-
-} // namespace
 
 ImportReadPoll::ImportReadPoll() : poll_(std::make_unique<CancelPoll>(kReadClockEvery)), outer_(tReadPoll) {
   tReadPoll = poll_.get();
@@ -87,7 +87,7 @@ ImportTextLines::ImportTextLines(std::string_view text) : text_(text), checkpoin
   constexpr size_t kBlock = 4096;
   size_t ends = 0; // the LFs counted
   for (size_t at = 0; at < text.size(); at += kBlock) {
-    ReadStep();
+    ImportReadStep();
     const char *block = text.data() + at;
     const size_t length = std::min(kBlock, text.size() - at);
     const auto inBlock = static_cast<size_t>(std::count(block, block + length, '\n'));
@@ -108,7 +108,7 @@ std::string_view ImportTextLines::LineAt(size_t offset) const {
 }
 
 std::string_view ImportTextLines::operator[](size_t i) const {
-  ReadStep();
+  ImportReadStep();
   // From the nearest place known before the line, or back from the last
   // line reached when that is nearer.
   const size_t checkpoint = i / kCheckpointEvery;
@@ -137,7 +137,7 @@ ImportTextLines::const_iterator::const_iterator(std::string_view text, size_t in
 }
 
 ImportTextLines::const_iterator &ImportTextLines::const_iterator::operator++() {
-  ReadStep();
+  ImportReadStep();
   if (++index_ < count_) {
     text_.remove_prefix(line_.size() + 1);
     line_ = text_.substr(0, text_.find('\n'));
@@ -148,7 +148,7 @@ ImportTextLines::const_iterator &ImportTextLines::const_iterator::operator++() {
 ImportTextLines ImportLines(std::string_view text) { return ImportTextLines(text); }
 
 std::vector<std::string_view> ImportTokens(std::string_view s) {
-  ReadStep();
+  ImportReadStep();
   std::vector<std::string_view> out;
   size_t i = 0;
   while (i < s.size()) {
@@ -227,7 +227,7 @@ bool ParseNumberText(std::string_view token, double &v) {
 } // namespace
 
 std::optional<double> ImportNumber(std::string_view token) {
-  ReadStep();
+  ImportReadStep();
   double v = 0.0;
   if (!ParseNumberText(token, v) || !std::isfinite(v))
     return std::nullopt;

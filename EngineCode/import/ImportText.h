@@ -36,6 +36,11 @@ private:
   CancelPoll *outer_;
 };
 
+// One step of the read running on this thread, for a reader's own loop over
+// rows, atoms or images that reads no line: throws ImportStopped once the
+// user has asked to stop. Nothing outside a read.
+void ImportReadStep();
+
 // The text with CR LF and CR line ends made LF.
 std::string ImportLineEnds(std::string_view text);
 // The lines of a normalised text (LF ends only); the n-th entry is line n+1,

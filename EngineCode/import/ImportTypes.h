@@ -72,6 +72,7 @@ struct AtomTypeLook {
 // the order the reader appended them).
 struct FileBond {
   uint32_t first = 0, second = 0;
+  int line = 0; // of the record that lists it (1-based; 0 for none)
 };
 
 // One structure of a file, filled but not yet built.

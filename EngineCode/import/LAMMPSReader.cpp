@@ -354,7 +354,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
         return RefuseImport(r.result, static_cast<int>(k) + 1, "the bond joins no two atoms of the Atoms section");
       if (ia->second == UINT32_MAX || ib->second == UINT32_MAX)
         continue;
-      s->bonds.push_back({ia->second, ib->second});
+      s->bonds.push_back({ia->second, ib->second, static_cast<int>(k) + 1});
     }
   return FinishImportedStructure(*s, result.error);
 }

@@ -15,7 +15,10 @@
 #include "import/CellFrame.h"
 #include "import/ElementOfName.h"
 #include "import/ImportSymmetry.h"
+#include "import/ImportText.h"
 #include "import/StructureFill.h"
+
+#include <algorithm>
 
 #include <cmath>
 #include <unordered_map>
@@ -113,6 +116,7 @@ private:
     std::unordered_map<std::string_view, size_t> modelOf;
     size_t model = 0;
     for (size_t r = 0; r < n; r++) {
+      ImportReadStep();
       const int line = atoms_.Line(r);
       const std::string_view number = Given(kModel, r);
       if (models_.empty() || models_[model].number != number) {
@@ -263,6 +267,7 @@ private:
     const CIFColumn &occ = atoms_[kOccupancy], &b = atoms_[kB];
     size_t badOccupancy = 0;
     for (size_t r : m.rows) {
+      ImportReadStep();
       AsymmetricUnitRecord *site;
       if (crystal_) {
         double f[3];
@@ -326,6 +331,7 @@ private:
           rowOfId.emplace(Given(kId, r), r);
     std::vector<size_t> left(models_.size(), 0);
     for (size_t k = 0; k < aniso.Rows(); k++) {
+      ImportReadStep();
       const auto it = rowOfId.find(aniso[0].Given(k));
       if (it == rowOfId.end())
         continue; // a location left out, or an atom without a position
@@ -359,9 +365,75 @@ private:
   }
 
   // `_struct_conn`: each bond once, both atoms in this model; hydrogen bonds
-  // and bonds to symmetry copies are no bonds of the model.
+  // and bonds to symmetry copies are no bonds of the model. The rows are
+  // read once for every model, and a model looks up the rows that name its
+  // atoms by the atoms it holds: the cost is the model's atoms and the rows
+  // it holds, not every row again for every model.
   void ReadBonds(ImportedStructure &s, const ModelAtoms &m) {
     s.bondsBesideImplied = true; // the residues' own bonds are implied
+    if (!connRead_)
+      ReadConnections();
+    if (conn_.empty())
+      return;
+    std::unordered_map<std::string, size_t> rowOfAtom;
+    rowOfAtom.reserve(m.rows.size());
+    for (size_t r : m.rows) {
+      ImportReadStep();
+      rowOfAtom.try_emplace(Key(r), r);
+    }
+    // The rows whose atoms the model holds (or whose first atom is at a
+    // location left out), in the order of the table, with their bonds.
+    std::vector<std::pair<size_t, uint64_t>> held; // (row, a << 32 | b), b == a for no bond
+    for (const auto &[key, r1] : rowOfAtom) {
+      ImportReadStep();
+      const auto named = connOfFirst_.find(key);
+      if (named == connOfFirst_.end())
+        continue;
+      for (size_t k : named->second) {
+        const Connection &bond = conn_[k];
+        // A bond of a location left out is none of the kept atom's.
+        if (!bond.alt1.empty() && Given(kAlt, r1) != bond.alt1) {
+          held.emplace_back(k, uint64_t{0});
+          continue;
+        }
+        const auto second = rowOfAtom.find(bond.key2);
+        if (second == rowOfAtom.end())
+          continue;
+        if (!bond.alt2.empty() && Given(kAlt, second->second) != bond.alt2) {
+          held.emplace_back(k, uint64_t{0});
+          continue;
+        }
+        const uint32_t a = std::min(siteOfRow_[r1], siteOfRow_[second->second]);
+        const uint32_t b = std::max(siteOfRow_[r1], siteOfRow_[second->second]);
+        held.emplace_back(k, (uint64_t{a} << 32) | (a == b ? a : b));
+      }
+    }
+    std::sort(held.begin(), held.end());
+    std::unordered_set<uint64_t> seen;
+    size_t missing = conn_.size() - held.size();
+    int firstMissing = 0;
+    for (size_t k = 0; k <= held.size(); k++) {
+      if (k == held.size() || held[k].first != k) {
+        if (k < conn_.size())
+          firstMissing = conn_[k].line;
+        break;
+      }
+    }
+    for (const auto &[k, pair] : held) {
+      const uint32_t a = static_cast<uint32_t>(pair >> 32), b = static_cast<uint32_t>(pair);
+      if (pair != 0 && a != b && seen.insert(pair).second)
+        s.bonds.push_back({a, b, conn_[k].line});
+    }
+    if (missing > 0)
+      ImportWarning(s, firstMissing, "_struct_conn names an atom the " +
+                                         std::string(models_.size() > 1 ? "model" : "file") + " does not hold; " +
+                                         std::to_string(missing) + " such bond(s) were left out.");
+  }
+
+  // The `_struct_conn` rows that may be bonds of a model, in the order of
+  // the table, filed by their first atom.
+  void ReadConnections() {
+    connRead_ = true;
     const CIFTable conn = tags_.Find(
         "_struct_conn_",
         {"ptnr1_label_asym_id|ptnr1_auth_asym_id", "?ptnr1_label_seq_id", "?ptnr1_auth_seq_id",
@@ -369,52 +441,32 @@ private:
          "ptnr2_label_asym_id|ptnr2_auth_asym_id", "?ptnr2_label_seq_id", "?ptnr2_auth_seq_id",
          "?pdbx_ptnr2_pdb_ins_code", "ptnr2_label_atom_id|ptnr2_auth_atom_id", "?pdbx_ptnr2_label_alt_id",
          "?conn_type_id", "?ptnr1_symmetry", "?ptnr2_symmetry"});
-    if (conn.Rows() == 0)
-      return;
-    std::unordered_map<std::string, size_t> rowOfAtom;
-    rowOfAtom.reserve(m.rows.size());
-    for (size_t r : m.rows)
-      rowOfAtom.try_emplace(Key(r), r);
     auto given = [&](size_t k, size_t r) { return conn[k] ? conn[k].Given(r) : std::string_view(); };
-    std::unordered_set<uint64_t> seen;
-    size_t missing = 0;
-    int firstMissing = 0;
     for (size_t r = 0; r < conn.Rows(); r++) {
+      ImportReadStep();
       if (ImportEqualNoCase(given(12, r), "hydrog"))
         continue;
       const std::string_view sym1 = given(13, r), sym2 = given(14, r);
       if ((!sym1.empty() && sym1 != "1_555") || (!sym2.empty() && sym2 != "1_555"))
         continue;
-      uint32_t ends[2];
-      bool found = true, otherLocation = false;
-      for (size_t p = 0; p < 2 && found && !otherLocation; p++) {
-        const size_t c = 6 * p;
-        const auto it = rowOfAtom.find(AtomKey(given(c, r), given(c + 1, r), given(c + 2, r), given(c + 3, r),
-                                               given(c + 4, r)));
-        found = it != rowOfAtom.end();
-        if (!found)
-          break;
-        // A bond of a location left out is none of the kept atom's.
-        const std::string_view alt = given(c + 5, r);
-        otherLocation = !alt.empty() && Given(kAlt, it->second) != alt;
-        ends[p] = siteOfRow_[it->second];
-      }
-      if (otherLocation)
-        continue;
-      if (!found) {
-        if (missing++ == 0)
-          firstMissing = conn.Line(r);
-        continue;
-      }
-      const uint32_t a = std::min(ends[0], ends[1]), b = std::max(ends[0], ends[1]);
-      if (a != b && seen.insert((uint64_t{a} << 32) | b).second)
-        s.bonds.push_back({a, b});
+      Connection &bond = conn_.emplace_back();
+      bond.key2 = AtomKey(given(6, r), given(7, r), given(8, r), given(9, r), given(10, r));
+      bond.alt1 = given(5, r);
+      bond.alt2 = given(11, r);
+      bond.line = conn.Line(r);
+      connOfFirst_[AtomKey(given(0, r), given(1, r), given(2, r), given(3, r), given(4, r))].push_back(conn_.size() -
+                                                                                                      1);
     }
-    if (missing > 0)
-      ImportWarning(s, firstMissing, "_struct_conn names an atom the " +
-                                         std::string(models_.size() > 1 ? "model" : "file") + " does not hold; " +
-                                         std::to_string(missing) + " such bond(s) were left out.");
   }
+
+  struct Connection {
+    std::string key2;             // the second atom's key
+    std::string_view alt1, alt2;  // the locations named, in the text
+    int line = 0;
+  };
+  bool connRead_ = false;
+  std::vector<Connection> conn_;
+  std::unordered_map<std::string, std::vector<size_t>> connOfFirst_;
 
   const CIFBlockTags &tags_;
   ImportResult &result_;

@@ -86,7 +86,7 @@ struct Reader {
       ImportWarning(*s, static_cast<int>(index + 1), "the bond names an atom the file does not hold; it is left out.");
       return;
     }
-    s->bonds.push_back({static_cast<uint32_t>(*a - 1), static_cast<uint32_t>(*b - 1)});
+    s->bonds.push_back({static_cast<uint32_t>(*a - 1), static_cast<uint32_t>(*b - 1), static_cast<int>(index + 1)});
   }
 
   bool V2000(size_t counts, size_t &i) {

@@ -131,7 +131,7 @@ bool DoMacMoleculeFile(const ImportSource &source, ImportResult &result) {
       continue;
     }
     if (a->second != b->second)
-      s->bonds.push_back({a->second, b->second});
+      s->bonds.push_back({a->second, b->second, number});
   }
   return FinishImportedStructure(*s, result.error);
 }

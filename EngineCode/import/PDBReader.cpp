@@ -188,7 +188,7 @@ public:
       foundDropped += p.dropped ? p.records : 0;
       const uint32_t i = m.bySerial.at(p.a), j = m.bySerial.at(p.b);
       if (i != j)
-        s.bonds.push_back({std::min(i, j), std::max(i, j)});
+        s.bonds.push_back({std::min(i, j), std::max(i, j), p.line});
     }
     const size_t missing = records_ - foundRecords - (droppedRecords_ - foundDropped);
     if (missing == 0)

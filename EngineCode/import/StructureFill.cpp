@@ -448,12 +448,15 @@ std::string CellWithoutRoom(CrystalRec &c) {
     if (atoms > room && atoms > kRoomCountEnough)
       break;
   }
-  if (atoms <= room)
+  return CellTooSmallFor(volume, atoms, counted < c.sites.size());
+}
+
+std::string CellTooSmallFor(double volume, double atoms, bool atLeast) {
+  if (!(atoms > volume / kMinCellVolumePerAtom))
     return {};
-  const bool all = counted == c.sites.size();
-  return std::string(all ? "" : "at least ") + std::to_string(static_cast<long long>(atoms)) + " atoms in a cell of " +
-         FormatFixed(volume, 1) + " \u00C5\u00B3: less than the " + FormatFixed(kMinCellVolumePerAtom, 0) +
-         " \u00C5\u00B3 each atom of any matter needs";
+  return std::string(atLeast ? "at least " : "") + std::to_string(static_cast<long long>(atoms)) +
+         " atoms in a cell of " + FormatFixed(volume, 1) + " \u00C5\u00B3: less than the " +
+         FormatFixed(kMinCellVolumePerAtom, 0) + " \u00C5\u00B3 each atom of any matter needs";
 }
 
 bool FinishImportedStructure(ImportedStructure &s, ImportError &error, CellRoom room) {

@@ -69,6 +69,10 @@ bool CheckReadValues(CrystalRec &crystal, std::vector<std::string> &warnings, st
 // after symmetry, each site's orbit (the operators' count over those that
 // leave it in place) with sites at one position counted once.
 std::string CellWithoutRoom(CrystalRec &c);
+// The same for a cell of `volume` A^3 known to hold `atoms` atoms (a file
+// that lists every atom of its cell), or `atLeast` that many: empty when
+// they have room.
+std::string CellTooSmallFor(double volume, double atoms, bool atLeast = false);
 
 // Ends a read structure before its build: the atoms at no place a
 // structure holds taken out (with the file's bonds to them), a crystal's

@@ -220,6 +220,14 @@ bool Reader::Bonds(ImportedStructure &s, const Section &sbond, const std::map<st
                         " names no atom of the structure; it is left out.");
       continue;
     }
+    // A maximum beyond the largest a specification takes is held to it.
+    double most = *dmax;
+    if (!(most <= double{kMaxBondSpecLength})) {
+      most = kMaxBondSpecLength;
+      const std::string held = FormatFixed(stored::kBondLength.high, 0) + stored::kBondLength.unit;
+      ImportWarning(s, line, "SBOND " + std::string(t[4]) + " is beyond the largest bond maximum, " + held + "; " +
+                                 held + " used.");
+    }
     const RGBColor colour = t.size() >= 15 ? FileColour(t[12], t[13], t[14]).value_or(c.bondColor1) : c.bondColor1;
     for (ElementCode a : as)
       for (ElementCode b : bs) {
@@ -234,7 +242,7 @@ bool Reader::Bonds(ImportedStructure &s, const Section &sbond, const std::map<st
         spec.elementA = a;
         spec.elementB = b;
         spec.minLength = ImportFloat(std::max(0.0, *dmin));
-        spec.maxLength = static_cast<float>(std::clamp(*dmax, 0.0, double{kMaxBondSpecLength}));
+        spec.maxLength = static_cast<float>(std::max(most, 0.0));
         spec.style = c.defaultBondStyle;
         spec.colour1 = spec.colour2 = colour;
       }

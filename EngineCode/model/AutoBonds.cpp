@@ -2,6 +2,7 @@
 #include "AutoBonds.h"
 
 #include "BondSearch.h"
+#include "CancelPoll.h"
 #include "CovalentRadii.h"
 #include "Geometry.h"
 #include "HostServices.h"
@@ -296,6 +297,27 @@ float SpecMaximumBelow(float r) {
 
 } // namespace
 
+// ---- The automatic rule -------------------------------------------------------------
+
+bool IsAutoBondNonMetal(ElementCode e) {
+  const CovalentRadiusRow *row = FindCovalentRadius(e);
+  return row && !row->metal;
+}
+
+float AutoBondPairLimit(ElementCode a, ElementCode b, float typeRadiusA, float typeRadiusB, bool nonMetalPresent) {
+  const CovalentRadiusRow *rowA = FindCovalentRadius(a), *rowB = FindCovalentRadius(b);
+  if (rowA && rowB)
+    return AutoPairLimit(*rowA, *rowB, nonMetalPresent);
+  // An element the radii table lacks gets no automatic bond; a bond a file
+  // gives it is judged against its atom type's radius.
+  const double radiusA = rowA ? double(rowA->radius) : double(typeRadiusA);
+  const double radiusB = rowB ? double(rowB->radius) : double(typeRadiusB);
+  return static_cast<float>((radiusA + radiusB) * kAutoBondRadiusFactor);
+}
+
+// Places between two readings of the clock in the automatic search.
+constexpr int64_t kAutoBondClockEvery = 64;
+
 // ---- Merging a specification ------------------------------------------------------
 
 int32_t AutoAddBondSpecs(CrystalRec *crystal, BondSpec spec) {
@@ -449,8 +471,15 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
       throw;
     return;
   }
+  // The cancel key is heard between places, in the count of the crowded
+  // places and in the search; a stopped search leaves no bonds, no
+  // specifications and no coordination, and says so unless an earlier stage
+  // of the command was stopped (and said so).
+  const bool stoppedBefore = LongCommandCancelled() && !ShowingAfterStop::Active();
+  CancelPoll cancel(kAutoBondClockEvery);
+  bool cancelled = false;
   if (nPlaces > crowdLimit) {
-    for (size_t p = 0; p < nPlaces; p++)
+    for (size_t p = 0; p < nPlaces && !(cancelled = cancelled || cancel.Step()); p++)
       if (TurboHoldsMoreThan(gTurboAtoms[p].xyz, searchDistance, crowdLimit))
         for (uint32_t m = places.start[p]; m < places.start[p + 1]; m++) {
           uint8_t &flag = crowdedAtom[places.all[places.members[m]].atom];
@@ -518,7 +547,7 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
   uint64_t coincident = 0;
   // The members of a place that make contacts.
   std::vector<uint32_t> capable;
-  for (size_t pi = 0; pi < nPlaces && !deferFailed; pi++) {
+  for (size_t pi = 0; pi < nPlaces && !deferFailed && !(cancelled = cancelled || cancel.Step()); pi++) {
     // Set when the specification table is full: the place's search ends.
     bool full = false;
     const TurboAtom ci = gTurboAtoms[pi];
@@ -614,6 +643,17 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
         WriteProgress("", percent);
       }
     }
+  }
+  if (cancelled) {
+    TurboEndCancelledSearch(crystal, !stoppedBefore);
+    c.bondSpecCount = 0;
+    for (size_t s = 0; s < nSites; s++) {
+      c.sites[s].coordination = 0;
+      c.sites[s].polyMode = 0;
+    }
+    if (progress)
+      CloseStatus();
+    return;
   }
   TurboFreeCandidates();
   if (deferFailed) {

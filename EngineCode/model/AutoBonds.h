@@ -53,6 +53,11 @@ extern const BondSpec kDefSpecs[kNumDefSpecs];
 // placeholder atom, so none gets a specification; a bond a file gives to a
 // placeholder stays.
 inline constexpr double kAutoBondRadiusFactor = 1.15;
+// The rule's limit (A) for elements a and b; an element the radii table
+// lacks takes the given radius of its atom type. `nonMetalPresent`: the
+// structure holds a non-metal (IsAutoBondNonMetal).
+float AutoBondPairLimit(ElementCode a, ElementCode b, float typeRadiusA, float typeRadiusB, bool nonMetalPresent);
+bool IsAutoBondNonMetal(ElementCode e);
 // The placeholder element: what a reader gives an atom whose element it
 // cannot tell (a water model's massless charge site, a query atom).
 inline constexpr ElementCode kPlaceholderAtomElement = TwoCharsToShort("Xx");

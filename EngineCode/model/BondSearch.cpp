@@ -70,6 +70,15 @@ constexpr int64_t kCancelClockEvery = 64;
 // counting this many bytes for a bond: its pair while the search runs, its
 // two entries in the bonds lists and the index that fills them.
 constexpr uint64_t kBondMemoryShare = 2;
+// A search that would give the atoms in range more bonds than this each on
+// average (every bond counted at both its atoms) is refused like one too
+// large for memory: no matter is bonded so, and such a bond maximum reaches
+// far beyond any bond.
+constexpr uint64_t kMostMeanBondsPerAtom = 40;
+// The coordination over the whole crystal is not counted for a maximum
+// whose sphere holds, by the density of the element, this many times that
+// number of atoms.
+constexpr uint64_t kUncountedReachFactor = 2;
 constexpr uint64_t kBytesPerBond = 32;
 // The bound count takes a grid cell whole only when it lies within the limits
 // by this relative margin, so that rounding never counts a candidate the
@@ -1136,6 +1145,20 @@ bool PrepareQuery(const float p[3], float d, QueryCube *cube) {
   return p && IsFinite3(p) && PrepareGrid(d) && CubeOf(p, d, cube);
 }
 
+// The candidates the cells of the cube hold: at least those within the
+// cube, at a cost of a subtraction per row of cells.
+uint64_t CubeHolds(const QueryCube &cube) {
+  uint64_t held = 0;
+  for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
+    for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
+      const int64_t row = (cz * sGrid.dims[1] + cy) * sGrid.dims[0];
+      held += sGrid.cellStart[static_cast<size_t>(row + cube.to[0] + 1)] -
+              sGrid.cellStart[static_cast<size_t>(row + cube.from[0])];
+    }
+  }
+  return held;
+}
+
 // Calls visit(k) for every grid item k inside the cube, cell row by cell
 // row in memory order.
 template <class Visit> void VisitCube(const QueryCube &cube, Visit visit) {
@@ -1233,15 +1256,8 @@ bool BondsFitIn(const std::vector<AtomPoint> &points, const std::vector<AtomSpan
     for (int32_t a = span.first; a <= span.last && upper <= room; a++) {
       const AtomPoint &atom = points[static_cast<size_t>(a)];
       QueryCube cube;
-      if (!atom.inRange || !CubeOf(atom.cart, spec.maxLength, &cube))
-        continue;
-      for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
-        for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
-          const int64_t row = (cz * sGrid.dims[1] + cy) * sGrid.dims[0];
-          upper += sGrid.cellStart[static_cast<size_t>(row + cube.to[0] + 1)] -
-                   sGrid.cellStart[static_cast<size_t>(row + cube.from[0])];
-        }
-      }
+      if (atom.inRange && CubeOf(atom.cart, spec.maxLength, &cube))
+        upper += CubeHolds(cube);
     }
   }
   if (upper <= room)
@@ -1322,6 +1338,10 @@ bool TurboHoldsMoreThan(const float p[3], float d, size_t limit) {
   QueryCube cube;
   if (!PrepareQuery(p, d, &cube))
     return false;
+  // What the cube's cells hold bounds the count: most places are settled
+  // by it without a distance.
+  if (CubeHolds(cube) <= limit)
+    return false;
   const float dSq = d * d;
   size_t count = 0;
   // A cell's candidates within d of p; true once more than limit are found.
@@ -1369,6 +1389,14 @@ void TurboFreeCandidates() {
 // ---- Entry points ---------------------------------------------------------------
 
 BondSearchEnd TurboLastBondSearchEnd() { return sLastBondSearchEnd; }
+
+void TurboEndCancelledSearch(CrystalRec *crystal, bool tell) {
+  TurboFreeCandidates();
+  TurboRemoveBonds(crystal);
+  sLastBondSearchEnd = BondSearchEnd::Cancelled;
+  if (tell)
+    ReportCancelledBondSearch();
+}
 
 void ReportCoincidentPairs(uint64_t pairs) {
   if (pairs == 0)
@@ -1418,8 +1446,15 @@ void GenerateBonds(CrystalRec *crystal) {
     previous += atom.bonds.size();
   }
   expected = std::max(expected, previous);
-  // The bonds memory can hold: they are counted before they are stored.
-  const uint64_t room = AvailableMemoryBytes() / kBondMemoryShare / kBytesPerBond;
+  // The bonds memory can hold, and those of kMostMeanBondsPerAtom to each
+  // atom in range (more lie in no structure: a bond maximum far beyond any
+  // bond): they are counted before they are stored.
+  uint64_t inRange = 0;
+  for (const AtomPoint &point : points)
+    inRange += point.inRange;
+  const uint64_t memoryRoom = AvailableMemoryBytes() / kBondMemoryShare / kBytesPerBond;
+  const uint64_t structureRoom = inRange * kMostMeanBondsPerAtom / 2;
+  const uint64_t room = std::min(memoryRoom, structureRoom);
   const bool progress = gShowProgress != 0;
   // The bonds found, (a << 32 | b) in the order found; entered into the
   // lists once the search is over.
@@ -1507,12 +1542,13 @@ void GenerateBonds(CrystalRec *crystal) {
       if (!BondsFitIn(points, spansA, spec, sameElement, left, cancel, &cancelled)) {
         if (cancelled)
           return finish(true, true);
-        uint64_t inRange = 0;
-        for (const AtomPoint &point : points)
-          inRange += point.inRange;
-        const std::string text = GroupedCount(inRange) + " atoms would have more than " + GroupedCount(room) +
-                                 " bonds within the bond maximum, more than memory holds: the structure is shown "
-                                 "without bonds.";
+        const std::string text =
+            GroupedCount(inRange) + " atoms would have more than " + GroupedCount(room) +
+            " bonds within the bond maximum, " +
+            (room < memoryRoom ? "more than " + std::to_string(kMostMeanBondsPerAtom) +
+                                     " to an atom on average: the structure is shown without bonds; Edit > Bonding "
+                                     "can lower the maximum."
+                               : std::string("more than memory holds: the structure is shown without bonds."));
         finish(false, true, BondSearchEnd::TooMany);
         MyCFCautionAlert("Too many bonds", text);
         return;
@@ -1594,6 +1630,13 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   int64_t done = 0;
   bool found = false;
   const SiteAlternatives alternatives(c);
+  // The cell's volume, for the atoms a maximum reaches on average.
+  const float *O = c.orientationMatrix;
+  const double volume = std::fabs(double(O[0]) * (double(O[4]) * O[8] - double(O[5]) * O[7]) -
+                                  double(O[1]) * (double(O[3]) * O[8] - double(O[5]) * O[6]) +
+                                  double(O[2]) * (double(O[3]) * O[7] - double(O[4]) * O[6]));
+  std::string uncounted; // the pairs whose maxima reach too far to count
+  CancelPoll cancel(kCancelClockEvery);
 
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
@@ -1618,6 +1661,23 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
       done += TurboRunSiteCount(runsA);
       continue;
     }
+    // A maximum whose sphere holds, by the density of either element, far
+    // more atoms than any atom has bonds is not counted over the crystal:
+    // the images within its reach would number millions.
+    double reached = 0.0;
+    const double sphere = 4.0 / 3.0 * M_PI * double(spec.maxLength) * spec.maxLength * spec.maxLength;
+    for (const std::vector<ElementIndexEntry> *runs : {&runsA, &runsB}) {
+      double perCell = 0.0;
+      for (const ElementIndexEntry &run : *runs)
+        for (uint32_t s = run.firstSite; s <= run.lastSite && s < nSites; s++)
+          perCell += std::max(c.sites[s].atomsPerCell, 0);
+      reached = std::max(reached, volume > 0.0 ? perCell * sphere / volume : 0.0);
+    }
+    if (reached > double(kMostMeanBondsPerAtom * kUncountedReachFactor)) {
+      uncounted += (uncounted.empty() ? "" : ", ") + SpecText("%c%c-%c%c", spec);
+      done += TurboRunSiteCount(runsA);
+      continue;
+    }
     int64_t contacts = 0;
     const int passes = spec.elementA == spec.elementB ? 1 : 2;
     for (int pass = 0; pass < passes; pass++) {
@@ -1639,6 +1699,15 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
       const bool gridReady = gNAtoms > 0 && PrepareGrid(spec.maxLength);
       for (const ElementIndexEntry &run : queries)
         for (uint32_t s = run.firstSite; s <= run.lastSite && s < nSites; s++) {
+          // Stopped, no site keeps a count; the stages after stop too.
+          if (cancel.Step()) {
+            TurboFreeCandidates();
+            for (size_t t = 0; t < nSites; t++)
+              c.sites[t].coordination = 0;
+            if (progress)
+              CloseStatus();
+            return false;
+          }
           AsymmetricUnitRecord &site = c.sites[s];
           float q[3];
           for (int i = 0; i < 3; i++)
@@ -1680,5 +1749,8 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
     else
       found = true;
   }
+  if (!uncounted.empty())
+    FWrite("Coordination numbers were not counted for " + uncounted +
+           ": the bond maximum reaches dozens of atoms of each site.");
   return found;
 }

@@ -194,9 +194,10 @@ extern int16_t gAxisChoice;
 // cancel a search that runs long enough to show the status window (the
 // host's cancel check, CancelPoll.h): every list is then left empty and the
 // Log says so.
-// A search whose bonds would take more memory than the machine has left
-// is refused before any bond is stored: the alert "Too many bonds" says how
-// many atoms would have more than how many bonds, and every list is left
+// A search whose bonds would take more memory than the machine has left,
+// or give the atoms in range more than 40 bonds each on average, is refused
+// before any bond is stored: the alert "Too many bonds" says how many atoms
+// would have more than how many bonds, and why, and every list is left
 // empty; so is every list of a search that runs out of memory on its way,
 // with the same alert saying so (unless the failure is passed on to an
 // open, MemoryBudget.h).
@@ -208,6 +209,10 @@ enum class BondSearchEnd {
   TooMany,   // refused for memory: no bonds
 };
 BondSearchEnd TurboLastBondSearchEnd();
+// Ends a search the user stopped (this one or another that makes bonds):
+// the candidates freed, every list left empty, the end noted as Cancelled
+// and, when `tell`, the Log told.
+void TurboEndCancelledSearch(CrystalRec *crystal, bool tell);
 // Writes the search's one Log line about the pairs of atoms at one place it
 // left unbonded (nothing for none).
 void ReportCoincidentPairs(uint64_t pairs);

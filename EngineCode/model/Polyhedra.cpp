@@ -40,6 +40,9 @@ constexpr uint64_t kPolyhedraWorkPerCheck = 16384;
 // The thinning's work counted per triple, in the units above.
 constexpr uint64_t kWorkPerThinnedTriple = 8;
 constexpr char kDefiningPolyhedra[] = "Defining polyhedra...";
+// Sites between two readings of the clock while their roles are set: a
+// site's role may search the crystal around it and around its neighbours.
+constexpr int64_t kRoleClockEvery = 64;
 
 // The cancel check and the status window of a polyhedron build. Between
 // centres the build asks once per centre; within a centre the thinning and
@@ -1512,16 +1515,29 @@ void MakeAtomPolyhedra(CrystalRec *crystal) {
 // Site display modes. A mode the user chose survives: only a site without a
 // role, or a low-coordinated site whose mode draws a polyhedron, takes the
 // new one.
+//
+// A site's role may ask the whole crystal which sites coordinate it and
+// them, so the roles hear the cancel key between sites. Once the user stops
+// them (or stopped an earlier stage of the command), the sites not reached
+// take the role their coordination alone gives, without that search.
 void SetSiteRoles(CrystalRec *crystal) {
   CrystalRec &c = *crystal;
   const int32_t siteCount = UsableSiteCount(c);
   RoleContext roles;
   roles.tabulate = true;
+  if (gShowProgress && siteCount > 0)
+    WriteStatus("Setting the roles of the sites...");
+  const bool stoppedBefore = LongCommandCancelled() && !ShowingAfterStop::Active();
+  CancelPoll poll(kRoleClockEvery);
+  bool stopped = false;
   for (int32_t s = 0; s < siteCount; ++s) {
+    stopped = stopped || poll.Step();
     const uint32_t cn = c.sites[static_cast<size_t>(s)].coordination;
     uint32_t mode;
     if (cn < 1) {
       mode = kPolyModeAtom;
+    } else if (stopped) {
+      mode = cn < 3 ? kPolyModeWireBonds : kPolyModeColourShaded;
     } else {
       bool isVertex = false, ownSite = false;
       try {
@@ -1549,6 +1565,8 @@ void SetSiteRoles(CrystalRec *crystal) {
       site.polyMode = mode;
   }
   TellCrowdedSites(c, std::move(roles.crowdedHere));
+  if (stopped && !stoppedBefore)
+    FWrite("Site roles cancelled: the sites left are shown by their coordination alone.");
 }
 
 } // namespace

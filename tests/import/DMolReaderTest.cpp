@@ -101,6 +101,13 @@ TEST_F(DMolReaderTest, DamagedFilesAreRefusedOrMended) {
                 "the PBC line gives no cell lengths and angles");
   ExpectRefused(Write("d.car", "!BIOSYM archive 3\ntitle\n"), 2,
                 "the archive has no \"PBC=\" line after its first");
+  // 33 atoms listed in a cell of 64 A^3, less than 2 A^3 each: refused at
+  // the cell's line before their images under the group are looked for.
+  std::string crowded;
+  for (int k = 0; k < 33; k++)
+    crowded += "C" + std::to_string(k + 1) + " " + std::to_string(0.1 * k) + " 0.5 0.5 XXXX 1 xx C 0.000\n";
+  ExpectRefused(Write("f.car", Car("ON", cell, crowded)), 5,
+                "33 atoms in a cell of 64.0 \u00C5\u00B3: less than the 2 \u00C5\u00B3 each atom of any matter needs");
   // Truncated: the atoms read are kept, with a warning; an atom without an
   // element column takes its name's.
   Window w(host);

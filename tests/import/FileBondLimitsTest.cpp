@@ -1,0 +1,158 @@
+// Bonds and bond maxima a file gives that reach far beyond any bond: a listed
+// bond longer than twice the automatic rule's limit is left out with its
+// line, a maximum beyond the largest is held to it with a Log line, and a
+// maximum that would bond every atom to dozens of others leaves the
+// structure without bonds and says why.
+#include "MOLTestFixture.h"
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using doctest::Window;
+using FileBondLimits = MoleculeFileTest;
+
+// n^3 carbon atoms of a cubic grid 1.54 A apart, as PDB ATOM records of a
+// P 1 crystal; `conect` appended.
+std::string GridPDB(int n, const std::string &conect) {
+  std::string o;
+  char line[96];
+  const double edge = 1.54 * n;
+  std::snprintf(line, sizeof line, "CRYST1%9.3f%9.3f%9.3f  90.00  90.00  90.00 P 1           1\n", edge, edge, edge);
+  o += line;
+  int serial = 0;
+  for (int i = 0; i < n; i++)
+    for (int j = 0; j < n; j++)
+      for (int k = 0; k < n; k++) {
+        ++serial;
+        std::snprintf(line, sizeof line, "ATOM  %5d  C   GLY A%4d    %8.3f%8.3f%8.3f  1.00 20.00           C\n",
+                      serial, serial, 1.54 * i, 1.54 * j, 1.54 * k);
+        o += line;
+      }
+  return o + conect + "END\n";
+}
+
+double LongestSpec(const CrystalRec &c, const char *a, const char *b) {
+  double longest = 0.0;
+  for (int k = 0; k < c.bondSpecCount; k++) {
+    const BondSpec &s = c.bondSpecs[static_cast<size_t>(k)];
+    const std::string x = ElementSymbolText(s.elementA), y = ElementSymbolText(s.elementB);
+    if ((x == a && y == b) || (x == b && y == a))
+      longest = std::max(longest, double(s.maxLength));
+  }
+  return longest;
+}
+
+// A listed bond beyond twice the automatic limit of its pair is left out,
+// named by its line, and widens no specification; one within it is kept.
+// The automatic C-C limit is 1.15 x (0.76 + 0.76) = 1.748 A (Cordero's
+// covalent radius of carbon), so 3.08 A is kept and 18.48 A is not.
+TEST_F(FileBondLimits, ListedBondsBeyondTwiceTheRuleAreLeftOutWithTheirLine) {
+  constexpr double kCarbonLimit = 1.15 * (0.76 + 0.76);
+  struct Case {
+    const char *name;
+    std::string text;
+    int line;           // of the long bond; 0 for none
+    double widenedTo;   // the C-C maximum the file's bonds call for (A), or 0
+  } cases[] = {
+      // A 12 x 12 x 12 grid in an 18.48 A cell, atom 1 at the origin: atom
+      // 865 six steps along x (9.24 A either way), atom 289 two (3.08 A).
+      // The CONECT record is line 1 + 1,728 + 1.
+      {"far.pdb", GridPDB(12, "CONECT    1  865\n"), 1730, 0.0},
+      {"near.pdb", GridPDB(12, "CONECT    1  289\n"), 0, 3.08},
+      // A connection table, its one bond 9.24 A long on line 7.
+      {"far.mol",
+       "far\n  probe\n\n  2  1  0  0  0  0  0  0  0  0999 V2000\n"
+       "    0.0000    0.0000    0.0000 C   0  0  0  0  0  0  0  0  0  0  0  0\n"
+       "    9.2400    0.0000    0.0000 C   0  0  0  0  0  0  0  0  0  0  0  0\n"
+       "  1  2  1  0  0  0  0\nM  END\n",
+       7, 0.0},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.name);
+    host.log.clear();
+    Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), Write(k.name, k.text)));
+    const bool told = host.log.find("the bond C-C of") != std::string::npos;
+    EXPECT_EQ(told, k.line > 0) << host.log;
+    if (k.line > 0) {
+      EXPECT_NE(host.log.find("line " + std::to_string(k.line) + ": the bond C-C of 9.240 A is more than twice"),
+                std::string::npos)
+          << host.log;
+      EXPECT_LE(LongestSpec(w.crystal(), "C", "C"), 2 * kCarbonLimit);
+      EXPECT_LT(LongestSpec(w.crystal(), "C", "C"), 9.0);
+    } else {
+      EXPECT_NEAR(LongestSpec(w.crystal(), "C", "C"), k.widenedTo + 0.005, 1e-3);
+    }
+  }
+}
+
+// SBOND and BMAX maxima beyond the largest, 231 A, are held to it, each
+// with its Log line in the words of the file.
+TEST_F(FileBondLimits, MaximaBeyondTheLargestAreHeldWithALogLine) {
+  std::ifstream in(Data("vesta/rutile.vesta"));
+  std::stringstream whole;
+  whole << in.rdbuf();
+  std::string vesta = whole.str();
+  const std::string row = "0.00000    2.10000";
+  ASSERT_NE(vesta.find(row), std::string::npos);
+  vesta.replace(vesta.find(row), row.size(), "0.00000    1e308");
+  Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), Write("far.vesta", vesta)));
+  EXPECT_NE(host.log.find("line 52: SBOND 1e308 is beyond the largest bond maximum, 231"), std::string::npos)
+      << host.log;
+  EXPECT_FLOAT_EQ(static_cast<float>(LongestSpec(w.crystal(), "Ti", "O")), 231.0f);
+}
+
+// A maximum that would give the atoms more than 40 bonds each on average
+// is refused before any bond is made: the alert says why, and the
+// structure shows without bonds. A 6 x 6 x 6 grid of 1.54 A with BMAX C C
+// 231 would bond every atom in range to every other (each to hundreds); the
+// same grid with 3.5 A bonds each to its 6 + 12 + 8 = 26 neighbours at 1.54,
+// 2.18 and 2.67 A, fewer than 40, and keeps them.
+TEST_F(FileBondLimits, MaximaThatBondEveryAtomToDozensLeaveNoBonds) {
+  auto grid = [](const char *bmax) {
+    std::string o = "TITL grid\nCELL 9.24 9.24 9.24 90 90 90\nSYMM x,y,z\n" + std::string(bmax) + "\nATOM\n";
+    char line[96];
+    for (int i = 0; i < 6; i++)
+      for (int j = 0; j < 6; j++)
+        for (int k = 0; k < 6; k++) {
+          std::snprintf(line, sizeof line, "C C%d %.6f %.6f %.6f\n", 36 * i + 6 * j + k + 1, i / 6.0, j / 6.0,
+                        k / 6.0);
+          o += line;
+        }
+    return o;
+  };
+  struct Case {
+    const char *name, *bmax;
+    bool refused;
+  } cases[] = {{"far.ovtx", "BMAX C C 231", true}, {"near.ovtx", "BMAX C C 2.9", false}};
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.name);
+    host.alerts.clear();
+    Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), Write(k.name, grid(k.bmax))));
+    const CrystalRec &c = w.crystal();
+    if (k.refused) {
+      ASSERT_EQ(host.alerts.size(), 1u);
+      EXPECT_EQ(host.alerts[0].message, "Too many bonds");
+      EXPECT_NE(host.alerts[0].explanation.find("more than 40 to an atom on average"), std::string::npos)
+          << host.alerts[0].explanation;
+      EXPECT_LT(host.alerts[0].explanation.size(), 220u);
+      EXPECT_TRUE(Bonds(c).empty());
+      EXPECT_GT(c.atomCount, 0);
+    } else {
+      EXPECT_TRUE(host.alerts.empty());
+      // An atom inside the range has its 26 neighbours.
+      uint32_t most = 0;
+      for (int32_t a = 0; a < c.atomCount; a++)
+        most = std::max(most, c.atoms[static_cast<size_t>(a)].bondCount);
+      EXPECT_EQ(most, 26u);
+    }
+  }
+}
+
+} // namespace
