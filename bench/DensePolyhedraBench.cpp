@@ -137,7 +137,7 @@ void DefineOver(benchmark::State &state, const fs::path &file) {
   int64_t bonds = 0, polyhedra = 0;
   for (const AtomRecord &atom : c.atoms) {
     bonds += atom.bondCount;
-    polyhedra += atom.polyhedron ? 1 : 0;
+    polyhedra += AtomPolyhedron(&c, atom) ? 1 : 0;
   }
   state.counters["atoms"] = double(c.atomCount);
   state.counters["bonds"] = double(bonds / 2);
