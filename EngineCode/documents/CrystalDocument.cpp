@@ -966,14 +966,14 @@ bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file) {
   return true;
 }
 
-bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &file, bool windowSettings,
-                               bool keepNotes) {
+namespace {
+
+// A document read into the window's structure, its notes unless
+// `keepNotes`, and when asked the window's settings.
+bool PutDocumentIntoWindow(WindowRef window, CrystalRec &&read, DocumentExtras &extras, bool windowSettings,
+                           bool keepNotes) {
   MainWindowData *data = GetMainWindowData(window);
   if (!data)
-    return false;
-  CrystalRec read;
-  DocumentExtras extras;
-  if (!ReadCrystalFile(&read, file, &extras))
     return false;
   data->crystal = std::move(read);
   // A scale the reader put back to 0 is fitted to the window.
@@ -993,11 +993,31 @@ bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &fi
   return true;
 }
 
+} // namespace
+
+bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &file, bool windowSettings,
+                               bool keepNotes) {
+  if (!GetMainWindowData(window))
+    return false;
+  CrystalRec read;
+  DocumentExtras extras;
+  return ReadCrystalFile(&read, file, &extras) &&
+         PutDocumentIntoWindow(window, std::move(read), extras, windowSettings, keepNotes);
+}
+
 bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file) {
   // Stopped at any stage (the reading, the plot, the first undo state), an
   // open gives up its window: the plot is left as far as it got.
   const LongCommand command;
-  if (!LoadCrystalFileIntoWindow(window, file, true))
+  CrystalRec read;
+  DocumentExtras extras;
+  return GetMainWindowData(window) && ReadCrystalFile(&read, file, &extras) &&
+         OpenCrystalFile(window, file, std::move(read), std::move(extras));
+}
+
+bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file, CrystalRec &&read, DocumentExtras &&extras) {
+  const LongCommand command;
+  if (!PutDocumentIntoWindow(window, std::move(read), extras, true, false))
     return false;
   ResetOffScreen(window);
   {

@@ -159,6 +159,9 @@ bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &fi
 // Reads a document into the window and plots it; true on success. A long
 // open the user stops (reading or plotting) is false, with a Log line.
 bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file);
+// The same with the document already read (ReadCrystalFile), so that a
+// damaged one is refused before the window gives anything up.
+bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file, CrystalRec &&read, DocumentExtras &&extras);
 // The atom count of a document, from its ATO7 (u32) or ATOM (u16) section.
 // False when the header or map fails or the map comes first; "Error
 // Repositioning File" when a section cannot be reached.
