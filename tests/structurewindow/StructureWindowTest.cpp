@@ -227,9 +227,10 @@ TEST_F(ProgramTest, TheBuildLineNamesTheOpenedStructure) {
 TEST_F(ProgramTest, SaveAsCloseAndReopenGiveTheSameStructure) {
   MainWindow *w = Open(Example("Rutile.ovtx"));
   ASSERT_NE(w, nullptr);
-  const std::vector<uint8_t> before = Bytes(*GetWindowCrystal(w->Ref()));
   gDialogs.saveFile = gProgram->Temp() / "rutile copy";
   ASSERT_EQ(ProcessCommand(kCmdSaveAs), kNoErr);
+  // The structure as saved: the save made its polyhedra.
+  const std::vector<uint8_t> before = Bytes(*GetWindowCrystal(w->Ref()));
   const fs::path saved = gProgram->Temp() / "rutile copy.ovdf";
   ASSERT_TRUE(fs::exists(saved));
   EXPECT_EQ(PlainWindowTitle(w), "rutile copy");
