@@ -880,7 +880,23 @@ bool ReadCrystalFile(CrystalRec *crystal, const std::filesystem::path &file, Doc
 bool WriteCrystalFile(CrystalRec &crystal, const DocumentExtras &extras, const std::filesystem::path &file) {
   const std::string name = "\"" + file.filename().string() + "\"";
   // A file is read as it stands, by other versions too: polyhedra still
-  // pending are made for it, and a stop there stops the save.
+  // pending are made for it, and a stop there stops the save. A save is no
+  // change: polyhedra made for it go back to pending afterwards, so the
+  // structure (and what its undo states and modified mark compare) stays
+  // as it was.
+  struct LeftPending {
+    CrystalRec &crystal;
+    const bool pending = crystal.polyhedraPending != 0;
+    const std::vector<uint8_t> flags = crystal.pendingPolyFlags;
+    ~LeftPending() {
+      if (!pending)
+        return;
+      for (AtomRecord &atom : crystal.atoms)
+        DestroyPolyhedron(atom.polyhedron);
+      crystal.polyhedraPending = 1;
+      crystal.pendingPolyFlags = flags;
+    }
+  } leftPending{crystal};
   if (!DefinePendingPolyhedra(&crystal)) {
     FWrite(std::string(kDocumentWriteStoppedLog) + name + kDocumentWriteStoppedTail);
     return false;

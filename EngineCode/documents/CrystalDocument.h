@@ -131,7 +131,8 @@ bool ReadCrystalFile(CrystalRec *crystal, const std::filesystem::path &file, Doc
 // Writes the structure as a document: to a temporary file in the same
 // folder, flushed and renamed over `file` (see files/AtomicFileWriter.h), so
 // a failed save keeps the old file. The document is whole: the polyhedra
-// still pending are made first, and are kept. A saved document's folder loses the
+// still pending are made for it (and are pending again after it, for a save
+// changes nothing in the structure). A saved document's folder loses the
 // temporary files that earlier, interrupted saves of it left. False, with a
 // stop alert, on failure; a long save the user stops leaves the file as it
 // was, with a Log line.

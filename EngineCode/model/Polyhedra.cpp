@@ -1291,14 +1291,13 @@ bool HasSitesAndAtoms(const CrystalRec *crystal) {
 // Every atom's polyhedron made afresh from its bonds; false when the user
 // stopped it (no atom then keeps a polyhedron). A polyhedron's flag byte is
 // its site's display mode, or the mode the site had when the polyhedra were
-// left pending (pendingPolyFlags), which is used up.
+// left pending (pendingPolyFlags).
 bool MakeAtomPolyhedra(CrystalRec *crystal) {
   CrystalRec &c = *crystal;
   const int32_t atomCount = UsableAtomCount(c);
   const int32_t siteCount = UsableSiteCount(c);
   c.polyhedraPending = 0;
-  std::vector<uint8_t> flags = std::move(c.pendingPolyFlags);
-  c.pendingPolyFlags.clear();
+  std::vector<uint8_t> flags = c.pendingPolyFlags;
   if (flags.size() != static_cast<size_t>(siteCount)) {
     flags.resize(static_cast<size_t>(siteCount));
     for (int32_t s = 0; s < siteCount; ++s)
@@ -1597,10 +1596,13 @@ bool DefinePendingPolyhedra(CrystalRec *crystal) {
     crystal->pendingPolyFlags.clear();
     return true;
   }
-  if (MakeAtomPolyhedra(crystal))
-    return true;
-  crystal->polyhedraPending = 1; // stopped: still to be made
-  return false;
+  // Stopped, none is held and none is asked for again (a plot or a command
+  // that reads polyhedra does not start over at each atom); the flags stay
+  // for a caller that leaves them pending once more.
+  if (!MakeAtomPolyhedra(crystal))
+    return false;
+  crystal->pendingPolyFlags.clear();
+  return true;
 }
 
 const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom) {

@@ -116,8 +116,8 @@ void DefinePolyhedra(CrystalRec *crystal);
 // (StructureRecord.h), through which everything else reads polyhedra, make
 // them with DefinePendingPolyhedra, from the bonds as they stand then: the
 // same polyhedra, the same order, the same flag bytes, the same warnings in
-// the Log. False when the user stopped the making: none is held, and they
-// stay pending.
+// the Log. False when the user stopped the making: none is held and they are
+// no longer pending (a caller may set polyhedraPending again).
 void DefinePolyhedraWhenNeeded(CrystalRec *crystal);
 bool DefinePendingPolyhedra(CrystalRec *crystal);
 
