@@ -66,7 +66,7 @@ void Build(benchmark::State &state, float range) {
     const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
     plotted += atom.visible;
     bonds += atom.bondCount;
-    polyhedra += atom.polyhedron ? 1 : 0;
+    polyhedra += AtomPolyhedron(&c, atom) ? 1 : 0;
   }
   state.counters["plotted"] = static_cast<double>(plotted);
   state.counters["bonds"] = static_cast<double>(bonds / 2);

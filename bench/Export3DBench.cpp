@@ -46,7 +46,7 @@ template <typename Write> void Export(benchmark::State &state, const char *suffi
     state.SkipWithError("build failed");
     return;
   }
-  const CrystalRec &c = *GetWindowCrystal(&scene->record);
+  CrystalRec &c = *GetWindowCrystal(&scene->record);
   const auto path = std::filesystem::temp_directory_path() / (std::string("ov-export3d-bench") + suffix);
   uint32_t triangles = 0;
   for (auto _ : state) {

@@ -223,3 +223,12 @@ void operator delete(void *p) noexcept {
   std::free(block);
 }
 void operator delete(void *p, size_t) noexcept { operator delete(p); }
+// The window data is made with new (nothrow): its block too keeps its size,
+// for the delete above reads it.
+void *operator new(size_t size, const std::nothrow_t &) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+}

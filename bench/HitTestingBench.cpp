@@ -55,10 +55,10 @@ void HoverMiss(benchmark::State &state, int8_t model) {
     benchmark::DoNotOptimize(FindClickedObject(&scene->record, Point{2, 2}, &kind, &index, &radius));
     benchmark::DoNotOptimize(FindClickedBond(&scene->record, Point{2, 2}, &a, &b));
   }
-  const CrystalRec &c = *GetWindowCrystal(&scene->record);
+  CrystalRec &c = *GetWindowCrystal(&scene->record);
   int64_t polyhedra = 0;
   for (const AtomRecord &atom : c.atoms)
-    polyhedra += atom.polyhedron.has_value();
+    polyhedra += AtomPolyhedron(&c, atom) != nullptr;
   state.counters["atoms"] = double(c.atomCount);
   state.counters["polyhedra"] = double(polyhedra);
 }

@@ -87,7 +87,7 @@ void Run(benchmark::State &state, CrystalRec &c) {
     benchmark::ClobberMemory();
   }
   for (const AtomRecord &atom : c.atoms)
-    polyhedra += atom.polyhedron ? 1 : 0;
+    polyhedra += AtomPolyhedron(&c, atom) ? 1 : 0;
   state.counters["atoms"] = static_cast<double>(c.atomCount);
   state.counters["inRange"] = static_cast<double>(visible);
   state.counters["polyhedra"] = static_cast<double>(polyhedra);

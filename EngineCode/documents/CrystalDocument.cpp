@@ -12,6 +12,7 @@
 #include "StoredValueRanges.h"
 #include "UndoHistory.h"
 #include "LongCommand.h"
+#include "Polyhedra.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
@@ -338,13 +339,9 @@ bool IndicesSound(const CrystalRec &c, std::string *why) {
         *why = "a bond names an atom that does not exist";
         return false;
       }
-    if (t.polyhedron) {
-      for (const PolyFace &f : t.polyhedron->faces)
-        for (uint32_t v : f.vertices)
-          if (v >= nAtoms) {
-            *why = "a polyhedron names an atom that does not exist";
-            return false;
-          }
+    if (!t.polyhedron.Misfit(nAtoms).empty()) {
+      *why = "a polyhedron names an atom that does not exist";
+      return false;
     }
   }
   for (const CustomBondSpec &s : c.customBondSpecs)
@@ -475,7 +472,7 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
         for (uint32_t &v : f.vertices)
           Xfer(a, v);
       }
-      c.atoms[atom].polyhedron = std::move(p);
+      c.atoms[atom].polyhedron.Hold(std::move(p));
     }
     break;
   case kTagVectors:
@@ -549,25 +546,33 @@ void CopyWindowSettings(MainWindowData &data, DocumentWindowSettings &w, bool to
   copy(data.standardBounds, w.standardBounds);
 }
 
+// The polyhedron of an atom that a document holds: none while the
+// structure's polyhedra are pending (the document leaves them so), so that
+// the encoding makes none, on any thread.
+const Polyhedron *StoredPolyhedron(CrystalRec &c, const AtomRecord &t) {
+  return c.polyhedraPending ? nullptr : AtomPolyhedron(&c, t);
+}
+
 // What an atom takes in the atoms section, and its polyhedron (if any) in
 // the polyhedra section, at most.
-size_t AtomBytes(const AtomRecord &t) { return kMinAtomBytes + 4 * t.bonds.size(); }
-size_t PolyhedronBytes(const AtomRecord &t) {
-  if (!t.polyhedron)
+size_t AtomBytes(CrystalRec &, const AtomRecord &t) { return kMinAtomBytes + 4 * t.bonds.size(); }
+size_t PolyhedronBytes(CrystalRec &c, const AtomRecord &t) {
+  const Polyhedron *p = StoredPolyhedron(c, t);
+  if (!p)
     return 0;
   size_t bytes = kMinPolyhedronBytes + 4;
-  for (const PolyFace &f : t.polyhedron->faces)
+  for (const PolyFace &f : p->faces)
     bytes += 4 + 4 * f.vertices.size();
   return bytes;
 }
 
 // About the size of the document: the atoms, their bonds and polyhedra
 // exactly, the rest generously.
-size_t EstimatedDocumentBytes(const CrystalRec &c, const DocumentExtras &extras) {
+size_t EstimatedDocumentBytes(CrystalRec &c, const DocumentExtras &extras) {
   size_t bytes = 64 * 1024 + 2 * (extras.notes.size() + extras.styledNotes.size()) + extras.preview.size();
   bytes += c.sites.size() * 256 + c.vectors.size() * 128 + c.textBoxes.size() * 512;
   for (const AtomRecord &t : c.atoms)
-    bytes += AtomBytes(t) + PolyhedronBytes(t);
+    bytes += AtomBytes(c, t) + PolyhedronBytes(c, t);
   return bytes;
 }
 
@@ -578,10 +583,10 @@ using PieceStop = std::function<bool()>;
 constexpr int kWaitStepMilliseconds = 2;
 
 // A buffer with room for what `bytes` says the atoms [from, to) take.
-FileBuffer BufferFor(const CrystalRec &c, size_t from, size_t to, size_t (*bytes)(const AtomRecord &)) {
+FileBuffer BufferFor(CrystalRec &c, size_t from, size_t to, size_t (*bytes)(CrystalRec &, const AtomRecord &)) {
   size_t total = 0;
   for (size_t k = from; k < to; k++)
-    total += bytes(c.atoms[k]);
+    total += bytes(c, c.atoms[k]);
   FileBuffer b;
   b.out.reserve(total);
   return b;
@@ -612,9 +617,12 @@ std::vector<uint8_t> EncodePolyhedra(CrystalRec &c, size_t from, size_t to, cons
   for (size_t k = from; k < to; k++) {
     if ((k - from) % kDocumentRecordsPerStep == kDocumentRecordsPerStep - 1 && stop())
       return {};
-    if (!c.atoms[k].polyhedron)
+    const Polyhedron *held = StoredPolyhedron(c, c.atoms[k]);
+    if (!held)
       continue;
-    Polyhedron &p = *c.atoms[k].polyhedron;
+    // The field lists take references for both directions; the writer only
+    // reads through them.
+    Polyhedron &p = const_cast<Polyhedron &>(*held);
     uint32_t atom = static_cast<uint32_t>(k);
     uint32_t faceCount = static_cast<uint32_t>(p.faces.size());
     XferAll(a, atom, p.centreAtom, p.flag, p.vertexCount, faceCount);
@@ -742,7 +750,7 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
 
   const size_t polyhedra = static_cast<size_t>(
       std::count_if(c.atoms.begin(), c.atoms.begin() + static_cast<ptrdiff_t>(nAtoms),
-                    [](const AtomRecord &t) { return t.polyhedron.has_value(); }));
+                    [&c](const AtomRecord &t) { return StoredPolyhedron(c, t) != nullptr; }));
   if (polyhedra > 0) {
     w.Begin(kTagPolyhedra);
     BufferWriteU32(b, static_cast<uint32_t>(polyhedra));
@@ -889,9 +897,31 @@ bool ReadCrystalFile(CrystalRec *crystal, const std::filesystem::path &file, Doc
   return true;
 }
 
-bool WriteCrystalFile(const CrystalRec &crystal, const DocumentExtras &extras, const std::filesystem::path &file) {
-  const DocumentTask task(kDocumentWriteStatus, true);
+bool WriteCrystalFile(CrystalRec &crystal, const DocumentExtras &extras, const std::filesystem::path &file) {
   const std::string name = "\"" + file.filename().string() + "\"";
+  // A file is read as it stands, by other versions too: polyhedra still
+  // pending are made for it, and a stop there stops the save. A save is no
+  // change: polyhedra made for it go back to pending afterwards, so the
+  // structure (and what its undo states and modified mark compare) stays
+  // as it was.
+  struct LeftPending {
+    CrystalRec &crystal;
+    const bool pending = crystal.polyhedraPending != 0;
+    const std::vector<uint8_t> flags = crystal.pendingPolyFlags;
+    ~LeftPending() {
+      if (!pending)
+        return;
+      for (AtomRecord &atom : crystal.atoms)
+        DestroyPolyhedron(atom.polyhedron);
+      crystal.polyhedraPending = 1;
+      crystal.pendingPolyFlags = flags;
+    }
+  } leftPending{crystal};
+  if (!DefinePendingPolyhedra(&crystal)) {
+    FWrite(std::string(kDocumentWriteStoppedLog) + name + kDocumentWriteStoppedTail);
+    return false;
+  }
+  const DocumentTask task(kDocumentWriteStatus, true);
   const std::vector<uint8_t> bytes = EncodeCrystalDocument(crystal, extras);
   std::string reason;
   if (task.Stopped() || !WriteFileAtomically(file, bytes, &reason)) {
@@ -972,14 +1002,14 @@ bool DoWriteCrystalFile(WindowRef window, const std::filesystem::path &file) {
   return true;
 }
 
-bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &file, bool windowSettings,
-                               bool keepNotes) {
+namespace {
+
+// A document read into the window's structure, its notes unless
+// `keepNotes`, and when asked the window's settings.
+bool PutDocumentIntoWindow(WindowRef window, CrystalRec &&read, DocumentExtras &extras, bool windowSettings,
+                           bool keepNotes) {
   MainWindowData *data = GetMainWindowData(window);
   if (!data)
-    return false;
-  CrystalRec read;
-  DocumentExtras extras;
-  if (!ReadCrystalFile(&read, file, &extras))
     return false;
   data->crystal = std::move(read);
   // A scale the reader put back to 0 is fitted to the window.
@@ -999,11 +1029,31 @@ bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &fi
   return true;
 }
 
+} // namespace
+
+bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &file, bool windowSettings,
+                               bool keepNotes) {
+  if (!GetMainWindowData(window))
+    return false;
+  CrystalRec read;
+  DocumentExtras extras;
+  return ReadCrystalFile(&read, file, &extras) &&
+         PutDocumentIntoWindow(window, std::move(read), extras, windowSettings, keepNotes);
+}
+
 bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file) {
   // Stopped at any stage (the reading, the plot, the first undo state), an
   // open gives up its window: the plot is left as far as it got.
   const LongCommand command;
-  if (!LoadCrystalFileIntoWindow(window, file, true))
+  CrystalRec read;
+  DocumentExtras extras;
+  return GetMainWindowData(window) && ReadCrystalFile(&read, file, &extras) &&
+         OpenCrystalFile(window, file, std::move(read), std::move(extras));
+}
+
+bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file, CrystalRec &&read, DocumentExtras &&extras) {
+  const LongCommand command;
+  if (!PutDocumentIntoWindow(window, std::move(read), extras, true, false))
     return false;
   ResetOffScreen(window);
   {

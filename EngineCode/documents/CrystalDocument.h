@@ -95,7 +95,9 @@ extern DocumentWindowHooks gDocumentWindowHooks;
 // The window's notes, plain and with their styles, as its documents carry
 // them (saved, history and view documents alike).
 DocumentExtras WindowNotesExtras(WindowRef window);
-// The document bytes of a structure.
+// The document bytes of a structure. Polyhedra still pending are left so
+// (no polyhedra section: this version's reader makes them when they are
+// needed), as undo states keep them; WriteCrystalFile makes them first.
 std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const DocumentExtras &extras);
 // The part of document bytes written by EncodeCrystalDocument that holds the
 // structure: its sections from the first to the notes, the window settings,
@@ -128,11 +130,13 @@ inline constexpr const char *kDocumentStoppedReason = "The reading was stopped."
 bool ReadCrystalFile(CrystalRec *crystal, const std::filesystem::path &file, DocumentExtras *extras = nullptr);
 // Writes the structure as a document: to a temporary file in the same
 // folder, flushed and renamed over `file` (see files/AtomicFileWriter.h), so
-// a failed save keeps the old file. A saved document's folder loses the
+// a failed save keeps the old file. The document is whole: the polyhedra
+// still pending are made for it (and are pending again after it, for a save
+// changes nothing in the structure). A saved document's folder loses the
 // temporary files that earlier, interrupted saves of it left. False, with a
 // stop alert, on failure; a long save the user stops leaves the file as it
 // was, with a Log line.
-bool WriteCrystalFile(const CrystalRec &crystal, const DocumentExtras &extras, const std::filesystem::path &file);
+bool WriteCrystalFile(CrystalRec &crystal, const DocumentExtras &extras, const std::filesystem::path &file);
 // Whether Save may overwrite the document's file. The window notes the
 // file's modification time and size when its document is opened or saved;
 // DocumentChangedOnDisk is true when the file at that same path now has
@@ -156,6 +160,9 @@ bool LoadCrystalFileIntoWindow(WindowRef window, const std::filesystem::path &fi
 // Reads a document into the window and plots it; true on success. A long
 // open the user stops (reading or plotting) is false, with a Log line.
 bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file);
+// The same with the document already read (ReadCrystalFile), so that a
+// damaged one is refused before the window gives anything up.
+bool OpenCrystalFile(WindowRef window, const std::filesystem::path &file, CrystalRec &&read, DocumentExtras &&extras);
 // The atom count of a document, from its ATO7 (u32) or ATOM (u16) section.
 // False when the header or map fails or the map comes first; "Error
 // Repositioning File" when a section cannot be reached.

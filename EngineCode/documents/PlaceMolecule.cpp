@@ -231,12 +231,7 @@ bool AppendMolecule(CrystalRec &host, CrystalRec &guest) {
     a.hasVector = 0;
     for (uint32_t &b : a.bonds)
       b += shift;
-    if (a.polyhedron) {
-      a.polyhedron->centreAtom = static_cast<uint32_t>(n + k);
-      for (PolyFace &f : a.polyhedron->faces)
-        for (uint32_t &v : f.vertices)
-          v += shift;
-    }
+    a.polyhedron.RenumberAtoms([shift](uint32_t &v) { v += shift; });
     a.site += shift;
     PlaceAtom(host, guest, p, a);
     if (a.atomType < typeMap.size())

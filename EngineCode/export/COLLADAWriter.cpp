@@ -859,7 +859,7 @@ bool Writer::WritePolyGeometries() {
       polyEdges_.push_back(withEdges);
       polyFaces_.push_back(withFaces);
       if (withEdges) {
-        GeneratePolyEdges(*atom.polyhedron, ix, edges);
+        GeneratePolyEdges(*AtomPolyhedron(ctx_.gXP, atom), ix, edges);
         o.append("<lines count=\"");
         Int(o, int64_t(edges.Edges().size()));
         o.append("\" material=\"OVPolyEdge").append(id).append("\">\n");
@@ -875,7 +875,7 @@ bool Writer::WritePolyGeometries() {
       }
       if (withFaces) {
         std::vector<size_t> counts;
-        const Polyhedron &poly = *atom.polyhedron;
+        const Polyhedron &poly = *AtomPolyhedron(ctx_.gXP, atom);
         const size_t nFaces = std::min<size_t>(poly.faceCount, poly.faces.size());
         for (size_t f = 0; f < nFaces; f++) {
           const size_t count = std::min<size_t>(poly.faces[f].vertexCount, poly.faces[f].vertices.size());

@@ -267,7 +267,7 @@ bool ShouldDrawAtom(const Export3DContext &ctx, uint32_t atom) {
   case kStickModel:
     return GetAtomConnectivity(ctx, atom) != 1;
   case kPolyhedralModel:
-    if (a.polyhedron)
+    if (AtomPolyhedron(ctx.gXP, a))
       return !InSet(site->polyMode, {1, 3, 8, 11, 12, 13, 14, 15});
     return InSet(site->polyMode, {2, 6, 7});
   default:
@@ -333,7 +333,7 @@ bool MakePolyIndexList(Export3DContext &ctx) {
     for (uint32_t a = 0; a < nAtoms; a++) {
       const AtomRecord &atom = c.atoms[a];
       const AsymmetricUnitRecord *site = SiteOf(c, a);
-      if (!site || !atom.visible || !atom.polyhedron || InSet(site->polyMode, {1, 2, 6, 7, 11, 12}))
+      if (!site || !atom.visible || !AtomPolyhedron(ctx.gXP, atom) || InSet(site->polyMode, {1, 2, 6, 7, 11, 12}))
         continue;
       bool shown = true;
       for (uint32_t p : atom.bonds) {
@@ -385,7 +385,7 @@ bool MakeVecIndexList(Export3DContext &ctx) {
         continue;
       bool drawn;
       if (c.modelType == kPolyhedralModel)
-        drawn = c.atoms[atom].polyhedron && !InSet(site->polyMode, {1, 3, 8, 11, 12, 13, 14, 15});
+        drawn = AtomPolyhedron(ctx.gXP, c.atoms[atom]) && !InSet(site->polyMode, {1, 3, 8, 11, 12, 13, 14, 15});
       else if (c.modelType == kThermalEllipsoidModel)
         drawn = ShouldDrawEllipsoid(ctx, atom);
       else
@@ -430,9 +430,9 @@ bool MakeBondSet(Export3DContext &ctx) {
     // A polyhedral-model bond is drawn by a polyhedron centre whose mode
     // shows its bonds.
     auto centreMode = [&](uint32_t atom, uint32_t *mode) {
-      const AtomRecord &t = c.atoms[atom];
       const AsymmetricUnitRecord *site = SiteOf(c, atom);
-      if (!site || !t.polyhedron || t.polyhedron->centreAtom != atom ||
+      const Polyhedron *poly = site ? AtomPolyhedron(ctx.gXP, c.atoms[atom]) : nullptr;
+      if (!poly || poly->centreAtom != atom ||
           InSet(site->polyMode, {1, 2, 3, 4, 8, 9, 13, 14, 15}))
         return false;
       *mode = site->polyMode;
@@ -994,9 +994,10 @@ void GeneratePolyVertices(const Export3DContext &ctx, const AtomRecord &atom, Ve
   normals.clear();
   indices.clear();
   const CrystalRec &c = *ctx.gXP;
-  if (!atom.polyhedron)
+  const Polyhedron *held = AtomPolyhedron(ctx.gXP, atom);
+  if (!held)
     return;
-  const Polyhedron &poly = *atom.polyhedron;
+  const Polyhedron &poly = *held;
   const size_t nAtoms = UsableAtomSize(c);
   const size_t nFaces = std::min<size_t>(poly.faceCount, poly.faces.size());
   for (size_t f = 0; f < nFaces; f++)

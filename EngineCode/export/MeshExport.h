@@ -222,7 +222,7 @@ private:
 
 // The state of one 3-D export.
 struct Export3DContext {
-  const CrystalRec *gXP = nullptr;            // the structure being exported
+  CrystalRec *gXP = nullptr;                  // the structure being exported
   ExportStream *gFP = nullptr;                // the open output file
   BondSet gBonds;                             // the bonds to export, one per atom pair
   std::vector<uint32_t> gConnections;         // exported bonds at each atom (by atom index)

@@ -201,7 +201,7 @@ void WriteSTLPolyhedra(Export3DContext &ctx) {
       GeneratePolyVertices(ctx, atom, v, n, ix);
       if (!ShouldDrawPolyFaces(ctx, host, nullptr, nullptr) || n.empty())
         continue;
-      const Polyhedron &poly = *atom.polyhedron;
+      const Polyhedron &poly = *AtomPolyhedron(ctx.gXP, atom);
       const size_t nFaces = std::min<size_t>(poly.faceCount, poly.faces.size());
       size_t at = 0, normal = 0;
       for (size_t f = 0; f < nFaces; f++) {
@@ -327,11 +327,9 @@ namespace {
 // checks of the finished file.
 template <typename Write>
 bool Run3DExport(WindowRef window, const char *prompt, const char *suffix, const char *status, Write write) {
-  const CrystalRec *crystal = GetWindowCrystal(window);
+  CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal)
     return false;
-  if (crystal->modelType == kPolyhedralModel)
-    DefinePendingPolyhedra(GetWindowCrystal(window)); // the model's polyhedra, if not drawn yet
   HostServices *host = GetHostServices();
   const std::string title = host && window ? host->WindowTitle(window) : std::string();
   std::filesystem::path file;

@@ -358,13 +358,14 @@ FileOpenKind GetFileOpenKind(const std::filesystem::path &file) {
 
 bool ReadHeldFile(const std::filesystem::path &file, HeldStructureFile &held) {
   if (!BuildOrRefuse(file, held.read, [&] {
-        held = HeldStructureFile{file, GetFileOpenKind(file), {}};
+        held = HeldStructureFile{file, GetFileOpenKind(file), {}, {}, {}};
         return true;
       }))
     return false;
   switch (held.kind) {
   case FileOpenKind::Document:
-    return true; // the document's own reader reads it
+    return BuildOrRefuse(file, held.read,
+                         [&] { return ReadCrystalFile(&held.document, file, &held.documentExtras); });
   case FileOpenKind::Text:
     return ReadOrRefuse(file, held.read);
   case FileOpenKind::Unreadable:
@@ -380,7 +381,9 @@ bool ReadHeldFile(const std::filesystem::path &file, HeldStructureFile &held) {
 bool OpenHeldFile(WindowRef window, HeldStructureFile &&held, ImportChoice choice) {
   switch (held.kind) {
   case FileOpenKind::Document:
-    return BuildOrRefuse(held.file, held.read, [&] { return OpenCrystalFile(window, held.file); });
+    return BuildOrRefuse(held.file, held.read, [&] {
+      return OpenCrystalFile(window, held.file, std::move(held.document), std::move(held.documentExtras));
+    });
   case FileOpenKind::Text:
     return BuildOrRefuse(held.file, held.read, [&] { return BuildChosen(window, held.file, held.read, choice); });
   case FileOpenKind::Unreadable:

@@ -9,6 +9,7 @@
 #include "HostServices.h"
 #include "StructureRecord.h"
 #include "import/ImportHooks.h"
+#include "documents/CrystalDocument.h"
 #include "import/ImportTypes.h"
 
 #include <array>
@@ -101,16 +102,20 @@ enum class FileOpenKind : uint8_t {
 FileOpenKind GetFileOpenKind(const std::filesystem::path &file);
 
 // A file read before anything of the window it goes to is given up: how it
-// opens and, for a file of another program, every structure it holds.
+// opens and, for a file of another program, every structure it holds; for
+// a document, its structure and notes.
 struct HeldStructureFile {
   std::filesystem::path file;
   FileOpenKind kind = FileOpenKind::Unreadable;
   ImportResult read; // a text file's structures, not yet built
+  CrystalRec document;
+  DocumentExtras documentExtras;
 };
-// Decides how the file opens and reads a text file once: false, with a stop
-// alert naming the file, the line and the fault (titled by the kind of
-// fault; "No Memory" when memory ran out), when the file would be refused,
-// or with a Log line when the user stopped the read.
+// Decides how the file opens and reads it once (a document through its own
+// reader): false, with a stop alert naming the file and the fault (for a
+// text file the line too, titled by the kind of fault; "No Memory" when
+// memory ran out), when the file would be refused, or with a Log line when
+// the user stopped the read.
 bool ReadHeldFile(const std::filesystem::path &file, HeldStructureFile &held);
 // Opens what was read into the window: a document through its own reader,
 // a text file's structures built as OpenTextFile builds them. False, with

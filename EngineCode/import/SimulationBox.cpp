@@ -5,16 +5,29 @@
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
+bool KeepBoxHand(ImportedStructure &s, double rows[3][3], int line) {
+  if (!TurnBoxRightHanded(rows))
+    return false;
+  ImportWarning(s, line,
+                "the box is left-handed: its third vector is turned round, so the atoms keep their places "
+                "(not their mirror image).");
+  return true;
+}
+
 bool SetImportBox(ImportedStructure &s, SimulationBox &box, ImportError &error, int line) {
-  if (!CellFrameOfRows(box.vectors, box.frame)) {
+  double rows[3][3];
+  std::copy(&box.vectors[0][0], &box.vectors[0][0] + 9, &rows[0][0]);
+  KeepBoxHand(s, rows, line);
+  if (!CellFrameOfRows(rows, box.frame)) {
     error = {line, "the box has no volume"};
     return false;
   }
   double cell[6];
-  CellOfRows(box.vectors, cell);
+  CellOfRows(rows, cell);
   // The read cell's own limit, in the words of a box.
   if (!(ThinnestCellHeight(cell) >= kMinImportCellHeight)) {
     error = {line, "the box is thinner than " + std::to_string(static_cast<int>(kMinImportCellHeight)) +

@@ -14,14 +14,23 @@
 #include <vector>
 
 struct SimulationBox {
-  double vectors[3][3] = {}; // rows: a, b, c (A)
+  double vectors[3][3] = {}; // rows: a, b, c (A), as the file gives them
   double origin[3] = {};     // the Cartesian position of fractional (0, 0, 0)
-  CellFrame frame;           // filled by SetImportBox
+  CellFrame frame;           // the cell's frame, filled by SetImportBox
 };
+
+// Every reader's one rule for a left-handed box (rows: a, b, c): turned
+// round to a right-handed cell that keeps the atoms' Cartesian positions
+// (TurnBoxRightHanded), with a Log line on `line`. True when it was turned:
+// a position given as fractions of the file's box then has its third
+// fraction negated.
+bool KeepBoxHand(ImportedStructure &s, double rows[3][3], int line);
 
 // Sets the structure's cell from the box and its symmetry to P 1. False,
 // with the error on `line`, for a box of no volume, or one thinner than a
-// read cell may be (kMinImportCellHeight) between opposite faces.
+// read cell may be (kMinImportCellHeight) between opposite faces. A
+// left-handed box keeps its hand (KeepBoxHand): the frame is the turned
+// box's, so AppendBoxAtom keeps every Cartesian position.
 bool SetImportBox(ImportedStructure &s, SimulationBox &box, ImportError &error, int line);
 
 // Puts a fractional position read from a box file into [0, 1). A position

@@ -111,12 +111,9 @@ bool Reader::Read() {
   for (auto &row : box)
     for (size_t j = 0; j < 3; j++)
       row[j] *= scale[j];
-  // A left-handed box is the right-handed one with the third vector and
-  // the third coordinates turned round: the same atoms, not their mirror.
-  const bool flip = SignedBoxVolume(box) < 0.0;
-  if (flip)
-    for (double &x : box[2])
-      x = -x;
+  // A left-handed box is turned round: direct coordinates then have their
+  // third fraction negated, so the atoms stay where they are.
+  const bool flip = KeepBoxHand(*s, box, kBoxLine);
   CellFrame frame;
   if (scale[0] == 0.0 || !CellFrameOfRows(box, frame))
     return RefuseImport(result_, kBoxLine, "the lattice vectors span no volume");

@@ -8,6 +8,7 @@
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
 #include "import/NameEnding.h"
+#include "import/SimulationBox.h"
 #include "import/ImportTypes.h"
 #include "import/StructureFill.h"
 
@@ -142,10 +143,13 @@ bool LooksLikeAtom(std::string_view line) {
 // The cell of three lattice vectors (rows) and its frame, which takes a
 // Cartesian point to fractional coordinates.
 struct Lattice {
+  double rows[3][3];
   CellFrame frame;
   double cell[6];
 };
 
+// The lattice of a Lattice= value; a left-handed one keeps its hand
+// (KeepBoxHand) when it is taken.
 std::optional<Lattice> LatticeOf(std::string text) {
   // Some writers separate the numbers with commas too.
   std::replace(text.begin(), text.end(), ',', ' ');
@@ -160,9 +164,9 @@ std::optional<Lattice> LatticeOf(std::string text) {
     rows[k / 3][k % 3] = *v;
   }
   Lattice lat;
+  std::copy(&rows[0][0], &rows[0][0] + 9, &lat.rows[0][0]);
   if (!CellFrameOfRows(rows, lat.frame))
     return std::nullopt;
-  CellOfRows(rows, lat.cell);
   return lat;
 }
 
@@ -213,6 +217,9 @@ bool ReadFrame(const ImportTextLines &lines, size_t &next, long count, ImportRes
     }
   }
   if (lattice) {
+    KeepBoxHand(*s, lattice->rows, commentLine);
+    CellFrameOfRows(lattice->rows, lattice->frame);
+    CellOfRows(lattice->rows, lattice->cell);
     if (!SetImportCell(*s, result.error, commentLine, lattice->cell))
       return false;
     SetSymmetryFromSymbol(*s, "P 1", 0, commentLine);

@@ -602,18 +602,13 @@ void DestroyMoleculeAtoms(CrystalRec &c, const std::vector<uint8_t> &doomed) {
                   a.bonds.end());
     if (a.bonds.size() != before) {
       a.bondCount = static_cast<uint32_t>(a.bonds.size());
-      a.polyhedron.reset();
+      a.polyhedron.Drop();
       if (a.site < UsableSiteSize(c))
         c.sites[a.site].coordination = a.bondCount;
     }
     for (uint32_t &j : a.bonds)
       renumber(j);
-    if (a.polyhedron) {
-      renumber(a.polyhedron->centreAtom);
-      for (PolyFace &face : a.polyhedron->faces)
-        for (uint32_t &v : face.vertices)
-          renumber(v);
-    }
+    a.polyhedron.RenumberAtoms(renumber);
   }
   auto gone = [&](uint32_t atom) { return atom < newIndex.size() && newIndex[atom] == kGone; };
   c.vectors.resize(UsableRecords(c.vectors.size(), c.vectorCount));

@@ -106,7 +106,8 @@ void SelectAtom(CrystalRec *crystal, int32_t atom, bool flag) {
   if (!ValidAtom(crystal, atom))
     return;
   AtomRecord &a = crystal->atoms[static_cast<size_t>(atom)];
-  if (crystal->modelType == kPolyhedralModel && a.polyhedron) {
+  const Polyhedron *poly = crystal->modelType == kPolyhedralModel ? AtomPolyhedron(crystal, a) : nullptr;
+  if (poly) {
     switch (GetAtomDisplayClass(*crystal, a)) {
     case kSphereClass:
       a.selected = flag ? 1 : 0;
@@ -114,7 +115,7 @@ void SelectAtom(CrystalRec *crystal, int32_t atom, bool flag) {
     case kVertexOnlyClass:
       break;
     case kPolyhedronClass:
-      SelectPoly(crystal, &*a.polyhedron, flag);
+      SelectPoly(crystal, poly, flag);
       break;
     }
     return;
@@ -437,7 +438,7 @@ bool AddAtomsWithSymbolAtPoints(WindowRef window, ElementCode element, const flo
       atom.selected = selected ? 1 : 0;
       atom.labelled = 0;
       atom.hasVector = 0;
-      atom.polyhedron.reset();
+      atom.polyhedron.Drop();
       atom.bonds.clear();
       atom.bondCount = 0;
       std::memcpy(atom.cart, points + 3 * static_cast<size_t>(k), sizeof atom.cart);

@@ -342,8 +342,7 @@ bool FillBondsLists(CrystalRec &c, const std::vector<uint64_t> &pairs) {
     }
     for (size_t i = 0; i < c.atoms.size(); i++) {
       AtomRecord &atom = c.atoms[i];
-      if (atom.polyhedron)
-        DestroyPolyhedron(atom.polyhedron);
+      DestroyPolyhedron(atom.polyhedron);
       if (start.empty() || i >= nAtoms || start[i] == start[i + 1]) {
         empty(atom);
         continue;

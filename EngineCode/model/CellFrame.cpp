@@ -36,6 +36,14 @@ double SignedBoxVolume(const double m[3][3]) {
          m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
 }
 
+bool TurnBoxRightHanded(double rows[3][3]) {
+  if (!(SignedBoxVolume(rows) < 0.0))
+    return false;
+  for (double &x : rows[2])
+    x = -x;
+  return true;
+}
+
 bool CellFrameOfRows(const double rows[3][3], CellFrame &frame) {
   const double det = SignedBoxVolume(rows);
   if (!std::isfinite(det) || det == 0.0)

@@ -22,6 +22,11 @@ CellFrame StandardCellFrame(const double cell[6]);
 bool CellFrameOfRows(const double rows[3][3], CellFrame &frame);
 // The signed volume of three vectors (rows): negative for a left-handed set.
 double SignedBoxVolume(const double rows[3][3]);
+// A left-handed box as a right-handed cell that keeps its atoms where they
+// are, not their mirror image: the third vector is turned round, so an atom
+// keeps its Cartesian position and its third fractional coordinate changes
+// sign. True when the rows were turned.
+bool TurnBoxRightHanded(double rows[3][3]);
 // A box's vectors as a cell: their lengths and the angles between them
 // (alpha between b and c, beta between a and c, gamma between a and b).
 void CellOfRows(const double rows[3][3], double cell[6]);

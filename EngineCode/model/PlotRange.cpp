@@ -485,7 +485,7 @@ bool IsAtomFullyVisiblyBonded(const CrystalRec *crystal, int32_t atom) {
   return true;
 }
 
-bool IsAtomPlotted(const CrystalRec *crystal, int32_t atom) {
+bool IsAtomPlotted(CrystalRec *crystal, int32_t atom) {
   if (!crystal || !ValidAtom(*crystal, atom))
     return false;
   const CrystalRec &c = *crystal;
@@ -498,7 +498,7 @@ bool IsAtomPlotted(const CrystalRec *crystal, int32_t atom) {
   if (ModeShowsAtom(mode))
     return true;
   if (mode != kVertexOnlyMode)
-    return a.polyhedron.has_value();
+    return AtomPolyhedron(crystal, a) != nullptr;
   const uint32_t bonds = std::min<uint32_t>(a.bondCount, static_cast<uint32_t>(a.bonds.size()));
   for (uint32_t k = 0; k < bonds; k++) {
     const uint32_t b = a.bonds[k];
@@ -510,7 +510,8 @@ bool IsAtomPlotted(const CrystalRec *crystal, int32_t atom) {
     const uint32_t neighbourMode = c.sites[n.site].polyMode;
     if (ModeShowsAtom(neighbourMode))
       return true;
-    if (neighbourMode != kVertexOnlyMode && n.polyhedron && IsAtomFullyVisiblyBonded(&c, static_cast<int32_t>(b)))
+    if (neighbourMode != kVertexOnlyMode && AtomPolyhedron(crystal, n) &&
+        IsAtomFullyVisiblyBonded(&c, static_cast<int32_t>(b)))
       return true;
   }
   return false;

@@ -117,7 +117,7 @@ int64_t CalculateNumAtomsInRange(const CrystalRec *crystal, const float min[3], 
 // shows it when a visible bonded neighbour is of one of those modes, or of
 // another mode than 1, fully and visibly bonded and carrying a polyhedron;
 // any other mode when the atom carries a polyhedron.
-bool IsAtomPlotted(const CrystalRec *crystal, int32_t atom);
+bool IsAtomPlotted(CrystalRec *crystal, int32_t atom);
 // True when the atom is visible, its bond count equals its site's
 // coordination number and every bonded atom is visible.
 bool IsAtomFullyVisiblyBonded(const CrystalRec *crystal, int32_t atom);

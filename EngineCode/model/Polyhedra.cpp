@@ -1291,12 +1291,21 @@ bool HasSitesAndAtoms(const CrystalRec *crystal) {
          UsableSiteCount(*crystal) >= 1;
 }
 
-// Every atom's polyhedron made afresh from its bonds.
-void MakeAtomPolyhedra(CrystalRec *crystal) {
+// Every atom's polyhedron made afresh from its bonds; false when the user
+// stopped it (no atom then keeps a polyhedron). A polyhedron's flag byte is
+// its site's display mode, or the mode the site had when the polyhedra were
+// left pending (pendingPolyFlags).
+bool MakeAtomPolyhedra(CrystalRec *crystal) {
   CrystalRec &c = *crystal;
   const int32_t atomCount = UsableAtomCount(c);
   const int32_t siteCount = UsableSiteCount(c);
   c.polyhedraPending = 0;
+  std::vector<uint8_t> flags = c.pendingPolyFlags;
+  if (flags.size() != static_cast<size_t>(siteCount)) {
+    flags.resize(static_cast<size_t>(siteCount));
+    for (int32_t s = 0; s < siteCount; ++s)
+      flags[static_cast<size_t>(s)] = static_cast<uint8_t>(c.sites[static_cast<size_t>(s)].polyMode & 0xFFu);
+  }
   if (gShowProgress)
     WriteStatus(kDefiningPolyhedra);
 
@@ -1472,8 +1481,8 @@ void MakeAtomPolyhedra(CrystalRec *crystal) {
         }
 
         poly->centreAtom = static_cast<uint32_t>(i);
-        poly->flag = static_cast<uint8_t>(site.polyMode & 0xFFu);
-        atom.polyhedron = std::move(poly);
+        poly->flag = flags[atom.site];
+        atom.polyhedron.Hold(std::move(*poly));
         if (gShowProgress) {
           ++made;
           const float percent = static_cast<float>(made) * 100.0f / static_cast<float>(total);
@@ -1510,6 +1519,7 @@ void MakeAtomPolyhedra(CrystalRec *crystal) {
       CloseStatus();
     FWrite("Polyhedra cancelled: the structure is shown without polyhedra.");
   }
+  return !cancelled;
 }
 
 // Site display modes. A mode the user chose survives: only a site without a
@@ -1574,6 +1584,7 @@ void SetSiteRoles(CrystalRec *crystal) {
 void DefinePolyhedra(CrystalRec *crystal) {
   if (!HasSitesAndAtoms(crystal))
     return;
+  crystal->pendingPolyFlags.clear();
   MakeAtomPolyhedra(crystal);
   SetSiteRoles(crystal);
 }
@@ -1588,15 +1599,34 @@ void DefinePolyhedraWhenNeeded(CrystalRec *crystal) {
   for (AtomRecord &atom : crystal->atoms)
     DestroyPolyhedron(atom.polyhedron);
   crystal->polyhedraPending = 1;
+  const size_t sites = static_cast<size_t>(UsableSiteCount(*crystal));
+  crystal->pendingPolyFlags.resize(sites);
+  for (size_t s = 0; s < sites; ++s)
+    crystal->pendingPolyFlags[s] = static_cast<uint8_t>(crystal->sites[s].polyMode & 0xFFu);
   SetSiteRoles(crystal);
 }
 
-void DefinePendingPolyhedra(CrystalRec *crystal) {
+bool DefinePendingPolyhedra(CrystalRec *crystal) {
   if (!crystal || !crystal->polyhedraPending)
-    return;
+    return true;
   crystal->polyhedraPending = 0;
-  if (HasSitesAndAtoms(crystal))
-    MakeAtomPolyhedra(crystal);
+  if (!HasSitesAndAtoms(crystal)) {
+    crystal->pendingPolyFlags.clear();
+    return true;
+  }
+  // Stopped, none is held and none is asked for again (a plot or a command
+  // that reads polyhedra does not start over at each atom); the flags stay
+  // for a caller that leaves them pending once more.
+  if (!MakeAtomPolyhedra(crystal))
+    return false;
+  crystal->pendingPolyFlags.clear();
+  return true;
+}
+
+const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom) {
+  if (crystal && crystal->polyhedraPending)
+    DefinePendingPolyhedra(crystal);
+  return atom.polyhedron.value_ ? &*atom.polyhedron.value_ : nullptr;
 }
 
 // ---- Vertices ----------------------------------------------------------------------------------
@@ -1732,13 +1762,14 @@ std::optional<Polyhedron> UnpackPoly(CrystalRec *crystal, uint32_t atom, const P
   return poly;
 }
 
-std::optional<PackedPolyRec> PackPolyhedron(const CrystalRec *crystal, uint32_t atom) {
+std::optional<PackedPolyRec> PackPolyhedron(CrystalRec *crystal, uint32_t atom) {
   if (!crystal || atom >= static_cast<uint32_t>(UsableAtomCount(*crystal)))
     return std::nullopt;
   const AtomRecord &centre = crystal->atoms[atom];
-  if (!centre.polyhedron)
+  const Polyhedron *held = AtomPolyhedron(crystal, centre);
+  if (!held)
     return std::nullopt;
-  const Polyhedron &poly = *centre.polyhedron;
+  const Polyhedron &poly = *held;
   constexpr int kSizes = kPackedPolyMaxFaceSize - kPackedPolyMinFaceSize + 1;
   uint32_t counts[kSizes] = {};
   int32_t entries = 0;

@@ -112,12 +112,14 @@ void DefinePolyhedra(CrystalRec *crystal);
 // The same, with the polyhedra themselves left to be made when first needed
 // (polyhedraPending), unless the structure is in the polyhedral model: a
 // large structure in another model never pays for them. The site display
-// modes are set at once. The polyhedral model's plot, and whatever reads
-// polyhedra outside it, make them with DefinePendingPolyhedra, from the
-// bonds as they stand then: the same polyhedra, the same order, the same
-// warnings in the Log.
+// modes are set at once. The polyhedral model's plot, and AtomPolyhedron
+// (StructureRecord.h), through which everything else reads polyhedra, make
+// them with DefinePendingPolyhedra, from the bonds as they stand then: the
+// same polyhedra, the same order, the same flag bytes, the same warnings in
+// the Log. False when the user stopped the making: none is held and they are
+// no longer pending (a caller may set polyhedraPending again).
 void DefinePolyhedraWhenNeeded(CrystalRec *crystal);
-void DefinePendingPolyhedra(CrystalRec *crystal);
+bool DefinePendingPolyhedra(CrystalRec *crystal);
 
 // A new polyhedron whose candidate vertices are the given atoms; its vertex
 // entries are atom indices. Exactly three atoms give one face in the given
@@ -174,7 +176,7 @@ std::optional<Polyhedron> UnpackPoly(CrystalRec *crystal, uint32_t atom, const P
 // polyhedron or it cannot be stored: a face of fewer than 3 or more than 8
 // vertices, more than 255 faces of one size, more than 256 vertex bytes, or a
 // vertex that is not in the atom's first 256 bonds (the centre of a pyramid).
-std::optional<PackedPolyRec> PackPolyhedron(const CrystalRec *crystal, uint32_t atom);
+std::optional<PackedPolyRec> PackPolyhedron(CrystalRec *crystal, uint32_t atom);
 
 // The role of a site in the polyhedral model: whether it is a vertex of a
 // higher-coordinated centre, and whether it bonds to its own site. A site

@@ -272,12 +272,7 @@ bool DoMakePolyhedronFromSelection(WindowRef window, const std::string &labelIn,
       ++a.site;
     for (uint32_t &b : a.bonds)
       b = Shifted(b, q, k);
-    if (a.polyhedron) {
-      a.polyhedron->centreAtom = Shifted(a.polyhedron->centreAtom, q, k);
-      for (PolyFace &f : a.polyhedron->faces)
-        for (uint32_t &v : f.vertices)
-          v = Shifted(v, q, k);
-    }
+    a.polyhedron.RenumberAtoms([&](uint32_t &v) { v = Shifted(v, q, k); });
   };
   for (size_t i = 0; i < oldAtoms; i++) {
     if (i == q)

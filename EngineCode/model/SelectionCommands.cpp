@@ -341,8 +341,9 @@ void HideSelectedAtoms(WindowRef window) {
   if (c->modelType == kPolyhedralModel)
     for (size_t k = 0; k < atoms; ++k) {
       const AtomRecord &a = c->atoms[k];
-      if (a.visible && a.selected && a.polyhedron && GetAtomDisplayClass(*c, a) == kPolyhedronClass)
-        HideSelectedPoly(c, &*a.polyhedron);
+      if (a.visible && a.selected && GetAtomDisplayClass(*c, a) == kPolyhedronClass)
+        if (const Polyhedron *poly = AtomPolyhedron(c, a))
+          HideSelectedPoly(c, poly);
     }
   for (size_t k = 0; k < atoms; ++k) {
     const AtomRecord &a = c->atoms[k];

@@ -447,12 +447,7 @@ bool SortMoleculeByElement(CrystalRec *crystal) {
     for (AtomRecord &atom : atoms) {
       for (uint32_t &j : atom.bonds)
         renumber(j);
-      if (atom.polyhedron) {
-        renumber(atom.polyhedron->centreAtom);
-        for (PolyFace &face : atom.polyhedron->faces)
-          for (uint32_t &v : face.vertices)
-            renumber(v);
-      }
+      atom.polyhedron.RenumberAtoms(renumber);
     }
     for (VectorRecord &vector : c.vectors)
       renumber(vector.atom);

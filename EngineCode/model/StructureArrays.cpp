@@ -84,12 +84,7 @@ void LowerAtomIndices(CrystalRec &c, uint32_t above, uint32_t by) {
   for (AtomRecord &atom : c.atoms) {
     for (uint32_t &b : atom.bonds)
       lower(b);
-    if (atom.polyhedron) {
-      lower(atom.polyhedron->centreAtom);
-      for (PolyFace &face : atom.polyhedron->faces)
-        for (uint32_t &v : face.vertices)
-          lower(v);
-    }
+    atom.polyhedron.RenumberAtoms(lower);
   }
   for (VectorRecord &v : c.vectors)
     lower(v.atom);
@@ -254,12 +249,12 @@ AsymmetricUnitRecord *DestroyAsymmetricUnitIndex(CrystalRec *crystal, int32_t s)
     for (uint32_t k = f; k <= l; k++)
       for (uint32_t b : c.atoms[k].bonds)
         if (ValidAtom(c, b))
-          c.atoms[b].polyhedron.reset();
+          c.atoms[b].polyhedron.Drop();
     for (uint32_t k = f; k <= l; k++) {
       const BondList bonded = c.atoms[k].bonds;
       for (uint32_t b : bonded)
         DeleteBondListEntry(&c, static_cast<int32_t>(k), static_cast<int32_t>(b));
-      c.atoms[k].polyhedron.reset();
+      c.atoms[k].polyhedron.Drop();
     }
     DestroyVectorsOnAtoms(c, f, l);
 
@@ -343,7 +338,7 @@ AtomRecord *DestroyAtomIndex(CrystalRec *crystal, int32_t i) {
     if (!ValidAtom(c, b) || b == ui)
       continue;
     RemoveAtomFromBondsList(&c.atoms[b], ui);
-    c.atoms[b].polyhedron.reset();
+    c.atoms[b].polyhedron.Drop();
     SyncMoleculeCoordination(c, b);
   }
   const uint32_t deletedType = c.atoms[ui].atomType;
@@ -435,7 +430,7 @@ std::vector<AtomRecord> CopyAtomsArrayForCrystal(const CrystalRec *crystal) {
   // The copy owns nothing: its bonds lists and polyhedra stay with the
   // structure, so that destroying either never touches the other.
   for (AtomRecord &atom : copy) {
-    atom.polyhedron.reset();
+    atom.polyhedron.Drop();
     atom.bonds = BondList();
     atom.bondCount = 0;
   }
@@ -1191,7 +1186,7 @@ std::optional<Polyhedron> CreatePolyhedron(uint32_t faces) {
   }
 }
 
-void DestroyPolyhedron(std::optional<Polyhedron> &polyhedron) { polyhedron.reset(); }
+void DestroyPolyhedron(HeldPolyhedron &polyhedron) { polyhedron.Drop(); }
 
 // ---- Selection and counts ---------------------------------------------------------------
 
@@ -1326,6 +1321,24 @@ template <class... Args> std::string Describe(const char *format, Args... args) 
 
 } // namespace
 
+std::string HeldPolyhedron::Misfit(size_t atoms) const {
+  if (!value_)
+    return {};
+  const Polyhedron &p = *value_;
+  if (p.faceCount != p.faces.size())
+    return Describe("face count %u, %zu faces", p.faceCount, p.faces.size());
+  if (p.centreAtom >= atoms)
+    return Describe("centre atom %u of %zu", p.centreAtom, atoms);
+  for (const PolyFace &f : p.faces) {
+    if (f.vertexCount != f.vertices.size())
+      return Describe("face of %u vertices holds %zu", f.vertexCount, f.vertices.size());
+    for (uint32_t v : f.vertices)
+      if (v >= atoms)
+        return Describe("vertex atom %u of %zu", v, atoms);
+  }
+  return {};
+}
+
 std::string CheckCrystalInvariants(const CrystalRec &c) {
   const struct {
     const char *name;
@@ -1366,18 +1379,8 @@ std::string CheckCrystalInvariants(const CrystalRec &c) {
     for (uint32_t b : a.bonds)
       if (b >= atoms)
         return Describe("atom %zu: bond to atom %u of %zu", i, b, atoms);
-    if (a.polyhedron) {
-      if (a.polyhedron->faceCount != a.polyhedron->faces.size())
-        return Describe("atom %zu: polyhedron face count %u, %zu faces", i, a.polyhedron->faceCount,
-                        a.polyhedron->faces.size());
-      for (const PolyFace &f : a.polyhedron->faces) {
-        if (f.vertexCount != f.vertices.size())
-          return Describe("atom %zu: polyhedron face of %u vertices holds %zu", i, f.vertexCount, f.vertices.size());
-        for (uint32_t v : f.vertices)
-          if (v >= atoms)
-            return Describe("atom %zu: polyhedron vertex atom %u of %zu", i, v, atoms);
-      }
-    }
+    if (const std::string misfit = a.polyhedron.Misfit(atoms); !misfit.empty())
+      return Describe("atom %zu: polyhedron %s", i, misfit.c_str());
   }
   for (size_t k = 0; k < c.customBondSpecs.size(); ++k) {
     const CustomBondSpec &b = c.customBondSpecs[k];

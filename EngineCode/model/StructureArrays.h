@@ -217,7 +217,7 @@ void DestroyBondsListForAtom(AtomRecord *atom);
 // ---- Polyhedra ------------------------------------------------------------------------------
 // A cleared polyhedron with the face count and one empty slot per face.
 std::optional<Polyhedron> CreatePolyhedron(uint32_t faces);
-void DestroyPolyhedron(std::optional<Polyhedron> &polyhedron);
+void DestroyPolyhedron(HeldPolyhedron &polyhedron);
 
 // ---- Selection and counts ---------------------------------------------------------------
 bool CrystalHasSelectedAtoms(const CrystalRec *crystal);

@@ -121,6 +121,45 @@ struct Polyhedron {
   std::vector<PolyFace> faces; // faceCount of them
 };
 
+struct AtomRecord;
+struct CrystalRec;
+
+// An atom's coordination polyhedron, or none: the one way a structure's
+// polyhedra are read. Polyhedra left to be made when first needed
+// (CrystalRec::polyhedraPending, DefinePolyhedraWhenNeeded in Polyhedra.h)
+// are made first, so that a save, an export, a report and every command see
+// the polyhedra the polyhedral model draws. The atom is one of the
+// structure's.
+const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom);
+
+// An atom's polyhedron as the structure holds it, which is none while the
+// structure's polyhedra are pending: it is read only through
+// AtomPolyhedron. What keeps held polyhedra in step with their atoms (made,
+// dropped, renumbered, checked) reads nothing out.
+class HeldPolyhedron {
+public:
+  void Hold(Polyhedron polyhedron) { value_ = std::move(polyhedron); }
+  void Drop() { value_.reset(); }
+  // Every atom index it names, its centre's and its vertices', through
+  // `renumber(uint32_t &)`.
+  template <class Renumber> void RenumberAtoms(Renumber &&renumber) {
+    if (!value_)
+      return;
+    renumber(value_->centreAtom);
+    for (PolyFace &face : value_->faces)
+      for (uint32_t &v : face.vertices)
+        renumber(v);
+  }
+  // Why a held polyhedron does not fit a structure of `atoms` atoms (a face
+  // count or a vertex count that disagrees with its list, an atom index
+  // beyond the atoms); empty when it fits or none is held.
+  std::string Misfit(size_t atoms) const;
+
+private:
+  friend const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom);
+  std::optional<Polyhedron> value_;
+};
+
 // An atom's bonds: a usual coordination stays inside the atom record.
 using BondList = InlineVector<uint32_t, 6>;
 
@@ -140,7 +179,7 @@ struct AtomRecord {
   float cart[3] = {0.0f, 0.0f, 0.0f};   // OrientationMatrix x xyz, Angstrom
   uint32_t bondCount = 0;               // entries of bonds
   BondList bonds;                       // indices of the bonded atoms, owned
-  std::optional<Polyhedron> polyhedron; // its coordination polyhedron, owned
+  HeldPolyhedron polyhedron;             // its coordination polyhedron, owned
   float ellipsoidAxes[3][3] = {};       // fractional end points of the three axes
 };
 
@@ -320,6 +359,11 @@ struct CrystalRec {
   // The atoms' polyhedra are to be made from their bonds when first needed
   // (DefinePolyhedraWhenNeeded, Polyhedra.h); none is held meanwhile.
   uint8_t polyhedraPending = 0;
+  // Per site, the flag byte its pending polyhedra take when they are made:
+  // the site's display mode as it stood before the build that left them
+  // pending set the site roles, as a build that makes them at once writes
+  // it. Empty: the modes as they stand then.
+  std::vector<uint8_t> pendingPolyFlags;
   std::vector<SphereRecord> spheres;
   std::array<BondSpec, kMaxBondSpecs> bondSpecs{}; // first bondSpecCount used
   std::vector<CustomBondSpec> customBondSpecs;

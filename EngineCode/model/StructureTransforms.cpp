@@ -234,7 +234,7 @@ void CrystalToMolecule(WindowRef window) {
     site.lastAtom = k;
     site.atomsPerCell = 1;
     atom.site = static_cast<uint32_t>(k);
-    atom.polyhedron.reset();
+    atom.polyhedron.Drop();
     BondList bonds;
     bonds.reserve(atom.bonds.size());
     for (size_t b = 0; b < std::min<size_t>(atom.bondCount, atom.bonds.size()); b++) {

@@ -268,9 +268,10 @@ void HilitePoly(WindowRef window, int32_t atom, bool withLabel) {
     return;
   const CrystalRec &c = *ctx.crystal;
   const AtomRecord &a = c.atoms[static_cast<size_t>(atom)];
-  if (!a.polyhedron)
+  const Polyhedron *poly = AtomPolyhedron(ctx.crystal, a);
+  if (!poly)
     return;
-  for (const PolyFace &face : a.polyhedron->faces) {
+  for (const PolyFace &face : poly->faces) {
     HiliteItem fill;
     fill.kind = HiliteItem::kFill;
     fill.closed = true;

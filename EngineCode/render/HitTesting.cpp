@@ -193,11 +193,13 @@ bool FindClickedObject(WindowRef window, Point point, int16_t *kind, int32_t *in
     bool hit = false;
     int32_t r = 0;
     if (c.modelType == kPolyhedralModel && GetAtomDisplayClass(c, a) != kSphereClass) {
-      if (GetAtomDisplayClass(c, a) == kVertexOnlyClass || !a.polyhedron)
+      const Polyhedron *poly =
+          GetAtomDisplayClass(c, a) == kVertexOnlyClass ? nullptr : AtomPolyhedron(crystal, a);
+      if (!poly)
         continue;
       // The cheap test first: the faces under the point, then whether the
       // crystal's polyhedron is whole.
-      if (!My2DPtInPoly(&c, p, &*a.polyhedron) || (!c.molecule && !IsPolyhedronIntact(&c, &*a.polyhedron)))
+      if (!My2DPtInPoly(&c, p, poly) || (!c.molecule && !IsPolyhedronIntact(&c, poly)))
         continue;
       r = AtomHitRadius(&c, entry.index);
       hit = true;

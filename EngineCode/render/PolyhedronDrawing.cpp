@@ -523,9 +523,10 @@ void MakePoly(CrystalRec *crystal, uint32_t atom, float depth) {
     return;
   CrystalRec &c = *crystal;
   const AtomRecord &a = c.atoms[atom];
-  if (!a.polyhedron || a.site >= UsableSiteSize(c))
+  const Polyhedron *held = AtomPolyhedron(crystal, a);
+  if (!held || a.site >= UsableSiteSize(c))
     return;
-  const Polyhedron &poly = *a.polyhedron;
+  const Polyhedron &poly = *held;
   for (uint32_t k = 0; k < BondTotal(a); ++k) {
     const uint32_t b = a.bonds[k];
     if (!ValidAtomIndex(c, b) || !c.atoms[b].visible || !SiteVisible(c, c.atoms[b]))

@@ -376,7 +376,7 @@ void DoZapper(WindowRef window, Point point) {
     return;
   const AtomRecord &a = c->atoms[atom];
   bool polyhedron = false;
-  if (c->modelType == kPolyhedralModel && a.polyhedron) {
+  if (c->modelType == kPolyhedralModel && AtomPolyhedron(c, a)) {
     const AtomDisplayClass kind = GetAtomDisplayClass(*c, a);
     if (kind == kVertexOnlyClass)
       return;
@@ -402,15 +402,16 @@ void EndZapper(WindowRef window, Point point) {
   GetWindowGraphBounds(window, &pane);
   const AtomRecord &a = c->atoms[target.atom];
   const Point local{int16_t(point.v - pane.top), int16_t(point.h - pane.left)};
+  const Polyhedron *poly = target.polyhedron ? AtomPolyhedron(c, a) : nullptr;
   const bool inside = target.polyhedron
-                          ? a.polyhedron && My2DPtInPoly(c, local, &*a.polyhedron)
+                          ? poly && My2DPtInPoly(c, local, poly)
                           : std::abs(local.h - a.pixel[0]) < target.radius && std::abs(local.v - a.pixel[1]) < target.radius;
   if (!inside) {
     RefreshPane(window);
     return;
   }
   if (target.polyhedron)
-    HideZappedPoly(c, &*c->atoms[target.atom].polyhedron);
+    HideZappedPoly(c, poly);
   else
     HideAtom(c, target.atom);
   ClearHiliteOverlay(window);

@@ -220,11 +220,11 @@ void FWriteSiteInfo(WindowRef window, int32_t atom) {
   const long n = static_cast<long>(s.coordination);
   if (visible == n) {
     FWriteCFString(Format("                   Coordination number:  %ld (all bonds shown)", n));
-    DefinePendingPolyhedra(GetWindowCrystal(window));
-    if (a.polyhedron && a.polyhedron->faces.size() >= 2)
+    const Polyhedron *poly = AtomPolyhedron(GetWindowCrystal(window), a);
+    if (poly && poly->faces.size() >= 2)
       FWriteCFString(Format("               Coordination polyhedron:  %ld faces, %ld vertices (volume: %.3f Å³)",
-                            static_cast<long>(a.polyhedron->faces.size()), static_cast<long>(a.bondCount),
-                            GetPolyVolume(c, &*a.polyhedron)));
+                            static_cast<long>(poly->faces.size()), static_cast<long>(a.bondCount),
+                            GetPolyVolume(c, poly)));
   } else {
     FWriteCFString(Format("                   Coordination number:  %ld (%ld visible)", n, visible));
   }

@@ -34,7 +34,7 @@ TEST(ExamplePolyhedraFaces, LigandSetsGiveTheSameFacesAsEveryTripleTried) {
         continue;
       check(static_cast<std::vector<uint32_t>>(atom.bonds), atom);
       ++sets;
-      if (!atom.polyhedron)
+      if (!AtomPolyhedron(&c, atom))
         continue;
       ++polyhedra;
       // The ligands with their own ligands: larger sets, many of their

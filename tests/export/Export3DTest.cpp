@@ -39,7 +39,7 @@ Vertex CrossV(const Vertex &a, const Vertex &b) {
 }
 
 // Runs a writer into a temporary file and answers the bytes.
-template <typename Write> std::string Written(const CrystalRec &c, Write write, Export3DContext *seen = nullptr) {
+template <typename Write> std::string Written(CrystalRec &c, Write write, Export3DContext *seen = nullptr) {
   const auto path = std::filesystem::temp_directory_path() / ("ov3d-written-" + std::to_string(::getpid()));
   Export3DContext ctx;
   ctx.gXP = &c;
@@ -60,7 +60,7 @@ template <typename Write> std::string Written(const CrystalRec &c, Write write, 
   return bytes;
 }
 
-std::string Stl(const CrystalRec &c, uint32_t *triangles = nullptr) {
+std::string Stl(CrystalRec &c, uint32_t *triangles = nullptr) {
   Export3DContext seen;
   std::string bytes = Written(
       c, [](Export3DContext &ctx) { WriteSTLFile(ctx); }, &seen);
@@ -75,7 +75,7 @@ uint32_t StlCount(const std::string &bytes) {
 }
 
 // Writes the document and runs the structural check on it.
-std::string Dae(const CrystalRec &c, int *result = nullptr, const char *fail = nullptr) {
+std::string Dae(CrystalRec &c, int *result = nullptr, const char *fail = nullptr) {
   COLLADAOptions options;
   options.version = "1.0.0";
   options.stamp = 1700000000;
@@ -294,7 +294,7 @@ TEST_F(Export3DTest, OneFacePolyhedronIsWrittenBothWays) {
   poly.faceCount = 1;
   poly.faces.push_back({6, {ring.begin(), ring.end()}});
   AtomRecord centre = c.atoms[ring[0]];
-  centre.polyhedron = poly;
+  centre.polyhedron.Hold(poly);
   Export3DContext ctx;
   ctx.gXP = &c;
   VertexArray v, n;
@@ -314,7 +314,7 @@ TEST_F(Export3DTest, OneFacePolyhedronIsWrittenBothWays) {
 
   // In the files: the STL gains the fan twice (2 x 4 triangles) over the
   // edges-only mode; the COLLADA face list is the face twice, normals 0, 1.
-  c.atoms[ring[0]].polyhedron = poly;
+  c.atoms[ring[0]].polyhedron.Hold(poly);
   c.sites[c.atoms[ring[0]].site].polyMode = 3;
   uint32_t edgesOnly = 0, faces = 0;
   Stl(c, &edgesOnly);
@@ -412,8 +412,8 @@ TEST_F(Export3DTest, PolyhedralModelKeepsOnlyCentreBondsAndCompleteHosts) {
   ASSERT_TRUE(MakeBondSet(ctx));
   ASSERT_GT(ctx.gBonds.Count(), 0u);
   for (const BondRec &b : ctx.gBonds.Records()) {
-    const bool centreA = c.atoms[b.a].polyhedron && c.atoms[b.a].polyhedron->centreAtom == b.a;
-    const bool centreB = c.atoms[b.b].polyhedron && c.atoms[b.b].polyhedron->centreAtom == b.b;
+    const bool centreA = AtomPolyhedron(&c, c.atoms[b.a]) && AtomPolyhedron(&c, c.atoms[b.a])->centreAtom == b.a;
+    const bool centreB = AtomPolyhedron(&c, c.atoms[b.b]) && AtomPolyhedron(&c, c.atoms[b.b])->centreAtom == b.b;
     EXPECT_TRUE(centreA || centreB);
     EXPECT_EQ(b.style, kBondPlainLine);
   }

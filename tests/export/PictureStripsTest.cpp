@@ -164,7 +164,7 @@ TEST_F(PictureStripsTest, FacesReachingFarPastAStripKeepTheirEdges) {
   for (uint32_t mode : {kPolyModeSolidFill, kPolyModeColourShaded, kPolyModeOpenFill, kPolyModePatternShaded}) {
     SCOPED_TRACE("polyhedron mode " + std::to_string(mode));
     for (AtomRecord &atom : c.atoms)
-      if (atom.polyhedron) {
+      if (AtomPolyhedron(&c, atom)) {
         c.sites[atom.site].polyMode = mode;
         atom.selected = mode == kPolyModeSolidFill;
       }

@@ -91,12 +91,12 @@ template <typename Run> long Counted(Run run) {
 }
 
 // What a window shows: its sites, atoms, bonds and polyhedra.
-std::tuple<size_t, int32_t, uint64_t, size_t> Shown(const CrystalRec &c) {
+std::tuple<size_t, int32_t, uint64_t, size_t> Shown(CrystalRec c) {
   uint64_t bonds = 0;
   size_t polyhedra = 0;
   for (const AtomRecord &atom : c.atoms) {
     bonds += atom.bondCount;
-    polyhedra += atom.polyhedron.has_value();
+    polyhedra += AtomPolyhedron(&c, atom) != nullptr;
   }
   return {c.sites.size(), c.atomCount, bonds, polyhedra};
 }
@@ -265,6 +265,7 @@ TEST(ImportMemory, ARangeThatRunsOutOfMemorySaysSoAndKeepsTheAtoms) {
     } else if (made) { // the bonds could not be made
       auto withoutBonds = grown;
       std::get<2>(withoutBonds) = 0;
+      std::get<3>(withoutBonds) = 0; // nor polyhedra
       EXPECT_EQ(Shown(w.crystal()), withoutBonds) << "allocation " << k;
       ASSERT_EQ(host.alerts.size(), 1u) << "allocation " << k;
       EXPECT_EQ(host.alerts[0].message, "Too many bonds");

@@ -416,13 +416,16 @@ TEST(BondSearchBonds, NothingToSearchLeavesEveryListEmpty) {
   ASSERT_TRUE(MakeNaCl(c, range));
   c.atoms[3].bonds = {1, 2};
   c.atoms[3].bondCount = 2;
-  c.atoms[3].polyhedron = CreatePolyhedron(4);
+  {
+    Polyhedron p = *CreatePolyhedron(4);
+    c.atoms[3].polyhedron.Hold(std::move(p));
+  }
   c.sites[0].coordination = 9;
   TurboGenerateBonds(&c); // no specification
   for (const AtomRecord &atom : c.atoms) {
     EXPECT_TRUE(atom.bonds.empty());
     EXPECT_EQ(atom.bondCount, 0u);
-    EXPECT_FALSE(atom.polyhedron);
+    EXPECT_FALSE(AtomPolyhedron(&c, atom));
   }
   bool nothing = true;
   EXPECT_FALSE(TurboGetCoordinationNumbers(&c, &nothing));
@@ -503,7 +506,10 @@ TEST(BondSearchBonds, EscapeStopsTheSearchWithNoBondsAndTellsTheUser) {
 
   // Pressed during the search: every list is left empty, the status window
   // closes and the Log says why.
-  c.atoms[0].polyhedron = CreatePolyhedron(4);
+  {
+    Polyhedron p = *CreatePolyhedron(4);
+    c.atoms[0].polyhedron.Hold(std::move(p));
+  }
   host.cancelAnswers = {false, true};
   host.status.clear();
   TurboGenerateBonds(&c);
@@ -511,7 +517,7 @@ TEST(BondSearchBonds, EscapeStopsTheSearchWithNoBondsAndTellsTheUser) {
   for (const AtomRecord &atom : c.atoms) {
     EXPECT_TRUE(atom.bonds.empty());
     EXPECT_EQ(atom.bondCount, 0u);
-    EXPECT_FALSE(atom.polyhedron);
+    EXPECT_FALSE(AtomPolyhedron(&c, atom));
   }
   EXPECT_NE(host.log.find("Bond search cancelled: the structure is left without bonds.\r"), std::string::npos);
   ASSERT_FALSE(host.status.empty());

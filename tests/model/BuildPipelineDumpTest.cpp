@@ -167,7 +167,7 @@ std::string ElementText(ElementCode code) {
   return dumpinput::Trim(text);
 }
 
-void WriteStructure(std::FILE *out, const std::string &title, const CrystalRec &c, const FakeHost &host) {
+void WriteStructure(std::FILE *out, const std::string &title, CrystalRec &c, const FakeHost &host) {
   std::fprintf(out, "structure %s\n", title.c_str());
   std::fprintf(out, "range %.7f %.7f %.7f %.7f %.7f %.7f\n", double(c.plotRange[0]), double(c.plotRange[1]),
                double(c.plotRange[2]), double(c.plotRange[3]), double(c.plotRange[4]), double(c.plotRange[5]));
@@ -191,12 +191,12 @@ void WriteStructure(std::FILE *out, const std::string &title, const CrystalRec &
   }
   for (int32_t k = 0; k < c.atomCount; k++) {
     const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
-    if (!atom.polyhedron)
+    if (!AtomPolyhedron(&c, atom))
       continue;
     std::set<uint32_t> vertices;
-    for (const PolyFace &face : atom.polyhedron->faces)
+    for (const PolyFace &face : AtomPolyhedron(&c, atom)->faces)
       vertices.insert(face.vertices.begin(), face.vertices.end());
-    std::fprintf(out, "poly %d %u", k, atom.polyhedron->faceCount);
+    std::fprintf(out, "poly %d %u", k, AtomPolyhedron(&c, atom)->faceCount);
     for (uint32_t v : vertices)
       std::fprintf(out, " %u", v);
     std::fprintf(out, "\n");

@@ -43,7 +43,7 @@ TEST(PolyhedraShapes, EveryPolyhedronOfABuildIsTheOneItsLigandsMake) {
   DefinePolyhedra(&c);
   int compared = 0;
   for (const AtomRecord &atom : c.atoms) {
-    if (!atom.polyhedron)
+    if (!AtomPolyhedron(&c, atom))
       continue;
     // The ligands as the build takes them: farthest first, ties in bond
     // order (the distances differ by far less than a thinning step).
@@ -62,9 +62,9 @@ TEST(PolyhedraShapes, EveryPolyhedronOfABuildIsTheOneItsLigandsMake) {
       candidates.push_back(e.atom);
     const auto alone = GenPoly(&c, static_cast<uint32_t>(candidates.size()), candidates.data());
     ASSERT_TRUE(alone);
-    ASSERT_EQ(alone->faceCount, atom.polyhedron->faceCount);
+    ASSERT_EQ(alone->faceCount, AtomPolyhedron(&c, atom)->faceCount);
     for (size_t f = 0; f < alone->faces.size(); ++f)
-      ASSERT_EQ(alone->faces[f].vertices, atom.polyhedron->faces[f].vertices) << "face " << f;
+      ASSERT_EQ(alone->faces[f].vertices, AtomPolyhedron(&c, atom)->faces[f].vertices) << "face " << f;
     ++compared;
   }
   EXPECT_GE(compared, 2 * 8); // the centres whose ligands all lie in range

@@ -391,7 +391,10 @@ TEST(IsAtomPlottedTest, ThePolyhedralModelShowsAtomsByTheirSitesModes) {
     c.sites[static_cast<size_t>(s)].coordination = 1;
   EXPECT_FALSE(IsAtomPlotted(&c, 0)); // no polyhedron yet
   EXPECT_FALSE(IsAtomPlotted(&c, 1));
-  c.atoms[0].polyhedron = CreatePolyhedron(1);
+  {
+    Polyhedron p = *CreatePolyhedron(1);
+    c.atoms[0].polyhedron.Hold(std::move(p));
+  }
   EXPECT_TRUE(IsAtomFullyVisiblyBonded(&c, 0));
   EXPECT_TRUE(IsAtomPlotted(&c, 0));
   EXPECT_TRUE(IsAtomPlotted(&c, 1)); // vertex of a whole polyhedron
@@ -411,7 +414,7 @@ TEST(IsAtomPlottedTest, ThePolyhedralModelShowsAtomsByTheirSitesModes) {
   c.sites[1].visible = 1;
   c.modelType = kBallAndStickModel;
   c.sites[0].polyMode = 15;
-  c.atoms[0].polyhedron.reset();
+  c.atoms[0].polyhedron.Drop();
   EXPECT_TRUE(IsAtomPlotted(&c, 0));
   EXPECT_FALSE(IsAtomPlotted(&c, 3));
   EXPECT_FALSE(IsAtomPlotted(nullptr, 0));

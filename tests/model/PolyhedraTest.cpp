@@ -63,9 +63,7 @@ struct Synthetic {
     return centre;
   }
 
-  const Polyhedron *Poly(uint32_t atom) const {
-    return c.atoms[atom].polyhedron ? &*c.atoms[atom].polyhedron : nullptr;
-  }
+  const Polyhedron *Poly(uint32_t atom) { return AtomPolyhedron(&c, c.atoms[atom]); }
   float Distance(uint32_t i, uint32_t j) const { return VecBondDist(c.atoms[i].cart, c.atoms[j].cart); }
 };
 
@@ -772,9 +770,9 @@ TEST(PolyhedraPacked, PolyhedraThatCannotBeStoredAreNotPacked) {
   big.faces.resize(1);
   big.faces[0].vertexCount = 9;
   big.faces[0].vertices = {1, 2, 3, 1, 2, 3, 1, 2, 3};
-  s.c.atoms[m].polyhedron = big;
+  s.c.atoms[m].polyhedron.Hold(big);
   EXPECT_FALSE(PackPolyhedron(&s.c, m));
-  s.c.atoms[m].polyhedron.reset();
+  s.c.atoms[m].polyhedron.Drop();
   EXPECT_FALSE(PackPolyhedron(&s.c, m));
 }
 
@@ -785,14 +783,14 @@ struct Counted {
   int fullyBonded = 0;
 };
 
-Counted CountPolyhedra(const CrystalRec &c, uint32_t site) {
+Counted CountPolyhedra(CrystalRec &c, uint32_t site) {
   Counted k;
   for (const AtomRecord &atom : c.atoms) {
     if (atom.site != site)
       continue;
     if (atom.bondCount == c.sites[site].coordination)
       ++k.fullyBonded;
-    if (atom.polyhedron)
+    if (AtomPolyhedron(&c, atom))
       ++k.withPolyhedron;
   }
   return k;
@@ -831,9 +829,9 @@ TEST(PolyhedraStructures, RutileTitaniumOctahedra) {
   // Octahedron volume from the two Ti-O distances and the O-Ti-O angle, as
   // three half diagonals: 4/3 |det|.
   for (const AtomRecord &atom : c.atoms) {
-    if (atom.site != ti || !atom.polyhedron)
+    if (atom.site != ti || !AtomPolyhedron(&c, atom))
       continue;
-    const Polyhedron &p = *atom.polyhedron;
+    const Polyhedron &p = *AtomPolyhedron(&c, atom);
     EXPECT_EQ(p.vertexCount, 6u);
     EXPECT_EQ(FaceSizes(p), std::vector<uint32_t>(8, 3));
     EXPECT_NEAR(GetPolyVolume(&c, &p), CentrosymmetricOctahedronVolume(c, p), 1e-3f);
@@ -843,9 +841,9 @@ TEST(PolyhedraStructures, RutileTitaniumOctahedra) {
   }
   // Each oxygen sits in the plane of its three titanium atoms: one triangle.
   for (const AtomRecord &atom : c.atoms)
-    if (atom.site == o && atom.polyhedron) {
-      EXPECT_EQ(atom.polyhedron->faceCount, 1u);
-      EXPECT_EQ(atom.polyhedron->vertexCount, 3u);
+    if (atom.site == o && AtomPolyhedron(&c, atom)) {
+      EXPECT_EQ(AtomPolyhedron(&c, atom)->faceCount, 1u);
+      EXPECT_EQ(AtomPolyhedron(&c, atom)->vertexCount, 3u);
     }
   EXPECT_EQ(c.sites[ti].polyMode, kPolyModeColourShaded);
   EXPECT_EQ(c.sites[o].polyMode, kPolyModeVertex);
@@ -868,9 +866,9 @@ TEST(PolyhedraStructures, SpinelTetrahedraAndOctahedra) {
     EXPECT_EQ(k.withPolyhedron, k.fullyBonded);
   }
   for (const AtomRecord &atom : c.atoms) {
-    if (!atom.polyhedron)
+    if (!AtomPolyhedron(&c, atom))
       continue;
-    const Polyhedron &p = *atom.polyhedron;
+    const Polyhedron &p = *AtomPolyhedron(&c, atom);
     if (atom.site == mg) {
       // A regular tetrahedron: V = e³ / (6 √2).
       EXPECT_EQ(FaceSizes(p), std::vector<uint32_t>(4, 3));
@@ -903,9 +901,9 @@ TEST(PolyhedraStructures, FluoriteCubesAndTheirPackedForm) {
   int checked = 0;
   for (uint32_t i = 0; i < c.atoms.size(); ++i) {
     const AtomRecord &atom = c.atoms[i];
-    if (!atom.polyhedron)
+    if (!AtomPolyhedron(&c, atom))
       continue;
-    const Polyhedron &p = *atom.polyhedron;
+    const Polyhedron &p = *AtomPolyhedron(&c, atom);
     if (atom.site == ca) {
       EXPECT_EQ(FaceSizes(p), std::vector<uint32_t>(6, 4));
       ExpectOutlinesWalkEdges(c, p, half);
@@ -939,9 +937,9 @@ TEST(PolyhedraStructures, PerovskiteOctahedraAndCuboctahedra) {
   const float a = c.a;
   int cuboctahedra = 0;
   for (const AtomRecord &atom : c.atoms) {
-    if (!atom.polyhedron)
+    if (!AtomPolyhedron(&c, atom))
       continue;
-    const Polyhedron &p = *atom.polyhedron;
+    const Polyhedron &p = *AtomPolyhedron(&c, atom);
     if (atom.site == ti) {
       EXPECT_NEAR(GetPolyVolume(&c, &p), a * a * a / 6.0f, 1e-3f);
     } else if (atom.site == sr) {
@@ -1033,7 +1031,7 @@ TEST(PolyhedraDefinition, EscapeLeavesNoPolyhedraAndTellsTheUser) {
   DefinePolyhedra(&c);
   EXPECT_GE(host.cancelChecks, 2);
   for (const AtomRecord &atom : c.atoms)
-    EXPECT_FALSE(atom.polyhedron);
+    EXPECT_FALSE(AtomPolyhedron(&c, atom));
   EXPECT_NE(host.log.find("Polyhedra cancelled: the structure is shown without polyhedra.\r"), std::string::npos);
   EXPECT_EQ(c.sites[sr].polyMode, kPolyModeColourShaded); // the site modes are still set
 

@@ -151,8 +151,8 @@ TEST(PolyhedronFromSelection, OctahedralHoleOfCopperGetsOctahedraOnItsImages) {
       continue;
     ++complete;
     EXPECT_EQ(a.bondCount, 6u);
-    ASSERT_TRUE(a.polyhedron.has_value());
-    EXPECT_EQ(a.polyhedron->faceCount, 8u);
+    ASSERT_TRUE(AtomPolyhedron(&c, a));
+    EXPECT_EQ(AtomPolyhedron(&c, a)->faceCount, 8u);
   }
   EXPECT_GE(complete, 1);
 }

@@ -381,10 +381,13 @@ TEST_F(SitePreparation, MoleculeSortRenumbersEveryReferenceToAnAtom) {
   ASSERT_TRUE(AddBondListEntry(&c, 0, 1)); // O1-C1
   ASSERT_TRUE(AddBondListEntry(&c, 1, 2)); // C1-H1
   ASSERT_TRUE(AddBondListEntry(&c, 1, 3)); // C1-C2
-  c.atoms[1].polyhedron = *CreatePolyhedron(1);
-  c.atoms[1].polyhedron->centreAtom = 1;
-  c.atoms[1].polyhedron->faces[0].vertexCount = 3;
-  c.atoms[1].polyhedron->faces[0].vertices = {0, 2, 3};
+  {
+    Polyhedron p = *CreatePolyhedron(1);
+    p.centreAtom = 1;
+    p.faces[0].vertexCount = 3;
+    p.faces[0].vertices = {0, 2, 3};
+    c.atoms[1].polyhedron.Hold(std::move(p));
+  }
   AppendBlankVector(&c);
   AppendBlankVector(&c);
   c.vectors[0].atom = 2;
@@ -410,9 +413,9 @@ TEST_F(SitePreparation, MoleculeSortRenumbersEveryReferenceToAnAtom) {
   EXPECT_EQ(c.atoms[0].bonds, (std::vector<uint32_t>{3, 2, 1})); // C1: O1, H1, C2
   EXPECT_EQ(c.atoms[3].bonds, (std::vector<uint32_t>{0}));
   EXPECT_EQ(c.atoms[2].bonds, (std::vector<uint32_t>{0}));
-  ASSERT_TRUE(c.atoms[0].polyhedron.has_value());
-  EXPECT_EQ(c.atoms[0].polyhedron->centreAtom, 0u);
-  EXPECT_EQ(c.atoms[0].polyhedron->faces[0].vertices, (std::vector<uint32_t>{3, 2, 1}));
+  ASSERT_TRUE(AtomPolyhedron(&c, c.atoms[0]));
+  EXPECT_EQ(AtomPolyhedron(&c, c.atoms[0])->centreAtom, 0u);
+  EXPECT_EQ(AtomPolyhedron(&c, c.atoms[0])->faces[0].vertices, (std::vector<uint32_t>{3, 2, 1}));
   EXPECT_EQ(c.vectors[0].atom, 2u);
   EXPECT_EQ(c.vectors[1].atom, 3u);
   EXPECT_TRUE(c.atoms[2].selected);

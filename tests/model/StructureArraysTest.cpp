@@ -276,13 +276,19 @@ TEST(MoleculeDelete, DeletingAnAtomRenumbersBondsPolyhedraVectorsAndSites) {
   ASSERT_TRUE(AddBondListEntry(&c, 0, 1));
   ASSERT_TRUE(AddBondListEntry(&c, 1, 2));
   ASSERT_TRUE(AddBondListEntry(&c, -2, 3)); // negative indices stand for their values
-  c.atoms[3].polyhedron = CreatePolyhedron(1);
-  c.atoms[3].polyhedron->centreAtom = 3;
-  c.atoms[3].polyhedron->faces[0].vertices = {2, 3};
-  c.atoms[3].polyhedron->faces[0].vertexCount = 2;
+  {
+    Polyhedron p = *CreatePolyhedron(1);
+    p.centreAtom = 3;
+    p.faces[0].vertices = {2, 3};
+    p.faces[0].vertexCount = 2;
+    c.atoms[3].polyhedron.Hold(std::move(p));
+  }
   AddVector(c, 1);
   AddVector(c, 3);
-  c.atoms[0].polyhedron = CreatePolyhedron(1);
+  {
+    Polyhedron p = *CreatePolyhedron(1);
+    c.atoms[0].polyhedron.Hold(std::move(p));
+  }
   c.bondSpecCount = 2;
   c.bondSpecs[0].elementA = El("C ");
   c.bondSpecs[0].elementB = El("N ");
@@ -303,12 +309,12 @@ TEST(MoleculeDelete, DeletingAnAtomRenumbersBondsPolyhedraVectorsAndSites) {
   ASSERT_EQ(c.siteCount, 3);
   EXPECT_EQ(c.atomsPerCell, 3);
   EXPECT_TRUE(c.atoms[0].bonds.empty());
-  EXPECT_FALSE(c.atoms[0].polyhedron); // a neighbour loses its polyhedron
+  EXPECT_FALSE(AtomPolyhedron(&c, c.atoms[0])); // a neighbour loses its polyhedron
   EXPECT_EQ(c.atoms[1].bonds, std::vector<uint32_t>{2});
   EXPECT_EQ(c.atoms[2].bonds, std::vector<uint32_t>{1});
-  ASSERT_TRUE(c.atoms[2].polyhedron);
-  EXPECT_EQ(c.atoms[2].polyhedron->centreAtom, 2u);
-  EXPECT_EQ(c.atoms[2].polyhedron->faces[0].vertices, (std::vector<uint32_t>{1, 2}));
+  ASSERT_TRUE(AtomPolyhedron(&c, c.atoms[2]));
+  EXPECT_EQ(AtomPolyhedron(&c, c.atoms[2])->centreAtom, 2u);
+  EXPECT_EQ(AtomPolyhedron(&c, c.atoms[2])->faces[0].vertices, (std::vector<uint32_t>{1, 2}));
   ASSERT_EQ(c.vectorCount, 1); // the vector on the deleted atom went
   EXPECT_EQ(c.vectors[0].atom, 2u);
   for (int32_t k = 0; k < 3; k++) {
@@ -334,11 +340,17 @@ TEST(CrystalDelete, DeletingASiteRemovesItsAtomsAndLowersEveryLaterIndex) {
   ASSERT_TRUE(AddBondListEntry(&c, 0, 2));
   ASSERT_TRUE(AddBondListEntry(&c, 1, 4));
   ASSERT_TRUE(AddBondListEntry(&c, 4, 5));
-  c.atoms[5].polyhedron = CreatePolyhedron(1);
-  c.atoms[5].polyhedron->centreAtom = 5;
-  c.atoms[5].polyhedron->faces[0].vertices = {4};
-  c.atoms[5].polyhedron->faces[0].vertexCount = 1;
-  c.atoms[0].polyhedron = CreatePolyhedron(1); // bonded to a deleted atom
+  {
+    Polyhedron p = *CreatePolyhedron(1);
+    p.centreAtom = 5;
+    p.faces[0].vertices = {4};
+    p.faces[0].vertexCount = 1;
+    c.atoms[5].polyhedron.Hold(std::move(p));
+  }
+  {
+    Polyhedron p = *CreatePolyhedron(1); // bonded to a deleted atom
+    c.atoms[0].polyhedron.Hold(std::move(p));
+  }
   AddVector(c, 3);
   AddVector(c, 5);
 
@@ -347,14 +359,14 @@ TEST(CrystalDelete, DeletingASiteRemovesItsAtomsAndLowersEveryLaterIndex) {
   ASSERT_EQ(c.atomCount, 4);
   EXPECT_EQ(c.atomsPerCell, 4);
   EXPECT_TRUE(c.atoms[0].bonds.empty());
-  EXPECT_FALSE(c.atoms[0].polyhedron);
+  EXPECT_FALSE(AtomPolyhedron(&c, c.atoms[0]));
   EXPECT_EQ(c.atoms[1].bonds, std::vector<uint32_t>{2});
   EXPECT_EQ(c.atoms[2].bonds, (std::vector<uint32_t>{1, 3}));
   EXPECT_EQ(c.atoms[2].site, 1u);
   EXPECT_EQ(c.atoms[3].site, 1u);
-  ASSERT_TRUE(c.atoms[3].polyhedron);
-  EXPECT_EQ(c.atoms[3].polyhedron->centreAtom, 3u);
-  EXPECT_EQ(c.atoms[3].polyhedron->faces[0].vertices, std::vector<uint32_t>{2});
+  ASSERT_TRUE(AtomPolyhedron(&c, c.atoms[3]));
+  EXPECT_EQ(AtomPolyhedron(&c, c.atoms[3])->centreAtom, 3u);
+  EXPECT_EQ(AtomPolyhedron(&c, c.atoms[3])->faces[0].vertices, std::vector<uint32_t>{2});
   ASSERT_EQ(c.vectorCount, 1);
   EXPECT_EQ(c.vectors[0].atom, 3u);
   EXPECT_EQ(c.sites[1].firstAtom, 2);
@@ -457,15 +469,18 @@ TEST(Copies, TheShallowAtomCopyOwnsNoBondsOrPolyhedra) {
   CrystalRec c;
   MakeMolecule(c, {"C ", "O "});
   AddBondListEntry(&c, 0, 1);
-  c.atoms[0].polyhedron = CreatePolyhedron(2);
+  {
+    Polyhedron p = *CreatePolyhedron(2);
+    c.atoms[0].polyhedron.Hold(std::move(p));
+  }
   auto copy = CopyAtomsArrayForCrystal(&c);
   ASSERT_EQ(copy.size(), 2u);
   EXPECT_TRUE(copy[0].bonds.empty());
   EXPECT_EQ(copy[0].bondCount, 0u);
-  EXPECT_FALSE(copy[0].polyhedron);
+  EXPECT_FALSE(AtomPolyhedron(nullptr, copy[0]));
   EXPECT_FLOAT_EQ(copy[1].xyz[0], c.atoms[1].xyz[0]);
   EXPECT_EQ(c.atoms[0].bondCount, 1u); // the structure keeps its own
-  EXPECT_TRUE(c.atoms[0].polyhedron);
+  EXPECT_TRUE(AtomPolyhedron(&c, c.atoms[0]));
 }
 
 TEST(Counts, SelectionAndElementCounts) {

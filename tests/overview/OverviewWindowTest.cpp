@@ -951,6 +951,46 @@ TEST_F(OverviewTest, AFavouriteClickedOverUnsavedWorkAsksFirstAndUndoKeepsItsNam
   EXPECT_FALSE(after.modified);
 }
 
+// A favourite or recent document damaged since it was listed, clicked to
+// open in the front window, is refused with its alert before the window
+// gives anything up: its structure, its unsaved change and its undo states
+// stay, and no save question is asked for a document that cannot open.
+TEST_F(OverviewTest, ADamagedDocumentClickedInTheOverviewLeavesTheFrontWindowAsItWas) {
+  const fs::path salt = gProgram->Temp() / "Salt.ovdf";
+  WindowRef w = ModifiedDocument(salt);
+  const WindowState before = StateOf(w);
+  ASSERT_GE(before.history.size(), 2u);
+  const size_t atoms = GetWindowCrystal(w)->atoms.size();
+  for (const OverviewTab tab : {kFavouritesTab, kRecentTab}) {
+    SCOPED_TRACE(tab == kFavouritesTab ? "Favourites" : "Recent");
+    const fs::path damaged = gProgram->Temp() / "Damaged.ovdf";
+    fs::copy_file(BundledResourceFolder("Demo Files") / "Quartz.ovdf", damaged,
+                  fs::copy_options::overwrite_existing);
+    if (tab == kFavouritesTab) {
+      ASSERT_TRUE(DoCacheFavouriteFile(damaged, nullptr));
+    } else {
+      DestroyRecentFiles();
+      AddRecentFile(damaged);
+    }
+    DoOverviewTabChoice(tab);
+    ASSERT_GE(GetNumThumbnails(), 1);
+    fs::resize_file(damaged, fs::file_size(damaged) / 2); // cut short since
+    gHost->alerts.clear();
+    gShellDialogs.asked.clear();
+    gShellDialogs.answers = {SaveChangesAnswer::kDontSave};
+    ClickSlot(0);
+    ASSERT_EQ(gHost->alerts.size(), 1u);
+    EXPECT_EQ(gHost->alerts[0].message, kDocumentReadAlert);
+    EXPECT_TRUE(gShellDialogs.asked.empty());
+    ASSERT_EQ(FrontGraphWindow(), w);
+    EXPECT_EQ(StateOf(w), before);
+    EXPECT_EQ(GetWindowCrystal(w)->atoms.size(), atoms);
+  }
+  // Undo still steps back over the unsaved change.
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  EXPECT_NE(GetWindowCrystal(w)->modelType, before.modelType);
+}
+
 TEST_F(OverviewTest, PlayAndBatchesLeaveTheFrontWindowAsItWas) {
   WindowRef w = WindowWithViews(2);
   ASSERT_EQ(ProcessCommand(kCmdSpaceFilling), kNoErr);

@@ -37,7 +37,7 @@ struct PolyScene {
       MatMul(c.orientationMatrix, a.xyz, a.cart);
     for (size_t k = 0; k < c.atoms.size(); ++k) {
       const AtomRecord &a = c.atoms[k];
-      if (a.visible && a.polyhedron && a.bondCount == 6 && c.sites[a.site].elements[0] == polytest::Element("Ti")) {
+      if (a.visible && AtomPolyhedron(&c, a) && a.bondCount == 6 && c.sites[a.site].elements[0] == polytest::Element("Ti")) {
         centre = uint32_t(k);
         break;
       }
@@ -125,7 +125,7 @@ bool ClearlyFront(const FaceView &v) { return v.normal[2] > 0.2f; }
 TEST(PolyhedronDrawingTest, FaceCentresShowTheTypeColourInSolidFillAndTheLitColourInColourShading) {
   for (const polytest::CrystalInput &input : {polytest::Rutile(), polytest::Perovskite()}) {
     PolyScene s(input);
-    ASSERT_TRUE(s.Centre().polyhedron.has_value());
+    ASSERT_TRUE(AtomPolyhedron(&s.c, s.Centre()));
     s.c.kS[2] = 0.4f; // a highlight, so the specular term counts
     s.c.phongN[2] = 10;
     s.SetMode(kPolyModeSolidFill);
@@ -139,7 +139,7 @@ TEST(PolyhedronDrawingTest, FaceCentresShowTheTypeColourInSolidFillAndTheLitColo
     s.SetMode(kPolyModeOpenFill);
     scene::Dump(*s.Draw(), "poly_mode8");
     int checked = 0;
-    for (const PolyFace &face : s.Centre().polyhedron->faces) {
+    for (const PolyFace &face : AtomPolyhedron(&s.c, s.Centre())->faces) {
       const FaceView v = ViewFace(s.c, face, s.Centre());
       if (!ClearlyFront(v))
         continue;
@@ -158,15 +158,15 @@ TEST(PolyhedronDrawingTest, BackFacesAreCulledWhereTheyAloneProjectButTranslucen
   PolyScene s(polytest::Rutile());
   // Keep only the faces turned away from the viewer: nothing in front hides
   // their centres.
-  Polyhedron &poly = *s.c.atoms[s.centre].polyhedron;
+  Polyhedron poly = *AtomPolyhedron(&s.c, s.c.atoms[s.centre]);
   std::vector<PolyFace> back;
   for (const PolyFace &face : poly.faces)
     if (ViewFace(s.c, face, s.Centre()).normal[2] < -0.2f)
       back.push_back(face);
   ASSERT_GE(back.size(), 2u);
-  const std::vector<PolyFace> all = poly.faces;
   poly.faces = back;
   poly.faceCount = uint32_t(back.size());
+  s.c.atoms[s.centre].polyhedron.Hold(poly);
   s.c.polyEdgeMode = 0; // no edges of their own in the translucent mode
   std::vector<FaceView> views;
   for (const PolyFace &face : back)
@@ -184,8 +184,6 @@ TEST(PolyhedronDrawingTest, BackFacesAreCulledWhereTheyAloneProjectButTranslucen
         EXPECT_EQ(rgb, 0u) << "mode " << mode;
     }
   }
-  poly.faces = all;
-  poly.faceCount = uint32_t(all.size());
 }
 
 TEST(PolyhedronDrawingTest, AnIncompletePolyhedronDrawsNothingAndOpenModesDashOnlyHiddenEdges) {
@@ -195,7 +193,7 @@ TEST(PolyhedronDrawingTest, AnIncompletePolyhedronDrawsNothingAndOpenModesDashOn
   scene::Dump(*open, "poly_mode3");
   // Every edge: a visible edge (one of its faces turned to the viewer) is
   // lit all along; a hidden one only in dashes.
-  const Polyhedron &poly = *s.Centre().polyhedron;
+  const Polyhedron &poly = *AtomPolyhedron(&s.c, s.Centre());
   auto faceOf = [&](uint32_t a, uint32_t b, std::vector<const PolyFace *> &out) {
     for (const PolyFace &f : poly.faces)
       for (uint32_t k = 0; k < f.vertexCount; ++k) {

@@ -496,7 +496,7 @@ TEST_F(BuildingToolsTest, ZapperLeavesAVertexOnlyAtomOfThePolyhedralModel) {
   NewPlot(window, false, true);
   int32_t vertex = -1;
   for (size_t i = 0; i < crystal->atoms.size() && vertex < 0; ++i)
-    if (crystal->atoms[i].visible && crystal->atoms[i].polyhedron &&
+    if (crystal->atoms[i].visible && AtomPolyhedron(crystal, crystal->atoms[i]) &&
         GetAtomDisplayClass(*crystal, crystal->atoms[i]) == kVertexOnlyClass)
       vertex = int32_t(i);
   ASSERT_GE(vertex, 0);

@@ -18,6 +18,7 @@
 #include "structurewindow/PaneDrawing.h"
 
 #include "BuildPipeline.h"
+#include "Polyhedra.h"
 #include "CachedFiles.h"
 #include "documents/CrystalDocument.h"
 #include "documents/PrefsFile.h"
@@ -228,7 +229,10 @@ TEST_F(ProgramTest, TheBuildLineNamesTheOpenedStructure) {
 TEST_F(ProgramTest, SaveAsCloseAndReopenGiveTheSameStructure) {
   MainWindow *w = Open(Example("Rutile.ovtx"));
   ASSERT_NE(w, nullptr);
-  const std::vector<uint8_t> before = Bytes(*GetWindowCrystal(w->Ref()));
+  // The structure as a save writes it: with its polyhedra made.
+  CrystalRec whole = *GetWindowCrystal(w->Ref());
+  DefinePendingPolyhedra(&whole);
+  const std::vector<uint8_t> before = Bytes(whole);
   gDialogs.saveFile = gProgram->Temp() / "rutile copy";
   ASSERT_EQ(ProcessCommand(kCmdSaveAs), kNoErr);
   const fs::path saved = gProgram->Temp() / "rutile copy.ovdf";

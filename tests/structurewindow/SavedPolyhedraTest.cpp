@@ -1,0 +1,70 @@
+// A saved document holds the structure's polyhedra whether or not a model
+// needed them before the save, with the same bytes as a save made after
+// the polyhedral model drew them: a reader that takes the document as
+// written (another version, a colleague's copy) shows the same polyhedra.
+#include "ExampleWindowsTest.h"
+
+#include "Utilities.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr uint32_t kPolyhedralModelCommand = FourCharsToLong("Poly");
+constexpr uint32_t kBallAndStickCommand = FourCharsToLong("Ball");
+
+uint32_t U32At(const std::string &bytes, size_t at) {
+  uint32_t v = 0;
+  std::memcpy(&v, bytes.data() + at, 4);
+  return v;
+}
+
+// The payload of a document's section, walked from the 16-byte header
+// section by section (the tag's four characters, u32 length, payload);
+// empty when it has none.
+std::string Section(const std::string &bytes, const char *tag) {
+  size_t at = 16;
+  while (at + 8 <= bytes.size()) {
+    const uint32_t length = U32At(bytes, at + 4);
+    if (bytes.compare(at, 4, tag) == 0)
+      return bytes.substr(at + 8, length);
+    at += 8 + length;
+  }
+  return {};
+}
+
+class SavedPolyhedraTest : public ExampleWindowsTest {};
+
+TEST_F(SavedPolyhedraTest, ASaveBeforeThePolyhedralModelHoldsTheSamePolyhedra) {
+  ASSERT_NE(Open("Pyrope.ovtx"), nullptr);
+  const std::string unseen = SaveAs("unseen.ovdf");
+  ProcessCommand(kPolyhedralModelCommand);
+  ProcessCommand(kBallAndStickCommand);
+  const std::string seen = SaveAs("seen.ovdf");
+
+  const std::string polyhedra = Section(seen, "POLY");
+  ASSERT_GT(polyhedra.size(), 4u) << "the polyhedral model drew none";
+  EXPECT_TRUE(Section(unseen, "POLY") == polyhedra)
+      << "saved " << unseen.size() << " bytes against " << seen.size();
+
+  // Each record: atom, centre atom, the flag byte, vertex and face counts,
+  // then its faces. The file gives no site a polyhedron mode, so the flag
+  // byte (a site's mode when its polyhedra were made) is 0 for all.
+  const uint32_t count = U32At(polyhedra, 0);
+  size_t at = 4, flagged = 0;
+  for (uint32_t k = 0; k < count && at + 17 <= polyhedra.size(); ++k) {
+    flagged += polyhedra[at + 8] != 0;
+    uint32_t faces = U32At(polyhedra, at + 13);
+    at += 17;
+    while (faces-- > 0 && at + 4 <= polyhedra.size())
+      at += 4 + 4 * size_t{U32At(polyhedra, at)};
+  }
+  EXPECT_EQ(at, polyhedra.size()) << "the records do not fill the section";
+  EXPECT_EQ(flagged, 0u) << "of " << count << " polyhedra";
+}
+
+} // namespace
