@@ -222,10 +222,6 @@ void WriteResetLines(const StoredValueReport &report) {
 
 } // namespace
 
-bool StoredValueInRange(const StoredRange &range, double value) {
-  return std::isfinite(value) && value >= range.low && value <= range.high;
-}
-
 bool CheckStoredValues(CrystalRec &crystal, StoredValueReport *report, std::string_view source, bool log) {
   StoredValueReport local;
   StoredValueReport &r = report ? *report : local;

@@ -27,14 +27,6 @@ std::string CIFTagKey(std::string_view tag) {
   return key;
 }
 
-std::string_view CIFUnquoted(std::string_view v) {
-  if (v.size() >= 2 && (v.front() == '\'' || v.front() == '"') && v.back() == v.front())
-    return v.substr(1, v.size() - 2);
-  if (v.size() >= 2 && v.front() == ';')
-    return TrimImport(v.substr(1, v.size() - 2));
-  return v;
-}
-
 // The usual form ("-0.1234(5)", "90") is read straight; anything else through
 // the shared reader. The digits of a short number are taken as one integer
 // and divided by a power of ten: both are exact in a double, so the one

@@ -21,8 +21,15 @@ bool ReadCIFDocument(const ImportSource &source, CIFDocument &doc, ImportError &
 
 // A data name in one spelling: lower case, the category's dot made "_".
 std::string CIFTagKey(std::string_view tag);
-// A value without its quotes; a text field without its semicolons.
-std::string_view CIFUnquoted(std::string_view v);
+// A value without its quotes; a text field without its semicolons. Inline:
+// every value of a loop passes through it.
+inline std::string_view CIFUnquoted(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '\'' || v.front() == '"') && v.back() == v.front())
+    return v.substr(1, v.size() - 2);
+  if (v.size() >= 2 && v.front() == ';')
+    return TrimImport(v.substr(1, v.size() - 2));
+  return v;
+}
 // A number with its esd in parentheses ("-0.1234(5)").
 std::optional<NumberWithEsd> CIFNumber(std::string_view t);
 inline bool CIFIsNull(std::string_view raw) { return raw.empty() || raw == "?" || raw == "."; }
