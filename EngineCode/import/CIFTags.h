@@ -8,6 +8,8 @@
 #include "import/ImportText.h"
 #include "import/ImportTypes.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <span>
@@ -21,17 +23,66 @@ bool ReadCIFDocument(const ImportSource &source, CIFDocument &doc, ImportError &
 
 // A data name in one spelling: lower case, the category's dot made "_".
 std::string CIFTagKey(std::string_view tag);
-// A value without its quotes; a text field without its semicolons. Inline:
-// every value of a loop passes through it.
+// A value without its quotes; a text field without its semicolons and the
+// line ends and blanks around its text. Inline: every value of a loop
+// passes through it.
 inline std::string_view CIFUnquoted(std::string_view v) {
   if (v.size() >= 2 && (v.front() == '\'' || v.front() == '"') && v.back() == v.front())
     return v.substr(1, v.size() - 2);
-  if (v.size() >= 2 && v.front() == ';')
-    return TrimImport(v.substr(1, v.size() - 2));
+  if (v.size() >= 2 && v.front() == ';') {
+    // The field's text stands between the line ends of its opening and
+    // closing semicolons.
+    v = v.substr(1, v.size() - 2);
+    while (!v.empty() && (v.front() == '\n' || v.back() == '\n'))
+      v = TrimImport(v.front() == '\n' ? v.substr(1) : v.substr(0, v.size() - 1));
+    return TrimImport(v);
+  }
   return v;
 }
-// A number with its esd in parentheses ("-0.1234(5)").
-std::optional<NumberWithEsd> CIFNumber(std::string_view t);
+// A number with its esd in parentheses ("-0.1234(5)"). The usual form
+// ("-0.1234(5)", "90") is read here, inline, as a loop holds mostly numbers;
+// anything else through the shared reader. The digits of a short number are
+// taken as one integer and divided by a power of ten: both are exact in a
+// double, so the one division rounds as a full conversion would.
+inline std::optional<NumberWithEsd> CIFNumber(std::string_view t) {
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  constexpr int kMostExactDigits = 15; // below 2^53
+  const char *p = t.data(), *const end = p + t.size();
+  const bool negative = p != end && *p == '-';
+  if (negative)
+    p++;
+  uint64_t digits = 0;
+  const char *const first = p;
+  for (; p != end && static_cast<unsigned>(*p - '0') <= 9u; p++)
+    digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+  const ptrdiff_t before = p - first;
+  ptrdiff_t decimals = 0;
+  if (p != end && *p == '.') {
+    const char *const point = ++p;
+    for (; p != end && static_cast<unsigned>(*p - '0') <= 9u; p++)
+      digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+    decimals = p - point;
+    if (decimals == 0)
+      return ImportNumberWithEsd(t);
+  }
+  if (before == 0 || before + decimals > kMostExactDigits)
+    return ImportNumberWithEsd(t);
+  double value = static_cast<double>(digits) / kPowersOfTen[decimals];
+  if (negative)
+    value = -value;
+  if (p == end)
+    return NumberWithEsd{value, 0.0};
+  if (*p != '(' || end - p < 3 || end[-1] != ')' || end - p > 11)
+    return ImportNumberWithEsd(t);
+  long esd = 0;
+  for (p++; p != end - 1; p++) {
+    if (static_cast<unsigned>(*p - '0') > 9u)
+      return ImportNumberWithEsd(t);
+    esd = esd * 10 + (*p - '0');
+  }
+  return NumberWithEsd{value, static_cast<double>(esd) / kPowersOfTen[decimals]};
+}
 inline bool CIFIsNull(std::string_view raw) { return raw.empty() || raw == "?" || raw == "."; }
 
 // Where a data name's values stand in a block: a single pair, or a column of
@@ -39,7 +90,16 @@ inline bool CIFIsNull(std::string_view raw) { return raw.empty() || raw == "?" |
 struct CIFColumn {
   const CIFItem *item = nullptr;
   size_t column = 0;
+  // A loop's column: its first value's place, the row's stride, the text.
+  const CIFValuePlace *place = nullptr;
+  size_t stride = 0;
+  const char *text = nullptr;
 
+  static CIFColumn Of(const CIFItem &item, size_t column) {
+    if (!item.loop)
+      return {&item, column};
+    return {&item, column, item.values->data() + item.first + column, item.tags.size(), item.text};
+  }
   explicit operator bool() const { return item != nullptr; }
   size_t Rows() const {
     if (!item)
@@ -47,7 +107,10 @@ struct CIFColumn {
     return item->loop ? item->count / item->tags.size() : 1;
   }
   std::string_view Raw(size_t row) const {
-    return item->loop ? item->Value(row * item->tags.size() + column) : item->value;
+    if (!place)
+      return item->value;
+    const CIFValuePlace &p = place[row * stride];
+    return {text + p.offset, p.size};
   }
   bool Null(size_t row) const { return CIFIsNull(Raw(row)); }
   std::string_view Text(size_t row) const { return CIFUnquoted(Raw(row)); }
