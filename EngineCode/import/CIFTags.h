@@ -39,49 +39,26 @@ inline std::string_view CIFUnquoted(std::string_view v) {
   }
   return v;
 }
-// A number with its esd in parentheses ("-0.1234(5)"). The usual form
-// ("-0.1234(5)", "90") is read here, inline, as a loop holds mostly numbers;
-// anything else through the shared reader. The digits of a short number are
-// taken as one integer and divided by a power of ten: both are exact in a
-// double, so the one division rounds as a full conversion would.
+// A number with its esd in parentheses ("-0.1234(5)"): the usual form read
+// inline, as a loop holds mostly numbers; anything else through the shared
+// reader.
 inline std::optional<NumberWithEsd> CIFNumber(std::string_view t) {
-  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
-                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  constexpr int kMostExactDigits = 15; // below 2^53
-  const char *p = t.data(), *const end = p + t.size();
-  const bool negative = p != end && *p == '-';
-  if (negative)
-    p++;
-  uint64_t digits = 0;
-  const char *const first = p;
-  for (; p != end && static_cast<unsigned>(*p - '0') <= 9u; p++)
-    digits = digits * 10 + static_cast<uint64_t>(*p - '0');
-  const ptrdiff_t before = p - first;
-  ptrdiff_t decimals = 0;
-  if (p != end && *p == '.') {
-    const char *const point = ++p;
-    for (; p != end && static_cast<unsigned>(*p - '0') <= 9u; p++)
-      digits = digits * 10 + static_cast<uint64_t>(*p - '0');
-    decimals = p - point;
-    if (decimals == 0)
-      return ImportNumberWithEsd(t);
-  }
-  if (before == 0 || before + decimals > kMostExactDigits)
-    return ImportNumberWithEsd(t);
-  double value = static_cast<double>(digits) / kPowersOfTen[decimals];
-  if (negative)
-    value = -value;
-  if (p == end)
+  double value = 0.0;
+  int decimals = 0;
+  const size_t used = ImportPlainDecimal(t, value, decimals);
+  if (used != 0 && used == t.size())
     return NumberWithEsd{value, 0.0};
-  if (*p != '(' || end - p < 3 || end[-1] != ')' || end - p > 11)
+  constexpr size_t kLongestEsd = 11; // "(" nine digits ")"
+  const size_t rest = t.size() - used;
+  if (used == 0 || t[used] != '(' || rest < 3 || t.back() != ')' || rest > kLongestEsd)
     return ImportNumberWithEsd(t);
   long esd = 0;
-  for (p++; p != end - 1; p++) {
-    if (static_cast<unsigned>(*p - '0') > 9u)
+  for (size_t k = used + 1; k + 1 < t.size(); k++) {
+    if (static_cast<unsigned>(t[k] - '0') > 9u)
       return ImportNumberWithEsd(t);
-    esd = esd * 10 + (*p - '0');
+    esd = esd * 10 + (t[k] - '0');
   }
-  return NumberWithEsd{value, static_cast<double>(esd) / kPowersOfTen[decimals]};
+  return NumberWithEsd{value, static_cast<double>(esd) / kImportPowersOfTen[decimals]};
 }
 inline bool CIFIsNull(std::string_view raw) { return raw.empty() || raw == "?" || raw == "."; }
 
