@@ -11,7 +11,7 @@
 #include "import/ImportPath.h"
 #include "render/PlotPipeline.h"
 
-#include "tools/RockSaltScene.h"
+#include "tools/OpenEachIteration.h"
 
 #include <benchmark/benchmark.h>
 
@@ -123,11 +123,7 @@ void Open(benchmark::State &state, const char *extension) {
   const fs::path file = Generated(extension);
   std::unique_ptr<benchscene::Scene> scene = benchscene::MakeHeadlessScene(1000, 800);
   const uint64_t plotsBefore = gPlotLayouts;
-  for (auto _ : state)
-    if (!OpenStructureFile(&scene->record, file, ImportChoice::TakeFirst)) {
-      state.SkipWithError("the file was not opened");
-      break;
-    }
+  benchscene::OpenEachIteration(state, *scene, file);
   const CrystalRec &c = *GetWindowCrystal(&scene->record);
   state.counters["atoms"] = c.atomCount;
   state.counters["cellAtoms"] = c.atomsPerCell;

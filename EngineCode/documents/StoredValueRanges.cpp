@@ -20,24 +20,32 @@ public:
       for (size_t k = 0; k < std::extent_v<T>; k++)
         (*this)(r, field[k], fallback[k]);
     } else {
-      const double value = static_cast<double>(field);
-      if (StoredValueInRange(r, value))
+      // The test inline, the rare value out of range apart: a structure's
+      // check asks this of every field of every site and atom.
+      if (StoredValueInRange(r, static_cast<double>(field))) [[likely]]
         return;
-      char line[240];
-      if (r.action == OutOfRange::Refuse) {
-        if (!report_.refused) {
-          std::snprintf(line, sizeof line, "its %s (%g) lies outside %g to %g", r.name, value, r.low, r.high);
-          report_.why = line;
-        }
-        report_.refused = true;
-        return;
-      }
-      const double kept = StoredValueKept(r, value, static_cast<double>(fallback));
-      field = static_cast<T>(kept);
-      std::snprintf(line, sizeof line, "%s%s %g%s lies outside %g to %g%s; %g%s used.", Lead().c_str(), r.name, value,
-                    r.unit, r.low, r.high, r.unit, static_cast<double>(field), r.unit);
-      report_.reset.emplace_back(line);
+      OutOfRangeValue(r, field, fallback);
     }
+  }
+
+  // Refuses the field's value or sets it to what the table keeps, with its
+  // Log line.
+  template <class T> [[gnu::noinline]] void OutOfRangeValue(const StoredRange &r, T &field, const T &fallback) {
+    const double value = static_cast<double>(field);
+    char line[240];
+    if (r.action == OutOfRange::Refuse) {
+      if (!report_.refused) {
+        std::snprintf(line, sizeof line, "its %s (%g) lies outside %g to %g", r.name, value, r.low, r.high);
+        report_.why = line;
+      }
+      report_.refused = true;
+      return;
+    }
+    const double kept = StoredValueKept(r, value, static_cast<double>(fallback));
+    field = static_cast<T>(kept);
+    std::snprintf(line, sizeof line, "%s%s %g%s lies outside %g to %g%s; %g%s used.", Lead().c_str(), r.name, value,
+                  r.unit, r.low, r.high, r.unit, static_cast<double>(field), r.unit);
+    report_.reset.emplace_back(line);
   }
 
   // A font name that no font can be called by takes the default font.
@@ -221,10 +229,6 @@ void WriteResetLines(const StoredValueReport &report) {
 }
 
 } // namespace
-
-bool StoredValueInRange(const StoredRange &range, double value) {
-  return std::isfinite(value) && value >= range.low && value <= range.high;
-}
 
 bool CheckStoredValues(CrystalRec &crystal, StoredValueReport *report, std::string_view source, bool log) {
   StoredValueReport local;

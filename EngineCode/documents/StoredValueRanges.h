@@ -7,6 +7,7 @@
 #include "StoredLimits.h"
 #include "StructureRecord.h"
 
+#include <cmath>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,8 +33,11 @@ bool CheckStoredValues(CrystalRec &crystal, StoredValueReport *report = nullptr,
 // The same for preferences read from the file: nothing is refused; a value
 // out of range is clamped or takes its factory value.
 void CheckStoredPrefs(PrefsRecord &prefs, StoredValueReport *report = nullptr, std::string_view source = {});
-// One value against one row: true when it may stand.
-bool StoredValueInRange(const StoredRange &range, double value);
+// One value against one row: true when it may stand. Inline: a structure's
+// check asks it for every field of every site and atom.
+inline bool StoredValueInRange(const StoredRange &range, double value) {
+  return std::isfinite(value) && value >= range.low && value <= range.high;
+}
 // One value of a file that has no record of its own (an element-table
 // line): out of range, it is clamped or takes the fallback, with a Log line
 // naming `source`; false then.

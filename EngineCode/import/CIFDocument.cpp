@@ -78,20 +78,25 @@ template <> struct ParseAction<cif::rules::loop_tag> {
     d.items->back().tags.push_back(in.string_view());
   }
 };
+// A loop's value at a place of the text, on the line its row starts on when
+// it opens a row.
+void AddLoopValue(CIFDocument &d, std::string_view v, int line) {
+  CIFItem &item = d.items->back();
+  // A running column rather than a division per value; a row is a step of
+  // the read.
+  if (d.loopColumn == 0) {
+    ImportReadStep();
+    item.rowLines.push_back(line);
+  }
+  if (++d.loopColumn == item.tags.size())
+    d.loopColumn = 0;
+  d.values.push_back({static_cast<uint32_t>(v.data() - d.text), static_cast<uint32_t>(v.size())});
+  item.count++;
+}
+
 template <> struct ParseAction<cif::rules::loop_value> {
   template <typename Input> static void apply(const Input &in, CIFDocument &d) {
-    CIFItem &item = d.items->back();
-    // A running column rather than a division per value; a row is a step
-    // of the read.
-    if (d.loopColumn == 0) {
-      ImportReadStep();
-      item.rowLines.push_back(static_cast<int>(in.iterator().line));
-    }
-    if (++d.loopColumn == item.tags.size())
-      d.loopColumn = 0;
-    const std::string_view v = in.string_view();
-    d.values.push_back({static_cast<uint32_t>(v.data() - d.text), static_cast<uint32_t>(v.size())});
-    item.count++;
+    AddLoopValue(d, in.string_view(), static_cast<int>(in.iterator().line));
   }
 };
 template <> struct ParseAction<cif::rules::loop> {
@@ -99,6 +104,38 @@ template <> struct ParseAction<cif::rules::loop> {
     const CIFItem &item = d.items->back();
     if (item.count % item.tags.size() != 0)
       throw LoopShortError{item.line, item.count, item.tags.size()};
+  }
+};
+
+// The grammar's rules, with one shortcut: a loop's values of ordinary
+// characters, each followed by white space (the grammar's first choice, and
+// most of a file), are matched by one scan rather than rule by rule per
+// character. A value of any other form, or white space holding a comment,
+// goes through the grammar.
+template <typename Rule> struct ParseControl : cif::Errors<Rule> {};
+using LoopValues = tao::pegtl::seq<cif::rules::loop_value, cif::rules::ws_or_eof, tao::pegtl::discard>;
+template <> struct ParseControl<tao::pegtl::plus<LoopValues>> : cif::Errors<tao::pegtl::plus<LoopValues>> {
+  template <tao::pegtl::apply_mode A, tao::pegtl::rewind_mode M, template <typename...> class Action,
+            template <typename...> class Control, typename Input>
+  static bool match(Input &in, CIFDocument &d) {
+    bool any = false;
+    for (const char *const end = in.end();; any = true) {
+      const char *const first = in.current();
+      const char *p = first;
+      while (p != end && cif::char_table(*p) == 1)
+        p++;
+      const char *space = p;
+      while (space != end && cif::char_table(*space) == 2)
+        space++;
+      if (p != first && space != p && space != end && *space != '#') {
+        if constexpr (A == tao::pegtl::apply_mode::action)
+          AddLoopValue(d, std::string_view(first, static_cast<size_t>(p - first)), static_cast<int>(in.iterator().line));
+        in.bump_in_this_line(static_cast<size_t>(p - first));
+        in.bump(static_cast<size_t>(space - p));
+      } else if (!tao::pegtl::match<LoopValues, A, M, Action, Control>(in, d)) {
+        return any;
+      }
+    }
   }
 };
 
@@ -122,7 +159,7 @@ bool ParseCIFDocument(std::string_view text, const std::string &name, CIFDocumen
   doc.text = text.data();
   try {
     tao::pegtl::memory_input<> in(text.data(), text.size(), name);
-    tao::pegtl::parse<cif::rules::file, ParseAction, cif::Errors>(in, doc);
+    tao::pegtl::parse<cif::rules::file, ParseAction, ParseControl>(in, doc);
   } catch (const LoopShortError &e) {
     line = e.line;
     what = "the loop that starts here has " + std::to_string(e.values) + " values for its " +

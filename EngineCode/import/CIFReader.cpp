@@ -207,9 +207,13 @@ private:
   }
 
   // The position of a row: fractional, or Cartesian (A) in a molecule.
-  bool Position(const CIFTable &sites, size_t r, SiteRow &row) const {
+  // The numbers of one row's numeric columns (indexed by SiteColumn up to
+  // kBiso), each parsed once; none for a column the table lacks or a null.
+  using RowNumbers = std::array<std::optional<NumberWithEsd>, kBiso + 1>;
+
+  bool Position(const RowNumbers &numbers, SiteRow &row) const {
     for (size_t k = 0; k < 3; k++) {
-      const auto v = sites[kX + k].Number(r);
+      const auto &v = numbers[kX + k];
       if (!v || !(std::fabs(v->value) <= (cartesian_ ? stored::kFinite.high : kLargestFractional)))
         return false;
       row.xyz[k] = v->value;
@@ -228,8 +232,8 @@ private:
 
   // False, the file refused, for a value that is no number.
   bool ReadRows(const CIFTable &sites) {
-    const CIFColumn &cLabel = sites[kLabel], &cType = sites[kType], &cOcc = sites[kOccupancy], &cU = sites[kUiso],
-                    &cB = sites[kBiso], &cAdp = sites[kAdpType], &cCalc = sites[kCalcFlag],
+    const CIFColumn &cLabel = sites[kLabel], &cType = sites[kType], &cOcc = sites[kOccupancy],
+                    &cAdp = sites[kAdpType], &cCalc = sites[kCalcFlag],
                     &cMult = sites[kMultiplicity], &cAssembly = sites[kAssembly], &cGroup = sites[kGroup];
     // The codes of assemblies and of groups that are no numbers.
     std::unordered_map<std::string, int16_t> assemblies, groups;
@@ -248,12 +252,13 @@ private:
       }
       // A value that is given (not ? or .) but is no number is a mistyped
       // one: the file is refused rather than the atom quietly changed.
+      RowNumbers numbers;
       for (size_t k : {size_t{kX}, size_t{kY}, size_t{kZ}, size_t{kOccupancy}, size_t{kUiso}, size_t{kBiso}})
-        if (const CIFColumn &c = sites[k]; c && !c.Null(r) && !c.Number(r))
+        if (const CIFColumn &c = sites[k]; c && !c.Null(r) && !(numbers[k] = c.Number(r)))
           return RefuseImport(result_, line,
                               std::string(k <= kZ ? "the coordinate" : k == kOccupancy ? "the occupancy" : "the displacement") +
                                   " \"" + std::string(c.Text(r)) + "\" of the atom " + name() + " is not a number");
-      if (!Position(sites, r, row)) {
+      if (!Position(numbers, row)) {
         Warn(line, "the atom " + name() + (cartesian_ ? " has no Cartesian" : " has no fractional") +
                        " coordinates and is left out.");
         continue;
@@ -270,7 +275,7 @@ private:
       }
       row.element = *e;
       if (cOcc && !cOcc.Null(r)) {
-        const auto o = cOcc.Number(r);
+        const auto &o = numbers[kOccupancy];
         if (!o || o->value <= 0.0 || o->value > 1.0 + kOccupancySumSlack) {
           Warn(line, "the occupancy of the atom " + name() + " (" + std::string(cOcc.Text(r)) +
                          ") lies outside (0, 1]; it is taken as 1.");
@@ -279,8 +284,7 @@ private:
         }
       }
       const std::string_view adpType = cAdp ? cAdp.Given(r) : std::string_view();
-      std::optional<NumberWithEsd> u = cU ? cU.Number(r) : std::nullopt;
-      std::optional<NumberWithEsd> b = cB ? cB.Number(r) : std::nullopt;
+      const std::optional<NumberWithEsd> &u = numbers[kUiso], &b = numbers[kBiso];
       if ((u || b) && !molecule_) {
         const double value = u ? u->value : b->value / kEightPiSquared;
         if (value > 0.0) {

@@ -27,65 +27,13 @@ std::string CIFTagKey(std::string_view tag) {
   return key;
 }
 
-std::string_view CIFUnquoted(std::string_view v) {
-  if (v.size() >= 2 && (v.front() == '\'' || v.front() == '"') && v.back() == v.front())
-    return v.substr(1, v.size() - 2);
-  if (v.size() >= 2 && v.front() == ';')
-    return TrimImport(v.substr(1, v.size() - 2));
-  return v;
-}
-
-// The usual form ("-0.1234(5)", "90") is read straight; anything else through
-// the shared reader. The digits of a short number are taken as one integer
-// and divided by a power of ten: both are exact in a double, so the one
-// division rounds as a full conversion would.
-std::optional<NumberWithEsd> CIFNumber(std::string_view t) {
-  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
-                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  constexpr int kMostExactDigits = 15; // below 2^53
-  const char *p = t.data(), *const end = p + t.size();
-  const bool negative = p != end && *p == '-';
-  if (negative)
-    p++;
-  uint64_t digits = 0;
-  const char *const first = p;
-  for (; p != end && *p >= '0' && *p <= '9'; p++)
-    digits = digits * 10 + static_cast<uint64_t>(*p - '0');
-  const ptrdiff_t before = p - first;
-  ptrdiff_t decimals = 0;
-  if (p != end && *p == '.') {
-    const char *const point = ++p;
-    for (; p != end && *p >= '0' && *p <= '9'; p++)
-      digits = digits * 10 + static_cast<uint64_t>(*p - '0');
-    decimals = p - point;
-    if (decimals == 0)
-      return ImportNumberWithEsd(t);
-  }
-  if (before == 0 || before + decimals > kMostExactDigits)
-    return ImportNumberWithEsd(t);
-  double value = static_cast<double>(digits) / kPowersOfTen[decimals];
-  if (negative)
-    value = -value;
-  if (p == end)
-    return NumberWithEsd{value, 0.0};
-  if (*p != '(' || end - p < 3 || end[-1] != ')' || end - p > 11)
-    return ImportNumberWithEsd(t);
-  long esd = 0;
-  for (p++; p != end - 1; p++) {
-    if (*p < '0' || *p > '9')
-      return ImportNumberWithEsd(t);
-    esd = esd * 10 + (*p - '0');
-  }
-  return NumberWithEsd{value, static_cast<double>(esd) / kPowersOfTen[decimals]};
-}
-
 CIFBlockTags::CIFBlockTags(const CIFBlock &block) : block_(block) {
   for (const CIFItem &item : block.items)
     if (!item.loop)
-      tags_.emplace(CIFTagKey(item.tag), CIFColumn{&item, 0});
+      tags_.emplace(CIFTagKey(item.tag), CIFColumn::Of(item, 0));
     else
       for (size_t c = 0; c < item.tags.size(); c++)
-        tags_.emplace(CIFTagKey(item.tags[c]), CIFColumn{&item, c});
+        tags_.emplace(CIFTagKey(item.tags[c]), CIFColumn::Of(item, c));
 }
 
 namespace {

@@ -8,6 +8,8 @@
 #include "import/ImportText.h"
 #include "import/ImportTypes.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <span>
@@ -21,10 +23,43 @@ bool ReadCIFDocument(const ImportSource &source, CIFDocument &doc, ImportError &
 
 // A data name in one spelling: lower case, the category's dot made "_".
 std::string CIFTagKey(std::string_view tag);
-// A value without its quotes; a text field without its semicolons.
-std::string_view CIFUnquoted(std::string_view v);
-// A number with its esd in parentheses ("-0.1234(5)").
-std::optional<NumberWithEsd> CIFNumber(std::string_view t);
+// A value without its quotes; a text field without its semicolons and the
+// line ends and blanks around its text. Inline: every value of a loop
+// passes through it.
+inline std::string_view CIFUnquoted(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '\'' || v.front() == '"') && v.back() == v.front())
+    return v.substr(1, v.size() - 2);
+  if (v.size() >= 2 && v.front() == ';') {
+    // The field's text stands between the line ends of its opening and
+    // closing semicolons.
+    v = v.substr(1, v.size() - 2);
+    while (!v.empty() && (v.front() == '\n' || v.back() == '\n'))
+      v = TrimImport(v.front() == '\n' ? v.substr(1) : v.substr(0, v.size() - 1));
+    return TrimImport(v);
+  }
+  return v;
+}
+// A number with its esd in parentheses ("-0.1234(5)"): the usual form read
+// inline, as a loop holds mostly numbers; anything else through the shared
+// reader.
+inline std::optional<NumberWithEsd> CIFNumber(std::string_view t) {
+  double value = 0.0;
+  int decimals = 0;
+  const size_t used = ImportPlainDecimal(t, value, decimals);
+  if (used != 0 && used == t.size())
+    return NumberWithEsd{value, 0.0};
+  constexpr size_t kLongestEsd = 11; // "(" nine digits ")"
+  const size_t rest = t.size() - used;
+  if (used == 0 || t[used] != '(' || rest < 3 || t.back() != ')' || rest > kLongestEsd)
+    return ImportNumberWithEsd(t);
+  long esd = 0;
+  for (size_t k = used + 1; k + 1 < t.size(); k++) {
+    if (static_cast<unsigned>(t[k] - '0') > 9u)
+      return ImportNumberWithEsd(t);
+    esd = esd * 10 + (t[k] - '0');
+  }
+  return NumberWithEsd{value, static_cast<double>(esd) / kImportPowersOfTen[decimals]};
+}
 inline bool CIFIsNull(std::string_view raw) { return raw.empty() || raw == "?" || raw == "."; }
 
 // Where a data name's values stand in a block: a single pair, or a column of
@@ -32,7 +67,16 @@ inline bool CIFIsNull(std::string_view raw) { return raw.empty() || raw == "?" |
 struct CIFColumn {
   const CIFItem *item = nullptr;
   size_t column = 0;
+  // A loop's column: its first value's place, the row's stride, the text.
+  const CIFValuePlace *place = nullptr;
+  size_t stride = 0;
+  const char *text = nullptr;
 
+  static CIFColumn Of(const CIFItem &item, size_t column) {
+    if (!item.loop)
+      return {&item, column};
+    return {&item, column, item.values->data() + item.first + column, item.tags.size(), item.text};
+  }
   explicit operator bool() const { return item != nullptr; }
   size_t Rows() const {
     if (!item)
@@ -40,7 +84,10 @@ struct CIFColumn {
     return item->loop ? item->count / item->tags.size() : 1;
   }
   std::string_view Raw(size_t row) const {
-    return item->loop ? item->Value(row * item->tags.size() + column) : item->value;
+    if (!place)
+      return item->value;
+    const CIFValuePlace &p = place[row * stride];
+    return {text + p.offset, p.size};
   }
   bool Null(size_t row) const { return CIFIsNull(Raw(row)); }
   std::string_view Text(size_t row) const { return CIFUnquoted(Raw(row)); }

@@ -147,9 +147,13 @@ ImportTextLines::const_iterator &ImportTextLines::const_iterator::operator++() {
 
 ImportTextLines ImportLines(std::string_view text) { return ImportTextLines(text); }
 
+// Room for the tokens of most lines at once.
+constexpr size_t kUsualTokens = 12;
+
 std::vector<std::string_view> ImportTokens(std::string_view s) {
   ImportReadStep();
   std::vector<std::string_view> out;
+  out.reserve(kUsualTokens);
   size_t i = 0;
   while (i < s.size()) {
     while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r'))
@@ -202,6 +206,9 @@ bool ParseNumberText(std::string_view token, double &v) {
     token.remove_prefix(1);
   if (token.empty())
     return false;
+  int decimals = 0;
+  if (ImportPlainDecimal(token, v, decimals) == token.size())
+    return true;
   std::string fortran;
   if (std::any_of(token.begin(), token.end(), [](char c) { return c == 'd' || c == 'D'; })) {
     fortran.assign(token);

@@ -6,6 +6,7 @@
 #include "Utilities.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -121,6 +122,41 @@ std::string_view ImportColumns(std::string_view line, size_t first, size_t count
 bool ImportEqualNoCase(std::string_view a, std::string_view b);
 bool ImportStartsNoCase(std::string_view s, std::string_view prefix);
 
+// The usual form of a number, "[-]ddd[.ddd]" with at most 15 digits, read
+// at the start of `t`: its digits taken as one integer and divided by a power
+// of ten, both exact in a double, so that the one division rounds as a full
+// conversion would. The characters read, or 0 for another form; `decimals`
+// is the count after the point. Inline: the readers' numbers pass through it.
+inline constexpr double kImportPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+inline size_t ImportPlainDecimal(std::string_view t, double &value, int &decimals) {
+  constexpr ptrdiff_t kMostExactDigits = 15; // below 2^53
+  const char *p = t.data(), *const end = p + t.size();
+  const bool negative = p != end && *p == '-';
+  if (negative)
+    p++;
+  uint64_t digits = 0;
+  const char *const first = p;
+  for (; p != end && static_cast<unsigned>(*p - '0') <= 9u; p++)
+    digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+  const ptrdiff_t before = p - first;
+  ptrdiff_t after = 0;
+  if (p != end && *p == '.') {
+    const char *const point = ++p;
+    for (; p != end && static_cast<unsigned>(*p - '0') <= 9u; p++)
+      digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+    after = p - point;
+    if (after == 0)
+      return 0;
+  }
+  if (before == 0 || before + after > kMostExactDigits)
+    return 0;
+  value = static_cast<double>(digits) / kImportPowersOfTen[after];
+  if (negative)
+    value = -value;
+  decimals = static_cast<int>(after);
+  return static_cast<size_t>(p - t.data());
+}
 // A finite number; Fortran exponents ("1.0D-3") are read too.
 std::optional<double> ImportNumber(std::string_view token);
 // A token written as a number, whatever its size ("1.0E+400" too, but not

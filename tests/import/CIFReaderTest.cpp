@@ -201,6 +201,9 @@ TEST_F(CIFReaderTest, BadInputIsRefusedWithTheLine) {
       // A mistyped number is no missing one: the atom is not left out.
       {std::string(kHead) + sites + "Si1 0.4697 0 0\nO1 0.4135 0.2O69 0.1191\n",
        "at line 14: the coordinate \"0.2O69\" of the atom \"O1\" is not a number."},
+      // "#" begins a comment only after white space.
+      {std::string(kHead) + sites + "Na1 0 0 0.5#x\n",
+       "at line 13: the coordinate \"0.5#x\" of the atom \"Na1\" is not a number."},
       {std::string(kHead) + "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
                             "_atom_site_U_iso_or_equiv\nNa1 0 0 0 0.O1\n",
        "at line 14: the displacement \"0.O1\" of the atom \"Na1\" is not a number."},
@@ -317,6 +320,46 @@ TEST_F(CIFReaderTest, EveryBlockWithACellAndSitesIsAStructure) {
     ASSERT_TRUE(OpenTextFile(w.ref(), kDir / file));
     EXPECT_EQ(w.crystal().atomsPerCell, 8);
     EXPECT_EQ(Symbol(w.crystal()), "F m -3 m");
+  }
+}
+
+// A loop's values are read alike in every form the syntax allows between
+// and around them: the labels, positions and the line a row starts on (the
+// third row has no position and is named at its own line, counted by hand
+// in each text).
+TEST_F(CIFReaderTest, LoopValuesInEveryLayoutReadAlike) {
+  const std::string tags = "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n";
+  struct Case {
+    const char *layout;
+    std::string rows;
+    int thirdRowLine;
+  };
+  const Case cases[] = {
+      {"one row a line", "Na1 0 0 0\nCl1 0.5 0.5 0.5\nX9 ? ? ?\n", 15},
+      {"tabs and runs of blanks", "Na1\t0  0\t\t0\nCl1   0.5\t0.5 0.5\nX9 ? ? ?\n", 15},
+      {"comments between values", "Na1 0 # a note\n0 0\n#row two\nCl1 0.5 0.5 0.5\nX9 ? ? ? # last\n", 17},
+      {"quoted labels and a text field", "'Na1' 0 0 0\n\"Cl1\" 0.5\n;\n0.5\n;\n0.5\nX9 ? ? ?\n", 19},
+      {"rows run on over lines", "Na1 0\n0\n0 Cl1\n0.5 0.5 0.5 X9\n? ? ?\n", 16},
+      {"CR LF ends", "Na1 0 0 0\r\nCl1 0.5 0.5 0.5\r\nX9 ? ? ?\r\n", 15},
+      {"last value at the end of the text", "Na1 0 0 0\nCl1 0.5 0.5 0.5\nX9 ? ? ?", 15},
+      {"loop closed by stop_ before a data name", "Na1 0 0 0 Cl1 0.5 0.5 0.5\nX9 ? ? ? stop_\n_cell_volume 125\n",
+       14},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.layout);
+    host.log.clear();
+    Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), Write("layout.cif", std::string(kHead) + tags + k.rows)));
+    const CrystalRec &c = w.crystal();
+    ASSERT_EQ(c.sites.size(), 2u);
+    EXPECT_EQ(std::string(c.sites[0].label), "Na1");
+    EXPECT_EQ(std::string(c.sites[1].label), "Cl1");
+    for (int axis = 0; axis < 3; axis++) {
+      EXPECT_FLOAT_EQ(c.sites[0].xyz[axis], 0.0f);
+      EXPECT_FLOAT_EQ(c.sites[1].xyz[axis], 0.5f);
+    }
+    EXPECT_TRUE(LogHas("layout.cif, line " + std::to_string(k.thirdRowLine) +
+                       ": the atom \"X9\" has no fractional coordinates and is left out."));
   }
 }
 

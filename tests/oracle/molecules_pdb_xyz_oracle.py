@@ -115,11 +115,11 @@ def check_pdb(build, tmp, path):
             k = int(np.argmin(d))
             check(d[k] < 1e-3 and ref[k][0] == e,
                   "%s: %s at %s, gemmi %s %.4f A away" % (name, e, x, ref[k][0], d[k]))
-        # The bonds of CONECT, as Open Babel reads them. ovrender counts
-        # after a timed rebuild, which bonds by the specifications the file's
-        # bonds made: files whose bonded distances also span other pairs
-        # (odd01's O-O) and files of several models are left out here; the
-        # reader tests check their bonds exactly.
+        # The bonds of CONECT, as Open Babel reads them. Files whose bonded
+        # distances also span other pairs (odd01's O-O: a rebuild bonds them
+        # by the specifications the file's bonds made) and files of several
+        # models are left out here; the reader tests check their bonds
+        # exactly.
         text = _plain(path)
         if b"\nCONECT" in text and b"\nMODEL" not in text and "odd01" not in name:
             mol = next(pybel.readfile("pdb", _unzipped(path, tmp), opt={"b": None}))

@@ -1,0 +1,61 @@
+// Opening large files whole, as File > Open does it into a structure window
+// of 1000 x 800: the read, the build (bonds, the cell's atoms) and the first
+// plot. The files are those bench/make_open_files.py writes (run once into
+// the temporary folder when they are not there):
+//   waterData: 98,304 atoms of SPC/E water as LAMMPS data with its bonds;
+//   waterGro: the same as a GROMACS coordinate file;
+//   zsm5: ZSM-5 expanded 3 x 3 x 4 to P 1, a CIF of 25,200 sites;
+//   cuDump: one frame of a LAMMPS dump of 100,000 fcc Cu atoms.
+// bench/open_vs_peers.sh times the same opens as whole ovrender processes
+// beside other tools' reads of the files.
+#include "import/ImportPath.h"
+#include "render/PlotPipeline.h"
+
+#include "tools/OpenEachIteration.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path Folder() { return fs::temp_directory_path() / "ovbench-large-opens"; }
+
+// The file, written by the script when missing; empty when it could not be.
+fs::path Generated(const char *name) {
+  const fs::path file = Folder() / name;
+  if (!fs::exists(file)) {
+    const std::string command =
+        "/usr/bin/python3 '" + std::string(OV_SOURCE_DIR) + "/bench/make_open_files.py' '" + Folder().string() + "'";
+    if (std::system(command.c_str()) != 0 || !fs::exists(file))
+      return {};
+  }
+  return file;
+}
+
+void Open(benchmark::State &state, const char *name) {
+  const fs::path file = Generated(name);
+  if (file.empty()) {
+    state.SkipWithError("bench/make_open_files.py could not write the file (it needs gemmi and numpy)");
+    return;
+  }
+  std::unique_ptr<benchscene::Scene> scene = benchscene::MakeHeadlessScene(1000, 800);
+  benchscene::OpenEachIteration(state, *scene, file);
+  const CrystalRec &c = *GetWindowCrystal(&scene->record);
+  state.counters["atoms"] = c.atomCount;
+  double bondEnds = 0;
+  for (const AtomRecord &a : c.atoms)
+    bondEnds += a.bondCount;
+  state.counters["bonds"] = bondEnds / 2;
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(Open, waterData, "water-98304.data")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Open, waterGro, "water-98304.gro")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Open, zsm5, "zsm5-3x3x4.cif")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Open, cuDump, "cu-100000.dump")->Unit(benchmark::kMillisecond);

@@ -1,0 +1,175 @@
+#!/usr/bin/python3
+"""Writes the large files whose opens bench_LargeOpenBench and
+bench/open_vs_peers.sh measure, into the folder given (default: the
+temporary folder):
+
+  water-98304.data  a box of 32,768 SPC/E waters (98,304 atoms), LAMMPS data
+                    of atom style full with its bonds and angles: a base box
+                    of 1,024 waters tiled 4 x 4 x 2 (the base box is built
+                    here on a jittered grid; `--spce FILE` tiles a LAMMPS
+                    data file of that form instead, such as lammps' data.spce);
+  water-98304.gro   the same atoms as a GROMACS coordinate file;
+  zsm5-3x3x4.cif    ZSM-5 (libavogadro-data's zeolites/ZSM-5.cif) expanded
+                    3 x 3 x 4 to P 1 with gemmi: every atom of the cell once;
+  cu-100000.dump    one frame of a LAMMPS dump (id type element x y z):
+                    100,000 Cu atoms on an fcc
+                    lattice (a = 3.615 A), 25 x 25 x 40 cells.
+
+Needs gemmi and numpy (Debian's python3-gemmi, python3-numpy).
+"""
+import argparse
+import math
+import os
+import sys
+import tempfile
+
+import numpy as np
+
+TILES = (4, 4, 2)
+ZSM5 = "/usr/share/avogadro2/crystals/zeolites/ZSM-5.cif"
+ZSM5_REPEAT = (3, 3, 4)
+
+
+def base_waters(seed=7):
+    """1,024 SPC/E waters (O-H 1 A, H-O-H 109.47 degrees) on an 8 x 8 x 16
+    grid in a box of 3.1 A a water, each turned at random."""
+    rng = np.random.default_rng(seed)
+    grid = (8, 8, 16)
+    spacing = 3.1
+    box = np.array(grid, float) * spacing
+    half = math.radians(109.47) / 2
+    local = np.array([[0.0, 0.0, 0.0], [math.sin(half), math.cos(half), 0.0], [-math.sin(half), math.cos(half), 0.0]])
+    atoms = []  # (molecule, type, charge, x, y, z)
+    mol = 0
+    for i in range(grid[0]):
+        for j in range(grid[1]):
+            for k in range(grid[2]):
+                mol += 1
+                q, _ = np.linalg.qr(rng.normal(size=(3, 3)))
+                centre = (np.array([i, j, k]) + 0.5 + rng.uniform(-0.1, 0.1, 3)) * spacing
+                for n, p in enumerate(local @ q.T + centre):
+                    atoms.append((mol, 1 if n == 0 else 2, -0.8476 if n == 0 else 0.4238, *p))
+    return box, atoms
+
+
+def read_data(path):
+    """The box, atoms (molecule, type, charge, x, y, z) of a LAMMPS data file
+    of atom style full whose waters are O H H in id order."""
+    lines = open(path).read().splitlines()
+    lo = {}
+    atoms = {}
+    section = None
+    for line in lines:
+        words = line.split("#")[0].split()
+        if len(words) == 4 and words[2].endswith("lo"):
+            lo[words[2][0]] = (float(words[0]), float(words[1]))
+            continue
+        if len(words) == 1 and words[0][0].isalpha():
+            section = words[0]
+            continue
+        if section == "Atoms" and len(words) >= 7:
+            atoms[int(words[0])] = (int(words[1]), int(words[2]), float(words[3]), *map(float, words[4:7]))
+    box = np.array([lo[a][1] - lo[a][0] for a in "xyz"])
+    origin = np.array([lo[a][0] for a in "xyz"])
+    ordered = [atoms[k] for k in sorted(atoms)]
+    return box, [(m, t, q, *(np.array(p) - origin)) for m, t, q, *p in ordered]
+
+
+def tile(box, atoms):
+    per_mol = max(a[0] for a in atoms)
+    out = []
+    copy = 0
+    for i in range(TILES[0]):
+        for j in range(TILES[1]):
+            for k in range(TILES[2]):
+                shift = np.array([i, j, k]) * box
+                out += [(m + copy * per_mol, t, q, x + shift[0], y + shift[1], z + shift[2]) for m, t, q, x, y, z in atoms]
+                copy += 1
+    return box * np.array(TILES), out
+
+
+def write_data(path, box, atoms):
+    waters = len(atoms) // 3
+    with open(path, "w") as f:
+        f.write("SPC/E water box tiled %d x %d x %d\n\n" % TILES)
+        f.write("%d atoms\n%d bonds\n%d angles\n\n2 atom types\n1 bond types\n1 angle types\n\n" % (len(atoms), 2 * waters, waters))
+        for a, length in zip("xyz", box):
+            f.write("0.0 %.6f %slo %shi\n" % (length, a, a))
+        f.write("\nMasses\n\n1 15.9994\n2 1.008\n\nAtoms # full\n\n")
+        for n, (m, t, q, x, y, z) in enumerate(atoms, 1):
+            f.write("%d %d %d %.4f %.5f %.5f %.5f\n" % (n, m, t, q, x, y, z))
+        f.write("\nBonds\n\n")
+        for w in range(waters):
+            o = 3 * w + 1
+            f.write("%d 1 %d %d\n%d 1 %d %d\n" % (2 * w + 1, o, o + 1, 2 * w + 2, o, o + 2))
+        f.write("\nAngles\n\n")
+        for w in range(waters):
+            o = 3 * w + 1
+            f.write("%d 1 %d %d %d\n" % (w + 1, o + 1, o, o + 2))
+
+
+def write_gro(path, box, atoms):
+    names = {0: "OW", 1: "HW1", 2: "HW2"}
+    with open(path, "w") as f:
+        f.write("SPC/E water box tiled %d x %d x %d\n%d\n" % (TILES + (len(atoms),)))
+        for n, (m, t, q, x, y, z) in enumerate(atoms):
+            f.write("%5d%-5s%5s%5d%8.3f%8.3f%8.3f\n" % (m % 100000, "SOL", names[n % 3], (n + 1) % 100000, x / 10, y / 10, z / 10))
+        f.write("%10.5f%10.5f%10.5f\n" % tuple(box / 10))
+
+
+def write_zsm5(path):
+    import gemmi
+
+    st = gemmi.read_small_structure(ZSM5)
+    cell = st.cell
+    sites = st.get_all_unit_cell_sites()
+    ra, rb, rc = ZSM5_REPEAT
+    with open(path, "w") as f:
+        f.write("data_ZSM5_%dx%dx%d\n" % ZSM5_REPEAT)
+        f.write("_cell_length_a %.5f\n_cell_length_b %.5f\n_cell_length_c %.5f\n" % (cell.a * ra, cell.b * rb, cell.c * rc))
+        f.write("_cell_angle_alpha %.4f\n_cell_angle_beta %.4f\n_cell_angle_gamma %.4f\n" % (cell.alpha, cell.beta, cell.gamma))
+        f.write("_symmetry_space_group_name_H-M 'P 1'\nloop_\n_symmetry_equiv_pos_as_xyz\n'x, y, z'\n")
+        f.write("loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_occupancy\n"
+                "_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n")
+        n = 0
+        for i in range(ra):
+            for j in range(rb):
+                for k in range(rc):
+                    for s in sites:
+                        n += 1
+                        el = s.element.name
+                        f.write("%s%d %s %.4f %.6f %.6f %.6f\n" % (el, n, el, s.occ, (s.fract.x + i) / ra,
+                                                                (s.fract.y + j) / rb, (s.fract.z + k) / rc))
+
+
+def write_cu_dump(path):
+    a = 3.615
+    cells = (25, 25, 40)
+    basis = np.array([[0, 0, 0], [0.5, 0.5, 0], [0.5, 0, 0.5], [0, 0.5, 0.5]])
+    grid = np.stack(np.meshgrid(*[np.arange(n) for n in cells], indexing="ij"), -1).reshape(-1, 1, 3)
+    xyz = ((grid + basis[None]) * a).reshape(-1, 3)
+    with open(path, "w") as f:
+        f.write("ITEM: TIMESTEP\n0\nITEM: NUMBER OF ATOMS\n%d\nITEM: BOX BOUNDS pp pp pp\n" % len(xyz))
+        for n in cells:
+            f.write("0.0 %.6f\n" % (n * a))
+        f.write("ITEM: ATOMS id type element x y z\n")
+        f.writelines("%d 1 Cu %.5f %.5f %.5f\n" % (k + 1, x, y, z) for k, (x, y, z) in enumerate(xyz))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("folder", nargs="?", default=tempfile.gettempdir())
+    parser.add_argument("--spce", help="a LAMMPS data file of waters (atom style full) to tile instead")
+    args = parser.parse_args()
+    os.makedirs(args.folder, exist_ok=True)
+    box, atoms = read_data(args.spce) if args.spce else base_waters()
+    box, atoms = tile(box, atoms)
+    write_data(os.path.join(args.folder, "water-98304.data"), box, atoms)
+    write_gro(os.path.join(args.folder, "water-98304.gro"), box, atoms)
+    write_zsm5(os.path.join(args.folder, "zsm5-3x3x4.cif"))
+    write_cu_dump(os.path.join(args.folder, "cu-100000.dump"))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
