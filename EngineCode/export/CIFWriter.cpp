@@ -315,6 +315,15 @@ std::string FormatCIFFile(const CrystalRec &c, std::string_view title, std::stri
   if (c.ellipsoidData)
     o += "_atom_site_U_iso_or_equiv\n";
   const size_t nSites = UsableSiteSize(c);
+  // The disorder the file described stays with the sites: assemblies and
+  // groups as numbers, "." for none (a group without an assembly is of the
+  // structure's one assembly when read back).
+  bool disorder = false;
+  for (size_t s = 0; s < nSites && !disorder; s++)
+    disorder = c.sites[s].disorderGroup != 0;
+  if (disorder)
+    o += "_atom_site_disorder_assembly\n_atom_site_disorder_group\n";
+  auto code = [](int16_t value) { return value == 0 ? std::string(".") : std::to_string(value); };
   const std::vector<std::vector<std::string>> labels = RowLabels(c, nSites);
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = c.sites[s];
@@ -332,6 +341,9 @@ std::string FormatCIFFile(const CrystalRec &c, std::string_view title, std::stri
         else
           o += "  .  ";
       }
+      if (disorder)
+        Appendf(o, "  %s %s", code(site.disorderGroup != 0 ? site.disorderAssembly : int16_t{0}).c_str(),
+                code(site.disorderGroup).c_str());
       o += "\n";
     }
   }

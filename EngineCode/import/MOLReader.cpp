@@ -62,7 +62,8 @@ struct Reader {
   bool Atom(size_t index, std::string_view symbol, std::string_view x, std::string_view y, std::string_view z) {
     const auto px = ImportNumber(x), py = ImportNumber(y), pz = ImportNumber(z);
     if (!px || !py || !pz)
-      return RefuseImport(result, static_cast<int>(index) + 1, "a coordinate of the atom is not a number");
+      return RefuseNumber(result, static_cast<int>(index) + 1, "coordinate", !px ? x : !py ? y : z,
+                          "atom " + std::to_string(s->crystal.sites.size() + 1));
     auto element = MolElement(symbol);
     if (!element) {
       const bool query = std::find(std::begin(kQuerySymbols), std::end(kQuerySymbols), symbol) != std::end(kQuerySymbols) ||

@@ -44,20 +44,28 @@ struct AtomClass {
 
 bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
-// The number after "key=" ("X=0.12500000"), up to the next blank or key.
-std::optional<double> Field(std::string_view line, std::string_view key) {
+// The text after "key=" ("X=0.12500000"), up to the next blank or key;
+// empty when the key is missing.
+std::string_view FieldText(std::string_view line, std::string_view key) {
   const size_t at = line.find(key);
   if (at == std::string_view::npos)
-    return std::nullopt;
+    return {};
   std::string_view rest = line.substr(at + key.size());
   size_t begin = 0;
   while (begin < rest.size() && rest[begin] == ' ')
     begin++;
   size_t end = begin;
-  while (end < rest.size() && rest[end] != ' ' && !(std::isalpha(static_cast<unsigned char>(rest[end])) &&
-                                                    rest[end] != 'E' && rest[end] != 'e' && rest[end] != 'D'))
+  // The next key is a letter followed by '=' ("X=0.125Y=0.25"); any other
+  // letter belongs to the field and makes it no number.
+  while (end < rest.size() && rest[end] != ' ' &&
+         !(std::isalpha(static_cast<unsigned char>(rest[end])) && end + 1 < rest.size() && rest[end + 1] == '='))
     end++;
-  return ImportNumber(rest.substr(begin, end - begin));
+  return rest.substr(begin, end - begin);
+}
+
+std::optional<double> Field(std::string_view line, std::string_view key) {
+  const std::string_view text = FieldText(line, key);
+  return text.empty() ? std::nullopt : ImportNumber(text);
 }
 
 bool SameModuloLattice(const Vec &a, const Vec &b, const CentringVectors &centring, int count) {
@@ -115,7 +123,7 @@ bool Reader::ReadCell(double cell[6]) {
     const std::string_view field = free ? tokens[k] : TrimImport(ImportColumns(l, 1 + 10 * k, 10));
     const auto v = ImportNumber(field);
     if (!v && k < 3)
-      return RefuseImport(result_, 4, "the cell length \"" + std::string(field) + "\" is not a number");
+      return RefuseNumber(result_, 4, "cell length", field);
     cell[k] = v ? *v : 0.0;
   }
   return true;
@@ -136,10 +144,10 @@ bool Reader::ReadClass(size_t &line, AtomClass &atom, size_t index) {
     const bool labelled = Contains(l, "X=");
     const char *keys[3] = {"X=", "Y=", "Z="};
     for (size_t k = 0; k < 3; k++) {
-      const auto v = labelled ? Field(l, keys[k]) : tokens.size() >= 4 ? ImportNumber(tokens[1 + k]) : std::nullopt;
+      const std::string_view text = labelled ? FieldText(l, keys[k]) : tokens.size() >= 4 ? tokens[1 + k] : std::string_view{};
+      const auto v = ImportNumber(text);
       if (!v)
-        return RefuseImport(result_, static_cast<int>(n + 1),
-                            std::string("the ") + keys[k][0] + " coordinate of " + which + " is not a number");
+        return RefuseNumber(result_, static_cast<int>(n + 1), std::string(1, keys[k][0]) + " coordinate", text, which);
       p.xyz[k] = *v;
     }
     atom.positions.push_back(p);
@@ -360,13 +368,16 @@ bool IsWIEN2kFile(const ImportSource &source) {
     return false;
   // A file named .struct needs only the layout, as does one whose second
   // line counts the inequivalent atoms in the format's words: the reader
-  // names a lattice type it does not know.
+  // names a lattice type it does not know, or a cell length that is no
+  // number.
   const std::string_view lattice = TrimImport(ImportColumns(lines[1], 1, 4));
   bool known = NameEndsWith(source.name, {".struct"}) || Contains(lines[1], "NONEQUIV.ATOMS");
-  for (std::string_view type : {"P", "F", "B", "CXY", "CYZ", "CXZ", "R", "H"})
-    known = known || lattice == type;
-  for (size_t k = 0; known && k < 3; k++)
-    known = ImportNumber(TrimImport(ImportColumns(lines[3], 1 + 10 * k, 10))).has_value();
+  if (!known) {
+    for (std::string_view type : {"P", "F", "B", "CXY", "CYZ", "CXZ", "R", "H"})
+      known = known || lattice == type;
+    for (size_t k = 0; known && k < 3; k++)
+      known = ImportNumber(TrimImport(ImportColumns(lines[3], 1 + 10 * k, 10))).has_value();
+  }
   const auto position = ImportTokens(lines[4]);
   return known && (Contains(lines[4], "X=") ||
                    (position.size() == 4 && std::all_of(position.begin(), position.end(), [](std::string_view t) {

@@ -145,6 +145,16 @@ TEST_F(ImportPath, AMistypedOrMissingNumberRefusesTheFileAtItsLine) {
        "cut short."},
       {"typo.exp", records.substr(0, lastAtom + 22) + "  0.5OO0OO" + records.substr(lastAtom + 32),
        "line 8: the coordinate or occupancy \"0.5OO0OO\" of \"CRS1  AT  2A\" is not a number."},
+      {"cell.struct", "t\nP   LATTICE,NONEQUIV.ATOMS:  1\nMODE OF CALC=RELA\n"
+                      " 10.000000 10.0O0000 10.000000 90.000000 90.000000 90.000000\n"
+                      "ATOM  -1: X=0.0 Y=0.0 Z=0.0\n          MULT= 1          ISPLIT= 8\n"
+                      "C          NPT=  781  R0=0.00010000 RMT=    1.3000   Z:  6.00000\n",
+       "line 4: the cell length \"10.0O0000\" is not a number."},
+      {"atom.struct", "t\nP   LATTICE,NONEQUIV.ATOMS:  1\nMODE OF CALC=RELA\n"
+                      " 10.000000 10.000000 10.000000 90.000000 90.000000 90.000000\n"
+                      "ATOM  -1: X=0.0 Y=0.l2500000 Z=0.0\n          MULT= 1          ISPLIT= 8\n"
+                      "C          NPT=  781  R0=0.00010000 RMT=    1.3000   Z:  6.00000\n",
+       "line 5: the Y coordinate \"0.l2500000\" of atom 1 is not a number."},
   };
   for (const auto &c : cases) {
     const fs::path f = Write(c.name, c.text);

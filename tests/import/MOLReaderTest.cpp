@@ -82,7 +82,7 @@ TEST_F(MOLReaderTest, DamagedFilesAreRefusedAtTheirLine) {
       {head + "  3  0  0  0  0  0  0  0  0  0999 V2000\n    0.0000    0.0000    0.0000 C   0  0\nM  END\n", 4,
        "the counts line promises 3 atoms, but only 1 follow"},
       {head + "  1  0  0  0  0  0  0  0  0  0999 V2000\n    0.0000       abc    0.0000 C   0  0\nM  END\n", 5,
-       "a coordinate of the atom is not a number"},
+       "the coordinate \"abc\" of atom 1 is not a number"},
       {head + "  2  2  0  0  0  0  0  0  0  0999 V2000\n    0.0000    0.0000    0.0000 C   0  0\n"
               "    1.0000    0.0000    0.0000 O   0  0\n  1  2  1  0\n",
        4, "the counts line promises 2 bonds, but only 1 follow"},
@@ -90,7 +90,7 @@ TEST_F(MOLReaderTest, DamagedFilesAreRefusedAtTheirLine) {
               "M  V30 BEGIN ATOM\nM  V30 1 C 0 0 0 0\nM  V30 END ATOM\nM  END\n",
        6, "the COUNTS line promises 2 atoms, but only 1 follow"},
       {head + "  1  0  0  0  0  0  0  0  0  0999 V2000\n    0.0000    0.0000       nan C   0  0\nM  END\n", 5,
-       "a coordinate of the atom is not a number"},
+       "the coordinate \"nan\" of atom 1 is not a number"},
       // A charge no atom carries would wrap round as it is stored.
       {head + "  1  0  0  0  0  0  0  0  0  0999 V2000\n    0.0000    0.0000    0.0000 C   0  0\n"
               "M  CHG  1   1 4294967297\nM  END\n",

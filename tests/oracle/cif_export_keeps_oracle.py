@@ -13,7 +13,10 @@ Each file is opened and exported by the program (`ovrender FILE out.cif`):
     the rows of the site loop, each with the U11 of its own atom;
   - cell lengths with su (Pb1Ti0.35Zr0.65O3-PZT-cub.cif, "4.09836(3)"), and
     a CIF whose coordinates carry su to different decimals: every value with
-    su is written as the file wrote it, and a value without su gets none.
+    su is written as the file wrote it, and a value without su gets none;
+  - disorder assemblies and groups (tests/data/bonds/disorder_assemblies.cif):
+    the export groups the rows as the file did, and opened again it draws
+    the file's 4 bonds (C0-C1, C0-C2, C1-N3, C1-N4, counted by hand).
 """
 
 import argparse
@@ -161,6 +164,26 @@ def check_su(checks, ovrender, source, tmp, env):
                               f"su: {r[0]} coordinate {written}, the file's {wanted}")
 
 
+def check_disorder(checks, ovrender, source, tmp, env):
+    path = os.path.join(source, "tests/data/bonds/disorder_assemblies.cif")
+    given = gemmi.cif.read(path).sole_block()
+    out = os.path.join(tmp, "disorder.cif")
+    block = export(ovrender, path, out, env)
+    tags = ["label", "disorder_assembly", "disorder_group"]
+    want = {r[0]: (r[1], r[2]) for r in given.find("_atom_site_", tags)}
+    got = {r[0]: (r[1], r[2]) for r in block.find("_atom_site_", tags)}
+    checks.expect(sorted(got) == sorted(want), f"disorder: rows {sorted(got)}, the file's {sorted(want)}")
+    # Codes may be renamed, but rows grouped alike stay grouped alike.
+    pairs = {(want[k], got[k]) for k in want if k in got}
+    checks.expect(len({w for w, _ in pairs}) == len({g for _, g in pairs}) == len(pairs),
+                  f"disorder: grouping {sorted(pairs)}")
+    checks.expect(all((w[1] in ".?") == (g[1] in ".?") for w, g in pairs), f"disorder: groups {sorted(pairs)}")
+    run = subprocess.run([ovrender, out, os.path.join(tmp, "disorder_again.png"), "--size", "200x150"],
+                         capture_output=True, text=True, env=env)
+    checks.expect(run.returncode == 0 and "bonds 4 " in run.stdout,
+                  f"disorder: the export opened again gives {(run.stdout + run.stderr).strip()[:200]}")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build-dir", required=True)
@@ -176,7 +199,8 @@ def main():
         env.setdefault("XDG_RUNTIME_DIR", tmp)
         for check in (lambda: check_pdb_labels(checks, ovrender, args.source_dir, tmp, env),
                       lambda: check_aniso_labels(checks, ovrender, tmp, env),
-                      lambda: check_su(checks, ovrender, args.source_dir, tmp, env)):
+                      lambda: check_su(checks, ovrender, args.source_dir, tmp, env),
+                      lambda: check_disorder(checks, ovrender, args.source_dir, tmp, env)):
             try:
                 check()
             except RuntimeError as e:
