@@ -218,12 +218,12 @@ bool Reader::OperatorsMakeEveryPosition(const CentringVectors &centring, int cou
         double moved[3];
         for (int i = 0; i < 3; i++)
           moved[i] = image[i] + centring[static_cast<size_t>(c)][static_cast<size_t>(i)];
-        images.Insert(moved, k);
+        images.Insert(moved, static_cast<uint32_t>(k));
       }
     }
   for (size_t k = 0; k < classes_.size(); k++)
     for (const Position &p : classes_[k].positions)
-      if (images.Find(p.xyz.data(), k) == FractionalPlaces::kNone)
+      if (images.Find(p.xyz.data(), static_cast<uint32_t>(k)) == FractionalPlaces::kNone)
         return false;
   return true;
 }

@@ -1,6 +1,7 @@
 #include "FractionalPlaces.h"
 
 #include <cmath>
+#include <new>
 
 namespace {
 
@@ -60,8 +61,7 @@ FractionalPlaces::FractionalPlaces(size_t expected) {
   size_t slots = 16;
   while (slots < 2 * expected)
     slots *= 2;
-  keys_.assign(slots, 0);
-  heads_.assign(slots, kNone);
+  slots_.assign(slots, Slot{0, kEnd});
 }
 
 FractionalPlaces::Cell FractionalPlaces::CellOf(const double xyz[3]) {
@@ -71,7 +71,7 @@ FractionalPlaces::Cell FractionalPlaces::CellOf(const double xyz[3]) {
     // may stand in any cell.
     const double x = std::isfinite(xyz[k]) ? xyz[k] : 0.0;
     const double w = (x - std::floor(x)) * static_cast<double>(kCells) + 0.5;
-    int64_t i = static_cast<int64_t>(w);
+    const int64_t i = static_cast<int64_t>(w);
     const double inside = w - static_cast<double>(i);
     // A wrapped value rounded up to 1 is the cell's first.
     cell.index[k] = i >= kCells ? i - kCells : i;
@@ -81,63 +81,66 @@ FractionalPlaces::Cell FractionalPlaces::CellOf(const double xyz[3]) {
   return cell;
 }
 
-uint64_t FractionalPlaces::Key(const int64_t index[3], uint64_t kind) {
-  return kind << 30 | static_cast<uint64_t>((index[0] * kCells + index[1]) * kCells + index[2]);
+uint32_t FractionalPlaces::Key(const int64_t index[3], uint32_t kind) {
+  return static_cast<uint32_t>((index[0] * kCells + index[1]) * kCells + index[2]) ^ (kind * 0x9E3779B9u);
 }
 
-size_t FractionalPlaces::Head(uint64_t key) const {
-  const size_t mask = keys_.size() - 1;
-  for (size_t h = (key * 0x9E3779B97F4A7C15ull >> 20) & mask;; h = (h + 1) & mask) {
-    if (heads_[h] == kNone)
-      return kNone;
-    if (keys_[h] == key)
-      return heads_[h];
-  }
+namespace {
+size_t SlotOfKey(uint32_t key, size_t mask) { return static_cast<size_t>(key * 0x9E3779B97F4A7C15ull >> 20) & mask; }
+} // namespace
+
+uint32_t FractionalPlaces::Head(uint32_t key) const {
+  const size_t mask = slots_.size() - 1;
+  for (size_t h = SlotOfKey(key, mask);; h = (h + 1) & mask)
+    if (const Slot slot = slots_[h]; slot.head == kEnd || slot.key == key)
+      return slot.head;
 }
 
-size_t &FractionalPlaces::Slot(uint64_t key) {
-  const size_t mask = keys_.size() - 1;
-  for (size_t h = (key * 0x9E3779B97F4A7C15ull >> 20) & mask;; h = (h + 1) & mask)
-    if (heads_[h] == kNone || keys_[h] == key) {
-      keys_[h] = key;
-      return heads_[h];
+uint32_t &FractionalPlaces::HeadOf(uint32_t key) {
+  const size_t mask = slots_.size() - 1;
+  for (size_t h = SlotOfKey(key, mask);; h = (h + 1) & mask)
+    if (Slot &slot = slots_[h]; slot.head == kEnd || slot.key == key) {
+      slot.key = key;
+      return slot.head;
     }
 }
 
 void FractionalPlaces::Grow() {
-  std::vector<uint64_t> keys(keys_.size() * 2, 0);
-  std::vector<size_t> heads(heads_.size() * 2, kNone);
-  keys_.swap(keys);
-  heads_.swap(heads);
-  for (size_t h = 0; h < keys.size(); h++)
-    if (heads[h] != kNone)
-      Slot(keys[h]) = heads[h];
+  std::vector<Slot> old(slots_.size() * 2, Slot{0, kEnd});
+  slots_.swap(old);
+  for (const Slot &slot : old)
+    if (slot.head != kEnd)
+      HeadOf(slot.key) = slot.head;
 }
 
-size_t FractionalPlaces::Find(const double xyz[3], uint64_t kind) const {
-  const Cell cell = CellOf(xyz);
+size_t FractionalPlaces::Find(const double xyz[3], uint32_t kind) const { return FindFrom(CellOf(xyz), xyz, kind); }
+
+size_t FractionalPlaces::FindFrom(const Cell &cell, const double xyz[3], uint32_t kind) const {
   auto wrap = [](int64_t v) { return v < 0 ? v + kCells : v >= kCells ? v - kCells : v; };
   size_t best = kNone;
   for (int dx = cell.lo[0]; dx <= cell.hi[0]; dx++)
     for (int dy = cell.lo[1]; dy <= cell.hi[1]; dy++)
       for (int dz = cell.lo[2]; dz <= cell.hi[2]; dz++) {
         const int64_t index[3] = {wrap(cell.index[0] + dx), wrap(cell.index[1] + dy), wrap(cell.index[2] + dz)};
-        for (size_t p = Head(Key(index, kind)); p != kNone; p = places_[p].next)
+        for (uint32_t p = Head(Key(index, kind)); p != kEnd; p = places_[p].next)
           if (p < best && places_[p].kind == kind && SamePlace(places_[p].xyz.data(), xyz))
             best = p;
       }
   return best;
 }
 
-std::pair<size_t, bool> FractionalPlaces::Insert(const double xyz[3], uint64_t kind) {
-  if (const size_t found = Find(xyz, kind); found != kNone)
-    return {found, false};
-  if (2 * (used_ + 1) > keys_.size())
-    Grow();
+std::pair<size_t, bool> FractionalPlaces::Insert(const double xyz[3], uint32_t kind) {
   const Cell cell = CellOf(xyz);
-  size_t &head = Slot(Key(cell.index, kind));
-  used_ += head == kNone ? 1 : 0;
-  const size_t place = places_.size();
+  if (const size_t found = FindFrom(cell, xyz, kind); found != kNone)
+    return {found, false};
+  // A place's number must stay below kEnd.
+  if (places_.size() >= kEnd)
+    throw std::bad_alloc();
+  if (2 * (used_ + 1) > slots_.size())
+    Grow();
+  uint32_t &head = HeadOf(Key(cell.index, kind));
+  used_ += head == kEnd ? 1 : 0;
+  const auto place = static_cast<uint32_t>(places_.size());
   places_.push_back({{xyz[0], xyz[1], xyz[2]}, kind, head});
   head = place;
   return {place, true};

@@ -49,22 +49,24 @@ class FractionalPlaces {
 public:
   static constexpr size_t kNone = ~size_t{0};
 
+  // `expected`: about how many places there will be (the table grows past it).
   explicit FractionalPlaces(size_t expected = 0);
 
   // The earliest place of the kind within the tolerance of xyz, or kNone.
-  size_t Find(const double xyz[3], uint64_t kind = 0) const;
+  size_t Find(const double xyz[3], uint32_t kind = 0) const;
   // Find, or else xyz becomes a new place of the kind: the place and
   // whether it is new. Places added so stand at least the tolerance apart,
   // so a grid cell holds a bounded few however often a position is given.
-  std::pair<size_t, bool> Insert(const double xyz[3], uint64_t kind = 0);
+  std::pair<size_t, bool> Insert(const double xyz[3], uint32_t kind = 0);
   size_t size() const { return places_.size(); }
   const std::array<double, 3> &Position(size_t place) const { return places_[place].xyz; }
 
 private:
+  static constexpr uint32_t kEnd = ~uint32_t{0}; // no place
   struct Place {
     std::array<double, 3> xyz;
-    uint64_t kind;
-    size_t next; // the previous place of the same grid cell, or kNone
+    uint32_t kind;
+    uint32_t next; // the previous place of the same chain, or kEnd
   };
   // The grid cell of a position (each axis wrapped) and, per axis, which
   // neighbour cells the tolerance reaches into (-1, 0 or +1 each side).
@@ -73,17 +75,27 @@ private:
     int lo[3], hi[3];
   };
   static Cell CellOf(const double xyz[3]);
-  static uint64_t Key(const int64_t index[3], uint64_t kind);
-  size_t &Slot(uint64_t key);
-  size_t Head(uint64_t key) const;
+  size_t FindFrom(const Cell &cell, const double xyz[3], uint32_t kind) const;
+  // A grid cell's and kind's key; the kinds are mixed in, so that two
+  // (cell, kind) pairs may share a chain: its places are told apart by kind
+  // and position.
+  static uint32_t Key(const int64_t index[3], uint32_t kind);
+  // The last place of a key's chain (kEnd for none), and the same to be
+  // set, the key taking a slot if it has none.
+  uint32_t Head(uint32_t key) const;
+  uint32_t &HeadOf(uint32_t key);
   void Grow();
 
   std::vector<Place> places_;
-  std::vector<uint64_t> keys_;  // open addressing: the key of each slot
-  std::vector<size_t> heads_;   // the last place of the slot's cell, kNone when empty
-  size_t used_ = 0;
+  // Open addressing: a slot holds a key and the last place of its chain
+  // (kEnd: the slot is free); eight bytes, so a probe reads one of them.
+  struct Slot {
+    uint32_t key;
+    uint32_t head;
+  };
+  std::vector<Slot> slots_;
+  size_t used_ = 0; // slots taken
 };
-
 // Each position's group: the index of the first position at its place. Linear
 // in the positions.
 std::vector<size_t> GroupAtOnePlace(std::span<const std::array<double, 3>> positions);

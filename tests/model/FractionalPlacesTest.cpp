@@ -12,7 +12,7 @@ namespace {
 
 // The earliest earlier place within the tolerance, by looking at every one.
 std::vector<size_t> PlacesByEveryPair(const std::vector<std::array<double, 3>> &positions,
-                                      const std::vector<uint64_t> &kinds) {
+                                      const std::vector<uint32_t> &kinds) {
   std::vector<size_t> firsts, place(positions.size());
   for (size_t r = 0; r < positions.size(); r++) {
     size_t found = firsts.size();
@@ -42,11 +42,11 @@ TEST(FractionalPlaces, TheGridFindsWhatEveryPairFinds) {
   std::uniform_real_distribution<double> offset(-3.0 * kSamePlaceTolerance, 3.0 * kSamePlaceTolerance);
   std::uniform_int_distribution<int> cells(-2, 2), kind(0, 1);
   std::vector<std::array<double, 3>> positions(4000);
-  std::vector<uint64_t> kinds(positions.size());
+  std::vector<uint32_t> kinds(positions.size());
   for (size_t r = 0; r < positions.size(); r++) {
     for (double &x : positions[r])
       x = centres[centre(random)] + offset(random) + cells(random);
-    kinds[r] = static_cast<uint64_t>(kind(random));
+    kinds[r] = static_cast<uint32_t>(kind(random));
   }
   const std::vector<size_t> want = PlacesByEveryPair(positions, kinds);
   FractionalPlaces places;
