@@ -10,6 +10,7 @@
 #include "import/ImportText.h"
 #include "import/NameEnding.h"
 #include "import/ImportTypes.h"
+#include "import/MixedSites.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
@@ -38,9 +39,6 @@ constexpr size_t kDetectBytes = size_t{1} << 16;
 // An atom's fields: label, scattering factor, x y z, occupancy, then Uiso
 // or U11 U22 U33 U23 U13 U12.
 constexpr size_t kFieldsWithUiso = 7, kFieldsWithUij = 12;
-// The occupancies of one site may sum to 1 plus this much before the Log
-// says so.
-constexpr double kOccupancySumSlack = 1e-3;
 
 // Instructions of the refinement program: a line whose first four letters
 // name one is never an atom.
