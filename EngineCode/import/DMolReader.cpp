@@ -13,6 +13,7 @@
 #include "import/ImportTypes.h"
 
 #include "CellFrame.h"
+#include "FractionalPlaces.h"
 #include "HostServices.h"
 #include "SpaceGroups.h"
 #include "StoredLimits.h"
@@ -24,7 +25,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_map>
 
 namespace {
 
@@ -37,10 +37,6 @@ std::string FrameTitle(std::string_view line) {
     line = line.substr(0, static_cast<size_t>(t.back().data() - line.data()));
   return std::string(TrimImport(line));
 }
-
-// Two fractional positions are one place within this (per axis).
-constexpr double kSamePlaceTolerance = 1e-3;
-constexpr int kPlaceGrid = 500; // cells per axis of the lookup of places
 
 bool IsEnd(std::string_view line) { return ImportEqualNoCase(TrimImport(line), "end"); }
 bool IsBlank(std::string_view line) { return TrimImport(line).empty(); }
@@ -81,43 +77,12 @@ std::vector<GEP> GroupOperators(const CrystalRec &c) {
 }
 
 // Leaves out atoms at the image of an earlier atom of the same element,
-// through a grid of the images of the atoms kept: linear in atoms times
+// through the places of the images of the atoms kept: linear in atoms times
 // operators.
 size_t DropSymmetryImages(std::vector<FileAtom> &atoms, const std::vector<GEP> &ops) {
   if (ops.size() <= 1)
     return 0;
-  struct Image {
-    ElementCode element;
-    double u[3];
-  };
-  std::unordered_map<uint64_t, std::vector<Image>> grid;
-  auto key = [](const int cell[3]) {
-    auto m = [](int v) { return static_cast<uint64_t>((v % kPlaceGrid + kPlaceGrid) % kPlaceGrid); };
-    return (m(cell[0]) * kPlaceGrid + m(cell[1])) * kPlaceGrid + m(cell[2]);
-  };
-  auto found = [&](ElementCode e, const double u[3]) {
-    int base[3];
-    for (int i = 0; i < 3; i++)
-      base[i] = static_cast<int>(std::floor(u[i] * kPlaceGrid));
-    for (int dx = -1; dx <= 1; dx++)
-      for (int dy = -1; dy <= 1; dy++)
-        for (int dz = -1; dz <= 1; dz++) {
-          const int cell[3] = {base[0] + dx, base[1] + dy, base[2] + dz};
-          const auto it = grid.find(key(cell));
-          if (it == grid.end())
-            continue;
-          for (const Image &im : it->second) {
-            bool same = im.element == e;
-            for (int i = 0; i < 3 && same; i++) {
-              const double d = u[i] - im.u[i];
-              same = std::fabs(d - std::round(d)) < kSamePlaceTolerance;
-            }
-            if (same)
-              return true;
-          }
-        }
-    return false;
-  };
+  FractionalPlaces images(atoms.size());
   std::vector<FileAtom> kept;
   for (FileAtom &a : atoms) {
     ImportReadStep();
@@ -130,17 +95,12 @@ size_t DropSymmetryImages(std::vector<FileAtom> &atoms, const std::vector<GEP> &
     double u[3];
     for (int i = 0; i < 3; i++)
       u[i] = WrapFraction(a.xyz[i]);
-    if (found(a.element, u))
+    if (images.Find(u, a.element) != FractionalPlaces::kNone)
       continue;
     for (const GEP &g : ops) {
-      Image im{a.element, {}};
-      int cell[3];
-      for (int i = 0; i < 3; i++) {
-        im.u[i] = WrapFraction(g.rotation[i][0] * u[0] + g.rotation[i][1] * u[1] + g.rotation[i][2] * u[2] +
-                               g.translation[i]);
-        cell[i] = static_cast<int>(std::floor(im.u[i] * kPlaceGrid));
-      }
-      grid[key(cell)].push_back(im);
+      double image[3];
+      ApplyOperator(g, u, image);
+      images.Insert(image, a.element);
     }
     kept.push_back(std::move(a));
   }

@@ -1,5 +1,6 @@
 #include "import/ImportSymmetry.h"
 
+#include "FractionalPlaces.h"
 #include "SpaceGroups.h"
 #include "SymmetryCards.h"
 #include "import/CellFrame.h"
@@ -69,8 +70,6 @@ bool FindSpacegroupOfWholeList(const std::vector<Symcard> &all, const CrystalRec
 
 // ---- The origin a two-origin symbol's sites fit ------------------------------
 
-// Fractional distance (each axis) within which two images are one position.
-constexpr double kSamePlace = 1e-3;
 // Atoms closer than this (A) that cannot both be there overlap.
 constexpr double kOverlapDistance = 0.5;
 // Occupancies of two atoms that may share a place sum to at most 1 plus this.
@@ -105,26 +104,14 @@ std::vector<GEP> OriginOperators(const std::string &symbol, uint8_t origin, cons
 }
 
 void Apply(const GEP &op, const float xyz[3], double out[3]) {
-  for (int i = 0; i < 3; i++)
-    out[i] = op.rotation[i][0] * static_cast<double>(xyz[0]) + op.rotation[i][1] * static_cast<double>(xyz[1]) +
-             op.rotation[i][2] * static_cast<double>(xyz[2]) + op.translation[i];
+  const double at[3] = {xyz[0], xyz[1], xyz[2]};
+  ApplyOperator(op, at, out);
 }
 
-// The site's count of distinct images: the operators over those that leave
-// it in place.
+// The site's count of distinct images.
 int Multiplicity(const std::vector<GEP> &ops, const float xyz[3]) {
-  int fixed = 0;
-  for (const GEP &op : ops) {
-    double p[3];
-    Apply(op, xyz, p);
-    bool same = true;
-    for (int i = 0; i < 3 && same; i++) {
-      const double d = p[i] - static_cast<double>(xyz[i]);
-      same = std::fabs(d - std::round(d)) <= kSamePlace;
-    }
-    fixed += same ? 1 : 0;
-  }
-  return fixed == 0 ? 0 : static_cast<int>(ops.size()) / fixed;
+  const double at[3] = {xyz[0], xyz[1], xyz[2]};
+  return SiteImageCount(ops, at);
 }
 
 double SiteOccupancy(const AsymmetricUnitRecord &site) {
@@ -177,13 +164,11 @@ std::optional<bool> AtomsOverlap(const std::vector<GEP> &ops, const CrystalRec &
   std::sort(images.begin(), images.end(), [](const Image &x, const Image &y) { return x.bin < y.bin; });
   auto overlap = [&](const Image &x, const Image &y) {
     double d[3], v[3];
-    bool samePlace = true;
     for (int i = 0; i < 3; i++) {
       d[i] = x.f[i] - y.f[i];
       d[i] -= std::round(d[i]);
-      samePlace = samePlace && std::fabs(d[i]) <= kSamePlace;
     }
-    if (samePlace && x.site == y.site)
+    if (x.site == y.site && SamePlace(x.f, y.f))
       return false; // one atom on a special position
     CartesianFromFractional(frame, d, v);
     return v[0] * v[0] + v[1] * v[1] + v[2] * v[2] < kOverlapDistance * kOverlapDistance &&

@@ -3,6 +3,7 @@
 // makes them (a mixed site written one row per element).
 #pragma once
 
+#include "FractionalPlaces.h"
 #include "StructureRecord.h"
 
 #include <array>
@@ -12,16 +13,10 @@
 #include <utility>
 #include <vector>
 
-// Fractional distance (each axis, modulo the lattice) within which two
-// listed atoms stand at one position.
-inline constexpr double kSamePositionTolerance = 1e-4;
 // The occupancies of the atoms of one site may sum to 1 plus this much.
 inline constexpr double kOccupancySumSlack = 1e-3;
 
-// Each atom's group: the index of the first atom within the tolerance of it
-// modulo the lattice (the group's position is its first atom's). Linear in
-// the atoms.
-std::vector<size_t> GroupAtOnePlace(std::span<const std::array<double, 3>> positions);
+// The atoms of one position are found by GroupAtOnePlace (FractionalPlaces.h).
 
 // What the atoms of one position make: their elements with their
 // occupancies (the same element's added), in file order, and whether they

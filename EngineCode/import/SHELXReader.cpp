@@ -3,12 +3,14 @@
 // their occupations and displacement parameters, coded through free
 // variables as the refinement program codes them.
 #include "CellFrame.h"
+#include "FractionalPlaces.h"
 #include "SymmetryCards.h"
 #include "import/ImportSymmetry.h"
 #include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/NameEnding.h"
 #include "import/ImportTypes.h"
+#include "import/MixedSites.h"
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
@@ -30,8 +32,6 @@ constexpr double kFreeVariableHalfStep = 5.0;
 constexpr int kMaxFreeVariables = 99;
 // A negative Uiso between these rides on the previous atom's Ueq.
 constexpr double kRidingMin = 0.5, kRidingMax = 5.0;
-// Fractional tolerance of a position an operator leaves in place.
-constexpr double kSpecialPositionTolerance = 1e-3;
 // Lines the detector looks at.
 constexpr size_t kDetectLines = 400;
 // The detector reads no further into the text.
@@ -39,9 +39,6 @@ constexpr size_t kDetectBytes = size_t{1} << 16;
 // An atom's fields: label, scattering factor, x y z, occupancy, then Uiso
 // or U11 U22 U33 U23 U13 U12.
 constexpr size_t kFieldsWithUiso = 7, kFieldsWithUij = 12;
-// The occupancies of one site may sum to 1 plus this much before the Log
-// says so.
-constexpr double kOccupancySumSlack = 1e-3;
 
 // Instructions of the refinement program: a line whose first four letters
 // name one is never an atom.
@@ -311,19 +308,7 @@ bool Reader::MakeSymmetry(int line) {
 // share of the general position, so a site that k operators leave in place
 // holds k times it.
 double Reader::Occupancy(const Atom &a) const {
-  int fixing = 0;
-  for (const GEP &g : ops_) {
-    bool same = true;
-    for (int i = 0; i < 3 && same; i++) {
-      double x = g.translation[i];
-      for (int j = 0; j < 3; j++)
-        x += g.rotation[i][j] * a.xyz[j];
-      const double d = x - a.xyz[i];
-      same = std::fabs(d - std::round(d)) < kSpecialPositionTolerance;
-    }
-    fixing += same ? 1 : 0;
-  }
-  return a.sof * std::max(fixing, 1);
+  return a.sof * std::max(OperatorsFixing(ops_, a.xyz), 1);
 }
 
 bool Reader::Read() {
@@ -487,24 +472,17 @@ std::vector<size_t> Reader::SiteOfAtoms() const {
           site[it->second] = *first;
       }
   }
-  struct Key {
-    double x, y, z;
-    bool operator==(const Key &) const = default;
-  };
-  struct KeyHash {
-    size_t operator()(const Key &k) const {
-      const std::hash<double> h;
-      return h(k.x) ^ (h(k.y) * 31) ^ (h(k.z) * 961);
-    }
-  };
-  std::unordered_map<Key, size_t, KeyHash> byPosition;
+  FractionalPlaces places;
+  std::vector<size_t> first; // the first partly occupied atom at each place
   for (size_t k = 0; k < atoms_.size(); k++) {
     const Atom &a = atoms_[k];
     if (site[k] != k || a.sof >= 1.0)
       continue;
-    const auto [it, fresh] = byPosition.try_emplace(Key{a.xyz[0], a.xyz[1], a.xyz[2]}, k);
-    if (!fresh && site[it->second] == it->second)
-      site[k] = it->second;
+    const auto [place, fresh] = places.Insert(a.xyz);
+    if (fresh)
+      first.push_back(k);
+    else if (site[first[place]] == first[place])
+      site[k] = first[place];
   }
   return site;
 }

@@ -5,6 +5,7 @@
 #include "StructureArrays.h"
 #include "UnitCell.h"
 #include "CellFrame.h"
+#include "FractionalPlaces.h"
 #include "documents/StoredValueRanges.h"
 #include "import/ImportSymmetry.h"
 #include "import/ImportText.h"
@@ -38,8 +39,6 @@ constexpr double kMinCellVolumePerAtom = 2.0; // A^3
 // A cell too small for its atoms is refused with the count of the atoms
 // the file holds, counted to the end up to this many (past it, "at least").
 constexpr double kRoomCountEnough = 1e6;
-// Images of a site closer than this (fractions of the cell) are one place.
-constexpr double kSamePlaceTolerance = 1e-3;
 
 // Sites of every structure of the file so far: the limit is the file's.
 size_t FileSiteCount(const ImportResult &result) {
@@ -411,35 +410,20 @@ std::string CellWithoutRoom(CrystalRec &c) {
     return {};
   // Sites at one position (the elements of a mixed site listed apart) share
   // it: the place counts once.
-  struct PlaceHash {
-    size_t operator()(const std::array<float, 3> &p) const {
-      const std::hash<float> h;
-      return h(p[0]) ^ (h(p[1]) * 31) ^ (h(p[2]) * 961);
-    }
-  };
-  std::unordered_set<std::array<float, 3>, PlaceHash> places;
+  FractionalPlaces places;
   double atoms = 0.0;
   size_t counted = 0; // sites looked at, placeholders and shared places too
   for (const AsymmetricUnitRecord &site : c.sites) {
     // A placeholder is no matter: a simulation in reduced units (its
     // lengths in sigma, not A) packs its particles closer than atoms are.
-    if (site.elements[0] == kPlaceholderElement || !places.insert({site.xyz[0], site.xyz[1], site.xyz[2]}).second) {
+    const double at[3] = {site.xyz[0], site.xyz[1], site.xyz[2]};
+    if (site.elements[0] == kPlaceholderElement || !places.Insert(at).second) {
       counted++;
       continue;
     }
     // The operators that leave the site in place (its stabiliser): its
     // orbit holds the operators' count over theirs.
-    int fixing = 0;
-    for (const GEP &op : *ops) {
-      double image[3];
-      ApplySymmetryOperator(op, site.xyz, c.originShift, image);
-      bool same = true;
-      for (int k = 0; k < 3 && same; k++) {
-        const double d = image[k] - site.xyz[k];
-        same = std::fabs(d - std::round(d)) < kSamePlaceTolerance;
-      }
-      fixing += same ? 1 : 0;
-    }
+    const int fixing = OperatorsFixing(*ops, site.xyz, c.originShift);
     atoms += static_cast<double>(opCount) / std::max(fixing, 1);
     counted++;
     // Once the cell is known too small, the count goes on only so far: the

@@ -1,6 +1,7 @@
 // WIEN2k structure files (.struct): Fortran fixed columns with the lattice
 // type, the cell in bohr, every position of each atom class ("MULT"), and
 // the symmetry operators at the end.
+#include "FractionalPlaces.h"
 #include "SymmetryCards.h"
 #include "import/ImportTypes.h"
 #include "import/ImportSymmetry.h"
@@ -20,8 +21,6 @@
 namespace {
 
 constexpr double kBohr = 0.529177210903; // A
-// Two positions are the same within this (fractional).
-constexpr double kSamePosition = 1e-4;
 // Operators the file may list.
 constexpr long kMaxFileOperators = 1000;
 // An atomic number read as this far from a whole one is a virtual atom.
@@ -66,30 +65,6 @@ std::string_view FieldText(std::string_view line, std::string_view key) {
 std::optional<double> Field(std::string_view line, std::string_view key) {
   const std::string_view text = FieldText(line, key);
   return text.empty() ? std::nullopt : ImportNumber(text);
-}
-
-bool SameModuloLattice(const Vec &a, const Vec &b, const CentringVectors &centring, int count) {
-  for (int c = 0; c < count; c++) {
-    bool same = true;
-    for (int k = 0; k < 3 && same; k++) {
-      const double d = a[static_cast<size_t>(k)] + centring[static_cast<size_t>(c)][static_cast<size_t>(k)] -
-                       b[static_cast<size_t>(k)];
-      same = std::fabs(d - std::round(d)) < kSamePosition;
-    }
-    if (same)
-      return true;
-  }
-  return false;
-}
-
-Vec Apply(const GEP &g, const Vec &x) {
-  Vec y{};
-  for (int i = 0; i < 3; i++) {
-    y[static_cast<size_t>(i)] = g.translation[i];
-    for (int j = 0; j < 3; j++)
-      y[static_cast<size_t>(i)] += g.rotation[i][j] * x[static_cast<size_t>(j)];
-  }
-  return y;
 }
 
 class Reader {
@@ -241,14 +216,23 @@ void Reader::ReadOperators(size_t line) {
 bool Reader::OperatorsMakeEveryPosition(const CentringVectors &centring, int count) const {
   if (ops_.empty())
     return false;
-  for (const AtomClass &atom : classes_)
-    for (const Position &p : atom.positions) {
-      bool found = false;
-      for (size_t k = 0; k < ops_.size() && !found; k++)
-        found = SameModuloLattice(Apply(ops_[k], atom.positions[0].xyz), p.xyz, centring, count);
-      if (!found)
-        return false;
+  // The images of each class's first position, kept by class.
+  FractionalPlaces images;
+  for (size_t k = 0; k < classes_.size(); k++)
+    for (const GEP &g : ops_) {
+      double image[3];
+      ApplyOperator(g, classes_[k].positions[0].xyz.data(), image);
+      for (int c = 0; c < count; c++) {
+        double moved[3];
+        for (int i = 0; i < 3; i++)
+          moved[i] = image[i] + centring[static_cast<size_t>(c)][static_cast<size_t>(i)];
+        images.Insert(moved, static_cast<uint32_t>(k));
+      }
     }
+  for (size_t k = 0; k < classes_.size(); k++)
+    for (const Position &p : classes_[k].positions)
+      if (images.Find(p.xyz.data(), static_cast<uint32_t>(k)) == FractionalPlaces::kNone)
+        return false;
   return true;
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Counts the atoms of the cell of the real files in
-tests/import/CellAtomsOfRealFilesTest.cpp with gemmi.
+tests/import/CellAtomsOfRealFilesTest.cpp, and of the files of
+tests/import/PlacesModuloTheLatticeTest.cpp, with gemmi.
 
 For each structure the sites are copied by hand from the file's own records;
 gemmi expands them by the group with the origin passed explicitly, wraps
@@ -32,6 +33,14 @@ CASES = [
      [(0.25, 0, 0.1889), (0.25, 0, 0.3718), (0.0632, 0.0995, 0.5772), (0.1496, 0.3125, 0.4212),
       (0, 0.4364, 0.25), (0.3153, 0.25, 0.25), (0.354, 0.186, 0.431), (0.067, 0.099, 0.419)], 96),
     ("atoms/spinel.inp", 0, "F d -3 m:2", [(0.125, 0.125, 0.125), (0.5, 0.5, 0.5), (0.262, 0.262, 0.262)], 56),
+    # Fe and Mg at the origin (Mg written at 0.99999 1 0), Co and Ni at one
+    # general position (Ni 0.00005 off), O: each place once.
+    ("places/mixed_edge.ins", 0, "P -1",
+     [(0, 0, 0), (0.99999, 1.0, 0), (0.2, 0.3, 0.4), (0.20005, 0.3, 0.39996), (0.3, 0.1, 0.7)], 5),
+    # Every atom of the cell, those on the faces written on both, and the
+    # inversion image of O1 written 0.00003 off.
+    ("places/faces.car", 0, "P -1",
+     [(0, 0, 0), (1, 0, 0), (0, 1, 1), (0.3, 0.1, 0.7), (0.70003, 0.89998, 0.3), (0.7, 0.9, 1.3)], 3),
 ]
 
 
@@ -65,6 +74,16 @@ def main():
         got = cell_count(gemmi.find_spacegroup_by_name(st.spacegroup_hm).xhm(), sites)
         print("%-50s %d  %-14s %3d" % (name, 0, st.spacegroup_hm, got))
         bad += got != want
+    # The same mixed sites as a CIF: gemmi reads it and expands it.
+    for name, want in (("places/mixed_edge.cif", 5),):
+        small = gemmi.read_small_structure(os.path.join(args.source_dir, "tests", "data", "import", name))
+        seen = []
+        for site in small.get_all_unit_cell_sites():
+            p = [x % 1.0 for x in site.fract.tolist()]
+            if not any(max(abs((p[k] - q[k]) - round(p[k] - q[k])) for k in range(3)) < TOL for q in seen):
+                seen.append(p)
+        print("%-50s %d  %-14s %3d" % (name, 0, small.spacegroup_hm, len(seen)))
+        bad += len(seen) != want
     return 1 if bad else 0
 
 

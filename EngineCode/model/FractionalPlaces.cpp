@@ -1,0 +1,160 @@
+#include "FractionalPlaces.h"
+
+#include <cmath>
+#include <new>
+
+namespace {
+
+// Grid cells per axis: each ten tolerances wide, so that a position looks
+// into a neighbour cell only when it lies within the tolerance of the face
+// between them. The grid is offset by half a cell, which keeps its faces off
+// the usual special positions (0, 1/4, 1/2, ...).
+constexpr int64_t kCells = static_cast<int64_t>(0.1 / kSamePlaceTolerance);
+static_assert(kCells * kCells * kCells < (int64_t{1} << 30));
+// How far into a cell (in cell widths) the tolerance reaches, with a margin
+// far above the rounding of a double below 1.
+constexpr double kReach = kSamePlaceTolerance * static_cast<double>(kCells) + 1e-6;
+
+bool SameCoordinate(double a, double b) {
+  const double d = a - b;
+  return std::fabs(d - std::round(d)) < kSamePlaceTolerance;
+}
+
+} // namespace
+
+bool SamePlace(const double a[3], const double b[3]) {
+  return SameCoordinate(a[0], b[0]) && SameCoordinate(a[1], b[1]) && SameCoordinate(a[2], b[2]);
+}
+
+int OperatorsFixing(std::span<const GEP> ops, const double xyz[3]) {
+  int fixing = 0;
+  for (const GEP &op : ops) {
+    double image[3];
+    ApplyOperator(op, xyz, image);
+    fixing += SamePlace(image, xyz) ? 1 : 0;
+  }
+  return fixing;
+}
+
+int OperatorsFixing(std::span<const GEP> ops, const float xyz[3], const float originShift[3]) {
+  const double at[3] = {xyz[0], xyz[1], xyz[2]};
+  int fixing = 0;
+  for (const GEP &op : ops) {
+    double image[3];
+    ApplySymmetryOperator(op, xyz, originShift, image);
+    fixing += SamePlace(image, at) ? 1 : 0;
+  }
+  return fixing;
+}
+
+void ApplyOperator(const GEP &op, const double xyz[3], double out[3]) {
+  for (int i = 0; i < 3; i++)
+    out[i] = op.rotation[i][0] * xyz[0] + op.rotation[i][1] * xyz[1] + op.rotation[i][2] * xyz[2] + op.translation[i];
+}
+
+int SiteImageCount(std::span<const GEP> ops, const double xyz[3]) {
+  return static_cast<int>(ops.size()) / std::max(OperatorsFixing(ops, xyz), 1);
+}
+
+FractionalPlaces::FractionalPlaces(size_t expected) {
+  places_.reserve(expected);
+  size_t slots = 16;
+  while (slots < 2 * expected)
+    slots *= 2;
+  slots_.assign(slots, Slot{0, kEnd});
+}
+
+FractionalPlaces::Cell FractionalPlaces::CellOf(const double xyz[3]) {
+  Cell cell{};
+  for (int k = 0; k < 3; k++) {
+    // A coordinate that is no number finds no place (SamePlace is false) and
+    // may stand in any cell.
+    const double x = std::isfinite(xyz[k]) ? xyz[k] : 0.0;
+    const double w = (x - std::floor(x)) * static_cast<double>(kCells) + 0.5;
+    const int64_t i = static_cast<int64_t>(w);
+    const double inside = w - static_cast<double>(i);
+    // A wrapped value rounded up to 1 is the cell's first.
+    cell.index[k] = i >= kCells ? i - kCells : i;
+    cell.lo[k] = inside < kReach ? -1 : 0;
+    cell.hi[k] = inside > 1.0 - kReach ? 1 : 0;
+  }
+  return cell;
+}
+
+uint32_t FractionalPlaces::Key(const int64_t index[3], uint32_t kind) {
+  return static_cast<uint32_t>((index[0] * kCells + index[1]) * kCells + index[2]) ^ (kind * 0x9E3779B9u);
+}
+
+namespace {
+size_t SlotOfKey(uint32_t key, size_t mask) { return static_cast<size_t>(key * 0x9E3779B97F4A7C15ull >> 20) & mask; }
+} // namespace
+
+uint32_t FractionalPlaces::Head(uint32_t key) const {
+  const size_t mask = slots_.size() - 1;
+  for (size_t h = SlotOfKey(key, mask);; h = (h + 1) & mask)
+    if (const Slot slot = slots_[h]; slot.head == kEnd || slot.key == key)
+      return slot.head;
+}
+
+uint32_t &FractionalPlaces::HeadOf(uint32_t key) {
+  const size_t mask = slots_.size() - 1;
+  for (size_t h = SlotOfKey(key, mask);; h = (h + 1) & mask)
+    if (Slot &slot = slots_[h]; slot.head == kEnd || slot.key == key) {
+      slot.key = key;
+      return slot.head;
+    }
+}
+
+void FractionalPlaces::Grow() {
+  std::vector<Slot> old(slots_.size() * 2, Slot{0, kEnd});
+  slots_.swap(old);
+  for (const Slot &slot : old)
+    if (slot.head != kEnd)
+      HeadOf(slot.key) = slot.head;
+}
+
+size_t FractionalPlaces::Find(const double xyz[3], uint32_t kind) const { return FindFrom(CellOf(xyz), xyz, kind); }
+
+size_t FractionalPlaces::FindFrom(const Cell &cell, const double xyz[3], uint32_t kind) const {
+  auto wrap = [](int64_t v) { return v < 0 ? v + kCells : v >= kCells ? v - kCells : v; };
+  size_t best = kNone;
+  for (int dx = cell.lo[0]; dx <= cell.hi[0]; dx++)
+    for (int dy = cell.lo[1]; dy <= cell.hi[1]; dy++)
+      for (int dz = cell.lo[2]; dz <= cell.hi[2]; dz++) {
+        const int64_t index[3] = {wrap(cell.index[0] + dx), wrap(cell.index[1] + dy), wrap(cell.index[2] + dz)};
+        for (uint32_t p = Head(Key(index, kind)); p != kEnd; p = places_[p].next)
+          if (p < best && places_[p].kind == kind && SamePlace(places_[p].xyz.data(), xyz))
+            best = p;
+      }
+  return best;
+}
+
+std::pair<size_t, bool> FractionalPlaces::Insert(const double xyz[3], uint32_t kind) {
+  const Cell cell = CellOf(xyz);
+  if (const size_t found = FindFrom(cell, xyz, kind); found != kNone)
+    return {found, false};
+  // A place's number must stay below kEnd.
+  if (places_.size() >= kEnd)
+    throw std::bad_alloc();
+  if (2 * (used_ + 1) > slots_.size())
+    Grow();
+  uint32_t &head = HeadOf(Key(cell.index, kind));
+  used_ += head == kEnd ? 1 : 0;
+  const auto place = static_cast<uint32_t>(places_.size());
+  places_.push_back({{xyz[0], xyz[1], xyz[2]}, kind, head});
+  head = place;
+  return {place, true};
+}
+
+std::vector<size_t> GroupAtOnePlace(std::span<const std::array<double, 3>> positions) {
+  FractionalPlaces places(positions.size());
+  std::vector<size_t> first; // the first position of each place
+  std::vector<size_t> group(positions.size());
+  for (size_t r = 0; r < positions.size(); r++) {
+    const auto [place, fresh] = places.Insert(positions[r].data());
+    if (fresh)
+      first.push_back(r);
+    group[r] = first[place];
+  }
+  return group;
+}

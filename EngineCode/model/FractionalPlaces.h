@@ -1,0 +1,101 @@
+// Places in a crystal modulo its lattice: whether two fractional positions
+// are one place, the places of a list of positions found through a hash
+// grid (so that a search over n positions stays linear), and how many
+// images an operator list makes of a site. Readers judge by it which atoms
+// a file lists at one position (a mixed site), which of its atoms are
+// images of others and which sites stand on special positions; so these
+// are judged alike whatever the format, and as the build judges them.
+#pragma once
+
+#include "SymmetryCards.h"
+#include "UnitCell.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <vector>
+
+// Two fractional positions are one place when each coordinate differs by
+// less than this modulo 1. It is the build's own coincidence of symmetry
+// images, so that what a reader takes for one place the build makes one
+// atom. In fractions rather than Angstrom because files write fractions to
+// a fixed number of decimals whatever the cell's size: 0.3333 and 1/3 are
+// one place in a cell of 4 A as in one of 40 A.
+inline constexpr double kSamePlaceTolerance = static_cast<double>(kSymmetryTolerance);
+
+// Whether a and b are one place: every coordinate within the tolerance
+// modulo 1, so that 0 and 0.99999 are one place. False for a coordinate that
+// is no number.
+bool SamePlace(const double a[3], const double b[3]);
+
+// The image R x + t of a fractional position, not wrapped.
+void ApplyOperator(const GEP &op, const double xyz[3], double out[3]);
+
+// How many of the operators leave the position in place (modulo the
+// lattice): the order of the site's stabiliser within the list.
+int OperatorsFixing(std::span<const GEP> ops, const double xyz[3]);
+// The same for a stored site about the structure's origin shift, its images
+// made as the build makes them (`ApplySymmetryOperator`).
+int OperatorsFixing(std::span<const GEP> ops, const float xyz[3], const float originShift[3]);
+// The count of distinct images of a site: the operators over those that
+// leave it in place (at least one).
+int SiteImageCount(std::span<const GEP> ops, const double xyz[3]);
+
+// A set of places, each a position of a kind (an element, a class of the
+// caller's, or 0), numbered in the order they were added.
+class FractionalPlaces {
+public:
+  static constexpr size_t kNone = ~size_t{0};
+
+  // `expected`: about how many places there will be (the table grows past it).
+  explicit FractionalPlaces(size_t expected = 0);
+
+  // The earliest place of the kind within the tolerance of xyz, or kNone.
+  size_t Find(const double xyz[3], uint32_t kind = 0) const;
+  // Find, or else xyz becomes a new place of the kind: the place and
+  // whether it is new. Places added so stand at least the tolerance apart,
+  // so a grid cell holds a bounded few however often a position is given.
+  std::pair<size_t, bool> Insert(const double xyz[3], uint32_t kind = 0);
+  size_t size() const { return places_.size(); }
+  const std::array<double, 3> &Position(size_t place) const { return places_[place].xyz; }
+
+private:
+  static constexpr uint32_t kEnd = ~uint32_t{0}; // no place
+  struct Place {
+    std::array<double, 3> xyz;
+    uint32_t kind;
+    uint32_t next; // the previous place of the same chain, or kEnd
+  };
+  // The grid cell of a position (each axis wrapped) and, per axis, which
+  // neighbour cells the tolerance reaches into (-1, 0 or +1 each side).
+  struct Cell {
+    int64_t index[3];
+    int lo[3], hi[3];
+  };
+  static Cell CellOf(const double xyz[3]);
+  size_t FindFrom(const Cell &cell, const double xyz[3], uint32_t kind) const;
+  // A grid cell's and kind's key; the kinds are mixed in, so that two
+  // (cell, kind) pairs may share a chain: its places are told apart by kind
+  // and position.
+  static uint32_t Key(const int64_t index[3], uint32_t kind);
+  // The last place of a key's chain (kEnd for none), and the same to be
+  // set, the key taking a slot if it has none.
+  uint32_t Head(uint32_t key) const;
+  uint32_t &HeadOf(uint32_t key);
+  void Grow();
+
+  std::vector<Place> places_;
+  // Open addressing: a slot holds a key and the last place of its chain
+  // (kEnd: the slot is free); eight bytes, so a probe reads one of them.
+  struct Slot {
+    uint32_t key;
+    uint32_t head;
+  };
+  std::vector<Slot> slots_;
+  size_t used_ = 0; // slots taken
+};
+// Each position's group: the index of the first position at its place. Linear
+// in the positions.
+std::vector<size_t> GroupAtOnePlace(std::span<const std::array<double, 3>> positions);
