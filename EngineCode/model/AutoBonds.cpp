@@ -315,6 +315,11 @@ float AutoBondPairLimit(ElementCode a, ElementCode b, float typeRadiusA, float t
   return static_cast<float>((radiusA + radiusB) * kAutoBondRadiusFactor);
 }
 
+float AutoBondPairShortest(ElementCode a, ElementCode b) {
+  const CovalentRadiusRow *rowA = FindCovalentRadius(a), *rowB = FindCovalentRadius(b);
+  return rowA && rowB ? AutoPairShortest(*rowA, *rowB) : 0.0f;
+}
+
 // Places between two readings of the clock in the automatic search.
 constexpr int64_t kAutoBondClockEvery = 64;
 

@@ -57,6 +57,9 @@ inline constexpr double kAutoBondRadiusFactor = 1.15;
 // lacks takes the given radius of its atom type. `nonMetalPresent`: the
 // structure holds a non-metal (IsAutoBondNonMetal).
 float AutoBondPairLimit(ElementCode a, ElementCode b, float typeRadiusA, float typeRadiusB, bool nonMetalPresent);
+// The rule's shortest bond (A) for two elements the radii table holds: no
+// two atoms closer than this are in contact; 0 for an element it lacks.
+float AutoBondPairShortest(ElementCode a, ElementCode b);
 bool IsAutoBondNonMetal(ElementCode e);
 // The placeholder element: what a reader gives an atom whose element it
 // cannot tell (a water model's massless charge site, a query atom).

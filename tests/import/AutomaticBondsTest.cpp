@@ -243,11 +243,17 @@ std::set<std::multiset<std::string>> PartnersWithin(doctest::Window &w, const st
 }
 
 // The disorder a file describes decides which partly occupied atoms are
-// alternatives; occupancy alone parts no two sites. The counts come from the
-// files' own positions: for the hand-placed files as their comments give
-// them, for A-La2O3 (every site 0.5) and hematite (O split at 0.5) from the
-// files' operators and a distance check at the pairs' limits (Python with
-// gemmi's CIF reading), the images of one half site left out.
+// alternatives; occupancy alone parts no two sites; where the file says
+// nothing, a half-occupied group that meets its own images closer than any
+// bond lies about a special position in several orientations. The counts
+// come from the files' own positions: for the hand-placed files as their
+// comments give them, for hematite (O split at 0.5) from the file's
+// operators and a distance check at the pairs' limits (Python with gemmi's
+// CIF reading), the images of one half site left out. The A-La2O3 file
+// averages the P-3m1 structure with its image through z -> 1/2 - z, every
+// site at 0.5: its counts are the textbook ones (La 4 + 3, O1 octahedral,
+// O2 4), found again with gemmi on P-3m1 from the file's positions; beta
+// sulfur's S8 rings are every atom 2-coordinated.
 TEST(AutomaticBonds, OnlyTrueAlternativesAreKeptApart) {
   FakeHost host;
   const std::pair<const char *, Counts> cases[] = {
@@ -257,8 +263,11 @@ TEST(AutomaticBonds, OnlyTrueAlternativesAreKeptApart) {
       // PART -1 about a centre: C1-C2 within one image, not C1 to the other
       // image's C2 (1.40 A).
       {"negative_part.ins", {{"N1", {1}}, {"C1", {2}}, {"C2", {1}}}},
-      {"La2O3-LanthanumOxide-A.cif", {{"La1", {14}}, {"O1", {12}}, {"O2", {8}}}},
+      {"La2O3-LanthanumOxide-A.cif", {{"La1", {7}}, {"O1", {6}}, {"O2", {4}}}},
       {"Fe2O3-Hematite.cif", {{"Fe1", {12}}, {"O1", {4}}}},
+      {"S8-Sulfur-beta.cif", {{"S1", {2}},  {"S2", {2}},  {"S3", {2}},  {"S4", {2}},  {"S5", {2}},  {"S6", {2}},
+                              {"S7", {2}},  {"S8", {2}},  {"S9", {2}},  {"S10", {2}}, {"S11", {2}}, {"S12", {2}},
+                              {"S13", {2}}, {"S14", {2}}, {"S15", {2}}, {"S16", {2}}}},
   };
   for (const auto &[file, counts] : cases) {
     SCOPED_TRACE(file);
@@ -276,8 +285,8 @@ TEST(AutomaticBonds, OnlyTrueAlternativesAreKeptApart) {
       EXPECT_EQ(PartnersWithin(w, label, 0.0, 9.0), (std::set<std::multiset<std::string>>{{"C6", "N8"}})) << label;
   }
   // beta-sulfur: the half-occupied ring S9-S16 keeps its eight S-S bonds of
-  // 2.02-2.05 A (the file's positions; the other ring orientation is the
-  // image through the centre).
+  // 2.02-2.05 A and nothing else (the file's positions; the other ring
+  // orientation is the image through the centre, 0.94-1.88 A away).
   {
     doctest::Window w(host);
     ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile("S8-Sulfur-beta.cif")));
@@ -285,20 +294,23 @@ TEST(AutomaticBonds, OnlyTrueAlternativesAreKeptApart) {
       const std::string label = "S" + std::to_string(k);
       const std::multiset<std::string> ring = {"S" + std::to_string(k == 9 ? 16 : k - 1),
                                                "S" + std::to_string(k == 16 ? 9 : k + 1)};
-      EXPECT_EQ(PartnersWithin(w, label, 2.0, 2.1), (std::set<std::multiset<std::string>>{ring})) << label;
+      EXPECT_EQ(PartnersWithin(w, label, 0.0, 9.0), (std::set<std::multiset<std::string>>{ring})) << label;
+      EXPECT_EQ(PartnersWithin(w, label, 2.02, 2.06), (std::set<std::multiset<std::string>>{ring})) << label;
     }
   }
-  // Burkeite: the half-occupied sulfate S2 (0.5) and the mixed C/S site
-  // bond to their oxygens.
+  // Burkeite: the sulfate S2 (0.5) lies across a mirror in two orientations;
+  // each bonds its own four oxygens at 1.47-1.49 A (O5 and its mirror image,
+  // O6, O7), not the other orientation's; the mixed C/S site bonds oxygens.
   {
     doctest::Window w(host);
     ASSERT_TRUE(OpenTextFile(w.ref(), fs::path(OV_TEST_DATA) / "import" / "cif" / "gdis_burk1.cif"));
-    for (const char *label : {"C1", "S2"})
-      for (const auto &partners : PartnersWithin(w, label, 1.2, 1.6)) {
-        EXPECT_FALSE(partners.empty()) << label;
-        for (const std::string &p : partners)
-          EXPECT_EQ(p[0], 'O') << label;
-      }
+    EXPECT_EQ(PartnersWithin(w, "S2", 0.0, 9.0), (std::set<std::multiset<std::string>>{{"O5", "O5", "O6", "O7"}}));
+    EXPECT_EQ(PartnersWithin(w, "S2", 1.46, 1.50), (std::set<std::multiset<std::string>>{{"O5", "O5", "O6", "O7"}}));
+    for (const auto &partners : PartnersWithin(w, "C1", 1.2, 1.6)) {
+      EXPECT_FALSE(partners.empty());
+      for (const std::string &p : partners)
+        EXPECT_EQ(p[0], 'O');
+    }
   }
 }
 
@@ -342,6 +354,10 @@ TEST(AutomaticBonds, DisorderSurvivesSavingEditingAndDiscardingSymmetry) {
       {"disorder_assemblies.cif", {{"C0", {2}}, {"C1", {3}}, {"C2", {1}}, {"N3", {1}}, {"N4", {1}}}},
       {"negative_part.ins", {{"N1", {1}}, {"C1", {2}}, {"C2", {1}}}},
       {"Fe2O3-Hematite.cif", {{"Fe1", {12}}, {"O1", {4}}}},
+      {"La2O3-LanthanumOxide-A.cif", {{"La1", {7}}, {"O1", {6}}, {"O2", {4}}}},
+      {"S8-Sulfur-beta.cif", {{"S1", {2}},  {"S2", {2}},  {"S3", {2}},  {"S4", {2}},  {"S5", {2}},  {"S6", {2}},
+                              {"S7", {2}},  {"S8", {2}},  {"S9", {2}},  {"S10", {2}}, {"S11", {2}}, {"S12", {2}},
+                              {"S13", {2}}, {"S14", {2}}, {"S15", {2}}, {"S16", {2}}}},
   };
   for (const auto &[file, counts] : cases) {
     SCOPED_TRACE(file);
