@@ -41,8 +41,9 @@ extern const BondSpec kDefSpecs[kNumDefSpecs];
 // bonded to each other); for a metal and a non-metal also the sum of the
 // two ions' radii x kAutoBondRadiusFactor (ionic hydrides and halides); the
 // row of `kDefSpecs` for the pair where longer. Two atoms closer than
-// (rA + rB) x kAutoBondShortestFactor are never in contact, and the pair's
-// specification starts there. A metal and another atom that share a
+// (rA + rB) x kAutoBondShortestFactor are never in contact (for a metal and
+// a non-metal the smaller of the covalent and the ionic radii's sums), and
+// the pair's specification starts there. A metal and another atom that share a
 // non-metal neighbour more electronegative than both, each within its
 // limit of it and closer to it than to each other, are second neighbours,
 // not in contact: a pair of elements none of whose contacts is more gets no

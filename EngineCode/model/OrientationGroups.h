@@ -6,9 +6,8 @@
 // under another operator of the group (beta-sulfur's S8 ring on a centre of
 // symmetry, a sulfate across a mirror). The orientations show themselves by
 // impossible contacts: an atom lies closer to an image of an atom of the
-// group, made by another operator, than any bond (below
-// kAutoBondShortestFactor times the two covalent radii's sum), or closer than
-// a bond to an image of its own site.
+// group, made by another operator, than any bond (AutoBondPairShortest), or
+// (a non-metal) closer than a bond to an image of its own site.
 //
 // The inferred group is every such site together with the partly occupied
 // sites joined to it by bonds in the positions the file gives (one operator,

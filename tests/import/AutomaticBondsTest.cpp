@@ -268,6 +268,13 @@ TEST(AutomaticBonds, OnlyTrueAlternativesAreKeptApart) {
       {"S8-Sulfur-beta.cif", {{"S1", {2}},  {"S2", {2}},  {"S3", {2}},  {"S4", {2}},  {"S5", {2}},  {"S6", {2}},
                               {"S7", {2}},  {"S8", {2}},  {"S9", {2}},  {"S10", {2}}, {"S11", {2}}, {"S12", {2}},
                               {"S13", {2}}, {"S14", {2}}, {"S15", {2}}, {"S16", {2}}}},
+      // Residues 1-8 of the mmCIF 4I39 (P 63), every atom at A and B, 0.5:
+      // the kept conformer A bonded as one whole part, each atom name's
+      // counts found with gemmi (conformer A, 1.15 x the covalent radii).
+      {"4i39_fragment.cif",
+       {{"C", {2, 3}},   {"CA", {2, 3}}, {"CB", {1, 2, 3}}, {"CD", {3}},   {"CD1", {2}}, {"CD2", {2}}, {"CE", {1}},
+        {"CE1", {2}},    {"CE2", {2}},   {"CG", {2, 3}},    {"CG1", {1}},  {"CG2", {1}}, {"CZ", {2}},  {"N", {1, 2}},
+        {"ND1", {2}},    {"NE2", {2}},   {"O", {1}},        {"OE1", {1}},  {"OE2", {1}}, {"OG", {1}},  {"SD", {2}}}},
   };
   for (const auto &[file, counts] : cases) {
     SCOPED_TRACE(file);
@@ -488,6 +495,12 @@ TEST(AutomaticBonds, SaltsBondCationsToAnionsOnly) {
        {"Mg-Si"}},
       {BondsFile("pyrope.cif"), {{"Mg1", {"O8"}}, {"Al1", {"O6"}}, {"Si1", {"O4"}}, {"O1", {"Al1 Mg2 Si1"}}}, {"Mg-Si"}},
       {BondsFile("latio3.inp"), {{"Ti", {"O6"}}}, {"La-Ti"}},
+      {BondsFile("LaTiO3_demeter.inp"), {{"Ti", {"O6"}}}, {"La-Ti"}},
+      // Sodium uranyl acetate: the uranyl's U-O 1.76 A (0.67 of the covalent
+      // sum) and six acetate O at 2.46 A; the acetate C at 2.85 A is not U's.
+      {BondsFile("uranyl_acetate.inp"),
+       {{"U", {"O8"}}, {"Na", {"O6"}}, {"Oax", {"U1"}}, {"Oeq", {"C1 Na1 U1"}}},
+       {"C-U", "Na-U"}},
       {BondsFile("ybco.cif"), {{"Y1", {"O8"}}, {"Ba1", {"O10"}}, {"Cu1", {"O4"}}, {"Cu2", {"O5"}}}, {"Ba-Ba", "Ba-Y", "Ba-Cu"}},
       {BondsFile("burk1.cif"), {}, {"Na-S"}},
       {dmol / "la_rdefe_clus.car", {}, {"Ca-S", "La-S"}},
