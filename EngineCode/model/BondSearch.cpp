@@ -456,6 +456,20 @@ bool GatherInRange(const std::vector<AtomPoint> &points, const std::vector<AtomS
   return true;
 }
 
+// The specification's element pair as "Al-O": the symbols without their
+// padding.
+std::string SpecPairText(const BondSpec &spec) {
+  std::string out;
+  for (const ElementCode e : {spec.elementA, spec.elementB}) {
+    if (!out.empty())
+      out += '-';
+    for (const char ch : {static_cast<char>(e >> 8), static_cast<char>(e & 0xFF)})
+      if (ch != ' ' && ch != '\0')
+        out += ch;
+  }
+  return out;
+}
+
 std::string SpecText(const char *format, const BondSpec &spec) {
   char text[128];
   std::snprintf(text, sizeof text, format, static_cast<char>(spec.elementA >> 8),
@@ -1703,7 +1717,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
       reached = std::max(reached, volume > 0.0 ? perCell * sphere / volume : 0.0);
     }
     if (reached > double(kMostMeanBondsPerAtom * kUncountedReachFactor)) {
-      uncounted += (uncounted.empty() ? "" : ", ") + SpecText("%c%c-%c%c", spec);
+      uncounted += (uncounted.empty() ? "" : ", ") + SpecPairText(spec);
       done += TurboRunSiteCount(runsA);
       continue;
     }
