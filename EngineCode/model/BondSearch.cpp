@@ -494,7 +494,8 @@ bool SiteImagesApart(const AsymmetricUnitRecord &site) {
 }
 
 int16_t ImageDisorder::Group(size_t site, size_t k) const {
-  return static_cast<int16_t>(std::min<size_t>(inferred.Orientation(site, static_cast<uint32_t>(k)) + size_t{1}, INT16_MAX));
+  return static_cast<int16_t>(
+      std::min<size_t>(inferred.Orientation(site, static_cast<uint32_t>(k)) + size_t{1}, INT16_MAX));
 }
 
 ImageDisorder ImageAssemblies(CrystalRec &crystal) {

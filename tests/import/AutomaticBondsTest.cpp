@@ -242,6 +242,27 @@ std::set<std::multiset<std::string>> PartnersWithin(doctest::Window &w, const st
   return out;
 }
 
+// beta-sulfur: every atom of its S8 rings, S1-S16, bonded to two.
+Counts BetaSulfur() {
+  Counts out;
+  for (int k = 1; k <= 16; k++)
+    out["S" + std::to_string(k)] = {2};
+  return out;
+}
+
+// The kinds of bond drawn: the two site labels and the length to 0.01 A.
+std::set<std::tuple<std::string, std::string, long>> BondKinds(const CrystalRec &c) {
+  std::set<std::tuple<std::string, std::string, long>> out;
+  for (uint32_t a = 0; a < c.atoms.size(); a++)
+    for (uint32_t b : c.atoms[a].bonds) {
+      std::string x = c.sites[c.atoms[a].site].label, y = c.sites[c.atoms[b].site].label;
+      if (y < x)
+        std::swap(x, y);
+      out.emplace(x, y, std::lround(Distance(c, a, b) * 100));
+    }
+  return out;
+}
+
 // The disorder a file describes decides which partly occupied atoms are
 // alternatives; occupancy alone parts no two sites; where the file says
 // nothing, a half-occupied group that meets its own images closer than any
@@ -265,22 +286,51 @@ TEST(AutomaticBonds, OnlyTrueAlternativesAreKeptApart) {
       {"negative_part.ins", {{"N1", {1}}, {"C1", {2}}, {"C2", {1}}}},
       {"La2O3-LanthanumOxide-A.cif", {{"La1", {7}}, {"O1", {6}}, {"O2", {4}}}},
       {"Fe2O3-Hematite.cif", {{"Fe1", {12}}, {"O1", {4}}}},
-      {"S8-Sulfur-beta.cif", {{"S1", {2}},  {"S2", {2}},  {"S3", {2}},  {"S4", {2}},  {"S5", {2}},  {"S6", {2}},
-                              {"S7", {2}},  {"S8", {2}},  {"S9", {2}},  {"S10", {2}}, {"S11", {2}}, {"S12", {2}},
-                              {"S13", {2}}, {"S14", {2}}, {"S15", {2}}, {"S16", {2}}}},
+      {"S8-Sulfur-beta.cif", BetaSulfur()},
       // Residues 1-8 of the mmCIF 4I39 (P 63), every atom at A and B, 0.5:
       // the kept conformer A bonded as one whole part, each atom name's
       // counts found with gemmi (conformer A, 1.15 x the covalent radii).
       {"4i39_fragment.cif",
-       {{"C", {2, 3}},   {"CA", {2, 3}}, {"CB", {1, 2, 3}}, {"CD", {3}},   {"CD1", {2}}, {"CD2", {2}}, {"CE", {1}},
-        {"CE1", {2}},    {"CE2", {2}},   {"CG", {2, 3}},    {"CG1", {1}},  {"CG2", {1}}, {"CZ", {2}},  {"N", {1, 2}},
-        {"ND1", {2}},    {"NE2", {2}},   {"O", {1}},        {"OE1", {1}},  {"OE2", {1}}, {"OG", {1}},  {"SD", {2}}}},
+       {{"C", {2, 3}}, {"CA", {2, 3}}, {"CB", {1, 2, 3}}, {"CD", {3}},  {"CD1", {2}}, {"CD2", {2}}, {"CE", {1}},
+        {"CE1", {2}},  {"CE2", {2}},   {"CG", {2, 3}},    {"CG1", {1}}, {"CG2", {1}}, {"CZ", {2}},  {"N", {1, 2}},
+        {"ND1", {2}},  {"NE2", {2}},   {"O", {1}},        {"OE1", {1}}, {"OE2", {1}}, {"OG", {1}},  {"SD", {2}}}},
   };
   for (const auto &[file, counts] : cases) {
     SCOPED_TRACE(file);
     doctest::Window w(host);
     ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile(file)));
     EXPECT_EQ(Coordination(w), counts);
+  }
+  // The orientations do not hang on the order of the sites: the same files
+  // with their site rows reversed.
+  for (const char *file : {"S8-Sulfur-beta.cif", "La2O3-LanthanumOxide-A.cif"}) {
+    SCOPED_TRACE(file);
+    std::ifstream in(BondsFile(file));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+      lines.push_back(line);
+    size_t first = 0;
+    for (size_t k = 0; k < lines.size(); k++)
+      if (lines[k].rfind("_atom_site_fract_x", 0) == 0)
+        first = k;
+    while (first < lines.size() && lines[first].rfind("_", 0) == 0)
+      first++;
+    size_t last = first;
+    while (last < lines.size() && !lines[last].empty() && lines[last][0] != '_' && lines[last][0] != '#')
+      last++;
+    ASSERT_GT(last, first + 1);
+    std::reverse(lines.begin() + static_cast<std::ptrdiff_t>(first), lines.begin() + static_cast<std::ptrdiff_t>(last));
+    const fs::path reversed = fs::path(testing::TempDir()) / (std::string("reversed_") + file);
+    std::ofstream out(reversed);
+    for (const std::string &line : lines)
+      out << line << "\n";
+    out.close();
+    doctest::Window w(host), given(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), reversed));
+    ASSERT_TRUE(OpenTextFile(given.ref(), BondsFile(file)));
+    EXPECT_EQ(Coordination(w), Coordination(given));
+    EXPECT_EQ(BondKinds(w.crystal()), BondKinds(given.crystal()));
+    fs::remove(reversed);
   }
 
   // thpp: C7a (PART 1) and C7b (PART 2) 0.69 A apart each bond to C6 and N8
@@ -335,19 +385,6 @@ TEST(AutomaticBonds, TheKeptConformerIsBondedAlikeFromPDBAndMMCIF) {
   }
 }
 
-// The kinds of bond drawn: the two site labels and the length to 0.01 A.
-std::set<std::tuple<std::string, std::string, long>> BondKinds(const CrystalRec &c) {
-  std::set<std::tuple<std::string, std::string, long>> out;
-  for (uint32_t a = 0; a < c.atoms.size(); a++)
-    for (uint32_t b : c.atoms[a].bonds) {
-      std::string x = c.sites[c.atoms[a].site].label, y = c.sites[c.atoms[b].site].label;
-      if (y < x)
-        std::swap(x, y);
-      out.emplace(x, y, std::lround(Distance(c, a, b) * 100));
-    }
-  return out;
-}
-
 // The disorder stays with the structure: saved and reopened (the document,
 // whose encoding the undo states share, and the own text format), through
 // Edit Crystal and Discard Symmetry, the automatic search draws the same
@@ -362,9 +399,7 @@ TEST(AutomaticBonds, DisorderSurvivesSavingEditingAndDiscardingSymmetry) {
       {"negative_part.ins", {{"N1", {1}}, {"C1", {2}}, {"C2", {1}}}},
       {"Fe2O3-Hematite.cif", {{"Fe1", {12}}, {"O1", {4}}}},
       {"La2O3-LanthanumOxide-A.cif", {{"La1", {7}}, {"O1", {6}}, {"O2", {4}}}},
-      {"S8-Sulfur-beta.cif", {{"S1", {2}},  {"S2", {2}},  {"S3", {2}},  {"S4", {2}},  {"S5", {2}},  {"S6", {2}},
-                              {"S7", {2}},  {"S8", {2}},  {"S9", {2}},  {"S10", {2}}, {"S11", {2}}, {"S12", {2}},
-                              {"S13", {2}}, {"S14", {2}}, {"S15", {2}}, {"S16", {2}}}},
+      {"S8-Sulfur-beta.cif", BetaSulfur()},
   };
   for (const auto &[file, counts] : cases) {
     SCOPED_TRACE(file);
