@@ -9,7 +9,11 @@
 //     24 atoms with a ligand of its own named by one `_struct_conn` row, so
 //     that the table grows with the models;
 //   DenseCar: a DMol archive whose cell is too small for the atoms it
-//     lists (the read, refused).
+//     lists (the read, refused);
+//   HalfOccupiedGrid: a CIF in P -1 of sulfur sites at occupancy 1/2 on a
+//     grid 2.05 A apart (N a side), each 0.4 A off its grid point, so that
+//     the centre's image of every site lies 0.82 A from another: the whole
+//     grid is one group in two orientations (OrientationGroups.h).
 // The files are generated once into the temporary folder. No host is
 // installed: the Log, status and alerts stay silent.
 #include "import/ImportPath.h"
@@ -121,6 +125,26 @@ std::string DenseCarText(int perAxis) {
   return o + "end\nend\n";
 }
 
+std::string HalfOccupiedGridText(int n) {
+  constexpr double kStep = 2.05, kOff = 0.2; // A, and a fifth of a step
+  const double edge = kStep * n;
+  std::string o = "data_grid\n_symmetry_space_group_name_H-M 'P -1'\n";
+  char line[128];
+  std::snprintf(line, sizeof line, "_cell_length_a %.4f\n_cell_length_b %.4f\n_cell_length_c %.4f\n", edge, edge, edge);
+  o += line;
+  o += "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\nloop_\n_atom_site_label\n"
+       "_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_occupancy\n";
+  int serial = 0;
+  for (int i = 0; i < n; i++)
+    for (int j = 0; j < n; j++)
+      for (int k = 0; k < n; k++) {
+        std::snprintf(line, sizeof line, "S%d S %.6f %.6f %.6f 0.5\n", ++serial, (i + kOff) / n, double(j) / n,
+                      double(k) / n);
+        o += line;
+      }
+  return o;
+}
+
 void Open(benchmark::State &state, const fs::path &file) {
   OVWindowRecord window;
   InitMainWindowData(&window);
@@ -168,9 +192,14 @@ void BM_DenseCar(benchmark::State &state) {
   Read(state, Written("dense.car", DenseCarText(static_cast<int>(state.range(0)))), true);
 }
 
+void BM_HalfOccupiedGrid(benchmark::State &state) {
+  Open(state, Written("half.cif", HalfOccupiedGridText(static_cast<int>(state.range(0)))));
+}
+
 } // namespace
 
 BENCHMARK(BM_LongConect)->Arg(24)->Arg(28)->Arg(32)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BondMaximum231)->Arg(8)->Arg(11)->Arg(14)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MMCIFModels)->Arg(250)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DenseCar)->Arg(20)->Arg(30)->Arg(40)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HalfOccupiedGrid)->Arg(12)->Arg(16)->Arg(20)->Unit(benchmark::kMillisecond);

@@ -68,9 +68,16 @@ float AutoPairLimit(const CovalentRadiusRow &a, const CovalentRadiusRow &b, bool
   return limit;
 }
 
-// The shortest contact of a pair of elements: no bond is that short.
+// The shortest contact of a pair of elements: no bond is that short. A
+// metal and a non-metal take the smaller of their covalent and ionic radii's
+// sums, as their limit may take the larger: a small, highly charged cation
+// sits closer to its anion than its covalent radius says (uranyl's U-O
+// 1.76 A, 0.67 of the covalent sum).
 float AutoPairShortest(const CovalentRadiusRow &a, const CovalentRadiusRow &b) {
-  return static_cast<float>((double(a.radius) + double(b.radius)) * kAutoBondShortestFactor);
+  double sum = double(a.radius) + double(b.radius);
+  if (a.metal != b.metal)
+    sum = std::min(sum, double(a.ionic) + double(b.ionic));
+  return static_cast<float>(sum * kAutoBondShortestFactor);
 }
 
 // The automatic rule's limits for every pair of the elements the atoms carry
@@ -313,6 +320,11 @@ float AutoBondPairLimit(ElementCode a, ElementCode b, float typeRadiusA, float t
   const double radiusA = rowA ? double(rowA->radius) : double(typeRadiusA);
   const double radiusB = rowB ? double(rowB->radius) : double(typeRadiusB);
   return static_cast<float>((radiusA + radiusB) * kAutoBondRadiusFactor);
+}
+
+float AutoBondPairShortest(ElementCode a, ElementCode b) {
+  const CovalentRadiusRow *rowA = FindCovalentRadius(a), *rowB = FindCovalentRadius(b);
+  return rowA && rowB ? AutoPairShortest(*rowA, *rowB) : 0.0f;
 }
 
 // Places between two readings of the clock in the automatic search.

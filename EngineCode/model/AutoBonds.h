@@ -41,8 +41,9 @@ extern const BondSpec kDefSpecs[kNumDefSpecs];
 // bonded to each other); for a metal and a non-metal also the sum of the
 // two ions' radii x kAutoBondRadiusFactor (ionic hydrides and halides); the
 // row of `kDefSpecs` for the pair where longer. Two atoms closer than
-// (rA + rB) x kAutoBondShortestFactor are never in contact, and the pair's
-// specification starts there. A metal and another atom that share a
+// (rA + rB) x kAutoBondShortestFactor are never in contact (for a metal and
+// a non-metal the smaller of the covalent and the ionic radii's sums), and
+// the pair's specification starts there. A metal and another atom that share a
 // non-metal neighbour more electronegative than both, each within its
 // limit of it and closer to it than to each other, are second neighbours,
 // not in contact: a pair of elements none of whose contacts is more gets no
@@ -57,6 +58,9 @@ inline constexpr double kAutoBondRadiusFactor = 1.15;
 // lacks takes the given radius of its atom type. `nonMetalPresent`: the
 // structure holds a non-metal (IsAutoBondNonMetal).
 float AutoBondPairLimit(ElementCode a, ElementCode b, float typeRadiusA, float typeRadiusB, bool nonMetalPresent);
+// The rule's shortest bond (A) for two elements the radii table holds: no
+// two atoms closer than this are in contact; 0 for an element it lacks.
+float AutoBondPairShortest(ElementCode a, ElementCode b);
 bool IsAutoBondNonMetal(ElementCode e);
 // The placeholder element: what a reader gives an atom whose element it
 // cannot tell (a water model's massless charge site, a query atom).

@@ -456,6 +456,20 @@ bool GatherInRange(const std::vector<AtomPoint> &points, const std::vector<AtomS
   return true;
 }
 
+// The specification's element pair as "Al-O": the symbols without their
+// padding.
+std::string SpecPairText(const BondSpec &spec) {
+  std::string out;
+  for (const ElementCode e : {spec.elementA, spec.elementB}) {
+    if (!out.empty())
+      out += '-';
+    for (const char ch : {static_cast<char>(e >> 8), static_cast<char>(e & 0xFF)})
+      if (ch != ' ' && ch != '\0')
+        out += ch;
+  }
+  return out;
+}
+
 std::string SpecText(const char *format, const BondSpec &spec) {
   char text[128];
   std::snprintf(text, sizeof text, format, static_cast<char>(spec.elementA >> 8),
@@ -479,19 +493,38 @@ bool SiteImagesApart(const AsymmetricUnitRecord &site) {
   return occupancy > 0.0f && occupancy <= kHalfSiteOccupancy + kAlternativeOccupancySlack;
 }
 
-std::vector<int16_t> ImageAssemblies(const CrystalRec &crystal) {
+int16_t ImageDisorder::Group(size_t site, size_t k) const {
+  return static_cast<int16_t>(
+      std::min<size_t>(inferred.Orientation(site, static_cast<uint32_t>(k)) + size_t{1}, INT16_MAX));
+}
+
+ImageDisorder ImageAssemblies(CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
   int next = 0;
   for (size_t s = 0; s < nSites; s++)
     next = std::max<int>(next, crystal.sites[s].disorderAssembly);
-  std::vector<int16_t> out(nSites, 0);
-  // The new assembly of each negative group, by (assembly, group).
+  ImageDisorder disorder;
+  disorder.inferred = InferOrientationGroups(crystal);
+  const OrientationGroups &inferred = disorder.inferred;
+  std::vector<int16_t> &out = disorder.assemblies;
+  out.assign(nSites, 0);
+  // The new assembly of each negative group, by (assembly, group), and of
+  // each inferred group, by its number.
   std::vector<std::pair<uint32_t, int16_t>> groups;
+  std::vector<int16_t> inferredAssembly;
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = crystal.sites[s];
     if (!SiteImagesApart(site))
       continue;
-    if (site.disorderGroup < 0) {
+    if (!inferred.Empty() && inferred.siteGroup[s] != 0) {
+      const uint32_t group = inferred.siteGroup[s];
+      if (inferredAssembly.size() < group)
+        inferredAssembly.resize(group, 0);
+      int16_t &assembly = inferredAssembly[group - 1];
+      if (assembly == 0)
+        assembly = static_cast<int16_t>(std::min(++next, INT16_MAX));
+      out[s] = assembly;
+    } else if (site.disorderGroup < 0) {
       const uint32_t key = (static_cast<uint32_t>(static_cast<uint16_t>(site.disorderAssembly)) << 16) |
                            static_cast<uint16_t>(site.disorderGroup);
       auto it = std::find_if(groups.begin(), groups.end(), [key](const auto &g) { return g.first == key; });
@@ -505,11 +538,11 @@ std::vector<int16_t> ImageAssemblies(const CrystalRec &crystal) {
       out[s] = static_cast<int16_t>(std::min(++next, INT16_MAX));
     }
   }
-  return out;
+  return disorder;
 }
 
-int16_t ImageGroup(const std::vector<GEP> &ops, const AsymmetricUnitRecord &site, const float xyz[3],
-                   const float originShift[3]) {
+int16_t ImageGroup(const ImageDisorder &disorder, const std::vector<GEP> &ops, size_t siteIndex,
+                   const AsymmetricUnitRecord &site, const float xyz[3], const float originShift[3]) {
   float p[3];
   MoveVectorIntoCell(p, xyz);
   for (size_t k = 0; k < ops.size() && k < static_cast<size_t>(INT16_MAX); k++) {
@@ -518,7 +551,7 @@ int16_t ImageGroup(const std::vector<GEP> &ops, const AsymmetricUnitRecord &site
     const float image[3] = {MoveIntoCell(static_cast<float>(raw[0])), MoveIntoCell(static_cast<float>(raw[1])),
                             MoveIntoCell(static_cast<float>(raw[2]))};
     if (PositionsCoincide(image, p))
-      return static_cast<int16_t>(k + 1);
+      return disorder.Group(siteIndex, k);
   }
   return 0;
 }
@@ -527,6 +560,10 @@ SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
   sites_.resize(nSites);
   bool negative = false;
+  const OrientationGroups inferred = InferOrientationGroups(crystal);
+  int assemblies = 0;
+  for (size_t s = 0; s < nSites && !inferred.Empty(); s++)
+    assemblies = std::max<int>(assemblies, crystal.sites[s].disorderAssembly);
   // Some pair is alternatives when some site's images are, or when one
   // assembly holds two non-zero groups (the first group met of each
   // assembly, by assembly).
@@ -536,6 +573,11 @@ SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
     Site &d = sites_[s];
     d.assembly = site.disorderAssembly;
     d.group = site.disorderGroup;
+    // An inferred group is a negative group of an assembly of its own.
+    if (!inferred.Empty() && inferred.siteGroup[s] != 0) {
+      d.assembly = static_cast<int16_t>(std::min<int64_t>(int64_t{assemblies} + inferred.siteGroup[s], INT16_MAX));
+      d.group = -1;
+    }
     d.imagesApart = SiteImagesApart(site);
     negative = negative || d.group < 0;
     any_ = any_ || d.imagesApart;
@@ -570,7 +612,7 @@ SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
   std::vector<float> images;
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = crystal.sites[s];
-    if (site.disorderGroup >= 0)
+    if (sites_[s].group >= 0)
       continue;
     slot[s] = images.size();
     for (const GEP &op : *ops) {
@@ -580,14 +622,17 @@ SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
         images.push_back(MoveIntoCell(static_cast<float>(raw[i])));
     }
   }
-  // The operators that make a position of site s, into `out`.
+  // The operators that make a position of site s (for an inferred group the
+  // orientations they make), into `out`.
   auto mark = [&](size_t s, const float xyz[3], uint64_t *out) {
     float p[3];
     MoveVectorIntoCell(p, xyz);
     const float *image = &images[slot[s]];
-    for (size_t k = 0; k < static_cast<size_t>(nOps); k++)
-      if (PositionsCoincide(image + k * 3, p))
-        out[k / 64] |= uint64_t{1} << (k % 64);
+    for (uint32_t k = 0; k < static_cast<uint32_t>(nOps); k++)
+      if (PositionsCoincide(image + size_t{k} * 3, p)) {
+        const uint32_t o = inferred.Orientation(s, k);
+        out[o / 64] |= uint64_t{1} << (o % 64);
+      }
   };
   for (size_t s = 0; s < nSites; s++)
     if (slot[s] != SIZE_MAX)
@@ -1673,7 +1718,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
       reached = std::max(reached, volume > 0.0 ? perCell * sphere / volume : 0.0);
     }
     if (reached > double(kMostMeanBondsPerAtom * kUncountedReachFactor)) {
-      uncounted += (uncounted.empty() ? "" : ", ") + SpecText("%c%c-%c%c", spec);
+      uncounted += (uncounted.empty() ? "" : ", ") + SpecPairText(spec);
       done += TurboRunSiteCount(runsA);
       continue;
     }

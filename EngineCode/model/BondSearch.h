@@ -51,6 +51,7 @@
 // every pair of copies.
 #pragma once
 
+#include "OrientationGroups.h"
 #include "Polyhedra.h"
 #include "StructureRecord.h"
 #include "SymmetryCards.h"
@@ -82,7 +83,10 @@ inline bool SpecificationBondsPair(float d2, float minSq, float maxSq) {
 //    never to the group's other images.
 // Where the file says nothing (group 0), geometry decides: the images of one
 // site of occupancy at most 1/2 are alternatives (a site disordered about a
-// special position). Occupancy alone never separates two different sites.
+// special position), and so are the images of a group of such sites that
+// makes impossible contacts with its own images (OrientationGroups.h: a
+// ring or an oxyanion on a special position), as for a negative group.
+// Occupancy alone never separates two different sites.
 // The bond search, the coordination count and the automatic bond search all
 // ask one `SiteAlternatives`.
 
@@ -97,14 +101,20 @@ bool SiteImagesApart(const AsymmetricUnitRecord &site);
 // When the images of the sites become sites of their own (Discard Symmetry),
 // what kept the images of a site apart is said by groups instead: each
 // site whose images were apart gets an assembly of its own (the sites of
-// one negative group share theirs), and the image that operator k made
-// becomes its group k + 1. The assemblies, one per site (0: the images keep
-// the site's assembly and group).
-std::vector<int16_t> ImageAssemblies(const CrystalRec &crystal);
-// The group of the image of the site at `xyz` (fractional, in any cell): 1 +
-// the index of the first operator that makes it, 0 when none does.
-int16_t ImageGroup(const std::vector<GEP> &ops, const AsymmetricUnitRecord &site, const float xyz[3],
-                   const float originShift[3]);
+// one negative or inferred group share theirs), and the image that operator
+// k made becomes its group k + 1 (for an inferred group, 1 + the first
+// operator that makes the same orientation, OrientationGroups.h).
+struct ImageDisorder {
+  std::vector<int16_t> assemblies; // per site; 0: the images keep the site's assembly and group
+  OrientationGroups inferred;
+  // The group of the image of site s that operator k makes.
+  int16_t Group(size_t site, size_t k) const;
+};
+ImageDisorder ImageAssemblies(CrystalRec &crystal);
+// The group of the image of the site at `xyz` (fractional, in any cell): the
+// group of the first operator that makes it, 0 when none does.
+int16_t ImageGroup(const ImageDisorder &disorder, const std::vector<GEP> &ops, size_t siteIndex,
+                   const AsymmetricUnitRecord &site, const float xyz[3], const float originShift[3]);
 
 class SiteAlternatives {
 public:

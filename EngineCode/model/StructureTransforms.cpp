@@ -214,7 +214,8 @@ void CrystalToMolecule(WindowRef window) {
   std::vector<AtomRecord> atoms(static_cast<size_t>(n));
   // The images of a site whose images were alternatives become groups of
   // their own (BondSearch.h), so that what was apart stays apart.
-  const std::vector<int16_t> assemblies = ImageAssemblies(c);
+  const ImageDisorder disorder = ImageAssemblies(c);
+  const std::vector<int16_t> &assemblies = disorder.assemblies;
   std::optional<std::vector<GEP>> ops;
   if (std::any_of(assemblies.begin(), assemblies.end(), [](int16_t a) { return a != 0; }))
     ops = GetCrystalGEPs(&c, nullptr);
@@ -228,7 +229,7 @@ void CrystalToMolecule(WindowRef window) {
     site = c.sites[atom.site];
     if (ops && atom.site < assemblies.size() && assemblies[atom.site] != 0) {
       site.disorderAssembly = assemblies[atom.site];
-      site.disorderGroup = ImageGroup(*ops, c.sites[atom.site], atom.xyz, c.originShift);
+      site.disorderGroup = ImageGroup(disorder, *ops, atom.site, c.sites[atom.site], atom.xyz, c.originShift);
     }
     site.firstAtom = k;
     site.lastAtom = k;

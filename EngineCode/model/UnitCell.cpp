@@ -496,7 +496,8 @@ std::optional<std::vector<AsymmetricUnitRecord>> GenCellAU(CrystalRec *crystal, 
     return std::nullopt;
   }
   const bool ellipsoids = c.ellipsoidData != 0;
-  const std::vector<int16_t> assemblies = ImageAssemblies(c);
+  const ImageDisorder disorder = ImageAssemblies(c);
+  const std::vector<int16_t> &assemblies = disorder.assemblies;
   for (int32_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
     const size_t first = out.size();
@@ -522,7 +523,7 @@ std::optional<std::vector<AsymmetricUnitRecord>> GenCellAU(CrystalRec *crystal, 
         copy.xyz[i] = xyz[i];
       if (const int16_t assembly = assemblies[static_cast<size_t>(s)]; assembly != 0) {
         copy.disorderAssembly = assembly;
-        copy.disorderGroup = static_cast<int16_t>(std::min<size_t>(opIndex + 1, INT16_MAX));
+        copy.disorderGroup = disorder.Group(static_cast<size_t>(s), opIndex);
       }
       if (ellipsoids) {
         float R[9], Rt[9], RU[9];

@@ -242,12 +242,39 @@ std::set<std::multiset<std::string>> PartnersWithin(doctest::Window &w, const st
   return out;
 }
 
+// beta-sulfur: every atom of its S8 rings, S1-S16, bonded to two.
+Counts BetaSulfur() {
+  Counts out;
+  for (int k = 1; k <= 16; k++)
+    out["S" + std::to_string(k)] = {2};
+  return out;
+}
+
+// The kinds of bond drawn: the two site labels and the length to 0.01 A.
+std::set<std::tuple<std::string, std::string, long>> BondKinds(const CrystalRec &c) {
+  std::set<std::tuple<std::string, std::string, long>> out;
+  for (uint32_t a = 0; a < c.atoms.size(); a++)
+    for (uint32_t b : c.atoms[a].bonds) {
+      std::string x = c.sites[c.atoms[a].site].label, y = c.sites[c.atoms[b].site].label;
+      if (y < x)
+        std::swap(x, y);
+      out.emplace(x, y, std::lround(Distance(c, a, b) * 100));
+    }
+  return out;
+}
+
 // The disorder a file describes decides which partly occupied atoms are
-// alternatives; occupancy alone parts no two sites. The counts come from the
-// files' own positions: for the hand-placed files as their comments give
-// them, for A-La2O3 (every site 0.5) and hematite (O split at 0.5) from the
-// files' operators and a distance check at the pairs' limits (Python with
-// gemmi's CIF reading), the images of one half site left out.
+// alternatives; occupancy alone parts no two sites; where the file says
+// nothing, a half-occupied group that meets its own images closer than any
+// bond lies about a special position in several orientations. The counts
+// come from the files' own positions: for the hand-placed files as their
+// comments give them, for hematite (O split at 0.5) from the file's
+// operators and a distance check at the pairs' limits (Python with gemmi's
+// CIF reading), the images of one half site left out. The A-La2O3 file
+// averages the P-3m1 structure with its image through z -> 1/2 - z, every
+// site at 0.5: its counts are the textbook ones (La 4 + 3, O1 octahedral,
+// O2 4), found again with gemmi on P-3m1 from the file's positions; beta
+// sulfur's S8 rings are every atom 2-coordinated.
 TEST(AutomaticBonds, OnlyTrueAlternativesAreKeptApart) {
   FakeHost host;
   const std::pair<const char *, Counts> cases[] = {
@@ -257,14 +284,53 @@ TEST(AutomaticBonds, OnlyTrueAlternativesAreKeptApart) {
       // PART -1 about a centre: C1-C2 within one image, not C1 to the other
       // image's C2 (1.40 A).
       {"negative_part.ins", {{"N1", {1}}, {"C1", {2}}, {"C2", {1}}}},
-      {"La2O3-LanthanumOxide-A.cif", {{"La1", {14}}, {"O1", {12}}, {"O2", {8}}}},
+      {"La2O3-LanthanumOxide-A.cif", {{"La1", {7}}, {"O1", {6}}, {"O2", {4}}}},
       {"Fe2O3-Hematite.cif", {{"Fe1", {12}}, {"O1", {4}}}},
+      {"S8-Sulfur-beta.cif", BetaSulfur()},
+      // Residues 1-8 of the mmCIF 4I39 (P 63), every atom at A and B, 0.5:
+      // the kept conformer A bonded as one whole part, each atom name's
+      // counts found with gemmi (conformer A, 1.15 x the covalent radii).
+      {"4i39_fragment.cif",
+       {{"C", {2, 3}}, {"CA", {2, 3}}, {"CB", {1, 2, 3}}, {"CD", {3}},  {"CD1", {2}}, {"CD2", {2}}, {"CE", {1}},
+        {"CE1", {2}},  {"CE2", {2}},   {"CG", {2, 3}},    {"CG1", {1}}, {"CG2", {1}}, {"CZ", {2}},  {"N", {1, 2}},
+        {"ND1", {2}},  {"NE2", {2}},   {"O", {1}},        {"OE1", {1}}, {"OE2", {1}}, {"OG", {1}},  {"SD", {2}}}},
   };
   for (const auto &[file, counts] : cases) {
     SCOPED_TRACE(file);
     doctest::Window w(host);
     ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile(file)));
     EXPECT_EQ(Coordination(w), counts);
+  }
+  // The orientations do not hang on the order of the sites: the same files
+  // with their site rows reversed.
+  for (const char *file : {"S8-Sulfur-beta.cif", "La2O3-LanthanumOxide-A.cif"}) {
+    SCOPED_TRACE(file);
+    std::ifstream in(BondsFile(file));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+      lines.push_back(line);
+    size_t first = 0;
+    for (size_t k = 0; k < lines.size(); k++)
+      if (lines[k].rfind("_atom_site_fract_x", 0) == 0)
+        first = k;
+    while (first < lines.size() && lines[first].rfind("_", 0) == 0)
+      first++;
+    size_t last = first;
+    while (last < lines.size() && !lines[last].empty() && lines[last][0] != '_' && lines[last][0] != '#')
+      last++;
+    ASSERT_GT(last, first + 1);
+    std::reverse(lines.begin() + static_cast<std::ptrdiff_t>(first), lines.begin() + static_cast<std::ptrdiff_t>(last));
+    const fs::path reversed = fs::path(testing::TempDir()) / (std::string("reversed_") + file);
+    std::ofstream out(reversed);
+    for (const std::string &line : lines)
+      out << line << "\n";
+    out.close();
+    doctest::Window w(host), given(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), reversed));
+    ASSERT_TRUE(OpenTextFile(given.ref(), BondsFile(file)));
+    EXPECT_EQ(Coordination(w), Coordination(given));
+    EXPECT_EQ(BondKinds(w.crystal()), BondKinds(given.crystal()));
+    fs::remove(reversed);
   }
 
   // thpp: C7a (PART 1) and C7b (PART 2) 0.69 A apart each bond to C6 and N8
@@ -276,8 +342,8 @@ TEST(AutomaticBonds, OnlyTrueAlternativesAreKeptApart) {
       EXPECT_EQ(PartnersWithin(w, label, 0.0, 9.0), (std::set<std::multiset<std::string>>{{"C6", "N8"}})) << label;
   }
   // beta-sulfur: the half-occupied ring S9-S16 keeps its eight S-S bonds of
-  // 2.02-2.05 A (the file's positions; the other ring orientation is the
-  // image through the centre).
+  // 2.02-2.05 A and nothing else (the file's positions; the other ring
+  // orientation is the image through the centre, 0.94-1.88 A away).
   {
     doctest::Window w(host);
     ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile("S8-Sulfur-beta.cif")));
@@ -285,20 +351,23 @@ TEST(AutomaticBonds, OnlyTrueAlternativesAreKeptApart) {
       const std::string label = "S" + std::to_string(k);
       const std::multiset<std::string> ring = {"S" + std::to_string(k == 9 ? 16 : k - 1),
                                                "S" + std::to_string(k == 16 ? 9 : k + 1)};
-      EXPECT_EQ(PartnersWithin(w, label, 2.0, 2.1), (std::set<std::multiset<std::string>>{ring})) << label;
+      EXPECT_EQ(PartnersWithin(w, label, 0.0, 9.0), (std::set<std::multiset<std::string>>{ring})) << label;
+      EXPECT_EQ(PartnersWithin(w, label, 2.02, 2.06), (std::set<std::multiset<std::string>>{ring})) << label;
     }
   }
-  // Burkeite: the half-occupied sulfate S2 (0.5) and the mixed C/S site
-  // bond to their oxygens.
+  // Burkeite: the sulfate S2 (0.5) lies across a mirror in two orientations;
+  // each bonds its own four oxygens at 1.47-1.49 A (O5 and its mirror image,
+  // O6, O7), not the other orientation's; the mixed C/S site bonds oxygens.
   {
     doctest::Window w(host);
     ASSERT_TRUE(OpenTextFile(w.ref(), fs::path(OV_TEST_DATA) / "import" / "cif" / "gdis_burk1.cif"));
-    for (const char *label : {"C1", "S2"})
-      for (const auto &partners : PartnersWithin(w, label, 1.2, 1.6)) {
-        EXPECT_FALSE(partners.empty()) << label;
-        for (const std::string &p : partners)
-          EXPECT_EQ(p[0], 'O') << label;
-      }
+    EXPECT_EQ(PartnersWithin(w, "S2", 0.0, 9.0), (std::set<std::multiset<std::string>>{{"O5", "O5", "O6", "O7"}}));
+    EXPECT_EQ(PartnersWithin(w, "S2", 1.46, 1.50), (std::set<std::multiset<std::string>>{{"O5", "O5", "O6", "O7"}}));
+    for (const auto &partners : PartnersWithin(w, "C1", 1.2, 1.6)) {
+      EXPECT_FALSE(partners.empty());
+      for (const std::string &p : partners)
+        EXPECT_EQ(p[0], 'O');
+    }
   }
 }
 
@@ -316,19 +385,6 @@ TEST(AutomaticBonds, TheKeptConformerIsBondedAlikeFromPDBAndMMCIF) {
   }
 }
 
-// The kinds of bond drawn: the two site labels and the length to 0.01 A.
-std::set<std::tuple<std::string, std::string, long>> BondKinds(const CrystalRec &c) {
-  std::set<std::tuple<std::string, std::string, long>> out;
-  for (uint32_t a = 0; a < c.atoms.size(); a++)
-    for (uint32_t b : c.atoms[a].bonds) {
-      std::string x = c.sites[c.atoms[a].site].label, y = c.sites[c.atoms[b].site].label;
-      if (y < x)
-        std::swap(x, y);
-      out.emplace(x, y, std::lround(Distance(c, a, b) * 100));
-    }
-  return out;
-}
-
 // The disorder stays with the structure: saved and reopened (the document,
 // whose encoding the undo states share, and the own text format), through
 // Edit Crystal and Discard Symmetry, the automatic search draws the same
@@ -342,6 +398,8 @@ TEST(AutomaticBonds, DisorderSurvivesSavingEditingAndDiscardingSymmetry) {
       {"disorder_assemblies.cif", {{"C0", {2}}, {"C1", {3}}, {"C2", {1}}, {"N3", {1}}, {"N4", {1}}}},
       {"negative_part.ins", {{"N1", {1}}, {"C1", {2}}, {"C2", {1}}}},
       {"Fe2O3-Hematite.cif", {{"Fe1", {12}}, {"O1", {4}}}},
+      {"La2O3-LanthanumOxide-A.cif", {{"La1", {7}}, {"O1", {6}}, {"O2", {4}}}},
+      {"S8-Sulfur-beta.cif", BetaSulfur()},
   };
   for (const auto &[file, counts] : cases) {
     SCOPED_TRACE(file);
@@ -472,6 +530,12 @@ TEST(AutomaticBonds, SaltsBondCationsToAnionsOnly) {
        {"Mg-Si"}},
       {BondsFile("pyrope.cif"), {{"Mg1", {"O8"}}, {"Al1", {"O6"}}, {"Si1", {"O4"}}, {"O1", {"Al1 Mg2 Si1"}}}, {"Mg-Si"}},
       {BondsFile("latio3.inp"), {{"Ti", {"O6"}}}, {"La-Ti"}},
+      {BondsFile("LaTiO3_demeter.inp"), {{"Ti", {"O6"}}}, {"La-Ti"}},
+      // Sodium uranyl acetate: the uranyl's U-O 1.76 A (0.67 of the covalent
+      // sum) and six acetate O at 2.46 A; the acetate C at 2.85 A is not U's.
+      {BondsFile("uranyl_acetate.inp"),
+       {{"U", {"O8"}}, {"Na", {"O6"}}, {"Oax", {"U1"}}, {"Oeq", {"C1 Na1 U1"}}},
+       {"C-U", "Na-U"}},
       {BondsFile("ybco.cif"), {{"Y1", {"O8"}}, {"Ba1", {"O10"}}, {"Cu1", {"O4"}}, {"Cu2", {"O5"}}}, {"Ba-Ba", "Ba-Y", "Ba-Cu"}},
       {BondsFile("burk1.cif"), {}, {"Na-S"}},
       {dmol / "la_rdefe_clus.car", {}, {"Ca-S", "La-S"}},

@@ -610,6 +610,19 @@ TEST(BondSearchCoordination, HugeDistancesFailQuietly) {
   EXPECT_TRUE(gTurboAtoms.empty());
 }
 
+// A maximum whose sphere holds thousands of images of each site is named in
+// the Log by its symbols as written ("C-O", no padding).
+TEST(BondSearchCoordination, AMaximumReachingTooFarIsNamedInTheLog) {
+  FakeHost host;
+  CrystalRec c;
+  const float range[6] = {0, 1, 0, 1, 0, 1};
+  ASSERT_TRUE(bondref::MakeCrystal(c, kCubic4, "P 1", {{"O1", "O", 0, 0, 0}, {"C1", "C", 0.5f, 0.5f, 0.5f}}, range));
+  bondref::AddSpec(c, "C", "O", 0.0f, 60.0f);
+  TurboGetCoordinationNumbers(&c, nullptr);
+  EXPECT_NE(host.log.find("Coordination numbers were not counted for C-O: the bond maximum"), std::string::npos)
+      << host.log;
+}
+
 // ---- Agreement with the plain search ----------------------------------------------------
 
 struct RandomCase {
