@@ -4,6 +4,7 @@
 #include "BuildPipeline.h"
 #include "KeptVectors.h"
 #include "LocalizedStrings.h"
+#include "Polyhedra.h"
 #include "RenderServices.h"
 #include "SpaceGroups.h"
 #include "StructureArrays.h"
@@ -49,6 +50,8 @@ bool DiscardSymmetry(WindowRef window) {
   CrystalRec &c = *crystal;
   if (HasSingleOperator(c))
     return true;
+  // The images' sites take their site's mode as the roles left it.
+  SettleSiteRoles(&c);
 
   int32_t savedCount = 0;
   std::vector<AtomVisibilityEntry> saved = SaveAtomsVisibilityAndSelection(&c, &savedCount);

@@ -83,9 +83,14 @@ private:
   std::unordered_map<uint64_t, std::vector<Entry>> buckets_;
 };
 
+// The window's structure, its site roles set before a command changes what
+// they are judged from.
 CrystalRec *FileCrystal(WindowRef window) {
   CrystalRec *c = window ? GetWindowCrystal(window) : nullptr;
-  return c && IsWindowFileOpen(window) ? c : nullptr;
+  if (!c || !IsWindowFileOpen(window))
+    return nullptr;
+  SettleSiteRoles(c);
+  return c;
 }
 
 void ShowEverySite(CrystalRec &c) {
