@@ -298,6 +298,9 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
   for (float v : requested)
     if (!std::isfinite(v))
       return false;
+  // Roles still to be set are those of the atoms and bonds of the range the
+  // structure had.
+  SettleSiteRoles(&c);
 
   float oldRange[6];
   std::copy(std::begin(c.plotRange), std::end(c.plotRange), oldRange);

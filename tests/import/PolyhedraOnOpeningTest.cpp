@@ -3,6 +3,7 @@
 // long.
 #include "../documents/DocumentTestSupport.h"
 
+#include "PlotRange.h"
 #include "Polyhedra.h"
 #include "RenderServices.h"
 #include "documents/CrystalDocument.h"
@@ -159,7 +160,8 @@ SavedModes SaveAndRead(Window &w, const fs::path &file) {
 // when polyhedra are first needed saves the modes, and the polyhedra, that
 // it saves when the polyhedral model made them at the open: whether the
 // bonds came from the file's maxima, from the automatic search or from the
-// file's own bonds.
+// file's own bonds, and after a wider plot range (the modes the sites had
+// are kept, not those of the new atoms).
 TEST_F(PolyhedraOnOpening, ModesSetLateAreSavedAsModesSetAtOnce) {
   std::string rutileAuto = doctest::ExampleText("Rutile.ovtx");
   const std::string bond = "BMAX  Ti  O   2.100\n";
@@ -171,6 +173,7 @@ TEST_F(PolyhedraOnOpening, ModesSetLateAreSavedAsModesSetAtOnce) {
   };
   struct Case {
     std::string name, text;
+    bool widen = false; // the plot range widened before the save
   } cases[] = {
       {"Rutile.ovtx", doctest::ExampleText("Rutile.ovtx")},
       {"Pyrope.ovtx", doctest::ExampleText("Pyrope.ovtx")},
@@ -178,6 +181,10 @@ TEST_F(PolyhedraOnOpening, ModesSetLateAreSavedAsModesSetAtOnce) {
       {"rutile-automatic.ovtx", rutileAuto},
       {"forsterite.cif", dataFile("bonds/forsterite.cif")},
       {"full.data", dataFile("import/lammps/full.data")},
+      {"1yjp.pdb", dataFile("import/names/1yjp.pdb"), true},
+  };
+  auto widen = [](Window &w) {
+    ASSERT_TRUE(ReplotWithPlotRange(w.ref(), -0.5f, 1.5f, -0.5f, 1.5f, -0.5f, 1.5f, false));
   };
   const fs::path folder = fs::temp_directory_path() / ("late-roles-" + std::to_string(::getpid()));
   fs::create_directories(folder);
@@ -190,6 +197,8 @@ TEST_F(PolyhedraOnOpening, ModesSetLateAreSavedAsModesSetAtOnce) {
     Window late(host);
     ASSERT_TRUE(OpenStructureFile(late.ref(), file));
     ASSERT_NE(late.crystal().modelType, kPolyhedralModel);
+    if (k.widen)
+      widen(late);
     const SavedModes saved = SaveAndRead(late, folder / "late.ovdf");
     // The own format chooses the polyhedral model in the file; the others
     // have their polyhedra made by the command that makes them at once.
@@ -199,6 +208,8 @@ TEST_F(PolyhedraOnOpening, ModesSetLateAreSavedAsModesSetAtOnce) {
     ASSERT_TRUE(OpenStructureFile(atOnce.ref(), file));
     if (!own)
       DefinePolyhedra(&atOnce.crystal());
+    if (k.widen)
+      widen(atOnce);
     const SavedModes reference = SaveAndRead(atOnce, folder / "at-once.ovdf");
     ASSERT_FALSE(reference.sites.empty());
     EXPECT_EQ(saved.sites, reference.sites);
