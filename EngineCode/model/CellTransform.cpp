@@ -48,10 +48,11 @@ bool DiscardSymmetry(WindowRef window) {
   if (!crystal)
     return false;
   CrystalRec &c = *crystal;
+  // The images' sites take their site's mode as the roles left it, and an
+  // edit of single atoms edits the structure whose roles they are.
+  SettleSiteRoles(&c);
   if (HasSingleOperator(c))
     return true;
-  // The images' sites take their site's mode as the roles left it.
-  SettleSiteRoles(&c);
 
   int32_t savedCount = 0;
   std::vector<AtomVisibilityEntry> saved = SaveAtomsVisibilityAndSelection(&c, &savedCount);

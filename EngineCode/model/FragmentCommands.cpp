@@ -124,6 +124,7 @@ bool RepairBondingAtSelection(WindowRef window) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal || crystal->molecule)
     return false;
+  SettleSiteRoles(crystal);
   CrystalRec &c = *crystal;
   TurboGetCoordinationNumbers(&c, nullptr);
   float lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
@@ -240,6 +241,7 @@ bool RepairMolecularFragments(WindowRef window) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal || crystal->molecule)
     return false;
+  SettleSiteRoles(crystal);
   CrystalRec &c = *crystal;
   TurboGetCoordinationNumbers(&c, nullptr);
   std::vector<AtomRecord> copies;
@@ -303,6 +305,7 @@ bool HideMolecularFragments(WindowRef window) {
 }
 
 int64_t HideMolecularFragments(CrystalRec &c) {
+  SettleSiteRoles(&c);
   const size_t atoms = UsableAtomSize(c);
   int64_t n = 0;
   int32_t last = -1;
@@ -360,6 +363,7 @@ bool ShowMolecularCell(WindowRef window) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal || crystal->molecule)
     return false;
+  SettleSiteRoles(crystal);
   CrystalRec &c = *crystal;
   SetCrystalAtomSelectionNone(&c);
   ShowEverySite(c);
@@ -443,6 +447,7 @@ bool RepairMoleculeAtSelection(WindowRef window, bool *framework, int32_t *itera
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal)
     return false;
+  SettleSiteRoles(crystal);
   CrystalRec &c = *crystal;
   float width[3];
   for (int k = 0; k < 3; k++)
@@ -546,6 +551,7 @@ void DoShowAsymmetricUnit(WindowRef window) {
   CrystalRec *crystal = window ? GetWindowCrystal(window) : nullptr;
   if (!crystal || UsableSiteSize(*crystal) == 0)
     return;
+  SettleSiteRoles(crystal);
   CrystalRec &c = *crystal;
   float lo[3] = {10, 10, 10}, hi[3] = {-10, -10, -10};
   for (size_t s = 0; s < UsableSiteSize(c); s++)
@@ -575,6 +581,7 @@ void DoClusterFromAtom(WindowRef window, const float centre[3], float rmin, floa
   CrystalRec *crystal = window ? GetWindowCrystal(window) : nullptr;
   if (!crystal)
     return;
+  SettleSiteRoles(crystal);
   // Atoms outside the plot range keep stale Cartesian coordinates: every
   // atom shown is placed afresh before it is measured.
   for (size_t i = 0; i < UsableAtomSize(*crystal); i++) {
