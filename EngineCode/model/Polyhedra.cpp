@@ -873,18 +873,38 @@ public:
   bool Valid() const { return valid_; }
 
   // The sites coordinating site s, one entry per image, in site order, at
-  // most the site's coordination number of them.
+  // most the site's coordination number of them. Sets the site's mode to 6
+  // when a site of its own element is listed.
   int32_t List(CrystalRec &c, uint32_t s, std::vector<int32_t> *sites, bool *limitHit) {
+    bool ownElement = false;
+    const int32_t listed = Listed(c, s, kListPadCells, sites, limitHit, &ownElement);
+    if (ownElement)
+      c.sites[s].polyMode = kPolyModeAtomWireBonds;
+    return listed;
+  }
+
+  // The same list, changing no mode. The box of grid cells is the one the
+  // reach covers, without the spare cell around it that the list above
+  // takes (the reach's margin holds every atom within it): a tenth of the
+  // cells, for a count that is only told.
+  int32_t ListWithoutModes(const CrystalRec &c, uint32_t s, std::vector<int32_t> *sites, bool *limitHit) {
+    bool ownElement = false;
+    return Listed(c, s, 0.0, sites, limitHit, &ownElement);
+  }
+
+private:
+  int32_t Listed(const CrystalRec &c, uint32_t s, double pad, std::vector<int32_t> *sites, bool *limitHit,
+                 bool *ownElement) {
     *limitHit = false;
+    *ownElement = false;
     if (sites)
       sites->clear();
-    if (!Count(c, s, kListPadCells))
+    if (!Count(c, s, pad))
       return 0;
-    AsymmetricUnitRecord &origin = c.sites[s];
-    const ElementCode elementS = origin.elements[0];
+    const ElementCode elementS = c.sites[s].elements[0];
     // In site order, each site once per image, up to the coordination number.
     std::sort(touched_.begin(), touched_.end());
-    const uint32_t limit = origin.coordination;
+    const uint32_t limit = c.sites[s].coordination;
     int32_t listed = 0;
     for (uint32_t t : touched_) {
       uint32_t n = counts_[t];
@@ -900,28 +920,11 @@ public:
       if (sites)
         sites->insert(sites->end(), n, static_cast<int32_t>(t));
       listed += static_cast<int32_t>(n);
-      if (c.sites[t].elements[0] == elementS)
-        origin.polyMode = kPolyModeAtomWireBonds;
+      *ownElement = *ownElement || c.sites[t].elements[0] == elementS;
     }
     return listed;
   }
 
-  // Whether more atoms lie within bond reach of site s than its coordination
-  // number: the list of s would be cut. Changes no mode. The box of grid
-  // cells is the one the reach covers, without the spare cell around it
-  // that the list takes: a tenth of the cells, for one line of the Log.
-  bool Crowded(const CrystalRec &c, uint32_t s) {
-    if (!Count(c, s, 0.0))
-      return false;
-    uint64_t found = 0;
-    for (uint32_t t : touched_) {
-      found += counts_[t];
-      counts_[t] = 0;
-    }
-    return found > c.sites[s].coordination;
-  }
-
-private:
   // The atoms within bond reach of site s over the whole crystal, counted
   // per site in counts_ (the sites met in touched_, unsorted); false, with
   // nothing counted, when there is no answer. The grid cells looked at are
@@ -2056,27 +2059,76 @@ void TellCrowdedSitesAfterBonding(CrystalRec *crystal) {
     return;
   const CrystalRec &c = *crystal;
   const uint32_t siteCount = static_cast<uint32_t>(UsableSiteCount(c));
-  std::vector<uint32_t> crowded;
+  const uint32_t atomCount = static_cast<uint32_t>(UsableAtomCount(c));
   if (gShowProgress)
     WriteStatus("Counting the neighbours of the sites...");
   CancelPoll poll(kRoleClockEvery);
+  // The sites whose roles are judged over the whole crystal: a bonded site
+  // whose atoms' bonds (walked as the roles walk them) meet no visible
+  // neighbour of another site of no higher coordination.
+  std::vector<uint8_t> asked(siteCount, 0);
+  auto visibleSite = [&](uint32_t b) {
+    return b < atomCount && c.atoms[b].visible && c.atoms[b].site < siteCount ? c.atoms[b].site : kHiddenAtom;
+  };
+  for (uint32_t s = 0; s < siteCount; ++s) {
+    if (poll.Step())
+      return;
+    const uint32_t cnS = c.sites[s].coordination;
+    if (cnS == 0)
+      continue;
+    bool neighbourFound = false;
+    const int64_t first = std::max<int64_t>(c.sites[s].firstAtom, 0);
+    const int64_t last = std::min<int64_t>(c.sites[s].lastAtom, int64_t{atomCount} - 1);
+    for (int64_t a = first; a <= last && !neighbourFound; ++a)
+      for (uint32_t b : c.atoms[static_cast<size_t>(a)].bonds) {
+        const uint32_t t = visibleSite(b);
+        if (t == kHiddenAtom)
+          continue;
+        if (t == s)
+          break;
+        neighbourFound = c.sites[t].coordination <= cnS;
+        break;
+      }
+    asked[s] = !neighbourFound;
+  }
+  // As the roles ask: each such site's list, and the list of every site
+  // of higher coordination in it before the site itself.
+  std::vector<uint8_t> listed(siteCount, 0), cut(siteCount, 0);
   try {
     std::optional<CoordinationIndex> index;
+    std::vector<int32_t> around;
+    auto list = [&](uint32_t s, std::vector<int32_t> *sites) {
+      if (listed[s] && !sites)
+        return;
+      if (!index)
+        index.emplace(c);
+      bool limitHit = false;
+      index->ListWithoutModes(c, s, sites, &limitHit);
+      listed[s] = 1;
+      cut[s] = cut[s] || limitHit;
+    };
     for (uint32_t s = 0; s < siteCount; ++s) {
       if (poll.Step())
         return;
-      // A site without bonds has no role to judge.
-      if (c.sites[s].coordination == 0)
+      if (!asked[s])
         continue;
-      if (!index)
-        index.emplace(c);
-      if (index->Crowded(c, s))
-        crowded.push_back(s);
+      list(s, &around);
+      const uint32_t cnS = c.sites[s].coordination;
+      for (int32_t t : around) {
+        if (static_cast<uint32_t>(t) == s)
+          break;
+        if (c.sites[static_cast<size_t>(t)].coordination > cnS)
+          list(static_cast<uint32_t>(t), nullptr);
+      }
     }
   } catch (const std::bad_alloc &) {
     if (MemoryFailuresPass())
       throw;
   }
+  std::vector<uint32_t> crowded;
+  for (uint32_t s = 0; s < siteCount; ++s)
+    if (cut[s])
+      crowded.push_back(s);
   TellCrowdedSites(c, std::move(crowded));
 }
 
