@@ -694,6 +694,9 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   // The field lists take references for both directions; the writer only
   // reads through them.
   CrystalRec &c = const_cast<CrystalRec &>(crystal);
+  // The sites' modes as every reader sees them (SitePolyMode): a document,
+  // and an undo state, holds no roles still to be set.
+  SettleSiteRoles(&c);
   DocumentWriter w(c.molecule ? kMoleculeDocumentType : kCrystalDocumentType);
   FileBuffer &b = w.buffer();
   SectionWriter a{b};

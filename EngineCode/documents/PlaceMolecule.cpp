@@ -6,6 +6,7 @@
 #include "BuildPipeline.h"
 #include "CellTransform.h"
 #include "LocalizedStrings.h"
+#include "Polyhedra.h"
 #include "Preferences.h"
 #include "RGBColor.h"
 #include "RenderServices.h"
@@ -283,6 +284,8 @@ void PlaceMoleculeFile(const std::filesystem::path &file, WindowRef window) {
   }
   if (!ReadCrystalFile(guest.get(), file) || !guest->molecule)
     return;
+  // The host's sites keep the modes their roles give them.
+  SettleSiteRoles(host);
   // Placed atoms are compared after the rebuild at their shifted places.
   if (host->molecule) {
     if (AppendMolecule(*host, *guest)) {

@@ -527,7 +527,7 @@ void Writer::WriteEffects() {
     if (ShouldDrawPolyEdges(ctx_, host, &colour, &opacity))
       Effect({"PolyEdge", Num(int64_t(p))}, kClassPoly, colour, kConstant, true, opacity);
     if (ShouldDrawPolyFaces(ctx_, host, &colour, &opacity)) {
-      const uint32_t mode = c_.sites[c_.atoms[host].site].polyMode;
+      const uint32_t mode = SitePolyMode(c_, c_.atoms[host].site);
       const bool phong = (mode >= 8 && mode <= 10) || (mode >= 13 && mode <= 15);
       Effect({"PolyFace", Num(int64_t(p))}, kClassPoly, colour, phong ? kPhong : kLambert, true, opacity);
     }

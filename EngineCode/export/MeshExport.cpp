@@ -268,8 +268,8 @@ bool ShouldDrawAtom(const Export3DContext &ctx, uint32_t atom) {
     return GetAtomConnectivity(ctx, atom) != 1;
   case kPolyhedralModel:
     if (AtomPolyhedron(ctx.gXP, a))
-      return !InSet(site->polyMode, {1, 3, 8, 11, 12, 13, 14, 15});
-    return InSet(site->polyMode, {2, 6, 7});
+      return !InSet(SitePolyMode(c, a.site), {1, 3, 8, 11, 12, 13, 14, 15});
+    return InSet(SitePolyMode(c, a.site), {2, 6, 7});
   default:
     return true;
   }
@@ -278,13 +278,13 @@ bool ShouldDrawAtom(const Export3DContext &ctx, uint32_t atom) {
 bool ShouldDrawPolyFaces(const Export3DContext &ctx, uint32_t atom, RGBColor *colour, float *opacity) {
   const CrystalRec &c = *ctx.gXP;
   const AsymmetricUnitRecord *site = SiteOf(c, atom);
-  if (!site || !InSet(site->polyMode, {8, 9, 10, 13, 14, 15}))
+  if (!site || !InSet(SitePolyMode(c, c.atoms[atom].site), {8, 9, 10, 13, 14, 15}))
     return false;
   const uint32_t type = c.atoms[atom].atomType;
   if (colour)
     *colour = type < UsableSphereSize(c) ? c.spheres[type].colour : kRGBBlack;
   if (opacity)
-    *opacity = site->polyMode <= 10 ? kTranslucentFaceOpacity : 1.0f;
+    *opacity = SitePolyMode(c, c.atoms[atom].site) <= 10 ? kTranslucentFaceOpacity : 1.0f;
   return true;
 }
 
@@ -297,7 +297,7 @@ bool ShouldDrawPolyEdges(const Export3DContext &ctx, uint32_t atom, RGBColor *co
   const RGBColor face = type < UsableSphereSize(c) ? c.spheres[type].colour : kRGBBlack;
   RGBColor edge = face;
   float alpha = 1.0f;
-  const uint32_t mode = site->polyMode;
+  const uint32_t mode = SitePolyMode(c, c.atoms[atom].site);
   if (InSet(mode, {8, 9, 10, 15})) {
     if (c.polyEdgeMode == 1)
       return false;
@@ -333,7 +333,7 @@ bool MakePolyIndexList(Export3DContext &ctx) {
     for (uint32_t a = 0; a < nAtoms; a++) {
       const AtomRecord &atom = c.atoms[a];
       const AsymmetricUnitRecord *site = SiteOf(c, a);
-      if (!site || !atom.visible || !AtomPolyhedron(ctx.gXP, atom) || InSet(site->polyMode, {1, 2, 6, 7, 11, 12}))
+      if (!site || !atom.visible || !AtomPolyhedron(ctx.gXP, atom) || InSet(SitePolyMode(c, atom.site), {1, 2, 6, 7, 11, 12}))
         continue;
       bool shown = true;
       for (uint32_t p : atom.bonds) {
@@ -385,7 +385,8 @@ bool MakeVecIndexList(Export3DContext &ctx) {
         continue;
       bool drawn;
       if (c.modelType == kPolyhedralModel)
-        drawn = AtomPolyhedron(ctx.gXP, c.atoms[atom]) && !InSet(site->polyMode, {1, 3, 8, 11, 12, 13, 14, 15});
+        drawn = AtomPolyhedron(ctx.gXP, c.atoms[atom]) &&
+                !InSet(SitePolyMode(c, c.atoms[atom].site), {1, 3, 8, 11, 12, 13, 14, 15});
       else if (c.modelType == kThermalEllipsoidModel)
         drawn = ShouldDrawEllipsoid(ctx, atom);
       else
@@ -433,9 +434,9 @@ bool MakeBondSet(Export3DContext &ctx) {
       const AsymmetricUnitRecord *site = SiteOf(c, atom);
       const Polyhedron *poly = site ? AtomPolyhedron(ctx.gXP, c.atoms[atom]) : nullptr;
       if (!poly || poly->centreAtom != atom ||
-          InSet(site->polyMode, {1, 2, 3, 4, 8, 9, 13, 14, 15}))
+          InSet(SitePolyMode(c, c.atoms[atom].site), {1, 2, 3, 4, 8, 9, 13, 14, 15}))
         return false;
-      *mode = site->polyMode;
+      *mode = SitePolyMode(c, c.atoms[atom].site);
       return true;
     };
     for (size_t s = 0; s < nSites; s++) {

@@ -139,10 +139,11 @@ void ApplyFileBonds(WindowRef window, CrystalRec &c, const FileBondSet &set) {
     for (AtomRecord &atom : c.atoms)
       DestroyBondsListForAtom(&atom);
     AddFileBondsToMolecule(c, set);
+    DefinePolyhedraWhenNeeded(&c);
   } else {
     RunNewBonding(window, &c);
+    RemakePolyhedraWhenNeeded(&c);
   }
-  DefinePolyhedraWhenNeeded(&c);
   FWrite(std::to_string(set.bonds.size()) + " bond(s) given by the file made " + std::to_string(c.bondSpecCount) +
          " bond specification(s): " + PairsSummary(set) + ".");
 }

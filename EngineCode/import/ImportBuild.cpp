@@ -183,6 +183,10 @@ bool BuildAndSettle(WindowRef window, ImportedStructure &s, bool noBondSpecs, co
   CrystalRec *c = GetWindowCrystal(window);
   if (c && noBondSpecs && c->atomCount >= 2)
     SettleImportedBonds(window, *c, fileBonds);
+  // The roles of the sites wait until polyhedra are drawn; the sites whose
+  // roles will be judged from fewer atoms than lie within bond reach are
+  // told now, once.
+  TellCrowdedSitesAfterBonding(c);
   missed = c ? ApplyTextFileExtras(*c, s.extras) : 0;
   held.Release();
   return true;

@@ -11,7 +11,7 @@ namespace {
 
 AtomContainerItem ItemOfSite(const CrystalRec &c, uint32_t s) {
   const AsymmetricUnitRecord &site = c.sites[s];
-  return {s, site.atomStyle, site.ellipsoidStyle, uint8_t(site.ignoreEllipsoid ? 0 : 1), site.polyMode};
+  return {s, site.atomStyle, site.ellipsoidStyle, uint8_t(site.ignoreEllipsoid ? 0 : 1), SitePolyMode(c, s)};
 }
 
 // The atom types by element, style and colour, each list in ascending order,
@@ -45,7 +45,7 @@ public:
       const std::set<uint32_t> &users = users_[size_t(t)];
       if (users.empty())
         continue;
-      const bool ownClass = c_.sites[*users.begin()].polyMode == kPolyModeOwnClass;
+      const bool ownClass = SitePolyMode(c_, *users.begin()) == kPolyModeOwnClass;
       if (ownClass != (polyMode == kPolyModeOwnClass))
         continue;
       return t;
@@ -155,7 +155,7 @@ void ApplyAtomContainers(CrystalRec *crystal, const std::vector<AtomContainer> &
       site.atomStyle = item.atomStyle;
       site.ellipsoidStyle = item.ellipsoidStyle;
       site.ignoreEllipsoid = item.ellipsoidShown ? 0 : 1;
-      site.polyMode = item.polyStyle;
+      SitePolyMode(&c, item.site) = item.polyStyle;
       uint32_t result = old;
       if (previous && old == previousSphere && item.atomStyle == previous->atomStyle &&
           item.ellipsoidStyle == previous->ellipsoidStyle && item.polyStyle == previous->polyStyle) {

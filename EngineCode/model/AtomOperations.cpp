@@ -67,7 +67,7 @@ int32_t AtomTypeForElement(CrystalRec &c, ElementCode element) {
 AtomDisplayClass GetAtomDisplayClass(const CrystalRec &crystal, const AtomRecord &atom) {
   if (crystal.modelType != kPolyhedralModel || atom.site >= UsableSiteSize(crystal))
     return kSphereClass;
-  const uint32_t mode = crystal.sites[atom.site].polyMode;
+  const uint32_t mode = SitePolyMode(crystal, atom.site);
   if (SphereClassMode(mode))
     return kSphereClass;
   return mode == kVertexOnlyPolyMode ? kVertexOnlyClass : kPolyhedronClass;

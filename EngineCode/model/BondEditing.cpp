@@ -4,6 +4,7 @@
 #include "BondDiagnostics.h"
 #include "BuildPipeline.h"
 #include "ListPositions.h"
+#include "Polyhedra.h"
 #include "StoredLimits.h"
 #include "window/MainWindowData.h"
 
@@ -178,6 +179,8 @@ bool RefuseBondMaximum(float max) {
 void DoEditBonding(WindowRef window, CrystalRec *crystal, const EditBondingRec &record) {
   if (!crystal)
     return;
+  // The roles of the bonds being replaced.
+  SettleSiteRoles(crystal);
   const int32_t count = std::min<int32_t>(static_cast<int32_t>(record.specs.size()), kMaxBondSpecs);
   crystal->bondSpecCount = count;
   for (int32_t i = 0; i < count; ++i) {

@@ -4,6 +4,7 @@
 #include "BuildPipeline.h"
 #include "KeptVectors.h"
 #include "LocalizedStrings.h"
+#include "Polyhedra.h"
 #include "RenderServices.h"
 #include "SpaceGroups.h"
 #include "StructureArrays.h"
@@ -47,6 +48,9 @@ bool DiscardSymmetry(WindowRef window) {
   if (!crystal)
     return false;
   CrystalRec &c = *crystal;
+  // The images' sites take their site's mode as the roles left it, and an
+  // edit of single atoms edits the structure whose roles they are.
+  SettleSiteRoles(&c);
   if (HasSingleOperator(c))
     return true;
 

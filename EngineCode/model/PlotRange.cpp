@@ -125,10 +125,10 @@ void RebuildPolyhedraKeepingModes(CrystalRec &c) {
   std::vector<uint32_t> modes;
   modes.reserve(static_cast<size_t>(UsableSiteCount(c)));
   for (int32_t s = 0; s < UsableSiteCount(c); s++)
-    modes.push_back(c.sites[static_cast<size_t>(s)].polyMode);
+    modes.push_back(SitePolyMode(&c, static_cast<size_t>(s)));
   DefinePolyhedraWhenNeeded(&c);
   for (int32_t s = 0; s < UsableSiteCount(c) && static_cast<size_t>(s) < modes.size(); s++)
-    c.sites[static_cast<size_t>(s)].polyMode = modes[static_cast<size_t>(s)];
+    SitePolyMode(&c, static_cast<size_t>(s)) = modes[static_cast<size_t>(s)];
 }
 
 // "8,242,408 atoms ... about 4.9 GB ..." for a range refused for memory.
@@ -298,6 +298,9 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
   for (float v : requested)
     if (!std::isfinite(v))
       return false;
+  // Roles still to be set are those of the atoms and bonds of the range the
+  // structure had.
+  SettleSiteRoles(&c);
 
   float oldRange[6];
   std::copy(std::begin(c.plotRange), std::end(c.plotRange), oldRange);
@@ -494,7 +497,7 @@ bool IsAtomPlotted(CrystalRec *crystal, int32_t atom) {
     return false;
   if (c.modelType != kPolyhedralModel)
     return true;
-  const uint32_t mode = c.sites[a.site].polyMode;
+  const uint32_t mode = SitePolyMode(c, a.site);
   if (ModeShowsAtom(mode))
     return true;
   if (mode != kVertexOnlyMode)
@@ -507,7 +510,7 @@ bool IsAtomPlotted(CrystalRec *crystal, int32_t atom) {
     const AtomRecord &n = c.atoms[b];
     if (!n.visible || !ValidSite(c, n.site))
       continue;
-    const uint32_t neighbourMode = c.sites[n.site].polyMode;
+    const uint32_t neighbourMode = SitePolyMode(c, n.site);
     if (ModeShowsAtom(neighbourMode))
       return true;
     if (neighbourMode != kVertexOnlyMode && AtomPolyhedron(crystal, n) &&

@@ -873,19 +873,72 @@ public:
   bool Valid() const { return valid_; }
 
   // The sites coordinating site s, one entry per image, in site order, at
-  // most the site's coordination number of them.
+  // most the site's coordination number of them. Sets the site's mode to 6
+  // when a site of its own element is listed.
   int32_t List(CrystalRec &c, uint32_t s, std::vector<int32_t> *sites, bool *limitHit) {
+    bool ownElement = false;
+    const int32_t listed = Listed(c, s, kListPadCells, sites, limitHit, &ownElement);
+    if (ownElement)
+      c.sites[s].polyMode = kPolyModeAtomWireBonds;
+    return listed;
+  }
+
+  // The same list, changing no mode. The box of grid cells is the one the
+  // reach covers, without the spare cell around it that the list above
+  // takes (the reach's margin holds every atom within it): a tenth of the
+  // cells, for a count that is only told.
+  int32_t ListWithoutModes(const CrystalRec &c, uint32_t s, std::vector<int32_t> *sites, bool *limitHit) {
+    bool ownElement = false;
+    return Listed(c, s, 0.0, sites, limitHit, &ownElement);
+  }
+
+private:
+  int32_t Listed(const CrystalRec &c, uint32_t s, double pad, std::vector<int32_t> *sites, bool *limitHit,
+                 bool *ownElement) {
     *limitHit = false;
+    *ownElement = false;
     if (sites)
       sites->clear();
+    if (!Count(c, s, pad))
+      return 0;
+    const ElementCode elementS = c.sites[s].elements[0];
+    // In site order, each site once per image, up to the coordination number.
+    std::sort(touched_.begin(), touched_.end());
+    const uint32_t limit = c.sites[s].coordination;
+    int32_t listed = 0;
+    for (uint32_t t : touched_) {
+      uint32_t n = counts_[t];
+      counts_[t] = 0;
+      if (*limitHit)
+        continue;
+      if (static_cast<uint32_t>(listed) + n > limit) {
+        n = limit - static_cast<uint32_t>(listed);
+        *limitHit = true;
+      }
+      if (n == 0)
+        continue;
+      if (sites)
+        sites->insert(sites->end(), n, static_cast<int32_t>(t));
+      listed += static_cast<int32_t>(n);
+      *ownElement = *ownElement || c.sites[t].elements[0] == elementS;
+    }
+    return listed;
+  }
+
+  // The atoms within bond reach of site s over the whole crystal, counted
+  // per site in counts_ (the sites met in touched_, unsorted); false, with
+  // nothing counted, when there is no answer. The grid cells looked at are
+  // those the reach covers and `pad` more on every side.
+  bool Count(const CrystalRec &c, uint32_t s, double pad) {
+    touched_.clear();
     const int32_t siteCount = UsableSiteCount(c);
     if (!valid_ || s >= static_cast<uint32_t>(siteCount))
-      return 0;
-    AsymmetricUnitRecord &origin = c.sites[s];
+      return false;
+    const AsymmetricUnitRecord &origin = c.sites[s];
     const ElementCode elementS = origin.elements[0];
     const auto reachIt = reach_.find(elementS);
     if (reachIt == reach_.end())
-      return 0;
+      return false;
     const float *O = c.orientationMatrix;
     float originCart[3];
     MatMul(O, origin.xyz, originCart);
@@ -897,18 +950,17 @@ public:
     double cells = 1.0;
     for (int i = 0; i < 3; ++i) {
       const double reach = double(reachIt->second) / double(dSpacing_[i]) + kCoordinatingReachMargin;
-      const double from = std::floor((double(origin.xyz[i]) - reach) * double(grid_)) - 1.0;
-      const double to = std::floor((double(origin.xyz[i]) + reach) * double(grid_)) + 1.0;
+      const double from = std::floor((double(origin.xyz[i]) - reach) * double(grid_)) - pad;
+      const double to = std::floor((double(origin.xyz[i]) + reach) * double(grid_)) + pad;
       if (!std::isfinite(from) || !std::isfinite(to) || !(to - from < kMaxBoxCells))
-        return 0;
+        return false;
       cells *= to - from + 1.0;
       if (!(cells <= kMaxBoxCells))
-        return 0;
+        return false;
       lo[i] = static_cast<int64_t>(from);
       hi[i] = static_cast<int64_t>(to);
     }
     counts_.resize(static_cast<size_t>(siteCount), 0);
-    touched_.clear();
     ElementCode cachedElement = kBlankElement;
     float cachedMax = -1.0f;
     bool cacheEmpty = true;
@@ -952,32 +1004,9 @@ public:
               touched_.push_back(e.site);
           }
         }
-
-    // In site order, each site once per image, up to the coordination number.
-    std::sort(touched_.begin(), touched_.end());
-    const uint32_t limit = origin.coordination;
-    int32_t listed = 0;
-    for (uint32_t t : touched_) {
-      uint32_t n = counts_[t];
-      counts_[t] = 0;
-      if (*limitHit)
-        continue;
-      if (static_cast<uint32_t>(listed) + n > limit) {
-        n = limit - static_cast<uint32_t>(listed);
-        *limitHit = true;
-      }
-      if (n == 0)
-        continue;
-      if (sites)
-        sites->insert(sites->end(), n, static_cast<int32_t>(t));
-      listed += static_cast<int32_t>(n);
-      if (c.sites[t].elements[0] == elementS)
-        origin.polyMode = kPolyModeAtomWireBonds;
-    }
-    return listed;
+    return true;
   }
 
-private:
   struct Entry {
     float xyz[3];     // the first-cell atom's fractional coordinates
     int32_t whole[3]; // their whole-cell parts (0 for a wrapped atom)
@@ -1057,6 +1086,8 @@ private:
   }
 
   static constexpr int64_t kMaxGrid = 64;
+  // The spare grid cells a list looks at beyond those its reach covers.
+  static constexpr double kListPadCells = 1.0;
   static constexpr double kMaxBoxCells = static_cast<double>(kMaxTurboCandidates);
   bool valid_ = false;
   float dSpacing_[3] = {0.0f, 0.0f, 0.0f};
@@ -1530,8 +1561,9 @@ bool MakeAtomPolyhedra(CrystalRec *crystal) {
 // them, so the roles hear the cancel key between sites. Once the user stops
 // them (or stopped an earlier stage of the command), the sites not reached
 // take the role their coordination alone gives, without that search.
-void SetSiteRoles(CrystalRec *crystal) {
+void SetSiteRoles(CrystalRec *crystal, bool tellCrowded) {
   CrystalRec &c = *crystal;
+  c.rolesPending = 0;
   const int32_t siteCount = UsableSiteCount(c);
   RoleContext roles;
   roles.tabulate = true;
@@ -1574,9 +1606,29 @@ void SetSiteRoles(CrystalRec *crystal) {
     if (current == kPolyModeUnset || (cn < 3 && !keepsLowMode))
       site.polyMode = mode;
   }
-  TellCrowdedSites(c, std::move(roles.crowdedHere));
+  if (tellCrowded)
+    TellCrowdedSites(c, std::move(roles.crowdedHere));
   if (stopped && !stoppedBefore)
     FWrite("Site roles cancelled: the sites left are shown by their coordination alone.");
+}
+
+// Whether the roles ask questions of the whole crystal, which may take
+// long: only a crystal's site with bonds does. The others are settled by a
+// walk over the bonds.
+bool RolesSearchTheCrystal(const CrystalRec &c) {
+  if (c.molecule)
+    return false;
+  const size_t sites = static_cast<size_t>(UsableSiteCount(c));
+  return std::any_of(c.sites.begin(), c.sites.begin() + static_cast<ptrdiff_t>(sites),
+                     [](const AsymmetricUnitRecord &s) { return s.coordination > 0; });
+}
+
+// The polyhedra made and the site roles set at once. A pass still pending
+// is this one: the roles set twice over the same bonds are those set once.
+void DefinePolyhedraNow(CrystalRec *crystal, bool tellCrowded) {
+  crystal->pendingPolyFlags.clear();
+  MakeAtomPolyhedra(crystal);
+  SetSiteRoles(crystal, tellCrowded);
 }
 
 } // namespace
@@ -1584,16 +1636,25 @@ void SetSiteRoles(CrystalRec *crystal) {
 void DefinePolyhedra(CrystalRec *crystal) {
   if (!HasSitesAndAtoms(crystal))
     return;
-  crystal->pendingPolyFlags.clear();
-  MakeAtomPolyhedra(crystal);
-  SetSiteRoles(crystal);
+  // Roles still pending are those of the structure the command found: set
+  // first, they are the modes its polyhedra take as flags, and a second
+  // pass over the same bonds would change nothing.
+  if (crystal->rolesPending) {
+    SettleSiteRoles(crystal);
+    crystal->pendingPolyFlags.clear();
+    MakeAtomPolyhedra(crystal);
+    return;
+  }
+  DefinePolyhedraNow(crystal, true);
 }
 
 void DefinePolyhedraWhenNeeded(CrystalRec *crystal) {
   if (!HasSitesAndAtoms(crystal))
     return;
+  // The open tells the crowded sites once (TellCrowdedSitesAfterBonding):
+  // no pass set from here tells them again.
   if (crystal->modelType == kPolyhedralModel) {
-    DefinePolyhedra(crystal);
+    DefinePolyhedraNow(crystal, false);
     return;
   }
   for (AtomRecord &atom : crystal->atoms)
@@ -1603,7 +1664,38 @@ void DefinePolyhedraWhenNeeded(CrystalRec *crystal) {
   crystal->pendingPolyFlags.resize(sites);
   for (size_t s = 0; s < sites; ++s)
     crystal->pendingPolyFlags[s] = static_cast<uint8_t>(crystal->sites[s].polyMode & 0xFFu);
-  SetSiteRoles(crystal);
+  if (RolesSearchTheCrystal(*crystal))
+    crystal->rolesPending = 1;
+  else
+    SetSiteRoles(crystal, false);
+}
+
+void RemakePolyhedraWhenNeeded(CrystalRec *crystal) {
+  if (!HasSitesAndAtoms(crystal))
+    return;
+  for (AtomRecord &atom : crystal->atoms)
+    DestroyPolyhedron(atom.polyhedron);
+  crystal->polyhedraPending = 1;
+  crystal->pendingPolyFlags.clear();
+}
+
+void SettleSiteRoles(CrystalRec *crystal) {
+  if (!crystal || !crystal->rolesPending)
+    return;
+  crystal->rolesPending = 0;
+  if (HasSitesAndAtoms(crystal))
+    SetSiteRoles(crystal, false);
+}
+
+uint32_t &SitePolyMode(CrystalRec *crystal, size_t site) {
+  SettleSiteRoles(crystal);
+  return crystal->sites[site].polyMode;
+}
+
+// The roles are what the bonds give the modes, set once when first asked
+// for: a reader of a structure it does not otherwise change sets them too.
+uint32_t SitePolyMode(const CrystalRec &crystal, size_t site) {
+  return SitePolyMode(&const_cast<CrystalRec &>(crystal), site);
 }
 
 bool DefinePendingPolyhedra(CrystalRec *crystal) {
@@ -1614,10 +1706,17 @@ bool DefinePendingPolyhedra(CrystalRec *crystal) {
     crystal->pendingPolyFlags.clear();
     return true;
   }
+  // Flags left to the modes as they stand are the modes the roles leave.
+  if (crystal->pendingPolyFlags.empty())
+    SettleSiteRoles(crystal);
+  const bool made = MakeAtomPolyhedra(crystal);
+  // The roles after the polyhedra, as a build that makes them at once sets
+  // them: a stop there leaves the roles to the coordination, untold.
+  SettleSiteRoles(crystal);
   // Stopped, none is held and none is asked for again (a plot or a command
   // that reads polyhedra does not start over at each atom); the flags stay
   // for a caller that leaves them pending once more.
-  if (!MakeAtomPolyhedra(crystal))
+  if (!made)
     return false;
   crystal->pendingPolyFlags.clear();
   return true;
@@ -1953,6 +2052,84 @@ int32_t GetCoordinatingAtoms(CrystalRec *crystal, uint32_t site, std::vector<int
     return sites ? static_cast<int32_t>(sites->size()) : 0;
   }
   return n;
+}
+
+void TellCrowdedSitesAfterBonding(CrystalRec *crystal) {
+  if (!HasSitesAndAtoms(crystal) || crystal->molecule || LongCommandCancelled())
+    return;
+  const CrystalRec &c = *crystal;
+  const uint32_t siteCount = static_cast<uint32_t>(UsableSiteCount(c));
+  const uint32_t atomCount = static_cast<uint32_t>(UsableAtomCount(c));
+  if (gShowProgress)
+    WriteStatus("Counting the neighbours of the sites...");
+  CancelPoll poll(kRoleClockEvery);
+  // The sites whose roles are judged over the whole crystal: a bonded site
+  // whose atoms' bonds (walked as the roles walk them) meet no visible
+  // neighbour of another site of no higher coordination.
+  std::vector<uint8_t> asked(siteCount, 0);
+  auto visibleSite = [&](uint32_t b) {
+    return b < atomCount && c.atoms[b].visible && c.atoms[b].site < siteCount ? c.atoms[b].site : kHiddenAtom;
+  };
+  for (uint32_t s = 0; s < siteCount; ++s) {
+    if (poll.Step())
+      return;
+    const uint32_t cnS = c.sites[s].coordination;
+    if (cnS == 0)
+      continue;
+    bool neighbourFound = false;
+    const int64_t first = std::max<int64_t>(c.sites[s].firstAtom, 0);
+    const int64_t last = std::min<int64_t>(c.sites[s].lastAtom, int64_t{atomCount} - 1);
+    for (int64_t a = first; a <= last && !neighbourFound; ++a)
+      for (uint32_t b : c.atoms[static_cast<size_t>(a)].bonds) {
+        const uint32_t t = visibleSite(b);
+        if (t == kHiddenAtom)
+          continue;
+        if (t == s)
+          break;
+        neighbourFound = c.sites[t].coordination <= cnS;
+        break;
+      }
+    asked[s] = !neighbourFound;
+  }
+  // As the roles ask: each such site's list, and the list of every site
+  // of higher coordination in it before the site itself.
+  std::vector<uint8_t> listed(siteCount, 0), cut(siteCount, 0);
+  try {
+    std::optional<CoordinationIndex> index;
+    std::vector<int32_t> around;
+    auto list = [&](uint32_t s, std::vector<int32_t> *sites) {
+      if (listed[s] && !sites)
+        return;
+      if (!index)
+        index.emplace(c);
+      bool limitHit = false;
+      index->ListWithoutModes(c, s, sites, &limitHit);
+      listed[s] = 1;
+      cut[s] = cut[s] || limitHit;
+    };
+    for (uint32_t s = 0; s < siteCount; ++s) {
+      if (poll.Step())
+        return;
+      if (!asked[s])
+        continue;
+      list(s, &around);
+      const uint32_t cnS = c.sites[s].coordination;
+      for (int32_t t : around) {
+        if (static_cast<uint32_t>(t) == s)
+          break;
+        if (c.sites[static_cast<size_t>(t)].coordination > cnS)
+          list(static_cast<uint32_t>(t), nullptr);
+      }
+    }
+  } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
+  }
+  std::vector<uint32_t> crowded;
+  for (uint32_t s = 0; s < siteCount; ++s)
+    if (cut[s])
+      crowded.push_back(s);
+  TellCrowdedSites(c, std::move(crowded));
 }
 
 void TellCrowdedSites(const CrystalRec &crystal, std::vector<uint32_t> sites) {

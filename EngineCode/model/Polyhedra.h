@@ -118,8 +118,23 @@ void DefinePolyhedra(CrystalRec *crystal);
 // same polyhedra, the same order, the same flag bytes, the same warnings in
 // the Log. False when the user stopped the making: none is held and they are
 // no longer pending (a caller may set polyhedraPending again).
+//
+// The site roles of a crystal with bonds are left to be set too
+// (rolesPending): they may search the whole crystal around every site, and
+// a structure never drawn as polyhedra does not need them. SitePolyMode
+// (StructureRecord.h), through which every mode is read or set, and
+// DefinePendingPolyhedra set them, once, from the bonds as they stand then;
+// they write no crowded-site line (the open writes it once,
+// TellCrowdedSitesAfterBonding). A command that changes the bonds, the atoms
+// or the sites of a structure calls SettleSiteRoles before it begins, so
+// that the roles are those of the structure the build left.
 void DefinePolyhedraWhenNeeded(CrystalRec *crystal);
 bool DefinePendingPolyhedra(CrystalRec *crystal);
+void SettleSiteRoles(CrystalRec *crystal);
+// The polyhedra left to be made again when first needed, their flag bytes
+// the site modes as the roles leave them: what a second build over the same
+// bonds would make, without setting the roles twice.
+void RemakePolyhedraWhenNeeded(CrystalRec *crystal);
 
 // A new polyhedron whose candidate vertices are the given atoms; its vertex
 // entries are atom indices. Exactly three atoms give one face in the given
@@ -189,6 +204,12 @@ void CheckPolyVertexSite(CrystalRec *crystal, uint32_t site, bool *isVertex, boo
 // One Log line naming the sites that role questions found crowded; nothing
 // for none.
 void TellCrowdedSites(const CrystalRec &crystal, std::vector<uint32_t> sites);
+
+// The crowded-site line of a crystal just bonded: every site with bonds that
+// has more atoms within bond reach than bonds, counted over the whole
+// crystal without setting any role. Nothing for a molecule. Stops, telling
+// nothing, once the user stops the command.
+void TellCrowdedSitesAfterBonding(CrystalRec *crystal);
 
 // The sites whose atoms coordinate the given site over the whole crystal:
 // one entry per image within the maximum length of the first bond

@@ -41,10 +41,14 @@ void NoSelectionCaution() {
   MyCFCautionAlert("No atoms selected!", "Please select at least one atom (e.g., by using the arrow tool)");
 }
 
-// The window's structure when it holds atoms; nullptr otherwise.
+// The window's structure when it holds atoms, its site roles set before a
+// command changes what they are judged from; nullptr otherwise.
 CrystalRec *AtomsOf(WindowRef window) {
   CrystalRec *c = window ? GetWindowCrystal(window) : nullptr;
-  return c && AtomSize(*c) > 0 ? c : nullptr;
+  if (!c || AtomSize(*c) == 0)
+    return nullptr;
+  SettleSiteRoles(c);
+  return c;
 }
 
 // The window's structure when it has atoms and some are selected; otherwise

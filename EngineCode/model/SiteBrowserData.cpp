@@ -76,7 +76,7 @@ bool RetypeSite(CrystalRec &c, int32_t site, float radius, const RGBColor colour
   AsymmetricUnitRecord &s = c.sites[static_cast<size_t>(site)];
   const ElementCode element = c.spheres[static_cast<size_t>(old)].element;
   int32_t index = -1;
-  if (!FindMatchingSphere(&c, element, s.atomStyle, s.polyMode, colour, radius, &index)) {
+  if (!FindMatchingSphere(&c, element, s.atomStyle, SitePolyMode(&c, static_cast<size_t>(site)), colour, radius, &index)) {
     SphereRecord *made = AppendBlankSphere(&c);
     if (!made) {
       MyCFStopAlert("Sorry, unable to create a new sphere definition");

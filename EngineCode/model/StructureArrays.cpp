@@ -819,8 +819,8 @@ bool SameSphereProperties(const CrystalRec *crystal, int32_t i, int32_t j) {
   int32_t siteB = FirstSiteUsingSphere(c, static_cast<uint32_t>(j));
   if (siteA < 0 || siteB < 0)
     return false;
-  bool ownA = c.sites[static_cast<size_t>(siteA)].polyMode == kPolyModeOwnClass;
-  bool ownB = c.sites[static_cast<size_t>(siteB)].polyMode == kPolyModeOwnClass;
+  bool ownA = SitePolyMode(c, static_cast<size_t>(siteA)) == kPolyModeOwnClass;
+  bool ownB = SitePolyMode(c, static_cast<size_t>(siteB)) == kPolyModeOwnClass;
   return ownA == ownB;
 }
 
@@ -866,7 +866,7 @@ bool FindMatchingSphere(const CrystalRec *crystal, ElementCode element, uint32_t
     int32_t site = FirstSiteUsingSphere(c, static_cast<uint32_t>(t));
     if (site < 0)
       continue;
-    bool ownClass = c.sites[static_cast<size_t>(site)].polyMode == kPolyModeOwnClass;
+    bool ownClass = SitePolyMode(c, static_cast<size_t>(site)) == kPolyModeOwnClass;
     if (ownClass != (polyMode == kPolyModeOwnClass))
       continue;
     if (index)

@@ -132,6 +132,15 @@ struct CrystalRec;
 // structure's.
 const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom);
 
+// A site's polyhedron display mode, to read or to set: the one way a built
+// structure's modes are reached. Roles left to be set when first needed
+// (CrystalRec::rolesPending, DefinePolyhedraWhenNeeded in Polyhedra.h) are
+// set first, so that a save, an export, a window and every command see the
+// modes the build would have set at once, and a mode the user sets stays.
+// The site is one of the structure's.
+uint32_t &SitePolyMode(CrystalRec *crystal, size_t site);
+uint32_t SitePolyMode(const CrystalRec &crystal, size_t site);
+
 // An atom's polyhedron as the structure holds it, which is none while the
 // structure's polyhedra are pending: it is read only through
 // AtomPolyhedron. What keeps held polyhedra in step with their atoms (made,
@@ -364,6 +373,9 @@ struct CrystalRec {
   // pending set the site roles, as a build that makes them at once writes
   // it. Empty: the modes as they stand then.
   std::vector<uint8_t> pendingPolyFlags;
+  // The sites' roles (their display modes, Polyhedra.h) are to be set from
+  // the bonds as they stand when a mode is first read: SitePolyMode.
+  uint8_t rolesPending = 0;
   std::vector<SphereRecord> spheres;
   std::array<BondSpec, kMaxBondSpecs> bondSpecs{}; // first bondSpecCount used
   std::vector<CustomBondSpec> customBondSpecs;

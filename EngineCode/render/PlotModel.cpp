@@ -335,7 +335,7 @@ void PlotPolyhedral(CrystalRec *crystal) {
     if (site >= UsableSiteSize(c))
       return;
     const bool bonded = c.atoms[a].bondCount > 0;
-    switch (c.sites[site].polyMode) {
+    switch (SitePolyMode(c, site)) {
     case 0:
     case 1:
       break;

@@ -149,8 +149,8 @@ struct TypeScan {
   std::vector<int64_t> lastMet;
 };
 
-// `shows` picks which shown atoms count (all of them, or those of sites that
-// show atoms in the polyhedral model).
+// `shows` picks, by site, which shown atoms count (all of them, or those of
+// sites that show atoms in the polyhedral model).
 template <class Shows> TypeScan ScanAtomTypes(const CrystalRec &c, Shows shows) {
   TypeScan scan;
   const size_t types = static_cast<size_t>(UsableSphereCount(c));
@@ -165,11 +165,16 @@ template <class Shows> TypeScan ScanAtomTypes(const CrystalRec &c, Shows shows) 
         continue;
       scan.lastMet[atom.atomType] = n;
       if (scan.firstShown[atom.atomType] < 0 && atom.visible && ValidSite(c, atom.site) && c.sites[atom.site].visible &&
-          shows(c.sites[atom.site]))
+          shows(atom.site))
         scan.firstShown[atom.atomType] = n;
     }
   }
   return scan;
+}
+
+// The index of one of the structure's sites.
+size_t SiteIndex(const CrystalRec &c, const AsymmetricUnitRecord &site) {
+  return static_cast<size_t>(&site - c.sites.data());
 }
 
 const AsymmetricUnitRecord *SiteOfAtom(const CrystalRec &c, int64_t atom) {
@@ -713,7 +718,7 @@ int32_t RenderSpheresBallAndStick(CrystalRec *crystal) {
   if (!crystal)
     return 0;
   CrystalRec &c = *crystal;
-  const TypeScan scan = ScanAtomTypes(c, [](const AsymmetricUnitRecord &) { return true; });
+  const TypeScan scan = ScanAtomTypes(c, [](uint32_t) { return true; });
   int32_t rendered = 0;
   for (int32_t i = 0; i < UsableSphereCount(c); i++) {
     SphereRecord &t = c.spheres[static_cast<size_t>(i)];
@@ -731,7 +736,7 @@ int32_t RenderSpheresStick(CrystalRec *crystal) {
   if (!crystal)
     return 0;
   CrystalRec &c = *crystal;
-  const TypeScan scan = ScanAtomTypes(c, [](const AsymmetricUnitRecord &) { return true; });
+  const TypeScan scan = ScanAtomTypes(c, [](uint32_t) { return true; });
   int32_t rendered = 0;
   for (int32_t i = 0; i < UsableSphereCount(c); i++) {
     SphereRecord &t = c.spheres[static_cast<size_t>(i)];
@@ -753,7 +758,7 @@ int32_t RenderSpheresPoly(CrystalRec *crystal) {
     return 0;
   CrystalRec &c = *crystal;
   const TypeScan scan =
-      ScanAtomTypes(c, [](const AsymmetricUnitRecord &site) { return SiteShowsAtomsInPolyModel(site.polyMode); });
+      ScanAtomTypes(c, [&c](uint32_t site) { return SiteShowsAtomsInPolyModel(SitePolyMode(c, site)); });
   int32_t rendered = 0;
   for (int32_t i = 0; i < UsableSphereCount(c); i++) {
     SphereRecord &t = c.spheres[static_cast<size_t>(i)];
@@ -763,12 +768,12 @@ int32_t RenderSpheresPoly(CrystalRec *crystal) {
       site = SiteOfAtom(c, found);
     } else {
       const AsymmetricUnitRecord *lastSite = SiteOfAtom(c, scan.lastMet[static_cast<size_t>(i)]);
-      if (lastSite && SiteShowsAtomsInPolyModel(lastSite->polyMode))
+      if (lastSite && SiteShowsAtomsInPolyModel(SitePolyMode(c, SiteIndex(c, *lastSite))))
         site = lastSite; // a drawn radius, but no image
     }
     if (!site)
       continue;
-    const bool joint = site->polyMode == kBallJointPolyMode && site->coordination > 0;
+    const bool joint = SitePolyMode(c, SiteIndex(c, *site)) == kBallJointPolyMode && site->coordination > 0;
     t.drawnRadius = joint ? BallJointRadius(c) : BallAndStickRadius(c, t);
     if (found < 0)
       continue;
@@ -836,7 +841,7 @@ int32_t RenderSpheresSurface(CrystalRec *crystal) {
   if (!crystal)
     return 0;
   CrystalRec &c = *crystal;
-  const TypeScan scan = ScanAtomTypes(c, [](const AsymmetricUnitRecord &) { return true; });
+  const TypeScan scan = ScanAtomTypes(c, [](uint32_t) { return true; });
   for (int32_t i = 0; i < UsableSphereCount(c); i++) {
     if (scan.firstShown[static_cast<size_t>(i)] < 0)
       continue;

@@ -61,7 +61,7 @@ bool SiteVisible(const CrystalRec &c, const AtomRecord &a) {
 
 uint32_t SiteMode(const CrystalRec &c, uint32_t atom) {
   const AtomRecord &a = c.atoms[atom];
-  return a.site < UsableSiteSize(c) ? c.sites[a.site].polyMode : 0;
+  return a.site < UsableSiteSize(c) ? SitePolyMode(c, a.site) : 0;
 }
 
 float DrawnRadius(const CrystalRec &c, uint32_t atom) {
@@ -546,7 +546,7 @@ void MakePoly(CrystalRec *crystal, uint32_t atom, float depth) {
     return;
   BuildEdgeList(poly);
 
-  const uint32_t mode = c.sites[a.site].polyMode;
+  const uint32_t mode = SitePolyMode(c, a.site);
   switch (mode) {
   case kPolyModeOpen:
   case kPolyModeOpenAtom:

@@ -1,5 +1,6 @@
 // Undo as a user meets it: the notes typed stay through undoing another
 // change, each window keeps its own changes, and a command is one step.
+#include "editing/EditCrystalSheet.h"
 #include "editing/FragmentCommandHandler.h"
 #include "structurewindow/NotesPane.h"
 
@@ -7,14 +8,18 @@
 #include "documents/FileBuffer.h"
 #include "documents/PrefsFile.h"
 #include "documents/UndoHistory.h"
+#include "Polyhedra.h"
 #include "relax/RelaxThread.h"
 #include "window/MainWindowData.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QTest>
 #include <QTextEdit>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "DocumentContent.h"
@@ -146,6 +151,39 @@ TEST_F(UndoStates, SaturatingWithHydrogenIsOneStep) {
 // The picture keeps its size in a resized window: the scale that follows the
 // pane is no change, neither by itself nor under a later command that changes
 // nothing, and Undo of a later change keeps it.
+// An edited crystal's sites take their roles only when something reads
+// their modes (the undo state of the edit, a floating window), after the
+// edit. Undo gives the modes back as they were, and Redo the roles of
+// rutile's edited cell: Ti (six O) a polyhedron centre, O (three Ti of
+// higher coordination) its corner.
+TEST_F(UndoStates, RolesSetByTheUndoStateComeBackWithUndoAndRedo) {
+  ASSERT_NE(Open("Rutile.ovtx"), nullptr);
+  WindowRef window = FrontGraphWindow();
+  auto modes = [window] {
+    CrystalRec *c = GetWindowCrystal(window);
+    std::map<std::string, uint32_t> byLabel;
+    for (size_t s = 0; s < UsableSiteSize(*c); s++)
+      byLabel[c->sites[s].label] = SitePolyMode(c, s);
+    return byLabel;
+  };
+  const std::map<std::string, uint32_t> opened = modes();
+  ASSERT_EQ(ProcessCommand(kCmdEditStructure), kNoErr);
+  EditCrystalSheet *sheet = GetEditCrystalSheet(window);
+  ASSERT_NE(sheet, nullptr);
+  sheet->CellField(0)->setFocus();
+  sheet->CellField(0)->selectAll();
+  QTest::keyClicks(sheet->CellField(0), "4.60");
+  sheet->HandleCommand(FourCharsToLong("ok  "));
+  QCoreApplication::processEvents();
+  ASSERT_EQ(GetEditCrystalSheet(window), nullptr);
+
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  EXPECT_EQ(modes(), opened);
+  ASSERT_EQ(ProcessCommand(kCmdRedo), kNoErr);
+  const std::map<std::string, uint32_t> edited = {{"Ti1", kPolyModeColourShaded}, {"O1", kPolyModeVertex}};
+  EXPECT_EQ(modes(), edited);
+}
+
 TEST_F(UndoStates, AResizeIsNoChangeOfTheDocument) {
   MainWindow *w = Open("NaCl.ovtx");
   ASSERT_NE(w, nullptr);

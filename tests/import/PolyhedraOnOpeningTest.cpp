@@ -3,7 +3,10 @@
 // long.
 #include "../documents/DocumentTestSupport.h"
 
+#include "PlotRange.h"
 #include "Polyhedra.h"
+#include "RenderServices.h"
+#include "documents/CrystalDocument.h"
 #include "import/OwnTextReader.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <unistd.h>
 
 namespace {
@@ -115,6 +119,9 @@ TEST_F(PolyhedraOnOpening, SitesWithMoreNeighboursThanBondsAreToldInOneLogLine) 
   ASSERT_TRUE(Open(w, text));
   const std::string console = testing::internal::GetCapturedStderr();
   EXPECT_EQ(console, "");
+  // Told by the open, and not again when the polyhedra and the roles are
+  // made later.
+  ChoosePolyhedra(w);
   int told = 0;
   for (const std::string &line : host.LogLines())
     if (line.starts_with("Polyhedra: ")) {
@@ -123,6 +130,97 @@ TEST_F(PolyhedraOnOpening, SitesWithMoreNeighboursThanBondsAreToldInOneLogLine) 
       EXPECT_NE(line.find("more atoms within bond reach than bonds"), std::string::npos) << line;
     }
   EXPECT_EQ(told, 1) << host.log;
+}
+
+// The polyhedron display modes, and the polyhedra's flag bytes, that a saved
+// document holds, per site and per atom.
+struct SavedModes {
+  std::vector<uint32_t> sites;
+  std::vector<int> flags; // -1 for an atom without a polyhedron
+};
+
+SavedModes SaveAndRead(Window &w, const fs::path &file) {
+  SavedModes saved;
+  if (!WriteCrystalFile(w.crystal(), {}, file))
+    return saved;
+  CrystalRec read;
+  if (!ReadCrystalFile(&read, file))
+    return saved;
+  for (size_t s = 0; s < UsableSiteSize(read); s++)
+    saved.sites.push_back(read.sites[s].polyMode);
+  for (const AtomRecord &atom : read.atoms) {
+    const Polyhedron *p = AtomPolyhedron(&read, atom);
+    saved.flags.push_back(p ? p->flag : -1);
+  }
+  fs::remove(file);
+  return saved;
+}
+
+// Opened in another model, a structure whose sites take their roles only
+// when polyhedra are first needed saves the modes, and the polyhedra, that
+// it saves when the polyhedral model made them at the open: whether the
+// bonds came from the file's maxima, from the automatic search or from the
+// file's own bonds, and after a wider plot range (the modes the sites had
+// are kept, not those of the new atoms).
+TEST_F(PolyhedraOnOpening, ModesSetLateAreSavedAsModesSetAtOnce) {
+  std::string rutileAuto = doctest::ExampleText("Rutile.ovtx");
+  const std::string bond = "BMAX  Ti  O   2.100\n";
+  ASSERT_NE(rutileAuto.find(bond), std::string::npos);
+  rutileAuto.erase(rutileAuto.find(bond), bond.size());
+  auto dataFile = [](const char *name) {
+    std::ifstream in(fs::path(OV_TEST_DATA) / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  struct Case {
+    std::string name, text;
+    bool widen = false; // the plot range widened before the save
+  } cases[] = {
+      {"Rutile.ovtx", doctest::ExampleText("Rutile.ovtx")},
+      {"Pyrope.ovtx", doctest::ExampleText("Pyrope.ovtx")},
+      {"Spinel.ovtx", doctest::ExampleText("Spinel.ovtx")},
+      {"rutile-automatic.ovtx", rutileAuto},
+      {"forsterite.cif", dataFile("bonds/forsterite.cif")},
+      {"full.data", dataFile("import/lammps/full.data")},
+      {"1yjp.pdb", dataFile("import/names/1yjp.pdb"), true},
+  };
+  auto widen = [](Window &w) {
+    ASSERT_TRUE(ReplotWithPlotRange(w.ref(), -0.5f, 1.5f, -0.5f, 1.5f, -0.5f, 1.5f, false));
+  };
+  const fs::path folder = fs::temp_directory_path() / ("late-roles-" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.name);
+    ASSERT_FALSE(k.text.empty());
+    const bool own = k.name.ends_with(".ovtx");
+    const fs::path file = folder / k.name;
+    std::ofstream(file) << k.text;
+    Window late(host);
+    ASSERT_TRUE(OpenStructureFile(late.ref(), file));
+    ASSERT_NE(late.crystal().modelType, kPolyhedralModel);
+    if (k.widen)
+      widen(late);
+    const SavedModes saved = SaveAndRead(late, folder / "late.ovdf");
+    // The own format chooses the polyhedral model in the file; the others
+    // have their polyhedra made by the command that makes them at once.
+    if (own)
+      std::ofstream(file) << k.text << "MODL  3\n";
+    Window atOnce(host);
+    ASSERT_TRUE(OpenStructureFile(atOnce.ref(), file));
+    if (!own)
+      DefinePolyhedra(&atOnce.crystal());
+    if (k.widen)
+      widen(atOnce);
+    const SavedModes reference = SaveAndRead(atOnce, folder / "at-once.ovdf");
+    ASSERT_FALSE(reference.sites.empty());
+    EXPECT_EQ(saved.sites, reference.sites);
+    EXPECT_NE(std::count(reference.sites.begin(), reference.sites.end(), kPolyModeUnset),
+              static_cast<ptrdiff_t>(reference.sites.size()));
+    if (own) {
+      EXPECT_EQ(saved.flags, reference.flags);
+      EXPECT_GT(std::count_if(saved.flags.begin(), saved.flags.end(), [](int f) { return f >= 0; }), 0);
+    }
+  }
+  fs::remove_all(folder);
 }
 
 // A centre with 120 ligands on a sphere, read last: its thinning and face
