@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <unordered_map>
 #include <unordered_set>
@@ -86,16 +87,38 @@ AsymmetricUnitRecord *AppendSite(ImportResult &result, ImportedStructure &s, std
 void FitLabels(ImportedStructure &s) {
   constexpr size_t kRoom = kSiteLabelSize - 1;
   constexpr int kLastSuffix = 999999;
-  std::unordered_set<std::string> used;
+  // Every candidate is kRoom characters long (a stem of kRoom - digits
+  // characters and a number of that many digits), so only labels of that
+  // length can meet one; they are held packed in a number each, those of
+  // the file sorted once, the candidates taken in a set.
+  static_assert(kRoom <= sizeof(uint64_t) && [] {
+    size_t digits = 0;
+    for (int n = kLastSuffix; n > 0; n /= 10)
+      digits++;
+    return digits < kRoom;
+  }());
+  auto key = [](std::string_view l) {
+    uint64_t k = 0;
+    std::memcpy(&k, l.data(), std::min(l.size(), sizeof k));
+    return k;
+  };
+  std::vector<uint64_t> given;
+  std::unordered_set<uint64_t> taken;
+  auto used = [&](std::string_view l) {
+    const uint64_t k = key(l);
+    return std::binary_search(given.begin(), given.end(), k) || taken.count(k) > 0;
+  };
   // The next n worth trying after each stem, the label's first characters
   // before a suffix of (kRoom - stem length) digits.
   std::unordered_map<std::string, int> nextAfter;
   bool shortened = false;
-  // Only a file with a label too long pays for the set of labels.
+  // Only a file with a label too long pays for the labels' keys.
   const bool anyLong = std::any_of(s.labels.begin(), s.labels.end(), [](const std::string &l) { return l.size() > kRoom; });
   for (const std::string &l : s.labels)
-    if (anyLong && l.size() <= kRoom)
-      used.insert(l);
+    if (anyLong && l.size() == kRoom)
+      given.push_back(key(l));
+  if (!std::is_sorted(given.begin(), given.end()))
+    std::sort(given.begin(), given.end());
   for (size_t k = 0; k < s.crystal.sites.size(); k++) {
     const std::string_view label = k < s.labels.size() ? std::string_view(s.labels[k]) : std::string_view();
     if (label.size() <= kRoom) {
@@ -104,12 +127,12 @@ void FitLabels(ImportedStructure &s) {
     }
     shortened = true;
     std::string cut(label.substr(0, kRoom));
-    if (used.count(cut)) {
+    if (used(cut)) {
       for (int digits = 1, first = 1; first <= kLastSuffix; digits++, first *= 10) {
         const std::string stem(label.substr(0, kRoom - std::min<size_t>(kRoom - 1, static_cast<size_t>(digits))));
         int &next = nextAfter.try_emplace(stem, first).first->second;
         const int last = std::min(first * 10 - 1, kLastSuffix);
-        while (next <= last && used.count(cut = stem + std::to_string(next)))
+        while (next <= last && used(cut = stem + std::to_string(next)))
           next++;
         if (next <= last) {
           next++;
@@ -117,7 +140,7 @@ void FitLabels(ImportedStructure &s) {
         }
       }
     }
-    used.insert(cut);
+    taken.insert(key(cut));
     MyStrCopy(std::span<char>(s.crystal.sites[k].label), cut);
   }
   if (shortened)
