@@ -89,8 +89,11 @@ void FitLabels(ImportedStructure &s) {
   constexpr int kLastSuffix = 999999;
   // Every candidate is kRoom characters long (a stem of kRoom - digits
   // characters and a number of that many digits), so only labels of that
-  // length can meet one; they are held packed in a number each, those of
-  // the file sorted once, the candidates taken in a set.
+  // length can meet one. They are held packed in a number each, the first
+  // character highest so that the numbers sort as the labels do: those of
+  // the file sorted once, the candidates taken in a set. The candidates of
+  // one stem ascend, so each is sought in the file's labels from where the
+  // one before it was.
   static_assert(kRoom <= sizeof(uint64_t) && [] {
     size_t digits = 0;
     for (int n = kLastSuffix; n > 0; n /= 10)
@@ -99,14 +102,26 @@ void FitLabels(ImportedStructure &s) {
   }());
   auto key = [](std::string_view l) {
     uint64_t k = 0;
-    std::memcpy(&k, l.data(), std::min(l.size(), sizeof k));
+    for (size_t i = 0; i < sizeof k; i++)
+      k = k << 8 | (i < l.size() ? static_cast<unsigned char>(l[i]) : 0u);
     return k;
   };
   std::vector<uint64_t> given;
   std::unordered_set<uint64_t> taken;
-  auto used = [&](std::string_view l) {
-    const uint64_t k = key(l);
-    return std::binary_search(given.begin(), given.end(), k) || taken.count(k) > 0;
+  // The first of the file's labels from `from` on that is not below k.
+  auto seek = [&given](size_t from, uint64_t k) {
+    size_t step = 1;
+    while (from + step < given.size() && given[from + step] < k) {
+      from += step;
+      step *= 2;
+    }
+    const auto end = given.begin() + static_cast<std::ptrdiff_t>(std::min(from + step + 1, given.size()));
+    return static_cast<size_t>(std::lower_bound(given.begin() + static_cast<std::ptrdiff_t>(from), end, k) -
+                               given.begin());
+  };
+  auto usedFrom = [&](size_t &from, uint64_t k) {
+    from = seek(from, k);
+    return (from < given.size() && given[from] == k) || taken.count(k) > 0;
   };
   // The next n worth trying after each stem, the label's first characters
   // before a suffix of (kRoom - stem length) digits.
@@ -127,13 +142,27 @@ void FitLabels(ImportedStructure &s) {
     }
     shortened = true;
     std::string cut(label.substr(0, kRoom));
-    if (used(cut)) {
+    size_t from = 0;
+    if (usedFrom(from, key(cut))) {
       for (int digits = 1, first = 1; first <= kLastSuffix; digits++, first *= 10) {
-        const std::string stem(label.substr(0, kRoom - std::min<size_t>(kRoom - 1, static_cast<size_t>(digits))));
+        const size_t stemLength = kRoom - std::min<size_t>(kRoom - 1, static_cast<size_t>(digits));
+        const std::string stem(label.substr(0, stemLength));
         int &next = nextAfter.try_emplace(stem, first).first->second;
         const int last = std::min(first * 10 - 1, kLastSuffix);
-        while (next <= last && used(cut = stem + std::to_string(next)))
-          next++;
+        // The candidate: the stem and next's digits, which fill the room.
+        char text[kRoom];
+        std::memcpy(text, stem.data(), stemLength);
+        bool tried = false;
+        from = 0;
+        for (; next <= last; next++) {
+          for (int n = next, at = static_cast<int>(kRoom) - 1; at >= static_cast<int>(stemLength); at--, n /= 10)
+            text[at] = static_cast<char>('0' + n % 10);
+          tried = true;
+          if (!usedFrom(from, key(std::string_view(text, kRoom))))
+            break;
+        }
+        if (tried)
+          cut.assign(text, kRoom);
         if (next <= last) {
           next++;
           break;
