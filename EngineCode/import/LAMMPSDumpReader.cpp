@@ -155,6 +155,8 @@ bool DumpReader::Atoms(size_t item, std::string_view name, long count, Simulatio
     return false;
 
   std::vector<DumpAtom> atoms(static_cast<size_t>(count));
+  // At most the lines left can be atoms.
+  ReserveImportSites(*s, std::min(atoms.size(), lines.size() - i));
   std::map<double, std::optional<ElementCode>> elementOfMass;
   std::set<std::string> unknownNames;
   std::set<long> placeholderTypes;

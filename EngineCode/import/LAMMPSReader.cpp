@@ -300,6 +300,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   std::unordered_map<long, uint32_t> indexOfId;
   indexOfId.reserve(static_cast<size_t>(natoms));
   std::map<long, size_t> typesWithoutMass;
+  ReserveImportSites(*s, atoms.lines.size());
   for (size_t k : atoms.lines) {
     const auto t = ImportTokens(WithoutComment(r.lines[k]));
     // The style's columns, perhaps three image flags after them (hybrid

@@ -318,6 +318,13 @@ AsymmetricUnitRecord *AppendImportSite(ImportResult &result, ImportedStructure &
   return site;
 }
 
+void ReserveImportSites(ImportedStructure &s, size_t n) {
+  s.crystal.sites.reserve(s.crystal.sites.size() + n);
+  s.labels.reserve(s.labels.size() + n);
+  if (s.crystal.molecule)
+    s.cartesian.reserve(s.cartesian.size() + n);
+}
+
 AsymmetricUnitRecord *AppendImportAtom(ImportResult &result, ImportedStructure &s, std::string_view label,
                                        ElementCode element, const double cart[3], int line) {
   AsymmetricUnitRecord *site = AppendSite(result, s, label, element, line);
