@@ -160,12 +160,13 @@ bool DumpReader::Atoms(size_t item, std::string_view name, long count, Simulatio
   std::map<double, std::optional<ElementCode>> elementOfMass;
   std::set<std::string> unknownNames;
   std::set<long> placeholderTypes;
-  std::vector<std::string_view> t;
+  std::vector<std::string_view> tokens;
   for (DumpAtom &atom : atoms) {
     if (i >= lines.size() || !ItemOf(lines[i]).empty())
       return Fail(std::min(i, lines.size() - 1), "the frame holds " + std::to_string(&atom - atoms.data()) + " of the " +
                                                      std::to_string(count) + " atoms it counts");
-    ImportTokens(lines[i], t);
+    ImportTokens(lines[i], tokens);
+    const std::vector<std::string_view> &t = tokens;
     atom.line = static_cast<int>(++i);
     if (t.size() != columns.size())
       return Fail(i - 1, "the atom line holds " + std::to_string(t.size()) + " values where the ATOMS item names " +
