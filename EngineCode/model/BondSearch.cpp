@@ -1154,9 +1154,10 @@ uint64_t CubeHolds(const QueryCube &cube) {
   return held;
 }
 
-// Calls visit(k, inCube) for every grid item k the cube's cells hold, cell
-// row by cell row in memory order: inCube when it lies inside the cube.
-template <class Visit> void VisitCubeCells(const QueryCube &cube, Visit visit) {
+// Calls visit(k) for every grid item k inside the cube, cell row by cell
+// row in memory order; with kEveryItem visit(k, inCube) for every grid item
+// the cube's cells hold, inCube when it lies inside the cube.
+template <bool kEveryItem = false, class Visit> void VisitCube(const QueryCube &cube, Visit visit) {
   const float *lo = cube.lo, *hi = cube.hi;
   for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
     for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
@@ -1165,19 +1166,15 @@ template <class Visit> void VisitCubeCells(const QueryCube &cube, Visit visit) {
       const uint32_t end = sGrid.cellStart[static_cast<size_t>(row + cube.to[0] + 1)];
       for (uint32_t k = begin; k < end; k++) {
         const GridItem &item = sGrid.items[k];
-        visit(k, item.xyz[0] >= lo[0] && item.xyz[0] <= hi[0] && item.xyz[1] >= lo[1] && item.xyz[1] <= hi[1] &&
-                     item.xyz[2] >= lo[2] && item.xyz[2] <= hi[2]);
+        const bool inCube = item.xyz[0] >= lo[0] && item.xyz[0] <= hi[0] && item.xyz[1] >= lo[1] &&
+                            item.xyz[1] <= hi[1] && item.xyz[2] >= lo[2] && item.xyz[2] <= hi[2];
+        if constexpr (kEveryItem)
+          visit(k, inCube);
+        else if (inCube)
+          visit(k);
       }
     }
   }
-}
-
-// Calls visit(k) for every grid item k inside the cube, in the same order.
-template <class Visit> void VisitCube(const QueryCube &cube, Visit visit) {
-  VisitCubeCells(cube, [&visit](uint32_t k, bool inCube) {
-    if (inCube)
-      visit(k);
-  });
 }
 
 // The candidates in the closed cube of half-width d around p, as grid items
@@ -1239,7 +1236,7 @@ bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, f
       found.push_back((uint64_t{cand.rank} << 32) | cand.atom);
     };
     if (ordered)
-      VisitCubeCells(cube, [&](uint32_t k, bool inCube) {
+      VisitCube<true>(cube, [&](uint32_t k, bool inCube) {
         const GridItem &cand = sGrid.items[k];
         const float dx = cand.xyz[0] - p[0];
         const float dy = cand.xyz[1] - p[1];
