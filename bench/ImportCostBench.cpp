@@ -9,7 +9,8 @@
 //     to the record's 7 and made unique;
 //   XYZ: species "Caaaaaaaaa" (20,000), named by element and number;
 //   LAMMPS: fcc copper as a data file (100,920 atoms at full size, 10,976 at
-//     the smaller), its atoms named Cu1 ... Cu100920;
+//     the smaller), its atoms named Cu1 ... Cu100920; the same as one frame
+//     of a dump (id type element x y z);
 //   CIF: rows at one position (20,000 and 50,000), one mixed site;
 //   XYZ: two one-atom frames with 64 Mi empty lines between them.
 // Read through the import path (`ReadStructureFile`), no build; the files
@@ -94,15 +95,22 @@ std::string XyzSpecies(long atoms) {
   return o;
 }
 
-// fcc copper, a = 3.615 A, in a box of n x n x m cells.
-std::string LammpsCopper(int n, int m) {
+// fcc copper, a = 3.615 A, in a box of n x n x m cells, as a data file or
+// as one frame of a dump.
+std::string LammpsCopper(int n, int m, bool dump = false) {
   constexpr double a = 3.615;
   const long atoms = 4L * n * n * m;
   char line[256];
-  std::snprintf(line, sizeof line,
-                "fcc copper\n\n%ld atoms\n1 atom types\n\n0 %.4f xlo xhi\n0 %.4f ylo yhi\n0 %.4f zlo zhi\n\n"
-                "Masses\n\n1 63.546\n\nAtoms # atomic\n\n",
-                atoms, a * n, a * n, a * m);
+  if (dump)
+    std::snprintf(line, sizeof line,
+                  "ITEM: TIMESTEP\n0\nITEM: NUMBER OF ATOMS\n%ld\nITEM: BOX BOUNDS pp pp pp\n0 %.4f\n0 %.4f\n0 %.4f\n"
+                  "ITEM: ATOMS id type element x y z\n",
+                  atoms, a * n, a * n, a * m);
+  else
+    std::snprintf(line, sizeof line,
+                  "fcc copper\n\n%ld atoms\n1 atom types\n\n0 %.4f xlo xhi\n0 %.4f ylo yhi\n0 %.4f zlo zhi\n\n"
+                  "Masses\n\n1 63.546\n\nAtoms # atomic\n\n",
+                  atoms, a * n, a * n, a * m);
   std::string o = line;
   static constexpr double kBasis[4][3] = {{0, 0, 0}, {0.5, 0.5, 0}, {0.5, 0, 0.5}, {0, 0.5, 0.5}};
   long id = 0;
@@ -110,8 +118,8 @@ std::string LammpsCopper(int n, int m) {
     for (int j = 0; j < n; j++)
       for (int k = 0; k < m; k++)
         for (const auto &b : kBasis) {
-          std::snprintf(line, sizeof line, "%ld 1 %.4f %.4f %.4f\n", ++id, a * (i + b[0]), a * (j + b[1]),
-                        a * (k + b[2]));
+          std::snprintf(line, sizeof line, dump ? "%ld 1 Cu %.4f %.4f %.4f\n" : "%ld 1 %.4f %.4f %.4f\n", ++id,
+                        a * (i + b[0]), a * (j + b[1]), a * (k + b[2]));
           o += line;
         }
   return o;
@@ -167,6 +175,13 @@ void BM_LammpsCopper(benchmark::State &state) {
   Read(state, state.range(0) ? full : tenth);
 }
 BENCHMARK(BM_LammpsCopper)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_LammpsDumpCopper(benchmark::State &state) {
+  static const fs::path full = Written("copper-full.dump", LammpsCopper(29, 30, true)),
+                        tenth = Written("copper-tenth.dump", LammpsCopper(14, 14, true));
+  Read(state, state.range(0) ? full : tenth);
+}
+BENCHMARK(BM_LammpsDumpCopper)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_CifRowsAtOnePlace(benchmark::State &state) {
   static const fs::path fewer = Written("place-20000.cif", CifRows(20000, "C", true)),

@@ -323,8 +323,7 @@ private:
       if (group[r] != r)
         members[group[r]].push_back(r);
     CrystalRec &c = s_->crystal;
-    c.sites.reserve(rows_.size());
-    s_->labels.reserve(rows_.size());
+    ReserveImportSites(*s_, rows_.size());
     merged_.assign(rows_.size(), 0);
     std::vector<size_t> rows;
     std::vector<std::pair<ElementCode, double>> atoms;

@@ -134,6 +134,7 @@ struct GroReader {
       return false;
     }
 
+    ReserveImportSites(*s, n);
     size_t width = 0;
     for (size_t i = first; i < boxLine; i++) {
       const std::string_view line = lines[i];

@@ -151,9 +151,15 @@ ImportTextLines ImportLines(std::string_view text) { return ImportTextLines(text
 constexpr size_t kUsualTokens = 12;
 
 std::vector<std::string_view> ImportTokens(std::string_view s) {
-  ImportReadStep();
   std::vector<std::string_view> out;
   out.reserve(kUsualTokens);
+  ImportTokens(s, out);
+  return out;
+}
+
+void ImportTokens(std::string_view s, std::vector<std::string_view> &out) {
+  ImportReadStep();
+  out.clear();
   size_t i = 0;
   while (i < s.size()) {
     while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r'))
@@ -165,7 +171,6 @@ std::vector<std::string_view> ImportTokens(std::string_view s) {
       out.push_back(s.substr(i, j - i));
     i = j;
   }
-  return out;
 }
 
 std::string_view TrimImport(std::string_view s) {

@@ -113,6 +113,9 @@ private:
 ImportTextLines ImportLines(std::string_view text);
 // Blank- or tab-separated tokens.
 std::vector<std::string_view> ImportTokens(std::string_view line);
+// The same into `out`, which keeps its room: a reader of many lines of
+// tokens makes the list once.
+void ImportTokens(std::string_view line, std::vector<std::string_view> &out);
 // The line without blanks, tabs and CR at either end.
 std::string_view TrimImport(std::string_view s);
 // Characters [first, first + count) of a fixed-column line (1-based first

@@ -155,14 +155,18 @@ bool DumpReader::Atoms(size_t item, std::string_view name, long count, Simulatio
     return false;
 
   std::vector<DumpAtom> atoms(static_cast<size_t>(count));
+  // At most the lines left can be atoms.
+  ReserveImportSites(*s, std::min(atoms.size(), lines.size() - i));
   std::map<double, std::optional<ElementCode>> elementOfMass;
   std::set<std::string> unknownNames;
   std::set<long> placeholderTypes;
+  std::vector<std::string_view> tokens;
   for (DumpAtom &atom : atoms) {
     if (i >= lines.size() || !ItemOf(lines[i]).empty())
       return Fail(std::min(i, lines.size() - 1), "the frame holds " + std::to_string(&atom - atoms.data()) + " of the " +
                                                      std::to_string(count) + " atoms it counts");
-    const auto t = ImportTokens(lines[i]);
+    ImportTokens(lines[i], tokens);
+    const std::vector<std::string_view> &t = tokens;
     atom.line = static_cast<int>(++i);
     if (t.size() != columns.size())
       return Fail(i - 1, "the atom line holds " + std::to_string(t.size()) + " values where the ATOMS item names " +

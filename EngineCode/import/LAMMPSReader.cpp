@@ -300,8 +300,10 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   std::unordered_map<long, uint32_t> indexOfId;
   indexOfId.reserve(static_cast<size_t>(natoms));
   std::map<long, size_t> typesWithoutMass;
+  ReserveImportSites(*s, atoms.lines.size());
+  std::vector<std::string_view> t;
   for (size_t k : atoms.lines) {
-    const auto t = ImportTokens(WithoutComment(r.lines[k]));
+    ImportTokens(WithoutComment(r.lines[k]), t);
     // The style's columns, perhaps three image flags after them (hybrid
     // styles carry more of their own).
     if (t.size() < style->columns || (style->name != "hybrid" && t.size() != style->columns && t.size() != style->columns + 3))
@@ -346,7 +348,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   // ---- Bonds, between atom IDs.
   if (auto it = sections.find("Bonds"); it != sections.end())
     for (size_t k : it->second.lines) {
-      const auto t = ImportTokens(WithoutComment(r.lines[k]));
+      ImportTokens(WithoutComment(r.lines[k]), t);
       const auto a = t.size() >= 4 ? ImportWholeNumber(t[2]) : std::nullopt;
       const auto b = t.size() >= 4 ? ImportWholeNumber(t[3]) : std::nullopt;
       const auto ia = a ? indexOfId.find(*a) : indexOfId.end(), ib = b ? indexOfId.find(*b) : indexOfId.end();

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <unordered_map>
 #include <unordered_set>
@@ -85,16 +86,53 @@ AsymmetricUnitRecord *AppendSite(ImportResult &result, ImportedStructure &s, std
 void FitLabels(ImportedStructure &s) {
   constexpr size_t kRoom = kSiteLabelSize - 1;
   constexpr int kLastSuffix = 999999;
-  std::unordered_set<std::string> used;
+  // Every candidate is kRoom characters long (a stem of kRoom - digits
+  // characters and a number of that many digits), so only labels of that
+  // length can meet one. They are held packed in a number each, the first
+  // character highest so that the numbers sort as the labels do: those of
+  // the file sorted once, the candidates taken in a set. The candidates of
+  // one stem ascend, so each is sought in the file's labels from where the
+  // one before it was.
+  static_assert(kRoom <= sizeof(uint64_t) && [] {
+    size_t digits = 0;
+    for (int n = kLastSuffix; n > 0; n /= 10)
+      digits++;
+    return digits < kRoom;
+  }());
+  auto key = [](std::string_view l) {
+    uint64_t k = 0;
+    for (size_t i = 0; i < sizeof k; i++)
+      k = k << 8 | (i < l.size() ? static_cast<unsigned char>(l[i]) : 0u);
+    return k;
+  };
+  std::vector<uint64_t> given;
+  std::unordered_set<uint64_t> taken;
+  // The first of the file's labels from `from` on that is not below k.
+  auto seek = [&given](size_t from, uint64_t k) {
+    size_t step = 1;
+    while (from + step < given.size() && given[from + step] < k) {
+      from += step;
+      step *= 2;
+    }
+    const auto end = given.begin() + static_cast<std::ptrdiff_t>(std::min(from + step + 1, given.size()));
+    return static_cast<size_t>(std::lower_bound(given.begin() + static_cast<std::ptrdiff_t>(from), end, k) -
+                               given.begin());
+  };
+  auto usedFrom = [&](size_t &from, uint64_t k) {
+    from = seek(from, k);
+    return (from < given.size() && given[from] == k) || taken.count(k) > 0;
+  };
   // The next n worth trying after each stem, the label's first characters
   // before a suffix of (kRoom - stem length) digits.
   std::unordered_map<std::string, int> nextAfter;
   bool shortened = false;
-  // Only a file with a label too long pays for the set of labels.
+  // Only a file with a label too long pays for the labels' keys.
   const bool anyLong = std::any_of(s.labels.begin(), s.labels.end(), [](const std::string &l) { return l.size() > kRoom; });
   for (const std::string &l : s.labels)
-    if (anyLong && l.size() <= kRoom)
-      used.insert(l);
+    if (anyLong && l.size() == kRoom)
+      given.push_back(key(l));
+  if (!std::is_sorted(given.begin(), given.end()))
+    std::sort(given.begin(), given.end());
   for (size_t k = 0; k < s.crystal.sites.size(); k++) {
     const std::string_view label = k < s.labels.size() ? std::string_view(s.labels[k]) : std::string_view();
     if (label.size() <= kRoom) {
@@ -103,20 +141,34 @@ void FitLabels(ImportedStructure &s) {
     }
     shortened = true;
     std::string cut(label.substr(0, kRoom));
-    if (used.count(cut)) {
+    size_t from = 0;
+    if (usedFrom(from, key(cut))) {
       for (int digits = 1, first = 1; first <= kLastSuffix; digits++, first *= 10) {
-        const std::string stem(label.substr(0, kRoom - std::min<size_t>(kRoom - 1, static_cast<size_t>(digits))));
+        const size_t stemLength = kRoom - std::min<size_t>(kRoom - 1, static_cast<size_t>(digits));
+        const std::string stem(label.substr(0, stemLength));
         int &next = nextAfter.try_emplace(stem, first).first->second;
         const int last = std::min(first * 10 - 1, kLastSuffix);
-        while (next <= last && used.count(cut = stem + std::to_string(next)))
-          next++;
+        // The candidate: the stem and next's digits, which fill the room.
+        char text[kRoom];
+        std::memcpy(text, stem.data(), stemLength);
+        bool tried = false;
+        from = 0;
+        for (; next <= last; next++) {
+          for (int n = next, at = static_cast<int>(kRoom) - 1; at >= static_cast<int>(stemLength); at--, n /= 10)
+            text[at] = static_cast<char>('0' + n % 10);
+          tried = true;
+          if (!usedFrom(from, key(std::string_view(text, kRoom))))
+            break;
+        }
+        if (tried)
+          cut.assign(text, kRoom);
         if (next <= last) {
           next++;
           break;
         }
       }
     }
-    used.insert(cut);
+    taken.insert(key(cut));
     MyStrCopy(std::span<char>(s.crystal.sites[k].label), cut);
   }
   if (shortened)
@@ -263,6 +315,13 @@ AsymmetricUnitRecord *AppendImportSite(ImportResult &result, ImportedStructure &
     for (int k = 0; k < 3; k++)
       site->xyz[k] = static_cast<float>(xyz[k]);
   return site;
+}
+
+void ReserveImportSites(ImportedStructure &s, size_t n) {
+  s.crystal.sites.reserve(s.crystal.sites.size() + n);
+  s.labels.reserve(s.labels.size() + n);
+  if (s.crystal.molecule)
+    s.cartesian.reserve(s.cartesian.size() + n);
 }
 
 AsymmetricUnitRecord *AppendImportAtom(ImportResult &result, ImportedStructure &s, std::string_view label,

@@ -47,6 +47,10 @@ bool ImportPositionKept(ImportedStructure &s, const double v[3], int line);
 // and bonds stay as the file counts them.
 AsymmetricUnitRecord *AppendImportSite(ImportResult &result, ImportedStructure &s, std::string_view label,
                                        ElementCode element, const double xyz[3], int line);
+// Room for n more sites, their labels and (in a molecule) positions: a
+// reader that knows its count asks once, so that the lists are not copied
+// as they grow.
+void ReserveImportSites(ImportedStructure &s, size_t n);
 // One more atom of a molecule at a Cartesian position (A).
 AsymmetricUnitRecord *AppendImportAtom(ImportResult &result, ImportedStructure &s, std::string_view label,
                                        ElementCode element, const double cart[3], int line);

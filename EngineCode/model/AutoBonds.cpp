@@ -164,6 +164,12 @@ private:
   float longest_ = 0.0f;
 };
 
+// What the search reads of a candidate's atom.
+struct CandidateOf {
+  uint32_t site = 0;
+  uint32_t kind = 0;
+};
+
 // Statistics of one specification made by the automatic search.
 struct SpecStats {
   float sum = 0.0f;
@@ -504,17 +510,35 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
         skipPlace[p] = crowdedAtom[places.all[places.members[m]].atom];
     }
   }
+  // Each candidate's site and kind (kNone for a crowded atom, which makes no
+  // contact), noted in one pass over the atom records: the search below
+  // reads them for every pair it looks at, near in space but far apart
+  // among the records.
+  std::vector<CandidateOf> of;
+  try {
+    of.resize(n);
+  } catch (const std::bad_alloc &) {
+    giveUp();
+    if (MemoryFailuresPass())
+      throw;
+    return;
+  }
+  for (size_t i = 0; i < n; i++) {
+    const uint32_t atom = places.all[i].atom;
+    of[i].site = c.atoms[atom].site;
+    of[i].kind = crowdedAtom[atom] ? PairLimits::kNone : limits.KindOfAtom(c, atom);
+  }
   // One contact of candidates i and j (positions in places.all): counted,
   // bonded in a molecule, merged into its pair's specification. False when
-  // the specification table is full.
+  // the specification table is full. The sites' coordination, the most
+  // contacts of any of their candidates, is taken from the counts once the
+  // contacts are made.
   auto commit = [&](uint32_t i, uint32_t j, float d2) {
     const uint32_t a = places.all[i].atom, b = places.all[j].atom;
-    const uint32_t sa = c.atoms[a].site, sb = c.atoms[b].site;
-    const uint32_t ka = limits.KindOfAtom(c, a), kb = limits.KindOfAtom(c, b);
+    const uint32_t sa = of[i].site, sb = of[j].site;
+    const uint32_t ka = of[i].kind, kb = of[j].kind;
     contacts[i]++;
     contacts[j]++;
-    c.sites[sa].coordination = std::max(c.sites[sa].coordination, static_cast<uint32_t>(contacts[i]));
-    c.sites[sb].coordination = std::max(c.sites[sb].coordination, static_cast<uint32_t>(contacts[j]));
     if (c.molecule) {
       AddAtomToBondsList(&c.atoms[a], b);
       AddAtomToBondsList(&c.atoms[b], a);
@@ -598,16 +622,16 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
       for (uint32_t mi = places.start[pi]; mi < places.start[pi + 1] && !full; mi++) {
         const uint32_t i = places.members[mi];
         const uint32_t a = places.all[i].atom;
-        const uint32_t sa = c.atoms[a].site;
-        const uint32_t ka = limits.KindOfAtom(c, a);
-        if (ka == PairLimits::kNone || crowdedAtom[a])
+        const uint32_t sa = of[i].site;
+        const uint32_t ka = of[i].kind;
+        if (ka == PairLimits::kNone)
           continue;
         for (uint32_t mj = places.start[pj]; mj < places.start[pj + 1]; mj++) {
           const uint32_t j = places.members[mj];
           const uint32_t b = places.all[j].atom;
-          const uint32_t kb = limits.KindOfAtom(c, b);
-          const uint32_t sb = c.atoms[b].site;
-          if (kb == PairLimits::kNone || crowdedAtom[b] || (anyAlternative && !alternatives.AtomsMayBond(a, b)))
+          const uint32_t kb = of[j].kind;
+          const uint32_t sb = of[j].site;
+          if (kb == PairLimits::kNone || (anyAlternative && !alternatives.AtomsMayBond(a, b)))
             continue;
           if (d2 < kOverlapDistanceSq) { // atoms at one place make no contact
             if (d2 < kCoincidentDistanceSq && coincident == 0)
@@ -656,6 +680,15 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
       }
     }
   }
+  // Each site's coordination: the most contacts of its candidates so far.
+  auto noteCoordination = [&] {
+    for (size_t i = 0; i < n; i++)
+      if (contacts[i] > 0) {
+        uint32_t &coordination = c.sites[of[i].site].coordination;
+        coordination = std::max(coordination, static_cast<uint32_t>(contacts[i]));
+      }
+  };
+  noteCoordination();
   if (cancelled) {
     TurboEndCancelledSearch(crystal, !stoppedBefore);
     c.bondSpecCount = 0;
@@ -704,6 +737,7 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
             shortestLeftOut[cell] = r;
       }
     }
+    noteCoordination();
     // A specification of a pair that also has second neighbours ends below
     // them where all of them are longer than its bonds; otherwise the bond
     // search of a crystal bonds those within its range, and the Log says so.

@@ -80,10 +80,6 @@ constexpr uint64_t kMostMeanBondsPerAtom = 40;
 // number of atoms.
 constexpr uint64_t kUncountedReachFactor = 2;
 constexpr uint64_t kBytesPerBond = 32;
-// The bound count takes a grid cell whole only when it lies within the limits
-// by this relative margin, so that rounding never counts a candidate the
-// search would not bond.
-constexpr double kCellBoundSlack = 1e-5;
 
 BondSearchEnd sLastBondSearchEnd = BondSearchEnd::Complete;
 
@@ -1204,8 +1200,9 @@ uint64_t CubeHolds(const QueryCube &cube) {
 }
 
 // Calls visit(k) for every grid item k inside the cube, cell row by cell
-// row in memory order.
-template <class Visit> void VisitCube(const QueryCube &cube, Visit visit) {
+// row in memory order; with kEveryItem visit(k, inCube) for every grid item
+// the cube's cells hold, inCube when it lies inside the cube.
+template <bool kEveryItem = false, class Visit> void VisitCube(const QueryCube &cube, Visit visit) {
   const float *lo = cube.lo, *hi = cube.hi;
   for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
     for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
@@ -1214,8 +1211,11 @@ template <class Visit> void VisitCube(const QueryCube &cube, Visit visit) {
       const uint32_t end = sGrid.cellStart[static_cast<size_t>(row + cube.to[0] + 1)];
       for (uint32_t k = begin; k < end; k++) {
         const GridItem &item = sGrid.items[k];
-        if (item.xyz[0] >= lo[0] && item.xyz[0] <= hi[0] && item.xyz[1] >= lo[1] && item.xyz[1] <= hi[1] &&
-            item.xyz[2] >= lo[2] && item.xyz[2] <= hi[2])
+        const bool inCube = item.xyz[0] >= lo[0] && item.xyz[0] <= hi[0] && item.xyz[1] >= lo[1] &&
+                            item.xyz[1] <= hi[1] && item.xyz[2] >= lo[2] && item.xyz[2] <= hi[2];
+        if constexpr (kEveryItem)
+          visit(k, inCube);
+        else if (inCube)
           visit(k);
       }
     }
@@ -1246,18 +1246,22 @@ size_t BoxQuery(const float p[3], float d) {
 // (null when the structure has none) is left out silently. Without memory,
 // false.
 // gridReady: PrepareGrid(maxLength) has answered true, and nothing has
-// changed the candidates since.
+// changed the candidates since. *ordered (when not null) counts the pairs
+// (a, b) of every candidate of the cube's cells within the specification's
+// limits (SpecificationBondsPair), whatever its side, alternative or place
+// in the cube: bonds between two atoms of the specification's element are
+// counted twice over the atoms' queries.
 bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, float maxSq, bool sameElement,
                    bool gridReady, const std::vector<std::pair<float, float>> &earlier,
-                   const SiteAlternatives *alternatives,
-                   uint64_t *coincident, std::vector<uint64_t> &pairs) {
+                   const SiteAlternatives *alternatives, uint64_t *coincident, std::vector<uint64_t> &pairs,
+                   uint64_t *ordered) {
   std::vector<uint64_t> &found = sGrid.hits;
   found.clear();
   QueryCube cube;
   if (!(gridReady ? CubeOf(p, maxLength, &cube) : PrepareQuery(p, maxLength, &cube)))
     return true;
   try {
-    VisitCube(cube, [&](uint32_t k) {
+    const auto take = [&](uint32_t k) {
       const GridItem &cand = sGrid.items[k];
       if (sameElement && !(cand.atom < a))
         return;
@@ -1275,7 +1279,19 @@ bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, f
         return;
       }
       found.push_back((uint64_t{cand.rank} << 32) | cand.atom);
-    });
+    };
+    if (ordered)
+      VisitCube<true>(cube, [&](uint32_t k, bool inCube) {
+        const GridItem &cand = sGrid.items[k];
+        const float dx = cand.xyz[0] - p[0];
+        const float dy = cand.xyz[1] - p[1];
+        const float dz = cand.xyz[2] - p[2];
+        *ordered += SpecificationBondsPair(dx * dx + dy * dy + dz * dz, minSq, maxSq);
+        if (inCube)
+          take(k);
+      });
+    else
+      VisitCube(cube, take);
     std::sort(found.begin(), found.end());
     for (const uint64_t f : found)
       pairs.push_back((uint64_t{a} << 32) | (f & 0xFFFFFFFFu));
@@ -1287,14 +1303,13 @@ bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, f
   return true;
 }
 
-// True when the bonds of a specification number at most room: first an
-// upper bound from the grid cells the queries cover, which costs little, and
-// only when that exceeds the room an exact count, which stops once past it.
-// The grid is ready for the specification's maximum. *cancelled when the
-// user stopped the count.
-bool BondsFitIn(const std::vector<AtomPoint> &points, const std::vector<AtomSpan> &spansA, const BondSpec &spec,
-                bool sameElement, uint64_t room, CancelPoll &cancel, bool *cancelled) {
-  *cancelled = false;
+// True when the bonds of a specification surely number at most room: the
+// grid cells the queries cover hold no more candidates than that, which
+// costs little to know. Otherwise the search counts them as it goes
+// (AppendBondsOf's ordered count). The grid is ready for the
+// specification's maximum.
+bool CellsBoundFits(const std::vector<AtomPoint> &points, const std::vector<AtomSpan> &spansA, const BondSpec &spec,
+                    uint64_t room) {
   uint64_t upper = 0;
   for (const AtomSpan &span : spansA) {
     for (int32_t a = span.first; a <= span.last && upper <= room; a++) {
@@ -1304,68 +1319,7 @@ bool BondsFitIn(const std::vector<AtomPoint> &points, const std::vector<AtomSpan
         upper += CubeHolds(cube);
     }
   }
-  if (upper <= room)
-    return true;
-  // The exact count, in ordered pairs (a, b): a cell that lies wholly
-  // within the limits of a query counts all its candidates at once, the
-  // others one by one. A specification joining an element to itself counts
-  // each bond twice; atoms at one place (an atom with itself too) make none.
-  const float minSq = spec.minLength * spec.minLength;
-  const float maxSq = spec.maxLength * spec.maxLength;
-  const double nearest = std::max(minSq, kOverlapDistanceSq);
-  const double slack = sGrid.edge * kCellBoundSlack + kCellBoundSlack;
-  uint64_t ordered = 0;
-  for (const AtomSpan &span : spansA) {
-    for (int32_t a = span.first; a <= span.last; a++) {
-      if (cancel.Step()) {
-        *cancelled = true;
-        return false;
-      }
-      const AtomPoint &atom = points[static_cast<size_t>(a)];
-      QueryCube cube;
-      if (!atom.inRange || !CubeOf(atom.cart, spec.maxLength, &cube))
-        continue;
-      const float *p = atom.cart;
-      for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
-        for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
-          for (int64_t cx = cube.from[0]; cx <= cube.to[0]; cx++) {
-            const int64_t cell[3] = {cx, cy, cz};
-            double nearSq = 0.0, farSq = 0.0;
-            for (int i = 0; i < 3; i++) {
-              // The cell's box, cut to the candidates' own extent.
-              const double from = sGrid.origin[i] + static_cast<double>(cell[i]) * sGrid.edge;
-              const double lo = from - slack;
-              const double hi = std::min(from + sGrid.edge, sGrid.top[i]) + slack;
-              const double v = p[i];
-              const double near = v < lo ? lo - v : (v > hi ? v - hi : 0.0);
-              const double far = std::max(std::fabs(v - lo), std::fabs(v - hi));
-              nearSq += near * near;
-              farSq += far * far;
-            }
-            const size_t index = static_cast<size_t>((cz * sGrid.dims[1] + cy) * sGrid.dims[0] + cx);
-            const uint32_t begin = sGrid.cellStart[index], end = sGrid.cellStart[index + 1];
-            if (farSq * (1.0 + kCellBoundSlack) < maxSq && nearSq > nearest * (1.0 + kCellBoundSlack)) {
-              ordered += end - begin;
-              continue;
-            }
-            for (uint32_t k = begin; k < end; k++) {
-              const GridItem &cand = sGrid.items[k];
-              const float dx = cand.xyz[0] - p[0];
-              const float dy = cand.xyz[1] - p[1];
-              const float dz = cand.xyz[2] - p[2];
-              const float d2 = dx * dx + dy * dy + dz * dz;
-              if (SpecificationBondsPair(d2, minSq, maxSq))
-                ordered++;
-            }
-          }
-        }
-      }
-      const uint64_t bonds = sameElement ? ordered / 2 : ordered;
-      if (bonds > room)
-        return false;
-    }
-  }
-  return true;
+  return upper <= room;
 }
 
 } // namespace
@@ -1580,24 +1534,25 @@ void GenerateBonds(CrystalRec *crystal) {
     // The grid for this specification's queries, made once for them all
     // (should that fail, each query asks again, as the box query does).
     const bool gridReady = PrepareGrid(spec.maxLength);
-    if (gridReady) {
-      const uint64_t left = room > pairs.size() ? room - pairs.size() : 0;
-      bool cancelled = false;
-      if (!BondsFitIn(points, spansA, spec, sameElement, left, cancel, &cancelled)) {
-        if (cancelled)
-          return finish(true, true);
-        const std::string text =
-            GroupedCount(inRange) + " atoms would have more than " + GroupedCount(room) +
-            " bonds within the bond maximum, " +
-            (room < memoryRoom ? "more than " + std::to_string(kMostMeanBondsPerAtom) +
-                                     " to an atom on average: the structure is shown without bonds; Edit > Bonding "
-                                     "can lower the maximum."
-                               : std::string("more than memory holds: the structure is shown without bonds."));
-        finish(false, true, BondSearchEnd::TooMany);
-        MyCFCautionAlert("Too many bonds", text);
-        return;
-      }
-    }
+    // The specification's bonds may pass the room left unless the grid
+    // cells rule it out: then they are counted as they are found, and the
+    // search ends once they pass it (SpecificationBondsPair counts at least
+    // the bonds found).
+    const uint64_t left = room > pairs.size() ? room - pairs.size() : 0;
+    const bool countBonds = gridReady && !CellsBoundFits(points, spansA, spec, left);
+    const size_t before = pairs.size();
+    uint64_t ordered = 0;
+    auto tooMany = [&] {
+      const std::string text =
+          GroupedCount(inRange) + " atoms would have more than " + GroupedCount(room) +
+          " bonds within the bond maximum, " +
+          (room < memoryRoom ? "more than " + std::to_string(kMostMeanBondsPerAtom) +
+                                   " to an atom on average: the structure is shown without bonds; Edit > Bonding "
+                                   "can lower the maximum."
+                             : std::string("more than memory holds: the structure is shown without bonds."));
+      finish(false, true, BondSearchEnd::TooMany);
+      MyCFCautionAlert("Too many bonds", text);
+    };
     for (const AtomSpan &span : spansA) {
       for (int32_t a = span.first; a <= span.last; a++) {
         counted++;
@@ -1609,12 +1564,17 @@ void GenerateBonds(CrystalRec *crystal) {
         const float p[3] = {atomA.cart[0], atomA.cart[1], atomA.cart[2]};
         // TurboBoxAtoms, read straight from the grid.
         if (!AppendBondsOf(static_cast<uint32_t>(a), p, spec.maxLength, minSq, maxSq, sameElement, gridReady, earlier,
-                           alternatives.Any() ? &alternatives : nullptr, &coincident, pairs))
+                           alternatives.Any() ? &alternatives : nullptr, &coincident, pairs,
+                           countBonds ? &ordered : nullptr))
           throw std::bad_alloc();
+        if (countBonds && pairs.size() - before > left)
+          return tooMany();
         if (progress)
           WriteProgress("", static_cast<float>(counted) * step);
       }
     }
+    if (countBonds && (sameElement ? ordered / 2 : ordered) > left)
+      return tooMany();
     TurboFreeCandidates();
   }
   finish(false, true);

@@ -88,11 +88,13 @@ void AtomWithVectors(CrystalRec &c, uint32_t a, float t, std::optional<Region> m
 
 // The walk visits atoms and cell points in depth order, which is no order in
 // memory: each entry's record, its bond list and its neighbours' records
-// would be fetched one after the other. They are asked for ahead, in three
-// stages, so that their fetches overlap the drawing of the entries before.
+// would be fetched one after the other, and then the sites of the atom and
+// its neighbours. They are asked for ahead, in four stages, so that their
+// fetches overlap the drawing of the entries before.
 constexpr size_t kRecordsAhead = 12; // the record of an atom or a cell point
 constexpr size_t kBondsAhead = 8;    // the atom's bond list
 constexpr size_t kLinksAhead = 4;    // its neighbours, or the cell point's linked points
+constexpr size_t kSitesAhead = 2;    // the sites of the atom and its neighbours
 
 // The walks move the status window's bar every this many entries: the bar
 // moves a few times a second at most, and a fast frame's entries are cheap.
@@ -117,6 +119,15 @@ constexpr size_t kProgressEvery = 64;
   Prefetch(&a.bonds);
 }
 
+// The parts of a site record the walk reads: its elements and whether it
+// is shown.
+[[gnu::always_inline]] inline void PrefetchSite(const CrystalRec &c, uint32_t site) {
+  if (site < UsableSiteSize(c)) {
+    Prefetch(&c.sites[site].elements);
+    Prefetch(&c.sites[site].visible);
+  }
+}
+
 [[gnu::always_inline]] inline void PrefetchEntry(const CrystalRec &c, const SortIndexEntry &e, size_t stage) {
   if (e.kind == kSortItemAtom) {
     if (e.index >= UsableAtomSize(c))
@@ -128,10 +139,15 @@ constexpr size_t kProgressEvery = 64;
     } else if (stage == kBondsAhead) {
       if (bonds > 0)
         PrefetchRange(a.bonds.data(), bonds * sizeof(uint32_t));
-    } else {
+    } else if (stage == kLinksAhead) {
       for (size_t k = 0; k < bonds; k++)
         if (a.bonds[k] < UsableAtomSize(c))
           PrefetchAtom(c.atoms[a.bonds[k]]);
+    } else {
+      PrefetchSite(c, a.site);
+      for (size_t k = 0; k < bonds; k++)
+        if (a.bonds[k] < UsableAtomSize(c))
+          PrefetchSite(c, c.atoms[a.bonds[k]].site);
     }
   } else if (e.kind == kSortItemCellPoint) {
     const size_t points = UsableRecords(c.cellPoints.size(), c.cellPointCount);
@@ -159,6 +175,8 @@ template <class AtomStep> void WalkIndex(CrystalRec &c, AtomStep atom) {
       PrefetchEntry(c, c.sortIndex[i + kBondsAhead], kBondsAhead);
     if (i + kLinksAhead < n)
       PrefetchEntry(c, c.sortIndex[i + kLinksAhead], kLinksAhead);
+    if (i + kSitesAhead < n)
+      PrefetchEntry(c, c.sortIndex[i + kSitesAhead], kSitesAhead);
     if (gShowProgress && i % kProgressEvery == 0)
       WriteProgress("", float(i) * 100.0f / float(n));
     if (PlotWalkCancelled())

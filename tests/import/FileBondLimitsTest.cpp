@@ -111,30 +111,39 @@ TEST_F(FileBondLimits, MaximaBeyondTheLargestAreHeldWithALogLine) {
 // is refused before any bond is made: the alert says why, and the
 // structure shows without bonds. A 6 x 6 x 6 grid of 1.54 A with BMAX C C
 // 231 would bond every atom in range to every other (each to hundreds); the
-// same grid with 3.5 A bonds each to its 6 + 12 + 8 = 26 neighbours at 1.54,
-// 2.18 and 2.67 A, fewer than 40, and keeps them.
+// same grid with 2.9 A bonds each to its 6 + 12 + 8 = 26 neighbours at 1.54,
+// 2.18 and 2.67 A, fewer than 40, and keeps them. So does a grid of 12 x 12
+// x 12 in a cell twice as long, whose 13 x 13 x 13 atoms in range are
+// bonded 24,228 times (3 x 12 x 13^2 along the edges, 6 x 12^2 x 13 across
+// the faces, 4 x 12^3 through the cubes), over half the room of 20 bonds
+// an atom: each bond is counted once.
 TEST_F(FileBondLimits, MaximaThatBondEveryAtomToDozensLeaveNoBonds) {
-  auto grid = [](const char *bmax) {
-    std::string o = "TITL grid\nCELL 9.24 9.24 9.24 90 90 90\nSYMM x,y,z\n" + std::string(bmax) + "\nATOM\n";
+  auto grid = [](const char *bmax, int n) {
     char line[96];
-    for (int i = 0; i < 6; i++)
-      for (int j = 0; j < 6; j++)
-        for (int k = 0; k < 6; k++) {
-          std::snprintf(line, sizeof line, "C C%d %.6f %.6f %.6f\n", 36 * i + 6 * j + k + 1, i / 6.0, j / 6.0,
-                        k / 6.0);
+    std::snprintf(line, sizeof line, "CELL %.2f %.2f %.2f 90 90 90\n", 1.54 * n, 1.54 * n, 1.54 * n);
+    std::string o = "TITL grid\n" + std::string(line) + "SYMM x,y,z\n" + std::string(bmax) + "\nATOM\n";
+    for (int i = 0; i < n; i++)
+      for (int j = 0; j < n; j++)
+        for (int k = 0; k < n; k++) {
+          std::snprintf(line, sizeof line, "C C%d %.6f %.6f %.6f\n", n * n * i + n * j + k + 1, double(i) / n,
+                        double(j) / n, double(k) / n);
           o += line;
         }
     return o;
   };
   struct Case {
     const char *name, *bmax;
+    int n;
     bool refused;
-  } cases[] = {{"far.ovtx", "BMAX C C 231", true}, {"near.ovtx", "BMAX C C 2.9", false}};
+    uint64_t bonds;
+  } cases[] = {{"far.ovtx", "BMAX C C 231", 6, true, 0},
+               {"near.ovtx", "BMAX C C 2.9", 6, false, 3258},
+               {"wide.ovtx", "BMAX C C 2.9", 12, false, 24228}};
   for (const Case &k : cases) {
     SCOPED_TRACE(k.name);
     host.alerts.clear();
     Window w(host);
-    ASSERT_TRUE(OpenTextFile(w.ref(), Write(k.name, grid(k.bmax))));
+    ASSERT_TRUE(OpenTextFile(w.ref(), Write(k.name, grid(k.bmax, k.n))));
     const CrystalRec &c = w.crystal();
     if (k.refused) {
       ASSERT_EQ(host.alerts.size(), 1u);
@@ -148,9 +157,13 @@ TEST_F(FileBondLimits, MaximaThatBondEveryAtomToDozensLeaveNoBonds) {
       EXPECT_TRUE(host.alerts.empty());
       // An atom inside the range has its 26 neighbours.
       uint32_t most = 0;
-      for (int32_t a = 0; a < c.atomCount; a++)
+      uint64_t ends = 0;
+      for (int32_t a = 0; a < c.atomCount; a++) {
         most = std::max(most, c.atoms[static_cast<size_t>(a)].bondCount);
+        ends += c.atoms[static_cast<size_t>(a)].bondCount;
+      }
       EXPECT_EQ(most, 26u);
+      EXPECT_EQ(ends / 2, k.bonds);
     }
   }
 }

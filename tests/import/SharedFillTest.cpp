@@ -136,7 +136,8 @@ TEST_F(SharedFill, ACellMustLeaveRoomForItsAtomsAfterSymmetry) {
 TEST_F(SharedFill, LongLabelsAreShortenedToTheFirstFreeNumber) {
   std::string text = "TITL t\nCELL 0.71 30 30 30 90 90 90\nSFAC C CU\n";
   std::vector<std::string> labels(12, "Caaaaaaaaa");
-  for (const char *l : {"Cu10000", "Cu10001", "Cu100000", "Cu100001"})
+  // Labels of the record's length are taken wherever they stand, in any order.
+  for (const char *l : {"Cu10000", "Cu10001", "Cu100000", "Cu100001", "Cu10005", "Cu10004", "Cu100002"})
     labels.emplace_back(l);
   for (size_t k = 0; k < labels.size(); k++)
     text += labels[k] + (labels[k][1] == 'u' ? " 2 " : " 1 ") + FormatFixed(0.05 * static_cast<double>(k), 2) +
@@ -145,7 +146,8 @@ TEST_F(SharedFill, LongLabelsAreShortenedToTheFirstFreeNumber) {
   Window w(host);
   ASSERT_TRUE(OpenTextFile(w.ref(), file.path));
   const char *expected[] = {"Caaaaaa", "Caaaaa1", "Caaaaa2", "Caaaaa3", "Caaaaa4", "Caaaaa5", "Caaaaa6", "Caaaaa7",
-                            "Caaaaa8", "Caaaaa9", "Caaaa10", "Caaaa11", "Cu10000", "Cu10001", "Cu10002", "Cu10003"};
+                            "Caaaaa8", "Caaaaa9", "Caaaa10", "Caaaa11", "Cu10000", "Cu10001", "Cu10002", "Cu10003",
+                            "Cu10005", "Cu10004", "Cu10006"};
   ASSERT_EQ(w.crystal().sites.size(), std::size(expected));
   for (size_t k = 0; k < std::size(expected); k++)
     EXPECT_STREQ(w.crystal().sites[k].label, expected[k]) << k;
