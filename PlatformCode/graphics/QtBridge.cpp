@@ -2,6 +2,7 @@
 
 #include "GraphicsPort.h"
 
+#include <QRawFont>
 #include <QString>
 
 #include <array>
@@ -82,6 +83,29 @@ QPaintDevice *MeasureDevice() {
     return image;
   }();
   return &device;
+}
+
+bool AddTextOutline(const QFont &font, QPointF origin, const QString &text, QPainterPath *path) {
+  // Unhinted: the hinted outlines the toolkit reads depend on what the font
+  // was last used for. Our points are pixels (72 dots per inch).
+  QFont unhinted = font;
+  unhinted.setHintingPreference(QFont::PreferNoHinting);
+  QRawFont raw = QRawFont::fromFont(unhinted);
+  if (!raw.isValid())
+    return false;
+  raw.setPixelSize(font.pointSizeF());
+  const QList<quint32> glyphs = raw.glyphIndexesForString(text);
+  if (glyphs.contains(0u))
+    return false;
+  const QList<QPointF> advances = raw.advancesForGlyphIndexes(glyphs, QRawFont::UseDesignMetrics);
+  QPainterPath outline;
+  QPointF pen = origin;
+  for (qsizetype i = 0; i < glyphs.size(); ++i) {
+    outline.addPath(raw.pathForGlyph(glyphs[i]).translated(pen));
+    pen += advances.value(i);
+  }
+  path->addPath(outline);
+  return true;
 }
 
 } // namespace ovgfx
