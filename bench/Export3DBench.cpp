@@ -3,6 +3,8 @@
 // at a plot scale of 20 pixels per Angstrom, written as binary STL and as
 // COLLADA to a file in the temporary folder. Each iteration is one whole
 // file; the counters give the atoms, triangles (STL) and the file size.
+// The Small cases write the range 0 to 2 (216 atoms): the tests run them
+// once.
 #include "BuildPipeline.h"
 #include "PlotRange.h"
 #include "Preferences.h"
@@ -23,15 +25,16 @@
 namespace {
 
 constexpr float kRange = 13.0f;
+constexpr float kSmallRange = 2.0f;
 constexpr float kScale = 20.0f;
 
 using benchscene::Scene;
 
-std::unique_ptr<Scene> MakeSupercell() {
+std::unique_ptr<Scene> MakeSupercell(float range) {
   // Reading the example plots it, and plots measure text.
   std::unique_ptr<Scene> scene = benchscene::MakeHeadlessScene(1000, 800);
   if (!OpenStructureFile(&scene->record, std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/NaCl.ovtx") ||
-      !SetPlotRange(&scene->record, 0, kRange, 0, kRange, 0, kRange))
+      !SetPlotRange(&scene->record, 0, range, 0, range, 0, range))
     return nullptr;
   CrystalRec &c = *GetWindowCrystal(&scene->record);
   c.modelType = kBallAndStickModel;
@@ -40,8 +43,8 @@ std::unique_ptr<Scene> MakeSupercell() {
   return scene;
 }
 
-template <typename Write> void Export(benchmark::State &state, const char *suffix, Write write) {
-  std::unique_ptr<Scene> scene = MakeSupercell();
+template <typename Write> void Export(benchmark::State &state, const char *suffix, float range, Write write) {
+  std::unique_ptr<Scene> scene = MakeSupercell(range);
   if (!scene) {
     state.SkipWithError("build failed");
     return;
@@ -75,17 +78,24 @@ template <typename Write> void Export(benchmark::State &state, const char *suffi
   SetHostServices(nullptr);
 }
 
-void BM_STL20k(benchmark::State &state) {
-  Export(state, ".stl", [](Export3DContext &ctx) { WriteSTLFile(ctx); });
+void STL(benchmark::State &state, float range) {
+  Export(state, ".stl", range, [](Export3DContext &ctx) { WriteSTLFile(ctx); });
 }
 
-void BM_COLLADA20k(benchmark::State &state) {
+void COLLADA(benchmark::State &state, float range) {
   COLLADAOptions options;
   options.version = "1.0.0";
-  Export(state, ".dae", [&](Export3DContext &ctx) { WriteCrystalData(ctx, options); });
+  Export(state, ".dae", range, [&](Export3DContext &ctx) { WriteCrystalData(ctx, options); });
 }
+
+void BM_STL20k(benchmark::State &state) { STL(state, kRange); }
+void BM_COLLADA20k(benchmark::State &state) { COLLADA(state, kRange); }
+void BM_STLSmall(benchmark::State &state) { STL(state, kSmallRange); }
+void BM_COLLADASmall(benchmark::State &state) { COLLADA(state, kSmallRange); }
 
 } // namespace
 
 BENCHMARK(BM_STL20k)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_COLLADA20k)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_STLSmall)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_COLLADASmall)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -6,6 +6,9 @@
 //   waterGro: the same as a GROMACS coordinate file;
 //   zsm5: ZSM-5 expanded 3 x 3 x 4 to P 1, a CIF of 25,200 sites;
 //   cuDump: one frame of a LAMMPS dump of 100,000 fcc Cu atoms.
+// The /small cases open the script's smallest files of the same kinds
+// (`--small`: 3,072 waters' atoms, one ZSM-5 cell, 500 Cu atoms), which the
+// tests run once.
 // bench/open_vs_peers.sh times the same opens as whole ovrender processes
 // beside other tools' reads of the files.
 #include "import/ImportPath.h"
@@ -23,22 +26,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path Folder() { return fs::temp_directory_path() / "ovbench-large-opens"; }
+// The large files, or the smallest of each kind.
+fs::path Folder(bool small) { return fs::temp_directory_path() / (small ? "ovbench-small-opens" : "ovbench-large-opens"); }
 
 // The file, written by the script when missing; empty when it could not be.
-fs::path Generated(const char *name) {
-  const fs::path file = Folder() / name;
+fs::path Generated(const char *name, bool small) {
+  const fs::path file = Folder(small) / name;
   if (!fs::exists(file)) {
-    const std::string command =
-        "/usr/bin/python3 '" + std::string(OV_SOURCE_DIR) + "/bench/make_open_files.py' '" + Folder().string() + "'";
+    const std::string command = "/usr/bin/python3 '" + std::string(OV_SOURCE_DIR) + "/bench/make_open_files.py' " +
+                                (small ? "--small '" : "'") + Folder(small).string() + "'";
     if (std::system(command.c_str()) != 0 || !fs::exists(file))
       return {};
   }
   return file;
 }
 
-void Open(benchmark::State &state, const char *name) {
-  const fs::path file = Generated(name);
+void Open(benchmark::State &state, const char *name, bool small = false) {
+  const fs::path file = Generated(name, small);
   if (file.empty()) {
     state.SkipWithError("bench/make_open_files.py could not write the file (it needs gemmi and numpy)");
     return;
@@ -59,3 +63,7 @@ BENCHMARK_CAPTURE(Open, waterData, "water-98304.data")->Unit(benchmark::kMillise
 BENCHMARK_CAPTURE(Open, waterGro, "water-98304.gro")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Open, zsm5, "zsm5-3x3x4.cif")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Open, cuDump, "cu-100000.dump")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Open, waterData/small, "water-3072.data", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Open, waterGro/small, "water-3072.gro", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Open, zsm5/small, "zsm5-1x1x1.cif", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Open, cuDump/small, "cu-500.dump", true)->Unit(benchmark::kMillisecond);

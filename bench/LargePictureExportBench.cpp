@@ -17,6 +17,8 @@
 // Escape it answers to the export's end (the same build, loaded machine):
 //   BM_FirstPollPng12000   2,154 ms (after the first strip) -> 500 ms; stop 240 ms
 //   BM_FirstPollTiff12000  2,381 ms (after the first strip) -> 500 ms; stop 330 ms
+// BM_LargePngSmall draws rock salt over 0 to 3 (512 atoms) into a PNG of
+// 1,200 x 960 in strips of 64 rows: the tests run it once.
 #include "LongCommand.h"
 #include "export/PictureExport.h"
 
@@ -37,9 +39,14 @@ double PeakResidentMegabytes() {
   return double(usage.ru_maxrss) / 1024.0;
 }
 
+constexpr float kRange = 22.0f;
+constexpr float kSmallRange = 3.0f;
+constexpr int kSmallWidth = 1200;
+constexpr int64_t kSmallStripBytes = int64_t(kSmallWidth) * 4 * 64;
+
 void Export(benchmark::State &state, int width, uint32_t type, const char *extension,
-            int64_t stripBytes = kPictureStripBytes) {
-  std::unique_ptr<benchscene::Scene> scene = benchscene::MakeRockSalt(22.0f, 1000, 800);
+            int64_t stripBytes = kPictureStripBytes, float range = kRange) {
+  std::unique_ptr<benchscene::Scene> scene = benchscene::MakeRockSalt(range, 1000, 800);
   if (!scene) {
     state.SkipWithError("build failed");
     return;
@@ -66,13 +73,16 @@ void BM_LargePng24000Whole(benchmark::State &state) {
   Export(state, 24000, kPNGFileType, "png", int64_t(1) << 40);
 }
 void BM_LargeBmp12000(benchmark::State &state) { Export(state, 12000, kBMPFileType, "bmp"); }
+void BM_LargePngSmall(benchmark::State &state) {
+  Export(state, kSmallWidth, kPNGFileType, "png", kSmallStripBytes, kSmallRange);
+}
 
 // From OK to the first cancel check of a 12,000 pixel export, which shows
 // the status window (firstPollMs: half a second and the wait for the next
 // check), and from the Escape that check answers to the end of the export,
 // the window drawn again (stopMs).
 void FirstPoll(benchmark::State &state, uint32_t type, const char *extension) {
-  std::unique_ptr<benchscene::Scene> scene = benchscene::MakeRockSalt(22.0f, 1000, 800);
+  std::unique_ptr<benchscene::Scene> scene = benchscene::MakeRockSalt(kRange, 1000, 800);
   if (!scene) {
     state.SkipWithError("build failed");
     return;
@@ -110,3 +120,4 @@ BENCHMARK(BM_LargePng24000Whole)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_LargeBmp12000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_FirstPollPng12000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FirstPollTiff12000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_LargePngSmall)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -15,6 +15,11 @@ temporary folder):
                     100,000 Cu atoms on an fcc
                     lattice (a = 3.615 A), 25 x 25 x 40 cells.
 
+With `--small` it writes the same kinds of file at their smallest instead,
+for a run of each open in seconds: water-3072.data and water-3072.gro (the
+base box alone), zsm5-1x1x1.cif (one cell in P 1) and cu-500.dump
+(5 x 5 x 5 cells).
+
 Needs gemmi and numpy (Debian's python3-gemmi, python3-numpy).
 """
 import argparse
@@ -25,9 +30,10 @@ import tempfile
 
 import numpy as np
 
-TILES = (4, 4, 2)
 ZSM5 = "/usr/share/avogadro2/crystals/zeolites/ZSM-5.cif"
-ZSM5_REPEAT = (3, 3, 4)
+# Water tiles, ZSM-5 repeats and Cu cells of the large files and the small ones.
+LARGE = {"tiles": (4, 4, 2), "zsm5": (3, 3, 4), "cu": (25, 25, 40)}
+SMALL = {"tiles": (1, 1, 1), "zsm5": (1, 1, 1), "cu": (5, 5, 5)}
 
 
 def base_waters(seed=7):
@@ -75,23 +81,23 @@ def read_data(path):
     return box, [(m, t, q, *(np.array(p) - origin)) for m, t, q, *p in ordered]
 
 
-def tile(box, atoms):
+def tile(box, atoms, tiles):
     per_mol = max(a[0] for a in atoms)
     out = []
     copy = 0
-    for i in range(TILES[0]):
-        for j in range(TILES[1]):
-            for k in range(TILES[2]):
+    for i in range(tiles[0]):
+        for j in range(tiles[1]):
+            for k in range(tiles[2]):
                 shift = np.array([i, j, k]) * box
                 out += [(m + copy * per_mol, t, q, x + shift[0], y + shift[1], z + shift[2]) for m, t, q, x, y, z in atoms]
                 copy += 1
-    return box * np.array(TILES), out
+    return box * np.array(tiles), out
 
 
-def write_data(path, box, atoms):
+def write_data(path, box, atoms, tiles):
     waters = len(atoms) // 3
     with open(path, "w") as f:
-        f.write("SPC/E water box tiled %d x %d x %d\n\n" % TILES)
+        f.write("SPC/E water box tiled %d x %d x %d\n\n" % tiles)
         f.write("%d atoms\n%d bonds\n%d angles\n\n2 atom types\n1 bond types\n1 angle types\n\n" % (len(atoms), 2 * waters, waters))
         for a, length in zip("xyz", box):
             f.write("0.0 %.6f %slo %shi\n" % (length, a, a))
@@ -108,24 +114,24 @@ def write_data(path, box, atoms):
             f.write("%d 1 %d %d %d\n" % (w + 1, o + 1, o, o + 2))
 
 
-def write_gro(path, box, atoms):
+def write_gro(path, box, atoms, tiles):
     names = {0: "OW", 1: "HW1", 2: "HW2"}
     with open(path, "w") as f:
-        f.write("SPC/E water box tiled %d x %d x %d\n%d\n" % (TILES + (len(atoms),)))
+        f.write("SPC/E water box tiled %d x %d x %d\n%d\n" % (tiles + (len(atoms),)))
         for n, (m, t, q, x, y, z) in enumerate(atoms):
             f.write("%5d%-5s%5s%5d%8.3f%8.3f%8.3f\n" % (m % 100000, "SOL", names[n % 3], (n + 1) % 100000, x / 10, y / 10, z / 10))
         f.write("%10.5f%10.5f%10.5f\n" % tuple(box / 10))
 
 
-def write_zsm5(path):
+def write_zsm5(path, repeat):
     import gemmi
 
     st = gemmi.read_small_structure(ZSM5)
     cell = st.cell
     sites = st.get_all_unit_cell_sites()
-    ra, rb, rc = ZSM5_REPEAT
+    ra, rb, rc = repeat
     with open(path, "w") as f:
-        f.write("data_ZSM5_%dx%dx%d\n" % ZSM5_REPEAT)
+        f.write("data_ZSM5_%dx%dx%d\n" % repeat)
         f.write("_cell_length_a %.5f\n_cell_length_b %.5f\n_cell_length_c %.5f\n" % (cell.a * ra, cell.b * rb, cell.c * rc))
         f.write("_cell_angle_alpha %.4f\n_cell_angle_beta %.4f\n_cell_angle_gamma %.4f\n" % (cell.alpha, cell.beta, cell.gamma))
         f.write("_symmetry_space_group_name_H-M 'P 1'\nloop_\n_symmetry_equiv_pos_as_xyz\n'x, y, z'\n")
@@ -142,9 +148,8 @@ def write_zsm5(path):
                                                                 (s.fract.y + j) / rb, (s.fract.z + k) / rc))
 
 
-def write_cu_dump(path):
+def write_cu_dump(path, cells):
     a = 3.615
-    cells = (25, 25, 40)
     basis = np.array([[0, 0, 0], [0.5, 0.5, 0], [0.5, 0, 0.5], [0, 0.5, 0.5]])
     grid = np.stack(np.meshgrid(*[np.arange(n) for n in cells], indexing="ij"), -1).reshape(-1, 1, 3)
     xyz = ((grid + basis[None]) * a).reshape(-1, 3)
@@ -160,14 +165,18 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("folder", nargs="?", default=tempfile.gettempdir())
     parser.add_argument("--spce", help="a LAMMPS data file of waters (atom style full) to tile instead")
+    parser.add_argument("--small", action="store_true", help="the smallest files of each kind")
     args = parser.parse_args()
     os.makedirs(args.folder, exist_ok=True)
+    sizes = SMALL if args.small else LARGE
     box, atoms = read_data(args.spce) if args.spce else base_waters()
-    box, atoms = tile(box, atoms)
-    write_data(os.path.join(args.folder, "water-98304.data"), box, atoms)
-    write_gro(os.path.join(args.folder, "water-98304.gro"), box, atoms)
-    write_zsm5(os.path.join(args.folder, "zsm5-3x3x4.cif"))
-    write_cu_dump(os.path.join(args.folder, "cu-100000.dump"))
+    box, atoms = tile(box, atoms, sizes["tiles"])
+    water = os.path.join(args.folder, "water-%d" % len(atoms))
+    write_data(water + ".data", box, atoms, sizes["tiles"])
+    write_gro(water + ".gro", box, atoms, sizes["tiles"])
+    write_zsm5(os.path.join(args.folder, "zsm5-%dx%dx%d.cif" % sizes["zsm5"]), sizes["zsm5"])
+    cells = sizes["cu"]
+    write_cu_dump(os.path.join(args.folder, "cu-%d.dump" % (4 * cells[0] * cells[1] * cells[2])), cells)
     return 0
 
 

@@ -51,6 +51,9 @@ constexpr uint32_t kTagSites = FourCharsToLong("SITE");
 // when some site has one, so that a document without disorder keeps its
 // bytes, and skipped by readers that do not know it.
 constexpr uint32_t kTagSiteDisorder = FourCharsToLong("SDIS");
+// Per site, the flag byte its polyhedra take when they are made: written
+// only while they are still to be made (an undo state), after the sites.
+constexpr uint32_t kTagPendingPolyFlags = FourCharsToLong("PPFL");
 constexpr uint32_t kTagSpheres = FourCharsToLong("SPHR");
 constexpr uint32_t kTagBondSpecs = FourCharsToLong("BSPC");
 constexpr uint32_t kTagCustomBonds = FourCharsToLong("CBND");
@@ -423,6 +426,13 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
     for (AsymmetricUnitRecord &s : c.sites)
       XferSiteDisorder(a, s);
     break;
+  case kTagPendingPolyFlags:
+    if (!ReadCount(b, 1, kNoLimit, n) || n != c.sites.size())
+      return false;
+    c.pendingPolyFlags.resize(n);
+    for (uint8_t &flag : c.pendingPolyFlags)
+      Xfer(a, flag);
+    break;
   case kTagSpheres:
     return ReadRecords(b, kMinSphereBytes, c.spheres, c.sphereCount, [&](SphereRecord &s) {
       XferSphere(a, s);
@@ -733,6 +743,9 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
                   [](const AsymmetricUnitRecord &s) { return s.disorderAssembly != 0 || s.disorderGroup != 0; }))
     WriteCounted(w, kTagSiteDisorder, c.sites, UsableSiteSize(c),
                  [](auto &ar, auto &s) { XferSiteDisorder(ar, s); });
+  if (c.polyhedraPending && !c.pendingPolyFlags.empty() && c.pendingPolyFlags.size() == UsableSiteSize(c))
+    WriteCounted(w, kTagPendingPolyFlags, c.pendingPolyFlags, c.pendingPolyFlags.size(),
+                 [](auto &ar, auto &flag) { Xfer(ar, flag); });
   WriteCounted(w, kTagSpheres, c.spheres, UsableSphereSize(c), [](auto &ar, auto &s) { XferSphere(ar, s); });
   WriteCounted(w, kTagBondSpecs, c.bondSpecs,
                static_cast<size_t>(std::clamp(c.bondSpecCount, 0, kMaxBondSpecs)),
@@ -862,6 +875,8 @@ bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, 
   // makes them from its bonds when they are first needed.
   crystal.polyhedraPending =
       std::none_of(entries.begin(), entries.end(), [](const MapEntry &e) { return e.tag == kTagPolyhedra; }) ? 1 : 0;
+  if (!crystal.polyhedraPending)
+    crystal.pendingPolyFlags.clear();
   if (extras && extras->hasWindowSettings)
     CheckStoredField(stored::kSidebarSplit, extras->window.sidebarSplit, DocumentWindowSettings{}.sidebarSplit,
                      source);

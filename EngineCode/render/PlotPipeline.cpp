@@ -466,6 +466,17 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
     ~PortKeeper() { SetCurrentPort(previous); }
   } keeper;
   const float savedScale = c.plotScale;
+  // The drawing settings of this plot, set before anything is drawn: a
+  // picture never takes those of a plot drawn before it (a vector copy's
+  // drawing commands, a rotation's fast frame).
+  const uint8_t method = (destination == kPlotToPort && !gOVPrinting) ? kCommandPlotMethod : kPixelPlotMethod;
+  gPlotMethod = method;
+  bool hasBondsOrVectors = c.vectorCount > 0;
+  if (!hasBondsOrVectors && c.bondSpecCount > 0)
+    for (int32_t s = 0; s < UsableSiteCount(c) && !hasBondsOrVectors; s++)
+      hasBondsOrVectors = c.sites[static_cast<size_t>(s)].coordination > 0;
+  const uint8_t fast = FastFrame(c, destination, hasBondsOrVectors) ? 1 : 0;
+  gUseFastRotn = fast;
   Rect plotRect;
   if (destination == kPlotToWindow)
     GetWindowOffBounds(window, &plotRect);
@@ -473,7 +484,6 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
     plotRect = InitPlotCrystal(window, destination);
   gHPixels = static_cast<int16_t>(plotRect.right - plotRect.left);
   gVPixels = static_cast<int16_t>(plotRect.bottom - plotRect.top);
-  gPlotMethod = (destination == kPlotToPort && !gOVPrinting) ? kCommandPlotMethod : kPixelPlotMethod;
 
   // Size ratio of the plot to the graph pane: label sizes and line widths
   // grow with it. A pane without width counts as the plot's size.
@@ -567,12 +577,6 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
   if (gShowProgress)
     WriteProgress("Plotting atoms and bonds...", 0.0f);
 
-  bool hasBondsOrVectors = c.vectorCount > 0;
-  if (!hasBondsOrVectors && c.bondSpecCount > 0)
-    for (int32_t s = 0; s < UsableSiteCount(c) && !hasBondsOrVectors; s++)
-      hasBondsOrVectors = c.sites[static_cast<size_t>(s)].coordination > 0;
-
-  gUseFastRotn = 0;
   if (c.plane.shown) {
     // Behind the plane, the plane, in front of it.
     std::vector<SortIndexEntry> full = std::move(c.sortIndex);
@@ -583,15 +587,19 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
       std::vector<SortIndexEntry> part = GetSortAboveOrBelowPlane(&c, side);
       c.sortIndex = std::move(part);
       c.sortIndexCount = static_cast<int32_t>(c.sortIndex.size());
-      PlotCrystalModel(window, plotRect, hasBondsOrVectors);
+      PlotCrystalModel(window, plotRect, fast);
       if (side < 0)
         PlotLatticePlane(&c, plotRect);
     }
     c.sortIndex = std::move(full);
     c.sortIndexCount = fullCount;
   } else {
-    PlotCrystalModel(window, plotRect, hasBondsOrVectors);
+    PlotCrystalModel(window, plotRect, fast);
   }
+  // The walk's cancel checks let timers run, and a plot made meanwhile sets
+  // the settings for its own picture.
+  gPlotMethod = method;
+  gUseFastRotn = fast;
 
   if (c.showUnitCell && !c.unitCellOptions[kCellOptionDepthSorted]) {
     GetCurrentPixGlobals();
@@ -618,17 +626,19 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
   finish();
 }
 
-void PlotCrystalModel(WindowRef window, const Rect &plotRect, bool hasBondsOrVectors) {
+bool FastFrame(const CrystalRec &c, int16_t destination, bool hasBondsOrVectors) {
+  if (destination != kPlotToWindow || !gTrackBallRotn || !gPrefs.fastRotation)
+    return false;
+  return c.modelType == kThermalEllipsoidModel || hasBondsOrVectors;
+}
+
+void PlotCrystalModel(WindowRef window, const Rect &plotRect, bool fast) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
   GetCurrentPixGlobals();
-  const bool fast = gTrackBallRotn && gPrefs.fastRotation;
-  if (c.modelType == kThermalEllipsoidModel)
-    gUseFastRotn = fast ? 1 : 0;
-  else
-    gUseFastRotn = (hasBondsOrVectors && fast) ? 1 : 0;
+  gUseFastRotn = fast ? 1 : 0;
   switch (c.modelType) {
   case kBallAndStickModel:
     PlotBallAndStick(&c);

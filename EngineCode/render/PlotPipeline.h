@@ -171,11 +171,15 @@ void PlotCrystal2(WindowRef window, int16_t destination);
 // what the graph pane shows. Atom images are re-rendered at the scale.
 Rect InitPlotCrystal(WindowRef window, int16_t destination);
 
-// Draws the model into the current port: sets `gUseFastRotn` (a fast frame
-// is drawn while the trackball is dragged, the preferences ask for fast
-// rotation and the structure has bonds or vectors, or is shown as thermal
-// ellipsoids), runs the model's walk, then the surface overlay.
-void PlotCrystalModel(WindowRef window, const Rect &plotRect, bool hasBondsOrVectors);
+// Whether a plot is a fast frame: one of the window drawn while the
+// trackball is dragged, when the preferences ask for fast rotation and the
+// structure has bonds or vectors, or is shown as thermal ellipsoids. A
+// picture, a print or a copy is never one.
+bool FastFrame(const CrystalRec &c, int16_t destination, bool hasBondsOrVectors);
+
+// Draws the model into the current port: sets `gUseFastRotn` from `fast`,
+// runs the model's walk, then the surface overlay.
+void PlotCrystalModel(WindowRef window, const Rect &plotRect, bool fast);
 
 // The model walks: the depth-sort index back to front, each bond drawn
 // just before its upper atom.

@@ -397,10 +397,33 @@ void GraphicsPort::DrawString(std::string_view utf8) {
   const Rect &b = pixels_->Bounds();
   painter.translate(-b.left, -b.top);
   painter.setClipRegion(VisibleRegion().impl().region);
+  const QFont font = MakeFont(fontName_, textSize_, textFace_);
+  const QString text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+  const QColor colour(fore_.red >> 8, fore_.green >> 8, fore_.blue >> 8);
+  // The glyphs' own outlines, so that a text is drawn the same every time;
+  // underlined text and characters the font lacks go through the layout.
+  // The outlines are filled in an image of their own, placed in whole
+  // pixels of the picture, so that a picture drawn in strips has the text's
+  // pixels of the picture drawn whole.
+  QPainterPath outline;
+  if (!font.underline() && AddTextOutline(font, QPointF(at.h, at.v), text, &outline)) {
+    const QRect area = outline.boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1);
+    if (area.isEmpty())
+      return;
+    QImage glyphs(area.size(), QImage::Format_ARGB32_Premultiplied);
+    glyphs.fill(Qt::transparent);
+    QPainter fill(&glyphs);
+    fill.setRenderHint(QPainter::Antialiasing, true);
+    fill.translate(-area.left(), -area.top());
+    fill.fillPath(outline, colour);
+    fill.end();
+    painter.drawImage(area.topLeft(), glyphs);
+    return;
+  }
   painter.setRenderHint(QPainter::TextAntialiasing, true);
-  painter.setFont(MakeFont(fontName_, textSize_, textFace_));
-  painter.setPen(QColor(fore_.red >> 8, fore_.green >> 8, fore_.blue >> 8));
-  painter.drawText(QPointF(at.h, at.v), QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
+  painter.setFont(font);
+  painter.setPen(colour);
+  painter.drawText(QPointF(at.h, at.v), text);
 }
 
 } // namespace ovgfx

@@ -26,12 +26,14 @@
 #include <QPrinter>
 #include <QRadioButton>
 #include <QTextBrowser>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <unistd.h>
 #include <functional>
 #include <sstream>
@@ -93,6 +95,11 @@ QTextBrowser *ShownHelp() {
   return nullptr;
 }
 
+std::vector<char> FileBytes(const fs::path &file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 class FreshStartTest : public ::testing::Test {
 protected:
   void Open(const char *name) { OpenFile(ExamplesFolder() / name); }
@@ -139,6 +146,45 @@ TEST_F(FreshStartTest, PressingMThenClickingAddsAnAtomOnFreshPreferences) {
   Click(QPoint(40, 40));
   EXPECT_TRUE(gHost->alerts.empty()) << gHost->alerts[0].message;
   EXPECT_EQ(Crystal()->atomCount, atoms + 1);
+}
+
+// Two exports of one view are the same bytes, whatever was drawn between
+// them: here a fast frame of another structure turned with the arrow keys.
+// The picture is large, its axis letters some 70 pixels high.
+TEST_F(FreshStartTest, TwoExportsOfOneViewAreTheSameBytes) {
+  const fs::path dir = fs::temp_directory_path() / ("ov_repeat_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  Open("NaCl.ovtx");
+  ASSERT_TRUE(Crystal()->showAxes);
+  MainWindow *exported = w;
+  auto exportTo = [&](const fs::path &file) {
+    gHost->graphicsFile = file;
+    ProcessCommand(FourCharsToLong("xPix"));
+    ExportGraphicsPanel *panel = nullptr;
+    for (auto *shown : exported->findChildren<ExportGraphicsPanel *>())
+      panel = shown->isVisible() ? shown : panel;
+    ASSERT_NE(panel, nullptr);
+    auto *width = qobject_cast<QLineEdit *>(panel->Control(2));
+    width->selectAll();
+    QTest::keyClicks(width, "2000");
+    qobject_cast<QAbstractButton *>(panel->Control(17))->click();
+    gHost->graphicsFile.clear();
+    EXPECT_FALSE(FrontGraphWindowHasSheet());
+  };
+  exportTo(dir / "first.png");
+  Open("Benzene.ovtx");
+  Key(Qt::Key_Left, QString());
+  ClearWindowModified(w->Ref());
+  DoCloseMainWindow(w->Ref());
+  QCoreApplication::processEvents();
+  w = exported;
+  ASSERT_EQ(FrontGraphWindow(), exported->Ref());
+  exportTo(dir / "second.png");
+  const std::vector<char> first = FileBytes(dir / "first.png");
+  EXPECT_GT(first.size(), 10000u);
+  EXPECT_TRUE(first == FileBytes(dir / "second.png"));
+  EXPECT_TRUE(gHost->alerts.empty());
+  fs::remove_all(dir);
 }
 
 TEST_F(FreshStartTest, FileDialogsStartInTheFrontDocumentsFolder) {

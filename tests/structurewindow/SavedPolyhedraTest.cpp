@@ -5,6 +5,8 @@
 #include "ExampleWindowsTest.h"
 
 #include "Utilities.h"
+#include "documents/UndoHistory.h"
+#include "structurewindow/AnnotationEditing.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +39,23 @@ std::string Section(const std::string &bytes, const char *tag) {
   return {};
 }
 
+// The polyhedra records of a POLY section whose flag byte is not 0; each
+// record: atom, centre atom, the flag byte, vertex and face counts, then its
+// faces. Fails the test when the records do not fill the section.
+size_t FlaggedPolyhedra(const std::string &polyhedra) {
+  const uint32_t count = U32At(polyhedra, 0);
+  size_t at = 4, flagged = 0;
+  for (uint32_t k = 0; k < count && at + 17 <= polyhedra.size(); ++k) {
+    flagged += polyhedra[at + 8] != 0;
+    uint32_t faces = U32At(polyhedra, at + 13);
+    at += 17;
+    while (faces-- > 0 && at + 4 <= polyhedra.size())
+      at += 4 + 4 * size_t{U32At(polyhedra, at)};
+  }
+  EXPECT_EQ(at, polyhedra.size()) << "the records do not fill the section";
+  return flagged;
+}
+
 class SavedPolyhedraTest : public ExampleWindowsTest {};
 
 TEST_F(SavedPolyhedraTest, ASaveBeforeThePolyhedralModelHoldsTheSamePolyhedra) {
@@ -51,20 +70,26 @@ TEST_F(SavedPolyhedraTest, ASaveBeforeThePolyhedralModelHoldsTheSamePolyhedra) {
   EXPECT_TRUE(Section(unseen, "POLY") == polyhedra)
       << "saved " << unseen.size() << " bytes against " << seen.size();
 
-  // Each record: atom, centre atom, the flag byte, vertex and face counts,
-  // then its faces. The file gives no site a polyhedron mode, so the flag
-  // byte (a site's mode when its polyhedra were made) is 0 for all.
-  const uint32_t count = U32At(polyhedra, 0);
-  size_t at = 4, flagged = 0;
-  for (uint32_t k = 0; k < count && at + 17 <= polyhedra.size(); ++k) {
-    flagged += polyhedra[at + 8] != 0;
-    uint32_t faces = U32At(polyhedra, at + 13);
-    at += 17;
-    while (faces-- > 0 && at + 4 <= polyhedra.size())
-      at += 4 + 4 * size_t{U32At(polyhedra, at)};
-  }
-  EXPECT_EQ(at, polyhedra.size()) << "the records do not fill the section";
-  EXPECT_EQ(flagged, 0u) << "of " << count << " polyhedra";
+  // The file gives no site a polyhedron mode, so the flag byte (a site's
+  // mode when its polyhedra were made) is 0 for all.
+  EXPECT_EQ(FlaggedPolyhedra(polyhedra), 0u) << "of " << U32At(polyhedra, 0) << " polyhedra";
+}
+
+// Undo brings back a state whose polyhedra were still to be made: a save
+// after it writes the polyhedra, flag bytes and all, of a save before the
+// change.
+TEST_F(SavedPolyhedraTest, ASaveAfterUndoWritesThePolyhedraOfASaveBefore) {
+  ASSERT_NE(Open("Pyrope.ovtx"), nullptr);
+  const std::string before = SaveAs("before.ovdf");
+  ASSERT_EQ(ProcessCommand(kCmdAddAnnotationTextbox), kNoErr);
+  UndoBufferTimerProc();
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  const std::string undone = SaveAs("undone.ovdf");
+
+  const std::string polyhedra = Section(undone, "POLY");
+  ASSERT_GT(polyhedra.size(), 4u);
+  EXPECT_EQ(FlaggedPolyhedra(polyhedra), 0u) << "of " << U32At(polyhedra, 0) << " polyhedra";
+  EXPECT_TRUE(polyhedra == Section(before, "POLY"));
 }
 
 } // namespace

@@ -265,3 +265,20 @@ TEST_F(PictureExportCommandTest, AnExportChangesNothingAndTwoExportsOfOneViewAre
   std::filesystem::remove_all(cache);
   gPrefs = gFactoryPrefs;
 }
+
+// A picture asked for while the structure is held by the rotate tool (whose
+// frames are fast ones) is drawn in full quality, as it is after the
+// release.
+TEST_F(PictureExportCommandTest, APictureAskedForDuringARotationIsDrawnInFullQuality) {
+  TestWindow w(host, 300, 200);
+  Open(w);
+  ASSERT_TRUE(gPrefs.fastRotation);
+  Export(w.ref(), dir / "released.png");
+  ASSERT_TRUE(TrackBall(w.ref(), Point{120, 160}));
+  Export(w.ref(), dir / "held.png");
+  EndTrackBall(w.ref());
+  const std::vector<char> released = Bytes(dir / "released.png");
+  EXPECT_GT(released.size(), 1000u);
+  EXPECT_TRUE(released == Bytes(dir / "held.png"));
+  gPrefs = gFactoryPrefs;
+}
