@@ -172,7 +172,9 @@ struct CandidateOf {
 
 // Statistics of one specification made by the automatic search.
 struct SpecStats {
-  float sum = 0.0f;
+  // In double: a float sum of hundreds of thousands of lengths drifts
+  // below the shortest of them.
+  double sum = 0.0;
   float shortest = kAutoBondNoShortest;
   float longest = 0.0f;
   int32_t count = 0;
@@ -794,10 +796,10 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
     char ea[2], eb[2];
     ElementChars(spec.elementA, ea);
     ElementChars(spec.elementB, eb);
-    const float mean = st.count > 0 ? st.sum / static_cast<float>(st.count) : 0.0f;
+    const double mean = st.count > 0 ? st.sum / static_cast<double>(st.count) : 0.0;
     char line[160];
     std::snprintf(line, sizeof line, "%5ld %c%c - %c%c bonds ... from %6.3f to %6.3f A (mean %6.3f A)", long(st.count),
-                  ea[0], ea[1], eb[0], eb[1], double(st.shortest), double(st.longest), double(mean));
+                  ea[0], ea[1], eb[0], eb[1], double(st.shortest), double(st.longest), mean);
     FWrite(line);
     total += st.count;
   }
