@@ -54,6 +54,9 @@ constexpr uint32_t kTagSiteDisorder = FourCharsToLong("SDIS");
 // Per site, the flag byte its polyhedra take when they are made: written
 // only while they are still to be made (an undo state), after the sites.
 constexpr uint32_t kTagPendingPolyFlags = FourCharsToLong("PPFL");
+// The sites' roles are still to be set from the document's bonds: written
+// only by an undo state whose polyhedra are pending too, and empty.
+constexpr uint32_t kTagPendingRoles = FourCharsToLong("RPND");
 constexpr uint32_t kTagSpheres = FourCharsToLong("SPHR");
 constexpr uint32_t kTagBondSpecs = FourCharsToLong("BSPC");
 constexpr uint32_t kTagCustomBonds = FourCharsToLong("CBND");
@@ -433,6 +436,9 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
     for (uint8_t &flag : c.pendingPolyFlags)
       Xfer(a, flag);
     break;
+  case kTagPendingRoles:
+    c.rolesPending = 1;
+    break;
   case kTagSpheres:
     return ReadRecords(b, kMinSphereBytes, c.spheres, c.sphereCount, [&](SphereRecord &s) {
       XferSphere(a, s);
@@ -700,13 +706,15 @@ void Alert(std::string_view message, std::string_view explanation) { MyCFStopAle
 
 } // namespace
 
-std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const DocumentExtras &extras) {
+std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const DocumentExtras &extras,
+                                           PendingRoles roles) {
   // The field lists take references for both directions; the writer only
   // reads through them.
   CrystalRec &c = const_cast<CrystalRec &>(crystal);
-  // The sites' modes as every reader sees them (SitePolyMode): a document,
-  // and an undo state, holds no roles still to be set.
-  SettleSiteRoles(&c);
+  // The sites' modes as every reader sees them (SitePolyMode), unless they
+  // may stay to be set.
+  if (roles == PendingRoles::kSet || !c.polyhedraPending)
+    SettleSiteRoles(&c);
   DocumentWriter w(c.molecule ? kMoleculeDocumentType : kCrystalDocumentType);
   FileBuffer &b = w.buffer();
   SectionWriter a{b};
@@ -746,6 +754,10 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   if (c.polyhedraPending && !c.pendingPolyFlags.empty() && c.pendingPolyFlags.size() == UsableSiteSize(c))
     WriteCounted(w, kTagPendingPolyFlags, c.pendingPolyFlags, c.pendingPolyFlags.size(),
                  [](auto &ar, auto &flag) { Xfer(ar, flag); });
+  if (c.rolesPending) {
+    w.Begin(kTagPendingRoles);
+    w.End();
+  }
   WriteCounted(w, kTagSpheres, c.spheres, UsableSphereSize(c), [](auto &ar, auto &s) { XferSphere(ar, s); });
   WriteCounted(w, kTagBondSpecs, c.bondSpecs,
                static_cast<size_t>(std::clamp(c.bondSpecCount, 0, kMaxBondSpecs)),
@@ -875,8 +887,10 @@ bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, 
   // makes them from its bonds when they are first needed.
   crystal.polyhedraPending =
       std::none_of(entries.begin(), entries.end(), [](const MapEntry &e) { return e.tag == kTagPolyhedra; }) ? 1 : 0;
-  if (!crystal.polyhedraPending)
+  if (!crystal.polyhedraPending) {
     crystal.pendingPolyFlags.clear();
+    crystal.rolesPending = 0;
+  }
   if (extras && extras->hasWindowSettings)
     CheckStoredField(stored::kSidebarSplit, extras->window.sidebarSplit, DocumentWindowSettings{}.sidebarSplit,
                      source);

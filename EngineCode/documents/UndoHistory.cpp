@@ -8,6 +8,7 @@
 #include "documents/DocumentTask.h"
 #include "documents/FileBuffer.h"
 #include "documents/PrefsFile.h"
+#include "Polyhedra.h"
 #include "window/MainWindowData.h"
 
 #include <array>
@@ -153,6 +154,46 @@ void CompareMark(WindowRef window, uint64_t structure) {
     OVClearWindowModified(window);
 }
 
+// The front undo state as its document holds it; false when it cannot be
+// read.
+bool ReadFrontState(MainWindowData *d, CrystalRec &state, DocumentExtras &extras) {
+  std::vector<uint8_t> front;
+  if (d->history)
+    FinishCacheWriteOf(d->history->fileRef);
+  return d->history && ReadWholeFile(d->history->fileRef, front) &&
+         DecodeCrystalDocument(front, state, &extras, nullptr);
+}
+
+// The front undo state becomes `bytes`, of the given digest, and so does the
+// saved document when it is that state: the same structure written another
+// way. False when the state's document cannot be written.
+bool ReplaceFrontState(MainWindowData *d, const std::vector<uint8_t> &bytes, uint64_t digest) {
+  if (d->history && IsCacheDocument(d->history->fileRef)) {
+    FinishCacheWriteOf(d->history->fileRef);
+    if (!WriteCacheFile(d->history->fileRef, bytes))
+      return false;
+  }
+  if (d->savedDigest == d->undoStateDigest)
+    d->savedDigest = digest;
+  d->undoStateDigest = digest;
+  return true;
+}
+
+// Setting the site roles is no change. When the front undo state still
+// holds them to be set but the structure shown has them set (something
+// needed them since), the state takes them as its own bonds set them, as
+// the structure shown did, so that the two are compared alike.
+void SetFrontStateRoles(MainWindowData *d) {
+  d->frontRolesPending = 0;
+  CrystalRec state;
+  DocumentExtras extras;
+  if (!ReadFrontState(d, state, extras))
+    return;
+  SettleSiteRoles(&state);
+  const std::vector<uint8_t> bytes = EncodeCrystalDocument(state, extras, PendingRoles::kKept);
+  ReplaceFrontState(d, bytes, ContentDigest(bytes));
+}
+
 // The structure as it stands becomes the front undo state unless it is that
 // already; a new state ends the redo branch. The one reading of the
 // structure serves both: the document's bytes are hashed, and written to the
@@ -190,10 +231,14 @@ bool RecordUndoState(WindowRef window, bool opening = false) {
   const uint64_t digest = ContentDigest(bytes);
   d->structureDigest = digest;
   d->undoStatePending = 0;
+  if (digest != d->undoStateDigest && d->frontRolesPending && !d->crystal.rolesPending)
+    SetFrontStateRoles(d);
   if (digest != d->undoStateDigest || !d->history) {
     DeleteWindowRedo(window);
+    const bool rolesPending = d->crystal.rolesPending != 0;
     if (CacheHistoryDocument(window, std::move(bytes))) {
       d->undoStateDigest = digest;
+      d->frontRolesPending = rolesPending;
       if (gUndoStateListener)
         gUndoStateListener(window, d->history);
     }
@@ -220,27 +265,17 @@ void FoldRefit(WindowRef window) {
   if (!d->undoStatePending) {
     bytes = EncodeHistoryDocument(window);
   } else {
-    std::vector<uint8_t> front;
     CrystalRec state;
     DocumentExtras extras;
-    if (d->history)
-      FinishCacheWriteOf(d->history->fileRef);
-    if (!d->history || !ReadWholeFile(d->history->fileRef, front) ||
-        !DecodeCrystalDocument(front, state, &extras, nullptr))
+    if (!ReadFrontState(d, state, extras))
       return;
     state.plotScale = d->refitScale;
     state.labelSize = d->refitLabelSize;
-    bytes = EncodeCrystalDocument(state, extras);
+    bytes = EncodeCrystalDocument(state, extras, PendingRoles::kKept);
   }
   const uint64_t digest = ContentDigest(bytes);
-  if (d->history && IsCacheDocument(d->history->fileRef)) {
-    FinishCacheWriteOf(d->history->fileRef);
-    if (!WriteCacheFile(d->history->fileRef, bytes))
-      return;
-  }
-  if (d->savedDigest == d->undoStateDigest)
-    d->savedDigest = digest;
-  d->undoStateDigest = digest;
+  if (!ReplaceFrontState(d, bytes, digest))
+    return;
   if (!d->undoStatePending) {
     d->structureDigest = digest;
     d->markStale = 1;
@@ -451,7 +486,7 @@ std::vector<uint8_t> EncodeHistoryDocument(WindowRef window) {
   std::optional<DocumentTask> task;
   if (!DocumentTask::Current())
     task.emplace(kUndoStateStatus, false);
-  return EncodeCrystalDocument(d->crystal, WindowNotesExtras(window));
+  return EncodeCrystalDocument(d->crystal, WindowNotesExtras(window), PendingRoles::kKept);
 }
 
 void NoteWindowShowsUndoState(WindowRef window) {
@@ -462,6 +497,7 @@ void NoteWindowShowsUndoState(WindowRef window) {
   const uint64_t digest = StructureDigest(window);
   d->undoStatePending = 0;
   d->undoStateDigest = digest;
+  d->frontRolesPending = d->crystal.rolesPending;
   CompareMark(window, digest);
 }
 

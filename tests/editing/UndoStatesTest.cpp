@@ -2,6 +2,7 @@
 // change, each window keeps its own changes, and a command is one step.
 #include "editing/EditCrystalSheet.h"
 #include "editing/FragmentCommandHandler.h"
+#include "inspectors/InspectorKit.h"
 #include "structurewindow/NotesPane.h"
 
 #include "CachedFiles.h"
@@ -9,6 +10,7 @@
 #include "documents/PrefsFile.h"
 #include "documents/UndoHistory.h"
 #include "Polyhedra.h"
+#include "RenderServices.h"
 #include "relax/RelaxThread.h"
 #include "window/MainWindowData.h"
 
@@ -20,6 +22,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "DocumentContent.h"
@@ -46,6 +49,16 @@ protected:
     return w;
   }
   static std::vector<uint8_t> Structure(WindowRef window) { return DocumentContent(*GetWindowCrystal(window)); }
+  // The bytes File > Save writes for the structure.
+  static std::vector<uint8_t> SavedBytes(CrystalRec &c) {
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("undo-states-" + std::to_string(::getpid()) + ".ovdf");
+    std::vector<uint8_t> bytes;
+    if (WriteCrystalFile(c, {}, file))
+      ReadWholeFile(file, bytes);
+    std::filesystem::remove(file);
+    return bytes;
+  }
   static void Front(MainWindow *w) {
     BringGraphWindowToFront(w);
     w->activateWindow();
@@ -182,6 +195,53 @@ TEST_F(UndoStates, RolesSetByTheUndoStateComeBackWithUndoAndRedo) {
   ASSERT_EQ(ProcessCommand(kCmdRedo), kNoErr);
   const std::map<std::string, uint32_t> edited = {{"Ti1", kPolyModeColourShaded}, {"O1", kPolyModeVertex}};
   EXPECT_EQ(modes(), edited);
+}
+
+// An open leaves the sites' roles to be set when polyhedra are first
+// needed, and its undo state keeps them so: the open sets none. The
+// polyhedral model sets them; undone, the window is as it opened, unchanged
+// by the mark, and Redo and a save after Undo give the modes and polyhedra
+// that roles set at the open give.
+TEST_F(UndoStates, TheOpensUndoStateLeavesTheRolesToThePolyhedra) {
+  // A session that made no inspector: once made, Model Options lists the
+  // sites' modes of every structure opened, which sets their roles.
+  auto *qt = dynamic_cast<QtHostServices *>(GetHostServices());
+  ASSERT_NE(qt, nullptr);
+  qt->SetFloatingWindowUpdater([] {});
+  struct Restore {
+    QtHostServices *qt;
+    ~Restore() { qt->SetFloatingWindowUpdater([] { UpdateFloatingWindowsNow(); }); }
+  } restore{qt};
+  MainWindow *w = Open("Pyrope.ovtx");
+  ASSERT_NE(w, nullptr);
+  WindowRef window = w->Ref();
+  ASSERT_EQ(GetNumWindowHistory(window), 1);
+  ASSERT_NE(GetWindowCrystal(window)->modelType, kPolyhedralModel);
+  EXPECT_EQ(GetWindowCrystal(window)->rolesPending, 1) << "the open's undo state set the roles";
+  // Set at once, from the same bonds, on copies: what every reader of a
+  // mode sees, and what a save writes.
+  const std::vector<uint8_t> opened = Structure(window);
+  CrystalRec copy = *GetWindowCrystal(window);
+  const std::vector<uint8_t> savedAtOpen = SavedBytes(copy);
+  ASSERT_FALSE(savedAtOpen.empty());
+  EXPECT_EQ(GetWindowCrystal(window)->rolesPending, 1);
+
+  ASSERT_EQ(ProcessCommand(FourCharsToLong("Poly")), kNoErr);
+  QTest::qWait(kPastTheUndoTimerMs);
+  ASSERT_EQ(GetWindowCrystal(window)->modelType, kPolyhedralModel);
+  EXPECT_EQ(GetWindowCrystal(window)->rolesPending, 0);
+  const std::vector<uint8_t> polyhedral = Structure(window);
+  EXPECT_TRUE(IsWindowModified(window));
+
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  QTest::qWait(kPastTheUndoTimerMs);
+  EXPECT_FALSE(IsWindowModified(window)) << "back to the structure as it opened";
+  EXPECT_EQ(Structure(window), opened);
+  ASSERT_EQ(ProcessCommand(kCmdRedo), kNoErr);
+  EXPECT_EQ(Structure(window), polyhedral);
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+
+  EXPECT_EQ(SavedBytes(*GetWindowCrystal(window)), savedAtOpen) << "a save after Undo";
 }
 
 TEST_F(UndoStates, AResizeIsNoChangeOfTheDocument) {
