@@ -328,6 +328,7 @@ private:
     std::vector<size_t> rows;
     std::vector<std::pair<ElementCode, double>> atoms;
     siteOfRow_.assign(rows_.size(), 0);
+    leadRow_.clear();
     for (size_t r = 0; r < rows_.size(); r++) {
       if (merged_[r])
         continue;
@@ -350,31 +351,35 @@ private:
           merged_[m] = 1;
       }
       const std::vector<std::pair<ElementCode, double>> &parts = mixed.parts;
-      const SiteRow &first = rows_[r];
+      // A mixed site is named as its largest share and keeps that row's
+      // position, esd and displacement.
+      const size_t lead = rows[mixed.joined ? mixed.lead : 0];
+      leadRow_.push_back(lead);
+      const SiteRow &leading = rows_[lead];
       AsymmetricUnitRecord *site =
-          molecule_ ? AppendImportAtom(result_, *s_, first.label, first.element, first.xyz, first.line)
-                    : AppendImportSite(result_, *s_, first.label, first.element, first.xyz, first.line);
+          molecule_ ? AppendImportAtom(result_, *s_, leading.label, leading.element, leading.xyz, leading.line)
+                    : AppendImportSite(result_, *s_, leading.label, leading.element, leading.xyz, leading.line);
       if (!site)
         return false;
       for (size_t k = 0; k < parts.size(); k++) {
         site->elements[k] = parts[k].first;
         site->occupancies[k] = static_cast<float>(std::min(1.0, parts[k].second));
       }
-      std::copy(first.esd, first.esd + 3, site->esd);
-      if (first.esd[0] > 0.0f || first.esd[1] > 0.0f || first.esd[2] > 0.0f)
+      std::copy(leading.esd, leading.esd + 3, site->esd);
+      if (leading.esd[0] > 0.0f || leading.esd[1] > 0.0f || leading.esd[2] > 0.0f)
         c.esdFlag = 1;
-      if (first.displacement != kDisplacementNone) {
-        site->displacementType = first.displacement;
-        site->isoValue = first.iso;
+      if (leading.displacement != kDisplacementNone) {
+        site->displacementType = leading.displacement;
+        site->isoValue = leading.iso;
         c.ellipsoidData = 1;
       }
       // Rows of different groups merged at one position leave the site in
       // none.
       if (std::all_of(rows.begin(), rows.end(), [&](size_t m) {
-            return rows_[m].group == first.group && rows_[m].assembly == first.assembly;
+            return rows_[m].group == leading.group && rows_[m].assembly == leading.assembly;
           })) {
-        site->disorderAssembly = first.assembly;
-        site->disorderGroup = first.group;
+        site->disorderAssembly = leading.assembly;
+        site->disorderGroup = leading.group;
       }
       for (size_t m : rows)
         siteOfRow_[m] = c.sites.size() - 1;
@@ -423,6 +428,9 @@ private:
     const CIFTable &t = form->table;
     const CIFColumn &label = t[0];
     CrystalRec &c = s_->crystal;
+    // A mixed site takes the tensor of its leading row, or else of the first
+    // of its rows the loop gives.
+    std::vector<uint8_t> given(c.sites.size(), 0);
     for (size_t r = 0; r < label.Rows(); r++) {
       const int line = t.Line(r);
       const std::string_view name = label.Text(r);
@@ -442,7 +450,11 @@ private:
           Warn(line, "the anisotropic displacement of the atom \"" + std::string(name) + "\" is not a set of numbers; it is left out.");
         continue;
       }
-      AsymmetricUnitRecord &site = c.sites[siteOfRow_[labelRow]];
+      const size_t siteIndex = siteOfRow_[labelRow];
+      if (given[siteIndex] && leadRow_[siteIndex] != labelRow)
+        continue;
+      given[siteIndex] = 1;
+      AsymmetricUnitRecord &site = c.sites[siteIndex];
       const float tensor[9] = {static_cast<float>(v[0]), static_cast<float>(v[3]), static_cast<float>(v[4]),
                                static_cast<float>(v[3]), static_cast<float>(v[1]), static_cast<float>(v[5]),
                                static_cast<float>(v[4]), static_cast<float>(v[5]), static_cast<float>(v[2])};
@@ -509,6 +521,7 @@ private:
   std::vector<SiteRow> rows_;
   std::vector<uint8_t> merged_; // rows taken into an earlier row's site
   std::vector<size_t> siteOfRow_; // the site each row became
+  std::vector<size_t> leadRow_;   // the row each site takes its label and values from
   ImportError badCell_;
   bool cartesian_ = false; // the sites are given by Cartesian coordinates
   bool molecule_ = false;  // ... and the block gives no cell

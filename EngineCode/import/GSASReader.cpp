@@ -234,9 +234,12 @@ bool BuildPhase(int slot, Phase &p, const std::string &fileName, ImportResult &r
       if (const std::string w = MixedSiteWarning(mixed, members[k].size(), labels); !w.empty())
         ImportWarning(*s, atoms[k]->line, w);
     }
-    const Atom &a = *atoms[k];
+    // A mixed site is named as its largest share and keeps that atom's
+    // position and displacement.
+    const size_t lead = mixed.joined ? members[k][mixed.lead] : k;
+    const Atom &a = *atoms[lead];
     AsymmetricUnitRecord *site =
-        AppendImportSite(result, *s, a.label.empty() ? a.type : a.label, kinds[k].first, a.xyz, a.line);
+        AppendImportSite(result, *s, a.label.empty() ? a.type : a.label, kinds[lead].first, a.xyz, a.line);
     if (!site)
       return false;
     site->occupancies[0] = ImportFloat(std::min(1.0, a.occupancy));

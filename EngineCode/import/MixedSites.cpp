@@ -14,6 +14,16 @@ MixedSite JoinAtOnePlace(std::span<const std::pair<ElementCode, double>> atoms) 
     else
       it->second += occupancy;
   }
+  if (site.parts.empty())
+    return site;
+  std::stable_sort(site.parts.begin(), site.parts.end(), [](const auto &a, const auto &b) { return a.second > b.second; });
+  const ElementCode leading = site.parts.front().first;
+  bool found = false;
+  for (size_t k = 0; k < atoms.size(); k++)
+    if (atoms[k].first == leading && (!found || atoms[k].second > atoms[site.lead].second)) {
+      site.lead = k;
+      found = true;
+    }
   const bool overfilled = site.sum > 1.0 + kOccupancySumSlack;
   site.joined = atoms.size() > 1 && site.parts.size() <= static_cast<size_t>(kMaxSiteElements) &&
                 (!overfilled || site.parts.size() == atoms.size());

@@ -149,7 +149,7 @@ private:
   double Occupancy(const Atom &a) const;
   std::vector<size_t> SiteOfAtoms() const;
   bool AppendSites();
-  bool AppendSite(size_t first, const std::vector<std::pair<ElementCode, double>> &parts, int16_t part);
+  bool AppendSite(size_t lead, const std::vector<std::pair<ElementCode, double>> &parts, int16_t part);
 
   const ImportSource &source_;
   ImportResult &result_;
@@ -488,8 +488,10 @@ std::vector<size_t> Reader::SiteOfAtoms() const {
 }
 
 // One site per position: the elements of the atoms there with their
-// occupancies (the same element's added), the first atom's label, position
-// and displacement.
+// occupancies (the same element's added), named as its largest share, with
+// that atom's label, position and displacement. Atoms an EXYZ card or one
+// position puts together are one site whatever their occupancies sum to;
+// only more elements than a site holds stay apart.
 bool Reader::AppendSites() {
   const std::vector<size_t> siteOf = SiteOfAtoms();
   std::unordered_map<size_t, std::vector<size_t>> members;
@@ -497,27 +499,21 @@ bool Reader::AppendSites() {
     if (siteOf[k] != k)
       members[siteOf[k]].push_back(k);
   std::vector<size_t> rows;
-  std::vector<std::pair<ElementCode, double>> parts;
+  std::vector<std::pair<ElementCode, double>> atoms;
   for (size_t k = 0; k < atoms_.size(); k++) {
     if (siteOf[k] != k)
       continue;
     rows.assign(1, k);
     if (auto it = members.find(k); it != members.end())
       rows.insert(rows.end(), it->second.begin(), it->second.end());
-    parts.clear();
-    double sum = 0.0;
+    atoms.clear();
     std::string labels;
     for (size_t m : rows) {
-      const double occupancy = Occupancy(atoms_[m]);
-      sum += occupancy;
+      atoms.emplace_back(atoms_[m].element, Occupancy(atoms_[m]));
       labels += (labels.empty() ? "" : ", ") + atoms_[m].label;
-      auto it = std::find_if(parts.begin(), parts.end(), [&](const auto &p) { return p.first == atoms_[m].element; });
-      if (it == parts.end())
-        parts.emplace_back(atoms_[m].element, occupancy);
-      else
-        it->second += occupancy;
     }
-    if (parts.size() > kMaxSiteElements) {
+    const MixedSite mixed = JoinAtOnePlace(atoms);
+    if (mixed.parts.size() > kMaxSiteElements) {
       ImportWarning(*s_, atoms_[k].line,
                     "the atoms " + labels + " share one position but hold more than " +
                         std::to_string(kMaxSiteElements) + " elements; they stay separate sites.");
@@ -526,22 +522,22 @@ bool Reader::AppendSites() {
           return false;
       continue;
     }
-    if (rows.size() > 1 && sum > 1.0 + kOccupancySumSlack)
+    if (rows.size() > 1 && mixed.sum > 1.0 + kOccupancySumSlack)
       ImportWarning(*s_, atoms_[k].line,
-                    "the atoms " + labels + " share one site, but their occupancies sum to " + FormatFixed(sum, 2) +
-                        ".");
+                    "the atoms " + labels + " share one site, but their occupancies sum to " +
+                        FormatFixed(mixed.sum, 2) + ".");
     // Atoms of different parts at one site leave it in none.
     const int16_t part = std::all_of(rows.begin(), rows.end(), [&](size_t m) { return atoms_[m].part == atoms_[k].part; })
                              ? atoms_[k].part
                              : int16_t{0};
-    if (!AppendSite(k, parts, part))
+    if (!AppendSite(rows[mixed.lead], mixed.parts, part))
       return false;
   }
   return true;
 }
 
-bool Reader::AppendSite(size_t first, const std::vector<std::pair<ElementCode, double>> &parts, int16_t part) {
-  const Atom &a = atoms_[first];
+bool Reader::AppendSite(size_t lead, const std::vector<std::pair<ElementCode, double>> &parts, int16_t part) {
+  const Atom &a = atoms_[lead];
   AsymmetricUnitRecord *site = AppendImportSite(result_, *s_, a.label, a.element, a.xyz, a.line);
   if (!site)
     return false;

@@ -64,7 +64,8 @@ TEST_F(SHELXReader, RidingUisoFollowsThePreviousAtomsUeqAndContinuedLinesAreRead
 }
 
 // EXYZ N3 C3 at one position is one site, N 0.62 and C 0.38; Co .87, Fe
-// .11 and Ni .13 at one position are one site with a word on the sum.
+// .11 and Ni .13 at one position are one site with a word on the sum, its
+// elements by decreasing share (Ni before Fe).
 TEST_F(SHELXReader, AtomsAtOnePositionAreOneMixedSite) {
   Window w(host);
   ASSERT_TRUE(OpenTextFile(w.ref(), Sample("shelx", "thpp.ins")));
@@ -77,6 +78,8 @@ TEST_F(SHELXReader, AtomsAtOnePositionAreOneMixedSite) {
   EXPECT_NEAR(n3->occupancies[0], 0.62f, 1e-6);
   EXPECT_NEAR(n3->occupancies[1], 0.38f, 1e-6);
   EXPECT_NEAR(co1->occupancies[0] + co1->occupancies[1] + co1->occupancies[2], 1.11f, 1e-5);
+  EXPECT_EQ(co1->elements[1], TwoCharsToShort("Ni"));
+  EXPECT_EQ(co1->elements[2], TwoCharsToShort("Fe"));
   EXPECT_EQ(c.atomsPerCell, 12);
   EXPECT_NE(host.log.find("line 15: the atoms CO1, FE1, NI1 share one site, but their occupancies sum to 1.11."),
             std::string::npos)
