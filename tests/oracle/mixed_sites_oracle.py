@@ -11,9 +11,12 @@ listed first), then expands the structure with gemmi's cell images and counts:
     (0.9 x the covalent radii's sum, Cordero et al. 2008), once with every
     position taken as its first row and once as its largest share.
 Water labels (Wat, WAT, HOH, OW) are water's oxygen, as every reader takes
-them. Usage: mixed_sites_oracle.py FILE.cif ...
+them. Usage: mixed_sites_oracle.py FILE.cif ... prints the counts; run with
+--source-dir (as the test suite runs it) it checks the values the automatic
+bond test's table expects of tests/data/bonds/zsm5.cif and lepidolite.cif.
 """
 
+import os
 import sys
 from collections import defaultdict
 
@@ -64,8 +67,9 @@ def images(st, frac):
     return out
 
 
-def main():
-    for path in sys.argv[1:]:
+def survey(paths):
+    found = {}
+    for path in paths:
         st = gemmi.read_small_structure(path)
         cell = st.cell
         groups = positions(st)
@@ -105,6 +109,30 @@ def main():
         for which in ("first", "largest"):
             print("  metal-metal pairs per cell, each position as its %s row: %s" %
                   (which, {e: n for e, n in metal_pairs[which].items() if n} or "none"))
+        found[os.path.basename(path)] = (coordination, metal_pairs)
+    return found
+
+
+def check(source):
+    bonds = os.path.join(source, "tests", "data", "bonds")
+    found = survey([os.path.join(bonds, "zsm5.cif"), os.path.join(bonds, "lepidolite.cif")])
+    zsm5, pairs = found["zsm5.cif"]
+    assert zsm5[("Si1", "Si")] == {"O4"} and zsm5[("Si12", "Si")] == {"O4"}, zsm5
+    assert zsm5[("O1", "O")] == {"Si2"} and zsm5[("O26", "O")] == {"Si2"}, zsm5
+    for label in ("WatX1", "WatX2", "WatX6", "WatX16"):
+        assert (label, "O") in zsm5, label
+    assert pairs["first"]["Ca"] > 0 and not any(pairs["largest"].values()), pairs
+    lepidolite, _ = found["lepidolite.cif"]
+    assert lepidolite[("SiT", "Si")] == {"O4"} and ("AlM1", "Al") in lepidolite, lepidolite
+    print("mixed sites: the bond table's expectations hold")
+
+
+def main():
+    args = sys.argv[1:]
+    if "--source-dir" in args:
+        check(args[args.index("--source-dir") + 1])
+    else:
+        survey(args)
 
 
 if __name__ == "__main__":
