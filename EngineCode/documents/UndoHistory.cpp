@@ -120,40 +120,6 @@ private:
 // document's bytes (the notes have their own).
 uint64_t ContentDigest(std::span<const uint8_t> document) { return DigestBytes(DocumentStructureBytes(document)); }
 
-// The structure's content as its history document holds it; 0 for a window
-// without a structure. Read again while a change is pending, else the last
-// reading stands.
-uint64_t StructureDigest(WindowRef window) {
-  MainWindowData *d = GetMainWindowData(window);
-  if (!d || !IsWindowFileOpen(window))
-    return 0;
-  if (!d->undoStatePending && d->structureDigest)
-    return d->structureDigest;
-  d->structureDigest = ContentDigest(EncodeHistoryDocument(window));
-  return d->structureDigest;
-}
-
-// The notes with their styles, as the document stores them.
-uint64_t NotesDigest(WindowRef window) {
-  uint64_t digest = DigestText(gDocumentWindowHooks.getNotes ? gDocumentWindowHooks.getNotes(window) : "", 0);
-  return DigestText(gDocumentWindowHooks.getStyledNotes ? gDocumentWindowHooks.getStyledNotes(window) : "", digest);
-}
-
-void FoldPendingRefit(WindowRef window);
-
-void CompareMark(WindowRef window, uint64_t structure) {
-  MainWindowData *d = GetMainWindowData(window);
-  if (!d)
-    return;
-  d->markStale = 0;
-  if (!IsWindowFileOpen(window))
-    return;
-  if (structure != d->savedDigest || NotesDigest(window) != d->savedNotesDigest)
-    OVSetWindowModified(window);
-  else
-    OVClearWindowModified(window);
-}
-
 // The front undo state as its document holds it; false when it cannot be
 // read.
 bool ReadFrontState(MainWindowData *d, CrystalRec &state, DocumentExtras &extras) {
@@ -185,13 +151,62 @@ bool ReplaceFrontState(MainWindowData *d, const std::vector<uint8_t> &bytes, uin
 // the structure shown did, so that the two are compared alike.
 void SetFrontStateRoles(MainWindowData *d) {
   d->frontRolesPending = 0;
+  // Part of keeping the undo state: its status window, not the roles' own.
+  std::optional<DocumentTask> task;
+  if (!DocumentTask::Current())
+    task.emplace(kUndoStateStatus, false);
   CrystalRec state;
   DocumentExtras extras;
   if (!ReadFrontState(d, state, extras))
     return;
+  const uint8_t showProgress = gShowProgress;
+  gShowProgress = 0;
   SettleSiteRoles(&state);
+  gShowProgress = showProgress;
   const std::vector<uint8_t> bytes = EncodeCrystalDocument(state, extras, PendingRoles::kKept);
   ReplaceFrontState(d, bytes, ContentDigest(bytes));
+}
+
+// The front state takes the roles the structure shown has set, when its
+// digest differs from the front state's and that may be why.
+void MatchFrontStateRoles(MainWindowData *d, uint64_t digest) {
+  if (digest != d->undoStateDigest && d->frontRolesPending && !d->crystal.rolesPending)
+    SetFrontStateRoles(d);
+}
+
+// The structure's content as its history document holds it; 0 for a window
+// without a structure. Read again while a change is pending, else the last
+// reading stands.
+uint64_t StructureDigest(WindowRef window) {
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d || !IsWindowFileOpen(window))
+    return 0;
+  if (!d->undoStatePending && d->structureDigest)
+    return d->structureDigest;
+  d->structureDigest = ContentDigest(EncodeHistoryDocument(window));
+  MatchFrontStateRoles(d, d->structureDigest);
+  return d->structureDigest;
+}
+
+// The notes with their styles, as the document stores them.
+uint64_t NotesDigest(WindowRef window) {
+  uint64_t digest = DigestText(gDocumentWindowHooks.getNotes ? gDocumentWindowHooks.getNotes(window) : "", 0);
+  return DigestText(gDocumentWindowHooks.getStyledNotes ? gDocumentWindowHooks.getStyledNotes(window) : "", digest);
+}
+
+void FoldPendingRefit(WindowRef window);
+
+void CompareMark(WindowRef window, uint64_t structure) {
+  MainWindowData *d = GetMainWindowData(window);
+  if (!d)
+    return;
+  d->markStale = 0;
+  if (!IsWindowFileOpen(window))
+    return;
+  if (structure != d->savedDigest || NotesDigest(window) != d->savedNotesDigest)
+    OVSetWindowModified(window);
+  else
+    OVClearWindowModified(window);
 }
 
 // The structure as it stands becomes the front undo state unless it is that
@@ -231,8 +246,7 @@ bool RecordUndoState(WindowRef window, bool opening = false) {
   const uint64_t digest = ContentDigest(bytes);
   d->structureDigest = digest;
   d->undoStatePending = 0;
-  if (digest != d->undoStateDigest && d->frontRolesPending && !d->crystal.rolesPending)
-    SetFrontStateRoles(d);
+  MatchFrontStateRoles(d, digest);
   if (digest != d->undoStateDigest || !d->history) {
     DeleteWindowRedo(window);
     const bool rolesPending = d->crystal.rolesPending != 0;
@@ -360,6 +374,7 @@ void DropUnwrittenUndoStates() {
       if (front) {
         d->undoStateDigest = 0;
         d->undoStatePending = 1;
+        d->frontRolesPending = 0;
       }
     }
   }
@@ -462,6 +477,7 @@ bool NoteWindowDocumentOpened(WindowRef window) {
   if (MainWindowData *d = GetMainWindowData(window)) {
     d->structureDigest = 0; // read afresh
     d->refitPending = 0;
+    d->frontRolesPending = 0;
   }
   if (!RecordUndoState(window, true))
     return false;
@@ -494,6 +510,7 @@ void NoteWindowShowsUndoState(WindowRef window) {
   if (!d)
     return;
   d->structureDigest = 0; // read afresh
+  d->frontRolesPending = 0; // the state shown is the front one
   const uint64_t digest = StructureDigest(window);
   d->undoStatePending = 0;
   d->undoStateDigest = digest;

@@ -434,7 +434,16 @@ void InitAtomOptions() {
 
 void FillAtomOptions(const CrystalRec &c) {
   AtomOptions &o = atomOptions;
-  o.containers = CreateAtomContainers(&c, &o.containerCount);
+  // The list groups the sites by their display modes, which sets the roles
+  // still to be set of a structure just opened: it is made only while the
+  // inspector shows (showing it refreshes it). Hidden, the tab holds no rows
+  // and writes none.
+  if (gModelOptionsWindow && gModelOptionsWindow->isVisible()) {
+    o.containers = CreateAtomContainers(&c, &o.containerCount);
+  } else {
+    o.containers.clear();
+    o.containerCount = 0;
+  }
   o.hasEllipsoids = c.ellipsoidData;
   o.probability = c.ellipsoidProbability;
   o.ellipsoidSphereRadius = c.ellipsoidSphereRadius;

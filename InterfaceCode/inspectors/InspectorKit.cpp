@@ -372,6 +372,8 @@ void DoToggleFloatingWindows() {
     if (w)
       w->show();
   HiddenByToggle().clear();
+  // What a hidden window left out is filled in now it shows.
+  UpdateFloatingWindowsNow();
 }
 
 void RecordWindowSettings() {

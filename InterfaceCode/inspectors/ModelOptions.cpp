@@ -225,8 +225,9 @@ void DoModelOptions() {
     InitModelOptions();
   if (!gModelOptionsWindow)
     return;
-  DoUpdateModelOptions();
+  // Shown first: a hidden inspector leaves out what only its rows need.
   gModelOptionsWindow->show();
+  DoUpdateModelOptions();
   gModelOptionsWindow->raise();
   MoveWindowOnscreen(gModelOptionsWindow);
 }

@@ -2,7 +2,7 @@
 // change, each window keeps its own changes, and a command is one step.
 #include "editing/EditCrystalSheet.h"
 #include "editing/FragmentCommandHandler.h"
-#include "inspectors/InspectorKit.h"
+#include "inspectors/ModelOptions.h"
 #include "structurewindow/NotesPane.h"
 
 #include "CachedFiles.h"
@@ -203,15 +203,14 @@ TEST_F(UndoStates, RolesSetByTheUndoStateComeBackWithUndoAndRedo) {
 // by the mark, and Redo and a save after Undo give the modes and polyhedra
 // that roles set at the open give.
 TEST_F(UndoStates, TheOpensUndoStateLeavesTheRolesToThePolyhedra) {
-  // A session that made no inspector: once made, Model Options lists the
-  // sites' modes of every structure opened, which sets their roles.
-  auto *qt = dynamic_cast<QtHostServices *>(GetHostServices());
-  ASSERT_NE(qt, nullptr);
-  qt->SetFloatingWindowUpdater([] {});
-  struct Restore {
-    QtHostServices *qt;
-    ~Restore() { qt->SetFloatingWindowUpdater([] { UpdateFloatingWindowsNow(); }); }
-  } restore{qt};
+  // Model Options shown once and closed: showing, it lists the sites by
+  // their modes; closed, it sets no roles.
+  if (!gModelOptionsWindow || !gModelOptionsWindow->isVisible()) {
+    ASSERT_EQ(ProcessCommand(FourCharsToLong("MOpt")), kNoErr); // Ctrl+M shows or hides it
+  }
+  ASSERT_TRUE(gModelOptionsWindow && gModelOptionsWindow->isVisible());
+  gModelOptionsWindow->close();
+  ASSERT_FALSE(gModelOptionsWindow->isVisible());
   MainWindow *w = Open("Pyrope.ovtx");
   ASSERT_NE(w, nullptr);
   WindowRef window = w->Ref();
