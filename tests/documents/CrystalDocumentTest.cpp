@@ -229,20 +229,14 @@ TEST_F(DocumentTest, RolesLeftToAnUndoStateAreTheRolesSetAtOnce) {
   int pending = 0;
   for (Named &n : all) {
     SCOPED_TRACE(n.name);
-    CrystalRec atOnce = n.crystal;
-    const std::vector<uint8_t> expected = EncodeCrystalDocument(atOnce, {});
+    const std::vector<uint8_t> expected = EncodeCrystalDocument(CrystalRec(n.crystal), {});
     const std::vector<uint8_t> state = EncodeCrystalDocument(n.crystal, {}, PendingRoles::kKept);
     pending += n.crystal.rolesPending;
     CrystalRec back;
     std::string message;
     ASSERT_TRUE(DecodeCrystalDocument(state, back, nullptr, &message)) << message;
     EXPECT_EQ(back.rolesPending, n.crystal.rolesPending);
-    const std::vector<uint8_t> got = EncodeCrystalDocument(back, {});
-    EXPECT_TRUE(got == expected);
-    if (got != expected) {
-      for (size_t s = 0; s < std::min(UsableSiteSize(back), UsableSiteSize(atOnce)); s++)
-        EXPECT_EQ(back.sites[s].polyMode, atOnce.sites[s].polyMode) << back.sites[s].label;
-    }
+    EXPECT_TRUE(EncodeCrystalDocument(back, {}) == expected);
   }
   EXPECT_GT(pending, 0);
 }

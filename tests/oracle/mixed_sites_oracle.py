@@ -11,9 +11,9 @@ listed first), then expands the structure with gemmi's cell images and counts:
     (0.9 x the covalent radii's sum, Cordero et al. 2008), once with every
     position taken as its first row and once as its largest share.
 Water labels (Wat, WAT, HOH, OW) are water's oxygen, as every reader takes
-them. Usage: mixed_sites_oracle.py FILE.cif ... prints the counts; run with
---source-dir (as the test suite runs it) it checks the values the automatic
-bond test's table expects of tests/data/bonds/zsm5.cif and lepidolite.cif.
+them. Run with --source-dir, as the test suite runs it, it checks the values
+the automatic bond test's table expects of tests/data/bonds/zsm5.cif and
+lepidolite.cif.
 """
 
 import os
@@ -73,13 +73,9 @@ def survey(paths):
         st = gemmi.read_small_structure(path)
         cell = st.cell
         groups = positions(st)
-        print(path)
         atoms = []  # (group index, first-row element, largest element, fractional)
         for k, g in enumerate(groups):
-            lead, label = largest(g)
-            if len(g) > 1:
-                print("  %-8s rows %-40s first %-2s largest %-2s" %
-                      (label, " ".join("%s:%g" % (s.label, s.occ) for s in g), element(g[0]), lead))
+            lead = largest(g)[0]
             for p in images(st, g[0].fract.tolist()):
                 atoms.append((k, element(g[0]), lead, p))
         orth = np.array(cell.orthogonalization_matrix.tolist())
@@ -104,11 +100,6 @@ def survey(paths):
                         metal_pairs[which][ea] += int(np.sum(near < METAL_METAL * 2 * METAL_RADIUS[ea]))
             label = largest(groups[atoms[a][0]])[1]
             coordination[(label, lead[a])].add(" ".join("%s%d" % (e, n) for e, n in sorted(shell.items()) if n))
-        for (label, lead), shells in sorted(coordination.items()):
-            print("  %-8s %-2s %s" % (label, lead, sorted(shells)))
-        for which in ("first", "largest"):
-            print("  metal-metal pairs per cell, each position as its %s row: %s" %
-                  (which, {e: n for e, n in metal_pairs[which].items() if n} or "none"))
         found[os.path.basename(path)] = (coordination, metal_pairs)
     return found
 
@@ -128,11 +119,7 @@ def check(source):
 
 
 def main():
-    args = sys.argv[1:]
-    if "--source-dir" in args:
-        check(args[args.index("--source-dir") + 1])
-    else:
-        survey(args)
+    check(sys.argv[sys.argv.index("--source-dir") + 1])
 
 
 if __name__ == "__main__":
