@@ -16,6 +16,7 @@
 #include "window/MainWindowData.h"
 
 #include "tools/RockSaltScene.h"
+#include "tools/TempFiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -25,20 +26,15 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 
+using benchtemp::Written;
+
 using benchscene::MakeHeadlessScene;
 using benchscene::Scene;
-
-fs::path Written(const std::string &name, const std::string &text) {
-  const fs::path file = fs::temp_directory_path() / ("ovbench-" + std::to_string(::getpid()) + "-" + name);
-  std::ofstream(file, std::ios::trunc | std::ios::binary) << text;
-  return file;
-}
 
 // A fixed sequence of fractions in [0, 1), the same on every run.
 struct Fractions {

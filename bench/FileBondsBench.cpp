@@ -18,6 +18,7 @@
 // installed: the Log, status and alerts stay silent.
 #include "import/ImportPath.h"
 #include "window/MainWindowData.h"
+#include "tools/TempFiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -26,19 +27,14 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr double kGridStep = 1.54; // A
+using benchtemp::Written;
 
-fs::path Written(const std::string &name, const std::string &text) {
-  const fs::path file = fs::temp_directory_path() / ("ovbench-" + std::to_string(::getpid()) + "-" + name);
-  std::ofstream(file, std::ios::trunc) << text;
-  return file;
-}
+constexpr double kGridStep = 1.54; // A
 
 // n^3 carbon atoms of a cubic grid, as PDB ATOM records in a P 1 cell.
 std::string ConectText(int n) {

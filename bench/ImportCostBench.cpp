@@ -16,6 +16,7 @@
 // Read through the import path (`ReadStructureFile`), no build; the files
 // are written once into the temporary folder.
 #include "import/ImportPath.h"
+#include "tools/TempFiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -23,17 +24,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-fs::path Written(const std::string &name, const std::string &text) {
-  const fs::path file = fs::temp_directory_path() / ("ovbench-" + std::to_string(::getpid()) + "-" + name);
-  std::ofstream(file, std::ios::trunc | std::ios::binary) << text;
-  return file;
-}
+using benchtemp::Written;
 
 std::string SymmCards(long cards) {
   std::string o = "TITL symm\nCELL 0.71 5 5 5 90 90 90\nLATT -1\nSFAC C\n";

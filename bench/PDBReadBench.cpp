@@ -8,6 +8,7 @@
 // installed: the Log, status and alerts stay silent.
 #include "import/ImportPath.h"
 #include "window/MainWindowData.h"
+#include "tools/TempFiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -16,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -58,8 +58,8 @@ std::string ProteinText(bool crystal) {
 }
 
 fs::path Generated(bool crystal) {
-  const fs::path file =
-      fs::temp_directory_path() / ("ovbench-" + std::to_string(::getpid()) + (crystal ? "-cell.pdb" : "-protein.pdb"));
+  static const fs::path files[2] = {benchtemp::Name("protein.pdb"), benchtemp::Name("cell.pdb")};
+  const fs::path &file = files[crystal];
   // Written afresh by each process: a file of an earlier run is not trusted.
   static bool written[2] = {false, false};
   if (!written[crystal] || !fs::exists(file)) {
@@ -93,7 +93,6 @@ void Open(benchmark::State &state, bool crystal) {
   state.counters["atoms"] = c.atomCount;
   state.counters["cellAtoms"] = c.molecule ? 0 : c.atomsPerCell;
   DestroyMainWindowData(&window);
-  fs::remove(file);
 }
 
 } // namespace
