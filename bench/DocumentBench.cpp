@@ -14,20 +14,16 @@
 #include "export/OwnTextWriter.h"
 #include "import/OwnTextReader.h"
 #include "window/MainWindowData.h"
+#include "tools/TempFiles.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <unistd.h>
 
 namespace {
 
 constexpr int kMoleculeAtoms = 100000;
-
-std::filesystem::path TempFile(const char *name) {
-  return std::filesystem::temp_directory_path() / (std::string("ovbench-") + std::to_string(::getpid()) + name);
-}
 
 const CrystalRec &RockSalt() {
   static CrystalRec crystal = [] {
@@ -89,7 +85,7 @@ const CrystalRec &Molecule() {
 }
 
 void WriteDocument(benchmark::State &state, const CrystalRec &c) {
-  const auto file = TempFile("-write.ovdf");
+  const auto file = benchtemp::Name("write.ovdf");
   size_t size = 0;
   for (auto _ : state) {
     const std::vector<uint8_t> bytes = EncodeCrystalDocument(c, {});
@@ -102,7 +98,7 @@ void WriteDocument(benchmark::State &state, const CrystalRec &c) {
 }
 
 void ReadDocument(benchmark::State &state, const CrystalRec &c) {
-  const auto file = TempFile("-read.ovdf");
+  const auto file = benchtemp::Name("read.ovdf");
   WriteFileAtomically(file, EncodeCrystalDocument(c, {}));
   for (auto _ : state) {
     std::vector<uint8_t> bytes;
@@ -124,7 +120,7 @@ void BM_ReadDocument_Molecule100k(benchmark::State &state) { ReadDocument(state,
 
 void BM_WriteText_Molecule100k(benchmark::State &state) {
   CrystalRec c = Molecule();
-  const auto file = TempFile("-write.ovtx");
+  const auto file = benchtemp::Name("write.ovtx");
   for (auto _ : state)
     DoWriteTextFile(c, "grid", "", file);
   state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(file));

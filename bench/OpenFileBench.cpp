@@ -12,6 +12,7 @@
 #include "render/PlotPipeline.h"
 
 #include "tools/OpenEachIteration.h"
+#include "tools/TempFiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -20,7 +21,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -101,17 +101,8 @@ std::string CifText(const std::vector<Placed> &atoms) {
   return o;
 }
 
-// The generated files go when the benchmark ends.
-struct RemoveGenerated {
-  ~RemoveGenerated() {
-    std::error_code ec;
-    for (const char *extension : {".cif", ".pdb"})
-      fs::remove(fs::temp_directory_path() / ("ovbench-open-" + std::to_string(::getpid()) + extension), ec);
-  }
-} gRemoveGenerated;
-
 fs::path Generated(const char *extension) {
-  const fs::path file = fs::temp_directory_path() / ("ovbench-open-" + std::to_string(::getpid()) + extension);
+  const fs::path file = benchtemp::Name(std::string("open") + extension);
   if (!fs::exists(file)) {
     const std::vector<Placed> atoms = Protein();
     std::ofstream(file, std::ios::trunc) << (std::string(extension) == ".cif" ? CifText(atoms) : PdbText(atoms));
