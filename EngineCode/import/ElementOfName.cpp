@@ -23,11 +23,12 @@ bool IsWaterName(std::string_view label) {
 // Residue names whose atoms are named by element first: the amino acids,
 // the names force fields give their protonation states and caps, and the
 // nucleotides. Selenocysteine and other residues whose names hold a
-// two-letter element are not among them.
-constexpr std::array<std::string_view, 46> kStandardResidues = {
-    "ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS", "ILE", "LEU", "LYS", "MET", "PHE", "PRO", "SER",
-    "THR", "TRP", "TYR", "VAL", "UNK", "ASH", "CYM", "CYX", "GLH", "HID", "HIE", "HIP", "HSD", "HSE", "HSP", "LYN",
-    "ACE", "NME", "A",   "C",   "G",   "I",   "T",   "U",   "DA",  "DC",  "DG",  "DI",  "DT",  "DU"};
+// two-letter element are not among them, nor is UNK, the name some writers
+// give every molecule whatever its atoms ("PT" of an UNK is platinum).
+constexpr std::array<std::string_view, 45> kStandardResidues = {
+    "ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS", "ILE", "LEU", "LYS", "MET", "PHE", "PRO",
+    "SER", "THR", "TRP", "TYR", "VAL", "ASH", "CYM", "CYX", "GLH", "HID", "HIE", "HIP", "HSD", "HSE", "HSP",
+    "LYN", "ACE", "NME", "A",   "C",   "G",   "I",   "T",   "U",   "DA",  "DC",  "DG",  "DI",  "DT",  "DU"};
 
 bool IsStandardResidue(std::string_view residue) {
   residue = TrimImport(residue);
@@ -37,6 +38,17 @@ bool IsStandardResidue(std::string_view residue) {
   for (char &ch : up)
     ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
   return std::find(kStandardResidues.begin(), kStandardResidues.end(), up) != kStandardResidues.end();
+}
+
+// "Pt", "Cl1": a name in upper and lower case writes its element's symbol
+// as it is spelt.
+bool IsMixedCase(std::string_view name) {
+  bool upper = false, lower = false;
+  for (char ch : name) {
+    upper = upper || std::isupper(static_cast<unsigned char>(ch)) != 0;
+    lower = lower || std::islower(static_cast<unsigned char>(ch)) != 0;
+  }
+  return upper && lower;
 }
 
 } // namespace
@@ -62,9 +74,9 @@ std::optional<ElementCode> ElementOfLabel(ImportedStructure &s, int line, std::s
 }
 
 std::optional<ElementCode> ElementOfStandardResidueAtom(std::string_view residue, std::string_view name) {
-  if (!IsStandardResidue(residue))
-    return std::nullopt;
   name = TrimImport(name);
+  if (!IsStandardResidue(residue) || IsMixedCase(name))
+    return std::nullopt;
   while (!name.empty() && std::isdigit(static_cast<unsigned char>(name.front())))
     name.remove_prefix(1);
   if (name.empty() || !IsAsciiLetter(name.front()))

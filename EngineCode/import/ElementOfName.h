@@ -22,5 +22,6 @@ std::optional<ElementCode> ElementOfLabel(ImportedStructure &s, int line, std::s
 // residue (the twenty amino acids, their force-field variants and caps,
 // the nucleotides): the name's first letter after any digits ("CA", "HG",
 // "1HB", "OP1"), however the writer justified it. None in any other
-// residue, or for a first letter that is no element.
+// residue (UNK among them), for a name in upper and lower case, which
+// spells its element ("Pt"), or for a first letter that is no element.
 std::optional<ElementCode> ElementOfStandardResidueAtom(std::string_view residue, std::string_view name);
