@@ -1,5 +1,10 @@
-// The first alternate location of each residue position.
+// The first alternate location of each residue position, and the groups of
+// the locations kept.
 #include "import/AlternateLocations.h"
+
+#include "StructureRecord.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -11,12 +16,14 @@ std::string_view Trimmed(std::string_view text) {
   return text;
 }
 
+bool IsBlankLocation(std::string_view location) { return location.empty() || location == "." || location == "?"; }
+
 } // namespace
 
 bool AlternateLocationChoice::Keeps(std::string_view chain, std::string_view residueNumber,
                                     std::string_view insertion, std::string_view location) {
   location = Trimmed(location);
-  if (location.empty() || location == "." || location == "?")
+  if (IsBlankLocation(location))
     return true;
   std::string key(Trimmed(chain));
   key += '\x1f';
@@ -27,4 +34,14 @@ bool AlternateLocationChoice::Keeps(std::string_view chain, std::string_view res
     key += code;
   const auto [it, fresh] = first_.try_emplace(std::move(key), location);
   return fresh || it->second == location;
+}
+
+int16_t AlternateLocationChoice::Group(std::string_view location) {
+  location = Trimmed(location);
+  if (IsBlankLocation(location))
+    return 0;
+  auto it = std::find(kept_.begin(), kept_.end(), location);
+  if (it == kept_.end())
+    it = kept_.insert(kept_.end(), std::string(location));
+  return static_cast<int16_t>(std::min<ptrdiff_t>(kKeptConformerGroup + (it - kept_.begin()), INT16_MAX));
 }

@@ -280,8 +280,7 @@ private:
       if (!site)
         return false;
       siteOfRow_[r] = static_cast<uint32_t>(s->crystal.sites.size() - 1);
-      if (const std::string_view alt = Given(kAlt, r); !alt.empty())
-        site->disorderGroup = kKeptConformerGroup;
+      site->disorderGroup = m.locations.Group(Given(kAlt, r));
       if (const auto o = occ ? occ.Number(r) : std::nullopt) {
         if (o->value > 0.0 && o->value <= 1.0)
           site->occupancies[0] = static_cast<float>(o->value);

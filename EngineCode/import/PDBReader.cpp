@@ -43,7 +43,7 @@ struct PDBAtom {
   int line = 0; // of its ATOM or HETATM record
   bool hasU = false;
   double U[6] = {0, 0, 0, 0, 0, 0}; // Cartesian U11 U22 U33 U12 U13 U23, A^2
-  bool alternate = false; // at an alternate location (the one kept)
+  int16_t group = 0; // the disorder group of its alternate location (AlternateLocations.h)
 };
 
 struct PDBModel {
@@ -308,7 +308,7 @@ bool PDBParser::ReadAtom(std::string_view l, int line) {
   const bool hetatm = RecordIs(l, "HETATM");
   PDBAtom atom;
   atom.label = std::string(TrimImport(name));
-  atom.alternate = !TrimImport(ImportColumns(l, 17, 1)).empty();
+  atom.group = altChoice_.Group(ImportColumns(l, 17, 1));
   std::string_view symbol = TrimImport(ImportColumns(l, 77, 2));
   std::optional<ElementCode> element;
   // Old files put other things there (a segment's digits): only letters
@@ -521,8 +521,7 @@ bool PDBParser::Emit() {
       }
       if (!site)
         return false;
-      if (a.alternate)
-        site->disorderGroup = kKeptConformerGroup;
+      site->disorderGroup = a.group;
     }
     if (anisoLeft > 0)
       ImportWarning(*s, 0,

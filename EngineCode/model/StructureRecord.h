@@ -98,9 +98,9 @@ struct AsymmetricUnitRecord {
   int16_t disorderAssembly = 0;
   int16_t disorderGroup = 0;
 };
-// The group of the atoms a macromolecular file gives at alternate locations:
-// the conformer kept of them is one whole part, bonded within itself and to
-// the atoms of no location.
+// The group of the first alternate location a macromolecular file keeps; each
+// further location kept is the next group (AlternateLocations.h), bonded
+// within itself and to the atoms of no location, never to another location.
 inline constexpr int16_t kKeptConformerGroup = 1;
 
 // One face of a coordination polyhedron: its vertex atoms in order.
