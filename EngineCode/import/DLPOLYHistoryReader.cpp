@@ -14,10 +14,10 @@
 // put in the cell. Without boundaries a frame is a molecule.
 //
 // Each frame is one structure, named by its step. An atom's element comes
-// from its mass (ElementOfStandardMass), which decides where it and the
-// name disagree ("CA" of 12.011 u is carbon); a mass that is no element's
-// makes a placeholder, whatever the name. The Log says which names were
-// read how. The unformatted trajectory is no text and is refused by the
+// from its mass and name (NamedMassElements): the mass decides where it and
+// the name disagree ("CA" of 12.011 u is carbon), a name that is an
+// element's symbol where the mass names no one element. The Log says which
+// names were read how. The unformatted trajectory is no text and is refused by the
 // path.
 #include "StoredLimits.h"
 #include "import/ElementOfMass.h"

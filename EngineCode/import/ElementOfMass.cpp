@@ -3,6 +3,7 @@
 #include "import/ElementOfName.h"
 #include "import/ImportText.h"
 #include "import/StructureFill.h"
+#include "import/TextNumbers.h"
 
 #include <algorithm>
 #include <array>
@@ -22,9 +23,9 @@ constexpr std::array<double, 97> kStandardWeights = {
     173.05, 174.97, 178.49, 180.95, 183.84, 186.21, 190.23, 192.22, 195.08, 196.97, 200.59, 204.38, 207.2,  208.98,
     209.0,  210.0,  222.0,  223.0,  226.0,  227.0,  232.04, 231.04, 238.03, 237.0,  244.0,  243.0,  247.0};
 
-// Half a unit of the last decimal written: 0.05 for "39.1", 0.5 for "12"
+// The power of ten of the last decimal written: -1 for "39.1", 0 for "12"
 // and for "1.2e1".
-double HalfUnitOfLastDecimal(std::string_view written) {
+double LastDecimalPower(std::string_view written) {
   const size_t exponentAt = written.find_first_of("eEdD");
   const std::string_view mantissa = written.substr(0, exponentAt);
   const size_t dot = mantissa.find('.');
@@ -32,17 +33,27 @@ double HalfUnitOfLastDecimal(std::string_view written) {
   double exponent = 0.0;
   if (exponentAt != std::string_view::npos)
     exponent = ImportNumber(written.substr(exponentAt + 1)).value_or(0.0);
-  return 0.5 * std::pow(10.0, exponent - decimals);
+  return exponent - decimals;
+}
+
+// "Si (28.085)": an element and its standard atomic weight.
+std::string WeightText(ElementCode element) {
+  size_t z = 1;
+  while (z + 1 < kStandardWeights.size() && ElementFromAtomicNumber(static_cast<long>(z)) != element)
+    z++;
+  return ElementSymbolText(element) + " (" + FormatFixed(kStandardWeights[z], 3) + ")";
 }
 
 } // namespace
 
-std::optional<ElementCode> ElementOfStandardMass(std::string_view written) {
+MassCandidates StandardMassCandidates(std::string_view written) {
   written = TrimImport(written);
+  MassCandidates out;
   const auto mass = ImportNumber(written);
   if (!mass || !(*mass > 0.0))
-    return std::nullopt;
-  const double window = std::min(kMassMatchWindow, std::max(kMassMatchFloor, HalfUnitOfLastDecimal(written)));
+    return out;
+  const double power = LastDecimalPower(written);
+  const double window = std::min(kMassMatchWindow, std::max(kMassMatchFloor, 0.5 * std::pow(10.0, power)));
   long best = 0;
   double nearest = window;
   for (size_t z = 1; z < kStandardWeights.size(); z++)
@@ -50,25 +61,68 @@ std::optional<ElementCode> ElementOfStandardMass(std::string_view written) {
       nearest = d;
       best = static_cast<long>(z);
     }
-  return best > 0 ? ElementFromAtomicNumber(best) : std::nullopt;
+  if (best > 0) {
+    out.elements.push_back(*ElementFromAtomicNumber(best));
+    return out;
+  }
+  out.coarse = power >= -1.0;
+  for (size_t z = 1; z < kStandardWeights.size() && out.coarse; z++)
+    if (std::fabs(kStandardWeights[z] - *mass) <= kCoarseMassWindow)
+      out.elements.push_back(*ElementFromAtomicNumber(static_cast<long>(z)));
+  return out;
+}
+
+std::optional<ElementCode> ElementOfStandardMass(std::string_view written, std::string *note) {
+  const MassCandidates m = StandardMassCandidates(written);
+  if (note && m.coarse && !m.elements.empty()) {
+    const std::string mass(TrimImport(written));
+    if (m.elements.size() == 1) {
+      *note = "the mass " + mass + " is read as " + WeightText(m.elements[0]) + ", the one element within " +
+              FormatFixed(kCoarseMassWindow, 1) + " u of a mass written to so few decimals.";
+    } else {
+      std::string list;
+      for (size_t k = 0; k < m.elements.size(); k++)
+        list += (k == 0 ? "" : k + 1 == m.elements.size() ? " and " : ", ") + WeightText(m.elements[k]);
+      *note = "the mass " + mass + " lies within " + FormatFixed(kCoarseMassWindow, 1) + " u of " + list +
+              ": it names no one element.";
+    }
+  }
+  return m.elements.size() == 1 ? std::optional<ElementCode>(m.elements[0]) : std::nullopt;
+}
+
+std::optional<ElementCode> ElementOfStandardMass(ImportedStructure &s, int line, std::string_view written) {
+  std::string note;
+  const auto element = ElementOfStandardMass(written, &note);
+  if (!note.empty())
+    ImportWarning(s, line, note);
+  return element;
 }
 
 ElementCode NamedMassElements::Element(ImportedStructure &s, int line, std::string_view name, std::string_view mass) {
   auto it = readings_.find(name);
-  if (it == readings_.end())
-    it = readings_
-             .emplace(std::string(name), Reading{ElementOfStandardMass(mass), ElementOfLabel(s, line, name),
-                                                 std::string(TrimImport(mass))})
-             .first;
-  return it->second.element.value_or(kPlaceholderElement);
+  if (it != readings_.end())
+    return it->second.element.value_or(kPlaceholderElement);
+  Reading r{std::nullopt, ElementOfLabel(s, line, name), std::string(TrimImport(mass))};
+  const std::vector<ElementCode> candidates = StandardMassCandidates(mass).elements;
+  const bool named = r.named && std::find(candidates.begin(), candidates.end(), *r.named) != candidates.end();
+  const bool nameIsSymbol = r.named && ImportEqualNoCase(TrimImport(name), ElementSymbolText(*r.named));
+  if (candidates.size() != 1 && (named || (candidates.empty() && nameIsSymbol))) {
+    r.element = r.named;
+    r.byName = true;
+  } else {
+    r.element = ElementOfStandardMass(s, line, mass);
+  }
+  return readings_.emplace(std::string(name), std::move(r)).first->second.element.value_or(kPlaceholderElement);
 }
 
 void NamedMassElements::Log(ImportedStructure &s) const {
-  std::string byMass, overruled, unknown;
+  std::string byMass, byName, overruled, unknown;
   auto add = [](std::string &list, const std::string &entry) { list += (list.empty() ? "" : ", ") + entry; };
   for (const auto &[name, r] : readings_) {
     if (!r.element)
       add(unknown, name + " (" + r.mass + ")");
+    else if (r.byName)
+      add(byName, name + " (" + r.mass + ") " + ElementSymbolText(*r.element));
     else if (!r.named)
       add(byMass, name + " " + ElementSymbolText(*r.element));
     else if (*r.named != *r.element)
@@ -76,6 +130,9 @@ void NamedMassElements::Log(ImportedStructure &s) const {
   }
   if (!byMass.empty())
     ImportWarning(s, 0, "these atom names name no element; their masses tell it: " + byMass + ".");
+  if (!byName.empty())
+    ImportWarning(s, 0,
+                  "the masses of these atoms name no one element; their names, which do, decide: " + byName + ".");
   if (!overruled.empty())
     ImportWarning(
         s, 0, "the masses of these atoms are another element's than their names say, and decide: " + overruled + ".");

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A mass matches an element's standard atomic weight within the precision
 // it is written to (half a unit of its last decimal), at least within the
@@ -18,17 +19,36 @@
 inline constexpr double kMassMatchFloor = 0.015; // u
 inline constexpr double kMassMatchWindow = 0.05; // u
 
-// The element whose standard atomic weight lies nearest the mass written
-// as `written` (a number as the file gives it), within the mass's match
-// window; none for a mass that is no element's (a coarse-grained bead, a
-// united atom, a virtual site of no mass) or for text that is no mass.
-std::optional<ElementCode> ElementOfStandardMass(std::string_view written);
+// A mass written to a whole unit or to one decimal ("28", "32.0") that no
+// element matches so closely is the element whose standard atomic weight
+// lies within this of it, when exactly one does: "28" is silicon, "56"
+// iron, while "40" lies as near argon as calcium and names neither.
+inline constexpr double kCoarseMassWindow = 0.5; // u
+
+// The elements a mass written as `written` (a number as the file gives it)
+// may be: the one whose standard atomic weight lies nearest, within the
+// mass's match window; else, for a mass written to a whole unit or one
+// decimal, each within kCoarseMassWindow (`coarse` then set).
+struct MassCandidates {
+  std::vector<ElementCode> elements;
+  bool coarse = false;
+};
+MassCandidates StandardMassCandidates(std::string_view written);
+
+// The one element a written mass names; none for a mass that is no
+// element's (a coarse-grained bead, a united atom, a virtual site of no
+// mass), for one that lies near two (coarse), or for text that is no mass.
+// `note` gets the Log line when the coarse window decided or found two.
+std::optional<ElementCode> ElementOfStandardMass(std::string_view written, std::string *note = nullptr);
+// The same, the Log line written as a warning of `s` on `line`.
+std::optional<ElementCode> ElementOfStandardMass(ImportedStructure &s, int line, std::string_view written);
 
 // The elements of atom names that come with masses (the records of a DL_POLY
-// trajectory): the mass
-// decides where it and the name disagree ("CA" of 12.011 u is carbon), and
-// a mass that is no element's makes a placeholder, whatever the name. Each
-// name is read once, with the mass it first comes with.
+// trajectory): the mass decides where it and the name disagree ("CA" of
+// 12.011 u is carbon); where the mass names no one element, a name that is
+// an element's symbol decides if the mass is no other element's ("S" of
+// 32.041 u is sulphur, "AR" of 40 u argon); else the atom is a placeholder.
+// Each name is read once, with the mass it first comes with.
 class NamedMassElements {
 public:
   ElementCode Element(ImportedStructure &s, int line, std::string_view name, std::string_view mass);
@@ -39,6 +59,7 @@ private:
   struct Reading {
     std::optional<ElementCode> element, named;
     std::string mass;
+    bool byName = false; // the name decided where the mass named no one element
   };
   std::map<std::string, Reading, std::less<>> readings_;
 };

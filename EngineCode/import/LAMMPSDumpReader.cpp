@@ -193,7 +193,7 @@ bool DumpReader::Atoms(size_t item, std::string_view name, long count, Simulatio
         return Fail(i - 1, "the mass \"" + std::string(t[massColumn]) + "\" is not a number");
       auto it = elementOfMass.find(*mass);
       if (it == elementOfMass.end())
-        it = elementOfMass.emplace(*mass, ElementOfStandardMass(t[massColumn])).first;
+        it = elementOfMass.emplace(*mass, ElementOfStandardMass(*s, atom.line, t[massColumn])).first;
       element = it->second;
     }
     if (!element && elementColumn == kNoColumn)
