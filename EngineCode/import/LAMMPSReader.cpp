@@ -7,9 +7,11 @@
 // is a comment. The box opens as a crystal in P 1.
 //
 // The file carries no element and no units: each atom type becomes the
-// element whose standard atomic mass is nearest its mass. Reduced (lj)
-// units are told by every mass being exactly 1 (then the types are
-// placeholders), a warning; a box denser than any matter in A is refused
+// element its mass names (ElementOfStandardMass). Reduced (lj) units are
+// told by every mass being exactly 1 (then the types are placeholders), a
+// warning. Where no atom has an element and the file lists bonds, a bond
+// specification of placeholders would bond every close pair: the atoms are
+// read as a molecule of the listed bonds alone, without the box; a box denser than any matter in A is refused
 // where every reader's cell is (StructureFill.h), placeholders not counted.
 #include "StoredLimits.h"
 #include "import/ElementOfMass.h"
@@ -229,31 +231,9 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   s->extras.title = s->name;
   if (s->name.empty())
     s->name = source.name;
-  // The package would take -0.5 to 0.5 for a side the header leaves out;
-  // no file that holds atoms does, and a header that seems to is damaged.
-  for (int axis = 0; axis < 3; axis++)
-    if (!boxSides[axis])
-      return RefuseImport(r.result, 0,
-                          std::string("the header gives no \"") + "xyz"[axis] + "lo " + "xyz"[axis] + "hi\" line");
-  SimulationBox box;
-  const double rows[3][3] = {{hi[0] - lo[0], 0.0, 0.0}, {tilt[0], hi[1] - lo[1], 0.0}, {tilt[1], tilt[2], hi[2] - lo[2]}};
-  std::copy(&rows[0][0], &rows[0][0] + 9, &box.vectors[0][0]);
-  std::copy(lo, lo + 3, box.origin);
-  // A two-dimensional run: its atoms lie in a plane of a box only some
-  // tenths thick along z, which no crystal is.
-  const double thickness = hi[2] - lo[2];
-  if (thickness > 0.0 && thickness < kMinImportCellHeight && tilt[1] == 0.0 && tilt[2] == 0.0) {
-    s->crystal.molecule = 1;
-    ImportWarning(*s, static_cast<int>(sideLine[2] + 1),
-                  "the box is " + MyTrimSprintf("%g", thickness) +
-                      " thick along z: a two-dimensional box; its atoms are read as a molecule.");
-  } else if (!SetImportBox(*s, box, result.error, static_cast<int>(boxLine + 1))) {
-    return false;
-  }
-
   // ---- Masses: the elements of the atom types.
   std::map<long, double> masses;
-  std::map<long, std::string_view> writtenMasses;
+  std::map<long, std::pair<std::string_view, int>> writtenMasses; // as written, on its line
   if (auto it = sections.find("Masses"); it != sections.end())
     for (size_t k : it->second.lines) {
       const auto t = ImportTokens(WithoutComment(r.lines[k]));
@@ -262,7 +242,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       if (!type || !mass || *mass <= 0.0)
         return RefuseImport(r.result, static_cast<int>(k) + 1, "the line is not an atom type and its mass");
       masses[*type] = *mass;
-      writtenMasses[*type] = t[1];
+      writtenMasses[*type] = {t[1], static_cast<int>(k) + 1};
     }
   const bool allOne =
       !masses.empty() && std::all_of(masses.begin(), masses.end(), [](const auto &m) { return m.second == 1.0; });
@@ -273,7 +253,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   std::map<long, ElementCode> elements;
   std::string mapping, unmatched;
   for (const auto &[type, mass] : masses) {
-    const auto element = allOne ? std::nullopt : ElementOfStandardMass(writtenMasses[type]);
+    const auto [written, line] = writtenMasses[type];
+    const auto element = allOne ? std::nullopt : ElementOfStandardMass(*s, line, written);
     elements[type] = element.value_or(kPlaceholderElement);
     std::string &list = element ? mapping : unmatched;
     list += (list.empty() ? "" : ", ") + std::to_string(type) + " (" + MyTrimSprintf("%.4f", mass) + ")" +
@@ -283,6 +264,37 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
     ImportWarning(*s, 0, "atom types by their masses: " + mapping + ".");
   if (!unmatched.empty() && !allOne)
     ImportWarning(*s, 0, "atom types whose mass is no element's are placeholders: " + unmatched + ".");
+
+  // The package would take -0.5 to 0.5 for a side the header leaves out;
+  // no file that holds atoms does, and a header that seems to is damaged.
+  for (int axis = 0; axis < 3; axis++)
+    if (!boxSides[axis])
+      return RefuseImport(r.result, 0,
+                          std::string("the header gives no \"") + "xyz"[axis] + "lo " + "xyz"[axis] + "hi\" line");
+  SimulationBox box;
+  const double rows[3][3] = {{hi[0] - lo[0], 0.0, 0.0}, {tilt[0], hi[1] - lo[1], 0.0}, {tilt[1], tilt[2], hi[2] - lo[2]}};
+  std::copy(&rows[0][0], &rows[0][0] + 9, &box.vectors[0][0]);
+  std::copy(lo, lo + 3, box.origin);
+  const auto bonds = sections.find("Bonds");
+  const bool noElements = std::all_of(elements.begin(), elements.end(),
+                                     [](const auto &e) { return e.second == kPlaceholderElement; });
+  // A two-dimensional run: its atoms lie in a plane of a box only some
+  // tenths thick along z, which no crystal is.
+  const double thickness = hi[2] - lo[2];
+  if (thickness > 0.0 && thickness < kMinImportCellHeight && tilt[1] == 0.0 && tilt[2] == 0.0) {
+    s->crystal.molecule = 1;
+    ImportWarning(*s, static_cast<int>(sideLine[2] + 1),
+                  "the box is " + MyTrimSprintf("%g", thickness) +
+                      " thick along z: a two-dimensional box; its atoms are read as a molecule.");
+  } else if (noElements && bonds != sections.end() && !bonds->second.lines.empty()) {
+    s->crystal.molecule = 1;
+    ImportWarning(*s, static_cast<int>(bonds->second.keyword + 1),
+                  "the atoms have no elements to tell the bonded pairs from the others: only the " +
+                      std::to_string(bonds->second.lines.size()) +
+                      " bonds the file lists are drawn, its atoms read as a molecule without the box.");
+  } else if (!SetImportBox(*s, box, result.error, static_cast<int>(boxLine + 1))) {
+    return false;
+  }
 
   // ---- Atoms.
   Section &atoms = sections["Atoms"];
@@ -346,8 +358,8 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
   }
 
   // ---- Bonds, between atom IDs.
-  if (auto it = sections.find("Bonds"); it != sections.end())
-    for (size_t k : it->second.lines) {
+  if (bonds != sections.end())
+    for (size_t k : bonds->second.lines) {
       ImportTokens(WithoutComment(r.lines[k]), t);
       const auto a = t.size() >= 4 ? ImportWholeNumber(t[2]) : std::nullopt;
       const auto b = t.size() >= 4 ? ImportWholeNumber(t[3]) : std::nullopt;
