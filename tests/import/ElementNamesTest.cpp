@@ -14,17 +14,6 @@ namespace {
 using namespace readertest;
 using doctest::Window;
 
-// "C128 H189 N38": the sites' elements with their counts, by symbol.
-std::string ElementCounts(const CrystalRec &c) {
-  std::map<std::string, int> counts;
-  for (const AsymmetricUnitRecord &s : c.sites)
-    counts[ElementSymbolText(s.elements[0])]++;
-  std::string out;
-  for (const auto &[symbol, n] : counts)
-    out += (out.empty() ? "" : " ") + symbol + std::to_string(n);
-  return out;
-}
-
 const std::string kCIFHead = "data_w\n_cell_length_a 10\n_cell_length_b 10\n_cell_length_c 10\n"
                              "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
                              "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n";
@@ -120,11 +109,7 @@ TEST(ElementNames, NamesAndMassesReadAsTheirWritersMeantThem) {
     FakeHost host;
     Window w(host);
     std::optional<TempFile> written;
-    fs::path file = c.file;
-    if (file.empty()) {
-      written.emplace(c.name, c.text);
-      file = written->path;
-    }
+    const fs::path file = RowFile(c.file, c.name, c.text, written);
     ASSERT_TRUE(OpenTextFile(w.ref(), file, ImportChoice::TakeFirst))
         << c.name << ": " << (host.alerts.empty() ? "" : host.alerts.back().explanation);
     EXPECT_EQ(ElementCounts(w.crystal()), c.counts) << c.name;

@@ -6,12 +6,15 @@
 #include "../documents/DocumentTestSupport.h"
 
 #include "import/ImportPath.h"
+#include "import/ImportText.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -38,12 +41,33 @@ struct TempFile {
   }
 };
 
+// The file of a table's row: its sample, or else its text written under
+// its name (removed with `written`).
+inline fs::path RowFile(const fs::path &sample, const std::string &name, const std::string &text,
+                        std::optional<TempFile> &written) {
+  if (!sample.empty())
+    return sample;
+  written.emplace(name, text);
+  return written->path;
+}
+
 // The site of a label, or null.
 inline const AsymmetricUnitRecord *Site(const CrystalRec &c, const char *label) {
   for (const AsymmetricUnitRecord &s : c.sites)
     if (std::strcmp(s.label, label) == 0)
       return &s;
   return nullptr;
+}
+
+// "C128 H189 N38": the sites' elements with their counts, by symbol.
+inline std::string ElementCounts(const CrystalRec &c) {
+  std::map<std::string, int> counts;
+  for (const AsymmetricUnitRecord &s : c.sites)
+    counts[ElementSymbolText(s.elements[0])]++;
+  std::string out;
+  for (const auto &[symbol, n] : counts)
+    out += (out.empty() ? "" : " ") + symbol + std::to_string(n);
+  return out;
 }
 
 // The alert's explanation when a file is refused, or "" when it opens.
