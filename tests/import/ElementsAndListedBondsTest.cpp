@@ -118,57 +118,42 @@ TEST(ElementsAndListedBonds, RecordsAreReadAsTheirWritersMeantThem) {
                              "Bonds\n\n1 1 1 2\n2 1 2 3\n3 1 3 4\n4 1 5 6\n";
   const struct {
     std::string name;
-    fs::path file;
-    std::string text;
-    std::string counts;
-    std::vector<std::string> log;
-    std::vector<std::array<Place, 2>> apart, together; // atoms never / always bonded
-    std::set<std::pair<uint32_t, uint32_t>> bonds;     // when given, exactly the bonds drawn
+    fs::path file = {};      // a sample, or
+    std::string text = {};   // a file written for the case
+    std::string counts = {}; // the atoms' elements, when given
+    std::vector<std::string> log = {};
+    std::vector<std::array<Place, 2>> apart = {}, together = {}; // atoms never / always bonded
+    std::set<std::pair<uint32_t, uint32_t>> bonds = {};          // when given, exactly the bonds drawn
   } cases[] = {
-      {"cluster.pdb", Sample("pdb", "xcrysden-cluster.pdb"), "", "O1 Pt4", {}, {}, {}, {}},
-      {"unk.pdb", {}, unkPDB, "C1 Cl2 Pt1", {}, {}, {}, {}},
-      {"cluster.cif", {}, unkMMCIF, "Cl1 O1 Pt2", {}, {}, {}, {}},
-      {"data.masses",
-       {},
-       masses,
-       "Cu1 Fe1 K1 Mg1 Ni1 Si1 Xx2",
-       {"line 12: the mass 28 is read as Si (28.085), the one element within 0.5 u of a mass written to so few "
-        "decimals.",
-        "line 17: the mass 40 lies within 0.5 u of Ar (39.948) and Ca (40.078): it names no one element."},
-       {},
-       {},
-       {}},
-      {"HISTORY",
-       {},
-       history,
-       "Ar1 S1 Xx2",
-       {"line 4: the mass 32.0 is read as S (32.060)",
-        "the masses of these atoms name no one element; their names, which do, decide: AR (40) Ar."},
-       {},
-       {},
-       {}},
+      {.name = "cluster.pdb", .file = Sample("pdb", "xcrysden-cluster.pdb"), .counts = "O1 Pt4"},
+      {.name = "unk.pdb", .text = unkPDB, .counts = "C1 Cl2 Pt1"},
+      {.name = "cluster.cif", .text = unkMMCIF, .counts = "Cl1 O1 Pt2"},
+      {.name = "data.masses",
+       .text = masses,
+       .counts = "Cu1 Fe1 K1 Mg1 Ni1 Si1 Xx2",
+       .log = {"line 12: the mass 28 is read as Si (28.085), the one element within 0.5 u of a mass written to so "
+               "few decimals.",
+               "line 17: the mass 40 lies within 0.5 u of Ar (39.948) and Ca (40.078): it names no one element."}},
+      {.name = "HISTORY",
+       .text = history,
+       .counts = "Ar1 S1 Xx2",
+       .log = {"line 4: the mass 32.0 is read as S (32.060)",
+               "the masses of these atoms name no one element; their names, which do, decide: AR (40) Ar."}},
       // The kept OD2 is at A, the water at B: never bonded, while OD2 keeps
       // its carbon.
-      {"altloc.pdb", {}, AltlocPDB(), "C1 O3", {}, {{kOD2A, kWaterB}}, {{kOD2A, kCG}, {kOD1, kCG}}, {}},
-      {"altloc.cif", {}, AltlocMMCIF(), "C1 O3", {}, {{kOD2A, kWaterB}}, {{kOD2A, kCG}, {kOD1, kCG}}, {}},
+      {.name = "altloc.pdb", .text = AltlocPDB(), .apart = {{kOD2A, kWaterB}}, .together = {{kOD2A, kCG}}},
+      {.name = "altloc.cif", .text = AltlocMMCIF(), .apart = {{kOD2A, kWaterB}}, .together = {{kOD2A, kCG}}},
       // GLU 108's OE2 at A and water 323 at B, 1.21 A apart; OE2 at A
       // keeps its CD at A. Fractions of the file's positions by gemmi.
-      {"3al1.pdb",
-       Sample("pdb", "pymol-3al1.pdb.gz"),
-       "",
-       "",
-       {},
-       {{Place{-0.57659, -0.16625, -0.07125}, Place{-0.58691, -0.22479, -0.06269}}},
-       {{Place{-0.57659, -0.16625, -0.07125}, Place{-0.60672, -0.13655, -0.08489}}},
-       {}},
-      {"fragments.data",
-       {},
-       listed,
-       "Xx6",
-       {"only the 4 bonds the file lists are drawn"},
-       {},
-       {},
-       {{0, 1}, {1, 2}, {2, 3}, {4, 5}}},
+      {.name = "3al1.pdb",
+       .file = Sample("pdb", "pymol-3al1.pdb.gz"),
+       .apart = {{Place{-0.57659, -0.16625, -0.07125}, Place{-0.58691, -0.22479, -0.06269}}},
+       .together = {{Place{-0.57659, -0.16625, -0.07125}, Place{-0.60672, -0.13655, -0.08489}}}},
+      {.name = "fragments.data",
+       .text = listed,
+       .counts = "Xx6",
+       .log = {"only the 4 bonds the file lists are drawn"},
+       .bonds = {{0, 1}, {1, 2}, {2, 3}, {4, 5}}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
