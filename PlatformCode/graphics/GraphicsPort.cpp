@@ -3,8 +3,8 @@
 #include "PictWriter.h"
 #include "QtBridge.h"
 #include "RegionImpl.h"
+#include "ShapedText.h"
 
-#include <QFontMetricsF>
 #include <QPainter>
 
 #include <climits>
@@ -379,51 +379,40 @@ void GraphicsPort::SetPixel(int h, int v, const RGBColor &colour) {
 // ---- Text -------------------------------------------------------------------------
 
 int GraphicsPort::TextWidth(std::string_view utf8) const {
-  QFontMetricsF metrics(MakeFont(fontName_, textSize_, textFace_), MeasureDevice());
-  double w = metrics.horizontalAdvance(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
-  return int(std::lround(w));
+  const QFont font = MakeFont(fontName_, textSize_, textFace_);
+  return int(std::lround(ShapeText(font, QString::fromUtf8(utf8.data(), qsizetype(utf8.size()))).advance));
 }
 
 void GraphicsPort::DrawString(std::string_view utf8) {
-  int advance = TextWidth(utf8);
+  const QFont font = MakeFont(fontName_, textSize_, textFace_);
+  const QString text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+  const ShapedText &shaped = ShapeText(font, text);
   Point at = penLoc_;
-  Move(advance, 0);
+  Move(int(std::lround(shaped.advance)), 0);
   if (recorder_)
     recorder_->Text(*this, at, utf8);
-  if (!pixels_ || pixels_->Depth() != 32)
+  if (!pixels_ || pixels_->Depth() != 32 || shaped.outline.isEmpty())
     return;
+  // The outlines are filled in an image of their own, placed in whole
+  // pixels of the picture, so that a picture drawn in strips has the text's
+  // pixels of the picture drawn whole.
+  const QRect area =
+      shaped.outline.boundingRect().translated(at.h, at.v).toAlignedRect().adjusted(-1, -1, 1, 1);
+  if (area.isEmpty())
+    return;
+  QImage glyphs(area.size(), QImage::Format_ARGB32_Premultiplied);
+  glyphs.fill(Qt::transparent);
+  QPainter fill(&glyphs);
+  fill.setRenderHint(QPainter::Antialiasing, true);
+  fill.translate(at.h - area.left(), at.v - area.top());
+  fill.fillPath(shaped.outline, QColor(fore_.red >> 8, fore_.green >> 8, fore_.blue >> 8));
+  fill.end();
   QImage image = ImageView(*pixels_);
   QPainter painter(&image);
   const Rect &b = pixels_->Bounds();
   painter.translate(-b.left, -b.top);
   painter.setClipRegion(VisibleRegion().impl().region);
-  const QFont font = MakeFont(fontName_, textSize_, textFace_);
-  const QString text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
-  const QColor colour(fore_.red >> 8, fore_.green >> 8, fore_.blue >> 8);
-  // The glyphs' own outlines, so that a text is drawn the same every time;
-  // underlined text and characters the font lacks go through the layout.
-  // The outlines are filled in an image of their own, placed in whole
-  // pixels of the picture, so that a picture drawn in strips has the text's
-  // pixels of the picture drawn whole.
-  QPainterPath outline;
-  if (!font.underline() && AddTextOutline(font, QPointF(at.h, at.v), text, &outline)) {
-    const QRect area = outline.boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1);
-    if (area.isEmpty())
-      return;
-    QImage glyphs(area.size(), QImage::Format_ARGB32_Premultiplied);
-    glyphs.fill(Qt::transparent);
-    QPainter fill(&glyphs);
-    fill.setRenderHint(QPainter::Antialiasing, true);
-    fill.translate(-area.left(), -area.top());
-    fill.fillPath(outline, colour);
-    fill.end();
-    painter.drawImage(area.topLeft(), glyphs);
-    return;
-  }
-  painter.setRenderHint(QPainter::TextAntialiasing, true);
-  painter.setFont(font);
-  painter.setPen(colour);
-  painter.drawText(QPointF(at.h, at.v), text);
+  painter.drawImage(area.topLeft(), glyphs);
 }
 
 } // namespace ovgfx

@@ -1,6 +1,7 @@
 #include "Painter.h"
 
 #include "QtBridge.h"
+#include "ShapedText.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -16,10 +17,6 @@ namespace {
 
 // Below this a length counts as zero in the tangent-arc construction.
 constexpr double kArcTolerance = 1e-9;
-// Pixel size of the outlines made for stroked text, scaled down to the font
-// size afterwards (outlines do not depend on the screen's resolution then).
-constexpr int kOutlineFontPixels = 1000;
-
 QColor ColourFromFloats(float r, float g, float b, float a) {
   auto clamp = [](float v) { return std::min(1.0f, std::max(0.0f, v)); };
   return QColor::fromRgbF(clamp(r), clamp(g), clamp(b), clamp(a));
@@ -136,8 +133,9 @@ struct Painter::Impl {
 TextSize MeasureText(std::string_view family, float size, int face, std::string_view utf8) {
   if (family.empty() || !(size > 0))
     return {};
-  QFontMetricsF metrics(MakeFont(family, size, face), MeasureDevice());
-  return TextSize{float(metrics.horizontalAdvance(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())))),
+  const QFont font = MakeFont(family, size, face);
+  QFontMetricsF metrics(font, MeasureDevice());
+  return TextSize{float(ShapeText(font, QString::fromUtf8(utf8.data(), qsizetype(utf8.size()))).advance),
                   float(metrics.height())};
 }
 
@@ -391,17 +389,15 @@ void Painter::GetTextPosition(float &x, float &y) const {
 }
 
 float Painter::StringWidth(std::string_view utf8) const {
-  QFontMetricsF metrics(impl_->Font(), MeasureDevice());
-  return float(metrics.horizontalAdvance(QString::fromUtf8(utf8.data(), qsizetype(utf8.size()))));
+  return float(ShapeText(impl_->Font(), QString::fromUtf8(utf8.data(), qsizetype(utf8.size()))).advance);
 }
 
 void Painter::ShowText(std::string_view utf8) {
-  const QString text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
-  const float advance = StringWidth(utf8);
+  const ShapedText &shaped = ShapeText(impl_->Font(), QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
   const QPointF at = impl_->textPosition;
-  impl_->textPosition += QPointF(advance, 0);
+  impl_->textPosition += QPointF(float(shaped.advance), 0);
   const PainterTextMode mode = impl_->st.textMode;
-  if (!IsValid() || mode == PainterTextMode::kInvisible || text.isEmpty())
+  if (!IsValid() || mode == PainterTextMode::kInvisible || shaped.outline.isEmpty())
     return;
   // Glyph space: baseline at the text position, glyphs upright whichever
   // way the port's y runs.
@@ -410,21 +406,10 @@ void Painter::ShowText(std::string_view utf8) {
       QTransform::fromScale(1, flipped ? -1 : 1) * QTransform::fromTranslate(at.x(), at.y()) * impl_->Full();
   impl_->PrepareDevice();
   impl_->painter.setTransform(glyphs);
-  if (mode == PainterTextMode::kFill) {
-    impl_->painter.setFont(impl_->Font());
-    impl_->painter.setPen(impl_->st.fill);
-    impl_->painter.drawText(QPointF(0, 0), text);
-    return;
-  }
-  QFont outlineFont = impl_->Font();
-  outlineFont.setPixelSize(kOutlineFontPixels);
-  QPainterPath outline;
-  outline.addText(0, 0, outlineFont, text);
-  const double scale = impl_->st.fontSize / kOutlineFontPixels;
-  outline = QTransform::fromScale(scale, scale).map(outline);
-  if (mode == PainterTextMode::kFillStroke)
-    impl_->painter.fillPath(outline, impl_->st.fill);
-  impl_->painter.strokePath(outline, impl_->StrokePen());
+  if (mode == PainterTextMode::kFill || mode == PainterTextMode::kFillStroke)
+    impl_->painter.fillPath(shaped.outline, impl_->st.fill);
+  if (mode != PainterTextMode::kFill)
+    impl_->painter.strokePath(shaped.outline, impl_->StrokePen());
 }
 
 void Painter::ShowTextAtPoint(float x, float y, std::string_view utf8) {
@@ -435,14 +420,13 @@ void Painter::ShowTextAtPoint(float x, float y, std::string_view utf8) {
 void Painter::DrawTextBox(const PainterRect &box, std::string_view utf8) {
   if (!IsValid())
     return;
+  const ShapedText &shaped = ShapeTextBox(impl_->Font(), QString::fromUtf8(utf8.data(), qsizetype(utf8.size())),
+                                          box.width, Qt::AlignHCenter);
+  if (shaped.outline.isEmpty())
+    return;
   impl_->PrepareDevice();
-  impl_->painter.setTransform(impl_->Full());
-  impl_->painter.setFont(impl_->Font());
-  impl_->painter.setPen(impl_->st.fill);
-  QTextOption option(Qt::AlignHCenter | Qt::AlignTop);
-  option.setWrapMode(QTextOption::WordWrap);
-  impl_->painter.drawText(QRectF(box.x, box.y, box.width, box.height),
-                          QString::fromUtf8(utf8.data(), qsizetype(utf8.size())), option);
+  impl_->painter.setTransform(QTransform::fromTranslate(box.x, box.y + shaped.ascent) * impl_->Full());
+  impl_->painter.fillPath(shaped.outline, impl_->st.fill);
 }
 
 } // namespace ovgfx

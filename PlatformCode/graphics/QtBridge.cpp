@@ -2,8 +2,6 @@
 
 #include "GraphicsPort.h"
 
-#include <QHash>
-#include <QRawFont>
 #include <QString>
 
 #include <array>
@@ -84,53 +82,6 @@ QPaintDevice *MeasureDevice() {
     return image;
   }();
   return &device;
-}
-
-namespace {
-
-// The unhinted raw font of the last font asked for, and the outlines of its
-// glyphs drawn so far: labels ask for the same few glyphs again and again.
-struct OutlineFont {
-  QFont font;
-  QRawFont raw;
-  QHash<quint32, QPainterPath> glyphs;
-};
-
-OutlineFont &OutlineFontFor(const QFont &font) {
-  thread_local OutlineFont cached;
-  if (cached.raw.isValid() && cached.font == font)
-    return cached;
-  // Unhinted: the hinted outlines the toolkit reads depend on what the font
-  // was last used for. Our points are pixels (72 dots per inch).
-  QFont unhinted = font;
-  unhinted.setHintingPreference(QFont::PreferNoHinting);
-  cached.font = font;
-  cached.raw = QRawFont::fromFont(unhinted);
-  if (cached.raw.isValid())
-    cached.raw.setPixelSize(font.pointSizeF());
-  cached.glyphs.clear();
-  return cached;
-}
-
-} // namespace
-
-bool AddTextOutline(const QFont &font, QPointF origin, const QString &text, QPainterPath *path) {
-  OutlineFont &outlines = OutlineFontFor(font);
-  if (!outlines.raw.isValid())
-    return false;
-  const QList<quint32> glyphs = outlines.raw.glyphIndexesForString(text);
-  if (glyphs.contains(0u))
-    return false;
-  const QList<QPointF> advances = outlines.raw.advancesForGlyphIndexes(glyphs, QRawFont::UseDesignMetrics);
-  QPointF pen = origin;
-  for (qsizetype i = 0; i < glyphs.size(); ++i) {
-    auto at = outlines.glyphs.find(glyphs[i]);
-    if (at == outlines.glyphs.end())
-      at = outlines.glyphs.insert(glyphs[i], outlines.raw.pathForGlyph(glyphs[i]));
-    path->addPath(at->translated(pen));
-    pen += advances.value(i);
-  }
-  return true;
 }
 
 } // namespace ovgfx

@@ -6,7 +6,6 @@
 
 #include <QFont>
 #include <QImage>
-#include <QPainterPath>
 
 #include <string_view>
 
@@ -25,16 +24,5 @@ QFont MakeFont(std::string_view family, double size, int face);
 
 // A paint device at 72 dots per inch for measuring text without drawing.
 QPaintDevice *MeasureDevice();
-
-// The outlines of `text` in `font` (a size in points at 72 dots per inch)
-// with its baseline starting at `origin`, added to `path`: each glyph's
-// unhinted outline placed at the sum of the design advances before it. The
-// toolkit's own text drawing reads hinted outlines, which came out a
-// fraction of a pixel apart depending on what the font was used for before,
-// so the same text in the same picture could differ from one export to the
-// next; these outlines depend on nothing but the font and the text. False
-// (and nothing added) when the font lacks a character, which the toolkit's
-// layout then draws with a fallback font.
-bool AddTextOutline(const QFont &font, QPointF origin, const QString &text, QPainterPath *path);
 
 } // namespace ovgfx
