@@ -219,12 +219,14 @@ TEST_F(TextExportTest, CIFEdgeCases) {
   EXPECT_EQ(Count(rcif, "\n'"), 12u);
   EXPECT_NE(rcif.find("_symmetry_cell_setting             rhombohedral\n"), std::string::npos);
 
-  // A blank symbol with stored cards: no symbol lines, a blank line before
+  // A blank symbol with stored cards that are no setting of the tables (an
+  // inversion centre off the origin): no symbol lines, a blank line before
   // the loop; an unconvertible title gives the fixed block name.
   CrystalRec p1 = Data("000 P 1");
   p1.spaceGroup[0] = '\0';
-  p1.cardCount = 1;
+  p1.cardCount = 2;
   p1.symCards[0] = MakeSymcard(kIdentityCard);
+  p1.symCards[1] = MakeSymcard("1/2-x       -y       -z  ");
   p1.ellipsoidData = 1;
   p1.sites[1].displacementType = kDisplacementAnisoU;
   p1.sites[0].displacementType = kDisplacementIsotropic;
@@ -232,9 +234,18 @@ TEST_F(TextExportTest, CIFEdgeCases) {
   const std::string pcif = FormatCIFFile(p1, "\xc3\x85", "", "1");
   EXPECT_EQ(pcif.rfind("data_structure\n", 0), 0u);
   EXPECT_EQ(pcif.find("_symmetry_space_group_name_H-M"), std::string::npos);
-  EXPECT_NE(pcif.find("103.0000\n\n\nloop_\n_symmetry_equiv_pos_as_xyz\n'+x,+y,+z'\n\n"), std::string::npos) << pcif;
-  EXPECT_NE(pcif.find("0.4713    0.7191    0.3116    0.0125\n"), std::string::npos);
-  EXPECT_NE(pcif.find("    0.2500    0.2500    0.3535  .  \n"), std::string::npos);
+  EXPECT_NE(pcif.find("103.0000\n\n\nloop_\n_symmetry_equiv_pos_as_xyz\n'+x,+y,+z'\n'1/2-x,-y,-z'\n\n"),
+            std::string::npos)
+      << pcif;
+  // Coordinates without su to six decimals.
+  EXPECT_NE(pcif.find("0.471300  0.719100  0.311600    0.0125\n"), std::string::npos);
+  EXPECT_NE(pcif.find("    0.250000  0.250000  0.353500  .  \n"), std::string::npos);
+  // The identity alone is P 1, and named so.
+  p1.cardCount = 1;
+  EXPECT_NE(FormatCIFFile(p1, "p", "", "1")
+                .find("103.0000\n\n_space_group_name_H-M_alt          'P 1'\n_space_group_name_Hall             'P "
+                      "1'\n_space_group_IT_number             1\n\nloop_\n"),
+            std::string::npos);
   EXPECT_NE(pcif.find("\n    C1  . . . . . .\n    N1      1.0000     1.0000     1.0000     0.0000"), std::string::npos)
       << "one anisotropic site lists every site:\n" << pcif;
 
