@@ -555,20 +555,22 @@ TEST_F(TextExportTest, OwnTextFileSaysHowManyBondsItLeavesOut) {
   const struct {
     const char *example;
     int handMade;
-    float minimum; // raised above the bonds' length: the structure keeps none
+    int deleted;      // bonds deleted by hand, which the specifications give back
+    float minimum;    // raised above the bonds' length: the structure keeps none, nor does the file
     const char *note; // empty: no note
   } cases[] = {
-      {"Rutile", 0, 0, ""},
-      {"Benzene", 0, 0, ""},
-      {"Benzene", 1, 0,
+      {"Rutile", 0, 0, 0, ""},
+      {"Benzene", 0, 0, 0, ""},
+      {"Benzene", 1, 0, 0,
        "1 bond of this structure is not written: a text file keeps only the bond specifications, and "
        "they do not give it. The Orvalisphere document keeps it."},
-      {"Benzene", 2, 0,
+      {"Benzene", 2, 0, 0,
        "2 bonds of this structure are not written: a text file keeps only the bond specifications, "
        "and they do not give them. The Orvalisphere document keeps them."},
-      {"NaCl", 0, 2.9f,
-       "bonds that this structure does not have come with the text file: its bond specifications give "
+      {"NaCl", 0, 2, 0,
+       "2 bonds that this structure does not have come with the text file: its bond specifications give "
        "them when the file is opened. The Orvalisphere document keeps the structure's own bonds."},
+      {"NaCl", 0, 0, 2.9f, ""},
   };
   for (const auto &t : cases) {
     w.crystal() = Example(t.example);
@@ -578,9 +580,9 @@ TEST_F(TextExportTest, OwnTextFileSaysHowManyBondsItLeavesOut) {
     if (t.minimum > 0) {
       c.bondSpecs[0].minLength = t.minimum;
       TurboGenerateBonds(&c);
+      EXPECT_EQ(BondCount(c), 0u);
     }
-    // Bonds made by hand, as the add-bond tool makes them, between atoms
-    // that are not bonded.
+    // Bonds made or deleted by hand, as the bond tools do.
     int made = 0;
     for (uint32_t i = 0; made < t.handMade && i < c.atoms.size(); i++)
       for (uint32_t j = i + 1; j < c.atoms.size(); j++)
@@ -590,6 +592,11 @@ TEST_F(TextExportTest, OwnTextFileSaysHowManyBondsItLeavesOut) {
           break;
         }
     ASSERT_EQ(made, t.handMade);
+    for (int k = 0; k < t.deleted; k++) {
+      const uint32_t i = static_cast<uint32_t>(k), j = c.atoms[i].bonds.front();
+      ASSERT_TRUE(DeleteBondListEntry(&c, int32_t(i), int32_t(j)));
+    }
+    const size_t kept = BondCount(c);
     host.log.clear();
     host.savePaths = {dir / "bonds.ovtx"};
     ASSERT_EQ(DoExportCommand(w.ref(), FourCharsToLong("xOVT")), 0);
@@ -597,14 +604,15 @@ TEST_F(TextExportTest, OwnTextFileSaysHowManyBondsItLeavesOut) {
     const std::string log = host.log;
     Window reread(host);
     ASSERT_TRUE(OpenStructureFile(reread.ref(), dir / "bonds.ovtx"));
-    EXPECT_EQ(BondCount(reread.crystal()), asRead) << t.example;
-    if (t.minimum > 0) {
-      EXPECT_EQ(BondCount(c), 0u);
-      EXPECT_EQ(log, std::to_string(asRead) + " " + t.note + "\r") << t.example;
+    EXPECT_EQ(BondCount(reread.crystal()), t.minimum > 0 ? kept : asRead) << t.example;
+    if (t.deleted > 0) {
+      EXPECT_EQ(kept + size_t(t.deleted), asRead);
+      EXPECT_EQ(log, std::string(t.note) + "\r") << t.example;
     } else if (*t.note) {
       EXPECT_EQ(log, std::string(t.note) + "\r") << t.example << " " << t.handMade;
     } else {
       EXPECT_EQ(log.find("not written"), std::string::npos) << t.example << ": " << log;
+      EXPECT_EQ(log.find("come with"), std::string::npos) << t.example << ": " << log;
     }
   }
 }
