@@ -32,21 +32,31 @@ namespace {
 // is C, then the others alphabetically; without C every element
 // alphabetically. The structure is not built yet: each site's atoms per cell
 // is the count of its images under the structure's operators.
-std::string FormulaOfSites(const CrystalRec &read) {
-  CrystalRec c = read;
+std::string FormulaOfSites(const CrystalRec &c) {
+  // The operators are made in a copy of the symmetry alone (the look-up
+  // writes the table's cards and symbol into it).
+  CrystalRec symmetry;
+  symmetry.molecule = c.molecule;
+  std::copy(std::begin(c.spaceGroup), std::end(c.spaceGroup), std::begin(symmetry.spaceGroup));
+  symmetry.originChoice = c.originChoice;
+  symmetry.latticeLetter = c.latticeLetter;
+  symmetry.alpha = c.alpha, symmetry.beta = c.beta, symmetry.gamma = c.gamma;
+  symmetry.cardCount = c.cardCount;
+  symmetry.symCards = c.symCards;
   const std::string_view given = CStrView(std::span<const char>(c.spaceGroup));
-  const bool symmetry = c.cardCount > 0 || std::any_of(given.begin(), given.end(),
-                                                       [](char ch) { return static_cast<uint8_t>(ch) >= '('; });
+  const bool named = c.cardCount > 0 ||
+                     std::any_of(given.begin(), given.end(), [](char ch) { return static_cast<uint8_t>(ch) >= '('; });
   std::optional<std::vector<GEP>> ops;
-  if (!c.molecule && symmetry)
-    ops = GetCrystalGEPs(&c, nullptr);
-  for (AsymmetricUnitRecord &site : c.sites)
-    site.atomsPerCell = ops && !ops->empty() ? static_cast<int32_t>(ops->size()) /
-                                                   std::max(OperatorsFixing(*ops, site.xyz, c.originShift), 1)
-                                             : 1;
+  if (!c.molecule && named)
+    ops = GetCrystalGEPs(&symmetry, nullptr);
+  std::vector<int32_t> perCell(c.sites.size(), 1);
+  if (ops && !ops->empty())
+    for (size_t s = 0; s < c.sites.size(); s++)
+      perCell[s] =
+          static_cast<int32_t>(ops->size()) / std::max(OperatorsFixing(*ops, c.sites[s].xyz, c.originShift), 1);
   std::vector<FormulaAmount> amounts;
   bool overflow = false;
-  CalcFormulaAmounts(&c, amounts, overflow);
+  CalcFormulaAmounts(&c, amounts, overflow, perCell);
   std::vector<std::pair<std::string, double>> counts;
   for (const FormulaAmount &e : amounts)
     counts.emplace_back(ElementSymbolText(e.element), e.amount);

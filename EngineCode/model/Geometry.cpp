@@ -440,7 +440,8 @@ float DSpace(const CrystalRec *crystal, float h, float k, float l) {
 
 // ---- Composition ---------------------------------------------------------------------
 
-bool CalcFormulaAmounts(const CrystalRec *crystal, std::vector<FormulaAmount> &list, bool &overflow) {
+bool CalcFormulaAmounts(const CrystalRec *crystal, std::vector<FormulaAmount> &list, bool &overflow,
+                        std::span<const int32_t> atomsPerCell) {
   list.clear(); // ascending element code, at most 31
   overflow = false;
   if (!crystal || UsableSiteSize(*crystal) == 0)
@@ -463,7 +464,9 @@ bool CalcFormulaAmounts(const CrystalRec *crystal, std::vector<FormulaAmount> &l
   uint32_t divisor = 0;
   for (size_t s = 0; s < n && !overflow; ++s) {
     const AsymmetricUnitRecord &site = crystal->sites[s];
-    const int32_t count = crystal->molecule ? moleculeAtoms[s] : site.atomsPerCell;
+    const int32_t count = crystal->molecule         ? moleculeAtoms[s]
+                          : s < atomsPerCell.size() ? atomsPerCell[s]
+                                                    : site.atomsPerCell;
     const uint32_t perCell = static_cast<uint32_t>(count);
     if (!crystal->molecule && count > 0 && (divisor == 0 || perCell < divisor))
       divisor = perCell;
