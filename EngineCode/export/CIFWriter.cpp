@@ -2,6 +2,7 @@
 
 #include "export/ExportFrame.h"
 #include "export/OwnTextWriter.h"
+#include "import/CIFDocument.h"
 
 #include "Alerts.h"
 #include "EllipsoidMaths.h"
@@ -52,8 +53,12 @@ std::string CIFLabelText(const std::string &label) {
   return quote + label + quote;
 }
 
-// Decimals of a number written without its su (none is known).
+// Decimals of a number written without its su (none is known): a cell
+// constant to four; a coordinate to six, so that an atom keeps its place
+// (2/3 is not moved to 0.6667) and a reader finds it on the special position
+// it stands on.
 constexpr int kPlainDecimals = 4;
+constexpr int kPlainCoordinateDecimals = 6;
 // The su is written in units of the last decimal, with as many decimals as
 // it was given to (0.00003 as "(3)" at five decimals, 0.0012 as "(12)" at
 // four), up to this many, and in at most two digits.
@@ -69,12 +74,12 @@ constexpr double kSmallestSuCode = 2.0;
 constexpr size_t kNumberWidth = 10;
 
 // A number as a CIF value: with its su in parentheses, at as many decimals
-// as the su needs ("4.09836(3)", "10.12(2)"), else at four decimals without
-// one (a written "(0)" would claim the value exact).
-std::string NumberWithSu(double value, double su) {
+// as the su needs ("4.09836(3)", "10.12(2)"), else at `plainDecimals`
+// without one (a written "(0)" would claim the value exact).
+std::string NumberWithSu(double value, double su, int plainDecimals) {
   char text[64];
   if (!(su > 0.0) || !std::isfinite(su)) {
-    std::snprintf(text, sizeof text, "%.*f", kPlainDecimals, value);
+    std::snprintf(text, sizeof text, "%.*f", plainDecimals, value);
     return text;
   }
   int decimals = -1;
@@ -96,16 +101,17 @@ std::string NumberWithSu(double value, double su) {
 
 // A number right-aligned in the loop's columns, its su after them, with a
 // blank before it when it fills them.
-std::string NumberField(double value, double su) {
-  std::string text = NumberWithSu(value, su);
+std::string NumberField(double value, double su, int plainDecimals = kPlainDecimals) {
+  std::string text = NumberWithSu(value, su, plainDecimals);
   const size_t width = std::min(text.size(), text.find('('));
   text.insert(0, width < kNumberWidth ? kNumberWidth - width : 1, ' ');
   return text;
 }
 
-// The label of each row of the atom-site loop: a row per element of a site,
-// the first with the site's label, the others with the element added
-// ("M1_Fe"); each unique in the file, since the label is the loop's key. A
+// The label of each row of the atom-site loop: a row per element of a site
+// (an occupancy of 0 included: the site is drawn, so it goes out), the first
+// with the site's label, the others with the element added ("M1_Fe"); each
+// unique in the file, since the label is the loop's key. A
 // label the file repeats (a PDB file's "CA" of every residue) is numbered
 // from its second use on, in file order: "CA", "CA_2", "CA_3", passing over
 // labels the file itself gives.
@@ -128,7 +134,7 @@ std::vector<std::vector<std::string>> RowLabels(const CrystalRec &c, size_t nSit
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = c.sites[s];
     for (int k = 0; k < kMaxSiteElements; k++) {
-      if (site.occupancies[k] == 0.0f || site.elements[k] == kBlankElement)
+      if (site.elements[k] == kBlankElement)
         break;
       if (k == 0) {
         rows[s].push_back(CIFLabelText(unique(TextFileLabel(site, s), true, "_")));
@@ -214,15 +220,17 @@ void WriteCIFSymmetry(const CrystalRec &c, std::string &out) {
   // Everything is looked up and generated in copies: the structure keeps its
   // symbol, lattice letter and cards as they are.
   std::string symbol(CStrView(std::span<const char>(c.spaceGroup)));
+  std::string named;     // the symbol as stored
+  std::string details;   // the number and cell setting
   bool lineOpen = false; // the cell-setting line waits for its line end
   if (!symbol.empty() && static_cast<uint8_t>(symbol[0]) >= 33) {
     const bool rhombohedral = AxesAreRhombohedral(c.alpha, c.beta, c.gamma);
     const uint8_t setting = symbol[0] == 'R' ? (rhombohedral ? kRhombohedralSetting : kHexagonalSetting) : 0;
-    Appendf(out, "_symmetry_space_group_name_H-M     '%s'\n", symbol.c_str());
+    Appendf(named, "_symmetry_space_group_name_H-M     '%s'\n", symbol.c_str());
     std::string schoenflies, full;
     int16_t number = 0, system = 0, count = 0;
     if (GetSpacegroupDetails(symbol, schoenflies, full, c.originChoice, setting, number, system, count)) {
-      Appendf(out, "_symmetry_Int_Tables_number         %d\n", number);
+      Appendf(details, "_symmetry_Int_Tables_number         %d\n", number);
       const char *name = nullptr;
       switch (system) {
       case kTriclinic:
@@ -253,7 +261,7 @@ void WriteCIFSymmetry(const CrystalRec &c, std::string &out) {
         break;
       }
       if (name) {
-        Appendf(out, "_symmetry_cell_setting             %s", name);
+        Appendf(details, "_symmetry_cell_setting             %s", name);
         lineOpen = true;
       }
     }
@@ -264,17 +272,13 @@ void WriteCIFSymmetry(const CrystalRec &c, std::string &out) {
   char lattice = c.latticeLetter;
   if (count == 0 && !symbol.empty())
     Spaceg(symbol, c.originChoice, c.alpha, c.beta, c.gamma, lattice, count, std::span<Symcard>(cards));
-  if (count == 0) {
-    if (lineOpen)
-      out += "\n";
-    return;
-  }
-  out += "\nloop_\n_symmetry_equiv_pos_as_xyz\n";
+  // Each card followed by its centring copies.
+  std::vector<std::string> operators;
   int16_t nCentring = 0;
   CentringVectors centring{};
   Bravais(EffectiveLatticeLetter(lattice, c.alpha, c.beta, c.gamma), nCentring, centring);
   for (uint16_t k = 0; k < count; k++) {
-    Appendf(out, "'%s'\n", MakeCommaDelimitedGEP(CardText(cards[k])).c_str());
+    operators.push_back(MakeCommaDelimitedGEP(CardText(cards[k])));
     for (int16_t t = 1; t < nCentring; t++) {
       GEP gep;
       Symcard2GEP(cards[k], gep);
@@ -282,9 +286,28 @@ void WriteCIFSymmetry(const CrystalRec &c, std::string &out) {
         gep.translation[d] += centring[static_cast<size_t>(t)][static_cast<size_t>(d)];
       Symcard copy{};
       GEP2Symcard(gep, copy);
-      Appendf(out, "'%s'\n", MakeCommaDelimitedGEP(CardText(copy)).c_str());
+      operators.push_back(MakeCommaDelimitedGEP(CardText(copy)));
     }
   }
+
+  // The setting the operators are, named so that a reader that takes the
+  // symbol rather than the operators builds the same crystal: the stored
+  // symbol names neither an origin choice nor the axes of an R group.
+  out += named;
+  if (NamedSetting setting; !operators.empty() && SettingOfOperators(operators, setting)) {
+    Appendf(out, "_space_group_name_H-M_alt          '%s'\n", setting.symbol.c_str());
+    Appendf(out, "_space_group_name_Hall             '%s'\n", setting.hall.c_str());
+    Appendf(out, "_space_group_IT_number             %d\n", setting.number);
+  }
+  out += details;
+  if (operators.empty()) {
+    if (lineOpen)
+      out += "\n";
+    return;
+  }
+  out += "\nloop_\n_symmetry_equiv_pos_as_xyz\n";
+  for (const std::string &op : operators)
+    Appendf(out, "'%s'\n", op.c_str());
   out += "\n";
 }
 
@@ -334,7 +357,8 @@ std::string FormatCIFFile(const CrystalRec &c, std::string_view title, std::stri
       // A shift of whole cells moves no atom: only its fraction is added.
       o += "  ";
       for (int j = 0; j < 3; j++)
-        o += NumberField(double{site.xyz[j] + ReduceOriginShift(c.originShift[j])}, c.esdFlag ? site.esd[j] : 0.0);
+        o += NumberField(double{site.xyz[j] + ReduceOriginShift(c.originShift[j])}, c.esdFlag ? site.esd[j] : 0.0,
+                         kPlainCoordinateDecimals);
       if (c.ellipsoidData) {
         if (site.displacementType == kDisplacementIsotropic)
           Appendf(o, "%10.4f", double{site.isoValue});

@@ -38,9 +38,9 @@ std::string PadLabel(const std::string &label, size_t width) {
   return label.size() >= width ? label : label + std::string(width - label.size(), ' ');
 }
 
-// The bond specifications as the file's reader takes them: the maximum in
-// the three decimals written, the minimum 0; a maximum written as 0 or less
-// is no specification.
+// The bond specifications as the file's reader takes them: the maximum and
+// the minimum in the three decimals written (a minimum of 0 is not written);
+// a maximum written as 0 or less is no specification.
 std::vector<BondSpec> SpecificationsAsRead(const CrystalRec &c) {
   std::vector<BondSpec> specs;
   const int count = std::clamp(c.bondSpecCount, 0, kMaxBondSpecs);
@@ -49,7 +49,8 @@ std::vector<BondSpec> SpecificationsAsRead(const CrystalRec &c) {
     const std::optional<float> written = ParseFloatToken(F(s.maxLength, 3));
     if (!written || *written <= 0.0f)
       continue;
-    s.minLength = 0.0f;
+    const std::optional<float> least = ParseFloatToken(F(s.minLength, 3));
+    s.minLength = s.minLength > 0.0f && least && *least < *written ? *least : 0.0f;
     s.maxLength = *written;
     specs.push_back(s);
   }
@@ -300,7 +301,12 @@ std::string FormatTextFile(const CrystalRec &c, std::string_view title, std::str
     o += "\n! Bond specifications\n";
     for (int k = 0; k < specs; k++) {
       const BondSpec &s = c.bondSpecs[static_cast<size_t>(k)];
-      o += "BMAX  " + Element(s.elementA) + "  " + Element(s.elementB) + "  " + F(s.maxLength, 3) + "\n";
+      // The minimum, when there is one, as a fourth number that older
+      // readers pass over: without it the file bonds pairs the rule refuses.
+      o += "BMAX  " + Element(s.elementA) + "  " + Element(s.elementB) + "  " + F(s.maxLength, 3);
+      if (s.minLength > 0.0f)
+        o.append(1, ' ').append(F(s.minLength, 3));
+      o += "\n";
     }
   }
 

@@ -200,3 +200,25 @@ std::vector<std::string> HallSymbolOperators(std::string_view hall) {
   }
   return list;
 }
+
+bool SettingOfOperators(const std::vector<std::string> &operators, NamedSetting &setting) {
+  try {
+    std::vector<gemmi::Op> ops;
+    ops.reserve(operators.size());
+    for (const std::string &text : operators)
+      ops.push_back(gemmi::parse_triplet(text).wrap());
+    const gemmi::SpaceGroup *group = gemmi::find_spacegroup_by_ops(gemmi::split_centering_vectors(ops));
+    if (!group)
+      return false;
+    setting.symbol = group->hm;
+    if (group->ext != '\0')
+      setting.symbol += std::string(" :") + group->ext;
+    setting.hall = group->hall;
+    setting.number = group->number;
+    return true;
+  } catch (const std::bad_alloc &) {
+    throw;
+  } catch (const std::exception &) {
+    return false;
+  }
+}

@@ -276,9 +276,11 @@ private:
       row.element = *e;
       if (cOcc && !cOcc.Null(r)) {
         const auto &o = numbers[kOccupancy];
-        if (!o || o->value <= 0.0 || o->value > 1.0 + kOccupancySumSlack) {
+        // An occupancy of 0 is kept as given (the structure's finish says
+        // so once).
+        if (!o || o->value < 0.0 || o->value > 1.0 + kOccupancySumSlack) {
           Warn(line, "the occupancy of the atom " + name() + " (" + std::string(cOcc.Text(r)) +
-                         ") lies outside (0, 1]; it is taken as 1.");
+                         ") lies outside [0, 1]; it is taken as 1.");
         } else {
           row.occupancy = std::min(1.0, o->value);
         }

@@ -3,11 +3,14 @@
 #include "Alerts.h"
 #include "AutoBonds.h"
 #include "BuildPipeline.h"
+#include "FractionalPlaces.h"
+#include "Geometry.h"
 #include "MemoryBudget.h"
 #include "Polyhedra.h"
 #include "RenderServices.h"
 #include "StoredLimits.h"
 #include "StructureArrays.h"
+#include "UnitCell.h"
 #include "documents/CrystalDocument.h"
 #include "import/FileBonds.h"
 #include "import/ImportText.h"
@@ -17,25 +20,46 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <utility>
 
 namespace {
 
-// The formula in Hill order: C first and H second when there is C, then
-// the others alphabetically; without C every element alphabetically.
+// The formula the structure opens with, as the Log's calculated formula
+// counts it (each occupancy times the atoms per cell of its site, over the
+// smallest atoms per cell), in Hill order: C first and H second when there
+// is C, then the others alphabetically; without C every element
+// alphabetically. The structure is not built yet: each site's atoms per cell
+// is the count of its images under the structure's operators.
 std::string FormulaOfSites(const CrystalRec &c) {
+  // The operators are made in a copy of the symmetry alone (the look-up
+  // writes the table's cards and symbol into it).
+  CrystalRec symmetry;
+  symmetry.molecule = c.molecule;
+  std::copy(std::begin(c.spaceGroup), std::end(c.spaceGroup), std::begin(symmetry.spaceGroup));
+  symmetry.originChoice = c.originChoice;
+  symmetry.latticeLetter = c.latticeLetter;
+  symmetry.alpha = c.alpha, symmetry.beta = c.beta, symmetry.gamma = c.gamma;
+  symmetry.cardCount = c.cardCount;
+  symmetry.symCards = c.symCards;
+  const std::string_view given = CStrView(std::span<const char>(c.spaceGroup));
+  const bool named = c.cardCount > 0 ||
+                     std::any_of(given.begin(), given.end(), [](char ch) { return static_cast<uint8_t>(ch) >= '('; });
+  std::optional<std::vector<GEP>> ops;
+  if (!c.molecule && named)
+    ops = GetCrystalGEPs(&symmetry, nullptr);
+  std::vector<int32_t> perCell(c.sites.size(), 1);
+  if (ops && !ops->empty())
+    for (size_t s = 0; s < c.sites.size(); s++)
+      perCell[s] =
+          static_cast<int32_t>(ops->size()) / std::max(OperatorsFixing(*ops, c.sites[s].xyz, c.originShift), 1);
+  std::vector<FormulaAmount> amounts;
+  bool overflow = false;
+  CalcFormulaAmounts(&c, amounts, overflow, perCell);
   std::vector<std::pair<std::string, double>> counts;
-  for (const AsymmetricUnitRecord &site : c.sites)
-    for (int k = 0; k < kMaxSiteElements; k++) {
-      if (site.elements[k] == kBlankElement || (k > 0 && site.occupancies[k] <= 0.0f))
-        continue;
-      const std::string symbol = ElementSymbolText(site.elements[k]);
-      auto it = std::find_if(counts.begin(), counts.end(), [&](const auto &p) { return p.first == symbol; });
-      if (it == counts.end())
-        it = counts.emplace(counts.end(), symbol, 0.0); // the old end is no longer valid
-      it->second += site.occupancies[k];
-    }
+  for (const FormulaAmount &e : amounts)
+    counts.emplace_back(ElementSymbolText(e.element), e.amount);
   const bool carbon = std::any_of(counts.begin(), counts.end(), [](const auto &p) { return p.first == "C"; });
   auto rank = [carbon](const std::string &symbol) { return !carbon ? 2 : symbol == "C" ? 0 : symbol == "H" ? 1 : 2; };
   std::sort(counts.begin(), counts.end(), [&](const auto &a, const auto &b) {
@@ -50,7 +74,7 @@ std::string FormulaOfSites(const CrystalRec &c) {
       out += std::fabs(n - std::round(n)) < 1e-3 ? std::to_string(static_cast<long>(std::lround(n)))
                                                   : FormatFixed(n, 2);
   }
-  return out;
+  return overflow ? out + " ..." : out;
 }
 
 } // namespace

@@ -282,7 +282,7 @@ private:
       siteOfRow_[r] = static_cast<uint32_t>(s->crystal.sites.size() - 1);
       site->disorderGroup = m.locations.Group(Given(kAlt, r));
       if (const auto o = occ ? occ.Number(r) : std::nullopt) {
-        if (o->value > 0.0 && o->value <= 1.0)
+        if (o->value >= 0.0 && o->value <= 1.0)
           site->occupancies[0] = static_cast<float>(o->value);
         else
           badOccupancy++;
@@ -296,7 +296,7 @@ private:
     for (const auto &[line, text] : m.warnings)
       ImportWarning(*s, line, text);
     if (badOccupancy > 0)
-      ImportWarning(*s, 0, std::to_string(badOccupancy) + " occupancy value(s) outside (0, 1] were taken as 1.");
+      ImportWarning(*s, 0, std::to_string(badOccupancy) + " occupancy value(s) outside [0, 1] were taken as 1.");
     if (altLeft_ > 0)
       ImportWarning(*s, 0, std::to_string(altLeft_) +
                                " alternate location(s) were left out; the first location of each residue is kept.");

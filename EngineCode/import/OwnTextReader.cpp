@@ -337,8 +337,16 @@ void Parser::Card(std::string_view card, std::string_view line, const std::vecto
     s = BondSpec{};
     s.elementA = *a;
     s.elementB = *b;
-    s.minLength = 0.0f;
     s.maxLength = *d;
+    // An optional fourth number: the shortest distance bonded.
+    s.minLength = 0.0f;
+    if (t.size() > 3) {
+      const auto low = ParseFloatToken(t[3]);
+      if (low && *low >= 0.0f && *low < *d)
+        s.minLength = *low;
+      else
+        Warn("BMAX: the minimum \"" + std::string(t[3]) + "\" is not a distance below the maximum; 0 is used.");
+    }
     s.style = c_.defaultBondStyle;
     s.colour1 = c_.bondColor1;
     s.colour2 = c_.bondColor2;

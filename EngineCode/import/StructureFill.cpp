@@ -502,6 +502,24 @@ std::string CellTooSmallFor(double volume, double atoms, bool atLeast) {
          FormatFixed(kMinCellVolumePerAtom, 0) + " \u00C5\u00B3 each atom of any matter needs";
 }
 
+namespace {
+
+// An occupancy of 0 is kept as the file gives it, whatever the format: the
+// atom is drawn and exported, and adds nothing to a formula or density. One
+// line says so for the whole structure.
+void SayZeroOccupancies(ImportedStructure &s) {
+  size_t zero = 0;
+  for (const AsymmetricUnitRecord &site : s.crystal.sites)
+    for (int k = 0; k < kMaxSiteElements; k++)
+      zero += site.elements[k] != kBlankElement && site.occupancies[k] == 0.0f;
+  if (zero > 0)
+    ImportWarning(s, 0,
+                  std::to_string(zero) + (zero == 1 ? " atom has" : " atoms have") +
+                      " the occupancy 0, kept as given: drawn and exported, in no formula or density.");
+}
+
+} // namespace
+
 bool FinishImportedStructure(ImportedStructure &s, ImportError &error, CellRoom room) {
   CrystalRec &c = s.crystal;
   DropLeftOutSites(s);
@@ -512,6 +530,7 @@ bool FinishImportedStructure(ImportedStructure &s, ImportError &error, CellRoom 
   if (c.sites.empty())
     return Refuse(error, 0, "it holds no atom with coordinates");
   ChooseUnnamedOrigin(s);
+  SayZeroOccupancies(s);
   if (!c.molecule && room == CellRoom::Held)
     if (std::string why = CellWithoutRoom(c); !why.empty())
       return Refuse(error, 0, why);

@@ -440,17 +440,12 @@ float DSpace(const CrystalRec *crystal, float h, float k, float l) {
 
 // ---- Composition ---------------------------------------------------------------------
 
-bool GetCalcFormula(const CrystalRec *crystal, std::string *text) {
-  if (text)
-    text->clear();
+bool CalcFormulaAmounts(const CrystalRec *crystal, std::vector<FormulaAmount> &list, bool &overflow,
+                        std::span<const int32_t> atomsPerCell) {
+  list.clear(); // ascending element code, at most 31
+  overflow = false;
   if (!crystal || UsableSiteSize(*crystal) == 0)
     return false;
-  struct Entry {
-    ElementCode element;
-    double amount;
-  };
-  std::vector<Entry> list; // ascending element code, at most 31
-  bool overflow = false;
   const size_t n = UsableSiteSize(*crystal);
   // A crystal's site stands for its atoms per cell. A molecule's sites keep
   // none: each stands for the molecule's atoms of that site (one each while
@@ -469,7 +464,9 @@ bool GetCalcFormula(const CrystalRec *crystal, std::string *text) {
   uint32_t divisor = 0;
   for (size_t s = 0; s < n && !overflow; ++s) {
     const AsymmetricUnitRecord &site = crystal->sites[s];
-    const int32_t count = crystal->molecule ? moleculeAtoms[s] : site.atomsPerCell;
+    const int32_t count = crystal->molecule         ? moleculeAtoms[s]
+                          : s < atomsPerCell.size() ? atomsPerCell[s]
+                                                    : site.atomsPerCell;
     const uint32_t perCell = static_cast<uint32_t>(count);
     if (!crystal->molecule && count > 0 && (divisor == 0 || perCell < divisor))
       divisor = perCell;
@@ -478,24 +475,36 @@ bool GetCalcFormula(const CrystalRec *crystal, std::string *text) {
         continue;
       const ElementCode element = site.elements[slot];
       auto it = std::lower_bound(list.begin(), list.end(), element,
-                                 [](const Entry &e, ElementCode code) { return e.element < code; });
+                                 [](const FormulaAmount &e, ElementCode code) { return e.element < code; });
       if (it == list.end() || it->element != element) {
         if (static_cast<int>(list.size()) == kMaxFormulaElements) {
           overflow = true; // the 32nd element: collecting stops at once
           break;
         }
-        it = list.insert(it, Entry{element, 0.0});
+        it = list.insert(it, FormulaAmount{element, 0.0});
       }
       it->amount += double(site.occupancies[slot]) * double(count);
     }
   }
+  const double by = divisor > 0 ? double(divisor) : 1.0;
+  for (FormulaAmount &e : list)
+    e.amount /= by;
+  return true;
+}
+
+bool GetCalcFormula(const CrystalRec *crystal, std::string *text) {
+  if (text)
+    text->clear();
+  std::vector<FormulaAmount> list;
+  bool overflow = false;
+  if (!CalcFormulaAmounts(crystal, list, overflow))
+    return false;
   if (text) {
-    const double by = divisor > 0 ? double(divisor) : 1.0;
     char buf[32];
     for (size_t e = 0; e < list.size(); ++e) {
       const char c0 = static_cast<char>(list[e].element >> 8);
       const char c1 = static_cast<char>(list[e].element & 0xFF);
-      const double amount = list[e].amount / by;
+      const double amount = list[e].amount;
       if (static_cast<unsigned char>(c1) >= 33)
         std::snprintf(buf, sizeof buf, "%c%c %.2f", c0, c1, amount);
       else

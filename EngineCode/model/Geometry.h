@@ -29,7 +29,9 @@
 #include "StructureRecord.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 // ---- Constants ----------------------------------------------------------------
 // `IncludedAngle` of a direction without length.
@@ -153,6 +155,17 @@ float DSpace(const CrystalRec *crystal, float h, float k, float l);
 // elements: at the 32nd the collection stops and "..." is appended. False
 // (and an empty text) when the structure has no sites.
 bool GetCalcFormula(const CrystalRec *crystal, std::string *text);
+// The amounts of that text, before it is written: one entry per element in
+// ascending order of element code, `overflow` set at the 32nd element.
+// `atomsPerCell`, when given, stands for the crystal's sites' own counts (a
+// structure not built yet). False (and no entry) when the structure has no
+// sites.
+struct FormulaAmount {
+  ElementCode element;
+  double amount;
+};
+bool CalcFormulaAmounts(const CrystalRec *crystal, std::vector<FormulaAmount> &list, bool &overflow,
+                        std::span<const int32_t> atomsPerCell = {});
 // Calculated density in kg/m^3 (sum over sites of atoms per cell x site mass,
 // times 1660.56 / cell volume). False, and density 0, for a molecule, a
 // structure without sites, an element with positive occupancy missing from

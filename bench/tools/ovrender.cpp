@@ -4,10 +4,11 @@
 // is built and plotted again K times and the medians of the builds and plots
 // printed.
 //
-//   ovrender FILE OUT [--size WxH] [--model N] [--fast] [--repeat K]
+//   ovrender FILE OUT [--size WxH] [--model N] [--fast] [--repeat K] [--structure S]
 //
 // FILE is any structure file the program opens, through its own open path
-// (of a file of several structures, the first). OUT's extension picks the
+// (of a file of several structures, the first, or with --structure the S-th
+// counted from 1, as the chooser picks it). OUT's extension picks the
 // writer: a picture (.png and the other raster formats), or a text export
 // (.cif, .ovtx, .pdb, ...) through the Export menu's writers. A refused
 // file exits with status 1 and the alert's text. --model sets
@@ -23,6 +24,7 @@
 #include "StructureArrays.h"
 #include "documents/CrystalDocument.h"
 #include "export/TextExportFormats.h"
+#include "import/ImportHooks.h"
 #include "import/ImportPath.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
@@ -58,7 +60,7 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: ovrender FILE OUT.png [--size WxH] [--model N] [--fast] [--repeat K]\n");
+  std::fprintf(stderr, "usage: ovrender FILE OUT.png [--size WxH] [--model N] [--fast] [--repeat K] [--structure S]\n");
   return 2;
 }
 
@@ -69,7 +71,7 @@ int main(int argc, char **argv) {
     return Usage();
   const std::filesystem::path file = argv[1];
   const std::string out = argv[2];
-  int width = 1000, height = 800, model = 0, repeat = 1;
+  int width = 1000, height = 800, model = 0, repeat = 1, structure = 0;
   bool fast = false, rebuild = false; // the build is timed again only when asked
   for (int k = 3; k < argc; k++) {
     if (!std::strcmp(argv[k], "--size") && k + 1 < argc) {
@@ -81,6 +83,10 @@ int main(int argc, char **argv) {
     } else if (!std::strcmp(argv[k], "--repeat") && k + 1 < argc) {
       repeat = std::max(1, std::atoi(argv[++k]));
       rebuild = true;
+    } else if (!std::strcmp(argv[k], "--structure") && k + 1 < argc) {
+      structure = std::atoi(argv[++k]);
+      if (structure < 1)
+        return Usage();
     } else if (!std::strcmp(argv[k], "--fast")) {
       fast = true;
     } else {
@@ -103,7 +109,11 @@ int main(int argc, char **argv) {
   // Reading builds the structure once, as File > Open does; with --repeat
   // the rebuilds below are timed without a plot.
   const auto openStart = std::chrono::steady_clock::now();
-  const bool opened = OpenStructureFile(&record, file, ImportChoice::TakeFirst);
+  if (structure > 0)
+    gImportHooks.choose = [structure](const std::filesystem::path &, const std::vector<StructureSummary> &) {
+      return StructurePick({size_t(structure - 1)});
+    };
+  const bool opened = OpenStructureFile(&record, file, structure > 0 ? ImportChoice::Ask : ImportChoice::TakeFirst);
   const double openTime = MillisecondsSince(openStart);
   if (!opened) {
     std::fprintf(stderr, "ovrender: %s could not be read\n", file.string().c_str());

@@ -219,12 +219,14 @@ TEST_F(TextExportTest, CIFEdgeCases) {
   EXPECT_EQ(Count(rcif, "\n'"), 12u);
   EXPECT_NE(rcif.find("_symmetry_cell_setting             rhombohedral\n"), std::string::npos);
 
-  // A blank symbol with stored cards: no symbol lines, a blank line before
+  // A blank symbol with stored cards that are no setting of the tables (an
+  // inversion centre off the origin): no symbol lines, a blank line before
   // the loop; an unconvertible title gives the fixed block name.
   CrystalRec p1 = Data("000 P 1");
   p1.spaceGroup[0] = '\0';
-  p1.cardCount = 1;
+  p1.cardCount = 2;
   p1.symCards[0] = MakeSymcard(kIdentityCard);
+  p1.symCards[1] = MakeSymcard("1/2-x       -y       -z  ");
   p1.ellipsoidData = 1;
   p1.sites[1].displacementType = kDisplacementAnisoU;
   p1.sites[0].displacementType = kDisplacementIsotropic;
@@ -232,9 +234,18 @@ TEST_F(TextExportTest, CIFEdgeCases) {
   const std::string pcif = FormatCIFFile(p1, "\xc3\x85", "", "1");
   EXPECT_EQ(pcif.rfind("data_structure\n", 0), 0u);
   EXPECT_EQ(pcif.find("_symmetry_space_group_name_H-M"), std::string::npos);
-  EXPECT_NE(pcif.find("103.0000\n\n\nloop_\n_symmetry_equiv_pos_as_xyz\n'+x,+y,+z'\n\n"), std::string::npos) << pcif;
-  EXPECT_NE(pcif.find("0.4713    0.7191    0.3116    0.0125\n"), std::string::npos);
-  EXPECT_NE(pcif.find("    0.2500    0.2500    0.3535  .  \n"), std::string::npos);
+  EXPECT_NE(pcif.find("103.0000\n\n\nloop_\n_symmetry_equiv_pos_as_xyz\n'+x,+y,+z'\n'1/2-x,-y,-z'\n\n"),
+            std::string::npos)
+      << pcif;
+  // Coordinates without su to six decimals.
+  EXPECT_NE(pcif.find("0.471300  0.719100  0.311600    0.0125\n"), std::string::npos);
+  EXPECT_NE(pcif.find("    0.250000  0.250000  0.353500  .  \n"), std::string::npos);
+  // The identity alone is P 1, and named so.
+  p1.cardCount = 1;
+  EXPECT_NE(FormatCIFFile(p1, "p", "", "1")
+                .find("103.0000\n\n_space_group_name_H-M_alt          'P 1'\n_space_group_name_Hall             'P "
+                      "1'\n_space_group_IT_number             1\n\nloop_\n"),
+            std::string::npos);
   EXPECT_NE(pcif.find("\n    C1  . . . . . .\n    N1      1.0000     1.0000     1.0000     0.0000"), std::string::npos)
       << "one anisotropic site lists every site:\n" << pcif;
 
@@ -544,20 +555,22 @@ TEST_F(TextExportTest, OwnTextFileSaysHowManyBondsItLeavesOut) {
   const struct {
     const char *example;
     int handMade;
-    float minimum; // raised above the bonds' length: the structure keeps none
+    int deleted;      // bonds deleted by hand, which the specifications give back
+    float minimum;    // raised above the bonds' length: the structure keeps none, nor does the file
     const char *note; // empty: no note
   } cases[] = {
-      {"Rutile", 0, 0, ""},
-      {"Benzene", 0, 0, ""},
-      {"Benzene", 1, 0,
+      {"Rutile", 0, 0, 0, ""},
+      {"Benzene", 0, 0, 0, ""},
+      {"Benzene", 1, 0, 0,
        "1 bond of this structure is not written: a text file keeps only the bond specifications, and "
        "they do not give it. The Orvalisphere document keeps it."},
-      {"Benzene", 2, 0,
+      {"Benzene", 2, 0, 0,
        "2 bonds of this structure are not written: a text file keeps only the bond specifications, "
        "and they do not give them. The Orvalisphere document keeps them."},
-      {"NaCl", 0, 2.9f,
-       "bonds that this structure does not have come with the text file: its bond specifications give "
+      {"NaCl", 0, 2, 0,
+       "2 bonds that this structure does not have come with the text file: its bond specifications give "
        "them when the file is opened. The Orvalisphere document keeps the structure's own bonds."},
+      {"NaCl", 0, 0, 2.9f, ""},
   };
   for (const auto &t : cases) {
     w.crystal() = Example(t.example);
@@ -567,9 +580,9 @@ TEST_F(TextExportTest, OwnTextFileSaysHowManyBondsItLeavesOut) {
     if (t.minimum > 0) {
       c.bondSpecs[0].minLength = t.minimum;
       TurboGenerateBonds(&c);
+      EXPECT_EQ(BondCount(c), 0u);
     }
-    // Bonds made by hand, as the add-bond tool makes them, between atoms
-    // that are not bonded.
+    // Bonds made or deleted by hand, as the bond tools do.
     int made = 0;
     for (uint32_t i = 0; made < t.handMade && i < c.atoms.size(); i++)
       for (uint32_t j = i + 1; j < c.atoms.size(); j++)
@@ -579,6 +592,11 @@ TEST_F(TextExportTest, OwnTextFileSaysHowManyBondsItLeavesOut) {
           break;
         }
     ASSERT_EQ(made, t.handMade);
+    for (int k = 0; k < t.deleted; k++) {
+      const uint32_t i = static_cast<uint32_t>(k), j = c.atoms[i].bonds.front();
+      ASSERT_TRUE(DeleteBondListEntry(&c, int32_t(i), int32_t(j)));
+    }
+    const size_t kept = BondCount(c);
     host.log.clear();
     host.savePaths = {dir / "bonds.ovtx"};
     ASSERT_EQ(DoExportCommand(w.ref(), FourCharsToLong("xOVT")), 0);
@@ -586,14 +604,15 @@ TEST_F(TextExportTest, OwnTextFileSaysHowManyBondsItLeavesOut) {
     const std::string log = host.log;
     Window reread(host);
     ASSERT_TRUE(OpenStructureFile(reread.ref(), dir / "bonds.ovtx"));
-    EXPECT_EQ(BondCount(reread.crystal()), asRead) << t.example;
-    if (t.minimum > 0) {
-      EXPECT_EQ(BondCount(c), 0u);
-      EXPECT_EQ(log, std::to_string(asRead) + " " + t.note + "\r") << t.example;
+    EXPECT_EQ(BondCount(reread.crystal()), t.minimum > 0 ? kept : asRead) << t.example;
+    if (t.deleted > 0) {
+      EXPECT_EQ(kept + size_t(t.deleted), asRead);
+      EXPECT_EQ(log, std::string(t.note) + "\r") << t.example;
     } else if (*t.note) {
       EXPECT_EQ(log, std::string(t.note) + "\r") << t.example << " " << t.handMade;
     } else {
       EXPECT_EQ(log.find("not written"), std::string::npos) << t.example << ": " << log;
+      EXPECT_EQ(log.find("come with"), std::string::npos) << t.example << ": " << log;
     }
   }
 }

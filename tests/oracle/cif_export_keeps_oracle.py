@@ -16,7 +16,20 @@ Each file is opened and exported by the program (`ovrender FILE out.cif`):
     su is written as the file wrote it, and a value without su gets none;
   - disorder assemblies and groups (tests/data/bonds/disorder_assemblies.cif):
     the export groups the rows as the file did, and opened again it draws
-    the file's 4 bonds (C0-C1, C0-C2, C1-N3, C1-N4, counted by hand).
+    the file's 4 bonds (C0-C1, C0-C2, C1-N3, C1-N4, counted by hand);
+  - the setting: gemmi's read_small_structure takes the space group from the
+    symbol the export states, not from its operators; the images of the
+    sites under that group fill the cell. Per element, the distinct places
+    must equal those of the source: for a CIF source the cell its own
+    operators fill; for another format counts made by hand (the file's
+    multiplicities, or the file's sites expanded by gemmi in the group with
+    its origin stated, as tests/oracle/cell_atoms_oracle.py does). Every
+    atom goes out, one of occupancy 0 too (gsas_test.exp's H, GARNET.EXP's
+    joined rows); the bundled pyrope's O keeps its coordinates to the last
+    decimal;
+  - the own text format (`ovrender FILE out.ovtx`): opened, exported and
+    opened again three times, a structure keeps the bonds of its source each
+    time.
 """
 
 import argparse
@@ -61,6 +74,36 @@ O1 O 0.3000(12) 0.41 0.0712(3)
 """
 
 
+AVOGADRO = "/usr/share/avogadro2/crystals"
+TOL = 1e-3
+
+# (file, structure counted from 1, per-element cell counts or None to take
+# them from the CIF source itself)
+CIF_CASES = [
+    (AVOGADRO + "/oxides/(MgAl2)O4-Spinel.cif", 1, None),       # F d -3 m :2, mixed sites
+    (AVOGADRO + "/elements/S8-Sulfur-alpha.cif", 1, None),      # F d d d, origin 2
+    # P m n m without operators: the file's own multiplicities.
+    ("tests/data/import/cif/gdis_burk1.cif", 1, {"Na": 8, "C": 2, "S": 6, "O": 34}),
+    ("tests/data/import/atoms/diamond.inp", 1, {"Mg": 8, "Al": 16, "O": 32}),
+    ("tests/data/import/gsas/cpd4.exp", 2, {"Fe": 24, "O": 32}),
+    ("tests/data/import/gsas/cpd4.exp", 3, {"Zr": 4, "Si": 4, "O": 16}),
+    ("tests/data/import/topas/Trilithium_thorium_fluoride_1000073.str", 1, {"Th": 8, "F": 56, "Li": 32}),
+    # Al, O1, O2 and H (occupancy 0) on the mirror of P b n m, 4 each.
+    ("tests/data/import/gsas/gsas_test.exp", 1, {"Al": 4, "O": 8, "H": 4}),
+    # FE2 with AL3 (occupancy 0) and AL4 with FE5 (occupancy 0) joined.
+    ("tests/data/import/gsas/GARNET.EXP", 1, {"Y": 24, "Fe": 40, "Al": 40, "O": 96}),
+]
+
+# The bundled pyrope's O: its coordinates as the example gives them.
+PYROPE_O = (0.03284, 0.05014, 0.65330)
+
+# (file, bonds of the source where counted by hand, else None)
+OVTX_CASES = [
+    ("tests/data/import/cif/cctbx_thpp.cif", 62),
+    ("tests/data/import/shelx/cctbx_sucrose_p1.res", None),
+]
+
+
 class Checks:
     def __init__(self):
         self.failures = 0
@@ -74,10 +117,20 @@ class Checks:
             print("FAIL " + what)
 
 
+def run(ovrender, env, source, out, structure=1):
+    """Opens the source (its structure-th) and writes the export: what
+    ovrender prints."""
+    cmd = [ovrender, source, out, "--size", "200x150"]
+    if structure > 1:
+        cmd += ["--structure", str(structure)]
+    done = subprocess.run(cmd, capture_output=True, text=True, env=env)
+    if done.returncode != 0 or not os.path.exists(out):
+        raise RuntimeError(f"ovrender {source} exited {done.returncode}: {done.stderr.strip()[:300]}")
+    return done.stdout
+
+
 def export(ovrender, path, out, env):
-    run = subprocess.run([ovrender, path, out], capture_output=True, text=True, env=env)
-    if run.returncode != 0 or not os.path.exists(out):
-        raise RuntimeError(f"ovrender {path} exited {run.returncode}: {run.stderr.strip()[:300]}")
+    run(ovrender, env, path, out)
     return gemmi.cif.read(out).sole_block()
 
 
@@ -184,6 +237,96 @@ def check_disorder(checks, ovrender, source, tmp, env):
                   f"disorder: the export opened again gives {(run.stdout + run.stderr).strip()[:200]}")
 
 
+def element_of(site):
+    return site.element.name if site.element.name != "X" else site.type_symbol
+
+
+def distinct_places(images):
+    """Per element, the distinct places (modulo the lattice) of the images,
+    each rounded to the tolerance."""
+    places = {}
+    for element, p in images:
+        places.setdefault(element, set()).add(tuple(round(x % 1.0 / TOL) % round(1 / TOL) for x in p))
+    return places
+
+
+def counts(places):
+    return Counter({e: len(v) for e, v in places.items()})
+
+
+def gemmi_cell(path):
+    """The cell gemmi's reading fills: the group of the symbol it takes (the
+    images expanded here, gemmi's own expansion merging images closer than
+    half an Angstrom)."""
+    st = gemmi.read_small_structure(path)
+    group = st.find_spacegroup()
+    ops = list(group.operations()) if group else [gemmi.Op("x,y,z")]
+    images = [(element_of(s), op.apply_to_xyz(s.fract.tolist())) for s in st.sites for op in ops]
+    return distinct_places(images), st.spacegroup_hm
+
+
+def operators_cell(path):
+    """The cell a CIF's own operators fill."""
+    block = gemmi.cif.read(path).sole_block()
+    ops = list(block.find_values("_symmetry_equiv_pos_as_xyz")) or list(
+        block.find_values("_space_group_symop_operation_xyz"))
+    group = [gemmi.Op(gemmi.cif.as_string(o)) for o in ops]
+    st = gemmi.make_small_structure_from_block(block)
+    return distinct_places((element_of(s), op.apply_to_xyz(s.fract.tolist())) for s in st.sites for op in group)
+
+
+def check_cif(checks, ovrender, env, source_dir, tmp):
+    for path, structure, want in CIF_CASES:
+        source = path if os.path.isabs(path) else os.path.join(source_dir, path)
+        name = f"{os.path.basename(source)}#{structure}"
+        out = os.path.join(tmp, f"export_{len(os.listdir(tmp))}.cif")
+        try:
+            run(ovrender, env, source, out, structure)
+        except RuntimeError as e:
+            checks.expect(False, str(e))
+            continue
+        want = Counter(want) if want else counts(operators_cell(source))
+        got, symbol = gemmi_cell(out)
+        checks.expect(counts(got) == want, f"{name}: gemmi fills {dict(counts(got))} in '{symbol}', the source {dict(want)}")
+        # The very places the export's own operators give.
+        checks.expect(got == operators_cell(out), f"{name}: '{symbol}' puts the atoms elsewhere than the operators")
+
+
+def check_pyrope(checks, ovrender, env, source_dir, tmp):
+    out = os.path.join(tmp, "pyrope.cif")
+    run(ovrender, env, os.path.join(source_dir, "resources", "examples", "Pyrope.ovtx"), out)
+    st = gemmi.read_small_structure(out)
+    oxygen = [s for s in st.sites if s.element.name == "O"]
+    checks.expect(len(oxygen) == 1, f"pyrope: {len(oxygen)} O rows")
+    for s in oxygen:
+        got = s.fract.tolist()
+        checks.expect(max(abs(a - b) for a, b in zip(got, PYROPE_O)) < 1e-7, f"pyrope: O at {got}, given {PYROPE_O}")
+
+
+def bonds_of(stdout):
+    for line in stdout.splitlines():
+        words = line.split()
+        if len(words) > 3 and words[0] == "atoms" and words[2] == "bonds":
+            return int(words[3])
+    return None
+
+
+def check_ovtx(checks, ovrender, env, source_dir, tmp):
+    for path, hand in OVTX_CASES:
+        source = os.path.join(source_dir, path)
+        name = os.path.basename(source)
+        try:
+            first = bonds_of(run(ovrender, env, source, os.path.join(tmp, name + ".0.ovtx")))
+            if hand is not None:
+                checks.expect(first == hand, f"{name}: the source opens with {first} bonds, {hand} counted by hand")
+            for generation in range(1, 4):
+                previous = os.path.join(tmp, f"{name}.{generation - 1}.ovtx")
+                bonds = bonds_of(run(ovrender, env, previous, os.path.join(tmp, f"{name}.{generation}.ovtx")))
+                checks.expect(bonds == first, f"{name}: export {generation} opens with {bonds} bonds, the source {first}")
+        except RuntimeError as e:
+            checks.expect(False, str(e))
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build-dir", required=True)
@@ -200,7 +343,10 @@ def main():
         for check in (lambda: check_pdb_labels(checks, ovrender, args.source_dir, tmp, env),
                       lambda: check_aniso_labels(checks, ovrender, tmp, env),
                       lambda: check_su(checks, ovrender, args.source_dir, tmp, env),
-                      lambda: check_disorder(checks, ovrender, args.source_dir, tmp, env)):
+                      lambda: check_disorder(checks, ovrender, args.source_dir, tmp, env),
+                      lambda: check_cif(checks, ovrender, env, args.source_dir, tmp),
+                      lambda: check_pyrope(checks, ovrender, env, args.source_dir, tmp),
+                      lambda: check_ovtx(checks, ovrender, env, args.source_dir, tmp)):
             try:
                 check()
             except RuntimeError as e:
