@@ -923,7 +923,7 @@ bool ReadCrystalFile(CrystalRec *crystal, const std::filesystem::path &file, Doc
     if (task.Stopped())
       FWrite(std::string(kDocumentReadStoppedLog) + name + ".");
     else
-      Alert(kDocumentReadAlert, reason);
+      Alert(kDocumentReadAlert, name + " could not be read. " + reason); // the file, however it was opened
     return false;
   }
   return true;

@@ -224,6 +224,11 @@ bool DoATOMSFile(const ImportSource &source, ImportResult &result) {
       // An atom, its coordinates mistyped or not: a typing slip ("0.l")
       // refuses the file rather than losing the atom.
       atoms.push_back({line, f});
+    } else if (f.size() >= 2 && std::all_of(f.begin() + 1, f.end(), [](const std::string &v) {
+                 return ImportNumberShaped(v) || v.find('/') != std::string::npos;
+               })) {
+      // An atom short of its coordinates: a line cut short, not one to skip.
+      return RefuseImport(result, line, "the atom \"" + std::string(TrimImport(l)) + "\" needs three coordinates");
     } else {
       ImportWarning(*s, line, "\"" + std::string(TrimImport(l)) + "\" is no keyword or atom; the line is skipped.");
     }
@@ -403,7 +408,7 @@ bool IsATOMSXAFSFile(const ImportSource &source) {
       space = space || (ImportEqualNoCase(t[k], "space") && k + 1 < t.size());
       if (ImportEqualNoCase(t[k], "space"))
         break;
-      a = a || (k + 1 < t.size() && ImportEqualNoCase(t[k], "a") && ImportNumberShaped(t[k + 1]));
+      a = a || (k + 1 < t.size() && ImportEqualNoCase(t[k], "a") && ImportBeginsAsNumber(t[k + 1]));
     }
   }
   return false;

@@ -179,6 +179,14 @@ bool Reader::Read() {
     card.items = ImportTokens(card.rest);
     cards.push_back(std::move(card));
   }
+  // A file whose last line, without its line end, is a site card short of
+  // its displacement was cut inside that card: its last number may be a
+  // fraction's beginning ("1" of "1/2").
+  if (source_.lastLineOpen && !cards.empty() && cards.back().kind == 'A' && cards.back().items.size() < 5 &&
+      !(cards.back().items.size() > 0 && ImportEqualNoCase(cards.back().items[0], "SD")))
+    return Refuse(cards.back().line, "the file ends inside the A card \"" +
+                                         std::string(TrimImport(lines[static_cast<size_t>(cards.back().line - 1)])) +
+                                         "\": it is cut short");
   ImportedStructure *s = BeginImportedStructure(result_, source_.name);
   if (!s)
     return false;
@@ -339,7 +347,7 @@ bool IsCCSLFile(const ImportSource &source) {
     if (!std::isupper(static_cast<unsigned char>(l[0])) || (l.size() > 1 && l[1] != ' ' && l[1] != '\t'))
       return false;
     const auto t = ImportTokens(l.substr(1));
-    if (l[0] == 'C' && !t.empty() && (ImportFraction(t[0]) || ImportNumberShaped(t[0])))
+    if (l[0] == 'C' && !t.empty() && ImportBeginsAsNumber(t[0]))
       cell = true;
     if (l[0] == 'A' && t.size() >= 4)
       atom = true;

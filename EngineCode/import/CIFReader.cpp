@@ -89,13 +89,10 @@ int16_t DisorderCode(std::string_view text, std::unordered_map<std::string, int1
 
 // The labels of rows for a Log line: the first few, then how many more.
 std::string RowLabels(const std::vector<SiteRow> &all, const std::vector<size_t> &rows) {
-  constexpr size_t kNamed = 6;
-  std::string labels;
-  for (size_t k = 0; k < rows.size() && k < kNamed; k++)
-    labels += (k == 0 ? "\"" : ", \"") + std::string(all[rows[k]].label) + "\"";
-  if (rows.size() > kNamed)
-    labels += " and " + std::to_string(rows.size() - kNamed) + " more";
-  return labels;
+  WarningNames labels;
+  for (size_t r : rows)
+    labels.Add("\"" + std::string(all[r].label) + "\"");
+  return labels.Text();
 }
 
 class BlockReader {

@@ -35,21 +35,6 @@ constexpr long kMaxKeytrj = 2;
 constexpr long kMaxImcon = 7;
 constexpr long kSlabImcon = 6;
 
-// The first n tokens of a line as numbers; false when there are fewer or
-// one is no number.
-bool LeadingNumbers(std::string_view line, size_t n, double *out) {
-  const auto t = ImportTokens(line);
-  if (t.size() < n)
-    return false;
-  for (size_t k = 0; k < n; k++) {
-    const auto v = ImportNumber(t[k]);
-    if (!v)
-      return false;
-    out[k] = *v;
-  }
-  return true;
-}
-
 // keytrj and imcon of a header or timestep line's fields from `first` on.
 bool Keys(const std::vector<std::string_view> &t, size_t first, long &keytrj, long &imcon) {
   if (t.size() < first + 2)
@@ -94,7 +79,7 @@ bool HistoryReader::Frame(size_t &i) {
   // Some versions write the three cell lines (zeros) without boundaries too:
   // an atom's line begins with its name, a cell line with a number.
   double ignored[3];
-  const size_t cellLines = imcon > 0 || (i < lines.size() && LeadingNumbers(lines[i], 3, ignored)) ? 3 : 0;
+  const size_t cellLines = imcon > 0 || (i < lines.size() && ImportLeadingNumbers(lines[i], 3, ignored)) ? 3 : 0;
   const size_t end = i + cellLines + static_cast<size_t>(*natms) * recordLines;
   ImportedStructure *s = BeginImportedStructure(result, "timestep " + std::to_string(*step), static_cast<int>(stepLine + 1));
   if (!s) { // beyond the structures a file may hold: counted, not read
@@ -107,7 +92,7 @@ bool HistoryReader::Frame(size_t &i) {
   SimulationBox box;
   if (imcon > 0) {
     for (int k = 0; k < 3; k++, i++)
-      if (i >= lines.size() || !LeadingNumbers(lines[i], 3, box.vectors[k]))
+      if (i >= lines.size() || !ImportLeadingNumbers(lines[i], 3, box.vectors[k]))
         return Fail(std::min(i, lines.size() - 1), "the line is not a cell vector of three numbers");
     for (int k = 0; k < 3; k++)
       box.origin[k] = -0.5 * (box.vectors[0][k] + box.vectors[1][k] + box.vectors[2][k]);
@@ -131,12 +116,17 @@ bool HistoryReader::Frame(size_t &i) {
     if (!mass)
       return Fail(i, "the line is not an atom's \"name index mass charge\"");
     double xyz[3], skipped[3];
-    if (!LeadingNumbers(lines[i + 1], 3, xyz))
-      return Fail(i + 1, "the line is not the position (three numbers) of atom " + std::string(head[0]));
+    std::string_view bad;
+    if (!ImportLeadingNumbers(lines[i + 1], 3, xyz, &bad))
+      return bad.empty()
+                 ? Fail(i + 1, "the line is not the position (three numbers) of atom " + std::string(head[0]))
+                 : RefuseNumber(result, static_cast<int>(i + 2), "coordinate", bad, "atom " + std::string(head[0]));
     for (size_t k = 2; k < recordLines; k++)
-      if (!LeadingNumbers(lines[i + k], 3, skipped))
-        return Fail(i + k, std::string(k == 2 ? "the velocity" : "the force") + " line of atom " +
-                               std::string(head[0]) + " is not three numbers");
+      if (!ImportLeadingNumbers(lines[i + k], 3, skipped, &bad))
+        return bad.empty() ? Fail(i + k, std::string(k == 2 ? "the velocity" : "the force") + " line of atom " +
+                                             std::string(head[0]) + " is not three numbers")
+                           : RefuseNumber(result, static_cast<int>(i + k + 1), k == 2 ? "velocity" : "force", bad,
+                                          "atom " + std::string(head[0]));
     const int line = static_cast<int>(i + 1);
     const ElementCode element = elements.Element(*s, line, head[0], head[2]);
     if (!(s->crystal.molecule ? AppendImportAtom(result, *s, head[0], element, xyz, line) != nullptr

@@ -19,6 +19,7 @@
 #include "import/SimulationBox.h"
 #include "import/StructureFill.h"
 
+#include <map>
 #include <set>
 #include <string>
 
@@ -27,21 +28,6 @@ namespace {
 constexpr long kMaxLevcfg = 2;
 constexpr long kMaxImcon = 7;
 constexpr long kSlabImcon = 6;
-// Names of no element the Log lists.
-constexpr size_t kMaxListedNames = 16;
-
-bool IsNumberLine(std::string_view line, double xyz[3]) {
-  const auto t = ImportTokens(line);
-  if (t.size() < 3)
-    return false;
-  for (size_t k = 0; k < 3; k++) {
-    const auto v = ImportNumber(t[k]);
-    if (!v)
-      return false;
-    xyz[k] = *v;
-  }
-  return true;
-}
 
 // levcfg and imcon of the second line, when it is such a line.
 bool ReadKeys(std::string_view line, long &levcfg, long &imcon, std::optional<long> &natoms) {
@@ -67,7 +53,7 @@ bool IsDLPOLYFile(const ImportSource &source) {
   double v[3];
   size_t i = 2;
   for (; imcon > 0 && i < 5; i++)
-    if (i >= lines.size() || !IsNumberLine(lines[i], v))
+    if (i >= lines.size() || !ImportLeadingNumbers(lines[i], 3, v))
       return false;
   // The first atom's name, which is no number (its position may be damaged:
   // the reader names the line).
@@ -100,7 +86,7 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
   size_t i = 2;
   if (imcon > 0) {
     for (int k = 0; k < 3; k++, i++)
-      if (i >= lines.size() || !IsNumberLine(lines[i], box.vectors[k]))
+      if (i >= lines.size() || !ImportLeadingNumbers(lines[i], 3, box.vectors[k]))
         return RefuseImport(result, static_cast<int>(std::min(i + 1, lines.size())),
                             "the line is not a cell vector of three numbers");
     for (int k = 0; k < 3; k++)
@@ -115,7 +101,8 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
 
   // Atom records: name, position, then levcfg more lines.
   const size_t recordLines = 2 + static_cast<size_t>(levcfg);
-  std::set<std::string> unknown, water;
+  std::set<std::string> water;
+  std::map<std::string, std::optional<ElementCode>> elementOfName;
   size_t read = 0;
   while (i < lines.size() && !TrimImport(lines[i]).empty()) {
     if (natoms && read == static_cast<size_t>(*natoms)) {
@@ -128,20 +115,24 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
                           "the file ends inside the record of atom " + std::to_string(read + 1));
     const auto name = ImportTokens(lines[i]);
     double xyz[3];
-    if (!IsNumberLine(lines[i + 1], xyz))
-      return RefuseImport(result, static_cast<int>(i) + 2,
-                          "the line is not the position (three numbers) of atom " + std::string(name[0]));
+    std::string_view bad;
+    if (!ImportLeadingNumbers(lines[i + 1], 3, xyz, &bad))
+      return bad.empty()
+                 ? RefuseImport(result, static_cast<int>(i) + 2,
+                                "the line is not the position (three numbers) of atom " + std::string(name[0]))
+                 : RefuseNumber(result, static_cast<int>(i) + 2, "coordinate", bad, "atom " + std::string(name[0]));
     for (size_t k = 2; k < recordLines; k++)
-      if (double skipped[3]; !IsNumberLine(lines[i + k], skipped))
-        return RefuseImport(result, static_cast<int>(i + k) + 1,
-                            std::string(k == 2 ? "the velocity" : "the force") + " line of atom " +
-                                std::string(name[0]) + " is not three numbers");
+      if (double skipped[3]; !ImportLeadingNumbers(lines[i + k], 3, skipped, &bad))
+        return bad.empty() ? RefuseImport(result, static_cast<int>(i + k) + 1,
+                                          std::string(k == 2 ? "the velocity" : "the force") + " line of atom " +
+                                              std::string(name[0]) + " is not three numbers")
+                           : RefuseNumber(result, static_cast<int>(i + k) + 1, k == 2 ? "velocity" : "force", bad,
+                                          "atom " + std::string(name[0]));
     std::string note;
     const std::optional<ElementCode> element = ElementOfLabel(name[0], &note);
     if (!note.empty() && water.insert(std::string(name[0])).second)
       ImportWarning(*s, static_cast<int>(i + 1), note);
-    if (!element && unknown.size() < kMaxListedNames)
-      unknown.insert(std::string(name[0]));
+    elementOfName.emplace(std::string(name[0]), element);
     const int line = static_cast<int>(i + 1);
     if (!(s->crystal.molecule
               ? AppendImportAtom(result, *s, name[0], element.value_or(kPlaceholderElement), xyz, line) != nullptr
@@ -154,12 +145,14 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
     return RefuseImport(result, static_cast<int>(std::min(i + 1, lines.size())),
                         "the file holds " + std::to_string(read) + " of the " + std::to_string(*natoms) +
                             " atoms its second line counts");
-  if (!unknown.empty()) {
-    std::string list;
-    for (const std::string &n : unknown)
-      list += (list.empty() ? "" : ", ") + n;
-    ImportWarning(*s, 0, "these atom names name no element and are drawn as placeholders: " + list + ".");
-  }
+  // The file gives no elements: the names decide them, as the Log says.
+  WarningNames told, unknown;
+  for (const auto &[name, element] : elementOfName)
+    element ? told.Add(name + " " + ElementSymbolText(*element)) : unknown.Add(name);
+  if (!told.Empty())
+    ImportWarning(*s, 0, "the file gives no elements; they were told from the atom names: " + told.Text() + ".");
+  if (!unknown.Empty())
+    ImportWarning(*s, 0, "these atom names name no element and are drawn as placeholders: " + unknown.Text() + ".");
   return FinishImportedStructure(*s, result.error);
 }
 

@@ -123,6 +123,8 @@ struct Reader {
     std::optional<double> x, y, z;
     if (t.size() >= 4)
       x = ImportNumber(t[1]), y = ImportNumber(t[2]), z = ImportNumber(t[3]);
+    if (t.size() >= 4 && (!x || !y || !z))
+      return RefuseNumber(result, LineOf(at), "coordinate", !x ? t[1] : !y ? t[2] : t[3], "atom " + std::string(t[0]));
     if (!x || !y || !z)
       return RefuseImport(result, LineOf(at), "the atom line holds no name and three coordinates");
     atom = FileAtom{std::string(t[0]), kBlankElement, {*x, *y, *z}, static_cast<int>(at + 1)};

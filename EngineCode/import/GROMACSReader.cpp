@@ -23,8 +23,6 @@ constexpr double kNanometre = 10.0; // A
 // distance between the first two decimal points.
 constexpr size_t kFirstCoordinateColumn = 20;
 constexpr size_t kMinCoordinateWidth = 4, kMaxCoordinateWidth = 30;
-// The guesses the Log lists by name, then "...".
-constexpr size_t kMaxListedNames = 16;
 
 std::string Upper(std::string_view s) {
   std::string out(s);
@@ -175,23 +173,15 @@ struct GroReader {
   void ReportGuesses() {
     if (result.structures.empty())
       return;
-    std::string told, unknown;
-    size_t nTold = 0, nUnknown = 0;
-    for (const auto &[key, element] : guesses) {
-      std::string &list = element ? told : unknown;
-      size_t &n = element ? nTold : nUnknown;
-      if (n < kMaxListedNames)
-        list += (list.empty() ? "" : ", ") + key.second + " (" + key.first + ")" +
-                (element ? " " + ElementSymbolText(*element) : std::string());
-      else if (n == kMaxListedNames)
-        list += ", ...";
-      n++;
-    }
+    WarningNames told, unknown;
+    for (const auto &[key, element] : guesses)
+      (element ? told : unknown)
+          .Add(key.second + " (" + key.first + ")" + (element ? " " + ElementSymbolText(*element) : std::string()));
     ImportedStructure &s = result.structures.front();
-    if (!told.empty())
-      ImportWarning(s, 0, "the file gives no elements; they were told from the atom names: " + told + ".");
-    if (!unknown.empty())
-      ImportWarning(s, 0, "these atom names name no element and are drawn as placeholders: " + unknown + ".");
+    if (!told.Empty())
+      ImportWarning(s, 0, "the file gives no elements; they were told from the atom names: " + told.Text() + ".");
+    if (!unknown.Empty())
+      ImportWarning(s, 0, "these atom names name no element and are drawn as placeholders: " + unknown.Text() + ".");
   }
 };
 

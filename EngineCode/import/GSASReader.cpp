@@ -42,6 +42,8 @@ namespace {
 constexpr size_t kRecordLength = 80;
 constexpr int kPhaseSlots = 9;
 constexpr long kPawleyPhase = 10;
+// The record that ends every experiment file.
+constexpr std::string_view kLastRecordKey = "ZZZZZZZZZZZZ";
 // The suite places a group of two origins at its centre of symmetry.
 constexpr OriginConvention kExperimentOrigin{2, "at the centre of symmetry, where experiment files place it"};
 
@@ -165,17 +167,6 @@ bool ReadPhaseRecord(Phase &p, const Record &r, ImportResult &result) {
   return true;
 }
 
-// "P 63/m", "R -3 m R": the symbol the table knows.
-std::string TableSymbol(std::string symbol) {
-  const auto t = ImportTokens(symbol);
-  if (t.size() > 2 && (t.back() == "R" || t.back() == "H")) {
-    const std::string axes(t.back());
-    symbol.erase(static_cast<size_t>(t.back().data() - symbol.data()));
-    return std::string(TrimImport(symbol)) + ":" + axes;
-  }
-  return symbol;
-}
-
 bool BuildPhase(int slot, Phase &p, const std::string &fileName, ImportResult &result) {
   ImportedStructure *s = BeginImportedStructure(result, p.name.empty() ? fileName : p.name);
   if (!s)
@@ -189,7 +180,7 @@ bool BuildPhase(int slot, Phase &p, const std::string &fileName, ImportResult &r
   if (p.symbol.empty()) {
     ImportWarning(*s, 0, "phase " + std::to_string(slot) + " names no space group; P 1 is taken.");
     SetSymmetryFromSymbol(*s, "P 1", 0, 0);
-  } else if (!SetSymmetryFromSymbol(*s, TableSymbol(p.symbol), 0, p.symbolLine, kExperimentOrigin)) {
+  } else if (!SetSymmetryFromSymbol(*s, p.symbol, 0, p.symbolLine, kExperimentOrigin)) {
     return RefuseImport(result, p.symbolLine, "the space group \"" + p.symbol + "\" is not one this version knows");
   }
   // The atoms with a position, in the file's order; atoms at one position
@@ -208,6 +199,10 @@ bool BuildPhase(int slot, Phase &p, const std::string &fileName, ImportResult &r
       ImportWarning(*s, a.line,
                     "atom " + a.label + " of type \"" + a.type + "\" names no element; it is drawn as a placeholder.");
     }
+    // An atom at no place a structure holds is left out before the atoms of
+    // one position are sought: far off, it would seem to share any place.
+    if (!ImportPositionKept(*s, a.xyz, a.line))
+      continue;
     atoms.push_back(&a);
     positions.push_back({a.xyz[0], a.xyz[1], a.xyz[2]});
     kinds.emplace_back(*element, a.occupancy);
@@ -224,14 +219,14 @@ bool BuildPhase(int slot, Phase &p, const std::string &fileName, ImportResult &r
     MixedSite mixed;
     if (group[k] == k && members[k].size() > 1) {
       together.clear();
-      std::string labels;
+      WarningNames labels;
       for (size_t m : members[k]) {
         together.push_back(kinds[m]);
-        labels += (labels.empty() ? "" : ", ") + atoms[m]->label;
+        labels.Add(atoms[m]->label);
       }
       mixed = JoinAtOnePlace(together);
       joined[k] = mixed.joined;
-      if (const std::string w = MixedSiteWarning(mixed, members[k].size(), labels); !w.empty())
+      if (const std::string w = MixedSiteWarning(mixed, members[k].size(), labels.Text()); !w.empty())
         ImportWarning(*s, atoms[k]->line, w);
     }
     // A mixed site is named as its largest share and keeps that atom's
@@ -270,9 +265,12 @@ bool DoGSASFile(const ImportSource &source, ImportResult &result) {
     return false;
   std::array<Phase, kPhaseSlots> phases;
   std::array<bool, kPhaseSlots> used{};
-  bool typed = false;
+  bool typed = false, ended = false;
+  int lastLine = 0;
   const bool read = EachRecord(source.text, [&](const Record &r) {
     const std::string_view key = ImportColumns(r.text, 1, 12);
+    ended = key == kLastRecordKey;
+    lastLine = r.line;
     if (TrimImport(key) == "EXPR NPHAS") {
       typed = true;
       for (int k = 0; k < kPhaseSlots; k++) {
@@ -292,6 +290,10 @@ bool DoGSASFile(const ImportSource &source, ImportResult &result) {
   });
   if (!read)
     return false;
+  if (!ended)
+    return RefuseImport(result, lastLine,
+                        "the file ends before its last record (\"" + std::string(kLastRecordKey) +
+                            "\"): it is cut short");
   std::vector<std::string> leftOut;
   for (int k = 0; k < kPhaseSlots; k++) {
     Phase &p = phases[static_cast<size_t>(k)];

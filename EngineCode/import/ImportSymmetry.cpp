@@ -25,19 +25,78 @@ int16_t RowOfSymbol(std::string symbol, uint8_t origin) {
   return GetInternationalSpacegroupIndex(symbol, origin, 0);
 }
 
-// "P 32 2 1:1" -> "P 32 2 1" and origin 1; ":H" and ":R" are dropped (the
-// cell's angles choose the axes).
-std::string WithoutSuffix(std::string_view symbol, int &origin) {
+// The setting a symbol states beside the group: an origin (1, 2; 0 for
+// none) and, for a rhombohedral group, its axes ('H', 'R'; 0 for none).
+struct StatedSetting {
+  int origin = 0;
+  char axes = 0;
+};
+
+bool TextHas(std::string_view text, std::string_view word) {
+  for (size_t k = 0; k + word.size() <= text.size(); k++)
+    if (ImportEqualNoCase(text.substr(k, word.size()), word))
+      return true;
+  return false;
+}
+
+// The symbol without what states its setting, as files write it: a suffix
+// ("P 32 2 1:1", "R -3 c:H"), a database's closing letter after a blank
+// ("F d -3 m Z" origin 2 at the centre, "F d -3 m S" origin 1, "R -3 c H"
+// hexagonal axes, "R 3 R" rhombohedral), or the axes in braces ("R 3 c
+// {rhombohedral axes}"). The closing letter is never an axis part, which
+// are digits and the letters a, b, c, d, e, m and n.
+std::string WithoutSuffix(std::string_view symbol, StatedSetting &stated) {
   std::string text(TrimImport(symbol));
+  if (const size_t open = text.rfind('{'); open != std::string::npos && text.back() == '}') {
+    const std::string_view inside = std::string_view(text).substr(open + 1, text.size() - open - 2);
+    const char axes = TextHas(inside, "rhombohedral") ? 'R' : TextHas(inside, "hexagonal") ? 'H' : 0;
+    if (axes != 0) {
+      stated.axes = axes;
+      text.erase(open);
+    }
+  }
+  while (!text.empty() && text.back() == ' ')
+    text.pop_back();
   const size_t colon = text.rfind(':');
   if (colon != std::string::npos) {
     const std::string suffix(TrimImport(std::string_view(text).substr(colon + 1)));
     if (suffix == "1" || suffix == "2")
-      origin = suffix[0] - '0';
+      stated.origin = suffix[0] - '0';
+    else if (suffix.size() == 1)
+      stated.axes = static_cast<char>(std::toupper(static_cast<unsigned char>(suffix[0])));
     text.erase(colon);
+  } else if (const size_t blank = text.rfind(' ');
+             blank != std::string::npos && blank + 2 == text.size() && text.find(' ') < blank) {
+    bool setting = true;
+    switch (std::toupper(static_cast<unsigned char>(text.back()))) {
+    case 'S':
+      stated.origin = 1;
+      break;
+    case 'Z':
+      stated.origin = 2;
+      break;
+    case 'H':
+      stated.axes = 'H';
+      break;
+    case 'R':
+      stated.axes = 'R';
+      break;
+    default:
+      setting = false;
+      break;
+    }
+    if (setting)
+      text.erase(blank);
   }
   while (!text.empty() && text.back() == ' ')
     text.pop_back();
+  return text;
+}
+
+std::string WithoutSuffix(std::string_view symbol, int &origin) {
+  StatedSetting stated{origin, 0};
+  std::string text = WithoutSuffix(symbol, stated);
+  origin = stated.origin;
   return text;
 }
 
@@ -405,6 +464,38 @@ void StoreSymbol(CrystalRec &c, const std::string &normal, uint8_t origin) {
     c.latticeLetter = SpacegroupRowLattice(row);
 }
 
+// Cell lengths within this fraction of each other are equal, and angles
+// within this many degrees, when the cell decides a symbol's axes.
+constexpr double kSameLengthFraction = 1e-4;
+constexpr double kSameAngleDegrees = 0.01;
+
+bool SameLength(double x, double y) { return std::fabs(x - y) <= kSameLengthFraction * std::max(x, y); }
+bool SameAngle(double x, double y) { return std::fabs(x - y) <= kSameAngleDegrees; }
+
+bool CellHasHexagonalAxes(const CrystalRec &c) { return SameLength(c.a, c.b) && SameAngle(c.gamma, 120.0); }
+
+bool CellHasRhombohedralAxes(const CrystalRec &c) {
+  return SameLength(c.a, c.b) && SameLength(c.b, c.c) && SameAngle(c.alpha, c.beta) && SameAngle(c.beta, c.gamma) &&
+         !SameAngle(c.alpha, 90.0);
+}
+
+// A rhombohedral group's axes follow the cell's angles; a symbol that names
+// the other axes than the cell has is read on the cell's, with a Log line.
+void SayAxesOfTheCell(ImportedStructure &s, std::string_view symbol, char axes, int line) {
+  const CrystalRec &c = s.crystal;
+  const bool hexagonal = CellHasHexagonalAxes(c), rhombohedral = CellHasRhombohedralAxes(c);
+  if (axes == 'R' && hexagonal && !rhombohedral)
+    ImportWarning(s, line,
+                  "the space group \"" + std::string(TrimImport(symbol)) +
+                      "\" names rhombohedral axes, but the cell has hexagonal ones (a = b, gamma = 120); it is read "
+                      "on hexagonal axes.");
+  else if (axes == 'H' && rhombohedral && !hexagonal)
+    ImportWarning(s, line,
+                  "the space group \"" + std::string(TrimImport(symbol)) +
+                      "\" names hexagonal axes, but the cell has rhombohedral ones (a = b = c, alpha = beta = gamma); "
+                      "it is read on rhombohedral axes.");
+}
+
 std::string TwoOriginsLead(std::string_view symbol) {
   return "the space group \"" + std::string(symbol) + "\" has two origins and the file names neither; ";
 }
@@ -415,8 +506,9 @@ bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbolText, in
                            OriginConvention convention) {
   CrystalRec &c = s.crystal;
   s.unnamedOrigin.reset();
-  int origin = originChoice;
-  std::string symbol = WithoutSuffix(symbolText, origin);
+  StatedSetting stated{originChoice, 0};
+  std::string symbol = WithoutSuffix(symbolText, stated);
+  const int origin = stated.origin;
   uint8_t converted = static_cast<uint8_t>(origin);
   std::string normal = symbol;
   if (!normal.empty() && !std::isdigit(static_cast<unsigned char>(normal[0])))
@@ -441,6 +533,8 @@ bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbolText, in
     }
   }
   StoreSymbol(c, normal, converted);
+  if (c.latticeLetter == 'R' && stated.axes != 0)
+    SayAxesOfTheCell(s, symbolText, stated.axes, line);
   return true;
 }
 

@@ -246,6 +246,31 @@ std::optional<double> ImportNumber(std::string_view token) {
   return v;
 }
 
+bool ImportBeginsAsNumber(std::string_view token) {
+  size_t k = 0;
+  if (k < token.size() && (token[k] == '-' || token[k] == '+'))
+    k++;
+  if (k < token.size() && token[k] == '.')
+    k++;
+  return k < token.size() && std::isdigit(static_cast<unsigned char>(token[k]));
+}
+
+bool ImportLeadingNumbers(std::string_view line, size_t n, double *out, std::string_view *bad) {
+  const auto t = ImportTokens(line);
+  if (t.size() < n)
+    return false;
+  for (size_t k = 0; k < n; k++) {
+    const auto v = ImportNumber(t[k]);
+    if (!v) {
+      if (bad)
+        *bad = t[k];
+      return false;
+    }
+    out[k] = *v;
+  }
+  return true;
+}
+
 bool ImportNumberShaped(std::string_view token) {
   double v = 0.0;
   return ParseNumberText(token, v) && std::any_of(token.begin(), token.end(), [](char c) { return c >= '0' && c <= '9'; });

@@ -162,6 +162,14 @@ inline size_t ImportPlainDecimal(std::string_view t, double &value, int &decimal
 }
 // A finite number; Fortran exponents ("1.0D-3") are read too.
 std::optional<double> ImportNumber(std::string_view token);
+// A token that begins as a number does, a digit after any sign or point
+// ("5.4q4", "-.5x"): a detector takes it for a number mistyped, so that the
+// reader refuses it by its line.
+bool ImportBeginsAsNumber(std::string_view token);
+// The first n tokens of a line as numbers into `out`. False when the line
+// has fewer tokens (`bad` left empty) or one is no number (`bad` is it),
+// so that a refusal can quote what it refused.
+bool ImportLeadingNumbers(std::string_view line, size_t n, double *out, std::string_view *bad = nullptr);
 // A token written as a number, whatever its size ("1.0E+400" too, but not
 // "nan" or "inf"): detectors take it for the number a damaged file meant,
 // so that its reader refuses it by its line.

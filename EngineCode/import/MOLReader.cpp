@@ -160,13 +160,16 @@ struct Reader {
 
   // The V3000 lines of a record, continuation lines ("-" at the end)
   // joined, each with the number of its first line.
+  // Writers put one or two blanks between "M" and "V30".
   std::vector<std::pair<size_t, std::string>> V3000Lines(size_t &i) {
     std::vector<std::pair<size_t, std::string>> out;
     bool continued = false;
     for (; i < lines.size() && !IsMEnd(lines[i]) && !IsRecordEnd(lines[i]); i++) {
-      if (!StartsWith(lines[i], "M  V30"))
+      const std::string_view l = lines[i];
+      const size_t mark = l.starts_with("M ") ? l.find_first_not_of(' ', 1) : std::string_view::npos;
+      if (mark == std::string_view::npos || mark > 3 || l.substr(mark, 3) != "V30")
         continue;
-      std::string_view body = TrimImport(lines[i].substr(6));
+      std::string_view body = TrimImport(l.substr(mark + 3));
       const bool more = body.ends_with('-');
       if (more)
         body.remove_suffix(1);

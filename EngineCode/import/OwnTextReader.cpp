@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -323,7 +324,9 @@ void Parser::Card(std::string_view card, std::string_view line, const std::vecto
       return;
     }
     const auto a = ElementToken(t[0]), b = ElementToken(t[1]);
-    auto d = ParseFloatToken(t[2]);
+    // A distance beyond the float range is held to the largest maximum too.
+    const auto given = ImportNumber(t[2]);
+    auto d = given ? std::optional<float>(static_cast<float>(std::min(*given, double{FLT_MAX}))) : std::nullopt;
     if (!a || !b || !d || *d <= 0.0f) {
       Warn("BMAX needs two elements and a distance above 0; the card is ignored.");
       return;

@@ -288,11 +288,14 @@ bool PDBParser::ReadAtom(std::string_view l, int line) {
   PDBModel &m = models_.back();
   double xyz[3];
   for (int k = 0; k < 3; k++) {
-    const auto v = ImportNumber(ImportColumns(l, 31 + 8 * static_cast<size_t>(k), 8));
+    const std::string_view field = ImportColumns(l, 31 + 8 * static_cast<size_t>(k), 8);
+    const auto v = ImportNumber(field);
     if (!v)
       return RefuseImport(result_, line,
-                          std::string("the ") + "xyz"[k] + " coordinate (columns " + std::to_string(31 + 8 * k) + "-" +
-                              std::to_string(38 + 8 * k) + ") is not a number");
+                          std::string("the ") + "xyz"[k] + " coordinate " +
+                              (TrimImport(field).empty() ? "" : "\"" + std::string(TrimImport(field)) + "\" ") +
+                              "(columns " + std::to_string(31 + 8 * k) + "-" + std::to_string(38 + 8 * k) +
+                              ") is not a number");
     xyz[k] = *v;
   }
   const long serial = PDBSerialValue(ImportColumns(l, 7, 5));

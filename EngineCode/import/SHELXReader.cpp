@@ -507,15 +507,15 @@ bool Reader::AppendSites() {
     if (auto it = members.find(k); it != members.end())
       rows.insert(rows.end(), it->second.begin(), it->second.end());
     atoms.clear();
-    std::string labels;
+    WarningNames labels;
     for (size_t m : rows) {
       atoms.emplace_back(atoms_[m].element, Occupancy(atoms_[m]));
-      labels += (labels.empty() ? "" : ", ") + atoms_[m].label;
+      labels.Add(atoms_[m].label);
     }
     const MixedSite mixed = JoinAtOnePlace(atoms);
     if (mixed.parts.size() > kMaxSiteElements) {
       ImportWarning(*s_, atoms_[k].line,
-                    "the atoms " + labels + " share one position but hold more than " +
+                    "the atoms " + labels.Text() + " share one position but hold more than " +
                         std::to_string(kMaxSiteElements) + " elements; they stay separate sites.");
       for (size_t m : rows)
         if (!AppendSite(m, {{atoms_[m].element, Occupancy(atoms_[m])}}, atoms_[m].part))
@@ -524,7 +524,7 @@ bool Reader::AppendSites() {
     }
     if (rows.size() > 1 && mixed.sum > 1.0 + kOccupancySumSlack)
       ImportWarning(*s_, atoms_[k].line,
-                    "the atoms " + labels + " share one site, but their occupancies sum to " +
+                    "the atoms " + labels.Text() + " share one site, but their occupancies sum to " +
                         FormatFixed(mixed.sum, 2) + ".");
     // Atoms of different parts at one site leave it in none.
     const int16_t part = std::all_of(rows.begin(), rows.end(), [&](size_t m) { return atoms_[m].part == atoms_[k].part; })

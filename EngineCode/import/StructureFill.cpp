@@ -235,7 +235,27 @@ void ImportWarning(ImportedStructure &s, int line, std::string_view text) {
   }
   std::string w = line > 0 ? "line " + std::to_string(line) + ": " : std::string();
   w += text;
+  if (w.size() > kMaxImportWarningLength) {
+    constexpr std::string_view kCut = "...";
+    size_t end = kMaxImportWarningLength - kCut.size();
+    while (end > 0 && (static_cast<unsigned char>(w[end]) & 0xC0) == 0x80)
+      end--; // not inside a character
+    w.resize(end);
+    w += kCut;
+  }
   s.extras.warnings.push_back(std::move(w));
+}
+
+void WarningNames::Add(std::string_view name) {
+  if (count_ < kMaxNamesInImportWarning)
+    (named_ += named_.empty() ? "" : ", ") += name;
+  count_++;
+}
+
+std::string WarningNames::Text() const {
+  if (count_ <= kMaxNamesInImportWarning)
+    return named_;
+  return named_ + " and " + std::to_string(count_ - kMaxNamesInImportWarning) + " more";
 }
 
 bool SayPartsLeftOut(ImportResult &result, const std::vector<std::string> &leftOut) {

@@ -30,7 +30,23 @@ bool SayPartsLeftOut(ImportResult &result, const std::vector<std::string> &leftO
 
 // A warning the Log shows with the file's name: "line N: text" (no line
 // number for line 0). Each counts in the window's subtitle.
+// One line per file and cause: a longer text is cut at
+// kMaxImportWarningLength bytes (on a character's boundary) and ends "...".
 void ImportWarning(ImportedStructure &s, int line, std::string_view text);
+
+// The atoms or names a warning is about: the first kMaxNamesInImportWarning
+// of them, then how many more ("C1, C2, C3, C4, C5, C6 and 12 more").
+class WarningNames {
+public:
+  void Add(std::string_view name);
+  size_t Count() const { return count_; }
+  bool Empty() const { return count_ == 0; }
+  std::string Text() const;
+
+private:
+  std::string named_;
+  size_t count_ = 0;
+};
 
 // Whether a position read from a file (fractional in a crystal, Cartesian
 // in a molecule) lies where a structure holds atoms: every coordinate

@@ -68,6 +68,8 @@ private:
       return RefuseImport(result_, line, std::string("the file ends before ") + what);
     for (std::string_view t : ImportTokens(lines_[index])) {
       const auto v = ImportNumber(t);
+      if (!v && out.size() < count)
+        return RefuseNumber(result_, line, "value", t, what);
       if (!v)
         break;
       out.push_back(*v);

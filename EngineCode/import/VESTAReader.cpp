@@ -50,8 +50,6 @@ namespace {
 
 // Site indices beyond this are no file's.
 constexpr long kLargestIndex = 1000000000;
-// The sites the Log names of those whose tensor draws no ellipsoid.
-constexpr size_t kNamedInvalidTensors = 8;
 // A colour channel of the file (0-255) as the record keeps it.
 constexpr double kChannelScale = 257.0;
 
@@ -281,6 +279,14 @@ bool Reader::Phase(const PhaseText &p) {
     return false;
 
   const Section *struc = p.Find("STRUC");
+  // The list ends in a row of zeros: without it, the file was cut inside
+  // the list and every section after it is lost.
+  bool closed = false; // a site's row, then its esds' row
+  for (size_t r = 0; struc && r < struc->rows.size() && !closed; r += 2)
+    closed = AllZero(struc->rows[r].second);
+  if (struc && !closed)
+    return RefuseImport(result_, struc->rows.empty() ? struc->line : struc->rows.back().first,
+                        "the STRUC list ends without its row of zeros: the file is cut short");
   std::map<long, size_t> siteOfIndex;
   std::map<std::string, ElementCode> elementOfLabel;
   if (struc)
@@ -319,21 +325,28 @@ bool Reader::Phase(const PhaseText &p) {
   };
   if (const Section *theri = p.Find("THERI")) {
     const bool isB = !theri->header.empty() && theri->header[0] == "0";
+    WarningNames none; // sites of no displacement: drawn with the default
     for (const auto &[line, t] : theri->rows) {
       if (AllZero(t))
         break;
       const auto v = t.size() >= 3 ? ImportNumber(t[2]) : std::nullopt;
-      if (AsymmetricUnitRecord *a = site(t); a && v)
+      AsymmetricUnitRecord *a = site(t);
+      if (a && v && *v <= 0.0)
+        none.Add(t[1]);
+      else if (a && v)
         isB ? SetSiteBiso(s->crystal, *a, *v) : SetSiteUiso(s->crystal, *a, *v);
     }
+    if (!none.Empty())
+      ImportWarning(*s, theri->line,
+                    std::to_string(none.Count()) + " site(s) give no displacement (" + none.Text() +
+                        "); they are drawn with the default.");
   }
   const Section *thert = p.Find("THERT");
   if (const Section *therm = p.Find("THERM")) {
     if (thert && !thert->header.empty() && thert->header[0] == "1") {
       ImportWarning(*s, therm->line, "THERM gives beta values, which are not read; the sites stay isotropic.");
     } else {
-      std::string invalid; // the sites whose tensor draws no ellipsoid
-      size_t invalidCount = 0;
+      WarningNames invalid; // the sites whose tensor draws no ellipsoid
       for (const auto &[line, t] : therm->rows) {
         if (AllZero(t))
           break;
@@ -352,16 +365,15 @@ bool Reader::Phase(const PhaseText &p) {
                             ImportFloat(u[5]), ImportFloat(u[4]), ImportFloat(u[5]), ImportFloat(u[2])};
         if (IsUijValid(m)) {
           SetSiteUij(s->crystal, *a, u);
-        } else if (++invalidCount <= kNamedInvalidTensors) {
-          invalid += (invalid.empty() ? "" : ", ") + std::string(t[1]);
+        } else {
+          invalid.Add(t[1]);
         }
       }
       // One line for the file: the sites keep their isotropic value.
-      if (invalidCount > 0)
+      if (!invalid.Empty())
         ImportWarning(*s, therm->line,
-                      std::to_string(invalidCount) + " site(s) have an invalid thermal ellipsoid tensor (" + invalid +
-                          (invalidCount > kNamedInvalidTensors ? ", ..." : "") +
-                          "); they keep their isotropic displacement.");
+                      std::to_string(invalid.Count()) + " site(s) have an invalid thermal ellipsoid tensor (" +
+                          invalid.Text() + "); they keep their isotropic displacement.");
     }
   }
   if (const Section *sbond = p.Find("SBOND"))

@@ -67,6 +67,10 @@ inline constexpr size_t kMaxImportStructures = 1000;
 inline constexpr size_t kMaxImportFileBytes = size_t{1} << 31;
 // The warnings a reader keeps of one file; the rest are counted in the Log.
 inline constexpr size_t kMaxImportWarnings = 1000;
+// One warning's length at most (bytes), and the names one names before it
+// counts the rest ("and 12 more").
+inline constexpr size_t kMaxImportWarningLength = 1024;
+inline constexpr size_t kMaxNamesInImportWarning = 6;
 // The thinnest cell a file may give, between two opposite faces (A).
 inline constexpr double kMinImportCellHeight = 1.0;
 // The chooser asks before opening more windows than this at once.

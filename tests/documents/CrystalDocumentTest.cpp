@@ -423,7 +423,7 @@ TEST_F(DocumentTest, DamagedFilesAreRefusedWithTheirReason) {
     EXPECT_FALSE(ReadCrystalFile(&crystal, file)) << c.what;
     ASSERT_EQ(host.alerts.size(), 1u) << c.what;
     EXPECT_EQ(host.alerts[0].message, kDocumentReadAlert) << c.what;
-    EXPECT_EQ(host.alerts[0].explanation, c.explanation) << c.what;
+    EXPECT_EQ(host.alerts[0].explanation, "\"bad.ovdf\" could not be read. " + std::string(c.explanation)) << c.what;
     EXPECT_EQ(crystal.atomCount, 0) << c.what;
     uint32_t count = 0;
     if (std::string(c.what) == "map first" || std::string(c.what) == "empty") {

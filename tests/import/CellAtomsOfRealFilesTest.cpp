@@ -31,6 +31,7 @@ struct RealFile {
   int cellAtoms;
   const char *logLine; // a Log line the open writes ("" none asked)
   std::optional<AtomAt> atom = std::nullopt;
+  const char *notLogged = nullptr; // a Log line the open must not write
 };
 
 const RealFile kFiles[] = {
@@ -61,6 +62,19 @@ const RealFile kFiles[] = {
     {"pdb", "hexagonal_h3.pdb", 0, 36, ""},
     // H 3 2 is R 3 2 on hexagonal axes: 4 atoms in 18 images.
     {"cif/mmcif", "hexagonal_h32.cif", 0, 72, ""},
+    // A database's setting letters: Z is origin 2, S origin 1 (Mg 8, Al 16,
+    // O 32; the other origin gives Al 8 and misses these Al).
+    {"cif", "spinel_Z.cif", 0, 56, "", AtomAt{"Al", {0.0f, 0.25f, 0.75f}}, "two origins"},
+    {"cif", "spinel_S.cif", 0, 56, "", AtomAt{"Al", {0.125f, 0.375f, 0.875f}}, "two origins"},
+    {"cif", "spinel_Z_ops.cif", 0, 56, "", AtomAt{"Al", {0.0f, 0.25f, 0.75f}}, "disagrees"},
+    // R 3 c named on rhombohedral axes with a hexagonal cell: 6 + 6 + 18.
+    {"cif", "avogadro_linbo3.cif", 0, 30,
+     "line 36: the space group \"R 3 c {rhombohedral axes}\" names rhombohedral axes, but the cell has hexagonal "
+     "ones (a = b, gamma = 120); it is read on hexagonal axes."},
+    // Corundum on rhombohedral axes named "R -3 c H": Al 4, O 6.
+    {"cif", "corundum_rhombohedral.cif", 0, 10,
+     "line 9: the space group \"R -3 c H\" names hexagonal axes, but the cell has rhombohedral ones (a = b = c, "
+     "alpha = beta = gamma); it is read on rhombohedral axes."},
 };
 
 bool HoldsAtomAt(const CrystalRec &c, const AtomAt &want) {
@@ -95,6 +109,9 @@ TEST(CellAtomsOfRealFiles, EachStructureHoldsTheAtomsOfItsCell) {
     }
     EXPECT_EQ(w.crystal().atomsPerCell, f.cellAtoms);
     EXPECT_NE(host.log.find(f.logLine), std::string::npos) << host.log;
+    if (f.notLogged) {
+      EXPECT_EQ(host.log.find(f.notLogged), std::string::npos) << host.log;
+    }
     if (f.atom) {
       EXPECT_TRUE(HoldsAtomAt(w.crystal(), *f.atom)) << f.atom->element << " at " << f.atom->xyz[0] << " "
                                                      << f.atom->xyz[1] << " " << f.atom->xyz[2];

@@ -94,9 +94,9 @@ TEST_F(DLPOLYHistory, DamagedTrajectoriesAreRefusedWithTheLine) {
     std::string text, refusal;
   } cases[] = {
       {head + atom, " at line 9: the frame holds 1 of the 2 atoms its timestep line counts."},
-      {head + atom + "Ar 2 39.9 0\n1 1 1\n0 x 0\n", " at line 12: the velocity line of atom Ar is not three numbers."},
-      {"t\n 1 4 2\ntimestep 10 2 1 4 0.001\n",
-       " at line 3: boundaries of kind 4 (truncated octahedron, rhombic dodecahedron or hexagonal prism) are not read."},
+      {head + atom + "Ar 2 39.9 0\n1 1 1\n0 x 0\n", " at line 12: the velocity \"x\" of atom Ar is not a number."},
+      {"t\n 1 4 2\ntimestep 10 2 1 4 0.001\n", " at line 3: boundaries of kind 4 (truncated octahedron, rhombic "
+                                               "dodecahedron or hexagonal prism) are not read."},
       {head + atom + atom + "step 20\n", " at line 13: the line is no \"timestep\" line where a frame begins."},
       // The unformatted trajectory is binary records.
       {std::string("\x50\0\0\0t", 5), ": it is not a text file."},

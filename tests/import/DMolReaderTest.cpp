@@ -95,7 +95,7 @@ TEST_F(DMolReaderTest, DamagedFilesAreRefusedOrMended) {
   const std::string cell = "PBC    4.0000    4.0000    4.0000   90.0000   90.0000   90.0000\n";
   const std::string atom = "C1   0.0 0.0 0.0 XXXX 1 xx C 0.000\n";
   ExpectRefused(Write("a.car", Car("ON", cell, atom + "C2 0.0 x 1.0 XXXX 1 xx C 0.000\n")), 7,
-                "the atom line holds no name and three coordinates");
+                "the coordinate \"x\" of atom C2 is not a number");
   ExpectRefused(Write("b.car", Car("ON", "", atom)), 5, "the frame has no PBC line with its cell");
   ExpectRefused(Write("c.car", Car("ON", "PBC 4 4 4 90 90\n", atom)), 5,
                 "the PBC line gives no cell lengths and angles");

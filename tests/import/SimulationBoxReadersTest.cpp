@@ -66,7 +66,7 @@ TEST_F(SimulationBoxes, ATriclinicCoordinateFileIsACrystalInP1WithElementsFromIt
   EXPECT_EQ(Elements(c), "O H H O H H Na Ca N C C C O Cl");
   EXPECT_NEAR(c.a, 25.0, 1e-4);
   EXPECT_NEAR(c.gamma, 71.565, 1e-3); // between (25 0 0) and (8 24 0): atan(24/8)
-  for (const char *guess : {"they were told from the atom names: C (ALA) C, CA (ALA) C,", "CA (CA) Ca, CL (CL) Cl"})
+  for (const char *guess : {"they were told from the atom names: C (ALA) C, CA (ALA) C,", "CA (CA) Ca and 5 more."})
     EXPECT_NE(host.log.find(guess), std::string::npos) << guess << "\n" << host.log;
 }
 
@@ -197,7 +197,8 @@ TEST_F(SimulationBoxes, DamagedFilesAreRefusedWithTheLineAndLeaveTheWindowAsItWa
   const struct {
     std::string name, text, explanation;
   } cases[] = {
-      {"short.gro", gro + "   1.0 1.0 1.0\n", "at line 4: the file ends before the frame's 2 atom lines and its box line are over."},
+      {"short.gro", gro + "   1.0 1.0 1.0\n",
+       "at line 4: the file ends before the frame's 2 atom lines and its box line are over."},
       {"nan.gro", gro + "    1SOL    HW1    2   0.100   abcde   0.300\n   1.0 1.0 1.0\n",
        "at line 4: the coordinate \"abcde\" is not a number."},
       {"flat.gro", gro + gro.substr(gro.find('\n', 3) + 1) + "   1.0 1.0 0.0\n", "at line 5: the box has no volume."},
@@ -221,7 +222,7 @@ TEST_F(SimulationBoxes, DamagedFilesAreRefusedWithTheLineAndLeaveTheWindowAsItWa
        "at line 9: the file holds 2 of the 3 atoms its second line counts."},
       {"CONFIG_cut", "t\n 1 1\n" + cell + "Na 1\n 0 0 0\n", "at line 7: the file ends inside the record of atom 1."},
       {"CONFIG_nan", "t\n 0 1\n" + cell + "Na 1\n 0 x 0\n",
-       "at line 7: the line is not the position (three numbers) of atom Na."},
+       "at line 7: the coordinate \"x\" of atom Na is not a number."},
       {"CONFIG_flat", "t\n 0 3\n 5 0 0\n 0 5 0\n 5 5 0\nNa 1\n 0 0 0\n", "at line 5: the box has no volume."},
       {"CONFIG_thin", "t\n 0 3\n 5 0 0\n 0 5 0\n 0 0 0.5\nNa 1\n 0 0 0\n",
        "at line 5: the box is thinner than 1 A between two of its faces."},

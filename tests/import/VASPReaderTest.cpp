@@ -50,7 +50,8 @@ TEST_F(VASPReader, DamagedFilesAreRefusedWithTheLine) {
     const char *text, *refusal;
   } bad[] = {
       {"1 1\nDirect\n0 0 0\n", "\"POSCAR\" could not be read at line 10: the file ends before a position."},
-      {"1 1\nDirect\n0 0 0\n0.5 x 0.5\n", "\"POSCAR\" could not be read at line 10: a position needs 3 numbers."},
+      {"1 1\nDirect\n0 0 0\n0.5 x 0.5\n",
+       "\"POSCAR\" could not be read at line 10: the value \"x\" of a position is not a number."},
   };
   for (const auto &b : bad) {
     TempFile f("POSCAR", head + b.text);

@@ -33,6 +33,14 @@ CASES = [
      [(0.25, 0, 0.1889), (0.25, 0, 0.3718), (0.0632, 0.0995, 0.5772), (0.1496, 0.3125, 0.4212),
       (0, 0.4364, 0.25), (0.3153, 0.25, 0.25), (0.354, 0.186, 0.431), (0.067, 0.099, 0.419)], 96),
     ("atoms/spinel.inp", 0, "F d -3 m:2", [(0.125, 0.125, 0.125), (0.5, 0.5, 0.5), (0.262, 0.262, 0.262)], 56),
+    # A database's setting letters: "F d -3 m Z" is origin 2, "S" origin 1.
+    ("cif/spinel_Z.cif", 0, "F d -3 m:2", [(0.125, 0.125, 0.125), (0.5, 0.5, 0.5), (0.2624, 0.2624, 0.2624)], 56),
+    ("cif/spinel_S.cif", 0, "F d -3 m:1", [(0, 0, 0), (0.625, 0.625, 0.625), (0.3874, 0.3874, 0.3874)], 56),
+    ("cif/spinel_Z_ops.cif", 0, "F d -3 m:2", [(0.125, 0.125, 0.125), (0.5, 0.5, 0.5), (0.2624, 0.2624, 0.2624)], 56),
+    # "R 3 c {rhombohedral axes}" with a hexagonal cell; "R -3 c H" with a
+    # rhombohedral one: the cell's axes.
+    ("cif/avogadro_linbo3.cif", 0, "R 3 c:H", [(0, 0, 0.2762), (0, 0, 0.0093), (0.0569, 0.3297, 0.0833)], 30),
+    ("cif/corundum_rhombohedral.cif", 0, "R -3 c:R", [(0.35216, 0.35216, 0.35216), (0.55624, -0.05624, 0.25)], 10),
     # Fe and Mg at the origin (Mg written at 0.99999 1 0), Co and Ni at one
     # general position (Ni 0.00005 off), O: each place once.
     ("places/mixed_edge.ins", 0, "P -1",

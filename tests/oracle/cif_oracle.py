@@ -81,8 +81,14 @@ def operators(t, cell):
         return list(gemmi.symops_from_hall(hall))
     hm = first(t, "_space_group_name_h-m_alt", "_symmetry_space_group_name_h-m")
     code = first(t, "_space_group_it_coordinate_system_code")
-    name = hm.split(":")[0].strip()
+    name = re.sub(r"\s*\{[^}]*\}$", "", hm.split(":")[0].strip())
     suffix = hm.split(":")[1].strip() if ":" in hm else (code or "")
+    # A database's setting letter: S is origin 1, Z origin 2; H and R name
+    # the axes, which the cell shows.
+    letter = re.match(r"^(\S+ .+) ([SZHR])$", name)
+    if letter:
+        name = letter.group(1)
+        suffix = {"S": "1", "Z": "2"}.get(letter.group(2), suffix)
     sg = None
     if name.startswith("R"):
         rhombo = abs(cell[3] - 90) > 1e-3 and abs(cell[3] - cell[5]) < 1e-3

@@ -562,6 +562,25 @@ static void AnswerPictureOptions(int32_t width, int32_t height, float resolution
   };
 }
 
+// A damaged document opened from its Recent thumbnail: the alert names the
+// file, as every open of a document does.
+TEST_F(OverviewTest, ADamagedRecentDocumentsAlertNamesTheFile) {
+  WindowRef w = OpenExample("NaCl.ovtx");
+  const fs::path doc = gProgram->Temp() / "Salt damaged.ovdf";
+  ASSERT_TRUE(DoWriteCrystalFile(w, doc));
+  ASSERT_GT(fs::file_size(doc), 5000u);
+  DestroyRecentFiles();
+  AddRecentFile(doc);
+  DoOverviewTabChoice(kRecentTab);
+  ASSERT_EQ(GetNumThumbnails(), 1);
+  fs::resize_file(doc, 5000);
+  gHost->alerts.clear();
+  DoLoadFromCache(GetCachePtrWithRectID(0), false);
+  ASSERT_EQ(gHost->alerts.size(), 1u);
+  EXPECT_EQ(gHost->alerts[0].explanation, "\"Salt damaged.ovdf\" could not be read. The document is truncated or "
+                                          "damaged: its file map lies past the end.");
+}
+
 TEST_F(OverviewTest, PictureBatchWritesEachEntryOnceTextFilesToo) {
   WindowRef w = OpenExample("NaCl.ovtx");
   const fs::path doc = gProgram->Temp() / "Salt crystal.ovdf";
