@@ -322,7 +322,9 @@ bool Reader::Phase(const PhaseText &p) {
     for (const auto &[line, t] : theri->rows) {
       if (AllZero(t))
         break;
-      const auto v = t.size() >= 3 ? ImportNumber(t[2]) : std::nullopt;
+      std::optional<double> v;
+      if (t.size() >= 3)
+        v = ImportNumber(t[2]);
       if (AsymmetricUnitRecord *a = site(t); a && v)
         isB ? SetSiteBiso(s->crystal, *a, *v) : SetSiteUiso(s->crystal, *a, *v);
     }
