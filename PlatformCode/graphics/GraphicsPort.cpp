@@ -3,6 +3,7 @@
 #include "PictWriter.h"
 #include "QtBridge.h"
 #include "RegionImpl.h"
+#include "VectorState.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -418,12 +419,16 @@ void GraphicsPort::DrawString(std::string_view utf8) {
     fill.fillPath(outline, colour);
     fill.end();
     painter.drawImage(area.topLeft(), glyphs);
+    painter.end();
+    LeaveVectorStateClean();
     return;
   }
   painter.setRenderHint(QPainter::TextAntialiasing, true);
   painter.setFont(font);
   painter.setPen(colour);
   painter.drawText(QPointF(at.h, at.v), text);
+  painter.end();
+  LeaveVectorStateClean();
 }
 
 } // namespace ovgfx

@@ -1,6 +1,7 @@
 #include "Painter.h"
 
 #include "QtBridge.h"
+#include "VectorState.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -158,6 +159,7 @@ Painter::Painter(GraphicsPort &port, bool yUp) : impl_(std::make_unique<Impl>())
 Painter::~Painter() {
   if (impl_->painter.isActive())
     impl_->painter.end();
+  LeaveVectorStateClean();
 }
 
 bool Painter::IsValid() const { return impl_->painter.isActive(); }
