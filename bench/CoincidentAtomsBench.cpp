@@ -19,6 +19,7 @@
 #include "window/MainWindowData.h"
 
 #include "tools/RockSaltScene.h"
+#include "tools/TempFiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -39,7 +40,7 @@ using benchscene::Scene;
 std::filesystem::path CopiedBenzene(int copies) {
   static std::set<int> written;
   const std::filesystem::path out =
-      std::filesystem::temp_directory_path() / ("ov-benzene-copies-" + std::to_string(copies) + ".ovtx");
+      benchtemp::Name("benzene-copies-" + std::to_string(copies) + ".ovtx");
   if (written.insert(copies).second) {
     std::ifstream in(std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Benzene.ovtx");
     std::string head, atoms, line;

@@ -14,6 +14,7 @@
 #include "window/MainWindowData.h"
 
 #include "tools/RockSaltScene.h"
+#include "tools/TempFiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -50,7 +51,7 @@ template <typename Write> void Export(benchmark::State &state, const char *suffi
     return;
   }
   CrystalRec &c = *GetWindowCrystal(&scene->record);
-  const auto path = std::filesystem::temp_directory_path() / (std::string("ov-export3d-bench") + suffix);
+  const auto path = benchtemp::Name(std::string("export3d") + suffix);
   uint32_t triangles = 0;
   for (auto _ : state) {
     // The last iteration's file goes untimed: truncating hundreds of

@@ -8,6 +8,12 @@
 //   MMCIFModels: a macromolecular CIF of N models (the read alone), each of
 //     24 atoms with a ligand of its own named by one `_struct_conn` row, so
 //     that the table grows with the models;
+//   MMCIFModelsSameConn: the same models, the file listing the same two
+//     `_struct_conn` rows, between atoms of the chain, again for each model
+//     (the read alone);
+//   TwoOriginRowsAtOnePlace: a CIF in F d -3 m naming no origin, N rows of
+//     ten elements at one general position, each a thousandth occupied, so
+//     that no two images overlap under either origin (the read alone);
 //   DenseCar: a DMol archive whose cell is too small for the atoms it
 //     lists (the read, refused);
 //   HalfOccupiedGrid: a CIF in P -1 of sulfur sites at occupancy 1/2 on a
@@ -74,7 +80,9 @@ std::string BondMaximumText(int n) {
   return o;
 }
 
-std::string MMCIFModelsText(int models) {
+// `sameBonds`: instead of a row per ligand, the same two rows naming
+// atoms of the chain again for every model.
+std::string MMCIFModelsText(int models, bool sameBonds) {
   std::string o = "data_models\nloop_\n_atom_site.group_PDB\n_atom_site.id\n_atom_site.type_symbol\n"
                   "_atom_site.label_atom_id\n_atom_site.label_comp_id\n_atom_site.label_asym_id\n"
                   "_atom_site.label_seq_id\n_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n"
@@ -97,7 +105,24 @@ std::string MMCIFModelsText(int models) {
        "_struct_conn.ptnr1_label_seq_id\n_struct_conn.ptnr1_label_atom_id\n_struct_conn.ptnr2_label_asym_id\n"
        "_struct_conn.ptnr2_label_seq_id\n_struct_conn.ptnr2_label_atom_id\n";
   for (int m = 1; m <= models; m++) {
-    std::snprintf(line, sizeof line, "conn%d covale L%d . S1 L%d . S2\n", m, m, m);
+    if (sameBonds)
+      std::snprintf(line, sizeof line, "a%d covale A 1 CA A 22 CA\nb%d covale A 2 CA A 21 CA\n", m, m);
+    else
+      std::snprintf(line, sizeof line, "conn%d covale L%d . S1 L%d . S2\n", m, m, m);
+    o += line;
+  }
+  return o;
+}
+
+std::string TwoOriginRowsAtOnePlaceText(int rows) {
+  static const char *const kElements[] = {"C", "N", "O", "S", "P", "Si", "Al", "Mg", "Na", "K"};
+  std::string o = "data_place\n_symmetry_space_group_name_H-M 'F d -3 m'\n_cell_length_a 20\n_cell_length_b 20\n"
+                  "_cell_length_c 20\n_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\nloop_\n"
+                  "_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n"
+                  "_atom_site_fract_z\n_atom_site_occupancy\n";
+  char line[96];
+  for (int k = 0; k < rows; k++) {
+    std::snprintf(line, sizeof line, "%s%d %s 0.1 0.2 0.3 0.001\n", kElements[k % 10], k + 1, kElements[k % 10]);
     o += line;
   }
   return o;
@@ -181,7 +206,15 @@ void Read(benchmark::State &state, const fs::path &file, bool refused) {
 }
 
 void BM_MMCIFModels(benchmark::State &state) {
-  Read(state, Written("models.cif", MMCIFModelsText(static_cast<int>(state.range(0)))), false);
+  Read(state, Written("models.cif", MMCIFModelsText(static_cast<int>(state.range(0)), false)), false);
+}
+
+void BM_MMCIFModelsSameConn(benchmark::State &state) {
+  Read(state, Written("sameconn.cif", MMCIFModelsText(static_cast<int>(state.range(0)), true)), false);
+}
+
+void BM_TwoOriginRowsAtOnePlace(benchmark::State &state) {
+  Read(state, Written("oneplace.cif", TwoOriginRowsAtOnePlaceText(static_cast<int>(state.range(0)))), false);
 }
 
 void BM_DenseCar(benchmark::State &state) {
@@ -197,5 +230,7 @@ void BM_HalfOccupiedGrid(benchmark::State &state) {
 BENCHMARK(BM_LongConect)->Arg(24)->Arg(28)->Arg(32)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BondMaximum231)->Arg(8)->Arg(11)->Arg(14)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MMCIFModels)->Arg(250)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MMCIFModelsSameConn)->Arg(250)->Arg(500)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TwoOriginRowsAtOnePlace)->Arg(250)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DenseCar)->Arg(20)->Arg(30)->Arg(40)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HalfOccupiedGrid)->Arg(12)->Arg(16)->Arg(20)->Unit(benchmark::kMillisecond);

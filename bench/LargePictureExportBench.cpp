@@ -23,6 +23,7 @@
 #include "export/PictureExport.h"
 
 #include "tools/RockSaltScene.h"
+#include "tools/TempFiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -53,7 +54,7 @@ void Export(benchmark::State &state, int width, uint32_t type, const char *exten
   }
   PlotCrystal(&scene->record, kPlotToWindow);
   const int height = width * 800 / 1000;
-  const auto file = std::filesystem::temp_directory_path() / (std::string("ov_bench_large.") + extension);
+  const auto file = benchtemp::Name(std::string("large.") + extension);
   for (auto _ : state)
     if (QTWritePixelImage(&scene->record, width, height, 72, file, type, stripBytes) != 0)
       state.SkipWithError("export failed");
@@ -88,7 +89,7 @@ void FirstPoll(benchmark::State &state, uint32_t type, const char *extension) {
     return;
   }
   PlotCrystal(&scene->record, kPlotToWindow);
-  const auto file = std::filesystem::temp_directory_path() / (std::string("ov_bench_poll.") + extension);
+  const auto file = benchtemp::Name(std::string("poll.") + extension);
   uint64_t firstPoll = 0;
   scene->host.cancelCheck = [&firstPoll] {
     if (firstPoll == 0)

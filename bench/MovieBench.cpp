@@ -9,6 +9,7 @@
 #include "movie/MovieFile.h"
 
 #include "tools/RockSaltScene.h"
+#include "tools/TempFiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -34,7 +35,7 @@ void RotationMovie(benchmark::State &state, uint32_t codec, MovieSize size = kMo
   }
   WindowRef window = &scene->record;
   PlotCrystal(window, kPlotToWindow);
-  const auto file = std::filesystem::temp_directory_path() / "ov_bench_movie.mov";
+  const auto file = benchtemp::Name("movie.mov");
   const float step[3] = {0, 1, 0};
   double seconds = 0;
   for (auto _ : state) {

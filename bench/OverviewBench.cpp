@@ -8,6 +8,7 @@
 #include "documents/CacheDocuments.h"
 
 #include "tools/HeadlessHost.h"
+#include "tools/TempFiles.h"
 
 #include <QApplication>
 #include <QImage>
@@ -28,7 +29,7 @@ void BM_RedrawFavouritesPane(benchmark::State &state) {
   (void)app;
   static HeadlessHost host;
   SetHostServices(&host);
-  const std::filesystem::path file = std::filesystem::temp_directory_path() / "ov_overview_bench.ovtx";
+  const std::filesystem::path file = benchtemp::Name("overview.ovtx");
   std::ofstream(file) << "TITL bench\n";
   QImage preview(144, 108, QImage::Format_RGB32);
   preview.fill(QColor(40, 60, 120));

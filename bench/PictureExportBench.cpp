@@ -8,6 +8,7 @@
 #include "export/PictureExport.h"
 
 #include "tools/RockSaltScene.h"
+#include "tools/TempFiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -36,7 +37,7 @@ void PngExport(benchmark::State &state, float range, int width, int height, doub
     state.SkipWithError("build failed");
     return;
   }
-  const auto file = std::filesystem::temp_directory_path() / "ov_bench_export.png";
+  const auto file = benchtemp::Name("export.png");
   for (auto _ : state)
     if (QTWritePixelImage(&scene->record, width, height, resolution, file, kPNGFileType) != 0)
       state.SkipWithError("export failed");

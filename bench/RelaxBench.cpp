@@ -16,6 +16,7 @@
 #include "relax/ForceFieldTerms.h"
 #include "relax/MonteCarlo.h"
 #include "relax/RelaxEnergies.h"
+#include "tools/TempFiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -99,9 +100,7 @@ const Bundle &MakeBundle(int side) {
         bonds.emplace_back(static_cast<int>(i), static_cast<int>(j));
     }
   Bundle bundle;
-  const fs::path dir = fs::temp_directory_path() / "ov_relax_bench";
-  fs::create_directories(dir);
-  bundle.xyz = dir / ("alkanes" + std::to_string(side) + ".xyz");
+  bundle.xyz = benchtemp::Name("alkanes" + std::to_string(side) + ".xyz");
   std::ofstream xyz(bundle.xyz);
   xyz << side * side * chain.size() << "\nn-C34H70 bundle\n";
   for (int u = 0; u < side; ++u)

@@ -9,6 +9,7 @@
 #include "window/MainWindowData.h"
 
 #include "tools/RockSaltScene.h"
+#include "tools/TempFiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -53,7 +54,7 @@ std::vector<Atom> Box() {
 constexpr double kSide = kGrid * kSpacing;
 
 fs::path WriteFile(const std::string &name, const std::function<void(std::FILE *)> &write) {
-  const fs::path file = fs::temp_directory_path() / name;
+  const fs::path file = benchtemp::Name(name);
   std::FILE *f = std::fopen(file.c_str(), "w");
   write(f);
   std::fclose(f);

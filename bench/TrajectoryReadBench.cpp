@@ -3,6 +3,7 @@
 // as a formatted HISTORY with velocities. The bound: each reads in about a
 // second in a Release build.
 #include "import/ImportPath.h"
+#include "tools/TempFiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -23,7 +24,7 @@ double Coordinate(int atom, int axis, int frame) {
 }
 
 fs::path Dump() {
-  const fs::path file = fs::temp_directory_path() / "bench.lammpstrj";
+  const fs::path file = benchtemp::Name("bench.lammpstrj");
   std::FILE *f = std::fopen(file.c_str(), "w");
   for (int frame = 0; frame < kFrames; frame++) {
     std::fprintf(f, "ITEM: TIMESTEP\n%d\nITEM: NUMBER OF ATOMS\n%d\nITEM: BOX BOUNDS xy xz yz pp pp pp\n", frame * 100,
@@ -41,7 +42,7 @@ fs::path Dump() {
 }
 
 fs::path History() {
-  const fs::path file = fs::temp_directory_path() / "HISTORY.bench";
+  const fs::path file = benchtemp::Name("HISTORY.bench");
   std::FILE *f = std::fopen(file.c_str(), "w");
   std::fprintf(f, "bench\n%10d%10d%10d\n", 1, 2, kAtoms);
   for (int frame = 0; frame < kFrames; frame++) {

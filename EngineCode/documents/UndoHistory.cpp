@@ -1,6 +1,7 @@
 #include "UndoHistory.h"
 
 #include "CachedFiles.h"
+#include "LongCommand.h"
 #include "RenderServices.h"
 #include "StructureArrays.h"
 #include "documents/CacheWrites.h"
@@ -431,8 +432,14 @@ void UndoBufferTimerProc() {
   HostServices *host = GetHostServices();
   if (!host)
     return;
+  // Nothing is settled in the middle of a drag, nor inside a long command
+  // (an open, a plot, a save), whose cancel checks turn the event loop: the
+  // structure is the command's until it ends, however slow the machine.
+  if (LongCommandRunning()) {
+    SetEventLoopTimerNextFireTime(gUndoBufferTimer, kUndoSnapshotDelay);
+    return;
+  }
   DropUnwrittenUndoStates();
-  // Nothing is settled in the middle of a drag.
   bool waiting = gTrackBallRotn || MyStillDown();
   for (WindowRef window : host->StructureWindows()) {
     // A resize alone waits (FoldRefit): the window settles nothing for it.

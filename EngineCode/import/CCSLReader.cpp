@@ -229,10 +229,13 @@ bool Reader::Read() {
     std::string named = symbol, schoenflies, full;
     int16_t number = 0, system = 0, count = 0;
     GetSpacegroupDetails(named, schoenflies, full, 0, 0, number, system, count);
-    const auto alpha = cellCard->items.size() > 3 ? ImportFraction(cellCard->items[3]) : std::nullopt;
+    // A rhombohedral group on rhombohedral axes gives its angle; none (or 0)
+    // is the hexagonal setting.
+    const double alpha =
+        cellCard->items.size() > 3 ? ImportFraction(cellCard->items[3]).value_or(0.0) : 0.0;
     axes = number >= kFirstCubicGroup ? Axes::Cubic
            : number >= kFirstTrigonalGroup
-               ? (symbol[0] == 'R' && alpha && *alpha != 0.0 && *alpha != 90.0 ? Axes::Cubic : Axes::Hexagonal)
+               ? (symbol[0] == 'R' && alpha != 0.0 && alpha != 90.0 ? Axes::Cubic : Axes::Hexagonal)
            : number >= kFirstTetragonalGroup ? Axes::Tetragonal
                                              : Axes::General;
   }

@@ -73,7 +73,8 @@ struct CIFColumn {
   const char *text = nullptr;
 
   static CIFColumn Of(const CIFItem &item, size_t column) {
-    if (!item.loop)
+    // A loop without values has no first value to point at (and no rows).
+    if (!item.loop || item.count == 0)
       return {&item, column};
     return {&item, column, item.values->data() + item.first + column, item.tags.size(), item.text};
   }

@@ -183,18 +183,56 @@ double SiteOccupancy(const AsymmetricUnitRecord &site) {
 // Whether two images of the sites (a site's own images that are one
 // position aside) come closer than kOverlapDistance with occupancies that
 // do not allow both; nullopt when there are too many images to look.
+//
+// The images are compared by place (FractionalPlaces), not one by one, so
+// that rows a file lists at one position cost once: a place keeps the two
+// largest occupancies of distinct sites with an image there (one site's
+// images at one place are one atom on a special position). Two sites at one
+// place overlap when those two do not fit together; two places closer than
+// the distance, when their largest do not.
 std::optional<bool> AtomsOverlap(const std::vector<GEP> &ops, const CrystalRec &c) {
   if (ops.empty() || c.sites.size() * ops.size() > kMostOverlapImages)
     return std::nullopt;
   const double cell[6] = {c.a, c.b, c.c, c.alpha, c.beta, c.gamma};
   const CellFrame frame = StandardCellFrame(cell);
-  struct Image {
-    double f[3];
-    uint32_t site;
-    uint64_t bin;
+  struct Place {
+    uint32_t site = 0;     // the site of the largest occupancy
+    double largest = 0.0;  // its occupancy
+    double second = -1.0;  // the largest of another site; below 0 for none
+    uint64_t bin = 0;
   };
+  FractionalPlaces found;
+  std::vector<Place> places;
+  for (size_t s = 0; s < c.sites.size(); s++) {
+    const double occupancy = SiteOccupancy(c.sites[s]);
+    for (const GEP &op : ops) {
+      ImportReadStep();
+      double f[3];
+      Apply(op, c.sites[s].xyz, f);
+      for (double &x : f)
+        x -= std::floor(x);
+      const auto [at, fresh] = found.Insert(f);
+      if (fresh) {
+        places.push_back({static_cast<uint32_t>(s), occupancy, -1.0, 0});
+        continue;
+      }
+      Place &p = places[at];
+      if (p.site == s)
+        continue;
+      if (occupancy > p.largest) {
+        p.second = p.largest;
+        p.site = static_cast<uint32_t>(s);
+        p.largest = occupancy;
+      } else {
+        p.second = std::max(p.second, occupancy);
+      }
+    }
+  }
+  for (const Place &p : places)
+    if (p.second >= 0.0 && p.largest + p.second > 1.0 + kOccupancySlack)
+      return true;
   // Bins at least the overlap distance across (the cell's heights over the
-  // distance), so that a pair that overlaps stands in neighbouring bins.
+  // distance), so that two places that overlap stand in neighbouring bins.
   int64_t bins[3];
   for (int i = 0; i < 3; i++) {
     const double r = std::sqrt(frame.reciprocal[i][0] * frame.reciprocal[i][0] +
@@ -205,39 +243,32 @@ std::optional<bool> AtomsOverlap(const std::vector<GEP> &ops, const CrystalRec &
   auto binOf = [&](const int64_t b[3]) {
     return static_cast<uint64_t>((b[0] * bins[1] + b[1]) * bins[2] + b[2]);
   };
-  std::vector<Image> images;
-  images.reserve(c.sites.size() * ops.size());
-  for (size_t s = 0; s < c.sites.size(); s++)
-    for (const GEP &op : ops) {
-      Image im{};
-      Apply(op, c.sites[s].xyz, im.f);
-      int64_t b[3];
-      for (int i = 0; i < 3; i++) {
-        im.f[i] -= std::floor(im.f[i]);
-        b[i] = std::min<int64_t>(static_cast<int64_t>(im.f[i] * static_cast<double>(bins[i])), bins[i] - 1);
-      }
-      im.site = static_cast<uint32_t>(s);
-      im.bin = binOf(b);
-      images.push_back(im);
-    }
-  std::sort(images.begin(), images.end(), [](const Image &x, const Image &y) { return x.bin < y.bin; });
-  auto overlap = [&](const Image &x, const Image &y) {
+  std::vector<uint32_t> order(places.size());
+  for (size_t k = 0; k < places.size(); k++) {
+    const std::array<double, 3> &f = found.Position(k);
+    int64_t b[3];
+    for (int i = 0; i < 3; i++)
+      b[i] = std::min<int64_t>(static_cast<int64_t>(f[i] * static_cast<double>(bins[i])), bins[i] - 1);
+    places[k].bin = binOf(b);
+    order[k] = static_cast<uint32_t>(k);
+  }
+  std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return places[x].bin < places[y].bin; });
+  auto overlap = [&](uint32_t x, uint32_t y) {
+    const std::array<double, 3> &fx = found.Position(x), &fy = found.Position(y);
     double d[3], v[3];
     for (int i = 0; i < 3; i++) {
-      d[i] = x.f[i] - y.f[i];
+      d[i] = fx[i] - fy[i];
       d[i] -= std::round(d[i]);
     }
-    if (x.site == y.site && SamePlace(x.f, y.f))
-      return false; // one atom on a special position
     CartesianFromFractional(frame, d, v);
     return v[0] * v[0] + v[1] * v[1] + v[2] * v[2] < kOverlapDistance * kOverlapDistance &&
-           SiteOccupancy(c.sites[x.site]) + SiteOccupancy(c.sites[y.site]) > 1.0 + kOccupancySlack;
+           places[x].largest + places[y].largest > 1.0 + kOccupancySlack;
   };
-  for (size_t k = 0; k < images.size(); k++) {
-    const Image &x = images[k];
-    int64_t own[3] = {static_cast<int64_t>(x.bin / static_cast<uint64_t>(bins[1] * bins[2])),
-                      static_cast<int64_t>(x.bin / static_cast<uint64_t>(bins[2]) % static_cast<uint64_t>(bins[1])),
-                      static_cast<int64_t>(x.bin % static_cast<uint64_t>(bins[2]))};
+  for (size_t k = 0; k < order.size(); k++) {
+    const uint64_t bin = places[order[k]].bin;
+    int64_t own[3] = {static_cast<int64_t>(bin / static_cast<uint64_t>(bins[1] * bins[2])),
+                      static_cast<int64_t>(bin / static_cast<uint64_t>(bins[2]) % static_cast<uint64_t>(bins[1])),
+                      static_cast<int64_t>(bin % static_cast<uint64_t>(bins[2]))};
     for (int dx = -1; dx <= 1; dx++)
       for (int dy = -1; dy <= 1; dy++)
         for (int dz = -1; dz <= 1; dz++) {
@@ -245,16 +276,18 @@ std::optional<bool> AtomsOverlap(const std::vector<GEP> &ops, const CrystalRec &
           for (int i = 0; i < 3; i++)
             b[i] = (b[i] % bins[i] + bins[i]) % bins[i];
           const uint64_t key = binOf(b);
-          // Each pair once: the later image of its bin, or the bin above.
-          if (key < x.bin)
+          // Each pair once: the later place of its bin, or the bin above.
+          if (key < bin)
             continue;
-          auto it = std::lower_bound(images.begin(), images.end(), key,
-                                     [](const Image &m, uint64_t v) { return m.bin < v; });
-          if (key == x.bin)
-            it = images.begin() + static_cast<ptrdiff_t>(k) + 1;
-          for (; it != images.end() && it->bin == key; ++it)
-            if (overlap(x, *it))
+          auto it = std::lower_bound(order.begin(), order.end(), key,
+                                     [&](uint32_t m, uint64_t v) { return places[m].bin < v; });
+          if (key == bin)
+            it = order.begin() + static_cast<ptrdiff_t>(k) + 1;
+          for (; it != order.end() && places[*it].bin == key; ++it) {
+            ImportReadStep();
+            if (overlap(order[k], *it))
               return true;
+          }
         }
   }
   return false;

@@ -168,7 +168,7 @@ bool DoLAMMPSFile(const ImportSource &source, ImportResult &result) {
       ok = count(ntypes);
     else if (t.size() == 4 && (keyword(2, "xlo xhi") || keyword(2, "ylo yhi") || keyword(2, "zlo zhi"))) {
       const size_t axis = static_cast<size_t>(t[2][0] - 'x');
-      double v[2];
+      double v[2] = {0.0, 0.0};
       ok = numbers(2, v);
       if (ok && v[1] < v[0])
         return RefuseImport(r.result, static_cast<int>(i) + 1,

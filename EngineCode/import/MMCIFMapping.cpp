@@ -365,9 +365,11 @@ private:
 
   // `_struct_conn`: each bond once, both atoms in this model; hydrogen bonds
   // and bonds to symmetry copies are no bonds of the model. The rows are
-  // read once for every model, and a model looks up the rows that name its
-  // atoms by the atoms it holds: the cost is the model's atoms and the rows
-  // it holds, not every row again for every model.
+  // read once for every model, rows naming the same two atoms (a file may
+  // list its bonds again for each model) as one, and a model looks up the
+  // rows that name its atoms by the atoms it holds: the cost is the model's
+  // atoms and the distinct rows it holds, not every row again for every
+  // model.
   void ReadBonds(ImportedStructure &s, const ModelAtoms &m) {
     s.bondsBesideImplied = true; // the residues' own bonds are implied
     if (!connRead_)
@@ -389,6 +391,7 @@ private:
       if (named == connOfFirst_.end())
         continue;
       for (size_t k : named->second) {
+        ImportReadStep();
         const Connection &bond = conn_[k];
         // A bond of a location left out is none of the kept atom's.
         if (!bond.alt1.empty() && Given(kAlt, r1) != bond.alt1) {
@@ -409,7 +412,9 @@ private:
     }
     std::sort(held.begin(), held.end());
     std::unordered_set<uint64_t> seen;
-    size_t missing = conn_.size() - held.size();
+    size_t missing = connRows_;
+    for (const auto &[k, pair] : held)
+      missing -= conn_[k].rows;
     int firstMissing = 0;
     for (size_t k = 0; k <= held.size(); k++) {
       if (k == held.size() || held[k].first != k) {
@@ -448,23 +453,36 @@ private:
       const std::string_view sym1 = given(13, r), sym2 = given(14, r);
       if ((!sym1.empty() && sym1 != "1_555") || (!sym2.empty() && sym2 != "1_555"))
         continue;
+      connRows_++;
+      std::string key1 = AtomKey(given(0, r), given(1, r), given(2, r), given(3, r), given(4, r));
+      std::string key2 = AtomKey(given(6, r), given(7, r), given(8, r), given(9, r), given(10, r));
+      const std::string_view alt1 = given(5, r), alt2 = given(11, r);
+      std::string whole = key1;
+      whole.append("\x1d").append(key2).append("\x1d").append(alt1).append("\x1d").append(alt2);
+      const auto [same, fresh] = connOfAtoms_.try_emplace(std::move(whole), conn_.size());
+      if (!fresh) {
+        conn_[same->second].rows++;
+        continue;
+      }
       Connection &bond = conn_.emplace_back();
-      bond.key2 = AtomKey(given(6, r), given(7, r), given(8, r), given(9, r), given(10, r));
-      bond.alt1 = given(5, r);
-      bond.alt2 = given(11, r);
+      bond.key2 = std::move(key2);
+      bond.alt1 = alt1;
+      bond.alt2 = alt2;
       bond.line = conn.Line(r);
-      connOfFirst_[AtomKey(given(0, r), given(1, r), given(2, r), given(3, r), given(4, r))].push_back(conn_.size() -
-                                                                                                      1);
+      connOfFirst_[std::move(key1)].push_back(conn_.size() - 1);
     }
   }
 
   struct Connection {
     std::string key2;             // the second atom's key
     std::string_view alt1, alt2;  // the locations named, in the text
-    int line = 0;
+    int line = 0;                 // of the first row naming them
+    size_t rows = 1;              // the rows naming them
   };
   bool connRead_ = false;
-  std::vector<Connection> conn_;
+  std::vector<Connection> conn_; // distinct, in the order of their first rows
+  size_t connRows_ = 0;          // the rows that may be bonds
+  std::unordered_map<std::string, size_t> connOfAtoms_;
   std::unordered_map<std::string, std::vector<size_t>> connOfFirst_;
 
   const CIFBlockTags &tags_;

@@ -78,25 +78,24 @@ bool DoMacMoleculeFile(const ImportSource &source, ImportResult &result) {
     s->extras.title = TrimImport(lines[0].substr(1));
   std::unordered_map<char, ElementCode> types;
   std::unordered_map<std::string_view, uint32_t> atoms;
-  std::optional<ElementCode> described;
+  ElementCode described = kBlankElement; // named by the last type description; blank for none
   for (size_t at = 0; at < lines.size(); at++) {
     const std::string_view line = lines[at];
     const int number = static_cast<int>(at + 1);
     if (line.starts_with(kDescription)) {
       std::string_view what = TrimImport(line.substr(kDescription.size()));
       what = TrimImport(what.substr(0, what.find('(')));
-      described = ElementFromSymbol(what);
-      if (described && !ImportEqualNoCase(ElementSymbolText(*described), what))
-        described.reset();
+      const std::optional<ElementCode> named = ElementFromSymbol(what);
+      described = named && ImportEqualNoCase(ElementSymbolText(*named), what) ? *named : kBlankElement;
       continue;
     }
     if (line.starts_with(';'))
       continue;
     if (const char letter = TypeLetter(line)) {
-      if (!described)
+      if (described == kBlankElement)
         ImportWarning(*s, number, std::string("the atom type ") + letter + " names no element; its atoms are placeholders.");
-      types[letter] = described.value_or(kPlaceholderElement);
-      described.reset();
+      types[letter] = described == kBlankElement ? kPlaceholderElement : described;
+      described = kBlankElement;
       continue;
     }
     std::string_view code, rest;

@@ -8,7 +8,8 @@ MixedSite JoinAtOnePlace(std::span<const std::pair<ElementCode, double>> atoms) 
   MixedSite site;
   for (const auto &[element, occupancy] : atoms) {
     site.sum += occupancy;
-    auto it = std::find_if(site.parts.begin(), site.parts.end(), [&](const auto &p) { return p.first == element; });
+    auto it = std::find_if(site.parts.begin(), site.parts.end(),
+                           [same = element](const auto &p) { return p.first == same; });
     if (it == site.parts.end())
       site.parts.emplace_back(element, occupancy);
     else

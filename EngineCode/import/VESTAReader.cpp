@@ -329,7 +329,9 @@ bool Reader::Phase(const PhaseText &p) {
     for (const auto &[line, t] : theri->rows) {
       if (AllZero(t))
         break;
-      const auto v = t.size() >= 3 ? ImportNumber(t[2]) : std::nullopt;
+      std::optional<double> v;
+      if (t.size() >= 3)
+        v = ImportNumber(t[2]);
       AsymmetricUnitRecord *a = site(t);
       if (a && v && *v <= 0.0)
         none.Add(t[1]);

@@ -234,6 +234,8 @@ bool LongCommandStart(uint64_t *start) {
   return true;
 }
 
+bool LongCommandRunning() { return gCommand.depth > 0; }
+
 void NoteLongCommandCancelled() {
   if (gCommand.depth > 0)
     gCommand.cancelled = true;

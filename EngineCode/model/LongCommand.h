@@ -22,6 +22,9 @@ public:
 
 // True, with the start of the running long command, while one runs.
 bool LongCommandStart(uint64_t *start);
+// True while any long command runs, owning the clock or not (the event
+// loop's turns in its cancel checks included).
+bool LongCommandRunning();
 // The user stopped a stage of the running long command: the stages after
 // it stop at their first cancel check, so that one Escape stops the whole
 // command. A cancel check notes it (CancelPoll.h).

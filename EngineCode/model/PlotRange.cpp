@@ -148,7 +148,6 @@ std::string RangeTooLargeText(double atoms, double bytes, double available) {
 struct CellLayout {
   int32_t counts[3] = {1, 1, 1};
   bool faceOnly[3] = {false, false, false};
-  friend bool operator==(const CellLayout &, const CellLayout &) = default;
 };
 
 CellLayout LayoutForRange(const float range[6]) {

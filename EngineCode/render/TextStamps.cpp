@@ -12,33 +12,9 @@
 #include <string>
 #include <vector>
 
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define OV_STAMPS_ZERO_UPPER 1
-#endif
-
 using namespace ovgfx;
 
 namespace {
-
-#if defined(OV_STAMPS_ZERO_UPPER)
-__attribute__((target("avx"))) void ZeroUpperHalves() { _mm256_zeroupper(); }
-#endif
-
-// Stroking a text's outline through the painter uses the 256-bit vector
-// registers and leaves their upper halves in use (filled text does not).
-// Until something clears them, every 128-bit vector instruction of the plain
-// code (ours is built for the base instruction set) and every call into the
-// maths library pays for the mixed state: once the first stamps were made,
-// every later fast ellipsoid frame ran a fifth to a third slower. This clears
-// them; no register holds anything live across the call.
-void LeaveVectorStateClean() {
-#if defined(OV_STAMPS_ZERO_UPPER)
-  static const bool avx = __builtin_cpu_supports("avx");
-  if (avx)
-    ZeroUpperHalves();
-#endif
-}
 
 // Sub-pixel phases a pixel, along each axis.
 constexpr int kPhases = 16;
@@ -163,7 +139,6 @@ const Stamp &FindStamp(const StampKey &key) {
   }
   slot = &group->byPhase[size_t(key.phaseY * kPhases + key.phaseX)];
   *slot = std::make_unique<Stamp>(MakeStamp(key));
-  LeaveVectorStateClean();
   ++made;
   return **slot;
 }

@@ -4,6 +4,7 @@
 #include "QtBridge.h"
 #include "RegionImpl.h"
 #include "ShapedText.h"
+#include "VectorState.h"
 
 #include <QPainter>
 
@@ -413,6 +414,8 @@ void GraphicsPort::DrawString(std::string_view utf8) {
   painter.translate(-b.left, -b.top);
   painter.setClipRegion(VisibleRegion().impl().region);
   painter.drawImage(area.topLeft(), glyphs);
+  painter.end();
+  LeaveVectorStateClean();
 }
 
 } // namespace ovgfx

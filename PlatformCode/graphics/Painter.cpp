@@ -2,6 +2,7 @@
 
 #include "QtBridge.h"
 #include "ShapedText.h"
+#include "VectorState.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -156,6 +157,7 @@ Painter::Painter(GraphicsPort &port, bool yUp) : impl_(std::make_unique<Impl>())
 Painter::~Painter() {
   if (impl_->painter.isActive())
     impl_->painter.end();
+  LeaveVectorStateClean();
 }
 
 bool Painter::IsValid() const { return impl_->painter.isActive(); }

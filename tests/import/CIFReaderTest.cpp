@@ -194,6 +194,9 @@ TEST_F(CIFReaderTest, BadInputIsRefusedWithTheLine) {
        ": it holds no data block with a unit cell (_cell_length_a to _cell_angle_gamma)."},
       {std::string(kHead) + sites + "Na1 ? ? ?\n", ": it holds no atom site with fractional or Cartesian coordinates."},
       {std::string(kHead) + "_cell_volume 125\n", ": it holds no atom site with fractional or Cartesian coordinates."},
+      // Loops whose names have no values, in a file with no value in any loop.
+      {"data_x\nloop_\n_a\n_b\n", ": it holds no data block with a unit cell (_cell_length_a to _cell_angle_gamma)."},
+      {std::string(kHead) + sites, ": it holds no atom site with fractional or Cartesian coordinates."},
       {"data_a\n_cell_length_a 5\n_cell_length_b 5\n_cell_length_c 5\n_cell_angle_alpha 90\n_cell_angle_beta 90\n"
        "_cell_angle_gamma 190\n" +
            sites + "Na1 0 0 0\n",

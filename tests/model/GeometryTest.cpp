@@ -446,7 +446,7 @@ TEST(GeometryPlaneNormals, Plane2VectorIsAlongTheReciprocalNormal) {
     for (const auto &hkl : planes) {
       float uvw[3];
       Plane2Vector(&c, hkl, uvw);
-      double expect[3];
+      double expect[3] = {0.0, 0.0, 0.0};
       PlaneNormalByInverseMetric(p, hkl, expect);
       const double le = std::sqrt(expect[0] * expect[0] + expect[1] * expect[1] + expect[2] * expect[2]);
       const double lu = Magnitude(uvw);

@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -114,9 +115,8 @@ TEST(VersionsCode, TextAndCodeRoundTrip) {
 // The text the update check receives lives in a buffer of exactly its own
 // length, so that reading past it is caught by the address sanitizer.
 VersCode VersionOfExactText(const std::string &text) {
-  std::unique_ptr<char[]> buf(new char[text.size()]);
-  std::copy(text.begin(), text.end(), buf.get());
-  return GetVersionInteger(std::string_view(buf.get(), text.size()));
+  const std::vector<char> buf(text.begin(), text.end());
+  return GetVersionInteger(std::string_view(buf.data(), buf.size()));
 }
 
 TEST(VersionsInteger, FixedPositions) {

@@ -2,6 +2,9 @@
 // each reading, Escape is pressed during a chosen cancel check (or the first
 // one made while the status window shows a message beginning with
 // `escapeWhile`), and the Log and the status window's messages are kept.
+// With `timersOnSlowClock`, an armed timer fires at the first cancel check
+// (a turn of the event loop) its delay has passed on that clock: the
+// machine so slow that every delay has passed by then.
 #pragma once
 
 #include "inspectors/PlotRangeWindow.h"
@@ -11,6 +14,7 @@
 #include <QKeyEvent>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +24,7 @@ public:
   int escapeAtCheck = 0; // 1-based; 0 never
   std::string escapeWhile;
   int escapeSkips = 0; // checks made while showing it before the Escape
+  bool timersOnSlowClock = false;
   int checks = 0, escapes = 0;
   std::vector<std::string> log, shown;
   uint64_t start = 0, firstShown = 0; // the clock at the command's start and when the window first showed
@@ -28,8 +33,22 @@ public:
     AttachLog([this](std::string_view text, const RGBColor &, size_t) { log.emplace_back(text); }, [] { return true; });
   }
   uint64_t NowMicroseconds() override { return now_ += step; }
+  void ArmTimer(EventLoopTimer &timer, double seconds) override {
+    due_[&timer] = now_ + static_cast<uint64_t>(seconds * 1e6);
+    QtHostServices::ArmTimer(timer, seconds);
+  }
   bool CheckForUserCancel() override {
     ++checks;
+    for (auto it = due_.begin(); timersOnSlowClock && it != due_.end();) {
+      EventLoopTimer *timer = it->first;
+      if (it->second > now_ || !timer->proc) {
+        ++it;
+        continue;
+      }
+      due_.erase(it); // single-shot: the call may arm it again
+      timer->proc();
+      it = due_.begin();
+    }
     const bool showing = !escapeWhile.empty() && !shown.empty() && shown.back().starts_with(escapeWhile);
     if (checks == escapeAtCheck || (showing && escapes == 0 && skipped_++ >= escapeSkips)) {
       ++escapes;
@@ -73,4 +92,5 @@ public:
 private:
   uint64_t now_ = 1000000;
   int skipped_ = 0;
+  std::map<EventLoopTimer *, uint64_t> due_; // armed timers, when each is due on the slow clock
 };
