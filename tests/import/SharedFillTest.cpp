@@ -2,8 +2,8 @@
 // File > Open with files of several formats: an atom at no finite place is
 // left out with its line (its bonds with it), a file cut inside its last
 // number is refused at that line, a crystal's cell must leave room for its
-// atoms after symmetry, and labels too long are shortened the same way
-// however many collide.
+// atoms after symmetry, labels too long are shortened the same way however
+// many collide, and an occupancy of 0 is kept as given.
 #include "ReaderTestSupport.h"
 
 #include "import/TextNumbers.h"
@@ -75,6 +75,40 @@ TEST_F(SharedFill, AnAtomAtNoFinitePlaceIsLeftOutWithItsLineAndItsBonds) {
   TempFile none("t.xyz", "1\n\nH 1e39 0 0\n");
   EXPECT_EQ(Refusal(host, none.path), "\"t.xyz\" could not be read at line 3: the file's atoms lie at no place a "
                                       "structure holds (a coordinate beyond 1000000).");
+}
+
+// Atoms of occupancy 0 keep it in every format, with one Log line for the
+// file, however many there are.
+TEST_F(SharedFill, AnOccupancyOf0IsKeptAsGivenWithOneLogLine) {
+  const std::string mmcif = "data_m\n_cell.length_a 20\n_cell.length_b 20\n_cell.length_c 20\n_cell.angle_alpha 90\n"
+                            "_cell.angle_beta 90\n_cell.angle_gamma 90\n_symmetry.space_group_name_H-M 'P 1'\nloop_\n"
+                            "_atom_site.group_PDB\n_atom_site.id\n_atom_site.type_symbol\n_atom_site.label_atom_id\n"
+                            "_atom_site.label_comp_id\n_atom_site.label_asym_id\n_atom_site.label_seq_id\n"
+                            "_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n_atom_site.occupancy\n"
+                            "ATOM 1 N N GLY A 1 1 1 1 1.00\nATOM 2 C CA GLY A 1 2.4 1 1 0\n"
+                            "ATOM 3 O O GLY A 1 3.8 1 1 0.00\n";
+  const struct {
+    const char *name;
+    std::string text;
+    size_t zeros;
+  } files[] = {
+      {"t.cif", kCifHead + "_atom_site_occupancy\nNa1 0 0 0 1\nH1 .5 .5 .5 0\nH2 .2 .5 .5 0.0\n", 2},
+      {"m.cif", mmcif, 2},
+  };
+  for (const auto &f : files) {
+    TempFile file(f.name, f.text);
+    Window w(host);
+    host.log.clear();
+    ASSERT_TRUE(OpenTextFile(w.ref(), file.path)) << f.name;
+    size_t zeros = 0;
+    for (const AsymmetricUnitRecord &site : w.crystal().sites)
+      zeros += site.occupancies[0] == 0.0f;
+    EXPECT_EQ(zeros, f.zeros) << f.name;
+    const std::string line = std::to_string(f.zeros) + " atoms have the occupancy 0, kept as given";
+    EXPECT_NE(host.log.find(line), std::string::npos) << f.name << ": " << host.log;
+    EXPECT_EQ(host.log.find("occupanc", host.log.find(line) + line.size()), std::string::npos) << host.log;
+    EXPECT_EQ(host.log.find("occupanc"), host.log.find(line) + line.find("occupanc")) << host.log;
+  }
 }
 
 TEST_F(SharedFill, AFileCutInsideItsLastNumberIsRefusedAtThatLine) {
