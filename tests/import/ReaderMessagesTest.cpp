@@ -205,13 +205,4 @@ TEST_F(ReaderMessages, AV3000FileWithOneBlankAfterItsMarkIsRead) {
   EXPECT_EQ(bonds, 2 * 5);
 }
 
-// The BMAX row above: the card's maximum is held to the largest one.
-TEST_F(ReaderMessages, AHugeBondMaximumIsHeldToTheLargest) {
-  TempFile file("bmax.ovtx", "TITL  t\nCELL  5 5 5  90 90 90\nBMAX  C  C  1e308\nATOM\nC   C1  0.1 0.2 0.3\n");
-  Window w(host);
-  ASSERT_TRUE(OpenTextFile(w.ref(), file.path));
-  ASSERT_GE(w.crystal().bondSpecCount, 1);
-  EXPECT_EQ(w.crystal().bondSpecs[0].maxLength, 231.0f);
-}
-
 } // namespace
