@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <new>
 #include <numeric>
+#include <unordered_map>
 
 namespace {
 
@@ -69,12 +70,6 @@ int32_t AutoAddBondSpecs(CrystalRec *crystal, BondSpec spec) {
 
 namespace {
 
-// What the search reads of a candidate's atom.
-struct CandidateOf {
-  uint32_t site = 0;
-  uint32_t kind = 0;
-};
-
 // Statistics of one specification made by the automatic search.
 struct SpecStats {
   // In double: a float sum of hundreds of thousands of lengths drifts
@@ -103,7 +98,14 @@ struct AutoBondWork {
   size_t nPlaces = 0;
   // Per candidate (position in places.all): its contacts, its site and kind.
   std::vector<int32_t> contacts;
-  std::vector<CandidateOf> of;
+  std::vector<RuleCandidate> of;
+  // Per candidate: in contact with a non-metal more electronegative than
+  // hydrogen (only a hydrogen's is ever set).
+  std::vector<uint8_t> protonated;
+  // The bonds the file lists, by their two sites: the longest length each
+  // pair may have. A pair of two given sites within it is a neighbour of
+  // each end for the metals' verdicts, though the file makes the bond.
+  std::unordered_map<uint64_t, float> listed;
   std::array<SpecStats, kMaxBondSpecs> stats{};
   // Atoms crowded beyond any matter, and the places all of whose members are.
   size_t crowdLimit = 0;
@@ -142,7 +144,10 @@ void WriteCoincidentAtomsWarning(const CrystalRec &c, uint32_t a, uint32_t b) {
 // Resets the structure's bonds, specifications and coordination, and makes
 // the rule's limits for its elements and its alternatives. False when there
 // is nothing to search.
-bool PrepareSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites) {
+// The key of a pair of sites, in either order.
+uint64_t SitePairKey(uint32_t x, uint32_t y) { return (uint64_t{std::min(x, y)} << 32) | std::max(x, y); }
+
+bool PrepareSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites, const std::vector<ListedBond> *listed) {
   CrystalRec &c = w.c;
   if (w.progress)
     WriteStatus("Preparing auto bond generation...");
@@ -171,6 +176,11 @@ bool PrepareSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites) {
     FWrite(line);
   }
   w.given = givenSites && !givenSites->empty() ? givenSites : nullptr;
+  if (w.given && listed)
+    for (const ListedBond &b : *listed) {
+      float &longest = w.listed[SitePairKey(b.siteA, b.siteB)];
+      longest = std::max(longest, b.length + kListedBondSlack);
+    }
   w.searchDistance = w.limits->Longest();
   return true;
 }
@@ -185,6 +195,7 @@ bool GatherCandidates(AutoBondWork &w) {
   if (!gathered || gTurboAtoms.empty() || !TurboGroupPlaces(&w.places))
     return false;
   w.contacts.assign(w.places.all.size(), 0);
+  w.protonated.assign(w.places.all.size(), 0);
   if (!TurboSortByXYZ())
     return false;
   w.nPlaces = gTurboAtoms.size();
@@ -247,6 +258,8 @@ bool CommitContact(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
   const uint32_t ka = w.of[i].kind, kb = w.of[j].kind;
   w.contacts[i]++;
   w.contacts[j]++;
+  w.protonated[i] |= uint8_t(limits.Protonates(ka, kb));
+  w.protonated[j] |= uint8_t(limits.Protonates(kb, ka));
   if (c.molecule) {
     AddAtomToBondsList(&c.atoms[a], b);
     AddAtomToBondsList(&c.atoms[b], a);
@@ -272,6 +285,20 @@ bool CommitContact(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
   return true;
 }
 
+// A pair of two sites the file gives bonds for, d2 apart: where it is a bond
+// the file lists, a neighbour of each end for the metals' verdicts.
+void NoteListedBond(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
+  const auto at = w.listed.find(SitePairKey(w.of[i].site, w.of[j].site));
+  if (at == w.listed.end() || !(d2 <= at->second * at->second))
+    return;
+  const PairLimits &limits = *w.limits;
+  const uint32_t ka = w.of[i].kind, kb = w.of[j].kind;
+  w.protonated[i] |= uint8_t(limits.Protonates(ka, kb));
+  w.protonated[j] |= uint8_t(limits.Protonates(kb, ka));
+  if (limits.AnySecondNeighbours() && limits.Metal(ka) != limits.Metal(kb))
+    w.anionContacts.push_back({i, j, d2});
+}
+
 // Judges candidates i and j, d2 apart (both members of places within the
 // search distance): no contact, a contact deferred or kept for the metals'
 // verdicts, or a contact made. False when the specification table is full.
@@ -280,7 +307,7 @@ bool JudgePair(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
   const uint32_t a = w.places.all[i].atom, b = w.places.all[j].atom;
   const uint32_t sa = w.of[i].site, sb = w.of[j].site;
   const uint32_t ka = w.of[i].kind, kb = w.of[j].kind;
-  if (kb == PairLimits::kNone || (w.anyAlternative && !w.alternatives->AtomsMayBond(a, b)))
+  if (kb == PairLimits::kNone || (w.anyAlternative && !w.alternatives->AtomsMayBondAt(a, b, d2)))
     return true;
   if (d2 < kOverlapDistanceSq) { // atoms at one place make no contact
     if (d2 < kCoincidentDistanceSq && w.coincident == 0)
@@ -289,14 +316,22 @@ bool JudgePair(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
     return true;
   }
   const std::vector<uint8_t> *given = w.given;
-  if (given && sa < given->size() && sb < given->size() && (*given)[sa] && (*given)[sb])
+  if (given && sa < given->size() && sb < given->size() && (*given)[sa] && (*given)[sb]) {
+    if (!w.listed.empty())
+      NoteListedBond(w, i, j, d2);
     return true;
+  }
   const float limit = limits.Limit(ka, kb);
   if (!(d2 <= limit * limit))
     return true;
   if (d2 < limits.ShortestSq(ka, kb)) // closer than any bond
     return true;
-  if (limits.MaySecondNeighbours(ka, kb)) { // judged once every contact is known
+  // Judged once every contact is known: a metal's contacts that may be
+  // second neighbours, two metals (their first shells) and a metal and a
+  // hydrogen only the hydride ion's radius reaches.
+  const float proton = limits.ProtonLimit(ka, kb);
+  if (limits.MaySecondNeighbours(ka, kb) || (limits.Metal(ka) && limits.Metal(kb)) ||
+      (proton > 0.0f && d2 > proton * proton)) {
     w.deferred.push_back({i, j, d2});
     return true;
   }
@@ -323,7 +358,7 @@ bool CountPairsAtPlace(AutoBondWork &w, size_t pi) {
     if (w.anyAlternative)
       for (size_t x = 0; x + 1 < capable.size(); x++)
         for (size_t y = x + 1; y < capable.size(); y++)
-          pairs -= !w.alternatives->AtomsMayBond(capable[x], capable[y]);
+          pairs -= !w.alternatives->AtomsMayBondAt(capable[x], capable[y], 0.0f);
     if (pairs > 0 && w.coincident == 0)
       WriteCoincidentAtomsWarning(w.c, capable[0], capable[1]);
     w.coincident += pairs;
@@ -420,8 +455,11 @@ bool FindContacts(AutoBondWork &w) {
 // A specification of a pair that also has second neighbours ends below them
 // where all of them are longer than its bonds; otherwise the bond search of a
 // crystal bonds those within its range, and the Log says so.
-// `shortestLeftOut`: per pair of kinds, the shortest second-neighbour contact.
-void EndSpecsBelowSecondNeighbours(AutoBondWork &w, const std::vector<float> &shortestLeftOut) {
+// `shortestLeftOut`: per pair of kinds, the shortest contact left out
+// (second neighbours where `leftOutSecond`, else beyond a first shell or a
+// proton's).
+void EndSpecsBelowSecondNeighbours(AutoBondWork &w, const std::vector<float> &shortestLeftOut,
+                                   const std::vector<uint8_t> &leftOutSecond) {
   CrystalRec &c = w.c;
   const PairLimits &limits = *w.limits;
   const size_t kinds = limits.Kinds();
@@ -445,9 +483,10 @@ void EndSpecsBelowSecondNeighbours(AutoBondWork &w, const std::vector<float> &sh
           ElementChars(eb, cb);
           char line[200];
           std::snprintf(line, sizeof line,
-                        "%c%c - %c%c second neighbours from %.3f A lie among the pair's bonds (to %.3f A) and are "
-                        "bonded with them",
-                        ca[0], ca[1], cb[0], cb[1], double(leftOut), double(st.longest));
+                        "%c%c - %c%c %s from %.3f A lie among the pair's bonds (to %.3f A) and are bonded with them",
+                        ca[0], ca[1], cb[0], cb[1],
+                        leftOutSecond[ka * kinds + kb] ? "second neighbours" : "contacts the rule leaves out",
+                        double(leftOut), double(st.longest));
           FWriteColor(line, kRGBRed);
         }
       }
@@ -485,26 +524,32 @@ void SettleMetalContacts(AutoBondWork &w) {
   std::vector<uint8_t> complete(all.size(), 1);
   if (!c.molecule)
     MarkCentralImages(&c, w.searchDistance, all, &complete);
-  const std::vector<uint8_t> verdict = JudgeMetalContacts(c, limits, all, complete, w.deferred, w.anionContacts);
-  // Per pair of kinds, the shortest second-neighbour contact.
+  std::vector<uint8_t> verdict = JudgeMetalContacts(c, limits, all, complete, w.deferred, w.anionContacts);
+  JudgeHydrideContacts(c, limits, w.of, w.protonated, w.deferred, &verdict);
+  JudgeFirstShells(c, limits, w.of, complete, w.deferred, &verdict);
+  // Per pair of kinds, the shortest contact left out, and whether it is of
+  // second neighbours.
   const size_t kinds = limits.Kinds();
   std::vector<float> shortestLeftOut(kinds * kinds, 0.0f);
+  std::vector<uint8_t> leftOutSecond(kinds * kinds, 0);
   for (size_t k = 0; k < w.deferred.size(); k++) {
     const RuleContact &t = w.deferred[k];
     if (verdict[k] == kMetalContactBond) {
       if (!CommitContact(w, t.i, t.j, t.d2))
         break;
-    } else if (verdict[k] == kMetalContactSecondNeighbours) {
+    } else if (verdict[k] == kMetalContactSecondNeighbours || verdict[k] == kMetalContactLeftOut) {
       const uint32_t ka = limits.KindOfAtom(c, all[t.i].atom);
       const uint32_t kb = limits.KindOfAtom(c, all[t.j].atom);
       const float r = std::sqrt(t.d2);
       for (const size_t cell : {size_t(ka) * kinds + kb, size_t(kb) * kinds + ka})
-        if (shortestLeftOut[cell] == 0.0f || r < shortestLeftOut[cell])
+        if (shortestLeftOut[cell] == 0.0f || r < shortestLeftOut[cell]) {
           shortestLeftOut[cell] = r;
+          leftOutSecond[cell] = verdict[k] == kMetalContactSecondNeighbours;
+        }
     }
   }
   NoteCoordination(w);
-  EndSpecsBelowSecondNeighbours(w, shortestLeftOut);
+  EndSpecsBelowSecondNeighbours(w, shortestLeftOut, leftOutSecond);
 }
 
 // The Log's account of the search: the crowded atoms, each specification's
@@ -553,8 +598,8 @@ void ReportSearch(AutoBondWork &w) {
 
 // The stages in order; false when the search ended early (nothing to search,
 // no memory for its candidates, stopped by the user).
-bool RunAutoBondSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites) {
-  if (!PrepareSearch(w, givenSites) || !GatherCandidates(w))
+bool RunAutoBondSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites, const std::vector<ListedBond> *listed) {
+  if (!PrepareSearch(w, givenSites, listed) || !GatherCandidates(w))
     return false;
   MarkCrowded(w);
   if (!FindContacts(w))
@@ -566,14 +611,15 @@ bool RunAutoBondSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites) 
 
 } // namespace
 
-void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites) {
+void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites,
+                    const std::vector<ListedBond> *listed) {
   if (!crystal || UsableAtomSize(*crystal) < 2)
     return;
   AutoBondWork work(*crystal);
   // One boundary for running out of memory in any stage: the search ends
   // with what it made so far, or passes the failure on to an open.
   try {
-    if (RunAutoBondSearch(work, givenSites))
+    if (RunAutoBondSearch(work, givenSites, listed))
       return;
   } catch (const std::bad_alloc &) {
     TurboFreeCandidates();

@@ -51,6 +51,9 @@ inline constexpr float kMirrorDistanceTolerance = 0.00011f;
 inline constexpr uint32_t kSelfBondedPolyMode = 6;
 // The statistics of the automatic search start with this shortest length.
 inline constexpr float kAutoBondNoShortest = 9999.9f;
+// A pair of a listed bond's two sites is that bond up to this much (A)
+// beyond the length the file gives it.
+inline constexpr float kListedBondSlack = 0.01f;
 
 // ---- Result records ---------------------------------------------------------------
 
@@ -89,8 +92,18 @@ int CompareDistanceExplorerResultsByDistance(const void *a, const void *b);
 // no contact: the first such pair is named in red, and in a molecule one
 // line counts them all.
 // givenSites (per site, may be null): the sites whose bonds to each other a
-// file gives; a pair of two such sites makes no contact.
-void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites = nullptr);
+// file gives; a pair of two such sites makes no contact. `listed` (may be
+// null): the bonds the file lists among them, which count as neighbours in
+// every judgement of the rule (a cation's listed bonds to a ligand's O make
+// its C and H the cation's second neighbours; a hydrogen listed with an O is
+// a proton).
+struct ListedBond {
+  uint32_t siteA = 0; // sites of a crystal, atoms of a molecule
+  uint32_t siteB = 0;
+  float length = 0.0f; // A, as the file places the two
+};
+void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites = nullptr,
+                    const std::vector<ListedBond> *listed = nullptr);
 
 // Merges one specification (its element pair, minimum and maximum) into the
 // table: a specification of the same pair in either order gets the smaller

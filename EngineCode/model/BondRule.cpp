@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 // Typical bond lengths (A).
 const BondSpec kDefSpecs[kNumDefSpecs] = {
@@ -22,7 +23,6 @@ const BondSpec kDefSpecs[kNumDefSpecs] = {
     {TwoCharsToShort("H"), TwoCharsToShort("N"), 0.0f, 1.10f, 0, kRGBBlack, kRGBBlack},
     {TwoCharsToShort("N"), TwoCharsToShort("N"), 0.0f, 1.60f, 0, kRGBBlack, kRGBBlack},
     {TwoCharsToShort("N"), TwoCharsToShort("O"), 0.0f, 1.50f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("O"), TwoCharsToShort("O"), 0.0f, 1.63f, 0, kRGBBlack, kRGBBlack},
     {TwoCharsToShort("S"), TwoCharsToShort("S"), 0.0f, 2.26f, 0, kRGBBlack, kRGBBlack},
     {TwoCharsToShort("Si"), TwoCharsToShort("O"), 0.0f, 1.73f, 0, kRGBBlack, kRGBBlack},
     {TwoCharsToShort("Al"), TwoCharsToShort("O"), 0.0f, 1.82f, 0, kRGBBlack, kRGBBlack},
@@ -38,33 +38,54 @@ bool SameElementPair(ElementCode a, ElementCode b, ElementCode x, ElementCode y)
 
 namespace {
 
-// The automatic rule for one pair of elements: the longest contact it
-// allows (kAutoBondRadiusFactor times the covalent radii's sum, or
-// kAutoBondMetalFactor for two metals in a structure that holds a non-metal;
-// for a metal and a non-metal also kAutoBondRadiusFactor times the ions'
-// radii's sum; the row of `kDefSpecs` where longer).
-float AutoPairLimit(const CovalentRadiusRow &a, const CovalentRadiusRow &b, bool structureHasNonMetal) {
+// The sum of a metal's and a non-metal's ionic radii: the cation's in the
+// largest coordination tabulated for it, the anion's six-fold one.
+double IonicRadiiSum(const CovalentRadiusRow &a, const CovalentRadiusRow &b) {
+  const CovalentRadiusRow &cation = a.metal ? a : b, &anion = a.metal ? b : a;
+  return double(cation.ionicLargest) + double(anion.ionic);
+}
+
+// The automatic rule for one pair of elements without the ions' radii: the
+// longest contact it allows (kAutoBondRadiusFactor times the covalent radii's
+// sum, or kAutoBondMetalFactor for two metals in a structure that holds a
+// non-metal; the row of `kDefSpecs` where longer). A proton's limit with a
+// metal.
+float CovalentPairLimit(const CovalentRadiusRow &a, const CovalentRadiusRow &b, bool structureHasNonMetal) {
   const bool metals = a.metal && b.metal;
   const double factor = metals && structureHasNonMetal ? kAutoBondMetalFactor : kAutoBondRadiusFactor;
   float limit = static_cast<float>((double(a.radius) + double(b.radius)) * factor);
-  if (a.metal != b.metal)
-    limit = std::max(limit, static_cast<float>((double(a.ionic) + double(b.ionic)) * kAutoBondRadiusFactor));
   for (const BondSpec &row : kDefSpecs)
     if (SameElementPair(row.elementA, row.elementB, a.element, b.element))
       limit = std::max(limit, row.maxLength);
   return limit;
 }
 
+// The automatic rule for one pair of elements: the covalent limit, or for a
+// metal and a non-metal kAutoBondRadiusFactor times the ions' radii's sum
+// where longer (IonicRadiiSum; hydrogen as the hydride ion).
+float AutoPairLimit(const CovalentRadiusRow &a, const CovalentRadiusRow &b, bool structureHasNonMetal) {
+  float limit = CovalentPairLimit(a, b, structureHasNonMetal);
+  if (a.metal != b.metal)
+    limit = std::max(limit, static_cast<float>(IonicRadiiSum(a, b) * kAutoBondRadiusFactor));
+  return limit;
+}
+
 // The shortest contact of a pair of elements: no bond is that short. A
-// metal and a non-metal take the smaller of their covalent and ionic radii's
-// sums, as their limit may take the larger: a small, highly charged cation
-// sits closer to its anion than its covalent radius says (uranyl's U-O
-// 1.76 A, 0.67 of the covalent sum).
+// metal and a non-metal take the smaller of their covalent and six-fold
+// ionic radii's sums, as their limit may take the larger: a small, highly
+// charged cation sits closer to its anion than its covalent radius says
+// (uranyl's U-O 1.76 A, 0.67 of the covalent sum). Two metals take
+// kAutoBondMetalShortestFactor of their covalent radii's sum.
 float AutoPairShortest(const CovalentRadiusRow &a, const CovalentRadiusRow &b) {
   double sum = double(a.radius) + double(b.radius);
   if (a.metal != b.metal)
     sum = std::min(sum, double(a.ionic) + double(b.ionic));
-  return static_cast<float>(sum * kAutoBondShortestFactor);
+  const double factor = a.metal && b.metal ? kAutoBondMetalShortestFactor : kAutoBondShortestFactor;
+  return static_cast<float>(sum * factor);
+}
+
+bool IsHydrogen(const CovalentRadiusRow &row) {
+  return row.element == TwoCharsToShort("H") || row.element == TwoCharsToShort("D");
 }
 
 } // namespace
@@ -133,6 +154,8 @@ PairLimits::PairLimits(const CrystalRec &c) {
   limits_.assign(n * n, 0.0f);
   shortestSq_.assign(n * n, 0.0f);
   maySecond_.assign(n * n, 0);
+  protonLimits_.assign(n * n, 0.0f);
+  protonates_.assign(n * n, 0);
   for (size_t i = 0; i < n; i++)
     for (size_t j = 0; j < n; j++)
       for (size_t y = 0; y < n && (rows_[i].metal || rows_[j].metal); y++)
@@ -146,6 +169,14 @@ PairLimits::PairLimits(const CrystalRec &c) {
       limits_[i * n + j] = limit;
       shortestSq_[i * n + j] = shortest * shortest;
       longest_ = std::max(longest_, limit);
+      protonates_[i * n + j] =
+          IsHydrogen(rows_[i]) && !rows_[j].metal && rows_[j].electronegativity > rows_[i].electronegativity;
+      // A metal and hydrogen: the limit without the hydride ion's radius.
+      if ((rows_[i].metal && IsHydrogen(rows_[j])) || (rows_[j].metal && IsHydrogen(rows_[i]))) {
+        const float proton = CovalentPairLimit(rows_[i], rows_[j], nonMetal);
+        if (proton < limit)
+          protonLimits_[i * n + j] = proton;
+      }
     }
 }
 
@@ -212,4 +243,83 @@ std::vector<uint8_t> JudgeMetalContacts(const CrystalRec &c, const PairLimits &l
     }
   }
   return verdict;
+}
+
+// ---- Protons and first shells ------------------------------------------------------------
+
+void JudgeHydrideContacts(const CrystalRec &c, const PairLimits &limits, const std::vector<RuleCandidate> &of,
+                          const std::vector<uint8_t> &protonated, const std::vector<RuleContact> &contacts,
+                          std::vector<uint8_t> *verdict) {
+  std::vector<uint8_t> siteProtonated;
+  if (!c.molecule) {
+    siteProtonated.assign(UsableSiteSize(c), 0);
+    for (size_t i = 0; i < of.size(); i++)
+      if (protonated[i] && of[i].site < siteProtonated.size())
+        siteProtonated[of[i].site] = 1;
+  }
+  for (size_t k = 0; k < contacts.size(); k++) {
+    const RuleContact &t = contacts[k];
+    const uint32_t ki = of[t.i].kind, kj = of[t.j].kind;
+    const float proton = limits.ProtonLimit(ki, kj);
+    if ((*verdict)[k] != kMetalContactBond || !(proton > 0.0f) || !(t.d2 > proton * proton))
+      continue;
+    const uint32_t h = limits.Metal(ki) ? t.j : t.i;
+    const bool isProton =
+        c.molecule ? protonated[h] != 0 : of[h].site < siteProtonated.size() && siteProtonated[of[h].site] != 0;
+    if (isProton)
+      (*verdict)[k] = kMetalContactLeftOut;
+  }
+}
+
+float FirstShellEndSq(std::vector<float> &d2) {
+  std::sort(d2.begin(), d2.end());
+  const double gap = kFirstShellGapFactor * std::sqrt(double(d2.front()));
+  for (size_t k = kFirstShellLeast; k < d2.size(); k++)
+    if (std::sqrt(double(d2[k])) - std::sqrt(double(d2[k - 1])) > gap)
+      return d2[k - 1];
+  return d2.back();
+}
+
+void JudgeFirstShells(const CrystalRec &c, const PairLimits &limits, const std::vector<RuleCandidate> &of,
+                      const std::vector<uint8_t> &complete, const std::vector<RuleContact> &contacts,
+                      std::vector<uint8_t> *verdict) {
+  const auto metals = [&](const RuleContact &t) { return limits.Metal(of[t.i].kind) && limits.Metal(of[t.j].kind); };
+  // Each complete candidate's bonded metal contacts, as one list apiece.
+  std::vector<uint32_t> start(of.size() + 1, 0);
+  for (size_t k = 0; k < contacts.size(); k++)
+    if ((*verdict)[k] == kMetalContactBond && metals(contacts[k])) {
+      start[contacts[k].i + 1] += complete[contacts[k].i];
+      start[contacts[k].j + 1] += complete[contacts[k].j];
+    }
+  for (size_t i = 0; i < of.size(); i++)
+    start[i + 1] += start[i];
+  if (start.back() == 0)
+    return;
+  std::vector<float> d2(start.back());
+  std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+  for (size_t k = 0; k < contacts.size(); k++)
+    if ((*verdict)[k] == kMetalContactBond && metals(contacts[k]))
+      for (const uint32_t x : {contacts[k].i, contacts[k].j})
+        if (complete[x])
+          d2[fill[x]++] = contacts[k].d2;
+  // Each shell's end, per candidate of a molecule or per site of a crystal.
+  constexpr float kNoEnd = std::numeric_limits<float>::infinity();
+  std::vector<float> end(c.molecule ? of.size() : UsableSiteSize(c), kNoEnd);
+  std::vector<float> shell;
+  for (size_t x = 0; x < of.size(); x++) {
+    if (start[x + 1] == start[x])
+      continue;
+    shell.assign(d2.begin() + start[x], d2.begin() + start[x + 1]);
+    const float e = FirstShellEndSq(shell);
+    float &kept = end[c.molecule ? x : of[x].site];
+    kept = std::min(kept, e);
+  }
+  for (size_t k = 0; k < contacts.size(); k++) {
+    const RuleContact &t = contacts[k];
+    if ((*verdict)[k] != kMetalContactBond || !metals(t))
+      continue;
+    const float ei = end[c.molecule ? t.i : of[t.i].site], ej = end[c.molecule ? t.j : of[t.j].site];
+    if (t.d2 > ei || t.d2 > ej)
+      (*verdict)[k] = kMetalContactLeftOut;
+  }
 }
