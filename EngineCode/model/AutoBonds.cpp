@@ -564,10 +564,16 @@ void ReportSearch(AutoBondWork &w) {
                     " places within " + within + " A, closer than any matter packs its atoms: they were left unbonded.",
                 kRGBRed);
   }
-  if (!c.molecule)
+  if (!c.molecule) {
     TurboGenerateBonds(&c);
-  else
+    // Where some atoms are alternatives of others, a site's partners are
+    // counted as the coordination count counts them: one per set of
+    // alternatives.
+    if (w.anyAlternative)
+      TurboGetCoordinationNumbers(&c, nullptr);
+  } else {
     ReportCoincidentPairs(w.coincident);
+  }
   if (w.progress)
     CloseStatus();
   const uint64_t elapsed = Microseconds() - w.start;

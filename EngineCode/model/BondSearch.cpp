@@ -1637,6 +1637,49 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   }
 }
 
+namespace {
+
+// The neighbours of one query (grid items), each partner counted once: two
+// neighbours of different sites that are alternatives of each other and lie
+// too close for both to be there (kPartialAlternativeFactor times their
+// covalent radii's sum) are places of one partner, and a chain of such places is one partner, so
+// the count does not hang on the order the neighbours are found in.
+uint32_t CountOnePerAlternative(const CrystalRec &c, const SiteAlternatives &alternatives,
+                                const std::vector<uint32_t> &neighbours, std::vector<uint32_t> *partner) {
+  const auto radius = [&](uint32_t atom) {
+    const CovalentRadiusRow *row = FindCovalentRadius(c.sites[c.atoms[atom].site].elements[0]);
+    return row ? row->radius : 0.0f;
+  };
+  // partner[k]: a neighbour of the same partner as neighbour k (a forest).
+  const size_t n = neighbours.size();
+  partner->resize(n);
+  std::iota(partner->begin(), partner->end(), 0u);
+  const auto root = [&](uint32_t k) {
+    while ((*partner)[k] != k)
+      k = (*partner)[k] = (*partner)[(*partner)[k]];
+    return k;
+  };
+  uint32_t count = static_cast<uint32_t>(n);
+  for (uint32_t a = 0; a < n; a++)
+    for (uint32_t b = a + 1; b < n; b++) {
+      const GridItem &x = sGrid.items[neighbours[a]], &y = sGrid.items[neighbours[b]];
+      const float dx = x.xyz[0] - y.xyz[0], dy = x.xyz[1] - y.xyz[1], dz = x.xyz[2] - y.xyz[2];
+      const float d2 = dx * dx + dy * dy + dz * dz;
+      const float reach = kPartialAlternativeFactor * (radius(x.atom) + radius(y.atom));
+      if (c.atoms[x.atom].site != c.atoms[y.atom].site && d2 < reach * reach &&
+          !alternatives.AtomsMayBondAt(x.atom, y.atom, d2)) {
+        const uint32_t ra = root(a), rb = root(b);
+        if (ra != rb) {
+          (*partner)[ra] = rb;
+          count--;
+        }
+      }
+    }
+  return count;
+}
+
+} // namespace
+
 bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   const bool progress = gShowProgress != 0;
   if (progress)
@@ -1676,6 +1719,8 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
                                   double(O[2]) * (double(O[3]) * O[7] - double(O[4]) * O[6]));
   std::string uncounted; // the pairs whose maxima reach too far to count
   CancelPoll cancel(kCancelClockEvery);
+  // A query's neighbours (grid items) where some are alternatives of others.
+  std::vector<uint32_t> neighbours, counted;
 
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
@@ -1756,6 +1801,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
           QueryCube cube;
           if (gridReady && CubeOf(p, spec.maxLength, &cube)) {
             uint32_t count = 0;
+            neighbours.clear();
             VisitCube(cube, [&](uint32_t item) {
               const GridItem &cand = sGrid.items[item];
               const float dx = cand.xyz[0] - p[0];
@@ -1770,8 +1816,12 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
               // atom record.
               if (alternatives.Any() && !alternatives.SiteMayBondAtomAt(s, cand.atom, d2))
                 return;
+              if (alternatives.Any())
+                neighbours.push_back(item);
               count++;
             });
+            if (alternatives.Any())
+              count = CountOnePerAlternative(c, alternatives, neighbours, &counted);
             site.coordination += count;
             contacts += count;
           }
