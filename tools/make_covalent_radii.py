@@ -26,6 +26,12 @@ LiH a = 4.083 A, NaH 4.880 A and KH 5.700 A, give H- 1.28, 1.42 and 1.47 A,
 mean 1.39 A), the same as O2-. The actinides beyond U take
 Shannon's Np4+ VI 0.87, Pu4+ VI 0.86, Am3+ VI 0.975 and Cm3+ VI 0.97.
 
+A cation's contacts with anions may reach beyond six-fold coordination: each
+metal also carries Shannon's radius of the same ion in the largest
+coordination the paper tabulates for it (LARGEST_IONIC below: Ca2+ XII 1.34,
+Na+ XII 1.39, Pb2+ XII 1.49, ...); a metal whose ion Shannon gives no larger
+coordination than six, and every non-metal, repeat the ionic radius.
+
 The electronegativities are Pauling's, as revised by A. L. Allred,
 J. Inorg. Nucl. Chem. 17 (1961) 215-221 (ELECTRONEGATIVITY below); the
 noble gases He, Ne and Ar, which form no compound, take 0.
@@ -58,6 +64,25 @@ HYDRIDE_RADIUS = "1.40"
 # Symbol, Cordero covalent radius, Shannon ionic radius: the elements after
 # U that both papers give.
 ACTINIDES = [("Np", "1.90", "0.87"), ("Pu", "1.87", "0.86"), ("Am", "1.80", "0.975"), ("Cm", "1.69", "0.97")]
+
+# Shannon (1976): the radius of the ion of "Ionic Radii.txt" in the largest
+# coordination tabulated (symbol:ion:coordination:radius); the rest repeat
+# their ionic radius.
+LARGEST_IONIC = {
+    w.split(":")[0]: w.split(":")[3]
+    for w in """
+Li:Li+:VIII:0.92 Na:Na+:XII:1.39 Mg:Mg2+:VIII:0.89 K:K+:XII:1.64 Ca:Ca2+:XII:1.34
+Sc:Sc3+:VIII:0.87 Ti:Ti4+:VIII:0.74 Mn:Mn2+:VIII:0.96 Fe:Fe2+:VIII:0.92 Co:Co2+:VIII:0.90
+Zn:Zn2+:VIII:0.90 Rb:Rb+:XIV:1.83 Sr:Sr2+:XII:1.44 Y:Y3+:IX:1.075 Zr:Zr4+:IX:0.89 Nb:Nb5+:VIII:0.74
+Mo:Mo6+:VII:0.73 Ag:Ag+:VIII:1.28 Cd:Cd2+:XII:1.31 In:In3+:VIII:0.92 Sn:Sn4+:VIII:0.81
+Cs:Cs+:XII:1.88 Ba:Ba2+:XII:1.61 La:La3+:XII:1.36 Ce:Ce3+:XII:1.34 Pr:Pr3+:IX:1.179
+Nd:Nd3+:XII:1.27 Pm:Pm3+:IX:1.144 Sm:Sm3+:XII:1.24 Eu:Eu3+:IX:1.12 Gd:Gd3+:IX:1.107 Tb:Tb3+:IX:1.095
+Dy:Dy3+:IX:1.083 Ho:Ho3+:X:1.12 Er:Er3+:IX:1.062 Tm:Tm3+:IX:1.052 Yb:Yb3+:IX:1.042 Lu:Lu3+:IX:1.032
+Hf:Hf4+:VIII:0.83 Ta:Ta5+:VIII:0.74 Hg:Hg2+:VIII:1.14 Tl:Tl+:XII:1.70 Pb:Pb2+:XII:1.49
+Bi:Bi3+:VIII:1.17 Po:Po4+:VIII:1.08 Ra:Ra2+:XII:1.70 Th:Th4+:XII:1.21 Pa:Pa5+:IX:0.95 U:U4+:XII:1.17
+Np:Np4+:VIII:0.98 Pu:Pu4+:VIII:0.96 Am:Am3+:VIII:1.09
+""".split()
+}
 
 # Pauling electronegativities (Allred 1961; Kr and Xe from the same scale's
 # later values).
@@ -118,14 +143,17 @@ def make_table():
         "// Single-bond covalent radii (A) of Cordero et al. (2008), from",
         "// \"resources/Element Tables/Covalent Radii.txt\" and, for Np to Cm, the",
         "// script; Shannon's ionic radii (A) from \"Ionic Radii.txt\", H taking the",
-        "// hydride ion's; Pauling electronegativities; D takes H's values.",
-        "// {element code, radius, metal, ionic radius, electronegativity},",
+        "// hydride ion's, and a metal's ion in its largest tabulated coordination;",
+        "// Pauling electronegativities; D takes H's values.",
+        "// {element code, radius, metal, ionic radius, electronegativity,",
+        "// largest coordination's ionic radius},",
         "// sorted by element code.",
     ]
     for symbol, r in rows:
         metal = "false" if symbol in NON_METALS else "true"
-        lines.append("{0x%04X, %sf, %s, %sf, %sf}, // %s" %
-                     (code(symbol), r, metal, ionic[symbol], ELECTRONEGATIVITY[symbol], symbol))
+        largest = LARGEST_IONIC.get(symbol, ionic[symbol]) if metal == "true" else ionic[symbol]
+        lines.append("{0x%04X, %sf, %s, %sf, %sf, %sf}, // %s" %
+                     (code(symbol), r, metal, ionic[symbol], ELECTRONEGATIVITY[symbol], largest, symbol))
     return "\n".join(lines) + "\n"
 
 

@@ -86,6 +86,7 @@ FileBondSet MeasureFileBonds(ImportedStructure &s) {
     if (!fresh)
       it->second = {std::min(it->second.first, r), std::max(it->second.second, r)};
     set.bonds.push_back(b);
+    set.lengths.push_back(static_cast<float>(r));
     if (!s.bondsBesideImplied)
       continue;
     if (set.reached.empty())
@@ -160,7 +161,10 @@ void ApplyFileBonds(WindowRef window, CrystalRec &c, const FileBondSet &set) {
 void AddFileBondsToAutomatic(WindowRef window, CrystalRec &c, const FileBondSet &set) {
   std::vector<uint8_t> given(UsableSiteSize(c), 0);
   std::copy_n(set.reached.begin(), std::min(given.size(), set.reached.size()), given.begin());
-  AutoBondSearch(&c, &given);
+  std::vector<ListedBond> listed(set.bonds.size());
+  for (size_t k = 0; k < listed.size(); k++)
+    listed[k] = {set.bonds[k].first, set.bonds[k].second, k < set.lengths.size() ? set.lengths[k] : 0.0f};
+  AutoBondSearch(&c, &given, &listed);
   bool widened = false;
   for (const auto &[key, range] : set.pairs) {
     const BondSpec spec = FileBondSpec(c, key, range);

@@ -21,6 +21,7 @@
 
 struct FileBondSet {
   std::vector<FileBond> bonds; // those between two distinct sites of the file
+  std::vector<float> lengths;  // A, of each of those, as the file places its two sites
   // The shortest and longest bond (A) of each element pair, lower code first.
   std::map<std::pair<ElementCode, ElementCode>, std::pair<double, double>> pairs;
   // Per site of the file: 1 where some bond names it; empty where the

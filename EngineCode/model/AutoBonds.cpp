@@ -3,7 +3,6 @@
 
 #include "BondSearch.h"
 #include "CancelPoll.h"
-#include "CovalentRadii.h"
 #include "Geometry.h"
 #include "HostServices.h"
 #include "MemoryBudget.h"
@@ -17,326 +16,16 @@
 #include <cstdio>
 #include <new>
 #include <numeric>
-
-// Typical bond lengths (A).
-const BondSpec kDefSpecs[kNumDefSpecs] = {
-    {TwoCharsToShort("C"), TwoCharsToShort("C"), 0.0f, 1.69f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("C"), TwoCharsToShort("H"), 0.0f, 1.21f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("C"), TwoCharsToShort("N"), 0.0f, 1.60f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("C"), TwoCharsToShort("O"), 0.0f, 1.57f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("C"), TwoCharsToShort("P"), 0.0f, 2.02f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("C"), TwoCharsToShort("S"), 0.0f, 2.00f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("C"), TwoCharsToShort("Cl"), 0.0f, 1.95f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("C"), TwoCharsToShort("F"), 0.0f, 1.52f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("C"), TwoCharsToShort("Si"), 0.0f, 2.06f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("H"), TwoCharsToShort("O"), 0.0f, 1.05f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("H"), TwoCharsToShort("N"), 0.0f, 1.10f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("N"), TwoCharsToShort("N"), 0.0f, 1.60f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("N"), TwoCharsToShort("O"), 0.0f, 1.50f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("O"), TwoCharsToShort("O"), 0.0f, 1.63f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("S"), TwoCharsToShort("S"), 0.0f, 2.26f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("Si"), TwoCharsToShort("O"), 0.0f, 1.73f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("Al"), TwoCharsToShort("O"), 0.0f, 1.82f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("Na"), TwoCharsToShort("O"), 0.0f, 3.00f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("Mg"), TwoCharsToShort("O"), 0.0f, 2.00f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("K"), TwoCharsToShort("O"), 0.0f, 3.40f, 0, kRGBBlack, kRGBBlack},
-    {TwoCharsToShort("Ti"), TwoCharsToShort("O"), 0.0f, 2.00f, 0, kRGBBlack, kRGBBlack},
-};
+#include <unordered_map>
 
 namespace {
 
-bool SamePair(ElementCode a, ElementCode b, ElementCode x, ElementCode y) {
-  return (a == x && b == y) || (a == y && b == x);
-}
-
 void ElementChars(ElementCode code, char out[2]) { ShortToTwoChars(code, out); }
-
-// The automatic rule for one pair of elements: the longest contact it
-// allows (kAutoBondRadiusFactor times the covalent radii's sum, or
-// kAutoBondMetalFactor for two metals in a structure that holds a non-metal;
-// for a metal and a non-metal also kAutoBondRadiusFactor times the ions'
-// radii's sum; the row of `kDefSpecs` where longer).
-float AutoPairLimit(const CovalentRadiusRow &a, const CovalentRadiusRow &b, bool structureHasNonMetal) {
-  const bool metals = a.metal && b.metal;
-  const double factor = metals && structureHasNonMetal ? kAutoBondMetalFactor : kAutoBondRadiusFactor;
-  float limit = static_cast<float>((double(a.radius) + double(b.radius)) * factor);
-  if (a.metal != b.metal)
-    limit = std::max(limit, static_cast<float>((double(a.ionic) + double(b.ionic)) * kAutoBondRadiusFactor));
-  for (const BondSpec &row : kDefSpecs)
-    if (SamePair(row.elementA, row.elementB, a.element, b.element))
-      limit = std::max(limit, row.maxLength);
-  return limit;
-}
-
-// The shortest contact of a pair of elements: no bond is that short. A
-// metal and a non-metal take the smaller of their covalent and ionic radii's
-// sums, as their limit may take the larger: a small, highly charged cation
-// sits closer to its anion than its covalent radius says (uranyl's U-O
-// 1.76 A, 0.67 of the covalent sum).
-float AutoPairShortest(const CovalentRadiusRow &a, const CovalentRadiusRow &b) {
-  double sum = double(a.radius) + double(b.radius);
-  if (a.metal != b.metal)
-    sum = std::min(sum, double(a.ionic) + double(b.ionic));
-  return static_cast<float>(sum * kAutoBondShortestFactor);
-}
-
-// The automatic rule's limits for every pair of the elements the atoms carry
-// (through their atom types), in a table over the distinct elements.
-class PairLimits {
-public:
-  static constexpr uint32_t kNone = UINT32_MAX;
-
-  explicit PairLimits(const CrystalRec &c) {
-    const size_t nTypes = UsableSphereSize(c);
-    typeKind_.assign(nTypes, kNone);
-    std::vector<uint8_t> used(nTypes, 0);
-    for (size_t i = 0; i < UsableAtomSize(c); i++)
-      if (c.atoms[i].atomType < nTypes)
-        used[c.atoms[i].atomType] = 1;
-    bool nonMetal = false;
-    for (size_t t = 0; t < nTypes; t++) {
-      const ElementCode e = c.spheres[t].element;
-      if (!used[t] || e == kPlaceholderAtomElement)
-        continue;
-      const CovalentRadiusRow *row = FindCovalentRadius(e);
-      if (!row) {
-        if (std::find(unknown_.begin(), unknown_.end(), e) == unknown_.end())
-          unknown_.push_back(e);
-        continue;
-      }
-      const auto known = std::find_if(rows_.begin(), rows_.end(), [e](const CovalentRadiusRow &r) { return r.element == e; });
-      typeKind_[t] = static_cast<uint32_t>(known - rows_.begin());
-      if (known != rows_.end())
-        continue;
-      rows_.push_back(*row);
-      nonMetal = nonMetal || !row->metal;
-    }
-    const size_t n = rows_.size();
-    limits_.assign(n * n, 0.0f);
-    shortestSq_.assign(n * n, 0.0f);
-    maySecond_.assign(n * n, 0);
-    for (size_t i = 0; i < n; i++)
-      for (size_t j = 0; j < n; j++)
-        for (size_t y = 0; y < n && (rows_[i].metal || rows_[j].metal); y++)
-          if (!rows_[y].metal && rows_[y].electronegativity > rows_[i].electronegativity &&
-              rows_[y].electronegativity > rows_[j].electronegativity)
-            maySecond_[i * n + j] = anySecond_ = 1;
-    for (size_t i = 0; i < n; i++)
-      for (size_t j = 0; j < n; j++) {
-        const float limit = AutoPairLimit(rows_[i], rows_[j], nonMetal);
-        const float shortest = AutoPairShortest(rows_[i], rows_[j]);
-        limits_[i * n + j] = limit;
-        shortestSq_[i * n + j] = shortest * shortest;
-        longest_ = std::max(longest_, limit);
-      }
-  }
-  // The element of an atom: an index into the table, or kNone for an atom
-  // that is never in contact (a placeholder, an element the radii table
-  // lacks, a missing atom type).
-  uint32_t KindOfAtom(const CrystalRec &c, uint32_t atom) const {
-    const uint32_t type = c.atoms[atom].atomType;
-    return type < typeKind_.size() ? typeKind_[type] : kNone;
-  }
-  ElementCode Element(uint32_t kind) const { return rows_[kind].element; }
-  bool Metal(uint32_t kind) const { return rows_[kind].metal; }
-  float Electronegativity(uint32_t kind) const { return rows_[kind].electronegativity; }
-  float Limit(uint32_t a, uint32_t b) const { return limits_[size_t(a) * rows_.size() + b]; }
-  float ShortestSq(uint32_t a, uint32_t b) const { return shortestSq_[size_t(a) * rows_.size() + b]; }
-  float Shortest(uint32_t a, uint32_t b) const { return AutoPairShortest(rows_[a], rows_[b]); }
-  float Longest() const { return longest_; }
-  size_t Kinds() const { return rows_.size(); }
-  // Whether atoms of these elements may be second neighbours: one is a
-  // metal, and some element present is a non-metal more electronegative
-  // than both.
-  bool MaySecondNeighbours(uint32_t a, uint32_t b) const { return maySecond_[size_t(a) * rows_.size() + b] != 0; }
-  bool AnySecondNeighbours() const { return anySecond_ != 0; }
-  // The elements (not placeholders) the radii table lacks: never in contact.
-  const std::vector<ElementCode> &Unknown() const { return unknown_; }
-
-private:
-  std::vector<CovalentRadiusRow> rows_;
-  std::vector<uint32_t> typeKind_;
-  std::vector<float> limits_;
-  std::vector<float> shortestSq_;
-  std::vector<uint8_t> maySecond_;
-  uint8_t anySecond_ = 0;
-  std::vector<ElementCode> unknown_;
-  float longest_ = 0.0f;
-};
-
-// What the search reads of a candidate's atom.
-struct CandidateOf {
-  uint32_t site = 0;
-  uint32_t kind = 0;
-};
-
-// Statistics of one specification made by the automatic search.
-struct SpecStats {
-  // In double: a float sum of hundreds of thousands of lengths drifts
-  // below the shortest of them.
-  double sum = 0.0;
-  float shortest = kAutoBondNoShortest;
-  float longest = 0.0f;
-  int32_t count = 0;
-};
-
-void WriteCoincidentAtomsWarning(const CrystalRec &c, uint32_t a, uint32_t b) {
-  const AsymmetricUnitRecord &sa = c.sites[c.atoms[a].site];
-  const AsymmetricUnitRecord &sb = c.sites[c.atoms[b].site];
-  char ea[2], eb[2];
-  ElementChars(sa.elements[0], ea);
-  ElementChars(sb.elements[0], eb);
-  char line[160];
-  std::snprintf(line, sizeof line, "  no. %ld \"%s\" (%c%c) ...and... no. %ld \"%s\" (%c%c)", long(a), sa.label, ea[0],
-                ea[1], long(b), sb.label, eb[0], eb[1]);
-  FWriteColor("Warning: two atoms found with the same coordinates:", kRGBRed);
-  FWriteColor(line, kRGBRed);
-}
-
-// The new maximum for a contact r: r plus 5 % to the nearest thousandth,
-// but never beyond the pair's limit.
-float SpecMaximum(float r, float limit) {
-  // Held in 64 bits: a 16-bit count would wrap for contacts beyond 32.7 A.
-  const int64_t whole = std::llround(double(r) * kAutoBondMaximumMargin * kAutoBondThousandths);
-  return std::min(limit, static_cast<float>(double(whole) / kAutoBondThousandths));
-}
-
-// A contact of two candidates (positions in the candidate list), squared
-// length.
-struct Contact {
-  uint32_t i = 0;
-  uint32_t j = 0;
-  float d2 = 0.0f;
-};
-
-// What became of a metal's contact.
-constexpr uint8_t kMetalContactBond = 0;
-constexpr uint8_t kMetalContactSecondNeighbours = 1;
-// Neither end has every neighbour among the candidates: an image of the
-// contact with one is judged instead.
-constexpr uint8_t kMetalContactUnjudged = 2;
-
-// In a crystal, the candidates of the block's central cell, whose every
-// neighbour within the search distance is among the candidates: the block
-// reaches that far beyond the central cell (TurboExtendCellRange).
-void MarkCentralImages(CrystalRec *crystal, float searchDistance, const std::vector<TurboAtom> &all,
-                       std::vector<uint8_t> *central) {
-  int32_t shift[3];
-  float inverse[9];
-  if (!TurboCentreShift(crystal, searchDistance, shift) || !Inv3x3Mat(crystal->orientationMatrix, inverse)) {
-    std::fill(central->begin(), central->end(), 0);
-    return;
-  }
-  for (size_t i = 0; i < all.size(); i++) {
-    float f[3];
-    MatMul(inverse, all[i].xyz, f);
-    bool inside = true;
-    for (int k = 0; k < 3; k++)
-      inside = inside && std::fabs(double(f[k]) - shift[k] - 0.5) <= 0.5 + kCellWindowSlack;
-    (*central)[i] = inside ? 1 : 0;
-  }
-}
-
-// The verdict on each contact of a metal that may be second neighbours
-// (`contacts`; `others` are the metals' other contacts with non-metals): a
-// metal and another atom that share a non-metal neighbour more
-// electronegative than both, each within its limit of that neighbour and
-// closer to it than to each other, are second neighbours (a cation and an
-// oxyanion's centre, two cations around one anion). Judged on the contacts
-// the limits give, so the order of the atoms does not matter. A contact is
-// judged where one end has every neighbour among the candidates
-// (`complete`): the shared neighbour is then among the candidates too, and
-// the metal end's contact with it among the contacts.
-std::vector<uint8_t> JudgeMetalContacts(const CrystalRec &c, const PairLimits &limits, const std::vector<TurboAtom> &all,
-                                        const std::vector<uint8_t> &complete, const std::vector<Contact> &contacts,
-                                        const std::vector<Contact> &others) {
-  // Every candidate's contacts (those judged and the metals' other contacts
-  // with non-metals), as one list per candidate.
-  std::vector<uint32_t> start(all.size() + 1, 0);
-  for (const std::vector<Contact> *list : {&contacts, &others})
-    for (const Contact &t : *list) {
-      start[t.i + 1]++;
-      start[t.j + 1]++;
-    }
-  for (size_t i = 0; i < all.size(); i++)
-    start[i + 1] += start[i];
-  std::vector<uint32_t> fill(start.begin(), start.end() - 1);
-  std::vector<uint32_t> neighbour(start.back());
-  std::vector<float> distanceSq(start.back());
-  for (const std::vector<Contact> *list : {&contacts, &others})
-    for (const Contact &t : *list) {
-      neighbour[fill[t.i]] = t.j;
-      distanceSq[fill[t.i]++] = t.d2;
-      neighbour[fill[t.j]] = t.i;
-      distanceSq[fill[t.j]++] = t.d2;
-    }
-  std::vector<uint8_t> verdict(contacts.size(), kMetalContactUnjudged);
-  for (size_t k = 0; k < contacts.size(); k++) {
-    const Contact &t = contacts[k];
-    const uint32_t ki = limits.KindOfAtom(c, all[t.i].atom), kj = limits.KindOfAtom(c, all[t.j].atom);
-    if (!complete[t.i] && !complete[t.j])
-      continue;
-    uint32_t m = t.i, x = t.j, kx = kj;
-    if (!limits.Metal(ki)) {
-      m = t.j;
-      x = t.i;
-      kx = ki;
-    }
-    const float above = std::max(limits.Electronegativity(ki), limits.Electronegativity(kj));
-    verdict[k] = kMetalContactBond;
-    for (uint32_t n = start[m]; n < start[m + 1]; n++) {
-      const uint32_t y = neighbour[n];
-      const uint32_t ky = limits.KindOfAtom(c, all[y].atom);
-      if (y == x || !(distanceSq[n] < t.d2) || limits.Metal(ky) || !(limits.Electronegativity(ky) > above))
-        continue;
-      const float dx = all[y].xyz[0] - all[x].xyz[0];
-      const float dy = all[y].xyz[1] - all[x].xyz[1];
-      const float dz = all[y].xyz[2] - all[x].xyz[2];
-      const float d2 = dx * dx + dy * dy + dz * dz;
-      const float limit = limits.Limit(kx, ky);
-      if (d2 < t.d2 && d2 <= limit * limit && !(d2 < limits.ShortestSq(kx, ky))) {
-        verdict[k] = kMetalContactSecondNeighbours;
-        break;
-      }
-    }
-  }
-  return verdict;
-}
-
-// The longest specification maximum, in thousandths, that stays below a
-// second-neighbour contact of this length.
-float SpecMaximumBelow(float r) {
-  const double below = std::floor((double(r) - kSecondNeighbourGap) * kAutoBondThousandths);
-  return static_cast<float>(below / kAutoBondThousandths);
-}
-
-} // namespace
-
-// ---- The automatic rule -------------------------------------------------------------
-
-bool IsAutoBondNonMetal(ElementCode e) {
-  const CovalentRadiusRow *row = FindCovalentRadius(e);
-  return row && !row->metal;
-}
-
-float AutoBondPairLimit(ElementCode a, ElementCode b, float typeRadiusA, float typeRadiusB, bool nonMetalPresent) {
-  const CovalentRadiusRow *rowA = FindCovalentRadius(a), *rowB = FindCovalentRadius(b);
-  if (rowA && rowB)
-    return AutoPairLimit(*rowA, *rowB, nonMetalPresent);
-  // An element the radii table lacks gets no automatic bond; a bond a file
-  // gives it is judged against its atom type's radius.
-  const double radiusA = rowA ? double(rowA->radius) : double(typeRadiusA);
-  const double radiusB = rowB ? double(rowB->radius) : double(typeRadiusB);
-  return static_cast<float>((radiusA + radiusB) * kAutoBondRadiusFactor);
-}
-
-float AutoBondPairShortest(ElementCode a, ElementCode b) {
-  const CovalentRadiusRow *rowA = FindCovalentRadius(a), *rowB = FindCovalentRadius(b);
-  return rowA && rowB ? AutoPairShortest(*rowA, *rowB) : 0.0f;
-}
 
 // Places between two readings of the clock in the automatic search.
 constexpr int64_t kAutoBondClockEvery = 64;
+
+} // namespace
 
 // ---- Merging a specification ------------------------------------------------------
 
@@ -349,7 +38,7 @@ int32_t AutoAddBondSpecs(CrystalRec *crystal, BondSpec spec) {
     return -1;
   for (int32_t k = 0; k < count; k++) {
     BondSpec &old = c.bondSpecs[static_cast<size_t>(k)];
-    if (SamePair(old.elementA, old.elementB, spec.elementA, spec.elementB)) {
+    if (SameElementPair(old.elementA, old.elementB, spec.elementA, spec.elementB)) {
       if (spec.maxLength > old.maxLength)
         old.maxLength = spec.maxLength;
       old.minLength = std::max(0.0f, std::min(old.minLength, spec.minLength));
@@ -374,58 +63,111 @@ int32_t AutoAddBondSpecs(CrystalRec *crystal, BondSpec spec) {
 // Every candidate (every atom of a molecule; in a crystal every image over a
 // block of cells large enough for the longest possible bond) is queried once
 // with the longest limit D; each pair of candidates is judged once, by the
-// query of the earlier one, against its own limit.
+// query of the earlier one, against its own limit. The search runs in stages
+// over one working state: prepare (the rule's limits and the alternatives),
+// gather the candidates, mark the crowded atoms, find the contacts, settle the
+// metals' contacts, report.
 
-void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites) {
-  if (!crystal || UsableAtomSize(*crystal) < 2)
-    return;
-  CrystalRec &c = *crystal;
-  const uint64_t start = Microseconds();
+namespace {
+
+// Statistics of one specification made by the automatic search.
+struct SpecStats {
+  // In double: a float sum of hundreds of thousands of lengths drifts
+  // below the shortest of them.
+  double sum = 0.0;
+  float shortest = kAutoBondNoShortest;
+  float longest = 0.0f;
+  int32_t count = 0;
+};
+
+// The working state of one automatic search, from stage to stage.
+struct AutoBondWork {
+  explicit AutoBondWork(CrystalRec &crystal) : c(crystal) {}
+  CrystalRec &c;
   const bool progress = gShowProgress != 0;
-  if (progress)
+  const uint64_t start = Microseconds();
+  std::optional<PairLimits> limits;
+  std::optional<SiteAlternatives> alternatives;
+  bool anyAlternative = false;
+  // The sites whose bonds to each other the file gives, or null.
+  const std::vector<uint8_t> *given = nullptr;
+  float searchDistance = 0.0f;
+  // The candidates, grouped into places (BondSearch.h): a list of atoms
+  // written many times over costs its places, not its copies squared.
+  TurboPlaces places;
+  size_t nPlaces = 0;
+  // Per candidate (position in places.all): its contacts, its site and kind.
+  std::vector<int32_t> contacts;
+  std::vector<RuleCandidate> of;
+  // Per candidate: in contact with a non-metal more electronegative than
+  // hydrogen (only a hydrogen's is ever set).
+  std::vector<uint8_t> protonated;
+  // The bonds the file lists, by their two sites: the longest length each
+  // pair may have. A pair of two given sites within it is a neighbour of
+  // each end for the metals' verdicts, though the file makes the bond.
+  std::unordered_map<uint64_t, float> listed;
+  std::array<SpecStats, kMaxBondSpecs> stats{};
+  // Atoms crowded beyond any matter, and the places all of whose members are.
+  size_t crowdLimit = 0;
+  uint64_t crowdedAtoms = 0;
+  std::vector<uint8_t> crowdedAtom, skipPlace;
+  // The contacts of a metal that may be second neighbours wait until all are
+  // known; a metal's contacts with non-metals are kept to look the shared
+  // neighbours up in.
+  std::vector<RuleContact> deferred, anionContacts;
+  // Pairs at one place: the first is named, all are counted.
+  uint64_t coincident = 0;
+  // The members of the place being searched that make contacts.
+  std::vector<uint32_t> capable;
+  // The cancel key, heard between places in the crowd count and the search.
+  bool stoppedBefore = false;
+  std::optional<CancelPoll> cancel;
+  bool cancelled = false;
+  // The progress report's last element.
+  bool announced = false;
+  ElementCode lastAnnounced = kBlankElement;
+};
+
+void WriteCoincidentAtomsWarning(const CrystalRec &c, uint32_t a, uint32_t b) {
+  const AsymmetricUnitRecord &sa = c.sites[c.atoms[a].site];
+  const AsymmetricUnitRecord &sb = c.sites[c.atoms[b].site];
+  char ea[2], eb[2];
+  ElementChars(sa.elements[0], ea);
+  ElementChars(sb.elements[0], eb);
+  char line[160];
+  std::snprintf(line, sizeof line, "  no. %ld \"%s\" (%c%c) ...and... no. %ld \"%s\" (%c%c)", long(a), sa.label, ea[0],
+                ea[1], long(b), sb.label, eb[0], eb[1]);
+  FWriteColor("Warning: two atoms found with the same coordinates:", kRGBRed);
+  FWriteColor(line, kRGBRed);
+}
+
+// Resets the structure's bonds, specifications and coordination, and makes
+// the rule's limits for its elements and its alternatives. False when there
+// is nothing to search.
+// The key of a pair of sites, in either order.
+uint64_t SitePairKey(uint32_t x, uint32_t y) { return (uint64_t{std::min(x, y)} << 32) | std::max(x, y); }
+
+bool PrepareSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites, const std::vector<ListedBond> *listed) {
+  CrystalRec &c = w.c;
+  if (w.progress)
     WriteStatus("Preparing auto bond generation...");
   const size_t nSites = UsableSiteSize(c);
   const size_t nSpheres = UsableSphereSize(c);
-  if (nSites == 0 || nSpheres == 0) {
-    if (progress)
-      CloseStatus();
-    return;
-  }
+  if (nSites == 0 || nSpheres == 0)
+    return false;
 
   for (size_t s = 0; s < nSites; s++) {
     c.sites[s].coordination = 0;
     c.sites[s].polyMode = 0;
   }
-  TurboRemoveBonds(crystal);
+  TurboRemoveBonds(&c);
   c.bondSpecCount = 0;
-  std::optional<std::vector<ElementIndexEntry>> runs = TurboIndexElements(crystal);
-  if (!runs) {
-    if (progress)
-      CloseStatus();
-    return;
-  }
-
-  // Ends a search that ran out of memory: true when the failure passes on.
-  auto outOfMemory = [&] {
-    if (progress)
-      CloseStatus();
-    return MemoryFailuresPass();
-  };
-  // Every pair's limit, the longest of them, and the alternative positions.
-  std::optional<PairLimits> made;
-  std::optional<SiteAlternatives> alternativesMade;
-  try {
-    made.emplace(c);
-    alternativesMade.emplace(c);
-  } catch (const std::bad_alloc &) {
-    if (outOfMemory())
-      throw;
-    return;
-  }
-  const PairLimits &limits = *made;
-  const SiteAlternatives &alternatives = *alternativesMade;
-  const bool anyAlternative = alternatives.Any();
-  for (const ElementCode e : limits.Unknown()) {
+  if (!TurboIndexElements(&c))
+    return false;
+  w.limits.emplace(c);
+  w.alternatives.emplace(c);
+  w.anyAlternative = w.alternatives->Any();
+  for (const ElementCode e : w.limits->Unknown()) {
     char chars[2];
     ElementChars(e, chars);
     char line[120];
@@ -433,366 +175,414 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
                   chars[1]);
     FWrite(line);
   }
-  const std::vector<uint8_t> *given = givenSites && !givenSites->empty() ? givenSites : nullptr;
-  const float searchDistance = limits.Longest();
+  w.given = givenSites && !givenSites->empty() ? givenSites : nullptr;
+  if (w.given && listed)
+    for (const ListedBond &b : *listed) {
+      float &longest = w.listed[SitePairKey(b.siteA, b.siteB)];
+      longest = std::max(longest, b.length + kListedBondSlack);
+    }
+  w.searchDistance = w.limits->Longest();
+  return true;
+}
 
-  // Ends a search that found nothing to do or ran out of memory.
-  auto giveUp = [&] {
-    TurboFreeCandidates();
-    if (progress)
-      CloseStatus();
-  };
-  const bool gathered = c.molecule ? TurboGetIndexedAtoms(crystal, 0, static_cast<int32_t>(UsableAtomSize(c)) - 1)
-                                   : TurboExtendCellRange(crystal, 0, static_cast<int32_t>(nSites) - 1, searchDistance);
-  if (!gathered || gTurboAtoms.empty()) {
-    giveUp();
-    return;
-  }
-  // The candidates at one place are queried once (BondSearch.h): a list of
-  // atoms written many times over costs its places, not its copies squared.
-  TurboPlaces places;
-  if (!TurboGroupPlaces(&places)) {
-    giveUp();
-    return;
-  }
-  const size_t n = places.all.size();
-  std::vector<int32_t> contacts;
-  std::array<SpecStats, kMaxBondSpecs> stats{};
-  try {
-    contacts.assign(n, 0);
-  } catch (const std::bad_alloc &) {
-    giveUp();
-    if (MemoryFailuresPass())
-      throw;
-    return;
-  }
-  if (!TurboSortByXYZ()) {
-    giveUp();
-    return;
-  }
+// The candidates, grouped into places and sorted. False when there are none
+// or memory for them runs out.
+bool GatherCandidates(AutoBondWork &w) {
+  CrystalRec &c = w.c;
+  const bool gathered =
+      c.molecule ? TurboGetIndexedAtoms(&c, 0, static_cast<int32_t>(UsableAtomSize(c)) - 1)
+                 : TurboExtendCellRange(&c, 0, static_cast<int32_t>(UsableSiteSize(c)) - 1, w.searchDistance);
+  if (!gathered || gTurboAtoms.empty() || !TurboGroupPlaces(&w.places))
+    return false;
+  w.contacts.assign(w.places.all.size(), 0);
+  w.protonated.assign(w.places.all.size(), 0);
+  if (!TurboSortByXYZ())
+    return false;
+  w.nPlaces = gTurboAtoms.size();
+  return true;
+}
 
-  const float searchDistanceSq = searchDistance * searchDistance;
-  const size_t nPlaces = gTurboAtoms.size();
-  // Atoms crowded beyond any matter (kCrowdedVolumePerPlace) make no
-  // contact; found before the search so that both ends of a pair agree. In
-  // a crystal an atom is crowded where any of its images is: one at the
-  // block's edge sees only part of its neighbours. A place whose members are
-  // all crowded is not queried.
-  const double sphere = 4.0 / 3.0 * M_PI * double(searchDistance) * searchDistance * searchDistance;
-  const size_t crowdLimit = std::max(kMinCrowdedPlaces, static_cast<size_t>(sphere / kCrowdedVolumePerPlace));
-  std::vector<uint8_t> crowdedAtom, skipPlace;
-  uint64_t crowdedAtoms = 0;
-  try {
-    crowdedAtom.assign(UsableAtomSize(c), 0);
-    skipPlace.assign(nPlaces, 0);
-  } catch (const std::bad_alloc &) {
-    giveUp();
-    if (MemoryFailuresPass())
-      throw;
-    return;
-  }
-  // The cancel key is heard between places, in the count of the crowded
-  // places and in the search; a stopped search leaves no bonds, no
-  // specifications and no coordination, and says so unless an earlier stage
-  // of the command was stopped (and said so).
-  const bool stoppedBefore = LongCommandCancelled() && !ShowingAfterStop::Active();
-  CancelPoll cancel(kAutoBondClockEvery);
-  bool cancelled = false;
-  if (nPlaces > crowdLimit) {
-    for (size_t p = 0; p < nPlaces && !(cancelled = cancelled || cancel.Step()); p++)
-      if (TurboHoldsMoreThan(gTurboAtoms[p].xyz, searchDistance, crowdLimit))
+// Atoms crowded beyond any matter (kCrowdedVolumePerPlace) make no contact;
+// found before the search so that both ends of a pair agree. In a crystal an
+// atom is crowded where any of its images is: one at the block's edge sees
+// only part of its neighbours. A place whose members are all crowded is not
+// queried. Then each candidate's site and kind (kNone for a crowded atom),
+// noted in one pass over the atom records: the search reads them for every
+// pair it looks at, near in space but far apart among the records.
+void MarkCrowded(AutoBondWork &w) {
+  const CrystalRec &c = w.c;
+  const TurboPlaces &places = w.places;
+  const double d = double(w.searchDistance);
+  const double sphere = 4.0 / 3.0 * M_PI * d * w.searchDistance * w.searchDistance;
+  w.crowdLimit = std::max(kMinCrowdedPlaces, static_cast<size_t>(sphere / kCrowdedVolumePerPlace));
+  w.crowdedAtom.assign(UsableAtomSize(c), 0);
+  w.skipPlace.assign(w.nPlaces, 0);
+  // A stopped search leaves no bonds, no specifications and no coordination,
+  // and says so unless an earlier stage of the command was stopped (and said
+  // so).
+  w.stoppedBefore = LongCommandCancelled() && !ShowingAfterStop::Active();
+  w.cancel.emplace(kAutoBondClockEvery);
+  if (w.nPlaces > w.crowdLimit) {
+    for (size_t p = 0; p < w.nPlaces && !(w.cancelled = w.cancelled || w.cancel->Step()); p++)
+      if (TurboHoldsMoreThan(gTurboAtoms[p].xyz, w.searchDistance, w.crowdLimit))
         for (uint32_t m = places.start[p]; m < places.start[p + 1]; m++) {
-          uint8_t &flag = crowdedAtom[places.all[places.members[m]].atom];
-          crowdedAtoms += flag == 0;
+          uint8_t &flag = w.crowdedAtom[places.all[places.members[m]].atom];
+          w.crowdedAtoms += flag == 0;
           flag = 1;
         }
-    for (size_t p = 0; p < nPlaces && crowdedAtoms > 0; p++) {
-      skipPlace[p] = 1;
-      for (uint32_t m = places.start[p]; m < places.start[p + 1] && skipPlace[p]; m++)
-        skipPlace[p] = crowdedAtom[places.all[places.members[m]].atom];
+    for (size_t p = 0; p < w.nPlaces && w.crowdedAtoms > 0; p++) {
+      w.skipPlace[p] = 1;
+      for (uint32_t m = places.start[p]; m < places.start[p + 1] && w.skipPlace[p]; m++)
+        w.skipPlace[p] = w.crowdedAtom[places.all[places.members[m]].atom];
     }
   }
-  // Each candidate's site and kind (kNone for a crowded atom, which makes no
-  // contact), noted in one pass over the atom records: the search below
-  // reads them for every pair it looks at, near in space but far apart
-  // among the records.
-  std::vector<CandidateOf> of;
-  try {
-    of.resize(n);
-  } catch (const std::bad_alloc &) {
-    giveUp();
-    if (MemoryFailuresPass())
-      throw;
-    return;
-  }
+  const size_t n = places.all.size();
+  w.of.resize(n);
   for (size_t i = 0; i < n; i++) {
     const uint32_t atom = places.all[i].atom;
-    of[i].site = c.atoms[atom].site;
-    of[i].kind = crowdedAtom[atom] ? PairLimits::kNone : limits.KindOfAtom(c, atom);
+    w.of[i].site = c.atoms[atom].site;
+    w.of[i].kind = w.crowdedAtom[atom] ? PairLimits::kNone : w.limits->KindOfAtom(c, atom);
   }
-  // One contact of candidates i and j (positions in places.all): counted,
-  // bonded in a molecule, merged into its pair's specification. False when
-  // the specification table is full. The sites' coordination, the most
-  // contacts of any of their candidates, is taken from the counts once the
-  // contacts are made.
-  auto commit = [&](uint32_t i, uint32_t j, float d2) {
-    const uint32_t a = places.all[i].atom, b = places.all[j].atom;
-    const uint32_t sa = of[i].site, sb = of[j].site;
-    const uint32_t ka = of[i].kind, kb = of[j].kind;
-    contacts[i]++;
-    contacts[j]++;
-    if (c.molecule) {
-      AddAtomToBondsList(&c.atoms[a], b);
-      AddAtomToBondsList(&c.atoms[b], a);
-    }
-    const float r = std::sqrt(d2);
-    BondSpec spec;
-    spec.elementA = limits.Element(ka);
-    spec.elementB = limits.Element(kb);
-    spec.minLength = limits.Shortest(ka, kb);
-    spec.maxLength = SpecMaximum(r, limits.Limit(ka, kb));
-    const int32_t index = AutoAddBondSpecs(crystal, spec);
-    if (index < 0) {
-      FWriteColor("Maximum number of bond specifications exceeded!", kRGBRed);
-      return false;
-    }
-    if (sa == sb)
-      c.sites[sa].polyMode = kSelfBondedPolyMode;
-    SpecStats &st = stats[static_cast<size_t>(index)];
-    st.count++;
-    st.sum += r;
-    st.shortest = std::min(st.shortest, r);
-    st.longest = std::max(st.longest, r);
+}
+
+// One contact of candidates i and j (positions in places.all): counted,
+// bonded in a molecule, merged into its pair's specification. False when the
+// specification table is full. The sites' coordination, the most contacts of
+// any of their candidates, is taken from the counts once the contacts are
+// made.
+bool CommitContact(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
+  CrystalRec &c = w.c;
+  const PairLimits &limits = *w.limits;
+  const uint32_t a = w.places.all[i].atom, b = w.places.all[j].atom;
+  const uint32_t sa = w.of[i].site, sb = w.of[j].site;
+  const uint32_t ka = w.of[i].kind, kb = w.of[j].kind;
+  w.contacts[i]++;
+  w.contacts[j]++;
+  w.protonated[i] |= uint8_t(limits.Protonates(ka, kb));
+  w.protonated[j] |= uint8_t(limits.Protonates(kb, ka));
+  if (c.molecule) {
+    AddAtomToBondsList(&c.atoms[a], b);
+    AddAtomToBondsList(&c.atoms[b], a);
+  }
+  const float r = std::sqrt(d2);
+  BondSpec spec;
+  spec.elementA = limits.Element(ka);
+  spec.elementB = limits.Element(kb);
+  spec.minLength = limits.Shortest(ka, kb);
+  spec.maxLength = SpecMaximum(r, limits.Limit(ka, kb));
+  const int32_t index = AutoAddBondSpecs(&c, spec);
+  if (index < 0) {
+    FWriteColor("Maximum number of bond specifications exceeded!", kRGBRed);
+    return false;
+  }
+  if (sa == sb)
+    c.sites[sa].polyMode = kSelfBondedPolyMode;
+  SpecStats &st = w.stats[static_cast<size_t>(index)];
+  st.count++;
+  st.sum += r;
+  st.shortest = std::min(st.shortest, r);
+  st.longest = std::max(st.longest, r);
+  return true;
+}
+
+// A pair of two sites the file gives bonds for, d2 apart: where it is a bond
+// the file lists, a neighbour of each end for the metals' verdicts.
+void NoteListedBond(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
+  const auto at = w.listed.find(SitePairKey(w.of[i].site, w.of[j].site));
+  if (at == w.listed.end() || !(d2 <= at->second * at->second))
+    return;
+  const PairLimits &limits = *w.limits;
+  const uint32_t ka = w.of[i].kind, kb = w.of[j].kind;
+  w.protonated[i] |= uint8_t(limits.Protonates(ka, kb));
+  w.protonated[j] |= uint8_t(limits.Protonates(kb, ka));
+  if (limits.AnySecondNeighbours() && limits.Metal(ka) != limits.Metal(kb))
+    w.anionContacts.push_back({i, j, d2});
+}
+
+// Judges candidates i and j, d2 apart (both members of places within the
+// search distance): no contact, a contact deferred or kept for the metals'
+// verdicts, or a contact made. False when the specification table is full.
+bool JudgePair(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
+  const PairLimits &limits = *w.limits;
+  const uint32_t a = w.places.all[i].atom, b = w.places.all[j].atom;
+  const uint32_t sa = w.of[i].site, sb = w.of[j].site;
+  const uint32_t ka = w.of[i].kind, kb = w.of[j].kind;
+  if (kb == PairLimits::kNone || (w.anyAlternative && !w.alternatives->AtomsMayBondAt(a, b, d2)))
     return true;
-  };
-  // The contacts of a metal that may be second neighbours wait until all
-  // are known; a metal's contacts with non-metals are kept to look the
-  // shared neighbours up in.
-  std::vector<Contact> deferred, anionContacts;
-  bool deferFailed = false;
-  auto keepOrFail = [&](std::vector<Contact> &list, uint32_t i, uint32_t j, float d2) {
-    try {
-      list.push_back({i, j, d2});
-    } catch (const std::bad_alloc &) {
-      deferFailed = true;
-    }
-    return !deferFailed;
-  };
-  const float step = 100.0f / static_cast<float>(nPlaces);
-  bool announced = false;
-  ElementCode lastAnnounced = kBlankElement;
-  // Pairs at one place: the first is named, all are counted.
-  uint64_t coincident = 0;
-  // The members of a place that make contacts.
-  std::vector<uint32_t> capable;
-  for (size_t pi = 0; pi < nPlaces && !deferFailed && !(cancelled = cancelled || cancel.Step()); pi++) {
-    // Set when the specification table is full: the place's search ends.
-    bool full = false;
-    const TurboAtom ci = gTurboAtoms[pi];
-    capable.clear();
-    for (uint32_t m = places.start[pi]; m < places.start[pi + 1]; m++) {
-      const uint32_t atom = places.all[places.members[m]].atom;
-      if (limits.KindOfAtom(c, atom) == PairLimits::kNone)
-        continue;
+  if (d2 < kOverlapDistanceSq) { // atoms at one place make no contact
+    if (d2 < kCoincidentDistanceSq && w.coincident == 0)
+      WriteCoincidentAtomsWarning(w.c, a, b);
+    w.coincident++;
+    return true;
+  }
+  const std::vector<uint8_t> *given = w.given;
+  if (given && sa < given->size() && sb < given->size() && (*given)[sa] && (*given)[sb]) {
+    if (!w.listed.empty())
+      NoteListedBond(w, i, j, d2);
+    return true;
+  }
+  const float limit = limits.Limit(ka, kb);
+  if (!(d2 <= limit * limit))
+    return true;
+  if (d2 < limits.ShortestSq(ka, kb)) // closer than any bond
+    return true;
+  // Judged once every contact is known: a metal's contacts that may be
+  // second neighbours, two metals (their first shells) and a metal and a
+  // hydrogen only the hydride ion's radius reaches.
+  const float proton = limits.ProtonLimit(ka, kb);
+  if (limits.MaySecondNeighbours(ka, kb) || (limits.Metal(ka) && limits.Metal(kb)) ||
+      (proton > 0.0f && d2 > proton * proton)) {
+    w.deferred.push_back({i, j, d2});
+    return true;
+  }
+  if (limits.AnySecondNeighbours() && limits.Metal(ka) != limits.Metal(kb))
+    w.anionContacts.push_back({i, j, d2});
+  return CommitContact(w, i, j, d2);
+}
+
+// The pairs within place pi: all at one place, none of them in contact;
+// counted without walking them, unless the structure has alternative
+// positions: then the pairs are walked and the alternatives left out.
+// Answers whether some member of the place makes contacts.
+bool CountPairsAtPlace(AutoBondWork &w, size_t pi) {
+  const TurboPlaces &places = w.places;
+  std::vector<uint32_t> &capable = w.capable;
+  capable.clear();
+  for (uint32_t m = places.start[pi]; m < places.start[pi + 1]; m++) {
+    const uint32_t atom = places.all[places.members[m]].atom;
+    if (w.limits->KindOfAtom(w.c, atom) != PairLimits::kNone)
       capable.push_back(atom);
-    }
-    // The pairs within the place: all at one place, none of them in contact;
-    // counted without walking them, unless the structure has alternative
-    // positions: then the pairs are walked and the alternatives left out.
-    if (capable.size() >= 2) {
-      uint64_t pairs = uint64_t{capable.size()} * (capable.size() - 1) / 2;
-      if (anyAlternative)
-        for (size_t x = 0; x + 1 < capable.size(); x++)
-          for (size_t y = x + 1; y < capable.size(); y++)
-            pairs -= !alternatives.AtomsMayBond(capable[x], capable[y]);
-      if (pairs > 0 && coincident == 0)
-        WriteCoincidentAtomsWarning(c, capable[0], capable[1]);
-      coincident += pairs;
-    }
-    const int32_t hits = capable.empty() || skipPlace[pi] ? 0 : TurboBoxAtoms(ci.xyz, searchDistance);
-    for (int32_t h = 0; h < hits && !full && !deferFailed; h++) {
-      const size_t pj = gBoxedAtoms[static_cast<size_t>(h)];
-      if (pj <= pi || skipPlace[pj])
+  }
+  if (capable.size() >= 2) {
+    uint64_t pairs = uint64_t{capable.size()} * (capable.size() - 1) / 2;
+    if (w.anyAlternative)
+      for (size_t x = 0; x + 1 < capable.size(); x++)
+        for (size_t y = x + 1; y < capable.size(); y++)
+          pairs -= !w.alternatives->AtomsMayBondAt(capable[x], capable[y], 0.0f);
+    if (pairs > 0 && w.coincident == 0)
+      WriteCoincidentAtomsWarning(w.c, capable[0], capable[1]);
+    w.coincident += pairs;
+  }
+  return !capable.empty();
+}
+
+// The contacts of place pi with the later places within the search distance.
+// False when the specification table is full.
+bool SearchPlace(AutoBondWork &w, size_t pi) {
+  const TurboPlaces &places = w.places;
+  const TurboAtom ci = gTurboAtoms[pi];
+  const bool capable = CountPairsAtPlace(w, pi);
+  const float searchDistanceSq = w.searchDistance * w.searchDistance;
+  const int32_t hits = !capable || w.skipPlace[pi] ? 0 : TurboBoxAtoms(ci.xyz, w.searchDistance);
+  for (int32_t h = 0; h < hits; h++) {
+    const size_t pj = gBoxedAtoms[static_cast<size_t>(h)];
+    if (pj <= pi || w.skipPlace[pj])
+      continue;
+    const TurboAtom &cj = gTurboAtoms[pj];
+    const float dx = cj.xyz[0] - ci.xyz[0];
+    const float dy = cj.xyz[1] - ci.xyz[1];
+    const float dz = cj.xyz[2] - ci.xyz[2];
+    const float d2 = dx * dx + dy * dy + dz * dz;
+    if (d2 > searchDistanceSq) // beyond every limit
+      continue;
+    for (uint32_t mi = places.start[pi]; mi < places.start[pi + 1]; mi++) {
+      const uint32_t i = places.members[mi];
+      if (w.of[i].kind == PairLimits::kNone)
         continue;
-      const TurboAtom &cj = gTurboAtoms[pj];
-      const float dx = cj.xyz[0] - ci.xyz[0];
-      const float dy = cj.xyz[1] - ci.xyz[1];
-      const float dz = cj.xyz[2] - ci.xyz[2];
-      const float d2 = dx * dx + dy * dy + dz * dz;
-      if (d2 > searchDistanceSq) // beyond every limit
-        continue;
-      for (uint32_t mi = places.start[pi]; mi < places.start[pi + 1] && !full; mi++) {
-        const uint32_t i = places.members[mi];
-        const uint32_t a = places.all[i].atom;
-        const uint32_t sa = of[i].site;
-        const uint32_t ka = of[i].kind;
-        if (ka == PairLimits::kNone)
-          continue;
-        for (uint32_t mj = places.start[pj]; mj < places.start[pj + 1]; mj++) {
-          const uint32_t j = places.members[mj];
-          const uint32_t b = places.all[j].atom;
-          const uint32_t kb = of[j].kind;
-          const uint32_t sb = of[j].site;
-          if (kb == PairLimits::kNone || (anyAlternative && !alternatives.AtomsMayBond(a, b)))
-            continue;
-          if (d2 < kOverlapDistanceSq) { // atoms at one place make no contact
-            if (d2 < kCoincidentDistanceSq && coincident == 0)
-              WriteCoincidentAtomsWarning(c, a, b);
-            coincident++;
-            continue;
-          }
-          if (given && sa < given->size() && sb < given->size() && (*given)[sa] && (*given)[sb])
-            continue;
-          const float limit = limits.Limit(ka, kb);
-          if (!(d2 <= limit * limit))
-            continue;
-          if (d2 < limits.ShortestSq(ka, kb)) // closer than any bond
-            continue;
-          if (limits.MaySecondNeighbours(ka, kb)) {
-            // Judged once every contact is known.
-            if (!keepOrFail(deferred, i, j, d2))
-              break;
-            continue;
-          }
-          if (limits.AnySecondNeighbours() && limits.Metal(ka) != limits.Metal(kb) &&
-              !keepOrFail(anionContacts, i, j, d2))
-            break;
-          if (!commit(i, j, d2)) {
-            full = true;
-            break;
-          }
-        }
-      }
-    }
-    if (progress) {
-      const float percent = static_cast<float>(pi) * step;
-      const uint32_t a = ci.atom;
-      const uint32_t ka = limits.KindOfAtom(c, a);
-      const ElementCode ea = ka == PairLimits::kNone ? c.sites[c.atoms[a].site].elements[0] : limits.Element(ka);
-      if (!announced || ea != lastAnnounced) {
-        char chars[2];
-        ElementChars(ea, chars);
-        char text[64];
-        std::snprintf(text, sizeof text, "Generating bonds (from %c%c)...", chars[0], chars[1]);
-        WriteProgress(text, percent);
-        announced = true;
-        lastAnnounced = ea;
-      } else {
-        WriteProgress("", percent);
-      }
+      for (uint32_t mj = places.start[pj]; mj < places.start[pj + 1]; mj++)
+        if (!JudgePair(w, i, places.members[mj], d2))
+          return false;
     }
   }
-  // Each site's coordination: the most contacts of its candidates so far.
-  auto noteCoordination = [&] {
-    for (size_t i = 0; i < n; i++)
-      if (contacts[i] > 0) {
-        uint32_t &coordination = c.sites[of[i].site].coordination;
-        coordination = std::max(coordination, static_cast<uint32_t>(contacts[i]));
-      }
-  };
-  noteCoordination();
-  if (cancelled) {
-    TurboEndCancelledSearch(crystal, !stoppedBefore);
+  return true;
+}
+
+// The status window's progress through the places, naming the element
+// searched from.
+void ReportProgress(AutoBondWork &w, size_t pi) {
+  const CrystalRec &c = w.c;
+  const float percent = static_cast<float>(pi) * (100.0f / static_cast<float>(w.nPlaces));
+  const uint32_t a = gTurboAtoms[pi].atom;
+  const uint32_t ka = w.limits->KindOfAtom(c, a);
+  const ElementCode ea = ka == PairLimits::kNone ? c.sites[c.atoms[a].site].elements[0] : w.limits->Element(ka);
+  if (!w.announced || ea != w.lastAnnounced) {
+    char chars[2];
+    ElementChars(ea, chars);
+    char text[64];
+    std::snprintf(text, sizeof text, "Generating bonds (from %c%c)...", chars[0], chars[1]);
+    WriteProgress(text, percent);
+    w.announced = true;
+    w.lastAnnounced = ea;
+  } else {
+    WriteProgress("", percent);
+  }
+}
+
+// Each site's coordination: the most contacts of its candidates so far.
+void NoteCoordination(AutoBondWork &w) {
+  for (size_t i = 0; i < w.contacts.size(); i++)
+    if (w.contacts[i] > 0) {
+      uint32_t &coordination = w.c.sites[w.of[i].site].coordination;
+      coordination = std::max(coordination, static_cast<uint32_t>(w.contacts[i]));
+    }
+}
+
+// Every place queried once, each pair of places judged by the earlier one.
+// False when the user stopped the search: it then leaves no bonds, no
+// specifications and no coordination.
+bool FindContacts(AutoBondWork &w) {
+  for (size_t pi = 0; pi < w.nPlaces && !(w.cancelled = w.cancelled || w.cancel->Step()); pi++) {
+    // A full specification table ends only the place's own search.
+    SearchPlace(w, pi);
+    if (w.progress)
+      ReportProgress(w, pi);
+  }
+  NoteCoordination(w);
+  if (w.cancelled) {
+    CrystalRec &c = w.c;
+    TurboEndCancelledSearch(&c, !w.stoppedBefore);
     c.bondSpecCount = 0;
-    for (size_t s = 0; s < nSites; s++) {
+    for (size_t s = 0; s < UsableSiteSize(c); s++) {
       c.sites[s].coordination = 0;
       c.sites[s].polyMode = 0;
     }
-    if (progress)
-      CloseStatus();
-    return;
+    return false;
   }
   TurboFreeCandidates();
-  if (deferFailed) {
-    if (outOfMemory())
-      throw std::bad_alloc();
-    return;
-  }
+  return true;
+}
 
-  // The contacts of metals: second neighbours are left out, the rest made.
-  if (!deferred.empty()) {
-    std::vector<uint8_t> verdict;
-    try {
-      std::vector<uint8_t> complete(places.all.size(), 1);
-      if (!c.molecule)
-        MarkCentralImages(crystal, searchDistance, places.all, &complete);
-      verdict = JudgeMetalContacts(c, limits, places.all, complete, deferred, anionContacts);
-    } catch (const std::bad_alloc &) {
-      if (outOfMemory())
-        throw;
-      return;
-    }
-    // Per pair of elements, the shortest second-neighbour contact.
-    const size_t kinds = limits.Kinds();
-    std::vector<float> shortestLeftOut(kinds * kinds, 0.0f);
-    for (size_t k = 0; k < deferred.size(); k++) {
-      const Contact &t = deferred[k];
-      if (verdict[k] == kMetalContactBond) {
-        if (!commit(t.i, t.j, t.d2))
-          break;
-      } else if (verdict[k] == kMetalContactSecondNeighbours) {
-        const uint32_t ka = limits.KindOfAtom(c, places.all[t.i].atom);
-        const uint32_t kb = limits.KindOfAtom(c, places.all[t.j].atom);
-        const float r = std::sqrt(t.d2);
-        for (const size_t cell : {size_t(ka) * kinds + kb, size_t(kb) * kinds + ka})
-          if (shortestLeftOut[cell] == 0.0f || r < shortestLeftOut[cell])
-            shortestLeftOut[cell] = r;
-      }
-    }
-    noteCoordination();
-    // A specification of a pair that also has second neighbours ends below
-    // them where all of them are longer than its bonds; otherwise the bond
-    // search of a crystal bonds those within its range, and the Log says so.
-    for (size_t ka = 0; ka < kinds; ka++)
-      for (size_t kb = ka; kb < kinds; kb++) {
-        const float leftOut = shortestLeftOut[ka * kinds + kb];
-        if (leftOut == 0.0f)
+// A specification of a pair that also has second neighbours ends below them
+// where all of them are longer than its bonds; otherwise the bond search of a
+// crystal bonds those within its range, and the Log says so.
+// `shortestLeftOut`: per pair of kinds, the shortest contact left out
+// (second neighbours where `leftOutSecond`, else beyond a first shell or a
+// proton's).
+void EndSpecsBelowSecondNeighbours(AutoBondWork &w, const std::vector<float> &shortestLeftOut,
+                                   const std::vector<uint8_t> &leftOutSecond) {
+  CrystalRec &c = w.c;
+  const PairLimits &limits = *w.limits;
+  const size_t kinds = limits.Kinds();
+  for (size_t ka = 0; ka < kinds; ka++)
+    for (size_t kb = ka; kb < kinds; kb++) {
+      const float leftOut = shortestLeftOut[ka * kinds + kb];
+      if (leftOut == 0.0f)
+        continue;
+      const ElementCode ea = limits.Element(uint32_t(ka)), eb = limits.Element(uint32_t(kb));
+      for (int32_t k = 0; k < c.bondSpecCount && k < kMaxBondSpecs; k++) {
+        BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
+        if (!SameElementPair(spec.elementA, spec.elementB, ea, eb))
           continue;
-        const ElementCode ea = limits.Element(uint32_t(ka)), eb = limits.Element(uint32_t(kb));
-        for (int32_t k = 0; k < c.bondSpecCount && k < kMaxBondSpecs; k++) {
-          BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
-          if (!SamePair(spec.elementA, spec.elementB, ea, eb))
-            continue;
-          const float below = SpecMaximumBelow(leftOut);
-          if (stats[static_cast<size_t>(k)].longest <= below) {
-            spec.maxLength = std::min(spec.maxLength, below);
-          } else if (!c.molecule) {
-            char ca[2], cb[2];
-            ElementChars(ea, ca);
-            ElementChars(eb, cb);
-            char line[200];
-            std::snprintf(line, sizeof line,
-                          "%c%c - %c%c second neighbours from %.3f A lie among the pair's bonds (to %.3f A) and are "
-                          "bonded with them",
-                          ca[0], ca[1], cb[0], cb[1], double(leftOut), double(stats[static_cast<size_t>(k)].longest));
-            FWriteColor(line, kRGBRed);
-          }
+        const float below = SpecMaximumBelow(leftOut);
+        const SpecStats &st = w.stats[static_cast<size_t>(k)];
+        if (st.longest <= below) {
+          spec.maxLength = std::min(spec.maxLength, below);
+        } else if (!c.molecule) {
+          char ca[2], cb[2];
+          ElementChars(ea, ca);
+          ElementChars(eb, cb);
+          char line[200];
+          std::snprintf(line, sizeof line,
+                        "%c%c - %c%c %s from %.3f A lie among the pair's bonds (to %.3f A) and are bonded with them",
+                        ca[0], ca[1], cb[0], cb[1],
+                        leftOutSecond[ka * kinds + kb] ? "second neighbours" : "contacts the rule leaves out",
+                        double(leftOut), double(st.longest));
+          FWriteColor(line, kRGBRed);
         }
       }
-  }
+    }
+}
 
-  // A crystal's bonds come from the bond search, which reports the pairs it
-  // left out of the plot range itself.
-  if (crowdedAtoms > 0) {
+// In a crystal, the candidates of the block's central cell, whose every
+// neighbour within the search distance is among the candidates: the block
+// reaches that far beyond the central cell (TurboExtendCellRange).
+void MarkCentralImages(CrystalRec *crystal, float searchDistance, const std::vector<TurboAtom> &all,
+                       std::vector<uint8_t> *central) {
+  int32_t shift[3];
+  float inverse[9];
+  if (!TurboCentreShift(crystal, searchDistance, shift) || !Inv3x3Mat(crystal->orientationMatrix, inverse)) {
+    std::fill(central->begin(), central->end(), 0);
+    return;
+  }
+  for (size_t i = 0; i < all.size(); i++) {
+    float f[3];
+    MatMul(inverse, all[i].xyz, f);
+    bool inside = true;
+    for (int k = 0; k < 3; k++)
+      inside = inside && std::fabs(double(f[k]) - shift[k] - 0.5) <= 0.5 + kCellWindowSlack;
+    (*central)[i] = inside ? 1 : 0;
+  }
+}
+
+// The contacts of metals: second neighbours are left out, the rest made.
+void SettleMetalContacts(AutoBondWork &w) {
+  if (w.deferred.empty())
+    return;
+  CrystalRec &c = w.c;
+  const PairLimits &limits = *w.limits;
+  const std::vector<TurboAtom> &all = w.places.all;
+  std::vector<uint8_t> complete(all.size(), 1);
+  if (!c.molecule)
+    MarkCentralImages(&c, w.searchDistance, all, &complete);
+  std::vector<uint8_t> verdict = JudgeMetalContacts(c, limits, all, complete, w.deferred, w.anionContacts);
+  JudgeHydrideContacts(c, limits, w.of, w.protonated, w.deferred, &verdict);
+  JudgeFirstShells(c, limits, w.of, complete, w.deferred, &verdict);
+  // Per pair of kinds, the shortest contact left out, and whether it is of
+  // second neighbours.
+  const size_t kinds = limits.Kinds();
+  std::vector<float> shortestLeftOut(kinds * kinds, 0.0f);
+  std::vector<uint8_t> leftOutSecond(kinds * kinds, 0);
+  for (size_t k = 0; k < w.deferred.size(); k++) {
+    const RuleContact &t = w.deferred[k];
+    if (verdict[k] == kMetalContactBond) {
+      if (!CommitContact(w, t.i, t.j, t.d2))
+        break;
+    } else if (verdict[k] == kMetalContactSecondNeighbours || verdict[k] == kMetalContactLeftOut) {
+      const uint32_t ka = limits.KindOfAtom(c, all[t.i].atom);
+      const uint32_t kb = limits.KindOfAtom(c, all[t.j].atom);
+      const float r = std::sqrt(t.d2);
+      for (const size_t cell : {size_t(ka) * kinds + kb, size_t(kb) * kinds + ka})
+        if (shortestLeftOut[cell] == 0.0f || r < shortestLeftOut[cell]) {
+          shortestLeftOut[cell] = r;
+          leftOutSecond[cell] = verdict[k] == kMetalContactSecondNeighbours;
+        }
+    }
+  }
+  NoteCoordination(w);
+  EndSpecsBelowSecondNeighbours(w, shortestLeftOut, leftOutSecond);
+}
+
+// The Log's account of the search: the crowded atoms, each specification's
+// bonds and the rate. A crystal's bonds come from the bond search, which
+// reports the pairs it left out of the plot range itself.
+void ReportSearch(AutoBondWork &w) {
+  CrystalRec &c = w.c;
+  if (w.crowdedAtoms > 0) {
     char within[32];
-    std::snprintf(within, sizeof within, "%.2f", double(searchDistance));
-    FWriteColor(GroupedCount(crowdedAtoms) + " atom(s) lie among more than " + GroupedCount(crowdLimit) +
+    std::snprintf(within, sizeof within, "%.2f", double(w.searchDistance));
+    FWriteColor(GroupedCount(w.crowdedAtoms) + " atom(s) lie among more than " + GroupedCount(w.crowdLimit) +
                     " places within " + within + " A, closer than any matter packs its atoms: they were left unbonded.",
                 kRGBRed);
   }
-  if (!c.molecule)
-    TurboGenerateBonds(crystal);
-  else
-    ReportCoincidentPairs(coincident);
-  if (progress)
+  if (!c.molecule) {
+    TurboGenerateBonds(&c);
+    // Where some atoms are alternatives of others, a site's partners are
+    // counted as the coordination count counts them: one per set of
+    // alternatives.
+    if (w.anyAlternative)
+      TurboGetCoordinationNumbers(&c, nullptr);
+  } else {
+    ReportCoincidentPairs(w.coincident);
+  }
+  if (w.progress)
     CloseStatus();
-  const uint64_t elapsed = Microseconds() - start;
+  const uint64_t elapsed = Microseconds() - w.start;
 
   FWrite("Automatic bond search complete");
   long total = 0;
   for (int32_t k = 0; k < c.bondSpecCount && k < kMaxBondSpecs; k++) {
     const BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
-    const SpecStats &st = stats[static_cast<size_t>(k)];
+    const SpecStats &st = w.stats[static_cast<size_t>(k)];
     char ea[2], eb[2];
     ElementChars(spec.elementA, ea);
     ElementChars(spec.elementB, eb);
@@ -810,6 +600,44 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
   std::snprintf(line, sizeof line, "Total of %ld bonds generated in %.2f secs (%.0f bonds/sec)", total,
                 double(elapsed) * 1e-6, double(total) * 1e6 / micros);
   FWrite(line);
+}
+
+// The stages in order; false when the search ended early (nothing to search,
+// no memory for its candidates, stopped by the user).
+bool RunAutoBondSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites, const std::vector<ListedBond> *listed) {
+  if (!PrepareSearch(w, givenSites, listed) || !GatherCandidates(w))
+    return false;
+  MarkCrowded(w);
+  if (!FindContacts(w))
+    return false;
+  SettleMetalContacts(w);
+  ReportSearch(w);
+  return true;
+}
+
+} // namespace
+
+void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites,
+                    const std::vector<ListedBond> *listed) {
+  if (!crystal || UsableAtomSize(*crystal) < 2)
+    return;
+  AutoBondWork work(*crystal);
+  // One boundary for running out of memory in any stage: the search ends
+  // with what it made so far, or passes the failure on to an open.
+  try {
+    if (RunAutoBondSearch(work, givenSites, listed))
+      return;
+  } catch (const std::bad_alloc &) {
+    TurboFreeCandidates();
+    if (work.progress)
+      CloseStatus();
+    if (MemoryFailuresPass())
+      throw;
+    return;
+  }
+  TurboFreeCandidates();
+  if (work.progress)
+    CloseStatus();
 }
 
 // ---- Distance Explorer ------------------------------------------------------------------

@@ -4,7 +4,7 @@
 // - `AutoBondSearch` throws away a structure's bond specifications and makes
 //   new ones from the contacts it finds, judged by the two elements'
 //   covalent radii (CovalentRadii.h) and the table of typical bond lengths
-//   `kDefSpecs` (see "The automatic rule" below);
+//   `kDefSpecs` (the automatic rule, BondRule.h);
 // - `DoDistanceExplorerSearch` lists every distance within a range from
 //   chosen sites (atoms in a molecule) to the atoms of chosen elements,
 //   sorted; the mirrors are removed by the caller (`RemoveMirrorDistances`);
@@ -18,64 +18,18 @@
 // context below. None of them may run while another search runs.
 #pragma once
 
+#include "BondRule.h"
 #include "StructureRecord.h"
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
-// ---- Default bond table ------------------------------------------------------
+// ---- Tolerances of the search ------------------------------------------------------
 
-// Typical bond lengths: only the element pair (either order) and the maximum
-// are used; every row has minimum 0, bond style 0 and black colours. A row
-// serves where it is longer than the covalent limit (Na-O, K-O).
-inline constexpr int kNumDefSpecs = 21;
-extern const BondSpec kDefSpecs[kNumDefSpecs];
+// The automatic rule (which pairs of elements are in contact, and how far
+// apart) is BondRule.h's.
 
-// ---- Tolerances and factors ------------------------------------------------------
-
-// The automatic rule. Two atoms are in contact up to the limit of their
-// element pair: (rA + rB) x kAutoBondRadiusFactor with the single-bond
-// covalent radii, or x kAutoBondMetalFactor for two metals in a structure
-// that holds a non-metal (so that the cations of an oxide or a salt are not
-// bonded to each other); for a metal and a non-metal also the sum of the
-// two ions' radii x kAutoBondRadiusFactor (ionic hydrides and halides); the
-// row of `kDefSpecs` for the pair where longer. Two atoms closer than
-// (rA + rB) x kAutoBondShortestFactor are never in contact (for a metal and
-// a non-metal the smaller of the covalent and the ionic radii's sums), and
-// the pair's specification starts there. A metal and another atom that share a
-// non-metal neighbour more electronegative than both, each within its
-// limit of it and closer to it than to each other, are second neighbours,
-// not in contact: a pair of elements none of whose contacts is more gets no
-// specification, and one whose second neighbours all lie beyond its
-// contacts a maximum below them. An element the radii table lacks (beyond
-// Cm, a made-up symbol) makes no contact, with a line in the Log.
-// Alternative positions are never in contact (BondSearch.h), nor is a
-// placeholder atom, so none gets a specification; a bond a file gives to a
-// placeholder stays.
-inline constexpr double kAutoBondRadiusFactor = 1.15;
-// The rule's limit (A) for elements a and b; an element the radii table
-// lacks takes the given radius of its atom type. `nonMetalPresent`: the
-// structure holds a non-metal (IsAutoBondNonMetal).
-float AutoBondPairLimit(ElementCode a, ElementCode b, float typeRadiusA, float typeRadiusB, bool nonMetalPresent);
-// The rule's shortest bond (A) for two elements the radii table holds: no
-// two atoms closer than this are in contact; 0 for an element it lacks.
-float AutoBondPairShortest(ElementCode a, ElementCode b);
-bool IsAutoBondNonMetal(ElementCode e);
-// The placeholder element: what a reader gives an atom whose element it
-// cannot tell (a water model's massless charge site, a query atom).
-inline constexpr ElementCode kPlaceholderAtomElement = TwoCharsToShort("Xx");
-inline constexpr double kAutoBondMetalFactor = 0.9;
-// No bond is shorter than this share of the covalent radii's sum (a triple
-// bond is about 0.8 of it).
-inline constexpr double kAutoBondShortestFactor = 0.7;
-// A specification kept below a pair's second neighbours ends at least this
-// much (A) short of the nearest of them, to the thousandth below.
-inline constexpr double kSecondNeighbourGap = 0.0005;
-// A specification's maximum is the longest contact found times this, to the
-// nearest thousandth, but never beyond the pair's limit: a few per cent of
-// strain (a cell edited, a structure at another temperature) keeps the bonds.
-inline constexpr double kAutoBondMaximumMargin = 1.05;
 // Matter packs no more than one atom into this volume (A^3), five times
 // less than diamond gives each. An atom with more distinct places within
 // the longest limit of the search than that sphere's volume over this, and
@@ -92,12 +46,14 @@ inline constexpr float kSelfImageDistanceSq = 0.0001f;
 // Distance Explorer: two results at distances closer than this (A) may be
 // mirror images of each other.
 inline constexpr float kMirrorDistanceTolerance = 0.00011f;
-inline constexpr double kAutoBondThousandths = 1000.0;
 // An automatic bond to an image of the atom's own site shows the site's
 // polyhedron in this display mode.
 inline constexpr uint32_t kSelfBondedPolyMode = 6;
 // The statistics of the automatic search start with this shortest length.
 inline constexpr float kAutoBondNoShortest = 9999.9f;
+// A pair of a listed bond's two sites is that bond up to this much (A)
+// beyond the length the file gives it.
+inline constexpr float kListedBondSlack = 0.01f;
 
 // ---- Result records ---------------------------------------------------------------
 
@@ -136,8 +92,18 @@ int CompareDistanceExplorerResultsByDistance(const void *a, const void *b);
 // no contact: the first such pair is named in red, and in a molecule one
 // line counts them all.
 // givenSites (per site, may be null): the sites whose bonds to each other a
-// file gives; a pair of two such sites makes no contact.
-void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites = nullptr);
+// file gives; a pair of two such sites makes no contact. `listed` (may be
+// null): the bonds the file lists among them, which count as neighbours in
+// every judgement of the rule (a cation's listed bonds to a ligand's O make
+// its C and H the cation's second neighbours; a hydrogen listed with an O is
+// a proton).
+struct ListedBond {
+  uint32_t siteA = 0; // sites of a crystal, atoms of a molecule
+  uint32_t siteB = 0;
+  float length = 0.0f; // A, as the file places the two
+};
+void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites = nullptr,
+                    const std::vector<ListedBond> *listed = nullptr);
 
 // Merges one specification (its element pair, minimum and maximum) into the
 // table: a specification of the same pair in either order gets the smaller

@@ -4,6 +4,7 @@
 
 #include "Alerts.h"
 #include "CancelPoll.h"
+#include "CovalentRadii.h"
 #include "Geometry.h"
 #include "HostServices.h"
 #include "MemoryBudget.h"
@@ -478,13 +479,23 @@ std::string SpecText(const char *format, const BondSpec &spec) {
 
 // ---- Alternative positions ------------------------------------------------------
 
-bool SiteImagesApart(const AsymmetricUnitRecord &site) {
-  if (site.disorderGroup != 0)
-    return site.disorderGroup < 0;
+namespace {
+
+// A site's occupancy, summed over its elements; 0 where none is given.
+float SiteOccupancy(const AsymmetricUnitRecord &site) {
   float occupancy = 0.0f;
   for (int k = 0; k < kMaxSiteElements; k++)
     if (site.elements[k] != kBlankElement && site.occupancies[k] > 0.0f)
       occupancy += site.occupancies[k];
+  return occupancy;
+}
+
+} // namespace
+
+bool SiteImagesApart(const AsymmetricUnitRecord &site) {
+  if (site.disorderGroup != 0)
+    return site.disorderGroup < 0;
+  const float occupancy = SiteOccupancy(site);
   // No occupancy at all is a site nobody gave one: a whole site.
   return occupancy > 0.0f && occupancy <= kHalfSiteOccupancy + kAlternativeOccupancySlack;
 }
@@ -564,6 +575,7 @@ SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
   // assembly holds two non-zero groups (the first group met of each
   // assembly, by assembly).
   std::vector<std::pair<int16_t, int16_t>> firstGroup;
+  size_t partialSites = 0;
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = crystal.sites[s];
     Site &d = sites_[s];
@@ -575,6 +587,17 @@ SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
       d.group = -1;
     }
     d.imagesApart = SiteImagesApart(site);
+    // A partly occupied site of no group the file gives (an inferred
+    // orientation's too) may be an alternative of another close by.
+    if (site.disorderGroup == 0) {
+      const float occupancy = SiteOccupancy(site);
+      const CovalentRadiusRow *row = FindCovalentRadius(site.elements[0]);
+      if (row && occupancy > 0.0f && occupancy < 1.0f) {
+        d.partial = occupancy;
+        d.radius = row->radius;
+        partialSites++;
+      }
+    }
     negative = negative || d.group < 0;
     any_ = any_ || d.imagesApart;
     if (d.group == 0 || any_)
@@ -585,6 +608,8 @@ SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
     else
       any_ = it->second != d.group;
   }
+  anyPartial_ = partialSites >= 2;
+  any_ = any_ || anyPartial_;
   if (!any_)
     return;
   // The atoms' sites, read in every query: kept apart from the atom records.
@@ -669,6 +694,16 @@ bool SiteAlternatives::MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, c
     anyB = anyB || opsB[w] != 0;
   }
   return !anyA || !anyB;
+}
+
+bool SiteAlternatives::PartialApart(uint32_t sa, uint32_t sb, float d2) const {
+  if (sa == sb || sa >= sites_.size() || sb >= sites_.size())
+    return false;
+  const Site &x = sites_[sa], &y = sites_[sb];
+  if (!(x.partial > 0.0f && y.partial > 0.0f) || x.partial + y.partial > 1.0f + kAlternativeOccupancySlack)
+    return false;
+  const float reach = kPartialAlternativeFactor * (x.radius + y.radius);
+  return d2 < reach * reach;
 }
 
 bool SiteAlternatives::AtomsMayBond(uint32_t a, uint32_t b) const {
@@ -1271,7 +1306,7 @@ bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, f
       const float d2 = dx * dx + dy * dy + dz * dz;
       if (!(minSq <= d2 && d2 <= maxSq))
         return;
-      if (alternatives && !alternatives->AtomsMayBond(a, cand.atom))
+      if (alternatives && !alternatives->AtomsMayBondAt(a, cand.atom, d2))
         return;
       if (d2 < kOverlapDistanceSq) {
         if (earlier.empty() || !InEarlierRange(earlier, d2))
@@ -1602,6 +1637,49 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   }
 }
 
+namespace {
+
+// The neighbours of one query (grid items), each partner counted once: two
+// neighbours of different sites that are alternatives of each other and lie
+// too close for both to be there (kPartialAlternativeFactor times their
+// covalent radii's sum) are places of one partner, and a chain of such places is one partner, so
+// the count does not hang on the order the neighbours are found in.
+uint32_t CountOnePerAlternative(const CrystalRec &c, const SiteAlternatives &alternatives,
+                                const std::vector<uint32_t> &neighbours, std::vector<uint32_t> *partner) {
+  const auto radius = [&](uint32_t atom) {
+    const CovalentRadiusRow *row = FindCovalentRadius(c.sites[c.atoms[atom].site].elements[0]);
+    return row ? row->radius : 0.0f;
+  };
+  // partner[k]: a neighbour of the same partner as neighbour k (a forest).
+  const size_t n = neighbours.size();
+  partner->resize(n);
+  std::iota(partner->begin(), partner->end(), 0u);
+  const auto root = [&](uint32_t k) {
+    while ((*partner)[k] != k)
+      k = (*partner)[k] = (*partner)[(*partner)[k]];
+    return k;
+  };
+  uint32_t count = static_cast<uint32_t>(n);
+  for (uint32_t a = 0; a < n; a++)
+    for (uint32_t b = a + 1; b < n; b++) {
+      const GridItem &x = sGrid.items[neighbours[a]], &y = sGrid.items[neighbours[b]];
+      const float dx = x.xyz[0] - y.xyz[0], dy = x.xyz[1] - y.xyz[1], dz = x.xyz[2] - y.xyz[2];
+      const float d2 = dx * dx + dy * dy + dz * dz;
+      const float reach = kPartialAlternativeFactor * (radius(x.atom) + radius(y.atom));
+      if (c.atoms[x.atom].site != c.atoms[y.atom].site && d2 < reach * reach &&
+          !alternatives.AtomsMayBondAt(x.atom, y.atom, d2)) {
+        const uint32_t ra = root(a), rb = root(b);
+        if (ra != rb) {
+          (*partner)[ra] = rb;
+          count--;
+        }
+      }
+    }
+  return count;
+}
+
+} // namespace
+
 bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   const bool progress = gShowProgress != 0;
   if (progress)
@@ -1641,6 +1719,8 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
                                   double(O[2]) * (double(O[3]) * O[7] - double(O[4]) * O[6]));
   std::string uncounted; // the pairs whose maxima reach too far to count
   CancelPoll cancel(kCancelClockEvery);
+  // A query's neighbours (grid items) where some are alternatives of others.
+  std::vector<uint32_t> neighbours, counted;
 
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
@@ -1721,6 +1801,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
           QueryCube cube;
           if (gridReady && CubeOf(p, spec.maxLength, &cube)) {
             uint32_t count = 0;
+            neighbours.clear();
             VisitCube(cube, [&](uint32_t item) {
               const GridItem &cand = sGrid.items[item];
               const float dx = cand.xyz[0] - p[0];
@@ -1733,10 +1814,14 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
                 return;
               // Only a structure with alternatives reads each neighbour's
               // atom record.
-              if (alternatives.Any() && !alternatives.SiteMayBondAtom(s, cand.atom))
+              if (alternatives.Any() && !alternatives.SiteMayBondAtomAt(s, cand.atom, d2))
                 return;
+              if (alternatives.Any())
+                neighbours.push_back(item);
               count++;
             });
+            if (alternatives.Any())
+              count = CountOnePerAlternative(c, alternatives, neighbours, &counted);
             site.coordination += count;
             contacts += count;
           }

@@ -86,7 +86,10 @@ inline bool SpecificationBondsPair(float d2, float minSq, float maxSq) {
 // special position), and so are the images of a group of such sites that
 // makes impossible contacts with its own images (OrientationGroups.h: a
 // ring or an oxyanion on a special position), as for a negative group.
-// Occupancy alone never separates two different sites.
+// Two partly occupied sites of no group whose occupancies sum to at most 1
+// and that lie closer than kPartialAlternativeFactor times their covalent
+// radii's sum cannot both be there: at that distance they are alternatives.
+// Occupancy alone never separates two different sites that may be bonded.
 // The bond search, the coordination count and the automatic bond search all
 // ask one `SiteAlternatives`.
 
@@ -94,6 +97,9 @@ inline bool SpecificationBondsPair(float d2, float minSq, float maxSq) {
 // refined values such as 0.51) may be disordered about a special position.
 inline constexpr float kHalfSiteOccupancy = 0.5f;
 inline constexpr float kAlternativeOccupancySlack = 0.01f;
+// Two partly occupied sites closer than this share of their covalent radii's
+// sum are alternatives (no bond is that short: a triple bond is about 0.8).
+inline constexpr float kPartialAlternativeFactor = 0.8f;
 
 // Whether the images of the site are alternatives of each other: a negative
 // group, or (the file saying nothing) an occupancy of at most 1/2.
@@ -129,18 +135,32 @@ public:
   // Whether the site, at its own position, may be bonded to the atom (the
   // coordination count's query).
   bool SiteMayBondAtom(uint32_t site, uint32_t b) const;
+  // The same for atoms at squared distance d2 (A^2): two partly occupied
+  // sites too close to be both there are alternatives.
+  bool AtomsMayBondAt(uint32_t a, uint32_t b, float d2) const {
+    return AtomsMayBond(a, b) && !(anyPartial_ && a < atomSite_.size() && b < atomSite_.size() &&
+                                   PartialApart(atomSite_[a], atomSite_[b], d2));
+  }
+  bool SiteMayBondAtomAt(uint32_t site, uint32_t b, float d2) const {
+    return SiteMayBondAtom(site, b) && !(anyPartial_ && b < atomSite_.size() && PartialApart(site, atomSite_[b], d2));
+  }
 
 private:
   struct Site {
     int16_t assembly = 0;
     int16_t group = 0;
     bool imagesApart = false; // its own images are alternatives of each other
+    float partial = 0.0f;     // its occupancy, where below 1 and of no group
+    float radius = 0.0f;      // A, its element's covalent radius
   };
   bool MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const;
+  // Two partly occupied sites too close to be both there.
+  bool PartialApart(uint32_t sa, uint32_t sb, float d2) const;
   const uint64_t *AtomOps(uint32_t atom) const;
   std::vector<Site> sites_;
   std::vector<uint32_t> atomSite_; // each atom's site, when some pair is alternatives
   bool any_ = false;
+  bool anyPartial_ = false; // two sites are partly occupied
   // For the atoms and sites of negative groups, the symmetry operators that
   // make each from its site (bit k: operator k), `words_` words apiece.
   size_t words_ = 0;

@@ -30,7 +30,7 @@
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
-#include "HeadlessHost.h"
+#include "HeadlessTool.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -94,17 +94,8 @@ int main(int argc, char **argv) {
     }
   }
 
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QGuiApplication app(argc, argv);
-  HeadlessHost host;
-  SetHostServices(&host);
-  InstallRenderServices();
-  InitOVGlobals();
-
-  OVWindowRecord record;
-  InitMainWindowData(&record);
-  host.window = &record;
-  host.pane = Rect{0, 0, int16_t(height), int16_t(width)};
+  HeadlessTool tool(argc, argv, Rect{0, 0, int16_t(height), int16_t(width)});
+  OVWindowRecord &record = tool.record;
 
   // Reading builds the structure once, as File > Open does; with --repeat
   // the rebuilds below are timed without a plot.

@@ -468,7 +468,8 @@ std::map<std::string, std::set<std::string>> PartnerCounts(doctest::Window &w) {
 }
 
 // A bond shorter than 0.7 x the covalent radii's sum (no real bond is: a
-// triple bond is about 0.8 x), "" for none.
+// triple bond is about 0.8 x), or 0.65 x for two metals (a Mo-Mo quadruple
+// bond is 0.68 x, the light actinides' shortest bonds 0.67 x), "" for none.
 std::string TooShortBond(const CrystalRec &c) {
   const auto radius = [](const std::string &e) {
     const auto k = kCovalent.find(e);
@@ -480,7 +481,8 @@ std::string TooShortBond(const CrystalRec &c) {
       const std::string ea = Symbol(c.sites[c.atoms[a].site].elements[0]);
       const std::string eb = Symbol(c.sites[c.atoms[b].site].elements[0]);
       const double d = Distance(c, a, b);
-      if (radius(ea) > 0 && radius(eb) > 0 && d < 0.7 * (radius(ea) + radius(eb)))
+      const bool metals = kMetalCovalent.count(ea) && kMetalCovalent.count(eb);
+      if (radius(ea) > 0 && radius(eb) > 0 && d < (metals ? 0.65 : 0.7) * (radius(ea) + radius(eb)))
         return ea + "-" + eb + " " + std::to_string(d);
     }
   return "";
@@ -590,6 +592,79 @@ TEST(AutomaticBonds, SaltsBondCationsToAnionsOnly) {
     for (const std::string &pair : k.notBonded)
       EXPECT_EQ(bonded.count(pair), 0u) << pair;
     EXPECT_FALSE(bonded.empty() && !k.partners.empty());
+  }
+}
+
+// Rows of the survey of real structures (tools/survey/bond_survey.py), one
+// or more per class, each site's coordination as the Sites window shows it
+// and as its surrounded atoms are drawn. The references: "CrystalNN" is
+// pymatgen's CrystalNN count of the same file; "distances" a count by hand
+// over pymatgen's sorted neighbour distances (the first shell ending at its
+// gap); "textbook" the structure's published coordination; the hand-placed
+// files count their own geometry.
+TEST(AutomaticBonds, SurveyedSitesHaveTheirReferenceCoordination) {
+  FakeHost host;
+  struct Row {
+    const char *file;
+    const char *site;
+    uint32_t coordination;
+    uint32_t drawn = 0; // the bonds drawn, where a partner is drawn at each of its alternative places
+  };
+  const Row rows[] = {
+      // Pure metals: the first shell only, the shortest bonds kept.
+      {"pu_gamma.cif", "Pu", 10},  // CrystalNN; four more at 3.76 A after a 0.47 A gap
+      {"fe_alpha.cif", "Fe", 8},   // CrystalNN; six more at 2.87 A
+      {"u_alpha.cif", "U", 12},    // CrystalNN
+      {"np_beta.cif", "Np2", 14},  // distances: 2.76-3.56 A, four more at 4.29 A
+      {"np_alpha.cif", "Np1", 14}, // distances: 2.60-3.74 A
+      {"pu_alpha.cif", "Pu1", 12}, // distances: 2.52-3.51 A, two more at 4.29 A
+      // Ionic oxides and halides: a large cation's whole shell.
+      {"fluorapatite.cif", "Ca1", 9}, // textbook: 3 x 2.39, 3 x 2.45, 3 x 2.82 A
+      {"anglesite.cif", "Pb", 12},    // textbook: 2.61-3.27 A
+      {"cryolite.cif", "Na2", 8},     // CrystalNN
+      {"barite.cif", "Ba", 12},       // CrystalNN
+      {"anhydrite.cif", "Ca", 8},     // CrystalNN
+      {"matlockite.cif", "Pb", 9},    // textbook: 4 F + 5 Cl
+      {"kh.cif", "K", 6},             // CrystalNN
+      // Silicates and zeolites, hydrates and hydroxides.
+      {"quartz.cif", "Si1", 4}, // CrystalNN
+      {"zsm5.cif", "Si1", 4},   // textbook
+      {"gypsum.cif", "CA1", 8}, // CrystalNN: its waters' H are protons, not the Ca's
+      // Molecular and disordered crystals: the water oxygens O14 (0.35) and
+      // O15 (0.30) of caox lie 0.94 A apart, alternatives, and nothing else
+      // lies within an O-O bond (gemmi's distances).
+      {"S8-Sulfur-beta.cif", "S9", 2},
+      {"caox.cif", "O14", 0},
+      // A partner at two alternative places counts once: thpp's N8 has C9,
+      // C14 and C7A (0.88) or C7B (0.12), gemmi's distances of the cctbx
+      // thpp.cif; both places are drawn.
+      {"thpp.ins", "N8", 3, 4},
+      // Molecules: a sodium whose bond to its water's O the file lists is not
+      // bonded to the water's H (2.69 A); a calcium whose bonds to an
+      // acetate's two O the file lists is not bonded to its C (2.77 A); the
+      // Mo-Mo quadruple bond of 2.09 A.
+      {"sodium_water.pdb", "NA", 1},
+      {"calcium_acetate.pdb", "CA", 2},
+      {"mo2_quadruple.xyz", "Mo", 1},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(std::string(row.file) + " " + row.site);
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile(row.file)));
+    const CrystalRec &c = w.crystal();
+    const auto site =
+        std::find_if(c.sites.begin(), c.sites.end(), [&](const auto &s) { return s.label == std::string(row.site); });
+    ASSERT_NE(site, c.sites.end());
+    EXPECT_EQ(site->coordination, row.coordination) << "Sites window";
+    const Counts drawn = Coordination(w);
+    const auto at = drawn.find(row.site);
+    if (row.coordination == 0)
+      EXPECT_TRUE(at == drawn.end() || at->second == std::set<uint32_t>{0});
+    else if (at == drawn.end())
+      ADD_FAILURE() << "no surrounded atom";
+    else
+      EXPECT_EQ(at->second, std::set<uint32_t>{row.drawn ? row.drawn : row.coordination}) << "drawn";
+    EXPECT_EQ(TooShortBond(c), "");
   }
 }
 

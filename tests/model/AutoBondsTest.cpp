@@ -122,7 +122,8 @@ TEST(AutoBondSpecs, AFullTableTakesNothingMore) {
 // ---- Automatic bond search: limits, rounding and the report -------------------------------
 
 // Limits by hand from Cordero et al.'s covalent radii (Si 1.11, O 0.66,
-// Na 1.66, Cl 1.02, Al 1.21), whatever radii the atom types hold.
+// Na 1.66, Cl 1.02, Al 1.21, Mo 1.54) and Shannon's ionic radii (Na+ XII
+// 1.39, O2- 1.40, Cl- 1.81), whatever radii the atom types hold.
 TEST(AutoBondSearch, LimitIsTheCovalentSumUnlessTheTableHasALongerRow) {
   FakeHost host;
   struct Case {
@@ -136,13 +137,14 @@ TEST(AutoBondSearch, LimitIsTheCovalentSumUnlessTheTableHasALongerRow) {
       // Si-O: 1.77 x 1.15 = 2.0355, beyond the table's 1.73.
       {"Si-O", {{"O", 0, 0, 0}, {"Si", 1.80f, 0, 0}}, true, 1.89f},
       {"Si-O", {{"O", 0, 0, 0}, {"Si", 2.05f, 0, 0}}, false, 0},
-      // Na-O: the table's 3.00 beyond 2.32 x 1.15 = 2.668.
-      {"Na-O", {{"Na", 0, 0, 0}, {"O", 2.95f, 0, 0}}, true, 3.0f},
-      {"Na-O", {{"Na", 0, 0, 0}, {"O", 3.05f, 0, 0}}, false, 0},
-      // Na-Cl, a metal and a non-metal: the ions' radii, (1.02 + 1.81) x
-      // 1.15 = 3.2545, beyond the covalent 2.68 x 1.15 = 3.082.
-      {"Na-Cl", {{"Cl", 0, 0, 0}, {"Na", 3.10f, 0, 0}}, true, 3.2545f},
-      {"Na-Cl", {{"Cl", 0, 0, 0}, {"Na", 3.30f, 0, 0}}, false, 0},
+      // Na-O, a metal and a non-metal: the ions' radii, the cation's in its
+      // largest coordination, (1.39 + 1.40) x 1.15 = 3.2085, beyond the
+      // covalent 2.32 x 1.15 = 2.668.
+      {"Na-O", {{"Na", 0, 0, 0}, {"O", 3.15f, 0, 0}}, true, 3.2085f},
+      {"Na-O", {{"Na", 0, 0, 0}, {"O", 3.25f, 0, 0}}, false, 0},
+      // Na-Cl: (1.39 + 1.81) x 1.15 = 3.68, beyond the covalent 3.082.
+      {"Na-Cl", {{"Cl", 0, 0, 0}, {"Na", 3.60f, 0, 0}}, true, 3.68f},
+      {"Na-Cl", {{"Cl", 0, 0, 0}, {"Na", 3.75f, 0, 0}}, false, 0},
       // No bond is shorter than 0.7 x the covalent radii's sum: Si-O 1.239.
       {"Si-O", {{"O", 0, 0, 0}, {"Si", 1.23f, 0, 0}}, false, 0},
       // Two metals: 2.42 x 0.9 = 2.178 beside a non-metal, 2.42 x 1.15 =
@@ -150,6 +152,11 @@ TEST(AutoBondSearch, LimitIsTheCovalentSumUnlessTheTableHasALongerRow) {
       {"Al-Al with O", {{"Al", 0, 0, 0}, {"Al", 2.15f, 0, 0}, {"O", 20, 0, 0}}, true, 2.178f},
       {"Al-Al with O", {{"Al", 0, 0, 0}, {"Al", 2.65f, 0, 0}, {"O", 20, 0, 0}}, false, 0},
       {"Al-Al", {{"Al", 0, 0, 0}, {"Al", 2.65f, 0, 0}}, true, 2.783f},
+      // Two metals' shortest bond is 0.65 x their radii's sum: the Mo-Mo
+      // quadruple bond of 2.09 A is bonded (floor 3.08 x 0.65 = 2.002), 1.95
+      // is not.
+      {"Mo-Mo", {{"Mo", 0, 0, 0}, {"Mo", 2.09f, 0, 0}}, true, 2.194f},
+      {"Mo-Mo", {{"Mo", 0, 0, 0}, {"Mo", 1.95f, 0, 0}}, false, 0},
   };
   for (const Case &k : cases) {
     SCOPED_TRACE(std::string(k.what) + " at " + std::to_string(k.atoms[1].x));

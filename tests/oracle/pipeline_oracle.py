@@ -44,6 +44,7 @@ import tempfile
 
 import numpy as np
 from ase import Atoms
+from ase.data import atomic_numbers, covalent_radii
 from ase.neighborlist import neighbor_list
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -57,6 +58,8 @@ SELF_DIST_SQ = 0.001  # an image of the site itself closer than this is the site
 SPEC_MIN = 0.5        # specification limits as fractions of the shortest distance
 SPEC_MAX = 1.15
 SPEC_CAP = 4.5        # pairs farther apart than this get no specification
+SAME_PARTNER = 0.8    # two places of one partner lie closer than this x their covalent radii's sum
+OCC_SLACK = 0.01
 COPLANAR = 0.05       # hull: points this close to a facet's plane lie in it
 HULL_MARGIN = 0.03    # hull facets are compared only when no point lies near the coplanar limit
 CENTRE_MARGIN = 0.15  # ... and the centre lies at least this far inside every facet
@@ -353,11 +356,46 @@ def check(s, plan, got, failures, tally):
         ii, jj, dd = neighbor_list('ijd', pbc, cutoff)
     else:
         ii = jj = dd = np.zeros(0)
+    # A partner counts once: two neighbours are places of one partner when
+    # they cannot both be there, closer than SAME_PARTNER times their
+    # covalent radii's sum (ase's table, Cordero et al.): two partly occupied
+    # sites whose occupancies sum to at most 1.
+    def radius(n):
+        element = contents[n][0]
+        return covalent_radii[atomic_numbers[element]] if element in atomic_numbers else 0.0
+
+    def apart(b, c):
+        (_, ob, kb, _), (_, oc, kc, _) = contents[b], contents[c]
+        if kb == kc:
+            return False
+        return 0 < ob < 1 and 0 < oc < 1 and ob + oc <= 1 + OCC_SLACK
+
     for st, k in zip(sites, site_class):
         own = next(n for n, c in enumerate(contents)
                    if c[2] == k and uc.cdist(c[3], uc.wrap(st['xyz'])) < uc.TOL)
         low = high = 0
         mine = np.nonzero(ii == own)[0] if len(ii) else []
+        # Places of one partner, joined in chains: each chain after its first
+        # place counts one less.
+        places = [b for b, dist in zip(jj[mine] if len(mine) else [], dd[mine] if len(mine) else [])
+                  if not (contents[b][2] == k and dist * dist < SELF_DIST_SQ)
+                  and any(spec_state(dist, lo, hi) >= 0 for lo, hi in pair_specs(specs, st['element'], contents[b][0]))]
+        chain = list(range(len(places)))
+
+        def root(x):
+            while chain[x] != x:
+                x = chain[x]
+            return x
+        joined = 0
+        for x, y in itertools.combinations(range(len(places)), 2):
+            b, c = places[x], places[y]
+            if apart(b, c) and pbc.get_distance(b, c, mic=True) < SAME_PARTNER * (radius(b) + radius(c)):
+                rx, ry = root(x), root(y)
+                if rx != ry:
+                    chain[rx] = ry
+                    joined += 1
+        low -= joined
+        high -= joined
         for b, dist in zip(jj[mine] if len(mine) else [], dd[mine] if len(mine) else []):
             if contents[b][2] == k and dist * dist < SELF_DIST_SQ:
                 continue

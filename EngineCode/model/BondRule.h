@@ -1,0 +1,216 @@
+// The automatic bond rule: which two atoms are in contact, judged by their
+// elements alone (the covalent and ionic radii of CovalentRadii.h and the
+// table of typical bond lengths `kDefSpecs`), and which contacts of a metal
+// are second neighbours rather than bonds. The automatic bond search
+// (AutoBonds.h) applies it to the contacts it finds; the inference of
+// orientation groups (OrientationGroups.h) and the readers that judge a
+// file's bonds ask it about pairs of elements.
+//
+// Two atoms are in contact up to the limit of their element pair:
+// (rA + rB) x kAutoBondRadiusFactor with the single-bond covalent radii, or
+// x kAutoBondMetalFactor for two metals in a structure that holds a
+// non-metal (so that the cations of an oxide or a salt are not bonded to
+// each other); for a metal and a non-metal also the sum of the two ions'
+// radii x kAutoBondRadiusFactor (the cation's radius in the largest
+// coordination tabulated for it, so that a large cation reaches its whole
+// shell of anions: ionic hydrides and halides, apatite's Ca1 and its nine
+// O); hydrogen takes the hydride ion's radius only where it is in contact
+// with no non-metal more electronegative than itself (a proton of a water or
+// a hydroxyl is no hydride ion); the row of `kDefSpecs` for the pair where
+// longer. Two atoms closer than (rA + rB) x kAutoBondShortestFactor are never
+// in contact (for a metal and a non-metal the smaller of the covalent and the
+// six-fold ionic radii's sums; for two metals x kAutoBondMetalShortestFactor),
+// and the pair's specification starts there. A metal and another atom that share
+// a non-metal neighbour more electronegative than both, each within its
+// limit of it and closer to it than to each other, are second neighbours,
+// not in contact: a pair of elements none of whose contacts is more gets no
+// specification, and one whose second neighbours all lie beyond its
+// contacts a maximum below them. Two metals beyond the first shell of either
+// (kFirstShellGapFactor) are not in contact. Bonds a file lists count as
+// neighbours in every judgement. An element the radii table lacks (beyond
+// Cm, a made-up symbol) makes no contact. Alternative positions are never in
+// contact (BondSearch.h), nor is a placeholder atom.
+#pragma once
+
+#include "CovalentRadii.h"
+#include "StructureRecord.h"
+
+#include <cstdint>
+#include <vector>
+
+struct TurboAtom;
+
+// ---- Constants of the rule ---------------------------------------------------------
+
+// Typical bond lengths: only the element pair (either order) and the maximum
+// are used; every row has minimum 0, bond style 0 and black colours. A row
+// serves where it is longer than the pair's other limits; no row of two
+// non-metals reaches beyond their covalent limit.
+inline constexpr int kNumDefSpecs = 20;
+extern const BondSpec kDefSpecs[kNumDefSpecs];
+
+inline constexpr double kAutoBondRadiusFactor = 1.15;
+inline constexpr double kAutoBondMetalFactor = 0.9;
+// No bond is shorter than this share of the covalent radii's sum (a triple
+// bond is about 0.8 of it).
+inline constexpr double kAutoBondShortestFactor = 0.7;
+// Two metals' shortest bond, as a share of their covalent radii's sum: a
+// metal-metal quadruple bond (Mo-Mo 2.09 A, 0.68) and the short bonds of
+// the light actinides (alpha-Np 2.60 A, alpha-Pu 2.52 A, 0.67-0.68) lie
+// below kAutoBondShortestFactor.
+inline constexpr double kAutoBondMetalShortestFactor = 0.65;
+// A metal's metal neighbours are bonded up to the end of its first shell:
+// in the sorted distances of its metal contacts, the first gap wider than
+// kFirstShellGapFactor times the shortest of them that follows at least
+// kFirstShellLeast neighbours ends it (gamma-Pu: ten at 3.03-3.29 A, then
+// four at 3.76 A; a body-centred cube's eight, not its six at 1.155 times
+// the distance). The light actinides' few short bonds (two to five) are
+// followed by wider gaps than that and stay within the shell.
+inline constexpr double kFirstShellGapFactor = 0.125;
+inline constexpr size_t kFirstShellLeast = 6;
+// A specification kept below a pair's second neighbours ends at least this
+// much (A) short of the nearest of them, to the thousandth below.
+inline constexpr double kSecondNeighbourGap = 0.0005;
+// A specification's maximum is the longest contact found times this, to the
+// nearest thousandth, but never beyond the pair's limit: a few per cent of
+// strain (a cell edited, a structure at another temperature) keeps the bonds.
+inline constexpr double kAutoBondMaximumMargin = 1.05;
+inline constexpr double kAutoBondThousandths = 1000.0;
+// The placeholder element: what a reader gives an atom whose element it
+// cannot tell (a water model's massless charge site, a query atom).
+inline constexpr ElementCode kPlaceholderAtomElement = TwoCharsToShort("Xx");
+
+// ---- Pairs of elements ---------------------------------------------------------------
+
+// Whether {a, b} and {x, y} are one pair of elements, in either order.
+bool SameElementPair(ElementCode a, ElementCode b, ElementCode x, ElementCode y);
+// The rule's limit (A) for elements a and b; an element the radii table
+// lacks takes the given radius of its atom type. `nonMetalPresent`: the
+// structure holds a non-metal (IsAutoBondNonMetal).
+float AutoBondPairLimit(ElementCode a, ElementCode b, float typeRadiusA, float typeRadiusB, bool nonMetalPresent);
+// The rule's shortest bond (A) for two elements the radii table holds: no
+// two atoms closer than this are in contact; 0 for an element it lacks.
+float AutoBondPairShortest(ElementCode a, ElementCode b);
+bool IsAutoBondNonMetal(ElementCode e);
+
+// The new maximum of a specification for a contact r: r plus the margin, to
+// the nearest thousandth, but never beyond the pair's limit.
+float SpecMaximum(float r, float limit);
+// The longest specification maximum, in thousandths, that stays below a
+// second-neighbour contact of this length.
+float SpecMaximumBelow(float r);
+
+// ---- The rule over one structure ---------------------------------------------------
+
+// The rule's limits for every pair of the elements a structure's atoms carry
+// (through their atom types), in a table over the distinct elements (kinds).
+class PairLimits {
+public:
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  // Throws bad_alloc.
+  explicit PairLimits(const CrystalRec &c);
+  // The kind of an atom: an index into the table, or kNone for an atom that
+  // is never in contact (a placeholder, an element the radii table lacks, a
+  // missing atom type).
+  uint32_t KindOfAtom(const CrystalRec &c, uint32_t atom) const {
+    const uint32_t type = c.atoms[atom].atomType;
+    return type < typeKind_.size() ? typeKind_[type] : kNone;
+  }
+  ElementCode Element(uint32_t kind) const { return rows_[kind].element; }
+  bool Metal(uint32_t kind) const { return rows_[kind].metal; }
+  float Electronegativity(uint32_t kind) const { return rows_[kind].electronegativity; }
+  float Limit(uint32_t a, uint32_t b) const { return limits_[size_t(a) * rows_.size() + b]; }
+  float ShortestSq(uint32_t a, uint32_t b) const { return shortestSq_[size_t(a) * rows_.size() + b]; }
+  float Shortest(uint32_t a, uint32_t b) const;
+  // The longest limit of any pair: the distance a search must reach.
+  float Longest() const { return longest_; }
+  size_t Kinds() const { return rows_.size(); }
+  // Whether atoms of these kinds may be second neighbours: one is a metal,
+  // and some element present is a non-metal more electronegative than both.
+  bool MaySecondNeighbours(uint32_t a, uint32_t b) const { return maySecond_[size_t(a) * rows_.size() + b] != 0; }
+  bool AnySecondNeighbours() const { return anySecond_ != 0; }
+  // For a metal and hydrogen whose limit is the hydride ion's: the limit of
+  // a proton (a hydrogen in contact with a non-metal more electronegative
+  // than itself); 0 for every other pair.
+  float ProtonLimit(uint32_t a, uint32_t b) const { return protonLimits_[size_t(a) * rows_.size() + b]; }
+  // Whether an atom of kind `partner` in contact with one of kind
+  // `hydrogen` makes it a proton: a hydrogen and a non-metal more
+  // electronegative than hydrogen.
+  bool Protonates(uint32_t hydrogen, uint32_t partner) const {
+    return protonates_[size_t(hydrogen) * rows_.size() + partner] != 0;
+  }
+  // The elements (not placeholders) the radii table lacks: never in contact.
+  const std::vector<ElementCode> &Unknown() const { return unknown_; }
+
+private:
+  std::vector<CovalentRadiusRow> rows_;
+  std::vector<uint32_t> typeKind_;
+  std::vector<float> limits_;
+  std::vector<float> shortestSq_;
+  std::vector<uint8_t> maySecond_;
+  std::vector<float> protonLimits_;
+  std::vector<uint8_t> protonates_;
+  uint8_t anySecond_ = 0;
+  std::vector<ElementCode> unknown_;
+  float longest_ = 0.0f;
+};
+
+// ---- Second neighbours -----------------------------------------------------------------
+
+// A contact of two candidates (positions in the candidate list), squared
+// length.
+struct RuleContact {
+  uint32_t i = 0;
+  uint32_t j = 0;
+  float d2 = 0.0f;
+};
+
+// What became of a metal's contact.
+inline constexpr uint8_t kMetalContactBond = 0;
+inline constexpr uint8_t kMetalContactSecondNeighbours = 1;
+// Neither end has every neighbour among the candidates: an image of the
+// contact with one is judged instead.
+inline constexpr uint8_t kMetalContactUnjudged = 2;
+// Beyond the first shell of one of two metals, or a proton reached only by
+// the hydride ion's radius: no contact.
+inline constexpr uint8_t kMetalContactLeftOut = 3;
+
+// The verdict on each contact of a metal that may be second neighbours
+// (`contacts`; `others` are the metals' other contacts with non-metals),
+// among the candidates `all`. Judged on the contacts the limits give, so the
+// order of the atoms does not matter. A contact is judged where one end has
+// every neighbour among the candidates (`complete`): the shared neighbour is
+// then among the candidates too, and the metal end's contact with it among
+// the contacts. Throws bad_alloc.
+std::vector<uint8_t> JudgeMetalContacts(const CrystalRec &c, const PairLimits &limits,
+                                        const std::vector<TurboAtom> &all, const std::vector<uint8_t> &complete,
+                                        const std::vector<RuleContact> &contacts,
+                                        const std::vector<RuleContact> &others);
+
+// The candidates' sites and kinds, as the metals' verdicts below read them.
+struct RuleCandidate {
+  uint32_t site = 0;
+  uint32_t kind = 0;
+};
+
+// A metal's contact with a hydrogen that only the hydride ion's radius
+// reaches is left out (kMetalContactLeftOut) where the hydrogen is a proton:
+// in contact with a non-metal more electronegative than itself
+// (`protonated`, per candidate). A crystal asks the hydrogen's site, any of
+// whose images may lie at the block's edge without its partner.
+void JudgeHydrideContacts(const CrystalRec &c, const PairLimits &limits, const std::vector<RuleCandidate> &of,
+                          const std::vector<uint8_t> &protonated, const std::vector<RuleContact> &contacts,
+                          std::vector<uint8_t> *verdict);
+// The squared distance at which a metal's first shell of metal neighbours
+// ends, from the squared distances of its metal contacts (sorted here; not
+// empty).
+float FirstShellEndSq(std::vector<float> &d2);
+// Two metals are bonded within the first shell of each (FirstShellEndSq over
+// its metal contacts that are bonds); the rest are left out. A molecule's
+// atoms each have their own shell; a crystal's sites theirs, read from an
+// image whose every neighbour is among the candidates (`complete`). Throws
+// bad_alloc.
+void JudgeFirstShells(const CrystalRec &c, const PairLimits &limits, const std::vector<RuleCandidate> &of,
+                      const std::vector<uint8_t> &complete, const std::vector<RuleContact> &contacts,
+                      std::vector<uint8_t> *verdict);
