@@ -6,6 +6,7 @@
 #include "CancelPoll.h"
 #include "Geometry.h"
 #include "HostServices.h"
+#include "InferredOrientations.h"
 #include "MemoryBudget.h"
 #include "Polyhedra.h"
 #include "SitePreparation.h"
@@ -22,6 +23,7 @@
 #include <new>
 #include <numeric>
 #include <string>
+#include <tuple>
 
 // ---- Working state ------------------------------------------------------------------
 
@@ -500,7 +502,7 @@ ImageDisorder ImageAssemblies(CrystalRec &crystal) {
   for (size_t s = 0; s < nSites; s++)
     next = std::max<int>(next, crystal.sites[s].disorderAssembly);
   ImageDisorder disorder;
-  disorder.inferred = InferOrientationGroups(crystal);
+  disorder.inferred = SharedInferredOrientations().Of(crystal);
   const OrientationGroups &inferred = disorder.inferred;
   std::vector<int16_t> &out = disorder.assemblies;
   out.assign(nSites, 0);
@@ -556,7 +558,7 @@ SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
   sites_.resize(nSites);
   bool negative = false;
-  const OrientationGroups inferred = InferOrientationGroups(crystal);
+  const OrientationGroups &inferred = SharedInferredOrientations().Of(crystal);
   int assemblies = 0;
   for (size_t s = 0; s < nSites && !inferred.Empty(); s++)
     assemblies = std::max<int>(assemblies, crystal.sites[s].disorderAssembly);
@@ -682,6 +684,62 @@ bool SiteAlternatives::SiteMayBondAtom(uint32_t site, uint32_t b) const {
     return true;
   const uint64_t *ops = words_ > 0 && site < sites_.size() ? &siteOps_[site * words_] : nullptr;
   return MayBond(site, ops, atomSite_[b], AtomOps(b));
+}
+
+uint64_t SiteAlternatives::PairsApart(const std::vector<uint32_t> &atoms) const {
+  if (!any_ || atoms.size() < 2)
+    return 0;
+  struct Key {
+    int16_t assembly, group;
+    uint32_t site, atom;
+  };
+  std::vector<Key> keys;
+  keys.reserve(atoms.size());
+  for (const uint32_t a : atoms)
+    if (a < atomSite_.size() && atomSite_[a] < sites_.size()) {
+      const Site &d = sites_[atomSite_[a]];
+      keys.push_back({d.assembly, d.group, atomSite_[a], a});
+    }
+  std::sort(keys.begin(), keys.end(), [](const Key &x, const Key &y) {
+    return std::tie(x.assembly, x.group, x.site) < std::tie(y.assembly, y.group, y.site);
+  });
+  const auto pairs = [](uint64_t m) { return m * (m - (m > 0)) / 2; };
+  uint64_t apart = 0;
+  for (size_t a = 0; a < keys.size();) {
+    // One assembly: atoms of two different non-zero groups are alternatives.
+    size_t endA = a;
+    uint64_t grouped = 0, sameGroup = 0;
+    while (endA < keys.size() && keys[endA].assembly == keys[a].assembly) {
+      size_t endG = endA;
+      while (endG < keys.size() && keys[endG].assembly == keys[a].assembly && keys[endG].group == keys[endA].group)
+        endG++;
+      const int16_t group = keys[endA].group;
+      if (group != 0) {
+        grouped += endG - endA;
+        sameGroup += pairs(endG - endA);
+      }
+      if (group < 0) {
+        // One negative group: the images are compared.
+        for (size_t x = endA; x + 1 < endG; x++)
+          for (size_t y = x + 1; y < endG; y++)
+            apart += !MayBond(keys[x].site, AtomOps(keys[x].atom), keys[y].site, AtomOps(keys[y].atom));
+      } else {
+        // The images of one site whose images are alternatives.
+        for (size_t s = endA; s < endG;) {
+          size_t endS = s;
+          while (endS < endG && keys[endS].site == keys[s].site)
+            endS++;
+          if (sites_[keys[s].site].imagesApart)
+            apart += pairs(endS - s);
+          s = endS;
+        }
+      }
+      endA = endG;
+    }
+    apart += pairs(grouped) - sameGroup;
+    a = endA;
+  }
+  return apart;
 }
 
 // ---- Helpers ------------------------------------------------------------------------

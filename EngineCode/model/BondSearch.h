@@ -129,6 +129,10 @@ public:
   // Whether the site, at its own position, may be bonded to the atom (the
   // coordination count's query).
   bool SiteMayBondAtom(uint32_t site, uint32_t b) const;
+  // How many pairs of the distinct atoms are alternatives: linear in the
+  // atoms but for those of one negative group, whose images are compared
+  // pair by pair. Throws bad_alloc.
+  uint64_t PairsApart(const std::vector<uint32_t> &atoms) const;
 
 private:
   struct Site {

@@ -374,6 +374,46 @@ TEST(AutomaticBonds, OnlyTrueAlternativesAreKeptApart) {
   }
 }
 
+// Beta-sulfur's half ring S9-S16 is found from places, whichever operator
+// the file writes a row under: with S12 written as its image under another
+// operator of P 2(1)/c, every S-S bond is still a ring bond of 2.02-2.05 A
+// (the lengths of both rings, computed by hand from the file's cell and
+// positions); the other ring orientation lies 0.94-1.88 A away.
+TEST(AutomaticBonds, ARingRowWrittenUnderAnotherOperatorKeepsItsOrientation) {
+  FakeHost host;
+  std::ifstream in(BondsFile("S8-Sulfur-beta.cif"));
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string given = text.str();
+  const std::string row = "S12 -0.15530 0.12730 0.07900 0.50000";
+  ASSERT_NE(given.find(row), std::string::npos);
+  const std::pair<const char *, const char *> rewritten[] = {
+      {"as written", "S12 -0.15530 0.12730 0.07900 0.50000"},
+      {"x, 1/2-y, 1/2+z", "S12 -0.15530 0.37270 0.57900 0.50000"},
+      {"-x, -y, -z", "S12 0.15530 -0.12730 -0.07900 0.50000"},
+  };
+  for (const auto &[op, line] : rewritten) {
+    SCOPED_TRACE(op);
+    std::string cif = given;
+    cif.replace(cif.find(row), row.size(), line);
+    const fs::path file = fs::path(testing::TempDir()) / "beta_sulfur_rewritten.cif";
+    std::ofstream(file) << cif;
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), file));
+    const CrystalRec &c = w.crystal();
+    size_t bonds = 0;
+    for (uint32_t a = 0; a < c.atoms.size(); a++)
+      for (uint32_t b : c.atoms[a].bonds) {
+        const double d = Distance(c, a, b);
+        EXPECT_TRUE(d >= 2.02 && d <= 2.055) << c.sites[c.atoms[a].site].label << "-"
+                                             << c.sites[c.atoms[b].site].label << " " << d;
+        bonds++;
+      }
+    EXPECT_GT(bonds, 0u);
+    fs::remove(file);
+  }
+}
+
 // Every atom of the fragment stands at two alternate locations, 0.5 each.
 // The conformer kept is one whole part: Met 7, Cys 5, Ala 4 and two peptide
 // bonds, 18 counted by hand, in the PDB file and in its mmCIF twin alike.
