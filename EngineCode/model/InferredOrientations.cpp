@@ -1,28 +1,46 @@
 // The orientation groups of a structure, inferred once per state of its inputs.
 #include "InferredOrientations.h"
 
+#include "BondSearch.h"
 #include "StructureArrays.h"
 #include "UnitCell.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
-// FNV-1a over the bytes of what the inference reads.
+// A hash of what the inference reads, eight bytes at a time.
 class InputKey {
 public:
   template <class T> void Add(const T &value) {
     unsigned char bytes[sizeof(T)];
     std::memcpy(bytes, &value, sizeof(T));
-    for (const unsigned char b : bytes)
-      hash_ = (hash_ ^ b) * kPrime;
+    for (size_t at = 0; at < sizeof(T); at += sizeof(uint64_t)) {
+      uint64_t word = 0;
+      std::memcpy(&word, bytes + at, std::min(sizeof(uint64_t), sizeof(T) - at));
+      hash_ = (hash_ ^ word) * kPrime;
+      hash_ ^= hash_ >> 29;
+    }
   }
   uint64_t Value() const { return hash_; }
 
 private:
-  static constexpr uint64_t kPrime = 1099511628211ull;
+  static constexpr uint64_t kPrime = 0x100000001b3ull * 0x9E3779B97F4A7C15ull | 1u;
   uint64_t hash_ = 14695981039346656037ull;
 };
+
+// Whether some site may take part in an inferred group (OrientationGroups.h):
+// without one there is nothing to infer, nor to remember.
+bool AnyCandidate(const CrystalRec &c) {
+  if (c.molecule)
+    return false;
+  const size_t nSites = UsableSiteSize(c);
+  for (size_t s = 0; s < nSites; s++)
+    if (c.sites[s].disorderGroup == 0 && SiteImagesApart(c.sites[s]))
+      return true;
+  return false;
+}
 
 uint64_t KeyOf(CrystalRec &c) {
   InputKey key;
@@ -52,6 +70,9 @@ uint64_t KeyOf(CrystalRec &c) {
 } // namespace
 
 const OrientationGroups &InferredOrientations::Of(CrystalRec &crystal) {
+  static const OrientationGroups kNone;
+  if (!AnyCandidate(crystal))
+    return kNone;
   const uint64_t key = KeyOf(crystal);
   if (held_ && key == key_)
     return groups_;

@@ -5,6 +5,7 @@
 // expansion of the same files.
 #include "ReaderTestSupport.h"
 
+#include "BondSearch.h"
 #include "CellTransform.h"
 #include "EditCrystalRecord.h"
 #include "PlotRange.h"
@@ -19,6 +20,7 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <string>
@@ -411,6 +413,28 @@ TEST(AutomaticBonds, ARingRowWrittenUnderAnotherOperatorKeepsItsOrientation) {
       }
     EXPECT_GT(bonds, 0u);
     fs::remove(file);
+  }
+}
+
+// The pairs of alternatives among many atoms are counted without walking
+// every pair, and the count is the pair by pair one, for the file's
+// assemblies, a negative group, half sites and an inferred ring.
+TEST(AutomaticBonds, PairsOfAlternativesAreCountedAsPairByPair) {
+  FakeHost host;
+  for (const char *file : {"disorder_assemblies.cif", "negative_part.ins", "S8-Sulfur-beta.cif", "thpp.ins"}) {
+    SCOPED_TRACE(file);
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile(file)));
+    CrystalRec &c = w.crystal();
+    const SiteAlternatives alternatives(c);
+    std::vector<uint32_t> atoms(c.atoms.size());
+    std::iota(atoms.begin(), atoms.end(), 0u);
+    uint64_t apart = 0;
+    for (uint32_t a = 0; a < atoms.size(); a++)
+      for (uint32_t b = a + 1; b < atoms.size(); b++)
+        apart += !alternatives.AtomsMayBond(a, b);
+    EXPECT_GT(apart, 0u);
+    EXPECT_EQ(alternatives.PairsApart(atoms), apart);
   }
 }
 
