@@ -496,6 +496,26 @@ int16_t ImageDisorder::Group(size_t site, size_t k) const {
       std::min<size_t>(inferred.Orientation(site, static_cast<uint32_t>(k)) + size_t{1}, INT16_MAX));
 }
 
+std::vector<SiteDisorder> SiteDisorders(const CrystalRec &crystal, const OrientationGroups &inferred) {
+  const size_t nSites = UsableSiteSize(crystal);
+  int assemblies = 0;
+  for (size_t s = 0; s < nSites && !inferred.Empty(); s++)
+    assemblies = std::max<int>(assemblies, crystal.sites[s].disorderAssembly);
+  std::vector<SiteDisorder> out(nSites);
+  for (size_t s = 0; s < nSites; s++) {
+    const AsymmetricUnitRecord &site = crystal.sites[s];
+    SiteDisorder &d = out[s];
+    d.assembly = site.disorderAssembly;
+    d.group = site.disorderGroup;
+    if (!inferred.Empty() && inferred.siteGroup[s] != 0) {
+      d.assembly = static_cast<int16_t>(std::min<int64_t>(int64_t{assemblies} + inferred.siteGroup[s], INT16_MAX));
+      d.group = -1;
+    }
+    d.imagesApart = SiteImagesApart(site);
+  }
+  return out;
+}
+
 ImageDisorder ImageAssemblies(CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
   int next = 0;
@@ -503,28 +523,19 @@ ImageDisorder ImageAssemblies(CrystalRec &crystal) {
     next = std::max<int>(next, crystal.sites[s].disorderAssembly);
   ImageDisorder disorder;
   disorder.inferred = SharedInferredOrientations().Of(crystal);
-  const OrientationGroups &inferred = disorder.inferred;
+  const std::vector<SiteDisorder> sites = SiteDisorders(crystal, disorder.inferred);
   std::vector<int16_t> &out = disorder.assemblies;
   out.assign(nSites, 0);
-  // The new assembly of each negative group, by (assembly, group), and of
-  // each inferred group, by its number.
+  // The new assembly of each negative group (an inferred one among them), by
+  // (assembly, group).
   std::vector<std::pair<uint32_t, int16_t>> groups;
-  std::vector<int16_t> inferredAssembly;
   for (size_t s = 0; s < nSites; s++) {
-    const AsymmetricUnitRecord &site = crystal.sites[s];
-    if (!SiteImagesApart(site))
+    const SiteDisorder &d = sites[s];
+    if (!d.imagesApart)
       continue;
-    if (!inferred.Empty() && inferred.siteGroup[s] != 0) {
-      const uint32_t group = inferred.siteGroup[s];
-      if (inferredAssembly.size() < group)
-        inferredAssembly.resize(group, 0);
-      int16_t &assembly = inferredAssembly[group - 1];
-      if (assembly == 0)
-        assembly = static_cast<int16_t>(std::min(++next, INT16_MAX));
-      out[s] = assembly;
-    } else if (site.disorderGroup < 0) {
-      const uint32_t key = (static_cast<uint32_t>(static_cast<uint16_t>(site.disorderAssembly)) << 16) |
-                           static_cast<uint16_t>(site.disorderGroup);
+    if (d.group < 0) {
+      const uint32_t key =
+          (static_cast<uint32_t>(static_cast<uint16_t>(d.assembly)) << 16) | static_cast<uint16_t>(d.group);
       auto it = std::find_if(groups.begin(), groups.end(), [key](const auto &g) { return g.first == key; });
       if (it != groups.end()) {
         out[s] = it->second;
@@ -556,27 +567,14 @@ int16_t ImageGroup(const ImageDisorder &disorder, const std::vector<GEP> &ops, s
 
 SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
-  sites_.resize(nSites);
-  bool negative = false;
   const OrientationGroups &inferred = SharedInferredOrientations().Of(crystal);
-  int assemblies = 0;
-  for (size_t s = 0; s < nSites && !inferred.Empty(); s++)
-    assemblies = std::max<int>(assemblies, crystal.sites[s].disorderAssembly);
+  sites_ = SiteDisorders(crystal, inferred);
+  bool negative = false;
   // Some pair is alternatives when some site's images are, or when one
   // assembly holds two non-zero groups (the first group met of each
   // assembly, by assembly).
   std::vector<std::pair<int16_t, int16_t>> firstGroup;
-  for (size_t s = 0; s < nSites; s++) {
-    const AsymmetricUnitRecord &site = crystal.sites[s];
-    Site &d = sites_[s];
-    d.assembly = site.disorderAssembly;
-    d.group = site.disorderGroup;
-    // An inferred group is a negative group of an assembly of its own.
-    if (!inferred.Empty() && inferred.siteGroup[s] != 0) {
-      d.assembly = static_cast<int16_t>(std::min<int64_t>(int64_t{assemblies} + inferred.siteGroup[s], INT16_MAX));
-      d.group = -1;
-    }
-    d.imagesApart = SiteImagesApart(site);
+  for (const SiteDisorder &d : sites_) {
     negative = negative || d.group < 0;
     any_ = any_ || d.imagesApart;
     if (d.group == 0 || any_)
@@ -649,7 +647,7 @@ const uint64_t *SiteAlternatives::AtomOps(uint32_t atom) const {
 bool SiteAlternatives::MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const {
   if (sa >= sites_.size() || sb >= sites_.size())
     return true;
-  const Site &x = sites_[sa], &y = sites_[sb];
+  const SiteDisorder &x = sites_[sa], &y = sites_[sb];
   if (x.group >= 0 || y.group >= 0) {
     if (sa == sb)
       return !x.imagesApart;
@@ -697,7 +695,7 @@ uint64_t SiteAlternatives::PairsApart(const std::vector<uint32_t> &atoms) const 
   keys.reserve(atoms.size());
   for (const uint32_t a : atoms)
     if (a < atomSite_.size() && atomSite_[a] < sites_.size()) {
-      const Site &d = sites_[atomSite_[a]];
+      const SiteDisorder &d = sites_[atomSite_[a]];
       keys.push_back({d.assembly, d.group, atomSite_[a], a});
     }
   std::sort(keys.begin(), keys.end(), [](const Key &x, const Key &y) {

@@ -98,6 +98,15 @@ inline constexpr float kAlternativeOccupancySlack = 0.01f;
 // Whether the images of the site are alternatives of each other: a negative
 // group, or (the file saying nothing) an occupancy of at most 1/2.
 bool SiteImagesApart(const AsymmetricUnitRecord &site);
+// A site's disorder, the file's groups and the inferred ones in one shape:
+// an inferred group is a negative group of an assembly of its own, numbered
+// after the file's. Every question about alternatives starts from these.
+struct SiteDisorder {
+  int16_t assembly = 0;
+  int16_t group = 0;
+  bool imagesApart = false; // its own images are alternatives of each other
+};
+std::vector<SiteDisorder> SiteDisorders(const CrystalRec &crystal, const OrientationGroups &inferred);
 // When the images of the sites become sites of their own (Discard Symmetry),
 // what kept the images of a site apart is said by groups instead: each
 // site whose images were apart gets an assembly of its own (the sites of
@@ -135,14 +144,9 @@ public:
   uint64_t PairsApart(const std::vector<uint32_t> &atoms) const;
 
 private:
-  struct Site {
-    int16_t assembly = 0;
-    int16_t group = 0;
-    bool imagesApart = false; // its own images are alternatives of each other
-  };
   bool MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const;
   const uint64_t *AtomOps(uint32_t atom) const;
-  std::vector<Site> sites_;
+  std::vector<SiteDisorder> sites_;
   std::vector<uint32_t> atomSite_; // each atom's site, when some pair is alternatives
   bool any_ = false;
   // For the atoms and sites of negative groups, the symmetry operators that
