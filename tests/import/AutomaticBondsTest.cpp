@@ -418,13 +418,23 @@ TEST(AutomaticBonds, ARingRowWrittenUnderAnotherOperatorKeepsItsOrientation) {
 
 // The pairs of alternatives among many atoms are counted without walking
 // every pair, and the count is the pair by pair one, for the file's
-// assemblies, a negative group, half sites and an inferred ring.
+// assemblies, a negative group, the images of a half site and an inferred
+// ring.
 TEST(AutomaticBonds, PairsOfAlternativesAreCountedAsPairByPair) {
   FakeHost host;
-  for (const char *file : {"disorder_assemblies.cif", "negative_part.ins", "S8-Sulfur-beta.cif", "thpp.ins"}) {
-    SCOPED_TRACE(file);
+  // A half-occupied atom at the corner of a P 1 cell: its eight atoms in
+  // the cell's corners are images of one site, and alternatives.
+  const fs::path corner = fs::path(testing::TempDir()) / "half_corner.cif";
+  std::ofstream(corner) << "data_corner\n_cell_length_a 5\n_cell_length_b 5\n_cell_length_c 5\n"
+                           "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+                           "_symmetry_space_group_name_H-M 'P 1'\nloop_\n_atom_site_label\n_atom_site_fract_x\n"
+                           "_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_occupancy\n"
+                           "Na1 0 0 0 0.5\nCl1 0.5 0.5 0.5 1\n";
+  for (const fs::path &file : {BondsFile("disorder_assemblies.cif"), BondsFile("negative_part.ins"),
+                               BondsFile("S8-Sulfur-beta.cif"), BondsFile("thpp.ins"), corner}) {
+    SCOPED_TRACE(file.filename().string());
     doctest::Window w(host);
-    ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile(file)));
+    ASSERT_TRUE(OpenTextFile(w.ref(), file));
     CrystalRec &c = w.crystal();
     const SiteAlternatives alternatives(c);
     std::vector<uint32_t> atoms(c.atoms.size());
@@ -436,6 +446,7 @@ TEST(AutomaticBonds, PairsOfAlternativesAreCountedAsPairByPair) {
     EXPECT_GT(apart, 0u);
     EXPECT_EQ(alternatives.PairsApart(atoms), apart);
   }
+  fs::remove(corner);
 }
 
 // Every atom of the fragment stands at two alternate locations, 0.5 each.
