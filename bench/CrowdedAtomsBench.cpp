@@ -15,6 +15,7 @@
 #include "import/ImportPath.h"
 #include "window/MainWindowData.h"
 
+#include "tools/OpenEachIteration.h"
 #include "tools/RockSaltScene.h"
 #include "tools/TempFiles.h"
 
@@ -33,17 +34,7 @@ namespace fs = std::filesystem;
 
 using benchtemp::Written;
 
-using benchscene::MakeHeadlessScene;
-using benchscene::Scene;
-
-// A fixed sequence of fractions in [0, 1), the same on every run.
-struct Fractions {
-  uint64_t state = 0x9E3779B97F4A7C15ull;
-  double Next() {
-    state = state * 6364136223846793005ull + 1442695040888963407ull;
-    return static_cast<double>(state >> 11) / 9007199254740992.0;
-  }
-};
+using benchscene::Fractions;
 
 std::string AtOnePoint(long atoms) {
   std::string o = std::to_string(atoms) + "\nall at one point\n";
@@ -141,22 +132,7 @@ std::string EqualPositions(long classes) {
 
 void Open(benchmark::State &state, const std::string &name, const std::string &text) {
   const fs::path file = Written(name, text);
-  double atoms = 0, ends = 0;
-  for (auto _ : state) {
-    std::unique_ptr<Scene> scene = MakeHeadlessScene(800, 600);
-    const bool opened = OpenTextFile(&scene->record, file);
-    state.PauseTiming();
-    atoms = ends = 0;
-    if (opened)
-      for (const AtomRecord &a : GetWindowCrystal(&scene->record)->atoms) {
-        atoms++;
-        ends += a.bondCount;
-      }
-    scene.reset();
-    state.ResumeTiming();
-  }
-  state.counters["atoms"] = atoms;
-  state.counters["bonds"] = ends / 2;
+  benchscene::OpenTextEachIteration(state, file);
   fs::remove(file);
 }
 

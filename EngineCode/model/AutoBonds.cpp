@@ -164,6 +164,10 @@ bool PrepareSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites, cons
   c.bondSpecCount = 0;
   if (!TurboIndexElements(&c))
     return false;
+  // A stopped search leaves no bonds, no specifications and no coordination,
+  // and says so unless an earlier stage of the command was stopped (and said
+  // so); the alternatives' inference is a stage of the search.
+  w.stoppedBefore = LongCommandCancelled() && !ShowingAfterStop::Active();
   w.limits.emplace(c);
   w.alternatives.emplace(c);
   w.anyAlternative = w.alternatives->Any();
@@ -217,10 +221,6 @@ void MarkCrowded(AutoBondWork &w) {
   w.crowdLimit = std::max(kMinCrowdedPlaces, static_cast<size_t>(sphere / kCrowdedVolumePerPlace));
   w.crowdedAtom.assign(UsableAtomSize(c), 0);
   w.skipPlace.assign(w.nPlaces, 0);
-  // A stopped search leaves no bonds, no specifications and no coordination,
-  // and says so unless an earlier stage of the command was stopped (and said
-  // so).
-  w.stoppedBefore = LongCommandCancelled() && !ShowingAfterStop::Active();
   w.cancel.emplace(kAutoBondClockEvery);
   if (w.nPlaces > w.crowdLimit) {
     for (size_t p = 0; p < w.nPlaces && !(w.cancelled = w.cancelled || w.cancel->Step()); p++)
@@ -341,8 +341,7 @@ bool JudgePair(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
 }
 
 // The pairs within place pi: all at one place, none of them in contact;
-// counted without walking them, unless the structure has alternative
-// positions: then the pairs are walked and the alternatives left out.
+// counted without walking them, the alternatives left out.
 // Answers whether some member of the place makes contacts.
 bool CountPairsAtPlace(AutoBondWork &w, size_t pi) {
   const TurboPlaces &places = w.places;
@@ -356,9 +355,7 @@ bool CountPairsAtPlace(AutoBondWork &w, size_t pi) {
   if (capable.size() >= 2) {
     uint64_t pairs = uint64_t{capable.size()} * (capable.size() - 1) / 2;
     if (w.anyAlternative)
-      for (size_t x = 0; x + 1 < capable.size(); x++)
-        for (size_t y = x + 1; y < capable.size(); y++)
-          pairs -= !w.alternatives->AtomsMayBondAt(capable[x], capable[y], 0.0f);
+      pairs -= w.alternatives->PairsApart(capable);
     if (pairs > 0 && w.coincident == 0)
       WriteCoincidentAtomsWarning(w.c, capable[0], capable[1]);
     w.coincident += pairs;

@@ -7,6 +7,7 @@
 #include "CovalentRadii.h"
 #include "Geometry.h"
 #include "HostServices.h"
+#include "InferredOrientations.h"
 #include "MemoryBudget.h"
 #include "Polyhedra.h"
 #include "SitePreparation.h"
@@ -23,6 +24,7 @@
 #include <new>
 #include <numeric>
 #include <string>
+#include <tuple>
 
 // ---- Working state ------------------------------------------------------------------
 
@@ -505,35 +507,46 @@ int16_t ImageDisorder::Group(size_t site, size_t k) const {
       std::min<size_t>(inferred.Orientation(site, static_cast<uint32_t>(k)) + size_t{1}, INT16_MAX));
 }
 
+std::vector<SiteDisorder> SiteDisorders(const CrystalRec &crystal, const OrientationGroups &inferred) {
+  const size_t nSites = UsableSiteSize(crystal);
+  int assemblies = 0;
+  for (size_t s = 0; s < nSites && !inferred.Empty(); s++)
+    assemblies = std::max<int>(assemblies, crystal.sites[s].disorderAssembly);
+  std::vector<SiteDisorder> out(nSites);
+  for (size_t s = 0; s < nSites; s++) {
+    const AsymmetricUnitRecord &site = crystal.sites[s];
+    SiteDisorder &d = out[s];
+    d.assembly = site.disorderAssembly;
+    d.group = site.disorderGroup;
+    if (!inferred.Empty() && inferred.siteGroup[s] != 0) {
+      d.assembly = static_cast<int16_t>(std::min<int64_t>(int64_t{assemblies} + inferred.siteGroup[s], INT16_MAX));
+      d.group = -1;
+    }
+    d.imagesApart = SiteImagesApart(site);
+  }
+  return out;
+}
+
 ImageDisorder ImageAssemblies(CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
   int next = 0;
   for (size_t s = 0; s < nSites; s++)
     next = std::max<int>(next, crystal.sites[s].disorderAssembly);
   ImageDisorder disorder;
-  disorder.inferred = InferOrientationGroups(crystal);
-  const OrientationGroups &inferred = disorder.inferred;
+  disorder.inferred = SharedInferredOrientations().Of(crystal);
+  const std::vector<SiteDisorder> sites = SiteDisorders(crystal, disorder.inferred);
   std::vector<int16_t> &out = disorder.assemblies;
   out.assign(nSites, 0);
-  // The new assembly of each negative group, by (assembly, group), and of
-  // each inferred group, by its number.
+  // The new assembly of each negative group (an inferred one among them), by
+  // (assembly, group).
   std::vector<std::pair<uint32_t, int16_t>> groups;
-  std::vector<int16_t> inferredAssembly;
   for (size_t s = 0; s < nSites; s++) {
-    const AsymmetricUnitRecord &site = crystal.sites[s];
-    if (!SiteImagesApart(site))
+    const SiteDisorder &d = sites[s];
+    if (!d.imagesApart)
       continue;
-    if (!inferred.Empty() && inferred.siteGroup[s] != 0) {
-      const uint32_t group = inferred.siteGroup[s];
-      if (inferredAssembly.size() < group)
-        inferredAssembly.resize(group, 0);
-      int16_t &assembly = inferredAssembly[group - 1];
-      if (assembly == 0)
-        assembly = static_cast<int16_t>(std::min(++next, INT16_MAX));
-      out[s] = assembly;
-    } else if (site.disorderGroup < 0) {
-      const uint32_t key = (static_cast<uint32_t>(static_cast<uint16_t>(site.disorderAssembly)) << 16) |
-                           static_cast<uint16_t>(site.disorderGroup);
+    if (d.group < 0) {
+      const uint32_t key =
+          (static_cast<uint32_t>(static_cast<uint16_t>(d.assembly)) << 16) | static_cast<uint16_t>(d.group);
       auto it = std::find_if(groups.begin(), groups.end(), [key](const auto &g) { return g.first == key; });
       if (it != groups.end()) {
         out[s] = it->second;
@@ -565,39 +578,31 @@ int16_t ImageGroup(const ImageDisorder &disorder, const std::vector<GEP> &ops, s
 
 SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
-  sites_.resize(nSites);
+  const OrientationGroups &inferred = SharedInferredOrientations().Of(crystal);
+  sites_ = SiteDisorders(crystal, inferred);
   bool negative = false;
-  const OrientationGroups inferred = InferOrientationGroups(crystal);
-  int assemblies = 0;
-  for (size_t s = 0; s < nSites && !inferred.Empty(); s++)
-    assemblies = std::max<int>(assemblies, crystal.sites[s].disorderAssembly);
   // Some pair is alternatives when some site's images are, or when one
   // assembly holds two non-zero groups (the first group met of each
   // assembly, by assembly).
   std::vector<std::pair<int16_t, int16_t>> firstGroup;
+  // A partly occupied site of no group the file gives (an inferred
+  // orientation's too) may be an alternative of another close by.
+  partial_.assign(nSites, 0.0f);
+  radius_.assign(nSites, 0.0f);
   size_t partialSites = 0;
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = crystal.sites[s];
-    Site &d = sites_[s];
-    d.assembly = site.disorderAssembly;
-    d.group = site.disorderGroup;
-    // An inferred group is a negative group of an assembly of its own.
-    if (!inferred.Empty() && inferred.siteGroup[s] != 0) {
-      d.assembly = static_cast<int16_t>(std::min<int64_t>(int64_t{assemblies} + inferred.siteGroup[s], INT16_MAX));
-      d.group = -1;
+    if (site.disorderGroup != 0)
+      continue;
+    const float occupancy = SiteOccupancy(site);
+    const CovalentRadiusRow *row = FindCovalentRadius(site.elements[0]);
+    if (row && occupancy > 0.0f && occupancy < 1.0f) {
+      partial_[s] = occupancy;
+      radius_[s] = row->radius;
+      partialSites++;
     }
-    d.imagesApart = SiteImagesApart(site);
-    // A partly occupied site of no group the file gives (an inferred
-    // orientation's too) may be an alternative of another close by.
-    if (site.disorderGroup == 0) {
-      const float occupancy = SiteOccupancy(site);
-      const CovalentRadiusRow *row = FindCovalentRadius(site.elements[0]);
-      if (row && occupancy > 0.0f && occupancy < 1.0f) {
-        d.partial = occupancy;
-        d.radius = row->radius;
-        partialSites++;
-      }
-    }
+  }
+  for (const SiteDisorder &d : sites_) {
     negative = negative || d.group < 0;
     any_ = any_ || d.imagesApart;
     if (d.group == 0 || any_)
@@ -672,7 +677,7 @@ const uint64_t *SiteAlternatives::AtomOps(uint32_t atom) const {
 bool SiteAlternatives::MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const {
   if (sa >= sites_.size() || sb >= sites_.size())
     return true;
-  const Site &x = sites_[sa], &y = sites_[sb];
+  const SiteDisorder &x = sites_[sa], &y = sites_[sb];
   if (x.group >= 0 || y.group >= 0) {
     if (sa == sb)
       return !x.imagesApart;
@@ -699,10 +704,10 @@ bool SiteAlternatives::MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, c
 bool SiteAlternatives::PartialApart(uint32_t sa, uint32_t sb, float d2) const {
   if (sa == sb || sa >= sites_.size() || sb >= sites_.size())
     return false;
-  const Site &x = sites_[sa], &y = sites_[sb];
-  if (!(x.partial > 0.0f && y.partial > 0.0f) || x.partial + y.partial > 1.0f + kAlternativeOccupancySlack)
+  const float px = partial_[sa], py = partial_[sb];
+  if (!(px > 0.0f && py > 0.0f) || px + py > 1.0f + kAlternativeOccupancySlack)
     return false;
-  const float reach = kPartialAlternativeFactor * (x.radius + y.radius);
+  const float reach = kPartialAlternativeFactor * (radius_[sa] + radius_[sb]);
   return d2 < reach * reach;
 }
 
@@ -717,6 +722,110 @@ bool SiteAlternatives::SiteMayBondAtom(uint32_t site, uint32_t b) const {
     return true;
   const uint64_t *ops = words_ > 0 && site < sites_.size() ? &siteOps_[site * words_] : nullptr;
   return MayBond(site, ops, atomSite_[b], AtomOps(b));
+}
+
+uint64_t SiteAlternatives::PairsApart(const std::vector<uint32_t> &atoms) const {
+  if (!any_ || atoms.size() < 2)
+    return 0;
+  struct Key {
+    int16_t assembly, group;
+    uint32_t site, atom;
+  };
+  std::vector<Key> keys;
+  keys.reserve(atoms.size());
+  for (const uint32_t a : atoms)
+    if (a < atomSite_.size() && atomSite_[a] < sites_.size()) {
+      const SiteDisorder &d = sites_[atomSite_[a]];
+      keys.push_back({d.assembly, d.group, atomSite_[a], a});
+    }
+  std::sort(keys.begin(), keys.end(), [](const Key &x, const Key &y) {
+    return std::tie(x.assembly, x.group, x.site) < std::tie(y.assembly, y.group, y.site);
+  });
+  const auto pairs = [](uint64_t m) { return m * (m - (m > 0)) / 2; };
+  uint64_t apart = 0;
+  for (size_t a = 0; a < keys.size();) {
+    // One assembly: atoms of two different non-zero groups are alternatives.
+    size_t endA = a;
+    uint64_t grouped = 0, sameGroup = 0;
+    while (endA < keys.size() && keys[endA].assembly == keys[a].assembly) {
+      size_t endG = endA;
+      while (endG < keys.size() && keys[endG].assembly == keys[a].assembly && keys[endG].group == keys[endA].group)
+        endG++;
+      const int16_t group = keys[endA].group;
+      if (group != 0) {
+        grouped += endG - endA;
+        sameGroup += pairs(endG - endA);
+      }
+      if (group < 0) {
+        // One negative group: the images are compared.
+        for (size_t x = endA; x + 1 < endG; x++)
+          for (size_t y = x + 1; y < endG; y++)
+            apart += !MayBond(keys[x].site, AtomOps(keys[x].atom), keys[y].site, AtomOps(keys[y].atom));
+      } else {
+        // The images of one site whose images are alternatives.
+        for (size_t s = endA; s < endG;) {
+          size_t endS = s;
+          while (endS < endG && keys[endS].site == keys[s].site)
+            endS++;
+          if (sites_[keys[s].site].imagesApart)
+            apart += pairs(endS - s);
+          s = endS;
+        }
+      }
+      endA = endG;
+    }
+    apart += pairs(grouped) - sameGroup;
+    a = endA;
+  }
+  return anyPartial_ ? apart + PartialPairsApart(atoms) : apart;
+}
+
+uint64_t SiteAlternatives::PartialPairsApart(const std::vector<uint32_t> &atoms) const {
+  // At one place every two partly occupied sites whose occupancies sum to
+  // at most 1 are apart. A pair with an atom of no group is apart by nothing
+  // else (images of one site apart are of one site, which this rule leaves
+  // alone), so those pairs are counted from the sorted occupancies; pairs
+  // of two atoms of inferred groups may be apart already, and are compared.
+  const float limit = 1.0f + kAlternativeOccupancySlack;
+  std::vector<float> all;
+  std::vector<std::pair<uint32_t, uint32_t>> sameSite; // (site, atom), of no group
+  std::vector<uint32_t> grouped;
+  for (const uint32_t a : atoms) {
+    if (a >= atomSite_.size() || atomSite_[a] >= sites_.size() || !(partial_[atomSite_[a]] > 0.0f))
+      continue;
+    const uint32_t s = atomSite_[a];
+    all.push_back(partial_[s]);
+    if (sites_[s].group != 0)
+      grouped.push_back(a);
+    else
+      sameSite.emplace_back(s, a);
+  }
+  std::sort(all.begin(), all.end());
+  uint64_t apart = 0;
+  for (size_t i = 0, j = all.size(); i < j; i++) {
+    while (j > i + 1 && all[i] + all[j - 1] > limit)
+      j--;
+    if (j > i + 1)
+      apart += j - i - 1;
+  }
+  // Two images of one site are one site.
+  std::sort(sameSite.begin(), sameSite.end());
+  for (size_t s = 0; s < sameSite.size();) {
+    size_t e = s;
+    while (e < sameSite.size() && sameSite[e].first == sameSite[s].first)
+      e++;
+    const uint64_t m = e - s;
+    if (2.0f * partial_[sameSite[s].first] <= limit)
+      apart -= m * (m - 1) / 2;
+    s = e;
+  }
+  for (size_t x = 0; x + 1 < grouped.size(); x++)
+    for (size_t y = x + 1; y < grouped.size(); y++) {
+      const uint32_t a = grouped[x], b = grouped[y], sa = atomSite_[a], sb = atomSite_[b];
+      if (partial_[sa] + partial_[sb] <= limit)
+        apart -= sa == sb || !MayBond(sa, AtomOps(a), sb, AtomOps(b));
+    }
+  return apart;
 }
 
 // ---- Helpers ------------------------------------------------------------------------

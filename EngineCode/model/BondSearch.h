@@ -104,6 +104,15 @@ inline constexpr float kPartialAlternativeFactor = 0.8f;
 // Whether the images of the site are alternatives of each other: a negative
 // group, or (the file saying nothing) an occupancy of at most 1/2.
 bool SiteImagesApart(const AsymmetricUnitRecord &site);
+// A site's disorder, the file's groups and the inferred ones in one shape:
+// an inferred group is a negative group of an assembly of its own, numbered
+// after the file's. Every question about alternatives starts from these.
+struct SiteDisorder {
+  int16_t assembly = 0;
+  int16_t group = 0;
+  bool imagesApart = false; // its own images are alternatives of each other
+};
+std::vector<SiteDisorder> SiteDisorders(const CrystalRec &crystal, const OrientationGroups &inferred);
 // When the images of the sites become sites of their own (Discard Symmetry),
 // what kept the images of a site apart is said by groups instead: each
 // site whose images were apart gets an assembly of its own (the sites of
@@ -144,23 +153,27 @@ public:
   bool SiteMayBondAtomAt(uint32_t site, uint32_t b, float d2) const {
     return SiteMayBondAtom(site, b) && !(anyPartial_ && b < atomSite_.size() && PartialApart(site, atomSite_[b], d2));
   }
+  // How many pairs of the distinct atoms, all at one place, are
+  // alternatives: linear in the atoms but for those of one negative group,
+  // whose images are compared pair by pair, and for partly occupied atoms of
+  // inferred groups. Throws bad_alloc.
+  uint64_t PairsApart(const std::vector<uint32_t> &atoms) const;
 
 private:
-  struct Site {
-    int16_t assembly = 0;
-    int16_t group = 0;
-    bool imagesApart = false; // its own images are alternatives of each other
-    float partial = 0.0f;     // its occupancy, where below 1 and of no group
-    float radius = 0.0f;      // A, its element's covalent radius
-  };
+  // Pairs of the atoms at one place that are apart only as partly occupied
+  // sites that cannot both be there.
+  uint64_t PartialPairsApart(const std::vector<uint32_t> &atoms) const;
   bool MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const;
   // Two partly occupied sites too close to be both there.
   bool PartialApart(uint32_t sa, uint32_t sb, float d2) const;
   const uint64_t *AtomOps(uint32_t atom) const;
-  std::vector<Site> sites_;
+  std::vector<SiteDisorder> sites_;
   std::vector<uint32_t> atomSite_; // each atom's site, when some pair is alternatives
   bool any_ = false;
   bool anyPartial_ = false; // two sites are partly occupied
+  // Per site: its occupancy where below 1 and of no group the file gives
+  // (else 0), and its element's covalent radius (A).
+  std::vector<float> partial_, radius_;
   // For the atoms and sites of negative groups, the symmetry operators that
   // make each from its site (bit k: operator k), `words_` words apiece.
   size_t words_ = 0;

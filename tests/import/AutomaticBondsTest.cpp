@@ -5,6 +5,7 @@
 // expansion of the same files.
 #include "ReaderTestSupport.h"
 
+#include "BondSearch.h"
 #include "CellTransform.h"
 #include "EditCrystalRecord.h"
 #include "PlotRange.h"
@@ -19,6 +20,7 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <string>
@@ -372,6 +374,79 @@ TEST(AutomaticBonds, OnlyTrueAlternativesAreKeptApart) {
         EXPECT_EQ(p[0], 'O');
     }
   }
+}
+
+// Beta-sulfur's half ring S9-S16 is found from places, whichever operator
+// the file writes a row under: with S12 written as its image under another
+// operator of P 2(1)/c, every S-S bond is still a ring bond of 2.02-2.05 A
+// (the lengths of both rings, computed by hand from the file's cell and
+// positions); the other ring orientation lies 0.94-1.88 A away.
+TEST(AutomaticBonds, ARingRowWrittenUnderAnotherOperatorKeepsItsOrientation) {
+  FakeHost host;
+  std::ifstream in(BondsFile("S8-Sulfur-beta.cif"));
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string given = text.str();
+  const std::string row = "S12 -0.15530 0.12730 0.07900 0.50000";
+  ASSERT_NE(given.find(row), std::string::npos);
+  const std::pair<const char *, const char *> rewritten[] = {
+      {"as written", "S12 -0.15530 0.12730 0.07900 0.50000"},
+      {"x, 1/2-y, 1/2+z", "S12 -0.15530 0.37270 0.57900 0.50000"},
+      {"-x, -y, -z", "S12 0.15530 -0.12730 -0.07900 0.50000"},
+  };
+  for (const auto &[op, line] : rewritten) {
+    SCOPED_TRACE(op);
+    std::string cif = given;
+    cif.replace(cif.find(row), row.size(), line);
+    const fs::path file = fs::path(testing::TempDir()) / "beta_sulfur_rewritten.cif";
+    std::ofstream(file) << cif;
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), file));
+    const CrystalRec &c = w.crystal();
+    size_t bonds = 0;
+    for (uint32_t a = 0; a < c.atoms.size(); a++)
+      for (uint32_t b : c.atoms[a].bonds) {
+        const double d = Distance(c, a, b);
+        EXPECT_TRUE(d >= 2.02 && d <= 2.055) << c.sites[c.atoms[a].site].label << "-"
+                                             << c.sites[c.atoms[b].site].label << " " << d;
+        bonds++;
+      }
+    EXPECT_GT(bonds, 0u);
+    fs::remove(file);
+  }
+}
+
+// The pairs of alternatives among many atoms are counted without walking
+// every pair, and the count is the pair by pair one, for the file's
+// assemblies, a negative group, the images of a half site and an inferred
+// ring.
+TEST(AutomaticBonds, PairsOfAlternativesAreCountedAsPairByPair) {
+  FakeHost host;
+  // A half-occupied atom at the corner of a P 1 cell: its eight atoms in
+  // the cell's corners are images of one site, and alternatives.
+  const fs::path corner = fs::path(testing::TempDir()) / "half_corner.cif";
+  std::ofstream(corner) << "data_corner\n_cell_length_a 5\n_cell_length_b 5\n_cell_length_c 5\n"
+                           "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+                           "_symmetry_space_group_name_H-M 'P 1'\nloop_\n_atom_site_label\n_atom_site_fract_x\n"
+                           "_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_occupancy\n"
+                           "Na1 0 0 0 0.5\nCl1 0.5 0.5 0.5 1\n";
+  for (const fs::path &file : {BondsFile("disorder_assemblies.cif"), BondsFile("negative_part.ins"),
+                               BondsFile("S8-Sulfur-beta.cif"), BondsFile("thpp.ins"), corner}) {
+    SCOPED_TRACE(file.filename().string());
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), file));
+    CrystalRec &c = w.crystal();
+    const SiteAlternatives alternatives(c);
+    std::vector<uint32_t> atoms(c.atoms.size());
+    std::iota(atoms.begin(), atoms.end(), 0u);
+    uint64_t apart = 0;
+    for (uint32_t a = 0; a < atoms.size(); a++)
+      for (uint32_t b = a + 1; b < atoms.size(); b++)
+        apart += !alternatives.AtomsMayBond(a, b);
+    EXPECT_GT(apart, 0u);
+    EXPECT_EQ(alternatives.PairsApart(atoms), apart);
+  }
+  fs::remove(corner);
 }
 
 // Every atom of the fragment stands at two alternate locations, 0.5 each.
