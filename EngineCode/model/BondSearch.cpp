@@ -4,6 +4,7 @@
 
 #include "Alerts.h"
 #include "CancelPoll.h"
+#include "FractionalPlaces.h"
 #include "Geometry.h"
 #include "HostServices.h"
 #include "MemoryBudget.h"
@@ -692,7 +693,8 @@ bool FracCoordsInRange(const CrystalRec *crystal, const float xyz[3]) {
   if (crystal->molecule)
     return true;
   const float *r = crystal->plotRange;
-  return xyz[0] >= r[0] && xyz[0] <= r[1] && xyz[1] >= r[2] && xyz[1] <= r[3] && xyz[2] >= r[4] && xyz[2] <= r[5];
+  return CoordinateInRange(xyz[0], r[0], r[1]) && CoordinateInRange(xyz[1], r[2], r[3]) &&
+         CoordinateInRange(xyz[2], r[4], r[5]);
 }
 
 int TurboCompareByCoordinate(uint32_t a, uint32_t b) {
