@@ -26,21 +26,6 @@ bool SamePlace(const double a[3], const double b[3]) {
   return SameCoordinate(a[0], b[0]) && SameCoordinate(a[1], b[1]) && SameCoordinate(a[2], b[2]);
 }
 
-bool CoordinateInRange(float x, float lo, float hi) {
-  if (x >= lo && x <= hi)
-    return true;
-  if (x > hi)
-    return std::floor(hi) == hi && x - hi < kSymmetryTolerance;
-  return x < lo && std::floor(lo) == lo && lo - x < kSymmetryTolerance;
-}
-
-bool SameAtomPosition(const float a[3], const float b[3]) {
-  for (int k = 0; k < 3; k++)
-    if (!(std::fabs(a[k] - b[k]) < kSymmetryTolerance))
-      return false;
-  return true;
-}
-
 bool SameOperator(const GEP &a, const GEP &b, double tolerance) {
   if (!SymmOpsHaveSameRotation(a, b))
     return false;

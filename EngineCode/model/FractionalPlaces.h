@@ -52,12 +52,33 @@ inline bool SamePlace(const float a[3], const float b[3]) {
 // the tolerance beyond it: a coordinate that is one place with the face is
 // on the face, so an atom a file's decimals leave just past it (1.0000333
 // for z = 0.6667 + 1/3) is shown there.
-bool CoordinateInRange(float x, float lo, float hi);
+inline bool CoordinateInRange(float x, float lo, float hi) {
+  if (x >= lo && x <= hi)
+    return true;
+  if (x > hi)
+    return x - hi < kSymmetryTolerance && std::floor(hi) == hi;
+  return x < lo && lo - x < kSymmetryTolerance && std::floor(lo) == lo;
+}
+// The same test with the bounds' faces found once, for a loop over many
+// coordinates.
+struct RangeBounds {
+  float lo, hi;
+  bool loFace, hiFace;
+  RangeBounds(float low, float high)
+      : lo(low), hi(high), loFace(std::floor(low) == low), hiFace(std::floor(high) == high) {}
+  bool Holds(float x) const {
+    return ((x >= lo) & (x <= hi)) | (hiFace & (x > hi) & (x - hi < kSymmetryTolerance)) |
+           (loFace & (x < lo) & (lo - x < kSymmetryTolerance));
+  }
+};
 
 // Whether two atoms of a built structure stand at one position: every
 // fractional coordinate within kSymmetryTolerance, whole cells not taken off
 // (an atom and its image a cell away are two atoms).
-bool SameAtomPosition(const float a[3], const float b[3]);
+inline bool SameAtomPosition(const float a[3], const float b[3]) {
+  return std::fabs(a[0] - b[0]) < kSymmetryTolerance && std::fabs(a[1] - b[1]) < kSymmetryTolerance &&
+         std::fabs(a[2] - b[2]) < kSymmetryTolerance;
+}
 
 // Whether two operators are one modulo the lattice: the same rotation, and
 // translations within the tolerance of each other modulo 1. Cards a format

@@ -444,6 +444,7 @@ int64_t CalculateNumAtomsInRange(const CrystalRec *crystal, const float min[3], 
   int32_t last[3];
   for (int k = 0; k < 3; k++)
     last[k] = CellsForBounds(lo[k], hi[k]) - 1;
+  const RangeBounds bounds[3] = {{lo[0], hi[0]}, {lo[1], hi[1]}, {lo[2], hi[2]}};
   int64_t total = 0;
   for (AtomRecord &atom : *cell) {
     int64_t product = 1;
@@ -453,10 +454,7 @@ int64_t CalculateNumAtomsInRange(const CrystalRec *crystal, const float min[3], 
         v = v + (1.0f - std::trunc(v));
       else if (v >= 1.0f)
         v = v - std::trunc(v);
-      auto inside = [&](int32_t i) {
-        const float moved = v + static_cast<float>(i);
-        return CoordinateInRange(moved, lo[k], hi[k]);
-      };
+      auto inside = [&](int32_t i) { return bounds[k].Holds(v + static_cast<float>(i)); };
       int64_t n = std::max<int64_t>(int64_t{last[k]} - 1, 0);
       if (inside(0))
         n++;

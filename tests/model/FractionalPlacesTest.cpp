@@ -125,8 +125,10 @@ TEST(FractionalPlaces, FloatPlacesPositionsAndRangeFaces) {
       {0.5f, 0.0f, 1.0f, true},        //
       {std::nanf(""), 0.0f, 1.0f, false},
   };
-  for (const auto &b : bounds)
+  for (const auto &b : bounds) {
     EXPECT_EQ(CoordinateInRange(b.x, b.lo, b.hi), b.inside) << b.x << " in " << b.lo << ".." << b.hi;
+    EXPECT_EQ(RangeBounds(b.lo, b.hi).Holds(b.x), b.inside) << b.x << " in " << b.lo << ".." << b.hi;
+  }
 }
 
 // Operators: equal modulo whole translations within a tolerance, and
