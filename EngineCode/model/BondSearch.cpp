@@ -547,7 +547,7 @@ int16_t ImageGroup(const ImageDisorder &disorder, const std::vector<GEP> &ops, s
     ApplySymmetryOperator(ops[k], site.xyz, originShift, raw);
     const float image[3] = {MoveIntoCell(static_cast<float>(raw[0])), MoveIntoCell(static_cast<float>(raw[1])),
                             MoveIntoCell(static_cast<float>(raw[2]))};
-    if (PositionsCoincide(image, p))
+    if (SamePlace(image, p))
       return disorder.Group(siteIndex, k);
   }
   return 0;
@@ -626,7 +626,7 @@ SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
     MoveVectorIntoCell(p, xyz);
     const float *image = &images[slot[s]];
     for (uint32_t k = 0; k < static_cast<uint32_t>(nOps); k++)
-      if (PositionsCoincide(image + size_t{k} * 3, p)) {
+      if (SamePlace(image + size_t{k} * 3, p)) {
         const uint32_t o = inferred.Orientation(s, k);
         out[o / 64] |= uint64_t{1} << (o % 64);
       }

@@ -93,8 +93,8 @@ TEST(UnitCellWrap, CoincidenceToleranceIs0_00011ModuloOne) {
   const float a[3] = {0.1f, 0.2f, 0.3f};
   const float b[3] = {0.10005f, 0.19995f, 0.30005f};
   const float c[3] = {0.10005f, 0.19995f, 0.3003f};
-  EXPECT_TRUE(PositionsCoincide(a, b));
-  EXPECT_FALSE(PositionsCoincide(a, c));
+  EXPECT_TRUE(SamePlace(a, b));
+  EXPECT_FALSE(SamePlace(a, c));
 }
 
 // ---- Operators --------------------------------------------------------------
@@ -256,7 +256,7 @@ TEST(UnitCellGenCell, FaceCentredCubicSpecialAndGeneralSites) {
   // The 192 images of the general site are all different places.
   for (int32_t a = 8; a < 200; a++)
     for (int32_t b = a + 1; b < 200; b++)
-      ASSERT_FALSE(PositionsCoincide(c.atoms[static_cast<size_t>(a)].xyz, c.atoms[static_cast<size_t>(b)].xyz));
+      ASSERT_FALSE(SamePlace(c.atoms[static_cast<size_t>(a)].xyz, c.atoms[static_cast<size_t>(b)].xyz));
 }
 
 TEST(UnitCellGenCell, ImagesFollowTheOperatorOrder) {
