@@ -190,9 +190,9 @@ std::optional<std::string> FormatCrystalCoordinationListing(const CrystalRec &c,
       const std::string pe = ElementText(partner);
       for (uint32_t j : candidates) {
         const AtomRecord &b = (*block)[j];
-        if (b.site == t.site && std::fabs(b.xyz[0] - centre[0]) < kSameAtomTolerance &&
-            std::fabs(b.xyz[1] - centre[1]) < kSameAtomTolerance &&
-            std::fabs(b.xyz[2] - centre[2]) < kSameAtomTolerance)
+        if (b.site == t.site && std::fabs(b.xyz[0] - centre[0]) < kBlockCentreTolerance &&
+            std::fabs(b.xyz[1] - centre[1]) < kBlockCentreTolerance &&
+            std::fabs(b.xyz[2] - centre[2]) < kBlockCentreTolerance)
           continue;
         const float dist = VecBondDist(centreCart, b.cart);
         if (!(dist < spec.maxLength))

@@ -19,7 +19,7 @@ inline constexpr const char *kNoMemoryForBondSearch = "Sorry, insufficient memor
 
 // A block atom is the centre itself when all three fractional differences
 // from the centre are below this.
-inline constexpr float kSameAtomTolerance = 0.00001f;
+inline constexpr float kBlockCentreTolerance = 0.00001f;
 // The distances report angles only among this many nearest neighbours.
 inline constexpr size_t kMaxAngleNeighbours = 17;
 // A neighbour list still full at the search radius is searched again at this

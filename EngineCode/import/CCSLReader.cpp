@@ -30,6 +30,7 @@
 #include "import/StructureFill.h"
 #include "import/TextNumbers.h"
 
+#include "FractionalPlaces.h"
 #include "SpaceGroups.h"
 #include "SymmetryCards.h"
 
@@ -42,8 +43,9 @@
 namespace {
 
 constexpr size_t kDetectLines = 200;
-// Translations within this of each other are one (fractions of the cell).
-constexpr double kTranslationTolerance = 1e-4;
+// CCSL cards write their translations to 4 decimals: translations within
+// this of each other are one (fractions of the cell).
+constexpr double kCCSLCardTolerance = 1e-4;
 // The first group number of each system whose cell has tied constants.
 constexpr int16_t kFirstTetragonalGroup = 75, kFirstTrigonalGroup = 143, kFirstCubicGroup = 195;
 
@@ -61,33 +63,16 @@ std::string_view Letters(std::string_view label) {
   return label.substr(0, n);
 }
 
-// The operator g h.
+// The operator g h, its translation taken into the cell (a translation a
+// card's rounding leaves just short of a whole number counts as that number).
 GEP Product(const GEP &g, const GEP &h) {
-  GEP p;
-  for (int i = 0; i < 3; i++) {
-    p.translation[i] = g.translation[i];
-    for (int j = 0; j < 3; j++) {
-      int r = 0;
-      for (int k = 0; k < 3; k++)
-        r += g.rotation[i][k] * h.rotation[k][j];
-      p.rotation[i][j] = static_cast<int16_t>(r);
-      p.translation[i] += g.rotation[i][j] * h.translation[j];
-    }
-    p.translation[i] -= std::floor(p.translation[i] + kTranslationTolerance);
-  }
+  GEP p = ComposeOperators(g, h);
+  for (double &t : p.translation)
+    t -= std::floor(t + kCCSLCardTolerance);
   return p;
 }
 
-bool SameOperator(const GEP &a, const GEP &b) {
-  if (!SymmOpsHaveSameRotation(a, b))
-    return false;
-  for (int i = 0; i < 3; i++) {
-    const double d = a.translation[i] - b.translation[i];
-    if (std::fabs(d - std::round(d)) > kTranslationTolerance)
-      return false;
-  }
-  return true;
-}
+bool SameCard(const GEP &a, const GEP &b) { return SameOperator(a, b, kCCSLCardTolerance); }
 
 // The group the generators make; empty when it grows beyond a structure's
 // operators or a product leaves the rotations a card can hold.
@@ -103,7 +88,7 @@ std::vector<GEP> CloseGroup(const std::vector<GEP> &generators) {
         for (int16_t v : row)
           if (v < -1 || v > 1)
             return {};
-      if (std::none_of(group.begin(), group.end(), [&](const GEP &q) { return SameOperator(p, q); })) {
+      if (std::none_of(group.begin(), group.end(), [&](const GEP &q) { return SameCard(p, q); })) {
         if (group.size() >= static_cast<size_t>(kMaxSymCards))
           return {};
         group.push_back(p);

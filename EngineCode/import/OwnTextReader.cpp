@@ -1,5 +1,6 @@
 #include "import/OwnTextReader.h"
 
+#include "FractionalPlaces.h"
 #include "SpaceGroups.h"
 #include "StructureArrays.h"
 #include "SymmetryCards.h"
@@ -23,7 +24,6 @@
 
 namespace {
 
-constexpr float kVectorPositionTolerance = 1e-4f; // fractional
 constexpr float kMaxBallAndStickRadius = 0.95f;
 constexpr long kMinPhong = 1, kMaxPhong = 1000;
 constexpr float kDefaultReflection = 0.5f;
@@ -677,9 +677,7 @@ int ApplyTextFileExtras(CrystalRec &c, const TextFileExtras &extras) {
       const AtomRecord &t = c.atoms[k];
       if (t.site >= nSites || CStrView(std::span<const char>(c.sites[t.site].label)) != p.label)
         continue;
-      if (std::fabs(t.xyz[0] - p.xyz[0]) <= kVectorPositionTolerance &&
-          std::fabs(t.xyz[1] - p.xyz[1]) <= kVectorPositionTolerance &&
-          std::fabs(t.xyz[2] - p.xyz[2]) <= kVectorPositionTolerance)
+      if (SameAtomPosition(t.xyz, p.xyz))
         found = static_cast<uint32_t>(k);
     }
     if (!found) {

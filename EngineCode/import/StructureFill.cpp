@@ -369,17 +369,10 @@ bool SetImportCell(ImportedStructure &s, ImportError &error, int line, const dou
     return Refuse(error, line, "the cell's angles make no cell");
   // A cell thinner than kMinImportCellHeight between two faces is no
   // crystal's, and would make the bond search visit millions of images.
-  const double d = M_PI / 180.0;
-  const double ca = std::cos(al * d), cb = std::cos(be * d), cg = std::cos(ga * d);
-  const double volume = cell[0] * cell[1] * cell[2] * std::sqrt(std::max(0.0, 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg));
-  const double heights[3] = {volume / (cell[1] * cell[2] * std::sin(al * d)),
-                             volume / (cell[0] * cell[2] * std::sin(be * d)),
-                             volume / (cell[0] * cell[1] * std::sin(ga * d))};
-  for (double h : heights)
-    if (!(h >= kMinImportCellHeight))
-      return Refuse(error, line,
-                    "the cell is thinner than " + FormatFixed(kMinImportCellHeight, 1) +
-                        " A between two of its faces, which no crystal's cell is");
+  if (!(ThinnestCellHeight(cell) >= kMinImportCellHeight))
+    return Refuse(error, line,
+                  "the cell is thinner than " + FormatFixed(kMinImportCellHeight, 1) +
+                      " A between two of its faces, which no crystal's cell is");
   CrystalRec &c = s.crystal;
   c.molecule = 0;
   c.a = static_cast<float>(cell[0]);

@@ -5,6 +5,7 @@
 #include "Alerts.h"
 #include "CancelPoll.h"
 #include "CovalentRadii.h"
+#include "FractionalPlaces.h"
 #include "Geometry.h"
 #include "HostServices.h"
 #include "InferredOrientations.h"
@@ -570,7 +571,7 @@ int16_t ImageGroup(const ImageDisorder &disorder, const std::vector<GEP> &ops, s
     ApplySymmetryOperator(ops[k], site.xyz, originShift, raw);
     const float image[3] = {MoveIntoCell(static_cast<float>(raw[0])), MoveIntoCell(static_cast<float>(raw[1])),
                             MoveIntoCell(static_cast<float>(raw[2]))};
-    if (PositionsCoincide(image, p))
+    if (SamePlace(image, p))
       return disorder.Group(siteIndex, k);
   }
   return 0;
@@ -655,7 +656,7 @@ SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
     MoveVectorIntoCell(p, xyz);
     const float *image = &images[slot[s]];
     for (uint32_t k = 0; k < static_cast<uint32_t>(nOps); k++)
-      if (PositionsCoincide(image + size_t{k} * 3, p)) {
+      if (SamePlace(image + size_t{k} * 3, p)) {
         const uint32_t o = inferred.Orientation(s, k);
         out[o / 64] |= uint64_t{1} << (o % 64);
       }
@@ -836,7 +837,8 @@ bool FracCoordsInRange(const CrystalRec *crystal, const float xyz[3]) {
   if (crystal->molecule)
     return true;
   const float *r = crystal->plotRange;
-  return xyz[0] >= r[0] && xyz[0] <= r[1] && xyz[1] >= r[2] && xyz[1] <= r[3] && xyz[2] >= r[4] && xyz[2] <= r[5];
+  return CoordinateInRange(xyz[0], r[0], r[1]) && CoordinateInRange(xyz[1], r[2], r[3]) &&
+         CoordinateInRange(xyz[2], r[4], r[5]);
 }
 
 int TurboCompareByCoordinate(uint32_t a, uint32_t b) {

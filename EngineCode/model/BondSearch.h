@@ -355,7 +355,8 @@ void TurboFreeCandidates();
 // ---- Helpers ------------------------------------------------------------------------
 
 // Always true for a molecule; for a crystal true when each fractional
-// coordinate lies within the plot range of its axis, both ends included.
+// coordinate lies within the plot range of its axis, both ends included
+// (`CoordinateInRange`: a coordinate on a face the range ends at counts).
 bool FracCoordsInRange(const CrystalRec *crystal, const float xyz[3]);
 // 1 when candidate a's coordinate on axis gAxisChoice is greater than b's,
 // -1 when smaller, 0 when equal (or either is NaN, or a position is out of

@@ -93,12 +93,17 @@ double CellVolume(const double cell[6]) {
   return cell[0] * cell[1] * cell[2] * CellVolumeFactor(cell[3], cell[4], cell[5]);
 }
 
-double ThinnestCellHeight(const double cell[6]) {
+void CellHeights(const double cell[6], double heights[3]) {
   // Volume over the area of each face.
   const double volume = CellVolume(cell);
-  const double heights[3] = {volume / (cell[1] * cell[2] * std::sin(cell[3] * kRadiansPerDegree)),
-                             volume / (cell[0] * cell[2] * std::sin(cell[4] * kRadiansPerDegree)),
-                             volume / (cell[0] * cell[1] * std::sin(cell[5] * kRadiansPerDegree))};
+  heights[0] = volume / (cell[1] * cell[2] * std::sin(cell[3] * kRadiansPerDegree));
+  heights[1] = volume / (cell[0] * cell[2] * std::sin(cell[4] * kRadiansPerDegree));
+  heights[2] = volume / (cell[0] * cell[1] * std::sin(cell[5] * kRadiansPerDegree));
+}
+
+double ThinnestCellHeight(const double cell[6]) {
+  double heights[3];
+  CellHeights(cell, heights);
   return std::min({heights[0], heights[1], heights[2]});
 }
 

@@ -44,6 +44,10 @@ void FractionalFromCartesian(const CellFrame &frame, const double x[3], double f
 double CellVolumeFactor(double alpha, double beta, double gamma);
 // The cell's volume (A^3).
 double CellVolume(const double cell[6]);
+// The distance between each pair of opposite faces of the cell (A): across
+// the b-c faces, the a-c faces and the a-b faces. What a distance grid over
+// the cell divides into bins, and what a cell too thin for a crystal fails.
+void CellHeights(const double cell[6], double heights[3]);
 // The least distance between two opposite faces of the cell (A).
 double ThinnestCellHeight(const double cell[6]);
 

@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "BuildPipeline.h"
+#include "FractionalPlaces.h"
 #include "KeptVectors.h"
 #include "LocalizedStrings.h"
 #include "Polyhedra.h"
@@ -193,11 +194,6 @@ private:
   }
   std::unordered_map<uint64_t, std::vector<int32_t>> cells_;
 };
-
-bool EqualModuloOne(double a, double b) {
-  const double d = std::fabs(a - b);
-  return d <= kTransformDuplicateTolerance || d >= 1.0 - kTransformDuplicateTolerance;
-}
 
 // The reciprocal lengths a*, b*, c* of a metric tensor: the square roots of
 // the diagonal of its inverse. False for a tensor that makes no cell.
@@ -596,8 +592,9 @@ std::vector<AsymmetricUnitRecord> TransformCellSites(const std::vector<Asymmetri
   }
 
   out.reserve(static_cast<size_t>(std::min<int64_t>(expected, int64_t{1} << 24)));
-  PeriodicGrid grid;
-  std::vector<double> made; // coordinates of the sites made, three per site
+  // A new position of an element already made there (modulo 1) is the same
+  // site again.
+  FractionalPlaces made;
   for (const AsymmetricUnitRecord &site : sites) {
     if (static_cast<int64_t>(out.size()) >= expected)
       break;
@@ -616,12 +613,7 @@ std::vector<AsymmetricUnitRecord> TransformCellSites(const std::vector<Asymmetri
             inside = inside && x >= -kTransformInsideTolerance && x <= 1.0 + kTransformInsideTolerance;
           if (!inside)
             continue;
-          const uint32_t element = site.elements[0];
-          const int32_t duplicate = grid.FindNear(element, q, [&](int32_t j) {
-            const double *r = &made[static_cast<size_t>(j) * 3];
-            return EqualModuloOne(q[0], r[0]) && EqualModuloOne(q[1], r[1]) && EqualModuloOne(q[2], r[2]);
-          });
-          if (duplicate >= 0)
+          if (!made.Insert(q, site.elements[0]).second)
             continue;
           AsymmetricUnitRecord copy = site;
           for (int i = 0; i < 3; i++)
@@ -630,8 +622,6 @@ std::vector<AsymmetricUnitRecord> TransformCellSites(const std::vector<Asymmetri
           copy.firstAtom = 0;
           copy.lastAtom = 0;
           TransformTensor(copy, MtInv, oldRecip, newRecip);
-          grid.Add(element, q, static_cast<int32_t>(out.size()));
-          made.insert(made.end(), q, q + 3);
           out.push_back(copy);
         }
   }

@@ -142,9 +142,6 @@ std::vector<AsymmetricUnitRecord> MakeSupercellSites(const std::vector<Asymmetri
 // rescaled. False when nothing was made.
 bool DefineSupercell(WindowRef window, int32_t na, int32_t nb, int32_t nc);
 
-// Two positions of a transformed cell are one site when every coordinate
-// differs by at most this, or by at least 1 minus it (equal modulo 1).
-inline constexpr double kTransformDuplicateTolerance = 0.00011;
 // An image belongs to the new cell when every coordinate lies within
 // [-tolerance, 1 + tolerance]. Single-precision input needs more room than
 // the machine epsilon: images at a cell edge come out a few 1e-7 outside it.

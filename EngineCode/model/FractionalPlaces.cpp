@@ -26,6 +26,33 @@ bool SamePlace(const double a[3], const double b[3]) {
   return SameCoordinate(a[0], b[0]) && SameCoordinate(a[1], b[1]) && SameCoordinate(a[2], b[2]);
 }
 
+bool SameOperator(const GEP &a, const GEP &b, double tolerance) {
+  if (!SymmOpsHaveSameRotation(a, b))
+    return false;
+  for (int i = 0; i < 3; i++) {
+    const double d = a.translation[i] - b.translation[i];
+    if (!(std::fabs(d - std::round(d)) < tolerance))
+      return false;
+  }
+  return true;
+}
+
+GEP ComposeOperators(const GEP &a, const GEP &b) {
+  GEP out;
+  for (int i = 0; i < 3; i++) {
+    double t = a.translation[i];
+    for (int j = 0; j < 3; j++) {
+      int r = 0;
+      for (int k = 0; k < 3; k++)
+        r += a.rotation[i][k] * b.rotation[k][j];
+      out.rotation[i][j] = static_cast<int16_t>(r);
+      t += a.rotation[i][j] * b.translation[j];
+    }
+    out.translation[i] = t;
+  }
+  return out;
+}
+
 int OperatorsFixing(std::span<const GEP> ops, const double xyz[3]) {
   int fixing = 0;
   for (const GEP &op : ops) {

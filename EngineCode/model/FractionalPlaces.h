@@ -11,6 +11,7 @@
 #include "UnitCell.h"
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -29,6 +30,63 @@ inline constexpr double kSamePlaceTolerance = static_cast<double>(kSymmetryToler
 // modulo 1, so that 0 and 0.99999 are one place. False for a coordinate that
 // is no number.
 bool SamePlace(const double a[3], const double b[3]);
+// The same rule in single precision, as the build compares the images it
+// keeps: the float difference of two coordinates, whole cells taken off,
+// within kSymmetryTolerance of 0 or of 1. Coordinates anywhere, wrapped or
+// not. Inline: the build compares every image of a site with those it kept.
+inline bool SameFraction(float a, float b) {
+  // Whole cells come off exactly; the distance to the nearer whole number is
+  // then d or 1 - d (exact too). A coordinate that is no number is at no
+  // place.
+  float d = std::fabs(a - b);
+  if (d >= 1.0f)
+    d -= std::trunc(d);
+  return d < kSymmetryTolerance || 1.0f - d < kSymmetryTolerance;
+}
+inline bool SamePlace(const float a[3], const float b[3]) {
+  return SameFraction(a[0], b[0]) && SameFraction(a[1], b[1]) && SameFraction(a[2], b[2]);
+}
+
+// True when a fractional coordinate lies within [lo, hi], the plot range's
+// bounds on one axis. A bound that is a cell face (a whole number) reaches
+// the tolerance beyond it: a coordinate that is one place with the face is
+// on the face, so an atom a file's decimals leave just past it (1.0000333
+// for z = 0.6667 + 1/3) is shown there.
+inline bool CoordinateInRange(float x, float lo, float hi) {
+  if (x >= lo && x <= hi)
+    return true;
+  if (x > hi)
+    return x - hi < kSymmetryTolerance && std::floor(hi) == hi;
+  return x < lo && lo - x < kSymmetryTolerance && std::floor(lo) == lo;
+}
+// The same test with the bounds' faces found once, for a loop over many
+// coordinates.
+struct RangeBounds {
+  float lo, hi;
+  bool loFace, hiFace;
+  RangeBounds(float low, float high)
+      : lo(low), hi(high), loFace(std::floor(low) == low), hiFace(std::floor(high) == high) {}
+  bool Holds(float x) const {
+    return ((x >= lo) & (x <= hi)) | (hiFace & (x > hi) & (x - hi < kSymmetryTolerance)) |
+           (loFace & (x < lo) & (lo - x < kSymmetryTolerance));
+  }
+};
+
+// Whether two atoms of a built structure stand at one position: every
+// fractional coordinate within kSymmetryTolerance, whole cells not taken off
+// (an atom and its image a cell away are two atoms).
+inline bool SameAtomPosition(const float a[3], const float b[3]) {
+  return std::fabs(a[0] - b[0]) < kSymmetryTolerance && std::fabs(a[1] - b[1]) < kSymmetryTolerance &&
+         std::fabs(a[2] - b[2]) < kSymmetryTolerance;
+}
+
+// Whether two operators are one modulo the lattice: the same rotation, and
+// translations within the tolerance of each other modulo 1. Cards a format
+// writes to fewer decimals are compared with a wider tolerance of its own.
+bool SameOperator(const GEP &a, const GEP &b, double tolerance = kSamePlaceTolerance);
+// The operator a after b (x -> a(b x)), its translation not wrapped. Two
+// operators about one origin shift compose so, the shift dropping out.
+GEP ComposeOperators(const GEP &a, const GEP &b);
 
 // The image R x + t of a fractional position, not wrapped.
 void ApplyOperator(const GEP &op, const double xyz[3], double out[3]);

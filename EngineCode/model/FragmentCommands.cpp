@@ -4,6 +4,7 @@
 
 #include "Alerts.h"
 #include "BondSearch.h"
+#include "FractionalPlaces.h"
 #include "Geometry.h"
 #include "LocalizedStrings.h"
 #include "PlotRange.h"
@@ -35,15 +36,15 @@ uint32_t SiteCoordination(const CrystalRec &c, const AtomRecord &a) {
 }
 
 // Fractional positions of atoms of one site, hashed on a grid coarser than
-// the matching tolerance, so that a look-up reads the 27 neighbouring
-// buckets only. Entries keep the order they were added in.
+// the tolerance of `SameAtomPosition`, so that a look-up reads the 27
+// neighbouring buckets only. Entries keep the order they were added in.
 class SitePositionIndex {
 public:
   void Add(uint32_t site, const float xyz[3], int32_t value) { buckets_[Key(site, Cell(xyz))].push_back({value}); }
-  // The smallest value within tolerance of xyz on every axis for which
+  // The smallest value at the position xyz (`SameAtomPosition`) for which
   // accept(value) holds; -1 when none. `position(value)` gives its place.
   template <typename Pos, typename Accept>
-  int32_t Find(uint32_t site, const float xyz[3], float tolerance, Pos position, Accept accept) const {
+  int32_t Find(uint32_t site, const float xyz[3], Pos position, Accept accept) const {
     const std::array<int64_t, 3> centre = Cell(xyz);
     int32_t best = -1;
     for (int dx = -1; dx <= 1; dx++)
@@ -55,9 +56,7 @@ public:
           for (const Entry &e : it->second) {
             if (best >= 0 && e.value >= best)
               continue;
-            const float *p = position(e.value);
-            if (std::fabs(p[0] - xyz[0]) < tolerance && std::fabs(p[1] - xyz[1]) < tolerance &&
-                std::fabs(p[2] - xyz[2]) < tolerance && accept(e.value))
+            if (SameAtomPosition(position(e.value), xyz) && accept(e.value))
               best = e.value;
           }
         }
@@ -65,7 +64,8 @@ public:
   }
 
 private:
-  static constexpr double kGrid = 0.001; // above the tolerance, so neighbours suffice
+  // Ten tolerances wide, so that neighbours suffice.
+  static constexpr double kGrid = 10.0 * kSamePlaceTolerance;
   struct Entry {
     int32_t value;
   };
@@ -214,7 +214,7 @@ bool RepairBondingAtSelection(WindowRef window) {
     AtomRecord &a = c.atoms[i];
     if (!a.visible)
       continue;
-    const int32_t k = index.Find(a.site, a.xyz, kSameAtomTolerance, copyPos, [](int32_t) { return true; });
+    const int32_t k = index.Find(a.site, a.xyz, copyPos, [](int32_t) { return true; });
     if (k < 0) {
       a.visible = 0;
       continue;
@@ -278,7 +278,7 @@ bool RepairMolecularFragments(WindowRef window) {
   for (AtomRecord &copy : copies) {
     for (int k = 0; k < 3; k++)
       copy.xyz[k] += move[k];
-    const int32_t i = index.Find(copy.site, copy.xyz, kSameAtomTolerance, atomPos, unmarked);
+    const int32_t i = index.Find(copy.site, copy.xyz, atomPos, unmarked);
     if (i < 0)
       continue;
     AtomRecord &a = c.atoms[static_cast<size_t>(i)];

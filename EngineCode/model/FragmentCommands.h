@@ -19,9 +19,6 @@
 
 #include <cstdint>
 
-// Two atoms of one site are the same place when they agree this closely on
-// every fractional axis.
-inline constexpr float kSameAtomTolerance = 0.00011f;
 // An atom of a site stays in the asymmetric unit within this of the site.
 inline constexpr float kAsymmetricUnitTolerance = 0.001f;
 // How many cells a range may grow along an axis while a molecule is completed.

@@ -1,5 +1,6 @@
 #include "KeptVectors.h"
 
+#include "FractionalPlaces.h"
 #include "HostServices.h"
 #include "StructureArrays.h"
 
@@ -12,10 +13,10 @@
 namespace {
 
 // A rebuilt atom stands where a vector's atom went when each fractional
-// coordinate is within this of the place worked out for it.
-constexpr double kAnchorTolerance = 1.0e-3;
-// Places are binned at this many bins per cell edge (a bin is wider than
-// the tolerance, so the atom at a place is in its bin or a neighbour).
+// coordinate is within the same-place tolerance of the place worked out for
+// it (modulo 1 where a lattice translation is allowed). Places are binned at
+// this many bins per cell edge (a bin is wider than the tolerance, so the
+// atom at a place is in its bin or a neighbour).
 constexpr int64_t kBinsPerCell = 256;
 
 // The scopes open now, outermost first. Everything runs on the main thread.
@@ -179,7 +180,7 @@ bool KeptVectors::PutBack() {
       bins.Near(entry.place, [&](uint32_t k) {
         const AtomRecord &atom = c.atoms[k];
         const double offset = Offset(atom, entry.place, translated);
-        if (!atom.visible || offset > kAnchorTolerance)
+        if (!atom.visible || !(offset < kSamePlaceTolerance))
           return;
         auto claim = claimedBy.find(k);
         if (claim != claimedBy.end() && (claim->second->scope != entry.scope || claim->second->source != entry.source))

@@ -3,6 +3,7 @@
 #include "Alerts.h"
 #include "BondSearch.h"
 #include "CancelPoll.h"
+#include "FractionalPlaces.h"
 #include "Geometry.h"
 #include "LatticePlanes.h"
 #include "MemoryBudget.h"
@@ -162,7 +163,8 @@ CellLayout LayoutForRange(const float range[6]) {
 // Whether an atom of the first cell has an image in the given cell.
 bool ImageMade(const CellLayout &layout, const float range[6], const AtomRecord &atom, const float cell[3]) {
   for (int d = 0; d < 3; d++)
-    if (layout.faceOnly[d] && cell[d] == 1.0f && !(atom.xyz[d] + cell[d] <= range[2 * d + 1]))
+    if (layout.faceOnly[d] && cell[d] == 1.0f &&
+        !CoordinateInRange(atom.xyz[d] + cell[d], range[2 * d], range[2 * d + 1]))
       return false;
   return true;
 }
@@ -174,7 +176,7 @@ int64_t LayoutAtomCount(const CellLayout &layout, const float range[6], const st
     int64_t images = 1;
     for (int d = 0; d < 3; d++) {
       int64_t n = layout.counts[d];
-      if (layout.faceOnly[d] && !(atom.xyz[d] + 1.0f <= range[2 * d + 1]))
+      if (layout.faceOnly[d] && !CoordinateInRange(atom.xyz[d] + 1.0f, range[2 * d], range[2 * d + 1]))
         n--;
       images *= n;
     }
@@ -263,7 +265,7 @@ bool IsAtomInRange(const CrystalRec *crystal, const AtomRecord &atom) {
     return false;
   const float *r = crystal->plotRange;
   for (int k = 0; k < 3; k++)
-    if (!(atom.xyz[k] >= r[2 * k] && atom.xyz[k] <= r[2 * k + 1]))
+    if (!CoordinateInRange(atom.xyz[k], r[2 * k], r[2 * k + 1]))
       return false;
   return true;
 }
@@ -441,6 +443,7 @@ int64_t CalculateNumAtomsInRange(const CrystalRec *crystal, const float min[3], 
   int32_t last[3];
   for (int k = 0; k < 3; k++)
     last[k] = CellsForBounds(lo[k], hi[k]) - 1;
+  const RangeBounds bounds[3] = {{lo[0], hi[0]}, {lo[1], hi[1]}, {lo[2], hi[2]}};
   int64_t total = 0;
   for (AtomRecord &atom : *cell) {
     int64_t product = 1;
@@ -450,10 +453,7 @@ int64_t CalculateNumAtomsInRange(const CrystalRec *crystal, const float min[3], 
         v = v + (1.0f - std::trunc(v));
       else if (v >= 1.0f)
         v = v - std::trunc(v);
-      auto inside = [&](int32_t i) {
-        const float moved = v + static_cast<float>(i);
-        return moved >= lo[k] && moved <= hi[k];
-      };
+      auto inside = [&](int32_t i) { return bounds[k].Holds(v + static_cast<float>(i)); };
       int64_t n = std::max<int64_t>(int64_t{last[k]} - 1, 0);
       if (inside(0))
         n++;

@@ -77,8 +77,8 @@ void AdjustCellRangeOffsets(CrystalRec *crystal);
 // The cell counts the stored range needs.
 void CalculateNumCellsForCrystal(const CrystalRec *crystal, int32_t *na, int32_t *nb, int32_t *nc);
 
-// True when the atom's fractional x, y and z each lie within the range,
-// bounds included.
+// True when the atom's fractional x, y and z each lie within the range
+// (`CoordinateInRange`).
 bool IsAtomInRange(const CrystalRec *crystal, const AtomRecord &atom);
 
 // Every atom gets its Cartesian coordinates from the orientation matrix;

@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "AtomOperations.h"
+#include "BondSearch.h"
 #include "LocalizedStrings.h"
 #include "PlotRange.h"
 #include "Polyhedra.h"
@@ -374,13 +375,9 @@ void ShowAllAtoms(WindowRef window) {
   DrawWindowSubtitle(window, OVLocalizedString("Showing_All_Atoms"));
   for (size_t s = 0; s < UsableSiteSize(*c); ++s)
     c->sites[s].visible = 1;
-  const float *r = c->plotRange;
   for (size_t k = 0; k < AtomSize(*c); ++k) {
     AtomRecord &a = c->atoms[k];
-    if (a.visible)
-      continue;
-    if (c->molecule || (a.xyz[0] >= r[0] && a.xyz[0] <= r[1] && a.xyz[1] >= r[2] && a.xyz[1] <= r[3] &&
-                        a.xyz[2] >= r[4] && a.xyz[2] <= r[5]))
+    if (!a.visible && FracCoordsInRange(c, a.xyz))
       a.visible = 1;
   }
   NewPlot(window, false, true);

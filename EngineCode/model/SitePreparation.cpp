@@ -22,58 +22,6 @@ void ProgressStatus(std::string_view text) {
     WriteStatus(text);
 }
 
-// ---- Merging partial sites ---------------------------------------------------
-
-struct ElementPair {
-  ElementCode element;
-  float occupancy;
-};
-
-bool SamePosition(const AsymmetricUnitRecord &a, const AsymmetricUnitRecord &b) {
-  const float d = std::fabs(a.xyz[0] - b.xyz[0]) + std::fabs(a.xyz[1] - b.xyz[1]) + std::fabs(a.xyz[2] - b.xyz[2]);
-  return d < kSamePositionTolerance;
-}
-
-bool HoldsElement(const AsymmetricUnitRecord &site, ElementCode element) {
-  for (ElementCode e : site.elements)
-    if (e == element)
-      return true;
-  return false;
-}
-
-// The pairs a partial site brings: its first pair always, its second and
-// third when they name an element and carry an occupancy.
-std::vector<ElementPair> PartialPairs(const AsymmetricUnitRecord &site) {
-  std::vector<ElementPair> pairs{{site.elements[0], site.occupancies[0]}};
-  for (int k = 1; k < kMaxSiteElements; k++)
-    if (site.elements[k] != kBlankElement && site.occupancies[k] >= kFreeSlotOccupancy)
-      pairs.push_back({site.elements[k], site.occupancies[k]});
-  return pairs;
-}
-
-// Puts the pairs into a copy of the partner; false when one finds neither its
-// element nor a free slot there.
-bool MergeInto(AsymmetricUnitRecord &partner, const std::vector<ElementPair> &pairs) {
-  for (const ElementPair &p : pairs) {
-    int slot = -1;
-    for (int k = 0; k < kMaxSiteElements && slot < 0; k++)
-      if (partner.elements[k] == p.element)
-        slot = k;
-    if (slot >= 0) {
-      partner.occupancies[slot] += p.occupancy;
-      continue;
-    }
-    for (int k = 1; k < kMaxSiteElements && slot < 0; k++)
-      if (partner.occupancies[k] < kFreeSlotOccupancy)
-        slot = k;
-    if (slot < 0)
-      return false;
-    partner.elements[slot] = p.element;
-    partner.occupancies[slot] = p.occupancy;
-  }
-  return true;
-}
-
 // ---- Labels --------------------------------------------------------------------
 
 int64_t Power(int64_t base, int exponent) {
@@ -217,52 +165,6 @@ void SetSphereProperties(CrystalRec *crystal) {
 }
 
 // ---- Sites -----------------------------------------------------------------------
-
-void MergeDuplicateSites(CrystalRec *crystal) {
-  if (!crystal)
-    return;
-  CrystalRec &c = *crystal;
-  c.sites.resize(static_cast<size_t>(UsableSiteCount(c)));
-  size_t j = 1;
-  bool removed = false;
-  while (j < c.sites.size()) {
-    const AsymmetricUnitRecord &site = c.sites[j];
-    if (site.occupancies[0] > kFullSiteOccupancy) {
-      j++;
-      continue;
-    }
-    const std::vector<ElementPair> pairs = PartialPairs(site);
-    // The first earlier site at this position that holds the first element
-    // and takes all the pairs; else the first one that takes them all.
-    int64_t partner = -1;
-    AsymmetricUnitRecord merged;
-    for (int pass = 0; pass < 2 && partner < 0; pass++) {
-      for (size_t i = 0; i < j && partner < 0; i++) {
-        const AsymmetricUnitRecord &earlier = c.sites[i];
-        if (!SamePosition(earlier, site))
-          continue;
-        if (pass == 0 && !HoldsElement(earlier, pairs[0].element))
-          continue;
-        AsymmetricUnitRecord trial = earlier;
-        if (MergeInto(trial, pairs)) {
-          partner = static_cast<int64_t>(i);
-          merged = trial;
-        }
-      }
-    }
-    if (partner < 0) {
-      j++;
-      continue;
-    }
-    c.sites[static_cast<size_t>(partner)] = merged;
-    c.sites.erase(c.sites.begin() + static_cast<std::ptrdiff_t>(j));
-    removed = true;
-  }
-  if (removed)
-    c.sites.shrink_to_fit();
-  c.siteCount = static_cast<int32_t>(c.sites.size());
-  SortSiteOccupancies(&c);
-}
 
 void SortSiteOccupancies(CrystalRec *crystal) {
   if (!crystal)

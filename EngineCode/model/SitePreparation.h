@@ -18,14 +18,6 @@
 
 // ---- Tolerances ------------------------------------------------------------------
 
-// A site whose first occupancy is above this is whole and never merged.
-inline constexpr float kFullSiteOccupancy = 0.9999f;
-// Two sites stand at the same position when the sum of the absolute
-// differences of x, y and z is below this (no wrapping by whole cells).
-inline constexpr float kSamePositionTolerance = 0.00001f;
-// Element slots 2 and 3 of a site are free while their occupancy is below
-// this; an element pair below it counts as empty.
-inline constexpr float kFreeSlotOccupancy = 0.00001f;
 // A mixed site's occupancies may add up to this much above 1 (single-precision
 // rounding of typed values) before the sum is reported.
 inline constexpr float kOccupancySumSlack = 1e-6f;
@@ -72,20 +64,6 @@ SphereRecord *GenerateSpheres(CrystalRec *crystal);
 // or radius 1.0 and dark grey for an element the table lacks; then every
 // atom type's style becomes 14.
 void SetSphereProperties(CrystalRec *crystal);
-
-// Merges partial sites that stand at the position of an earlier site, as
-// files give a mixed site: visiting sites from the second on, a site whose
-// first occupancy is at most 0.9999 goes into the first earlier site at its
-// position that already holds its first element, or else into the first one
-// with room for it. Every element of the partial site is merged: an element
-// the partner holds has its occupancy raised, another one takes a free slot
-// (slot 2 or 3 with an occupancy below 0.00001); a partner is only chosen
-// when all of them fit. A merged site is removed (later sites move down, and
-// the same position is examined again); a site without a partner stays.
-// Finally `SortSiteOccupancies`. Atoms are not touched. A partial site's
-// second and third elements are merged too: merging only its first and then
-// removing the site would silently drop the others.
-void MergeDuplicateSites(CrystalRec *crystal);
 
 // Orders each mixed site's elements by occupancy, largest first (equal
 // occupancies keep their order), over its pairs up to the first with

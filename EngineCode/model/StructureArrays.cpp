@@ -1,6 +1,7 @@
 #include "StructureArrays.h"
 
 #include "Alerts.h"
+#include "FractionalPlaces.h"
 #include "MemoryBudget.h"
 #include "Preferences.h"
 
@@ -547,7 +548,7 @@ void CopyAtomAttributesToCrystal(const AtomRecord *oldAtoms, int32_t oldCount, C
     int64_t last = std::min<int64_t>(site.lastAtom, int64_t{UsableAtomCount(c)} - 1);
     for (int64_t n = std::max<int64_t>(site.firstAtom, 0); n <= last; n++) {
       AtomRecord &atom = c.atoms[static_cast<size_t>(n)];
-      if (!WithinTolerance(atom.xyz, old.xyz, kAtomAttributeTolerance))
+      if (!SameAtomPosition(atom.xyz, old.xyz))
         continue;
       atom.selected = old.selected;
       atom.atomType = old.atomType;

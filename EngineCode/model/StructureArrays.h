@@ -32,9 +32,6 @@ extern uint8_t gTrackBallRotn; // set around interactive plots (fast path)
 // would need gigabytes, and the request is refused as exhausted memory.
 inline constexpr int64_t kMaxArrayRecords = 20'000'000;
 
-// Two atoms are the same place across a regeneration when every fractional
-// coordinate differs by at most this.
-inline constexpr float kAtomAttributeTolerance = 0.00011f;
 // A saved visible atom matches a regenerated one when every Cartesian
 // coordinate differs by at most this (Angstrom).
 inline constexpr float kVisibilityTolerance = 0.0001f;

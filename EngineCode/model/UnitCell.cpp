@@ -4,6 +4,7 @@
 
 #include "Alerts.h"
 #include "EllipsoidMaths.h"
+#include "FractionalPlaces.h"
 #include "HostServices.h"
 #include "MemoryBudget.h"
 #include "Preferences.h"
@@ -49,14 +50,7 @@ void MoveVectorIntoCell(float out[3], const float in[3]) {
     out[i] = MoveIntoCell(in[i]);
 }
 
-bool CoordinateCoincides(float a, float b) {
-  const float d = std::fabs(a - b);
-  return d < kSymmetryTolerance || (d > kSymmetryTolerance && 1.0f - d < kSymmetryTolerance);
-}
-
-bool PositionsCoincide(const float a[3], const float b[3]) {
-  return CoordinateCoincides(a[0], b[0]) && CoordinateCoincides(a[1], b[1]) && CoordinateCoincides(a[2], b[2]);
-}
+bool PositionsCoincide(const float a[3], const float b[3]) { return SamePlace(a, b); }
 
 // ---- Origin shift -------------------------------------------------------------
 
@@ -247,7 +241,7 @@ bool GenCell(CrystalRec *crystal) {
       }
       bool duplicate = false;
       for (size_t a = first; a < atoms.size() && !duplicate; a++)
-        duplicate = PositionsCoincide(xyz, atoms[a].xyz);
+        duplicate = SamePlace(xyz, atoms[a].xyz);
       if (duplicate)
         continue;
       if (static_cast<int64_t>(atoms.size()) >= kMaxArrayRecords)
@@ -397,7 +391,7 @@ void RemoveSymmetryRelatedSites(CrystalRec *crystal) {
         WrappedImage(op, site.xyz, c.originShift, image);
         related = kept.AnyNear(elementClass, image, [&](int32_t i) {
           return SitesHaveSameOccupancy(c.sites[static_cast<size_t>(i)], site) &&
-                 PositionsCoincide(image, &keptXYZ[static_cast<size_t>(i) * 3]);
+                 SamePlace(image, &keptXYZ[static_cast<size_t>(i) * 3]);
         });
         if (related)
           break;
@@ -450,7 +444,7 @@ bool GetSiteMultiplicity(CrystalRec *crystal, float xyz[3], int32_t *multiplicit
     WrappedImage(op, xyz, c.originShift, image);
     bool seen = false;
     for (int32_t k = 0; k < n && !seen; k++)
-      seen = PositionsCoincide(image, &images[static_cast<size_t>(k) * 3]);
+      seen = SamePlace(image, &images[static_cast<size_t>(k) * 3]);
     if (seen)
       continue;
     images.insert(images.end(), image, image + 3);
@@ -460,20 +454,6 @@ bool GetSiteMultiplicity(CrystalRec *crystal, float xyz[3], int32_t *multiplicit
     *multiplicity = n;
   return true;
 }
-
-namespace {
-
-// GenCellAU's coincidence of two coordinates in (-1, 1): the fractional part
-// d of their distance, or 1 - d, below the tolerance.
-bool FractionsCoincide(float a, float b) {
-  float d = std::fabs(a - b);
-  d -= std::trunc(d);
-  if (d > kSymmetryTolerance)
-    d = 1.0f - d;
-  return d < kSymmetryTolerance;
-}
-
-} // namespace
 
 std::optional<std::vector<AsymmetricUnitRecord>> GenCellAU(CrystalRec *crystal, int32_t *count) {
   if (count)
@@ -510,8 +490,7 @@ std::optional<std::vector<AsymmetricUnitRecord>> GenCellAU(CrystalRec *crystal, 
         xyz[i] = static_cast<float>(SignedFraction(raw[i]));
       bool duplicate = false;
       for (size_t k = first; k < out.size() && !duplicate; k++)
-        duplicate = FractionsCoincide(xyz[0], out[k].xyz[0]) && FractionsCoincide(xyz[1], out[k].xyz[1]) &&
-                    FractionsCoincide(xyz[2], out[k].xyz[2]);
+        duplicate = SamePlace(xyz, out[k].xyz);
       if (duplicate)
         continue;
       AsymmetricUnitRecord copy = site;

@@ -46,10 +46,8 @@ float MoveIntoCell(float x);
 // `MoveIntoCell` of each component; out may be in.
 void MoveVectorIntoCell(float out[3], const float in[3]);
 
-// True when two wrapped coordinates are the same place: |a - b|, or
-// 1 - |a - b|, below kSymmetryTolerance.
-bool CoordinateCoincides(float a, float b);
-// True when all three wrapped components coincide.
+// True when two wrapped positions are the same place: `SamePlace` in single
+// precision (FractionalPlaces.h), which the build's own comparisons call.
 bool PositionsCoincide(const float a[3], const float b[3]);
 
 // ---- Origin shift -------------------------------------------------------------

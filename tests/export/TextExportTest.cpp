@@ -617,6 +617,48 @@ TEST_F(TextExportTest, OwnTextFileSaysHowManyBondsItLeavesOut) {
   }
 }
 
+// Alpha-quartz saved as CIF and opened again shows what it showed: a
+// coordinate written to a few decimals may put an image a hair past a cell
+// face (Si at z = 0.6667 has one at z = 1.0000333), where it still stands on
+// the face. The counts are the range 0..1 with its faces, found with gemmi's
+// operators of P 32 2 1 (Si on 3a, O on 6c, Si-O up to 1.8 A): 3 Si and 6 O
+// in the cell, each Si on a face (x, 0, 2/3 on y = 0; 0, x, 1/3 on x = 0;
+// -x, -x, 1 on z = 0) and on the opposite one too, so 12 atoms and 12 Si-O
+// contacts among them.
+TEST_F(TextExportTest, QuartzCIFReopensWithItsFaceAtoms) {
+  const auto shown = [](const CrystalRec &c) {
+    size_t bonds = 0;
+    for (size_t a = 0; a < c.atoms.size(); a++)
+      for (uint32_t p : c.atoms[a].bonds)
+        bonds += IsAtomShown(c, a) && IsAtomShown(c, p) && p > a ? 1 : 0;
+    return std::pair<size_t, size_t>{CountShownAtoms(c), bonds};
+  };
+  const std::pair<size_t, size_t> quartz{12, 12};
+  {
+    Window w(host);
+    ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Quartz.ovtx"));
+    EXPECT_EQ(shown(w.crystal()), quartz);
+    SetWindowFileOpen(w.ref(), true);
+    host.savePaths = {dir / "Quartz.cif"};
+    ASSERT_EQ(DoExportCommand(w.ref(), kCmdExportCIF), 0);
+  }
+  // The same cell written to four decimals by hand, whatever the export
+  // writes.
+  std::ofstream(dir / "quartz4.cif") << "data_quartz\n"
+                                        "_cell_length_a 4.9160\n_cell_length_b 4.9160\n_cell_length_c 5.4054\n"
+                                        "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 120\n"
+                                        "_space_group_name_H-M_alt 'P 32 2 1'\n"
+                                        "loop_\n_atom_site_label\n_atom_site_type_symbol\n"
+                                        "_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
+                                        "Si1 Si 0.4697 0.0000 0.6667\n"
+                                        "O1 O 0.4135 0.2669 0.7858\n";
+  for (const char *name : {"Quartz.cif", "quartz4.cif"}) {
+    Window reread(host);
+    ASSERT_TRUE(OpenStructureFile(reread.ref(), dir / name));
+    EXPECT_EQ(shown(reread.crystal()), quartz) << name;
+  }
+}
+
 // Writes the CIF, PDB and report of every data structure, with what the
 // readers should find, for tests/oracle/export_oracle.py; skipped unless asked.
 TEST_F(TextExportTest, OracleDump) {

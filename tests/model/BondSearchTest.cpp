@@ -199,8 +199,10 @@ TEST(BondSearchCandidates, IndexedAtomsKeepThoseInTheRange) {
   EXPECT_TRUE(TurboGetIndexedAtoms(&c, -3, 100)); // clamped to the atoms
   EXPECT_EQ(gNAtoms, 4);
 
-  const float inside[3] = {0, 1, 1}, outside[3] = {0.5f, 1.0001f, 0};
+  // 1.0001 is one place with the face at 1; 1.0002 is beyond it.
+  const float inside[3] = {0, 1, 1}, onFace[3] = {0.5f, 1.0001f, 0}, outside[3] = {0.5f, 1.0002f, 0};
   EXPECT_TRUE(FracCoordsInRange(&c, inside));
+  EXPECT_TRUE(FracCoordsInRange(&c, onFace));
   EXPECT_FALSE(FracCoordsInRange(&c, outside));
   c.molecule = 1;
   EXPECT_TRUE(FracCoordsInRange(&c, outside));

@@ -68,6 +68,16 @@ TEST(CellFrame, ThinnestHeightIsTheShortestDistanceBetweenFaces) {
   EXPECT_NEAR(ThinnestCellHeight(rhomb), 1.0, 1e-12);
   const double leaning[6] = {2.0, 2.0, 4.0, 90.0, 90.0, 30.0};
   EXPECT_NEAR(ThinnestCellHeight(leaning), 1.0, 1e-12); // 2 sin 30
+  // Each axis its own: quartz's hexagonal cell is a sin 120 across the b-c
+  // and a-c faces, c across the a-b faces.
+  const double quartz[6] = {4.916, 4.916, 5.4054, 90.0, 90.0, 120.0};
+  double heights[3];
+  CellHeights(quartz, heights);
+  EXPECT_NEAR(heights[0], 4.916 * std::sqrt(3.0) / 2.0, 1e-9);
+  EXPECT_NEAR(heights[1], 4.916 * std::sqrt(3.0) / 2.0, 1e-9);
+  EXPECT_NEAR(heights[2], 5.4054, 1e-9);
+  CellHeights(box, heights);
+  EXPECT_NEAR(heights[1], 2.0, 1e-12);
 }
 
 TEST(CellFrame, WrapKeepsEveryCoordinateBelowOneAsStored) {

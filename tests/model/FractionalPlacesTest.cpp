@@ -2,6 +2,7 @@
 // place a search of all pairs finds, whichever grid cells and cell faces the
 // positions straddle.
 #include "FractionalPlaces.h"
+#include "PlotRange.h"
 
 #include <gtest/gtest.h>
 
@@ -80,6 +81,106 @@ TEST(FractionalPlaces, FacesKindsAndSiteImages) {
   EXPECT_EQ(SiteImageCount(ops, farFace), 1);
   EXPECT_EQ(SiteImageCount(ops, onMirror), 2);
   EXPECT_EQ(SiteImageCount(ops, general), 4);
+}
+
+// The single-precision rule the build compares its images by, the position
+// of an atom (no whole cells taken off), and the face of a plot range.
+TEST(FractionalPlaces, FloatPlacesPositionsAndRangeFaces) {
+  const float t = kSymmetryTolerance;
+  const struct {
+    float a, b;
+    bool samePlace, sameAtom;
+  } pairs[] = {
+      {0.3f, 0.300105f, true, true},     // beyond 0.0001, within 0.00011
+      {0.3f, 0.30012f, false, false},    //
+      {0.0f, t, false, false},           // the tolerance itself is apart
+      {0.99995f, 0.00004f, true, false}, // across the face: one place, two atoms
+      {0.9999f, 0.00004f, false, false}, //
+      {1.99995f, 0.00004f, true, false}, // whole cells away
+      {-0.00005f, 0.99996f, true, false},
+      {-0.6f, 0.4f, true, false},
+      {0.25f, 0.75f, false, false}, // half a cell: neither 0 nor 1 away
+      {0.0f, 0.5f, false, false},
+      {std::nanf(""), std::nanf(""), false, false},
+  };
+  for (const auto &p : pairs) {
+    EXPECT_EQ(SameFraction(p.a, p.b), p.samePlace) << p.a << " " << p.b;
+    EXPECT_EQ(SameFraction(p.b, p.a), p.samePlace) << p.a << " " << p.b;
+    const float a[3] = {0.1f, p.a, 0.2f}, b[3] = {0.1f, p.b, 0.2f};
+    EXPECT_EQ(SamePlace(a, b), p.samePlace) << p.a << " " << p.b;
+    EXPECT_EQ(SameAtomPosition(a, b), p.sameAtom) << p.a << " " << p.b;
+  }
+
+  const struct {
+    float x, lo, hi;
+    bool inside;
+  } bounds[] = {
+      {1.0000333f, 0.0f, 1.0f, true},  // 0.6667 + 1/3: on the face
+      {1.00012f, 0.0f, 1.0f, false},   //
+      {-0.0001f, 0.0f, 1.0f, true},    //
+      {-0.00012f, 0.0f, 1.0f, false},  //
+      {2.00005f, 0.0f, 2.0f, true},    //
+      {0.50005f, 0.0f, 0.5f, false},   // 0.5 is no cell face
+      {1.00005f, 0.0f, 0.999f, false}, //
+      {0.5f, 0.0f, 1.0f, true},        //
+      {std::nanf(""), 0.0f, 1.0f, false},
+  };
+  for (const auto &b : bounds) {
+    EXPECT_EQ(CoordinateInRange(b.x, b.lo, b.hi), b.inside) << b.x << " in " << b.lo << ".." << b.hi;
+    EXPECT_EQ(RangeBounds(b.lo, b.hi).Holds(b.x), b.inside) << b.x << " in " << b.lo << ".." << b.hi;
+  }
+}
+
+// Operators: equal modulo whole translations within a tolerance, and
+// composed in the order of application.
+TEST(FractionalPlaces, OperatorsCompareAndCompose) {
+  auto op = [](std::array<int, 9> r, double tx, double ty, double tz) {
+    GEP g;
+    for (int i = 0; i < 9; i++)
+      g.rotation[i / 3][i % 3] = static_cast<int16_t>(r[static_cast<size_t>(i)]);
+    g.translation[0] = tx;
+    g.translation[1] = ty;
+    g.translation[2] = tz;
+    return g;
+  };
+  const std::array<int, 9> one = {1, 0, 0, 0, 1, 0, 0, 0, 1}, mirror = {-1, 0, 0, 0, 1, 0, 0, 0, 1};
+  const std::array<int, 9> threeFold = {0, -1, 0, 1, -1, 0, 0, 0, 1}; // -y, x-y, z
+  const struct {
+    GEP a, b;
+    double tolerance;
+    bool same;
+  } ops[] = {
+      {op(one, 0, 0, 1.0 / 3.0), op(one, 0, 0, 0.3333), kSamePlaceTolerance, true},
+      {op(one, 0, 0, 1.0), op(one, 0, 0, 0.0), kSamePlaceTolerance, true},
+      {op(one, 0, 0, -0.99996), op(one, 0, 0, 0.00002), kSamePlaceTolerance, true},
+      {op(one, 0.5, 0, 0), op(one, 0.500105, 0, 0), kSamePlaceTolerance, true},
+      {op(one, 0.5, 0, 0), op(one, 0.500105, 0, 0), 1e-4, false}, // a tighter card tolerance
+      {op(one, 0.5, 0, 0), op(one, 0.50012, 0, 0), kSamePlaceTolerance, false},
+      {op(one, 0, 0, 0), op(mirror, 0, 0, 0), kSamePlaceTolerance, false},
+  };
+  for (const auto &o : ops) {
+    EXPECT_EQ(SameOperator(o.a, o.b, o.tolerance), o.same) << o.a.translation[0] << " " << o.b.translation[0];
+    EXPECT_EQ(SameOperator(o.b, o.a, o.tolerance), o.same);
+  }
+
+  // x + 1/4 after the mirror is -x + 1/4; the mirror after it, -x - 1/4.
+  const GEP shift = op(one, 0.25, 0, 0), flip = op(mirror, 0, 0, 0);
+  EXPECT_TRUE(SameOperator(ComposeOperators(shift, flip), op(mirror, 0.25, 0, 0)));
+  EXPECT_TRUE(SameOperator(ComposeOperators(flip, shift), op(mirror, 0.75, 0, 0)));
+  EXPECT_FALSE(SameOperator(ComposeOperators(flip, shift), ComposeOperators(shift, flip)));
+  // The 3-fold screw of P 32 2 1 three times: a lattice translation, not
+  // wrapped by the composition.
+  const GEP screw = op(threeFold, 0, 0, 2.0 / 3.0);
+  const GEP thrice = ComposeOperators(screw, ComposeOperators(screw, screw));
+  EXPECT_TRUE(SameOperator(thrice, op(one, 0, 0, 0)));
+  EXPECT_NEAR(thrice.translation[2], 2.0, 1e-12);
+  // Twice: y - x, -x, z + 4/3, which takes (0.4697, 0, 0.6667) to
+  // (-0.4697, -0.4697, 2.0000333), one place with (0.5303, 0.5303, 0).
+  const double si[3] = {0.4697, 0.0, 0.6667};
+  double image[3];
+  ApplyOperator(ComposeOperators(screw, screw), si, image);
+  const double expected[3] = {0.5303, 0.5303, 0.0};
+  EXPECT_TRUE(SamePlace(image, expected));
 }
 
 } // namespace

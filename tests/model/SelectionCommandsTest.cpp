@@ -198,11 +198,12 @@ TEST(SelectionCommands, HidingAndShowingAtoms) {
   EXPECT_EQ(c.sites[0].visible, 1);
   EXPECT_TRUE(w.modified());
 
-  // A crystal shows a hidden atom only inside the plot range, bounds included.
+  // A crystal shows a hidden atom only inside the plot range, bounds
+  // included, and an atom one place with a face the range ends at.
   c.molecule = 0;
   c.atoms[0].xyz[0] = 0.0f;
-  c.atoms[1].xyz[0] = 1.0f;
-  c.atoms[2].xyz[0] = 1.0001f;
+  c.atoms[1].xyz[0] = 1.0001f;
+  c.atoms[2].xyz[0] = 1.0002f;
   for (AtomRecord &a : c.atoms)
     a.visible = 0;
   ShowAllAtoms(w.ref());

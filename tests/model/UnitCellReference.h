@@ -8,7 +8,15 @@
 #include "StructureArrays.h"
 #include "UnitCell.h"
 
+#include <cmath>
 #include <cstdint>
+
+// Two wrapped coordinates coincide: |a - b|, or 1 - |a - b|, below the
+// tolerance (written here as the rule reads, apart from the engine's).
+inline bool ReferenceCoincides(float a, float b) {
+  const float d = std::fabs(a - b);
+  return d < kSymmetryTolerance || (d > kSymmetryTolerance && 1.0f - d < kSymmetryTolerance);
+}
 
 inline void ReferenceRemoveSymmetryRelatedSites(CrystalRec *crystal) {
   int32_t nOps = 0;
@@ -38,8 +46,8 @@ inline void ReferenceRemoveSymmetryRelatedSites(CrystalRec *crystal) {
           continue;
         float wrapped[3];
         MoveVectorIntoCell(wrapped, earlier.xyz);
-        removed = CoordinateCoincides(image[0], wrapped[0]) && CoordinateCoincides(image[1], wrapped[1]) &&
-                  CoordinateCoincides(image[2], wrapped[2]);
+        removed = ReferenceCoincides(image[0], wrapped[0]) && ReferenceCoincides(image[1], wrapped[1]) &&
+                  ReferenceCoincides(image[2], wrapped[2]);
       }
       if (removed)
         break;

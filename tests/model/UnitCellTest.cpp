@@ -1,6 +1,7 @@
 #include "UnitCell.h"
 #include "EllipsoidMaths.h"
 #include "FakeHost.h"
+#include "FractionalPlaces.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
 #include "UnitCellReference.h"
@@ -83,17 +84,17 @@ TEST(UnitCellWrap, MoveIntoCellWrapsAndSnapsCellEdgesToZero) {
 }
 
 TEST(UnitCellWrap, CoincidenceToleranceIs0_00011ModuloOne) {
-  EXPECT_TRUE(CoordinateCoincides(0.3f, 0.3f));
-  EXPECT_TRUE(CoordinateCoincides(0.3f, 0.300105f)); // beyond 0.0001, within 0.00011
-  EXPECT_FALSE(CoordinateCoincides(0.3f, 0.30012f));
-  EXPECT_TRUE(CoordinateCoincides(0.99995f, 0.00004f)); // across the cell edge
-  EXPECT_FALSE(CoordinateCoincides(0.9999f, 0.00004f));
-  EXPECT_FALSE(CoordinateCoincides(0.0f, 0.5f));
+  EXPECT_TRUE(SameFraction(0.3f, 0.3f));
+  EXPECT_TRUE(SameFraction(0.3f, 0.300105f)); // beyond 0.0001, within 0.00011
+  EXPECT_FALSE(SameFraction(0.3f, 0.30012f));
+  EXPECT_TRUE(SameFraction(0.99995f, 0.00004f)); // across the cell edge
+  EXPECT_FALSE(SameFraction(0.9999f, 0.00004f));
+  EXPECT_FALSE(SameFraction(0.0f, 0.5f));
   const float a[3] = {0.1f, 0.2f, 0.3f};
   const float b[3] = {0.10005f, 0.19995f, 0.30005f};
   const float c[3] = {0.10005f, 0.19995f, 0.3003f};
-  EXPECT_TRUE(PositionsCoincide(a, b));
-  EXPECT_FALSE(PositionsCoincide(a, c));
+  EXPECT_TRUE(SamePlace(a, b));
+  EXPECT_FALSE(SamePlace(a, c));
 }
 
 // ---- Operators --------------------------------------------------------------
@@ -255,7 +256,7 @@ TEST(UnitCellGenCell, FaceCentredCubicSpecialAndGeneralSites) {
   // The 192 images of the general site are all different places.
   for (int32_t a = 8; a < 200; a++)
     for (int32_t b = a + 1; b < 200; b++)
-      ASSERT_FALSE(PositionsCoincide(c.atoms[static_cast<size_t>(a)].xyz, c.atoms[static_cast<size_t>(b)].xyz));
+      ASSERT_FALSE(SamePlace(c.atoms[static_cast<size_t>(a)].xyz, c.atoms[static_cast<size_t>(b)].xyz));
 }
 
 TEST(UnitCellGenCell, ImagesFollowTheOperatorOrder) {
