@@ -964,16 +964,14 @@ private:
     ElementCode cachedElement = kBlankElement;
     float cachedMax = -1.0f;
     bool cacheEmpty = true;
-    for (int64_t gx = lo[0]; gx <= hi[0]; ++gx)
-      for (int64_t gy = lo[1]; gy <= hi[1]; ++gy)
-        for (int64_t gz = lo[2]; gz <= hi[2]; ++gz) {
-          const int64_t g[3] = {gx, gy, gz};
-          int64_t cell[3], shift[3];
-          for (int i = 0; i < 3; ++i) {
-            cell[i] = ((g[i] % grid_) + grid_) % grid_;
-            shift[i] = (g[i] - cell[i]) / grid_;
-          }
-          const size_t index = static_cast<size_t>((cell[0] * grid_ + cell[1]) * grid_ + cell[2]);
+    // Each grid cell of the box as a cell of the grid over the cell and the
+    // whole-cell translation it lies at, stepped along each axis.
+    const GridStep start[3] = {GridStep(lo[0], grid_), GridStep(lo[1], grid_), GridStep(lo[2], grid_)};
+    for (GridStep x = start[0]; x.at <= hi[0]; x.Next(grid_))
+      for (GridStep y = start[1]; y.at <= hi[1]; y.Next(grid_))
+        for (GridStep z = start[2]; z.at <= hi[2]; z.Next(grid_)) {
+          const int64_t shift[3] = {x.shift, y.shift, z.shift};
+          const size_t index = static_cast<size_t>((x.cell * grid_ + y.cell) * grid_ + z.cell);
           for (uint32_t k = cellStart_[index]; k < cellStart_[index + 1]; ++k) {
             const Entry &e = entries_[k];
             // Neighbouring entries mostly share an element: the pair's
@@ -1006,6 +1004,20 @@ private:
         }
     return true;
   }
+
+  // A grid coordinate along one axis of the periodic grid: the grid cell it
+  // falls in (0 to grid - 1) and the whole-cell translation of that cell.
+  struct GridStep {
+    GridStep(int64_t g, int64_t grid) : at(g), cell(((g % grid) + grid) % grid), shift((g - cell) / grid) {}
+    void Next(int64_t grid) {
+      ++at;
+      if (++cell == grid) {
+        cell = 0;
+        ++shift;
+      }
+    }
+    int64_t at, cell, shift;
+  };
 
   struct Entry {
     float xyz[3];     // the first-cell atom's fractional coordinates
