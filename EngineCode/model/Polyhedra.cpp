@@ -2121,8 +2121,10 @@ void TellCrowdedSitesAfterBonding(CrystalRec *crystal) {
   try {
     std::optional<CoordinationIndex> index;
     std::vector<int32_t> around;
+    // A site asked about is listed for its own question, with the same cut:
+    // as another's neighbour it needs no list of its own.
     auto list = [&](uint32_t s, std::vector<int32_t> *sites) {
-      if (listed[s] && !sites)
+      if ((listed[s] || asked[s]) && !sites)
         return;
       if (!index)
         index.emplace(c);
