@@ -5,10 +5,14 @@
 //   waterData: 98,304 atoms of SPC/E water as LAMMPS data with its bonds;
 //   waterGro: the same as a GROMACS coordinate file;
 //   zsm5: ZSM-5 expanded 3 x 3 x 4 to P 1, a CIF of 25,200 sites;
-//   cuDump: one frame of a LAMMPS dump of 100,000 fcc Cu atoms.
+//   cuDump: one frame of a LAMMPS dump of 100,000 fcc Cu atoms;
+//   protein: a protein tiled to 80,000 atoms, with its CONECT records;
+//   burkeite, sulfur, zsm5Large: disordered crystals expanded to P 1
+//   (burkeite of 46,080 and 101,376 sites, beta-sulfur's two ring
+//   orientations in 49,152 and 98,304, ZSM-5 4 x 4 x 6 in 67,200).
 // The /small cases open the script's smallest files of the same kinds
-// (`--small`: 3,072 waters' atoms, one ZSM-5 cell, 500 Cu atoms), which the
-// tests run once.
+// (`--small`: 3,072 waters' atoms, one ZSM-5 cell, 500 Cu atoms, one copy
+// of the protein), which the tests run once.
 // bench/open_vs_peers.sh times the same opens as whole ovrender processes
 // beside other tools' reads of the files.
 #include "import/ImportPath.h"
@@ -63,7 +67,14 @@ BENCHMARK_CAPTURE(Open, waterData, "water-98304.data")->Unit(benchmark::kMillise
 BENCHMARK_CAPTURE(Open, waterGro, "water-98304.gro")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Open, zsm5, "zsm5-3x3x4.cif")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Open, cuDump, "cu-100000.dump")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Open, protein, "protein-80000.pdb")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Open, burkeite46080, "burk1-46080.cif")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Open, burkeite101376, "burk1-101376.cif")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Open, sulfur49152, "sulfur-beta-49152.cif")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Open, sulfur98304, "sulfur-beta-98304.cif")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Open, zsm5Large, "zsm5-4x4x6.cif")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Open, waterData/small, "water-3072.data", true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Open, waterGro/small, "water-3072.gro", true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Open, zsm5/small, "zsm5-1x1x1.cif", true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Open, cuDump/small, "cu-500.dump", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Open, protein/small, "protein-1631.pdb", true)->Unit(benchmark::kMillisecond);

@@ -13,14 +13,25 @@ temporary folder):
                     3 x 3 x 4 to P 1 with gemmi: every atom of the cell once;
   cu-100000.dump    one frame of a LAMMPS dump (id type element x y z):
                     100,000 Cu atoms on an fcc
-                    lattice (a = 3.615 A), 25 x 25 x 40 cells.
+                    lattice (a = 3.615 A), 25 x 25 x 40 cells;
+  protein-80000.pdb a protein (pymol-data's data/tut/1hpv.pdb) tiled side
+                    by side to 80,000 atoms, each copy with its CONECT lines;
+and large disordered crystals expanded the same way to P 1:
+  burk1-46080.cif, burk1-101376.cif      burkeite (gdis-data's burk1.cif,
+                    half-occupied sulfate and carbonate sites), 10 x 6 x 8
+                    and 12 x 8 x 11 cells of the 96 sites gemmi places;
+  sulfur-beta-49152.cif, sulfur-beta-98304.cif  beta-sulfur with its two
+                    ring orientations (libavogadro-data's
+                    elements/S8-Sulfur-beta.cif), 8 x 8 x 12 and 8 x 12 x 16;
+  zsm5-4x4x6.cif    ZSM-5 4 x 4 x 6 (67,200 sites).
 
 With `--small` it writes the same kinds of file at their smallest instead,
 for a run of each open in seconds: water-3072.data and water-3072.gro (the
-base box alone), zsm5-1x1x1.cif (one cell in P 1) and cu-500.dump
-(5 x 5 x 5 cells).
+base box alone), zsm5-1x1x1.cif (one cell in P 1), cu-500.dump
+(5 x 5 x 5 cells) and protein-1631.pdb (one copy of the protein).
 
-Needs gemmi and numpy (Debian's python3-gemmi, python3-numpy).
+Needs gemmi and numpy (Debian's python3-gemmi, python3-numpy), the protein
+pymol-data, burkeite gdis-data.
 """
 import argparse
 import math
@@ -31,9 +42,17 @@ import tempfile
 import numpy as np
 
 ZSM5 = "/usr/share/avogadro2/crystals/zeolites/ZSM-5.cif"
-# Water tiles, ZSM-5 repeats and Cu cells of the large files and the small ones.
-LARGE = {"tiles": (4, 4, 2), "zsm5": (3, 3, 4), "cu": (25, 25, 40)}
-SMALL = {"tiles": (1, 1, 1), "zsm5": (1, 1, 1), "cu": (5, 5, 5)}
+BURKEITE = "/usr/share/gdis/models/burk1.cif"
+SULFUR = "/usr/share/avogadro2/crystals/elements/S8-Sulfur-beta.cif"
+PROTEIN = "/usr/share/pymol/data/tut/1hpv.pdb"
+# Water tiles, ZSM-5 repeats, Cu cells and protein atoms of the large files
+# and the small ones; the disordered crystals are written in the large set only.
+LARGE = {"tiles": (4, 4, 2), "zsm5": (3, 3, 4), "cu": (25, 25, 40), "protein": 80000}
+SMALL = {"tiles": (1, 1, 1), "zsm5": (1, 1, 1), "cu": (5, 5, 5), "protein": None}
+# Each disordered crystal's P 1 files: (name, source, repeats).
+CRYSTALS = [("burk1-46080.cif", BURKEITE, (10, 6, 8)), ("burk1-101376.cif", BURKEITE, (12, 8, 11)),
+            ("sulfur-beta-49152.cif", SULFUR, (8, 8, 12)), ("sulfur-beta-98304.cif", SULFUR, (8, 12, 16)),
+            ("zsm5-4x4x6.cif", ZSM5, (4, 4, 6))]
 
 
 def base_waters(seed=7):
@@ -123,15 +142,18 @@ def write_gro(path, box, atoms, tiles):
         f.write("%10.5f%10.5f%10.5f\n" % tuple(box / 10))
 
 
-def write_zsm5(path, repeat):
+def write_p1(path, source, repeat):
+    """The sites gemmi places in a cell of the CIF `source`, repeated
+    ra x rb x rc times in P 1."""
     import gemmi
 
-    st = gemmi.read_small_structure(ZSM5)
+    st = gemmi.read_small_structure(source)
     cell = st.cell
     sites = st.get_all_unit_cell_sites()
     ra, rb, rc = repeat
+    name = os.path.splitext(os.path.basename(source))[0].replace("-", "_")
     with open(path, "w") as f:
-        f.write("data_ZSM5_%dx%dx%d\n" % repeat)
+        f.write("data_%s_%dx%dx%d\n" % ((name,) + tuple(repeat)))
         f.write("_cell_length_a %.5f\n_cell_length_b %.5f\n_cell_length_c %.5f\n" % (cell.a * ra, cell.b * rb, cell.c * rc))
         f.write("_cell_angle_alpha %.4f\n_cell_angle_beta %.4f\n_cell_angle_gamma %.4f\n" % (cell.alpha, cell.beta, cell.gamma))
         f.write("_symmetry_space_group_name_H-M 'P 1'\nloop_\n_symmetry_equiv_pos_as_xyz\n'x, y, z'\n")
@@ -161,6 +183,44 @@ def write_cu_dump(path, cells):
         f.writelines("%d 1 Cu %.5f %.5f %.5f\n" % (k + 1, x, y, z) for k, (x, y, z) in enumerate(xyz))
 
 
+def write_tiled_pdb(path, source, count):
+    """The ATOM/HETATM records of the PDB file `source` copied side by side
+    along x (each copy 5 A beyond the last), renumbered, until `count` atoms
+    (the last copy cut short; None: one copy), each copy with its CONECT
+    records among the atoms it kept. Only columns 1-66 are kept: old files
+    such as this one put a segment and a line number beyond them."""
+    atoms = []
+    conect = []
+    for line in open(source):
+        if line.startswith(("ATOM  ", "HETATM")):
+            atoms.append(line.rstrip("\n").ljust(80))
+        elif line.startswith("CONECT"):
+            conect.append([int(line[c:c + 5]) for c in range(6, 31, 5) if line[c:c + 5].strip()])
+    serials = {int(a[6:11]): k for k, a in enumerate(atoms)}
+    xs = [float(a[30:38]) for a in atoms]
+    width = max(xs) - min(xs) + 5.0
+    count = count or len(atoms)
+    out = []
+    links = []
+    copy = 0
+    while len(out) < count:
+        first = len(out)
+        kept = atoms[:count - first]
+        for k, a in enumerate(kept):
+            x = float(a[30:38]) + copy * width
+            out.append("%s%5d%s%8.3f%s" % (a[:6], first + k + 1, a[11:30], x, a[38:66]))
+        for row in conect:
+            ks = [serials[s] for s in row if s in serials]
+            if len(ks) == len(row) and all(k < len(kept) for k in ks):
+                links.append("CONECT" + "".join("%5d" % (first + k + 1) for k in ks))
+        copy += 1
+    with open(path, "w") as f:
+        f.write("HEADER    PROTEIN TILED %d TIMES\n" % copy)
+        f.writelines(a.rstrip() + "\n" for a in out)
+        f.writelines(l + "\n" for l in links)
+        f.write("END\n")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("folder", nargs="?", default=tempfile.gettempdir())
@@ -174,9 +234,14 @@ def main():
     water = os.path.join(args.folder, "water-%d" % len(atoms))
     write_data(water + ".data", box, atoms, sizes["tiles"])
     write_gro(water + ".gro", box, atoms, sizes["tiles"])
-    write_zsm5(os.path.join(args.folder, "zsm5-%dx%dx%d.cif" % sizes["zsm5"]), sizes["zsm5"])
+    write_p1(os.path.join(args.folder, "zsm5-%dx%dx%d.cif" % sizes["zsm5"]), ZSM5, sizes["zsm5"])
     cells = sizes["cu"]
     write_cu_dump(os.path.join(args.folder, "cu-%d.dump" % (4 * cells[0] * cells[1] * cells[2])), cells)
+    protein = sizes["protein"]
+    write_tiled_pdb(os.path.join(args.folder, "protein-%d.pdb" % (protein or 1631)), PROTEIN, protein)
+    if not args.small:
+        for name, source, repeat in CRYSTALS:
+            write_p1(os.path.join(args.folder, name), source, repeat)
     return 0
 
 

@@ -1,8 +1,9 @@
 #!/bin/bash
 # Whole processes on one core, the median of 5 wall times each: ovrender's
 # open and first picture of each file bench/make_open_files.py writes,
-# beside ASE's read of it and Open Babel's conversion of it to XYZ (not of
-# the CIF, which ASE reads in most of a minute).
+# beside ASE's read of it and Open Babel's conversion of it to XYZ, and for
+# the PDB and CIF files gemmi's read (ASE reads the CIFs in most of a minute:
+# not them).
 #   bench/open_vs_peers.sh [BUILD_DIR] [CORE] [FOLDER]
 # BUILD_DIR defaults to build/release (OVRENDER names another ovrender),
 # CORE to 3, FOLDER to the folder the
@@ -35,15 +36,22 @@ median() {
 }
 
 echo "load: $(uptime | sed 's/.*load average: //')"
-printf '%-20s %10s %10s %10s %10s\n' file ovrender ase obabel "ov/best"
-for name in water-98304.data water-98304.gro zsm5-3x3x4.cif cu-100000.dump; do
+printf '%-20s %10s %10s %10s %10s\n' file ovrender "ase/gemmi" obabel "ov/best"
+for name in water-98304.data water-98304.gro zsm5-3x3x4.cif cu-100000.dump protein-80000.pdb burk1-46080.cif \
+  burk1-101376.cif sulfur-beta-49152.cif sulfur-beta-98304.cif zsm5-4x4x6.cif; do
   file=$folder/$name
+  [ -f "$file" ] || /usr/bin/python3 "$here/make_open_files.py" "$folder"
   format=""
   [[ $name == *.data ]] && format=", format='lammps-data'"
   ov=$(median "$ovrender" "$file" "$out/o.png" --size 1000x800)
-  # The CIF is ovrender's alone: ASE takes most of a minute to read it.
-  if [[ $name == *.cif ]]; then
-    printf '%-20s %10s %10s %10s %10s\n' "$name" "$ov" - - -
+  # The PDB and the CIFs beside gemmi's read only (in the ASE column).
+  if [[ $name == *.cif || $name == *.pdb ]]; then
+    read=read_small_structure
+    [[ $name == *.pdb ]] && read=read_structure
+    gemmi=$(median /usr/bin/python3 -c "import gemmi; gemmi.$read('$file')")
+    ratio="-"
+    [[ $gemmi != "-" && $ov != "-" ]] && ratio=$(echo "scale=2; $ov / $gemmi" | bc)
+    printf '%-20s %10s %10s %10s %10s\n' "$name" "$ov" "$gemmi" - "$ratio"
     continue
   fi
   ase=$(median /usr/bin/python3 -c "import ase.io; ase.io.read('$file'$format)")

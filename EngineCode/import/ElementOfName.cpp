@@ -30,14 +30,31 @@ constexpr std::array<std::string_view, 45> kStandardResidues = {
     "SER", "THR", "TRP", "TYR", "VAL", "ASH", "CYM", "CYX", "GLH", "HID", "HIE", "HIP", "HSD", "HSE", "HSP",
     "LYN", "ACE", "NME", "A",   "C",   "G",   "I",   "T",   "U",   "DA",  "DC",  "DG",  "DI",  "DT",  "DU"};
 
+// A name of at most three characters as one number: a byte a character,
+// and its length in the top byte.
+constexpr uint32_t ResidueKey(std::string_view name) {
+  uint32_t key = static_cast<uint32_t>(name.size());
+  for (char ch : name)
+    key = key << 8 | static_cast<uint8_t>(ch);
+  return key << 8 * (3 - name.size());
+}
+
+constexpr std::array<uint32_t, kStandardResidues.size()> kStandardResidueKeys = [] {
+  std::array<uint32_t, kStandardResidues.size()> keys{};
+  for (size_t k = 0; k < keys.size(); k++)
+    keys[k] = ResidueKey(kStandardResidues[k]);
+  return keys;
+}();
+
 bool IsStandardResidue(std::string_view residue) {
   residue = TrimImport(residue);
   if (residue.empty() || residue.size() > 3)
     return false;
-  std::string up(residue);
-  for (char &ch : up)
-    ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  return std::find(kStandardResidues.begin(), kStandardResidues.end(), up) != kStandardResidues.end();
+  char up[3] = {};
+  for (size_t k = 0; k < residue.size(); k++)
+    up[k] = static_cast<char>(std::toupper(static_cast<unsigned char>(residue[k])));
+  const uint32_t key = ResidueKey(std::string_view(up, residue.size()));
+  return std::find(kStandardResidueKeys.begin(), kStandardResidueKeys.end(), key) != kStandardResidueKeys.end();
 }
 
 // "Pt", "Cl1": a name in upper and lower case writes its element's symbol
@@ -59,9 +76,13 @@ std::optional<ElementCode> ElementOfLabel(std::string_view label, std::string *n
   if (!IsWaterName(label))
     return symbol;
   const auto oxygen = ElementFromSymbol("O");
-  if (note && symbol != oxygen)
-    *note = "\"" + std::string(label) + "\" names water: it is read as water's oxygen (O), not as " +
-            (symbol ? ElementSymbolText(*symbol) : std::string("no element")) + ".";
+  if (note && symbol != oxygen) {
+    note->assign(1, '"');
+    note->append(label);
+    note->append("\" names water: it is read as water's oxygen (O), not as ");
+    note->append(symbol ? ElementSymbolText(*symbol) : std::string("no element"));
+    note->append(".");
+  }
   return oxygen;
 }
 

@@ -89,6 +89,13 @@ long PDBSerialValue(std::string_view field) {
     const long span = 26L * 36 * 36 * 36 * 36, offset = 10L * 36 * 36 * 36 * 36;
     return v - offset + 100000 + (upper ? 0 : span);
   }
+  // Plain digits, as nearly every file writes them, are their value.
+  if (std::all_of(field.begin(), field.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
+    long v = 0;
+    for (char ch : field)
+      v = v * 10 + (ch - '0');
+    return v;
+  }
   // Five columns hold at most 99999; "9e99" fits them too.
   const auto v = ImportNumber(field);
   if (!v || *v < 0 || *v > kLargestDecimalSerial || *v != std::floor(*v))

@@ -961,32 +961,20 @@ private:
       hi[i] = static_cast<int64_t>(to);
     }
     counts_.resize(static_cast<size_t>(siteCount), 0);
-    ElementCode cachedElement = kBlankElement;
-    float cachedMax = -1.0f;
-    bool cacheEmpty = true;
-    for (int64_t gx = lo[0]; gx <= hi[0]; ++gx)
-      for (int64_t gy = lo[1]; gy <= hi[1]; ++gy)
-        for (int64_t gz = lo[2]; gz <= hi[2]; ++gz) {
-          const int64_t g[3] = {gx, gy, gz};
-          int64_t cell[3], shift[3];
-          for (int i = 0; i < 3; ++i) {
-            cell[i] = ((g[i] % grid_) + grid_) % grid_;
-            shift[i] = (g[i] - cell[i]) / grid_;
-          }
-          const size_t index = static_cast<size_t>((cell[0] * grid_ + cell[1]) * grid_ + cell[2]);
+    const std::vector<float> &maxOfKind = PairMaxima(elementS);
+    // Each grid cell of the box as a cell of the grid over the cell and the
+    // whole-cell translation it lies at, stepped along each axis.
+    const GridStep start[3] = {GridStep(lo[0], grid_), GridStep(lo[1], grid_), GridStep(lo[2], grid_)};
+    for (GridStep x = start[0]; x.at <= hi[0]; x.Next(grid_))
+      for (GridStep y = start[1]; y.at <= hi[1]; y.Next(grid_))
+        for (GridStep z = start[2]; z.at <= hi[2]; z.Next(grid_)) {
+          const int64_t shift[3] = {x.shift, y.shift, z.shift};
+          const size_t index = static_cast<size_t>((x.cell * grid_ + y.cell) * grid_ + z.cell);
           for (uint32_t k = cellStart_[index]; k < cellStart_[index + 1]; ++k) {
             const Entry &e = entries_[k];
-            // Neighbouring entries mostly share an element: the pair's
-            // maximum is looked up again only when it changes.
-            if (cacheEmpty || e.element != cachedElement) {
-              cacheEmpty = false;
-              const auto dmaxIt = pairMax_.find(PairKey(elementS, e.element));
-              cachedElement = e.element;
-              cachedMax = dmaxIt == pairMax_.end() ? -1.0f : dmaxIt->second;
-            }
-            if (cachedMax < 0.0f)
+            const float dmax = maxOfKind[e.kind];
+            if (dmax < 0.0f)
               continue;
-            const float dmax = cachedMax;
             const float image[3] = {e.xyz[0] + static_cast<float>(shift[0] - e.whole[0]),
                                     e.xyz[1] + static_cast<float>(shift[1] - e.whole[1]),
                                     e.xyz[2] + static_cast<float>(shift[2] - e.whole[2])};
@@ -1007,12 +995,42 @@ private:
     return true;
   }
 
+  // A grid coordinate along one axis of the periodic grid: the grid cell it
+  // falls in (0 to grid - 1) and the whole-cell translation of that cell.
+  struct GridStep {
+    GridStep(int64_t g, int64_t grid) : at(g), cell(((g % grid) + grid) % grid), shift((g - cell) / grid) {}
+    void Next(int64_t grid) {
+      ++at;
+      if (++cell == grid) {
+        cell = 0;
+        ++shift;
+      }
+    }
+    int64_t at, cell, shift;
+  };
+
   struct Entry {
     float xyz[3];     // the first-cell atom's fractional coordinates
     int32_t whole[3]; // their whole-cell parts (0 for a wrapped atom)
     uint32_t site;
     ElementCode element;
+    uint16_t kind; // the element's place in kinds_
   };
+
+  // The maximum bond length from an atom of element `from` to each kind of
+  // element the index holds (-1: no such bond), made once for each element
+  // asked about.
+  const std::vector<float> &PairMaxima(ElementCode from) {
+    auto [it, added] = kindMax_.try_emplace(from);
+    if (added) {
+      it->second.resize(kinds_.size());
+      for (size_t k = 0; k < kinds_.size(); ++k) {
+        const auto dmaxIt = pairMax_.find(PairKey(from, kinds_[k]));
+        it->second[k] = dmaxIt == pairMax_.end() ? -1.0f : dmaxIt->second;
+      }
+    }
+    return it->second;
+  }
 
   static uint32_t PairKey(ElementCode a, ElementCode b) {
     const uint32_t lo = std::min(a, b), hi = std::max(a, b);
@@ -1059,6 +1077,10 @@ private:
           continue;
         e.site = static_cast<uint32_t>(t);
         e.element = site.elements[0];
+        auto kind = std::find(kinds_.begin(), kinds_.end(), e.element);
+        if (kind == kinds_.end())
+          kind = kinds_.insert(kinds_.end(), e.element);
+        e.kind = static_cast<uint16_t>(kind - kinds_.begin());
         unsorted.push_back(e);
       }
     }
@@ -1096,6 +1118,8 @@ private:
   std::vector<uint32_t> cellStart_;
   std::unordered_map<uint32_t, float> pairMax_;
   std::unordered_map<ElementCode, float> reach_;
+  std::vector<ElementCode> kinds_; // the elements of the entries, in order of appearance
+  std::unordered_map<ElementCode, std::vector<float>> kindMax_;
   std::vector<uint32_t> counts_;
   std::vector<uint32_t> touched_;
 };
@@ -2097,8 +2121,10 @@ void TellCrowdedSitesAfterBonding(CrystalRec *crystal) {
   try {
     std::optional<CoordinationIndex> index;
     std::vector<int32_t> around;
+    // A site asked about is listed for its own question, with the same cut:
+    // as another's neighbour it needs no list of its own.
     auto list = [&](uint32_t s, std::vector<int32_t> *sites) {
-      if (listed[s] && !sites)
+      if ((listed[s] || asked[s]) && !sites)
         return;
       if (!index)
         index.emplace(c);

@@ -23,6 +23,7 @@
 #include "RenderServices.h"
 #include "StructureArrays.h"
 #include "documents/CrystalDocument.h"
+#include "export/PngWriter.h"
 #include "export/TextExportFormats.h"
 #include "import/ImportHooks.h"
 #include "import/ImportPath.h"
@@ -36,6 +37,7 @@
 #include <QImage>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +48,9 @@
 #include <vector>
 
 namespace {
+
+// The resolution the picture says it has: the screen's.
+constexpr double kPictureDotsPerInch = 72.0;
 
 double Median(std::vector<double> v) {
   if (v.empty())
@@ -168,8 +173,20 @@ int main(int argc, char **argv) {
       return 1;
     }
   }
-  QImage image(px->BaseAddr(), px->Width(), px->Height(), qsizetype(px->RowBytes()), QImage::Format_ARGB32);
-  if (!text && !image.save(QString::fromStdString(out))) {
+  // A PNG goes through the program's own picture writer, as File > Export
+  // writes one; the other picture formats through the toolkit's writers.
+  std::string extension = std::filesystem::path(out).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+  bool written = true;
+  if (!text && extension == ".png") {
+    AtomicFileWriter f(out);
+    written = f.IsOpen() && WritePNGFile(*px, f, kPictureDotsPerInch) && f.Commit();
+  } else if (!text) {
+    QImage image(px->BaseAddr(), px->Width(), px->Height(), qsizetype(px->RowBytes()), QImage::Format_ARGB32);
+    written = image.save(QString::fromStdString(out));
+  }
+  if (!written) {
     std::fprintf(stderr, "ovrender: %s could not be written\n", out.c_str());
     return 1;
   }

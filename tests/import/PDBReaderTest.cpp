@@ -183,6 +183,28 @@ TEST_F(PDBReader, TheElementComesFromTheAtomNameWhenItsColumnsAreBlank) {
   EXPECT_FALSE(host.subtitles.empty());
 }
 
+// Columns 77-78 blank and the name "HG" written from column 13: in a
+// residue whose atoms are named by element first (amino acids of any case,
+// nucleotides of one or two letters) it is a hydrogen, in any other residue
+// (mercury's own, or a name that only begins like an amino acid's) mercury.
+TEST_F(PDBReader, TheResidueDecidesWhetherANameIsItsElementsFirstLetter) {
+  const struct {
+    const char *residue;
+    const char *element;
+  } cases[] = {{"CYS", "H"}, {"cys", "H"}, {" DA", "H"}, {"  A", "H"}, {" CY", "Hg"}, {"CYX", "H"},
+               {"CYZ", "Hg"}, {" HG", "Hg"}, {"AL ", "Hg"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.residue);
+    const std::string line =
+        std::string("HETATM    1 HG   ") + c.residue + " A   1       0.000   0.000   0.000  1.00  0.00\n";
+    const fs::path file = WriteTemp("residue.pdb", line);
+    Window w(host);
+    ASSERT_TRUE(Open(w, file));
+    fs::remove(file);
+    EXPECT_EQ(Elements(w.crystal()), c.element);
+  }
+}
+
 TEST_F(PDBReader, GzippedAndEntFilesOpen) {
   Window w(host);
   ASSERT_TRUE(Open(w, kData / "xcrysden-bucky.pdb.gz"));

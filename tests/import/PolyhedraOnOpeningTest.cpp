@@ -132,6 +132,44 @@ TEST_F(PolyhedraOnOpening, SitesWithMoreNeighboursThanBondsAreToldInOneLogLine) 
   EXPECT_EQ(told, 1) << host.log;
 }
 
+// Rutile written in P 1 (two Ti, four O) with a third Ti at O1's place and
+// no bond specifications, its origin moved so that O1 lies inside the cell,
+// on a face, on an edge and at a corner: O1's neighbours then lie across the
+// cell's faces, in the next cells' images. Wherever it lies, O1 has its three
+// Ti bonded and the fourth at its place within bond reach, and the open
+// names it in the Log.
+TEST_F(PolyhedraOnOpening, ACrowdedSiteIsToldWhereverTheCellPutsIt) {
+  const double u = 0.30478;
+  const double rutile[6][3] = {{0, 0, 0}, {0.5, 0.5, 0.5}, {u, u, 0}, {-u, -u, 0}, {0.5 + u, 0.5 - u, 0.5},
+                               {0.5 - u, 0.5 + u, 0.5}};
+  const char *labels[6] = {"Ti1", "Ti2", "O1", "O2", "O3", "O4"};
+  const struct {
+    const char *where;
+    double shift[3];
+  } cases[] = {{"inside", {0, 0, 0.25}}, {"on a face", {0, 0, 0}}, {"on an edge", {-u, 0, 0}}, {"at a corner", {-u, -u, 0}}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.where);
+    std::string text = "TITL  Rutile in P 1\nCELL  4.593700 4.593700 2.958700  90.000000 90.000000 90.000000\n"
+                       "LATC  P\nSYMM  x,y,z\nXYZR  0.000000 1.000000 0.000000 1.000000 0.000000 1.000000\nATOM\n";
+    auto wrapped = [&](const double *p, int i) {
+      const double v = p[i] + c.shift[i];
+      return v - std::floor(v);
+    };
+    for (int a = 0; a < 6; a++)
+      text += AtomLine(a < 2 ? "Ti" : "O", labels[a], wrapped(rutile[a], 0), wrapped(rutile[a], 1),
+                       wrapped(rutile[a], 2));
+    text += AtomLine("Ti", "Ti3", wrapped(rutile[2], 0), wrapped(rutile[2], 1), wrapped(rutile[2], 2));
+    FakeHost each;
+    Window w(each);
+    ASSERT_TRUE(Open(w, text));
+    const std::vector<std::string> lines = each.LogLines();
+    const auto told = std::find_if(lines.begin(), lines.end(),
+                                   [](const std::string &line) { return line.starts_with("Polyhedra: "); });
+    ASSERT_NE(told, lines.end()) << each.log;
+    EXPECT_NE(told->find("O1"), std::string::npos) << *told;
+  }
+}
+
 // The polyhedron display modes, and the polyhedra's flag bytes, that a saved
 // document holds, per site and per atom.
 struct SavedModes {
