@@ -26,7 +26,6 @@
 namespace {
 
 constexpr uint32_t kPrefsFileType = FourCharsToLong("OVPF");
-constexpr size_t kPrefsHeaderSize = 8;
 constexpr uint32_t kTagWindows = FourCharsToLong("WIND");
 constexpr uint32_t kTagInfo = FourCharsToLong("INFO");
 constexpr uint32_t kTagTools = FourCharsToLong("TOOL");

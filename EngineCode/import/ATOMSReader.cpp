@@ -71,7 +71,6 @@ bool AppendSite(ImportResult &result, ImportedStructure &s, std::string_view lab
 
 // ---- The drawing program's free-form file ------------------------------------------
 
-constexpr std::string_view kDrawingKeywords[] = {"TITL", "CELL", "SPGP", "HALL", "SYMM", "LATT"};
 // Cards of the own text format and of the refinement program's instruction
 // files, which share TITL, CELL and SYMM.
 constexpr std::string_view kOtherCards[] = {"SFAC", "UNIT", "FVAR", "HKLF", "ATOM", "LATC", "TYPE",

@@ -290,7 +290,7 @@ bool Reader::Phase(const PhaseText &p) {
   std::map<long, size_t> siteOfIndex;
   std::map<std::string, ElementCode> elementOfLabel;
   if (struc)
-    for (size_t r = 0; r < struc->rows.size(); r++) {
+    for (size_t r = 0; r < struc->rows.size(); r += 2) { // each site's line and its esds' line
       const auto &[line, t] = struc->rows[r];
       if (AllZero(t))
         break;
@@ -315,7 +315,6 @@ bool Reader::Phase(const PhaseText &p) {
       site->occupancies[0] = ImportFloat(*v[0]);
       siteOfIndex[*index] = s->crystal.sites.size() - 1;
       elementOfLabel.emplace(std::string(t[2]), *element);
-      r++; // the esds' line
     }
   // Displacements by site index.
   auto site = [&](const std::vector<std::string_view> &t) -> AsymmetricUnitRecord * {

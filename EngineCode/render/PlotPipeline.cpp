@@ -669,6 +669,12 @@ void PlotCrystalModel(WindowRef window, const Rect &plotRect, bool fast) {
 }
 
 void RenderingReplotTimerProc() {
+  // Inside a long command (a question it asks, its cancel checks) the full
+  // picture waits for the command's end, as the undo timer does.
+  if (LongCommandRunning()) {
+    SetEventLoopTimerNextFireTime(gRenderingReplotTimer, kFullQualityReplotDelay);
+    return;
+  }
   gUseFastRotn = 0;
   WindowRef window = FrontGraphWindow();
   if (!window || !IsWindowFileOpen(window) || !GetWindowCrystal(window))

@@ -18,6 +18,7 @@
 
 #include "Alerts.h"
 #include "CachedFiles.h"
+#include "CancelPoll.h"
 #include "LongCommand.h"
 #include "Preferences.h"
 #include "documents/CacheWrites.h"
@@ -365,7 +366,9 @@ bool FinishOpenedWindow(WindowRef window, MainWindow *w, const std::filesystem::
   ShowOpenedStructure(window);
   // The structure as opened is the first undo state, so that the first
   // change can be undone, and the saved document the mark compares with.
-  if (NoteWindowDocumentOpened(window) && !LongCommandCancelled())
+  // Then the open asks once more, as its stages do: Escape pressed after
+  // their last question, while the status window could show, stops it too.
+  if (NoteWindowDocumentOpened(window) && !CancelPoll(1).Step())
     return true;
   DeleteWindowUndoLists(window);
   w->SetFile({});

@@ -20,6 +20,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 constexpr uint32_t kPolyhedralModelCommand = FourCharsToLong("Poly");
@@ -94,10 +97,11 @@ TEST_F(LongDocumentTasksTest, OpeningShowsTheStatusWindowAndEscapeLeavesNoWindow
   EXPECT_GE(host.firstShown - host.start, 500000u);
 
   // Stopped while it reads, while it draws or, its window up, while its
-  // first undo state is kept, the open of a document or of a text file
-  // leaves the windows there were, with its one Log line, and the window
-  // is never marked as changed meanwhile: however slow the machine, the
-  // undo timer the drawing armed settles nothing in the middle of the open.
+  // first undo state is kept or after that (the key pressed after the last
+  // check of its work), the open of a document or of a text file leaves
+  // the windows there were, with its one Log line, and the window is never
+  // marked as changed meanwhile: however slow the machine, the undo timer
+  // the drawing armed settles nothing in the middle of the open.
   const std::filesystem::path text = std::filesystem::path(folder.path().toStdString()) / "large.ovtx";
   {
     std::string nacl = FileBytes(ExamplesFolder() / "NaCl.ovtx");
@@ -107,16 +111,26 @@ TEST_F(LongDocumentTasksTest, OpeningShowsTheStatusWindowAndEscapeLeavesNoWindow
     std::ofstream(text) << nacl;
   }
   const size_t windows = AllGraphWindows().size();
+  const std::vector<MainWindow *> before = AllGraphWindows();
+  auto stateKept = [&] {
+    for (MainWindow *m : AllGraphWindows())
+      if (std::find(before.begin(), before.end(), m) == before.end() && GetNumWindowHistory(m->Ref()) > 0)
+        return true;
+    return false;
+  };
   const struct {
     std::filesystem::path file;
-    const char *stage;
+    const char *stage; // "" once the first undo state is kept
   } stops[] = {{file, "Reading the document"},
                {file, "Plotting atoms and bonds"},
                {file, "Keeping the state for Undo"},
-               {text, "Keeping the state for Undo"}};
+               {text, "Keeping the state for Undo"},
+               {file, ""}};
   for (const auto &stop : stops) {
     SCOPED_TRACE(stop.file.filename().string() + ", " + stop.stage);
     host.escapeWhile = stop.stage;
+    if (!*stop.stage)
+      host.escapeWhen = stateKept;
     host.timersOnSlowClock = true;
     marked.seen = false;
     host.Begin(150000);
@@ -131,6 +145,27 @@ TEST_F(LongDocumentTasksTest, OpeningShowsTheStatusWindowAndEscapeLeavesNoWindow
     EXPECT_FALSE(host.Logged("Undo state put off"));
     EXPECT_FALSE(marked.seen) << "the title showed the window changed";
   }
+}
+
+// Quit a moment after a rotation: the full picture due after the quick one
+// waits for the quit, so no status window comes up beside its question
+// however long the question stays.
+TEST_F(LongDocumentTasksTest, QuitJustAfterARotationAsksWithNoStatusWindowBeside) {
+  MainWindow *w = Open("Pyrope.ovtx");
+  ASSERT_NE(w, nullptr);
+  QTest::keyClick(w->GraphPane(), Qt::Key_Left);
+  size_t shownAsked = 0, shownAfter = 0;
+  dialogs.whileAsked = [&] {
+    shownAsked = host.shown.size();
+    host.Wait(3000000); // three seconds, the question up
+    shownAfter = host.shown.size();
+  };
+  host.Begin(150000);
+  ProcessCommand(kCmdQuit);
+  host.End();
+  dialogs.whileAsked = nullptr;
+  EXPECT_EQ(dialogs.asked, 1);
+  EXPECT_EQ(shownAfter, shownAsked) << "shown beside the question: " << (host.shown.empty() ? "" : host.shown.back());
 }
 
 TEST_F(LongDocumentTasksTest, SavingShowsTheStatusWindowAndEscapeKeepsTheFile) {

@@ -2,7 +2,8 @@
 // each reading, Escape is pressed during a chosen cancel check (or the first
 // one made while the status window shows a message beginning with
 // `escapeWhile`), and the Log and the status window's messages are kept.
-// With `timersOnSlowClock`, an armed timer fires at the first cancel check
+// `escapeWhen`, when set, presses Escape at the first check made while it
+// holds. With `timersOnSlowClock`, an armed timer fires at the first cancel check
 // (a turn of the event loop) its delay has passed on that clock: the
 // machine so slow that every delay has passed by then.
 #pragma once
@@ -14,6 +15,7 @@
 #include <QKeyEvent>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,6 +26,7 @@ public:
   int escapeAtCheck = 0; // 1-based; 0 never
   std::string escapeWhile;
   int escapeSkips = 0; // checks made while showing it before the Escape
+  std::function<bool()> escapeWhen;
   bool timersOnSlowClock = false;
   int checks = 0, escapes = 0;
   std::vector<std::string> log, shown;
@@ -37,20 +40,18 @@ public:
     due_[&timer] = now_ + static_cast<uint64_t>(seconds * 1e6);
     QtHostServices::ArmTimer(timer, seconds);
   }
+  // `microseconds` pass on the slow clock, and the timers due by then fire.
+  void Wait(uint64_t microseconds) {
+    now_ += microseconds;
+    FireDueTimers();
+  }
   bool CheckForUserCancel() override {
     ++checks;
-    for (auto it = due_.begin(); timersOnSlowClock && it != due_.end();) {
-      EventLoopTimer *timer = it->first;
-      if (it->second > now_ || !timer->proc) {
-        ++it;
-        continue;
-      }
-      due_.erase(it); // single-shot: the call may arm it again
-      timer->proc();
-      it = due_.begin();
-    }
+    if (timersOnSlowClock)
+      FireDueTimers();
     const bool showing = !escapeWhile.empty() && !shown.empty() && shown.back().starts_with(escapeWhile);
-    if (checks == escapeAtCheck || (showing && escapes == 0 && skipped_++ >= escapeSkips)) {
+    if (checks == escapeAtCheck || (showing && escapes == 0 && skipped_++ >= escapeSkips) ||
+        (escapeWhen && escapes == 0 && escapeWhen())) {
       ++escapes;
       QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow();
       if (!target)
@@ -86,10 +87,23 @@ public:
     step = 0;
     escapeAtCheck = 0;
     escapeWhile.clear();
+    escapeWhen = nullptr;
     escapeSkips = 0;
   }
 
 private:
+  void FireDueTimers() {
+    for (auto it = due_.begin(); it != due_.end();) {
+      EventLoopTimer *timer = it->first;
+      if (it->second > now_ || !timer->proc) {
+        ++it;
+        continue;
+      }
+      due_.erase(it); // single-shot: the call may arm it again
+      timer->proc();
+      it = due_.begin();
+    }
+  }
   uint64_t now_ = 1000000;
   int skipped_ = 0;
   std::map<EventLoopTimer *, uint64_t> due_; // armed timers, when each is due on the slow clock
