@@ -20,6 +20,7 @@
 #include <functional>
 #include <new>
 #include <span>
+#include <utility>
 #include <string>
 #include <unordered_map>
 
@@ -1553,6 +1554,15 @@ bool MakeAtomPolyhedra(CrystalRec *crystal) {
   return !cancelled;
 }
 
+// A site's mode from the one it had and the role a pass gives it: a mode
+// the site has survives, but a low-coordinated site whose mode draws a
+// polyhedron takes the role.
+uint32_t ComposedPolyMode(uint32_t had, uint32_t role, uint32_t coordination) {
+  const bool keepsLowMode = had == kPolyModeVertex || had == kPolyModeAtom || had == kPolyModeAtomWireBonds ||
+                            had == kPolyModeAtomStickBonds || had == kPolyModeWireBonds || had == kPolyModeStickBonds;
+  return had == kPolyModeUnset || (coordination < 3 && !keepsLowMode) ? role : had;
+}
+
 // Site display modes. A mode the user chose survives: only a site without a
 // role, or a low-coordinated site whose mode draws a polyhedron, takes the
 // new one.
@@ -1565,6 +1575,33 @@ void SetSiteRoles(CrystalRec *crystal, bool tellCrowded) {
   CrystalRec &c = *crystal;
   c.rolesPending = 0;
   const int32_t siteCount = UsableSiteCount(c);
+  // The pass works on modes of its own, every site without one to begin
+  // with: the lists of coordinating sites mark the sites of their own
+  // element as they go (CoordinationIndex::List), and a site's role is
+  // judged from those marks and its bonds alone. The modes the sites had
+  // before (the user's, the file's, an earlier pass's) are composed with the
+  // roles at the end, so that a second pass over the same bonds changes
+  // nothing, whichever sites it lists.
+  struct ComposedAtEnd {
+    CrystalRec &c;
+    std::vector<uint32_t> before;
+    ComposedAtEnd(CrystalRec &crystal, size_t sites) : c(crystal), before(sites) {
+      for (size_t s = 0; s < sites; ++s)
+        std::swap(before[s], c.sites[s].polyMode);
+    }
+    ~ComposedAtEnd() {
+      for (size_t s = 0; s < before.size(); ++s)
+        c.sites[s].polyMode = ComposedPolyMode(before[s], c.sites[s].polyMode, c.sites[s].coordination);
+    }
+  };
+  // Without memory for them, the pass works on the modes as they are.
+  std::optional<ComposedAtEnd> composed;
+  try {
+    composed.emplace(c, static_cast<size_t>(siteCount));
+  } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
+  }
   RoleContext roles;
   roles.tabulate = true;
   if (gShowProgress && siteCount > 0)
@@ -1577,7 +1614,9 @@ void SetSiteRoles(CrystalRec *crystal, bool tellCrowded) {
     const uint32_t cn = c.sites[static_cast<size_t>(s)].coordination;
     uint32_t mode;
     if (cn < 1) {
-      mode = kPolyModeAtom;
+      // Bonds whose coordination was not counted are drawn as those of a
+      // low-coordinated site.
+      mode = SiteIsBonded(c, static_cast<size_t>(s)) ? kPolyModeWireBonds : kPolyModeAtom;
     } else if (stopped) {
       mode = cn < 3 ? kPolyModeWireBonds : kPolyModeColourShaded;
     } else {
@@ -1599,13 +1638,9 @@ void SetSiteRoles(CrystalRec *crystal, bool tellCrowded) {
         mode = kPolyModeColourShaded;
     }
     AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
-    const uint32_t current = site.polyMode;
-    const bool keepsLowMode = current == kPolyModeVertex || current == kPolyModeAtom ||
-                              current == kPolyModeAtomWireBonds || current == kPolyModeAtomStickBonds ||
-                              current == kPolyModeWireBonds || current == kPolyModeStickBonds;
-    if (current == kPolyModeUnset || (cn < 3 && !keepsLowMode))
-      site.polyMode = mode;
+    site.polyMode = ComposedPolyMode(site.polyMode, mode, cn);
   }
+  composed.reset();
   if (tellCrowded)
     TellCrowdedSites(c, std::move(roles.crowdedHere));
   if (stopped && !stoppedBefore)
@@ -1685,6 +1720,11 @@ void SettleSiteRoles(CrystalRec *crystal) {
   crystal->rolesPending = 0;
   if (HasSitesAndAtoms(crystal))
     SetSiteRoles(crystal, false);
+}
+
+void ForgetPendingSiteRoles(CrystalRec *crystal) {
+  if (crystal)
+    crystal->rolesPending = 0;
 }
 
 uint32_t &SitePolyMode(CrystalRec *crystal, size_t site) {

@@ -131,6 +131,10 @@ void DefinePolyhedra(CrystalRec *crystal);
 void DefinePolyhedraWhenNeeded(CrystalRec *crystal);
 bool DefinePendingPolyhedra(CrystalRec *crystal);
 void SettleSiteRoles(CrystalRec *crystal);
+// A build about to make the atoms and bonds afresh sets the roles again from
+// what it makes: roles still pending for the structure it replaces are not
+// set from a structure half made (the sites' modes stay as given).
+void ForgetPendingSiteRoles(CrystalRec *crystal);
 // The polyhedra left to be made again when first needed, their flag bytes
 // the site modes as the roles leave them: what a second build over the same
 // bonds would make, without setting the roles twice.
