@@ -711,10 +711,11 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   // The field lists take references for both directions; the writer only
   // reads through them.
   CrystalRec &c = const_cast<CrystalRec &>(crystal);
-  // The sites' modes as every reader sees them (SitePolyMode), unless they
-  // may stay to be set.
-  if (roles == PendingRoles::kSet || !c.polyhedraPending)
-    SettleSiteRoles(&c);
+  // An undo state of a structure whose roles were set when first needed
+  // holds the modes they were set from, and the roles to be set again.
+  const size_t siteCount = UsableSiteSize(c);
+  const bool givenModes =
+      roles == PendingRoles::kKept && c.polyhedraPending && c.givenPolyModes.size() == siteCount;
   DocumentWriter w(c.molecule ? kMoleculeDocumentType : kCrystalDocumentType);
   FileBuffer &b = w.buffer();
   SectionWriter a{b};
@@ -746,7 +747,14 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   XferPlane(a, c.plane);
   w.End();
 
-  WriteCounted(w, kTagSites, c.sites, UsableSiteSize(c), [](auto &ar, auto &s) { XferSite(ar, s); });
+  if (givenModes) {
+    std::vector<AsymmetricUnitRecord> sites(c.sites.begin(), c.sites.begin() + static_cast<ptrdiff_t>(siteCount));
+    for (size_t s = 0; s < siteCount; s++)
+      sites[s].polyMode = c.givenPolyModes[s];
+    WriteCounted(w, kTagSites, sites, siteCount, [](auto &ar, auto &s) { XferSite(ar, s); });
+  } else {
+    WriteCounted(w, kTagSites, c.sites, siteCount, [](auto &ar, auto &s) { XferSite(ar, s); });
+  }
   if (std::any_of(c.sites.begin(), c.sites.begin() + static_cast<ptrdiff_t>(UsableSiteSize(c)),
                   [](const AsymmetricUnitRecord &s) { return s.disorderAssembly != 0 || s.disorderGroup != 0; }))
     WriteCounted(w, kTagSiteDisorder, c.sites, UsableSiteSize(c),
@@ -754,7 +762,7 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   if (c.polyhedraPending && !c.pendingPolyFlags.empty() && c.pendingPolyFlags.size() == UsableSiteSize(c))
     WriteCounted(w, kTagPendingPolyFlags, c.pendingPolyFlags, c.pendingPolyFlags.size(),
                  [](auto &ar, auto &flag) { Xfer(ar, flag); });
-  if (c.rolesPending) {
+  if (c.rolesPending || givenModes) {
     w.Begin(kTagPendingRoles);
     w.End();
   }
@@ -932,27 +940,16 @@ bool ReadCrystalFile(CrystalRec *crystal, const std::filesystem::path &file, Doc
 bool WriteCrystalFile(CrystalRec &crystal, const DocumentExtras &extras, const std::filesystem::path &file) {
   const std::string name = "\"" + file.filename().string() + "\"";
   // A file is read as it stands, by other versions too: polyhedra still
-  // pending are made for it, and a stop there stops the save. A save is no
-  // change: polyhedra made for it go back to pending afterwards, so the
-  // structure (and what its undo states and modified mark compare) stays
-  // as it was.
-  struct LeftPending {
-    CrystalRec &crystal;
-    const bool pending = crystal.polyhedraPending != 0;
-    const std::vector<uint8_t> flags = crystal.pendingPolyFlags;
-    ~LeftPending() {
-      if (!pending)
-        return;
-      for (AtomRecord &atom : crystal.atoms)
-        DestroyPolyhedron(atom.polyhedron);
-      crystal.polyhedraPending = 1;
-      crystal.pendingPolyFlags = flags;
-    }
-  } leftPending{crystal};
-  if (!DefinePendingPolyhedra(&crystal)) {
+  // pending are made for it (once: later saves of the same structure write
+  // them again), and a stop there stops the save. A save is no change: they
+  // stay pending afterwards, so the structure (and what its undo states and
+  // modified mark compare) stays as it was.
+  const PolyhedraForSave polyhedra(crystal);
+  if (!polyhedra.Ready()) {
     FWrite(std::string(kDocumentWriteStoppedLog) + name + kDocumentWriteStoppedTail);
     return false;
   }
+  SettleSiteRoles(&crystal);
   const DocumentTask task(kDocumentWriteStatus, true);
   const std::vector<uint8_t> bytes = EncodeCrystalDocument(crystal, extras);
   std::string reason;

@@ -392,6 +392,7 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites)
     return;
   }
 
+  c.givenPolyModes.clear();
   for (size_t s = 0; s < nSites; s++) {
     c.sites[s].coordination = 0;
     c.sites[s].polyMode = 0;

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -1332,6 +1333,8 @@ bool MakeAtomPolyhedra(CrystalRec *crystal) {
   const int32_t atomCount = UsableAtomCount(c);
   const int32_t siteCount = UsableSiteCount(c);
   c.polyhedraPending = 0;
+  c.savePolyhedraInputs = 0;
+  c.savePolyhedraHeld = 0;
   std::vector<uint8_t> flags = c.pendingPolyFlags;
   if (flags.size() != static_cast<size_t>(siteCount)) {
     flags.resize(static_cast<size_t>(siteCount));
@@ -1662,6 +1665,7 @@ bool RolesSearchTheCrystal(const CrystalRec &c) {
 // is this one: the roles set twice over the same bonds are those set once.
 void DefinePolyhedraNow(CrystalRec *crystal, bool tellCrowded) {
   crystal->pendingPolyFlags.clear();
+  crystal->givenPolyModes.clear();
   MakeAtomPolyhedra(crystal);
   SetSiteRoles(crystal, tellCrowded);
 }
@@ -1695,6 +1699,9 @@ void DefinePolyhedraWhenNeeded(CrystalRec *crystal) {
   for (AtomRecord &atom : crystal->atoms)
     DestroyPolyhedron(atom.polyhedron);
   crystal->polyhedraPending = 1;
+  crystal->savePolyhedraInputs = 0;
+  crystal->savePolyhedraHeld = 0;
+  crystal->givenPolyModes.clear();
   const size_t sites = static_cast<size_t>(UsableSiteCount(*crystal));
   crystal->pendingPolyFlags.resize(sites);
   for (size_t s = 0; s < sites; ++s)
@@ -1708,6 +1715,8 @@ void DefinePolyhedraWhenNeeded(CrystalRec *crystal) {
 void RemakePolyhedraWhenNeeded(CrystalRec *crystal) {
   if (!HasSitesAndAtoms(crystal))
     return;
+  crystal->savePolyhedraInputs = 0;
+  crystal->savePolyhedraHeld = 0;
   for (AtomRecord &atom : crystal->atoms)
     DestroyPolyhedron(atom.polyhedron);
   crystal->polyhedraPending = 1;
@@ -1718,8 +1727,23 @@ void SettleSiteRoles(CrystalRec *crystal) {
   if (!crystal || !crystal->rolesPending)
     return;
   crystal->rolesPending = 0;
-  if (HasSitesAndAtoms(crystal))
-    SetSiteRoles(crystal, false);
+  if (!HasSitesAndAtoms(crystal))
+    return;
+  // The modes they are set from are kept for the undo states, which set
+  // them again when they are read. Without memory for them, the modes set
+  // are the sites' own.
+  std::vector<uint32_t> given;
+  try {
+    given.reserve(UsableSiteSize(*crystal));
+    for (size_t s = 0; s < UsableSiteSize(*crystal); ++s)
+      given.push_back(crystal->sites[s].polyMode);
+  } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
+    given.clear();
+  }
+  SetSiteRoles(crystal, false);
+  crystal->givenPolyModes = std::move(given);
 }
 
 void ForgetPendingSiteRoles(CrystalRec *crystal) {
@@ -1727,9 +1751,17 @@ void ForgetPendingSiteRoles(CrystalRec *crystal) {
     crystal->rolesPending = 0;
 }
 
-uint32_t &SitePolyMode(CrystalRec *crystal, size_t site) {
+uint32_t SitePolyMode(CrystalRec *crystal, size_t site) {
   SettleSiteRoles(crystal);
   return crystal->sites[site].polyMode;
+}
+
+void SetSitePolyMode(CrystalRec *crystal, size_t site, uint32_t mode) {
+  SettleSiteRoles(crystal);
+  if (crystal->sites[site].polyMode == mode)
+    return;
+  crystal->sites[site].polyMode = mode;
+  crystal->givenPolyModes.clear();
 }
 
 // The roles are what the bonds give the modes, set once when first asked
@@ -1760,6 +1792,79 @@ bool DefinePendingPolyhedra(CrystalRec *crystal) {
     return false;
   crystal->pendingPolyFlags.clear();
   return true;
+}
+
+namespace {
+
+// A running digest of 64-bit words.
+class WordDigest {
+public:
+  void Add(uint64_t w) {
+    h_ ^= std::rotl(w * 0x87c37b91114253d5ull, 31) * 0x4cf5ad432745937full;
+    h_ = std::rotl(h_, 27) * 5 + 0x52dce729;
+  }
+  void Add(const float (&v)[3]) {
+    Add(uint64_t{std::bit_cast<uint32_t>(v[0])} << 32 | std::bit_cast<uint32_t>(v[1]));
+    Add(std::bit_cast<uint32_t>(v[2]));
+  }
+  // Never 0, which stands for no digest.
+  uint64_t Value() const { return h_ ? h_ : 1; }
+
+private:
+  uint64_t h_ = 0x9e3779b97f4a7c15ull;
+};
+
+// What MakeAtomPolyhedra makes the polyhedra from: every atom's place, site
+// and bonds, the sites' coordination and modes, the flags left pending.
+uint64_t PolyhedraInputs(const CrystalRec &c) {
+  WordDigest d;
+  const size_t sites = UsableSiteSize(c);
+  d.Add(sites);
+  for (size_t s = 0; s < sites; ++s)
+    d.Add(uint64_t{c.sites[s].coordination} << 32 | c.sites[s].polyMode);
+  d.Add(c.pendingPolyFlags.size());
+  for (uint8_t flag : c.pendingPolyFlags)
+    d.Add(flag);
+  d.Add(c.atoms.size());
+  d.Add(UsableAtomSize(c));
+  for (const AtomRecord &atom : c.atoms) {
+    d.Add(atom.cart);
+    d.Add(uint64_t{atom.site} << 32 | atom.bondCount);
+    d.Add(atom.bonds.size());
+    for (uint32_t b : atom.bonds)
+      d.Add(b);
+  }
+  return d.Value();
+}
+
+uint64_t HeldPolyhedra(const CrystalRec &c) {
+  return static_cast<uint64_t>(
+      std::count_if(c.atoms.begin(), c.atoms.end(), [](const AtomRecord &a) { return a.polyhedron.Held(); }));
+}
+
+} // namespace
+
+PolyhedraForSave::PolyhedraForSave(CrystalRec &crystal)
+    : crystal_(crystal), pending_(crystal.polyhedraPending != 0), flags_(crystal.pendingPolyFlags) {
+  if (!pending_)
+    return;
+  CrystalRec &c = crystal_;
+  if (c.savePolyhedraInputs != 0 && !c.rolesPending && c.savePolyhedraHeld == HeldPolyhedra(c) &&
+      c.savePolyhedraInputs == PolyhedraInputs(c)) {
+    c.polyhedraPending = 0; // those held are made from the structure as it stands
+    return;
+  }
+  ready_ = DefinePendingPolyhedra(&c);
+}
+
+PolyhedraForSave::~PolyhedraForSave() {
+  if (!pending_)
+    return;
+  CrystalRec &c = crystal_;
+  c.polyhedraPending = 1;
+  c.pendingPolyFlags = std::move(flags_);
+  c.savePolyhedraHeld = HeldPolyhedra(c);
+  c.savePolyhedraInputs = ready_ ? PolyhedraInputs(c) : 0;
 }
 
 const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom) {
