@@ -98,17 +98,17 @@ TEST_F(SavedPolyhedraTest, ASaveAfterUndoWritesThePolyhedraOfASaveBefore) {
 }
 
 // The undo state of the open keeps the sites' modes as the file and the bond
-// search gave them, the roles to be set when read; saves set the roles and
+// search gave them, the roles to be set when read. Saves set the roles and
 // make the polyhedra for the file, which is no change: the window stays
-// unmarked, the undo state's document stays as it was written, and a second
-// save writes the same bytes.
+// unmarked, a second save writes the same bytes, and the open's undo state
+// is never written again, by the next change either. Undone to it, the
+// window sets the same roles and saves the same bytes.
 TEST_F(SavedPolyhedraTest, SavesLeaveTheUndoStateAsTheOpenWroteIt) {
   MainWindow *w = Open("Pyrope.ovtx");
   ASSERT_NE(w, nullptr);
-  const CachedFileRecord *front = GetMainWindowData(w->Ref())->history;
-  ASSERT_NE(front, nullptr);
-  FinishCacheWriteOf(front->fileRef);
-  const std::string state = FileBytes(front->fileRef);
+  const std::filesystem::path opened = GetMainWindowData(w->Ref())->history->fileRef;
+  FinishCacheWriteOf(opened);
+  const std::string state = FileBytes(opened);
   ASSERT_TRUE(FindSection(state, "RPND")) << "the open's undo state has the roles set";
 
   const std::string first = SaveAs("first.ovdf");
@@ -117,9 +117,14 @@ TEST_F(SavedPolyhedraTest, SavesLeaveTheUndoStateAsTheOpenWroteIt) {
   EXPECT_GT(Section(first, "POLY").size(), 4u);
   EXPECT_TRUE(first == second);
   EXPECT_FALSE(IsWindowModified(w->Ref()));
-  ASSERT_EQ(GetMainWindowData(w->Ref())->history, front);
-  FinishCacheWriteOf(front->fileRef);
-  EXPECT_TRUE(FileBytes(front->fileRef) == state) << "the undo state was written again";
+
+  ASSERT_EQ(ProcessCommand(kCmdAddAnnotationTextbox), kNoErr);
+  UndoBufferTimerProc();
+  ASSERT_NE(GetMainWindowData(w->Ref())->history->fileRef, opened);
+  FinishCacheWriteOf(opened);
+  EXPECT_TRUE(FileBytes(opened) == state) << "the open's undo state was written again";
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  EXPECT_TRUE(SaveAs("undone.ovdf") == first);
 }
 
 } // namespace
