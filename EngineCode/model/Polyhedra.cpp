@@ -1867,6 +1867,10 @@ PolyhedraForSave::~PolyhedraForSave() {
   c.savePolyhedraInputs = ready_ ? PolyhedraInputs(c) : 0;
 }
 
+const Polyhedron *AtomPolyhedronAsHeld(const CrystalRec &crystal, const AtomRecord &atom) {
+  return !crystal.polyhedraPending && atom.polyhedron.value_ ? &*atom.polyhedron.value_ : nullptr;
+}
+
 const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom) {
   if (crystal && crystal->polyhedraPending)
     DefinePendingPolyhedra(crystal);

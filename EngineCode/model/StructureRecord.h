@@ -131,6 +131,9 @@ struct CrystalRec;
 // the polyhedra the polyhedral model draws. The atom is one of the
 // structure's.
 const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom);
+// The same as the structure holds it, making none: none while its polyhedra
+// are pending. What writes the structure out as it stands reads this.
+const Polyhedron *AtomPolyhedronAsHeld(const CrystalRec &crystal, const AtomRecord &atom);
 
 // A site's polyhedron display mode: the one way a built structure's modes
 // are read. Roles left to be set when first needed (CrystalRec::rolesPending,
@@ -171,6 +174,7 @@ public:
 
 private:
   friend const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom);
+  friend const Polyhedron *AtomPolyhedronAsHeld(const CrystalRec &crystal, const AtomRecord &atom);
   std::optional<Polyhedron> value_;
 };
 
