@@ -87,17 +87,17 @@ constexpr size_t kSiteDisorderBytes = 2 + 2;
 
 // ---- Field lists ---------------------------------------------------------------
 
-template <class A> void XferCrystalHeader(A &a, CrystalRec &c) {
+template <class A, RecordOf<CrystalRec> R> void XferCrystalHeader(A &a, R &c) {
   XferAll(a, c.molecule, c.esdFlag, c.ellipsoidData, c.cardCount, c.spaceGroup, c.originChoice, c.originShift,
           c.latticeLetter, c.a, c.b, c.c, c.alpha, c.beta, c.gamma, c.cellEsds, c.atomsPerCell, c.metricTensor);
 }
 
-template <class A> void XferView(A &a, CrystalRec &c) {
+template <class A, RecordOf<CrystalRec> R> void XferView(A &a, R &c) {
   XferAll(a, c.viewDirection, c.orientationMatrix, c.plotRange, c.na, c.nb, c.nc, c.plotScale, c.plotExtent,
           c.plotCentre, c.frontZ, c.backZ, c.minAtomRadius);
 }
 
-template <class A> void XferDisplay(A &a, CrystalRec &c) {
+template <class A, RecordOf<CrystalRec> R> void XferDisplay(A &a, R &c) {
   XferAll(a, c.rulerUnits, c.showGrid, c.hiliteColor, c.stereoOn, c.stereoMode, c.kD, c.kA, c.kS, c.phongN,
           c.polyEdgeMode, c.ambientIntensity, c.pointIntensity, c.lightDirection, c.depthFading, c.lowerPlateauZ,
           c.lowerBaseZ, c.lowerMinOpacity, c.upperPlateauZ, c.upperBaseZ, c.upperMinOpacity, c.viewDistance,
@@ -112,47 +112,47 @@ template <class A> void XferDisplay(A &a, CrystalRec &c) {
           c.gradientAngle, c.gradientScale, c.backgroundPictureMode);
 }
 
-template <class A> void XferPlane(A &a, LatticePlane &p) {
+template <class A, RecordOf<LatticePlane> R> void XferPlane(A &a, R &p) {
   XferAll(a, p.latticeNormal, p.viewNormal, p.spare, p.vertexCount);
-  for (LatticePlaneVertex &v : p.vertices)
+  for (auto &v : p.vertices)
     XferAll(a, v.xyz, v.cart, v.pixel);
   XferAll(a, p.point, p.hkl, p.shown, p.colour, p.transparency);
 }
 
-template <class A> void XferSite(A &a, AsymmetricUnitRecord &s) {
+template <class A, RecordOf<AsymmetricUnitRecord> R> void XferSite(A &a, R &s) {
   XferAll(a, s.elements, s.occupancies, s.atomType, s.polyMode, s.atomStyle, s.ellipsoidStyle, s.label,
           s.coordination, s.visible, s.xyz, s.esd, s.ignoreEllipsoid, s.displacementType, s.tensor, s.isoValue,
           s.firstAtom, s.lastAtom, s.atomsPerCell);
 }
 
-template <class A> void XferSiteDisorder(A &a, AsymmetricUnitRecord &s) {
+template <class A, RecordOf<AsymmetricUnitRecord> R> void XferSiteDisorder(A &a, R &s) {
   XferAll(a, s.disorderAssembly, s.disorderGroup);
 }
 
-template <class A> void XferSphere(A &a, SphereRecord &s) {
+template <class A, RecordOf<SphereRecord> R> void XferSphere(A &a, R &s) {
   XferAll(a, s.element, s.style, s.radius, s.drawnRadius, s.colour);
 }
 
-template <class A> void XferBondSpec(A &a, BondSpec &s) {
+template <class A, RecordOf<BondSpec> R> void XferBondSpec(A &a, R &s) {
   XferAll(a, s.elementA, s.elementB, s.minLength, s.maxLength, s.style, s.colour1, s.colour2);
 }
 
-template <class A> void XferCustomBond(A &a, CustomBondSpec &s) {
+template <class A, RecordOf<CustomBondSpec> R> void XferCustomBond(A &a, R &s) {
   XferAll(a, s.atomA, s.atomB, s.style, s.colour1, s.colour2);
 }
 
-// The fixed part of an atom; its bonds follow.
-template <class A> void XferAtom(A &a, AtomRecord &t) {
+// The fixed part of an atom, with the count of the bonds that follow.
+template <class A, RecordOf<AtomRecord> R> void XferAtom(A &a, R &t, auto &bondCount) {
   XferAll(a, t.site, t.atomType, t.visible, t.selected, t.labelled, t.hasVector, t.flags, t.ellipsoidAxes, t.xyz,
-          t.cart, t.pixel, t.bondCount);
+          t.cart, t.pixel, bondCount);
 }
 
-template <class A> void XferVector(A &a, VectorRecord &v) {
+template <class A, RecordOf<VectorRecord> R> void XferVector(A &a, R &v) {
   XferAll(a, v.colour, v.atom, v.selected, v.style, v.uvw, v.headRadius, v.tipXYZ, v.tipCart, v.tipPixel);
 }
 
 // The fixed part of an annotation object; its text follows.
-template <class A> void XferTextBox(A &a, TextBoxRecord &t) {
+template <class A, RecordOf<TextBoxRecord> R> void XferTextBox(A &a, R &t) {
   XferAll(a, t.kind, t.selected, t.visible, t.shadow, t.textColor, t.backColor, t.fontNumber, t.fontStyle,
           t.fontSize, t.justification, t.frame, t.fill, t.spare100, t.spareOne, t.spareScale, t.hasPointer,
           t.pointerTwoEnds, t.anchor, t.arrowHeads, t.pixel1, t.frac1, t.pixel2, t.frac2, t.boxRect, t.boxCentre);
@@ -460,7 +460,7 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
     return ReadRecords(b, kMinAtomBytes, c.atoms, c.atomCount, [&, read = size_t{0}](AtomRecord &t) mutable {
       if (++read % kDocumentRecordsPerStep == 0 && StepTask())
         return false;
-      XferAtom(a, t);
+      XferAtom(a, t, t.bondCount);
       if (b.status != 0 || t.bondCount > b.Remaining() / 4)
         return false;
       t.bonds.resize(t.bondCount);
@@ -565,14 +565,12 @@ void CopyWindowSettings(MainWindowData &data, DocumentWindowSettings &w, bool to
 // The polyhedron of an atom that a document holds: none while the
 // structure's polyhedra are pending (the document leaves them so), so that
 // the encoding makes none, on any thread.
-const Polyhedron *StoredPolyhedron(CrystalRec &c, const AtomRecord &t) {
-  return c.polyhedraPending ? nullptr : AtomPolyhedron(&c, t);
-}
+const Polyhedron *StoredPolyhedron(const CrystalRec &c, const AtomRecord &t) { return AtomPolyhedronAsHeld(c, t); }
 
 // What an atom takes in the atoms section, and its polyhedron (if any) in
 // the polyhedra section, at most.
-size_t AtomBytes(CrystalRec &, const AtomRecord &t) { return kMinAtomBytes + 4 * t.bonds.size(); }
-size_t PolyhedronBytes(CrystalRec &c, const AtomRecord &t) {
+size_t AtomBytes(const CrystalRec &, const AtomRecord &t) { return kMinAtomBytes + 4 * t.bonds.size(); }
+size_t PolyhedronBytes(const CrystalRec &c, const AtomRecord &t) {
   const Polyhedron *p = StoredPolyhedron(c, t);
   if (!p)
     return 0;
@@ -584,7 +582,7 @@ size_t PolyhedronBytes(CrystalRec &c, const AtomRecord &t) {
 
 // About the size of the document: the atoms, their bonds and polyhedra
 // exactly, the rest generously.
-size_t EstimatedDocumentBytes(CrystalRec &c, const DocumentExtras &extras) {
+size_t EstimatedDocumentBytes(const CrystalRec &c, const DocumentExtras &extras) {
   size_t bytes = 64 * 1024 + 2 * (extras.notes.size() + extras.styledNotes.size()) + extras.preview.size();
   bytes += c.sites.size() * 256 + c.vectors.size() * 128 + c.textBoxes.size() * 512;
   for (const AtomRecord &t : c.atoms)
@@ -599,7 +597,8 @@ using PieceStop = std::function<bool()>;
 constexpr int kWaitStepMilliseconds = 2;
 
 // A buffer with room for what `bytes` says the atoms [from, to) take.
-FileBuffer BufferFor(CrystalRec &c, size_t from, size_t to, size_t (*bytes)(CrystalRec &, const AtomRecord &)) {
+FileBuffer BufferFor(const CrystalRec &c, size_t from, size_t to,
+                     size_t (*bytes)(const CrystalRec &, const AtomRecord &)) {
   size_t total = 0;
   for (size_t k = from; k < to; k++)
     total += bytes(c, c.atoms[k]);
@@ -610,40 +609,35 @@ FileBuffer BufferFor(CrystalRec &c, size_t from, size_t to, size_t (*bytes)(Crys
 
 // The atoms [from, to) as the atoms section holds them: each atom's fields
 // and its bonds (as many as it really has).
-std::vector<uint8_t> EncodeAtoms(CrystalRec &c, size_t from, size_t to, const PieceStop &stop) {
+std::vector<uint8_t> EncodeAtoms(const CrystalRec &c, size_t from, size_t to, const PieceStop &stop) {
   FileBuffer b = BufferFor(c, from, to, AtomBytes);
   SectionWriter a{b};
   for (size_t k = from; k < to; k++) {
     if ((k - from) % kDocumentRecordsPerStep == kDocumentRecordsPerStep - 1 && stop())
       return {};
-    AtomRecord &t = c.atoms[k];
-    const uint32_t saved = t.bondCount;
-    t.bondCount = static_cast<uint32_t>(UsableRecords(t.bonds.size(), static_cast<int32_t>(t.bondCount)));
-    XferAtom(a, t);
-    a.Words(t.bonds.data(), t.bondCount);
-    t.bondCount = saved;
+    const AtomRecord &t = c.atoms[k];
+    const uint32_t bonds = static_cast<uint32_t>(UsableRecords(t.bonds.size(), static_cast<int32_t>(t.bondCount)));
+    XferAtom(a, t, bonds);
+    a.Words(t.bonds.data(), bonds);
   }
   return std::move(b.out);
 }
 
 // The polyhedra of the atoms [from, to), each after its atom's number.
-std::vector<uint8_t> EncodePolyhedra(CrystalRec &c, size_t from, size_t to, const PieceStop &stop) {
+std::vector<uint8_t> EncodePolyhedra(const CrystalRec &c, size_t from, size_t to, const PieceStop &stop) {
   FileBuffer b = BufferFor(c, from, to, PolyhedronBytes);
   SectionWriter a{b};
   for (size_t k = from; k < to; k++) {
     if ((k - from) % kDocumentRecordsPerStep == kDocumentRecordsPerStep - 1 && stop())
       return {};
-    const Polyhedron *held = StoredPolyhedron(c, c.atoms[k]);
-    if (!held)
+    const Polyhedron *p = StoredPolyhedron(c, c.atoms[k]);
+    if (!p)
       continue;
-    // The field lists take references for both directions; the writer only
-    // reads through them.
-    Polyhedron &p = const_cast<Polyhedron &>(*held);
-    uint32_t atom = static_cast<uint32_t>(k);
-    uint32_t faceCount = static_cast<uint32_t>(p.faces.size());
-    XferAll(a, atom, p.centreAtom, p.flag, p.vertexCount, faceCount);
-    for (PolyFace &f : p.faces) {
-      uint32_t vc = static_cast<uint32_t>(f.vertices.size());
+    const uint32_t atom = static_cast<uint32_t>(k);
+    const uint32_t faceCount = static_cast<uint32_t>(p->faces.size());
+    XferAll(a, atom, p->centreAtom, p->flag, p->vertexCount, faceCount);
+    for (const PolyFace &f : p->faces) {
+      const uint32_t vc = static_cast<uint32_t>(f.vertices.size());
       Xfer(a, vc);
       a.Words(f.vertices.data(), vc);
     }
@@ -708,13 +702,12 @@ void Alert(std::string_view message, std::string_view explanation) { MyCFStopAle
 
 std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const DocumentExtras &extras,
                                            PendingRoles roles) {
-  // The field lists take references for both directions; the writer only
-  // reads through them.
-  CrystalRec &c = const_cast<CrystalRec &>(crystal);
-  // The sites' modes as every reader sees them (SitePolyMode), unless they
-  // may stay to be set.
-  if (roles == PendingRoles::kSet || !c.polyhedraPending)
-    SettleSiteRoles(&c);
+  const CrystalRec &c = crystal;
+  // An undo state of a structure whose roles were set when first needed
+  // holds the modes they were set from, and the roles to be set again.
+  const size_t siteCount = UsableSiteSize(c);
+  const bool givenModes =
+      roles == PendingRoles::kKept && c.polyhedraPending && c.givenPolyModes.size() == siteCount;
   DocumentWriter w(c.molecule ? kMoleculeDocumentType : kCrystalDocumentType);
   FileBuffer &b = w.buffer();
   SectionWriter a{b};
@@ -746,7 +739,14 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   XferPlane(a, c.plane);
   w.End();
 
-  WriteCounted(w, kTagSites, c.sites, UsableSiteSize(c), [](auto &ar, auto &s) { XferSite(ar, s); });
+  if (givenModes) {
+    std::vector<AsymmetricUnitRecord> sites(c.sites.begin(), c.sites.begin() + static_cast<ptrdiff_t>(siteCount));
+    for (size_t s = 0; s < siteCount; s++)
+      sites[s].polyMode = c.givenPolyModes[s];
+    WriteCounted(w, kTagSites, sites, siteCount, [](auto &ar, auto &s) { XferSite(ar, s); });
+  } else {
+    WriteCounted(w, kTagSites, c.sites, siteCount, [](auto &ar, auto &s) { XferSite(ar, s); });
+  }
   if (std::any_of(c.sites.begin(), c.sites.begin() + static_cast<ptrdiff_t>(UsableSiteSize(c)),
                   [](const AsymmetricUnitRecord &s) { return s.disorderAssembly != 0 || s.disorderGroup != 0; }))
     WriteCounted(w, kTagSiteDisorder, c.sites, UsableSiteSize(c),
@@ -754,7 +754,7 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   if (c.polyhedraPending && !c.pendingPolyFlags.empty() && c.pendingPolyFlags.size() == UsableSiteSize(c))
     WriteCounted(w, kTagPendingPolyFlags, c.pendingPolyFlags, c.pendingPolyFlags.size(),
                  [](auto &ar, auto &flag) { Xfer(ar, flag); });
-  if (c.rolesPending) {
+  if (c.rolesPending || givenModes) {
     w.Begin(kTagPendingRoles);
     w.End();
   }
@@ -797,9 +797,9 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   w.Begin(kTagTextBoxes);
   BufferWriteU32(b, static_cast<uint32_t>(nBoxes));
   for (size_t k = 0; k < nBoxes; k++) {
-    TextBoxRecord &t = c.textBoxes[k];
+    const TextBoxRecord &t = c.textBoxes[k];
     XferTextBox(a, t);
-    uint32_t length = static_cast<uint32_t>(t.text.size());
+    const uint32_t length = static_cast<uint32_t>(t.text.size());
     Xfer(a, length);
     for (char16_t u : t.text)
       BufferWriteU16(b, u);
@@ -932,27 +932,16 @@ bool ReadCrystalFile(CrystalRec *crystal, const std::filesystem::path &file, Doc
 bool WriteCrystalFile(CrystalRec &crystal, const DocumentExtras &extras, const std::filesystem::path &file) {
   const std::string name = "\"" + file.filename().string() + "\"";
   // A file is read as it stands, by other versions too: polyhedra still
-  // pending are made for it, and a stop there stops the save. A save is no
-  // change: polyhedra made for it go back to pending afterwards, so the
-  // structure (and what its undo states and modified mark compare) stays
-  // as it was.
-  struct LeftPending {
-    CrystalRec &crystal;
-    const bool pending = crystal.polyhedraPending != 0;
-    const std::vector<uint8_t> flags = crystal.pendingPolyFlags;
-    ~LeftPending() {
-      if (!pending)
-        return;
-      for (AtomRecord &atom : crystal.atoms)
-        DestroyPolyhedron(atom.polyhedron);
-      crystal.polyhedraPending = 1;
-      crystal.pendingPolyFlags = flags;
-    }
-  } leftPending{crystal};
-  if (!DefinePendingPolyhedra(&crystal)) {
+  // pending are made for it (once: later saves of the same structure write
+  // them again), and a stop there stops the save. A save is no change: they
+  // stay pending afterwards, so the structure (and what its undo states and
+  // modified mark compare) stays as it was.
+  const PolyhedraForSave polyhedra(crystal);
+  if (!polyhedra.Ready()) {
     FWrite(std::string(kDocumentWriteStoppedLog) + name + kDocumentWriteStoppedTail);
     return false;
   }
+  SettleSiteRoles(&crystal);
   const DocumentTask task(kDocumentWriteStatus, true);
   const std::vector<uint8_t> bytes = EncodeCrystalDocument(crystal, extras);
   std::string reason;

@@ -95,15 +95,17 @@ extern DocumentWindowHooks gDocumentWindowHooks;
 // The window's notes, plain and with their styles, as its documents carry
 // them (saved, history and view documents alike).
 DocumentExtras WindowNotesExtras(WindowRef window);
-// What a document holds of site roles still to be set (SitePolyMode): a
-// document another reader may take holds the roles set; an undo state may
-// hold them still to be set, and its reader sets them from the state's own
-// bonds when they are first needed, as the structure it was taken from
-// would have.
+// What a document holds of site roles set when first needed (SitePolyMode):
+// a document another reader may take holds the modes as they stand (the
+// caller sets the roles first); an undo state holds what they were set
+// from, with the roles still to be set, and its reader sets them from the
+// state's own bonds when they are first needed, as the structure it was
+// taken from did. Setting them is then no change to the undo state.
 enum class PendingRoles { kSet, kKept };
-// The document bytes of a structure. Polyhedra still pending are left so
-// (no polyhedra section: this version's reader makes them when they are
-// needed), as undo states keep them; WriteCrystalFile makes them first.
+// The document bytes of a structure, which it leaves as it is. Polyhedra
+// still pending are left so (no polyhedra section: this version's reader
+// makes them when they are needed), as undo states keep them;
+// WriteCrystalFile makes them first.
 std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const DocumentExtras &extras,
                                            PendingRoles roles = PendingRoles::kSet);
 // The part of document bytes written by EncodeCrystalDocument that holds the

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <bit>
+#include <concepts>
 #include <cstring>
 #include <type_traits>
 
@@ -14,15 +15,16 @@ struct SectionWriter {
   FileBuffer &b;
   static constexpr bool kReading = false;
 
-  void operator()(uint8_t &v) { Put(v); }
-  void operator()(int8_t &v) { Put(static_cast<uint8_t>(v)); }
-  void operator()(char &v) { Put(static_cast<uint8_t>(v)); }
-  void operator()(uint16_t &v) { Put(v); }
-  void operator()(int16_t &v) { Put(static_cast<uint16_t>(v)); }
-  void operator()(uint32_t &v) { Put(v); }
-  void operator()(int32_t &v) { Put(static_cast<uint32_t>(v)); }
-  void operator()(float &v) { Put(std::bit_cast<uint32_t>(v)); }
-  void operator()(double &v) { Put(std::bit_cast<uint64_t>(v)); }
+  // The writer only reads what it is given: const records write as well.
+  void operator()(uint8_t v) { Put(v); }
+  void operator()(int8_t v) { Put(static_cast<uint8_t>(v)); }
+  void operator()(char v) { Put(static_cast<uint8_t>(v)); }
+  void operator()(uint16_t v) { Put(v); }
+  void operator()(int16_t v) { Put(static_cast<uint16_t>(v)); }
+  void operator()(uint32_t v) { Put(v); }
+  void operator()(int32_t v) { Put(static_cast<uint32_t>(v)); }
+  void operator()(float v) { Put(std::bit_cast<uint32_t>(v)); }
+  void operator()(double v) { Put(std::bit_cast<uint64_t>(v)); }
   bool ok() const { return b.status == 0; }
   // A run of words, as each would be written alone.
   void Words(const uint32_t *words, size_t count) {
@@ -93,28 +95,35 @@ template <class A, class T, size_t N> void Xfer(A &a, std::array<T, N> &v) {
   for (auto &x : v)
     Xfer(a, x);
 }
+template <class A, class T, size_t N> void Xfer(A &a, const std::array<T, N> &v) {
+  for (auto &x : v)
+    Xfer(a, x);
+}
 template <class A, class T>
   requires std::is_arithmetic_v<T>
 void Xfer(A &a, T &v) {
   a(v);
 }
-template <class A> void Xfer(A &a, RGBColor &c) {
+// A record of the given type, or a const one for the writer.
+template <class T, class Record>
+concept RecordOf = std::same_as<std::remove_const_t<T>, Record>;
+template <class A, RecordOf<RGBColor> C> void Xfer(A &a, C &c) {
   a(c.red);
   a(c.green);
   a(c.blue);
 }
-template <class A> void Xfer(A &a, Rect &r) {
+template <class A, RecordOf<Rect> R> void Xfer(A &a, R &r) {
   a(r.top);
   a(r.left);
   a(r.bottom);
   a(r.right);
 }
-template <class A> void Xfer(A &a, Point &p) {
+template <class A, RecordOf<Point> P> void Xfer(A &a, P &p) {
   a(p.v);
   a(p.h);
 }
 // A length-prefixed string: its length byte and only the characters used.
-template <class A> void Xfer(A &a, Str255 &s) {
+template <class A, RecordOf<Str255> S> void Xfer(A &a, S &s) {
   a(s.len);
   if constexpr (A::kReading) {
     std::fill(std::begin(s.text), std::end(s.text), '\0');

@@ -6,6 +6,7 @@
 #include "documents/DocumentArchive.h"
 #include "documents/StoredValueRanges.h"
 #include "documents/UndoHistory.h"
+#include "Polyhedra.h"
 #include "StructureArrays.h"
 #include "window/MainWindowData.h"
 
@@ -615,6 +616,7 @@ CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview) {
   DocumentExtras extras = WindowNotesExtras(window);
   if (withPreview && gDocumentWindowHooks.copyWindowPreview)
     extras.preview = gDocumentWindowHooks.copyWindowPreview(window);
+  SettleSiteRoles(GetWindowCrystal(window));
   return WriteCacheBytes(window, EncodeCrystalDocument(*crystal, extras));
 }
 

@@ -146,35 +146,6 @@ bool ReplaceFrontState(MainWindowData *d, const std::vector<uint8_t> &bytes, uin
   return true;
 }
 
-// Setting the site roles is no change. When the front undo state still
-// holds them to be set but the structure shown has them set (something
-// needed them since), the state takes them as its own bonds set them, as
-// the structure shown did, so that the two are compared alike.
-void SetFrontStateRoles(MainWindowData *d) {
-  d->frontRolesPending = 0;
-  // Part of keeping the undo state: its status window, not the roles' own.
-  std::optional<DocumentTask> task;
-  if (!DocumentTask::Current())
-    task.emplace(kUndoStateStatus, false);
-  CrystalRec state;
-  DocumentExtras extras;
-  if (!ReadFrontState(d, state, extras))
-    return;
-  const uint8_t showProgress = gShowProgress;
-  gShowProgress = 0;
-  SettleSiteRoles(&state);
-  gShowProgress = showProgress;
-  const std::vector<uint8_t> bytes = EncodeCrystalDocument(state, extras, PendingRoles::kKept);
-  ReplaceFrontState(d, bytes, ContentDigest(bytes));
-}
-
-// The front state takes the roles the structure shown has set, when its
-// digest differs from the front state's and that may be why.
-void MatchFrontStateRoles(MainWindowData *d, uint64_t digest) {
-  if (digest != d->undoStateDigest && d->frontRolesPending && !d->crystal.rolesPending)
-    SetFrontStateRoles(d);
-}
-
 // The structure's content as its history document holds it; 0 for a window
 // without a structure. Read again while a change is pending, else the last
 // reading stands.
@@ -185,7 +156,6 @@ uint64_t StructureDigest(WindowRef window) {
   if (!d->undoStatePending && d->structureDigest)
     return d->structureDigest;
   d->structureDigest = ContentDigest(EncodeHistoryDocument(window));
-  MatchFrontStateRoles(d, d->structureDigest);
   return d->structureDigest;
 }
 
@@ -247,13 +217,10 @@ bool RecordUndoState(WindowRef window, bool opening = false) {
   const uint64_t digest = ContentDigest(bytes);
   d->structureDigest = digest;
   d->undoStatePending = 0;
-  MatchFrontStateRoles(d, digest);
   if (digest != d->undoStateDigest || !d->history) {
     DeleteWindowRedo(window);
-    const bool rolesPending = d->crystal.rolesPending != 0;
     if (CacheHistoryDocument(window, std::move(bytes))) {
       d->undoStateDigest = digest;
-      d->frontRolesPending = rolesPending;
       if (gUndoStateListener)
         gUndoStateListener(window, d->history);
     }
@@ -375,7 +342,6 @@ void DropUnwrittenUndoStates() {
       if (front) {
         d->undoStateDigest = 0;
         d->undoStatePending = 1;
-        d->frontRolesPending = 0;
       }
     }
   }
@@ -484,7 +450,6 @@ bool NoteWindowDocumentOpened(WindowRef window) {
   if (MainWindowData *d = GetMainWindowData(window)) {
     d->structureDigest = 0; // read afresh
     d->refitPending = 0;
-    d->frontRolesPending = 0;
   }
   if (!RecordUndoState(window, true))
     return false;
@@ -517,11 +482,9 @@ void NoteWindowShowsUndoState(WindowRef window) {
   if (!d)
     return;
   d->structureDigest = 0; // read afresh
-  d->frontRolesPending = 0; // the state shown is the front one
   const uint64_t digest = StructureDigest(window);
   d->undoStatePending = 0;
   d->undoStateDigest = digest;
-  d->frontRolesPending = d->crystal.rolesPending;
   CompareMark(window, digest);
 }
 

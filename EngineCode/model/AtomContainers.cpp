@@ -155,7 +155,7 @@ void ApplyAtomContainers(CrystalRec *crystal, const std::vector<AtomContainer> &
       site.atomStyle = item.atomStyle;
       site.ellipsoidStyle = item.ellipsoidStyle;
       site.ignoreEllipsoid = item.ellipsoidShown ? 0 : 1;
-      SitePolyMode(&c, item.site) = item.polyStyle;
+      SetSitePolyMode(&c, item.site, item.polyStyle);
       uint32_t result = old;
       if (previous && old == previousSphere && item.atomStyle == previous->atomStyle &&
           item.ellipsoidStyle == previous->ellipsoidStyle && item.polyStyle == previous->polyStyle) {

@@ -156,6 +156,7 @@ bool PrepareSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites, cons
   if (nSites == 0 || nSpheres == 0)
     return false;
 
+  c.givenPolyModes.clear();
   for (size_t s = 0; s < nSites; s++) {
     c.sites[s].coordination = 0;
     c.sites[s].polyMode = 0;

@@ -119,6 +119,7 @@ bool RunNewCrystal(WindowRef window, bool applyViewDirection, bool recentre, boo
   // The vectors leave with the atoms they name and come back on the atoms
   // built at their places.
   KeptVectors vectors(c);
+  ForgetPendingSiteRoles(&c);
   DropStaleAtoms(c);
   PrepareAtomTypes(c);
   if (UsableSphereCount(c) < 1) {

@@ -129,7 +129,7 @@ void RebuildPolyhedraKeepingModes(CrystalRec &c) {
     modes.push_back(SitePolyMode(&c, static_cast<size_t>(s)));
   DefinePolyhedraWhenNeeded(&c);
   for (int32_t s = 0; s < UsableSiteCount(c) && static_cast<size_t>(s) < modes.size(); s++)
-    SitePolyMode(&c, static_cast<size_t>(s)) = modes[static_cast<size_t>(s)];
+    SetSitePolyMode(&c, static_cast<size_t>(s), modes[static_cast<size_t>(s)]);
 }
 
 // "8,242,408 atoms ... about 4.9 GB ..." for a range refused for memory.

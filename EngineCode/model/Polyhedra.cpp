@@ -14,12 +14,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <new>
 #include <span>
+#include <utility>
 #include <string>
 #include <unordered_map>
 
@@ -1355,6 +1357,8 @@ bool MakeAtomPolyhedra(CrystalRec *crystal) {
   const int32_t atomCount = UsableAtomCount(c);
   const int32_t siteCount = UsableSiteCount(c);
   c.polyhedraPending = 0;
+  c.savePolyhedraInputs = 0;
+  c.savePolyhedraHeld = 0;
   std::vector<uint8_t> flags = c.pendingPolyFlags;
   if (flags.size() != static_cast<size_t>(siteCount)) {
     flags.resize(static_cast<size_t>(siteCount));
@@ -1577,6 +1581,15 @@ bool MakeAtomPolyhedra(CrystalRec *crystal) {
   return !cancelled;
 }
 
+// A site's mode from the one it had and the role a pass gives it: a mode
+// the site has survives, but a low-coordinated site whose mode draws a
+// polyhedron takes the role.
+uint32_t ComposedPolyMode(uint32_t had, uint32_t role, uint32_t coordination) {
+  const bool keepsLowMode = had == kPolyModeVertex || had == kPolyModeAtom || had == kPolyModeAtomWireBonds ||
+                            had == kPolyModeAtomStickBonds || had == kPolyModeWireBonds || had == kPolyModeStickBonds;
+  return had == kPolyModeUnset || (coordination < 3 && !keepsLowMode) ? role : had;
+}
+
 // Site display modes. A mode the user chose survives: only a site without a
 // role, or a low-coordinated site whose mode draws a polyhedron, takes the
 // new one.
@@ -1589,6 +1602,33 @@ void SetSiteRoles(CrystalRec *crystal, bool tellCrowded) {
   CrystalRec &c = *crystal;
   c.rolesPending = 0;
   const int32_t siteCount = UsableSiteCount(c);
+  // The pass works on modes of its own, every site without one to begin
+  // with: the lists of coordinating sites mark the sites of their own
+  // element as they go (CoordinationIndex::List), and a site's role is
+  // judged from those marks and its bonds alone. The modes the sites had
+  // before (the user's, the file's, an earlier pass's) are composed with the
+  // roles at the end, so that a second pass over the same bonds changes
+  // nothing, whichever sites it lists.
+  struct ComposedAtEnd {
+    CrystalRec &c;
+    std::vector<uint32_t> before;
+    ComposedAtEnd(CrystalRec &crystal, size_t sites) : c(crystal), before(sites) {
+      for (size_t s = 0; s < sites; ++s)
+        std::swap(before[s], c.sites[s].polyMode);
+    }
+    ~ComposedAtEnd() {
+      for (size_t s = 0; s < before.size(); ++s)
+        c.sites[s].polyMode = ComposedPolyMode(before[s], c.sites[s].polyMode, c.sites[s].coordination);
+    }
+  };
+  // Without memory for them, the pass works on the modes as they are.
+  std::optional<ComposedAtEnd> composed;
+  try {
+    composed.emplace(c, static_cast<size_t>(siteCount));
+  } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
+  }
   RoleContext roles;
   roles.tabulate = true;
   if (gShowProgress && siteCount > 0)
@@ -1601,7 +1641,9 @@ void SetSiteRoles(CrystalRec *crystal, bool tellCrowded) {
     const uint32_t cn = c.sites[static_cast<size_t>(s)].coordination;
     uint32_t mode;
     if (cn < 1) {
-      mode = kPolyModeAtom;
+      // Bonds whose coordination was not counted are drawn as those of a
+      // low-coordinated site.
+      mode = SiteIsBonded(c, static_cast<size_t>(s)) ? kPolyModeWireBonds : kPolyModeAtom;
     } else if (stopped) {
       mode = cn < 3 ? kPolyModeWireBonds : kPolyModeColourShaded;
     } else {
@@ -1623,13 +1665,9 @@ void SetSiteRoles(CrystalRec *crystal, bool tellCrowded) {
         mode = kPolyModeColourShaded;
     }
     AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
-    const uint32_t current = site.polyMode;
-    const bool keepsLowMode = current == kPolyModeVertex || current == kPolyModeAtom ||
-                              current == kPolyModeAtomWireBonds || current == kPolyModeAtomStickBonds ||
-                              current == kPolyModeWireBonds || current == kPolyModeStickBonds;
-    if (current == kPolyModeUnset || (cn < 3 && !keepsLowMode))
-      site.polyMode = mode;
+    site.polyMode = ComposedPolyMode(site.polyMode, mode, cn);
   }
+  composed.reset();
   if (tellCrowded)
     TellCrowdedSites(c, std::move(roles.crowdedHere));
   if (stopped && !stoppedBefore)
@@ -1651,6 +1689,7 @@ bool RolesSearchTheCrystal(const CrystalRec &c) {
 // is this one: the roles set twice over the same bonds are those set once.
 void DefinePolyhedraNow(CrystalRec *crystal, bool tellCrowded) {
   crystal->pendingPolyFlags.clear();
+  crystal->givenPolyModes.clear();
   MakeAtomPolyhedra(crystal);
   SetSiteRoles(crystal, tellCrowded);
 }
@@ -1684,6 +1723,9 @@ void DefinePolyhedraWhenNeeded(CrystalRec *crystal) {
   for (AtomRecord &atom : crystal->atoms)
     DestroyPolyhedron(atom.polyhedron);
   crystal->polyhedraPending = 1;
+  crystal->savePolyhedraInputs = 0;
+  crystal->savePolyhedraHeld = 0;
+  crystal->givenPolyModes.clear();
   const size_t sites = static_cast<size_t>(UsableSiteCount(*crystal));
   crystal->pendingPolyFlags.resize(sites);
   for (size_t s = 0; s < sites; ++s)
@@ -1697,6 +1739,8 @@ void DefinePolyhedraWhenNeeded(CrystalRec *crystal) {
 void RemakePolyhedraWhenNeeded(CrystalRec *crystal) {
   if (!HasSitesAndAtoms(crystal))
     return;
+  crystal->savePolyhedraInputs = 0;
+  crystal->savePolyhedraHeld = 0;
   for (AtomRecord &atom : crystal->atoms)
     DestroyPolyhedron(atom.polyhedron);
   crystal->polyhedraPending = 1;
@@ -1707,13 +1751,41 @@ void SettleSiteRoles(CrystalRec *crystal) {
   if (!crystal || !crystal->rolesPending)
     return;
   crystal->rolesPending = 0;
-  if (HasSitesAndAtoms(crystal))
-    SetSiteRoles(crystal, false);
+  if (!HasSitesAndAtoms(crystal))
+    return;
+  // The modes they are set from are kept for the undo states, which set
+  // them again when they are read. Without memory for them, the modes set
+  // are the sites' own.
+  std::vector<uint32_t> given;
+  try {
+    given.reserve(UsableSiteSize(*crystal));
+    for (size_t s = 0; s < UsableSiteSize(*crystal); ++s)
+      given.push_back(crystal->sites[s].polyMode);
+  } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
+    given.clear();
+  }
+  SetSiteRoles(crystal, false);
+  crystal->givenPolyModes = std::move(given);
 }
 
-uint32_t &SitePolyMode(CrystalRec *crystal, size_t site) {
+void ForgetPendingSiteRoles(CrystalRec *crystal) {
+  if (crystal)
+    crystal->rolesPending = 0;
+}
+
+uint32_t SitePolyMode(CrystalRec *crystal, size_t site) {
   SettleSiteRoles(crystal);
   return crystal->sites[site].polyMode;
+}
+
+void SetSitePolyMode(CrystalRec *crystal, size_t site, uint32_t mode) {
+  SettleSiteRoles(crystal);
+  if (crystal->sites[site].polyMode == mode)
+    return;
+  crystal->sites[site].polyMode = mode;
+  crystal->givenPolyModes.clear();
 }
 
 // The roles are what the bonds give the modes, set once when first asked
@@ -1744,6 +1816,83 @@ bool DefinePendingPolyhedra(CrystalRec *crystal) {
     return false;
   crystal->pendingPolyFlags.clear();
   return true;
+}
+
+namespace {
+
+// A running digest of 64-bit words.
+class WordDigest {
+public:
+  void Add(uint64_t w) {
+    h_ ^= std::rotl(w * 0x87c37b91114253d5ull, 31) * 0x4cf5ad432745937full;
+    h_ = std::rotl(h_, 27) * 5 + 0x52dce729;
+  }
+  void Add(const float (&v)[3]) {
+    Add(uint64_t{std::bit_cast<uint32_t>(v[0])} << 32 | std::bit_cast<uint32_t>(v[1]));
+    Add(std::bit_cast<uint32_t>(v[2]));
+  }
+  // Never 0, which stands for no digest.
+  uint64_t Value() const { return h_ ? h_ : 1; }
+
+private:
+  uint64_t h_ = 0x9e3779b97f4a7c15ull;
+};
+
+// What MakeAtomPolyhedra makes the polyhedra from: every atom's place, site
+// and bonds, the sites' coordination and modes, the flags left pending.
+uint64_t PolyhedraInputs(const CrystalRec &c) {
+  WordDigest d;
+  const size_t sites = UsableSiteSize(c);
+  d.Add(sites);
+  for (size_t s = 0; s < sites; ++s)
+    d.Add(uint64_t{c.sites[s].coordination} << 32 | c.sites[s].polyMode);
+  d.Add(c.pendingPolyFlags.size());
+  for (uint8_t flag : c.pendingPolyFlags)
+    d.Add(flag);
+  d.Add(c.atoms.size());
+  d.Add(UsableAtomSize(c));
+  for (const AtomRecord &atom : c.atoms) {
+    d.Add(atom.cart);
+    d.Add(uint64_t{atom.site} << 32 | atom.bondCount);
+    d.Add(atom.bonds.size());
+    for (uint32_t b : atom.bonds)
+      d.Add(b);
+  }
+  return d.Value();
+}
+
+uint64_t HeldPolyhedra(const CrystalRec &c) {
+  return static_cast<uint64_t>(
+      std::count_if(c.atoms.begin(), c.atoms.end(), [](const AtomRecord &a) { return a.polyhedron.Held(); }));
+}
+
+} // namespace
+
+PolyhedraForSave::PolyhedraForSave(CrystalRec &crystal)
+    : crystal_(crystal), pending_(crystal.polyhedraPending != 0), flags_(crystal.pendingPolyFlags) {
+  if (!pending_)
+    return;
+  CrystalRec &c = crystal_;
+  if (c.savePolyhedraInputs != 0 && !c.rolesPending && c.savePolyhedraHeld == HeldPolyhedra(c) &&
+      c.savePolyhedraInputs == PolyhedraInputs(c)) {
+    c.polyhedraPending = 0; // those held are made from the structure as it stands
+    return;
+  }
+  ready_ = DefinePendingPolyhedra(&c);
+}
+
+PolyhedraForSave::~PolyhedraForSave() {
+  if (!pending_)
+    return;
+  CrystalRec &c = crystal_;
+  c.polyhedraPending = 1;
+  c.pendingPolyFlags = std::move(flags_);
+  c.savePolyhedraHeld = HeldPolyhedra(c);
+  c.savePolyhedraInputs = ready_ ? PolyhedraInputs(c) : 0;
+}
+
+const Polyhedron *AtomPolyhedronAsHeld(const CrystalRec &crystal, const AtomRecord &atom) {
+  return !crystal.polyhedraPending && atom.polyhedron.value_ ? &*atom.polyhedron.value_ : nullptr;
 }
 
 const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom) {

@@ -131,6 +131,32 @@ void DefinePolyhedra(CrystalRec *crystal);
 void DefinePolyhedraWhenNeeded(CrystalRec *crystal);
 bool DefinePendingPolyhedra(CrystalRec *crystal);
 void SettleSiteRoles(CrystalRec *crystal);
+// A build about to make the atoms and bonds afresh sets the roles again from
+// what it makes: roles still pending for the structure it replaces are not
+// set from a structure half made (the sites' modes stay as given).
+void ForgetPendingSiteRoles(CrystalRec *crystal);
+// The polyhedra a save writes while the structure's are pending. The first
+// save makes them as DefinePendingPolyhedra does; they are then held for
+// the saves after it, as long as the atoms, bonds, sites and flags they are
+// made from stay as they were, so that a later save costs the encoding
+// alone. For every other reader (AtomPolyhedron, the undo states) they stay
+// pending. While this lives they are the structure's own, for the encoder.
+class PolyhedraForSave {
+public:
+  explicit PolyhedraForSave(CrystalRec &crystal);
+  ~PolyhedraForSave();
+  PolyhedraForSave(const PolyhedraForSave &) = delete;
+  PolyhedraForSave &operator=(const PolyhedraForSave &) = delete;
+  // False when the user stopped the making: none is held.
+  bool Ready() const { return ready_; }
+
+private:
+  CrystalRec &crystal_;
+  bool pending_ = false;
+  bool ready_ = true;
+  std::vector<uint8_t> flags_;
+};
+
 // The polyhedra left to be made again when first needed, their flag bytes
 // the site modes as the roles leave them: what a second build over the same
 // bonds would make, without setting the roles twice.

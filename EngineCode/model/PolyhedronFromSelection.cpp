@@ -192,6 +192,9 @@ bool DoMakePolyhedronFromSelection(WindowRef window, const std::string &labelIn,
     MakeFailed();
     return false;
   }
+  // The roles of the sites the command finds are those of the structure as
+  // built, not of the one it makes.
+  SettleSiteRoles(&c);
   const bool molecule = c.molecule != 0;
   // The selection, before indices move.
   std::vector<uint32_t> selected;

@@ -1095,6 +1095,19 @@ void DestroyCrystalVoxelsArray(CrystalRec *crystal) {
 
 std::optional<std::vector<uint32_t>> CreateBondsList(uint32_t n) { return MakeArray<uint32_t>(n, 0u); }
 
+bool SiteIsBonded(const CrystalRec &c, size_t site) {
+  if (site >= UsableSiteSize(c))
+    return false;
+  const AsymmetricUnitRecord &s = c.sites[site];
+  if (s.coordination > 0)
+    return true;
+  const int64_t last = std::min<int64_t>(s.lastAtom, static_cast<int64_t>(UsableAtomSize(c)) - 1);
+  for (int64_t a = std::max<int64_t>(s.firstAtom, 0); a <= last; ++a)
+    if (c.atoms[static_cast<size_t>(a)].bondCount > 0)
+      return true;
+  return false;
+}
+
 bool AddAtomToBondsList(AtomRecord *atom, uint32_t j) {
   if (!atom)
     return false;

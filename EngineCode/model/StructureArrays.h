@@ -210,6 +210,10 @@ bool AddBondListEntry(CrystalRec *crystal, int32_t i, int32_t j);
 // Removes the bond in both directions; true when either list held it.
 bool DeleteBondListEntry(CrystalRec *crystal, int32_t i, int32_t j);
 void DestroyBondsListForAtom(AtomRecord *atom);
+// Whether the site is drawn as bonded: it has a coordination number, or,
+// where none was counted (a bond maximum reaching too far to count, bonds
+// made by hand), one of its atoms has a bond.
+bool SiteIsBonded(const CrystalRec &crystal, size_t site);
 
 // ---- Polyhedra ------------------------------------------------------------------------------
 // A cleared polyhedron with the face count and one empty slot per face.

@@ -131,24 +131,32 @@ struct CrystalRec;
 // the polyhedra the polyhedral model draws. The atom is one of the
 // structure's.
 const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom);
+// The same as the structure holds it, making none: none while its polyhedra
+// are pending. What writes the structure out as it stands reads this.
+const Polyhedron *AtomPolyhedronAsHeld(const CrystalRec &crystal, const AtomRecord &atom);
 
-// A site's polyhedron display mode, to read or to set: the one way a built
-// structure's modes are reached. Roles left to be set when first needed
-// (CrystalRec::rolesPending, DefinePolyhedraWhenNeeded in Polyhedra.h) are
-// set first, so that a save, an export, a window and every command see the
-// modes the build would have set at once, and a mode the user sets stays.
-// The site is one of the structure's.
-uint32_t &SitePolyMode(CrystalRec *crystal, size_t site);
+// A site's polyhedron display mode: the one way a built structure's modes
+// are read. Roles left to be set when first needed (CrystalRec::rolesPending,
+// DefinePolyhedraWhenNeeded in Polyhedra.h) are set first, so that a save,
+// an export, a window and every command see the modes the build would have
+// set at once. The site is one of the structure's.
+uint32_t SitePolyMode(CrystalRec *crystal, size_t site);
 uint32_t SitePolyMode(const CrystalRec &crystal, size_t site);
+// Sets a site's mode, the roles first set as SitePolyMode sets them: the
+// mode is then the site's own (a mode the user chose stays). Setting the
+// mode the site shows changes nothing.
+void SetSitePolyMode(CrystalRec *crystal, size_t site, uint32_t mode);
 
-// An atom's polyhedron as the structure holds it, which is none while the
-// structure's polyhedra are pending: it is read only through
-// AtomPolyhedron. What keeps held polyhedra in step with their atoms (made,
-// dropped, renumbered, checked) reads nothing out.
+// An atom's polyhedron as the structure holds it: it is read only through
+// AtomPolyhedron. While the structure's polyhedra are pending it is none,
+// or one made for a save (PolyhedraForSave, Polyhedra.h). What keeps held
+// polyhedra in step with their atoms (made, dropped, renumbered, checked)
+// reads nothing out.
 class HeldPolyhedron {
 public:
   void Hold(Polyhedron polyhedron) { value_ = std::move(polyhedron); }
   void Drop() { value_.reset(); }
+  bool Held() const { return value_.has_value(); }
   // Every atom index it names, its centre's and its vertices', through
   // `renumber(uint32_t &)`.
   template <class Renumber> void RenumberAtoms(Renumber &&renumber) {
@@ -166,6 +174,7 @@ public:
 
 private:
   friend const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom);
+  friend const Polyhedron *AtomPolyhedronAsHeld(const CrystalRec &crystal, const AtomRecord &atom);
   std::optional<Polyhedron> value_;
 };
 
@@ -376,6 +385,17 @@ struct CrystalRec {
   // The sites' roles (their display modes, Polyhedra.h) are to be set from
   // the bonds as they stand when a mode is first read: SitePolyMode.
   uint8_t rolesPending = 0;
+  // The sites' modes as they were given (by the user, the file, the bond
+  // search) when roles left pending were set from them (SettleSiteRoles):
+  // what an undo state keeps, with the roles to be set again. Empty once the
+  // modes are the sites' own (roles set at once, a mode set by
+  // SetSitePolyMode, roles left pending again).
+  std::vector<uint32_t> givenPolyModes;
+  // Polyhedra held for saves while they are pending (PolyhedraForSave,
+  // Polyhedra.h): a digest of what they were made from, and how many atoms
+  // held one then; 0 when none is held so.
+  uint64_t savePolyhedraInputs = 0;
+  uint64_t savePolyhedraHeld = 0;
   std::vector<SphereRecord> spheres;
   std::array<BondSpec, kMaxBondSpecs> bondSpecs{}; // first bondSpecCount used
   std::vector<CustomBondSpec> customBondSpecs;

@@ -475,7 +475,7 @@ void PlotAndLabelAtom(CrystalRec *crystal, uint32_t atom, float t, std::optional
   } else {
     RGBColor colour = type.colour;
     uint32_t drawStyle = style;
-    if (c.modelType == kStickModel && a.site < UsableSiteSize(c) && c.sites[a.site].coordination > 0)
+    if (c.modelType == kStickModel && a.site < UsableSiteSize(c) && (c.sites[a.site].coordination > 0 || a.bondCount > 0))
       GetBallJointAttributes(&c, a.atomType, colour, drawStyle);
     RGBColor shaded;
     float opacity;

@@ -474,7 +474,7 @@ void PlotCrystal2(WindowRef window, int16_t destination) {
   bool hasBondsOrVectors = c.vectorCount > 0;
   if (!hasBondsOrVectors && c.bondSpecCount > 0)
     for (int32_t s = 0; s < UsableSiteCount(c) && !hasBondsOrVectors; s++)
-      hasBondsOrVectors = c.sites[static_cast<size_t>(s)].coordination > 0;
+      hasBondsOrVectors = SiteIsBonded(c, static_cast<size_t>(s));
   const uint8_t fast = FastFrame(c, destination, hasBondsOrVectors) ? 1 : 0;
   gUseFastRotn = fast;
   Rect plotRect;
@@ -758,7 +758,7 @@ int32_t RenderSpheresStick(CrystalRec *crystal) {
     SphereRecord &t = c.spheres[static_cast<size_t>(i)];
     const int64_t found = scan.firstShown[static_cast<size_t>(i)];
     const AsymmetricUnitRecord *site = SiteOfAtom(c, found >= 0 ? found : scan.lastMet[static_cast<size_t>(i)]);
-    const bool joint = site && site->coordination > 0;
+    const bool joint = site && SiteIsBonded(c, SiteIndex(c, *site));
     t.drawnRadius = joint ? BallJointRadius(c) : BallAndStickRadius(c, t);
     if (found < 0)
       continue;
@@ -789,7 +789,8 @@ int32_t RenderSpheresPoly(CrystalRec *crystal) {
     }
     if (!site)
       continue;
-    const bool joint = SitePolyMode(c, SiteIndex(c, *site)) == kBallJointPolyMode && site->coordination > 0;
+    const bool joint =
+        SitePolyMode(c, SiteIndex(c, *site)) == kBallJointPolyMode && SiteIsBonded(c, SiteIndex(c, *site));
     t.drawnRadius = joint ? BallJointRadius(c) : BallAndStickRadius(c, t);
     if (found < 0)
       continue;

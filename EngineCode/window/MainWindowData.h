@@ -113,9 +113,6 @@ struct MainWindowData {
   uint8_t refitPending = 0;
   float refitScale = 0.0f;
   float refitLabelSize = 0.0f;
-  // The front undo state holds site roles still to be set (the open's, or
-  // one taken before anything needed them).
-  uint8_t frontRolesPending = 0;
   // Digests of the structure's content (without what every plot remakes)
   // and of the notes: of the front undo state, and of the document as last
   // opened or saved; 0 for none.

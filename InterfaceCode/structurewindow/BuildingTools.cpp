@@ -142,7 +142,7 @@ bool AddMoleculeAtom(WindowRef window, ElementCode element, const float cart[3])
   if (!AddAtomsWithSymbolAtPoints(window, element, cart, 1, false))
     return false;
   CrystalRec &c = *GetWindowCrystal(window);
-  SitePolyMode(&c, c.sites.size() - 1) = kPolyModeAtom;
+  SetSitePolyMode(&c, c.sites.size() - 1, kPolyModeAtom);
   SortMoleculeByElement(&c);
   DimensionPlot(&c, c.plotCentre, &c.plotExtent);
   NewPlot(window, false, true);

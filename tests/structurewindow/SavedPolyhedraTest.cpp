@@ -5,13 +5,17 @@
 #include "ExampleWindowsTest.h"
 
 #include "Utilities.h"
+#include "CachedFiles.h"
+#include "documents/CacheWrites.h"
 #include "documents/UndoHistory.h"
+#include "window/MainWindowData.h"
 #include "structurewindow/AnnotationEditing.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
@@ -27,8 +31,8 @@ uint32_t U32At(const std::string &bytes, size_t at) {
 
 // The payload of a document's section, walked from the 16-byte header
 // section by section (the tag's four characters, u32 length, payload);
-// empty when it has none.
-std::string Section(const std::string &bytes, const char *tag) {
+// none when it has no such section.
+std::optional<std::string> FindSection(const std::string &bytes, const char *tag) {
   size_t at = 16;
   while (at + 8 <= bytes.size()) {
     const uint32_t length = U32At(bytes, at + 4);
@@ -36,8 +40,9 @@ std::string Section(const std::string &bytes, const char *tag) {
       return bytes.substr(at + 8, length);
     at += 8 + length;
   }
-  return {};
+  return std::nullopt;
 }
+std::string Section(const std::string &bytes, const char *tag) { return FindSection(bytes, tag).value_or(""); }
 
 // The polyhedra records of a POLY section whose flag byte is not 0; each
 // record: atom, centre atom, the flag byte, vertex and face counts, then its
@@ -90,6 +95,36 @@ TEST_F(SavedPolyhedraTest, ASaveAfterUndoWritesThePolyhedraOfASaveBefore) {
   ASSERT_GT(polyhedra.size(), 4u);
   EXPECT_EQ(FlaggedPolyhedra(polyhedra), 0u) << "of " << U32At(polyhedra, 0) << " polyhedra";
   EXPECT_TRUE(polyhedra == Section(before, "POLY"));
+}
+
+// The undo state of the open keeps the sites' modes as the file and the bond
+// search gave them, the roles to be set when read. Saves set the roles and
+// make the polyhedra for the file, which is no change: the window stays
+// unmarked, a second save writes the same bytes, and the open's undo state
+// is never written again, by the next change either. Undone to it, the
+// window sets the same roles and saves the same bytes.
+TEST_F(SavedPolyhedraTest, SavesLeaveTheUndoStateAsTheOpenWroteIt) {
+  MainWindow *w = Open("Pyrope.ovtx");
+  ASSERT_NE(w, nullptr);
+  const std::filesystem::path opened = GetMainWindowData(w->Ref())->history->fileRef;
+  FinishCacheWriteOf(opened);
+  const std::string state = FileBytes(opened);
+  ASSERT_TRUE(FindSection(state, "RPND")) << "the open's undo state has the roles set";
+
+  const std::string first = SaveAs("first.ovdf");
+  const std::string second = SaveAs("second.ovdf");
+  EXPECT_FALSE(FindSection(first, "RPND")) << "a saved document holds the roles set";
+  EXPECT_GT(Section(first, "POLY").size(), 4u);
+  EXPECT_TRUE(first == second);
+  EXPECT_FALSE(IsWindowModified(w->Ref()));
+
+  ASSERT_EQ(ProcessCommand(kCmdAddAnnotationTextbox), kNoErr);
+  UndoBufferTimerProc();
+  ASSERT_NE(GetMainWindowData(w->Ref())->history->fileRef, opened);
+  FinishCacheWriteOf(opened);
+  EXPECT_TRUE(FileBytes(opened) == state) << "the open's undo state was written again";
+  ASSERT_EQ(ProcessCommand(kCmdUndo), kNoErr);
+  EXPECT_TRUE(SaveAs("undone.ovdf") == first);
 }
 
 } // namespace
