@@ -6,6 +6,7 @@
 
 #include "documents/CrystalDocument.h"
 #include "Geometry.h"
+#include "Utilities.h"
 #include "documents/PlaceMolecule.h"
 
 #include <gtest/gtest.h>
@@ -31,7 +32,7 @@ void BuildMolecule(doctest::Window &w, const std::vector<std::pair<const char *,
   for (int k = 0; k < n; k++) {
     AsymmetricUnitRecord &s = c.sites[static_cast<size_t>(k)];
     const std::string label = atoms[static_cast<size_t>(k)].first + std::to_string(k + 1);
-    std::snprintf(s.label, sizeof s.label, "%s", label.c_str());
+    MyStrCopy(std::span<char>(s.label), label);
     s.elements[0] = El(atoms[static_cast<size_t>(k)].first);
     s.occupancies[0] = 1.0f;
     s.firstAtom = s.lastAtom = k;
