@@ -120,6 +120,47 @@ TEST(HelpPages, LinksLeadToPagesAndTheIndexReachesEveryPage) {
     EXPECT_TRUE(reached.count(page)) << page.lexically_relative(kHelp) << " cannot be reached from the index";
 }
 
+// The README and the developer's pages: every relative link leads to a file of
+// the repository, and the README stays a first page (short, with readable
+// lines; a table row may be as long as its cells need).
+std::vector<std::string> MarkdownTargets(const std::string &text) {
+  std::vector<std::string> targets;
+  const std::regex link(R"re(\]\(([^)\s]+)\))re");
+  for (std::sregex_iterator m(text.begin(), text.end(), link), end; m != end; ++m) {
+    std::string target = (*m)[1].str();
+    if (target.find("://") != std::string::npos || target.rfind("mailto:", 0) == 0 || target.rfind("#", 0) == 0)
+      continue;
+    if (const size_t hash = target.find('#'); hash != std::string::npos)
+      target.erase(hash);
+    targets.push_back(target);
+  }
+  return targets;
+}
+
+TEST(HelpPages, TheReadmeIsAFirstPageAndItsLinksAndTheDevelopersLeadToFiles) {
+  std::vector<fs::path> pages{kSource / "README.md"};
+  for (const auto &entry : fs::directory_iterator(kSource / "docs"))
+    if (entry.path().extension() == ".md")
+      pages.push_back(entry.path());
+  ASSERT_GE(pages.size(), 2u) << "docs/ holds no developer's page";
+  size_t links = 0;
+  for (const fs::path &page : pages)
+    for (const std::string &target : MarkdownTargets(ReadFile(page))) {
+      links++;
+      EXPECT_TRUE(fs::exists((page.parent_path() / target).lexically_normal()))
+          << page.lexically_relative(kSource) << " links to missing " << target;
+    }
+  EXPECT_GE(links, 8u) << "the link scan found too few links to be right";
+
+  const std::string readme = ReadFile(kSource / "README.md");
+  EXPECT_LE(readme.size(), 12000u) << "README.md is no longer a first page";
+  std::istringstream lines(readme);
+  std::string line;
+  for (int number = 1; std::getline(lines, line); number++)
+    if (line.rfind("|", 0) != 0)
+      EXPECT_LE(line.size(), 800u) << "README.md line " << number << " is too long to read";
+}
+
 TEST(HelpPages, TheHelpCommandOpensTheIndex) {
   App();
   FakeHost host;
