@@ -356,7 +356,7 @@ bool CountPairsAtPlace(AutoBondWork &w, size_t pi) {
   if (capable.size() >= 2) {
     uint64_t pairs = uint64_t{capable.size()} * (capable.size() - 1) / 2;
     if (w.anyAlternative)
-      pairs -= w.alternatives->PairsApart(capable);
+      pairs -= w.alternatives->PairsApart(capable) + w.alternatives->PartialPairsApartAtOnePlace(capable);
     if (pairs > 0 && w.coincident == 0)
       WriteCoincidentAtomsWarning(w.c, capable[0], capable[1]);
     w.coincident += pairs;

@@ -778,10 +778,12 @@ uint64_t SiteAlternatives::PairsApart(const std::vector<uint32_t> &atoms) const 
     apart += pairs(grouped) - sameGroup;
     a = endA;
   }
-  return anyPartial_ ? apart + PartialPairsApart(atoms) : apart;
+  return apart;
 }
 
-uint64_t SiteAlternatives::PartialPairsApart(const std::vector<uint32_t> &atoms) const {
+uint64_t SiteAlternatives::PartialPairsApartAtOnePlace(const std::vector<uint32_t> &atoms) const {
+  if (!anyPartial_ || atoms.size() < 2)
+    return 0;
   // At one place every two partly occupied sites whose occupancies sum to
   // at most 1 are apart. A pair with an atom of no group is apart by nothing
   // else (images of one site apart are of one site, which this rule leaves

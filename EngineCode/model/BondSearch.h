@@ -153,16 +153,16 @@ public:
   bool SiteMayBondAtomAt(uint32_t site, uint32_t b, float d2) const {
     return SiteMayBondAtom(site, b) && !(anyPartial_ && b < atomSite_.size() && PartialApart(site, atomSite_[b], d2));
   }
-  // How many pairs of the distinct atoms, all at one place, are
-  // alternatives: linear in the atoms but for those of one negative group,
-  // whose images are compared pair by pair, and for partly occupied atoms of
-  // inferred groups. Throws bad_alloc.
+  // How many pairs of the distinct atoms are alternatives: linear in the
+  // atoms but for those of one negative group, whose images are compared
+  // pair by pair. Throws bad_alloc.
   uint64_t PairsApart(const std::vector<uint32_t> &atoms) const;
+  // How many more pairs of the atoms, all at one place, are alternatives as
+  // partly occupied sites that cannot both be there: linear in the atoms
+  // but for partly occupied atoms of inferred groups. Throws bad_alloc.
+  uint64_t PartialPairsApartAtOnePlace(const std::vector<uint32_t> &atoms) const;
 
 private:
-  // Pairs of the atoms at one place that are apart only as partly occupied
-  // sites that cannot both be there.
-  uint64_t PartialPairsApart(const std::vector<uint32_t> &atoms) const;
   bool MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const;
   // Two partly occupied sites too close to be both there.
   bool PartialApart(uint32_t sa, uint32_t sb, float d2) const;

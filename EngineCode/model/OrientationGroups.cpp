@@ -30,33 +30,6 @@ double Wrap(double x) {
   return x >= 1.0 ? 0.0 : x;
 }
 
-// The operator a after b, in the convention of ApplySymmetryOperator (both
-// act about the same origin shift, so the shift drops out).
-GEP Compose(const GEP &a, const GEP &b) {
-  GEP out;
-  for (int i = 0; i < 3; i++) {
-    double t = a.translation[i];
-    for (int j = 0; j < 3; j++) {
-      int r = 0;
-      for (int k = 0; k < 3; k++)
-        r += a.rotation[i][k] * b.rotation[k][j];
-      out.rotation[i][j] = static_cast<int16_t>(r);
-      t += a.rotation[i][j] * b.translation[j];
-    }
-    out.translation[i] = t;
-  }
-  return out;
-}
-
-bool SameOperator(const GEP &a, const GEP &b) {
-  bool same = std::equal(&a.rotation[0][0], &a.rotation[0][0] + 9, &b.rotation[0][0]);
-  for (int i = 0; i < 3 && same; i++) {
-    const double d = a.translation[i] - b.translation[i];
-    same = std::fabs(d - std::round(d)) < double(kSymmetryTolerance);
-  }
-  return same;
-}
-
 bool IsIdentity(const GEP &op) { return SameOperator(op, GEP{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {0.0, 0.0, 0.0}}); }
 
 // The operators' arithmetic: the table of products (entry a * n + b is the
@@ -91,7 +64,7 @@ OperatorTable::OperatorTable(const std::vector<GEP> &ops) : n(ops.size()) {
   product.assign(n * n, static_cast<uint32_t>(n));
   for (uint32_t a = 0; a < n; a++)
     for (uint32_t b = 0; b < n; b++) {
-      const GEP ab = Compose(ops[a], ops[b]);
+      const GEP ab = ComposeOperators(ops[a], ops[b]);
       auto it = std::lower_bound(byRotation.begin(), byRotation.end(), std::make_pair(rotationKey(ab), uint32_t{0}));
       for (; it != byRotation.end() && it->first == rotationKey(ab); ++it)
         if (SameOperator(ab, ops[it->second])) {

@@ -445,6 +445,13 @@ TEST(AutomaticBonds, PairsOfAlternativesAreCountedAsPairByPair) {
         apart += !alternatives.AtomsMayBond(a, b);
     EXPECT_GT(apart, 0u);
     EXPECT_EQ(alternatives.PairsApart(atoms), apart);
+    // As though every atom stood at one place, partly occupied sites that
+    // cannot both be there are apart too.
+    uint64_t apartAtOnePlace = 0;
+    for (uint32_t a = 0; a < atoms.size(); a++)
+      for (uint32_t b = a + 1; b < atoms.size(); b++)
+        apartAtOnePlace += !alternatives.AtomsMayBondAt(a, b, 0.0f);
+    EXPECT_EQ(alternatives.PairsApart(atoms) + alternatives.PartialPairsApartAtOnePlace(atoms), apartAtOnePlace);
   }
   fs::remove(corner);
 }
