@@ -157,8 +157,9 @@ TEST(HelpPages, TheReadmeIsAFirstPageAndItsLinksAndTheDevelopersLeadToFiles) {
   std::istringstream lines(readme);
   std::string line;
   for (int number = 1; std::getline(lines, line); number++)
-    if (line.rfind("|", 0) != 0)
+    if (line.rfind("|", 0) != 0) {
       EXPECT_LE(line.size(), 800u) << "README.md line " << number << " is too long to read";
+    }
 }
 
 TEST(HelpPages, TheHelpCommandOpensTheIndex) {
