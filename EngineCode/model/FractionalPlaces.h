@@ -60,15 +60,36 @@ inline bool CoordinateInRange(float x, float lo, float hi) {
   return x < lo && lo - x < kSymmetryTolerance && std::floor(lo) == lo;
 }
 // The same test with the bounds' faces found once, for a loop over many
-// coordinates.
+// coordinates: the lowest and highest coordinates `CoordinateInRange` holds,
+// found float by float, so that the loop compares twice and holds exactly
+// the same coordinates.
 struct RangeBounds {
   float lo, hi;
-  bool loFace, hiFace;
-  RangeBounds(float low, float high)
-      : lo(low), hi(high), loFace(std::floor(low) == low), hiFace(std::floor(high) == high) {}
-  bool Holds(float x) const {
-    return ((x >= lo) & (x <= hi)) | (hiFace & (x > hi) & (x - hi < kSymmetryTolerance)) |
-           (loFace & (x < lo) & (lo - x < kSymmetryTolerance));
+  RangeBounds(float low, float high) : lo(LowestHeld(low, high)), hi(HighestHeld(low, high)) {}
+  bool Holds(float x) const { return x >= lo && x <= hi; }
+
+private:
+  static float LowestHeld(float low, float high) {
+    if (!std::isfinite(low) || !(low <= high) || std::floor(low) != low)
+      return low;
+    float x = low - kSymmetryTolerance;
+    while (!CoordinateInRange(x, low, high))
+      x = std::nextafter(x, high);
+    for (float below = std::nextafter(x, -INFINITY); CoordinateInRange(below, low, high);
+         below = std::nextafter(x, -INFINITY))
+      x = below;
+    return x;
+  }
+  static float HighestHeld(float low, float high) {
+    if (!std::isfinite(high) || !(low <= high) || std::floor(high) != high)
+      return high;
+    float x = high + kSymmetryTolerance;
+    while (!CoordinateInRange(x, low, high))
+      x = std::nextafter(x, low);
+    for (float above = std::nextafter(x, INFINITY); CoordinateInRange(above, low, high);
+         above = std::nextafter(x, INFINITY))
+      x = above;
+    return x;
   }
 };
 

@@ -129,6 +129,18 @@ TEST(FractionalPlaces, FloatPlacesPositionsAndRangeFaces) {
     EXPECT_EQ(CoordinateInRange(b.x, b.lo, b.hi), b.inside) << b.x << " in " << b.lo << ".." << b.hi;
     EXPECT_EQ(RangeBounds(b.lo, b.hi).Holds(b.x), b.inside) << b.x << " in " << b.lo << ".." << b.hi;
   }
+  // The loop's bounds hold exactly the coordinates the test holds, float by
+  // float across each face's edge.
+  for (const auto &[lo, hi] : {std::pair{0.0f, 1.0f}, std::pair{-3.0f, 2.0f}, std::pair{0.25f, 1.0f}}) {
+    const RangeBounds range(lo, hi);
+    for (float edge : {lo - kSymmetryTolerance, hi + kSymmetryTolerance, lo, hi}) {
+      float x = edge;
+      for (int k = 0; k < 40; k++)
+        x = std::nextafter(x, -INFINITY);
+      for (int k = 0; k < 80; k++, x = std::nextafter(x, INFINITY))
+        EXPECT_EQ(range.Holds(x), CoordinateInRange(x, lo, hi)) << x << " in " << lo << ".." << hi;
+    }
+  }
 }
 
 // Operators: equal modulo whole translations within a tolerance, and
