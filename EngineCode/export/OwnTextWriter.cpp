@@ -358,18 +358,23 @@ std::string FormatTextFile(const CrystalRec &c, std::string_view title, std::str
     o += "\n";
   }
 
+  // A site of occupancy 0 is written too, so that it reopens as given, not
+  // as a whole atom.
+  auto partly = [](const AsymmetricUnitRecord &site) {
+    return site.occupancies[0] >= 0.0f && site.occupancies[0] < 1.0f;
+  };
   bool partial = false;
   for (size_t s = 0; s < nSites; s++)
-    partial = partial || (c.sites[s].occupancies[0] > 0.0f && c.sites[s].occupancies[0] < 1.0f);
+    partial = partial || partly(c.sites[s]);
   if (partial) {
     o += "! Site occupancies (max. 3 occupants per site)\nOCCU\n";
     for (size_t s = 0; s < nSites; s++) {
       const AsymmetricUnitRecord &site = c.sites[s];
-      if (!(site.occupancies[0] > 0.0f && site.occupancies[0] < 1.0f))
+      if (!partly(site))
         continue;
       o += PadLabel(labels[s], 6) + "  ";
       for (int k = 0; k < kMaxSiteElements; k++)
-        if (site.occupancies[k] > 0.0f)
+        if (site.occupancies[k] > 0.0f || k == 0)
           o += "  " + Element(site.elements[k]) + " " + F(site.occupancies[k], 4);
       o += "\n";
     }

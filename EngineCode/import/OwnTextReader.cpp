@@ -557,14 +557,14 @@ bool Parser::Finish() {
         for (size_t k = 0; k < pairs && ok; k++) {
           const auto e = ElementToken(l.values[2 * k]);
           const auto o = ParseFloatToken(l.values[2 * k + 1]);
-          ok = e && o && *o > 0.0f && *o <= 1.0f;
+          ok = e && o && *o >= 0.0f && *o <= 1.0f;
           if (ok) {
             el[k] = *e;
             occ[k] = *o;
           }
         }
         if (!ok) {
-          Warn("OCCU: occupancies must lie above 0 and at most 1; the line is ignored.");
+          Warn("OCCU: occupancies must lie from 0 to 1; the line is ignored.");
           continue;
         }
         std::copy(el, el + kMaxSiteElements, site.elements);

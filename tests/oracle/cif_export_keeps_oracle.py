@@ -327,6 +327,21 @@ def check_ovtx(checks, ovrender, env, source_dir, tmp):
             checks.expect(False, str(e))
 
 
+def check_ovtx_occupancy(checks, ovrender, env, source_dir, tmp):
+    # A site of occupancy 0 goes out to the own text format and back as given.
+    source = os.path.join(source_dir, "tests/data/import/gsas/gsas_test.exp")
+    try:
+        run(ovrender, env, source, os.path.join(tmp, "zero.ovtx"))
+        run(ovrender, env, os.path.join(tmp, "zero.ovtx"), os.path.join(tmp, "zero.cif"))
+    except RuntimeError as e:
+        checks.expect(False, str(e))
+        return
+    hydrogen = [s for s in gemmi.read_small_structure(os.path.join(tmp, "zero.cif")).sites if element_of(s) == "H"]
+    checks.expect(len(hydrogen) > 0, "gsas_test.exp through .ovtx: no H site")
+    for s in hydrogen:
+        checks.expect(s.occ == 0.0, f"gsas_test.exp through .ovtx: H {s.label} has occupancy {s.occ}, given 0")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build-dir", required=True)
@@ -342,6 +357,7 @@ def main():
         env.setdefault("XDG_RUNTIME_DIR", tmp)
         for check in (lambda: check_pdb_labels(checks, ovrender, args.source_dir, tmp, env),
                       lambda: check_aniso_labels(checks, ovrender, tmp, env),
+                      lambda: check_ovtx_occupancy(checks, ovrender, env, args.source_dir, tmp),
                       lambda: check_su(checks, ovrender, args.source_dir, tmp, env),
                       lambda: check_disorder(checks, ovrender, args.source_dir, tmp, env),
                       lambda: check_cif(checks, ovrender, env, args.source_dir, tmp),
