@@ -430,7 +430,7 @@ TEST_F(TextFormatTest, BadInputsTable) {
         "line 6: MODL needs a model type from 1 to 6; the card is ignored."}},
       {head + "CELL  5 5 5  90 90 90\n" + atoms + "\nOCCU\nO9  O 0.5\nO1  O 1.5\n\nUANI\nO1  1 2 3\n", "",
        {"line 7: OCCU: no site labelled \"O9\"; the line is ignored.",
-        "line 8: OCCU: occupancies must lie above 0 and at most 1; the line is ignored.",
+        "line 8: OCCU: occupancies must lie from 0 to 1; the line is ignored.",
         "line 11: UANI needs 6 numbers; the line is ignored."}},
       {head + atoms + "MOLE\n", "", {}}, // a molecule flag after the atoms
       // The same table of limits as a document's: only a file without a cell is
