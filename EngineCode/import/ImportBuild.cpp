@@ -30,7 +30,7 @@ namespace {
 // counts it (each occupancy times the atoms per cell of its site, over the
 // smallest atoms per cell), in Hill order: C first and H second when there
 // is C, then the others alphabetically; without C every element
-// alphabetically. The structure is not built yet: each site's atoms per cell
+// alphabetically. The structure is still unbuilt here: each site's atoms per cell
 // is the count of its images under the structure's operators.
 std::string FormulaOfSites(const CrystalRec &c) {
   // The operators are made in a copy of the symmetry alone (the look-up

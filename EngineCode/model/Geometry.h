@@ -158,7 +158,7 @@ bool GetCalcFormula(const CrystalRec *crystal, std::string *text);
 // The amounts of that text, before it is written: one entry per element in
 // ascending order of element code, `overflow` set at the 32nd element.
 // `atomsPerCell`, when given, stands for the crystal's sites' own counts (a
-// structure not built yet). False (and no entry) when the structure has no
+// structure still unbuilt, as in the chooser). False (and no entry) when the structure has no
 // sites.
 struct FormulaAmount {
   ElementCode element;

@@ -131,41 +131,45 @@ TEST(ShapedText, WidthsAreTheFontsShapedAdvancesAndTextStaysInsideThem) {
   EXPECT_LT(MeasureText("DejaVu Sans", kSize, 0, "AVATAR To Wa").width, letters - 5);
 }
 
-TEST(ShapedText, HebrewIsDrawnRightToLeftAndArabicJoined) {
-  constexpr int kSize = 60;
-  // Hebrew has no joining and DejaVu Sans no kerning between these
-  // letters: the word is its letters in reverse order, each after the last
-  // (the letters alone are placed at whole pixels, hence a small difference).
-  const char *hebrew[] = {"ש", "ל", "ו", "ם"};
-  auto word = WhitePort(400, 100), letters = WhitePort(400, 100);
-  for (auto *port : {word.get(), letters.get()})
-    port->SetTextSize(kSize);
-  word->MoveTo(20, 70);
-  word->DrawString("שלום");
-  letters->MoveTo(20, 70);
-  for (int k = 3; k >= 0; k--)
-    letters->DrawString(hebrew[k]);
-  EXPECT_EQ(word->PenLocation().h, letters->PenLocation().h);
-  EXPECT_LT(Difference(*word->Pixels(), *letters->Pixels()), Ink(*word->Pixels()) / 20)
-      << "the Hebrew word is not drawn as its letters from right to left";
-  // The logical order drawn left to right is another picture.
-  auto reversed = WhitePort(400, 100);
-  reversed->SetTextSize(kSize);
-  reversed->MoveTo(20, 70);
-  for (const char *letter : hebrew)
-    reversed->DrawString(letter);
-  EXPECT_GT(Difference(*word->Pixels(), *reversed->Pixels()), Ink(*word->Pixels()) / 4);
+namespace {
 
-  // Arabic letters take their joined forms inside a word, so the word is
-  // not its isolated letters side by side.
-  const char *arabic[] = {"م", "ر", "ح", "ب", "ا"};
-  auto joined = WhitePort(400, 100), isolated = WhitePort(400, 100);
-  for (auto *port : {joined.get(), isolated.get()})
-    port->SetTextSize(kSize);
-  joined->MoveTo(20, 70);
-  joined->DrawString("مرحبا");
-  isolated->MoveTo(20, 70);
-  for (int k = 4; k >= 0; k--)
-    isolated->DrawString(arabic[k]);
-  EXPECT_GT(Difference(*joined->Pixels(), *isolated->Pixels()), Ink(*joined->Pixels()) / 4);
+// `pieces` drawn one after another from the same pen position, at 60 points.
+std::unique_ptr<GraphicsPort> Drawn(const std::vector<std::string> &pieces) {
+  auto port = WhitePort(400, 100);
+  port->SetTextSize(60);
+  port->MoveTo(20, 70);
+  for (const std::string &piece : pieces)
+    port->DrawString(piece);
+  return port;
+}
+
+} // namespace
+
+TEST(ShapedText, HebrewIsDrawnRightToLeftAndArabicJoined) {
+  // Each word against its letters drawn one by one. Hebrew has no joining
+  // and DejaVu Sans no kerning between these letters: the word is its
+  // letters in reverse order (the letters alone are placed at whole pixels,
+  // hence a small difference), and not its letters in logical order. Arabic
+  // letters take their joined forms inside a word, so the word is not its
+  // isolated letters side by side.
+  const struct {
+    std::string word;
+    std::vector<std::string> letters;
+    bool same;
+  } cases[] = {
+      {"שלום", {"ם", "ו", "ל", "ש"}, true},
+      {"שלום", {"ש", "ל", "ו", "ם"}, false},
+      {"مرحبا", {"ا", "ب", "ح", "ر", "م"}, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.word + (c.same ? " as " : " unlike ") + c.letters.front() + "...");
+    const auto word = Drawn({c.word}), letters = Drawn(c.letters);
+    const long difference = Difference(*word->Pixels(), *letters->Pixels()), ink = Ink(*word->Pixels());
+    if (c.same) {
+      EXPECT_EQ(word->PenLocation().h, letters->PenLocation().h);
+      EXPECT_LT(difference, ink / 20);
+    } else {
+      EXPECT_GT(difference, ink / 4);
+    }
+  }
 }

@@ -30,7 +30,7 @@ std::map<std::string, double> PerCalcium(const std::string &formula) {
 
 TEST(ChooserFormula, EveryStructureIsListedWithTheFormulaItOpensWith) {
   FakeHost host;
-  const fs::path file = Sample("cif", "gdis_caox.cif");
+  const fs::path file = fs::path(OV_TEST_DATA) / "bonds" / "caox.cif";
   std::vector<StructureSummary> listed;
   gImportHooks.choose = [&](const fs::path &, const std::vector<StructureSummary> &s) {
     listed = s;
