@@ -269,7 +269,9 @@ bool DoGSASFile(const ImportSource &source, ImportResult &result) {
   int lastLine = 0;
   const bool read = EachRecord(source.text, [&](const Record &r) {
     const std::string_view key = ImportColumns(r.text, 1, 12);
-    ended = key == kLastRecordKey;
+    // The suite appends records after the last one until it next sorts the
+    // file: they are read too.
+    ended = ended || key == kLastRecordKey;
     lastLine = r.line;
     if (TrimImport(key) == "EXPR NPHAS") {
       typed = true;
