@@ -32,6 +32,15 @@ coordination the paper tabulates for it (LARGEST_IONIC below: Ca2+ XII 1.34,
 Na+ XII 1.39, Pb2+ XII 1.49, ...); a metal whose ion Shannon gives no larger
 coordination than six, and every non-metal, repeat the ionic radius.
 
+A metal's atoms in a structure of metals alone (a pure metal, an
+intermetallic) touch at about twice its metallic radius, which for some
+metals lies well beyond the single-bond covalent one (Al 1.43 against
+1.21 A, Pb 1.75 against 1.46 A): each metal also carries its metallic radius
+(METALLIC below: half the shortest distance of the metal's own structure,
+for twelve-fold coordination where the metal packs closest, as the element
+data of pymatgen tabulates them; Fr, which has none, and the non-metals
+repeat their covalent radius).
+
 The electronegativities are Pauling's, as revised by A. L. Allred,
 J. Inorg. Nucl. Chem. 17 (1961) 215-221 (ELECTRONEGATIVITY below); the
 noble gases He, Ne and Ar, which form no compound, take 0.
@@ -83,6 +92,17 @@ Bi:Bi3+:VIII:1.17 Po:Po4+:VIII:1.08 Ra:Ra2+:XII:1.70 Th:Th4+:XII:1.21 Pa:Pa5+:IX
 Np:Np4+:VIII:0.98 Pu:Pu4+:VIII:0.96 Am:Am3+:VIII:1.09
 """.split()
 }
+
+# Metallic radii (A), metals only (see above).
+METALLIC = dict(pair.split(":") for pair in """
+Li:1.52 Be:1.12 Na:1.86 Mg:1.60 Al:1.43 K:2.381 Ca:1.976 Sc:1.641 Ti:1.462 V:1.347 Cr:1.285
+Mn:1.292 Fe:1.277 Co:1.25 Ni:1.246 Cu:1.278 Zn:1.34 Ga:1.35 Rb:2.537 Sr:2.151 Y:1.80
+Zr:1.602 Nb:1.473 Mo:1.402 Tc:1.363 Ru:1.339 Rh:1.345 Pd:1.376 Ag:1.445 Cd:1.51 In:1.67
+Sn:1.58 Cs:2.719 Ba:2.236 La:1.877 Ce:1.707 Pr:1.828 Nd:1.821 Pm:1.811 Sm:1.804 Eu:2.041
+Gd:1.802 Tb:1.781 Dy:1.773 Ho:1.765 Er:1.756 Tm:1.747 Yb:1.94 Lu:1.735 Hf:1.58 Ta:1.47
+W:1.41 Re:1.375 Os:1.352 Ir:1.357 Pt:1.387 Au:1.442 Hg:1.51 Tl:1.70 Pb:1.75 Bi:1.82
+Po:1.53 Ra:2.293 Ac:1.878 Th:1.798 Pa:1.642 U:1.542 Np:1.503 Pu:1.523 Am:1.73 Cm:1.743
+""".split())
 
 # Pauling electronegativities (Allred 1961; Kr and Xe from the same scale's
 # later values).
@@ -144,16 +164,17 @@ def make_table():
         "// \"resources/Element Tables/Covalent Radii.txt\" and, for Np to Cm, the",
         "// script; Shannon's ionic radii (A) from \"Ionic Radii.txt\", H taking the",
         "// hydride ion's, and a metal's ion in its largest tabulated coordination;",
-        "// Pauling electronegativities; D takes H's values.",
+        "// Pauling electronegativities; metallic radii; D takes H's values.",
         "// {element code, radius, metal, ionic radius, electronegativity,",
-        "// largest coordination's ionic radius},",
+        "// largest coordination's ionic radius, metallic radius},",
         "// sorted by element code.",
     ]
     for symbol, r in rows:
         metal = "false" if symbol in NON_METALS else "true"
         largest = LARGEST_IONIC.get(symbol, ionic[symbol]) if metal == "true" else ionic[symbol]
-        lines.append("{0x%04X, %sf, %s, %sf, %sf, %sf}, // %s" %
-                     (code(symbol), r, metal, ionic[symbol], ELECTRONEGATIVITY[symbol], largest, symbol))
+        metallic = METALLIC.get(symbol, r) if metal == "true" else r
+        lines.append("{0x%04X, %sf, %s, %sf, %sf, %sf, %sf}, // %s" %
+                     (code(symbol), r, metal, ionic[symbol], ELECTRONEGATIVITY[symbol], largest, metallic, symbol))
     return "\n".join(lines) + "\n"
 
 

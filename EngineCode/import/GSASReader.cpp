@@ -1,7 +1,9 @@
 // Experiment files of the Rietveld suite (.EXP): 80-character records, each
 // keyed by its first 12 columns, written with CR LF ends, with LF ends, or
 // with none at all (fixed 80-byte records, one long line to a text reader);
-// stray NULs count as blanks. "     VERSION" opens the file. What is read:
+// stray NULs count as blanks. "     VERSION" opens the file and a record
+// keyed "ZZZZZZZZZZZZ" marks its sorted end; records the suite appended after
+// that one are read as well. What is read:
 //   " EXPR NPHAS"   the type of each phase slot 1-9 (9I5 from column 13):
 //                   0 none, 1 nuclear, 2 nuclear and magnetic, 3 magnetic,
 //                   4 macromolecular, 10 Pawley (no atoms: left out);
@@ -269,7 +271,9 @@ bool DoGSASFile(const ImportSource &source, ImportResult &result) {
   int lastLine = 0;
   const bool read = EachRecord(source.text, [&](const Record &r) {
     const std::string_view key = ImportColumns(r.text, 1, 12);
-    ended = key == kLastRecordKey;
+    // The suite appends records after the last one until it next sorts the
+    // file: they are read too.
+    ended = ended || key == kLastRecordKey;
     lastLine = r.line;
     if (TrimImport(key) == "EXPR NPHAS") {
       typed = true;

@@ -48,12 +48,16 @@ double IonicRadiiSum(const CovalentRadiusRow &a, const CovalentRadiusRow &b) {
 // The automatic rule for one pair of elements without the ions' radii: the
 // longest contact it allows (kAutoBondRadiusFactor times the covalent radii's
 // sum, or kAutoBondMetalFactor for two metals in a structure that holds a
-// non-metal; the row of `kDefSpecs` where longer). A proton's limit with a
-// metal.
+// non-metal; two metals in a structure of metals alone take the larger of
+// the covalent and the metallic radii's sums; the row of `kDefSpecs` where
+// longer). A proton's limit with a metal.
 float CovalentPairLimit(const CovalentRadiusRow &a, const CovalentRadiusRow &b, bool structureHasNonMetal) {
   const bool metals = a.metal && b.metal;
   const double factor = metals && structureHasNonMetal ? kAutoBondMetalFactor : kAutoBondRadiusFactor;
-  float limit = static_cast<float>((double(a.radius) + double(b.radius)) * factor);
+  double sum = double(a.radius) + double(b.radius);
+  if (metals && !structureHasNonMetal)
+    sum = std::max(sum, double(a.metallic) + double(b.metallic));
+  float limit = static_cast<float>(sum * factor);
   for (const BondSpec &row : kDefSpecs)
     if (SameElementPair(row.elementA, row.elementB, a.element, b.element))
       limit = std::max(limit, row.maxLength);

@@ -10,8 +10,11 @@
 // (rA + rB) x kAutoBondRadiusFactor with the single-bond covalent radii, or
 // x kAutoBondMetalFactor for two metals in a structure that holds a
 // non-metal (so that the cations of an oxide or a salt are not bonded to
-// each other); for a metal and a non-metal also the sum of the two ions'
-// radii x kAutoBondRadiusFactor (the cation's radius in the largest
+// each other); two metals in a structure of metals alone (a pure metal, an
+// intermetallic) with their metallic radii where their sum is larger (the
+// atoms of aluminium, lead or zinc touch beyond their covalent radii); for
+// a metal and a non-metal also the sum of the two ions' radii x
+// kAutoBondRadiusFactor (the cation's radius in the largest
 // coordination tabulated for it, so that a large cation reaches its whole
 // shell of anions: ionic hydrides and halides, apatite's Ca1 and its nine
 // O); hydrogen takes the hydride ion's radius only where it is in contact

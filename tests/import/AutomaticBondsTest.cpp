@@ -700,8 +700,16 @@ TEST(AutomaticBonds, SurveyedSitesHaveTheirReferenceCoordination) {
       {"np_beta.cif", "Np2", 14},  // distances: 2.76-3.56 A, four more at 4.29 A
       {"np_alpha.cif", "Np1", 14}, // distances: 2.60-3.74 A
       {"pu_alpha.cif", "Pu1", 12}, // distances: 2.52-3.51 A, two more at 4.29 A
+      // Metals whose atoms touch beyond their covalent radii.
+      {"al.cif", "Al", 12}, // CrystalNN: 2.86 A
+      {"pb.cif", "Pb", 12}, // CrystalNN: 3.50 A
+      {"be.cif", "Be", 12}, // CrystalNN: six at 2.23 A, six at 2.29 A
+      {"li.cif", "Li", 8},  // CrystalNN: 3.04 A, six more at 3.51 A
+      {"tl.cif", "Tl", 8},  // CrystalNN: 3.36 A, six more at 3.88 A
+      {"zn.cif", "Zn", 12}, // CrystalNN and textbook: six at 2.66 A, six at 2.91 A
       // Ionic oxides and halides: a large cation's whole shell.
       {"fluorapatite.cif", "Ca1", 9}, // textbook: 3 x 2.39, 3 x 2.45, 3 x 2.82 A
+      {"FAP.EXP", "CA1", 9},          // the same, from the experiment file
       {"anglesite.cif", "Pb", 12},    // textbook: 2.61-3.27 A
       {"cryolite.cif", "Na2", 8},     // CrystalNN
       {"barite.cif", "Ba", 12},       // CrystalNN
@@ -712,6 +720,9 @@ TEST(AutomaticBonds, SurveyedSitesHaveTheirReferenceCoordination) {
       {"quartz.cif", "Si1", 4}, // CrystalNN
       {"zsm5.cif", "Si1", 4},   // textbook
       {"gypsum.cif", "CA1", 8}, // CrystalNN: its waters' H are protons, not the Ca's
+      // Kryptonite's Na1: six O at 2.25-2.71 A (gemmi's distances); its
+      // hydroxyl H at 2.57 A, whose O is no neighbour of Na1, is a proton.
+      {"KRYPTONITE.EXP", "Na1", 6},
       // Molecular and disordered crystals: the water oxygens O14 (0.35) and
       // O15 (0.30) of caox lie 0.94 A apart, alternatives, and nothing else
       // lies within an O-O bond (gemmi's distances).
