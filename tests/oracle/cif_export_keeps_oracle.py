@@ -24,8 +24,8 @@ Each file is opened and exported by the program (`ovrender FILE out.cif`):
     operators fill; for another format counts made by hand (the file's
     multiplicities, or the file's sites expanded by gemmi in the group with
     its origin stated, as tests/oracle/cell_atoms_oracle.py does). A source
-    whose operators are a group's about another origin is named so too.
-    Every
+    whose operators are a group's about another origin, or on other axes
+    than its cell's, is named so too. Every
     atom goes out, one of occupancy 0 too (gsas_test.exp's H, GARNET.EXP's
     joined rows); the bundled pyrope's O keeps its coordinates to the last
     decimal;
@@ -102,9 +102,17 @@ CIF_CASES = [
     (AVOGADRO + "/oxides/GeO2.cif", 1, None),
     (GDIS + "/adp1.cif", 1, None),
     (GDIS + "/adp2.cif", 1, None),
-    # WIEN2k: P 32 2 1 moved by 1/6 along c; every position of each atom
-    # (MULT) counted by hand.
+    # WIEN2k: P 32 2 1 moved by 1/6 along c, and R lattices whose operators
+    # the files give on rhombohedral axes; every position of each atom
+    # (MULT) counted by hand, three times on the hexagonal axes of an R
+    # lattice.
     ("tests/data/import/wien2k/a-quartz.struct", 1, {"Si": 3, "O": 6}),
+    ("tests/data/import/wien2k/al2o3.struct", 1, {"Al": 12, "O": 18}),
+    ("tests/data/import/wien2k/b12.struct", 1, {"B": 36}),
+    ("tests/data/import/wien2k/bi.struct", 1, {"Bi": 6}),
+    ("tests/data/import/wien2k/coo.struct", 1, {"Co": 6, "O": 6}),
+    ("tests/data/import/wien2k/cr2o3.struct", 1, {"Cr": 12, "O": 18}),
+    ("tests/data/import/wien2k/fecl2.struct", 1, {"Fe": 6, "Cl": 12}),
 ]
 
 # The bundled pyrope's O: its coordinates as the example gives them.
