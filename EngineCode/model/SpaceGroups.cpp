@@ -712,9 +712,8 @@ std::optional<std::array<int, 3>> ShiftToCards(const std::vector<OperatorKey> &r
     centring.push_back(steps);
   }
   // A card (R, t') is the row's (R, t) about the origin s when
-  // t' = t + R s - s modulo the lattice and its centring.
-  // One component of a pair's difference, from the shift's components up
-  // to the last it involves.
+  // t' = t + R s - s modulo the lattice and its centring: component i of
+  // the difference t' - (t + R s - s), in steps modulo the cell.
   auto difference = [&](const OperatorKey &card, const OperatorKey &op, size_t i, const std::array<int, 3> &s) {
     int moved = op[9 + i] - s[i];
     for (size_t j = 0; j < 3; ++j)
@@ -789,7 +788,7 @@ bool FindSettingOfCards(std::span<const Symcard> cards, char &lattice, float alp
   // group both fit), the first in the table's order among equals.
   int bestLength = 0;
   bool found = false;
-  for (int i = 0; !IsEndRow(i); ++i) {
+  for (int i = 0; !IsEndRow(i) && !(found && bestLength == 0); ++i) {
     const SpacegroupRecord &row = gSpacegroups[i];
     if (row.numOps != cards.size())
       continue;
