@@ -748,18 +748,20 @@ std::optional<std::array<int, 3>> ShiftToCards(const std::vector<OperatorKey> &r
     }
     return true;
   };
+  // Among shifts of one length the first found, the positive ones first:
+  // the positions about the group's origin stay positive where they can.
   std::optional<std::array<int, 3>> best;
   int bestLength = 0;
   std::array<int, 3> s{};
-  for (s[0] = 1 - kSteps / 2; s[0] <= kSteps / 2; ++s[0]) {
+  for (s[0] = kSteps / 2; s[0] > -kSteps / 2; --s[0]) {
     s[1] = s[2] = 0;
     if (!rowsFit(s, 0))
       continue;
-    for (s[1] = 1 - kSteps / 2; s[1] <= kSteps / 2; ++s[1]) {
+    for (s[1] = kSteps / 2; s[1] > -kSteps / 2; --s[1]) {
       s[2] = 0;
       if (!rowsFit(s, 1))
         continue;
-      for (s[2] = 1 - kSteps / 2; s[2] <= kSteps / 2; ++s[2]) {
+      for (s[2] = kSteps / 2; s[2] > -kSteps / 2; --s[2]) {
         const int length = std::abs(s[0]) + std::abs(s[1]) + std::abs(s[2]);
         if ((!best || length < bestLength) && rowsFit(s, 2) && fits(s)) {
           best = s;
