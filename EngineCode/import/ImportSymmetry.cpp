@@ -16,8 +16,10 @@
 
 namespace {
 
-// The table row a symbol and origin name, or -1.
+// The table row a symbol and origin name, or -1. An origin stated for a
+// group of one origin ("P 6/m c c S") names that one.
 int16_t RowOfSymbol(std::string symbol, uint8_t origin) {
+  VerifyOriginChoiceForSpacegroup(symbol, origin);
   std::string schoenflies, full;
   int16_t number = 0, system = 0, count = 0;
   if (!GetSpacegroupDetails(symbol, schoenflies, full, origin, 0, number, system, count))
@@ -368,13 +370,18 @@ bool WorkOutSymmetry(ImportedStructure &s, std::span<const GEP> operators, std::
   std::string symbol;
   uint8_t origin = 0;
   char lattice = c.latticeLetter;
-  if (FindSpacegroupOfCards(std::span<const Symcard>(c.symCards.data(), c.cardCount), lattice, c.alpha, c.beta,
-                            c.gamma, symbol, origin) ||
-      (cards.size() > c.cardCount && FindSpacegroupOfWholeList(cards, c, symbol, origin, lattice))) {
+  float shift[3] = {0.0f, 0.0f, 0.0f};
+  const std::span<const Symcard> reduced(c.symCards.data(), c.cardCount);
+  if (FindSpacegroupOfCards(reduced, lattice, c.alpha, c.beta, c.gamma, symbol, origin) ||
+      (cards.size() > c.cardCount && FindSpacegroupOfWholeList(cards, c, symbol, origin, lattice)) ||
+      FindSpacegroupOfCardsAboutShiftedOrigin(reduced, lattice, c.alpha, c.beta, c.gamma, symbol, origin, shift)) {
     MyStrCopy(std::span<char>(c.spaceGroup), symbol);
     c.originChoice = origin;
     c.latticeLetter = lattice;
     c.cardCount = 0;
+    // The operators are the group's about another origin: the structure
+    // keeps the file's positions and builds its images about that origin.
+    std::copy(std::begin(shift), std::end(shift), std::begin(c.originShift));
     if (!statedSymbol.empty()) {
       int statedOrigin = 0;
       const std::string stated = WithoutSuffix(statedSymbol, statedOrigin);
@@ -390,6 +397,7 @@ bool WorkOutSymmetry(ImportedStructure &s, std::span<const GEP> operators, std::
   } else {
     c.spaceGroup[0] = '\0';
     c.originChoice = 0;
+    std::fill(std::begin(c.originShift), std::end(c.originShift), 0.0f);
     ImportWarning(s, line,
                   "the symmetry operators are no setting of the space-group table; they are kept as they are (" +
                       std::to_string(c.cardCount) + " operators, lattice " + std::string(1, c.latticeLetter) + ").");
@@ -404,6 +412,7 @@ struct SymmetryMemo {
   std::string key;
   char spaceGroup[kSpaceGroupSymbolSize] = {};
   uint8_t originChoice = 0;
+  float originShift[3] = {0.0f, 0.0f, 0.0f};
   char latticeLetter = 'P';
   uint16_t cardCount = 0;
   std::array<Symcard, kMaxSymCards> cards{};
@@ -438,6 +447,7 @@ bool SetSymmetry(ImportedStructure &s, std::span<const GEP> operators, std::span
   if (!memo.key.empty() && memo.key == key) {
     std::copy(std::begin(memo.spaceGroup), std::end(memo.spaceGroup), std::begin(c.spaceGroup));
     c.originChoice = memo.originChoice;
+    std::copy(std::begin(memo.originShift), std::end(memo.originShift), std::begin(c.originShift));
     c.latticeLetter = memo.latticeLetter;
     c.cardCount = memo.cardCount;
     c.symCards = memo.cards;
@@ -451,6 +461,7 @@ bool SetSymmetry(ImportedStructure &s, std::span<const GEP> operators, std::span
   memo.key = std::move(key);
   std::copy(std::begin(c.spaceGroup), std::end(c.spaceGroup), std::begin(memo.spaceGroup));
   memo.originChoice = c.originChoice;
+  std::copy(std::begin(c.originShift), std::end(c.originShift), std::begin(memo.originShift));
   memo.latticeLetter = c.latticeLetter;
   memo.cardCount = c.cardCount;
   memo.cards = c.symCards;
@@ -539,6 +550,7 @@ bool SetSymmetryFromSymbol(ImportedStructure &s, std::string_view symbolText, in
                            OriginConvention convention) {
   CrystalRec &c = s.crystal;
   s.unnamedOrigin.reset();
+  std::fill(std::begin(c.originShift), std::end(c.originShift), 0.0f);
   StatedSetting stated{originChoice, 0};
   std::string symbol = WithoutSuffix(symbolText, stated);
   const int origin = stated.origin;

@@ -1,7 +1,9 @@
 // The symmetry of a read crystal, from the operators a file lists or from a
 // space-group symbol, through the engine's own detection: a file's
-// operators that are a table setting become that setting, and operators
-// that match none stay the structure's symmetry cards.
+// operators that are a table setting become that setting (about a shifted
+// origin, kept as the structure's origin shift, where they are the
+// setting's with the origin moved), and operators that match none stay the
+// structure's symmetry cards.
 #pragma once
 
 #include "import/ImportTypes.h"

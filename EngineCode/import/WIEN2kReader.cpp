@@ -25,6 +25,8 @@ constexpr double kBohr = 0.529177210903; // A
 constexpr long kMaxFileOperators = 1000;
 // An atomic number read as this far from a whole one is a virtual atom.
 constexpr double kWholeZ = 1e-3;
+// A rotation's entry taken to hexagonal axes is whole within this.
+constexpr double kWholeEntry = 1e-6;
 // No atomic number is larger.
 constexpr double kLargestZ = 200.0;
 
@@ -77,6 +79,7 @@ private:
   bool ReadCell(double cell[6]);
   bool ReadClass(size_t &line, AtomClass &atom, size_t index);
   void ReadOperators(size_t line);
+  bool OperatorsOnHexagonalAxes();
   bool OperatorsMakeEveryPosition(const CentringVectors &centring, int count) const;
 
   const ImportSource &source_;
@@ -211,6 +214,43 @@ void Reader::ReadOperators(size_t line) {
   }
 }
 
+// Rhombohedral coordinates on the hexagonal axes of the obverse setting.
+Vec HexagonalFromRhombohedral(const Vec &r) {
+  return {(2.0 * r[0] - r[1] - r[2]) / 3.0, (r[0] + r[1] - 2.0 * r[2]) / 3.0, (r[0] + r[1] + r[2]) / 3.0};
+}
+
+// The operators, read on rhombohedral axes, on the hexagonal ones: W
+// becomes H W H^-1 and w becomes H w, with H the change of axes above and
+// H^-1 its inverse (hexagonal coordinates to rhombohedral ones). False when
+// an operator is no operator of the lattice (a rotation that is not whole).
+bool Reader::OperatorsOnHexagonalAxes() {
+  constexpr int kRhombohedralOfHexagonal[3][3] = {{1, 0, 1}, {-1, 1, 1}, {0, -1, 1}};
+  for (GEP &g : ops_) {
+    GEP h;
+    for (int i = 0; i < 3; i++) {
+      Vec column{};
+      for (int k = 0; k < 3; k++)
+        column[static_cast<size_t>(k)] = kRhombohedralOfHexagonal[k][i];
+      Vec image{};
+      for (int k = 0; k < 3; k++)
+        for (int m = 0; m < 3; m++)
+          image[static_cast<size_t>(k)] += g.rotation[k][m] * column[static_cast<size_t>(m)];
+      const Vec moved = HexagonalFromRhombohedral(image);
+      for (int k = 0; k < 3; k++) {
+        const double whole = std::round(moved[static_cast<size_t>(k)]);
+        if (std::fabs(moved[static_cast<size_t>(k)] - whole) > kWholeEntry)
+          return false;
+        h.rotation[k][i] = static_cast<int16_t>(whole);
+      }
+    }
+    const Vec t = HexagonalFromRhombohedral({g.translation[0], g.translation[1], g.translation[2]});
+    for (int k = 0; k < 3; k++)
+      h.translation[k] = t[static_cast<size_t>(k)];
+    g = h;
+  }
+  return true;
+}
+
 // True when the operators take the first position of each class to all of
 // its others: the first positions and the operators then make the cell.
 bool Reader::OperatorsMakeEveryPosition(const CentringVectors &centring, int count) const {
@@ -289,21 +329,21 @@ bool Reader::Read() {
   }
   ReadOperators(line);
 
-  if (letter == 'R')
-    // Positions on rhombohedral axes; the cell on hexagonal ones (obverse).
+  if (letter == 'R') {
+    // Positions and operators on rhombohedral axes; the cell on hexagonal
+    // ones (obverse).
     for (AtomClass &atom : classes_)
-      for (Position &p : atom.positions) {
-        const Vec r = p.xyz;
-        p.xyz = {(2.0 * r[0] - r[1] - r[2]) / 3.0, (r[0] + r[1] - 2.0 * r[2]) / 3.0, (r[0] + r[1] + r[2]) / 3.0};
-      }
+      for (Position &p : atom.positions)
+        p.xyz = HexagonalFromRhombohedral(p.xyz);
+    if (!OperatorsOnHexagonalAxes())
+      ops_.clear();
+  }
   int16_t count = 0;
   CentringVectors centring{};
   Bravais(letter, count, centring);
   count = std::max<int16_t>(count, 1);
-  // The operators of an R lattice are on its rhombohedral axes: its cell is
-  // made from the positions alone.
-  const bool useOperators = letter != 'R' && OperatorsMakeEveryPosition(centring, count);
-  if (!ops_.empty() && !useOperators && letter != 'R')
+  const bool useOperators = OperatorsMakeEveryPosition(centring, count);
+  if (!ops_.empty() && !useOperators)
     ImportWarning(*s_, 0,
                   "the symmetry operators do not make the positions the file lists; the positions are used as "
                   "they stand.");

@@ -653,44 +653,179 @@ std::optional<std::vector<OperatorKey>> SortedKeys(std::span<const Symcard> card
   return keys;
 }
 
-} // namespace
+// The symbol of a row that brings back the row's very operators (`wanted`)
+// and the centring when the structure is built from it: the axes of an R
+// group follow the angles, and a short symbol may stand for another setting
+// first.
+bool SymbolOfRow(const SpacegroupRecord &row, const std::vector<OperatorKey> &wanted, char centring, float alpha,
+                 float beta, float gamma, std::string &symbol, char &lattice) {
+  std::array<Symcard, kMaxSpacegroupOps> made{};
+  for (const char *text : {row.shortSymbol, row.fullSymbol}) {
+    std::string candidate(text);
+    char letter = 'P';
+    uint16_t count = 0;
+    if (candidate.empty() || !Spaceg(candidate, row.origin, alpha, beta, gamma, letter, count, made))
+      continue;
+    if (EffectiveLatticeLetter(letter, alpha, beta, gamma) != centring ||
+        SortedKeys(std::span<const Symcard>(made.data(), count)) != wanted)
+      continue;
+    symbol = candidate;
+    lattice = letter;
+    return true;
+  }
+  return false;
+}
 
-bool FindSpacegroupOfCards(std::span<const Symcard> cards, char &lattice, float alpha, float beta, float gamma,
-                           std::string &symbol, uint8_t &origin) {
+std::vector<OperatorKey> RowKeys(const SpacegroupRecord &row) {
+  std::array<Symcard, kMaxSpacegroupOps> made{};
+  for (uint32_t k = 0; k < row.numOps; ++k)
+    DecodeSymmCard(row.ops[k], made[k]);
+  return SortedKeys(std::span<const Symcard>(made.data(), row.numOps)).value_or(std::vector<OperatorKey>{});
+}
+
+constexpr int kSteps = static_cast<int>(kOperatorKeySteps);
+
+int StepsModulo(int n) { return (n % kSteps + kSteps) % kSteps; }
+
+// The shift (in kOperatorKeySteps of a cell, each within -steps/2 ..
+// steps/2) that takes the row's operators to the cards, nearest the
+// origin; nothing when none does. Each card's rotation must be the rotation
+// of one of the row's operators.
+std::optional<std::array<int, 3>> ShiftToCards(const std::vector<OperatorKey> &row,
+                                               const std::vector<OperatorKey> &cards, int16_t centrings,
+                                               const CentringVectors &vectors) {
+  // Pairs of a card and the row's operator of its rotation.
+  std::vector<std::pair<const OperatorKey *, const OperatorKey *>> pairs;
+  for (const OperatorKey &card : cards) {
+    const auto same = std::find_if(row.begin(), row.end(), [&](const OperatorKey &op) {
+      return std::equal(op.begin(), op.begin() + 9, card.begin());
+    });
+    if (same == row.end())
+      return std::nullopt;
+    pairs.emplace_back(&card, &*same);
+  }
+  std::vector<std::array<int, 3>> centring;
+  for (int16_t v = 0; v < centrings; ++v) {
+    std::array<int, 3> steps{};
+    for (size_t i = 0; i < 3; ++i)
+      steps[i] = StepsModulo(static_cast<int>(std::lround(vectors[static_cast<size_t>(v)][i] * kOperatorKeySteps)));
+    centring.push_back(steps);
+  }
+  // A card (R, t') is the row's (R, t) about the origin s when
+  // t' = t + R s - s modulo the lattice and its centring: component i of
+  // the difference t' - (t + R s - s), in steps modulo the cell.
+  auto difference = [&](const OperatorKey &card, const OperatorKey &op, size_t i, const std::array<int, 3> &s) {
+    int moved = op[9 + i] - s[i];
+    for (size_t j = 0; j < 3; ++j)
+      moved += op[3 * i + j] * s[j];
+    return StepsModulo(card[9 + i] - moved);
+  };
+  // The last shift component each row of R - 1 involves: once it is chosen,
+  // the row's difference must be a component of some centring vector.
+  auto lastInvolved = [](const OperatorKey &op, size_t i) {
+    int last = -1;
+    for (size_t j = 0; j < 3; ++j)
+      if (op[3 * i + j] != (i == j ? 1 : 0))
+        last = static_cast<int>(j);
+    return std::max(last, static_cast<int>(i));
+  };
+  auto rowsFit = [&](const std::array<int, 3> &s, int chosen) {
+    for (const auto &[card, op] : pairs)
+      for (size_t i = 0; i < 3; ++i)
+        if (lastInvolved(*op, i) == chosen) {
+          const int d = difference(*card, *op, i, s);
+          if (std::none_of(centring.begin(), centring.end(), [&](const std::array<int, 3> &c) { return c[i] == d; }))
+            return false;
+        }
+    return true;
+  };
+  auto fits = [&](const std::array<int, 3> &s) {
+    for (const auto &[card, op] : pairs) {
+      const std::array<int, 3> d{difference(*card, *op, 0, s), difference(*card, *op, 1, s),
+                                 difference(*card, *op, 2, s)};
+      if (std::find(centring.begin(), centring.end(), d) == centring.end())
+        return false;
+    }
+    return true;
+  };
+  // Among shifts of one length the first found, the positive ones first:
+  // the positions about the group's origin stay positive where they can.
+  std::optional<std::array<int, 3>> best;
+  int bestLength = 0;
+  std::array<int, 3> s{};
+  for (s[0] = kSteps / 2; s[0] > -kSteps / 2; --s[0]) {
+    s[1] = s[2] = 0;
+    if (!rowsFit(s, 0))
+      continue;
+    for (s[1] = kSteps / 2; s[1] > -kSteps / 2; --s[1]) {
+      s[2] = 0;
+      if (!rowsFit(s, 1))
+        continue;
+      for (s[2] = kSteps / 2; s[2] > -kSteps / 2; --s[2]) {
+        const int length = std::abs(s[0]) + std::abs(s[1]) + std::abs(s[2]);
+        if ((!best || length < bestLength) && rowsFit(s, 2) && fits(s)) {
+          best = s;
+          bestLength = length;
+        }
+      }
+    }
+  }
+  return best;
+}
+
+// The table setting of the cards, as the two searches below find it; with
+// `shift` null only a setting whose operators are the cards themselves.
+bool FindSettingOfCards(std::span<const Symcard> cards, char &lattice, float alpha, float beta, float gamma,
+                        std::string &symbol, uint8_t &origin, float *shift) {
   if (cards.empty() || cards.size() > static_cast<size_t>(kMaxSpacegroupOps))
     return false;
   const auto wanted = SortedKeys(cards);
   if (!wanted)
     return false;
   const char centring = EffectiveLatticeLetter(lattice, alpha, beta, gamma);
-  std::array<Symcard, kMaxSpacegroupOps> made{};
-  for (int i = 0; !IsEndRow(i); ++i) {
+  int16_t centrings = 1;
+  CentringVectors vectors{};
+  Bravais(centring, centrings, vectors);
+  // Of the rows that fit, the one of the shortest shift (two origins of a
+  // group both fit), the first in the table's order among equals.
+  int bestLength = 0;
+  bool found = false;
+  for (int i = 0; !IsEndRow(i) && !(found && bestLength == 0); ++i) {
     const SpacegroupRecord &row = gSpacegroups[i];
     if (row.numOps != cards.size())
       continue;
-    for (uint32_t k = 0; k < row.numOps; ++k)
-      DecodeSymmCard(row.ops[k], made[k]);
-    if (SortedKeys(std::span<const Symcard>(made.data(), row.numOps)) != wanted)
+    const std::vector<OperatorKey> keys = RowKeys(row);
+    const auto steps = keys == *wanted ? std::optional<std::array<int, 3>>(std::array<int, 3>{})
+                       : shift         ? ShiftToCards(keys, *wanted, centrings, vectors)
+                                       : std::nullopt;
+    if (!steps)
       continue;
-    // The symbol must bring back these very operators and centring when the
-    // structure is built from it: the axes of an R group follow the angles,
-    // and a short symbol may stand for another setting first.
-    for (const char *text : {row.shortSymbol, row.fullSymbol}) {
-      std::string candidate(text);
-      char letter = 'P';
-      uint16_t count = 0;
-      if (candidate.empty() || !Spaceg(candidate, row.origin, alpha, beta, gamma, letter, count, made))
-        continue;
-      if (EffectiveLatticeLetter(letter, alpha, beta, gamma) != centring ||
-          SortedKeys(std::span<const Symcard>(made.data(), count)) != wanted)
-        continue;
-      symbol = candidate;
-      origin = row.origin;
-      lattice = letter;
-      return true;
-    }
+    const int length = std::abs((*steps)[0]) + std::abs((*steps)[1]) + std::abs((*steps)[2]);
+    std::string named;
+    char letter = lattice;
+    if ((found && length >= bestLength) || !SymbolOfRow(row, keys, centring, alpha, beta, gamma, named, letter))
+      continue;
+    found = true;
+    bestLength = length;
+    symbol = named;
+    lattice = letter;
+    origin = row.origin;
+    for (size_t k = 0; shift && k < 3; ++k)
+      shift[k] = static_cast<float>((*steps)[k] / kOperatorKeySteps);
   }
-  return false;
+  return found;
+}
+
+} // namespace
+
+bool FindSpacegroupOfCards(std::span<const Symcard> cards, char &lattice, float alpha, float beta, float gamma,
+                           std::string &symbol, uint8_t &origin) {
+  return FindSettingOfCards(cards, lattice, alpha, beta, gamma, symbol, origin, nullptr);
+}
+
+bool FindSpacegroupOfCardsAboutShiftedOrigin(std::span<const Symcard> cards, char &lattice, float alpha, float beta,
+                                             float gamma, std::string &symbol, uint8_t &origin, float shift[3]) {
+  return FindSettingOfCards(cards, lattice, alpha, beta, gamma, symbol, origin, shift);
 }
 
 bool DetectSpacegroupForCrystal(CrystalRec &crystal) {

@@ -123,6 +123,15 @@ bool GetSpacegroupFromGEPs(std::span<const Symcard> cards, int &count, char &lat
 // centring: on success sets the symbol, origin choice and lattice letter.
 bool FindSpacegroupOfCards(std::span<const Symcard> cards, char &lattice, float alpha, float beta, float gamma,
                            std::string &symbol, uint8_t &origin);
+// The table setting whose operators are the cards about a shifted origin:
+// each card (R, t') is an operator (R, t) of the setting with the origin
+// moved by `shift`, t' = t + R shift - shift modulo the lattice and its
+// centring, so that the image R (x + shift) + t - shift of a position x is
+// the card's image of it. Of the settings that fit, the one of the shortest
+// shift; on success sets the symbol, origin choice, lattice letter and the
+// shift (fractional, each within half a cell).
+bool FindSpacegroupOfCardsAboutShiftedOrigin(std::span<const Symcard> cards, char &lattice, float alpha, float beta,
+                                             float gamma, std::string &symbol, uint8_t &origin, float shift[3]);
 // Detects the group of a structure's cards; on success the structure takes
 // its operators from the table (card count 0), otherwise its cards are
 // reduced to one per centring class. Both outcomes are written to the Log.

@@ -67,6 +67,10 @@ const RealFile kFiles[] = {
     {"cif", "spinel_Z.cif", 0, 56, "", AtomAt{"Al", {0.0f, 0.25f, 0.75f}}, "two origins"},
     {"cif", "spinel_S.cif", 0, 56, "", AtomAt{"Al", {0.125f, 0.375f, 0.875f}}, "two origins"},
     {"cif", "spinel_Z_ops.cif", 0, 56, "", AtomAt{"Al", {0.0f, 0.25f, 0.75f}}, "disagrees"},
+    // The letter of a group of one origin, with the table's operators and
+    // with the same moved by (0, 1/2, 1/4): I -4 2 d, P 4 + N 4 + O 16.
+    {"cif", "setting_letter_S.cif", 0, 24, "", AtomAt{"P", {0.5f, 0.0f, 0.75f}}, "disagrees"},
+    {"cif", "setting_letter_S_shifted.cif", 0, 24, "", AtomAt{"P", {0.5f, 0.0f, 0.25f}}, "no setting"},
     // R 3 c named on rhombohedral axes with a hexagonal cell: 6 + 6 + 18.
     {"cif", "avogadro_linbo3.cif", 0, 30,
      "line 36: the space group \"R 3 c {rhombohedral axes}\" names rhombohedral axes, but the cell has hexagonal "

@@ -39,6 +39,12 @@ CASES = [
     ("cif/spinel_Z_ops.cif", 0, "F d -3 m:2", [(0.125, 0.125, 0.125), (0.5, 0.5, 0.5), (0.2624, 0.2624, 0.2624)], 56),
     # "R 3 c {rhombohedral axes}" with a hexagonal cell; "R -3 c H" with a
     # rhombohedral one: the cell's axes.
+    # "I -4 2 d S", a database's letter for a group of one origin: with the
+    # group's operators, and with the same moved by (0, 1/2, 1/4) (its sites
+    # moved so here).
+    ("cif/setting_letter_S.cif", 0, "I -4 2 d", [(0, 0, 0), (0, 0, 0.5), (0.1462, 0.0843, 0.1157)], 24),
+    ("cif/setting_letter_S_shifted.cif", 0, "I -4 2 d",
+     [(0, 0.5, 0.25), (0, 0.5, 0.75), (0.1462, 0.5843, 0.3657)], 24),
     ("cif/avogadro_linbo3.cif", 0, "R 3 c:H", [(0, 0, 0.2762), (0, 0, 0.0093), (0.0569, 0.3297, 0.0833)], 30),
     ("cif/corundum_rhombohedral.cif", 0, "R -3 c:R", [(0.35216, 0.35216, 0.35216), (0.55624, -0.05624, 0.25)], 10),
     # Fe and Mg at the origin (Mg written at 0.99999 1 0), Co and Ni at one

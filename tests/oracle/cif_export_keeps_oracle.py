@@ -23,7 +23,9 @@ Each file is opened and exported by the program (`ovrender FILE out.cif`):
     must equal those of the source: for a CIF source the cell its own
     operators fill; for another format counts made by hand (the file's
     multiplicities, or the file's sites expanded by gemmi in the group with
-    its origin stated, as tests/oracle/cell_atoms_oracle.py does). Every
+    its origin stated, as tests/oracle/cell_atoms_oracle.py does). A source
+    whose operators are a group's about another origin, or on other axes
+    than its cell's, is named so too. Every
     atom goes out, one of occupancy 0 too (gsas_test.exp's H, GARNET.EXP's
     joined rows); the bundled pyrope's O keeps its coordinates to the last
     decimal;
@@ -75,6 +77,7 @@ O1 O 0.3000(12) 0.41 0.0712(3)
 
 
 AVOGADRO = "/usr/share/avogadro2/crystals"
+GDIS = "/usr/share/gdis/models"
 TOL = 1e-3
 
 # (file, structure counted from 1, per-element cell counts or None to take
@@ -92,6 +95,24 @@ CIF_CASES = [
     ("tests/data/import/gsas/gsas_test.exp", 1, {"Al": 4, "O": 8, "H": 4}),
     # FE2 with AL3 (occupancy 0) and AL4 with FE5 (occupancy 0) joined.
     ("tests/data/import/gsas/GARNET.EXP", 1, {"Y": 24, "Fe": 40, "Al": 40, "O": 96}),
+    # Operators of a table group about another origin: P 6/m c c with its
+    # mirror at z = 1/4, P 32 2 1 moved by 1/6 along c, I -4 2 d moved by
+    # (0, 1/2, 1/4) (each worked out against gemmi's operators).
+    (AVOGADRO + "/silicates/Be3Al2(SiO3)6-Beryl.cif", 1, None),
+    (AVOGADRO + "/oxides/GeO2.cif", 1, None),
+    (GDIS + "/adp1.cif", 1, None),
+    (GDIS + "/adp2.cif", 1, None),
+    # WIEN2k: P 32 2 1 moved by 1/6 along c, and R lattices whose operators
+    # the files give on rhombohedral axes; every position of each atom
+    # (MULT) counted by hand, three times on the hexagonal axes of an R
+    # lattice.
+    ("tests/data/import/wien2k/a-quartz.struct", 1, {"Si": 3, "O": 6}),
+    ("tests/data/import/wien2k/al2o3.struct", 1, {"Al": 12, "O": 18}),
+    ("tests/data/import/wien2k/b12.struct", 1, {"B": 36}),
+    ("tests/data/import/wien2k/bi.struct", 1, {"Bi": 6}),
+    ("tests/data/import/wien2k/coo.struct", 1, {"Co": 6, "O": 6}),
+    ("tests/data/import/wien2k/cr2o3.struct", 1, {"Cr": 12, "O": 18}),
+    ("tests/data/import/wien2k/fecl2.struct", 1, {"Fe": 6, "Cl": 12}),
 ]
 
 # The bundled pyrope's O: its coordinates as the example gives them.
