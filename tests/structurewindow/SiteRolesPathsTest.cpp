@@ -31,7 +31,7 @@ std::map<std::string, uint32_t> SavedModes(const std::string &bytes) {
   EXPECT_TRUE(DecodeCrystalDocument(std::vector<uint8_t>(bytes.begin(), bytes.end()), read, nullptr, &why)) << why;
   std::map<std::string, uint32_t> modes;
   for (size_t s = 0; s < UsableSiteSize(read); s++)
-    modes[read.sites[s].label] = read.sites[s].polyMode;
+    modes[read.sites[s].label] = ShownPolyMode(read.sites[s]);
   return modes;
 }
 
