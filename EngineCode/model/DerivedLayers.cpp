@@ -2,35 +2,39 @@
 // changes told.
 #include "DerivedLayers.h"
 
+#include "InferredOrientations.h"
 #include "MemoryBudget.h"
 #include "Polyhedra.h"
 #include "StructureRecord.h"
 
-#include <bit>
 #include <new>
 
-uint64_t DerivedLayers::Revision(StructureChange kind) const {
-  const int k = std::countr_zero(static_cast<uint32_t>(kind));
-  return k < kKinds ? revision_[k] : 0;
+DerivedLayers::HeldOrientations::HeldOrientations() = default;
+DerivedLayers::HeldOrientations::~HeldOrientations() = default;
+DerivedLayers::HeldOrientations::HeldOrientations(const HeldOrientations &) {}
+DerivedLayers::HeldOrientations &DerivedLayers::HeldOrientations::operator=(const HeldOrientations &other) {
+  if (this != &other)
+    holder_.reset();
+  return *this;
 }
 
-void DerivedLayers::Count(uint32_t what) {
-  for (int k = 0; k < kKinds; ++k)
-    if (what & (1u << k))
-      ++revision_[k];
+InferredOrientations &DerivedLayers::HeldOrientations::Get() {
+  if (!holder_)
+    holder_ = std::make_unique<InferredOrientations>();
+  return *holder_;
 }
+
+const OrientationGroups &DerivedLayers::Orientations(CrystalRec &crystal) { return orientations_.Get().Of(crystal); }
 
 void DerivedLayers::RolesDerived(std::vector<uint32_t> shownBefore) {
   rolesDue_ = 0;
-  rolesBonds_ = Revision(kChangeBonds);
   modesBefore_ = std::move(shownBefore);
 }
 
 void NoteStructureChange(CrystalRec *crystal, uint32_t what) {
-  if (!crystal)
-    return;
-  DeriveDueSiteRoles(*crystal);
-  crystal->derived.Count(what);
+  constexpr uint32_t kRoleInputs = kChangeAtoms | kChangeSites | kChangeBonds | kChangeRange;
+  if (crystal && (what & kRoleInputs))
+    DeriveDueSiteRoles(*crystal);
 }
 
 void DeriveDueSiteRoles(const CrystalRec &crystal) {

@@ -1,6 +1,12 @@
 // What the engine derives from a structure, held apart from what the user and
 // the file gave it.
 //
+// The alternatives a bond search needs take the orientation groups inferred
+// from the sites (InferredOrientations.h): the structure's own holder keeps
+// them for as long as what they are inferred from stays as it is, so that
+// every search of the structure, whichever window searched last, asks it
+// rather than inferring them again.
+//
 // A structure's site roles (the polyhedron display mode each site shows,
 // Polyhedra.h) and its polyhedra are derived from its atoms, sites and bonds.
 // Both may be left to be derived when first needed: a large structure never
@@ -18,9 +24,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 struct CrystalRec;
+struct OrientationGroups;
+class InferredOrientations;
 
 // What a command changes of a structure.
 enum StructureChange : uint32_t {
@@ -33,11 +42,10 @@ enum StructureChange : uint32_t {
 
 class DerivedLayers {
 public:
-  // ---- Changes ---------------------------------------------------------------------
-  // How many changes of each kind were told (a change of several kinds
-  // counts for each); what a layer derived from them remembers.
-  uint64_t Revision(StructureChange kind) const;
-  void Count(uint32_t what);
+  // ---- Alternatives ---------------------------------------------------------------------
+  // The structure's inferred orientation groups, inferred again only when
+  // what they are inferred from changed. Throws bad_alloc.
+  const OrientationGroups &Orientations(CrystalRec &crystal);
 
   // ---- Site roles ----------------------------------------------------------------------
   // Roles left to be derived from the bonds when first asked for.
@@ -54,8 +62,6 @@ public:
   // roles were derived at once, a mode was given since, or none is due.
   const std::vector<uint32_t> &ModesBeforeRoles() const { return modesBefore_; }
   void ForgetModesBeforeRoles() { modesBefore_.clear(); }
-  // The revision of the bonds the roles were last derived from.
-  uint64_t RolesBondsRevision() const { return rolesBonds_; }
 
   // ---- Polyhedra -------------------------------------------------------------------------
   bool PolyhedraDue() const { return polyhedraDue_ != 0; }
@@ -76,10 +82,21 @@ public:
   uint64_t SaveHeld() const { return saveHeld_; }
 
 private:
-  static constexpr int kKinds = 5;
-  uint64_t revision_[kKinds] = {};
+  // The holder of the inferred groups. A copy of the structure starts
+  // without them (it infers them when first asked).
+  class HeldOrientations {
+  public:
+    HeldOrientations();
+    ~HeldOrientations();
+    HeldOrientations(const HeldOrientations &);
+    HeldOrientations &operator=(const HeldOrientations &);
+    InferredOrientations &Get();
+
+  private:
+    std::unique_ptr<InferredOrientations> holder_;
+  };
+  HeldOrientations orientations_;
   uint8_t rolesDue_ = 0;
-  uint64_t rolesBonds_ = 0;
   std::vector<uint32_t> modesBefore_;
   uint8_t polyhedraDue_ = 0;
   std::vector<uint8_t> dueFlags_;
@@ -88,8 +105,9 @@ private:
 };
 
 // A command about to change the structure's atoms, sites, bonds, range or
-// groups (StructureChange, or'ed) says so: roles still due are derived from
-// the structure as it stands, before the change.
+// groups (StructureChange, or'ed) says so: roles still due, which are judged
+// from the atoms, sites and bonds, are derived from the structure as it
+// stands, before the change.
 void NoteStructureChange(CrystalRec *crystal, uint32_t what);
 // Roles still due derived now, from the structure as it stands: for what
 // writes them out (a save, a cache document).
