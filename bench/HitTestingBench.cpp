@@ -32,7 +32,7 @@ using benchscene::Scene;
 // chlorine sites only polyhedron vertices, plotted once in the model.
 std::unique_ptr<Scene> MakeRockSalt(float range, int8_t model) {
   std::unique_ptr<Scene> scene = benchscene::MakeRockSalt(range, 1000, 800, [](CrystalRec &c) {
-    c.sites[0].polyMode = 1; // chlorine only as vertices
+    SetGivenPolyMode(c.sites[0], 1); // chlorine only as vertices
   });
   if (!scene)
     return nullptr;

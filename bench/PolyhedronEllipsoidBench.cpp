@@ -89,9 +89,9 @@ CrystalRec &Perovskite(uint32_t mode) {
   }();
   for (AsymmetricUnitRecord &site : c.sites) {
     const ElementCode e = site.elements[0];
-    site.polyMode = e == polytest::Element("Ti")   ? mode
+    SetGivenPolyMode(site, e == polytest::Element("Ti")   ? mode
                     : e == polytest::Element("Sr") ? kPolyModeAtom
-                                                   : kPolyModeVertex;
+                                                   : kPolyModeVertex);
   }
   RenderSpheres(&c);
   return c;
@@ -107,7 +107,7 @@ void DrawPolyhedral(CrystalRec &c) {
   for (const SortIndexEntry &e : c.sortIndex) {
     if (e.kind != kSortItemAtom)
       continue;
-    const uint32_t mode = c.sites[c.atoms[e.index].site].polyMode;
+    const uint32_t mode = ShownPolyMode(c.sites[c.atoms[e.index].site]);
     if (mode == kPolyModeAtom)
       DoPlotAtom(&c, e.index, 0.0f, std::nullopt);
     else if (mode != kPolyModeVertex && c.atoms[e.index].bondCount > 0)

@@ -119,8 +119,11 @@ template <class A, RecordOf<LatticePlane> R> void XferPlane(A &a, R &p) {
   XferAll(a, p.point, p.hkl, p.shown, p.colour, p.transparency);
 }
 
-template <class A, RecordOf<AsymmetricUnitRecord> R> void XferSite(A &a, R &s) {
-  XferAll(a, s.elements, s.occupancies, s.atomType, s.polyMode, s.atomStyle, s.ellipsoidStyle, s.label,
+// The site's polyhedron display mode is passed apart: a document holds one
+// mode, composed from the given and the derived one where it is written, and
+// the given one where it is read.
+template <class A, RecordOf<AsymmetricUnitRecord> R, class M> void XferSite(A &a, R &s, M &polyMode) {
+  XferAll(a, s.elements, s.occupancies, s.atomType, polyMode, s.atomStyle, s.ellipsoidStyle, s.label,
           s.coordination, s.visible, s.xyz, s.esd, s.ignoreEllipsoid, s.displacementType, s.tensor, s.isoValue,
           s.firstAtom, s.lastAtom, s.atomsPerCell);
 }
@@ -418,7 +421,9 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
     break;
   case kTagSites:
     return ReadRecords(b, kMinSiteBytes, c.sites, c.siteCount, [&](AsymmetricUnitRecord &s) {
-      XferSite(a, s);
+      uint32_t mode = 0;
+      XferSite(a, s, mode);
+      SetGivenPolyMode(s, mode);
       s.label[kSiteLabelSize - 1] = '\0';
       return true;
     });
@@ -432,12 +437,12 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
   case kTagPendingPolyFlags:
     if (!ReadCount(b, 1, kNoLimit, n) || n != c.sites.size())
       return false;
-    c.pendingPolyFlags.resize(n);
-    for (uint8_t &flag : c.pendingPolyFlags)
+    c.derived.DueFlags().resize(n);
+    for (uint8_t &flag : c.derived.DueFlags())
       Xfer(a, flag);
     break;
   case kTagPendingRoles:
-    c.rolesPending = 1;
+    c.derived.LeaveRolesDue();
     break;
   case kTagSpheres:
     return ReadRecords(b, kMinSphereBytes, c.spheres, c.sphereCount, [&](SphereRecord &s) {
@@ -703,11 +708,13 @@ void Alert(std::string_view message, std::string_view explanation) { MyCFStopAle
 std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const DocumentExtras &extras,
                                            PendingRoles roles) {
   const CrystalRec &c = crystal;
-  // An undo state of a structure whose roles were set when first needed
-  // holds the modes they were set from, and the roles to be set again.
+  // An undo state of a structure whose roles were derived when first needed
+  // holds the modes they were composed with, and the roles to be derived
+  // again; every other document the modes the sites show.
+  const DerivedLayers &layers = c.derived;
   const size_t siteCount = UsableSiteSize(c);
   const bool givenModes =
-      roles == PendingRoles::kKept && c.polyhedraPending && c.givenPolyModes.size() == siteCount;
+      roles == PendingRoles::kKept && layers.PolyhedraDue() && layers.ModesBeforeRoles().size() == siteCount;
   DocumentWriter w(c.molecule ? kMoleculeDocumentType : kCrystalDocumentType);
   FileBuffer &b = w.buffer();
   SectionWriter a{b};
@@ -739,22 +746,19 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   XferPlane(a, c.plane);
   w.End();
 
-  if (givenModes) {
-    std::vector<AsymmetricUnitRecord> sites(c.sites.begin(), c.sites.begin() + static_cast<ptrdiff_t>(siteCount));
-    for (size_t s = 0; s < siteCount; s++)
-      sites[s].polyMode = c.givenPolyModes[s];
-    WriteCounted(w, kTagSites, sites, siteCount, [](auto &ar, auto &s) { XferSite(ar, s); });
-  } else {
-    WriteCounted(w, kTagSites, c.sites, siteCount, [](auto &ar, auto &s) { XferSite(ar, s); });
-  }
+  WriteCounted(w, kTagSites, c.sites, siteCount, [&, s = size_t{0}](auto &ar, auto &site) mutable {
+    const uint32_t mode = givenModes ? layers.ModesBeforeRoles()[s] : ShownPolyMode(site);
+    ++s;
+    XferSite(ar, site, mode);
+  });
   if (std::any_of(c.sites.begin(), c.sites.begin() + static_cast<ptrdiff_t>(UsableSiteSize(c)),
                   [](const AsymmetricUnitRecord &s) { return s.disorderAssembly != 0 || s.disorderGroup != 0; }))
     WriteCounted(w, kTagSiteDisorder, c.sites, UsableSiteSize(c),
                  [](auto &ar, auto &s) { XferSiteDisorder(ar, s); });
-  if (c.polyhedraPending && !c.pendingPolyFlags.empty() && c.pendingPolyFlags.size() == UsableSiteSize(c))
-    WriteCounted(w, kTagPendingPolyFlags, c.pendingPolyFlags, c.pendingPolyFlags.size(),
-                 [](auto &ar, auto &flag) { Xfer(ar, flag); });
-  if (c.rolesPending || givenModes) {
+  const std::vector<uint8_t> &dueFlags = layers.DueFlags();
+  if (layers.PolyhedraDue() && !dueFlags.empty() && dueFlags.size() == UsableSiteSize(c))
+    WriteCounted(w, kTagPendingPolyFlags, dueFlags, dueFlags.size(), [](auto &ar, auto &flag) { Xfer(ar, flag); });
+  if (layers.RolesDue() || givenModes) {
     w.Begin(kTagPendingRoles);
     w.End();
   }
@@ -885,11 +889,11 @@ bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, 
   crystal.molecule = type == kMoleculeDocumentType ? 1 : crystal.molecule;
   // A structure saved with its polyhedra still to be made (or with none)
   // makes them from its bonds when they are first needed.
-  crystal.polyhedraPending =
-      std::none_of(entries.begin(), entries.end(), [](const MapEntry &e) { return e.tag == kTagPolyhedra; }) ? 1 : 0;
-  if (!crystal.polyhedraPending) {
-    crystal.pendingPolyFlags.clear();
-    crystal.rolesPending = 0;
+  crystal.derived.SetPolyhedraDue(
+      std::none_of(entries.begin(), entries.end(), [](const MapEntry &e) { return e.tag == kTagPolyhedra; }));
+  if (!crystal.derived.PolyhedraDue()) {
+    crystal.derived.DueFlags().clear();
+    crystal.derived.DropDueRoles();
   }
   if (extras && extras->hasWindowSettings)
     CheckStoredField(stored::kSidebarSplit, extras->window.sidebarSplit, DocumentWindowSettings{}.sidebarSplit,
@@ -941,7 +945,7 @@ bool WriteCrystalFile(CrystalRec &crystal, const DocumentExtras &extras, const s
     FWrite(std::string(kDocumentWriteStoppedLog) + name + kDocumentWriteStoppedTail);
     return false;
   }
-  SettleSiteRoles(&crystal);
+  DeriveDueSiteRoles(crystal);
   const DocumentTask task(kDocumentWriteStatus, true);
   const std::vector<uint8_t> bytes = EncodeCrystalDocument(crystal, extras);
   std::string reason;

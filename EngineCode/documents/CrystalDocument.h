@@ -95,12 +95,14 @@ extern DocumentWindowHooks gDocumentWindowHooks;
 // The window's notes, plain and with their styles, as its documents carry
 // them (saved, history and view documents alike).
 DocumentExtras WindowNotesExtras(WindowRef window);
-// What a document holds of site roles set when first needed (SitePolyMode):
-// a document another reader may take holds the modes as they stand (the
-// caller sets the roles first); an undo state holds what they were set
-// from, with the roles still to be set, and its reader sets them from the
-// state's own bonds when they are first needed, as the structure it was
-// taken from did. Setting them is then no change to the undo state.
+// What a document holds of site roles derived when first needed
+// (SitePolyMode): a document another reader may take holds the modes the
+// sites show, composed from the given and the derived ones (the caller
+// derives the roles first, DeriveDueSiteRoles); an undo state holds the
+// modes they were composed with, with the roles still to be derived, and its
+// reader derives them from the state's own bonds when they are first needed,
+// as the structure it was taken from did. Deriving them is then no change to
+// the undo state.
 enum class PendingRoles { kSet, kKept };
 // The document bytes of a structure, which it leaves as it is. Polyhedra
 // still pending are left so (no polyhedra section: this version's reader

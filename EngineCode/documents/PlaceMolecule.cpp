@@ -257,7 +257,7 @@ bool AppendMolecule(CrystalRec &host, CrystalRec &guest) {
   host.spheres = std::move(spheres);
   host.sphereCount = static_cast<int32_t>(host.spheres.size());
   // Polyhedra still to be made on either side are made for all at once.
-  host.polyhedraPending = host.polyhedraPending || guest.polyhedraPending ? 1 : 0;
+  host.derived.SetPolyhedraDue(host.derived.PolyhedraDue() || guest.derived.PolyhedraDue());
   DestroySortIndex(&host);
   DestroyTextBoxesArray(&guest);
   return true;
@@ -285,7 +285,7 @@ void PlaceMoleculeFile(const std::filesystem::path &file, WindowRef window) {
   if (!ReadCrystalFile(guest.get(), file) || !guest->molecule)
     return;
   // The host's sites keep the modes their roles give them.
-  SettleSiteRoles(host);
+  NoteStructureChange(host, kChangeSites | kChangeAtoms | kChangeBonds);
   // Placed atoms are compared after the rebuild at their shifted places.
   if (host->molecule) {
     if (AppendMolecule(*host, *guest)) {

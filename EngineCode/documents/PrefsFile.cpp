@@ -616,7 +616,7 @@ CachedFileRecord *WriteCacheDocument(WindowRef window, bool withPreview) {
   DocumentExtras extras = WindowNotesExtras(window);
   if (withPreview && gDocumentWindowHooks.copyWindowPreview)
     extras.preview = gDocumentWindowHooks.copyWindowPreview(window);
-  SettleSiteRoles(GetWindowCrystal(window));
+  DeriveDueSiteRoles(*crystal);
   return WriteCacheBytes(window, EncodeCrystalDocument(*crystal, extras));
 }
 

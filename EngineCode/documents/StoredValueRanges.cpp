@@ -152,7 +152,10 @@ void VisitCrystal(Checker &v, CrystalRec &c, const CrystalRec &d) {
   const AsymmetricUnitRecord site;
   for (AsymmetricUnitRecord &s : c.sites) {
     v(kOccupancy, s.occupancies, site.occupancies);
-    v(kPolyMode, s.polyMode, site.polyMode);
+    uint32_t mode = s.polyMode; // a mended mode is given through the one setter
+    v(kPolyMode, mode, site.polyMode);
+    if (mode != s.polyMode)
+      SetGivenPolyMode(s, mode);
     v(kAtomStyle, s.atomStyle, site.atomStyle);
     v(kEllipsoidStyle, s.ellipsoidStyle, site.ellipsoidStyle);
     v(kFinite, s.xyz, site.xyz);

@@ -156,10 +156,10 @@ bool PrepareSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites, cons
   if (nSites == 0 || nSpheres == 0)
     return false;
 
-  c.givenPolyModes.clear();
+  c.derived.ForgetModesBeforeRoles();
   for (size_t s = 0; s < nSites; s++) {
     c.sites[s].coordination = 0;
-    c.sites[s].polyMode = 0;
+    SetGivenPolyMode(c.sites[s], 0);
   }
   TurboRemoveBonds(&c);
   c.bondSpecCount = 0;
@@ -277,7 +277,7 @@ bool CommitContact(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
     return false;
   }
   if (sa == sb)
-    c.sites[sa].polyMode = kSelfBondedPolyMode;
+    SetGivenPolyMode(c.sites[sa], kSelfBondedPolyMode);
   SpecStats &st = w.stats[static_cast<size_t>(index)];
   st.count++;
   st.sum += r;
@@ -442,7 +442,7 @@ bool FindContacts(AutoBondWork &w) {
     c.bondSpecCount = 0;
     for (size_t s = 0; s < UsableSiteSize(c); s++) {
       c.sites[s].coordination = 0;
-      c.sites[s].polyMode = 0;
+      SetGivenPolyMode(c.sites[s], 0);
     }
     return false;
   }

@@ -180,7 +180,7 @@ void DoEditBonding(WindowRef window, CrystalRec *crystal, const EditBondingRec &
   if (!crystal)
     return;
   // The roles of the bonds being replaced.
-  SettleSiteRoles(crystal);
+  NoteStructureChange(crystal, kChangeBonds);
   const int32_t count = std::min<int32_t>(static_cast<int32_t>(record.specs.size()), kMaxBondSpecs);
   crystal->bondSpecCount = count;
   for (int32_t i = 0; i < count; ++i) {

@@ -534,7 +534,7 @@ ImageDisorder ImageAssemblies(CrystalRec &crystal) {
   for (size_t s = 0; s < nSites; s++)
     next = std::max<int>(next, crystal.sites[s].disorderAssembly);
   ImageDisorder disorder;
-  disorder.inferred = SharedInferredOrientations().Of(crystal);
+  disorder.inferred = crystal.derived.Orientations(crystal);
   const std::vector<SiteDisorder> sites = SiteDisorders(crystal, disorder.inferred);
   std::vector<int16_t> &out = disorder.assemblies;
   out.assign(nSites, 0);
@@ -579,7 +579,7 @@ int16_t ImageGroup(const ImageDisorder &disorder, const std::vector<GEP> &ops, s
 
 SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
-  const OrientationGroups &inferred = SharedInferredOrientations().Of(crystal);
+  const OrientationGroups &inferred = crystal.derived.Orientations(crystal);
   sites_ = SiteDisorders(crystal, inferred);
   bool negative = false;
   // Some pair is alternatives when some site's images are, or when one

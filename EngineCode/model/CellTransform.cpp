@@ -51,7 +51,7 @@ bool DiscardSymmetry(WindowRef window) {
   CrystalRec &c = *crystal;
   // The images' sites take their site's mode as the roles left it, and an
   // edit of single atoms edits the structure whose roles they are.
-  SettleSiteRoles(&c);
+  NoteStructureChange(&c, kChangeSites | kChangeAtoms | kChangeBonds | kChangeGroups);
   if (HasSingleOperator(c))
     return true;
 

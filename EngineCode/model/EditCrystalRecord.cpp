@@ -181,9 +181,9 @@ void CopyEditedSitesToCrystal(const std::vector<EditSiteRec> &sites, CrystalRec 
       s.xyz[0] = e.x;
       s.xyz[1] = e.y;
       s.xyz[2] = e.z;
-      s.polyMode = 0;
+      SetGivenPolyMode(s, 0);
     } else {
-      s.polyMode = 6;
+      SetGivenPolyMode(s, 6);
       s.firstAtom = static_cast<int32_t>(i);
       s.lastAtom = static_cast<int32_t>(i);
       s.atomsPerCell = 1;

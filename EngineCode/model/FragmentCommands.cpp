@@ -83,13 +83,12 @@ private:
   std::unordered_map<uint64_t, std::vector<Entry>> buckets_;
 };
 
-// The window's structure, its site roles set before a command changes what
-// they are judged from.
+// The window's structure, told that the command changes its atoms and bonds.
 CrystalRec *FileCrystal(WindowRef window) {
   CrystalRec *c = window ? GetWindowCrystal(window) : nullptr;
   if (!c || !IsWindowFileOpen(window))
     return nullptr;
-  SettleSiteRoles(c);
+  NoteStructureChange(c, kChangeAtoms | kChangeBonds);
   return c;
 }
 
@@ -124,7 +123,7 @@ bool RepairBondingAtSelection(WindowRef window) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal || crystal->molecule)
     return false;
-  SettleSiteRoles(crystal);
+  NoteStructureChange(crystal, kChangeAtoms | kChangeBonds);
   CrystalRec &c = *crystal;
   TurboGetCoordinationNumbers(&c, nullptr);
   float lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
@@ -241,7 +240,7 @@ bool RepairMolecularFragments(WindowRef window) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal || crystal->molecule)
     return false;
-  SettleSiteRoles(crystal);
+  NoteStructureChange(crystal, kChangeAtoms | kChangeBonds);
   CrystalRec &c = *crystal;
   TurboGetCoordinationNumbers(&c, nullptr);
   std::vector<AtomRecord> copies;
@@ -305,7 +304,7 @@ bool HideMolecularFragments(WindowRef window) {
 }
 
 int64_t HideMolecularFragments(CrystalRec &c) {
-  SettleSiteRoles(&c);
+  NoteStructureChange(&c, kChangeAtoms | kChangeBonds);
   const size_t atoms = UsableAtomSize(c);
   int64_t n = 0;
   int32_t last = -1;
@@ -363,7 +362,7 @@ bool ShowMolecularCell(WindowRef window) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal || crystal->molecule)
     return false;
-  SettleSiteRoles(crystal);
+  NoteStructureChange(crystal, kChangeAtoms | kChangeBonds);
   CrystalRec &c = *crystal;
   SetCrystalAtomSelectionNone(&c);
   ShowEverySite(c);
@@ -447,7 +446,7 @@ bool RepairMoleculeAtSelection(WindowRef window, bool *framework, int32_t *itera
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal)
     return false;
-  SettleSiteRoles(crystal);
+  NoteStructureChange(crystal, kChangeAtoms | kChangeBonds);
   CrystalRec &c = *crystal;
   float width[3];
   for (int k = 0; k < 3; k++)
@@ -551,7 +550,7 @@ void DoShowAsymmetricUnit(WindowRef window) {
   CrystalRec *crystal = window ? GetWindowCrystal(window) : nullptr;
   if (!crystal || UsableSiteSize(*crystal) == 0)
     return;
-  SettleSiteRoles(crystal);
+  NoteStructureChange(crystal, kChangeAtoms | kChangeBonds);
   CrystalRec &c = *crystal;
   float lo[3] = {10, 10, 10}, hi[3] = {-10, -10, -10};
   for (size_t s = 0; s < UsableSiteSize(c); s++)
@@ -581,7 +580,7 @@ void DoClusterFromAtom(WindowRef window, const float centre[3], float rmin, floa
   CrystalRec *crystal = window ? GetWindowCrystal(window) : nullptr;
   if (!crystal)
     return;
-  SettleSiteRoles(crystal);
+  NoteStructureChange(crystal, kChangeAtoms | kChangeBonds);
   // Atoms outside the plot range keep stale Cartesian coordinates: every
   // atom shown is placed afresh before it is measured.
   for (size_t i = 0; i < UsableAtomSize(*crystal); i++) {

@@ -82,8 +82,3 @@ const OrientationGroups &InferredOrientations::Of(CrystalRec &crystal) {
   key_ = key;
   return groups_;
 }
-
-InferredOrientations &SharedInferredOrientations() {
-  static InferredOrientations holder;
-  return holder;
-}

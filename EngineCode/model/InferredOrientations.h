@@ -2,8 +2,8 @@
 // for as long as what they are inferred from stays as it is: the cell, the
 // symmetry operators and origin shift, and the sites' positions, elements,
 // occupancies and disorder groups. Every bond search, coordination count and
-// Discard Symmetry of the structure asks the holder rather than inferring
-// them again.
+// Discard Symmetry of the structure asks its holder (the structure's derived
+// layers, DerivedLayers.h) rather than inferring them again.
 #pragma once
 
 #include "OrientationGroups.h"
@@ -24,6 +24,3 @@ private:
   bool held_ = false;
   OrientationGroups groups_;
 };
-
-// The holder the structure's searches share (one search runs at a time).
-InferredOrientations &SharedInferredOrientations();

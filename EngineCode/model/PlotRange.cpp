@@ -301,7 +301,7 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
       return false;
   // Roles still to be set are those of the atoms and bonds of the range the
   // structure had.
-  SettleSiteRoles(&c);
+  NoteStructureChange(&c, kChangeRange | kChangeAtoms | kChangeBonds);
 
   float oldRange[6];
   std::copy(std::begin(c.plotRange), std::end(c.plotRange), oldRange);

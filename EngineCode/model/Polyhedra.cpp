@@ -875,13 +875,15 @@ public:
   bool Valid() const { return valid_; }
 
   // The sites coordinating site s, one entry per image, in site order, at
-  // most the site's coordination number of them. Sets the site's mode to 6
-  // when a site of its own element is listed.
-  int32_t List(CrystalRec &c, uint32_t s, std::vector<int32_t> *sites, bool *limitHit) {
+  // most the site's coordination number of them. Marks the site with mode 6
+  // in *marks (the modes a pass of the roles works on) when a site of its
+  // own element is listed.
+  int32_t List(const CrystalRec &c, uint32_t s, std::vector<int32_t> *sites, bool *limitHit,
+               std::vector<uint32_t> *marks) {
     bool ownElement = false;
     const int32_t listed = Listed(c, s, kListPadCells, sites, limitHit, &ownElement);
-    if (ownElement)
-      c.sites[s].polyMode = kPolyModeAtomWireBonds;
+    if (ownElement && marks && s < marks->size())
+      (*marks)[s] = kPolyModeAtomWireBonds;
     return listed;
   }
 
@@ -1128,18 +1130,18 @@ private:
 
 // The sites coordinating site s over the whole crystal, at most s's
 // coordination number of them; *limitHit tells whether the list was cut.
-// Uses the given index, or makes one for this question.
-int32_t CoordinatingSites(CrystalRec *crystal, uint32_t s, std::vector<int32_t> *sites, bool *limitHit,
-                          CoordinationIndex *index) {
+// Uses the given index, or makes one for this question; marks as List does.
+int32_t CoordinatingSites(const CrystalRec *crystal, uint32_t s, std::vector<int32_t> *sites, bool *limitHit,
+                          CoordinationIndex *index, std::vector<uint32_t> *marks) {
   *limitHit = false;
   if (sites)
     sites->clear();
   if (!crystal)
     return 0;
   if (index)
-    return index->List(*crystal, s, sites, limitHit);
+    return index->List(*crystal, s, sites, limitHit, marks);
   CoordinationIndex own(*crystal);
-  return own.List(*crystal, s, sites, limitHit);
+  return own.List(*crystal, s, sites, limitHit, marks);
 }
 
 // What the roles of the sites are worked out from, made on the first
@@ -1160,6 +1162,9 @@ struct RoleContext {
   // once when every question is answered.
   std::vector<uint32_t> *crowded = nullptr;
   std::vector<uint32_t> crowdedHere;
+  // The modes a pass of the roles works on, which the lists of coordinating
+  // sites mark; none for a single question.
+  std::vector<uint32_t> *marks = nullptr;
   void NoteCrowded(uint32_t site) {
     std::vector<uint32_t> &list = crowded ? *crowded : crowdedHere;
     if (std::find(list.begin(), list.end(), site) == list.end())
@@ -1168,7 +1173,7 @@ struct RoleContext {
 };
 constexpr uint32_t kHiddenAtom = UINT32_MAX;
 
-void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
+void CheckPolyVertexSiteImpl(const CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
                              RoleContext *context);
 
 } // namespace
@@ -1350,20 +1355,19 @@ bool HasSitesAndAtoms(const CrystalRec *crystal) {
 
 // Every atom's polyhedron made afresh from its bonds; false when the user
 // stopped it (no atom then keeps a polyhedron). A polyhedron's flag byte is
-// its site's display mode, or the mode the site had when the polyhedra were
-// left pending (pendingPolyFlags).
+// the display mode its site shows, or the mode the site showed when the
+// polyhedra were left due (DerivedLayers::DueFlags).
 bool MakeAtomPolyhedra(CrystalRec *crystal) {
   CrystalRec &c = *crystal;
   const int32_t atomCount = UsableAtomCount(c);
   const int32_t siteCount = UsableSiteCount(c);
-  c.polyhedraPending = 0;
-  c.savePolyhedraInputs = 0;
-  c.savePolyhedraHeld = 0;
-  std::vector<uint8_t> flags = c.pendingPolyFlags;
+  c.derived.SetPolyhedraDue(false);
+  c.derived.HoldForSaves(0, 0);
+  std::vector<uint8_t> flags = c.derived.DueFlags();
   if (flags.size() != static_cast<size_t>(siteCount)) {
     flags.resize(static_cast<size_t>(siteCount));
     for (int32_t s = 0; s < siteCount; ++s)
-      flags[static_cast<size_t>(s)] = static_cast<uint8_t>(c.sites[static_cast<size_t>(s)].polyMode & 0xFFu);
+      flags[static_cast<size_t>(s)] = static_cast<uint8_t>(ShownPolyMode(c.sites[static_cast<size_t>(s)]) & 0xFFu);
   }
   if (gShowProgress)
     WriteStatus(kDefiningPolyhedra);
@@ -1592,64 +1596,54 @@ uint32_t ComposedPolyMode(uint32_t had, uint32_t role, uint32_t coordination) {
 
 // Site display modes. A mode the user chose survives: only a site without a
 // role, or a low-coordinated site whose mode draws a polyhedron, takes the
-// new one.
+// new one. The modes derived go to the sites' derived modes; the given ones
+// stay.
 //
 // A site's role may ask the whole crystal which sites coordinate it and
 // them, so the roles hear the cancel key between sites. Once the user stops
 // them (or stopped an earlier stage of the command), the sites not reached
 // take the role their coordination alone gives, without that search.
-void SetSiteRoles(CrystalRec *crystal, bool tellCrowded) {
-  CrystalRec &c = *crystal;
-  c.rolesPending = 0;
-  const int32_t siteCount = UsableSiteCount(c);
+void SetSiteRoles(const CrystalRec &c, bool tellCrowded) {
+  c.derived.DropDueRoles();
+  const size_t siteCount = UsableSiteSize(c);
   // The pass works on modes of its own, every site without one to begin
   // with: the lists of coordinating sites mark the sites of their own
   // element as they go (CoordinationIndex::List), and a site's role is
-  // judged from those marks and its bonds alone. The modes the sites had
+  // judged from those marks and its bonds alone. The modes the sites showed
   // before (the user's, the file's, an earlier pass's) are composed with the
   // roles at the end, so that a second pass over the same bonds changes
-  // nothing, whichever sites it lists.
-  struct ComposedAtEnd {
-    CrystalRec &c;
-    std::vector<uint32_t> before;
-    ComposedAtEnd(CrystalRec &crystal, size_t sites) : c(crystal), before(sites) {
-      for (size_t s = 0; s < sites; ++s)
-        std::swap(before[s], c.sites[s].polyMode);
-    }
-    ~ComposedAtEnd() {
-      for (size_t s = 0; s < before.size(); ++s)
-        c.sites[s].polyMode = ComposedPolyMode(before[s], c.sites[s].polyMode, c.sites[s].coordination);
-    }
-  };
-  // Without memory for them, the pass works on the modes as they are.
-  std::optional<ComposedAtEnd> composed;
+  // nothing, whichever sites it lists. Without memory for them, the sites
+  // keep the modes they show.
+  std::vector<uint32_t> pass;
   try {
-    composed.emplace(c, static_cast<size_t>(siteCount));
+    pass.assign(siteCount, kPolyModeUnset);
   } catch (const std::bad_alloc &) {
     if (MemoryFailuresPass())
       throw;
+    return;
   }
   RoleContext roles;
   roles.tabulate = true;
+  roles.marks = &pass;
   if (gShowProgress && siteCount > 0)
     WriteStatus("Setting the roles of the sites...");
   const bool stoppedBefore = LongCommandCancelled() && !ShowingAfterStop::Active();
   CancelPoll poll(kRoleClockEvery);
   bool stopped = false;
-  for (int32_t s = 0; s < siteCount; ++s) {
+  for (size_t s = 0; s < siteCount; ++s) {
     stopped = stopped || poll.Step();
-    const uint32_t cn = c.sites[static_cast<size_t>(s)].coordination;
+    const uint32_t cn = c.sites[s].coordination;
     uint32_t mode;
     if (cn < 1) {
       // Bonds whose coordination was not counted are drawn as those of a
       // low-coordinated site.
-      mode = SiteIsBonded(c, static_cast<size_t>(s)) ? kPolyModeWireBonds : kPolyModeAtom;
+      mode = SiteIsBonded(c, s) ? kPolyModeWireBonds : kPolyModeAtom;
     } else if (stopped) {
       mode = cn < 3 ? kPolyModeWireBonds : kPolyModeColourShaded;
     } else {
       bool isVertex = false, ownSite = false;
       try {
-        CheckPolyVertexSiteImpl(crystal, static_cast<uint32_t>(s), &isVertex, &ownSite, &roles);
+        CheckPolyVertexSiteImpl(&c, static_cast<uint32_t>(s), &isVertex, &ownSite, &roles);
       } catch (const std::bad_alloc &) {
         if (MemoryFailuresPass())
           throw;
@@ -1664,10 +1658,12 @@ void SetSiteRoles(CrystalRec *crystal, bool tellCrowded) {
       else
         mode = kPolyModeColourShaded;
     }
-    AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
-    site.polyMode = ComposedPolyMode(site.polyMode, mode, cn);
+    pass[s] = ComposedPolyMode(pass[s], mode, cn);
   }
-  composed.reset();
+  for (size_t s = 0; s < siteCount; ++s) {
+    const AsymmetricUnitRecord &site = c.sites[s];
+    site.derivedPolyMode = ComposedPolyMode(ShownPolyMode(site), pass[s], site.coordination);
+  }
   if (tellCrowded)
     TellCrowdedSites(c, std::move(roles.crowdedHere));
   if (stopped && !stoppedBefore)
@@ -1685,26 +1681,32 @@ bool RolesSearchTheCrystal(const CrystalRec &c) {
                      [](const AsymmetricUnitRecord &s) { return s.coordination > 0; });
 }
 
-// The polyhedra made and the site roles set at once. A pass still pending
-// is this one: the roles set twice over the same bonds are those set once.
+// The polyhedra made and the site roles derived at once. A pass still due
+// is this one: the roles derived twice over the same bonds are those
+// derived once.
 void DefinePolyhedraNow(CrystalRec *crystal, bool tellCrowded) {
-  crystal->pendingPolyFlags.clear();
-  crystal->givenPolyModes.clear();
+  crystal->derived.DueFlags().clear();
+  crystal->derived.ForgetModesBeforeRoles();
   MakeAtomPolyhedra(crystal);
-  SetSiteRoles(crystal, tellCrowded);
+  SetSiteRoles(*crystal, tellCrowded);
 }
 
 } // namespace
 
+void DeriveSiteRoles(const CrystalRec &crystal, bool tellCrowded) {
+  if (HasSitesAndAtoms(&crystal))
+    SetSiteRoles(crystal, tellCrowded);
+}
+
 void DefinePolyhedra(CrystalRec *crystal) {
   if (!HasSitesAndAtoms(crystal))
     return;
-  // Roles still pending are those of the structure the command found: set
+  // Roles still due are those of the structure the command found: derived
   // first, they are the modes its polyhedra take as flags, and a second
   // pass over the same bonds would change nothing.
-  if (crystal->rolesPending) {
-    SettleSiteRoles(crystal);
-    crystal->pendingPolyFlags.clear();
+  if (crystal->derived.RolesDue()) {
+    DeriveDueSiteRoles(*crystal);
+    crystal->derived.DueFlags().clear();
     MakeAtomPolyhedra(crystal);
     return;
   }
@@ -1715,106 +1717,65 @@ void DefinePolyhedraWhenNeeded(CrystalRec *crystal) {
   if (!HasSitesAndAtoms(crystal))
     return;
   // The open tells the crowded sites once (TellCrowdedSitesAfterBonding):
-  // no pass set from here tells them again.
+  // no pass derived from here tells them again.
   if (crystal->modelType == kPolyhedralModel) {
     DefinePolyhedraNow(crystal, false);
     return;
   }
+  DerivedLayers &layers = crystal->derived;
   for (AtomRecord &atom : crystal->atoms)
     DestroyPolyhedron(atom.polyhedron);
-  crystal->polyhedraPending = 1;
-  crystal->savePolyhedraInputs = 0;
-  crystal->savePolyhedraHeld = 0;
-  crystal->givenPolyModes.clear();
+  layers.SetPolyhedraDue(true);
+  layers.HoldForSaves(0, 0);
+  layers.ForgetModesBeforeRoles();
   const size_t sites = static_cast<size_t>(UsableSiteCount(*crystal));
-  crystal->pendingPolyFlags.resize(sites);
+  std::vector<uint8_t> &flags = layers.DueFlags();
+  flags.resize(sites);
   for (size_t s = 0; s < sites; ++s)
-    crystal->pendingPolyFlags[s] = static_cast<uint8_t>(crystal->sites[s].polyMode & 0xFFu);
+    flags[s] = static_cast<uint8_t>(ShownPolyMode(crystal->sites[s]) & 0xFFu);
   if (RolesSearchTheCrystal(*crystal))
-    crystal->rolesPending = 1;
+    layers.LeaveRolesDue();
   else
-    SetSiteRoles(crystal, false);
+    SetSiteRoles(*crystal, false);
 }
 
 void RemakePolyhedraWhenNeeded(CrystalRec *crystal) {
   if (!HasSitesAndAtoms(crystal))
     return;
-  crystal->savePolyhedraInputs = 0;
-  crystal->savePolyhedraHeld = 0;
+  crystal->derived.HoldForSaves(0, 0);
   for (AtomRecord &atom : crystal->atoms)
     DestroyPolyhedron(atom.polyhedron);
-  crystal->polyhedraPending = 1;
-  crystal->pendingPolyFlags.clear();
-}
-
-void SettleSiteRoles(CrystalRec *crystal) {
-  if (!crystal || !crystal->rolesPending)
-    return;
-  crystal->rolesPending = 0;
-  if (!HasSitesAndAtoms(crystal))
-    return;
-  // The modes they are set from are kept for the undo states, which set
-  // them again when they are read. Without memory for them, the modes set
-  // are the sites' own.
-  std::vector<uint32_t> given;
-  try {
-    given.reserve(UsableSiteSize(*crystal));
-    for (size_t s = 0; s < UsableSiteSize(*crystal); ++s)
-      given.push_back(crystal->sites[s].polyMode);
-  } catch (const std::bad_alloc &) {
-    if (MemoryFailuresPass())
-      throw;
-    given.clear();
-  }
-  SetSiteRoles(crystal, false);
-  crystal->givenPolyModes = std::move(given);
+  crystal->derived.SetPolyhedraDue(true);
+  crystal->derived.DueFlags().clear();
 }
 
 void ForgetPendingSiteRoles(CrystalRec *crystal) {
   if (crystal)
-    crystal->rolesPending = 0;
-}
-
-uint32_t SitePolyMode(CrystalRec *crystal, size_t site) {
-  SettleSiteRoles(crystal);
-  return crystal->sites[site].polyMode;
-}
-
-void SetSitePolyMode(CrystalRec *crystal, size_t site, uint32_t mode) {
-  SettleSiteRoles(crystal);
-  if (crystal->sites[site].polyMode == mode)
-    return;
-  crystal->sites[site].polyMode = mode;
-  crystal->givenPolyModes.clear();
-}
-
-// The roles are what the bonds give the modes, set once when first asked
-// for: a reader of a structure it does not otherwise change sets them too.
-uint32_t SitePolyMode(const CrystalRec &crystal, size_t site) {
-  return SitePolyMode(&const_cast<CrystalRec &>(crystal), site);
+    crystal->derived.DropDueRoles();
 }
 
 bool DefinePendingPolyhedra(CrystalRec *crystal) {
-  if (!crystal || !crystal->polyhedraPending)
+  if (!crystal || !crystal->derived.PolyhedraDue())
     return true;
-  crystal->polyhedraPending = 0;
+  DerivedLayers &layers = crystal->derived;
+  layers.SetPolyhedraDue(false);
   if (!HasSitesAndAtoms(crystal)) {
-    crystal->pendingPolyFlags.clear();
+    layers.DueFlags().clear();
     return true;
   }
-  // Flags left to the modes as they stand are the modes the roles leave.
-  if (crystal->pendingPolyFlags.empty())
-    SettleSiteRoles(crystal);
+  // Flags left to the modes as they show are the modes the roles leave.
+  if (layers.DueFlags().empty())
+    DeriveDueSiteRoles(*crystal);
   const bool made = MakeAtomPolyhedra(crystal);
-  // The roles after the polyhedra, as a build that makes them at once sets
-  // them: a stop there leaves the roles to the coordination, untold.
-  SettleSiteRoles(crystal);
+  // The roles after the polyhedra, as a build that makes them at once
+  // derives them: a stop there leaves the roles to the coordination, untold.
+  DeriveDueSiteRoles(*crystal);
   // Stopped, none is held and none is asked for again (a plot or a command
   // that reads polyhedra does not start over at each atom); the flags stay
-  // for a caller that leaves them pending once more.
+  // for a caller that leaves them due once more.
   if (!made)
     return false;
-  crystal->pendingPolyFlags.clear();
+  layers.DueFlags().clear();
   return true;
 }
 
@@ -1845,9 +1806,9 @@ uint64_t PolyhedraInputs(const CrystalRec &c) {
   const size_t sites = UsableSiteSize(c);
   d.Add(sites);
   for (size_t s = 0; s < sites; ++s)
-    d.Add(uint64_t{c.sites[s].coordination} << 32 | c.sites[s].polyMode);
-  d.Add(c.pendingPolyFlags.size());
-  for (uint8_t flag : c.pendingPolyFlags)
+    d.Add(uint64_t{c.sites[s].coordination} << 32 | ShownPolyMode(c.sites[s]));
+  d.Add(c.derived.DueFlags().size());
+  for (uint8_t flag : c.derived.DueFlags())
     d.Add(flag);
   d.Add(c.atoms.size());
   d.Add(UsableAtomSize(c));
@@ -1869,13 +1830,14 @@ uint64_t HeldPolyhedra(const CrystalRec &c) {
 } // namespace
 
 PolyhedraForSave::PolyhedraForSave(CrystalRec &crystal)
-    : crystal_(crystal), pending_(crystal.polyhedraPending != 0), flags_(crystal.pendingPolyFlags) {
+    : crystal_(crystal), pending_(crystal.derived.PolyhedraDue()), flags_(crystal.derived.DueFlags()) {
   if (!pending_)
     return;
   CrystalRec &c = crystal_;
-  if (c.savePolyhedraInputs != 0 && !c.rolesPending && c.savePolyhedraHeld == HeldPolyhedra(c) &&
-      c.savePolyhedraInputs == PolyhedraInputs(c)) {
-    c.polyhedraPending = 0; // those held are made from the structure as it stands
+  DerivedLayers &layers = c.derived;
+  if (layers.SaveInputs() != 0 && !layers.RolesDue() && layers.SaveHeld() == HeldPolyhedra(c) &&
+      layers.SaveInputs() == PolyhedraInputs(c)) {
+    layers.SetPolyhedraDue(false); // those held are made from the structure as it stands
     return;
   }
   ready_ = DefinePendingPolyhedra(&c);
@@ -1885,18 +1847,18 @@ PolyhedraForSave::~PolyhedraForSave() {
   if (!pending_)
     return;
   CrystalRec &c = crystal_;
-  c.polyhedraPending = 1;
-  c.pendingPolyFlags = std::move(flags_);
-  c.savePolyhedraHeld = HeldPolyhedra(c);
-  c.savePolyhedraInputs = ready_ ? PolyhedraInputs(c) : 0;
+  DerivedLayers &layers = c.derived;
+  layers.SetPolyhedraDue(true);
+  layers.DueFlags() = std::move(flags_);
+  layers.HoldForSaves(ready_ ? PolyhedraInputs(c) : 0, HeldPolyhedra(c));
 }
 
 const Polyhedron *AtomPolyhedronAsHeld(const CrystalRec &crystal, const AtomRecord &atom) {
-  return !crystal.polyhedraPending && atom.polyhedron.value_ ? &*atom.polyhedron.value_ : nullptr;
+  return !crystal.derived.PolyhedraDue() && atom.polyhedron.value_ ? &*atom.polyhedron.value_ : nullptr;
 }
 
 const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom) {
-  if (crystal && crystal->polyhedraPending)
+  if (crystal && crystal->derived.PolyhedraDue())
     DefinePendingPolyhedra(crystal);
   return atom.polyhedron.value_ ? &*atom.polyhedron.value_ : nullptr;
 }
@@ -2084,11 +2046,11 @@ std::optional<PackedPolyRec> PackPolyhedron(CrystalRec *crystal, uint32_t atom) 
 namespace {
 
 // The role of a site, from what *context holds or is given.
-void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
+void CheckPolyVertexSiteImpl(const CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
                              RoleContext *context) {
   bool vertex = false, ownSite = false;
   if (crystal && site < static_cast<uint32_t>(UsableSiteCount(*crystal))) {
-    CrystalRec &c = *crystal;
+    const CrystalRec &c = *crystal;
     const int32_t atomCount = UsableAtomCount(c);
     const int32_t siteCount = UsableSiteCount(c);
     auto lookUp = [&](uint32_t b) {
@@ -2155,7 +2117,7 @@ void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex,
         index.emplace(c);
       std::vector<int32_t> around;
       bool cut = false;
-      CoordinatingSites(crystal, site, &around, &cut, &*index);
+      CoordinatingSites(crystal, site, &around, &cut, &*index, context->marks);
       if (cut)
         context->NoteCrowded(site);
       // A site listed once per image asks the same question each time: the
@@ -2175,7 +2137,7 @@ void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex,
           bool higher = false;
           auto listed = context->around.find(static_cast<uint32_t>(t));
           if (listed == context->around.end()) {
-            CoordinatingSites(crystal, static_cast<uint32_t>(t), &aroundT, &cut, &*index);
+            CoordinatingSites(crystal, static_cast<uint32_t>(t), &aroundT, &cut, &*index, context->marks);
             listed = context->around.emplace(static_cast<uint32_t>(t), std::make_pair(aroundT, cut)).first;
           }
           if (listed->second.second)
@@ -2199,7 +2161,7 @@ void CheckPolyVertexSiteImpl(CrystalRec *crystal, uint32_t site, bool *isVertex,
 
 } // namespace
 
-void CheckPolyVertexSite(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
+void CheckPolyVertexSite(const CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
                          std::vector<uint32_t> *crowded) {
   RoleContext context;
   context.crowded = crowded;
@@ -2216,11 +2178,11 @@ void CheckPolyVertexSite(CrystalRec *crystal, uint32_t site, bool *isVertex, boo
     TellCrowdedSites(*crystal, std::move(context.crowdedHere));
 }
 
-int32_t GetCoordinatingAtoms(CrystalRec *crystal, uint32_t site, std::vector<int32_t> *sites) {
+int32_t GetCoordinatingAtoms(const CrystalRec *crystal, uint32_t site, std::vector<int32_t> *sites) {
   bool cut = false;
   int32_t n = 0;
   try {
-    n = CoordinatingSites(crystal, site, sites, &cut, nullptr);
+    n = CoordinatingSites(crystal, site, sites, &cut, nullptr, nullptr);
   } catch (const std::bad_alloc &) {
     return sites ? static_cast<int32_t>(sites->size()) : 0;
   }

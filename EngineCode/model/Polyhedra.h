@@ -110,37 +110,40 @@ bool CompareLigandsByDistance(const LigandEntry &a, const LigandEntry &b);
 // the Log says so.
 void DefinePolyhedra(CrystalRec *crystal);
 // The same, with the polyhedra themselves left to be made when first needed
-// (polyhedraPending), unless the structure is in the polyhedral model: a
-// large structure in another model never pays for them. The site display
-// modes are set at once. The polyhedral model's plot, and AtomPolyhedron
-// (StructureRecord.h), through which everything else reads polyhedra, make
-// them with DefinePendingPolyhedra, from the bonds as they stand then: the
-// same polyhedra, the same order, the same flag bytes, the same warnings in
-// the Log. False when the user stopped the making: none is held and they are
-// no longer pending (a caller may set polyhedraPending again).
+// (DerivedLayers::PolyhedraDue), unless the structure is in the polyhedral
+// model: a large structure in another model never pays for them. The
+// polyhedral model's plot, and AtomPolyhedron (StructureRecord.h), through
+// which everything else reads polyhedra, make them with
+// DefinePendingPolyhedra, from the bonds as they stand then: the same
+// polyhedra, the same order, the same flag bytes, the same warnings in the
+// Log. False when the user stopped the making: none is held and they are no
+// longer due (a caller may leave them due again).
 //
-// The site roles of a crystal with bonds are left to be set too
-// (rolesPending): they may search the whole crystal around every site, and
-// a structure never drawn as polyhedra does not need them. SitePolyMode
-// (StructureRecord.h), through which every mode is read or set, and
-// DefinePendingPolyhedra set them, once, from the bonds as they stand then;
-// they write no crowded-site line (the open writes it once,
-// TellCrowdedSitesAfterBonding). A command that changes the bonds, the atoms
-// or the sites of a structure calls SettleSiteRoles before it begins, so
-// that the roles are those of the structure the build left.
+// The site roles of a crystal with bonds are left due too: they may search
+// the whole crystal around every site, and a structure never drawn as
+// polyhedra does not need them. SitePolyMode (StructureRecord.h), through
+// which every mode is read, and DefinePendingPolyhedra derive them, once,
+// from the bonds as they stand then; they write no crowded-site line (the
+// open writes it once, TellCrowdedSitesAfterBonding). A command that changes
+// the bonds, the atoms or the sites says so first (NoteStructureChange,
+// DerivedLayers.h), so that the roles are those of the structure the build
+// left.
 void DefinePolyhedraWhenNeeded(CrystalRec *crystal);
 bool DefinePendingPolyhedra(CrystalRec *crystal);
-void SettleSiteRoles(CrystalRec *crystal);
-// A build about to make the atoms and bonds afresh sets the roles again from
-// what it makes: roles still pending for the structure it replaces are not
-// set from a structure half made (the sites' modes stay as given).
+// The roles of the sites derived from the bonds as they stand, composed with
+// the modes the sites show, into the sites' derived modes; nothing given
+// changes. With tellCrowded, the sites found crowded are told in the Log.
+void DeriveSiteRoles(const CrystalRec &crystal, bool tellCrowded);
+// A build about to make the atoms and bonds afresh derives the roles again
+// from what it makes: roles still due for the structure it replaces are not
+// derived from a structure half made (the sites show the modes they show).
 void ForgetPendingSiteRoles(CrystalRec *crystal);
-// The polyhedra a save writes while the structure's are pending. The first
+// The polyhedra a save writes while the structure's are due. The first
 // save makes them as DefinePendingPolyhedra does; they are then held for
 // the saves after it, as long as the atoms, bonds, sites and flags they are
 // made from stay as they were, so that a later save costs the encoding
 // alone. For every other reader (AtomPolyhedron, the undo states) they stay
-// pending. While this lives they are the structure's own, for the encoder.
+// due. While this lives they are the structure's own, for the encoder.
 class PolyhedraForSave {
 public:
   explicit PolyhedraForSave(CrystalRec &crystal);
@@ -159,7 +162,7 @@ private:
 
 // The polyhedra left to be made again when first needed, their flag bytes
 // the site modes as the roles leave them: what a second build over the same
-// bonds would make, without setting the roles twice.
+// bonds would make, without deriving the roles twice.
 void RemakePolyhedraWhenNeeded(CrystalRec *crystal);
 
 // A new polyhedron whose candidate vertices are the given atoms; its vertex
@@ -224,7 +227,7 @@ std::optional<PackedPolyRec> PackPolyhedron(CrystalRec *crystal, uint32_t atom);
 // with more atoms within bond reach than bonds is judged from as many of them
 // as it has bonds; such sites are added to *crowded, or told in the Log
 // (TellCrowdedSites) without it.
-void CheckPolyVertexSite(CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
+void CheckPolyVertexSite(const CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
                          std::vector<uint32_t> *crowded = nullptr);
 
 // One Log line naming the sites that role questions found crowded; nothing
@@ -240,6 +243,5 @@ void TellCrowdedSitesAfterBonding(CrystalRec *crystal);
 // The sites whose atoms coordinate the given site over the whole crystal:
 // one entry per image within the maximum length of the first bond
 // specification naming the pair, at most the site's coordination number of
-// them. Sets the site's display mode to 6 when a site of its own element
-// coordinates it. Answers the number listed.
-int32_t GetCoordinatingAtoms(CrystalRec *crystal, uint32_t site, std::vector<int32_t> *sites);
+// them. Answers the number listed; no mode changes.
+int32_t GetCoordinatingAtoms(const CrystalRec *crystal, uint32_t site, std::vector<int32_t> *sites);

@@ -194,7 +194,7 @@ bool DoMakePolyhedronFromSelection(WindowRef window, const std::string &labelIn,
   }
   // The roles of the sites the command finds are those of the structure as
   // built, not of the one it makes.
-  SettleSiteRoles(&c);
+  NoteStructureChange(&c, kChangeSites | kChangeAtoms | kChangeBonds);
   const bool molecule = c.molecule != 0;
   // The selection, before indices move.
   std::vector<uint32_t> selected;

@@ -42,13 +42,13 @@ void NoSelectionCaution() {
   MyCFCautionAlert("No atoms selected!", "Please select at least one atom (e.g., by using the arrow tool)");
 }
 
-// The window's structure when it holds atoms, its site roles set before a
-// command changes what they are judged from; nullptr otherwise.
+// The window's structure when it holds atoms, told that the command changes
+// its atoms and bonds; nullptr otherwise.
 CrystalRec *AtomsOf(WindowRef window) {
   CrystalRec *c = window ? GetWindowCrystal(window) : nullptr;
   if (!c || AtomSize(*c) == 0)
     return nullptr;
-  SettleSiteRoles(c);
+  NoteStructureChange(c, kChangeAtoms | kChangeBonds);
   return c;
 }
 

@@ -18,6 +18,7 @@
 // never leaves two owners of one picture and dropping a handle frees it.
 #pragma once
 
+#include "DerivedLayers.h"
 #include "HostServices.h"
 #include "InlineVector.h"
 #include "Utilities.h"
@@ -77,7 +78,9 @@ struct AsymmetricUnitRecord {
   ElementCode elements[kMaxSiteElements] = {kBlankElement, kBlankElement, kBlankElement};
   float occupancies[kMaxSiteElements] = {0.0f, 0.0f, 0.0f};
   uint32_t atomType = 0;           // index into the atom types
-  uint32_t polyMode = 0;           // polyhedron display mode 0-15; 12 is a class of its own
+  // The polyhedron display mode given (by the file, the user, the bond
+  // search; 0-15, 12 a class of its own): written through SetGivenPolyMode.
+  uint32_t polyMode = 0;
   uint32_t atomStyle = 14;         // AtomStyle
   uint32_t ellipsoidStyle = 13;    // EllipsoidStyle
   char label[kSiteLabelSize] = {}; // NUL-terminated, at most 7 characters
@@ -97,7 +100,23 @@ struct AsymmetricUnitRecord {
   // it (0: no group; below 0: disorder about a special position).
   int16_t disorderAssembly = 0;
   int16_t disorderGroup = 0;
+  // The mode the site roles last derived for the site (Polyhedra.h), shown
+  // over the given one; 0 for none. The structure's derived layers
+  // (DerivedLayers.h) write it when a reader asks for the roles; it travels
+  // with the site through every command that copies or reorders sites.
+  mutable uint32_t derivedPolyMode = 0;
 };
+
+// The mode a site shows as it stands, deriving nothing: the derived one, else
+// the given one. What is read elsewhere goes through SitePolyMode.
+inline uint32_t ShownPolyMode(const AsymmetricUnitRecord &site) {
+  return site.derivedPolyMode ? site.derivedPolyMode : site.polyMode;
+}
+// The one way a site is given a mode: what was derived for it goes.
+inline void SetGivenPolyMode(AsymmetricUnitRecord &site, uint32_t mode) {
+  site.polyMode = mode;
+  site.derivedPolyMode = 0;
+}
 // The group of the first alternate location a macromolecular file keeps; each
 // further location kept is the next group (AlternateLocations.h), bonded
 // within itself and to the atoms of no location, never to another location.
@@ -126,7 +145,7 @@ struct CrystalRec;
 
 // An atom's coordination polyhedron, or none: the one way a structure's
 // polyhedra are read. Polyhedra left to be made when first needed
-// (CrystalRec::polyhedraPending, DefinePolyhedraWhenNeeded in Polyhedra.h)
+// (DerivedLayers::PolyhedraDue, DefinePolyhedraWhenNeeded in Polyhedra.h)
 // are made first, so that a save, an export, a report and every command see
 // the polyhedra the polyhedral model draws. The atom is one of the
 // structure's.
@@ -136,14 +155,15 @@ const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom);
 const Polyhedron *AtomPolyhedronAsHeld(const CrystalRec &crystal, const AtomRecord &atom);
 
 // A site's polyhedron display mode: the one way a built structure's modes
-// are read. Roles left to be set when first needed (CrystalRec::rolesPending,
-// DefinePolyhedraWhenNeeded in Polyhedra.h) are set first, so that a save,
-// an export, a window and every command see the modes the build would have
-// set at once. The site is one of the structure's.
+// are read. Roles left to be derived when first needed (DerivedLayers.h,
+// DefinePolyhedraWhenNeeded in Polyhedra.h) are derived first, into the
+// structure's derived layers, so that a save, an export, a window and every
+// command see the modes the build would have set at once; nothing given
+// changes. The site is one of the structure's.
 uint32_t SitePolyMode(CrystalRec *crystal, size_t site);
 uint32_t SitePolyMode(const CrystalRec &crystal, size_t site);
-// Sets a site's mode, the roles first set as SitePolyMode sets them: the
-// mode is then the site's own (a mode the user chose stays). Setting the
+// Gives a site a mode, the roles first derived as SitePolyMode derives them:
+// the mode is then the site's own (a mode the user chose stays). Setting the
 // mode the site shows changes nothing.
 void SetSitePolyMode(CrystalRec *crystal, size_t site, uint32_t mode);
 
@@ -374,28 +394,10 @@ struct CrystalRec {
   uint8_t ellipsoidData = 0; // sites carry displacement parameters, atoms axis points
   std::vector<AsymmetricUnitRecord> sites;
   std::vector<AtomRecord> atoms;
-  // The atoms' polyhedra are to be made from their bonds when first needed
-  // (DefinePolyhedraWhenNeeded, Polyhedra.h); none is held meanwhile.
-  uint8_t polyhedraPending = 0;
-  // Per site, the flag byte its pending polyhedra take when they are made:
-  // the site's display mode as it stood before the build that left them
-  // pending set the site roles, as a build that makes them at once writes
-  // it. Empty: the modes as they stand then.
-  std::vector<uint8_t> pendingPolyFlags;
-  // The sites' roles (their display modes, Polyhedra.h) are to be set from
-  // the bonds as they stand when a mode is first read: SitePolyMode.
-  uint8_t rolesPending = 0;
-  // The sites' modes as they were given (by the user, the file, the bond
-  // search) when roles left pending were set from them (SettleSiteRoles):
-  // what an undo state keeps, with the roles to be set again. Empty once the
-  // modes are the sites' own (roles set at once, a mode set by
-  // SetSitePolyMode, roles left pending again).
-  std::vector<uint32_t> givenPolyModes;
-  // Polyhedra held for saves while they are pending (PolyhedraForSave,
-  // Polyhedra.h): a digest of what they were made from, and how many atoms
-  // held one then; 0 when none is held so.
-  uint64_t savePolyhedraInputs = 0;
-  uint64_t savePolyhedraHeld = 0;
+  // What is derived from the structure (site roles, polyhedra), what of it
+  // is due and what changed: read and derived through SitePolyMode and
+  // AtomPolyhedron, which change nothing given.
+  mutable DerivedLayers derived;
   std::vector<SphereRecord> spheres;
   std::array<BondSpec, kMaxBondSpecs> bondSpecs{}; // first bondSpecCount used
   std::vector<CustomBondSpec> customBondSpecs;

@@ -198,7 +198,7 @@ void CrystalToMolecule(WindowRef window) {
     return;
   CrystalRec &c = *crystal;
   // The sites' modes go to the atoms' own sites as the roles left them.
-  SettleSiteRoles(&c);
+  NoteStructureChange(&c, kChangeSites | kChangeAtoms | kChangeBonds | kChangeGroups);
   const size_t nOld = UsableAtomSize(c);
   std::vector<int32_t> newIndex(nOld, -1);
   int32_t n = 0;
@@ -296,9 +296,9 @@ void AutoGenerateBonds(WindowRef window) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal || UsableSiteSize(*crystal) == 0)
     return;
-  // Roles left pending are those of the bonds being replaced: set now, as
-  // they stood before the search sets the modes afresh.
-  SettleSiteRoles(crystal);
+  // Roles still due are those of the bonds being replaced, as they stood
+  // before the search gives the modes afresh.
+  NoteStructureChange(crystal, kChangeBonds);
   if (gShowProgress)
     WriteStatus("Automatic bond search in progress...");
   AutoBondSearch(crystal);

@@ -215,7 +215,7 @@ TEST_F(UndoStates, TheOpensUndoStateLeavesTheRolesToThePolyhedra) {
   WindowRef window = w->Ref();
   ASSERT_EQ(GetNumWindowHistory(window), 1);
   ASSERT_NE(GetWindowCrystal(window)->modelType, kPolyhedralModel);
-  EXPECT_EQ(GetWindowCrystal(window)->rolesPending, 1) << "the open's undo state set the roles";
+  EXPECT_TRUE(GetWindowCrystal(window)->derived.RolesDue()) << "the open's undo state set the roles";
   // Set at once, from the same bonds, on copies: what every reader of a
   // mode sees, and what a save writes.
   const std::vector<uint8_t> opened = Structure(window);

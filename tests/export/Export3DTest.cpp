@@ -315,10 +315,10 @@ TEST_F(Export3DTest, OneFacePolyhedronIsWrittenBothWays) {
   // In the files: the STL gains the fan twice (2 x 4 triangles) over the
   // edges-only mode; the COLLADA face list is the face twice, normals 0, 1.
   c.atoms[ring[0]].polyhedron.Hold(poly);
-  c.sites[c.atoms[ring[0]].site].polyMode = 3;
+  SetGivenPolyMode(c.sites[c.atoms[ring[0]].site], 3);
   uint32_t edgesOnly = 0, faces = 0;
   Stl(c, &edgesOnly);
-  c.sites[c.atoms[ring[0]].site].polyMode = 15;
+  SetGivenPolyMode(c.sites[c.atoms[ring[0]].site], 15);
   Stl(c, &faces);
   EXPECT_EQ(faces, edgesOnly + 8);
   const std::string text = Dae(c);
@@ -398,7 +398,7 @@ TEST_F(Export3DTest, PolyhedralModelKeepsOnlyCentreBondsAndCompleteHosts) {
   Export3DContext ctx;
   ctx.gXP = &c;
   for (AsymmetricUnitRecord &s : c.sites)
-    s.polyMode = 15; // faces: the bonds are hidden inside
+    SetGivenPolyMode(s, 15); // faces: the bonds are hidden inside
   ASSERT_TRUE(MakeBondSet(ctx));
   EXPECT_EQ(ctx.gBonds.Count(), 0u);
   ASSERT_TRUE(MakePolyIndexList(ctx));
@@ -408,7 +408,7 @@ TEST_F(Export3DTest, PolyhedralModelKeepsOnlyCentreBondsAndCompleteHosts) {
   // A mode that shows its bonds as wires keeps the bonds of the centres,
   // as lines; bonds between two non-centres never show.
   for (AsymmetricUnitRecord &s : c.sites)
-    s.polyMode = 11;
+    SetGivenPolyMode(s, 11);
   ASSERT_TRUE(MakeBondSet(ctx));
   ASSERT_GT(ctx.gBonds.Count(), 0u);
   for (const BondRec &b : ctx.gBonds.Records()) {
@@ -420,7 +420,7 @@ TEST_F(Export3DTest, PolyhedralModelKeepsOnlyCentreBondsAndCompleteHosts) {
   // The STL of a model whose bonds all hide in faces has no bond triangles:
   // the same count as with every bond style blank.
   for (AsymmetricUnitRecord &s : c.sites)
-    s.polyMode = 15;
+    SetGivenPolyMode(s, 15);
   uint32_t withBonds = 0, without = 0;
   Stl(c, &withBonds);
   for (int k = 0; k < c.bondSpecCount; k++)
@@ -750,7 +750,7 @@ TEST_F(Export3DTest, OracleDump) {
   CrystalRec &rutile = RutileWithEllipsoids();
   Decorate(rutile);
   for (AsymmetricUnitRecord &s : rutile.sites)
-    s.polyMode = 15; // polyhedra in the polyhedral model
+    SetGivenPolyMode(s, 15); // polyhedra in the polyhedral model
   CrystalRec &benzene = Example("Benzene");
   Decorate(benzene);
   const std::pair<const char *, CrystalRec *> all[] = {{"rutile", &rutile}, {"benzene", &benzene}};

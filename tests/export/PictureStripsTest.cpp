@@ -165,7 +165,7 @@ TEST_F(PictureStripsTest, FacesReachingFarPastAStripKeepTheirEdges) {
     SCOPED_TRACE("polyhedron mode " + std::to_string(mode));
     for (AtomRecord &atom : c.atoms)
       if (AtomPolyhedron(&c, atom)) {
-        c.sites[atom.site].polyMode = mode;
+        SetGivenPolyMode(c.sites[atom.site], mode);
         atom.selected = mode == kPolyModeSolidFill;
       }
     EXPECT_EQ(DifferingPixels(w.ref(), 461, 343, 144, kPNGFileType, 9), 0);

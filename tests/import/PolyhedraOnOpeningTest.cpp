@@ -185,7 +185,7 @@ SavedModes SaveAndRead(Window &w, const fs::path &file) {
   if (!ReadCrystalFile(&read, file))
     return saved;
   for (size_t s = 0; s < UsableSiteSize(read); s++)
-    saved.sites.push_back(read.sites[s].polyMode);
+    saved.sites.push_back(ShownPolyMode(read.sites[s]));
   for (const AtomRecord &atom : read.atoms) {
     const Polyhedron *p = AtomPolyhedron(&read, atom);
     saved.flags.push_back(p ? p->flag : -1);

@@ -739,10 +739,10 @@ TEST_F(ModelOptionsTest, AtomsTabPolyhedronModesReachOnlyPolyhedralSites) {
   Click(list, QPoint(287, 12));
   SetStyleMenuPicker({});
   const CrystalRec &c = Crystal();
-  EXPECT_EQ(c.sites[0].polyMode, 8u); // C1
-  EXPECT_NE(c.sites[11].polyMode, 8u); // H6
+  EXPECT_EQ(ShownPolyMode(c.sites[0]), 8u); // C1
+  EXPECT_NE(ShownPolyMode(c.sites[11]), 8u); // H6
   for (int32_t s = 0; s < c.siteCount; s++)
-    EXPECT_EQ(c.sites[size_t(s)].polyMode == 8, c.sites[size_t(s)].coordination > 2) << s;
+    EXPECT_EQ(ShownPolyMode(c.sites[size_t(s)]) == 8, c.sites[size_t(s)].coordination > 2) << s;
   // The hydrogens' row offers only the modes that draw none.
   QMenu *offered = nullptr;
   SetStyleMenuPicker([&](QMenu *menu, QPoint, QAction *) {
@@ -752,7 +752,7 @@ TEST_F(ModelOptionsTest, AtomsTabPolyhedronModesReachOnlyPolyhedralSites) {
   Click(list, QPoint(268, 1 + 24 * 2 + 12));
   SetStyleMenuPicker({});
   EXPECT_EQ(offered, gPolyStylePartialMenu);
-  EXPECT_EQ(Crystal().sites[11].polyMode, 2u);
+  EXPECT_EQ(ShownPolyMode(Crystal().sites[11]), 2u);
 }
 
 namespace {

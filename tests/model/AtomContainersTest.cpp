@@ -35,7 +35,7 @@ void MakeStructure(CrystalRec &c, unsigned seed) {
     const int e = s * 3 / sites;
     site.elements[0] = elements[e];
     site.atomType = uint32_t(e + 3 * int(rng() % 4));
-    site.polyMode = uint32_t(rng() % 5 == 0 ? 12 : 15);
+    SetGivenPolyMode(site, uint32_t(rng() % 5 == 0 ? 12 : 15));
     site.coordination = uint32_t(rng() % 6);
     site.firstAtom = 2 * s;
     site.lastAtom = 2 * s + 1;
@@ -59,7 +59,7 @@ void PlainApply(CrystalRec &c, const std::vector<AtomContainer> &containers) {
       site.atomStyle = item.atomStyle;
       site.ellipsoidStyle = item.ellipsoidStyle;
       site.ignoreEllipsoid = !item.ellipsoidShown;
-      site.polyMode = item.polyStyle;
+      SetGivenPolyMode(site, item.polyStyle);
       uint32_t result;
       if (previous && old == previousSphere && item.atomStyle == previous->atomStyle &&
           item.ellipsoidStyle == previous->ellipsoidStyle && item.polyStyle == previous->polyStyle) {

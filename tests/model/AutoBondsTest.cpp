@@ -274,7 +274,7 @@ TEST(AutoBondSearch, MoleculeBondsListsCoordinationAndStatistics) {
   CrystalRec c;
   // Water and a lone hydrogen far away.
   MakeMolecule(c, {{"H", 0.96f, 0, 0}, {"H", -0.24f, 0.93f, 0}, {"H", 8, 8, 8}, {"O", 0, 0, 0}}, {{"H", 0.3f}});
-  c.sites[3].polyMode = 9;
+  SetGivenPolyMode(c.sites[3], 9);
   c.sites[2].coordination = 5;
   AutoBondSearch(&c);
   EXPECT_EQ(Bonds(c, 0), std::vector<uint32_t>{3});
@@ -285,7 +285,7 @@ TEST(AutoBondSearch, MoleculeBondsListsCoordinationAndStatistics) {
   EXPECT_EQ(c.sites[0].coordination, 1u);
   EXPECT_EQ(c.sites[2].coordination, 0u);
   EXPECT_EQ(c.sites[3].coordination, 2u);
-  EXPECT_EQ(c.sites[3].polyMode, 0u);
+  EXPECT_EQ(ShownPolyMode(c.sites[3]), 0u);
   ASSERT_EQ(c.bondSpecCount, 1);
   EXPECT_EQ(c.bondSpecs[0].elementA, Element("H"));
   EXPECT_EQ(c.bondSpecs[0].elementB, Element("O"));
@@ -356,7 +356,7 @@ TEST(AutoBondSearch, ASiteBondedToItsOwnImagesShowsPolyhedronModeSix) {
   AutoBondSearch(&c);
   ASSERT_EQ(c.bondSpecCount, 1);
   EXPECT_FLOAT_EQ(c.bondSpecs[0].maxLength, 1.575f);
-  EXPECT_EQ(c.sites[0].polyMode, kSelfBondedPolyMode);
+  EXPECT_EQ(ShownPolyMode(c.sites[0]), kSelfBondedPolyMode);
   EXPECT_EQ(c.sites[0].coordination, 6u);
   // The bonds of the plot range follow from the new specification.
   const int32_t centre = AtomAt(c, 1, 1, 1);
@@ -377,7 +377,7 @@ TEST(AutoBondSearch, RockSaltFindsOnlyTheCationAnionPair) {
   EXPECT_FLOAT_EQ(c.bondSpecs[0].maxLength, 2.961f);
   EXPECT_EQ(c.sites[0].coordination, 6u);
   EXPECT_EQ(c.sites[1].coordination, 6u);
-  EXPECT_EQ(c.sites[0].polyMode, 0u);
+  EXPECT_EQ(ShownPolyMode(c.sites[0]), 0u);
   const int32_t na = AtomAt(c, 0.5f, 0.5f, 0.5f);
   ASSERT_GE(na, 0);
   ASSERT_EQ(c.atoms[size_t(na)].bondCount, 6u);
@@ -395,7 +395,7 @@ TEST(AutoBondSearch, ObliqueRhombohedralCellFindsAllTwelveNeighbours) {
   ASSERT_EQ(c.bondSpecCount, 1);
   EXPECT_NEAR(c.bondSpecs[0].maxLength, 2.684f, 1e-5f);
   EXPECT_EQ(c.sites[0].coordination, 12u);
-  EXPECT_EQ(c.sites[0].polyMode, kSelfBondedPolyMode);
+  EXPECT_EQ(ShownPolyMode(c.sites[0]), kSelfBondedPolyMode);
   const int32_t centre = AtomAt(c, 1, 1, 1);
   ASSERT_GE(centre, 0);
   EXPECT_EQ(c.atoms[size_t(centre)].bondCount, 12u);

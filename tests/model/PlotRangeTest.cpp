@@ -290,11 +290,11 @@ TEST(SetPlotRangeTest, ReplotKeepsSiteModesAndLeavesMoleculesAlone) {
   ASSERT_TRUE(BuildRutile(c));
   bool nothing = false;
   TurboGetCoordinationNumbers(&c, &nothing);
-  c.sites[1].polyMode = 7;
-  c.sites[0].polyMode = 1;
+  SetGivenPolyMode(c.sites[1], 7);
+  SetGivenPolyMode(c.sites[0], 1);
   ASSERT_TRUE(ReplotWithPlotRange(w.ref(), 0.0f, 1.0f, 0.0f, 1.0f, 0.0f, 1.0f, true));
-  EXPECT_EQ(c.sites[1].polyMode, 7u);
-  EXPECT_EQ(c.sites[0].polyMode, 1u);
+  EXPECT_EQ(ShownPolyMode(c.sites[1]), 7u);
+  EXPECT_EQ(ShownPolyMode(c.sites[0]), 1u);
   EXPECT_TRUE(w.modified());
   EXPECT_GE(host.rulersDrawn.size(), 1u);                 // replotted
   EXPECT_NEAR(c.plotScale, 300.0f / c.plotExtent, 1e-3f); // fitted to the 300-pixel height
@@ -381,10 +381,10 @@ TEST(IsAtomPlottedTest, ThePolyhedralModelShowsAtomsByTheirSitesModes) {
       c, "P 1", cell, {{"A", "C", 0.5f, 0.5f, 0.5f}, {"B", "O", 0.6f, 0.5f, 0.5f}, {"C", "O", 0.4f, 0.5f, 0.5f}}));
   c.modelType = kPolyhedralModel;
   // A (mode 15) has its two neighbours, a polyhedron and a full bond count.
-  c.sites[0].polyMode = 15;
+  SetGivenPolyMode(c.sites[0], 15);
   c.sites[0].coordination = 2;
-  c.sites[1].polyMode = 1;
-  c.sites[2].polyMode = 1;
+  SetGivenPolyMode(c.sites[1], 1);
+  SetGivenPolyMode(c.sites[2], 1);
   AddBondListEntry(&c, 0, 1);
   AddBondListEntry(&c, 0, 2);
   for (int s = 1; s < 3; s++)
@@ -403,7 +403,7 @@ TEST(IsAtomPlottedTest, ThePolyhedralModelShowsAtomsByTheirSitesModes) {
   EXPECT_FALSE(IsAtomFullyVisiblyBonded(&c, 0));
   EXPECT_FALSE(IsAtomPlotted(&c, 1));
   // A vertex next to an atom drawn as a sphere is drawn.
-  c.sites[0].polyMode = 2;
+  SetGivenPolyMode(c.sites[0], 2);
   EXPECT_TRUE(IsAtomPlotted(&c, 1));
   // Hidden atoms and sites never; outside the polyhedral model always.
   c.atoms[1].visible = 0;
@@ -413,7 +413,7 @@ TEST(IsAtomPlottedTest, ThePolyhedralModelShowsAtomsByTheirSitesModes) {
   EXPECT_FALSE(IsAtomPlotted(&c, 1));
   c.sites[1].visible = 1;
   c.modelType = kBallAndStickModel;
-  c.sites[0].polyMode = 15;
+  SetGivenPolyMode(c.sites[0], 15);
   c.atoms[0].polyhedron.Drop();
   EXPECT_TRUE(IsAtomPlotted(&c, 0));
   EXPECT_FALSE(IsAtomPlotted(&c, 3));

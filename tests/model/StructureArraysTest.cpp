@@ -161,7 +161,7 @@ TEST(AtomTypes, MergingTakesRadiiWithinAHundredthAndRespectsThePolyhedronClass) 
   c.spheres[1].radius = 1.005f; // merges with 0
   c.spheres[2].radius = 1.01f;  // 0.01 apart: stays
   c.spheres[3].radius = 1.0f;   // same as 0 but its site is of the class 12
-  c.sites[3].polyMode = kPolyModeOwnClass;
+  SetGivenPolyMode(c.sites[3], kPolyModeOwnClass);
   EXPECT_TRUE(SameSphereProperties(&c, 0, 1));
   EXPECT_FALSE(SameSphereProperties(&c, 0, 2));
   EXPECT_FALSE(SameSphereProperties(&c, 0, 3));

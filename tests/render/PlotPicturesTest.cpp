@@ -164,12 +164,12 @@ TEST(PlotPictures, ModelsThatDrawNoAtomsLeaveTheBackground) {
   // Polyhedral with every site in mode 1: no atoms either.
   c.modelType = kPolyhedralModel;
   for (AsymmetricUnitRecord &s : c.sites)
-    s.polyMode = 1;
+    SetGivenPolyMode(s, 1);
   RenderSpheres(&c);
   PlotCrystal(w.ref(), kPlotToWindow);
   EXPECT_EQ(scene::Rgb(Image(w.ref()).Pixel32(100, 80)), 0u);
   // Mode 2 shows the atom.
-  c.sites[0].polyMode = 2;
+  SetGivenPolyMode(c.sites[0], 2);
   RenderSpheres(&c);
   PlotCrystal(w.ref(), kPlotToWindow);
   EXPECT_GT(PixelRed(Image(w.ref()).Pixel32(100, 80)), 150u);

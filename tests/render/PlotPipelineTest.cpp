@@ -364,16 +364,16 @@ TEST(RenderSpheresTest, PolyhedralSitesShowTheirAtomsByMode) {
   CrystalRec c;
   ASSERT_TRUE(BuildTwoTypes(c));
   c.modelType = kPolyhedralModel;
-  c.sites[0].polyMode = 13;
-  c.sites[1].polyMode = 13;
+  SetGivenPolyMode(c.sites[0], 13);
+  SetGivenPolyMode(c.sites[1], 13);
   ASSERT_TRUE(RenderSpheres(&c));
   EXPECT_EQ(c.spheres[0].drawnRadius, 0.0f);
   EXPECT_EQ(c.spheres[1].drawnRadius, 0.0f);
   EXPECT_FLOAT_EQ(c.minAtomRadius, 0.2f); // the minimum ball-and-stick radius
   // Mode 12 with neighbours is a ball joint; mode 2 a ball; a hidden atom on
   // a site that shows atoms still gets its radius.
-  c.sites[0].polyMode = 2;
-  c.sites[1].polyMode = 12;
+  SetGivenPolyMode(c.sites[0], 2);
+  SetGivenPolyMode(c.sites[1], 12);
   c.sites[1].coordination = 4;
   c.atoms[0].visible = 0;
   ASSERT_TRUE(RenderSpheres(&c));

@@ -57,7 +57,7 @@ struct PolyScene {
     GetPixelCoords(&c, kSize, kSize);
   }
 
-  void SetMode(uint32_t mode) { c.sites[c.atoms[centre].site].polyMode = mode; }
+  void SetMode(uint32_t mode) { SetGivenPolyMode(c.sites[c.atoms[centre].site], mode); }
 
   // Draws the centre's polyhedron alone over a black background.
   std::unique_ptr<GraphicsPort> Draw() {
@@ -281,7 +281,7 @@ TEST(PolyhedronDrawingTest, StickBondsDrawTheBondsButACentreOfOneBondIsNoAtom) {
   // The O atoms (mode 12) each bond to three Ti (mode 1 vertices of
   // nothing here): bonds to every Ti, the O drawn, the Ti ends uncut.
   for (AsymmetricUnitRecord &site : s.c.sites)
-    site.polyMode = site.elements[0] == polytest::Element("O") ? kPolyModeStickBonds : kPolyModeVertex;
+    SetGivenPolyMode(site, site.elements[0] == polytest::Element("O") ? kPolyModeStickBonds : kPolyModeVertex);
   RenderSpheres(&s.c); // drawn radii for the new modes
   const uint32_t o = s.Centre().bonds[0];
   gBonds.clear();

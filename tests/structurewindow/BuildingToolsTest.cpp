@@ -358,7 +358,7 @@ TEST_F(BuildingToolsTest, ShiftAddingAtomsBuildsAChainAndAnEmptyButtonAddsNothin
   ASSERT_EQ(crystal->atomCount, n + 1);
   const int32_t first = AtomLabelled("C13");
   ASSERT_GE(first, 0) << "the new site is numbered after the others";
-  EXPECT_EQ(crystal->sites[crystal->atoms[first].site].polyMode, 2u);
+  EXPECT_EQ(ShownPolyMode(crystal->sites[crystal->atoms[first].site]), 2u);
   // The pane shows the new atom, highlighted, where it now stands.
   const QImage shown = w->GraphPane()->grab().toImage();
   const QPoint at(crystal->atoms[first].pixel[0], crystal->atoms[first].pixel[1]);
@@ -490,7 +490,7 @@ TEST_F(BuildingToolsTest, ZapperHidesOnlyWhenReleasedOverItsTarget) {
 TEST_F(BuildingToolsTest, ZapperLeavesAVertexOnlyAtomOfThePolyhedralModel) {
   Open("Rutile.ovtx");
   for (AsymmetricUnitRecord &site : crystal->sites)
-    site.polyMode = site.elements[0] == TwoCharsToShort("Ti") ? 1 : 2; // titanium only a vertex
+    SetGivenPolyMode(site, site.elements[0] == TwoCharsToShort("Ti") ? 1 : 2); // titanium only a vertex
   crystal->modelType = kPolyhedralModel;
   DefinePolyhedra(crystal);
   NewPlot(window, false, true);

@@ -241,7 +241,7 @@ TEST_F(LongDocumentTasksTest, PolyhedraMadeWhenTheirModelIsChosenAreTheBuildsOwn
   CrystalRec built = *c;
   DefinePolyhedra(&built);
   size_t made = 0;
-  EXPECT_TRUE(c->polyhedraPending) << "made before they were needed";
+  EXPECT_TRUE(c->derived.PolyhedraDue()) << "made before they were needed";
   ProcessCommand(kPolyhedralModelCommand);
   ASSERT_EQ(c->atoms.size(), built.atoms.size());
   for (size_t k = 0; k < c->atoms.size(); ++k) {

@@ -7,10 +7,13 @@
 // are files whose rebuilt roles once differed from the open's.
 #include "ExampleWindowsTest.h"
 
+#include "AtomContainers.h"
 #include "BuildPipeline.h"
+#include "Polyhedra.h"
 #include "StructureArrays.h"
 #include "documents/CrystalDocument.h"
 #include "documents/UndoHistory.h"
+#include "editing/FragmentCommandHandler.h"
 #include "editing/PolyhedronSheet.h"
 #include "editing/TransformSheets.h"
 #include "structurewindow/AnnotationEditing.h"
@@ -33,7 +36,7 @@ std::map<std::string, uint32_t> SavedModes(const std::string &bytes) {
   EXPECT_TRUE(DecodeCrystalDocument(std::vector<uint8_t>(bytes.begin(), bytes.end()), read, nullptr, &why)) << why;
   std::map<std::string, uint32_t> modes;
   for (size_t s = 0; s < UsableSiteSize(read); s++)
-    modes[read.sites[s].label] = read.sites[s].polyMode;
+    modes[read.sites[s].label] = ShownPolyMode(read.sites[s]);
   return modes;
 }
 
@@ -115,6 +118,31 @@ TEST_F(SiteRolesPathsTest, EveryPathGivesTheSitesTheModesOfTheOpen) {
       Walk(path);
       EXPECT_EQ(Differences(opened, SavedModes(SaveAs("after.ovdf"))), "") << c.file.filename() << ", " << paths[path];
     }
+  }
+}
+
+// The commands that ask the roles of the sites questions over the whole
+// crystal answer them without changing a mode: a mode the user chose for
+// every site is the one saved after each.
+TEST_F(SiteRolesPathsTest, RoleQuestionsLeaveTheModesTheUserChose) {
+  const uint32_t commands[] = {kCmdHideStrandedAtoms};
+  for (uint32_t command : commands) {
+    CloseAllStructureWindows();
+    ASSERT_NE(Open(kThpp), nullptr);
+    CrystalRec &c = *GetWindowCrystal(FrontGraphWindow());
+    int32_t count = 0;
+    std::vector<AtomContainer> containers = CreateAtomContainers(&c, &count);
+    ASSERT_GT(count, 1);
+    for (size_t k = 1; k < containers.size(); k++)
+      for (AtomContainerItem &item : containers[k].items)
+        item.polyStyle = kPolyModeAtomStickBonds;
+    ApplyAtomContainers(&c, containers);
+    const std::map<std::string, uint32_t> chosen = SavedModes(SaveAs("chosen.ovdf"));
+    ASSERT_EQ(chosen.size(), 17u);
+    for (const auto &[label, mode] : chosen)
+      ASSERT_EQ(mode, kPolyModeAtomStickBonds) << label;
+    ASSERT_EQ(ProcessCommand(command), kNoErr);
+    EXPECT_EQ(Differences(chosen, SavedModes(SaveAs("after.ovdf"))), "");
   }
 }
 

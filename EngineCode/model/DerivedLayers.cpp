@@ -1,0 +1,77 @@
+// The derived layers of a structure: what is due, what was derived, and the
+// changes told.
+#include "DerivedLayers.h"
+
+#include "InferredOrientations.h"
+#include "MemoryBudget.h"
+#include "Polyhedra.h"
+#include "StructureRecord.h"
+
+#include <new>
+
+DerivedLayers::HeldOrientations::HeldOrientations() = default;
+DerivedLayers::HeldOrientations::~HeldOrientations() = default;
+DerivedLayers::HeldOrientations::HeldOrientations(const HeldOrientations &) {}
+DerivedLayers::HeldOrientations &DerivedLayers::HeldOrientations::operator=(const HeldOrientations &other) {
+  if (this != &other)
+    holder_.reset();
+  return *this;
+}
+
+InferredOrientations &DerivedLayers::HeldOrientations::Get() {
+  if (!holder_)
+    holder_ = std::make_unique<InferredOrientations>();
+  return *holder_;
+}
+
+const OrientationGroups &DerivedLayers::Orientations(CrystalRec &crystal) { return orientations_.Get().Of(crystal); }
+
+void DerivedLayers::RolesDerived(std::vector<uint32_t> shownBefore) {
+  rolesDue_ = 0;
+  modesBefore_ = std::move(shownBefore);
+}
+
+void NoteStructureChange(CrystalRec *crystal, uint32_t what) {
+  constexpr uint32_t kRoleInputs = kChangeAtoms | kChangeSites | kChangeBonds | kChangeRange;
+  if (crystal && (what & kRoleInputs))
+    DeriveDueSiteRoles(*crystal);
+}
+
+void DeriveDueSiteRoles(const CrystalRec &crystal) {
+  DerivedLayers &layers = crystal.derived;
+  if (!layers.RolesDue())
+    return;
+  layers.DropDueRoles();
+  const size_t sites = UsableSiteSize(crystal);
+  if (sites == 0 || UsableAtomSize(crystal) == 0)
+    return;
+  // The modes the roles are composed with are kept for the undo states,
+  // which derive them again when they are read. Without memory for them the
+  // modes derived are the sites' own.
+  std::vector<uint32_t> before;
+  try {
+    before.reserve(sites);
+    for (size_t s = 0; s < sites; ++s)
+      before.push_back(ShownPolyMode(crystal.sites[s]));
+  } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
+    before.clear();
+  }
+  DeriveSiteRoles(crystal, false);
+  layers.RolesDerived(std::move(before));
+}
+
+uint32_t SitePolyMode(const CrystalRec &crystal, size_t site) {
+  DeriveDueSiteRoles(crystal);
+  return ShownPolyMode(crystal.sites[site]);
+}
+
+uint32_t SitePolyMode(CrystalRec *crystal, size_t site) { return SitePolyMode(*crystal, site); }
+
+void SetSitePolyMode(CrystalRec *crystal, size_t site, uint32_t mode) {
+  if (SitePolyMode(*crystal, site) == mode)
+    return;
+  SetGivenPolyMode(crystal->sites[site], mode);
+  crystal->derived.ForgetModesBeforeRoles();
+}

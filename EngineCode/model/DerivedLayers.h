@@ -1,0 +1,114 @@
+// What the engine derives from a structure, held apart from what the user and
+// the file gave it.
+//
+// The alternatives a bond search needs take the orientation groups inferred
+// from the sites (InferredOrientations.h): the structure's own holder keeps
+// them for as long as what they are inferred from stays as it is, so that
+// every search of the structure, whichever window searched last, asks it
+// rather than inferring them again.
+//
+// A structure's site roles (the polyhedron display mode each site shows,
+// Polyhedra.h) and its polyhedra are derived from its atoms, sites and bonds.
+// Both may be left to be derived when first needed: a large structure never
+// drawn as polyhedra never pays for them. The structure's DerivedLayers
+// holds what is due and what was derived, and derives it on demand, once:
+// whoever reads a site's mode (SitePolyMode) or a polyhedron
+// (AtomPolyhedron) asks it, and the reading changes nothing the user or the
+// file gave.
+//
+// The roles of a pass are composed with the modes the sites showed before it
+// (a mode the user chose survives), so they depend on the structure they were
+// derived from. A command that changes what the layers are derived from says
+// so first (NoteStructureChange): roles still due are then derived from the
+// structure as it stands, and the changed structure starts from them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct CrystalRec;
+struct OrientationGroups;
+class InferredOrientations;
+
+// What a command changes of a structure.
+enum StructureChange : uint32_t {
+  kChangeAtoms = 1u << 0,  // atoms added, removed, moved or hidden
+  kChangeSites = 1u << 1,  // sites added, removed, edited or reordered
+  kChangeBonds = 1u << 2,  // bonds or bond specifications
+  kChangeRange = 1u << 3,  // the plot range (and with it atoms and bonds)
+  kChangeGroups = 1u << 4, // disorder groups or symmetry
+};
+
+class DerivedLayers {
+public:
+  // ---- Alternatives ---------------------------------------------------------------------
+  // The structure's inferred orientation groups, inferred again only when
+  // what they are inferred from changed. Throws bad_alloc.
+  const OrientationGroups &Orientations(CrystalRec &crystal);
+
+  // ---- Site roles ----------------------------------------------------------------------
+  // Roles left to be derived from the bonds when first asked for.
+  bool RolesDue() const { return rolesDue_ != 0; }
+  void LeaveRolesDue() { rolesDue_ = 1; }
+  // Roles due are not derived (a build about to make the bonds afresh).
+  void DropDueRoles() { rolesDue_ = 0; }
+  // The roles derived now, composed with the modes the sites show: the
+  // modes they showed are kept when the roles were due (lazily), as what an
+  // undo state holds, the roles to be derived again. Never for roles
+  // derived at once.
+  void RolesDerived(std::vector<uint32_t> shownBefore);
+  // The modes the roles derived lazily were composed with; empty when the
+  // roles were derived at once, a mode was given since, or none is due.
+  const std::vector<uint32_t> &ModesBeforeRoles() const { return modesBefore_; }
+  void ForgetModesBeforeRoles() { modesBefore_.clear(); }
+
+  // ---- Polyhedra -------------------------------------------------------------------------
+  bool PolyhedraDue() const { return polyhedraDue_ != 0; }
+  void SetPolyhedraDue(bool due) { polyhedraDue_ = due ? 1 : 0; }
+  // Per site, the flag byte its polyhedra take when they are made: the
+  // mode the site showed when they were left due, as a build that makes them
+  // at once writes it. Empty: the modes as they show then.
+  std::vector<uint8_t> &DueFlags() { return dueFlags_; }
+  const std::vector<uint8_t> &DueFlags() const { return dueFlags_; }
+  // Polyhedra made for saves while they are due (PolyhedraForSave,
+  // Polyhedra.h): a digest of what they were made from and how many atoms
+  // held one then; 0 when none is held so.
+  void HoldForSaves(uint64_t inputs, uint64_t held) {
+    saveInputs_ = inputs;
+    saveHeld_ = held;
+  }
+  uint64_t SaveInputs() const { return saveInputs_; }
+  uint64_t SaveHeld() const { return saveHeld_; }
+
+private:
+  // The holder of the inferred groups. A copy of the structure starts
+  // without them (it infers them when first asked).
+  class HeldOrientations {
+  public:
+    HeldOrientations();
+    ~HeldOrientations();
+    HeldOrientations(const HeldOrientations &);
+    HeldOrientations &operator=(const HeldOrientations &);
+    InferredOrientations &Get();
+
+  private:
+    std::unique_ptr<InferredOrientations> holder_;
+  };
+  HeldOrientations orientations_;
+  uint8_t rolesDue_ = 0;
+  std::vector<uint32_t> modesBefore_;
+  uint8_t polyhedraDue_ = 0;
+  std::vector<uint8_t> dueFlags_;
+  uint64_t saveInputs_ = 0;
+  uint64_t saveHeld_ = 0;
+};
+
+// A command about to change the structure's atoms, sites, bonds, range or
+// groups (StructureChange, or'ed) says so: roles still due, which are judged
+// from the atoms, sites and bonds, are derived from the structure as it
+// stands, before the change.
+void NoteStructureChange(CrystalRec *crystal, uint32_t what);
+// Roles still due derived now, from the structure as it stands: for what
+// writes them out (a save, a cache document).
+void DeriveDueSiteRoles(const CrystalRec &crystal);
