@@ -304,6 +304,45 @@ private:
     return true;
   }
 
+  // Rows at one position that are parts of one disorder (different groups
+  // of one assembly) are alternatives, never one atom: each group's rows
+  // there make a site of their own, bonded to its own part only. `group`
+  // maps each row to the first row at its position; afterwards to the first
+  // row at its position of its own group where the position holds parts.
+  void KeepAlternativesApart(std::vector<size_t> &group) const {
+    const auto part = [&](size_t r) { return std::pair{rows_[r].assembly, rows_[r].group}; };
+    // Per position, the first row of each part met there.
+    std::unordered_map<size_t, std::vector<size_t>> leads;
+    bool anyParts = false;
+    for (size_t r = 0; r < rows_.size(); r++)
+      if (group[r] != r || leads.count(r)) {
+        std::vector<size_t> &seen = leads[group[r]];
+        if (seen.empty())
+          seen.push_back(group[r]);
+        if (std::none_of(seen.begin(), seen.end(), [&](size_t m) { return part(m) == part(r); }))
+          seen.push_back(r);
+      }
+    for (auto &[first, seen] : leads) {
+      // Parts: two non-zero groups of one assembly.
+      bool parts = false;
+      for (size_t i = 0; i < seen.size() && !parts; i++)
+        for (size_t j = i + 1; j < seen.size() && !parts; j++)
+          parts = rows_[seen[i]].group != 0 && rows_[seen[j]].group != 0 &&
+                  rows_[seen[i]].assembly == rows_[seen[j]].assembly;
+      if (!parts)
+        seen.clear();
+      anyParts = anyParts || parts;
+    }
+    if (!anyParts)
+      return;
+    for (size_t r = 0; r < rows_.size(); r++) {
+      const auto it = leads.find(group[r]);
+      if (it == leads.end() || it->second.empty())
+        continue;
+      group[r] = *std::find_if(it->second.begin(), it->second.end(), [&](size_t m) { return part(m) == part(r); });
+    }
+  }
+
   // Rows at one position whose occupancies allow it become one site.
   bool MakeSites() {
     // A molecule's atoms stay apart.
@@ -315,6 +354,7 @@ private:
       for (size_t r = 0; r < rows_.size(); r++)
         std::copy(rows_[r].xyz, rows_[r].xyz + 3, positions[r].begin());
       group = GroupAtOnePlace(positions);
+      KeepAlternativesApart(group);
     }
     // The members of each group, in file order.
     std::unordered_map<size_t, std::vector<size_t>> members;
