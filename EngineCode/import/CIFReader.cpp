@@ -20,6 +20,7 @@
 #include "import/ImportTypes.h"
 
 #include "StoredLimits.h"
+#include "UnitCell.h"
 #include "import/CIFTags.h"
 #include "import/CellFrame.h"
 #include "import/MMCIFMapping.h"
@@ -55,6 +56,7 @@ struct SiteRow {
   double xyz[3] = {};
   float esd[3] = {};
   double occupancy = 1.0;
+  bool occupancyGiven = false;
   uint32_t displacement = kDisplacementNone;
   float iso = 0.0f;
   int multiplicity = 0; // as the file gives it; 0: not given
@@ -165,6 +167,8 @@ public:
     }
     if (!MakeSites() || !ReadAnisotropic() || (!molecule_ && !ReadSymmetry()))
       return false;
+    if (!molecule_)
+      ShareUngivenOccupancies();
     return FinishImportedStructure(*s, result_.error);
   }
 
@@ -272,6 +276,7 @@ private:
       }
       row.element = *e;
       if (cOcc && !cOcc.Null(r)) {
+        row.occupancyGiven = true;
         const auto &o = numbers[kOccupancy];
         // An occupancy of 0 is kept as given (the structure's finish says
         // so once).
@@ -302,6 +307,29 @@ private:
       rows_.push_back(std::move(row));
     }
     return true;
+  }
+
+  // A site none of whose rows gives an occupancy, with images closer than a
+  // bond, is one atom at several places: its occupancy is divided among them.
+  void ShareUngivenOccupancies() {
+    CrystalRec &c = s_->crystal;
+    std::vector<uint8_t> given(c.sites.size(), 0);
+    for (size_t r = 0; r < rows_.size(); r++)
+      if (rows_[r].occupancyGiven && siteOfRow_[r] < given.size())
+        given[siteOfRow_[r]] = 1;
+    for (size_t site = 0; site < given.size() && site < leadRow_.size(); site++) {
+      if (given[site])
+        continue;
+      const int32_t places = ShareOccupancyAmongCloseImages(&c, site);
+      if (places > 1) {
+        char share[32];
+        std::snprintf(share, sizeof share, "%.3f", double(c.sites[site].occupancies[0]));
+        const SiteRow &row = rows_[leadRow_[site]];
+        Warn(row.line, "the atom " + std::string(row.label) + " gives no occupancy and its images lie " +
+                           std::to_string(places) + " at a time closer than a bond: they are places of one atom, " +
+                           "each of occupancy " + share + ".");
+      }
+    }
   }
 
   // Rows at one position that are parts of one disorder (different groups
