@@ -579,6 +579,14 @@ int16_t ImageGroup(const ImageDisorder &disorder, const std::vector<GEP> &ops, s
 
 SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
+  // Without a group or a partly occupied site nothing is an alternative:
+  // the orientations need not be inferred.
+  if (std::none_of(crystal.sites.begin(), crystal.sites.begin() + static_cast<std::ptrdiff_t>(nSites),
+                   [](const AsymmetricUnitRecord &site) {
+                     const float occupancy = SiteOccupancy(site);
+                     return site.disorderGroup != 0 || (occupancy > 0.0f && occupancy < 1.0f);
+                   }))
+    return;
   const OrientationGroups &inferred = SharedInferredOrientations().Of(crystal);
   sites_ = SiteDisorders(crystal, inferred);
   bool negative = false;
