@@ -365,6 +365,17 @@ private:
 
 } // namespace
 
+namespace {
+
+// Sites of two different groups of one disorder assembly are alternatives,
+// never copies of each other, even at one place.
+bool PartsOfOneDisorder(const AsymmetricUnitRecord &a, const AsymmetricUnitRecord &b) {
+  return a.disorderGroup != 0 && b.disorderGroup != 0 && a.disorderAssembly == b.disorderAssembly &&
+         a.disorderGroup != b.disorderGroup;
+}
+
+} // namespace
+
 void RemoveSymmetryRelatedSites(CrystalRec *crystal) {
   if (!crystal)
     return;
@@ -392,7 +403,8 @@ void RemoveSymmetryRelatedSites(CrystalRec *crystal) {
         float image[3];
         WrappedImage(op, site.xyz, c.originShift, image);
         related = kept.AnyNear(elementClass, image, [&](int32_t i) {
-          return SitesHaveSameOccupancy(c.sites[static_cast<size_t>(i)], site) &&
+          const AsymmetricUnitRecord &other = c.sites[static_cast<size_t>(i)];
+          return SitesHaveSameOccupancy(other, site) && !PartsOfOneDisorder(other, site) &&
                  SamePlace(image, &keptXYZ[static_cast<size_t>(i) * 3]);
         });
         if (related)

@@ -98,8 +98,9 @@ std::optional<std::vector<GEP>> GetCrystalGEPs(CrystalRec *crystal, int32_t *cou
 bool GenCell(CrystalRec *crystal);
 
 // Removes every site that is a symmetry copy of an earlier site with the same
-// elements and occupancies: the first site of each class stays, in its place,
-// and the later sites close up. Nothing happens with a single operator or
+// elements and occupancies (sites of two different groups of one disorder
+// assembly are alternatives, never copies): the first site of each class
+// stays, in its place, and the later sites close up. Nothing happens with a single operator or
 // fewer than two sites.
 void RemoveSymmetryRelatedSites(CrystalRec *crystal);
 
