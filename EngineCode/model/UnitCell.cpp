@@ -591,7 +591,8 @@ int32_t ShareOccupancyAmongCloseImages(CrystalRec *crystal, size_t siteIndex) {
   for (const GEP &op : *ops) {
     float xyz[3];
     WrappedImage(op, site.xyz, c.originShift, xyz);
-    if (std::none_of(images.begin(), images.end(), [&](const std::array<float, 3> &q) { return SamePlace(xyz, q.data()); }))
+    if (std::none_of(images.begin(), images.end(),
+                     [&](const std::array<float, 3> &q) { return SamePlace(xyz, q.data()); }))
       images.push_back({xyz[0], xyz[1], xyz[2]});
   }
   float G[9];

@@ -755,8 +755,7 @@ TEST(AutomaticBonds, SurveyedSitesHaveTheirReferenceCoordination) {
 
 // The coordination number the crystal coordination export gives the first
 // atom of the site, and the labels of the neighbours it lists under it.
-std::pair<std::string, std::multiset<std::string>> ListedNeighbours(const std::string &text,
-                                                                    const std::string &label) {
+std::pair<std::string, std::multiset<std::string>> ListedNeighbours(const std::string &text, const std::string &label) {
   std::istringstream in(text);
   std::pair<std::string, std::multiset<std::string>> out;
   bool inGroup = false;
