@@ -5,11 +5,13 @@
 #include "export/Listings.h"
 
 #include "Alerts.h"
+#include "BondSearch.h"
 #include "Geometry.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 #include "window/MainWindowData.h"
 
+#include <array>
 #include <cmath>
 #include <map>
 
@@ -96,7 +98,7 @@ constexpr float kBinMargin = 0.01f;
 
 } // namespace
 
-std::optional<std::string> FormatCrystalCoordinationListing(const CrystalRec &c, std::string_view title,
+std::optional<std::string> FormatCrystalCoordinationListing(CrystalRec &c, std::string_view title,
                                                             std::string_view version) {
   const size_t nSites = UsableSiteSize(c);
   const int specs = std::clamp(c.bondSpecCount, 0, kMaxBondSpecs);
@@ -120,6 +122,25 @@ std::optional<std::string> FormatCrystalCoordinationListing(const CrystalRec &c,
     return std::nullopt;
   for (AtomRecord &t : *block)
     MatMul(c.orientationMatrix, t.xyz, t.cart);
+  // Alternatives are judged on the structure's atoms: each first-cell atom's
+  // own, and for each block atom the one it is a translation of (the block
+  // holds each site's run of the first cell, cell after cell).
+  const SiteAlternatives alternatives(c);
+  std::vector<uint32_t> ownAtom, blockAtom;
+  if (alternatives.Any()) {
+    for (size_t s = 0; s < nSites; s++)
+      for (int32_t k = 0; k < c.sites[s].atomsPerCell; k++)
+        ownAtom.push_back(static_cast<uint32_t>(c.sites[s].firstAtom + k));
+    for (size_t run = 0; run < ownAtom.size();) {
+      size_t end = run + 1;
+      while (end < ownAtom.size() && (*firstCell)[end].site == (*firstCell)[run].site)
+        end++;
+      for (int cell = 0; cell < n[0] * n[1] * n[2]; cell++)
+        blockAtom.insert(blockAtom.end(), ownAtom.begin() + static_cast<std::ptrdiff_t>(run),
+                         ownAtom.begin() + static_cast<std::ptrdiff_t>(end));
+      run = end;
+    }
+  }
 
   // The block atoms of each element, binned.
   std::map<ElementCode, std::vector<uint32_t>> byElement;
@@ -159,6 +180,16 @@ std::optional<std::string> FormatCrystalCoordinationListing(const CrystalRec &c,
   o += rule;
 
   std::vector<uint32_t> candidates;
+  // One centre's neighbours, specification by specification: each block
+  // atom with its distance and its partner's element.
+  struct Neighbour {
+    uint32_t block;
+    float dist;
+    ElementCode element;
+  };
+  std::vector<Neighbour> neighbours;
+  std::vector<uint32_t> partnerAtoms, stands;
+  std::vector<std::array<float, 3>> places;
   for (size_t i = 0; i < firstCell->size(); i++) {
     const AtomRecord &t = (*firstCell)[i];
     if (t.site >= nSites)
@@ -178,6 +209,7 @@ std::optional<std::string> FormatCrystalCoordinationListing(const CrystalRec &c,
     for (int k = 0; k < 3; k++)
       centre[k] = t.xyz[k] + static_cast<float>(h[k]);
     MatMul(c.orientationMatrix, centre, centreCart);
+    neighbours.clear();
     for (int k = 0; k < specs; k++) {
       const BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
       if (spec.elementA != element && spec.elementB != element)
@@ -187,7 +219,6 @@ std::optional<std::string> FormatCrystalCoordinationListing(const CrystalRec &c,
       if (it == bins.end())
         continue;
       it->second.Candidates(centreCart, spec.maxLength + kBinMargin, candidates);
-      const std::string pe = ElementText(partner);
       for (uint32_t j : candidates) {
         const AtomRecord &b = (*block)[j];
         if (b.site == t.site && std::fabs(b.xyz[0] - centre[0]) < kBlockCentreTolerance &&
@@ -197,16 +228,39 @@ std::optional<std::string> FormatCrystalCoordinationListing(const CrystalRec &c,
         const float dist = VecBondDist(centreCart, b.cart);
         if (!(dist < spec.maxLength))
           continue;
-        float rel[3], relCart[3];
-        for (int q = 0; q < 3; q++)
-          rel[q] = b.xyz[q] - static_cast<float>(h[q]);
-        MatMul(c.orientationMatrix, rel, relCart);
-        char plabel[7];
-        PadSiteLabel(SiteLabel(c.sites[b.site]), plabel);
-        Appendf(o, "     %c%c   %6s", pe[0], pe[1], plabel);
-        Appendf(o, " %12.6f%12.6f%12.6f  %12.5f%12.5f%12.5f  %12.5f\n", double{rel[0]}, double{rel[1]},
-                double{rel[2]}, double{relCart[0]}, double{relCart[1]}, double{relCart[2]}, double{dist});
+        // An alternative of the centre is never its neighbour.
+        if (alternatives.Any() && !alternatives.AtomsMayBondAt(ownAtom[i], blockAtom[j], dist * dist))
+          continue;
+        neighbours.push_back({j, dist, partner});
       }
+    }
+    // A partner at several alternative places is listed once, at the place
+    // that stands for it (CountPartners), as the coordination number counts it.
+    stands.clear();
+    if (alternatives.Any() && neighbours.size() > 1) {
+      partnerAtoms.clear();
+      places.clear();
+      for (const Neighbour &nb : neighbours) {
+        partnerAtoms.push_back(blockAtom[nb.block]);
+        const float *p = (*block)[nb.block].cart;
+        places.push_back({p[0], p[1], p[2]});
+      }
+      CountPartners(c, alternatives, partnerAtoms, places, &stands);
+    }
+    for (size_t k = 0; k < neighbours.size(); k++) {
+      if (!stands.empty() && stands[k] != k)
+        continue;
+      const AtomRecord &b = (*block)[neighbours[k].block];
+      const std::string pe = ElementText(neighbours[k].element);
+      float rel[3], relCart[3];
+      for (int q = 0; q < 3; q++)
+        rel[q] = b.xyz[q] - static_cast<float>(h[q]);
+      MatMul(c.orientationMatrix, rel, relCart);
+      char plabel[7];
+      PadSiteLabel(SiteLabel(c.sites[b.site]), plabel);
+      Appendf(o, "     %c%c   %6s", pe[0], pe[1], plabel);
+      Appendf(o, " %12.6f%12.6f%12.6f  %12.5f%12.5f%12.5f  %12.5f\n", double{rel[0]}, double{rel[1]}, double{rel[2]},
+              double{relCart[0]}, double{relCart[1]}, double{relCart[2]}, double{neighbours[k].dist});
     }
     if (i + 1 < firstCell->size())
       o += "\n";
@@ -216,7 +270,7 @@ std::optional<std::string> FormatCrystalCoordinationListing(const CrystalRec &c,
 }
 
 void WriteCrystalCoordinationFile(WindowRef window) {
-  const CrystalRec *c = GetWindowCrystal(window);
+  CrystalRec *c = GetWindowCrystal(window);
   if (!c)
     return;
   if (c->molecule) {

@@ -20,6 +20,7 @@
 #include "import/ImportTypes.h"
 
 #include "StoredLimits.h"
+#include "UnitCell.h"
 #include "import/CIFTags.h"
 #include "import/CellFrame.h"
 #include "import/MMCIFMapping.h"
@@ -55,6 +56,7 @@ struct SiteRow {
   double xyz[3] = {};
   float esd[3] = {};
   double occupancy = 1.0;
+  bool occupancyGiven = false;
   uint32_t displacement = kDisplacementNone;
   float iso = 0.0f;
   int multiplicity = 0; // as the file gives it; 0: not given
@@ -165,6 +167,8 @@ public:
     }
     if (!MakeSites() || !ReadAnisotropic() || (!molecule_ && !ReadSymmetry()))
       return false;
+    if (!molecule_)
+      ShareUngivenOccupancies();
     return FinishImportedStructure(*s, result_.error);
   }
 
@@ -272,6 +276,7 @@ private:
       }
       row.element = *e;
       if (cOcc && !cOcc.Null(r)) {
+        row.occupancyGiven = true;
         const auto &o = numbers[kOccupancy];
         // An occupancy of 0 is kept as given (the structure's finish says
         // so once).
@@ -304,6 +309,68 @@ private:
     return true;
   }
 
+  // A site none of whose rows gives an occupancy, with images closer than a
+  // bond, is one atom at several places: its occupancy is divided among them.
+  void ShareUngivenOccupancies() {
+    CrystalRec &c = s_->crystal;
+    std::vector<uint8_t> given(c.sites.size(), 0);
+    for (size_t r = 0; r < rows_.size(); r++)
+      if (rows_[r].occupancyGiven && siteOfRow_[r] < given.size())
+        given[siteOfRow_[r]] = 1;
+    for (size_t site = 0; site < given.size() && site < leadRow_.size(); site++) {
+      if (given[site])
+        continue;
+      const int32_t places = ShareOccupancyAmongCloseImages(&c, site);
+      if (places > 1) {
+        char share[32];
+        std::snprintf(share, sizeof share, "%.3f", double(c.sites[site].occupancies[0]));
+        const SiteRow &row = rows_[leadRow_[site]];
+        Warn(row.line, "the atom " + std::string(row.label) + " gives no occupancy and its images lie " +
+                           std::to_string(places) + " at a time closer than a bond: they are places of one atom, " +
+                           "each of occupancy " + share + ".");
+      }
+    }
+  }
+
+  // Rows at one position that are parts of one disorder (different groups
+  // of one assembly) are alternatives, never one atom: each group's rows
+  // there make a site of their own, bonded to its own part only. `group`
+  // maps each row to the first row at its position; afterwards to the first
+  // row at its position of its own group where the position holds parts.
+  void KeepAlternativesApart(std::vector<size_t> &group) const {
+    const auto part = [&](size_t r) { return std::pair{rows_[r].assembly, rows_[r].group}; };
+    // Per position, the first row of each part met there.
+    std::unordered_map<size_t, std::vector<size_t>> leads;
+    bool anyParts = false;
+    for (size_t r = 0; r < rows_.size(); r++)
+      if (group[r] != r || leads.count(r)) {
+        std::vector<size_t> &seen = leads[group[r]];
+        if (seen.empty())
+          seen.push_back(group[r]);
+        if (std::none_of(seen.begin(), seen.end(), [&](size_t m) { return part(m) == part(r); }))
+          seen.push_back(r);
+      }
+    for (auto &[first, seen] : leads) {
+      // Parts: two non-zero groups of one assembly.
+      bool parts = false;
+      for (size_t i = 0; i < seen.size() && !parts; i++)
+        for (size_t j = i + 1; j < seen.size() && !parts; j++)
+          parts = rows_[seen[i]].group != 0 && rows_[seen[j]].group != 0 &&
+                  rows_[seen[i]].assembly == rows_[seen[j]].assembly;
+      if (!parts)
+        seen.clear();
+      anyParts = anyParts || parts;
+    }
+    if (!anyParts)
+      return;
+    for (size_t r = 0; r < rows_.size(); r++) {
+      const auto it = leads.find(group[r]);
+      if (it == leads.end() || it->second.empty())
+        continue;
+      group[r] = *std::find_if(it->second.begin(), it->second.end(), [&](size_t m) { return part(m) == part(r); });
+    }
+  }
+
   // Rows at one position whose occupancies allow it become one site.
   bool MakeSites() {
     // A molecule's atoms stay apart.
@@ -315,6 +382,7 @@ private:
       for (size_t r = 0; r < rows_.size(); r++)
         std::copy(rows_[r].xyz, rows_[r].xyz + 3, positions[r].begin());
       group = GroupAtOnePlace(positions);
+      KeepAlternativesApart(group);
     }
     // The members of each group, in file order.
     std::unordered_map<size_t, std::vector<size_t>> members;

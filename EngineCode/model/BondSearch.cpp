@@ -579,6 +579,14 @@ int16_t ImageGroup(const ImageDisorder &disorder, const std::vector<GEP> &ops, s
 
 SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
+  // Without a group or a partly occupied site nothing is an alternative:
+  // the orientations need not be inferred.
+  if (std::none_of(crystal.sites.begin(), crystal.sites.begin() + static_cast<std::ptrdiff_t>(nSites),
+                   [](const AsymmetricUnitRecord &site) {
+                     const float occupancy = SiteOccupancy(site);
+                     return site.disorderGroup != 0 || (occupancy > 0.0f && occupancy < 1.0f);
+                   }))
+    return;
   const OrientationGroups &inferred = crystal.derived.Orientations(crystal);
   sites_ = SiteDisorders(crystal, inferred);
   bool negative = false;
@@ -1750,48 +1758,52 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   }
 }
 
-namespace {
-
-// The neighbours of one query (grid items), each partner counted once: two
-// neighbours of different sites that are alternatives of each other and lie
-// too close for both to be there (kPartialAlternativeFactor times their
-// covalent radii's sum) are places of one partner, and a chain of such places is one partner, so
-// the count does not hang on the order the neighbours are found in.
-uint32_t CountOnePerAlternative(const CrystalRec &c, const SiteAlternatives &alternatives,
-                                const std::vector<uint32_t> &neighbours, std::vector<uint32_t> *partner) {
-  const auto radius = [&](uint32_t atom) {
-    const CovalentRadiusRow *row = FindCovalentRadius(c.sites[c.atoms[atom].site].elements[0]);
+uint32_t CountPartners(const CrystalRec &c, const SiteAlternatives &alternatives, std::span<const uint32_t> atoms,
+                       std::span<const std::array<float, 3>> places, std::vector<uint32_t> *stands) {
+  const size_t n = std::min(atoms.size(), places.size());
+  const auto site = [&](uint32_t k) -> const AsymmetricUnitRecord & { return c.sites[c.atoms[atoms[k]].site]; };
+  const auto radius = [&](uint32_t k) {
+    const CovalentRadiusRow *row = FindCovalentRadius(site(k).elements[0]);
     return row ? row->radius : 0.0f;
   };
-  // partner[k]: a neighbour of the same partner as neighbour k (a forest).
-  const size_t n = neighbours.size();
-  partner->resize(n);
-  std::iota(partner->begin(), partner->end(), 0u);
+  // stands[k]: a neighbour of the same partner as neighbour k (a forest),
+  // its root the place that stands for the partner.
+  stands->resize(n);
+  std::iota(stands->begin(), stands->end(), 0u);
   const auto root = [&](uint32_t k) {
-    while ((*partner)[k] != k)
-      k = (*partner)[k] = (*partner)[(*partner)[k]];
+    while ((*stands)[k] != k)
+      k = (*stands)[k] = (*stands)[(*stands)[k]];
     return k;
+  };
+  // The place of the larger occupancy stands for both, the first of equals.
+  const auto before = [&](uint32_t x, uint32_t y) {
+    const float ox = SiteOccupancy(site(x)), oy = SiteOccupancy(site(y));
+    return ox > oy || (ox == oy && x < y);
   };
   uint32_t count = static_cast<uint32_t>(n);
   for (uint32_t a = 0; a < n; a++)
     for (uint32_t b = a + 1; b < n; b++) {
-      const GridItem &x = sGrid.items[neighbours[a]], &y = sGrid.items[neighbours[b]];
-      const float dx = x.xyz[0] - y.xyz[0], dy = x.xyz[1] - y.xyz[1], dz = x.xyz[2] - y.xyz[2];
+      if (atoms[a] == atoms[b])
+        continue;
+      const std::array<float, 3> &x = places[a], &y = places[b];
+      const float dx = x[0] - y[0], dy = x[1] - y[1], dz = x[2] - y[2];
       const float d2 = dx * dx + dy * dy + dz * dz;
-      const float reach = kPartialAlternativeFactor * (radius(x.atom) + radius(y.atom));
-      if (c.atoms[x.atom].site != c.atoms[y.atom].site && d2 < reach * reach &&
-          !alternatives.AtomsMayBondAt(x.atom, y.atom, d2)) {
+      const float reach = kPartialAlternativeFactor * (radius(a) + radius(b));
+      if (d2 < reach * reach && !alternatives.AtomsMayBondAt(atoms[a], atoms[b], d2)) {
         const uint32_t ra = root(a), rb = root(b);
         if (ra != rb) {
-          (*partner)[ra] = rb;
+          if (before(ra, rb))
+            (*stands)[rb] = ra;
+          else
+            (*stands)[ra] = rb;
           count--;
         }
       }
     }
+  for (uint32_t k = 0; k < n; k++)
+    (*stands)[k] = root(k);
   return count;
 }
-
-} // namespace
 
 bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   const bool progress = gShowProgress != 0;
@@ -1832,8 +1844,9 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
                                   double(O[2]) * (double(O[3]) * O[7] - double(O[4]) * O[6]));
   std::string uncounted; // the pairs whose maxima reach too far to count
   CancelPoll cancel(kCancelClockEvery);
-  // A query's neighbours (grid items) where some are alternatives of others.
-  std::vector<uint32_t> neighbours, counted;
+  // A query's neighbours where some are alternatives of others.
+  std::vector<uint32_t> neighbours, stands;
+  std::vector<std::array<float, 3>> places;
 
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
@@ -1915,6 +1928,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
           if (gridReady && CubeOf(p, spec.maxLength, &cube)) {
             uint32_t count = 0;
             neighbours.clear();
+            places.clear();
             VisitCube(cube, [&](uint32_t item) {
               const GridItem &cand = sGrid.items[item];
               const float dx = cand.xyz[0] - p[0];
@@ -1929,12 +1943,14 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
               // atom record.
               if (alternatives.Any() && !alternatives.SiteMayBondAtomAt(s, cand.atom, d2))
                 return;
-              if (alternatives.Any())
-                neighbours.push_back(item);
+              if (alternatives.Any()) {
+                neighbours.push_back(cand.atom);
+                places.push_back({cand.xyz[0], cand.xyz[1], cand.xyz[2]});
+              }
               count++;
             });
             if (alternatives.Any())
-              count = CountOnePerAlternative(c, alternatives, neighbours, &counted);
+              count = CountPartners(c, alternatives, neighbours, places, &stands);
             site.coordination += count;
             contacts += count;
           }

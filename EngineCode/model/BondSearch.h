@@ -56,8 +56,10 @@
 #include "StructureRecord.h"
 #include "SymmetryCards.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 // ---- Constants ----------------------------------------------------------------
@@ -180,6 +182,21 @@ private:
   std::vector<uint64_t> atomOps_;
   std::vector<uint64_t> siteOps_;
 };
+
+// A centre's neighbours counted one per partner, the rule the coordination
+// count, the polyhedra and the coordination listing share: two neighbours
+// that are alternatives of each other (images of one site among them) and
+// lie closer than kPartialAlternativeFactor times their covalent radii's sum
+// are places of one partner, and a chain of such places is one partner, so
+// the count does not hang on the order the neighbours come in. A neighbour
+// given twice (one atom, two specifications) is two neighbours. `atoms` are
+// the neighbours' atoms (or, for atoms of a block of cells, the structure's
+// atoms they are images of), `places` their Cartesian positions. Answers the
+// number of partners; `stands[k]` is the neighbour that stands for k's
+// partner: of its places the one of the largest occupancy, the first of
+// equals.
+uint32_t CountPartners(const CrystalRec &c, const SiteAlternatives &alternatives, std::span<const uint32_t> atoms,
+                       std::span<const std::array<float, 3>> places, std::vector<uint32_t> *stands);
 
 // The element code that ends an element run list: "??".
 inline constexpr ElementCode kElementIndexEnd = 0x3F3F;

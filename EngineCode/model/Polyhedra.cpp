@@ -20,6 +20,7 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <optional>
 #include <span>
 #include <utility>
 #include <string>
@@ -1385,15 +1386,50 @@ bool MakeAtomPolyhedra(CrystalRec *crystal) {
       throw;
     cartsCopy.clear();
   }
-  int32_t total = 0;
   for (size_t k = 0; k < c.atoms.size(); ++k) {
     AtomRecord &atom = c.atoms[k];
     DestroyPolyhedron(atom.polyhedron);
-    if (k >= cartsCopy.size())
-      continue;
-    std::memcpy(cartsCopy[k].data(), atom.cart, sizeof cartsCopy[k]);
+    if (k < cartsCopy.size())
+      std::memcpy(cartsCopy[k].data(), atom.cart, sizeof cartsCopy[k]);
+  }
+  // A partner bonded at several alternative places is one ligand, at the
+  // place the coordination count lets stand for it (CountPartners): an
+  // atom's bonds are counted, and its ligands taken, one per partner.
+  std::optional<SiteAlternatives> alternatives;
+  try {
+    alternatives.emplace(c);
+  } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
+  }
+  if (alternatives && !alternatives->Any())
+    alternatives.reset();
+  std::vector<uint32_t> bonded, stands;
+  std::vector<std::array<float, 3>> places;
+  const auto partners = [&](const AtomRecord &atom) -> std::span<const uint32_t> {
+    const size_t n = std::min<size_t>(atom.bondCount, atom.bonds.size());
+    const std::span<const uint32_t> bonds(atom.bonds.data(), n);
+    if (!alternatives || n < 2)
+      return bonds;
+    places.clear();
+    for (const uint32_t b : bonds) {
+      if (b >= cartsCopy.size())
+        return bonds; // checked by the caller
+      places.push_back(cartsCopy[b]);
+    }
+    if (CountPartners(c, *alternatives, bonds, places, &stands) == n)
+      return bonds;
+    bonded.clear();
+    for (size_t k = 0; k < n; ++k)
+      if (stands[k] == k)
+        bonded.push_back(bonds[k]);
+    return bonded;
+  };
+  int32_t total = 0;
+  for (size_t k = 0; k < c.atoms.size() && k < cartsCopy.size(); ++k) {
+    const AtomRecord &atom = c.atoms[k];
     if (atom.site < static_cast<uint32_t>(siteCount) && atom.bondCount > 2 &&
-        atom.bondCount == c.sites[atom.site].coordination)
+        partners(atom).size() == c.sites[atom.site].coordination)
       ++total;
   }
 
@@ -1431,16 +1467,20 @@ bool MakeAtomPolyhedra(CrystalRec *crystal) {
         if (atom.site >= static_cast<uint32_t>(siteCount))
           continue;
         const AsymmetricUnitRecord &site = c.sites[atom.site];
-        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(atom.bondCount, atom.bonds.size()));
-        if (n < 3 || n < site.coordination)
+        const uint32_t all = static_cast<uint32_t>(std::min<size_t>(atom.bondCount, atom.bonds.size()));
+        if (all < 3 || all < site.coordination)
           continue;
         bool bondsValid = true;
-        for (uint32_t k = 0; k < n; ++k)
+        for (uint32_t k = 0; k < all; ++k)
           if (atom.bonds[k] >= static_cast<uint32_t>(atomCount)) {
             bondsValid = false;
             break;
           }
         if (!bondsValid)
+          continue;
+        const std::span<const uint32_t> ligandAtoms = partners(atom);
+        const uint32_t n = static_cast<uint32_t>(ligandAtoms.size());
+        if (n < 3 || n < site.coordination)
           continue;
 
         // A ligand at the place of the centre or of an earlier ligand (a
@@ -1449,7 +1489,7 @@ bool MakeAtomPolyhedra(CrystalRec *crystal) {
         // make every plane through them degenerate.
         distinct.clear();
         for (uint32_t k = 0; k < n; ++k) {
-          const uint32_t ligand = atom.bonds[k];
+          const uint32_t ligand = ligandAtoms[k];
           if (meter.Add(distinct.size() + 1)) {
             cancelled = true;
             break;

@@ -1,6 +1,7 @@
 // Generation of the unit cell from the asymmetric unit.
 #include "UnitCell.h"
 #include "BondSearch.h"
+#include "CovalentRadii.h"
 
 #include "Alerts.h"
 #include "EllipsoidMaths.h"
@@ -17,6 +18,7 @@
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <span>
 #include <string>
 #include <unordered_map>
 
@@ -363,6 +365,17 @@ private:
 
 } // namespace
 
+namespace {
+
+// Sites of two different groups of one disorder assembly are alternatives,
+// never copies of each other, even at one place.
+bool PartsOfOneDisorder(const AsymmetricUnitRecord &a, const AsymmetricUnitRecord &b) {
+  return a.disorderGroup != 0 && b.disorderGroup != 0 && a.disorderAssembly == b.disorderAssembly &&
+         a.disorderGroup != b.disorderGroup;
+}
+
+} // namespace
+
 void RemoveSymmetryRelatedSites(CrystalRec *crystal) {
   if (!crystal)
     return;
@@ -390,7 +403,8 @@ void RemoveSymmetryRelatedSites(CrystalRec *crystal) {
         float image[3];
         WrappedImage(op, site.xyz, c.originShift, image);
         related = kept.AnyNear(elementClass, image, [&](int32_t i) {
-          return SitesHaveSameOccupancy(c.sites[static_cast<size_t>(i)], site) &&
+          const AsymmetricUnitRecord &other = c.sites[static_cast<size_t>(i)];
+          return SitesHaveSameOccupancy(other, site) && !PartsOfOneDisorder(other, site) &&
                  SamePlace(image, &keptXYZ[static_cast<size_t>(i) * 3]);
         });
         if (related)
@@ -521,6 +535,78 @@ std::optional<std::vector<AsymmetricUnitRecord>> GenCellAU(CrystalRec *crystal, 
   if (count)
     *count = static_cast<int32_t>(out.size());
   return out;
+}
+
+// ---- Images of one atom ------------------------------------------------------
+
+namespace {
+
+// How many of a site's images (wrapped positions) are places of one atom: the
+// images joined to the first by chains of images closer than `reach` (A).
+// By symmetry every image has as many. `G` is the metric tensor.
+int32_t ImagesOfOneAtom(const std::vector<std::array<float, 3>> &images, const float G[9], double reach) {
+  std::vector<uint8_t> joined(images.size(), 0);
+  std::vector<size_t> open{0};
+  joined[0] = 1;
+  int32_t count = 1;
+  while (!open.empty()) {
+    const std::array<float, 3> &p = images[open.back()];
+    open.pop_back();
+    for (size_t k = 0; k < images.size(); k++) {
+      if (joined[k])
+        continue;
+      double d[3];
+      for (int i = 0; i < 3; i++) {
+        d[i] = double(images[k][i]) - double(p[i]);
+        d[i] -= std::round(d[i]);
+      }
+      double d2 = 0.0;
+      for (int i = 0; i < 3; i++)
+        for (int j = 0; j < 3; j++)
+          d2 += d[i] * double(G[3 * i + j]) * d[j];
+      if (d2 < reach * reach) {
+        joined[k] = 1;
+        open.push_back(k);
+        count++;
+      }
+    }
+  }
+  return count;
+}
+
+} // namespace
+
+int32_t ShareOccupancyAmongCloseImages(CrystalRec *crystal, size_t siteIndex) {
+  if (!crystal || siteIndex >= crystal->sites.size())
+    return 1;
+  CrystalRec &c = *crystal;
+  AsymmetricUnitRecord &site = c.sites[siteIndex];
+  const CovalentRadiusRow *row = FindCovalentRadius(site.elements[0]);
+  int32_t nOps = 0;
+  const auto ops = row && row->radius > 0.0f ? CrystalGEPs(crystal, &nOps, false) : std::nullopt;
+  if (!ops || nOps < 2)
+    return 1;
+  // The site's distinct images, as the cell's generation makes them.
+  std::vector<std::array<float, 3>> images;
+  for (const GEP &op : *ops) {
+    float xyz[3];
+    WrappedImage(op, site.xyz, c.originShift, xyz);
+    if (std::none_of(images.begin(), images.end(),
+                     [&](const std::array<float, 3> &q) { return SamePlace(xyz, q.data()); }))
+      images.push_back({xyz[0], xyz[1], xyz[2]});
+  }
+  float G[9];
+  GetMetricTensor(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, G);
+  const int32_t n = images.size() < 2 ? 1 : ImagesOfOneAtom(images, G, kOneAtomImagesFactor * 2.0 * row->radius);
+  double occupancy = 0.0;
+  for (int k = 0; k < kMaxSiteElements; k++)
+    if (site.elements[k] != kBlankElement && site.occupancies[k] > 0.0f)
+      occupancy += site.occupancies[k];
+  if (n < 2 || !(occupancy * n > 1.0 + kOneAtomOccupancySlack))
+    return 1;
+  for (float &share : site.occupancies)
+    share = static_cast<float>(double(share) / n);
+  return n;
 }
 
 // ---- Cell validity -----------------------------------------------------------

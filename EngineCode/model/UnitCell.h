@@ -98,8 +98,9 @@ std::optional<std::vector<GEP>> GetCrystalGEPs(CrystalRec *crystal, int32_t *cou
 bool GenCell(CrystalRec *crystal);
 
 // Removes every site that is a symmetry copy of an earlier site with the same
-// elements and occupancies: the first site of each class stays, in its place,
-// and the later sites close up. Nothing happens with a single operator or
+// elements and occupancies (sites of two different groups of one disorder
+// assembly are alternatives, never copies): the first site of each class
+// stays, in its place, and the later sites close up. Nothing happens with a single operator or
 // fewer than two sites.
 void RemoveSymmetryRelatedSites(CrystalRec *crystal);
 
@@ -114,6 +115,26 @@ bool GetSiteMultiplicity(CrystalRec *crystal, float xyz[3], int32_t *multiplicit
 // is turned with the operator (R U R^T). Nothing (and *count 0) without
 // sites or memory.
 std::optional<std::vector<AsymmetricUnitRecord>> GenCellAU(CrystalRec *crystal, int32_t *count);
+
+// ---- Images of one atom ---------------------------------------------------------
+
+// Images of one site closer than this share of twice its element's covalent
+// radius are places of one atom (no bond is that short: H 0.43 A), as where
+// a file puts a hydrogen beside a three-fold axis and gives no occupancy.
+inline constexpr double kOneAtomImagesFactor = 0.7;
+// The places of one atom may hold this much more than one atom between them
+// (occupancies rounded up) before the occupancy is divided.
+inline constexpr double kOneAtomOccupancySlack = 0.01;
+
+// Where a file gives a site no occupancy, images of the site closer than
+// kOneAtomImagesFactor times twice its covalent radius are places of one
+// atom (a hydrogen written beside a three-fold axis): when they would hold
+// more than one atom between them, the site's occupancy is divided among
+// them, so that each is drawn as a share of the atom, the formula counts
+// one, and the images are alternatives of each other (BondSearch.h), counted
+// once in coordination. Answers how many places it divided the occupancy
+// among, 1 when it left it as it was.
+int32_t ShareOccupancyAmongCloseImages(CrystalRec *crystal, size_t site);
 
 // ---- Cell validity -----------------------------------------------------------
 

@@ -9,9 +9,12 @@
 #include "CellTransform.h"
 #include "EditCrystalRecord.h"
 #include "PlotRange.h"
+#include "Polyhedra.h"
 #include "Preferences.h"
+#include "SiteBrowserData.h"
 #include "StructureTransforms.h"
 #include "documents/CrystalDocument.h"
+#include "export/ExportFrame.h"
 #include "export/OwnTextWriter.h"
 
 #include <gtest/gtest.h>
@@ -759,6 +762,124 @@ TEST(AutomaticBonds, SurveyedSitesHaveTheirReferenceCoordination) {
       EXPECT_EQ(at->second, std::set<uint32_t>{row.drawn ? row.drawn : row.coordination}) << "drawn";
     EXPECT_EQ(TooShortBond(c), "");
   }
+}
+
+// The coordination number the crystal coordination export gives the first
+// atom of the site, and the labels of the neighbours it lists under it.
+std::pair<std::string, std::multiset<std::string>> ListedNeighbours(const std::string &text, const std::string &label) {
+  std::istringstream in(text);
+  std::pair<std::string, std::multiset<std::string>> out;
+  bool inGroup = false;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string first, element, name;
+    words >> first;
+    if (line.empty() || first.empty()) {
+      if (inGroup)
+        break;
+    } else if (first.front() == '[') {
+      words >> element >> name;
+      inGroup = name == label && out.first.empty();
+      if (inGroup)
+        out.first = first;
+    } else if (inGroup) {
+      words >> name;
+      out.second.insert(name);
+    }
+  }
+  return out;
+}
+
+// A partner that stands at several alternative places is one partner in the
+// Sites window's coordination, the crystal coordination export and the
+// polyhedra alike: brucite's H, which its file places on three images
+// 0.22 A apart beside the three-fold axis without an occupancy (gemmi's
+// cell expansion takes them for one atom: O has 3 Mg and 1 H, and the cell
+// holds 2 H), each place a third of the atom; thpp's C7a
+// (0.88) and C7b (0.12), 0.69 A apart (gemmi's distances of the cctbx
+// thpp.cif); hashizume's ethyl chain in two parts, C11A (0.874) and C11B
+// (0.126) at one place, each part bonded within itself (gemmi's distances
+// of the block, the parts as its disorder groups say). The export lists the
+// place of the larger occupancy; the polyhedron takes it as its ligand.
+TEST(AutomaticBonds, APartnerAtSeveralPlacesIsOnePartnerEverywhere) {
+  FakeHost host;
+  const fs::path dir = fs::temp_directory_path() / ("ovpartners-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  struct Row {
+    const char *file;
+    const char *site;
+    uint32_t coordination;
+    std::multiset<std::string> partners; // listed by the export, the ligands of the polyhedron
+    bool halves = false;                 // the file with both parts at occupancy 0.5
+    const char *formula = nullptr;       // the formula the Log gives
+  };
+  const Row rows[] = {
+      // The file's own _chemical_formula_sum is H2 Mg O2.
+      {"brucite_split_h.cif", "O", 4, {"H", "Mg", "Mg", "Mg"}, false, "calculated formula: H 2.00 Mg 1.00 O 2.00"},
+      {"thpp.ins", "N8", 3, {"C14", "C7a", "C9"}},
+      {"hashizume_ethyl368K.cif", "C11A", 4, {"C1", "C12A", "H111", "H112"}},
+      {"hashizume_ethyl368K.cif", "C11B", 4, {"C1", "C12B", "H113", "H114"}},
+      {"hashizume_ethyl368K.cif", "C1", 3, {"C11A", "N1", "O1"}},
+      // Two parts of equal occupancy at one place are no copies of each other.
+      {"hashizume_ethyl368K.cif", "C11B", 4, {"C1", "C12B", "H113", "H114"}, true},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(std::string(row.file) + " " + row.site);
+    fs::path file = BondsFile(row.file);
+    if (row.halves) {
+      std::ifstream in(file);
+      std::stringstream text;
+      text << in.rdbuf();
+      std::string halves = text.str();
+      for (const std::string part : {" 0.874(6) A ", " 0.126(6) A "})
+        for (size_t at = halves.find(part); at != std::string::npos; at = halves.find(part, at))
+          halves.replace(at, part.size(), " 0.5 A ");
+      file = dir / "halves.cif";
+      std::ofstream(file) << halves;
+    }
+    host.log.clear();
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), file));
+    if (row.formula) {
+      EXPECT_NE(host.log.find(row.formula), std::string::npos) << host.log;
+    }
+    CrystalRec &c = w.crystal();
+    const auto site =
+        std::find_if(c.sites.begin(), c.sites.end(), [&](const auto &s) { return s.label == std::string(row.site); });
+    ASSERT_NE(site, c.sites.end());
+    const int32_t index = static_cast<int32_t>(site - c.sites.begin());
+    const std::string shown = SiteBrowserCoordinationText(&c, SiteItem(index));
+    EXPECT_EQ(shown.substr(0, shown.find(']') + 1), "[" + std::to_string(row.coordination) + "]") << "Sites window";
+
+    host.windowTitle = "partners";
+    host.savePaths = {dir / "partners crystal coordination.txt"};
+    ASSERT_EQ(DoExportCommand(w.ref(), FourCharsToLong("xCoD")), 0);
+    std::ifstream in(dir / "partners crystal coordination.txt");
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(ListedNeighbours(text.str(), row.site),
+              std::pair("[" + std::to_string(row.coordination) + "]", row.partners))
+        << "export";
+
+    // The polyhedra of the site's atoms with every neighbour drawn.
+    std::set<std::multiset<std::string>> ligands;
+    for (uint32_t a : SurroundedAtoms(w)) {
+      if (c.atoms[a].site != static_cast<uint32_t>(index))
+        continue;
+      const Polyhedron *poly = AtomPolyhedron(&c, c.atoms[a]);
+      ASSERT_NE(poly, nullptr) << "atom " << a;
+      std::set<uint32_t> vertices;
+      for (const PolyFace &face : poly->faces)
+        vertices.insert(face.vertices.begin(), face.vertices.end());
+      vertices.erase(a); // the centre, apex of a pyramid
+      std::multiset<std::string> labels;
+      for (uint32_t v : vertices)
+        labels.insert(c.sites[c.atoms[v].site].label);
+      ligands.insert(labels);
+    }
+    EXPECT_EQ(ligands, std::set<std::multiset<std::string>>{row.partners}) << "polyhedra";
+  }
+  fs::remove_all(dir);
 }
 
 // Transform > Automatic Bonds on the bundled garnet throws away its bond

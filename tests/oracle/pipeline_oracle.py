@@ -359,15 +359,19 @@ def check(s, plan, got, failures, tally):
     # A partner counts once: two neighbours are places of one partner when
     # they cannot both be there, closer than SAME_PARTNER times their
     # covalent radii's sum (ase's table, Cordero et al.): two partly occupied
-    # sites whose occupancies sum to at most 1.
+    # sites whose occupancies sum to at most 1, or two images of one site of
+    # at most half occupancy.
     def radius(n):
         element = contents[n][0]
         return covalent_radii[atomic_numbers[element]] if element in atomic_numbers else 0.0
 
-    def apart(b, c):
+    # Images of one site of at most half occupancy are alternatives unless
+    # an orientation the program infers keeps them together, which this
+    # oracle does not work out: such pairs widen the range it accepts.
+    def apart(b, c, same_site):
         (_, ob, kb, _), (_, oc, kc, _) = contents[b], contents[c]
         if kb == kc:
-            return False
+            return same_site and 0 < ob <= 0.5 + OCC_SLACK
         return 0 < ob < 1 and 0 < oc < 1 and ob + oc <= 1 + OCC_SLACK
 
     for st, k in zip(sites, site_class):
@@ -380,22 +384,24 @@ def check(s, plan, got, failures, tally):
         places = [b for b, dist in zip(jj[mine] if len(mine) else [], dd[mine] if len(mine) else [])
                   if not (contents[b][2] == k and dist * dist < SELF_DIST_SQ)
                   and any(spec_state(dist, lo, hi) >= 0 for lo, hi in pair_specs(specs, st['element'], contents[b][0]))]
-        chain = list(range(len(places)))
+        def joined(same_site):
+            chain = list(range(len(places)))
 
-        def root(x):
-            while chain[x] != x:
-                x = chain[x]
-            return x
-        joined = 0
-        for x, y in itertools.combinations(range(len(places)), 2):
-            b, c = places[x], places[y]
-            if apart(b, c) and pbc.get_distance(b, c, mic=True) < SAME_PARTNER * (radius(b) + radius(c)):
-                rx, ry = root(x), root(y)
-                if rx != ry:
-                    chain[rx] = ry
-                    joined += 1
-        low -= joined
-        high -= joined
+            def root(x):
+                while chain[x] != x:
+                    x = chain[x]
+                return x
+            count = 0
+            for x, y in itertools.combinations(range(len(places)), 2):
+                b, c = places[x], places[y]
+                if apart(b, c, same_site) and pbc.get_distance(b, c, mic=True) < SAME_PARTNER * (radius(b) + radius(c)):
+                    rx, ry = root(x), root(y)
+                    if rx != ry:
+                        chain[rx] = ry
+                        count += 1
+            return count
+        low -= joined(True)
+        high -= joined(False)
         for b, dist in zip(jj[mine] if len(mine) else [], dd[mine] if len(mine) else []):
             if contents[b][2] == k and dist * dist < SELF_DIST_SQ:
                 continue
@@ -439,13 +445,41 @@ def check(s, plan, got, failures, tally):
                         (len(extra), a, b, np.linalg.norm(atom_pos[a] - atom_pos[b])))
     tally.bonds += len(d['bonds'])
 
-    # Polyhedra.
+    # Polyhedra: a ligand bonded at several alternative places is one.
+    def plotted_apart(a, b, same_site):
+        sa, sb = sites[d['atoms'][a][0]], sites[d['atoms'][b][0]]
+        if d['atoms'][a][0] == d['atoms'][b][0]:
+            return same_site and 0 < sa['occ'] <= 0.5 + OCC_SLACK
+        return 0 < sa['occ'] < 1 and 0 < sb['occ'] < 1 and sa['occ'] + sb['occ'] <= 1 + OCC_SLACK
+
+    def partners(ligands, same_site):
+        chain = list(range(len(ligands)))
+
+        def root(x):
+            while chain[x] != x:
+                x = chain[x]
+            return x
+        count = len(ligands)
+        for x, y in itertools.combinations(range(len(ligands)), 2):
+            a, b = ligands[x], ligands[y]
+            reach = SAME_PARTNER * sum(covalent_radii[atomic_numbers[sites[d['atoms'][j][0]]['element']]]
+                                       if sites[d['atoms'][j][0]]['element'] in atomic_numbers else 0.0
+                                       for j in (a, b))
+            if plotted_apart(a, b, same_site) and np.linalg.norm(atom_pos[a] - atom_pos[b]) < reach:
+                rx, ry = root(x), root(y)
+                if rx != ry:
+                    chain[rx] = ry
+                    count -= 1
+        return count
+
     for i in index:
-        n = len(bonded[i])
+        ligands = sorted(bonded[i])
+        n = partners(ligands, False) if len(ligands) > 1 else len(ligands)
+        if len(ligands) > 1 and partners(ligands, True) != n:
+            continue  # whether images of one site are one ligand is not worked out here
         cn = sites[d['atoms'][i][0]]['cn']
         want_poly = n >= 3 and n >= cn
         have = d['polys'].get(i)
-        ligands = sorted(bonded[i])
         if not want_poly:
             if have is not None:
                 return fail('atom %d has a polyhedron with %d bonds (coordination %d)' % (i, n, cn))
@@ -459,8 +493,8 @@ def check(s, plan, got, failures, tally):
         if not set(vertices) <= set(ligands) | {i}:
             return fail('polyhedron of atom %d has vertices %s beyond its ligands %s' % (i, vertices, ligands))
         tally.polys += 1
-        if len(distinct) < len(ligands):
-            continue  # overlapping ligands: the program keeps one of each
+        if len(distinct) < len(ligands) or n < len(ligands):
+            continue  # overlapping ligands, or one at several places: the program keeps one of each
         hull, planes = hull_faces([atom_pos[j] for j in ligands])
         if not hull:
             continue
