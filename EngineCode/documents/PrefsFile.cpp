@@ -550,12 +550,24 @@ std::filesystem::path NewCacheFilePath() {
   }
 }
 
-bool WriteCacheFile(const std::filesystem::path &file, std::span<const uint8_t> bytes, std::string *reason) {
+bool WriteCacheFile(const std::filesystem::path &file, std::span<const uint8_t> bytes, std::string *reason,
+                    const std::function<bool()> &givenUp) {
   std::filesystem::path part = file;
   part += ".part";
   std::FILE *out = std::fopen(part.c_str(), "wb");
-  bool written = out && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  const int error = written ? 0 : errno;
+  bool written = out != nullptr;
+  int error = 0;
+  for (size_t at = 0; written && at < bytes.size(); at += kCacheWritePiece) {
+    if (givenUp && givenUp()) {
+      written = false;
+      error = ECANCELED;
+      break;
+    }
+    const size_t piece = std::min(kCacheWritePiece, bytes.size() - at);
+    written = std::fwrite(bytes.data() + at, 1, piece, out) == piece;
+  }
+  if (!written && !error)
+    error = errno;
   if (out && std::fclose(out) != 0 && written) {
     written = false;
     if (reason)

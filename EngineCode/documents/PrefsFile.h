@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -29,6 +30,9 @@
 inline constexpr const char *kPrefsFileName = "Orvalisphere 9 Preferences";
 inline constexpr const char *kCacheFolderName = "Orvalisphere Cache";
 inline constexpr const char *kCacheFilePrefix = "__OVCache";
+// A cache document is written this many bytes at a time, so that a write
+// given up stops soon.
+inline constexpr size_t kCacheWritePiece = size_t{4} << 20;
 inline constexpr uint16_t kPrefsFormatVersion = 9;
 
 std::filesystem::path GetPrefsFolder();
@@ -68,7 +72,10 @@ std::filesystem::path NewCacheFilePath();
 // that a failed write leaves the old file (or none), but never synced to
 // disk: the cache is not the user's work, and a copy of the program that
 // ends takes its cache folder with it. False (and why) on any failure.
-bool WriteCacheFile(const std::filesystem::path &file, std::span<const uint8_t> bytes, std::string *reason = nullptr);
+// `givenUp`, when given, is asked between pieces of the write: once it
+// answers true the write stops and leaves nothing behind.
+bool WriteCacheFile(const std::filesystem::path &file, std::span<const uint8_t> bytes, std::string *reason = nullptr,
+                    const std::function<bool()> &givenUp = {});
 // Writes the window's structure (and its notes, and with `withPreview` its
 // preview picture) as a new cache document; answers a new record for it
 // (file, type, caption = the window title) that the caller adds to a list,

@@ -95,6 +95,10 @@ constexpr size_t kRecordsAhead = 12; // the record of an atom or a cell point
 constexpr size_t kBondsAhead = 8;    // the atom's bond list
 constexpr size_t kLinksAhead = 4;    // its neighbours, or the cell point's linked points
 constexpr size_t kSitesAhead = 2;    // the sites of the atom and its neighbours
+// Site records that fit in this many bytes stay in the first-level cache
+// through a walk: asking for them again would cost the walk more than it
+// saves, so the last stage is left out.
+constexpr size_t kSitesKeptInCache = 32 * 1024;
 
 // The walks move the status window's bar every this many entries: the bar
 // moves a few times a second at most, and a fast frame's entries are cheap.
@@ -168,6 +172,7 @@ constexpr size_t kProgressEvery = 64;
 // `PlotCellFrameSegment`, atoms through `atom`.
 template <class AtomStep> void WalkIndex(CrystalRec &c, AtomStep atom) {
   const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
+  const bool sitesAhead = UsableSiteSize(c) * sizeof(AsymmetricUnitRecord) > kSitesKeptInCache;
   for (size_t i = 0; i < n; i++) {
     if (i + kRecordsAhead < n)
       PrefetchEntry(c, c.sortIndex[i + kRecordsAhead], kRecordsAhead);
@@ -175,7 +180,7 @@ template <class AtomStep> void WalkIndex(CrystalRec &c, AtomStep atom) {
       PrefetchEntry(c, c.sortIndex[i + kBondsAhead], kBondsAhead);
     if (i + kLinksAhead < n)
       PrefetchEntry(c, c.sortIndex[i + kLinksAhead], kLinksAhead);
-    if (i + kSitesAhead < n)
+    if (sitesAhead && i + kSitesAhead < n)
       PrefetchEntry(c, c.sortIndex[i + kSitesAhead], kSitesAhead);
     if (gShowProgress && i % kProgressEvery == 0)
       WriteProgress("", float(i) * 100.0f / float(n));

@@ -13,6 +13,8 @@
 #include "CachedFiles.h"
 #include "Polyhedra.h"
 #include "RenderServices.h"
+#include "documents/CacheWrites.h"
+#include "documents/PrefsFile.h"
 #include "documents/UndoHistory.h"
 #include "window/MainWindowData.h"
 
@@ -20,12 +22,20 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
 
 constexpr uint32_t kPolyhedralModelCommand = FourCharsToLong("Poly");
+// Cancel checks a stopped command may still make before it is over.
+constexpr int kChecksAfterEscape = 1000;
 
 // Notes whether any window of the program showed itself changed (the
 // title's mark) while it watches.
@@ -139,12 +149,58 @@ TEST_F(LongDocumentTasksTest, OpeningShowsTheStatusWindowAndEscapeLeavesNoWindow
     host.timersOnSlowClock = false;
     QCoreApplication::processEvents();
     EXPECT_EQ(host.escapes, 1);
+    EXPECT_LE(host.checks - host.escapedAtCheck, kChecksAfterEscape) << "checks made after the Escape";
     EXPECT_EQ(AllGraphWindows().size(), windows);
     EXPECT_TRUE(host.Logged("Opening stopped: nothing was opened from \"" + stop.file.filename().string() + "\"."))
         << host.log.size() << " Log lines";
     EXPECT_FALSE(host.Logged("Undo state put off"));
     EXPECT_FALSE(marked.seen) << "the title showed the window changed";
   }
+}
+
+// Stopped once its first undo state is handed to the cache writer, an open
+// gives that state up without waiting for it to be written: here the cache
+// folder takes no byte (the state's file is a pipe nobody reads) until the
+// open is over, and then the writer stops before its first byte and leaves
+// nothing behind.
+TEST_F(LongDocumentTasksTest, AnOpenStoppedAfterItsUndoStateWaitsForNoWrite) {
+  const std::filesystem::path file = LargeDocument("large.ovdf");
+  CloseAllStructureWindows();
+  // The cache document after the next one is the opened structure's state.
+  const std::string taken = NewCacheFilePath().filename().string();
+  const std::filesystem::path state =
+      GetCacheFolder() / (kCacheFilePrefix + std::to_string(std::stoi(taken.substr(std::strlen(kCacheFilePrefix))) + 1));
+  const std::filesystem::path part = state.string() + ".part";
+  ASSERT_EQ(::mkfifo(part.c_str(), 0600), 0);
+
+  const size_t windows = AllGraphWindows().size();
+  host.escapeWhen = [] {
+    const std::vector<MainWindow *> all = AllGraphWindows();
+    return std::any_of(all.begin(), all.end(), [](MainWindow *m) { return GetNumWindowHistory(m->Ref()) > 0; });
+  };
+  host.timersOnSlowClock = true;
+  host.Begin(150000);
+  EXPECT_FALSE(OpenFSRefInWindow(file, nullptr));
+  host.End();
+  host.timersOnSlowClock = false;
+  EXPECT_EQ(host.escapes, 1);
+  EXPECT_EQ(AllGraphWindows().size(), windows);
+  EXPECT_TRUE(host.Logged("Opening stopped: nothing was opened from \"large.ovdf\"."));
+
+  // Opened without waiting for a writer (a pipe no write ever opened reads
+  // as empty at once), then read to its end: the writer's bytes, if any.
+  const int pipe = ::open(part.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(pipe, 0);
+  ::fcntl(pipe, F_SETFL, ::fcntl(pipe, F_GETFL) & ~O_NONBLOCK);
+  size_t written = 0;
+  char buffer[65536];
+  for (ssize_t got; (got = ::read(pipe, buffer, sizeof buffer)) > 0;)
+    written += size_t(got);
+  ::close(pipe);
+  FinishCacheWrites();
+  EXPECT_EQ(written, 0u);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(part)));
+  EXPECT_FALSE(std::filesystem::exists(state));
 }
 
 // Quit a moment after a rotation: the full picture due after the quick one

@@ -29,6 +29,7 @@ public:
   std::function<bool()> escapeWhen;
   bool timersOnSlowClock = false;
   int checks = 0, escapes = 0;
+  int escapedAtCheck = 0; // the check the last Escape was pressed at
   std::vector<std::string> log, shown;
   uint64_t start = 0, firstShown = 0; // the clock at the command's start and when the window first showed
 
@@ -53,6 +54,7 @@ public:
     if (checks == escapeAtCheck || (showing && escapes == 0 && skipped_++ >= escapeSkips) ||
         (escapeWhen && escapes == 0 && escapeWhen())) {
       ++escapes;
+      escapedAtCheck = checks;
       QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow();
       if (!target)
         target = gRangeWindow;
@@ -79,7 +81,7 @@ public:
   void Begin(uint64_t slowStep) {
     log.clear();
     shown.clear();
-    checks = escapes = skipped_ = 0;
+    checks = escapes = escapedAtCheck = skipped_ = 0;
     start = NowMicroseconds();
     step = slowStep;
   }
