@@ -1666,14 +1666,44 @@ namespace {
 // too close for both to be there (kPartialAlternativeFactor times their
 // covalent radii's sum) are places of one partner, and a chain of such places is one partner, so
 // the count does not hang on the order the neighbours are found in.
-uint32_t CountOnePerAlternative(const CrystalRec &c, const CandidateIndex &index, const SiteAlternatives &alternatives,
-                                const std::vector<uint32_t> &neighbours, std::vector<uint32_t> *partner) {
-  const auto radius = [&](uint32_t atom) {
-    const CovalentRadiusRow *row = FindCovalentRadius(c.sites[c.atoms[atom].site].elements[0]);
-    return row ? row->radius : 0.0f;
-  };
-  // partner[k]: a neighbour of the same partner as neighbour k (a forest).
+// What the count reads of each neighbour, looked up once per query.
+struct NeighbourOfQuery {
+  float xyz[3];
+  uint32_t atom, site;
+  float radius; // covalent (A)
+};
+
+// The site of every atom and the covalent radius of every site's element
+// (0 where none is known), read once for all the queries of a count.
+struct AtomSitesAndRadii {
+  std::vector<uint32_t> atomSite;
+  std::vector<float> siteRadius;
+  explicit AtomSitesAndRadii(const CrystalRec &c) {
+    atomSite.resize(UsableAtomSize(c));
+    for (size_t i = 0; i < atomSite.size(); i++)
+      atomSite[i] = c.atoms[i].site;
+    siteRadius.resize(c.sites.size());
+    for (size_t s = 0; s < siteRadius.size(); s++) {
+      const CovalentRadiusRow *row = FindCovalentRadius(c.sites[s].elements[0]);
+      siteRadius[s] = row ? row->radius : 0.0f;
+    }
+  }
+};
+
+uint32_t CountOnePerAlternative(const AtomSitesAndRadii &lookup, const CandidateIndex &index,
+                                const SiteAlternatives &alternatives, const std::vector<uint32_t> &neighbours,
+                                std::vector<NeighbourOfQuery> *of, std::vector<uint32_t> *partner) {
   const size_t n = neighbours.size();
+  of->resize(n);
+  for (size_t k = 0; k < n; k++) {
+    const GridItem &item = index.Item(neighbours[k]);
+    NeighbourOfQuery &q = (*of)[k];
+    std::memcpy(q.xyz, item.xyz, sizeof q.xyz);
+    q.atom = item.atom;
+    q.site = lookup.atomSite[item.atom];
+    q.radius = lookup.siteRadius[q.site];
+  }
+  // partner[k]: a neighbour of the same partner as neighbour k (a forest).
   partner->resize(n);
   std::iota(partner->begin(), partner->end(), 0u);
   const auto root = [&](uint32_t k) {
@@ -1684,12 +1714,11 @@ uint32_t CountOnePerAlternative(const CrystalRec &c, const CandidateIndex &index
   uint32_t count = static_cast<uint32_t>(n);
   for (uint32_t a = 0; a < n; a++)
     for (uint32_t b = a + 1; b < n; b++) {
-      const GridItem &x = index.Item(neighbours[a]), &y = index.Item(neighbours[b]);
+      const NeighbourOfQuery &x = (*of)[a], &y = (*of)[b];
       const float dx = x.xyz[0] - y.xyz[0], dy = x.xyz[1] - y.xyz[1], dz = x.xyz[2] - y.xyz[2];
       const float d2 = dx * dx + dy * dy + dz * dz;
-      const float reach = kPartialAlternativeFactor * (radius(x.atom) + radius(y.atom));
-      if (c.atoms[x.atom].site != c.atoms[y.atom].site && d2 < reach * reach &&
-          !alternatives.AtomsMayBondAt(x.atom, y.atom, d2)) {
+      const float reach = kPartialAlternativeFactor * (x.radius + y.radius);
+      if (x.site != y.site && d2 < reach * reach && !alternatives.AtomsMayBondAt(x.atom, y.atom, d2)) {
         const uint32_t ra = root(a), rb = root(b);
         if (ra != rb) {
           (*partner)[ra] = rb;
@@ -1743,6 +1772,10 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   CancelPoll cancel(kCancelClockEvery);
   // A query's neighbours (grid items) where some are alternatives of others.
   std::vector<uint32_t> neighbours, counted;
+  std::vector<NeighbourOfQuery> neighbourOf;
+  std::optional<AtomSitesAndRadii> lookup;
+  if (alternatives.Any())
+    lookup.emplace(c);
   CandidateIndex index;
 
   for (int32_t k = 0; k < SpecCount(c); k++) {
@@ -1844,7 +1877,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
               count++;
             });
             if (alternatives.Any())
-              count = CountOnePerAlternative(c, index, alternatives, neighbours, &counted);
+              count = CountOnePerAlternative(*lookup, index, alternatives, neighbours, &neighbourOf, &counted);
             site.coordination += count;
             contacts += count;
           }
