@@ -405,13 +405,14 @@ public:
         const uint32_t end = grid_.cellStart[static_cast<size_t>(row + cube.to[0] + 1)];
         for (uint32_t k = begin; k < end; k++) {
           const GridItem &item = grid_.items[k];
-          // Without a branch per face: about half the items fail, at random.
-          const bool inCube = (item.xyz[0] >= lo[0]) & (item.xyz[0] <= hi[0]) & (item.xyz[1] >= lo[1]) &
-                              (item.xyz[1] <= hi[1]) & (item.xyz[2] >= lo[2]) & (item.xyz[2] <= hi[2]);
-          if constexpr (kEveryItem)
-            visit(k, inCube);
-          else if (inCube)
+          if constexpr (kEveryItem) {
+            // Every item is visited: the faces are tested without a branch.
+            visit(k, (item.xyz[0] >= lo[0]) & (item.xyz[0] <= hi[0]) & (item.xyz[1] >= lo[1]) &
+                         (item.xyz[1] <= hi[1]) & (item.xyz[2] >= lo[2]) & (item.xyz[2] <= hi[2]));
+          } else if (item.xyz[0] >= lo[0] && item.xyz[0] <= hi[0] && item.xyz[1] >= lo[1] && item.xyz[1] <= hi[1] &&
+                     item.xyz[2] >= lo[2] && item.xyz[2] <= hi[2]) {
             visit(k);
+          }
         }
       }
     }
