@@ -39,6 +39,12 @@ constexpr int64_t kMinGridCells = 27;
 constexpr double kGridGrowth = 1.25;
 // The smallest grid cell edge tried first (Angstrom).
 constexpr double kMinGridCellEdge = 1e-6;
+// The crowd count reads the cells within the distance times (1 + this), plus
+// this share of a cell edge: more than every rounding of a distance or a
+// cell's bounds moves them.
+constexpr double kCellReachSlack = 1e-3;
+// The crowd count trims the rows of a cube at most this many cells across.
+constexpr int64_t kMostRowsAcross = 5;
 // A query rebuilds the grid when its half-width exceeds the cell edge by this
 // factor (too many cells per query), or falls below 1 / kGridRebuildFactor²
 // of the half-width the grid was built for when no size limit raised the
@@ -1273,7 +1279,7 @@ int32_t CandidateIndex::BallAtomsAfter(const float p[3], float d, uint32_t posit
   uint64_t *out = hits_.data();
   size_t n = 0;
   const float dSq = d * d;
-  VisitCube<true>(cube, [&](uint32_t k, bool inCube) {
+  VisitCube<true, true>(cube, [&](uint32_t k, bool inCube) {
     const GridItem &item = grid_.items[k];
     const float dx = item.xyz[0] - p[0];
     const float dy = item.xyz[1] - p[1];
@@ -1301,10 +1307,10 @@ bool CandidateIndex::HoldsMoreThan(const float p[3], float d, size_t limit) {
     return false;
   const float dSq = d * d;
   size_t count = 0;
-  // A cell's candidates within d of p; true once more than limit are found.
-  const auto countCell = [&](int64_t cx, int64_t cy, int64_t cz) {
-    const size_t cell = static_cast<size_t>((cz * grid_.dims[1] + cy) * grid_.dims[0] + cx);
-    for (uint32_t k = grid_.cellStart[cell]; k < grid_.cellStart[cell + 1]; k++) {
+  // The candidates of cells first..end within d of p; true once more than
+  // limit are found.
+  const auto countCells = [&](size_t first, size_t end) {
+    for (uint32_t k = grid_.cellStart[first]; k < grid_.cellStart[end]; k++) {
       const GridItem &item = grid_.items[k];
       const float dx = item.xyz[0] - p[0], dy = item.xyz[1] - p[1], dz = item.xyz[2] - p[2];
       if (dx * dx + dy * dy + dz * dz <= dSq && ++count > limit)
@@ -1315,14 +1321,58 @@ bool CandidateIndex::HoldsMoreThan(const float p[3], float d, size_t limit) {
   // p's own cell first: its edge is at least d, so at least an eighth of a
   // sphere of radius d lies in it, and where candidates crowd the count
   // passes the limit there after a few times limit of them.
-  const int64_t own[3] = {CellOf(p[0], 0), CellOf(p[1], 1), CellOf(p[2], 2)};
-  if (countCell(own[0], own[1], own[2]))
+  const size_t own = static_cast<size_t>((CellOf(p[2], 2) * grid_.dims[1] + CellOf(p[1], 1)) * grid_.dims[0] +
+                                         CellOf(p[0], 0));
+  if (countCells(own, own + 1))
     return true;
-  for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++)
-    for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++)
-      for (int64_t cx = cube.from[0]; cx <= cube.to[0]; cx++)
-        if ((cx != own[0] || cy != own[1] || cz != own[2]) && countCell(cx, cy, cz))
+  // The cells first..end but p's own, counted already.
+  const auto countAround = [&](size_t first, size_t end) {
+    if (own >= first && own < end)
+      return countCells(first, own) || countCells(own + 1, end);
+    return countCells(first, end);
+  };
+  if ((cube.to[1] - cube.from[1] + 1) * (cube.to[2] - cube.from[2] + 1) > kMostRowsAcross * kMostRowsAcross) {
+    for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++)
+      for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
+        const int64_t row = (cz * grid_.dims[1] + cy) * grid_.dims[0];
+        if (countAround(static_cast<size_t>(row + cube.from[0]), static_cast<size_t>(row + cube.to[0] + 1)))
           return true;
+      }
+    return false;
+  }
+  // Of each row of the cube's cells, the stretch that reaches within d of p
+  // (a little beyond: kCellReachSlack), so that no cell the sphere misses is
+  // read; what the stretches hold bounds the count again.
+  size_t stretches[2 * kMostRowsAcross * kMostRowsAcross]; // first and end cell of each
+  size_t ends = 0;
+  uint64_t held = 0;
+  const double reach = double(d) * (1.0 + kCellReachSlack) + grid_.edge * kCellReachSlack;
+  const auto gap = [&](int axis, int64_t cell) {
+    const double low = grid_.origin[axis] + double(cell) * grid_.edge, high = low + grid_.edge;
+    return std::max({0.0, low - double(p[axis]), double(p[axis]) - high});
+  };
+  for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
+    for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
+      const double gy = gap(1, cy), gz = gap(2, cz);
+      const double left = reach * reach - gy * gy - gz * gz;
+      if (left < 0.0)
+        continue;
+      const double across = std::sqrt(left);
+      const int64_t from = std::max(cube.from[0], CellOf(double(p[0]) - across, 0));
+      const int64_t to = std::min(cube.to[0], CellOf(double(p[0]) + across, 0));
+      if (from > to)
+        continue;
+      const int64_t row = (cz * grid_.dims[1] + cy) * grid_.dims[0];
+      stretches[ends++] = static_cast<size_t>(row + from);
+      stretches[ends++] = static_cast<size_t>(row + to + 1);
+      held += grid_.cellStart[static_cast<size_t>(row + to + 1)] - grid_.cellStart[static_cast<size_t>(row + from)];
+    }
+  }
+  if (held <= limit)
+    return false;
+  for (size_t e = 0; e < ends; e += 2)
+    if (countAround(stretches[e], stretches[e + 1]))
+      return true;
   return false;
 }
 

@@ -395,8 +395,11 @@ public:
   const GridItem &Item(uint32_t k) const { return grid_.items[k]; }
   // Calls visit(k) for every grid item k inside the cube, cell row by cell
   // row in memory order; with kEveryItem visit(k, inCube) for every grid
-  // item the cube's cells hold, inCube when it lies inside the cube.
-  template <bool kEveryItem = false, class Visit> void VisitCube(const QueryCube &cube, Visit visit) const {
+  // item the cube's cells hold, inCube when it lies inside the cube, its
+  // faces tested without a branch when kNoBranch (where about as many items
+  // fail as pass, at random).
+  template <bool kEveryItem = false, bool kNoBranch = false, class Visit>
+  void VisitCube(const QueryCube &cube, Visit visit) const {
     const float *lo = cube.lo, *hi = cube.hi;
     for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
       for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
@@ -405,14 +408,17 @@ public:
         const uint32_t end = grid_.cellStart[static_cast<size_t>(row + cube.to[0] + 1)];
         for (uint32_t k = begin; k < end; k++) {
           const GridItem &item = grid_.items[k];
-          if constexpr (kEveryItem) {
-            // Every item is visited: the faces are tested without a branch.
-            visit(k, (item.xyz[0] >= lo[0]) & (item.xyz[0] <= hi[0]) & (item.xyz[1] >= lo[1]) &
-                         (item.xyz[1] <= hi[1]) & (item.xyz[2] >= lo[2]) & (item.xyz[2] <= hi[2]));
-          } else if (item.xyz[0] >= lo[0] && item.xyz[0] <= hi[0] && item.xyz[1] >= lo[1] && item.xyz[1] <= hi[1] &&
-                     item.xyz[2] >= lo[2] && item.xyz[2] <= hi[2]) {
+          bool inCube;
+          if constexpr (kNoBranch)
+            inCube = (item.xyz[0] >= lo[0]) & (item.xyz[0] <= hi[0]) & (item.xyz[1] >= lo[1]) &
+                     (item.xyz[1] <= hi[1]) & (item.xyz[2] >= lo[2]) & (item.xyz[2] <= hi[2]);
+          else
+            inCube = item.xyz[0] >= lo[0] && item.xyz[0] <= hi[0] && item.xyz[1] >= lo[1] &&
+                     item.xyz[1] <= hi[1] && item.xyz[2] >= lo[2] && item.xyz[2] <= hi[2];
+          if constexpr (kEveryItem)
+            visit(k, inCube);
+          else if (inCube)
             visit(k);
-          }
         }
       }
     }

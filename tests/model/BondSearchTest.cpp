@@ -172,7 +172,7 @@ TEST(BondSearchBox, RandomQueriesMatchTheCubeInXRankOrder) {
       const uint32_t after = static_cast<uint32_t>(rng() % points.size());
       const float *c = index[from].xyz;
       std::vector<uint32_t> ball;
-      size_t inCube = 0;
+      size_t inCube = 0, inBall = 0;
       for (uint32_t pos : index.OrderX()) {
         const float *t = index[pos].xyz;
         const float dx = t[0] - c[0], dy = t[1] - c[1], dz = t[2] - c[2];
@@ -180,11 +180,15 @@ TEST(BondSearchBox, RandomQueriesMatchTheCubeInXRankOrder) {
         for (int i = 0; i < 3; i++)
           inside = inside && t[i] >= c[i] - d && t[i] <= c[i] + d;
         inCube += inside;
+        inBall += dx * dx + dy * dy + dz * dz <= d * d;
         if (inside && dx * dx + dy * dy + dz * dz <= d * d && pos > after)
           ball.push_back(pos);
       }
       ASSERT_EQ(Boxed(index, index.BallAtomsAfter(c, d, after)), ball) << "round " << round << " query " << q;
       EXPECT_GE(index.MostAnyCubeHolds(d), inCube) << "round " << round << " query " << q;
+      // The crowd count, at the limits about the ball's count.
+      for (const size_t limit : {inBall > 0 ? inBall - 1 : 0, inBall, inBall / 2})
+        EXPECT_EQ(index.HoldsMoreThan(c, d, limit), inBall > limit) << "round " << round << " query " << q;
     }
   }
 }
