@@ -108,11 +108,12 @@ std::optional<TextFileBondChanges> CompareBondsWithTextFile(CrystalRec &crystal)
   // for the first specification that bonds it.
   uint64_t given = 0;
   bool complete = true;
+  CandidateIndex index;
   for (size_t k = 0; k < specs.size() && complete; k++) {
     const BondSpec &spec = specs[k];
     if (!ElementHasAtoms(c, *list, spec.elementA) || !ElementHasAtoms(c, *list, spec.elementB))
       continue;
-    if (!TurboGetIndexedAtoms(&crystal, TurboFindElementRuns(*list, spec.elementB)) || !TurboSortByXYZ()) {
+    if (!index.GetIndexedAtoms(&crystal, TurboFindElementRuns(*list, spec.elementB)) || !index.SortByX()) {
       complete = false;
       break;
     }
@@ -125,9 +126,9 @@ std::optional<TextFileBondChanges> CompareBondsWithTextFile(CrystalRec &crystal)
         const AtomRecord &atom = c.atoms[static_cast<size_t>(a)];
         if (!FracCoordsInRange(&c, atom.xyz))
           continue;
-        const int32_t hits = TurboBoxAtoms(atom.cart, spec.maxLength);
+        const int32_t hits = index.BoxAtoms(atom.cart, spec.maxLength);
         for (int32_t h = 0; h < hits; h++) {
-          const TurboAtom &cand = gTurboAtoms[gBoxedAtoms[static_cast<size_t>(h)]];
+          const TurboAtom &cand = index[index.Boxed()[static_cast<size_t>(h)]];
           if (sameElement && !(cand.atom < static_cast<uint32_t>(a)))
             continue;
           const float dx = cand.xyz[0] - atom.cart[0];
@@ -149,7 +150,6 @@ std::optional<TextFileBondChanges> CompareBondsWithTextFile(CrystalRec &crystal)
       }
     }
   }
-  TurboFreeCandidates();
   if (!complete)
     return std::nullopt;
   changes.leftOut -= static_cast<int64_t>(given);

@@ -323,16 +323,14 @@ bool ReadOrRefuse(const std::filesystem::path &file, ImportResult &result) {
 // The build of what was read (or a document's read, or the look at a file
 // that decides how it opens), in which an allocation that fails, in the
 // engine's steps too (MemoryBudget.h), gives the same alert as one that
-// fails in the read, once what was read and the bond search's working
-// arrays are let go; what is left half built in the window is its caller's
-// to clear, as for any build that stops.
+// fails in the read, once what was read is let go; what is left half built
+// in the window is its caller's to clear, as for any build that stops.
 template <typename Build> bool BuildOrRefuse(const std::filesystem::path &file, ImportResult &read, Build build) {
   try {
     const PassMemoryFailures pass;
     return build();
   } catch (const std::bad_alloc &) {
     read = ImportResult{};
-    TurboFreeCandidates();
   }
   SayRefused(ImportErrorKind::NoMemory, ImportRefusal(file, {0, kNoMemoryText, ImportErrorKind::NoMemory}));
   return false;

@@ -93,7 +93,9 @@ struct AutoBondWork {
   const std::vector<uint8_t> *given = nullptr;
   float searchDistance = 0.0f;
   // The candidates, grouped into places (BondSearch.h): a list of atoms
-  // written many times over costs its places, not its copies squared.
+  // written many times over costs its places, not its copies squared. The
+  // index holds the first candidate of each place.
+  CandidateIndex index;
   TurboPlaces places;
   size_t nPlaces = 0;
   // Per candidate (position in places.all): its contacts, its site and kind.
@@ -194,16 +196,15 @@ bool PrepareSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites, cons
 // or memory for them runs out.
 bool GatherCandidates(AutoBondWork &w) {
   CrystalRec &c = w.c;
+  CandidateIndex &index = w.index;
   const bool gathered =
-      c.molecule ? TurboGetIndexedAtoms(&c, 0, static_cast<int32_t>(UsableAtomSize(c)) - 1)
-                 : TurboExtendCellRange(&c, 0, static_cast<int32_t>(UsableSiteSize(c)) - 1, w.searchDistance);
-  if (!gathered || gTurboAtoms.empty() || !TurboGroupPlaces(&w.places))
+      c.molecule ? index.GetIndexedAtoms(&c, 0, static_cast<int32_t>(UsableAtomSize(c)) - 1)
+                 : index.ExtendCellRange(&c, 0, static_cast<int32_t>(UsableSiteSize(c)) - 1, w.searchDistance);
+  if (!gathered || index.Empty() || !index.GroupPlaces(&w.places))
     return false;
   w.contacts.assign(w.places.all.size(), 0);
   w.protonated.assign(w.places.all.size(), 0);
-  if (!TurboSortByXYZ())
-    return false;
-  w.nPlaces = gTurboAtoms.size();
+  w.nPlaces = index.Size();
   return true;
 }
 
@@ -223,9 +224,11 @@ void MarkCrowded(AutoBondWork &w) {
   w.crowdedAtom.assign(UsableAtomSize(c), 0);
   w.skipPlace.assign(w.nPlaces, 0);
   w.cancel.emplace(kAutoBondClockEvery);
-  if (w.nPlaces > w.crowdLimit) {
+  // No place is crowded where no cube of the search distance can hold the
+  // limit.
+  if (w.nPlaces > w.crowdLimit && w.index.MostAnyCubeHolds(w.searchDistance) > w.crowdLimit) {
     for (size_t p = 0; p < w.nPlaces && !(w.cancelled = w.cancelled || w.cancel->Step()); p++)
-      if (TurboHoldsMoreThan(gTurboAtoms[p].xyz, w.searchDistance, w.crowdLimit))
+      if (w.index.HoldsMoreThan(w.index[p].xyz, w.searchDistance, w.crowdLimit))
         for (uint32_t m = places.start[p]; m < places.start[p + 1]; m++) {
           uint8_t &flag = w.crowdedAtom[places.all[places.members[m]].atom];
           w.crowdedAtoms += flag == 0;
@@ -368,21 +371,21 @@ bool CountPairsAtPlace(AutoBondWork &w, size_t pi) {
 // False when the specification table is full.
 bool SearchPlace(AutoBondWork &w, size_t pi) {
   const TurboPlaces &places = w.places;
-  const TurboAtom ci = gTurboAtoms[pi];
+  CandidateIndex &index = w.index;
+  const TurboAtom ci = index[pi];
   const bool capable = CountPairsAtPlace(w, pi);
-  const float searchDistanceSq = w.searchDistance * w.searchDistance;
-  const int32_t hits = !capable || w.skipPlace[pi] ? 0 : TurboBoxAtoms(ci.xyz, w.searchDistance);
+  // The later places within the search distance (beyond it, every limit).
+  const int32_t hits =
+      !capable || w.skipPlace[pi] ? 0 : index.BallAtomsAfter(ci.xyz, w.searchDistance, static_cast<uint32_t>(pi));
   for (int32_t h = 0; h < hits; h++) {
-    const size_t pj = gBoxedAtoms[static_cast<size_t>(h)];
-    if (pj <= pi || w.skipPlace[pj])
+    const size_t pj = index.Boxed()[static_cast<size_t>(h)];
+    if (w.skipPlace[pj])
       continue;
-    const TurboAtom &cj = gTurboAtoms[pj];
+    const TurboAtom &cj = index[pj];
     const float dx = cj.xyz[0] - ci.xyz[0];
     const float dy = cj.xyz[1] - ci.xyz[1];
     const float dz = cj.xyz[2] - ci.xyz[2];
     const float d2 = dx * dx + dy * dy + dz * dz;
-    if (d2 > searchDistanceSq) // beyond every limit
-      continue;
     for (uint32_t mi = places.start[pi]; mi < places.start[pi + 1]; mi++) {
       const uint32_t i = places.members[mi];
       if (w.of[i].kind == PairLimits::kNone)
@@ -400,7 +403,7 @@ bool SearchPlace(AutoBondWork &w, size_t pi) {
 void ReportProgress(AutoBondWork &w, size_t pi) {
   const CrystalRec &c = w.c;
   const float percent = static_cast<float>(pi) * (100.0f / static_cast<float>(w.nPlaces));
-  const uint32_t a = gTurboAtoms[pi].atom;
+  const uint32_t a = w.index[pi].atom;
   const uint32_t ka = w.limits->KindOfAtom(c, a);
   const ElementCode ea = ka == PairLimits::kNone ? c.sites[c.atoms[a].site].elements[0] : w.limits->Element(ka);
   if (!w.announced || ea != w.lastAnnounced) {
@@ -438,6 +441,7 @@ bool FindContacts(AutoBondWork &w) {
   NoteCoordination(w);
   if (w.cancelled) {
     CrystalRec &c = w.c;
+    w.index.FreeCandidates();
     TurboEndCancelledSearch(&c, !w.stoppedBefore);
     c.bondSpecCount = 0;
     for (size_t s = 0; s < UsableSiteSize(c); s++) {
@@ -446,7 +450,7 @@ bool FindContacts(AutoBondWork &w) {
     }
     return false;
   }
-  TurboFreeCandidates();
+  w.index.FreeCandidates();
   return true;
 }
 
@@ -493,7 +497,7 @@ void EndSpecsBelowSecondNeighbours(AutoBondWork &w, const std::vector<float> &sh
 
 // In a crystal, the candidates of the block's central cell, whose every
 // neighbour within the search distance is among the candidates: the block
-// reaches that far beyond the central cell (TurboExtendCellRange).
+// reaches that far beyond the central cell (CandidateIndex::ExtendCellRange).
 void MarkCentralImages(CrystalRec *crystal, float searchDistance, const std::vector<TurboAtom> &all,
                        std::vector<uint8_t> *central) {
   int32_t shift[3];
@@ -626,14 +630,14 @@ void AutoBondSearch(CrystalRec *crystal, const std::vector<uint8_t> *givenSites,
     if (RunAutoBondSearch(work, givenSites, listed))
       return;
   } catch (const std::bad_alloc &) {
-    TurboFreeCandidates();
+    work.index.FreeCandidates();
     if (work.progress)
       CloseStatus();
     if (MemoryFailuresPass())
       throw;
     return;
   }
-  TurboFreeCandidates();
+  work.index.FreeCandidates();
   if (work.progress)
     CloseStatus();
 }
@@ -657,7 +661,6 @@ float BringIntoCell(float x) {
 constexpr size_t kMaxDistanceExplorerStep = size_t{1} << 22;
 
 void EndDistanceSearch() {
-  TurboFreeCandidates();
   CloseStatus();
   SetCocoaCursor(kArrowCursor);
 }
@@ -723,6 +726,7 @@ DoDistanceExplorerSearch(CrystalRec *crystal, const uint32_t *from, uint32_t fro
   const float max2 = maximum * maximum;
   uint64_t combinationsDone = 0;
   bool stopped = false;
+  CandidateIndex index;
 
   for (uint32_t e = 0; e < toCount && !stopped; e++) {
     char sym[2];
@@ -735,9 +739,9 @@ DoDistanceExplorerSearch(CrystalRec *crystal, const uint32_t *from, uint32_t fro
       EndDistanceSearch();
       return std::nullopt;
     }
-    const bool gathered =
-        c.molecule ? TurboGetIndexedAtoms(crystal, elementRuns) : TurboExtendCellRange(crystal, elementRuns, maximum);
-    if (!gathered || gTurboAtoms.empty() || !TurboSortByXYZ()) {
+    const bool gathered = c.molecule ? index.GetIndexedAtoms(crystal, elementRuns)
+                                     : index.ExtendCellRange(crystal, elementRuns, maximum);
+    if (!gathered || index.Empty() || !index.SortByX()) {
       EndDistanceSearch();
       return std::nullopt;
     }
@@ -761,9 +765,9 @@ DoDistanceExplorerSearch(CrystalRec *crystal, const uint32_t *from, uint32_t fro
         fromSite = static_cast<int32_t>(entry);
       }
       if (fromSite >= 0) {
-        const int32_t hits = TurboBoxAtoms(qCart, maximum);
+        const int32_t hits = index.BoxAtoms(qCart, maximum);
         for (int32_t h = 0; h < hits; h++) {
-          const TurboAtom &cand = gTurboAtoms[gBoxedAtoms[static_cast<size_t>(h)]];
+          const TurboAtom &cand = index[index.Boxed()[static_cast<size_t>(h)]];
           const float dx = cand.xyz[0] - qCart[0];
           const float dy = cand.xyz[1] - qCart[1];
           const float dz = cand.xyz[2] - qCart[2];
@@ -803,7 +807,7 @@ DoDistanceExplorerSearch(CrystalRec *crystal, const uint32_t *from, uint32_t fro
         stopped = true;
     }
     combinationsDone += finished;
-    TurboFreeCandidates();
+    index.FreeCandidates();
   }
 
   // Sorting: with too little memory for the copy the results stay in the

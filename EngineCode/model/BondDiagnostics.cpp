@@ -102,7 +102,8 @@ bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Elem
   // Nothing can be counted around an element without sites.
   if (runsB.empty() || runsA.empty())
     return false;
-  if (!TurboExtendCellRange(crystal, runsB, maximum))
+  CandidateIndex index;
+  if (!index.ExtendCellRange(crystal, runsB, maximum))
     return false;
   const std::vector<uint32_t> sitesB = RunSites(runsB, UsableSiteSize(c));
   const std::vector<uint32_t> sitesA = RunSites(runsA, UsableSiteSize(c));
@@ -136,14 +137,11 @@ bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Elem
         }
       }
     } catch (const std::bad_alloc &) {
-      TurboFreeCandidates();
       return false;
     }
   }
-  if (!TurboSortByXYZ()) {
-    TurboFreeCandidates();
+  if (!index.SortByX())
     return false;
-  }
 
   const float min2 = minimum * minimum;
   const float max2 = maximum * maximum;
@@ -161,10 +159,10 @@ bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Elem
       for (int i = 0; i < 3; i++)
         q[i] = WrapOnce(c.atoms[a].xyz[i]) + static_cast<float>(shift[i]);
       MatMul(c.orientationMatrix, q, qCart);
-      const int32_t hits = TurboBoxAtoms(qCart, maximum);
+      const int32_t hits = index.BoxAtoms(qCart, maximum);
       count = 0;
       for (int32_t h = 0; h < hits; h++) {
-        const TurboAtom &cand = gTurboAtoms[gBoxedAtoms[static_cast<size_t>(h)]];
+        const TurboAtom &cand = index[index.Boxed()[static_cast<size_t>(h)]];
         const float dx = cand.xyz[0] - qCart[0];
         const float dy = cand.xyz[1] - qCart[1];
         const float dz = cand.xyz[2] - qCart[2];
@@ -187,7 +185,6 @@ bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Elem
       break;
     }
   }
-  TurboFreeCandidates();
 
   Range ba = ab;
   if (!sameElement) {
@@ -223,23 +220,21 @@ bool TurboMoleculeBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Ele
   } catch (const std::bad_alloc &) {
     return false;
   }
-  if (runsB.empty() || atomsA.empty() || !TurboGetIndexedAtoms(crystal, runsB))
+  CandidateIndex index;
+  if (runsB.empty() || atomsA.empty() || !index.GetIndexedAtoms(crystal, runsB))
     return false;
   const bool sameElement = elementA == elementB;
   std::vector<int32_t> counters;
   try {
     if (!sameElement)
-      counters.assign(gTurboAtoms.size(), 0);
+      counters.assign(index.Size(), 0);
   } catch (const std::bad_alloc &) {
-    TurboFreeCandidates();
     return false;
   }
   SetCounts(minAB, maxAB, minBA, maxBA, kNoNeighbourCount, 0, kNoNeighbourCount, 0);
   const uint32_t start = TickCount();
-  if (!TurboSortByXYZ()) {
-    TurboFreeCandidates();
+  if (!index.SortByX())
     return false;
-  }
 
   const float min2 = minimum * minimum;
   const float max2 = maximum * maximum;
@@ -249,11 +244,11 @@ bool TurboMoleculeBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Ele
   for (int32_t k = 0; k < nA; k++) {
     const int32_t a = atomsA[static_cast<size_t>(k)];
     const float *p = c.atoms[static_cast<size_t>(a)].cart;
-    const int32_t hits = TurboBoxAtoms(p, maximum);
+    const int32_t hits = index.BoxAtoms(p, maximum);
     int32_t count = 0;
     for (int32_t h = 0; h < hits; h++) {
-      const uint32_t position = gBoxedAtoms[static_cast<size_t>(h)];
-      const TurboAtom &cand = gTurboAtoms[position];
+      const uint32_t position = index.Boxed()[static_cast<size_t>(h)];
+      const TurboAtom &cand = index[position];
       if (sameElement && cand.atom == static_cast<uint32_t>(a))
         continue;
       const float dx = cand.xyz[0] - p[0];
@@ -272,7 +267,6 @@ bool TurboMoleculeBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Ele
       break;
     }
   }
-  TurboFreeCandidates();
 
   Range ba = ab;
   if (!sameElement) {

@@ -27,18 +27,6 @@
 #include <string>
 #include <tuple>
 
-// ---- Working state ------------------------------------------------------------------
-
-std::vector<TurboAtom> gTurboAtoms;
-int32_t gNAtoms = 0;
-std::vector<uint32_t> gSortX;
-std::vector<uint32_t> gSortY;
-std::vector<uint32_t> gSortZ;
-std::vector<uint32_t> gInverseSortY;
-std::vector<uint32_t> gInverseSortZ;
-std::vector<uint32_t> gBoxedAtoms;
-int16_t gAxisChoice = 0;
-
 namespace {
 
 // Below this many candidates the orders are made with a comparison sort.
@@ -51,6 +39,12 @@ constexpr int64_t kMinGridCells = 27;
 constexpr double kGridGrowth = 1.25;
 // The smallest grid cell edge tried first (Angstrom).
 constexpr double kMinGridCellEdge = 1e-6;
+// The crowd count reads the cells within the distance times (1 + this), plus
+// this share of a cell edge: more than every rounding of a distance or a
+// cell's bounds moves them.
+constexpr double kCellReachSlack = 1e-3;
+// The crowd count trims the rows of a cube at most this many cells across.
+constexpr int64_t kMostRowsAcross = 5;
 // A query rebuilds the grid when its half-width exceeds the cell edge by this
 // factor (too many cells per query), or falls below 1 / kGridRebuildFactor²
 // of the half-width the grid was built for when no size limit raised the
@@ -87,36 +81,6 @@ constexpr uint64_t kBytesPerBond = 32;
 
 BondSearchEnd sLastBondSearchEnd = BondSearchEnd::Complete;
 
-// The x rank of each candidate position (the inverse of gSortX).
-std::vector<uint32_t> sInverseSortX;
-
-// Candidates by grid cell, each cell's entries in ascending x rank, with
-// their coordinates alongside so that the cube test reads memory in order.
-struct GridItem {
-  float xyz[3];
-  uint32_t rank; // x rank
-  uint32_t atom; // the candidate's atom
-};
-
-struct QueryGrid {
-  bool built = false;
-  bool empty = true; // no finite candidate
-  double edge = 0.0; // cell edge, Angstrom
-  double inverseEdge = 0.0;
-  double requested = 0.0;             // the half-width it was built for
-  bool raised = false;                // edge raised above the request by the size limit
-  double origin[3] = {0.0, 0.0, 0.0}; // the candidates' smallest coordinates
-  double top[3] = {0.0, 0.0, 0.0};    // and their largest
-  int64_t dims[3] = {1, 1, 1};
-  std::vector<uint32_t> cellStart; // cells + 1 entries
-  std::vector<GridItem> items;
-  std::vector<uint64_t> hits; // the last query's hits (BoxQuery)
-};
-
-QueryGrid sGrid;
-
-void FreeGrid() { sGrid = QueryGrid{}; }
-
 template <class T> void FreeVector(std::vector<T> &v) { std::vector<T>().swap(v); }
 
 int32_t SpecCount(const CrystalRec &c) { return std::clamp(c.bondSpecCount, 0, kMaxBondSpecs); }
@@ -130,136 +94,7 @@ uint32_t FloatKey(float f) {
   return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
 }
 
-// The positions 0..n-1 ordered by ascending coordinate on the axis, ties by
-// ascending position: a stable radix sort on (key, position).
-void OrderByAxis(int axis, std::vector<uint32_t> &order, std::unique_ptr<uint64_t[]> &a,
-                 std::unique_ptr<uint64_t[]> &b) {
-  const size_t n = gTurboAtoms.size();
-  for (size_t i = 0; i < n; i++)
-    a[i] = (uint64_t{FloatKey(gTurboAtoms[i].xyz[axis])} << 32) | i;
-  if (n < kRadixSortThreshold) {
-    std::sort(a.get(), a.get() + n);
-  } else {
-    // Three stable passes over the key's 32 bits (11, 11 and 10 bits); the
-    // input is in position order, so ties stay in position order.
-    constexpr int kBits = 11;
-    constexpr size_t kBuckets = size_t{1} << kBits;
-    std::vector<uint32_t> count(kBuckets);
-    for (int pass = 0; pass < 3; pass++) {
-      const int shift = 32 + pass * kBits;
-      std::fill(count.begin(), count.end(), 0u);
-      for (size_t i = 0; i < n; i++)
-        count[(a[i] >> shift) & (kBuckets - 1)]++;
-      uint32_t sum = 0;
-      for (uint32_t &c : count) {
-        const uint32_t k = c;
-        c = sum;
-        sum += k;
-      }
-      for (size_t i = 0; i < n; i++)
-        b[count[(a[i] >> shift) & (kBuckets - 1)]++] = a[i];
-      a.swap(b);
-    }
-  }
-  for (size_t i = 0; i < n; i++)
-    order[i] = static_cast<uint32_t>(a[i] & 0xFFFFFFFFu);
-}
-
 bool IsFinite3(const float v[3]) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
-
-// The grid cell of a coordinate on one axis, clamped to the grid. Monotonic
-// in the coordinate, so a cube's candidates lie in the cells of its faces'
-// coordinates.
-inline int64_t CellOf(double v, int axis) {
-  // Build and query place points with this same monotone rule, so a query's
-  // cell range always covers every candidate inside its cube. The floor of
-  // the scaled offset, clamped to the grid: below 1 it is cell 0 (NaN too),
-  // from the last cell's index on the last cell, and in between truncation
-  // is the floor.
-  const double t = (v - sGrid.origin[axis]) * sGrid.inverseEdge;
-  if (!(t >= 1.0))
-    return 0;
-  const double top = static_cast<double>(sGrid.dims[axis] - 1);
-  return t >= top ? sGrid.dims[axis] - 1 : static_cast<int64_t>(t);
-}
-
-bool BuildGrid(double halfWidth) {
-  FreeGrid();
-  sGrid.built = true;
-  sGrid.requested = halfWidth;
-  const size_t n = gTurboAtoms.size();
-  double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
-  size_t finite = 0;
-  for (const TurboAtom &t : gTurboAtoms) {
-    if (!IsFinite3(t.xyz))
-      continue;
-    for (int i = 0; i < 3; i++) {
-      const double v = t.xyz[i];
-      if (finite == 0 || v < lo[i])
-        lo[i] = v;
-      if (finite == 0 || v > hi[i])
-        hi[i] = v;
-    }
-    finite++;
-  }
-  if (finite == 0)
-    return true;
-  sGrid.empty = false;
-  const double limit =
-      static_cast<double>(std::max(kMinGridCells, kGridCellsPerCandidate * static_cast<int64_t>(finite)));
-  double edge = std::max(halfWidth, kMinGridCellEdge);
-  double dims[3];
-  for (;;) {
-    for (int i = 0; i < 3; i++)
-      dims[i] = std::floor((hi[i] - lo[i]) / edge) + 1.0;
-    if (dims[0] * dims[1] * dims[2] <= limit)
-      break;
-    edge *= kGridGrowth;
-    sGrid.raised = true;
-  }
-  sGrid.edge = edge;
-  sGrid.inverseEdge = 1.0 / edge;
-  for (int i = 0; i < 3; i++) {
-    sGrid.origin[i] = lo[i];
-    sGrid.top[i] = hi[i];
-    sGrid.dims[i] = static_cast<int64_t>(dims[i]);
-  }
-  const size_t cells = static_cast<size_t>(sGrid.dims[0] * sGrid.dims[1] * sGrid.dims[2]);
-  try {
-    std::vector<uint32_t> cellOf(n, std::numeric_limits<uint32_t>::max());
-    sGrid.cellStart.assign(cells + 1, 0u);
-    for (size_t i = 0; i < n; i++) {
-      const TurboAtom &t = gTurboAtoms[i];
-      if (!IsFinite3(t.xyz))
-        continue;
-      const int64_t cx = CellOf(t.xyz[0], 0), cy = CellOf(t.xyz[1], 1), cz = CellOf(t.xyz[2], 2);
-      const uint32_t cell = static_cast<uint32_t>((cz * sGrid.dims[1] + cy) * sGrid.dims[0] + cx);
-      cellOf[i] = cell;
-      sGrid.cellStart[cell + 1]++;
-    }
-    for (size_t k = 0; k < cells; k++)
-      sGrid.cellStart[k + 1] += sGrid.cellStart[k];
-    std::vector<uint32_t> fill(sGrid.cellStart.begin(), sGrid.cellStart.end() - 1);
-    sGrid.items.resize(finite);
-    // In x-rank order, so each cell lists its candidates by ascending rank.
-    for (size_t r = 0; r < n; r++) {
-      const uint32_t pos = gSortX[r];
-      const uint32_t cell = cellOf[pos];
-      if (cell == std::numeric_limits<uint32_t>::max())
-        continue;
-      GridItem &item = sGrid.items[fill[cell]++];
-      std::memcpy(item.xyz, gTurboAtoms[pos].xyz, sizeof item.xyz);
-      item.rank = static_cast<uint32_t>(r);
-      item.atom = gTurboAtoms[pos].atom;
-    }
-  } catch (const std::bad_alloc &) {
-    FreeGrid();
-    if (MemoryFailuresPass())
-      throw;
-    return false;
-  }
-  return true;
-}
 
 // Wraps a fractional coordinate into [0, 1): below 0 add 1, then above 1
 // subtract 1; a value still outside after that (1 itself included) loses its
@@ -425,16 +260,17 @@ std::vector<AtomSpan> ElementAtomSpans(const CrystalRec *crystal, const std::vec
   return spans;
 }
 
-// TurboGetIndexedAtoms over the noted atoms of the spans (valid ranges).
-bool GatherInRange(const std::vector<AtomPoint> &points, const std::vector<AtomSpan> &spans) {
-  TurboFreeCandidates();
+// GetIndexedAtoms over the noted atoms of the spans (valid ranges).
+bool GatherInRange(CandidateIndex &index, const std::vector<AtomPoint> &points, const std::vector<AtomSpan> &spans) {
+  index.FreeCandidates();
   int64_t total = 0;
   for (const AtomSpan &span : spans)
     total += int64_t{span.last} - span.first + 1;
   if (total > kMaxTurboCandidates)
     return false;
   try {
-    gTurboAtoms.reserve(static_cast<size_t>(total));
+    std::vector<TurboAtom> candidates;
+    candidates.reserve(static_cast<size_t>(total));
     for (const AtomSpan &span : spans) {
       for (int32_t i = span.first; i <= span.last; i++) {
         const AtomPoint &point = points[static_cast<size_t>(i)];
@@ -443,16 +279,16 @@ bool GatherInRange(const std::vector<AtomPoint> &points, const std::vector<AtomS
         TurboAtom t;
         t.atom = static_cast<uint32_t>(i);
         std::memcpy(t.xyz, point.cart, sizeof t.xyz);
-        gTurboAtoms.push_back(t);
+        candidates.push_back(t);
       }
     }
+    index.SetCandidates(std::move(candidates));
   } catch (const std::bad_alloc &) {
-    TurboFreeCandidates();
+    index.FreeCandidates();
     if (MemoryFailuresPass())
       throw;
     return false;
   }
-  gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
   return true;
 }
 
@@ -851,19 +687,6 @@ bool FracCoordsInRange(const CrystalRec *crystal, const float xyz[3]) {
          CoordinateInRange(xyz[2], r[4], r[5]);
 }
 
-int TurboCompareByCoordinate(uint32_t a, uint32_t b) {
-  if (a >= gTurboAtoms.size() || b >= gTurboAtoms.size())
-    return 0;
-  const int axis = std::clamp<int>(gAxisChoice, 0, 2);
-  const float va = gTurboAtoms[a].xyz[axis];
-  const float vb = gTurboAtoms[b].xyz[axis];
-  if (va > vb)
-    return 1;
-  if (va < vb)
-    return -1;
-  return 0;
-}
-
 // ---- Element runs -----------------------------------------------------------------
 
 std::optional<std::vector<ElementIndexEntry>> TurboIndexElements(CrystalRec *crystal) {
@@ -941,19 +764,17 @@ bool TurboGetElementAtomRange(const CrystalRec *crystal, const ElementIndexEntry
 
 // ---- Candidates -------------------------------------------------------------------
 
-namespace {
-
 // The atoms first..last (clamped) that lie in the plot range, appended to
 // the candidates. False for an empty range, too many candidates or no memory.
-bool AppendIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom) {
+bool CandidateIndex::AppendIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom) {
   const CrystalRec &c = *crystal;
   const int64_t first = std::max<int64_t>(firstAtom, 0);
   const int64_t last = std::min<int64_t>(lastAtom, static_cast<int64_t>(UsableAtomSize(c)) - 1);
-  if (first > last || static_cast<int64_t>(gTurboAtoms.size()) + (last - first + 1) > kMaxTurboCandidates)
+  if (first > last || static_cast<int64_t>(atoms_.size()) + (last - first + 1) > kMaxTurboCandidates)
     return false;
   try {
-    if (gTurboAtoms.empty())
-      gTurboAtoms.reserve(static_cast<size_t>(last - first + 1)); // later runs grow it geometrically
+    if (atoms_.empty())
+      atoms_.reserve(static_cast<size_t>(last - first + 1)); // later runs grow it geometrically
     for (int64_t i = first; i <= last; i++) {
       const AtomRecord &atom = c.atoms[static_cast<size_t>(i)];
       if (!FracCoordsInRange(crystal, atom.xyz))
@@ -961,7 +782,7 @@ bool AppendIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom
       TurboAtom t;
       t.atom = static_cast<uint32_t>(i);
       std::memcpy(t.xyz, atom.cart, sizeof t.xyz);
-      gTurboAtoms.push_back(t);
+      atoms_.push_back(t);
     }
   } catch (const std::bad_alloc &) {
     if (MemoryFailuresPass())
@@ -971,20 +792,17 @@ bool AppendIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom
   return true;
 }
 
-} // namespace
-
-bool TurboGetIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom) {
-  TurboFreeCandidates();
+bool CandidateIndex::GetIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom) {
+  FreeCandidates();
   if (!crystal || !AppendIndexedAtoms(crystal, firstAtom, lastAtom)) {
-    TurboFreeCandidates();
+    FreeCandidates();
     return false;
   }
-  gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
   return true;
 }
 
-bool TurboGetIndexedAtoms(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs) {
-  TurboFreeCandidates();
+bool CandidateIndex::GetIndexedAtoms(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs) {
+  FreeCandidates();
   if (!crystal)
     return false;
   bool any = false;
@@ -993,15 +811,17 @@ bool TurboGetIndexedAtoms(CrystalRec *crystal, const std::vector<ElementIndexEnt
     if (!TurboGetElementAtomRange(crystal, run, &first, &last))
       continue;
     if (!AppendIndexedAtoms(crystal, first, last)) {
-      TurboFreeCandidates();
+      FreeCandidates();
       return false;
     }
     any = true;
   }
-  if (!any)
-    return false;
-  gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
-  return true;
+  return any;
+}
+
+void CandidateIndex::SetCandidates(std::vector<TurboAtom> candidates) {
+  FreeCandidates();
+  atoms_ = std::move(candidates);
 }
 
 namespace {
@@ -1033,24 +853,18 @@ bool TurboCentreShift(CrystalRec *crystal, float distance, int32_t shift[3]) {
   return true;
 }
 
-namespace {
+// ExtendCellRange over the sites of the spans (first, last), in site order.
+bool CandidateIndex::ExtendOverSites(CrystalRec *crystal, const std::vector<std::pair<int64_t, int64_t>> &spans,
+                                     float distance) {
 
-// A stretch of sites, first..last.
-struct SiteSpan {
-  int64_t first;
-  int64_t last;
-};
-
-// TurboExtendCellRange over the sites of the spans, in site order.
-bool ExtendOverSites(CrystalRec *crystal, const std::vector<SiteSpan> &spans, float distance) {
-  TurboFreeCandidates();
+  FreeCandidates();
   if (!crystal || spans.empty())
     return false;
   const CrystalRec &c = *crystal;
   const int64_t nSites = static_cast<int64_t>(UsableSiteSize(c));
   const int64_t nAtoms = static_cast<int64_t>(UsableAtomSize(c));
-  for (const SiteSpan &span : spans)
-    if (span.first < 0 || span.last >= nSites || span.first > span.last)
+  for (const auto &[first, last] : spans)
+    if (first < 0 || last >= nSites || first > last)
       return false;
   double x[3];
   if (!CellReach(crystal, distance, x))
@@ -1069,8 +883,8 @@ bool ExtendOverSites(CrystalRec *crystal, const std::vector<SiteSpan> &spans, fl
   // First-cell atoms of the sites; the interior cells of the block always
   // take part, so a block that is too large is refused before counting.
   int64_t firstCellAtoms = 0;
-  for (const SiteSpan &span : spans)
-    for (int64_t s = span.first; s <= span.last; s++)
+  for (const auto &[first, last] : spans)
+    for (int64_t s = first; s <= last; s++)
       firstCellAtoms += std::max(c.sites[static_cast<size_t>(s)].atomsPerCell, 0);
   {
     double interior = static_cast<double>(firstCellAtoms);
@@ -1090,8 +904,8 @@ bool ExtendOverSites(CrystalRec *crystal, const std::vector<SiteSpan> &spans, fl
     std::vector<Accepted> accepted;
     accepted.reserve(static_cast<size_t>(firstCellAtoms));
     int64_t total = 0;
-    for (const SiteSpan &span : spans) {
-      for (int64_t s = span.first; s <= span.last; s++) {
+    for (const auto &[first, last] : spans) {
+      for (int64_t s = first; s <= last; s++) {
         const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
         for (int32_t j = 0; j < site.atomsPerCell; j++) {
           const int64_t index = int64_t{site.firstAtom} + j;
@@ -1121,7 +935,7 @@ bool ExtendOverSites(CrystalRec *crystal, const std::vector<SiteSpan> &spans, fl
         }
       }
     }
-    gTurboAtoms.resize(static_cast<size_t>(total));
+    atoms_.resize(static_cast<size_t>(total));
     size_t out = 0;
     for (const Accepted &a : accepted) {
       for (int32_t kc = a.from[2]; kc <= a.to[2]; kc++) {
@@ -1129,7 +943,7 @@ bool ExtendOverSites(CrystalRec *crystal, const std::vector<SiteSpan> &spans, fl
           for (int32_t ka = a.from[0]; ka <= a.to[0]; ka++) {
             const float image[3] = {a.u[0] + static_cast<float>(ka), a.u[1] + static_cast<float>(kb),
                                     a.u[2] + static_cast<float>(kc)};
-            TurboAtom &t = gTurboAtoms[out++];
+            TurboAtom &t = atoms_[out++];
             t.atom = a.atom;
             MatMul(c.orientationMatrix, image, t.xyz);
           }
@@ -1137,69 +951,231 @@ bool ExtendOverSites(CrystalRec *crystal, const std::vector<SiteSpan> &spans, fl
       }
     }
   } catch (const std::bad_alloc &) {
-    TurboFreeCandidates();
+    FreeCandidates();
     if (MemoryFailuresPass())
       throw;
     return false;
   }
-  gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
   return true;
 }
 
-} // namespace
 
-bool TurboExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSite, float distance) {
-  return ExtendOverSites(crystal, {SiteSpan{firstSite, lastSite}}, distance);
+bool CandidateIndex::ExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSite, float distance) {
+  return ExtendOverSites(crystal, {{firstSite, lastSite}}, distance);
 }
 
-bool TurboExtendCellRange(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs, float distance) {
-  std::vector<SiteSpan> spans;
+bool CandidateIndex::ExtendCellRange(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs,
+                                     float distance) {
+  std::vector<std::pair<int64_t, int64_t>> spans;
   for (const ElementIndexEntry &run : runs)
-    spans.push_back({run.firstSite, run.lastSite});
+    spans.emplace_back(run.firstSite, run.lastSite);
   return ExtendOverSites(crystal, spans, distance);
 }
 
 // ---- Sorting and box queries ----------------------------------------------------------
 
-bool TurboGroupPlaces(TurboPlaces *places) {
-  const size_t n = gTurboAtoms.size();
+// The positions 0..n-1 ordered by ascending x, ties by
+// ascending position: a stable radix sort on (key, position).
+void CandidateIndex::OrderX(std::vector<uint32_t> &order) const {
+  const size_t n = atoms_.size();
+  // Scratch of the radix passes, left uninitialised: every entry is written
+  // before it is read.
+  std::unique_ptr<uint64_t[]> a(new uint64_t[n]), b(new uint64_t[n]);
+  for (size_t i = 0; i < n; i++)
+    a[i] = (uint64_t{FloatKey(atoms_[i].xyz[0])} << 32) | i;
+  if (n < kRadixSortThreshold) {
+    std::sort(a.get(), a.get() + n);
+  } else {
+    // Three stable passes over the key's 32 bits (11, 11 and 10 bits); the
+    // input is in position order, so ties stay in position order.
+    constexpr int kBits = 11;
+    constexpr size_t kBuckets = size_t{1} << kBits;
+    std::vector<uint32_t> count(kBuckets);
+    for (int pass = 0; pass < 3; pass++) {
+      const int shift = 32 + pass * kBits;
+      std::fill(count.begin(), count.end(), 0u);
+      for (size_t i = 0; i < n; i++)
+        count[(a[i] >> shift) & (kBuckets - 1)]++;
+      uint32_t sum = 0;
+      for (uint32_t &c : count) {
+        const uint32_t k = c;
+        c = sum;
+        sum += k;
+      }
+      for (size_t i = 0; i < n; i++)
+        b[count[(a[i] >> shift) & (kBuckets - 1)]++] = a[i];
+      a.swap(b);
+    }
+  }
+  for (size_t i = 0; i < n; i++)
+    order[i] = static_cast<uint32_t>(a[i] & 0xFFFFFFFFu);
+}
+
+// The grid cell of a coordinate on one axis, clamped to the grid. Monotonic
+// in the coordinate, so a cube's candidates lie in the cells of its faces'
+// coordinates.
+int64_t CandidateIndex::CellOf(double v, int axis) const {
+  // Build and query place points with this same monotone rule, so a query's
+  // cell range always covers every candidate inside its cube. The floor of
+  // the scaled offset, clamped to the grid: below 1 it is cell 0 (NaN too),
+  // from the last cell's index on the last cell, and in between truncation
+  // is the floor.
+  const double t = (v - grid_.origin[axis]) * grid_.inverseEdge;
+  if (!(t >= 1.0))
+    return 0;
+  const double top = static_cast<double>(grid_.dims[axis] - 1);
+  return t >= top ? grid_.dims[axis] - 1 : static_cast<int64_t>(t);
+}
+
+bool CandidateIndex::BuildGrid(double halfWidth) {
+  grid_ = Grid{};
+  grid_.built = true;
+  grid_.requested = halfWidth;
+  const size_t n = atoms_.size();
+  double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+  size_t finite = 0;
+  for (const TurboAtom &t : atoms_) {
+    if (!IsFinite3(t.xyz))
+      continue;
+    for (int i = 0; i < 3; i++) {
+      const double v = t.xyz[i];
+      if (finite == 0 || v < lo[i])
+        lo[i] = v;
+      if (finite == 0 || v > hi[i])
+        hi[i] = v;
+    }
+    finite++;
+  }
+  if (finite == 0)
+    return true;
+  grid_.empty = false;
+  const double limit =
+      static_cast<double>(std::max(kMinGridCells, kGridCellsPerCandidate * static_cast<int64_t>(finite)));
+  double edge = std::max(halfWidth, kMinGridCellEdge);
+  double dims[3];
+  for (;;) {
+    for (int i = 0; i < 3; i++)
+      dims[i] = std::floor((hi[i] - lo[i]) / edge) + 1.0;
+    if (dims[0] * dims[1] * dims[2] <= limit)
+      break;
+    edge *= kGridGrowth;
+    grid_.raised = true;
+  }
+  grid_.edge = edge;
+  grid_.inverseEdge = 1.0 / edge;
+  for (int i = 0; i < 3; i++) {
+    grid_.origin[i] = lo[i];
+    grid_.top[i] = hi[i];
+    grid_.dims[i] = static_cast<int64_t>(dims[i]);
+  }
+  const size_t cells = static_cast<size_t>(grid_.dims[0] * grid_.dims[1] * grid_.dims[2]);
   try {
-    std::vector<uint32_t> order;
-    order.reserve(n);
-    for (size_t i = 0; i < n; i++)
-      if (IsFinite3(gTurboAtoms[i].xyz))
-        order.push_back(static_cast<uint32_t>(i));
-    const auto less = [](uint32_t a, uint32_t b) {
-      const float *p = gTurboAtoms[a].xyz, *q = gTurboAtoms[b].xyz;
-      if (p[0] != q[0])
-        return p[0] < q[0];
+    std::vector<uint32_t> cellOf(n, std::numeric_limits<uint32_t>::max());
+    grid_.cellStart.assign(cells + 1, 0u);
+    for (size_t i = 0; i < n; i++) {
+      const TurboAtom &t = atoms_[i];
+      if (!IsFinite3(t.xyz))
+        continue;
+      const int64_t cx = CellOf(t.xyz[0], 0), cy = CellOf(t.xyz[1], 1), cz = CellOf(t.xyz[2], 2);
+      const uint32_t cell = static_cast<uint32_t>((cz * grid_.dims[1] + cy) * grid_.dims[0] + cx);
+      cellOf[i] = cell;
+      grid_.cellStart[cell + 1]++;
+    }
+    for (size_t k = 0; k < cells; k++) {
+      grid_.fullest = std::max(grid_.fullest, grid_.cellStart[k + 1]);
+      grid_.cellStart[k + 1] += grid_.cellStart[k];
+    }
+    std::vector<uint32_t> fill(grid_.cellStart.begin(), grid_.cellStart.end() - 1);
+    grid_.items.resize(finite);
+    // In x-rank order, so each cell lists its candidates by ascending rank.
+    for (size_t r = 0; r < n; r++) {
+      const uint32_t pos = sortX_[r];
+      const uint32_t cell = cellOf[pos];
+      if (cell == std::numeric_limits<uint32_t>::max())
+        continue;
+      GridItem &item = grid_.items[fill[cell]++];
+      std::memcpy(item.xyz, atoms_[pos].xyz, sizeof item.xyz);
+      item.rank = static_cast<uint32_t>(r);
+      item.atom = atoms_[pos].atom;
+    }
+  } catch (const std::bad_alloc &) {
+    grid_ = Grid{};
+    if (MemoryFailuresPass())
+      throw;
+    return false;
+  }
+  return true;
+}
+
+bool CandidateIndex::SortByX() {
+  FreeSortMemory();
+  const size_t n = atoms_.size();
+  try {
+    sortX_.resize(n);
+    rankX_.resize(n);
+    boxed_.clear();
+    OrderX(sortX_);
+  } catch (const std::bad_alloc &) {
+    FreeSortMemory();
+    if (MemoryFailuresPass())
+      throw;
+    return false;
+  }
+  for (size_t r = 0; r < n; r++)
+    rankX_[sortX_[r]] = static_cast<uint32_t>(r);
+  return true;
+}
+
+bool CandidateIndex::GroupPlaces(TurboPlaces *places) {
+  if (!SortByX())
+    return false;
+  const size_t n = atoms_.size();
+  try {
+    // The first candidate of each place, for every candidate (made once two
+    // share a place). Candidates at one place share their x, so they stand
+    // together in the x order: each run of one finite x is ordered by y, z
+    // and position, and neighbours there at one place join.
+    std::vector<uint32_t> firstOf;
+    std::vector<uint32_t> run;
+    const auto less = [this](uint32_t a, uint32_t b) {
+      const float *p = atoms_[a].xyz, *q = atoms_[b].xyz;
       if (p[1] != q[1])
         return p[1] < q[1];
       if (p[2] != q[2])
         return p[2] < q[2];
       return a < b;
     };
-    std::sort(order.begin(), order.end(), less);
-    // The first candidate of each place, for every candidate.
-    std::vector<uint32_t> firstOf(n);
-    std::iota(firstOf.begin(), firstOf.end(), 0u);
-    bool shared = false;
-    for (size_t k = 1; k < order.size(); k++) {
-      const float *p = gTurboAtoms[order[k - 1]].xyz, *q = gTurboAtoms[order[k]].xyz;
-      if (p[0] == q[0] && p[1] == q[1] && p[2] == q[2]) {
-        firstOf[order[k]] = firstOf[order[k - 1]];
-        shared = true;
+    for (size_t r = 0, end = 0; r < n; r = end) {
+      const float x = atoms_[sortX_[r]].xyz[0];
+      for (end = r + 1; end < n && atoms_[sortX_[end]].xyz[0] == x;)
+        end++;
+      if (end - r < 2)
+        continue;
+      run.clear();
+      for (size_t k = r; k < end; k++)
+        if (IsFinite3(atoms_[sortX_[k]].xyz))
+          run.push_back(sortX_[k]);
+      std::sort(run.begin(), run.end(), less);
+      for (size_t k = 1; k < run.size(); k++) {
+        const float *p = atoms_[run[k - 1]].xyz, *q = atoms_[run[k]].xyz;
+        if (p[1] == q[1] && p[2] == q[2]) {
+          if (firstOf.empty()) {
+            firstOf.resize(n);
+            std::iota(firstOf.begin(), firstOf.end(), 0u);
+          }
+          firstOf[run[k]] = firstOf[run[k - 1]];
+        }
       }
     }
     places->start.clear();
     places->members.clear();
     places->all.clear();
-    if (!shared) {
+    if (firstOf.empty()) {
       places->start.resize(n + 1);
       std::iota(places->start.begin(), places->start.end(), 0u);
       places->members.resize(n);
       std::iota(places->members.begin(), places->members.end(), 0u);
-      places->all = gTurboAtoms;
+      places->all = atoms_;
       return true;
     }
     // Places in the order of their first candidates; members counted, then
@@ -1210,7 +1186,7 @@ bool TurboGroupPlaces(TurboPlaces *places) {
     for (size_t i = 0; i < n; i++) {
       if (firstOf[i] == i) {
         placeOf[i] = static_cast<uint32_t>(kept.size());
-        kept.push_back(gTurboAtoms[i]);
+        kept.push_back(atoms_[i]);
         counts.push_back(0);
       } else {
         placeOf[i] = placeOf[firstOf[i]];
@@ -1224,100 +1200,30 @@ bool TurboGroupPlaces(TurboPlaces *places) {
     std::vector<uint32_t> fill(places->start.begin(), places->start.end() - 1);
     for (size_t i = 0; i < n; i++)
       places->members[fill[placeOf[i]]++] = static_cast<uint32_t>(i);
-    places->all.swap(gTurboAtoms);
-    gTurboAtoms.swap(kept);
-    gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
+    places->all.swap(atoms_);
+    atoms_.swap(kept);
   } catch (const std::bad_alloc &) {
     if (MemoryFailuresPass())
       throw;
     return false;
   }
-  return true;
+  return SortByX();
 }
 
-bool TurboSortByXYZ() {
-  TurboFreeSortMemory();
-  const size_t n = gTurboAtoms.size();
-  gNAtoms = static_cast<int32_t>(n);
-  try {
-    gSortX.resize(n);
-    gSortY.resize(n);
-    gSortZ.resize(n);
-    gInverseSortY.resize(n);
-    gInverseSortZ.resize(n);
-    sInverseSortX.resize(n);
-    gBoxedAtoms.clear();
-    // Scratch of the radix passes, left uninitialised: every entry is written
-    // before it is read.
-    std::unique_ptr<uint64_t[]> a(new uint64_t[n]), b(new uint64_t[n]);
-    OrderByAxis(0, gSortX, a, b);
-    OrderByAxis(1, gSortY, a, b);
-    OrderByAxis(2, gSortZ, a, b);
-  } catch (const std::bad_alloc &) {
-    TurboFreeSortMemory();
-    if (MemoryFailuresPass())
-      throw;
-    return false;
-  }
-  for (size_t r = 0; r < n; r++) {
-    sInverseSortX[gSortX[r]] = static_cast<uint32_t>(r);
-    gInverseSortY[gSortY[r]] = static_cast<uint32_t>(r);
-    gInverseSortZ[gSortZ[r]] = static_cast<uint32_t>(r);
-  }
-  return true;
-}
-
-namespace {
-
-// The x order alone, which is all the grid queries read: the bond generation
-// needs neither the y nor the z order.
-bool SortXForGrid() {
-  TurboFreeSortMemory();
-  const size_t n = gTurboAtoms.size();
-  gNAtoms = static_cast<int32_t>(n);
-  try {
-    gSortX.resize(n);
-    sInverseSortX.resize(n);
-    gBoxedAtoms.clear();
-    std::unique_ptr<uint64_t[]> a(new uint64_t[n]), b(new uint64_t[n]);
-    OrderByAxis(0, gSortX, a, b);
-  } catch (const std::bad_alloc &) {
-    TurboFreeSortMemory();
-    if (MemoryFailuresPass())
-      throw;
-    return false;
-  }
-  for (size_t r = 0; r < n; r++)
-    sInverseSortX[gSortX[r]] = static_cast<uint32_t>(r);
-  return true;
-}
-
-// The closed cube of half-width d around p, its faces in single precision as
-// the candidates are, and the grid cells that hold its candidates.
-struct QueryCube {
-  float lo[3], hi[3];
-  int64_t from[3], to[3];
-};
-
-// Readies the grid for queries of half-width d (built or rebuilt as their
-// size asks). False when such a query finds nothing: no sorted candidates,
-// a bad half-width, no memory for the grid, or no finite candidate.
-bool PrepareGrid(float d) {
-  const size_t n = gTurboAtoms.size();
-  if (n == 0 || gSortX.size() != n || sInverseSortX.size() != n || !std::isfinite(d) || d < 0.0f)
+bool CandidateIndex::PrepareGrid(float d) {
+  const size_t n = atoms_.size();
+  if (n == 0 || sortX_.size() != n || rankX_.size() != n || !std::isfinite(d) || d < 0.0f)
     return false;
   const double half = d;
-  if (!sGrid.built || half > sGrid.edge * kGridRebuildFactor ||
-      (!sGrid.raised && half * kGridRebuildFactor * kGridRebuildFactor < sGrid.requested)) {
+  if (!grid_.built || half > grid_.edge * kGridRebuildFactor ||
+      (!grid_.raised && half * kGridRebuildFactor * kGridRebuildFactor < grid_.requested)) {
     if (!BuildGrid(half))
       return false;
   }
-  return !sGrid.empty;
+  return !grid_.empty;
 }
 
-// The cube of a query of half-width d around p on a ready grid. False for a
-// bad point or a cube clear of the grid.
-bool CubeOf(const float p[3], float d, QueryCube *cube) {
+bool CandidateIndex::CubeOf(const float p[3], float d, QueryCube *cube) const {
   if (!IsFinite3(p))
     return false;
   for (int i = 0; i < 3; i++) {
@@ -1327,8 +1233,8 @@ bool CubeOf(const float p[3], float d, QueryCube *cube) {
   if (!IsFinite3(cube->lo) || !IsFinite3(cube->hi))
     return false;
   for (int i = 0; i < 3; i++) {
-    const double top = sGrid.origin[i] + static_cast<double>(sGrid.dims[i]) * sGrid.edge;
-    if (static_cast<double>(cube->hi[i]) < sGrid.origin[i] || static_cast<double>(cube->lo[i]) > top)
+    const double top = grid_.origin[i] + static_cast<double>(grid_.dims[i]) * grid_.edge;
+    if (static_cast<double>(cube->hi[i]) < grid_.origin[i] || static_cast<double>(cube->lo[i]) > top)
       return false;
     cube->from[i] = CellOf(cube->lo[i], i);
     cube->to[i] = CellOf(cube->hi[i], i);
@@ -1337,158 +1243,69 @@ bool CubeOf(const float p[3], float d, QueryCube *cube) {
 }
 
 // PrepareGrid and CubeOf: a query of half-width d around p.
-bool PrepareQuery(const float p[3], float d, QueryCube *cube) {
+bool CandidateIndex::PrepareQuery(const float p[3], float d, QueryCube *cube) {
   return p && IsFinite3(p) && PrepareGrid(d) && CubeOf(p, d, cube);
 }
 
-// The candidates the cells of the cube hold: at least those within the
-// cube, at a cost of a subtraction per row of cells.
-uint64_t CubeHolds(const QueryCube &cube) {
+uint64_t CandidateIndex::CubeHolds(const QueryCube &cube) const {
   uint64_t held = 0;
   for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
     for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
-      const int64_t row = (cz * sGrid.dims[1] + cy) * sGrid.dims[0];
-      held += sGrid.cellStart[static_cast<size_t>(row + cube.to[0] + 1)] -
-              sGrid.cellStart[static_cast<size_t>(row + cube.from[0])];
+      const int64_t row = (cz * grid_.dims[1] + cy) * grid_.dims[0];
+      held += grid_.cellStart[static_cast<size_t>(row + cube.to[0] + 1)] -
+              grid_.cellStart[static_cast<size_t>(row + cube.from[0])];
     }
   }
   return held;
 }
 
-// Calls visit(k) for every grid item k inside the cube, cell row by cell
-// row in memory order; with kEveryItem visit(k, inCube) for every grid item
-// the cube's cells hold, inCube when it lies inside the cube.
-template <bool kEveryItem = false, class Visit> void VisitCube(const QueryCube &cube, Visit visit) {
-  const float *lo = cube.lo, *hi = cube.hi;
-  for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
-    for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
-      const int64_t row = (cz * sGrid.dims[1] + cy) * sGrid.dims[0];
-      const uint32_t begin = sGrid.cellStart[static_cast<size_t>(row + cube.from[0])];
-      const uint32_t end = sGrid.cellStart[static_cast<size_t>(row + cube.to[0] + 1)];
-      for (uint32_t k = begin; k < end; k++) {
-        const GridItem &item = sGrid.items[k];
-        const bool inCube = item.xyz[0] >= lo[0] && item.xyz[0] <= hi[0] && item.xyz[1] >= lo[1] &&
-                            item.xyz[1] <= hi[1] && item.xyz[2] >= lo[2] && item.xyz[2] <= hi[2];
-        if constexpr (kEveryItem)
-          visit(k, inCube);
-        else if (inCube)
-          visit(k);
-      }
-    }
-  }
-}
-
-// The candidates in the closed cube of half-width d around p, as grid items
-// in x-rank order: sGrid.hits holds (x rank << 32 | item index), sorted.
-// Answers their number; 0 without sorted candidates or for a bad query.
-size_t BoxQuery(const float p[3], float d) {
-  std::vector<uint64_t> &hits = sGrid.hits;
-  hits.clear();
-  QueryCube cube;
-  if (!PrepareQuery(p, d, &cube))
-    return 0;
-  VisitCube(cube, [&](uint32_t k) { hits.push_back((uint64_t{sGrid.items[k].rank} << 32) | k); });
-  std::sort(hits.begin(), hits.end());
-  return hits.size();
-}
-
-// The bonds of atom a found among the candidates: those in the cube of
-// half-width maxLength around p whose squared distance lies in
-// [minSq, maxSq] (with an atom of a smaller index only, for a specification
-// joining an element to itself), appended to pairs as (a << 32 | b) in
-// ascending x rank, as the box query lists them. A partner at a's place is
-// left out and counted in *coincident, unless an earlier specification of
-// the same pair (earlier) took it already. An alternative position of a
-// (null when the structure has none) is left out silently. Without memory,
-// false.
-// gridReady: PrepareGrid(maxLength) has answered true, and nothing has
-// changed the candidates since. *ordered (when not null) counts the pairs
-// (a, b) of every candidate of the cube's cells within the specification's
-// limits (SpecificationBondsPair), whatever its side, alternative or place
-// in the cube: bonds between two atoms of the specification's element are
-// counted twice over the atoms' queries.
-bool AppendBondsOf(uint32_t a, const float p[3], float maxLength, float minSq, float maxSq, bool sameElement,
-                   bool gridReady, const std::vector<std::pair<float, float>> &earlier,
-                   const SiteAlternatives *alternatives, uint64_t *coincident, std::vector<uint64_t> &pairs,
-                   uint64_t *ordered) {
-  std::vector<uint64_t> &found = sGrid.hits;
-  found.clear();
-  QueryCube cube;
-  if (!(gridReady ? CubeOf(p, maxLength, &cube) : PrepareQuery(p, maxLength, &cube)))
-    return true;
-  try {
-    const auto take = [&](uint32_t k) {
-      const GridItem &cand = sGrid.items[k];
-      if (sameElement && !(cand.atom < a))
-        return;
-      const float dx = cand.xyz[0] - p[0];
-      const float dy = cand.xyz[1] - p[1];
-      const float dz = cand.xyz[2] - p[2];
-      const float d2 = dx * dx + dy * dy + dz * dz;
-      if (!(minSq <= d2 && d2 <= maxSq))
-        return;
-      if (alternatives && !alternatives->AtomsMayBondAt(a, cand.atom, d2))
-        return;
-      if (d2 < kOverlapDistanceSq) {
-        if (earlier.empty() || !InEarlierRange(earlier, d2))
-          ++*coincident;
-        return;
-      }
-      found.push_back((uint64_t{cand.rank} << 32) | cand.atom);
-    };
-    if (ordered)
-      VisitCube<true>(cube, [&](uint32_t k, bool inCube) {
-        const GridItem &cand = sGrid.items[k];
-        const float dx = cand.xyz[0] - p[0];
-        const float dy = cand.xyz[1] - p[1];
-        const float dz = cand.xyz[2] - p[2];
-        *ordered += SpecificationBondsPair(dx * dx + dy * dy + dz * dz, minSq, maxSq);
-        if (inCube)
-          take(k);
-      });
-    else
-      VisitCube(cube, take);
-    std::sort(found.begin(), found.end());
-    for (const uint64_t f : found)
-      pairs.push_back((uint64_t{a} << 32) | (f & 0xFFFFFFFFu));
-  } catch (const std::bad_alloc &) {
-    if (MemoryFailuresPass())
-      throw;
-    return false;
-  }
-  return true;
-}
-
-// True when the bonds of a specification surely number at most room: the
-// grid cells the queries cover hold no more candidates than that, which
-// costs little to know. Otherwise the search counts them as it goes
-// (AppendBondsOf's ordered count). The grid is ready for the
-// specification's maximum.
-bool CellsBoundFits(const std::vector<AtomPoint> &points, const std::vector<AtomSpan> &spansA, const BondSpec &spec,
-                    uint64_t room) {
-  uint64_t upper = 0;
-  for (const AtomSpan &span : spansA) {
-    for (int32_t a = span.first; a <= span.last && upper <= room; a++) {
-      const AtomPoint &atom = points[static_cast<size_t>(a)];
-      QueryCube cube;
-      if (atom.inRange && CubeOf(atom.cart, spec.maxLength, &cube))
-        upper += CubeHolds(cube);
-    }
-  }
-  return upper <= room;
-}
-
-} // namespace
-
-int32_t TurboBoxAtoms(const float p[3], float d) {
-  const size_t n = BoxQuery(p, d);
-  gBoxedAtoms.resize(n);
+int32_t CandidateIndex::SortHits(size_t n) {
+  std::sort(hits_.begin(), hits_.begin() + static_cast<std::ptrdiff_t>(n));
+  boxed_.resize(n);
   for (size_t i = 0; i < n; i++)
-    gBoxedAtoms[i] = gSortX[static_cast<size_t>(sGrid.hits[i] >> 32)];
+    boxed_[i] = sortX_[static_cast<size_t>(hits_[i] >> 32)];
   return static_cast<int32_t>(n);
 }
 
-bool TurboHoldsMoreThan(const float p[3], float d, size_t limit) {
+int32_t CandidateIndex::BoxAtoms(const float p[3], float d) {
+  hits_.clear();
+  QueryCube cube;
+  if (PrepareQuery(p, d, &cube))
+    VisitCube(cube, [&](uint32_t k) { hits_.push_back((uint64_t{grid_.items[k].rank} << 32) | k); });
+  return SortHits(hits_.size());
+}
+
+int32_t CandidateIndex::BallAtomsAfter(const float p[3], float d, uint32_t position) {
+  QueryCube cube;
+  if (!PrepareQuery(p, d, &cube))
+    return SortHits(0);
+  // Every item of the cube's cells is written and kept when it passes, with
+  // no branch on the test.
+  const size_t room = static_cast<size_t>(CubeHolds(cube));
+  if (hits_.size() < room)
+    hits_.resize(room);
+  uint64_t *out = hits_.data();
+  size_t n = 0;
+  const float dSq = d * d;
+  VisitCube<true, true>(cube, [&](uint32_t k, bool inCube) {
+    const GridItem &item = grid_.items[k];
+    const float dx = item.xyz[0] - p[0];
+    const float dy = item.xyz[1] - p[1];
+    const float dz = item.xyz[2] - p[2];
+    out[n] = (uint64_t{item.rank} << 32) | k;
+    n += inCube & (dx * dx + dy * dy + dz * dz <= dSq);
+  });
+  // Of those, the candidates after the position.
+  size_t kept = 0;
+  for (size_t i = 0; i < n; i++) {
+    const uint64_t hit = out[i];
+    out[kept] = hit;
+    kept += sortX_[static_cast<size_t>(hit >> 32)] > position;
+  }
+  return SortHits(kept);
+}
+
+bool CandidateIndex::HoldsMoreThan(const float p[3], float d, size_t limit) {
   QueryCube cube;
   if (!PrepareQuery(p, d, &cube))
     return false;
@@ -1498,11 +1315,11 @@ bool TurboHoldsMoreThan(const float p[3], float d, size_t limit) {
     return false;
   const float dSq = d * d;
   size_t count = 0;
-  // A cell's candidates within d of p; true once more than limit are found.
-  const auto countCell = [&](int64_t cx, int64_t cy, int64_t cz) {
-    const size_t cell = static_cast<size_t>((cz * sGrid.dims[1] + cy) * sGrid.dims[0] + cx);
-    for (uint32_t k = sGrid.cellStart[cell]; k < sGrid.cellStart[cell + 1]; k++) {
-      const GridItem &item = sGrid.items[k];
+  // The candidates of cells first..end within d of p; true once more than
+  // limit are found.
+  const auto countCells = [&](size_t first, size_t end) {
+    for (uint32_t k = grid_.cellStart[first]; k < grid_.cellStart[end]; k++) {
+      const GridItem &item = grid_.items[k];
       const float dx = item.xyz[0] - p[0], dy = item.xyz[1] - p[1], dz = item.xyz[2] - p[2];
       if (dx * dx + dy * dy + dz * dz <= dSq && ++count > limit)
         return true;
@@ -1512,32 +1329,87 @@ bool TurboHoldsMoreThan(const float p[3], float d, size_t limit) {
   // p's own cell first: its edge is at least d, so at least an eighth of a
   // sphere of radius d lies in it, and where candidates crowd the count
   // passes the limit there after a few times limit of them.
-  const int64_t own[3] = {CellOf(p[0], 0), CellOf(p[1], 1), CellOf(p[2], 2)};
-  if (countCell(own[0], own[1], own[2]))
+  const size_t own = static_cast<size_t>((CellOf(p[2], 2) * grid_.dims[1] + CellOf(p[1], 1)) * grid_.dims[0] +
+                                         CellOf(p[0], 0));
+  if (countCells(own, own + 1))
     return true;
-  for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++)
-    for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++)
-      for (int64_t cx = cube.from[0]; cx <= cube.to[0]; cx++)
-        if ((cx != own[0] || cy != own[1] || cz != own[2]) && countCell(cx, cy, cz))
+  // The cells first..end but p's own, counted already.
+  const auto countAround = [&](size_t first, size_t end) {
+    if (own >= first && own < end)
+      return countCells(first, own) || countCells(own + 1, end);
+    return countCells(first, end);
+  };
+  if ((cube.to[1] - cube.from[1] + 1) * (cube.to[2] - cube.from[2] + 1) > kMostRowsAcross * kMostRowsAcross) {
+    for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++)
+      for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
+        const int64_t row = (cz * grid_.dims[1] + cy) * grid_.dims[0];
+        if (countAround(static_cast<size_t>(row + cube.from[0]), static_cast<size_t>(row + cube.to[0] + 1)))
           return true;
+      }
+    return false;
+  }
+  // Of each row of the cube's cells, the stretch that reaches within d of p
+  // (a little beyond: kCellReachSlack), so that no cell the sphere misses is
+  // read; what the stretches hold bounds the count again.
+  size_t stretches[2 * kMostRowsAcross * kMostRowsAcross]; // first and end cell of each
+  size_t ends = 0;
+  uint64_t held = 0;
+  const double reach = double(d) * (1.0 + kCellReachSlack) + grid_.edge * kCellReachSlack;
+  const auto gap = [&](int axis, int64_t cell) {
+    const double low = grid_.origin[axis] + double(cell) * grid_.edge, high = low + grid_.edge;
+    return std::max({0.0, low - double(p[axis]), double(p[axis]) - high});
+  };
+  for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
+    for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
+      const double gy = gap(1, cy), gz = gap(2, cz);
+      const double left = reach * reach - gy * gy - gz * gz;
+      if (left < 0.0)
+        continue;
+      const double across = std::sqrt(left);
+      const int64_t from = std::max(cube.from[0], CellOf(double(p[0]) - across, 0));
+      const int64_t to = std::min(cube.to[0], CellOf(double(p[0]) + across, 0));
+      if (from > to)
+        continue;
+      const int64_t row = (cz * grid_.dims[1] + cy) * grid_.dims[0];
+      stretches[ends++] = static_cast<size_t>(row + from);
+      stretches[ends++] = static_cast<size_t>(row + to + 1);
+      held += grid_.cellStart[static_cast<size_t>(row + to + 1)] - grid_.cellStart[static_cast<size_t>(row + from)];
+    }
+  }
+  if (held <= limit)
+    return false;
+  for (size_t e = 0; e < ends; e += 2)
+    if (countAround(stretches[e], stretches[e + 1]))
+      return true;
   return false;
 }
 
-void TurboFreeSortMemory() {
-  FreeVector(gSortX);
-  FreeVector(gSortY);
-  FreeVector(gSortZ);
-  FreeVector(gInverseSortY);
-  FreeVector(gInverseSortZ);
-  FreeVector(sInverseSortX);
-  FreeGrid();
+uint64_t CandidateIndex::MostAnyCubeHolds(float d) {
+  if (!PrepareGrid(d))
+    return 0;
+  // The faces of a cube around a candidate, rounded to single precision, lie
+  // at most 2d and two roundings of the largest coordinate apart; its cells
+  // per axis are at most that over the edge, plus two.
+  uint64_t most = grid_.fullest;
+  for (int i = 0; i < 3; i++) {
+    const double reach = std::max(std::fabs(grid_.origin[i]), std::fabs(grid_.top[i])) + double(d);
+    const double width = (2.0 * double(d) + 2.0 * reach * std::numeric_limits<float>::epsilon()) / grid_.edge;
+    most *= static_cast<uint64_t>(std::min(std::floor(width) + 2.0, double(grid_.dims[i])));
+  }
+  return most;
 }
 
-void TurboFreeCandidates() {
-  TurboFreeSortMemory();
-  FreeVector(gTurboAtoms);
-  FreeVector(gBoxedAtoms);
-  gNAtoms = 0;
+void CandidateIndex::FreeSortMemory() {
+  FreeVector(sortX_);
+  FreeVector(rankX_);
+  grid_ = Grid{};
+}
+
+void CandidateIndex::FreeCandidates() {
+  FreeSortMemory();
+  FreeVector(atoms_);
+  FreeVector(hits_);
+  FreeVector(boxed_);
 }
 
 // ---- Entry points ---------------------------------------------------------------
@@ -1545,7 +1417,6 @@ void TurboFreeCandidates() {
 BondSearchEnd TurboLastBondSearchEnd() { return sLastBondSearchEnd; }
 
 void TurboEndCancelledSearch(CrystalRec *crystal, bool tell) {
-  TurboFreeCandidates();
   TurboRemoveBonds(crystal);
   sLastBondSearchEnd = BondSearchEnd::Cancelled;
   if (tell)
@@ -1569,6 +1440,92 @@ void TurboRemoveBonds(CrystalRec *crystal) {
 }
 
 namespace {
+
+// The bonds of atom a found among the candidates: those in the cube of
+// half-width maxLength around p whose squared distance lies in
+// [minSq, maxSq] (with an atom of a smaller index only, for a specification
+// joining an element to itself), appended to pairs as (a << 32 | b) in
+// ascending x rank, as the box query lists them. A partner at a's place is
+// left out and counted in *coincident, unless an earlier specification of
+// the same pair (earlier) took it already. An alternative position of a
+// (null when the structure has none) is left out silently. Without memory,
+// false.
+// gridReady: PrepareGrid(maxLength) has answered true, and nothing has
+// changed the candidates since. *ordered (when not null) counts the pairs
+// (a, b) of every candidate of the cube's cells within the specification's
+// limits (SpecificationBondsPair), whatever its side, alternative or place
+// in the cube: bonds between two atoms of the specification's element are
+// counted twice over the atoms' queries.
+bool AppendBondsOf(CandidateIndex &index, std::vector<uint64_t> &found, uint32_t a, const float p[3], float maxLength, float minSq, float maxSq, bool sameElement,
+                   bool gridReady, const std::vector<std::pair<float, float>> &earlier,
+                   const SiteAlternatives *alternatives, uint64_t *coincident, std::vector<uint64_t> &pairs,
+                   uint64_t *ordered) {
+  found.clear();
+  QueryCube cube;
+  if (!(gridReady ? index.CubeOf(p, maxLength, &cube)
+                  : IsFinite3(p) && index.PrepareGrid(maxLength) && index.CubeOf(p, maxLength, &cube)))
+    return true;
+  try {
+    const auto take = [&](uint32_t k) {
+      const GridItem &cand = index.Item(k);
+      if (sameElement && !(cand.atom < a))
+        return;
+      const float dx = cand.xyz[0] - p[0];
+      const float dy = cand.xyz[1] - p[1];
+      const float dz = cand.xyz[2] - p[2];
+      const float d2 = dx * dx + dy * dy + dz * dz;
+      if (!(minSq <= d2 && d2 <= maxSq))
+        return;
+      if (alternatives && !alternatives->AtomsMayBondAt(a, cand.atom, d2))
+        return;
+      if (d2 < kOverlapDistanceSq) {
+        if (earlier.empty() || !InEarlierRange(earlier, d2))
+          ++*coincident;
+        return;
+      }
+      found.push_back((uint64_t{cand.rank} << 32) | cand.atom);
+    };
+    if (ordered)
+      index.VisitCube<true>(cube, [&](uint32_t k, bool inCube) {
+        const GridItem &cand = index.Item(k);
+        const float dx = cand.xyz[0] - p[0];
+        const float dy = cand.xyz[1] - p[1];
+        const float dz = cand.xyz[2] - p[2];
+        *ordered += SpecificationBondsPair(dx * dx + dy * dy + dz * dz, minSq, maxSq);
+        if (inCube)
+          take(k);
+      });
+    else
+      index.VisitCube(cube, take);
+    std::sort(found.begin(), found.end());
+    for (const uint64_t f : found)
+      pairs.push_back((uint64_t{a} << 32) | (f & 0xFFFFFFFFu));
+  } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
+    return false;
+  }
+  return true;
+}
+
+// True when the bonds of a specification surely number at most room: the
+// grid cells the queries cover hold no more candidates than that, which
+// costs little to know. Otherwise the search counts them as it goes
+// (AppendBondsOf's ordered count). The grid is ready for the
+// specification's maximum.
+bool CellsBoundFits(const CandidateIndex &index, const std::vector<AtomPoint> &points, const std::vector<AtomSpan> &spansA, const BondSpec &spec,
+                    uint64_t room) {
+  uint64_t upper = 0;
+  for (const AtomSpan &span : spansA) {
+    for (int32_t a = span.first; a <= span.last && upper <= room; a++) {
+      const AtomPoint &atom = points[static_cast<size_t>(a)];
+      QueryCube cube;
+      if (atom.inRange && index.CubeOf(atom.cart, spec.maxLength, &cube))
+        upper += index.CubeHolds(cube);
+    }
+  }
+  return upper <= room;
+}
 
 void GenerateBonds(CrystalRec *crystal) {
   CrystalRec &c = *crystal;
@@ -1623,8 +1580,11 @@ void GenerateBonds(CrystalRec *crystal) {
   }
   // Ends the search: the bonds found so far are entered unless the user
   // cancelled it, which leaves every list empty.
+  // The candidates of each specification and the hits of one query.
+  CandidateIndex index;
+  std::vector<uint64_t> found;
   auto finish = [&](bool cancelled, bool closeStatus, BondSearchEnd end = BondSearchEnd::Complete) {
-    TurboFreeCandidates();
+    index.FreeCandidates();
     if (progress && closeStatus)
       CloseStatus();
     if (cancelled) {
@@ -1676,26 +1636,26 @@ void GenerateBonds(CrystalRec *crystal) {
       counted += atomsA;
       continue;
     }
-    if (!GatherInRange(points, spansB))
+    if (!GatherInRange(index, points, spansB))
       throw std::bad_alloc();
-    if (gNAtoms == 0) {
+    if (index.Empty()) {
       counted += atomsA;
-      TurboFreeCandidates();
+      index.FreeCandidates();
       continue;
     }
-    if (!SortXForGrid())
+    if (!index.SortByX())
       throw std::bad_alloc();
     const bool sameElement = spec.elementA == spec.elementB;
     const std::vector<std::pair<float, float>> earlier = EarlierRangesOfPair(c, k);
     // The grid for this specification's queries, made once for them all
     // (should that fail, each query asks again, as the box query does).
-    const bool gridReady = PrepareGrid(spec.maxLength);
+    const bool gridReady = index.PrepareGrid(spec.maxLength);
     // The specification's bonds may pass the room left unless the grid
     // cells rule it out: then they are counted as they are found, and the
     // search ends once they pass it (SpecificationBondsPair counts at least
     // the bonds found).
     const uint64_t left = room > pairs.size() ? room - pairs.size() : 0;
-    const bool countBonds = gridReady && !CellsBoundFits(points, spansA, spec, left);
+    const bool countBonds = gridReady && !CellsBoundFits(index, points, spansA, spec, left);
     const size_t before = pairs.size();
     uint64_t ordered = 0;
     auto tooMany = [&] {
@@ -1718,8 +1678,8 @@ void GenerateBonds(CrystalRec *crystal) {
         if (!atomA.inRange)
           continue;
         const float p[3] = {atomA.cart[0], atomA.cart[1], atomA.cart[2]};
-        // TurboBoxAtoms, read straight from the grid.
-        if (!AppendBondsOf(static_cast<uint32_t>(a), p, spec.maxLength, minSq, maxSq, sameElement, gridReady, earlier,
+        // The box query, read straight from the grid.
+        if (!AppendBondsOf(index, found, static_cast<uint32_t>(a), p, spec.maxLength, minSq, maxSq, sameElement, gridReady, earlier,
                            alternatives.Any() ? &alternatives : nullptr, &coincident, pairs,
                            countBonds ? &ordered : nullptr))
           throw std::bad_alloc();
@@ -1731,7 +1691,7 @@ void GenerateBonds(CrystalRec *crystal) {
     }
     if (countBonds && (sameElement ? ordered / 2 : ordered) > left)
       return tooMany();
-    TurboFreeCandidates();
+    index.FreeCandidates();
   }
   finish(false, true);
 }
@@ -1746,7 +1706,6 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   try {
     GenerateBonds(crystal);
   } catch (const std::bad_alloc &) {
-    TurboFreeCandidates();
     if (MemoryFailuresPass())
       throw;
     if (gShowProgress)
@@ -1762,10 +1721,13 @@ uint32_t CountPartners(const CrystalRec &c, const SiteAlternatives &alternatives
                        std::span<const std::array<float, 3>> places, std::vector<uint32_t> *stands) {
   const size_t n = std::min(atoms.size(), places.size());
   const auto site = [&](uint32_t k) -> const AsymmetricUnitRecord & { return c.sites[c.atoms[atoms[k]].site]; };
-  const auto radius = [&](uint32_t k) {
-    const CovalentRadiusRow *row = FindCovalentRadius(site(k).elements[0]);
-    return row ? row->radius : 0.0f;
-  };
+  // Each neighbour's covalent radius, looked up once rather than per pair.
+  std::vector<float> radii(n);
+  for (size_t k = 0; k < n; k++) {
+    const CovalentRadiusRow *row = FindCovalentRadius(site(static_cast<uint32_t>(k)).elements[0]);
+    radii[k] = row ? row->radius : 0.0f;
+  }
+  const auto radius = [&](uint32_t k) { return radii[k]; };
   // stands[k]: a neighbour of the same partner as neighbour k (a forest),
   // its root the place that stands for the partner.
   stands->resize(n);
@@ -1847,6 +1809,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   // A query's neighbours where some are alternatives of others.
   std::vector<uint32_t> neighbours, stands;
   std::vector<std::array<float, 3>> places;
+  CandidateIndex index;
 
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
@@ -1893,25 +1856,25 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
     for (int pass = 0; pass < passes; pass++) {
       const std::vector<ElementIndexEntry> &candidates = pass == 0 ? runsB : runsA;
       const std::vector<ElementIndexEntry> &queries = pass == 0 ? runsA : runsB;
-      if (!TurboExtendCellRange(crystal, candidates, spec.maxLength)) {
+      if (!index.ExtendCellRange(crystal, candidates, spec.maxLength)) {
         if (progress)
           CloseStatus();
         return false;
       }
       // Only counts are wanted: the x order and the grid suffice, and the
       // hits of a query are counted where they lie, unsorted.
-      if (gNAtoms > 0 && !SortXForGrid()) {
-        TurboFreeCandidates();
+      if (!index.Empty() && !index.SortByX()) {
+        index.FreeCandidates();
         if (progress)
           CloseStatus();
         return false;
       }
-      const bool gridReady = gNAtoms > 0 && PrepareGrid(spec.maxLength);
+      const bool gridReady = !index.Empty() && index.PrepareGrid(spec.maxLength);
       for (const ElementIndexEntry &run : queries)
         for (uint32_t s = run.firstSite; s <= run.lastSite && s < nSites; s++) {
           // Stopped, no site keeps a count; the stages after stop too.
           if (cancel.Step()) {
-            TurboFreeCandidates();
+            index.FreeCandidates();
             for (size_t t = 0; t < nSites; t++)
               c.sites[t].coordination = 0;
             if (progress)
@@ -1925,12 +1888,12 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
           float p[3];
           MatMul(c.orientationMatrix, q, p);
           QueryCube cube;
-          if (gridReady && CubeOf(p, spec.maxLength, &cube)) {
+          if (gridReady && index.CubeOf(p, spec.maxLength, &cube)) {
             uint32_t count = 0;
             neighbours.clear();
             places.clear();
-            VisitCube(cube, [&](uint32_t item) {
-              const GridItem &cand = sGrid.items[item];
+            index.VisitCube(cube, [&](uint32_t item) {
+              const GridItem &cand = index.Item(item);
               const float dx = cand.xyz[0] - p[0];
               const float dy = cand.xyz[1] - p[1];
               const float dz = cand.xyz[2] - p[2];
@@ -1960,7 +1923,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
               WriteProgress("", static_cast<float>(done) * step);
           }
         }
-      TurboFreeCandidates();
+      index.FreeCandidates();
     }
     if (contacts < 1)
       nothing = true;

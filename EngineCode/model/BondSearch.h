@@ -8,22 +8,22 @@
 //
 // The machinery is shared with the automatic bond search, the Distance
 // Explorer and the bond diagnostics (AutoBonds.h, BondDiagnostics.h). Each
-// search works on one program-wide set of candidates at a time:
+// search owns its candidates and their index (CandidateIndex), a local
+// object that nobody else sees:
 //
 //   list = TurboIndexElements(crystal);              once per search
+//   CandidateIndex index;
 //   per specification (or per pass):
-//     TurboGetIndexedAtoms(...) or TurboExtendCellRange(...)   fills gTurboAtoms
-//     TurboSortByXYZ();
-//     for each query point: n = TurboBoxAtoms(p, d);  hits in gBoxedAtoms[0..n)
-//     TurboFreeCandidates();                          (or TurboFreeSortMemory and
-//                                                      clearing the arrays by hand)
+//     index.GetIndexedAtoms(...) or index.ExtendCellRange(...)
+//     index.SortByX();
+//     for each query point: n = index.BoxAtoms(p, d);  hits in index.Boxed()[0..n)
 //
-// `TurboBoxAtoms(p, d)` answers exactly the candidates whose three Cartesian
+// `BoxAtoms(p, d)` answers exactly the candidates whose three Cartesian
 // coordinates lie in the closed cube [p - d, p + d] (the bounds computed in
 // single precision), in ascending x rank. The x rank orders candidates by
-// ascending x and, among equal x, by ascending position in gTurboAtoms (so by
-// ascending atom index for TurboGetIndexedAtoms, and in generation order for
-// TurboExtendCellRange). The query runs on a uniform grid, so its cost follows
+// ascending x and, among equal x, by ascending position among the candidates
+// (so by ascending atom index for GetIndexedAtoms, and in generation order
+// for ExtendCellRange). The query runs on a uniform grid, so its cost follows
 // the number of candidates near the cube, whatever the structure's shape.
 // Candidates or query points with a coordinate that is not finite are never
 // returned. The cube is a superset of the sphere: callers apply the exact
@@ -34,9 +34,6 @@
 // (TurboCentreShift) of the same distance that made the block; a point on the
 // central cell's upper face (a coordinate of exactly 1 before the shift) lies
 // beyond the block's reach on that side.
-//
-// The working state is program-wide: one search runs at a time, on the main
-// thread, and no search calls another.
 //
 // Bonds lists (StructureArrays.h) hold each bond in both atoms' lists, in the
 // order found: specifications in table order; within one specification the
@@ -226,22 +223,6 @@ struct ElementIndexEntry {
   uint32_t lastSite = 0;
 };
 
-// ---- Working state (one search at a time) ----------------------------------------
-
-extern std::vector<TurboAtom> gTurboAtoms; // the candidates of the current pass
-extern int32_t gNAtoms;                    // entries of gTurboAtoms
-// Positions in gTurboAtoms by ascending x, y and z (ties: ascending position).
-extern std::vector<uint32_t> gSortX;
-extern std::vector<uint32_t> gSortY;
-extern std::vector<uint32_t> gSortZ;
-// For each position in gTurboAtoms its rank in the y and z orders.
-extern std::vector<uint32_t> gInverseSortY;
-extern std::vector<uint32_t> gInverseSortZ;
-// The hits of the last box query: positions in gTurboAtoms, in x-rank order.
-extern std::vector<uint32_t> gBoxedAtoms;
-// The axis (0 x, 1 y, 2 z) that TurboCompareByCoordinate compares.
-extern int16_t gAxisChoice;
-
 // ---- Entry points ---------------------------------------------------------------
 
 // Rebuilds every bonds list from the bond specifications, but for the pairs
@@ -270,7 +251,7 @@ enum class BondSearchEnd {
 };
 BondSearchEnd TurboLastBondSearchEnd();
 // Ends a search the user stopped (this one or another that makes bonds):
-// the candidates freed, every list left empty, the end noted as Cancelled
+// every list left empty, the end noted as Cancelled
 // and, when `tell`, the Log told.
 void TurboEndCancelledSearch(CrystalRec *crystal, bool tell);
 // Writes the search's one Log line about the pairs of atoms at one place it
@@ -306,68 +287,192 @@ int64_t TurboRunSiteCount(const std::vector<ElementIndexEntry> &runs);
 bool TurboGetElementAtomRange(const CrystalRec *crystal, const ElementIndexEntry &run, int32_t *firstAtom,
                               int32_t *lastAtom);
 
-// ---- Candidates -------------------------------------------------------------------
-
-// gTurboAtoms = the atoms first..last (clamped to the atom array) that lie in
-// the plot range, as {index, Cartesian coordinates}; gNAtoms their number
-// (possibly 0). False, with no candidates, when the index range is empty or
-// memory runs out.
-bool TurboGetIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom);
-// The same over the atoms of every run, in run order (so in ascending atom
-// index). False when no run has atoms or memory runs out.
-bool TurboGetIndexedAtoms(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs);
+// ---- Cell blocks ------------------------------------------------------------------
 
 // The centre shift of an extended cell range of the given search distance:
 // per axis ceil(|distance| / d(hkl)) for (100), (010), (001). A query point
 // goes in the block's central cell by adding it to a fractional position in
 // [0, 1]. False for a refused cell or a distance that is not finite.
 bool TurboCentreShift(CrystalRec *crystal, float distance, int32_t shift[3]);
-// gTurboAtoms = the images, over a block of 2k + 1 cells per axis (k the
-// centre shift), of the first-cell atoms of sites firstSite..lastSite that
-// can lie within |distance| of a point of the central cell: per site, per
-// first-cell atom, c outermost, then b, a innermost, as {the atom's index,
-// orientation matrix x image}. gNAtoms their number. False, with no
-// candidates, for a bad site range, a refused cell, a block beyond
-// kMaxTurboCandidates or without memory.
-bool TurboExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSite, float distance);
-// The same over the sites of every run, in run order.
-bool TurboExtendCellRange(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs, float distance);
 
 // ---- Places -----------------------------------------------------------------------------
 //
 // A list of atoms written many times over puts many candidates at one place,
 // and every query near that place would visit each of them. The candidates
-// at one place (equal finite coordinates) are searched as one: gTurboAtoms
+// at one place (equal finite coordinates) are searched as one: the index
 // keeps the first of each place, in the order gathered, and the place lists
-// its members. Without two candidates at one place gTurboAtoms is left as it
-// was, each place its own single member.
+// its members. Without two candidates at one place the candidates are left
+// as they were, each place its own single member.
 struct TurboPlaces {
   std::vector<TurboAtom> all;    // the candidates as gathered
-  std::vector<uint32_t> start;   // per place (position in gTurboAtoms), into members; one more entry
+  std::vector<uint32_t> start;   // per place (position among the candidates), into members; one more entry
   std::vector<uint32_t> members; // positions in `all`, each place's ascending
 };
-// Groups the current candidates into places. False without memory (the
-// candidates are then left as they were).
-bool TurboGroupPlaces(TurboPlaces *places);
 
-// ---- Sorting and box queries ----------------------------------------------------------
+// ---- The candidate index ------------------------------------------------------------
 
-// Builds the three orders and the inverse ranks of the current candidates.
-// False without memory (the orders are then freed).
-bool TurboSortByXYZ();
-// Fills gBoxedAtoms with the candidates in the closed cube of half-width d
-// around p, in x-rank order, and answers their number. 0 without sorted
-// candidates, for a negative d, or when p or d is not finite.
-int32_t TurboBoxAtoms(const float p[3], float d);
-// Whether more than `limit` candidates lie within distance d of p (squared
-// distances compared in single precision). The count stops there and reads
-// p's own grid cell first, so where candidates crowd it costs a few times
-// `limit`. False without sorted candidates or for a bad query.
-bool TurboHoldsMoreThan(const float p[3], float d, size_t limit);
-// Frees the orders, the inverse ranks and the query grid.
-void TurboFreeSortMemory();
-// TurboFreeSortMemory, and frees gTurboAtoms and gBoxedAtoms (gNAtoms 0).
-void TurboFreeCandidates();
+// A candidate in the query grid: the grid lists each cell's candidates by
+// ascending x rank, their coordinates alongside so that the cube test reads
+// memory in order.
+struct GridItem {
+  float xyz[3];
+  uint32_t rank; // x rank
+  uint32_t atom; // the candidate's atom
+};
+
+// The closed cube of half-width d around a point, its faces in single
+// precision as the candidates are, and the grid cells that hold its
+// candidates.
+struct QueryCube {
+  float lo[3], hi[3];
+  int64_t from[3], to[3];
+};
+
+// The candidates of one search, their x order and the grid that answers its
+// box queries. Every gathering replaces the candidates and drops the order;
+// the memory goes with the object.
+class CandidateIndex {
+public:
+  // ---- Gathering
+
+  // The atoms first..last (clamped to the atom array) that lie in the plot
+  // range, as {index, Cartesian coordinates} (possibly none). False, with no
+  // candidates, when the index range is empty or memory runs out.
+  bool GetIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom);
+  // The same over the atoms of every run, in run order (so in ascending atom
+  // index). False when no run has atoms or memory runs out.
+  bool GetIndexedAtoms(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs);
+  // The images, over a block of 2k + 1 cells per axis (k the centre shift),
+  // of the first-cell atoms of sites firstSite..lastSite that can lie within
+  // |distance| of a point of the central cell: per site, per first-cell atom,
+  // c outermost, then b, a innermost, as {the atom's index, orientation
+  // matrix x image}. False, with no candidates, for a bad site range, a
+  // refused cell, a block beyond kMaxTurboCandidates or without memory.
+  bool ExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSite, float distance);
+  // The same over the sites of every run, in run order.
+  bool ExtendCellRange(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs, float distance);
+  // The candidates as given.
+  void SetCandidates(std::vector<TurboAtom> candidates);
+  // Groups the candidates into places (TurboPlaces) and sorts what is kept
+  // (SortByX). False without memory (the candidates are then left as they
+  // were, unsorted).
+  bool GroupPlaces(TurboPlaces *places);
+
+  // ---- Order and queries
+
+  // Builds the x order and the x ranks of the candidates. False without
+  // memory (the order is then freed).
+  bool SortByX();
+  // Fills Boxed() with the candidates in the closed cube of half-width d
+  // around p, in x-rank order, and answers their number. 0 without sorted
+  // candidates, for a negative d, or when p or d is not finite.
+  int32_t BoxAtoms(const float p[3], float d);
+  // The candidates after `position` (in gathering order) within distance d
+  // of p, squared distances compared in single precision: BoxAtoms with
+  // those hits alone kept, in the same order, into Boxed().
+  int32_t BallAtomsAfter(const float p[3], float d, uint32_t position);
+  // Whether more than `limit` candidates lie within distance d of p (squared
+  // distances compared in single precision). The count stops there and reads
+  // p's own grid cell first, so where candidates crowd it costs a few times
+  // `limit`. False without sorted candidates or for a bad query.
+  bool HoldsMoreThan(const float p[3], float d, size_t limit);
+  // An upper bound of what the cube of half-width d around any candidate
+  // holds: the fullest grid cell times the cells such a cube spans. 0
+  // without sorted candidates or for a bad d.
+  uint64_t MostAnyCubeHolds(float d);
+  // Frees the order and the query grid.
+  void FreeSortMemory();
+  // FreeSortMemory, and frees the candidates and the hits.
+  void FreeCandidates();
+
+  // ---- Reading
+
+  size_t Size() const { return atoms_.size(); }
+  bool Empty() const { return atoms_.empty(); }
+  const TurboAtom &operator[](size_t position) const { return atoms_[position]; }
+  const std::vector<TurboAtom> &Candidates() const { return atoms_; }
+  // Positions by ascending x (ties: ascending position).
+  const std::vector<uint32_t> &OrderX() const { return sortX_; }
+  // The hits of the last box query: positions, in x-rank order.
+  const std::vector<uint32_t> &Boxed() const { return boxed_; }
+
+  // ---- The grid, read straight by the searches that need no order of hits
+
+  // Readies the grid for queries of half-width d (built or rebuilt as their
+  // size asks). False when such a query finds nothing: no sorted
+  // candidates, a bad half-width, no memory for the grid, or no finite
+  // candidate.
+  bool PrepareGrid(float d);
+  // The cube of a query of half-width d around p on a ready grid. False for
+  // a bad point or a cube clear of the grid.
+  bool CubeOf(const float p[3], float d, QueryCube *cube) const;
+  // The candidates the cells of the cube hold: at least those within the
+  // cube, at a cost of a subtraction per row of cells.
+  uint64_t CubeHolds(const QueryCube &cube) const;
+  const GridItem &Item(uint32_t k) const { return grid_.items[k]; }
+  // Calls visit(k) for every grid item k inside the cube, cell row by cell
+  // row in memory order; with kEveryItem visit(k, inCube) for every grid
+  // item the cube's cells hold, inCube when it lies inside the cube, its
+  // faces tested without a branch when kNoBranch (where about as many items
+  // fail as pass, at random).
+  template <bool kEveryItem = false, bool kNoBranch = false, class Visit>
+  void VisitCube(const QueryCube &cube, Visit visit) const {
+    const float *lo = cube.lo, *hi = cube.hi;
+    for (int64_t cz = cube.from[2]; cz <= cube.to[2]; cz++) {
+      for (int64_t cy = cube.from[1]; cy <= cube.to[1]; cy++) {
+        const int64_t row = (cz * grid_.dims[1] + cy) * grid_.dims[0];
+        const uint32_t begin = grid_.cellStart[static_cast<size_t>(row + cube.from[0])];
+        const uint32_t end = grid_.cellStart[static_cast<size_t>(row + cube.to[0] + 1)];
+        for (uint32_t k = begin; k < end; k++) {
+          const GridItem &item = grid_.items[k];
+          bool inCube;
+          if constexpr (kNoBranch)
+            inCube = (item.xyz[0] >= lo[0]) & (item.xyz[0] <= hi[0]) & (item.xyz[1] >= lo[1]) &
+                     (item.xyz[1] <= hi[1]) & (item.xyz[2] >= lo[2]) & (item.xyz[2] <= hi[2]);
+          else
+            inCube = item.xyz[0] >= lo[0] && item.xyz[0] <= hi[0] && item.xyz[1] >= lo[1] &&
+                     item.xyz[1] <= hi[1] && item.xyz[2] >= lo[2] && item.xyz[2] <= hi[2];
+          if constexpr (kEveryItem)
+            visit(k, inCube);
+          else if (inCube)
+            visit(k);
+        }
+      }
+    }
+  }
+
+private:
+  struct Grid {
+    bool built = false;
+    bool empty = true; // no finite candidate
+    double edge = 0.0; // cell edge, Angstrom
+    double inverseEdge = 0.0;
+    double requested = 0.0;             // the half-width it was built for
+    bool raised = false;                // edge raised above the request by the size limit
+    double origin[3] = {0.0, 0.0, 0.0}; // the candidates' smallest coordinates
+    double top[3] = {0.0, 0.0, 0.0};    // and their largest
+    int64_t dims[3] = {1, 1, 1};
+    uint32_t fullest = 0;            // the most candidates a cell holds
+    std::vector<uint32_t> cellStart; // cells + 1 entries
+    std::vector<GridItem> items;
+  };
+  bool AppendIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom);
+  bool ExtendOverSites(CrystalRec *crystal, const std::vector<std::pair<int64_t, int64_t>> &spans, float distance);
+  void OrderX(std::vector<uint32_t> &order) const;
+  int64_t CellOf(double v, int axis) const;
+  bool BuildGrid(double halfWidth);
+  bool PrepareQuery(const float p[3], float d, QueryCube *cube);
+  // The first n hits of the last query, (x rank << 32 | item), sorted into
+  // Boxed(); answers n.
+  int32_t SortHits(size_t n);
+
+  std::vector<TurboAtom> atoms_;
+  std::vector<uint32_t> sortX_;
+  std::vector<uint32_t> rankX_; // the x rank of each position
+  Grid grid_;
+  std::vector<uint64_t> hits_; // the last query's hits, (x rank << 32 | item), in a prefix
+  std::vector<uint32_t> boxed_;
+};
 
 // ---- Helpers ------------------------------------------------------------------------
 
@@ -375,7 +480,3 @@ void TurboFreeCandidates();
 // coordinate lies within the plot range of its axis, both ends included
 // (`CoordinateInRange`: a coordinate on a face the range ends at counts).
 bool FracCoordsInRange(const CrystalRec *crystal, const float xyz[3]);
-// 1 when candidate a's coordinate on axis gAxisChoice is greater than b's,
-// -1 when smaller, 0 when equal (or either is NaN, or a position is out of
-// range).
-int TurboCompareByCoordinate(uint32_t a, uint32_t b);

@@ -220,15 +220,10 @@ int GetCellVolumeFilled(CrystalRec *crystal, float *volume) {
   // wide enough for the longest reach; each site is searched from its first
   // atom placed in that cell.
   int32_t shift[3];
+  CandidateIndex index;
   if (!TurboCentreShift(crystal, reachLimit, shift) ||
-      !TurboExtendCellRange(crystal, 0, static_cast<int32_t>(nSites) - 1, reachLimit)) {
-    TurboFreeCandidates();
+      !index.ExtendCellRange(crystal, 0, static_cast<int32_t>(nSites) - 1, reachLimit) || !index.SortByX())
     return 0;
-  }
-  if (!TurboSortByXYZ()) {
-    TurboFreeCandidates();
-    return 0;
-  }
   struct Neighbour {
     float distance;
     uint32_t site;
@@ -250,11 +245,11 @@ int GetCellVolumeFilled(CrystalRec *crystal, float *volume) {
       q[i] = WrapOnce(c.atoms[static_cast<size_t>(site.firstAtom)].xyz[i]) + static_cast<float>(shift[i]);
     MatMul(c.orientationMatrix, q, qCart);
     const float reach2 = reach * reach;
-    const int32_t hits = TurboBoxAtoms(qCart, reach);
+    const int32_t hits = index.BoxAtoms(qCart, reach);
     try {
       neighbours.clear();
       for (int32_t h = 0; h < hits; h++) {
-        const TurboAtom &cand = gTurboAtoms[gBoxedAtoms[static_cast<size_t>(h)]];
+        const TurboAtom &cand = index[index.Boxed()[static_cast<size_t>(h)]];
         const float dx = cand.xyz[0] - qCart[0];
         const float dy = cand.xyz[1] - qCart[1];
         const float dz = cand.xyz[2] - qCart[2];
@@ -281,7 +276,6 @@ int GetCellVolumeFilled(CrystalRec *crystal, float *volume) {
     }
     total += static_cast<float>(site.atomsPerCell) * v;
   }
-  TurboFreeCandidates();
   if (!ok)
     return 0;
   if (volume)

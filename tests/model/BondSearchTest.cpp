@@ -28,18 +28,16 @@ bool MakeNaCl(CrystalRec &c, const float range[6]) {
   return bondref::MakeCrystal(c, cell, "F m -3 m", {{"Cl1", "Cl", 0.5f, 0.5f, 0.5f}, {"Na1", "Na", 0, 0, 0}}, range);
 }
 
-struct WorkingStateGuard {
-  ~WorkingStateGuard() { TurboFreeCandidates(); }
-};
-
-void SetCandidates(const std::vector<std::array<float, 3>> &points) {
-  TurboFreeCandidates();
+void SetCandidates(CandidateIndex &index, const std::vector<std::array<float, 3>> &points) {
+  std::vector<TurboAtom> candidates;
   for (size_t i = 0; i < points.size(); i++)
-    gTurboAtoms.push_back({static_cast<uint32_t>(i), {points[i][0], points[i][1], points[i][2]}});
-  gNAtoms = static_cast<int32_t>(gTurboAtoms.size());
+    candidates.push_back({static_cast<uint32_t>(i), {points[i][0], points[i][1], points[i][2]}});
+  index.SetCandidates(std::move(candidates));
 }
 
-std::vector<uint32_t> Boxed(int32_t n) { return {gBoxedAtoms.begin(), gBoxedAtoms.begin() + n}; }
+std::vector<uint32_t> Boxed(const CandidateIndex &index, int32_t n) {
+  return {index.Boxed().begin(), index.Boxed().begin() + n};
+}
 
 // ---- Element runs -------------------------------------------------------------------
 
@@ -81,70 +79,64 @@ TEST(BondSearchElements, RunsOfSitesWithTheirAtomRanges) {
 
 // ---- Sorting and box queries ---------------------------------------------------------------
 
-TEST(BondSearchBox, OrdersBreakTiesByPositionAndAgreeWithTheComparator) {
-  WorkingStateGuard guard;
-  SetCandidates({{1, 5, -0.0f}, {0, 5, 0}, {1, 4, 2}, {-3, 5, 1}, {1, 6, 0.0f}});
-  ASSERT_TRUE(TurboSortByXYZ());
-  EXPECT_EQ(gSortX, (std::vector<uint32_t>{3, 1, 0, 2, 4}));
-  EXPECT_EQ(gSortY, (std::vector<uint32_t>{2, 0, 1, 3, 4}));
-  EXPECT_EQ(gSortZ, (std::vector<uint32_t>{0, 1, 4, 3, 2})); // -0 and +0 are equal
-  for (uint32_t r = 0; r < 5; r++) {
-    EXPECT_EQ(gInverseSortY[gSortY[r]], r);
-    EXPECT_EQ(gInverseSortZ[gSortZ[r]], r);
+TEST(BondSearchBox, XOrderBreaksTiesByPosition) {
+  const struct {
+    std::vector<std::array<float, 3>> points;
+    std::vector<uint32_t> order;
+  } cases[] = {
+      {{{1, 5, -0.0f}, {0, 5, 0}, {1, 4, 2}, {-3, 5, 1}, {1, 6, 0.0f}}, {3, 1, 0, 2, 4}},
+      {{{0.0f, 1, 1}, {-0.0f, 0, 0}, {-1, 0, 0}, {0.0f, -1, 0}}, {2, 0, 1, 3}}, // -0 and +0 are equal
+      {{}, {}},
+  };
+  for (const auto &t : cases) {
+    CandidateIndex index;
+    SetCandidates(index, t.points);
+    ASSERT_TRUE(index.SortByX());
+    EXPECT_EQ(index.OrderX(), t.order);
   }
-  for (int16_t axis = 0; axis < 3; axis++) {
-    gAxisChoice = axis;
-    const std::vector<uint32_t> &order = axis == 0 ? gSortX : axis == 1 ? gSortY : gSortZ;
-    for (size_t r = 1; r < order.size(); r++)
-      EXPECT_LE(TurboCompareByCoordinate(order[r - 1], order[r]), 0);
-  }
-  gAxisChoice = 0;
-  EXPECT_EQ(TurboCompareByCoordinate(0, 1), 1);
-  EXPECT_EQ(TurboCompareByCoordinate(1, 0), -1);
-  EXPECT_EQ(TurboCompareByCoordinate(0, 2), 0);
 }
 
 TEST(BondSearchBox, OffersEveryCandidateTiedOnTheCubeFaces) {
-  WorkingStateGuard guard;
+  CandidateIndex index;
   // Three candidates lie exactly on the lower x face, two on the upper one.
-  SetCandidates(
+  SetCandidates(index, 
       {{-2, 0, 0}, {-2, 1, 0}, {0, 0, 0}, {-2, 0, 2}, {2, 0, -2}, {2, 2, 2}, {-2.0001f, 0, 0}, {0, 2.0001f, 0}});
-  ASSERT_TRUE(TurboSortByXYZ());
+  ASSERT_TRUE(index.SortByX());
   const float p[3] = {0, 0, 0};
-  const int32_t n = TurboBoxAtoms(p, 2.0f);
-  EXPECT_EQ(Boxed(n), (std::vector<uint32_t>{0, 1, 3, 2, 4, 5}));
+  const int32_t n = index.BoxAtoms(p, 2.0f);
+  EXPECT_EQ(Boxed(index, n), (std::vector<uint32_t>{0, 1, 3, 2, 4, 5}));
 }
 
 TEST(BondSearchBox, EmptyAndOutsideQueriesFindNothing) {
-  WorkingStateGuard guard;
+  CandidateIndex index;
   const float p[3] = {0, 0, 0};
-  SetCandidates({});
-  ASSERT_TRUE(TurboSortByXYZ());
-  EXPECT_EQ(TurboBoxAtoms(p, 5.0f), 0);
+  SetCandidates(index, {});
+  ASSERT_TRUE(index.SortByX());
+  EXPECT_EQ(index.BoxAtoms(p, 5.0f), 0);
 
-  SetCandidates({{5, 5, 5}, {6, 5, 5}, {5, 0, 0}});
-  ASSERT_TRUE(TurboSortByXYZ());
-  EXPECT_EQ(TurboBoxAtoms(p, 1.0f), 0); // below every candidate: not even rank 0
-  EXPECT_EQ(TurboBoxAtoms(p, -6.0f), 0);
-  EXPECT_EQ(TurboBoxAtoms(p, std::numeric_limits<float>::quiet_NaN()), 0);
+  SetCandidates(index, {{5, 5, 5}, {6, 5, 5}, {5, 0, 0}});
+  ASSERT_TRUE(index.SortByX());
+  EXPECT_EQ(index.BoxAtoms(p, 1.0f), 0); // below every candidate: not even rank 0
+  EXPECT_EQ(index.BoxAtoms(p, -6.0f), 0);
+  EXPECT_EQ(index.BoxAtoms(p, std::numeric_limits<float>::quiet_NaN()), 0);
   const float nanPoint[3] = {std::numeric_limits<float>::quiet_NaN(), 0, 0};
-  EXPECT_EQ(TurboBoxAtoms(nanPoint, 100.0f), 0);
-  EXPECT_EQ(Boxed(TurboBoxAtoms(p, 5.0f)), (std::vector<uint32_t>{0, 2})); // on the upper faces
+  EXPECT_EQ(index.BoxAtoms(nanPoint, 100.0f), 0);
+  EXPECT_EQ(Boxed(index, index.BoxAtoms(p, 5.0f)), (std::vector<uint32_t>{0, 2})); // on the upper faces
 
   // Candidates that are not finite are never offered.
-  SetCandidates(
+  SetCandidates(index, 
       {{std::numeric_limits<float>::infinity(), 0, 0}, {0, std::numeric_limits<float>::quiet_NaN(), 0}, {1, 1, 1}});
-  ASSERT_TRUE(TurboSortByXYZ());
-  EXPECT_EQ(TurboBoxAtoms(p, 1e30f), 1);
-  EXPECT_EQ(gBoxedAtoms[0], 2u);
+  ASSERT_TRUE(index.SortByX());
+  EXPECT_EQ(index.BoxAtoms(p, 1e30f), 1);
+  EXPECT_EQ(index.Boxed()[0], 2u);
 
   // Without sorting there is nothing to query.
-  TurboFreeSortMemory();
-  EXPECT_EQ(TurboBoxAtoms(p, 5.0f), 0);
+  index.FreeSortMemory();
+  EXPECT_EQ(index.BoxAtoms(p, 5.0f), 0);
 }
 
 TEST(BondSearchBox, RandomQueriesMatchTheCubeInXRankOrder) {
-  WorkingStateGuard guard;
+  CandidateIndex index;
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> grid(-40, 40);
   std::uniform_real_distribution<float> real(-10.0f, 10.0f);
@@ -157,23 +149,83 @@ TEST(BondSearchBox, RandomQueriesMatchTheCubeInXRankOrder) {
       else
         points.push_back({grid(rng) * 0.25f, grid(rng) * 0.25f, round == 0 ? grid(rng) * 0.25f : real(rng)});
     }
-    SetCandidates(points);
-    ASSERT_TRUE(TurboSortByXYZ());
+    SetCandidates(index, points);
+    ASSERT_TRUE(index.SortByX());
     for (int q = 0; q < 300; q++) {
       const float p[3] = {grid(rng) * 0.25f, grid(rng) * 0.25f, grid(rng) * 0.25f};
       const float d = q % 50 == 0 ? 30.0f : static_cast<float>(1 + q % 12) * 0.25f; // grid rebuilt now and then
       std::vector<uint32_t> expected;
-      for (uint32_t pos : gSortX) {
-        const TurboAtom &t = gTurboAtoms[pos];
+      for (uint32_t pos : index.OrderX()) {
+        const TurboAtom &t = index[pos];
         bool inside = true;
         for (int i = 0; i < 3; i++)
           inside = inside && t.xyz[i] >= p[i] - d && t.xyz[i] <= p[i] + d;
         if (inside)
           expected.push_back(pos);
       }
-      const int32_t n = TurboBoxAtoms(p, d);
-      ASSERT_EQ(Boxed(n), expected) << "round " << round << " query " << q;
+      const int32_t n = index.BoxAtoms(p, d);
+      ASSERT_EQ(Boxed(index, n), expected) << "round " << round << " query " << q;
+
+      // Around a candidate: those after a position within the ball, in the
+      // same order, and no more than the bound of any cube.
+      const uint32_t from = static_cast<uint32_t>(rng() % points.size());
+      const uint32_t after = static_cast<uint32_t>(rng() % points.size());
+      const float *c = index[from].xyz;
+      std::vector<uint32_t> ball;
+      size_t inCube = 0, inBall = 0;
+      for (uint32_t pos : index.OrderX()) {
+        const float *t = index[pos].xyz;
+        const float dx = t[0] - c[0], dy = t[1] - c[1], dz = t[2] - c[2];
+        bool inside = true;
+        for (int i = 0; i < 3; i++)
+          inside = inside && t[i] >= c[i] - d && t[i] <= c[i] + d;
+        inCube += inside;
+        inBall += dx * dx + dy * dy + dz * dz <= d * d;
+        if (inside && dx * dx + dy * dy + dz * dz <= d * d && pos > after)
+          ball.push_back(pos);
+      }
+      ASSERT_EQ(Boxed(index, index.BallAtomsAfter(c, d, after)), ball) << "round " << round << " query " << q;
+      EXPECT_GE(index.MostAnyCubeHolds(d), inCube) << "round " << round << " query " << q;
+      // The crowd count, at the limits about the ball's count.
+      for (const size_t limit : {inBall > 0 ? inBall - 1 : 0, inBall, inBall / 2})
+        EXPECT_EQ(index.HoldsMoreThan(c, d, limit), inBall > limit) << "round " << round << " query " << q;
     }
+  }
+}
+
+// Candidates at one place are found as one whatever their order, -0 and +0
+// alike; the first of each place is kept and what is kept is sorted.
+TEST(BondSearchBox, PlacesJoinEqualCoordinatesOnly) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const struct {
+    std::vector<std::array<float, 3>> points;
+    std::vector<uint32_t> kept;  // positions in `all` of the places' first members
+    std::vector<uint32_t> sizes; // members per place
+  } cases[] = {
+      {{{1, 2, 3}, {1, 2, 4}, {0, 2, 3}}, {0, 1, 2}, {1, 1, 1}},
+      {{{1, 2, 3}, {0, 0, 0}, {1, 2, 3}, {1, 2, 3}, {0, 0, -0.0f}}, {0, 1}, {3, 2}},
+      {{{1, 2, 3}, {1, 3, 2}, {1, 2, 3}, {1, 3, 2}}, {0, 1}, {2, 2}},
+      {{{nan, 0, 0}, {nan, 0, 0}, {0, nan, 0}, {0, nan, 0}, {5, 5, 5}}, {0, 1, 2, 3, 4}, {1, 1, 1, 1, 1}},
+  };
+  for (const auto &t : cases) {
+    CandidateIndex index;
+    SetCandidates(index, t.points);
+    TurboPlaces places;
+    ASSERT_TRUE(index.GroupPlaces(&places));
+    ASSERT_EQ(index.Size(), t.kept.size());
+    ASSERT_EQ(places.all.size(), t.points.size());
+    std::vector<uint32_t> sizes;
+    for (size_t k = 0; k < index.Size(); k++) {
+      const uint32_t first = places.members[places.start[k]];
+      EXPECT_EQ(first, t.kept[k]);
+      EXPECT_EQ(index[k].atom, places.all[first].atom);
+      sizes.push_back(places.start[k + 1] - places.start[k]);
+      for (uint32_t m = places.start[k] + 1; m < places.start[k + 1]; m++)
+        for (int i = 0; i < 3; i++)
+          EXPECT_EQ(places.all[places.members[m]].xyz[i], places.all[first].xyz[i]);
+    }
+    EXPECT_EQ(sizes, t.sizes);
+    ASSERT_EQ(index.OrderX().size(), index.Size()); // sorted: ready for queries
   }
 }
 
@@ -181,23 +233,23 @@ TEST(BondSearchBox, RandomQueriesMatchTheCubeInXRankOrder) {
 
 TEST(BondSearchCandidates, IndexedAtomsKeepThoseInTheRange) {
   FakeHost host;
-  WorkingStateGuard guard;
+  CandidateIndex index;
   CrystalRec c;
   const float range[6] = {0, 1, 0, 1, 0, 1};
   ASSERT_TRUE(MakeCubic(c, range));
   ASSERT_EQ(c.atomCount, 8);
   c.plotRange[1] = 0.5f; // the atoms at x = 1 drop out
-  ASSERT_TRUE(TurboGetIndexedAtoms(&c, 0, 7));
-  ASSERT_EQ(gNAtoms, 4);
-  for (const TurboAtom &t : gTurboAtoms) {
+  ASSERT_TRUE(index.GetIndexedAtoms(&c, 0, 7));
+  ASSERT_EQ(index.Size(), 4u);
+  for (const TurboAtom &t : index.Candidates()) {
     EXPECT_EQ(c.atoms[t.atom].xyz[0], 0.0f);
     EXPECT_EQ(t.xyz[1], c.atoms[t.atom].cart[1]);
   }
-  EXPECT_TRUE(TurboGetIndexedAtoms(&c, 1, 1)); // made, but empty
-  EXPECT_EQ(gNAtoms, 0);
-  EXPECT_FALSE(TurboGetIndexedAtoms(&c, 5, 4));
-  EXPECT_TRUE(TurboGetIndexedAtoms(&c, -3, 100)); // clamped to the atoms
-  EXPECT_EQ(gNAtoms, 4);
+  EXPECT_TRUE(index.GetIndexedAtoms(&c, 1, 1)); // made, but empty
+  EXPECT_EQ(index.Size(), 0u);
+  EXPECT_FALSE(index.GetIndexedAtoms(&c, 5, 4));
+  EXPECT_TRUE(index.GetIndexedAtoms(&c, -3, 100)); // clamped to the atoms
+  EXPECT_EQ(index.Size(), 4u);
 
   // 1.0001 is one place with the face at 1; 1.0002 is beyond it.
   const float inside[3] = {0, 1, 1}, onFace[3] = {0.5f, 1.0001f, 0}, outside[3] = {0.5f, 1.0002f, 0};
@@ -210,7 +262,7 @@ TEST(BondSearchCandidates, IndexedAtomsKeepThoseInTheRange) {
 
 TEST(BondSearchCandidates, ExtendedCellRangeTakesTheImagesWithinReachInBlockOrder) {
   FakeHost host;
-  WorkingStateGuard guard;
+  CandidateIndex index;
   CrystalRec c;
   const float range[6] = {0, 0.9f, 0, 0.9f, 0, 0.9f};
   ASSERT_TRUE(bondref::MakeCrystal(c, kCubic4, "P 1", {{"X1", "X", 0.25f, 0.5f, 0.75f}}, range));
@@ -218,8 +270,8 @@ TEST(BondSearchCandidates, ExtendedCellRangeTakesTheImagesWithinReachInBlockOrde
   int32_t shift[3];
   ASSERT_TRUE(TurboCentreShift(&c, 2.0f, shift));
   EXPECT_EQ(shift[0], 1);
-  ASSERT_TRUE(TurboExtendCellRange(&c, 0, 0, 2.0f));
-  ASSERT_EQ(gNAtoms, 12); // a: 1.25, 2.25; b: 0.5, 1.5, 2.5; c: 0.75, 1.75
+  ASSERT_TRUE(index.ExtendCellRange(&c, 0, 0, 2.0f));
+  ASSERT_EQ(index.Size(), 12u); // a: 1.25, 2.25; b: 0.5, 1.5, 2.5; c: 0.75, 1.75
   const float first[3] = {1.25f, 0.5f, 0.75f}, second[3] = {2.25f, 0.5f, 0.75f}, third[3] = {1.25f, 1.5f, 0.75f},
               last[3] = {2.25f, 2.5f, 1.75f};
   const float *expected[4] = {first, second, third, last};
@@ -228,27 +280,27 @@ TEST(BondSearchCandidates, ExtendedCellRangeTakesTheImagesWithinReachInBlockOrde
     float cart[3];
     MatMul(c.orientationMatrix, expected[k], cart);
     for (int i = 0; i < 3; i++)
-      EXPECT_FLOAT_EQ(gTurboAtoms[static_cast<size_t>(at[k])].xyz[i], cart[i]) << k;
-    EXPECT_EQ(gTurboAtoms[static_cast<size_t>(at[k])].atom, 0u);
+      EXPECT_FLOAT_EQ(index[static_cast<size_t>(at[k])].xyz[i], cart[i]) << k;
+    EXPECT_EQ(index[static_cast<size_t>(at[k])].atom, 0u);
   }
 
   // Whole x: the block is 2x + 1 cells and the window starts at 0, so a
   // point of the central cell sees images a full x cells below it.
-  ASSERT_TRUE(TurboExtendCellRange(&c, 0, 0, 8.0f));
+  ASSERT_TRUE(index.ExtendCellRange(&c, 0, 0, 8.0f));
   ASSERT_TRUE(TurboCentreShift(&c, 8.0f, shift));
   EXPECT_EQ(shift[2], 2);
   // The window is [0, 6]: all five cells on every axis.
-  EXPECT_EQ(gNAtoms, 125);
+  EXPECT_EQ(index.Size(), 125u);
 
   // Bad ranges and distances, and blocks too large to hold.
-  EXPECT_FALSE(TurboExtendCellRange(&c, 0, 1, 2.0f));
-  EXPECT_FALSE(TurboExtendCellRange(&c, 1, 0, 2.0f));
-  EXPECT_FALSE(TurboExtendCellRange(&c, 0, 0, std::numeric_limits<float>::infinity()));
-  EXPECT_FALSE(TurboExtendCellRange(&c, 0, 0, 1e5f));
-  EXPECT_EQ(gNAtoms, 0);
-  EXPECT_TRUE(gTurboAtoms.empty());
+  EXPECT_FALSE(index.ExtendCellRange(&c, 0, 1, 2.0f));
+  EXPECT_FALSE(index.ExtendCellRange(&c, 1, 0, 2.0f));
+  EXPECT_FALSE(index.ExtendCellRange(&c, 0, 0, std::numeric_limits<float>::infinity()));
+  EXPECT_FALSE(index.ExtendCellRange(&c, 0, 0, 1e5f));
+  EXPECT_EQ(index.Size(), 0u);
+  EXPECT_TRUE(index.Candidates().empty());
   c.a = 0.0f; // a refused cell
-  EXPECT_FALSE(TurboExtendCellRange(&c, 0, 0, 2.0f));
+  EXPECT_FALSE(index.ExtendCellRange(&c, 0, 0, 2.0f));
 }
 
 // ---- Bond generation ----------------------------------------------------------------------
@@ -609,7 +661,6 @@ TEST(BondSearchCoordination, HugeDistancesFailQuietly) {
   bondref::AddSpec(c, "Na", "Cl", 0.0f, 2.0e4f);
   EXPECT_FALSE(TurboGetCoordinationNumbers(&c, nullptr));
   EXPECT_TRUE(host.alerts.empty());
-  EXPECT_TRUE(gTurboAtoms.empty());
 }
 
 // A maximum whose sphere holds thousands of images of each site is named in
