@@ -73,6 +73,10 @@ protected:
     ProcessCommand(FourCharsToLong("RotT"));
     gRotatorAngle = 2.0f;
     gRotateSelection = 0;
+    // A divider pressed by an earlier test, however recently, makes no
+    // double click with this test's first press.
+    gVDividerLastTickCount = 0;
+    gHDividerLastTickCount = 0;
   }
   void TearDown() override {
     StopAutoRotationForWindow(window);
