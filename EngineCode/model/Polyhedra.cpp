@@ -993,11 +993,34 @@ private:
               continue;
             if (e.site == s && distSq < double(kCoordinatingSelfDistance) * double(kCoordinatingSelfDistance))
               continue;
+            if (alternatives_) {
+              hitAtoms_.push_back(e.atom);
+              hitPlaces_.push_back({cart[0], cart[1], cart[2]});
+              continue;
+            }
             if (counts_[e.site]++ == 0)
               touched_.push_back(e.site);
           }
         }
+    if (alternatives_)
+      CountHitPartners(c);
     return true;
+  }
+
+  // The atoms within reach counted one per partner, as the coordination
+  // number counts them (CountPartners): each partner under the site of the
+  // place that stands for it.
+  void CountHitPartners(const CrystalRec &c) {
+    CountPartners(c, *alternatives_, hitAtoms_, hitPlaces_, &stands_);
+    for (size_t k = 0; k < hitAtoms_.size(); ++k) {
+      if (stands_[k] != k)
+        continue;
+      const uint32_t site = c.atoms[hitAtoms_[k]].site;
+      if (counts_[site]++ == 0)
+        touched_.push_back(site);
+    }
+    hitAtoms_.clear();
+    hitPlaces_.clear();
   }
 
   // A grid coordinate along one axis of the periodic grid: the grid cell it
@@ -1017,6 +1040,7 @@ private:
   struct Entry {
     float xyz[3];     // the first-cell atom's fractional coordinates
     int32_t whole[3]; // their whole-cell parts (0 for a wrapped atom)
+    uint32_t atom;    // the first-cell atom
     uint32_t site;
     ElementCode element;
     uint16_t kind; // the element's place in kinds_
@@ -1080,6 +1104,7 @@ private:
         }
         if (!finite)
           continue;
+        e.atom = static_cast<uint32_t>(a);
         e.site = static_cast<uint32_t>(t);
         e.element = site.elements[0];
         auto kind = std::find(kinds_.begin(), kinds_.end(), e.element);
@@ -1109,6 +1134,11 @@ private:
     std::vector<uint32_t> next(cellStart_.begin(), cellStart_.end() - 1);
     for (const Entry &e : unsorted)
       entries_[next[cellOf(e)]++] = e;
+    // Alternatives are judged as the coordination count judges them, which
+    // reads the structure's operators (made once and kept with it).
+    alternatives_.emplace(const_cast<CrystalRec &>(c));
+    if (!alternatives_->Any())
+      alternatives_.reset();
     valid_ = true;
   }
 
@@ -1127,6 +1157,11 @@ private:
   std::unordered_map<ElementCode, std::vector<float>> kindMax_;
   std::vector<uint32_t> counts_;
   std::vector<uint32_t> touched_;
+  // With alternatives among the structure's atoms, the atoms within reach
+  // of a query and their places, counted one per partner.
+  std::optional<SiteAlternatives> alternatives_;
+  std::vector<uint32_t> hitAtoms_, stands_;
+  std::vector<std::array<float, 3>> hitPlaces_;
 };
 
 // The sites coordinating site s over the whole crystal, at most s's

@@ -800,7 +800,11 @@ std::pair<std::string, std::multiset<std::string>> ListedNeighbours(const std::s
 // thpp.cif); hashizume's ethyl chain in two parts, C11A (0.874) and C11B
 // (0.126) at one place, each part bonded within itself (gemmi's distances
 // of the block, the parts as its disorder groups say). The export lists the
-// place of the larger occupancy; the polyhedron takes it as its ligand.
+// place of the larger occupancy; the polyhedron takes it as its ligand. The
+// open's Log names no site for having more atoms within bond reach than
+// bonds on account of such a partner: brucite's O has its four; thpp's N8
+// its three, C7a and C7b standing for one, while C7a and C7b have each
+// other within reach beside their own bonds.
 TEST(AutomaticBonds, APartnerAtSeveralPlacesIsOnePartnerEverywhere) {
   FakeHost host;
   const fs::path dir = fs::temp_directory_path() / ("ovpartners-" + std::to_string(::getpid()));
@@ -812,11 +816,12 @@ TEST(AutomaticBonds, APartnerAtSeveralPlacesIsOnePartnerEverywhere) {
     std::multiset<std::string> partners; // listed by the export, the ligands of the polyhedron
     bool halves = false;                 // the file with both parts at occupancy 0.5
     const char *formula = nullptr;       // the formula the Log gives
+    const char *crowded = nullptr;       // the sites the Log names as crowded ("" none), or unchecked
   };
   const Row rows[] = {
       // The file's own _chemical_formula_sum is H2 Mg O2.
-      {"brucite_split_h.cif", "O", 4, {"H", "Mg", "Mg", "Mg"}, false, "calculated formula: H 2.00 Mg 1.00 O 2.00"},
-      {"thpp.ins", "N8", 3, {"C14", "C7a", "C9"}},
+      {"brucite_split_h.cif", "O", 4, {"H", "Mg", "Mg", "Mg"}, false, "calculated formula: H 2.00 Mg 1.00 O 2.00", ""},
+      {"thpp.ins", "N8", 3, {"C14", "C7a", "C9"}, false, nullptr, "2 sites (C7a, C7b)"},
       {"hashizume_ethyl368K.cif", "C11A", 4, {"C1", "C12A", "H111", "H112"}},
       {"hashizume_ethyl368K.cif", "C11B", 4, {"C1", "C12B", "H113", "H114"}},
       {"hashizume_ethyl368K.cif", "C1", 3, {"C11A", "N1", "O1"}},
@@ -842,6 +847,13 @@ TEST(AutomaticBonds, APartnerAtSeveralPlacesIsOnePartnerEverywhere) {
     ASSERT_TRUE(OpenTextFile(w.ref(), file));
     if (row.formula) {
       EXPECT_NE(host.log.find(row.formula), std::string::npos) << host.log;
+    }
+    if (row.crowded) {
+      std::string crowded;
+      for (const std::string &line : host.LogLines())
+        if (line.find("more atoms within bond reach than bonds") != std::string::npos)
+          crowded = line.substr(std::string("Polyhedra: ").size(), line.find(')') + 1 - std::string("Polyhedra: ").size());
+      EXPECT_EQ(crowded, row.crowded) << host.log;
     }
     CrystalRec &c = w.crystal();
     const auto site =
