@@ -849,10 +849,11 @@ TEST(AutomaticBonds, APartnerAtSeveralPlacesIsOnePartnerEverywhere) {
       EXPECT_NE(host.log.find(row.formula), std::string::npos) << host.log;
     }
     if (row.crowded) {
+      const std::string told = "Polyhedra: ";
       std::string crowded;
       for (const std::string &line : host.LogLines())
         if (line.find("more atoms within bond reach than bonds") != std::string::npos)
-          crowded = line.substr(std::string("Polyhedra: ").size(), line.find(')') + 1 - std::string("Polyhedra: ").size());
+          crowded = line.substr(told.size(), line.find(')') + 1 - told.size());
       EXPECT_EQ(crowded, row.crowded) << host.log;
     }
     CrystalRec &c = w.crystal();
