@@ -131,7 +131,7 @@ const CrystalRec &Molecule() {
 }
 
 void BM_CrystalCoordinationListing1000(benchmark::State &state) {
-  CrystalRec c = GridOf(10);
+  const CrystalRec &c = GridOf(10);
   size_t bytes = 0;
   for (auto _ : state) {
     const auto text = FormatCrystalCoordinationListing(c, "grid", "1.0.0");

@@ -98,7 +98,7 @@ constexpr float kBinMargin = 0.01f;
 
 } // namespace
 
-std::optional<std::string> FormatCrystalCoordinationListing(CrystalRec &c, std::string_view title,
+std::optional<std::string> FormatCrystalCoordinationListing(const CrystalRec &c, std::string_view title,
                                                             std::string_view version) {
   const size_t nSites = UsableSiteSize(c);
   const int specs = std::clamp(c.bondSpecCount, 0, kMaxBondSpecs);

@@ -30,7 +30,7 @@ inline constexpr float kMinSearchRadius = 0.1f;
 std::string FormatCoordinatesListing(const CrystalRec &c, std::string_view title, std::string_view version);
 std::string FormatVisibleCoordinationListing(const CrystalRec &c, std::string_view title, std::string_view version);
 // None when the first cell or the block of cells cannot be had.
-std::optional<std::string> FormatCrystalCoordinationListing(CrystalRec &c, std::string_view title,
+std::optional<std::string> FormatCrystalCoordinationListing(const CrystalRec &c, std::string_view title,
                                                             std::string_view version);
 // The report with a search radius of `radius` (A). The structure is not
 // changed, though the neighbour search needs it writable.

@@ -413,7 +413,7 @@ int16_t ImageGroup(const ImageDisorder &disorder, const std::vector<GEP> &ops, s
   return 0;
 }
 
-SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
+SiteAlternatives::SiteAlternatives(const CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
   // Without a group or a partly occupied site nothing is an alternative:
   // the orientations need not be inferred.
@@ -471,7 +471,7 @@ SiteAlternatives::SiteAlternatives(CrystalRec &crystal) {
   if (!negative || crystal.molecule)
     return;
   int32_t nOps = 0;
-  const auto ops = GetCrystalGEPs(&crystal, &nOps);
+  const auto ops = CrystalOperators(crystal, &nOps);
   if (!ops || nOps < 1)
     return;
   words_ = (static_cast<size_t>(nOps) + 63) / 64;

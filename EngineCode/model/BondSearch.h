@@ -135,7 +135,7 @@ public:
   // What the structure's sites and atoms say of their disorder; throws
   // bad_alloc. The structure is read (its operators made); the answers hold
   // while its sites and atoms stay as they were.
-  explicit SiteAlternatives(CrystalRec &crystal);
+  explicit SiteAlternatives(const CrystalRec &crystal);
   // Whether some pair of atoms is alternatives: otherwise nobody need ask.
   bool Any() const { return any_; }
   // Whether two distinct atoms may be bonded.

@@ -24,7 +24,7 @@ InferredOrientations &DerivedLayers::HeldOrientations::Get() {
   return *holder_;
 }
 
-const OrientationGroups &DerivedLayers::Orientations(CrystalRec &crystal) { return orientations_.Get().Of(crystal); }
+const OrientationGroups &DerivedLayers::Orientations(const CrystalRec &crystal) { return orientations_.Get().Of(crystal); }
 
 void DerivedLayers::RolesDerived(std::vector<uint32_t> shownBefore) {
   rolesDue_ = 0;

@@ -45,7 +45,7 @@ public:
   // ---- Alternatives ---------------------------------------------------------------------
   // The structure's inferred orientation groups, inferred again only when
   // what they are inferred from changed. Throws bad_alloc.
-  const OrientationGroups &Orientations(CrystalRec &crystal);
+  const OrientationGroups &Orientations(const CrystalRec &crystal);
 
   // ---- Site roles ----------------------------------------------------------------------
   // Roles left to be derived from the bonds when first asked for.

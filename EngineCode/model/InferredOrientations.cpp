@@ -42,13 +42,13 @@ bool AnyCandidate(const CrystalRec &c) {
   return false;
 }
 
-uint64_t KeyOf(CrystalRec &c) {
+uint64_t KeyOf(const CrystalRec &c) {
   InputKey key;
   key.Add(c.molecule);
   for (const float v : {c.a, c.b, c.c, c.alpha, c.beta, c.gamma, c.originShift[0], c.originShift[1], c.originShift[2]})
     key.Add(v);
   int32_t nOps = 0;
-  const auto ops = GetCrystalGEPs(&c, &nOps);
+  const auto ops = CrystalOperators(c, &nOps);
   key.Add(ops ? ops->size() : size_t{0});
   if (ops)
     for (const GEP &op : *ops) {
@@ -69,7 +69,7 @@ uint64_t KeyOf(CrystalRec &c) {
 
 } // namespace
 
-const OrientationGroups &InferredOrientations::Of(CrystalRec &crystal) {
+const OrientationGroups &InferredOrientations::Of(const CrystalRec &crystal) {
   static const OrientationGroups kNone;
   if (!AnyCandidate(crystal))
     return kNone;

@@ -17,7 +17,7 @@ public:
   // something they are inferred from changed since the last answer. An
   // inference the user stopped is answered (marked stopped) but not kept.
   // Throws bad_alloc.
-  const OrientationGroups &Of(CrystalRec &crystal);
+  const OrientationGroups &Of(const CrystalRec &crystal);
 
 private:
   uint64_t key_ = 0;

@@ -106,7 +106,7 @@ struct Orbits {
 
 // Everything the inference works on.
 struct Inference {
-  CrystalRec &crystal;
+  const CrystalRec &crystal;
   const std::vector<GEP> &ops;
   const OperatorTable &table;
   CancelPoll &cancel;
@@ -561,13 +561,13 @@ uint32_t OrientationGroups::Orientation(size_t site, uint32_t k) const {
   return k < map.size() ? map[k] : k;
 }
 
-OrientationGroups InferOrientationGroups(CrystalRec &crystal) {
+OrientationGroups InferOrientationGroups(const CrystalRec &crystal) {
   if (crystal.molecule)
     return {};
   // A structure in P 1 has no images under other operators: the file's own
   // groups are all there is.
   int32_t nOps = 0;
-  const auto ops = GetCrystalGEPs(&crystal, &nOps);
+  const auto ops = CrystalOperators(crystal, &nOps);
   if (!ops || ops->size() < 2)
     return {};
   const OperatorTable table(*ops);

@@ -75,4 +75,4 @@ struct OrientationGroups {
 
 // The groups of the structure (none in a molecule, in P 1, or without a
 // candidate or an impossible contact). Throws bad_alloc.
-OrientationGroups InferOrientationGroups(CrystalRec &crystal);
+OrientationGroups InferOrientationGroups(const CrystalRec &crystal);

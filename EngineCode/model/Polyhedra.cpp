@@ -1134,9 +1134,8 @@ private:
     std::vector<uint32_t> next(cellStart_.begin(), cellStart_.end() - 1);
     for (const Entry &e : unsorted)
       entries_[next[cellOf(e)]++] = e;
-    // Alternatives are judged as the coordination count judges them, which
-    // reads the structure's operators (made once and kept with it).
-    alternatives_.emplace(const_cast<CrystalRec &>(c));
+    // Alternatives are judged as the coordination count judges them.
+    alternatives_.emplace(c);
     if (!alternatives_->Any())
       alternatives_.reset();
     valid_ = true;

@@ -133,6 +133,35 @@ void AnnounceUnknownSpacegroup(const CrystalRec &c) {
   FWriteColor("Unknown spacegroup symbol '" + symbol + "': spacegroup 'P 1' assumed.", kRGBRed);
 }
 
+// Every card once per centring vector of the lattice letter, card-major.
+std::optional<std::vector<GEP>> CardsTimesCentring(std::span<const Symcard> cards, char latticeLetter,
+                                                   const CrystalRec &c, int32_t *count) {
+  int16_t nVectors = 0;
+  CentringVectors centring;
+  Bravais(EffectiveLatticeLetter(latticeLetter, c.alpha, c.beta, c.gamma), nVectors, centring);
+  std::vector<GEP> ops;
+  try {
+    ops.reserve(cards.size() * static_cast<size_t>(nVectors));
+  } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
+    return std::nullopt;
+  }
+  for (const Symcard &symcard : cards) {
+    GEP card;
+    Symcard2GEP(symcard, card);
+    for (int16_t v = 0; v < nVectors; v++) {
+      GEP op = card;
+      for (int i = 0; i < 3; i++)
+        op.translation[i] = card.translation[i] + centring[static_cast<size_t>(v)][static_cast<size_t>(i)];
+      ops.push_back(op);
+    }
+  }
+  if (count)
+    *count = static_cast<int32_t>(ops.size());
+  return ops;
+}
+
 std::optional<std::vector<GEP>> CrystalGEPs(CrystalRec *crystal, int32_t *count, bool announceUnknownSymbol) {
   if (count)
     *count = 0;
@@ -146,30 +175,8 @@ std::optional<std::vector<GEP>> CrystalGEPs(CrystalRec *crystal, int32_t *count,
     if (!recognised && announceUnknownSymbol)
       AnnounceUnknownSpacegroup(c);
   }
-  int16_t nVectors = 0;
-  CentringVectors centring;
-  Bravais(EffectiveLatticeLetter(c.latticeLetter, c.alpha, c.beta, c.gamma), nVectors, centring);
-  std::vector<GEP> ops;
-  try {
-    ops.reserve(static_cast<size_t>(cards) * static_cast<size_t>(nVectors));
-  } catch (const std::bad_alloc &) {
-    if (MemoryFailuresPass())
-      throw;
-    return std::nullopt;
-  }
-  for (int32_t k = 0; k < cards; k++) {
-    GEP card;
-    Symcard2GEP(c.symCards[static_cast<size_t>(k)], card);
-    for (int16_t v = 0; v < nVectors; v++) {
-      GEP op = card;
-      for (int i = 0; i < 3; i++)
-        op.translation[i] = card.translation[i] + centring[static_cast<size_t>(v)][static_cast<size_t>(i)];
-      ops.push_back(op);
-    }
-  }
-  if (count)
-    *count = static_cast<int32_t>(ops.size());
-  return ops;
+  return CardsTimesCentring(std::span<const Symcard>(c.symCards.data(), static_cast<size_t>(cards)), c.latticeLetter,
+                            c, count);
 }
 
 } // namespace
@@ -183,6 +190,34 @@ int32_t GetSymcardsFromSpacegroup(CrystalRec *crystal) {
 
 std::optional<std::vector<GEP>> GetCrystalGEPs(CrystalRec *crystal, int32_t *count) {
   return CrystalGEPs(crystal, count, false);
+}
+
+std::optional<std::vector<GEP>> CrystalOperators(const CrystalRec &c, int32_t *count) {
+  if (count)
+    *count = 0;
+  const int32_t held = std::min<int32_t>(c.cardCount, kMaxSymCards);
+  if (held > 0)
+    return CardsTimesCentring(std::span<const Symcard>(c.symCards.data(), static_cast<size_t>(held)), c.latticeLetter,
+                              c, count);
+  // The group's cards, made aside as SymcardsFromSpacegroup makes them.
+  std::array<char, kSpaceGroupSymbolSize> symbol{};
+  std::copy(std::begin(c.spaceGroup), std::end(c.spaceGroup), symbol.begin());
+  bool haveSymbol = false;
+  for (int i = 0; i < kSpaceGroupSymbolSize - 1 && symbol[static_cast<size_t>(i)] != '\0'; i++)
+    if (static_cast<unsigned char>(symbol[static_cast<size_t>(i)]) >= '(')
+      haveSymbol = true;
+  std::vector<Symcard> cards(c.symCards.size());
+  uint16_t n = 0;
+  char lattice = c.latticeLetter;
+  if (!haveSymbol)
+    MyStrCopy(std::span<char>(symbol), "P 1");
+  Spaceg(std::span<char>(symbol), c.originChoice, c.alpha, c.beta, c.gamma, lattice, n, std::span<Symcard>(cards));
+  if (n == 0) {
+    n = 1;
+    lattice = 'P';
+    cards[0] = MakeSymcard(kIdentityCard);
+  }
+  return CardsTimesCentring(std::span<const Symcard>(cards.data(), n), lattice, c, count);
 }
 
 // ---- Cell generation ---------------------------------------------------------

@@ -84,6 +84,11 @@ int32_t GetSymcardsFromSpacegroup(CrystalRec *crystal);
 // Nothing (and *count 0) when the list cannot be made.
 std::optional<std::vector<GEP>> GetCrystalGEPs(CrystalRec *crystal, int32_t *count);
 
+// The same list, asked of a structure that is only read: nothing is written
+// to it and no alert is shown (no symbol, or one the table does not know,
+// gives P 1's operator).
+std::optional<std::vector<GEP>> CrystalOperators(const CrystalRec &crystal, int32_t *count);
+
 // ---- Cell generation ---------------------------------------------------------
 
 // Replaces the atoms with those of one unit cell: for each site in order, its

@@ -153,6 +153,46 @@ TEST(UnitCellOperators, OwnCardsWithTheirLatticeLetter) {
   EXPECT_TRUE(host.alerts.empty());
 }
 
+// A structure only read gets the list the build makes, and is left as it
+// was: no symbol written, no card made, no alert.
+TEST(UnitCellOperators, AStructureOnlyReadGetsTheBuildsListAndKeepsItsBytes) {
+  struct Case {
+    const char *symbol;
+    float alpha, gamma;
+    int16_t originChoice;
+  };
+  const Case cases[] = {{"F d -3 m", 90, 90, 2}, {"F d -3 m", 90, 90, 1}, {"R -3 c", 90, 120, 1},
+                        {"R -3", 80, 80, 1},     {"C 2/c", 90, 90, 1},    {"", 90, 90, 1},
+                        {"Q 9 z", 90, 90, 1}};
+  for (const Case &k : cases) {
+    FakeHost host;
+    CrystalRec c;
+    MakeCrystal(c, k.symbol, {});
+    c.alpha = c.beta = k.alpha;
+    c.gamma = k.gamma;
+    c.originChoice = k.originChoice;
+    c.latticeLetter = 'P';
+    const CrystalRec before = c;
+    int32_t count = 0;
+    const auto read = CrystalOperators(c, &count);
+    EXPECT_TRUE(host.alerts.empty()) << k.symbol;
+    EXPECT_STREQ(c.spaceGroup, before.spaceGroup) << k.symbol;
+    EXPECT_EQ(c.latticeLetter, before.latticeLetter) << k.symbol;
+    EXPECT_EQ(CardText(c.symCards[0]), CardText(before.symCards[0])) << k.symbol;
+    CrystalRec built = before;
+    int32_t builtCount = 0;
+    const auto made = GetCrystalGEPs(&built, &builtCount);
+    ASSERT_TRUE(read && made) << k.symbol;
+    ASSERT_EQ(count, builtCount) << k.symbol;
+    for (size_t i = 0; i < made->size(); i++)
+      for (int r = 0; r < 3; r++) {
+        EXPECT_DOUBLE_EQ((*read)[i].translation[r], (*made)[i].translation[r]) << k.symbol << " op " << i;
+        for (int q = 0; q < 3; q++)
+          EXPECT_EQ((*read)[i].rotation[r][q], (*made)[i].rotation[r][q]) << k.symbol << " op " << i;
+      }
+  }
+}
+
 TEST(UnitCellOperators, MissingSymbolAssumesP1WithOneAlert) {
   for (const char *symbol : {"", "   ", " ' "}) {
     FakeHost host;
