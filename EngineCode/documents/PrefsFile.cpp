@@ -554,9 +554,11 @@ bool WriteCacheFile(const std::filesystem::path &file, std::span<const uint8_t> 
                     const std::function<bool()> &givenUp) {
   std::filesystem::path part = file;
   part += ".part";
-  std::FILE *out = std::fopen(part.c_str(), "wb");
+  // Given up before it began, it makes no file at all.
+  const bool givenUpFirst = givenUp && givenUp();
+  std::FILE *out = givenUpFirst ? nullptr : std::fopen(part.c_str(), "wb");
   bool written = out != nullptr;
-  int error = 0;
+  int error = givenUpFirst ? ECANCELED : 0;
   for (size_t at = 0; written && at < bytes.size(); at += kCacheWritePiece) {
     if (givenUp && givenUp()) {
       written = false;
