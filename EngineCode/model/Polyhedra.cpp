@@ -892,19 +892,22 @@ public:
   // reach covers, without the spare cell around it that the list above
   // takes (the reach's margin holds every atom within it): a tenth of the
   // cells, for a count that is only told.
+  // Without `sites` only *limitHit is told (the count returned is then
+  // at most one past the coordination number): the walk stops at the
+  // first atom beyond it.
   int32_t ListWithoutModes(const CrystalRec &c, uint32_t s, std::vector<int32_t> *sites, bool *limitHit) {
     bool ownElement = false;
-    return Listed(c, s, 0.0, sites, limitHit, &ownElement);
+    return Listed(c, s, 0.0, sites, limitHit, &ownElement, !sites);
   }
 
 private:
   int32_t Listed(const CrystalRec &c, uint32_t s, double pad, std::vector<int32_t> *sites, bool *limitHit,
-                 bool *ownElement) {
+                 bool *ownElement, bool stopBeyondLimit = false) {
     *limitHit = false;
     *ownElement = false;
     if (sites)
       sites->clear();
-    if (!Count(c, s, pad))
+    if (!Count(c, s, pad, stopBeyondLimit ? c.sites[s].coordination : UINT32_MAX))
       return 0;
     const ElementCode elementS = c.sites[s].elements[0];
     // In site order, each site once per image, up to the coordination number.
@@ -933,8 +936,9 @@ private:
   // The atoms within bond reach of site s over the whole crystal, counted
   // per site in counts_ (the sites met in touched_, unsorted); false, with
   // nothing counted, when there is no answer. The grid cells looked at are
-  // those the reach covers and `pad` more on every side.
-  bool Count(const CrystalRec &c, uint32_t s, double pad) {
+  // those the reach covers and `pad` more on every side; the walk ends once
+  // more than `stopAbove` atoms are counted.
+  bool Count(const CrystalRec &c, uint32_t s, double pad, uint32_t stopAbove) {
     touched_.clear();
     const int32_t siteCount = UsableSiteCount(c);
     if (!valid_ || s >= static_cast<uint32_t>(siteCount))
@@ -967,6 +971,11 @@ private:
     }
     counts_.resize(static_cast<size_t>(siteCount), 0);
     const std::vector<float> &maxOfKind = PairMaxima(elementS);
+    // An atom met at its own whole-cell translation lies where it was filed:
+    // its Cartesian position is the one worked out then, while the
+    // orientation is the same.
+    const bool sameOrientation = std::equal(O, O + 9, orientation_);
+    uint32_t counted = 0;
     // Each grid cell of the box as a cell of the grid over the cell and the
     // whole-cell translation it lies at, stepped along each axis.
     const GridStep start[3] = {GridStep(lo[0], grid_), GridStep(lo[1], grid_), GridStep(lo[2], grid_)};
@@ -980,12 +989,18 @@ private:
             const float dmax = maxOfKind[e.kind];
             if (dmax < 0.0f)
               continue;
-            const float image[3] = {e.xyz[0] + static_cast<float>(shift[0] - e.whole[0]),
-                                    e.xyz[1] + static_cast<float>(shift[1] - e.whole[1]),
-                                    e.xyz[2] + static_cast<float>(shift[2] - e.whole[2])};
-            float cart[3], d[3];
-            MatMul(O, image, cart);
-            VecDiff(cart, originCart, d);
+            float d[3];
+            float cart[3];
+            const float *place = cart; // the image's Cartesian position
+            if (sameOrientation && shift[0] == e.whole[0] && shift[1] == e.whole[1] && shift[2] == e.whole[2]) {
+              place = e.cart;
+            } else {
+              const float image[3] = {e.xyz[0] + static_cast<float>(shift[0] - e.whole[0]),
+                                      e.xyz[1] + static_cast<float>(shift[1] - e.whole[1]),
+                                      e.xyz[2] + static_cast<float>(shift[2] - e.whole[2])};
+              MatMul(O, image, cart);
+            }
+            VecDiff(place, originCart, d);
             if (std::fabs(d[0]) > dmax || std::fabs(d[1]) > dmax || std::fabs(d[2]) > dmax)
               continue;
             const double distSq = double(d[0]) * d[0] + double(d[1]) * d[1] + double(d[2]) * d[2];
@@ -995,11 +1010,13 @@ private:
               continue;
             if (alternatives_) {
               hitAtoms_.push_back(e.atom);
-              hitPlaces_.push_back({cart[0], cart[1], cart[2]});
+              hitPlaces_.push_back({place[0], place[1], place[2]});
               continue;
             }
             if (counts_[e.site]++ == 0)
               touched_.push_back(e.site);
+            if (++counted > stopAbove)
+              return true;
           }
         }
     if (alternatives_)
@@ -1039,6 +1056,7 @@ private:
 
   struct Entry {
     float xyz[3];     // the first-cell atom's fractional coordinates
+    float cart[3];    // its Cartesian position at its own translation
     int32_t whole[3]; // their whole-cell parts (0 for a wrapped atom)
     uint32_t atom;    // the first-cell atom
     uint32_t site;
@@ -1072,6 +1090,7 @@ private:
     dSpacing_[2] = DSpace(&c, 0.0f, 0.0f, 1.0f);
     if (!(dSpacing_[0] > 0.0f) || !(dSpacing_[1] > 0.0f) || !(dSpacing_[2] > 0.0f))
       return;
+    std::copy(c.orientationMatrix, c.orientationMatrix + 9, orientation_);
     // The first specification naming a pair gives its maximum length; an
     // element reaches as far as the longest of them.
     const int32_t specCount = std::clamp(c.bondSpecCount, 0, kMaxBondSpecs);
@@ -1105,6 +1124,9 @@ private:
         if (!finite)
           continue;
         e.atom = static_cast<uint32_t>(a);
+        // As a query works out an image at no translation from its atom.
+        const float image[3] = {e.xyz[0] + 0.0f, e.xyz[1] + 0.0f, e.xyz[2] + 0.0f};
+        MatMul(orientation_, image, e.cart);
         e.site = static_cast<uint32_t>(t);
         e.element = site.elements[0];
         auto kind = std::find(kinds_.begin(), kinds_.end(), e.element);
@@ -1147,6 +1169,7 @@ private:
   static constexpr double kMaxBoxCells = static_cast<double>(kMaxTurboCandidates);
   bool valid_ = false;
   float dSpacing_[3] = {0.0f, 0.0f, 0.0f};
+  float orientation_[9] = {}; // the orientation the entries' Cartesian positions are in
   int64_t grid_ = 1;
   std::vector<Entry> entries_;
   std::vector<uint32_t> cellStart_;

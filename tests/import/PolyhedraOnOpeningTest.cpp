@@ -132,42 +132,78 @@ TEST_F(PolyhedraOnOpening, SitesWithMoreNeighboursThanBondsAreToldInOneLogLine) 
   EXPECT_EQ(told, 1) << host.log;
 }
 
-// Rutile written in P 1 (two Ti, four O) with a third Ti at O1's place and
-// no bond specifications, its origin moved so that O1 lies inside the cell,
-// on a face, on an edge and at a corner: O1's neighbours then lie across the
-// cell's faces, in the next cells' images. Wherever it lies, O1 has its three
-// Ti bonded and the fourth at its place within bond reach, and the open
-// names it in the Log.
-TEST_F(PolyhedraOnOpening, ACrowdedSiteIsToldWhereverTheCellPutsIt) {
-  const double u = 0.30478;
+// Rutile written in P 1 (two Ti, four O), its origin moved by `shift` so
+// that its atoms lie inside the cell, on a face, on an edge or at a corner,
+// with one more atom at the place of the site `at` (a row of the six).
+struct RutileShift {
+  const char *where;
+  double shift[3];
+};
+constexpr double kRutileU = 0.30478;
+constexpr RutileShift kRutileShifts[] = {{"inside", {0, 0, 0.25}},
+                                         {"on a face", {0, 0, 0}},
+                                         {"on an edge", {-kRutileU, 0, 0}},
+                                         {"at a corner", {-kRutileU, -kRutileU, 0}}};
+
+std::string RutileInP1(const RutileShift &c, const char *element, const char *label, int at) {
+  const double u = kRutileU;
   const double rutile[6][3] = {{0, 0, 0}, {0.5, 0.5, 0.5}, {u, u, 0}, {-u, -u, 0}, {0.5 + u, 0.5 - u, 0.5},
                                {0.5 - u, 0.5 + u, 0.5}};
   const char *labels[6] = {"Ti1", "Ti2", "O1", "O2", "O3", "O4"};
-  const struct {
-    const char *where;
-    double shift[3];
-  } cases[] = {{"inside", {0, 0, 0.25}}, {"on a face", {0, 0, 0}}, {"on an edge", {-u, 0, 0}}, {"at a corner", {-u, -u, 0}}};
-  for (const auto &c : cases) {
+  std::string text = "TITL  Rutile in P 1\nCELL  4.593700 4.593700 2.958700  90.000000 90.000000 90.000000\n"
+                     "LATC  P\nSYMM  x,y,z\nXYZR  0.000000 1.000000 0.000000 1.000000 0.000000 1.000000\nATOM\n";
+  auto wrapped = [&](const double *p, int i) {
+    const double v = p[i] + c.shift[i];
+    return v - std::floor(v);
+  };
+  for (int a = 0; a < 6; a++)
+    text += AtomLine(a < 2 ? "Ti" : "O", labels[a], wrapped(rutile[a], 0), wrapped(rutile[a], 1),
+                     wrapped(rutile[a], 2));
+  if (element)
+    text += AtomLine(element, label, wrapped(rutile[at], 0), wrapped(rutile[at], 1), wrapped(rutile[at], 2));
+  return text;
+}
+
+// The one "Polyhedra: " line of the Log of an open, or "" without one.
+std::string CrowdedSitesLine(const std::vector<std::string> &lines) {
+  const auto told = std::find_if(lines.begin(), lines.end(),
+                                 [](const std::string &line) { return line.starts_with("Polyhedra: "); });
+  return told == lines.end() ? "" : *told;
+}
+
+// P 1 rutile with a third Ti at O1's place and no bond specifications:
+// O1's neighbours then lie across the cell's faces, in the next cells'
+// images. Wherever it lies, O1 has its three Ti bonded and the fourth at its
+// place within bond reach, and the open names it in the Log.
+TEST_F(PolyhedraOnOpening, ACrowdedSiteIsToldWhereverTheCellPutsIt) {
+  for (const RutileShift &c : kRutileShifts) {
     SCOPED_TRACE(c.where);
-    std::string text = "TITL  Rutile in P 1\nCELL  4.593700 4.593700 2.958700  90.000000 90.000000 90.000000\n"
-                       "LATC  P\nSYMM  x,y,z\nXYZR  0.000000 1.000000 0.000000 1.000000 0.000000 1.000000\nATOM\n";
-    auto wrapped = [&](const double *p, int i) {
-      const double v = p[i] + c.shift[i];
-      return v - std::floor(v);
-    };
-    for (int a = 0; a < 6; a++)
-      text += AtomLine(a < 2 ? "Ti" : "O", labels[a], wrapped(rutile[a], 0), wrapped(rutile[a], 1),
-                       wrapped(rutile[a], 2));
-    text += AtomLine("Ti", "Ti3", wrapped(rutile[2], 0), wrapped(rutile[2], 1), wrapped(rutile[2], 2));
     FakeHost each;
     Window w(each);
-    ASSERT_TRUE(Open(w, text));
-    const std::vector<std::string> lines = each.LogLines();
-    const auto told = std::find_if(lines.begin(), lines.end(),
-                                   [](const std::string &line) { return line.starts_with("Polyhedra: "); });
-    ASSERT_NE(told, lines.end()) << each.log;
-    EXPECT_NE(told->find("O1"), std::string::npos) << *told;
+    ASSERT_TRUE(Open(w, RutileInP1(c, "Ti", "Ti3", 2)));
+    const std::string told = CrowdedSitesLine(each.LogLines());
+    ASSERT_NE(told, "") << each.log;
+    EXPECT_NE(told.find("O1"), std::string::npos) << told;
   }
+}
+
+// The same with an O at Ti1's place instead: Ti1 keeps its six O bonded and
+// has the seventh within reach, one atom more than its bonds; O1, whose role
+// asks about Ti1, then finds it crowded. Plain rutile has no crowded site.
+TEST_F(PolyhedraOnOpening, ACentreWithOneAtomBeyondItsBondsIsTold) {
+  for (const RutileShift &c : kRutileShifts)
+    for (const bool extra : {false, true}) {
+      SCOPED_TRACE(std::string(c.where) + (extra ? ", an O at Ti1" : ", plain"));
+      FakeHost each;
+      Window w(each);
+      ASSERT_TRUE(Open(w, RutileInP1(c, extra ? "O" : nullptr, "O9", 0)));
+      const std::string told = CrowdedSitesLine(each.LogLines());
+      if (!extra) {
+        EXPECT_EQ(told, "");
+        continue;
+      }
+      EXPECT_TRUE(told.starts_with("Polyhedra: 1 site (Ti1) has more atoms")) << each.log;
+    }
 }
 
 // The polyhedron display modes, and the polyhedra's flag bytes, that a saved
