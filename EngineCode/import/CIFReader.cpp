@@ -167,9 +167,14 @@ public:
     }
     if (!MakeSites() || !ReadAnisotropic() || (!molecule_ && !ReadSymmetry()))
       return false;
-    if (!molecule_)
-      ShareUngivenOccupancies();
-    return FinishImportedStructure(*s, result_.error);
+    if (molecule_)
+      return FinishImportedStructure(*s, result_.error);
+    // The sites as read: those the finish leaves out shift the rest.
+    const size_t siteCount = s->crystal.sites.size();
+    return FinishImportedStructure(*s, result_.error, CellRoom::Held, [this, siteCount] {
+      if (s_->crystal.sites.size() == siteCount)
+        ShareUngivenOccupancies();
+    });
   }
 
   const ImportError &BadCell() const { return badCell_; }
@@ -317,10 +322,16 @@ private:
     for (size_t r = 0; r < rows_.size(); r++)
       if (rows_[r].occupancyGiven && siteOfRow_[r] < given.size())
         given[siteOfRow_[r]] = 1;
+    if (std::all_of(given.begin(), given.end(), [](uint8_t g) { return g != 0; }))
+      return;
+    int32_t nOps = 0;
+    const auto ops = CrystalOperators(c, &nOps);
+    if (!ops)
+      return;
     for (size_t site = 0; site < given.size() && site < leadRow_.size(); site++) {
       if (given[site])
         continue;
-      const int32_t places = ShareOccupancyAmongCloseImages(&c, site);
+      const int32_t places = ShareOccupancyAmongCloseImages(&c, site, *ops);
       if (places > 1) {
         char share[32];
         std::snprintf(share, sizeof share, "%.3f", double(c.sites[site].occupancies[0]));

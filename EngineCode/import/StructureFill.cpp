@@ -533,7 +533,8 @@ void SayZeroOccupancies(ImportedStructure &s) {
 
 } // namespace
 
-bool FinishImportedStructure(ImportedStructure &s, ImportError &error, CellRoom room) {
+bool FinishImportedStructure(ImportedStructure &s, ImportError &error, CellRoom room,
+                             const std::function<void()> &roomHeld) {
   CrystalRec &c = s.crystal;
   DropLeftOutSites(s);
   if (c.sites.empty() && s.firstLeftOutLine > 0)
@@ -547,6 +548,8 @@ bool FinishImportedStructure(ImportedStructure &s, ImportError &error, CellRoom 
   if (!c.molecule && room == CellRoom::Held)
     if (std::string why = CellWithoutRoom(c); !why.empty())
       return Refuse(error, 0, why);
+  if (roomHeld)
+    roomHeld();
   FitLabels(s);
   MakeAtomTypes(c, s.looks);
   if (c.molecule) {

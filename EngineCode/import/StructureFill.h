@@ -6,6 +6,7 @@
 
 #include "import/ImportTypes.h"
 
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -103,5 +104,8 @@ std::string CellTooSmallFor(double volume, double atoms, bool atLeast = false);
 // set, when it cannot be built: no site, no cell, or a cell without room
 // for its atoms. The program's own text keeps whatever cell the user gave a structure:
 // only files of other programs are held to room for their atoms.
+// `roomHeld`, when given, is a reader's own last step on the sites, run once
+// the origin is chosen and the cell is known to hold its atoms.
 enum class CellRoom : uint8_t { Held, AsWritten };
-bool FinishImportedStructure(ImportedStructure &s, ImportError &error, CellRoom room = CellRoom::Held);
+bool FinishImportedStructure(ImportedStructure &s, ImportError &error, CellRoom room = CellRoom::Held,
+                             const std::function<void()> &roomHeld = {});

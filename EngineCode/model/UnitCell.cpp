@@ -579,6 +579,21 @@ namespace {
 // How many of a site's images (wrapped positions) are places of one atom: the
 // images joined to the first by chains of images closer than `reach` (A).
 // By symmetry every image has as many. `G` is the metric tensor.
+// The squared distance (A^2) between two fractional places, the nearest
+// lattice translation apart.
+double LatticeDistanceSq(const float a[3], const float b[3], const float G[9]) {
+  double d[3];
+  for (int i = 0; i < 3; i++) {
+    d[i] = double(a[i]) - double(b[i]);
+    d[i] -= std::round(d[i]);
+  }
+  double d2 = 0.0;
+  for (int i = 0; i < 3; i++)
+    for (int j = 0; j < 3; j++)
+      d2 += d[i] * double(G[3 * i + j]) * d[j];
+  return d2;
+}
+
 int32_t ImagesOfOneAtom(const std::vector<std::array<float, 3>> &images, const float G[9], double reach) {
   std::vector<uint8_t> joined(images.size(), 0);
   std::vector<size_t> open{0};
@@ -590,16 +605,7 @@ int32_t ImagesOfOneAtom(const std::vector<std::array<float, 3>> &images, const f
     for (size_t k = 0; k < images.size(); k++) {
       if (joined[k])
         continue;
-      double d[3];
-      for (int i = 0; i < 3; i++) {
-        d[i] = double(images[k][i]) - double(p[i]);
-        d[i] -= std::round(d[i]);
-      }
-      double d2 = 0.0;
-      for (int i = 0; i < 3; i++)
-        for (int j = 0; j < 3; j++)
-          d2 += d[i] * double(G[3 * i + j]) * d[j];
-      if (d2 < reach * reach) {
+      if (LatticeDistanceSq(images[k].data(), p.data(), G) < reach * reach) {
         joined[k] = 1;
         open.push_back(k);
         count++;
@@ -611,28 +617,39 @@ int32_t ImagesOfOneAtom(const std::vector<std::array<float, 3>> &images, const f
 
 } // namespace
 
-int32_t ShareOccupancyAmongCloseImages(CrystalRec *crystal, size_t siteIndex) {
-  if (!crystal || siteIndex >= crystal->sites.size())
+int32_t ShareOccupancyAmongCloseImages(CrystalRec *crystal, size_t siteIndex, std::span<const GEP> ops) {
+  if (!crystal || siteIndex >= crystal->sites.size() || ops.size() < 2)
     return 1;
   CrystalRec &c = *crystal;
   AsymmetricUnitRecord &site = c.sites[siteIndex];
   const CovalentRadiusRow *row = FindCovalentRadius(site.elements[0]);
-  int32_t nOps = 0;
-  const auto ops = row && row->radius > 0.0f ? CrystalGEPs(crystal, &nOps, false) : std::nullopt;
-  if (!ops || nOps < 2)
+  if (!row || !(row->radius > 0.0f))
+    return 1;
+  float G[9];
+  GetMetricTensor(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, G);
+  const double reach = kOneAtomImagesFactor * 2.0 * row->radius;
+  // The places joined to the first image are those within reach of it, so
+  // with no other place that close (the common case) there is nothing to
+  // divide, and the images need not be sorted into places.
+  float first[3];
+  WrappedImage(ops[0], site.xyz, c.originShift, first);
+  const bool anyClose = std::any_of(ops.begin() + 1, ops.end(), [&](const GEP &op) {
+    float xyz[3];
+    WrappedImage(op, site.xyz, c.originShift, xyz);
+    return !SamePlace(xyz, first) && LatticeDistanceSq(xyz, first, G) < reach * reach;
+  });
+  if (!anyClose)
     return 1;
   // The site's distinct images, as the cell's generation makes them.
   std::vector<std::array<float, 3>> images;
-  for (const GEP &op : *ops) {
+  for (const GEP &op : ops) {
     float xyz[3];
     WrappedImage(op, site.xyz, c.originShift, xyz);
     if (std::none_of(images.begin(), images.end(),
                      [&](const std::array<float, 3> &q) { return SamePlace(xyz, q.data()); }))
       images.push_back({xyz[0], xyz[1], xyz[2]});
   }
-  float G[9];
-  GetMetricTensor(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, G);
-  const int32_t n = images.size() < 2 ? 1 : ImagesOfOneAtom(images, G, kOneAtomImagesFactor * 2.0 * row->radius);
+  const int32_t n = images.size() < 2 ? 1 : ImagesOfOneAtom(images, G, reach);
   double occupancy = 0.0;
   for (int k = 0; k < kMaxSiteElements; k++)
     if (site.elements[k] != kBlankElement && site.occupancies[k] > 0.0f)

@@ -138,8 +138,9 @@ inline constexpr double kOneAtomOccupancySlack = 0.01;
 // them, so that each is drawn as a share of the atom, the formula counts
 // one, and the images are alternatives of each other (BondSearch.h), counted
 // once in coordination. Answers how many places it divided the occupancy
-// among, 1 when it left it as it was.
-int32_t ShareOccupancyAmongCloseImages(CrystalRec *crystal, size_t site);
+// among, 1 when it left it as it was. `ops` is the structure's operator list
+// (CrystalOperators), made once for all its sites.
+int32_t ShareOccupancyAmongCloseImages(CrystalRec *crystal, size_t site, std::span<const GEP> ops);
 
 // ---- Cell validity -----------------------------------------------------------
 
