@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -69,6 +70,25 @@ uint64_t KeyOf(const CrystalRec &c) {
 
 } // namespace
 
+namespace {
+
+// The last groups any structure inferred, by the key of what they were
+// inferred from: a structure opened again, an undo state or a copy with the
+// same sites takes them rather than inferring them again.
+struct LastInferred {
+  std::mutex lock;
+  uint64_t key = 0;
+  bool held = false;
+  OrientationGroups groups;
+};
+
+LastInferred &Last() {
+  static LastInferred last;
+  return last;
+}
+
+} // namespace
+
 const OrientationGroups &InferredOrientations::Of(const CrystalRec &crystal) {
   static const OrientationGroups kNone;
   if (!AnyCandidate(crystal))
@@ -77,8 +97,24 @@ const OrientationGroups &InferredOrientations::Of(const CrystalRec &crystal) {
   if (held_ && key == key_)
     return groups_;
   held_ = false;
+  LastInferred &last = Last();
+  {
+    const std::lock_guard<std::mutex> hold(last.lock);
+    if (last.held && last.key == key) {
+      groups_ = last.groups;
+      held_ = true;
+      key_ = key;
+      return groups_;
+    }
+  }
   groups_ = InferOrientationGroups(crystal);
   held_ = !groups_.stopped;
   key_ = key;
+  if (held_) {
+    const std::lock_guard<std::mutex> hold(last.lock);
+    last.key = key;
+    last.groups = groups_;
+    last.held = true;
+  }
   return groups_;
 }
