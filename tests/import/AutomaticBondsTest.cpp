@@ -703,13 +703,14 @@ TEST(AutomaticBonds, SurveyedSitesHaveTheirReferenceCoordination) {
       {"np_beta.cif", "Np2", 14},  // distances: 2.76-3.56 A, four more at 4.29 A
       {"np_alpha.cif", "Np1", 14}, // distances: 2.60-3.74 A
       {"pu_alpha.cif", "Pu1", 12}, // distances: 2.52-3.51 A, two more at 4.29 A
-      // Metals whose atoms touch beyond their covalent radii.
-      {"al.cif", "Al", 12}, // CrystalNN: 2.86 A
-      {"pb.cif", "Pb", 12}, // CrystalNN: 3.50 A
-      {"be.cif", "Be", 12}, // CrystalNN: six at 2.23 A, six at 2.29 A
-      {"li.cif", "Li", 8},  // CrystalNN: 3.04 A, six more at 3.51 A
-      {"tl.cif", "Tl", 8},  // CrystalNN: 3.36 A, six more at 3.88 A
-      {"zn.cif", "Zn", 12}, // CrystalNN and textbook: six at 2.66 A, six at 2.91 A
+      // Metals whose atoms touch beyond their covalent radii, read where
+      // libavogadro-data installs them (an absolute name is taken as it is).
+      {"/usr/share/avogadro2/crystals/elements/Al-Aluminum.cif", "Al", 12},  // CrystalNN: 2.86 A
+      {"/usr/share/avogadro2/crystals/elements/Pb-Lead.cif", "Pb", 12},      // CrystalNN: 3.50 A
+      {"/usr/share/avogadro2/crystals/elements/Be-Beryllium.cif", "Be", 12}, // CrystalNN: six at 2.23 A, six at 2.29 A
+      {"/usr/share/avogadro2/crystals/elements/Li-Lithium.cif", "Li", 8},    // CrystalNN: 3.04 A, six more at 3.51 A
+      {"/usr/share/avogadro2/crystals/elements/Tl-Thallium.cif", "Tl", 8},   // CrystalNN: 3.36 A, six more at 3.88 A
+      {"/usr/share/avogadro2/crystals/elements/Zn-Zinc.cif", "Zn", 12},      // CrystalNN, textbook: 2.66, 2.91 A
       // Ionic oxides and halides: a large cation's whole shell.
       {"fluorapatite.cif", "Ca1", 9}, // textbook: 3 x 2.39, 3 x 2.45, 3 x 2.82 A
       {"FAP.EXP", "CA1", 9},          // the same, from the experiment file
