@@ -466,6 +466,13 @@ SiteAlternatives::SiteAlternatives(const CrystalRec &crystal) {
   atomSite_.resize(UsableAtomSize(crystal));
   for (size_t a = 0; a < atomSite_.size(); a++)
     atomSite_[a] = crystal.atoms[a].site;
+  siteRadius_.resize(nSites);
+  siteOccupancy_.resize(nSites);
+  for (size_t s = 0; s < nSites; s++) {
+    const CovalentRadiusRow *row = FindCovalentRadius(crystal.sites[s].elements[0]);
+    siteRadius_[s] = row ? row->radius : 0.0f;
+    siteOccupancy_[s] = SiteOccupancy(crystal.sites[s]);
+  }
   // A molecule has one image of everything: its negative groups bond within
   // themselves.
   if (!negative || crystal.molecule)
@@ -1717,15 +1724,48 @@ void TurboGenerateBonds(CrystalRec *crystal) {
   }
 }
 
+namespace {
+
+// From this many neighbours on, the partners are found by a sweep along x.
+constexpr size_t kPartnerSweepFrom = 8;
+
+// The sweep's order and the neighbours' radii and occupancies, kept between the counts of
+// one thread.
+std::vector<uint32_t> &PartnerSweepOrder() {
+  thread_local std::vector<uint32_t> order;
+  return order;
+}
+std::vector<float> &PartnerRadii() {
+  thread_local std::vector<float> radii;
+  return radii;
+}
+std::vector<float> &PartnerOccupancies() {
+  thread_local std::vector<float> occupancies;
+  return occupancies;
+}
+
+} // namespace
+
 uint32_t CountPartners(const CrystalRec &c, const SiteAlternatives &alternatives, std::span<const uint32_t> atoms,
                        std::span<const std::array<float, 3>> places, std::vector<uint32_t> *stands) {
   const size_t n = std::min(atoms.size(), places.size());
   const auto site = [&](uint32_t k) -> const AsymmetricUnitRecord & { return c.sites[c.atoms[atoms[k]].site]; };
-  // Each neighbour's covalent radius, looked up once rather than per pair.
-  std::vector<float> radii(n);
+  // Each neighbour's covalent radius and occupancy, looked up once rather
+  // than per pair, from the alternatives' tables where they hold them.
+  std::vector<float> &radii = PartnerRadii();
+  std::vector<float> &occupancies = PartnerOccupancies();
+  radii.resize(n);
+  occupancies.resize(n);
   for (size_t k = 0; k < n; k++) {
-    const CovalentRadiusRow *row = FindCovalentRadius(site(static_cast<uint32_t>(k)).elements[0]);
+    if (const uint32_t s = alternatives.AtomSite(atoms[k]); s != SiteAlternatives::kNoSite) {
+      radii[k] = alternatives.SiteRadius(s);
+      occupancies[k] = alternatives.SiteOccupancyOf(s);
+      continue;
+    }
+    const AsymmetricUnitRecord &record = site(static_cast<uint32_t>(k));
+    const CovalentRadiusRow *row = FindCovalentRadius(record.elements[0]);
     radii[k] = row ? row->radius : 0.0f;
+    occupancies[k] = SiteOccupancy(record);
   }
   const auto radius = [&](uint32_t k) { return radii[k]; };
   // stands[k]: a neighbour of the same partner as neighbour k (a forest),
@@ -1739,29 +1779,68 @@ uint32_t CountPartners(const CrystalRec &c, const SiteAlternatives &alternatives
   };
   // The place of the larger occupancy stands for both, the first of equals.
   const auto before = [&](uint32_t x, uint32_t y) {
-    const float ox = SiteOccupancy(site(x)), oy = SiteOccupancy(site(y));
+    const float ox = occupancies[x], oy = occupancies[y];
     return ox > oy || (ox == oy && x < y);
   };
   uint32_t count = static_cast<uint32_t>(n);
-  for (uint32_t a = 0; a < n; a++)
-    for (uint32_t b = a + 1; b < n; b++) {
-      if (atoms[a] == atoms[b])
-        continue;
-      const std::array<float, 3> &x = places[a], &y = places[b];
-      const float dx = x[0] - y[0], dy = x[1] - y[1], dz = x[2] - y[2];
-      const float d2 = dx * dx + dy * dy + dz * dz;
-      const float reach = kPartialAlternativeFactor * (radius(a) + radius(b));
-      if (d2 < reach * reach && !alternatives.AtomsMayBondAt(atoms[a], atoms[b], d2)) {
-        const uint32_t ra = root(a), rb = root(b);
-        if (ra != rb) {
-          if (before(ra, rb))
-            (*stands)[rb] = ra;
-          else
-            (*stands)[ra] = rb;
-          count--;
-        }
+  // Joins a < b when they are places of one partner. The root of a tree is
+  // always the first of its members by `before`, so the partners and the
+  // places that stand for them do not hang on the order pairs are joined in.
+  const auto join = [&](uint32_t a, uint32_t b) {
+    if (atoms[a] == atoms[b])
+      return;
+    const std::array<float, 3> &x = places[a], &y = places[b];
+    const float dx = x[0] - y[0], dy = x[1] - y[1], dz = x[2] - y[2];
+    const float d2 = dx * dx + dy * dy + dz * dz;
+    const float reach = kPartialAlternativeFactor * (radius(a) + radius(b));
+    if (d2 < reach * reach && !alternatives.AtomsMayBondAt(atoms[a], atoms[b], d2)) {
+      const uint32_t ra = root(a), rb = root(b);
+      if (ra != rb) {
+        if (before(ra, rb))
+          (*stands)[rb] = ra;
+        else
+          (*stands)[ra] = rb;
+        count--;
       }
     }
+  };
+  // Only neighbours of sites that may be apart from some other can join:
+  // the others are bonded to anything.
+  std::vector<uint32_t> &order = PartnerSweepOrder();
+  order.clear();
+  float longest = 0.0f;
+  bool finite = true;
+  for (uint32_t k = 0; k < n; k++) {
+    const uint32_t s = alternatives.AtomSite(atoms[k]);
+    if (s == SiteAlternatives::kNoSite || !alternatives.SiteMayBeApart(s))
+      continue;
+    order.push_back(k);
+    longest = std::max(longest, radii[k]);
+    finite = finite && IsFinite3(places[k].data());
+  }
+  const size_t m = order.size();
+  if (!finite || m < kPartnerSweepFrom) {
+    for (size_t i = 0; i < m; i++)
+      for (size_t j = i + 1; j < m; j++)
+        join(order[i], order[j]);
+  } else {
+    // Where every place is finite, only pairs closer along x than the
+    // longest reach can join: the neighbours are swept in x order, each
+    // meeting those after it until the x gap alone reaches that far (a sum
+    // of squares is never below one of its terms, in single precision too).
+    const float most = kPartialAlternativeFactor * (longest + longest);
+    const float mostSq = most * most;
+    std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
+      return places[x][0] < places[y][0] || (places[x][0] == places[y][0] && x < y);
+    });
+    for (size_t i = 0; i < m; i++)
+      for (size_t j = i + 1; j < m; j++) {
+        const float gap = places[order[j]][0] - places[order[i]][0];
+        if (!(gap * gap < mostSq))
+          break;
+        join(std::min(order[i], order[j]), std::max(order[i], order[j]));
+      }
+  }
   for (uint32_t k = 0; k < n; k++)
     (*stands)[k] = root(k);
   return count;

@@ -152,6 +152,22 @@ public:
   bool SiteMayBondAtomAt(uint32_t site, uint32_t b, float d2) const {
     return SiteMayBondAtom(site, b) && !(anyPartial_ && b < atomSite_.size() && PartialApart(site, atomSite_[b], d2));
   }
+  // Where some pair is alternatives, the atom's site (kNoSite otherwise, or
+  // for an atom of no usable site) and, per site, the covalent radius of its
+  // element (0 for an element without one) and its occupancy summed over its
+  // elements.
+  static constexpr uint32_t kNoSite = UINT32_MAX;
+  uint32_t AtomSite(uint32_t atom) const {
+    return atom < atomSite_.size() && atomSite_[atom] < siteRadius_.size() ? atomSite_[atom] : kNoSite;
+  }
+  float SiteRadius(uint32_t site) const { return siteRadius_[site]; }
+  // Whether some atom may be an alternative of an atom of the site (of a
+  // site AtomSite gave): otherwise its atoms may bond to every atom.
+  bool SiteMayBeApart(uint32_t site) const {
+    const SiteDisorder &d = sites_[site];
+    return d.group != 0 || d.imagesApart || partial_[site] > 0.0f;
+  }
+  float SiteOccupancyOf(uint32_t site) const { return siteOccupancy_[site]; }
   // How many pairs of the distinct atoms are alternatives: linear in the
   // atoms but for those of one negative group, whose images are compared
   // pair by pair. Throws bad_alloc.
@@ -168,6 +184,7 @@ private:
   const uint64_t *AtomOps(uint32_t atom) const;
   std::vector<SiteDisorder> sites_;
   std::vector<uint32_t> atomSite_; // each atom's site, when some pair is alternatives
+  std::vector<float> siteRadius_, siteOccupancy_; // and each site's covalent radius (A) and occupancy
   bool any_ = false;
   bool anyPartial_ = false; // two sites are partly occupied
   // Per site: its occupancy where below 1 and of no group the file gives

@@ -7,6 +7,7 @@
 
 #include "BondSearch.h"
 #include "CellTransform.h"
+#include "CovalentRadii.h"
 #include "EditCrystalRecord.h"
 #include "PlotRange.h"
 #include "Polyhedra.h"
@@ -95,6 +96,19 @@ std::map<std::string, std::set<uint32_t>> Coordination(doctest::Window &w) {
   for (uint32_t a : SurroundedAtoms(w))
     out[w.crystal().sites[w.crystal().atoms[a].site].label].insert(w.crystal().atoms[a].bondCount);
   return out;
+}
+
+// A CIF in the temporary folder of a cubic P 1 cell of the edge (A) and the
+// rows (label, x, y, z, occupancy).
+fs::path CubicP1File(const std::string &name, int edge, const std::string &rows) {
+  const fs::path file = fs::path(testing::TempDir()) / name;
+  const std::string a = std::to_string(edge);
+  std::ofstream(file) << "data_p1\n_cell_length_a " << a << "\n_cell_length_b " << a << "\n_cell_length_c " << a
+                      << "\n_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+                         "_symmetry_space_group_name_H-M 'P 1'\nloop_\n_atom_site_label\n_atom_site_fract_x\n"
+                         "_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_occupancy\n"
+                      << rows;
+  return file;
 }
 
 // The elements an atom is bonded to.
@@ -427,12 +441,7 @@ TEST(AutomaticBonds, PairsOfAlternativesAreCountedAsPairByPair) {
   FakeHost host;
   // A half-occupied atom at the corner of a P 1 cell: its eight atoms in
   // the cell's corners are images of one site, and alternatives.
-  const fs::path corner = fs::path(testing::TempDir()) / "half_corner.cif";
-  std::ofstream(corner) << "data_corner\n_cell_length_a 5\n_cell_length_b 5\n_cell_length_c 5\n"
-                           "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
-                           "_symmetry_space_group_name_H-M 'P 1'\nloop_\n_atom_site_label\n_atom_site_fract_x\n"
-                           "_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_occupancy\n"
-                           "Na1 0 0 0 0.5\nCl1 0.5 0.5 0.5 1\n";
+  const fs::path corner = CubicP1File("half_corner.cif", 5, "Na1 0 0 0 0.5\nCl1 0.5 0.5 0.5 1\n");
   for (const fs::path &file : {BondsFile("disorder_assemblies.cif"), BondsFile("negative_part.ins"),
                                BondsFile("S8-Sulfur-beta.cif"), BondsFile("thpp.ins"), corner}) {
     SCOPED_TRACE(file.filename().string());
@@ -457,6 +466,94 @@ TEST(AutomaticBonds, PairsOfAlternativesAreCountedAsPairByPair) {
     EXPECT_EQ(alternatives.PairsApart(atoms) + alternatives.PartialPairsApartAtOnePlace(atoms), apartAtOnePlace);
   }
   fs::remove(corner);
+}
+
+// A centre's neighbours counted one per partner, against every pair of
+// them judged: places of one partner are alternatives closer than 0.8 times
+// their covalent radii's sum, chains of them one partner, and the place of
+// the largest occupancy (the first of equals) stands for it. Every atom of
+// three cells of each real disordered file is a centre, its neighbours
+// those within 3.5 A, given in ascending and in descending atom order.
+TEST(AutomaticBonds, PartnersAreThoseOfEveryPairJudged) {
+  FakeHost host;
+  constexpr double kNeighbourReach = 3.5;
+  // An oxygen split over two places of no group, 0.6 and 0.4, around a
+  // sodium: only its occupancies make the two places alternatives.
+  const fs::path split =
+      CubicP1File("split_oxygen.cif", 6, "Na1 0.5 0.5 0.5 1\nO1 0.5 0.5 0.85 0.6\nO2 0.55 0.5 0.86 0.4\n");
+  for (const fs::path &file :
+       {fs::path(OV_TEST_DATA) / "import" / "cif" / "gdis_burk1.cif", BondsFile("S8-Sulfur-beta.cif"),
+        BondsFile("thpp.ins"), BondsFile("hashizume_ethyl368K.cif"), BondsFile("brucite_split_h.cif"), split}) {
+    SCOPED_TRACE(file.filename().string());
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), file));
+    const std::vector<uint32_t> centres = SurroundedAtoms(w);
+    const CrystalRec &c = w.crystal();
+    const SiteAlternatives alternatives(c);
+    ASSERT_TRUE(alternatives.Any());
+    const auto occupancy = [&](uint32_t atom) {
+      const AsymmetricUnitRecord &site = c.sites[c.atoms[atom].site];
+      float sum = 0.0f;
+      for (int k = 0; k < kMaxSiteElements; k++)
+        if (site.elements[k] != kBlankElement && site.occupancies[k] > 0.0f)
+          sum += site.occupancies[k];
+      return sum;
+    };
+    const auto radius = [&](uint32_t atom) {
+      const CovalentRadiusRow *row = FindCovalentRadius(c.sites[c.atoms[atom].site].elements[0]);
+      return row ? row->radius : 0.0f;
+    };
+    uint64_t joined = 0;
+    for (uint32_t centre : centres) {
+      std::vector<uint32_t> atoms;
+      for (uint32_t b = 0; b < c.atoms.size(); b++)
+        if (b != centre && Distance(c, centre, b) <= kNeighbourReach)
+          atoms.push_back(b);
+      for (bool descending : {false, true}) {
+        if (descending)
+          std::reverse(atoms.begin(), atoms.end());
+        std::vector<std::array<float, 3>> places;
+        for (uint32_t b : atoms)
+          places.push_back({c.atoms[b].cart[0], c.atoms[b].cart[1], c.atoms[b].cart[2]});
+        // Every pair judged; each partner's members, by their first.
+        const size_t n = atoms.size();
+        std::vector<uint32_t> group(n);
+        std::iota(group.begin(), group.end(), 0u);
+        for (size_t a = 0; a < n; a++)
+          for (size_t b = a + 1; b < n; b++) {
+            const float dx = places[a][0] - places[b][0], dy = places[a][1] - places[b][1],
+                        dz = places[a][2] - places[b][2];
+            const float d2 = dx * dx + dy * dy + dz * dz;
+            const float reach = kPartialAlternativeFactor * (radius(atoms[a]) + radius(atoms[b]));
+            if (atoms[a] == atoms[b] || !(d2 < reach * reach) || alternatives.AtomsMayBondAt(atoms[a], atoms[b], d2))
+              continue;
+            const uint32_t from = group[b], to = group[a];
+            if (from != to)
+              joined++;
+            for (uint32_t &g : group)
+              if (g == from)
+                g = to;
+          }
+        std::vector<uint32_t> expected(n);
+        std::set<uint32_t> partners;
+        for (size_t k = 0; k < n; k++) {
+          partners.insert(group[k]);
+          uint32_t best = UINT32_MAX;
+          for (uint32_t j = 0; j < n; j++)
+            if (group[j] == group[k] &&
+                (best == UINT32_MAX || occupancy(atoms[j]) > occupancy(atoms[best]) ||
+                 (occupancy(atoms[j]) == occupancy(atoms[best]) && j < best)))
+              best = j;
+          expected[k] = best;
+        }
+        std::vector<uint32_t> stands;
+        ASSERT_EQ(CountPartners(c, alternatives, atoms, places, &stands), partners.size()) << "centre " << centre;
+        ASSERT_EQ(stands, expected) << "centre " << centre;
+      }
+    }
+    EXPECT_GT(joined, 0u);
+  }
+  fs::remove(split);
 }
 
 // Every atom of the fragment stands at two alternate locations, 0.5 each.
