@@ -526,7 +526,7 @@ void SettleMetalContacts(AutoBondWork &w) {
   std::vector<uint8_t> complete(all.size(), 1);
   if (!c.molecule)
     MarkCentralImages(&c, w.searchDistance, all, &complete);
-  std::vector<uint8_t> verdict = JudgeMetalContacts(c, limits, all, complete, w.deferred, w.anionContacts);
+  std::vector<uint8_t> verdict = JudgeMetalContacts(limits, w.of, all, complete, w.deferred, w.anionContacts);
   JudgeHydrideContacts(c, limits, w.of, w.protonated, w.deferred, &verdict);
   JudgeFirstShells(c, limits, w.of, complete, w.deferred, &verdict);
   // Per pair of kinds, the shortest contact left out, and whether it is of
@@ -540,8 +540,8 @@ void SettleMetalContacts(AutoBondWork &w) {
       if (!CommitContact(w, t.i, t.j, t.d2))
         break;
     } else if (verdict[k] == kMetalContactSecondNeighbours || verdict[k] == kMetalContactLeftOut) {
-      const uint32_t ka = limits.KindOfAtom(c, all[t.i].atom);
-      const uint32_t kb = limits.KindOfAtom(c, all[t.j].atom);
+      const uint32_t ka = w.of[t.i].kind;
+      const uint32_t kb = w.of[t.j].kind;
       const float r = std::sqrt(t.d2);
       for (const size_t cell : {size_t(ka) * kinds + kb, size_t(kb) * kinds + ka})
         if (shortestLeftOut[cell] == 0.0f || r < shortestLeftOut[cell]) {

@@ -192,7 +192,7 @@ float PairLimits::Shortest(uint32_t a, uint32_t b) const { return AutoPairShorte
 // electronegative than both, each within its limit of that neighbour and
 // closer to it than to each other, are second neighbours (a cation and an
 // oxyanion's centre, two cations around one anion).
-std::vector<uint8_t> JudgeMetalContacts(const CrystalRec &c, const PairLimits &limits,
+std::vector<uint8_t> JudgeMetalContacts(const PairLimits &limits, const std::vector<RuleCandidate> &of,
                                         const std::vector<TurboAtom> &all, const std::vector<uint8_t> &complete,
                                         const std::vector<RuleContact> &contacts,
                                         const std::vector<RuleContact> &others) {
@@ -219,7 +219,7 @@ std::vector<uint8_t> JudgeMetalContacts(const CrystalRec &c, const PairLimits &l
   std::vector<uint8_t> verdict(contacts.size(), kMetalContactUnjudged);
   for (size_t k = 0; k < contacts.size(); k++) {
     const RuleContact &t = contacts[k];
-    const uint32_t ki = limits.KindOfAtom(c, all[t.i].atom), kj = limits.KindOfAtom(c, all[t.j].atom);
+    const uint32_t ki = of[t.i].kind, kj = of[t.j].kind;
     if (!complete[t.i] && !complete[t.j])
       continue;
     uint32_t m = t.i, x = t.j, kx = kj;
@@ -232,7 +232,7 @@ std::vector<uint8_t> JudgeMetalContacts(const CrystalRec &c, const PairLimits &l
     verdict[k] = kMetalContactBond;
     for (uint32_t n = start[m]; n < start[m + 1]; n++) {
       const uint32_t y = neighbour[n];
-      const uint32_t ky = limits.KindOfAtom(c, all[y].atom);
+      const uint32_t ky = of[y].kind;
       if (y == x || !(distanceSq[n] < t.d2) || limits.Metal(ky) || !(limits.Electronegativity(ky) > above))
         continue;
       const float dx = all[y].xyz[0] - all[x].xyz[0];

@@ -179,23 +179,23 @@ inline constexpr uint8_t kMetalContactUnjudged = 2;
 // the hydride ion's radius: no contact.
 inline constexpr uint8_t kMetalContactLeftOut = 3;
 
+// The candidates' sites and kinds, as the metals' verdicts below read them.
+struct RuleCandidate {
+  uint32_t site = 0;
+  uint32_t kind = 0;
+};
+
 // The verdict on each contact of a metal that may be second neighbours
 // (`contacts`; `others` are the metals' other contacts with non-metals),
 // among the candidates `all`. Judged on the contacts the limits give, so the
 // order of the atoms does not matter. A contact is judged where one end has
 // every neighbour among the candidates (`complete`): the shared neighbour is
 // then among the candidates too, and the metal end's contact with it among
-// the contacts. Throws bad_alloc.
-std::vector<uint8_t> JudgeMetalContacts(const CrystalRec &c, const PairLimits &limits,
+// the contacts. `of` gives each candidate's kind. Throws bad_alloc.
+std::vector<uint8_t> JudgeMetalContacts(const PairLimits &limits, const std::vector<RuleCandidate> &of,
                                         const std::vector<TurboAtom> &all, const std::vector<uint8_t> &complete,
                                         const std::vector<RuleContact> &contacts,
                                         const std::vector<RuleContact> &others);
-
-// The candidates' sites and kinds, as the metals' verdicts below read them.
-struct RuleCandidate {
-  uint32_t site = 0;
-  uint32_t kind = 0;
-};
 
 // A metal's contact with a hydrogen that only the hydride ion's radius
 // reaches is left out (kMetalContactLeftOut) where the hydrogen is a proton:

@@ -1032,7 +1032,10 @@ private:
     for (size_t k = 0; k < hitAtoms_.size(); ++k) {
       if (stands_[k] != k)
         continue;
-      const uint32_t site = c.atoms[hitAtoms_[k]].site;
+      // The site from the alternatives' compact table: the atom records lie
+      // far apart in memory.
+      const uint32_t known = alternatives_->AtomSite(hitAtoms_[k]);
+      const uint32_t site = known != SiteAlternatives::kNoSite ? known : c.atoms[hitAtoms_[k]].site;
       if (counts_[site]++ == 0)
         touched_.push_back(site);
     }
