@@ -2302,9 +2302,12 @@ void TellCrowdedSitesAfterBonding(CrystalRec *crystal) {
   // whose atoms' bonds (walked as the roles walk them) meet no visible
   // neighbour of another site of no higher coordination.
   std::vector<uint8_t> asked(siteCount, 0);
-  auto visibleSite = [&](uint32_t b) {
-    return b < atomCount && c.atoms[b].visible && c.atoms[b].site < siteCount ? c.atoms[b].site : kHiddenAtom;
-  };
+  // Each atom's site where it is visible, read in one pass over the atoms
+  // rather than record by record along the bonds.
+  std::vector<uint32_t> shownSite(atomCount);
+  for (uint32_t b = 0; b < atomCount; ++b)
+    shownSite[b] = c.atoms[b].visible && c.atoms[b].site < siteCount ? c.atoms[b].site : kHiddenAtom;
+  auto visibleSite = [&](uint32_t b) { return b < atomCount ? shownSite[b] : kHiddenAtom; };
   for (uint32_t s = 0; s < siteCount; ++s) {
     if (poll.Step())
       return;
