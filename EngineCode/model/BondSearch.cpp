@@ -1888,7 +1888,78 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   // A query's neighbours where some are alternatives of others.
   std::vector<uint32_t> neighbours, stands;
   std::vector<std::array<float, 3>> places;
-  CandidateIndex index;
+  // What a specification asks: its centre shift (false when the cell
+  // refuses it) and its elements' runs, and whether its maximum is counted
+  // at all. A maximum whose sphere holds, by the density of either element,
+  // far more atoms than any atom has bonds is not counted over the crystal:
+  // the images within its reach would number millions.
+  struct SpecPlan {
+    bool shifted = false;
+    int32_t shift[3] = {0, 0, 0};
+    std::vector<ElementIndexEntry> runsA, runsB;
+    bool counted = false;
+  };
+  const auto plan = [&](const BondSpec &spec) {
+    SpecPlan out;
+    out.shifted = TurboCentreShift(crystal, spec.maxLength, out.shift);
+    if (!out.shifted)
+      return out;
+    out.runsB = TurboFindElementRuns(*list, spec.elementB);
+    out.runsA = spec.elementA == spec.elementB ? out.runsB : TurboFindElementRuns(*list, spec.elementA);
+    if (out.runsA.empty() || out.runsB.empty())
+      return out;
+    double reached = 0.0;
+    const double sphere = 4.0 / 3.0 * M_PI * double(spec.maxLength) * spec.maxLength * spec.maxLength;
+    for (const std::vector<ElementIndexEntry> *runs : {&out.runsA, &out.runsB}) {
+      double perCell = 0.0;
+      for (const ElementIndexEntry &run : *runs)
+        for (uint32_t s = run.firstSite; s <= run.lastSite && s < nSites; s++)
+          perCell += std::max(c.sites[s].atomsPerCell, 0);
+      reached = std::max(reached, volume > 0.0 ? perCell * sphere / volume : 0.0);
+    }
+    out.counted = !(reached > double(kMostMeanBondsPerAtom * kUncountedReachFactor));
+    return out;
+  };
+  // The candidates of one element are gathered once for every pass that
+  // takes them with the same centre shift, as far as the longest maximum
+  // among those passes: the images a shorter maximum gathers are among them
+  // at the same coordinates, and each count is taken by the exact distance.
+  // Each gathering is freed after its last pass.
+  struct Gathering {
+    ElementCode element = kBlankElement;
+    int32_t shift[3] = {0, 0, 0};
+    float reach = 0.0f;
+    size_t lastUse = 0; // the last pass (2 per specification) that takes it
+    CandidateIndex index;
+    bool tried = false, made = false;
+  };
+  std::vector<Gathering> gatherings;
+  CandidateIndex own; // a pass's candidates where no gathering serves it
+  const auto gatheringOf = [&](ElementCode element, const int32_t shift[3]) -> Gathering * {
+    for (Gathering &g : gatherings)
+      if (g.element == element && std::equal(shift, shift + 3, g.shift))
+        return &g;
+    return nullptr;
+  };
+  for (int32_t k = 0; k < SpecCount(c); k++) {
+    const BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
+    const SpecPlan planned = plan(spec);
+    if (!planned.shifted)
+      break; // the search ends there
+    if (planned.runsA.empty() || planned.runsB.empty() || !planned.counted)
+      continue;
+    for (int pass = 0; pass < (spec.elementA == spec.elementB ? 1 : 2); pass++) {
+      const ElementCode element = pass == 0 ? spec.elementB : spec.elementA;
+      Gathering *g = gatheringOf(element, planned.shift);
+      if (!g) {
+        g = &gatherings.emplace_back();
+        g->element = element;
+        std::copy(planned.shift, planned.shift + 3, g->shift);
+      }
+      g->reach = std::max(g->reach, spec.maxLength);
+      g->lastUse = 2 * static_cast<size_t>(k) + static_cast<size_t>(pass);
+    }
+  }
 
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec spec = c.bondSpecs[static_cast<size_t>(k)];
@@ -1897,15 +1968,14 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
                     static_cast<float>(done) * step);
     const float minSq = spec.minLength * spec.minLength;
     const float maxSq = spec.maxLength * spec.maxLength;
-    int32_t shift[3];
-    if (!TurboCentreShift(crystal, spec.maxLength, shift)) {
+    const SpecPlan planned = plan(spec);
+    if (!planned.shifted) {
       if (progress)
         CloseStatus();
       return false;
     }
-    const std::vector<ElementIndexEntry> runsB = TurboFindElementRuns(*list, spec.elementB);
-    const std::vector<ElementIndexEntry> runsA =
-        spec.elementA == spec.elementB ? runsB : TurboFindElementRuns(*list, spec.elementA);
+    const int32_t *shift = planned.shift;
+    const std::vector<ElementIndexEntry> &runsA = planned.runsA, &runsB = planned.runsB;
     if (runsA.empty() || runsB.empty()) {
       // An element without sites: this specification finds nothing, the
       // later ones still run.
@@ -1913,19 +1983,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
       done += TurboRunSiteCount(runsA);
       continue;
     }
-    // A maximum whose sphere holds, by the density of either element, far
-    // more atoms than any atom has bonds is not counted over the crystal:
-    // the images within its reach would number millions.
-    double reached = 0.0;
-    const double sphere = 4.0 / 3.0 * M_PI * double(spec.maxLength) * spec.maxLength * spec.maxLength;
-    for (const std::vector<ElementIndexEntry> *runs : {&runsA, &runsB}) {
-      double perCell = 0.0;
-      for (const ElementIndexEntry &run : *runs)
-        for (uint32_t s = run.firstSite; s <= run.lastSite && s < nSites; s++)
-          perCell += std::max(c.sites[s].atomsPerCell, 0);
-      reached = std::max(reached, volume > 0.0 ? perCell * sphere / volume : 0.0);
-    }
-    if (reached > double(kMostMeanBondsPerAtom * kUncountedReachFactor)) {
+    if (!planned.counted) {
       uncounted += (uncounted.empty() ? "" : ", ") + SpecPairText(spec);
       done += TurboRunSiteCount(runsA);
       continue;
@@ -1935,14 +1993,25 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
     for (int pass = 0; pass < passes; pass++) {
       const std::vector<ElementIndexEntry> &candidates = pass == 0 ? runsB : runsA;
       const std::vector<ElementIndexEntry> &queries = pass == 0 ? runsA : runsB;
-      if (!index.ExtendCellRange(crystal, candidates, spec.maxLength)) {
+      Gathering *shared = gatheringOf(pass == 0 ? spec.elementB : spec.elementA, shift);
+      // A gathering refused as too large for the longest maximum is made
+      // for this one alone.
+      if (shared && !shared->tried) {
+        shared->tried = true;
+        shared->made = shared->index.ExtendCellRange(crystal, candidates, shared->reach) &&
+                       (shared->index.Empty() || shared->index.SortByX());
+        if (!shared->made)
+          shared->index.FreeCandidates();
+      }
+      CandidateIndex &index = shared && shared->made ? shared->index : own;
+      if (&index == &own && !index.ExtendCellRange(crystal, candidates, spec.maxLength)) {
         if (progress)
           CloseStatus();
         return false;
       }
       // Only counts are wanted: the x order and the grid suffice, and the
       // hits of a query are counted where they lie, unsorted.
-      if (!index.Empty() && !index.SortByX()) {
+      if (&index == &own && !index.Empty() && !index.SortByX()) {
         index.FreeCandidates();
         if (progress)
           CloseStatus();
@@ -2002,7 +2071,8 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
               WriteProgress("", static_cast<float>(done) * step);
           }
         }
-      index.FreeCandidates();
+      if (&index == &own || shared->lastUse == 2 * static_cast<size_t>(k) + static_cast<size_t>(pass))
+        index.FreeCandidates();
     }
     if (contacts < 1)
       nothing = true;

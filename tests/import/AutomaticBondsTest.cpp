@@ -17,6 +17,7 @@
 #include "documents/CrystalDocument.h"
 #include "export/ExportFrame.h"
 #include "export/OwnTextWriter.h"
+#include "../model/BondSearchReference.h"
 
 #include <gtest/gtest.h>
 
@@ -554,6 +555,44 @@ TEST(AutomaticBonds, PartnersAreThoseOfEveryPairJudged) {
     EXPECT_GT(joined, 0u);
   }
   fs::remove(split);
+}
+
+// The coordination numbers of real structures, every specification's
+// candidates gathered for it alone (the reference search), whatever the
+// search shares between specifications: the automatic rule's and a longer
+// one that reaches the second neighbours of one element.
+TEST(AutomaticBonds, CoordinationCountsEachSpecificationAsThoughAlone) {
+  FakeHost host;
+  const struct {
+    const char *file;
+    const char *longer[2]; // the elements of the longer specification
+    float maxLength;
+  } rows[] = {
+      {"calcite.cif", {"O", "O"}, 4.5f},      {"forsterite.cif", {"Mg", "O"}, 3.6f},
+      {"anhydrite.cif", {"S", "O"}, 3.3f},    {"barite.cif", {"O", "O"}, 3.2f},
+      {"corundum.cif", {"Al", "Al"}, 3.0f},   {"brookite.cif", {"O", "Ti"}, 3.5f},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.file);
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile(row.file)));
+    CrystalRec &c = w.crystal();
+    ASSERT_GE(c.bondSpecCount, 1);
+    BondSpec longer = c.bondSpecs[0];
+    longer.elementA = TwoCharsToShort(row.longer[0]);
+    longer.elementB = TwoCharsToShort(row.longer[1]);
+    longer.minLength = 0.0f;
+    longer.maxLength = row.maxLength;
+    for (const bool withLonger : {false, true}) {
+      if (withLonger)
+        c.bondSpecs[static_cast<size_t>(c.bondSpecCount++)] = longer;
+      ASSERT_TRUE(TurboGetCoordinationNumbers(&c, nullptr));
+      std::vector<uint32_t> found;
+      for (int32_t s = 0; s < c.siteCount; s++)
+        found.push_back(c.sites[static_cast<size_t>(s)].coordination);
+      EXPECT_EQ(found, bondref::CoordinationNumbers(c).numbers) << "with the longer specification: " << withLonger;
+    }
+  }
 }
 
 // Every atom of the fragment stands at two alternate locations, 0.5 each.
