@@ -388,7 +388,8 @@ bool SearchPlace(AutoBondWork &w, size_t pi) {
     const size_t pj = index.Boxed()[static_cast<size_t>(h)];
     if (w.skipPlace[pj])
       continue;
-    const TurboAtom &cj = index[pj];
+    // The place's coordinates as the query just read them from the grid.
+    const GridItem &cj = index.Item(index.BoxedItem(static_cast<size_t>(h)));
     const float dx = cj.xyz[0] - ci.xyz[0];
     const float dy = cj.xyz[1] - ci.xyz[1];
     const float dz = cj.xyz[2] - ci.xyz[2];

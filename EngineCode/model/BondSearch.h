@@ -412,6 +412,10 @@ public:
   const std::vector<uint32_t> &OrderX() const { return sortX_; }
   // The hits of the last box query: positions, in x-rank order.
   const std::vector<uint32_t> &Boxed() const { return boxed_; }
+  // The grid item (Item) of the hit of the last box query that Boxed()
+  // lists at h: the same candidate, its coordinates near those the query
+  // read.
+  uint32_t BoxedItem(size_t h) const { return static_cast<uint32_t>(hits_[h]); }
 
   // ---- The grid, read straight by the searches that need no order of hits
 
