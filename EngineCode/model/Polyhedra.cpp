@@ -896,22 +896,26 @@ public:
   // at most one past the coordination number): the walk stops at the
   // first atom beyond it.
   int32_t ListWithoutModes(const CrystalRec &c, uint32_t s, std::vector<int32_t> *sites, bool *limitHit) {
-    bool ownElement = false;
-    return Listed(c, s, 0.0, sites, limitHit, &ownElement, !sites);
+    return Listed(c, s, 0.0, sites, limitHit, nullptr, !sites);
   }
 
 private:
+  // `ownElement` (may be null: not asked) tells whether a site of s's
+  // element is listed.
   int32_t Listed(const CrystalRec &c, uint32_t s, double pad, std::vector<int32_t> *sites, bool *limitHit,
                  bool *ownElement, bool stopBeyondLimit = false) {
     *limitHit = false;
-    *ownElement = false;
+    if (ownElement)
+      *ownElement = false;
     if (sites)
       sites->clear();
     if (!Count(c, s, pad, stopBeyondLimit ? c.sites[s].coordination : UINT32_MAX))
       return 0;
     const ElementCode elementS = c.sites[s].elements[0];
-    // In site order, each site once per image, up to the coordination number.
-    std::sort(touched_.begin(), touched_.end());
+    // In site order, each site once per image, up to the coordination number
+    // (without a list, the count and the cut come out the same in any order).
+    if (sites || ownElement)
+      std::sort(touched_.begin(), touched_.end());
     const uint32_t limit = c.sites[s].coordination;
     int32_t listed = 0;
     for (uint32_t t : touched_) {
@@ -928,7 +932,8 @@ private:
       if (sites)
         sites->insert(sites->end(), n, static_cast<int32_t>(t));
       listed += static_cast<int32_t>(n);
-      *ownElement = *ownElement || c.sites[t].elements[0] == elementS;
+      if (ownElement)
+        *ownElement = *ownElement || c.sites[t].elements[0] == elementS;
     }
     return listed;
   }
@@ -2308,10 +2313,14 @@ void TellCrowdedSitesAfterBonding(CrystalRec *crystal) {
   for (uint32_t b = 0; b < atomCount; ++b)
     shownSite[b] = c.atoms[b].visible && c.atoms[b].site < siteCount ? c.atoms[b].site : kHiddenAtom;
   auto visibleSite = [&](uint32_t b) { return b < atomCount ? shownSite[b] : kHiddenAtom; };
+  // And each site's coordination number, read for every neighbour.
+  std::vector<uint32_t> cn(siteCount);
+  for (uint32_t s = 0; s < siteCount; ++s)
+    cn[s] = c.sites[s].coordination;
   for (uint32_t s = 0; s < siteCount; ++s) {
     if (poll.Step())
       return;
-    const uint32_t cnS = c.sites[s].coordination;
+    const uint32_t cnS = cn[s];
     if (cnS == 0)
       continue;
     bool neighbourFound = false;
@@ -2324,7 +2333,7 @@ void TellCrowdedSitesAfterBonding(CrystalRec *crystal) {
           continue;
         if (t == s)
           break;
-        neighbourFound = c.sites[t].coordination <= cnS;
+        neighbourFound = cn[t] <= cnS;
         break;
       }
     asked[s] = !neighbourFound;
@@ -2353,11 +2362,11 @@ void TellCrowdedSitesAfterBonding(CrystalRec *crystal) {
       if (!asked[s])
         continue;
       list(s, &around);
-      const uint32_t cnS = c.sites[s].coordination;
+      const uint32_t cnS = cn[s];
       for (int32_t t : around) {
         if (static_cast<uint32_t>(t) == s)
           break;
-        if (c.sites[static_cast<size_t>(t)].coordination > cnS)
+        if (cn[static_cast<size_t>(t)] > cnS)
           list(static_cast<uint32_t>(t), nullptr);
       }
     }
