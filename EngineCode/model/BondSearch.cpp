@@ -1333,9 +1333,11 @@ bool CandidateIndex::HoldsMoreThan(const float p[3], float d, size_t limit) {
     }
     return false;
   };
-  // p's own cell first: its edge is at least d, so at least an eighth of a
-  // sphere of radius d lies in it, and where candidates crowd the count
-  // passes the limit there after a few times limit of them.
+  // p's own cell first: a cell d wide holds at least an eighth of the
+  // sphere of radius d around p, and a cell half d wide (the automatic
+  // search's grid, unless the grid's size limit widened its cells) lies
+  // wholly inside it, so where candidates crowd the count passes the limit
+  // there after a few times limit of them.
   const size_t own = static_cast<size_t>((CellOf(p[2], 2) * grid_.dims[1] + CellOf(p[1], 1)) * grid_.dims[0] +
                                          CellOf(p[0], 0));
   if (countCells(own, own + 1))
