@@ -434,13 +434,17 @@ SiteAlternatives::SiteAlternatives(const CrystalRec &crystal) {
   // orientation's too) may be an alternative of another close by.
   partial_.assign(nSites, 0.0f);
   radius_.assign(nSites, 0.0f);
+  siteRadius_.resize(nSites);
+  siteOccupancy_.resize(nSites);
   size_t partialSites = 0;
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = crystal.sites[s];
-    if (site.disorderGroup != 0)
-      continue;
     const float occupancy = SiteOccupancy(site);
     const CovalentRadiusRow *row = FindCovalentRadius(site.elements[0]);
+    siteRadius_[s] = row ? row->radius : 0.0f;
+    siteOccupancy_[s] = occupancy;
+    if (site.disorderGroup != 0)
+      continue;
     if (row && occupancy > 0.0f && occupancy < 1.0f) {
       partial_[s] = occupancy;
       radius_[s] = row->radius;
@@ -466,13 +470,6 @@ SiteAlternatives::SiteAlternatives(const CrystalRec &crystal) {
   atomSite_.resize(UsableAtomSize(crystal));
   for (size_t a = 0; a < atomSite_.size(); a++)
     atomSite_[a] = crystal.atoms[a].site;
-  siteRadius_.resize(nSites);
-  siteOccupancy_.resize(nSites);
-  for (size_t s = 0; s < nSites; s++) {
-    const CovalentRadiusRow *row = FindCovalentRadius(crystal.sites[s].elements[0]);
-    siteRadius_[s] = row ? row->radius : 0.0f;
-    siteOccupancy_[s] = SiteOccupancy(crystal.sites[s]);
-  }
   // A molecule has one image of everything: its negative groups bond within
   // themselves.
   if (!negative || crystal.molecule)
@@ -1943,9 +1940,10 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
         return &g;
     return nullptr;
   };
+  std::vector<SpecPlan> plans;
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
-    const SpecPlan planned = plan(spec);
+    const SpecPlan &planned = plans.emplace_back(plan(spec));
     if (!planned.shifted)
       break; // the search ends there
     if (planned.runsA.empty() || planned.runsB.empty() || !planned.counted)
@@ -1970,7 +1968,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
                     static_cast<float>(done) * step);
     const float minSq = spec.minLength * spec.minLength;
     const float maxSq = spec.maxLength * spec.maxLength;
-    const SpecPlan planned = plan(spec);
+    const SpecPlan &planned = plans[static_cast<size_t>(k)];
     if (!planned.shifted) {
       if (progress)
         CloseStatus();
