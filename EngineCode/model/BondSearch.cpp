@@ -331,6 +331,26 @@ float SiteOccupancy(const AsymmetricUnitRecord &site) {
 
 } // namespace
 
+namespace {
+
+// Each site's covalent radius (0 for an element without one) and occupancy.
+// Apart from the alternatives' constructor, whose loop over the operators
+// is compiled best alone.
+[[gnu::noinline]] void NoteSiteRadiiAndOccupancies(const CrystalRec &crystal, std::vector<float> &radii,
+                                                   std::vector<float> &occupancies) {
+  const size_t nSites = UsableSiteSize(crystal);
+  radii.resize(nSites);
+  occupancies.resize(nSites);
+  for (size_t s = 0; s < nSites; s++) {
+    const AsymmetricUnitRecord &site = crystal.sites[s];
+    const CovalentRadiusRow *row = FindCovalentRadius(site.elements[0]);
+    radii[s] = row ? row->radius : 0.0f;
+    occupancies[s] = SiteOccupancy(site);
+  }
+}
+
+} // namespace
+
 bool SiteImagesApart(const AsymmetricUnitRecord &site) {
   if (site.disorderGroup != 0)
     return site.disorderGroup < 0;
@@ -434,17 +454,14 @@ SiteAlternatives::SiteAlternatives(const CrystalRec &crystal) {
   // orientation's too) may be an alternative of another close by.
   partial_.assign(nSites, 0.0f);
   radius_.assign(nSites, 0.0f);
-  siteRadius_.resize(nSites);
-  siteOccupancy_.resize(nSites);
+  NoteSiteRadiiAndOccupancies(crystal, siteRadius_, siteOccupancy_);
   size_t partialSites = 0;
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = crystal.sites[s];
-    const float occupancy = SiteOccupancy(site);
-    const CovalentRadiusRow *row = FindCovalentRadius(site.elements[0]);
-    siteRadius_[s] = row ? row->radius : 0.0f;
-    siteOccupancy_[s] = occupancy;
     if (site.disorderGroup != 0)
       continue;
+    const float occupancy = siteOccupancy_[s];
+    const CovalentRadiusRow *row = FindCovalentRadius(site.elements[0]);
     if (row && occupancy > 0.0f && occupancy < 1.0f) {
       partial_[s] = occupancy;
       radius_[s] = row->radius;
