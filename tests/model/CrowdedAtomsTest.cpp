@@ -10,7 +10,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -75,13 +74,13 @@ TEST(AutoBondSearch, AtomsPackedCloserThanMatterAreLeftUnbondedInOneLine) {
 // with the cluster folded around the origin; the Log counts them.
 TEST(AutoBondSearch, CrowdedAtomsOfACellCornerAreThoseWithMoreThanTheLimitWithinReach) {
   constexpr double kEdge = 20.0;
-  constexpr double kReach = 1.75; // the C-C limit
+  constexpr double kReach = 2 * 0.76 * 1.15; // the C-C limit: twice carbon's covalent radius, 15 % over
   constexpr int kLimit = 64;
   struct Cluster {
     int atoms;
     double radius; // A, below kReach: every image at a corner is reached
   };
-  const Cluster clusters[] = {{60, 1.0}, {90, 1.0}, {150, 1.45}, {200, 1.45}};
+  const Cluster clusters[] = {{60, 1.0}, {90, 1.0}, {110, 1.45}, {150, 1.45}, {200, 1.45}, {120, 1.6}};
   for (const Cluster &cluster : clusters) {
     SCOPED_TRACE(std::to_string(cluster.atoms) + " atoms within " + std::to_string(cluster.radius) + " A");
     FakeHost host;
