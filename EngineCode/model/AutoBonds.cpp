@@ -234,8 +234,16 @@ void MarkCrowded(AutoBondWork &w) {
   // No place is crowded where no cube of the search distance can hold the
   // limit.
   if (w.nPlaces > w.crowdLimit && w.index.MostAnyCubeHolds(w.searchDistance) > w.crowdLimit) {
+    // A place whose members are all crowded already (found so at another of
+    // their images) is not counted again: the count could change nothing.
+    const auto allCrowded = [&](size_t p) {
+      for (uint32_t m = places.start[p]; m < places.start[p + 1]; m++)
+        if (!w.crowdedAtom[places.all[places.members[m]].atom])
+          return false;
+      return true;
+    };
     for (size_t p = 0; p < w.nPlaces && !(w.cancelled = w.cancelled || w.cancel->Step()); p++)
-      if (w.index.HoldsMoreThan(w.index[p].xyz, w.searchDistance, w.crowdLimit))
+      if (!allCrowded(p) && w.index.HoldsMoreThan(w.index[p].xyz, w.searchDistance, w.crowdLimit))
         for (uint32_t m = places.start[p]; m < places.start[p + 1]; m++) {
           uint8_t &flag = w.crowdedAtom[places.all[places.members[m]].atom];
           w.crowdedAtoms += flag == 0;

@@ -18,6 +18,9 @@ DerivedLayers::HeldOrientations &DerivedLayers::HeldOrientations::operator=(cons
   return *this;
 }
 
+DerivedLayers::HeldOrientations::HeldOrientations(HeldOrientations &&) noexcept = default;
+DerivedLayers::HeldOrientations &DerivedLayers::HeldOrientations::operator=(HeldOrientations &&) noexcept = default;
+
 InferredOrientations &DerivedLayers::HeldOrientations::Get() {
   if (!holder_)
     holder_ = std::make_unique<InferredOrientations>();

@@ -83,13 +83,17 @@ public:
 
 private:
   // The holder of the inferred groups. A copy of the structure starts
-  // without them (it infers them when first asked).
+  // without them (it infers them when first asked); a structure moved takes
+  // them along, and moves without throwing, so that a list of structures
+  // that grows moves them rather than copying them.
   class HeldOrientations {
   public:
     HeldOrientations();
     ~HeldOrientations();
     HeldOrientations(const HeldOrientations &);
     HeldOrientations &operator=(const HeldOrientations &);
+    HeldOrientations(HeldOrientations &&) noexcept;
+    HeldOrientations &operator=(HeldOrientations &&) noexcept;
     InferredOrientations &Get();
 
   private:

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -361,7 +362,11 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
       return false;
     }
     firstCell.reset();
-    std::vector<AtomRecord> shifted = CopyAtomsArrayForCrystal(&c);
+    // The old atoms leave the structure, whose atoms are replaced next, for
+    // their attributes; a copy would cost a second array of them.
+    const size_t oldAtoms = UsableAtomSize(c);
+    std::vector<AtomRecord> shifted = std::move(c.atoms);
+    shifted.erase(shifted.begin() + static_cast<std::ptrdiff_t>(oldAtoms), shifted.end());
     for (AtomRecord &atom : shifted)
       for (int k = 0; k < 3; k++)
         atom.xyz[k] = atom.xyz[k] + shift[k];

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -62,6 +65,61 @@ TEST(AutoBondSearch, AtomsPackedCloserThanMatterAreLeftUnbondedInOneLine) {
   EXPECT_EQ(c.atoms[1001].bonds.size(), 1u);
   EXPECT_TRUE(LogHas(host, "1,000 atom(s) lie among more than 64 places within 1.75 A, closer than any matter packs "
                            "its atoms: they were left unbonded."));
+}
+
+// A cluster of carbons around the corner of a cubic P 1 cell of 20 A: each
+// carbon has its images at the eight corners the bond search reaches, every
+// one among the whole cluster. A carbon is crowded when more than 64 carbons
+// lie within the C-C limit of it (itself counted), counted here pair by pair
+// with the cluster folded around the origin; the Log counts them.
+TEST(AutoBondSearch, CrowdedAtomsOfACellCornerAreThoseWithMoreThanTheLimitWithinReach) {
+  constexpr double kEdge = 20.0;
+  constexpr double kReach = 2 * 0.76 * 1.15; // the C-C limit: twice carbon's covalent radius, 15 % over
+  constexpr int kLimit = 64;
+  struct Cluster {
+    int atoms;
+    double radius; // A, below kReach: every image at a corner is reached
+  };
+  const Cluster clusters[] = {{60, 1.0}, {90, 1.0}, {110, 1.45}, {150, 1.45}, {200, 1.45}, {120, 1.6}};
+  for (const Cluster &cluster : clusters) {
+    SCOPED_TRACE(std::to_string(cluster.atoms) + " atoms within " + std::to_string(cluster.radius) + " A");
+    FakeHost host;
+    uint64_t state = 0x2545F4914F6CDD1Dull;
+    const auto next = [&state] {
+      state = state * 6364136223846793005ull + 1442695040888963407ull;
+      return double(state >> 11) / 9007199254740992.0;
+    };
+    std::vector<Site> sites;
+    std::vector<std::array<double, 3>> folded;
+    while (int(sites.size()) < cluster.atoms) {
+      double v[3];
+      for (double &x : v)
+        x = (2.0 * next() - 1.0) * cluster.radius;
+      if (std::hypot(v[0], v[1], v[2]) > cluster.radius || std::hypot(v[0], v[1], v[2]) < 0.05)
+        continue;
+      sites.push_back({"C", float(v[0] / kEdge), float(v[1] / kEdge), float(v[2] / kEdge)});
+      folded.push_back({double(sites.back().x) * kEdge, double(sites.back().y) * kEdge, double(sites.back().z) * kEdge});
+    }
+    int crowded = 0;
+    for (const auto &p : folded) {
+      int within = 0;
+      for (const auto &q : folded)
+        within += std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]) <= kReach;
+      crowded += within > kLimit;
+    }
+    CrystalRec c;
+    ASSERT_TRUE(MakeCrystal(c, {float(kEdge), float(kEdge), float(kEdge), 90, 90, 90}, "P 1", sites));
+    ASSERT_EQ(c.atoms.size(), sites.size());
+    AutoBondSearch(&c);
+    const std::string told = std::to_string(crowded) + " atom(s) lie among more than 64 places within 1.75 A, closer "
+                             "than any matter packs its atoms: they were left unbonded.";
+    if (crowded == 0) {
+      for (const std::string &line : host.LogLines())
+        EXPECT_EQ(line.find("closer than any matter"), std::string::npos) << line;
+    } else {
+      EXPECT_TRUE(LogHas(host, told)) << told << "\n" << host.log;
+    }
+  }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -104,6 +105,43 @@ TEST_F(StructureRecordTest, PurgingBondSpecsRemovesEveryPairNamingAGoneElementAn
   empty.bondSpecs[0].elementA = El("Al");
   PurgeUnusedBondSpecs(&empty);
   EXPECT_EQ(empty.bondSpecCount, 1);
+}
+
+// A list of records that grows (the structures of a file of many models, as
+// they are read) moves its records: their atoms and sites stay where they
+// were, not copied record by record.
+TEST_F(StructureRecordTest, GrowingAListOfRecordsMovesThemRatherThanCopyingThem) {
+  struct Growth {
+    const char *name;
+    void (*grow)(std::vector<CrystalRec> &);
+  };
+  const Growth growths[] = {
+      {"reserve", [](std::vector<CrystalRec> &v) { v.reserve(v.capacity() * 2 + 1); }},
+      {"append", [](std::vector<CrystalRec> &v) {
+         while (v.size() < v.capacity())
+           v.emplace_back();
+         v.emplace_back();
+       }},
+      {"resize", [](std::vector<CrystalRec> &v) { v.resize(v.capacity() + 1); }},
+  };
+  for (const Growth &g : growths) {
+    std::vector<CrystalRec> records(3);
+    std::vector<const AtomRecord *> atoms;
+    std::vector<const AsymmetricUnitRecord *> sites;
+    for (CrystalRec &c : records) {
+      c.atoms = *CreateAtomsArray(2, 1, 1, 1);
+      c.sites = *CreateAsymmetricUnit(2);
+      atoms.push_back(c.atoms.data());
+      sites.push_back(c.sites.data());
+    }
+    const size_t before = records.capacity();
+    g.grow(records);
+    ASSERT_GT(records.capacity(), before) << g.name << ": the list did not grow";
+    for (size_t k = 0; k < atoms.size(); k++) {
+      EXPECT_EQ(records[k].atoms.data(), atoms[k]) << g.name << " record " << k;
+      EXPECT_EQ(records[k].sites.data(), sites[k]) << g.name << " record " << k;
+    }
+  }
 }
 
 TEST_F(StructureRecordTest, CheckElementSymbolBlanksAControlSecondCharacter) {
