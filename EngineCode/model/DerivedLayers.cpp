@@ -7,6 +7,7 @@
 #include "Polyhedra.h"
 #include "StructureRecord.h"
 
+#include <atomic>
 #include <new>
 
 DerivedLayers::HeldOrientations::HeldOrientations() = default;
@@ -24,6 +25,21 @@ InferredOrientations &DerivedLayers::HeldOrientations::Get() {
   return *holder_;
 }
 
+InputRevisions InputRevisions::Only(uint32_t what) const {
+  InputRevisions out;
+  for (int k = 0; k < kStructureInputs; ++k)
+    if (what & (1u << k))
+      out.of[k] = of[k];
+  return out;
+}
+
+void DerivedLayers::Note(uint32_t what) {
+  static std::atomic<uint64_t> count{0};
+  for (int k = 0; k < kStructureInputs; ++k)
+    if (what & (1u << k))
+      revisions_.of[k] = ++count;
+}
+
 const OrientationGroups &DerivedLayers::Orientations(const CrystalRec &crystal) { return orientations_.Get().Of(crystal); }
 
 void DerivedLayers::RolesDerived(std::vector<uint32_t> shownBefore) {
@@ -32,9 +48,11 @@ void DerivedLayers::RolesDerived(std::vector<uint32_t> shownBefore) {
 }
 
 void NoteStructureChange(CrystalRec *crystal, uint32_t what) {
-  constexpr uint32_t kRoleInputs = kChangeAtoms | kChangeSites | kChangeBonds | kChangeRange;
-  if (crystal && (what & kRoleInputs))
+  if (!crystal)
+    return;
+  if (what & DerivedLayers::kPolyhedraInputs)
     DeriveDueSiteRoles(*crystal);
+  crystal->derived.Note(what);
 }
 
 void DeriveDueSiteRoles(const CrystalRec &crystal) {

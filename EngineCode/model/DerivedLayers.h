@@ -39,9 +39,26 @@ enum StructureChange : uint32_t {
   kChangeRange = 1u << 3,  // the plot range (and with it atoms and bonds)
   kChangeGroups = 1u << 4, // disorder groups or symmetry
 };
+inline constexpr int kStructureInputs = 5;
+
+// The revision of each kind of input (StructureChange) of a structure: a
+// layer records those it was derived from, and is derived again once one of
+// them moved on. Revisions are drawn from one count for the whole program,
+// so that two structures never share one by chance.
+struct InputRevisions {
+  uint64_t of[kStructureInputs] = {};
+  // The revisions of the inputs named (StructureChange, or'ed), the others 0.
+  InputRevisions Only(uint32_t what) const;
+  bool operator==(const InputRevisions &) const = default;
+};
 
 class DerivedLayers {
 public:
+  // ---- Inputs -----------------------------------------------------------------------------
+  // What changed (StructureChange, or'ed) moves its revisions on.
+  void Note(uint32_t what);
+  const InputRevisions &Revisions() const { return revisions_; }
+
   // ---- Alternatives ---------------------------------------------------------------------
   // The structure's inferred orientation groups, inferred again only when
   // what they are inferred from changed. Throws bad_alloc.
@@ -72,14 +89,22 @@ public:
   std::vector<uint8_t> &DueFlags() { return dueFlags_; }
   const std::vector<uint8_t> &DueFlags() const { return dueFlags_; }
   // Polyhedra made for saves while they are due (PolyhedraForSave,
-  // Polyhedra.h): a digest of what they were made from and how many atoms
-  // held one then; 0 when none is held so.
+  // Polyhedra.h): the revisions and a digest of what they were made from
+  // and how many atoms held one then; a digest of 0 when none is held so.
+  // The digest stays beside the revisions: a save reuses them only when
+  // both say the inputs are those they were made from.
   void HoldForSaves(uint64_t inputs, uint64_t held) {
     saveInputs_ = inputs;
     saveHeld_ = held;
+    saveRevisions_ = revisions_.Only(kPolyhedraInputs);
   }
   uint64_t SaveInputs() const { return saveInputs_; }
   uint64_t SaveHeld() const { return saveHeld_; }
+  // Whether no input of the polyhedra held for saves changed since.
+  bool SaveInputsUntold() const { return saveRevisions_ == revisions_.Only(kPolyhedraInputs); }
+
+  // What the roles and polyhedra are derived from.
+  static constexpr uint32_t kPolyhedraInputs = kChangeAtoms | kChangeSites | kChangeBonds | kChangeRange;
 
 private:
   // The holder of the inferred groups. A copy of the structure starts
@@ -95,6 +120,7 @@ private:
   private:
     std::unique_ptr<InferredOrientations> holder_;
   };
+  InputRevisions revisions_;
   HeldOrientations orientations_;
   uint8_t rolesDue_ = 0;
   std::vector<uint32_t> modesBefore_;
@@ -102,6 +128,7 @@ private:
   std::vector<uint8_t> dueFlags_;
   uint64_t saveInputs_ = 0;
   uint64_t saveHeld_ = 0;
+  InputRevisions saveRevisions_;
 };
 
 // A command about to change the structure's atoms, sites, bonds, range or

@@ -1932,8 +1932,8 @@ PolyhedraForSave::PolyhedraForSave(CrystalRec &crystal)
     return;
   CrystalRec &c = crystal_;
   DerivedLayers &layers = c.derived;
-  if (layers.SaveInputs() != 0 && !layers.RolesDue() && layers.SaveHeld() == HeldPolyhedra(c) &&
-      layers.SaveInputs() == PolyhedraInputs(c)) {
+  if (layers.SaveInputs() != 0 && !layers.RolesDue() && layers.SaveInputsUntold() &&
+      layers.SaveHeld() == HeldPolyhedra(c) && layers.SaveInputs() == PolyhedraInputs(c)) {
     layers.SetPolyhedraDue(false); // those held are made from the structure as it stands
     return;
   }
