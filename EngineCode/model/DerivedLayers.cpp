@@ -33,11 +33,21 @@ InputRevisions InputRevisions::Only(uint32_t what) const {
   return out;
 }
 
-void DerivedLayers::Note(uint32_t what) {
+namespace {
+
+uint64_t NextRevision() {
   static std::atomic<uint64_t> count{0};
+  return ++count;
+}
+
+} // namespace
+
+DerivedLayers::DerivedLayers() { Note(~0u); }
+
+void DerivedLayers::Note(uint32_t what) {
   for (int k = 0; k < kStructureInputs; ++k)
     if (what & (1u << k))
-      revisions_.of[k] = ++count;
+      revisions_.of[k] = NextRevision();
 }
 
 const OrientationGroups &DerivedLayers::Orientations(const CrystalRec &crystal) { return orientations_.Get().Of(crystal); }

@@ -54,6 +54,11 @@ struct InputRevisions {
 
 class DerivedLayers {
 public:
+  // A structure made afresh starts at revisions no other has had: a record
+  // replaced whole (an edit applied, an undo state read) is a change of
+  // every input. A copy keeps the revisions and what was derived from them.
+  DerivedLayers();
+
   // ---- Inputs -----------------------------------------------------------------------------
   // What changed (StructureChange, or'ed) moves its revisions on.
   void Note(uint32_t what);

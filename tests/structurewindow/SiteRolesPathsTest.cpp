@@ -154,7 +154,7 @@ TEST_F(SiteRolesPathsTest, RoleQuestionsLeaveTheModesTheUserChose) {
 // An edit gives the sites the modes it gives whether or not anything asked
 // for their roles before it: the roles of the structure the edit found are
 // those it starts from. The bond tool, its Shift-click beside the new atom
-// tool and the commands that cut or hide atoms change the bonds or atoms
+// tool, the zapper and the commands that cut or hide atoms change the bonds or atoms
 // without building the structure again.
 class EditsAfterRolesTest : public SiteRolesPathsTest {
 protected:
@@ -211,6 +211,14 @@ protected:
       AddBondBetweenClickedAtoms(window, a, b);
       break;
     }
+    case 3: { // the zapper pressed and released over an atom
+      const auto [a, b] = PickedPair(window, "N8", "C7a", true);
+      ASSERT_GE(a, 0);
+      DoZapper(window, *PickPoint(window, a));
+      EndZapper(window, *PickPoint(window, a));
+      ASSERT_FALSE(GetWindowCrystal(window)->atoms[size_t(a)].visible);
+      break;
+    }
     default: // the atoms bonded to C10 cut from the rest
       for (size_t s = 0; s < c.sites.size(); s++)
         if (std::string(c.sites[s].label) == "C10")
@@ -223,8 +231,8 @@ protected:
 
 TEST_F(EditsAfterRolesTest, AnEditGivesTheModesItGivesAfterTheRolesWereAskedFor) {
   const char *const edits[] = {"a bond deleted with the bond tool", "a bond made with the bond tool",
-                               "a bond made by Shift-click", "atoms detached"};
-  for (int edit = 0; edit < 4; edit++) {
+                               "a bond made by Shift-click", "an atom zapped", "atoms detached"};
+  for (int edit = 0; edit < 5; edit++) {
     CloseAllStructureWindows();
     ASSERT_NE(Open(kThpp), nullptr);
     SaveAs("asked.ovdf"); // a save asks for every role
