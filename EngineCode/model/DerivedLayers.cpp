@@ -65,6 +65,33 @@ void NoteStructureChange(CrystalRec *crystal, uint32_t what) {
   crystal->derived.Note(what);
 }
 
+void StructureBuildStarts(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  crystal->derived.DropDueRoles();
+  crystal->derived.Note(~0u);
+}
+
+void BondsMade(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  crystal->derived.Note(kChangeBonds);
+  DefinePolyhedraWhenNeeded(crystal);
+}
+
+void BondsMadeAgain(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  crystal->derived.Note(kChangeBonds);
+  RemakePolyhedraWhenNeeded(crystal);
+}
+
+void GuestJoined(CrystalRec &host, const CrystalRec &guest) {
+  DerivedLayers &layers = host.derived;
+  layers.SetPolyhedraDue(layers.PolyhedraDue() || guest.derived.PolyhedraDue());
+  layers.Note(kChangeSites | kChangeAtoms | kChangeBonds);
+}
+
 void DeriveDueSiteRoles(const CrystalRec &crystal) {
   DerivedLayers &layers = crystal.derived;
   if (!layers.RolesDue())

@@ -136,6 +136,24 @@ private:
   InputRevisions saveRevisions_;
 };
 
+// ---- What the builds tell ------------------------------------------------------------------
+// A build starts making the structure's atoms and bonds afresh: every input
+// changes, and roles still due for the structure it replaces are not
+// derived (they would be derived from a structure half made); the build
+// derives them again from what it makes.
+void StructureBuildStarts(CrystalRec *crystal);
+// The bonds were made afresh (a build, a new bond search or rule, a new
+// plot range): the roles and polyhedra they give are due, made at once in
+// the polyhedral model and otherwise when first needed.
+void BondsMade(CrystalRec *crystal);
+// The bonds were made again after BondsMade (the same structure bonded by
+// a wider rule): the polyhedra are due again from them, their flags the
+// modes as the roles leave them, without deriving the roles twice.
+void BondsMadeAgain(CrystalRec *crystal);
+// A guest joined the host's atoms: polyhedra due on either side are due
+// for all.
+void GuestJoined(CrystalRec &host, const CrystalRec &guest);
+
 // A command about to change the structure's atoms, sites, bonds, range or
 // groups (StructureChange, or'ed) says so: roles still due, which are judged
 // from the atoms, sites and bonds, are derived from the structure as it

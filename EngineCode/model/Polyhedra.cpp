@@ -1846,11 +1846,6 @@ void RemakePolyhedraWhenNeeded(CrystalRec *crystal) {
   crystal->derived.DueFlags().clear();
 }
 
-void ForgetPendingSiteRoles(CrystalRec *crystal) {
-  if (crystal)
-    crystal->derived.DropDueRoles();
-}
-
 bool DefinePendingPolyhedra(CrystalRec *crystal) {
   if (!crystal || !crystal->derived.PolyhedraDue())
     return true;
