@@ -140,8 +140,8 @@ void DeriveSiteRoles(const CrystalRec &crystal, bool tellCrowded);
 // The polyhedra a save writes while the structure's are due. The first
 // save makes them as DefinePendingPolyhedra does; they are then held for
 // the saves after it, as long as the atoms, bonds, sites and flags they are
-// made from stay as they were, so that a later save costs the encoding
-// alone. For every other reader (AtomPolyhedron, the undo states) they stay
+// made from stay as they were (no change told since, DerivedLayers.h, and
+// the same digest of them), so that a later save costs the encoding alone. For every other reader (AtomPolyhedron, the undo states) they stay
 // due. While this lives they are the structure's own, for the encoder.
 class PolyhedraForSave {
 public:
