@@ -294,6 +294,7 @@ void DuplicateSelectedAtoms(WindowRef window, float dx, float dy, float dz) {
     return;
   }
   DrawWindowSubtitle(window, OVLocalizedString("Duplicating_Sel_Atoms"));
+  NoteStructureChange(c, kChangeSites | kChangeAtoms | kChangeBonds);
   if (DuplicateSelectedMoleculeAtoms(*c, offset) == 0)
     return;
   SortMoleculeByElement(c);
