@@ -157,7 +157,11 @@ void GuestJoined(CrystalRec &host, const CrystalRec &guest);
 // A command about to change the structure's atoms, sites, bonds, range or
 // groups (StructureChange, or'ed) says so: roles still due, which are judged
 // from the atoms, sites and bonds, are derived from the structure as it
-// stands, before the change.
+// stands, before the change, and the revisions of what it names move on.
+// Every command that changes them in place says so, the bond tool, the
+// zapper and the hide and show commands included: a layer derived later
+// from what a command left unsaid would be derived from the wrong
+// structure.
 void NoteStructureChange(CrystalRec *crystal, uint32_t what);
 // Roles still due derived now, from the structure as it stands: for what
 // writes them out (a save, a cache document).
