@@ -4,6 +4,7 @@
 
 #include "Alerts.h"
 #include "BuildPipeline.h"
+#include "DerivedLayers.h"
 #include "CellTransform.h"
 #include "LocalizedStrings.h"
 #include "Polyhedra.h"
@@ -257,7 +258,7 @@ bool AppendMolecule(CrystalRec &host, CrystalRec &guest) {
   host.spheres = std::move(spheres);
   host.sphereCount = static_cast<int32_t>(host.spheres.size());
   // Polyhedra still to be made on either side are made for all at once.
-  host.derived.SetPolyhedraDue(host.derived.PolyhedraDue() || guest.derived.PolyhedraDue());
+  GuestJoined(host, guest);
   DestroySortIndex(&host);
   DestroyTextBoxesArray(&guest);
   return true;

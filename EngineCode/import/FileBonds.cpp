@@ -2,8 +2,8 @@
 
 #include "AutoBonds.h"
 #include "BuildPipeline.h"
+#include "DerivedLayers.h"
 #include "MemoryBudget.h"
-#include "Polyhedra.h"
 #include "StoredLimits.h"
 #include "StructureArrays.h"
 #include "import/CellFrame.h"
@@ -140,10 +140,10 @@ void ApplyFileBonds(WindowRef window, CrystalRec &c, const FileBondSet &set) {
     for (AtomRecord &atom : c.atoms)
       DestroyBondsListForAtom(&atom);
     AddFileBondsToMolecule(c, set);
-    DefinePolyhedraWhenNeeded(&c);
+    BondsMade(&c);
   } else {
     RunNewBonding(window, &c);
-    RemakePolyhedraWhenNeeded(&c);
+    BondsMadeAgain(&c);
   }
   FWrite(std::to_string(set.bonds.size()) + " bond(s) given by the file made " + std::to_string(c.bondSpecCount) +
          " bond specification(s): " + PairsSummary(set) + ".");
@@ -176,11 +176,11 @@ void AddFileBondsToAutomatic(WindowRef window, CrystalRec &c, const FileBondSet 
   }
   if (c.molecule) {
     AddFileBondsToMolecule(c, set);
-    DefinePolyhedraWhenNeeded(&c);
+    BondsMade(&c);
   } else if (widened) {
     RunNewBonding(window, &c);
   } else {
-    DefinePolyhedraWhenNeeded(&c);
+    BondsMade(&c);
   }
   const size_t reached = static_cast<size_t>(std::count(given.begin(), given.end(), uint8_t{1}));
   FWrite(std::to_string(set.bonds.size()) + " bond(s) given by the file join " + GroupedCount(reached) + " of " +
@@ -195,7 +195,7 @@ void AddFileBondsToAutomatic(WindowRef window, CrystalRec &c, const FileBondSet 
 void SettleImportedBonds(WindowRef window, CrystalRec &c, const FileBondSet &set) {
   if (set.bonds.empty()) {
     AutoBondSearch(&c);
-    DefinePolyhedraWhenNeeded(&c);
+    BondsMade(&c);
     return;
   }
   const size_t nSites = UsableSiteSize(c);

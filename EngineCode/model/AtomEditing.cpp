@@ -4,6 +4,7 @@
 #include "AtomOperations.h"
 #include "BuildPipeline.h"
 #include "CellTransform.h"
+#include "DerivedLayers.h"
 #include "LocalizedStrings.h"
 #include "PlotRange.h"
 #include "Polyhedra.h"
@@ -293,6 +294,7 @@ void DuplicateSelectedAtoms(WindowRef window, float dx, float dy, float dz) {
     return;
   }
   DrawWindowSubtitle(window, OVLocalizedString("Duplicating_Sel_Atoms"));
+  NoteStructureChange(c, kChangeSites | kChangeAtoms | kChangeBonds);
   if (DuplicateSelectedMoleculeAtoms(*c, offset) == 0)
     return;
   SortMoleculeByElement(c);
@@ -357,6 +359,7 @@ void DoEditSelectionCoordinates(WindowRef window, const float xyz[3], bool fract
     if (!c)
       return;
   } else {
+    NoteStructureChange(c, kChangeAtoms | kChangeSites);
     float frac[3], cart[3];
     if (fractional) {
       std::copy(xyz, xyz + 3, frac);
@@ -672,6 +675,7 @@ void DoDeleteSelectedAtoms(WindowRef window) {
   std::vector<uint8_t> doomed(AtomSize(*c), 0);
   for (size_t k = 0; k < doomed.size(); ++k)
     doomed[k] = c->atoms[k].visible && c->atoms[k].selected;
+  NoteStructureChange(c, kChangeAtoms | kChangeSites | kChangeBonds);
   DestroyMoleculeAtoms(*c, doomed);
   DefinePolyhedra(c);
   NewPlot(window, false, true);

@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "CellTransform.h"
+#include "DerivedLayers.h"
 #include "PlotRange.h"
 #include "Polyhedra.h"
 #include "Preferences.h"
@@ -169,6 +170,7 @@ void ShowAtom(CrystalRec *crystal, int32_t atom) {
   AtomRecord &a = crystal->atoms[static_cast<size_t>(atom)];
   if (a.visible)
     return;
+  NoteStructureChange(crystal, kChangeAtoms);
   a.visible = 1;
   if (ValidSite(crystal, a.site))
     crystal->sites[a.site].visible = 1;
@@ -181,6 +183,7 @@ void HideAtom(CrystalRec *crystal, int32_t atom) {
   AtomRecord &a = crystal->atoms[static_cast<size_t>(atom)];
   if (!a.visible)
     return;
+  NoteStructureChange(crystal, kChangeAtoms);
   a.visible = 0;
   a.selected = 0;
   if (!ValidSite(crystal, a.site))
@@ -196,6 +199,7 @@ void HideAtom(CrystalRec *crystal, int32_t atom) {
 void ShowSite(CrystalRec *crystal, int32_t site) {
   if (!ValidSite(crystal, site))
     return;
+  NoteStructureChange(crystal, kChangeAtoms);
   AsymmetricUnitRecord &s = crystal->sites[static_cast<size_t>(site)];
   s.visible = 1;
   const auto [first, last] = SiteAtoms(*crystal, s);
@@ -211,6 +215,7 @@ void ShowSite(CrystalRec *crystal, int32_t site) {
 void HideSite(CrystalRec *crystal, int32_t site) {
   if (!ValidSite(crystal, site))
     return;
+  NoteStructureChange(crystal, kChangeAtoms);
   AsymmetricUnitRecord &s = crystal->sites[static_cast<size_t>(site)];
   s.visible = 0;
   const auto [first, last] = SiteAtoms(*crystal, s);
@@ -233,6 +238,7 @@ void HidePoly(CrystalRec *crystal, const Polyhedron *polyhedron, bool selectionM
   const std::vector<uint32_t> vertices = GetPolyhedronVertices(polyhedron, &count);
   if (vertices.empty())
     return;
+  NoteStructureChange(crystal, kChangeAtoms);
   for (uint32_t v : vertices) {
     if (!ValidAtom(crystal, v))
       continue;
@@ -303,6 +309,7 @@ void MoveSelectedAtoms(WindowRef window, const float delta[3]) {
   float inverse[9];
   if (!Inv3x3Mat(c.orientationMatrix, inverse))
     return;
+  NoteStructureChange(&c, kChangeAtoms | kChangeSites);
   // The depth order; without a sort index, the atoms' own order.
   std::vector<uint32_t> order;
   const size_t sorted = UsableRecords(c.sortIndex.size(), c.sortIndexCount);

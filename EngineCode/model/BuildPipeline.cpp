@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "BondSearch.h"
+#include "DerivedLayers.h"
 #include "Geometry.h"
 #include "KeptVectors.h"
 #include "PlotRange.h"
@@ -119,7 +120,7 @@ bool RunNewCrystal(WindowRef window, bool applyViewDirection, bool recentre, boo
   // The vectors leave with the atoms they name and come back on the atoms
   // built at their places.
   KeptVectors vectors(c);
-  ForgetPendingSiteRoles(&c);
+  StructureBuildStarts(&c);
   DropStaleAtoms(c);
   PrepareAtomTypes(c);
   if (UsableSphereCount(c) < 1) {
@@ -166,7 +167,7 @@ bool RunNewCrystal(WindowRef window, bool applyViewDirection, bool recentre, boo
     std::copy(std::begin(oldCentre), std::end(oldCentre), c.plotCentre);
 
   ProgressStatus("Generating polyhedra...");
-  DefinePolyhedraWhenNeeded(&c);
+  BondsMade(&c);
   ProgressStatus("");
 
   vectors.PutBack();
@@ -295,7 +296,7 @@ bool RunNewMolecule(WindowRef window, bool applyViewDirection, bool recentre, bo
     AutoSetScale(window);
 
   ProgressStatus("Finding polyhedra...");
-  DefinePolyhedraWhenNeeded(&c);
+  BondsMade(&c);
   ResetOffScreen(window);
   ProgressStatus("Preparing to plot...");
   NewPlot(window, false, true);
@@ -329,7 +330,7 @@ bool RunNewBonding(WindowRef window, CrystalRec *crystal) {
       c.sites[static_cast<size_t>(k)].coordination = c.atoms[static_cast<size_t>(k)].bondCount;
   }
   ProgressStatus("Generating polyhedra...");
-  DefinePolyhedraWhenNeeded(&c);
+  BondsMade(&c);
   ProgressStatus("Drawing the structure...");
   NewPlot(window, false, true);
   CloseStatus();

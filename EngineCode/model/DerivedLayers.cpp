@@ -7,6 +7,7 @@
 #include "Polyhedra.h"
 #include "StructureRecord.h"
 
+#include <atomic>
 #include <new>
 
 DerivedLayers::HeldOrientations::HeldOrientations() = default;
@@ -27,6 +28,31 @@ InferredOrientations &DerivedLayers::HeldOrientations::Get() {
   return *holder_;
 }
 
+InputRevisions InputRevisions::Only(uint32_t what) const {
+  InputRevisions out;
+  for (int k = 0; k < kStructureInputs; ++k)
+    if (what & (1u << k))
+      out.of[k] = of[k];
+  return out;
+}
+
+namespace {
+
+uint64_t NextRevision() {
+  static std::atomic<uint64_t> count{0};
+  return ++count;
+}
+
+} // namespace
+
+DerivedLayers::DerivedLayers() { Note(~0u); }
+
+void DerivedLayers::Note(uint32_t what) {
+  for (int k = 0; k < kStructureInputs; ++k)
+    if (what & (1u << k))
+      revisions_.of[k] = NextRevision();
+}
+
 const OrientationGroups &DerivedLayers::Orientations(const CrystalRec &crystal) { return orientations_.Get().Of(crystal); }
 
 void DerivedLayers::RolesDerived(std::vector<uint32_t> shownBefore) {
@@ -35,9 +61,38 @@ void DerivedLayers::RolesDerived(std::vector<uint32_t> shownBefore) {
 }
 
 void NoteStructureChange(CrystalRec *crystal, uint32_t what) {
-  constexpr uint32_t kRoleInputs = kChangeAtoms | kChangeSites | kChangeBonds | kChangeRange;
-  if (crystal && (what & kRoleInputs))
+  if (!crystal)
+    return;
+  if (what & DerivedLayers::kPolyhedraInputs)
     DeriveDueSiteRoles(*crystal);
+  crystal->derived.Note(what);
+}
+
+void StructureBuildStarts(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  crystal->derived.DropDueRoles();
+  crystal->derived.Note(~0u);
+}
+
+void BondsMade(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  crystal->derived.Note(kChangeBonds);
+  DefinePolyhedraWhenNeeded(crystal);
+}
+
+void BondsMadeAgain(CrystalRec *crystal) {
+  if (!crystal)
+    return;
+  crystal->derived.Note(kChangeBonds);
+  RemakePolyhedraWhenNeeded(crystal);
+}
+
+void GuestJoined(CrystalRec &host, const CrystalRec &guest) {
+  DerivedLayers &layers = host.derived;
+  layers.SetPolyhedraDue(layers.PolyhedraDue() || guest.derived.PolyhedraDue());
+  layers.Note(kChangeSites | kChangeAtoms | kChangeBonds);
 }
 
 void DeriveDueSiteRoles(const CrystalRec &crystal) {

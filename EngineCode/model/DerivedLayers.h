@@ -39,9 +39,31 @@ enum StructureChange : uint32_t {
   kChangeRange = 1u << 3,  // the plot range (and with it atoms and bonds)
   kChangeGroups = 1u << 4, // disorder groups or symmetry
 };
+inline constexpr int kStructureInputs = 5;
+
+// The revision of each kind of input (StructureChange) of a structure: a
+// layer records those it was derived from, and is derived again once one of
+// them moved on. Revisions are drawn from one count for the whole program,
+// so that two structures never share one by chance.
+struct InputRevisions {
+  uint64_t of[kStructureInputs] = {};
+  // The revisions of the inputs named (StructureChange, or'ed), the others 0.
+  InputRevisions Only(uint32_t what) const;
+  bool operator==(const InputRevisions &) const = default;
+};
 
 class DerivedLayers {
 public:
+  // A structure made afresh starts at revisions no other has had: a record
+  // replaced whole (an edit applied, an undo state read) is a change of
+  // every input. A copy keeps the revisions and what was derived from them.
+  DerivedLayers();
+
+  // ---- Inputs -----------------------------------------------------------------------------
+  // What changed (StructureChange, or'ed) moves its revisions on.
+  void Note(uint32_t what);
+  const InputRevisions &Revisions() const { return revisions_; }
+
   // ---- Alternatives ---------------------------------------------------------------------
   // The structure's inferred orientation groups, inferred again only when
   // what they are inferred from changed. Throws bad_alloc.
@@ -72,14 +94,22 @@ public:
   std::vector<uint8_t> &DueFlags() { return dueFlags_; }
   const std::vector<uint8_t> &DueFlags() const { return dueFlags_; }
   // Polyhedra made for saves while they are due (PolyhedraForSave,
-  // Polyhedra.h): a digest of what they were made from and how many atoms
-  // held one then; 0 when none is held so.
+  // Polyhedra.h): the revisions and a digest of what they were made from
+  // and how many atoms held one then; a digest of 0 when none is held so.
+  // The digest stays beside the revisions: a save reuses them only when
+  // both say the inputs are those they were made from.
   void HoldForSaves(uint64_t inputs, uint64_t held) {
     saveInputs_ = inputs;
     saveHeld_ = held;
+    saveRevisions_ = revisions_.Only(kPolyhedraInputs);
   }
   uint64_t SaveInputs() const { return saveInputs_; }
   uint64_t SaveHeld() const { return saveHeld_; }
+  // Whether no input of the polyhedra held for saves changed since.
+  bool SaveInputsUntold() const { return saveRevisions_ == revisions_.Only(kPolyhedraInputs); }
+
+  // What the roles and polyhedra are derived from.
+  static constexpr uint32_t kPolyhedraInputs = kChangeAtoms | kChangeSites | kChangeBonds | kChangeRange;
 
 private:
   // The holder of the inferred groups. A copy of the structure starts
@@ -99,6 +129,7 @@ private:
   private:
     std::unique_ptr<InferredOrientations> holder_;
   };
+  InputRevisions revisions_;
   HeldOrientations orientations_;
   uint8_t rolesDue_ = 0;
   std::vector<uint32_t> modesBefore_;
@@ -106,12 +137,35 @@ private:
   std::vector<uint8_t> dueFlags_;
   uint64_t saveInputs_ = 0;
   uint64_t saveHeld_ = 0;
+  InputRevisions saveRevisions_;
 };
+
+// ---- What the builds tell ------------------------------------------------------------------
+// A build starts making the structure's atoms and bonds afresh: every input
+// changes, and roles still due for the structure it replaces are not
+// derived (they would be derived from a structure half made); the build
+// derives them again from what it makes.
+void StructureBuildStarts(CrystalRec *crystal);
+// The bonds were made afresh (a build, a new bond search or rule, a new
+// plot range): the roles and polyhedra they give are due, made at once in
+// the polyhedral model and otherwise when first needed.
+void BondsMade(CrystalRec *crystal);
+// The bonds were made again after BondsMade (the same structure bonded by
+// a wider rule): the polyhedra are due again from them, their flags the
+// modes as the roles leave them, without deriving the roles twice.
+void BondsMadeAgain(CrystalRec *crystal);
+// A guest joined the host's atoms: polyhedra due on either side are due
+// for all.
+void GuestJoined(CrystalRec &host, const CrystalRec &guest);
 
 // A command about to change the structure's atoms, sites, bonds, range or
 // groups (StructureChange, or'ed) says so: roles still due, which are judged
 // from the atoms, sites and bonds, are derived from the structure as it
-// stands, before the change.
+// stands, before the change, and the revisions of what it names move on.
+// Every command that changes them in place says so, the bond tool, the
+// zapper and the hide and show commands included: a layer derived later
+// from what a command left unsaid would be derived from the wrong
+// structure.
 void NoteStructureChange(CrystalRec *crystal, uint32_t what);
 // Roles still due derived now, from the structure as it stands: for what
 // writes them out (a save, a cache document).

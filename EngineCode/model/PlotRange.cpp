@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "BondSearch.h"
+#include "DerivedLayers.h"
 #include "CancelPoll.h"
 #include "FractionalPlaces.h"
 #include "Geometry.h"
@@ -128,7 +129,7 @@ void RebuildPolyhedraKeepingModes(CrystalRec &c) {
   modes.reserve(static_cast<size_t>(UsableSiteCount(c)));
   for (int32_t s = 0; s < UsableSiteCount(c); s++)
     modes.push_back(SitePolyMode(&c, static_cast<size_t>(s)));
-  DefinePolyhedraWhenNeeded(&c);
+  BondsMade(&c);
   for (int32_t s = 0; s < UsableSiteCount(c) && static_cast<size_t>(s) < modes.size(); s++)
     SetSitePolyMode(&c, static_cast<size_t>(s), modes[static_cast<size_t>(s)]);
 }

@@ -1854,11 +1854,6 @@ void RemakePolyhedraWhenNeeded(CrystalRec *crystal) {
   crystal->derived.DueFlags().clear();
 }
 
-void ForgetPendingSiteRoles(CrystalRec *crystal) {
-  if (crystal)
-    crystal->derived.DropDueRoles();
-}
-
 bool DefinePendingPolyhedra(CrystalRec *crystal) {
   if (!crystal || !crystal->derived.PolyhedraDue())
     return true;
@@ -1940,8 +1935,8 @@ PolyhedraForSave::PolyhedraForSave(CrystalRec &crystal)
     return;
   CrystalRec &c = crystal_;
   DerivedLayers &layers = c.derived;
-  if (layers.SaveInputs() != 0 && !layers.RolesDue() && layers.SaveHeld() == HeldPolyhedra(c) &&
-      layers.SaveInputs() == PolyhedraInputs(c)) {
+  if (layers.SaveInputs() != 0 && !layers.RolesDue() && layers.SaveInputsUntold() &&
+      layers.SaveHeld() == HeldPolyhedra(c) && layers.SaveInputs() == PolyhedraInputs(c)) {
     layers.SetPolyhedraDue(false); // those held are made from the structure as it stands
     return;
   }

@@ -128,21 +128,20 @@ void DefinePolyhedra(CrystalRec *crystal);
 // the bonds, the atoms or the sites says so first (NoteStructureChange,
 // DerivedLayers.h), so that the roles are those of the structure the build
 // left.
+//
+// The builds tell the structure's derived layers what they made (BondsMade,
+// DerivedLayers.h), which call this.
 void DefinePolyhedraWhenNeeded(CrystalRec *crystal);
 bool DefinePendingPolyhedra(CrystalRec *crystal);
 // The roles of the sites derived from the bonds as they stand, composed with
 // the modes the sites show, into the sites' derived modes; nothing given
 // changes. With tellCrowded, the sites found crowded are told in the Log.
 void DeriveSiteRoles(const CrystalRec &crystal, bool tellCrowded);
-// A build about to make the atoms and bonds afresh derives the roles again
-// from what it makes: roles still due for the structure it replaces are not
-// derived from a structure half made (the sites show the modes they show).
-void ForgetPendingSiteRoles(CrystalRec *crystal);
 // The polyhedra a save writes while the structure's are due. The first
 // save makes them as DefinePendingPolyhedra does; they are then held for
 // the saves after it, as long as the atoms, bonds, sites and flags they are
-// made from stay as they were, so that a later save costs the encoding
-// alone. For every other reader (AtomPolyhedron, the undo states) they stay
+// made from stay as they were (no change told since, DerivedLayers.h, and
+// the same digest of them), so that a later save costs the encoding alone. For every other reader (AtomPolyhedron, the undo states) they stay
 // due. While this lives they are the structure's own, for the encoder.
 class PolyhedraForSave {
 public:
@@ -162,7 +161,8 @@ private:
 
 // The polyhedra left to be made again when first needed, their flag bytes
 // the site modes as the roles leave them: what a second build over the same
-// bonds would make, without deriving the roles twice.
+// bonds would make, without deriving the roles twice (BondsMadeAgain,
+// DerivedLayers.h, which the builds call).
 void RemakePolyhedraWhenNeeded(CrystalRec *crystal);
 
 // A new polyhedron whose candidate vertices are the given atoms; its vertex

@@ -145,8 +145,8 @@ struct CrystalRec;
 
 // An atom's coordination polyhedron, or none: the one way a structure's
 // polyhedra are read. Polyhedra left to be made when first needed
-// (DerivedLayers::PolyhedraDue, DefinePolyhedraWhenNeeded in Polyhedra.h)
-// are made first, so that a save, an export, a report and every command see
+// (DerivedLayers::PolyhedraDue, BondsMade in DerivedLayers.h) are made
+// first, so that a save, an export, a report and every command see
 // the polyhedra the polyhedral model draws. The atom is one of the
 // structure's.
 const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom);
@@ -155,8 +155,8 @@ const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom);
 const Polyhedron *AtomPolyhedronAsHeld(const CrystalRec &crystal, const AtomRecord &atom);
 
 // A site's polyhedron display mode: the one way a built structure's modes
-// are read. Roles left to be derived when first needed (DerivedLayers.h,
-// DefinePolyhedraWhenNeeded in Polyhedra.h) are derived first, into the
+// are read. Roles left to be derived when first needed (BondsMade,
+// DerivedLayers.h) are derived first, into the
 // structure's derived layers, so that a save, an export, a window and every
 // command see the modes the build would have set at once; nothing given
 // changes. The site is one of the structure's.

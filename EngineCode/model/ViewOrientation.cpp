@@ -1,6 +1,7 @@
 #include "ViewOrientation.h"
 
 #include "Alerts.h"
+#include "DerivedLayers.h"
 #include "EllipsoidMaths.h"
 #include "LatticePlanes.h"
 #include "PlotRange.h"
@@ -260,6 +261,7 @@ bool RotateSelectionXYZ(CrystalRec *crystal, const float angles[3]) {
   float inverse[9];
   if (!CurrentInverse(c, inverse))
     return false;
+  NoteStructureChange(&c, kChangeAtoms | kChangeSites);
   for (uint32_t index : selected) {
     AtomRecord &atom = c.atoms[index];
     if (!ValidSite(c, atom.site))

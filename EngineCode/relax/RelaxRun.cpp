@@ -1,6 +1,7 @@
 #include "relax/RelaxRun.h"
 
 #include "Alerts.h"
+#include "DerivedLayers.h"
 #include "PlotRange.h"
 #include "RenderServices.h"
 #include "StructureArrays.h"
@@ -211,6 +212,7 @@ int ApplyRelaxedStructure(const RelaxSnapshot &snapshot) {
     return 0;
   float inverse[9];
   Inv3x3Mat(snapshot.orientation, inverse);
+  NoteStructureChange(crystal, kChangeAtoms);
   for (const RelaxSnapshot::Atom &a : snapshot.atoms) {
     if (a.atomIndex < 0 || a.atomIndex >= crystal->atomCount)
       continue;

@@ -3,6 +3,7 @@
 #include "AtomOperations.h"
 
 #include "Alerts.h"
+#include "DerivedLayers.h"
 #include "Polyhedra.h"
 #include "Preferences.h"
 #include "RenderServices.h"
@@ -72,6 +73,7 @@ bool AddBondBetweenSymbolsAtPoints(WindowRef window, ElementCode elementA, const
   if (!GetNearestAtomWithSymbolAtPoint(window, elementA, pointA, &a) ||
       !GetNearestAtomWithSymbolAtPoint(window, elementB, pointB, &b))
     return false;
+  NoteStructureChange(GetWindowCrystal(window), kChangeBonds);
   return AddBondListEntry(GetWindowCrystal(window), a, b);
 }
 

@@ -8,6 +8,7 @@
 #include "structurewindow/StructureWindow.h"
 
 #include "Alerts.h"
+#include "DerivedLayers.h"
 #include "FragmentCommands.h"
 #include "LocalizedStrings.h"
 #include "PlotRange.h"
@@ -35,6 +36,7 @@ CrystalRec *FileCrystalWithSites(WindowRef window) {
 }
 
 void ShowEverySite(CrystalRec &c) {
+  NoteStructureChange(&c, kChangeSites | kChangeAtoms);
   for (size_t s = 0; s < UsableSiteSize(c); s++)
     c.sites[s].visible = 1;
 }

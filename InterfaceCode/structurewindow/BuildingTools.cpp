@@ -13,6 +13,7 @@
 #include "BondSearch.h"
 #include "BuildPipeline.h"
 #include "CellTransform.h"
+#include "DerivedLayers.h"
 #include "Geometry.h"
 #include "LocalizedStrings.h"
 #include "PlotRange.h"
@@ -291,7 +292,10 @@ void DoAddAtom(WindowRef window, Point point, unsigned modifiers) {
 
 void AddBondBetweenClickedAtoms(WindowRef window, int32_t atomA, int32_t atomB) {
   CrystalRec *c = GetWindowCrystal(window);
-  if (atomA == atomB || !ValidAtom(c, atomA) || !ValidAtom(c, atomB) || !AddBondListEntry(c, atomA, atomB))
+  if (atomA == atomB || !ValidAtom(c, atomA) || !ValidAtom(c, atomB))
+    return;
+  NoteStructureChange(c, kChangeBonds);
+  if (!AddBondListEntry(c, atomA, atomB))
     return;
   DefinePolyhedra(c);
   NewPlot(window, false, false);
@@ -334,6 +338,7 @@ void DoAddBond(WindowRef window, Point point, unsigned modifiers) {
   RepaintGraphPane(window);
 
   if (Bonded(c->atoms[a], b)) {
+    NoteStructureChange(c, kChangeBonds);
     DeleteBondListEntry(c, a, b);
     DefinePolyhedra(c);
     PlotCrystal(window, 1);
@@ -348,6 +353,7 @@ void DoAddBond(WindowRef window, Point point, unsigned modifiers) {
       gNumSelAtoms = 0;
       return;
     }
+    NoteStructureChange(c, kChangeBonds);
     if (!AddBondListEntry(c, a, b)) {
       MyCFStopAlert("Sorry - an error occurred whilst trying to create the bond!");
       gNumSelAtoms = 0;

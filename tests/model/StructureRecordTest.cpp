@@ -1,11 +1,13 @@
 #include "StructureRecord.h"
 #include "FakeHost.h"
 #include "Preferences.h"
+#include "DerivedLayers.h"
 #include "StructureArrays.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -200,4 +202,42 @@ TEST(PackedPolyRec, CorruptLengthsAreRefusedWithoutReadingPastTheData) {
   std::vector<uint8_t> out;
   EXPECT_FALSE(WritePackedPolyRec(bad, out));
   EXPECT_TRUE(out.empty());
+}
+
+// What each way of changing a structure moves of its input revisions: what
+// is named moves and nothing else; a build and a record cleared or made
+// afresh move every input; a copy keeps them.
+TEST_F(StructureRecordTest, EachChangeMovesTheRevisionsOfWhatItChanged) {
+  constexpr uint32_t kAll = kChangeAtoms | kChangeSites | kChangeBonds | kChangeRange | kChangeGroups;
+  const struct {
+    const char *change;
+    std::function<void(CrystalRec &)> apply;
+    uint32_t moved;
+  } rows[] = {
+      {"bonds told", [](CrystalRec &c) { NoteStructureChange(&c, kChangeBonds); }, kChangeBonds},
+      {"atoms and sites told", [](CrystalRec &c) { NoteStructureChange(&c, kChangeAtoms | kChangeSites); },
+       kChangeAtoms | kChangeSites},
+      {"groups told", [](CrystalRec &c) { NoteStructureChange(&c, kChangeGroups); }, kChangeGroups},
+      {"nothing told", [](CrystalRec &c) { NoteStructureChange(&c, 0); }, 0},
+      {"a build started", [](CrystalRec &c) { StructureBuildStarts(&c); }, kAll},
+      {"bonds made", [](CrystalRec &c) { BondsMade(&c); }, kChangeBonds},
+      {"bonds made again", [](CrystalRec &c) { BondsMadeAgain(&c); }, kChangeBonds},
+      {"cleared", [](CrystalRec &c) { ClearCrystalRec(&c); }, kAll},
+      {"replaced by a new record", [](CrystalRec &c) { c = CrystalRec{}; }, kAll},
+      {"replaced by its copy", [](CrystalRec &c) { c = CrystalRec(c); }, 0},
+  };
+  for (const auto &row : rows) {
+    CrystalRec c;
+    NoteStructureChange(&c, kAll);
+    const InputRevisions before = c.derived.Revisions();
+    row.apply(c);
+    const InputRevisions after = c.derived.Revisions();
+    for (int k = 0; k < kStructureInputs; ++k)
+      EXPECT_EQ(after.of[k] != before.of[k], (row.moved >> k & 1u) != 0) << row.change << ", input " << k;
+  }
+  // Two records made afresh share no revision: what one derived never
+  // passes for the other's.
+  const CrystalRec first, second;
+  for (int k = 0; k < kStructureInputs; ++k)
+    EXPECT_NE(first.derived.Revisions().of[k], second.derived.Revisions().of[k]) << "input " << k;
 }

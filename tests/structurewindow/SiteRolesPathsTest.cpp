@@ -17,6 +17,11 @@
 #include "editing/PolyhedronSheet.h"
 #include "editing/TransformSheets.h"
 #include "structurewindow/AnnotationEditing.h"
+#include "structurewindow/BuildingTools.h"
+#include "structurewindow/MainWindow.h"
+#include "structurewindow/MeasureTools.h"
+#include "editing/SelectionCommandHandler.h"
+#include "render/HitTesting.h"
 #include "window/MainWindowData.h"
 
 #include <gtest/gtest.h>
@@ -143,6 +148,101 @@ TEST_F(SiteRolesPathsTest, RoleQuestionsLeaveTheModesTheUserChose) {
       ASSERT_EQ(mode, kPolyModeAtomStickBonds) << label;
     ASSERT_EQ(ProcessCommand(command), kNoErr);
     EXPECT_EQ(Differences(chosen, SavedModes(SaveAs("after.ovdf"))), "");
+  }
+}
+
+// An edit gives the sites the modes it gives whether or not anything asked
+// for their roles before it: the roles of the structure the edit found are
+// those it starts from. The bond tool, its Shift-click beside the new atom
+// tool, the zapper and the commands that cut or hide atoms change the bonds or atoms
+// without building the structure again.
+class EditsAfterRolesTest : public SiteRolesPathsTest {
+protected:
+  // Where the graph pane picks the atom, if it does.
+  static std::optional<Point> PickPoint(WindowRef window, int32_t atom) {
+    const CrystalRec &c = *GetWindowCrystal(window);
+    const QPoint p = GetMainWindow(window)->GraphPane()->geometry().topLeft() +
+                     QPoint(int(c.atoms[size_t(atom)].pixel[0]), int(c.atoms[size_t(atom)].pixel[1]));
+    const Point point{int16_t(p.y()), int16_t(p.x())};
+    int16_t kind = 0;
+    int32_t index = -1, radius = 0;
+    if (FindClickedObject(window, point, &kind, &index, &radius) && kind == kHitAtom && index == atom)
+      return point;
+    return std::nullopt;
+  }
+  // An atom of the first site and an atom of the second bonded to it (or,
+  // with `bonded` false, one that is not), both picked where they are drawn.
+  static std::pair<int32_t, int32_t> PickedPair(WindowRef window, const char *first, const char *second,
+                                                bool bonded) {
+    const CrystalRec &c = *GetWindowCrystal(window);
+    auto labelled = [&](size_t atom, const char *label) { return std::string(c.sites[c.atoms[atom].site].label) == label; };
+    for (size_t a = 0; a < c.atoms.size(); a++) {
+      const AtomRecord &atom = c.atoms[a];
+      if (!labelled(a, first) || !PickPoint(window, int32_t(a)))
+        continue;
+      for (size_t b = 0; b < c.atoms.size(); b++) {
+        const bool isBonded = std::find(atom.bonds.begin(), atom.bonds.end(), uint32_t(b)) != atom.bonds.end();
+        if (b != a && labelled(b, second) && isBonded == bonded && PickPoint(window, int32_t(b)))
+          return {int32_t(a), int32_t(b)};
+      }
+    }
+    return {-1, -1};
+  }
+  void Edit(int edit) {
+    const WindowRef window = FrontGraphWindow();
+    MainWindow *w = GetMainWindow(window);
+    w->ResizeContent(640, 480);
+    w->show();
+    QCoreApplication::processEvents();
+    CrystalRec &c = *GetWindowCrystal(window);
+    switch (edit) {
+    case 0:
+    case 1: { // the bond tool's two clicks: a bond deleted, a bond made
+      const auto [a, b] = edit == 0 ? PickedPair(window, "N8", "C7a", true) : PickedPair(window, "F2", "F2", false);
+      ASSERT_GE(a, 0);
+      gNumSelAtoms = 0;
+      DoAddBond(window, *PickPoint(window, a), 0);
+      DoAddBond(window, *PickPoint(window, b), 0);
+      break;
+    }
+    case 2: { // Shift-click with the new atom tool bonds to the anchor
+      const auto [a, b] = PickedPair(window, "F2", "F2", false);
+      ASSERT_GE(a, 0);
+      AddBondBetweenClickedAtoms(window, a, b);
+      break;
+    }
+    case 3: { // the zapper pressed and released over an atom
+      const auto [a, b] = PickedPair(window, "N8", "C7a", true);
+      ASSERT_GE(a, 0);
+      DoZapper(window, *PickPoint(window, a));
+      EndZapper(window, *PickPoint(window, a));
+      ASSERT_FALSE(GetWindowCrystal(window)->atoms[size_t(a)].visible);
+      break;
+    }
+    default: // the atoms bonded to C10 cut from the rest
+      for (size_t s = 0; s < c.sites.size(); s++)
+        if (std::string(c.sites[s].label) == "C10")
+          for (uint32_t b : c.atoms[size_t(c.sites[s].firstAtom)].bonds)
+            c.atoms[b].selected = 1;
+      ASSERT_EQ(ProcessCommand(kCmdDetachSelection), kNoErr);
+    }
+  }
+};
+
+TEST_F(EditsAfterRolesTest, AnEditGivesTheModesItGivesAfterTheRolesWereAskedFor) {
+  const char *const edits[] = {"a bond deleted with the bond tool", "a bond made with the bond tool",
+                               "a bond made by Shift-click", "an atom zapped", "atoms detached"};
+  for (int edit = 0; edit < 5; edit++) {
+    CloseAllStructureWindows();
+    ASSERT_NE(Open(kThpp), nullptr);
+    SaveAs("asked.ovdf"); // a save asks for every role
+    Edit(edit);
+    const std::map<std::string, uint32_t> asked = SavedModes(SaveAs("asked-after.ovdf"));
+    ASSERT_EQ(asked.size(), 17u);
+    CloseAllStructureWindows();
+    ASSERT_NE(Open(kThpp), nullptr);
+    Edit(edit);
+    EXPECT_EQ(Differences(asked, SavedModes(SaveAs("after.ovdf"))), "") << edits[edit];
   }
 }
 
