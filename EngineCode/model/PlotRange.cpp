@@ -361,7 +361,11 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
       return false;
     }
     firstCell.reset();
-    std::vector<AtomRecord> shifted = CopyAtomsArrayForCrystal(&c);
+    // The old atoms are kept, at their places in the new range, only when
+    // they have attributes to hand on to the new ones.
+    std::vector<AtomRecord> shifted;
+    if (AnyAtomAttributesToCopy(c.atoms.data(), UsableAtomCount(c)))
+      shifted = CopyAtomsArrayForCrystal(&c);
     for (AtomRecord &atom : shifted)
       for (int k = 0; k < 3; k++)
         atom.xyz[k] = atom.xyz[k] + shift[k];

@@ -118,6 +118,9 @@ bool TileUnitCellContents(std::span<const AtomRecord> firstCell, std::span<AtomR
 // The first cell: per site, its atoms-per-cell atoms from its first atom,
 // reset to the site's atom type, visible, without flags, polyhedron or bonds.
 std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *crystal);
+// Whether any of the atoms has something CopyAtomAttributesToCrystal would
+// carry over.
+bool AnyAtomAttributesToCopy(const AtomRecord *atoms, int32_t count);
 // After a regrowth: carries the selected and labelled flags, atom types and
 // vectors of old atoms over to the new atoms at the same places.
 void CopyAtomAttributesToCrystal(const AtomRecord *oldAtoms, int32_t oldCount, CrystalRec *crystal);
