@@ -86,10 +86,15 @@ bool OutsideStrip(const RealPoint *points, size_t count, float reach) {
   return OutsideStripRows(top - reach - 1.0f, bottom + reach);
 }
 
+// The point after i and the one before it, round the closed outline of n
+// points (without a division).
+inline size_t NextAround(size_t i, size_t n) { return i + 1 == n ? 0 : i + 1; }
+inline size_t PreviousAround(size_t i, size_t n) { return i == 0 ? n - 1 : i - 1; }
+
 float SignedArea(const RealPoint *p, size_t n) {
   float a = 0.0f;
   for (size_t i = 0; i < n; i++) {
-    const RealPoint &u = p[i], &v = p[(i + 1) % n];
+    const RealPoint &u = p[i], &v = p[NextAround(i, n)];
     a += u.x * v.y - v.x * u.y;
   }
   return a / 2.0f;
@@ -181,7 +186,7 @@ void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float o
   const float share = 1.0f / float(kPolygonSubRows);
   gEdges.clear();
   for (size_t i = 0; i < count; i++) {
-    const RealPoint &a = points[i], &b = points[(i + 1) % count];
+    const RealPoint &a = points[i], &b = points[NextAround(i, count)];
     if (a.y == b.y)
       continue;
     const bool down = b.y > a.y;
@@ -339,7 +344,7 @@ void MyFillGrownConvexPolygon(const RealPoint *points, size_t count, float grow,
     normals = largeNormals.data();
   }
   for (size_t i = 0; i < count; i++) {
-    const RealPoint &a = points[i], &b = points[(i + 1) % count];
+    const RealPoint &a = points[i], &b = points[NextAround(i, count)];
     const float len = std::hypot(b.x - a.x, b.y - a.y);
     normals[i].has = len > 0.0f;
     if (normals[i].has) {
@@ -348,12 +353,12 @@ void MyFillGrownConvexPolygon(const RealPoint *points, size_t count, float grow,
     }
   }
   for (size_t i = 0; i < count; i++) {
-    size_t prev = (i + count - 1) % count;
+    size_t prev = PreviousAround(i, count);
     for (size_t k = 0; !normals[prev].has && k < count; k++)
-      prev = (prev + count - 1) % count;
+      prev = PreviousAround(prev, count);
     size_t next = i;
     for (size_t k = 0; !normals[next].has && k < count; k++)
-      next = (next + 1) % count;
+      next = NextAround(next, count);
     const float n1x = normals[prev].has ? normals[prev].x : 0.0f, n1y = normals[prev].has ? normals[prev].y : 0.0f;
     const float n2x = normals[next].has ? normals[next].x : 0.0f, n2y = normals[next].has ? normals[next].y : 0.0f;
     const float mx = n1x + n2x, my = n1y + n2y;
@@ -370,7 +375,7 @@ void MyFrameSmoothPolygon(const RealPoint *points, size_t count, float width, RG
     return;
   const float half = std::max(width, 1.0f) / 2.0f;
   for (size_t i = 0; i < count; i++) {
-    const RealPoint seg[2] = {points[i], points[(i + 1) % count]};
+    const RealPoint seg[2] = {points[i], points[NextAround(i, count)]};
     MyFillGrownConvexPolygon(seg, 2, half, colour, opacity);
   }
 }
