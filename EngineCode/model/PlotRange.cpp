@@ -196,21 +196,13 @@ std::optional<std::vector<AtomRecord>> TileCells(std::vector<AtomRecord> firstCe
                                                  bool *cancelled) {
   *cancelled = false;
   const int32_t *counts = layout.counts;
-  const auto moveBy = [ellipsoids](AtomRecord &atom, const float cell[3]) {
-    for (int d = 0; d < 3; d++)
-      atom.xyz[d] += cell[d];
-    if (ellipsoids)
-      for (auto &axis : atom.ellipsoidAxes)
-        for (int d = 0; d < 3; d++)
-          axis[d] += cell[d];
-  };
   // A layout whose other cells show no image is the first cell itself, in
   // its order; its atoms are moved by the first cell's shift as every image
   // is, in place.
   if (total == static_cast<int64_t>(firstCell.size())) {
     const float first[3] = {0.0f, 0.0f, 0.0f};
     for (AtomRecord &atom : firstCell)
-      moveBy(atom, first);
+      MoveAtomByCell(atom, first, ellipsoids);
     return firstCell;
   }
   std::vector<AtomRecord> atoms;
@@ -233,7 +225,7 @@ std::optional<std::vector<AtomRecord>> TileCells(std::vector<AtomRecord> firstCe
             for (size_t r = runStart; r < runEnd; r++) {
               if (!ImageMade(layout, range, firstCell[r], cell))
                 continue;
-              moveBy(atoms.emplace_back(firstCell[r]), cell);
+              MoveAtomByCell(atoms.emplace_back(firstCell[r]), cell, ellipsoids);
             }
           }
         }

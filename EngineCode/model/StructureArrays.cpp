@@ -438,6 +438,15 @@ std::vector<AtomRecord> CopyAtomsArrayForCrystal(const CrystalRec *crystal) {
   return copy;
 }
 
+void MoveAtomByCell(AtomRecord &atom, const float cell[3], bool ellipsoids) {
+  for (int d = 0; d < 3; d++)
+    atom.xyz[d] += cell[d];
+  if (ellipsoids)
+    for (auto &axis : atom.ellipsoidAxes)
+      for (int d = 0; d < 3; d++)
+        axis[d] += cell[d];
+}
+
 bool TileUnitCellContents(std::span<const AtomRecord> firstCell, std::span<AtomRecord> dest, int32_t nPerCell,
                           int32_t na, int32_t nb, int32_t nc, bool ellipsoids) {
   if (nPerCell < 0 || na < 1 || nb < 1 || nc < 1 || firstCell.size() != static_cast<size_t>(nPerCell))
@@ -458,12 +467,7 @@ bool TileUnitCellContents(std::span<const AtomRecord> firstCell, std::span<AtomR
           for (size_t r = runStart; r < runEnd; r++) {
             AtomRecord &atom = dest[out++];
             atom = firstCell[r];
-            for (int d = 0; d < 3; d++)
-              atom.xyz[d] += shift[d];
-            if (ellipsoids)
-              for (auto &axis : atom.ellipsoidAxes)
-                for (int d = 0; d < 3; d++)
-                  axis[d] += shift[d];
+            MoveAtomByCell(atom, shift, ellipsoids);
           }
         }
     runStart = runEnd;

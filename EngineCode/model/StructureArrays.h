@@ -108,6 +108,9 @@ void ClearAtomRecord(AtomRecord *atom);
 // A copy of the atoms that owns nothing: no bonds lists, no polyhedra.
 std::vector<AtomRecord> CopyAtomsArrayForCrystal(const CrystalRec *crystal);
 
+// Moves the atom into another cell: the cell's offsets added to its
+// fractional coordinates, and to its ellipsoid axis points when asked.
+void MoveAtomByCell(AtomRecord &atom, const float cell[3], bool ellipsoids);
 // Tiles the first-cell atoms over na x nb x nc cells into dest, which must
 // hold nPerCell x na x nb x nc records: each run of atoms of one site is
 // copied once per cell, c outermost and a innermost, the cell offsets added
