@@ -140,20 +140,22 @@ void BM_SmoothLinesFractionalEnds(benchmark::State &state) {
 }
 BENCHMARK(BM_SmoothLinesFractionalEnds)->Unit(benchmark::kMillisecond);
 
-// Strips of cylinders as a 4000 x 3000 picture has them: quadrilaterals 2
-// to 6 pixels wide and 10 to 80 long in every direction, each filled and
-// stroked (grown by half a pixel), about a third of them in part see-through.
-void BM_GrownStrips(benchmark::State &state) {
-  constexpr int kStripCount = 200000;
+// `count` strips of cylinders in a frame of the given size: quadrilaterals
+// of the given widths and lengths in every direction, each filled and
+// stroked (grown by half a pixel), about a third of them in part
+// see-through.
+void GrownStrips(benchmark::State &state, int count, int frameWidth, int frameHeight, float minWidth, float maxWidth,
+                 float minLength, float maxLength) {
   std::mt19937 random(20261207);
-  std::uniform_real_distribution<float> x(-20.0f, kFrameWidth + 20.0f), y(-20.0f, kFrameHeight + 20.0f);
-  std::uniform_real_distribution<float> angle(0.0f, 6.2831853f), length(10.0f, 80.0f), width(2.0f, 6.0f);
+  std::uniform_real_distribution<float> x(-20.0f, float(frameWidth) + 20.0f), y(-20.0f, float(frameHeight) + 20.0f);
+  std::uniform_real_distribution<float> angle(0.0f, 6.2831853f), length(minLength, maxLength),
+      width(minWidth, maxWidth);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
   struct Strip {
     RealPoint quad[4];
     float opacity;
   };
-  std::vector<Strip> strips(kStripCount);
+  std::vector<Strip> strips(static_cast<size_t>(count));
   for (Strip &s : strips) {
     const float a = angle(random), l = length(random), w = width(random);
     const float ux = std::cos(a), uy = std::sin(a), x0 = x(random), y0 = y(random);
@@ -163,7 +165,7 @@ void BM_GrownStrips(benchmark::State &state) {
     s.quad[3] = {x0 - uy * w, y0 + ux * w};
     s.opacity = unit(random) < 0.33f ? 0.5f + 0.5f * unit(random) : 1.0f;
   }
-  auto port = GraphicsPort::NewOffscreen(MakeRect(0, 0, kFrameWidth, kFrameHeight), 32);
+  auto port = GraphicsPort::NewOffscreen(MakeRect(0, 0, frameWidth, frameHeight), 32);
   SetCurrentPort(port.get());
   GetCurrentPixGlobals();
   const RGBColor colour{52000, 30000, 9000};
@@ -172,11 +174,19 @@ void BM_GrownStrips(benchmark::State &state) {
       MyFillGrownConvexPolygon(s.quad, 4, kHalfStroke, colour, s.opacity);
     benchmark::ClobberMemory();
   }
-  state.SetItemsProcessed(state.iterations() * kStripCount);
+  state.SetItemsProcessed(state.iterations() * count);
   DisposeCurrentPixGlobals();
   SetCurrentPort(nullptr);
 }
+
+// As a 4000 x 3000 picture has them: 2 to 6 pixels wide, 10 to 80 long.
+void BM_GrownStrips(benchmark::State &state) { GrownStrips(state, 200000, kFrameWidth, kFrameHeight, 2, 6, 10, 80); }
 BENCHMARK(BM_GrownStrips)->Unit(benchmark::kMillisecond);
+
+// As a window's picture of a crystal of a hundred thousand atoms has them:
+// 1 to 4 pixels wide and 2 to 10 long, crowded into a 1000 x 800 frame.
+void BM_GrownStripsCrowded(benchmark::State &state) { GrownStrips(state, 700000, 1000, 800, 1, 4, 2, 10); }
+BENCHMARK(BM_GrownStripsCrowded)->Unit(benchmark::kMillisecond);
 
 // Both eyes of a red/blue frame merged into the transfer image.
 void BM_AnaglyphFullFrame(benchmark::State &state) {

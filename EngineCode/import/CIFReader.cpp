@@ -419,8 +419,11 @@ private:
       for (size_t m : rows)
         atoms.emplace_back(rows_[m].element, rows_[m].occupancy);
       MixedSite mixed = JoinAtOnePlace(atoms);
-      if (const std::string w = MixedSiteWarning(mixed, rows.size(), RowLabels(rows_, rows)); !w.empty())
-        Warn(rows_[r].line, w);
+      // Only rows at one position have anything to be warned of, and only
+      // then are their labels written out.
+      if (rows.size() > 1)
+        if (const std::string w = MixedSiteWarning(mixed, rows.size(), RowLabels(rows_, rows)); !w.empty())
+          Warn(rows_[r].line, w);
       if (rows.size() > 1 && !mixed.joined) {
         rows.erase(rows.begin() + 1, rows.end());
         mixed.parts.assign(1, {rows_[r].element, rows_[r].occupancy});

@@ -189,18 +189,28 @@ int64_t LayoutAtomCount(const CellLayout &layout, const float range[6], const st
 
 // The atoms of the layout's cells from the first cell's, in the order of
 // TileUnitCellContents (site by site, cells along a fastest), leaving out
-// the images a face-only cell does not show: the array is reserved at once
-// and filled record by record, so that the user can stop a large block
-// while it is made. None without memory or when the user stopped it
-// (*cancelled).
-std::optional<std::vector<AtomRecord>> TileCells(const std::vector<AtomRecord> &firstCell, const CellLayout &layout,
-                                                 const float range[6], bool ellipsoids, bool *cancelled) {
+// the images a face-only cell does not show: `total` records
+// (LayoutAtomCount), reserved at once and filled record by record, so that
+// the user can stop a large block while it is made. None without memory or
+// when the user stopped it (*cancelled).
+std::optional<std::vector<AtomRecord>> TileCells(std::vector<AtomRecord> firstCell, int64_t total,
+                                                 const CellLayout &layout, const float range[6], bool ellipsoids,
+                                                 bool *cancelled) {
   *cancelled = false;
   const int32_t *counts = layout.counts;
+  // A layout whose other cells show no image is the first cell itself, in
+  // its order; its atoms are moved by the first cell's shift as every image
+  // is, in place.
+  if (total == static_cast<int64_t>(firstCell.size())) {
+    const float first[3] = {0.0f, 0.0f, 0.0f};
+    for (AtomRecord &atom : firstCell)
+      MoveAtomByCell(atom, first, ellipsoids);
+    return firstCell;
+  }
   std::vector<AtomRecord> atoms;
   CancelPoll cancel(kTileCancelClockEvery);
   try {
-    atoms.reserve(static_cast<size_t>(LayoutAtomCount(layout, range, firstCell)));
+    atoms.reserve(static_cast<size_t>(total));
     size_t runStart = 0;
     while (runStart < firstCell.size()) {
       size_t runEnd = runStart + 1;
@@ -217,13 +227,7 @@ std::optional<std::vector<AtomRecord>> TileCells(const std::vector<AtomRecord> &
             for (size_t r = runStart; r < runEnd; r++) {
               if (!ImageMade(layout, range, firstCell[r], cell))
                 continue;
-              AtomRecord &atom = atoms.emplace_back(firstCell[r]);
-              for (int d = 0; d < 3; d++)
-                atom.xyz[d] += cell[d];
-              if (ellipsoids)
-                for (auto &axis : atom.ellipsoidAxes)
-                  for (int d = 0; d < 3; d++)
-                    axis[d] += cell[d];
+              MoveAtomByCell(atoms.emplace_back(firstCell[r]), cell, ellipsoids);
             }
           }
         }
@@ -338,8 +342,9 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
     double need = static_cast<double>(std::max<int32_t>(c.atomsPerCell, 0));
     for (int32_t n : layout.counts)
       need *= static_cast<double>(n);
+    const int64_t total = firstCell ? LayoutAtomCount(layout, c.plotRange, *firstCell) : 0;
     if (firstCell)
-      need = static_cast<double>(LayoutAtomCount(layout, c.plotRange, *firstCell));
+      need = static_cast<double>(total);
     const double bytes = need * static_cast<double>(kBytesPerBuiltAtom);
     const double available = static_cast<double>(AvailableMemoryBytes());
     if (need > static_cast<double>(kMaxArrayRecords) || bytes > available) {
@@ -353,7 +358,7 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
     std::optional<std::vector<AtomRecord>> grown;
     bool cancelled = false;
     if (firstCell)
-      grown = TileCells(*firstCell, layout, c.plotRange, c.ellipsoidData != 0, &cancelled);
+      grown = TileCells(std::move(*firstCell), total, layout, c.plotRange, c.ellipsoidData != 0, &cancelled);
     if (!grown) {
       if (cancelled)
         FWrite(kRangeCancelledText);
@@ -363,11 +368,15 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
       return false;
     }
     firstCell.reset();
-    // The old atoms leave the structure, whose atoms are replaced next, for
-    // their attributes; a copy would cost a second array of them.
-    const size_t oldAtoms = UsableAtomSize(c);
-    std::vector<AtomRecord> shifted = std::move(c.atoms);
-    shifted.erase(shifted.begin() + static_cast<std::ptrdiff_t>(oldAtoms), shifted.end());
+    // The old atoms are kept, at their places in the new range, only when
+    // they have attributes to hand on to the new ones; they then leave the
+    // structure, whose atoms are replaced next, rather than being copied.
+    std::vector<AtomRecord> shifted;
+    if (AnyAtomAttributesToCopy(c.atoms.data(), UsableAtomCount(c))) {
+      const size_t oldAtoms = UsableAtomSize(c);
+      shifted = std::move(c.atoms);
+      shifted.erase(shifted.begin() + static_cast<std::ptrdiff_t>(oldAtoms), shifted.end());
+    }
     for (AtomRecord &atom : shifted)
       for (int k = 0; k < 3; k++)
         atom.xyz[k] = atom.xyz[k] + shift[k];

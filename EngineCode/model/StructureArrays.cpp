@@ -438,6 +438,15 @@ std::vector<AtomRecord> CopyAtomsArrayForCrystal(const CrystalRec *crystal) {
   return copy;
 }
 
+void MoveAtomByCell(AtomRecord &atom, const float cell[3], bool ellipsoids) {
+  for (int d = 0; d < 3; d++)
+    atom.xyz[d] += cell[d];
+  if (ellipsoids)
+    for (auto &axis : atom.ellipsoidAxes)
+      for (int d = 0; d < 3; d++)
+        axis[d] += cell[d];
+}
+
 bool TileUnitCellContents(std::span<const AtomRecord> firstCell, std::span<AtomRecord> dest, int32_t nPerCell,
                           int32_t na, int32_t nb, int32_t nc, bool ellipsoids) {
   if (nPerCell < 0 || na < 1 || nb < 1 || nc < 1 || firstCell.size() != static_cast<size_t>(nPerCell))
@@ -458,12 +467,7 @@ bool TileUnitCellContents(std::span<const AtomRecord> firstCell, std::span<AtomR
           for (size_t r = runStart; r < runEnd; r++) {
             AtomRecord &atom = dest[out++];
             atom = firstCell[r];
-            for (int d = 0; d < 3; d++)
-              atom.xyz[d] += shift[d];
-            if (ellipsoids)
-              for (auto &axis : atom.ellipsoidAxes)
-                for (int d = 0; d < 3; d++)
-                  axis[d] += shift[d];
+            MoveAtomByCell(atom, shift, ellipsoids);
           }
         }
     runStart = runEnd;
@@ -519,20 +523,32 @@ std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *cr
   return cell;
 }
 
+namespace {
+
+// Whether an atom carries something a regrowth hands on: a flag, a vector,
+// or a type of its own among its site's atoms.
+bool AttributesOfInterest(const AtomRecord *atoms, int32_t k) {
+  const AtomRecord &a = atoms[k];
+  if (a.selected || a.labelled || a.hasVector)
+    return true;
+  return k > 0 && atoms[k - 1].site == a.site && atoms[k - 1].atomType != a.atomType;
+}
+
+} // namespace
+
+bool AnyAtomAttributesToCopy(const AtomRecord *atoms, int32_t count) {
+  for (int32_t k = 0; atoms && k < count; k++)
+    if (AttributesOfInterest(atoms, k))
+      return true;
+  return false;
+}
+
 void CopyAtomAttributesToCrystal(const AtomRecord *oldAtoms, int32_t oldCount, CrystalRec *crystal) {
   if (!crystal || !oldAtoms || oldCount < 1)
     return;
   CrystalRec &c = *crystal;
-  auto ofInterest = [&](int32_t k) {
-    const AtomRecord &a = oldAtoms[k];
-    if (a.selected || a.labelled || a.hasVector)
-      return true;
-    return k > 0 && oldAtoms[k - 1].site == a.site && oldAtoms[k - 1].atomType != a.atomType;
-  };
-  bool any = false;
-  for (int32_t k = 0; k < oldCount && !any; k++)
-    any = ofInterest(k);
-  if (!any)
+  const auto ofInterest = [&](int32_t k) { return AttributesOfInterest(oldAtoms, k); };
+  if (!AnyAtomAttributesToCopy(oldAtoms, oldCount))
     return;
 
   // Where each old atom of interest went. Vectors move by this map in one

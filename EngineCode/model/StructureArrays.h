@@ -108,6 +108,9 @@ void ClearAtomRecord(AtomRecord *atom);
 // A copy of the atoms that owns nothing: no bonds lists, no polyhedra.
 std::vector<AtomRecord> CopyAtomsArrayForCrystal(const CrystalRec *crystal);
 
+// Moves the atom into another cell: the cell's offsets added to its
+// fractional coordinates, and to its ellipsoid axis points when asked.
+void MoveAtomByCell(AtomRecord &atom, const float cell[3], bool ellipsoids);
 // Tiles the first-cell atoms over na x nb x nc cells into dest, which must
 // hold nPerCell x na x nb x nc records: each run of atoms of one site is
 // copied once per cell, c outermost and a innermost, the cell offsets added
@@ -118,6 +121,9 @@ bool TileUnitCellContents(std::span<const AtomRecord> firstCell, std::span<AtomR
 // The first cell: per site, its atoms-per-cell atoms from its first atom,
 // reset to the site's atom type, visible, without flags, polyhedron or bonds.
 std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *crystal);
+// Whether any of the atoms has something CopyAtomAttributesToCrystal would
+// carry over.
+bool AnyAtomAttributesToCopy(const AtomRecord *atoms, int32_t count);
 // After a regrowth: carries the selected and labelled flags, atom types and
 // vectors of old atoms over to the new atoms at the same places.
 void CopyAtomAttributesToCrystal(const AtomRecord *oldAtoms, int32_t oldCount, CrystalRec *crystal);

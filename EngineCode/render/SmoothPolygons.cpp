@@ -86,10 +86,15 @@ bool OutsideStrip(const RealPoint *points, size_t count, float reach) {
   return OutsideStripRows(top - reach - 1.0f, bottom + reach);
 }
 
+// The point after i and the one before it, round the closed outline of n
+// points (without a division).
+inline size_t NextAround(size_t i, size_t n) { return i + 1 == n ? 0 : i + 1; }
+inline size_t PreviousAround(size_t i, size_t n) { return i == 0 ? n - 1 : i - 1; }
+
 float SignedArea(const RealPoint *p, size_t n) {
   float a = 0.0f;
   for (size_t i = 0; i < n; i++) {
-    const RealPoint &u = p[i], &v = p[(i + 1) % n];
+    const RealPoint &u = p[i], &v = p[NextAround(i, n)];
     a += u.x * v.y - v.x * u.y;
   }
   return a / 2.0f;
@@ -107,26 +112,27 @@ struct Edge {
 std::vector<Edge> gEdges;
 
 #ifdef __SSE2__
+// Up to four edges, one register per field: unused edges have top +inf and
+// bottom -inf, so that no sub-row meets them.
 struct FourEdges {
-  __m128 top, bottom, x, slope; // unused lanes: top +inf, bottom -inf
+  float top[4], bottom[4], x[4], slope[4];
 };
 
-// The least and greatest x at which the sub-row at `ys` crosses the edges,
-// each edge's x worked out as in the scalar loop: x + (ys - top) x slope.
-// An edge the sub-row misses, or whose x is not a number, takes no part.
-inline void ConvexExtremes(const FourEdges &e, float ys, float &lo, float &hi) {
-  const __m128 y = _mm_set1_ps(ys);
-  const __m128 x = _mm_add_ps(e.x, _mm_mul_ps(_mm_sub_ps(y, e.top), e.slope));
-  const __m128 use =
-      _mm_and_ps(_mm_and_ps(_mm_cmple_ps(e.top, y), _mm_cmplt_ps(y, e.bottom)), _mm_cmpord_ps(x, x));
-  const __m128 lows = _mm_or_ps(_mm_and_ps(use, x), _mm_andnot_ps(use, _mm_set1_ps(INFINITY)));
-  const __m128 highs = _mm_or_ps(_mm_and_ps(use, x), _mm_andnot_ps(use, _mm_set1_ps(-INFINITY)));
-  __m128 l = _mm_min_ps(lows, _mm_shuffle_ps(lows, lows, _MM_SHUFFLE(1, 0, 3, 2)));
-  l = _mm_min_ps(l, _mm_shuffle_ps(l, l, _MM_SHUFFLE(2, 3, 0, 1)));
-  __m128 h = _mm_max_ps(highs, _mm_shuffle_ps(highs, highs, _MM_SHUFFLE(1, 0, 3, 2)));
-  h = _mm_max_ps(h, _mm_shuffle_ps(h, h, _MM_SHUFFLE(2, 3, 0, 1)));
-  lo = _mm_cvtss_f32(l);
-  hi = _mm_cvtss_f32(h);
+// The least and greatest x at which each of the four sub-rows `ys` crosses
+// the edges, each edge's x worked out as in the scalar loop:
+// x + (ys - top) x slope. An edge a sub-row misses, or whose x is not a
+// number, takes no part.
+inline void ConvexExtremes(const FourEdges &e, __m128 ys, __m128 &lo, __m128 &hi) {
+  lo = _mm_set1_ps(INFINITY);
+  hi = _mm_set1_ps(-INFINITY);
+  for (int k = 0; k < 4; k++) {
+    const __m128 top = _mm_set1_ps(e.top[k]);
+    const __m128 x = _mm_add_ps(_mm_set1_ps(e.x[k]), _mm_mul_ps(_mm_sub_ps(ys, top), _mm_set1_ps(e.slope[k])));
+    const __m128 use =
+        _mm_and_ps(_mm_and_ps(_mm_cmple_ps(top, ys), _mm_cmplt_ps(ys, _mm_set1_ps(e.bottom[k]))), _mm_cmpord_ps(x, x));
+    lo = _mm_min_ps(lo, _mm_or_ps(_mm_and_ps(use, x), _mm_andnot_ps(use, _mm_set1_ps(INFINITY))));
+    hi = _mm_max_ps(hi, _mm_or_ps(_mm_and_ps(use, x), _mm_andnot_ps(use, _mm_set1_ps(-INFINITY))));
+  }
 }
 #endif
 
@@ -180,7 +186,7 @@ void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float o
   const float share = 1.0f / float(kPolygonSubRows);
   gEdges.clear();
   for (size_t i = 0; i < count; i++) {
-    const RealPoint &a = points[i], &b = points[(i + 1) % count];
+    const RealPoint &a = points[i], &b = points[NextAround(i, count)];
     if (a.y == b.y)
       continue;
     const bool down = b.y > a.y;
@@ -193,16 +199,17 @@ void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float o
   // The strips of cylinders have four edges: side by side in one register.
   const bool fourEdges = convex && edgeCount <= 4;
   FourEdges four;
+  static_assert(kPolygonSubRows == 4, "the four sub-rows of a row share one register");
+  float subRowOffsets[4];
   if (fourEdges) {
-    float tops[4] = {INFINITY, INFINITY, INFINITY, INFINITY}, bottoms[4] = {-INFINITY, -INFINITY, -INFINITY, -INFINITY};
-    float xs[4] = {}, slopes[4] = {};
-    for (size_t k = 0; k < edgeCount; k++) {
-      tops[k] = edges[k].top;
-      bottoms[k] = edges[k].bottom;
-      xs[k] = edges[k].x;
-      slopes[k] = edges[k].slope;
+    for (size_t k = 0; k < 4; k++) {
+      four.top[k] = k < edgeCount ? edges[k].top : INFINITY;
+      four.bottom[k] = k < edgeCount ? edges[k].bottom : -INFINITY;
+      four.x[k] = k < edgeCount ? edges[k].x : 0.0f;
+      four.slope[k] = k < edgeCount ? edges[k].slope : 0.0f;
     }
-    four = {_mm_loadu_ps(tops), _mm_loadu_ps(bottoms), _mm_loadu_ps(xs), _mm_loadu_ps(slopes)};
+    for (int s = 0; s < 4; s++)
+      subRowOffsets[s] = (float(s) + 0.5f) * share;
   }
 #endif
   SpanRows spans{gCoverage.data() - left, gWhole.data() - left, left, right, 0, 0};
@@ -224,15 +231,24 @@ void FillPolygon(const RealPoint *points, size_t count, RGBColor colour, float o
     uint32_t *row = reinterpret_cast<uint32_t *>(base + size_t(y - pixTop) * rowBytes) - pixLeft;
     spans.touchedFrom = right + 1;
     spans.touchedTo = left - 1;
+#ifdef __SSE2__
+    if (fourEdges) {
+      __m128 lo, hi;
+      ConvexExtremes(four, _mm_add_ps(_mm_set1_ps(float(y)), _mm_loadu_ps(subRowOffsets)), lo, hi);
+      float los[4], his[4];
+      _mm_storeu_ps(los, lo);
+      _mm_storeu_ps(his, hi);
+      for (int s = 0; s < 4; s++)
+        if (los[s] < his[s])
+          spans.Add(los[s], his[s], share);
+      PaintRow(row, spans, solid, blend, opacity);
+      continue;
+    }
+#endif
     for (int s = 0; s < kPolygonSubRows; s++) {
       const float ys = float(y) + (float(s) + 0.5f) * share;
       if (convex) {
         float lo = INFINITY, hi = -INFINITY;
-#ifdef __SSE2__
-        if (fourEdges) {
-          ConvexExtremes(four, ys, lo, hi);
-        } else
-#endif
         {
           // Every edge is worked out and those the sub-row misses are left
           // out of the extremes, so that no branch depends on the edge.
@@ -309,36 +325,42 @@ void MyFillGrownConvexPolygon(const RealPoint *points, size_t count, float grow,
   // Outward normals: (dy, -dx) along each edge of a polygon of positive
   // area (clockwise on the screen, y down), the opposite otherwise.
   const float sign = area > 0.0f ? 1.0f : -1.0f;
+  // Each edge's outward unit normal, worked out once for the two corners
+  // it meets; an edge without length has none.
+  struct Normal {
+    float x, y;
+    bool has;
+  };
   std::array<RealPoint, 16> small;
+  std::array<Normal, 16> smallNormals;
   std::vector<RealPoint> large;
+  std::vector<Normal> largeNormals;
   RealPoint *out = small.data();
+  Normal *normals = smallNormals.data();
   if (count > small.size()) {
     large.resize(count);
+    largeNormals.resize(count);
     out = large.data();
+    normals = largeNormals.data();
   }
-  const auto normal = [&](size_t i, float &nx, float &ny) {
-    const RealPoint &a = points[i], &b = points[(i + 1) % count];
-    const float len = std::hypot(b.x - a.x, b.y - a.y);
-    if (!(len > 0.0f))
-      return false;
-    nx = sign * (b.y - a.y) / len;
-    ny = -sign * (b.x - a.x) / len;
-    return true;
-  };
   for (size_t i = 0; i < count; i++) {
-    float n1x = 0, n1y = 0, n2x = 0, n2y = 0;
-    size_t prev = (i + count - 1) % count;
-    bool has1 = normal(prev, n1x, n1y);
-    for (size_t k = 0; !has1 && k < count; k++) {
-      prev = (prev + count - 1) % count;
-      has1 = normal(prev, n1x, n1y);
+    const RealPoint &a = points[i], &b = points[NextAround(i, count)];
+    const float len = std::hypot(b.x - a.x, b.y - a.y);
+    normals[i].has = len > 0.0f;
+    if (normals[i].has) {
+      normals[i].x = sign * (b.y - a.y) / len;
+      normals[i].y = -sign * (b.x - a.x) / len;
     }
+  }
+  for (size_t i = 0; i < count; i++) {
+    size_t prev = PreviousAround(i, count);
+    for (size_t k = 0; !normals[prev].has && k < count; k++)
+      prev = PreviousAround(prev, count);
     size_t next = i;
-    bool has2 = normal(next, n2x, n2y);
-    for (size_t k = 0; !has2 && k < count; k++) {
-      next = (next + 1) % count;
-      has2 = normal(next, n2x, n2y);
-    }
+    for (size_t k = 0; !normals[next].has && k < count; k++)
+      next = NextAround(next, count);
+    const float n1x = normals[prev].has ? normals[prev].x : 0.0f, n1y = normals[prev].has ? normals[prev].y : 0.0f;
+    const float n2x = normals[next].has ? normals[next].x : 0.0f, n2y = normals[next].has ? normals[next].y : 0.0f;
     const float mx = n1x + n2x, my = n1y + n2y;
     const float denom = 1.0f + n1x * n2x + n1y * n2y;
     float scale = denom > 0.0f ? grow / denom : grow;
@@ -353,7 +375,7 @@ void MyFrameSmoothPolygon(const RealPoint *points, size_t count, float width, RG
     return;
   const float half = std::max(width, 1.0f) / 2.0f;
   for (size_t i = 0; i < count; i++) {
-    const RealPoint seg[2] = {points[i], points[(i + 1) % count]};
+    const RealPoint seg[2] = {points[i], points[NextAround(i, count)]};
     MyFillGrownConvexPolygon(seg, 2, half, colour, opacity);
   }
 }
