@@ -4,8 +4,8 @@
 
 #include "Alerts.h"
 #include "BuildPipeline.h"
-#include "DerivedLayers.h"
 #include "CellTransform.h"
+#include "DerivedLayers.h"
 #include "LocalizedStrings.h"
 #include "Polyhedra.h"
 #include "Preferences.h"

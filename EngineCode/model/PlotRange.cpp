@@ -2,8 +2,8 @@
 
 #include "Alerts.h"
 #include "BondSearch.h"
-#include "DerivedLayers.h"
 #include "CancelPoll.h"
+#include "DerivedLayers.h"
 #include "FractionalPlaces.h"
 #include "Geometry.h"
 #include "LatticePlanes.h"

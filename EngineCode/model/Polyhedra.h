@@ -141,8 +141,9 @@ void DeriveSiteRoles(const CrystalRec &crystal, bool tellCrowded);
 // save makes them as DefinePendingPolyhedra does; they are then held for
 // the saves after it, as long as the atoms, bonds, sites and flags they are
 // made from stay as they were (no change told since, DerivedLayers.h, and
-// the same digest of them), so that a later save costs the encoding alone. For every other reader (AtomPolyhedron, the undo states) they stay
-// due. While this lives they are the structure's own, for the encoder.
+// the same digest of them), so that a later save costs the encoding alone.
+// For every other reader (AtomPolyhedron, the undo states) they stay due.
+// While this lives they are the structure's own, for the encoder.
 class PolyhedraForSave {
 public:
   explicit PolyhedraForSave(CrystalRec &crystal);

@@ -5,6 +5,7 @@
 // expansion of the same files.
 #include "ReaderTestSupport.h"
 
+#include "../model/BondSearchReference.h"
 #include "BondSearch.h"
 #include "CellTransform.h"
 #include "CovalentRadii.h"
@@ -17,7 +18,6 @@
 #include "documents/CrystalDocument.h"
 #include "export/ExportFrame.h"
 #include "export/OwnTextWriter.h"
-#include "../model/BondSearchReference.h"
 
 #include <gtest/gtest.h>
 
@@ -541,9 +541,8 @@ TEST(AutomaticBonds, PartnersAreThoseOfEveryPairJudged) {
           partners.insert(group[k]);
           uint32_t best = UINT32_MAX;
           for (uint32_t j = 0; j < n; j++)
-            if (group[j] == group[k] &&
-                (best == UINT32_MAX || occupancy(atoms[j]) > occupancy(atoms[best]) ||
-                 (occupancy(atoms[j]) == occupancy(atoms[best]) && j < best)))
+            if (group[j] == group[k] && (best == UINT32_MAX || occupancy(atoms[j]) > occupancy(atoms[best]) ||
+                                         (occupancy(atoms[j]) == occupancy(atoms[best]) && j < best)))
               best = j;
           expected[k] = best;
         }
@@ -568,9 +567,8 @@ TEST(AutomaticBonds, CoordinationCountsEachSpecificationAsThoughAlone) {
     const char *longer[2]; // the elements of the longer specification
     float maxLength;
   } rows[] = {
-      {"calcite.cif", {"O", "O"}, 4.5f},      {"forsterite.cif", {"Mg", "O"}, 3.6f},
-      {"anhydrite.cif", {"S", "O"}, 3.3f},    {"barite.cif", {"O", "O"}, 3.2f},
-      {"corundum.cif", {"Al", "Al"}, 3.0f},   {"brookite.cif", {"O", "Ti"}, 3.5f},
+      {"calcite.cif", {"O", "O"}, 4.5f}, {"forsterite.cif", {"Mg", "O"}, 3.6f}, {"anhydrite.cif", {"S", "O"}, 3.3f},
+      {"barite.cif", {"O", "O"}, 3.2f},  {"corundum.cif", {"Al", "Al"}, 3.0f},  {"brookite.cif", {"O", "Ti"}, 3.5f},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.file);

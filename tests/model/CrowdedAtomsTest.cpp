@@ -98,7 +98,8 @@ TEST(AutoBondSearch, CrowdedAtomsOfACellCornerAreThoseWithMoreThanTheLimitWithin
       if (std::hypot(v[0], v[1], v[2]) > cluster.radius || std::hypot(v[0], v[1], v[2]) < 0.05)
         continue;
       sites.push_back({"C", float(v[0] / kEdge), float(v[1] / kEdge), float(v[2] / kEdge)});
-      folded.push_back({double(sites.back().x) * kEdge, double(sites.back().y) * kEdge, double(sites.back().z) * kEdge});
+      folded.push_back(
+          {double(sites.back().x) * kEdge, double(sites.back().y) * kEdge, double(sites.back().z) * kEdge});
     }
     int crowded = 0;
     for (const auto &p : folded) {
@@ -112,7 +113,7 @@ TEST(AutoBondSearch, CrowdedAtomsOfACellCornerAreThoseWithMoreThanTheLimitWithin
     ASSERT_EQ(c.atoms.size(), sites.size());
     AutoBondSearch(&c);
     const std::string told = std::to_string(crowded) + " atom(s) lie among more than 64 places within 1.75 A, closer "
-                             "than any matter packs its atoms: they were left unbonded.";
+                                                       "than any matter packs its atoms: they were left unbonded.";
     if (crowded == 0) {
       for (const std::string &line : host.LogLines())
         EXPECT_EQ(line.find("closer than any matter"), std::string::npos) << line;

@@ -1,7 +1,7 @@
 #include "StructureRecord.h"
+#include "DerivedLayers.h"
 #include "FakeHost.h"
 #include "Preferences.h"
-#include "DerivedLayers.h"
 #include "StructureArrays.h"
 
 #include <gtest/gtest.h>
@@ -119,7 +119,8 @@ TEST_F(StructureRecordTest, GrowingAListOfRecordsMovesThemRatherThanCopyingThem)
   };
   const Growth growths[] = {
       {"reserve", [](std::vector<CrystalRec> &v) { v.reserve(v.capacity() * 2 + 1); }},
-      {"append", [](std::vector<CrystalRec> &v) {
+      {"append",
+       [](std::vector<CrystalRec> &v) {
          while (v.size() < v.capacity())
            v.emplace_back();
          v.emplace_back();

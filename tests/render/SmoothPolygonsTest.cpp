@@ -33,7 +33,7 @@ std::vector<uint32_t> Pixels(TestTarget &t) {
 
 struct Outline {
   const char *what;
-  std::vector<RealPoint> points;   // drawn grown
+  std::vector<RealPoint> points; // drawn grown
   float grow;
   std::vector<RealPoint> expected; // the same pixels through the general fill
 };

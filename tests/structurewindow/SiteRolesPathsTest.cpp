@@ -15,13 +15,13 @@
 #include "documents/UndoHistory.h"
 #include "editing/FragmentCommandHandler.h"
 #include "editing/PolyhedronSheet.h"
+#include "editing/SelectionCommandHandler.h"
 #include "editing/TransformSheets.h"
+#include "render/HitTesting.h"
 #include "structurewindow/AnnotationEditing.h"
 #include "structurewindow/BuildingTools.h"
 #include "structurewindow/MainWindow.h"
 #include "structurewindow/MeasureTools.h"
-#include "editing/SelectionCommandHandler.h"
-#include "render/HitTesting.h"
 #include "window/MainWindowData.h"
 
 #include <gtest/gtest.h>
@@ -172,10 +172,11 @@ protected:
   }
   // An atom of the first site and an atom of the second bonded to it (or,
   // with `bonded` false, one that is not), both picked where they are drawn.
-  static std::pair<int32_t, int32_t> PickedPair(WindowRef window, const char *first, const char *second,
-                                                bool bonded) {
+  static std::pair<int32_t, int32_t> PickedPair(WindowRef window, const char *first, const char *second, bool bonded) {
     const CrystalRec &c = *GetWindowCrystal(window);
-    auto labelled = [&](size_t atom, const char *label) { return std::string(c.sites[c.atoms[atom].site].label) == label; };
+    auto labelled = [&](size_t atom, const char *label) {
+      return std::string(c.sites[c.atoms[atom].site].label) == label;
+    };
     for (size_t a = 0; a < c.atoms.size(); a++) {
       const AtomRecord &atom = c.atoms[a];
       if (!labelled(a, first) || !PickPoint(window, int32_t(a)))
