@@ -1957,10 +1957,9 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
         return &g;
     return nullptr;
   };
-  std::vector<SpecPlan> plans;
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
-    const SpecPlan &planned = plans.emplace_back(plan(spec));
+    const SpecPlan planned = plan(spec);
     if (!planned.shifted)
       break; // the search ends there
     if (planned.runsA.empty() || planned.runsB.empty() || !planned.counted)
@@ -1985,7 +1984,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
                     static_cast<float>(done) * step);
     const float minSq = spec.minLength * spec.minLength;
     const float maxSq = spec.maxLength * spec.maxLength;
-    const SpecPlan &planned = plans[static_cast<size_t>(k)];
+    const SpecPlan planned = plan(spec);
     if (!planned.shifted) {
       if (progress)
         CloseStatus();
