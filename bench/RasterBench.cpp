@@ -142,7 +142,7 @@ BENCHMARK(BM_SmoothLinesFractionalEnds)->Unit(benchmark::kMillisecond);
 
 // `count` strips of cylinders in a frame of the given size: quadrilaterals
 // of the given widths and lengths in every direction, each filled and
-// stroked (grown by half a pixel), about a third of them in part
+// stroked (grown by half a pixel), about a third of them partly
 // see-through.
 void GrownStrips(benchmark::State &state, int count, int frameWidth, int frameHeight, float minWidth, float maxWidth,
                  float minLength, float maxLength) {

@@ -1904,8 +1904,8 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   // A query's neighbours where some are alternatives of others.
   std::vector<uint32_t> neighbours, stands;
   std::vector<std::array<float, 3>> places;
-  // What a specification asks: its centre shift (false when the cell
-  // refuses it) and its elements' runs, and whether its maximum is counted
+  // What one pair's bond limits ask: their centre shift (false when the cell
+  // refuses it) and their elements' runs, and whether their maximum is counted
   // at all. A maximum whose sphere holds, by the density of either element,
   // far more atoms than any atom has bonds is not counted over the crystal:
   // the images within its reach would number millions.
@@ -1945,7 +1945,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
     ElementCode element = kBlankElement;
     int32_t shift[3] = {0, 0, 0};
     float reach = 0.0f;
-    size_t lastUse = 0; // the last pass (2 per specification) that takes it
+    size_t lastUse = 0; // the last pass (2 per pair limit) that takes it
     CandidateIndex index;
     bool tried = false, made = false;
   };

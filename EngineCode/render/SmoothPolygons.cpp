@@ -121,7 +121,7 @@ struct FourEdges {
 // The least and greatest x at which each of the four sub-rows `ys` crosses
 // the edges, each edge's x worked out as in the scalar loop:
 // x + (ys - top) x slope. An edge a sub-row misses, or whose x is not a
-// number, takes no part.
+// number, is left out.
 inline void ConvexExtremes(const FourEdges &e, __m128 ys, __m128 &lo, __m128 &hi) {
   lo = _mm_set1_ps(INFINITY);
   hi = _mm_set1_ps(-INFINITY);

@@ -556,15 +556,15 @@ TEST(AutomaticBonds, PartnersAreThoseOfEveryPairJudged) {
   fs::remove(split);
 }
 
-// The coordination numbers of real structures, every specification's
+// The coordination numbers of real structures, every pair limit's
 // candidates gathered for it alone (the reference search), whatever the
-// search shares between specifications: the automatic rule's and a longer
+// search shares between pair limits: the automatic rule's and a longer
 // one that reaches the second neighbours of one element.
-TEST(AutomaticBonds, CoordinationCountsEachSpecificationAsThoughAlone) {
+TEST(AutomaticBonds, CoordinationCountsEachPairLimitAsThoughAlone) {
   FakeHost host;
   const struct {
     const char *file;
-    const char *longer[2]; // the elements of the longer specification
+    const char *longer[2]; // the elements of the longer pair limit
     float maxLength;
   } rows[] = {
       {"calcite.cif", {"O", "O"}, 4.5f}, {"forsterite.cif", {"Mg", "O"}, 3.6f}, {"anhydrite.cif", {"S", "O"}, 3.3f},
@@ -588,7 +588,7 @@ TEST(AutomaticBonds, CoordinationCountsEachSpecificationAsThoughAlone) {
       std::vector<uint32_t> found;
       for (int32_t s = 0; s < c.siteCount; s++)
         found.push_back(c.sites[static_cast<size_t>(s)].coordination);
-      EXPECT_EQ(found, bondref::CoordinationNumbers(c).numbers) << "with the longer specification: " << withLonger;
+      EXPECT_EQ(found, bondref::CoordinationNumbers(c).numbers) << "with the longer pair limit: " << withLonger;
     }
   }
 }
