@@ -92,11 +92,6 @@ CrystalRec *FileCrystal(WindowRef window) {
   return c;
 }
 
-void ShowEverySite(CrystalRec &c) {
-  for (size_t s = 0; s < UsableSiteSize(c); s++)
-    c.sites[s].visible = 1;
-}
-
 void CantRepairBondsAlert() {
   MyCFStopAlert(OVLocalizedString("Cant_Repair_Bonds_1"), OVLocalizedString("Cant_Repair_Bonds_2"));
 }
@@ -105,6 +100,12 @@ void CantRepairBondsAlert() {
 float WholeCells(float d) { return std::round(d); }
 
 } // namespace
+
+void ShowEverySite(CrystalRec &c) {
+  NoteStructureChange(&c, kChangeSites | kChangeAtoms);
+  for (size_t s = 0; s < UsableSiteSize(c); s++)
+    c.sites[s].visible = 1;
+}
 
 void ShowOptimizeRangeNoBondingAlert() {
   MyCFStopAlert(OVLocalizedString("Error_No_Bonds_Defined1"), OVLocalizedString("Error_No_Bonds_Defined2"));

@@ -48,6 +48,8 @@ struct DefineClusterRec {
   uint8_t presetSite = 0; // `site` is revealed and selected when the sheet opens
 };
 
+// Makes every site of the asymmetric unit visible again.
+void ShowEverySite(CrystalRec &c);
 // The stop alert of a bonding command on a structure without bond specifications.
 void ShowOptimizeRangeNoBondingAlert();
 // True when the structure has a bond specification; otherwise the alert above.

@@ -8,7 +8,6 @@
 #include "structurewindow/StructureWindow.h"
 
 #include "Alerts.h"
-#include "DerivedLayers.h"
 #include "FragmentCommands.h"
 #include "LocalizedStrings.h"
 #include "PlotRange.h"
@@ -33,12 +32,6 @@ CrystalRec *FileCrystal(WindowRef window) {
 CrystalRec *FileCrystalWithSites(WindowRef window) {
   CrystalRec *c = FileCrystal(window);
   return c && !c->molecule && UsableSiteSize(*c) > 0 ? c : nullptr;
-}
-
-void ShowEverySite(CrystalRec &c) {
-  NoteStructureChange(&c, kChangeSites | kChangeAtoms);
-  for (size_t s = 0; s < UsableSiteSize(c); s++)
-    c.sites[s].visible = 1;
 }
 
 } // namespace
