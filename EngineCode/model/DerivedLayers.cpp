@@ -3,8 +3,8 @@
 #include "DerivedLayers.h"
 
 #include "BondSearch.h"
+#include "InferredOrientations.h"
 #include "MemoryBudget.h"
-#include "OrientationGroups.h"
 #include "Polyhedra.h"
 #include "StructureRecord.h"
 
@@ -28,18 +28,6 @@ uint64_t NextRevision() {
 
 std::atomic<uint64_t> gAlternativesDerived{0};
 
-// Whether some site may take part in an inferred group (OrientationGroups.h):
-// without one there is nothing to infer.
-bool AnyOrientationCandidate(const CrystalRec &c) {
-  if (c.molecule)
-    return false;
-  const size_t nSites = UsableSiteSize(c);
-  for (size_t s = 0; s < nSites; s++)
-    if (c.sites[s].disorderGroup == 0 && SiteImagesApart(c.sites[s]))
-      return true;
-  return false;
-}
-
 } // namespace
 
 DerivedLayers::DerivedLayers() { Note(~0u); }
@@ -55,8 +43,7 @@ const OrientationGroups &DerivedLayers::Orientations(const CrystalRec &crystal) 
   if (orientations_ && orientationsHeld_ && orientationsFrom_ == from)
     return *orientations_;
   orientationsHeld_ = false;
-  orientations_ = std::make_shared<const OrientationGroups>(
-      AnyOrientationCandidate(crystal) ? InferOrientationGroups(crystal) : OrientationGroups{});
+  orientations_ = InferOrShareOrientationGroups(crystal);
   orientationsHeld_ = !orientations_->stopped;
   orientationsFrom_ = from;
   return *orientations_;

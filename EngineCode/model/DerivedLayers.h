@@ -68,9 +68,11 @@ public:
   // ---- Alternatives ---------------------------------------------------------------------
   // The structure's inferred orientation groups (OrientationGroups.h),
   // inferred once per revision of its sites and groups (the cell and the
-  // symmetry among them); none in a molecule, nor without a site that may
-  // take part. An inference the user stopped is answered (marked stopped)
-  // but not kept: the next question infers again. Throws bad_alloc.
+  // symmetry among them), or taken from the last structure that inferred
+  // them from the same inputs (InferredOrientations.h); none in a molecule,
+  // nor without a site that may take part. An inference the user stopped is
+  // answered (marked stopped) but not kept: the next question infers again.
+  // Throws bad_alloc.
   const OrientationGroups &Orientations(const CrystalRec &crystal);
   // The structure's alternatives, derived once per revision of its atoms,
   // sites and groups (not kept when their inference was stopped). What is
