@@ -125,7 +125,8 @@ std::optional<std::string> FormatCrystalCoordinationListing(const CrystalRec &c,
   // Alternatives are judged on the structure's atoms: each first-cell atom's
   // own, and for each block atom the one it is a translation of (the block
   // holds each site's run of the first cell, cell after cell).
-  const SiteAlternatives alternatives(c);
+  const std::shared_ptr<const SiteAlternatives> heldAlternatives = c.derived.Alternatives(c);
+  const SiteAlternatives &alternatives = *heldAlternatives;
   std::vector<uint32_t> ownAtom, blockAtom;
   if (alternatives.Any()) {
     for (size_t s = 0; s < nSites; s++)

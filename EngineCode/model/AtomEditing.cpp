@@ -496,6 +496,7 @@ void DoEditSelectionSpecs(WindowRef window, const EditSelSpecsRec &record) {
     s->style = style;
     return true;
   };
+  NoteStructureChange(c, kChangeSites);
   const size_t sites = UsableSiteSize(*c);
   std::vector<uint8_t> edited(sites, 0);
   for (size_t k = 0; k < AtomSize(*c); ++k) {

@@ -89,7 +89,7 @@ struct AutoBondWork {
   const bool progress = gShowProgress != 0;
   const uint64_t start = Microseconds();
   std::optional<PairLimits> limits;
-  std::optional<SiteAlternatives> alternatives;
+  std::shared_ptr<const SiteAlternatives> alternatives;
   bool anyAlternative = false;
   // The sites whose bonds to each other the file gives, or null.
   const std::vector<uint8_t> *given = nullptr;
@@ -174,7 +174,7 @@ bool PrepareSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites, cons
   // so); the alternatives' inference is a stage of the search.
   w.stoppedBefore = LongCommandCancelled() && !ShowingAfterStop::Active();
   w.limits.emplace(c);
-  w.alternatives.emplace(c);
+  w.alternatives = c.derived.Alternatives(c);
   w.anyAlternative = w.alternatives->Any();
   for (const ElementCode e : w.limits->Unknown()) {
     char chars[2];

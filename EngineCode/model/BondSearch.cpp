@@ -8,7 +8,6 @@
 #include "FractionalPlaces.h"
 #include "Geometry.h"
 #include "HostServices.h"
-#include "InferredOrientations.h"
 #include "MemoryBudget.h"
 #include "Polyhedra.h"
 #include "SitePreparation.h"
@@ -1569,7 +1568,8 @@ void GenerateBonds(CrystalRec *crystal) {
   // the larger count is made at once, so that the list of bonds found does
   // not grow by copying.
   const size_t nSites = UsableSiteSize(c);
-  const SiteAlternatives alternatives(c);
+  const std::shared_ptr<const SiteAlternatives> heldAlternatives = c.derived.Alternatives(c);
+  const SiteAlternatives &alternatives = *heldAlternatives;
   uint64_t expected = 0, previous = 0;
   for (size_t i = 0; i < nAtoms; i++) {
     const AtomRecord &atom = c.atoms[i];
@@ -1893,7 +1893,8 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   const float step = 100.0f / static_cast<float>(total);
   int64_t done = 0;
   bool found = false;
-  const SiteAlternatives alternatives(c);
+  const std::shared_ptr<const SiteAlternatives> heldAlternatives = c.derived.Alternatives(c);
+  const SiteAlternatives &alternatives = *heldAlternatives;
   // The cell's volume, for the atoms a maximum reaches on average.
   const float *O = c.orientationMatrix;
   const double volume = std::fabs(double(O[0]) * (double(O[4]) * O[8] - double(O[5]) * O[7]) -

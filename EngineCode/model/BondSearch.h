@@ -90,7 +90,8 @@ inline bool SpecificationBondsPair(float d2, float minSq, float maxSq) {
 // radii's sum cannot both be there: at that distance they are alternatives.
 // Occupancy alone never separates two different sites that may be bonded.
 // The bond search, the coordination count and the automatic bond search all
-// ask one `SiteAlternatives`.
+// ask the structure's one `SiteAlternatives`, which its derived layers hold
+// (DerivedLayers::Alternatives).
 
 // A site of at most this occupancy (plus kAlternativeOccupancySlack, for
 // refined values such as 0.51) may be disordered about a special position.

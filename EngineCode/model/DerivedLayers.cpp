@@ -2,6 +2,7 @@
 // changes told.
 #include "DerivedLayers.h"
 
+#include "BondSearch.h"
 #include "InferredOrientations.h"
 #include "MemoryBudget.h"
 #include "Polyhedra.h"
@@ -9,24 +10,6 @@
 
 #include <atomic>
 #include <new>
-
-DerivedLayers::HeldOrientations::HeldOrientations() = default;
-DerivedLayers::HeldOrientations::~HeldOrientations() = default;
-DerivedLayers::HeldOrientations::HeldOrientations(const HeldOrientations &) {}
-DerivedLayers::HeldOrientations &DerivedLayers::HeldOrientations::operator=(const HeldOrientations &other) {
-  if (this != &other)
-    holder_.reset();
-  return *this;
-}
-
-DerivedLayers::HeldOrientations::HeldOrientations(HeldOrientations &&) noexcept = default;
-DerivedLayers::HeldOrientations &DerivedLayers::HeldOrientations::operator=(HeldOrientations &&) noexcept = default;
-
-InferredOrientations &DerivedLayers::HeldOrientations::Get() {
-  if (!holder_)
-    holder_ = std::make_unique<InferredOrientations>();
-  return *holder_;
-}
 
 InputRevisions InputRevisions::Only(uint32_t what) const {
   InputRevisions out;
@@ -43,6 +26,8 @@ uint64_t NextRevision() {
   return ++count;
 }
 
+std::atomic<uint64_t> gAlternativesDerived{0};
+
 } // namespace
 
 DerivedLayers::DerivedLayers() { Note(~0u); }
@@ -53,7 +38,34 @@ void DerivedLayers::Note(uint32_t what) {
       revisions_.of[k] = NextRevision();
 }
 
-const OrientationGroups &DerivedLayers::Orientations(const CrystalRec &crystal) { return orientations_.Get().Of(crystal); }
+const OrientationGroups &DerivedLayers::Orientations(const CrystalRec &crystal) {
+  const InputRevisions from = revisions_.Only(kOrientationInputs);
+  if (orientations_ && orientationsHeld_ && orientationsFrom_ == from)
+    return *orientations_;
+  orientationsHeld_ = false;
+  orientations_ = InferOrShareOrientationGroups(crystal);
+  orientationsHeld_ = !orientations_->stopped;
+  orientationsFrom_ = from;
+  return *orientations_;
+}
+
+std::shared_ptr<const SiteAlternatives> DerivedLayers::Alternatives(const CrystalRec &crystal) {
+  const InputRevisions from = revisions_.Only(kAlternativesInputs);
+  if (alternatives_ && alternativesHeld_ && alternativesFrom_ == from)
+    return alternatives_;
+  alternativesHeld_ = false;
+  alternatives_.reset();
+  auto made = std::make_shared<const SiteAlternatives>(crystal);
+  gAlternativesDerived.fetch_add(1, std::memory_order_relaxed);
+  // Alternatives taken from an inference that was stopped are answered
+  // but not kept.
+  alternativesHeld_ = orientationsHeld_ || orientationsFrom_ != revisions_.Only(kOrientationInputs);
+  alternativesFrom_ = from;
+  alternatives_ = made;
+  return made;
+}
+
+uint64_t DerivedLayers::AlternativesDerived() { return gAlternativesDerived.load(std::memory_order_relaxed); }
 
 void DerivedLayers::RolesDerived(std::vector<uint32_t> shownBefore) {
   rolesDue_ = 0;

@@ -1,11 +1,12 @@
 // What the engine derives from a structure, held apart from what the user and
 // the file gave it.
 //
-// The alternatives a bond search needs take the orientation groups inferred
-// from the sites (InferredOrientations.h): the structure's own holder keeps
-// them for as long as what they are inferred from stays as it is, so that
-// every search of the structure, whichever window searched last, asks it
-// rather than inferring them again.
+// The alternatives (the file's disorder groups and the orientation groups
+// inferred from the sites, in the one shape every bond search, coordination
+// count and polyhedron asks, SiteAlternatives in BondSearch.h) are derived
+// once per revision of the atoms, sites and groups they are read from: every
+// search of the structure, whichever window searched last, asks its
+// DerivedLayers rather than deriving them again.
 //
 // A structure's site roles (the polyhedron display mode each site shows,
 // Polyhedra.h) and its polyhedra are derived from its atoms, sites and bonds.
@@ -29,7 +30,7 @@
 
 struct CrystalRec;
 struct OrientationGroups;
-class InferredOrientations;
+class SiteAlternatives;
 
 // What a command changes of a structure.
 enum StructureChange : uint32_t {
@@ -65,9 +66,22 @@ public:
   const InputRevisions &Revisions() const { return revisions_; }
 
   // ---- Alternatives ---------------------------------------------------------------------
-  // The structure's inferred orientation groups, inferred again only when
-  // what they are inferred from changed. Throws bad_alloc.
+  // The structure's inferred orientation groups (OrientationGroups.h),
+  // inferred once per revision of its sites and groups (the cell and the
+  // symmetry among them), or taken from the last structure that inferred
+  // them from the same inputs (InferredOrientations.h); none in a molecule,
+  // nor without a site that may take part. An inference the user stopped is
+  // answered (marked stopped) but not kept: the next question infers again.
+  // Throws bad_alloc.
   const OrientationGroups &Orientations(const CrystalRec &crystal);
+  // The structure's alternatives, derived once per revision of its atoms,
+  // sites and groups (not kept when their inference was stopped). What is
+  // answered stays valid for whoever holds it. Throws bad_alloc.
+  std::shared_ptr<const SiteAlternatives> Alternatives(const CrystalRec &crystal);
+  // How many times any structure derived its alternatives.
+  static uint64_t AlternativesDerived();
+  static constexpr uint32_t kOrientationInputs = kChangeSites | kChangeGroups;
+  static constexpr uint32_t kAlternativesInputs = kChangeAtoms | kChangeSites | kChangeGroups;
 
   // ---- Site roles ----------------------------------------------------------------------
   // Roles left to be derived from the bonds when first asked for.
@@ -112,25 +126,16 @@ public:
   static constexpr uint32_t kPolyhedraInputs = kChangeAtoms | kChangeSites | kChangeBonds | kChangeRange;
 
 private:
-  // The holder of the inferred groups. A copy of the structure starts
-  // without them (it infers them when first asked); a structure moved takes
-  // them along, and moves without throwing, so that a list of structures
-  // that grows moves them rather than copying them.
-  class HeldOrientations {
-  public:
-    HeldOrientations();
-    ~HeldOrientations();
-    HeldOrientations(const HeldOrientations &);
-    HeldOrientations &operator=(const HeldOrientations &);
-    HeldOrientations(HeldOrientations &&) noexcept;
-    HeldOrientations &operator=(HeldOrientations &&) noexcept;
-    InferredOrientations &Get();
-
-  private:
-    std::unique_ptr<InferredOrientations> holder_;
-  };
   InputRevisions revisions_;
-  HeldOrientations orientations_;
+  // The alternatives and the orientations they take, each with the
+  // revisions it was derived from (unset: none held). A copy of the
+  // structure keeps them with its revisions.
+  std::shared_ptr<const OrientationGroups> orientations_;
+  InputRevisions orientationsFrom_;
+  bool orientationsHeld_ = false;
+  std::shared_ptr<const SiteAlternatives> alternatives_;
+  InputRevisions alternativesFrom_;
+  bool alternativesHeld_ = false;
   uint8_t rolesDue_ = 0;
   std::vector<uint32_t> modesBefore_;
   uint8_t polyhedraDue_ = 0;
@@ -165,7 +170,10 @@ void GuestJoined(CrystalRec &host, const CrystalRec &guest);
 // Every command that changes them in place says so, the bond tool, the
 // zapper and the hide and show commands included: a layer derived later
 // from what a command left unsaid would be derived from the wrong
-// structure.
+// structure. What replaces or reorders the sites or atoms wholesale (a
+// sort, a new block of cells, Crystal to Molecule) moves their revisions
+// on again once it is done (DerivedLayers::Note), so that a layer derived
+// on the way, from what was replaced, is not taken for theirs.
 void NoteStructureChange(CrystalRec *crystal, uint32_t what);
 // Roles still due derived now, from the structure as it stands: for what
 // writes them out (a save, a cache document).

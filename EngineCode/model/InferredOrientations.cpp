@@ -1,4 +1,5 @@
-// The orientation groups of a structure, inferred once per state of its inputs.
+// The orientation groups of a structure, shared with the last structure that
+// inferred them from the same inputs.
 #include "InferredOrientations.h"
 
 #include "BondSearch.h"
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -72,14 +74,12 @@ uint64_t KeyOf(const CrystalRec &c) {
 
 namespace {
 
-// The last groups any structure inferred, by the key of what they were
-// inferred from: a structure opened again, an undo state or a copy with the
-// same sites takes them rather than inferring them again.
+// The last groups any structure inferred, by the digest of what they were
+// inferred from.
 struct LastInferred {
   std::mutex lock;
   uint64_t key = 0;
-  bool held = false;
-  OrientationGroups groups;
+  std::shared_ptr<const OrientationGroups> groups;
 };
 
 LastInferred &Last() {
@@ -89,32 +89,21 @@ LastInferred &Last() {
 
 } // namespace
 
-const OrientationGroups &InferredOrientations::Of(const CrystalRec &crystal) {
-  static const OrientationGroups kNone;
+std::shared_ptr<const OrientationGroups> InferOrShareOrientationGroups(const CrystalRec &crystal) {
   if (!AnyCandidate(crystal))
-    return kNone;
+    return std::make_shared<const OrientationGroups>();
   const uint64_t key = KeyOf(crystal);
-  if (held_ && key == key_)
-    return groups_;
-  held_ = false;
   LastInferred &last = Last();
   {
     const std::lock_guard<std::mutex> hold(last.lock);
-    if (last.held && last.key == key) {
-      groups_ = last.groups;
-      held_ = true;
-      key_ = key;
-      return groups_;
-    }
+    if (last.groups && last.key == key)
+      return last.groups;
   }
-  groups_ = InferOrientationGroups(crystal);
-  held_ = !groups_.stopped;
-  key_ = key;
-  if (held_) {
+  auto groups = std::make_shared<const OrientationGroups>(InferOrientationGroups(crystal));
+  if (!groups->stopped) {
     const std::lock_guard<std::mutex> hold(last.lock);
     last.key = key;
-    last.groups = groups_;
-    last.held = true;
+    last.groups = groups;
   }
-  return groups_;
+  return groups;
 }

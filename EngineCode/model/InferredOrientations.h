@@ -1,26 +1,19 @@
-// The orientation groups of a structure (OrientationGroups.h), inferred once
-// for as long as what they are inferred from stays as it is: the cell, the
-// symmetry operators and origin shift, and the sites' positions, elements,
-// occupancies and disorder groups. Every bond search, coordination count and
-// Discard Symmetry of the structure asks its holder (the structure's derived
-// layers, DerivedLayers.h) rather than inferring them again.
+// The orientation groups of a structure (OrientationGroups.h) as its derived
+// layers (DerivedLayers.h) take them, once per revision of its sites and
+// groups. A structure whose revisions are new but whose sites are those of
+// the last structure that inferred groups (a file opened again, an undo
+// state read) takes that structure's groups rather than inferring them
+// again: the last groups are kept by a digest of what they were inferred
+// from, the cell, the symmetry operators and origin shift, and the sites'
+// positions, elements, occupancies and disorder groups.
 #pragma once
 
 #include "OrientationGroups.h"
 #include "StructureRecord.h"
 
-#include <cstdint>
+#include <memory>
 
-class InferredOrientations {
-public:
-  // The groups of the structure as it stands: inferred again only when
-  // something they are inferred from changed since the last answer. An
-  // inference the user stopped is answered (marked stopped) but not kept.
-  // Throws bad_alloc.
-  const OrientationGroups &Of(const CrystalRec &crystal);
-
-private:
-  uint64_t key_ = 0;
-  bool held_ = false;
-  OrientationGroups groups_;
-};
+// The groups of the structure as it stands; none in a molecule or without a
+// site that may take part. An inference the user stopped is answered
+// (marked stopped) but not kept. Throws bad_alloc.
+std::shared_ptr<const OrientationGroups> InferOrShareOrientationGroups(const CrystalRec &crystal);

@@ -306,8 +306,8 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
     if (!std::isfinite(v))
       return false;
   // Roles still to be set are those of the atoms and bonds of the range the
-  // structure had.
-  NoteStructureChange(&c, kChangeRange | kChangeAtoms | kChangeBonds);
+  // structure had. The atoms change only when they are regrown.
+  NoteStructureChange(&c, kChangeRange | kChangeBonds);
 
   float oldRange[6];
   std::copy(std::begin(c.plotRange), std::end(c.plotRange), oldRange);
@@ -387,6 +387,7 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
     DestroyAtomsArray(&c);
     c.atoms = std::move(*grown);
     c.atomCount = static_cast<int32_t>(c.atoms.size());
+    c.derived.Note(kChangeAtoms);
     // Each site's atoms stand together, its first cell first.
     size_t next = 0;
     for (int32_t s = 0; s < UsableSiteCount(c); s++) {

@@ -1165,7 +1165,7 @@ private:
     for (const Entry &e : unsorted)
       entries_[next[cellOf(e)]++] = e;
     // Alternatives are judged as the coordination count judges them.
-    alternatives_.emplace(c);
+    alternatives_.emplace(*c.derived.Alternatives(c));
     if (!alternatives_->Any())
       alternatives_.reset();
     valid_ = true;
@@ -1460,9 +1460,9 @@ bool MakeAtomPolyhedra(CrystalRec *crystal) {
   // A partner bonded at several alternative places is one ligand, at the
   // place the coordination count lets stand for it (CountPartners): an
   // atom's bonds are counted, and its ligands taken, one per partner.
-  std::optional<SiteAlternatives> alternatives;
+  std::shared_ptr<const SiteAlternatives> alternatives;
   try {
-    alternatives.emplace(c);
+    alternatives = c.derived.Alternatives(c);
   } catch (const std::bad_alloc &) {
     if (MemoryFailuresPass())
       throw;

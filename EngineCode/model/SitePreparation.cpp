@@ -306,6 +306,7 @@ bool SortAUByElement(CrystalRec *crystal) {
     }
     c.sites = std::move(sorted);
     c.siteCount = n;
+    c.derived.Note(kChangeSites);
   } catch (const std::bad_alloc &) {
     MyCFStopAlert("No memory for sorting!");
     return false;
@@ -359,6 +360,7 @@ bool SortMoleculeByElement(CrystalRec *crystal) {
     }
     c.sites = std::move(sites);
     c.atoms = std::move(atoms);
+    c.derived.Note(kChangeSites | kChangeAtoms);
   } catch (const std::bad_alloc &) {
     MyCFStopAlert("No memory for sorting!");
     return false;

@@ -267,6 +267,7 @@ AsymmetricUnitRecord *DestroyAsymmetricUnitIndex(CrystalRec *crystal, int32_t s)
   for (AtomRecord &atom : c.atoms)
     if (atom.site > static_cast<uint32_t>(s))
       atom.site--;
+  c.derived.Note(kChangeSites | kChangeAtoms);
   c.atomsPerCell = std::max(0, c.atomsPerCell - site.atomsPerCell);
 
   for (size_t k = static_cast<size_t>(s) + 1; k < c.sites.size(); k++) {
@@ -348,6 +349,7 @@ AtomRecord *DestroyAtomIndex(CrystalRec *crystal, int32_t i) {
 
   c.atoms.erase(c.atoms.begin() + i);
   c.atomCount = static_cast<int32_t>(c.atoms.size());
+  c.derived.Note(kChangeSites | kChangeAtoms);
   for (size_t k = ui; k < c.atoms.size(); k++)
     c.atoms[k].site = static_cast<uint32_t>(k);
   LowerAtomIndices(c, ui, 1);
@@ -389,6 +391,7 @@ int RedimensionAtomsArray(CrystalRec *crystal, int32_t na, int32_t nb, int32_t n
     return -1;
   c.atoms = std::move(*atoms);
   c.atomCount = static_cast<int32_t>(c.atoms.size());
+  c.derived.Note(kChangeAtoms);
   const int64_t cells = int64_t{na} * nb * nc;
   int64_t running = 0;
   for (int32_t s = 0; s < UsableSiteCount(c); s++) {

@@ -281,6 +281,8 @@ void CrystalToMolecule(WindowRef window) {
   c.ellipsoidData = 0;
   if (c.modelType == kThermalEllipsoidModel)
     c.modelType = kBallAndStickModel;
+  // The groups were read from the crystal this molecule replaces.
+  c.derived.Note(kChangeSites | kChangeAtoms | kChangeGroups);
   PurgeUnusedAtomSpheres(&c);
   PurgeUnusedBondSpecs(&c);
   WriteStatus("Updating polyhedra");

@@ -314,6 +314,7 @@ bool GenCell(CrystalRec *crystal) {
   c.atoms = std::move(atoms);
   c.atomCount = static_cast<int32_t>(c.atoms.size());
   c.atomsPerCell = c.atomCount;
+  c.derived.Note(kChangeAtoms);
   return true;
 }
 

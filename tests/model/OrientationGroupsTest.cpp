@@ -1,7 +1,6 @@
-#include "InferredOrientations.h"
-
 #include "CrystalFromSites.h"
 #include "FakeHost.h"
+#include "OrientationGroups.h"
 
 #include <gtest/gtest.h>
 
@@ -42,11 +41,10 @@ TEST(OrientationGroups, EscapeIsHeardWhileTheGroupsAreInferred) {
   host.tick = 1'000'000;
   host.cancelAnswers = {false, true}; // the first check only clears an earlier key
   CrystalRec c = SitesAroundTheOrigin(1600);
-  InferredOrientations holder;
-  EXPECT_TRUE(holder.Of(c).stopped);
+  EXPECT_TRUE(c.derived.Orientations(c).stopped);
   EXPECT_EQ(host.cancelChecks, 2);
   host.tick = 0;
-  EXPECT_FALSE(holder.Of(c).stopped);
+  EXPECT_FALSE(c.derived.Orientations(c).stopped);
   EXPECT_EQ(host.cancelChecks, 2);
 }
 
