@@ -583,12 +583,14 @@ void ReportSearch(AutoBondWork &w) {
                 kRGBRed);
   }
   if (!c.molecule) {
-    TurboGenerateBonds(&c);
+    // The structure's atoms and sites are those the alternatives were made
+    // from: the search changed neither.
+    TurboGenerateBonds(&c, &*w.alternatives);
     // Where some atoms are alternatives of others, a site's partners are
     // counted as the coordination count counts them: one per set of
     // alternatives.
     if (w.anyAlternative)
-      TurboGetCoordinationNumbers(&c, nullptr);
+      TurboGetCoordinationNumbers(&c, nullptr, &*w.alternatives);
   } else {
     ReportCoincidentPairs(w.coincident);
   }

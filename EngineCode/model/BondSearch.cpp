@@ -1550,7 +1550,7 @@ bool CellsBoundFits(const CandidateIndex &index, const std::vector<AtomPoint> &p
   return upper <= room;
 }
 
-void GenerateBonds(CrystalRec *crystal) {
+void GenerateBonds(CrystalRec *crystal, const SiteAlternatives *known) {
   CrystalRec &c = *crystal;
   const size_t nAtoms = UsableAtomSize(c);
   const bool searchable = c.atomCount >= 2 && nAtoms >= 2 && SpecCount(c) >= 1 && UsableSiteSize(c) > 0;
@@ -1569,7 +1569,8 @@ void GenerateBonds(CrystalRec *crystal) {
   // the larger count is made at once, so that the list of bonds found does
   // not grow by copying.
   const size_t nSites = UsableSiteSize(c);
-  const SiteAlternatives alternatives(c);
+  std::optional<SiteAlternatives> own;
+  const SiteAlternatives &alternatives = known ? *known : own.emplace(c);
   uint64_t expected = 0, previous = 0;
   for (size_t i = 0; i < nAtoms; i++) {
     const AtomRecord &atom = c.atoms[i];
@@ -1723,11 +1724,11 @@ void GenerateBonds(CrystalRec *crystal) {
 
 // A search that runs out of memory anywhere leaves the structure without
 // bonds, as one too large for memory does, and says so.
-void TurboGenerateBonds(CrystalRec *crystal) {
+void TurboGenerateBonds(CrystalRec *crystal, const SiteAlternatives *alternatives) {
   if (!crystal)
     return;
   try {
-    GenerateBonds(crystal);
+    GenerateBonds(crystal, alternatives);
   } catch (const std::bad_alloc &) {
     if (MemoryFailuresPass())
       throw;
@@ -1862,7 +1863,7 @@ uint32_t CountPartners(const CrystalRec &c, const SiteAlternatives &alternatives
   return count;
 }
 
-bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
+bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing, const SiteAlternatives *known) {
   const bool progress = gShowProgress != 0;
   if (progress)
     WriteStatus("Preparing coordination search...");
@@ -1893,7 +1894,8 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   const float step = 100.0f / static_cast<float>(total);
   int64_t done = 0;
   bool found = false;
-  const SiteAlternatives alternatives(c);
+  std::optional<SiteAlternatives> made;
+  const SiteAlternatives &alternatives = known ? *known : made.emplace(c);
   // The cell's volume, for the atoms a maximum reaches on average.
   const float *O = c.orientationMatrix;
   const double volume = std::fabs(double(O[0]) * (double(O[4]) * O[8] - double(O[5]) * O[7]) -

@@ -259,7 +259,9 @@ struct ElementIndexEntry {
 // empty; so is every list of a search that runs out of memory on its way,
 // with the same alert saying so (unless the failure is passed on to an
 // open, MemoryBudget.h).
-void TurboGenerateBonds(CrystalRec *crystal);
+// `alternatives`: the structure's, where the caller made them from it as it
+// stands (else they are made here).
+void TurboGenerateBonds(CrystalRec *crystal, const SiteAlternatives *alternatives = nullptr);
 // How the last TurboGenerateBonds ended.
 enum class BondSearchEnd {
   Complete,  // every bond found (or the search had nothing to do)
@@ -282,7 +284,9 @@ void TurboRemoveBonds(CrystalRec *crystal);
 // (SiteAlternatives). True when some specification found a
 // contact; *specFoundNothing (may be null) is set when some specification
 // found none, including one naming an element with no sites.
-bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing);
+// `alternatives` as for TurboGenerateBonds.
+bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing,
+                                 const SiteAlternatives *alternatives = nullptr);
 
 // ---- Element runs -----------------------------------------------------------------
 
