@@ -17,7 +17,9 @@ MixedSite JoinAtOnePlace(std::span<const std::pair<ElementCode, double>> atoms) 
   }
   if (site.parts.empty())
     return site;
-  std::stable_sort(site.parts.begin(), site.parts.end(), [](const auto &a, const auto &b) { return a.second > b.second; });
+  // Most sites hold one element: nothing to order, and no sort's buffer.
+  if (site.parts.size() > 1)
+    std::stable_sort(site.parts.begin(), site.parts.end(), [](const auto &a, const auto &b) { return a.second > b.second; });
   const ElementCode leading = site.parts.front().first;
   bool found = false;
   for (size_t k = 0; k < atoms.size(); k++)

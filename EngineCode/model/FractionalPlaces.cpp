@@ -113,6 +113,10 @@ uint32_t FractionalPlaces::Key(const int64_t index[3], uint32_t kind) {
 }
 
 namespace {
+// GroupAtOnePlace readies the table this many positions ahead, where the
+// table is larger than this (a core's own cache holds a smaller one).
+constexpr size_t kPlacesReadAhead = 16;
+constexpr size_t kPlacesReadAheadFromBytes = size_t{1} << 20;
 size_t SlotOfKey(uint32_t key, size_t mask) { return static_cast<size_t>(key * 0x9E3779B97F4A7C15ull >> 20) & mask; }
 } // namespace
 
@@ -173,11 +177,19 @@ std::pair<size_t, bool> FractionalPlaces::Insert(const double xyz[3], uint32_t k
   return {place, true};
 }
 
+void FractionalPlaces::Prefetch(const double xyz[3], uint32_t kind) const {
+  __builtin_prefetch(&slots_[SlotOfKey(Key(CellOf(xyz).index, kind), slots_.size() - 1)]);
+}
+
 std::vector<size_t> GroupAtOnePlace(std::span<const std::array<double, 3>> positions) {
   FractionalPlaces places(positions.size());
   std::vector<size_t> first; // the first position of each place
+  first.reserve(positions.size());
   std::vector<size_t> group(positions.size());
+  const bool ahead = places.TableBytes() > kPlacesReadAheadFromBytes;
   for (size_t r = 0; r < positions.size(); r++) {
+    if (ahead && r + kPlacesReadAhead < positions.size())
+      places.Prefetch(positions[r + kPlacesReadAhead].data());
     const auto [place, fresh] = places.Insert(positions[r].data());
     if (fresh)
       first.push_back(r);

@@ -137,6 +137,12 @@ public:
   // whether it is new. Places added so stand at least the tolerance apart,
   // so a grid cell holds a bounded few however often a position is given.
   std::pair<size_t, bool> Insert(const double xyz[3], uint32_t kind = 0);
+  // Starts reading the table where a Find or Insert of xyz looks first: a
+  // caller that knows its positions ahead spares the wait for a table
+  // larger than the caches, which a position reads at random.
+  void Prefetch(const double xyz[3], uint32_t kind = 0) const;
+  // The bytes of the table a position reads at random.
+  size_t TableBytes() const { return slots_.size() * sizeof(Slot); }
   size_t size() const { return places_.size(); }
   const std::array<double, 3> &Position(size_t place) const { return places_[place].xyz; }
 

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -172,7 +173,7 @@ bool ImageMade(const CellLayout &layout, const float range[6], const AtomRecord 
 }
 
 // The atom records a layout takes for the first cell.
-int64_t LayoutAtomCount(const CellLayout &layout, const float range[6], const std::vector<AtomRecord> &firstCell) {
+int64_t LayoutAtomCount(const CellLayout &layout, const float range[6], std::span<const AtomRecord> firstCell) {
   int64_t total = 0;
   for (const AtomRecord &atom : firstCell) {
     int64_t images = 1;
@@ -338,12 +339,17 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
   if (regrow) {
     // Refuse a size that cannot be made before the atoms are touched, so a
     // mistyped range never costs the structure its atoms.
-    std::optional<std::vector<AtomRecord>> firstCell = ExtractFirstUnitCell(&c);
+    // Atoms that are the first cell, with nothing to hand on, become it
+    // themselves where the range shows no image of another cell: no copy.
+    const std::span<const AtomRecord> held(c.atoms.data(), UsableAtomSize(c));
+    const bool inPlace = AtomsAreFirstUnitCell(c) && !AnyAtomAttributesToCopy(held.data(), UsableAtomCount(c)) &&
+                         LayoutAtomCount(layout, c.plotRange, held) == c.atomsPerCell;
+    std::optional<std::vector<AtomRecord>> firstCell = inPlace ? std::nullopt : ExtractFirstUnitCell(&c);
     double need = static_cast<double>(std::max<int32_t>(c.atomsPerCell, 0));
     for (int32_t n : layout.counts)
       need *= static_cast<double>(n);
-    const int64_t total = firstCell ? LayoutAtomCount(layout, c.plotRange, *firstCell) : 0;
-    if (firstCell)
+    const int64_t total = inPlace ? c.atomsPerCell : firstCell ? LayoutAtomCount(layout, c.plotRange, *firstCell) : 0;
+    if (firstCell || inPlace)
       need = static_cast<double>(total);
     const double bytes = need * static_cast<double>(kBytesPerBuiltAtom);
     const double available = static_cast<double>(AvailableMemoryBytes());
@@ -357,6 +363,8 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
     // cells stay.
     std::optional<std::vector<AtomRecord>> grown;
     bool cancelled = false;
+    if (inPlace)
+      firstCell = TakeFirstUnitCell(&c);
     if (firstCell)
       grown = TileCells(std::move(*firstCell), total, layout, c.plotRange, c.ellipsoidData != 0, &cancelled);
     if (!grown) {

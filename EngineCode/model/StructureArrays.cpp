@@ -478,50 +478,88 @@ bool TileUnitCellContents(std::span<const AtomRecord> firstCell, std::span<AtomR
   return true;
 }
 
-std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *crystal) {
-  if (!crystal || crystal->atomsPerCell < 1)
-    return std::nullopt;
-  const CrystalRec &c = *crystal;
-  // Every site's run must lie inside the atoms, and the runs must add up to
-  // the atoms per cell; otherwise the record is inconsistent and nothing is
-  // copied.
+namespace {
+
+// Whether the site runs lie inside the atoms and add up to the atoms per
+// cell; otherwise the record is inconsistent and has no first cell.
+bool SiteRunsFitAtoms(const CrystalRec &c) {
+  if (c.atomsPerCell < 1)
+    return false;
   int64_t sum = 0;
   for (int32_t s = 0; s < UsableSiteCount(c); s++) {
     const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
     if (site.atomsPerCell < 0)
-      return std::nullopt;
+      return false;
     if (site.atomsPerCell > 0 &&
         (site.firstAtom < 0 || int64_t{site.firstAtom} + site.atomsPerCell > UsableAtomCount(c)))
-      return std::nullopt;
+      return false;
     sum += site.atomsPerCell;
   }
-  if (sum != c.atomsPerCell)
+  return sum == c.atomsPerCell;
+}
+
+// The first-cell record of an atom of the site.
+AtomRecord FirstCellAtom(const AtomRecord &src, const AsymmetricUnitRecord &site) {
+  AtomRecord atom;
+  atom.site = src.site;
+  atom.atomType = site.atomType;
+  std::memcpy(atom.ellipsoidAxes, src.ellipsoidAxes, sizeof atom.ellipsoidAxes);
+  std::memcpy(atom.xyz, src.xyz, sizeof atom.xyz);
+  std::memcpy(atom.cart, src.cart, sizeof atom.cart);
+  atom.pixel[0] = src.pixel[0];
+  atom.pixel[1] = src.pixel[1];
+  atom.flags[0] = src.flags[0];
+  atom.flags[1] = src.flags[1];
+  return atom;
+}
+
+} // namespace
+
+std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *crystal) {
+  if (!crystal || !SiteRunsFitAtoms(*crystal))
     return std::nullopt;
+  const CrystalRec &c = *crystal;
   std::vector<AtomRecord> cell;
   try {
     cell.reserve(static_cast<size_t>(c.atomsPerCell));
     for (int32_t s = 0; s < UsableSiteCount(c); s++) {
       const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
-      for (int32_t k = 0; k < site.atomsPerCell; k++) {
-        const AtomRecord &src = c.atoms[static_cast<size_t>(site.firstAtom + k)];
-        AtomRecord atom;
-        atom.site = src.site;
-        atom.atomType = site.atomType;
-        std::memcpy(atom.ellipsoidAxes, src.ellipsoidAxes, sizeof atom.ellipsoidAxes);
-        std::memcpy(atom.xyz, src.xyz, sizeof atom.xyz);
-        std::memcpy(atom.cart, src.cart, sizeof atom.cart);
-        atom.pixel[0] = src.pixel[0];
-        atom.pixel[1] = src.pixel[1];
-        atom.flags[0] = src.flags[0];
-        atom.flags[1] = src.flags[1];
-        cell.push_back(std::move(atom));
-      }
+      for (int32_t k = 0; k < site.atomsPerCell; k++)
+        cell.push_back(FirstCellAtom(c.atoms[static_cast<size_t>(site.firstAtom + k)], site));
     }
   } catch (const std::bad_alloc &) {
     if (MemoryFailuresPass())
       throw;
     MyCFStopAlert("Memory error when attempting to copy the unit cell");
     return std::nullopt;
+  }
+  return cell;
+}
+
+bool AtomsAreFirstUnitCell(const CrystalRec &c) {
+  if (UsableAtomCount(c) != c.atomsPerCell || !SiteRunsFitAtoms(c))
+    return false;
+  int64_t next = 0;
+  for (int32_t s = 0; s < UsableSiteCount(c); s++) {
+    const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+    if (site.atomsPerCell > 0 && site.firstAtom != next)
+      return false;
+    next += site.atomsPerCell;
+  }
+  return true;
+}
+
+std::vector<AtomRecord> TakeFirstUnitCell(CrystalRec *crystal) {
+  CrystalRec &c = *crystal;
+  std::vector<AtomRecord> cell = std::move(c.atoms);
+  c.atoms.clear();
+  cell.resize(static_cast<size_t>(c.atomsPerCell));
+  for (int32_t s = 0; s < UsableSiteCount(c); s++) {
+    const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+    for (int32_t k = 0; k < site.atomsPerCell; k++) {
+      AtomRecord &atom = cell[static_cast<size_t>(site.firstAtom + k)];
+      atom = FirstCellAtom(atom, site);
+    }
   }
   return cell;
 }

@@ -121,6 +121,13 @@ bool TileUnitCellContents(std::span<const AtomRecord> firstCell, std::span<AtomR
 // The first cell: per site, its atoms-per-cell atoms from its first atom,
 // reset to the site's atom type, visible, without flags, polyhedron or bonds.
 std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *crystal);
+// Whether the atoms are the first cell itself: each site's atoms-per-cell
+// atoms, sites in order, and no more.
+bool AtomsAreFirstUnitCell(const CrystalRec &c);
+// The first cell as ExtractFirstUnitCell makes it, made of the atoms
+// themselves, which leave the structure: no copy is made. The atoms are the
+// first cell (AtomsAreFirstUnitCell).
+std::vector<AtomRecord> TakeFirstUnitCell(CrystalRec *crystal);
 // Whether any of the atoms has something CopyAtomAttributesToCrystal would
 // carry over.
 bool AnyAtomAttributesToCopy(const AtomRecord *atoms, int32_t count);

@@ -269,6 +269,60 @@ TEST(Tiling, AnInconsistentRecordYieldsNoFirstCell) {
   EXPECT_EQ(c.atomCount, 4); // nothing was destroyed
 }
 
+// Taking the atoms as the first cell gives the records a copy of it gets,
+// and only where the atoms are that cell in site order.
+TEST(Tiling, AtomsThatAreTheFirstCellBecomeItAsItsCopyWould) {
+  struct Case {
+    const char *what;
+    void (*change)(CrystalRec &);
+    bool first;
+  };
+  const Case cases[] = {
+      {"as built", [](CrystalRec &) {}, true},
+      {"bonds, a flag and a type of its own",
+       [](CrystalRec &c) {
+         c.atoms[1].bonds = {0, 2};
+         c.atoms[1].bondCount = 2;
+         c.atoms[2].flags[1] = 7;
+         c.atoms[0].atomType = 1;
+         c.atoms[3].pixel[0] = 12;
+       },
+       true},
+      {"sites out of order",
+       [](CrystalRec &c) {
+         c.sites[0].firstAtom = 2;
+         c.sites[1].firstAtom = 0;
+       },
+       false},
+      {"an atom beyond the cell", [](CrystalRec &c) { c.atomsPerCell = 3; c.sites[1].atomsPerCell = 1; }, false},
+      {"a run past the atoms", [](CrystalRec &c) { c.sites[1].firstAtom = 3; }, false},
+  };
+  for (const Case &t : cases) {
+    CrystalRec c;
+    MakeCrystal(c, {"Na", "Cl"}, 2);
+    t.change(c);
+    ASSERT_EQ(AtomsAreFirstUnitCell(c), t.first) << t.what;
+    if (!t.first)
+      continue;
+    const std::optional<std::vector<AtomRecord>> copy = ExtractFirstUnitCell(&c);
+    ASSERT_TRUE(copy) << t.what;
+    const std::vector<AtomRecord> taken = TakeFirstUnitCell(&c);
+    EXPECT_TRUE(c.atoms.empty()) << t.what;
+    ASSERT_EQ(taken.size(), copy->size()) << t.what;
+    for (size_t k = 0; k < taken.size(); k++) {
+      const AtomRecord &a = taken[k], &b = (*copy)[k];
+      EXPECT_EQ(a.site, b.site) << t.what << k;
+      EXPECT_EQ(a.atomType, b.atomType) << t.what << k;
+      EXPECT_EQ(a.bondCount, 0u) << t.what << k;
+      EXPECT_TRUE(a.bonds.empty()) << t.what << k;
+      EXPECT_EQ(a.flags[1], b.flags[1]) << t.what << k;
+      EXPECT_EQ(a.pixel[0], b.pixel[0]) << t.what << k;
+      EXPECT_EQ(0, std::memcmp(a.xyz, b.xyz, sizeof a.xyz)) << t.what << k;
+      EXPECT_EQ(0, std::memcmp(a.cart, b.cart, sizeof a.cart)) << t.what << k;
+    }
+  }
+}
+
 TEST(MoleculeDelete, DeletingAnAtomRenumbersBondsPolyhedraVectorsAndSites) {
   CrystalRec c;
   MakeMolecule(c, {"C ", "N ", "C ", "O "});
