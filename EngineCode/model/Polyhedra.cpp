@@ -1003,6 +1003,8 @@ private:
           for (uint32_t k = cellStart_[index], end = cellStart_[index + static_cast<size_t>(run)]; k < end; ++k) {
             const Near &near = near_[k];
             const float dmax = maxOf[near.kind];
+            if (dmax < 0.0f)
+              continue;
             float d[3];
             float cart[3];
             const float *place = near.cart; // the image's Cartesian position
@@ -1020,7 +1022,7 @@ private:
             const double distSq = double(d[0]) * d[0] + double(d[1]) * d[1] + double(d[2]) * d[2];
             // The tests joined without a branch between them: most atoms met
             // fail one.
-            if ((dmax < 0.0f) | (std::fabs(d[0]) > dmax) | (std::fabs(d[1]) > dmax) | (std::fabs(d[2]) > dmax) |
+            if ((std::fabs(d[0]) > dmax) | (std::fabs(d[1]) > dmax) | (std::fabs(d[2]) > dmax) |
                 (distSq > double(dmax) * double(dmax)))
               continue;
             const Entry &e = entries_[k];
