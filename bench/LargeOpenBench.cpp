@@ -16,6 +16,7 @@
 // bench/open_vs_peers.sh times the same opens as whole ovrender processes
 // beside other tools' reads of the files.
 #include "import/ImportPath.h"
+#include "model/Polyhedra.h"
 #include "render/PlotPipeline.h"
 
 #include "tools/OpenEachIteration.h"
@@ -45,12 +46,18 @@ fs::path Generated(const char *name, bool small) {
   return file;
 }
 
-void Open(benchmark::State &state, const char *name, bool small = false) {
+// The file, or empty with the benchmark stopped when it could not be written.
+fs::path Required(benchmark::State &state, const char *name, bool small) {
   const fs::path file = Generated(name, small);
-  if (file.empty()) {
+  if (file.empty())
     state.SkipWithError("bench/make_open_files.py could not write the file (it needs gemmi and numpy)");
+  return file;
+}
+
+void Open(benchmark::State &state, const char *name, bool small = false) {
+  const fs::path file = Required(state, name, small);
+  if (file.empty())
     return;
-  }
   std::unique_ptr<benchscene::Scene> scene = benchscene::MakeHeadlessScene(1000, 800);
   benchscene::OpenEachIteration(state, *scene, file);
   const CrystalRec &c = *GetWindowCrystal(&scene->record);
@@ -61,8 +68,28 @@ void Open(benchmark::State &state, const char *name, bool small = false) {
   state.counters["bonds"] = bondEnds / 2;
 }
 
+// The open's count of the sites with more atoms within bond reach than
+// bonds, over the structure the file opens to, alone.
+void CrowdedSites(benchmark::State &state, const char *name, bool small = false) {
+  const fs::path file = Required(state, name, small);
+  if (file.empty())
+    return;
+  std::unique_ptr<benchscene::Scene> scene = benchscene::MakeHeadlessScene(1000, 800);
+  if (!OpenStructureFile(&scene->record, file, ImportChoice::TakeFirst)) {
+    state.SkipWithError("the file was not opened");
+    return;
+  }
+  CrystalRec *c = GetWindowCrystal(&scene->record);
+  for (auto _ : state)
+    TellCrowdedSitesAfterBonding(c);
+  state.counters["sites"] = c->siteCount;
+}
+
 } // namespace
 
+BENCHMARK_CAPTURE(CrowdedSites, burkeite46080, "burk1-46080.cif")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CrowdedSites, zsm5Large, "zsm5-4x4x6.cif")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CrowdedSites, zsm5/small, "zsm5-1x1x1.cif", true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Open, waterData, "water-98304.data")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Open, waterGro, "water-98304.gro")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Open, zsm5, "zsm5-3x3x4.cif")->Unit(benchmark::kMillisecond);

@@ -942,7 +942,8 @@ private:
   // per site in counts_ (the sites met in touched_, unsorted); false, with
   // nothing counted, when there is no answer. The grid cells looked at are
   // those the reach covers and `pad` more on every side; the walk ends once
-  // more than `stopAbove` atoms are counted.
+  // more than `stopAbove` atoms (partners, with alternatives) are sure to be
+  // counted, their sum alone then told.
   bool Count(const CrystalRec &c, uint32_t s, double pad, uint32_t stopAbove) {
     touched_.clear();
     const int32_t siteCount = UsableSiteCount(c);
@@ -983,49 +984,88 @@ private:
     uint32_t counted = 0;
     // Each grid cell of the box as a cell of the grid over the cell and the
     // whole-cell translation it lies at, stepped along each axis.
+    // The grid cells along z lie together in the index: a column's cells of
+    // one translation are walked as one run of atoms.
     const GridStep start[3] = {GridStep(lo[0], grid_), GridStep(lo[1], grid_), GridStep(lo[2], grid_)};
+    const float *maxOf = maxOfKind.data();
     for (GridStep x = start[0]; x.at <= hi[0]; x.Next(grid_))
-      for (GridStep y = start[1]; y.at <= hi[1]; y.Next(grid_))
-        for (GridStep z = start[2]; z.at <= hi[2]; z.Next(grid_)) {
+      for (GridStep y = start[1]; y.at <= hi[1]; y.Next(grid_)) {
+        // Each run ends at the last cell asked for or at the grid's end,
+        // where the next translation begins.
+        for (GridStep z = start[2]; z.at <= hi[2]; z.cell = 0, ++z.shift) {
           const int64_t shift[3] = {x.shift, y.shift, z.shift};
+          const int64_t run = std::min(hi[2] - z.at + 1, grid_ - z.cell);
           const size_t index = static_cast<size_t>((x.cell * grid_ + y.cell) * grid_ + z.cell);
-          for (uint32_t k = cellStart_[index]; k < cellStart_[index + 1]; ++k) {
-            const Entry &e = entries_[k];
-            const float dmax = maxOfKind[e.kind];
+          z.at += run;
+          // Where the run lies at no translation, a first-cell atom is met
+          // where it was filed.
+          const bool homeRun = sameOrientation && shift[0] == 0 && shift[1] == 0 && shift[2] == 0;
+          for (uint32_t k = cellStart_[index], end = cellStart_[index + static_cast<size_t>(run)]; k < end; ++k) {
+            const Near &near = near_[k];
+            const float dmax = maxOf[near.kind];
             if (dmax < 0.0f)
               continue;
             float d[3];
             float cart[3];
-            const float *place = cart; // the image's Cartesian position
-            if (sameOrientation && shift[0] == e.whole[0] && shift[1] == e.whole[1] && shift[2] == e.whole[2]) {
-              place = e.cart;
-            } else {
-              const float image[3] = {e.xyz[0] + static_cast<float>(shift[0] - e.whole[0]),
-                                      e.xyz[1] + static_cast<float>(shift[1] - e.whole[1]),
-                                      e.xyz[2] + static_cast<float>(shift[2] - e.whole[2])};
-              MatMul(O, image, cart);
+            const float *place = near.cart; // the image's Cartesian position
+            if (!homeRun || !near.home) {
+              const Entry &e = entries_[k];
+              if (!sameOrientation || shift[0] != e.whole[0] || shift[1] != e.whole[1] || shift[2] != e.whole[2]) {
+                const float image[3] = {e.xyz[0] + static_cast<float>(shift[0] - e.whole[0]),
+                                        e.xyz[1] + static_cast<float>(shift[1] - e.whole[1]),
+                                        e.xyz[2] + static_cast<float>(shift[2] - e.whole[2])};
+                MatMul(O, image, cart);
+                place = cart;
+              }
             }
             VecDiff(place, originCart, d);
-            if (std::fabs(d[0]) > dmax || std::fabs(d[1]) > dmax || std::fabs(d[2]) > dmax)
-              continue;
             const double distSq = double(d[0]) * d[0] + double(d[1]) * d[1] + double(d[2]) * d[2];
-            if (distSq > double(dmax) * double(dmax))
+            // The tests joined without a branch between them: most atoms met
+            // fail one.
+            if ((std::fabs(d[0]) > dmax) | (std::fabs(d[1]) > dmax) | (std::fabs(d[2]) > dmax) |
+                (distSq > double(dmax) * double(dmax)))
               continue;
+            const Entry &e = entries_[k];
             if (e.site == s && distSq < double(kCoordinatingSelfDistance) * double(kCoordinatingSelfDistance))
               continue;
-            if (alternatives_) {
+            // An atom that is no alternative of any is a partner of its
+            // own; the others are counted once all are met.
+            if (alternatives_ && e.mayBeApart) {
               hitAtoms_.push_back(e.atom);
               hitPlaces_.push_back({place[0], place[1], place[2]});
+              if (counted + 1 > stopAbove)
+                return StopPastLimit(e.partnerSite);
               continue;
             }
-            if (counts_[e.site]++ == 0)
-              touched_.push_back(e.site);
-            if (++counted > stopAbove)
-              return true;
+            const uint32_t site = alternatives_ ? e.partnerSite : e.site;
+            if (counts_[site]++ == 0)
+              touched_.push_back(site);
+            if (++counted + (hitAtoms_.empty() ? 0 : 1) > stopAbove)
+              return StopPastLimit(site);
           }
         }
-    if (alternatives_)
-      CountHitPartners(c);
+      }
+    if (!alternatives_)
+      return true;
+    // However the alternatives met join, they make no more partners than
+    // atoms: the count does not pass the limit.
+    if (stopAbove != UINT32_MAX && counted + hitAtoms_.size() <= stopAbove) {
+      hitAtoms_.clear();
+      hitPlaces_.clear();
+      return true;
+    }
+    CountHitPartners(c);
+    return true;
+  }
+
+  // Ends a walk whose count is past its limit: the alternatives met make
+  // at least one partner more, counted under the site of the atom last met
+  // (the sum alone is read of such a count).
+  bool StopPastLimit(uint32_t site) {
+    if (!hitAtoms_.empty() && counts_[site]++ == 0)
+      touched_.push_back(site);
+    hitAtoms_.clear();
+    hitPlaces_.clear();
     return true;
   }
 
@@ -1068,8 +1108,19 @@ private:
     int32_t whole[3]; // their whole-cell parts (0 for a wrapped atom)
     uint32_t atom;    // the first-cell atom
     uint32_t site;
+    // With alternatives among the atoms: whether the atom may be an
+    // alternative of another, and the site its partner is counted under.
+    bool mayBeApart = false;
+    uint32_t partnerSite = 0;
     ElementCode element;
     uint16_t kind; // the element's place in kinds_
+  };
+  // What a query reads of every atom it meets, packed four to a cache line,
+  // in the order of the entries: the rest is read of the atoms it may take.
+  struct Near {
+    float cart[3];
+    uint16_t kind;
+    uint16_t home; // 1 when the atom's whole-cell parts are all 0
   };
 
   // The maximum bond length from an atom of element `from` to each kind of
@@ -1164,10 +1215,22 @@ private:
     std::vector<uint32_t> next(cellStart_.begin(), cellStart_.end() - 1);
     for (const Entry &e : unsorted)
       entries_[next[cellOf(e)]++] = e;
+    near_.resize(entries_.size());
+    for (size_t k = 0; k < entries_.size(); ++k) {
+      const Entry &e = entries_[k];
+      near_[k] = {{e.cart[0], e.cart[1], e.cart[2]}, e.kind,
+                  static_cast<uint16_t>(e.whole[0] == 0 && e.whole[1] == 0 && e.whole[2] == 0)};
+    }
     // Alternatives are judged as the coordination count judges them.
     alternatives_.emplace(*c.derived.Alternatives(c));
     if (!alternatives_->Any())
       alternatives_.reset();
+    if (alternatives_)
+      for (Entry &e : entries_) {
+        const uint32_t known = alternatives_->AtomSite(e.atom);
+        e.mayBeApart = known != SiteAlternatives::kNoSite && alternatives_->SiteMayBeApart(known);
+        e.partnerSite = known != SiteAlternatives::kNoSite ? known : c.atoms[e.atom].site;
+      }
     valid_ = true;
   }
 
@@ -1180,6 +1243,7 @@ private:
   float orientation_[9] = {}; // the orientation the entries' Cartesian positions are in
   int64_t grid_ = 1;
   std::vector<Entry> entries_;
+  std::vector<Near> near_;
   std::vector<uint32_t> cellStart_;
   std::unordered_map<uint32_t, float> pairMax_;
   std::unordered_map<ElementCode, float> reach_;
