@@ -500,7 +500,7 @@ TEST(PlacedWriter, WritesWhatTheAppendingWriterWrites) {
     EXPECT_EQ(std::vector<uint8_t>(room.begin(), room.end() - 1), expected) << what;
     EXPECT_EQ(room.back(), 0xEE) << what;
   };
-  const uint32_t words[2] = {1, 0x0A0B0C0D};
+  const uint32_t words[3] = {1, 0x0A0B0C0D, 0xFFFFFFFE};
   const float axis[3] = {1.0f, -2.0f, 0.5f};
   const Str255 label = MakeStr255("ab");
   const RGBColor colour{1, 2, 0xFEDC};
@@ -508,7 +508,7 @@ TEST(PlacedWriter, WritesWhatTheAppendingWriterWrites) {
   check("short", [](auto &a) { a(int16_t{-2}); }, {0xFE, 0xFF});
   check("word", [](auto &a) { a(uint32_t{0x01020304}); }, {4, 3, 2, 1});
   check("double", [](auto &a) { a(-2.0); }, {0, 0, 0, 0, 0, 0, 0, 0xC0});
-  check("words", [&](auto &a) { a.Words(words, 2); }, {1, 0, 0, 0, 0x0D, 0x0C, 0x0B, 0x0A});
+  check("words", [&](auto &a) { a.Words(words, 3); }, {1, 0, 0, 0, 0x0D, 0x0C, 0x0B, 0x0A, 0xFE, 0xFF, 0xFF, 0xFF});
   check("floats", [&](auto &a) { Xfer(a, axis); }, {0, 0, 0x80, 0x3F, 0, 0, 0, 0xC0, 0, 0, 0, 0x3F});
   check("label", [&](auto &a) { Xfer(a, label); }, {2, 'a', 'b'});
   check("colour", [&](auto &a) { Xfer(a, colour); }, {1, 0, 2, 0, 0xDC, 0xFE});
