@@ -17,7 +17,6 @@
 #include "window/MainWindowData.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
