@@ -17,11 +17,12 @@
 #include "window/MainWindowData.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
 #include <system_error>
@@ -190,6 +191,13 @@ public:
     map_.push_back({tag_, static_cast<uint32_t>(start_), static_cast<uint32_t>(length)});
   }
   FileBuffer &buffer() { return buf_; }
+  // Room for `bytes` more of the section, to be written in place: where it
+  // starts in the buffer.
+  size_t Room(size_t bytes) {
+    const size_t at = buf_.out.size();
+    buf_.out.resize(at + bytes);
+    return at;
+  }
   // Room for about `bytes` in all, so that a large document is not copied
   // as it grows.
   void Reserve(size_t bytes) { buf_.out.reserve(bytes); }
@@ -572,133 +580,150 @@ void CopyWindowSettings(MainWindowData &data, DocumentWindowSettings &w, bool to
 // the encoding makes none, on any thread.
 const Polyhedron *StoredPolyhedron(const CrystalRec &c, const AtomRecord &t) { return AtomPolyhedronAsHeld(c, t); }
 
-// What an atom takes in the atoms section, and its polyhedron (if any) in
-// the polyhedra section, at most.
-size_t AtomBytes(const CrystalRec &, const AtomRecord &t) { return kMinAtomBytes + 4 * t.bonds.size(); }
-size_t PolyhedronBytes(const CrystalRec &c, const AtomRecord &t) {
-  const Polyhedron *p = StoredPolyhedron(c, t);
-  if (!p)
-    return 0;
-  size_t bytes = kMinPolyhedronBytes + 4;
-  for (const PolyFace &f : p->faces)
-    bytes += 4 + 4 * f.vertices.size();
-  return bytes;
+// The bonds of an atom that the atoms section holds: as many as it really
+// has.
+uint32_t StoredBondCount(const AtomRecord &t) {
+  return static_cast<uint32_t>(UsableRecords(t.bonds.size(), static_cast<int32_t>(t.bondCount)));
+}
+
+// What the atoms [from, to) take in the atoms section and in the polyhedra
+// section, and how many polyhedra they hold.
+struct AtomsLayout {
+  size_t atomBytes = 0;
+  size_t polyhedronBytes = 0;
+  size_t polyhedra = 0;
+
+  AtomsLayout &operator+=(const AtomsLayout &o) {
+    atomBytes += o.atomBytes;
+    polyhedronBytes += o.polyhedronBytes;
+    polyhedra += o.polyhedra;
+    return *this;
+  }
+};
+
+AtomsLayout MeasureAtoms(const CrystalRec &c, size_t from, size_t to) {
+  AtomsLayout layout;
+  layout.atomBytes = (to - from) * kMinAtomBytes;
+  for (size_t k = from; k < to; k++) {
+    const AtomRecord &t = c.atoms[k];
+    layout.atomBytes += 4 * size_t{StoredBondCount(t)};
+    const Polyhedron *p = StoredPolyhedron(c, t);
+    if (!p)
+      continue;
+    layout.polyhedra++;
+    layout.polyhedronBytes += kMinPolyhedronBytes + 4 * p->faces.size();
+    for (const PolyFace &f : p->faces)
+      layout.polyhedronBytes += 4 * f.vertices.size();
+  }
+  return layout;
 }
 
 // About the size of the document: the atoms, their bonds and polyhedra
 // exactly, the rest generously.
-size_t EstimatedDocumentBytes(const CrystalRec &c, const DocumentExtras &extras) {
+size_t EstimatedDocumentBytes(const CrystalRec &c, const DocumentExtras &extras, const AtomsLayout &atoms) {
   size_t bytes = 64 * 1024 + 2 * (extras.notes.size() + extras.styledNotes.size()) + extras.preview.size();
   bytes += c.sites.size() * 256 + c.vectors.size() * 128 + c.textBoxes.size() * 512;
-  for (const AtomRecord &t : c.atoms)
-    bytes += AtomBytes(c, t) + PolyhedronBytes(c, t);
-  return bytes;
+  return bytes + atoms.atomBytes + atoms.polyhedronBytes;
 }
 
 // Asked by an encoder every so many records: true to give up.
 using PieceStop = std::function<bool()>;
-// How long the main thread sleeps between steps of its task while it waits
-// for the encoding threads.
+// How long the main thread sleeps at most between steps of its task while
+// it waits for the encoding threads.
 constexpr int kWaitStepMilliseconds = 2;
 
-// A buffer with room for what `bytes` says the atoms [from, to) take.
-FileBuffer BufferFor(const CrystalRec &c, size_t from, size_t to,
-                     size_t (*bytes)(const CrystalRec &, const AtomRecord &)) {
-  size_t total = 0;
-  for (size_t k = from; k < to; k++)
-    total += bytes(c, c.atoms[k]);
-  FileBuffer b;
-  b.out.reserve(total);
-  return b;
-}
+// Where the atoms of a range end once written: in the atoms section and in
+// the polyhedra section; none when the writing gave up.
+struct PlacedEnds {
+  uint8_t *atoms = nullptr;
+  uint8_t *polyhedra = nullptr;
+};
 
-// The atoms [from, to) as the atoms section holds them: each atom's fields
-// and its bonds (as many as it really has).
-std::vector<uint8_t> EncodeAtoms(const CrystalRec &c, size_t from, size_t to, const PieceStop &stop) {
-  FileBuffer b = BufferFor(c, from, to, AtomBytes);
-  SectionWriter a{b};
+// The atoms [from, to) written into the room made for them (MeasureAtoms):
+// each atom's fields and its bonds at `atoms`, each of their polyhedra after
+// its atom's number at `polyhedra`.
+PlacedEnds PlaceAtoms(const CrystalRec &c, size_t from, size_t to, uint8_t *atoms, uint8_t *polyhedra,
+                      const PieceStop &stop) {
+  PlacedWriter a{atoms};
+  PlacedWriter p{polyhedra};
   for (size_t k = from; k < to; k++) {
     if ((k - from) % kDocumentRecordsPerStep == kDocumentRecordsPerStep - 1 && stop())
       return {};
     const AtomRecord &t = c.atoms[k];
-    const uint32_t bonds = static_cast<uint32_t>(UsableRecords(t.bonds.size(), static_cast<int32_t>(t.bondCount)));
+    const uint32_t bonds = StoredBondCount(t);
     XferAtom(a, t, bonds);
     a.Words(t.bonds.data(), bonds);
-  }
-  return std::move(b.out);
-}
-
-// The polyhedra of the atoms [from, to), each after its atom's number.
-std::vector<uint8_t> EncodePolyhedra(const CrystalRec &c, size_t from, size_t to, const PieceStop &stop) {
-  FileBuffer b = BufferFor(c, from, to, PolyhedronBytes);
-  SectionWriter a{b};
-  for (size_t k = from; k < to; k++) {
-    if ((k - from) % kDocumentRecordsPerStep == kDocumentRecordsPerStep - 1 && stop())
-      return {};
-    const Polyhedron *p = StoredPolyhedron(c, c.atoms[k]);
-    if (!p)
+    const Polyhedron *poly = StoredPolyhedron(c, t);
+    if (!poly)
       continue;
     const uint32_t atom = static_cast<uint32_t>(k);
-    const uint32_t faceCount = static_cast<uint32_t>(p->faces.size());
-    XferAll(a, atom, p->centreAtom, p->flag, p->vertexCount, faceCount);
-    for (const PolyFace &f : p->faces) {
+    const uint32_t faceCount = static_cast<uint32_t>(poly->faces.size());
+    XferAll(p, atom, poly->centreAtom, poly->flag, poly->vertexCount, faceCount);
+    for (const PolyFace &f : poly->faces) {
       const uint32_t vc = static_cast<uint32_t>(f.vertices.size());
-      Xfer(a, vc);
-      a.Words(f.vertices.data(), vc);
+      Xfer(p, vc);
+      p.Words(f.vertices.data(), vc);
     }
   }
-  return std::move(b.out);
+  return {a.at, p.at};
 }
 
 // Below this many atoms a section is encoded in one piece.
 constexpr size_t kAtomsPerPiece = 32768;
 constexpr unsigned kMaxPieces = 8;
 
-// `encode(from, to, stop)` over [0, count) in ranges taken in order, the
-// ranges after the first on threads of their own when the count is large;
-// the pieces in order. A range whose thread cannot start is encoded here.
+// How many ranges `count` atoms are encoded in.
+size_t PieceCount(size_t count) {
+  return std::clamp<size_t>(count / kAtomsPerPiece, 1,
+                            std::clamp(std::thread::hardware_concurrency(), 1u, kMaxPieces));
+}
+
+// `work(piece, from, to, stop)` over [0, count) in `pieces` ranges taken in
+// order, the ranges after the first on threads of their own; what each
+// answered, in order. A range whose thread cannot start is worked here.
 // `stop()` answers whether to give up: on the main thread it steps the
 // document task (if any), on the others it reads the task's flag; the main
 // thread steps the task while it waits for the others. None when the task
 // was stopped.
-template <class Encode>
-std::optional<std::vector<std::vector<uint8_t>>> EncodeInPieces(size_t count, const Encode &encode) {
-  const size_t pieces =
-      std::clamp<size_t>(count / kAtomsPerPiece, 1, std::clamp(std::thread::hardware_concurrency(), 1u, kMaxPieces));
-  std::vector<std::vector<uint8_t>> out(pieces);
+template <class Work>
+auto InPieces(size_t count, size_t pieces, const Work &work)
+    -> std::optional<std::vector<decltype(work(size_t{}, size_t{}, size_t{}, PieceStop{}))>> {
+  std::vector<decltype(work(size_t{}, size_t{}, size_t{}, PieceStop{}))> out(pieces);
   const auto bound = [&](size_t piece) { return count * piece / pieces; };
   DocumentTask *task = DocumentTask::Current();
   const PieceStop onMain = [task] { return task && task->Step(); };
   const PieceStop onWorker = [task] { return task && task->Stopped(); };
-  std::atomic<size_t> finished{0};
+  std::mutex mutex;
+  std::condition_variable done;
+  size_t finished = 0;
   std::vector<std::thread> workers;
   for (size_t piece = 1; piece < pieces; piece++) {
     try {
       workers.emplace_back([&, piece] {
-        out[piece] = encode(bound(piece), bound(piece + 1), onWorker);
-        finished.fetch_add(1, std::memory_order_release);
+        out[piece] = work(piece, bound(piece), bound(piece + 1), onWorker);
+        const std::lock_guard<std::mutex> lock(mutex);
+        finished++;
+        done.notify_one();
       });
     } catch (const std::system_error &) {
-      out[piece] = encode(bound(piece), bound(piece + 1), onMain);
+      out[piece] = work(piece, bound(piece), bound(piece + 1), onMain);
     }
   }
-  out[0] = encode(0, bound(1), onMain);
-  while (task && finished.load(std::memory_order_acquire) < workers.size()) {
-    task->Step();
-    std::this_thread::sleep_for(std::chrono::milliseconds(kWaitStepMilliseconds));
+  out[0] = work(0, 0, bound(1), onMain);
+  if (task) {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!done.wait_for(lock, std::chrono::milliseconds(kWaitStepMilliseconds),
+                          [&] { return finished == workers.size(); })) {
+      lock.unlock();
+      task->Step();
+      lock.lock();
+    }
   }
   for (std::thread &worker : workers)
     worker.join();
   if (task && task->Stopped())
     return std::nullopt;
   return out;
-}
-
-void AppendPieces(FileBuffer &b, std::vector<std::vector<uint8_t>> pieces) {
-  for (std::vector<uint8_t> &piece : pieces) {
-    BufferWriteBytes(b, piece.data(), piece.size());
-    piece = {};
-  }
 }
 
 void Alert(std::string_view message, std::string_view explanation) { MyCFStopAlert(message, explanation); }
@@ -715,10 +740,22 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
   const size_t siteCount = UsableSiteSize(c);
   const bool givenModes =
       roles == PendingRoles::kKept && layers.PolyhedraDue() && layers.ModesBeforeRoles().size() == siteCount;
+  // The atoms and their polyhedra are measured first, so that the document
+  // has room for them at once and each range of them is written in place.
+  const size_t nAtoms = UsableAtomSize(c);
+  const size_t pieces = PieceCount(nAtoms);
+  const auto layouts = InPieces(nAtoms, pieces, [&c](size_t, size_t from, size_t to, const PieceStop &) {
+    return MeasureAtoms(c, from, to);
+  });
+  if (!layouts)
+    return {};
+  AtomsLayout atoms;
+  for (const AtomsLayout &piece : *layouts)
+    atoms += piece;
   DocumentWriter w(c.molecule ? kMoleculeDocumentType : kCrystalDocumentType);
   FileBuffer &b = w.buffer();
   SectionWriter a{b};
-  w.Reserve(EstimatedDocumentBytes(c, extras));
+  w.Reserve(EstimatedDocumentBytes(c, extras, atoms));
 
   w.Begin(kTagCrystal);
   XferCrystalHeader(a, c);
@@ -770,29 +807,30 @@ std::vector<uint8_t> EncodeCrystalDocument(const CrystalRec &crystal, const Docu
                UsableRecords(c.customBondSpecs.size(), c.customBondSpecCount),
                [](auto &ar, auto &s) { XferCustomBond(ar, s); });
 
-  const size_t nAtoms = UsableAtomSize(c);
   w.Begin(kTagAtoms);
   BufferWriteU32(b, static_cast<uint32_t>(nAtoms));
-  auto atoms = EncodeInPieces(
-      nAtoms, [&c](size_t from, size_t to, const PieceStop &stop) { return EncodeAtoms(c, from, to, stop); });
-  if (!atoms)
-    return {};
-  AppendPieces(b, std::move(*atoms));
+  const size_t atomsAt = w.Room(atoms.atomBytes);
   w.End();
-
-  const size_t polyhedra = static_cast<size_t>(
-      std::count_if(c.atoms.begin(), c.atoms.begin() + static_cast<ptrdiff_t>(nAtoms),
-                    [&c](const AtomRecord &t) { return StoredPolyhedron(c, t) != nullptr; }));
-  if (polyhedra > 0) {
+  size_t polyhedraAt = 0;
+  if (atoms.polyhedra > 0) {
     w.Begin(kTagPolyhedra);
-    BufferWriteU32(b, static_cast<uint32_t>(polyhedra));
-    auto encoded = EncodeInPieces(
-        nAtoms, [&c](size_t from, size_t to, const PieceStop &stop) { return EncodePolyhedra(c, from, to, stop); });
-    if (!encoded)
-      return {};
-    AppendPieces(b, std::move(*encoded));
+    BufferWriteU32(b, static_cast<uint32_t>(atoms.polyhedra));
+    polyhedraAt = w.Room(atoms.polyhedronBytes);
     w.End();
   }
+  // Each range starts where the ranges before it end.
+  std::vector<PlacedEnds> starts(pieces);
+  PlacedEnds next{b.out.data() + atomsAt, b.out.data() + polyhedraAt};
+  for (size_t piece = 0; piece < pieces; piece++) {
+    starts[piece] = next;
+    next.atoms += (*layouts)[piece].atomBytes;
+    next.polyhedra += (*layouts)[piece].polyhedronBytes;
+  }
+  const auto ends = InPieces(nAtoms, pieces, [&](size_t piece, size_t from, size_t to, const PieceStop &stop) {
+    return PlaceAtoms(c, from, to, starts[piece].atoms, starts[piece].polyhedra, stop);
+  });
+  if (!ends)
+    return {};
 
   WriteCounted(w, kTagVectors, c.vectors, UsableRecords(c.vectors.size(), c.vectorCount),
                [](auto &ar, auto &v) { XferVector(ar, v); });

@@ -1,6 +1,7 @@
 // One description of each record's stored fields serves both directions:
-// `SectionWriter` appends the fields to a buffer and `SectionReader` reads
-// them back in the same order, so the writer and the reader cannot drift.
+// `SectionWriter` appends the fields to a buffer (`PlacedWriter` writes
+// them into room made for them) and `SectionReader` reads them back in the
+// same order, so the writers and the reader cannot drift.
 #pragma once
 
 #include "FileBuffer.h"
@@ -11,20 +12,23 @@
 #include <cstring>
 #include <type_traits>
 
+// The unsigned number a field is stored as, its bits unchanged.
+inline uint8_t StoredBits(uint8_t v) { return v; }
+inline uint8_t StoredBits(int8_t v) { return static_cast<uint8_t>(v); }
+inline uint8_t StoredBits(char v) { return static_cast<uint8_t>(v); }
+inline uint16_t StoredBits(uint16_t v) { return v; }
+inline uint16_t StoredBits(int16_t v) { return static_cast<uint16_t>(v); }
+inline uint32_t StoredBits(uint32_t v) { return v; }
+inline uint32_t StoredBits(int32_t v) { return static_cast<uint32_t>(v); }
+inline uint32_t StoredBits(float v) { return std::bit_cast<uint32_t>(v); }
+inline uint64_t StoredBits(double v) { return std::bit_cast<uint64_t>(v); }
+
 struct SectionWriter {
   FileBuffer &b;
   static constexpr bool kReading = false;
 
   // The writer only reads what it is given: const records write as well.
-  void operator()(uint8_t v) { Put(v); }
-  void operator()(int8_t v) { Put(static_cast<uint8_t>(v)); }
-  void operator()(char v) { Put(static_cast<uint8_t>(v)); }
-  void operator()(uint16_t v) { Put(v); }
-  void operator()(int16_t v) { Put(static_cast<uint16_t>(v)); }
-  void operator()(uint32_t v) { Put(v); }
-  void operator()(int32_t v) { Put(static_cast<uint32_t>(v)); }
-  void operator()(float v) { Put(std::bit_cast<uint32_t>(v)); }
-  void operator()(double v) { Put(std::bit_cast<uint64_t>(v)); }
+  template <class T> void operator()(T v) { Put(StoredBits(v)); }
   bool ok() const { return b.status == 0; }
   // A run of words, as each would be written alone.
   void Words(const uint32_t *words, size_t count) {
@@ -35,6 +39,7 @@ struct SectionWriter {
         Put(words[k]);
     }
   }
+  void Bytes(const void *bytes, size_t count) { BufferWriteBytes(b, bytes, count); }
 
 private:
   // The value's bytes, least significant first. Large documents write
@@ -52,6 +57,45 @@ private:
     } else {
       BufferWriteBytes(b, raw, sizeof(T));
     }
+  }
+};
+
+// The same fields, in the same layout, written into room made for them
+// beforehand (a run of records whose size is known before it is written,
+// filled on several threads at once): no check and no growth per field, so
+// the caller makes room for exactly what it writes. `at` ends past the last
+// byte written.
+struct PlacedWriter {
+  uint8_t *at;
+  static constexpr bool kReading = false;
+
+  template <class T> void operator()(T v) { Put(StoredBits(v)); }
+  bool ok() const { return true; }
+  // Runs are short (a face's vertices, an atom's bonds): they are copied
+  // two words at a time here rather than through a call each.
+  void Words(const uint32_t *words, size_t count) {
+    if constexpr (std::endian::native == std::endian::little) {
+      for (; count >= 2; count -= 2, words += 2, at += 8)
+        std::memcpy(at, words, 8);
+    }
+    for (; count > 0; count--, words++)
+      Put(*words);
+  }
+  void Bytes(const void *bytes, size_t count) {
+    if (count > 0)
+      std::memcpy(at, bytes, count);
+    at += count;
+  }
+
+private:
+  template <class T> [[gnu::always_inline]] void Put(T v) {
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(at, &v, sizeof(T));
+    } else {
+      for (size_t k = 0; k < sizeof(T); k++)
+        at[k] = static_cast<uint8_t>(v >> (8 * k));
+    }
+    at += sizeof(T);
   }
 };
 
@@ -130,7 +174,7 @@ template <class A, RecordOf<Str255> S> void Xfer(A &a, S &s) {
     if (BufferReadBytes(a.b, s.text, s.len) != 0)
       s.len = 0;
   } else {
-    BufferWriteBytes(a.b, s.text, s.len);
+    a.Bytes(s.text, s.len);
   }
 }
 

@@ -1952,10 +1952,6 @@ public:
     h_ ^= std::rotl(w * 0x87c37b91114253d5ull, 31) * 0x4cf5ad432745937full;
     h_ = std::rotl(h_, 27) * 5 + 0x52dce729;
   }
-  void Add(const float (&v)[3]) {
-    Add(uint64_t{std::bit_cast<uint32_t>(v[0])} << 32 | std::bit_cast<uint32_t>(v[1]));
-    Add(std::bit_cast<uint32_t>(v[2]));
-  }
   // Never 0, which stands for no digest.
   uint64_t Value() const { return h_ ? h_ : 1; }
 
@@ -1963,9 +1959,16 @@ private:
   uint64_t h_ = 0x9e3779b97f4a7c15ull;
 };
 
-// What MakeAtomPolyhedra makes the polyhedra from: every atom's place, site
-// and bonds, the sites' coordination and modes, the flags left pending.
-uint64_t PolyhedraInputs(const CrystalRec &c) {
+// What MakeAtomPolyhedra makes the polyhedra from (every atom's place, site
+// and bonds, the sites' coordination and modes, the flags left pending) as
+// a digest, and how many atoms hold a polyhedron: one pass over the atoms,
+// two 32-bit values to a word.
+struct SaveInputs {
+  uint64_t digest = 0;
+  uint64_t held = 0;
+};
+
+SaveInputs ReadSaveInputs(const CrystalRec &c) {
   WordDigest d;
   const size_t sites = UsableSiteSize(c);
   d.Add(sites);
@@ -1976,49 +1979,55 @@ uint64_t PolyhedraInputs(const CrystalRec &c) {
     d.Add(flag);
   d.Add(c.atoms.size());
   d.Add(UsableAtomSize(c));
+  const auto pair = [](uint32_t high, uint32_t low) { return uint64_t{high} << 32 | low; };
+  uint64_t held = 0;
   for (const AtomRecord &atom : c.atoms) {
-    d.Add(atom.cart);
-    d.Add(uint64_t{atom.site} << 32 | atom.bondCount);
-    d.Add(atom.bonds.size());
-    for (uint32_t b : atom.bonds)
-      d.Add(b);
+    d.Add(pair(std::bit_cast<uint32_t>(atom.cart[0]), std::bit_cast<uint32_t>(atom.cart[1])));
+    d.Add(pair(std::bit_cast<uint32_t>(atom.cart[2]), atom.site));
+    const size_t bonds = atom.bonds.size();
+    d.Add(pair(atom.bondCount, static_cast<uint32_t>(bonds)));
+    const uint32_t *bond = atom.bonds.data();
+    for (size_t k = 0; k + 1 < bonds; k += 2)
+      d.Add(pair(bond[k], bond[k + 1]));
+    if (bonds % 2 != 0)
+      d.Add(bond[bonds - 1]);
+    held += atom.polyhedron.Held() ? 1 : 0;
   }
-  return d.Value();
-}
-
-uint64_t HeldPolyhedra(const CrystalRec &c) {
-  return static_cast<uint64_t>(
-      std::count_if(c.atoms.begin(), c.atoms.end(), [](const AtomRecord &a) { return a.polyhedron.Held(); }));
+  return {d.Value(), held};
 }
 
 } // namespace
 
 PolyhedraForSave::PolyhedraForSave(CrystalRec &crystal)
-    : crystal_(crystal), pending_(crystal.derived.PolyhedraDue()), flags_(crystal.derived.DueFlags()) {
+    : crystal_(crystal), pending_(crystal.derived.PolyhedraDue()) {
   if (!pending_)
     return;
   CrystalRec &c = crystal_;
   DerivedLayers &layers = c.derived;
-  if (layers.SaveInputs() != 0 && !layers.RolesDue() && layers.SaveInputsUntold() &&
-      layers.SaveHeld() == HeldPolyhedra(c) && layers.SaveInputs() == PolyhedraInputs(c)) {
-    layers.SetPolyhedraDue(false); // those held are made from the structure as it stands
-    return;
+  if (layers.SaveInputs() != 0 && !layers.RolesDue() && layers.SaveInputsUntold()) {
+    const SaveInputs now = ReadSaveInputs(c);
+    if (layers.SaveHeld() == now.held && layers.SaveInputs() == now.digest) {
+      layers.SetPolyhedraDue(false); // those held are made from the structure as it stands
+      reused_ = true;
+      return;
+    }
   }
+  flags_ = layers.DueFlags();
   ready_ = DefinePendingPolyhedra(&c);
 }
 
 PolyhedraForSave::~PolyhedraForSave() {
   if (!pending_)
     return;
-  CrystalRec &c = crystal_;
-  DerivedLayers &layers = c.derived;
+  DerivedLayers &layers = crystal_.derived;
   layers.SetPolyhedraDue(true);
+  // Those reused were held, and are still held, for the structure as it
+  // stands: the save changed nothing they were made from.
+  if (reused_)
+    return;
   layers.DueFlags() = std::move(flags_);
-  layers.HoldForSaves(ready_ ? PolyhedraInputs(c) : 0, HeldPolyhedra(c));
-}
-
-const Polyhedron *AtomPolyhedronAsHeld(const CrystalRec &crystal, const AtomRecord &atom) {
-  return !crystal.derived.PolyhedraDue() && atom.polyhedron.value_ ? &*atom.polyhedron.value_ : nullptr;
+  const SaveInputs now = ReadSaveInputs(crystal_);
+  layers.HoldForSaves(ready_ ? now.digest : 0, now.held);
 }
 
 const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom) {

@@ -157,6 +157,7 @@ private:
   CrystalRec &crystal_;
   bool pending_ = false;
   bool ready_ = true;
+  bool reused_ = false;
   std::vector<uint8_t> flags_;
 };
 

@@ -42,20 +42,28 @@ void NoSelectionCaution() {
   MyCFCautionAlert("No atoms selected!", "Please select at least one atom (e.g., by using the arrow tool)");
 }
 
-// The window's structure when it holds atoms, told that the command changes
-// its atoms and bonds; nullptr otherwise.
-CrystalRec *AtomsOf(WindowRef window) {
+// What a command that hides, shows or cuts atoms, or changes what is
+// plotted of them, changes of the structure.
+constexpr uint32_t kChangesAtoms = kChangeAtoms | kChangeBonds;
+// A command that only selects, labels or recolours atoms changes nothing
+// the site roles and polyhedra are made from: the atoms' selection, labels
+// and types are none of their inputs.
+constexpr uint32_t kOnlyMarksAtoms = 0;
+
+// The window's structure when it holds atoms, told what the command changes
+// of it (StructureChange, or'ed); nullptr otherwise.
+CrystalRec *AtomsOf(WindowRef window, uint32_t changes) {
   CrystalRec *c = window ? GetWindowCrystal(window) : nullptr;
   if (!c || AtomSize(*c) == 0)
     return nullptr;
-  NoteStructureChange(c, kChangeAtoms | kChangeBonds);
+  NoteStructureChange(c, changes);
   return c;
 }
 
 // The window's structure when it has atoms and some are selected; otherwise
 // nothing, after telling the user when only the selection is missing.
-CrystalRec *SelectedAtomsOf(WindowRef window) {
-  CrystalRec *c = AtomsOf(window);
+CrystalRec *SelectedAtomsOf(WindowRef window, uint32_t changes) {
+  CrystalRec *c = AtomsOf(window, changes);
   if (c && !CrystalHasSelectedAtoms(c)) {
     NoSelectionCaution();
     return nullptr;
@@ -215,7 +223,7 @@ bool SelectionIsLabelled(const CrystalRec &crystal) {
 // ---- Commands ---------------------------------------------------------------------------
 
 void DoSelectSymmetryRelatedSites(WindowRef window) {
-  CrystalRec *c = AtomsOf(window);
+  CrystalRec *c = AtomsOf(window, kOnlyMarksAtoms);
   if (!c || UsableSiteSize(*c) == 0)
     return;
   std::vector<uint8_t> chosen(UsableSiteSize(*c), 0);
@@ -233,7 +241,7 @@ void DoSelectSymmetryRelatedSites(WindowRef window) {
 }
 
 void DoSelectNeighbours(WindowRef window) {
-  CrystalRec *c = SelectedAtomsOf(window);
+  CrystalRec *c = SelectedAtomsOf(window, kOnlyMarksAtoms);
   if (!c)
     return;
   int64_t total = 0;
@@ -245,7 +253,7 @@ void DoSelectNeighbours(WindowRef window) {
 }
 
 void DoSelectEntireMolecule(WindowRef window) {
-  CrystalRec *c = SelectedAtomsOf(window);
+  CrystalRec *c = SelectedAtomsOf(window, kOnlyMarksAtoms);
   if (!c)
     return;
   const int64_t added = DoSelectRelations(*c);
@@ -278,7 +286,7 @@ void DoInvertSelection(WindowRef window) {
 }
 
 void DoSelectPlot(WindowRef window, bool atoms, bool vectors, bool annotations) {
-  CrystalRec *c = AtomsOf(window);
+  CrystalRec *c = AtomsOf(window, kOnlyMarksAtoms);
   if (!c)
     return;
   if (atoms)
@@ -299,7 +307,7 @@ void DoSelectPlot(WindowRef window, bool atoms, bool vectors, bool annotations) 
 }
 
 void DoCentreOnSelection(WindowRef window) {
-  CrystalRec *c = AtomsOf(window);
+  CrystalRec *c = AtomsOf(window, kChangesAtoms);
   if (!c)
     return;
   float cart[3];
@@ -311,7 +319,7 @@ void DoCentreOnSelection(WindowRef window) {
 }
 
 void ToggleSelectionLabels(WindowRef window) {
-  CrystalRec *c = AtomsOf(window);
+  CrystalRec *c = AtomsOf(window, kOnlyMarksAtoms);
   if (!c || !CrystalHasSelectedAtoms(c))
     return;
   const uint8_t label = SelectionIsLabelled(*c) ? 0 : 1;
@@ -323,7 +331,7 @@ void ToggleSelectionLabels(WindowRef window) {
 }
 
 void HideOtherAtoms(WindowRef window) {
-  CrystalRec *c = SelectedAtomsOf(window);
+  CrystalRec *c = SelectedAtomsOf(window, kChangesAtoms);
   if (!c)
     return;
   DrawWindowSubtitle(window, OVLocalizedString("Hiding_Atoms"));
@@ -339,7 +347,7 @@ void HideOtherAtoms(WindowRef window) {
 }
 
 void HideSelectedAtoms(WindowRef window) {
-  CrystalRec *c = AtomsOf(window);
+  CrystalRec *c = AtomsOf(window, kChangesAtoms);
   if (!c)
     return;
   const size_t atoms = AtomSize(*c);
@@ -360,7 +368,7 @@ void HideSelectedAtoms(WindowRef window) {
 }
 
 void DoHideSelectedAtoms(WindowRef window) {
-  CrystalRec *c = SelectedAtomsOf(window);
+  CrystalRec *c = SelectedAtomsOf(window, kChangesAtoms);
   if (!c)
     return;
   DrawWindowSubtitle(window, OVLocalizedString("Hiding_Atoms"));
@@ -369,7 +377,7 @@ void DoHideSelectedAtoms(WindowRef window) {
 }
 
 void ShowAllAtoms(WindowRef window) {
-  CrystalRec *c = AtomsOf(window);
+  CrystalRec *c = AtomsOf(window, kChangesAtoms);
   if (!c || UsableSiteSize(*c) == 0)
     return;
   DrawWindowSubtitle(window, OVLocalizedString("Showing_All_Atoms"));
@@ -383,10 +391,10 @@ void ShowAllAtoms(WindowRef window) {
   NewPlot(window, false, true);
 }
 
-bool WindowHasSelection(WindowRef window) { return SelectedAtomsOf(window) != nullptr; }
+bool WindowHasSelection(WindowRef window) { return SelectedAtomsOf(window, kOnlyMarksAtoms) != nullptr; }
 
 void HideOtherMolecules(WindowRef window) {
-  CrystalRec *c = SelectedAtomsOf(window);
+  CrystalRec *c = SelectedAtomsOf(window, kChangesAtoms);
   if (!c)
     return;
   DoSelectRelations(*c);
@@ -419,7 +427,7 @@ void DoDeleteAllVectors(WindowRef window) {
 }
 
 void DeleteSelectedVectors(WindowRef window) {
-  CrystalRec *c = AtomsOf(window);
+  CrystalRec *c = AtomsOf(window, kChangesAtoms);
   if (!c)
     return;
   const size_t n = UsableRecords(c->vectors.size(), c->vectorCount);
@@ -453,7 +461,7 @@ void DoResetCustomBonds(WindowRef window) {
 }
 
 void DetachSelectedAtoms(WindowRef window) {
-  CrystalRec *c = SelectedAtomsOf(window);
+  CrystalRec *c = SelectedAtomsOf(window, kChangesAtoms);
   if (!c)
     return;
   const size_t atoms = AtomSize(*c);
@@ -557,7 +565,7 @@ int64_t RecolourSelectedAtoms(CrystalRec &crystal, RGBColor colour) {
 }
 
 void DoChangeAtomColour(WindowRef window) {
-  CrystalRec *c = AtomsOf(window);
+  CrystalRec *c = AtomsOf(window, kOnlyMarksAtoms);
   HostServices *host = GetHostServices();
   if (!c || !host)
     return;

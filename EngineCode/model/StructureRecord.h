@@ -151,8 +151,9 @@ struct CrystalRec;
 // structure's.
 const Polyhedron *AtomPolyhedron(CrystalRec *crystal, const AtomRecord &atom);
 // The same as the structure holds it, making none: none while its polyhedra
-// are pending. What writes the structure out as it stands reads this.
-const Polyhedron *AtomPolyhedronAsHeld(const CrystalRec &crystal, const AtomRecord &atom);
+// are pending. What writes the structure out as it stands reads this, once
+// for each atom: it is defined with the structure record, below.
+inline const Polyhedron *AtomPolyhedronAsHeld(const CrystalRec &crystal, const AtomRecord &atom);
 
 // A site's polyhedron display mode: the one way a built structure's modes
 // are read. Roles left to be derived when first needed (BondsMade,
@@ -516,6 +517,10 @@ struct CrystalRec {
   float lastPlotDuration = 0.0f;           // seconds
   uint32_t stereoImageInProgress = 0;      // 0 single, 2 first, 1 second image
 };
+
+inline const Polyhedron *AtomPolyhedronAsHeld(const CrystalRec &crystal, const AtomRecord &atom) {
+  return !crystal.derived.PolyhedraDue() && atom.polyhedron.value_ ? &*atom.polyhedron.value_ : nullptr;
+}
 
 // ---- Records in use ----------------------------------------------------------------
 

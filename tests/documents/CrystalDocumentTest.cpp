@@ -3,6 +3,7 @@
 #include "DocumentTestSupport.h"
 
 #include "documents/CrystalDocument.h"
+#include "documents/DocumentArchive.h"
 #include "documents/FileBuffer.h"
 #include "Polyhedra.h"
 #include "SymmetryCards.h"
@@ -481,6 +482,36 @@ TEST(FileBuffer, ReadsStopAtTheEndAndWritesAtTheCapacity) {
   EXPECT_EQ(BufferWriteU32(w, 1), 0);
   EXPECT_EQ(BufferWriteU32(w, 2), kBufferWriteOverrun);
   EXPECT_EQ(w.out.size(), 4u);
+}
+
+// Fields written into room made for them take the bytes the appending
+// writer gives them (little-endian, as laid out by hand here), and the
+// writer ends just past them.
+TEST(PlacedWriter, WritesWhatTheAppendingWriterWrites) {
+  const auto check = [](const char *what, const auto &write, const std::vector<uint8_t> &expected) {
+    FileBuffer b;
+    SectionWriter appending{b};
+    write(appending);
+    EXPECT_EQ(b.out, expected) << what;
+    std::vector<uint8_t> room(expected.size() + 1, 0xEE);
+    PlacedWriter placed{room.data()};
+    write(placed);
+    EXPECT_EQ(placed.at, room.data() + expected.size()) << what;
+    EXPECT_EQ(std::vector<uint8_t>(room.begin(), room.end() - 1), expected) << what;
+    EXPECT_EQ(room.back(), 0xEE) << what;
+  };
+  const uint32_t words[3] = {1, 0x0A0B0C0D, 0xFFFFFFFE};
+  const float axis[3] = {1.0f, -2.0f, 0.5f};
+  const Str255 label = MakeStr255("ab");
+  const RGBColor colour{1, 2, 0xFEDC};
+  check("byte", [](auto &a) { a(uint8_t{0xAB}); }, {0xAB});
+  check("short", [](auto &a) { a(int16_t{-2}); }, {0xFE, 0xFF});
+  check("word", [](auto &a) { a(uint32_t{0x01020304}); }, {4, 3, 2, 1});
+  check("double", [](auto &a) { a(-2.0); }, {0, 0, 0, 0, 0, 0, 0, 0xC0});
+  check("words", [&](auto &a) { a.Words(words, 3); }, {1, 0, 0, 0, 0x0D, 0x0C, 0x0B, 0x0A, 0xFE, 0xFF, 0xFF, 0xFF});
+  check("floats", [&](auto &a) { Xfer(a, axis); }, {0, 0, 0x80, 0x3F, 0, 0, 0, 0xC0, 0, 0, 0, 0x3F});
+  check("label", [&](auto &a) { Xfer(a, label); }, {2, 'a', 'b'});
+  check("colour", [&](auto &a) { Xfer(a, colour); }, {1, 0, 2, 0, 0xDC, 0xFE});
 }
 
 TEST(LineReaders, EveryLineEndAndNoCharacterLost) {

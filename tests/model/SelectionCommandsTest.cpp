@@ -332,6 +332,39 @@ TEST(SelectionCommands, ChangeAtomColourAsksAndCancelChangesNothing) {
   EXPECT_TRUE(w.modified());
 }
 
+// Selecting, labelling and recolouring atoms changes nothing the site
+// roles and polyhedra are made from, so the polyhedra a save made stay
+// held for the next; hiding atoms does.
+TEST(SelectionCommands, OnlyCommandsThatChangeTheAtomsTellAChange) {
+  const struct {
+    const char *name;
+    std::function<void(WindowRef)> command;
+    bool tells;
+  } rows[] = {
+      {"neighbours", DoSelectNeighbours, false},
+      {"molecule", DoSelectEntireMolecule, false},
+      {"related sites", DoSelectSymmetryRelatedSites, false},
+      {"everything", [](WindowRef window) { DoSelectPlot(window, true, true, true); }, false},
+      {"labels", ToggleSelectionLabels, false},
+      {"is there a selection", [](WindowRef window) { WindowHasSelection(window); }, false},
+      {"colour", DoChangeAtomColour, false},
+      {"hide", DoHideSelectedAtoms, true},
+  };
+  FakeHost host;
+  host.pickedColors.push_back(RGBColor{0, 0, 65535});
+  TestWindow w(host);
+  CrystalRec &c = w.crystal();
+  Molecule(c, 5, ChainBonds(5));
+  SortIndexOfVisibleAtoms(c);
+  for (const auto &row : rows) {
+    c.atoms[2].selected = 1;
+    const InputRevisions before = c.derived.Revisions();
+    row.command(w.ref());
+    EXPECT_EQ(!(c.derived.Revisions() == before), row.tells) << row.name;
+  }
+  EXPECT_EQ(c.atoms[2].visible, 0) << "the last command ran";
+}
+
 TEST(SelectionCommands, SymmetryRelatedSitesAndSelectAll) {
   FakeHost host;
   TestWindow w(host);
