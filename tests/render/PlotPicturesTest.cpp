@@ -5,12 +5,17 @@
 #include "../model/StructureWindowFixture.h"
 #include "SceneSupport.h"
 
+#include "PlotRange.h"
+#include "import/ImportPath.h"
+#include "render/AtomStyles.h"
 #include "render/BondDrawing.h"
+#include "render/HiddenPrimitives.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 using namespace ovgfx;
@@ -200,4 +205,54 @@ TEST(PlotPictures, TheSurfaceOverlayVeilsTheModelWithClouds) {
   RenderSpheres(&c);
   PlotCrystal(w.ref(), kPlotToWindow);
   EXPECT_EQ(scene::Rgb(Image(w.ref()).Pixel32(100 - 14, 80)), 0u);
+}
+
+// Inside a crystal of many cells most bonds and balls lie behind nearer
+// ones; those painted over wholly are left out, and the picture is the one
+// drawn with every one of them, pixel for pixel. Balls and bonds that let
+// what is beneath show through (translucent balls) leave out nothing
+// behind them.
+TEST(PlotPictures, WhatNearerBondsAndBallsPaintOverIsLeftOutOfTheSamePicture) {
+  struct Case {
+    const char *name;
+    int16_t bondStyle;
+    uint32_t ballStyle;
+    float bondRadius; // share of the smallest atom radius
+    bool leavesOut;
+  };
+  const Case cases[] = {
+      {"one lit strip a bond", kBondPhotoRendered, AtomStylePhotoRendered, 0.6f, true},
+      {"many lit strips", kBondPhotoRendered, AtomStylePhotoRendered, 1.5f, true},
+      {"lit bands of two colours", kBondPhotoTwinBand, AtomStylePhotoRendered, 1.5f, true},
+      {"flat cylinders", kBondPlain, AtomStylePhotoRendered, 0.6f, true},
+      {"translucent balls, nothing seals", kBondPlain, AtomStylePhotoTranslucent, 0.6f, false},
+  };
+  FakeHost host;
+  TestWindow w(host, 300, 240);
+  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Pyrope.ovtx"));
+  ASSERT_TRUE(ReplotWithPlotRange(w.ref(), 0.0f, 2.0f, 0.0f, 2.0f, 0.0f, 2.0f, true));
+  CrystalRec &c = w.crystal();
+  const float turn[3] = {17.0f, 29.0f, 3.0f};
+  RotateXYZ(&c, turn);
+  c.depthFading = 0;
+  c.perspective = 0;
+  ASSERT_GE(size_t(c.sortIndexCount), kHiddenPrimitivesFromAtoms);
+  for (const Case &k : cases) {
+    c.defaultBondStyle = k.bondStyle;
+    for (int i = 0; i < c.bondSpecCount; i++)
+      c.bondSpecs[size_t(i)].style = k.bondStyle;
+    for (SphereRecord &type : c.spheres)
+      type.style = k.ballStyle;
+    c.bondRadius = k.bondRadius;
+    RenderSpheres(&c);
+    SetHiddenPrimitivesSkipped(false);
+    PlotCrystal(w.ref(), kPlotToWindow);
+    const PixelBuffer &px = Image(w.ref());
+    const std::vector<uint8_t> whole(px.BaseAddr(), px.BaseAddr() + px.ByteCount());
+    SetHiddenPrimitivesSkipped(true);
+    PlotCrystal(w.ref(), kPlotToWindow);
+    const PixelBuffer &skipped = Image(w.ref());
+    EXPECT_TRUE(std::equal(whole.begin(), whole.end(), skipped.BaseAddr())) << k.name;
+    EXPECT_EQ(LastHiddenBondCount() > 0, k.leavesOut) << k.name;
+  }
 }
