@@ -33,6 +33,11 @@ constexpr float kShortestSealedStrip = 0.5f;
 // for the rounding of the points it is measured from.
 constexpr float kFootprintMargin = 0.25f;
 
+// Pictures whose balls and bonds paint each pixel of their box fewer times
+// than this on average are drawn without the pass: too little lies behind
+// to pay for it.
+constexpr double kPaintedOverForPass = 10.0;
+
 // How many entries ahead of the pass an atom's record, and its bond list,
 // are asked for.
 constexpr size_t kRecordsAhead = 8;
@@ -101,7 +106,7 @@ class Rectangle {
 public:
   Rectangle(RealPoint p, RealPoint q, float across, float beyond) {
     const float dx = q.x - p.x, dy = q.y - p.y;
-    length_ = std::hypot(dx, dy);
+    length_ = std::sqrt(dx * dx + dy * dy);
     const float ex = length_ > 0.0f ? dx / length_ : 1.0f, ey = length_ > 0.0f ? dy / length_ : 0.0f;
     cy_ = (p.y + q.y) / 2.0f;
     const float cx = (p.x + q.x) / 2.0f, along = length_ / 2.0f + beyond;
@@ -348,6 +353,40 @@ struct Ball {
   int dh = 0, dv = 0;
 };
 
+// How many times over, on average, the balls and bonds of the atoms in
+// the index that lie in the picture paint the pixels of their box.
+double PaintedOver(const CrystalRec &c, const std::vector<HiddenPrimitives::Place> &places, float bondRadius,
+                   int32_t width, int32_t height) {
+  const double s = c.plotScale, across = 2.0 * double(bondRadius) * s + 1.0;
+  double painted = 0.0;
+  float lo[2] = {INFINITY, INFINITY}, hi[2] = {-INFINITY, -INFINITY};
+  for (size_t k = 0; k < places.size(); k++) {
+    const HiddenPrimitives::Place &place = places[k];
+    const int16_t *pixel = c.atoms[k].pixel;
+    if (place.position < 0 || pixel[0] < 0 || pixel[0] >= width || pixel[1] < 0 || pixel[1] >= height)
+      continue;
+    for (int d = 0; d < 2; d++) {
+      lo[d] = std::min(lo[d], place.cart[d]);
+      hi[d] = std::max(hi[d], place.cart[d]);
+    }
+    painted += M_PI * double(place.radius) * double(place.radius) * s * s;
+    // Each bond once, from the later of its atoms.
+    const AtomRecord &atom = c.atoms[k];
+    for (size_t b = 0, n = std::min<size_t>(atom.bondCount, atom.bonds.size()); b < n; b++) {
+      const uint32_t other = atom.bonds[b];
+      if (other < k && places[other].position >= 0) {
+        const double dx = double(place.cart[0] - places[other].cart[0]);
+        const double dy = double(place.cart[1] - places[other].cart[1]);
+        painted += across * s * std::sqrt(dx * dx + dy * dy);
+      }
+    }
+  }
+  const double boxWidth = std::min(double(hi[0] - lo[0]) * s + 1.0, double(width));
+  const double boxHeight = std::min(double(hi[1] - lo[1]) * s + 1.0, double(height));
+  const double area = std::max(boxWidth, 1.0) * std::max(boxHeight, 1.0);
+  return std::isfinite(area) ? painted / area : 0.0;
+}
+
 } // namespace
 
 void SetHiddenPrimitivesSkipped(bool skipped) { gSkipped = skipped; }
@@ -374,9 +413,6 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
   if (!Judged(c) || !OnlyCylinders(c) || BondStripCount(c, bondRadius) < 2)
     return;
   const size_t atoms = UsableAtomSize(c);
-  balls_.assign(atoms, 0);
-  bonds_.assign(atoms, 0);
-  SealedPixels mask(dstPixClipBounds);
   const PixelProjector project(c, width, height);
   const float scale = c.plotScale;
   const float rb = std::max(bondRadius, 0.0f);
@@ -405,14 +441,6 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
     region->RectsInto(ballRects[t]);
     opaque[t] = 1;
   }
-  const auto ballSealed = [&](const Ball &ball) {
-    for (const Rect &r : *ball.rects)
-      for (int y = r.top; y < r.bottom; y++)
-        if (!mask.Sealed(y + ball.dv, r.left + ball.dh, r.right - 1 + ball.dh))
-          return false;
-    return true;
-  };
-
   // What the pass reads of every atom, gathered in one run through the
   // records: the walk meets atoms in depth order, which is no order in
   // memory. A hidden atom (or one on a hidden site) has a radius below 0;
@@ -431,6 +459,18 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
   for (size_t i = 0; i < entries; i++)
     if (c.sortIndex[i].kind == kSortItemAtom && c.sortIndex[i].index < atoms)
       places[c.sortIndex[i].index].position = int32_t(i);
+  if (PaintedOver(c, places, rb, width, height) < kPaintedOverForPass)
+    return;
+  balls_.assign(atoms, 0);
+  bonds_.assign(atoms, 0);
+  SealedPixels mask(dstPixClipBounds);
+  const auto ballSealed = [&](const Ball &ball) {
+    for (const Rect &r : *ball.rects)
+      for (int y = r.top; y < r.bottom; y++)
+        if (!mask.Sealed(y + ball.dv, r.left + ball.dh, r.right - 1 + ball.dh))
+          return false;
+    return true;
+  };
   const int32_t uniformBands = UniformLitBands(c);
   // A cylinder of one strip is a rectangle of the bond's width.
   const bool oneStrip = BondStripCount(c, bondRadius) == 2;

@@ -39,17 +39,18 @@ public:
   bool BondHidden(const CrystalRec &crystal, uint32_t atom, uint32_t partner) const;
   size_t HiddenBonds() const { return hiddenBonds_; }
 
-private:
-  std::vector<uint8_t> balls_;  // per atom: 1 when its ball is hidden
-  std::vector<uint64_t> bonds_; // per atom: bit k, its bond k is hidden
   // An atom's view point, drawn radius (below 0 when it is not shown) and
-  // place in the depth-sort index, kept between passes.
+  // place in the depth-sort index (below 0 when it is not there).
   struct Place {
     float cart[3];
     float radius;
     int32_t position;
   };
-  std::vector<Place> places_;
+
+private:
+  std::vector<uint8_t> balls_;  // per atom: 1 when its ball is hidden
+  std::vector<uint64_t> bonds_; // per atom: bit k, its bond k is hidden
+  std::vector<Place> places_;   // kept between passes
   size_t hiddenBonds_ = 0;
 };
 

@@ -4,7 +4,6 @@
 
 #include "../model/StructureWindowFixture.h"
 
-#include "PlotRange.h"
 #include "Polyhedra.h"
 #include "export/PictureExport.h"
 #include "import/ImportPath.h"
@@ -121,8 +120,7 @@ TEST_F(PictureStripsTest, AStripWrittenPictureHasThePixelsOfThePictureDrawnWhole
 // resolution and at twice it.
 TEST_F(PictureStripsTest, BondsAndBallsHiddenBehindNearerOnesLeaveTheStripsAsThePictureDrawnWhole) {
   TestWindow w(host, 230, 170);
-  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Pyrope.ovtx"));
-  ASSERT_TRUE(ReplotWithPlotRange(w.ref(), 0.0f, 2.0f, 0.0f, 2.0f, 0.0f, 2.0f, true));
+  ASSERT_TRUE(OpenPyropeColumn(w.ref(), 5.0f));
   CrystalRec &c = w.crystal();
   c.defaultBondStyle = kBondPhotoRendered;
   for (int k = 0; k < c.bondSpecCount; k++)

@@ -5,8 +5,6 @@
 #include "../model/StructureWindowFixture.h"
 #include "SceneSupport.h"
 
-#include "PlotRange.h"
-#include "import/ImportPath.h"
 #include "render/AtomStyles.h"
 #include "render/BondDrawing.h"
 #include "render/HiddenPrimitives.h"
@@ -15,7 +13,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 using namespace ovgfx;
@@ -229,13 +226,8 @@ TEST(PlotPictures, WhatNearerBondsAndBallsPaintOverIsLeftOutOfTheSamePicture) {
   };
   FakeHost host;
   TestWindow w(host, 300, 240);
-  ASSERT_TRUE(OpenStructureFile(w.ref(), std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Pyrope.ovtx"));
-  ASSERT_TRUE(ReplotWithPlotRange(w.ref(), 0.0f, 2.0f, 0.0f, 2.0f, 0.0f, 2.0f, true));
+  ASSERT_TRUE(OpenPyropeColumn(w.ref(), 8.0f));
   CrystalRec &c = w.crystal();
-  const float turn[3] = {17.0f, 29.0f, 3.0f};
-  RotateXYZ(&c, turn);
-  c.depthFading = 0;
-  c.perspective = 0;
   ASSERT_GE(size_t(c.sortIndexCount), kHiddenPrimitivesFromAtoms);
   for (const Case &k : cases) {
     c.defaultBondStyle = k.bondStyle;
