@@ -121,11 +121,7 @@ TEST_F(PictureStripsTest, AStripWrittenPictureHasThePixelsOfThePictureDrawnWhole
 TEST_F(PictureStripsTest, BondsAndBallsHiddenBehindNearerOnesLeaveTheStripsAsThePictureDrawnWhole) {
   TestWindow w(host, 230, 170);
   ASSERT_TRUE(OpenPyropeColumn(w.ref(), 5.0f));
-  CrystalRec &c = w.crystal();
-  c.defaultBondStyle = kBondPhotoRendered;
-  for (int k = 0; k < c.bondSpecCount; k++)
-    c.bondSpecs[size_t(k)].style = kBondPhotoRendered;
-  c.bondRadius = 0.6f;
+  SetEveryBondStyle(w.crystal(), kBondPhotoRendered, 0.6f);
   for (double resolution : {72.0, 144.0}) {
     EXPECT_EQ(DifferingPixels(w.ref(), 461, 343, resolution, kPNGFileType, 7, SetHiddenPrimitivesSkipped), 0)
         << resolution;

@@ -190,6 +190,15 @@ inline bool OpenPyropeColumn(WindowRef w, float scale) {
   return true;
 }
 
+// Every bond of the structure in one style (a `BondStyle`) and of
+// `radius` times the smallest atom radius.
+inline void SetEveryBondStyle(CrystalRec &c, int16_t style, float radius) {
+  c.defaultBondStyle = style;
+  for (int k = 0; k < c.bondSpecCount; k++)
+    c.bondSpecs[size_t(k)].style = style;
+  c.bondRadius = radius;
+}
+
 inline int32_t CountVisible(const CrystalRec &c) {
   int32_t n = 0;
   for (int32_t k = 0; k < c.atomCount; k++)
