@@ -37,6 +37,7 @@ constexpr float kFootprintMargin = 0.25f;
 // than this on average are drawn without the pass: too little lies behind
 // to pay for it.
 constexpr double kPaintedOverForPass = 10.0;
+constexpr size_t kPaintedOverSamples = 512;
 
 // How many entries ahead of the pass an atom's record, and its bond list,
 // are asked for.
@@ -194,56 +195,6 @@ bool RectangleSealed(const SealedPixels &mask, const Rectangle &r) {
   return true;
 }
 
-bool Finite(const RealPoint *p, size_t n) {
-  for (size_t i = 0; i < n; i++)
-    if (!std::isfinite(p[i].x) || !std::isfinite(p[i].y))
-      return false;
-  return true;
-}
-
-// Seals the pixels the anti-aliased fill of a convex polygon sets whole:
-// those every sub-row span of their row covers from side to side. The left
-// end of the spans runs convex in y and the right end concave, so the
-// first and last sub-rows of a row bound the rest.
-void SealConvexFill(SealedPixels &mask, const RealPoint *p, size_t n) {
-  if (!Finite(p, n))
-    return;
-  struct Edge {
-    float top, bottom, x, slope;
-  };
-  Edge edges[8];
-  size_t count = 0;
-  float top = p[0].y, bottom = p[0].y;
-  for (size_t i = 0; i < n && count < 8; i++) {
-    const RealPoint &a = p[i], &b = p[i + 1 == n ? 0 : i + 1];
-    top = std::min(top, a.y);
-    bottom = std::max(bottom, a.y);
-    if (a.y == b.y)
-      continue;
-    const RealPoint &t = b.y > a.y ? a : b, &u = b.y > a.y ? b : a;
-    edges[count++] = {t.y, u.y, t.x, (u.x - t.x) / (u.y - t.y)};
-  }
-  const float share = 1.0f / float(kPolygonSubRows);
-  const auto span = [&](float ys, float &lo, float &hi) {
-    lo = INFINITY;
-    hi = -INFINITY;
-    for (size_t k = 0; k < count; k++)
-      if (edges[k].top <= ys && ys < edges[k].bottom) {
-        const float x = edges[k].x + (ys - edges[k].top) * edges[k].slope;
-        lo = std::min(lo, x);
-        hi = std::max(hi, x);
-      }
-    return lo < hi;
-  };
-  const int from = std::max(PixelFloor(top), mask.Top()), to = std::min(PixelFloor(bottom), mask.Bottom());
-  for (int y = from; y <= to; y++) {
-    float lo0, hi0, lo1, hi1;
-    if (!span(float(y) + 0.5f * share, lo0, hi0) || !span(float(y) + (float(kPolygonSubRows) - 0.5f) * share, lo1, hi1))
-      continue;
-    mask.Seal(y, PixelCeil(std::max(lo0, lo1) + kSealMargin), PixelFloor(std::min(hi0, hi1) - kSealMargin) - 1);
-  }
-}
-
 // Seals what the fill of a cylinder's one lit strip sets whole: the
 // rectangle round the segment between the pixels of its cut ends, `half`
 // to either side, grown by the half-pixel stroke the fill adds, less
@@ -302,29 +253,6 @@ int32_t LitBands(const CrystalRec &c, uint32_t i, uint32_t j) {
   return style == kBondPhotoTwinBand ? kTwinBands : style == kBondPhotoMultiBand ? kMultiBands : 0;
 }
 
-// A point a fraction f of the way along strip edge k of the outline
-// arrays, in real pixels, as the strips are drawn.
-RealPoint AlongStrip(int32_t k, float f) {
-  return {ub[k].rh + (lb[k].rh - ub[k].rh) * f, ub[k].rv + (lb[k].rv - ub[k].rv) * f};
-}
-
-// Seals what the `bands` lit bands of each strip of the cylinder between
-// view points a and b set.
-void SealCylinder(SealedPixels &mask, const CrystalRec &c, const float a[3], const float b[3], float radiusA,
-                  float radiusB, int32_t bands, float bondRadius, int32_t width, int32_t height) {
-  int16_t n = 0;
-  if (bands == 0 || !MakeBondEnds(&c, a, b, radiusA, radiusB, bondRadius, n, width, height))
-    return;
-  for (int32_t k = 0; k + 1 < n; k++)
-    for (int32_t band = 1; band <= bands; band++) {
-      const float f0 = float(band - 1) / float(bands), f1 = float(band) / float(bands);
-      const RealPoint quad[4] = {AlongStrip(k, f0), AlongStrip(k, f1), AlongStrip(k + 1, f1), AlongStrip(k + 1, f0)};
-      RealPoint grown[4];
-      if (GrownConvexOutline(quad, 4, kHalfStroke, grown))
-        SealConvexFill(mask, grown, 4);
-    }
-}
-
 // 1 when every bond is a plain shaded cylinder, whatever row or custom
 // style it takes; -1 when each bond's style is to be asked.
 int32_t UniformLitBands(const CrystalRec &c) {
@@ -354,37 +282,41 @@ struct Ball {
 };
 
 // How many times over, on average, the balls and bonds of the atoms in
-// the index that lie in the picture paint the pixels of their box.
-double PaintedOver(const CrystalRec &c, const std::vector<HiddenPrimitives::Place> &places, float bondRadius,
-                   int32_t width, int32_t height) {
+// the index that lie in the picture paint the pixels of their box, judged
+// from up to kPaintedOverSamples of them spread through the index.
+double PaintedOver(const CrystalRec &c, float bondRadius, int32_t width, int32_t height) {
+  const size_t entries = UsableRecords(c.sortIndex.size(), c.sortIndexCount), atoms = UsableAtomSize(c);
+  const size_t step = std::max<size_t>(1, entries / kPaintedOverSamples);
   const double s = c.plotScale, across = 2.0 * double(bondRadius) * s + 1.0;
   double painted = 0.0;
-  float lo[2] = {INFINITY, INFINITY}, hi[2] = {-INFINITY, -INFINITY};
-  for (size_t k = 0; k < places.size(); k++) {
-    const HiddenPrimitives::Place &place = places[k];
-    const int16_t *pixel = c.atoms[k].pixel;
-    if (place.position < 0 || pixel[0] < 0 || pixel[0] >= width || pixel[1] < 0 || pixel[1] >= height)
+  size_t sampled = 0;
+  int lo[2] = {INT32_MAX, INT32_MAX}, hi[2] = {INT32_MIN, INT32_MIN};
+  for (size_t i = 0; i < entries; i += step) {
+    const SortIndexEntry &e = c.sortIndex[i];
+    if (e.kind != kSortItemAtom || e.index >= atoms)
       continue;
+    const AtomRecord &atom = c.atoms[e.index];
+    if (atom.pixel[0] < 0 || atom.pixel[0] >= width || atom.pixel[1] < 0 || atom.pixel[1] >= height)
+      continue;
+    sampled++;
     for (int d = 0; d < 2; d++) {
-      lo[d] = std::min(lo[d], place.cart[d]);
-      hi[d] = std::max(hi[d], place.cart[d]);
+      lo[d] = std::min<int>(lo[d], atom.pixel[d]);
+      hi[d] = std::max<int>(hi[d], atom.pixel[d]);
     }
-    painted += M_PI * double(place.radius) * double(place.radius) * s * s;
-    // Each bond once, from the later of its atoms.
-    const AtomRecord &atom = c.atoms[k];
-    for (size_t b = 0, n = std::min<size_t>(atom.bondCount, atom.bonds.size()); b < n; b++) {
-      const uint32_t other = atom.bonds[b];
-      if (other < k && places[other].position >= 0) {
-        const double dx = double(place.cart[0] - places[other].cart[0]);
-        const double dy = double(place.cart[1] - places[other].cart[1]);
-        painted += across * s * std::sqrt(dx * dx + dy * dy);
+    const double r = atom.atomType < UsableSphereSize(c) ? double(c.spheres[atom.atomType].drawnRadius) * s : 0.0;
+    painted += M_PI * r * r;
+    // Half of each bond, the other half being the partner's.
+    for (size_t k = 0, n = std::min<size_t>(atom.bondCount, atom.bonds.size()); k < n; k++)
+      if (atom.bonds[k] < atoms) {
+        const float *other = c.atoms[atom.bonds[k]].cart;
+        const double dx = double(atom.cart[0] - other[0]), dy = double(atom.cart[1] - other[1]);
+        painted += across * s * std::sqrt(dx * dx + dy * dy) / 2.0;
       }
-    }
   }
-  const double boxWidth = std::min(double(hi[0] - lo[0]) * s + 1.0, double(width));
-  const double boxHeight = std::min(double(hi[1] - lo[1]) * s + 1.0, double(height));
-  const double area = std::max(boxWidth, 1.0) * std::max(boxHeight, 1.0);
-  return std::isfinite(area) ? painted / area : 0.0;
+  if (sampled == 0)
+    return 0.0;
+  const double area = double(hi[0] - lo[0] + 1) * double(hi[1] - lo[1] + 1);
+  return painted * double(step) / area;
 }
 
 } // namespace
@@ -392,9 +324,7 @@ double PaintedOver(const CrystalRec &c, const std::vector<HiddenPrimitives::Plac
 void SetHiddenPrimitivesSkipped(bool skipped) { gSkipped = skipped; }
 size_t LastHiddenBondCount() { return gLastHidden; }
 
-bool HiddenPrimitives::BondHidden(const CrystalRec &c, uint32_t atom, uint32_t partner) const {
-  if (atom >= bonds_.size() || bonds_[atom] == 0)
-    return false;
+bool HiddenPrimitives::SlotHidden(const CrystalRec &c, uint32_t atom, uint32_t partner) const {
   const AtomRecord &a = c.atoms[atom];
   const size_t n = std::min<size_t>({a.bondCount, a.bonds.size(), 64});
   for (size_t k = 0; k < n; k++)
@@ -410,7 +340,8 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
   gLastHidden = 0;
   // Bonds drawn as lines seal nothing, and their halo reaches well past
   // them: a picture of them would pay for the pass and leave little out.
-  if (!Judged(c) || !OnlyCylinders(c) || BondStripCount(c, bondRadius) < 2)
+  if (!Judged(c) || !OnlyCylinders(c) || BondStripCount(c, bondRadius) < 2 ||
+      PaintedOver(c, std::max(bondRadius, 0.0f), width, height) < kPaintedOverForPass)
     return;
   const size_t atoms = UsableAtomSize(c);
   const PixelProjector project(c, width, height);
@@ -459,8 +390,6 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
   for (size_t i = 0; i < entries; i++)
     if (c.sortIndex[i].kind == kSortItemAtom && c.sortIndex[i].index < atoms)
       places[c.sortIndex[i].index].position = int32_t(i);
-  if (PaintedOver(c, places, rb, width, height) < kPaintedOverForPass)
-    return;
   balls_.assign(atoms, 0);
   bonds_.assign(atoms, 0);
   SealedPixels mask(dstPixClipBounds);
@@ -538,7 +467,7 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
       const Place &to = places[b];
       if (to.radius < 0.0f || !(to.cart[2] <= from.cart[2]))
         continue;
-      // Of two level atoms the one earlier in the index draws the bond.
+      // Of two level atoms, the later in the index draws their bond.
       if (to.cart[2] == from.cart[2] && !(to.position >= 0 && size_t(to.position) < i))
         continue;
       const float d[3] = {to.cart[0] - from.cart[0], to.cart[1] - from.cart[1], to.cart[2] - from.cart[2]};
@@ -567,14 +496,10 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
         candidates.push_back({b, cutA, cutB});
       }
     }
-    for (const Drawn &drawn : candidates) {
-      const uint32_t b = drawn.partner;
-      const int32_t bands = uniformBands >= 0 ? uniformBands : LitBands(c, a, b);
-      if (bands == 1 && oneStrip)
-        SealStrip(mask, drawn.from, drawn.to, stripHalfWidth);
-      else
-        SealCylinder(mask, c, from.cart, places[b].cart, radiusA, places[b].radius, bands, bondRadius, width, height);
-    }
+    if (oneStrip)
+      for (const Drawn &drawn : candidates)
+        if ((uniformBands >= 0 ? uniformBands : LitBands(c, a, drawn.partner)) == 1)
+          SealStrip(mask, drawn.from, drawn.to, stripHalfWidth);
   }
   gLastHidden = hiddenBonds_;
 }

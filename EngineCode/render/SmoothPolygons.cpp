@@ -288,71 +288,6 @@ void MyFillSmoothPolygon(const RealPoint *points, size_t count, RGBColor colour,
   FillPolygon(points, count, colour, opacity, false);
 }
 
-namespace {
-
-// Polygons of up to this many points are grown in storage on the stack.
-constexpr size_t kSmallPolygon = 16;
-
-// Room for `count` entries: the array, or the vector grown to them.
-template <class T> T *Room(std::array<T, kSmallPolygon> &small, std::vector<T> &large, size_t count) {
-  if (count <= small.size())
-    return small.data();
-  large.resize(count);
-  return large.data();
-}
-
-// The grown outline of a convex polygon with area into `out` (count
-// points). Outward normals are (dy, -dx) along each edge of a polygon of
-// positive area (clockwise on the screen, y down), `sign` +1, and the
-// opposite otherwise.
-void GrowConvex(const RealPoint *points, size_t count, float grow, float sign, RealPoint *out) {
-  // Each edge's outward unit normal, worked out once for the two corners
-  // it meets; an edge without length has none.
-  struct Normal {
-    float x, y;
-    bool has;
-  };
-  std::array<Normal, kSmallPolygon> smallNormals;
-  std::vector<Normal> largeNormals;
-  Normal *normals = Room(smallNormals, largeNormals, count);
-  for (size_t i = 0; i < count; i++) {
-    const RealPoint &a = points[i], &b = points[NextAround(i, count)];
-    const float len = std::hypot(b.x - a.x, b.y - a.y);
-    normals[i].has = len > 0.0f;
-    if (normals[i].has) {
-      normals[i].x = sign * (b.y - a.y) / len;
-      normals[i].y = -sign * (b.x - a.x) / len;
-    }
-  }
-  for (size_t i = 0; i < count; i++) {
-    size_t prev = PreviousAround(i, count);
-    for (size_t k = 0; !normals[prev].has && k < count; k++)
-      prev = PreviousAround(prev, count);
-    size_t next = i;
-    for (size_t k = 0; !normals[next].has && k < count; k++)
-      next = NextAround(next, count);
-    const float n1x = normals[prev].has ? normals[prev].x : 0.0f, n1y = normals[prev].has ? normals[prev].y : 0.0f;
-    const float n2x = normals[next].has ? normals[next].x : 0.0f, n2y = normals[next].has ? normals[next].y : 0.0f;
-    const float mx = n1x + n2x, my = n1y + n2y;
-    const float denom = 1.0f + n1x * n2x + n1y * n2y;
-    float scale = denom > 0.0f ? grow / denom : grow;
-    scale = std::min(scale, kMiterLimit * grow);
-    out[i] = {points[i].x + mx * scale, points[i].y + my * scale};
-  }
-}
-
-} // namespace
-
-bool GrownConvexOutline(const RealPoint *points, size_t count, float grow, RealPoint *out) {
-  if (!points || count < 3)
-    return false;
-  const float area = SignedArea(points, count);
-  if (std::fabs(area) < kDegenerateArea)
-    return false;
-  GrowConvex(points, count, grow, area > 0.0f ? 1.0f : -1.0f, out);
-  return true;
-}
-
 void MyFillGrownConvexPolygon(const RealPoint *points, size_t count, float grow, RGBColor colour, float opacity) {
   if (!points || count < 2)
     return;
@@ -387,10 +322,51 @@ void MyFillGrownConvexPolygon(const RealPoint *points, size_t count, float grow,
     FillPolygon(quad, 4, colour, opacity, true);
     return;
   }
-  std::array<RealPoint, kSmallPolygon> small;
+  // Outward normals: (dy, -dx) along each edge of a polygon of positive
+  // area (clockwise on the screen, y down), the opposite otherwise.
+  const float sign = area > 0.0f ? 1.0f : -1.0f;
+  // Each edge's outward unit normal, worked out once for the two corners
+  // it meets; an edge without length has none.
+  struct Normal {
+    float x, y;
+    bool has;
+  };
+  std::array<RealPoint, 16> small;
+  std::array<Normal, 16> smallNormals;
   std::vector<RealPoint> large;
-  RealPoint *out = Room(small, large, count);
-  GrowConvex(points, count, grow, area > 0.0f ? 1.0f : -1.0f, out);
+  std::vector<Normal> largeNormals;
+  RealPoint *out = small.data();
+  Normal *normals = smallNormals.data();
+  if (count > small.size()) {
+    large.resize(count);
+    largeNormals.resize(count);
+    out = large.data();
+    normals = largeNormals.data();
+  }
+  for (size_t i = 0; i < count; i++) {
+    const RealPoint &a = points[i], &b = points[NextAround(i, count)];
+    const float len = std::hypot(b.x - a.x, b.y - a.y);
+    normals[i].has = len > 0.0f;
+    if (normals[i].has) {
+      normals[i].x = sign * (b.y - a.y) / len;
+      normals[i].y = -sign * (b.x - a.x) / len;
+    }
+  }
+  for (size_t i = 0; i < count; i++) {
+    size_t prev = PreviousAround(i, count);
+    for (size_t k = 0; !normals[prev].has && k < count; k++)
+      prev = PreviousAround(prev, count);
+    size_t next = i;
+    for (size_t k = 0; !normals[next].has && k < count; k++)
+      next = NextAround(next, count);
+    const float n1x = normals[prev].has ? normals[prev].x : 0.0f, n1y = normals[prev].has ? normals[prev].y : 0.0f;
+    const float n2x = normals[next].has ? normals[next].x : 0.0f, n2y = normals[next].has ? normals[next].y : 0.0f;
+    const float mx = n1x + n2x, my = n1y + n2y;
+    const float denom = 1.0f + n1x * n2x + n1y * n2y;
+    float scale = denom > 0.0f ? grow / denom : grow;
+    scale = std::min(scale, kMiterLimit * grow);
+    out[i] = {points[i].x + mx * scale, points[i].y + my * scale};
+  }
   FillPolygon(out, count, colour, opacity, true);
 }
 

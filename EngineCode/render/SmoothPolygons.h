@@ -32,9 +32,5 @@ void MyFillSmoothPolygon(const RealPoint *points, size_t count, RGBColor colour,
 // area is drawn as the segment between its farthest points, as wide as the
 // stroke.
 void MyFillGrownConvexPolygon(const RealPoint *points, size_t count, float grow, RGBColor colour, float opacity);
-// The outline MyFillGrownConvexPolygon fills for a convex polygon of three
-// or more points with area, into `out` (count points); false for a polygon
-// it draws as a segment.
-bool GrownConvexOutline(const RealPoint *points, size_t count, float grow, RealPoint *out);
 // Strokes the closed outline with lines `width` pixels wide.
 void MyFrameSmoothPolygon(const RealPoint *points, size_t count, float width, RGBColor colour, float opacity);

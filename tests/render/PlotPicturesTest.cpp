@@ -218,9 +218,9 @@ TEST(PlotPictures, TheSurfaceOverlayVeilsTheModelWithClouds) {
 
 // Inside a crystal of many cells most bonds and balls lie behind nearer
 // ones; those painted over wholly are left out, and the picture is the one
-// drawn with every one of them, pixel for pixel. Balls and bonds that let
-// what is beneath show through (translucent balls) leave out nothing
-// behind them.
+// drawn with every one of them, pixel for pixel. Bonds of one lit strip and
+// opaque balls hide what is behind them; wider or banded bonds are left out
+// behind balls alone; translucent balls over flat bonds hide nothing.
 TEST(PlotPictures, WhatNearerBondsAndBallsPaintOverIsLeftOutOfTheSamePicture) {
   struct Case {
     const char *name;
@@ -231,8 +231,8 @@ TEST(PlotPictures, WhatNearerBondsAndBallsPaintOverIsLeftOutOfTheSamePicture) {
   };
   const Case cases[] = {
       {"one lit strip a bond", kBondPhotoRendered, AtomStylePhotoRendered, 0.6f, true},
-      {"many lit strips", kBondPhotoRendered, AtomStylePhotoRendered, 1.5f, true},
-      {"lit bands of two colours", kBondPhotoTwinBand, AtomStylePhotoRendered, 1.5f, true},
+      {"many lit strips, hidden behind balls", kBondPhotoRendered, AtomStylePhotoRendered, 1.5f, true},
+      {"lit bands of two colours, hidden behind balls", kBondPhotoTwinBand, AtomStylePhotoRendered, 1.5f, true},
       {"flat cylinders", kBondPlain, AtomStylePhotoRendered, 0.6f, true},
       {"translucent balls, nothing seals", kBondPlain, AtomStylePhotoTranslucent, 0.6f, false},
   };
