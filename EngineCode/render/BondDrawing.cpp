@@ -413,13 +413,17 @@ bool BondPainter::OutsideStrip(uint32_t i, uint32_t j, float radiusI, float radi
 
 // ---- Bond ends -------------------------------------------------------------------------------------
 
+int16_t BondStripCount(const CrystalRec &crystal, float bondRadius) {
+  return LimitStrips(StripCount(bondRadius, crystal.plotScale, kHalvedStripsAbove, true));
+}
+
 bool MakeBondEnds(const CrystalRec *crystal, const float a[3], const float b[3], float radiusA, float radiusB,
                   float bondRadius, int16_t &n, int32_t width, int32_t height) {
   if (!crystal)
     return false;
   const CrystalRec &c = *crystal;
   const float s = c.plotScale;
-  n = LimitStrips(StripCount(bondRadius, s, kHalvedStripsAbove, true));
+  n = BondStripCount(c, bondRadius);
   float d[3];
   VecDiff(b, a, d);
   const float L2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];

@@ -155,6 +155,9 @@ void MakeBondCylinder(const CrystalRec *crystal, const float a[3], const float b
 void MakeBondLine(const CrystalRec *crystal, const float a[3], const float b[3], float radiusA, float radiusB,
                   float depth, int32_t width, int32_t height, RGBColor colour1, RGBColor colour2, int16_t style);
 
+// The strip count of every bond of radius `bondRadius` (Angstrom) in a plot
+// without perspective, as MakeBondEnds gives it: 1 draws the bond as a line.
+int16_t BondStripCount(const CrystalRec &crystal, float bondRadius);
 // Fill the outline arrays and the strip count; false when the points
 // coincide.
 bool MakeBondEnds(const CrystalRec *crystal, const float a[3], const float b[3], float radiusA, float radiusB,

@@ -13,6 +13,7 @@
 #include "render/AtomStyles.h"
 #include "render/Background.h"
 #include "render/BondDrawing.h"
+#include "render/HiddenPrimitives.h"
 #include "render/OffScreen.h"
 #include "render/PixelBlending.h"
 #include "render/Projection.h"
@@ -315,8 +316,11 @@ void PlotBallAndStick(CrystalRec *crystal) {
   if (!crystal)
     return;
   CrystalRec &c = *crystal;
-  const BondPainter bonds(&c, c.bondRadius * c.minAtomRadius, gHPixels, gVPixels);
+  const float bondRadius = c.bondRadius * c.minAtomRadius;
+  const BondPainter bonds(&c, bondRadius, gHPixels, gVPixels);
   const bool skipRepaints = RepaintsAreIdempotent(c);
+  static HiddenPrimitives hidden; // the pass's storage, main thread only
+  hidden.Find(c, bondRadius, gHPixels, gVPixels);
   std::vector<uint32_t> below;
   WalkIndex(c, [&](uint32_t a) {
     const float t = AtomDepth(c, a, 0.0f);
@@ -328,10 +332,18 @@ void PlotBallAndStick(CrystalRec *crystal) {
       const uint32_t b = below[k];
       if (skipRepaints && k > 0 && RepaintsPreviousBond(c, a, below[k - 1], b))
         continue;
-      bonds.Draw(a, b, radius, DrawnRadius(c, b), t);
+      if (!hidden.BondHidden(c, a, b))
+        bonds.Draw(a, b, radius, DrawnRadius(c, b), t);
       VectorAbove(c, b);
     }
-    AtomWithVectors(c, a, t, std::nullopt);
+    if (!hidden.BallHidden(a)) {
+      AtomWithVectors(c, a, t, std::nullopt);
+      return;
+    }
+    VectorBelow(c, a);
+    if (c.atoms[a].labelled)
+      LabelAtom(&c, a, t, c.hiliteColor);
+    VectorAbove(c, a);
   });
 }
 
@@ -480,7 +492,8 @@ void PlotAndLabelAtom(CrystalRec *crystal, uint32_t atom, float t, std::optional
   } else {
     RGBColor colour = type.colour;
     uint32_t drawStyle = style;
-    if (c.modelType == kStickModel && a.site < UsableSiteSize(c) && (c.sites[a.site].coordination > 0 || a.bondCount > 0))
+    if (c.modelType == kStickModel && a.site < UsableSiteSize(c) &&
+        (c.sites[a.site].coordination > 0 || a.bondCount > 0))
       GetBallJointAttributes(&c, a.atomType, colour, drawStyle);
     RGBColor shaded;
     float opacity;

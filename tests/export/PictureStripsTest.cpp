@@ -4,10 +4,11 @@
 
 #include "../model/StructureWindowFixture.h"
 
-#include "export/PictureExport.h"
 #include "Polyhedra.h"
+#include "export/PictureExport.h"
 #include "import/ImportPath.h"
 #include "render/BondDrawing.h"
+#include "render/HiddenPrimitives.h"
 #include "render/OffScreen.h"
 
 #include <QImage>
@@ -53,11 +54,18 @@ struct PictureStripsTest : ::testing::Test {
   }
   // The pixels by which the picture written `rows` rows at a time differs
   // from the picture drawn whole; -1 when either was not written in full.
-  int DifferingPixels(WindowRef window, int width, int height, double resolution, uint32_t type, int rows) {
+  // `before(false)`, when given, is called before the picture is drawn
+  // whole, `before(true)` before it is drawn in strips.
+  int DifferingPixels(WindowRef window, int width, int height, double resolution, uint32_t type, int rows,
+                      void (*before)(bool) = nullptr) {
     const auto whole = dir / (type == kPNGFileType ? "whole.png" : "whole.bmp");
     const auto strip = dir / (type == kPNGFileType ? "strips.png" : "strips.bmp");
+    if (before)
+      before(false);
     if (QTWritePixelImage(window, width, height, resolution, whole, type, INT64_MAX) != 0)
       return -1;
+    if (before)
+      before(true);
     gMemoryQuestions = 0;
     if (QTWritePixelImage(window, width, height, resolution, strip, type, int64_t(width) * 4 * rows) != 0)
       return -1;
@@ -104,6 +112,21 @@ TEST_F(PictureStripsTest, AStripWrittenPictureHasThePixelsOfThePictureDrawnWhole
     }
   }
   EXPECT_TRUE(host.alerts.empty());
+}
+
+// A crystal of many cells, whose nearer bonds and balls hide most of those
+// behind: what each strip leaves out behind them leaves its pixels as the
+// picture drawn whole with every bond and ball has them, at the screen's
+// resolution and at twice it.
+TEST_F(PictureStripsTest, BondsAndBallsHiddenBehindNearerOnesLeaveTheStripsAsThePictureDrawnWhole) {
+  TestWindow w(host, 230, 170);
+  ASSERT_TRUE(OpenPyropeColumn(w.ref(), 5.0f));
+  SetEveryBondStyle(w.crystal(), kBondPhotoRendered, 0.6f);
+  for (double resolution : {72.0, 144.0}) {
+    EXPECT_EQ(DifferingPixels(w.ref(), 461, 343, resolution, kPNGFileType, 7, SetHiddenPrimitivesSkipped), 0)
+        << resolution;
+    EXPECT_GT(LastHiddenBondCount(), 0u) << resolution;
+  }
 }
 
 // What a strip leaves out before drawing it, bonds and lines that miss its

@@ -14,6 +14,7 @@
 #include "Utilities.h"
 #include "VectorMath.h"
 #include "ViewOrientation.h"
+#include "import/ImportPath.h"
 #include "render/PlotPipeline.h"
 #include "render/RenderGlobals.h"
 #include "window/MainWindowData.h"
@@ -21,6 +22,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 namespace viewtest {
@@ -167,6 +169,34 @@ inline bool BuildRutile(CrystalRec &c) {
   return BuildFirstCell(c, "P 42/m n m", cell,
                         {{"O1", "O", 0.30478f, 0.30478f, 0.0f, 1.4f}, {"Ti1", "Ti", 0.0f, 0.0f, 0.0f, 0.6f}},
                         {{"Ti", "O", 0.0f, 2.2f}});
+}
+
+// The bundled pyrope example grown to a column of 14 cells along c and seen
+// nearly along it, the column's end at `scale` pixels per Angstrom: a
+// picture in which nearer bonds and balls hide most of those behind. False
+// when the file cannot be read or the range set.
+inline bool OpenPyropeColumn(WindowRef w, float scale) {
+  if (!OpenStructureFile(w, std::filesystem::path(OV_SOURCE_DIR) / "resources/examples/Pyrope.ovtx") ||
+      !ReplotWithPlotRange(w, 0.0f, 1.0f, 0.0f, 1.0f, 0.0f, 14.0f, true))
+    return false;
+  CrystalRec &c = *GetWindowCrystal(w);
+  const float alongC[3] = {0.0f, 0.0f, 1.0f}, turn[3] = {2.0f, 1.5f, 1.0f};
+  CopyVector(c.viewDirection, alongC);
+  ApplyViewDirection(&c, true);
+  RotateXYZ(&c, turn);
+  c.plotScale = scale;
+  c.depthFading = 0;
+  c.perspective = 0;
+  return true;
+}
+
+// Every bond of the structure in one style (a `BondStyle`) and of
+// `radius` times the smallest atom radius.
+inline void SetEveryBondStyle(CrystalRec &c, int16_t style, float radius) {
+  c.defaultBondStyle = style;
+  for (int k = 0; k < c.bondSpecCount; k++)
+    c.bondSpecs[size_t(k)].style = style;
+  c.bondRadius = radius;
 }
 
 inline int32_t CountVisible(const CrystalRec &c) {

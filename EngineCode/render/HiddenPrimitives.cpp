@@ -1,0 +1,505 @@
+#include "render/HiddenPrimitives.h"
+
+#include "RenderServices.h"
+#include "StructureArrays.h"
+#include "render/AtomStyles.h"
+#include "render/BondDrawing.h"
+#include "render/Projection.h"
+#include "render/RasterPrimitives.h"
+#include "render/RenderGlobals.h"
+#include "render/SmoothPolygons.h"
+
+#include <algorithm>
+#include <cmath>
+
+using namespace ovgfx;
+
+namespace {
+
+bool gSkipped = true;
+size_t gLastHidden = 0;
+
+// A pixel counts as wholly covered by a strip's sub-row span only when the
+// span reaches this far past both of its sides: the fill's arithmetic is
+// repeated here, and the margin keeps any difference of rounding harmless.
+constexpr float kSealMargin = 1.0f / 16.0f;
+// A slab whose normal has less x than this bounds no x; the other one of
+// its rectangle, at right angles, does.
+constexpr float kFlatSlab = 1.0f / 1024.0f;
+// A lit strip shorter than this (pixels) is not relied on to seal.
+constexpr float kShortestSealedStrip = 0.5f;
+
+// Pixels beyond what a bond's strokes reach that its footprint takes in,
+// for the rounding of the points it is measured from.
+constexpr float kFootprintMargin = 0.25f;
+
+// Pictures whose balls and bonds paint each pixel of their box fewer times
+// than this on average are drawn without the pass: too little lies behind
+// to pay for it.
+constexpr double kPaintedOverForPass = 10.0;
+constexpr size_t kPaintedOverSamples = 512;
+
+// How many entries ahead of the pass an atom's record, and its bond list,
+// are asked for.
+constexpr size_t kRecordsAhead = 8;
+constexpr size_t kBondListsAhead = 4;
+
+// One bit per pixel of the clip: set when a primitive drawn later sets the
+// pixel whatever lies beneath. Pixels outside the clip are never painted,
+// so they count as sealed.
+class SealedPixels {
+public:
+  explicit SealedPixels(const Rect &clip)
+      : left_(clip.left), top_(clip.top), right_(clip.right), bottom_(clip.bottom),
+        words_(size_t(clip.right - clip.left + 1 + 63) / 64), bits_(words_ * size_t(clip.bottom - clip.top + 1), 0) {}
+
+  int Top() const { return top_; }
+  int Bottom() const { return bottom_; }
+
+  // Whether pixels x0 to x1 of row y are all sealed.
+  bool Sealed(int y, int x0, int x1) const {
+    bool all = true;
+    Words(*this, y, x0, x1, [&](const uint64_t &word, uint64_t bits) { all = all && (word & bits) == bits; });
+    return all;
+  }
+
+  void Seal(int y, int x0, int x1) {
+    Words(*this, y, x0, x1, [](uint64_t &word, uint64_t bits) { word |= bits; });
+  }
+
+private:
+  // Calls `use(word, bits)` for each word of row y that holds some of the
+  // pixels x0 to x1 within the clip, with the bits of those pixels.
+  template <class Self, class Use> static void Words(Self &self, int y, int x0, int x1, Use use) {
+    x0 = std::max(x0, self.left_) - self.left_;
+    x1 = std::min(x1, self.right_) - self.left_;
+    if (y < self.top_ || y > self.bottom_ || x0 > x1)
+      return;
+    auto *row = &self.bits_[size_t(y - self.top_) * self.words_];
+    for (int w = x0 >> 6; w <= x1 >> 6; w++) {
+      uint64_t bits = ~uint64_t(0);
+      if (w == x0 >> 6)
+        bits &= ~uint64_t(0) << (x0 & 63);
+      if (w == x1 >> 6)
+        bits &= ~uint64_t(0) >> (63 - (x1 & 63));
+      use(row[w], bits);
+    }
+  }
+
+  int left_, top_, right_, bottom_;
+  size_t words_;
+  std::vector<uint64_t> bits_;
+};
+
+// floor and ceil of a pixel coordinate held within the pixel limit (not a
+// number taken as 0), without a call.
+int PixelFloor(float v) {
+  v = ClampedPixels(v);
+  const int t = int(v);
+  return float(t) > v ? t - 1 : t;
+}
+int PixelCeil(float v) { return -PixelFloor(-v); }
+
+// The rectangle round the segment from p to q, `across` to either side
+// and `beyond` past either end, as its two slabs (one across the segment,
+// one along it), row by row.
+class Rectangle {
+public:
+  Rectangle(RealPoint p, RealPoint q, float across, float beyond) {
+    const float dx = q.x - p.x, dy = q.y - p.y;
+    length_ = std::sqrt(dx * dx + dy * dy);
+    const float ex = length_ > 0.0f ? dx / length_ : 1.0f, ey = length_ > 0.0f ? dy / length_ : 0.0f;
+    cy_ = (p.y + q.y) / 2.0f;
+    const float cx = (p.x + q.x) / 2.0f, along = length_ / 2.0f + beyond;
+    const float reach = std::fabs(ey) * along + std::fabs(ex) * across;
+    top_ = cy_ - reach;
+    bottom_ = cy_ + reach;
+    slabs_[0] = Slab(ex, ey, cx, along, along + across);
+    slabs_[1] = Slab(-ey, ex, cx, across, along + across);
+  }
+
+  float Length() const { return length_; }
+  bool Finite() const { return std::isfinite(top_) && std::isfinite(bottom_) && std::isfinite(length_); }
+  // The pixel rows it touches, within `mask`'s.
+  int From(const SealedPixels &mask) const { return std::max(PixelFloor(top_), mask.Top()); }
+  int To(const SealedPixels &mask) const { return std::min(PixelFloor(bottom_), mask.Bottom()); }
+
+  // The x-range of its points in the rows from y to y + 1, or more.
+  void Touched(int y, float &lo, float &hi) const {
+    lo = -float(kPixelCoordLimit);
+    hi = float(kPixelCoordLimit);
+    for (const Slab &slab : slabs_)
+      if (!slab.flat) {
+        const float at = slab.At(float(y) - cy_);
+        lo = std::max(lo, at + std::min(slab.step, 0.0f));
+        hi = std::min(hi, at + slab.width + std::max(slab.step, 0.0f));
+      }
+  }
+
+  // The x-range its sub-rows ys0 and ys1 of the row both hold; empty when
+  // either holds none.
+  void Held(float ys0, float ys1, float &lo, float &hi) const {
+    lo = -float(kPixelCoordLimit);
+    hi = float(kPixelCoordLimit);
+    for (const Slab &slab : slabs_) {
+      if (slab.flat) {
+        if (std::max(std::fabs(ys0 - cy_), std::fabs(ys1 - cy_)) > slab.yHalf) {
+          hi = -INFINITY;
+          return;
+        }
+        continue;
+      }
+      const float at = slab.At(ys0 - cy_), rise = (ys1 - ys0) * slab.step;
+      lo = std::max(lo, at + std::max(rise, 0.0f));
+      hi = std::min(hi, at + slab.width + std::min(rise, 0.0f));
+    }
+  }
+
+private:
+  // The points within h of the centre along the unit normal (nx, ny). Its
+  // bounds in x run linearly with y: at the centre's row they are lo and lo
+  // + width, and they move by `step` a row. A slab whose normal has almost
+  // no x bounds no x (the other one, at right angles, does): it holds the
+  // rows within yHalf of the centre, with what x can add to the distance
+  // for any point of the rectangle (within `extent` of the centre) taken off.
+  struct Slab {
+    Slab() = default;
+    Slab(float nx, float ny, float cx, float h, float extent) : flat(std::fabs(nx) < kFlatSlab) {
+      if (flat) {
+        yHalf = (h - std::fabs(nx) * extent) / std::fabs(ny);
+        return;
+      }
+      lo = cx - h / std::fabs(nx);
+      width = 2.0f * h / std::fabs(nx);
+      step = -ny / nx;
+    }
+    float At(float rows) const { return lo + rows * step; }
+    float lo = 0.0f, width = 0.0f, step = 0.0f, yHalf = 0.0f;
+    bool flat = true;
+  };
+
+  Slab slabs_[2];
+  float length_ = 0.0f, cy_ = 0.0f, top_ = 0.0f, bottom_ = 0.0f;
+};
+
+// Whether every pixel whose square the rectangle touches is sealed.
+bool RectangleSealed(const SealedPixels &mask, const Rectangle &r) {
+  if (!r.Finite())
+    return false;
+  for (int y = r.From(mask), to = r.To(mask); y <= to; y++) {
+    float lo, hi;
+    r.Touched(y, lo, hi);
+    if (lo <= hi && !mask.Sealed(y, PixelFloor(lo), PixelFloor(hi)))
+      return false;
+  }
+  return true;
+}
+
+// Seals what the fill of a cylinder's one lit strip sets whole: the
+// rectangle round the segment between the pixels of its cut ends, `half`
+// to either side, grown by the half-pixel stroke the fill adds, less
+// kSealMargin all round. A strip shorter than kShortestSealedStrip seals
+// nothing (the fill draws one without area as a segment).
+void SealStrip(SealedPixels &mask, RealPoint p, RealPoint q, float half) {
+  const Rectangle r(p, q, half + kHalfStroke - kSealMargin, kHalfStroke - kSealMargin);
+  if (!r.Finite() || !(r.Length() >= kShortestSealedStrip) || !(half > 0.0f))
+    return;
+  const float share = 1.0f / float(kPolygonSubRows);
+  for (int y = r.From(mask), to = r.To(mask); y <= to; y++) {
+    float lo, hi;
+    r.Held(float(y) + 0.5f * share, float(y) + (float(kPolygonSubRows) - 0.5f) * share, lo, hi);
+    if (lo < hi)
+      mask.Seal(y, PixelCeil(lo + kSealMargin), PixelFloor(hi - kSealMargin) - 1);
+  }
+}
+
+bool CylinderStyle(int32_t style) {
+  switch (style) {
+  case kBondBlank:
+  case kBondPhotoRendered:
+  case kBondPhotoTwinBand:
+  case kBondPhotoMultiBand:
+  case kBondPlain:
+  case kBondTwinBand:
+  case kBondMultiBand:
+  case kBondStriated:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// Whether every bond of the structure is a cylinder (or blank), whatever
+// row or custom style it takes.
+bool OnlyCylinders(const CrystalRec &c) {
+  if (!CylinderStyle(c.defaultBondStyle))
+    return false;
+  for (int32_t k = 0; k < std::clamp(c.bondSpecCount, 0, kMaxBondSpecs); k++)
+    if (!CylinderStyle(c.bondSpecs[size_t(k)].style))
+      return false;
+  for (size_t k = 0; k < UsableRecords(c.customBondSpecs.size(), c.customBondSpecCount); k++)
+    if (!CylinderStyle(c.customBondSpecs[k].style))
+      return false;
+  return true;
+}
+
+// The lit bands of a shaded cylinder's strips between two atoms, 0 for
+// any other drawing.
+int32_t LitBands(const CrystalRec &c, uint32_t i, uint32_t j) {
+  RGBColor colour1, colour2;
+  const int16_t style = GetBondColorSpecs(&c, i, j, colour1, colour2);
+  if (style == kBondPhotoRendered || SameRGBColor(colour1, colour2))
+    return style == kBondPhotoRendered || style == kBondPhotoTwinBand || style == kBondPhotoMultiBand ? 1 : 0;
+  return style == kBondPhotoTwinBand ? kTwinBands : style == kBondPhotoMultiBand ? kMultiBands : 0;
+}
+
+// 1 when every bond is a plain shaded cylinder, whatever row or custom
+// style it takes; -1 when each bond's style is to be asked.
+int32_t UniformLitBands(const CrystalRec &c) {
+  if (c.defaultBondStyle != kBondPhotoRendered || UsableRecords(c.customBondSpecs.size(), c.customBondSpecCount) != 0)
+    return -1;
+  for (int32_t k = 0; k < std::clamp(c.bondSpecCount, 0, kMaxBondSpecs); k++)
+    if (c.bondSpecs[size_t(k)].style != kBondPhotoRendered)
+      return -1;
+  return 1;
+}
+
+// The plots the pass judges.
+bool Judged(const CrystalRec &c) {
+  const GraphicsPort *port = CurrentPort();
+  const Rect &clip = dstPixClipBounds;
+  return gSkipped && c.modelType == kBallAndStickModel && !c.perspective && !c.depthFading && UseSmoothDrawing() &&
+         dstPixBase && dstBitDepth == 32 && port && port->Pixels() == dstPixMap && !port->Recorder() &&
+         port->Clip().IsRectangular() && clip.left <= clip.right && clip.top <= clip.bottom &&
+         UsableRecords(c.sortIndex.size(), c.sortIndexCount) >= kHiddenPrimitivesFromAtoms;
+}
+
+// The pixels of an atom's ball: its type's mask rectangles, and where the
+// image lands.
+struct Ball {
+  const std::vector<Rect> *rects = nullptr;
+  int dh = 0, dv = 0;
+};
+
+// How many times over, on average, the balls and bonds of the atoms in
+// the index that lie in the picture paint the pixels of their box, judged
+// from up to kPaintedOverSamples of them spread through the index.
+double PaintedOver(const CrystalRec &c, float bondRadius, int32_t width, int32_t height) {
+  const size_t entries = UsableRecords(c.sortIndex.size(), c.sortIndexCount), atoms = UsableAtomSize(c);
+  const size_t step = std::max<size_t>(1, entries / kPaintedOverSamples);
+  const double s = c.plotScale, across = 2.0 * double(bondRadius) * s + 1.0;
+  double painted = 0.0;
+  size_t sampled = 0;
+  int lo[2] = {INT32_MAX, INT32_MAX}, hi[2] = {INT32_MIN, INT32_MIN};
+  for (size_t i = 0; i < entries; i += step) {
+    const SortIndexEntry &e = c.sortIndex[i];
+    if (e.kind != kSortItemAtom || e.index >= atoms)
+      continue;
+    const AtomRecord &atom = c.atoms[e.index];
+    if (atom.pixel[0] < 0 || atom.pixel[0] >= width || atom.pixel[1] < 0 || atom.pixel[1] >= height)
+      continue;
+    sampled++;
+    for (int d = 0; d < 2; d++) {
+      lo[d] = std::min<int>(lo[d], atom.pixel[d]);
+      hi[d] = std::max<int>(hi[d], atom.pixel[d]);
+    }
+    const double r = atom.atomType < UsableSphereSize(c) ? double(c.spheres[atom.atomType].drawnRadius) * s : 0.0;
+    painted += M_PI * r * r;
+    // Half of each bond, the other half being the partner's.
+    for (size_t k = 0, n = std::min<size_t>(atom.bondCount, atom.bonds.size()); k < n; k++)
+      if (atom.bonds[k] < atoms) {
+        const float *other = c.atoms[atom.bonds[k]].cart;
+        const double dx = double(atom.cart[0] - other[0]), dy = double(atom.cart[1] - other[1]);
+        painted += across * s * std::sqrt(dx * dx + dy * dy) / 2.0;
+      }
+  }
+  if (sampled == 0)
+    return 0.0;
+  const double area = double(hi[0] - lo[0] + 1) * double(hi[1] - lo[1] + 1);
+  return painted * double(step) / area;
+}
+
+} // namespace
+
+void SetHiddenPrimitivesSkipped(bool skipped) { gSkipped = skipped; }
+size_t LastHiddenBondCount() { return gLastHidden; }
+
+bool HiddenPrimitives::SlotHidden(const CrystalRec &c, uint32_t atom, uint32_t partner) const {
+  const AtomRecord &a = c.atoms[atom];
+  const size_t n = std::min<size_t>({a.bondCount, a.bonds.size(), 64});
+  for (size_t k = 0; k < n; k++)
+    if (a.bonds[k] == partner)
+      return (bonds_[atom] >> k) & 1;
+  return false;
+}
+
+void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width, int32_t height) {
+  balls_.clear();
+  bonds_.clear();
+  hiddenBonds_ = 0;
+  gLastHidden = 0;
+  // Bonds drawn as lines seal nothing, and their halo reaches well past
+  // them: a picture of them would pay for the pass and leave little out.
+  if (!Judged(c) || !OnlyCylinders(c) || BondStripCount(c, bondRadius) < 2 ||
+      PaintedOver(c, std::max(bondRadius, 0.0f), width, height) < kPaintedOverForPass)
+    return;
+  const size_t atoms = UsableAtomSize(c);
+  const PixelProjector project(c, width, height);
+  const float scale = c.plotScale;
+  const float rb = std::max(bondRadius, 0.0f);
+  // How far a bond's pixels reach from the segment between its cut ends: a
+  // cylinder's outline lies within its radius of the ends; its strips, caps
+  // and frames grow it by at most a pen width (the strips' mitred
+  // half-pixel stroke by at most a pixel).
+  const float reach = rb * scale + std::max(1.0f, float(ScaledToPlotRes(1))) + kFootprintMargin;
+
+  // Each atom type's ball: the rectangles of its mask when its image is
+  // copied whole over what lies beneath.
+  const size_t types = UsableSphereSize(c);
+  std::vector<std::vector<Rect>> ballRects(types);
+  std::vector<uint8_t> opaque(types, 0);
+  // Types whose atoms' bonds close their upper end with a cap.
+  std::vector<uint8_t> capped(types, 1);
+  for (size_t t = 0; t < types; t++) {
+    const SphereRecord &type = c.spheres[t];
+    capped[t] = type.style == AtomStylePhotoTranslucent || type.style == AtomStyleBlank;
+    const PixelBuffer *image = AtomImage(type);
+    const Region *region = AtomMask(type);
+    if (type.style == AtomStyleBlank || type.style == AtomStylePhotoTranslucent || !image || image->Depth() != 32 ||
+        !region || region->IsEmpty() || type.bounds1.right <= type.bounds1.left ||
+        type.bounds1.bottom <= type.bounds1.top)
+      continue;
+    region->RectsInto(ballRects[t]);
+    opaque[t] = 1;
+  }
+  // What the pass reads of every atom, gathered in one run through the
+  // records: the walk meets atoms in depth order, which is no order in
+  // memory. A hidden atom (or one on a hidden site) has a radius below 0;
+  // one not in the index, a position below 0.
+  std::vector<Place> &places = places_;
+  places.resize(atoms);
+  for (size_t k = 0; k < atoms; k++) {
+    const AtomRecord &atom = c.atoms[k];
+    Place &place = places[k];
+    std::copy(std::begin(atom.cart), std::end(atom.cart), place.cart);
+    const bool shown = atom.visible && atom.site < UsableSiteSize(c) && c.sites[atom.site].visible;
+    place.radius = !shown ? -1.0f : atom.atomType < types ? std::max(c.spheres[atom.atomType].drawnRadius, 0.0f) : 0.0f;
+    place.position = -1;
+  }
+  const size_t entries = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
+  for (size_t i = 0; i < entries; i++)
+    if (c.sortIndex[i].kind == kSortItemAtom && c.sortIndex[i].index < atoms)
+      places[c.sortIndex[i].index].position = int32_t(i);
+  balls_.assign(atoms, 0);
+  bonds_.assign(atoms, 0);
+  SealedPixels mask(dstPixClipBounds);
+  const auto ballSealed = [&](const Ball &ball) {
+    for (const Rect &r : *ball.rects)
+      for (int y = r.top; y < r.bottom; y++)
+        if (!mask.Sealed(y + ball.dv, r.left + ball.dh, r.right - 1 + ball.dh))
+          return false;
+    return true;
+  };
+  const int32_t uniformBands = UniformLitBands(c);
+  // A cylinder of one strip is a rectangle of the bond's width.
+  const bool oneStrip = BondStripCount(c, bondRadius) == 2;
+  const float stripHalfWidth = rb * scale;
+  // Such a strip without a cap paints nothing but its fill: the rectangle
+  // grown by the half-pixel stroke (its mitres square at right angles).
+  const float stripReach = stripHalfWidth + kHalfStroke + kFootprintMargin;
+  const float stripBeyond = kHalfStroke + kFootprintMargin;
+
+  // A bond to be drawn, with the pixels of its cylinder's cut ends.
+  struct Drawn {
+    uint32_t partner;
+    RealPoint from, to;
+  };
+  std::vector<Drawn> candidates;
+  // The atoms' records, and then their bond lists, are asked for ahead.
+  const auto atomAhead = [&](size_t i, bool bondList) {
+    const SortIndexEntry &e = c.sortIndex[i];
+    if (e.kind != kSortItemAtom || e.index >= atoms)
+      return;
+    const AtomRecord &ahead = c.atoms[e.index];
+    if (!bondList) {
+      __builtin_prefetch(&ahead.site);
+      __builtin_prefetch(&ahead.bonds);
+    } else if (ahead.bondCount > 0 && !ahead.bonds.empty()) {
+      __builtin_prefetch(ahead.bonds.data());
+    }
+  };
+  for (size_t i = entries; i-- > 0;) {
+    if (i >= kRecordsAhead)
+      atomAhead(i - kRecordsAhead, false);
+    if (i >= kBondListsAhead)
+      atomAhead(i - kBondListsAhead, true);
+    const SortIndexEntry e = c.sortIndex[i];
+    if (e.kind != kSortItemAtom || e.index >= atoms)
+      continue;
+    const uint32_t a = e.index;
+    const AtomRecord &atom = c.atoms[a];
+    // The ball is drawn after the atom's bonds.
+    if (atom.atomType < types && opaque[atom.atomType]) {
+      const SphereRecord &type = c.spheres[atom.atomType];
+      const int w = type.bounds1.right - type.bounds1.left, h = type.bounds1.bottom - type.bounds1.top;
+      const Ball ball{&ballRects[atom.atomType], atom.pixel[0] - w / 2, atom.pixel[1] - h / 2};
+      if (!atom.selected && ballSealed(ball)) {
+        balls_[a] = 1;
+      } else {
+        for (const Rect &r : *ball.rects)
+          for (int y = r.top; y < r.bottom; y++)
+            mask.Seal(y + ball.dv, r.left + ball.dh, r.right - 1 + ball.dh);
+      }
+    }
+    // Its bonds, those drawn just before it (as SortBondsBelow lists them),
+    // are judged against what is drawn after all of them; then those drawn
+    // seal.
+    const size_t bonds = std::min<size_t>({atom.bondCount, atom.bonds.size(), 64});
+    candidates.clear();
+    const Place &from = places[a];
+    const float radiusA = from.radius;
+    float pa[2];
+    project.Real(from.cart, pa);
+    for (size_t k = 0; k < bonds; k++) {
+      const uint32_t b = atom.bonds[k];
+      if (b >= atoms)
+        continue;
+      const Place &to = places[b];
+      if (to.radius < 0.0f || !(to.cart[2] <= from.cart[2]))
+        continue;
+      // Of two level atoms, the later in the index draws their bond.
+      if (to.cart[2] == from.cart[2] && !(to.position >= 0 && size_t(to.position) < i))
+        continue;
+      const float d[3] = {to.cart[0] - from.cart[0], to.cart[1] - from.cart[1], to.cart[2] - from.cart[2]};
+      const float L = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+      bool hidden = false;
+      RealPoint cutA{NAN, NAN}, cutB{NAN, NAN};
+      if (L > 0.0f && std::isfinite(L)) {
+        // The drawn part lies between the ends cut a pixel inside the
+        // spheres.
+        const auto cut = [&](float r) { return (r > rb ? std::sqrt(r * r - rb * rb) - 1.0f / scale : 0.0f) / L; };
+        const float alongA = cut(radiusA), alongB = 1.0f - cut(to.radius);
+        float pb[2];
+        project.Real(to.cart, pb);
+        const float dx = pb[0] - pa[0], dy = pb[1] - pa[1];
+        cutA = {pa[0] + dx * alongA, pa[1] + dy * alongA};
+        cutB = {pa[0] + dx * alongB, pa[1] + dy * alongB};
+        if (oneStrip && uniformBands == 1 && atom.atomType < types && !capped[atom.atomType])
+          hidden = RectangleSealed(mask, Rectangle(cutA, cutB, stripReach, stripBeyond));
+        else
+          hidden = RectangleSealed(mask, Rectangle(cutA, cutB, reach, reach));
+      }
+      if (hidden) {
+        bonds_[a] |= uint64_t(1) << k;
+        hiddenBonds_++;
+      } else {
+        candidates.push_back({b, cutA, cutB});
+      }
+    }
+    if (oneStrip)
+      for (const Drawn &drawn : candidates)
+        if ((uniformBands >= 0 ? uniformBands : LitBands(c, a, drawn.partner)) == 1)
+          SealStrip(mask, drawn.from, drawn.to, stripHalfWidth);
+  }
+  gLastHidden = hiddenBonds_;
+}

@@ -1,0 +1,66 @@
+// The bonds and atom balls of a ball-and-stick picture that nearer ones
+// paint over wholly.
+//
+// Inside a large crystal nearly every bond lies behind others, and the
+// back-to-front walk would paint it only for nearer bonds and balls to
+// paint over it. Before the walk the draw order is gone through front to
+// back with a mask of the pixels already sealed: pixels that a primitive
+// drawn later sets whatever was beneath them. A primitive all of whose
+// pixels are sealed is left out, so the picture is the same pixel for
+// pixel. Only two kinds seal: an opaque ball's image copy (its mask's
+// pixels), and a shaded cylinder of one lit strip, where all four sub-rows
+// of the strip's fill cover a pixel wholly. Any cylinder and any ball may
+// be left out; caps, labels, vectors and cell frames neither seal nor are
+// left out.
+//
+// Only plain plots are judged: anti-aliased drawing into a 32-bit target
+// with a rectangular clip, no perspective, no depth fading, bonds drawn as
+// cylinders (not lines), and enough entries in the depth-sort index, and
+// balls and bonds painting the picture over often enough, for the pass to
+// pay. Main thread only, like the walk.
+#pragma once
+
+#include "StructureRecord.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// A depth-sort index of fewer entries than this is drawn without the pass.
+inline constexpr size_t kHiddenPrimitivesFromAtoms = 512;
+
+class HiddenPrimitives {
+public:
+  // Finds the hidden primitives of the ball-and-stick walk about to paint
+  // the structure into the raster target, whose bonds have the radius
+  // `bondRadius` (Angstrom). Finds none when the plot is not one it judges.
+  void Find(const CrystalRec &crystal, float bondRadius, int32_t width, int32_t height);
+  bool BallHidden(uint32_t atom) const { return atom < balls_.size() && balls_[atom] != 0; }
+  // The bond the walk draws just before `atom`, to `partner`.
+  bool BondHidden(const CrystalRec &crystal, uint32_t atom, uint32_t partner) const {
+    return atom < bonds_.size() && bonds_[atom] != 0 && SlotHidden(crystal, atom, partner);
+  }
+  size_t HiddenBonds() const { return hiddenBonds_; }
+
+  // An atom's view point, drawn radius (below 0 when it is not shown) and
+  // place in the depth-sort index (below 0 when it is not there).
+  struct Place {
+    float cart[3];
+    float radius;
+    int32_t position;
+  };
+
+private:
+  // Whether the first of the atom's bonds to `partner` is hidden.
+  bool SlotHidden(const CrystalRec &crystal, uint32_t atom, uint32_t partner) const;
+
+  std::vector<uint8_t> balls_;  // per atom: 1 when its ball is hidden
+  std::vector<uint64_t> bonds_; // per atom: bit k, its bond k is hidden
+  std::vector<Place> places_;   // kept between passes
+  size_t hiddenBonds_ = 0;
+};
+
+// Whether the pass runs at all (on unless a test compares without it), and
+// the number of bonds the last pass found hidden.
+void SetHiddenPrimitivesSkipped(bool skipped);
+size_t LastHiddenBondCount();
