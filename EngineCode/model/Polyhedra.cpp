@@ -1222,7 +1222,7 @@ private:
                   static_cast<uint16_t>(e.whole[0] == 0 && e.whole[1] == 0 && e.whole[2] == 0)};
     }
     // Alternatives are judged as the coordination count judges them.
-    alternatives_.emplace(*c.derived.Alternatives(c));
+    alternatives_ = c.derived.Alternatives(c);
     if (!alternatives_->Any())
       alternatives_.reset();
     if (alternatives_)
@@ -1253,7 +1253,7 @@ private:
   std::vector<uint32_t> touched_;
   // With alternatives among the structure's atoms, the atoms within reach
   // of a query and their places, counted one per partner.
-  std::optional<SiteAlternatives> alternatives_;
+  std::shared_ptr<const SiteAlternatives> alternatives_;
   std::vector<uint32_t> hitAtoms_, stands_;
   std::vector<std::array<float, 3>> hitPlaces_;
 };
