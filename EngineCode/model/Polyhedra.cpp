@@ -1022,8 +1022,8 @@ private:
             const double distSq = double(d[0]) * d[0] + double(d[1]) * d[1] + double(d[2]) * d[2];
             // The tests joined without a branch between them: most atoms met
             // fail one.
-            if ((std::fabs(d[0]) > dmax) | (std::fabs(d[1]) > dmax) | (std::fabs(d[2]) > dmax) |
-                (distSq > double(dmax) * double(dmax)))
+            if ((int(std::fabs(d[0]) > dmax) | int(std::fabs(d[1]) > dmax) | int(std::fabs(d[2]) > dmax) |
+                 int(distSq > double(dmax) * double(dmax))) != 0)
               continue;
             const Entry &e = entries_[k];
             if (e.site == s && distSq < double(kCoordinatingSelfDistance) * double(kCoordinatingSelfDistance))
