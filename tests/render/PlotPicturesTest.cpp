@@ -220,87 +220,66 @@ TEST(PlotPictures, TheSurfaceOverlayVeilsTheModelWithClouds) {
 // ones; those painted over wholly are left out, and the picture is the one
 // drawn with every one of them, pixel for pixel. Bonds of one lit strip and
 // opaque balls hide what is behind them; wider or banded bonds are left out
-// behind balls alone; translucent balls over flat bonds hide nothing.
+// behind balls alone; translucent balls hide nothing. The pass runs beside
+// selection marks, labels and stereo pairs, and stays out of what it does
+// not judge (a bond of a line style, depth fading).
 TEST(PlotPictures, WhatNearerBondsAndBallsPaintOverIsLeftOutOfTheSamePicture) {
   struct Case {
     const char *name;
     int16_t bondStyle;
-    uint32_t ballStyle;
     float bondRadius; // share of the smallest atom radius
+    uint32_t ballStyle;
+    void (*set)(CrystalRec &c);
     bool leavesOut;
   };
+  const auto nothing = [](CrystalRec &) {};
   const Case cases[] = {
-      {"one lit strip a bond", kBondPhotoRendered, AtomStylePhotoRendered, 0.6f, true},
-      {"many lit strips, hidden behind balls", kBondPhotoRendered, AtomStylePhotoRendered, 1.5f, true},
-      {"lit bands of two colours, hidden behind balls", kBondPhotoTwinBand, AtomStylePhotoRendered, 1.5f, true},
-      {"flat cylinders", kBondPlain, AtomStylePhotoRendered, 0.6f, true},
-      {"translucent balls, nothing seals", kBondPlain, AtomStylePhotoTranslucent, 0.6f, false},
+      {"one lit strip a bond", kBondPhotoRendered, 0.6f, AtomStylePhotoRendered, nothing, true},
+      {"many lit strips, hidden behind balls", kBondPhotoRendered, 1.5f, AtomStylePhotoRendered, nothing, true},
+      {"lit bands of two colours, hidden behind balls", kBondPhotoTwinBand, 1.5f, AtomStylePhotoRendered, nothing,
+       true},
+      {"flat cylinders", kBondPlain, 0.6f, AtomStylePhotoRendered, nothing, true},
+      {"translucent balls, nothing seals", kBondPlain, 0.6f, AtomStylePhotoTranslucent, nothing, false},
+      {"every third atom selected", kBondPhotoRendered, 0.6f, AtomStylePhotoRendered,
+       [](CrystalRec &c) {
+         for (size_t k = 0; k < c.atoms.size(); k += 3)
+           c.atoms[k].selected = 1;
+       },
+       true},
+      {"every atom labelled", kBondPhotoRendered, 0.6f, AtomStylePhotoRendered,
+       [](CrystalRec &c) {
+         for (AtomRecord &atom : c.atoms)
+           atom.labelled = 1;
+       },
+       true},
+      {"side-by-side stereo", kBondPhotoRendered, 0.6f, AtomStylePhotoRendered,
+       [](CrystalRec &c) {
+         c.stereoOn = 1;
+         c.stereoMode = kSideBySideStereo;
+       },
+       true},
+      {"red-blue stereo", kBondPhotoRendered, 0.6f, AtomStylePhotoRendered,
+       [](CrystalRec &c) {
+         c.stereoOn = 1;
+         c.stereoMode = kRedBlueStereo;
+       },
+       true},
+      {"one bond dashed", kBondPhotoRendered, 0.6f, AtomStylePhotoRendered,
+       [](CrystalRec &c) { c.customBondSpecs.push_back({0, c.atoms[0].bonds[0], kBondDashedLine}); }, false},
+      {"depth fading", kBondPhotoRendered, 0.6f, AtomStylePhotoRendered,
+       [](CrystalRec &c) { c.depthFading = 1; }, false},
   };
   FakeHost host;
   TestWindow w(host, 300, 240);
   ASSERT_TRUE(OpenPyropeColumn(w.ref(), 8.0f));
   CrystalRec &c = w.crystal();
   ASSERT_GE(size_t(c.sortIndexCount), kHiddenPrimitivesFromAtoms);
-  for (const Case &k : cases) {
-    SetEveryBondStyle(c, k.bondStyle, k.bondRadius);
-    for (SphereRecord &type : c.spheres)
-      type.style = k.ballStyle;
-    RenderSpheres(&c);
-    EXPECT_TRUE(SamePictureWithoutHidden(w.ref())) << k.name;
-    EXPECT_EQ(LastHiddenBondCount() > 0, k.leavesOut) << k.name;
-  }
-}
-
-// What else a ball-and-stick picture draws, or how it is drawn, keeps the
-// picture where hidden bonds and balls are left out: the pass runs beside
-// selection marks, labels and stereo pairs, and stays out of what it does
-// not judge (a bond of a line style, depth fading).
-TEST(PlotPictures, SelectionLabelsStereoAndLineBondsKeepThePictureWhereHiddenBondsAreLeftOut) {
-  struct Case {
-    const char *name;
-    void (*set)(CrystalRec &c);
-    bool leavesOut;
-  };
-  const Case cases[] = {
-      {"every third atom selected",
-       [](CrystalRec &c) {
-         for (size_t k = 0; k < c.atoms.size(); k += 3)
-           c.atoms[k].selected = 1;
-       },
-       true},
-      {"every atom labelled",
-       [](CrystalRec &c) {
-         for (AtomRecord &atom : c.atoms)
-           atom.labelled = 1;
-       },
-       true},
-      {"side-by-side stereo",
-       [](CrystalRec &c) {
-         c.stereoOn = 1;
-         c.stereoMode = kSideBySideStereo;
-       },
-       true},
-      {"red-blue stereo",
-       [](CrystalRec &c) {
-         c.stereoOn = 1;
-         c.stereoMode = kRedBlueStereo;
-       },
-       true},
-      {"one bond dashed",
-       [](CrystalRec &c) {
-         c.customBondSpecs.push_back({0, c.atoms[0].bonds[0], kBondDashedLine});
-       },
-       false},
-      {"depth fading", [](CrystalRec &c) { c.depthFading = 1; }, false},
-  };
-  FakeHost host;
-  TestWindow w(host, 300, 240);
-  ASSERT_TRUE(OpenPyropeColumn(w.ref(), 8.0f));
-  CrystalRec &c = w.crystal();
-  SetEveryBondStyle(c, kBondPhotoRendered, 0.6f);
   const CrystalRec plain = c;
   for (const Case &k : cases) {
     c = plain;
+    SetEveryBondStyle(c, k.bondStyle, k.bondRadius);
+    for (SphereRecord &type : c.spheres)
+      type.style = k.ballStyle;
     k.set(c);
     c.customBondSpecCount = int32_t(c.customBondSpecs.size());
     ResetOffScreen(w.ref());
