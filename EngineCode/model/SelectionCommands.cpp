@@ -45,10 +45,11 @@ void NoSelectionCaution() {
 // What a command that hides, shows or cuts atoms, or changes what is
 // plotted of them, changes of the structure.
 constexpr uint32_t kChangesAtoms = kChangeAtoms | kChangeBonds;
-// A command that only selects, labels or recolours atoms changes nothing
-// the site roles and polyhedra are made from: the atoms' selection, labels
-// and types are none of their inputs.
-constexpr uint32_t kOnlyMarksAtoms = 0;
+// A command that only selects, labels or recolours atoms, moves the view's
+// centre or removes vectors changes nothing the site roles and polyhedra are
+// made from: the atoms' selection, labels, types and vectors and the view
+// are none of their inputs.
+constexpr uint32_t kLeavesDerivedInputs = 0;
 
 // The window's structure when it holds atoms, told what the command changes
 // of it (StructureChange, or'ed); nullptr otherwise.
@@ -223,7 +224,7 @@ bool SelectionIsLabelled(const CrystalRec &crystal) {
 // ---- Commands ---------------------------------------------------------------------------
 
 void DoSelectSymmetryRelatedSites(WindowRef window) {
-  CrystalRec *c = AtomsOf(window, kOnlyMarksAtoms);
+  CrystalRec *c = AtomsOf(window, kLeavesDerivedInputs);
   if (!c || UsableSiteSize(*c) == 0)
     return;
   std::vector<uint8_t> chosen(UsableSiteSize(*c), 0);
@@ -241,7 +242,7 @@ void DoSelectSymmetryRelatedSites(WindowRef window) {
 }
 
 void DoSelectNeighbours(WindowRef window) {
-  CrystalRec *c = SelectedAtomsOf(window, kOnlyMarksAtoms);
+  CrystalRec *c = SelectedAtomsOf(window, kLeavesDerivedInputs);
   if (!c)
     return;
   int64_t total = 0;
@@ -253,7 +254,7 @@ void DoSelectNeighbours(WindowRef window) {
 }
 
 void DoSelectEntireMolecule(WindowRef window) {
-  CrystalRec *c = SelectedAtomsOf(window, kOnlyMarksAtoms);
+  CrystalRec *c = SelectedAtomsOf(window, kLeavesDerivedInputs);
   if (!c)
     return;
   const int64_t added = DoSelectRelations(*c);
@@ -286,7 +287,7 @@ void DoInvertSelection(WindowRef window) {
 }
 
 void DoSelectPlot(WindowRef window, bool atoms, bool vectors, bool annotations) {
-  CrystalRec *c = AtomsOf(window, kOnlyMarksAtoms);
+  CrystalRec *c = AtomsOf(window, kLeavesDerivedInputs);
   if (!c)
     return;
   if (atoms)
@@ -307,7 +308,7 @@ void DoSelectPlot(WindowRef window, bool atoms, bool vectors, bool annotations) 
 }
 
 void DoCentreOnSelection(WindowRef window) {
-  CrystalRec *c = AtomsOf(window, kChangesAtoms);
+  CrystalRec *c = AtomsOf(window, kLeavesDerivedInputs);
   if (!c)
     return;
   float cart[3];
@@ -319,7 +320,7 @@ void DoCentreOnSelection(WindowRef window) {
 }
 
 void ToggleSelectionLabels(WindowRef window) {
-  CrystalRec *c = AtomsOf(window, kOnlyMarksAtoms);
+  CrystalRec *c = AtomsOf(window, kLeavesDerivedInputs);
   if (!c || !CrystalHasSelectedAtoms(c))
     return;
   const uint8_t label = SelectionIsLabelled(*c) ? 0 : 1;
@@ -391,7 +392,7 @@ void ShowAllAtoms(WindowRef window) {
   NewPlot(window, false, true);
 }
 
-bool WindowHasSelection(WindowRef window) { return SelectedAtomsOf(window, kOnlyMarksAtoms) != nullptr; }
+bool WindowHasSelection(WindowRef window) { return SelectedAtomsOf(window, kLeavesDerivedInputs) != nullptr; }
 
 void HideOtherMolecules(WindowRef window) {
   CrystalRec *c = SelectedAtomsOf(window, kChangesAtoms);
@@ -427,7 +428,7 @@ void DoDeleteAllVectors(WindowRef window) {
 }
 
 void DeleteSelectedVectors(WindowRef window) {
-  CrystalRec *c = AtomsOf(window, kChangesAtoms);
+  CrystalRec *c = AtomsOf(window, kLeavesDerivedInputs);
   if (!c)
     return;
   const size_t n = UsableRecords(c->vectors.size(), c->vectorCount);
@@ -565,7 +566,7 @@ int64_t RecolourSelectedAtoms(CrystalRec &crystal, RGBColor colour) {
 }
 
 void DoChangeAtomColour(WindowRef window) {
-  CrystalRec *c = AtomsOf(window, kOnlyMarksAtoms);
+  CrystalRec *c = AtomsOf(window, kLeavesDerivedInputs);
   HostServices *host = GetHostServices();
   if (!c || !host)
     return;

@@ -348,6 +348,19 @@ TEST(SelectionCommands, OnlyCommandsThatChangeTheAtomsTellAChange) {
       {"labels", ToggleSelectionLabels, false},
       {"is there a selection", [](WindowRef window) { WindowHasSelection(window); }, false},
       {"colour", DoChangeAtomColour, false},
+      {"centre on the selection", DoCentreOnSelection, false},
+      {"delete a selected vector",
+       [](WindowRef window) {
+         CrystalRec &held = *GetWindowCrystal(window);
+         held.vectors.assign(1, VectorRecord{});
+         held.vectors[0].atom = 2;
+         held.vectors[0].selected = 1;
+         held.vectorCount = 1;
+         held.atoms[2].hasVector = 1;
+         DeleteSelectedVectors(window);
+         EXPECT_EQ(held.vectorCount, 0);
+       },
+       false},
       {"hide", DoHideSelectedAtoms, true},
   };
   FakeHost host;
