@@ -150,7 +150,8 @@ void FractionalPlaces::Grow() {
 
 size_t FractionalPlaces::Find(const double xyz[3], uint32_t kind) const { return FindFrom(CellOf(xyz), xyz, kind); }
 
-template <typename Chain> size_t FractionalPlaces::Earliest(const Cell &cell, uint32_t kind, Chain &&chain) const {
+template <typename Chain>
+[[gnu::always_inline]] inline size_t FractionalPlaces::Earliest(const Cell &cell, uint32_t kind, Chain &&chain) const {
   auto wrap = [](int64_t v) { return v < 0 ? v + kCells : v >= kCells ? v - kCells : v; };
   size_t best = kNone;
   for (int dx = cell.lo[0]; dx <= cell.hi[0]; dx++)
@@ -170,7 +171,7 @@ size_t FractionalPlaces::FindFrom(const Cell &cell, const double xyz[3], uint32_
   });
 }
 
-uint32_t &FractionalPlaces::NewHead(const Cell &cell, uint32_t kind) {
+inline uint32_t &FractionalPlaces::NewHead(const Cell &cell, uint32_t kind) {
   if (2 * (used_ + 1) > slots_.size())
     Grow();
   uint32_t &head = HeadOf(Key(cell.index, kind));
