@@ -74,25 +74,6 @@ std::string ImportLineEnds(std::string_view text) {
   return out;
 }
 
-void ImportLineEndsInPlace(std::string &text) {
-  size_t cr = text.find('\r');
-  if (cr == std::string::npos)
-    return;
-  // The runs between CRs moved down whole over the LFs dropped.
-  char *const data = text.data();
-  const size_t size = text.size();
-  size_t out = cr;
-  while (cr < size) {
-    data[out++] = '\n';
-    const size_t from = cr + 1 + (cr + 1 < size && data[cr + 1] == '\n' ? 1 : 0);
-    const char *next = from < size ? static_cast<const char *>(std::memchr(data + from, '\r', size - from)) : nullptr;
-    cr = next ? static_cast<size_t>(next - data) : size;
-    std::memmove(data + out, data + from, cr - from);
-    out += cr - from;
-  }
-  text.resize(out);
-}
-
 ImportTextLines::ImportTextLines(std::string_view text) : text_(text), checkpoints_{0} {
   // Counted a block at a time (std::count is vectorised), one step of the
   // read per block; a block that holds the start of a checkpoint's line is
@@ -353,4 +334,23 @@ std::string ElementSymbolText(ElementCode element) {
   if (s[1] != ' ' && s[1] != '\0')
     out += s[1];
   return out;
+}
+
+void ImportLineEndsInPlace(std::string &text) {
+  size_t cr = text.find('\r');
+  if (cr == std::string::npos)
+    return;
+  // The runs between CRs moved down whole over the LFs dropped.
+  char *const data = text.data();
+  const size_t size = text.size();
+  size_t out = cr;
+  while (cr < size) {
+    data[out++] = '\n';
+    const size_t from = cr + 1 + (cr + 1 < size && data[cr + 1] == '\n' ? 1 : 0);
+    const char *next = from < size ? static_cast<const char *>(std::memchr(data + from, '\r', size - from)) : nullptr;
+    cr = next ? static_cast<size_t>(next - data) : size;
+    std::memmove(data + out, data + from, cr - from);
+    out += cr - from;
+  }
+  text.resize(out);
 }
