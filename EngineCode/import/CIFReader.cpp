@@ -264,7 +264,7 @@ private:
           return RefuseImport(result_, line,
                               std::string(k <= kZ ? "the coordinate" : k == kOccupancy ? "the occupancy" : "the displacement") +
                                   " \"" + std::string(c.Text(r)) + "\" of the atom " + name() + " is not a number");
-      std::array<double, 3> xyz;
+      std::array<double, 3> xyz{};
       if (!Position(numbers, row, xyz)) {
         Warn(line, "the atom " + name() + (cartesian_ ? " has no Cartesian" : " has no fractional") +
                        " coordinates and is left out.");
