@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <type_traits>
 
 // ---- Buffers ------------------------------------------------------------------
 
@@ -249,7 +250,9 @@ namespace {
 constexpr size_t kFilePieceBytes = size_t{8} << 20;
 } // namespace
 
-bool ReadWholeFile(const std::filesystem::path &path, std::vector<uint8_t> &bytes, std::string *reason) {
+namespace {
+
+template <typename Bytes> bool ReadWholeFileInto(const std::filesystem::path &path, Bytes &bytes, std::string *reason) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
     if (reason)
@@ -270,6 +273,8 @@ bool ReadWholeFile(const std::filesystem::path &path, std::vector<uint8_t> &byte
     return false;
   }
   in.seekg(0, std::ios::beg);
+  if constexpr (std::is_same_v<Bytes, std::string>)
+    bytes.reserve(static_cast<size_t>(size) + 1);
   bytes.resize(static_cast<size_t>(size));
   // Read a piece at a time, so that a long read answers the cancel key of
   // its document task.
@@ -288,6 +293,16 @@ bool ReadWholeFile(const std::filesystem::path &path, std::vector<uint8_t> &byte
     }
   }
   return true;
+}
+
+} // namespace
+
+bool ReadWholeFile(const std::filesystem::path &path, std::vector<uint8_t> &bytes, std::string *reason) {
+  return ReadWholeFileInto(path, bytes, reason);
+}
+
+bool ReadWholeFile(const std::filesystem::path &path, std::string &text, std::string *reason) {
+  return ReadWholeFileInto(path, text, reason);
 }
 
 bool WriteFileAtomically(const std::filesystem::path &path, std::span<const uint8_t> bytes, std::string *reason) {

@@ -94,6 +94,9 @@ int GetLineFromFileBuffer(FileBuffer &b, std::string &line);
 // written is waited for by its reader: CacheWrites.h). False (and a reason)
 // for a missing file, a directory or a read failure.
 bool ReadWholeFile(const std::filesystem::path &path, std::vector<uint8_t> &bytes, std::string *reason = nullptr);
+// The same into text, with room for one byte more (a reader's closing line
+// end) so that it is not copied to grow.
+bool ReadWholeFile(const std::filesystem::path &path, std::string &text, std::string *reason = nullptr);
 // Writes the whole file through an AtomicFileWriter (files/AtomicFileWriter.h):
 // a failed save never leaves a damaged file nor removes the old one, and a
 // replaced file keeps its mode. False (and a reason) on any failure.

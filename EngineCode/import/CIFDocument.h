@@ -11,9 +11,62 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
+
+// A list of plain records that grows through the allocator's realloc: a
+// block as large as a big file's loops is grown by moving its pages rather
+// than by copying it into fresh ones, so the records are written once and
+// the memory they take is touched once.
+template <typename T> class CIFPlainList {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+  CIFPlainList() = default;
+  CIFPlainList(CIFPlainList &&other) noexcept
+      : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  CIFPlainList &operator=(CIFPlainList &&other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    return *this;
+  }
+  CIFPlainList(const CIFPlainList &) = delete;
+  CIFPlainList &operator=(const CIFPlainList &) = delete;
+  ~CIFPlainList() { std::free(data_); }
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const T *data() const { return data_; }
+  const T &operator[](size_t k) const { return data_[k]; }
+  void push_back(const T &value) {
+    if (size_ == capacity_)
+      Grow();
+    data_[size_++] = value;
+  }
+
+private:
+  void Grow() {
+    constexpr size_t kFirst = 64;
+    const size_t capacity = capacity_ == 0 ? kFirst : 2 * capacity_;
+    if (capacity > SIZE_MAX / sizeof(T))
+      throw std::bad_alloc();
+    void *grown = std::realloc(data_, capacity * sizeof(T));
+    if (!grown)
+      throw std::bad_alloc();
+    data_ = static_cast<T *>(grown);
+    capacity_ = capacity;
+  }
+
+  T *data_ = nullptr;
+  size_t size_ = 0, capacity_ = 0;
+};
 
 // A loop's value: where it stands in the text, in half a view's room (a text
 // the import path reads fits in 32-bit offsets), as loops hold most of a file.
@@ -29,10 +82,10 @@ struct CIFItem {
   // A loop: its values, the `count` from `first` on in the document's one
   // list of every loop's values (one list grows, not one a loop), and the
   // text they stand in.
-  const std::vector<CIFValuePlace> *values = nullptr;
+  const CIFPlainList<CIFValuePlace> *values = nullptr;
   size_t first = 0, count = 0;
   const char *text = nullptr;
-  std::vector<int> rowLines; // a loop: the line of each row
+  CIFPlainList<int> rowLines; // a loop: the line of each row
 
   std::string_view Value(size_t k) const {
     const CIFValuePlace &place = (*values)[first + k];
@@ -47,7 +100,7 @@ struct CIFBlock {
 
 struct CIFDocument {
   const char *text = nullptr;         // the whole text
-  std::vector<CIFValuePlace> values; // the values of every loop
+  CIFPlainList<CIFValuePlace> values; // the values of every loop
   std::vector<CIFBlock> blocks;
   std::vector<CIFItem> frame; // save frames: parsed, not read
   std::vector<CIFItem> *items = nullptr;

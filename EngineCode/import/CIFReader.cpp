@@ -47,21 +47,21 @@ constexpr double kEightPiSquared = 8.0 * M_PI * M_PI;
 
 // ---- One block -------------------------------------------------------------------
 
-// One row of the atom-site loop as read.
+// One row of the atom-site loop as read, but for its position (kept in a
+// list of their own, as the search for rows at one place reads them). Its
+// fields are packed: a large file holds a row per atom.
 struct SiteRow {
-  size_t row = 0;
-  int line = 0;
   std::string_view label; // in the parsed document
-  ElementCode element = kBlankElement;
-  double xyz[3] = {};
-  float esd[3] = {};
   double occupancy = 1.0;
-  bool occupancyGiven = false;
-  uint32_t displacement = kDisplacementNone;
+  float esd[3] = {};
   float iso = 0.0f;
-  int multiplicity = 0; // as the file gives it; 0: not given
-  int16_t assembly = 0;  // disorder assembly and group (StructureRecord.h)
+  int line = 0;
+  ElementCode element = kBlankElement;
+  int16_t assembly = 0; // disorder assembly and group (StructureRecord.h)
   int16_t group = 0;
+  uint8_t multiplicity = 0; // as the file gives it (at most 192); 0: not given
+  uint8_t displacement = kDisplacementNone;
+  bool occupancyGiven = false;
 };
 
 // Why a block holds no structure, for the refusal of a file without one.
@@ -217,19 +217,19 @@ private:
   // kBiso), each parsed once; none for a column the table lacks or a null.
   using RowNumbers = std::array<std::optional<NumberWithEsd>, kBiso + 1>;
 
-  bool Position(const RowNumbers &numbers, SiteRow &row) const {
+  bool Position(const RowNumbers &numbers, SiteRow &row, std::array<double, 3> &xyz) const {
     for (size_t k = 0; k < 3; k++) {
       const auto &v = numbers[kX + k];
       if (!v || !(std::fabs(v->value) <= (cartesian_ ? stored::kFinite.high : kLargestFractional)))
         return false;
-      row.xyz[k] = v->value;
+      xyz[k] = v->value;
       row.esd[k] = cartesian_ ? 0.0f : static_cast<float>(v->esd);
     }
     if (cartesian_ && !molecule_) {
-      const double x[3] = {row.xyz[0], row.xyz[1], row.xyz[2]};
-      for (int i = 0; i < 3; i++) {
-        row.xyz[i] = toFractional_[i][0] * x[0] + toFractional_[i][1] * x[1] + toFractional_[i][2] * x[2] + shift_[i];
-        if (!(std::fabs(row.xyz[i]) <= kLargestFractional))
+      const double x[3] = {xyz[0], xyz[1], xyz[2]};
+      for (size_t i = 0; i < 3; i++) {
+        xyz[i] = toFractional_[i][0] * x[0] + toFractional_[i][1] * x[1] + toFractional_[i][2] * x[2] + shift_[i];
+        if (!(std::fabs(xyz[i]) <= kLargestFractional))
           return false;
       }
     }
@@ -245,10 +245,10 @@ private:
     std::unordered_map<std::string, int16_t> assemblies, groups;
     const size_t n = sites.Rows();
     rows_.reserve(n);
+    positions_.reserve(n);
     for (size_t r = 0; r < n; r++) {
       const int line = sites.Line(r);
       SiteRow row;
-      row.row = r;
       row.line = line;
       row.label = cLabel ? cLabel.Given(r) : std::string_view();
       auto name = [&] { return row.label.empty() ? "row " + std::to_string(r + 1) : "\"" + std::string(row.label) + "\""; };
@@ -264,7 +264,8 @@ private:
           return RefuseImport(result_, line,
                               std::string(k <= kZ ? "the coordinate" : k == kOccupancy ? "the occupancy" : "the displacement") +
                                   " \"" + std::string(c.Text(r)) + "\" of the atom " + name() + " is not a number");
-      if (!Position(numbers, row)) {
+      std::array<double, 3> xyz{};
+      if (!Position(numbers, row, xyz)) {
         Warn(line, "the atom " + name() + (cartesian_ ? " has no Cartesian" : " has no fractional") +
                        " coordinates and is left out.");
         continue;
@@ -297,19 +298,20 @@ private:
       if ((u || b) && !molecule_) {
         const double value = u ? u->value : b->value / kEightPiSquared;
         if (value > 0.0) {
-          row.displacement = kDisplacementIsotropic;
+          row.displacement = static_cast<uint8_t>(kDisplacementIsotropic);
           row.iso = static_cast<float>(value);
         } else if (!ImportStartsNoCase(adpType, "Uani") && !ImportStartsNoCase(adpType, "Bani")) {
           Warn(line, "the isotropic displacement of the atom " + name() + " is not positive and is left out.");
         }
       }
       if (const auto m = cMult ? cMult.Number(r) : std::nullopt; m && m->value >= 1.0 && m->value <= 192.0)
-        row.multiplicity = static_cast<int>(m->value);
+        row.multiplicity = static_cast<uint8_t>(m->value);
       // Groups without an assembly are of the file's one assembly.
       row.group = cGroup ? DisorderCode(cGroup.Given(r), groups) : 0;
       if (row.group != 0 && cAssembly)
         row.assembly = DisorderCode(cAssembly.Given(r), assemblies);
-      rows_.push_back(std::move(row));
+      rows_.push_back(row);
+      positions_.push_back(xyz);
     }
     return true;
   }
@@ -385,14 +387,12 @@ private:
   // Rows at one position whose occupancies allow it become one site.
   bool MakeSites() {
     // A molecule's atoms stay apart.
-    std::vector<size_t> group(rows_.size());
-    if (molecule_)
+    std::vector<size_t> group;
+    if (molecule_) {
+      group.resize(rows_.size());
       std::iota(group.begin(), group.end(), size_t{0});
-    else {
-      std::vector<std::array<double, 3>> positions(rows_.size());
-      for (size_t r = 0; r < rows_.size(); r++)
-        std::copy(rows_[r].xyz, rows_[r].xyz + 3, positions[r].begin());
-      group = GroupAtOnePlace(positions);
+    } else {
+      group = GroupAtOnePlace(positions_);
       KeepAlternativesApart(group);
     }
     // The members of each group, in file order.
@@ -407,6 +407,8 @@ private:
     std::vector<std::pair<ElementCode, double>> atoms;
     siteOfRow_.assign(rows_.size(), 0);
     leadRow_.clear();
+    leadRow_.reserve(rows_.size());
+    MixedSite mixed;
     for (size_t r = 0; r < rows_.size(); r++) {
       if (merged_[r])
         continue;
@@ -414,11 +416,20 @@ private:
       if (group[r] == r && !members.empty())
         if (auto it = members.find(r); it != members.end())
           rows.insert(rows.end(), it->second.begin(), it->second.end());
-      // The elements of the rows, the same element's occupancies added.
-      atoms.clear();
-      for (size_t m : rows)
-        atoms.emplace_back(rows_[m].element, rows_[m].occupancy);
-      MixedSite mixed = JoinAtOnePlace(atoms);
+      if (rows.size() == 1) {
+        // A row alone at its place is a site of its one element, as
+        // JoinAtOnePlace makes it.
+        mixed.parts.assign(1, {rows_[r].element, rows_[r].occupancy});
+        mixed.sum = rows_[r].occupancy;
+        mixed.joined = false;
+        mixed.lead = 0;
+      } else {
+        // The elements of the rows, the same element's occupancies added.
+        atoms.clear();
+        for (size_t m : rows)
+          atoms.emplace_back(rows_[m].element, rows_[m].occupancy);
+        mixed = JoinAtOnePlace(atoms);
+      }
       // Only rows at one position have anything to be warned of, and only
       // then are their labels written out.
       if (rows.size() > 1)
@@ -435,11 +446,11 @@ private:
       // A mixed site is named as its largest share and keeps that row's
       // position, esd and displacement.
       const size_t lead = rows[mixed.joined ? mixed.lead : 0];
-      leadRow_.push_back(lead);
+      leadRow_.push_back(static_cast<uint32_t>(lead));
       const SiteRow &leading = rows_[lead];
-      AsymmetricUnitRecord *site =
-          molecule_ ? AppendImportAtom(result_, *s_, leading.label, leading.element, leading.xyz, leading.line)
-                    : AppendImportSite(result_, *s_, leading.label, leading.element, leading.xyz, leading.line);
+      const double *xyz = positions_[lead].data();
+      AsymmetricUnitRecord *site = molecule_ ? AppendImportAtom(result_, *s_, leading.label, leading.element, xyz, leading.line)
+                                             : AppendImportSite(result_, *s_, leading.label, leading.element, xyz, leading.line);
       if (!site)
         return false;
       for (size_t k = 0; k < parts.size(); k++) {
@@ -463,7 +474,7 @@ private:
         site->disorderGroup = leading.group;
       }
       for (size_t m : rows)
-        siteOfRow_[m] = c.sites.size() - 1;
+        siteOfRow_[m] = static_cast<uint32_t>(c.sites.size() - 1);
     }
     return true;
   }
@@ -600,9 +611,12 @@ private:
   ImportResult &result_;
   ImportedStructure *s_ = nullptr;
   std::vector<SiteRow> rows_;
+  std::vector<std::array<double, 3>> positions_; // of each row: fractional, or Cartesian (A) in a molecule
   std::vector<uint8_t> merged_; // rows taken into an earlier row's site
-  std::vector<size_t> siteOfRow_; // the site each row became
-  std::vector<size_t> leadRow_;   // the row each site takes its label and values from
+  // Numbers of rows and sites, in 32 bits: a row takes a value of the text,
+  // which is held to 32-bit places (CIFDocument.h).
+  std::vector<uint32_t> siteOfRow_; // the site each row became
+  std::vector<uint32_t> leadRow_;   // the row each site takes its label and values from
   ImportError badCell_;
   bool cartesian_ = false; // the sites are given by Cartesian coordinates
   bool molecule_ = false;  // ... and the block gives no cell

@@ -103,7 +103,7 @@ struct CIFColumn {
   }
   // The line a row starts on (a pair's own line).
   int Line(size_t row) const {
-    const std::vector<int> &rows = item->rowLines;
+    const CIFPlainList<int> &rows = item->rowLines;
     return item->loop && row < rows.size() ? rows[row] : item->line;
   }
 };

@@ -151,43 +151,42 @@ bool NulsPadRecords(std::string_view bytes) {
 
 } // namespace
 
-bool NormaliseImportText(std::string_view bytes, std::string &text, std::string *reason, bool *lastLineOpen,
-                         std::vector<std::string> *notes) {
-  std::string inflated;
-  if (IsGzip(bytes)) {
+namespace {
+
+// NormaliseImportText on the bytes in `text` itself: each step only drops
+// or replaces bytes, so the file is held once.
+bool NormaliseInPlace(std::string &text, std::string *reason, bool *lastLineOpen, std::vector<std::string> *notes) {
+  if (IsGzip(text)) {
+    std::string inflated;
     size_t trailing = 0;
-    if (!Inflate(bytes, inflated, reason, &trailing))
+    if (!Inflate(text, inflated, reason, &trailing))
       return false;
     if (trailing > 0 && notes)
       notes->push_back(std::to_string(trailing) + " byte(s) after the compressed data were left out.");
-    bytes = inflated;
+    text.swap(inflated);
   }
   // A UTF-8 byte-order mark says nothing a reader needs, and would stick to
   // the first word.
-  if (bytes.starts_with("\xEF\xBB\xBF"))
-    bytes.remove_prefix(3);
+  if (text.starts_with("\xEF\xBB\xBF"))
+    text.erase(0, 3);
   if (lastLineOpen)
-    *lastLineOpen = !bytes.empty() && std::string_view("\n\r\0\x1a", 4).find(bytes.back()) == std::string_view::npos;
+    *lastLineOpen = !text.empty() && std::string_view("\n\r\0\x1a", 4).find(text.back()) == std::string_view::npos;
   // Padding of NULs (and of blanks after them) at the end is no text.
-  size_t end = bytes.size();
-  while (end > 0 && (bytes[end - 1] == '\0' || bytes[end - 1] == ' ' || bytes[end - 1] == '\n' ||
-                     bytes[end - 1] == '\r' || bytes[end - 1] == '\x1a'))
+  size_t end = text.size();
+  while (end > 0 && (text[end - 1] == '\0' || text[end - 1] == ' ' || text[end - 1] == '\n' ||
+                     text[end - 1] == '\r' || text[end - 1] == '\x1a'))
     end--;
-  bytes = bytes.substr(0, end);
+  text.resize(end);
   // Records padded with NULs read as records padded with blanks.
-  std::string padded;
-  if (NulsPadRecords(bytes)) {
-    padded.assign(bytes);
-    std::replace(padded.begin(), padded.end(), '\0', ' ');
-    bytes = padded;
-  }
-  const bool nul = bytes.find('\0') != std::string_view::npos;
-  if (nul && !FewStrayBytes(bytes)) {
+  if (NulsPadRecords(text))
+    std::replace(text.begin(), text.end(), '\0', ' ');
+  const bool nul = text.find('\0') != std::string::npos;
+  if (nul && !FewStrayBytes(text)) {
     if (reason)
       *reason = "it is not a text file";
     return false;
   }
-  text = ImportLineEnds(bytes);
+  ImportLineEndsInPlace(text);
   if (nul) {
     // Stray NULs read as blanks, the first named by its line.
     const size_t first = text.find('\0');
@@ -202,18 +201,29 @@ bool NormaliseImportText(std::string_view bytes, std::string &text, std::string 
   return true;
 }
 
+} // namespace
+
+bool NormaliseImportText(std::string_view bytes, std::string &text, std::string *reason, bool *lastLineOpen,
+                         std::vector<std::string> *notes) {
+  std::string normal;
+  normal.reserve(bytes.size() + 1);
+  normal.assign(bytes);
+  if (!NormaliseInPlace(normal, reason, lastLineOpen, notes))
+    return false;
+  text = std::move(normal);
+  return true;
+}
+
 bool LoadImportSource(const std::filesystem::path &file, ImportSource &source, std::string *reason) {
   std::error_code ec;
   const auto size = std::filesystem::file_size(file, ec);
   if (!ec && !WithinImportLimit(size, false, reason))
     return false;
-  std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(file, bytes, reason))
+  if (!ReadWholeFile(file, source.text, reason))
     return false;
   source.file = file;
   source.name = NameWithoutGzip(file);
-  const std::string_view raw(reinterpret_cast<const char *>(bytes.data()), bytes.size());
-  if (!NormaliseImportText(raw, source.text, reason, &source.lastLineOpen, &source.notes))
+  if (!NormaliseInPlace(source.text, reason, &source.lastLineOpen, &source.notes))
     return false;
   if (TrimImport(source.text).empty() && source.text.find_first_not_of(" \t\n") == std::string::npos) {
     if (reason)

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -68,15 +69,8 @@ ImportReadPoll::~ImportReadPoll() { tReadPoll = outer_; }
 std::string ImportLineEnds(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 1);
-  // The runs between CRs copied whole.
-  for (size_t i = 0; i < text.size();) {
-    const size_t cr = std::min(text.find('\r', i), text.size());
-    out.append(text.substr(i, cr - i));
-    if (cr == text.size())
-      break;
-    out += '\n';
-    i = cr + 1 + (cr + 1 < text.size() && text[cr + 1] == '\n' ? 1 : 0);
-  }
+  out.assign(text);
+  ImportLineEndsInPlace(out);
   return out;
 }
 
@@ -340,4 +334,23 @@ std::string ElementSymbolText(ElementCode element) {
   if (s[1] != ' ' && s[1] != '\0')
     out += s[1];
   return out;
+}
+
+void ImportLineEndsInPlace(std::string &text) {
+  size_t cr = text.find('\r');
+  if (cr == std::string::npos)
+    return;
+  // The runs between CRs moved down whole over the LFs dropped.
+  char *const data = text.data();
+  const size_t size = text.size();
+  size_t out = cr;
+  while (cr < size) {
+    data[out++] = '\n';
+    const size_t from = cr + 1 + (cr + 1 < size && data[cr + 1] == '\n' ? 1 : 0);
+    const char *next = from < size ? static_cast<const char *>(std::memchr(data + from, '\r', size - from)) : nullptr;
+    cr = next ? static_cast<size_t>(next - data) : size;
+    std::memmove(data + out, data + from, cr - from);
+    out += cr - from;
+  }
+  text.resize(out);
 }

@@ -44,6 +44,8 @@ void ImportReadStep();
 
 // The text with CR LF and CR line ends made LF.
 std::string ImportLineEnds(std::string_view text);
+// The same in the text itself, which only ever shortens.
+void ImportLineEndsInPlace(std::string &text);
 // The lines of a normalised text (LF ends only); the n-th entry is line n+1,
 // without its LF, and a text that ends in LF has no empty line after it.
 // The table is read as a vector of views would be, but costs a few bytes per

@@ -85,6 +85,10 @@ int SiteImageCount(std::span<const GEP> ops, const double xyz[3]) {
 
 FractionalPlaces::FractionalPlaces(size_t expected) {
   places_.reserve(expected);
+  ReserveKeys(expected);
+}
+
+void FractionalPlaces::ReserveKeys(size_t expected) {
   size_t slots = 16;
   while (slots < 2 * expected)
     slots *= 2;
@@ -146,18 +150,33 @@ void FractionalPlaces::Grow() {
 
 size_t FractionalPlaces::Find(const double xyz[3], uint32_t kind) const { return FindFrom(CellOf(xyz), xyz, kind); }
 
-size_t FractionalPlaces::FindFrom(const Cell &cell, const double xyz[3], uint32_t kind) const {
+template <typename Chain>
+[[gnu::always_inline]] inline size_t FractionalPlaces::Earliest(const Cell &cell, uint32_t kind, Chain &&chain) const {
   auto wrap = [](int64_t v) { return v < 0 ? v + kCells : v >= kCells ? v - kCells : v; };
   size_t best = kNone;
   for (int dx = cell.lo[0]; dx <= cell.hi[0]; dx++)
     for (int dy = cell.lo[1]; dy <= cell.hi[1]; dy++)
       for (int dz = cell.lo[2]; dz <= cell.hi[2]; dz++) {
         const int64_t index[3] = {wrap(cell.index[0] + dx), wrap(cell.index[1] + dy), wrap(cell.index[2] + dz)};
-        for (uint32_t p = Head(Key(index, kind)); p != kEnd; p = places_[p].next)
-          if (p < best && places_[p].kind == kind && SamePlace(places_[p].xyz.data(), xyz))
-            best = p;
+        chain(Head(Key(index, kind)), best);
       }
   return best;
+}
+
+size_t FractionalPlaces::FindFrom(const Cell &cell, const double xyz[3], uint32_t kind) const {
+  return Earliest(cell, kind, [&](uint32_t head, size_t &best) {
+    for (uint32_t p = head; p != kEnd; p = places_[p].next)
+      if (p < best && places_[p].kind == kind && SamePlace(places_[p].xyz.data(), xyz))
+        best = p;
+  });
+}
+
+inline uint32_t &FractionalPlaces::NewHead(const Cell &cell, uint32_t kind) {
+  if (2 * (used_ + 1) > slots_.size())
+    Grow();
+  uint32_t &head = HeadOf(Key(cell.index, kind));
+  used_ += head == kEnd ? 1 : 0;
+  return head;
 }
 
 std::pair<size_t, bool> FractionalPlaces::Insert(const double xyz[3], uint32_t kind) {
@@ -167,10 +186,7 @@ std::pair<size_t, bool> FractionalPlaces::Insert(const double xyz[3], uint32_t k
   // A place's number must stay below kEnd.
   if (places_.size() >= kEnd)
     throw std::bad_alloc();
-  if (2 * (used_ + 1) > slots_.size())
-    Grow();
-  uint32_t &head = HeadOf(Key(cell.index, kind));
-  used_ += head == kEnd ? 1 : 0;
+  uint32_t &head = NewHead(cell, kind);
   const auto place = static_cast<uint32_t>(places_.size());
   places_.push_back({{xyz[0], xyz[1], xyz[2]}, kind, head});
   head = place;
@@ -182,18 +198,33 @@ void FractionalPlaces::Prefetch(const double xyz[3], uint32_t kind) const {
 }
 
 std::vector<size_t> GroupAtOnePlace(std::span<const std::array<double, 3>> positions) {
-  FractionalPlaces places(positions.size());
-  std::vector<size_t> first; // the first position of each place
-  first.reserve(positions.size());
+  // A position's number must stay below kEnd.
+  if (positions.size() >= FractionalPlaces::kEnd)
+    throw std::bad_alloc();
+  FractionalPlaces places; // its key table alone: the places are positions
+  places.ReserveKeys(positions.size());
+  // The place opened before each opening position in its chain.
+  std::vector<uint32_t> next(positions.size());
   std::vector<size_t> group(positions.size());
   const bool ahead = places.TableBytes() > kPlacesReadAheadFromBytes;
   for (size_t r = 0; r < positions.size(); r++) {
     if (ahead && r + kPlacesReadAhead < positions.size())
       places.Prefetch(positions[r + kPlacesReadAhead].data());
-    const auto [place, fresh] = places.Insert(positions[r].data());
-    if (fresh)
-      first.push_back(r);
-    group[r] = first[place];
+    const double *xyz = positions[r].data();
+    const FractionalPlaces::Cell cell = FractionalPlaces::CellOf(xyz);
+    const size_t found = places.Earliest(cell, 0, [&](uint32_t head, size_t &best) {
+      for (uint32_t p = head; p != FractionalPlaces::kEnd; p = next[p])
+        if (p < best && SamePlace(positions[p].data(), xyz))
+          best = p;
+    });
+    if (found != FractionalPlaces::kNone) {
+      group[r] = found;
+      continue;
+    }
+    uint32_t &head = places.NewHead(cell, 0);
+    next[r] = head;
+    head = static_cast<uint32_t>(r);
+    group[r] = r;
   }
   return group;
 }

@@ -161,6 +161,13 @@ private:
   };
   static Cell CellOf(const double xyz[3]);
   size_t FindFrom(const Cell &cell, const double xyz[3], uint32_t kind) const;
+  // Calls `chain(head, best)` with the last place of each chain the cell and
+  // its neighbours within the tolerance hold for the kind; `best` (kNone at
+  // first) is the earliest place found so far, which the chain lowers.
+  template <typename Chain> size_t Earliest(const Cell &cell, uint32_t kind, Chain &&chain) const;
+  // A new place of the cell's chain: the head to be set to it, the key
+  // table grown first when it would be more than half full.
+  uint32_t &NewHead(const Cell &cell, uint32_t kind);
   // A grid cell's and kind's key; the kinds are mixed in, so that two
   // (cell, kind) pairs may share a chain: its places are told apart by kind
   // and position.
@@ -170,6 +177,11 @@ private:
   uint32_t Head(uint32_t key) const;
   uint32_t &HeadOf(uint32_t key);
   void Grow();
+  // A key table empty, with room for about `expected` keys.
+  void ReserveKeys(size_t expected);
+  // The places are the positions given that open one, named by their
+  // index, and chained through a list beside them rather than copied.
+  friend std::vector<size_t> GroupAtOnePlace(std::span<const std::array<double, 3>> positions);
 
   std::vector<Place> places_;
   // Open addressing: a slot holds a key and the last place of its chain

@@ -293,6 +293,7 @@ bool GenCell(CrystalRec *crystal) {
       AtomRecord &atom = atoms.back();
       atom.site = static_cast<uint32_t>(s);
       atom.atomType = site.atomType;
+      atom.visible = 1;
       for (int i = 0; i < 3; i++)
         atom.xyz[i] = xyz[i];
       if (ellipsoids) {
@@ -309,8 +310,6 @@ bool GenCell(CrystalRec *crystal) {
     site.lastAtom = static_cast<int32_t>(atoms.size()) - 1;
   }
 
-  for (AtomRecord &atom : atoms)
-    atom.visible = 1;
   c.atoms = std::move(atoms);
   c.atomCount = static_cast<int32_t>(c.atoms.size());
   c.atomsPerCell = c.atomCount;

@@ -95,6 +95,33 @@ TEST_F(ImportBytes, AStrayNulIsABlankButBinaryIsRefused) {
   EXPECT_EQ(Refusal(host, TempFile("stored.xyz", binary).path), "\"stored.xyz\" could not be read: it is not a text file.");
 }
 
+// The text readers see of a file's bytes, mended where they lie: every kind
+// of line end made LF wherever it stands, a byte-order mark, padding and a
+// stray NUL dropped or made blank, one LF closing the text. The expected
+// texts are written out by hand.
+TEST(ImportText, LineEndsAndPaddingAreMendedInTheText) {
+  const struct {
+    std::string bytes, text;
+  } cases[] = {
+      {"a\nb\n", "a\nb\n"},
+      {"a\r\nb\rc\n\r\nd\r", "a\nb\nc\n\nd\n"},
+      {"\r\r\nx\r\r", "\n\nx\n"},
+      {"\xEF\xBB\xBF" "a\rb", "a\nb\n"},
+      {std::string("a\r\nb c\0d\r\n\0\0  \x1a", 15), "a\nb c d\n"},
+      {"one line", "one line\n"},
+  };
+  for (const auto &c : cases) {
+    const TempFile f("text.xyz", c.bytes);
+    ImportSource source;
+    std::string reason;
+    ASSERT_TRUE(LoadImportSource(f.path, source, &reason)) << reason;
+    EXPECT_EQ(source.text, c.text) << c.bytes;
+    std::string text;
+    ASSERT_TRUE(NormaliseImportText(c.bytes, text, &reason)) << reason;
+    EXPECT_EQ(text, c.text) << c.bytes;
+  }
+}
+
 // A refusal quotes the offending token to a line's worth, however long.
 TEST_F(ImportBytes, AnAlertQuotesALinesWorth) {
   const std::string huge = "C 0 0 " + std::string(1 << 20, '7') + "x\n";

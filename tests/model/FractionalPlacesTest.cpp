@@ -57,6 +57,18 @@ TEST(FractionalPlaces, TheGridFindsWhatEveryPairFinds) {
   EXPECT_EQ(mismatches, 0u);
   EXPECT_GT(places.size(), 100u); // the bunches were split, not all merged
   EXPECT_LT(places.size(), positions.size() - 100);
+  // The grouping of a reader's rows, kinds aside: each row's group is the
+  // first row at its place.
+  const std::vector<size_t> wantPlaces = PlacesByEveryPair(positions, std::vector<uint32_t>(positions.size(), 0));
+  std::vector<size_t> firstOfPlace;
+  for (size_t r = 0; r < positions.size(); r++)
+    if (wantPlaces[r] == firstOfPlace.size())
+      firstOfPlace.push_back(r);
+  const std::vector<size_t> group = GroupAtOnePlace(positions);
+  mismatches = 0;
+  for (size_t r = 0; r < positions.size(); r++)
+    mismatches += group[r] != firstOfPlace[wantPlaces[r]] ? 1 : 0;
+  EXPECT_EQ(mismatches, 0u);
 }
 
 TEST(FractionalPlaces, FacesKindsAndSiteImages) {
