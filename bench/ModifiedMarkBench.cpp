@@ -15,6 +15,7 @@
 #include "PlotRange.h"
 #include "Polyhedra.h"
 #include "documents/CrystalDocument.h"
+#include "documents/FileBuffer.h"
 #include "documents/PrefsFile.h"
 #include "documents/UndoHistory.h"
 #include "render/PlotPipeline.h"
@@ -115,6 +116,39 @@ void BM_FirstSave(benchmark::State &state) {
   CleanUp(window);
 }
 
+// The two halves of BM_Save, the polyhedra made once beforehand: the
+// encoding (with the check that the polyhedra held are still the
+// structure's), and the writing of the encoded bytes over the file the
+// last save wrote (a temporary file flushed, renamed over it, the folder
+// flushed).
+void BM_SaveEncode(benchmark::State &state) {
+  std::unique_ptr<benchscene::Scene> scene = Scene(state);
+  if (!scene)
+    return;
+  CrystalRec &c = *GetWindowCrystal(&scene->record);
+  WriteCrystalFile(c, DocumentExtras{}, Scratch() / "saved.ovdf");
+  for (auto _ : state) {
+    const PolyhedraForSave polyhedra(c);
+    benchmark::DoNotOptimize(EncodeCrystalDocument(c, DocumentExtras{}).size());
+  }
+  CleanUp(&scene->record);
+}
+
+void BM_SaveWrite(benchmark::State &state) {
+  std::unique_ptr<benchscene::Scene> scene = Scene(state);
+  if (!scene)
+    return;
+  CrystalRec &c = *GetWindowCrystal(&scene->record);
+  const fs::path file = Scratch() / "saved.ovdf";
+  WriteCrystalFile(c, DocumentExtras{}, file);
+  const PolyhedraForSave polyhedra(c);
+  const std::vector<uint8_t> bytes = EncodeCrystalDocument(c, DocumentExtras{});
+  for (auto _ : state)
+    benchmark::DoNotOptimize(WriteFileAtomically(file, bytes));
+  state.counters["bytes"] = double(bytes.size());
+  CleanUp(&scene->record);
+}
+
 // The parts of one settling at rock salt over 0 to `cells` cells (22: 97,336
 // atoms; 50: 1,061,208 atoms): the structure encoded as a history document,
 // and the cache document written (on the cache writer's worker, so the
@@ -184,6 +218,8 @@ void BM_SettleAfterZoom(benchmark::State &state) {
 BENCHMARK(BM_ZoomAndSettle)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Save)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FirstSave)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SaveEncode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveWrite)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SettleEncode)->Arg(22)->Arg(50)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_SettleWrite)->Arg(22)->Arg(50)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_SettleAfterZoom)->Arg(22)->Arg(50)->Unit(benchmark::kMillisecond)->Iterations(4);
