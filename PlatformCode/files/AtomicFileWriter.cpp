@@ -304,13 +304,9 @@ bool AtomicFileWriter::Commit() {
           : -1;
   if (!failed_ && ::rename(temp_.c_str(), destination_.c_str()) != 0)
     Fail(errno);
-  if (replaced >= 0) {
-    if (failed_)
-      ::close(replaced);
-    else
-      ReleaseAside(replaced);
-  }
   if (failed_) {
+    if (replaced >= 0)
+      ::close(replaced);
     Abort();
     return false;
   }
@@ -322,6 +318,10 @@ bool AtomicFileWriter::Commit() {
     (void)::fsync(folder);
     ::close(folder);
   }
+  // Let go only now, so that the flush of the folder does not wait for
+  // the replaced file's blocks to be freed.
+  if (replaced >= 0)
+    ReleaseAside(replaced);
   // What writes of this file that were killed part way left behind.
   RemoveStaleTemporaries(destination_);
   return true;
