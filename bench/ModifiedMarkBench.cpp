@@ -76,7 +76,13 @@ void BM_ZoomAndSettle(benchmark::State &state) {
 // Measured on one core of a loaded machine (load 5-12, Release, best of
 // 19, wall / CPU): 53 / 29 ms while each range of atoms and polyhedra was
 // encoded apart and copied into the document; 36 / 16 ms now that they are
-// measured first and written in place.
+// measured first and written in place. The writing was then about half of
+// a save. Measured on one core (load 3-6, Release, 5 rounds alternated
+// with 5c3a01b's build, median wall / CPU): 23 / 11 ms now that the file's
+// room is set aside first, its bytes go to the disk as they are written and
+// the file it replaces is let go on a thread of its own after the folder's
+// flush; 5c3a01b's 10 MB document 23 / 11-12 ms, 72a4b84
+// 31 / 14-15 ms.
 void BM_Save(benchmark::State &state) {
   const bool mark = state.range(0) != 0;
   std::unique_ptr<benchscene::Scene> scene = Scene(state);
