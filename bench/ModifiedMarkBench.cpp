@@ -15,6 +15,7 @@
 #include "PlotRange.h"
 #include "Polyhedra.h"
 #include "documents/CrystalDocument.h"
+#include "documents/FileBuffer.h"
 #include "documents/PrefsFile.h"
 #include "documents/UndoHistory.h"
 #include "render/PlotPipeline.h"
@@ -75,7 +76,13 @@ void BM_ZoomAndSettle(benchmark::State &state) {
 // Measured on one core of a loaded machine (load 5-12, Release, best of
 // 19, wall / CPU): 53 / 29 ms while each range of atoms and polyhedra was
 // encoded apart and copied into the document; 36 / 16 ms now that they are
-// measured first and written in place.
+// measured first and written in place. The writing was then about half of
+// a save. Measured on one core (load 3-6, Release, 5 rounds alternated
+// with 5c3a01b's build, median wall / CPU): 23 / 11 ms now that the file's
+// room is set aside first, its bytes go to the disk as they are written and
+// the file it replaces is let go on a thread of its own after the folder's
+// flush; 5c3a01b's 10 MB document 23 / 11-12 ms, 72a4b84
+// 31 / 14-15 ms.
 void BM_Save(benchmark::State &state) {
   const bool mark = state.range(0) != 0;
   std::unique_ptr<benchscene::Scene> scene = Scene(state);
@@ -113,6 +120,39 @@ void BM_FirstSave(benchmark::State &state) {
   }
   state.counters["bytes"] = double(fs::file_size(file));
   CleanUp(window);
+}
+
+// The two halves of BM_Save, the polyhedra made once beforehand: the
+// encoding (with the check that the polyhedra held are still the
+// structure's), and the writing of the encoded bytes over the file the
+// last save wrote (a temporary file flushed, renamed over it, the folder
+// flushed).
+void BM_SaveEncode(benchmark::State &state) {
+  std::unique_ptr<benchscene::Scene> scene = Scene(state);
+  if (!scene)
+    return;
+  CrystalRec &c = *GetWindowCrystal(&scene->record);
+  WriteCrystalFile(c, DocumentExtras{}, Scratch() / "saved.ovdf");
+  for (auto _ : state) {
+    const PolyhedraForSave polyhedra(c);
+    benchmark::DoNotOptimize(EncodeCrystalDocument(c, DocumentExtras{}).size());
+  }
+  CleanUp(&scene->record);
+}
+
+void BM_SaveWrite(benchmark::State &state) {
+  std::unique_ptr<benchscene::Scene> scene = Scene(state);
+  if (!scene)
+    return;
+  CrystalRec &c = *GetWindowCrystal(&scene->record);
+  const fs::path file = Scratch() / "saved.ovdf";
+  WriteCrystalFile(c, DocumentExtras{}, file);
+  const PolyhedraForSave polyhedra(c);
+  const std::vector<uint8_t> bytes = EncodeCrystalDocument(c, DocumentExtras{});
+  for (auto _ : state)
+    benchmark::DoNotOptimize(WriteFileAtomically(file, bytes));
+  state.counters["bytes"] = double(bytes.size());
+  CleanUp(&scene->record);
 }
 
 // The parts of one settling at rock salt over 0 to `cells` cells (22: 97,336
@@ -184,6 +224,8 @@ void BM_SettleAfterZoom(benchmark::State &state) {
 BENCHMARK(BM_ZoomAndSettle)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Save)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FirstSave)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SaveEncode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveWrite)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SettleEncode)->Arg(22)->Arg(50)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_SettleWrite)->Arg(22)->Arg(50)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_SettleAfterZoom)->Arg(22)->Arg(50)->Unit(benchmark::kMillisecond)->Iterations(4);

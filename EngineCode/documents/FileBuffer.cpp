@@ -311,6 +311,7 @@ bool WriteFileAtomically(const std::filesystem::path &path, std::span<const uint
   // of its document task; stopped, the old file stays.
   DocumentTask *task = DocumentTask::Current();
   bool written = out.IsOpen();
+  out.Expect(bytes.size());
   for (size_t at = 0; written && at < bytes.size(); at += kFilePieceBytes) {
     written = out.Write(bytes.data() + at, std::min(kFilePieceBytes, bytes.size() - at));
     if (written && task && task->Step()) {

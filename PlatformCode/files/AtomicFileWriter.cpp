@@ -11,6 +11,8 @@
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 long gFailWritesAfterBytes = -1;
@@ -33,6 +35,14 @@ constexpr const char *kTemporarySuffix = ".tmp";
 // checksum of the whole name, so that its temporaries are its own.
 constexpr char kShortenedMark = '~';
 constexpr size_t kChecksumDigits = 8;
+// A file or a write of at least this many bytes is large: a large file has
+// its room on the disk set aside before it is written; a large write asks
+// the system to start putting it on the disk at once, so that the device
+// works while the rest is written and the flush at the commit waits for
+// less; a large file replaced is let go on a thread of its own, so that
+// dropping its cached pages and freeing (on some file systems discarding)
+// its blocks is no part of the save.
+constexpr uint64_t kLargeFileBytes = uint64_t{1} << 20;
 
 fs::path FolderOf(const fs::path &file) { return file.has_parent_path() ? file.parent_path() : fs::path("."); }
 
@@ -110,6 +120,16 @@ void RemoveStaleTemporaries(const fs::path &destination) {
   }
 }
 
+// Closes `fd`, the last hold on a file already replaced, on a thread of its
+// own (here when no thread can start).
+void ReleaseAside(int fd) {
+  try {
+    std::thread([fd] { ::close(fd); }).detach();
+  } catch (const std::system_error &) {
+    ::close(fd);
+  }
+}
+
 } // namespace
 
 fs::path ResolveFileLinks(const fs::path &path) {
@@ -147,6 +167,7 @@ AtomicFileWriter::AtomicFileWriter(const fs::path &target) : destination_(Resolv
       return;
     }
     keepMode_ = true;
+    replacedBytes_ = static_cast<uint64_t>(st.st_size);
     mode_ = st.st_mode & 07777;
     owner_ = st.st_uid;
     group_ = st.st_gid;
@@ -227,8 +248,18 @@ bool AtomicFileWriter::WriteFully(const void *data, size_t size, const uint64_t 
 bool AtomicFileWriter::Write(const void *data, size_t size) {
   if (!WriteFully(data, size, nullptr))
     return false;
+  // Only a hint: the commit's flush is what makes the bytes safe.
+  if (size >= kLargeFileBytes && !temp_.empty())
+    (void)::sync_file_range(fd_, static_cast<off_t>(size_), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
   size_ += size;
   return true;
+}
+
+void AtomicFileWriter::Expect(uint64_t bytes) {
+  // Only a hint: where the system cannot set the room aside, the writes
+  // find it themselves or fail as they would have.
+  if (Good() && !temp_.empty() && bytes >= kLargeFileBytes)
+    (void)::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
 }
 
 bool AtomicFileWriter::WriteAt(uint64_t offset, const void *data, size_t size) {
@@ -266,9 +297,16 @@ bool AtomicFileWriter::Commit() {
   fd_ = -1;
   if (::close(fd) != 0)
     Fail(errno);
+  // A large file replaced stays held past the rename, to be let go aside.
+  const int replaced =
+      !failed_ && keepMode_ && replacedBytes_ >= kLargeFileBytes
+          ? ::open(destination_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
+          : -1;
   if (!failed_ && ::rename(temp_.c_str(), destination_.c_str()) != 0)
     Fail(errno);
   if (failed_) {
+    if (replaced >= 0)
+      ::close(replaced);
     Abort();
     return false;
   }
@@ -280,6 +318,10 @@ bool AtomicFileWriter::Commit() {
     (void)::fsync(folder);
     ::close(folder);
   }
+  // Let go only now, so that the flush of the folder does not wait for
+  // the replaced file's blocks to be freed.
+  if (replaced >= 0)
+    ReleaseAside(replaced);
   // What writes of this file that were killed part way left behind.
   RemoveStaleTemporaries(destination_);
   return true;

@@ -11,7 +11,11 @@
 // Every write, the flush and the close are checked; the first failure is
 // kept with the system's reason, and a writer that failed, was aborted or is
 // destroyed uncommitted removes its temporary file and leaves the target
-// exactly as it was.
+// exactly as it was. A large file has its room on the disk set aside
+// first and its bytes sent to the disk as they are written (the flush
+// still comes at the commit), and a large file replaced is let go on a
+// thread of its own after the rename, so that a save does not wait for its
+// pages and blocks to be freed.
 //
 // A target that is a symbolic link is written through: the file the link
 // points to is replaced (its temporary file beside it) and the link stays.
@@ -52,6 +56,9 @@ public:
   // all be written.
   bool Write(const void *data, size_t size);
   bool Write(std::string_view bytes) { return Write(bytes.data(), bytes.size()); }
+  // Sets room aside on the disk for a file of `bytes` in all, so that the
+  // writes need not find it piece by piece.
+  void Expect(uint64_t bytes);
   // Overwrites bytes already written at `offset` (a length filled in after
   // its payload); the next Write still appends at the end.
   bool WriteAt(uint64_t offset, const void *data, size_t size);
@@ -84,6 +91,7 @@ private:
   bool keepMode_ = false; // an existing file is replaced: its mode and group stay
   unsigned mode_ = 0;
   unsigned owner_ = 0, group_ = 0;
+  uint64_t replacedBytes_ = 0; // the size of the file replaced
   uint64_t size_ = 0;
   uint64_t counted_ = 0; // bytes handed to the system, for the test hook
   std::string reason_;

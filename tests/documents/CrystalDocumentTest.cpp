@@ -338,6 +338,57 @@ TEST_F(DocumentTest, WindowSavesAndOpensThroughTheFile) {
   gDocumentWindowHooks = {};
 }
 
+// Files of some megabytes replace the file before them whole, whatever
+// their sizes and tails, and the file replaced is only let go: another name
+// for it still reads what it held. A disk that fills part way through
+// leaves the target as it was and nothing beside it.
+TEST_F(DocumentTest, LargeFilesReplaceTheOldFileWhole) {
+  constexpr size_t kMB = size_t{1} << 20;
+  struct Case {
+    const char *name;
+    size_t oldBytes; // 0: no file there before
+    size_t newBytes;
+    long failAfter; // -1: the disk has room
+  };
+  const Case cases[] = {
+      {"a new file", 0, 3 * kMB + 17, -1},
+      {"smaller than the old", 5 * kMB, 2 * kMB + 4095, -1},
+      {"larger than the old, over several pieces", 2 * kMB, 19 * kMB + 1, -1},
+      {"a small file over a large one", 3 * kMB, 100, -1},
+      {"one byte short of the large writes", 3 * kMB, kMB - 1, -1},
+      {"the disk full part way", 3 * kMB, 9 * kMB + 5, long(2 * kMB + 3)},
+  };
+  const auto bytesOf = [](size_t count, uint8_t seed) {
+    std::vector<uint8_t> bytes(count);
+    for (size_t k = 0; k < count; k++)
+      bytes[k] = static_cast<uint8_t>((k * 131 + seed) ^ (k >> 12));
+    return bytes;
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto folder = dir / c.name;
+    std::filesystem::create_directories(folder);
+    const auto file = folder / "large.ovdf", kept = folder / "kept";
+    const std::vector<uint8_t> before = bytesOf(c.oldBytes, 1), after = bytesOf(c.newBytes, 2);
+    if (c.oldBytes > 0) {
+      ASSERT_TRUE(WriteFileAtomically(file, before));
+      std::filesystem::create_hard_link(file, kept);
+    }
+    gFailWritesAfterBytes = c.failAfter;
+    const bool written = WriteFileAtomically(file, after);
+    gFailWritesAfterBytes = -1;
+    EXPECT_EQ(written, c.failAfter < 0);
+    std::vector<uint8_t> read;
+    ASSERT_EQ(ReadWholeFile(file, read), c.failAfter < 0 || c.oldBytes > 0);
+    EXPECT_TRUE(read == (written ? after : before));
+    if (c.oldBytes > 0) {
+      ASSERT_TRUE(ReadWholeFile(kept, read));
+      EXPECT_TRUE(read == before);
+    }
+    EXPECT_EQ(size_t(std::distance(std::filesystem::directory_iterator(folder), {})), c.oldBytes > 0 ? 2u : 1u);
+  }
+}
+
 // A section of a later version is skipped, and so is an absent preview.
 TEST_F(DocumentTest, UnknownSectionsAreSkipped) {
   std::string error;
