@@ -182,17 +182,23 @@ private:
   float length_ = 0.0f, cy_ = 0.0f, top_ = 0.0f, bottom_ = 0.0f;
 };
 
-// Whether every pixel whose square the rectangle touches is sealed.
-bool RectangleSealed(const SealedPixels &mask, const Rectangle &r) {
+// The rows from the first to the last in which some pixel whose square the
+// rectangle touches is not sealed: none when every one is, every row when
+// the rectangle is not finite.
+PixelRows OpenRows(const SealedPixels &mask, const Rectangle &r) {
   if (!r.Finite())
-    return false;
-  for (int y = r.From(mask), to = r.To(mask); y <= to; y++) {
+    return kEveryPixelRow;
+  const auto open = [&](int y) {
     float lo, hi;
     r.Touched(y, lo, hi);
-    if (lo <= hi && !mask.Sealed(y, PixelFloor(lo), PixelFloor(hi)))
-      return false;
-  }
-  return true;
+    return lo <= hi && !mask.Sealed(y, PixelFloor(lo), PixelFloor(hi));
+  };
+  int top = r.From(mask), bottom = r.To(mask);
+  while (top <= bottom && !open(top))
+    top++;
+  while (bottom > top && !open(bottom))
+    bottom--;
+  return top <= bottom ? PixelRows{int16_t(top), int16_t(bottom)} : PixelRows{1, 0};
 }
 
 // Seals what the fill of a cylinder's one lit strip sets whole: the
@@ -324,18 +330,21 @@ double PaintedOver(const CrystalRec &c, float bondRadius, int32_t width, int32_t
 void SetHiddenPrimitivesSkipped(bool skipped) { gSkipped = skipped; }
 size_t LastHiddenBondCount() { return gLastHidden; }
 
-bool HiddenPrimitives::SlotHidden(const CrystalRec &c, uint32_t atom, uint32_t partner) const {
+PixelRows HiddenPrimitives::BondRows(const CrystalRec &c, uint32_t atom, uint32_t partner) const {
+  if (atom + size_t(1) >= firstSlot_.size())
+    return kEveryPixelRow;
   const AtomRecord &a = c.atoms[atom];
-  const size_t n = std::min<size_t>({a.bondCount, a.bonds.size(), 64});
+  const size_t first = firstSlot_[atom], n = firstSlot_[atom + 1] - first;
   for (size_t k = 0; k < n; k++)
     if (a.bonds[k] == partner)
-      return (bonds_[atom] >> k) & 1;
-  return false;
+      return rows_[first + k];
+  return kEveryPixelRow;
 }
 
 void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width, int32_t height) {
   balls_.clear();
-  bonds_.clear();
+  firstSlot_.clear();
+  rows_.clear();
   hiddenBonds_ = 0;
   gLastHidden = 0;
   // Bonds drawn as lines seal nothing, and their halo reaches well past
@@ -378,20 +387,25 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
   // one not in the index, a position below 0.
   std::vector<Place> &places = places_;
   places.resize(atoms);
+  firstSlot_.resize(atoms + 1);
+  uint32_t slots = 0;
   for (size_t k = 0; k < atoms; k++) {
     const AtomRecord &atom = c.atoms[k];
+    firstSlot_[k] = slots;
+    slots += uint32_t(std::min<size_t>(atom.bondCount, atom.bonds.size()));
     Place &place = places[k];
     std::copy(std::begin(atom.cart), std::end(atom.cart), place.cart);
     const bool shown = atom.visible && atom.site < UsableSiteSize(c) && c.sites[atom.site].visible;
     place.radius = !shown ? -1.0f : atom.atomType < types ? std::max(c.spheres[atom.atomType].drawnRadius, 0.0f) : 0.0f;
     place.position = -1;
   }
+  firstSlot_[atoms] = slots;
+  rows_.assign(slots, kEveryPixelRow);
   const size_t entries = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
   for (size_t i = 0; i < entries; i++)
     if (c.sortIndex[i].kind == kSortItemAtom && c.sortIndex[i].index < atoms)
       places[c.sortIndex[i].index].position = int32_t(i);
   balls_.assign(atoms, 0);
-  bonds_.assign(atoms, 0);
   SealedPixels mask(dstPixClipBounds);
   const auto ballSealed = [&](const Ball &ball) {
     for (const Rect &r : *ball.rects)
@@ -454,7 +468,8 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
     // Its bonds, those drawn just before it (as SortBondsBelow lists them),
     // are judged against what is drawn after all of them; then those drawn
     // seal.
-    const size_t bonds = std::min<size_t>({atom.bondCount, atom.bonds.size(), 64});
+    const size_t bonds = std::min<size_t>(atom.bondCount, atom.bonds.size());
+    PixelRows *rows = &rows_[firstSlot_[a]];
     candidates.clear();
     const Place &from = places[a];
     const float radiusA = from.radius;
@@ -472,7 +487,7 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
         continue;
       const float d[3] = {to.cart[0] - from.cart[0], to.cart[1] - from.cart[1], to.cart[2] - from.cart[2]};
       const float L = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-      bool hidden = false;
+      PixelRows open = kEveryPixelRow;
       RealPoint cutA{NAN, NAN}, cutB{NAN, NAN};
       if (L > 0.0f && std::isfinite(L)) {
         // The drawn part lies between the ends cut a pixel inside the
@@ -485,16 +500,15 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
         cutA = {pa[0] + dx * alongA, pa[1] + dy * alongA};
         cutB = {pa[0] + dx * alongB, pa[1] + dy * alongB};
         if (oneStrip && uniformBands == 1 && atom.atomType < types && !capped[atom.atomType])
-          hidden = RectangleSealed(mask, Rectangle(cutA, cutB, stripReach, stripBeyond));
+          open = OpenRows(mask, Rectangle(cutA, cutB, stripReach, stripBeyond));
         else
-          hidden = RectangleSealed(mask, Rectangle(cutA, cutB, reach, reach));
+          open = OpenRows(mask, Rectangle(cutA, cutB, reach, reach));
       }
-      if (hidden) {
-        bonds_[a] |= uint64_t(1) << k;
+      rows[k] = open;
+      if (open.Empty())
         hiddenBonds_++;
-      } else {
+      else
         candidates.push_back({b, cutA, cutB});
-      }
     }
     if (oneStrip)
       for (const Drawn &drawn : candidates)
