@@ -58,32 +58,53 @@ public:
 
   // Whether pixels x0 to x1 of row y are all sealed.
   bool Sealed(int y, int x0, int x1) const {
-    bool all = true;
-    Words(*this, y, x0, x1, [&](const uint64_t &word, uint64_t bits) { all = all && (word & bits) == bits; });
-    return all;
+    const Words w = Of(y, x0, x1);
+    if (!w.inside)
+      return true;
+    const uint64_t *row = &bits_[w.row];
+    if (w.first == w.last)
+      return (~row[w.first] & w.head & w.tail) == 0;
+    if ((~row[w.first] & w.head) != 0 || (~row[w.last] & w.tail) != 0)
+      return false;
+    for (int k = w.first + 1; k < w.last; k++)
+      if (~row[k] != 0)
+        return false;
+    return true;
   }
 
   void Seal(int y, int x0, int x1) {
-    Words(*this, y, x0, x1, [](uint64_t &word, uint64_t bits) { word |= bits; });
+    const Words w = Of(y, x0, x1);
+    if (!w.inside)
+      return;
+    uint64_t *row = &bits_[w.row];
+    if (w.first == w.last) {
+      row[w.first] |= w.head & w.tail;
+      return;
+    }
+    row[w.first] |= w.head;
+    for (int k = w.first + 1; k < w.last; k++)
+      row[k] = ~uint64_t(0);
+    row[w.last] |= w.tail;
   }
 
 private:
-  // Calls `use(word, bits)` for each word of row y that holds some of the
-  // pixels x0 to x1 within the clip, with the bits of those pixels.
-  template <class Self, class Use> static void Words(Self &self, int y, int x0, int x1, Use use) {
-    x0 = std::max(x0, self.left_) - self.left_;
-    x1 = std::min(x1, self.right_) - self.left_;
-    if (y < self.top_ || y > self.bottom_ || x0 > x1)
-      return;
-    auto *row = &self.bits_[size_t(y - self.top_) * self.words_];
-    for (int w = x0 >> 6; w <= x1 >> 6; w++) {
-      uint64_t bits = ~uint64_t(0);
-      if (w == x0 >> 6)
-        bits &= ~uint64_t(0) << (x0 & 63);
-      if (w == x1 >> 6)
-        bits &= ~uint64_t(0) >> (63 - (x1 & 63));
-      use(row[w], bits);
-    }
+  // The words of row y that hold the pixels x0 to x1 within the clip:
+  // `first` to `last` from the row's first word `row`, with those pixels'
+  // bits in the first (`head`) and the last (`tail`). None inside when the
+  // pixels lie outside the clip.
+  struct Words {
+    bool inside;
+    size_t row;
+    int first, last;
+    uint64_t head, tail;
+  };
+  Words Of(int y, int x0, int x1) const {
+    x0 = std::max(x0, left_) - left_;
+    x1 = std::min(x1, right_) - left_;
+    if (y < top_ || y > bottom_ || x0 > x1)
+      return {false, 0, 0, 0, 0, 0};
+    return {true, size_t(y - top_) * words_, x0 >> 6, x1 >> 6, ~uint64_t(0) << (x0 & 63),
+            ~uint64_t(0) >> (63 - (x1 & 63))};
   }
 
   int left_, top_, right_, bottom_;
@@ -205,13 +226,14 @@ PixelRows OpenRows(const SealedPixels &mask, const Rectangle &r) {
 // rectangle round the segment between the pixels of its cut ends, `half`
 // to either side, grown by the half-pixel stroke the fill adds, less
 // kSealMargin all round. A strip shorter than kShortestSealedStrip seals
-// nothing (the fill draws one without area as a segment).
-void SealStrip(SealedPixels &mask, RealPoint p, RealPoint q, float half) {
+// nothing (the fill draws one without area as a segment). Only `rows` are
+// sealed: the strip's pixels in the others are sealed already.
+void SealStrip(SealedPixels &mask, RealPoint p, RealPoint q, float half, PixelRows rows) {
   const Rectangle r(p, q, half + kHalfStroke - kSealMargin, kHalfStroke - kSealMargin);
   if (!r.Finite() || !(r.Length() >= kShortestSealedStrip) || !(half > 0.0f))
     return;
   const float share = 1.0f / float(kPolygonSubRows);
-  for (int y = r.From(mask), to = r.To(mask); y <= to; y++) {
+  for (int y = std::max<int>(r.From(mask), rows.top), to = std::min<int>(r.To(mask), rows.bottom); y <= to; y++) {
     float lo, hi;
     r.Held(float(y) + 0.5f * share, float(y) + (float(kPolygonSubRows) - 0.5f) * share, lo, hi);
     if (lo < hi)
@@ -427,6 +449,7 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
   struct Drawn {
     uint32_t partner;
     RealPoint from, to;
+    PixelRows rows; // those in which it shows
   };
   std::vector<Drawn> candidates;
   // The atoms' records, and then their bond lists, are asked for ahead.
@@ -508,12 +531,12 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
       if (open.Empty())
         hiddenBonds_++;
       else
-        candidates.push_back({b, cutA, cutB});
+        candidates.push_back({b, cutA, cutB, open});
     }
     if (oneStrip)
       for (const Drawn &drawn : candidates)
         if ((uniformBands >= 0 ? uniformBands : LitBands(c, a, drawn.partner)) == 1)
-          SealStrip(mask, drawn.from, drawn.to, stripHalfWidth);
+          SealStrip(mask, drawn.from, drawn.to, stripHalfWidth, drawn.rows);
   }
   gLastHidden = hiddenBonds_;
 }
