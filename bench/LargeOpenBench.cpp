@@ -10,6 +10,8 @@
 //   burkeite, sulfur, zsm5Large: disordered crystals expanded to P 1
 //   (burkeite of 46,080 and 101,376 sites, beta-sulfur's two ring
 //   orientations in 49,152 and 98,304, ZSM-5 4 x 4 x 6 in 67,200).
+// The Replot cases time the plot alone: the file opened once, every
+// iteration one more plot of the same view into the window.
 // The /small cases open the script's smallest files of the same kinds
 // (`--small`: 3,072 waters' atoms, one ZSM-5 cell, 500 Cu atoms, one copy
 // of the protein), which the tests run once.
@@ -68,25 +70,50 @@ void Open(benchmark::State &state, const char *name, bool small = false) {
   state.counters["bonds"] = bondEnds / 2;
 }
 
-// The open's count of the sites with more atoms within bond reach than
-// bonds, over the structure the file opens to, alone.
-void CrowdedSites(benchmark::State &state, const char *name, bool small = false) {
+// A window with the file opened into it once; none, with the benchmark
+// stopped, when the file could not be written or opened.
+std::unique_ptr<benchscene::Scene> OpenedOnce(benchmark::State &state, const char *name, bool small) {
   const fs::path file = Required(state, name, small);
   if (file.empty())
-    return;
+    return nullptr;
   std::unique_ptr<benchscene::Scene> scene = benchscene::MakeHeadlessScene(1000, 800);
   if (!OpenStructureFile(&scene->record, file, ImportChoice::TakeFirst)) {
     state.SkipWithError("the file was not opened");
-    return;
+    return nullptr;
   }
+  return scene;
+}
+
+// The open's count of the sites with more atoms within bond reach than
+// bonds, over the structure the file opens to, alone.
+void CrowdedSites(benchmark::State &state, const char *name, bool small = false) {
+  const std::unique_ptr<benchscene::Scene> scene = OpenedOnce(state, name, small);
+  if (!scene)
+    return;
   CrystalRec *c = GetWindowCrystal(&scene->record);
   for (auto _ : state)
     TellCrowdedSitesAfterBonding(c);
   state.counters["sites"] = c->siteCount;
 }
 
+// The window's picture of the opened structure drawn again, as a replot
+// of an unchanged view draws it.
+void Replot(benchmark::State &state, const char *name, bool small = false) {
+  const std::unique_ptr<benchscene::Scene> scene = OpenedOnce(state, name, small);
+  if (!scene)
+    return;
+  for (auto _ : state)
+    PlotCrystal(&scene->record, kPlotToWindow);
+  state.counters["atoms"] = GetWindowCrystal(&scene->record)->atomCount;
+}
+
 } // namespace
 
+BENCHMARK_CAPTURE(Replot, burkeite46080, "burk1-46080.cif")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Replot, sulfur98304, "sulfur-beta-98304.cif")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Replot, zsm5Large, "zsm5-4x4x6.cif")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Replot, cuDump, "cu-100000.dump")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Replot, zsm5/small, "zsm5-1x1x1.cif", true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(CrowdedSites, burkeite46080, "burk1-46080.cif")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(CrowdedSites, zsm5Large, "zsm5-4x4x6.cif")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(CrowdedSites, zsm5/small, "zsm5-1x1x1.cif", true)->Unit(benchmark::kMillisecond);

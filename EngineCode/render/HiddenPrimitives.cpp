@@ -58,32 +58,53 @@ public:
 
   // Whether pixels x0 to x1 of row y are all sealed.
   bool Sealed(int y, int x0, int x1) const {
-    bool all = true;
-    Words(*this, y, x0, x1, [&](const uint64_t &word, uint64_t bits) { all = all && (word & bits) == bits; });
-    return all;
+    const Words w = Of(y, x0, x1);
+    if (!w.inside)
+      return true;
+    const uint64_t *row = &bits_[w.row];
+    if (w.first == w.last)
+      return (~row[w.first] & w.head & w.tail) == 0;
+    if ((~row[w.first] & w.head) != 0 || (~row[w.last] & w.tail) != 0)
+      return false;
+    for (int k = w.first + 1; k < w.last; k++)
+      if (~row[k] != 0)
+        return false;
+    return true;
   }
 
   void Seal(int y, int x0, int x1) {
-    Words(*this, y, x0, x1, [](uint64_t &word, uint64_t bits) { word |= bits; });
+    const Words w = Of(y, x0, x1);
+    if (!w.inside)
+      return;
+    uint64_t *row = &bits_[w.row];
+    if (w.first == w.last) {
+      row[w.first] |= w.head & w.tail;
+      return;
+    }
+    row[w.first] |= w.head;
+    for (int k = w.first + 1; k < w.last; k++)
+      row[k] = ~uint64_t(0);
+    row[w.last] |= w.tail;
   }
 
 private:
-  // Calls `use(word, bits)` for each word of row y that holds some of the
-  // pixels x0 to x1 within the clip, with the bits of those pixels.
-  template <class Self, class Use> static void Words(Self &self, int y, int x0, int x1, Use use) {
-    x0 = std::max(x0, self.left_) - self.left_;
-    x1 = std::min(x1, self.right_) - self.left_;
-    if (y < self.top_ || y > self.bottom_ || x0 > x1)
-      return;
-    auto *row = &self.bits_[size_t(y - self.top_) * self.words_];
-    for (int w = x0 >> 6; w <= x1 >> 6; w++) {
-      uint64_t bits = ~uint64_t(0);
-      if (w == x0 >> 6)
-        bits &= ~uint64_t(0) << (x0 & 63);
-      if (w == x1 >> 6)
-        bits &= ~uint64_t(0) >> (63 - (x1 & 63));
-      use(row[w], bits);
-    }
+  // The words of row y that hold the pixels x0 to x1 within the clip:
+  // `first` to `last` from the row's first word `row`, with those pixels'
+  // bits in the first (`head`) and the last (`tail`). None inside when the
+  // pixels lie outside the clip.
+  struct Words {
+    bool inside;
+    size_t row;
+    int first, last;
+    uint64_t head, tail;
+  };
+  Words Of(int y, int x0, int x1) const {
+    x0 = std::max(x0, left_) - left_;
+    x1 = std::min(x1, right_) - left_;
+    if (y < top_ || y > bottom_ || x0 > x1)
+      return {false, 0, 0, 0, 0, 0};
+    return {true, size_t(y - top_) * words_, x0 >> 6, x1 >> 6, ~uint64_t(0) << (x0 & 63),
+            ~uint64_t(0) >> (63 - (x1 & 63))};
   }
 
   int left_, top_, right_, bottom_;
@@ -182,30 +203,37 @@ private:
   float length_ = 0.0f, cy_ = 0.0f, top_ = 0.0f, bottom_ = 0.0f;
 };
 
-// Whether every pixel whose square the rectangle touches is sealed.
-bool RectangleSealed(const SealedPixels &mask, const Rectangle &r) {
+// The rows from the first to the last in which some pixel whose square the
+// rectangle touches is not sealed: none when every one is, every row when
+// the rectangle is not finite.
+PixelRows OpenRows(const SealedPixels &mask, const Rectangle &r) {
   if (!r.Finite())
-    return false;
-  for (int y = r.From(mask), to = r.To(mask); y <= to; y++) {
+    return kEveryPixelRow;
+  const auto open = [&](int y) {
     float lo, hi;
     r.Touched(y, lo, hi);
-    if (lo <= hi && !mask.Sealed(y, PixelFloor(lo), PixelFloor(hi)))
-      return false;
-  }
-  return true;
+    return lo <= hi && !mask.Sealed(y, PixelFloor(lo), PixelFloor(hi));
+  };
+  int top = r.From(mask), bottom = r.To(mask);
+  while (top <= bottom && !open(top))
+    top++;
+  while (bottom > top && !open(bottom))
+    bottom--;
+  return top <= bottom ? PixelRows{int16_t(top), int16_t(bottom)} : PixelRows{1, 0};
 }
 
 // Seals what the fill of a cylinder's one lit strip sets whole: the
 // rectangle round the segment between the pixels of its cut ends, `half`
 // to either side, grown by the half-pixel stroke the fill adds, less
 // kSealMargin all round. A strip shorter than kShortestSealedStrip seals
-// nothing (the fill draws one without area as a segment).
-void SealStrip(SealedPixels &mask, RealPoint p, RealPoint q, float half) {
+// nothing (the fill draws one without area as a segment). Only `rows` are
+// sealed: the strip's pixels in the others are sealed already.
+void SealStrip(SealedPixels &mask, RealPoint p, RealPoint q, float half, PixelRows rows) {
   const Rectangle r(p, q, half + kHalfStroke - kSealMargin, kHalfStroke - kSealMargin);
   if (!r.Finite() || !(r.Length() >= kShortestSealedStrip) || !(half > 0.0f))
     return;
   const float share = 1.0f / float(kPolygonSubRows);
-  for (int y = r.From(mask), to = r.To(mask); y <= to; y++) {
+  for (int y = std::max<int>(r.From(mask), rows.top), to = std::min<int>(r.To(mask), rows.bottom); y <= to; y++) {
     float lo, hi;
     r.Held(float(y) + 0.5f * share, float(y) + (float(kPolygonSubRows) - 0.5f) * share, lo, hi);
     if (lo < hi)
@@ -324,18 +352,21 @@ double PaintedOver(const CrystalRec &c, float bondRadius, int32_t width, int32_t
 void SetHiddenPrimitivesSkipped(bool skipped) { gSkipped = skipped; }
 size_t LastHiddenBondCount() { return gLastHidden; }
 
-bool HiddenPrimitives::SlotHidden(const CrystalRec &c, uint32_t atom, uint32_t partner) const {
+PixelRows HiddenPrimitives::BondRows(const CrystalRec &c, uint32_t atom, uint32_t partner) const {
+  if (atom + size_t(1) >= firstSlot_.size())
+    return kEveryPixelRow;
   const AtomRecord &a = c.atoms[atom];
-  const size_t n = std::min<size_t>({a.bondCount, a.bonds.size(), 64});
+  const size_t first = firstSlot_[atom], n = firstSlot_[atom + 1] - first;
   for (size_t k = 0; k < n; k++)
     if (a.bonds[k] == partner)
-      return (bonds_[atom] >> k) & 1;
-  return false;
+      return rows_[first + k];
+  return kEveryPixelRow;
 }
 
 void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width, int32_t height) {
   balls_.clear();
-  bonds_.clear();
+  firstSlot_.clear();
+  rows_.clear();
   hiddenBonds_ = 0;
   gLastHidden = 0;
   // Bonds drawn as lines seal nothing, and their halo reaches well past
@@ -378,20 +409,25 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
   // one not in the index, a position below 0.
   std::vector<Place> &places = places_;
   places.resize(atoms);
+  firstSlot_.resize(atoms + 1);
+  uint32_t slots = 0;
   for (size_t k = 0; k < atoms; k++) {
     const AtomRecord &atom = c.atoms[k];
+    firstSlot_[k] = slots;
+    slots += uint32_t(std::min<size_t>(atom.bondCount, atom.bonds.size()));
     Place &place = places[k];
     std::copy(std::begin(atom.cart), std::end(atom.cart), place.cart);
     const bool shown = atom.visible && atom.site < UsableSiteSize(c) && c.sites[atom.site].visible;
     place.radius = !shown ? -1.0f : atom.atomType < types ? std::max(c.spheres[atom.atomType].drawnRadius, 0.0f) : 0.0f;
     place.position = -1;
   }
+  firstSlot_[atoms] = slots;
+  rows_.assign(slots, kEveryPixelRow);
   const size_t entries = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
   for (size_t i = 0; i < entries; i++)
     if (c.sortIndex[i].kind == kSortItemAtom && c.sortIndex[i].index < atoms)
       places[c.sortIndex[i].index].position = int32_t(i);
   balls_.assign(atoms, 0);
-  bonds_.assign(atoms, 0);
   SealedPixels mask(dstPixClipBounds);
   const auto ballSealed = [&](const Ball &ball) {
     for (const Rect &r : *ball.rects)
@@ -413,6 +449,7 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
   struct Drawn {
     uint32_t partner;
     RealPoint from, to;
+    PixelRows rows; // those in which it shows
   };
   std::vector<Drawn> candidates;
   // The atoms' records, and then their bond lists, are asked for ahead.
@@ -454,7 +491,8 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
     // Its bonds, those drawn just before it (as SortBondsBelow lists them),
     // are judged against what is drawn after all of them; then those drawn
     // seal.
-    const size_t bonds = std::min<size_t>({atom.bondCount, atom.bonds.size(), 64});
+    const size_t bonds = std::min<size_t>(atom.bondCount, atom.bonds.size());
+    PixelRows *rows = &rows_[firstSlot_[a]];
     candidates.clear();
     const Place &from = places[a];
     const float radiusA = from.radius;
@@ -472,7 +510,7 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
         continue;
       const float d[3] = {to.cart[0] - from.cart[0], to.cart[1] - from.cart[1], to.cart[2] - from.cart[2]};
       const float L = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-      bool hidden = false;
+      PixelRows open = kEveryPixelRow;
       RealPoint cutA{NAN, NAN}, cutB{NAN, NAN};
       if (L > 0.0f && std::isfinite(L)) {
         // The drawn part lies between the ends cut a pixel inside the
@@ -485,21 +523,20 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
         cutA = {pa[0] + dx * alongA, pa[1] + dy * alongA};
         cutB = {pa[0] + dx * alongB, pa[1] + dy * alongB};
         if (oneStrip && uniformBands == 1 && atom.atomType < types && !capped[atom.atomType])
-          hidden = RectangleSealed(mask, Rectangle(cutA, cutB, stripReach, stripBeyond));
+          open = OpenRows(mask, Rectangle(cutA, cutB, stripReach, stripBeyond));
         else
-          hidden = RectangleSealed(mask, Rectangle(cutA, cutB, reach, reach));
+          open = OpenRows(mask, Rectangle(cutA, cutB, reach, reach));
       }
-      if (hidden) {
-        bonds_[a] |= uint64_t(1) << k;
+      rows[k] = open;
+      if (open.Empty())
         hiddenBonds_++;
-      } else {
-        candidates.push_back({b, cutA, cutB});
-      }
+      else
+        candidates.push_back({b, cutA, cutB, open});
     }
     if (oneStrip)
       for (const Drawn &drawn : candidates)
         if ((uniformBands >= 0 ? uniformBands : LitBands(c, a, drawn.partner)) == 1)
-          SealStrip(mask, drawn.from, drawn.to, stripHalfWidth);
+          SealStrip(mask, drawn.from, drawn.to, stripHalfWidth, drawn.rows);
   }
   gLastHidden = hiddenBonds_;
 }

@@ -1,5 +1,5 @@
 // The bonds and atom balls of a ball-and-stick picture that nearer ones
-// paint over wholly.
+// paint over wholly, and the rows of the others that they show in.
 //
 // Inside a large crystal nearly every bond lies behind others, and the
 // back-to-front walk would paint it only for nearer bonds and balls to
@@ -11,7 +11,10 @@
 // pixels), and a shaded cylinder of one lit strip, where all four sub-rows
 // of the strip's fill cover a pixel wholly. Any cylinder and any ball may
 // be left out; caps, labels, vectors and cell frames neither seal nor are
-// left out.
+// left out. A bond that shows is drawn only from the first to the last
+// pixel row in which it has a pixel not sealed: its other rows are painted
+// over too, and the fills of its strips, caps and frames paint each row
+// from that row alone.
 //
 // Only plain plots are judged: anti-aliased drawing into a 32-bit target
 // with a rectangular clip, no perspective, no depth fading, bonds drawn as
@@ -29,6 +32,13 @@
 // A depth-sort index of fewer entries than this is drawn without the pass.
 inline constexpr size_t kHiddenPrimitivesFromAtoms = 512;
 
+// Pixel rows from `top` to `bottom`, both included; none when top > bottom.
+struct PixelRows {
+  int16_t top, bottom;
+  bool Empty() const { return top > bottom; }
+};
+inline constexpr PixelRows kEveryPixelRow{INT16_MIN, INT16_MAX};
+
 class HiddenPrimitives {
 public:
   // Finds the hidden primitives of the ball-and-stick walk about to paint
@@ -36,10 +46,10 @@ public:
   // `bondRadius` (Angstrom). Finds none when the plot is not one it judges.
   void Find(const CrystalRec &crystal, float bondRadius, int32_t width, int32_t height);
   bool BallHidden(uint32_t atom) const { return atom < balls_.size() && balls_[atom] != 0; }
-  // The bond the walk draws just before `atom`, to `partner`.
-  bool BondHidden(const CrystalRec &crystal, uint32_t atom, uint32_t partner) const {
-    return atom < bonds_.size() && bonds_[atom] != 0 && SlotHidden(crystal, atom, partner);
-  }
+  // The rows in which the bond the walk draws just before `atom`, to
+  // `partner`, shows: none when it is hidden, every row when it was not
+  // judged.
+  PixelRows BondRows(const CrystalRec &crystal, uint32_t atom, uint32_t partner) const;
   size_t HiddenBonds() const { return hiddenBonds_; }
 
   // An atom's view point, drawn radius (below 0 when it is not shown) and
@@ -51,12 +61,10 @@ public:
   };
 
 private:
-  // Whether the first of the atom's bonds to `partner` is hidden.
-  bool SlotHidden(const CrystalRec &crystal, uint32_t atom, uint32_t partner) const;
-
-  std::vector<uint8_t> balls_;  // per atom: 1 when its ball is hidden
-  std::vector<uint64_t> bonds_; // per atom: bit k, its bond k is hidden
-  std::vector<Place> places_;   // kept between passes
+  std::vector<uint8_t> balls_;      // per atom: 1 when its ball is hidden
+  std::vector<uint32_t> firstSlot_; // per atom: where its bonds' rows start in rows_
+  std::vector<PixelRows> rows_;     // per bond of each atom, in its list's order
+  std::vector<Place> places_;       // kept between passes
   size_t hiddenBonds_ = 0;
 };
 

@@ -332,8 +332,10 @@ void PlotBallAndStick(CrystalRec *crystal) {
       const uint32_t b = below[k];
       if (skipRepaints && k > 0 && RepaintsPreviousBond(c, a, below[k - 1], b))
         continue;
-      if (!hidden.BondHidden(c, a, b))
+      if (const PixelRows rows = hidden.BondRows(c, a, b); !rows.Empty()) {
+        const PixClipRows clip(rows.top, rows.bottom);
         bonds.Draw(a, b, radius, DrawnRadius(c, b), t);
+      }
       VectorAbove(c, b);
     }
     if (!hidden.BallHidden(a)) {

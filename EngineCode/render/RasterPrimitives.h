@@ -22,6 +22,7 @@
 #include "graphics/GraphicsTypes.h"
 #include "graphics/PixelBuffer.h"
 
+#include <algorithm>
 #include <cstdint>
 
 // ---- The drawing target ------------------------------------------------------------
@@ -64,6 +65,27 @@ inline bool DrawingStripOfPicture() { return dstPixBase && gStripOfPicture.pixel
 inline bool OutsideStripRows(float top, float bottom) {
   return DrawingStripOfPicture() && (bottom < float(dstPixClipBounds.top) || top > float(dstPixClipBounds.bottom));
 }
+
+// Narrows the pixel clip to the rows `top` to `bottom` while it lives,
+// leaving the lines' clip (dstLineClipBounds) as it was: the primitives
+// then write, in the rows left, what they write without it, as in a strip
+// of a picture.
+class PixClipRows {
+public:
+  PixClipRows(int16_t top, int16_t bottom) : top_(dstPixClipBounds.top), bottom_(dstPixClipBounds.bottom) {
+    dstPixClipBounds.top = std::max(top_, top);
+    dstPixClipBounds.bottom = std::min(bottom_, bottom);
+  }
+  ~PixClipRows() {
+    dstPixClipBounds.top = top_;
+    dstPixClipBounds.bottom = bottom_;
+  }
+  PixClipRows(const PixClipRows &) = delete;
+  PixClipRows &operator=(const PixClipRows &) = delete;
+
+private:
+  int16_t top_, bottom_;
+};
 
 // Takes the current port's pixels as the target and fills the globals; with
 // no current port there is no target.

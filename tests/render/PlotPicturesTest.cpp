@@ -218,9 +218,11 @@ TEST(PlotPictures, TheSurfaceOverlayVeilsTheModelWithClouds) {
 
 // Inside a crystal of many cells most bonds and balls lie behind nearer
 // ones; those painted over wholly are left out, and the picture is the one
-// drawn with every one of them, pixel for pixel. Bonds of one lit strip and
-// opaque balls hide what is behind them; wider or banded bonds are left out
-// behind balls alone; translucent balls hide nothing. The pass runs beside
+// drawn with every one of them, pixel for pixel, as are the rows of the
+// others that nearer ones paint over. Bonds of one lit strip and opaque
+// balls hide what is behind them; wider or banded bonds are left out behind
+// balls alone; translucent balls hide nothing, and their atoms' bonds are
+// capped. The pass runs beside
 // selection marks, labels and stereo pairs, and stays out of what it does
 // not judge (a bond of a line style, depth fading).
 TEST(PlotPictures, WhatNearerBondsAndBallsPaintOverIsLeftOutOfTheSamePicture) {
@@ -240,6 +242,8 @@ TEST(PlotPictures, WhatNearerBondsAndBallsPaintOverIsLeftOutOfTheSamePicture) {
        true},
       {"flat cylinders", kBondPlain, 0.6f, AtomStylePhotoRendered, nothing, true},
       {"translucent balls, nothing seals", kBondPlain, 0.6f, AtomStylePhotoTranslucent, nothing, false},
+      {"one type's balls translucent, its bonds capped", kBondPhotoRendered, 0.6f, AtomStylePhotoRendered,
+       [](CrystalRec &c) { c.spheres[0].style = AtomStylePhotoTranslucent; }, true},
       {"every third atom selected", kBondPhotoRendered, 0.6f, AtomStylePhotoRendered,
        [](CrystalRec &c) {
          for (size_t k = 0; k < c.atoms.size(); k += 3)
