@@ -26,7 +26,6 @@
 #include <span>
 #include <utility>
 #include <string>
-#include <tuple>
 #include <unordered_map>
 
 namespace {
@@ -962,10 +961,11 @@ private:
     // The box of cells of the filing grid the element's reach covers. A
     // position or reach that is not finite, or a box of more grid cells than
     // a coordination search ever takes candidates, has no answer.
-    int64_t lo[3], hi[3];
-    if (!ReachBox(origin.xyz, reaches->reach, pad, fileGrid3_, kMaxBoxCells, lo, hi) ||
+    int64_t fileLo[3], fileHi[3], lo[3], hi[3];
+    if (!ReachBox(origin.xyz, reaches->reach, pad, fileGrid3_, kMaxBoxCells, fileLo, fileHi) ||
         !ReachBox(origin.xyz, reaches->reach, pad, grid_, kUnlimitedCells, lo, hi))
       return false;
+    const int64_t fileSpan[3] = {fileHi[0] - fileLo[0] + 1, fileHi[1] - fileLo[1] + 1, fileHi[2] - fileLo[2] + 1};
     counts_.resize(static_cast<size_t>(siteCount), 0);
     // An atom met at its own whole-cell translation lies where it was filed:
     // its Cartesian position is the one worked out then, while the
@@ -1036,13 +1036,13 @@ private:
               // An atom that is no alternative of any is a partner of its
               // own; the others are counted once all are met.
               if (alternatives_ && e.mayBeApart) {
-                hitAtoms_.push_back(e.atom);
-                hitPlaces_.push_back({place[0], place[1], place[2]});
-                // Where a walk of the filing grid's cells meets it.
-                hitOrder_.push_back(
-                    HitOrder{{e.fileCell[0] + shift[0] * fileGrid_, e.fileCell[1] + shift[1] * fileGrid_,
-                              e.fileCell[2] + shift[2] * fileGrid_},
-                             e.order});
+                // Where a walk of the filing grid's cells over the box meets
+                // it (the walking grid's box lies within that grid's).
+                int64_t at[3];
+                for (int i = 0; i < 3; ++i)
+                  at[i] = e.fileCell[i] + shift[i] * fileGrid_ - fileLo[i];
+                const uint64_t boxCell = static_cast<uint64_t>((at[0] * fileSpan[1] + at[1]) * fileSpan[2] + at[2]);
+                hits_.push_back({boxCell << 32 | e.order, e.atom, {place[0], place[1], place[2]}});
                 if (counted + 1 > stopAbove)
                   return StopPastLimit(e.partnerSite);
                 continue;
@@ -1050,7 +1050,7 @@ private:
               const uint32_t site = alternatives_ ? e.partnerSite : e.site;
               if (counts_[site]++ == 0)
                 touched_.push_back(site);
-              if (++counted + (hitAtoms_.empty() ? 0 : 1) > stopAbove)
+              if (++counted + (hits_.empty() ? 0 : 1) > stopAbove)
                 return StopPastLimit(site);
             }
           }
@@ -1060,7 +1060,7 @@ private:
       return true;
     // However the alternatives met join, they make no more partners than
     // atoms: the count does not pass the limit.
-    if (stopAbove != UINT32_MAX && counted + hitAtoms_.size() <= stopAbove) {
+    if (stopAbove != UINT32_MAX && counted + hits_.size() <= stopAbove) {
       ClearHits();
       return true;
     }
@@ -1098,23 +1098,29 @@ private:
   // at least one partner more, counted under the site of the atom last met
   // (the sum alone is read of such a count).
   bool StopPastLimit(uint32_t site) {
-    if (!hitAtoms_.empty() && counts_[site]++ == 0)
+    if (!hits_.empty() && counts_[site]++ == 0)
       touched_.push_back(site);
     ClearHits();
     return true;
   }
 
-  void ClearHits() {
-    hitAtoms_.clear();
-    hitPlaces_.clear();
-    hitOrder_.clear();
-  }
+  void ClearHits() { hits_.clear(); }
 
   // The atoms within reach counted one per partner, as the coordination
   // number counts them (CountPartners): each partner under the site of the
   // place that stands for it.
   void CountHitPartners(const CrystalRec &c) {
-    SortHits();
+    // In the order a walk of the filing grid's cells over all kinds meets
+    // them (cell by cell, x slowest, then filing order): which of a
+    // partner's places stands for it depends on their order.
+    if (groups_ > 1 || finerGrid_)
+      std::sort(hits_.begin(), hits_.end(), [](const Hit &a, const Hit &b) { return a.order < b.order; });
+    hitAtoms_.resize(hits_.size());
+    hitPlaces_.resize(hits_.size());
+    for (size_t k = 0; k < hits_.size(); ++k) {
+      hitAtoms_[k] = hits_[k].atom;
+      hitPlaces_[k] = hits_[k].place;
+    }
     CountPartners(c, *alternatives_, hitAtoms_, hitPlaces_, &stands_);
     for (size_t k = 0; k < hitAtoms_.size(); ++k) {
       if (stands_[k] != k)
@@ -1127,29 +1133,6 @@ private:
         touched_.push_back(site);
     }
     ClearHits();
-  }
-
-  // The alternatives met, in the order a walk of the filing grid's cells
-  // over all kinds meets them (cell by cell, x slowest, then filing order):
-  // which of a partner's places stands for it depends on their order.
-  void SortHits() {
-    const size_t n = hitAtoms_.size();
-    if (n < 2 || (groups_ == 1 && !finerGrid_))
-      return;
-    hitRank_.resize(n);
-    std::iota(hitRank_.begin(), hitRank_.end(), 0u);
-    std::sort(hitRank_.begin(), hitRank_.end(), [&](uint32_t a, uint32_t b) {
-      const HitOrder &x = hitOrder_[a], &y = hitOrder_[b];
-      return std::tie(x.cell[0], x.cell[1], x.cell[2], x.filed) < std::tie(y.cell[0], y.cell[1], y.cell[2], y.filed);
-    });
-    sortedAtoms_.resize(n);
-    sortedPlaces_.resize(n);
-    for (size_t k = 0; k < n; ++k) {
-      sortedAtoms_[k] = hitAtoms_[hitRank_[k]];
-      sortedPlaces_[k] = hitPlaces_[hitRank_[k]];
-    }
-    hitAtoms_.swap(sortedAtoms_);
-    hitPlaces_.swap(sortedPlaces_);
   }
 
   // A grid coordinate along one axis of the periodic grid: the grid cell it
@@ -1193,10 +1176,13 @@ private:
     uint16_t fileCell[3];
     uint8_t mayBeApart; // 1 when the atom may be an alternative of another
   };
-  // Where a walk of the filing grid's cells meets an alternative.
-  struct HitOrder {
-    int64_t cell[3]; // the filing grid's cell, with its translation
-    uint32_t filed;
+  // An alternative met: where a walk of the filing grid's cells meets it
+  // (the box's cell in the high half, the atom's filing order in the low),
+  // the atom and its place.
+  struct Hit {
+    uint64_t order;
+    uint32_t atom;
+    std::array<float, 3> place;
   };
   // What a site of one element reaches: the farthest, each kind's maximum
   // bond length (-1: no such bond), and the farthest of each group of kinds
@@ -1407,11 +1393,9 @@ private:
   // With alternatives among the structure's atoms, the atoms within reach
   // of a query and their places, counted one per partner.
   std::shared_ptr<const SiteAlternatives> alternatives_;
+  std::vector<Hit> hits_;
   std::vector<uint32_t> hitAtoms_, stands_;
   std::vector<std::array<float, 3>> hitPlaces_;
-  std::vector<HitOrder> hitOrder_;
-  std::vector<uint32_t> hitRank_, sortedAtoms_;
-  std::vector<std::array<float, 3>> sortedPlaces_;
 };
 
 // The sites coordinating site s over the whole crystal, at most s's
