@@ -962,8 +962,8 @@ private:
     // position or reach that is not finite, or a box of more grid cells than
     // a coordination search ever takes candidates, has no answer.
     int64_t fileLo[3], fileHi[3], lo[3], hi[3];
-    if (!ReachBox(origin.xyz, reaches->reach, pad, fileGrid3_, kMaxBoxCells, fileLo, fileHi) ||
-        !ReachBox(origin.xyz, reaches->reach, pad, grid_, kUnlimitedCells, lo, hi))
+    if (!ReachBox(origin.xyz, reaches->fractional, pad, fileGrid3_, kMaxBoxCells, fileLo, fileHi) ||
+        !ReachBox(origin.xyz, reaches->fractional, pad, grid_, kUnlimitedCells, lo, hi))
       return false;
     const int64_t fileSpan[3] = {fileHi[0] - fileLo[0] + 1, fileHi[1] - fileLo[1] + 1, fileHi[2] - fileLo[2] + 1};
     counts_.resize(static_cast<size_t>(siteCount), 0);
@@ -980,7 +980,8 @@ private:
       if (groupReach < 0.0f)
         continue;
       int64_t from[3] = {lo[0], lo[1], lo[2]}, to[3] = {hi[0], hi[1], hi[2]};
-      if (groupReach < reaches->reach && ReachBox(origin.xyz, groupReach, pad, grid_, kUnlimitedCells, from, to))
+      if (groupReach < reaches->reach &&
+          ReachBox(origin.xyz, reaches->groupFractional[group].data(), pad, grid_, kUnlimitedCells, from, to))
         for (int i = 0; i < 3; ++i) {
           from[i] = std::max(from[i], lo[i]);
           to[i] = std::min(to[i], hi[i]);
@@ -1068,17 +1069,24 @@ private:
     return true;
   }
 
-  // The cells of a grid that the box a reach (Angstrom) around a fractional
-  // position covers, `pad` more on every side; false when it has no answer
-  // (a box of more than maxCells cells has none).
-  // The fractional reach of a sphere of radius r along an axis is r / d of
-  // the lattice planes perpendicular to it.
-  bool ReachBox(const float xyz[3], float reach, double pad, const int64_t grid[3], double maxCells, int64_t lo[3],
-                int64_t hi[3]) const {
+  // The fractional reach of a sphere of radius r (Angstrom) along each
+  // axis: r / d of the lattice planes perpendicular to it, and the margin.
+  std::array<double, 3> Fractional(float reach) const {
+    std::array<double, 3> out;
+    for (int i = 0; i < 3; ++i)
+      out[i] = double(reach) / double(dSpacing_[i]) + kCoordinatingReachMargin;
+    return out;
+  }
+
+  // The cells of a grid that the box of a fractional reach around a
+  // fractional position covers, `pad` more on every side; false when it has
+  // no answer (a box of more than maxCells cells has none).
+  bool ReachBox(const float xyz[3], const double reach[3], double pad, const int64_t grid[3], double maxCells,
+                int64_t lo[3], int64_t hi[3]) const {
     int64_t from3[3], to3[3];
     double cells = 1.0;
     for (int i = 0; i < 3; ++i) {
-      const double fractional = double(reach) / double(dSpacing_[i]) + kCoordinatingReachMargin;
+      const double fractional = reach[i];
       const double from = std::floor((double(xyz[i]) - fractional) * double(grid[i])) - pad;
       const double to = std::floor((double(xyz[i]) + fractional) * double(grid[i])) + pad;
       if (!std::isfinite(from) || !std::isfinite(to) || !(to - from < maxCells))
@@ -1193,6 +1201,9 @@ private:
     float reach = 0.0f;
     std::vector<float> maxOf;
     std::vector<float> groupReach;
+    // The reaches along each axis, fractional (Fractional).
+    double fractional[3] = {0.0, 0.0, 0.0};
+    std::vector<std::array<double, 3>> groupFractional;
   };
   // What a query reads of every atom it meets, packed four to a cache line,
   // in filing order, as Far and Met are: the rest is read of the atoms it
@@ -1228,6 +1239,10 @@ private:
         else if (!(dmax < 0.0f))
           group = std::max(group, dmax);
       }
+      const std::array<double, 3> fractional = Fractional(r.reach);
+      std::copy(fractional.begin(), fractional.end(), r.fractional);
+      for (float group : r.groupReach)
+        r.groupFractional.push_back(Fractional(group));
     }
     return it->second.known ? &it->second : nullptr;
   }
