@@ -1247,6 +1247,24 @@ private:
     return it->second.known ? &it->second : nullptr;
   }
 
+  // Whether filing the kinds apart pays: some kind makes no bond with
+  // another, or bonds with it over a good deal less than its reach. Where
+  // every kind reaches every other about as far, a walk by kind meets as
+  // many atoms in more runs.
+  bool KindsApart() const {
+    for (ElementCode from : kinds_) {
+      const auto reachIt = reach_.find(from);
+      if (reachIt == reach_.end())
+        continue;
+      for (ElementCode to : kinds_) {
+        const auto dmaxIt = pairMax_.find(PairKey(from, to));
+        if (dmaxIt == pairMax_.end() || dmaxIt->second < kKindsApartBelow * reachIt->second)
+          return true;
+      }
+    }
+    return false;
+  }
+
   static uint32_t PairKey(ElementCode a, ElementCode b) {
     const uint32_t lo = std::min(a, b), hi = std::max(a, b);
     return (lo << 16) | hi;
@@ -1308,7 +1326,7 @@ private:
     // an answer and the order alternatives are counted in; the atoms are
     // walked on a grid as fine or finer.
     fileGrid_ = std::clamp<int64_t>(static_cast<int64_t>(std::cbrt(double(unsorted.size()) / 2.0)), 1, kMaxGrid);
-    groups_ = std::clamp<size_t>(kinds_.size(), 1, kMaxKindGroups);
+    groups_ = KindsApart() ? std::clamp<size_t>(kinds_.size(), 1, kMaxKindGroups) : 1;
     // A column of cells along z is walked as one run of atoms: finer cells
     // along z trim the box's ends without adding runs, as far as the cell
     // starts stay within their bound. Halving a cell keeps the fine box of
@@ -1381,6 +1399,9 @@ private:
   // The groups of kinds filed apart, at most: each holds a grid's cell
   // starts.
   static constexpr size_t kMaxKindGroups = 8;
+  // A pair limit below this share of its element's reach has the kinds
+  // filed apart.
+  static constexpr float kKindsApartBelow = 0.75f;
   // The spare grid cells a list looks at beyond those its reach covers.
   static constexpr double kListPadCells = 1.0;
   static constexpr double kMaxBoxCells = static_cast<double>(kMaxTurboCandidates);
