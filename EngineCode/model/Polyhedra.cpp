@@ -19,7 +19,9 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <new>
+#include <numeric>
 #include <optional>
 #include <span>
 #include <utility>
@@ -950,111 +952,153 @@ private:
     if (!valid_ || s >= static_cast<uint32_t>(siteCount))
       return false;
     const AsymmetricUnitRecord &origin = c.sites[s];
-    const ElementCode elementS = origin.elements[0];
-    const auto reachIt = reach_.find(elementS);
-    if (reachIt == reach_.end())
+    const Reaches *reaches = ReachesOf(origin.elements[0]);
+    if (!reaches)
       return false;
     const float *O = c.orientationMatrix;
     float originCart[3];
     MatMul(O, origin.xyz, originCart);
-    // The fractional reach of a sphere of radius r along an axis is r / d of
-    // the lattice planes perpendicular to it.
-    // A position or reach that is not finite, or a box of more grid cells
-    // than a coordination search ever takes candidates, has no answer.
-    int64_t lo[3], hi[3];
-    double cells = 1.0;
-    for (int i = 0; i < 3; ++i) {
-      const double reach = double(reachIt->second) / double(dSpacing_[i]) + kCoordinatingReachMargin;
-      const double from = std::floor((double(origin.xyz[i]) - reach) * double(grid_)) - pad;
-      const double to = std::floor((double(origin.xyz[i]) + reach) * double(grid_)) + pad;
-      if (!std::isfinite(from) || !std::isfinite(to) || !(to - from < kMaxBoxCells))
-        return false;
-      cells *= to - from + 1.0;
-      if (!(cells <= kMaxBoxCells))
-        return false;
-      lo[i] = static_cast<int64_t>(from);
-      hi[i] = static_cast<int64_t>(to);
-    }
+    // The box of cells of the filing grid the element's reach covers. A
+    // position or reach that is not finite, or a box of more grid cells than
+    // a coordination search ever takes candidates, has no answer.
+    int64_t fileLo[3], fileHi[3], lo[3], hi[3];
+    if (!ReachBox(origin.xyz, reaches->fractional, pad, fileGrid3_, kMaxBoxCells, fileLo, fileHi) ||
+        !ReachBox(origin.xyz, reaches->fractional, pad, grid_, kUnlimitedCells, lo, hi))
+      return false;
+    const int64_t fileSpan[3] = {fileHi[0] - fileLo[0] + 1, fileHi[1] - fileLo[1] + 1, fileHi[2] - fileLo[2] + 1};
     counts_.resize(static_cast<size_t>(siteCount), 0);
-    const std::vector<float> &maxOfKind = PairMaxima(elementS);
     // An atom met at its own whole-cell translation lies where it was filed:
     // its Cartesian position is the one worked out then, while the
     // orientation is the same.
     const bool sameOrientation = std::equal(O, O + 9, orientation_);
+    const float *maxOf = reaches->maxOf.data();
     uint32_t counted = 0;
-    // Each grid cell of the box as a cell of the grid over the cell and the
-    // whole-cell translation it lies at, stepped along each axis.
-    // The grid cells along z lie together in the index: a column's cells of
-    // one translation are walked as one run of atoms.
-    const GridStep start[3] = {GridStep(lo[0], grid_), GridStep(lo[1], grid_), GridStep(lo[2], grid_)};
-    const float *maxOf = maxOfKind.data();
-    for (GridStep x = start[0]; x.at <= hi[0]; x.Next(grid_))
-      for (GridStep y = start[1]; y.at <= hi[1]; y.Next(grid_)) {
-        // Each run ends at the last cell asked for or at the grid's end,
-        // where the next translation begins.
-        for (GridStep z = start[2]; z.at <= hi[2]; z.cell = 0, ++z.shift) {
-          const int64_t shift[3] = {x.shift, y.shift, z.shift};
-          const int64_t run = std::min(hi[2] - z.at + 1, grid_ - z.cell);
-          const size_t index = static_cast<size_t>((x.cell * grid_ + y.cell) * grid_ + z.cell);
-          z.at += run;
-          // Where the run lies at no translation, a first-cell atom is met
-          // where it was filed.
-          const bool homeRun = sameOrientation && shift[0] == 0 && shift[1] == 0 && shift[2] == 0;
-          for (uint32_t k = cellStart_[index], end = cellStart_[index + static_cast<size_t>(run)]; k < end; ++k) {
-            const Near &near = near_[k];
-            const float dmax = maxOf[near.kind];
-            if (dmax < 0.0f)
-              continue;
-            float d[3];
-            float cart[3];
-            const float *place = near.cart; // the image's Cartesian position
-            if (!homeRun || !near.home) {
-              const Entry &e = entries_[k];
-              if (!sameOrientation || shift[0] != e.whole[0] || shift[1] != e.whole[1] || shift[2] != e.whole[2]) {
-                const float image[3] = {e.xyz[0] + static_cast<float>(shift[0] - e.whole[0]),
-                                        e.xyz[1] + static_cast<float>(shift[1] - e.whole[1]),
-                                        e.xyz[2] + static_cast<float>(shift[2] - e.whole[2])};
-                MatMul(O, image, cart);
-                place = cart;
+    // Each group of elements over the box its own reach covers, within the
+    // element's box: a group the site makes no bond with is not walked.
+    for (size_t group = 0; group < groups_; ++group) {
+      const float groupReach = reaches->groupReach[group];
+      if (groupReach < 0.0f)
+        continue;
+      int64_t from[3] = {lo[0], lo[1], lo[2]}, to[3] = {hi[0], hi[1], hi[2]};
+      if (groupReach < reaches->reach &&
+          ReachBox(origin.xyz, reaches->groupFractional[group].data(), pad, grid_, kUnlimitedCells, from, to))
+        for (int i = 0; i < 3; ++i) {
+          from[i] = std::max(from[i], lo[i]);
+          to[i] = std::min(to[i], hi[i]);
+        }
+      const size_t groupStart = group * cells_;
+      // A group of one kind bonds with it as far as the group reaches.
+      const float groupMax = pureGroups_ ? maxOf[group] : 0.0f;
+      // Each grid cell of the box as a cell of the grid over the cell and the
+      // whole-cell translation it lies at, stepped along each axis.
+      // The grid cells along z lie together in the index: a column's cells of
+      // one translation are walked as one run of atoms.
+      const GridStep start[3] = {GridStep(from[0], grid_[0]), GridStep(from[1], grid_[1]), GridStep(from[2], grid_[2])};
+      for (GridStep x = start[0]; x.at <= to[0]; x.Next(grid_[0]))
+        for (GridStep y = start[1]; y.at <= to[1]; y.Next(grid_[1])) {
+          // Each run ends at the last cell asked for or at the grid's end,
+          // where the next translation begins.
+          for (GridStep z = start[2]; z.at <= to[2]; z.cell = 0, ++z.shift) {
+            const int64_t shift[3] = {x.shift, y.shift, z.shift};
+            const int64_t run = std::min(to[2] - z.at + 1, grid_[2] - z.cell);
+            const size_t index = groupStart + static_cast<size_t>((x.cell * grid_[1] + y.cell) * grid_[2] + z.cell);
+            z.at += run;
+            // Where the run lies at no translation, a first-cell atom is met
+            // where it was filed.
+            const bool homeRun = sameOrientation && shift[0] == 0 && shift[1] == 0 && shift[2] == 0;
+            for (uint32_t k = cellStart_[index], end = cellStart_[index + static_cast<size_t>(run)]; k < end; ++k) {
+              const Near &near = near_[k];
+              const float dmax = pureGroups_ ? groupMax : maxOf[near.kind];
+              if (dmax < 0.0f)
+                continue;
+              float d[3];
+              float cart[3];
+              const float *place = near.cart; // the image's Cartesian position
+              if (!homeRun || !near.home) {
+                const Far &e = far_[k];
+                if (!sameOrientation || shift[0] != e.whole[0] || shift[1] != e.whole[1] || shift[2] != e.whole[2]) {
+                  const float image[3] = {e.xyz[0] + static_cast<float>(shift[0] - e.whole[0]),
+                                          e.xyz[1] + static_cast<float>(shift[1] - e.whole[1]),
+                                          e.xyz[2] + static_cast<float>(shift[2] - e.whole[2])};
+                  MatMul(O, image, cart);
+                  place = cart;
+                }
               }
+              VecDiff(place, originCart, d);
+              const double distSq = double(d[0]) * d[0] + double(d[1]) * d[1] + double(d[2]) * d[2];
+              // The tests joined without a branch between them: most atoms met
+              // fail one.
+              if ((int(std::fabs(d[0]) > dmax) | int(std::fabs(d[1]) > dmax) | int(std::fabs(d[2]) > dmax) |
+                   int(distSq > double(dmax) * double(dmax))) != 0)
+                continue;
+              const Met &e = met_[k];
+              if (e.site == s && distSq < double(kCoordinatingSelfDistance) * double(kCoordinatingSelfDistance))
+                continue;
+              // An atom that is no alternative of any is a partner of its
+              // own; the others are counted once all are met.
+              if (alternatives_ && e.mayBeApart) {
+                // Where a walk of the filing grid's cells over the box meets
+                // it (the walking grid's box lies within that grid's).
+                int64_t at[3];
+                for (int i = 0; i < 3; ++i)
+                  at[i] = e.fileCell[i] + shift[i] * fileGrid_ - fileLo[i];
+                const uint64_t boxCell = static_cast<uint64_t>((at[0] * fileSpan[1] + at[1]) * fileSpan[2] + at[2]);
+                hits_.push_back({boxCell << 32 | e.order, e.atom, {place[0], place[1], place[2]}});
+                if (counted + 1 > stopAbove)
+                  return StopPastLimit(e.partnerSite);
+                continue;
+              }
+              const uint32_t site = alternatives_ ? e.partnerSite : e.site;
+              if (counts_[site]++ == 0)
+                touched_.push_back(site);
+              if (++counted + (hits_.empty() ? 0 : 1) > stopAbove)
+                return StopPastLimit(site);
             }
-            VecDiff(place, originCart, d);
-            const double distSq = double(d[0]) * d[0] + double(d[1]) * d[1] + double(d[2]) * d[2];
-            // The tests joined without a branch between them: most atoms met
-            // fail one.
-            if ((int(std::fabs(d[0]) > dmax) | int(std::fabs(d[1]) > dmax) | int(std::fabs(d[2]) > dmax) |
-                 int(distSq > double(dmax) * double(dmax))) != 0)
-              continue;
-            const Entry &e = entries_[k];
-            if (e.site == s && distSq < double(kCoordinatingSelfDistance) * double(kCoordinatingSelfDistance))
-              continue;
-            // An atom that is no alternative of any is a partner of its
-            // own; the others are counted once all are met.
-            if (alternatives_ && e.mayBeApart) {
-              hitAtoms_.push_back(e.atom);
-              hitPlaces_.push_back({place[0], place[1], place[2]});
-              if (counted + 1 > stopAbove)
-                return StopPastLimit(e.partnerSite);
-              continue;
-            }
-            const uint32_t site = alternatives_ ? e.partnerSite : e.site;
-            if (counts_[site]++ == 0)
-              touched_.push_back(site);
-            if (++counted + (hitAtoms_.empty() ? 0 : 1) > stopAbove)
-              return StopPastLimit(site);
           }
         }
-      }
+    }
     if (!alternatives_)
       return true;
     // However the alternatives met join, they make no more partners than
     // atoms: the count does not pass the limit.
-    if (stopAbove != UINT32_MAX && counted + hitAtoms_.size() <= stopAbove) {
-      hitAtoms_.clear();
-      hitPlaces_.clear();
+    if (stopAbove != UINT32_MAX && counted + hits_.size() <= stopAbove) {
+      ClearHits();
       return true;
     }
     CountHitPartners(c);
+    return true;
+  }
+
+  // The fractional reach of a sphere of radius r (Angstrom) along each
+  // axis: r / d of the lattice planes perpendicular to it, and the margin.
+  std::array<double, 3> Fractional(float reach) const {
+    std::array<double, 3> out;
+    for (int i = 0; i < 3; ++i)
+      out[i] = double(reach) / double(dSpacing_[i]) + kCoordinatingReachMargin;
+    return out;
+  }
+
+  // The cells of a grid that the box of a fractional reach around a
+  // fractional position covers, `pad` more on every side; false when it has
+  // no answer (a box of more than maxCells cells has none).
+  bool ReachBox(const float xyz[3], const double reach[3], double pad, const int64_t grid[3], double maxCells,
+                int64_t lo[3], int64_t hi[3]) const {
+    int64_t from3[3], to3[3];
+    double cells = 1.0;
+    for (int i = 0; i < 3; ++i) {
+      const double fractional = reach[i];
+      const double from = std::floor((double(xyz[i]) - fractional) * double(grid[i])) - pad;
+      const double to = std::floor((double(xyz[i]) + fractional) * double(grid[i])) + pad;
+      if (!std::isfinite(from) || !std::isfinite(to) || !(to - from < maxCells))
+        return false;
+      cells *= to - from + 1.0;
+      if (!(cells <= maxCells))
+        return false;
+      from3[i] = static_cast<int64_t>(from);
+      to3[i] = static_cast<int64_t>(to);
+    }
+    std::copy(from3, from3 + 3, lo);
+    std::copy(to3, to3 + 3, hi);
     return true;
   }
 
@@ -1062,17 +1106,29 @@ private:
   // at least one partner more, counted under the site of the atom last met
   // (the sum alone is read of such a count).
   bool StopPastLimit(uint32_t site) {
-    if (!hitAtoms_.empty() && counts_[site]++ == 0)
+    if (!hits_.empty() && counts_[site]++ == 0)
       touched_.push_back(site);
-    hitAtoms_.clear();
-    hitPlaces_.clear();
+    ClearHits();
     return true;
   }
+
+  void ClearHits() { hits_.clear(); }
 
   // The atoms within reach counted one per partner, as the coordination
   // number counts them (CountPartners): each partner under the site of the
   // place that stands for it.
   void CountHitPartners(const CrystalRec &c) {
+    // In the order a walk of the filing grid's cells over all kinds meets
+    // them (cell by cell, x slowest, then filing order): which of a
+    // partner's places stands for it depends on their order.
+    if (groups_ > 1 || finerGrid_)
+      std::sort(hits_.begin(), hits_.end(), [](const Hit &a, const Hit &b) { return a.order < b.order; });
+    hitAtoms_.resize(hits_.size());
+    hitPlaces_.resize(hits_.size());
+    for (size_t k = 0; k < hits_.size(); ++k) {
+      hitAtoms_[k] = hits_[k].atom;
+      hitPlaces_[k] = hits_[k].place;
+    }
     CountPartners(c, *alternatives_, hitAtoms_, hitPlaces_, &stands_);
     for (size_t k = 0; k < hitAtoms_.size(); ++k) {
       if (stands_[k] != k)
@@ -1084,8 +1140,7 @@ private:
       if (counts_[site]++ == 0)
         touched_.push_back(site);
     }
-    hitAtoms_.clear();
-    hitPlaces_.clear();
+    ClearHits();
   }
 
   // A grid coordinate along one axis of the periodic grid: the grid cell it
@@ -1102,40 +1157,112 @@ private:
     int64_t at, cell, shift;
   };
 
+  // A first-cell atom as it is filed.
   struct Entry {
     float xyz[3];     // the first-cell atom's fractional coordinates
     float cart[3];    // its Cartesian position at its own translation
     int32_t whole[3]; // their whole-cell parts (0 for a wrapped atom)
     uint32_t atom;    // the first-cell atom
     uint32_t site;
-    // With alternatives among the atoms: whether the atom may be an
-    // alternative of another, and the site its partner is counted under.
-    bool mayBeApart = false;
-    uint32_t partnerSite = 0;
     ElementCode element;
-    uint16_t kind; // the element's place in kinds_
+    uint16_t kind;        // the element's place in kinds_
+    uint16_t fileCell[3]; // the cell of the filing grid it lies in
+    uint32_t order;       // its place among all the atoms filed, in site order
+  };
+  // What a query reads of an atom met away from its own translation.
+  struct Far {
+    float xyz[3];
+    int32_t whole[3];
+  };
+  // What a query reads of an atom within reach.
+  struct Met {
+    uint32_t atom, site;
+    // The site the atom's partner is counted under where alternatives are
+    // among the atoms (else its own site).
+    uint32_t partnerSite;
+    uint32_t order;
+    uint16_t fileCell[3];
+    uint8_t mayBeApart; // 1 when the atom may be an alternative of another
+  };
+  // An alternative met: where a walk of the filing grid's cells meets it
+  // (the box's cell in the high half, the atom's filing order in the low),
+  // the atom and its place.
+  struct Hit {
+    uint64_t order;
+    uint32_t atom;
+    std::array<float, 3> place;
+  };
+  // What a site of one element reaches: the farthest, each kind's maximum
+  // bond length (-1: no such bond), and the farthest of each group of kinds
+  // (-1: none of them bonded; the element's reach where a maximum is not a
+  // number).
+  struct Reaches {
+    bool known = false; // whether a pair limit names the element
+    float reach = 0.0f;
+    std::vector<float> maxOf;
+    std::vector<float> groupReach;
+    // The reaches along each axis, fractional (Fractional).
+    double fractional[3] = {0.0, 0.0, 0.0};
+    std::vector<std::array<double, 3>> groupFractional;
   };
   // What a query reads of every atom it meets, packed four to a cache line,
-  // in the order of the entries: the rest is read of the atoms it may take.
+  // in filing order, as Far and Met are: the rest is read of the atoms it
+  // may take.
   struct Near {
     float cart[3];
     uint16_t kind;
     uint16_t home; // 1 when the atom's whole-cell parts are all 0
   };
 
-  // The maximum bond length from an atom of element `from` to each kind of
-  // element the index holds (-1: no such bond), made once for each element
-  // asked about.
-  const std::vector<float> &PairMaxima(ElementCode from) {
-    auto [it, added] = kindMax_.try_emplace(from);
+  // What an atom of element `from` reaches, made once for each element
+  // asked about; null when no pair limit names it.
+  const Reaches *ReachesOf(ElementCode from) {
+    auto [it, added] = reaches_.try_emplace(from);
     if (added) {
-      it->second.resize(kinds_.size());
+      Reaches &r = it->second;
+      const auto reachIt = reach_.find(from);
+      if (reachIt == reach_.end())
+        return nullptr;
+      r.known = true;
+      r.reach = reachIt->second;
+      r.maxOf.resize(kinds_.size());
+      r.groupReach.assign(groups_, -1.0f);
       for (size_t k = 0; k < kinds_.size(); ++k) {
         const auto dmaxIt = pairMax_.find(PairKey(from, kinds_[k]));
-        it->second[k] = dmaxIt == pairMax_.end() ? -1.0f : dmaxIt->second;
+        const float dmax = dmaxIt == pairMax_.end() ? -1.0f : dmaxIt->second;
+        r.maxOf[k] = dmax;
+        float &group = r.groupReach[k % groups_];
+        // An atom is met when no test fails: a maximum that is not a number
+        // takes every atom of the element's box.
+        if (std::isnan(dmax))
+          group = r.reach;
+        else if (!(dmax < 0.0f))
+          group = std::max(group, dmax);
+      }
+      const std::array<double, 3> fractional = Fractional(r.reach);
+      std::copy(fractional.begin(), fractional.end(), r.fractional);
+      for (float group : r.groupReach)
+        r.groupFractional.push_back(Fractional(group));
+    }
+    return it->second.known ? &it->second : nullptr;
+  }
+
+  // Whether filing the kinds apart pays: some kind makes no bond with
+  // another, or bonds with it over a good deal less than its reach. Where
+  // every kind reaches every other about as far, a walk by kind meets as
+  // many atoms in more runs.
+  bool KindsApart() const {
+    for (ElementCode from : kinds_) {
+      const auto reachIt = reach_.find(from);
+      if (reachIt == reach_.end())
+        continue;
+      for (ElementCode to : kinds_) {
+        const auto dmaxIt = pairMax_.find(PairKey(from, to));
+        if (dmaxIt == pairMax_.end() || dmaxIt->second < kKindsApartBelow * reachIt->second)
+          return true;
       }
     }
-    return it->second;
+    return false;
   }
 
   static uint32_t PairKey(ElementCode a, ElementCode b) {
@@ -1195,65 +1322,114 @@ private:
         unsorted.push_back(e);
       }
     }
-    // About two atoms a grid cell.
-    grid_ = std::clamp<int64_t>(static_cast<int64_t>(std::cbrt(double(unsorted.size()) / 2.0)), 1, kMaxGrid);
-    auto cellOf = [&](const Entry &e) {
-      int64_t cell[3];
-      for (int i = 0; i < 3; ++i) {
-        const double wrapped = double(e.xyz[i]) - double(e.whole[i]);
-        cell[i] = std::clamp<int64_t>(static_cast<int64_t>(wrapped * double(grid_)), 0, grid_ - 1);
-      }
-      return static_cast<size_t>((cell[0] * grid_ + cell[1]) * grid_ + cell[2]);
-    };
-    const size_t cells = static_cast<size_t>(grid_ * grid_ * grid_);
-    cellStart_.assign(cells + 1, 0);
-    for (const Entry &e : unsorted)
-      ++cellStart_[cellOf(e) + 1];
-    for (size_t i = 0; i < cells; ++i)
-      cellStart_[i + 1] += cellStart_[i];
-    entries_.resize(unsorted.size());
-    std::vector<uint32_t> next(cellStart_.begin(), cellStart_.end() - 1);
-    for (const Entry &e : unsorted)
-      entries_[next[cellOf(e)]++] = e;
-    near_.resize(entries_.size());
-    for (size_t k = 0; k < entries_.size(); ++k) {
-      const Entry &e = entries_[k];
-      near_[k] = {{e.cart[0], e.cart[1], e.cart[2]}, e.kind,
-                  static_cast<uint16_t>(e.whole[0] == 0 && e.whole[1] == 0 && e.whole[2] == 0)};
+    // The filing grid, about two atoms a grid cell, fixes which boxes have
+    // an answer and the order alternatives are counted in; the atoms are
+    // walked on a grid as fine or finer.
+    fileGrid_ = std::clamp<int64_t>(static_cast<int64_t>(std::cbrt(double(unsorted.size()) / 2.0)), 1, kMaxGrid);
+    groups_ = KindsApart() ? std::clamp<size_t>(kinds_.size(), 1, kMaxKindGroups) : 1;
+    // A column of cells along z is walked as one run of atoms: finer cells
+    // along z trim the box's ends without adding runs, as far as the cell
+    // starts stay within their bound. Halving a cell keeps the fine box of
+    // a reach within the filing grid's.
+    const size_t fileCells = static_cast<size_t>(fileGrid_ * fileGrid_ * fileGrid_);
+    int64_t finer = kMaxFinerAlongZ;
+    while (finer > 1 && groups_ * fileCells * static_cast<size_t>(finer) >
+                            kMaxCellStartsPerAtom * std::max<size_t>(unsorted.size(), 1))
+      finer /= 2;
+    for (int i = 0; i < 3; ++i) {
+      fileGrid3_[i] = fileGrid_;
+      grid_[i] = fileGrid_;
     }
+    grid_[2] = fileGrid_ * finer;
+    finerGrid_ = finer > 1;
+    auto cellAlong = [](const Entry &e, int i, int64_t grid) {
+      const double wrapped = double(e.xyz[i]) - double(e.whole[i]);
+      return std::clamp<int64_t>(static_cast<int64_t>(wrapped * double(grid)), 0, grid - 1);
+    };
+    auto cellOf = [&](const Entry &e) {
+      return static_cast<size_t>((cellAlong(e, 0, grid_[0]) * grid_[1] + cellAlong(e, 1, grid_[1])) * grid_[2] +
+                                 cellAlong(e, 2, grid_[2]));
+    };
+    cells_ = static_cast<size_t>(grid_[0] * grid_[1] * grid_[2]);
+    // The atoms are filed by group of kinds, then by grid cell, each group's
+    // cells in the grid's order: a site walks only the groups it bonds with.
+    auto slotOf = [&](const Entry &e) { return (e.kind % groups_) * cells_ + cellOf(e); };
+    cellStart_.assign(groups_ * cells_ + 1, 0);
+    for (size_t k = 0; k < unsorted.size(); ++k) {
+      Entry &e = unsorted[k];
+      e.order = static_cast<uint32_t>(k);
+      for (int i = 0; i < 3; ++i)
+        e.fileCell[i] = static_cast<uint16_t>(cellAlong(e, i, fileGrid_));
+      ++cellStart_[slotOf(e) + 1];
+    }
+    for (size_t i = 0; i < groups_ * cells_; ++i)
+      cellStart_[i + 1] += cellStart_[i];
+    pureGroups_ = kinds_.size() <= groups_;
+    std::vector<uint32_t> next(cellStart_.begin(), cellStart_.end() - 1);
+    near_.resize(unsorted.size());
+    far_.resize(unsorted.size());
+    met_.resize(unsorted.size());
     // Alternatives are judged as the coordination count judges them.
     alternatives_ = c.derived.Alternatives(c);
     if (!alternatives_->Any())
       alternatives_.reset();
-    if (alternatives_)
-      for (Entry &e : entries_) {
+    for (const Entry &e : unsorted) {
+      const uint32_t k = next[slotOf(e)]++;
+      near_[k] = {{e.cart[0], e.cart[1], e.cart[2]},
+                  e.kind,
+                  static_cast<uint16_t>(e.whole[0] == 0 && e.whole[1] == 0 && e.whole[2] == 0)};
+      far_[k] = {{e.xyz[0], e.xyz[1], e.xyz[2]}, {e.whole[0], e.whole[1], e.whole[2]}};
+      Met &m = met_[k];
+      m = {e.atom, e.site, e.site, e.order, {e.fileCell[0], e.fileCell[1], e.fileCell[2]}, 0};
+      if (alternatives_) {
         const uint32_t known = alternatives_->AtomSite(e.atom);
-        e.mayBeApart = known != SiteAlternatives::kNoSite && alternatives_->SiteMayBeApart(known);
-        e.partnerSite = known != SiteAlternatives::kNoSite ? known : c.atoms[e.atom].site;
+        m.mayBeApart = known != SiteAlternatives::kNoSite && alternatives_->SiteMayBeApart(known);
+        m.partnerSite = known != SiteAlternatives::kNoSite ? known : c.atoms[e.atom].site;
       }
+    }
     valid_ = true;
   }
 
   static constexpr int64_t kMaxGrid = 64;
+  // The walking grid's cells along z per cell of the filing grid, at most
+  // (a power of 2), and the bound on its cell starts (all groups') per atom
+  // filed.
+  static constexpr int64_t kMaxFinerAlongZ = 4;
+  static constexpr size_t kMaxCellStartsPerAtom = 8;
+  // The groups of kinds filed apart, at most: each holds a grid's cell
+  // starts.
+  static constexpr size_t kMaxKindGroups = 8;
+  // A pair limit below this share of its element's reach has the kinds
+  // filed apart.
+  static constexpr float kKindsApartBelow = 0.75f;
   // The spare grid cells a list looks at beyond those its reach covers.
   static constexpr double kListPadCells = 1.0;
   static constexpr double kMaxBoxCells = static_cast<double>(kMaxTurboCandidates);
+  static constexpr double kUnlimitedCells = std::numeric_limits<double>::infinity();
   bool valid_ = false;
   float dSpacing_[3] = {0.0f, 0.0f, 0.0f};
-  float orientation_[9] = {}; // the orientation the entries' Cartesian positions are in
-  int64_t grid_ = 1;
-  std::vector<Entry> entries_;
+  float orientation_[9] = {};        // the orientation the entries' Cartesian positions are in
+  int64_t fileGrid_ = 1;             // the filing grid's cells along each axis
+  int64_t fileGrid3_[3] = {1, 1, 1}; // the same for each axis
+  int64_t grid_[3] = {1, 1, 1};      // the walking grid's cells along each axis (finer along z)
+  bool finerGrid_ = false;           // whether the walking grid is finer than the filing grid
+  size_t cells_ = 1;                 // the walking grid's cells
+  size_t groups_ = 1;                // the groups of kinds filed apart (a kind's group: kind % groups_)
+  bool pureGroups_ = true;           // whether each group holds one kind (the kind's group is the kind)
   std::vector<Near> near_;
+  std::vector<Far> far_;
+  std::vector<Met> met_;
   std::vector<uint32_t> cellStart_;
   std::unordered_map<uint32_t, float> pairMax_;
   std::unordered_map<ElementCode, float> reach_;
   std::vector<ElementCode> kinds_; // the elements of the entries, in order of appearance
-  std::unordered_map<ElementCode, std::vector<float>> kindMax_;
+  std::unordered_map<ElementCode, Reaches> reaches_;
   std::vector<uint32_t> counts_;
   std::vector<uint32_t> touched_;
   // With alternatives among the structure's atoms, the atoms within reach
   // of a query and their places, counted one per partner.
   std::shared_ptr<const SiteAlternatives> alternatives_;
+  std::vector<Hit> hits_;
   std::vector<uint32_t> hitAtoms_, stands_;
   std::vector<std::array<float, 3>> hitPlaces_;
 };
