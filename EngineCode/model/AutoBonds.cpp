@@ -492,7 +492,7 @@ bool FindContacts(AutoBondWork &w) {
   }
   NoteCoordination(w);
   if (!w.cancelled)
-    w.pairs.Finish();
+    w.pairs.Finish(w.c);
   if (w.cancelled) {
     CrystalRec &c = w.c;
     w.index.FreeCandidates();

@@ -1504,13 +1504,9 @@ void BlockPairs::EndPlace() {
   }
 }
 
-void BlockPairs::Finish() {
-  if (usable_ && forwardStart_.size() != placeCount_ + 1)
-    Free();
-}
-
-void BlockPairs::FindSitesAndLaterEnds(const CrystalRec &c) {
-  sitesFound_ = true;
+void BlockPairs::Finish(const CrystalRec &c) {
+  if (!usable_ || forwardStart_.size() != placeCount_ + 1)
+    return Free();
   const size_t nSites = UsableSiteSize(c);
   try {
     for (const TurboAtom &t : places_->all)
@@ -1554,12 +1550,9 @@ void BlockPairs::FindSitesAndLaterEnds(const CrystalRec &c) {
   }
 }
 
-bool BlockPairs::Serves(const CrystalRec &c, float maxLength, const int32_t shift[3]) {
-  if (!usable_ || !std::equal(shift, shift + 3, shift_) || !std::isfinite(maxLength) || maxLength < 0.0f)
-    return false;
-  if (!sitesFound_)
-    FindSitesAndLaterEnds(c);
-  return usable_ && double(maxLength) + (largest_ + double(reach_)) * kPairReachRounding < double(reach_);
+bool BlockPairs::Serves(float maxLength, const int32_t shift[3]) const {
+  return usable_ && std::equal(shift, shift + 3, shift_) && std::isfinite(maxLength) && maxLength >= 0.0f &&
+         double(maxLength) + (largest_ + double(reach_)) * kPairReachRounding < double(reach_);
 }
 
 // ---- Entry points ---------------------------------------------------------------
@@ -2003,7 +1996,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   return TurboGetCoordinationNumbers(crystal, specFoundNothing, nullptr);
 }
 
-bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing, BlockPairs *known) {
+bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing, const BlockPairs *known) {
   const bool progress = gShowProgress != 0;
   if (progress)
     WriteStatus("Preparing coordination search...");
@@ -2087,7 +2080,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing, Bl
       reached = std::max(reached, volume > 0.0 ? perCell * sphere / volume : 0.0);
     }
     out.counted = !(reached > double(kMostMeanBondsPerAtom * kUncountedReachFactor));
-    if (out.counted && known && known->Serves(c, spec.maxLength, out.shift)) {
+    if (out.counted && known && known->Serves(spec.maxLength, out.shift)) {
       out.fromPairs[0] = placed(out.runsA);
       out.fromPairs[1] = spec.elementA != spec.elementB && placed(out.runsB);
     }

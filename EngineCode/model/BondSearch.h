@@ -539,13 +539,12 @@ public:
   void EndPlace();
   // A place left unqueried: nothing is served.
   void Skip() { Free(); }
-  // After the queries: the pairs serve nothing unless every place was
-  // queried.
-  void Finish();
+  // After the queries: each site's own image among the places and the pairs
+  // from either end.
+  void Finish(const CrystalRec &c);
   // Whether the count of a pair limit of this maximum and centre shift may
-  // read the pairs. The first that may finds each site's own image among
-  // the places and the pairs from their later end.
-  bool Serves(const CrystalRec &c, float maxLength, const int32_t shift[3]);
+  // read the pairs.
+  bool Serves(float maxLength, const int32_t shift[3]) const;
   // The place of the site's image in the block's central cell, where the
   // count queries from; kNoPlace when it has none.
   static constexpr uint32_t kNoPlace = UINT32_MAX;
@@ -578,9 +577,7 @@ private:
     uint32_t place;
     float d2;
   };
-  void FindSitesAndLaterEnds(const CrystalRec &c);
   bool usable_ = false;
-  bool sitesFound_ = false;
   float reach_ = 0.0f;
   int32_t shift_[3] = {0, 0, 0};
   double largest_ = 0.0; // the largest coordinate's magnitude, A
@@ -594,7 +591,7 @@ private:
   std::vector<ElementCode> siteElement_;
 };
 // The same count, reading the pairs where they serve (null: never).
-bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing, BlockPairs *known);
+bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing, const BlockPairs *known);
 
 // ---- Helpers ------------------------------------------------------------------------
 
