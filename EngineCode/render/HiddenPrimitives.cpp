@@ -492,7 +492,7 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
     // are judged against what is drawn after all of them; then those drawn
     // seal.
     const size_t bonds = std::min<size_t>(atom.bondCount, atom.bonds.size());
-    PixelRows *rows = &rows_[firstSlot_[a]];
+    PixelRows *rows = rows_.data() + firstSlot_[a];
     candidates.clear();
     const Place &from = places[a];
     const float radiusA = from.radius;

@@ -11,8 +11,10 @@
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <system_error>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 long gFailWritesAfterBytes = -1;
@@ -120,15 +122,74 @@ void RemoveStaleTemporaries(const fs::path &destination) {
   }
 }
 
-// Closes `fd`, the last hold on a file already replaced, on a thread of its
-// own (here when no thread can start).
-void ReleaseAside(int fd) {
-  try {
-    std::thread([fd] { ::close(fd); }).detach();
-  } catch (const std::system_error &) {
-    ::close(fd);
+// Closes the last holds on files already replaced, on a thread of its own,
+// started at the first and joined when the program ends, so that nothing of
+// it is left running then. A process forked meanwhile holds no such thread
+// and leaves it alone.
+class ReplacedFileCloser {
+public:
+  static ReplacedFileCloser &Get() {
+    static ReplacedFileCloser closer;
+    return closer;
   }
-}
+  // Closes `fd` aside (here when no thread can start or no memory holds it).
+  void Close(int fd) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      try {
+        if (!thread_) {
+          thread_ = new std::thread([this] { Run(); });
+          owner_ = ::getpid();
+        }
+        pending_.push_back(fd);
+        fd = -1;
+      } catch (const std::exception &) {
+        // Closed below.
+      }
+    }
+    if (fd >= 0)
+      ::close(fd);
+    else
+      wake_.notify_one();
+  }
+  ~ReplacedFileCloser() {
+    // A forked process's copy is left as it is (its thread is not there to
+    // join).
+    if (!thread_ || owner_ != ::getpid())
+      return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_->join();
+    delete thread_;
+  }
+
+private:
+  ReplacedFileCloser() = default;
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
+      while (!pending_.empty()) {
+        const int fd = pending_.back();
+        pending_.pop_back();
+        lock.unlock();
+        ::close(fd);
+        lock.lock();
+      }
+      if (stopping_)
+        return;
+    }
+  }
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::vector<int> pending_;
+  bool stopping_ = false;
+  std::thread *thread_ = nullptr;
+  pid_t owner_ = 0;
+};
 
 } // namespace
 
@@ -321,7 +382,7 @@ bool AtomicFileWriter::Commit() {
   // Let go only now, so that the flush of the folder does not wait for
   // the replaced file's blocks to be freed.
   if (replaced >= 0)
-    ReleaseAside(replaced);
+    ReplacedFileCloser::Get().Close(replaced);
   // What writes of this file that were killed part way left behind.
   RemoveStaleTemporaries(destination_);
   return true;
