@@ -43,7 +43,7 @@ constexpr size_t kChecksumDigits = 8;
 // works while the rest is written and the flush at the commit waits for
 // less; a large file replaced is let go on a thread of its own, so that
 // dropping its cached pages and freeing (on some file systems discarding)
-// its blocks is no part of the save.
+// its blocks does not hold up the save.
 constexpr uint64_t kLargeFileBytes = uint64_t{1} << 20;
 
 fs::path FolderOf(const fs::path &file) { return file.has_parent_path() ? file.parent_path() : fs::path("."); }

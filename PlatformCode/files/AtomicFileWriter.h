@@ -57,7 +57,7 @@ public:
   bool Write(const void *data, size_t size);
   bool Write(std::string_view bytes) { return Write(bytes.data(), bytes.size()); }
   // Sets room aside on the disk for a file of `bytes` in all, so that the
-  // writes need not find it piece by piece.
+  // writes need not find it as they go.
   void Expect(uint64_t bytes);
   // Overwrites bytes already written at `offset` (a length filled in after
   // its payload); the next Write still appends at the end.

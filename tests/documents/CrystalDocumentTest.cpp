@@ -340,7 +340,7 @@ TEST_F(DocumentTest, WindowSavesAndOpensThroughTheFile) {
 
 // Files of some megabytes replace the file before them whole, whatever
 // their sizes and tails, and the file replaced is only let go: another name
-// for it still reads what it held. A disk that fills part way through
+// for it still reads what it held. A disk that fills midway through
 // leaves the target as it was and nothing beside it.
 TEST_F(DocumentTest, LargeFilesReplaceTheOldFileWhole) {
   constexpr size_t kMB = size_t{1} << 20;
@@ -356,7 +356,7 @@ TEST_F(DocumentTest, LargeFilesReplaceTheOldFileWhole) {
       {"larger than the old, over several pieces", 2 * kMB, 19 * kMB + 1, -1},
       {"a small file over a large one", 3 * kMB, 100, -1},
       {"one byte short of the large writes", 3 * kMB, kMB - 1, -1},
-      {"the disk full part way", 3 * kMB, 9 * kMB + 5, long(2 * kMB + 3)},
+      {"the disk full midway", 3 * kMB, 9 * kMB + 5, long(2 * kMB + 3)},
   };
   const auto bytesOf = [](size_t count, uint8_t seed) {
     std::vector<uint8_t> bytes(count);
