@@ -26,6 +26,11 @@ void ElementChars(ElementCode code, char out[2]) { ShortToTwoChars(code, out); }
 constexpr int64_t kAutoBondClockEvery = 64;
 // The edge of the search's grid cells, as a share of the search distance.
 constexpr float kAutoBondGridEdgeShare = 0.5f;
+// The search keeps its pairs for the coordination count (BlockPairs) only
+// where every pair of elements may be bonded this share of the search
+// distance apart: the count then reads few pairs it has no use for, which a
+// query of its own would not have met.
+constexpr float kKeptPairsLimitShare = 0.8f;
 
 } // namespace
 
@@ -100,6 +105,9 @@ struct AutoBondWork {
   CandidateIndex index;
   TurboPlaces places;
   size_t nPlaces = 0;
+  // In a crystal with alternatives, the pairs of places the search finds,
+  // for the coordination count that follows over the same block.
+  BlockPairs pairs;
   // Per candidate (position in places.all): its contacts, its site and kind.
   std::vector<int32_t> contacts;
   std::vector<RuleCandidate> of;
@@ -167,8 +175,6 @@ bool PrepareSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites, cons
   }
   TurboRemoveBonds(&c);
   c.bondSpecCount = 0;
-  if (!TurboIndexElements(&c))
-    return false;
   // A stopped search leaves no bonds, no specifications and no coordination,
   // and says so unless an earlier stage of the command was stopped (and said
   // so); the alternatives' inference is a stage of the search.
@@ -199,19 +205,32 @@ bool PrepareSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites, cons
 bool GatherCandidates(AutoBondWork &w) {
   CrystalRec &c = w.c;
   CandidateIndex &index = w.index;
+  // In a crystal with alternatives, the coordination count that follows may
+  // read the pairs the search finds (BlockPairs), by the sites that gathered
+  // them.
+  const PairLimits &limits = *w.limits;
+  bool keepPairs = !c.molecule && w.anyAlternative;
+  for (uint32_t a = 0; a < limits.Kinds() && keepPairs; a++)
+    for (uint32_t b = a; b < limits.Kinds() && keepPairs; b++)
+      keepPairs = limits.Limit(a, b) >= kKeptPairsLimitShare * w.searchDistance;
+  std::vector<uint32_t> gatheredSites;
   const bool gathered =
       c.molecule ? index.GetIndexedAtoms(&c, 0, static_cast<int32_t>(UsableAtomSize(c)) - 1)
-                 : index.ExtendCellRange(&c, 0, static_cast<int32_t>(UsableSiteSize(c)) - 1, w.searchDistance);
+                 : index.ExtendCellRange(&c, 0, static_cast<int32_t>(UsableSiteSize(c)) - 1, w.searchDistance,
+                                         keepPairs ? &gatheredSites : nullptr);
   if (!gathered || index.Empty() || !index.GroupPlaces(&w.places))
     return false;
   // Every query of the search reaches the search distance: on grid cells of
   // a share of it, the cube around a place spans fewer candidates it need
   // not test (about (2 + share)^3 rather than 3^3 times the distance cubed).
   // Without memory for that grid, the queries make their own.
-  index.PrepareGrid(w.searchDistance * kAutoBondGridEdgeShare);
+  const bool gridReady = index.PrepareGrid(w.searchDistance * kAutoBondGridEdgeShare);
   w.contacts.assign(w.places.all.size(), 0);
   w.protonated.assign(w.places.all.size(), 0);
   w.nPlaces = index.Size();
+  // Only a grid ready now answers every query of the search.
+  if (keepPairs && gridReady)
+    w.pairs.Begin(&c, w.searchDistance, w.places, w.nPlaces, std::move(gatheredSites));
   return true;
 }
 
@@ -382,6 +401,17 @@ bool CountPairsAtPlace(AutoBondWork &w, size_t pi) {
   return !capable.empty();
 }
 
+// The hits of a place's query, for the coordination count; apart from the
+// search's own loop, which most structures run without it.
+template <class DistanceSq>
+[[gnu::noinline]] void NotePairs(AutoBondWork &w, bool queried, int32_t hits, const DistanceSq &distanceSq) {
+  if (!queried)
+    w.pairs.Skip();
+  for (int32_t h = 0; h < hits; h++)
+    w.pairs.Note(w.index.Boxed()[static_cast<size_t>(h)], distanceSq(h));
+  w.pairs.EndPlace();
+}
+
 // The contacts of place pi with the later places within the search distance.
 // False when the specification table is full.
 bool SearchPlace(AutoBondWork &w, size_t pi) {
@@ -390,18 +420,24 @@ bool SearchPlace(AutoBondWork &w, size_t pi) {
   const TurboAtom ci = index[pi];
   const bool capable = CountPairsAtPlace(w, pi);
   // The later places within the search distance (beyond it, every limit).
-  const int32_t hits =
-      !capable || w.skipPlace[pi] ? 0 : index.BallAtomsAfter(ci.xyz, w.searchDistance, static_cast<uint32_t>(pi));
-  for (int32_t h = 0; h < hits; h++) {
-    const size_t pj = index.Boxed()[static_cast<size_t>(h)];
-    if (w.skipPlace[pj])
-      continue;
-    // The place's coordinates as the query just read them from the grid.
+  const bool queried = capable && !w.skipPlace[pi];
+  const int32_t hits = queried ? index.BallAtomsAfter(ci.xyz, w.searchDistance, static_cast<uint32_t>(pi)) : 0;
+  // The squared distance of hit h, from the place's coordinates as the query
+  // just read them from the grid.
+  const auto distanceSq = [&](int32_t h) {
     const GridItem &cj = index.Item(index.BoxedItem(static_cast<size_t>(h)));
     const float dx = cj.xyz[0] - ci.xyz[0];
     const float dy = cj.xyz[1] - ci.xyz[1];
     const float dz = cj.xyz[2] - ci.xyz[2];
-    const float d2 = dx * dx + dy * dy + dz * dz;
+    return dx * dx + dy * dy + dz * dz;
+  };
+  if (w.pairs.Recording())
+    NotePairs(w, queried, hits, distanceSq);
+  for (int32_t h = 0; h < hits; h++) {
+    const size_t pj = index.Boxed()[static_cast<size_t>(h)];
+    if (w.skipPlace[pj])
+      continue;
+    const float d2 = distanceSq(h);
     for (uint32_t mi = places.start[pi]; mi < places.start[pi + 1]; mi++) {
       const uint32_t i = places.members[mi];
       if (w.of[i].kind == PairLimits::kNone)
@@ -455,6 +491,8 @@ bool FindContacts(AutoBondWork &w) {
       ReportProgress(w, pi);
   }
   NoteCoordination(w);
+  if (!w.cancelled)
+    w.pairs.Finish();
   if (w.cancelled) {
     CrystalRec &c = w.c;
     w.index.FreeCandidates();
@@ -588,7 +626,8 @@ void ReportSearch(AutoBondWork &w) {
     // counted as the coordination count counts them: one per set of
     // alternatives.
     if (w.anyAlternative)
-      TurboGetCoordinationNumbers(&c, nullptr);
+      TurboGetCoordinationNumbers(&c, nullptr, &w.pairs);
+    w.pairs.Free();
   } else {
     ReportCoincidentPairs(w.coincident);
   }

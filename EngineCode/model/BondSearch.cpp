@@ -49,6 +49,9 @@ constexpr int64_t kMostRowsAcross = 5;
 // of the half-width the grid was built for when no size limit raised the
 // edge (too many candidates per cell).
 constexpr double kGridRebuildFactor = 2.0;
+// A ball query makes room for up to this many hits without counting what
+// its cube's cells hold.
+constexpr uint64_t kMostHitsRoom = 4096;
 
 // Bond generation empties a bonds list without freeing it when its room is
 // at most this many entries (a usual coordination), so that regenerating the
@@ -875,7 +878,7 @@ bool TurboCentreShift(CrystalRec *crystal, float distance, int32_t shift[3]) {
 
 // ExtendCellRange over the sites of the spans (first, last), in site order.
 bool CandidateIndex::ExtendOverSites(CrystalRec *crystal, const std::vector<std::pair<int64_t, int64_t>> &spans,
-                                     float distance) {
+                                     float distance, std::vector<uint32_t> *sites) {
 
   FreeCandidates();
   if (!crystal || spans.empty())
@@ -916,6 +919,7 @@ bool CandidateIndex::ExtendOverSites(CrystalRec *crystal, const std::vector<std:
   // Per atom and axis the accepted cells form one run [from, to]; count first.
   struct Accepted {
     uint32_t atom;
+    uint32_t site;
     float u[3];
     int32_t from[3];
     int32_t to[3];
@@ -933,6 +937,7 @@ bool CandidateIndex::ExtendOverSites(CrystalRec *crystal, const std::vector<std:
             break;
           Accepted a;
           a.atom = static_cast<uint32_t>(index);
+          a.site = static_cast<uint32_t>(s);
           int64_t count = 1;
           for (int i = 0; i < 3; i++) {
             a.u[i] = WrapOnce(c.atoms[static_cast<size_t>(index)].xyz[i]);
@@ -956,6 +961,8 @@ bool CandidateIndex::ExtendOverSites(CrystalRec *crystal, const std::vector<std:
       }
     }
     atoms_.resize(static_cast<size_t>(total));
+    if (sites)
+      sites->resize(static_cast<size_t>(total));
     size_t out = 0;
     for (const Accepted &a : accepted) {
       for (int32_t kc = a.from[2]; kc <= a.to[2]; kc++) {
@@ -963,6 +970,8 @@ bool CandidateIndex::ExtendOverSites(CrystalRec *crystal, const std::vector<std:
           for (int32_t ka = a.from[0]; ka <= a.to[0]; ka++) {
             const float image[3] = {a.u[0] + static_cast<float>(ka), a.u[1] + static_cast<float>(kb),
                                     a.u[2] + static_cast<float>(kc)};
+            if (sites)
+              (*sites)[out] = a.site;
             TurboAtom &t = atoms_[out++];
             t.atom = a.atom;
             MatMul(c.orientationMatrix, image, t.xyz);
@@ -980,8 +989,9 @@ bool CandidateIndex::ExtendOverSites(CrystalRec *crystal, const std::vector<std:
 }
 
 
-bool CandidateIndex::ExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSite, float distance) {
-  return ExtendOverSites(crystal, {{firstSite, lastSite}}, distance);
+bool CandidateIndex::ExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSite, float distance,
+                                     std::vector<uint32_t> *sites) {
+  return ExtendOverSites(crystal, {{firstSite, lastSite}}, distance, sites);
 }
 
 bool CandidateIndex::ExtendCellRange(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs,
@@ -989,7 +999,7 @@ bool CandidateIndex::ExtendCellRange(CrystalRec *crystal, const std::vector<Elem
   std::vector<std::pair<int64_t, int64_t>> spans;
   for (const ElementIndexEntry &run : runs)
     spans.emplace_back(run.firstSite, run.lastSite);
-  return ExtendOverSites(crystal, spans, distance);
+  return ExtendOverSites(crystal, spans, distance, nullptr);
 }
 
 // ---- Sorting and box queries ----------------------------------------------------------
@@ -1300,10 +1310,15 @@ int32_t CandidateIndex::BallAtomsAfter(const float p[3], float d, uint32_t posit
   if (!PrepareQuery(p, d, &cube))
     return SortHits(0);
   // Every item of the cube's cells is written and kept when it passes, with
-  // no branch on the test.
-  const size_t room = static_cast<size_t>(CubeHolds(cube));
+  // no branch on the test: room for as many as the fullest cell holds in
+  // each, where that is little, rather than a pass over the cells to count.
+  uint64_t room = grid_.fullest;
+  for (int i = 0; i < 3; i++)
+    room *= static_cast<uint64_t>(cube.to[i] - cube.from[i] + 1);
+  if (room > kMostHitsRoom)
+    room = CubeHolds(cube);
   if (hits_.size() < room)
-    hits_.resize(room);
+    hits_.resize(static_cast<size_t>(room));
   uint64_t *out = hits_.data();
   size_t n = 0;
   const float dSq = d * d;
@@ -1432,6 +1447,119 @@ void CandidateIndex::FreeCandidates() {
   FreeVector(atoms_);
   FreeVector(hits_);
   FreeVector(boxed_);
+}
+
+// ---- Pairs found over a block of cells ------------------------------------------------
+
+namespace {
+
+// A pair limit reads the block's pairs when its maximum lies inside the
+// search distance by more than this share of the largest coordinate plus the
+// distance: far beyond the rounding of a cube's face (2^-24 of it), so that a
+// neighbour inside the limit's cube around one end lies inside the search's
+// cube around the other.
+constexpr double kPairReachRounding = 1e-6;
+// The pairs' room is estimated from this many first places, with this much
+// to spare.
+constexpr size_t kPairsEstimatedFrom = 1024;
+constexpr double kPairsRoomFactor = 1.25;
+
+} // namespace
+
+void BlockPairs::Begin(CrystalRec *crystal, float reach, const TurboPlaces &places, size_t placeCount,
+                       std::vector<uint32_t> gatheredSites) {
+  Free();
+  if (placeCount >= UINT32_MAX || gatheredSites.size() != places.all.size() ||
+      !TurboCentreShift(crystal, reach, shift_))
+    return;
+  usable_ = true;
+  reach_ = reach;
+  places_ = &places;
+  placeCount_ = placeCount;
+  oneEach_ = places.all.size() == placeCount;
+  gatheredSites_ = std::move(gatheredSites);
+  try {
+    forwardStart_.reserve(placeCount + 1);
+    forwardStart_.push_back(0);
+  } catch (const std::bad_alloc &) {
+    Free();
+  }
+}
+
+void BlockPairs::EndPlace() {
+  if (!usable_)
+    return;
+  if (forward_.size() >= UINT32_MAX || forwardStart_.size() > placeCount_)
+    return Free();
+  forwardStart_.push_back(static_cast<uint32_t>(forward_.size()));
+  // Room for all the pairs, as many a place as the first places found, made
+  // once: growing by copies would touch every page several times.
+  if (forwardStart_.size() == kPairsEstimatedFrom + 1 && placeCount_ > kPairsEstimatedFrom) {
+    const double estimate = double(forward_.size()) / double(kPairsEstimatedFrom) * double(placeCount_);
+    try {
+      forward_.reserve(static_cast<size_t>(std::min(estimate * kPairsRoomFactor, double(UINT32_MAX))));
+    } catch (const std::bad_alloc &) {
+      // The list grows as the pairs are found.
+    }
+  }
+}
+
+void BlockPairs::Finish() {
+  if (usable_ && forwardStart_.size() != placeCount_ + 1)
+    Free();
+}
+
+void BlockPairs::FindSitesAndLaterEnds(const CrystalRec &c) {
+  sitesFound_ = true;
+  const size_t nSites = UsableSiteSize(c);
+  try {
+    for (const TurboAtom &t : places_->all)
+      if (IsFinite3(t.xyz))
+        for (const float v : t.xyz)
+          largest_ = std::max(largest_, std::fabs(double(v)));
+    // Each site's place: where its image in the central cell stands, at the
+    // very point the count queries from.
+    siteElement_.resize(nSites);
+    std::vector<std::array<float, 3>> from(nSites);
+    for (size_t s = 0; s < nSites; s++) {
+      const AsymmetricUnitRecord &site = c.sites[s];
+      siteElement_[s] = site.elements[0];
+      float q[3];
+      for (int i = 0; i < 3; i++)
+        q[i] = WrapOnce(site.xyz[i]) + static_cast<float>(shift_[i]);
+      MatMul(c.orientationMatrix, q, from[s].data());
+    }
+    sitePlace_.assign(nSites, kNoPlace);
+    for (uint32_t place = 0; place < placeCount_; place++)
+      for (const uint32_t m : Members(place)) {
+        const uint32_t s = gatheredSites_[m];
+        const float *x = places_->all[m].xyz;
+        if (s < nSites && sitePlace_[s] == kNoPlace && x[0] == from[s][0] && x[1] == from[s][1] &&
+            x[2] == from[s][2])
+          sitePlace_[s] = place;
+      }
+    // The pairs from their later end, in the order of their earlier one.
+    backStart_.assign(placeCount_ + 1, 0);
+    for (const Pair &pair : forward_)
+      backStart_[pair.place + 1]++;
+    for (size_t k = 0; k < placeCount_; k++)
+      backStart_[k + 1] += backStart_[k];
+    back_.reset(new Pair[forward_.size()]);
+    std::vector<uint32_t> fill(backStart_.begin(), backStart_.end() - 1);
+    for (uint32_t place = 0; place < placeCount_; place++)
+      for (uint32_t k = forwardStart_[place]; k < forwardStart_[place + 1]; k++)
+        back_[fill[forward_[k].place]++] = {place, forward_[k].d2};
+  } catch (const std::bad_alloc &) {
+    Free();
+  }
+}
+
+bool BlockPairs::Serves(const CrystalRec &c, float maxLength, const int32_t shift[3]) {
+  if (!usable_ || !std::equal(shift, shift + 3, shift_) || !std::isfinite(maxLength) || maxLength < 0.0f)
+    return false;
+  if (!sitesFound_)
+    FindSitesAndLaterEnds(c);
+  return usable_ && double(maxLength) + (largest_ + double(reach_)) * kPairReachRounding < double(reach_);
 }
 
 // ---- Entry points ---------------------------------------------------------------
@@ -1627,11 +1755,20 @@ void GenerateBonds(CrystalRec *crystal) {
   if (!list)
     throw std::bad_alloc();
 
+  // Each element's atom spans, found once: finding them walks every site of
+  // its runs.
+  std::vector<std::pair<ElementCode, std::vector<AtomSpan>>> spansFound;
+  const auto spansOf = [&](ElementCode element) {
+    for (const auto &[e, spans] : spansFound)
+      if (e == element)
+        return spans;
+    return spansFound.emplace_back(element, ElementAtomSpans(crystal, *list, element)).second;
+  };
   // Progress counts the first element's atoms of every specification that
   // can run.
   int64_t total = 0;
   for (int32_t k = 0; k < SpecCount(c); k++)
-    for (const AtomSpan &span : ElementAtomSpans(crystal, *list, c.bondSpecs[static_cast<size_t>(k)].elementA))
+    for (const AtomSpan &span : spansOf(c.bondSpecs[static_cast<size_t>(k)].elementA))
       total += span.last - span.first + 1;
   if (total < 1)
     return finish(false, false);
@@ -1650,8 +1787,8 @@ void GenerateBonds(CrystalRec *crystal) {
     // ones still run (stopping here would silently drop their bonds, and a
     // specification kept after its element was replaced is common). Sites
     // need not stand sorted: every run of each element takes part.
-    const std::vector<AtomSpan> spansA = ElementAtomSpans(crystal, *list, spec.elementA);
-    const std::vector<AtomSpan> spansB = ElementAtomSpans(crystal, *list, spec.elementB);
+    const std::vector<AtomSpan> spansA = spansOf(spec.elementA);
+    const std::vector<AtomSpan> spansB = spansOf(spec.elementB);
     int64_t atomsA = 0;
     for (const AtomSpan &span : spansA)
       atomsA += span.last - span.first + 1;
@@ -1863,6 +2000,10 @@ uint32_t CountPartners(const CrystalRec &c, const SiteAlternatives &alternatives
 }
 
 bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
+  return TurboGetCoordinationNumbers(crystal, specFoundNothing, nullptr);
+}
+
+bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing, BlockPairs *known) {
   const bool progress = gShowProgress != 0;
   if (progress)
     WriteStatus("Preparing coordination search...");
@@ -1910,11 +2051,22 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
   // at all. A maximum whose sphere holds, by the density of either element,
   // far more atoms than any atom has bonds is not counted over the crystal:
   // the images within its reach would number millions.
+  // Each pass (the sites of the first element queried, then those of the
+  // second) may read the pairs the automatic search found over the same
+  // block (BlockPairs) when every site it queries from has its place there.
   struct SpecPlan {
     bool shifted = false;
     int32_t shift[3] = {0, 0, 0};
     std::vector<ElementIndexEntry> runsA, runsB;
     bool counted = false;
+    bool fromPairs[2] = {false, false};
+  };
+  const auto placed = [&](const std::vector<ElementIndexEntry> &runs) {
+    for (const ElementIndexEntry &run : runs)
+      for (uint32_t s = run.firstSite; s <= run.lastSite && s < nSites; s++)
+        if (known->SitePlace(s) == BlockPairs::kNoPlace)
+          return false;
+    return true;
   };
   const auto plan = [&](const BondSpec &spec) {
     SpecPlan out;
@@ -1935,6 +2087,10 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
       reached = std::max(reached, volume > 0.0 ? perCell * sphere / volume : 0.0);
     }
     out.counted = !(reached > double(kMostMeanBondsPerAtom * kUncountedReachFactor));
+    if (out.counted && known && known->Serves(c, spec.maxLength, out.shift)) {
+      out.fromPairs[0] = placed(out.runsA);
+      out.fromPairs[1] = spec.elementA != spec.elementB && placed(out.runsB);
+    }
     return out;
   };
   // The candidates of one element are gathered once for every pass that
@@ -1958,14 +2114,19 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
         return &g;
     return nullptr;
   };
+  // Each specification's plan, up to the first whose cell refuses its shift
+  // (the search ends there).
+  std::vector<SpecPlan> plans;
   for (int32_t k = 0; k < SpecCount(c); k++) {
     const BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
-    const SpecPlan planned = plan(spec);
+    const SpecPlan &planned = plans.emplace_back(plan(spec));
     if (!planned.shifted)
-      break; // the search ends there
+      break;
     if (planned.runsA.empty() || planned.runsB.empty() || !planned.counted)
       continue;
     for (int pass = 0; pass < (spec.elementA == spec.elementB ? 1 : 2); pass++) {
+      if (planned.fromPairs[pass])
+        continue;
       const ElementCode element = pass == 0 ? spec.elementB : spec.elementA;
       Gathering *g = gatheringOf(element, planned.shift);
       if (!g) {
@@ -1985,7 +2146,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
                     static_cast<float>(done) * step);
     const float minSq = spec.minLength * spec.minLength;
     const float maxSq = spec.maxLength * spec.maxLength;
-    const SpecPlan planned = plan(spec);
+    const SpecPlan &planned = plans[static_cast<size_t>(k)];
     if (!planned.shifted) {
       if (progress)
         CloseStatus();
@@ -2010,36 +2171,44 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
     for (int pass = 0; pass < passes; pass++) {
       const std::vector<ElementIndexEntry> &candidates = pass == 0 ? runsB : runsA;
       const std::vector<ElementIndexEntry> &queries = pass == 0 ? runsA : runsB;
-      Gathering *shared = gatheringOf(pass == 0 ? spec.elementB : spec.elementA, shift);
-      // A gathering refused as too large for the longest maximum is made
-      // for this one alone.
-      if (shared && !shared->tried) {
-        shared->tried = true;
-        shared->made = shared->index.ExtendCellRange(crystal, candidates, shared->reach) &&
-                       (shared->index.Empty() || shared->index.SortByX());
-        if (!shared->made)
-          shared->index.FreeCandidates();
+      const ElementCode candidateElement = pass == 0 ? spec.elementB : spec.elementA;
+      const bool fromPairs = planned.fromPairs[pass];
+      // Where the pairs serve, no candidates are gathered.
+      CandidateIndex *index = nullptr;
+      Gathering *shared = nullptr;
+      if (!fromPairs) {
+        shared = gatheringOf(candidateElement, shift);
+        // A gathering refused as too large for the longest maximum is made
+        // for this one alone.
+        if (shared && !shared->tried) {
+          shared->tried = true;
+          shared->made = shared->index.ExtendCellRange(crystal, candidates, shared->reach) &&
+                         (shared->index.Empty() || shared->index.SortByX());
+          if (!shared->made)
+            shared->index.FreeCandidates();
+        }
+        index = shared && shared->made ? &shared->index : &own;
+        if (index == &own && !own.ExtendCellRange(crystal, candidates, spec.maxLength)) {
+          if (progress)
+            CloseStatus();
+          return false;
+        }
+        // Only counts are wanted: the x order and the grid suffice, and the
+        // hits of a query are counted where they lie, unsorted.
+        if (index == &own && !own.Empty() && !own.SortByX()) {
+          own.FreeCandidates();
+          if (progress)
+            CloseStatus();
+          return false;
+        }
       }
-      CandidateIndex &index = shared && shared->made ? shared->index : own;
-      if (&index == &own && !index.ExtendCellRange(crystal, candidates, spec.maxLength)) {
-        if (progress)
-          CloseStatus();
-        return false;
-      }
-      // Only counts are wanted: the x order and the grid suffice, and the
-      // hits of a query are counted where they lie, unsorted.
-      if (&index == &own && !index.Empty() && !index.SortByX()) {
-        index.FreeCandidates();
-        if (progress)
-          CloseStatus();
-        return false;
-      }
-      const bool gridReady = !index.Empty() && index.PrepareGrid(spec.maxLength);
+      const bool gridReady = index && !index->Empty() && index->PrepareGrid(spec.maxLength);
       for (const ElementIndexEntry &run : queries)
         for (uint32_t s = run.firstSite; s <= run.lastSite && s < nSites; s++) {
           // Stopped, no site keeps a count; the stages after stop too.
           if (cancel.Step()) {
-            index.FreeCandidates();
+            if (index)
+              index->FreeCandidates();
             for (size_t t = 0; t < nSites; t++)
               c.sites[t].coordination = 0;
             if (progress)
@@ -2047,36 +2216,67 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
             return false;
           }
           AsymmetricUnitRecord &site = c.sites[s];
-          float q[3];
-          for (int i = 0; i < 3; i++)
-            q[i] = WrapOnce(site.xyz[i]) + static_cast<float>(shift[i]);
-          float p[3];
-          MatMul(c.orientationMatrix, q, p);
-          QueryCube cube;
-          if (gridReady && index.CubeOf(p, spec.maxLength, &cube)) {
-            uint32_t count = 0;
-            neighbours.clear();
-            places.clear();
-            index.VisitCube(cube, [&](uint32_t item) {
-              const GridItem &cand = index.Item(item);
-              const float dx = cand.xyz[0] - p[0];
-              const float dy = cand.xyz[1] - p[1];
-              const float dz = cand.xyz[2] - p[2];
-              const float d2 = dx * dx + dy * dy + dz * dz;
-              if (!(minSq <= d2 && d2 <= maxSq))
-                return;
-              if (d2 < kSelfImageDistSq && c.atoms[cand.atom].site == s)
-                return;
-              // Only a structure with alternatives reads each neighbour's
-              // atom record.
-              if (alternatives.Any() && !alternatives.SiteMayBondAtomAt(s, cand.atom, d2))
-                return;
-              if (alternatives.Any()) {
-                neighbours.push_back(cand.atom);
-                places.push_back({cand.xyz[0], cand.xyz[1], cand.xyz[2]});
-              }
-              count++;
-            });
+          uint32_t count = 0;
+          neighbours.clear();
+          places.clear();
+          // A candidate of the cube around the site, d2 from it: counted
+          // within the limits, unless it is an image of the site at its
+          // place or an alternative of it. Only a structure with
+          // alternatives reads each neighbour's atom record.
+          const auto tally = [&](uint32_t atom, const float xyz[3], float d2, const auto &siteOfAtom) {
+            if (!(minSq <= d2 && d2 <= maxSq))
+              return;
+            if (d2 < kSelfImageDistSq && siteOfAtom() == s)
+              return;
+            if (alternatives.Any() && !alternatives.SiteMayBondAtomAt(s, atom, d2))
+              return;
+            if (alternatives.Any()) {
+              neighbours.push_back(atom);
+              places.push_back({xyz[0], xyz[1], xyz[2]});
+            }
+            count++;
+          };
+          bool queried = false;
+          if (fromPairs) {
+            // The site's place is the point the query would start from.
+            const uint32_t place = known->SitePlace(s);
+            const float *p = known->PlaceAt(place);
+            float lo[3], hi[3];
+            for (int i = 0; i < 3; i++) {
+              lo[i] = p[i] - spec.maxLength;
+              hi[i] = p[i] + spec.maxLength;
+            }
+            queried = IsFinite3(p) && IsFinite3(lo) && IsFinite3(hi);
+            if (queried)
+              known->VisitPairs(place, [&](uint32_t other, float d2) {
+                if (!(minSq <= d2 && d2 <= maxSq))
+                  return;
+                const float *x = known->PlaceAt(other);
+                if (!(x[0] >= lo[0] && x[0] <= hi[0] && x[1] >= lo[1] && x[1] <= hi[1] && x[2] >= lo[2] &&
+                      x[2] <= hi[2]))
+                  return;
+                for (const uint32_t m : known->Members(other))
+                  if (known->SiteElement(known->CandidateSite(m)) == candidateElement)
+                    tally(known->CandidateAtom(m), x, d2, [&] { return c.atoms[known->CandidateAtom(m)].site; });
+              });
+          } else {
+            float q[3];
+            for (int i = 0; i < 3; i++)
+              q[i] = WrapOnce(site.xyz[i]) + static_cast<float>(shift[i]);
+            float p[3];
+            MatMul(c.orientationMatrix, q, p);
+            QueryCube cube;
+            queried = gridReady && index->CubeOf(p, spec.maxLength, &cube);
+            if (queried)
+              index->VisitCube(cube, [&](uint32_t item) {
+                const GridItem &cand = index->Item(item);
+                const float dx = cand.xyz[0] - p[0];
+                const float dy = cand.xyz[1] - p[1];
+                const float dz = cand.xyz[2] - p[2];
+                tally(cand.atom, cand.xyz, dx * dx + dy * dy + dz * dz, [&] { return c.atoms[cand.atom].site; });
+              });
+          }
+          if (queried) {
             if (alternatives.Any())
               count = CountPartners(c, alternatives, neighbours, places, &stands);
             site.coordination += count;
@@ -2088,8 +2288,8 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing) {
               WriteProgress("", static_cast<float>(done) * step);
           }
         }
-      if (&index == &own || shared->lastUse == 2 * static_cast<size_t>(k) + static_cast<size_t>(pass))
-        index.FreeCandidates();
+      if (index && (index == &own || shared->lastUse == 2 * static_cast<size_t>(k) + static_cast<size_t>(pass)))
+        index->FreeCandidates();
     }
     if (contacts < 1)
       nothing = true;

@@ -55,6 +55,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <vector>
@@ -366,7 +368,9 @@ public:
   // c outermost, then b, a innermost, as {the atom's index, orientation
   // matrix x image}. False, with no candidates, for a bad site range, a
   // refused cell, a block beyond kMaxTurboCandidates or without memory.
-  bool ExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSite, float distance);
+  // `sites` (may be null): the site that gathered each candidate.
+  bool ExtendCellRange(CrystalRec *crystal, int32_t firstSite, int32_t lastSite, float distance,
+                       std::vector<uint32_t> *sites = nullptr);
   // The same over the sites of every run, in run order.
   bool ExtendCellRange(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs, float distance);
   // The candidates as given.
@@ -479,7 +483,8 @@ private:
     std::vector<GridItem> items;
   };
   bool AppendIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom);
-  bool ExtendOverSites(CrystalRec *crystal, const std::vector<std::pair<int64_t, int64_t>> &spans, float distance);
+  bool ExtendOverSites(CrystalRec *crystal, const std::vector<std::pair<int64_t, int64_t>> &spans, float distance,
+                       std::vector<uint32_t> *sites);
   void OrderX(std::vector<uint32_t> &order) const;
   int64_t CellOf(double v, int axis) const;
   bool BuildGrid(double halfWidth);
@@ -495,6 +500,101 @@ private:
   std::vector<uint64_t> hits_; // the last query's hits, (x rank << 32 | item), in a prefix
   std::vector<uint32_t> boxed_;
 };
+
+// ---- Pairs found over a block of cells ------------------------------------------------
+//
+// The automatic search gathers every site's images over a block of cells
+// (ExtendCellRange over every site, grouped into places) and queries every
+// place once with its search distance, for the places after it. BlockPairs
+// keeps what those queries found, so that the coordination count that
+// follows over the same block reads a site's neighbours from them instead of
+// gathering and querying again. A pair limit is served from them when its
+// block is the same (the same centre shift, so the same images at the same
+// coordinates) and its maximum lies inside the search distance by more than
+// the rounding of a coordinate: then each of its neighbours was found, from
+// one end of the pair or the other, with the very squared distance the count
+// would compute. Anything short of that (a place not queried, a site whose
+// own image is not among the candidates) leaves the count to its own search.
+class BlockPairs {
+public:
+  // Before the queries: the search distance, the places (held by the
+  // caller, unchanged until the count is over) and the site that gathered
+  // each of places.all.
+  void Begin(CrystalRec *crystal, float reach, const TurboPlaces &places, size_t placeCount,
+             std::vector<uint32_t> gatheredSites);
+  // Whether the queries' pairs are wanted.
+  bool Recording() const { return usable_; }
+  // One hit of the query of the current place (places are queried in
+  // ascending order, each ended by EndPlace): a later place and its squared
+  // distance. Without memory the pairs are dropped and serve nothing.
+  void Note(uint32_t place, float d2) {
+    if (!usable_)
+      return;
+    try {
+      forward_.push_back({place, d2});
+    } catch (const std::bad_alloc &) {
+      Free();
+    }
+  }
+  void EndPlace();
+  // A place left unqueried: nothing is served.
+  void Skip() { Free(); }
+  // After the queries: the pairs serve nothing unless every place was
+  // queried.
+  void Finish();
+  // Whether the count of a pair limit of this maximum and centre shift may
+  // read the pairs. The first that may finds each site's own image among
+  // the places and the pairs from their later end.
+  bool Serves(const CrystalRec &c, float maxLength, const int32_t shift[3]);
+  // The place of the site's image in the block's central cell, where the
+  // count queries from; kNoPlace when it has none.
+  static constexpr uint32_t kNoPlace = UINT32_MAX;
+  uint32_t SitePlace(uint32_t site) const { return site < sitePlace_.size() ? sitePlace_[site] : kNoPlace; }
+  const float *PlaceAt(uint32_t place) const {
+    return places_->all[oneEach_ ? place : places_->members[places_->start[place]]].xyz;
+  }
+  // Calls visit(other place, d2) for every place the queries paired with
+  // `place`, and visit(place, 0) for the place itself.
+  template <class Visit> void VisitPairs(uint32_t place, Visit visit) const {
+    visit(place, 0.0f);
+    for (uint32_t k = forwardStart_[place]; k < forwardStart_[place + 1]; k++)
+      visit(forward_[k].place, forward_[k].d2);
+    for (uint32_t k = backStart_[place]; k < backStart_[place + 1]; k++)
+      visit(back_[k].place, back_[k].d2);
+  }
+  // The candidates (positions among places->all) of a place, their atoms and
+  // the sites that gathered them.
+  std::span<const uint32_t> Members(uint32_t place) const {
+    return {places_->members.data() + places_->start[place], places_->start[place + 1] - places_->start[place]};
+  }
+  uint32_t CandidateAtom(uint32_t candidate) const { return places_->all[candidate].atom; }
+  uint32_t CandidateSite(uint32_t candidate) const { return gatheredSites_[candidate]; }
+  // A site's first element.
+  ElementCode SiteElement(uint32_t site) const { return siteElement_[site]; }
+  void Free() { *this = BlockPairs{}; }
+
+private:
+  struct Pair {
+    uint32_t place;
+    float d2;
+  };
+  void FindSitesAndLaterEnds(const CrystalRec &c);
+  bool usable_ = false;
+  bool sitesFound_ = false;
+  float reach_ = 0.0f;
+  int32_t shift_[3] = {0, 0, 0};
+  double largest_ = 0.0; // the largest coordinate's magnitude, A
+  const TurboPlaces *places_ = nullptr;
+  size_t placeCount_ = 0;
+  bool oneEach_ = false; // every place one candidate: place k is places_->all[k]
+  std::vector<uint32_t> forwardStart_, backStart_;
+  std::vector<Pair> forward_;
+  std::unique_ptr<Pair[]> back_;
+  std::vector<uint32_t> gatheredSites_, sitePlace_;
+  std::vector<ElementCode> siteElement_;
+};
+// The same count, reading the pairs where they serve (null: never).
+bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing, BlockPairs *known);
 
 // ---- Helpers ------------------------------------------------------------------------
 
