@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -188,35 +189,78 @@ int64_t LayoutAtomCount(const CellLayout &layout, const float range[6], std::spa
   return total;
 }
 
+// The first cell the range is tiled from: runs of atoms of one site, read
+// where the atoms hold them (through FirstCellAtom) or from a copy of the
+// first cell (as they stand, the site left null), whose records move with it.
+struct FirstCellSource {
+  std::vector<HeldFirstCellRun> runs;
+  std::vector<AtomRecord> copy;
+};
+
+// The runs of a copied first cell: its atoms of one site together, as they
+// stand.
+std::vector<HeldFirstCellRun> RunsOfCopy(const std::vector<AtomRecord> &firstCell) {
+  std::vector<HeldFirstCellRun> runs;
+  size_t runStart = 0;
+  while (runStart < firstCell.size()) {
+    size_t runEnd = runStart + 1;
+    while (runEnd < firstCell.size() && firstCell[runEnd].site == firstCell[runStart].site)
+      runEnd++;
+    runs.push_back({std::span<const AtomRecord>(firstCell.data() + runStart, runEnd - runStart), nullptr});
+    runStart = runEnd;
+  }
+  return runs;
+}
+
+// The first cell of the atoms, read where they hold it when every atom of a
+// site's run names the site, or else copied. None when the atoms have no
+// first cell (or no memory for its copy, which the copy has said).
+std::optional<FirstCellSource> ReadFirstCell(const CrystalRec &c) {
+  FirstCellSource source;
+  if (std::optional<std::vector<HeldFirstCellRun>> held = HeldFirstCellRuns(c)) {
+    source.runs = std::move(*held);
+    return source;
+  }
+  std::optional<std::vector<AtomRecord>> copy = ExtractFirstUnitCell(&c);
+  if (!copy)
+    return std::nullopt;
+  source.copy = std::move(*copy);
+  source.runs = RunsOfCopy(source.copy);
+  return source;
+}
+
+int64_t LayoutAtomCount(const CellLayout &layout, const float range[6], const FirstCellSource &source) {
+  int64_t total = 0;
+  for (const HeldFirstCellRun &run : source.runs)
+    total += LayoutAtomCount(layout, range, run.atoms);
+  return total;
+}
+
 // The atoms of the layout's cells from the first cell's, in the order of
 // TileUnitCellContents (site by site, cells along a fastest), leaving out
 // the images a face-only cell does not show: `total` records
 // (LayoutAtomCount), reserved at once and filled record by record, so that
 // the user can stop a large block while it is made. None without memory or
 // when the user stopped it (*cancelled).
-std::optional<std::vector<AtomRecord>> TileCells(std::vector<AtomRecord> firstCell, int64_t total,
+std::optional<std::vector<AtomRecord>> TileCells(const FirstCellSource &source, int64_t total,
                                                  const CellLayout &layout, const float range[6], bool ellipsoids,
                                                  bool *cancelled) {
   *cancelled = false;
   const int32_t *counts = layout.counts;
-  // A layout whose other cells show no image is the first cell itself, in
-  // its order; its atoms are moved by the first cell's shift as every image
-  // is, in place.
-  if (total == static_cast<int64_t>(firstCell.size())) {
-    const float first[3] = {0.0f, 0.0f, 0.0f};
-    for (AtomRecord &atom : firstCell)
-      MoveAtomByCell(atom, first, ellipsoids);
-    return firstCell;
-  }
   std::vector<AtomRecord> atoms;
+  // A held run's first-cell records, made once for all its cells.
+  std::vector<AtomRecord> made;
   CancelPoll cancel(kTileCancelClockEvery);
   try {
     atoms.reserve(static_cast<size_t>(total));
-    size_t runStart = 0;
-    while (runStart < firstCell.size()) {
-      size_t runEnd = runStart + 1;
-      while (runEnd < firstCell.size() && firstCell[runEnd].site == firstCell[runStart].site)
-        runEnd++;
+    for (const HeldFirstCellRun &held : source.runs) {
+      std::span<const AtomRecord> run = held.atoms;
+      if (held.site) {
+        made.clear();
+        for (const AtomRecord &atom : held.atoms)
+          made.push_back(FirstCellAtom(atom, *held.site));
+        run = made;
+      }
       for (int32_t k = 0; k < counts[2]; k++) {
         for (int32_t j = 0; j < counts[1]; j++) {
           if (cancel.Step()) {
@@ -225,20 +269,92 @@ std::optional<std::vector<AtomRecord>> TileCells(std::vector<AtomRecord> firstCe
           }
           for (int32_t i = 0; i < counts[0]; i++) {
             const float cell[3] = {static_cast<float>(i), static_cast<float>(j), static_cast<float>(k)};
-            for (size_t r = runStart; r < runEnd; r++) {
-              if (!ImageMade(layout, range, firstCell[r], cell))
+            for (const AtomRecord &atom : run) {
+              if (!ImageMade(layout, range, atom, cell))
                 continue;
-              MoveAtomByCell(atoms.emplace_back(firstCell[r]), cell, ellipsoids);
+              MoveAtomByCell(atoms.emplace_back(atom), cell, ellipsoids);
             }
           }
         }
       }
-      runStart = runEnd;
     }
   } catch (const std::bad_alloc &) {
     if (MemoryFailuresPass())
       throw;
     return std::nullopt;
+  }
+  return atoms;
+}
+
+// Names, from the last record of a first cell that the atoms are
+// (AtomsAreFirstUnitCell) to its first, the site whose run holds each.
+class RunSitesFromTheEnd {
+public:
+  explicit RunSitesFromTheEnd(const CrystalRec &c) : c_(c), site_(UsableSiteCount(c) - 1) {}
+  // Records are asked for in falling order.
+  const AsymmetricUnitRecord &Of(size_t record) {
+    while (c_.sites[static_cast<size_t>(site_)].atomsPerCell == 0 ||
+           static_cast<size_t>(c_.sites[static_cast<size_t>(site_)].firstAtom) > record)
+      site_--;
+    return c_.sites[static_cast<size_t>(site_)];
+  }
+
+private:
+  const CrystalRec &c_;
+  int32_t site_;
+};
+
+// The same atoms made in the records of atoms that are the first cell
+// (AtomsAreFirstUnitCell), which leave the structure and have the room for
+// them: `total` is at most their capacity, so that nothing is allocated but
+// one site's run set aside, and nothing can fail. Each record becomes its
+// first-cell record (FirstCellAtom) as it is read. The runs are written from
+// the last, each from its end: a run's records go no earlier than it stood,
+// so no record is overwritten before it is read. One pass over the records
+// it writes, within memory the atoms already hold, so the user is not asked
+// to stop it.
+std::vector<AtomRecord> TileCellsInPlace(CrystalRec &c, int64_t total, const CellLayout &layout, const float range[6],
+                                         bool ellipsoids) {
+  std::vector<AtomRecord> atoms = std::move(c.atoms);
+  c.atoms.clear();
+  atoms.resize(static_cast<size_t>(c.atomsPerCell));
+  RunSitesFromTheEnd sites(c);
+  // A layout whose other cells show no image is the first cell itself, in
+  // its order; its atoms are moved by the first cell's shift as every image
+  // is, where they stand.
+  if (total == static_cast<int64_t>(atoms.size())) {
+    const float first[3] = {0.0f, 0.0f, 0.0f};
+    for (size_t p = atoms.size(); p-- > 0;) {
+      atoms[p] = FirstCellAtom(atoms[p], sites.Of(p));
+      MoveAtomByCell(atoms[p], first, ellipsoids);
+    }
+    return atoms;
+  }
+  const int32_t *counts = layout.counts;
+  size_t runEnd = atoms.size();
+  atoms.resize(static_cast<size_t>(total));
+  size_t out = atoms.size();
+  std::vector<AtomRecord> run;
+  while (runEnd > 0) {
+    size_t runStart = runEnd - 1;
+    while (runStart > 0 && atoms[runStart - 1].site == atoms[runEnd - 1].site)
+      runStart--;
+    run.resize(runEnd - runStart);
+    for (size_t p = runEnd; p-- > runStart;)
+      run[p - runStart] = FirstCellAtom(atoms[p], sites.Of(p));
+    for (int32_t k = counts[2] - 1; k >= 0; k--)
+      for (int32_t j = counts[1] - 1; j >= 0; j--)
+        for (int32_t i = counts[0] - 1; i >= 0; i--) {
+          const float cell[3] = {static_cast<float>(i), static_cast<float>(j), static_cast<float>(k)};
+          for (size_t r = run.size(); r-- > 0;) {
+            if (!ImageMade(layout, range, run[r], cell))
+              continue;
+            AtomRecord &image = atoms[--out];
+            image = run[r];
+            MoveAtomByCell(image, cell, ellipsoids);
+          }
+        }
+    runEnd = runStart;
   }
   return atoms;
 }
@@ -339,16 +455,21 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
   if (regrow) {
     // Refuse a size that cannot be made before the atoms are touched, so a
     // mistyped range never costs the structure its atoms.
-    // Atoms that are the first cell, with nothing to hand on, become it
-    // themselves where the range shows no image of another cell: no copy.
+    // Atoms that are the first cell, with nothing to hand on, become the
+    // range themselves where they have the room for it (the build leaves
+    // room for every site's full orbit): no other array is made. Otherwise
+    // the range is made aside from the first cell read where it stands.
     const std::span<const AtomRecord> held(c.atoms.data(), UsableAtomSize(c));
-    const bool inPlace = AtomsAreFirstUnitCell(c) && !AnyAtomAttributesToCopy(held.data(), UsableAtomCount(c)) &&
-                         LayoutAtomCount(layout, c.plotRange, held) == c.atomsPerCell;
-    std::optional<std::vector<AtomRecord>> firstCell = inPlace ? std::nullopt : ExtractFirstUnitCell(&c);
+    const bool handOn = AnyAtomAttributesToCopy(held.data(), UsableAtomCount(c));
+    const int64_t heldTotal =
+        AtomsAreFirstUnitCell(c) && !handOn ? LayoutAtomCount(layout, c.plotRange, held) : int64_t{-1};
+    const bool inPlace = heldTotal >= 0 && (heldTotal == c.atomsPerCell ||
+                                            static_cast<uint64_t>(heldTotal) <= uint64_t{c.atoms.capacity()});
+    std::optional<FirstCellSource> firstCell = inPlace ? std::nullopt : ReadFirstCell(c);
     double need = static_cast<double>(std::max<int32_t>(c.atomsPerCell, 0));
     for (int32_t n : layout.counts)
       need *= static_cast<double>(n);
-    const int64_t total = inPlace ? c.atomsPerCell : firstCell ? LayoutAtomCount(layout, c.plotRange, *firstCell) : 0;
+    const int64_t total = inPlace ? heldTotal : firstCell ? LayoutAtomCount(layout, c.plotRange, *firstCell) : 0;
     if (firstCell || inPlace)
       need = static_cast<double>(total);
     const double bytes = need * static_cast<double>(kBytesPerBuiltAtom);
@@ -364,9 +485,9 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
     std::optional<std::vector<AtomRecord>> grown;
     bool cancelled = false;
     if (inPlace)
-      firstCell = TakeFirstUnitCell(&c);
-    if (firstCell)
-      grown = TileCells(std::move(*firstCell), total, layout, c.plotRange, c.ellipsoidData != 0, &cancelled);
+      grown = TileCellsInPlace(c, total, layout, c.plotRange, c.ellipsoidData != 0);
+    else if (firstCell)
+      grown = TileCells(*firstCell, total, layout, c.plotRange, c.ellipsoidData != 0, &cancelled);
     if (!grown) {
       if (cancelled)
         FWrite(kRangeCancelledText);
@@ -380,7 +501,7 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
     // they have attributes to hand on to the new ones; they then leave the
     // structure, whose atoms are replaced next, rather than being copied.
     std::vector<AtomRecord> shifted;
-    if (AnyAtomAttributesToCopy(c.atoms.data(), UsableAtomCount(c))) {
+    if (handOn) {
       const size_t oldAtoms = UsableAtomSize(c);
       shifted = std::move(c.atoms);
       shifted.erase(shifted.begin() + static_cast<std::ptrdiff_t>(oldAtoms), shifted.end());
@@ -549,7 +670,25 @@ void DimensionPlot(CrystalRec *crystal, float centre[3], float *extent) {
   CrystalRec &c = *crystal;
 
   // The centre: the mean of the plotted atoms (summed in double, so that a
-  // hundred thousand atoms do not lose the last digits).
+  // hundred thousand atoms do not lose the last digits). Their positions and
+  // types are listed in atom order for the extent, which then reads a few
+  // bytes an atom rather than every record again; the list is the thread's,
+  // reused from one measure to the next. Without memory for it the extent
+  // reads the records again.
+  struct PlottedAtom {
+    float cart[3];
+    uint32_t atomType;
+  };
+  thread_local std::vector<PlottedAtom> plottedAtoms;
+  plottedAtoms.clear();
+  bool listed = true;
+  try {
+    plottedAtoms.reserve(UsableAtomSize(c));
+  } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
+    listed = false;
+  }
   double sum[3] = {0.0, 0.0, 0.0};
   int64_t plotted = 0;
   for (int32_t k = 0; k < UsableAtomCount(c); k++) {
@@ -559,6 +698,8 @@ void DimensionPlot(CrystalRec *crystal, float centre[3], float *extent) {
     for (int d = 0; d < 3; d++)
       sum[d] += atom.cart[d];
     plotted++;
+    if (listed)
+      plottedAtoms.push_back({{atom.cart[0], atom.cart[1], atom.cart[2]}, atom.atomType});
   }
   float mean[3] = {centre[0], centre[1], centre[2]};
   if (plotted > 0)
@@ -588,11 +729,16 @@ void DimensionPlot(CrystalRec *crystal, float centre[3], float *extent) {
     for (const CellPoint &p : c.cellPoints)
       largest = std::max(largest, Distance(p.cart, mean) + lineAllowance);
   }
-  for (int32_t k = 0; k < UsableAtomCount(c); k++) {
-    if (!IsAtomPlotted(&c, k))
-      continue;
-    const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
-    largest = std::max(largest, Distance(atom.cart, mean) + MeasuredRadius(c, atom.atomType));
+  if (listed) {
+    for (const PlottedAtom &atom : plottedAtoms)
+      largest = std::max(largest, Distance(atom.cart, mean) + MeasuredRadius(c, atom.atomType));
+  } else {
+    for (int32_t k = 0; k < UsableAtomCount(c); k++) {
+      if (!IsAtomPlotted(&c, k))
+        continue;
+      const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
+      largest = std::max(largest, Distance(atom.cart, mean) + MeasuredRadius(c, atom.atomType));
+    }
   }
   if (c.vectorCount > 0) {
     GetVectorTipCoordinates(&c);

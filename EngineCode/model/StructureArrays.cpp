@@ -498,7 +498,8 @@ bool SiteRunsFitAtoms(const CrystalRec &c) {
   return sum == c.atomsPerCell;
 }
 
-// The first-cell record of an atom of the site.
+} // namespace
+
 AtomRecord FirstCellAtom(const AtomRecord &src, const AsymmetricUnitRecord &site) {
   AtomRecord atom;
   atom.site = src.site;
@@ -512,8 +513,6 @@ AtomRecord FirstCellAtom(const AtomRecord &src, const AsymmetricUnitRecord &site
   atom.flags[1] = src.flags[1];
   return atom;
 }
-
-} // namespace
 
 std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *crystal) {
   if (!crystal || !SiteRunsFitAtoms(*crystal))
@@ -536,6 +535,30 @@ std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *cr
   return cell;
 }
 
+std::optional<std::vector<HeldFirstCellRun>> HeldFirstCellRuns(const CrystalRec &c) {
+  if (!SiteRunsFitAtoms(c))
+    return std::nullopt;
+  std::vector<HeldFirstCellRun> runs;
+  try {
+    runs.reserve(static_cast<size_t>(UsableSiteCount(c)));
+  } catch (const std::bad_alloc &) {
+    if (MemoryFailuresPass())
+      throw;
+    return std::nullopt;
+  }
+  for (int32_t s = 0; s < UsableSiteCount(c); s++) {
+    const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
+    if (site.atomsPerCell == 0)
+      continue;
+    const std::span<const AtomRecord> atoms(c.atoms.data() + site.firstAtom, static_cast<size_t>(site.atomsPerCell));
+    for (const AtomRecord &atom : atoms)
+      if (atom.site != static_cast<uint32_t>(s))
+        return std::nullopt;
+    runs.push_back({atoms, &site});
+  }
+  return runs;
+}
+
 bool AtomsAreFirstUnitCell(const CrystalRec &c) {
   if (UsableAtomCount(c) != c.atomsPerCell || !SiteRunsFitAtoms(c))
     return false;
@@ -547,21 +570,6 @@ bool AtomsAreFirstUnitCell(const CrystalRec &c) {
     next += site.atomsPerCell;
   }
   return true;
-}
-
-std::vector<AtomRecord> TakeFirstUnitCell(CrystalRec *crystal) {
-  CrystalRec &c = *crystal;
-  std::vector<AtomRecord> cell = std::move(c.atoms);
-  c.atoms.clear();
-  cell.resize(static_cast<size_t>(c.atomsPerCell));
-  for (int32_t s = 0; s < UsableSiteCount(c); s++) {
-    const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
-    for (int32_t k = 0; k < site.atomsPerCell; k++) {
-      AtomRecord &atom = cell[static_cast<size_t>(site.firstAtom + k)];
-      atom = FirstCellAtom(atom, site);
-    }
-  }
-  return cell;
 }
 
 namespace {

@@ -121,13 +121,24 @@ bool TileUnitCellContents(std::span<const AtomRecord> firstCell, std::span<AtomR
 // The first cell: per site, its atoms-per-cell atoms from its first atom,
 // reset to the site's atom type, visible, without flags, polyhedron or bonds.
 std::optional<std::vector<AtomRecord>> ExtractFirstUnitCell(const CrystalRec *crystal);
+// The first-cell record of an atom of the site, as ExtractFirstUnitCell makes
+// it.
+AtomRecord FirstCellAtom(const AtomRecord &src, const AsymmetricUnitRecord &site);
+// One site's atoms of the first cell where the atoms hold them, to be read
+// through FirstCellAtom.
+struct HeldFirstCellRun {
+  std::span<const AtomRecord> atoms;
+  const AsymmetricUnitRecord *site = nullptr;
+};
+// The first cell read where the atoms hold it, instead of copied: a run for
+// each site with atoms in the cell, sites in order, which is the sequence
+// ExtractFirstUnitCell copies. None when the atoms have no first cell, or an
+// atom of a site's run names another site (the copy then tells the runs of
+// one site apart by the atoms' sites alone).
+std::optional<std::vector<HeldFirstCellRun>> HeldFirstCellRuns(const CrystalRec &c);
 // Whether the atoms are the first cell itself: each site's atoms-per-cell
 // atoms, sites in order, and no more.
 bool AtomsAreFirstUnitCell(const CrystalRec &c);
-// The first cell as ExtractFirstUnitCell makes it, made of the atoms
-// themselves, which leave the structure: no copy is made. The atoms are the
-// first cell (AtomsAreFirstUnitCell).
-std::vector<AtomRecord> TakeFirstUnitCell(CrystalRec *crystal);
 // Whether any of the atoms has something CopyAtomAttributesToCrystal would
 // carry over.
 bool AnyAtomAttributesToCopy(const AtomRecord *atoms, int32_t count);

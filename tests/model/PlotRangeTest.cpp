@@ -134,6 +134,44 @@ TEST(SetPlotRangeTest, RockSaltShowsTheAtomsOfTheRangeBoundsIncluded) {
   EXPECT_EQ(CountVisible(c), 64);
 }
 
+// The build leaves room for every site's full orbit, so the range of a rock
+// salt cell of 8 atoms (room for 384) is made in the atoms' own records; made
+// aside from atoms without that room, it is record for record the same.
+TEST(SetPlotRangeTest, ARangeMadeInTheAtomsOwnRoomIsTheRangeMadeAside) {
+  struct Case {
+    float lo, hi;
+    int32_t atoms;
+  };
+  const Case cases[] = {{0.0f, 1.0f, 27}, {0.0f, 1.5f, 64}, {-0.5f, 0.5f, 64}, {0.25f, 2.75f, 216}};
+  for (const Case &t : cases) {
+    FakeHost host;
+    TestWindow room(host), aside(host);
+    CrystalRec &a = room.crystal(), &b = aside.crystal();
+    ASSERT_TRUE(BuildRockSalt(a));
+    ASSERT_TRUE(BuildRockSalt(b));
+    b.atoms.shrink_to_fit();
+    ASSERT_LT(b.atoms.capacity(), static_cast<size_t>(t.atoms));
+    const AtomRecord *before = a.atoms.data();
+    ASSERT_TRUE(ApplyCube(room.ref(), t.lo, t.hi)) << t.hi;
+    ASSERT_TRUE(ApplyCube(aside.ref(), t.lo, t.hi)) << t.hi;
+    EXPECT_EQ(a.atoms.data(), before) << t.hi;
+    ASSERT_EQ(a.atomCount, t.atoms) << t.hi;
+    ASSERT_EQ(b.atomCount, t.atoms) << t.hi;
+    for (size_t k = 0; k < a.atoms.size(); k++) {
+      const AtomRecord &x = a.atoms[k], &y = b.atoms[k];
+      EXPECT_EQ(x.site, y.site) << t.hi << " atom " << k;
+      EXPECT_EQ(x.visible, y.visible) << t.hi << " atom " << k;
+      EXPECT_EQ(x.bondCount, y.bondCount) << t.hi << " atom " << k;
+      EXPECT_EQ(0, std::memcmp(x.xyz, y.xyz, sizeof x.xyz)) << t.hi << " atom " << k;
+      EXPECT_EQ(0, std::memcmp(x.cart, y.cart, sizeof x.cart)) << t.hi << " atom " << k;
+    }
+    for (size_t s = 0; s < a.sites.size(); s++) {
+      EXPECT_EQ(a.sites[s].firstAtom, b.sites[s].firstAtom) << t.hi;
+      EXPECT_EQ(a.sites[s].lastAtom, b.sites[s].lastAtom) << t.hi;
+    }
+  }
+}
+
 TEST(SetPlotRangeTest, ANegativeMinimumShiftsTheRangeByWholeCellsAndCarriesTheSelection) {
   FakeHost host;
   TestWindow w(host);

@@ -269,16 +269,18 @@ TEST(Tiling, AnInconsistentRecordYieldsNoFirstCell) {
   EXPECT_EQ(c.atomCount, 4); // nothing was destroyed
 }
 
-// Taking the atoms as the first cell gives the records a copy of it gets,
-// and only where the atoms are that cell in site order.
-TEST(Tiling, AtomsThatAreTheFirstCellBecomeItAsItsCopyWould) {
+// The first cell read where the atoms hold it gives the records a copy of
+// it gets, wherever each site's atoms name their site; whether the atoms are
+// that cell itself is told apart from it.
+TEST(Tiling, TheFirstCellReadWhereItStandsIsItsCopy) {
   struct Case {
     const char *what;
     void (*change)(CrystalRec &);
-    bool first;
+    bool first; // the atoms are the first cell
+    bool held;  // it is read where it stands
   };
   const Case cases[] = {
-      {"as built", [](CrystalRec &) {}, true},
+      {"as built", [](CrystalRec &) {}, true, true},
       {"bonds, a flag and a type of its own",
        [](CrystalRec &c) {
          c.atoms[1].bonds = {0, 2};
@@ -287,30 +289,37 @@ TEST(Tiling, AtomsThatAreTheFirstCellBecomeItAsItsCopyWould) {
          c.atoms[0].atomType = 1;
          c.atoms[3].pixel[0] = 12;
        },
-       true},
+       true, true},
       {"sites out of order",
        [](CrystalRec &c) {
          c.sites[0].firstAtom = 2;
          c.sites[1].firstAtom = 0;
+         for (AtomRecord &a : c.atoms)
+           a.site = 1 - a.site;
        },
-       false},
-      {"an atom beyond the cell", [](CrystalRec &c) { c.atomsPerCell = 3; c.sites[1].atomsPerCell = 1; }, false},
-      {"a run past the atoms", [](CrystalRec &c) { c.sites[1].firstAtom = 3; }, false},
+       false, true},
+      {"an atom naming another site", [](CrystalRec &c) { c.atoms[1].site = 1; }, true, false},
+      {"an atom beyond the cell", [](CrystalRec &c) { c.atomsPerCell = 3; c.sites[1].atomsPerCell = 1; }, false, true},
+      {"a run past the atoms", [](CrystalRec &c) { c.sites[1].firstAtom = 3; }, false, false},
   };
   for (const Case &t : cases) {
     CrystalRec c;
     MakeCrystal(c, {"Na", "Cl"}, 2);
     t.change(c);
-    ASSERT_EQ(AtomsAreFirstUnitCell(c), t.first) << t.what;
-    if (!t.first)
+    EXPECT_EQ(AtomsAreFirstUnitCell(c), t.first) << t.what;
+    const std::optional<std::vector<HeldFirstCellRun>> runs = HeldFirstCellRuns(c);
+    ASSERT_EQ(runs.has_value(), t.held) << t.what;
+    if (!t.held)
       continue;
     const std::optional<std::vector<AtomRecord>> copy = ExtractFirstUnitCell(&c);
     ASSERT_TRUE(copy) << t.what;
-    const std::vector<AtomRecord> taken = TakeFirstUnitCell(&c);
-    EXPECT_TRUE(c.atoms.empty()) << t.what;
-    ASSERT_EQ(taken.size(), copy->size()) << t.what;
-    for (size_t k = 0; k < taken.size(); k++) {
-      const AtomRecord &a = taken[k], &b = (*copy)[k];
+    std::vector<AtomRecord> read;
+    for (const HeldFirstCellRun &run : *runs)
+      for (const AtomRecord &atom : run.atoms)
+        read.push_back(FirstCellAtom(atom, *run.site));
+    ASSERT_EQ(read.size(), copy->size()) << t.what;
+    for (size_t k = 0; k < read.size(); k++) {
+      const AtomRecord &a = read[k], &b = (*copy)[k];
       EXPECT_EQ(a.site, b.site) << t.what << k;
       EXPECT_EQ(a.atomType, b.atomType) << t.what << k;
       EXPECT_EQ(a.bondCount, 0u) << t.what << k;
