@@ -442,6 +442,39 @@ int16_t ImageGroup(const ImageDisorder &disorder, const std::vector<GEP> &ops, s
   return 0;
 }
 
+namespace {
+
+// Whether atoms of two usable sites of the given disorder may be bonded;
+// `words` words of operator bits apiece (SiteAlternatives::MayBond).
+// Inlined into each caller: the bond search asks it for every pair.
+[[gnu::always_inline]] inline bool DisorderMayBond(uint32_t sa, const SiteDisorder &x, const uint64_t *opsA,
+                                                   uint32_t sb, const SiteDisorder &y, const uint64_t *opsB,
+                                                   size_t words) {
+  if (x.group >= 0 || y.group >= 0) {
+    if (sa == sb)
+      return !x.imagesApart;
+    return x.assembly != y.assembly || x.group == 0 || y.group == 0 || x.group == y.group;
+  }
+  if (x.assembly != y.assembly)
+    return true;
+  if (x.group != y.group)
+    return false;
+  // One negative group: atoms of one image (a common operator) bond. An atom
+  // that no operator makes from its site (moved by hand) is no image.
+  if (!opsA || !opsB)
+    return true;
+  bool anyA = false, anyB = false;
+  for (size_t w = 0; w < words; w++) {
+    if (opsA[w] & opsB[w])
+      return true;
+    anyA = anyA || opsA[w] != 0;
+    anyB = anyB || opsB[w] != 0;
+  }
+  return !anyA || !anyB;
+}
+
+} // namespace
+
 SiteAlternatives::SiteAlternatives(const CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
   // Without a group or a partly occupied site nothing is an alternative:
@@ -532,29 +565,17 @@ const uint64_t *SiteAlternatives::AtomOps(uint32_t atom) const {
   return words_ > 0 && atom < atomOps_.size() / words_ ? &atomOps_[atom * words_] : nullptr;
 }
 
-bool SiteAlternatives::MayBondOf(uint32_t sa, const SiteDisorder &x, const uint64_t *opsA, uint32_t sb,
-                                 const SiteDisorder &y, const uint64_t *opsB) const {
-  if (x.group >= 0 || y.group >= 0) {
-    if (sa == sb)
-      return !x.imagesApart;
-    return x.assembly != y.assembly || x.group == 0 || y.group == 0 || x.group == y.group;
-  }
-  if (x.assembly != y.assembly)
+bool SiteAlternatives::MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const {
+  if (sa >= sites_.size() || sb >= sites_.size())
     return true;
-  if (x.group != y.group)
+  return DisorderMayBond(sa, sites_[sa], opsA, sb, sites_[sb], opsB, words_);
+}
+
+bool SiteAlternatives::PartialApart(uint32_t sa, uint32_t sb, float d2) const {
+  if (sa >= sites_.size() || sb >= sites_.size())
     return false;
-  // One negative group: atoms of one image (a common operator) bond. An atom
-  // that no operator makes from its site (moved by hand) is no image.
-  if (!opsA || !opsB)
-    return true;
-  bool anyA = false, anyB = false;
-  for (size_t w = 0; w < words_; w++) {
-    if (opsA[w] & opsB[w])
-      return true;
-    anyA = anyA || opsA[w] != 0;
-    anyB = anyB || opsB[w] != 0;
-  }
-  return !anyA || !anyB;
+  const SiteMeasures &x = measures_[sa], &y = measures_[sb];
+  return PartialApartOf(sa, x.partial, x.radius, sb, y.partial, y.radius, d2);
 }
 
 bool SiteAlternatives::PartialApartOf(uint32_t sa, float px, float ra, uint32_t sb, float py, float rb, float d2) {
@@ -562,6 +583,11 @@ bool SiteAlternatives::PartialApartOf(uint32_t sa, float px, float ra, uint32_t 
     return false;
   const float reach = kPartialAlternativeFactor * (ra + rb);
   return d2 < reach * reach;
+}
+
+bool SiteAlternatives::PlacesMayBondAt(const Place &a, const Place &b, float d2) const {
+  return DisorderMayBond(a.site, a.disorder, a.ops, b.site, b.disorder, b.ops, words_) &&
+         !(anyPartial_ && PartialApartOf(a.site, a.partial, a.radius, b.site, b.partial, b.radius, d2));
 }
 
 bool SiteAlternatives::PlaceOf(uint32_t atom, Place *place) const {

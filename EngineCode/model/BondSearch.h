@@ -182,10 +182,7 @@ public:
   // may bond to every atom (SiteMayBeApart).
   bool PlaceOf(uint32_t atom, Place *place) const;
   // AtomsMayBondAt for the atoms of two rows.
-  bool PlacesMayBondAt(const Place &a, const Place &b, float d2) const {
-    return MayBondOf(a.site, a.disorder, a.ops, b.site, b.disorder, b.ops) &&
-           !(anyPartial_ && PartialApartOf(a.site, a.partial, a.radius, b.site, b.partial, b.radius, d2));
-  }
+  bool PlacesMayBondAt(const Place &a, const Place &b, float d2) const;
   // How many pairs of the distinct atoms are alternatives: linear in the
   // atoms but for those of one negative group, whose images are compared
   // pair by pair. Throws bad_alloc.
@@ -203,21 +200,9 @@ public:
   };
 
 private:
-  bool MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const {
-    if (sa >= sites_.size() || sb >= sites_.size())
-      return true;
-    return MayBondOf(sa, sites_[sa], opsA, sb, sites_[sb], opsB);
-  }
-  // The same for two usable sites and their disorder.
-  bool MayBondOf(uint32_t sa, const SiteDisorder &x, const uint64_t *opsA, uint32_t sb, const SiteDisorder &y,
-                 const uint64_t *opsB) const;
+  bool MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const;
   // Two partly occupied sites too close to be both there.
-  bool PartialApart(uint32_t sa, uint32_t sb, float d2) const {
-    if (sa >= sites_.size() || sb >= sites_.size())
-      return false;
-    const SiteMeasures &x = measures_[sa], &y = measures_[sb];
-    return PartialApartOf(sa, x.partial, x.radius, sb, y.partial, y.radius, d2);
-  }
+  bool PartialApart(uint32_t sa, uint32_t sb, float d2) const;
   static bool PartialApartOf(uint32_t sa, float pa, float ra, uint32_t sb, float pb, float rb, float d2);
   const uint64_t *AtomOps(uint32_t atom) const;
   std::vector<SiteDisorder> sites_;
