@@ -1043,7 +1043,7 @@ private:
                 for (int i = 0; i < 3; ++i)
                   at[i] = e.fileCell[i] + shift[i] * fileGrid_ - fileLo[i];
                 const uint64_t boxCell = static_cast<uint64_t>((at[0] * fileSpan[1] + at[1]) * fileSpan[2] + at[2]);
-                hits_.push_back({boxCell << 32 | e.order, k, {place[0], place[1], place[2]}});
+                hits_.push_back({boxCell << 32 | e.order, rowOf_[k], {place[0], place[1], place[2]}});
                 if (counted + 1 > stopAbove)
                   return StopPastLimit(e.partnerSite);
                 continue;
@@ -1127,7 +1127,7 @@ private:
     // filed beside it.
     hitRows_.resize(hits_.size());
     for (size_t k = 0; k < hits_.size(); ++k)
-      hitRows_[k] = {rows_[hits_[k].filed], hits_[k].place, static_cast<uint32_t>(k)};
+      hitRows_[k] = {rows_[hits_[k].row], hits_[k].place, static_cast<uint32_t>(k)};
     CountPartnerPlaces(*alternatives_, hitRows_, hitRows_.size(), &stands_);
     for (size_t k = 0; k < hitRows_.size(); ++k) {
       if (stands_[k] != k)
@@ -1182,10 +1182,10 @@ private:
   };
   // An alternative met: where a walk of the filing grid's cells meets it
   // (the box's cell in the high half, the atom's filing order in the low),
-  // its index among the atoms filed and its place.
+  // its row of the alternatives (rows_) and its place.
   struct Hit {
     uint64_t order;
-    uint32_t filed;
+    uint32_t row;
     std::array<float, 3> place;
   };
   // What a site of one element reaches: the farthest, each kind's maximum
@@ -1370,7 +1370,7 @@ private:
     if (!alternatives_->Any())
       alternatives_.reset();
     if (alternatives_)
-      rows_.resize(unsorted.size());
+      rowOf_.resize(unsorted.size());
     for (const Entry &e : unsorted) {
       const uint32_t k = next[slotOf(e)]++;
       near_[k] = {{e.cart[0], e.cart[1], e.cart[2]},
@@ -1381,10 +1381,15 @@ private:
       m = {e.atom, e.site, e.site, e.order, {e.fileCell[0], e.fileCell[1], e.fileCell[2]}, 0};
       if (alternatives_) {
         const uint32_t known = alternatives_->AtomSite(e.atom);
-        m.mayBeApart = alternatives_->PlaceOf(e.atom, &rows_[k]);
+        m.mayBeApart = known != SiteAlternatives::kNoSite && alternatives_->SiteMayBeApart(known);
         m.partnerSite = known != SiteAlternatives::kNoSite ? known : c.atoms[e.atom].site;
       }
     }
+    for (size_t k = 0; k < met_.size() && alternatives_; ++k)
+      if (met_[k].mayBeApart) {
+        rowOf_[k] = static_cast<uint32_t>(rows_.size());
+        alternatives_->PlaceOf(met_[k].atom, &rows_.emplace_back());
+      }
     valid_ = true;
   }
 
@@ -1427,9 +1432,11 @@ private:
   // With alternatives among the structure's atoms, the atoms within reach
   // of a query and their places, counted one per partner.
   std::shared_ptr<const SiteAlternatives> alternatives_;
-  // Each filed atom's row of the alternatives (SiteAlternatives::PlaceOf),
-  // read in filing order as the walk meets the atoms.
+  // The rows of the alternatives (SiteAlternatives::PlaceOf) of the filed
+  // atoms that may be alternatives of others, in filing order, as the walk
+  // meets them, and each filed atom's place among them.
   std::vector<SiteAlternatives::Place> rows_;
+  std::vector<uint32_t> rowOf_;
   std::vector<Hit> hits_;
   std::vector<PartnerPlace> hitRows_;
   std::vector<uint32_t> stands_;
