@@ -1369,8 +1369,11 @@ private:
     alternatives_ = c.derived.Alternatives(c);
     if (!alternatives_->Any())
       alternatives_.reset();
-    if (alternatives_)
+    if (alternatives_) {
       rowOf_.resize(unsorted.size());
+      // Room for every atom: only the rows made touch their memory.
+      rows_.reserve(unsorted.size());
+    }
     for (const Entry &e : unsorted) {
       const uint32_t k = next[slotOf(e)]++;
       near_[k] = {{e.cart[0], e.cart[1], e.cart[2]},
