@@ -335,20 +335,30 @@ float SiteOccupancy(const AsymmetricUnitRecord &site) {
 
 namespace {
 
-// Each site's covalent radius (0 for an element without one) and occupancy.
-// Apart from the alternatives' constructor, whose loop over the operators
-// is compiled best alone.
-[[gnu::noinline]] void NoteSiteRadiiAndOccupancies(const CrystalRec &crystal, std::vector<float> &radii,
-                                                   std::vector<float> &occupancies) {
+// Each site's covalent radius, occupancy and partial occupancy
+// (SiteAlternatives::SiteMeasures); answers how many sites are partly
+// occupied. Apart from the alternatives' constructor, whose loop over the
+// operators is compiled best alone.
+[[gnu::noinline]] size_t NoteSiteMeasures(const CrystalRec &crystal,
+                                          std::vector<SiteAlternatives::SiteMeasures> &measures) {
   const size_t nSites = UsableSiteSize(crystal);
-  radii.resize(nSites);
-  occupancies.resize(nSites);
+  measures.resize(nSites);
+  size_t partialSites = 0;
   for (size_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = crystal.sites[s];
     const CovalentRadiusRow *row = FindCovalentRadius(site.elements[0]);
-    radii[s] = row ? row->radius : 0.0f;
-    occupancies[s] = SiteOccupancy(site);
+    SiteAlternatives::SiteMeasures &m = measures[s];
+    m.radius = row ? row->radius : 0.0f;
+    m.occupancy = SiteOccupancy(site);
+    // A partly occupied site of no group the file gives (an inferred
+    // orientation's too) may be an alternative of another close by.
+    m.partial = 0.0f;
+    if (site.disorderGroup == 0 && row && m.occupancy > 0.0f && m.occupancy < 1.0f) {
+      m.partial = m.occupancy;
+      partialSites++;
+    }
   }
+  return partialSites;
 }
 
 } // namespace
@@ -435,6 +445,39 @@ int16_t ImageGroup(const ImageDisorder &disorder, const std::vector<GEP> &ops, s
   return 0;
 }
 
+namespace {
+
+// Whether atoms of two usable sites of the given disorder may be bonded;
+// `words` words of operator bits apiece (SiteAlternatives::MayBond).
+// Inlined into each caller: the bond search asks it for every pair.
+[[gnu::always_inline]] inline bool DisorderMayBond(uint32_t sa, const SiteDisorder &x, const uint64_t *opsA,
+                                                   uint32_t sb, const SiteDisorder &y, const uint64_t *opsB,
+                                                   size_t words) {
+  if (x.group >= 0 || y.group >= 0) {
+    if (sa == sb)
+      return !x.imagesApart;
+    return x.assembly != y.assembly || x.group == 0 || y.group == 0 || x.group == y.group;
+  }
+  if (x.assembly != y.assembly)
+    return true;
+  if (x.group != y.group)
+    return false;
+  // One negative group: atoms of one image (a common operator) bond. An atom
+  // that no operator makes from its site (moved by hand) is no image.
+  if (!opsA || !opsB)
+    return true;
+  bool anyA = false, anyB = false;
+  for (size_t w = 0; w < words; w++) {
+    if (opsA[w] & opsB[w])
+      return true;
+    anyA = anyA || opsA[w] != 0;
+    anyB = anyB || opsB[w] != 0;
+  }
+  return !anyA || !anyB;
+}
+
+} // namespace
+
 SiteAlternatives::SiteAlternatives(const CrystalRec &crystal) {
   const size_t nSites = UsableSiteSize(crystal);
   // Without a group or a partly occupied site nothing is an alternative:
@@ -452,24 +495,7 @@ SiteAlternatives::SiteAlternatives(const CrystalRec &crystal) {
   // assembly holds two non-zero groups (the first group met of each
   // assembly, by assembly).
   std::vector<std::pair<int16_t, int16_t>> firstGroup;
-  // A partly occupied site of no group the file gives (an inferred
-  // orientation's too) may be an alternative of another close by.
-  partial_.assign(nSites, 0.0f);
-  radius_.assign(nSites, 0.0f);
-  NoteSiteRadiiAndOccupancies(crystal, siteRadius_, siteOccupancy_);
-  size_t partialSites = 0;
-  for (size_t s = 0; s < nSites; s++) {
-    const AsymmetricUnitRecord &site = crystal.sites[s];
-    if (site.disorderGroup != 0)
-      continue;
-    const float occupancy = siteOccupancy_[s];
-    const CovalentRadiusRow *row = FindCovalentRadius(site.elements[0]);
-    if (row && occupancy > 0.0f && occupancy < 1.0f) {
-      partial_[s] = occupancy;
-      radius_[s] = row->radius;
-      partialSites++;
-    }
-  }
+  const size_t partialSites = NoteSiteMeasures(crystal, measures_);
   for (const SiteDisorder &d : sites_) {
     negative = negative || d.group < 0;
     any_ = any_ || d.imagesApart;
@@ -545,38 +571,38 @@ const uint64_t *SiteAlternatives::AtomOps(uint32_t atom) const {
 bool SiteAlternatives::MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const {
   if (sa >= sites_.size() || sb >= sites_.size())
     return true;
-  const SiteDisorder &x = sites_[sa], &y = sites_[sb];
-  if (x.group >= 0 || y.group >= 0) {
-    if (sa == sb)
-      return !x.imagesApart;
-    return x.assembly != y.assembly || x.group == 0 || y.group == 0 || x.group == y.group;
-  }
-  if (x.assembly != y.assembly)
-    return true;
-  if (x.group != y.group)
-    return false;
-  // One negative group: atoms of one image (a common operator) bond. An atom
-  // that no operator makes from its site (moved by hand) is no image.
-  if (!opsA || !opsB)
-    return true;
-  bool anyA = false, anyB = false;
-  for (size_t w = 0; w < words_; w++) {
-    if (opsA[w] & opsB[w])
-      return true;
-    anyA = anyA || opsA[w] != 0;
-    anyB = anyB || opsB[w] != 0;
-  }
-  return !anyA || !anyB;
+  return DisorderMayBond(sa, sites_[sa], opsA, sb, sites_[sb], opsB, words_);
 }
 
 bool SiteAlternatives::PartialApart(uint32_t sa, uint32_t sb, float d2) const {
-  if (sa == sb || sa >= sites_.size() || sb >= sites_.size())
+  if (sa >= sites_.size() || sb >= sites_.size())
     return false;
-  const float px = partial_[sa], py = partial_[sb];
-  if (!(px > 0.0f && py > 0.0f) || px + py > 1.0f + kAlternativeOccupancySlack)
+  const SiteMeasures &x = measures_[sa], &y = measures_[sb];
+  return PartialApartOf(sa, x.partial, x.radius, sb, y.partial, y.radius, d2);
+}
+
+bool SiteAlternatives::PartialApartOf(uint32_t sa, float px, float ra, uint32_t sb, float py, float rb, float d2) {
+  if (sa == sb || !(px > 0.0f && py > 0.0f) || px + py > 1.0f + kAlternativeOccupancySlack)
     return false;
-  const float reach = kPartialAlternativeFactor * (radius_[sa] + radius_[sb]);
+  const float reach = kPartialAlternativeFactor * (ra + rb);
   return d2 < reach * reach;
+}
+
+bool SiteAlternatives::PlacesMayBondAt(const Place &a, const Place &b, float d2) const {
+  return DisorderMayBond(a.site, a.disorder, a.ops, b.site, b.disorder, b.ops, words_) &&
+         !(anyPartial_ && PartialApartOf(a.site, a.partial, a.radius, b.site, b.partial, b.radius, d2));
+}
+
+bool SiteAlternatives::PlaceOf(uint32_t atom, Place *place) const {
+  const uint32_t s = AtomSite(atom);
+  if (s == kNoSite)
+    return false;
+  const SiteDisorder &d = sites_[s];
+  const SiteMeasures &m = measures_[s];
+  if (!(d.group != 0 || d.imagesApart || m.partial > 0.0f))
+    return false;
+  *place = {atom, s, m.radius, m.occupancy, m.partial, d, AtomOps(atom)};
+  return true;
 }
 
 bool SiteAlternatives::AtomsMayBond(uint32_t a, uint32_t b) const {
@@ -661,10 +687,10 @@ uint64_t SiteAlternatives::PartialPairsApartAtOnePlace(const std::vector<uint32_
   std::vector<std::pair<uint32_t, uint32_t>> sameSite; // (site, atom), of no group
   std::vector<uint32_t> grouped;
   for (const uint32_t a : atoms) {
-    if (a >= atomSite_.size() || atomSite_[a] >= sites_.size() || !(partial_[atomSite_[a]] > 0.0f))
+    if (a >= atomSite_.size() || atomSite_[a] >= sites_.size() || !(measures_[atomSite_[a]].partial > 0.0f))
       continue;
     const uint32_t s = atomSite_[a];
-    all.push_back(partial_[s]);
+    all.push_back(measures_[s].partial);
     if (sites_[s].group != 0)
       grouped.push_back(a);
     else
@@ -685,14 +711,14 @@ uint64_t SiteAlternatives::PartialPairsApartAtOnePlace(const std::vector<uint32_
     while (e < sameSite.size() && sameSite[e].first == sameSite[s].first)
       e++;
     const uint64_t m = e - s;
-    if (2.0f * partial_[sameSite[s].first] <= limit)
+    if (2.0f * measures_[sameSite[s].first].partial <= limit)
       apart -= m * (m - 1) / 2;
     s = e;
   }
   for (size_t x = 0; x + 1 < grouped.size(); x++)
     for (size_t y = x + 1; y < grouped.size(); y++) {
       const uint32_t a = grouped[x], b = grouped[y], sa = atomSite_[a], sb = atomSite_[b];
-      if (partial_[sa] + partial_[sb] <= limit)
+      if (measures_[sa].partial + measures_[sb].partial <= limit)
         apart -= sa == sb || !MayBond(sa, AtomOps(a), sb, AtomOps(b));
     }
   return apart;
@@ -1882,120 +1908,115 @@ namespace {
 // From this many neighbours on, the partners are found by a sweep along x.
 constexpr size_t kPartnerSweepFrom = 8;
 
-// The sweep's order and the neighbours' radii and occupancies, kept between the counts of
-// one thread.
-std::vector<uint32_t> &PartnerSweepOrder() {
-  thread_local std::vector<uint32_t> order;
-  return order;
-}
-std::vector<float> &PartnerRadii() {
-  thread_local std::vector<float> radii;
-  return radii;
-}
-std::vector<float> &PartnerOccupancies() {
-  thread_local std::vector<float> occupancies;
-  return occupancies;
+// The trees of the partners and the sweep's order, kept between the
+// counts of one thread.
+struct PartnerScratch {
+  std::vector<PartnerPlace> places;
+  std::vector<uint32_t> up, order;
+};
+PartnerScratch &PartnerScratchOfThread() {
+  thread_local PartnerScratch scratch;
+  return scratch;
 }
 
 } // namespace
 
-uint32_t CountPartners(const CrystalRec &c, const SiteAlternatives &alternatives, std::span<const uint32_t> atoms,
+uint32_t CountPartners(const CrystalRec &, const SiteAlternatives &alternatives, std::span<const uint32_t> atoms,
                        std::span<const std::array<float, 3>> places, std::vector<uint32_t> *stands) {
   const size_t n = std::min(atoms.size(), places.size());
-  const auto site = [&](uint32_t k) -> const AsymmetricUnitRecord & { return c.sites[c.atoms[atoms[k]].site]; };
-  // Each neighbour's covalent radius and occupancy, looked up once rather
-  // than per pair, from the alternatives' tables where they hold them.
-  std::vector<float> &radii = PartnerRadii();
-  std::vector<float> &occupancies = PartnerOccupancies();
-  radii.resize(n);
-  occupancies.resize(n);
-  for (size_t k = 0; k < n; k++) {
-    if (const uint32_t s = alternatives.AtomSite(atoms[k]); s != SiteAlternatives::kNoSite) {
-      radii[k] = alternatives.SiteRadius(s);
-      occupancies[k] = alternatives.SiteOccupancyOf(s);
-      continue;
+  // Only neighbours of sites that may be apart from some other can join:
+  // the others are bonded to anything.
+  std::vector<PartnerPlace> &rows = PartnerScratchOfThread().places;
+  rows.resize(n);
+  size_t m = 0;
+  for (uint32_t k = 0; k < n; k++)
+    if (alternatives.PlaceOf(atoms[k], &rows[m].row)) {
+      rows[m].xyz = places[k];
+      rows[m].k = k;
+      m++;
     }
-    const AsymmetricUnitRecord &record = site(static_cast<uint32_t>(k));
-    const CovalentRadiusRow *row = FindCovalentRadius(record.elements[0]);
-    radii[k] = row ? row->radius : 0.0f;
-    occupancies[k] = SiteOccupancy(record);
-  }
-  const auto radius = [&](uint32_t k) { return radii[k]; };
-  // stands[k]: a neighbour of the same partner as neighbour k (a forest),
-  // its root the place that stands for the partner.
+  rows.resize(m);
+  return CountPartnerPlaces(alternatives, rows, n, stands);
+}
+
+uint32_t CountPartnerPlaces(const SiteAlternatives &alternatives, std::span<const PartnerPlace> rows, size_t n,
+                            std::vector<uint32_t> *stands) {
   stands->resize(n);
   std::iota(stands->begin(), stands->end(), 0u);
-  const auto root = [&](uint32_t k) {
-    while ((*stands)[k] != k)
-      k = (*stands)[k] = (*stands)[(*stands)[k]];
-    return k;
+  PartnerScratch &scratch = PartnerScratchOfThread();
+  bool finite = true;
+  float longest = 0.0f;
+  for (const PartnerPlace &p : rows) {
+    longest = std::max(longest, p.row.radius);
+    finite = finite && IsFinite3(p.xyz.data());
+  }
+  const size_t m = rows.size();
+  // up[i]: a row of the same partner as row i (a forest), its root the
+  // place that stands for the partner. Rows keep the neighbours' order, so
+  // the first of two rows is the first of their neighbours.
+  std::vector<uint32_t> &up = scratch.up;
+  up.resize(m);
+  std::iota(up.begin(), up.end(), 0u);
+  const auto root = [&](uint32_t i) {
+    while (up[i] != i)
+      i = up[i] = up[up[i]];
+    return i;
   };
   // The place of the larger occupancy stands for both, the first of equals.
   const auto before = [&](uint32_t x, uint32_t y) {
-    const float ox = occupancies[x], oy = occupancies[y];
+    const float ox = rows[x].row.occupancy, oy = rows[y].row.occupancy;
     return ox > oy || (ox == oy && x < y);
   };
   uint32_t count = static_cast<uint32_t>(n);
-  // Joins a < b when they are places of one partner. The root of a tree is
-  // always the first of its members by `before`, so the partners and the
-  // places that stand for them do not hang on the order pairs are joined in.
-  const auto join = [&](uint32_t a, uint32_t b) {
-    if (atoms[a] == atoms[b])
+  // Joins rows i < j when they are places of one partner. The root of a
+  // tree is always the first of its members by `before`, so the partners
+  // and the places that stand for them do not hang on the order pairs are
+  // joined in.
+  const auto join = [&](uint32_t i, uint32_t j) {
+    const PartnerPlace &a = rows[i], &b = rows[j];
+    if (a.row.atom == b.row.atom)
       return;
-    const std::array<float, 3> &x = places[a], &y = places[b];
-    const float dx = x[0] - y[0], dy = x[1] - y[1], dz = x[2] - y[2];
+    const float dx = a.xyz[0] - b.xyz[0], dy = a.xyz[1] - b.xyz[1], dz = a.xyz[2] - b.xyz[2];
     const float d2 = dx * dx + dy * dy + dz * dz;
-    const float reach = kPartialAlternativeFactor * (radius(a) + radius(b));
-    if (d2 < reach * reach && !alternatives.AtomsMayBondAt(atoms[a], atoms[b], d2)) {
-      const uint32_t ra = root(a), rb = root(b);
+    const float reach = kPartialAlternativeFactor * (a.row.radius + b.row.radius);
+    if (d2 < reach * reach && !alternatives.PlacesMayBondAt(a.row, b.row, d2)) {
+      const uint32_t ra = root(i), rb = root(j);
       if (ra != rb) {
         if (before(ra, rb))
-          (*stands)[rb] = ra;
+          up[rb] = ra;
         else
-          (*stands)[ra] = rb;
+          up[ra] = rb;
         count--;
       }
     }
   };
-  // Only neighbours of sites that may be apart from some other can join:
-  // the others are bonded to anything.
-  std::vector<uint32_t> &order = PartnerSweepOrder();
-  order.clear();
-  float longest = 0.0f;
-  bool finite = true;
-  for (uint32_t k = 0; k < n; k++) {
-    const uint32_t s = alternatives.AtomSite(atoms[k]);
-    if (s == SiteAlternatives::kNoSite || !alternatives.SiteMayBeApart(s))
-      continue;
-    order.push_back(k);
-    longest = std::max(longest, radii[k]);
-    finite = finite && IsFinite3(places[k].data());
-  }
-  const size_t m = order.size();
   if (!finite || m < kPartnerSweepFrom) {
-    for (size_t i = 0; i < m; i++)
-      for (size_t j = i + 1; j < m; j++)
-        join(order[i], order[j]);
+    for (uint32_t i = 0; i < m; i++)
+      for (uint32_t j = i + 1; j < m; j++)
+        join(i, j);
   } else {
     // Where every place is finite, only pairs closer along x than the
-    // longest reach can join: the neighbours are swept in x order, each
-    // meeting those after it until the x gap alone reaches that far (a sum
-    // of squares is never below one of its terms, in single precision too).
+    // longest reach can join: the rows are swept in x order, each meeting
+    // those after it until the x gap alone reaches that far (a sum of
+    // squares is never below one of its terms, in single precision too).
     const float most = kPartialAlternativeFactor * (longest + longest);
     const float mostSq = most * most;
+    std::vector<uint32_t> &order = scratch.order;
+    order.resize(m);
+    std::iota(order.begin(), order.end(), 0u);
     std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
-      return places[x][0] < places[y][0] || (places[x][0] == places[y][0] && x < y);
+      return rows[x].xyz[0] < rows[y].xyz[0] || (rows[x].xyz[0] == rows[y].xyz[0] && x < y);
     });
     for (size_t i = 0; i < m; i++)
       for (size_t j = i + 1; j < m; j++) {
-        const float gap = places[order[j]][0] - places[order[i]][0];
+        const float gap = rows[order[j]].xyz[0] - rows[order[i]].xyz[0];
         if (!(gap * gap < mostSq))
           break;
         join(std::min(order[i], order[j]), std::max(order[i], order[j]));
       }
   }
-  for (uint32_t k = 0; k < n; k++)
-    (*stands)[k] = root(k);
+  for (uint32_t i = 0; i < m; i++)
+    (*stands)[rows[i].k] = rows[root(i)].k;
   return count;
 }
 

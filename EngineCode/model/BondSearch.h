@@ -161,16 +161,30 @@ public:
   // elements.
   static constexpr uint32_t kNoSite = UINT32_MAX;
   uint32_t AtomSite(uint32_t atom) const {
-    return atom < atomSite_.size() && atomSite_[atom] < siteRadius_.size() ? atomSite_[atom] : kNoSite;
+    return atom < atomSite_.size() && atomSite_[atom] < measures_.size() ? atomSite_[atom] : kNoSite;
   }
-  float SiteRadius(uint32_t site) const { return siteRadius_[site]; }
+  float SiteRadius(uint32_t site) const { return measures_[site].radius; }
   // Whether some atom may be an alternative of an atom of the site (of a
   // site AtomSite gave): otherwise its atoms may bond to every atom.
   bool SiteMayBeApart(uint32_t site) const {
     const SiteDisorder &d = sites_[site];
-    return d.group != 0 || d.imagesApart || partial_[site] > 0.0f;
+    return d.group != 0 || d.imagesApart || measures_[site].partial > 0.0f;
   }
-  float SiteOccupancyOf(uint32_t site) const { return siteOccupancy_[site]; }
+  float SiteOccupancyOf(uint32_t site) const { return measures_[site].occupancy; }
+  // An atom that may be an alternative of another, with all that the
+  // questions about it read of its site, copied into one row: a count that
+  // compares many such atoms pair by pair reads the rows alone.
+  struct Place {
+    uint32_t atom = 0, site = 0;
+    float radius = 0.0f, occupancy = 0.0f, partial = 0.0f; // as SiteMeasures
+    SiteDisorder disorder;
+    const uint64_t *ops = nullptr; // the operators that make the atom, for a negative group
+  };
+  // The atom's row; false (the row unset) when it is of no usable site or
+  // may bond to every atom (SiteMayBeApart).
+  bool PlaceOf(uint32_t atom, Place *place) const;
+  // AtomsMayBondAt for the atoms of two rows.
+  bool PlacesMayBondAt(const Place &a, const Place &b, float d2) const;
   // How many pairs of the distinct atoms are alternatives: linear in the
   // atoms but for those of one negative group, whose images are compared
   // pair by pair. Throws bad_alloc.
@@ -180,19 +194,24 @@ public:
   // but for partly occupied atoms of inferred groups. Throws bad_alloc.
   uint64_t PartialPairsApartAtOnePlace(const std::vector<uint32_t> &atoms) const;
 
+  // Per site: its element's covalent radius (A, 0 for an element without
+  // one), its occupancy summed over its elements, and that occupancy where
+  // below 1 and of no group the file gives (else 0).
+  struct SiteMeasures {
+    float radius = 0.0f, occupancy = 0.0f, partial = 0.0f;
+  };
+
 private:
   bool MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const;
   // Two partly occupied sites too close to be both there.
   bool PartialApart(uint32_t sa, uint32_t sb, float d2) const;
+  static bool PartialApartOf(uint32_t sa, float pa, float ra, uint32_t sb, float pb, float rb, float d2);
   const uint64_t *AtomOps(uint32_t atom) const;
   std::vector<SiteDisorder> sites_;
   std::vector<uint32_t> atomSite_; // each atom's site, when some pair is alternatives
-  std::vector<float> siteRadius_, siteOccupancy_; // and each site's covalent radius (A) and occupancy
+  std::vector<SiteMeasures> measures_;
   bool any_ = false;
   bool anyPartial_ = false; // two sites are partly occupied
-  // Per site: its occupancy where below 1 and of no group the file gives
-  // (else 0), and its element's covalent radius (A).
-  std::vector<float> partial_, radius_;
   // For the atoms and sites of negative groups, the symmetry operators that
   // make each from its site (bit k: operator k), `words_` words apiece.
   size_t words_ = 0;
@@ -214,6 +233,17 @@ private:
 // equals.
 uint32_t CountPartners(const CrystalRec &c, const SiteAlternatives &alternatives, std::span<const uint32_t> atoms,
                        std::span<const std::array<float, 3>> places, std::vector<uint32_t> *stands);
+// The same count where the rows of the neighbours that may be alternatives
+// of others are at hand (SiteAlternatives::PlaceOf): `rows` are those of
+// the n neighbours, in the neighbours' order, each with its place and its
+// index k among the neighbours; the others are partners of their own.
+struct PartnerPlace {
+  SiteAlternatives::Place row;
+  std::array<float, 3> xyz; // Cartesian, A
+  uint32_t k;
+};
+uint32_t CountPartnerPlaces(const SiteAlternatives &alternatives, std::span<const PartnerPlace> rows, size_t n,
+                            std::vector<uint32_t> *stands);
 
 // The element code that ends an element run list: "??".
 inline constexpr ElementCode kElementIndexEnd = 0x3F3F;

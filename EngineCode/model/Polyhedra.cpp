@@ -1043,7 +1043,7 @@ private:
                 for (int i = 0; i < 3; ++i)
                   at[i] = e.fileCell[i] + shift[i] * fileGrid_ - fileLo[i];
                 const uint64_t boxCell = static_cast<uint64_t>((at[0] * fileSpan[1] + at[1]) * fileSpan[2] + at[2]);
-                hits_.push_back({boxCell << 32 | e.order, e.atom, {place[0], place[1], place[2]}});
+                hits_.push_back({boxCell << 32 | e.order, rowOf_[k], {place[0], place[1], place[2]}});
                 if (counted + 1 > stopAbove)
                   return StopPastLimit(e.partnerSite);
                 continue;
@@ -1065,7 +1065,7 @@ private:
       ClearHits();
       return true;
     }
-    CountHitPartners(c);
+    CountHitPartners();
     return true;
   }
 
@@ -1117,26 +1117,22 @@ private:
   // The atoms within reach counted one per partner, as the coordination
   // number counts them (CountPartners): each partner under the site of the
   // place that stands for it.
-  void CountHitPartners(const CrystalRec &c) {
+  void CountHitPartners() {
     // In the order a walk of the filing grid's cells over all kinds meets
     // them (cell by cell, x slowest, then filing order): which of a
     // partner's places stands for it depends on their order.
     if (groups_ > 1 || finerGrid_)
       std::sort(hits_.begin(), hits_.end(), [](const Hit &a, const Hit &b) { return a.order < b.order; });
-    hitAtoms_.resize(hits_.size());
-    hitPlaces_.resize(hits_.size());
-    for (size_t k = 0; k < hits_.size(); ++k) {
-      hitAtoms_[k] = hits_[k].atom;
-      hitPlaces_[k] = hits_[k].place;
-    }
-    CountPartners(c, *alternatives_, hitAtoms_, hitPlaces_, &stands_);
-    for (size_t k = 0; k < hitAtoms_.size(); ++k) {
+    // Every atom met that may be an alternative of another has its row
+    // filed beside it.
+    hitRows_.resize(hits_.size());
+    for (size_t k = 0; k < hits_.size(); ++k)
+      hitRows_[k] = {rows_[hits_[k].row], hits_[k].place, static_cast<uint32_t>(k)};
+    CountPartnerPlaces(*alternatives_, hitRows_, hitRows_.size(), &stands_);
+    for (size_t k = 0; k < hitRows_.size(); ++k) {
       if (stands_[k] != k)
         continue;
-      // The site from the alternatives' compact table: the atom records lie
-      // far apart in memory.
-      const uint32_t known = alternatives_->AtomSite(hitAtoms_[k]);
-      const uint32_t site = known != SiteAlternatives::kNoSite ? known : c.atoms[hitAtoms_[k]].site;
+      const uint32_t site = hitRows_[k].row.site;
       if (counts_[site]++ == 0)
         touched_.push_back(site);
     }
@@ -1186,10 +1182,10 @@ private:
   };
   // An alternative met: where a walk of the filing grid's cells meets it
   // (the box's cell in the high half, the atom's filing order in the low),
-  // the atom and its place.
+  // its row of the alternatives (rows_) and its place.
   struct Hit {
     uint64_t order;
-    uint32_t atom;
+    uint32_t row;
     std::array<float, 3> place;
   };
   // What a site of one element reaches: the farthest, each kind's maximum
@@ -1373,6 +1369,11 @@ private:
     alternatives_ = c.derived.Alternatives(c);
     if (!alternatives_->Any())
       alternatives_.reset();
+    if (alternatives_) {
+      rowOf_.resize(unsorted.size());
+      // Room for every atom: only the rows made touch their memory.
+      rows_.reserve(unsorted.size());
+    }
     for (const Entry &e : unsorted) {
       const uint32_t k = next[slotOf(e)]++;
       near_[k] = {{e.cart[0], e.cart[1], e.cart[2]},
@@ -1387,6 +1388,11 @@ private:
         m.partnerSite = known != SiteAlternatives::kNoSite ? known : c.atoms[e.atom].site;
       }
     }
+    for (size_t k = 0; k < met_.size() && alternatives_; ++k)
+      if (met_[k].mayBeApart) {
+        rowOf_[k] = static_cast<uint32_t>(rows_.size());
+        alternatives_->PlaceOf(met_[k].atom, &rows_.emplace_back());
+      }
     valid_ = true;
   }
 
@@ -1429,9 +1435,14 @@ private:
   // With alternatives among the structure's atoms, the atoms within reach
   // of a query and their places, counted one per partner.
   std::shared_ptr<const SiteAlternatives> alternatives_;
+  // The rows of the alternatives (SiteAlternatives::PlaceOf) of the filed
+  // atoms that may be alternatives of others, in filing order, as the walk
+  // meets them, and each filed atom's place among them.
+  std::vector<SiteAlternatives::Place> rows_;
+  std::vector<uint32_t> rowOf_;
   std::vector<Hit> hits_;
-  std::vector<uint32_t> hitAtoms_, stands_;
-  std::vector<std::array<float, 3>> hitPlaces_;
+  std::vector<PartnerPlace> hitRows_;
+  std::vector<uint32_t> stands_;
 };
 
 // The sites coordinating site s over the whole crystal, at most s's
