@@ -51,10 +51,10 @@ public:
   bool BallHidden(size_t entry) const { return entry < drawn_.size() && (drawn_[entry] & kBallHidden) != 0; }
   PixelRows BondRows(size_t entry, uint32_t partner) const;
   size_t HiddenBonds() const { return hiddenBonds_; }
-  // Per entry of a depth-sort index of `entries` entries: whether the walk
-  // paints nothing for it (an atom whose ball and every bond it draws are
-  // hidden, without a label or a vector). None when the pass judged no
-  // such index.
+  // One byte per entry of a depth-sort index of `entries` entries:
+  // kBallHidden, and kNothing when the walk paints nothing for the entry (an
+  // atom whose ball and every bond it draws are hidden, without a label or
+  // a vector). None when the pass judged no such index.
   const uint8_t *Drawn(size_t entries) const { return drawn_.size() == entries ? drawn_.data() : nullptr; }
   static constexpr uint8_t kBallHidden = 1, kNothing = 2;
 
