@@ -39,10 +39,10 @@ constexpr float kFootprintMargin = 0.25f;
 constexpr double kPaintedOverForPass = 10.0;
 constexpr size_t kPaintedOverSamples = 512;
 
-// How many entries ahead of the pass an atom's record, and its bond list,
-// are asked for.
-constexpr size_t kRecordsAhead = 8;
-constexpr size_t kBondListsAhead = 4;
+// How many entries ahead the gathering of the bond lists asks for one, and
+// the pass for the places of an entry's partners.
+constexpr size_t kListsAhead = 16;
+constexpr size_t kPlacesAhead = 8;
 
 // One bit per pixel of the clip: set when a primitive drawn later sets the
 // pixel whatever lies beneath. Pixels outside the clip are never painted,
@@ -103,8 +103,8 @@ private:
     x1 = std::min(x1, right_) - left_;
     if (y < top_ || y > bottom_ || x0 > x1)
       return {false, 0, 0, 0, 0, 0};
-    return {true, size_t(y - top_) * words_, x0 >> 6, x1 >> 6, ~uint64_t(0) << (x0 & 63),
-            ~uint64_t(0) >> (63 - (x1 & 63))};
+    return {true,    size_t(y - top_) * words_, x0 >> 6,
+            x1 >> 6, ~uint64_t(0) << (x0 & 63), ~uint64_t(0) >> (63 - (x1 & 63))};
   }
 
   int left_, top_, right_, bottom_;
@@ -352,21 +352,21 @@ double PaintedOver(const CrystalRec &c, float bondRadius, int32_t width, int32_t
 void SetHiddenPrimitivesSkipped(bool skipped) { gSkipped = skipped; }
 size_t LastHiddenBondCount() { return gLastHidden; }
 
-PixelRows HiddenPrimitives::BondRows(const CrystalRec &c, uint32_t atom, uint32_t partner) const {
-  if (atom + size_t(1) >= firstSlot_.size())
+PixelRows HiddenPrimitives::BondRows(size_t entry, uint32_t partner) const {
+  if (entry + size_t(1) >= firstSlot_.size())
     return kEveryPixelRow;
-  const AtomRecord &a = c.atoms[atom];
-  const size_t first = firstSlot_[atom], n = firstSlot_[atom + 1] - first;
-  for (size_t k = 0; k < n; k++)
-    if (a.bonds[k] == partner)
-      return rows_[first + k];
+  for (size_t k = firstSlot_[entry], end = firstSlot_[entry + 1]; k < end; k++)
+    if (partners_[k] == partner)
+      return rows_[k];
   return kEveryPixelRow;
 }
 
 void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width, int32_t height) {
-  balls_.clear();
+  entries_.clear();
   firstSlot_.clear();
+  partners_.clear();
   rows_.clear();
+  drawn_.clear();
   hiddenBonds_ = 0;
   gLastHidden = 0;
   // Bonds drawn as lines seal nothing, and their halo reaches well past
@@ -404,30 +404,60 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
     opaque[t] = 1;
   }
   // What the pass reads of every atom, gathered in one run through the
-  // records: the walk meets atoms in depth order, which is no order in
-  // memory. A hidden atom (or one on a hidden site) has a radius below 0;
-  // one not in the index, a position below 0.
+  // records: the pass meets atoms in depth order, which is no order in
+  // memory. Each atom's place stays where a bonded atom finds it; the rest
+  // is put at its entry of the index, and then its bond list beside the
+  // lists of the entries before it, so that the pass and the walk read them
+  // in order. A hidden atom (or one on a hidden site) has a radius below 0;
+  // one not in the index, a position below 0. An atom the index holds twice
+  // is judged at its last entry alone: at the others it neither seals nor
+  // is left out.
+  const size_t entries = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
   std::vector<Place> &places = places_;
-  places.resize(atoms);
-  firstSlot_.resize(atoms + 1);
-  uint32_t slots = 0;
+  places.assign(atoms, Place{{0.0f, 0.0f, 0.0f}, 0.0f, -1});
+  entries_.resize(entries);
+  for (size_t i = 0; i < entries; i++) {
+    entries_[i].index = kNoAtom;
+    if (c.sortIndex[i].kind == kSortItemAtom && c.sortIndex[i].index < atoms)
+      places[c.sortIndex[i].index].position = int32_t(i);
+  }
+  std::vector<uint32_t> &lists = atomPartners_;
+  lists.clear();
+  bool vectors = false;
   for (size_t k = 0; k < atoms; k++) {
     const AtomRecord &atom = c.atoms[k];
-    firstSlot_[k] = slots;
-    slots += uint32_t(std::min<size_t>(atom.bondCount, atom.bonds.size()));
+    const uint32_t first = uint32_t(lists.size());
+    const size_t bonds = std::min<size_t>(atom.bondCount, atom.bonds.size());
+    lists.insert(lists.end(), atom.bonds.data(), atom.bonds.data() + bonds);
+    vectors = vectors || atom.hasVector;
     Place &place = places[k];
     std::copy(std::begin(atom.cart), std::end(atom.cart), place.cart);
     const bool shown = atom.visible && atom.site < UsableSiteSize(c) && c.sites[atom.site].visible;
     place.radius = !shown ? -1.0f : atom.atomType < types ? std::max(c.spheres[atom.atomType].drawnRadius, 0.0f) : 0.0f;
-    place.position = -1;
+    if (place.position >= 0)
+      entries_[size_t(place.position)] = Entry{{place.cart[0], place.cart[1], place.cart[2]},
+                                               place.radius,
+                                               uint32_t(k),
+                                               atom.atomType,
+                                               first,
+                                               uint32_t(bonds),
+                                               {atom.pixel[0], atom.pixel[1]},
+                                               atom.selected,
+                                               atom.labelled};
   }
-  firstSlot_[atoms] = slots;
-  rows_.assign(slots, kEveryPixelRow);
-  const size_t entries = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
-  for (size_t i = 0; i < entries; i++)
-    if (c.sortIndex[i].kind == kSortItemAtom && c.sortIndex[i].index < atoms)
-      places[c.sortIndex[i].index].position = int32_t(i);
-  balls_.assign(atoms, 0);
+  partners_.reserve(lists.size());
+  firstSlot_.resize(entries + 1);
+  for (size_t i = 0; i < entries; i++) {
+    if (i + kListsAhead < entries && entries_[i + kListsAhead].index != kNoAtom)
+      __builtin_prefetch(lists.data() + entries_[i + kListsAhead].firstSlot);
+    firstSlot_[i] = uint32_t(partners_.size());
+    const Entry &entry = entries_[i];
+    if (entry.index != kNoAtom)
+      partners_.insert(partners_.end(), lists.begin() + entry.firstSlot, lists.begin() + entry.firstSlot + entry.bonds);
+  }
+  firstSlot_[entries] = uint32_t(partners_.size());
+  rows_.assign(partners_.size(), kEveryPixelRow);
+  drawn_.assign(entries, 0);
   SealedPixels mask(dstPixClipBounds);
   const auto ballSealed = [&](const Ball &ball) {
     for (const Rect &r : *ball.rects)
@@ -452,63 +482,58 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
     PixelRows rows; // those in which it shows
   };
   std::vector<Drawn> candidates;
-  // The atoms' records, and then their bond lists, are asked for ahead.
-  const auto atomAhead = [&](size_t i, bool bondList) {
-    const SortIndexEntry &e = c.sortIndex[i];
-    if (e.kind != kSortItemAtom || e.index >= atoms)
-      return;
-    const AtomRecord &ahead = c.atoms[e.index];
-    if (!bondList) {
-      __builtin_prefetch(&ahead.site);
-      __builtin_prefetch(&ahead.bonds);
-    } else if (ahead.bondCount > 0 && !ahead.bonds.empty()) {
-      __builtin_prefetch(ahead.bonds.data());
-    }
+  // The places of the partners of the entries ahead are asked for: they
+  // lie anywhere in memory.
+  const auto placesAhead = [&](size_t ahead) {
+    for (size_t k = firstSlot_[ahead], end = firstSlot_[ahead + 1]; k < end; k++)
+      if (partners_[k] < atoms)
+        __builtin_prefetch(&places[partners_[k]]);
   };
   for (size_t i = entries; i-- > 0;) {
-    if (i >= kRecordsAhead)
-      atomAhead(i - kRecordsAhead, false);
-    if (i >= kBondListsAhead)
-      atomAhead(i - kBondListsAhead, true);
-    const SortIndexEntry e = c.sortIndex[i];
-    if (e.kind != kSortItemAtom || e.index >= atoms)
+    if (i >= kPlacesAhead)
+      placesAhead(i - kPlacesAhead);
+    const Entry &atom = entries_[i];
+    if (atom.index == kNoAtom)
       continue;
-    const uint32_t a = e.index;
-    const AtomRecord &atom = c.atoms[a];
+    const uint32_t a = atom.index;
+    bool silent = !atom.labelled && !vectors;
     // The ball is drawn after the atom's bonds.
-    if (atom.atomType < types && opaque[atom.atomType]) {
-      const SphereRecord &type = c.spheres[atom.atomType];
+    if (atom.type < types && opaque[atom.type]) {
+      const SphereRecord &type = c.spheres[atom.type];
       const int w = type.bounds1.right - type.bounds1.left, h = type.bounds1.bottom - type.bounds1.top;
-      const Ball ball{&ballRects[atom.atomType], atom.pixel[0] - w / 2, atom.pixel[1] - h / 2};
+      const Ball ball{&ballRects[atom.type], atom.pixel[0] - w / 2, atom.pixel[1] - h / 2};
       if (!atom.selected && ballSealed(ball)) {
-        balls_[a] = 1;
+        drawn_[i] |= kBallHidden;
       } else {
+        silent = false;
         for (const Rect &r : *ball.rects)
           for (int y = r.top; y < r.bottom; y++)
             mask.Seal(y + ball.dv, r.left + ball.dh, r.right - 1 + ball.dh);
       }
+    } else {
+      silent = false;
     }
     // Its bonds, those drawn just before it (as SortBondsBelow lists them),
     // are judged against what is drawn after all of them; then those drawn
     // seal.
-    const size_t bonds = std::min<size_t>(atom.bondCount, atom.bonds.size());
-    PixelRows *rows = rows_.data() + firstSlot_[a];
+    const uint32_t *partners = partners_.data() + firstSlot_[i];
+    PixelRows *rows = rows_.data() + firstSlot_[i];
+    const size_t bonds = firstSlot_[i + 1] - firstSlot_[i];
     candidates.clear();
-    const Place &from = places[a];
-    const float radiusA = from.radius;
+    const float radiusA = atom.radius;
     float pa[2];
-    project.Real(from.cart, pa);
+    project.Real(atom.cart, pa);
     for (size_t k = 0; k < bonds; k++) {
-      const uint32_t b = atom.bonds[k];
+      const uint32_t b = partners[k];
       if (b >= atoms)
         continue;
       const Place &to = places[b];
-      if (to.radius < 0.0f || !(to.cart[2] <= from.cart[2]))
+      if (to.radius < 0.0f || !(to.cart[2] <= atom.cart[2]))
         continue;
       // Of two level atoms, the later in the index draws their bond.
-      if (to.cart[2] == from.cart[2] && !(to.position >= 0 && size_t(to.position) < i))
+      if (to.cart[2] == atom.cart[2] && !(to.position >= 0 && size_t(to.position) < i))
         continue;
-      const float d[3] = {to.cart[0] - from.cart[0], to.cart[1] - from.cart[1], to.cart[2] - from.cart[2]};
+      const float d[3] = {to.cart[0] - atom.cart[0], to.cart[1] - atom.cart[1], to.cart[2] - atom.cart[2]};
       const float L = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
       PixelRows open = kEveryPixelRow;
       RealPoint cutA{NAN, NAN}, cutB{NAN, NAN};
@@ -522,17 +547,21 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
         const float dx = pb[0] - pa[0], dy = pb[1] - pa[1];
         cutA = {pa[0] + dx * alongA, pa[1] + dy * alongA};
         cutB = {pa[0] + dx * alongB, pa[1] + dy * alongB};
-        if (oneStrip && uniformBands == 1 && atom.atomType < types && !capped[atom.atomType])
+        if (oneStrip && uniformBands == 1 && atom.type < types && !capped[atom.type])
           open = OpenRows(mask, Rectangle(cutA, cutB, stripReach, stripBeyond));
         else
           open = OpenRows(mask, Rectangle(cutA, cutB, reach, reach));
       }
       rows[k] = open;
-      if (open.Empty())
+      if (open.Empty()) {
         hiddenBonds_++;
-      else
+      } else {
+        silent = false;
         candidates.push_back({b, cutA, cutB, open});
+      }
     }
+    if (silent)
+      drawn_[i] |= kNothing;
     if (oneStrip)
       for (const Drawn &drawn : candidates)
         if ((uniformBands >= 0 ? uniformBands : LitBands(c, a, drawn.partner)) == 1)

@@ -45,12 +45,18 @@ public:
   // the structure into the raster target, whose bonds have the radius
   // `bondRadius` (Angstrom). Finds none when the plot is not one it judges.
   void Find(const CrystalRec &crystal, float bondRadius, int32_t width, int32_t height);
-  bool BallHidden(uint32_t atom) const { return atom < balls_.size() && balls_[atom] != 0; }
-  // The rows in which the bond the walk draws just before `atom`, to
-  // `partner`, shows: none when it is hidden, every row when it was not
-  // judged.
-  PixelRows BondRows(const CrystalRec &crystal, uint32_t atom, uint32_t partner) const;
+  // Of the atom at `entry` of the depth-sort index: whether its ball is
+  // hidden, and the rows in which its bond to `partner`, drawn just before
+  // it, shows (none when it is hidden, every row when it was not judged).
+  bool BallHidden(size_t entry) const { return entry < drawn_.size() && (drawn_[entry] & kBallHidden) != 0; }
+  PixelRows BondRows(size_t entry, uint32_t partner) const;
   size_t HiddenBonds() const { return hiddenBonds_; }
+  // One byte per entry of a depth-sort index of `entries` entries:
+  // kBallHidden, and kNothing when the walk paints nothing for the entry (an
+  // atom whose ball and every bond it draws are hidden, without a label or
+  // a vector). None when the pass judged no such index.
+  const uint8_t *Drawn(size_t entries) const { return drawn_.size() == entries ? drawn_.data() : nullptr; }
+  static constexpr uint8_t kBallHidden = 1, kNothing = 2;
 
   // An atom's view point, drawn radius (below 0 when it is not shown) and
   // place in the depth-sort index (below 0 when it is not there).
@@ -61,10 +67,27 @@ public:
   };
 
 private:
-  std::vector<uint8_t> balls_;      // per atom: 1 when its ball is hidden
-  std::vector<uint32_t> firstSlot_; // per atom: where its bonds' rows start in rows_
-  std::vector<PixelRows> rows_;     // per bond of each atom, in its list's order
-  std::vector<Place> places_;       // kept between passes
+  // What the pass reads of the atom at one entry of the index, gathered
+  // there in depth order: its place, its drawing, and where its bond list
+  // lies in atomPartners_.
+  static constexpr uint32_t kNoAtom = UINT32_MAX;
+  struct Entry {
+    float cart[3];
+    float radius;
+    uint32_t index; // the atom's; kNoAtom for an entry not judged
+    uint32_t type;
+    uint32_t firstSlot, bonds;
+    int16_t pixel[2];
+    uint8_t selected, labelled;
+  };
+
+  std::vector<Entry> entries_;         // per index entry
+  std::vector<uint32_t> firstSlot_;    // per index entry: where its bonds start in partners_ and rows_
+  std::vector<uint32_t> partners_;     // each entry's bond list, in the index's order
+  std::vector<PixelRows> rows_;        // per bond of each entry, in its list's order
+  std::vector<uint8_t> drawn_;         // per index entry: kBallHidden, kNothing
+  std::vector<Place> places_;          // per atom
+  std::vector<uint32_t> atomPartners_; // each atom's bond list, in the atoms' order
   size_t hiddenBonds_ = 0;
 };
 

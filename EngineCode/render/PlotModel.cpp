@@ -170,30 +170,39 @@ constexpr size_t kProgressEvery = 64;
 }
 
 // Walks the depth-sort index back to front: cell points through
-// `PlotCellFrameSegment`, atoms through `atom`.
-template <class AtomStep> void WalkIndex(CrystalRec &c, AtomStep atom) {
+// `PlotCellFrameSegment`, atoms through `atom(atom, entry)`. Entries that
+// `drawn` (when given, one byte an entry) marks as painting nothing are
+// passed over without their records being read.
+template <class AtomStep> void WalkIndex(CrystalRec &c, const uint8_t *drawn, AtomStep atom) {
   const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
   const bool sitesAhead = UsableSiteSize(c) * sizeof(AsymmetricUnitRecord) > kSitesKeptInCache;
+  const auto ahead = [&](size_t i, size_t stage) {
+    if (i + stage < n && !(drawn && (drawn[i + stage] & HiddenPrimitives::kNothing)))
+      PrefetchEntry(c, c.sortIndex[i + stage], stage);
+  };
   for (size_t i = 0; i < n; i++) {
-    if (i + kRecordsAhead < n)
-      PrefetchEntry(c, c.sortIndex[i + kRecordsAhead], kRecordsAhead);
-    if (i + kBondsAhead < n)
-      PrefetchEntry(c, c.sortIndex[i + kBondsAhead], kBondsAhead);
-    if (i + kLinksAhead < n)
-      PrefetchEntry(c, c.sortIndex[i + kLinksAhead], kLinksAhead);
-    if (sitesAhead && i + kSitesAhead < n)
-      PrefetchEntry(c, c.sortIndex[i + kSitesAhead], kSitesAhead);
+    ahead(i, kRecordsAhead);
+    ahead(i, kBondsAhead);
+    ahead(i, kLinksAhead);
+    if (sitesAhead)
+      ahead(i, kSitesAhead);
     if (gShowProgress && i % kProgressEvery == 0)
       WriteProgress("", float(i) * 100.0f / float(n));
     if (PlotWalkCancelled())
       break;
+    if (drawn && (drawn[i] & HiddenPrimitives::kNothing))
+      continue;
     const SortIndexEntry e = c.sortIndex[i];
     if (e.kind == kSortItemCellPoint) {
       PlotCellFrameSegment(&c, e.index);
     } else if (e.kind == kSortItemAtom && e.index < UsableAtomSize(c)) {
-      atom(e.index);
+      atom(e.index, i);
     }
   }
+}
+
+template <class AtomStep> void WalkIndex(CrystalRec &c, AtomStep atom) {
+  WalkIndex(c, nullptr, [&](uint32_t a, size_t) { atom(a); });
 }
 
 Rect UnionOf(const Rect &a, const Rect &b) {
@@ -322,7 +331,7 @@ void PlotBallAndStick(CrystalRec *crystal) {
   static HiddenPrimitives hidden; // the pass's storage, main thread only
   hidden.Find(c, bondRadius, gHPixels, gVPixels);
   std::vector<uint32_t> below;
-  WalkIndex(c, [&](uint32_t a) {
+  WalkIndex(c, hidden.Drawn(UsableRecords(c.sortIndex.size(), c.sortIndexCount)), [&](uint32_t a, size_t entry) {
     const float t = AtomDepth(c, a, 0.0f);
     SortBondsBelow(&c, a, below);
     if (skipRepaints && below.size() > kGroupedListLength)
@@ -332,13 +341,13 @@ void PlotBallAndStick(CrystalRec *crystal) {
       const uint32_t b = below[k];
       if (skipRepaints && k > 0 && RepaintsPreviousBond(c, a, below[k - 1], b))
         continue;
-      if (const PixelRows rows = hidden.BondRows(c, a, b); !rows.Empty()) {
+      if (const PixelRows rows = hidden.BondRows(entry, b); !rows.Empty()) {
         const PixClipRows clip(rows.top, rows.bottom);
         bonds.Draw(a, b, radius, DrawnRadius(c, b), t);
       }
       VectorAbove(c, b);
     }
-    if (!hidden.BallHidden(a)) {
+    if (!hidden.BallHidden(entry)) {
       AtomWithVectors(c, a, t, std::nullopt);
       return;
     }

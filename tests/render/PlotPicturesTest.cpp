@@ -5,6 +5,7 @@
 #include "../model/StructureWindowFixture.h"
 #include "SceneSupport.h"
 
+#include "StructureArrays.h"
 #include "render/AtomStyles.h"
 #include "render/BondDrawing.h"
 #include "render/HiddenPrimitives.h"
@@ -223,8 +224,8 @@ TEST(PlotPictures, TheSurfaceOverlayVeilsTheModelWithClouds) {
 // balls hide what is behind them; wider or banded bonds are left out behind
 // balls alone; translucent balls hide nothing, and their atoms' bonds are
 // capped. The pass runs beside
-// selection marks, labels and stereo pairs, and stays out of what it does
-// not judge (a bond of a line style, depth fading).
+// selection marks, labels, vectors and stereo pairs, and stays out of what
+// it does not judge (a bond of a line style, depth fading).
 TEST(PlotPictures, WhatNearerBondsAndBallsPaintOverIsLeftOutOfTheSamePicture) {
   struct Case {
     const char *name;
@@ -254,6 +255,14 @@ TEST(PlotPictures, WhatNearerBondsAndBallsPaintOverIsLeftOutOfTheSamePicture) {
        [](CrystalRec &c) {
          for (AtomRecord &atom : c.atoms)
            atom.labelled = 1;
+       },
+       true},
+      {"a vector on every fifth atom", kBondPhotoRendered, 0.6f, AtomStylePhotoRendered,
+       [](CrystalRec &c) {
+         for (uint32_t k = 0; k < c.atoms.size(); k += 5) {
+           AppendBlankVector(&c)->atom = k;
+           c.atoms[k].hasVector = 1;
+         }
        },
        true},
       {"side-by-side stereo", kBondPhotoRendered, 0.6f, AtomStylePhotoRendered,
