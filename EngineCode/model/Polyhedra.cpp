@@ -1142,7 +1142,18 @@ private:
   // A grid coordinate along one axis of the periodic grid: the grid cell it
   // falls in (0 to grid - 1) and the whole-cell translation of that cell.
   struct GridStep {
-    GridStep(int64_t g, int64_t grid) : at(g), cell(((g % grid) + grid) % grid), shift((g - cell) / grid) {}
+    GridStep(int64_t g, int64_t grid) : at(g), cell(g), shift(0) {
+      // Most boxes begin within the cell or one cell below it: no division.
+      if (g >= 0 && g < grid)
+        return;
+      if (g < 0 && g >= -grid) {
+        cell = g + grid;
+        shift = -1;
+        return;
+      }
+      cell = ((g % grid) + grid) % grid;
+      shift = (g - cell) / grid;
+    }
     void Next(int64_t grid) {
       ++at;
       if (++cell == grid) {
