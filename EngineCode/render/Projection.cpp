@@ -105,6 +105,25 @@ void RadixSortByKey(std::vector<KeyedEntry> &keyed, std::vector<SortIndexEntry> 
     out[i] = SortIndexEntry{keyed[i].index, keyed[i].kind};
 }
 
+// Counts the indexes made, so that what is kept of one is known to be stale.
+uint64_t gSortGeneration = 1;
+
+// The index made of the keyed entries, in order of their keys; the last
+// index's storage is reused.
+void SortKeyed(CrystalRec &c, std::vector<KeyedEntry> &keyed) {
+  std::vector<SortIndexEntry> entries = std::move(c.sortIndex);
+  entries.resize(keyed.size());
+  if (keyed.size() >= 2) {
+    RadixSortByKey(keyed, entries);
+  } else {
+    for (size_t i = 0; i < keyed.size(); ++i)
+      entries[i] = SortIndexEntry{keyed[i].index, keyed[i].kind};
+  }
+  c.sortIndex = std::move(entries);
+  c.sortIndexCount = int32_t(c.sortIndex.size());
+  gSortGeneration++;
+}
+
 // Where each atom stands in the depth-sort index, rebuilt whenever the index
 // is another one than last time. A position is only believed when the index
 // still holds that atom there.
@@ -117,7 +136,6 @@ struct SortPositions {
   std::vector<int64_t> position;
 };
 SortPositions gPositions;
-uint64_t gSortGeneration = 1;
 
 void BuildPositions(const CrystalRec &c) {
   const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
@@ -277,25 +295,78 @@ void SortAtomsByHeight(CrystalRec *crystal, float minSphereRadius) {
   if (withCell && cellPoints == 0)
     return;
 
-  float front = kFrontZStart;
+  const size_t atoms = UsableAtomSize(c);
+  float cellFront = kFrontZStart;
   for (size_t i = 0; i < cellPoints; ++i)
-    front = std::max(front, c.cellPoints[i].cart[2]);
-  for (size_t i = 0; i < UsableAtomSize(c); ++i)
-    if (AtomShown(c, uint32_t(i)))
-      front = std::max(front, c.atoms[i].cart[2]);
-  for (const VectorRecord &v : c.vectors)
-    if (v.atom < UsableAtomSize(c) && c.atoms[v.atom].visible)
-      front = std::max(front, v.tipCart[2]);
-  c.frontZ = front;
-  c.backZ = front - c.plotExtent;
+    cellFront = std::max(cellFront, c.cellPoints[i].cart[2]);
+  // The front over the cell points, the shown atoms in the order of the
+  // array, then the vectors: a max that keeps the first of level heights,
+  // so the order is kept (+0 and -0 are level).
+  const auto frontOfAtoms = [&] {
+    float front = cellFront;
+    for (size_t i = 0; i < atoms; ++i)
+      if (AtomShown(c, uint32_t(i)))
+        front = std::max(front, c.atoms[i].cart[2]);
+    return front;
+  };
+  const auto setFront = [&](float front) {
+    for (const VectorRecord &v : c.vectors)
+      if (v.atom < atoms && c.atoms[v.atom].visible)
+        front = std::max(front, v.tipCart[2]);
+    c.frontZ = front;
+    c.backZ = front - c.plotExtent;
+  };
 
   // Each entry's sort key is taken as it is entered, while its record is at
   // hand; the last index's storage is reused for the new one.
   std::vector<KeyedEntry> &keyed = gKeyed;
   keyed.clear();
-  keyed.reserve(cellPoints + UsableAtomSize(c));
+  keyed.reserve(cellPoints + atoms);
   for (size_t i = 0; i < cellPoints; ++i)
     keyed.push_back(KeyedEntry{SortKey(c.cellPoints[i].cart[2] - minSphereRadius), uint32_t(i), kSortItemCellPoint});
+
+  if (!c.depthFading) {
+    // Without depth fading no entry depends on the front, so the front is
+    // taken in the same run through the atoms as the keys, as long as the
+    // sites' atom ranges follow one another from the first atom (as the
+    // build lays them out): the run then meets every atom once, in the
+    // order of the array. Otherwise it is taken in a run of its own.
+    float front = cellFront;
+    size_t next = 0;
+    bool inOrder = true;
+    bool cancelled = false;
+    for (size_t s = 0; s < UsableSiteSize(c); ++s) {
+      const AsymmetricUnitRecord &site = c.sites[s];
+      const bool siteShown = site.visible;
+      if (!siteShown && !inOrder)
+        continue;
+      const int64_t first = std::max<int64_t>(site.firstAtom, 0);
+      const int64_t last = std::min<int64_t>(site.lastAtom, int64_t(atoms) - 1);
+      if (inOrder && first <= last) {
+        inOrder = size_t(first) == next;
+        next = size_t(last) + 1;
+      }
+      for (int64_t n = first; n <= last; ++n) {
+        // A window plot the user stops sorts no further: it is not drawn.
+        if (siteShown && !cancelled)
+          cancelled = PlotWalkCancelled();
+        if (!inOrder && (cancelled || !siteShown))
+          break;
+        const AtomRecord &a = c.atoms[size_t(n)];
+        if (!a.visible || !SiteVisible(c, a.site))
+          continue;
+        if (inOrder)
+          front = std::max(front, a.cart[2]);
+        if (siteShown && !cancelled)
+          keyed.push_back(KeyedEntry{SortKey(a.cart[2]), uint32_t(n), kSortItemAtom});
+      }
+    }
+    setFront(inOrder && next == atoms ? front : frontOfAtoms());
+    SortKeyed(c, keyed);
+    return;
+  }
+
+  setFront(frontOfAtoms());
   for (size_t s = 0; s < UsableSiteSize(c); ++s) {
     const AsymmetricUnitRecord &site = c.sites[s];
     if (!site.visible)
@@ -315,18 +386,7 @@ void SortAtomsByHeight(CrystalRec *crystal, float minSphereRadius) {
       keyed.push_back(KeyedEntry{SortKey(a.cart[2]), uint32_t(n), kSortItemAtom});
     }
   }
-
-  std::vector<SortIndexEntry> entries = std::move(c.sortIndex);
-  entries.resize(keyed.size());
-  if (keyed.size() >= 2) {
-    RadixSortByKey(keyed, entries);
-  } else {
-    for (size_t i = 0; i < keyed.size(); ++i)
-      entries[i] = SortIndexEntry{keyed[i].index, keyed[i].kind};
-  }
-  c.sortIndex = std::move(entries);
-  c.sortIndexCount = int32_t(c.sortIndex.size());
-  gSortGeneration++;
+  SortKeyed(c, keyed);
 }
 
 int CompareSortOrder(const SortIndexEntry &a, const SortIndexEntry &b) {

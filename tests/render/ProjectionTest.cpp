@@ -91,6 +91,49 @@ TEST(ProjectionTest, TheIndexListsTheFarthestFirstWithCellPointsBeforeLevelAtoms
   EXPECT_EQ(c.sortIndexCount, 3);
 }
 
+TEST(ProjectionTest, TheFrontIsTheFirstHighestShownAtomInTheArrayWhateverTheSitesRanges) {
+  // Three atoms; each case lays the sites' atom ranges out its own way. The
+  // front is taken over the shown atoms in the order of the array, the first
+  // of level heights kept (so -0 before +0 gives -0); the index lists the
+  // atoms of the shown sites' ranges, level ones in the order of the sites.
+  struct Case {
+    const char *name;
+    float z[3];
+    int32_t ranges[3][2]; // first and last atom of each site
+    uint32_t siteOf[3];   // each atom's own site
+    uint8_t siteShown[3];
+    float front;
+    bool frontNegative;
+    std::vector<uint32_t> index;
+  };
+  const std::vector<Case> cases = {
+      {"ranges in order", {-1.0f, 0.0f, -0.0f}, {{0, 0}, {1, 1}, {2, 2}}, {0, 1, 2}, {1, 1, 1}, 0.0f, false, {0, 1, 2}},
+      {"ranges reversed", {-0.0f, 0.0f, -3.0f}, {{1, 1}, {0, 0}, {2, 2}}, {1, 0, 2}, {1, 1, 1}, 0.0f, true, {2, 1, 0}},
+      {"an atom in no site's range", {-0.0f, 3.0f, 0.0f}, {{0, 0}, {2, 2}, {1, 0}}, {0, 1, 1}, {1, 1, 1}, 3.0f, false, {0, 2}},
+      {"a shown atom in a hidden site's range", {1.0f, 5.0f, 2.0f}, {{0, 0}, {1, 1}, {2, 2}}, {0, 0, 2}, {1, 0, 1},
+       5.0f, false, {0, 2}},
+      {"overlapping ranges", {-0.0f, 0.0f, -1.0f}, {{0, 1}, {1, 2}, {2, 1}}, {0, 1, 1}, {1, 1, 1}, 0.0f, true, {2, 0, 1, 1}},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.name);
+    CrystalRec c;
+    Build(c, {{0.5f, kRGBWhite, AtomStyleFilled}}, {{0, 0, k.z[0], 0}, {0, 0, k.z[1], 0}, {0, 0, k.z[2], 0}});
+    for (size_t i = 0; i < 3; ++i) {
+      c.sites[i].firstAtom = k.ranges[i][0];
+      c.sites[i].lastAtom = k.ranges[i][1];
+      c.sites[i].visible = k.siteShown[i];
+      c.atoms[i].site = k.siteOf[i];
+    }
+    SortAtomsByHeight(&c, 0.3f);
+    EXPECT_EQ(c.frontZ, k.front);
+    EXPECT_EQ(std::signbit(c.frontZ), k.frontNegative);
+    std::vector<uint32_t> index;
+    for (const SortIndexEntry &e : c.sortIndex)
+      index.push_back(e.index);
+    EXPECT_EQ(index, k.index);
+  }
+}
+
 TEST(ProjectionTest, LevelBondsAreDrawnOnceByTheLaterAtomEvenInLargeFlatLayers) {
   // A square grid seen edge-on: every atom at the same height, each bonded
   // to its right and lower neighbours.
