@@ -2135,7 +2135,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing, Bl
         return &g;
     return nullptr;
   };
-  // Each specification's plan, up to the first whose cell refuses its shift
+  // Each pair limit's plan, up to the first whose cell refuses its shift
   // (the search ends there).
   std::vector<SpecPlan> plans;
   for (int32_t k = 0; k < SpecCount(c); k++) {
