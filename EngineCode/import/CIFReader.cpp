@@ -264,7 +264,14 @@ private:
       for (size_t k : {size_t{kX}, size_t{kY}, size_t{kZ}, size_t{kOccupancy}, size_t{kUiso}, size_t{kBiso}}) {
         const CIFColumn &c = sites[k];
         numbers[k].reset();
-        if (c && !c.Null(r) && !(numbers[k] = c.Number(r)))
+        if (!c || c.Null(r))
+          continue;
+        // Taken field by field: a copy of the whole optional would read back
+        // its flag's byte, just written, as part of a wider word.
+        const std::optional<NumberWithEsd> v = c.Number(r);
+        if (v)
+          numbers[k].emplace(*v);
+        else
           return RefuseImport(result_, line,
                               std::string(k <= kZ ? "the coordinate" : k == kOccupancy ? "the occupancy" : "the displacement") +
                                   " \"" + std::string(c.Text(r)) + "\" of the atom " + name() + " is not a number");
