@@ -173,20 +173,52 @@ bool ImageMade(const CellLayout &layout, const float range[6], const AtomRecord 
   return true;
 }
 
+// The atom records a layout takes for one atom of the first cell.
+int64_t LayoutImageCount(const CellLayout &layout, const float range[6], const AtomRecord &atom) {
+  int64_t images = 1;
+  for (int d = 0; d < 3; d++) {
+    int64_t n = layout.counts[d];
+    if (layout.faceOnly[d] && !CoordinateInRange(atom.xyz[d] + 1.0f, range[2 * d], range[2 * d + 1]))
+      n--;
+    images *= n;
+  }
+  return images;
+}
+
 // The atom records a layout takes for the first cell.
 int64_t LayoutAtomCount(const CellLayout &layout, const float range[6], std::span<const AtomRecord> firstCell) {
   int64_t total = 0;
-  for (const AtomRecord &atom : firstCell) {
-    int64_t images = 1;
-    for (int d = 0; d < 3; d++) {
-      int64_t n = layout.counts[d];
-      if (layout.faceOnly[d] && !CoordinateInRange(atom.xyz[d] + 1.0f, range[2 * d], range[2 * d + 1]))
-        n--;
-      images *= n;
-    }
-    total += images;
-  }
+  for (const AtomRecord &atom : firstCell)
+    total += LayoutImageCount(layout, range, atom);
   return total;
+}
+
+// Whether any atom has attributes to hand on to a regrowth and, when none
+// has and the atoms are the first cell itself, the records the layout takes
+// for them (else -1): one pass over the atoms rather than one for each.
+struct HeldAtomsSurvey {
+  bool handOn = false;
+  int64_t firstCellTotal = -1;
+};
+
+HeldAtomsSurvey SurveyHeldAtoms(const CrystalRec &c, const CellLayout &layout, const float range[6]) {
+  HeldAtomsSurvey survey;
+  const AtomRecord *atoms = c.atoms.data();
+  const int32_t count = UsableAtomCount(c);
+  if (!AtomsAreFirstUnitCell(c)) {
+    survey.handOn = AnyAtomAttributesToCopy(atoms, count);
+    return survey;
+  }
+  int64_t total = 0;
+  for (int32_t k = 0; k < count; k++) {
+    if (AtomHasAttributesToCopy(atoms, k)) {
+      survey.handOn = true;
+      return survey;
+    }
+    total += LayoutImageCount(layout, range, atoms[k]);
+  }
+  survey.firstCellTotal = total;
+  return survey;
 }
 
 // The first cell the range is tiled from: runs of atoms of one site, read
@@ -459,10 +491,9 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
     // range themselves where they have the room for it (the build leaves
     // room for every site's full orbit): no other array is made. Otherwise
     // the range is made aside from the first cell read where it stands.
-    const std::span<const AtomRecord> held(c.atoms.data(), UsableAtomSize(c));
-    const bool handOn = AnyAtomAttributesToCopy(held.data(), UsableAtomCount(c));
-    const int64_t heldTotal =
-        AtomsAreFirstUnitCell(c) && !handOn ? LayoutAtomCount(layout, c.plotRange, held) : int64_t{-1};
+    const HeldAtomsSurvey survey = SurveyHeldAtoms(c, layout, c.plotRange);
+    const bool handOn = survey.handOn;
+    const int64_t heldTotal = survey.firstCellTotal;
     const bool inPlace = heldTotal >= 0 && (heldTotal == c.atomsPerCell ||
                                             static_cast<uint64_t>(heldTotal) <= uint64_t{c.atoms.capacity()});
     std::optional<FirstCellSource> firstCell = inPlace ? std::nullopt : ReadFirstCell(c);

@@ -572,22 +572,9 @@ bool AtomsAreFirstUnitCell(const CrystalRec &c) {
   return true;
 }
 
-namespace {
-
-// Whether an atom carries something a regrowth hands on: a flag, a vector,
-// or a type of its own among its site's atoms.
-bool AttributesOfInterest(const AtomRecord *atoms, int32_t k) {
-  const AtomRecord &a = atoms[k];
-  if (a.selected || a.labelled || a.hasVector)
-    return true;
-  return k > 0 && atoms[k - 1].site == a.site && atoms[k - 1].atomType != a.atomType;
-}
-
-} // namespace
-
 bool AnyAtomAttributesToCopy(const AtomRecord *atoms, int32_t count) {
   for (int32_t k = 0; atoms && k < count; k++)
-    if (AttributesOfInterest(atoms, k))
+    if (AtomHasAttributesToCopy(atoms, k))
       return true;
   return false;
 }
@@ -596,7 +583,7 @@ void CopyAtomAttributesToCrystal(const AtomRecord *oldAtoms, int32_t oldCount, C
   if (!crystal || !oldAtoms || oldCount < 1)
     return;
   CrystalRec &c = *crystal;
-  const auto ofInterest = [&](int32_t k) { return AttributesOfInterest(oldAtoms, k); };
+  const auto ofInterest = [&](int32_t k) { return AtomHasAttributesToCopy(oldAtoms, k); };
   if (!AnyAtomAttributesToCopy(oldAtoms, oldCount))
     return;
 

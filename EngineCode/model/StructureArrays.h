@@ -139,6 +139,15 @@ std::optional<std::vector<HeldFirstCellRun>> HeldFirstCellRuns(const CrystalRec 
 // Whether the atoms are the first cell itself: each site's atoms-per-cell
 // atoms, sites in order, and no more.
 bool AtomsAreFirstUnitCell(const CrystalRec &c);
+// Whether atom k carries something CopyAtomAttributesToCrystal would carry
+// over: a flag, a vector, or a type of its own among its site's atoms (the
+// atom before it is read). Inline: a regrowth asks it of every atom.
+inline bool AtomHasAttributesToCopy(const AtomRecord *atoms, int32_t k) {
+  const AtomRecord &a = atoms[k];
+  if (a.selected || a.labelled || a.hasVector)
+    return true;
+  return k > 0 && atoms[k - 1].site == a.site && atoms[k - 1].atomType != a.atomType;
+}
 // Whether any of the atoms has something CopyAtomAttributesToCrystal would
 // carry over.
 bool AnyAtomAttributesToCopy(const AtomRecord *atoms, int32_t count);

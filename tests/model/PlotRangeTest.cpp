@@ -197,6 +197,29 @@ TEST(SetPlotRangeTest, ANegativeMinimumShiftsTheRangeByWholeCellsAndCarriesTheSe
   EXPECT_EQ(c.atoms[static_cast<size_t>(moved)].labelled, 1);
 }
 
+TEST(SetPlotRangeTest, AtomsOfSeveralCellsCarryTheirFlagsIntoALargerRange) {
+  // Atoms that are more than the first cell are regrown from it aside; a
+  // flagged atom of a later cell keeps its flags at its place.
+  FakeHost host;
+  TestWindow w(host);
+  CrystalRec &c = w.crystal();
+  ASSERT_TRUE(BuildRockSalt(c));
+  ASSERT_TRUE(ApplyCube(w.ref(), 0.0f, 1.5f));
+  ASSERT_GT(c.atomCount, c.atomsPerCell);
+  const int32_t flagged = AtomAt(c, 1.5f, 1.0f, 1.5f);
+  ASSERT_GE(flagged, 0);
+  c.atoms[static_cast<size_t>(flagged)].selected = 1;
+  c.atoms[static_cast<size_t>(flagged)].labelled = 1;
+
+  ASSERT_TRUE(ApplyCube(w.ref(), 0.0f, 2.5f));
+  EXPECT_EQ(c.na, 3);
+  EXPECT_EQ(CountNumSelectedAtoms(&c), 1);
+  const int32_t kept = AtomAt(c, 1.5f, 1.0f, 1.5f);
+  ASSERT_GE(kept, 0);
+  EXPECT_EQ(c.atoms[static_cast<size_t>(kept)].selected, 1);
+  EXPECT_EQ(c.atoms[static_cast<size_t>(kept)].labelled, 1);
+}
+
 TEST(SetPlotRangeTest, VectorsFollowTheirAtomsWhenTheAtomsAreRegrown) {
   FakeHost host;
   TestWindow w(host);
