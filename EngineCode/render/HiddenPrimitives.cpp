@@ -12,6 +12,10 @@
 #include <algorithm>
 #include <cmath>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 using namespace ovgfx;
 
 namespace {
@@ -121,6 +125,19 @@ int PixelFloor(float v) {
 }
 int PixelCeil(float v) { return -PixelFloor(-v); }
 
+#ifdef __SSE2__
+// PixelFloor of four values.
+__m128i PixelFloor4(__m128 v) {
+  const __m128 limit = _mm_set1_ps(float(kPixelCoordLimit));
+  // std::clamp, then not-a-number to +0.
+  const __m128 held = _mm_min_ps(_mm_max_ps(v, _mm_sub_ps(_mm_setzero_ps(), limit)), limit);
+  const __m128 v0 = _mm_and_ps(_mm_cmpord_ps(v, v), held);
+  const __m128i t = _mm_cvttps_epi32(v0);
+  // One less where the truncation went up (a negative value with a fraction).
+  return _mm_add_epi32(t, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(t), v0)));
+}
+#endif
+
 // The rectangle round the segment from p to q, `across` to either side
 // and `beyond` past either end, as its two slabs (one across the segment,
 // one along it), row by row.
@@ -156,6 +173,30 @@ public:
         hi = std::min(hi, at + slab.width + std::max(slab.step, 0.0f));
       }
   }
+
+#ifdef __SSE2__
+  // Touched for the four rows from y at once, each range's ends as the
+  // pixel columns PixelFloor makes of them: bit k of the answer is set when
+  // row y + k's range is not empty. Each lane works out what Touched does
+  // for its row, with the same operations in the same order.
+  int TouchedColumns4(int y, int first[4], int last[4]) const {
+    const __m128 rows = _mm_sub_ps(_mm_cvtepi32_ps(_mm_setr_epi32(y, y + 1, y + 2, y + 3)), _mm_set1_ps(cy_));
+    __m128 lo = _mm_set1_ps(-float(kPixelCoordLimit)), hi = _mm_set1_ps(float(kPixelCoordLimit));
+    for (const Slab &slab : slabs_)
+      if (!slab.flat) {
+        const __m128 at = _mm_add_ps(_mm_set1_ps(slab.lo), _mm_mul_ps(rows, _mm_set1_ps(slab.step)));
+        // std::max(a, b) is _mm_max_ps(b, a) and std::min(a, b) is
+        // _mm_min_ps(b, a), not-a-number and signed zeros alike.
+        lo = _mm_max_ps(_mm_add_ps(at, _mm_set1_ps(std::min(slab.step, 0.0f))), lo);
+        hi = _mm_min_ps(_mm_add_ps(_mm_add_ps(at, _mm_set1_ps(slab.width)), _mm_set1_ps(std::max(slab.step, 0.0f))),
+                        hi);
+      }
+    const int spans = _mm_movemask_ps(_mm_cmple_ps(lo, hi));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(first), PixelFloor4(lo));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(last), PixelFloor4(hi));
+    return spans;
+  }
+#endif
 
   // The x-range its sub-rows ys0 and ys1 of the row both hold; empty when
   // either holds none.
@@ -209,16 +250,47 @@ private:
 PixelRows OpenRows(const SealedPixels &mask, const Rectangle &r) {
   if (!r.Finite())
     return kEveryPixelRow;
+  int top = r.From(mask), bottom = r.To(mask);
+#ifdef __SSE2__
+  // Four rows at a time: from the top down to the first open row, then
+  // from the bottom up to the last one below it.
+  int first[4], last[4];
+  const auto openIn = [&](int spans, int y, int k) {
+    return ((spans >> k) & 1) != 0 && !mask.Sealed(y + k, first[k], last[k]);
+  };
+  while (top <= bottom) {
+    const int spans = r.TouchedColumns4(top, first, last);
+    const int n = std::min(4, bottom - top + 1);
+    int k = 0;
+    while (k < n && !openIn(spans, top, k))
+      k++;
+    top += k;
+    if (k < n)
+      break;
+  }
+  while (bottom > top) {
+    const int from = std::max(bottom - 3, top + 1);
+    const int spans = r.TouchedColumns4(from, first, last);
+    int k = bottom - from;
+    while (k >= 0 && !openIn(spans, from, k))
+      k--;
+    if (k >= 0) {
+      bottom = from + k;
+      break;
+    }
+    bottom = from - 1;
+  }
+#else
   const auto open = [&](int y) {
     float lo, hi;
     r.Touched(y, lo, hi);
     return lo <= hi && !mask.Sealed(y, PixelFloor(lo), PixelFloor(hi));
   };
-  int top = r.From(mask), bottom = r.To(mask);
   while (top <= bottom && !open(top))
     top++;
   while (bottom > top && !open(bottom))
     bottom--;
+#endif
   return top <= bottom ? PixelRows{int16_t(top), int16_t(bottom)} : PixelRows{1, 0};
 }
 
