@@ -1,4 +1,5 @@
 #include "render/HiddenPrimitives.h"
+#include "render/OpenRowScan.h"
 
 #include "RenderServices.h"
 #include "StructureArrays.h"
@@ -174,12 +175,13 @@ public:
       }
   }
 
-#ifdef __SSE2__
-  // Touched for the four rows from y at once, each range's ends as the
-  // pixel columns PixelFloor makes of them: bit k of the answer is set when
-  // row y + k's range is not empty. Each lane works out what Touched does
-  // for its row, with the same operations in the same order.
+  // Touched for the four rows from y, each range's ends as the pixel
+  // columns PixelFloor makes of them: bit k of the answer is set when row
+  // y + k's range is not empty. Side by side where the processor allows,
+  // each lane working out what Touched does for its row, with the same
+  // operations in the same order.
   int TouchedColumns4(int y, int first[4], int last[4]) const {
+#ifdef __SSE2__
     const __m128 rows = _mm_sub_ps(_mm_cvtepi32_ps(_mm_setr_epi32(y, y + 1, y + 2, y + 3)), _mm_set1_ps(cy_));
     __m128 lo = _mm_set1_ps(-float(kPixelCoordLimit)), hi = _mm_set1_ps(float(kPixelCoordLimit));
     for (const Slab &slab : slabs_)
@@ -195,8 +197,18 @@ public:
     _mm_storeu_si128(reinterpret_cast<__m128i *>(first), PixelFloor4(lo));
     _mm_storeu_si128(reinterpret_cast<__m128i *>(last), PixelFloor4(hi));
     return spans;
-  }
+#else
+    int spans = 0;
+    for (int k = 0; k < 4; k++) {
+      float lo, hi;
+      Touched(y + k, lo, hi);
+      spans |= lo <= hi ? 1 << k : 0;
+      first[k] = PixelFloor(lo);
+      last[k] = PixelFloor(hi);
+    }
+    return spans;
 #endif
+  }
 
   // The x-range its sub-rows ys0 and ys1 of the row both hold; empty when
   // either holds none.
@@ -250,48 +262,10 @@ private:
 PixelRows OpenRows(const SealedPixels &mask, const Rectangle &r) {
   if (!r.Finite())
     return kEveryPixelRow;
-  int top = r.From(mask), bottom = r.To(mask);
-#ifdef __SSE2__
-  // Four rows at a time: from the top down to the first open row, then
-  // from the bottom up to the last one below it.
-  int first[4], last[4];
-  const auto openIn = [&](int spans, int y, int k) {
-    return ((spans >> k) & 1) != 0 && !mask.Sealed(y + k, first[k], last[k]);
-  };
-  while (top <= bottom) {
-    const int spans = r.TouchedColumns4(top, first, last);
-    const int n = std::min(4, bottom - top + 1);
-    int k = 0;
-    while (k < n && !openIn(spans, top, k))
-      k++;
-    top += k;
-    if (k < n)
-      break;
-  }
-  while (bottom > top) {
-    const int from = std::max(bottom - 3, top + 1);
-    const int spans = r.TouchedColumns4(from, first, last);
-    int k = bottom - from;
-    while (k >= 0 && !openIn(spans, from, k))
-      k--;
-    if (k >= 0) {
-      bottom = from + k;
-      break;
-    }
-    bottom = from - 1;
-  }
-#else
-  const auto open = [&](int y) {
-    float lo, hi;
-    r.Touched(y, lo, hi);
-    return lo <= hi && !mask.Sealed(y, PixelFloor(lo), PixelFloor(hi));
-  };
-  while (top <= bottom && !open(top))
-    top++;
-  while (bottom > top && !open(bottom))
-    bottom--;
-#endif
-  return top <= bottom ? PixelRows{int16_t(top), int16_t(bottom)} : PixelRows{1, 0};
+  int first[4], last[4], spans = 0;
+  return FirstAndLastOpenRows(
+      r.From(mask), r.To(mask), [&](int y) { spans = r.TouchedColumns4(y, first, last); },
+      [&](int y, int k) { return ((spans >> k) & 1) != 0 && !mask.Sealed(y + k, first[k], last[k]); });
 }
 
 // Seals what the fill of a cylinder's one lit strip sets whole: the
