@@ -55,12 +55,8 @@ void SetOutlinePixel(const CrystalRec &c, BondOutlinePoint &p, int32_t width, in
   FlatRealPixel(c, xyz, real, width, height);
   p.rh = real[0];
   p.rv = real[1];
-  const auto round = [](float v) {
-    const double d = std::clamp(double(v), -double(kPixelCoordLimit), double(kPixelCoordLimit));
-    return int16_t(d < 0 ? -std::floor(-d + 0.5) : std::floor(d + 0.5));
-  };
-  p.h = std::isnan(real[0]) ? 0 : round(real[0]);
-  p.v = std::isnan(real[1]) ? 0 : round(real[1]);
+  p.h = PixelProjector::RoundedPixel(real[0]);
+  p.v = PixelProjector::RoundedPixel(real[1]);
 }
 
 int16_t LimitStrips(int32_t n) { return static_cast<int16_t>(std::clamp(n, 1, kMaxBondStrips)); }

@@ -1,4 +1,5 @@
 #include "render/HiddenPrimitives.h"
+#include "render/OpenRowScan.h"
 
 #include "RenderServices.h"
 #include "StructureArrays.h"
@@ -11,6 +12,10 @@
 
 #include <algorithm>
 #include <cmath>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 using namespace ovgfx;
 
@@ -121,6 +126,19 @@ int PixelFloor(float v) {
 }
 int PixelCeil(float v) { return -PixelFloor(-v); }
 
+#ifdef __SSE2__
+// PixelFloor of four values.
+__m128i PixelFloor4(__m128 v) {
+  const __m128 limit = _mm_set1_ps(float(kPixelCoordLimit));
+  // std::clamp, then not-a-number to +0.
+  const __m128 held = _mm_min_ps(_mm_max_ps(v, _mm_sub_ps(_mm_setzero_ps(), limit)), limit);
+  const __m128 v0 = _mm_and_ps(_mm_cmpord_ps(v, v), held);
+  const __m128i t = _mm_cvttps_epi32(v0);
+  // One less where the truncation went up (a negative value with a fraction).
+  return _mm_add_epi32(t, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(t), v0)));
+}
+#endif
+
 // The rectangle round the segment from p to q, `across` to either side
 // and `beyond` past either end, as its two slabs (one across the segment,
 // one along it), row by row.
@@ -157,6 +175,41 @@ public:
       }
   }
 
+  // Touched for the four rows from y, each range's ends as the pixel
+  // columns PixelFloor makes of them: bit k of the answer is set when row
+  // y + k's range is not empty. Side by side where the processor allows,
+  // each lane working out what Touched does for its row, with the same
+  // operations in the same order.
+  int TouchedColumns4(int y, int first[4], int last[4]) const {
+#ifdef __SSE2__
+    const __m128 rows = _mm_sub_ps(_mm_cvtepi32_ps(_mm_setr_epi32(y, y + 1, y + 2, y + 3)), _mm_set1_ps(cy_));
+    __m128 lo = _mm_set1_ps(-float(kPixelCoordLimit)), hi = _mm_set1_ps(float(kPixelCoordLimit));
+    for (const Slab &slab : slabs_)
+      if (!slab.flat) {
+        const __m128 at = _mm_add_ps(_mm_set1_ps(slab.lo), _mm_mul_ps(rows, _mm_set1_ps(slab.step)));
+        // std::max(a, b) is _mm_max_ps(b, a) and std::min(a, b) is
+        // _mm_min_ps(b, a), not-a-number and signed zeros alike.
+        lo = _mm_max_ps(_mm_add_ps(at, _mm_set1_ps(std::min(slab.step, 0.0f))), lo);
+        hi = _mm_min_ps(_mm_add_ps(_mm_add_ps(at, _mm_set1_ps(slab.width)), _mm_set1_ps(std::max(slab.step, 0.0f))),
+                        hi);
+      }
+    const int spans = _mm_movemask_ps(_mm_cmple_ps(lo, hi));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(first), PixelFloor4(lo));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(last), PixelFloor4(hi));
+    return spans;
+#else
+    int spans = 0;
+    for (int k = 0; k < 4; k++) {
+      float lo, hi;
+      Touched(y + k, lo, hi);
+      spans |= lo <= hi ? 1 << k : 0;
+      first[k] = PixelFloor(lo);
+      last[k] = PixelFloor(hi);
+    }
+    return spans;
+#endif
+  }
+
   // The x-range its sub-rows ys0 and ys1 of the row both hold; empty when
   // either holds none.
   void Held(float ys0, float ys1, float &lo, float &hi) const {
@@ -174,6 +227,39 @@ public:
       lo = std::max(lo, at + std::max(rise, 0.0f));
       hi = std::min(hi, at + slab.width + std::min(rise, 0.0f));
     }
+  }
+
+  // Held for the four rows from y, row y + k's sub-rows lying `off0` and
+  // `off1` below its top, into lo[k] and hi[k]. Side by side where the
+  // processor allows, as TouchedColumns4.
+  void Held4(int y, float off0, float off1, float lo[4], float hi[4]) const {
+#ifdef __SSE2__
+    const __m128 rows = _mm_cvtepi32_ps(_mm_setr_epi32(y, y + 1, y + 2, y + 3));
+    const __m128 ys0 = _mm_add_ps(rows, _mm_set1_ps(off0)), ys1 = _mm_add_ps(rows, _mm_set1_ps(off1));
+    const __m128 cy = _mm_set1_ps(cy_), zero = _mm_setzero_ps();
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    __m128 l = _mm_set1_ps(-float(kPixelCoordLimit)), h = _mm_set1_ps(float(kPixelCoordLimit));
+    __m128 none = zero; // the lanes a flat slab leaves without a range
+    for (const Slab &slab : slabs_) {
+      if (slab.flat) {
+        const __m128 d0 = _mm_and_ps(_mm_sub_ps(ys0, cy), magnitude), d1 = _mm_and_ps(_mm_sub_ps(ys1, cy), magnitude);
+        none = _mm_or_ps(none, _mm_cmpgt_ps(_mm_max_ps(d1, d0), _mm_set1_ps(slab.yHalf)));
+        continue;
+      }
+      const __m128 step = _mm_set1_ps(slab.step);
+      const __m128 at = _mm_add_ps(_mm_set1_ps(slab.lo), _mm_mul_ps(_mm_sub_ps(ys0, cy), step));
+      const __m128 rise = _mm_mul_ps(_mm_sub_ps(ys1, ys0), step);
+      // The operands of std::max and std::min swapped, as in TouchedColumns4.
+      l = _mm_max_ps(_mm_add_ps(at, _mm_max_ps(zero, rise)), l);
+      h = _mm_min_ps(_mm_add_ps(_mm_add_ps(at, _mm_set1_ps(slab.width)), _mm_min_ps(zero, rise)), h);
+    }
+    h = _mm_or_ps(_mm_and_ps(none, _mm_set1_ps(-INFINITY)), _mm_andnot_ps(none, h));
+    _mm_storeu_ps(lo, l);
+    _mm_storeu_ps(hi, h);
+#else
+    for (int k = 0; k < 4; k++)
+      Held(float(y + k) + off0, float(y + k) + off1, lo[k], hi[k]);
+#endif
   }
 
 private:
@@ -209,17 +295,10 @@ private:
 PixelRows OpenRows(const SealedPixels &mask, const Rectangle &r) {
   if (!r.Finite())
     return kEveryPixelRow;
-  const auto open = [&](int y) {
-    float lo, hi;
-    r.Touched(y, lo, hi);
-    return lo <= hi && !mask.Sealed(y, PixelFloor(lo), PixelFloor(hi));
-  };
-  int top = r.From(mask), bottom = r.To(mask);
-  while (top <= bottom && !open(top))
-    top++;
-  while (bottom > top && !open(bottom))
-    bottom--;
-  return top <= bottom ? PixelRows{int16_t(top), int16_t(bottom)} : PixelRows{1, 0};
+  int first[4], last[4], spans = 0;
+  return FirstAndLastOpenRows(
+      r.From(mask), r.To(mask), [&](int y) { spans = r.TouchedColumns4(y, first, last); },
+      [&](int y, int k) { return ((spans >> k) & 1) != 0 && !mask.Sealed(y + k, first[k], last[k]); });
 }
 
 // Seals what the fill of a cylinder's one lit strip sets whole: the
@@ -233,11 +312,13 @@ void SealStrip(SealedPixels &mask, RealPoint p, RealPoint q, float half, PixelRo
   if (!r.Finite() || !(r.Length() >= kShortestSealedStrip) || !(half > 0.0f))
     return;
   const float share = 1.0f / float(kPolygonSubRows);
-  for (int y = std::max<int>(r.From(mask), rows.top), to = std::min<int>(r.To(mask), rows.bottom); y <= to; y++) {
-    float lo, hi;
-    r.Held(float(y) + 0.5f * share, float(y) + (float(kPolygonSubRows) - 0.5f) * share, lo, hi);
-    if (lo < hi)
-      mask.Seal(y, PixelCeil(lo + kSealMargin), PixelFloor(hi - kSealMargin) - 1);
+  const float off0 = 0.5f * share, off1 = (float(kPolygonSubRows) - 0.5f) * share;
+  float lo[4], hi[4];
+  for (int y = std::max<int>(r.From(mask), rows.top), to = std::min<int>(r.To(mask), rows.bottom); y <= to; y += 4) {
+    r.Held4(y, off0, off1, lo, hi);
+    for (int k = 0; k < std::min(4, to - y + 1); k++)
+      if (lo[k] < hi[k])
+        mask.Seal(y + k, PixelCeil(lo[k] + kSealMargin), PixelFloor(hi[k] - kSealMargin) - 1);
   }
 }
 

@@ -479,6 +479,9 @@ void SortBondsBelow(const CrystalRec *crystal, uint32_t atom, std::vector<uint32
     return;
   const CrystalRec &c = *crystal;
   const float z = c.atoms[atom].cart[2];
+  // The atom's own place in the index, looked up at its first level
+  // neighbour.
+  int64_t pa = -2;
   Neighbours(
       c, atom,
       [&](uint32_t b) {
@@ -488,8 +491,12 @@ void SortBondsBelow(const CrystalRec *crystal, uint32_t atom, std::vector<uint32
         if (zb != z)
           return false;
         // Level: the one earlier in the index draws the bond.
-        const int64_t pa = SortIndexPosition(&c, atom), pb = SortIndexPosition(&c, b);
-        return pa >= 0 && pb >= 0 && pb < pa;
+        if (pa == -2)
+          pa = SortIndexPosition(&c, atom);
+        if (pa < 0)
+          return false;
+        const int64_t pb = SortIndexPosition(&c, b);
+        return pb >= 0 && pb < pa;
       },
       out);
   SortByHeight(c, out);

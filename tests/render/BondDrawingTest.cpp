@@ -115,6 +115,30 @@ TEST(BondEnds, StripCountsFollowTheBondWidthAndTheCutsTheSpheres) {
   EXPECT_FALSE(MakeBondEnds(&c, a, a, 0.0f, 0.0f, 0.25f, n, 200, 200));
 }
 
+TEST(BondEnds, OutlinePixelsRoundHalfAwayFromZeroAndStayWithinTheLimit) {
+  // A plot 201 pixels square: the centre falls on half a pixel, and so do
+  // the ends of this bond and the edges of its outline.
+  CrystalRec c;
+  Molecule(c, {{-5.5f, 0, 0, 0}, {2.5f, 0, 0, 0}}, {{1.0f, kRed, 14}});
+  Flat();
+  int16_t n = 0;
+  ASSERT_TRUE(MakeBondEnds(&c, c.atoms[0].cart, c.atoms[1].cart, 0.0f, 0.0f, 0.25f, n, 201, 201));
+  ASSERT_GE(n, 2);
+  EXPECT_EQ(ub[0].rh, -9.5f);
+  EXPECT_EQ(ub[0].h, -10);
+  EXPECT_EQ(lb[0].rh, 150.5f);
+  EXPECT_EQ(lb[0].h, 151);
+  EXPECT_EQ(ub[0].rv, 95.5f);
+  EXPECT_EQ(ub[0].v, 96);
+  EXPECT_EQ(ub[n - 1].rv, 105.5f);
+  EXPECT_EQ(ub[n - 1].v, 106);
+  // An end far beyond the picture is held at the pixel limit.
+  const float far[3] = {5000.0f, -5000.0f, 0.0f};
+  ASSERT_TRUE(MakeBondEnds(&c, c.atoms[0].cart, far, 0.0f, 0.0f, 0.25f, n, 201, 201));
+  EXPECT_EQ(lb[0].h, 32000);
+  EXPECT_EQ(lb[0].v, 32000);
+}
+
 TEST(BondStripes, LitLikeTheAtomsWithTheHighlightAtTheMirrorDirection) {
   CrystalRec c;
   RGBColor out;
