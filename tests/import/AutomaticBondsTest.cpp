@@ -583,7 +583,7 @@ TEST(AutomaticBonds, PartnersAreThoseOfEveryPairJudged) {
           expected[k] = best;
         }
         std::vector<uint32_t> stands;
-        ASSERT_EQ(CountPartners(c, alternatives, atoms, places, &stands), partners.size()) << "centre " << centre;
+        ASSERT_EQ(CountPartners(alternatives, atoms, places, &stands), partners.size()) << "centre " << centre;
         ASSERT_EQ(stands, expected) << "centre " << centre;
       }
     }
