@@ -246,7 +246,7 @@ std::optional<std::string> FormatCrystalCoordinationListing(const CrystalRec &c,
         const float *p = (*block)[nb.block].cart;
         places.push_back({p[0], p[1], p[2]});
       }
-      CountPartners(c, alternatives, partnerAtoms, places, &stands);
+      CountPartners(alternatives, partnerAtoms, places, &stands);
     }
     for (size_t k = 0; k < neighbours.size(); k++) {
       if (!stands.empty() && stands[k] != k)

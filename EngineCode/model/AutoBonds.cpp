@@ -345,7 +345,17 @@ bool JudgePair(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
   const uint32_t a = w.places.all[i].atom, b = w.places.all[j].atom;
   const uint32_t sa = w.of[i].site, sb = w.of[j].site;
   const uint32_t ka = w.of[i].kind, kb = w.of[j].kind;
-  if (kb == PairLimits::kNone || (w.anyAlternative && !w.alternatives->AtomsMayBondAt(a, b, d2)))
+  if (kb == PairLimits::kNone)
+    return true;
+  const std::vector<uint8_t> *given = w.given;
+  const bool bothGiven = given && sa < given->size() && sb < given->size() && (*given)[sa] && (*given)[sb];
+  // Beyond its limit, and not at one place, a pair the file does not give
+  // makes no contact whether or not its atoms are alternatives: most pairs
+  // within the search distance are settled so, without asking.
+  const float limit = limits.Limit(ka, kb);
+  if (!(d2 <= limit * limit) && !(d2 < kOverlapDistanceSq) && !bothGiven)
+    return true;
+  if (w.anyAlternative && !w.alternatives->AtomsMayBondAt(a, b, d2))
     return true;
   if (d2 < kOverlapDistanceSq) { // atoms at one place make no contact
     if (d2 < kCoincidentDistanceSq && w.coincident == 0)
@@ -353,15 +363,11 @@ bool JudgePair(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
     w.coincident++;
     return true;
   }
-  const std::vector<uint8_t> *given = w.given;
-  if (given && sa < given->size() && sb < given->size() && (*given)[sa] && (*given)[sb]) {
+  if (bothGiven) {
     if (!w.listed.empty())
       NoteListedBond(w, i, j, d2);
     return true;
   }
-  const float limit = limits.Limit(ka, kb);
-  if (!(d2 <= limit * limit))
-    return true;
   if (d2 < limits.ShortestSq(ka, kb)) // closer than any bond
     return true;
   // Judged once every contact is known: a metal's contacts that may be

@@ -52,6 +52,12 @@ constexpr double kGridRebuildFactor = 2.0;
 // A ball query makes room for up to this many hits without counting what
 // its cube's cells hold.
 constexpr uint64_t kMostHitsRoom = 4096;
+// Up to this many hits of a query are put in x-rank order by insertion.
+constexpr size_t kInsertionSortedHits = 48;
+// The coordination count walks grid cells of this share of the bond
+// maximum: a query's cube then spans fewer candidates outside its sphere
+// than on cells as wide as the maximum.
+constexpr float kCountGridEdgeShare = 0.5f;
 
 // Bond generation empties a bonds list without freeing it when its room is
 // at most this many entries (a usual coordination), so that regenerating the
@@ -1316,7 +1322,21 @@ uint64_t CandidateIndex::CubeHolds(const QueryCube &cube) const {
 }
 
 int32_t CandidateIndex::SortHits(size_t n) {
-  std::sort(hits_.begin(), hits_.begin() + static_cast<std::ptrdiff_t>(n));
+  // A query's hits are a few dozen at most in any real structure: sorted
+  // in place by insertion, without the partitioning of a general sort. The
+  // keys are distinct (each holds its item), so either sort gives one order.
+  if (n <= kInsertionSortedHits) {
+    uint64_t *h = hits_.data();
+    for (size_t i = 1; i < n; i++) {
+      const uint64_t v = h[i];
+      size_t j = i;
+      for (; j > 0 && h[j - 1] > v; j--)
+        h[j] = h[j - 1];
+      h[j] = v;
+    }
+  } else {
+    std::sort(hits_.begin(), hits_.begin() + static_cast<std::ptrdiff_t>(n));
+  }
   boxed_.resize(n);
   for (size_t i = 0; i < n; i++)
     boxed_[i] = sortX_[static_cast<size_t>(hits_[i] >> 32)];
@@ -1921,7 +1941,7 @@ PartnerScratch &PartnerScratchOfThread() {
 
 } // namespace
 
-uint32_t CountPartners(const CrystalRec &, const SiteAlternatives &alternatives, std::span<const uint32_t> atoms,
+uint32_t CountPartners(const SiteAlternatives &alternatives, std::span<const uint32_t> atoms,
                        std::span<const std::array<float, 3>> places, std::vector<uint32_t> *stands) {
   const size_t n = std::min(atoms.size(), places.size());
   // Only neighbours of sites that may be apart from some other can join:
@@ -2223,7 +2243,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing, Bl
           return false;
         }
       }
-      const bool gridReady = index && !index->Empty() && index->PrepareGrid(spec.maxLength);
+      const bool gridReady = index && !index->Empty() && index->PrepareGrid(spec.maxLength * kCountGridEdgeShare);
       for (const ElementIndexEntry &run : queries)
         for (uint32_t s = run.firstSite; s <= run.lastSite && s < nSites; s++) {
           // Stopped, no site keeps a count; the stages after stop too.
@@ -2299,7 +2319,7 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing, Bl
           }
           if (queried) {
             if (alternatives.Any())
-              count = CountPartners(c, alternatives, neighbours, places, &stands);
+              count = CountPartners(alternatives, neighbours, places, &stands);
             site.coordination += count;
             contacts += count;
           }

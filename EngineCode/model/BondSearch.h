@@ -231,7 +231,7 @@ private:
 // number of partners; `stands[k]` is the neighbour that stands for k's
 // partner: of its places the one of the largest occupancy, the first of
 // equals.
-uint32_t CountPartners(const CrystalRec &c, const SiteAlternatives &alternatives, std::span<const uint32_t> atoms,
+uint32_t CountPartners(const SiteAlternatives &alternatives, std::span<const uint32_t> atoms,
                        std::span<const std::array<float, 3>> places, std::vector<uint32_t> *stands);
 // The same count where the rows of the neighbours that may be alternatives
 // of others are at hand (SiteAlternatives::PlaceOf): `rows` are those of

@@ -1744,7 +1744,7 @@ bool MakeAtomPolyhedra(CrystalRec *crystal) {
         return bonds; // checked by the caller
       places.push_back(cartsCopy[b]);
     }
-    if (CountPartners(c, *alternatives, bonds, places, &stands) == n)
+    if (CountPartners(*alternatives, bonds, places, &stands) == n)
       return bonds;
     bonded.clear();
     for (size_t k = 0; k < n; ++k)

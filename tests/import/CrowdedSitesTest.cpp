@@ -70,7 +70,7 @@ std::vector<uint32_t> EveryImageWithinReach(const CrystalRec &c, uint32_t s, con
   std::vector<uint32_t> stands(atoms.size());
   std::iota(stands.begin(), stands.end(), 0u);
   if (alternatives)
-    CountPartners(c, *alternatives, atoms, places, &stands);
+    CountPartners(*alternatives, atoms, places, &stands);
   std::vector<uint32_t> sites;
   for (size_t k = 0; k < atoms.size(); ++k)
     if (stands[k] == k)
