@@ -225,9 +225,9 @@ std::optional<std::vector<GEP>> CrystalOperators(const CrystalRec &c, int32_t *c
 
 namespace {
 
-// Orbits larger than this look for an earlier image at a new image's place
-// through OrbitSums; smaller ones compare it with every earlier image, which
-// costs less than the sums while the images are few.
+// With more operators than this a new image looks for an earlier image of
+// its site at its place through OrbitSums; with fewer it is compared with
+// every earlier image, which costs less than the sums while they are few.
 constexpr int32_t kScannedOrbitOps = 48;
 
 // The images a site has made so far, found by a weighted sum of their wrapped
@@ -246,6 +246,7 @@ public:
   // Reach of seven tolerances in slot widths; the margin is far above the
   // rounding of a float sum below 7.
   static constexpr float kReach = (7.0f * kSymmetryTolerance + 1e-5f) * kSlots;
+  static_assert(kReach < 1.0f, "the reach must end within the neighbouring slots");
 
   // Room for this many images of a site.
   void Reserve(size_t images) { entries_.reserve(images); }
