@@ -15,6 +15,7 @@
 #include "VectorMath.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -222,6 +223,94 @@ std::optional<std::vector<GEP>> CrystalOperators(const CrystalRec &c, int32_t *c
 
 // ---- Cell generation ---------------------------------------------------------
 
+namespace {
+
+// With more operators than this a new image looks for an earlier image of
+// its site at its place through OrbitSums; with fewer it is compared with
+// every earlier image, which costs less than the sums while they are few.
+constexpr int32_t kScannedOrbitOps = 48;
+
+// The images a site has made so far, found by a weighted sum of their wrapped
+// coordinates, s = x + 2y + 4z modulo 1: two images at one place (each
+// coordinate within the tolerance modulo 1) have sums within seven
+// tolerances modulo 1, whichever whole cells lie between them, so an image
+// looks only at the earlier images of its slot of the sum and, when it lies
+// within that reach (and a margin for the float sum) of a side of its slot,
+// at those of the neighbouring slot (the last slot and the first are
+// neighbours). The weights tell apart the images a cubic operator makes by
+// swapping coordinates, which share the plain sum. The slots' heads carry a
+// generation, so that a new site empties them all at once.
+class OrbitSums {
+public:
+  static constexpr int32_t kSlots = 256;
+  // Reach of seven tolerances in slot widths; the margin is far above the
+  // rounding of a float sum below 7.
+  static constexpr float kReach = (7.0f * kSymmetryTolerance + 1e-5f) * kSlots;
+  static_assert(kReach < 1.0f, "the reach must end within the neighbouring slots");
+
+  // Room for this many images of a site.
+  void Reserve(size_t images) { entries_.reserve(images); }
+  // Forgets every image. A build clears once per site, fewer times than the
+  // generation counts to.
+  void Clear() {
+    entries_.clear();
+    generation_++;
+  }
+
+  void Add(const float xyz[3], int32_t index) {
+    Head &head = heads_[static_cast<size_t>(Slot(Scaled(xyz)))];
+    const uint32_t next = head.generation == generation_ ? head.first : kEnd;
+    entries_.push_back({index, next});
+    head = {static_cast<uint32_t>(entries_.size() - 1), generation_};
+  }
+
+  // Calls visit(index) for each image added whose sum may lie within reach
+  // of xyz's; stops when visit answers true and answers true then.
+  template <typename Visit> bool AnyNear(const float xyz[3], Visit &&visit) const {
+    const float scaled = Scaled(xyz);
+    const int32_t k = Slot(scaled);
+    const float offset = scaled - static_cast<float>(k);
+    if (Walk(k, visit))
+      return true;
+    if (offset < kReach && Walk(k == 0 ? kSlots - 1 : k - 1, visit))
+      return true;
+    return offset > 1.0f - kReach && Walk(k == kSlots - 1 ? 0 : k + 1, visit);
+  }
+
+private:
+  static constexpr uint32_t kEnd = ~uint32_t{0};
+  struct Head {
+    uint32_t first = kEnd;   // the latest image of the slot
+    uint32_t generation = 0; // the slot holds images when it is the table's
+  };
+  struct Entry {
+    int32_t index;
+    uint32_t next; // the image added before it to the same slot, or kEnd
+  };
+
+  // The sum modulo 1, in slot widths: [0, kSlots].
+  static float Scaled(const float xyz[3]) {
+    const float sum = xyz[0] + 2.0f * xyz[1] + 4.0f * xyz[2];
+    return (sum - std::floor(sum)) * static_cast<float>(kSlots);
+  }
+  static int32_t Slot(float scaled) { return std::clamp(static_cast<int32_t>(scaled), 0, kSlots - 1); }
+  template <typename Visit> bool Walk(int32_t k, Visit &visit) const {
+    const Head &head = heads_[static_cast<size_t>(k)];
+    if (head.generation != generation_)
+      return false;
+    for (uint32_t e = head.first; e != kEnd; e = entries_[e].next)
+      if (visit(entries_[e].index))
+        return true;
+    return false;
+  }
+
+  std::array<Head, kSlots> heads_{};
+  std::vector<Entry> entries_;
+  uint32_t generation_ = 1;
+};
+
+} // namespace
+
 bool GenCell(CrystalRec *crystal) {
   if (!crystal)
     return false;
@@ -247,8 +336,14 @@ bool GenCell(CrystalRec *crystal) {
   // Room for every site's full orbit (a site on a special position leaves
   // part of it unused); a very large cell grows beyond the first reserve.
   const int64_t bound = int64_t{nSites} * nOps;
+  // Each image is checked against the site's earlier images, in a large
+  // orbit through their sums.
+  const bool summed = nOps > kScannedOrbitOps;
+  OrbitSums images;
   try {
     atoms.reserve(static_cast<size_t>(std::min<int64_t>(bound, kInitialAtomReserve)));
+    if (summed)
+      images.Reserve(static_cast<size_t>(nOps));
   } catch (const std::bad_alloc &) {
     if (MemoryFailuresPass())
       throw;
@@ -258,6 +353,7 @@ bool GenCell(CrystalRec *crystal) {
   for (int32_t s = 0; s < nSites; s++) {
     AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
     const size_t first = atoms.size();
+    images.Clear();
     float axes[3][3] = {};
     float axisPoints[3][3] = {};
     if (ellipsoids) {
@@ -276,9 +372,13 @@ bool GenCell(CrystalRec *crystal) {
         xyz[i] = MoveIntoCell(unwrapped);
         shift[i] = xyz[i] - unwrapped;
       }
+      const auto samePlace = [&](size_t a) { return SamePlace(xyz, atoms[a].xyz); };
       bool duplicate = false;
-      for (size_t a = first; a < atoms.size() && !duplicate; a++)
-        duplicate = SamePlace(xyz, atoms[a].xyz);
+      if (summed)
+        duplicate = images.AnyNear(xyz, [&](int32_t a) { return samePlace(static_cast<size_t>(a)); });
+      else
+        for (size_t a = first; a < atoms.size() && !duplicate; a++)
+          duplicate = samePlace(a);
       if (duplicate)
         continue;
       if (static_cast<int64_t>(atoms.size()) >= kMaxArrayRecords)
@@ -296,6 +396,8 @@ bool GenCell(CrystalRec *crystal) {
       atom.visible = 1;
       for (int i = 0; i < 3; i++)
         atom.xyz[i] = xyz[i];
+      if (summed)
+        images.Add(atom.xyz, static_cast<int32_t>(atoms.size() - 1));
       if (ellipsoids) {
         for (int k = 0; k < 3; k++) {
           double end[3];
@@ -329,7 +431,10 @@ namespace {
 // only looked at when the coordinate lies within the tolerance (and a margin
 // for rounding) of that side of its bucket. Sites are kept apart by their
 // elements, which must match exactly; the occupancies, which match within a
-// tolerance, are compared with the candidates.
+// tolerance, are compared with the candidates. A bucket and element class
+// make a key, hashed to one of a power of two of chains, at least twice the
+// sites; a site keeps its key, so that a chain's other keys are passed over
+// without a look at their sites.
 class SiteBuckets {
 public:
   static constexpr int32_t kBuckets = 1024;
@@ -346,16 +451,20 @@ public:
   }
 
   void Add(uint32_t elementClass, const float xyz[3], int32_t index) {
-    int32_t k[3];
-    for (int i = 0; i < 3; i++)
-      k[i] = Bucket(xyz[i]);
-    buckets_[Key(elementClass, k)].push_back(index);
+    if (2 * (entries_.size() + 1) > heads_.size())
+      Grow();
+    const uint64_t key = Key(elementClass, Bucket(xyz[0]), Bucket(xyz[1]), Bucket(xyz[2]));
+    uint32_t &head = heads_[Chain(key)];
+    entries_.push_back({index, head, key});
+    head = static_cast<uint32_t>(entries_.size() - 1);
   }
 
   // Calls visit(index) for each kept site in the buckets that may hold a
   // position coinciding with xyz; stops when visit answers true and answers
   // true then.
   template <typename Visit> bool AnyNear(uint32_t elementClass, const float xyz[3], Visit &&visit) const {
+    if (entries_.empty())
+      return false;
     int32_t candidates[3][3];
     int counts[3];
     for (int i = 0; i < 3; i++) {
@@ -373,29 +482,46 @@ public:
     for (int a = 0; a < counts[0]; a++)
       for (int b = 0; b < counts[1]; b++)
         for (int d = 0; d < counts[2]; d++) {
-          const int32_t k[3] = {candidates[0][a], candidates[1][b], candidates[2][d]};
-          auto it = buckets_.find(Key(elementClass, k));
-          if (it == buckets_.end())
-            continue;
-          for (int32_t index : it->second)
-            if (visit(index))
+          const uint64_t key = Key(elementClass, candidates[0][a], candidates[1][b], candidates[2][d]);
+          for (uint32_t e = heads_[Chain(key)]; e != kEnd; e = entries_[e].next)
+            if (entries_[e].key == key && visit(entries_[e].index))
               return true;
         }
     return false;
   }
 
 private:
+  static constexpr uint32_t kEnd = ~uint32_t{0};
+  struct Entry {
+    int32_t index;
+    uint32_t next; // the site added before it to the same chain, or kEnd
+    uint64_t key;
+  };
+
   static int32_t Bucket(float v) {
     const int32_t k = static_cast<int32_t>(v * static_cast<float>(kBuckets));
     return std::clamp(k, 0, kBuckets - 1);
   }
-  static uint64_t Key(uint32_t elementClass, const int32_t k[3]) {
-    return (uint64_t{elementClass} << 30) | (static_cast<uint64_t>(k[0]) << 20) | (static_cast<uint64_t>(k[1]) << 10) |
-           static_cast<uint64_t>(k[2]);
+  static uint64_t Key(uint32_t elementClass, int32_t x, int32_t y, int32_t z) {
+    return (uint64_t{elementClass} << 30) | (static_cast<uint64_t>(x) << 20) | (static_cast<uint64_t>(y) << 10) |
+           static_cast<uint64_t>(z);
+  }
+  size_t Chain(uint64_t key) const { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & mask_; }
+  // Twice the chains, the sites linked into them again.
+  void Grow() {
+    heads_.assign(std::max<size_t>(64, heads_.size() * 2), kEnd);
+    mask_ = heads_.size() - 1;
+    for (size_t e = 0; e < entries_.size(); e++) {
+      uint32_t &head = heads_[Chain(entries_[e].key)];
+      entries_[e].next = head;
+      head = static_cast<uint32_t>(e);
+    }
   }
 
   std::unordered_map<uint64_t, uint32_t> classes_;
-  std::unordered_map<uint64_t, std::vector<int32_t>> buckets_;
+  std::vector<uint32_t> heads_; // the latest site of each chain, or kEnd
+  std::vector<Entry> entries_;
+  size_t mask_ = 0;
 };
 
 } // namespace

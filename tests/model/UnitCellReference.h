@@ -2,20 +2,64 @@
 // of every later site against every earlier site, closing the gap after each
 // removal. Quadratic in the sites. The engine's bucketed version must give
 // exactly the same sites in the same places; the tests compare the two and
-// the benchmark measures both.
+// the benchmark measures both. Likewise the images of the cell, each
+// compared with every earlier image of its site.
 #pragma once
 
 #include "StructureArrays.h"
 #include "UnitCell.h"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 // Two wrapped coordinates coincide: |a - b|, or 1 - |a - b|, below the
 // tolerance (written here as the rule reads, apart from the engine's).
 inline bool ReferenceCoincides(float a, float b) {
   const float d = std::fabs(a - b);
   return d < kSymmetryTolerance || (d > kSymmetryTolerance && 1.0f - d < kSymmetryTolerance);
+}
+
+// A site's image under an operator about the origin shift o (within a cell),
+// wrapped into the cell.
+inline void ReferenceWrappedImage(const GEP &op, const float xyz[3], const float o[3], float image[3]) {
+  for (int r = 0; r < 3; r++) {
+    float sum = 0.0f;
+    for (int k = 0; k < 3; k++)
+      sum += static_cast<float>(op.rotation[r][k]) * (xyz[k] + o[k]);
+    image[r] = MoveIntoCell(static_cast<float>(sum + op.translation[r] - o[r]));
+  }
+}
+
+inline bool ReferenceSamePlace(const float a[3], const float b[3]) {
+  return ReferenceCoincides(a[0], b[0]) && ReferenceCoincides(a[1], b[1]) && ReferenceCoincides(a[2], b[2]);
+}
+
+// The cell's atom positions, site by site, each site's images in the
+// operators' order with those at the place of an earlier image of the site
+// left out; `perSite` gets each site's count.
+inline std::vector<std::array<float, 3>> ReferenceCellImages(CrystalRec *crystal, std::vector<int32_t> &perSite) {
+  std::vector<std::array<float, 3>> out;
+  perSite.clear();
+  int32_t nOps = 0;
+  auto ops = GetCrystalGEPs(crystal, &nOps);
+  if (!ops)
+    return out;
+  for (int32_t s = 0; s < crystal->siteCount; s++) {
+    const size_t first = out.size();
+    for (const GEP &op : *ops) {
+      std::array<float, 3> image;
+      ReferenceWrappedImage(op, crystal->sites[static_cast<size_t>(s)].xyz, crystal->originShift, image.data());
+      bool seen = false;
+      for (size_t k = first; k < out.size() && !seen; k++)
+        seen = ReferenceSamePlace(image.data(), out[k].data());
+      if (!seen)
+        out.push_back(image);
+    }
+    perSite.push_back(static_cast<int32_t>(out.size() - first));
+  }
+  return out;
 }
 
 inline void ReferenceRemoveSymmetryRelatedSites(CrystalRec *crystal) {
@@ -34,20 +78,14 @@ inline void ReferenceRemoveSymmetryRelatedSites(CrystalRec *crystal) {
     bool removed = false;
     for (const GEP &op : *ops) {
       float image[3];
-      for (int r = 0; r < 3; r++) {
-        float sum = 0.0f;
-        for (int k = 0; k < 3; k++)
-          sum += static_cast<float>(op.rotation[r][k]) * (site.xyz[k] + o[k]);
-        image[r] = MoveIntoCell(static_cast<float>(sum + op.translation[r] - o[r]));
-      }
+      ReferenceWrappedImage(op, site.xyz, o, image);
       for (int32_t i = 0; i < j && !removed; i++) {
         const AsymmetricUnitRecord &earlier = crystal->sites[static_cast<size_t>(i)];
         if (!SitesHaveSameOccupancy(earlier, site))
           continue;
         float wrapped[3];
         MoveVectorIntoCell(wrapped, earlier.xyz);
-        removed = ReferenceCoincides(image[0], wrapped[0]) && ReferenceCoincides(image[1], wrapped[1]) &&
-                  ReferenceCoincides(image[2], wrapped[2]);
+        removed = ReferenceSamePlace(image, wrapped);
       }
       if (removed)
         break;
