@@ -55,9 +55,14 @@ constexpr uint64_t kMostHitsRoom = 4096;
 // Up to this many hits of a query are put in x-rank order by insertion.
 constexpr size_t kInsertionSortedHits = 48;
 // The coordination count walks grid cells of this share of the bond
-// maximum: a query's cube then spans fewer candidates outside its sphere
-// than on cells as wide as the maximum.
+// maximum where the maximum's sphere holds at least kFinerGridNeighbours
+// candidates on average (by the element's density in the cell): a query's
+// cube then spans fewer candidates outside its sphere than on cells as wide
+// as the maximum. Where candidates are sparse the cube's extra rows of
+// cells cost more than they spare. The count is the same on any grid: it
+// does not hang on the order the candidates are met in.
 constexpr float kCountGridEdgeShare = 0.5f;
+constexpr double kFinerGridNeighbours = 4.0;
 
 // Bond generation empties a bonds list without freeing it when its room is
 // at most this many entries (a usual coordination), so that regenerating the
@@ -2101,6 +2106,8 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing, Bl
     std::vector<ElementIndexEntry> runsA, runsB;
     bool counted = false;
     bool fromPairs[2] = {false, false};
+    // The candidates each pass meets within the maximum, on average.
+    double reachedBy[2] = {0.0, 0.0};
   };
   const auto placed = [&](const std::vector<ElementIndexEntry> &runs) {
     for (const ElementIndexEntry &run : runs)
@@ -2125,7 +2132,11 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing, Bl
       for (const ElementIndexEntry &run : *runs)
         for (uint32_t s = run.firstSite; s <= run.lastSite && s < nSites; s++)
           perCell += std::max(c.sites[s].atomsPerCell, 0);
-      reached = std::max(reached, volume > 0.0 ? perCell * sphere / volume : 0.0);
+      const double within = volume > 0.0 ? perCell * sphere / volume : 0.0;
+      // The first pass meets the second element's atoms, the second pass
+      // the first's.
+      out.reachedBy[runs == &out.runsB ? 0 : 1] = within;
+      reached = std::max(reached, within);
     }
     out.counted = !(reached > double(kMostMeanBondsPerAtom * kUncountedReachFactor));
     if (out.counted && known && known->Serves(c, spec.maxLength, out.shift)) {
@@ -2243,7 +2254,9 @@ bool TurboGetCoordinationNumbers(CrystalRec *crystal, bool *specFoundNothing, Bl
           return false;
         }
       }
-      const bool gridReady = index && !index->Empty() && index->PrepareGrid(spec.maxLength * kCountGridEdgeShare);
+      const float edge = planned.reachedBy[pass] >= kFinerGridNeighbours ? spec.maxLength * kCountGridEdgeShare
+                                                                         : spec.maxLength;
+      const bool gridReady = index && !index->Empty() && index->PrepareGrid(edge);
       for (const ElementIndexEntry &run : queries)
         for (uint32_t s = run.firstSite; s <= run.lastSite && s < nSites; s++) {
           // Stopped, no site keeps a count; the stages after stop too.
