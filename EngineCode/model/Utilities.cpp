@@ -254,7 +254,15 @@ int32_t MyIntegerCompareSiteLabels(std::string_view a, std::string_view b) {
   // to the longer one instead.
   size_t width = std::max({kStr255MaxLength, a.size(), b.size()});
   WidenedLabel wa(a, width), wb(b, width);
+  // Past both leading texts and before either's digits both are number
+  // signs: the comparison passes over that run in one step.
+  const size_t padFrom = std::max(wa.lead.size(), wb.lead.size());
+  const size_t padTo = std::min(width - wa.digits.size(), width - wb.digits.size());
   for (size_t i = 0; i < width; i++) {
+    if (i == padFrom && padFrom < padTo)
+      i = padTo;
+    if (i >= width)
+      break;
     unsigned char ca = wa.at(i), cb = wb.at(i);
     if (ca != cb)
       return ca < cb ? -1 : 1;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -209,6 +210,36 @@ TEST(UtilitiesSiteLabels, TextsLongerThan255CharactersStillCompare) {
   EXPECT_LT(MyIntegerCompareSiteLabels(a, b), 0);
   EXPECT_GT(MyIntegerCompareSiteLabels(b, a), 0);
   EXPECT_GT(MyIntegerCompareSiteLabels(a, "x"), 0);
+}
+
+// Labels of every length against their widened forms spelt out: leading
+// text, number signs to 255 characters (or the longer label), then the
+// trailing digits.
+TEST(UtilitiesSiteLabels, OrderIsThatOfTheWidenedLabelsSpeltOut) {
+  const auto widened = [](const std::string &label, size_t width) {
+    size_t split = label.size();
+    while (split > 0 && label[split - 1] >= '0' && label[split - 1] <= '9')
+      split--;
+    return label.substr(0, split) + std::string(width - label.size(), '#') + label.substr(split);
+  };
+  const char pieces[] = {'O', 'C', '1', '0', '9', '#', '!', '$', ' ', 'a'};
+  std::mt19937 random(7);
+  std::vector<std::string> labels = {"", "#", "O", "O#", "O1", "O#1", std::string(254, 'x') + "12",
+                                     std::string(300, 'x') + "2", std::string(260, '#'), "1" + std::string(256, '0')};
+  for (int n = 0; n < 400; n++) {
+    std::string label(random() % 9, ' ');
+    for (char &ch : label)
+      ch = pieces[random() % sizeof pieces];
+    labels.push_back(label);
+  }
+  for (const std::string &a : labels)
+    for (const std::string &b : labels) {
+      const size_t width = std::max({size_t{255}, a.size(), b.size()});
+      const int expected = a.size() == b.size() ? a.compare(b) : widened(a, width).compare(widened(b, width));
+      const int got = MyIntegerCompareSiteLabels(a, b);
+      ASSERT_EQ(got < 0, expected < 0) << '"' << a << "\" \"" << b << '"';
+      ASSERT_EQ(got > 0, expected > 0) << '"' << a << "\" \"" << b << '"';
+    }
 }
 
 // ---- Length-prefixed strings ------------------------------------------------
