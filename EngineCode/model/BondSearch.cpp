@@ -643,9 +643,14 @@ uint64_t SiteAlternatives::PairsApart(const std::vector<uint32_t> &atoms) const 
       const SiteDisorder &d = sites_[atomSite_[a]];
       keys.push_back({d.assembly, d.group, atomSite_[a], a});
     }
-  std::sort(keys.begin(), keys.end(), [](const Key &x, const Key &y) {
+  // Atoms given in ascending order, as a place lists them, mostly come in
+  // their sites' order already; the count does not depend on the order
+  // within one site.
+  const auto bySite = [](const Key &x, const Key &y) {
     return std::tie(x.assembly, x.group, x.site) < std::tie(y.assembly, y.group, y.site);
-  });
+  };
+  if (!std::is_sorted(keys.begin(), keys.end(), bySite))
+    std::sort(keys.begin(), keys.end(), bySite);
   const auto pairs = [](uint64_t m) { return m * (m - (m > 0)) / 2; };
   uint64_t apart = 0;
   for (size_t a = 0; a < keys.size();) {
@@ -707,7 +712,9 @@ uint64_t SiteAlternatives::PartialPairsApartAtOnePlace(const std::vector<uint32_
     else
       sameSite.emplace_back(s, a);
   }
-  std::sort(all.begin(), all.end());
+  // Many rows at one place often share one occupancy: sorted already.
+  if (!std::is_sorted(all.begin(), all.end()))
+    std::sort(all.begin(), all.end());
   uint64_t apart = 0;
   for (size_t i = 0, j = all.size(); i < j; i++) {
     while (j > i + 1 && all[i] + all[j - 1] > limit)
@@ -716,7 +723,8 @@ uint64_t SiteAlternatives::PartialPairsApartAtOnePlace(const std::vector<uint32_
       apart += j - i - 1;
   }
   // Two images of one site are one site.
-  std::sort(sameSite.begin(), sameSite.end());
+  if (!std::is_sorted(sameSite.begin(), sameSite.end()))
+    std::sort(sameSite.begin(), sameSite.end());
   for (size_t s = 0; s < sameSite.size();) {
     size_t e = s;
     while (e < sameSite.size() && sameSite[e].first == sameSite[s].first)
@@ -1222,7 +1230,9 @@ bool CandidateIndex::GroupPlaces(TurboPlaces *places) {
       for (size_t k = r; k < end; k++)
         if (IsFinite3(atoms_[sortX_[k]].xyz))
           run.push_back(sortX_[k]);
-      std::sort(run.begin(), run.end(), less);
+      // Rows at one place come in position order, which is the order sought.
+      if (!std::is_sorted(run.begin(), run.end(), less))
+        std::sort(run.begin(), run.end(), less);
       for (size_t k = 1; k < run.size(); k++) {
         const float *p = atoms_[run[k - 1]].xyz, *q = atoms_[run[k]].xyz;
         if (p[1] == q[1] && p[2] == q[2]) {

@@ -496,14 +496,18 @@ TEST(AutomaticBonds, ARingRowWrittenUnderAnotherOperatorKeepsItsOrientation) {
 // The pairs of alternatives among many atoms are counted without walking
 // every pair, and the count is the pair by pair one, for the file's
 // assemblies, a negative group, the images of a half site and an inferred
-// ring.
+// ring, whichever order the atoms are given in (ascending, descending, odd
+// atoms before even ones).
 TEST(AutomaticBonds, PairsOfAlternativesAreCountedAsPairByPair) {
   FakeHost host;
   // A half-occupied atom at the corner of a P 1 cell: its eight atoms in
   // the cell's corners are images of one site, and alternatives.
   const fs::path corner = CubicP1File("half_corner.cif", 5, "Na1 0 0 0 0.5\nCl1 0.5 0.5 0.5 1\n");
+  // Partly occupied sites of no group, their occupancies out of order.
+  const fs::path partial =
+      CubicP1File("partial_rows.cif", 5, "Na1 0 0 0 0.5\nK1 0.25 0.25 0.25 0.3\nK2 0.3 0.3 0.3 0.6\nCl1 0.5 0.5 0.5 1\n");
   for (const fs::path &file : {BondsFile("disorder_assemblies.cif"), BondsFile("negative_part.ins"),
-                               BondsFile("S8-Sulfur-beta.cif"), BondsFile("thpp.ins"), corner}) {
+                               BondsFile("S8-Sulfur-beta.cif"), BondsFile("thpp.ins"), corner, partial}) {
     SCOPED_TRACE(file.filename().string());
     doctest::Window w(host);
     ASSERT_TRUE(OpenTextFile(w.ref(), file));
@@ -516,16 +520,23 @@ TEST(AutomaticBonds, PairsOfAlternativesAreCountedAsPairByPair) {
       for (uint32_t b = a + 1; b < atoms.size(); b++)
         apart += !alternatives.AtomsMayBond(a, b);
     EXPECT_GT(apart, 0u);
-    EXPECT_EQ(alternatives.PairsApart(atoms), apart);
     // As though every atom stood at one place, partly occupied sites that
     // cannot both be there are apart too.
     uint64_t apartAtOnePlace = 0;
     for (uint32_t a = 0; a < atoms.size(); a++)
       for (uint32_t b = a + 1; b < atoms.size(); b++)
         apartAtOnePlace += !alternatives.AtomsMayBondAt(a, b, 0.0f);
-    EXPECT_EQ(alternatives.PairsApart(atoms) + alternatives.PartialPairsApartAtOnePlace(atoms), apartAtOnePlace);
+    std::vector<uint32_t> descending(atoms.rbegin(), atoms.rend()), oddFirst;
+    for (const uint32_t first : {1u, 0u})
+      for (uint32_t a = first; a < atoms.size(); a += 2)
+        oddFirst.push_back(a);
+    for (const std::vector<uint32_t> *order : {&atoms, &descending, &oddFirst}) {
+      EXPECT_EQ(alternatives.PairsApart(*order), apart);
+      EXPECT_EQ(alternatives.PairsApart(*order) + alternatives.PartialPairsApartAtOnePlace(*order), apartAtOnePlace);
+    }
   }
   fs::remove(corner);
+  fs::remove(partial);
 }
 
 // A centre's neighbours counted one per partner, against every pair of
