@@ -132,9 +132,14 @@ PairLimits::PairLimits(const CrystalRec &c) {
   const size_t nTypes = UsableSphereSize(c);
   typeKind_.assign(nTypes, kNone);
   std::vector<uint8_t> used(nTypes, 0);
-  for (size_t i = 0; i < UsableAtomSize(c); i++)
-    if (c.atoms[i].atomType < nTypes)
-      used[c.atoms[i].atomType] = 1;
+  // The walk over the atoms ends once every type is met, as a structure's
+  // first atoms usually meet all of its few types.
+  size_t met = 0;
+  for (size_t i = 0; i < UsableAtomSize(c) && met < nTypes; i++)
+    if (const uint32_t t = c.atoms[i].atomType; t < nTypes && !used[t]) {
+      used[t] = 1;
+      met++;
+    }
   bool nonMetal = false;
   for (size_t t = 0; t < nTypes; t++) {
     const ElementCode e = c.spheres[t].element;
