@@ -504,8 +504,8 @@ TEST(AutomaticBonds, PairsOfAlternativesAreCountedAsPairByPair) {
   // the cell's corners are images of one site, and alternatives.
   const fs::path corner = CubicP1File("half_corner.cif", 5, "Na1 0 0 0 0.5\nCl1 0.5 0.5 0.5 1\n");
   // Partly occupied sites of no group, their occupancies out of order.
-  const fs::path partial =
-      CubicP1File("partial_rows.cif", 5, "Na1 0 0 0 0.5\nK1 0.25 0.25 0.25 0.3\nK2 0.3 0.3 0.3 0.6\nCl1 0.5 0.5 0.5 1\n");
+  const fs::path partial = CubicP1File("partial_rows.cif", 5,
+                                       "Na1 0 0 0 0.5\nK1 0.25 0.25 0.25 0.3\nK2 0.3 0.3 0.3 0.6\nCl1 0.5 0.5 0.5 1\n");
   for (const fs::path &file : {BondsFile("disorder_assemblies.cif"), BondsFile("negative_part.ins"),
                                BondsFile("S8-Sulfur-beta.cif"), BondsFile("thpp.ins"), corner, partial}) {
     SCOPED_TRACE(file.filename().string());
