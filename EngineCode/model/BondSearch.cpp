@@ -16,6 +16,7 @@
 #include "VectorMath.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -1211,7 +1212,7 @@ bool CandidateIndex::GroupPlaces(TurboPlaces *places) {
     // together in the x order: each run of one finite x is ordered by y, z
     // and position, and neighbours there at one place join.
     std::vector<uint32_t> firstOf;
-    std::vector<uint32_t> run;
+    std::vector<uint32_t> run, dealt, placeInRun;
     const auto less = [this](uint32_t a, uint32_t b) {
       const float *p = atoms_[a].xyz, *q = atoms_[b].xyz;
       if (p[1] != q[1])
@@ -1219,6 +1220,41 @@ bool CandidateIndex::GroupPlaces(TurboPlaces *places) {
       if (p[2] != q[2])
         return p[2] < q[2];
       return a < b;
+    };
+    // A long run of few places (rows at one place, and their images a cell
+    // away) is not sorted: the joins below ask only that each place's
+    // candidates stand together in position order, the order the run comes
+    // in. Its candidates are dealt to their places, in the order the places
+    // first appear; false, the run as it was, when it holds more places.
+    constexpr size_t kLongRun = 64;
+    constexpr size_t kFewPlaces = 8;
+    const auto dealToFewPlaces = [&]() {
+      if (run.size() < kLongRun)
+        return false;
+      std::array<const float *, kFewPlaces> seen{};
+      std::array<uint32_t, kFewPlaces + 1> next{};
+      size_t nSeen = 0;
+      placeInRun.resize(run.size());
+      for (size_t k = 0; k < run.size(); k++) {
+        const float *p = atoms_[run[k]].xyz;
+        size_t j = 0;
+        while (j < nSeen && !(seen[j][1] == p[1] && seen[j][2] == p[2]))
+          j++;
+        if (j == nSeen) {
+          if (nSeen == kFewPlaces)
+            return false;
+          seen[nSeen++] = p;
+        }
+        placeInRun[k] = static_cast<uint32_t>(j);
+        next[j + 1]++;
+      }
+      for (size_t j = 0; j < nSeen; j++)
+        next[j + 1] += next[j];
+      dealt.resize(run.size());
+      for (size_t k = 0; k < run.size(); k++)
+        dealt[next[placeInRun[k]]++] = run[k];
+      run.swap(dealt);
+      return true;
     };
     for (size_t r = 0, end = 0; r < n; r = end) {
       const float x = atoms_[sortX_[r]].xyz[0];
@@ -1231,7 +1267,7 @@ bool CandidateIndex::GroupPlaces(TurboPlaces *places) {
         if (IsFinite3(atoms_[sortX_[k]].xyz))
           run.push_back(sortX_[k]);
       // Rows at one place come in position order, which is the order sought.
-      if (!std::is_sorted(run.begin(), run.end(), less))
+      if (!std::is_sorted(run.begin(), run.end(), less) && !dealToFewPlaces())
         std::sort(run.begin(), run.end(), less);
       for (size_t k = 1; k < run.size(); k++) {
         const float *p = atoms_[run[k - 1]].xyz, *q = atoms_[run[k]].xyz;

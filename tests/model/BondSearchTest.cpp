@@ -194,19 +194,39 @@ TEST(BondSearchBox, RandomQueriesMatchTheCubeInXRankOrder) {
 }
 
 // Candidates at one place are found as one whatever their order, -0 and +0
-// alike; the first of each place is kept and what is kept is sorted.
+// alike; the first of each place is kept and what is kept is sorted. Long
+// runs of one x hold few places (dealt to them) or more (sorted).
 TEST(BondSearchBox, PlacesJoinEqualCoordinatesOnly) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  const struct {
+  struct Case {
     std::vector<std::array<float, 3>> points;
     std::vector<uint32_t> kept;  // positions in `all` of the places' first members
     std::vector<uint32_t> sizes; // members per place
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {{{1, 2, 3}, {1, 2, 4}, {0, 2, 3}}, {0, 1, 2}, {1, 1, 1}},
       {{{1, 2, 3}, {0, 0, 0}, {1, 2, 3}, {1, 2, 3}, {0, 0, -0.0f}}, {0, 1}, {3, 2}},
       {{{1, 2, 3}, {1, 3, 2}, {1, 2, 3}, {1, 3, 2}}, {0, 1}, {2, 2}},
       {{{nan, 0, 0}, {nan, 0, 0}, {0, nan, 0}, {0, nan, 0}, {5, 5, 5}}, {0, 1, 2, 3, 4}, {1, 1, 1, 1, 1}},
   };
+  // 96 candidates at x = 1, the places taking turns (every seventh place
+  // next), so that the first positions hold one candidate of each place;
+  // place 0 at z = +0 and -0 by turns. The places' y and z do not follow
+  // the order they first appear in.
+  for (const uint32_t nPlaces : {3u, 12u}) {
+    Case t;
+    const uint32_t each = 96 / nPlaces;
+    for (uint32_t k = 0; k < nPlaces * each; k++) {
+      const uint32_t place = k * 7 % nPlaces;
+      const float z = place == 0 ? (k % 2 ? -0.0f : 0.0f) : float(place);
+      t.points.push_back({1.0f, float((nPlaces - place) % 3), z});
+    }
+    for (uint32_t place = 0; place < nPlaces; place++) {
+      t.kept.push_back(place);
+      t.sizes.push_back(each);
+    }
+    cases.push_back(t);
+  }
   for (const auto &t : cases) {
     CandidateIndex index;
     SetCandidates(index, t.points);
