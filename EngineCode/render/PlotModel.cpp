@@ -333,19 +333,30 @@ void PlotBallAndStick(CrystalRec *crystal) {
   std::vector<uint32_t> below;
   WalkIndex(c, hidden.Drawn(UsableRecords(c.sortIndex.size(), c.sortIndexCount)), [&](uint32_t a, size_t entry) {
     const float t = AtomDepth(c, a, 0.0f);
-    SortBondsBelow(&c, a, below);
-    if (skipRepaints && below.size() > kGroupedListLength)
-      GroupRepeatedPartners(c, a, below);
-    const float radius = below.empty() ? 0.0f : DrawnRadius(c, a);
-    for (size_t k = 0; k < below.size(); k++) {
-      const uint32_t b = below[k];
-      if (skipRepaints && k > 0 && RepaintsPreviousBond(c, a, below[k - 1], b))
-        continue;
-      if (const PixelRows rows = hidden.BondRows(entry, b); !rows.Empty()) {
-        const PixClipRows clip(rows.top, rows.bottom);
-        bonds.Draw(a, b, radius, DrawnRadius(c, b), t);
+    size_t count = 0;
+    if (const HiddenPrimitives::ShownBond *shown = hidden.ShownBonds(entry, count)) {
+      // Without vectors a hidden bond paints nothing at all, and without
+      // partners at one place no bond repaints another.
+      const float radius = count == 0 ? 0.0f : DrawnRadius(c, a);
+      for (size_t k = 0; k < count; k++) {
+        const PixClipRows clip(shown[k].rows.top, shown[k].rows.bottom);
+        bonds.Draw(a, shown[k].partner, radius, DrawnRadius(c, shown[k].partner), t);
       }
-      VectorAbove(c, b);
+    } else {
+      SortBondsBelow(&c, a, below);
+      if (skipRepaints && below.size() > kGroupedListLength)
+        GroupRepeatedPartners(c, a, below);
+      const float radius = below.empty() ? 0.0f : DrawnRadius(c, a);
+      for (size_t k = 0; k < below.size(); k++) {
+        const uint32_t b = below[k];
+        if (skipRepaints && k > 0 && RepaintsPreviousBond(c, a, below[k - 1], b))
+          continue;
+        if (const PixelRows rows = hidden.BondRows(entry, b); !rows.Empty()) {
+          const PixClipRows clip(rows.top, rows.bottom);
+          bonds.Draw(a, b, radius, DrawnRadius(c, b), t);
+        }
+        VectorAbove(c, b);
+      }
     }
     if (!hidden.BallHidden(entry)) {
       AtomWithVectors(c, a, t, std::nullopt);
