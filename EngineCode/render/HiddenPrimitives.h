@@ -14,7 +14,8 @@
 // left out. A bond that shows is drawn only from the first to the last
 // pixel row in which it has a pixel not sealed: its other rows are painted
 // over too, and the fills of its strips, caps and frames paint each row
-// from that row alone.
+// from that row alone. The bonds that show of each atom are kept in the
+// order the walk draws them, so that the walk need not sort them again.
 //
 // Only plain plots are judged: anti-aliased drawing into a 32-bit target
 // with a rectangular clip, no perspective, no depth fading, bonds drawn as
