@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -43,6 +44,10 @@ constexpr float kFootprintMargin = 0.25f;
 // to pay for it.
 constexpr double kPaintedOverForPass = 10.0;
 constexpr size_t kPaintedOverSamples = 512;
+
+// Bond lists up to this long are sorted by insertion, longer ones by a
+// merge sort.
+constexpr size_t kInsertionSorted = 16;
 
 // How many entries ahead the gathering of the bond lists asks for one, and
 // the pass for the places of an entry's partners.
@@ -448,6 +453,8 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
   partners_.clear();
   rows_.clear();
   drawn_.clear();
+  shown_.clear();
+  shownRanges_.clear();
   hiddenBonds_ = 0;
   gLastHidden = 0;
   // Bonds drawn as lines seal nothing, and their halo reaches well past
@@ -539,6 +546,7 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
   firstSlot_[entries] = uint32_t(partners_.size());
   rows_.assign(partners_.size(), kEveryPixelRow);
   drawn_.assign(entries, 0);
+  shownRanges_.assign(entries, ShownRange{kNotListed, 0});
   SealedPixels mask(dstPixClipBounds);
   const auto ballSealed = [&](const Ball &ball) {
     for (const Rect &r : *ball.rects)
@@ -563,6 +571,42 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
     PixelRows rows; // those in which it shows
   };
   std::vector<Drawn> candidates;
+  // The bonds an atom draws, shown or not, with their partners' heights.
+  struct Below {
+    uint32_t partner;
+    float height;
+    PixelRows rows;
+  };
+  std::vector<Below> below;
+  // Lists the bonds that show of the atom at entry i in the order
+  // SortBondsBelow gives its bonds: ascending by height, level ones in the
+  // order of its bond list (no height is not a number). An atom two of
+  // whose partners stand at one place is left to the walk, which paints
+  // the bond to such a partner once.
+  const auto listShown = [&](size_t i) {
+    if (below.size() <= kInsertionSorted) {
+      for (size_t n = 1; n < below.size(); n++) {
+        const Below x = below[n];
+        size_t m = n;
+        for (; m > 0 && below[m - 1].height > x.height; m--)
+          below[m] = below[m - 1];
+        below[m] = x;
+      }
+    } else {
+      std::stable_sort(below.begin(), below.end(), [](const Below &x, const Below &y) { return x.height < y.height; });
+    }
+    // Partners at one place stand level.
+    for (size_t from = 0, to; from < below.size(); from = to)
+      for (to = from + 1; to < below.size() && below[to].height == below[from].height; to++)
+        for (size_t m = from; m < to; m++)
+          if (std::memcmp(places[below[m].partner].cart, places[below[to].partner].cart, sizeof places[0].cart) == 0)
+            return;
+    const uint32_t first = uint32_t(shown_.size());
+    for (const Below &bond : below)
+      if (!bond.rows.Empty())
+        shown_.push_back({bond.partner, bond.rows});
+    shownRanges_[i] = {first, uint32_t(shown_.size()) - first};
+  };
   // The places of the partners of the entries ahead are asked for: they
   // lie anywhere in memory.
   const auto placesAhead = [&](size_t ahead) {
@@ -601,6 +645,7 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
     PixelRows *rows = rows_.data() + firstSlot_[i];
     const size_t bonds = firstSlot_[i + 1] - firstSlot_[i];
     candidates.clear();
+    below.clear();
     const float radiusA = atom.radius;
     float pa[2];
     project.Real(atom.cart, pa);
@@ -634,6 +679,7 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
           open = OpenRows(mask, Rectangle(cutA, cutB, reach, reach));
       }
       rows[k] = open;
+      below.push_back({b, to.cart[2], open});
       if (open.Empty()) {
         hiddenBonds_++;
       } else {
@@ -643,6 +689,8 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
     }
     if (silent)
       drawn_[i] |= kNothing;
+    if (!vectors)
+      listShown(i);
     if (oneStrip)
       for (const Drawn &drawn : candidates)
         if ((uniformBands >= 0 ? uniformBands : LitBands(c, a, drawn.partner)) == 1)

@@ -14,7 +14,8 @@
 // left out. A bond that shows is drawn only from the first to the last
 // pixel row in which it has a pixel not sealed: its other rows are painted
 // over too, and the fills of its strips, caps and frames paint each row
-// from that row alone.
+// from that row alone. The bonds that show of each atom are kept in the
+// order the walk draws them, so that the walk need not sort them again.
 //
 // Only plain plots are judged: anti-aliased drawing into a 32-bit target
 // with a rectangular clip, no perspective, no depth fading, bonds drawn as
@@ -58,6 +59,23 @@ public:
   const uint8_t *Drawn(size_t entries) const { return drawn_.size() == entries ? drawn_.data() : nullptr; }
   static constexpr uint8_t kBallHidden = 1, kNothing = 2;
 
+  // A bond that shows, of those drawn just before the atom at an entry:
+  // its partner and the rows in which it shows.
+  struct ShownBond {
+    uint32_t partner;
+    PixelRows rows;
+  };
+  // The bonds that show of the atom at `entry`, in the order SortBondsBelow
+  // gives its bonds, and their number in `count`; null when the pass did
+  // not list them (the entry was not judged, the structure has vectors, or
+  // two of the atom's partners below it stand at one place).
+  const ShownBond *ShownBonds(size_t entry, size_t &count) const {
+    if (entry >= shownRanges_.size() || shownRanges_[entry].first == kNotListed)
+      return nullptr;
+    count = shownRanges_[entry].count;
+    return shown_.data() + shownRanges_[entry].first;
+  }
+
   // An atom's view point, drawn radius (below 0 when it is not shown) and
   // place in the depth-sort index (below 0 when it is not there).
   struct Place {
@@ -81,6 +99,11 @@ private:
     uint8_t selected, labelled;
   };
 
+  static constexpr uint32_t kNotListed = UINT32_MAX;
+  struct ShownRange {
+    uint32_t first, count; // in shown_; first kNotListed when not listed
+  };
+
   std::vector<Entry> entries_;         // per index entry
   std::vector<uint32_t> firstSlot_;    // per index entry: where its bonds start in partners_ and rows_
   std::vector<uint32_t> partners_;     // each entry's bond list, in the index's order
@@ -88,6 +111,8 @@ private:
   std::vector<uint8_t> drawn_;         // per index entry: kBallHidden, kNothing
   std::vector<Place> places_;          // per atom
   std::vector<uint32_t> atomPartners_; // each atom's bond list, in the atoms' order
+  std::vector<ShownBond> shown_;       // the bonds that show, entry by entry
+  std::vector<ShownRange> shownRanges_; // per index entry
   size_t hiddenBonds_ = 0;
 };
 

@@ -169,16 +169,47 @@ constexpr size_t kProgressEvery = 64;
   }
 }
 
+// PrefetchEntry for an atom whose bonds that show the hidden pass listed:
+// the walk reads neither its bond list nor the partners whose bonds are
+// hidden.
+[[gnu::always_inline]] inline void PrefetchListed(const CrystalRec &c, uint32_t a,
+                                                  const HiddenPrimitives::ShownBond *shown, size_t count,
+                                                  size_t stage) {
+  if (a >= UsableAtomSize(c))
+    return;
+  if (stage == kRecordsAhead) {
+    PrefetchAtom(c.atoms[a]);
+  } else if (stage == kLinksAhead) {
+    for (size_t k = 0; k < count; k++)
+      if (shown[k].partner < UsableAtomSize(c))
+        PrefetchAtom(c.atoms[shown[k].partner]);
+  } else if (stage == kSitesAhead) {
+    PrefetchSite(c, c.atoms[a].site);
+    for (size_t k = 0; k < count; k++)
+      if (shown[k].partner < UsableAtomSize(c))
+        PrefetchSite(c, c.atoms[shown[k].partner].site);
+  }
+}
+
 // Walks the depth-sort index back to front: cell points through
 // `PlotCellFrameSegment`, atoms through `atom(atom, entry)`. Entries that
-// `drawn` (when given, one byte an entry) marks as painting nothing are
-// passed over without their records being read.
-template <class AtomStep> void WalkIndex(CrystalRec &c, const uint8_t *drawn, AtomStep atom) {
+// the hidden pass (when given) marks as painting nothing are passed over
+// without their records being read.
+template <class AtomStep> void WalkIndex(CrystalRec &c, const HiddenPrimitives *hidden, AtomStep atom) {
   const size_t n = UsableRecords(c.sortIndex.size(), c.sortIndexCount);
+  const uint8_t *drawn = hidden ? hidden->Drawn(n) : nullptr;
   const bool sitesAhead = UsableSiteSize(c) * sizeof(AsymmetricUnitRecord) > kSitesKeptInCache;
   const auto ahead = [&](size_t i, size_t stage) {
-    if (i + stage < n && !(drawn && (drawn[i + stage] & HiddenPrimitives::kNothing)))
-      PrefetchEntry(c, c.sortIndex[i + stage], stage);
+    if (i + stage >= n || (drawn && (drawn[i + stage] & HiddenPrimitives::kNothing)))
+      return;
+    const SortIndexEntry &e = c.sortIndex[i + stage];
+    size_t count = 0;
+    if (const HiddenPrimitives::ShownBond *shown = hidden && e.kind == kSortItemAtom
+                                                       ? hidden->ShownBonds(i + stage, count)
+                                                       : nullptr)
+      PrefetchListed(c, e.index, shown, count, stage);
+    else
+      PrefetchEntry(c, e, stage);
   };
   for (size_t i = 0; i < n; i++) {
     ahead(i, kRecordsAhead);
@@ -331,21 +362,32 @@ void PlotBallAndStick(CrystalRec *crystal) {
   static HiddenPrimitives hidden; // the pass's storage, main thread only
   hidden.Find(c, bondRadius, gHPixels, gVPixels);
   std::vector<uint32_t> below;
-  WalkIndex(c, hidden.Drawn(UsableRecords(c.sortIndex.size(), c.sortIndexCount)), [&](uint32_t a, size_t entry) {
+  WalkIndex(c, &hidden, [&](uint32_t a, size_t entry) {
     const float t = AtomDepth(c, a, 0.0f);
-    SortBondsBelow(&c, a, below);
-    if (skipRepaints && below.size() > kGroupedListLength)
-      GroupRepeatedPartners(c, a, below);
-    const float radius = below.empty() ? 0.0f : DrawnRadius(c, a);
-    for (size_t k = 0; k < below.size(); k++) {
-      const uint32_t b = below[k];
-      if (skipRepaints && k > 0 && RepaintsPreviousBond(c, a, below[k - 1], b))
-        continue;
-      if (const PixelRows rows = hidden.BondRows(entry, b); !rows.Empty()) {
-        const PixClipRows clip(rows.top, rows.bottom);
-        bonds.Draw(a, b, radius, DrawnRadius(c, b), t);
+    size_t count = 0;
+    if (const HiddenPrimitives::ShownBond *shown = hidden.ShownBonds(entry, count)) {
+      // Without vectors a hidden bond paints nothing at all, and without
+      // partners at one place no bond repaints another.
+      const float radius = count == 0 ? 0.0f : DrawnRadius(c, a);
+      for (size_t k = 0; k < count; k++) {
+        const PixClipRows clip(shown[k].rows.top, shown[k].rows.bottom);
+        bonds.Draw(a, shown[k].partner, radius, DrawnRadius(c, shown[k].partner), t);
       }
-      VectorAbove(c, b);
+    } else {
+      SortBondsBelow(&c, a, below);
+      if (skipRepaints && below.size() > kGroupedListLength)
+        GroupRepeatedPartners(c, a, below);
+      const float radius = below.empty() ? 0.0f : DrawnRadius(c, a);
+      for (size_t k = 0; k < below.size(); k++) {
+        const uint32_t b = below[k];
+        if (skipRepaints && k > 0 && RepaintsPreviousBond(c, a, below[k - 1], b))
+          continue;
+        if (const PixelRows rows = hidden.BondRows(entry, b); !rows.Empty()) {
+          const PixClipRows clip(rows.top, rows.bottom);
+          bonds.Draw(a, b, radius, DrawnRadius(c, b), t);
+        }
+        VectorAbove(c, b);
+      }
     }
     if (!hidden.BallHidden(entry)) {
       AtomWithVectors(c, a, t, std::nullopt);

@@ -350,3 +350,74 @@ TEST(PlotPictures, AGridSeenAlongItsRowsIsTheSamePictureWithoutWhatIsHidden) {
   EXPECT_TRUE(SamePictureWithoutHidden(w.ref()));
   EXPECT_GT(LastHiddenBondCount(), size_t(0));
 }
+
+// The bonds that show, as the pass lists them for the walk, are drawn in
+// the order the walk would sort an atom's bonds itself: a grid seen along a
+// row whose atoms bond to every atom of their block, more bonds than a list
+// sorted by insertion holds, and the same grid with its atom list written
+// twice (partners at one place, whose bonds the walk paints once), the
+// copies of a partner next to one another in each bond list or apart.
+// Bonds of three colours meet at each atom, so that bonds painted in
+// another order, or painted twice, leave other pixels.
+TEST(PlotPictures, CopiedAndCrowdedGridsAreTheSamePictureWithoutWhatIsHidden) {
+  struct Case {
+    const char *name;
+    int copies;
+    bool copiesApart; // in the bond lists
+    int reach;        // bonds to atoms this many layers off, and across diagonals
+  };
+  const Case cases[] = {{"bonded across its blocks", 1, false, 2},
+                        {"bonded across its blocks, written twice", 2, false, 2},
+                        {"bonded across its blocks, written twice, copies apart", 2, true, 2}};
+  constexpr int kSide = 8, kLayers = 40;
+  for (const Case &k : cases) {
+    FakeHost host;
+    TestWindow w(host, 200, 160);
+    CrystalRec &c = w.crystal();
+    std::vector<scene::Atom> atoms;
+    for (int copy = 0; copy < k.copies; copy++)
+      for (int z = 0; z < kLayers; z++)
+        for (int y = 0; y < kSide; y++)
+          for (int x = 0; x < kSide; x++)
+            atoms.push_back({float(x) - 3.5f, float(y) - 3.5f, -float(z), 0});
+    scene::Build(c, {{0.3f, kRed, AtomStylePhotoRendered}}, atoms);
+    c.modelType = kBallAndStickModel;
+    c.showUnitCell = 0;
+    c.showAxes = 0;
+    const int grid = kSide * kSide * kLayers;
+    const auto at = [&](int copy, int x, int y, int z) { return uint32_t(copy * grid + (z * kSide + y) * kSide + x); };
+    const int side = k.reach > 0 ? 1 : 0, depth = std::max(k.reach, 1);
+    for (int copy = 0; copy < k.copies; copy++)
+      for (int z = 0; z < kLayers; z++)
+        for (int y = 0; y < kSide; y++)
+          for (int x = 0; x < kSide; x++)
+            for (int outer = 0; outer < (k.copiesApart ? k.copies : 1); outer++)
+              for (int dz = -depth; dz <= depth; dz++)
+                for (int dy = -side; dy <= side; dy++)
+                  for (int dx = -side; dx <= side; dx++) {
+                    const int n = std::abs(dx) + std::abs(dy) + std::abs(dz);
+                    if (n == 0 || (k.reach == 0 && n != 1) || x + dx < 0 || x + dx >= kSide || y + dy < 0 ||
+                        y + dy >= kSide || z + dz < 0 || z + dz >= kLayers)
+                      continue;
+                    for (int inner = 0; inner < (k.copiesApart ? 1 : k.copies); inner++)
+                      c.atoms[at(copy, x, y, z)].bonds.push_back(at(outer + inner, x + dx, y + dy, z + dz));
+                  }
+    for (AtomRecord &a : c.atoms)
+      a.bondCount = uint32_t(a.bonds.size());
+    // Two elements, alternating along x: a bond's colour tells which pair
+    // it joins.
+    for (size_t a = 0; a < c.atoms.size(); a++)
+      c.sites[c.atoms[a].site].elements[0] = ElementCode(1 + a % kSide % 2);
+    const RGBColor pairColours[3] = {kRed, {0, 65535, 0}, kBlue};
+    for (int row = 0; row < 3; row++)
+      c.bondSpecs[size_t(row)] = {ElementCode(1 + row / 2), ElementCode(1 + (row + 1) / 2), 0.0f, 10.0f,
+                                  kBondPhotoRendered, pairColours[row], pairColours[row]};
+    c.bondSpecCount = 3;
+    c.minBSSphereRadius = 0.0f;
+    ResetOffScreen(w.ref());
+    RenderSpheres(&c);
+    SetEveryBondStyle(c, kBondPhotoRendered, 0.036f / c.minAtomRadius);
+    EXPECT_TRUE(SamePictureWithoutHidden(w.ref())) << k.name;
+    EXPECT_GT(LastHiddenBondCount(), size_t(0)) << k.name;
+  }
+}
