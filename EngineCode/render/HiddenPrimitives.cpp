@@ -45,10 +45,6 @@ constexpr float kFootprintMargin = 0.25f;
 constexpr double kPaintedOverForPass = 10.0;
 constexpr size_t kPaintedOverSamples = 512;
 
-// Bond lists up to this long are sorted by insertion, longer ones by a
-// merge sort.
-constexpr size_t kInsertionSorted = 16;
-
 // How many entries ahead the gathering of the bond lists asks for one, and
 // the pass for the places of an entry's partners.
 constexpr size_t kListsAhead = 16;
@@ -579,22 +575,12 @@ void HiddenPrimitives::Find(const CrystalRec &c, float bondRadius, int32_t width
   };
   std::vector<Below> below;
   // Lists the bonds that show of the atom at entry i in the order
-  // SortBondsBelow gives its bonds: ascending by height, level ones in the
-  // order of its bond list (no height is not a number). An atom two of
-  // whose partners stand at one place is left to the walk, which paints
-  // the bond to such a partner once.
+  // SortBondsBelow gives its bonds (SortByHeight, the rule it sorts by:
+  // ascending by height, level ones in the order of its bond list). An
+  // atom two of whose partners stand at one place is left to the walk,
+  // which paints the bond to such a partner once.
   const auto listShown = [&](size_t i) {
-    if (below.size() <= kInsertionSorted) {
-      for (size_t n = 1; n < below.size(); n++) {
-        const Below x = below[n];
-        size_t m = n;
-        for (; m > 0 && below[m - 1].height > x.height; m--)
-          below[m] = below[m - 1];
-        below[m] = x;
-      }
-    } else {
-      std::stable_sort(below.begin(), below.end(), [](const Below &x, const Below &y) { return x.height < y.height; });
-    }
+    SortByHeight(below, [](const Below &bond) { return bond.height; });
     // Partners at one place stand level.
     for (size_t from = 0, to; from < below.size(); from = to)
       for (to = from + 1; to < below.size() && below[to].height == below[from].height; to++)

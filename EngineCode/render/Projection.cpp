@@ -167,31 +167,9 @@ int64_t PositionOf(const CrystalRec &c, uint32_t atom) {
   return gPositions.position[atom];
 }
 
-// Lists up to this long are sorted in place by insertion; most atoms have
-// a handful of bonds, and a merge sort's buffer would cost more than the sort.
-constexpr size_t kInsertionSortLength = 16;
-
-// Ascending by height; equal heights keep their order in the list. An atom
-// whose height is not a number stays where it is and no atom moves past it:
-// the stretches between such atoms are sorted each on its own.
+// Ascending by the atoms' heights (SortByHeight, Projection.h).
 void SortByHeight(const CrystalRec &c, std::vector<uint32_t> &list) {
-  const auto height = [&c](uint32_t a) { return c.atoms[a].cart[2]; };
-  if (list.size() <= kInsertionSortLength) {
-    for (size_t i = 1; i < list.size(); ++i) {
-      const uint32_t a = list[i];
-      size_t j = i;
-      for (; j > 0 && height(list[j - 1]) > height(a); --j)
-        list[j] = list[j - 1];
-      list[j] = a;
-    }
-    return;
-  }
-  const auto lower = [&height](uint32_t a, uint32_t b) { return height(a) < height(b); };
-  for (auto from = list.begin(); from != list.end();) {
-    const auto to = std::find_if(from, list.end(), [&height](uint32_t a) { return std::isnan(height(a)); });
-    std::stable_sort(from, to, lower);
-    from = to == list.end() ? to : to + 1;
-  }
+  ::SortByHeight(list, [&c](uint32_t a) { return c.atoms[a].cart[2]; });
 }
 
 template <class Keep> void Neighbours(const CrystalRec &c, uint32_t atom, Keep keep, std::vector<uint32_t> &out) {

@@ -11,6 +11,7 @@
 #include "StructureRecord.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -131,6 +132,33 @@ std::vector<uint32_t> GetBondsAbove(const CrystalRec *crystal, uint32_t atom);
 std::vector<uint32_t> GetBondsBelow(const CrystalRec *crystal, uint32_t atom);
 // Neighbours of `atom` not higher than `reference`.
 std::vector<uint32_t> GetBondsBelowBelow(const CrystalRec *crystal, uint32_t reference, uint32_t atom);
+// Lists up to this long are sorted in place by insertion; most atoms have
+// a handful of bonds, and a merge sort's buffer would cost more than the sort.
+inline constexpr size_t kInsertionSortLength = 16;
+
+// Sorts a list of bonds' partners ascending by `height(item)`; equal heights
+// keep their order in the list. An item whose height is not a number stays
+// where it is and no item moves past it: the stretches between such items
+// are sorted each on its own. The order the bonds below an atom are drawn in.
+template <class Item, class Height> void SortByHeight(std::vector<Item> &list, Height height) {
+  if (list.size() <= kInsertionSortLength) {
+    for (size_t i = 1; i < list.size(); ++i) {
+      const Item a = list[i];
+      size_t j = i;
+      for (; j > 0 && height(list[j - 1]) > height(a); --j)
+        list[j] = list[j - 1];
+      list[j] = a;
+    }
+    return;
+  }
+  const auto lower = [&height](const Item &a, const Item &b) { return height(a) < height(b); };
+  for (auto from = list.begin(); from != list.end();) {
+    const auto to = std::find_if(from, list.end(), [&height](const Item &a) { return std::isnan(height(a)); });
+    std::stable_sort(from, to, lower);
+    from = to == list.end() ? to : to + 1;
+  }
+}
+
 // Neighbours lower than the atom and those not lower, each ascending by
 // height.
 void SortBonds(const CrystalRec *crystal, uint32_t atom, std::vector<uint32_t> &below, std::vector<uint32_t> &above);
