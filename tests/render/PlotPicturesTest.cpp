@@ -364,11 +364,11 @@ TEST(PlotPictures, CopiedAndCrowdedGridsAreTheSamePictureWithoutWhatIsHidden) {
     const char *name;
     int copies;
     bool copiesApart; // in the bond lists
-    int reach;        // bonds to atoms this many layers off, and across diagonals
   };
-  const Case cases[] = {{"bonded across its blocks", 1, false, 2},
-                        {"bonded across its blocks, written twice", 2, false, 2},
-                        {"bonded across its blocks, written twice, copies apart", 2, true, 2}};
+  // Each atom bonds to those up to two layers off and across the diagonals.
+  const Case cases[] = {{"bonded across its blocks", 1, false},
+                        {"bonded across its blocks, written twice", 2, false},
+                        {"bonded across its blocks, written twice, copies apart", 2, true}};
   constexpr int kSide = 8, kLayers = 40;
   for (const Case &k : cases) {
     FakeHost host;
@@ -386,7 +386,7 @@ TEST(PlotPictures, CopiedAndCrowdedGridsAreTheSamePictureWithoutWhatIsHidden) {
     c.showAxes = 0;
     const int grid = kSide * kSide * kLayers;
     const auto at = [&](int copy, int x, int y, int z) { return uint32_t(copy * grid + (z * kSide + y) * kSide + x); };
-    const int side = k.reach > 0 ? 1 : 0, depth = std::max(k.reach, 1);
+    constexpr int side = 1, depth = 2;
     for (int copy = 0; copy < k.copies; copy++)
       for (int z = 0; z < kLayers; z++)
         for (int y = 0; y < kSide; y++)
@@ -396,8 +396,8 @@ TEST(PlotPictures, CopiedAndCrowdedGridsAreTheSamePictureWithoutWhatIsHidden) {
                 for (int dy = -side; dy <= side; dy++)
                   for (int dx = -side; dx <= side; dx++) {
                     const int n = std::abs(dx) + std::abs(dy) + std::abs(dz);
-                    if (n == 0 || (k.reach == 0 && n != 1) || x + dx < 0 || x + dx >= kSide || y + dy < 0 ||
-                        y + dy >= kSide || z + dz < 0 || z + dz >= kLayers)
+                    if (n == 0 || x + dx < 0 || x + dx >= kSide || y + dy < 0 || y + dy >= kSide || z + dz < 0 ||
+                        z + dz >= kLayers)
                       continue;
                     for (int inner = 0; inner < (k.copiesApart ? 1 : k.copies); inner++)
                       c.atoms[at(copy, x, y, z)].bonds.push_back(at(outer + inner, x + dx, y + dy, z + dz));
