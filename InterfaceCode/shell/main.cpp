@@ -1,6 +1,7 @@
 // Orvalisphere: start-up, then the event loop.
 #include "FileCommands.h"
 #include "Startup.h"
+#include "memory/HeapReuse.h"
 #include "relax/RelaxThread.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <cstdio>
 
 int main(int argc, char **argv) {
+  ovmem::KeepFreedMemoryForReuse();
   std::string why;
   if (!DisplayAvailable(why)) {
     std::fprintf(stderr, "%s\n", why.c_str());

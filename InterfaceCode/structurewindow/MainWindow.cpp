@@ -16,6 +16,7 @@
 #include "ui_MainWindow.h"
 
 #include "StructureRecord.h"
+#include "memory/HeapReuse.h"
 #include "render/OffScreen.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
@@ -179,6 +180,7 @@ MainWindow::~MainWindow() {
   std::erase(WindowList(), this);
   DestroyMainWindowData(&record_);
   ClearHiliteOverlay(&record_);
+  ovmem::ReturnFreedMemory();
 }
 
 void MainWindow::ApplyPanes() {

@@ -6,6 +6,7 @@
 #include "HeadlessHost.h"
 #include "Preferences.h"
 #include "RenderServices.h"
+#include "memory/HeapReuse.h"
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
@@ -25,8 +26,9 @@ public:
     host.pane = pane;
   }
 
-  // The platform is chosen before the application is made, unless the
-  // environment chose one.
+  // The heap keeps freed memory as the program's does, and the platform is
+  // chosen before the application is made, unless the environment chose one.
+  const bool heap = (ovmem::KeepFreedMemoryForReuse(), true);
   const bool offscreen = setenv("QT_QPA_PLATFORM", "offscreen", 0) == 0;
   QGuiApplication app;
   HeadlessHost host;
