@@ -1300,11 +1300,21 @@ private:
 
     const int32_t siteCount = UsableSiteCount(c);
     const int32_t atomCount = UsableAtomCount(c);
+    // The first-cell atoms of every site, filed as they are met.
+    auto firstCellAtoms = [&](const AsymmetricUnitRecord &site) {
+      const int64_t first = std::max<int64_t>(site.firstAtom, 0);
+      return std::pair{first, std::min<int64_t>(first + std::max(site.atomsPerCell, 0), atomCount)};
+    };
+    size_t filed = 0;
+    for (int32_t t = 0; t < siteCount; ++t) {
+      const auto [first, end] = firstCellAtoms(c.sites[static_cast<size_t>(t)]);
+      filed += static_cast<size_t>(std::max<int64_t>(end - first, 0));
+    }
     std::vector<Entry> unsorted;
+    unsorted.reserve(filed);
     for (int32_t t = 0; t < siteCount; ++t) {
       const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(t)];
-      const int64_t first = std::max<int64_t>(site.firstAtom, 0);
-      const int64_t end = std::min<int64_t>(first + std::max(site.atomsPerCell, 0), atomCount);
+      const auto [first, end] = firstCellAtoms(site);
       for (int64_t a = first; a < end; ++a) {
         Entry e;
         const float *xyz = c.atoms[static_cast<size_t>(a)].xyz;
