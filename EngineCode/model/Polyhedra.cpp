@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -865,9 +866,14 @@ void SortLigands(std::vector<LigandEntry> &ligands) {
 // trying every translation of every first-cell atom of every site.
 class CoordinationIndex {
 public:
-  explicit CoordinationIndex(const CrystalRec &c) {
+  explicit CoordinationIndex(const CrystalRec &c) : CoordinationIndex(c, nullptr, 0.0) {}
+  // An index asked about the given sites only, each with the box of grid
+  // cells its reach covers and `pad` more (ListWithoutModes: 0): where those
+  // boxes cover few of the grid's cells, only the atoms in them are filed.
+  // The answers are those of the index of every atom.
+  CoordinationIndex(const CrystalRec &c, const std::vector<uint32_t> *askedOnly, double pad) {
     try {
-      Build(c);
+      Build(c, askedOnly, pad);
     } catch (const std::bad_alloc &) {
       if (MemoryFailuresPass())
         throw;
@@ -876,6 +882,8 @@ public:
   }
 
   bool Valid() const { return valid_; }
+  // Whether every atom is filed: any site may be asked about.
+  bool Whole() const { return askable_.empty(); }
 
   // The sites coordinating site s, one entry per image, in site order, at
   // most the site's coordination number of them. Marks the site with mode 6
@@ -951,6 +959,7 @@ private:
     const int32_t siteCount = UsableSiteCount(c);
     if (!valid_ || s >= static_cast<uint32_t>(siteCount))
       return false;
+    assert(askable_.empty() || (s < askable_.size() && askable_[s]));
     const AsymmetricUnitRecord &origin = c.sites[s];
     const Reaches *reaches = ReachesOf(origin.elements[0]);
     if (!reaches)
@@ -1277,7 +1286,7 @@ private:
     return (lo << 16) | hi;
   }
 
-  void Build(const CrystalRec &c) {
+  void Build(const CrystalRec &c, const std::vector<uint32_t> *askedOnly, double pad) {
     dSpacing_[0] = DSpace(&c, 1.0f, 0.0f, 0.0f);
     dSpacing_[1] = DSpace(&c, 0.0f, 1.0f, 0.0f);
     dSpacing_[2] = DSpace(&c, 0.0f, 0.0f, 1.0f);
@@ -1300,49 +1309,34 @@ private:
 
     const int32_t siteCount = UsableSiteCount(c);
     const int32_t atomCount = UsableAtomCount(c);
-    // The first-cell atoms of every site, filed as they are met.
-    auto firstCellAtoms = [&](const AsymmetricUnitRecord &site) {
-      const int64_t first = std::max<int64_t>(site.firstAtom, 0);
-      return std::pair{first, std::min<int64_t>(first + std::max(site.atomsPerCell, 0), atomCount)};
-    };
-    size_t filed = 0;
-    for (int32_t t = 0; t < siteCount; ++t) {
-      const auto [first, end] = firstCellAtoms(c.sites[static_cast<size_t>(t)]);
-      filed += static_cast<size_t>(std::max<int64_t>(end - first, 0));
-    }
-    std::vector<Entry> unsorted;
-    unsorted.reserve(filed);
-    for (int32_t t = 0; t < siteCount; ++t) {
-      const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(t)];
-      const auto [first, end] = firstCellAtoms(site);
-      for (int64_t a = first; a < end; ++a) {
-        Entry e;
-        const float *xyz = c.atoms[static_cast<size_t>(a)].xyz;
-        bool finite = true;
-        for (int i = 0; i < 3; ++i) {
-          finite = finite && std::isfinite(xyz[i]) && std::fabs(xyz[i]) < 1e6f;
-          e.xyz[i] = xyz[i];
-          e.whole[i] = finite ? static_cast<int32_t>(std::floor(xyz[i])) : 0;
+    // The first-cell atoms of every site of a finite position, in site order.
+    auto eachFirstCellAtom = [&](auto &&visit) {
+      for (int32_t t = 0; t < siteCount; ++t) {
+        const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(t)];
+        const int64_t first = std::max<int64_t>(site.firstAtom, 0);
+        const int64_t end = std::min<int64_t>(first + std::max(site.atomsPerCell, 0), atomCount);
+        for (int64_t a = first; a < end; ++a) {
+          const float *xyz = c.atoms[static_cast<size_t>(a)].xyz;
+          bool finite = true;
+          for (int i = 0; i < 3; ++i)
+            finite = finite && std::isfinite(xyz[i]) && std::fabs(xyz[i]) < 1e6f;
+          if (finite)
+            visit(t, site.elements[0], static_cast<uint32_t>(a), xyz);
         }
-        if (!finite)
-          continue;
-        e.atom = static_cast<uint32_t>(a);
-        // As a query works out an image at no translation from its atom.
-        const float image[3] = {e.xyz[0] + 0.0f, e.xyz[1] + 0.0f, e.xyz[2] + 0.0f};
-        MatMul(orientation_, image, e.cart);
-        e.site = static_cast<uint32_t>(t);
-        e.element = site.elements[0];
-        auto kind = std::find(kinds_.begin(), kinds_.end(), e.element);
-        if (kind == kinds_.end())
-          kind = kinds_.insert(kinds_.end(), e.element);
-        e.kind = static_cast<uint16_t>(kind - kinds_.begin());
-        unsorted.push_back(e);
       }
-    }
+    };
+    // Their kinds in order of appearance and their count fix the grids,
+    // whichever of them are filed.
+    size_t atomsOnGrid = 0;
+    eachFirstCellAtom([&](int32_t, ElementCode element, uint32_t, const float *) {
+      if (std::find(kinds_.begin(), kinds_.end(), element) == kinds_.end())
+        kinds_.push_back(element);
+      ++atomsOnGrid;
+    });
     // The filing grid, about two atoms a grid cell, fixes which boxes have
     // an answer and the order alternatives are counted in; the atoms are
     // walked on a grid as fine or finer.
-    fileGrid_ = std::clamp<int64_t>(static_cast<int64_t>(std::cbrt(double(unsorted.size()) / 2.0)), 1, kMaxGrid);
+    fileGrid_ = std::clamp<int64_t>(static_cast<int64_t>(std::cbrt(double(atomsOnGrid) / 2.0)), 1, kMaxGrid);
     groups_ = KindsApart() ? std::clamp<size_t>(kinds_.size(), 1, kMaxKindGroups) : 1;
     // A column of cells along z is walked as one run of atoms: finer cells
     // along z trim the box's ends without adding runs, as far as the cell
@@ -1350,8 +1344,8 @@ private:
     // a reach within the filing grid's.
     const size_t fileCells = static_cast<size_t>(fileGrid_ * fileGrid_ * fileGrid_);
     int64_t finer = kMaxFinerAlongZ;
-    while (finer > 1 && groups_ * fileCells * static_cast<size_t>(finer) >
-                            kMaxCellStartsPerAtom * std::max<size_t>(unsorted.size(), 1))
+    while (finer > 1 &&
+           groups_ * fileCells * static_cast<size_t>(finer) > kMaxCellStartsPerAtom * std::max<size_t>(atomsOnGrid, 1))
       finer /= 2;
     for (int i = 0; i < 3; ++i) {
       fileGrid3_[i] = fileGrid_;
@@ -1371,14 +1365,43 @@ private:
     // The atoms are filed by group of kinds, then by grid cell, each group's
     // cells in the grid's order: a site walks only the groups it bonds with.
     auto slotOf = [&](const Entry &e) { return (e.kind % groups_) * cells_ + cellOf(e); };
-    cellStart_.assign(groups_ * cells_ + 1, 0);
-    for (size_t k = 0; k < unsorted.size(); ++k) {
-      Entry &e = unsorted[k];
-      e.order = static_cast<uint32_t>(k);
+    // The cells the asked sites' boxes cover, where they are few: the atoms
+    // of the others are met by no question.
+    std::vector<uint8_t> wanted;
+    if (askedOnly)
+      wanted = CellsAsked(c, *askedOnly, pad);
+    if (!wanted.empty()) {
+      askable_.assign(static_cast<size_t>(siteCount), 0);
+      for (uint32_t t : *askedOnly)
+        if (t < askable_.size())
+          askable_[t] = 1;
+    }
+    std::vector<Entry> unsorted;
+    unsorted.reserve(wanted.empty() ? atomsOnGrid : 0);
+    uint32_t order = 0;
+    eachFirstCellAtom([&](int32_t t, ElementCode element, uint32_t a, const float *xyz) {
+      Entry e;
+      for (int i = 0; i < 3; ++i) {
+        e.xyz[i] = xyz[i];
+        e.whole[i] = static_cast<int32_t>(std::floor(xyz[i]));
+      }
+      e.order = order++;
+      if (!wanted.empty() && !wanted[cellOf(e)])
+        return;
+      e.atom = a;
+      // As a query works out an image at no translation from its atom.
+      const float image[3] = {e.xyz[0] + 0.0f, e.xyz[1] + 0.0f, e.xyz[2] + 0.0f};
+      MatMul(orientation_, image, e.cart);
+      e.site = static_cast<uint32_t>(t);
+      e.element = element;
+      e.kind = static_cast<uint16_t>(std::find(kinds_.begin(), kinds_.end(), element) - kinds_.begin());
       for (int i = 0; i < 3; ++i)
         e.fileCell[i] = static_cast<uint16_t>(cellAlong(e, i, fileGrid_));
+      unsorted.push_back(e);
+    });
+    cellStart_.assign(groups_ * cells_ + 1, 0);
+    for (const Entry &e : unsorted)
       ++cellStart_[slotOf(e) + 1];
-    }
     for (size_t i = 0; i < groups_ * cells_; ++i)
       cellStart_[i + 1] += cellStart_[i];
     pureGroups_ = kinds_.size() <= groups_;
@@ -1417,6 +1440,47 @@ private:
     valid_ = true;
   }
 
+  // Which cells of the walking grid the boxes of the given sites' reaches
+  // (and `pad` more) cover, for filing the atoms in them only; empty when
+  // they cover half the cells or more, and every atom is filed. Called once
+  // the grids are laid out.
+  std::vector<uint8_t> CellsAsked(const CrystalRec &c, const std::vector<uint32_t> &sites, double pad) {
+    const size_t usable = static_cast<size_t>(UsableSiteCount(c));
+    std::vector<uint8_t> wanted(cells_, 0);
+    size_t marked = 0;
+    for (uint32_t s : sites) {
+      if (s >= usable)
+        continue;
+      const AsymmetricUnitRecord &origin = c.sites[s];
+      const Reaches *reaches = ReachesOf(origin.elements[0]);
+      int64_t lo[3], hi[3];
+      if (!reaches || !ReachBox(origin.xyz, reaches->fractional, pad, grid_, kUnlimitedCells, lo, hi))
+        continue;
+      // Along each axis the cells from the box's first, wrapped, as many as
+      // it spans and at most the whole grid.
+      int64_t from[3], span[3];
+      double boxCells = 1.0;
+      for (int i = 0; i < 3; ++i) {
+        span[i] = std::min(hi[i] - lo[i] + 1, grid_[i]);
+        from[i] = ((lo[i] % grid_[i]) + grid_[i]) % grid_[i];
+        boxCells *= double(span[i]);
+      }
+      if (boxCells * 2.0 >= double(cells_))
+        return {};
+      for (int64_t x = 0; x < span[0]; ++x)
+        for (int64_t y = 0; y < span[1]; ++y)
+          for (int64_t z = 0; z < span[2]; ++z) {
+            const int64_t cell[3] = {(from[0] + x) % grid_[0], (from[1] + y) % grid_[1], (from[2] + z) % grid_[2]};
+            uint8_t &w = wanted[static_cast<size_t>((cell[0] * grid_[1] + cell[1]) * grid_[2] + cell[2])];
+            marked += w == 0;
+            w = 1;
+          }
+      if (marked * 2 >= cells_)
+        return {};
+    }
+    return wanted;
+  }
+
   static constexpr int64_t kMaxGrid = 64;
   // The walking grid's cells along z per cell of the filing grid, at most
   // (a power of 2), and the bound on its cell starts (all groups') per atom
@@ -1443,6 +1507,7 @@ private:
   size_t cells_ = 1;                 // the walking grid's cells
   size_t groups_ = 1;                // the groups of kinds filed apart (a kind's group: kind % groups_)
   bool pureGroups_ = true;           // whether each group holds one kind (the kind's group is the kind)
+  std::vector<uint8_t> askable_;     // the sites that may be asked about where not every atom is filed
   std::vector<Near> near_;
   std::vector<Far> far_;
   std::vector<Met> met_;
@@ -2615,36 +2680,50 @@ void TellCrowdedSitesAfterBonding(CrystalRec *crystal) {
     asked[s] = !neighbourFound;
   }
   // As the roles ask: each such site's list, and the list of every site
-  // of higher coordination in it before the site itself.
+  // of higher coordination in it before the site itself. The index files
+  // only the atoms those lists can meet: the sites asked about first, then
+  // the further sites their lists name (a site asked about is listed for its
+  // own question, with the same cut: as another's neighbour it needs no list
+  // of its own).
   std::vector<uint8_t> listed(siteCount, 0), cut(siteCount, 0);
   try {
+    std::vector<uint32_t> askedSites, further;
+    for (uint32_t s = 0; s < siteCount; ++s)
+      if (asked[s])
+        askedSites.push_back(s);
     std::optional<CoordinationIndex> index;
+    if (!askedSites.empty())
+      index.emplace(c, &askedSites, 0.0);
     std::vector<int32_t> around;
-    // A site asked about is listed for its own question, with the same cut:
-    // as another's neighbour it needs no list of its own.
-    auto list = [&](uint32_t s, std::vector<int32_t> *sites) {
-      if ((listed[s] || asked[s]) && !sites)
-        return;
-      if (!index)
-        index.emplace(c);
-      bool limitHit = false;
-      index->ListWithoutModes(c, s, sites, &limitHit);
-      listed[s] = 1;
-      cut[s] = cut[s] || limitHit;
-    };
     for (uint32_t s = 0; s < siteCount; ++s) {
       if (poll.Step())
         return;
       if (!asked[s])
         continue;
-      list(s, &around);
+      bool limitHit = false;
+      index->ListWithoutModes(c, s, &around, &limitHit);
+      listed[s] = 1;
+      cut[s] = cut[s] || limitHit;
       const uint32_t cnS = cn[s];
       for (int32_t t : around) {
         if (static_cast<uint32_t>(t) == s)
           break;
-        if (cn[static_cast<size_t>(t)] > cnS)
-          list(static_cast<uint32_t>(t), nullptr);
+        if (cn[static_cast<size_t>(t)] > cnS && !listed[static_cast<size_t>(t)] && !asked[static_cast<size_t>(t)]) {
+          listed[static_cast<size_t>(t)] = 1;
+          further.push_back(static_cast<uint32_t>(t));
+        }
       }
+    }
+    if (!further.empty() && !index->Whole()) {
+      index.reset();
+      index.emplace(c, &further, 0.0);
+    }
+    for (uint32_t t : further) {
+      if (poll.Step())
+        return;
+      bool limitHit = false;
+      index->ListWithoutModes(c, t, nullptr, &limitHit);
+      cut[t] = cut[t] || limitHit;
     }
   } catch (const std::bad_alloc &) {
     if (MemoryFailuresPass())

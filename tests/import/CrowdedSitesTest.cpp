@@ -132,7 +132,8 @@ TEST(CrowdedSitesOnOpening, TheLogNamesTheSitesEveryImageWithinReachFinds) {
   const fs::path files[] = {data / "burk1.cif",           data / "hashizume_ethyl368K.cif",
                             data / "thpp.ins",            data / "disorder_assemblies.cif",
                             data / "sulfur_alternatives.cif", data / "negative_part.ins",
-                            data / "zsm5.cif",            crystals / "oxides/NbO2.cif",
+                            data / "zsm5.cif",            data / "sulfur_beta_p1_2x2x2.cif",
+                            crystals / "oxides/NbO2.cif",
                             crystals / "zeolites/VSV.cif", crystals / "elements/In-Indium.cif",
                             crystals / "carbides/W2C.cif", crystals / "oxides/CuO-Tenorite.cif",
                             crystals / "intermetallics/PtBi.cif"};
