@@ -9,6 +9,7 @@
 
 #include "structurewindow/AnnotationEditing.h"
 #include "structurewindow/ArrowTool.h"
+#include "memory/HeapReuse.h"
 
 #include "tools/RockSaltScene.h"
 
@@ -27,6 +28,7 @@ double Milliseconds(const std::function<void()> &work) {
 } // namespace
 
 int main() {
+  ovmem::KeepFreedMemoryForReuse();
   std::unique_ptr<benchscene::Scene> scene = benchscene::MakeRockSalt(13.5f, 1000, 800);
   if (!scene)
     return 1;

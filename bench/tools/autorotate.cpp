@@ -15,6 +15,7 @@
 #include "structurewindow/StructureWindow.h"
 
 #include "StructureArrays.h"
+#include "memory/HeapReuse.h"
 #include "window/MainWindowData.h"
 
 #include <QApplication>
@@ -22,6 +23,7 @@
 #include <cstdio>
 
 int main(int argc, char **argv) {
+  ovmem::KeepFreedMemoryForReuse();
   QApplication app(argc, argv);
   InstallProgramLocale();
   QApplication::setQuitOnLastWindowClosed(false);
