@@ -1325,14 +1325,51 @@ private:
         }
       }
     };
-    // Their kinds in order of appearance and their count fix the grids,
-    // whichever of them are filed.
+    // An atom as it is filed, but for its filing cell; its kind is the
+    // element's place in kinds_, taken in order of appearance.
+    auto place = [&](Entry &e, const float *xyz) {
+      for (int i = 0; i < 3; ++i) {
+        e.xyz[i] = xyz[i];
+        e.whole[i] = static_cast<int32_t>(std::floor(xyz[i]));
+      }
+    };
+    auto fill = [&](Entry &e, int32_t t, ElementCode element, uint32_t a) {
+      e.atom = a;
+      // As a query works out an image at no translation from its atom.
+      const float image[3] = {e.xyz[0] + 0.0f, e.xyz[1] + 0.0f, e.xyz[2] + 0.0f};
+      MatMul(orientation_, image, e.cart);
+      e.site = static_cast<uint32_t>(t);
+      e.element = element;
+      auto kind = std::find(kinds_.begin(), kinds_.end(), element);
+      if (kind == kinds_.end())
+        kind = kinds_.insert(kinds_.end(), element);
+      e.kind = static_cast<uint16_t>(kind - kinds_.begin());
+    };
+    // Every atom is filed as it is met, unless the sites asked about are few:
+    // then the kinds and the count of the atoms, which fix the grids, come
+    // first, and only the atoms in the cells those sites' boxes cover are
+    // filed (CellsAsked).
+    const bool few = askedOnly && askedOnly->size() * kFewAskedPerSite < static_cast<size_t>(siteCount);
+    std::vector<Entry> unsorted;
     size_t atomsOnGrid = 0;
-    eachFirstCellAtom([&](int32_t, ElementCode element, uint32_t, const float *) {
-      if (std::find(kinds_.begin(), kinds_.end(), element) == kinds_.end())
-        kinds_.push_back(element);
-      ++atomsOnGrid;
-    });
+    if (few) {
+      eachFirstCellAtom([&](int32_t, ElementCode element, uint32_t, const float *) {
+        if (std::find(kinds_.begin(), kinds_.end(), element) == kinds_.end())
+          kinds_.push_back(element);
+        ++atomsOnGrid;
+      });
+    } else {
+      size_t filed = 0;
+      for (int32_t t = 0; t < siteCount; ++t)
+        filed += static_cast<size_t>(std::max(c.sites[static_cast<size_t>(t)].atomsPerCell, 0));
+      unsorted.reserve(std::min(filed, static_cast<size_t>(atomCount)));
+      eachFirstCellAtom([&](int32_t t, ElementCode element, uint32_t a, const float *xyz) {
+        Entry &e = unsorted.emplace_back();
+        place(e, xyz);
+        e.order = static_cast<uint32_t>(atomsOnGrid++);
+        fill(e, t, element, a);
+      });
+    }
     // The filing grid, about two atoms a grid cell, fixes which boxes have
     // an answer and the order alternatives are counted in; the atoms are
     // walked on a grid as fine or finer.
@@ -1365,43 +1402,32 @@ private:
     // The atoms are filed by group of kinds, then by grid cell, each group's
     // cells in the grid's order: a site walks only the groups it bonds with.
     auto slotOf = [&](const Entry &e) { return (e.kind % groups_) * cells_ + cellOf(e); };
-    // The cells the asked sites' boxes cover, where they are few: the atoms
-    // of the others are met by no question.
     std::vector<uint8_t> wanted;
-    if (askedOnly)
+    if (few) {
       wanted = CellsAsked(c, *askedOnly, pad);
-    if (!wanted.empty()) {
-      askable_.assign(static_cast<size_t>(siteCount), 0);
-      for (uint32_t t : *askedOnly)
-        if (t < askable_.size())
-          askable_[t] = 1;
-    }
-    std::vector<Entry> unsorted;
-    unsorted.reserve(wanted.empty() ? atomsOnGrid : 0);
-    uint32_t order = 0;
-    eachFirstCellAtom([&](int32_t t, ElementCode element, uint32_t a, const float *xyz) {
-      Entry e;
-      for (int i = 0; i < 3; ++i) {
-        e.xyz[i] = xyz[i];
-        e.whole[i] = static_cast<int32_t>(std::floor(xyz[i]));
+      if (!wanted.empty()) {
+        askable_.assign(static_cast<size_t>(siteCount), 0);
+        for (uint32_t t : *askedOnly)
+          if (t < askable_.size())
+            askable_[t] = 1;
       }
-      e.order = order++;
-      if (!wanted.empty() && !wanted[cellOf(e)])
-        return;
-      e.atom = a;
-      // As a query works out an image at no translation from its atom.
-      const float image[3] = {e.xyz[0] + 0.0f, e.xyz[1] + 0.0f, e.xyz[2] + 0.0f};
-      MatMul(orientation_, image, e.cart);
-      e.site = static_cast<uint32_t>(t);
-      e.element = element;
-      e.kind = static_cast<uint16_t>(std::find(kinds_.begin(), kinds_.end(), element) - kinds_.begin());
+      uint32_t order = 0;
+      eachFirstCellAtom([&](int32_t t, ElementCode element, uint32_t a, const float *xyz) {
+        Entry e;
+        place(e, xyz);
+        e.order = order++;
+        if (!wanted.empty() && !wanted[cellOf(e)])
+          return;
+        fill(e, t, element, a);
+        unsorted.push_back(e);
+      });
+    }
+    cellStart_.assign(groups_ * cells_ + 1, 0);
+    for (Entry &e : unsorted) {
       for (int i = 0; i < 3; ++i)
         e.fileCell[i] = static_cast<uint16_t>(cellAlong(e, i, fileGrid_));
-      unsorted.push_back(e);
-    });
-    cellStart_.assign(groups_ * cells_ + 1, 0);
-    for (const Entry &e : unsorted)
       ++cellStart_[slotOf(e) + 1];
+    }
     for (size_t i = 0; i < groups_ * cells_; ++i)
       cellStart_[i + 1] += cellStart_[i];
     pureGroups_ = kinds_.size() <= groups_;
@@ -1482,6 +1508,8 @@ private:
   }
 
   static constexpr int64_t kMaxGrid = 64;
+  // Sites asked about are few when each is one of at least this many.
+  static constexpr size_t kFewAskedPerSite = 8;
   // The walking grid's cells along z per cell of the filing grid, at most
   // (a power of 2), and the bound on its cell starts (all groups') per atom
   // filed.

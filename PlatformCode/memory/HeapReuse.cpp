@@ -10,11 +10,12 @@ namespace ovmem {
 
 namespace {
 // Blocks this large or larger are still mapped apart and unmapped when
-// freed: a million-atom structure's arrays go back as soon as it is gone.
-constexpr int kMappedBlockSize = 32 << 20;
+// freed: a million-atom structure's arrays go back as soon as they are
+// dropped. Below it: the atoms of a structure of up to about 400,000.
+constexpr int kMappedBlockSize = 64 << 20;
 // Free memory at the heap's top is kept up to this much between windows'
 // closes.
-constexpr int kKeptTopSize = 64 << 20;
+constexpr int kKeptTopSize = 128 << 20;
 } // namespace
 
 void KeepFreedMemoryForReuse() {

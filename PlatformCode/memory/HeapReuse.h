@@ -8,7 +8,7 @@ namespace ovmem {
 // the sites, the atoms, the search's grids); by default the C library maps
 // each large block afresh and unmaps it when freed, so every array comes
 // back as new pages the system must clear and map one by one, about a sixth
-// of a large open. Blocks below 32 MB now come from the heap, and freed
+// of a large open. Blocks below 64 MB now come from the heap, and freed
 // memory stays with the program until ReturnFreedMemory. Called once, first
 // thing in a program's main(); a no-op where the C library has no such
 // setting.
