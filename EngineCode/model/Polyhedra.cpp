@@ -959,7 +959,7 @@ private:
     const int32_t siteCount = UsableSiteCount(c);
     if (!valid_ || s >= static_cast<uint32_t>(siteCount))
       return false;
-    assert(askable_.empty() || (s < askable_.size() && askable_[s]));
+    assert(askable_.empty() || (s < askable_.size() && askable_[s] && pad <= askedPad_));
     const AsymmetricUnitRecord &origin = c.sites[s];
     const Reaches *reaches = ReachesOf(origin.elements[0]);
     if (!reaches)
@@ -1406,6 +1406,7 @@ private:
     if (few) {
       wanted = CellsAsked(c, *askedOnly, pad);
       if (!wanted.empty()) {
+        askedPad_ = pad;
         askable_.assign(static_cast<size_t>(siteCount), 0);
         for (uint32_t t : *askedOnly)
           if (t < askable_.size())
@@ -1536,6 +1537,7 @@ private:
   size_t groups_ = 1;                // the groups of kinds filed apart (a kind's group: kind % groups_)
   bool pureGroups_ = true;           // whether each group holds one kind (the kind's group is the kind)
   std::vector<uint8_t> askable_;     // the sites that may be asked about where not every atom is filed
+  double askedPad_ = 0.0;            // and the spare cells their questions may take
   std::vector<Near> near_;
   std::vector<Far> far_;
   std::vector<Met> met_;
