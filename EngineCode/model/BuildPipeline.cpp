@@ -155,9 +155,12 @@ bool RunNewCrystal(WindowRef window, bool applyViewDirection, bool recentre, boo
   }
   c.na = c.nb = c.nc = 1;
   // A stored range too large for memory (refused with its alert) gives way
-  // to the first cell, which is still bonded and shown.
-  if (!SetPlotRange(window, requested[0], requested[1], requested[2], requested[3], requested[4], requested[5]))
-    SetPlotRange(window, 0.0f, kFirstCellRangeMax, 0.0f, kFirstCellRangeMax, 0.0f, kFirstCellRangeMax);
+  // to the first cell, which is still bonded and shown. The plot is measured
+  // below, once the polyhedra are made.
+  if (!SetPlotRange(window, requested[0], requested[1], requested[2], requested[3], requested[4], requested[5],
+                    PlotMeasure::ByCaller))
+    SetPlotRange(window, 0.0f, kFirstCellRangeMax, 0.0f, kFirstCellRangeMax, 0.0f, kFirstCellRangeMax,
+                 PlotMeasure::ByCaller);
   if (UsableAtomCount(c) < 1) {
     CloseWindowAfterFailedBuild(window);
     return false;

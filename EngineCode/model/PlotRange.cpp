@@ -445,7 +445,8 @@ int32_t ApplyRangeLimits(CrystalRec *crystal) {
   return shown;
 }
 
-bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ymax, float zmin, float zmax) {
+bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ymax, float zmin, float zmax,
+                  PlotMeasure measure) {
   CrystalRec *crystal = GetWindowCrystal(window);
   if (!crystal)
     return false;
@@ -568,7 +569,8 @@ bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ym
   ProgressStatus("Searching for atoms in range...");
   if (ApplyRangeLimits(&c) > 0)
     TurboGenerateBonds(&c);
-  DimensionPlot(&c, c.plotCentre, &c.plotExtent);
+  if (measure == PlotMeasure::Here || c.plane.shown || c.modelType == kPolyhedralModel)
+    DimensionPlot(&c, c.plotCentre, &c.plotExtent);
   if (c.plane.shown)
     InitLatticePlane(&c);
   UpdateSetRange();
@@ -720,10 +722,15 @@ void DimensionPlot(CrystalRec *crystal, float centre[3], float *extent) {
       throw;
     listed = false;
   }
+  // Outside the polyhedral model the plotted atoms are the shown ones.
+  const bool polyhedral = c.modelType == kPolyhedralModel;
+  auto plottedAtom = [&](int32_t k) {
+    return polyhedral ? IsAtomPlotted(&c, k) : AtomShown(c, c.atoms[static_cast<size_t>(k)]);
+  };
   double sum[3] = {0.0, 0.0, 0.0};
   int64_t plotted = 0;
   for (int32_t k = 0; k < UsableAtomCount(c); k++) {
-    if (!IsAtomPlotted(&c, k))
+    if (!plottedAtom(k))
       continue;
     const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
     for (int d = 0; d < 3; d++)
@@ -765,7 +772,7 @@ void DimensionPlot(CrystalRec *crystal, float centre[3], float *extent) {
       largest = std::max(largest, Distance(atom.cart, mean) + MeasuredRadius(c, atom.atomType));
   } else {
     for (int32_t k = 0; k < UsableAtomCount(c); k++) {
-      if (!IsAtomPlotted(&c, k))
+      if (!plottedAtom(k))
         continue;
       const AtomRecord &atom = c.atoms[static_cast<size_t>(k)];
       largest = std::max(largest, Distance(atom.cart, mean) + MeasuredRadius(c, atom.atomType));

@@ -94,7 +94,13 @@ int32_t ApplyRangeLimits(CrystalRec *crystal);
 // lattice plane again; refreshes the range window. A range that only shrinks
 // or moves within the existing cells changes visibility alone. False when
 // there is no structure or the atoms cannot be regrown (see above).
-bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ymax, float zmin, float zmax);
+// A caller that measures the plot itself once the bonds are made (the build)
+// asks it to leave the measure out: it is then made only where what follows
+// reads it first (a lattice plane placed at the centre) or where measuring
+// makes what is plotted (the polyhedral model's polyhedra and roles).
+enum class PlotMeasure : uint8_t { Here, ByCaller };
+bool SetPlotRange(WindowRef window, float xmin, float xmax, float ymin, float ymax, float zmin, float zmax,
+                  PlotMeasure measure = PlotMeasure::Here);
 
 // `SetPlotRange`, then polyhedra (the sites' display modes kept), the plot
 // measured again, the scale fitted when asked, a replot and the window marked

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -136,6 +137,29 @@ TEST_F(BuildPipeline, RockSaltFromSitesToAPlottedWindow) {
   const auto lines = host.LogLines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "> Plotting the structure of: NaCl test; calculated formula: Cl 1.00 Na 1.00");
+}
+
+// The build measures the plot once its bonds are made; a lattice plane
+// shown is set up as the range is, at the centre measured there: the middle
+// of the cube, not where the plot stood before.
+TEST_F(BuildPipeline, AShownLatticePlaneIsPlacedAtTheMeasuredCentre) {
+  for (const bool planeShown : {false, true}) {
+    SetNaCl();
+    CrystalRec &c = C();
+    c.plane.shown = planeShown ? 1 : 0;
+    c.plane.hkl[0] = 1, c.plane.hkl[1] = 0, c.plane.hkl[2] = 0;
+    const float away[3] = {100.0f, -50.0f, 25.0f};
+    std::copy(away, away + 3, c.plotCentre);
+    std::copy(away, away + 3, c.plane.point);
+    ASSERT_TRUE(RunNewCrystal(&window, true, true, true));
+    for (int i = 0; i < 3; i++) {
+      const float middle =
+          0.5f * (c.orientationMatrix[3 * i] + c.orientationMatrix[3 * i + 1] + c.orientationMatrix[3 * i + 2]);
+      EXPECT_NEAR(c.plotCentre[i], middle, kPositionTolerance) << planeShown << i;
+      // A plane not shown is left where it was.
+      EXPECT_NEAR(c.plane.point[i], planeShown ? middle : away[i], kPositionTolerance) << planeShown << i;
+    }
+  }
 }
 
 TEST_F(BuildPipeline, ALongTitleLeavesTheFormulaOut) {
