@@ -108,9 +108,11 @@ struct AutoBondWork {
   // In a crystal with alternatives, the pairs of places the search finds,
   // for the coordination count that follows over the same block.
   BlockPairs pairs;
-  // Per candidate (position in places.all): its contacts, its site and kind.
+  // Per candidate (position in places.all): its contacts, its site and kind,
+  // and whether its element has a kind at all (crowded or not).
   std::vector<int32_t> contacts;
   std::vector<RuleCandidate> of;
+  std::vector<uint8_t> hasKind;
   // Per candidate: in contact with a non-metal more electronegative than
   // hydrogen (only a hydrogen's is ever set).
   std::vector<uint8_t> protonated;
@@ -238,9 +240,10 @@ bool GatherCandidates(AutoBondWork &w) {
 // found before the search so that both ends of a pair agree. In a crystal an
 // atom is crowded where any of its images is: one at the block's edge sees
 // only part of its neighbours. A place whose members are all crowded is not
-// queried. Then each candidate's site and kind (kNone for a crowded atom),
-// noted in one pass over the atom records: the search reads them for every
-// pair it looks at, near in space but far apart among the records.
+// queried. Then each candidate's site and kind (kNone for a crowded atom)
+// and whether its element has a kind, noted in one pass over the atom
+// records: the search reads them for every place and every pair it looks
+// at, near in space but far apart among the records.
 void MarkCrowded(AutoBondWork &w) {
   const CrystalRec &c = w.c;
   const TurboPlaces &places = w.places;
@@ -276,10 +279,13 @@ void MarkCrowded(AutoBondWork &w) {
   }
   const size_t n = places.all.size();
   w.of.resize(n);
+  w.hasKind.resize(n);
   for (size_t i = 0; i < n; i++) {
     const uint32_t atom = places.all[i].atom;
+    const uint32_t kind = w.limits->KindOfAtom(c, atom);
     w.of[i].site = c.atoms[atom].site;
-    w.of[i].kind = w.crowdedAtom[atom] ? PairLimits::kNone : w.limits->KindOfAtom(c, atom);
+    w.of[i].kind = w.crowdedAtom[atom] ? PairLimits::kNone : kind;
+    w.hasKind[i] = kind != PairLimits::kNone;
   }
 }
 
@@ -342,7 +348,6 @@ void NoteListedBond(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
 // verdicts, or a contact made. False when the specification table is full.
 bool JudgePair(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
   const PairLimits &limits = *w.limits;
-  const uint32_t a = w.places.all[i].atom, b = w.places.all[j].atom;
   const uint32_t sa = w.of[i].site, sb = w.of[j].site;
   const uint32_t ka = w.of[i].kind, kb = w.of[j].kind;
   if (kb == PairLimits::kNone)
@@ -355,6 +360,8 @@ bool JudgePair(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
   const float limit = limits.Limit(ka, kb);
   if (!(d2 <= limit * limit) && !(d2 < kOverlapDistanceSq) && !bothGiven)
     return true;
+  // The candidates' atoms are read of the pairs that pass alone.
+  const uint32_t a = w.places.all[i].atom, b = w.places.all[j].atom;
   if (w.anyAlternative && !w.alternatives->AtomsMayBondAt(a, b, d2))
     return true;
   if (d2 < kOverlapDistanceSq) { // atoms at one place make no contact
@@ -392,9 +399,9 @@ bool CountPairsAtPlace(AutoBondWork &w, size_t pi) {
   std::vector<uint32_t> &capable = w.capable;
   capable.clear();
   for (uint32_t m = places.start[pi]; m < places.start[pi + 1]; m++) {
-    const uint32_t atom = places.all[places.members[m]].atom;
-    if (w.limits->KindOfAtom(w.c, atom) != PairLimits::kNone)
-      capable.push_back(atom);
+    const uint32_t i = places.members[m];
+    if (w.hasKind[i])
+      capable.push_back(places.all[i].atom);
   }
   if (capable.size() >= 2) {
     uint64_t pairs = uint64_t{capable.size()} * (capable.size() - 1) / 2;

@@ -202,25 +202,36 @@ std::vector<uint8_t> JudgeMetalContacts(const PairLimits &limits, const std::vec
                                         const std::vector<RuleContact> &contacts,
                                         const std::vector<RuleContact> &others) {
   // Every candidate's contacts (those judged and the metals' other contacts
-  // with non-metals), as one list per candidate.
+  // with non-metals), as one list per candidate: of each, the neighbours
+  // that may be shared alone (non-metals at a distance that compares),
+  // nearest first, with their electronegativity, so that a contact reads
+  // its metal's nearer neighbours only.
+  struct Shared {
+    float d2;
+    float electronegativity;
+    uint32_t y;
+  };
+  const auto mayShare = [&](uint32_t y, float d2) { return !std::isnan(d2) && !limits.Metal(of[y].kind); };
   std::vector<uint32_t> start(all.size() + 1, 0);
   for (const std::vector<RuleContact> *list : {&contacts, &others})
     for (const RuleContact &t : *list) {
-      start[t.i + 1]++;
-      start[t.j + 1]++;
+      start[t.i + 1] += mayShare(t.j, t.d2);
+      start[t.j + 1] += mayShare(t.i, t.d2);
     }
   for (size_t i = 0; i < all.size(); i++)
     start[i + 1] += start[i];
   std::vector<uint32_t> fill(start.begin(), start.end() - 1);
-  std::vector<uint32_t> neighbour(start.back());
-  std::vector<float> distanceSq(start.back());
+  std::vector<Shared> shared(start.back());
   for (const std::vector<RuleContact> *list : {&contacts, &others})
     for (const RuleContact &t : *list) {
-      neighbour[fill[t.i]] = t.j;
-      distanceSq[fill[t.i]++] = t.d2;
-      neighbour[fill[t.j]] = t.i;
-      distanceSq[fill[t.j]++] = t.d2;
+      if (mayShare(t.j, t.d2))
+        shared[fill[t.i]++] = {t.d2, limits.Electronegativity(of[t.j].kind), t.j};
+      if (mayShare(t.i, t.d2))
+        shared[fill[t.j]++] = {t.d2, limits.Electronegativity(of[t.i].kind), t.i};
     }
+  for (size_t i = 0; i < all.size(); i++)
+    std::sort(shared.begin() + start[i], shared.begin() + start[i + 1],
+              [](const Shared &a, const Shared &b) { return a.d2 < b.d2; });
   std::vector<uint8_t> verdict(contacts.size(), kMetalContactUnjudged);
   for (size_t k = 0; k < contacts.size(); k++) {
     const RuleContact &t = contacts[k];
@@ -235,11 +246,11 @@ std::vector<uint8_t> JudgeMetalContacts(const PairLimits &limits, const std::vec
     }
     const float above = std::max(limits.Electronegativity(ki), limits.Electronegativity(kj));
     verdict[k] = kMetalContactBond;
-    for (uint32_t n = start[m]; n < start[m + 1]; n++) {
-      const uint32_t y = neighbour[n];
-      const uint32_t ky = of[y].kind;
-      if (y == x || !(distanceSq[n] < t.d2) || limits.Metal(ky) || !(limits.Electronegativity(ky) > above))
+    for (uint32_t n = start[m]; n < start[m + 1] && shared[n].d2 < t.d2; n++) {
+      const uint32_t y = shared[n].y;
+      if (y == x || !(shared[n].electronegativity > above))
         continue;
+      const uint32_t ky = of[y].kind;
       const float dx = all[y].xyz[0] - all[x].xyz[0];
       const float dy = all[y].xyz[1] - all[x].xyz[1];
       const float dz = all[y].xyz[2] - all[x].xyz[2];

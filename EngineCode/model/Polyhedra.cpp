@@ -1074,7 +1074,8 @@ private:
       ClearHits();
       return true;
     }
-    CountHitPartners();
+    // A count that stops past its limit is read as a sum alone.
+    CountHitPartners(stopAbove != UINT32_MAX);
     return true;
   }
 
@@ -1125,12 +1126,14 @@ private:
 
   // The atoms within reach counted one per partner, as the coordination
   // number counts them (CountPartners): each partner under the site of the
-  // place that stands for it.
-  void CountHitPartners() {
+  // place that stands for it. Where only the sum is read (`sumAlone`), the
+  // partners are counted in the order met: their number does not hang on
+  // the order, only which place stands for each.
+  void CountHitPartners(bool sumAlone) {
     // In the order a walk of the filing grid's cells over all kinds meets
     // them (cell by cell, x slowest, then filing order): which of a
     // partner's places stands for it depends on their order.
-    if (groups_ > 1 || finerGrid_)
+    if (!sumAlone && (groups_ > 1 || finerGrid_))
       std::sort(hits_.begin(), hits_.end(), [](const Hit &a, const Hit &b) { return a.order < b.order; });
     // Every atom met that may be an alternative of another has its row
     // filed beside it.

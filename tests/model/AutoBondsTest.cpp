@@ -1,6 +1,7 @@
 #include "AutoBonds.h"
 
 #include "AutoBondsTestSupport.h"
+#include "BondRule.h"
 #include "BondSearch.h"
 #include "FakeHost.h"
 
@@ -865,6 +866,55 @@ TEST(AutoBondSearch, SecondNeighboursBeyondAPairsBondsStayUnbondedInACrystal) {
   EXPECT_NEAR(among.maximum, 2.95f * 1.05f, 0.001f); // the bond's own maximum
   EXPECT_NE(host.log.find("Na - S  second neighbours from 2.900 A lie among the pair's bonds"), std::string::npos)
       << host.log;
+}
+
+// The verdict on a Na-S contact (3.05 A) whose atoms share an oxygen (Na-O
+// 2.4, S-O 1.5 A) holds however the metal's other contacts are listed: a
+// farther oxygen before the shared one, a distance that is not a number.
+TEST(JudgeMetalContacts, ASharedOxygenIsFoundWhereverTheMetalsContactsListIt) {
+  const float second = 3.05f;
+  const float c = (second * second - 1.5f * 1.5f - 2.4f * 2.4f) / (2.0f * 1.5f * 2.4f);
+  const float na[3] = {1.5f + 2.4f * c, 2.4f * std::sqrt(1.0f - c * c), 0};
+  const float a = 20.0f;
+  CrystalRec cr;
+  ASSERT_TRUE(MakeCrystal(cr, {a, a, a, 90, 90, 90}, "P 1",
+                          {{"Na", (5 + na[0]) / a, (5 + na[1]) / a, 5 / a}, {"O", 6.5f / a, 5 / a, 5 / a},
+                           {"S", 5 / a, 5 / a, 5 / a}},
+                          {{"Na", 1.0f}, {"O", 1.4f}, {"S", 1.8f}}));
+  const PairLimits limits(cr);
+  const uint32_t kNa = limits.KindOfAtom(cr, 0), kO = limits.KindOfAtom(cr, 1), kS = limits.KindOfAtom(cr, 2);
+  // Candidates: the Na, the S, the shared O, an O 3.5 A above the Na, one
+  // more O and an O 1 A from the Na on the far side from the S (4.05 A from
+  // it, beyond the S-O limit).
+  const float out = 1.0f / second;
+  const std::vector<TurboAtom> all = {{0, {na[0], na[1], na[2]}},
+                                      {2, {0, 0, 0}},
+                                      {1, {1.5f, 0, 0}},
+                                      {1, {na[0], na[1], na[2] + 3.5f}},
+                                      {1, {-4.0f, 0, 0}},
+                                      {1, {na[0] * (1 + out), na[1] * (1 + out), 0}}};
+  const std::vector<RuleCandidate> of = {{0, kNa}, {2, kS}, {1, kO}, {1, kO}, {1, kO}, {1, kO}};
+  const std::vector<uint8_t> complete(all.size(), 1);
+  const std::vector<RuleContact> contacts = {{0, 1, second * second}};
+  const RuleContact shared{0, 2, 2.4f * 2.4f}, farther{0, 3, 3.5f * 3.5f}, unknown{0, 4, std::nanf("")},
+      nearer{0, 5, 1.0f};
+  struct Case {
+    const char *what;
+    std::vector<RuleContact> others;
+    uint8_t verdict;
+  };
+  const Case cases[] = {
+      {"the shared oxygen alone", {shared}, kMetalContactSecondNeighbours},
+      {"a farther oxygen first", {farther, shared}, kMetalContactSecondNeighbours},
+      {"a distance that is not a number first", {unknown, farther, shared}, kMetalContactSecondNeighbours},
+      {"a distance that is not a number after a nearer oxygen", {nearer, unknown, shared},
+       kMetalContactSecondNeighbours},
+      {"the farther oxygen alone", {farther}, kMetalContactBond},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.what);
+    EXPECT_EQ(JudgeMetalContacts(limits, of, all, complete, contacts, k.others), std::vector<uint8_t>{k.verdict});
+  }
 }
 
 // A chelating carboxylate: U-O 2.46, C-O 1.27 A, so U-C 2.83 A lies within
