@@ -2743,11 +2743,20 @@ void TellCrowdedSitesAfterBonding(CrystalRec *crystal) {
           break;
         if (cn[static_cast<size_t>(t)] > cnS && !listed[static_cast<size_t>(t)] && !asked[static_cast<size_t>(t)]) {
           listed[static_cast<size_t>(t)] = 1;
-          further.push_back(static_cast<uint32_t>(t));
+          // An index of every atom lists it at once, near the site whose
+          // list met it; one of the atoms near the sites asked about only
+          // once those are done, from an index of the atoms near it.
+          if (!index->Whole()) {
+            further.push_back(static_cast<uint32_t>(t));
+            continue;
+          }
+          bool hit = false;
+          index->ListWithoutModes(c, static_cast<uint32_t>(t), nullptr, &hit);
+          cut[static_cast<size_t>(t)] = cut[static_cast<size_t>(t)] || hit;
         }
       }
     }
-    if (!further.empty() && !index->Whole()) {
+    if (!further.empty()) {
       index.reset();
       index.emplace(c, &further, 0.0);
     }
