@@ -9,14 +9,9 @@
 
 namespace {
 
+// The sanitizers' builds bring their own allocator.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kOwnAllocator = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kOwnAllocator = true;
-#else
-constexpr bool kOwnAllocator = false;
-#endif
 #else
 constexpr bool kOwnAllocator = false;
 #endif
