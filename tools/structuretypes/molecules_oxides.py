@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Writes the table's isolated molecules (naphthalene, P4, S8, ferrocene, Zeise's
+"""Writes the table's isolated molecules (naphthalene, P4, ferrocene, Zeise's
 anion, the half-occupied solvents) as P 1 CIFs in a 20 A cubic cell, built from
 the bond lengths and angles each file's header cites.
 
@@ -58,21 +58,6 @@ hdr = """# Structure type: white phosphorus P4 molecule in a 20 A P 1 cell
 # Source: P-P 2.21 A, tetrahedral (Maxwell, Hendricks & Mosley, J. Chem. Phys. 3 (1935) 699, gas electron diffraction)
 """ + ''.join('# expect P%d 3\n' % (i + 1) for i in range(4))
 write(D + 'P4-white-phosphorus-molecule.cif', hdr, 'P4', atoms)
-
-# --- S8 crown (D4d): S-S 2.046 A, S-S-S 108.0 deg (alpha-sulfur's molecule)
-d = 2.046; ang = math.radians(108.0)
-d13 = 2 * d * math.sin(ang / 2)
-r = d13 / math.sqrt(2)
-dz2 = d * d - 2 * r * r * (1 - math.cos(math.radians(45)))
-hz = math.sqrt(dz2) / 2
-atoms = []
-for k in range(8):
-    t = math.radians(45 * k)
-    atoms.append(('S%d' % (k + 1), 'S', (r * math.cos(t), r * math.sin(t), hz if k % 2 == 0 else -hz)))
-hdr = """# Structure type: cyclo-octasulfur S8 (the molecule of alpha-sulfur), one crown molecule in a 20 A P 1 cell
-# Source: D4d crown with the mean S-S 2.046 A and S-S-S 108.0 deg of alpha-sulfur (Rettig & Trotter, Acta Cryst. C43 (1987) 2260)
-""" + ''.join('# expect S%d 2\n' % (k + 1) for k in range(8))
-write(D + 'S8-cyclooctasulfur.cif', hdr, 'S8', atoms)
 
 # --- ferrocene, eclipsed D5h gas-phase: Fe-C 2.064, C-C 1.440, C-H 1.104 A
 cc = 1.440; rr = cc / (2 * math.sin(math.pi / 5)); fe_c = 2.064
