@@ -34,8 +34,11 @@ def run(path, maxd=3.6, n=16):
     names = [s.label for s in st.sites]
     for l in exp:
         if l not in names: print('  !! expect for missing label', l)
-    for s in st.sites:
-        if s.label not in exp: print('  !! no expect for', s.label)
+    for i, s in enumerate(st.sites):
+        if s.label in exp: continue
+        shared = [t.label for t in st.sites[:i] if st.cell.orthogonalize(s.fract).dist(st.cell.orthogonalize(t.fract)) < 0.01]
+        if shared: print('  (%s shares its place with %s: one site, no expect of its own)' % (s.label, shared[0]))
+        else: print('  !! no expect for', s.label)
     if len(set(names)) != len(names): print('  !! duplicate labels')
 args = sys.argv[1:]
 md = 3.6
