@@ -247,7 +247,7 @@ public:
 
   explicit OrbitSums(const OneAtomRule &rule) {
     const double sum = rule.Reach(0) + 2.0 * rule.Reach(1) + 4.0 * rule.Reach(2) + 1e-5;
-    slots_ = static_cast<int32_t>(std::clamp(std::floor(0.5 / sum), 1.0, double{kMostSlots}));
+    slots_ = static_cast<int32_t>(std::clamp(std::floor(0.99 / sum), 1.0, double{kMostSlots}));
     reach_ = static_cast<float>(sum * slots_);
     heads_.resize(static_cast<size_t>(slots_));
   }
@@ -309,7 +309,7 @@ private:
   }
 
   int32_t slots_ = 1;
-  float reach_ = 0.0f; // in slot widths, below a half
+  float reach_ = 0.0f; // in slot widths, below one
   std::vector<Head> heads_;
   std::vector<Entry> entries_;
   uint32_t generation_ = 1;
