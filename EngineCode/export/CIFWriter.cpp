@@ -73,6 +73,13 @@ constexpr double kSmallestSuCode = 2.0;
 // The columns a number before its su takes in the loops.
 constexpr size_t kNumberWidth = 10;
 
+// Whether a value held in single precision is its own rounding to `decimals`
+// decimals: the decimals it was written with, or more.
+bool WrittenTo(double value, int decimals) {
+  const double scale = std::pow(10.0, decimals);
+  return static_cast<float>(std::round(value * scale) / scale) == static_cast<float>(value);
+}
+
 // A number as a CIF value: with its su in parentheses, at as many decimals
 // as the su needs ("4.09836(3)", "10.12(2)"), else at `plainDecimals`
 // without one (a written "(0)" would claim the value exact).
@@ -94,6 +101,17 @@ std::string NumberWithSu(double value, double su, int plainDecimals) {
     while (decimals < kMostSuDecimals && std::round(su * std::pow(10.0, decimals)) < kSmallestSuCode)
       decimals++;
   }
+  // The value keeps the decimals it was written with where the su, in
+  // units of the last of them, is a code of at most two digits: 0.4067 with
+  // an su of 0.001 was written "0.4067(10)" and goes out so, not as
+  // "0.407(1)".
+  // A value with more decimals than that (one computed) keeps the su's.
+  if (!WrittenTo(value, decimals))
+    for (int d = decimals + 1; d <= kMostSuDecimals && std::round(su * std::pow(10.0, d)) <= kLargestGivenSuCode; d++)
+      if (WrittenTo(value, d)) {
+        decimals = d;
+        break;
+      }
   const long code = std::lround(su * std::pow(10.0, decimals));
   std::snprintf(text, sizeof text, "%.*f(%ld)", decimals, value, code);
   return text;

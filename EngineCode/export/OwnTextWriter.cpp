@@ -359,9 +359,10 @@ std::string FormatTextFile(const CrystalRec &c, std::string_view title, std::str
   }
 
   // A site of occupancy 0 is written too, so that it reopens as given, not
-  // as a whole atom.
+  // as a whole atom; so is every occupant of a mixed site, one of occupancy
+  // 0 among them.
   auto partly = [](const AsymmetricUnitRecord &site) {
-    return site.occupancies[0] >= 0.0f && site.occupancies[0] < 1.0f;
+    return (site.occupancies[0] >= 0.0f && site.occupancies[0] < 1.0f) || site.elements[1] != kBlankElement;
   };
   bool partial = false;
   for (size_t s = 0; s < nSites; s++)
@@ -373,9 +374,8 @@ std::string FormatTextFile(const CrystalRec &c, std::string_view title, std::str
       if (!partly(site))
         continue;
       o += PadLabel(labels[s], 6) + "  ";
-      for (int k = 0; k < kMaxSiteElements; k++)
-        if (site.occupancies[k] > 0.0f || k == 0)
-          o += "  " + Element(site.elements[k]) + " " + F(site.occupancies[k], 4);
+      for (int k = 0; k < kMaxSiteElements && (k == 0 || site.elements[k] != kBlankElement); k++)
+        o += "  " + Element(site.elements[k]) + " " + F(site.occupancies[k], 4);
       o += "\n";
     }
     o += "\n";

@@ -2,6 +2,9 @@
 // and space-group number on line 2, the atom count and the coordinate flag
 // (0 fractional, 1 orthogonal) on line 3, a title on line 4, then one line
 // per atom: serial, label, x y z and up to eight serials of bonded atoms.
+// The layout puts each field in fixed columns; many programs write the same
+// fields separated by blanks or tabs from column 1 instead, so every line is
+// read by its fields.
 #include "CellFrame.h"
 #include "import/ImportSymmetry.h"
 #include "import/ElementOfName.h"
@@ -46,10 +49,11 @@ bool IsCSSRFile(const ImportSource &source) {
   const auto lines = ImportLines(std::string_view(source.text).substr(0, 1 << 14));
   if (lines.size() < 5)
     return false;
-  // Line 1 leaves 38 columns blank before the lengths; line 2 names the
-  // space group with "SPGR".
-  return TrimImport(ImportColumns(lines[0], 1, 38)).empty() && LastNumbers(lines[0], 3).size() == 3 &&
-         lines[1].find("SPGR") != std::string_view::npos;
+  // Line 1 holds the three lengths (in the fixed layout after 38 blank
+  // columns; in the free one alone on the line); line 2 names the space
+  // group with "SPGR".
+  const bool lengths = TrimImport(ImportColumns(lines[0], 1, 38)).empty() || ImportTokens(lines[0]).size() == 3;
+  return lengths && LastNumbers(lines[0], 3).size() == 3 && lines[1].find("SPGR") != std::string_view::npos;
 }
 
 bool DoCSSRFile(const ImportSource &source, ImportResult &result) {

@@ -18,7 +18,11 @@
 #include "import/ImportTypes.h"
 #include "import/SimulationBox.h"
 #include "import/StructureFill.h"
+#include "import/TextNumbers.h"
 
+#include <algorithm>
+#include <array>
+#include <cctype>
 #include <map>
 #include <set>
 #include <string>
@@ -40,6 +44,52 @@ bool ReadKeys(std::string_view line, long &levcfg, long &imcon, std::optional<lo
   levcfg = *l, imcon = *i;
   natoms = t.size() >= 3 ? ImportWholeNumber(t[2]) : std::nullopt;
   return true;
+}
+
+// The lengths (A) of the bonds of organic chemistry: C, H, N and O to one
+// another, C-H to C-O.
+constexpr double kOrganicBondShortest = 1.0, kOrganicBondLongest = 1.6;
+
+bool IsOrganicElement(ElementCode e) {
+  const std::string symbol = ElementSymbolText(e);
+  return symbol == "C" || symbol == "H" || symbol == "N" || symbol == "O";
+}
+
+// A name of two or more capitals that reads as a metal, where its first
+// letter alone is an element: "CA" (calcium), "HO" (holmium), "NA".
+bool CapitalisedMetalName(std::string_view name, ElementCode element) {
+  size_t letters = 0;
+  while (letters < name.size() && std::isupper(static_cast<unsigned char>(name[letters])))
+    letters++;
+  if (letters < 2 || (letters < name.size() && std::isalpha(static_cast<unsigned char>(name[letters]))))
+    return false;
+  static const std::set<std::string, std::less<>> kNonMetals = {"H",  "He", "B",  "C", "N",  "O",  "F",
+                                                                 "Ne", "Si", "P",  "S", "Cl", "Ar", "Ge",
+                                                                 "As", "Se", "Br", "Kr", "Sb", "Te", "I",
+                                                                 "Xe", "At", "Rn"};
+  return !kNonMetals.contains(ElementSymbolText(element)) && ElementFromSymbol(name.substr(0, 1)).has_value();
+}
+
+// Whether a metal stands within the lengths of an organic bond of an atom
+// of C, H, N or O, by the positions as written: the organic atoms sorted
+// along x, each metal looking at those within the longest length along x.
+bool AnyAtBondLength(const std::vector<std::array<double, 3>> &metals, std::vector<std::array<double, 3>> organic) {
+  if (metals.empty() || organic.empty())
+    return false;
+  const auto byX = [](const std::array<double, 3> &p, const std::array<double, 3> &q) { return p[0] < q[0]; };
+  std::sort(organic.begin(), organic.end(), byX);
+  for (const auto &m : metals) {
+    const std::array<double, 3> low{m[0] - kOrganicBondLongest, 0.0, 0.0};
+    auto it = std::lower_bound(organic.begin(), organic.end(), low, byX);
+    for (; it != organic.end() && (*it)[0] <= m[0] + kOrganicBondLongest; ++it) {
+      ImportReadStep();
+      const double dx = (*it)[0] - m[0], dy = (*it)[1] - m[1], dz = (*it)[2] - m[2];
+      const double d2 = dx * dx + dy * dy + dz * dz;
+      if (d2 >= kOrganicBondShortest * kOrganicBondShortest && d2 <= kOrganicBondLongest * kOrganicBondLongest)
+        return true;
+    }
+  }
+  return false;
 }
 
 } // namespace
@@ -99,24 +149,28 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
     s->crystal.molecule = 1;
   }
 
-  // Atom records: name, position, then levcfg more lines.
+  // Atom records: name, position, then levcfg more lines. They are read
+  // first and placed after, once the names' elements are settled.
   const size_t recordLines = 2 + static_cast<size_t>(levcfg);
-  std::set<std::string> water;
-  std::map<std::string, std::optional<ElementCode>> elementOfName;
-  size_t read = 0;
+  struct Record {
+    std::string_view name;
+    double xyz[3];
+    int line;
+  };
+  std::vector<Record> records;
   while (i < lines.size() && !TrimImport(lines[i]).empty()) {
-    if (natoms && read == static_cast<size_t>(*natoms)) {
+    if (natoms && records.size() == static_cast<size_t>(*natoms)) {
       ImportWarning(*s, static_cast<int>(i + 1), "the atoms after the " + std::to_string(*natoms) +
                                                      " the second line counts were left out.");
       break;
     }
     if (i + recordLines > lines.size())
       return RefuseImport(result, static_cast<int>(lines.size()),
-                          "the file ends inside the record of atom " + std::to_string(read + 1));
+                          "the file ends inside the record of atom " + std::to_string(records.size() + 1));
     const auto name = ImportTokens(lines[i]);
-    double xyz[3];
+    Record r{name[0], {}, static_cast<int>(i + 1)};
     std::string_view bad;
-    if (!ImportLeadingNumbers(lines[i + 1], 3, xyz, &bad))
+    if (!ImportLeadingNumbers(lines[i + 1], 3, r.xyz, &bad))
       return bad.empty()
                  ? RefuseImport(result, static_cast<int>(i) + 2,
                                 "the line is not the position (three numbers) of atom " + std::string(name[0]))
@@ -128,23 +182,63 @@ bool DoDLPOLYFile(const ImportSource &source, ImportResult &result) {
                                               std::string(name[0]) + " is not three numbers")
                            : RefuseNumber(result, static_cast<int>(i + k) + 1, k == 2 ? "velocity" : "force", bad,
                                           "atom " + std::string(name[0]));
-    std::string note;
-    const std::optional<ElementCode> element = ElementOfLabel(name[0], &note);
-    if (!note.empty() && water.insert(std::string(name[0])).second)
-      ImportWarning(*s, static_cast<int>(i + 1), note);
-    elementOfName.emplace(std::string(name[0]), element);
-    const int line = static_cast<int>(i + 1);
-    if (!(s->crystal.molecule
-              ? AppendImportAtom(result, *s, name[0], element.value_or(kPlaceholderElement), xyz, line) != nullptr
-              : AppendBoxAtom(result, *s, box, name[0], element.value_or(kPlaceholderElement), xyz, line)))
-      return false;
+    records.push_back(r);
     i += recordLines;
-    read++;
   }
+  const size_t read = records.size();
   if (natoms && read < static_cast<size_t>(*natoms))
     return RefuseImport(result, static_cast<int>(std::min(i + 1, lines.size())),
                         "the file holds " + std::to_string(read) + " of the " + std::to_string(*natoms) +
                             " atoms its second line counts");
+
+  std::set<std::string> water;
+  std::map<std::string, std::optional<ElementCode>, std::less<>> elementOfName;
+  for (const Record &r : records) {
+    if (elementOfName.contains(r.name))
+      continue;
+    std::string note;
+    const std::optional<ElementCode> element = ElementOfLabel(r.name, &note);
+    if (!note.empty() && water.insert(std::string(r.name)).second)
+      ImportWarning(*s, r.line, note);
+    elementOfName.emplace(std::string(r.name), element);
+  }
+  // Force fields name atoms by types in capitals ("CA", "CO", "HO", "NA"):
+  // read as symbols they are metals, so when such a metal stands at the
+  // length of a bond of organic chemistry from C, H, N or O, the capitalised
+  // names are types and are read by their first letter.
+  std::vector<std::string_view> typeNames;
+  for (const auto &[name, element] : elementOfName)
+    if (element && CapitalisedMetalName(name, *element))
+      typeNames.push_back(name);
+  if (!typeNames.empty()) {
+    std::vector<std::array<double, 3>> metals, organic;
+    for (const Record &r : records) {
+      const auto element = elementOfName.find(r.name)->second;
+      if (std::find(typeNames.begin(), typeNames.end(), r.name) != typeNames.end())
+        metals.push_back({r.xyz[0], r.xyz[1], r.xyz[2]});
+      else if (element && IsOrganicElement(*element))
+        organic.push_back({r.xyz[0], r.xyz[1], r.xyz[2]});
+    }
+    if (AnyAtBondLength(metals, organic)) {
+      WarningNames types;
+      for (std::string_view name : typeNames) {
+        auto &element = elementOfName.find(name)->second;
+        element = ElementFromSymbol(name.substr(0, 1));
+        types.Add(std::string(name));
+      }
+      ImportWarning(*s, 0,
+                    "the atom names " + types.Text() + " are force-field types, read by their first letter: as elements "
+                    "they would put metals " + FormatFixed(kOrganicBondShortest, 1) + "-" +
+                        FormatFixed(kOrganicBondLongest, 1) + " \u00C5 from C, H, N or O.");
+    }
+  }
+  for (const Record &r : records) {
+    const std::optional<ElementCode> element = elementOfName.find(r.name)->second;
+    if (!(s->crystal.molecule
+              ? AppendImportAtom(result, *s, r.name, element.value_or(kPlaceholderElement), r.xyz, r.line) != nullptr
+              : AppendBoxAtom(result, *s, box, r.name, element.value_or(kPlaceholderElement), r.xyz, r.line)))
+      return false;
+  }
   // The file gives no elements: the names decide them, as the Log says.
   WarningNames told, unknown;
   for (const auto &[name, element] : elementOfName)

@@ -220,7 +220,12 @@ bool DoGROMACSFile(const ImportSource &source, ImportResult &result) {
   GroReader reader{source, result, ImportLines(source.text), {}};
   size_t i = 0;
   while (i < reader.lines.size()) {
-    if (TrimImport(reader.lines[i]).empty()) {
+    // The title may be empty: the first line is always a title, and a blank
+    // line after a frame is one when a lone count follows it; other blank
+    // lines between frames are passed over.
+    const bool countFollows = i + 1 < reader.lines.size() && ImportTokens(reader.lines[i + 1]).size() == 1 &&
+                              ImportWholeNumber(TrimImport(reader.lines[i + 1])).has_value();
+    if (i > 0 && TrimImport(reader.lines[i]).empty() && !countFollows) {
       i++;
       continue;
     }

@@ -50,10 +50,11 @@ std::string FormulaOfSites(const CrystalRec &c) {
   if (!c.molecule && named)
     ops = GetCrystalGEPs(&symmetry, nullptr);
   std::vector<int32_t> perCell(c.sites.size(), 1);
+  const OneAtomRule rule(c);
   if (ops && !ops->empty())
     for (size_t s = 0; s < c.sites.size(); s++)
       perCell[s] =
-          static_cast<int32_t>(ops->size()) / std::max(OperatorsFixing(*ops, c.sites[s].xyz, c.originShift), 1);
+          static_cast<int32_t>(ops->size()) / std::max(OperatorsFixing(*ops, c.sites[s].xyz, c.originShift, rule), 1);
   std::vector<FormulaAmount> amounts;
   bool overflow = false;
   CalcFormulaAmounts(&c, amounts, overflow, perCell);

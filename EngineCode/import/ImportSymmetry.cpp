@@ -170,9 +170,9 @@ void Apply(const GEP &op, const float xyz[3], double out[3]) {
 }
 
 // The site's count of distinct images.
-int Multiplicity(const std::vector<GEP> &ops, const float xyz[3]) {
+int Multiplicity(const std::vector<GEP> &ops, const float xyz[3], const OneAtomRule &rule) {
   const double at[3] = {xyz[0], xyz[1], xyz[2]};
-  return SiteImageCount(ops, at);
+  return SiteImageCount(ops, at, rule);
 }
 
 double SiteOccupancy(const AsymmetricUnitRecord &site) {
@@ -306,12 +306,13 @@ uint8_t OriginTheSitesFit(const std::string &symbol, const CrystalRec &c, std::s
   if (ops[0].empty() || ops[1].empty())
     return 0;
   bool given = false, fits[2] = {true, true};
+  const OneAtomRule rule(c);
   for (size_t s = 0; s < c.sites.size() && s < multiplicities.size(); s++) {
     if (multiplicities[s] <= 0)
       continue;
     given = true;
     for (int o = 0; o < 2; o++)
-      fits[o] = fits[o] && Multiplicity(ops[o], c.sites[s].xyz) == multiplicities[s];
+      fits[o] = fits[o] && Multiplicity(ops[o], c.sites[s].xyz, rule) == multiplicities[s];
     if (!fits[0] && !fits[1])
       break;
   }

@@ -308,7 +308,7 @@ bool Reader::MakeSymmetry(int line) {
 // share of the general position, so a site that k operators leave in place
 // holds k times it.
 double Reader::Occupancy(const Atom &a) const {
-  return a.sof * std::max(OperatorsFixing(ops_, a.xyz), 1);
+  return a.sof * std::max(OperatorsFixing(ops_, a.xyz, OneAtomRule(s_->crystal)), 1);
 }
 
 bool Reader::Read() {

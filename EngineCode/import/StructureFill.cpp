@@ -483,6 +483,7 @@ std::string CellWithoutRoom(CrystalRec &c) {
   // Sites at one position (the elements of a mixed site listed apart) share
   // it: the place counts once.
   FractionalPlaces places;
+  const OneAtomRule rule(c);
   double atoms = 0.0;
   size_t counted = 0; // sites looked at, placeholders and shared places too
   for (const AsymmetricUnitRecord &site : c.sites) {
@@ -495,7 +496,7 @@ std::string CellWithoutRoom(CrystalRec &c) {
     }
     // The operators that leave the site in place (its stabiliser): its
     // orbit holds the operators' count over theirs.
-    const int fixing = OperatorsFixing(*ops, site.xyz, c.originShift);
+    const int fixing = OperatorsFixing(*ops, site.xyz, c.originShift, rule);
     atoms += static_cast<double>(opCount) / std::max(fixing, 1);
     counted++;
     // Once the cell is known too small, the count goes on only so far: the

@@ -1,5 +1,6 @@
 #include "FractionalPlaces.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -53,23 +54,75 @@ GEP ComposeOperators(const GEP &a, const GEP &b) {
   return out;
 }
 
-int OperatorsFixing(std::span<const GEP> ops, const double xyz[3]) {
+OneAtomRule::OneAtomRule(double a, double b, double c, double alpha, double beta, double gamma) {
+  const double rad = M_PI / 180.0;
+  const double ca = std::cos(alpha * rad), cb = std::cos(beta * rad), cg = std::cos(gamma * rad);
+  const double G[3][3] = {{a * a, a * b * cg, a * c * cb}, {a * b * cg, b * b, b * c * ca}, {a * c * cb, b * c * ca, c * c}};
+  // The reciprocal metric's diagonal (cofactors over the determinant): the
+  // squared inverse spacing of each axis's lattice planes.
+  const double cof[3] = {G[1][1] * G[2][2] - G[1][2] * G[2][1], G[0][0] * G[2][2] - G[0][2] * G[2][0],
+                         G[0][0] * G[1][1] - G[0][1] * G[1][0]};
+  const double det = G[0][0] * cof[0] + G[0][1] * (G[1][2] * G[2][0] - G[1][0] * G[2][2]) +
+                     G[0][2] * (G[1][0] * G[2][1] - G[1][1] * G[2][0]);
+  if (!(det > 0.0) || !std::isfinite(det))
+    return;
+  for (int i = 0; i < 3; i++) {
+    const double spacing = std::sqrt(det / cof[i]);
+    if (!(spacing > 0.0) || !std::isfinite(spacing))
+      return;
+  }
+  cell_ = true;
+  for (int i = 0; i < 3; i++) {
+    for (int j = 0; j < 3; j++)
+      G_[i][j] = G[i][j];
+    const double spacing = std::sqrt(det / cof[i]);
+    reach_[i] = std::max(kSamePlaceTolerance, kSameAtomDistance / spacing);
+    // In single precision with a margin above the rounding of a float
+    // difference below 1, so that the first test parts no pair the
+    // distance would join.
+    reachF_[i] = std::max(kSymmetryTolerance, static_cast<float>(reach_[i] * (1.0 + 1e-6) + 1e-6));
+  }
+}
+
+double OneAtomRule::DistanceSquared(double d0, double d1, double d2) const {
+  const double d[3] = {d0 - std::round(d0), d1 - std::round(d1), d2 - std::round(d2)};
+  double sum = 0.0;
+  for (int i = 0; i < 3; i++)
+    for (int j = 0; j < 3; j++)
+      sum += d[i] * G_[i][j] * d[j];
+  return sum;
+}
+
+bool OneAtomRule::Same(const double a[3], const double b[3]) const {
+  if (SamePlace(a, b))
+    return true;
+  if (!cell_)
+    return false;
+  const double d[3] = {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+  for (int i = 0; i < 3; i++)
+    if (!(std::fabs(d[i] - std::round(d[i])) < reach_[i]))
+      return false;
+  return DistanceSquared(d[0], d[1], d[2]) < kSameAtomDistance * kSameAtomDistance;
+}
+
+int OperatorsFixing(std::span<const GEP> ops, const double xyz[3], const OneAtomRule &rule) {
   int fixing = 0;
   for (const GEP &op : ops) {
     double image[3];
     ApplyOperator(op, xyz, image);
-    fixing += SamePlace(image, xyz) ? 1 : 0;
+    fixing += rule.Same(image, xyz) ? 1 : 0;
   }
   return fixing;
 }
 
-int OperatorsFixing(std::span<const GEP> ops, const float xyz[3], const float originShift[3]) {
+int OperatorsFixing(std::span<const GEP> ops, const float xyz[3], const float originShift[3],
+                    const OneAtomRule &rule) {
   const double at[3] = {xyz[0], xyz[1], xyz[2]};
   int fixing = 0;
   for (const GEP &op : ops) {
     double image[3];
     ApplySymmetryOperator(op, xyz, originShift, image);
-    fixing += SamePlace(image, at) ? 1 : 0;
+    fixing += rule.Same(image, at) ? 1 : 0;
   }
   return fixing;
 }
@@ -79,8 +132,8 @@ void ApplyOperator(const GEP &op, const double xyz[3], double out[3]) {
     out[i] = op.rotation[i][0] * xyz[0] + op.rotation[i][1] * xyz[1] + op.rotation[i][2] * xyz[2] + op.translation[i];
 }
 
-int SiteImageCount(std::span<const GEP> ops, const double xyz[3]) {
-  return static_cast<int>(ops.size()) / std::max(OperatorsFixing(ops, xyz), 1);
+int SiteImageCount(std::span<const GEP> ops, const double xyz[3], const OneAtomRule &rule) {
+  return static_cast<int>(ops.size()) / std::max(OperatorsFixing(ops, xyz, rule), 1);
 }
 
 FractionalPlaces::FractionalPlaces(size_t expected) {

@@ -26,6 +26,13 @@
 // one place in a cell of 4 A as in one of 40 A.
 inline constexpr double kSamePlaceTolerance = static_cast<double>(kSymmetryTolerance);
 
+// Two images of one site closer than this (A) are one atom, as well as
+// those one place by the fractional tolerance: a file that cuts its
+// coordinates to four decimals ("0.6666" for 2/3) leaves the images of a site
+// on a special position more than the tolerance apart in one fraction,
+// though a thousandth of an angstrom apart in the cell.
+inline constexpr double kSameAtomDistance = 0.01; // A
+
 // Whether a and b are one place: every coordinate within the tolerance
 // modulo 1, so that 0 and 0.99999 are one place. False for a coordinate that
 // is no number.
@@ -101,6 +108,50 @@ inline bool SameAtomPosition(const float a[3], const float b[3]) {
          std::fabs(a[2] - b[2]) < kSymmetryTolerance;
 }
 
+// Whether two images of a site are one atom, in a cell: one place
+// (SamePlace), or less than kSameAtomDistance apart, the nearest lattice
+// translation apart. The build's images, the count of a site's images and
+// the operators that fix it all ask it, so that what a reader counts the
+// build makes. Without a cell (default) it is SamePlace alone.
+class OneAtomRule {
+public:
+  OneAtomRule() = default;
+  // The cell's lengths (A) and angles (degrees); a cell with no volume
+  // leaves the rule SamePlace alone.
+  OneAtomRule(double a, double b, double c, double alpha, double beta, double gamma);
+  explicit OneAtomRule(const CrystalRec &c) : OneAtomRule(c.a, c.b, c.c, c.alpha, c.beta, c.gamma) {}
+
+  bool Same(const float a[3], const float b[3]) const {
+    // Each fraction first, within the farther of the two reaches: most
+    // pairs of images part here.
+    for (int i = 0; i < 3; i++)
+      if (!FractionWithin(a[i], b[i], reachF_[i]))
+        return false;
+    return SamePlace(a, b) || (cell_ && DistanceSquared(a[0] - double{b[0]}, a[1] - double{b[1]}, a[2] - double{b[2]}) <
+                                            kSameAtomDistance * kSameAtomDistance);
+  }
+  bool Same(const double a[3], const double b[3]) const;
+  // How far apart (in fractions, modulo 1) two images of one atom may lie
+  // on each axis, at most: the tolerance, or kSameAtomDistance over the
+  // distance between the lattice planes of the axis.
+  double Reach(int axis) const { return reach_[axis]; }
+
+private:
+  static bool FractionWithin(float a, float b, float reach) {
+    float d = std::fabs(a - b);
+    if (d >= 1.0f)
+      d -= std::trunc(d);
+    return d < reach || 1.0f - d < reach;
+  }
+  // The squared length (A^2) of a fractional difference, whole cells off.
+  double DistanceSquared(double d0, double d1, double d2) const;
+
+  bool cell_ = false;
+  double G_[3][3] = {};
+  double reach_[3] = {kSamePlaceTolerance, kSamePlaceTolerance, kSamePlaceTolerance};
+  float reachF_[3] = {kSymmetryTolerance, kSymmetryTolerance, kSymmetryTolerance};
+};
+
 // Whether two operators are one modulo the lattice: the same rotation, and
 // translations within the tolerance of each other modulo 1. Cards a format
 // writes to fewer decimals are compared with a wider tolerance of its own.
@@ -112,15 +163,16 @@ GEP ComposeOperators(const GEP &a, const GEP &b);
 // The image R x + t of a fractional position, not wrapped.
 void ApplyOperator(const GEP &op, const double xyz[3], double out[3]);
 
-// How many of the operators leave the position in place (modulo the
-// lattice): the order of the site's stabiliser within the list.
-int OperatorsFixing(std::span<const GEP> ops, const double xyz[3]);
+// How many of the operators leave the position in place (one atom with it
+// by the cell's rule): the order of the site's stabiliser within the list.
+int OperatorsFixing(std::span<const GEP> ops, const double xyz[3], const OneAtomRule &rule);
 // The same for a stored site about the structure's origin shift, its images
 // made as the build makes them (`ApplySymmetryOperator`).
-int OperatorsFixing(std::span<const GEP> ops, const float xyz[3], const float originShift[3]);
+int OperatorsFixing(std::span<const GEP> ops, const float xyz[3], const float originShift[3],
+                    const OneAtomRule &rule);
 // The count of distinct images of a site: the operators over those that
 // leave it in place (at least one).
-int SiteImageCount(std::span<const GEP> ops, const double xyz[3]);
+int SiteImageCount(std::span<const GEP> ops, const double xyz[3], const OneAtomRule &rule);
 
 // A set of places, each a position of a kind (an element, a class of the
 // caller's, or 0), numbered in the order they were added.

@@ -231,22 +231,26 @@ namespace {
 constexpr int32_t kScannedOrbitOps = 48;
 
 // The images a site has made so far, found by a weighted sum of their wrapped
-// coordinates, s = x + 2y + 4z modulo 1: two images at one place (each
-// coordinate within the tolerance modulo 1) have sums within seven
-// tolerances modulo 1, whichever whole cells lie between them, so an image
-// looks only at the earlier images of its slot of the sum and, when it lies
-// within that reach (and a margin for the float sum) of a side of its slot,
-// at those of the neighbouring slot (the last slot and the first are
-// neighbours). The weights tell apart the images a cubic operator makes by
-// swapping coordinates, which share the plain sum. The slots' heads carry a
+// coordinates, s = x + 2y + 4z modulo 1: two images of one atom (each
+// coordinate within the rule's reach of the axis modulo 1) have sums within
+// r0 + 2 r1 + 4 r2 modulo 1, whichever whole cells lie between them, so an
+// image looks only at the earlier images of its slot of the sum and, when it
+// lies within that reach (and a margin for the float sum) of a side of its
+// slot, at those of the neighbouring slot (the last slot and the first are
+// neighbours). The slots are as many as keep the reach within one. The
+// weights tell apart the images a cubic operator makes by swapping
+// coordinates, which share the plain sum. The slots' heads carry a
 // generation, so that a new site empties them all at once.
 class OrbitSums {
 public:
-  static constexpr int32_t kSlots = 256;
-  // Reach of seven tolerances in slot widths; the margin is far above the
-  // rounding of a float sum below 7.
-  static constexpr float kReach = (7.0f * kSymmetryTolerance + 1e-5f) * kSlots;
-  static_assert(kReach < 1.0f, "the reach must end within the neighbouring slots");
+  static constexpr int32_t kMostSlots = 256;
+
+  explicit OrbitSums(const OneAtomRule &rule) {
+    const double sum = rule.Reach(0) + 2.0 * rule.Reach(1) + 4.0 * rule.Reach(2) + 1e-5;
+    slots_ = static_cast<int32_t>(std::clamp(std::floor(0.99 / sum), 1.0, double{kMostSlots}));
+    reach_ = static_cast<float>(sum * slots_);
+    heads_.resize(static_cast<size_t>(slots_));
+  }
 
   // Room for this many images of a site.
   void Reserve(size_t images) { entries_.reserve(images); }
@@ -272,9 +276,9 @@ public:
     const float offset = scaled - static_cast<float>(k);
     if (Walk(k, visit))
       return true;
-    if (offset < kReach && Walk(k == 0 ? kSlots - 1 : k - 1, visit))
+    if (offset < reach_ && Walk(k == 0 ? slots_ - 1 : k - 1, visit))
       return true;
-    return offset > 1.0f - kReach && Walk(k == kSlots - 1 ? 0 : k + 1, visit);
+    return offset > 1.0f - reach_ && Walk(k == slots_ - 1 ? 0 : k + 1, visit);
   }
 
 private:
@@ -288,12 +292,12 @@ private:
     uint32_t next; // the image added before it to the same slot, or kEnd
   };
 
-  // The sum modulo 1, in slot widths: [0, kSlots].
-  static float Scaled(const float xyz[3]) {
+  // The sum modulo 1, in slot widths: [0, slots].
+  float Scaled(const float xyz[3]) const {
     const float sum = xyz[0] + 2.0f * xyz[1] + 4.0f * xyz[2];
-    return (sum - std::floor(sum)) * static_cast<float>(kSlots);
+    return (sum - std::floor(sum)) * static_cast<float>(slots_);
   }
-  static int32_t Slot(float scaled) { return std::clamp(static_cast<int32_t>(scaled), 0, kSlots - 1); }
+  int32_t Slot(float scaled) const { return std::clamp(static_cast<int32_t>(scaled), 0, slots_ - 1); }
   template <typename Visit> bool Walk(int32_t k, Visit &visit) const {
     const Head &head = heads_[static_cast<size_t>(k)];
     if (head.generation != generation_)
@@ -304,10 +308,26 @@ private:
     return false;
   }
 
-  std::array<Head, kSlots> heads_{};
+  int32_t slots_ = 1;
+  float reach_ = 0.0f; // in slot widths, below one
+  std::vector<Head> heads_;
   std::vector<Entry> entries_;
   uint32_t generation_ = 1;
 };
+
+// Of two images of one atom on either side of a cell face (one just below
+// 1, the other just above 0 on an axis, neither snapped to 0), the atom
+// stands at the one above 0, so that a range of whole cells shows it on
+// both faces as it shows an atom at 0.
+bool NearerTheOrigin(const float image[3], const float kept[3]) {
+  bool below = false;
+  for (int i = 0; i < 3; i++) {
+    if (kept[i] < 0.5f && image[i] > 0.5f)
+      return false;
+    below = below || (kept[i] > 0.5f && image[i] < 0.5f);
+  }
+  return below;
+}
 
 } // namespace
 
@@ -339,7 +359,8 @@ bool GenCell(CrystalRec *crystal) {
   // Each image is checked against the site's earlier images, in a large
   // orbit through their sums.
   const bool summed = nOps > kScannedOrbitOps;
-  OrbitSums images;
+  const OneAtomRule rule(c);
+  OrbitSums images(rule);
   try {
     atoms.reserve(static_cast<size_t>(std::min<int64_t>(bound, kInitialAtomReserve)));
     if (summed)
@@ -372,32 +393,43 @@ bool GenCell(CrystalRec *crystal) {
         xyz[i] = MoveIntoCell(unwrapped);
         shift[i] = xyz[i] - unwrapped;
       }
-      const auto samePlace = [&](size_t a) { return SamePlace(xyz, atoms[a].xyz); };
-      bool duplicate = false;
+      // The earliest image of one atom with this one, else atoms.size().
+      size_t kept = atoms.size();
+      const auto samePlace = [&](size_t a) {
+        if (!rule.Same(xyz, atoms[a].xyz))
+          return false;
+        kept = std::min(kept, a);
+        return true;
+      };
       if (summed)
-        duplicate = images.AnyNear(xyz, [&](int32_t a) { return samePlace(static_cast<size_t>(a)); });
+        images.AnyNear(xyz, [&](int32_t a) {
+          samePlace(static_cast<size_t>(a));
+          return false;
+        });
       else
-        for (size_t a = first; a < atoms.size() && !duplicate; a++)
-          duplicate = samePlace(a);
-      if (duplicate)
+        for (size_t a = first; a < atoms.size() && kept == atoms.size(); a++)
+          samePlace(a);
+      if (kept != atoms.size() && !NearerTheOrigin(xyz, atoms[kept].xyz))
         continue;
-      if (static_cast<int64_t>(atoms.size()) >= kMaxArrayRecords)
-        return outOfMemory();
-      try {
-        atoms.push_back(gBlankAtom);
-      } catch (const std::bad_alloc &) {
-        if (MemoryFailuresPass())
-          throw;
-        return outOfMemory();
+      if (kept == atoms.size()) {
+        if (static_cast<int64_t>(atoms.size()) >= kMaxArrayRecords)
+          return outOfMemory();
+        try {
+          atoms.push_back(gBlankAtom);
+        } catch (const std::bad_alloc &) {
+          if (MemoryFailuresPass())
+            throw;
+          return outOfMemory();
+        }
       }
-      AtomRecord &atom = atoms.back();
+      AtomRecord &atom = atoms[kept];
       atom.site = static_cast<uint32_t>(s);
       atom.atomType = site.atomType;
       atom.visible = 1;
       for (int i = 0; i < 3; i++)
         atom.xyz[i] = xyz[i];
       if (summed)
-        images.Add(atom.xyz, static_cast<int32_t>(atoms.size() - 1));
+        images.Add(atom.xyz, static_cast<int32_t>(kept));
       if (ellipsoids) {
         for (int k = 0; k < 3; k++) {
           double end[3];
@@ -607,6 +639,7 @@ bool GetSiteMultiplicity(CrystalRec *crystal, float xyz[3], int32_t *multiplicit
   auto ops = GetCrystalGEPs(crystal, &nOps);
   if (!ops)
     return false;
+  const OneAtomRule rule(c);
   std::vector<float> images;
   try {
     images.reserve(static_cast<size_t>(nOps) * 3);
@@ -619,7 +652,7 @@ bool GetSiteMultiplicity(CrystalRec *crystal, float xyz[3], int32_t *multiplicit
     WrappedImage(op, xyz, c.originShift, image);
     bool seen = false;
     for (int32_t k = 0; k < n && !seen; k++)
-      seen = SamePlace(image, &images[static_cast<size_t>(k) * 3]);
+      seen = rule.Same(image, &images[static_cast<size_t>(k) * 3]);
     if (seen)
       continue;
     images.insert(images.end(), image, image + 3);
@@ -653,6 +686,7 @@ std::optional<std::vector<AsymmetricUnitRecord>> GenCellAU(CrystalRec *crystal, 
   const bool ellipsoids = c.ellipsoidData != 0;
   const ImageDisorder disorder = ImageAssemblies(c);
   const std::vector<int16_t> &assemblies = disorder.assemblies;
+  const OneAtomRule rule(c);
   for (int32_t s = 0; s < nSites; s++) {
     const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(s)];
     const size_t first = out.size();
@@ -665,7 +699,7 @@ std::optional<std::vector<AsymmetricUnitRecord>> GenCellAU(CrystalRec *crystal, 
         xyz[i] = static_cast<float>(SignedFraction(raw[i]));
       bool duplicate = false;
       for (size_t k = first; k < out.size() && !duplicate; k++)
-        duplicate = SamePlace(xyz, out[k].xyz);
+        duplicate = rule.Same(xyz, out[k].xyz);
       if (duplicate)
         continue;
       AsymmetricUnitRecord copy = site;
@@ -754,6 +788,7 @@ int32_t ShareOccupancyAmongCloseImages(CrystalRec *crystal, size_t siteIndex, st
   float G[9];
   GetMetricTensor(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, G);
   const double reach = kOneAtomImagesFactor * 2.0 * row->radius;
+  const OneAtomRule rule(c);
   // The places joined to the first image are those within reach of it, so
   // with no other place that close (the common case) there is nothing to
   // divide, and the images need not be sorted into places.
@@ -762,7 +797,7 @@ int32_t ShareOccupancyAmongCloseImages(CrystalRec *crystal, size_t siteIndex, st
   const bool anyClose = std::any_of(ops.begin() + 1, ops.end(), [&](const GEP &op) {
     float xyz[3];
     WrappedImage(op, site.xyz, c.originShift, xyz);
-    return !SamePlace(xyz, first) && LatticeDistanceSq(xyz, first, G) < reach * reach;
+    return !rule.Same(xyz, first) && LatticeDistanceSq(xyz, first, G) < reach * reach;
   });
   if (!anyClose)
     return 1;
@@ -772,7 +807,7 @@ int32_t ShareOccupancyAmongCloseImages(CrystalRec *crystal, size_t siteIndex, st
     float xyz[3];
     WrappedImage(op, site.xyz, c.originShift, xyz);
     if (std::none_of(images.begin(), images.end(),
-                     [&](const std::array<float, 3> &q) { return SamePlace(xyz, q.data()); }))
+                     [&](const std::array<float, 3> &q) { return rule.Same(xyz, q.data()); }))
       images.push_back({xyz[0], xyz[1], xyz[2]});
   }
   const int32_t n = images.size() < 2 ? 1 : ImagesOfOneAtom(images, G, reach);

@@ -13,6 +13,7 @@
 #include "export/Listings.h"
 #include "export/OwnTextWriter.h"
 #include "export/PDBWriter.h"
+#include "import/ImportText.h"
 
 #include <gtest/gtest.h>
 
@@ -652,11 +653,50 @@ TEST_F(TextExportTest, QuartzCIFReopensWithItsFaceAtoms) {
                                         "_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
                                         "Si1 Si 0.4697 0.0000 0.6667\n"
                                         "O1 O 0.4135 0.2669 0.7858\n";
-  for (const char *name : {"Quartz.cif", "quartz4.cif"}) {
+  // And cut, not rounded, to four decimals (Si 0.0007 A off its two-fold
+  // axis): its images there are one atom.
+  const std::filesystem::path cut = std::filesystem::path(OV_TEST_DATA) / "import/places/quartz_cut.cif";
+  for (const std::filesystem::path &file : {dir / "Quartz.cif", dir / "quartz4.cif", cut}) {
     Window reread(host);
-    ASSERT_TRUE(OpenStructureFile(reread.ref(), dir / name));
-    EXPECT_EQ(shown(reread.crystal()), quartz) << name;
+    ASSERT_TRUE(OpenStructureFile(reread.ref(), file));
+    EXPECT_EQ(shown(reread.crystal()), quartz) << file;
   }
+}
+
+// A value goes out with the digits it came with: gypsum's H7 x "0.4067(10)"
+// and bixbyite's a "9.365(20)" in the CIF export, not "0.407(1)" and
+// "9.36(2)"; and a mixed site's occupant of occupancy 0 in the own text
+// file, which reopens with it.
+TEST_F(TextExportTest, ValuesGoOutAsTheyCameIn) {
+  std::ofstream(dir / "bixbyite.cif") << "data_bixbyite\n_cell_length_a 9.365(20)\n_cell_length_b 9.365(20)\n"
+                                         "_cell_length_c 9.365(20)\n_cell_angle_alpha 90\n_cell_angle_beta 90\n"
+                                         "_cell_angle_gamma 90\n_space_group_name_H-M_alt 'I a -3'\n"
+                                         "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
+                                         "_atom_site_fract_z\nMn1 0.25 0.25 0.25\nO1 0.385 0.145 0.380\n";
+  std::ofstream(dir / "mixed.ovtx") << "TITL mixed\nCELL 5 5 5 90 90 90\nLATC P\nSYMM x,y,z\n"
+                                       "ATOM\nFe  M1  0 0 0\nO   O1  0.5 0.5 0.5\n\nOCCU\nM1  Fe 0.6 Mg 0.0\n";
+  const struct {
+    std::filesystem::path file;
+    uint32_t command;
+    const char *out, *written;
+  } kRows[] = {
+      {std::filesystem::path(OV_TEST_DATA) / "bonds/gypsum.cif", kCmdExportCIF, "gypsum out.cif", " 0.4067(10) "},
+      {dir / "bixbyite.cif", kCmdExportCIF, "bixbyite out.cif", " 9.365(20)\n"},
+      {dir / "mixed.ovtx", FourCharsToLong("xOVT"), "mixed out.ovtx", "Fe 0.6000  Mg 0.0000"},
+  };
+  for (const auto &row : kRows) {
+    SCOPED_TRACE(row.out);
+    Window w(host);
+    ASSERT_TRUE(OpenStructureFile(w.ref(), row.file));
+    SetWindowFileOpen(w.ref(), true);
+    host.savePaths = {dir / row.out};
+    ASSERT_EQ(DoExportCommand(w.ref(), row.command), 0);
+    EXPECT_NE(ReadFile(dir / row.out).find(row.written), std::string::npos) << ReadFile(dir / row.out);
+  }
+  Window reread(host);
+  ASSERT_TRUE(OpenStructureFile(reread.ref(), dir / "mixed out.ovtx"));
+  EXPECT_EQ(ElementSymbolText(reread.crystal().sites[0].elements[1]), "Mg");
+  EXPECT_EQ(reread.crystal().sites[0].occupancies[1], 0.0f);
 }
 
 // Writes the CIF, PDB and report of every data structure, with what the

@@ -42,6 +42,20 @@ TEST_F(CSSRReader, TheSpaceGroupNumberGivesTheSymmetry) {
   EXPECT_EQ(w.crystal().latticeLetter, 'F');
 }
 
+// The fields separated by blanks from column 1, as many programs write
+// them, or by tabs before them: pyrite-type MgO2, a = 4.8982 A, twelve atoms
+// in P 1 (counted by hand).
+TEST_F(CSSRReader, FieldsSeparatedByBlanksAreRead) {
+  for (const char *name : {"MgO2.cssr", "MgO2_tabs.cssr"}) {
+    SCOPED_TRACE(name);
+    Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), Sample("cssr", name)));
+    EXPECT_EQ(w.crystal().atomsPerCell, 12);
+    EXPECT_EQ(ElementCounts(w.crystal()), "Mg4 O8");
+    EXPECT_FLOAT_EQ(w.crystal().a, 4.8982f);
+  }
+}
+
 TEST_F(CSSRReader, AShortAtomListIsRefused) {
   std::ifstream in(Sample("cssr", "fractional.cssr"));
   const std::string whole((std::istreambuf_iterator<char>(in)), {});

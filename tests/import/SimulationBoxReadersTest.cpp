@@ -4,7 +4,7 @@
 // frames go through the chooser; damaged files are refused with the line
 // named and leave the window as it was. Positions and cells are compared
 // with an independent reader by tests/oracle/simulation_oracle.py.
-#include "../documents/DocumentTestSupport.h"
+#include "ReaderTestSupport.h"
 
 #include "import/ImportPath.h"
 #include "import/ImportText.h"
@@ -185,6 +185,34 @@ TEST_F(SimulationBoxes, AConfigurationIsCentredOnItsCellAndWithoutBoundariesIsAM
   ASSERT_TRUE(OpenTextFile(w.ref(), Write("REVCON", "free\n 0 0\nNa+ 1\n 0 0 0\nCl- 2\n 2.8 0 0\n")));
   EXPECT_TRUE(w.crystal().molecule);
   EXPECT_EQ(w.crystal().atomCount, 2);
+}
+
+// Files as other programs write them: a coordinate file with an empty
+// title; configurations whose capitalised names are force-field types (CA
+// an aromatic carbon, HO a hydroxyl hydrogen, CO, CN, HS), which as symbols
+// would put metals 1.0-1.6 A from C, H, N and O, beside crystals that name
+// calcium "CA". Elements counted by hand from the files.
+TEST_F(SimulationBoxes, FilesOfOtherWritersOpenWithTheirElements) {
+  const struct {
+    const char *file;
+    const char *elements;
+    bool types; // the Log says the names were read as types
+  } kFiles[] = {
+      {"gromacs/untitled.gro", "H2 O1", false},
+      {"dlpoly/CONFIG.types", "C9 H6 N1 O3 S1", true},
+      {"dlpoly/CONFIG.calcium", "Ca4", false},
+      {"dlpoly/CONFIG.lime", "Ca4 O4", false},
+  };
+  for (const auto &f : kFiles) {
+    SCOPED_TRACE(f.file);
+    Window w(host);
+    host.log.clear();
+    ASSERT_TRUE(OpenTextFile(w.ref(), kData / f.file)) << host.alerts.back().explanation;
+    EXPECT_EQ(readertest::ElementCounts(w.crystal()), f.elements);
+    EXPECT_EQ(host.log.find("CA, CN, CO, HO, HS are force-field types, read by their first letter") != std::string::npos,
+              f.types)
+        << host.log;
+  }
 }
 
 TEST_F(SimulationBoxes, DamagedFilesAreRefusedWithTheLineAndLeaveTheWindowAsItWas) {

@@ -90,9 +90,9 @@ TEST(FractionalPlaces, FacesKindsAndSiteImages) {
     for (int i = 0; i < 3; i++)
       ops[k].rotation[i][i] = static_cast<int16_t>(diagonals[k][i]);
   const double onMirror[3] = {0.2, 0.99998, 0.7}, general[3] = {0.2, 0.3, 0.7};
-  EXPECT_EQ(SiteImageCount(ops, farFace), 1);
-  EXPECT_EQ(SiteImageCount(ops, onMirror), 2);
-  EXPECT_EQ(SiteImageCount(ops, general), 4);
+  EXPECT_EQ(SiteImageCount(ops, farFace, OneAtomRule()), 1);
+  EXPECT_EQ(SiteImageCount(ops, onMirror, OneAtomRule()), 2);
+  EXPECT_EQ(SiteImageCount(ops, general, OneAtomRule()), 4);
 }
 
 // The single-precision rule the build compares its images by, the position

@@ -36,9 +36,35 @@ inline bool ReferenceSamePlace(const float a[3], const float b[3]) {
   return ReferenceCoincides(a[0], b[0]) && ReferenceCoincides(a[1], b[1]) && ReferenceCoincides(a[2], b[2]);
 }
 
+// The distance (A) between two fractional positions, the nearest whole
+// cells apart, through the cell's edge vectors (a along x, b in the x-y
+// plane).
+inline double ReferenceDistance(const CrystalRec &c, const float p[3], const float q[3]) {
+  const double rad = M_PI / 180.0;
+  const double ca = std::cos(c.alpha * rad), cb = std::cos(c.beta * rad), cg = std::cos(c.gamma * rad),
+               sg = std::sin(c.gamma * rad);
+  const double cy = (ca - cb * cg) / sg;
+  const double v[3][3] = {{c.a, 0, 0}, {c.b * cg, c.b * sg, 0}, {c.c * cb, c.c * cy, c.c * std::sqrt(1 - cb * cb - cy * cy)}};
+  double r[3] = {0, 0, 0};
+  for (int i = 0; i < 3; i++) {
+    double d = double(p[i]) - double(q[i]);
+    d -= std::round(d);
+    for (int k = 0; k < 3; k++)
+      r[k] += d * v[i][k];
+  }
+  return std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+}
+
+// Two images of a site are one atom at one place or within a hundredth of an
+// angstrom.
+inline bool ReferenceOneAtom(const CrystalRec &c, const float p[3], const float q[3]) {
+  return ReferenceSamePlace(p, q) || ReferenceDistance(c, p, q) < 0.01;
+}
+
 // The cell's atom positions, site by site, each site's images in the
-// operators' order with those at the place of an earlier image of the site
-// left out; `perSite` gets each site's count.
+// operators' order with those of one atom with an earlier image of the site
+// left out, except that an image just above 0 on an axis takes the place of
+// the earlier one just below 1; `perSite` gets each site's count.
 inline std::vector<std::array<float, 3>> ReferenceCellImages(CrystalRec *crystal, std::vector<int32_t> &perSite) {
   std::vector<std::array<float, 3>> out;
   perSite.clear();
@@ -51,11 +77,21 @@ inline std::vector<std::array<float, 3>> ReferenceCellImages(CrystalRec *crystal
     for (const GEP &op : *ops) {
       std::array<float, 3> image;
       ReferenceWrappedImage(op, crystal->sites[static_cast<size_t>(s)].xyz, crystal->originShift, image.data());
-      bool seen = false;
-      for (size_t k = first; k < out.size() && !seen; k++)
-        seen = ReferenceSamePlace(image.data(), out[k].data());
-      if (!seen)
+      size_t seen = out.size();
+      for (size_t k = first; k < out.size() && seen == out.size(); k++)
+        if (ReferenceOneAtom(*crystal, image.data(), out[k].data()))
+          seen = k;
+      if (seen == out.size()) {
         out.push_back(image);
+        continue;
+      }
+      bool above = false, below = false;
+      for (int i = 0; i < 3; i++) {
+        above = above || (out[seen][i] > 0.5f && image[i] < 0.5f);
+        below = below || (out[seen][i] < 0.5f && image[i] > 0.5f);
+      }
+      if (above && !below)
+        out[seen] = image;
     }
     perSite.push_back(static_cast<int32_t>(out.size() - first));
   }

@@ -340,9 +340,9 @@ TEST(UnitCellGenCell, PrimitiveAndCentrosymmetricEdgeCases) {
     for (int i = 0; i < 3; i++)
       EXPECT_EQ(c.atoms[static_cast<size_t>(a)].xyz[i], 0.0f);
 
-  // The two images of 0.00005 lie 0.0001 apart: one atom. Of 0.0001, 0.0002
-  // apart: two.
-  MakeCrystal(c, "P -1", {{"O", 0.00005f, 0, 0}, {"O", 0.0001f, 0, 0}});
+  // In the cell of 10 A, the two images of 0.0004 lie 0.008 A apart: one
+  // atom. Of 0.0006, 0.012 A apart: two.
+  MakeCrystal(c, "P -1", {{"O", 0.0004f, 0, 0}, {"O", 0.0006f, 0, 0}});
   ASSERT_TRUE(GenCell(&c));
   EXPECT_EQ(c.sites[0].atomsPerCell, 1);
   EXPECT_EQ(c.sites[1].atomsPerCell, 2);
