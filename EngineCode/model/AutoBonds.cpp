@@ -202,11 +202,14 @@ bool PrepareSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites, cons
   return true;
 }
 
-// The candidates, grouped into places and sorted. False when there are none
-// or memory for them runs out.
+// The candidates, grouped into places and sorted. False when there are none,
+// memory for them runs out or the user stops the search (cancelled).
 bool GatherCandidates(AutoBondWork &w) {
   CrystalRec &c = w.c;
   CandidateIndex &index = w.index;
+  // Gathering, grouping and gridding a block of a million images take
+  // seconds: each hears the cancel key as it goes.
+  index.HearCancelKey();
   // In a crystal with alternatives, the coordination count that follows may
   // read the pairs the search finds (BlockPairs), by the sites that gathered
   // them.
@@ -220,13 +223,17 @@ bool GatherCandidates(AutoBondWork &w) {
       c.molecule ? index.GetIndexedAtoms(&c, 0, static_cast<int32_t>(UsableAtomSize(c)) - 1)
                  : index.ExtendCellRange(&c, 0, static_cast<int32_t>(UsableSiteSize(c)) - 1, w.searchDistance,
                                          keepPairs ? &gatheredSites : nullptr);
-  if (!gathered || index.Empty() || !index.GroupPlaces(&w.places))
+  if (!gathered || index.Empty() || !index.GroupPlaces(&w.places)) {
+    w.cancelled = index.Stopped();
     return false;
+  }
   // Every query of the search reaches the search distance: on grid cells of
   // a share of it, the cube around a place spans fewer candidates it need
   // not test (about (2 + share)^3 rather than 3^3 times the distance cubed).
   // Without memory for that grid, the queries make their own.
   const bool gridReady = index.PrepareGrid(w.searchDistance * kAutoBondGridEdgeShare);
+  if ((w.cancelled = index.Stopped()))
+    return false;
   w.contacts.assign(w.places.all.size(), 0);
   w.protonated.assign(w.places.all.size(), 0);
   w.nPlaces = index.Size();
@@ -493,6 +500,19 @@ void NoteCoordination(AutoBondWork &w) {
     }
 }
 
+// A search the user stopped leaves no bonds, no specifications and no
+// coordination.
+void EndStoppedSearch(AutoBondWork &w) {
+  CrystalRec &c = w.c;
+  w.index.FreeCandidates();
+  TurboEndCancelledSearch(&c, !w.stoppedBefore);
+  c.bondSpecCount = 0;
+  for (size_t s = 0; s < UsableSiteSize(c); s++) {
+    c.sites[s].coordination = 0;
+    SetGivenPolyMode(c.sites[s], 0);
+  }
+}
+
 // Every place queried once, each pair of places judged by the earlier one.
 // False when the user stopped the search: it then leaves no bonds, no
 // specifications and no coordination.
@@ -507,14 +527,7 @@ bool FindContacts(AutoBondWork &w) {
   if (!w.cancelled)
     w.pairs.Finish();
   if (w.cancelled) {
-    CrystalRec &c = w.c;
-    w.index.FreeCandidates();
-    TurboEndCancelledSearch(&c, !w.stoppedBefore);
-    c.bondSpecCount = 0;
-    for (size_t s = 0; s < UsableSiteSize(c); s++) {
-      c.sites[s].coordination = 0;
-      SetGivenPolyMode(c.sites[s], 0);
-    }
+    EndStoppedSearch(w);
     return false;
   }
   w.index.FreeCandidates();
@@ -675,8 +688,13 @@ void ReportSearch(AutoBondWork &w) {
 // The stages in order; false when the search ended early (nothing to search,
 // no memory for its candidates, stopped by the user).
 bool RunAutoBondSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites, const std::vector<ListedBond> *listed) {
-  if (!PrepareSearch(w, givenSites, listed) || !GatherCandidates(w))
+  if (!PrepareSearch(w, givenSites, listed))
     return false;
+  if (!GatherCandidates(w)) {
+    if (w.cancelled)
+      EndStoppedSearch(w);
+    return false;
+  }
   MarkCrowded(w);
   if (!FindContacts(w))
     return false;

@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <new>
@@ -92,6 +93,12 @@ constexpr uint64_t kMostMeanBondsPerAtom = 40;
 // number of atoms.
 constexpr uint64_t kUncountedReachFactor = 2;
 constexpr uint64_t kBytesPerBond = 32;
+// A crystal's bonds are refused before any pair is searched when the
+// density of the atoms in range says its maxima reach more than this many
+// times the bonds allowed: an atom near a corner of the range sees at least
+// an eighth of its sphere there, where the range is at least twice the
+// maximum across.
+constexpr double kCrowdVerdictMargin = 8.0;
 
 BondSearchEnd sLastBondSearchEnd = BondSearchEnd::Complete;
 
@@ -845,6 +852,8 @@ bool CandidateIndex::AppendIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, 
     if (atoms_.empty())
       atoms_.reserve(static_cast<size_t>(last - first + 1)); // later runs grow it geometrically
     for (int64_t i = first; i <= last; i++) {
+      if (Tick())
+        return false;
       const AtomRecord &atom = c.atoms[static_cast<size_t>(i)];
       if (!FracCoordsInRange(crystal, atom.xyz))
         continue;
@@ -863,7 +872,7 @@ bool CandidateIndex::AppendIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, 
 
 bool CandidateIndex::GetIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom) {
   FreeCandidates();
-  if (!crystal || !AppendIndexedAtoms(crystal, firstAtom, lastAtom)) {
+  if (!crystal || Heard() || !AppendIndexedAtoms(crystal, firstAtom, lastAtom)) {
     FreeCandidates();
     return false;
   }
@@ -872,7 +881,7 @@ bool CandidateIndex::GetIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int
 
 bool CandidateIndex::GetIndexedAtoms(CrystalRec *crystal, const std::vector<ElementIndexEntry> &runs) {
   FreeCandidates();
-  if (!crystal)
+  if (!crystal || Heard())
     return false;
   bool any = false;
   for (const ElementIndexEntry &run : runs) {
@@ -927,7 +936,7 @@ bool CandidateIndex::ExtendOverSites(CrystalRec *crystal, const std::vector<std:
                                      float distance, std::vector<uint32_t> *sites) {
 
   FreeCandidates();
-  if (!crystal || spans.empty())
+  if (!crystal || spans.empty() || Heard())
     return false;
   const CrystalRec &c = *crystal;
   const int64_t nSites = static_cast<int64_t>(UsableSiteSize(c));
@@ -953,8 +962,11 @@ bool CandidateIndex::ExtendOverSites(CrystalRec *crystal, const std::vector<std:
   // take part, so a block that is too large is refused before counting.
   int64_t firstCellAtoms = 0;
   for (const auto &[first, last] : spans)
-    for (int64_t s = first; s <= last; s++)
+    for (int64_t s = first; s <= last; s++) {
+      if (Tick())
+        return false;
       firstCellAtoms += std::max(c.sites[static_cast<size_t>(s)].atomsPerCell, 0);
+    }
   {
     double interior = static_cast<double>(firstCellAtoms);
     for (int i = 0; i < 3; i++)
@@ -981,6 +993,8 @@ bool CandidateIndex::ExtendOverSites(CrystalRec *crystal, const std::vector<std:
           const int64_t index = int64_t{site.firstAtom} + j;
           if (index < 0 || index >= nAtoms)
             break;
+          if (Tick())
+            return false;
           Accepted a;
           a.atom = static_cast<uint32_t>(index);
           a.site = static_cast<uint32_t>(s);
@@ -1014,6 +1028,12 @@ bool CandidateIndex::ExtendOverSites(CrystalRec *crystal, const std::vector<std:
       for (int32_t kc = a.from[2]; kc <= a.to[2]; kc++) {
         for (int32_t kb = a.from[1]; kb <= a.to[1]; kb++) {
           for (int32_t ka = a.from[0]; ka <= a.to[0]; ka++) {
+            if (Tick()) {
+              FreeCandidates();
+              if (sites)
+                sites->clear();
+              return false;
+            }
             const float image[3] = {a.u[0] + static_cast<float>(ka), a.u[1] + static_cast<float>(kb),
                                     a.u[2] + static_cast<float>(kc)};
             if (sites)
@@ -1052,13 +1072,25 @@ bool CandidateIndex::ExtendCellRange(CrystalRec *crystal, const std::vector<Elem
 
 // The positions 0..n-1 ordered by ascending x, ties by
 // ascending position: a stable radix sort on (key, position).
-void CandidateIndex::OrderX(std::vector<uint32_t> &order) const {
+bool CandidateIndex::OrderX(std::vector<uint32_t> &order) {
   const size_t n = atoms_.size();
+  // Each pass over the candidates in pieces, the cancel key heard between
+  // them.
+  const auto inPieces = [&](auto pass) {
+    for (size_t from = 0; from < n; from += kCandidateCancelEvery) {
+      const size_t to = std::min(n, from + size_t{kCandidateCancelEvery});
+      for (size_t i = from; i < to; i++)
+        pass(i);
+      if (Tick(to - from))
+        return false;
+    }
+    return true;
+  };
   // Scratch of the radix passes, left uninitialised: every entry is written
   // before it is read.
   std::unique_ptr<uint64_t[]> a(new uint64_t[n]), b(new uint64_t[n]);
-  for (size_t i = 0; i < n; i++)
-    a[i] = (uint64_t{FloatKey(atoms_[i].xyz[0])} << 32) | i;
+  if (!inPieces([&](size_t i) { a[i] = (uint64_t{FloatKey(atoms_[i].xyz[0])} << 32) | i; }))
+    return false;
   if (n < kRadixSortThreshold) {
     std::sort(a.get(), a.get() + n);
   } else {
@@ -1070,21 +1102,20 @@ void CandidateIndex::OrderX(std::vector<uint32_t> &order) const {
     for (int pass = 0; pass < 3; pass++) {
       const int shift = 32 + pass * kBits;
       std::fill(count.begin(), count.end(), 0u);
-      for (size_t i = 0; i < n; i++)
-        count[(a[i] >> shift) & (kBuckets - 1)]++;
+      if (!inPieces([&](size_t i) { count[(a[i] >> shift) & (kBuckets - 1)]++; }))
+        return false;
       uint32_t sum = 0;
       for (uint32_t &c : count) {
         const uint32_t k = c;
         c = sum;
         sum += k;
       }
-      for (size_t i = 0; i < n; i++)
-        b[count[(a[i] >> shift) & (kBuckets - 1)]++] = a[i];
+      if (!inPieces([&](size_t i) { b[count[(a[i] >> shift) & (kBuckets - 1)]++] = a[i]; }))
+        return false;
       a.swap(b);
     }
   }
-  for (size_t i = 0; i < n; i++)
-    order[i] = static_cast<uint32_t>(a[i] & 0xFFFFFFFFu);
+  return inPieces([&](size_t i) { order[i] = static_cast<uint32_t>(a[i] & 0xFFFFFFFFu); });
 }
 
 // The grid cell of a coordinate on one axis, clamped to the grid. Monotonic
@@ -1111,6 +1142,10 @@ bool CandidateIndex::BuildGrid(double halfWidth) {
   double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
   size_t finite = 0;
   for (const TurboAtom &t : atoms_) {
+    if (Tick()) {
+      grid_ = Grid{};
+      return false;
+    }
     if (!IsFinite3(t.xyz))
       continue;
     for (int i = 0; i < 3; i++) {
@@ -1148,7 +1183,13 @@ bool CandidateIndex::BuildGrid(double halfWidth) {
   try {
     std::vector<uint32_t> cellOf(n, std::numeric_limits<uint32_t>::max());
     grid_.cellStart.assign(cells + 1, 0u);
+    const auto stop = [this] {
+      grid_ = Grid{};
+      return false;
+    };
     for (size_t i = 0; i < n; i++) {
+      if (Tick())
+        return stop();
       const TurboAtom &t = atoms_[i];
       if (!IsFinite3(t.xyz))
         continue;
@@ -1158,6 +1199,8 @@ bool CandidateIndex::BuildGrid(double halfWidth) {
       grid_.cellStart[cell + 1]++;
     }
     for (size_t k = 0; k < cells; k++) {
+      if (Tick())
+        return stop();
       grid_.fullest = std::max(grid_.fullest, grid_.cellStart[k + 1]);
       grid_.cellStart[k + 1] += grid_.cellStart[k];
     }
@@ -1165,6 +1208,8 @@ bool CandidateIndex::BuildGrid(double halfWidth) {
     grid_.items.resize(finite);
     // In x-rank order, so each cell lists its candidates by ascending rank.
     for (size_t r = 0; r < n; r++) {
+      if (Tick())
+        return stop();
       const uint32_t pos = sortX_[r];
       const uint32_t cell = cellOf[pos];
       if (cell == std::numeric_limits<uint32_t>::max())
@@ -1190,21 +1235,35 @@ bool CandidateIndex::SortByX() {
     sortX_.resize(n);
     rankX_.resize(n);
     boxed_.clear();
-    OrderX(sortX_);
+    if (Heard() || !OrderX(sortX_)) {
+      FreeSortMemory();
+      return false;
+    }
   } catch (const std::bad_alloc &) {
     FreeSortMemory();
     if (MemoryFailuresPass())
       throw;
     return false;
   }
-  for (size_t r = 0; r < n; r++)
+  for (size_t r = 0; r < n; r++) {
+    if (Tick()) {
+      FreeSortMemory();
+      return false;
+    }
     rankX_[sortX_[r]] = static_cast<uint32_t>(r);
+  }
   return true;
 }
 
 bool CandidateIndex::GroupPlaces(TurboPlaces *places) {
-  if (!SortByX())
+  // Stopped by the cancel key: nothing is left to search.
+  const auto stop = [&] {
+    FreeCandidates();
+    *places = TurboPlaces{};
     return false;
+  };
+  if (!SortByX())
+    return stopped_ ? stop() : false;
   const size_t n = atoms_.size();
   try {
     // The first candidate of each place, for every candidate (made once two
@@ -1260,6 +1319,8 @@ bool CandidateIndex::GroupPlaces(TurboPlaces *places) {
       const float x = atoms_[sortX_[r]].xyz[0];
       for (end = r + 1; end < n && atoms_[sortX_[end]].xyz[0] == x;)
         end++;
+      if (Tick(end - r))
+        return stop();
       if (end - r < 2)
         continue;
       run.clear();
@@ -1297,6 +1358,8 @@ bool CandidateIndex::GroupPlaces(TurboPlaces *places) {
     std::vector<TurboAtom> kept;
     std::vector<uint32_t> counts;
     for (size_t i = 0; i < n; i++) {
+      if (Tick())
+        return stop();
       if (firstOf[i] == i) {
         placeOf[i] = static_cast<uint32_t>(kept.size());
         kept.push_back(atoms_[i]);
@@ -1311,8 +1374,11 @@ bool CandidateIndex::GroupPlaces(TurboPlaces *places) {
       places->start[p + 1] = places->start[p] + counts[p];
     places->members.resize(n);
     std::vector<uint32_t> fill(places->start.begin(), places->start.end() - 1);
-    for (size_t i = 0; i < n; i++)
+    for (size_t i = 0; i < n; i++) {
+      if (Tick())
+        return stop();
       places->members[fill[placeOf[i]]++] = static_cast<uint32_t>(i);
+    }
     places->all.swap(atoms_);
     atoms_.swap(kept);
   } catch (const std::bad_alloc &) {
@@ -1320,7 +1386,7 @@ bool CandidateIndex::GroupPlaces(TurboPlaces *places) {
       throw;
     return false;
   }
-  return SortByX();
+  return SortByX() || (stopped_ && stop());
 }
 
 bool CandidateIndex::PrepareGrid(float d) {
@@ -1539,6 +1605,18 @@ void CandidateIndex::FreeSortMemory() {
   grid_ = Grid{};
 }
 
+void CandidateIndex::HearCancelKey() {
+  cancel_.emplace(1);
+  ticks_ = 0;
+  stopped_ = false;
+}
+
+bool CandidateIndex::Heard() {
+  if (cancel_ && !stopped_)
+    stopped_ = cancel_->Step();
+  return stopped_;
+}
+
 void CandidateIndex::FreeCandidates() {
   FreeSortMemory();
   FreeVector(atoms_);
@@ -1755,16 +1833,61 @@ bool AppendBondsOf(CandidateIndex &index, std::vector<uint64_t> &found, uint32_t
   return true;
 }
 
+// The bonds the maxima would give by the density of their elements' atoms
+// in range, spread evenly over the range: an atom meets the other
+// element's atoms within its sphere (less the sphere of the minimum), a
+// pair of one element counted once. 0 (nothing known) for a molecule, a
+// cell without volume, or a range less than twice a maximum across.
+double BondsByDensity(const CrystalRec &c, const std::vector<AtomPoint> &points,
+                      const std::function<std::vector<AtomSpan>(ElementCode)> &spansOf) {
+  if (c.molecule)
+    return 0.0;
+  const float *O = c.orientationMatrix;
+  const double cellVolume = std::fabs(double(O[0]) * (double(O[4]) * O[8] - double(O[5]) * O[7]) -
+                                      double(O[1]) * (double(O[3]) * O[8] - double(O[5]) * O[6]) +
+                                      double(O[2]) * (double(O[3]) * O[7] - double(O[4]) * O[6]));
+  const double spacing[3] = {DSpace(&c, 1, 0, 0), DSpace(&c, 0, 1, 0), DSpace(&c, 0, 0, 1)};
+  double volume = cellVolume, narrowest = std::numeric_limits<double>::infinity();
+  for (int k = 0; k < 3; k++) {
+    const double extent = double(c.plotRange[2 * k + 1]) - double(c.plotRange[2 * k]);
+    volume *= extent;
+    narrowest = std::min(narrowest, extent * spacing[k]);
+  }
+  if (!(volume > 0.0) || !std::isfinite(volume))
+    return 0.0;
+  const auto inRange = [&](ElementCode element) {
+    double n = 0.0;
+    for (const AtomSpan &span : spansOf(element))
+      for (int32_t a = span.first; a <= span.last; a++)
+        n += points[static_cast<size_t>(a)].inRange;
+    return n;
+  };
+  double bonds = 0.0;
+  for (int32_t k = 0; k < SpecCount(c); k++) {
+    const BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
+    if (!(narrowest >= 2.0 * double(spec.maxLength)))
+      return 0.0;
+    const double shell = 4.0 / 3.0 * M_PI *
+                         (std::pow(double(spec.maxLength), 3) - std::pow(double(std::max(spec.minLength, 0.0f)), 3));
+    const double a = inRange(spec.elementA);
+    const double b = spec.elementA == spec.elementB ? a : inRange(spec.elementB);
+    bonds += a * (b / volume) * std::max(shell, 0.0) / (spec.elementA == spec.elementB ? 2.0 : 1.0);
+  }
+  return bonds;
+}
+
 // True when the bonds of a specification surely number at most room: the
 // grid cells the queries cover hold no more candidates than that, which
 // costs little to know. Otherwise the search counts them as it goes
 // (AppendBondsOf's ordered count). The grid is ready for the
 // specification's maximum.
 bool CellsBoundFits(const CandidateIndex &index, const std::vector<AtomPoint> &points, const std::vector<AtomSpan> &spansA, const BondSpec &spec,
-                    uint64_t room) {
+                    uint64_t room, CancelPoll &cancel) {
   uint64_t upper = 0;
   for (const AtomSpan &span : spansA) {
     for (int32_t a = span.first; a <= span.last && upper <= room; a++) {
+      if (cancel.Step())
+        return true; // the search ends at its next check
       const AtomPoint &atom = points[static_cast<size_t>(a)];
       QueryCube cube;
       if (atom.inRange && index.CubeOf(atom.cart, spec.maxLength, &cube))
@@ -1830,6 +1953,7 @@ void GenerateBonds(CrystalRec *crystal) {
   // cancelled it, which leaves every list empty.
   // The candidates of each specification and the hits of one query.
   CandidateIndex index;
+  index.HearCancelKey();
   std::vector<uint64_t> found;
   auto finish = [&](bool cancelled, bool closeStatus, BondSearchEnd end = BondSearchEnd::Complete) {
     index.FreeCandidates();
@@ -1869,6 +1993,21 @@ void GenerateBonds(CrystalRec *crystal) {
       total += span.last - span.first + 1;
   if (total < 1)
     return finish(false, false);
+  auto tooMany = [&] {
+    const std::string text =
+        GroupedCount(inRange) + " atoms would have more than " + GroupedCount(room) +
+        " bonds within the bond maximum, " +
+        (room < memoryRoom ? "more than " + std::to_string(kMostMeanBondsPerAtom) +
+                                 " to an atom on average: the structure is shown without bonds; Edit > Bonding "
+                                 "can lower the maximum."
+                           : std::string("more than memory holds: the structure is shown without bonds."));
+    finish(false, true, BondSearchEnd::TooMany);
+    MyCFCautionAlert("Too many bonds", text);
+  };
+  // Maxima that would bond every atom to far more than the room allows are
+  // refused before any pair is searched.
+  if (BondsByDensity(c, points, spansOf) > kCrowdVerdictMargin * double(room))
+    return tooMany();
   const float step = 100.0f / static_cast<float>(total);
   int64_t counted = 0;
   CancelPoll cancel(kCancelClockEvery);
@@ -1895,37 +2034,33 @@ void GenerateBonds(CrystalRec *crystal) {
     }
     if (!GatherInRange(index, points, spansB))
       throw std::bad_alloc();
+    if (cancel.Step())
+      return finish(true, true);
     if (index.Empty()) {
       counted += atomsA;
       index.FreeCandidates();
       continue;
     }
-    if (!index.SortByX())
+    if (!index.SortByX()) {
+      if (index.Stopped())
+        return finish(true, true);
       throw std::bad_alloc();
+    }
     const bool sameElement = spec.elementA == spec.elementB;
     const std::vector<std::pair<float, float>> earlier = EarlierRangesOfPair(c, k);
     // The grid for this specification's queries, made once for them all
     // (should that fail, each query asks again, as the box query does).
     const bool gridReady = index.PrepareGrid(spec.maxLength);
+    if (index.Stopped())
+      return finish(true, true);
     // The specification's bonds may pass the room left unless the grid
     // cells rule it out: then they are counted as they are found, and the
     // search ends once they pass it (SpecificationBondsPair counts at least
     // the bonds found).
     const uint64_t left = room > pairs.size() ? room - pairs.size() : 0;
-    const bool countBonds = gridReady && !CellsBoundFits(index, points, spansA, spec, left);
+    const bool countBonds = gridReady && !CellsBoundFits(index, points, spansA, spec, left, cancel);
     const size_t before = pairs.size();
     uint64_t ordered = 0;
-    auto tooMany = [&] {
-      const std::string text =
-          GroupedCount(inRange) + " atoms would have more than " + GroupedCount(room) +
-          " bonds within the bond maximum, " +
-          (room < memoryRoom ? "more than " + std::to_string(kMostMeanBondsPerAtom) +
-                                   " to an atom on average: the structure is shown without bonds; Edit > Bonding "
-                                   "can lower the maximum."
-                             : std::string("more than memory holds: the structure is shown without bonds."));
-      finish(false, true, BondSearchEnd::TooMany);
-      MyCFCautionAlert("Too many bonds", text);
-    };
     for (const AtomSpan &span : spansA) {
       for (int32_t a = span.first; a <= span.last; a++) {
         counted++;

@@ -48,6 +48,7 @@
 // every pair of copies.
 #pragma once
 
+#include "CancelPoll.h"
 #include "OrientationGroups.h"
 #include "Polyhedra.h"
 #include "StructureRecord.h"
@@ -378,6 +379,10 @@ struct QueryCube {
   int64_t from[3], to[3];
 };
 
+// The most units of work an index does between two cancel checks once it
+// hears the key.
+inline constexpr uint64_t kCandidateCancelEvery = 4096;
+
 // The candidates of one search, their x order and the grid that answers its
 // box queries. Every gathering replaces the candidates and drops the order;
 // the memory goes with the object.
@@ -434,6 +439,16 @@ public:
   uint64_t MostAnyCubeHolds(float d);
   // Frees the order and the query grid.
   void FreeSortMemory();
+
+  // ---- Hearing the cancel key
+
+  // From now on the gathering, grouping, sorting and gridding above ask
+  // about the user's cancel key (CancelPoll.h) as each starts and after every
+  // kCandidateCancelEvery candidates, atoms, sites or grid cells of their
+  // work. Once it is heard each of them, then and later, ends with false and
+  // no candidates (no grid), and Stopped() tells that from a failure.
+  void HearCancelKey();
+  bool Stopped() const { return stopped_; }
   // FreeSortMemory, and frees the candidates and the hits.
   void FreeCandidates();
 
@@ -515,10 +530,23 @@ private:
   bool AppendIndexedAtoms(CrystalRec *crystal, int32_t firstAtom, int32_t lastAtom);
   bool ExtendOverSites(CrystalRec *crystal, const std::vector<std::pair<int64_t, int64_t>> &spans, float distance,
                        std::vector<uint32_t> *sites);
-  void OrderX(std::vector<uint32_t> &order) const;
+  // False when the cancel key was heard meanwhile.
+  bool OrderX(std::vector<uint32_t> &order);
   int64_t CellOf(double v, int axis) const;
   bool BuildGrid(double halfWidth);
   bool PrepareQuery(const float p[3], float d, QueryCube *cube);
+  // The cancel check as a piece of work starts, and after `units` more
+  // units of it: true once the key is heard (never without HearCancelKey).
+  bool Heard();
+  bool Tick(uint64_t units = 1) {
+    if (!cancel_)
+      return false;
+    ticks_ += units;
+    if (ticks_ < kCandidateCancelEvery)
+      return stopped_;
+    ticks_ = 0;
+    return Heard();
+  }
   // The first n hits of the last query, (x rank << 32 | item), sorted into
   // Boxed(); answers n.
   int32_t SortHits(size_t n);
@@ -529,6 +557,9 @@ private:
   Grid grid_;
   std::vector<uint64_t> hits_; // the last query's hits, (x rank << 32 | item), in a prefix
   std::vector<uint32_t> boxed_;
+  std::optional<CancelPoll> cancel_;
+  uint64_t ticks_ = 0;
+  bool stopped_ = false;
 };
 
 // ---- Pairs found over a block of cells ------------------------------------------------

@@ -1,5 +1,6 @@
 #include "render/UnitCellFrame.h"
 
+#include "CancelPoll.h"
 #include "PlotRange.h"
 #include "Preferences.h"
 #include "StructureArrays.h"
@@ -20,10 +21,17 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <optional>
 
 int16_t gIUnitCellLineWidth = 1;
 
 namespace {
+
+// Points made between two readings of the clock for the cancel key.
+constexpr int64_t kCellFrameCancelEvery = 4096;
+// Within a plot, points made between two of the plot walk's checks (which
+// read the clock every few checks).
+constexpr int64_t kCellFramePlotCheckEvery = 256;
 
 // A pixel coordinate: rounded half away from zero and kept inside 16 bits;
 // a coordinate that is not a number (a degenerate orientation) becomes 0
@@ -153,10 +161,27 @@ void MakeUnitCell(CrystalRec *crystal, bool withPixels) {
   if (total < 1 || total > kMaxArrayRecords)
     return;
   try {
-    points.assign(static_cast<size_t>(total), gBlankCellPoint);
+    points.clear();
+    points.reserve(static_cast<size_t>(total));
   } catch (const std::bad_alloc &) {
     return;
   }
+  // A frame of many cells takes seconds: it hears the cancel key, through
+  // the plot's check within a plot, else through its own; a stopped frame
+  // leaves no cell points.
+  std::optional<CancelPoll> ownCheck;
+  if (withPixels)
+    ownCheck.emplace(kCellFrameCancelEvery);
+  int64_t sincePlotCheck = 0;
+  bool stopped = false;
+  auto heard = [&] {
+    if (ownCheck)
+      return ownCheck->Step();
+    if (++sincePlotCheck < kCellFramePlotCheckEvery)
+      return false;
+    sincePlotCheck = 0;
+    return PlotWalkCancelled();
+  };
 
   // One line along `axis` through the corner `base` (fractional coordinates
   // of the two other axes; its own is replaced point by point).
@@ -167,10 +192,13 @@ void MakeUnitCell(CrystalRec *crystal, bool withPixels) {
     const int64_t n = framed.points;
     const size_t first = next;
     for (int64_t k = 0; k < n; k++) {
+      if ((stopped = stopped || heard()))
+        return;
       float xyz[3] = {base0, base1, base2};
       xyz[axis] = static_cast<float>(framed.start) +
                   static_cast<float>(framed.count) * static_cast<float>(k) / static_cast<float>(n - 1);
-      CellPoint &p = points[next++];
+      CellPoint &p = points.emplace_back(gBlankCellPoint);
+      next++;
       MatMul(c.orientationMatrix, xyz, p.cart);
       if (withPixels)
         ProjectToPixels(c, p.cart, p.pixel, gHPixels, gVPixels);
@@ -199,6 +227,11 @@ void MakeUnitCell(CrystalRec *crystal, bool withPixels) {
     for (int32_t j = 0; j <= axes[1].count; j++)
       addLine(2, at(0, i), at(1, j), 0.0f);
 
+  if (stopped) {
+    points.clear();
+    c.cellPoints = std::move(points);
+    return;
+  }
   if (c.unitCellOptions[kCellOptionLabelCorners]) {
     points[0].labelled = 1;
     points[static_cast<size_t>(axes[0].points) - 1].labelled = 1;

@@ -55,7 +55,9 @@ inline constexpr float kCellFrameHighCut = 0.75f;
 //    a-, b- and c-lines are labelled.
 // When the points cannot be made the structure is left without cell points.
 // A plot, which projects every point itself right after, passes `withPixels`
-// false and the points keep no pixels meanwhile.
+// false and the points keep no pixels meanwhile. The frame hears the user's
+// cancel key every few thousand points (a plot's through the plot's own
+// check, PlotWalkCancelled): a stopped frame leaves no cell points.
 namespace ovrender {
 void MakeUnitCell(CrystalRec *crystal, bool withPixels = true);
 } // namespace ovrender

@@ -350,6 +350,19 @@ WindowRef CreateNewWindowForFile() {
 
 namespace {
 
+// An open that ends with no structure showing (stopped or refused, its
+// window given up or left empty, as when the program starts on it) leaves
+// the Overview showing its Log, where the open said why: the program goes
+// on with something to read.
+void ShowLogWhenNoStructureShows() {
+  for (MainWindow *w : AllGraphWindows())
+    if (w->isVisible() && IsWindowFileOpen(w->Ref()))
+      return;
+  if (!IsOverviewWindowVisible())
+    DoShowOverviewWindow();
+  DoOverviewTabChoice(kLogTab);
+}
+
 // What every opening does once a structure stands in its window. False
 // when the user stopped the open meanwhile (its window shows already): the
 // Log says so, and the caller gives the window up.
@@ -429,8 +442,10 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, Impo
   const bool read = ReadHeldFile(file, held);
   gShowProgress = savedProgress;
   CloseStatus();
-  if (!read)
+  if (!read) {
+    ShowLogWhenNoStructureShows();
     return false;
+  }
   if (window && IsWindowFileOpen(window)) {
     // Another document takes the window's place: its unsaved changes are
     // saved or given up first, and its undo states go with it.
@@ -460,6 +475,7 @@ bool OpenFSRefInWindow(const std::filesystem::path &file, WindowRef window, Impo
       DisposeMainWindow(window);
     else
       ClearMainWindow(window);
+    ShowLogWhenNoStructureShows();
     return false;
   };
   if (!ok || !FinishOpenedWindow(window, w, file, document))

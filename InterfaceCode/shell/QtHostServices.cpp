@@ -42,8 +42,11 @@ QtHostServices::QtHostServices() {
   closeFlush_ = new QTimer(this);
   closeFlush_->setSingleShot(true);
   connect(closeFlush_, &QTimer::timeout, this, &QtHostServices::FlushDeferredCloses);
-  if (qApp)
+  if (qApp) {
     qApp->installEventFilter(this);
+    // The status window goes while the application can still take it down.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { delete status_; });
+  }
 }
 
 QtHostServices::~QtHostServices() {
@@ -95,12 +98,12 @@ void QtHostServices::StatusShow(std::string_view message, float percent) {
   status_->Show(QString::fromUtf8(message.data(), qsizetype(message.size())), percent);
 }
 
+// The window is kept, hidden, for the next report, and goes with the host:
+// none outlives the host that showed it (a window left to a later turn of the
+// event loop would wait for one that may never come).
 void QtHostServices::StatusHide() {
-  if (status_) {
+  if (status_)
     status_->hide();
-    status_->deleteLater();
-    status_ = nullptr;
-  }
 }
 
 int QtHostServices::RunAlert(const AlertRequest &alert) {

@@ -5,6 +5,10 @@
 // structure without bonds and says why.
 #include "MOLTestFixture.h"
 
+#include "BondEditing.h"
+#include "LongCommand.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -169,3 +173,64 @@ TEST_F(FileBondLimits, MaximaThatBondEveryAtomToDozensLeaveNoBonds) {
 }
 
 } // namespace
+
+namespace {
+
+// 2,000 carbon atoms at fixed pseudo-random places of a P 1 cell of 10 A,
+// as the program's own text with the bond maximum given.
+std::string CarbonCrowd(const char *bmax) {
+  std::string o = "TITL crowd\nCELL 10 10 10 90 90 90\nSYMM x,y,z\n" + std::string(bmax) + "\nATOM\n";
+  uint64_t state = 0x9E3779B97F4A7C15ull;
+  const auto next = [&] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return double(state >> 11) / 9007199254740992.0;
+  };
+  char line[96];
+  for (int k = 1; k <= 2000; k++) {
+    const double x = next(), y = next(), z = next();
+    std::snprintf(line, sizeof line, "C C%d %.4f %.4f %.4f\n", k, x, y, z);
+    o += line;
+  }
+  return o;
+}
+
+} // namespace
+
+// A maximum that would give every atom hundreds of bonds (4 A among
+// 2 atoms per cubic angstrom: about 530) is refused before the search
+// begins, whether the file gives it or the Bond Specifications sheet does.
+TEST_F(FileBondLimits, CrowdingMaximaAreRefusedBeforeAnyPairIsSearched) {
+  host.tick = 1000000; // every clock reading a second on: reports show at once
+  const auto searched = [&] {
+    return std::any_of(host.status.begin(), host.status.end(),
+                       [](const FakeHost::StatusEvent &e) { return e.message.starts_with("Searching for bonds"); });
+  };
+  for (const bool sheet : {false, true}) {
+    SCOPED_TRACE(sheet ? "sheet" : "file");
+    Window w(host);
+    const std::filesystem::path file = Write("crowd.ovtx", CarbonCrowd(sheet ? "BMAX C C 1.0" : "BMAX C C 4.0"));
+    host.alerts.clear();
+    host.status.clear();
+    {
+      const LongCommand command;
+      gShowProgress = 1;
+      ASSERT_TRUE(OpenTextFile(w.ref(), file));
+      if (sheet) {
+        ASSERT_TRUE(host.alerts.empty());
+        ASSERT_TRUE(searched());
+        host.status.clear();
+        EditBondingRec record;
+        ASSERT_TRUE(FillEditBondingRec(w.crystal(), record));
+        ASSERT_EQ(record.specs.size(), 1u);
+        ASSERT_TRUE(SetBondSpecLengthFromText(record.specs[0], 1, "4.0"));
+        DoEditBonding(w.ref(), &w.crystal(), record);
+      }
+      gShowProgress = 0;
+      CloseStatus();
+    }
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_EQ(host.alerts[0].message, "Too many bonds");
+    EXPECT_FALSE(searched());
+    EXPECT_TRUE(Bonds(w.crystal()).empty());
+  }
+}

@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -53,17 +54,30 @@ TEST(Startup, NoDisplayIsOneClearLine) {
       setenv(names[i], copies[i].c_str(), 1);
 }
 
+namespace {
+
+std::vector<StatusWindow *> StatusWindows() {
+  std::vector<StatusWindow *> found;
+  for (QWidget *w : QApplication::topLevelWidgets())
+    if (auto *s = qobject_cast<StatusWindow *>(w))
+      found.push_back(s);
+  return found;
+}
+
+} // namespace
+
 TEST(QtHost, StatusWindowTimersAndLogSink) {
   App();
   QtHostServices host;
   HostServices *previous = SetHostServices(&host);
 
-  // Status: the window shows the message with a determinate bar.
+  // Status: the window shows the message with a determinate bar. The
+  // host's window is the one its report made, whatever other hosts left.
+  const std::vector<StatusWindow *> before = StatusWindows();
   host.StatusShow("Generating cell", 42.0f);
-  auto windows = QApplication::topLevelWidgets();
   StatusWindow *status = nullptr;
-  for (QWidget *w : windows)
-    if (auto *s = qobject_cast<StatusWindow *>(w))
+  for (StatusWindow *s : StatusWindows())
+    if (std::find(before.begin(), before.end(), s) == before.end())
       status = s;
   ASSERT_NE(status, nullptr);
   EXPECT_EQ(status->Message(), "Generating cell");
@@ -89,6 +103,22 @@ TEST(QtHost, StatusWindowTimersAndLogSink) {
   FWrite("kept");
   EXPECT_EQ(seen, "kept\r");
   SetHostServices(previous);
+}
+
+// A host's status window, hidden or showing, goes with the host: none is
+// left for a later turn of the event loop to take down.
+TEST(QtHost, NoStatusWindowOutlivesItsHost) {
+  App();
+  const size_t before = StatusWindows().size();
+  {
+    QtHostServices host;
+    HostServices *previous = SetHostServices(&host);
+    host.StatusShow("Keeping the state for Undo...", -1.0f);
+    host.StatusHide();
+    host.StatusShow("Keeping the state for Undo...", -1.0f);
+    SetHostServices(previous);
+  }
+  EXPECT_EQ(StatusWindows().size(), before);
 }
 
 // Work on another thread hands its results back through the event loop:
