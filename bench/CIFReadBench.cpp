@@ -12,6 +12,7 @@
 // benchmarks print that ratio as the counter vsGemmi.
 #include "import/ImportPath.h"
 #include "Preferences.h"
+#include "tools/BesidePeer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -19,7 +20,6 @@
 #include <gemmi/cif.hpp>
 
 #include <cstdio>
-#include <ctime>
 #include <string>
 
 namespace {
@@ -111,54 +111,28 @@ void GemmiParse(benchmark::State &state, BenchText which) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
-// The thread's CPU time in seconds.
-double CPUSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
 // The read; beside each, untimed, gemmi's parse of the same text, so that
 // the counter vsGemmi (the read's CPU time over the parse's) compares the
-// two under the same load. They take turns at going first, as the second
-// finds the text in the cache.
+// two under the same load.
 void OurRead(benchmark::State &state, BenchText which) {
   gPrefs = gFactoryPrefs;
   ImportSource source;
   source.file = source.name = "bench.cif";
   source.text = Text(which);
-  double ours = 0.0, gemmis = 0.0;
-  auto parse = [&] {
-    state.PauseTiming();
-    const double start = CPUSeconds();
-    {
-      gemmi::cif::Document doc = gemmi::cif::read_memory(source.text.data(), source.text.size(), "bench.cif");
-      benchmark::DoNotOptimize(doc.blocks.size());
-    }
-    gemmis += CPUSeconds() - start;
-    state.ResumeTiming();
-  };
-  bool parseFirst = true;
-  for (auto _ : state) {
-    if (parseFirst)
-      parse();
-    const double start = CPUSeconds();
-    {
-      ImportResult result;
-      if (!FindImportFormat("CIF")->read(source, result)) {
-        state.SkipWithError(result.error.what.c_str());
-        break;
-      }
-      benchmark::DoNotOptimize(result.structures.size());
-    }
-    ours += CPUSeconds() - start;
-    if (!parseFirst)
-      parse();
-    parseFirst = !parseFirst;
-  }
+  benchscene::TimeBesidePeer(
+      state, "vsGemmi",
+      [&]() -> std::string {
+        ImportResult result;
+        if (!FindImportFormat("CIF")->read(source, result))
+          return result.error.what;
+        benchmark::DoNotOptimize(result.structures.size());
+        return {};
+      },
+      [&] {
+        gemmi::cif::Document doc = gemmi::cif::read_memory(source.text.data(), source.text.size(), "bench.cif");
+        benchmark::DoNotOptimize(doc.blocks.size());
+      });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * source.text.size()));
-  if (gemmis > 0.0)
-    state.counters["vsGemmi"] = ours / gemmis;
 }
 
 void BM_CIFGemmiParse_Sites20000(benchmark::State &state) { GemmiParse(state, BenchText::Sites); }

@@ -22,10 +22,10 @@
 #include "render/PlotPipeline.h"
 
 #include "tools/OpenEachIteration.h"
+#include "tools/OpenFiles.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -33,31 +33,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The large files, or the smallest of each kind.
-fs::path Folder(bool small) { return fs::temp_directory_path() / (small ? "ovbench-small-opens" : "ovbench-large-opens"); }
-
-// The file, written by the script when missing; empty when it could not be.
-fs::path Generated(const char *name, bool small) {
-  const fs::path file = Folder(small) / name;
-  if (!fs::exists(file)) {
-    const std::string command = "/usr/bin/python3 '" + std::string(OV_SOURCE_DIR) + "/bench/make_open_files.py' " +
-                                (small ? "--small '" : "'") + Folder(small).string() + "'";
-    if (std::system(command.c_str()) != 0 || !fs::exists(file))
-      return {};
-  }
-  return file;
-}
-
-// The file, or empty with the benchmark stopped when it could not be written.
-fs::path Required(benchmark::State &state, const char *name, bool small) {
-  const fs::path file = Generated(name, small);
-  if (file.empty())
-    state.SkipWithError("bench/make_open_files.py could not write the file (it needs gemmi and numpy)");
-  return file;
-}
-
 void Open(benchmark::State &state, const char *name, bool small = false) {
-  const fs::path file = Required(state, name, small);
+  const fs::path file = benchscene::RequiredOpenFile(state, name, small);
   if (file.empty())
     return;
   std::unique_ptr<benchscene::Scene> scene = benchscene::MakeHeadlessScene(1000, 800);
@@ -73,7 +50,7 @@ void Open(benchmark::State &state, const char *name, bool small = false) {
 // A window with the file opened into it once; none, with the benchmark
 // stopped, when the file could not be written or opened.
 std::unique_ptr<benchscene::Scene> OpenedOnce(benchmark::State &state, const char *name, bool small) {
-  const fs::path file = Required(state, name, small);
+  const fs::path file = benchscene::RequiredOpenFile(state, name, small);
   if (file.empty())
     return nullptr;
   std::unique_ptr<benchscene::Scene> scene = benchscene::MakeHeadlessScene(1000, 800);

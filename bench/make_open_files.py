@@ -16,6 +16,7 @@ temporary folder):
                     lattice (a = 3.615 A), 25 x 25 x 40 cells;
   protein-80000.pdb a protein (pymol-data's data/tut/1hpv.pdb) tiled side
                     by side to 80,000 atoms, each copy with its CONECT lines;
+  protein-80000.cif the same atoms as mmCIF, as gemmi writes it;
 and large disordered crystals expanded the same way to P 1:
   burk1-46080.cif, burk1-101376.cif      burkeite (gdis-data's burk1.cif,
                     half-occupied sulfate and carbonate sites), 10 x 6 x 8
@@ -28,7 +29,8 @@ and large disordered crystals expanded the same way to P 1:
 With `--small` it writes the same kinds of file at their smallest instead,
 for a run of each open in seconds: water-3072.data and water-3072.gro (the
 base box alone), zsm5-1x1x1.cif (one cell in P 1), cu-500.dump
-(5 x 5 x 5 cells) and protein-1631.pdb (one copy of the protein).
+(5 x 5 x 5 cells), protein-1631.pdb and protein-1631.cif (one copy of the
+protein).
 
 Needs gemmi and numpy (Debian's python3-gemmi, python3-numpy), the protein
 pymol-data, burkeite gdis-data.
@@ -221,6 +223,15 @@ def write_tiled_pdb(path, source, count):
         f.write("END\n")
 
 
+def write_mmcif(path, pdb):
+    """The PDB file `pdb` as gemmi writes it in mmCIF."""
+    import gemmi
+
+    st = gemmi.read_structure(pdb)
+    st.setup_entities()
+    st.make_mmcif_document().write_file(path)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("folder", nargs="?", default=tempfile.gettempdir())
@@ -238,7 +249,9 @@ def main():
     cells = sizes["cu"]
     write_cu_dump(os.path.join(args.folder, "cu-%d.dump" % (4 * cells[0] * cells[1] * cells[2])), cells)
     protein = sizes["protein"]
-    write_tiled_pdb(os.path.join(args.folder, "protein-%d.pdb" % (protein or 1631)), PROTEIN, protein)
+    pdb = os.path.join(args.folder, "protein-%d.pdb" % (protein or 1631))
+    write_tiled_pdb(pdb, PROTEIN, protein)
+    write_mmcif(pdb[: -len(".pdb")] + ".cif", pdb)
     if not args.small:
         for name, source, repeat in CRYSTALS:
             write_p1(os.path.join(args.folder, name), source, repeat)

@@ -1,9 +1,11 @@
 #!/bin/bash
 # Whole processes on one core, the median of 5 wall times each: ovrender's
-# open and first picture of each file bench/make_open_files.py writes,
-# beside ASE's read of it and Open Babel's conversion of it to XYZ, and for
-# the PDB and CIF files gemmi's read (ASE reads the CIFs in most of a minute:
-# not them).
+# open and first picture of the simulation files bench/make_open_files.py
+# writes (LAMMPS data, .gro, LAMMPS dump), beside ASE's read of each and
+# Open Babel's conversion of it to XYZ. A whole process's time says as much
+# about the machine (Python's start, its page faults) as about the reader:
+# the PDB, mmCIF and CIF files are compared with gemmi's C++ library in one
+# process instead, by bench_PeerReadBench.
 #   bench/open_vs_peers.sh [BUILD_DIR] [CORE] [FOLDER]
 # BUILD_DIR defaults to build/release (OVRENDER names another ovrender),
 # CORE to 3, FOLDER to the folder the
@@ -36,24 +38,13 @@ median() {
 }
 
 echo "load: $(uptime | sed 's/.*load average: //')"
-printf '%-20s %10s %10s %10s %10s\n' file ovrender "ase/gemmi" obabel "ov/best"
-for name in water-98304.data water-98304.gro zsm5-3x3x4.cif cu-100000.dump protein-80000.pdb burk1-46080.cif \
-  burk1-101376.cif sulfur-beta-49152.cif sulfur-beta-98304.cif zsm5-4x4x6.cif; do
+printf '%-20s %10s %10s %10s %10s\n' file ovrender ase obabel "ov/best"
+for name in water-98304.data water-98304.gro cu-100000.dump; do
   file=$folder/$name
   [ -f "$file" ] || /usr/bin/python3 "$here/make_open_files.py" "$folder"
   format=""
   [[ $name == *.data ]] && format=", format='lammps-data'"
   ov=$(median "$ovrender" "$file" "$out/o.png" --size 1000x800)
-  # The PDB and the CIFs beside gemmi's read only (in the ASE column).
-  if [[ $name == *.cif || $name == *.pdb ]]; then
-    read=read_small_structure
-    [[ $name == *.pdb ]] && read=read_structure
-    gemmi=$(median /usr/bin/python3 -c "import gemmi; gemmi.$read('$file')")
-    ratio="-"
-    [[ $gemmi != "-" && $ov != "-" ]] && ratio=$(echo "scale=2; $ov / $gemmi" | bc)
-    printf '%-20s %10s %10s %10s %10s\n' "$name" "$ov" "$gemmi" - "$ratio"
-    continue
-  fi
   ase=$(median /usr/bin/python3 -c "import ase.io; ase.io.read('$file'$format)")
   # Open Babel reads no LAMMPS data or dump file: it converts nothing.
   ob=$(median obabel "$file" -O "$out/o.xyz")

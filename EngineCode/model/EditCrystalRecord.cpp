@@ -9,6 +9,7 @@
 #include "RenderServices.h"
 #include "SitePreparation.h"
 #include "SpaceGroups.h"
+#include "StoredLimits.h"
 #include "StructureArrays.h"
 #include "UnitCell.h"
 #include "Utilities.h"
@@ -42,8 +43,13 @@ bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
 bool IsLower(char c) { return c >= 'a' && c <= 'z'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The label's first `limit` bytes at most, cut before a UTF-8 character
+// that would not fit whole.
 void CopyLabel(char (&dst)[kSiteLabelSize], std::string_view src, size_t limit) {
   size_t n = std::min({src.size(), limit, sizeof(dst) - 1});
+  if (n < src.size())
+    while (n > 0 && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80)
+      n--;
   std::memset(dst, 0, sizeof(dst));
   std::memcpy(dst, src.data(), n);
 }
@@ -711,6 +717,8 @@ float ReadFractionalCoordinate(const std::string &text) {
   return x;
 }
 
+void SetTypedSiteLabel(EditSiteRec *site, std::string_view text) { CopyLabel(site->label, text, kMaxTypedLabelBytes); }
+
 void RelabelEditSites(EditCrystalRec *record) {
   if (!record)
     return;
@@ -740,7 +748,7 @@ void RelabelEditSites(EditCrystalRec *record) {
         std::snprintf(buf, sizeof(buf), "%x", count);
       label = symbol.substr(0, 1) + buf;
     }
-    CopyLabel(site.label, label, 6);
+    CopyLabel(site.label, label, kMaxTypedLabelBytes);
   }
 }
 

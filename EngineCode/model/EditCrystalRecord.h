@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct PrefsRecord;
@@ -150,6 +151,10 @@ bool ParseOccupancyText(const std::string &text, EditSiteRec *site);
 // A typed fractional coordinate: whole cells beyond one are dropped (2.3 ->
 // 0.3, 1.7 stays, -2.5 -> -0.5). Fractions like 1/3 are read.
 float ReadFractionalCoordinate(const std::string &text);
+
+// A label typed into the site's row: its first kMaxTypedLabelBytes bytes
+// (StoredLimits.h), never half a character.
+void SetTypedSiteLabel(EditSiteRec *site, std::string_view text);
 
 // Labels every site by its first element and a running count per element.
 void RelabelEditSites(EditCrystalRec *record);

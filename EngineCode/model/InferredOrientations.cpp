@@ -107,3 +107,10 @@ std::shared_ptr<const OrientationGroups> InferOrShareOrientationGroups(const Cry
   }
   return groups;
 }
+
+void ForgetSharedOrientationGroups() {
+  LastInferred &last = Last();
+  const std::lock_guard<std::mutex> hold(last.lock);
+  last.key = 0;
+  last.groups.reset();
+}

@@ -17,3 +17,7 @@
 // site that may take part. An inference the user stopped is answered
 // (marked stopped) but not kept. Throws bad_alloc.
 std::shared_ptr<const OrientationGroups> InferOrShareOrientationGroups(const CrystalRec &crystal);
+
+// Forgets the groups kept for the next structure, so that its question
+// infers them afresh (what a benchmark of the inference does each turn).
+void ForgetSharedOrientationGroups();

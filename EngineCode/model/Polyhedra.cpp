@@ -2794,3 +2794,23 @@ void TellCrowdedSites(const CrystalRec &crystal, std::vector<uint32_t> sites) {
          " more atoms within bond reach than bonds; whether each is a polyhedron centre or a corner was judged "
          "from as many of those atoms as it has bonds.");
 }
+
+void TellWhyNoPolyhedronIsDrawn(const CrystalRec &crystal) {
+  if (crystal.modelType != kPolyhedralModel || crystal.derived.PolyhedraDue() || !HasSitesAndAtoms(&crystal))
+    return;
+  for (const AtomRecord &atom : crystal.atoms)
+    if (AtomPolyhedronAsHeld(crystal, atom))
+      return;
+  // A polyhedron needs an atom bonded to every atom of its site's
+  // coordination, three at least: in a crystal cut to a small range the
+  // centres miss some of theirs.
+  const size_t sites = UsableSiteSize(crystal);
+  bool coordinated = false;
+  for (size_t s = 0; s < sites && !coordinated; ++s)
+    coordinated = crystal.sites[s].coordination >= 3;
+  if (!crystal.molecule && coordinated)
+    FWrite("No polyhedron is drawn: no atom in the plot range has all the atoms that coordinate it within the "
+           "range. Widen the range (Plot > Plot Range…) to draw whole polyhedra.");
+  else
+    FWrite("No polyhedron is drawn: no atom is bonded to three or more atoms, the least a polyhedron is made of.");
+}

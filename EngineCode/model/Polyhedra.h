@@ -247,3 +247,10 @@ void TellCrowdedSitesAfterBonding(CrystalRec *crystal);
 // specification naming the pair, at most the site's coordination number of
 // them. Answers the number listed; no mode changes.
 int32_t GetCoordinatingAtoms(const CrystalRec *crystal, uint32_t site, std::vector<int32_t> *sites);
+
+// One Log line when the polyhedral model holds no polyhedron at all, so
+// that an empty picture is not left without a word: why none is drawn and,
+// for a crystal whose sites coordinate three or more atoms, that a wider
+// plot range makes whole ones. Nothing in another model, while the
+// polyhedra are still to be made, or when any atom has one.
+void TellWhyNoPolyhedronIsDrawn(const CrystalRec &crystal);

@@ -73,6 +73,10 @@ inline constexpr size_t kMaxImportWarningLength = 1024;
 inline constexpr size_t kMaxNamesInImportWarning = 6;
 // The thinnest cell a file may give, between two opposite faces (A).
 inline constexpr double kMinImportCellHeight = 1.0;
+// The bytes of a label typed into a site editor (the record holds one more):
+// 6 Latin letters, 3 of Greek, Hebrew or Arabic; a character that would not
+// fit whole is left out.
+inline constexpr size_t kMaxTypedLabelBytes = 6;
 // The chooser asks before opening more windows than this at once.
 inline constexpr size_t kMaxWindowsWithoutAsking = 20;
 

@@ -364,9 +364,7 @@ void EditCrystalSheet::AddSite() {
   for (const EditSiteRec &s : record_->sites)
     id = std::max(id, s.itemId);
   site.itemId = id + 1;
-  char label[16];
-  const int length = std::snprintf(label, sizeof label, "T%u", static_cast<unsigned>(site.itemId));
-  std::copy_n(label, std::min(std::max(length, 0), 6), site.label);
+  SetTypedSiteLabel(&site, "T" + std::to_string(site.itemId));
   site.elements[0] = TwoCharsToShort("Si");
   site.occupancies[0] = 1.0f;
   site.atomType = record_->sphereCount;

@@ -104,8 +104,7 @@ bool SiteTableModel::StoreCellText(int row, uint32_t code, const std::string &te
     return false;
   EditSiteRec &s = record_->sites[static_cast<size_t>(row)];
   if (code == kSiteColumnLabel) {
-    std::fill(std::begin(s.label), std::end(s.label), '\0');
-    std::copy_n(text.begin(), std::min<size_t>(text.size(), 6), s.label);
+    SetTypedSiteLabel(&s, text);
   } else if (code == kSiteColumnOccupancy) {
     if (!ParseOccupancyText(text, &s))
       return false;

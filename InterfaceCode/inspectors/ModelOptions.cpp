@@ -7,7 +7,9 @@
 #include "shell/Forms.h"
 
 #include "Alerts.h"
+#include "LongCommand.h"
 #include "PlotRange.h"
+#include "Polyhedra.h"
 #include "Preferences.h"
 #include "documents/PrefsFile.h"
 #include "export/PictureServices.h"
@@ -367,6 +369,9 @@ void DoNewModelType(WindowRef window, int type) {
   if (WindowHoldsStructure(window))
     DimensionPlot(c, c->plotCentre, &c->plotExtent);
   Replot(window, false, true);
+  // The plot made the polyhedra: an empty polyhedral picture gets its word.
+  if (WindowHoldsStructure(window) && !LongCommandCancelled())
+    TellWhyNoPolyhedronIsDrawn(*GetWindowCrystal(window));
 }
 
 void DoToggleShowAxes(WindowRef window) {

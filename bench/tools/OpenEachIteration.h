@@ -27,9 +27,16 @@ inline void OpenEachIteration(benchmark::State &state, Scene &scene, const std::
 // 800 x 600, as File > Open does it: the window, the read, the build, the
 // bonds and the first plot timed, the window's closing not. The counters say
 // how many atoms and bonds the last open made (none for a refused file).
-inline void OpenTextEachIteration(benchmark::State &state, const std::filesystem::path &file) {
+// `beforeEach`, when given, runs untimed before every open.
+inline void OpenTextEachIteration(benchmark::State &state, const std::filesystem::path &file,
+                                  void (*beforeEach)() = nullptr) {
   double atoms = 0, ends = 0;
   for (auto _ : state) {
+    if (beforeEach) {
+      state.PauseTiming();
+      beforeEach();
+      state.ResumeTiming();
+    }
     std::unique_ptr<Scene> scene = MakeHeadlessScene(800, 600);
     const bool opened = OpenTextFile(&scene->record, file);
     state.PauseTiming();

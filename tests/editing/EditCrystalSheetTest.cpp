@@ -215,6 +215,29 @@ TEST_F(EditorSheet, LabelsSortInNaturalOrder) {
   EXPECT_EQ(sheet->Model()->CellText(2, kSiteColumnLabel), "O10");
 }
 
+// A typed label keeps its first 6 bytes, never half a character: 6 Latin
+// letters, 3 Greek or Hebrew ones, and a character that would not fit whole
+// is left out.
+TEST_F(EditorSheet, TypedLabelsKeepSixBytesOfWholeCharacters) {
+  ASSERT_EQ(ProcessCommand(kCmdNewMolecule), 0);
+  EditCrystalSheet *sheet = FrontSheet();
+  ASSERT_NE(sheet, nullptr);
+  sheet->HandleCommand(FourCharsToLong("addS"));
+  const struct {
+    const char *typed, *kept;
+  } cases[] = {
+      {"Si12345", "Si1234"},
+      {"\u03b1\u03b2\u03b3\u03b4", "\u03b1\u03b2\u03b3"},       // Greek
+      {"\u05e9\u05dc\u05d5\u05dd", "\u05e9\u05dc\u05d5"},       // Hebrew
+      {"O\u05d0\u05d1\u05d2", "O\u05d0\u05d1"},                   // the third letter would be cut
+      {"C\u65e5\u672c", "C\u65e5"},                                 // three bytes a letter
+  };
+  for (const auto &k : cases) {
+    Type(sheet, 0, kSiteColumnLabel, k.typed);
+    EXPECT_EQ(sheet->Model()->CellText(0, kSiteColumnLabel), k.kept) << k.typed;
+  }
+}
+
 TEST_F(EditorSheet, AGroupPickedInTheBrowserResetsSymbolAnglesAndFreeParameters) {
   ASSERT_EQ(ProcessCommand(kCmdNewCrystal), 0);
   EditCrystalSheet *sheet = FrontSheet();
