@@ -7,7 +7,11 @@
 //     other, so the plot draws 480,000 bonds, each carbon holding 600;
 //   rock salt over 0 to 22 on every axis (91,125 atoms, 267,300 bonds),
 //     plotted.
-// The /10 cases write the atom lines 10 times: the tests run them once.
+//   a sodium beside a water, its atom line written N times (N sodium atoms
+//     at one place, each bonded to the oxygen), opened: the oxygen's
+//     thousands of bonds are met by the role of each sodium, and the time
+//     grows about as N (at most 2.2 times each doubling).
+// The /10 and /5000 cases are the ones the tests run once.
 // The bound: in a Release build a plot of the copied molecule takes at most
 // about twice the rock salt's and well under a second, and opening it about
 // one plot more than its build (measured on a busy 8-core machine: copied
@@ -18,6 +22,7 @@
 #include "render/PlotPipeline.h"
 #include "window/MainWindowData.h"
 
+#include "tools/OpenEachIteration.h"
 #include "tools/RockSaltScene.h"
 #include "tools/TempFiles.h"
 
@@ -56,6 +61,24 @@ std::filesystem::path CopiedBenzene(int copies) {
     o << head;
     for (int k = 0; k < copies; k++)
       o << atoms;
+  }
+  return out;
+}
+
+// tests/data/bonds/sodium_water.pdb with its sodium line written `copies`
+// times, once a run.
+std::filesystem::path CopiedSodium(int copies) {
+  static std::set<int> written;
+  const std::filesystem::path out = benchtemp::Name("sodium-copies-" + std::to_string(copies) + ".pdb");
+  if (written.insert(copies).second) {
+    std::ifstream in(std::filesystem::path(OV_SOURCE_DIR) / "tests/data/bonds/sodium_water.pdb");
+    std::string sodium, rest, line;
+    while (std::getline(in, line))
+      (sodium.empty() ? sodium : rest) += line + "\n";
+    std::ofstream o(out);
+    for (int k = 0; k < copies; k++)
+      o << sodium;
+    o << rest;
   }
   return out;
 }
@@ -102,6 +125,10 @@ void BM_PlotCopiedBenzene(benchmark::State &state) {
   Count(state, *GetWindowCrystal(&scene->record));
 }
 
+void BM_OpenSodiumOverWater(benchmark::State &state) {
+  benchscene::OpenTextEachIteration(state, CopiedSodium(int(state.range(0))));
+}
+
 void BM_PlotRockSalt91k(benchmark::State &state) {
   std::unique_ptr<Scene> scene = MakeRockSalt(22.0f, 1000, 800);
   if (!scene) {
@@ -117,4 +144,11 @@ void BM_PlotRockSalt91k(benchmark::State &state) {
 
 BENCHMARK(BM_OpenCopiedBenzene)->Arg(200)->Arg(10)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_PlotCopiedBenzene)->Arg(200)->Arg(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenSodiumOverWater)
+    ->Arg(5000)
+    ->Arg(10000)
+    ->Arg(20000)
+    ->Arg(40000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK(BM_PlotRockSalt91k)->Unit(benchmark::kMillisecond);

@@ -2,7 +2,6 @@
 
 #include "export/ExportFrame.h"
 #include "export/OwnTextWriter.h"
-#include "import/CIFDocument.h"
 
 #include "Alerts.h"
 #include "EllipsoidMaths.h"

@@ -1,7 +1,7 @@
 // gemmi's CIF grammar with actions of our own, building the document of
 // CIFDocument.h: values are places in the text (no copy of each), and each
-// loop row keeps the line it starts on. The one file that includes gemmi
-// (for its compile time); built as C++17 (see CIFDocument.h).
+// loop row keeps the line it starts on. The one file that includes gemmi's
+// grammar (for its compile time); built as C++17 (see CIFDocument.h).
 #include "import/CIFDocument.h"
 
 // Debian's gemmi comes without its bundled printf: should a header here reach
@@ -200,26 +200,4 @@ std::vector<std::string> HallSymbolOperators(std::string_view hall) {
     list.clear();
   }
   return list;
-}
-
-bool SettingOfOperators(const std::vector<std::string> &operators, NamedSetting &setting) {
-  try {
-    std::vector<gemmi::Op> ops;
-    ops.reserve(operators.size());
-    for (const std::string &text : operators)
-      ops.push_back(gemmi::parse_triplet(text).wrap());
-    const gemmi::SpaceGroup *group = gemmi::find_spacegroup_by_ops(gemmi::split_centering_vectors(ops));
-    if (!group)
-      return false;
-    setting.symbol = group->hm;
-    if (group->ext != '\0')
-      setting.symbol += std::string(" :") + group->ext;
-    setting.hall = group->hall;
-    setting.number = group->number;
-    return true;
-  } catch (const std::bad_alloc &) {
-    throw;
-  } catch (const std::exception &) {
-    return false;
-  }
 }

@@ -116,14 +116,3 @@ bool ParseCIFDocument(std::string_view text, const std::string &name, CIFDocumen
 // The operators of a Hall symbol as text ("-x+1/2,y,z"), centring copies
 // included; empty when the symbol names no group.
 std::vector<std::string> HallSymbolOperators(std::string_view hall);
-
-// The setting of the tables whose operators are exactly these (text such as
-// "1/2-x,y,z", centring copies included, in any order): its Hermann-Mauguin
-// symbol with the origin or axes after a colon where the group has a choice
-// ("F d -3 m :2", "R -3 c :H"), its Hall symbol and its number. False when
-// the operators are no setting the tables list.
-struct NamedSetting {
-  std::string symbol, hall;
-  int number = 0;
-};
-bool SettingOfOperators(const std::vector<std::string> &operators, NamedSetting &setting);

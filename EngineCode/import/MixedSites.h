@@ -4,6 +4,7 @@
 #pragma once
 
 #include "FractionalPlaces.h"
+#include "SitePreparation.h"
 #include "StructureRecord.h"
 
 #include <array>
@@ -13,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-// The occupancies of the atoms of one site may sum to 1 plus this much.
-inline constexpr double kOccupancySumSlack = 1e-3;
+// The occupancies of the atoms of one site may sum to 1 plus
+// kOccupancySumSlack (SitePreparation.h).
 
 // The atoms of one position are found by GroupAtOnePlace (FractionalPlaces.h).
 

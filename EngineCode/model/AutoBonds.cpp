@@ -17,6 +17,7 @@
 #include <new>
 #include <numeric>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -96,6 +97,12 @@ struct AutoBondWork {
   std::optional<PairLimits> limits;
   std::shared_ptr<const SiteAlternatives> alternatives;
   bool anyAlternative = false;
+  // Some contacts the rule left out lie within their pair's bonds and are
+  // bonded with them: the coordination counts them too.
+  bool leftOutBonded = false;
+  // A molecule's atoms with long bonds lists (BondOnce), each with the set
+  // of the atoms its list holds.
+  std::unordered_map<uint32_t, std::unordered_set<uint32_t>> partners;
   // The sites whose bonds to each other the file gives, or null.
   const std::vector<uint8_t> *given = nullptr;
   float searchDistance = 0.0f;
@@ -296,6 +303,35 @@ void MarkCrowded(AutoBondWork &w) {
   }
 }
 
+// A molecule's bonds list walked whole for each bond added to it, up to
+// this length; a longer one (an atom beside thousands written at one place)
+// is asked of a set of its partners instead.
+constexpr size_t kWalkedBondsList = 32;
+
+// Atom b added to atom a's bonds list unless it holds it already, as
+// AddAtomToBondsList adds it.
+void BondOnce(AutoBondWork &w, uint32_t a, uint32_t b) {
+  AtomRecord &atom = w.c.atoms[a];
+  if (atom.bonds.size() < kWalkedBondsList) {
+    AddAtomToBondsList(&atom, b);
+    return;
+  }
+  auto [held, fresh] = w.partners.try_emplace(a);
+  if (fresh)
+    held->second.insert(atom.bonds.begin(), atom.bonds.end());
+  if (!held->second.insert(b).second)
+    return;
+  try {
+    atom.bonds.push_back(b);
+  } catch (const std::bad_alloc &) {
+    held->second.erase(b);
+    if (MemoryFailuresPass())
+      throw;
+    return;
+  }
+  atom.bondCount = static_cast<uint32_t>(atom.bonds.size());
+}
+
 // One contact of candidates i and j (positions in places.all): counted,
 // bonded in a molecule, merged into its pair's specification. False when the
 // specification table is full. The sites' coordination, the most contacts of
@@ -312,8 +348,8 @@ bool CommitContact(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
   w.protonated[i] |= uint8_t(limits.Protonates(ka, kb));
   w.protonated[j] |= uint8_t(limits.Protonates(kb, ka));
   if (c.molecule) {
-    AddAtomToBondsList(&c.atoms[a], b);
-    AddAtomToBondsList(&c.atoms[b], a);
+    BondOnce(w, a, b);
+    BondOnce(w, b, a);
   }
   const float r = std::sqrt(d2);
   BondSpec spec;
@@ -570,6 +606,7 @@ void EndSpecsBelowSecondNeighbours(AutoBondWork &w, const std::vector<float> &sh
                         leftOutSecond[ka * kinds + kb] ? "second neighbours" : "contacts the rule leaves out",
                         double(leftOut), double(st.longest));
           FWriteColor(line, kRGBRed);
+          w.leftOutBonded = true;
         }
       }
     }
@@ -650,8 +687,9 @@ void ReportSearch(AutoBondWork &w) {
     TurboGenerateBonds(&c);
     // Where some atoms are alternatives of others, a site's partners are
     // counted as the coordination count counts them: one per set of
-    // alternatives.
-    if (w.anyAlternative)
+    // alternatives. Where contacts the rule left out are bonded, the count
+    // is of the bonds, as a build of the structure counts them.
+    if (w.anyAlternative || w.leftOutBonded)
       TurboGetCoordinationNumbers(&c, nullptr, &w.pairs);
     w.pairs.Free();
   } else {

@@ -1601,6 +1601,11 @@ struct RoleContext {
   // The modes a pass of the roles works on, which the lists of coordinating
   // sites mark; none for a single question.
   std::vector<uint32_t> *marks = nullptr;
+  // For a neighbour with many bonds, asked about by each atom bonded to it
+  // (a centre of thousands of atoms at one place): the first atom it bonds
+  // of a still higher coordination, or kHiddenAtom, and whether another
+  // such atom follows. Which atom asks then needs no walk of its bonds.
+  std::unordered_map<uint32_t, std::pair<uint32_t, bool>> higherBeyond;
   void NoteCrowded(uint32_t site) {
     std::vector<uint32_t> &list = crowded ? *crowded : crowdedHere;
     if (std::find(list.begin(), list.end(), site) == list.end())
@@ -2110,9 +2115,11 @@ void SetSiteRoles(const CrystalRec &c, bool tellCrowded) {
     const uint32_t cn = c.sites[s].coordination;
     uint32_t mode;
     if (cn < 1) {
-      // Bonds whose coordination was not counted are drawn as those of a
-      // low-coordinated site.
-      mode = SiteIsBonded(c, s) ? kPolyModeWireBonds : kPolyModeAtom;
+      // A crystal's bonds whose coordination was not counted (a maximum
+      // reaching too far) are drawn as those of a low-coordinated site. A
+      // molecule's coordination is its bond count, set by its builds; where
+      // a command leaves it uncounted its sites are drawn as atoms.
+      mode = !c.molecule && SiteIsBonded(c, s) ? kPolyModeWireBonds : kPolyModeAtom;
     } else if (stopped) {
       mode = cn < 3 ? kPolyModeWireBonds : kPolyModeColourShaded;
     } else {
@@ -2524,6 +2531,41 @@ std::optional<PackedPolyRec> PackPolyhedron(CrystalRec *crystal, uint32_t atom) 
 
 namespace {
 
+// Whether atom b (of a site coordinated cnB) bonds a visible atom other
+// than `except` whose site is coordinated higher than cnB.
+template <typename SiteOf>
+bool BondsHigherCentre(const CrystalRec &c, uint32_t b, uint32_t cnB, uint32_t except, const SiteOf &siteOf,
+                       RoleContext *context) {
+  // Neighbours with up to this many bonds are walked at each question.
+  constexpr size_t kWalkedBonds = 32;
+  const uint32_t atomCount = static_cast<uint32_t>(UsableAtomCount(c));
+  const BondList &bonds = c.atoms[b].bonds;
+  auto higher = [&](uint32_t k) {
+    if (k >= atomCount)
+      return false;
+    const uint32_t siteK = siteOf(k);
+    return siteK != kHiddenAtom && c.sites[siteK].coordination > cnB;
+  };
+  if (bonds.size() <= kWalkedBonds)
+    return std::any_of(bonds.begin(), bonds.end(), [&](uint32_t k) { return k != except && higher(k); });
+  auto known = context->higherBeyond.find(b);
+  if (known == context->higherBeyond.end()) {
+    std::pair<uint32_t, bool> found{kHiddenAtom, false};
+    for (uint32_t k : bonds)
+      if (higher(k)) {
+        if (found.first == kHiddenAtom) {
+          found.first = k;
+        } else if (k != found.first) {
+          found.second = true;
+          break;
+        }
+      }
+    known = context->higherBeyond.emplace(b, found).first;
+  }
+  const auto [first, another] = known->second;
+  return first != kHiddenAtom && (first != except || another);
+}
+
 // The role of a site, from what *context holds or is given.
 void CheckPolyVertexSiteImpl(const CrystalRec *crystal, uint32_t site, bool *isVertex, bool *bondsToOwnSite,
                              RoleContext *context) {
@@ -2572,18 +2614,7 @@ void CheckPolyVertexSiteImpl(const CrystalRec *crystal, uint32_t site, bool *isV
         }
         // A neighbour of higher coordination makes the site its vertex,
         // unless that neighbour is itself a vertex of a still higher centre.
-        vertex = true;
-        for (uint32_t k : c.atoms[b].bonds) {
-          if (k == static_cast<uint32_t>(a) || k >= static_cast<uint32_t>(atomCount))
-            continue;
-          const uint32_t siteC = siteOf(k);
-          if (siteC == kHiddenAtom)
-            continue;
-          if (cnOf(siteC) > cnB) {
-            vertex = false;
-            break;
-          }
-        }
+        vertex = !BondsHigherCentre(c, b, cnB, static_cast<uint32_t>(a), siteOf, context);
         break;
       }
     }

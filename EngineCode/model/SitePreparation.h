@@ -18,9 +18,11 @@
 
 // ---- Tolerances ------------------------------------------------------------------
 
-// A mixed site's occupancies may add up to this much above 1 (single-precision
-// rounding of typed values) before the sum is reported.
-inline constexpr float kOccupancySumSlack = 1e-6f;
+// The occupancies of one site (or one atom's) may add up to this much above 1
+// before the sum is told or refused: a refinement leaves a mixed site's a
+// little over, and single precision rounds typed values. The readers and
+// the sites' checks share it.
+inline constexpr double kOccupancySumSlack = 1e-3;
 
 // Atom types of elements the element table lacks.
 inline constexpr float kUnknownElementRadius = 1.0f;

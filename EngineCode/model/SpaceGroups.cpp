@@ -10,9 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
+
+// gemmi's tables of settings (header only; its symmetry header compiles as
+// C++20, unlike its CIF grammar).
+#include <gemmi/symmetry.hpp>
 
 namespace {
 
@@ -826,6 +831,28 @@ bool FindSpacegroupOfCards(std::span<const Symcard> cards, char &lattice, float 
 bool FindSpacegroupOfCardsAboutShiftedOrigin(std::span<const Symcard> cards, char &lattice, float alpha, float beta,
                                              float gamma, std::string &symbol, uint8_t &origin, float shift[3]) {
   return FindSettingOfCards(cards, lattice, alpha, beta, gamma, symbol, origin, shift);
+}
+
+bool SettingOfOperators(const std::vector<std::string> &operators, NamedSetting &setting) {
+  try {
+    std::vector<gemmi::Op> ops;
+    ops.reserve(operators.size());
+    for (const std::string &text : operators)
+      ops.push_back(gemmi::parse_triplet(text).wrap());
+    const gemmi::SpaceGroup *group = gemmi::find_spacegroup_by_ops(gemmi::split_centering_vectors(ops));
+    if (!group)
+      return false;
+    setting.symbol = group->hm;
+    if (group->ext != '\0')
+      setting.symbol += std::string(" :") + group->ext;
+    setting.hall = group->hall;
+    setting.number = group->number;
+    return true;
+  } catch (const std::bad_alloc &) {
+    throw;
+  } catch (const std::exception &) {
+    return false;
+  }
 }
 
 bool DetectSpacegroupForCrystal(CrystalRec &crystal) {

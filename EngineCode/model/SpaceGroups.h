@@ -18,6 +18,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // ---- Lookups -------------------------------------------------------------------
 // `origin` and `setting` filter the rows when they are not 0.
@@ -132,6 +133,16 @@ bool FindSpacegroupOfCards(std::span<const Symcard> cards, char &lattice, float 
 // shift (fractional, each within half a cell).
 bool FindSpacegroupOfCardsAboutShiftedOrigin(std::span<const Symcard> cards, char &lattice, float alpha, float beta,
                                              float gamma, std::string &symbol, uint8_t &origin, float shift[3]);
+// The setting of the tables whose operators are exactly these (text such as
+// "1/2-x,y,z", centring copies included, in any order): its Hermann-Mauguin
+// symbol with the origin or axes after a colon where the group has a choice
+// ("F d -3 m :2", "R -3 c :H"), its Hall symbol and its number. False when
+// the operators are no setting the tables list.
+struct NamedSetting {
+  std::string symbol, hall;
+  int number = 0;
+};
+bool SettingOfOperators(const std::vector<std::string> &operators, NamedSetting &setting);
 // Detects the group of a structure's cards; on success the structure takes
 // its operators from the table (card count 0), otherwise its cards are
 // reduced to one per centring class. Both outcomes are written to the Log.

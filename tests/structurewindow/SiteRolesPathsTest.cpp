@@ -18,6 +18,8 @@
 #include "editing/SelectionCommandHandler.h"
 #include "editing/TransformSheets.h"
 #include "render/HitTesting.h"
+#include "RenderServices.h"
+#include "render/PlotPipeline.h"
 #include "structurewindow/AnnotationEditing.h"
 #include "structurewindow/BuildingTools.h"
 #include "structurewindow/MainWindow.h"
@@ -33,6 +35,8 @@ namespace {
 
 const std::filesystem::path kData = OV_TEST_DATA;
 const std::filesystem::path kThpp = kData / "bonds" / "thpp.ins";
+// libavogadro-data installs it; In3 and In4 name one place.
+const std::filesystem::path kIndium = "/usr/share/avogadro2/crystals/elements/In-Indium.cif";
 
 // Site label to saved polyhedron mode, as the document's bytes hold them.
 std::map<std::string, uint32_t> SavedModes(const std::string &bytes) {
@@ -107,6 +111,8 @@ TEST_F(SiteRolesPathsTest, EveryPathGivesTheSitesTheModesOfTheOpen) {
       {kThpp, 17, 4},
       {kData / "import" / "shelx" / "cctbx_sucrose_p1.res", 90, 3},
       {kData / "bonds" / "HISTORY_classic", 3, 3},
+      // Bonded by a specification that reaches contacts the rule leaves out.
+      {kIndium, 3, 3},
   };
   const char *const paths[] = {"built again", "a change undone", "saved and opened again",
                                 "a polyhedron from a selection"};
@@ -124,6 +130,62 @@ TEST_F(SiteRolesPathsTest, EveryPathGivesTheSitesTheModesOfTheOpen) {
       EXPECT_EQ(Differences(opened, SavedModes(SaveAs("after.ovdf"))), "") << c.file.filename() << ", " << paths[path];
     }
   }
+}
+
+// The In3 place of this cell has four In at 3.60 A (two In1, two In2) and
+// the next four at 3.88 A (gemmi, over the file's cell and group): the open
+// counts the four its bonds reach, as a build does.
+TEST_F(SiteRolesPathsTest, AnOpenCountsTheContactsItsSpecificationsBond) {
+  ASSERT_NE(Open(kIndium), nullptr);
+  const CrystalRec &c = *GetWindowCrystal(FrontGraphWindow());
+  std::map<std::string, uint32_t> coordination;
+  for (size_t s = 0; s < UsableSiteSize(c); s++)
+    coordination[c.sites[s].label] = c.sites[s].coordination;
+  EXPECT_EQ(coordination["In3"], 4u);
+}
+
+// Benzene's four ring carbons made a polyhedron from, then the polyhedral
+// model: a molecule's coordination is not counted by the command, and its
+// carbons and the new centre are drawn as atoms, each a ball filling the
+// pixels about its centre.
+TEST_F(SiteRolesPathsTest, AMoleculesPolyhedronFromSelectionDrawsItsAtoms) {
+  ASSERT_NE(Open("Benzene.ovtx"), nullptr);
+  const WindowRef window = FrontGraphWindow();
+  CrystalRec *c = GetWindowCrystal(window);
+  const size_t sites = UsableSiteSize(*c);
+  int selected = 0;
+  for (AtomRecord &atom : c->atoms)
+    if (c->sites[atom.site].elements[0] == TwoCharsToShort("C ") && selected < 4) {
+      atom.selected = 1;
+      ++selected;
+    }
+  ASSERT_EQ(ProcessCommand(kCmdPolyhedronFromSelection), kNoErr);
+  QDialog *sheet = OpenSheet(GetMainWindow(window));
+  ASSERT_NE(sheet, nullptr);
+  MakePolyhedronSheetCommand(sheet, kSheetOK);
+  QCoreApplication::processEvents();
+  c = GetWindowCrystal(window);
+  ASSERT_EQ(UsableSiteSize(*c), sites + 1);
+  c->backgroundColor = kRGBBlack;
+  c->backgroundGradient = 0;
+  ASSERT_EQ(ProcessCommand(FourCharsToLong("Poly")), kNoErr);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(c->modelType, kPolyhedralModel);
+  const ovgfx::PixelBuffer &image = *OffScreenPixels(GetWindowOffScreen(window));
+  const uint32_t black = image.Pixel32(0, 0);
+  int balls = 0;
+  for (const AtomRecord &atom : c->atoms) {
+    const ElementCode e = c->sites[atom.site].elements[0];
+    if (!atom.visible || e == TwoCharsToShort("H "))
+      continue;
+    bool filled = true;
+    for (int dy = -2; dy <= 2; ++dy)
+      for (int dx = -2; dx <= 2; ++dx)
+        filled = filled && image.Pixel32(int(atom.pixel[0]) + dx, int(atom.pixel[1]) + dy) != black;
+    EXPECT_TRUE(filled) << c->sites[atom.site].label;
+    balls += filled;
+  }
+  EXPECT_EQ(balls, 7);
 }
 
 // The commands that ask the roles of the sites questions over the whole
