@@ -186,7 +186,9 @@ PairLimits::PairLimits(const CrystalRec &c) {
       float limit = AutoPairLimit(rows_[i], rows_[j], nonMetal);
       // Two metals beside non-metals: in contact up to their covalent limit
       // where no non-metal bridges them.
-      if (rows_[i].metal && rows_[j].metal && nonMetal) {
+      if (rows_[i].metal && rows_[j].metal && nonMetal &&
+          rows_[i].electronegativity >= kUnbridgedMetalLeastElectronegativity &&
+          rows_[j].electronegativity >= kUnbridgedMetalLeastElectronegativity) {
         const double sum = double(rows_[i].radius) + double(rows_[j].radius);
         const float unbridged = static_cast<float>(sum * kAutoBondUnbridgedMetalFactor);
         if (unbridged > limit) {
@@ -376,9 +378,12 @@ void JudgeBridgedMetals(const PairLimits &limits, const std::vector<RuleCandidat
     any = (*verdict)[k] == kMetalContactBond && far(contacts[k]);
   if (!any)
     return;
-  // Each metal's non-metal neighbours, sorted.
+  // Each metal's non-metal neighbours, sorted: a contact that neither end
+  // could judge is one whose image elsewhere was judged, and counts.
   PerCandidate<uint32_t> near(of.size());
-  const auto bonded = [&](size_t k) { return k >= contacts.size() || (*verdict)[k] == kMetalContactBond; };
+  const auto bonded = [&](size_t k) {
+    return k >= contacts.size() || (*verdict)[k] == kMetalContactBond || (*verdict)[k] == kMetalContactUnjudged;
+  };
   const auto each = [&](auto &&visit) {
     uint32_t m = 0, x = 0;
     for (size_t k = 0; k < contacts.size() + others.size(); k++) {

@@ -9,8 +9,9 @@
 // Two atoms are in contact up to the limit of their element pair:
 // (rA + rB) x kAutoBondRadiusFactor with the single-bond covalent radii (for
 // two metals in a structure that holds a non-metal, x
-// kAutoBondUnbridgedMetalFactor, and beyond kAutoBondMetalFactor only where
-// no non-metal is in contact with both: the
+// kAutoBondUnbridgedMetalFactor where both are electronegative enough
+// (kUnbridgedMetalLeastElectronegativity), and beyond kAutoBondMetalFactor
+// only where no non-metal is in contact with both: the
 // metal-metal bonds of a carbonyl cluster or of calomel, while the cations
 // of an oxide or a salt, which their anions bridge, are not bonded to each
 // other); two metals in a structure of metals alone (a pure metal, an
@@ -63,10 +64,16 @@ inline constexpr double kAutoBondRadiusFactor = 1.15;
 inline constexpr double kAutoBondMetalFactor = 0.9;
 // Two metals beside non-metals that no non-metal bridges are in contact up
 // to this share of their covalent radii's sum: the metal-metal bonds of
-// molecules lie at 0.96-1.05 of it (Hg-Hg 2.53 A, Os-Os 2.88, Mn-Mn 2.90),
-// while cuprite's Cu of one framework lie 3.02 A (1.14) from those of the
-// other, which no O bridges.
-inline constexpr double kAutoBondUnbridgedMetalFactor = 1.1;
+// molecules lie at 0.96-1.05 of it (Hg-Hg 2.53 A, Os-Os 2.88, Mn-Mn
+// 2.90-2.92), while cations no O bridges lie beyond it: tenorite's Cu-Cu
+// 2.88 A and PdO's Pd-Pd 3.03 A (1.09), cuprite's two frameworks' Cu-Cu
+// 3.02 A (1.14).
+inline constexpr double kAutoBondUnbridgedMetalFactor = 1.07;
+// Only metals at least this electronegative (Pauling) are bonded so: the
+// alkali, alkaline-earth and rare-earth metals and the actinides beside
+// non-metals are cations, never bonded to each other (Ca 1.00, La 1.10,
+// U 1.38), while Mn 1.55, Cu 1.90, Hg 2.00 and Os 2.2 are.
+inline constexpr float kUnbridgedMetalLeastElectronegativity = 1.5f;
 // No bond is shorter than this share of the covalent radii's sum (a triple
 // bond is about 0.8 of it).
 inline constexpr double kAutoBondShortestFactor = 0.7;
