@@ -140,6 +140,10 @@ struct AutoBondWork {
   uint64_t coincident = 0;
   // The members of the place being searched that make contacts.
   std::vector<uint32_t> capable;
+  // Per pair of kinds, the nearest two partly occupied atoms within their
+  // limit that were taken as alternatives (0 for none), and their atoms.
+  std::vector<float> partialApart;
+  std::vector<std::pair<uint32_t, uint32_t>> partialAtoms;
   // The cancel key, heard between places in the crowd count and the search.
   bool stoppedBefore = false;
   std::optional<CancelPoll> cancel;
@@ -160,6 +164,19 @@ void WriteCoincidentAtomsWarning(const CrystalRec &c, uint32_t a, uint32_t b) {
                 ea[1], long(b), sb.label, eb[0], eb[1]);
   FWriteColor("Warning: two atoms found with the same coordinates:", kRGBRed);
   FWriteColor(line, kRGBRed);
+}
+
+// The Log's line on a kind of contact the rule left out: "<E> - <E> <what>
+// from <r> A (<label> - <label>) <why>".
+void WriteApartLine(const CrystalRec &c, uint32_t a, uint32_t b, float r, const char *what, const char *why) {
+  const AsymmetricUnitRecord &sa = c.sites[c.atoms[a].site], &sb = c.sites[c.atoms[b].site];
+  char ea[2], eb[2];
+  ElementChars(sa.elements[0], ea);
+  ElementChars(sb.elements[0], eb);
+  char line[300];
+  std::snprintf(line, sizeof line, "%c%c - %c%c %s from %.3f A (%s - %s) %s", ea[0], ea[1], eb[0], eb[1], what,
+                double(r), sa.label, sb.label, why);
+  FWrite(line);
 }
 
 // Resets the structure's bonds, specifications and coordination, and makes
@@ -206,6 +223,8 @@ bool PrepareSearch(AutoBondWork &w, const std::vector<uint8_t> *givenSites, cons
       longest = std::max(longest, b.length + kListedBondSlack);
     }
   w.searchDistance = w.limits->Longest();
+  w.partialApart.assign(w.limits->Kinds() * w.limits->Kinds(), 0.0f);
+  w.partialAtoms.assign(w.partialApart.size(), {0, 0});
   return true;
 }
 
@@ -382,8 +401,24 @@ void NoteListedBond(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
   const uint32_t ka = w.of[i].kind, kb = w.of[j].kind;
   w.protonated[i] |= uint8_t(limits.Protonates(ka, kb));
   w.protonated[j] |= uint8_t(limits.Protonates(kb, ka));
-  if (limits.AnySecondNeighbours() && limits.Metal(ka) != limits.Metal(kb))
+  if (limits.KeepsAnionContacts() && limits.Metal(ka) != limits.Metal(kb))
     w.anionContacts.push_back({i, j, d2});
+}
+
+// Two atoms within their limit that are alternatives only as partly occupied
+// sites too close to be both there: the nearest of each pair of kinds, for
+// the Log.
+void NotePartlyOccupiedApart(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
+  const uint32_t ka = w.of[i].kind, kb = w.of[j].kind;
+  const uint32_t a = w.places.all[i].atom, b = w.places.all[j].atom;
+  if (d2 < kOverlapDistanceSq || !w.alternatives->AtomsMayBond(a, b))
+    return;
+  const size_t cell = size_t(std::min(ka, kb)) * w.limits->Kinds() + std::max(ka, kb);
+  const float r = std::sqrt(d2);
+  if (w.partialApart[cell] == 0.0f || r < w.partialApart[cell]) {
+    w.partialApart[cell] = r;
+    w.partialAtoms[cell] = {a, b};
+  }
 }
 
 // Judges candidates i and j, d2 apart (both members of places within the
@@ -405,8 +440,11 @@ bool JudgePair(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
     return true;
   // The candidates' atoms are read of the pairs that pass alone.
   const uint32_t a = w.places.all[i].atom, b = w.places.all[j].atom;
-  if (w.anyAlternative && !w.alternatives->AtomsMayBondAt(a, b, d2))
+  if (w.anyAlternative && !w.alternatives->AtomsMayBondAt(a, b, d2)) {
+    if (d2 <= limit * limit)
+      NotePartlyOccupiedApart(w, i, j, d2);
     return true;
+  }
   if (d2 < kOverlapDistanceSq) { // atoms at one place make no contact
     if (d2 < kCoincidentDistanceSq && w.coincident == 0)
       WriteCoincidentAtomsWarning(w.c, a, b);
@@ -421,15 +459,17 @@ bool JudgePair(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
   if (d2 < limits.ShortestSq(ka, kb)) // closer than any bond
     return true;
   // Judged once every contact is known: a metal's contacts that may be
-  // second neighbours, two metals (their first shells) and a metal and a
-  // hydrogen only the hydride ion's radius reaches.
+  // second neighbours, two metals (their first shells and bridges), a metal
+  // and a hydrogen only the hydride ion's radius reaches, and a metal and a
+  // non-metal only its largest ionic radius reaches (its shell's gap).
   const float proton = limits.ProtonLimit(ka, kb);
+  const float shorter = limits.ShortLimit(ka, kb);
   if (limits.MaySecondNeighbours(ka, kb) || (limits.Metal(ka) && limits.Metal(kb)) ||
-      (proton > 0.0f && d2 > proton * proton)) {
+      (proton > 0.0f && d2 > proton * proton) || (shorter > 0.0f && d2 > shorter * shorter)) {
     w.deferred.push_back({i, j, d2});
     return true;
   }
-  if (limits.AnySecondNeighbours() && limits.Metal(ka) != limits.Metal(kb))
+  if (limits.KeepsAnionContacts() && limits.Metal(ka) != limits.Metal(kb))
     w.anionContacts.push_back({i, j, d2});
   return CommitContact(w, i, j, d2);
 }
@@ -605,7 +645,7 @@ void EndSpecsBelowSecondNeighbours(AutoBondWork &w, const std::vector<float> &sh
                         ca[0], ca[1], cb[0], cb[1],
                         leftOutSecond[ka * kinds + kb] ? "second neighbours" : "contacts the rule leaves out",
                         double(leftOut), double(st.longest));
-          FWriteColor(line, kRGBRed);
+          FWrite(line);
           w.leftOutBonded = true;
         }
       }
@@ -645,21 +685,33 @@ void SettleMetalContacts(AutoBondWork &w) {
     MarkCentralImages(&c, w.searchDistance, all, &complete);
   std::vector<uint8_t> verdict = JudgeMetalContacts(limits, w.of, all, complete, w.deferred, w.anionContacts);
   JudgeHydrideContacts(c, limits, w.of, w.protonated, w.deferred, &verdict);
+  JudgeCationShells(c, limits, w.of, complete, w.deferred, w.anionContacts, &verdict);
+  JudgeBridgedMetals(limits, w.of, complete, w.deferred, w.anionContacts, &verdict);
   JudgeFirstShells(c, limits, w.of, complete, w.deferred, &verdict);
   // Per pair of kinds, the shortest contact left out, and whether it is of
-  // second neighbours.
+  // second neighbours; the shortest beyond a shell's gap and its candidates.
   const size_t kinds = limits.Kinds();
   std::vector<float> shortestLeftOut(kinds * kinds, 0.0f);
   std::vector<uint8_t> leftOutSecond(kinds * kinds, 0);
+  std::vector<float> beyondGap(kinds * kinds, 0.0f);
+  std::vector<RuleContact> beyondGapContact(kinds * kinds);
   for (size_t k = 0; k < w.deferred.size(); k++) {
     const RuleContact &t = w.deferred[k];
     if (verdict[k] == kMetalContactBond) {
       if (!CommitContact(w, t.i, t.j, t.d2))
         break;
-    } else if (verdict[k] == kMetalContactSecondNeighbours || verdict[k] == kMetalContactLeftOut) {
+    } else if (verdict[k] == kMetalContactSecondNeighbours || verdict[k] == kMetalContactLeftOut ||
+               verdict[k] == kMetalContactBeyondGap) {
       const uint32_t ka = w.of[t.i].kind;
       const uint32_t kb = w.of[t.j].kind;
       const float r = std::sqrt(t.d2);
+      if (verdict[k] == kMetalContactBeyondGap) {
+        const size_t cell = size_t(std::min(ka, kb)) * kinds + std::max(ka, kb);
+        if (beyondGap[cell] == 0.0f || r < beyondGap[cell]) {
+          beyondGap[cell] = r;
+          beyondGapContact[cell] = t;
+        }
+      }
       for (const size_t cell : {size_t(ka) * kinds + kb, size_t(kb) * kinds + ka})
         if (shortestLeftOut[cell] == 0.0f || r < shortestLeftOut[cell]) {
           shortestLeftOut[cell] = r;
@@ -668,6 +720,13 @@ void SettleMetalContacts(AutoBondWork &w) {
     }
   }
   NoteCoordination(w);
+  for (size_t cell = 0; cell < beyondGap.size(); cell++)
+    if (beyondGap[cell] > 0.0f) {
+      const RuleContact &t = beyondGapContact[cell];
+      const bool metalFirst = limits.Metal(w.of[t.i].kind) || !limits.Metal(w.of[t.j].kind);
+      const uint32_t a = w.places.all[metalFirst ? t.i : t.j].atom, b = w.places.all[metalFirst ? t.j : t.i].atom;
+      WriteApartLine(c, a, b, beyondGap[cell], "contacts", "lie beyond the gap that ends their metal's shell: the rule leaves them out");
+    }
   EndSpecsBelowSecondNeighbours(w, shortestLeftOut, leftOutSecond);
 }
 
@@ -698,6 +757,11 @@ void ReportSearch(AutoBondWork &w) {
   if (w.progress)
     CloseStatus();
   const uint64_t elapsed = Microseconds() - w.start;
+  for (size_t cell = 0; cell < w.partialApart.size(); cell++)
+    if (w.partialApart[cell] > 0.0f)
+      WriteApartLine(c, w.partialAtoms[cell].first, w.partialAtoms[cell].second, w.partialApart[cell],
+                     "partly occupied sites",
+                     "lie too close to be both there: the rule takes them as alternatives, not bonded");
 
   FWrite("Automatic bond search complete");
   long total = 0;

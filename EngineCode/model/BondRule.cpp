@@ -88,6 +88,14 @@ float AutoPairShortest(const CovalentRadiusRow &a, const CovalentRadiusRow &b) {
   return static_cast<float>(sum * factor);
 }
 
+// A metal and a non-metal's limit without the cation's largest ionic
+// radius: the covalent limit, or the sum of the ions' usual radii x
+// kAutoBondRadiusFactor where longer.
+float ShortPairLimit(const CovalentRadiusRow &a, const CovalentRadiusRow &b, bool structureHasNonMetal) {
+  const double usual = double(a.ionic) + double(b.ionic);
+  return std::max(CovalentPairLimit(a, b, structureHasNonMetal), static_cast<float>(usual * kAutoBondRadiusFactor));
+}
+
 bool IsHydrogen(const CovalentRadiusRow &row) {
   return row.element == TwoCharsToShort("H") || row.element == TwoCharsToShort("D");
 }
@@ -165,6 +173,8 @@ PairLimits::PairLimits(const CrystalRec &c) {
   maySecond_.assign(n * n, 0);
   protonLimits_.assign(n * n, 0.0f);
   protonates_.assign(n * n, 0);
+  bridgedLimits_.assign(n * n, 0.0f);
+  shortLimits_.assign(n * n, 0.0f);
   for (size_t i = 0; i < n; i++)
     for (size_t j = 0; j < n; j++)
       for (size_t y = 0; y < n && (rows_[i].metal || rows_[j].metal); y++)
@@ -173,7 +183,27 @@ PairLimits::PairLimits(const CrystalRec &c) {
           maySecond_[i * n + j] = anySecond_ = 1;
   for (size_t i = 0; i < n; i++)
     for (size_t j = 0; j < n; j++) {
-      const float limit = AutoPairLimit(rows_[i], rows_[j], nonMetal);
+      float limit = AutoPairLimit(rows_[i], rows_[j], nonMetal);
+      // Two metals beside non-metals: in contact up to their covalent limit
+      // where no non-metal bridges them.
+      if (rows_[i].metal && rows_[j].metal && nonMetal &&
+          rows_[i].electronegativity >= kUnbridgedMetalLeastElectronegativity &&
+          rows_[j].electronegativity >= kUnbridgedMetalLeastElectronegativity) {
+        const double sum = double(rows_[i].radius) + double(rows_[j].radius);
+        const float unbridged = static_cast<float>(sum * kAutoBondUnbridgedMetalFactor);
+        if (unbridged > limit) {
+          bridgedLimits_[i * n + j] = limit;
+          limit = unbridged;
+          anyBridged_ = true;
+        }
+      }
+      if (rows_[i].metal != rows_[j].metal) {
+        const float shorter = ShortPairLimit(rows_[i], rows_[j], nonMetal);
+        if (shorter < limit) {
+          shortLimits_[i * n + j] = shorter;
+          anyShort_ = true;
+        }
+      }
       const float shortest = AutoPairShortest(rows_[i], rows_[j]);
       limits_[i * n + j] = limit;
       shortestSq_[i * n + j] = shortest * shortest;
@@ -291,55 +321,224 @@ void JudgeHydrideContacts(const CrystalRec &c, const PairLimits &limits, const s
   }
 }
 
-float FirstShellEndSq(std::vector<float> &d2) {
+float ShellEndSq(std::vector<float> &d2, double factor, size_t least) {
   std::sort(d2.begin(), d2.end());
-  const double gap = kFirstShellGapFactor * std::sqrt(double(d2.front()));
-  for (size_t k = kFirstShellLeast; k < d2.size(); k++)
+  const double gap = factor * std::sqrt(double(d2.front()));
+  for (size_t k = least; k < d2.size(); k++)
     if (std::sqrt(double(d2[k])) - std::sqrt(double(d2[k - 1])) > gap)
       return d2[k - 1];
   return d2.back();
+}
+
+float FirstShellEndSq(std::vector<float> &d2) { return ShellEndSq(d2, kFirstShellGapFactor, kFirstShellLeast); }
+
+namespace {
+
+// Lists of items per candidate, filled in two passes (count, then place).
+template <class Item> struct PerCandidate {
+  std::vector<uint32_t> start;
+  std::vector<Item> items;
+  std::vector<uint32_t> fill;
+  explicit PerCandidate(size_t n) : start(n + 1, 0) {}
+  void Count(uint32_t x) { start[x + 1]++; }
+  void Allocate() {
+    for (size_t i = 0; i + 1 < start.size(); i++)
+      start[i + 1] += start[i];
+    items.resize(start.back());
+    fill.assign(start.begin(), start.end() - 1);
+  }
+  void Add(uint32_t x, const Item &item) { items[fill[x]++] = item; }
+  auto begin(uint32_t x) { return items.begin() + start[x]; }
+  auto end(uint32_t x) { return items.begin() + start[x + 1]; }
+  bool Empty(uint32_t x) const { return start[x + 1] == start[x]; }
+};
+
+// The metal end of a contact of a metal and a non-metal, or none.
+bool MetalEnd(const PairLimits &limits, const std::vector<RuleCandidate> &of, const RuleContact &t, uint32_t *metal,
+              uint32_t *other) {
+  const bool mi = limits.Metal(of[t.i].kind), mj = limits.Metal(of[t.j].kind);
+  if (mi == mj)
+    return false;
+  *metal = mi ? t.i : t.j;
+  *other = mi ? t.j : t.i;
+  return true;
+}
+
+} // namespace
+
+void JudgeBridgedMetals(const PairLimits &limits, const std::vector<RuleCandidate> &of,
+                        const std::vector<uint8_t> &complete, const std::vector<RuleContact> &contacts,
+                        const std::vector<RuleContact> &others, std::vector<uint8_t> *verdict) {
+  const auto far = [&](const RuleContact &t) {
+    const float bridged = limits.BridgedLimit(of[t.i].kind, of[t.j].kind);
+    return bridged > 0.0f && t.d2 > bridged * bridged && (complete[t.i] || complete[t.j]);
+  };
+  bool any = false;
+  for (size_t k = 0; k < contacts.size() && !any; k++)
+    any = (*verdict)[k] == kMetalContactBond && far(contacts[k]);
+  if (!any)
+    return;
+  // Each metal's non-metal neighbours, sorted: a contact that neither end
+  // could judge is one whose image elsewhere was judged, and counts.
+  PerCandidate<uint32_t> near(of.size());
+  const auto bonded = [&](size_t k) {
+    return k >= contacts.size() || (*verdict)[k] == kMetalContactBond || (*verdict)[k] == kMetalContactUnjudged;
+  };
+  const auto each = [&](auto &&visit) {
+    uint32_t m = 0, x = 0;
+    for (size_t k = 0; k < contacts.size() + others.size(); k++) {
+      const RuleContact &t = k < contacts.size() ? contacts[k] : others[k - contacts.size()];
+      if (bonded(k) && MetalEnd(limits, of, t, &m, &x))
+        visit(m, x);
+    }
+  };
+  each([&](uint32_t m, uint32_t) { near.Count(m); });
+  near.Allocate();
+  each([&](uint32_t m, uint32_t x) { near.Add(m, x); });
+  for (uint32_t x = 0; x < of.size(); x++)
+    std::sort(near.begin(x), near.end(x));
+  for (size_t k = 0; k < contacts.size(); k++) {
+    const RuleContact &t = contacts[k];
+    if ((*verdict)[k] != kMetalContactBond || !far(t))
+      continue;
+    auto a = near.begin(t.i), ae = near.end(t.i), b = near.begin(t.j), be = near.end(t.j);
+    while (a != ae && b != be && *a != *b)
+      *a < *b ? ++a : ++b;
+    if (a != ae && b != be)
+      (*verdict)[k] = kMetalContactLeftOut;
+  }
 }
 
 void JudgeFirstShells(const CrystalRec &c, const PairLimits &limits, const std::vector<RuleCandidate> &of,
                       const std::vector<uint8_t> &complete, const std::vector<RuleContact> &contacts,
                       std::vector<uint8_t> *verdict) {
   const auto metals = [&](const RuleContact &t) { return limits.Metal(of[t.i].kind) && limits.Metal(of[t.j].kind); };
-  // Each complete candidate's bonded metal contacts, as one list apiece.
-  std::vector<uint32_t> start(of.size() + 1, 0);
-  for (size_t k = 0; k < contacts.size(); k++)
-    if ((*verdict)[k] == kMetalContactBond && metals(contacts[k])) {
-      start[contacts[k].i + 1] += complete[contacts[k].i];
-      start[contacts[k].j + 1] += complete[contacts[k].j];
-    }
-  for (size_t i = 0; i < of.size(); i++)
-    start[i + 1] += start[i];
-  if (start.back() == 0)
-    return;
-  std::vector<float> d2(start.back());
-  std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+  // A contact's squared length as metal x measures it: scaled by
+  // 2 r / (r + r') with the metallic radii for an unlike partner.
+  const auto scaled = [&](uint32_t x, uint32_t y, float d2) {
+    const uint32_t kx = of[x].kind, ky = of[y].kind;
+    if (kx == ky)
+      return d2;
+    const double share = 2.0 * double(limits.Metallic(kx)) / (double(limits.Metallic(kx)) + double(limits.Metallic(ky)));
+    return static_cast<float>(double(d2) * share * share);
+  };
+  // Each complete candidate's bonded metal contacts, as one list apiece:
+  // the squared length, scaled, and whether the partner is unlike.
+  struct Member {
+    float d2, scaled;
+    bool unlike;
+  };
+  PerCandidate<Member> shell(of.size());
   for (size_t k = 0; k < contacts.size(); k++)
     if ((*verdict)[k] == kMetalContactBond && metals(contacts[k]))
       for (const uint32_t x : {contacts[k].i, contacts[k].j})
         if (complete[x])
-          d2[fill[x]++] = contacts[k].d2;
-  // Each shell's end, per candidate of a molecule or per site of a crystal.
+          shell.Count(x);
+  shell.Allocate();
+  if (shell.items.empty())
+    return;
+  for (size_t k = 0; k < contacts.size(); k++)
+    if ((*verdict)[k] == kMetalContactBond && metals(contacts[k])) {
+      const RuleContact &t = contacts[k];
+      const bool unlike = of[t.i].kind != of[t.j].kind;
+      if (complete[t.i])
+        shell.Add(t.i, {t.d2, scaled(t.i, t.j, t.d2), unlike});
+      if (complete[t.j])
+        shell.Add(t.j, {t.d2, scaled(t.j, t.i, t.d2), unlike});
+    }
+  // Each shell's ends, per candidate of a molecule or per site of a
+  // crystal: of its own element (unscaled, and at least its longest bond
+  // to an unlike metal) and of unlike metals (scaled).
   constexpr float kNoEnd = std::numeric_limits<float>::infinity();
-  std::vector<float> end(c.molecule ? of.size() : UsableSiteSize(c), kNoEnd);
-  std::vector<float> shell;
-  for (size_t x = 0; x < of.size(); x++) {
-    if (start[x + 1] == start[x])
+  const size_t nEnds = c.molecule ? of.size() : UsableSiteSize(c);
+  // An end reaches kSameLengthSlack further: a site's images measure one
+  // contact a few units in the last place apart.
+  const auto widened = [](float end2) {
+    const double reach = std::sqrt(double(end2)) + kSameLengthSlack;
+    return static_cast<float>(reach * reach);
+  };
+  std::vector<float> likeEnd(nEnds, kNoEnd), unlikeEnd(nEnds, kNoEnd);
+  std::vector<float> lengths;
+  for (uint32_t x = 0; x < of.size(); x++) {
+    if (shell.Empty(x))
       continue;
-    shell.assign(d2.begin() + start[x], d2.begin() + start[x + 1]);
-    const float e = FirstShellEndSq(shell);
-    float &kept = end[c.molecule ? x : of[x].site];
-    kept = std::min(kept, e);
+    lengths.clear();
+    for (auto m = shell.begin(x); m != shell.end(x); ++m)
+      lengths.push_back(m->d2);
+    float like = widened(FirstShellEndSq(lengths));
+    lengths.clear();
+    for (auto m = shell.begin(x); m != shell.end(x); ++m)
+      lengths.push_back(m->scaled);
+    const float unlike = widened(FirstShellEndSq(lengths));
+    for (auto m = shell.begin(x); m != shell.end(x); ++m)
+      if (m->unlike && m->scaled <= unlike)
+        like = std::max(like, widened(m->d2));
+    const size_t e = c.molecule ? x : of[x].site;
+    likeEnd[e] = std::min(likeEnd[e], like);
+    unlikeEnd[e] = std::min(unlikeEnd[e], unlike);
   }
   for (size_t k = 0; k < contacts.size(); k++) {
     const RuleContact &t = contacts[k];
     if ((*verdict)[k] != kMetalContactBond || !metals(t))
       continue;
-    const float ei = end[c.molecule ? t.i : of[t.i].site], ej = end[c.molecule ? t.j : of[t.j].site];
-    if (t.d2 > ei || t.d2 > ej)
-      (*verdict)[k] = kMetalContactLeftOut;
+    const size_t ei = c.molecule ? t.i : of[t.i].site, ej = c.molecule ? t.j : of[t.j].site;
+    const bool within = of[t.i].kind == of[t.j].kind
+                            ? t.d2 <= likeEnd[ei] && t.d2 <= likeEnd[ej]
+                            : scaled(t.i, t.j, t.d2) <= unlikeEnd[ei] && scaled(t.j, t.i, t.d2) <= unlikeEnd[ej];
+    if (!within)
+      (*verdict)[k] = kMetalContactBeyondGap;
+  }
+}
+
+void JudgeCationShells(const CrystalRec &c, const PairLimits &limits, const std::vector<RuleCandidate> &of,
+                       const std::vector<uint8_t> &complete, const std::vector<RuleContact> &contacts,
+                       const std::vector<RuleContact> &others, std::vector<uint8_t> *verdict) {
+  if (!limits.KeepsAnionContacts())
+    return;
+  const auto longOnly = [&](const RuleContact &t) {
+    const float shorter = limits.ShortLimit(of[t.i].kind, of[t.j].kind);
+    return shorter > 0.0f && t.d2 > shorter * shorter;
+  };
+  bool any = false;
+  for (size_t k = 0; k < contacts.size() && !any; k++)
+    any = (*verdict)[k] == kMetalContactBond && longOnly(contacts[k]);
+  if (!any)
+    return;
+  // Each complete metal's bonded contacts with non-metals, as squared
+  // shares of their pairs' limits.
+  PerCandidate<float> shell(of.size());
+  const auto bonded = [&](size_t k) { return k >= contacts.size() || (*verdict)[k] == kMetalContactBond; };
+  const auto each = [&](auto &&visit) {
+    uint32_t m = 0, x = 0;
+    for (size_t k = 0; k < contacts.size() + others.size(); k++) {
+      const RuleContact &t = k < contacts.size() ? contacts[k] : others[k - contacts.size()];
+      if (bonded(k) && MetalEnd(limits, of, t, &m, &x) && complete[m]) {
+        const double limit = limits.Limit(of[t.i].kind, of[t.j].kind);
+        visit(m, static_cast<float>(double(t.d2) / (limit * limit)));
+      }
+    }
+  };
+  each([&](uint32_t m, float) { shell.Count(m); });
+  shell.Allocate();
+  each([&](uint32_t m, float share) { shell.Add(m, share); });
+  constexpr float kNoEnd = std::numeric_limits<float>::infinity();
+  std::vector<float> end(c.molecule ? of.size() : UsableSiteSize(c), kNoEnd);
+  std::vector<float> shares;
+  for (uint32_t x = 0; x < of.size(); x++)
+    if (!shell.Empty(x)) {
+      shares.assign(shell.begin(x), shell.end(x));
+      float &kept = end[c.molecule ? x : of[x].site];
+      kept = std::min(kept, ShellEndSq(shares, kCationShellGapFactor, kCationShellLeast));
+    }
+  uint32_t m = 0, x = 0;
+  for (size_t k = 0; k < contacts.size(); k++) {
+    const RuleContact &t = contacts[k];
+    if ((*verdict)[k] != kMetalContactBond || !longOnly(t) || !MetalEnd(limits, of, t, &m, &x))
+      continue;
+    // Compared as lengths, the end reaching kSameLengthSlack further.
+    const double limit = limits.Limit(of[t.i].kind, of[t.j].kind);
+    const double reach = std::sqrt(double(end[c.molecule ? m : of[m].site])) * limit + kSameLengthSlack;
+    if (double(t.d2) > reach * reach)
+      (*verdict)[k] = kMetalContactBeyondGap;
   }
 }

@@ -7,10 +7,14 @@
 // file's bonds ask it about pairs of elements.
 //
 // Two atoms are in contact up to the limit of their element pair:
-// (rA + rB) x kAutoBondRadiusFactor with the single-bond covalent radii, or
-// x kAutoBondMetalFactor for two metals in a structure that holds a
-// non-metal (so that the cations of an oxide or a salt are not bonded to
-// each other); two metals in a structure of metals alone (a pure metal, an
+// (rA + rB) x kAutoBondRadiusFactor with the single-bond covalent radii (for
+// two metals in a structure that holds a non-metal, x
+// kAutoBondUnbridgedMetalFactor where both are electronegative enough
+// (kUnbridgedMetalLeastElectronegativity), and beyond kAutoBondMetalFactor
+// only where no non-metal is in contact with both: the
+// metal-metal bonds of a carbonyl cluster or of calomel, while the cations
+// of an oxide or a salt, which their anions bridge, are not bonded to each
+// other); two metals in a structure of metals alone (a pure metal, an
 // intermetallic) with their metallic radii where their sum is larger (the
 // atoms of aluminium, lead or zinc touch beyond their covalent radii); for
 // a metal and a non-metal also the sum of the two ions' radii x
@@ -29,7 +33,11 @@
 // not in contact: a pair of elements none of whose contacts is more gets no
 // specification, and one whose second neighbours all lie beyond its
 // contacts a maximum below them. Two metals beyond the first shell of either
-// (kFirstShellGapFactor) are not in contact. Bonds a file lists count as
+// (kFirstShellGapFactor; unlike metals judged on distances scaled by their
+// metallic radii) are not in contact, nor are a cation and an anion that
+// only the cation's largest ionic radius reaches where a clear gap
+// (kCationShellGapFactor) ends the cation's shell before them. Bonds a file
+// lists count as
 // neighbours in every judgement. An element the radii table lacks (beyond
 // Cm, a made-up symbol) makes no contact. Alternative positions are never in
 // contact (BondSearch.h), nor is a placeholder atom.
@@ -54,6 +62,18 @@ extern const BondSpec kDefSpecs[kNumDefSpecs];
 
 inline constexpr double kAutoBondRadiusFactor = 1.15;
 inline constexpr double kAutoBondMetalFactor = 0.9;
+// Two metals beside non-metals that no non-metal bridges are in contact up
+// to this share of their covalent radii's sum: the metal-metal bonds of
+// molecules lie at 0.96-1.05 of it (Hg-Hg 2.53 A, Os-Os 2.88, Mn-Mn
+// 2.90-2.92), while cations no O bridges lie beyond it: tenorite's Cu-Cu
+// 2.88 A and PdO's Pd-Pd 3.03 A (1.09), cuprite's two frameworks' Cu-Cu
+// 3.02 A (1.14).
+inline constexpr double kAutoBondUnbridgedMetalFactor = 1.07;
+// Only metals at least this electronegative (Pauling) are bonded so: the
+// alkali, alkaline-earth and rare-earth metals and the actinides beside
+// non-metals are cations, never bonded to each other (Ca 1.00, La 1.10,
+// U 1.38), while Mn 1.55, Cu 1.90, Hg 2.00 and Os 2.2 are.
+inline constexpr float kUnbridgedMetalLeastElectronegativity = 1.5f;
 // No bond is shorter than this share of the covalent radii's sum (a triple
 // bond is about 0.8 of it).
 inline constexpr double kAutoBondShortestFactor = 0.7;
@@ -71,6 +91,29 @@ inline constexpr double kAutoBondMetalShortestFactor = 0.65;
 // followed by wider gaps than that and stay within the shell.
 inline constexpr double kFirstShellGapFactor = 0.125;
 inline constexpr size_t kFirstShellLeast = 6;
+// Two unlike metals are judged on their distances scaled by their metallic
+// radii: each metal's contacts are measured as d x 2 r / (r + r'), r its own
+// metallic radius and r' its partner's, so that a large partner (Mg, Ca, Y
+// beside Cu or Fe in the Laves phases and CaCu5) lies within the shell its
+// size puts it in. Two metals of one element are judged on their distances
+// as they are: a metal's shell of its own element ends at the gap in its
+// unscaled distances (A15 Nb3Sn's Nb-Nb at 3.24 A within its 14, CsCl-type
+// CuZn's Cu-Cu at 1.155 times its Cu-Zn beyond its 8), but reaches as far as
+// its longest bond to an unlike metal of its scaled shell (CaCu5's
+// Cu(2c)-Cu(2c) at 2.94 A, as long as its Cu-Ca). Every shell's end reaches
+// kSameLengthSlack (A) further, so that contacts of one length, measured
+// from different images a few units in the last place apart, all fall on
+// one side of it.
+inline constexpr double kSameLengthSlack = 0.001;
+// A cation's shell of anions ends at the first gap wider than this share of
+// its shortest contact, after at least kCationShellLeast contacts, measured
+// as shares of each pair's limit: orthorhombic LaMnO3's La has eight O at
+// 2.43-2.70 A and the ninth at 3.16 A (a gap of 0.19 of the shortest), a
+// borosilicate's Li four O at 1.87-2.04 A and a fifth at 2.65 A (0.32), while
+// apatite's Ca1 keeps its nine (six O at 2.39-2.45 A, three at 2.82 A: 0.15).
+// Only contacts that the cation's largest ionic radius alone reaches are cut.
+inline constexpr double kCationShellGapFactor = 0.17;
+inline constexpr size_t kCationShellLeast = 4;
 // A specification kept below a pair's second neighbours ends at least this
 // much (A) short of the nearest of them, to the thousandth below.
 inline constexpr double kSecondNeighbourGap = 0.0005;
@@ -124,6 +167,19 @@ public:
   bool Metal(uint32_t kind) const { return rows_[kind].metal; }
   float Electronegativity(uint32_t kind) const { return rows_[kind].electronegativity; }
   float Limit(uint32_t a, uint32_t b) const { return limits_[size_t(a) * rows_.size() + b]; }
+  // For two metals in a structure that holds a non-metal: the limit
+  // (kAutoBondMetalFactor) beyond which they are in contact only where no
+  // non-metal is in contact with both; 0 for every other pair.
+  float BridgedLimit(uint32_t a, uint32_t b) const { return bridgedLimits_[size_t(a) * rows_.size() + b]; }
+  // For a metal and a non-metal whose limit only the metal's ion in its
+  // largest coordination sets: the limit without it (beyond which a contact
+  // may lie beyond a gap in the metal's shell); 0 for every other pair.
+  float ShortLimit(uint32_t a, uint32_t b) const { return shortLimits_[size_t(a) * rows_.size() + b]; }
+  // Whether the metals' contacts with non-metals must be kept: for the
+  // shared neighbours of second neighbours, the bridges of two metals or
+  // the gaps in cations' shells.
+  bool KeepsAnionContacts() const { return anySecond_ != 0 || anyBridged_ || anyShort_; }
+  float Metallic(uint32_t kind) const { return rows_[kind].metallic; }
   float ShortestSq(uint32_t a, uint32_t b) const { return shortestSq_[size_t(a) * rows_.size() + b]; }
   float Shortest(uint32_t a, uint32_t b) const;
   // The longest limit of any pair: the distance a search must reach.
@@ -153,6 +209,10 @@ private:
   std::vector<float> shortestSq_;
   std::vector<uint8_t> maySecond_;
   std::vector<float> protonLimits_;
+  std::vector<float> bridgedLimits_;
+  std::vector<float> shortLimits_;
+  bool anyBridged_ = false;
+  bool anyShort_ = false;
   std::vector<uint8_t> protonates_;
   uint8_t anySecond_ = 0;
   std::vector<ElementCode> unknown_;
@@ -175,9 +235,12 @@ inline constexpr uint8_t kMetalContactSecondNeighbours = 1;
 // Neither end has every neighbour among the candidates: an image of the
 // contact with one is judged instead.
 inline constexpr uint8_t kMetalContactUnjudged = 2;
-// Beyond the first shell of one of two metals, or a proton reached only by
-// the hydride ion's radius: no contact.
+// A proton reached only by the hydride ion's radius, or two metals beyond
+// kAutoBondMetalFactor that a non-metal bridges: no contact.
 inline constexpr uint8_t kMetalContactLeftOut = 3;
+// Beyond the gap that ends the shell of a metal (of metals) or of a cation
+// (of anions): no contact, which the Log reports.
+inline constexpr uint8_t kMetalContactBeyondGap = 4;
 
 // The candidates' sites and kinds, as the metals' verdicts below read them.
 struct RuleCandidate {
@@ -205,15 +268,33 @@ std::vector<uint8_t> JudgeMetalContacts(const PairLimits &limits, const std::vec
 void JudgeHydrideContacts(const CrystalRec &c, const PairLimits &limits, const std::vector<RuleCandidate> &of,
                           const std::vector<uint8_t> &protonated, const std::vector<RuleContact> &contacts,
                           std::vector<uint8_t> *verdict);
+// The squared length at which a shell ends, from the squared lengths of its
+// contacts (sorted here; not empty): the last before the first gap wider
+// than `factor` times the shortest that follows at least `least` of them.
+float ShellEndSq(std::vector<float> &d2, double factor, size_t least);
 // The squared distance at which a metal's first shell of metal neighbours
-// ends, from the squared distances of its metal contacts (sorted here; not
-// empty).
+// ends (ShellEndSq with kFirstShellGapFactor and kFirstShellLeast).
 float FirstShellEndSq(std::vector<float> &d2);
+// Two metals beyond their bridged limit (PairLimits::BridgedLimit) that a
+// non-metal bridges, in contact with both (a bonded contact among
+// `contacts`, or one of `others`, the metals' other contacts with
+// non-metals), are left out. Throws bad_alloc.
+void JudgeBridgedMetals(const PairLimits &limits, const std::vector<RuleCandidate> &of,
+                        const std::vector<uint8_t> &complete, const std::vector<RuleContact> &contacts,
+                        const std::vector<RuleContact> &others, std::vector<uint8_t> *verdict);
 // Two metals are bonded within the first shell of each (FirstShellEndSq over
-// its metal contacts that are bonds); the rest are left out. A molecule's
-// atoms each have their own shell; a crystal's sites theirs, read from an
-// image whose every neighbour is among the candidates (`complete`). Throws
+// its metal contacts that are bonds, unlike metals scaled as
+// kSameLengthSlack says); the rest are beyond the gap. A molecule's atoms
+// each have their own shell; a crystal's sites theirs, read from an image
+// whose every neighbour is among the candidates (`complete`). Throws
 // bad_alloc.
 void JudgeFirstShells(const CrystalRec &c, const PairLimits &limits, const std::vector<RuleCandidate> &of,
                       const std::vector<uint8_t> &complete, const std::vector<RuleContact> &contacts,
                       std::vector<uint8_t> *verdict);
+// A metal and a non-metal beyond their short limit (PairLimits::ShortLimit)
+// are beyond the gap where a gap (kCationShellGapFactor) in the metal's
+// bonded contacts with non-metals (among `contacts` and `others`, as shares
+// of their pairs' limits) ends its shell before them. Throws bad_alloc.
+void JudgeCationShells(const CrystalRec &c, const PairLimits &limits, const std::vector<RuleCandidate> &of,
+                       const std::vector<uint8_t> &complete, const std::vector<RuleContact> &contacts,
+                       const std::vector<RuleContact> &others, std::vector<uint8_t> *verdict);

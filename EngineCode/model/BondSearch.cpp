@@ -368,6 +368,7 @@ namespace {
     const CovalentRadiusRow *row = FindCovalentRadius(site.elements[0]);
     SiteAlternatives::SiteMeasures &m = measures[s];
     m.radius = row ? row->radius : 0.0f;
+    m.triple = TripleBondRadius(site.elements[0]);
     m.occupancy = SiteOccupancy(site);
     // A partly occupied site of no group the file gives (an inferred
     // orientation's too) may be an alternative of another close by.
@@ -597,19 +598,23 @@ bool SiteAlternatives::PartialApart(uint32_t sa, uint32_t sb, float d2) const {
   if (sa >= sites_.size() || sb >= sites_.size())
     return false;
   const SiteMeasures &x = measures_[sa], &y = measures_[sb];
-  return PartialApartOf(sa, x.partial, x.radius, sb, y.partial, y.radius, d2);
+  return PartialApartOf(sa, x.partial, x.radius, x.triple, sb, y.partial, y.radius, y.triple, d2);
 }
 
-bool SiteAlternatives::PartialApartOf(uint32_t sa, float px, float ra, uint32_t sb, float py, float rb, float d2) {
+bool SiteAlternatives::PartialApartOf(uint32_t sa, float px, float ra, float ta, uint32_t sb, float py, float rb,
+                                      float tb, float d2) {
   if (sa == sb || !(px > 0.0f && py > 0.0f) || px + py > 1.0f + kAlternativeOccupancySlack)
     return false;
-  const float reach = kPartialAlternativeFactor * (ra + rb);
+  float reach = kPartialAlternativeFactor * (ra + rb);
+  if (ta > 0.0f && tb > 0.0f)
+    reach = std::min(reach, kTripleBondAlternativeShare * (ta + tb));
   return d2 < reach * reach;
 }
 
 bool SiteAlternatives::PlacesMayBondAt(const Place &a, const Place &b, float d2) const {
   return DisorderMayBond(a.site, a.disorder, a.ops, b.site, b.disorder, b.ops, words_) &&
-         !(anyPartial_ && PartialApartOf(a.site, a.partial, a.radius, b.site, b.partial, b.radius, d2));
+         !(anyPartial_ &&
+           PartialApartOf(a.site, a.partial, a.radius, a.triple, b.site, b.partial, b.radius, b.triple, d2));
 }
 
 bool SiteAlternatives::PlaceOf(uint32_t atom, Place *place) const {
@@ -620,7 +625,7 @@ bool SiteAlternatives::PlaceOf(uint32_t atom, Place *place) const {
   const SiteMeasures &m = measures_[s];
   if (!(d.group != 0 || d.imagesApart || m.partial > 0.0f))
     return false;
-  *place = {atom, s, m.radius, m.occupancy, m.partial, d, AtomOps(atom)};
+  *place = {atom, s, m.radius, m.occupancy, m.partial, m.triple, d, AtomOps(atom)};
   return true;
 }
 

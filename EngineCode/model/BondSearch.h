@@ -90,7 +90,11 @@ inline bool SpecificationBondsPair(float d2, float minSq, float maxSq) {
 // ring or an oxyanion on a special position), as for a negative group.
 // Two partly occupied sites of no group whose occupancies sum to at most 1
 // and that lie closer than kPartialAlternativeFactor times their covalent
-// radii's sum cannot both be there: at that distance they are alternatives.
+// radii's sum cannot both be there: at that distance they are alternatives,
+// but for two elements that form multiple bonds, whose triple bond lies
+// there (C#N 1.14 A, C#C 1.20, N#N 1.10, C#O 1.13: 0.78-0.80 of the sum):
+// they are alternatives only closer than kTripleBondAlternativeShare times
+// their triple-bond radii's sum (TripleBondRadius).
 // Occupancy alone never separates two different sites that may be bonded.
 // The bond search, the coordination count and the automatic bond search all
 // ask the structure's one `SiteAlternatives`, which its derived layers hold
@@ -103,6 +107,11 @@ inline constexpr float kAlternativeOccupancySlack = 0.01f;
 // Two partly occupied sites closer than this share of their covalent radii's
 // sum are alternatives (no bond is that short: a triple bond is about 0.8).
 inline constexpr float kPartialAlternativeFactor = 0.8f;
+// Two partly occupied atoms that may be triple-bonded are alternatives below
+// this share of their triple-bond radii's sum: a refined triple bond runs a
+// few per cent short, while two half waters' O sites 0.94 A apart (0.89 of
+// O=O's 1.06 A) cannot both be there.
+inline constexpr float kTripleBondAlternativeShare = 0.9f;
 
 // Whether the images of the site are alternatives of each other: a negative
 // group, or (the file saying nothing) an occupancy of at most 1/2.
@@ -177,7 +186,7 @@ public:
   // compares many such atoms pair by pair reads the rows alone.
   struct Place {
     uint32_t atom = 0, site = 0;
-    float radius = 0.0f, occupancy = 0.0f, partial = 0.0f; // as SiteMeasures
+    float radius = 0.0f, occupancy = 0.0f, partial = 0.0f, triple = 0.0f; // as SiteMeasures
     SiteDisorder disorder;
     const uint64_t *ops = nullptr; // the operators that make the atom, for a negative group
   };
@@ -196,17 +205,19 @@ public:
   uint64_t PartialPairsApartAtOnePlace(const std::vector<uint32_t> &atoms) const;
 
   // Per site: its element's covalent radius (A, 0 for an element without
-  // one), its occupancy summed over its elements, and that occupancy where
-  // below 1 and of no group the file gives (else 0).
+  // one), its occupancy summed over its elements, that occupancy where
+  // below 1 and of no group the file gives (else 0), and its element's
+  // triple-bond radius (A, 0 for an element that forms no multiple bond).
   struct SiteMeasures {
-    float radius = 0.0f, occupancy = 0.0f, partial = 0.0f;
+    float radius = 0.0f, occupancy = 0.0f, partial = 0.0f, triple = 0.0f;
   };
 
 private:
   bool MayBond(uint32_t sa, const uint64_t *opsA, uint32_t sb, const uint64_t *opsB) const;
   // Two partly occupied sites too close to be both there.
   bool PartialApart(uint32_t sa, uint32_t sb, float d2) const;
-  static bool PartialApartOf(uint32_t sa, float pa, float ra, uint32_t sb, float pb, float rb, float d2);
+  static bool PartialApartOf(uint32_t sa, float pa, float ra, float ta, uint32_t sb, float pb, float rb, float tb,
+                             float d2);
   const uint64_t *AtomOps(uint32_t atom) const;
   std::vector<SiteDisorder> sites_;
   std::vector<uint32_t> atomSite_; // each atom's site, when some pair is alternatives

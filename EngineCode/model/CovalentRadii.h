@@ -25,3 +25,8 @@ struct CovalentRadiusRow {
 // The row of an element, or nullptr for a code the table lacks (a
 // placeholder, a made-up symbol, an element beyond Cm).
 const CovalentRadiusRow *FindCovalentRadius(ElementCode element);
+
+// The triple-bond covalent radius (A) of an element that forms multiple
+// bonds (B, C, N, O, Si, P, S), from Pyykko, Riedel and Patzschke, Chem.
+// Eur. J. 11 (2005) 3511; 0 for every other element.
+float TripleBondRadius(ElementCode element);

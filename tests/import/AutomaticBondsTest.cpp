@@ -931,6 +931,9 @@ TEST(AutomaticBonds, SurveyedSitesHaveTheirReferenceCoordination) {
       // Kryptonite's Na1: six O at 2.25-2.71 A (gemmi's distances); its
       // hydroxyl H at 2.57 A, whose O is no neighbour of Na1, is a proton.
       {"KRYPTONITE.EXP", "Na1", 6},
+      // Its Li1: four O at 1.87-2.04 A, then a gap to 2.65 A (gemmi's
+      // distances).
+      {"KRYPTONITE.EXP", "Li1", 4},
       // Molecular and disordered crystals: the water oxygens O14 (0.35) and
       // O15 (0.30) of caox lie 0.94 A apart, alternatives, and nothing else
       // lies within an O-O bond (gemmi's distances).
@@ -1137,6 +1140,90 @@ TEST(AutomaticBonds, ActinidesUpToCuriumAreBondedAndHeavierElementsNamed) {
   ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile("bko2.cif")));
   EXPECT_TRUE(BondedPairs(w.crystal()).empty());
   EXPECT_NE(host.log.find("No covalent radius is known for Bk"), std::string::npos) << host.log;
+}
+
+// The structure types whose bonds the rule decides at its edges: unlike
+// metals (the Laves phases, CaCu5, A15, beta-brass), half-occupied triple
+// bonds, a cation's shell ending at its gap (LaMnO3's La), metal-metal
+// bonds that no anion bridges (carbonyl clusters, calomel) and the
+// quadruple-bonded dimers. Each file says the coordination of every site
+// in its "# expect <label> <n>" lines, checked against its own distances
+// with gemmi. A correct structure writes nothing red in the Log; what the
+// rule left out is reported plainly: a cation's contacts beyond its gap,
+// partly occupied sites taken as alternatives (caox's water O14 and O15).
+TEST(AutomaticBonds, StructureTypesAtTheRulesEdgesHaveTheirCoordination) {
+  FakeHost host;
+  const fs::path types = fs::path(OV_TEST_DATA) / "structuretypes";
+  for (const char *file : {"MgCu2-Laves-C15.cif", "MgZn2-Laves-C14.cif", "MgNi2-Laves-C36.cif", "CaCu5.cif",
+                           "Nb3Sn-A15.cif", "CuZn-beta-brass.cif", "LaMnO3-orthorhombic-perovskite.cif",
+                           "half-occupied-linear-molecules.cif", "Os3CO12.cif", "Ru3CO12.cif", "Mn2CO10.cif",
+                           "Hg2Cl2-calomel.cif", "Mo2-acetate.cif", "Re2Cl8-dianion.cif"}) {
+    SCOPED_TRACE(file);
+    std::map<std::string, uint32_t> expected, found;
+    std::ifstream in(types / file);
+    for (std::string line; std::getline(in, line);) {
+      std::istringstream words(line);
+      std::string hash, key, label;
+      uint32_t n = 0;
+      if (words >> hash >> key >> label >> n && hash == "#" && key == "expect")
+        expected[label] = n;
+    }
+    host.log.clear();
+    host.colouredRuns.clear();
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), types / file));
+    for (const AsymmetricUnitRecord &site : w.crystal().sites)
+      found[site.label] = site.coordination;
+    EXPECT_EQ(found, expected);
+    for (const FakeHost::ColouredRun &run : host.colouredRuns)
+      EXPECT_NE(run.colour, kRGBRed) << host.log.substr(run.start, run.length);
+  }
+  const std::pair<fs::path, const char *> reports[] = {
+      {types / "LaMnO3-orthorhombic-perovskite.cif",
+       "La - O  contacts from 3.158 A (La1 - O1) lie beyond the gap that ends their metal's shell"},
+      {BondsFile("caox.cif"), "O  - O  partly occupied sites from 0.937 A (O14 - O15) lie too close to be both there"},
+      // Aluminium's twelve at 2.863 A, measured from different images a
+      // few units in the last place apart, are all one shell: nothing left
+      // out.
+      {"/usr/share/avogadro2/crystals/elements/Al-Aluminum.cif", nullptr},
+  };
+  for (const auto &[file, line] : reports) {
+    SCOPED_TRACE(file.filename().string());
+    host.log.clear();
+    host.colouredRuns.clear();
+    doctest::Window w(host);
+    ASSERT_TRUE(OpenTextFile(w.ref(), file));
+    if (line)
+      EXPECT_NE(host.log.find(line), std::string::npos) << host.log;
+    else
+      EXPECT_EQ(host.log.find("leave"), std::string::npos) << host.log;
+    EXPECT_TRUE(host.colouredRuns.empty()) << host.log;
+  }
+}
+
+// A platinum cluster whose file gives no bonds: Pt5 caps the Pt2-Pt3 edge
+// (2.77 A), which no anion bridges, and is bonded to both; the triangle
+// Pt2-Pt3-Pt4 that the oxygen caps (2.13 A from each, closer than the
+// metals are to each other) stays unbonded, as an oxide's cations do.
+TEST(AutomaticBonds, MetalsThatNoAnionBridgesAreBondedInAMolecule) {
+  FakeHost host;
+  const fs::path file = fs::path(testing::TempDir()) / "pt_cluster.pdb";
+  std::ofstream(file) << "ATOM      1  O   UNK     1       1.400   0.000   0.000  1.00  0.00           O\n"
+                      << "ATOM      2 PT   UNK     1       0.000   1.600   0.000  1.00  0.00          PT\n"
+                      << "ATOM      3 PT   UNK     1       0.000  -0.800  -1.386  1.00  0.00          PT\n"
+                      << "ATOM      4 PT   UNK     1       0.000  -0.800   1.386  1.00  0.00          PT\n"
+                      << "ATOM      5 PT   UNK     1       0.000   1.600  -2.772  1.00  0.00          PT\n"
+                      << "END\n";
+  doctest::Window w(host);
+  ASSERT_TRUE(OpenTextFile(w.ref(), file));
+  const CrystalRec &c = w.crystal();
+  ASSERT_EQ(c.atoms.size(), 5u);
+  EXPECT_EQ(Partners(c, 0), (std::multiset<std::string>{"Pt", "Pt", "Pt"}));
+  EXPECT_TRUE(Bonded(c, 4, 1));
+  EXPECT_TRUE(Bonded(c, 4, 2));
+  EXPECT_FALSE(Bonded(c, 1, 2));
+  EXPECT_EQ(BondsDrawn(c), 5u);
+  fs::remove(file);
 }
 
 } // namespace
