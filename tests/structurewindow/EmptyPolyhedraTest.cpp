@@ -29,8 +29,9 @@ TEST_F(EmptyPolyhedra, TheLogSaysWhyThePolyhedralModelDrawsNone) {
     QCoreApplication::processEvents();
     const QString log = GetLogStore()->PlainText().mid(before);
     EXPECT_EQ(log.count("No polyhedron is drawn"), k.lines) << log.toStdString();
-    if (k.lines > 0)
+    if (k.lines > 0) {
       EXPECT_TRUE(log.contains("Widen the range (Plot > Plot Range…)")) << log.toStdString();
+    }
     CloseAllStructureWindows();
   }
 }
