@@ -1618,7 +1618,7 @@ void CandidateIndex::HearCancelKey() {
 
 bool CandidateIndex::Heard() {
   if (cancel_ && !stopped_)
-    stopped_ = cancel_->Step();
+    stopped_ = LongCommandCancelled() && !ShowingAfterStop::Active();
   return stopped_;
 }
 

@@ -546,8 +546,9 @@ private:
   int64_t CellOf(double v, int axis) const;
   bool BuildGrid(double halfWidth);
   bool PrepareQuery(const float p[3], float d, QueryCube *cube);
-  // The cancel check as a piece of work starts, and after `units` more
-  // units of it: true once the key is heard (never without HearCancelKey).
+  // As a piece of work starts: true when the key was heard, here or in an
+  // earlier stage of the command (no clock is read). After `units` more
+  // units of it: the cancel check proper. Never true without HearCancelKey.
   bool Heard();
   bool Tick(uint64_t units = 1) {
     if (!cancel_)
@@ -556,7 +557,7 @@ private:
     if (ticks_ < kCandidateCancelEvery)
       return stopped_;
     ticks_ = 0;
-    return Heard();
+    return stopped_ = stopped_ || cancel_->Step();
   }
   // The first n hits of the last query, (x rank << 32 | item), sorted into
   // Boxed(); answers n.
