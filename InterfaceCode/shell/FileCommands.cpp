@@ -350,11 +350,13 @@ WindowRef CreateNewWindowForFile() {
 
 namespace {
 
-// An open that ends with no structure showing (stopped or refused, its
-// window given up or left empty, as when the program starts on it) leaves
-// the Overview showing its Log, where the open said why: the program goes
-// on with something to read.
+// An open the user stopped that leaves no structure showing (its window
+// given up or left empty, as when the program starts on it) leaves the
+// Overview showing its Log, where the open said so: the program goes on
+// with something to read. A refused file has its alert.
 void ShowLogWhenNoStructureShows() {
+  if (!LongCommandCancelled())
+    return;
   for (MainWindow *w : AllGraphWindows())
     if (w->isVisible() && IsWindowFileOpen(w->Ref()))
       return;
