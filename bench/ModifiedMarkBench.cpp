@@ -111,6 +111,12 @@ void BM_Save(benchmark::State &state) {
 // it, which BM_Save times). Measured on a loaded machine (Release, wall /
 // CPU): a save that made them every time 237-263 / 175-216 ms; now the
 // first save 234 / 169-192 ms, the saves after it 85-112 / 43-60 ms.
+// Measured on one core (load about 20, Release, 5 rounds alternated with
+// 5c3a01b's build, medians of CPU time): 207 ms while the shapes a build
+// files (FaceShapes.h) grew by copying and were found through a node map,
+// 97 ms now; 5c3a01b's BM_Save/0 (10 MB, no polyhedra) 17 ms, the saves
+// after the first here 14 ms. Of what is left about half is the face
+// search of the two centres in five whose shape no earlier centre had.
 void BM_FirstSave(benchmark::State &state) {
   std::unique_ptr<benchscene::Scene> scene = Scene(state);
   if (!scene)
