@@ -14,13 +14,12 @@ namespace {
 constexpr double kMaxSiteSearchTranslations = 1e8;
 // First-cell coordinates beyond this (fractional) are left to the plain search.
 constexpr double kMaxFractional = 1e6;
-// The grid box around a site reaches this much (fractional) beyond the
-// sphere's reach, so that rounding in the Cartesian distance never drops an
-// image the exact test accepts.
+// The neighbour list is asked this much farther (A), and this share of the
+// positions' size farther still, than the sphere's reach, so that the
+// single-precision distance the site search judges by never lies within the
+// reach for an image the list, measuring in double, left out.
 constexpr double kReachMargin = 1e-3;
-// About this many first-cell atoms to a grid cell; at most kMaxGrid cells an axis.
-constexpr double kAtomsPerGridCell = 2.0;
-constexpr int64_t kMaxGrid = 64;
+constexpr double kReachMarginShare = 1e-5;
 
 } // namespace
 
@@ -33,13 +32,16 @@ SiteNeighbourIndex::SiteNeighbourIndex(const CrystalRec &c, float maximum) : max
   d100_[2] = DSpace(&writable, 0, 0, 1);
   if (!(d100_[0] > 0.0f && d100_[1] > 0.0f && d100_[2] > 0.0f))
     return;
+  CellFrame frame;
+  if (!CellFrameOfMatrix(c.orientationMatrix, frame))
+    return;
   double reach[3];
   for (int i = 0; i < 3; i++)
     reach[i] = std::fabs(double(maximum)) / double(d100_[i]);
   try {
     const size_t nSites = UsableSiteSize(c), nAtoms = UsableAtomSize(c);
     spans_.resize(nSites);
-    std::vector<Entry> unsorted;
+    std::vector<NeighbourMarkInput> marks;
     for (size_t t = 0; t < nSites; t++) {
       const AsymmetricUnitRecord &site = c.sites[t];
       if (site.firstAtom < 0 || site.atomsPerCell < 1 || static_cast<size_t>(site.firstAtom) >= nAtoms)
@@ -50,20 +52,18 @@ SiteNeighbourIndex::SiteNeighbourIndex(const CrystalRec &c, float maximum) : max
       for (int i = 0; i < 3; i++)
         span.uMin[i] = span.uMax[i] = c.atoms[first].xyz[i];
       for (size_t a = first; a < end; a++) {
-        Entry e;
+        NeighbourMarkInput m;
         for (int i = 0; i < 3; i++) {
           const double u = c.atoms[a].xyz[i];
           if (!std::isfinite(u) || std::fabs(u) > kMaxFractional)
             return;
           span.uMin[i] = std::min(span.uMin[i], u);
           span.uMax[i] = std::max(span.uMax[i], u);
-          const double whole = std::floor(u);
-          e.whole[i] = static_cast<int32_t>(whole);
-          e.wrapped[i] = u - whole;
+          m.xyz[i] = u;
         }
-        e.atom = static_cast<uint32_t>(a);
-        e.site = static_cast<uint32_t>(t);
-        unsorted.push_back(e);
+        m.mark.atom = static_cast<uint32_t>(a);
+        m.mark.site = static_cast<uint32_t>(t);
+        marks.push_back(m);
       }
       // The bound of SearchBondsFromSite's translations for this site, for
       // any centre: per axis at most 2 reach + spread + 1.
@@ -73,32 +73,17 @@ SiteNeighbourIndex::SiteNeighbourIndex(const CrystalRec &c, float maximum) : max
       if (!(translations <= kMaxSiteSearchTranslations))
         return;
     }
-    grid_ = std::clamp<int64_t>(static_cast<int64_t>(std::cbrt(double(unsorted.size()) / kAtomsPerGridCell)), 1,
-                                kMaxGrid);
-    auto cellOf = [&](const Entry &e) {
-      int64_t cell[3];
-      for (int i = 0; i < 3; i++)
-        cell[i] = std::clamp<int64_t>(static_cast<int64_t>(e.wrapped[i] * double(grid_)), 0, grid_ - 1);
-      return static_cast<size_t>((cell[0] * grid_ + cell[1]) * grid_ + cell[2]);
-    };
-    const size_t cells = static_cast<size_t>(grid_ * grid_ * grid_);
-    cellStart_.assign(cells + 1, 0);
-    for (const Entry &e : unsorted)
-      cellStart_[cellOf(e) + 1]++;
-    for (size_t k = 0; k < cells; k++)
-      cellStart_[k + 1] += cellStart_[k];
-    std::vector<uint32_t> next(cellStart_.begin(), cellStart_.end() - 1);
-    entries_.resize(unsorted.size());
-    for (const Entry &e : unsorted)
-      entries_[next[cellOf(e)]++] = e;
+    list_.emplace(frame, marks, std::fabs(double(maximum)));
+    if (!list_->Valid())
+      return;
   } catch (const std::bad_alloc &) {
     return;
   }
   valid_ = true;
 }
 
-std::optional<uint32_t> SiteNeighbourIndex::Search(CrystalRec &c, uint32_t s, float maximum,
-                                                   BondSearchResult *results, uint32_t capacity) {
+std::optional<uint32_t> SiteNeighbourIndex::Search(CrystalRec &c, uint32_t s, float maximum, BondSearchResult *results,
+                                                   uint32_t capacity) {
   if (!valid_ || !results || capacity == 0 || !(std::fabs(maximum) <= std::fabs(maximum_)))
     return std::nullopt;
   const size_t nSites = UsableSiteSize(c), nAtoms = UsableAtomSize(c);
@@ -110,72 +95,60 @@ std::optional<uint32_t> SiteNeighbourIndex::Search(CrystalRec &c, uint32_t s, fl
   float origin[3], originCart[3];
   CopyVector(origin, c.atoms[static_cast<size_t>(originAtom)].xyz);
   MatMul(c.orientationMatrix, origin, originCart);
+  const double point[3] = {origin[0], origin[1], origin[2]};
   double reach[3];
-  int64_t from[3], to[3];
-  for (int i = 0; i < 3; i++) {
+  for (int i = 0; i < 3; i++)
     reach[i] = std::fabs(double(maximum)) / double(d100_[i]);
-    const double lo = std::floor((double(origin[i]) - reach[i] - kReachMargin) * double(grid_));
-    const double hi = std::floor((double(origin[i]) + reach[i] + kReachMargin) * double(grid_));
-    if (!std::isfinite(lo) || !std::isfinite(hi) || hi - lo > kMaxSiteSearchTranslations)
+  const double size = std::fabs(double(originCart[0])) + std::fabs(double(originCart[1])) +
+                      std::fabs(double(originCart[2])) + std::fabs(double(maximum));
+  try {
+    if (list_->Visit(point, std::fabs(double(maximum)) + kReachMargin + kReachMarginShare * size, hits_) !=
+        NeighbourStatus::kDone)
       return std::nullopt;
-    from[i] = static_cast<int64_t>(lo);
-    to[i] = static_cast<int64_t>(hi);
+  } catch (const std::bad_alloc &) {
+    return std::nullopt;
   }
   const float max2 = maximum * maximum;
   const float min2 = 0.0f;
   found_.clear();
-  for (int64_t gx = from[0]; gx <= to[0]; gx++) {
-    for (int64_t gy = from[1]; gy <= to[1]; gy++) {
-      for (int64_t gz = from[2]; gz <= to[2]; gz++) {
-        const int64_t g[3] = {gx, gy, gz};
-        int64_t cell[3], shift[3];
-        for (int i = 0; i < 3; i++) {
-          cell[i] = ((g[i] % grid_) + grid_) % grid_;
-          shift[i] = (g[i] - cell[i]) / grid_;
-        }
-        const size_t index = static_cast<size_t>((cell[0] * grid_ + cell[1]) * grid_ + cell[2]);
-        for (uint32_t k = cellStart_[index]; k < cellStart_[index + 1]; k++) {
-          const Entry &e = entries_[k];
-          const SiteSpan &span = spans_[e.site];
-          // The image u + T, T a translation SearchBondsFromSite walks for
-          // this site.
-          int32_t T[3];
-          bool walked = true;
-          for (int i = 0; i < 3 && walked; i++) {
-            const double t = double(shift[i] - e.whole[i]);
-            walked = t >= std::ceil(double(origin[i]) - reach[i] - span.uMax[i]) &&
-                     t <= std::floor(double(origin[i]) + reach[i] - span.uMin[i]);
-            T[i] = static_cast<int32_t>(shift[i] - e.whole[i]);
-          }
-          if (!walked)
-            continue;
-          const float shiftF[3] = {static_cast<float>(T[0]), static_cast<float>(T[1]), static_cast<float>(T[2])};
-          float image[3], cart[3];
-          VecAdd(c.atoms[e.atom].xyz, shiftF, image);
-          MatMul(c.orientationMatrix, image, cart);
-          const float dx = cart[0] - originCart[0];
-          const float dy = cart[1] - originCart[1];
-          const float dz = cart[2] - originCart[2];
-          const float d2 = dx * dx + dy * dy + dz * dz;
-          if (d2 > max2 || d2 < min2)
-            continue;
-          if (e.site == s && d2 < kSelfImageDistanceSq)
-            continue;
-          Found f;
-          f.result.site = static_cast<int32_t>(e.site);
-          CopyVector(f.result.xyz, image);
-          f.result.distance = std::sqrt(d2);
-          f.result.esd = c.esdFlag ? GetBondDistErr(&c, static_cast<int32_t>(s), static_cast<int32_t>(e.site),
-                                                    double(origin[0]) - double(image[0]),
-                                                    double(origin[1]) - double(image[1]),
-                                                    double(origin[2]) - double(image[2]), double(f.result.distance))
-                                   : 0.0f;
-          std::copy(std::begin(T), std::end(T), f.shift);
-          f.atom = e.atom;
-          found_.push_back(f);
-        }
-      }
+  for (const NeighbourHit &h : hits_) {
+    const NeighbourMark &e = list_->Mark(h.mark);
+    const SiteSpan &span = spans_[e.site];
+    // The image u + T, T a translation SearchBondsFromSite walks for this
+    // site.
+    bool walked = true;
+    for (int i = 0; i < 3 && walked; i++) {
+      const double t = double(h.shift[i]);
+      walked = t >= std::ceil(double(origin[i]) - reach[i] - span.uMax[i]) &&
+               t <= std::floor(double(origin[i]) + reach[i] - span.uMin[i]);
     }
+    if (!walked)
+      continue;
+    const float shiftF[3] = {static_cast<float>(h.shift[0]), static_cast<float>(h.shift[1]),
+                             static_cast<float>(h.shift[2])};
+    float image[3], cart[3];
+    VecAdd(c.atoms[e.atom].xyz, shiftF, image);
+    MatMul(c.orientationMatrix, image, cart);
+    const float dx = cart[0] - originCart[0];
+    const float dy = cart[1] - originCart[1];
+    const float dz = cart[2] - originCart[2];
+    const float d2 = dx * dx + dy * dy + dz * dz;
+    if (d2 > max2 || d2 < min2)
+      continue;
+    if (e.site == s && d2 < kSelfImageDistanceSq)
+      continue;
+    Found f;
+    f.result.site = static_cast<int32_t>(e.site);
+    CopyVector(f.result.xyz, image);
+    f.result.distance = std::sqrt(d2);
+    f.result.esd = c.esdFlag
+                       ? GetBondDistErr(&c, static_cast<int32_t>(s), static_cast<int32_t>(e.site),
+                                        double(origin[0]) - double(image[0]), double(origin[1]) - double(image[1]),
+                                        double(origin[2]) - double(image[2]), double(f.result.distance))
+                       : 0.0f;
+    std::copy(h.shift, h.shift + 3, f.shift);
+    f.atom = e.atom;
+    found_.push_back(f);
   }
   if (found_.size() >= capacity)
     return std::nullopt;

@@ -1,11 +1,12 @@
 // The neighbours of many sites of one crystal, each answer the same as
 // SearchBondsFromSite's (same images, distances, esds and order), found
-// through one periodic grid of the first-cell atoms instead of a walk over
-// every site, so that a report over all sites grows with the site count
-// rather than with its square.
+// through the crystal's periodic neighbour list of the first-cell atoms
+// instead of a walk over every site, so that a report over all sites grows
+// with the site count rather than with its square.
 #pragma once
 
 #include "AutoBonds.h"
+#include "PeriodicNeighbours.h"
 #include "StructureRecord.h"
 
 #include <cstdint>
@@ -29,12 +30,6 @@ public:
                                  uint32_t capacity);
 
 private:
-  struct Entry {
-    double wrapped[3]; // fractional coordinates less their whole cells
-    int32_t whole[3];  // the whole cells
-    uint32_t atom;
-    uint32_t site;
-  };
   struct SiteSpan {
     double uMin[3], uMax[3]; // the extent of the site's first-cell atoms
   };
@@ -47,9 +42,8 @@ private:
   bool valid_ = false;
   float maximum_ = 0.0f;
   float d100_[3] = {0.0f, 0.0f, 0.0f};
-  int64_t grid_ = 1;
-  std::vector<Entry> entries_;       // by grid cell
-  std::vector<uint32_t> cellStart_;  // grid³ + 1
-  std::vector<SiteSpan> spans_;      // per site
+  std::optional<PeriodicNeighbours> list_; // the first-cell atoms, marked by atom and site
+  std::vector<SiteSpan> spans_;            // per site
+  std::vector<NeighbourHit> hits_;
   std::vector<Found> found_;
 };

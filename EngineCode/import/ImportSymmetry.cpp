@@ -1,6 +1,7 @@
 #include "import/ImportSymmetry.h"
 
 #include "FractionalPlaces.h"
+#include "PeriodicNeighbours.h"
 #include "SpaceGroups.h"
 #include "SymmetryCards.h"
 #include "import/CellFrame.h"
@@ -198,10 +199,9 @@ std::optional<bool> AtomsOverlap(const std::vector<GEP> &ops, const CrystalRec &
   const double cell[6] = {c.a, c.b, c.c, c.alpha, c.beta, c.gamma};
   const CellFrame frame = StandardCellFrame(cell);
   struct Place {
-    uint32_t site = 0;     // the site of the largest occupancy
-    double largest = 0.0;  // its occupancy
-    double second = -1.0;  // the largest of another site; below 0 for none
-    uint64_t bin = 0;
+    uint32_t site = 0;    // the site of the largest occupancy
+    double largest = 0.0; // its occupancy
+    double second = -1.0; // the largest of another site; below 0 for none
   };
   FractionalPlaces found;
   std::vector<Place> places;
@@ -215,7 +215,7 @@ std::optional<bool> AtomsOverlap(const std::vector<GEP> &ops, const CrystalRec &
         x -= std::floor(x);
       const auto [at, fresh] = found.Insert(f);
       if (fresh) {
-        places.push_back({static_cast<uint32_t>(s), occupancy, -1.0, 0});
+        places.push_back({static_cast<uint32_t>(s), occupancy, -1.0});
         continue;
       }
       Place &p = places[at];
@@ -233,65 +233,30 @@ std::optional<bool> AtomsOverlap(const std::vector<GEP> &ops, const CrystalRec &
   for (const Place &p : places)
     if (p.second >= 0.0 && p.largest + p.second > 1.0 + kOccupancySlack)
       return true;
-  // Bins at least the overlap distance across (the cell's heights over the
-  // distance), so that two places that overlap stand in neighbouring bins.
-  int64_t bins[3];
-  for (int i = 0; i < 3; i++) {
-    const double r = std::sqrt(frame.reciprocal[i][0] * frame.reciprocal[i][0] +
-                               frame.reciprocal[i][1] * frame.reciprocal[i][1] +
-                               frame.reciprocal[i][2] * frame.reciprocal[i][2]);
-    bins[i] = std::clamp<int64_t>(static_cast<int64_t>(1.0 / (r * kOverlapDistance)), 1, 1024);
-  }
-  auto binOf = [&](const int64_t b[3]) {
-    return static_cast<uint64_t>((b[0] * bins[1] + b[1]) * bins[2] + b[2]);
-  };
-  std::vector<uint32_t> order(places.size());
+  // Two places closer than the distance overlap when their largest
+  // occupancies do not fit together. A place's own images stand a cell
+  // height apart, more than the distance in any cell a reader keeps.
+  std::vector<NeighbourMarkInput> marks(places.size());
   for (size_t k = 0; k < places.size(); k++) {
     const std::array<double, 3> &f = found.Position(k);
-    int64_t b[3];
-    for (int i = 0; i < 3; i++)
-      b[i] = std::min<int64_t>(static_cast<int64_t>(f[i] * static_cast<double>(bins[i])), bins[i] - 1);
-    places[k].bin = binOf(b);
-    order[k] = static_cast<uint32_t>(k);
+    marks[k].mark.atom = marks[k].mark.place = static_cast<uint32_t>(k);
+    marks[k].mark.site = places[k].site;
+    std::copy(f.begin(), f.end(), marks[k].xyz);
   }
-  std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return places[x].bin < places[y].bin; });
-  auto overlap = [&](uint32_t x, uint32_t y) {
-    const std::array<double, 3> &fx = found.Position(x), &fy = found.Position(y);
-    double d[3], v[3];
-    for (int i = 0; i < 3; i++) {
-      d[i] = fx[i] - fy[i];
-      d[i] -= std::round(d[i]);
-    }
-    CartesianFromFractional(frame, d, v);
-    return v[0] * v[0] + v[1] * v[1] + v[2] * v[2] < kOverlapDistance * kOverlapDistance &&
-           places[x].largest + places[y].largest > 1.0 + kOccupancySlack;
-  };
-  for (size_t k = 0; k < order.size(); k++) {
-    const uint64_t bin = places[order[k]].bin;
-    int64_t own[3] = {static_cast<int64_t>(bin / static_cast<uint64_t>(bins[1] * bins[2])),
-                      static_cast<int64_t>(bin / static_cast<uint64_t>(bins[2]) % static_cast<uint64_t>(bins[1])),
-                      static_cast<int64_t>(bin % static_cast<uint64_t>(bins[2]))};
-    for (int dx = -1; dx <= 1; dx++)
-      for (int dy = -1; dy <= 1; dy++)
-        for (int dz = -1; dz <= 1; dz++) {
-          int64_t b[3] = {own[0] + dx, own[1] + dy, own[2] + dz};
-          for (int i = 0; i < 3; i++)
-            b[i] = (b[i] % bins[i] + bins[i]) % bins[i];
-          const uint64_t key = binOf(b);
-          // Each pair once: the later place of its bin, or the bin above.
-          if (key < bin)
-            continue;
-          auto it = std::lower_bound(order.begin(), order.end(), key,
-                                     [&](uint32_t m, uint64_t v) { return places[m].bin < v; });
-          if (key == bin)
-            it = order.begin() + static_cast<ptrdiff_t>(k) + 1;
-          for (; it != order.end() && places[*it].bin == key; ++it) {
-            ImportReadStep();
-            if (overlap(order[k], *it))
-              return true;
-          }
-        }
-  }
+  PeriodicNeighbours list(frame, marks, kOverlapDistance);
+  list.HearCancelKey([] {
+    ImportReadStep();
+    return false;
+  });
+  NeighbourPolicy policy;
+  policy.limits = {kOverlapDistance};
+  policy.ownImageBelowSq = kOverlapDistance * kOverlapDistance;
+  policy.crowdLimit = kNoCrowdLimit;
+  std::vector<NeighbourPair> pairs;
+  list.Pairs(policy, pairs);
+  for (const NeighbourPair &p : pairs)
+    if (p.d2 < kOverlapDistance * kOverlapDistance && places[p.a].largest + places[p.b].largest > 1.0 + kOccupancySlack)
+      return true;
   return false;
 }
 

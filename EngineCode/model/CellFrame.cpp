@@ -31,6 +31,14 @@ CellFrame StandardCellFrame(const double cell[6]) {
   return frame;
 }
 
+bool CellFrameOfMatrix(const float m[9], CellFrame &frame) {
+  double rows[3][3];
+  for (int k = 0; k < 3; k++)
+    for (int i = 0; i < 3; i++)
+      rows[k][i] = m[3 * i + k];
+  return CellFrameOfRows(rows, frame);
+}
+
 double SignedBoxVolume(const double m[3][3]) {
   return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
          m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);

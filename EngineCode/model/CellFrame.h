@@ -20,6 +20,10 @@ CellFrame StandardCellFrame(const double cell[6]);
 // (a determinant of exactly zero, or one that is no number). How thin a
 // cell may be is the import's limit, not this.
 bool CellFrameOfRows(const double rows[3][3], CellFrame &frame);
+// The frame of a structure's fractional-to-Cartesian matrix (row-major,
+// Cartesian = M fractional: its columns are the cell vectors); false as
+// CellFrameOfRows.
+bool CellFrameOfMatrix(const float fractionalToCartesian[9], CellFrame &frame);
 // The signed volume of three vectors (rows): negative for a left-handed set.
 double SignedBoxVolume(const double rows[3][3]);
 // A left-handed box as a right-handed cell that keeps its atoms where they
