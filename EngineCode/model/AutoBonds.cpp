@@ -123,6 +123,9 @@ struct AutoBondWork {
   // Per candidate: in contact with a non-metal more electronegative than
   // hydrogen (only a hydrogen's is ever set).
   std::vector<uint8_t> protonated;
+  // Per candidate: a non-metal in contact with a non-metal, whose shell of
+  // metals is not its whole shell.
+  std::vector<uint8_t> covalent;
   // The bonds the file lists, by their two sites: the longest length each
   // pair may have. A pair of two given sites within it is a neighbour of
   // each end for the metals' verdicts, though the file makes the bond.
@@ -262,6 +265,7 @@ bool GatherCandidates(AutoBondWork &w) {
     return false;
   w.contacts.assign(w.places.all.size(), 0);
   w.protonated.assign(w.places.all.size(), 0);
+  w.covalent.assign(w.places.all.size(), 0);
   w.nPlaces = index.Size();
   // Only a grid ready now answers every query of the search.
   if (keepPairs && gridReady)
@@ -351,6 +355,13 @@ void BondOnce(AutoBondWork &w, uint32_t a, uint32_t b) {
   atom.bondCount = static_cast<uint32_t>(atom.bonds.size());
 }
 
+// Marks two non-metals in contact as covalent (AutoBondWork::covalent).
+void NoteNonMetalPair(AutoBondWork &w, uint32_t i, uint32_t j) {
+  const PairLimits &limits = *w.limits;
+  if (!limits.Metal(w.of[i].kind) && !limits.Metal(w.of[j].kind))
+    w.covalent[i] = w.covalent[j] = 1;
+}
+
 // One contact of candidates i and j (positions in places.all): counted,
 // bonded in a molecule, merged into its pair's specification. False when the
 // specification table is full. The sites' coordination, the most contacts of
@@ -366,6 +377,7 @@ bool CommitContact(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
   w.contacts[j]++;
   w.protonated[i] |= uint8_t(limits.Protonates(ka, kb));
   w.protonated[j] |= uint8_t(limits.Protonates(kb, ka));
+  NoteNonMetalPair(w, i, j);
   if (c.molecule) {
     BondOnce(w, a, b);
     BondOnce(w, b, a);
@@ -401,6 +413,7 @@ void NoteListedBond(AutoBondWork &w, uint32_t i, uint32_t j, float d2) {
   const uint32_t ka = w.of[i].kind, kb = w.of[j].kind;
   w.protonated[i] |= uint8_t(limits.Protonates(ka, kb));
   w.protonated[j] |= uint8_t(limits.Protonates(kb, ka));
+  NoteNonMetalPair(w, i, j);
   if (limits.KeepsAnionContacts() && limits.Metal(ka) != limits.Metal(kb))
     w.anionContacts.push_back({i, j, d2});
 }
@@ -685,7 +698,7 @@ void SettleMetalContacts(AutoBondWork &w) {
     MarkCentralImages(&c, w.searchDistance, all, &complete);
   std::vector<uint8_t> verdict = JudgeMetalContacts(limits, w.of, all, complete, w.deferred, w.anionContacts);
   JudgeHydrideContacts(c, limits, w.of, w.protonated, w.deferred, &verdict);
-  JudgeCationShells(c, limits, w.of, complete, w.deferred, w.anionContacts, &verdict);
+  JudgeCationShells(c, limits, w.of, complete, w.covalent, w.deferred, w.anionContacts, &verdict);
   JudgeBridgedMetals(limits, w.of, complete, w.deferred, w.anionContacts, &verdict);
   JudgeFirstShells(c, limits, w.of, complete, w.deferred, &verdict);
   // Per pair of kinds, the shortest contact left out, and whether it is of

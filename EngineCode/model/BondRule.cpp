@@ -223,9 +223,14 @@ float PairLimits::Shortest(uint32_t a, uint32_t b) const { return AutoPairShorte
 
 // ---- Second neighbours -----------------------------------------------------------------
 
+float SameLengthReachSq(float d2) {
+  const double reach = std::sqrt(double(d2)) + kSameLengthSlack;
+  return static_cast<float>(reach * reach);
+}
+
 // A metal and another atom that share a non-metal neighbour more
 // electronegative than both, each within its limit of that neighbour and
-// closer to it than to each other, are second neighbours (a cation and an
+// no farther from it than from each other, are second neighbours (a cation and an
 // oxyanion's centre, two cations around one anion).
 std::vector<uint8_t> JudgeMetalContacts(const PairLimits &limits, const std::vector<RuleCandidate> &of,
                                         const std::vector<TurboAtom> &all, const std::vector<uint8_t> &complete,
@@ -275,8 +280,11 @@ std::vector<uint8_t> JudgeMetalContacts(const PairLimits &limits, const std::vec
       kx = ki;
     }
     const float above = std::max(limits.Electronegativity(ki), limits.Electronegativity(kj));
+    // As close as the contact counts as closer: lengths that symmetry makes
+    // equal differ in the last place from image to image.
+    const float reach = SameLengthReachSq(t.d2);
     verdict[k] = kMetalContactBond;
-    for (uint32_t n = start[m]; n < start[m + 1] && shared[n].d2 < t.d2; n++) {
+    for (uint32_t n = start[m]; n < start[m + 1] && shared[n].d2 <= reach; n++) {
       const uint32_t y = shared[n].y;
       if (y == x || !(shared[n].electronegativity > above))
         continue;
@@ -286,7 +294,7 @@ std::vector<uint8_t> JudgeMetalContacts(const PairLimits &limits, const std::vec
       const float dz = all[y].xyz[2] - all[x].xyz[2];
       const float d2 = dx * dx + dy * dy + dz * dz;
       const float limit = limits.Limit(kx, ky);
-      if (d2 < t.d2 && d2 <= limit * limit && !(d2 < limits.ShortestSq(kx, ky))) {
+      if (d2 <= reach && d2 <= limit * limit && !(d2 < limits.ShortestSq(kx, ky))) {
         verdict[k] = kMetalContactSecondNeighbours;
         break;
       }
@@ -364,6 +372,90 @@ bool MetalEnd(const PairLimits &limits, const std::vector<RuleCandidate> &of, co
   return true;
 }
 
+// Whether some contact still bonded passes `test`: the judgements below
+// that only ever leave bonds out have nothing to do without one.
+template <class Test>
+bool AnyBondWhere(const std::vector<uint8_t> &verdict, const std::vector<RuleContact> &contacts, Test test) {
+  for (size_t k = 0; k < contacts.size(); k++)
+    if (verdict[k] == kMetalContactBond && test(contacts[k]))
+      return true;
+  return false;
+}
+
+// Visits each contact of a metal and a non-metal, metal end first, among
+// `contacts` (the k-th where `bonded(k)`) and `others` (index k past the
+// contacts' count; `bonded` decides for them too).
+template <class Bonded, class Visit>
+void EachMetalNonMetalContact(const PairLimits &limits, const std::vector<RuleCandidate> &of,
+                              const std::vector<RuleContact> &contacts, const std::vector<RuleContact> &others,
+                              Bonded bonded, Visit visit) {
+  uint32_t m = 0, x = 0;
+  for (size_t k = 0; k < contacts.size() + others.size(); k++) {
+    const RuleContact &t = k < contacts.size() ? contacts[k] : others[k - contacts.size()];
+    if (bonded(k) && MetalEnd(limits, of, t, &m, &x))
+      visit(t, m, x);
+  }
+}
+
+} // namespace
+
+namespace {
+
+// Two metals' bonds beyond their bridged limit that lie among shorter
+// contacts of the same two elements which non-metals bridge (second
+// neighbours or left out as bridged) are left out where those outnumber
+// them and every metal of the bonds touches a non-metal: the pair's one
+// specification would bond them all, and a metal framework whose every
+// metal its non-metals touch and mostly bridge is an interstitial
+// compound's, whose metal-metal contacts are not counted (cementite's Fe-Fe,
+// its one unbridged contact at 2.63 A among bridged ones from 2.47 A). A
+// cluster's bonds outnumber its bridged edges, and a framework with metals
+// no non-metal touches is bonded as a metal (Cr23C6). `bare`: per
+// candidate, complete and without a bonded non-metal neighbour.
+void JudgeBondsAmongBridged(const PairLimits &limits, const std::vector<RuleCandidate> &of,
+                            const std::vector<uint8_t> &bare, const std::vector<RuleContact> &contacts,
+                            std::vector<uint8_t> *verdict) {
+  const size_t n = limits.Kinds();
+  const auto pair = [&](const RuleContact &t) {
+    const uint32_t a = of[t.i].kind, b = of[t.j].kind;
+    return size_t(std::min(a, b)) * n + std::max(a, b);
+  };
+  const auto far = [&](size_t k) {
+    const RuleContact &t = contacts[k];
+    const float bridged = limits.BridgedLimit(of[t.i].kind, of[t.j].kind);
+    return (*verdict)[k] == kMetalContactBond && bridged > 0.0f && t.d2 > bridged * bridged;
+  };
+  const auto out = [&](size_t k) {
+    const RuleContact &t = contacts[k];
+    return ((*verdict)[k] == kMetalContactSecondNeighbours || (*verdict)[k] == kMetalContactLeftOut) &&
+           limits.Metal(of[t.i].kind) && limits.Metal(of[t.j].kind);
+  };
+  constexpr float kNone = std::numeric_limits<float>::infinity();
+  std::vector<float> shortestOut(n * n, kNone), longestFar(n * n, 0.0f);
+  for (size_t k = 0; k < contacts.size(); k++) {
+    if (out(k))
+      shortestOut[pair(contacts[k])] = std::min(shortestOut[pair(contacts[k])], contacts[k].d2);
+    else if (far(k))
+      longestFar[pair(contacts[k])] = std::max(longestFar[pair(contacts[k])], contacts[k].d2);
+  }
+  std::vector<size_t> bonds(n * n, 0), bridged(n * n, 0);
+  std::vector<uint8_t> framework(n * n, 0);
+  for (size_t k = 0; k < contacts.size(); k++) {
+    const size_t p = pair(contacts[k]);
+    if (far(k) && contacts[k].d2 > shortestOut[p]) {
+      bonds[p]++;
+      framework[p] |= bare[contacts[k].i] | bare[contacts[k].j];
+    } else if (out(k) && contacts[k].d2 < longestFar[p]) {
+      bridged[p]++;
+    }
+  }
+  for (size_t k = 0; k < contacts.size(); k++) {
+    const size_t p = pair(contacts[k]);
+    if (far(k) && contacts[k].d2 > shortestOut[p] && bridged[p] > bonds[p] && !framework[p])
+      (*verdict)[k] = kMetalContactLeftOut;
+  }
+}
+
 } // namespace
 
 void JudgeBridgedMetals(const PairLimits &limits, const std::vector<RuleCandidate> &of,
@@ -373,10 +465,7 @@ void JudgeBridgedMetals(const PairLimits &limits, const std::vector<RuleCandidat
     const float bridged = limits.BridgedLimit(of[t.i].kind, of[t.j].kind);
     return bridged > 0.0f && t.d2 > bridged * bridged && (complete[t.i] || complete[t.j]);
   };
-  bool any = false;
-  for (size_t k = 0; k < contacts.size() && !any; k++)
-    any = (*verdict)[k] == kMetalContactBond && far(contacts[k]);
-  if (!any)
+  if (!AnyBondWhere(*verdict, contacts, far))
     return;
   // Each metal's non-metal neighbours, sorted: a contact that neither end
   // could judge is one whose image elsewhere was judged, and counts.
@@ -384,17 +473,11 @@ void JudgeBridgedMetals(const PairLimits &limits, const std::vector<RuleCandidat
   const auto bonded = [&](size_t k) {
     return k >= contacts.size() || (*verdict)[k] == kMetalContactBond || (*verdict)[k] == kMetalContactUnjudged;
   };
-  const auto each = [&](auto &&visit) {
-    uint32_t m = 0, x = 0;
-    for (size_t k = 0; k < contacts.size() + others.size(); k++) {
-      const RuleContact &t = k < contacts.size() ? contacts[k] : others[k - contacts.size()];
-      if (bonded(k) && MetalEnd(limits, of, t, &m, &x))
-        visit(m, x);
-    }
-  };
-  each([&](uint32_t m, uint32_t) { near.Count(m); });
+  EachMetalNonMetalContact(limits, of, contacts, others, bonded,
+                           [&](const RuleContact &, uint32_t m, uint32_t) { near.Count(m); });
   near.Allocate();
-  each([&](uint32_t m, uint32_t x) { near.Add(m, x); });
+  EachMetalNonMetalContact(limits, of, contacts, others, bonded,
+                           [&](const RuleContact &, uint32_t m, uint32_t x) { near.Add(m, x); });
   for (uint32_t x = 0; x < of.size(); x++)
     std::sort(near.begin(x), near.end(x));
   for (size_t k = 0; k < contacts.size(); k++) {
@@ -407,6 +490,10 @@ void JudgeBridgedMetals(const PairLimits &limits, const std::vector<RuleCandidat
     if (a != ae && b != be)
       (*verdict)[k] = kMetalContactLeftOut;
   }
+  std::vector<uint8_t> bare(of.size(), 0);
+  for (uint32_t x = 0; x < of.size(); x++)
+    bare[x] = complete[x] && limits.Metal(of[x].kind) && near.Empty(x);
+  JudgeBondsAmongBridged(limits, of, bare, contacts, verdict);
 }
 
 void JudgeFirstShells(const CrystalRec &c, const PairLimits &limits, const std::vector<RuleCandidate> &of,
@@ -453,10 +540,7 @@ void JudgeFirstShells(const CrystalRec &c, const PairLimits &limits, const std::
   const size_t nEnds = c.molecule ? of.size() : UsableSiteSize(c);
   // An end reaches kSameLengthSlack further: a site's images measure one
   // contact a few units in the last place apart.
-  const auto widened = [](float end2) {
-    const double reach = std::sqrt(double(end2)) + kSameLengthSlack;
-    return static_cast<float>(reach * reach);
-  };
+  const auto widened = SameLengthReachSq;
   std::vector<float> likeEnd(nEnds, kNoEnd), unlikeEnd(nEnds, kNoEnd);
   std::vector<float> lengths;
   for (uint32_t x = 0; x < of.size(); x++) {
@@ -491,54 +575,78 @@ void JudgeFirstShells(const CrystalRec &c, const PairLimits &limits, const std::
 }
 
 void JudgeCationShells(const CrystalRec &c, const PairLimits &limits, const std::vector<RuleCandidate> &of,
-                       const std::vector<uint8_t> &complete, const std::vector<RuleContact> &contacts,
-                       const std::vector<RuleContact> &others, std::vector<uint8_t> *verdict) {
+                       const std::vector<uint8_t> &complete, const std::vector<uint8_t> &covalent,
+                       const std::vector<RuleContact> &contacts, const std::vector<RuleContact> &others,
+                       std::vector<uint8_t> *verdict) {
   if (!limits.KeepsAnionContacts())
     return;
   const auto longOnly = [&](const RuleContact &t) {
     const float shorter = limits.ShortLimit(of[t.i].kind, of[t.j].kind);
     return shorter > 0.0f && t.d2 > shorter * shorter;
   };
-  bool any = false;
-  for (size_t k = 0; k < contacts.size() && !any; k++)
-    any = (*verdict)[k] == kMetalContactBond && longOnly(contacts[k]);
-  if (!any)
+  if (!AnyBondWhere(*verdict, contacts, longOnly))
     return;
-  // Each complete metal's bonded contacts with non-metals, as squared
-  // shares of their pairs' limits.
+  // Each complete candidate's bonded contacts of a metal and a non-metal,
+  // as squared shares of their pairs' limits: a metal's shell of non-metals
+  // and a non-metal's of metals.
   PerCandidate<float> shell(of.size());
   const auto bonded = [&](size_t k) { return k >= contacts.size() || (*verdict)[k] == kMetalContactBond; };
-  const auto each = [&](auto &&visit) {
-    uint32_t m = 0, x = 0;
-    for (size_t k = 0; k < contacts.size() + others.size(); k++) {
-      const RuleContact &t = k < contacts.size() ? contacts[k] : others[k - contacts.size()];
-      if (bonded(k) && MetalEnd(limits, of, t, &m, &x) && complete[m]) {
-        const double limit = limits.Limit(of[t.i].kind, of[t.j].kind);
-        visit(m, static_cast<float>(double(t.d2) / (limit * limit)));
-      }
-    }
+  const auto share = [&](const RuleContact &t) {
+    const double limit = limits.Limit(of[t.i].kind, of[t.j].kind);
+    return static_cast<float>(double(t.d2) / (limit * limit));
   };
-  each([&](uint32_t m, float) { shell.Count(m); });
+  // A non-metal in contact with a non-metal (any image of its site) has no
+  // shell of metals alone.
+  const size_t nEnds = c.molecule ? of.size() : UsableSiteSize(c);
+  std::vector<uint8_t> open(nEnds, 0);
+  for (uint32_t x = 0; x < of.size(); x++)
+    if (covalent[x])
+      open[c.molecule ? x : of[x].site] = 1;
+  const auto ownsShell = [&](uint32_t e) { return complete[e] && !open[c.molecule ? e : of[e].site]; };
+  EachMetalNonMetalContact(limits, of, contacts, others, bonded, [&](const RuleContact &, uint32_t m, uint32_t x) {
+    for (const uint32_t e : {m, x})
+      if (ownsShell(e))
+        shell.Count(e);
+  });
   shell.Allocate();
-  each([&](uint32_t m, float share) { shell.Add(m, share); });
+  EachMetalNonMetalContact(limits, of, contacts, others, bonded, [&](const RuleContact &t, uint32_t m, uint32_t x) {
+    for (const uint32_t e : {m, x})
+      if (ownsShell(e))
+        shell.Add(e, share(t));
+  });
+  // Each shell's end, per candidate of a molecule or per site of a crystal.
   constexpr float kNoEnd = std::numeric_limits<float>::infinity();
-  std::vector<float> end(c.molecule ? of.size() : UsableSiteSize(c), kNoEnd);
+  // A non-metal's shell counts only with more members than a gap needs
+  // before it: a lone water's O beside one cation has no shell to judge.
+  std::vector<float> end(nEnds, kNoEnd);
   std::vector<float> shares;
   for (uint32_t x = 0; x < of.size(); x++)
-    if (!shell.Empty(x)) {
+    if (!shell.Empty(x) && (limits.Metal(of[x].kind) || size_t(shell.end(x) - shell.begin(x)) > kCationShellLeast)) {
       shares.assign(shell.begin(x), shell.end(x));
       float &kept = end[c.molecule ? x : of[x].site];
       kept = std::min(kept, ShellEndSq(shares, kCationShellGapFactor, kCationShellLeast));
     }
+  // Whether the contact lies beyond the shell of end e, compared as lengths
+  // with the end reaching kSameLengthSlack further; a shell no complete
+  // image shows reads as `unknown`.
+  const auto beyond = [&](const RuleContact &t, uint32_t e, bool unknown) {
+    const float e2 = end[c.molecule ? e : of[e].site];
+    if (e2 == kNoEnd)
+      return unknown;
+    const double limit = limits.Limit(of[t.i].kind, of[t.j].kind);
+    const double reach = std::sqrt(double(e2)) * limit + kSameLengthSlack;
+    return double(t.d2) > reach * reach;
+  };
+  // A contact is cut where the gap ends the metal's shell before it, and
+  // the non-metal's shell of metals too where it has one: a non-metal whose
+  // few nearer metals leave its shell open reaches its next ones
+  // (cotunnite's Cl2, three Pb at 2.85-3.08 A and two at 3.63 A, no gap
+  // after the fourth).
   uint32_t m = 0, x = 0;
   for (size_t k = 0; k < contacts.size(); k++) {
     const RuleContact &t = contacts[k];
-    if ((*verdict)[k] != kMetalContactBond || !longOnly(t) || !MetalEnd(limits, of, t, &m, &x))
-      continue;
-    // Compared as lengths, the end reaching kSameLengthSlack further.
-    const double limit = limits.Limit(of[t.i].kind, of[t.j].kind);
-    const double reach = std::sqrt(double(end[c.molecule ? m : of[m].site])) * limit + kSameLengthSlack;
-    if (double(t.d2) > reach * reach)
+    if ((*verdict)[k] == kMetalContactBond && longOnly(t) && MetalEnd(limits, of, t, &m, &x) && beyond(t, m, false) &&
+        (open[c.molecule ? x : of[x].site] || beyond(t, x, true)))
       (*verdict)[k] = kMetalContactBeyondGap;
   }
 }

@@ -14,7 +14,9 @@
 // only where no non-metal is in contact with both: the
 // metal-metal bonds of a carbonyl cluster or of calomel, while the cations
 // of an oxide or a salt, which their anions bridge, are not bonded to each
-// other); two metals in a structure of metals alone (a pure metal, an
+// other; nor where shorter contacts of the two elements that non-metals
+// bridge outnumber them and every metal of them touches a non-metal, as in
+// an interstitial carbide); two metals in a structure of metals alone (a pure metal, an
 // intermetallic) with their metallic radii where their sum is larger (the
 // atoms of aluminium, lead or zinc touch beyond their covalent radii); for
 // a metal and a non-metal also the sum of the two ions' radii x
@@ -29,16 +31,17 @@
 // six-fold ionic radii's sums; for two metals x kAutoBondMetalShortestFactor),
 // and the pair's specification starts there. A metal and another atom that share
 // a non-metal neighbour more electronegative than both, each within its
-// limit of it and closer to it than to each other, are second neighbours,
+// limit of it and no farther from it than from each other, are second neighbours,
 // not in contact: a pair of elements none of whose contacts is more gets no
 // specification, and one whose second neighbours all lie beyond its
 // contacts a maximum below them. Two metals beyond the first shell of either
 // (kFirstShellGapFactor; unlike metals judged on distances scaled by their
 // metallic radii) are not in contact, nor are a cation and an anion that
 // only the cation's largest ionic radius reaches where a clear gap
-// (kCationShellGapFactor) ends the cation's shell before them. Bonds a file
-// lists count as
-// neighbours in every judgement. An element the radii table lacks (beyond
+// (kCationShellGapFactor) ends the cation's shell before them, and the
+// anion's shell of cations too where the anion touches no non-metal and
+// has more cations than kCationShellLeast. Bonds
+// a file lists count as neighbours in every judgement. An element the radii table lacks (beyond
 // Cm, a made-up symbol) makes no contact. Alternative positions are never in
 // contact (BondSearch.h), nor is a placeholder atom.
 #pragma once
@@ -248,6 +251,10 @@ struct RuleCandidate {
   uint32_t kind = 0;
 };
 
+// The squared length kSameLengthSlack beyond a squared length d2: where a
+// contact as long counts as no longer.
+float SameLengthReachSq(float d2);
+
 // The verdict on each contact of a metal that may be second neighbours
 // (`contacts`; `others` are the metals' other contacts with non-metals),
 // among the candidates `all`. Judged on the contacts the limits give, so the
@@ -294,7 +301,11 @@ void JudgeFirstShells(const CrystalRec &c, const PairLimits &limits, const std::
 // A metal and a non-metal beyond their short limit (PairLimits::ShortLimit)
 // are beyond the gap where a gap (kCationShellGapFactor) in the metal's
 // bonded contacts with non-metals (among `contacts` and `others`, as shares
-// of their pairs' limits) ends its shell before them. Throws bad_alloc.
+// of their pairs' limits) ends its shell before them, and, for a non-metal
+// in contact with no non-metal (`covalent`, per candidate; a crystal asks
+// the site) and with more than kCationShellLeast metals, a gap in its bonded
+// contacts with metals ends its shell before them too. Throws bad_alloc.
 void JudgeCationShells(const CrystalRec &c, const PairLimits &limits, const std::vector<RuleCandidate> &of,
-                       const std::vector<uint8_t> &complete, const std::vector<RuleContact> &contacts,
-                       const std::vector<RuleContact> &others, std::vector<uint8_t> *verdict);
+                       const std::vector<uint8_t> &complete, const std::vector<uint8_t> &covalent,
+                       const std::vector<RuleContact> &contacts, const std::vector<RuleContact> &others,
+                       std::vector<uint8_t> *verdict);
