@@ -259,6 +259,12 @@ private:
       return false;
     }
     models_.push_back({"model " + (number.empty() ? std::to_string(models_.size() + 1) : number), line, {}, {}, {}, 0});
+    // The first model may hold every line left: room for them is made at
+    // once rather than by growing (nearly all files hold one model).
+    if (models_.size() == 1 && lines_ > static_cast<size_t>(line)) {
+      models_.back().atoms.reserve(lines_ - static_cast<size_t>(line) + 1);
+      models_.back().bySerial.reserve(lines_ - static_cast<size_t>(line) + 1);
+    }
     return true;
   }
   // The fractionalising matrix S and shift of the cell: the SCALE records
@@ -272,6 +278,7 @@ private:
   const ImportSource &source_;
   ImportResult &result_;
   std::vector<PDBModel> models_;
+  size_t lines_ = 0; // of the whole file
   bool closed_ = false, skipModel_ = false;
   size_t modelsLeftOut_ = 0;
   std::optional<std::array<double, 6>> cell_;
@@ -386,6 +393,7 @@ void PDBParser::ReadConect(std::string_view l, int line) {
 
 bool PDBParser::Parse() {
   const ImportTextLines lines = ImportLines(source_.text);
+  lines_ = lines.size();
   for (size_t n = 0; n < lines.size(); n++) {
     const std::string_view l = lines[n];
     const int line = static_cast<int>(n + 1);
@@ -512,6 +520,7 @@ bool PDBParser::Emit() {
     } else {
       s->crystal.molecule = 1;
     }
+    ReserveImportSites(*s, m.atoms.size());
     size_t anisoLeft = 0;
     for (const PDBAtom &a : m.atoms) {
       AsymmetricUnitRecord *site = nullptr;
