@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -46,11 +47,56 @@ struct PDBAtom {
   int16_t group = 0; // the disorder group of its alternate location (AlternateLocations.h)
 };
 
+// The first atom of each serial. Serials nearly always count up from 1,
+// so those up to about twice the atoms indexed so far are held in a plain
+// table; the rest (hybrid-36, gaps) in a map. Each serial is in one of them.
+class SerialIndex {
+public:
+  void Reserve(size_t atoms) { dense_.reserve(2 * atoms + kDenseFloor); }
+  // Notes the atom of a serial not yet noted.
+  void Add(long serial, uint32_t atom) {
+    if (Find(serial))
+      return;
+    if (serial >= 0 && static_cast<size_t>(serial) <= 2 * size_ + kDenseFloor) {
+      if (static_cast<size_t>(serial) >= dense_.size())
+        dense_.resize(static_cast<size_t>(serial) + 1, kNone);
+      dense_[static_cast<size_t>(serial)] = atom;
+    } else {
+      sparse_.emplace(serial, atom);
+    }
+    size_++;
+  }
+  const uint32_t *Find(long serial) const {
+    if (serial >= 0 && static_cast<size_t>(serial) < dense_.size())
+      if (const uint32_t &atom = dense_[static_cast<size_t>(serial)]; atom != kNone)
+        return &atom;
+    const auto it = sparse_.find(serial);
+    return it == sparse_.end() ? nullptr : &it->second;
+  }
+  bool Holds(long serial) const { return Find(serial) != nullptr; }
+  size_t Size() const { return size_; }
+  // visit(serial, atom) for every serial, in no particular order.
+  template <class Visit> void ForEach(Visit visit) const {
+    for (size_t k = 0; k < dense_.size(); k++)
+      if (dense_[k] != kNone)
+        visit(static_cast<long>(k), dense_[k]);
+    for (const auto &[serial, atom] : sparse_)
+      visit(serial, atom);
+  }
+
+private:
+  static constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
+  static constexpr size_t kDenseFloor = 1024;
+  std::vector<uint32_t> dense_;
+  std::unordered_map<long, uint32_t> sparse_;
+  size_t size_ = 0;
+};
+
 struct PDBModel {
   std::string name;
   int line = 0;
   std::vector<PDBAtom> atoms;
-  std::unordered_map<long, uint32_t> bySerial; // first atom of each serial
+  SerialIndex bySerial;
   std::vector<std::pair<int, std::string>> warnings; // of this model's records
   size_t warningsLeftOut = 0;                        // beyond kMaxImportWarnings
 };
@@ -170,30 +216,31 @@ public:
     s.bondsBesideImplied = true; // the residues' own bonds are implied
     // Each pair is found from its smaller serial only.
     std::vector<uint32_t> found;
-    for (const auto &[serial, atom] : m.bySerial) {
+    m.bySerial.ForEach([&](long serial, uint32_t) {
       const auto own = bySerial_.find(serial);
       if (own == bySerial_.end())
-        continue;
-      if (own->second.size() <= m.bySerial.size()) {
+        return;
+      if (own->second.size() <= m.bySerial.Size()) {
         for (uint32_t k : own->second) {
           const Pair &p = pairs_[k];
-          if (p.a == serial && m.bySerial.count(p.b))
+          if (p.a == serial && m.bySerial.Holds(p.b))
             found.push_back(k);
         }
       } else {
-        for (const auto &other : m.bySerial)
-          if (other.first > serial)
-            if (auto it = index_.find(Key(serial, other.first)); it != index_.end())
+        m.bySerial.ForEach([&](long other, uint32_t) {
+          if (other > serial)
+            if (auto it = index_.find(Key(serial, other)); it != index_.end())
               found.push_back(static_cast<uint32_t>(it->second));
+        });
       }
-    }
+    });
     std::sort(found.begin(), found.end());
     size_t foundRecords = 0, foundDropped = 0;
     for (uint32_t k : found) {
       const Pair &p = pairs_[k];
       foundRecords += p.records;
       foundDropped += p.dropped ? p.records : 0;
-      const uint32_t i = m.bySerial.at(p.a), j = m.bySerial.at(p.b);
+      const uint32_t i = *m.bySerial.Find(p.a), j = *m.bySerial.Find(p.b);
       if (i != j)
         s.bonds.push_back({std::min(i, j), std::max(i, j), p.line});
     }
@@ -204,7 +251,7 @@ public:
     for (uint32_t k : said_)
       if (!std::binary_search(found.begin(), found.end(), k)) {
         const Pair &p = pairs_[k];
-        const long serial = m.bySerial.count(p.first) ? p.second : p.first;
+        const long serial = m.bySerial.Holds(p.first) ? p.second : p.first;
         ImportWarning(s, p.line,
                       "CONECT names atom " + std::to_string(serial) + ", which the " + whole_ + " does not hold; " +
                           std::to_string(missing) + " such bond(s) were left out.");
@@ -263,7 +310,7 @@ private:
     // once rather than by growing (nearly all files hold one model).
     if (models_.size() == 1 && lines_ > static_cast<size_t>(line)) {
       models_.back().atoms.reserve(lines_ - static_cast<size_t>(line) + 1);
-      models_.back().bySerial.reserve(lines_ - static_cast<size_t>(line) + 1);
+      models_.back().bySerial.Reserve(lines_ - static_cast<size_t>(line) + 1);
     }
     return true;
   }
@@ -349,7 +396,7 @@ bool PDBParser::ReadAtom(std::string_view l, int line) {
   atom.serial = serial;
   atom.line = line;
   if (serial >= 0)
-    m.bySerial.try_emplace(serial, static_cast<uint32_t>(m.atoms.size()));
+    m.bySerial.Add(serial, static_cast<uint32_t>(m.atoms.size()));
   m.atoms.push_back(std::move(atom));
   return true;
 }
@@ -361,8 +408,8 @@ bool PDBParser::ReadAnisou(std::string_view l, int line) {
   const long serial = PDBSerialValue(ImportColumns(l, 7, 5));
   if (altDropped_.count(serial))
     return true;
-  auto it = m.bySerial.find(serial);
-  if (it == m.bySerial.end()) {
+  const uint32_t *atomOfSerial = m.bySerial.Find(serial);
+  if (!atomOfSerial) {
     Warn(line, "ANISOU names atom " + std::string(TrimImport(ImportColumns(l, 7, 5))) +
                    ", which comes before it in no ATOM record; it is left out.");
     return true;
@@ -376,7 +423,7 @@ bool PDBParser::ReadAnisou(std::string_view l, int line) {
     }
     U[k] = *v * kUnitsOfAnisou;
   }
-  PDBAtom &atom = m.atoms[it->second];
+  PDBAtom &atom = m.atoms[*atomOfSerial];
   atom.hasU = true;
   std::copy(U, U + 6, atom.U);
   return true;
