@@ -306,11 +306,11 @@ private:
       return false;
     }
     models_.push_back({"model " + (number.empty() ? std::to_string(models_.size() + 1) : number), line, {}, {}, {}, 0});
-    // The first model may hold every line left: room for them is made at
-    // once rather than by growing (nearly all files hold one model).
-    if (models_.size() == 1 && lines_ > static_cast<size_t>(line)) {
-      models_.back().atoms.reserve(lines_ - static_cast<size_t>(line) + 1);
-      models_.back().bySerial.Reserve(lines_ - static_cast<size_t>(line) + 1);
+    // Room for the first model's atoms is made at once rather than by
+    // growing (nearly all files hold one model).
+    if (models_.size() == 1) {
+      models_.back().atoms.reserve(firstModelRecords_);
+      models_.back().bySerial.Reserve(firstModelRecords_);
     }
     return true;
   }
@@ -325,7 +325,7 @@ private:
   const ImportSource &source_;
   ImportResult &result_;
   std::vector<PDBModel> models_;
-  size_t lines_ = 0; // of the whole file
+  size_t firstModelRecords_ = 0; // ATOM and HETATM records before the first ENDMDL
   bool closed_ = false, skipModel_ = false;
   size_t modelsLeftOut_ = 0;
   std::optional<std::array<double, 6>> cell_;
@@ -440,7 +440,8 @@ void PDBParser::ReadConect(std::string_view l, int line) {
 
 bool PDBParser::Parse() {
   const ImportTextLines lines = ImportLines(source_.text);
-  lines_ = lines.size();
+  for (size_t n = 0; n < lines.size() && !RecordIs(lines[n], "ENDMDL") && !RecordIs(lines[n], "END"); n++)
+    firstModelRecords_ += RecordIs(lines[n], "ATOM") || RecordIs(lines[n], "HETATM");
   for (size_t n = 0; n < lines.size(); n++) {
     const std::string_view l = lines[n];
     const int line = static_cast<int>(n + 1);
