@@ -440,11 +440,15 @@ void PDBParser::ReadConect(std::string_view l, int line) {
 
 bool PDBParser::Parse() {
   const ImportTextLines lines = ImportLines(source_.text);
-  for (size_t n = 0; n < lines.size() && !RecordIs(lines[n], "ENDMDL") && !RecordIs(lines[n], "END"); n++)
-    firstModelRecords_ += RecordIs(lines[n], "ATOM") || RecordIs(lines[n], "HETATM");
-  for (size_t n = 0; n < lines.size(); n++) {
-    const std::string_view l = lines[n];
-    const int line = static_cast<int>(n + 1);
+  // The lines are walked in order, each from the end of the one before.
+  for (const std::string_view l : lines) {
+    if (RecordIs(l, "ENDMDL") || RecordIs(l, "END"))
+      break;
+    firstModelRecords_ += RecordIs(l, "ATOM") || RecordIs(l, "HETATM");
+  }
+  int line = 0;
+  for (const std::string_view l : lines) {
+    line++;
     if (RecordIs(l, "ATOM") || RecordIs(l, "HETATM")) {
       if (!ReadAtom(l, line))
         return false;
