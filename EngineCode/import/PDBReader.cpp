@@ -317,6 +317,7 @@ private:
   // The fractionalising matrix S and shift of the cell: the SCALE records
   // where they give a usable matrix, else the standard frame's inverse.
   void FractionalFrame(double S[3][3], double shift[3]) const;
+  std::optional<ElementCode> ElementOfResidueAtom(std::string_view residue, std::string_view name, bool hetatm);
   bool ReadAtom(std::string_view l, int line);
   bool ReadAnisou(std::string_view l, int line);
   void ReadConect(std::string_view l, int line);
@@ -337,9 +338,39 @@ private:
   AlternateLocationChoice altChoice_; // of the model being read
   std::unordered_set<long> altDropped_; // serials of the locations left out
   size_t altLeft_ = 0;
+  // The elements of the residues' atom names found so far (a protein
+  // repeats a few hundred), by ResidueAtomKey; at most kMostNamesKept.
+  std::unordered_map<uint64_t, std::optional<ElementCode>> elementOfName_;
   // Of the whole file (its cell), said with each model: at most a few.
   std::vector<std::pair<int, std::string>> warnings_;
 };
+
+// A residue's name (columns 18-20), an atom's name (13-16) and the record
+// kind in one number: the fields' lengths (a line may end inside them) and
+// their seven bytes.
+uint64_t ResidueAtomKey(std::string_view residue, std::string_view name, bool hetatm) {
+  uint64_t key = (uint64_t{hetatm} << 5) | (residue.size() << 3) | name.size();
+  for (const std::string_view field : {residue, name})
+    for (size_t k = 0; k < field.size(); k++)
+      key = key << 8 | static_cast<unsigned char>(field[k]);
+  return key;
+}
+
+// The element of an atom name when columns 77-78 give none: the standard
+// residues' rule, else the name's own.
+std::optional<ElementCode> PDBParser::ElementOfResidueAtom(std::string_view residue, std::string_view name,
+                                                            bool hetatm) {
+  constexpr size_t kMostNamesKept = 4096;
+  const uint64_t key = ResidueAtomKey(residue, name, hetatm);
+  if (const auto it = elementOfName_.find(key); it != elementOfName_.end())
+    return it->second;
+  std::optional<ElementCode> element = ElementOfStandardResidueAtom(residue, name);
+  if (!element)
+    element = ElementOfAtomName(name, hetatm);
+  if (elementOfName_.size() < kMostNamesKept)
+    elementOfName_.emplace(key, element);
+  return element;
+}
 
 bool PDBParser::ReadAtom(std::string_view l, int line) {
   if (models_.empty() || closed_)
@@ -381,8 +412,8 @@ bool PDBParser::ReadAtom(std::string_view l, int line) {
       std::all_of(symbol.begin(), symbol.end(), [](char ch) { return std::isalpha(static_cast<unsigned char>(ch)); });
   if (!symbol.empty() && letters)
     element = ImportEqualNoCase(symbol, "D") ? ElementFromSymbol("H") : ElementFromSymbol(symbol);
-  else if (!(element = ElementOfStandardResidueAtom(ImportColumns(l, 18, 3), name)))
-    element = ElementOfAtomName(name, hetatm);
+  else
+    element = ElementOfResidueAtom(ImportColumns(l, 18, 3), name, hetatm);
   if (!element) {
     Warn(line, "atom \"" + atom.label + "\" names no element (" +
                    std::string(symbol.empty() || !letters ? TrimImport(name) : symbol) + "); it is kept as " +
