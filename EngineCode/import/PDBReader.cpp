@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -46,11 +47,56 @@ struct PDBAtom {
   int16_t group = 0; // the disorder group of its alternate location (AlternateLocations.h)
 };
 
+// The first atom of each serial. Serials nearly always count up from 1,
+// so those up to about twice the atoms indexed so far are held in a plain
+// table; the rest (hybrid-36, gaps) in a map. Each serial is in one of them.
+class SerialIndex {
+public:
+  void Reserve(size_t atoms) { dense_.reserve(2 * atoms + kDenseFloor); }
+  // Notes the atom of a serial not yet noted.
+  void Add(long serial, uint32_t atom) {
+    if (Find(serial))
+      return;
+    if (serial >= 0 && static_cast<size_t>(serial) <= 2 * size_ + kDenseFloor) {
+      if (static_cast<size_t>(serial) >= dense_.size())
+        dense_.resize(static_cast<size_t>(serial) + 1, kNone);
+      dense_[static_cast<size_t>(serial)] = atom;
+    } else {
+      sparse_.emplace(serial, atom);
+    }
+    size_++;
+  }
+  const uint32_t *Find(long serial) const {
+    if (serial >= 0 && static_cast<size_t>(serial) < dense_.size())
+      if (const uint32_t &atom = dense_[static_cast<size_t>(serial)]; atom != kNone)
+        return &atom;
+    const auto it = sparse_.find(serial);
+    return it == sparse_.end() ? nullptr : &it->second;
+  }
+  bool Holds(long serial) const { return Find(serial) != nullptr; }
+  size_t Size() const { return size_; }
+  // visit(serial, atom) for every serial, in no particular order.
+  template <class Visit> void ForEach(Visit visit) const {
+    for (size_t k = 0; k < dense_.size(); k++)
+      if (dense_[k] != kNone)
+        visit(static_cast<long>(k), dense_[k]);
+    for (const auto &[serial, atom] : sparse_)
+      visit(serial, atom);
+  }
+
+private:
+  static constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
+  static constexpr size_t kDenseFloor = 1024;
+  std::vector<uint32_t> dense_;
+  std::unordered_map<long, uint32_t> sparse_;
+  size_t size_ = 0;
+};
+
 struct PDBModel {
   std::string name;
   int line = 0;
   std::vector<PDBAtom> atoms;
-  std::unordered_map<long, uint32_t> bySerial; // first atom of each serial
+  SerialIndex bySerial;
   std::vector<std::pair<int, std::string>> warnings; // of this model's records
   size_t warningsLeftOut = 0;                        // beyond kMaxImportWarnings
 };
@@ -170,30 +216,31 @@ public:
     s.bondsBesideImplied = true; // the residues' own bonds are implied
     // Each pair is found from its smaller serial only.
     std::vector<uint32_t> found;
-    for (const auto &[serial, atom] : m.bySerial) {
+    m.bySerial.ForEach([&](long serial, uint32_t) {
       const auto own = bySerial_.find(serial);
       if (own == bySerial_.end())
-        continue;
-      if (own->second.size() <= m.bySerial.size()) {
+        return;
+      if (own->second.size() <= m.bySerial.Size()) {
         for (uint32_t k : own->second) {
           const Pair &p = pairs_[k];
-          if (p.a == serial && m.bySerial.count(p.b))
+          if (p.a == serial && m.bySerial.Holds(p.b))
             found.push_back(k);
         }
       } else {
-        for (const auto &other : m.bySerial)
-          if (other.first > serial)
-            if (auto it = index_.find(Key(serial, other.first)); it != index_.end())
+        m.bySerial.ForEach([&](long other, uint32_t) {
+          if (other > serial)
+            if (auto it = index_.find(Key(serial, other)); it != index_.end())
               found.push_back(static_cast<uint32_t>(it->second));
+        });
       }
-    }
+    });
     std::sort(found.begin(), found.end());
     size_t foundRecords = 0, foundDropped = 0;
     for (uint32_t k : found) {
       const Pair &p = pairs_[k];
       foundRecords += p.records;
       foundDropped += p.dropped ? p.records : 0;
-      const uint32_t i = m.bySerial.at(p.a), j = m.bySerial.at(p.b);
+      const uint32_t i = *m.bySerial.Find(p.a), j = *m.bySerial.Find(p.b);
       if (i != j)
         s.bonds.push_back({std::min(i, j), std::max(i, j), p.line});
     }
@@ -204,7 +251,7 @@ public:
     for (uint32_t k : said_)
       if (!std::binary_search(found.begin(), found.end(), k)) {
         const Pair &p = pairs_[k];
-        const long serial = m.bySerial.count(p.first) ? p.second : p.first;
+        const long serial = m.bySerial.Holds(p.first) ? p.second : p.first;
         ImportWarning(s, p.line,
                       "CONECT names atom " + std::to_string(serial) + ", which the " + whole_ + " does not hold; " +
                           std::to_string(missing) + " such bond(s) were left out.");
@@ -259,11 +306,18 @@ private:
       return false;
     }
     models_.push_back({"model " + (number.empty() ? std::to_string(models_.size() + 1) : number), line, {}, {}, {}, 0});
+    // Room for the first model's atoms is made at once rather than by
+    // growing (nearly all files hold one model).
+    if (models_.size() == 1) {
+      models_.back().atoms.reserve(firstModelRecords_);
+      models_.back().bySerial.Reserve(firstModelRecords_);
+    }
     return true;
   }
   // The fractionalising matrix S and shift of the cell: the SCALE records
   // where they give a usable matrix, else the standard frame's inverse.
   void FractionalFrame(double S[3][3], double shift[3]) const;
+  std::optional<ElementCode> ElementOfResidueAtom(std::string_view residue, std::string_view name, bool hetatm);
   bool ReadAtom(std::string_view l, int line);
   bool ReadAnisou(std::string_view l, int line);
   void ReadConect(std::string_view l, int line);
@@ -272,6 +326,7 @@ private:
   const ImportSource &source_;
   ImportResult &result_;
   std::vector<PDBModel> models_;
+  size_t firstModelRecords_ = 0; // ATOM and HETATM records before the first ENDMDL
   bool closed_ = false, skipModel_ = false;
   size_t modelsLeftOut_ = 0;
   std::optional<std::array<double, 6>> cell_;
@@ -283,9 +338,39 @@ private:
   AlternateLocationChoice altChoice_; // of the model being read
   std::unordered_set<long> altDropped_; // serials of the locations left out
   size_t altLeft_ = 0;
+  // The elements of the residues' atom names found so far (a protein
+  // repeats a few hundred), by ResidueAtomKey; at most kMostNamesKept.
+  std::unordered_map<uint64_t, std::optional<ElementCode>> elementOfName_;
   // Of the whole file (its cell), said with each model: at most a few.
   std::vector<std::pair<int, std::string>> warnings_;
 };
+
+// A residue's name (columns 18-20), an atom's name (13-16) and the record
+// kind in one number: the fields' lengths (a line may end inside them) and
+// their seven bytes.
+uint64_t ResidueAtomKey(std::string_view residue, std::string_view name, bool hetatm) {
+  uint64_t key = (uint64_t{hetatm} << 5) | (residue.size() << 3) | name.size();
+  for (const std::string_view field : {residue, name})
+    for (size_t k = 0; k < field.size(); k++)
+      key = key << 8 | static_cast<unsigned char>(field[k]);
+  return key;
+}
+
+// The element of an atom name when columns 77-78 give none: the standard
+// residues' rule, else the name's own.
+std::optional<ElementCode> PDBParser::ElementOfResidueAtom(std::string_view residue, std::string_view name,
+                                                            bool hetatm) {
+  constexpr size_t kMostNamesKept = 4096;
+  const uint64_t key = ResidueAtomKey(residue, name, hetatm);
+  if (const auto it = elementOfName_.find(key); it != elementOfName_.end())
+    return it->second;
+  std::optional<ElementCode> element = ElementOfStandardResidueAtom(residue, name);
+  if (!element)
+    element = ElementOfAtomName(name, hetatm);
+  if (elementOfName_.size() < kMostNamesKept)
+    elementOfName_.emplace(key, element);
+  return element;
+}
 
 bool PDBParser::ReadAtom(std::string_view l, int line) {
   if (models_.empty() || closed_)
@@ -327,8 +412,8 @@ bool PDBParser::ReadAtom(std::string_view l, int line) {
       std::all_of(symbol.begin(), symbol.end(), [](char ch) { return std::isalpha(static_cast<unsigned char>(ch)); });
   if (!symbol.empty() && letters)
     element = ImportEqualNoCase(symbol, "D") ? ElementFromSymbol("H") : ElementFromSymbol(symbol);
-  else if (!(element = ElementOfStandardResidueAtom(ImportColumns(l, 18, 3), name)))
-    element = ElementOfAtomName(name, hetatm);
+  else
+    element = ElementOfResidueAtom(ImportColumns(l, 18, 3), name, hetatm);
   if (!element) {
     Warn(line, "atom \"" + atom.label + "\" names no element (" +
                    std::string(symbol.empty() || !letters ? TrimImport(name) : symbol) + "); it is kept as " +
@@ -342,7 +427,7 @@ bool PDBParser::ReadAtom(std::string_view l, int line) {
   atom.serial = serial;
   atom.line = line;
   if (serial >= 0)
-    m.bySerial.try_emplace(serial, static_cast<uint32_t>(m.atoms.size()));
+    m.bySerial.Add(serial, static_cast<uint32_t>(m.atoms.size()));
   m.atoms.push_back(std::move(atom));
   return true;
 }
@@ -354,8 +439,8 @@ bool PDBParser::ReadAnisou(std::string_view l, int line) {
   const long serial = PDBSerialValue(ImportColumns(l, 7, 5));
   if (altDropped_.count(serial))
     return true;
-  auto it = m.bySerial.find(serial);
-  if (it == m.bySerial.end()) {
+  const uint32_t *atomOfSerial = m.bySerial.Find(serial);
+  if (!atomOfSerial) {
     Warn(line, "ANISOU names atom " + std::string(TrimImport(ImportColumns(l, 7, 5))) +
                    ", which comes before it in no ATOM record; it is left out.");
     return true;
@@ -369,7 +454,7 @@ bool PDBParser::ReadAnisou(std::string_view l, int line) {
     }
     U[k] = *v * kUnitsOfAnisou;
   }
-  PDBAtom &atom = m.atoms[it->second];
+  PDBAtom &atom = m.atoms[*atomOfSerial];
   atom.hasU = true;
   std::copy(U, U + 6, atom.U);
   return true;
@@ -386,9 +471,15 @@ void PDBParser::ReadConect(std::string_view l, int line) {
 
 bool PDBParser::Parse() {
   const ImportTextLines lines = ImportLines(source_.text);
-  for (size_t n = 0; n < lines.size(); n++) {
-    const std::string_view l = lines[n];
-    const int line = static_cast<int>(n + 1);
+  // The lines are walked in order, each from the end of the one before.
+  for (const std::string_view l : lines) {
+    if (RecordIs(l, "ENDMDL") || RecordIs(l, "END"))
+      break;
+    firstModelRecords_ += RecordIs(l, "ATOM") || RecordIs(l, "HETATM");
+  }
+  int line = 0;
+  for (const std::string_view l : lines) {
+    line++;
     if (RecordIs(l, "ATOM") || RecordIs(l, "HETATM")) {
       if (!ReadAtom(l, line))
         return false;
@@ -512,6 +603,7 @@ bool PDBParser::Emit() {
     } else {
       s->crystal.molecule = 1;
     }
+    ReserveImportSites(*s, m.atoms.size());
     size_t anisoLeft = 0;
     for (const PDBAtom &a : m.atoms) {
       AsymmetricUnitRecord *site = nullptr;
