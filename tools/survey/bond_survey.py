@@ -16,8 +16,8 @@ compares every site's coordination with independent analyses:
 Writes DIR/sites.tsv (one row per site or atom that disagrees), DIR/files.tsv
 (one row per file) and prints the disagreements counted by class. Needs the
 Debian packages libavogadro-data, gdis-data, python3-cctbx, xcrysden-data,
-pymol-data, python-biopython-doc, drawxtl, chemtool, python3-pymatgen,
-python3-openbabel and python3-gemmi.
+pymol-data, python-biopython-doc, drawxtl, chemtool, cif2hkl,
+python3-pymatgen, python3-openbabel and python3-gemmi.
 """
 
 import argparse
@@ -48,6 +48,10 @@ CRYSTAL_GLOBS = [
     "/usr/lib/python3/dist-packages/smtbx/regression/test_data/*.ins",
     "/usr/share/doc/drawxtl/examples/*.cif",
     "/usr/share/doc/python3-openbabel/examples/*.cif",
+    # Its .cfl examples are in a format the program does not read.
+    "/usr/share/doc/cif2hkl/examples/*.cif",
+    # The structure-type table: each type from a published cell.
+    os.path.join(ROOT, "tests", "data", "structuretypes", "*.cif"),
 ]
 MOLECULE_GLOBS = [
     "/usr/share/pymol/test/dat/*.pdb",
