@@ -407,7 +407,7 @@ std::vector<SiteDisorder> SiteDisorders(const CrystalRec &crystal, const Orienta
     SiteDisorder &d = out[s];
     d.assembly = site.disorderAssembly;
     d.group = site.disorderGroup;
-    if (!inferred.Empty() && inferred.siteGroup[s] != 0) {
+    if (s < inferred.siteGroup.size() && inferred.siteGroup[s] != 0) {
       d.assembly = static_cast<int16_t>(std::min<int64_t>(int64_t{assemblies} + inferred.siteGroup[s], INT16_MAX));
       d.group = -1;
     }
@@ -571,7 +571,8 @@ SiteAlternatives::SiteAlternatives(const CrystalRec &crystal) {
     for (uint32_t k = 0; k < static_cast<uint32_t>(nOps); k++)
       if (SamePlace(image + size_t{k} * 3, p)) {
         const uint32_t o = inferred.Orientation(s, k);
-        out[o / 64] |= uint64_t{1} << (o % 64);
+        if (o < static_cast<uint32_t>(nOps))
+          out[o / 64] |= uint64_t{1} << (o % 64);
       }
   };
   for (size_t s = 0; s < nSites; s++)

@@ -171,16 +171,20 @@ public:
   // elements.
   static constexpr uint32_t kNoSite = UINT32_MAX;
   uint32_t AtomSite(uint32_t atom) const {
-    return atom < atomSite_.size() && atomSite_[atom] < measures_.size() ? atomSite_[atom] : kNoSite;
+    return atom < atomSite_.size() && atomSite_[atom] < measures_.size() && atomSite_[atom] < sites_.size()
+               ? atomSite_[atom]
+               : kNoSite;
   }
-  float SiteRadius(uint32_t site) const { return measures_[site].radius; }
+  float SiteRadius(uint32_t site) const { return site < measures_.size() ? measures_[site].radius : 0.0f; }
   // Whether some atom may be an alternative of an atom of the site (of a
   // site AtomSite gave): otherwise its atoms may bond to every atom.
   bool SiteMayBeApart(uint32_t site) const {
+    if (site >= sites_.size() || site >= measures_.size())
+      return false;
     const SiteDisorder &d = sites_[site];
     return d.group != 0 || d.imagesApart || measures_[site].partial > 0.0f;
   }
-  float SiteOccupancyOf(uint32_t site) const { return measures_[site].occupancy; }
+  float SiteOccupancyOf(uint32_t site) const { return site < measures_.size() ? measures_[site].occupancy : 0.0f; }
   // An atom that may be an alternative of another, with all that the
   // questions about it read of its site, copied into one row: a count that
   // compares many such atoms pair by pair reads the rows alone.

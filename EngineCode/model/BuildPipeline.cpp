@@ -274,6 +274,9 @@ bool RunNewMolecule(WindowRef window, bool applyViewDirection, bool recentre, bo
     for (int axis = 0; axis < 3; axis++)
       atom.xyz[axis] = atom.cart[axis] / edge;
   }
+  // The atoms' fractions are those of the new box: what the bonds were
+  // searched with is replaced.
+  c.derived.Note(kChangeAtoms);
 
   std::fill(std::begin(c.orientationMatrix), std::end(c.orientationMatrix), 0.0f);
   c.orientationMatrix[0] = c.orientationMatrix[4] = c.orientationMatrix[8] = edge;

@@ -6,9 +6,14 @@
 #include "InferredOrientations.h"
 #include "MemoryBudget.h"
 #include "Polyhedra.h"
+#include "RunningCommand.h"
 #include "StructureRecord.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 InputRevisions InputRevisions::Only(uint32_t what) const {
@@ -27,6 +32,83 @@ uint64_t NextRevision() {
 }
 
 std::atomic<uint64_t> gAlternativesDerived{0};
+bool gIgnoreChanges = false;
+
+#ifdef OV_CHECK_LAYERS
+constexpr bool kCheckLayers = true;
+#else
+constexpr bool kCheckLayers = false;
+#endif
+
+// What the orientation groups read: the cell, the symmetry the operators
+// are made from and the sites (OrientationInputs), read field by field so
+// that the digest needs no memory.
+void AddOrientationInputs(const CrystalRec &c, InputDigest &digest) {
+  digest.Add(c.molecule);
+  for (const float v : {c.a, c.b, c.c, c.alpha, c.beta, c.gamma, c.originShift[0], c.originShift[1], c.originShift[2]})
+    digest.Add(v);
+  // Texts up to their NUL: what follows it is nobody's.
+  const auto addText = [&digest](const char *text, size_t size) {
+    const size_t length = strnlen(text, size);
+    digest.Add(length);
+    digest.AddBytes(text, length);
+  };
+  addText(c.spaceGroup, sizeof c.spaceGroup);
+  digest.Add(c.originChoice);
+  digest.Add(c.latticeLetter);
+  const int32_t cards = std::clamp<int32_t>(c.cardCount, 0, kMaxSymCards);
+  digest.Add(cards);
+  for (int32_t k = 0; k < cards; k++)
+    addText(c.symCards[static_cast<size_t>(k)].data(), c.symCards[static_cast<size_t>(k)].size());
+  const size_t nSites = UsableSiteSize(c);
+  digest.Add(nSites);
+  for (size_t s = 0; s < nSites; s++) {
+    const AsymmetricUnitRecord &site = c.sites[s];
+    digest.Add(site.xyz);
+    digest.Add(site.elements);
+    digest.Add(site.occupancies);
+    digest.Add(site.disorderGroup);
+  }
+}
+
+// The digests of what each layer reads, in the instrumented build (0 in
+// others).
+uint64_t OrientationsDigest(const CrystalRec &crystal) {
+  if (!kCheckLayers)
+    return 0;
+  InputDigest digest;
+  AddOrientationInputs(crystal, digest);
+  return digest.Value();
+}
+
+// The alternatives read besides the sites' assemblies and the atoms' sites
+// and positions.
+uint64_t AlternativesDigest(const CrystalRec &crystal) {
+  if (!kCheckLayers)
+    return 0;
+  InputDigest digest;
+  AddOrientationInputs(crystal, digest);
+  const size_t nSites = UsableSiteSize(crystal);
+  for (size_t s = 0; s < nSites; s++)
+    digest.Add(crystal.sites[s].disorderAssembly);
+  const size_t nAtoms = UsableAtomSize(crystal);
+  digest.Add(nAtoms);
+  for (size_t a = 0; a < nAtoms; a++) {
+    digest.Add(crystal.atoms[a].site);
+    digest.Add(crystal.atoms[a].xyz);
+  }
+  return digest.Value();
+}
+
+// A layer answered from its revisions whose inputs changed all the same:
+// the command running changed them without telling.
+void StopWhenUntold(const char *layer, uint64_t derivedFrom, uint64_t now) {
+  if (derivedFrom == now)
+    return;
+  std::fprintf(stderr, "Derived layers: the %s were answered for inputs changed without telling (command: %s)\n", layer,
+               RunningCommand::Name());
+  std::abort();
+}
 
 } // namespace
 
@@ -40,19 +122,24 @@ void DerivedLayers::Note(uint32_t what) {
 
 const OrientationGroups &DerivedLayers::Orientations(const CrystalRec &crystal) {
   const InputRevisions from = revisions_.Only(kOrientationInputs);
-  if (orientations_ && orientationsHeld_ && orientationsFrom_ == from)
+  if (orientations_ && orientationsHeld_ && orientationsFrom_ == from) {
+    StopWhenUntold("orientation groups", orientationsDigest_, OrientationsDigest(crystal));
     return *orientations_;
+  }
   orientationsHeld_ = false;
   orientations_ = InferOrShareOrientationGroups(crystal);
   orientationsHeld_ = !orientations_->stopped;
   orientationsFrom_ = from;
+  orientationsDigest_ = OrientationsDigest(crystal);
   return *orientations_;
 }
 
 std::shared_ptr<const SiteAlternatives> DerivedLayers::Alternatives(const CrystalRec &crystal) {
   const InputRevisions from = revisions_.Only(kAlternativesInputs);
-  if (alternatives_ && alternativesHeld_ && alternativesFrom_ == from)
+  if (alternatives_ && alternativesHeld_ && alternativesFrom_ == from) {
+    StopWhenUntold("alternatives", alternativesDigest_, AlternativesDigest(crystal));
     return alternatives_;
+  }
   alternativesHeld_ = false;
   alternatives_.reset();
   auto made = std::make_shared<const SiteAlternatives>(crystal);
@@ -62,10 +149,22 @@ std::shared_ptr<const SiteAlternatives> DerivedLayers::Alternatives(const Crysta
   alternativesHeld_ = orientationsHeld_ || orientationsFrom_ != revisions_.Only(kOrientationInputs);
   alternativesFrom_ = from;
   alternatives_ = made;
+  alternativesDigest_ = AlternativesDigest(crystal);
   return made;
 }
 
 uint64_t DerivedLayers::AlternativesDerived() { return gAlternativesDerived.load(std::memory_order_relaxed); }
+
+bool DerivedLayers::ChecksInputs() { return kCheckLayers; }
+
+void DerivedLayers::CheckTold(const CrystalRec &crystal) const {
+  if (!kCheckLayers)
+    return;
+  if (orientations_ && orientationsHeld_ && orientationsFrom_ == revisions_.Only(kOrientationInputs))
+    StopWhenUntold("orientation groups", orientationsDigest_, OrientationsDigest(crystal));
+  if (alternatives_ && alternativesHeld_ && alternativesFrom_ == revisions_.Only(kAlternativesInputs))
+    StopWhenUntold("alternatives", alternativesDigest_, AlternativesDigest(crystal));
+}
 
 void DerivedLayers::RolesDerived(std::vector<uint32_t> shownBefore) {
   rolesDue_ = 0;
@@ -73,12 +172,14 @@ void DerivedLayers::RolesDerived(std::vector<uint32_t> shownBefore) {
 }
 
 void NoteStructureChange(CrystalRec *crystal, uint32_t what) {
-  if (!crystal)
+  if (!crystal || gIgnoreChanges)
     return;
   if (what & DerivedLayers::kPolyhedraInputs)
     DeriveDueSiteRoles(*crystal);
   crystal->derived.Note(what);
 }
+
+void IgnoreStructureChangesForTests(bool ignore) { gIgnoreChanges = ignore; }
 
 void StructureBuildStarts(CrystalRec *crystal) {
   if (!crystal)

@@ -22,6 +22,14 @@
 // derived from. A command that changes what the layers are derived from says
 // so first (NoteStructureChange): roles still due are then derived from the
 // structure as it stands, and the changed structure starts from them.
+//
+// The instrumented build (the sanitizer build the tests run) checks what
+// the revisions say: a layer answered from what it held because no input
+// it reads was told changed is checked against a digest of the content of
+// those inputs taken when it was derived. A command that changed them
+// without telling stops the program with a message naming the command
+// running (RunningCommand.h), so every test checks that every command
+// tells.
 #pragma once
 
 #include <cstdint>
@@ -80,6 +88,13 @@ public:
   std::shared_ptr<const SiteAlternatives> Alternatives(const CrystalRec &crystal);
   // How many times any structure derived its alternatives.
   static uint64_t AlternativesDerived();
+  // Whether this build checks each layer answered from its revisions
+  // against its inputs' content.
+  static bool ChecksInputs();
+  // In that build, the same check of every layer held whose revisions
+  // still stand, now (what a command's end asks, so that the message names
+  // the command that left a change untold); nothing in others.
+  void CheckTold(const CrystalRec &crystal) const;
   static constexpr uint32_t kOrientationInputs = kChangeSites | kChangeGroups;
   static constexpr uint32_t kAlternativesInputs = kChangeAtoms | kChangeSites | kChangeGroups;
 
@@ -136,6 +151,10 @@ private:
   std::shared_ptr<const SiteAlternatives> alternatives_;
   InputRevisions alternativesFrom_;
   bool alternativesHeld_ = false;
+  // Digests of the content each was derived from, in the instrumented
+  // build (0 in others).
+  uint64_t orientationsDigest_ = 0;
+  uint64_t alternativesDigest_ = 0;
   uint8_t rolesDue_ = 0;
   std::vector<uint32_t> modesBefore_;
   uint8_t polyhedraDue_ = 0;
@@ -175,6 +194,9 @@ void GuestJoined(CrystalRec &host, const CrystalRec &guest);
 // on again once it is done (DerivedLayers::Note), so that a layer derived
 // on the way, from what was replaced, is not taken for theirs.
 void NoteStructureChange(CrystalRec *crystal, uint32_t what);
+// For tests of the instrumented check: while set, NoteStructureChange does
+// nothing, as though the command running had no call to it.
+void IgnoreStructureChangesForTests(bool ignore);
 // Roles still due derived now, from the structure as it stands: for what
 // writes them out (a save, a cache document).
 void DeriveDueSiteRoles(const CrystalRec &crystal);

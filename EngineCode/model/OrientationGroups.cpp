@@ -551,12 +551,13 @@ OrientationGroups GroupsOf(Inference &w) {
 } // namespace
 
 uint32_t OrientationGroups::Orientation(size_t site, uint32_t k) const {
-  if (site >= siteGroup.size() || siteGroup[site] == 0)
+  if (site >= siteGroup.size() || siteGroup[site] == 0 || siteGroup[site] > orientation.size())
     return k;
   const std::vector<uint32_t> &map = orientation[siteGroup[site] - 1];
   // The image of the site by k is the group's own orientation by k after
   // the site's frame.
-  if (site < siteFrame.size() && k < operators && siteFrame[site] < operators)
+  if (site < siteFrame.size() && k < operators && siteFrame[site] < operators &&
+      size_t{k} * operators + siteFrame[site] < product.size())
     k = product[size_t{k} * operators + siteFrame[site]];
   return k < map.size() ? map[k] : k;
 }

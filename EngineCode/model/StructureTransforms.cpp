@@ -354,6 +354,8 @@ bool DoBendLattice(WindowRef window, float radius) {
     bent[2 * k + 1] = p[1] - h * (1.0 - std::cos(t));
     drop = std::max(drop, h * (1.0 - std::cos(t)));
   }
+  // A molecule's sites move with its atoms.
+  NoteStructureChange(&c, kChangeAtoms | (c.molecule ? kChangeSites : 0u));
   for (size_t k = 0; k < atoms.size(); k++) {
     AtomRecord &atom = c.atoms[static_cast<size_t>(atoms[k])];
     atom.cart[0] = static_cast<float>(bent[2 * k]);

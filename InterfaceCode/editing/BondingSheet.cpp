@@ -330,6 +330,7 @@ void BondingSheet::UpdateEditBondingStatus() {
 }
 
 OSStatus BondingSheet::HandleCommand(uint32_t command) {
+  const CommandRun running("Bonding " + CommandName(command));
   if (closing_)
     return kEventNotHandledErr;
   if (command == kCmdBondExplorer) {

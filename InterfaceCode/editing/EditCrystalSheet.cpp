@@ -202,6 +202,7 @@ EditCrystalSheet::~EditCrystalSheet() {
 }
 
 int EditCrystalSheet::HandleCommand(uint32_t command) {
+  const CommandRun running("EditCrystal " + CommandName(command));
   switch (command) {
   case kCmdAddSite:
     AddSite();

@@ -254,6 +254,7 @@ void ElementsWindow::ChooseEntryColour(int row) {
 }
 
 OSStatus ElementsWindow::HandleCommand(uint32_t command) {
+  const CommandRun running("Elements " + CommandName(command));
   EditElementsRec &table = *gEditElementsData;
   switch (command) {
   case kCmdElementsHelp:

@@ -1,5 +1,6 @@
 #include "TransformSheets.h"
 
+#include "shell/Commands.h"
 #include "shell/FileCommands.h"
 #include "shell/Forms.h"
 #include "structurewindow/MainWindow.h"
@@ -136,11 +137,20 @@ protected:
     for (QPushButton *button : findChildren<QPushButton *>())
       if (button != ok)
         button->setAutoDefault(false);
-    connect(ok, &QPushButton::clicked, this, [this] { Command(kSheetOK); });
-    connect(cancel, &QPushButton::clicked, this, [this] { Command(kSheetCancel); });
+    connect(ok, &QPushButton::clicked, this, [this] { Run(kSheetOK); });
+    connect(cancel, &QPushButton::clicked, this, [this] { Run(kSheetCancel); });
     if (help)
-      connect(help, &QPushButton::clicked, this, [this] { Command(kSheetHelp); });
+      connect(help, &QPushButton::clicked, this, [this] { Run(kSheetHelp); });
   }
+
+public:
+  // The sheet's command, named after its form while it runs.
+  int32_t Run(uint32_t command) {
+    const CommandRun running(objectName().toStdString() + " " + CommandName(command));
+    return Command(command);
+  }
+
+protected:
   // The common commands; answers whether `command` was one of them.
   bool CloseCommand(uint32_t command, int32_t *status) {
     if (command == kSheetCancel || command == kSheetQuit) {
@@ -469,7 +479,7 @@ QDialog *ShowMoveOriginSheet(WindowRef window, float x, float y, float z) {
 
 int32_t MoveOriginSheetEventHandler(QDialog *sheet, uint32_t command) {
   auto *s = SheetOf<MoveOriginSheet>(sheet);
-  return s ? s->Command(command) : kEventNotHandledErr;
+  return s ? s->Run(command) : kEventNotHandledErr;
 }
 
 // ---- Transform Cell ---------------------------------------------------------------------------
@@ -487,7 +497,7 @@ QDialog *ShowTransformCellSheet(WindowRef window, char letter) {
 
 int32_t TransformCellSheetEventHandler(QDialog *sheet, uint32_t command) {
   auto *s = SheetOf<TransformCellSheet>(sheet);
-  return s ? s->Command(command) : kEventNotHandledErr;
+  return s ? s->Run(command) : kEventNotHandledErr;
 }
 
 int GetTransformationType(QDialog *sheet) {
@@ -647,7 +657,7 @@ QDialog *ShowMoleculeToCrystalSheet(WindowRef window, float ex, float ey, float 
 
 int32_t MTCSheetEventHandler(QDialog *sheet, uint32_t command) {
   auto *s = SheetOf<MoleculeToCrystalSheet>(sheet);
-  return s ? s->Command(command) : kEventNotHandledErr;
+  return s ? s->Run(command) : kEventNotHandledErr;
 }
 
 bool PromptUserToResetCell(char axis, float size) {
@@ -674,5 +684,5 @@ QDialog *ShowBendRadiusSheet(WindowRef window, float radius) {
 
 int32_t BendRadiusWindowEventHandler(QDialog *sheet, uint32_t command) {
   auto *s = SheetOf<BendRadiusSheet>(sheet);
-  return s ? s->Command(command) : kEventNotHandledErr;
+  return s ? s->Run(command) : kEventNotHandledErr;
 }

@@ -439,6 +439,7 @@ void SymmetryOptionsDialog::Finish(bool accepted) {
 }
 
 int SymmetryOptionsDialog::HandleCommand(uint32_t command) {
+  const CommandRun running("SymmetryOptions " + CommandName(command));
   switch (command) {
   case FourCharsToLong("tSPG"):
     DoToggleUseSpacegroup();

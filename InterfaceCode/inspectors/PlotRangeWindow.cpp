@@ -1,6 +1,7 @@
 #include "inspectors/PlotRangeWindow.h"
 
 #include "inspectors/InspectorKit.h"
+#include "shell/Commands.h"
 #include "shell/Forms.h"
 #include "shell/UneditedFields.h"
 #include "ui_PlotRange.h"
@@ -188,6 +189,7 @@ void CheckRange() {
 // is no change: nothing is rebuilt (which would work the plot out afresh)
 // unless `evenIfUnchanged`, for a switch of the window's own (auto scale).
 void DoApplySetRange(bool evenIfUnchanged = false) {
+  const CommandRun running("PlotRange apply");
   WindowRef window = FrontCrystalWindow();
   if (!window)
     return;

@@ -6,7 +6,10 @@
 #include "export/PictureExport.h"
 #include "export/MovieWindows.h"
 #include "relax/RelaxThread.h"
+#include "structurewindow/MainWindow.h"
+#include "window/MainWindowData.h"
 
+#include "DerivedLayers.h"
 #include "LongCommand.h"
 
 #include <QAction>
@@ -598,8 +601,19 @@ void SetWindowCommandHandler(std::function<OSStatus(WindowRef, uint32_t, const Q
   GetRegistry().windowStatus = std::move(status);
 }
 
+void CheckStructuresTold() {
+  if (!DerivedLayers::ChecksInputs())
+    return;
+  for (MainWindow *w : AllGraphWindows())
+    if (const CrystalRec *c = GetWindowCrystal(w->Ref()))
+      c->derived.CheckTold(*c);
+}
+
 OSStatus ProcessCommand(uint32_t command, const QVariant &argument) {
+  // What changed between commands is checked before this one.
+  CheckStructuresTold();
   const LongCommand longCommand;
+  const CommandRun running(CommandName(command));
   Registry &r = GetRegistry();
   OSStatus result = kEventNotHandledErr;
   // A copy: a handler may install or remove handlers.

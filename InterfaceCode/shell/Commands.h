@@ -28,6 +28,7 @@
 #pragma once
 
 #include "HostServices.h"
+#include "RunningCommand.h"
 #include "Utilities.h"
 
 #include <cstdint>
@@ -186,6 +187,25 @@ void RequestCommandStatusUpdate();
 
 // The application's handlers, the last in the chain.
 OSStatus MyDoMenuCommand(uint32_t command, const QVariant &argument);
+// In the instrumented build, every structure's derived layers held from
+// revisions that still stand are checked against their inputs
+// (DerivedLayers::CheckTold): the dispatcher asks before a command, for
+// what changed between commands, and after it, naming the command; a
+// sheet's apply asks after it. Nothing in other builds.
+void CheckStructuresTold();
+// A command, or a sheet's or window's apply, running by name
+// (RunningCommand.h); the structures are checked as it ends
+// (CheckStructuresTold), so that a change it left untold names it.
+class CommandRun {
+public:
+  explicit CommandRun(std::string name) : running_(std::move(name)) {}
+  ~CommandRun() { CheckStructuresTold(); }
+  CommandRun(const CommandRun &) = delete;
+  CommandRun &operator=(const CommandRun &) = delete;
+
+private:
+  RunningCommand running_;
+};
 OSStatus MyUpdateMenuStatus(uint32_t command, QAction *action);
 
 // Code text for messages: 'abcd'.

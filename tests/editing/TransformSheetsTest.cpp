@@ -3,6 +3,7 @@
 // the sheets' commands, with the alerts' answers scripted.
 #include "editing/TransformSheets.h"
 #include "editing/TransformCommands.h"
+#include "inspectors/ModelOptions.h"
 #include "shell/Commands.h"
 #include "shell/EngineHooks.h"
 #include "shell/FileCommands.h"
@@ -14,8 +15,11 @@
 #include "structurewindow/StructureWindow.h"
 
 #include "CellTransform.h"
+#include "DerivedLayers.h"
 #include "LatticePlanes.h"
+#include "Polyhedra.h"
 #include "Preferences.h"
+#include "RenderServices.h"
 #include "StructureArrays.h"
 #include "window/MainWindowData.h"
 
@@ -317,6 +321,73 @@ TEST_F(TransformSheets, BendWantsAPositiveRadiusAndKeepsAnUndoCopy) {
   EXPECT_NE(c->atoms[0].cart[0], x0);
   EXPECT_TRUE(Modified());
   EXPECT_NE(GetWindowHistory(FrontGraphWindow()), nullptr);
+}
+
+// The sites' roles follow the bonds, which the bend leaves as they were:
+// the polyhedral model chosen after the bend gives the sites the modes it
+// gives them when chosen before it.
+TEST_F(TransformSheets, TheRolesAfterABendAreThoseOfTheBondsBeforeIt) {
+  const auto modes = [](CrystalRec *c, bool polyhedralFirst) {
+    std::vector<uint32_t> out;
+    for (AtomRecord &a : c->atoms)
+      a.selected = 1;
+    if (polyhedralFirst) {
+      EXPECT_EQ(ProcessCommand(FourCharsToLong("Poly")), kNoErr);
+    }
+    QDialog *sheet = Sheet(kCmdBendLattice);
+    EXPECT_NE(sheet, nullptr);
+    if (!sheet)
+      return out;
+    EXPECT_TRUE(ClosesOnOK(BendRadiusWindowEventHandler, sheet));
+    if (!polyhedralFirst) {
+      EXPECT_EQ(ProcessCommand(FourCharsToLong("Poly")), kNoErr);
+    }
+    EXPECT_EQ(c->modelType, kPolyhedralModel);
+    for (size_t s = 0; s < c->sites.size(); s++)
+      out.push_back(SitePolyMode(*c, s));
+    return out;
+  };
+  // Model Options closed: showing, it lists the sites by their modes, which
+  // sets the roles at the open.
+  if (gModelOptionsWindow)
+    gModelOptionsWindow->close();
+  CrystalRec *before = OpenExample("Pyrope.ovtx");
+  ASSERT_NE(before, nullptr);
+  ASSERT_NE(before->modelType, kPolyhedralModel);
+  const std::vector<uint32_t> chosenBefore = modes(before, true);
+  CloseAll(); // the file opens afresh, not as the window already open
+  CrystalRec *after = OpenExample("Pyrope.ovtx");
+  ASSERT_NE(after, nullptr);
+  ASSERT_TRUE(after->derived.RolesDue());
+  EXPECT_EQ(modes(after, false), chosenBefore);
+}
+
+// The instrumented build stops a command that changed what a held layer
+// was derived from without telling, naming it: the Bend Lattice sheet's OK
+// with its call removed. Told, the same bend runs.
+TEST_F(TransformSheets, ACommandThatDoesNotTellStopsTheInstrumentedBuild) {
+  if (!DerivedLayers::ChecksInputs())
+    GTEST_SKIP() << "only the instrumented build checks the layers";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const auto bend = [] {
+    QDialog *sheet = Sheet(kCmdBendLattice);
+    if (sheet)
+      BendRadiusWindowEventHandler(sheet, kSheetOK);
+    return sheet != nullptr;
+  };
+  CrystalRec *c = OpenExample("Pyrope.ovtx");
+  ASSERT_NE(c, nullptr);
+  for (AtomRecord &a : c->atoms)
+    a.selected = 1;
+  EXPECT_DEATH(
+      {
+        IgnoreStructureChangesForTests(true);
+        bend();
+      },
+      "alternatives were answered for inputs changed without telling \\(command: BendRadius 'ok  '\\)");
+  const float x0 = c->atoms[0].cart[0];
+  ASSERT_TRUE(bend());
+  EXPECT_NE(c->atoms[0].cart[0], x0);
 }
 
 TEST_F(TransformSheets, InsertSpaceKeepsTheSymmetryUntilItsSheetsOK) {

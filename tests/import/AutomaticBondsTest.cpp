@@ -10,6 +10,7 @@
 #include "CellTransform.h"
 #include "CovalentRadii.h"
 #include "EditCrystalRecord.h"
+#include "InferredOrientations.h"
 #include "PlotRange.h"
 #include "Polyhedra.h"
 #include "Preferences.h"
@@ -462,6 +463,33 @@ TEST(AutomaticBonds, OnlyTrueAlternativesAreKeptApart) {
       for (const std::string &p : partners)
         EXPECT_EQ(p[0], 'O');
     }
+  }
+}
+
+// The orientations one structure inferred are shared with the next whose
+// inputs are the same, never with one whose inputs only share their digest:
+// with every digest forced to one value, each file opened after the other
+// gets the counts it gets alone (OnlyTrueAlternativesAreKeptApart).
+TEST(AutomaticBonds, FilesWhoseInputsShareADigestEachGetTheirOwnOrientations) {
+  struct ForcedDigest {
+    ForcedDigest() { ForceOrientationKeyForTests(0x5eedu); }
+    ~ForcedDigest() { ForceOrientationKeyForTests(0); }
+  } forced;
+  FakeHost host;
+  const Counts lanthana = {{"La1", {7}}, {"O1", {6}}, {"O2", {4}}};
+  const struct {
+    const char *first, *second;
+    Counts counts;
+  } rows[] = {
+      {"La2O3-LanthanumOxide-A.cif", "S8-Sulfur-beta.cif", BetaSulfur()},
+      {"S8-Sulfur-beta.cif", "La2O3-LanthanumOxide-A.cif", lanthana},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.second);
+    doctest::Window before(host), w(host);
+    ASSERT_TRUE(OpenTextFile(before.ref(), BondsFile(row.first)));
+    ASSERT_TRUE(OpenTextFile(w.ref(), BondsFile(row.second)));
+    EXPECT_EQ(Coordination(w), row.counts);
   }
 }
 

@@ -129,6 +129,7 @@ TEST_F(WholeCellOriginShift, ADocumentsFarShiftBuildsTheSameCrystal) {
   ASSERT_TRUE(Open(plain, ""));
   ASSERT_TRUE(Open(source, ""));
   source.crystal().originShift[0] = 4000.0f;
+  source.crystal().derived.Note(kChangeGroups); // told, as a command shifting the origin tells
   const fs::path file = dir / "calcite.ovdf";
   ASSERT_TRUE(DoWriteCrystalFile(source.ref(), file));
   ASSERT_TRUE(OpenCrystalFile(opened.ref(), file));

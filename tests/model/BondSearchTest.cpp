@@ -668,6 +668,7 @@ TEST(BondSearchCoordination, SitesOnTheUpperFaceOrOutsideTheCellAreWrappedIn) {
   for (const auto &place : places) {
     for (int i = 0; i < 3; i++)
       c.sites[0].xyz[i] = place[i];
+    c.derived.Note(kChangeSites); // as the site editor tells its edit
     EXPECT_TRUE(TurboGetCoordinationNumbers(&c, nullptr));
     EXPECT_EQ(c.sites[0].coordination, 6u) << place[0] << " " << place[1] << " " << place[2];
   }

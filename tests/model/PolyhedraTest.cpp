@@ -1058,11 +1058,14 @@ TEST(PolyhedraStructures, CoordinatingSitesOfADamagedPositionOrAnAbsurdReachAreN
   std::vector<int32_t> around;
   // A position far beyond any integer grid index.
   c.sites[ti].xyz[0] = 1e30f;
+  c.derived.Note(kChangeSites); // as the site editor tells its edits
   EXPECT_EQ(GetCoordinatingAtoms(&c, ti, &around), 0);
   c.sites[ti].xyz[0] = std::numeric_limits<float>::infinity();
+  c.derived.Note(kChangeSites);
   EXPECT_EQ(GetCoordinatingAtoms(&c, ti, &around), 0);
   // A reach of a million cells: refused at once rather than walked.
   c.sites[ti].xyz[0] = 0.0f;
+  c.derived.Note(kChangeSites);
   for (int32_t k = 0; k < c.bondSpecCount; ++k)
     c.bondSpecs[static_cast<size_t>(k)].maxLength = 5e6f;
   EXPECT_EQ(GetCoordinatingAtoms(&c, ti, &around), 0);
