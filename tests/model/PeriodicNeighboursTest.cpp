@@ -196,28 +196,6 @@ TEST(PeriodicNeighbours, VisitsWhatEveryImageWithinTheReachIs) {
   EXPECT_TRUE(hits.empty());
 }
 
-TEST(PeriodicNeighbours, NegativeZeroIsZero) {
-  // Marks and points at -0 find exactly what they find at +0: the same
-  // images, shifts and distances.
-  const double cell[6] = {4.0, 4.5, 5.0, 90.0, 95.0, 90.0};
-  std::vector<NeighbourMarkInput> plus = {At(0, 0.0, 0.0, 0.0), At(1, 0.0, 0.5, 0.0), At(2, 0.5, 0.0, 0.5)};
-  std::vector<NeighbourMarkInput> minus = {At(0, -0.0, -0.0, -0.0), At(1, -0.0, 0.5, -0.0), At(2, 0.5, -0.0, 0.5)};
-  PeriodicNeighbours a(StandardCellFrame(cell), plus, 5.0), b(StandardCellFrame(cell), minus, 5.0);
-  const double p[3] = {0.0, 0.0, 0.0}, q[3] = {-0.0, -0.0, -0.0};
-  std::vector<NeighbourHit> ha, hb;
-  ASSERT_EQ(a.Visit(p, 5.0, ha), NeighbourStatus::kDone);
-  ASSERT_EQ(b.Visit(q, 5.0, hb), NeighbourStatus::kDone);
-  ASSERT_EQ(ha.size(), hb.size());
-  ASSERT_GT(ha.size(), 10u);
-  for (size_t k = 0; k < ha.size(); k++) {
-    EXPECT_EQ(ha[k].mark, hb[k].mark);
-    EXPECT_EQ((std::array<int32_t, 3>{ha[k].shift[0], ha[k].shift[1], ha[k].shift[2]}),
-              (std::array<int32_t, 3>{hb[k].shift[0], hb[k].shift[1], hb[k].shift[2]}));
-    EXPECT_EQ(ha[k].d2, hb[k].d2);
-  }
-  ExpectVisitIsBruteForce(b, StandardCellFrame(cell), minus, q, 5.0, "-0");
-}
-
 // The pairs the policy keeps by brute force: from each mark, every image of
 // every mark, each pair once.
 std::set<std::tuple<uint32_t, uint32_t, int32_t, int32_t, int32_t>>
