@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <unordered_map>
 
 namespace {
 
@@ -151,49 +150,6 @@ void DTranspose(const double in[9], double out[9]) {
     for (int j = 0; j < 3; j++)
       out[3 * j + i] = in[3 * i + j];
 }
-
-// A hash of positions modulo 1 on a grid much coarser than the tolerances
-// it serves, so that two positions within tolerance of each other (modulo 1)
-// always fall in the same or neighbouring bins.
-class PeriodicGrid {
-public:
-  static constexpr int kBins = 1024; // bin width 1/1024 > every tolerance used with it
-
-  void Add(uint32_t cls, const double q[3], int32_t index) {
-    cells_[Key(cls, Bin(q[0]), Bin(q[1]), Bin(q[2]))].push_back(index);
-  }
-
-  // Calls test(index) for each entry in the 27 bins around q until it
-  // answers true; answers the index, or -1.
-  template <class Test> int32_t FindNear(uint32_t cls, const double q[3], Test &&test) const {
-    const int b[3] = {Bin(q[0]), Bin(q[1]), Bin(q[2])};
-    for (int di = -1; di <= 1; di++)
-      for (int dj = -1; dj <= 1; dj++)
-        for (int dk = -1; dk <= 1; dk++) {
-          auto it = cells_.find(Key(cls, Wrap(b[0] + di), Wrap(b[1] + dj), Wrap(b[2] + dk)));
-          if (it == cells_.end())
-            continue;
-          for (int32_t index : it->second)
-            if (test(index))
-              return index;
-        }
-    return -1;
-  }
-
-private:
-  static int Wrap(int bin) { return (bin + kBins) % kBins; }
-  static int Bin(double x) {
-    double w = x - std::floor(x);
-    int b = static_cast<int>(w * kBins);
-    return std::clamp(b, 0, kBins - 1);
-  }
-  static uint64_t Key(uint32_t cls, int i, int j, int k) {
-    return (((static_cast<uint64_t>(cls) * kBins + static_cast<uint64_t>(i)) * kBins + static_cast<uint64_t>(j)) *
-            kBins) +
-           static_cast<uint64_t>(k);
-  }
-  std::unordered_map<uint64_t, std::vector<int32_t>> cells_;
-};
 
 // The reciprocal lengths a*, b*, c* of a metric tensor: the square roots of
 // the diagonal of its inverse. False for a tensor that makes no cell.
@@ -632,10 +588,13 @@ char DetectLatticeType(const std::vector<AsymmetricUnitRecord> &sites) {
   const size_t n = sites.size();
   if (n < 2)
     return 'P';
-  PeriodicGrid grid;
+  // The sites as places, numbered as the sites are; the centring's match is
+  // narrower than the places' tolerance, and judged with each site found.
+  static_assert(kCentringMatchTolerance <= kSamePlaceTolerance);
+  FractionalPlaces grid(n);
   for (size_t i = 0; i < n; i++) {
     const double q[3] = {sites[i].xyz[0], sites[i].xyz[1], sites[i].xyz[2]};
-    grid.Add(0, q, static_cast<int32_t>(i));
+    grid.Add(q);
   }
   // Equal modulo 1: a site just below 1 pairs with one at 0 as well as one
   // just above 1 does.
@@ -659,16 +618,16 @@ char DetectLatticeType(const std::vector<AsymmetricUnitRecord> &sites) {
           if (target[m] >= 1.0)
             target[m] -= 1.0;
         }
-        const int32_t j = grid.FindNear(0, target, [&](int32_t k) {
-          if (static_cast<size_t>(k) == i)
+        const size_t j = grid.FindIf(target, 0, [&](size_t k) {
+          if (k == i)
             return false;
-          const AsymmetricUnitRecord &sj = sites[static_cast<size_t>(k)];
+          const AsymmetricUnitRecord &sj = sites[k];
           return std::strcmp(si.label, sj.label) == 0 && SitesHaveSameOccupancy(si, sj) &&
                  matches(target[0], sj.xyz[0]) && matches(target[1], sj.xyz[1]) && matches(target[2], sj.xyz[2]);
         });
-        if (j >= 0) {
+        if (j != FractionalPlaces::kNone) {
           marked[i] = 1;
-          marked[static_cast<size_t>(j)] = 1;
+          marked[j] = 1;
         }
       }
       holds = std::all_of(marked.begin(), marked.end(), [](uint8_t m) { return m != 0; });

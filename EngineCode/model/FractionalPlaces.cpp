@@ -236,6 +236,12 @@ std::pair<size_t, bool> FractionalPlaces::Insert(const double xyz[3], uint32_t k
   const Cell cell = CellOf(xyz);
   if (const size_t found = FindFrom(cell, xyz, kind); found != kNone)
     return {found, false};
+  return {Append(cell, xyz, kind), true};
+}
+
+size_t FractionalPlaces::Add(const double xyz[3], uint32_t kind) { return Append(CellOf(xyz), xyz, kind); }
+
+size_t FractionalPlaces::Append(const Cell &cell, const double xyz[3], uint32_t kind) {
   // A place's number must stay below kEnd.
   if (places_.size() >= kEnd)
     throw std::bad_alloc();
@@ -243,7 +249,17 @@ std::pair<size_t, bool> FractionalPlaces::Insert(const double xyz[3], uint32_t k
   const auto place = static_cast<uint32_t>(places_.size());
   places_.push_back({{xyz[0], xyz[1], xyz[2]}, kind, head});
   head = place;
-  return {place, true};
+  return place;
+}
+
+int FractionalPlaces::HeadsNear(const double xyz[3], uint32_t kind, uint32_t heads[8]) const {
+  int chains = 0;
+  Earliest(CellOf(xyz), kind, [&](uint32_t head, size_t &) {
+    // Two cells' keys may share a chain, which is walked once.
+    if (head != kEnd && std::find(heads, heads + chains, head) == heads + chains)
+      heads[chains++] = head;
+  });
+  return chains;
 }
 
 void FractionalPlaces::Prefetch(const double xyz[3], uint32_t kind) const {

@@ -189,6 +189,32 @@ public:
   // whether it is new. Places added so stand at least the tolerance apart,
   // so a grid cell holds a bounded few however often a position is given.
   std::pair<size_t, bool> Insert(const double xyz[3], uint32_t kind = 0);
+  // xyz becomes a new place of the kind whether or not one stands there: for
+  // a caller that tells the places at one position apart by more than the
+  // position (an occupancy, a label, a cell) and asks through FindIf.
+  size_t Add(const double xyz[3], uint32_t kind = 0);
+  // The earliest place of the kind near xyz for which accept(place) holds, or
+  // kNone. Near: every place within the tolerance of xyz modulo 1, and a few
+  // farther ones the grid keeps beside them, so accept judges the position by
+  // the caller's own rule, which must be no wider than the tolerance.
+  template <typename Accept> size_t FindIf(const double xyz[3], uint32_t kind, Accept &&accept) const {
+    size_t best = kNone;
+    ForEachNear(xyz, kind, [&](size_t place) {
+      if (place < best && accept(place))
+        best = place;
+    });
+    return best;
+  }
+  // Calls visit(place) once for each place of the kind near xyz (as FindIf),
+  // in no set order.
+  template <typename Visit> void ForEachNear(const double xyz[3], uint32_t kind, Visit &&visit) const {
+    uint32_t heads[8];
+    const int chains = HeadsNear(xyz, kind, heads);
+    for (int h = 0; h < chains; h++)
+      for (uint32_t p = heads[h]; p != kEnd; p = places_[p].next)
+        if (places_[p].kind == kind)
+          visit(size_t{p});
+  }
   // Starts reading the table where a Find or Insert of xyz looks first: a
   // caller that knows its positions ahead spares the wait for a table
   // larger than the caches, which a position reads at random.
@@ -217,6 +243,11 @@ private:
   // its neighbours within the tolerance hold for the kind; `best` (kNone at
   // first) is the earliest place found so far, which the chain lowers.
   template <typename Chain> size_t Earliest(const Cell &cell, uint32_t kind, Chain &&chain) const;
+  // The last places of the chains near xyz for the kind, each chain once (at
+  // most two cells per axis): how many.
+  int HeadsNear(const double xyz[3], uint32_t kind, uint32_t heads[8]) const;
+  // xyz, in the cell, as a new place of the kind.
+  size_t Append(const Cell &cell, const double xyz[3], uint32_t kind);
   // A new place of the cell's chain: the head to be set to it, the key
   // table grown first when it would be more than half full.
   uint32_t &NewHead(const Cell &cell, uint32_t kind);

@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <unordered_map>
 #include <vector>
 
 SaveDefineClusterRec gSaveDefineCluster;
@@ -35,52 +34,62 @@ uint32_t SiteCoordination(const CrystalRec &c, const AtomRecord &a) {
   return a.site < UsableSiteSize(c) ? c.sites[a.site].coordination : 0;
 }
 
-// Fractional positions of atoms of one site, hashed on a grid coarser than
-// the tolerance of `SameAtomPosition`, so that a look-up reads the 27
-// neighbouring buckets only. Entries keep the order they were added in.
-class SitePositionIndex {
+// Atoms (or copies of them) by site and position, numbered as added: a
+// position finds the atoms of its site within `SameAtomPosition` of it
+// (whole cells not taken off). Each atom is a place of a kind for its site
+// and whole cell, so that a search reads the atoms of the one or two cells
+// per axis the tolerance reaches, not every image of the site in the range.
+class AtomPlaces {
 public:
-  void Add(uint32_t site, const float xyz[3], int32_t value) { buckets_[Key(site, Cell(xyz))].push_back({value}); }
-  // The smallest value at the position xyz (`SameAtomPosition`) for which
-  // accept(value) holds; -1 when none. `position(value)` gives its place.
-  template <typename Pos, typename Accept>
-  int32_t Find(uint32_t site, const float xyz[3], Pos position, Accept accept) const {
-    const std::array<int64_t, 3> centre = Cell(xyz);
-    int32_t best = -1;
-    for (int dx = -1; dx <= 1; dx++)
-      for (int dy = -1; dy <= 1; dy++)
-        for (int dz = -1; dz <= 1; dz++) {
-          auto it = buckets_.find(Key(site, {centre[0] + dx, centre[1] + dy, centre[2] + dz}));
-          if (it == buckets_.end())
-            continue;
-          for (const Entry &e : it->second) {
-            if (best >= 0 && e.value >= best)
-              continue;
-            if (SameAtomPosition(position(e.value), xyz) && accept(e.value))
-              best = e.value;
-          }
+  explicit AtomPlaces(size_t expected = 0) : places_(expected) {}
+  void Add(uint32_t site, const float xyz[3]) {
+    int64_t cell[3];
+    for (int k = 0; k < 3; k++)
+      cell[k] = WholeCell(xyz[k]);
+    const double at[3] = {xyz[0], xyz[1], xyz[2]};
+    places_.Add(at, Kind(site, cell));
+    atoms_.push_back({site, {xyz[0], xyz[1], xyz[2]}});
+  }
+  // The earliest atom of the site at xyz for which accept(number) holds;
+  // FractionalPlaces::kNone when none.
+  template <typename Accept> size_t Find(uint32_t site, const float xyz[3], Accept accept) const {
+    // The cells the tolerance reaches, with a margin for rounding.
+    int64_t lo[3], hi[3];
+    for (int k = 0; k < 3; k++) {
+      lo[k] = WholeCell(xyz[k] - 2.0 * kSamePlaceTolerance);
+      hi[k] = WholeCell(xyz[k] + 2.0 * kSamePlaceTolerance);
+    }
+    const double at[3] = {xyz[0], xyz[1], xyz[2]};
+    size_t best = FractionalPlaces::kNone;
+    for (int64_t i = lo[0]; i <= hi[0]; i++)
+      for (int64_t j = lo[1]; j <= hi[1]; j++)
+        for (int64_t k = lo[2]; k <= hi[2]; k++) {
+          const int64_t cell[3] = {i, j, k};
+          best = std::min(best, places_.FindIf(at, Kind(site, cell), [&](size_t p) {
+            return p < best && atoms_[p].site == site && SameAtomPosition(atoms_[p].xyz.data(), xyz) && accept(p);
+          }));
         }
     return best;
   }
 
 private:
-  // Ten tolerances wide, so that neighbours suffice.
-  static constexpr double kGrid = 10.0 * kSamePlaceTolerance;
-  struct Entry {
-    int32_t value;
-  };
-  static std::array<int64_t, 3> Cell(const float xyz[3]) {
-    return {static_cast<int64_t>(std::floor(xyz[0] / kGrid)), static_cast<int64_t>(std::floor(xyz[1] / kGrid)),
-            static_cast<int64_t>(std::floor(xyz[2] / kGrid))};
+  static int64_t WholeCell(double x) {
+    return std::isfinite(x) ? static_cast<int64_t>(std::clamp(std::floor(x), -1e15, 1e15)) : 0;
   }
-  static uint64_t Key(uint32_t site, const std::array<int64_t, 3> &cell) {
+  // Kinds of two sites or cells may coincide: the site is compared with
+  // each atom found.
+  static uint32_t Kind(uint32_t site, const int64_t cell[3]) {
     uint64_t h = site;
-    for (int64_t v : cell)
-      h = h * 0x9E3779B97F4A7C15ull + static_cast<uint64_t>(v) + 0x632BE59BD9B4E019ull;
-    return h;
+    for (int k = 0; k < 3; k++)
+      h = h * 0x9E3779B97F4A7C15ull + static_cast<uint64_t>(cell[k]);
+    return static_cast<uint32_t>(h >> 32);
   }
-  // Keys may collide: every candidate is checked against its true position.
-  std::unordered_map<uint64_t, std::vector<Entry>> buckets_;
+  struct Atom {
+    uint32_t site;
+    std::array<float, 3> xyz;
+  };
+  FractionalPlaces places_;
+  std::vector<Atom> atoms_;
 };
 
 // The window's structure, told that the command changes its atoms and bonds.
@@ -201,25 +210,23 @@ bool RepairBondingAtSelection(WindowRef window) {
     std::fputs("Error setting the plot range at RepairBondingAtSelection\n", stderr);
     return false;
   }
-  SitePositionIndex index;
-  for (size_t k = 0; k < copies.size(); k++) {
-    AtomRecord &copy = copies[k];
+  AtomPlaces index(copies.size());
+  for (AtomRecord &copy : copies) {
     for (int ax = 0; ax < 3; ax++)
       copy.xyz[ax] += WholeCells(c.plotRange[2 * ax] - requested[2 * ax]);
-    index.Add(copy.site, copy.xyz, static_cast<int32_t>(k));
+    index.Add(copy.site, copy.xyz);
   }
   const size_t newAtoms = UsableAtomSize(c);
-  auto copyPos = [&](int32_t k) { return copies[static_cast<size_t>(k)].xyz; };
   for (size_t i = 0; i < newAtoms; i++) {
     AtomRecord &a = c.atoms[i];
     if (!a.visible)
       continue;
-    const int32_t k = index.Find(a.site, a.xyz, copyPos, [](int32_t) { return true; });
-    if (k < 0) {
+    const size_t k = index.Find(a.site, a.xyz, [](size_t) { return true; });
+    if (k == FractionalPlaces::kNone) {
       a.visible = 0;
       continue;
     }
-    const AtomRecord &copy = copies[static_cast<size_t>(k)];
+    const AtomRecord &copy = copies[k];
     a.selected = copy.selected;
     a.atomType = copy.atomType;
     a.labelled = copy.labelled;
@@ -267,21 +274,23 @@ bool RepairMolecularFragments(WindowRef window) {
 
   // Marks are the selected flag: none to start with.
   const size_t atoms = UsableAtomSize(c);
-  SitePositionIndex index;
+  AtomPlaces index;
+  std::vector<size_t> atomOfPlace; // rising, so the earliest place is the first atom
   for (size_t i = 0; i < atoms; i++) {
     c.atoms[i].selected = 0;
-    if (c.atoms[i].visible)
-      index.Add(c.atoms[i].site, c.atoms[i].xyz, static_cast<int32_t>(i));
+    if (c.atoms[i].visible) {
+      index.Add(c.atoms[i].site, c.atoms[i].xyz);
+      atomOfPlace.push_back(i);
+    }
   }
-  auto atomPos = [&](int32_t i) { return c.atoms[static_cast<size_t>(i)].xyz; };
-  auto unmarked = [&](int32_t i) { return !c.atoms[static_cast<size_t>(i)].selected; };
+  auto unmarked = [&](size_t p) { return !c.atoms[atomOfPlace[p]].selected; };
   for (AtomRecord &copy : copies) {
     for (int k = 0; k < 3; k++)
       copy.xyz[k] += move[k];
-    const int32_t i = index.Find(copy.site, copy.xyz, atomPos, unmarked);
-    if (i < 0)
+    const size_t p = index.Find(copy.site, copy.xyz, unmarked);
+    if (p == FractionalPlaces::kNone)
       continue;
-    AtomRecord &a = c.atoms[static_cast<size_t>(i)];
+    AtomRecord &a = c.atoms[atomOfPlace[p]];
     a.selected = 1;
     a.atomType = copy.atomType;
     a.labelled = copy.labelled;

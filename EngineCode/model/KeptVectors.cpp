@@ -12,13 +12,6 @@
 
 namespace {
 
-// A rebuilt atom stands where a vector's atom went when each fractional
-// coordinate is within the same-place tolerance of the place worked out for
-// it (modulo 1 where a lattice translation is allowed). Places are binned at
-// this many bins per cell edge (a bin is wider than the tolerance, so the
-// atom at a place is in its bin or a neighbour).
-constexpr int64_t kBinsPerCell = 256;
-
 // The scopes open now, outermost first. Everything runs on the main thread.
 std::vector<KeptVectors *> gScopes;
 
@@ -31,7 +24,8 @@ ElementCode ElementOf(const CrystalRec &c, const AtomRecord &atom) {
 }
 
 // The largest coordinate difference of the atom from the place, directly or
-// (with `lattice`) after whole cells are taken off.
+// (with `lattice`) after whole cells are taken off. A rebuilt atom stands
+// where a vector's atom went when it is within the same-place tolerance.
 double Offset(const AtomRecord &atom, const double place[3], bool lattice) {
   double worst = 0.0;
   for (int k = 0; k < 3; k++) {
@@ -42,55 +36,6 @@ double Offset(const AtomRecord &atom, const double place[3], bool lattice) {
   }
   return worst;
 }
-
-// The atoms by the bin of their place: a crystal's places are taken into
-// the cell first, so an atom and its lattice images share a bin.
-class AtomBins {
-public:
-  AtomBins(const CrystalRec &c, bool lattice) : lattice_(lattice) {
-    byBin_.reserve(UsableAtomSize(c));
-    for (size_t k = 0; k < UsableAtomSize(c); k++) {
-      int64_t bin[3];
-      BinOf(c.atoms[k].xyz, bin);
-      byBin_.emplace_back(Key(bin), static_cast<uint32_t>(k));
-    }
-    std::sort(byBin_.begin(), byBin_.end());
-  }
-  // Calls `visit` with every atom in the place's bin and its neighbours.
-  template <class Visit> void Near(const double place[3], Visit visit) const {
-    int64_t bin[3];
-    BinOf(place, bin);
-    for (int64_t i = -1; i <= 1; i++)
-      for (int64_t j = -1; j <= 1; j++)
-        for (int64_t k = -1; k <= 1; k++) {
-          const int64_t near[3] = {Wrap(bin[0] + i), Wrap(bin[1] + j), Wrap(bin[2] + k)};
-          const uint64_t key = Key(near);
-          auto it = std::lower_bound(byBin_.begin(), byBin_.end(), std::make_pair(key, uint32_t{0}));
-          for (; it != byBin_.end() && it->first == key; ++it)
-            visit(it->second);
-        }
-  }
-
-private:
-  template <class T> void BinOf(const T xyz[3], int64_t bin[3]) const {
-    for (int k = 0; k < 3; k++) {
-      double x = static_cast<double>(xyz[k]);
-      if (lattice_)
-        x -= std::floor(x);
-      bin[k] = Wrap(static_cast<int64_t>(std::floor(x * static_cast<double>(kBinsPerCell))));
-    }
-  }
-  int64_t Wrap(int64_t i) const { return lattice_ ? ((i % kBinsPerCell) + kBinsPerCell) % kBinsPerCell : i; }
-  // Different bins may share a key: every candidate's place is checked.
-  static uint64_t Key(const int64_t bin[3]) {
-    uint64_t h = 1469598103934665603ull;
-    for (int k = 0; k < 3; k++)
-      h = (h ^ static_cast<uint64_t>(bin[k])) * 1099511628211ull;
-    return h;
-  }
-  bool lattice_;
-  std::vector<std::pair<uint64_t, uint32_t>> byBin_;
-};
 
 } // namespace
 
@@ -165,7 +110,12 @@ bool KeptVectors::PutBack() {
   // atom the build leaves hidden draws no vector: a vector with nowhere else
   // to go is left out. Of several, one of its element, then the nearest.
   const bool lattice = !c.molecule;
-  const AtomBins bins(c, lattice);
+  // The atoms as places, numbered as the atoms are.
+  FractionalPlaces atomPlaces(UsableAtomSize(c));
+  for (size_t k = 0; k < UsableAtomSize(c); k++) {
+    const double xyz[3] = {c.atoms[k].xyz[0], c.atoms[k].xyz[1], c.atoms[k].xyz[2]};
+    atomPlaces.Add(xyz);
+  }
   std::unordered_map<uint32_t, const Entry *> claimedBy;
   std::vector<int64_t> placedOn(entries.size(), -1);
   for (bool translated : {false, true}) {
@@ -177,17 +127,18 @@ bool KeptVectors::PutBack() {
       const Entry &entry = entries[e];
       int64_t best = -1;
       double bestRank = 0.0;
-      bins.Near(entry.place, [&](uint32_t k) {
+      atomPlaces.ForEachNear(entry.place, 0, [&](size_t k) {
         const AtomRecord &atom = c.atoms[k];
         const double offset = Offset(atom, entry.place, translated);
         if (!atom.visible || !(offset < kSamePlaceTolerance))
           return;
-        auto claim = claimedBy.find(k);
+        auto claim = claimedBy.find(static_cast<uint32_t>(k));
         if (claim != claimedBy.end() && (claim->second->scope != entry.scope || claim->second->source != entry.source))
           return;
         const double rank = (ElementOf(c, atom) != entry.element ? 1.0 : 0.0) + offset;
-        if (best < 0 || rank < bestRank) {
-          best = k;
+        // Of two ranked alike, the first atom.
+        if (best < 0 || rank < bestRank || (rank == bestRank && static_cast<int64_t>(k) < best)) {
+          best = static_cast<int64_t>(k);
           bestRank = rank;
         }
       });

@@ -71,6 +71,80 @@ TEST(FractionalPlaces, TheGridFindsWhatEveryPairFinds) {
   EXPECT_EQ(mismatches, 0u);
 }
 
+// Places added whatever stands there, asked for by a caller's own rule of
+// one position: each query finds the earliest place a look at every place
+// finds, and visits each place the rule takes once. The rules: the double
+// one, the build's single-precision one on coordinates taken into the cell
+// (whose float difference across the cell's face rounds), and an atom's
+// position (no whole cells off).
+TEST(FractionalPlaces, QueriesByARuleFindWhatEveryPlaceFinds) {
+  std::mt19937 random(11);
+  const double centres[] = {0.0, 0.5, 1.0, 0.00055, 0.99945, 1.0 - 0.5 * kSamePlaceTolerance};
+  std::uniform_int_distribution<size_t> centre(0, std::size(centres) - 1);
+  std::uniform_real_distribution<double> offset(-2.0 * kSamePlaceTolerance, 2.0 * kSamePlaceTolerance);
+  std::uniform_int_distribution<int> cells(-1, 1), kind(0, 1);
+  auto position = [&] {
+    std::array<float, 3> xyz;
+    for (float &x : xyz)
+      x = static_cast<float>(centres[centre(random)] + offset(random) + cells(random));
+    return xyz;
+  };
+  using Positions = std::vector<std::array<float, 3>>;
+  Positions placed(3000), asked(3000);
+  std::vector<uint32_t> kinds(placed.size());
+  for (size_t p = 0; p < placed.size(); p++) {
+    placed[p] = p % 10 == 9 ? placed[p / 2] : position(); // again where one stands
+    kinds[p] = static_cast<uint32_t>(kind(random));
+  }
+  for (auto &q : asked)
+    q = position();
+  auto inCell = [](Positions v) {
+    for (auto &xyz : v)
+      MoveVectorIntoCell(xyz.data(), xyz.data());
+    return v;
+  };
+  using Rule = bool (*)(const float *, const float *);
+  const struct {
+    const char *name;
+    Positions placed, asked;
+    Rule same;
+  } rules[] = {
+      {"double", placed, asked,
+       [](const float *a, const float *b) {
+         const double x[3] = {a[0], a[1], a[2]}, y[3] = {b[0], b[1], b[2]};
+         return SamePlace(x, y);
+       }},
+      {"float", inCell(placed), inCell(asked), [](const float *a, const float *b) { return SamePlace(a, b); }},
+      {"atom", placed, asked, [](const float *a, const float *b) { return SameAtomPosition(a, b); }},
+  };
+  for (const auto &rule : rules) {
+    FractionalPlaces places;
+    for (size_t p = 0; p < placed.size(); p++) {
+      const double at[3] = {rule.placed[p][0], rule.placed[p][1], rule.placed[p][2]};
+      ASSERT_EQ(places.Add(at, kinds[p]), p);
+    }
+    size_t found = 0, mismatches = 0;
+    for (size_t r = 0; r < asked.size(); r++) {
+      const float *q = rule.asked[r].data();
+      const uint32_t k = static_cast<uint32_t>(r % 2);
+      auto taken = [&](size_t p) { return kinds[p] == k && rule.same(rule.placed[p].data(), q); };
+      size_t want = FractionalPlaces::kNone, count = 0;
+      for (size_t p = placed.size(); p-- > 0;)
+        if (taken(p)) {
+          want = p;
+          count++;
+        }
+      const double at[3] = {q[0], q[1], q[2]};
+      size_t visited = 0;
+      places.ForEachNear(at, k, [&](size_t p) { visited += taken(p) ? 1 : 0; });
+      mismatches += places.FindIf(at, k, taken) != want || visited != count ? 1 : 0;
+      found += want != FractionalPlaces::kNone ? 1 : 0;
+    }
+    EXPECT_EQ(mismatches, 0u) << rule.name;
+    EXPECT_GT(found, 200u) << rule.name; // the queries met places
+  }
+}
+
 TEST(FractionalPlaces, FacesKindsAndSiteImages) {
   FractionalPlaces places;
   const double origin[3] = {0.0, 0.0, 0.0}, farFace[3] = {0.99999, 1.0, -1.0}, apart[3] = {0.0002, 0.0, 0.0};
