@@ -4,8 +4,10 @@
 #include "AutoBonds.h"
 #include "BondSearch.h"
 #include "CancelPoll.h"
+#include "CellFrame.h"
 #include "CovalentRadii.h"
 #include "FractionalPlaces.h"
+#include "PeriodicNeighbours.h"
 #include "UnitCell.h"
 #include "VectorMath.h"
 
@@ -16,10 +18,11 @@
 
 namespace {
 
-// The grid never holds more cells than this many per place (plus a few), so
-// its memory stays linear in the places however small the limits are.
-constexpr size_t kGridCellsPerPlace = 4;
-constexpr size_t kGridSpareCells = 64;
+// The neighbour list is asked this share farther (and, to tell a crowd, this
+// share nearer) than the reach: the contacts are judged by distances
+// measured again through the cell's matrix, which differ from the list's by
+// rounding alone.
+constexpr double kReachRounding = 1e-9;
 // Steps (an orbit, a neighbourhood, a bond joined) between two readings of
 // the clock: each step's work is bounded by the crowd limit, so a cancel key
 // is heard within this many steps of the first check after it.
@@ -154,95 +157,16 @@ bool FindOrbits(Inference &w) {
   return true;
 }
 
-// A periodic grid over the cell: cells no narrower than the reach where the
-// cell allows, fewer where the places are few.
-class PeriodicGrid {
-public:
-  bool Build(const CrystalRec &c, double reachA, const std::vector<std::array<double, 3>> &points);
-  // Calls visit(point, squared distance in A^2) for every point within the
-  // reach's cells of x; stops when visit answers false.
-  template <class Visit> void Around(const std::array<double, 3> &x, Visit visit) const;
-
-private:
-  int64_t BinOf(double x, int axis) const {
-    return std::clamp<int64_t>(static_cast<int64_t>(x * double(bins_[axis])), 0, bins_[axis] - 1);
-  }
-  size_t CellIndex(int64_t i, int64_t j, int64_t k) const {
-    return static_cast<size_t>((i * bins_[1] + j) * bins_[2] + k);
-  }
-  double M_[9] = {};
-  int64_t bins_[3] = {1, 1, 1};
-  int64_t reach_[3] = {0, 0, 0};
-  const std::vector<std::array<double, 3>> *points_ = nullptr;
-  std::vector<uint32_t> start_, order_;
-};
-
-bool PeriodicGrid::Build(const CrystalRec &c, double reachA, const std::vector<std::array<double, 3>> &points) {
-  points_ = &points;
-  DGetDirectToOrthoMatrix(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, M_);
-  const auto column = [this](int j) { return std::array<double, 3>{M_[j], M_[3 + j], M_[6 + j]}; };
-  const auto cross = [](const std::array<double, 3> &u, const std::array<double, 3> &v) {
-    return std::array<double, 3>{u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
-  };
-  const auto length = [](const std::array<double, 3> &u) { return std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]); };
-  const std::array<double, 3> axes[3] = {column(0), column(1), column(2)};
-  const std::array<double, 3> normal0 = cross(axes[1], axes[2]);
-  const double volume = std::fabs(normal0[0] * axes[0][0] + normal0[1] * axes[0][1] + normal0[2] * axes[0][2]);
-  if (!(volume > 0.0))
-    return false;
-  double width[3]; // the distance between the cell's opposite faces
-  for (int i = 0; i < 3; i++) {
-    width[i] = volume / length(cross(axes[(i + 1) % 3], axes[(i + 2) % 3]));
-    bins_[i] = std::clamp<int64_t>(static_cast<int64_t>(width[i] / reachA), 1, 1024);
-  }
-  const size_t maxCells = points.size() * kGridCellsPerPlace + kGridSpareCells;
-  while (static_cast<size_t>(bins_[0] * bins_[1] * bins_[2]) > maxCells) {
-    int64_t *largest = std::max_element(bins_, bins_ + 3);
-    *largest = std::max<int64_t>(1, *largest / 2);
-  }
-  for (int i = 0; i < 3; i++)
-    reach_[i] = static_cast<int64_t>(std::ceil(reachA * double(bins_[i]) / width[i]));
-  const size_t nCells = static_cast<size_t>(bins_[0] * bins_[1] * bins_[2]);
-  start_.assign(nCells + 1, 0);
-  order_.resize(points.size());
-  std::vector<uint32_t> cellOf(points.size());
-  for (size_t p = 0; p < points.size(); p++) {
-    cellOf[p] =
-        static_cast<uint32_t>(CellIndex(BinOf(points[p][0], 0), BinOf(points[p][1], 1), BinOf(points[p][2], 2)));
-    start_[cellOf[p] + 1]++;
-  }
-  std::partial_sum(start_.begin(), start_.end(), start_.begin());
-  std::vector<uint32_t> next(start_.begin(), start_.end() - 1);
-  for (size_t p = 0; p < points.size(); p++)
-    order_[next[cellOf[p]]++] = static_cast<uint32_t>(p);
-  return true;
-}
-
-template <class Visit> void PeriodicGrid::Around(const std::array<double, 3> &x, Visit visit) const {
-  const int64_t home[3] = {BinOf(x[0], 0), BinOf(x[1], 1), BinOf(x[2], 2)};
-  for (int64_t di = -reach_[0]; di <= reach_[0]; di++)
-    for (int64_t dj = -reach_[1]; dj <= reach_[1]; dj++)
-      for (int64_t dk = -reach_[2]; dk <= reach_[2]; dk++) {
-        const int64_t at[3] = {home[0] + di, home[1] + dj, home[2] + dk};
-        int64_t bin[3];
-        double shift[3]; // whole cells
-        for (int a = 0; a < 3; a++) {
-          const int64_t whole = (at[a] >= 0 ? at[a] : at[a] - bins_[a] + 1) / bins_[a];
-          bin[a] = at[a] - whole * bins_[a];
-          shift[a] = double(whole);
-        }
-        const size_t cell = CellIndex(bin[0], bin[1], bin[2]);
-        for (uint32_t q = start_[cell]; q < start_[cell + 1]; q++) {
-          const std::array<double, 3> &y = (*points_)[order_[q]];
-          double f[3], cart[3];
-          for (int a = 0; a < 3; a++)
-            f[a] = y[static_cast<size_t>(a)] + shift[a] - x[static_cast<size_t>(a)];
-          for (int a = 0; a < 3; a++)
-            cart[a] = M_[3 * a] * f[0] + M_[3 * a + 1] * f[1] + M_[3 * a + 2] * f[2];
-          if (!visit(order_[q], cart[0] * cart[0] + cart[1] * cart[1] + cart[2] * cart[2]))
-            return;
-        }
-      }
+// The squared distance (A^2) from the fractional point x of the image of the
+// fractional point y `shift` whole cells on, through the cell's matrix M.
+double ImageDistanceSq(const double M[9], const std::array<double, 3> &y, const int32_t shift[3],
+                       const std::array<double, 3> &x) {
+  double f[3], cart[3];
+  for (int a = 0; a < 3; a++)
+    f[a] = y[static_cast<size_t>(a)] + double(shift[a]) - x[static_cast<size_t>(a)];
+  for (int a = 0; a < 3; a++)
+    cart[a] = M[3 * a] * f[0] + M[3 * a + 1] * f[1] + M[3 * a + 2] * f[2];
+  return cart[0] * cart[0] + cart[1] * cart[1] + cart[2] * cart[2];
 }
 
 // Each orbit's images, one per place: an image stands for the operators
@@ -302,27 +226,56 @@ bool FindContacts(Inference &w) {
   const CrystalRec &c = w.crystal;
   const size_t nOrbits = w.orbits.first.size();
   const OrbitImages images = ImagesOfOrbits(w);
-  PeriodicGrid grid;
-  if (!grid.Build(c, w.reach, images.at))
+  double M[9];
+  DGetDirectToOrthoMatrix(c.a, c.b, c.c, c.alpha, c.beta, c.gamma, M);
+  double rows[3][3]; // the cell vectors: M's columns
+  for (int k = 0; k < 3; k++)
+    for (int i = 0; i < 3; i++)
+      rows[k][i] = M[3 * i + k];
+  CellFrame frame;
+  if (!CellFrameOfRows(rows, frame))
+    return true;
+  std::vector<NeighbourMarkInput> marks(images.at.size());
+  for (size_t m = 0; m < marks.size(); m++) {
+    marks[m].mark.atom = static_cast<uint32_t>(m);
+    std::copy(images.at[m].begin(), images.at[m].end(), marks[m].xyz);
+  }
+  PeriodicNeighbours list(frame, marks, w.reach);
+  if (!list.Valid())
     return true;
   const double sphere = 4.0 / 3.0 * M_PI * w.reach * w.reach * w.reach;
   const size_t crowdLimit = std::max(kMinCrowdedPlaces, static_cast<size_t>(sphere / kCrowdedVolumePerPlace));
   const double reachSq = w.reach * w.reach;
+  const double farther = w.reach * (1.0 + kReachRounding), nearer = w.reach * (1.0 - kReachRounding);
   std::vector<std::array<double, 3>> own(nOrbits);
   for (uint32_t o = 0; o < nOrbits; o++) {
     const AsymmetricUnitRecord &site = c.sites[w.sites[w.orbits.first[o]]];
     own[o] = {Wrap(double(site.xyz[0])), Wrap(double(site.xyz[1])), Wrap(double(site.xyz[2]))};
   }
+  // The images within the reach of an orbit's own position, each with its
+  // distance squared through M, into within; false when they are more than
+  // the crowd limit. The list's visit stops at `limit` hits: a crowd nearer
+  // than the reach is a crowd within it, and a crowd only a rounding nearer
+  // is counted.
+  std::vector<NeighbourHit> hits;
+  std::vector<std::pair<NeighbourHit, double>> within;
+  const auto imagesWithin = [&](uint32_t o, size_t limit) {
+    within.clear();
+    if (list.Visit(own[o].data(), farther, hits, limit) == NeighbourStatus::kCrowded) {
+      if (list.Visit(own[o].data(), nearer, hits, limit) == NeighbourStatus::kCrowded)
+        return false;
+      list.Visit(own[o].data(), farther, hits);
+    }
+    for (const NeighbourHit &hit : hits)
+      if (const double d2 = ImageDistanceSq(M, images.at[hit.mark], hit.shift, own[o]); d2 <= reachSq)
+        within.emplace_back(hit, d2);
+    return within.size() <= crowdLimit;
+  };
   std::vector<uint8_t> crowded(nOrbits, 0);
   for (uint32_t o = 0; o < nOrbits; o++) {
     if (w.cancel.Step())
       return false;
-    size_t within = 0;
-    grid.Around(own[o], [&](uint32_t, double d2) {
-      within += d2 <= reachSq;
-      return within <= crowdLimit;
-    });
-    crowded[o] = within > crowdLimit;
+    crowded[o] = imagesWithin(o, crowdLimit) ? 0 : 1;
   }
   for (uint32_t o = 0; o < nOrbits; o++) {
     if (w.cancel.Step())
@@ -330,16 +283,18 @@ bool FindContacts(Inference &w) {
     if (crowded[o])
       continue;
     const CovalentRadiusRow *rowO = w.rows[w.orbits.first[o]];
-    grid.Around(own[o], [&](uint32_t image, double d2) {
+    imagesWithin(o, kNoCrowdLimit);
+    for (const auto &[hit, d2] : within) {
+      const uint32_t image = hit.mark;
       const uint32_t q = images.orbit[image];
-      if (d2 > reachSq || crowded[q])
-        return true;
+      if (crowded[q])
+        continue;
       const CovalentRadiusRow *rowQ = w.rows[w.orbits.first[q]];
       const float d = static_cast<float>(std::sqrt(d2));
       const bool atPlace = d2 < double(kOverlapDistanceSq); // the same place: one atom
       const double bond = PairLimit(rowO, rowQ);
       if (!atPlace && d2 > bond * bond)
-        return true;
+        continue;
       const double shortest = AutoBondPairShortest(rowO->element, rowQ->element);
       // Images of one orbit within a bond: but two cations of a salt lie
       // within their metal limit without being bonded.
@@ -347,8 +302,7 @@ bool FindContacts(Inference &w) {
       for (uint32_t s = images.stabiliserStart[q]; s < images.stabiliserStart[q + 1]; s++)
         w.contacts.push_back({o, q, w.table.After(images.op[image], images.stabiliser[s]), d, atPlace, impossible,
                               images.written[image] != 0});
-      return true;
-    });
+    }
   }
   return true;
 }
