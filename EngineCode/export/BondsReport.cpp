@@ -3,12 +3,12 @@
 // and angles, and the list of bonded atoms.
 #include "export/ExportFrame.h"
 #include "export/Listings.h"
-#include "export/SiteNeighbourIndex.h"
 
 #include "Alerts.h"
 #include "AutoBonds.h"
 #include "Geometry.h"
 #include "Preferences.h"
+#include "SiteNeighbourIndex.h"
 #include "SpaceGroups.h"
 #include "SymmetryCards.h"
 #include "VectorMath.h"
@@ -157,14 +157,12 @@ float TypeRadius(const CrystalRec &c, uint32_t site) {
 void AppendSiteNeighbours(std::string &o, CrystalRec &c, uint32_t s, float radius, BondSearchResult *list,
                           uint32_t capacity, SiteNeighbourIndex &index) {
   const AsymmetricUnitRecord &site = c.sites[s];
-  // A crystal's site is searched over all images of the crystal (through
-  // the index where it can answer), a molecule's from its atom.
+  // A crystal's site is searched over all images of the crystal, a
+  // molecule's from its atom.
   const auto search = [&](float within) {
     if (c.molecule)
       return SearchBondsFromAtom(&c, static_cast<uint32_t>(site.firstAtom), nullptr, 0, 0.0f, within, list, capacity);
-    if (const std::optional<uint32_t> n = index.Search(c, s, within, list, capacity))
-      return *n;
-    return SearchBondsFromSite(&c, s, nullptr, 0, 0.0f, within, list, capacity);
+    return index.Search(c, s, 0.0f, within, list, capacity);
   };
   float r = radius;
   uint32_t n = search(r);

@@ -1,14 +1,16 @@
 #include "BondDiagnostics.h"
 
 #include "BondSearch.h"
-#include "Geometry.h"
+#include "CellFrame.h"
 #include "HostServices.h"
+#include "PeriodicNeighbours.h"
 #include "VectorMath.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -81,7 +83,37 @@ bool TimeToContinue(uint32_t startTicks, int32_t index, int32_t total) {
   return false;
 }
 
-// ---- Crystal, through the sorted candidates ------------------------------------------
+// ---- Crystal, through the periodic neighbour list ---------------------------------------
+
+namespace {
+
+// The neighbour list is asked this much farther (A), and this share of the
+// positions' size farther still, than the range, so that the single-precision
+// distance the counts judge by never lies within the range for an image the
+// list, measuring in double, left out.
+constexpr double kReachMargin = 1e-3;
+constexpr double kReachMarginShare = 1e-5;
+
+// The first-cell atoms of the sites as marks of the neighbour list, in site
+// order: the counter of a B atom is its mark's number.
+std::vector<NeighbourMarkInput> FirstCellMarks(const CrystalRec &c, const std::vector<uint32_t> &sites) {
+  std::vector<NeighbourMarkInput> marks;
+  for (uint32_t s : sites) {
+    size_t first, end;
+    FirstCellAtoms(c, c.sites[s], &first, &end);
+    for (size_t a = first; a < end; a++) {
+      NeighbourMarkInput m;
+      m.mark.atom = static_cast<uint32_t>(a);
+      m.mark.site = s;
+      for (int i = 0; i < 3; i++)
+        m.xyz[i] = c.atoms[a].xyz[i];
+      marks.push_back(m);
+    }
+  }
+  return marks;
+}
+
+} // namespace
 
 bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCode elementB, float minimum,
                                  float maximum, int32_t *minAB, int32_t *maxAB, int32_t *minBA, int32_t *maxBA) {
@@ -92,8 +124,11 @@ bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Elem
   std::optional<std::vector<ElementIndexEntry>> runs = TurboIndexElements(crystal);
   if (!runs)
     return false;
+  // Each A atom is placed in the central cell of a block of cells reaching
+  // the maximum each way, where its float distances are measured.
   int32_t shift[3];
-  if (!TurboCentreShift(crystal, maximum, shift))
+  CellFrame frame;
+  if (!TurboCentreShift(crystal, maximum, shift) || !CellFrameOfMatrix(c.orientationMatrix, frame))
     return false;
   const uint32_t start = TickCount();
 
@@ -102,50 +137,31 @@ bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Elem
   // Nothing can be counted around an element without sites.
   if (runsB.empty() || runsA.empty())
     return false;
-  CandidateIndex index;
-  if (!index.ExtendCellRange(crystal, runsB, maximum))
-    return false;
   const std::vector<uint32_t> sitesB = RunSites(runsB, UsableSiteSize(c));
   const std::vector<uint32_t> sitesA = RunSites(runsA, UsableSiteSize(c));
   const bool sameElement = elementA == elementB;
-
-  // One counter per first-cell atom of B, reached through the atom's index.
-  std::vector<int32_t> counters;
-  std::vector<int32_t> slotOfAtom; // atom index - base -> counter, or -1
-  size_t base = 0;
-  if (!sameElement) {
-    try {
-      size_t lo = SIZE_MAX, hi = 0;
-      for (uint32_t s : sitesB) {
-        size_t first, end;
-        FirstCellAtoms(c, c.sites[s], &first, &end);
-        if (first < end) {
-          lo = std::min(lo, first);
-          hi = std::max(hi, end);
-        }
-      }
-      if (lo < hi) {
-        base = lo;
-        slotOfAtom.assign(hi - lo, -1);
-        for (uint32_t s : sitesB) {
-          size_t first, end;
-          FirstCellAtoms(c, c.sites[s], &first, &end);
-          for (size_t a = first; a < end; a++) {
-            slotOfAtom[a - base] = static_cast<int32_t>(counters.size());
-            counters.push_back(0);
-          }
-        }
-      }
-    } catch (const std::bad_alloc &) {
+  const double reach = std::fabs(double(maximum));
+  std::optional<PeriodicNeighbours> list;
+  std::vector<int32_t> counters; // per B atom (mark)
+  try {
+    const std::vector<NeighbourMarkInput> marks = FirstCellMarks(c, sitesB);
+    // As many images as the block's inner cells hold are refused.
+    double images = double(marks.size());
+    for (int i = 0; i < 3; i++)
+      images *= double(std::max(2 * int64_t{shift[i]} - 1, int64_t{1}));
+    if (marks.empty() || images > double(kMaxTurboCandidates))
       return false;
-    }
-  }
-  if (!index.SortByX())
+    list.emplace(frame, marks, reach);
+    if (!sameElement)
+      counters.assign(marks.size(), 0);
+  } catch (const std::bad_alloc &) {
     return false;
+  }
 
   const float min2 = minimum * minimum;
   const float max2 = maximum * maximum;
   const int32_t nA = static_cast<int32_t>(sitesA.size());
+  std::vector<NeighbourHit> hits;
   Range ab;
   bool stopped = false;
   for (int32_t position = 0; position < nA; position++) {
@@ -153,31 +169,55 @@ bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Elem
     size_t first, end;
     FirstCellAtoms(c, c.sites[s], &first, &end);
     int32_t count = -1;
-    for (size_t a = first; a < end; a++) {
-      float q[3];
-      float qCart[3];
-      for (int i = 0; i < 3; i++)
+    // Every atom of a site has the same surroundings: its last one speaks
+    // for it, and the others are counted only for the B atoms' counters.
+    for (size_t a = sameElement && first < end ? end - 1 : first; a < end; a++) {
+      float q[3], qCart[3];
+      double point[3];
+      for (int i = 0; i < 3; i++) {
+        point[i] = WrapOnce(c.atoms[a].xyz[i]);
         q[i] = WrapOnce(c.atoms[a].xyz[i]) + static_cast<float>(shift[i]);
+      }
       MatMul(c.orientationMatrix, q, qCart);
-      const int32_t hits = index.BoxAtoms(qCart, maximum);
+      const double size =
+          std::fabs(double(qCart[0])) + std::fabs(double(qCart[1])) + std::fabs(double(qCart[2])) + reach;
+      try {
+        list->Visit(point, reach + kReachMargin + kReachMarginShare * size, hits);
+      } catch (const std::bad_alloc &) {
+        return false;
+      }
       count = 0;
-      for (int32_t h = 0; h < hits; h++) {
-        const TurboAtom &cand = index[index.Boxed()[static_cast<size_t>(h)]];
-        const float dx = cand.xyz[0] - qCart[0];
-        const float dy = cand.xyz[1] - qCart[1];
-        const float dz = cand.xyz[2] - qCart[2];
+      for (const NeighbourHit &h : hits) {
+        // The image of the B atom in the block: its wrapped first-cell
+        // position plus the block's cell k.
+        const float *u = c.atoms[list->Mark(h.mark).atom].xyz;
+        float image[3], cart[3];
+        bool inBlock = true;
+        for (int i = 0; i < 3; i++) {
+          const float w = WrapOnce(u[i]);
+          const int64_t k = int64_t{h.shift[i]} + shift[i] + std::llround(double(u[i]) - double(w));
+          inBlock = inBlock && k >= 0 && k <= 2 * int64_t{shift[i]};
+          image[i] = w + static_cast<float>(k);
+        }
+        if (!inBlock)
+          continue;
+        MatMul(c.orientationMatrix, image, cart);
+        // Within the box of half-width `maximum` about the atom, judged in
+        // float as the bond search's candidate box judges, and within range.
+        bool inBox = true;
+        for (int i = 0; i < 3; i++)
+          inBox = inBox && cart[i] >= qCart[i] - maximum && cart[i] <= qCart[i] + maximum;
+        const float dx = cart[0] - qCart[0];
+        const float dy = cart[1] - qCart[1];
+        const float dz = cart[2] - qCart[2];
         const float d2 = dx * dx + dy * dy + dz * dz;
-        if (!SpecificationBondsPair(d2, min2, max2))
+        if (!inBox || !SpecificationBondsPair(d2, min2, max2))
           continue;
         count++;
-        if (!sameElement && cand.atom >= base && cand.atom - base < slotOfAtom.size()) {
-          const int32_t slot = slotOfAtom[cand.atom - base];
-          if (slot >= 0)
-            counters[static_cast<size_t>(slot)]++;
-        }
+        if (!sameElement)
+          counters[h.mark]++;
       }
     }
-    // Every atom of a site has the same surroundings: its last one speaks for it.
     if (count >= 0)
       ab.Add(count);
     if (!TimeToContinue(start, position, nA)) {
@@ -274,116 +314,6 @@ bool TurboMoleculeBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Ele
     for (int32_t n : counters)
       ba.Add(n);
   }
-  SetCounts(minAB, maxAB, minBA, maxBA, ab.lo, ab.hi, ba.lo, ba.hi);
-  if (stopped)
-    ShowTimedOut();
-  return true;
-}
-
-// ---- Crystal, direct ----------------------------------------------------------------------
-
-int32_t CountBondsFromSite(CrystalRec *crystal, uint32_t site, uint32_t firstSite, uint32_t lastSite, float minimum,
-                           float maximum) {
-  if (!crystal)
-    return 0;
-  const CrystalRec &c = *crystal;
-  const size_t nSites = UsableSiteSize(c);
-  const size_t nAtoms = UsableAtomSize(c);
-  if (site >= nSites || firstSite > lastSite || firstSite >= nSites)
-    return 0;
-  const int32_t self = c.sites[site].firstAtom;
-  if (self < 0 || static_cast<size_t>(self) >= nAtoms)
-    return 0;
-  const float d100[3] = {DSpace(crystal, 1, 0, 0), DSpace(crystal, 0, 1, 0), DSpace(crystal, 0, 0, 1)};
-  if (!(d100[0] > 0.0f && d100[1] > 0.0f && d100[2] > 0.0f))
-    return 0;
-  float origin[3];
-  float originCart[3];
-  CopyVector(origin, c.atoms[static_cast<size_t>(self)].xyz);
-  MatMul(c.orientationMatrix, origin, originCart);
-  const float limit = std::fabs(maximum);
-  const float min2 = minimum * minimum;
-  const float max2 = maximum * maximum;
-  // The images within reach of the origin: along each axis a sphere of
-  // radius r reaches r / d(100) cells.
-  double reach[3];
-  for (int i = 0; i < 3; i++)
-    reach[i] = double(limit) / double(d100[i]);
-
-  int32_t count = 0;
-  const size_t last = std::min<size_t>(lastSite, nSites - 1);
-  for (size_t t = firstSite; t <= last; t++) {
-    size_t first, end;
-    FirstCellAtoms(c, c.sites[t], &first, &end);
-    for (size_t a = first; a < end; a++) {
-      const float *u = c.atoms[a].xyz;
-      double lo[3], hi[3];
-      for (int i = 0; i < 3; i++) {
-        lo[i] = std::ceil(double(origin[i]) - reach[i] - double(u[i]));
-        hi[i] = std::floor(double(origin[i]) + reach[i] - double(u[i]));
-      }
-      for (double ta = lo[0]; ta <= hi[0]; ta += 1.0) {
-        for (double tb = lo[1]; tb <= hi[1]; tb += 1.0) {
-          for (double tc = lo[2]; tc <= hi[2]; tc += 1.0) {
-            if (a == static_cast<size_t>(self) && ta == 0.0 && tb == 0.0 && tc == 0.0)
-              continue;
-            const float image[3] = {u[0] + static_cast<float>(ta), u[1] + static_cast<float>(tb),
-                                    u[2] + static_cast<float>(tc)};
-            float cart[3];
-            MatMul(c.orientationMatrix, image, cart);
-            const float dx = cart[0] - originCart[0];
-            const float dy = cart[1] - originCart[1];
-            const float dz = cart[2] - originCart[2];
-            if (std::fabs(dx) > limit || std::fabs(dy) > limit || std::fabs(dz) > limit)
-              continue;
-            const float d2 = dx * dx + dy * dy + dz * dz;
-            if (SpecificationBondsPair(d2, min2, max2))
-              count++;
-          }
-        }
-      }
-    }
-  }
-  return count;
-}
-
-bool CrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCode elementB, float minimum,
-                            float maximum, int32_t *minAB, int32_t *maxAB, int32_t *minBA, int32_t *maxBA) {
-  SetCounts(minAB, maxAB, minBA, maxBA, kNoNeighbourCount, 0, kNoNeighbourCount, 0);
-  if (!crystal || UsableSiteSize(*crystal) == 0 || UsableAtomSize(*crystal) == 0)
-    return false;
-  std::optional<std::vector<ElementIndexEntry>> runs = TurboIndexElements(crystal);
-  if (!runs)
-    return false;
-  const std::vector<ElementIndexEntry> runsA = TurboFindElementRuns(*runs, elementA);
-  const std::vector<ElementIndexEntry> runsB = TurboFindElementRuns(*runs, elementB);
-  if (runsA.empty() || runsB.empty())
-    return false;
-
-  bool stopped = false;
-  auto countAround = [&](const std::vector<ElementIndexEntry> &centres,
-                         const std::vector<ElementIndexEntry> &neighbours) {
-    Range range;
-    const uint32_t start = TickCount();
-    const std::vector<uint32_t> sites = RunSites(centres, UsableSiteSize(*crystal));
-    const int32_t total = static_cast<int32_t>(sites.size());
-    for (int32_t position = 0; position < total; position++) {
-      int32_t count = 0;
-      for (const ElementIndexEntry &run : neighbours)
-        count += CountBondsFromSite(crystal, sites[static_cast<size_t>(position)], run.firstSite, run.lastSite, minimum,
-                                    maximum);
-      range.Add(count);
-      if (!TimeToContinue(start, position, total)) {
-        stopped = true;
-        break;
-      }
-    }
-    if (range.lo == kNoNeighbourCount)
-      range.lo = 0;
-    return range;
-  };
-  const Range ab = countAround(runsA, runsB);
-  const Range ba = elementA == elementB ? ab : countAround(runsB, runsA);
   SetCounts(minAB, maxAB, minBA, maxBA, ab.lo, ab.hi, ba.lo, ba.hi);
   if (stopped)
     ShowTimedOut();

@@ -30,7 +30,8 @@ inline constexpr const char kSearchTimedOutSubtitle[] = "Search timed out. See L
 // atoms that each first-cell atom of B has within the range. True when the
 // counts were made (possibly cut short by the time-out); false, with the
 // counts at 9999, 0, 9999, 0, when A or B has no sites, the structure has no
-// sites or atoms, the cell is refused or memory runs out.
+// sites or atoms, the cell is refused, the range reaches more images than a
+// search holds (kMaxTurboCandidates) or memory runs out.
 bool TurboCrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCode elementB, float minimum,
                                  float maximum, int32_t *minAB, int32_t *maxAB, int32_t *minBA, int32_t *maxBA);
 // Molecule: the same over the atoms of A and of B. False, with the counts
@@ -42,16 +43,3 @@ bool TurboMoleculeBondDiagnostics(CrystalRec *crystal, ElementCode elementA, Ele
 // otherwise writes "Bond search terminated with <index + 1> of <total> sites
 // searched (<percent>% complete)" in red to the Log and answers false.
 bool TimeToContinue(uint32_t startTicks, int32_t index, int32_t total);
-
-// The crystal diagnostics without the sorted candidates: each site of A is
-// counted against the first-cell atoms of B's sites over every cell within
-// reach (CountBondsFromSite), then, when the elements differ, each site of B
-// against A's. Each direction has its own time-out. A minimum that no site
-// set stays 9999 only in the failure case: otherwise it becomes 0.
-bool CrystalBondDiagnostics(CrystalRec *crystal, ElementCode elementA, ElementCode elementB, float minimum,
-                            float maximum, int32_t *minAB, int32_t *maxAB, int32_t *minBA, int32_t *maxBA);
-// The number of images of the first-cell atoms of sites firstSite..lastSite
-// within minimum to maximum of the site's first atom (the atom itself, at
-// zero translation, left out).
-int32_t CountBondsFromSite(CrystalRec *crystal, uint32_t site, uint32_t firstSite, uint32_t lastSite, float minimum,
-                           float maximum);

@@ -3,6 +3,7 @@
 #include "AutoBonds.h"
 
 #include "Geometry.h"
+#include "SiteNeighbourIndex.h"
 #include "StructureArrays.h"
 #include "VectorMath.h"
 
@@ -13,31 +14,6 @@
 
 BondSearchResult *gBondSearchResults = nullptr;
 DistanceExplorerResult *gDistanceExplorerResults = nullptr;
-
-namespace {
-
-bool ElementWanted(ElementCode element, const ElementCode *elements, int32_t elementCount) {
-  if (!elements || elementCount < 1)
-    return true;
-  return std::find(elements, elements + elementCount, element) != elements + elementCount;
-}
-
-// A site search never walks more cell translations than this: beyond it the
-// distance asked for is out of all proportion to the cell.
-constexpr double kMaxSiteSearchTranslations = 1e8;
-
-// The first-cell atoms of a site, clamped to the atoms that exist: [first, end).
-void FirstCellAtoms(const CrystalRec &c, const AsymmetricUnitRecord &site, size_t *first, size_t *end) {
-  const size_t nAtoms = UsableAtomSize(c);
-  if (site.firstAtom < 0 || site.atomsPerCell < 1 || static_cast<size_t>(site.firstAtom) >= nAtoms) {
-    *first = *end = 0;
-    return;
-  }
-  *first = static_cast<size_t>(site.firstAtom);
-  *end = std::min(nAtoms, *first + static_cast<size_t>(site.atomsPerCell));
-}
-
-} // namespace
 
 // ---- Sorting ------------------------------------------------------------------
 
@@ -160,104 +136,13 @@ std::optional<std::vector<BondSearchResult>> DoBondSearchFromSelection(CrystalRe
 }
 
 // ---- Around a site -------------------------------------------------------------------
-//
-// A sphere of radius r about a point reaches r / d(100) cells along a (and
-// likewise along b and c), which is more than r / a in an oblique cell. For a
-// first-cell atom at u and the origin at x, the images within reach are u + n
-// with n from ceil(x - reach - u) to floor(x + reach - u).
 
 uint32_t SearchBondsFromSite(CrystalRec *crystal, uint32_t site, const ElementCode *elements, int32_t elementCount,
                              float minimum, float maximum, BondSearchResult *results, uint32_t capacity) {
-  if (!crystal || !results || capacity == 0)
+  if (!crystal || !results || capacity == 0 || site >= UsableSiteSize(*crystal))
     return 0;
-  const CrystalRec &c = *crystal;
-  const size_t nSites = UsableSiteSize(c);
-  const size_t nAtoms = UsableAtomSize(c);
-  if (site >= nSites)
-    return 0;
-  const int32_t originAtom = c.sites[site].firstAtom;
-  if (originAtom < 0 || static_cast<size_t>(originAtom) >= nAtoms)
-    return 0;
-  const float d100[3] = {DSpace(crystal, 1, 0, 0), DSpace(crystal, 0, 1, 0), DSpace(crystal, 0, 0, 1)};
-  if (!(d100[0] > 0.0f && d100[1] > 0.0f && d100[2] > 0.0f))
-    return 0;
-
-  float origin[3];
-  float originCart[3];
-  CopyVector(origin, c.atoms[static_cast<size_t>(originAtom)].xyz);
-  MatMul(c.orientationMatrix, origin, originCart);
-  double reach[3];
-  for (int i = 0; i < 3; i++)
-    reach[i] = std::fabs(double(maximum)) / double(d100[i]);
-  const float min2 = minimum * minimum;
-  const float max2 = maximum * maximum;
-
-  uint32_t n = 0;
-  for (size_t t = 0; t < nSites; t++) {
-    const AsymmetricUnitRecord &other = c.sites[t];
-    if (!ElementWanted(other.elements[0], elements, elementCount))
-      continue;
-    size_t first = 0, end = 0;
-    FirstCellAtoms(c, other, &first, &end);
-    if (first == end)
-      continue;
-    // The translations that can bring any of this site's first-cell atoms
-    // within reach of the origin.
-    double uMin[3], uMax[3];
-    for (int i = 0; i < 3; i++) {
-      uMin[i] = uMax[i] = c.atoms[first].xyz[i];
-      for (size_t a = first + 1; a < end; a++) {
-        uMin[i] = std::min(uMin[i], double(c.atoms[a].xyz[i]));
-        uMax[i] = std::max(uMax[i], double(c.atoms[a].xyz[i]));
-      }
-    }
-    double lo[3], hi[3];
-    double translations = 1.0;
-    for (int i = 0; i < 3; i++) {
-      lo[i] = std::ceil(double(origin[i]) - reach[i] - uMax[i]);
-      hi[i] = std::floor(double(origin[i]) + reach[i] - uMin[i]);
-      translations *= std::max(0.0, hi[i] - lo[i] + 1.0);
-    }
-    if (!(translations * double(end - first) <= kMaxSiteSearchTranslations))
-      return 0;
-    for (double ta = lo[0]; ta <= hi[0]; ta += 1.0) {
-      for (double tb = lo[1]; tb <= hi[1]; tb += 1.0) {
-        for (double tc = lo[2]; tc <= hi[2]; tc += 1.0) {
-          const float shift[3] = {static_cast<float>(ta), static_cast<float>(tb), static_cast<float>(tc)};
-          for (size_t a = first; a < end; a++) {
-            float image[3];
-            float cart[3];
-            VecAdd(c.atoms[a].xyz, shift, image);
-            MatMul(c.orientationMatrix, image, cart);
-            const float dx = cart[0] - originCart[0];
-            const float dy = cart[1] - originCart[1];
-            const float dz = cart[2] - originCart[2];
-            const float d2 = dx * dx + dy * dy + dz * dz;
-            if (d2 > max2 || d2 < min2)
-              continue;
-            if (t == site && d2 < kSelfImageDistanceSq)
-              continue;
-            BondSearchResult &r = results[n++];
-            r.site = static_cast<int32_t>(t);
-            CopyVector(r.xyz, image);
-            r.distance = std::sqrt(d2);
-            r.esd = c.esdFlag
-                        ? GetBondDistErr(crystal, static_cast<int32_t>(site), static_cast<int32_t>(t),
-                                         double(origin[0]) - double(image[0]), double(origin[1]) - double(image[1]),
-                                         double(origin[2]) - double(image[2]), double(r.distance))
-                        : 0.0f;
-            if (n == capacity) {
-              SortBondSearchResultsByDistance(results, n);
-              return n;
-            }
-          }
-        }
-      }
-    }
-  }
-  if (n >= 2)
-    SortBondSearchResultsByDistance(results, n);
-  return n;
+  SiteNeighbourIndex index(*crystal, maximum, elements, elementCount);
+  return index.Search(*crystal, site, minimum, maximum, results, capacity);
 }
 
 std::optional<std::vector<BondSearchResult>> DoBondSearchFromSite(CrystalRec *crystal, uint32_t index,
@@ -271,7 +156,7 @@ std::optional<std::vector<BondSearchResult>> DoBondSearchFromSite(CrystalRec *cr
   if (crystal->molecule) {
     capacity = double(UsableAtomSize(*crystal));
   } else {
-    // Room for every image within reach (see above): per axis at most
+    // Room for every image the site's walk reaches: per axis at most
     // 2 reach + 2 translations for each first-cell atom.
     const float d100[3] = {DSpace(crystal, 1, 0, 0), DSpace(crystal, 0, 1, 0), DSpace(crystal, 0, 0, 1)};
     if (!(d100[0] > 0.0f && d100[1] > 0.0f && d100[2] > 0.0f))
