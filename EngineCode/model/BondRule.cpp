@@ -527,7 +527,7 @@ void JudgeBridgedMetals(const PairLimits &limits, const std::vector<RuleCandidat
   }
   std::vector<uint8_t> bare(of.size(), 0);
   for (uint32_t x = 0; x < of.size(); x++)
-    bare[x] = complete[x] && limits.Metal(of[x].kind) && near.Empty(x);
+    bare[x] = complete[x] && of[x].kind != PairLimits::kNone && limits.Metal(of[x].kind) && near.Empty(x);
   JudgeBondsAmongBridged(limits, of, bare, contacts, verdict);
 }
 

@@ -155,6 +155,9 @@ TEST(AutoBondSearch, LimitIsTheCovalentSumUnlessTheTableHasALongerRow) {
       {"Al-Al with O", {{"Al", 0, 0, 0}, {"Al", 2.55f, 0, 0}, {"O", 20, 0, 0}}, true, 2.5894f},
       {"Al-Al with O", {{"Al", 0, 0, 0}, {"Al", 2.65f, 0, 0}, {"O", 20, 0, 0}}, false, 0},
       {"Al-Al", {{"Al", 0, 0, 0}, {"Al", 2.65f, 0, 0}}, true, 2.783f},
+      // Cu-Cu 2.64 x 1.07 = 2.8248 beside a placeholder atom, which has no
+      // element to judge.
+      {"Cu-Cu with O and Xx", {{"Cu", 0, 0, 0}, {"Cu", 2.70f, 0, 0}, {"O", 20, 0, 0}, {"Xx", 0, 20, 0}}, true, 2.8248f},
       // A metal and a metalloid with no anion: the metal's metallic radius,
       // (1.43 + 0.84) x 1.15 = 2.6105; beside O, the covalent 2.05 x 1.15 =
       // 2.3575. As is no metalloid: Mg-As keeps (1.41 + 1.19) x 1.15 = 2.99.
