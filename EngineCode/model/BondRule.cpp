@@ -96,6 +96,31 @@ float ShortPairLimit(const CovalentRadiusRow &a, const CovalentRadiusRow &b, boo
   return std::max(CovalentPairLimit(a, b, structureHasNonMetal), static_cast<float>(usual * kAutoBondRadiusFactor));
 }
 
+// Whether an element is a metalloid (kMetalloidMostElectronegativity): a
+// non-metal that forms a metallic framework with metals rather than an anion.
+// The noble gases, whose electronegativity is 0, are none.
+bool IsMetalloid(const CovalentRadiusRow &row) {
+  return !row.metal && row.electronegativity > 0.0f && row.electronegativity <= kMetalloidMostElectronegativity;
+}
+
+// The limit of a pair of elements in a compound of metals and metalloids
+// alone: a metal and a metalloid with the metal's metallic radius; two
+// metalloids x kAutoBondMetalloidNetworkFactor, but no farther apart than
+// either would reach the smallest metal present (`smallestMetallic`, its
+// metallic radius): beyond that they lie outside each other's shell of
+// metals (FeSi's Si-Si at 2.78 A, beyond its seven Fe at 2.27-2.52 A; the
+// Fe reach 2.745 A). 0 for two metals.
+float MetalloidCompoundLimit(const CovalentRadiusRow &a, const CovalentRadiusRow &b, float smallestMetallic) {
+  if (a.metal && b.metal)
+    return 0.0f;
+  const double sum = double(a.radius) + double(b.radius);
+  if (!a.metal && !b.metal)
+    return static_cast<float>(std::min(sum * kAutoBondMetalloidNetworkFactor,
+                                       (double(smallestMetallic) + sum / 2.0) * kAutoBondRadiusFactor));
+  const CovalentRadiusRow &metal = a.metal ? a : b, &metalloid = a.metal ? b : a;
+  return static_cast<float>((double(metal.metallic) + double(metalloid.radius)) * kAutoBondRadiusFactor);
+}
+
 bool IsHydrogen(const CovalentRadiusRow &row) {
   return row.element == TwoCharsToShort("H") || row.element == TwoCharsToShort("D");
 }
@@ -167,6 +192,14 @@ PairLimits::PairLimits(const CrystalRec &c) {
     rows_.push_back(*row);
     nonMetal = nonMetal || !row->metal;
   }
+  // Metals beside metalloids alone: a boride's or a silicide's framework.
+  float smallestMetallic = std::numeric_limits<float>::infinity();
+  for (const CovalentRadiusRow &r : rows_)
+    if (r.metal)
+      smallestMetallic = std::min(smallestMetallic, r.metallic);
+  const bool metalloidCompound =
+      smallestMetallic != std::numeric_limits<float>::infinity() &&
+      std::all_of(rows_.begin(), rows_.end(), [](const CovalentRadiusRow &r) { return r.metal || IsMetalloid(r); });
   const size_t n = rows_.size();
   limits_.assign(n * n, 0.0f);
   shortestSq_.assign(n * n, 0.0f);
@@ -183,7 +216,8 @@ PairLimits::PairLimits(const CrystalRec &c) {
           maySecond_[i * n + j] = anySecond_ = 1;
   for (size_t i = 0; i < n; i++)
     for (size_t j = 0; j < n; j++) {
-      float limit = AutoPairLimit(rows_[i], rows_[j], nonMetal);
+      const float framework = metalloidCompound ? MetalloidCompoundLimit(rows_[i], rows_[j], smallestMetallic) : 0.0f;
+      float limit = std::max(AutoPairLimit(rows_[i], rows_[j], nonMetal), framework);
       // Two metals beside non-metals: in contact up to their covalent limit
       // where no non-metal bridges them.
       if (rows_[i].metal && rows_[j].metal && nonMetal &&
@@ -198,7 +232,8 @@ PairLimits::PairLimits(const CrystalRec &c) {
         }
       }
       if (rows_[i].metal != rows_[j].metal) {
-        const float shorter = ShortPairLimit(rows_[i], rows_[j], nonMetal);
+        // A framework's contact is no cation's: no gap in a shell cuts it.
+        const float shorter = std::max(ShortPairLimit(rows_[i], rows_[j], nonMetal), framework);
         if (shorter < limit) {
           shortLimits_[i * n + j] = shorter;
           anyShort_ = true;
@@ -492,7 +527,7 @@ void JudgeBridgedMetals(const PairLimits &limits, const std::vector<RuleCandidat
   }
   std::vector<uint8_t> bare(of.size(), 0);
   for (uint32_t x = 0; x < of.size(); x++)
-    bare[x] = complete[x] && limits.Metal(of[x].kind) && near.Empty(x);
+    bare[x] = complete[x] && of[x].kind != PairLimits::kNone && limits.Metal(of[x].kind) && near.Empty(x);
   JudgeBondsAmongBridged(limits, of, bare, contacts, verdict);
 }
 

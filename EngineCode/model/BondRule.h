@@ -23,9 +23,12 @@
 // kAutoBondRadiusFactor (the cation's radius in the largest
 // coordination tabulated for it, so that a large cation reaches its whole
 // shell of anions: ionic hydrides and halides, apatite's Ca1 and its nine
-// O); hydrogen takes the hydride ion's radius only where it is in contact
-// with no non-metal more electronegative than itself (a proton of a water or
-// a hydroxyl is no hydride ion); the row of `kDefSpecs` for the pair where
+// O); in a compound of metals and metalloids alone (a boride, a silicide) a
+// metal and a metalloid also the metal's metallic radius, and two metalloids
+// a longer reach (kAutoBondMetalloidNetworkFactor); hydrogen takes the
+// hydride ion's radius only where it is in contact with no non-metal more
+// electronegative than itself (a proton of a water or a hydroxyl is no
+// hydride ion); the row of `kDefSpecs` for the pair where
 // longer. Two atoms closer than (rA + rB) x kAutoBondShortestFactor are never
 // in contact (for a metal and a non-metal the smaller of the covalent and the
 // six-fold ionic radii's sums; for two metals x kAutoBondMetalShortestFactor),
@@ -77,6 +80,27 @@ inline constexpr double kAutoBondUnbridgedMetalFactor = 1.07;
 // non-metals are cations, never bonded to each other (Ca 1.00, La 1.10,
 // U 1.38), while Mn 1.55, Cu 1.90, Hg 2.00 and Os 2.2 are.
 inline constexpr float kUnbridgedMetalLeastElectronegativity = 1.5f;
+// A compound of metals whose only non-metals are metalloids (a boride, a
+// silicide, a germanide: no anion such as N, O, a halogen or a chalcogen) is
+// a metallic framework, not a salt: a metal and a metalloid are in contact up
+// to kAutoBondRadiusFactor times the sum of the metal's metallic radius and
+// the metalloid's covalent one, where longer (AlB2's Al-B at 2.383 A and
+// CaB6's Ca-B at 3.053 A, 1.16-1.17 times the covalent sum; 1.05 and 1.08
+// times that sum), and two metalloids up to kAutoBondMetalloidNetworkFactor
+// times their covalent radii's sum, but no farther apart than a metalloid
+// and the smallest metal present reach (a pair beyond lies outside the
+// metalloids' shells of metals). The metalloids are the non-metals no more
+// electronegative (Pauling) than kMetalloidMostElectronegativity: B, Si and
+// Ge; As (2.18), Sb (2.05) and Te (2.1) are anions beside an electropositive
+// metal (MgAgAs's Mg-As at 3.12 A is no bond).
+inline constexpr float kMetalloidMostElectronegativity = 2.04f;
+// The metalloid networks of metal-rich silicides are longer than a covalent
+// bond: the Si-Si of CrSi2 at 2.48-2.56 A, MoSi2 2.61-2.62 A, ZrSi2's square
+// net 2.62 A and TiSi2 (C54) 2.53-2.79 A (1.26 of the covalent sum), all
+// counted in their ten- and eight-fold coordination, while the next Si lie at
+// 3.06 A (CrSi2, 1.38) and beyond, and CaB6's B-B across an octahedron at
+// 2.48 A (1.47) is no bond.
+inline constexpr double kAutoBondMetalloidNetworkFactor = 1.3;
 // No bond is shorter than this share of the covalent radii's sum (a triple
 // bond is about 0.8 of it).
 inline constexpr double kAutoBondShortestFactor = 0.7;

@@ -133,7 +133,8 @@ TEST(AutoBondSearch, LimitIsTheCovalentSumUnlessTheTableHasALongerRow) {
     bool bonded;
     float maximum;
   };
-  const std::map<std::string, float> radii = {{"O", 0.5f}, {"Si", 0.5f}, {"Na", 1.0f}, {"Cl", 1.0f}};
+  const std::map<std::string, float> radii = {{"O", 0.5f},  {"Si", 0.5f}, {"Na", 1.0f}, {"Cl", 1.0f}, {"B", 0.5f},
+                                              {"As", 0.5f}, {"Mg", 1.0f}, {"Ti", 1.0f}, {"Al", 1.0f}, {"V", 1.0f}};
   const Case cases[] = {
       // Si-O: 1.77 x 1.15 = 2.0355, beyond the table's 1.73.
       {"Si-O", {{"O", 0, 0, 0}, {"Si", 1.80f, 0, 0}}, true, 1.89f},
@@ -154,6 +155,24 @@ TEST(AutoBondSearch, LimitIsTheCovalentSumUnlessTheTableHasALongerRow) {
       {"Al-Al with O", {{"Al", 0, 0, 0}, {"Al", 2.55f, 0, 0}, {"O", 20, 0, 0}}, true, 2.5894f},
       {"Al-Al with O", {{"Al", 0, 0, 0}, {"Al", 2.65f, 0, 0}, {"O", 20, 0, 0}}, false, 0},
       {"Al-Al", {{"Al", 0, 0, 0}, {"Al", 2.65f, 0, 0}}, true, 2.783f},
+      // Cu-Cu 2.64 x 1.07 = 2.8248 beside a placeholder atom, which has no
+      // element to judge.
+      {"Cu-Cu with O and Xx", {{"Cu", 0, 0, 0}, {"Cu", 2.70f, 0, 0}, {"O", 20, 0, 0}, {"Xx", 0, 20, 0}}, true, 2.8248f},
+      // A metal and a metalloid with no anion: the metal's metallic radius,
+      // (1.43 + 0.84) x 1.15 = 2.6105; beside O, the covalent 2.05 x 1.15 =
+      // 2.3575. As is no metalloid: Mg-As keeps (1.41 + 1.19) x 1.15 = 2.99.
+      {"Al-B", {{"Al", 0, 0, 0}, {"B", 2.55f, 0, 0}}, true, 2.6105f},
+      {"Al-B", {{"Al", 0, 0, 0}, {"B", 2.65f, 0, 0}}, false, 0},
+      {"Al-B with O", {{"Al", 0, 0, 0}, {"B", 2.40f, 0, 0}, {"O", 20, 0, 0}}, false, 0},
+      {"Mg-As", {{"As", 0, 0, 0}, {"Mg", 3.10f, 0, 0}}, false, 0},
+      // Two metalloids beside a metal: 2.22 x 1.3 = 2.886, but no farther
+      // than Si and the metal reach, (1.347 + 1.11) x 1.15 = 2.82555 beside
+      // V; alone, 2.22 x 1.15 = 2.553.
+      {"Si-Si with Ti", {{"Si", 0, 0, 0}, {"Si", 2.80f, 0, 0}, {"Ti", 20, 0, 0}}, true, 2.886f},
+      {"Si-Si with Ti", {{"Si", 0, 0, 0}, {"Si", 2.90f, 0, 0}, {"Ti", 20, 0, 0}}, false, 0},
+      {"Si-Si with V", {{"Si", 0, 0, 0}, {"Si", 2.78f, 0, 0}, {"V", 20, 0, 0}}, true, 2.82555f},
+      {"Si-Si with V", {{"Si", 0, 0, 0}, {"Si", 2.84f, 0, 0}, {"V", 20, 0, 0}}, false, 0},
+      {"Si-Si", {{"Si", 0, 0, 0}, {"Si", 2.60f, 0, 0}}, false, 0},
       // Two metals' shortest bond is 0.65 x their radii's sum: the Mo-Mo
       // quadruple bond of 2.09 A is bonded (floor 3.08 x 0.65 = 2.002), 1.95
       // is not.
