@@ -720,6 +720,7 @@ TEST_F(BuildingToolsTest, ViewAlongSelectionTakesTheFirstTwoInDepthOrder) {
     atom.selected = 0;
   crystal->atoms[0].selected = crystal->atoms[1].selected = 1;
   std::copy_n(crystal->atoms[0].xyz, 3, crystal->atoms[1].xyz);
+  crystal->derived.Note(kChangeAtoms);
   const float view[3] = {crystal->viewDirection[0], crystal->viewDirection[1], crystal->viewDirection[2]};
   DoViewAlongSelection(window);
   EXPECT_EQ(gToolHost->beeps, 1);
