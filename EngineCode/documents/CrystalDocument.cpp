@@ -450,7 +450,7 @@ bool ReadSection(uint32_t tag, FileBuffer &b, CrystalRec &c, DocumentExtras *ext
       Xfer(a, flag);
     break;
   case kTagPendingRoles:
-    c.derived.LeaveRolesDue();
+    c.derived.LeaveRolesDue(c);
     break;
   case kTagSpheres:
     return ReadRecords(b, kMinSphereBytes, c.spheres, c.sphereCount, [&](SphereRecord &s) {
@@ -943,6 +943,8 @@ bool DecodeCrystalDocument(std::span<const uint8_t> bytes, CrystalRec &crystal, 
     ClearCrystalRec(&crystal);
     return false;
   }
+  if (crystal.derived.RolesDue())
+    crystal.derived.LeaveRolesDue(crystal); // for the record as read whole
   return true;
 }
 

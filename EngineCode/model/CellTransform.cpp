@@ -74,6 +74,8 @@ bool DiscardSymmetry(WindowRef window) {
 
   if (!RunNewCrystal(window, false, true, false))
     return false;
+  // The atoms built take back the visibility they had: a change of the atoms.
+  NoteStructureChange(&c, kChangeAtoms);
   RestoreAtomsVisibilityAndSelection(&c, saved, savedCount);
   PlotCrystal(window, 1);
   return true;

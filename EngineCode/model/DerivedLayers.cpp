@@ -100,6 +100,51 @@ uint64_t AlternativesDigest(const CrystalRec &crystal) {
   return digest.Value();
 }
 
+// What the roles and the polyhedra read: each atom's site, visibility,
+// fractional place and bonds, the sites' elements, coordination and atoms,
+// the cell and the bond specifications the whole crystal's coordination is
+// listed by. Not the atoms' Cartesian places, which every turn of the view
+// moves: the fractional ones and the cell stand for them.
+uint64_t RolesDigest(const CrystalRec &c) {
+  if (!kCheckLayers)
+    return 0;
+  InputDigest digest;
+  digest.Add(c.molecule);
+  for (const float v : {c.a, c.b, c.c, c.alpha, c.beta, c.gamma})
+    digest.Add(v);
+  const int32_t specs = std::clamp<int32_t>(c.bondSpecCount, 0, kMaxBondSpecs);
+  digest.Add(specs);
+  for (int32_t k = 0; k < specs; k++) {
+    const BondSpec &spec = c.bondSpecs[static_cast<size_t>(k)];
+    digest.Add(spec.elementA);
+    digest.Add(spec.elementB);
+    digest.Add(spec.minLength);
+    digest.Add(spec.maxLength);
+  }
+  const size_t nSites = UsableSiteSize(c);
+  digest.Add(nSites);
+  for (size_t s = 0; s < nSites; s++) {
+    const AsymmetricUnitRecord &site = c.sites[s];
+    digest.Add(site.elements);
+    digest.Add(site.coordination);
+    digest.Add(site.firstAtom);
+    digest.Add(site.lastAtom);
+    digest.Add(site.atomsPerCell);
+  }
+  const size_t nAtoms = UsableAtomSize(c);
+  digest.Add(nAtoms);
+  for (size_t a = 0; a < nAtoms; a++) {
+    const AtomRecord &atom = c.atoms[a];
+    digest.Add(atom.site);
+    digest.Add(atom.visible);
+    digest.Add(atom.xyz);
+    digest.Add(atom.bondCount);
+    digest.Add(atom.bonds.size());
+    digest.AddBytes(atom.bonds.data(), atom.bonds.size() * sizeof(uint32_t));
+  }
+  return digest.Value();
+}
+
 // A layer answered from its revisions whose inputs changed all the same:
 // the command running changed them without telling.
 void StopWhenUntold(const char *layer, uint64_t derivedFrom, uint64_t now) {
@@ -164,6 +209,30 @@ void DerivedLayers::CheckTold(const CrystalRec &crystal) const {
     StopWhenUntold("orientation groups", orientationsDigest_, OrientationsDigest(crystal));
   if (alternatives_ && alternativesHeld_ && alternativesFrom_ == revisions_.Only(kAlternativesInputs))
     StopWhenUntold("alternatives", alternativesDigest_, AlternativesDigest(crystal));
+  // Only polyhedra answered as they are: those due are made when asked.
+  if (polyhedra_.held && !PolyhedraDue() && polyhedra_.from == revisions_.Only(kPolyhedraInputs))
+    StopWhenUntold("polyhedra", polyhedra_.digest, RolesDigest(crystal));
+  CheckRoles(crystal);
+}
+
+void DerivedLayers::CheckRoles(const CrystalRec &crystal) const {
+  if (kCheckLayers && roles_.held && roles_.from == revisions_.Only(kPolyhedraInputs))
+    StopWhenUntold("site roles", roles_.digest, RolesDigest(crystal));
+}
+
+void DerivedLayers::LeaveRolesDue(const CrystalRec &crystal) {
+  rolesDue_ = 1;
+  RolesTaken(crystal);
+}
+
+void DerivedLayers::RolesTaken(const CrystalRec &crystal) {
+  if (kCheckLayers)
+    roles_ = {revisions_.Only(kPolyhedraInputs), RolesDigest(crystal), true};
+}
+
+void DerivedLayers::PolyhedraTaken(const CrystalRec &crystal, bool held) {
+  if (kCheckLayers)
+    polyhedra_ = {revisions_.Only(kPolyhedraInputs), held ? RolesDigest(crystal) : 0, held};
 }
 
 void DerivedLayers::RolesDerived(std::vector<uint32_t> shownBefore) {
@@ -212,6 +281,8 @@ void DeriveDueSiteRoles(const CrystalRec &crystal) {
   DerivedLayers &layers = crystal.derived;
   if (!layers.RolesDue())
     return;
+  // Roles due are derived from the structure they were left due for.
+  layers.CheckRoles(crystal);
   layers.DropDueRoles();
   const size_t sites = UsableSiteSize(crystal);
   if (sites == 0 || UsableAtomSize(crystal) == 0)

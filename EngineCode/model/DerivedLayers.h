@@ -101,7 +101,14 @@ public:
   // ---- Site roles ----------------------------------------------------------------------
   // Roles left to be derived from the bonds when first asked for.
   bool RolesDue() const { return rolesDue_ != 0; }
-  void LeaveRolesDue() { rolesDue_ = 1; }
+  // Roles left due for the structure as it stands, and roles derived from
+  // it now: the instrumented build checks what the roles are derived (or
+  // were) from while no input of theirs is told changed.
+  void LeaveRolesDue(const CrystalRec &crystal);
+  void RolesTaken(const CrystalRec &crystal);
+  // In that build, the check of the roles alone (what deriving roles due
+  // asks first); nothing in others.
+  void CheckRoles(const CrystalRec &crystal) const;
   // Roles due are not derived (a build about to make the bonds afresh).
   void DropDueRoles() { rolesDue_ = 0; }
   // The roles derived now, composed with the modes the sites show: the
@@ -117,6 +124,9 @@ public:
   // ---- Polyhedra -------------------------------------------------------------------------
   bool PolyhedraDue() const { return polyhedraDue_ != 0; }
   void SetPolyhedraDue(bool due) { polyhedraDue_ = due ? 1 : 0; }
+  // The polyhedra made now from the structure as it stands (held false:
+  // the making was stopped, none is held), for the instrumented check.
+  void PolyhedraTaken(const CrystalRec &crystal, bool held);
   // Per site, the flag byte its polyhedra take when they are made: the
   // mode the site showed when they were left due, as a build that makes them
   // at once writes it. Empty: the modes as they show then.
@@ -155,6 +165,16 @@ private:
   // build (0 in others).
   uint64_t orientationsDigest_ = 0;
   uint64_t alternativesDigest_ = 0;
+  // What the roles (derived or due) and the polyhedra held were taken
+  // from, in the instrumented build: the revisions of their inputs and a
+  // digest of those inputs' content.
+  struct Taken {
+    InputRevisions from;
+    uint64_t digest = 0;
+    bool held = false;
+  };
+  Taken roles_;
+  Taken polyhedra_;
   uint8_t rolesDue_ = 0;
   std::vector<uint32_t> modesBefore_;
   uint8_t polyhedraDue_ = 0;

@@ -2062,6 +2062,7 @@ bool MakeAtomPolyhedra(CrystalRec *crystal) {
       CloseStatus();
     FWrite("Polyhedra cancelled: the structure is shown without polyhedra.");
   }
+  c.derived.PolyhedraTaken(c, !cancelled);
   return !cancelled;
 }
 
@@ -2146,6 +2147,7 @@ void SetSiteRoles(const CrystalRec &c, bool tellCrowded) {
     const AsymmetricUnitRecord &site = c.sites[s];
     site.derivedPolyMode = ComposedPolyMode(ShownPolyMode(site), pass[s], site.coordination);
   }
+  c.derived.RolesTaken(c);
   if (tellCrowded)
     TellCrowdedSites(c, std::move(roles.crowdedHere));
   if (stopped && !stoppedBefore)
@@ -2216,7 +2218,7 @@ void DefinePolyhedraWhenNeeded(CrystalRec *crystal) {
   for (size_t s = 0; s < sites; ++s)
     flags[s] = static_cast<uint8_t>(ShownPolyMode(crystal->sites[s]) & 0xFFu);
   if (RolesSearchTheCrystal(*crystal))
-    layers.LeaveRolesDue();
+    layers.LeaveRolesDue(*crystal);
   else
     SetSiteRoles(*crystal, false);
 }

@@ -126,6 +126,8 @@ bool AddCrystalSite(WindowRef window, ElementCode element, const float cart[3]) 
   SortAUByElement(&c);
   RunNewCrystal(window, false, false, false);
   CrystalRec &built = *GetWindowCrystal(window);
+  // The atoms built take back the visibility they had: a change of the atoms.
+  NoteStructureChange(&built, kChangeAtoms);
   RestoreAtomsVisibilityAndSelection(&built, saved, count);
   for (int32_t s = 0; s < UsableSiteCount(built); ++s) {
     const float *xyz = built.sites[static_cast<size_t>(s)].xyz;

@@ -128,6 +128,7 @@ TEST_F(EditorTest, BondingSheetCountsLaterAndAppliesOnlyOnOK) {
   c->bondSpecs[1] = c->bondSpecs[0];
   c->bondSpecs[1].elementB = TwoCharsToShort("Xe");
   c->bondSpecCount = 2;
+  c->derived.Note(kChangeBonds);
 
   ASSERT_EQ(ProcessCommand(kCmdEditBonding), kNoErr);
   BondingSheet *sheet = CurrentBondingSheet();

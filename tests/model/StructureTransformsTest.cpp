@@ -96,6 +96,7 @@ TEST(StructureTransforms, MoleculeToCrystalAndBackKeepsTheShape) {
     a.visible = 0;
   c.atoms[static_cast<size_t>(o)].visible = 1;
   c.atoms[static_cast<size_t>(h1)].visible = 1;
+  c.derived.Note(kChangeAtoms);
   CrystalToMolecule(w.ref());
   ASSERT_EQ(c.molecule, 1);
   ASSERT_EQ(c.atomCount, 2);

@@ -207,6 +207,7 @@ TEST_F(BuildingToolsTest, AddBondMakesASpecificationThenTheSecondPairDeletesItWi
   ASSERT_GE(c1, 0);
   ASSERT_FALSE(BondedTo(c1, h2));
   crystal->bondSpecCount = 1; // C-C only: no C-H specification
+  crystal->derived.Note(kChangeBonds); // as the bonding sheet tells its edit
   PlotCrystal(window, 1);
   ProcessCommand(FourCharsToLong("B+-T"));
   gNumSelAtoms = 2; // left over by the bond-angle tool: a fresh start
@@ -289,6 +290,7 @@ TEST_F(BuildingToolsTest, AFullSpecificationTableAlertsButTheBondIsMade) {
   for (int k = 0; k < kMaxBondSpecs; ++k)
     crystal->bondSpecs[size_t(k)] = xenon;
   crystal->bondSpecCount = kMaxBondSpecs;
+  crystal->derived.Note(kChangeBonds); // as the bonding sheet tells its edit
   ProcessCommand(FourCharsToLong("B+-T"));
   Click(At(c1));
   Click(At(h2));
@@ -718,6 +720,7 @@ TEST_F(BuildingToolsTest, ViewAlongSelectionTakesTheFirstTwoInDepthOrder) {
     atom.selected = 0;
   crystal->atoms[0].selected = crystal->atoms[1].selected = 1;
   std::copy_n(crystal->atoms[0].xyz, 3, crystal->atoms[1].xyz);
+  crystal->derived.Note(kChangeAtoms);
   const float view[3] = {crystal->viewDirection[0], crystal->viewDirection[1], crystal->viewDirection[2]};
   DoViewAlongSelection(window);
   EXPECT_EQ(gToolHost->beeps, 1);

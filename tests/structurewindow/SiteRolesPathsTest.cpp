@@ -9,6 +9,7 @@
 
 #include "AtomContainers.h"
 #include "BuildPipeline.h"
+#include "DerivedLayers.h"
 #include "Polyhedra.h"
 #include "StructureArrays.h"
 #include "documents/CrystalDocument.h"
@@ -28,6 +29,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -216,8 +218,9 @@ TEST_F(SiteRolesPathsTest, RoleQuestionsLeaveTheModesTheUserChose) {
 // An edit gives the sites the modes it gives whether or not anything asked
 // for their roles before it: the roles of the structure the edit found are
 // those it starts from. The bond tool, its Shift-click beside the new atom
-// tool, the zapper and the commands that cut or hide atoms change the bonds or atoms
-// without building the structure again.
+// tool, the zapper and the commands that cut or hide atoms (Hide Stranded
+// Atoms among them) change the bonds or atoms without building the
+// structure again.
 class EditsAfterRolesTest : public SiteRolesPathsTest {
 protected:
   // Where the graph pane picks the atom, if it does.
@@ -282,20 +285,30 @@ protected:
       ASSERT_FALSE(GetWindowCrystal(window)->atoms[size_t(a)].visible);
       break;
     }
-    default: // the atoms bonded to C10 cut from the rest
+    case 4: // the atoms bonded to C10 cut from the rest
       for (size_t s = 0; s < c.sites.size(); s++)
         if (std::string(c.sites[s].label) == "C10")
           for (uint32_t b : c.atoms[size_t(c.sites[s].firstAtom)].bonds)
             c.atoms[b].selected = 1;
       ASSERT_EQ(ProcessCommand(kCmdDetachSelection), kNoErr);
+      break;
+    default: { // the atoms no polyhedron anchors hidden
+      const auto shown = [&c] {
+        return std::count_if(c.atoms.begin(), c.atoms.end(), [](auto &a) { return a.visible; });
+      };
+      const auto before = shown();
+      ASSERT_EQ(ProcessCommand(kCmdHideStrandedAtoms), kNoErr);
+      ASSERT_LT(shown(), before);
+    }
     }
   }
 };
 
 TEST_F(EditsAfterRolesTest, AnEditGivesTheModesItGivesAfterTheRolesWereAskedFor) {
   const char *const edits[] = {"a bond deleted with the bond tool", "a bond made with the bond tool",
-                               "a bond made by Shift-click", "an atom zapped", "atoms detached"};
-  for (int edit = 0; edit < 5; edit++) {
+                               "a bond made by Shift-click", "an atom zapped", "atoms detached",
+                               "stranded atoms hidden"};
+  for (int edit = 0; edit < 6; edit++) {
     CloseAllStructureWindows();
     ASSERT_NE(Open(kThpp), nullptr);
     SaveAs("asked.ovdf"); // a save asks for every role
@@ -306,6 +319,39 @@ TEST_F(EditsAfterRolesTest, AnEditGivesTheModesItGivesAfterTheRolesWereAskedFor)
     ASSERT_NE(Open(kThpp), nullptr);
     Edit(edit);
     EXPECT_EQ(Differences(asked, SavedModes(SaveAs("after.ovdf"))), "") << edits[edit];
+  }
+}
+
+// The instrumented build stops a command that hid atoms without telling,
+// naming it: Hide Stranded Atoms with its call removed, once while the
+// roles are due (the ball-and-stick model of the open) and once while the
+// polyhedral model holds polyhedra made after a told hide.
+TEST_F(EditsAfterRolesTest, AnUntoldHideStopsTheInstrumentedBuild) {
+  if (!DerivedLayers::ChecksInputs())
+    GTEST_SKIP() << "only the instrumented build checks the layers";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const struct {
+    bool polyhedral;
+    const char *stop;
+  } cases[] = {
+      {false, "site roles were answered for inputs changed without telling \\(command: 'HdSt'\\)"},
+      {true, "polyhedra were answered for inputs changed without telling \\(command: 'HdSt'\\)"},
+  };
+  for (const auto &k : cases) {
+    CloseAllStructureWindows();
+    ASSERT_NE(Open(kThpp), nullptr);
+    CrystalRec &c = *GetWindowCrystal(FrontGraphWindow());
+    if (k.polyhedral) {
+      c.atoms[0].selected = 1;
+      ASSERT_EQ(ProcessCommand(kCmdHideSelection), kNoErr);
+      ASSERT_EQ(ProcessCommand(FourCharsToLong("Poly")), kNoErr);
+    }
+    EXPECT_DEATH(
+        {
+          IgnoreStructureChangesForTests(true);
+          ProcessCommand(kCmdHideStrandedAtoms);
+        },
+        k.stop);
   }
 }
 
