@@ -247,3 +247,99 @@ NeighbourStatus PeriodicNeighbours::Pairs(const NeighbourPolicy &policy, std::ve
   }
   return NeighbourStatus::kDone;
 }
+
+void PeriodicNeighbours::NumberMarksByBin() {
+  std::vector<uint32_t> order(binned_.begin(), binned_.end());
+  std::vector<uint8_t> binned(marks_.size(), 0);
+  for (uint32_t m : binned_)
+    binned[m] = 1;
+  for (uint32_t m = 0; m < marks_.size(); m++)
+    if (!binned[m])
+      order.push_back(m);
+  std::vector<NeighbourMark> marks(marks_.size());
+  std::vector<std::array<double, 3>> xyz(xyz_.size());
+  for (size_t k = 0; k < order.size(); k++) {
+    marks[k] = marks_[order[k]];
+    xyz[k] = xyz_[order[k]];
+  }
+  marks_ = std::move(marks);
+  xyz_ = std::move(xyz);
+  for (size_t k = 0; k < binned_.size(); k++)
+    binned_[k] = static_cast<uint32_t>(k);
+}
+
+NeighbourStatus PeriodicNeighbours::VisitUnordered(const double xyz[3], double reach, std::vector<NeighbourHit> &hits) {
+  hits.clear();
+  int64_t from[3], to[3];
+  if (!valid_ || !(reach >= 0.0) || !BinRange(xyz, reach, from, to))
+    return NeighbourStatus::kDone;
+  if (binnedCart_.size() != binned_.size()) {
+    binnedCart_.resize(binned_.size());
+    for (size_t k = 0; k < binned_.size(); k++) {
+      const uint32_t m = binned_[k];
+      double wrapped[3];
+      for (int i = 0; i < 3; i++)
+        wrapped[i] = xyz_[m][i] - double(marks_[m].shift[i]);
+      for (int j = 0; j < 3; j++)
+        binnedCart_[k][j] = wrapped[0] * axes_[0][j] + wrapped[1] * axes_[1][j] + wrapped[2] * axes_[2][j];
+    }
+  }
+  const double reach2 = reach * reach;
+  // Each axis's first bin as a bin of the cell and the whole cells it lies
+  // at, then stepped: a division for each bin walked would cost more than
+  // the few marks in it.
+  int64_t shift0[3], bin0[3];
+  for (int k = 0; k < 3; k++) {
+    shift0[k] = FloorDiv(from[k], bins_[k]);
+    bin0[k] = from[k] - shift0[k] * bins_[k];
+  }
+  int64_t whole[3];
+  whole[0] = shift0[0];
+  for (int64_t ga = from[0], ba = bin0[0]; ga <= to[0]; ga++) {
+    whole[1] = shift0[1];
+    for (int64_t gb = from[1], bb = bin0[1]; gb <= to[1]; gb++) {
+      // Along c, the bins of one cell lie together: each run of them is
+      // one run of marks, at one shift.
+      whole[2] = shift0[2];
+      for (int64_t gc = from[2], bc = bin0[2]; gc <= to[2];) {
+        const int64_t runBins = std::min(to[2] - gc + 1, bins_[2] - bc);
+        const size_t bin = static_cast<size_t>((ba * bins_[1] + bb) * bins_[2] + bc);
+        const uint32_t first = binStart_[bin], end = binStart_[bin + static_cast<size_t>(runBins)];
+        if (step_)
+          for (int64_t k = 0; k < runBins + int64_t{end - first}; k++)
+            if (step_())
+              return NeighbourStatus::kStopped;
+        // The run's whole cells less the point, Cartesian: a mark's image
+        // lies at its wrapped position plus this from the point.
+        const double cells[3] = {double(whole[0]) - xyz[0], double(whole[1]) - xyz[1], double(whole[2]) - xyz[2]};
+        double offset[3];
+        for (int j = 0; j < 3; j++)
+          offset[j] = cells[0] * axes_[0][j] + cells[1] * axes_[1][j] + cells[2] * axes_[2][j];
+        for (uint32_t k = first; k < end; k++) {
+          const std::array<double, 3> &p = binnedCart_[k];
+          const double dx = p[0] + offset[0], dy = p[1] + offset[1], dz = p[2] + offset[2];
+          const double d2 = dx * dx + dy * dy + dz * dz;
+          if (!(d2 <= reach2))
+            continue;
+          NeighbourHit &hit = hits.emplace_back();
+          hit.mark = binned_[k];
+          for (int i = 0; i < 3; i++)
+            hit.shift[i] = static_cast<int32_t>(whole[i] - marks_[hit.mark].shift[i]);
+          hit.d2 = d2;
+        }
+        gc += runBins;
+        bc = 0;
+        whole[2]++;
+      }
+      if (++bb == bins_[1]) {
+        bb = 0;
+        whole[1]++;
+      }
+    }
+    if (++ba == bins_[0]) {
+      ba = 0;
+      whole[0]++;
+    }
+  }
+  return NeighbourStatus::kDone;
+}

@@ -166,4 +166,25 @@ private:
   std::vector<NeighbourHit> scratch_;
   size_t skipped_ = 0;
   std::function<bool()> step_;
+
+public:
+  // Numbers the marks afresh in the order the bins hold them (bin by bin, a
+  // outermost, in their given order within a bin; the marks left out
+  // last), so that the marks near a point are near each other in number:
+  // a caller that keeps its own records of the marks in the same order
+  // reads those of a visit's hits from one stretch of memory. Mark(m) tells
+  // what the caller gave for the mark now numbered m.
+  void NumberMarksByBin();
+  // Visit's hits in the order the bins are walked, which no caller should
+  // read anything into: for a caller that orders what it keeps by a rule of
+  // its own, or needs no order, and asks many points. The marks are read
+  // from a copy in bin order of their wrapped Cartesian positions, made on
+  // the first such visit, and a run of bins along c within one cell is
+  // walked as one: the squared distances are those positions' distances,
+  // equal to Visit's but for rounding. Hears the cancel key as Visit does.
+  // Throws bad_alloc.
+  NeighbourStatus VisitUnordered(const double xyz[3], double reach, std::vector<NeighbourHit> &hits);
+
+private:
+  std::vector<std::array<double, 3>> binnedCart_; // per binned mark, in bin order
 };

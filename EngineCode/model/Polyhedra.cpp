@@ -2,6 +2,7 @@
 
 #include "BondSearch.h"
 #include "CancelPoll.h"
+#include "CoordinationNeighbours.h"
 #include "FaceCandidates.h"
 #include "FaceShapes.h"
 #include "Geometry.h"
@@ -20,7 +21,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <limits>
 #include <new>
 #include <numeric>
 #include <optional>
@@ -858,717 +858,11 @@ void SortLigands(std::vector<LigandEntry> &ligands) {
   }
 }
 
-// The first-cell atoms of every site, filed on a periodic grid over the cell,
-// for asking which sites coordinate a site over the whole crystal. A query
-// walks the grid cells (with their whole-cell translations) that cover the
-// box of fractional reach around the site, so it looks at the atoms near the
-// site only, however many sites the structure has; its answer is the same as
-// trying every translation of every first-cell atom of every site.
-class CoordinationIndex {
-public:
-  explicit CoordinationIndex(const CrystalRec &c) : CoordinationIndex(c, nullptr, 0.0) {}
-  // An index asked about the given sites only, each with the box of grid
-  // cells its reach covers and `pad` more (ListWithoutModes: 0): where those
-  // boxes cover few of the grid's cells, only the atoms in them are filed.
-  // The answers are those of the index of every atom.
-  CoordinationIndex(const CrystalRec &c, const std::vector<uint32_t> *askedOnly, double pad) {
-    try {
-      Build(c, askedOnly, pad);
-    } catch (const std::bad_alloc &) {
-      if (MemoryFailuresPass())
-        throw;
-      valid_ = false;
-    }
-  }
-
-  bool Valid() const { return valid_; }
-  // Whether every atom is filed: any site may be asked about.
-  bool Whole() const { return askable_.empty(); }
-
-  // The sites coordinating site s, one entry per image, in site order, at
-  // most the site's coordination number of them. Marks the site with mode 6
-  // in *marks (the modes a pass of the roles works on) when a site of its
-  // own element is listed.
-  int32_t List(const CrystalRec &c, uint32_t s, std::vector<int32_t> *sites, bool *limitHit,
-               std::vector<uint32_t> *marks) {
-    bool ownElement = false;
-    const int32_t listed = Listed(c, s, kListPadCells, sites, limitHit, &ownElement);
-    if (ownElement && marks && s < marks->size())
-      (*marks)[s] = kPolyModeAtomWireBonds;
-    return listed;
-  }
-
-  // The same list, changing no mode. The box of grid cells is the one the
-  // reach covers, without the spare cell around it that the list above
-  // takes (the reach's margin holds every atom within it): a tenth of the
-  // cells, for a count that is only told.
-  // Without `sites` only *limitHit is told (the count returned is then
-  // at most one past the coordination number): the walk stops at the
-  // first atom beyond it.
-  int32_t ListWithoutModes(const CrystalRec &c, uint32_t s, std::vector<int32_t> *sites, bool *limitHit) {
-    return Listed(c, s, 0.0, sites, limitHit, nullptr, !sites);
-  }
-
-private:
-  // `ownElement` (may be null: not asked) tells whether a site of s's
-  // element is listed.
-  int32_t Listed(const CrystalRec &c, uint32_t s, double pad, std::vector<int32_t> *sites, bool *limitHit,
-                 bool *ownElement, bool stopBeyondLimit = false) {
-    *limitHit = false;
-    if (ownElement)
-      *ownElement = false;
-    if (sites)
-      sites->clear();
-    if (!Count(c, s, pad, stopBeyondLimit ? c.sites[s].coordination : UINT32_MAX))
-      return 0;
-    const ElementCode elementS = c.sites[s].elements[0];
-    // In site order, each site once per image, up to the coordination number
-    // (without a list, the count and the cut come out the same in any order).
-    if (sites || ownElement)
-      std::sort(touched_.begin(), touched_.end());
-    const uint32_t limit = c.sites[s].coordination;
-    int32_t listed = 0;
-    for (uint32_t t : touched_) {
-      uint32_t n = counts_[t];
-      counts_[t] = 0;
-      if (*limitHit)
-        continue;
-      if (static_cast<uint32_t>(listed) + n > limit) {
-        n = limit - static_cast<uint32_t>(listed);
-        *limitHit = true;
-      }
-      if (n == 0)
-        continue;
-      if (sites)
-        sites->insert(sites->end(), n, static_cast<int32_t>(t));
-      listed += static_cast<int32_t>(n);
-      if (ownElement)
-        *ownElement = *ownElement || c.sites[t].elements[0] == elementS;
-    }
-    return listed;
-  }
-
-  // The atoms within bond reach of site s over the whole crystal, counted
-  // per site in counts_ (the sites met in touched_, unsorted); false, with
-  // nothing counted, when there is no answer. The grid cells looked at are
-  // those the reach covers and `pad` more on every side; the walk ends once
-  // more than `stopAbove` atoms (partners, with alternatives) are sure to be
-  // counted, their sum alone then told.
-  bool Count(const CrystalRec &c, uint32_t s, double pad, uint32_t stopAbove) {
-    touched_.clear();
-    const int32_t siteCount = UsableSiteCount(c);
-    if (!valid_ || s >= static_cast<uint32_t>(siteCount))
-      return false;
-    assert(askable_.empty() || (s < askable_.size() && askable_[s] && pad <= askedPad_));
-    const AsymmetricUnitRecord &origin = c.sites[s];
-    const Reaches *reaches = ReachesOf(origin.elements[0]);
-    if (!reaches)
-      return false;
-    const float *O = c.orientationMatrix;
-    float originCart[3];
-    MatMul(O, origin.xyz, originCart);
-    // The box of cells of the filing grid the element's reach covers. A
-    // position or reach that is not finite, or a box of more grid cells than
-    // a coordination search ever takes candidates, has no answer.
-    int64_t fileLo[3], fileHi[3], lo[3], hi[3];
-    if (!ReachBox(origin.xyz, reaches->fractional, pad, fileGrid3_, kMaxBoxCells, fileLo, fileHi) ||
-        !ReachBox(origin.xyz, reaches->fractional, pad, grid_, kUnlimitedCells, lo, hi))
-      return false;
-    const int64_t fileSpan[3] = {fileHi[0] - fileLo[0] + 1, fileHi[1] - fileLo[1] + 1, fileHi[2] - fileLo[2] + 1};
-    counts_.resize(static_cast<size_t>(siteCount), 0);
-    // An atom met at its own whole-cell translation lies where it was filed:
-    // its Cartesian position is the one worked out then, while the
-    // orientation is the same.
-    const bool sameOrientation = std::equal(O, O + 9, orientation_);
-    const float *maxOf = reaches->maxOf.data();
-    uint32_t counted = 0;
-    // Each group of elements over the box its own reach covers, within the
-    // element's box: a group the site makes no bond with is not walked.
-    for (size_t group = 0; group < groups_; ++group) {
-      const float groupReach = reaches->groupReach[group];
-      if (groupReach < 0.0f)
-        continue;
-      int64_t from[3] = {lo[0], lo[1], lo[2]}, to[3] = {hi[0], hi[1], hi[2]};
-      if (groupReach < reaches->reach &&
-          ReachBox(origin.xyz, reaches->groupFractional[group].data(), pad, grid_, kUnlimitedCells, from, to))
-        for (int i = 0; i < 3; ++i) {
-          from[i] = std::max(from[i], lo[i]);
-          to[i] = std::min(to[i], hi[i]);
-        }
-      const size_t groupStart = group * cells_;
-      // A group of one kind bonds with it as far as the group reaches.
-      const float groupMax = pureGroups_ ? maxOf[group] : 0.0f;
-      // Each grid cell of the box as a cell of the grid over the cell and the
-      // whole-cell translation it lies at, stepped along each axis.
-      // The grid cells along z lie together in the index: a column's cells of
-      // one translation are walked as one run of atoms.
-      const GridStep start[3] = {GridStep(from[0], grid_[0]), GridStep(from[1], grid_[1]), GridStep(from[2], grid_[2])};
-      for (GridStep x = start[0]; x.at <= to[0]; x.Next(grid_[0]))
-        for (GridStep y = start[1]; y.at <= to[1]; y.Next(grid_[1])) {
-          // Each run ends at the last cell asked for or at the grid's end,
-          // where the next translation begins.
-          for (GridStep z = start[2]; z.at <= to[2]; z.cell = 0, ++z.shift) {
-            const int64_t shift[3] = {x.shift, y.shift, z.shift};
-            const int64_t run = std::min(to[2] - z.at + 1, grid_[2] - z.cell);
-            const size_t index = groupStart + static_cast<size_t>((x.cell * grid_[1] + y.cell) * grid_[2] + z.cell);
-            z.at += run;
-            // Where the run lies at no translation, a first-cell atom is met
-            // where it was filed.
-            const bool homeRun = sameOrientation && shift[0] == 0 && shift[1] == 0 && shift[2] == 0;
-            for (uint32_t k = cellStart_[index], end = cellStart_[index + static_cast<size_t>(run)]; k < end; ++k) {
-              const Near &near = near_[k];
-              const float dmax = pureGroups_ ? groupMax : maxOf[near.kind];
-              if (dmax < 0.0f)
-                continue;
-              float d[3];
-              float cart[3];
-              const float *place = near.cart; // the image's Cartesian position
-              if (!homeRun || !near.home) {
-                const Far &e = far_[k];
-                if (!sameOrientation || shift[0] != e.whole[0] || shift[1] != e.whole[1] || shift[2] != e.whole[2]) {
-                  const float image[3] = {e.xyz[0] + static_cast<float>(shift[0] - e.whole[0]),
-                                          e.xyz[1] + static_cast<float>(shift[1] - e.whole[1]),
-                                          e.xyz[2] + static_cast<float>(shift[2] - e.whole[2])};
-                  MatMul(O, image, cart);
-                  place = cart;
-                }
-              }
-              VecDiff(place, originCart, d);
-              const double distSq = double(d[0]) * d[0] + double(d[1]) * d[1] + double(d[2]) * d[2];
-              // The tests joined without a branch between them: most atoms met
-              // fail one.
-              if ((int(std::fabs(d[0]) > dmax) | int(std::fabs(d[1]) > dmax) | int(std::fabs(d[2]) > dmax) |
-                   int(distSq > double(dmax) * double(dmax))) != 0)
-                continue;
-              const Met &e = met_[k];
-              if (e.site == s && distSq < double(kCoordinatingSelfDistance) * double(kCoordinatingSelfDistance))
-                continue;
-              // An atom that is no alternative of any is a partner of its
-              // own; the others are counted once all are met.
-              if (alternatives_ && e.mayBeApart) {
-                // Where a walk of the filing grid's cells over the box meets
-                // it (the walking grid's box lies within that grid's).
-                int64_t at[3];
-                for (int i = 0; i < 3; ++i)
-                  at[i] = e.fileCell[i] + shift[i] * fileGrid_ - fileLo[i];
-                const uint64_t boxCell = static_cast<uint64_t>((at[0] * fileSpan[1] + at[1]) * fileSpan[2] + at[2]);
-                hits_.push_back({boxCell << 32 | e.order, rowOf_[k], {place[0], place[1], place[2]}});
-                if (counted + 1 > stopAbove)
-                  return StopPastLimit(e.partnerSite);
-                continue;
-              }
-              const uint32_t site = alternatives_ ? e.partnerSite : e.site;
-              if (counts_[site]++ == 0)
-                touched_.push_back(site);
-              if (++counted + (hits_.empty() ? 0 : 1) > stopAbove)
-                return StopPastLimit(site);
-            }
-          }
-        }
-    }
-    if (!alternatives_)
-      return true;
-    // However the alternatives met join, they make no more partners than
-    // atoms: the count does not pass the limit.
-    if (stopAbove != UINT32_MAX && counted + hits_.size() <= stopAbove) {
-      ClearHits();
-      return true;
-    }
-    // A count that stops past its limit is read as a sum alone.
-    CountHitPartners(stopAbove != UINT32_MAX);
-    return true;
-  }
-
-  // The fractional reach of a sphere of radius r (Angstrom) along each
-  // axis: r / d of the lattice planes perpendicular to it, and the margin.
-  std::array<double, 3> Fractional(float reach) const {
-    std::array<double, 3> out;
-    for (int i = 0; i < 3; ++i)
-      out[i] = double(reach) / double(dSpacing_[i]) + kCoordinatingReachMargin;
-    return out;
-  }
-
-  // The cells of a grid that the box of a fractional reach around a
-  // fractional position covers, `pad` more on every side; false when it has
-  // no answer (a box of more than maxCells cells has none).
-  bool ReachBox(const float xyz[3], const double reach[3], double pad, const int64_t grid[3], double maxCells,
-                int64_t lo[3], int64_t hi[3]) const {
-    int64_t from3[3], to3[3];
-    double cells = 1.0;
-    for (int i = 0; i < 3; ++i) {
-      const double fractional = reach[i];
-      const double from = std::floor((double(xyz[i]) - fractional) * double(grid[i])) - pad;
-      const double to = std::floor((double(xyz[i]) + fractional) * double(grid[i])) + pad;
-      if (!std::isfinite(from) || !std::isfinite(to) || !(to - from < maxCells))
-        return false;
-      cells *= to - from + 1.0;
-      if (!(cells <= maxCells))
-        return false;
-      from3[i] = static_cast<int64_t>(from);
-      to3[i] = static_cast<int64_t>(to);
-    }
-    std::copy(from3, from3 + 3, lo);
-    std::copy(to3, to3 + 3, hi);
-    return true;
-  }
-
-  // Ends a walk whose count is past its limit: the alternatives met make
-  // at least one partner more, counted under the site of the atom last met
-  // (the sum alone is read of such a count).
-  bool StopPastLimit(uint32_t site) {
-    if (!hits_.empty() && counts_[site]++ == 0)
-      touched_.push_back(site);
-    ClearHits();
-    return true;
-  }
-
-  void ClearHits() { hits_.clear(); }
-
-  // The atoms within reach counted one per partner, as the coordination
-  // number counts them (CountPartners): each partner under the site of the
-  // place that stands for it. Where only the sum is read (`sumAlone`), the
-  // partners are counted in the order met: their number does not hang on
-  // the order, only which place stands for each.
-  void CountHitPartners(bool sumAlone) {
-    // In the order a walk of the filing grid's cells over all kinds meets
-    // them (cell by cell, x slowest, then filing order): which of a
-    // partner's places stands for it depends on their order.
-    if (!sumAlone && (groups_ > 1 || finerGrid_))
-      std::sort(hits_.begin(), hits_.end(), [](const Hit &a, const Hit &b) { return a.order < b.order; });
-    // Every atom met that may be an alternative of another has its row
-    // filed beside it.
-    hitRows_.resize(hits_.size());
-    for (size_t k = 0; k < hits_.size(); ++k)
-      hitRows_[k] = {rows_[hits_[k].row], hits_[k].place, static_cast<uint32_t>(k)};
-    CountPartnerPlaces(*alternatives_, hitRows_, hitRows_.size(), &stands_);
-    for (size_t k = 0; k < hitRows_.size(); ++k) {
-      if (stands_[k] != k)
-        continue;
-      const uint32_t site = hitRows_[k].row.site;
-      if (counts_[site]++ == 0)
-        touched_.push_back(site);
-    }
-    ClearHits();
-  }
-
-  // A grid coordinate along one axis of the periodic grid: the grid cell it
-  // falls in (0 to grid - 1) and the whole-cell translation of that cell.
-  struct GridStep {
-    GridStep(int64_t g, int64_t grid) : at(g), cell(g), shift(0) {
-      // Most boxes begin within the cell or one cell below it: no division.
-      if (g >= 0 && g < grid)
-        return;
-      if (g < 0 && g >= -grid) {
-        cell = g + grid;
-        shift = -1;
-        return;
-      }
-      cell = ((g % grid) + grid) % grid;
-      shift = (g - cell) / grid;
-    }
-    void Next(int64_t grid) {
-      ++at;
-      if (++cell == grid) {
-        cell = 0;
-        ++shift;
-      }
-    }
-    int64_t at, cell, shift;
-  };
-
-  // A first-cell atom as it is filed.
-  struct Entry {
-    float xyz[3];     // the first-cell atom's fractional coordinates
-    float cart[3];    // its Cartesian position at its own translation
-    int32_t whole[3]; // their whole-cell parts (0 for a wrapped atom)
-    uint32_t atom;    // the first-cell atom
-    uint32_t site;
-    ElementCode element;
-    uint16_t kind;        // the element's place in kinds_
-    uint16_t fileCell[3]; // the cell of the filing grid it lies in
-    uint32_t order;       // its place among all the atoms filed, in site order
-  };
-  // What a query reads of an atom met away from its own translation.
-  struct Far {
-    float xyz[3];
-    int32_t whole[3];
-  };
-  // What a query reads of an atom within reach.
-  struct Met {
-    uint32_t atom, site;
-    // The site the atom's partner is counted under where alternatives are
-    // among the atoms (else its own site).
-    uint32_t partnerSite;
-    uint32_t order;
-    uint16_t fileCell[3];
-    uint8_t mayBeApart; // 1 when the atom may be an alternative of another
-  };
-  // An alternative met: where a walk of the filing grid's cells meets it
-  // (the box's cell in the high half, the atom's filing order in the low),
-  // its row of the alternatives (rows_) and its place.
-  struct Hit {
-    uint64_t order;
-    uint32_t row;
-    std::array<float, 3> place;
-  };
-  // What a site of one element reaches: the farthest, each kind's maximum
-  // bond length (-1: no such bond), and the farthest of each group of kinds
-  // (-1: none of them bonded; the element's reach where a maximum is not a
-  // number).
-  struct Reaches {
-    bool known = false; // whether a pair limit names the element
-    float reach = 0.0f;
-    std::vector<float> maxOf;
-    std::vector<float> groupReach;
-    // The reaches along each axis, fractional (Fractional).
-    double fractional[3] = {0.0, 0.0, 0.0};
-    std::vector<std::array<double, 3>> groupFractional;
-  };
-  // What a query reads of every atom it meets, packed four to a cache line,
-  // in filing order, as Far and Met are: the rest is read of the atoms it
-  // may take.
-  struct Near {
-    float cart[3];
-    uint16_t kind;
-    uint16_t home; // 1 when the atom's whole-cell parts are all 0
-  };
-
-  // What an atom of element `from` reaches, made once for each element
-  // asked about; null when no pair limit names it.
-  const Reaches *ReachesOf(ElementCode from) {
-    auto [it, added] = reaches_.try_emplace(from);
-    if (added) {
-      Reaches &r = it->second;
-      const auto reachIt = reach_.find(from);
-      if (reachIt == reach_.end())
-        return nullptr;
-      r.known = true;
-      r.reach = reachIt->second;
-      r.maxOf.resize(kinds_.size());
-      r.groupReach.assign(groups_, -1.0f);
-      for (size_t k = 0; k < kinds_.size(); ++k) {
-        const auto dmaxIt = pairMax_.find(PairKey(from, kinds_[k]));
-        const float dmax = dmaxIt == pairMax_.end() ? -1.0f : dmaxIt->second;
-        r.maxOf[k] = dmax;
-        float &group = r.groupReach[k % groups_];
-        // An atom is met when no test fails: a maximum that is not a number
-        // takes every atom of the element's box.
-        if (std::isnan(dmax))
-          group = r.reach;
-        else if (!(dmax < 0.0f))
-          group = std::max(group, dmax);
-      }
-      const std::array<double, 3> fractional = Fractional(r.reach);
-      std::copy(fractional.begin(), fractional.end(), r.fractional);
-      for (float group : r.groupReach)
-        r.groupFractional.push_back(Fractional(group));
-    }
-    return it->second.known ? &it->second : nullptr;
-  }
-
-  // Whether filing the kinds apart pays: some kind makes no bond with
-  // another, or bonds with it over a good deal less than its reach. Where
-  // every kind reaches every other about as far, a walk by kind meets as
-  // many atoms in more runs.
-  bool KindsApart() const {
-    for (ElementCode from : kinds_) {
-      const auto reachIt = reach_.find(from);
-      if (reachIt == reach_.end())
-        continue;
-      for (ElementCode to : kinds_) {
-        const auto dmaxIt = pairMax_.find(PairKey(from, to));
-        if (dmaxIt == pairMax_.end() || dmaxIt->second < kKindsApartBelow * reachIt->second)
-          return true;
-      }
-    }
-    return false;
-  }
-
-  static uint32_t PairKey(ElementCode a, ElementCode b) {
-    const uint32_t lo = std::min(a, b), hi = std::max(a, b);
-    return (lo << 16) | hi;
-  }
-
-  void Build(const CrystalRec &c, const std::vector<uint32_t> *askedOnly, double pad) {
-    dSpacing_[0] = DSpace(&c, 1.0f, 0.0f, 0.0f);
-    dSpacing_[1] = DSpace(&c, 0.0f, 1.0f, 0.0f);
-    dSpacing_[2] = DSpace(&c, 0.0f, 0.0f, 1.0f);
-    if (!(dSpacing_[0] > 0.0f) || !(dSpacing_[1] > 0.0f) || !(dSpacing_[2] > 0.0f))
-      return;
-    std::copy(c.orientationMatrix, c.orientationMatrix + 9, orientation_);
-    // The first specification naming a pair gives its maximum length; an
-    // element reaches as far as the longest of them.
-    const int32_t specCount = std::clamp(c.bondSpecCount, 0, kMaxBondSpecs);
-    for (int32_t k = 0; k < specCount; ++k) {
-      const BondSpec &b = c.bondSpecs[static_cast<size_t>(k)];
-      if (!pairMax_.emplace(PairKey(b.elementA, b.elementB), b.maxLength).second)
-        continue;
-      for (ElementCode e : {b.elementA, b.elementB}) {
-        auto [it, added] = reach_.emplace(e, b.maxLength);
-        if (!added)
-          it->second = std::max(it->second, b.maxLength);
-      }
-    }
-
-    const int32_t siteCount = UsableSiteCount(c);
-    const int32_t atomCount = UsableAtomCount(c);
-    // The first-cell atoms of every site of a finite position, in site order.
-    auto eachFirstCellAtom = [&](auto &&visit) {
-      for (int32_t t = 0; t < siteCount; ++t) {
-        const AsymmetricUnitRecord &site = c.sites[static_cast<size_t>(t)];
-        const int64_t first = std::max<int64_t>(site.firstAtom, 0);
-        const int64_t end = std::min<int64_t>(first + std::max(site.atomsPerCell, 0), atomCount);
-        for (int64_t a = first; a < end; ++a) {
-          const float *xyz = c.atoms[static_cast<size_t>(a)].xyz;
-          bool finite = true;
-          for (int i = 0; i < 3; ++i)
-            finite = finite && std::isfinite(xyz[i]) && std::fabs(xyz[i]) < 1e6f;
-          if (finite)
-            visit(t, site.elements[0], static_cast<uint32_t>(a), xyz);
-        }
-      }
-    };
-    // An atom as it is filed, but for its filing cell; its kind is the
-    // element's place in kinds_, taken in order of appearance.
-    auto place = [&](Entry &e, const float *xyz) {
-      for (int i = 0; i < 3; ++i) {
-        e.xyz[i] = xyz[i];
-        e.whole[i] = static_cast<int32_t>(std::floor(xyz[i]));
-      }
-    };
-    auto fill = [&](Entry &e, int32_t t, ElementCode element, uint32_t a) {
-      e.atom = a;
-      // As a query works out an image at no translation from its atom.
-      const float image[3] = {e.xyz[0] + 0.0f, e.xyz[1] + 0.0f, e.xyz[2] + 0.0f};
-      MatMul(orientation_, image, e.cart);
-      e.site = static_cast<uint32_t>(t);
-      e.element = element;
-      auto kind = std::find(kinds_.begin(), kinds_.end(), element);
-      if (kind == kinds_.end())
-        kind = kinds_.insert(kinds_.end(), element);
-      e.kind = static_cast<uint16_t>(kind - kinds_.begin());
-    };
-    // Every atom is filed as it is met, unless the sites asked about are few:
-    // then the kinds and the count of the atoms, which fix the grids, come
-    // first, and only the atoms in the cells those sites' boxes cover are
-    // filed (CellsAsked).
-    const bool few = askedOnly && askedOnly->size() * kFewAskedPerSite < static_cast<size_t>(siteCount);
-    std::vector<Entry> unsorted;
-    size_t atomsOnGrid = 0;
-    if (few) {
-      eachFirstCellAtom([&](int32_t, ElementCode element, uint32_t, const float *) {
-        if (std::find(kinds_.begin(), kinds_.end(), element) == kinds_.end())
-          kinds_.push_back(element);
-        ++atomsOnGrid;
-      });
-    } else {
-      size_t filed = 0;
-      for (int32_t t = 0; t < siteCount; ++t)
-        filed += static_cast<size_t>(std::max(c.sites[static_cast<size_t>(t)].atomsPerCell, 0));
-      unsorted.reserve(std::min(filed, static_cast<size_t>(atomCount)));
-      eachFirstCellAtom([&](int32_t t, ElementCode element, uint32_t a, const float *xyz) {
-        Entry &e = unsorted.emplace_back();
-        place(e, xyz);
-        e.order = static_cast<uint32_t>(atomsOnGrid++);
-        fill(e, t, element, a);
-      });
-    }
-    // The filing grid, about two atoms a grid cell, fixes which boxes have
-    // an answer and the order alternatives are counted in; the atoms are
-    // walked on a grid as fine or finer.
-    fileGrid_ = std::clamp<int64_t>(static_cast<int64_t>(std::cbrt(double(atomsOnGrid) / 2.0)), 1, kMaxGrid);
-    groups_ = KindsApart() ? std::clamp<size_t>(kinds_.size(), 1, kMaxKindGroups) : 1;
-    // A column of cells along z is walked as one run of atoms: finer cells
-    // along z trim the box's ends without adding runs, as far as the cell
-    // starts stay within their bound. Halving a cell keeps the fine box of
-    // a reach within the filing grid's.
-    const size_t fileCells = static_cast<size_t>(fileGrid_ * fileGrid_ * fileGrid_);
-    int64_t finer = kMaxFinerAlongZ;
-    while (finer > 1 &&
-           groups_ * fileCells * static_cast<size_t>(finer) > kMaxCellStartsPerAtom * std::max<size_t>(atomsOnGrid, 1))
-      finer /= 2;
-    for (int i = 0; i < 3; ++i) {
-      fileGrid3_[i] = fileGrid_;
-      grid_[i] = fileGrid_;
-    }
-    grid_[2] = fileGrid_ * finer;
-    finerGrid_ = finer > 1;
-    auto cellAlong = [](const Entry &e, int i, int64_t grid) {
-      const double wrapped = double(e.xyz[i]) - double(e.whole[i]);
-      return std::clamp<int64_t>(static_cast<int64_t>(wrapped * double(grid)), 0, grid - 1);
-    };
-    auto cellOf = [&](const Entry &e) {
-      return static_cast<size_t>((cellAlong(e, 0, grid_[0]) * grid_[1] + cellAlong(e, 1, grid_[1])) * grid_[2] +
-                                 cellAlong(e, 2, grid_[2]));
-    };
-    cells_ = static_cast<size_t>(grid_[0] * grid_[1] * grid_[2]);
-    // The atoms are filed by group of kinds, then by grid cell, each group's
-    // cells in the grid's order: a site walks only the groups it bonds with.
-    auto slotOf = [&](const Entry &e) { return (e.kind % groups_) * cells_ + cellOf(e); };
-    std::vector<uint8_t> wanted;
-    if (few) {
-      wanted = CellsAsked(c, *askedOnly, pad);
-      if (!wanted.empty()) {
-        askedPad_ = pad;
-        askable_.assign(static_cast<size_t>(siteCount), 0);
-        for (uint32_t t : *askedOnly)
-          if (t < askable_.size())
-            askable_[t] = 1;
-      }
-      uint32_t order = 0;
-      eachFirstCellAtom([&](int32_t t, ElementCode element, uint32_t a, const float *xyz) {
-        Entry e;
-        place(e, xyz);
-        e.order = order++;
-        if (!wanted.empty() && !wanted[cellOf(e)])
-          return;
-        fill(e, t, element, a);
-        unsorted.push_back(e);
-      });
-    }
-    cellStart_.assign(groups_ * cells_ + 1, 0);
-    for (Entry &e : unsorted) {
-      for (int i = 0; i < 3; ++i)
-        e.fileCell[i] = static_cast<uint16_t>(cellAlong(e, i, fileGrid_));
-      ++cellStart_[slotOf(e) + 1];
-    }
-    for (size_t i = 0; i < groups_ * cells_; ++i)
-      cellStart_[i + 1] += cellStart_[i];
-    pureGroups_ = kinds_.size() <= groups_;
-    std::vector<uint32_t> next(cellStart_.begin(), cellStart_.end() - 1);
-    near_.resize(unsorted.size());
-    far_.resize(unsorted.size());
-    met_.resize(unsorted.size());
-    // Alternatives are judged as the coordination count judges them.
-    alternatives_ = c.derived.Alternatives(c);
-    if (!alternatives_->Any())
-      alternatives_.reset();
-    if (alternatives_) {
-      rowOf_.resize(unsorted.size());
-      // Room for every atom: only the rows made touch their memory.
-      rows_.reserve(unsorted.size());
-    }
-    for (const Entry &e : unsorted) {
-      const uint32_t k = next[slotOf(e)]++;
-      near_[k] = {{e.cart[0], e.cart[1], e.cart[2]},
-                  e.kind,
-                  static_cast<uint16_t>(e.whole[0] == 0 && e.whole[1] == 0 && e.whole[2] == 0)};
-      far_[k] = {{e.xyz[0], e.xyz[1], e.xyz[2]}, {e.whole[0], e.whole[1], e.whole[2]}};
-      Met &m = met_[k];
-      m = {e.atom, e.site, e.site, e.order, {e.fileCell[0], e.fileCell[1], e.fileCell[2]}, 0};
-      if (alternatives_) {
-        const uint32_t known = alternatives_->AtomSite(e.atom);
-        m.mayBeApart = known != SiteAlternatives::kNoSite && alternatives_->SiteMayBeApart(known);
-        m.partnerSite = known != SiteAlternatives::kNoSite ? known : c.atoms[e.atom].site;
-      }
-    }
-    for (size_t k = 0; k < met_.size() && alternatives_; ++k)
-      if (met_[k].mayBeApart) {
-        rowOf_[k] = static_cast<uint32_t>(rows_.size());
-        alternatives_->PlaceOf(met_[k].atom, &rows_.emplace_back());
-      }
-    valid_ = true;
-  }
-
-  // Which cells of the walking grid the boxes of the given sites' reaches
-  // (and `pad` more) cover, for filing the atoms in them only; empty when
-  // they cover half the cells or more, and every atom is filed. Called once
-  // the grids are laid out.
-  std::vector<uint8_t> CellsAsked(const CrystalRec &c, const std::vector<uint32_t> &sites, double pad) {
-    const size_t usable = static_cast<size_t>(UsableSiteCount(c));
-    std::vector<uint8_t> wanted(cells_, 0);
-    size_t marked = 0;
-    for (uint32_t s : sites) {
-      if (s >= usable)
-        continue;
-      const AsymmetricUnitRecord &origin = c.sites[s];
-      const Reaches *reaches = ReachesOf(origin.elements[0]);
-      int64_t lo[3], hi[3];
-      if (!reaches || !ReachBox(origin.xyz, reaches->fractional, pad, grid_, kUnlimitedCells, lo, hi))
-        continue;
-      // Along each axis the cells from the box's first, wrapped, as many as
-      // it spans and at most the whole grid.
-      int64_t from[3], span[3];
-      double boxCells = 1.0;
-      for (int i = 0; i < 3; ++i) {
-        span[i] = std::min(hi[i] - lo[i] + 1, grid_[i]);
-        from[i] = ((lo[i] % grid_[i]) + grid_[i]) % grid_[i];
-        boxCells *= double(span[i]);
-      }
-      if (boxCells * 2.0 >= double(cells_))
-        return {};
-      for (int64_t x = 0; x < span[0]; ++x)
-        for (int64_t y = 0; y < span[1]; ++y)
-          for (int64_t z = 0; z < span[2]; ++z) {
-            const int64_t cell[3] = {(from[0] + x) % grid_[0], (from[1] + y) % grid_[1], (from[2] + z) % grid_[2]};
-            uint8_t &w = wanted[static_cast<size_t>((cell[0] * grid_[1] + cell[1]) * grid_[2] + cell[2])];
-            marked += w == 0;
-            w = 1;
-          }
-      if (marked * 2 >= cells_)
-        return {};
-    }
-    return wanted;
-  }
-
-  static constexpr int64_t kMaxGrid = 64;
-  // Sites asked about are few when each is one of at least this many.
-  static constexpr size_t kFewAskedPerSite = 8;
-  // The walking grid's cells along z per cell of the filing grid, at most
-  // (a power of 2), and the bound on its cell starts (all groups') per atom
-  // filed.
-  static constexpr int64_t kMaxFinerAlongZ = 4;
-  static constexpr size_t kMaxCellStartsPerAtom = 8;
-  // The groups of kinds filed apart, at most: each holds a grid's cell
-  // starts.
-  static constexpr size_t kMaxKindGroups = 8;
-  // A pair limit below this share of its element's reach has the kinds
-  // filed apart.
-  static constexpr float kKindsApartBelow = 0.75f;
-  // The spare grid cells a list looks at beyond those its reach covers.
-  static constexpr double kListPadCells = 1.0;
-  static constexpr double kMaxBoxCells = static_cast<double>(kMaxTurboCandidates);
-  static constexpr double kUnlimitedCells = std::numeric_limits<double>::infinity();
-  bool valid_ = false;
-  float dSpacing_[3] = {0.0f, 0.0f, 0.0f};
-  float orientation_[9] = {};        // the orientation the entries' Cartesian positions are in
-  int64_t fileGrid_ = 1;             // the filing grid's cells along each axis
-  int64_t fileGrid3_[3] = {1, 1, 1}; // the same for each axis
-  int64_t grid_[3] = {1, 1, 1};      // the walking grid's cells along each axis (finer along z)
-  bool finerGrid_ = false;           // whether the walking grid is finer than the filing grid
-  size_t cells_ = 1;                 // the walking grid's cells
-  size_t groups_ = 1;                // the groups of kinds filed apart (a kind's group: kind % groups_)
-  bool pureGroups_ = true;           // whether each group holds one kind (the kind's group is the kind)
-  std::vector<uint8_t> askable_;     // the sites that may be asked about where not every atom is filed
-  double askedPad_ = 0.0;            // and the spare cells their questions may take
-  std::vector<Near> near_;
-  std::vector<Far> far_;
-  std::vector<Met> met_;
-  std::vector<uint32_t> cellStart_;
-  std::unordered_map<uint32_t, float> pairMax_;
-  std::unordered_map<ElementCode, float> reach_;
-  std::vector<ElementCode> kinds_; // the elements of the entries, in order of appearance
-  std::unordered_map<ElementCode, Reaches> reaches_;
-  std::vector<uint32_t> counts_;
-  std::vector<uint32_t> touched_;
-  // With alternatives among the structure's atoms, the atoms within reach
-  // of a query and their places, counted one per partner.
-  std::shared_ptr<const SiteAlternatives> alternatives_;
-  // The rows of the alternatives (SiteAlternatives::PlaceOf) of the filed
-  // atoms that may be alternatives of others, in filing order, as the walk
-  // meets them, and each filed atom's place among them.
-  std::vector<SiteAlternatives::Place> rows_;
-  std::vector<uint32_t> rowOf_;
-  std::vector<Hit> hits_;
-  std::vector<PartnerPlace> hitRows_;
-  std::vector<uint32_t> stands_;
-};
-
 // The sites coordinating site s over the whole crystal, at most s's
 // coordination number of them; *limitHit tells whether the list was cut.
 // Uses the given index, or makes one for this question; marks as List does.
 int32_t CoordinatingSites(const CrystalRec *crystal, uint32_t s, std::vector<int32_t> *sites, bool *limitHit,
-                          CoordinationIndex *index, std::vector<uint32_t> *marks) {
+                          CoordinationNeighbours *index, std::vector<uint32_t> *marks) {
   *limitHit = false;
   if (sites)
     sites->clear();
@@ -1576,14 +870,14 @@ int32_t CoordinatingSites(const CrystalRec *crystal, uint32_t s, std::vector<int
     return 0;
   if (index)
     return index->List(*crystal, s, sites, limitHit, marks);
-  CoordinationIndex own(*crystal);
+  CoordinationNeighbours own(*crystal);
   return own.List(*crystal, s, sites, limitHit, marks);
 }
 
 // What the roles of the sites are worked out from, made on the first
 // question that needs each part and kept for the later ones.
 struct RoleContext {
-  std::optional<CoordinationIndex> index; // first-cell atoms, for the whole crystal
+  std::optional<CoordinationNeighbours> index; // first-cell atoms, for the whole crystal
   // For questions about every site: the site of every atom, or kHiddenAtom
   // for one not visible or of no usable site. The bond walk reads it for
   // every bonded atom, and reading the atom records instead costs a cache
@@ -2089,7 +1383,7 @@ void SetSiteRoles(const CrystalRec &c, bool tellCrowded) {
   const size_t siteCount = UsableSiteSize(c);
   // The pass works on modes of its own, every site without one to begin
   // with: the lists of coordinating sites mark the sites of their own
-  // element as they go (CoordinationIndex::List), and a site's role is
+  // element as they go (CoordinationNeighbours::List), and a site's role is
   // judged from those marks and its bonds alone. The modes the sites showed
   // before (the user's, the file's, an earlier pass's) are composed with the
   // roles at the end, so that a second pass over the same bonds changes
@@ -2624,7 +1918,7 @@ void CheckPolyVertexSiteImpl(const CrystalRec *crystal, uint32_t site, bool *isV
     // No visible neighbour of no higher coordination among the plotted
     // atoms: ask the whole crystal.
     if (!neighbourFound && !c.molecule) {
-      std::optional<CoordinationIndex> &index = context->index;
+      std::optional<CoordinationNeighbours> &index = context->index;
       if (!index)
         index.emplace(c);
       std::vector<int32_t> around;
@@ -2746,28 +2040,28 @@ void TellCrowdedSitesAfterBonding(CrystalRec *crystal) {
     asked[s] = !neighbourFound;
   }
   // As the roles ask: each such site's list, and the list of every site
-  // of higher coordination in it before the site itself. The index files
-  // only the atoms those lists can meet: the sites asked about first, then
-  // the further sites their lists name (a site asked about is listed for its
-  // own question, with the same cut: as another's neighbour it needs no list
-  // of its own).
+  // of higher coordination in it before the site itself, listed at once
+  // (a site asked about is listed for its own question, with the same cut:
+  // as another's neighbour it needs no list of its own).
   std::vector<uint8_t> listed(siteCount, 0), cut(siteCount, 0);
   try {
-    std::vector<uint32_t> askedSites, further;
+    if (std::find(asked.begin(), asked.end(), 1) == asked.end())
+      return;
+    CoordinationNeighbours index(c);
+    // Which sites are listed, and which are cut, does not hang on the order
+    // they are asked in: asked by place, each site's list reads the atoms
+    // its neighbour's list just read.
+    std::vector<uint32_t> askedSites;
     for (uint32_t s = 0; s < siteCount; ++s)
       if (asked[s])
         askedSites.push_back(s);
-    std::optional<CoordinationIndex> index;
-    if (!askedSites.empty())
-      index.emplace(c, &askedSites, 0.0);
+    index.OrderByPlace(askedSites);
     std::vector<int32_t> around;
-    for (uint32_t s = 0; s < siteCount; ++s) {
+    for (uint32_t s : askedSites) {
       if (poll.Step())
         return;
-      if (!asked[s])
-        continue;
       bool limitHit = false;
-      index->ListWithoutModes(c, s, &around, &limitHit);
+      index.ListWithoutModes(c, s, &around, &limitHit);
       listed[s] = 1;
       cut[s] = cut[s] || limitHit;
       const uint32_t cnS = cn[s];
@@ -2776,29 +2070,11 @@ void TellCrowdedSitesAfterBonding(CrystalRec *crystal) {
           break;
         if (cn[static_cast<size_t>(t)] > cnS && !listed[static_cast<size_t>(t)] && !asked[static_cast<size_t>(t)]) {
           listed[static_cast<size_t>(t)] = 1;
-          // An index of every atom lists it at once, near the site whose
-          // list met it; one of the atoms near the sites asked about only
-          // once those are done, from an index of the atoms near it.
-          if (!index->Whole()) {
-            further.push_back(static_cast<uint32_t>(t));
-            continue;
-          }
           bool hit = false;
-          index->ListWithoutModes(c, static_cast<uint32_t>(t), nullptr, &hit);
+          index.ListWithoutModes(c, static_cast<uint32_t>(t), nullptr, &hit);
           cut[static_cast<size_t>(t)] = cut[static_cast<size_t>(t)] || hit;
         }
       }
-    }
-    if (!further.empty()) {
-      index.reset();
-      index.emplace(c, &further, 0.0);
-    }
-    for (uint32_t t : further) {
-      if (poll.Step())
-        return;
-      bool limitHit = false;
-      index->ListWithoutModes(c, t, nullptr, &limitHit);
-      cut[t] = cut[t] || limitHit;
     }
   } catch (const std::bad_alloc &) {
     if (MemoryFailuresPass())
@@ -2847,3 +2123,4 @@ void TellWhyNoPolyhedronIsDrawn(const CrystalRec &crystal) {
   else
     FWrite("No polyhedron is drawn: no atom is bonded to three or more atoms, the least a polyhedron is made of.");
 }
+

@@ -136,35 +136,37 @@ NeighbourMarkInput At(uint32_t atom, double x, double y, double z) {
   return m;
 }
 
+// The cells the visits are tried in.
+constexpr double kTriclinic[6] = {5.1, 6.3, 7.2, 75.0, 82.0, 101.0};
+constexpr double kNeedle[6] = {3.0, 3.4, 40.0, 90.0, 90.0, 20.0}; // thin across a and b
+constexpr double kBig[6] = {22.0, 19.0, 24.0, 90.0, 100.0, 90.0};
+constexpr double kTiny[6] = {2.1, 2.6, 2.3, 70.0, 80.0, 115.0};
+struct VisitCase {
+  const char *what;
+  CellFrame frame;
+  std::vector<NeighbourMarkInput> marks;
+  double reach;
+};
+
 TEST(PeriodicNeighbours, VisitsWhatEveryImageWithinTheReachIs) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double triclinic[6] = {5.1, 6.3, 7.2, 75.0, 82.0, 101.0};
-  const double needle[6] = {3.0, 3.4, 40.0, 90.0, 90.0, 20.0}; // thin across a and b
-  const double big[6] = {22.0, 19.0, 24.0, 90.0, 100.0, 90.0};
-  const double tiny[6] = {2.1, 2.6, 2.3, 70.0, 80.0, 115.0};
   // Special positions, cell faces (given either side and a cell away, at -0
   // and a hair below 0), and a mark twice at one place.
   const std::vector<NeighbourMarkInput> special = {
       At(0, 0.0, 0.0, 0.0),          At(1, 0.5, 0.5, 0.5),    At(2, 1.0, 0.25, 0.0), At(3, -1.0, 0.5, 1.0),
       At(4, 1.0 / 3, 2.0 / 3, 0.25), At(5, 0.5, 0.0, 0.5),    At(6, 0.5, 0.0, 0.5),  At(7, 2.0, -3.0, 0.75),
       At(8, -0.0, 0.5, -0.0),        At(9, -1e-18, 0.75, 0.5)};
-  struct Case {
-    const char *what;
-    CellFrame frame;
-    std::vector<NeighbourMarkInput> marks;
-    double reach;
+  const VisitCase cases[] = {
+      {"triclinic", StandardCellFrame(kTriclinic), RandomMarks(40, 1, 0.0), 4.0},
+      {"left-handed", LeftHanded(kTriclinic), RandomMarks(40, 2, 0.3), 4.0},
+      {"needle cell", StandardCellFrame(kNeedle), RandomMarks(60, 3, 0.0), 5.5},
+      {"many bins", StandardCellFrame(kBig), RandomMarks(250, 4, 0.0), 3.0},
+      {"many bins, left-handed", LeftHanded(kBig), RandomMarks(250, 5, 2.0), 3.0},
+      {"reach beyond the cell", StandardCellFrame(kTiny), RandomMarks(5, 6, 0.0), 7.5},
+      {"special positions", StandardCellFrame(kTriclinic), special, 6.0},
+      {"special positions, tiny cell", LeftHanded(kTiny), special, 5.0},
   };
-  const Case cases[] = {
-      {"triclinic", StandardCellFrame(triclinic), RandomMarks(40, 1, 0.0), 4.0},
-      {"left-handed", LeftHanded(triclinic), RandomMarks(40, 2, 0.3), 4.0},
-      {"needle cell", StandardCellFrame(needle), RandomMarks(60, 3, 0.0), 5.5},
-      {"many bins", StandardCellFrame(big), RandomMarks(250, 4, 0.0), 3.0},
-      {"many bins, left-handed", LeftHanded(big), RandomMarks(250, 5, 2.0), 3.0},
-      {"reach beyond the cell", StandardCellFrame(tiny), RandomMarks(5, 6, 0.0), 7.5},
-      {"special positions", StandardCellFrame(triclinic), special, 6.0},
-      {"special positions, tiny cell", LeftHanded(tiny), special, 5.0},
-  };
-  for (const Case &c : cases) {
+  for (const VisitCase &c : cases) {
     PeriodicNeighbours list(c.frame, c.marks, c.reach);
     ASSERT_TRUE(list.Valid()) << c.what;
     // From every mark (its own position and a cell away), from points of the
@@ -183,12 +185,12 @@ TEST(PeriodicNeighbours, VisitsWhatEveryImageWithinTheReachIs) {
   withNaN[3].xyz[1] = nan;
   withNaN[17].xyz[2] = std::numeric_limits<double>::infinity();
   withNaN[20].xyz[0] = 1e300;
-  PeriodicNeighbours list(StandardCellFrame(triclinic), withNaN, 4.0);
+  PeriodicNeighbours list(StandardCellFrame(kTriclinic), withNaN, 4.0);
   EXPECT_EQ(list.Skipped(), 3u);
   withNaN[20].xyz[0] = nan; // the brute force leaves it out too
   for (const NeighbourMarkInput &m : withNaN)
     if (std::isfinite(m.xyz[0]) && std::isfinite(m.xyz[1]) && std::isfinite(m.xyz[2])) {
-      ExpectVisitIsBruteForce(list, StandardCellFrame(triclinic), withNaN, m.xyz, 4.0, "no number");
+      ExpectVisitIsBruteForce(list, StandardCellFrame(kTriclinic), withNaN, m.xyz, 4.0, "no number");
     }
   std::vector<NeighbourHit> hits;
   const double nowhere[3] = {0.5, nan, 0.5};
@@ -339,6 +341,75 @@ TEST(PeriodicNeighbours, EscapeStopsOnlyASearchThatHearsIt) {
   EXPECT_EQ(list.Visit(marks[0].xyz, 9.0, hits), NeighbourStatus::kStopped);
   EXPECT_EQ(steps, 5001);
   EXPECT_TRUE(hits.size() < all);
+}
+
+// The unordered visit finds what the brute force finds, each image once at
+// its distance, before and after the marks are numbered by bin (the hits
+// then told by the number each mark was given), in the cells the ordered
+// visit is tried in; it stops when its step says so.
+TEST(PeriodicNeighbours, AnUnorderedVisitFindsEveryImageWithinTheReach) {
+  const std::vector<NeighbourMarkInput> special = {
+      At(0, 0.0, 0.0, 0.0), At(1, 1.0, 0.25, 0.0),  At(2, -1.0, 0.5, 1.0),    At(3, 0.5, 0.0, 0.5),
+      At(4, 0.5, 0.0, 0.5), At(5, 2.0, -3.0, 0.75), At(6, -1e-18, 0.75, 0.5), At(7, -0.0, 0.5, -0.0)};
+  const VisitCase cases[] = {
+      {"triclinic", StandardCellFrame(kTriclinic), RandomMarks(40, 11, 0.0), 4.0},
+      {"left-handed, beyond the cell", LeftHanded(kTriclinic), RandomMarks(40, 12, 1.5), 4.0},
+      {"needle cell", StandardCellFrame(kNeedle), RandomMarks(60, 13, 0.0), 5.5},
+      {"many bins, runs wrapping round", StandardCellFrame(kBig), RandomMarks(300, 14, 0.0), 2.5},
+      {"reach beyond the cell", StandardCellFrame(kTiny), RandomMarks(5, 15, 0.0), 7.5},
+      {"special positions", LeftHanded(kTiny), special, 5.0},
+  };
+  for (const VisitCase &c : cases)
+    for (bool byBin : {false, true}) {
+      const std::string what = std::string(c.what) + (byBin ? ", numbered by bin" : "");
+      PeriodicNeighbours list(c.frame, c.marks, c.reach);
+      if (byBin)
+        list.NumberMarksByBin();
+      const double points[][3] = {{0.0, 0.0, 0.0}, {0.999999, -0.0, 0.5}, {0.3, 1.7, -2.2}};
+      for (const auto &p : points)
+        for (double reach : {c.reach, 0.4 * c.reach, 1.6 * c.reach}) {
+          std::vector<NeighbourHit> hits;
+          ASSERT_EQ(list.VisitUnordered(p, reach, hits), NeighbourStatus::kDone) << what;
+          std::map<Key, double> found;
+          for (const NeighbourHit &h : hits)
+            EXPECT_TRUE(found.emplace(Key{list.Mark(h.mark).atom, h.shift[0], h.shift[1], h.shift[2]}, h.d2).second)
+                << what << ": an image visited twice";
+          const double band = 1e-9 * (1.0 + reach * reach);
+          size_t near = 0;
+          for (const auto &[key, d2] : EveryImage(c.frame, c.marks, p, reach)) {
+            const auto it = found.find(key);
+            if (d2 < reach * reach - band) {
+              EXPECT_TRUE(it != found.end())
+                  << what << ": mark " << std::get<0>(key) << " at " << std::sqrt(d2) << " missed";
+            } else if (d2 > reach * reach + band) {
+              EXPECT_TRUE(it == found.end()) << what << ": mark " << std::get<0>(key) << " is beyond";
+            }
+            if (it != found.end()) {
+              EXPECT_NEAR(it->second, d2, band) << what;
+              near++;
+            }
+          }
+          EXPECT_EQ(near, found.size()) << what;
+        }
+    }
+  // Numbered by bin, each mark keeps what it was given.
+  const double cell[6] = {10.0, 10.0, 10.0, 90.0, 90.0, 90.0};
+  std::vector<NeighbourMarkInput> marks = RandomMarks(200, 16, 0.0);
+  for (NeighbourMarkInput &m : marks)
+    m.mark.kind = m.mark.atom * 7;
+  PeriodicNeighbours list(StandardCellFrame(cell), marks, 2.0);
+  list.NumberMarksByBin();
+  std::set<uint32_t> given;
+  for (uint32_t m = 0; m < marks.size(); m++) {
+    EXPECT_EQ(list.Mark(m).kind, list.Mark(m).atom * 7);
+    given.insert(list.Mark(m).atom);
+  }
+  EXPECT_EQ(given.size(), marks.size());
+  int steps = 0;
+  list.HearCancelKey([&] { return ++steps > 100; });
+  std::vector<NeighbourHit> hits;
+  EXPECT_EQ(list.VisitUnordered(marks[0].xyz, 9.0, hits), NeighbourStatus::kStopped);
+  EXPECT_EQ(steps, 101);
 }
 
 } // namespace
