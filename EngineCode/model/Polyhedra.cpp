@@ -2001,6 +2001,11 @@ void TellCrowdedSitesAfterBonding(CrystalRec *crystal) {
   const CrystalRec &c = *crystal;
   const uint32_t siteCount = static_cast<uint32_t>(UsableSiteCount(c));
   const uint32_t atomCount = static_cast<uint32_t>(UsableAtomCount(c));
+  // A structure without a bond (its bond search refused) draws no
+  // polyhedron: which of its sites would be centres and which corners is not
+  // worth a search over the whole crystal at its opening, and nothing is told.
+  if (std::none_of(c.atoms.begin(), c.atoms.begin() + atomCount, [](const AtomRecord &a) { return a.bondCount > 0; }))
+    return;
   if (gShowProgress)
     WriteStatus("Counting the neighbours of the sites...");
   CancelPoll poll(kRoleClockEvery);

@@ -179,7 +179,7 @@ namespace {
 // 2,000 carbon atoms at fixed pseudo-random places of a P 1 cell of 10 A,
 // as the program's own text with the bond maximum given.
 std::string CarbonCrowd(const char *bmax) {
-  std::string o = "TITL crowd\nCELL 10 10 10 90 90 90\nSYMM x,y,z\n" + std::string(bmax) + "\nATOM\n";
+  std::string o = "TITL crowd\nCELL 10 10 10 90 90 90\nSYMM  x,y,z\n" + std::string(bmax) + "\nATOM\n";
   uint64_t state = 0x9E3779B97F4A7C15ull;
   const auto next = [&] {
     state = state * 6364136223846793005ull + 1442695040888963407ull;
@@ -232,5 +232,66 @@ TEST_F(FileBondLimits, CrowdingMaximaAreRefusedBeforeAnyPairIsSearched) {
     EXPECT_EQ(host.alerts[0].message, "Too many bonds");
     EXPECT_FALSE(searched());
     EXPECT_TRUE(Bonds(w.crystal()).empty());
+  }
+}
+
+// A crowd refused for its bonds beside a pair of sites whose coordination
+// is counted: the open's Log says what the refusal is, and the sites, left
+// without bonds, are not searched for the atoms around them (the status
+// window never shows that count). With a maximum the search can take, the
+// same file is bonded and the count runs.
+TEST_F(FileBondLimits, ARefusedStructureIsNotSearchedForTheAtomsAroundItsSites) {
+  host.tick = 1000000; // every clock reading a second on: reports show at once
+  struct Case {
+    const char *maximum;
+    bool refused;
+  } cases[] = {{"BMAX C C 4.0", true}, {"BMAX C C 1.0", false}};
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.maximum);
+    Window w(host);
+    // Si1 and O1 1.6 A apart along c, bonded by the second maximum.
+    const std::string text = CarbonCrowd((std::string(k.maximum) + "\nBMAX Si O 1.7").c_str()) +
+                             "Si Si1 0.5000 0.5000 0.5000\nO O1 0.5000 0.5000 0.6600\n";
+    const std::filesystem::path file = Write("sites.ovtx", text);
+    host.alerts.clear();
+    host.status.clear();
+    host.log.clear();
+    {
+      const LongCommand command;
+      gShowProgress = 1;
+      ASSERT_TRUE(OpenTextFile(w.ref(), file));
+      gShowProgress = 0;
+      CloseStatus();
+    }
+    const bool counted = std::any_of(host.status.begin(), host.status.end(), [](const FakeHost::StatusEvent &e) {
+      return e.message == "Counting the neighbours of the sites...";
+    });
+    EXPECT_EQ(counted, !k.refused);
+    EXPECT_EQ(Bonds(w.crystal()).empty(), k.refused);
+    if (!k.refused) {
+      EXPECT_TRUE(host.alerts.empty());
+      continue;
+    }
+    // The atoms in the range 0 to 1: a site at 0 on an axis has a second
+    // atom at 1 on it. The room is 40 bonds an atom, each counted at both.
+    uint64_t atoms = 0;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+      double x, y, z;
+      char element[4], label[12];
+      if (std::sscanf(line.c_str(), "%3s %11s %lf %lf %lf", element, label, &x, &y, &z) == 5)
+        atoms += (x == 0.0 ? 2 : 1) * (y == 0.0 ? 2 : 1) * (z == 0.0 ? 2 : 1);
+    }
+    ASSERT_EQ(atoms, 2003u); // one carbon at 0 on an axis
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_EQ(host.alerts[0].message, "Too many bonds");
+    EXPECT_EQ(host.alerts[0].explanation,
+              "2,003 atoms would have more than 40,060 bonds within the bond maximum, more than 40 to an atom on "
+              "average: the structure is shown without bonds; Edit > Bonding can lower the maximum.");
+    const std::vector<std::string> lines = host.LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(lines[0].starts_with("> Plotting the structure of: ")) << lines[0];
+    EXPECT_EQ(lines[1],
+              "Coordination numbers were not counted for C-C: the bond maximum reaches dozens of atoms of each site.");
   }
 }
