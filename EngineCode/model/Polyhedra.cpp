@@ -207,9 +207,10 @@ void WarnOverlap(CrystalRec *crystal, const float p[3], const float q[3], OrthoL
 }
 
 // The face search asks about every triple of points, so its arithmetic is
-// kept here where it can be inlined. Each helper does exactly what its
-// namesake of the vector library does, operation for operation, so every
-// answer is the same to the last bit.
+// kept here where it can be inlined (the tests of every triple are inlined
+// by force: in a file this large the compiler may call them instead). Each
+// helper does exactly what its namesake of the vector library does,
+// operation for operation, so every answer is the same to the last bit.
 inline void Diff(const float a[3], const float b[3], float out[3]) {
   out[0] = a[0] - b[0];
   out[1] = a[1] - b[1];
@@ -241,7 +242,7 @@ inline void PlaneNormal(const float p0[3], const float p1[3], const float p2[3],
 // when their unit vectors differ by less than kParallelTolerance summed over
 // the components, which needs the sine of their angle below that tolerance;
 // a sine clear of it by more than the rounding answers at once.
-bool ClearlyNotColinear(const float a[3], const float b[3], const float c[3]) {
+[[gnu::always_inline]] inline bool ClearlyNotColinear(const float a[3], const float b[3], const float c[3]) {
   constexpr double kClearSine = 1.1 * static_cast<double>(kParallelTolerance);
   constexpr double kSmallest = 1e-20; // below this a float length may vanish
   const double u[3] = {double{b[0]} - a[0], double{b[1]} - a[1], double{b[2]} - a[2]};
@@ -385,7 +386,7 @@ public:
   }
 
   // The triple face[0..2], face[0] the smallest of the three.
-  TripleVerdict Classify(int32_t *faceCount, uint32_t *face, int32_t *witness) {
+  [[gnu::always_inline]] TripleVerdict Classify(int32_t *faceCount, uint32_t *face, int32_t *witness) {
     if (face[0] != origin_)
       SetOrigin(face[0]);
     const uint32_t f0 = face[0], f1 = face[1], f2 = face[2];
@@ -553,7 +554,7 @@ bool IsInternalTriple(int32_t count, const float (*points)[3], const float centr
 }
 
 // IsDuplicateFace for a triple against the faces found so far.
-bool IsDuplicateTriple(const FaceScratch &scratch, const uint32_t *face) {
+[[gnu::always_inline]] inline bool IsDuplicateTriple(const FaceScratch &scratch, const uint32_t *face) {
   for (const FaceRun &f : scratch.faces) {
     if (f.count <= 3)
       continue;
@@ -900,11 +901,9 @@ struct RoleContext {
   // of a still higher coordination, or kHiddenAtom, and whether another
   // such atom follows. Which atom asks then needs no walk of its bonds.
   std::unordered_map<uint32_t, std::pair<uint32_t, bool>> higherBeyond;
-  void NoteCrowded(uint32_t site) {
-    std::vector<uint32_t> &list = crowded ? *crowded : crowdedHere;
-    if (std::find(list.begin(), list.end(), site) == list.end())
-      list.push_back(site);
-  }
+  // A site may be noted more than once (TellCrowdedSites names each once):
+  // looking for it first would cost a walk of the list per note.
+  void NoteCrowded(uint32_t site) { (crowded ? *crowded : crowdedHere).push_back(site); }
 };
 constexpr uint32_t kHiddenAtom = UINT32_MAX;
 
@@ -2096,6 +2095,7 @@ void TellCrowdedSites(const CrystalRec &crystal, std::vector<uint32_t> sites) {
   if (sites.empty())
     return;
   std::sort(sites.begin(), sites.end());
+  sites.erase(std::unique(sites.begin(), sites.end()), sites.end());
   constexpr size_t kNamed = 3;
   std::string names;
   for (size_t k = 0; k < std::min(sites.size(), kNamed); ++k)
