@@ -50,7 +50,10 @@ std::set<fs::path> CacheDocuments(const fs::path &cacheHome) {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(cacheHome, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec))
-    if (it->path().filename().string().starts_with("__OVCache"))
+    // A name with ".part" is a document still being written: it becomes
+    // the document of its name without the ending once whole.
+    if (const std::string name = it->path().filename().string();
+        name.starts_with("__OVCache") && !name.ends_with(".part"))
       found.insert(it->path());
   return found;
 }
